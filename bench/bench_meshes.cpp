@@ -1,0 +1,60 @@
+#include "bench/bench_meshes.h"
+
+#include <cmath>
+
+namespace grainforge::bench {
+
+mesh::TriangleMesh MakeSphereGrid(float radius, std::uint32_t bands, std::uint32_t segments)
+{
+    mesh::TriangleMesh sphere;
+    const std::uint32_t rings = bands - 1;
+    sphere.vertices.reserve(std::size_t{rings} * segments + 2);
+    sphere.indices.reserve(std::size_t{6} * segments * rings);
+    const double pi = 3.14159265358979323846;
+    sphere.vertices.push_back({{0, 0, -radius}, {}});
+    for (std::uint32_t j = 1; j <= rings; ++j) {
+        const double latitude = j * pi / bands - pi / 2;
+        const double rho = std::cos(latitude) * radius;
+        const auto z = static_cast<float>(std::sin(latitude) * radius);
+        for (std::uint32_t k = 0; k < segments; ++k) {
+            const double longitude = k * 2 * pi / segments;
+            sphere.vertices.push_back(
+                {{static_cast<float>(std::cos(longitude) * rho), static_cast<float>(std::sin(longitude) * rho), z}, {}});
+        }
+    }
+    const auto north = static_cast<std::uint32_t>(sphere.vertices.size());
+    sphere.vertices.push_back({{0, 0, radius}, {}});
+    auto ring = [&](std::uint32_t j, std::uint32_t k) { return 1 + (j - 1) * segments + k % segments; };
+    for (std::uint32_t k = 0; k < segments; ++k)
+        sphere.indices.insert(sphere.indices.end(), {0, ring(1, k + 1), ring(1, k)});
+    for (std::uint32_t j = 1; j < rings; ++j) {
+        for (std::uint32_t k = 0; k < segments; ++k) {
+            const std::uint32_t a = ring(j, k), b = ring(j, k + 1), c = ring(j + 1, k + 1), d = ring(j + 1, k);
+            sphere.indices.insert(sphere.indices.end(), {a, b, c, a, c, d});
+        }
+    }
+    for (std::uint32_t k = 0; k < segments; ++k)
+        sphere.indices.insert(sphere.indices.end(), {ring(rings, k), ring(rings, k + 1), north});
+    sphere.ComputeBounds();
+    sphere.ComputeVertexNormals();
+    return sphere;
+}
+
+mesh::TriangleMesh MakeSphere200k() { return MakeSphereGrid(40.0f, 250, 400); }
+
+mesh::TriangleMesh MakeSphere1M() { return MakeSphereGrid(75.0f, 500, 1000); }
+
+mesh::TriangleMesh MakeSoup(const mesh::TriangleMesh& mesh)
+{
+    mesh::TriangleMesh soup;
+    soup.vertices.reserve(mesh.indices.size());
+    soup.indices.reserve(mesh.indices.size());
+    for (std::uint32_t index : mesh.indices) {
+        soup.indices.push_back(static_cast<std::uint32_t>(soup.vertices.size()));
+        soup.vertices.push_back({mesh.vertices[index].position, {}});
+    }
+    soup.ComputeBounds();
+    return soup;
+}
+
+}  // namespace grainforge::bench

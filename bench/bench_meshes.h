@@ -1,0 +1,25 @@
+// Large meshes made in code for the benchmarks, of fixed, named sizes.
+#pragma once
+
+#include "engine/mesh/triangle_mesh.h"
+
+#include <cstdint>
+
+namespace grainforge::bench {
+
+// A closed UV sphere of the given radius with `bands` bands of latitude and `segments`
+// segments of longitude: 2 x segments x (bands - 1) triangles, shared vertices, outward
+// winding, box and normals computed.
+mesh::TriangleMesh MakeSphereGrid(float radius, std::uint32_t bands, std::uint32_t segments);
+
+// About 200,000 triangles (199,200), radius 40 mm.
+mesh::TriangleMesh MakeSphere200k();
+
+// About 1,000,000 triangles (998,000), radius 75 mm (some 150 mm across).
+mesh::TriangleMesh MakeSphere1M();
+
+// The same surface as a triangle soup: every triangle has its own three vertices, as an STL
+// file holds it before welding.
+mesh::TriangleMesh MakeSoup(const mesh::TriangleMesh& mesh);
+
+}  // namespace grainforge::bench

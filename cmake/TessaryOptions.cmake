@@ -1,0 +1,26 @@
+# Compiler settings shared by every Tessary target. Many results are fixed to the bit, so
+# floating-point contraction stays off and fast-math is never used.
+add_library(tessary_options INTERFACE)
+target_compile_options(tessary_options INTERFACE
+  -Wall -Wextra
+  -ffp-contract=off
+  -fno-fast-math)
+
+if(TESSARY_SANITIZE)
+  target_compile_options(tessary_options INTERFACE
+    -O1 -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(tessary_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+if(TESSARY_FUZZ)
+  target_compile_options(tessary_options INTERFACE -g -fsanitize=fuzzer-no-link,address)
+  target_link_options(tessary_options INTERFACE -fsanitize=address)
+endif()
+
+# Adds one area library from the sources in its folder (one header and source per concept).
+function(tessary_area_library name)
+  file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${_sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC tessary_options)
+endfunction()

@@ -1,0 +1,1 @@
+#include "engine/mesh/triangle_mesh.h"

@@ -1,0 +1,209 @@
+#include "platform/file_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+namespace grainforge::platform {
+
+namespace {
+
+// Closes fd, keeping errno-style error reporting; EINTR on close still closed the descriptor.
+int CloseDescriptor(int fd)
+{
+    if (::close(fd) != 0 && errno != EINTR)
+        return errno;
+    return 0;
+}
+
+int OpenNoInterrupt(const char* path, int flags, mode_t mode = 0)
+{
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+FileSizeResult QueryFileSize(const std::filesystem::path& path)
+{
+    FileSizeResult result;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        result.error = errno;
+        return result;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        result.error = EISDIR;
+        return result;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        result.error = EINVAL;
+        return result;
+    }
+    result.ok = true;
+    result.size = static_cast<std::uint64_t>(info.st_size);
+    return result;
+}
+
+ReadResult ReadFileBytes(const std::filesystem::path& path, std::uint64_t expectedSize)
+{
+    ReadResult result;
+    const int fd = OpenNoInterrupt(path.c_str(), O_RDONLY);
+    if (fd < 0) {
+        result.status = ReadStatus::OpenFailed;
+        result.error = errno;
+        return result;
+    }
+    try {
+        result.bytes.resize(static_cast<std::size_t>(expectedSize));
+    } catch (...) {
+        CloseDescriptor(fd);
+        throw;
+    }
+    std::size_t done = 0;
+    while (done < result.bytes.size()) {
+        const std::size_t chunk = std::min<std::size_t>(result.bytes.size() - done, std::size_t{1} << 30);
+        const ssize_t got = ::read(fd, result.bytes.data() + done, chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            result.error = got < 0 ? errno : 0;
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    CloseDescriptor(fd);
+    if (done < result.bytes.size()) {
+        result.status = ReadStatus::ShortRead;
+        result.bytes.resize(done);
+        return result;
+    }
+    result.status = ReadStatus::Ok;
+    return result;
+}
+
+std::filesystem::path ResolveWriteTarget(const std::filesystem::path& target)
+{
+    std::filesystem::path current = target;
+    // A bounded walk: a link loop simply ends at the last link, whose replace then fails.
+    for (int depth = 0; depth < 40; ++depth) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, error)))
+            return current;
+        const std::filesystem::path next = std::filesystem::read_symlink(current, error);
+        if (error)
+            return current;
+        current = next.is_absolute() ? next : current.parent_path() / next;
+    }
+    return current;
+}
+
+ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+ExclusiveFile& ExclusiveFile::operator=(ExclusiveFile&& other) noexcept
+{
+    if (this != &other) {
+        CloseQuietly();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+ExclusiveFile::~ExclusiveFile() { CloseQuietly(); }
+
+void ExclusiveFile::CloseQuietly() noexcept
+{
+    if (fd_ >= 0)
+        CloseDescriptor(fd_);
+    fd_ = -1;
+}
+
+ExclusiveFile ExclusiveFile::Create(const std::filesystem::path& path,
+                                    const std::filesystem::path& permissionsFrom, int* error)
+{
+    const int fd = OpenNoInterrupt(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) {
+        if (error)
+            *error = errno;
+        return ExclusiveFile();
+    }
+    struct stat info {};
+    if (!permissionsFrom.empty() && ::stat(permissionsFrom.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        ::fchmod(fd, info.st_mode & 07777);
+    return ExclusiveFile(fd);
+}
+
+bool ExclusiveFile::WriteAll(const void* data, std::size_t size, int* error)
+{
+    if (fd_ < 0) {
+        if (error)
+            *error = EBADF;
+        return false;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const std::size_t chunk = std::min<std::size_t>(size - done, std::size_t{1} << 30);
+        const ssize_t wrote = ::write(fd_, bytes + done, chunk);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0) {
+            if (error)
+                *error = wrote < 0 ? errno : EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
+bool ExclusiveFile::SyncAndClose(int* error)
+{
+    if (fd_ < 0) {
+        if (error)
+            *error = EBADF;
+        return false;
+    }
+    int failure = 0;
+    if (::fsync(fd_) != 0)
+        failure = errno;
+    const int closeFailure = CloseDescriptor(fd_);
+    fd_ = -1;
+    if (failure == 0)
+        failure = closeFailure;
+    if (failure != 0 && error)
+        *error = failure;
+    return failure == 0;
+}
+
+int ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return errno;
+    // The rename is durable only once the folder entry reaches the disk; a failure here does
+    // not undo the replace, so it is not reported.
+    std::filesystem::path folder = to.parent_path();
+    if (folder.empty())
+        folder = ".";
+    const int dirFd = OpenNoInterrupt(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        CloseDescriptor(dirFd);
+    }
+    return 0;
+}
+
+void RemoveFileQuietly(const std::filesystem::path& path) noexcept
+{
+    ::unlink(path.c_str());
+}
+
+}  // namespace grainforge::platform

@@ -1,0 +1,15 @@
+#include "platform/system_error.h"
+
+#include <cstring>
+
+namespace grainforge::platform {
+
+std::string SystemErrorText(int code)
+{
+    char buffer[256] = {};
+    // GNU strerror_r may return a static string instead of filling the buffer.
+    const char* text = strerror_r(code, buffer, sizeof buffer);
+    return text ? std::string(text) : std::string("Unknown error ") + std::to_string(code);
+}
+
+}  // namespace grainforge::platform

@@ -1,0 +1,93 @@
+#include "engine/mesh/parallel_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <numeric>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace grainforge::mesh {
+namespace {
+
+TEST(ParallelForBlocks, CoversEveryIndexExactlyOnceForAnyGrain)
+{
+    for (std::size_t count : {0u, 1u, 7u, 2048u, 2049u, 100000u}) {
+        for (std::size_t grain : {0u, 1u, 3u, 1000u, 5000u}) {
+            std::vector<std::atomic<int>> hits(count);
+            ParallelForBlocks(count, grain, [&](std::size_t begin, std::size_t end) {
+                ASSERT_LT(begin, end);
+                ASSERT_LE(end, count);
+                for (std::size_t i = begin; i < end; ++i)
+                    hits[i].fetch_add(1);
+            });
+            for (std::size_t i = 0; i < count; ++i)
+                ASSERT_EQ(hits[i].load(), 1) << "count " << count << " grain " << grain << " index " << i;
+        }
+    }
+}
+
+TEST(ParallelForBlocks, RunsOnSeveralThreadsWhenAllowed)
+{
+    if (std::thread::hardware_concurrency() < 2)
+        GTEST_SKIP() << "one core";
+    std::mutex mutex;
+    std::set<std::thread::id> threads;
+    ParallelFor(1 << 16, [&](std::size_t) {
+        volatile double x = 0;
+        for (int k = 0; k < 200; ++k)
+            x = x + k;
+        std::lock_guard<std::mutex> lock(mutex);
+        threads.insert(std::this_thread::get_id());
+    }, 64);
+    EXPECT_GT(threads.size(), 1u) << "the parallel algorithms ran serially";
+}
+
+TEST(ParallelForBlocks, FirstExceptionIsRethrownOnTheCallingThreadAndLaterBlocksStop)
+{
+    std::atomic<std::size_t> started{0};
+    EXPECT_THROW(ParallelForBlocks(1000000, 10, [&](std::size_t begin, std::size_t) {
+                     started.fetch_add(1);
+                     if (begin == 0 || begin == 500000)
+                         throw std::runtime_error("block failed");
+                 }),
+                 std::runtime_error);
+    // Once an exception is held, blocks not yet started are skipped.
+    EXPECT_LT(started.load(), 100000u);
+}
+
+TEST(ParallelForBlocks, SerialRangeExceptionPropagates)
+{
+    EXPECT_THROW(ParallelFor(5, [](std::size_t i) { if (i == 3) throw std::bad_alloc(); }), std::bad_alloc);
+}
+
+TEST(ThreadLimit, OneThreadRunsEveryBlockOnOneThread)
+{
+    ThreadLimit limit(1);
+    std::mutex mutex;
+    std::set<std::thread::id> threads;
+    ParallelFor(1 << 15, [&](std::size_t) {
+        std::lock_guard<std::mutex> lock(mutex);
+        threads.insert(std::this_thread::get_id());
+    }, 16);
+    EXPECT_EQ(threads.size(), 1u);
+}
+
+TEST(ParallelSort, SortsLikeTheSerialSort)
+{
+    std::vector<std::uint64_t> values(300000);
+    std::uint64_t state = 12345;
+    for (auto& v : values) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        v = state >> 20;
+    }
+    auto expected = values;
+    std::sort(expected.begin(), expected.end());
+    ParallelSort(values.begin(), values.end());
+    EXPECT_EQ(values, expected);
+}
+
+}  // namespace
+}  // namespace grainforge::mesh
