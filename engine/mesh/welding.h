@@ -1,0 +1,41 @@
+// Passes that turn a triangle soup into an indexed mesh fit for the other operations: the
+// exact and the tolerance weld, and the removal of degenerate, duplicate and unused elements.
+// Every pass works in place and returns how many elements it merged or removed. A mesh that
+// fails TriangleMesh::IsConsistent is left untouched and the count is 0; nothing throws but
+// allocation failure.
+#pragma once
+
+#include "engine/mesh/triangle_mesh.h"
+
+#include <cstdint>
+
+namespace grainforge::mesh {
+
+// Merges vertices whose positions are bitwise equal (with -0 taken as +0). Vertices are taken
+// in index order; the first at a position is kept whole (position and normal) and the kept
+// ones keep their relative order. Returns the number of vertices removed; a mesh where nothing
+// merges is not touched.
+std::uint64_t WeldIdenticalVertices(TriangleMesh& mesh);
+
+// Merges each vertex, in index order, into the first kept vertex found within `tolerance` mm
+// (searching the 27 neighbouring grid cells of size `tolerance`); greedy and order-dependent,
+// kept positions never move. The tolerance must be above 0 (0 means the exact weld). Returns
+// the number of vertices removed.
+std::uint64_t WeldVerticesWithin(TriangleMesh& mesh, float tolerance);
+
+// Drops triangles with a repeated index and, unless `indicesOnly`, those whose cross product
+// has zero length. Kept triangles stay in order; vertices are not touched. Returns the number
+// of triangles dropped.
+std::uint64_t RemoveDegenerateTriangles(TriangleMesh& mesh, bool indicesOnly);
+
+// Number of triangles whose sorted index triple appeared earlier (a reverse-wound twin counts).
+std::uint64_t CountDuplicateTriangles(const TriangleMesh& mesh);
+
+// Drops the triangles CountDuplicateTriangles counts, keeping the first of each index triple.
+std::uint64_t RemoveDuplicateTriangles(TriangleMesh& mesh);
+
+// Drops vertices no index names and renumbers the rest densely in order. Returns the number
+// dropped.
+std::uint64_t RemoveUnusedVertices(TriangleMesh& mesh);
+
+}  // namespace grainforge::mesh
