@@ -136,8 +136,10 @@ ExclusiveFile ExclusiveFile::Create(const std::filesystem::path& path,
         return ExclusiveFile();
     }
     struct stat info {};
+    // Only the read, write and execute bits: copying set-user-id or set-group-id onto a file
+    // that the writer owns would hand the writer's rights to whoever runs it.
     if (!permissionsFrom.empty() && ::stat(permissionsFrom.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-        ::fchmod(fd, info.st_mode & 07777);
+        ::fchmod(fd, info.st_mode & 0777);
     return ExclusiveFile(fd);
 }
 

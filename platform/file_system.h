@@ -52,8 +52,8 @@ public:
     ~ExclusiveFile();
 
     // Creates `path` for writing; fails with EEXIST when it exists. The new file takes the
-    // permission bits of `permissionsFrom` when that file exists, else the usual default
-    // (0666 less the umask).
+    // permission bits (rwx for user, group, others) of `permissionsFrom` when that file exists,
+    // else the usual default (0666 less the umask).
     static ExclusiveFile Create(const std::filesystem::path& path,
                                 const std::filesystem::path& permissionsFrom, int* error);
 

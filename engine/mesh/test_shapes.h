@@ -1,6 +1,6 @@
 // Closed, outward-wound test parts made without any file: a cube, a cylinder and a UV sphere,
 // centred on the origin with shared vertices, box and vertex normals computed. Negative sizes
-// are taken as 0: the shape collapses to the origin but keeps its counts.
+// (and NaN) are taken as 0: the shape collapses to the origin but keeps its counts.
 #pragma once
 
 #include "engine/mesh/triangle_mesh.h"

@@ -54,7 +54,7 @@ struct TriangleMesh {
     std::size_t TriangleCount() const { return indices.size() / 3; }
 
     // True when the index count is a multiple of three and every index is below the vertex
-    // count. A mesh without triangles passes.
+    // count. A mesh without triangles passes. Checks in parallel.
     bool IsConsistent() const;
 
     // Box of every vertex position, used or not; zero and not valid for a mesh without
@@ -62,14 +62,17 @@ struct TriangleMesh {
     void ComputeBounds();
 
     // Area-weighted vertex normals. All normals are zeroed first, so an inconsistent mesh ends
-    // with zero normals; a vertex on no triangle or only on zero-area ones keeps zero.
+    // with zero normals; a vertex on no triangle or only on zero-area ones keeps zero. Runs in
+    // parallel, yet every vertex adds its triangles' cross products in triangle order, so the
+    // result is bit for bit that of the serial loop, on any number of threads.
     void ComputeVertexNormals();
 
     // Unit normal of triangle t, or zero when t or one of its indices is out of range or the
     // triangle has no area. Checks only this triangle.
     Vec3 FaceNormal(std::uint64_t t) const;
 
-    // Sum of triangle areas accumulated in float, in triangle order; 0 for an inconsistent mesh.
+    // Sum of triangle areas accumulated in float, in triangle order (hence serial); 0 for an
+    // inconsistent mesh.
     float SurfaceArea() const;
 
     // Signed volume (64-bit accumulation): positive for a closed, outward part; 0 for an
@@ -119,17 +122,19 @@ struct VertexAdjacency {
 float SampleMedianEdgeLength(const TriangleMesh& mesh);
 
 // Number of connected bodies (triangles joined through shared vertex indices). Unused
-// vertices are no body. 0 for an inconsistent mesh.
+// vertices are no body. 0 for an inconsistent mesh. Serial (a union-find over the triangles).
 std::uint64_t CountBodies(const TriangleMesh& mesh);
 
-// Three records per triangle (corner pairs 0-1, 1-2, 0-2), sorted by key and then triangle.
-// Reads only the index array.
+// Three records per triangle (corner pairs 0-1, 1-2, 0-2), sorted by key and then triangle
+// (a parallel sort; the order is total, so the result is unique). Reads only the index array.
 std::vector<EdgeRecord> BuildEdgeTable(const TriangleMesh& mesh);
 
-// Adjacency of every vertex. The caller passes a consistent mesh.
+// Adjacency of every vertex. The caller passes a consistent mesh; for an inconsistent one (or
+// one too large for 32-bit offsets, over 2^31 indices) every vertex gets empty lists (both
+// offset vectors all zero) instead of reading out of bounds.
 VertexAdjacency BuildVertexAdjacency(const TriangleMesh& mesh);
 
-// Edge use counts; all zero for an inconsistent mesh.
+// Edge use counts; all zero for an inconsistent mesh. Runs in parallel (exact integer counts).
 EdgeCounts CountEdges(const TriangleMesh& mesh);
 
 }  // namespace grainforge::mesh

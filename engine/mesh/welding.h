@@ -1,8 +1,12 @@
 // Passes that turn a triangle soup into an indexed mesh fit for the other operations: the
 // exact and the tolerance weld, and the removal of degenerate, duplicate and unused elements.
 // Every pass works in place and returns how many elements it merged or removed. A mesh that
-// fails TriangleMesh::IsConsistent is left untouched and the count is 0; nothing throws but
-// allocation failure.
+// fails TriangleMesh::IsConsistent is left untouched and the count is 0, and so is a mesh of
+// 2^31 vertices or more (the passes keep 32-bit vertex maps); nothing throws but allocation
+// failure. A pass that changes nothing leaves the mesh's arrays as they were.
+//
+// Except the tolerance weld, the passes run in parallel; each one's result is fixed by its
+// definition (first occurrence in index order keeps), so it is the same on any thread count.
 #pragma once
 
 #include "engine/mesh/triangle_mesh.h"
@@ -19,8 +23,10 @@ std::uint64_t WeldIdenticalVertices(TriangleMesh& mesh);
 
 // Merges each vertex, in index order, into the first kept vertex found within `tolerance` mm
 // (searching the 27 neighbouring grid cells of size `tolerance`); greedy and order-dependent,
-// kept positions never move. The tolerance must be above 0 (0 means the exact weld). Returns
-// the number of vertices removed.
+// hence serial; kept positions never move. A tolerance of 0 runs WeldIdenticalVertices; a
+// negative or NaN one reaches nothing (0, mesh untouched). Cell numbers beyond +-2^62 (a huge
+// coordinate over a tiny tolerance) are clamped rather than overflowed. Returns the number of
+// vertices removed.
 std::uint64_t WeldVerticesWithin(TriangleMesh& mesh, float tolerance);
 
 // Drops triangles with a repeated index and, unless `indicesOnly`, those whose cross product

@@ -1,0 +1,47 @@
+#include "engine/mesh/report_text.h"
+
+#include <charconv>
+
+namespace grainforge::mesh {
+
+namespace {
+
+// std::to_chars formats as printf does in the C locale, whatever the process locale is.
+std::string FormatWithPrecision(double value, std::chars_format format, int precision)
+{
+    char buffer[400];  // "%.2f" of the largest double needs 312 characters
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, format, precision);
+    return std::string(buffer, result.ptr);
+}
+
+}  // namespace
+
+std::string FormatCountGrouped(std::uint64_t count)
+{
+    const std::string digits = std::to_string(count);
+    std::string text;
+    text.reserve(digits.size() + digits.size() / 3);
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            text.push_back(',');
+        text.push_back(digits[i]);
+    }
+    return text;
+}
+
+std::string FormatMillimetres2(float value)
+{
+    return FormatWithPrecision(value, std::chars_format::fixed, 2);
+}
+
+std::string FormatSize3(float x, float y, float z)
+{
+    return FormatMillimetres2(x) + " x " + FormatMillimetres2(y) + " x " + FormatMillimetres2(z) + " mm";
+}
+
+std::string FormatGeneral6(double value)
+{
+    return FormatWithPrecision(value, std::chars_format::general, 6);
+}
+
+}  // namespace grainforge::mesh

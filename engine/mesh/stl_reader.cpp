@@ -1,0 +1,480 @@
+#include "engine/mesh/stl_reader.h"
+
+#include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/report_text.h"
+#include "engine/mesh/welding.h"
+#include "platform/file_system.h"
+#include "platform/system_error.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string_view>
+
+namespace grainforge::mesh {
+
+namespace {
+
+constexpr std::uint64_t kBinaryHeaderSize = 84;
+constexpr std::uint64_t kBinaryCountOffset = 80;
+constexpr std::uint64_t kFacetSize = 50;
+constexpr std::uint64_t kFacetCornerOffset = 12;
+constexpr std::size_t kMinimumFileSize = 16;
+// Vertex indices are 32-bit, so a soup of more corners than this cannot be indexed.
+constexpr std::uint64_t kMaxCorners = std::numeric_limits<std::uint32_t>::max();
+
+constexpr char kTooManyTrianglesText[] = "The file contains more triangles than one mesh can hold.";
+
+// Space, tab, line feed, vertical tab, form feed, carriage return; a table, since the ASCII
+// parser asks once per byte.
+constexpr auto kStlSpace = [] {
+    std::array<bool, 256> table{};
+    for (const unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'})
+        table[c] = true;
+    return table;
+}();
+
+bool IsStlSpace(std::uint8_t c) { return kStlSpace[c]; }
+
+std::uint32_t LoadU32(const std::uint8_t* p)
+{
+    std::uint32_t value;
+    std::memcpy(&value, p, sizeof value);
+    if constexpr (std::endian::native == std::endian::big)
+        value = (value >> 24) | ((value >> 8) & 0xff00u) | ((value << 8) & 0xff0000u) | (value << 24);
+    return value;
+}
+
+float LoadF32(const std::uint8_t* p) { return std::bit_cast<float>(LoadU32(p)); }
+
+std::uint64_t BinarySizeFor(std::uint64_t count) { return kBinaryHeaderSize + kFacetSize * count; }
+
+std::uint32_t DeclaredBinaryCount(std::span<const std::uint8_t> bytes)
+{
+    return LoadU32(bytes.data() + kBinaryCountOffset);
+}
+
+std::string HeaderMismatchText(std::uint64_t count, std::uint64_t size)
+{
+    const std::uint64_t needed = BinarySizeFor(count);
+    return "The file is not a valid STL. Its header declares " + FormatCountGrouped(count) +
+           " triangles, which needs " + FormatCountGrouped(needed) + " bytes, but the file is " +
+           FormatCountGrouped(size) + " bytes" +
+           (needed > size ? " (truncated)." : " (unexpected trailing data).");
+}
+
+bool EqualsIgnoringCase(std::string_view word, std::string_view keyword)
+{
+    if (word.size() != keyword.size())
+        return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        char c = word[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != keyword[i])
+            return false;
+    }
+    return true;
+}
+
+bool StartsWithSolid(std::string_view word)
+{
+    return word.size() >= 5 && EqualsIgnoringCase(word.substr(0, 5), "solid");
+}
+
+// Walks ASCII STL data word by word.
+class WordReader {
+public:
+    explicit WordReader(std::span<const std::uint8_t> bytes)
+        : data_(reinterpret_cast<const char*>(bytes.data())), size_(bytes.size()) {}
+
+    // The next word, or an empty view at the end of the data.
+    std::string_view Next()
+    {
+        while (pos_ < size_ && IsStlSpace(static_cast<std::uint8_t>(data_[pos_])))
+            ++pos_;
+        const std::size_t start = pos_;
+        while (pos_ < size_ && !IsStlSpace(static_cast<std::uint8_t>(data_[pos_])))
+            ++pos_;
+        return std::string_view(data_ + start, pos_ - start);
+    }
+
+    // Skips to the end of the current line (a line feed or carriage return).
+    void SkipRestOfLine()
+    {
+        while (pos_ < size_ && data_[pos_] != '\n' && data_[pos_] != '\r')
+            ++pos_;
+    }
+
+private:
+    const char* data_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+};
+
+// The whole word as a float, without any locale. from_chars refuses a leading "+" and values
+// beyond the float range (including those that would underflow to zero); a word it does not
+// consume whole ("0x10", "1,5", "2mm") fails too.
+bool ParseCoordinate(std::string_view word, float& value)
+{
+    const char* end = word.data() + word.size();
+    const auto result = std::from_chars(word.data(), end, value, std::chars_format::general);
+    return result.ec == std::errc() && result.ptr == end;
+}
+
+StlReadResult Failure(const std::string& fileName, StlFormat format, std::string text)
+{
+    StlReadResult result;
+    result.error = std::move(text);
+    result.report.fileName = fileName;
+    result.report.format = format;
+    return result;
+}
+
+// What one pass over the soup learns besides filling it: whether every coordinate is finite,
+// and the largest absolute coordinate (the box's six corner coordinates give the same value).
+struct SoupScan {
+    bool finite = true;
+    float largestMagnitude = 0.0f;
+};
+
+// A soup of `cornerCount` vertices (normal zero) with indices in corner order, positions from
+// cornerAt(i). Blocks are fixed by the count alone and joined in order, so the scan is the
+// same on any number of threads (a maximum of absolute values does not depend on order anyway).
+template <class CornerAt>
+TriangleMesh BuildSoup(std::size_t cornerCount, CornerAt&& cornerAt, SoupScan& scan)
+{
+    constexpr std::size_t kGrain = 1u << 15;
+    TriangleMesh mesh;
+    mesh.vertices.resize(cornerCount);
+    mesh.indices.resize(cornerCount);
+    std::vector<SoupScan> blocks((cornerCount + kGrain - 1) / kGrain);
+    ParallelForBlocks(cornerCount, kGrain, [&](std::size_t begin, std::size_t end) {
+        SoupScan& block = blocks[begin / kGrain];
+        for (std::size_t i = begin; i < end; ++i) {
+            const Vec3 p = cornerAt(i);
+            mesh.vertices[i].position = p;
+            mesh.indices[i] = static_cast<std::uint32_t>(i);
+            block.finite = block.finite && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+            block.largestMagnitude =
+                std::max({block.largestMagnitude, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+        }
+    });
+    for (const SoupScan& block : blocks) {
+        scan.finite = scan.finite && block.finite;
+        scan.largestMagnitude = std::max(scan.largestMagnitude, block.largestMagnitude);
+    }
+    return mesh;
+}
+
+Vec3 BinaryCorner(std::span<const std::uint8_t> bytes, std::size_t corner)
+{
+    const std::uint8_t* p = bytes.data() + kBinaryHeaderSize + kFacetSize * (corner / 3) + kFacetCornerOffset +
+                            12 * (corner % 3);
+    return Vec3{LoadF32(p), LoadF32(p + 4), LoadF32(p + 8)};
+}
+
+// Negative asks for the size-relative tolerance: 1e-6 of the largest absolute coordinate of
+// the part's box, at least 1e-6 (so a part near the origin still closes float-noise seams).
+float SecondWeldTolerance(const SoupScan& scan, float requested)
+{
+    if (!(requested < 0.0f))
+        return requested;
+    return std::max(scan.largestMagnitude * 1e-6f, 1e-6f);
+}
+
+bool HasOpenOrNonManifoldEdges(const EdgeCounts& counts) { return counts.boundary != 0 || counts.nonManifold != 0; }
+
+// The exact weld, the first degenerate pass and, only when the part is still not closed, the
+// tolerance weld and the second degenerate pass. Leaves in `edges` the edge counts of the mesh
+// as it stands when they were computed and no later pass changed them.
+void WeldSoup(TriangleMesh& mesh, float tolerance, const StlReadOptions& options, StlImportReport& report,
+              std::optional<EdgeCounts>& edges)
+{
+    WeldIdenticalVertices(mesh);
+    const bool indicesOnly = !options.removeZeroArea;
+    if (options.removeDegenerate)
+        report.degenerateRemoved = RemoveDegenerateTriangles(mesh, indicesOnly);
+    if (!(tolerance > 0.0f))
+        return;
+    edges = CountEdges(mesh);
+    if (!HasOpenOrNonManifoldEdges(*edges))
+        return;
+    report.weldTolerance = tolerance;
+    WeldVerticesWithin(mesh, tolerance);
+    edges.reset();
+    if (options.removeDegenerate)
+        report.degenerateRemoved += RemoveDegenerateTriangles(mesh, indicesOnly);
+}
+
+void AddWarnings(StlImportReport& report, std::uint64_t facetKeywords)
+{
+    auto& warnings = report.warnings;
+    if (report.format == StlFormat::Ascii && facetKeywords != report.trianglesRead)
+        warnings.push_back("The file contains " + FormatCountGrouped(facetKeywords) + " facet keywords but " +
+                           FormatCountGrouped(report.trianglesRead) + " triangles of vertex data.");
+    if (report.degenerateRemoved != 0)
+        warnings.push_back("Removed " + FormatCountGrouped(report.degenerateRemoved) +
+                           " degenerate triangles that enclosed no area.");
+    if (report.duplicateTriangles != 0 && report.duplicatesRemoved == 0)
+        warnings.push_back("The file contains " + FormatCountGrouped(report.duplicateTriangles) +
+                           " duplicate triangles. They were kept; removing them is a repair operation.");
+    if (report.openBoundaryEdges != 0)
+        warnings.push_back("The mesh is not closed: " + FormatCountGrouped(report.openBoundaryEdges) +
+                           " open boundary edges.");
+    if (report.nonManifoldEdges != 0)
+        warnings.push_back("The mesh has " + FormatCountGrouped(report.nonManifoldEdges) +
+                           " non-manifold edges shared by more than two triangles.");
+    if (report.components >= 2)
+        warnings.push_back("The file contains " + FormatCountGrouped(report.components) + " disconnected components.");
+    const float largest = std::max({report.dimensions.x, report.dimensions.y, report.dimensions.z});
+    if (largest < 1.0f)
+        warnings.push_back("The model is only " + FormatMillimetres2(largest) +
+                           " mm across. It may not have been authored in millimetres.");
+    else if (largest > 1000.0f)
+        warnings.push_back("The model is " + FormatMillimetres2(largest) +
+                           " mm across. It may not have been authored in millimetres.");
+}
+
+// Turns the soup into the indexed mesh and fills the report (the steps after parsing).
+StlReadResult BuildMesh(TriangleMesh mesh, const SoupScan& scan, std::uint64_t facetKeywords,
+                        const std::string& fileName, StlFormat format, const StlReadOptions& options)
+{
+    if (!scan.finite)
+        return Failure(fileName, format, "The file contains a coordinate that is not a number (NaN or infinity).");
+    StlReadResult result;
+    StlImportReport& report = result.report;
+    report.fileName = fileName;
+    report.format = format;
+    report.trianglesRead = mesh.TriangleCount();
+    report.verticesBeforeWelding = mesh.vertices.size();
+
+    std::optional<EdgeCounts> edges;
+    const bool indicesOnly = !options.removeZeroArea;
+    if (options.mergeVertices)
+        WeldSoup(mesh, SecondWeldTolerance(scan, options.weldTolerance), options, report, edges);
+    else if (options.removeDegenerate)
+        report.degenerateRemoved = RemoveDegenerateTriangles(mesh, indicesOnly);
+
+    report.duplicateTriangles = CountDuplicateTriangles(mesh);
+    if (options.removeDuplicates) {
+        report.duplicatesRemoved = RemoveDuplicateTriangles(mesh);
+        if (report.duplicatesRemoved != 0)
+            edges.reset();
+    }
+    // Renumbering the used vertices keeps every edge, so edge counts taken before stay right.
+    RemoveUnusedVertices(mesh);
+    if (mesh.vertices.empty() || mesh.indices.empty())
+        return Failure(fileName, format, "Every triangle in the file was removed as degenerate, leaving no geometry.");
+
+    mesh.ComputeBounds();
+    if (options.computeNormals)
+        mesh.ComputeVertexNormals();
+    if (!edges)
+        edges = CountEdges(mesh);
+
+    report.trianglesKept = mesh.TriangleCount();
+    report.verticesAfterWelding = mesh.vertices.size();
+    if (mesh.boundsValid)
+        report.dimensions = mesh.boundsMax - mesh.boundsMin;
+    report.openBoundaryEdges = edges->boundary;
+    report.nonManifoldEdges = edges->nonManifold;
+    report.components = CountBodies(mesh);
+    AddWarnings(report, facetKeywords);
+
+    result.ok = true;
+    result.mesh = std::move(mesh);
+    return result;
+}
+
+// Last path component after the last "\" or "/", as the report names the file.
+std::string ReportFileName(const std::filesystem::path& path)
+{
+    const std::string text = path.string();
+    const std::size_t slash = text.find_last_of("\\/");
+    return slash == std::string::npos ? text : text.substr(slash + 1);
+}
+
+// The binary form read straight into the soup: the corner list of ParseBinaryStl would be one
+// more copy of the whole file. The detection has checked the size against the count.
+StlReadResult ParseBinaryIntoMesh(std::span<const std::uint8_t> bytes, const std::string& fileName,
+                                  const StlReadOptions& options)
+{
+    const std::uint64_t corners = std::uint64_t{DeclaredBinaryCount(bytes)} * 3;
+    if (corners == 0)
+        return Failure(fileName, StlFormat::Binary, "The file contains no triangles.");
+    if (corners > kMaxCorners)
+        return Failure(fileName, StlFormat::Binary, kTooManyTrianglesText);
+    SoupScan scan;
+    TriangleMesh soup = BuildSoup(static_cast<std::size_t>(corners),
+                                  [&](std::size_t i) { return BinaryCorner(bytes, i); }, scan);
+    return BuildMesh(std::move(soup), scan, 0, fileName, StlFormat::Binary, options);
+}
+
+StlReadResult ParseAsciiIntoMesh(std::span<const std::uint8_t> bytes, const std::string& fileName,
+                                 const StlReadOptions& options)
+{
+    std::vector<Vec3> corners;
+    std::uint64_t facetKeywords = 0;
+    std::string error;
+    if (!ParseAsciiStl(bytes, corners, facetKeywords, error))
+        return Failure(fileName, StlFormat::Ascii, error);
+    if (corners.empty())
+        return Failure(fileName, StlFormat::Ascii, "The file contains no triangles.");
+    if (corners.size() > kMaxCorners)
+        return Failure(fileName, StlFormat::Ascii, kTooManyTrianglesText);
+    SoupScan scan;
+    TriangleMesh soup = BuildSoup(corners.size(), [&](std::size_t i) { return corners[i]; }, scan);
+    corners = std::vector<Vec3>();
+    return BuildMesh(std::move(soup), scan, facetKeywords, fileName, StlFormat::Ascii, options);
+}
+
+}  // namespace
+
+StlFormat DetectStlFormat(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() >= kBinaryHeaderSize && BinarySizeFor(DeclaredBinaryCount(bytes)) == bytes.size())
+        return StlFormat::Binary;
+    std::size_t pos = 0;
+    while (pos < bytes.size() && IsStlSpace(bytes[pos]))
+        ++pos;
+    if (bytes.size() - pos >= 5 &&
+        EqualsIgnoringCase(std::string_view(reinterpret_cast<const char*>(bytes.data() + pos), 5), "solid"))
+        return StlFormat::Ascii;
+    return StlFormat::Unrecognised;
+}
+
+bool ParseBinaryStl(std::span<const std::uint8_t> bytes, std::vector<Vec3>& corners, std::uint64_t& declaredCount,
+                    std::string& error)
+{
+    corners.clear();
+    declaredCount = 0;
+    // Callers normally come through the detection, but the count must never be trusted
+    // beyond the bytes that are there.
+    if (bytes.size() < kBinaryHeaderSize) {
+        error = "The file is not recognised as either a binary or an ASCII STL.";
+        return false;
+    }
+    const std::uint64_t count = DeclaredBinaryCount(bytes);
+    if (BinarySizeFor(count) != bytes.size()) {
+        error = HeaderMismatchText(count, bytes.size());
+        return false;
+    }
+    if (count * 3 > kMaxCorners) {
+        error = kTooManyTrianglesText;
+        return false;
+    }
+    corners.resize(static_cast<std::size_t>(count * 3));
+    // Each corner has a fixed place in both the bytes and the corner list.
+    ParallelFor(corners.size(), [&](std::size_t i) { corners[i] = BinaryCorner(bytes, i); }, 1u << 15);
+    declaredCount = count;
+    return true;
+}
+
+bool ParseAsciiStl(std::span<const std::uint8_t> bytes, std::vector<Vec3>& corners, std::uint64_t& declaredCount,
+                   std::string& error)
+{
+    corners.clear();
+    declaredCount = 0;
+    WordReader reader(bytes);
+    bool firstWord = true;
+    for (std::string_view word = reader.Next(); !word.empty(); word = reader.Next()) {
+        // The solid's name runs to the end of its line and may hold any word, "vertex" included.
+        const bool opensSolid = firstWord ? StartsWithSolid(word) : EqualsIgnoringCase(word, "solid");
+        firstWord = false;
+        if (opensSolid || EqualsIgnoringCase(word, "endsolid")) {
+            reader.SkipRestOfLine();
+        } else if (word == "facet") {
+            ++declaredCount;
+        } else if (word == "vertex") {
+            float xyz[3];
+            for (float& value : xyz) {
+                const std::string_view number = reader.Next();
+                if (number.empty()) {
+                    error = "The file ends in the middle of a vertex.";
+                    return false;
+                }
+                if (!ParseCoordinate(number, value)) {
+                    error = "A vertex coordinate could not be read as a number: '" + std::string(number) + "'.";
+                    return false;
+                }
+            }
+            corners.push_back(Vec3{xyz[0], xyz[1], xyz[2]});
+        }
+    }
+    if (corners.size() % 3 != 0) {
+        error = "The file ends in the middle of a facet: " + std::to_string(corners.size()) +
+                " vertices is not a whole number of triangles.";
+        return false;
+    }
+    return true;
+}
+
+StlReadResult ParseStl(std::span<const std::uint8_t> bytes, const std::string& fileName, const StlReadOptions& options)
+{
+    if (bytes.size() < kMinimumFileSize)
+        return Failure(fileName, StlFormat::Unrecognised,
+                       "The file is too small to be an STL: " + std::to_string(bytes.size()) + " bytes.");
+    const StlFormat format = DetectStlFormat(bytes);
+    if (format == StlFormat::Unrecognised) {
+        if (bytes.size() < kBinaryHeaderSize)
+            return Failure(fileName, format, "The file is not recognised as either a binary or an ASCII STL.");
+        return Failure(fileName, format, HeaderMismatchText(DeclaredBinaryCount(bytes), bytes.size()));
+    }
+
+    if (format == StlFormat::Binary)
+        return ParseBinaryIntoMesh(bytes, fileName, options);
+    return ParseAsciiIntoMesh(bytes, fileName, options);
+}
+
+StlReadResult ReadStlFile(const std::filesystem::path& path, const StlReadOptions& options)
+{
+    const std::string fileName = ReportFileName(path);
+    const platform::FileSizeResult size = platform::QueryFileSize(path);
+    if (!size.ok)
+        return Failure(fileName, StlFormat::Unrecognised,
+                       "The file could not be opened: " + platform::SystemErrorText(size.error));
+    const platform::ReadResult read = platform::ReadFileBytes(path, size.size);
+    if (read.status == platform::ReadStatus::OpenFailed)
+        return Failure(fileName, StlFormat::Unrecognised, "The file could not be opened for reading.");
+    if (read.status != platform::ReadStatus::Ok)
+        return Failure(fileName, StlFormat::Unrecognised,
+                       "The file ended earlier than its reported size of " + FormatCountGrouped(size.size) + " bytes.");
+    return ParseStl(read.bytes, fileName, options);
+}
+
+std::string FormatImportReport(const StlImportReport& report)
+{
+    const char* formatName = report.format == StlFormat::Binary ? "Binary STL"
+                             : report.format == StlFormat::Ascii ? "ASCII STL"
+                                                                 : "Unrecognised";
+    std::string text;
+    text += "File: " + report.fileName + "\n";
+    text += std::string("Format: ") + formatName + "\n";
+    text += "Units: Assumed millimetres\n";
+    text += "Triangles read: " + FormatCountGrouped(report.trianglesRead) + "\n";
+    text += "Triangles kept: " + FormatCountGrouped(report.trianglesKept) + "\n";
+    text += "Degenerate triangles removed: " + FormatCountGrouped(report.degenerateRemoved) + "\n";
+    text += "Duplicate triangles: " + FormatCountGrouped(report.duplicateTriangles);
+    if (report.duplicatesRemoved != 0)
+        text += " (" + FormatCountGrouped(report.duplicatesRemoved) + " removed)";
+    text += "\nWelding: exact";
+    if (report.weldTolerance > 0.0f)
+        text += ", then " + FormatGeneral6(report.weldTolerance) + " mm to close remaining seams";
+    text += "\nVertices before welding: " + FormatCountGrouped(report.verticesBeforeWelding) + "\n";
+    text += "Vertices after welding: " + FormatCountGrouped(report.verticesAfterWelding) + "\n";
+    text += "Dimensions: " + FormatSize3(report.dimensions.x, report.dimensions.y, report.dimensions.z) + "\n";
+    text += "Open boundary edges: " + FormatCountGrouped(report.openBoundaryEdges) + "\n";
+    text += "Non-manifold edges: " + FormatCountGrouped(report.nonManifoldEdges) + "\n";
+    text += "Components: " + FormatCountGrouped(report.components) + "\n";
+    for (const std::string& warning : report.warnings)
+        text += "Warning: " + warning + "\n";
+    return text;
+}
+
+}  // namespace grainforge::mesh

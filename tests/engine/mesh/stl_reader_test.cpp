@@ -1,0 +1,519 @@
+#include "engine/mesh/stl_reader.h"
+
+#include "engine/mesh/parallel_loop.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace grainforge::mesh {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The 12 triangles of a cube of the given edge centred on the origin, outward, as a soup.
+std::vector<Vec3> CubeCorners(float edge)
+{
+    const float h = edge / 2;
+    const Vec3 v[8] = {{-h, -h, -h}, {h, -h, -h}, {h, h, -h}, {-h, h, -h},
+                       {-h, -h, h},  {h, -h, h},  {h, h, h},  {-h, h, h}};
+    const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                              {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
+    std::vector<Vec3> corners;
+    for (const auto& face : faces)
+        for (int c : face)
+            corners.push_back(v[c]);
+    return corners;
+}
+
+void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Binary STL of the corners with the given header and declared count (default: the real one).
+Bytes BinaryStl(const std::vector<Vec3>& corners, const std::string& header = "",
+                std::optional<std::uint32_t> declared = std::nullopt)
+{
+    const std::size_t facets = corners.size() / 3;
+    Bytes bytes(84 + 50 * facets, 0);
+    std::memcpy(bytes.data(), header.data(), std::min<std::size_t>(header.size(), 80));
+    PutU32(bytes, 80, declared.value_or(static_cast<std::uint32_t>(facets)));
+    for (std::size_t i = 0; i < corners.size(); ++i) {
+        const std::size_t at = 84 + 50 * (i / 3) + 12 + 12 * (i % 3);
+        PutU32(bytes, at, std::bit_cast<std::uint32_t>(corners[i].x));
+        PutU32(bytes, at + 4, std::bit_cast<std::uint32_t>(corners[i].y));
+        PutU32(bytes, at + 8, std::bit_cast<std::uint32_t>(corners[i].z));
+    }
+    return bytes;
+}
+
+std::string AsciiStl(const std::vector<Vec3>& corners, const std::string& solidLine = "solid part")
+{
+    std::string text = solidLine + "\n";
+    for (std::size_t i = 0; i < corners.size(); ++i) {
+        if (i % 3 == 0)
+            text += " facet normal 0 0 0\n  outer loop\n";
+        text += "   vertex " + std::to_string(corners[i].x) + " " + std::to_string(corners[i].y) + " " +
+                std::to_string(corners[i].z) + "\n";
+        if (i % 3 == 2)
+            text += "  endloop\n endfacet\n";
+    }
+    return text + "endsolid part\n";
+}
+
+Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+StlReadResult Parse(const Bytes& bytes, const StlReadOptions& options = {})
+{
+    return ParseStl(bytes, "part.stl", options);
+}
+
+TEST(ParseStl, RefusesBadInputWithTheExactTexts)
+{
+    Bytes trailing = BinaryStl(CubeCorners(20.0f));
+    trailing.resize(84 + 50);
+    PutU32(trailing, 80, 1);
+    trailing.resize(144, 0x55);
+    Bytes hugeCount(100, 0);
+    PutU32(hugeCount, 80, 0xffffffffu);
+    Bytes solidHeader = BinaryStl(CubeCorners(20.0f), "solid binary with a text-like header");
+    solidHeader.pop_back();
+    std::vector<Vec3> nanCorners = CubeCorners(20.0f);
+    nanCorners[4].y = std::numeric_limits<float>::infinity();
+    Bytes countTwo = BinaryStl(CubeCorners(20.0f));
+    countTwo.resize(134);
+    PutU32(countTwo, 80, 2);
+
+    const struct {
+        const char* name;
+        Bytes bytes;
+        StlFormat format;
+        std::string error;
+    } cases[] = {
+        {"empty", {}, StlFormat::Unrecognised, "The file is too small to be an STL: 0 bytes."},
+        {"15 bytes", Bytes(15, 'x'), StlFormat::Unrecognised, "The file is too small to be an STL: 15 bytes."},
+        {"50 bytes of text", ToBytes(std::string(50, 'a')), StlFormat::Unrecognised,
+         "The file is not recognised as either a binary or an ASCII STL."},
+        {"count 2 in 134 bytes", countTwo, StlFormat::Unrecognised,
+         "The file is not a valid STL. Its header declares 2 triangles, which needs 184 bytes, but the file is "
+         "134 bytes (truncated)."},
+        {"one facet and 10 more bytes", trailing, StlFormat::Unrecognised,
+         "The file is not a valid STL. Its header declares 1 triangles, which needs 134 bytes, but the file is "
+         "144 bytes (unexpected trailing data)."},
+        {"largest count", hugeCount, StlFormat::Unrecognised,
+         "The file is not a valid STL. Its header declares 4,294,967,295 triangles, which needs "
+         "214,748,364,834 bytes, but the file is 100 bytes (truncated)."},
+        {"solid header, size off by one", solidHeader, StlFormat::Ascii, "The file contains no triangles."},
+        {"binary count 0", BinaryStl({}), StlFormat::Binary, "The file contains no triangles."},
+        {"vertex with two numbers", ToBytes("solid x\nfacet\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1"), StlFormat::Ascii,
+         "The file ends in the middle of a vertex."},
+        {"leading plus", ToBytes("solid x\nvertex 0 +1 0\n"), StlFormat::Ascii,
+         "A vertex coordinate could not be read as a number: '+1'."},
+        {"out of range", ToBytes("solid x\nvertex 0 0 1e39\n"), StlFormat::Ascii,
+         "A vertex coordinate could not be read as a number: '1e39'."},
+        {"trailing letters", ToBytes("solid x\nvertex 1.5mm 0 0\n"), StlFormat::Ascii,
+         "A vertex coordinate could not be read as a number: '1.5mm'."},
+        {"decimal comma", ToBytes("solid x\nvertex 1,5 0 0\n"), StlFormat::Ascii,
+         "A vertex coordinate could not be read as a number: '1,5'."},
+        {"hexadecimal", ToBytes("solid x\nvertex 0x10 0 0\n"), StlFormat::Ascii,
+         "A vertex coordinate could not be read as a number: '0x10'."},
+        {"four vertices", ToBytes("solid x\nvertex 0 0 0 vertex 1 0 0 vertex 0 1 0 vertex 0 0 1\nendsolid x\n"),
+         StlFormat::Ascii, "The file ends in the middle of a facet: 4 vertices is not a whole number of triangles."},
+        {"nan word", ToBytes("solid x\nvertex nan 0 0\nvertex 1 0 0\nvertex 0 1 0\n"), StlFormat::Ascii,
+         "The file contains a coordinate that is not a number (NaN or infinity)."},
+        {"infinity word", ToBytes("solid x\nvertex 0 0 0\nvertex -INFINITY 0 0\nvertex 0 1 0\n"), StlFormat::Ascii,
+         "The file contains a coordinate that is not a number (NaN or infinity)."},
+        {"binary infinity", BinaryStl(nanCorners), StlFormat::Binary,
+         "The file contains a coordinate that is not a number (NaN or infinity)."},
+        {"only a point triangle", BinaryStl({{1, 2, 3}, {1, 2, 3}, {1, 2, 3}}), StlFormat::Binary,
+         "Every triangle in the file was removed as degenerate, leaving no geometry."},
+    };
+    for (const auto& c : cases) {
+        const StlReadResult result = Parse(c.bytes);
+        EXPECT_FALSE(result.ok) << c.name;
+        EXPECT_EQ(result.error, c.error) << c.name;
+        EXPECT_EQ(result.report.format, c.format) << c.name;
+        EXPECT_EQ(result.report.fileName, "part.stl") << c.name;
+        EXPECT_TRUE(result.mesh.vertices.empty() && result.mesh.indices.empty()) << c.name;
+        EXPECT_EQ(result.report.trianglesRead, 0u) << c.name;
+    }
+}
+
+TEST(ParseStl, ClosedCubeOfSeparateFacetsWeldsExactlyWithoutWarnings)
+{
+    const StlReadResult result = Parse(BinaryStl(CubeCorners(20.0f)));
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.mesh.vertices.size(), 8u);
+    EXPECT_EQ(result.mesh.TriangleCount(), 12u);
+    EXPECT_TRUE(result.mesh.boundsValid);
+    EXPECT_FLOAT_EQ(result.mesh.Volume(), 8000.0f);
+    for (const MeshVertex& v : result.mesh.vertices)
+        EXPECT_NEAR(Dot(v.normal, v.normal), 1.0f, 1e-5f) << "normals were not computed";
+    EXPECT_EQ(FormatImportReport(result.report),
+              "File: part.stl\n"
+              "Format: Binary STL\n"
+              "Units: Assumed millimetres\n"
+              "Triangles read: 12\n"
+              "Triangles kept: 12\n"
+              "Degenerate triangles removed: 0\n"
+              "Duplicate triangles: 0\n"
+              "Welding: exact\n"
+              "Vertices before welding: 36\n"
+              "Vertices after welding: 8\n"
+              "Dimensions: 20.00 x 20.00 x 20.00 mm\n"
+              "Open boundary edges: 0\n"
+              "Non-manifold edges: 0\n"
+              "Components: 1\n");
+}
+
+TEST(ParseStl, BinaryHeaderBeginningWithSolidIsReadAsBinaryWhenTheSizeMatches)
+{
+    const Bytes bytes = BinaryStl(CubeCorners(20.0f), "solid cube");
+    EXPECT_EQ(DetectStlFormat(bytes), StlFormat::Binary);
+    const StlReadResult result = Parse(bytes);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.report.format, StlFormat::Binary);
+    EXPECT_EQ(result.report.trianglesKept, 12u);
+}
+
+TEST(ParseStl, AsciiSolidKeywordInAnyCaseAfterBlankLines)
+{
+    for (const char* solid : {"solid cube", "\n\n  \r\n\tSOLID cube", "\v\fSoLiD cube", "solid"}) {
+        const Bytes bytes = ToBytes(AsciiStl(CubeCorners(20.0f), solid));
+        EXPECT_EQ(DetectStlFormat(bytes), StlFormat::Ascii) << solid;
+        const StlReadResult result = Parse(bytes);
+        ASSERT_TRUE(result.ok) << solid << ": " << result.error;
+        EXPECT_EQ(result.report.format, StlFormat::Ascii);
+        EXPECT_EQ(result.report.trianglesKept, 12u);
+        EXPECT_TRUE(result.report.warnings.empty()) << solid;
+    }
+}
+
+TEST(ParseStl, SolidNamesHoldingKeywordsAreSkipped)
+{
+    // Other programs name their solids freely; a name is the rest of the "solid" line.
+    std::string text = AsciiStl(CubeCorners(20.0f), "solid vertex 1 2 3 facet facet");
+    text += "solid second vertex facet\r";
+    for (const Vec3& p : CubeCorners(4.0f))
+        text += "facet vertex " + std::to_string(p.x + 50) + " " + std::to_string(p.y) + " " + std::to_string(p.z) + "\n";
+    text += "endsolid second vertex 9 facet";
+    const StlReadResult result = Parse(ToBytes(text));
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.report.trianglesRead, 24u);
+    EXPECT_EQ(result.report.components, 2u);
+    // 12 "facet" keywords in the first solid, 36 in the second: none taken from a name.
+    ASSERT_EQ(result.report.warnings.size(), 2u);
+    EXPECT_EQ(result.report.warnings[0], "The file contains 48 facet keywords but 24 triangles of vertex data.");
+    EXPECT_EQ(result.report.warnings[1], "The file contains 2 disconnected components.");
+}
+
+TEST(ParseStl, FacetKeywordCountThatDiffersFromTheDataIsAWarningWithGroupedCounts)
+{
+    std::string text = "solid x\nfacet\n";
+    for (const Vec3& p : CubeCorners(20.0f))
+        text += "vertex " + std::to_string(p.x) + " " + std::to_string(p.y) + " " + std::to_string(p.z) + "\n";
+    const StlReadResult one = Parse(ToBytes(text));
+    ASSERT_TRUE(one.ok) << one.error;
+    ASSERT_FALSE(one.report.warnings.empty());
+    EXPECT_EQ(one.report.warnings[0], "The file contains 1 facet keywords but 12 triangles of vertex data.");
+
+    std::string many = "solid x\n";
+    for (int i = 0; i < 1234; ++i)
+        many += "facet ";
+    many += "vertex 0 0 0 vertex 1 0 0 vertex 0 1 0";
+    const StlReadResult result = Parse(ToBytes(many));
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.report.warnings.at(0), "The file contains 1,234 facet keywords but 1 triangles of vertex data.");
+}
+
+TEST(ParseStl, SixCornersUnderOneFacetKeyword)
+{
+    const Bytes bytes = ToBytes("solid x\nfacet normal 0 0 1\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+                                "vertex 0 0 5\nvertex 1 0 5\nvertex 0 1 5\nendsolid x\n");
+    const StlReadResult result = Parse(bytes);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.report.trianglesRead, 2u);
+    const std::vector<std::string> expected = {
+        "The file contains 1 facet keywords but 2 triangles of vertex data.",
+        "The mesh is not closed: 6 open boundary edges.",
+        "The file contains 2 disconnected components.",
+    };
+    EXPECT_EQ(result.report.warnings, expected);
+}
+
+TEST(ParseStl, NumbersFollowTheLocaleFreeRules)
+{
+    const Bytes bytes = ToBytes("solid x\nvertex -0 .5 5.\nvertex 1e+2 -1.5E-3 3e38\nvertex 1e-40 0 1\n");
+    std::vector<Vec3> corners;
+    std::uint64_t facets = 0;
+    std::string error;
+    ASSERT_TRUE(ParseAsciiStl(bytes, corners, facets, error)) << error;
+    ASSERT_EQ(corners.size(), 3u);
+    EXPECT_TRUE(std::signbit(corners[0].x));
+    EXPECT_EQ(corners[0].y, 0.5f);
+    EXPECT_EQ(corners[0].z, 5.0f);
+    EXPECT_EQ(corners[1].x, 100.0f);
+    EXPECT_EQ(corners[1].y, -1.5e-3f);
+    EXPECT_EQ(corners[1].z, 3e38f);
+    EXPECT_EQ(corners[2].x, 1e-40f) << "denormals are in range";
+    EXPECT_EQ(facets, 0u);
+}
+
+TEST(ParseStl, DegenerateTrianglesAreRemovedAndCounted)
+{
+    std::vector<Vec3> corners = CubeCorners(20.0f);
+    corners.insert(corners.end(), {{1, 1, 1}, {1, 1, 1}, {1, 1, 1}});
+    const StlReadResult result = Parse(BinaryStl(corners));
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.report.trianglesRead, 13u);
+    EXPECT_EQ(result.report.trianglesKept, 12u);
+    EXPECT_EQ(result.report.degenerateRemoved, 1u);
+    EXPECT_EQ(result.report.verticesAfterWelding, 8u) << "the lone point is dropped with its triangle";
+    EXPECT_EQ(result.report.warnings, std::vector<std::string>{"Removed 1 degenerate triangles that enclosed no area."});
+}
+
+TEST(ParseStl, ZeroAreaTrianglesGoOnlyWhenAsked)
+{
+    std::vector<Vec3> corners = CubeCorners(20.0f);
+    corners.insert(corners.end(), {{30, 0, 0}, {31, 0, 0}, {32, 0, 0}});  // collinear
+    StlReadOptions options;
+    EXPECT_EQ(Parse(BinaryStl(corners), options).report.degenerateRemoved, 1u);
+    options.removeZeroArea = false;
+    const StlReadResult kept = Parse(BinaryStl(corners), options);
+    EXPECT_EQ(kept.report.degenerateRemoved, 0u);
+    EXPECT_EQ(kept.report.trianglesKept, 13u);
+}
+
+TEST(ParseStl, DuplicatesAreCountedOrRemovedAndEdgeCountsFollow)
+{
+    std::vector<Vec3> corners = CubeCorners(20.0f);
+    corners.insert(corners.end(), {corners[2], corners[1], corners[0]});  // reverse-wound twin
+    const StlReadResult kept = Parse(BinaryStl(corners));
+    ASSERT_TRUE(kept.ok) << kept.error;
+    const std::vector<std::string> expected = {
+        "The file contains 1 duplicate triangles. They were kept; removing them is a repair operation.",
+        "The mesh has 3 non-manifold edges shared by more than two triangles.",
+    };
+    EXPECT_EQ(kept.report.warnings, expected);
+
+    StlReadOptions options;
+    options.removeDuplicates = true;
+    const StlReadResult removed = Parse(BinaryStl(corners), options);
+    ASSERT_TRUE(removed.ok) << removed.error;
+    EXPECT_EQ(removed.report.duplicateTriangles, 1u);
+    EXPECT_EQ(removed.report.duplicatesRemoved, 1u);
+    EXPECT_EQ(removed.report.nonManifoldEdges, 0u);
+    EXPECT_TRUE(removed.report.warnings.empty());
+    EXPECT_NE(FormatImportReport(removed.report).find("\nDuplicate triangles: 1 (1 removed)\n"), std::string::npos);
+}
+
+TEST(ParseStl, ToleranceWeldRunsOnlyWhenTheExactWeldLeavesSeams)
+{
+    // One corner copy off by 2e-6 mm: the exact weld leaves a seam, the automatic tolerance
+    // (1e-6 x 10 mm) closes it.
+    std::vector<Vec3> corners = CubeCorners(20.0f);
+    corners[0].x += 2e-6f;
+    const StlReadResult welded = Parse(BinaryStl(corners));
+    ASSERT_TRUE(welded.ok) << welded.error;
+    EXPECT_EQ(welded.report.weldTolerance, 10.0f * 1e-6f);
+    EXPECT_EQ(welded.report.verticesAfterWelding, 8u);
+    EXPECT_EQ(welded.report.openBoundaryEdges, 0u);
+    EXPECT_TRUE(welded.report.warnings.empty());
+    EXPECT_NE(FormatImportReport(welded.report).find("\nWelding: exact, then 1e-05 mm to close remaining seams\n"),
+              std::string::npos);
+
+    StlReadOptions exactOnly;
+    exactOnly.weldTolerance = 0.0f;
+    const StlReadResult open = Parse(BinaryStl(corners), exactOnly);
+    ASSERT_TRUE(open.ok) << open.error;
+    EXPECT_EQ(open.report.weldTolerance, 0.0f);
+    EXPECT_EQ(open.report.verticesAfterWelding, 9u);
+    EXPECT_EQ(open.report.warnings.at(0), "The mesh is not closed: 4 open boundary edges.");
+
+    // A closed part never gets the tolerance weld, however large the tolerance.
+    StlReadOptions wide;
+    wide.weldTolerance = 5.0f;
+    const StlReadResult closed = Parse(BinaryStl(CubeCorners(20.0f)), wide);
+    EXPECT_EQ(closed.report.weldTolerance, 0.0f);
+    EXPECT_EQ(closed.report.verticesAfterWelding, 8u);
+}
+
+TEST(ParseStl, WithoutMergingEveryCornerStaysAVertex)
+{
+    StlReadOptions options;
+    options.mergeVertices = false;
+    options.computeNormals = false;
+    const StlReadResult result = Parse(BinaryStl(CubeCorners(20.0f)), options);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.report.verticesAfterWelding, 36u);
+    EXPECT_EQ(result.report.components, 12u);
+    EXPECT_EQ(result.report.openBoundaryEdges, 36u);
+    EXPECT_EQ(result.mesh.vertices[0].normal, Vec3{});
+}
+
+TEST(ParseStl, UnitHintsAtBothEndsButNotAtTheLimits)
+{
+    const struct {
+        float edge;
+        const char* warning;
+    } cases[] = {
+        {0.5f, "The model is only 0.50 mm across. It may not have been authored in millimetres."},
+        {1500.0f, "The model is 1500.00 mm across. It may not have been authored in millimetres."},
+        {1000.0f, nullptr},
+        {1.0f, nullptr},
+    };
+    for (const auto& c : cases) {
+        const StlReadResult result = Parse(BinaryStl(CubeCorners(c.edge)));
+        ASSERT_TRUE(result.ok) << result.error;
+        if (c.warning)
+            EXPECT_EQ(result.report.warnings, std::vector<std::string>{c.warning}) << c.edge;
+        else
+            EXPECT_TRUE(result.report.warnings.empty()) << c.edge;
+    }
+}
+
+TEST(ParseStl, RandomBytesNeverCrashAndAlwaysExplainAFailure)
+{
+    std::mt19937 random(12345);
+    for (int round = 0; round < 3000; ++round) {
+        Bytes bytes(random() % 400);
+        for (auto& b : bytes)
+            b = static_cast<std::uint8_t>(random());
+        if (round % 3 == 0 && bytes.size() >= 84)
+            PutU32(bytes, 80, static_cast<std::uint32_t>((bytes.size() - 84) / 50));  // some pass as binary
+        if (round % 3 == 1 && bytes.size() >= 5)
+            std::memcpy(bytes.data(), "solid", 5);
+        const StlReadResult result = Parse(bytes);
+        if (result.ok)
+            EXPECT_TRUE(result.mesh.IsConsistent());
+        else
+            EXPECT_FALSE(result.error.empty());
+    }
+}
+
+TEST(ParseStl, ResultDoesNotDependOnTheThreadCount)
+{
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> coordinate(-50.0f, 50.0f);
+    std::vector<Vec3> corners;
+    for (int i = 0; i < 3 * 20000; ++i)
+        corners.push_back({coordinate(random), coordinate(random), coordinate(random)});
+    const Bytes bytes = BinaryStl(corners);
+    const StlReadResult all = Parse(bytes);
+    StlReadResult one;
+    {
+        ThreadLimit limit(1);
+        one = Parse(bytes);
+    }
+    ASSERT_TRUE(all.ok && one.ok);
+    ASSERT_EQ(all.mesh.vertices.size(), one.mesh.vertices.size());
+    EXPECT_EQ(all.mesh.indices, one.mesh.indices);
+    EXPECT_EQ(0, std::memcmp(all.mesh.vertices.data(), one.mesh.vertices.data(),
+                             all.mesh.vertices.size() * sizeof(MeshVertex)));
+}
+
+TEST(ParseBinaryStl, RefusesBytesWhoseSizeDisagreesWithTheCount)
+{
+    std::vector<Vec3> corners;
+    std::uint64_t count = 7;
+    std::string error;
+    Bytes bytes = BinaryStl(CubeCorners(20.0f));
+    bytes.pop_back();
+    EXPECT_FALSE(ParseBinaryStl(bytes, corners, count, error));
+    EXPECT_EQ(error, "The file is not a valid STL. Its header declares 12 triangles, which needs 684 bytes, but the "
+                     "file is 683 bytes (truncated).");
+    EXPECT_TRUE(corners.empty());
+    EXPECT_FALSE(ParseBinaryStl(Bytes(20), corners, count, error));
+    EXPECT_TRUE(ParseBinaryStl(BinaryStl(CubeCorners(20.0f)), corners, count, error));
+    EXPECT_EQ(count, 12u);
+    EXPECT_EQ(corners, CubeCorners(20.0f));
+}
+
+TEST(FormatImportReport, PrintsEveryLineWithGroupedCountsAndWarnings)
+{
+    StlImportReport report;
+    report.fileName = "big part.stl";
+    report.format = StlFormat::Ascii;
+    report.trianglesRead = 1234567;
+    report.trianglesKept = 1234000;
+    report.degenerateRemoved = 567;
+    report.duplicateTriangles = 2000;
+    report.duplicatesRemoved = 0;
+    report.weldTolerance = 0.000125f;
+    report.verticesBeforeWelding = 3703701;
+    report.verticesAfterWelding = 617002;
+    report.dimensions = {150.0f, 75.125f, 0.004f};
+    report.openBoundaryEdges = 12;
+    report.nonManifoldEdges = 1001;
+    report.components = 3;
+    report.warnings = {"First.", "Second."};
+    EXPECT_EQ(FormatImportReport(report),
+              "File: big part.stl\n"
+              "Format: ASCII STL\n"
+              "Units: Assumed millimetres\n"
+              "Triangles read: 1,234,567\n"
+              "Triangles kept: 1,234,000\n"
+              "Degenerate triangles removed: 567\n"
+              "Duplicate triangles: 2,000\n"
+              "Welding: exact, then 0.000125 mm to close remaining seams\n"
+              "Vertices before welding: 3,703,701\n"
+              "Vertices after welding: 617,002\n"
+              "Dimensions: 150.00 x 75.12 x 0.00 mm\n"
+              "Open boundary edges: 12\n"
+              "Non-manifold edges: 1,001\n"
+              "Components: 3\n"
+              "Warning: First.\n"
+              "Warning: Second.\n");
+    report.format = StlFormat::Unrecognised;
+    EXPECT_NE(FormatImportReport(report).find("\nFormat: Unrecognised\n"), std::string::npos);
+}
+
+TEST(ReadStlFile, ReadsAFileAndNamesItWithoutFolders)
+{
+    test::TempFolder folder;
+    test::WriteAllBytes(folder / "cube.stl", BinaryStl(CubeCorners(20.0f)));
+    const StlReadResult result = ReadStlFile(folder / "cube.stl", {});
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.report.fileName, "cube.stl");
+    EXPECT_EQ(result.report.trianglesKept, 12u);
+}
+
+TEST(ReadStlFile, FailsWithTheSystemTextWhenTheFileCannotBeOpened)
+{
+    test::TempFolder folder;
+    const StlReadResult missing = ReadStlFile(folder / "missing.stl", {});
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.error, "The file could not be opened: No such file or directory");
+    EXPECT_EQ(missing.report.fileName, "missing.stl");
+    EXPECT_EQ(missing.report.format, StlFormat::Unrecognised);
+
+    std::filesystem::create_directory(folder / "folder.stl");
+    EXPECT_EQ(ReadStlFile(folder / "folder.stl", {}).error, "The file could not be opened: Is a directory");
+
+    test::WriteAllBytes(folder / "empty.stl", {});
+    EXPECT_EQ(ReadStlFile(folder / "empty.stl", {}).error, "The file is too small to be an STL: 0 bytes.");
+}
+
+TEST(ReadStlFile, UnreadableFileFailsWithTheOpenText)
+{
+    test::TempFolder folder;
+    std::filesystem::permissions(folder.Path(), std::filesystem::perms(0755));
+    const auto path = folder / "locked.stl";
+    test::WriteAllBytes(path, BinaryStl(CubeCorners(20.0f)));
+    std::filesystem::permissions(path, std::filesystem::perms::none);
+    const auto text = test::RunUnprivileged([&] { return ReadStlFile(path, {}).error; });
+    if (!text)
+        GTEST_SKIP() << "could not drop root privileges, so the file's permissions would not apply";
+    EXPECT_EQ(*text, "The file could not be opened for reading.");
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

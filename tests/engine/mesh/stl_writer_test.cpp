@@ -1,0 +1,467 @@
+#include "engine/mesh/stl_writer.h"
+
+#include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/stl_reader.h"
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <bit>
+#include <csignal>
+#include <cstring>
+#include <limits>
+#include <random>
+
+namespace grainforge::mesh {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TriangleMesh OneTriangle(Vec3 a, Vec3 b, Vec3 c)
+{
+    TriangleMesh mesh;
+    mesh.vertices = {{a, {}}, {b, {}}, {c, {}}};
+    mesh.indices = {0, 1, 2};
+    mesh.ComputeBounds();
+    return mesh;
+}
+
+StlWriteOptions Options(std::int32_t format, bool readBack)
+{
+    StlWriteOptions options;
+    options.format = format;
+    options.readBack = readBack;
+    return options;
+}
+
+std::uint32_t U32At(const Bytes& bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | bytes[at + i];
+    return value;
+}
+
+float F32At(const Bytes& bytes, std::size_t at) { return std::bit_cast<float>(U32At(bytes, at)); }
+
+std::vector<std::string> PartFiles(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().extension() == ".part")
+            names.push_back(entry.path().filename().string());
+    return names;
+}
+
+TEST(EncodeBinaryStl, CubeIs684BytesWithPaddedHeaderFaceNormalsAndZeroAttributes)
+{
+    const TriangleMesh cube = MakeTestCube(20.0f);
+    const Bytes bytes = EncodeBinaryStl(cube, "Tessary");
+    ASSERT_EQ(bytes.size(), 684u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 7), "Tessary");
+    EXPECT_EQ(std::count(bytes.begin() + 7, bytes.begin() + 80, 0), 73);
+    EXPECT_EQ(U32At(bytes, 80), 12u);
+    for (std::size_t t = 0; t < 12; ++t) {
+        const std::size_t at = 84 + 50 * t;
+        const Vec3 normal{F32At(bytes, at), F32At(bytes, at + 4), F32At(bytes, at + 8)};
+        EXPECT_EQ(normal, cube.FaceNormal(t));
+        for (std::size_t c = 0; c < 3; ++c) {
+            const Vec3 p{F32At(bytes, at + 12 + 12 * c), F32At(bytes, at + 16 + 12 * c), F32At(bytes, at + 20 + 12 * c)};
+            EXPECT_EQ(p, cube.vertices[cube.indices[3 * t + c]].position);
+        }
+        EXPECT_EQ(bytes[at + 48], 0);
+        EXPECT_EQ(bytes[at + 49], 0);
+    }
+}
+
+TEST(EncodeBinaryStl, HeaderTextIsCutAt80Bytes)
+{
+    const std::string header(100, 'h');
+    const Bytes bytes = EncodeBinaryStl(MakeTestCube(20.0f), header);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 80), header.substr(0, 80));
+    EXPECT_EQ(U32At(bytes, 80), 12u);
+}
+
+TEST(EncodeBinaryStl, UnusableMeshesGiveNoBytes)
+{
+    TriangleMesh fourIndices = MakeTestCube(20.0f);
+    fourIndices.indices.resize(4);
+    TriangleMesh indexTooHigh = MakeTestCube(20.0f);
+    indexTooHigh.indices[5] = 8;
+    TriangleMesh noIndices = MakeTestCube(20.0f);
+    noIndices.indices.clear();
+    for (const TriangleMesh* mesh : {&fourIndices, &indexTooHigh, &noIndices}) {
+        EXPECT_TRUE(EncodeBinaryStl(*mesh, "x").empty());
+        EXPECT_TRUE(FormatAsciiStl(*mesh, "x").empty());
+    }
+}
+
+TEST(EncodeBinaryStl, OverflowingCrossProductIsWrittenAsAZeroNormal)
+{
+    const TriangleMesh wide = OneTriangle({-3e38f, 0, 0}, {3e38f, 0, 0}, {0, 3e38f, 0});
+    const Bytes bytes = EncodeBinaryStl(wide, "");
+    ASSERT_EQ(bytes.size(), 134u);
+    EXPECT_EQ(F32At(bytes, 84), 0.0f);
+    EXPECT_EQ(F32At(bytes, 88), 0.0f);
+    EXPECT_EQ(F32At(bytes, 92), 0.0f);
+    EXPECT_EQ(FormatAsciiStl(wide, "w").find("nan"), std::string::npos);
+}
+
+TEST(FormatAsciiStl, WritesTheExactLayoutWithShortestNumbers)
+{
+    const TriangleMesh mesh = OneTriangle({0.1f, -0.0f, 1e-7f}, {1.0f, 3e38f, 100000.0f}, {123456.0f, 0.0001f, 2.5f});
+    const std::string text = FormatAsciiStl(mesh, "part");
+    const std::string expectedTail =
+        "\n    outer loop\n"
+        "      vertex 0.1 -0 1e-07\n"
+        "      vertex 1 3e+38 1e+05\n"
+        "      vertex 123456 1e-04 2.5\n"
+        "    endloop\n"
+        "  endfacet\n"
+        "endsolid part\n";
+    ASSERT_EQ(text.rfind("solid part\n  facet normal ", 0), 0u) << text;
+    ASSERT_GE(text.size(), expectedTail.size());
+    EXPECT_EQ(text.substr(text.size() - expectedTail.size()), expectedTail) << text;
+
+    const TriangleMesh flat = OneTriangle({0, 0, 0}, {1, 0, 0}, {0, 1, 0});
+    EXPECT_EQ(FormatAsciiStl(flat, "tri"),
+              "solid tri\n"
+              "  facet normal 0 0 1\n"
+              "    outer loop\n"
+              "      vertex 0 0 0\n"
+              "      vertex 1 0 0\n"
+              "      vertex 0 1 0\n"
+              "    endloop\n"
+              "  endfacet\n"
+              "endsolid tri\n");
+}
+
+TEST(FormatAsciiStl, RandomFloatsReadBackBitExact)
+{
+    std::mt19937 random(2024);
+    std::vector<float> values = {-0.0f, 0.0f, 1e-7f, -1e-7f, 3e38f, -3e38f, 0.1f, 1.0f,
+                                 std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest(),
+                                 std::numeric_limits<float>::min(), std::numeric_limits<float>::denorm_min(),
+                                 -std::numeric_limits<float>::denorm_min(), 1e-40f, 16777217.0f, 0.3f};
+    while (values.size() < 30000) {
+        const float value = std::bit_cast<float>(static_cast<std::uint32_t>(random()));
+        if (std::isfinite(value))
+            values.push_back(value);
+    }
+    TriangleMesh mesh;
+    for (std::size_t i = 0; i + 2 < values.size(); i += 3) {
+        mesh.vertices.push_back({{values[i], values[i + 1], values[i + 2]}, {}});
+        mesh.indices.push_back(static_cast<std::uint32_t>(mesh.indices.size()));
+    }
+    mesh.indices.resize(mesh.indices.size() / 3 * 3);
+    const std::string text = FormatAsciiStl(mesh, "random");
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    std::vector<Vec3> corners;
+    std::uint64_t facets = 0;
+    std::string error;
+    ASSERT_TRUE(ParseAsciiStl(bytes, corners, facets, error)) << error;
+    ASSERT_EQ(corners.size(), mesh.indices.size());
+    EXPECT_EQ(facets, mesh.TriangleCount());
+    for (std::size_t i = 0; i < corners.size(); ++i) {
+        const Vec3 meant = mesh.vertices[mesh.indices[i]].position;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(corners[i].x), std::bit_cast<std::uint32_t>(meant.x)) << i;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(corners[i].y), std::bit_cast<std::uint32_t>(meant.y)) << i;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(corners[i].z), std::bit_cast<std::uint32_t>(meant.z)) << i;
+    }
+}
+
+TEST(EncodeBinaryStl, BytesDoNotDependOnTheThreadCount)
+{
+    const TriangleMesh sphere = MakeTestSphere(30.0f);  // several encoder blocks
+    const Bytes binary = EncodeBinaryStl(sphere, "Tessary");
+    const std::string ascii = FormatAsciiStl(sphere, "sphere");
+    ThreadLimit limit(1);
+    EXPECT_EQ(EncodeBinaryStl(sphere, "Tessary"), binary);
+    EXPECT_EQ(FormatAsciiStl(sphere, "sphere"), ascii);
+}
+
+TEST(WriteStlFile, RefusesMeshesThatCannotBeWritten)
+{
+    test::TempFolder folder;
+    TriangleMesh fourIndices = MakeTestCube(20.0f);
+    fourIndices.indices.resize(4);
+    TriangleMesh indexTooHigh = MakeTestCube(20.0f);
+    indexTooHigh.indices.back() = 8;
+    TriangleMesh notANumber = MakeTestCube(20.0f);
+    notANumber.vertices[3].position.z = std::numeric_limits<float>::quiet_NaN();
+    TriangleMesh infinite = MakeTestCube(20.0f);
+    infinite.vertices[0].position.x = -std::numeric_limits<float>::infinity();
+    TriangleMesh unusedNaN = MakeTestCube(20.0f);  // an unused vertex is not written, so it does not matter
+    unusedNaN.vertices.push_back({{std::numeric_limits<float>::quiet_NaN(), 0, 0}, {}});
+    const struct {
+        const char* name;
+        TriangleMesh mesh;
+        std::string error;
+    } cases[] = {
+        {"empty", TriangleMesh{}, "There is no geometry to export."},
+        {"four indices", fourIndices, "The mesh has invalid indices and was not written."},
+        {"index equal to the vertex count", indexTooHigh, "The mesh has invalid indices and was not written."},
+        {"NaN", notANumber, "The mesh has a coordinate that is not a number (NaN or infinity) and was not written."},
+        {"infinity", infinite, "The mesh has a coordinate that is not a number (NaN or infinity) and was not written."},
+    };
+    for (const auto& c : cases) {
+        for (std::int32_t format : {0, 1}) {
+            const ExportResult result = WriteStlFile(folder / "out.stl", c.mesh, Options(format, true));
+            EXPECT_FALSE(result.ok) << c.name;
+            EXPECT_EQ(result.error, c.error) << c.name;
+            EXPECT_EQ(result.report.fileName, "out.stl");
+            EXPECT_EQ(result.report.format, format);
+            EXPECT_EQ(result.report.trianglesWritten, 0u);
+        }
+    }
+    EXPECT_TRUE(folder.List().empty()) << "nothing may be written for a refused mesh";
+    const ExportResult unused = WriteStlFile(folder / "out.stl", unusedNaN, Options(0, true));
+    EXPECT_TRUE(unused.ok) << unused.error;
+}
+
+TEST(WriteStlFile, BinaryWithReadBackReportsAnUnchangedRoundTrip)
+{
+    test::TempFolder folder;
+    const ExportResult result = WriteStlFile(folder / "cube.stl", MakeTestCube(20.0f), StlWriteOptions{});
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(test::ReadAllBytes(folder / "cube.stl"), EncodeBinaryStl(MakeTestCube(20.0f), "Tessary"));
+    EXPECT_EQ(folder.List(), std::vector<std::string>{"cube.stl"});
+    EXPECT_EQ(FormatExportReport(result.report),
+              "Wrote: cube.stl\n"
+              "Format: Binary STL\n"
+              "Triangles written: 12\n"
+              "Bytes written: 684\n"
+              "Dimensions: 20.00 x 20.00 x 20.00 mm\n"
+              "Verified by reimport: yes\n"
+              "Round trip: unchanged\n"
+              "  Triangles: 12 -> 12\n"
+              "  Dimensions: 20.00 x 20.00 x 20.00 mm -> 20.00 x 20.00 x 20.00 mm\n"
+              "  Open boundary edges: 0 -> 0\n");
+}
+
+TEST(WriteStlFile, AsciiWithoutReadBackSaysNoAndReadsBackToTheSameCube)
+{
+    test::TempFolder folder;
+    const TriangleMesh cube = MakeTestCube(20.0f);
+    const ExportResult result = WriteStlFile(folder / "cube.stl", cube, Options(1, false));
+    ASSERT_TRUE(result.ok) << result.error;
+    const std::string text = FormatAsciiStl(cube, "Tessary");
+    EXPECT_EQ(test::ReadAllBytes(folder / "cube.stl"), std::vector<std::uint8_t>(text.begin(), text.end()));
+    ASSERT_EQ(result.report.bytesWritten, 1591u);
+    EXPECT_EQ(FormatExportReport(result.report),
+              "Wrote: cube.stl\n"
+              "Format: ASCII STL\n"
+              "Triangles written: 12\n"
+              "Bytes written: 1,591\n"
+              "Dimensions: 20.00 x 20.00 x 20.00 mm\n"
+              "Verified by reimport: no\n");
+    const StlReadResult read = ReadStlFile(folder / "cube.stl", {});
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_TRUE(CompareRoundTrip(cube, read.mesh).unchanged);
+}
+
+TEST(WriteStlFile, SolidNamesWithSpacesAndKeywordsStillReadBack)
+{
+    test::TempFolder folder;
+    StlWriteOptions options = Options(1, true);
+    options.headerText = "my part\tvertex 1 2\nfacet\x01\x7f\xc3\xa9";
+    const ExportResult result = WriteStlFile(folder / "named.stl", MakeTestCube(20.0f), options);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_TRUE(result.report.roundTrip.unchanged);
+    const Bytes bytes = test::ReadAllBytes(folder / "named.stl");
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.rfind("solid my_part_vertex_1_2_facet__\xc3\xa9\n", 0), 0u) << text.substr(0, 60);
+    EXPECT_NE(text.find("\nendsolid my_part_vertex_1_2_facet__\xc3\xa9\n"), std::string::npos);
+}
+
+TEST(WriteStlFile, TriangleWithoutAreaIsWrittenCountedAndShowsInTheRoundTrip)
+{
+    test::TempFolder folder;
+    TriangleMesh mesh = MakeTestCube(20.0f);
+    mesh.indices.insert(mesh.indices.end(), {0, 0, 0});
+    const ExportResult result = WriteStlFile(folder / "c.stl", mesh, StlWriteOptions{});
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.report.facetsWithNoArea, 1u);
+    EXPECT_EQ(FormatExportReport(result.report),
+              "Wrote: c.stl\n"
+              "Format: Binary STL\n"
+              "Triangles written: 13\n"
+              "Bytes written: 734\n"
+              "Dimensions: 20.00 x 20.00 x 20.00 mm\n"
+              "Facets with no area: 1\n"
+              "Verified by reimport: yes\n"
+              "Round trip: CHANGED\n"
+              "  Triangles: 13 -> 12\n"
+              "  Dimensions: 20.00 x 20.00 x 20.00 mm -> 20.00 x 20.00 x 20.00 mm\n"
+              "  Open boundary edges: 0 -> 0\n"
+              "  Difference: Triangle count changed from 13 to 12.\n"
+              "Warning: Wrote 1 facets with no area, whose normals are zero. Slicers may reject them.\n"
+              "Warning: Round trip: Triangle count changed from 13 to 12.\n");
+}
+
+TEST(WriteStlFile, StaleStoredBoxShowsAsABoundingBoxChange)
+{
+    test::TempFolder folder;
+    TriangleMesh mesh = MakeTestCube(20.0f);
+    for (MeshVertex& v : mesh.vertices)
+        if (v.position.z > 0)
+            v.position.z += 5.0f;  // moved without ComputeBounds
+    const ExportResult result = WriteStlFile(folder / "c.stl", mesh, StlWriteOptions{});
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.report.dimensions, (Vec3{20, 20, 25})) << "the written extents come from the vertices";
+    ASSERT_FALSE(result.report.roundTrip.differences.empty());
+    EXPECT_EQ(result.report.roundTrip.differences[0],
+              "Bounding box changed from 20.00 x 20.00 x 20.00 mm to 20.00 x 20.00 x 25.00 mm.");
+}
+
+TEST(CompareRoundTrip, ReportsEachDifferenceInOrderAndTheVolumeOnlyAboveItsLimit)
+{
+    const TriangleMesh cube = MakeTestCube(20.0f);
+    // Raising the top by d / 400 changes the 8000 cubic mm volume by d.
+    const auto raised = [&](float d) {
+        TriangleMesh mesh = cube;
+        for (MeshVertex& v : mesh.vertices)
+            if (v.position.z > 0)
+                v.position.z += d / 400.0f;
+        mesh.ComputeBounds();
+        return mesh;
+    };
+    const RoundTripComparison half = CompareRoundTrip(cube, raised(0.5f));
+    ASSERT_EQ(half.differences.size(), 2u);
+    EXPECT_EQ(half.differences[0], "Bounding box changed from 20.00 x 20.00 x 20.00 mm to 20.00 x 20.00 x 20.00 mm.");
+    EXPECT_EQ(half.differences[1], "Volume changed from 8000 to 8000.5 cubic mm.");
+    EXPECT_FALSE(half.unchanged);
+    const RoundTripComparison small = CompareRoundTrip(cube, raised(0.05f));
+    ASSERT_EQ(small.differences.size(), 1u) << "0.05 in 8000 is below the volume limit";
+    EXPECT_NE(small.differences[0].find("Bounding box"), std::string::npos);
+
+    TriangleMesh openAndRaised = raised(100.0f);
+    openAndRaised.indices.resize(33);  // one triangle gone: three open edges
+    const RoundTripComparison all = CompareRoundTrip(cube, openAndRaised);
+    ASSERT_EQ(all.differences.size(), 4u);
+    EXPECT_EQ(all.differences[0], "Triangle count changed from 12 to 11.");
+    EXPECT_EQ(all.differences[1].rfind("Bounding box changed from ", 0), 0u);
+    EXPECT_EQ(all.differences[2].rfind("Volume changed from 8000 to ", 0), 0u);
+    EXPECT_EQ(all.differences[3], "Open boundary edges changed from 0 to 3.");
+    EXPECT_EQ(all.openEdgesAfter, 3u);
+    EXPECT_EQ(all.trianglesAfter, 11u);
+
+    const RoundTripComparison same = CompareRoundTrip(cube, cube);
+    EXPECT_TRUE(same.unchanged);
+    EXPECT_EQ(FormatRoundTrip(all),
+              "Round trip: CHANGED\n"
+              "  Triangles: 12 -> 11\n"
+              "  Dimensions: 20.00 x 20.00 x 20.00 mm -> 20.00 x 20.00 x 20.25 mm\n"
+              "  Open boundary edges: 0 -> 3\n"
+              "  Difference: " + all.differences[0] + "\n"
+              "  Difference: " + all.differences[1] + "\n"
+              "  Difference: " + all.differences[2] + "\n"
+              "  Difference: " + all.differences[3] + "\n");
+}
+
+TEST(WriteStlFile, ReplacesTheTargetKeepingItsPermissionsAndLeavesNoTemporaryFile)
+{
+    test::TempFolder folder;
+    const auto target = folder / "part.stl";
+    test::WriteAllText(target, "old contents");
+    std::filesystem::permissions(target, std::filesystem::perms(0640));
+    const ExportResult result = WriteStlFile(target, MakeTestCube(20.0f), StlWriteOptions{});
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(test::ReadAllBytes(target).size(), 684u);
+    EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0640));
+    EXPECT_EQ(folder.List(), std::vector<std::string>{"part.stl"});
+}
+
+TEST(WriteStlFile, SymbolicLinkTargetIsWrittenThroughToItsFile)
+{
+    test::TempFolder folder;
+    std::filesystem::create_directory(folder / "real");
+    std::filesystem::create_directory(folder / "links");
+    test::WriteAllText(folder / "real" / "part.stl", "old");
+    std::filesystem::create_symlink("../real/part.stl", folder / "links" / "part.stl");
+    const ExportResult result = WriteStlFile(folder / "links" / "part.stl", MakeTestCube(20.0f), StlWriteOptions{});
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.report.fileName, "part.stl");
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "links" / "part.stl"));
+    EXPECT_EQ(test::ReadAllBytes(folder / "real" / "part.stl").size(), 684u);
+    EXPECT_TRUE(PartFiles(folder / "real").empty());
+    EXPECT_TRUE(PartFiles(folder / "links").empty());
+}
+
+TEST(WriteStlFile, FailuresLeaveTheTargetAndNoTemporaryFile)
+{
+    test::TempFolder folder;
+    const TriangleMesh cube = MakeTestCube(20.0f);
+
+    // A folder cannot be replaced by a file.
+    std::filesystem::create_directory(folder / "folder.stl");
+    test::WriteAllText(folder / "folder.stl" / "inside", "kept");
+    const ExportResult onFolder = WriteStlFile(folder / "folder.stl", cube, StlWriteOptions{});
+    EXPECT_EQ(onFolder.error, "The file could not be put in place: Is a directory");
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "folder.stl"));
+    EXPECT_EQ(test::ReadAllBytes(folder / "folder.stl" / "inside").size(), 4u);
+
+    // A parent path that is a regular file: no temporary file can be made.
+    test::WriteAllText(folder / "plain", "a file");
+    const ExportResult underFile = WriteStlFile(folder / "plain" / "part.stl", cube, StlWriteOptions{});
+    EXPECT_EQ(underFile.error, "The file could not be opened for writing.");
+
+    // A mesh whose file reads back as nothing fails the read-back.
+    test::WriteAllText(folder / "old.stl", "old contents");
+    const TriangleMesh point = OneTriangle({1, 1, 1}, {1, 1, 1}, {1, 1, 1});
+    const ExportResult unreadable = WriteStlFile(folder / "old.stl", point, StlWriteOptions{});
+    EXPECT_EQ(unreadable.error,
+              "The exported file could not be read back: Every triangle in the file was removed as degenerate, "
+              "leaving no geometry.");
+    EXPECT_EQ(unreadable.report.bytesWritten, 0u);
+    EXPECT_EQ(test::ReadAllBytes(folder / "old.stl").size(), 12u);
+
+    EXPECT_EQ(folder.List(), (std::vector<std::string>{"folder.stl", "old.stl", "plain"}));
+}
+
+TEST(WriteStlFile, ReadOnlyFolderKeepsTheOldTarget)
+{
+    test::TempFolder folder;
+    std::filesystem::permissions(folder.Path(), std::filesystem::perms(0755));
+    const auto locked = folder / "locked";
+    std::filesystem::create_directory(locked);
+    test::WriteAllText(locked / "part.stl", "old contents");
+    std::filesystem::permissions(locked / "part.stl", std::filesystem::perms(0666));
+    std::filesystem::permissions(locked, std::filesystem::perms(0555));
+    const TriangleMesh cube = MakeTestCube(20.0f);
+    const auto text = test::RunUnprivileged([&] {
+        return WriteStlFile(locked / "part.stl", cube, Options(0, false)).error;
+    });
+    if (!text)
+        GTEST_SKIP() << "could not drop root privileges, so the folder's permissions would not apply";
+    EXPECT_EQ(*text, "The file could not be opened for writing.");
+    EXPECT_EQ(test::ReadAllBytes(locked / "part.stl").size(), 12u);
+    EXPECT_TRUE(PartFiles(locked).empty());
+}
+
+TEST(WriteStlFile, ShortWriteKeepsTheOldTargetAndRemovesTheTemporaryFile)
+{
+    test::TempFolder folder;
+    const auto target = folder / "part.stl";
+    test::WriteAllText(target, "old contents");
+    const TriangleMesh cube = MakeTestCube(20.0f);
+    // A file size limit below the 684 bytes makes the write fail part way, as a full disk does.
+    const std::string text = test::RunInChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100, 100};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            return std::string("setrlimit failed");
+        return WriteStlFile(target, cube, Options(0, false)).error;
+    });
+    EXPECT_EQ(text, "The file could not be written completely.");
+    EXPECT_EQ(test::ReadAllBytes(target).size(), 12u);
+    EXPECT_EQ(folder.List(), std::vector<std::string>{"part.stl"});
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

@@ -1,0 +1,389 @@
+#include "engine/mesh/triangle_mesh.h"
+
+#include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/test_shapes.h"
+#include "engine/mesh/vertex_chunks.h"
+#include "tests/support/shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <random>
+#include <set>
+
+namespace grainforge::mesh {
+namespace {
+
+bool SameBits(Vec3 a, Vec3 b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// A mesh of random triangles over a small vertex pool: many shared, repeated and degenerate
+// corners, big enough to spread over many hash and vertex buckets.
+TriangleMesh MakeRandomMesh(std::size_t triangles, std::uint32_t vertices, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> coordinate(-50.0f, 50.0f);
+    std::uniform_int_distribution<std::uint32_t> vertex(0, vertices - 1);
+    TriangleMesh mesh;
+    for (std::uint32_t v = 0; v < vertices; ++v)
+        mesh.vertices.push_back({{coordinate(random), coordinate(random), coordinate(random)}, {}});
+    for (std::size_t i = 0; i < 3 * triangles; ++i)
+        mesh.indices.push_back(vertex(random));
+    return mesh;
+}
+
+// Inconsistent meshes: an index count that is no multiple of three, an index equal to the
+// vertex count.
+std::vector<TriangleMesh> InconsistentMeshes()
+{
+    TriangleMesh fourIndices = MakeTestCube(20.0f);
+    fourIndices.indices.resize(4);
+    TriangleMesh indexTooHigh = MakeTestCube(20.0f);
+    indexTooHigh.indices[30] = 8;
+    return {fourIndices, indexTooHigh};
+}
+
+TEST(TriangleMesh, DefaultMeshIsEmptyWithZeroInvalidBox)
+{
+    TriangleMesh mesh;
+    EXPECT_TRUE(mesh.IsConsistent());
+    mesh.boundsMin = {1, 2, 3};
+    mesh.ComputeBounds();
+    EXPECT_EQ(mesh.boundsMin, Vec3{});
+    EXPECT_EQ(mesh.boundsMax, Vec3{});
+    EXPECT_FALSE(mesh.boundsValid);
+    EXPECT_EQ(mesh.SurfaceArea(), 0.0f);
+    EXPECT_EQ(mesh.Volume(), 0.0f);
+    EXPECT_EQ(SampleMedianEdgeLength(mesh), 0.0f);
+    EXPECT_EQ(CountBodies(mesh), 0u);
+    EXPECT_TRUE(BuildEdgeTable(mesh).empty());
+    const EdgeCounts counts = CountEdges(mesh);
+    EXPECT_EQ(counts.edges + counts.boundary + counts.manifold + counts.nonManifold, 0u);
+    EXPECT_EQ(BuildVertexAdjacency(mesh).neighbourOffsets, std::vector<std::uint32_t>{0});
+}
+
+TEST(TriangleMesh, InconsistentMeshGivesNeutralResults)
+{
+    for (TriangleMesh mesh : InconsistentMeshes()) {
+        EXPECT_FALSE(mesh.IsConsistent());
+        EXPECT_EQ(mesh.SurfaceArea(), 0.0f);
+        EXPECT_EQ(mesh.Volume(), 0.0f);
+        EXPECT_EQ(CountBodies(mesh), 0u);
+        const EdgeCounts counts = CountEdges(mesh);
+        EXPECT_EQ(counts.edges + counts.boundary + counts.manifold + counts.nonManifold, 0u);
+        const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
+        EXPECT_EQ(adjacency.triangleOffsets, std::vector<std::uint32_t>(mesh.vertices.size() + 1, 0));
+        EXPECT_TRUE(adjacency.neighbours.empty());
+        mesh.ComputeVertexNormals();
+        for (const MeshVertex& vertex : mesh.vertices)
+            EXPECT_EQ(vertex.normal, Vec3{});
+    }
+}
+
+TEST(TriangleMesh, CubeOfEdge20HasKnownVolumeAreaAndEdges)
+{
+    const TriangleMesh cube = MakeTestCube(20.0f);
+    EXPECT_EQ(cube.Volume(), 8000.0f);
+    EXPECT_EQ(cube.SurfaceArea(), 2400.0f);
+    EXPECT_EQ(CountBodies(cube), 1u);
+    const EdgeCounts counts = CountEdges(cube);
+    EXPECT_EQ(counts.edges, 18u);
+    EXPECT_EQ(counts.manifold, 18u);
+    EXPECT_EQ(counts.boundary + counts.nonManifold, 0u);
+
+    const TriangleMesh inside = test::Flipped(cube);
+    EXPECT_EQ(inside.Volume(), -8000.0f);
+    EXPECT_EQ(inside.SurfaceArea(), 2400.0f);
+}
+
+TEST(TriangleMesh, VolumeWidensBeforeMultiplying)
+{
+    // Far from the origin the float products lose the cube: 1e6^3 terms cancel in pairs, and
+    // only a 64-bit accumulation keeps 8000 within a small error.
+    const TriangleMesh far = test::Translated(MakeTestCube(20.0f), {1.0e5f, 1.0e5f, 1.0e5f});
+    EXPECT_NEAR(far.Volume(), 8000.0f, 1.0f);
+}
+
+TEST(Normalized, ScalesToUnitOrGivesZeroAtOrBelow1e12)
+{
+    EXPECT_EQ(Normalized({3, 4, 0}), (Vec3{0.6f, 0.8f, 0.0f}));
+    EXPECT_EQ(Normalized({0, 0, 0}), Vec3{});
+    EXPECT_EQ(Normalized({1e-13f, 0, 0}), Vec3{});
+    EXPECT_EQ(Normalized({1e-12f, 0, 0}), Vec3{});
+    EXPECT_EQ(Normalized({0, 2e-12f, 0}), (Vec3{0, 1, 0}));
+}
+
+TEST(TriangleMesh, FaceNormalIsZeroForDegenerateOrOutOfRangeTriangles)
+{
+    TriangleMesh mesh = MakeTestCube(20.0f);
+    EXPECT_EQ(mesh.FaceNormal(0), (Vec3{0, 0, -1}));
+    EXPECT_EQ(mesh.FaceNormal(mesh.TriangleCount()), Vec3{});
+    mesh.indices.insert(mesh.indices.end(), {5, 5, 5, 1, 2, 8});
+    EXPECT_EQ(mesh.FaceNormal(12), Vec3{}) << "three equal corners";
+    EXPECT_EQ(mesh.FaceNormal(13), Vec3{}) << "index 8 is past the last vertex";
+    EXPECT_EQ(mesh.FaceNormal(2), (Vec3{0, 0, 1})) << "only the asked triangle is checked";
+}
+
+TEST(TriangleMesh, VertexNormalsOfConvexShapesPointOutward)
+{
+    for (const TriangleMesh& shape : {MakeTestCube(20.0f), MakeTestSphere(10.0f)}) {
+        for (const MeshVertex& vertex : shape.vertices) {
+            EXPECT_NEAR(Dot(vertex.normal, vertex.normal), 1.0f, 1e-5f);
+            EXPECT_GT(Dot(vertex.normal, vertex.position), 0.0f);
+        }
+    }
+    // Corner 0 lies on two triangles of each of its three faces: equal weights.
+    const float third = 1.0f / std::sqrt(3.0f);
+    const Vec3 n = MakeTestCube(20.0f).vertices[0].normal;
+    EXPECT_NEAR(n.x, -third, 1e-6f);
+    EXPECT_NEAR(n.y, -third, 1e-6f);
+    EXPECT_NEAR(n.z, -third, 1e-6f);
+}
+
+TEST(TriangleMesh, DegenerateTriangleAddsNothingToVertexNormals)
+{
+    TriangleMesh mesh = MakeTestCube(20.0f);
+    const TriangleMesh plain = mesh;
+    mesh.vertices.push_back({{1, 1, 1}, {5, 5, 5}});
+    mesh.indices.insert(mesh.indices.end(), {8, 8, 8, 0, 0, 1});
+    mesh.ComputeVertexNormals();
+    EXPECT_EQ(mesh.vertices[8].normal, Vec3{});
+    for (std::size_t v = 0; v < plain.vertices.size(); ++v)
+        EXPECT_TRUE(SameBits(mesh.vertices[v].normal, plain.vertices[v].normal)) << v;
+}
+
+TEST(TriangleMesh, VertexNormalsMatchTheSerialSumBitForBitOnAnyThreadCount)
+{
+    // Float sums depend on their order: each vertex must add its triangles in triangle order.
+    // A row-by-row grid takes the vertex-chunk path, scattered random triangles the hash path.
+    for (TriangleMesh mesh : {test::MakeWavyGrid(500, 700), MakeRandomMesh(300000, 40000, 7)}) {
+        std::vector<Vec3> expected(mesh.vertices.size());
+        for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+            const Vec3 p0 = mesh.vertices[mesh.indices[3 * t]].position;
+            const Vec3 n = Cross(mesh.vertices[mesh.indices[3 * t + 1]].position - p0,
+                mesh.vertices[mesh.indices[3 * t + 2]].position - p0);
+            for (int k = 0; k < 3; ++k)
+                expected[mesh.indices[3 * t + k]] += n;
+        }
+        for (std::size_t threads : {std::size_t{1}, std::size_t{0}}) {
+            std::optional<ThreadLimit> limit;
+            if (threads != 0)
+                limit.emplace(threads);
+            mesh.ComputeVertexNormals();
+            for (std::size_t v = 0; v < mesh.vertices.size(); ++v)
+                ASSERT_TRUE(SameBits(mesh.vertices[v].normal, Normalized(expected[v]))) << "vertex " << v;
+        }
+    }
+}
+
+TEST(TriangleMesh, BoundsCoverUnusedVerticesAndCopiesKeepTheCacheAsItStands)
+{
+    TriangleMesh mesh = MakeTestCube(20.0f);
+    mesh.vertices.push_back({{-30, 0, 40}, {}});
+    mesh.ComputeBounds();
+    EXPECT_EQ(mesh.boundsMin, (Vec3{-30, -10, -10}));
+    EXPECT_EQ(mesh.boundsMax, (Vec3{10, 10, 40}));
+    EXPECT_TRUE(mesh.boundsValid);
+    mesh.vertices.push_back({{100, 100, 100}, {}});
+    const TriangleMesh copy = mesh;
+    EXPECT_EQ(copy.boundsMax, (Vec3{10, 10, 40})) << "a copy recomputes nothing";
+}
+
+TEST(SampleMedianEdgeLength, TakesTheUpperMiddleOfNonZeroEdges)
+{
+    TriangleMesh mesh;
+    for (Vec3 p : {Vec3{0, 0, 0}, Vec3{3, 0, 0}, Vec3{3, 4, 0}, Vec3{0, 0, 10}})
+        mesh.vertices.push_back({p, {}});
+    mesh.indices = {0, 1, 2};  // edges 3, 4, 5
+    EXPECT_EQ(SampleMedianEdgeLength(mesh), 4.0f);
+    mesh.indices.insert(mesh.indices.end(), {3, 3, 3, 0, 1, 9});  // zero edges; two out of range
+    EXPECT_EQ(SampleMedianEdgeLength(mesh), 4.0f) << "edges 3, 4, 5 and the kept 3";
+    mesh.indices.insert(mesh.indices.end(), {0, 3, 0});  // two edges of 10, one zero
+    EXPECT_EQ(SampleMedianEdgeLength(mesh), 5.0f) << "3, 3, 4, 5, 10, 10: the upper middle";
+}
+
+TEST(SampleMedianEdgeLength, SamplesEverySecondTriangleFrom80002Triangles)
+{
+    // Even triangles have edges of 1, odd ones edges of 2. With an even triangle count, sampling
+    // all gives as many 2s as 1s, so the upper middle is 2; every second triangle gives 1s only.
+    auto make = [](std::size_t triangles) {
+        TriangleMesh mesh;
+        mesh.vertices = {{{0, 0, 0}, {}}, {{1, 0, 0}, {}}, {{0.5f, std::sqrt(0.75f), 0}, {}},
+            {{0, 0, 0}, {}}, {{2, 0, 0}, {}}, {{1, std::sqrt(3.0f), 0}, {}}};
+        for (std::size_t t = 0; t < triangles; ++t) {
+            const std::uint32_t base = t % 2 == 0 ? 0 : 3;
+            mesh.indices.insert(mesh.indices.end(), {base, base + 1, base + 2});
+        }
+        return mesh;
+    };
+    EXPECT_NEAR(SampleMedianEdgeLength(make(80000)), 2.0f, 1e-5f);
+    EXPECT_NEAR(SampleMedianEdgeLength(make(80002)), 1.0f, 1e-5f);
+    EXPECT_NEAR(SampleMedianEdgeLength(make(160004)), 1.0f, 1e-5f);
+}
+
+TEST(CountBodies, CountsComponentsOfUsedVerticesJoinedByIndex)
+{
+    EXPECT_EQ(CountBodies(test::MakeTwoCubes()), 2u);
+    TriangleMesh withUnused = MakeTestCube(20.0f);
+    withUnused.vertices.push_back({{50, 50, 50}, {}});
+    EXPECT_EQ(CountBodies(withUnused), 1u);
+    // Touching through distinct vertices at the same place: two bodies; through one index: one.
+    EXPECT_EQ(CountBodies(test::MakeCubeSoup()), 12u);
+    TriangleMesh bowtie;
+    bowtie.vertices.resize(5);
+    bowtie.indices = {0, 1, 2, 0, 3, 4};
+    EXPECT_EQ(CountBodies(bowtie), 1u);
+}
+
+TEST(BuildEdgeTable, SortsByKeyThenTriangle)
+{
+    const TriangleMesh mesh = MakeRandomMesh(50000, 3000, 3);
+    const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
+    ASSERT_EQ(table.size(), mesh.indices.size());
+    std::vector<std::pair<EdgeKey, std::uint32_t>> expected;
+    for (std::uint32_t t = 0; t < mesh.TriangleCount(); ++t) {
+        const std::uint32_t* c = &mesh.indices[3 * t];
+        for (auto [a, b] : {std::pair{c[0], c[1]}, std::pair{c[1], c[2]}, std::pair{c[0], c[2]}})
+            expected.push_back({MakeEdgeKey(a, b), t});
+    }
+    std::sort(expected.begin(), expected.end());
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        ASSERT_EQ(table[i].key, expected[i].first) << i;
+        ASSERT_EQ(table[i].triangle, expected[i].second) << i;
+    }
+    EXPECT_EQ(MakeEdgeKey(7, 3), (std::uint64_t{3} << 32) | 7);
+}
+
+TEST(BuildVertexAdjacency, ListsCornersInOrderAndDistinctNeighbours)
+{
+    TriangleMesh mesh;
+    mesh.vertices.resize(5);
+    mesh.indices = {0, 1, 2, 2, 1, 3, 3, 3, 0};  // triangle 2 names vertex 3 twice; 4 is unused
+    const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
+    EXPECT_EQ(adjacency.triangleOffsets, (std::vector<std::uint32_t>{0, 2, 4, 6, 9, 9}));
+    EXPECT_EQ(adjacency.triangles, (std::vector<std::uint32_t>{0, 2, 0, 1, 0, 1, 1, 2, 2}));
+    EXPECT_EQ(adjacency.neighbourOffsets, (std::vector<std::uint32_t>{0, 3, 6, 9, 12, 12}));
+    EXPECT_EQ(adjacency.neighbours, (std::vector<std::uint32_t>{1, 2, 3, 0, 2, 3, 0, 1, 3, 0, 1, 2}));
+}
+
+TEST(BuildVertexAdjacency, MatchesAPlainReferenceOnALargeMesh)
+{
+    const TriangleMesh mesh = MakeRandomMesh(60000, 20000, 11);
+    const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
+    std::vector<std::set<std::uint32_t>> neighbours(mesh.vertices.size());
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                const std::uint32_t a = mesh.indices[3 * t + i], b = mesh.indices[3 * t + j];
+                if (a != b)
+                    neighbours[a].insert(b);
+            }
+        }
+    }
+    for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
+        const std::vector<std::uint32_t> got(adjacency.neighbours.begin() + adjacency.neighbourOffsets[v],
+            adjacency.neighbours.begin() + adjacency.neighbourOffsets[v + 1]);
+        ASSERT_EQ(got, std::vector<std::uint32_t>(neighbours[v].begin(), neighbours[v].end())) << v;
+    }
+}
+
+TEST(CountEdges, CountsUsesPerCornerPair)
+{
+    struct Case {
+        const char* name;
+        TriangleMesh mesh;
+        EdgeCounts expected;
+    };
+    TriangleMesh repeated;
+    repeated.vertices.resize(2);
+    repeated.indices = {0, 0, 1};  // pair 0-1 is (0,0); 1-2 and 0-2 are both (0,1)
+    TriangleMesh fin;
+    fin.vertices.resize(5);
+    fin.indices = {0, 1, 2, 1, 0, 3, 0, 1, 4};  // three triangles on edge 0-1
+    const Case cases[] = {
+        {"open box", test::MakeOpenBox(), {17, 4, 13, 0}},
+        {"repeated corner", repeated, {2, 1, 1, 0}},
+        {"fin", fin, {7, 6, 0, 1}},
+        {"two cubes", test::MakeTwoCubes(), {36, 0, 36, 0}},
+    };
+    for (const Case& c : cases) {
+        const EdgeCounts got = CountEdges(c.mesh);
+        EXPECT_EQ(got.edges, c.expected.edges) << c.name;
+        EXPECT_EQ(got.boundary, c.expected.boundary) << c.name;
+        EXPECT_EQ(got.manifold, c.expected.manifold) << c.name;
+        EXPECT_EQ(got.nonManifold, c.expected.nonManifold) << c.name;
+    }
+}
+
+// Edge counts by sorting every use's key.
+EdgeCounts ReferenceEdgeCounts(const TriangleMesh& mesh)
+{
+    std::vector<EdgeKey> keys;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        const std::uint32_t* c = &mesh.indices[3 * t];
+        keys.insert(keys.end(), {MakeEdgeKey(c[0], c[1]), MakeEdgeKey(c[1], c[2]), MakeEdgeKey(c[0], c[2])});
+    }
+    std::sort(keys.begin(), keys.end());
+    EdgeCounts expected;
+    for (std::size_t i = 0, j = 0; i < keys.size(); i = j) {
+        while (j < keys.size() && keys[j] == keys[i])
+            ++j;
+        ++expected.edges;
+        ++(j - i == 1 ? expected.boundary : j - i == 2 ? expected.manifold : expected.nonManifold);
+    }
+    return expected;
+}
+
+TEST(CountEdges, MatchesSortedUsesOnLargeMeshes)
+{
+    // Random triangles over few vertices fill all three categories (and take the hash path);
+    // the grid takes the vertex-chunk path; the fan's centre has 200,000 edges.
+    TriangleMesh gridWithFins = test::MakeWavyGrid(400, 600);
+    for (std::uint32_t t = 0; t < gridWithFins.TriangleCount(); t += 97)
+        gridWithFins.indices.insert(gridWithFins.indices.end(), gridWithFins.indices.begin() + 3 * t,
+            gridWithFins.indices.begin() + 3 * t + 3);
+    const std::pair<const char*, TriangleMesh> meshes[] = {
+        {"random", MakeRandomMesh(300000, 1500, 5)},
+        {"grid", test::MakeWavyGrid(400, 600)},
+        {"grid with fins", gridWithFins},
+        {"fan", test::MakeFan(200000)},
+    };
+    for (const auto& [name, mesh] : meshes) {
+        const EdgeCounts expected = ReferenceEdgeCounts(mesh);
+        const EdgeCounts got = CountEdges(mesh);
+        EXPECT_EQ(got.edges, expected.edges) << name;
+        EXPECT_EQ(got.boundary, expected.boundary) << name;
+        EXPECT_EQ(got.manifold, expected.manifold) << name;
+        EXPECT_EQ(got.nonManifold, expected.nonManifold) << name;
+    }
+    EXPECT_GT(ReferenceEdgeCounts(meshes[0].second).nonManifold, 0u);
+    EXPECT_GT(ReferenceEdgeCounts(meshes[2].second).nonManifold, 0u);
+}
+
+TEST(VertexChunks, CoherentMeshesGroupAndEveryChunkSeesAllItsTriangles)
+{
+    const TriangleMesh grid = test::MakeWavyGrid(300, 500);
+    detail::VertexChunks chunks;
+    ASSERT_TRUE(detail::GroupTrianglesByVertexChunk(grid.indices.data(), grid.TriangleCount(), grid.vertices.size(), chunks));
+    for (std::size_t c = 0; c < chunks.chunks; ++c) {
+        std::vector<std::size_t> walked;
+        chunks.ForEachTriangle(c, [&](std::size_t t) { walked.push_back(t); });
+        ASSERT_TRUE(std::is_sorted(walked.begin(), walked.end())) << "chunk " << c;
+        const std::set<std::size_t> seen(walked.begin(), walked.end());
+        for (std::size_t t = 0; t < grid.TriangleCount(); ++t) {
+            const bool touches = chunks.ChunkOf(grid.indices[3 * t]) == c || chunks.ChunkOf(grid.indices[3 * t + 1]) == c ||
+                chunks.ChunkOf(grid.indices[3 * t + 2]) == c;
+            if (touches) {
+                ASSERT_TRUE(seen.count(t)) << "chunk " << c << " misses triangle " << t;
+            }
+        }
+    }
+    const TriangleMesh scattered = MakeRandomMesh(100000, 100000, 2);
+    EXPECT_FALSE(detail::GroupTrianglesByVertexChunk(scattered.indices.data(), scattered.TriangleCount(),
+        scattered.vertices.size(), chunks));
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

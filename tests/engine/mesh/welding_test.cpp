@@ -1,0 +1,312 @@
+#include "engine/mesh/welding.h"
+
+#include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <tuple>
+
+namespace grainforge::mesh {
+namespace {
+
+bool SameMesh(const TriangleMesh& a, const TriangleMesh& b)
+{
+    return a.indices == b.indices && a.vertices.size() == b.vertices.size() &&
+        std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(MeshVertex)) == 0;
+}
+
+TriangleMesh MeshOf(std::vector<Vec3> positions, std::vector<std::uint32_t> indices)
+{
+    TriangleMesh mesh;
+    for (Vec3 p : positions)
+        mesh.vertices.push_back({p, {}});
+    mesh.indices = std::move(indices);
+    return mesh;
+}
+
+// A soup whose positions come from a small grid, so that many vertices coincide; each vertex
+// carries its own number in its normal, to see which one was kept.
+TriangleMesh MakeCoincidentSoup(std::size_t triangles, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> cell(-20, 20);
+    TriangleMesh soup;
+    for (std::size_t i = 0; i < 3 * triangles; ++i) {
+        const Vec3 p{cell(random) * 0.25f, cell(random) * 0.25f, cell(random) * 0.25f};
+        soup.vertices.push_back({p, {static_cast<float>(i), 0, 0}});
+        soup.indices.push_back(static_cast<std::uint32_t>(i));
+    }
+    return soup;
+}
+
+// The weld as a plain serial walk with an ordered map: first vertex of a position keeps.
+TriangleMesh ReferenceExactWeld(TriangleMesh mesh)
+{
+    std::map<std::tuple<float, float, float>, std::uint32_t> kept;
+    std::vector<MeshVertex> vertices;
+    std::vector<std::uint32_t> map;
+    for (const MeshVertex& vertex : mesh.vertices) {
+        const Vec3 p = vertex.position;
+        auto [it, inserted] = kept.try_emplace({p.x, p.y, p.z}, static_cast<std::uint32_t>(vertices.size()));
+        if (inserted)
+            vertices.push_back(vertex);
+        map.push_back(it->second);
+    }
+    for (std::uint32_t& index : mesh.indices)
+        index = map[index];
+    mesh.vertices = vertices;
+    return mesh;
+}
+
+using Pass = std::function<std::uint64_t(TriangleMesh&)>;
+
+const std::pair<const char*, Pass> kPasses[] = {
+    {"exact weld", [](TriangleMesh& m) { return WeldIdenticalVertices(m); }},
+    {"tolerance weld", [](TriangleMesh& m) { return WeldVerticesWithin(m, 0.01f); }},
+    {"degenerate", [](TriangleMesh& m) { return RemoveDegenerateTriangles(m, false); }},
+    {"degenerate by index", [](TriangleMesh& m) { return RemoveDegenerateTriangles(m, true); }},
+    {"count duplicates", [](TriangleMesh& m) { return CountDuplicateTriangles(m); }},
+    {"duplicates", [](TriangleMesh& m) { return RemoveDuplicateTriangles(m); }},
+    {"unused", [](TriangleMesh& m) { return RemoveUnusedVertices(m); }},
+};
+
+TEST(WeldingPasses, InconsistentMeshIsUntouchedWithCountZero)
+{
+    // A soup with a duplicate, a degenerate triangle and an unused vertex, then broken.
+    TriangleMesh base = test::MakeCubeSoup();
+    base.indices.insert(base.indices.end(), {0, 1, 2, 3, 3, 4});
+    base.vertices.push_back({{99, 99, 99}, {}});
+    TriangleMesh fourIndices = base;
+    fourIndices.indices.push_back(0);
+    TriangleMesh indexTooHigh = base;
+    indexTooHigh.indices[5] = static_cast<std::uint32_t>(base.vertices.size());
+    for (const TriangleMesh& broken : {fourIndices, indexTooHigh}) {
+        for (const auto& [name, pass] : kPasses) {
+            TriangleMesh mesh = broken;
+            EXPECT_EQ(pass(mesh), 0u) << name;
+            EXPECT_TRUE(SameMesh(mesh, broken)) << name;
+        }
+    }
+}
+
+TEST(WeldingPasses, CleanMeshIsNotTouched)
+{
+    const TriangleMesh sphere = MakeTestSphere(10.0f);
+    for (const auto& [name, pass] : kPasses) {
+        TriangleMesh mesh = sphere;
+        const auto* vertexData = mesh.vertices.data();
+        const auto* indexData = mesh.indices.data();
+        EXPECT_EQ(pass(mesh), 0u) << name;
+        EXPECT_TRUE(SameMesh(mesh, sphere)) << name;
+        EXPECT_EQ(mesh.vertices.data(), vertexData) << name << ": arrays kept, not replaced";
+        EXPECT_EQ(mesh.indices.data(), indexData) << name;
+    }
+}
+
+TEST(WeldIdenticalVertices, CubeSoupWeldsTo8VerticesAndCloses)
+{
+    TriangleMesh cube = test::MakeCubeSoup();
+    ASSERT_EQ(cube.vertices.size(), 36u);
+    EXPECT_EQ(WeldIdenticalVertices(cube), 28u);
+    EXPECT_EQ(cube.vertices.size(), 8u);
+    EXPECT_EQ(cube.Volume(), 8000.0f);
+    const EdgeCounts edges = CountEdges(cube);
+    EXPECT_EQ(edges.manifold, 18u);
+    EXPECT_EQ(edges.boundary + edges.nonManifold, 0u);
+}
+
+TEST(WeldIdenticalVertices, NegativeZeroWeldsWithPositiveZero)
+{
+    TriangleMesh mesh = MeshOf({{0, 0, -0.0f}, {0, 0, 0}, {1, 0, 0}}, {0, 1, 2});
+    EXPECT_EQ(WeldIdenticalVertices(mesh), 1u);
+    ASSERT_EQ(mesh.vertices.size(), 2u);
+    EXPECT_TRUE(std::signbit(mesh.vertices[0].position.z)) << "the first vertex is kept whole";
+    EXPECT_EQ(mesh.indices, (std::vector<std::uint32_t>{0, 0, 1}));
+}
+
+TEST(WeldIdenticalVertices, MatchesTheSerialWalkOnAnyThreadCount)
+{
+    // Random positions from a small grid repeat all over the array; a grid's soup repeats
+    // each corner nearby, as STL files do.
+    TriangleMesh gridSoup = test::ToSoup(test::MakeWavyGrid(300, 400));
+    for (std::size_t v = 0; v < gridSoup.vertices.size(); ++v)
+        gridSoup.vertices[v].normal = {static_cast<float>(v), 0, 0};
+    for (const TriangleMesh& soup : {MakeCoincidentSoup(200000, 1), gridSoup}) {
+        const TriangleMesh expected = ReferenceExactWeld(soup);
+        for (std::size_t threads : {std::size_t{1}, std::size_t{0}}) {
+            std::optional<ThreadLimit> limit;
+            if (threads != 0)
+                limit.emplace(threads);
+            TriangleMesh mesh = soup;
+            EXPECT_EQ(WeldIdenticalVertices(mesh), soup.vertices.size() - expected.vertices.size());
+            EXPECT_TRUE(SameMesh(mesh, expected)) << threads << " threads";
+        }
+    }
+}
+
+TEST(WeldVerticesWithin, ChainJoinsTheFirstKeptVertexOnly)
+{
+    // 0.0009 is within 0.001 of 0; 0.0018 is not within reach of the kept vertex at 0.
+    TriangleMesh mesh = MeshOf({{0, 0, 0}, {0.0009f, 0, 0}, {0.0018f, 0, 0}}, {0, 1, 2});
+    EXPECT_EQ(WeldVerticesWithin(mesh, 0.001f), 1u);
+    ASSERT_EQ(mesh.vertices.size(), 2u);
+    EXPECT_EQ(mesh.vertices[1].position.x, 0.0018f);
+    EXPECT_EQ(mesh.indices, (std::vector<std::uint32_t>{0, 0, 1}));
+}
+
+TEST(WeldVerticesWithin, TakesTheFirstFoundNotTheNearest)
+{
+    // Kept vertices at x = -0.0009 (cell -1) and x = 0.0011 (cell 1); the vertex at 0.0001
+    // (cell 0) is nearer the second but the search visits cell -1 first.
+    TriangleMesh mesh = MeshOf({{-0.0009f, 0, 0}, {0.0011f, 0, 0}, {0.0001f, 0, 0}}, {0, 1, 2});
+    EXPECT_EQ(WeldVerticesWithin(mesh, 0.001f), 1u);
+    EXPECT_EQ(mesh.indices, (std::vector<std::uint32_t>{0, 1, 0}));
+}
+
+TEST(WeldVerticesWithin, ToleranceZeroIsTheExactWeldAndNegativeReachesNothing)
+{
+    TriangleMesh exact = test::MakeCubeSoup();
+    EXPECT_EQ(WeldVerticesWithin(exact, 0.0f), 28u);
+    for (float tolerance : {-1.0f, std::nanf("")}) {
+        TriangleMesh mesh = test::MakeCubeSoup();
+        EXPECT_EQ(WeldVerticesWithin(mesh, tolerance), 0u);
+        EXPECT_EQ(mesh.vertices.size(), 36u);
+    }
+}
+
+TEST(WeldVerticesWithin, ExtremeCellsAreClampedNotOverflowed)
+{
+    // 3e38 / 1e-30 is far beyond the 64-bit cell range.
+    TriangleMesh mesh = MeshOf({{3e38f, -3e38f, 0}, {3e38f, -3e38f, 0}, {-3e38f, 0, 3e38f}, {std::nanf(""), 0, 0}},
+        {0, 1, 2, 1, 2, 3});
+    EXPECT_EQ(WeldVerticesWithin(mesh, 1e-30f), 1u);
+    EXPECT_EQ(mesh.vertices.size(), 3u);
+}
+
+TEST(WeldVerticesWithin, MatchesABruteForceSearchInTheSameOrder)
+{
+    std::mt19937 random(9);
+    std::uniform_real_distribution<float> coordinate(-0.02f, 0.02f);
+    TriangleMesh soup;
+    for (int i = 0; i < 3000; ++i) {
+        soup.vertices.push_back({{coordinate(random), coordinate(random), coordinate(random)}, {}});
+        soup.indices.push_back(static_cast<std::uint32_t>(i));
+    }
+    const float t = 0.004f;
+    auto cell = [t](float x) { return static_cast<std::int64_t>(std::floor(static_cast<double>(x) / t)); };
+    std::vector<std::uint32_t> kept, map;
+    for (const MeshVertex& vertex : soup.vertices) {
+        const Vec3 p = vertex.position;
+        std::optional<std::uint32_t> found;
+        for (int dx = -1; dx <= 1 && !found; ++dx)
+            for (int dy = -1; dy <= 1 && !found; ++dy)
+                for (int dz = -1; dz <= 1 && !found; ++dz)
+                    for (std::size_t k = 0; k < kept.size() && !found; ++k) {
+                        const Vec3 q = soup.vertices[kept[k]].position;
+                        const Vec3 d = q - p;
+                        if (cell(q.x) == cell(p.x) + dx && cell(q.y) == cell(p.y) + dy &&
+                            cell(q.z) == cell(p.z) + dz && d.x * d.x + d.y * d.y + d.z * d.z <= t * t)
+                            found = static_cast<std::uint32_t>(k);
+                    }
+        if (!found) {
+            found = static_cast<std::uint32_t>(kept.size());
+            kept.push_back(static_cast<std::uint32_t>(&vertex - soup.vertices.data()));
+        }
+        map.push_back(*found);
+    }
+    TriangleMesh mesh = soup;
+    EXPECT_EQ(WeldVerticesWithin(mesh, t), soup.vertices.size() - kept.size());
+    EXPECT_EQ(mesh.indices, map);
+}
+
+TEST(RemoveDegenerateTriangles, RepeatedIndicesAlwaysGoCollinearOnlyByArea)
+{
+    TriangleMesh base = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {2, 0, 0}, {0, 0, 0}, {5, 5, 5}, {3, 3, 3}, {9, 9, 9}},
+        {0, 1, 2, 4, 4, 7, 0, 1, 3, 1, 2, 0, 0, 4, 2});
+    // Triangle 1 repeats index 4; triangle 2 is collinear; triangle 4 has two corners at one
+    // place (distinct indices, zero area).
+    TriangleMesh byIndex = base;
+    EXPECT_EQ(RemoveDegenerateTriangles(byIndex, true), 1u);
+    EXPECT_EQ(byIndex.indices, (std::vector<std::uint32_t>{0, 1, 2, 0, 1, 3, 1, 2, 0, 0, 4, 2}));
+    TriangleMesh byArea = base;
+    EXPECT_EQ(RemoveDegenerateTriangles(byArea, false), 3u);
+    EXPECT_EQ(byArea.indices, (std::vector<std::uint32_t>{0, 1, 2, 1, 2, 0}));
+    EXPECT_EQ(byArea.vertices.size(), base.vertices.size()) << "vertices are never touched";
+}
+
+TEST(DuplicateTriangles, SameCornerSetInAnyOrderIsADuplicateAndTheFirstStays)
+{
+    TriangleMesh mesh = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
+        {0, 1, 2, 2, 1, 0, 1, 2, 0, 0, 1, 3, 0, 1, 2});
+    EXPECT_EQ(CountDuplicateTriangles(mesh), 3u);
+    EXPECT_EQ(RemoveDuplicateTriangles(mesh), 3u);
+    EXPECT_EQ(mesh.indices, (std::vector<std::uint32_t>{0, 1, 2, 0, 1, 3}));
+
+    TriangleMesh twins = test::Combined(MakeTestCube(20.0f), MakeTestCube(20.0f));
+    EXPECT_EQ(WeldIdenticalVertices(twins), 8u);
+    EXPECT_EQ(CountDuplicateTriangles(twins), 12u);
+}
+
+TEST(DuplicateTriangles, MatchesASetWalkOnLargeMeshes)
+{
+    // Random triangles over 61 vertices repeat corner sets everywhere (hash path); the grid
+    // gets a rotated or reversed copy of every 13th triangle a little later (vertex chunks).
+    std::mt19937 random(4);
+    std::uniform_int_distribution<std::uint32_t> vertex(0, 60);
+    TriangleMesh crowded;
+    crowded.vertices.resize(61);
+    for (int i = 0; i < 3 * 150000; ++i)
+        crowded.indices.push_back(vertex(random));
+    TriangleMesh grid = test::MakeWavyGrid(300, 400);
+    std::vector<std::uint32_t> withCopies;
+    for (std::size_t t = 0; t < grid.TriangleCount(); ++t) {
+        withCopies.insert(withCopies.end(), grid.indices.begin() + 3 * t, grid.indices.begin() + 3 * t + 3);
+        if (t % 13 == 5) {
+            const std::uint32_t* c = &grid.indices[3 * (t - 5)];
+            withCopies.insert(withCopies.end(), {c[2], c[1], c[0]});
+        }
+    }
+    grid.indices = withCopies;
+    for (TriangleMesh mesh : {crowded, grid}) {
+        std::set<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> seen;
+        std::vector<std::uint32_t> expected;
+        for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+            std::uint32_t c[3] = {mesh.indices[3 * t], mesh.indices[3 * t + 1], mesh.indices[3 * t + 2]};
+            std::sort(c, c + 3);
+            if (seen.insert({c[0], c[1], c[2]}).second)
+                expected.insert(expected.end(), mesh.indices.begin() + 3 * t, mesh.indices.begin() + 3 * t + 3);
+        }
+        ASSERT_LT(seen.size(), mesh.TriangleCount());
+        EXPECT_EQ(CountDuplicateTriangles(mesh), mesh.TriangleCount() - seen.size());
+        RemoveDuplicateTriangles(mesh);
+        EXPECT_EQ(mesh.indices, expected);
+    }
+}
+
+TEST(RemoveUnusedVertices, RenumbersUsedVerticesInOrder)
+{
+    TriangleMesh mesh = MeshOf({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 0, 0}, {5, 0, 0}}, {5, 1, 3, 3, 1, 5});
+    EXPECT_EQ(RemoveUnusedVertices(mesh), 3u);
+    ASSERT_EQ(mesh.vertices.size(), 3u);
+    EXPECT_EQ(mesh.vertices[0].position.x, 1.0f);
+    EXPECT_EQ(mesh.vertices[1].position.x, 3.0f);
+    EXPECT_EQ(mesh.vertices[2].position.x, 5.0f);
+    EXPECT_EQ(mesh.indices, (std::vector<std::uint32_t>{2, 0, 1, 1, 0, 2}));
+
+    TriangleMesh none = MeshOf({{0, 0, 0}, {1, 0, 0}}, {});
+    EXPECT_EQ(RemoveUnusedVertices(none), 2u);
+    EXPECT_TRUE(none.vertices.empty());
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

@@ -1,0 +1,176 @@
+#include "platform/file_system.h"
+
+#include "platform/random_source.h"
+#include "platform/system_error.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <set>
+
+namespace grainforge::platform {
+namespace {
+
+using test::TempFolder;
+
+std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+TEST(QueryFileSize, GivesTheSizeOrTheReasonItCannot)
+{
+    TempFolder folder;
+    test::WriteAllText(folder / "five", "12345");
+    std::filesystem::create_directory(folder / "dir");
+    std::filesystem::create_symlink("five", folder / "link");
+
+    const FileSizeResult file = QueryFileSize(folder / "five");
+    EXPECT_TRUE(file.ok);
+    EXPECT_EQ(file.size, 5u);
+    EXPECT_EQ(QueryFileSize(folder / "link").size, 5u) << "links are followed";
+    EXPECT_EQ(QueryFileSize(folder / "missing").error, ENOENT);
+    EXPECT_EQ(QueryFileSize(folder / "dir").error, EISDIR);
+    EXPECT_EQ(QueryFileSize("/dev/null").error, EINVAL) << "a device has no file size";
+    EXPECT_FALSE(QueryFileSize(folder / "five" / "below").ok);
+}
+
+TEST(ReadFileBytes, ReadsExactlyTheExpectedBytesOrSaysWhyNot)
+{
+    TempFolder folder;
+    test::WriteAllText(folder / "data", "abcdef");
+    const ReadResult whole = ReadFileBytes(folder / "data", 6);
+    EXPECT_EQ(whole.status, ReadStatus::Ok);
+    EXPECT_EQ(whole.bytes, Bytes("abcdef"));
+    EXPECT_EQ(ReadFileBytes(folder / "data", 3).bytes, Bytes("abc"));
+    const ReadResult shorter = ReadFileBytes(folder / "data", 10);
+    EXPECT_EQ(shorter.status, ReadStatus::ShortRead);
+    EXPECT_EQ(shorter.bytes, Bytes("abcdef"));
+    const ReadResult missing = ReadFileBytes(folder / "missing", 1);
+    EXPECT_EQ(missing.status, ReadStatus::OpenFailed);
+    EXPECT_EQ(missing.error, ENOENT);
+    EXPECT_EQ(ReadFileBytes(folder / "data", 0).status, ReadStatus::Ok);
+}
+
+TEST(ResolveWriteTarget, FollowsLinksToTheFileTheyName)
+{
+    TempFolder folder;
+    std::filesystem::create_directory(folder / "a");
+    test::WriteAllText(folder / "a" / "real.stl", "x");
+    std::filesystem::create_symlink("a/real.stl", folder / "relative");
+    std::filesystem::create_symlink(folder / "relative", folder / "chain");
+    std::filesystem::create_symlink("a/not-yet.stl", folder / "dangling");
+    std::filesystem::create_symlink("loop2", folder / "loop1");
+    std::filesystem::create_symlink("loop1", folder / "loop2");
+
+    EXPECT_EQ(ResolveWriteTarget(folder / "a" / "real.stl"), folder / "a" / "real.stl");
+    EXPECT_EQ(ResolveWriteTarget(folder / "relative"), folder / "a/real.stl");
+    EXPECT_EQ(ResolveWriteTarget(folder / "chain"), folder / "a/real.stl");
+    EXPECT_EQ(ResolveWriteTarget(folder / "dangling"), folder / "a/not-yet.stl");
+    EXPECT_EQ(ResolveWriteTarget(folder / "new.stl"), folder / "new.stl");
+    const std::filesystem::path loop = ResolveWriteTarget(folder / "loop1");  // ends; must not hang
+    EXPECT_TRUE(loop == folder / "loop1" || loop == folder / "loop2");
+}
+
+TEST(ExclusiveFile, CreatesOnlyNewFilesWithTheGivenPermissionBits)
+{
+    TempFolder folder;
+    test::WriteAllText(folder / "target", "old");
+    ::chmod((folder / "target").c_str(), 04640);  // set-user-id must not be copied to a new file
+    int error = 0;
+    ExclusiveFile file = ExclusiveFile::Create(folder / "new", folder / "target", &error);
+    ASSERT_TRUE(file.IsOpen()) << error;
+    ASSERT_TRUE(file.WriteAll("hello", 5, &error));
+    ASSERT_TRUE(file.SyncAndClose(&error));
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(test::ReadAllBytes(folder / "new"), Bytes("hello"));
+    struct stat info {};
+    ASSERT_EQ(::stat((folder / "new").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+    error = 0;
+    const ExclusiveFile again = ExclusiveFile::Create(folder / "new", {}, &error);
+    EXPECT_FALSE(again.IsOpen());
+    EXPECT_EQ(error, EEXIST);
+    EXPECT_EQ(test::ReadAllBytes(folder / "new"), Bytes("hello")) << "an existing file is never truncated";
+
+    ExclusiveFile closed;
+    EXPECT_FALSE(closed.WriteAll("x", 1, &error));
+    EXPECT_EQ(error, EBADF);
+    EXPECT_FALSE(closed.SyncAndClose(&error));
+}
+
+TEST(ExclusiveFile, NewFileWithoutATargetGetsTheDefaultPermissions)
+{
+    TempFolder folder;
+    const mode_t mask = ::umask(022);
+    int error = 0;
+    {
+        ExclusiveFile file = ExclusiveFile::Create(folder / "new", folder / "missing", &error);
+        ASSERT_TRUE(file.IsOpen());
+        ASSERT_TRUE(file.SyncAndClose(&error));
+    }
+    ::umask(mask);
+    struct stat info {};
+    ASSERT_EQ(::stat((folder / "new").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
+TEST(ReplaceFile, RenamesOverTheTargetOrFailsWithTheSystemError)
+{
+    TempFolder folder;
+    test::WriteAllText(folder / "from", "new");
+    test::WriteAllText(folder / "to", "old");
+    EXPECT_EQ(ReplaceFile(folder / "from", folder / "to"), 0);
+    EXPECT_EQ(test::ReadAllBytes(folder / "to"), Bytes("new"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "from"));
+
+    EXPECT_EQ(ReplaceFile(folder / "missing", folder / "to"), ENOENT);
+    std::filesystem::create_directory(folder / "dir");
+    EXPECT_EQ(ReplaceFile(folder / "to", folder / "dir"), EISDIR);
+    EXPECT_EQ(test::ReadAllBytes(folder / "to"), Bytes("new"));
+}
+
+TEST(ReplaceFile, MoveAcrossFileSystemsFailsInsteadOfCopying)
+{
+    TempFolder folder;
+    const std::filesystem::path other = "/dev/shm";
+    struct stat here {}, there {};
+    if (::stat(folder.Path().c_str(), &here) != 0 || ::stat(other.c_str(), &there) != 0 || here.st_dev == there.st_dev)
+        GTEST_SKIP() << "no second file system at " << other;
+    const std::filesystem::path source = other / ("tessary-replace-" + std::to_string(RandomU32()));
+    test::WriteAllText(source, "new");
+    test::WriteAllText(folder / "to", "old");
+    const int error = ReplaceFile(source, folder / "to");
+    RemoveFileQuietly(source);
+    EXPECT_EQ(error, EXDEV);
+    EXPECT_EQ(SystemErrorText(error), "Invalid cross-device link");
+    EXPECT_EQ(test::ReadAllBytes(folder / "to"), Bytes("old"));
+}
+
+TEST(RemoveFileQuietly, RemovesFilesAndIgnoresWhatIsNotThere)
+{
+    TempFolder folder;
+    test::WriteAllText(folder / "x", "x");
+    RemoveFileQuietly(folder / "x");
+    RemoveFileQuietly(folder / "x");
+    EXPECT_TRUE(folder.List().empty());
+}
+
+TEST(SystemErrorText, GivesTheSystemsWording)
+{
+    EXPECT_EQ(SystemErrorText(ENOENT), "No such file or directory");
+    EXPECT_EQ(SystemErrorText(EACCES), "Permission denied");
+    EXPECT_FALSE(SystemErrorText(99999).empty());
+}
+
+TEST(RandomU32, DrawsDifferentValues)
+{
+    std::set<std::uint32_t> values;
+    for (int i = 0; i < 64; ++i)
+        values.insert(RandomU32());
+    EXPECT_GT(values.size(), 60u);
+}
+
+}  // namespace
+}  // namespace grainforge::platform

@@ -1,0 +1,42 @@
+// Small meshes built in code for the tests of every area: a cube as a triangle soup, two
+// disjoint cubes, an open box, and flipped and translated copies. The indexed test cube,
+// cylinder and sphere come from engine/mesh/test_shapes.h.
+#pragma once
+
+#include "engine/mesh/triangle_mesh.h"
+
+namespace grainforge::test {
+
+// A cube of the given edge centred on the origin, outward wound, as an STL file holds it:
+// 12 triangles, each with its own three vertices (36 vertices, no index shared).
+mesh::TriangleMesh MakeCubeSoup(float edge = 20.0f);
+
+// Two indexed cubes of edge 20 in one mesh, the second 50 mm along x from the first:
+// 16 vertices, 24 triangles, two bodies, closed.
+mesh::TriangleMesh MakeTwoCubes();
+
+// An indexed cube of edge 20 without its top two triangles: 8 vertices, 10 triangles, four
+// boundary edges round the opening.
+mesh::TriangleMesh MakeOpenBox();
+
+// An open, wavy height-field sheet of rows x columns quads (two triangles each), numbered
+// row by row as most meshes are (neighbouring triangles use nearby vertex numbers). Large
+// sizes give meshes of millions of triangles for the parallel paths of the mesh passes.
+mesh::TriangleMesh MakeWavyGrid(std::uint32_t rows, std::uint32_t columns);
+
+// A fan of `spokes` triangles round one centre vertex (number 0): a vertex of very high degree.
+mesh::TriangleMesh MakeFan(std::uint32_t spokes);
+
+// The same mesh with every triangle's winding reversed (corners 1 and 2 swapped).
+mesh::TriangleMesh Flipped(mesh::TriangleMesh mesh);
+
+// The same mesh moved by `offset`; the box is recomputed when it was valid.
+mesh::TriangleMesh Translated(mesh::TriangleMesh mesh, mesh::Vec3 offset);
+
+// Both meshes in one: b's vertices follow a's and its indices are shifted to match.
+mesh::TriangleMesh Combined(mesh::TriangleMesh a, const mesh::TriangleMesh& b);
+
+// Every triangle given its own three vertices (normals copied), as before welding.
+mesh::TriangleMesh ToSoup(const mesh::TriangleMesh& mesh);
+
+}  // namespace grainforge::test
