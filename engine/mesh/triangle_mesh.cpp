@@ -211,7 +211,7 @@ private:
 
     bool IsFor(std::size_t slot, EdgeKey key) const
     {
-        return (slots_[slot].uses == 0) | (slots_[slot].key == key);
+        return slots_[slot].uses == 0 || slots_[slot].key == key;
     }
 
     void Grow()
