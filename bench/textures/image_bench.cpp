@@ -1,0 +1,131 @@
+// Image loading, normal-map integration and pattern rendering. Throughput is in pixels per
+// second; the loaded and integrated results' sizes are shown beside the time.
+#include "engine/textures/image_loading.h"
+#include "engine/textures/normal_map.h"
+#include "engine/textures/procedural_registry.h"
+
+#include <benchmark/benchmark.h>
+#include <png.h>
+
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <filesystem>
+#include <numbers>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace grainforge::mesh;
+
+constexpr int kPngSide = 4096;
+
+// Writes a 16-bit grey PNG whose heights are smooth waves with fine ripples: it compresses
+// about as well as a scanned or rendered height map.
+bool WriteWavePng(const std::filesystem::path& path, int side)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::vector<png_byte> row(static_cast<std::size_t>(side) * 2);
+    bool ok = false;
+    if (setjmp(png_jmpbuf(png)) == 0) {
+        png_init_io(png, file);
+        png_set_compression_level(png, 6);
+        png_set_IHDR(png, info, side, side, 16, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                     PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        for (int y = 0; y < side; ++y) {
+            for (int x = 0; x < side; ++x) {
+                const double h = 0.5 + 0.3 * std::sin(x * 0.01) * std::cos(y * 0.013) + 0.05 * std::sin((x + 3 * y) * 0.4);
+                const auto v = static_cast<std::uint16_t>(h * 65535.0);
+                row[2 * x] = static_cast<png_byte>(v >> 8);
+                row[2 * x + 1] = static_cast<png_byte>(v & 0xFF);
+            }
+            png_write_row(png, row.data());
+        }
+        png_write_end(png, nullptr);
+        ok = true;
+    }
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    return ok;
+}
+
+void BM_ReadHeightImagePng16(benchmark::State& state)
+{
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "tessary_bench_4096_16bit.png";
+    if (!WriteWavePng(path, kPngSide)) {
+        state.SkipWithError("could not write the PNG");
+        return;
+    }
+    ImageLoadResult result;
+    for (auto _ : state) {
+        result = ReadHeightImage(path, {});
+        benchmark::DoNotOptimize(result.heights.data());
+    }
+    std::filesystem::remove(path);
+    if (!result.ok)
+        state.SkipWithError(result.error.c_str());
+    state.SetItemsProcessed(state.iterations() * std::int64_t{kPngSide} * kPngSide);
+    state.counters["bits"] = result.bitsPerChannel;
+    state.counters["side"] = result.width;
+}
+BENCHMARK(BM_ReadHeightImagePng16)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Normals of a periodic wave field at the given size.
+std::vector<float> WaveNormals(int side)
+{
+    std::vector<float> rgb(static_cast<std::size_t>(side) * side * 3);
+    const double k = 2 * std::numbers::pi * 3 / side;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const double hx = 20 * k * std::cos(k * x) * std::cos(2 * k * y);
+            const double hy = -40 * k * std::sin(k * x) * std::sin(2 * k * y);
+            const double length = std::sqrt(hx * hx + hy * hy + 1);
+            float* p = rgb.data() + (static_cast<std::size_t>(y) * side + x) * 3;
+            p[0] = static_cast<float>((-hx / length + 1) * 0.5);
+            p[1] = static_cast<float>((-hy / length + 1) * 0.5);
+            p[2] = static_cast<float>((1 / length + 1) * 0.5);
+        }
+    return rgb;
+}
+
+void BM_HeightFromNormalMap(benchmark::State& state)
+{
+    const int side = static_cast<int>(state.range(0));
+    const std::vector<float> rgb = WaveNormals(side);
+    NormalMapResult result;
+    for (auto _ : state) {
+        result = HeightFromNormalMap(rgb, side, side, false);
+        benchmark::DoNotOptimize(result.heights.data());
+    }
+    state.SetItemsProcessed(state.iterations() * std::int64_t{side} * side);
+    state.counters["grid"] = result.width;
+}
+BENCHMARK(BM_HeightFromNormalMap)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_RenderPattern(benchmark::State& state, const char* name)
+{
+    const std::unique_ptr<procedural::ProceduralTexture> pattern = procedural::CreateProceduralTexture(name);
+    constexpr int kSide = 1024;
+    std::vector<float> image;
+    for (auto _ : state) {
+        image = pattern->RenderImage(kSide, kSide);
+        benchmark::DoNotOptimize(image.data());
+    }
+    double mean = 0;
+    for (float h : image)
+        mean += h;
+    state.SetItemsProcessed(state.iterations() * kSide * kSide);
+    state.counters["mean"] = mean / static_cast<double>(image.size());
+}
+BENCHMARK_CAPTURE(BM_RenderPattern, Noise, "Noise")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_RenderPattern, Wood, "Wood")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_RenderPattern, Bricks, "Bricks")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_RenderPattern, Cells, "Cells")->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace

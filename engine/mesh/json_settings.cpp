@@ -1,0 +1,504 @@
+#include "engine/mesh/json_settings.h"
+
+#include "platform/file_system.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+#include <vector>
+
+namespace grainforge::mesh {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr unsigned char kByteOrderMark[3] = {0xEF, 0xBB, 0xBF};
+constexpr int kIndent = 2;
+
+// Doubles below this magnitude round to a finite float; from here on they round to infinity
+// (halfway above the largest float, whose last mantissa bit is odd, rounds up).
+constexpr double kFloatRoundingLimit = 0x1.ffffffp+127;
+
+JsonValue* ResolvePointer(JsonValue& root, const std::string& path)
+{
+    try {
+        return &root.at(JsonValue::json_pointer(path));
+    } catch (const nlohmann::json::exception&) {
+        return nullptr;
+    }
+}
+
+// Splits at every "."; there is no escaping, so "a..b" has an empty middle part.
+std::vector<std::string> SplitDottedKey(std::string_view key)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t dot = key.find('.', start);
+        if (dot == std::string_view::npos) {
+            parts.emplace_back(key.substr(start));
+            return parts;
+        }
+        parts.emplace_back(key.substr(start, dot - start));
+        start = dot + 1;
+    }
+}
+
+// A document holding a NaN or an infinity cannot be written faithfully: the serialiser would
+// write null, which no reader takes back as a number. Walked with an explicit stack, since a
+// loaded document may nest deeply.
+bool HasNonFiniteNumber(const JsonValue& document)
+{
+    std::vector<const JsonValue*> pending{&document};
+    while (!pending.empty()) {
+        const JsonValue* value = pending.back();
+        pending.pop_back();
+        if (value->is_number_float()) {
+            if (!std::isfinite(value->get<double>()))
+                return true;
+        } else if (value->is_structured()) {
+            for (const JsonValue& child : *value)
+                pending.push_back(&child);
+        }
+    }
+    return false;
+}
+
+// The pretty-printed text, or false for a document that cannot be written: a string that is
+// not valid UTF-8 makes the strict serialiser throw, a non-finite number is refused above.
+bool SerializeDocument(const JsonValue& document, std::string& text)
+{
+    if (HasNonFiniteNumber(document))
+        return false;
+    try {
+        text = document.dump(kIndent, ' ', false, nlohmann::json::error_handler_t::strict);
+    } catch (const nlohmann::json::exception&) {
+        return false;
+    }
+    return true;
+}
+
+// Creates `path` afresh (a file already there, such as the temporary file of an interrupted
+// save, is removed first) and writes the mark and the text, flushed to disk. A file this
+// function created is removed again when any step fails.
+bool WriteDocumentFile(const JsonValue& document, const fs::path& path, const fs::path& permissionsFrom)
+{
+    std::string text;
+    if (!SerializeDocument(document, text))
+        return false;
+    platform::RemoveFileQuietly(path);
+    int error = 0;
+    platform::ExclusiveFile file = platform::ExclusiveFile::Create(path, permissionsFrom, &error);
+    if (!file.IsOpen())
+        return false;
+    const bool written = file.WriteAll(kByteOrderMark, sizeof kByteOrderMark, &error) &&
+                         (text.empty() || file.WriteAll(text.data(), text.size(), &error)) &&
+                         file.SyncAndClose(&error);
+    if (!written)
+        platform::RemoveFileQuietly(path);
+    return written;
+}
+
+}  // namespace
+
+// ---- JsonNode ----------------------------------------------------------------------------
+
+JsonValue* JsonNode::Resolve() const
+{
+    if (!root)
+        return nullptr;
+    return ResolvePointer(*root, path);
+}
+
+JsonNode JsonNode::WithKey(std::string_view key) const
+{
+    return JsonNode{root, path + "/" + EscapeJsonPointerToken(key)};
+}
+
+JsonNode JsonNode::WithIndex(std::size_t index) const
+{
+    return JsonNode{root, path + "/" + std::to_string(index)};
+}
+
+JsonNode JsonNode::ObjectChild(std::string_view key) const
+{
+    JsonValue* value = Resolve();
+    if (value == nullptr || !value->is_object())
+        return {};
+    JsonValue& member = (*value)[std::string(key)];
+    if (!member.is_object())
+        member = JsonValue::object();
+    return WithKey(key);
+}
+
+JsonNode JsonNode::ArrayChild(std::string_view key) const
+{
+    JsonValue* value = Resolve();
+    if (value == nullptr || !value->is_object())
+        return {};
+    JsonValue& member = (*value)[std::string(key)];
+    if (!member.is_array())
+        member = JsonValue::array();
+    return WithKey(key);
+}
+
+JsonNode JsonNode::AppendObject() const
+{
+    JsonValue* value = Resolve();
+    if (value == nullptr || !value->is_array())
+        return {};
+    value->push_back(JsonValue::object());
+    return WithIndex(value->size() - 1);
+}
+
+void JsonNode::PutInt(std::string_view key, std::int32_t number) const
+{
+    if (JsonValue* value = Resolve(); value != nullptr && value->is_object())
+        (*value)[std::string(key)] = number;
+}
+
+void JsonNode::PutFloat(std::string_view key, float number) const
+{
+    if (JsonValue* value = Resolve(); value != nullptr && value->is_object())
+        (*value)[std::string(key)] = ShortestFloatAsDouble(number);
+}
+
+void JsonNode::PutBool(std::string_view key, bool flag) const
+{
+    if (JsonValue* value = Resolve(); value != nullptr && value->is_object())
+        (*value)[std::string(key)] = flag;
+}
+
+void JsonNode::PutString(std::string_view key, std::string_view utf8) const
+{
+    if (JsonValue* value = Resolve(); value != nullptr && value->is_object())
+        (*value)[std::string(key)] = std::string(utf8);
+}
+
+void JsonNode::PushFloat(float number) const
+{
+    if (JsonValue* value = Resolve(); value != nullptr && value->is_array())
+        value->push_back(ShortestFloatAsDouble(number));
+}
+
+// ---- JsonView ----------------------------------------------------------------------------
+
+bool JsonView::IsObject() const { return value != nullptr && value->is_object(); }
+
+bool JsonView::IsArray() const { return value != nullptr && value->is_array(); }
+
+JsonView JsonView::FindMember(std::string_view key) const
+{
+    if (!IsObject())
+        return {};
+    const auto found = value->find(std::string(key));
+    if (found == value->end())
+        return {};
+    return JsonView{root, &*found};
+}
+
+JsonView JsonView::Section(std::string_view key) const
+{
+    JsonView member = FindMember(key);
+    return member.IsObject() ? member : JsonView{};
+}
+
+bool JsonView::TakeFloat(float& out) const
+{
+    if (value == nullptr || !value->is_number())
+        return false;
+    const double number = value->get<double>();
+    if (!(std::fabs(number) < kFloatRoundingLimit))
+        return false;
+    out = static_cast<float>(number);
+    return true;
+}
+
+bool JsonView::TakeInt32(std::int32_t& out) const
+{
+    std::int64_t number = 0;
+    if (!TakeInt64(number) || number < std::numeric_limits<std::int32_t>::min() ||
+        number > std::numeric_limits<std::int32_t>::max())
+        return false;
+    out = static_cast<std::int32_t>(number);
+    return true;
+}
+
+bool JsonView::TakeInt64(std::int64_t& out) const
+{
+    if (value == nullptr || !value->is_number_integer())
+        return false;
+    if (value->is_number_unsigned()) {
+        const std::uint64_t number = value->get<std::uint64_t>();
+        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            return false;
+        out = static_cast<std::int64_t>(number);
+        return true;
+    }
+    out = value->get<std::int64_t>();
+    return true;
+}
+
+bool JsonView::TakeBool(bool& out) const
+{
+    if (value == nullptr || !value->is_boolean())
+        return false;
+    out = value->get<bool>();
+    return true;
+}
+
+bool JsonView::TakeString(std::string& out) const
+{
+    if (value == nullptr || !value->is_string())
+        return false;
+    out = value->get_ref<const std::string&>();
+    return true;
+}
+
+// ---- Files -------------------------------------------------------------------------------
+
+fs::path ToAbsolutePath(const fs::path& path)
+{
+    std::error_code error;
+    fs::path absolute = fs::absolute(path, error);
+    return error ? path : absolute;
+}
+
+std::shared_ptr<JsonValue> ReadJsonFile(const fs::path& path)
+{
+    try {
+        const fs::path absolute = ToAbsolutePath(path);
+        // Sized and refused before any byte is read, so a huge file costs no memory.
+        const platform::FileSizeResult size = platform::QueryFileSize(absolute);
+        if (!size.ok || size.size >= kMaxJsonFileBytes)
+            return {};
+        platform::ReadResult read = platform::ReadFileBytes(absolute, size.size);
+        if (read.status == platform::ReadStatus::OpenFailed)
+            return {};
+        // A read error gives nothing; a file that shrank meanwhile keeps the bytes that came.
+        if (read.status == platform::ReadStatus::ShortRead && read.error != 0)
+            return {};
+        auto begin = read.bytes.cbegin();
+        if (read.bytes.size() >= 3 && std::equal(kByteOrderMark, kByteOrderMark + 3, begin))
+            begin += 3;
+        auto document = std::make_shared<JsonValue>(
+            JsonValue::parse(begin, read.bytes.cend(), nullptr, /*allow_exceptions=*/false,
+                             /*ignore_comments=*/false));
+        if (document->is_discarded())
+            return {};
+        return document;
+    } catch (...) {
+        return {};
+    }
+}
+
+JsonView LoadJsonFile(const fs::path& path)
+{
+    std::shared_ptr<JsonValue> document = ReadJsonFile(path);
+    if (!document)
+        return {};
+    const JsonValue* value = document.get();
+    return JsonView{std::move(document), value};
+}
+
+JsonNode NewJsonDocument()
+{
+    return JsonNode{std::make_shared<JsonValue>(JsonValue::object()), std::string()};
+}
+
+bool WriteJsonFile(const JsonNode& node, const fs::path& path)
+{
+    if (!node.root)
+        return false;
+    try {
+        return WriteDocumentFile(*node.root, ToAbsolutePath(path), fs::path());
+    } catch (...) {
+        return false;
+    }
+}
+
+bool SaveJsonFile(const JsonNode& node, const fs::path& path)
+{
+    if (!node.root)
+        return false;
+    try {
+        // Through a symbolic link to the file it names, so the link survives the replace and
+        // the temporary file sits on the same file system as the file it replaces.
+        const fs::path target = platform::ResolveWriteTarget(ToAbsolutePath(path));
+        fs::path temporary = target;
+        temporary += ".tmp";
+        if (!WriteDocumentFile(*node.root, temporary, target))
+            return false;
+        if (platform::ReplaceFile(temporary, target) != 0) {
+            platform::RemoveFileQuietly(temporary);
+            return false;
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// ---- Keys and numbers --------------------------------------------------------------------
+
+std::string EscapeJsonPointerToken(std::string_view key)
+{
+    std::string escaped;
+    escaped.reserve(key.size());
+    for (const char c : key) {
+        if (c == '~')
+            escaped += "~0";
+        else if (c == '/')
+            escaped += "~1";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+double ShortestFloatAsDouble(float value)
+{
+    if (!std::isfinite(value))
+        return static_cast<double>(value);
+    char text[64];
+    const std::to_chars_result written = std::to_chars(text, text + sizeof text, value);
+    double parsed = 0.0;
+    if (written.ec != std::errc() ||
+        std::from_chars(text, written.ptr, parsed).ec != std::errc())
+        return static_cast<double>(value);
+    return parsed;
+}
+
+// ---- Dotted keys -------------------------------------------------------------------------
+
+JsonWriteTarget ResolveJsonPathForWrite(const JsonNode& node, std::string_view dottedKey)
+{
+    std::vector<std::string> parts = SplitDottedKey(dottedKey);
+    JsonNode current = node;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i)
+        current = current.ObjectChild(parts[i]);
+    return JsonWriteTarget{std::move(current), std::move(parts.back())};
+}
+
+void SetJsonPathString(const JsonNode& node, std::string_view dottedKey, std::string_view utf8)
+{
+    const JsonWriteTarget target = ResolveJsonPathForWrite(node, dottedKey);
+    target.node.PutString(target.member, utf8);
+}
+
+void SetJsonPathInteger(const JsonNode& node, std::string_view dottedKey, std::int64_t number)
+{
+    const JsonWriteTarget target = ResolveJsonPathForWrite(node, dottedKey);
+    if (JsonValue* value = target.node.Resolve(); value != nullptr && value->is_object())
+        (*value)[target.member] = number;
+}
+
+void SetJsonPathFloat(const JsonNode& node, std::string_view dottedKey, float number)
+{
+    const JsonWriteTarget target = ResolveJsonPathForWrite(node, dottedKey);
+    target.node.PutFloat(target.member, number);
+}
+
+void SetJsonPathBool(const JsonNode& node, std::string_view dottedKey, bool flag)
+{
+    const JsonWriteTarget target = ResolveJsonPathForWrite(node, dottedKey);
+    target.node.PutBool(target.member, flag);
+}
+
+void SetJsonPathVec2(const JsonNode& node, std::string_view dottedKey, float x, float y)
+{
+    const JsonWriteTarget target = ResolveJsonPathForWrite(node, dottedKey);
+    const JsonNode array = target.node.ArrayChild(target.member);
+    array.PushFloat(x);
+    array.PushFloat(y);
+}
+
+void SetJsonPathVec3(const JsonNode& node, std::string_view dottedKey, float x, float y, float z)
+{
+    const JsonWriteTarget target = ResolveJsonPathForWrite(node, dottedKey);
+    const JsonNode array = target.node.ArrayChild(target.member);
+    array.PushFloat(x);
+    array.PushFloat(y);
+    array.PushFloat(z);
+}
+
+JsonReadTarget ResolveJsonPathForRead(const JsonView& view, std::string_view dottedKey)
+{
+    std::vector<std::string> parts = SplitDottedKey(dottedKey);
+    JsonView current = view;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i)
+        current = current.Section(parts[i]);
+    return JsonReadTarget{std::move(current), std::move(parts.back())};
+}
+
+namespace {
+
+JsonView FindAtPath(const JsonView& view, std::string_view dottedKey)
+{
+    const JsonReadTarget target = ResolveJsonPathForRead(view, dottedKey);
+    return target.view.FindMember(target.member);
+}
+
+// Takes all `count` components or none.
+bool TakeFloatArray(const JsonView& member, float* out, std::size_t count)
+{
+    if (!member.IsArray() || member.value->size() != count)
+        return false;
+    float taken[3] = {};
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!JsonView{member.root, &(*member.value)[i]}.TakeFloat(taken[i]))
+            return false;
+    }
+    std::copy(taken, taken + count, out);
+    return true;
+}
+
+}  // namespace
+
+bool GetJsonPathBool(const JsonView& view, std::string_view dottedKey, bool& value)
+{
+    return FindAtPath(view, dottedKey).TakeBool(value);
+}
+
+bool GetJsonPathString(const JsonView& view, std::string_view dottedKey, std::string& value)
+{
+    return FindAtPath(view, dottedKey).TakeString(value);
+}
+
+bool GetJsonPathFloat(const JsonView& view, std::string_view dottedKey, float& value)
+{
+    return FindAtPath(view, dottedKey).TakeFloat(value);
+}
+
+bool GetJsonPathInt32(const JsonView& view, std::string_view dottedKey, std::int32_t& value)
+{
+    return FindAtPath(view, dottedKey).TakeInt32(value);
+}
+
+bool GetJsonPathVec2(const JsonView& view, std::string_view dottedKey, float& x, float& y)
+{
+    float taken[2];
+    if (!TakeFloatArray(FindAtPath(view, dottedKey), taken, 2))
+        return false;
+    x = taken[0];
+    y = taken[1];
+    return true;
+}
+
+bool GetJsonPathVec3(const JsonView& view, std::string_view dottedKey, float& x, float& y, float& z)
+{
+    float taken[3];
+    if (!TakeFloatArray(FindAtPath(view, dottedKey), taken, 3))
+        return false;
+    x = taken[0];
+    y = taken[1];
+    z = taken[2];
+    return true;
+}
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,299 @@
+#include "engine/textures/parameter_set.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+namespace grainforge::mesh::procedural {
+
+namespace {
+
+// Doubles below this magnitude narrow to a finite float; above it the IEEE result is an
+// infinity, produced here explicitly rather than by an out-of-range conversion.
+constexpr double kFloatRoundingLimit = 0x1.ffffffp+127;
+
+float NarrowToFloat(double value)
+{
+    if (std::isnan(value))
+        return std::numeric_limits<float>::quiet_NaN();
+    if (std::fabs(value) < kFloatRoundingLimit)
+        return static_cast<float>(value);
+    return value > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+}
+
+// Rounded half away from zero and limited to the 32-bit range (NaN gives 0), so a value
+// outside the table's limits can never make the conversion undefined.
+std::int32_t RoundToInt32(float value)
+{
+    const double rounded = std::round(static_cast<double>(value));
+    if (std::isnan(rounded))
+        return 0;
+    if (rounded <= std::numeric_limits<std::int32_t>::min())
+        return std::numeric_limits<std::int32_t>::min();
+    if (rounded >= std::numeric_limits<std::int32_t>::max())
+        return std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(rounded);
+}
+
+std::string FormatFloat(float value, std::chars_format format, int precision)
+{
+    char text[128];
+    const std::to_chars_result written = std::to_chars(text, text + sizeof text, value, format, precision);
+    return std::string(text, written.ptr);
+}
+
+// The rounded value as a decimal integer; values beyond 64 bits are printed without a
+// conversion.
+std::string FormatRoundedInteger(float value)
+{
+    const float rounded = std::round(value);
+    if (std::fabs(rounded) < 1e18f)
+        return std::to_string(static_cast<long long>(rounded));
+    return FormatFloat(rounded, std::chars_format::fixed, 0);
+}
+
+std::string FormatValueForLog(const ParameterSpec& spec, float value)
+{
+    switch (spec.kind) {
+    case ParameterKind::Integer:
+        return FormatRoundedInteger(value);
+    case ParameterKind::Choice: {
+        const float rounded = std::round(value);
+        const float index = rounded > 0.0f ? rounded : 0.0f;  // NaN counts as 0 too
+        if (index < static_cast<float>(spec.choices.size()))
+            return spec.choices[static_cast<std::size_t>(index)];
+        return FormatRoundedInteger(index);
+    }
+    case ParameterKind::Switch:
+        return value >= 0.5f ? "on" : "off";
+    case ParameterKind::Real:
+        break;
+    }
+    return FormatFloat(value, std::chars_format::fixed, 2);
+}
+
+// The C library's white-space characters in the C locale.
+bool IsCSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// A decimal number at the start of `text` after white space, read in the C locale whatever
+// the process locale is; reading stops at the first character that cannot continue it.
+bool ReadLeadingNumber(std::string_view text, double& value)
+{
+    std::size_t at = 0;
+    while (at < text.size() && IsCSpace(text[at]))
+        ++at;
+    if (at < text.size() && text[at] == '+') {
+        ++at;
+        if (at < text.size() && text[at] == '-')
+            return false;
+    }
+    const char* begin = text.data() + at;
+    // A number beyond the double range counts as unreadable: its line is skipped.
+    const std::from_chars_result read = std::from_chars(begin, text.data() + text.size(), value);
+    return read.ec == std::errc() && read.ptr != begin;
+}
+
+}  // namespace
+
+ParameterSpec MakeFloatParameter(std::string key, std::string label, float minimum, float maximum,
+                                 float defaultValue, std::string help, float step)
+{
+    ParameterSpec spec;
+    spec.key = std::move(key);
+    spec.label = std::move(label);
+    spec.help = std::move(help);
+    spec.kind = ParameterKind::Real;
+    spec.minimum = minimum;
+    spec.maximum = maximum;
+    spec.defaultValue = defaultValue;
+    spec.step = step;
+    return spec;
+}
+
+ParameterSpec MakeIntParameter(std::string key, std::string label, std::int32_t minimum,
+                               std::int32_t maximum, std::int32_t defaultValue, std::string help)
+{
+    ParameterSpec spec;
+    spec.key = std::move(key);
+    spec.label = std::move(label);
+    spec.help = std::move(help);
+    spec.kind = ParameterKind::Integer;
+    spec.minimum = static_cast<float>(minimum);
+    spec.maximum = static_cast<float>(maximum);
+    spec.defaultValue = static_cast<float>(defaultValue);
+    spec.step = 1.0f;
+    return spec;
+}
+
+ParameterSpec MakeChoiceParameter(std::string key, std::string label, std::vector<std::string> choices,
+                                  std::int32_t defaultIndex, std::string help)
+{
+    ParameterSpec spec;
+    spec.key = std::move(key);
+    spec.label = std::move(label);
+    spec.help = std::move(help);
+    spec.kind = ParameterKind::Choice;
+    spec.minimum = 0.0f;
+    spec.maximum = static_cast<float>(static_cast<std::int64_t>(choices.size()) - 1);
+    spec.defaultValue = static_cast<float>(defaultIndex);
+    spec.step = 1.0f;
+    spec.choices = std::move(choices);
+    return spec;
+}
+
+ParameterSpec MakeSeedParameter()
+{
+    return MakeIntParameter("seed", "Seed", 0, 999, 0, "Another seed is another pattern with the same look");
+}
+
+const std::vector<ParameterSpec>& MakeInvertParameter()
+{
+    static const std::vector<ParameterSpec> table = [] {
+        ParameterSpec spec;
+        spec.key = "invert";
+        spec.label = "Invert";
+        spec.help = "Turn the pattern inside out: what stood proud is cut in, and what was cut in stands proud";
+        spec.kind = ParameterKind::Switch;
+        spec.minimum = 0.0f;
+        spec.maximum = 1.0f;
+        spec.defaultValue = 0.0f;
+        spec.step = 1.0f;
+        return std::vector<ParameterSpec>{std::move(spec)};
+    }();
+    return table;
+}
+
+float ClampParameterValue(const ParameterSpec& spec, float value)
+{
+    if (!std::isfinite(value))
+        return spec.defaultValue;
+    if (value > spec.maximum)
+        value = spec.maximum;
+    else if (value < spec.minimum)
+        value = spec.minimum;
+    switch (spec.kind) {
+    case ParameterKind::Integer:
+    case ParameterKind::Choice:
+        return std::round(value);
+    case ParameterKind::Switch:
+        return value >= 0.5f ? 1.0f : 0.0f;
+    case ParameterKind::Real:
+        break;
+    }
+    return value;
+}
+
+float ParameterSet::GetValue(std::string_view key) const
+{
+    const std::vector<ParameterSpec>& table = GetParameters();
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (table[i].key == key)
+            return i < values.size() ? values[i] : table[i].defaultValue;
+    }
+    return 0.0f;
+}
+
+bool ParameterSet::SetValue(std::string_view key, float value)
+{
+    const std::vector<ParameterSpec>& table = GetParameters();
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (table[i].key != key)
+            continue;
+        if (values.size() != table.size())
+            ResetToDefaults();
+        values[i] = ClampParameterValue(table[i], value);
+        return true;
+    }
+    return false;
+}
+
+void ParameterSet::ResetToDefaults()
+{
+    const std::vector<ParameterSpec>& table = GetParameters();
+    values.resize(table.size());
+    for (std::size_t i = 0; i < table.size(); ++i)
+        values[i] = ClampParameterValue(table[i], table[i].defaultValue);
+}
+
+std::string DescribeParameters(const ParameterSet& set)
+{
+    std::string text = set.Name() + ":";
+    bool first = true;
+    for (const ParameterSpec& spec : set.GetParameters()) {
+        text += first ? " " : ", ";
+        first = false;
+        text += spec.label;
+        text += ' ';
+        text += FormatValueForLog(spec, set.GetValue(spec.key));
+    }
+    return text;
+}
+
+std::string ParametersToText(const ParameterSet& set)
+{
+    std::string text;
+    for (const ParameterSpec& spec : set.GetParameters()) {
+        text += spec.key;
+        text += '=';
+        text += FormatFloat(set.GetValue(spec.key), std::chars_format::general, 9);
+        text += '\n';
+    }
+    return text;
+}
+
+void ParametersFromText(ParameterSet& set, std::string_view text)
+{
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        double number = 0.0;
+        if (!ReadLeadingNumber(line.substr(equals + 1), number))
+            continue;
+        set.SetValue(line.substr(0, equals), NarrowToFloat(number));
+    }
+}
+
+void WriteParameters(const ParameterSet& set, JsonNode object)
+{
+    for (const ParameterSpec& spec : set.GetParameters()) {
+        const float value = set.GetValue(spec.key);
+        switch (spec.kind) {
+        case ParameterKind::Real:
+            object.PutFloat(spec.key, value);
+            break;
+        case ParameterKind::Integer:
+        case ParameterKind::Choice:
+            object.PutInt(spec.key, RoundToInt32(value));
+            break;
+        case ParameterKind::Switch:
+            object.PutBool(spec.key, value >= 0.5f);
+            break;
+        }
+    }
+}
+
+void ReadParameters(ParameterSet& set, const JsonView& object)
+{
+    for (const ParameterSpec& spec : set.GetParameters()) {
+        const JsonView member = object.FindMember(spec.key);
+        if (spec.kind == ParameterKind::Switch) {
+            bool on = false;
+            if (member.TakeBool(on))
+                set.SetValue(spec.key, on ? 1.0f : 0.0f);
+            continue;
+        }
+        float number = 0.0f;
+        if (member.TakeFloat(number))
+            set.SetValue(spec.key, number);
+    }
+}
+
+}  // namespace grainforge::mesh::procedural

@@ -1,0 +1,99 @@
+// Parameter sets: a short list of named, typed numeric settings described by a table. The
+// procedural patterns and the seamless methods are parameter sets, so the dialogs, the
+// document, the project file and the preset files edit, store and show their settings through
+// this header without knowing the concrete class.
+//
+// Every value is a 32-bit float whatever its kind: an Integer holds a whole number, a Choice
+// the 0-based index of its text, a Switch 0 or 1. Values are clamped to their entry's limits
+// whenever they are set. Nothing here throws except on allocation failure.
+#pragma once
+
+#include "engine/mesh/json_settings.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace grainforge::mesh::procedural {
+
+enum class ParameterKind : std::int32_t {
+    Real = 0,
+    Integer = 1,
+    Choice = 2,
+    Switch = 3,
+};
+
+// One entry of a parameter table.
+struct ParameterSpec {
+    std::string key;    // lookups, text form and JSON; compared byte for byte
+    std::string label;  // display label
+    std::string help;   // one help sentence shown with the control
+    ParameterKind kind = ParameterKind::Real;
+    float minimum = 0.0f;
+    float maximum = 1.0f;
+    float defaultValue = 0.0f;  // stored as given; clamped only when values are reset or set
+    float step = 0.01f;         // editing increment
+    std::vector<std::string> choices;  // the texts of a Choice in index order; empty otherwise
+};
+
+ParameterSpec MakeFloatParameter(std::string key, std::string label, float minimum, float maximum,
+                                 float defaultValue, std::string help, float step);
+// Step 1.
+ParameterSpec MakeIntParameter(std::string key, std::string label, std::int32_t minimum,
+                               std::int32_t maximum, std::int32_t defaultValue, std::string help);
+// Limits 0 to the number of choices - 1, step 1.
+ParameterSpec MakeChoiceParameter(std::string key, std::string label, std::vector<std::string> choices,
+                                  std::int32_t defaultIndex, std::string help);
+// The "seed" entry shared by every seeded pattern and by "Histogram blend": 0 to 999.
+ParameterSpec MakeSeedParameter();
+// A table of the one "invert" switch that ends every pattern's combined table. Built once.
+const std::vector<ParameterSpec>& MakeInvertParameter();
+
+// The value made legal for the entry: a non-finite value gives the stored default; otherwise
+// it is limited to the maximum, else to the minimum (so with a minimum above the maximum a
+// value above the maximum gives the maximum), then Integer and Choice round halves away from
+// zero and Switch gives 1 from 0.5 up, else 0.
+float ClampParameterValue(const ParameterSpec& spec, float value);
+
+// Base of the patterns and the seamless methods. Does not own its table: each concrete class
+// returns one that lives for the whole run (or, for patterns, for the object's life).
+class ParameterSet {
+public:
+    virtual ~ParameterSet() = default;
+    // Display name, as shown in lists and stored in files.
+    virtual const std::string& Name() const = 0;
+    virtual const std::vector<ParameterSpec>& GetParameters() const = 0;
+
+    // The value of the first entry with this key; the entry's default (as stored) where
+    // `values` is too short; 0 for a key that is not in the table.
+    float GetValue(std::string_view key) const;
+    // Stores the clamped value; false, with nothing changed, for a key not in the table. When
+    // `values` does not hold one value per entry, every value is reset to its default first.
+    bool SetValue(std::string_view key, float value);
+    // One value per entry, each its entry's clamped default.
+    void ResetToDefaults();
+
+    // One value per table entry in table order once reset; empty for a new set.
+    std::vector<float> values;
+};
+
+// "Name: Label value, Label value" for the log.
+std::string DescribeParameters(const ParameterSet& set);
+
+// "key=value\n" per entry in table order, each value with 9 significant digits so it reads
+// back as the same float (0.7 is written as 0.699999988).
+std::string ParametersToText(const ParameterSet& set);
+// Sets every entry named by a "key=value" line; other entries keep their values, lines
+// without "=" or without a readable number and keys not in the table are skipped.
+void ParametersFromText(ParameterSet& set, std::string_view text);
+
+// The values as members of the given object: Real as the shortest float, Integer and Choice
+// as rounded integers, Switch as a boolean.
+void WriteParameters(const ParameterSet& set, JsonNode object);
+// Reads the members that WriteParameters writes: a Switch takes only a boolean, the other
+// kinds only a number a float can hold (then clamped and rounded). Entries without a usable
+// member keep their values; members not in the table are ignored.
+void ReadParameters(ParameterSet& set, const JsonView& object);
+
+}  // namespace grainforge::mesh::procedural

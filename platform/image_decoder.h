@@ -1,0 +1,101 @@
+// Reads the first frame of an image file as 16-bit RGBA samples, over the system's image
+// libraries: libpng, libjpeg-turbo, libtiff, giflib, and a small BMP reader of our own. The
+// container is found from the file's first bytes, never from its name, so a PNG named ".jpg"
+// reads as PNG.
+//
+// Decoding runs in two steps so that the caller can refuse an image before any pixel memory
+// is spent: Open reads the header (size and pixel format), ReadRgba16 then fills a buffer the
+// caller sized from that header. No crafted file can make a decoder end the process, read or
+// write outside its buffers or allocate without bound: library errors come back as a status,
+// and the libraries' own allocations are capped. Each decoder keeps its state in its own
+// object, so any number of threads may decode at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+
+namespace grainforge::platform {
+
+enum class ImageContainer { Png, Jpeg, Tiff, Bmp, Gif };
+
+// How the file stores its colour: the channels of one pixel before any conversion.
+enum class ImageChannels {
+    Grey,
+    GreyAlpha,
+    Rgb,
+    Rgba,
+    Indexed,  // palette indices
+    Cmyk,
+};
+
+enum class ImageSampleType { UnsignedInteger, Float };
+
+// The file's own pixel format, as facts. Callers that classify formats (bit depth, colour)
+// read these; the decoded samples are always 16-bit RGBA whatever they say.
+struct ImagePixelFormat {
+    // Bits of one stored sample: 1, 2, 4, 8, 16 or 32; for palette images the bits of one
+    // index; for BMP's packed 16-bit pixels the nominal 5.
+    int bitsPerSample = 8;
+    ImageChannels channels = ImageChannels::Rgb;
+    ImageSampleType sampleType = ImageSampleType::UnsignedInteger;
+};
+
+enum class ImageDecodeStatus {
+    Ok,
+    NotReadable,       // missing, unreadable, not a format read here, or a damaged header
+    NoFrame,           // the container holds no first image (a GIF of extensions only)
+    Unconvertible,     // a pixel layout that cannot be turned into 16-bit RGBA
+    PixelsUnreadable,  // the pixel data is damaged or cut short
+};
+
+// What Open found. Width and height are as the file states them (either may be 0 or far
+// larger than any buffer the caller will allow): check them before sizing a buffer.
+struct ImageHeader {
+    ImageContainer container = ImageContainer::Png;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    ImagePixelFormat pixelFormat;
+    // False when the pixel layout cannot be converted (ReadRgba16 would answer Unconvertible).
+    bool convertible = false;
+};
+
+class FormatDecoder;
+class ByteSource;
+
+// One image, opened from a file or from bytes in memory, decoded once.
+class [[nodiscard]] ImageDecoder {
+public:
+    ImageDecoder();
+    ~ImageDecoder();
+    ImageDecoder(const ImageDecoder&) = delete;
+    ImageDecoder& operator=(const ImageDecoder&) = delete;
+
+    // Opens the file and reads the header of its first frame. Ok, NotReadable or NoFrame.
+    ImageDecodeStatus OpenFile(const std::filesystem::path& path);
+
+    // As OpenFile, over bytes that must stay valid while the decoder lives.
+    ImageDecodeStatus OpenMemory(std::span<const std::uint8_t> bytes);
+
+    // The header found by a successful Open. After NoFrame only its container is set.
+    const ImageHeader& Header() const { return header_; }
+
+    // Decodes the first frame into `pixels`: width x height pixels, row-major with the top
+    // row first, four samples each (red, green, blue, alpha), 8-bit samples scaled by 257,
+    // float samples clamped to 0..1 and scaled to 65535. `pixels` must hold exactly
+    // width x height x 4 samples (else Unconvertible). Returns Ok, Unconvertible or
+    // PixelsUnreadable; may be called once per Open.
+    ImageDecodeStatus ReadRgba16(std::span<std::uint16_t> pixels);
+
+private:
+    ImageDecodeStatus Open(std::unique_ptr<ByteSource> source);
+
+    std::unique_ptr<ByteSource> source_;
+    std::unique_ptr<FormatDecoder> decoder_;
+    ImageHeader header_;
+    bool pixelsRead_ = false;
+};
+
+}  // namespace grainforge::platform

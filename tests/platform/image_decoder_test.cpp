@@ -1,0 +1,413 @@
+#include "platform/image_decoder.h"
+
+#include "tests/support/image_fixtures.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace grainforge::platform {
+namespace {
+
+using test::BmpFixture;
+using test::GifFixture;
+using test::JpegFixture;
+using test::PngColour;
+using test::PngFixture;
+using test::TiffPage;
+
+struct Decoded {
+    ImageDecodeStatus status = ImageDecodeStatus::NotReadable;
+    ImageHeader header;
+    std::vector<std::uint16_t> pixels;
+
+    // Red, green, blue, alpha of pixel (x, y), y from the top.
+    std::array<std::uint16_t, 4> At(std::size_t x, std::size_t y) const
+    {
+        const std::size_t i = (y * header.width + x) * 4;
+        return {pixels[i], pixels[i + 1], pixels[i + 2], pixels[i + 3]};
+    }
+};
+
+Decoded Decode(const std::vector<std::uint8_t>& bytes)
+{
+    Decoded result;
+    ImageDecoder decoder;
+    result.status = decoder.OpenMemory(bytes);
+    if (result.status != ImageDecodeStatus::Ok)
+        return result;
+    result.header = decoder.Header();
+    // The loader refuses sizes above this before it allocates; so does this helper.
+    constexpr std::uint32_t kSideLimit = 16384;
+    if (result.header.width == 0 || result.header.height == 0 || result.header.width > kSideLimit ||
+        result.header.height > kSideLimit) {
+        result.status = ImageDecodeStatus::Unconvertible;
+        return result;
+    }
+    if (!result.header.convertible) {
+        result.status = ImageDecodeStatus::Unconvertible;
+        return result;
+    }
+    result.pixels.resize(std::size_t{result.header.width} * result.header.height * 4);
+    result.status = decoder.ReadRgba16(result.pixels);
+    return result;
+}
+
+std::array<std::uint16_t, 4> Grey16(std::uint16_t v) { return {v, v, v, 65535}; }
+std::array<std::uint16_t, 4> Rgb16(std::uint16_t r, std::uint16_t g, std::uint16_t b) { return {r, g, b, 65535}; }
+
+// A 3 x 2 grey ramp and its RGB counterpart, used by several formats.
+std::vector<std::uint16_t> GreyRamp8() { return {0, 51, 102, 153, 204, 255}; }
+std::vector<std::uint16_t> RgbRamp8() { return {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30, 40, 50, 60, 70, 80, 90}; }
+
+TEST(ImageDecoder, PngLayoutsDecodeToExactSixteenBitRgba)
+{
+    struct Case {
+        const char* name;
+        PngFixture fixture;
+        ImageChannels channels;
+        std::array<std::uint16_t, 4> last;  // pixel (2, 1)
+    };
+    PngFixture grey8{3, 2, PngColour::Grey, 8, GreyRamp8(), {}};
+    PngFixture grey16{3, 2, PngColour::Grey, 16, {0, 1, 2, 3, 65534, 65535}, {}};
+    PngFixture grey1{3, 2, PngColour::Grey, 1, {0, 1, 0, 1, 0, 1}, {}};
+    PngFixture rgb8{3, 2, PngColour::Rgb, 8, RgbRamp8(), {}};
+    PngFixture rgba16{2, 1, PngColour::Rgba, 16, {1, 2, 3, 4, 65535, 40000, 300, 0}, {}};
+    PngFixture greyAlpha8{1, 1, PngColour::GreyAlpha, 8, {100, 7}, {}};
+    PngFixture palette{3, 2, PngColour::Palette, 4, {0, 1, 2, 2, 1, 3}, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {250, 251, 252}}};
+    PngFixture interlaced = grey16;
+    interlaced.width = 9;
+    interlaced.height = 9;
+    interlaced.samples.clear();
+    for (int i = 0; i < 81; ++i)
+        interlaced.samples.push_back(static_cast<std::uint16_t>(i * 800));
+    interlaced.interlaced = true;
+
+    const std::vector<Case> cases = {
+        {"grey 8", grey8, ImageChannels::Grey, Grey16(255 * 257)},
+        {"grey 16", grey16, ImageChannels::Grey, Grey16(65535)},
+        {"grey 1", grey1, ImageChannels::Grey, Grey16(65535)},
+        {"rgb 8", rgb8, ImageChannels::Rgb, Rgb16(70 * 257, 80 * 257, 90 * 257)},
+        {"palette 4", palette, ImageChannels::Indexed, Rgb16(250 * 257, 251 * 257, 252 * 257)},
+        {"interlaced 16", interlaced, ImageChannels::Grey, Grey16(80 * 800)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded d = Decode(test::EncodePng(c.fixture));
+        ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
+        EXPECT_EQ(d.header.container, ImageContainer::Png);
+        EXPECT_EQ(d.header.pixelFormat.channels, c.channels);
+        EXPECT_EQ(d.header.pixelFormat.bitsPerSample, c.fixture.bitDepth);
+        const std::size_t w = c.fixture.width;
+        const std::size_t h = c.fixture.height;
+        EXPECT_EQ(d.At(w - 1, h - 1), c.last);
+    }
+    const Decoded grey = Decode(test::EncodePng(grey8));
+    EXPECT_EQ(grey.At(1, 0), Grey16(51 * 257));
+    EXPECT_EQ(grey.At(0, 1), Grey16(153 * 257));
+    const Decoded rgba = Decode(test::EncodePng(rgba16));
+    EXPECT_EQ(rgba.At(0, 0), (std::array<std::uint16_t, 4>{1, 2, 3, 4}));
+    EXPECT_EQ(rgba.At(1, 0), (std::array<std::uint16_t, 4>{65535, 40000, 300, 0}));
+    const Decoded greyAlpha = Decode(test::EncodePng(greyAlpha8));
+    EXPECT_EQ(greyAlpha.header.pixelFormat.channels, ImageChannels::GreyAlpha);
+    EXPECT_EQ(greyAlpha.At(0, 0), (std::array<std::uint16_t, 4>{100 * 257, 100 * 257, 100 * 257, 7 * 257}));
+    const Decoded interlacedResult = Decode(test::EncodePng(interlaced));
+    for (std::size_t i = 0; i < 81; ++i)
+        ASSERT_EQ(interlacedResult.At(i % 9, i / 9), Grey16(static_cast<std::uint16_t>(i * 800))) << i;
+}
+
+TEST(ImageDecoder, JpegGreyColourCmykAndProgressiveDecodeCloseToTheirSource)
+{
+    const auto flat = [](std::uint32_t w, std::uint32_t h, std::vector<std::uint8_t> pixel) {
+        std::vector<std::uint8_t> samples;
+        for (std::uint32_t i = 0; i < w * h; ++i)
+            samples.insert(samples.end(), pixel.begin(), pixel.end());
+        return samples;
+    };
+    struct Case {
+        const char* name;
+        JpegFixture fixture;
+        ImageChannels channels;
+        std::array<int, 3> expected;  // 8-bit red, green, blue
+    };
+    // CMYK is stored inverted (255 = no ink), so (255, 127, 255, 255) is half magenta: red,
+    // about half green, blue.
+    const std::vector<Case> cases = {
+        {"grey", {16, 16, 1, flat(16, 16, {90})}, ImageChannels::Grey, {90, 90, 90}},
+        {"colour", {16, 16, 3, flat(16, 16, {200, 100, 50})}, ImageChannels::Rgb, {200, 100, 50}},
+        {"progressive", {24, 8, 3, flat(24, 8, {30, 60, 90}), 90, true}, ImageChannels::Rgb, {30, 60, 90}},
+        {"cmyk", {8, 8, 4, flat(8, 8, {255, 127, 255, 255})}, ImageChannels::Cmyk, {255, 127, 255}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded d = Decode(test::EncodeJpeg(c.fixture));
+        ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
+        EXPECT_EQ(d.header.container, ImageContainer::Jpeg);
+        EXPECT_EQ(d.header.pixelFormat.channels, c.channels);
+        EXPECT_EQ(d.header.width, c.fixture.width);
+        for (int ch = 0; ch < 3; ++ch)
+            EXPECT_NEAR(d.At(3, 5)[ch] / 257.0, c.expected[ch], 3.0) << "channel " << ch;
+        EXPECT_EQ(d.At(3, 5)[3], 65535);
+    }
+}
+
+TEST(ImageDecoder, TiffSampleTypesLayoutsAndPlanes)
+{
+    // 4 x 3 pixels; sample (x, y, c) = base + 10 y + 3 x + c, scaled per type.
+    const auto page = [](int spp, int bits, bool floating) {
+        TiffPage p;
+        p.width = 4;
+        p.height = 3;
+        p.samplesPerPixel = spp;
+        p.bitsPerSample = bits;
+        p.floating = floating;
+        for (std::uint32_t y = 0; y < 3; ++y)
+            for (std::uint32_t x = 0; x < 4; ++x)
+                for (int c = 0; c < spp; ++c) {
+                    const double unit = (10.0 * y + 3.0 * x + c) / 40.0;
+                    p.samples.push_back(floating ? unit : bits == 16 ? unit * 65535 : std::round(unit * 255));
+                }
+        return p;
+    };
+    const auto expected = [](const TiffPage& p, std::uint32_t x, std::uint32_t y, int c) -> std::uint16_t {
+        const double v = p.samples[(std::size_t{y} * p.width + x) * p.samplesPerPixel + (p.samplesPerPixel >= 3 ? c : 0)];
+        if (p.floating)
+            return static_cast<std::uint16_t>(static_cast<float>(v) * 65535.0f + 0.5f);
+        return p.bitsPerSample == 16 ? static_cast<std::uint16_t>(v) : static_cast<std::uint16_t>(v * 257);
+    };
+    struct Case {
+        const char* name;
+        TiffPage page;
+        ImageChannels channels;
+    };
+    std::vector<Case> cases = {
+        {"grey 8 strips", page(1, 8, false), ImageChannels::Grey},
+        {"grey 16 strips", page(1, 16, false), ImageChannels::Grey},
+        {"grey float strips", page(1, 32, true), ImageChannels::Grey},
+        {"rgb 8 strips", page(3, 8, false), ImageChannels::Rgb},
+        {"rgba 16 strips", page(4, 16, false), ImageChannels::Rgba},
+        {"grey alpha 8", page(2, 8, false), ImageChannels::GreyAlpha},
+    };
+    Case separate{"rgb 16 separate planes", page(3, 16, false), ImageChannels::Rgb};
+    separate.page.separatePlanes = true;
+    Case tiled{"rgb float tiles", page(3, 32, true), ImageChannels::Rgb};
+    tiled.page.tileSize = 16;
+    Case tiledSeparate{"rgba 8 separate tiles, deflate", page(4, 8, false), ImageChannels::Rgba};
+    tiledSeparate.page.tileSize = 16;
+    tiledSeparate.page.separatePlanes = true;
+    tiledSeparate.page.deflate = true;
+    cases.push_back(separate);
+    cases.push_back(tiled);
+    cases.push_back(tiledSeparate);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded d = Decode(test::EncodeTiff({c.page}));
+        ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
+        EXPECT_EQ(d.header.container, ImageContainer::Tiff);
+        EXPECT_EQ(d.header.pixelFormat.channels, c.channels);
+        EXPECT_EQ(d.header.pixelFormat.bitsPerSample, c.page.bitsPerSample);
+        EXPECT_EQ(d.header.pixelFormat.sampleType,
+                  c.page.floating ? ImageSampleType::Float : ImageSampleType::UnsignedInteger);
+        for (std::uint32_t y = 0; y < 3; ++y)
+            for (std::uint32_t x = 0; x < 4; ++x)
+                for (int ch = 0; ch < 3; ++ch)
+                    ASSERT_EQ(d.At(x, y)[ch], expected(c.page, x, y, ch)) << x << "," << y << " ch " << ch;
+    }
+}
+
+TEST(ImageDecoder, TiffReadsOnlyTheFirstPageAndInvertsWhiteIsZero)
+{
+    TiffPage first;
+    first.width = 2;
+    first.height = 1;
+    first.samples = {10, 20};
+    TiffPage second;
+    second.width = 5;
+    second.height = 5;
+    second.samples.assign(25, 200);
+    const Decoded d = Decode(test::EncodeTiff({first, second}));
+    ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
+    EXPECT_EQ(d.header.width, 2u);
+    EXPECT_EQ(d.At(1, 0), Grey16(20 * 257));
+
+    first.whiteIsZero = true;
+    const Decoded inverted = Decode(test::EncodeTiff({first}));
+    ASSERT_EQ(inverted.status, ImageDecodeStatus::Ok);
+    EXPECT_EQ(inverted.At(0, 0), Grey16(65535 - 10 * 257));
+}
+
+TEST(ImageDecoder, TiffFloatSamplesAreClampedToTheUnitRange)
+{
+    TiffPage p;
+    p.width = 4;
+    p.height = 1;
+    p.bitsPerSample = 32;
+    p.floating = true;
+    p.samples = {-0.5, 2.0, std::nan(""), 0.5};
+    const Decoded d = Decode(test::EncodeTiff({p}));
+    ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
+    EXPECT_EQ(d.At(0, 0)[0], 0);
+    EXPECT_EQ(d.At(1, 0)[0], 65535);
+    EXPECT_EQ(d.At(2, 0)[0], 0);
+    EXPECT_EQ(d.At(3, 0)[0], 32768);
+}
+
+TEST(ImageDecoder, GifReadsTheFirstFrameOnly)
+{
+    GifFixture f;
+    f.width = 3;
+    f.height = 2;
+    f.palette = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {10, 20, 30}};
+    f.frames = {{0, 1, 2, 3, 2, 1}, {3, 3, 3, 3, 3, 3}};
+    for (bool interlaced : {false, true}) {
+        f.interlaced = interlaced;
+        const Decoded d = Decode(test::EncodeGif(f));
+        ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
+        EXPECT_EQ(d.header.container, ImageContainer::Gif);
+        EXPECT_EQ(d.header.pixelFormat.channels, ImageChannels::Indexed);
+        EXPECT_EQ(d.At(1, 0), Rgb16(65535, 0, 0));
+        EXPECT_EQ(d.At(0, 1), Rgb16(2570, 5140, 7710));
+        EXPECT_EQ(d.At(2, 1), Rgb16(65535, 0, 0));
+    }
+    // Ten rows exercise every interlace pass.
+    f.width = 1;
+    f.height = 10;
+    f.frames = {{0, 1, 2, 3, 0, 1, 2, 3, 0, 1}};
+    const Decoded tall = Decode(test::EncodeGif(f));
+    ASSERT_EQ(tall.status, ImageDecodeStatus::Ok);
+    EXPECT_EQ(tall.At(0, 9), Rgb16(65535, 0, 0));
+    EXPECT_EQ(tall.At(0, 3), Rgb16(2570, 5140, 7710));
+}
+
+TEST(ImageDecoder, GifWithoutAnImageHasNoFrame)
+{
+    GifFixture f;
+    f.palette = {{0, 0, 0}, {1, 1, 1}};
+    const Decoded d = Decode(test::EncodeGif(f));
+    EXPECT_EQ(d.status, ImageDecodeStatus::NoFrame);
+}
+
+TEST(ImageDecoder, BmpPaletteTrueColourTopDownAndRunLength)
+{
+    BmpFixture indexed;
+    indexed.width = 3;
+    indexed.height = 2;
+    indexed.bitsPerPixel = 8;
+    indexed.samples = {0, 1, 2, 2, 2, 1};
+    indexed.palette = {{0, 0, 0}, {255, 128, 1}, {9, 8, 7}};
+    BmpFixture trueColour;
+    trueColour.width = 3;
+    trueColour.height = 2;
+    trueColour.samples = {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30, 40, 50, 60, 70, 80, 90};
+    BmpFixture topDown = trueColour;
+    topDown.topDown = true;
+    BmpFixture wide = trueColour;
+    wide.bitsPerPixel = 32;
+    BmpFixture runLength = indexed;
+    runLength.runLength = true;
+
+    for (const BmpFixture* f : {&indexed, &runLength}) {
+        const Decoded d = Decode(test::EncodeBmp(*f));
+        ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
+        EXPECT_EQ(d.header.pixelFormat.channels, ImageChannels::Indexed);
+        EXPECT_EQ(d.At(1, 0), Rgb16(65535, 128 * 257, 257));
+        EXPECT_EQ(d.At(1, 1), Rgb16(9 * 257, 8 * 257, 7 * 257));
+        EXPECT_EQ(d.At(2, 1), Rgb16(65535, 128 * 257, 257));
+    }
+    for (const BmpFixture* f : {&trueColour, &topDown, &wide}) {
+        const Decoded d = Decode(test::EncodeBmp(*f));
+        ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
+        EXPECT_EQ(d.header.container, ImageContainer::Bmp);
+        EXPECT_EQ(d.At(0, 0), Rgb16(65535, 0, 0));
+        EXPECT_EQ(d.At(2, 1), Rgb16(70 * 257, 80 * 257, 90 * 257));
+    }
+}
+
+TEST(ImageDecoder, BmpRunLengthFourBitsWithJumpsAndLiterals)
+{
+    // 4 x 3 image, bottom row first: a run of two pixels (indices 1, 2), a literal of three
+    // (3, 1, 2; the last falls off the row), end of line; a jump of (1, 1) to column 1 of the top row; a run of one (2);
+    // end of image. The middle row and the top row's first pixel stay black.
+    std::vector<std::uint8_t> data = {2, 0x12, 0, 3, 0x31, 0x20, 0, 0, 0, 2, 1, 1, 1, 0x20, 0, 1};
+    BmpFixture f;
+    f.width = 4;
+    f.height = 3;
+    f.bitsPerPixel = 8;
+    f.palette = {{0, 0, 0}, {1, 1, 1}, {2, 2, 2}, {3, 3, 3}};
+    f.samples.assign(12, 0);
+    std::vector<std::uint8_t> bytes = test::EncodeBmp(f);
+    // Rewrite as 4-bit RLE with the same palette (16 entries needed by the header's count).
+    bytes[28] = 4;
+    bytes[30] = 2;
+    const std::uint32_t offset = bytes[10] | bytes[11] << 8;
+    bytes.resize(offset);
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    const Decoded d = Decode(bytes);
+    ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
+    EXPECT_EQ(d.At(0, 2), Grey16(257));
+    EXPECT_EQ(d.At(1, 2), Grey16(2 * 257));
+    EXPECT_EQ(d.At(2, 2), Grey16(3 * 257));
+    EXPECT_EQ(d.At(3, 2), Grey16(257));
+    EXPECT_EQ(d.At(0, 1), Grey16(0));
+    EXPECT_EQ(d.At(0, 0), Grey16(0));
+    EXPECT_EQ(d.At(1, 0), Grey16(2 * 257));
+}
+
+TEST(ImageDecoder, ContainerComesFromTheContentNotTheName)
+{
+    test::TempFolder folder;
+    const auto path = folder / "actually a png.jpg";
+    test::WriteAllBytes(path, test::UniformGreyPng(2, 2, 7));
+    ImageDecoder decoder;
+    ASSERT_EQ(decoder.OpenFile(path), ImageDecodeStatus::Ok);
+    EXPECT_EQ(decoder.Header().container, ImageContainer::Png);
+    std::vector<std::uint16_t> pixels(16);
+    EXPECT_EQ(decoder.ReadRgba16(pixels), ImageDecodeStatus::Ok);
+    EXPECT_EQ(pixels[0], 7 * 257);
+}
+
+TEST(ImageDecoder, WhatIsNoImageIsNotReadable)
+{
+    test::TempFolder folder;
+    test::WriteAllText(folder / "text.png", "this is not an image at all");
+    test::WriteAllBytes(folder / "empty.png", {});
+    for (const char* name : {"missing.png", "text.png", "empty.png", ""}) {
+        ImageDecoder decoder;
+        EXPECT_EQ(decoder.OpenFile(folder / name), ImageDecodeStatus::NotReadable) << name;
+    }
+}
+
+TEST(ImageDecoder, PixelBufferOfTheWrongSizeIsRefused)
+{
+    const std::vector<std::uint8_t> bytes = test::UniformGreyPng(3, 3, 1);
+    ImageDecoder decoder;
+    ASSERT_EQ(decoder.OpenMemory(bytes), ImageDecodeStatus::Ok);
+    std::vector<std::uint16_t> small(35);
+    EXPECT_EQ(decoder.ReadRgba16(small), ImageDecodeStatus::Unconvertible);
+    std::vector<std::uint16_t> right(36);
+    EXPECT_EQ(decoder.ReadRgba16(right), ImageDecodeStatus::Ok);
+    EXPECT_EQ(decoder.ReadRgba16(right), ImageDecodeStatus::Unconvertible) << "pixels are read once";
+}
+
+TEST(ImageDecoder, UnreadableLayoutsAreUnconvertible)
+{
+    // A BMP that embeds JPEG data (compression 4).
+    BmpFixture f;
+    f.samples = {1, 2, 3};
+    std::vector<std::uint8_t> bmp = test::EncodeBmp(f);
+    bmp[30] = 4;
+    EXPECT_EQ(Decode(bmp).status, ImageDecodeStatus::Unconvertible);
+    // A GIF without any colour map.
+    GifFixture gif;
+    gif.palette = {{0, 0, 0}, {9, 9, 9}};
+    gif.frames = {{1}};
+    std::vector<std::uint8_t> bytes = test::EncodeGif(gif);
+    bytes[10] &= 0x7F;  // no global colour table: drop its flag and its six bytes
+    bytes.erase(bytes.begin() + 13, bytes.begin() + 19);
+    EXPECT_EQ(Decode(bytes).status, ImageDecodeStatus::Unconvertible);
+}
+
+}  // namespace
+}  // namespace grainforge::platform

@@ -1,0 +1,422 @@
+#include "tests/support/image_fixtures.h"
+
+#include <cstdio>
+#include <csetjmp>
+#include <cstring>
+#include <stdexcept>
+
+#include <gif_lib.h>
+#include <jpeglib.h>
+#include <png.h>
+#include <tiffio.h>
+
+namespace grainforge::test {
+
+namespace {
+
+// ---- PNG ----------------------------------------------------------------------------------
+
+void AppendPngBytes(png_structp png, png_bytep data, std::size_t size)
+{
+    auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + size);
+}
+
+void FlushPng(png_structp) {}
+
+int PngColourType(PngColour colour)
+{
+    switch (colour) {
+    case PngColour::Grey: return PNG_COLOR_TYPE_GRAY;
+    case PngColour::GreyAlpha: return PNG_COLOR_TYPE_GRAY_ALPHA;
+    case PngColour::Rgb: return PNG_COLOR_TYPE_RGB;
+    case PngColour::Rgba: return PNG_COLOR_TYPE_RGB_ALPHA;
+    case PngColour::Palette: return PNG_COLOR_TYPE_PALETTE;
+    }
+    return PNG_COLOR_TYPE_GRAY;
+}
+
+int PngChannels(PngColour colour)
+{
+    switch (colour) {
+    case PngColour::GreyAlpha: return 2;
+    case PngColour::Rgb: return 3;
+    case PngColour::Rgba: return 4;
+    default: return 1;
+    }
+}
+
+// Packs one row of samples at the fixture's depth, big-endian as PNG stores them.
+std::vector<png_byte> PackPngRow(const PngFixture& f, std::uint32_t y)
+{
+    const std::size_t perRow = std::size_t{f.width} * PngChannels(f.colour);
+    const std::uint16_t* samples = f.samples.data() + y * perRow;
+    std::vector<png_byte> row((perRow * f.bitDepth + 7) / 8 + 1, 0);
+    for (std::size_t i = 0; i < perRow; ++i) {
+        if (f.bitDepth == 16) {
+            row[2 * i] = static_cast<png_byte>(samples[i] >> 8);
+            row[2 * i + 1] = static_cast<png_byte>(samples[i] & 0xFF);
+        } else if (f.bitDepth == 8) {
+            row[i] = static_cast<png_byte>(samples[i]);
+        } else {
+            const std::size_t bit = i * f.bitDepth;
+            row[bit / 8] |= static_cast<png_byte>(samples[i] << (8 - f.bitDepth - bit % 8));
+        }
+    }
+    return row;
+}
+
+// Holds no C++ object across the setjmp: libpng jumps back here on an error.
+bool WritePng(png_structp png, png_infop info, const PngFixture& f, png_bytepp rows, png_colorp palette,
+              int paletteSize)
+{
+    if (setjmp(png_jmpbuf(png)) != 0)
+        return false;
+    png_set_IHDR(png, info, f.width, f.height, f.bitDepth, PngColourType(f.colour),
+                 f.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (f.colour == PngColour::Palette)
+        png_set_PLTE(png, info, palette, paletteSize);
+    png_set_rows(png, info, rows);
+    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    return true;
+}
+
+// ---- TIFF ---------------------------------------------------------------------------------
+
+struct MemoryFile {
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t position = 0;
+};
+
+tmsize_t TiffRead(thandle_t h, void* buffer, tmsize_t size)
+{
+    auto* file = static_cast<MemoryFile*>(h);
+    const std::uint64_t available = file->position < file->bytes.size() ? file->bytes.size() - file->position : 0;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(available, static_cast<std::uint64_t>(size)));
+    std::memcpy(buffer, file->bytes.data() + file->position, n);
+    file->position += n;
+    return static_cast<tmsize_t>(n);
+}
+
+tmsize_t TiffWrite(thandle_t h, void* buffer, tmsize_t size)
+{
+    auto* file = static_cast<MemoryFile*>(h);
+    const std::size_t n = static_cast<std::size_t>(size);
+    if (file->bytes.size() < file->position + n)
+        file->bytes.resize(file->position + n);
+    std::memcpy(file->bytes.data() + file->position, buffer, n);
+    file->position += n;
+    return size;
+}
+
+toff_t TiffSeek(thandle_t h, toff_t offset, int whence)
+{
+    auto* file = static_cast<MemoryFile*>(h);
+    if (whence == SEEK_CUR)
+        offset += file->position;
+    else if (whence == SEEK_END)
+        offset += file->bytes.size();
+    file->position = offset;
+    return offset;
+}
+
+int TiffClose(thandle_t) { return 0; }
+toff_t TiffSize(thandle_t h) { return static_cast<MemoryFile*>(h)->bytes.size(); }
+int TiffMap(thandle_t, void**, toff_t*) { return 0; }
+void TiffUnmap(thandle_t, void*, toff_t) {}
+
+// One sample stored in the page's type at `out`.
+void PutTiffSample(const TiffPage& page, double value, std::uint8_t* out)
+{
+    if (page.floating) {
+        const float f = static_cast<float>(value);
+        std::memcpy(out, &f, 4);
+    } else if (page.bitsPerSample == 16) {
+        const std::uint16_t v = static_cast<std::uint16_t>(value);
+        std::memcpy(out, &v, 2);
+    } else {
+        *out = static_cast<std::uint8_t>(value);
+    }
+}
+
+// The samples of one plane (or of all, interleaved) in a rectangle, as the file stores them.
+std::vector<std::uint8_t> PackTiffBlock(const TiffPage& page, int plane, std::uint32_t x0, std::uint32_t y0,
+                                        std::uint32_t w, std::uint32_t h)
+{
+    const int bytes = page.bitsPerSample / 8;
+    const int perPixel = plane < 0 ? page.samplesPerPixel : 1;
+    std::vector<std::uint8_t> block(std::size_t{w} * h * perPixel * bytes, 0);
+    for (std::uint32_t y = 0; y < h; ++y) {
+        for (std::uint32_t x = 0; x < w; ++x) {
+            if (x0 + x >= page.width || y0 + y >= page.height)
+                continue;
+            const std::size_t pixel = std::size_t{y0 + y} * page.width + x0 + x;
+            for (int s = 0; s < perPixel; ++s) {
+                const int sample = plane < 0 ? s : plane;
+                const double value = page.samples[pixel * page.samplesPerPixel + sample];
+                PutTiffSample(page, value, block.data() + ((std::size_t{y} * w + x) * perPixel + s) * bytes);
+            }
+        }
+    }
+    return block;
+}
+
+bool WriteTiffPage(TIFF* tiff, const TiffPage& page)
+{
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, page.width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, page.height);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, page.samplesPerPixel);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, page.bitsPerSample);
+    TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, page.floating ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
+    const bool colour = page.samplesPerPixel >= 3;
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
+                 colour ? PHOTOMETRIC_RGB : page.whiteIsZero ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
+    if (page.samplesPerPixel == 2 || page.samplesPerPixel == 4) {
+        const std::uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
+        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
+    }
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, page.separatePlanes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, page.deflate ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE);
+    const int planes = page.separatePlanes ? page.samplesPerPixel : 1;
+    if (page.tileSize > 0) {
+        TIFFSetField(tiff, TIFFTAG_TILEWIDTH, page.tileSize);
+        TIFFSetField(tiff, TIFFTAG_TILELENGTH, page.tileSize);
+        for (int p = 0; p < planes; ++p)
+            for (std::uint32_t y = 0; y < page.height; y += page.tileSize)
+                for (std::uint32_t x = 0; x < page.width; x += page.tileSize) {
+                    auto block = PackTiffBlock(page, page.separatePlanes ? p : -1, x, y, page.tileSize, page.tileSize);
+                    if (TIFFWriteTile(tiff, block.data(), x, y, 0, static_cast<std::uint16_t>(p)) < 0)
+                        return false;
+                }
+    } else {
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, page.rowsPerStrip);
+        for (int p = 0; p < planes; ++p)
+            for (std::uint32_t y = 0; y < page.height; ++y) {
+                auto row = PackTiffBlock(page, page.separatePlanes ? p : -1, 0, y, page.width, 1);
+                if (TIFFWriteScanline(tiff, row.data(), y, static_cast<std::uint16_t>(p)) < 0)
+                    return false;
+            }
+    }
+    return TIFFWriteDirectory(tiff) == 1;
+}
+
+// ---- GIF ----------------------------------------------------------------------------------
+
+int AppendGifBytes(GifFileType* gif, const GifByteType* data, int size)
+{
+    auto* out = static_cast<std::vector<std::uint8_t>*>(gif->UserData);
+    out->insert(out->end(), data, data + size);
+    return size;
+}
+
+// ---- BMP ----------------------------------------------------------------------------------
+
+void PutLe16(std::vector<std::uint8_t>& out, std::uint32_t v)
+{
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t v)
+{
+    PutLe16(out, v & 0xFFFF);
+    PutLe16(out, v >> 16);
+}
+
+std::vector<std::uint8_t> RunLengthRows(const BmpFixture& f)
+{
+    std::vector<std::uint8_t> data;
+    for (std::int32_t fileRow = 0; fileRow < f.height; ++fileRow) {
+        const std::uint8_t* row = f.samples.data() + std::size_t(f.height - 1 - fileRow) * f.width;
+        for (std::int32_t x = 0; x < f.width;) {
+            std::int32_t run = 1;
+            while (x + run < f.width && run < 255 && row[x + run] == row[x])
+                ++run;
+            data.push_back(static_cast<std::uint8_t>(run));
+            data.push_back(row[x]);
+            x += run;
+        }
+        data.push_back(0);
+        data.push_back(0);
+    }
+    data.push_back(0);
+    data.push_back(1);
+    return data;
+}
+
+std::vector<std::uint8_t> PlainRows(const BmpFixture& f)
+{
+    const int bytes = f.bitsPerPixel / 8;
+    const std::size_t stride = (std::size_t(f.width) * f.bitsPerPixel + 31) / 32 * 4;
+    std::vector<std::uint8_t> data;
+    for (std::int32_t fileRow = 0; fileRow < f.height; ++fileRow) {
+        const std::int32_t y = f.topDown ? fileRow : f.height - 1 - fileRow;
+        std::vector<std::uint8_t> row(stride, 0);
+        for (std::int32_t x = 0; x < f.width; ++x) {
+            const std::size_t pixel = std::size_t(y) * f.width + x;
+            if (bytes == 1) {
+                row[x] = f.samples[pixel];
+            } else {
+                row[bytes * x] = f.samples[3 * pixel + 2];
+                row[bytes * x + 1] = f.samples[3 * pixel + 1];
+                row[bytes * x + 2] = f.samples[3 * pixel];
+            }
+        }
+        data.insert(data.end(), row.begin(), row.end());
+    }
+    return data;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodePng(const PngFixture& f)
+{
+    std::vector<std::uint8_t> out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &out, AppendPngBytes, FlushPng);
+    std::vector<std::vector<png_byte>> rows;
+    for (std::uint32_t y = 0; y < f.height; ++y)
+        rows.push_back(PackPngRow(f, y));
+    std::vector<png_color> palette;
+    for (const Rgb8& c : f.palette)
+        palette.push_back({c[0], c[1], c[2]});
+    std::vector<png_bytep> pointers;
+    for (auto& row : rows)
+        pointers.push_back(row.data());
+    const bool ok = WritePng(png, info, f, pointers.data(), palette.data(), static_cast<int>(palette.size()));
+    png_destroy_write_struct(&png, &info);
+    if (!ok)
+        throw std::runtime_error("PNG fixture could not be written");
+    return out;
+}
+
+std::vector<std::uint8_t> EncodeJpeg(const JpegFixture& f)
+{
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = f.width;
+    info.image_height = f.height;
+    info.input_components = f.components;
+    info.in_color_space = f.components == 1 ? JCS_GRAYSCALE : f.components == 4 ? JCS_CMYK : JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, f.quality, TRUE);
+    if (f.progressive)
+        jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    const std::size_t stride = std::size_t{f.width} * f.components;
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPLE*>(f.samples.data() + info.next_scanline * stride);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    std::vector<std::uint8_t> out(buffer, buffer + size);
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    return out;
+}
+
+std::vector<std::uint8_t> EncodeTiff(const std::vector<TiffPage>& pages)
+{
+    MemoryFile file;
+    TIFF* tiff = TIFFClientOpen("fixture", "w", &file, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize, TiffMap,
+                                TiffUnmap);
+    if (tiff == nullptr)
+        throw std::runtime_error("TIFF fixture could not be opened");
+    bool ok = true;
+    for (const TiffPage& page : pages)
+        ok = ok && WriteTiffPage(tiff, page);
+    TIFFClose(tiff);
+    if (!ok)
+        throw std::runtime_error("TIFF fixture could not be written");
+    return file.bytes;
+}
+
+std::vector<std::uint8_t> EncodeGif(const GifFixture& f)
+{
+    std::vector<std::uint8_t> out;
+    int error = 0;
+    GifFileType* gif = EGifOpen(&out, AppendGifBytes, &error);
+    if (gif == nullptr)
+        throw std::runtime_error("GIF fixture could not be opened");
+    std::vector<GifColorType> colours;
+    for (const Rgb8& c : f.palette)
+        colours.push_back({c[0], c[1], c[2]});
+    ColorMapObject* map = GifMakeMapObject(static_cast<int>(colours.size()), colours.data());
+    EGifSetGifVersion(gif, true);
+    bool ok = EGifPutScreenDesc(gif, static_cast<int>(f.width), static_cast<int>(f.height), 8, 0, map) == GIF_OK;
+    if (f.commentFirst)
+        ok = ok && EGifPutComment(gif, "fixture") == GIF_OK;
+    for (const auto& frame : f.frames) {
+        ok = ok && EGifPutImageDesc(gif, 0, 0, static_cast<int>(f.width), static_cast<int>(f.height), f.interlaced,
+                                    nullptr) == GIF_OK;
+        std::vector<std::uint32_t> order;
+        if (f.interlaced) {
+            const std::uint32_t start[4] = {0, 4, 2, 1};
+            const std::uint32_t step[4] = {8, 8, 4, 2};
+            for (int pass = 0; pass < 4; ++pass)
+                for (std::uint32_t y = start[pass]; y < f.height; y += step[pass])
+                    order.push_back(y);
+        } else {
+            for (std::uint32_t y = 0; y < f.height; ++y)
+                order.push_back(y);
+        }
+        for (std::uint32_t y : order) {
+            std::vector<GifPixelType> line(frame.begin() + y * f.width, frame.begin() + (y + 1) * f.width);
+            ok = ok && EGifPutLine(gif, line.data(), static_cast<int>(f.width)) == GIF_OK;
+        }
+    }
+    ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
+    GifFreeMapObject(map);
+    if (!ok)
+        throw std::runtime_error("GIF fixture could not be written");
+    return out;
+}
+
+std::vector<std::uint8_t> EncodeBmp(const BmpFixture& f)
+{
+    const bool palette = f.bitsPerPixel == 8;
+    const std::vector<std::uint8_t> pixels = f.runLength ? RunLengthRows(f) : PlainRows(f);
+    const std::uint32_t paletteBytes = palette ? static_cast<std::uint32_t>(f.palette.size() * 4) : 0;
+    const std::uint32_t offset = 14 + 40 + paletteBytes;
+    std::vector<std::uint8_t> out = {'B', 'M'};
+    PutLe32(out, offset + static_cast<std::uint32_t>(pixels.size()));
+    PutLe32(out, 0);
+    PutLe32(out, offset);
+    PutLe32(out, 40);
+    PutLe32(out, static_cast<std::uint32_t>(f.width));
+    PutLe32(out, static_cast<std::uint32_t>(f.topDown ? -f.height : f.height));
+    PutLe16(out, 1);
+    PutLe16(out, static_cast<std::uint32_t>(f.bitsPerPixel));
+    PutLe32(out, f.runLength ? 1 : 0);
+    PutLe32(out, static_cast<std::uint32_t>(pixels.size()));
+    PutLe32(out, 2835);
+    PutLe32(out, 2835);
+    PutLe32(out, palette ? static_cast<std::uint32_t>(f.palette.size()) : 0);
+    PutLe32(out, 0);
+    for (const Rgb8& c : f.palette) {
+        if (!palette)
+            break;
+        out.insert(out.end(), {c[2], c[1], c[0], 0});
+    }
+    out.insert(out.end(), pixels.begin(), pixels.end());
+    return out;
+}
+
+std::vector<std::uint8_t> UniformGreyPng(std::uint32_t width, std::uint32_t height, std::uint16_t value, int bitDepth)
+{
+    PngFixture f;
+    f.width = width;
+    f.height = height;
+    f.bitDepth = bitDepth;
+    f.samples.assign(std::size_t{width} * height, value);
+    return EncodePng(f);
+}
+
+}  // namespace grainforge::test
