@@ -1,6 +1,12 @@
 #include "engine/textures/procedural_registry.h"
 
 #include "engine/textures/patterns_basic.h"
+#include "engine/textures/patterns_geometric.h"
+#include "engine/textures/patterns_hex_wood.h"
+#include "engine/textures/patterns_machined.h"
+#include "engine/textures/patterns_mineral.h"
+#include "engine/textures/patterns_organic.h"
+#include "engine/textures/patterns_stone.h"
 
 #include <array>
 #include <string_view>
@@ -23,27 +29,27 @@ constexpr std::array<RegistryEntry, 25> kRegistry = {{
     {"Wood", true, MakeWoodTexture},
     {"Bricks", true, MakeBricksTexture},
     {"Cells", true, MakeCellsTexture},
-    {"Stripes", true, nullptr},
-    {"Wood Pores", true, nullptr},
-    {"Penrose", false, nullptr},
-    {"Rocks", true, nullptr},
-    {"Copper", true, nullptr},
-    {"Contours", true, nullptr},
-    {"Stars", true, nullptr},
-    {"Weave", true, nullptr},
-    {"Truchet", true, nullptr},
-    {"Hex Truchet", true, nullptr},
-    {"Wire Mesh", true, nullptr},
-    {"Timber", true, nullptr},
-    {"Wood Rings", true, nullptr},
-    {"Caustic Rock", true, nullptr},
-    {"Penrose Tiles", false, nullptr},
-    {"Flat Rock", true, nullptr},
-    {"Trabecular", true, nullptr},
-    {"Dots", true, nullptr},
-    {"Knurl", true, nullptr},
-    {"Tread Plate", true, nullptr},
-    {"Leather", true, nullptr},
+    {"Stripes", true, MakeStripesTexture},
+    {"Wood Pores", true, MakeWoodPoresTexture},
+    {"Penrose", false, MakePenroseTexture},
+    {"Rocks", true, MakeRocksTexture},
+    {"Copper", true, MakeCopperTexture},
+    {"Contours", true, MakeContoursTexture},
+    {"Stars", true, MakeStarsTexture},
+    {"Weave", true, MakeWeaveTexture},
+    {"Truchet", true, MakeTruchetTexture},
+    {"Hex Truchet", true, MakeHexTruchetTexture},
+    {"Wire Mesh", true, MakeWireMeshTexture},
+    {"Timber", true, MakeTimberTexture},
+    {"Wood Rings", true, MakeWoodRingsTexture},
+    {"Caustic Rock", true, MakeCausticRockTexture},
+    {"Penrose Tiles", false, MakePenroseTilesTexture},
+    {"Flat Rock", true, MakeFlatRockTexture},
+    {"Trabecular", true, MakeTrabecularTexture},
+    {"Dots", true, MakeDotsTexture},
+    {"Knurl", true, MakeKnurlTexture},
+    {"Tread Plate", true, MakeTreadPlateTexture},
+    {"Leather", true, MakeLeatherTexture},
 }};
 
 }  // namespace
