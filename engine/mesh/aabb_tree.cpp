@@ -1,0 +1,435 @@
+#include "engine/mesh/aabb_tree.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <future>
+#include <limits>
+#include <numeric>
+#include <system_error>
+
+namespace grainforge::mesh {
+namespace {
+
+// Ranges of fewer triangles become leaves.
+constexpr std::uint64_t kLeafLimit = 9;
+// Depth at which every range becomes a leaf, whatever its size.
+constexpr std::uint64_t kMaxDepth = 64;
+// Left halves of at least this many triangles are built on another thread.
+constexpr std::uint32_t kAsyncHalf = 65536;
+// Depth 64 keeps a depth-first stack far below this.
+constexpr std::size_t kStackSize = 128;
+constexpr float kEmptyBoxMin = 3.4e38f;
+constexpr float kEmptyBoxMax = -3.4e38f;
+constexpr float kOneThird = 0.33333334f;
+// Reaches at or above this are no limit.
+constexpr float kUnlimitedReach = 1e19f;
+constexpr double kUnlimitedSquared = 1e300;
+constexpr float kParallelDirection = 1e-9f;
+constexpr float kPickDeterminant = 1e-12f;
+
+float Axis(Vec3 v, int axis)
+{
+    return axis == 0 ? v.x : (axis == 1 ? v.y : v.z);
+}
+
+// Grows a box by a point; NaN coordinates leave it as it was.
+void Grow(Vec3& lo, Vec3& hi, Vec3 p)
+{
+    if (p.x < lo.x) lo.x = p.x;
+    if (p.y < lo.y) lo.y = p.y;
+    if (p.z < lo.z) lo.z = p.z;
+    if (p.x > hi.x) hi.x = p.x;
+    if (p.y > hi.y) hi.y = p.y;
+    if (p.z > hi.z) hi.z = p.z;
+}
+
+// A strict weak order on floats that puts NaN after every number, so a mesh with NaN
+// coordinates cannot break the selection.
+bool CoordinateLess(float a, float b)
+{
+    return !std::isnan(a) && (std::isnan(b) || a < b);
+}
+
+Vec3d Widen(Vec3 v)
+{
+    return {v.x, v.y, v.z};
+}
+
+Vec3d operator-(Vec3d a, Vec3d b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec3d operator+(Vec3d a, Vec3d b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3d operator*(Vec3d a, double s) { return {a.x * s, a.y * s, a.z * s}; }
+double Dot(Vec3d a, Vec3d b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+// Squared distance from p to the box, in float; 0 inside.
+float BoxDistanceSquared(const AabbNode& node, Vec3 p)
+{
+    float sum = 0.0f;
+    for (int axis = 0; axis < 3; ++axis) {
+        const float coordinate = Axis(p, axis);
+        const float gap = std::max(std::max(Axis(node.boxMin, axis) - coordinate,
+                                       coordinate - Axis(node.boxMax, axis)),
+            0.0f);
+        sum += gap * gap;
+    }
+    return sum;
+}
+
+Vec3 Corner(const TriangleMesh& mesh, std::uint32_t triangle, int corner)
+{
+    return mesh.vertices[mesh.indices[std::size_t{3} * triangle + corner]].position;
+}
+
+}  // namespace
+
+std::uint64_t AabbTree::EstimateNodeCount(std::uint64_t triangleCount, std::uint64_t depth)
+{
+    if (triangleCount < kLeafLimit || depth >= kMaxDepth)
+        return 1;
+    return 1 + EstimateNodeCount(triangleCount - triangleCount / 2, depth + 1)
+        + EstimateNodeCount(triangleCount / 2, depth + 1);
+}
+
+void AabbTree::Build(const TriangleMesh& mesh)
+{
+    nodes.clear();
+    order.clear();
+    centroids.clear();
+    minLabel.clear();
+    maxLabel.clear();
+    levels = 0;
+    vertexCount = 0;
+    const std::uint64_t triangles = mesh.TriangleCount();
+    if (!mesh.IsConsistent() || triangles == 0
+        || triangles > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+        return;
+    const auto count = static_cast<std::uint32_t>(triangles);
+    order.resize(count);
+    std::iota(order.begin(), order.end(), 0u);
+    centroids.resize(count);
+    for (std::uint32_t t = 0; t < count; ++t)
+        centroids[t] = (Corner(mesh, t, 0) + Corner(mesh, t, 1) + Corner(mesh, t, 2)) * kOneThird;
+    const std::uint64_t nodeCount = count < kLeafLimit
+        ? 1
+        : 1 + EstimateNodeCount(count - count / 2, 1) + EstimateNodeCount(count / 2, 1);
+    nodes.assign(nodeCount, AabbNode{});
+    vertexCount = mesh.vertices.size();
+    levels = BuildRange(mesh, 0, 0, count, 0);
+    centroids.clear();
+    centroids.shrink_to_fit();
+}
+
+std::uint32_t AabbTree::BuildRange(const TriangleMesh& mesh, std::uint32_t node, std::uint32_t first,
+    std::uint32_t count, std::uint64_t depth)
+{
+    Vec3 boxMin{kEmptyBoxMin, kEmptyBoxMin, kEmptyBoxMin};
+    Vec3 boxMax{kEmptyBoxMax, kEmptyBoxMax, kEmptyBoxMax};
+    Vec3 centreMin = boxMin;
+    Vec3 centreMax = boxMax;
+    for (std::uint32_t position = first; position < first + count; ++position) {
+        const std::uint32_t t = order[position];
+        for (int corner = 0; corner < 3; ++corner)
+            Grow(boxMin, boxMax, Corner(mesh, t, corner));
+        Grow(centreMin, centreMax, centroids[t]);
+    }
+    AabbNode& target = nodes[node];
+    target.boxMin = boxMin;
+    target.boxMax = boxMax;
+    if (count < kLeafLimit || depth >= kMaxDepth) {
+        target.first = first;
+        target.count = count;
+        return static_cast<std::uint32_t>(depth + 1);
+    }
+
+    const Vec3 extent = centreMax - centreMin;
+    int axis = 0;
+    if (extent.y > Axis(extent, axis))
+        axis = 1;
+    if (extent.z > Axis(extent, axis))
+        axis = 2;
+    const std::uint32_t half = count / 2;
+    std::nth_element(order.begin() + first, order.begin() + first + half, order.begin() + first + count,
+        [&](std::uint32_t a, std::uint32_t b) {
+            return CoordinateLess(Axis(centroids[a], axis), Axis(centroids[b], axis));
+        });
+
+    const bool leftIsLeaf = half < kLeafLimit || depth + 1 >= kMaxDepth;
+    const std::uint64_t right = leftIsLeaf
+        ? std::uint64_t{node} + 2
+        : std::uint64_t{node} + 2 + EstimateNodeCount(half - count / 4, depth + 2)
+            + EstimateNodeCount(count / 4, depth + 2);
+    target.right = static_cast<std::uint32_t>(right);
+    target.count = 0;
+    const auto rightNode = static_cast<std::uint32_t>(right);
+
+    if (half < kAsyncHalf) {
+        const std::uint32_t leftLevels = BuildRange(mesh, node + 1, first, half, depth + 1);
+        const std::uint32_t rightLevels = BuildRange(mesh, rightNode, first + half, count - half, depth + 1);
+        return std::max(leftLevels, rightLevels);
+    }
+    // The halves write disjoint node ranges and disjoint runs of `order`.
+    std::future<std::uint32_t> leftTask;
+    try {
+        leftTask = std::async(std::launch::async,
+            [this, &mesh, node, first, half, depth] { return BuildRange(mesh, node + 1, first, half, depth + 1); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the same subtree, built here.
+        const std::uint32_t leftLevels = BuildRange(mesh, node + 1, first, half, depth + 1);
+        const std::uint32_t rightLevels = BuildRange(mesh, rightNode, first + half, count - half, depth + 1);
+        return std::max(leftLevels, rightLevels);
+    }
+    const std::uint32_t rightLevels = BuildRange(mesh, rightNode, first + half, count - half, depth + 1);
+    const std::uint32_t leftLevels = leftTask.get();
+    return std::max(leftLevels, rightLevels);
+}
+
+void AabbTree::RefitLabels(std::uint32_t node, const std::vector<std::uint32_t>& labels)
+{
+    // A caller that got the sizes wrong gets no labels rather than a read out of bounds.
+    if (node >= nodes.size() || minLabel.size() != nodes.size() || maxLabel.size() != nodes.size()
+        || labels.size() < order.size()) {
+        minLabel.clear();
+        maxLabel.clear();
+        return;
+    }
+    const AabbNode& current = nodes[node];
+    if (current.count == 0) {
+        RefitLabels(node + 1, labels);
+        RefitLabels(current.right, labels);
+        if (minLabel.empty())
+            return;
+        minLabel[node] = std::min(minLabel[node + 1], minLabel[current.right]);
+        maxLabel[node] = std::max(maxLabel[node + 1], maxLabel[current.right]);
+        return;
+    }
+    std::uint32_t lowest = std::numeric_limits<std::uint32_t>::max();
+    std::uint32_t highest = 0;
+    for (std::uint32_t position = current.first; position < current.first + current.count; ++position) {
+        const std::uint32_t label = labels[order[position]];
+        lowest = std::min(lowest, label);
+        highest = std::max(highest, label);
+    }
+    minLabel[node] = lowest;
+    maxLabel[node] = highest;
+}
+
+Vec3d ClosestPointOnTriangle(Vec3d p, Vec3d a, Vec3d b, Vec3d c)
+{
+    const Vec3d ab = b - a;
+    const Vec3d ac = c - a;
+    const Vec3d ap = p - a;
+    const double d1 = Dot(ab, ap);
+    const double d2 = Dot(ac, ap);
+    if (d1 <= 0.0 && d2 <= 0.0)
+        return a;
+
+    const Vec3d bp = p - b;
+    const double d3 = Dot(ab, bp);
+    const double d4 = Dot(ac, bp);
+    if (d3 >= 0.0 && d4 <= d3)
+        return b;
+
+    const double vc = d1 * d4 - d3 * d2;
+    if (vc <= 0.0 && d1 >= 0.0 && d3 <= 0.0) {
+        const double denominator = d1 - d3;
+        const double v = denominator != 0.0 ? d1 / denominator : 0.0;
+        return a + ab * v;
+    }
+
+    const Vec3d cp = p - c;
+    const double d5 = Dot(ab, cp);
+    const double d6 = Dot(ac, cp);
+    if (d6 >= 0.0 && d5 <= d6)
+        return c;
+
+    const double vb = d5 * d2 - d1 * d6;
+    if (vb <= 0.0 && d2 >= 0.0 && d6 <= 0.0) {
+        const double denominator = d2 - d6;
+        const double w = denominator != 0.0 ? d2 / denominator : 0.0;
+        return a + ac * w;
+    }
+
+    const double va = d3 * d6 - d5 * d4;
+    if (va <= 0.0 && (d4 - d3) >= 0.0 && (d5 - d6) >= 0.0) {
+        const double denominator = (d4 - d3) + (d5 - d6);
+        const double w = denominator != 0.0 ? (d4 - d3) / denominator : 0.0;
+        return b + (c - b) * w;
+    }
+
+    const double sum = va + vb + vc;
+    if (sum == 0.0)
+        return a;
+    const double v = vb / sum;
+    const double w = vc / sum;
+    return a + ab * v + ac * w;
+}
+
+bool RayHitsBox(const Ray& ray, Vec3 boxMin, Vec3 boxMax, float maximumDistance, float& entry)
+{
+    float enter = 0.0f;
+    float exit = maximumDistance;
+    for (int axis = 0; axis < 3; ++axis) {
+        const float origin = Axis(ray.origin, axis);
+        const float direction = Axis(ray.direction, axis);
+        const float lo = Axis(boxMin, axis);
+        const float hi = Axis(boxMax, axis);
+        if (std::fabs(direction) < kParallelDirection) {
+            if (origin < lo || origin > hi)
+                return false;
+            continue;
+        }
+        const float reciprocal = 1.0f / direction;
+        float t1 = (lo - origin) * reciprocal;
+        float t2 = (hi - origin) * reciprocal;
+        if (t1 > t2)
+            std::swap(t1, t2);
+        enter = std::max(enter, t1);
+        exit = std::min(exit, t2);
+        if (enter > exit)
+            return false;
+    }
+    entry = enter;
+    return true;
+}
+
+RayHit PickTriangle(const Ray& ray, Vec3 a, Vec3 b, Vec3 c)
+{
+    RayHit result;
+    const Vec3 e1 = b - a;
+    const Vec3 e2 = c - a;
+    const Vec3 p = Cross(ray.direction, e2);
+    const float det = Dot(e1, p);
+    if (std::fabs(det) < kPickDeterminant)
+        return result;
+    // Comparisons are written so that NaN counts as a miss.
+    const Vec3 s = ray.origin - a;
+    const float u = Dot(s, p) / det;
+    if (!(u >= 0.0f) || u > 1.0f)
+        return result;
+    const Vec3 q = Cross(s, e1);
+    const float v = Dot(ray.direction, q) / det;
+    if (!(v >= 0.0f) || u + v > 1.0f)
+        return result;
+    const float t = Dot(e2, q) / det;
+    if (!(t > 0.0f))
+        return result;
+    result.hit = true;
+    result.distance = t;
+    result.point = ray.origin + ray.direction * t;
+    result.normal = Normalized(Cross(e1, e2));
+    return result;
+}
+
+RayHit AabbTree::Raycast(const Ray& ray, const TriangleMesh& mesh) const
+{
+    RayHit result;
+    if (nodes.empty() || mesh.indices.size() != std::size_t{3} * order.size()
+        || mesh.vertices.size() < vertexCount)
+        return result;
+    float best = kEmptyBoxMin;
+    std::array<std::uint32_t, kStackSize> stack;
+    std::size_t size = 0;
+    stack[size++] = 0;
+    while (size > 0) {
+        const std::uint32_t index = stack[--size];
+        const AabbNode& node = nodes[index];
+        float entry = 0.0f;
+        if (!RayHitsBox(ray, node.boxMin, node.boxMax, best, entry) || entry > best)
+            continue;
+        if (node.count == 0) {
+            // Right on top, so it is visited first.
+            if (size + 2 <= kStackSize) {
+                stack[size++] = index + 1;
+                stack[size++] = node.right;
+            }
+            continue;
+        }
+        for (std::uint32_t position = node.first; position < node.first + node.count; ++position) {
+            const std::uint32_t t = order[position];
+            const RayHit hit = PickTriangle(ray, Corner(mesh, t, 0), Corner(mesh, t, 1), Corner(mesh, t, 2));
+            if (hit.hit && hit.distance < best) {
+                result = hit;
+                result.triangle = static_cast<std::int32_t>(t);
+                best = hit.distance;
+            }
+        }
+    }
+    return result;
+}
+
+NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<const std::uint32_t> excludedLabels,
+    TriangleFilter filter, float maximumDistance) const
+{
+    NearestHit result;
+    if (nodes.empty() || mesh.indices.size() != std::size_t{3} * order.size()
+        || mesh.vertices.size() < vertexCount)
+        return result;
+    const bool useLabels = !excludedLabels.empty() && minLabel.size() == nodes.size()
+        && maxLabel.size() == nodes.size();
+    // Every label of the node's range excluded? The range is taken in 64 bits: the full
+    // 32-bit range would wrap to 0.
+    auto allExcluded = [&](std::uint32_t index) {
+        const std::uint64_t lowest = minLabel[index];
+        const std::uint64_t highest = maxLabel[index];
+        if (highest < lowest || highest - lowest + 1 > excludedLabels.size())
+            return false;
+        for (std::uint64_t label = lowest; label <= highest; ++label) {
+            if (std::find(excludedLabels.begin(), excludedLabels.end(), label) == excludedLabels.end())
+                return false;
+        }
+        return true;
+    };
+
+    double bestSquared = maximumDistance < kUnlimitedReach
+        ? static_cast<double>(maximumDistance) * static_cast<double>(maximumDistance)
+        : kUnlimitedSquared;
+    const Vec3d p = Widen(point);
+    std::array<std::uint32_t, kStackSize> stack;
+    std::size_t size = 0;
+    stack[size++] = 0;
+    while (size > 0) {
+        const std::uint32_t index = stack[--size];
+        const AabbNode& node = nodes[index];
+        if (BoxDistanceSquared(node, point) >= bestSquared)
+            continue;
+        if (useLabels && allExcluded(index))
+            continue;
+        if (node.count == 0) {
+            const std::uint32_t left = index + 1;
+            const float leftDistance = BoxDistanceSquared(nodes[left], point);
+            const float rightDistance = BoxDistanceSquared(nodes[node.right], point);
+            if (size + 2 <= kStackSize) {
+                // The nearer child goes on top; on a tie the right one.
+                if (leftDistance < rightDistance) {
+                    stack[size++] = node.right;
+                    stack[size++] = left;
+                } else {
+                    stack[size++] = left;
+                    stack[size++] = node.right;
+                }
+            }
+            continue;
+        }
+        for (std::uint32_t position = node.first; position < node.first + node.count; ++position) {
+            const std::uint32_t t = order[position];
+            if (filter && filter(t))
+                continue;
+            const Vec3d closest = ClosestPointOnTriangle(
+                p, Widen(Corner(mesh, t, 0)), Widen(Corner(mesh, t, 1)), Widen(Corner(mesh, t, 2)));
+            const Vec3d offset = closest - p;
+            const double distanceSquared = Dot(offset, offset);
+            if (distanceSquared < bestSquared) {
+                bestSquared = distanceSquared;
+                result.found = true;
+                result.point = {static_cast<float>(closest.x), static_cast<float>(closest.y),
+                    static_cast<float>(closest.z)};
+                result.triangle = static_cast<std::int32_t>(t);
+            }
+        }
+    }
+    if (result.found)
+        result.distance = static_cast<float>(std::sqrt(bestSquared));
+    return result;
+}
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,140 @@
+// Bounding-volume tree over the triangles of one mesh: nearest surface point to a point
+// (within a reach, optionally skipping triangles by label or by a filter) and first triangle
+// hit by a ray. Build it once per mesh and share it as a std::shared_ptr; after the build it
+// is only read, so any number of threads may query it at once. Queries need the very mesh the
+// tree was built from, unchanged: a mesh of another triangle count, or with fewer vertices than
+// at the build, gives the cleared result. Queries allocate nothing.
+#pragma once
+
+#include "engine/mesh/triangle_mesh.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <type_traits>
+#include <vector>
+
+namespace grainforge::mesh {
+
+// A point or vector in double precision.
+struct Vec3d {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+};
+
+// One tree node. Inner nodes have count 0; their left child is the next node.
+struct AabbNode {
+    Vec3 boxMin;               // box of every corner of the node's triangles
+    Vec3 boxMax;
+    std::uint32_t right = 0;   // inner node: index of the right child
+    std::uint32_t first = 0;   // leaf: first position of its triangles in `order`
+    std::uint32_t count = 0;   // leaf: number of triangles (1 to 8 as a rule); 0: inner node
+};
+
+// A ray. The direction need not be unit length; distances are in multiples of it.
+struct Ray {
+    Vec3 origin;
+    Vec3 direction;
+};
+
+struct RayHit {
+    bool hit = false;
+    float distance = 0.0f;     // ray parameter of the hit
+    Vec3 point;
+    Vec3 normal;               // unit normal (b - a) x (c - a) of the triangle hit
+    std::int32_t triangle = -1;
+};
+
+struct NearestHit {
+    bool found = false;
+    float distance = 0.0f;
+    Vec3 point;                // closest surface point
+    std::int32_t triangle = -1;
+};
+
+// A non-owning reference to a callable bool(std::uint32_t triangle) that returns true for the
+// triangles a query skips. Empty means no filter. It refers to the callable, which must outlive
+// the query (pass a lambda directly in the call); the callable must be safe to call from every
+// thread that queries.
+class TriangleFilter {
+public:
+    TriangleFilter() = default;
+
+    template <class Callable>
+        requires(!std::is_same_v<std::remove_cvref_t<Callable>, TriangleFilter>
+            && std::is_invocable_r_v<bool, const Callable&, std::uint32_t>)
+    TriangleFilter(const Callable& callable)  // implicit, so a lambda can be passed as it is
+        : object_(&callable), call_([](const void* object, std::uint32_t triangle) {
+              return static_cast<bool>((*static_cast<const Callable*>(object))(triangle));
+          })
+    {
+    }
+
+    explicit operator bool() const { return call_ != nullptr; }
+    bool operator()(std::uint32_t triangle) const { return call_(object_, triangle); }
+
+private:
+    const void* object_ = nullptr;
+    bool (*call_)(const void*, std::uint32_t) = nullptr;
+};
+
+// Queries without a distance limit pass this reach.
+inline constexpr float kNoDistanceLimit = 3e38f;
+
+struct AabbTree {
+    std::vector<AabbNode> nodes;         // node 0 is the root; depth first, left before right
+    std::vector<std::uint32_t> minLabel; // per node, after RefitLabels
+    std::vector<std::uint32_t> maxLabel;
+    std::vector<std::uint32_t> order;    // triangle indices; each leaf owns a contiguous run
+    std::vector<Vec3> centroids;         // used during the build only, then released
+    std::uint32_t levels = 0;            // deepest leaf depth + 1; 0 for an empty tree
+    std::uint64_t vertexCount = 0;       // vertices of the mesh the tree was built for
+
+    // Builds the tree over every triangle of the mesh. An inconsistent mesh, a mesh without
+    // triangles, or one of more than 2^31 - 1 triangles (hits carry a signed 32-bit index)
+    // gives an empty tree. Ranges of 131072 triangles or more build their left half on another
+    // thread. Throws only on allocation failure.
+    void Build(const TriangleMesh& mesh);
+
+    // Builds the subtree of node `node` over positions [first, first + count) of `order` and
+    // returns its number of levels (including this node's). Used by Build; the node array must
+    // already be sized by EstimateNodeCount.
+    std::uint32_t BuildRange(const TriangleMesh& mesh, std::uint32_t node, std::uint32_t first,
+        std::uint32_t count, std::uint64_t depth);
+
+    // Number of nodes a range of `triangleCount` triangles uses when its root is at `depth`.
+    static std::uint64_t EstimateNodeCount(std::uint64_t triangleCount, std::uint64_t depth);
+
+    // Nearest surface point to `point` within `maximumDistance` (kNoDistanceLimit for none).
+    // Triangles for which `filter` returns true are skipped. With `excludedLabels` not empty and
+    // labels refitted, whole nodes whose labels are all excluded are skipped; leaves do not look
+    // at labels, so a caller that excludes labels also passes a filter that rejects them.
+    NearestHit Nearest(const TriangleMesh& mesh, Vec3 point,
+        std::span<const std::uint32_t> excludedLabels, TriangleFilter filter,
+        float maximumDistance) const;
+
+    // First triangle hit by the ray (both sides count, hits at or behind the origin do not).
+    RayHit Raycast(const Ray& ray, const TriangleMesh& mesh) const;
+
+    // Fills minLabel and maxLabel of the subtree at `node` from per-triangle labels. The caller
+    // sizes both vectors to the node count and starts at node 0; `labels` has one entry per
+    // triangle of the mesh.
+    void RefitLabels(std::uint32_t node, const std::vector<std::uint32_t>& labels);
+};
+
+// The shared, read-only form in which a tree is handed between users.
+using SharedAabbTree = std::shared_ptr<const AabbTree>;
+
+// Closest point of triangle a-b-c to p, by region tests; a point on a degenerate triangle too.
+Vec3d ClosestPointOnTriangle(Vec3d p, Vec3d a, Vec3d b, Vec3d c);
+
+// Whether the ray meets the box between distance 0 and `maximumDistance`; `entry` receives
+// the entry distance (0 when the origin is inside).
+bool RayHitsBox(const Ray& ray, Vec3 boxMin, Vec3 boxMax, float maximumDistance, float& entry);
+
+// Moller-Trumbore ray-triangle test in float, both sides, edges and corners included; t must
+// be positive. The result's `triangle` is -1: the caller knows which triangle it tested.
+RayHit PickTriangle(const Ray& ray, Vec3 a, Vec3 b, Vec3 c);
+
+}  // namespace grainforge::mesh

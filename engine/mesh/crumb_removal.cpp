@@ -1,0 +1,265 @@
+#include "engine/mesh/crumb_removal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "engine/mesh/non_manifold_repair.h"
+#include "engine/mesh/welding.h"
+
+namespace grainforge::mesh {
+namespace {
+
+std::uint32_t FindRoot(std::vector<std::uint32_t>& parent, std::uint32_t x)
+{
+    while (parent[x] != x) {
+        parent[x] = parent[parent[x]];
+        x = parent[x];
+    }
+    return x;
+}
+
+void Unite(std::vector<std::uint32_t>& parent, std::uint32_t a, std::uint32_t b)
+{
+    a = FindRoot(parent, a);
+    b = FindRoot(parent, b);
+    if (a == b)
+        return;
+    // The smaller index becomes the root, so roots do not depend on the order of joins.
+    if (a < b)
+        parent[b] = a;
+    else
+        parent[a] = b;
+}
+
+float Length(Vec3 v) { return std::sqrt(Dot(v, v)); }
+
+bool IsZeroVector(Vec3 v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
+
+}  // namespace
+
+std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
+                           std::uint64_t* removedTriangles, float volumeLimit,
+                           std::vector<CrumbRecord>* records)
+{
+    const std::size_t triangleCount = mesh.TriangleCount();
+    if (triangleCount == 0 || !mesh.IsConsistent() || triangleCount > 0xFFFFFFFFull)
+        return 0;
+    if (keepLargest == 0)
+        keepLargest = 1;
+    const bool volumeTest = volumeLimit > 0.0f;
+
+    std::vector<std::uint32_t> parent(triangleCount);
+    std::iota(parent.begin(), parent.end(), 0u);
+    {
+        const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
+        for (std::size_t i = 1; i < table.size(); ++i) {
+            if (table[i].key == table[i - 1].key)
+                Unite(parent, table[i].triangle, table[i - 1].triangle);
+        }
+    }
+
+    // Dense body numbers in order of each body's first triangle.
+    constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    std::vector<std::uint32_t> bodyOfRoot(triangleCount, kNone);
+    std::vector<std::uint32_t> bodyOf(triangleCount);
+    std::vector<std::uint64_t> bodyTriangles;
+    std::vector<std::uint32_t> bodyFirstTriangle;
+    for (std::size_t t = 0; t < triangleCount; ++t) {
+        const std::uint32_t root = FindRoot(parent, static_cast<std::uint32_t>(t));
+        if (bodyOfRoot[root] == kNone) {
+            bodyOfRoot[root] = static_cast<std::uint32_t>(bodyTriangles.size());
+            bodyTriangles.push_back(0);
+            bodyFirstTriangle.push_back(static_cast<std::uint32_t>(t));
+        }
+        bodyOf[t] = bodyOfRoot[root];
+        ++bodyTriangles[bodyOf[t]];
+    }
+    const std::size_t bodyCount = bodyTriangles.size();
+    if (bodyCount < 2 || (bodyCount <= keepLargest && !volumeTest))
+        return 0;
+
+    // Largest first; equal counts keep the order of their first triangles.
+    std::vector<std::uint32_t> order(bodyCount);
+    std::iota(order.begin(), order.end(), 0u);
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return bodyTriangles[a] > bodyTriangles[b];
+    });
+
+    std::vector<double> volume(bodyCount, 0.0);
+    if (volumeTest) {
+        const auto& v = mesh.vertices;
+        const auto& idx = mesh.indices;
+        for (std::size_t t = 0; t < triangleCount; ++t) {
+            const std::uint32_t body = bodyOf[t];
+            const Vec3 r = v[idx[3 * std::size_t{bodyFirstTriangle[body]}]].position;
+            const Vec3 a = v[idx[3 * t]].position - r;
+            const Vec3 b = v[idx[3 * t + 1]].position - r;
+            const Vec3 c = v[idx[3 * t + 2]].position - r;
+            const float det = Dot(a, Cross(b, c));
+            volume[body] += static_cast<double>(det) / 6.0;
+        }
+    }
+
+    const std::uint64_t largest = bodyTriangles[order[0]];
+    std::vector<std::uint8_t> isCrumb(bodyCount, 0);
+    std::vector<std::uint32_t> crumbs;  // in rank order
+    for (std::size_t rank = 1; rank < bodyCount; ++rank) {
+        const std::uint32_t body = order[rank];
+        if (bodyTriangles[body] * 100 >= largest)
+            continue;
+        const bool pastKept = rank >= keepLargest;
+        const bool tooSmall = volumeTest && std::fabs(volume[body]) < static_cast<double>(volumeLimit);
+        if (pastKept || tooSmall) {
+            isCrumb[body] = 1;
+            crumbs.push_back(body);
+        }
+    }
+    if (crumbs.empty())
+        return 0;
+
+    if (removedTriangles != nullptr) {
+        for (const std::uint32_t body : crumbs)
+            *removedTriangles += bodyTriangles[body];
+    }
+    if (records != nullptr) {
+        const std::size_t first = records->size();
+        std::vector<std::uint32_t> recordOfBody(bodyCount, kNone);
+        for (const std::uint32_t body : crumbs) {
+            recordOfBody[body] = static_cast<std::uint32_t>(records->size() - first);
+            CrumbRecord record;
+            record.triangleCount = bodyTriangles[body];
+            record.volume = volumeTest ? volume[body] : 0.0;
+            records->push_back(record);
+        }
+        for (std::size_t t = 0; t < triangleCount; ++t) {
+            if (!isCrumb[bodyOf[t]])
+                continue;
+            CrumbRecord& record = (*records)[first + recordOfBody[bodyOf[t]]];
+            for (int k = 0; k < 3; ++k) {
+                const Vec3 p = mesh.vertices[mesh.indices[3 * t + k]].position;
+                record.boxMin = {std::min(record.boxMin.x, p.x), std::min(record.boxMin.y, p.y),
+                                 std::min(record.boxMin.z, p.z)};
+                record.boxMax = {std::max(record.boxMax.x, p.x), std::max(record.boxMax.y, p.y),
+                                 std::max(record.boxMax.z, p.z)};
+            }
+        }
+    }
+
+    std::vector<std::uint32_t> kept;
+    kept.reserve(mesh.indices.size());
+    for (std::size_t t = 0; t < triangleCount; ++t) {
+        if (!isCrumb[bodyOf[t]])
+            kept.insert(kept.end(), mesh.indices.begin() + 3 * t, mesh.indices.begin() + 3 * t + 3);
+    }
+    mesh.indices.swap(kept);
+    RemoveUnusedVertices(mesh);
+    return crumbs.size();
+}
+
+bool IsNoAreaTriangle(const TriangleMesh& mesh, std::uint64_t triangle)
+{
+    if (!IsZeroVector(mesh.FaceNormal(triangle)))
+        return false;
+    // FaceNormal gave zero also for an out-of-range triangle; that is no no-area triangle.
+    if (triangle >= mesh.TriangleCount())
+        return false;
+    const std::size_t base = 3 * static_cast<std::size_t>(triangle);
+    for (int k = 0; k < 3; ++k) {
+        if (mesh.indices[base + k] >= mesh.vertices.size())
+            return false;
+    }
+    const Vec3 p0 = mesh.vertices[mesh.indices[base]].position;
+    const Vec3 p1 = mesh.vertices[mesh.indices[base + 1]].position;
+    const Vec3 p2 = mesh.vertices[mesh.indices[base + 2]].position;
+    return Length(p1 - p0) > 0.0f && Length(p2 - p1) > 0.0f && Length(p0 - p2) > 0.0f;
+}
+
+std::uint64_t RemoveNoAreaTriangles(TriangleMesh& mesh)
+{
+    if (!mesh.IsConsistent() || mesh.TriangleCount() > 0xFFFFFFFFull)
+        return 0;
+    const std::size_t triangleCount = mesh.TriangleCount();
+    auto& idx = mesh.indices;
+    const auto position = [&](std::uint32_t v) { return mesh.vertices[v].position; };
+
+    std::uint64_t total = 0;
+    std::vector<std::uint8_t> touched(mesh.vertices.size(), 0);
+    for (int sweep = 0; sweep < 8; ++sweep) {
+        std::vector<std::uint32_t> flat;
+        for (std::size_t t = 0; t < triangleCount; ++t) {
+            if (IsNoAreaTriangle(mesh, t))
+                flat.push_back(static_cast<std::uint32_t>(t));
+        }
+        if (flat.empty())
+            break;
+        const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
+        std::fill(touched.begin(), touched.end(), std::uint8_t{0});
+        const auto edgeExists = [&](std::uint32_t x, std::uint32_t y) {
+            const EdgeKey key = MakeEdgeKey(x, y);
+            const auto it = std::lower_bound(table.begin(), table.end(), key,
+                [](const EdgeRecord& r, EdgeKey k) { return r.key < k; });
+            return it != table.end() && it->key == key;
+        };
+
+        std::uint64_t turns = 0;
+        for (const std::uint32_t t : flat) {
+            const std::size_t tb = 3 * std::size_t{t};
+            const std::uint32_t corners[3] = {idx[tb], idx[tb + 1], idx[tb + 2]};
+            int k = 0;
+            float longest = -1.0f;
+            for (int e = 0; e < 3; ++e) {
+                const float length = Length(position(corners[(e + 1) % 3]) - position(corners[e]));
+                if (length > longest) {
+                    longest = length;
+                    k = e;
+                }
+            }
+            const std::uint32_t a = corners[k];
+            const std::uint32_t b = corners[(k + 1) % 3];
+            const std::uint32_t c = corners[(k + 2) % 3];
+
+            const std::vector<std::uint32_t> onEdge = TrianglesOnEdge(table, MakeEdgeKey(a, b));
+            if (onEdge.size() != 2)
+                continue;
+            const std::uint32_t u = onEdge[0] == t ? onEdge[1] : onEdge[0];
+            if (u == t)
+                continue;
+            const std::size_t ub = 3 * std::size_t{u};
+            const std::uint32_t uc[3] = {idx[ub], idx[ub + 1], idx[ub + 2]};
+            int j = -1;
+            for (int m = 0; m < 3; ++m) {
+                if (uc[m] == b && uc[(m + 1) % 3] == a)
+                    j = m;
+            }
+            if (j < 0)
+                continue;
+            const std::uint32_t d = uc[(j + 2) % 3];
+            if (d == c || touched[a] || touched[b] || touched[c] || touched[d] || edgeExists(c, d))
+                continue;
+
+            const Vec3 pa = position(a), pb = position(b), pc = position(c), pd = position(d);
+            const Vec3 n = Cross(pa - pb, pd - pb);
+            if (IsZeroVector(n))
+                continue;
+            if (!(Dot(Cross(pd - pa, pc - pa), n) > 0.0f) || !(Dot(Cross(pb - pd, pc - pd), n) > 0.0f))
+                continue;
+
+            idx[tb] = a, idx[tb + 1] = d, idx[tb + 2] = c;
+            idx[ub] = d, idx[ub + 1] = b, idx[ub + 2] = c;
+            if (IsNoAreaTriangle(mesh, t) || IsNoAreaTriangle(mesh, u)) {
+                idx[tb] = corners[0], idx[tb + 1] = corners[1], idx[tb + 2] = corners[2];
+                idx[ub] = b, idx[ub + 1] = a, idx[ub + 2] = d;
+                continue;
+            }
+            touched[a] = touched[b] = touched[c] = touched[d] = 1;
+            ++turns;
+        }
+        total += turns;
+        if (turns == 0)
+            break;
+    }
+    return total;
+}
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,680 @@
+#include "engine/mesh/export_cleanup.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <numeric>
+
+#include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/report_text.h"
+
+namespace grainforge::mesh {
+namespace {
+
+float Distance(Vec3 a, Vec3 b)
+{
+    const Vec3 d = b - a;
+    return std::sqrt(Dot(d, d));
+}
+
+// The collapse test on given current corners (representatives).
+bool CollapsedCorners(const TriangleMesh& mesh, std::uint32_t c0, std::uint32_t c1, std::uint32_t c2, float t)
+{
+    if (c0 == c1 || c1 == c2 || c0 == c2)
+        return false;
+    const Vec3 p0 = mesh.vertices[c0].position;
+    const Vec3 p1 = mesh.vertices[c1].position;
+    const Vec3 p2 = mesh.vertices[c2].position;
+    const Vec3 n = Cross(p1 - p0, p2 - p0);
+    if (std::sqrt(Dot(n, n)) <= 0.0f)
+        return true;
+    if (t <= 0.0f)
+        return false;
+    return Distance(p0, p1) <= t || Distance(p1, p2) <= t || Distance(p2, p0) <= t;
+}
+
+// Representative without changing the union-find, for the parallel sweeps.
+std::uint32_t FindReadOnly(const std::vector<std::uint32_t>& parent, std::uint32_t v)
+{
+    while (parent[v] != v)
+        v = parent[v];
+    return v;
+}
+
+bool AnyCollapsed(const TriangleMesh& mesh, const std::vector<std::uint32_t>& parent, float t)
+{
+    std::atomic<bool> found{false};
+    ParallelForBlocks(mesh.TriangleCount(), 4096, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end && !found.load(std::memory_order_relaxed); ++i) {
+            if (CollapsedCorners(mesh, FindReadOnly(parent, mesh.indices[3 * i]),
+                                 FindReadOnly(parent, mesh.indices[3 * i + 1]),
+                                 FindReadOnly(parent, mesh.indices[3 * i + 2]), t))
+                found.store(true, std::memory_order_relaxed);
+        }
+    });
+    return found.load();
+}
+
+// Neighbour lists of the current corners, each sorted, as offsets into one flat array.
+struct NeighbourLists {
+    std::vector<std::uint64_t> offsets;
+    std::vector<std::uint32_t> entries;
+};
+
+NeighbourLists BuildNeighbourLists(const TriangleMesh& mesh, const std::vector<std::uint32_t>& parent)
+{
+    const std::size_t triangleCount = mesh.TriangleCount();
+    std::vector<std::uint64_t> pairs(6 * triangleCount);
+    ParallelFor(triangleCount, [&](std::size_t t) {
+        const std::uint32_t c[3] = {FindReadOnly(parent, mesh.indices[3 * t]),
+                                    FindReadOnly(parent, mesh.indices[3 * t + 1]),
+                                    FindReadOnly(parent, mesh.indices[3 * t + 2])};
+        for (int e = 0; e < 3; ++e) {
+            const std::uint64_t a = c[e], b = c[(e + 1) % 3];
+            // A pair of equal corners adds nothing; it is written as a marker sorted out below.
+            pairs[6 * t + 2 * e] = a == b ? ~std::uint64_t{0} : (a << 32) | b;
+            pairs[6 * t + 2 * e + 1] = a == b ? ~std::uint64_t{0} : (b << 32) | a;
+        }
+    });
+    ParallelSort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    if (!pairs.empty() && pairs.back() == ~std::uint64_t{0})
+        pairs.pop_back();
+    NeighbourLists lists;
+    lists.offsets.assign(mesh.vertices.size() + 1, 0);
+    lists.entries.resize(pairs.size());
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        ++lists.offsets[(pairs[i] >> 32) + 1];
+        lists.entries[i] = static_cast<std::uint32_t>(pairs[i]);
+    }
+    for (std::size_t v = 0; v < mesh.vertices.size(); ++v)
+        lists.offsets[v + 1] += lists.offsets[v];
+    return lists;
+}
+
+std::uint64_t CommonNeighbours(const NeighbourLists& lists, std::uint32_t a, std::uint32_t b)
+{
+    auto i = lists.entries.begin() + static_cast<std::ptrdiff_t>(lists.offsets[a]);
+    const auto iEnd = lists.entries.begin() + static_cast<std::ptrdiff_t>(lists.offsets[a + 1]);
+    auto j = lists.entries.begin() + static_cast<std::ptrdiff_t>(lists.offsets[b]);
+    const auto jEnd = lists.entries.begin() + static_cast<std::ptrdiff_t>(lists.offsets[b + 1]);
+    std::uint64_t count = 0;
+    while (i != iEnd && j != jEnd) {
+        if (*i < *j) {
+            ++i;
+        } else if (*j < *i) {
+            ++j;
+        } else {
+            ++count;
+            ++i;
+            ++j;
+        }
+    }
+    return count;
+}
+
+// Stable least-significant-digit radix sort of (key, corner) pairs, four passes of 16 bits.
+void RadixSortEdges(std::vector<std::uint64_t>& keys, std::vector<std::uint32_t>& corners)
+{
+    std::vector<std::uint64_t> keyBuffer(keys.size());
+    std::vector<std::uint32_t> cornerBuffer(corners.size());
+    std::vector<std::size_t> counts(65536 + 1);
+    for (int pass = 0; pass < 4; ++pass) {
+        const int shift = 16 * pass;
+        std::fill(counts.begin(), counts.end(), std::size_t{0});
+        for (const std::uint64_t key : keys)
+            ++counts[((key >> shift) & 0xFFFFu) + 1];
+        if (counts[((keys.empty() ? 0 : keys[0]) >> shift & 0xFFFFu) + 1] == keys.size())
+            continue;  // every key has the same digit: the order stays
+        for (std::size_t d = 1; d < counts.size(); ++d)
+            counts[d] += counts[d - 1];
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            const std::size_t slot = counts[(keys[i] >> shift) & 0xFFFFu]++;
+            keyBuffer[slot] = keys[i];
+            cornerBuffer[slot] = corners[i];
+        }
+        keys.swap(keyBuffer);
+        corners.swap(cornerBuffer);
+    }
+}
+
+std::string Scientific2(float value)
+{
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
+                                      std::chars_format::scientific, 2);
+    return std::string(buffer, result.ptr);
+}
+
+// ---- Ear clipping -------------------------------------------------------------------------
+
+struct Point2 {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+double Turn(Point2 prev, Point2 at, Point2 next)
+{
+    return (at.x - prev.x) * (next.y - prev.y) - (at.y - prev.y) * (next.x - prev.x);
+}
+
+double EdgeSide(Point2 a, Point2 b, Point2 q)
+{
+    return (b.x - a.x) * (q.y - a.y) - (b.y - a.y) * (q.x - a.x);
+}
+
+bool InsideOrOn(Point2 a, Point2 b, Point2 c, Point2 q)
+{
+    return EdgeSide(a, b, q) >= 0.0 && EdgeSide(b, c, q) >= 0.0 && EdgeSide(c, a, q) >= 0.0;
+}
+
+// Ear clipping over a counter-clockwise polygon that always cuts the first ear in the current
+// order (or, without ears, the position of largest turn). Only vertices with a turn of 0 or
+// less can lie in an ear candidate of a simple polygon, so only those are tested; they are
+// kept in a list, and each candidate remembers the vertex that blocked it so that it is tested
+// again only when that vertex goes or its own neighbours change.
+class EarClipper {
+public:
+    explicit EarClipper(std::vector<Point2> points) : p_(std::move(points))
+    {
+        const std::uint32_t n = static_cast<std::uint32_t>(p_.size());
+        prev_.resize(n);
+        next_.resize(n);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            prev_[i] = i == 0 ? n - 1 : i - 1;
+            next_[i] = i + 1 == n ? 0 : i + 1;
+        }
+        turn_.resize(n);
+        state_.assign(n, kUnknown);
+        blocker_.assign(n, 0);
+        blocked_.resize(n);
+        reflexSlot_.assign(n, kNone);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            turn_[i] = Turn(p_[prev_[i]], p_[i], p_[next_[i]]);
+            if (turn_[i] <= 0.0)
+                AddReflex(i);
+        }
+        remaining_ = n;
+    }
+
+    // Triangles as (previous, chosen, next) positions of the polygon, in cutting order.
+    template <class Emit>
+    void Run(Emit&& emit)
+    {
+        while (remaining_ > 3) {
+            std::uint32_t chosen = kNone;
+            std::uint32_t i = head_;
+            for (std::uint32_t k = 0; k < remaining_; ++k, i = next_[i]) {
+                if (state_[i] == kUnknown)
+                    Evaluate(i);
+                if (state_[i] == kEar) {
+                    chosen = i;
+                    break;
+                }
+            }
+            if (chosen == kNone) {
+                double best = 0.0;
+                i = head_;
+                for (std::uint32_t k = 0; k < remaining_; ++k, i = next_[i]) {
+                    if (chosen == kNone || turn_[i] > best) {
+                        best = turn_[i];
+                        chosen = i;
+                    }
+                }
+            }
+            emit(prev_[chosen], chosen, next_[chosen]);
+            Remove(chosen);
+        }
+        emit(head_, next_[head_], next_[next_[head_]]);
+    }
+
+private:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    enum State : std::uint8_t { kUnknown, kEar, kBlocked, kNotConvex };
+
+    void AddReflex(std::uint32_t v)
+    {
+        reflexSlot_[v] = static_cast<std::uint32_t>(reflex_.size());
+        reflex_.push_back(v);
+    }
+
+    void DropReflex(std::uint32_t v)
+    {
+        const std::uint32_t slot = reflexSlot_[v];
+        const std::uint32_t last = reflex_.back();
+        reflex_[slot] = last;
+        reflexSlot_[last] = slot;
+        reflex_.pop_back();
+        reflexSlot_[v] = kNone;
+        // Whatever it blocked may be an ear now.
+        for (const std::uint32_t j : blocked_[v]) {
+            if (state_[j] == kBlocked && blocker_[j] == v)
+                state_[j] = kUnknown;
+        }
+        blocked_[v].clear();
+    }
+
+    void Evaluate(std::uint32_t i)
+    {
+        if (!(turn_[i] > 0.0)) {
+            state_[i] = kNotConvex;
+            return;
+        }
+        const std::uint32_t a = prev_[i], c = next_[i];
+        for (const std::uint32_t r : reflex_) {
+            if (r != a && r != i && r != c && InsideOrOn(p_[a], p_[i], p_[c], p_[r])) {
+                state_[i] = kBlocked;
+                blocker_[i] = r;
+                blocked_[r].push_back(i);
+                return;
+            }
+        }
+        state_[i] = kEar;
+    }
+
+    void Remove(std::uint32_t v)
+    {
+        const std::uint32_t a = prev_[v], c = next_[v];
+        next_[a] = c;
+        prev_[c] = a;
+        if (head_ == v)
+            head_ = c;
+        --remaining_;
+        if (reflexSlot_[v] != kNone)
+            DropReflex(v);
+        state_[v] = kNotConvex;
+        for (const std::uint32_t x : {a, c}) {
+            turn_[x] = Turn(p_[prev_[x]], p_[x], p_[next_[x]]);
+            const bool wasReflex = reflexSlot_[x] != kNone;
+            const bool isReflex = turn_[x] <= 0.0;
+            if (wasReflex && !isReflex)
+                DropReflex(x);
+            if (!wasReflex && isReflex) {
+                AddReflex(x);
+                // A new reflex vertex may lie in an ear found before.
+                std::uint32_t j = head_;
+                for (std::uint32_t k = 0; k < remaining_; ++k, j = next_[j]) {
+                    if (state_[j] == kEar && j != x && prev_[j] != x && next_[j] != x &&
+                        InsideOrOn(p_[prev_[j]], p_[j], p_[next_[j]], p_[x])) {
+                        state_[j] = kBlocked;
+                        blocker_[j] = x;
+                        blocked_[x].push_back(j);
+                    }
+                }
+            }
+            state_[x] = kUnknown;
+        }
+    }
+
+    std::vector<Point2> p_;
+    std::vector<std::uint32_t> prev_, next_;
+    std::vector<double> turn_;
+    std::vector<std::uint8_t> state_;
+    std::vector<std::uint32_t> blocker_;
+    std::vector<std::vector<std::uint32_t>> blocked_;
+    std::vector<std::uint32_t> reflex_;
+    std::vector<std::uint32_t> reflexSlot_;
+    std::uint32_t head_ = 0;
+    std::uint32_t remaining_ = 0;
+};
+
+}  // namespace
+
+std::uint32_t ExportCleanupState::Representative(std::uint32_t vertex)
+{
+    while (parent[vertex] != vertex) {
+        parent[vertex] = parent[parent[vertex]];
+        vertex = parent[vertex];
+    }
+    return vertex;
+}
+
+bool IsCollapsedTriangle(ExportCleanupState& state, std::uint64_t triangle)
+{
+    if (state.mesh == nullptr || triangle >= state.mesh->TriangleCount())
+        return false;
+    const TriangleMesh& mesh = *state.mesh;
+    const std::size_t base = 3 * static_cast<std::size_t>(triangle);
+    for (std::size_t k = 0; k < 3; ++k) {
+        const std::uint32_t v = mesh.indices[base + k];
+        if (v >= mesh.vertices.size() || v >= state.parent.size())
+            return false;
+    }
+    return CollapsedCorners(mesh, state.Representative(mesh.indices[base]),
+                            state.Representative(mesh.indices[base + 1]),
+                            state.Representative(mesh.indices[base + 2]), state.tolerance);
+}
+
+ExportCleanupReport CleanupForExport(TriangleMesh& mesh, float tolerance, const ExportCleanupOptions& options)
+{
+    ExportCleanupReport report;
+    report.tolerance = tolerance;
+    if (mesh.vertices.empty() || !mesh.IsConsistent() || mesh.vertices.size() > 0xFFFFFFFFull ||
+        mesh.TriangleCount() > 0xFFFFFFFFull)
+        return report;
+    const float t = options.weldCollapsedTriangles ? tolerance : 0.0f;
+    const std::size_t vertexCount = mesh.vertices.size();
+    const std::size_t triangleCount = mesh.TriangleCount();
+
+    ExportCleanupState state;
+    state.mesh = &mesh;
+    state.tolerance = t;
+    state.parent.resize(vertexCount);
+    std::iota(state.parent.begin(), state.parent.end(), 0u);
+
+    bool merged = false;
+    if (AnyCollapsed(mesh, state.parent, t)) {
+        while (report.passes < 8) {
+            const NeighbourLists lists = BuildNeighbourLists(mesh, state.parent);
+            std::uint64_t merges = 0;
+            for (std::size_t tri = 0; tri < triangleCount; ++tri) {
+                if (!IsCollapsedTriangle(state, tri))
+                    continue;
+                const std::uint32_t c[3] = {state.Representative(mesh.indices[3 * tri]),
+                                            state.Representative(mesh.indices[3 * tri + 1]),
+                                            state.Representative(mesh.indices[3 * tri + 2])};
+                int shortest = 0;
+                float shortestLength = Distance(mesh.vertices[c[0]].position, mesh.vertices[c[1]].position);
+                for (int e = 1; e < 3; ++e) {
+                    const float length = Distance(mesh.vertices[c[e]].position, mesh.vertices[c[(e + 1) % 3]].position);
+                    if (length < shortestLength) {
+                        shortestLength = length;
+                        shortest = e;
+                    }
+                }
+                const std::uint32_t k = c[shortest], r = c[(shortest + 1) % 3];
+                if (CommonNeighbours(lists, k, r) == 2) {
+                    state.parent[r] = k;
+                    ++merges;
+                } else {
+                    ++report.collapsesRefused;
+                }
+            }
+            ++report.passes;
+            if (merges != 0)
+                merged = true;
+            // Flatten so that the parallel sweeps below read short chains.
+            for (std::uint32_t v = 0; v < vertexCount; ++v)
+                state.parent[v] = state.Representative(v);
+            if (merges == 0 || !AnyCollapsed(mesh, state.parent, t))
+                break;
+        }
+    }
+
+    // Rebuild through the representatives; without merges this keeps everything in place.
+    std::vector<std::uint32_t> newIndex(vertexCount);
+    std::vector<std::uint32_t>& vertexMap = report.vertexMap;
+    if (merged) {
+        std::vector<MeshVertex> vertices;
+        vertices.reserve(vertexCount);
+        for (std::uint32_t v = 0; v < vertexCount; ++v) {
+            if (state.parent[v] == v) {
+                newIndex[v] = static_cast<std::uint32_t>(vertices.size());
+                vertices.push_back(mesh.vertices[v]);
+                vertexMap.push_back(v);
+            }
+        }
+        for (std::uint32_t v = 0; v < vertexCount; ++v)
+            newIndex[v] = newIndex[state.parent[v]];
+        report.verticesMerged = vertexCount - vertices.size();
+        std::vector<std::uint32_t> indices;
+        indices.reserve(mesh.indices.size());
+        for (std::size_t tri = 0; tri < triangleCount; ++tri) {
+            const std::uint32_t a = newIndex[mesh.indices[3 * tri]];
+            const std::uint32_t b = newIndex[mesh.indices[3 * tri + 1]];
+            const std::uint32_t c = newIndex[mesh.indices[3 * tri + 2]];
+            if (a == b || b == c || a == c) {
+                ++report.collapsedTrianglesDropped;
+                continue;
+            }
+            indices.insert(indices.end(), {a, b, c});
+            report.faceMap.push_back(static_cast<std::uint32_t>(tri));
+        }
+        mesh.vertices.swap(vertices);
+        mesh.indices.swap(indices);
+    } else {
+        vertexMap.resize(vertexCount);
+        std::iota(vertexMap.begin(), vertexMap.end(), 0u);
+        report.faceMap.resize(triangleCount);
+        std::iota(report.faceMap.begin(), report.faceMap.end(), 0u);
+    }
+
+    {
+        std::atomic<std::uint64_t> left{0};
+        ParallelForBlocks(mesh.TriangleCount(), 4096, [&](std::size_t begin, std::size_t end) {
+            std::uint64_t local = 0;
+            for (std::size_t tri = begin; tri < end; ++tri) {
+                const Vec3 p0 = mesh.vertices[mesh.indices[3 * tri]].position;
+                const Vec3 p1 = mesh.vertices[mesh.indices[3 * tri + 1]].position;
+                const Vec3 p2 = mesh.vertices[mesh.indices[3 * tri + 2]].position;
+                const Vec3 n = Cross(p1 - p0, p2 - p0);
+                if (std::sqrt(Dot(n, n)) <= 0.0f ||
+                    (t > 0.0f && (Distance(p0, p1) <= t || Distance(p1, p2) <= t || Distance(p2, p0) <= t)))
+                    ++local;
+            }
+            left.fetch_add(local, std::memory_order_relaxed);
+        });
+        report.zeroAreaTrianglesLeft = left.load();
+    }
+
+    if (options.fillHoles) {
+        std::uint64_t notSimple = 0;
+        const std::vector<BoundaryLoop> loops = FindBoundaryLoops(mesh, notSimple);
+        report.holesLeftOpen += notSimple;
+        for (const BoundaryLoop& loop : loops) {
+            if (loop.size <= options.maximumHoleMillimetres || loop.width <= options.maximumSlitWidthMillimetres) {
+                const std::uint32_t beside = report.faceMap[loop.triangle];
+                const std::uint64_t added = FillHoleLoop(mesh, loop);
+                report.faceMap.insert(report.faceMap.end(), added, beside);
+                ++report.holesFilled;
+                report.trianglesAdded += added;
+                report.largestFilledHoleMillimetres = std::max(report.largestFilledHoleMillimetres, loop.size);
+            } else {
+                ++report.holesLeftOpen;
+                report.largestOpenHoleMillimetres = std::max(report.largestOpenHoleMillimetres, loop.size);
+            }
+        }
+    }
+
+    if (report.verticesMerged == 0 && report.collapsedTrianglesDropped == 0 && report.trianglesAdded == 0) {
+        report.vertexMap.clear();
+        report.vertexMap.shrink_to_fit();
+        report.faceMap.clear();
+        report.faceMap.shrink_to_fit();
+    } else {
+        mesh.ComputeVertexNormals();
+        mesh.ComputeBounds();
+    }
+    return report;
+}
+
+std::string FormatExportCleanupReport(const ExportCleanupReport& r)
+{
+    if (r.verticesMerged == 0 && r.collapsedTrianglesDropped == 0 && r.trianglesAdded == 0 &&
+        r.collapsesRefused == 0 && r.zeroAreaTrianglesLeft == 0 && r.holesLeftOpen == 0)
+        return "nothing to clean up";
+    std::string text = "merged " + std::to_string(r.verticesMerged) + " vertices (tolerance " +
+                       Scientific2(r.tolerance) + " mm), dropped " + std::to_string(r.collapsedTrianglesDropped) +
+                       " collapsed triangles in " + std::to_string(r.passes) + " pass(es); " +
+                       std::to_string(r.collapsesRefused) + " collapses refused by the link condition, " +
+                       std::to_string(r.zeroAreaTrianglesLeft) + " zero-area triangles left";
+    if (r.holesFilled > 0)
+        text += "; filled " + std::to_string(r.holesFilled) + " hole(s) with " + std::to_string(r.trianglesAdded) +
+                " triangles (largest " + FormatMillimetres2(r.largestFilledHoleMillimetres) + " mm across)";
+    if (r.holesLeftOpen > 0)
+        text += "; left " + std::to_string(r.holesLeftOpen) + " hole(s) open (largest " +
+                FormatMillimetres2(r.largestOpenHoleMillimetres) + " mm across; too large to close by guessing)";
+    return text;
+}
+
+std::vector<BoundaryLoop> FindBoundaryLoops(const TriangleMesh& mesh, std::uint64_t& notSimpleLoops)
+{
+    std::vector<BoundaryLoop> loops;
+    if (!mesh.IsConsistent() || mesh.indices.size() > 0xFFFFFFFFull)
+        return loops;
+    const std::size_t cornerCount = mesh.indices.size();
+    std::vector<std::uint64_t> keys(cornerCount);
+    std::vector<std::uint32_t> corners(cornerCount);
+    ParallelFor(cornerCount, [&](std::size_t c) {
+        const std::size_t base = c - c % 3;
+        const std::uint64_t a = mesh.indices[c];
+        const std::uint64_t b = mesh.indices[base + (c % 3 + 1) % 3];
+        keys[c] = a < b ? (a << 32) | b : (b << 32) | a;
+        corners[c] = static_cast<std::uint32_t>(c);
+    });
+    RadixSortEdges(keys, corners);
+
+    constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    const std::size_t vertexCount = mesh.vertices.size();
+    std::vector<std::uint32_t> outCount(vertexCount, 0);
+    std::vector<std::uint32_t> target(vertexCount, kNone);
+    std::vector<std::uint32_t> edgeTriangle(vertexCount, kNone);
+    for (std::size_t i = 0; i < cornerCount;) {
+        std::size_t j = i + 1;
+        while (j < cornerCount && keys[j] == keys[i])
+            ++j;
+        if (j - i == 1) {
+            const std::uint32_t c = corners[i];
+            const std::uint32_t base = c - c % 3;
+            const std::uint32_t a = mesh.indices[c];
+            ++outCount[a];
+            target[a] = mesh.indices[base + (c % 3 + 1) % 3];
+            edgeTriangle[a] = c / 3;
+        }
+        i = j;
+    }
+
+    std::vector<std::uint8_t> visited(vertexCount, 0);
+    for (std::uint32_t s = 0; s < vertexCount; ++s) {
+        if (outCount[s] == 0 || visited[s])
+            continue;
+        std::vector<std::uint32_t> walk;
+        std::uint32_t current = s;
+        bool closed = false;
+        while (true) {
+            if (visited[current] || outCount[current] != 1) {
+                visited[current] = 1;
+                break;
+            }
+            visited[current] = 1;
+            walk.push_back(current);
+            current = target[current];
+            if (current == s) {
+                closed = true;
+                break;
+            }
+        }
+        if (!closed || walk.size() < 3) {
+            ++notSimpleLoops;
+            continue;
+        }
+        BoundaryLoop loop;
+        loop.triangle = edgeTriangle[s];
+        Vec3 lo = mesh.vertices[walk[0]].position, hi = lo;
+        const Vec3 origin = lo;
+        double ax = 0.0, ay = 0.0, az = 0.0, perimeter = 0.0;
+        for (std::size_t i = 0; i < walk.size(); ++i) {
+            const Vec3 p = mesh.vertices[walk[i]].position;
+            const Vec3 q = mesh.vertices[walk[(i + 1) % walk.size()]].position;
+            lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+            hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+            const double px = p.x - origin.x, py = p.y - origin.y, pz = p.z - origin.z;
+            const double qx = q.x - origin.x, qy = q.y - origin.y, qz = q.z - origin.z;
+            ax += py * qz - pz * qy;
+            ay += pz * qx - px * qz;
+            az += px * qy - py * qx;
+            const double dx = static_cast<double>(q.x) - p.x, dy = static_cast<double>(q.y) - p.y,
+                         dz = static_cast<double>(q.z) - p.z;
+            perimeter += std::sqrt(dx * dx + dy * dy + dz * dz);
+        }
+        const Vec3 diagonal = hi - lo;
+        loop.size = std::sqrt(Dot(diagonal, diagonal));
+        const double area = 0.5 * std::sqrt(ax * ax + ay * ay + az * az);
+        loop.width = perimeter > 0.0 ? static_cast<float>(2.0 * area / perimeter) : 0.0f;
+        loop.vertices = std::move(walk);
+        loops.push_back(std::move(loop));
+    }
+    return loops;
+}
+
+std::uint64_t FillHoleLoop(TriangleMesh& mesh, const BoundaryLoop& loop)
+{
+    const std::size_t n = loop.vertices.size();
+    if (n < 3 || n > 0xFFFFFFFFull)
+        return 0;
+    for (const std::uint32_t v : loop.vertices) {
+        if (v >= mesh.vertices.size())
+            return 0;
+    }
+    std::vector<std::uint32_t> ring(loop.vertices.rbegin(), loop.vertices.rend());
+
+    double nx = 0.0, ny = 0.0, nz = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Vec3 a = mesh.vertices[ring[i]].position;
+        const Vec3 b = mesh.vertices[ring[(i + 1) % n]].position;
+        nx += (static_cast<double>(a.z) + b.z) * (static_cast<double>(a.y) - b.y);
+        ny += (static_cast<double>(a.x) + b.x) * (static_cast<double>(a.z) - b.z);
+        nz += (static_cast<double>(a.x) - b.x) * (static_cast<double>(a.y) + b.y);
+    }
+    Vec3 normal{static_cast<float>(nx), static_cast<float>(ny), static_cast<float>(nz)};
+    if (std::sqrt(nx * nx + ny * ny + nz * nz) <= 1e-12) {
+        normal = mesh.FaceNormal(loop.triangle);
+        if (normal == Vec3{})
+            normal = {0.0f, 0.0f, 1.0f};
+    }
+    normal = Normalized(normal);
+    const Vec3 reference = std::fabs(normal.x) >= 0.9f ? Vec3{0.0f, 1.0f, 0.0f} : Vec3{1.0f, 0.0f, 0.0f};
+    const Vec3 u = Normalized(Cross(reference, normal));
+    const Vec3 v = Cross(normal, u);
+
+    std::vector<Point2> points(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const Vec3 p = mesh.vertices[ring[i]].position;
+        points[i] = {static_cast<double>(p.x) * u.x + static_cast<double>(p.y) * u.y + static_cast<double>(p.z) * u.z,
+                     static_cast<double>(p.x) * v.x + static_cast<double>(p.y) * v.y + static_cast<double>(p.z) * v.z};
+    }
+    double shoelace = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point2 a = points[i], b = points[(i + 1) % n];
+        shoelace += a.x * b.y - b.x * a.y;
+    }
+    if (shoelace < 0.0) {
+        for (Point2& p : points)
+            p.x = -p.x;
+    }
+
+    mesh.indices.reserve(mesh.indices.size() + 3 * (n - 2));
+    EarClipper clipper(std::move(points));
+    clipper.Run([&](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+        mesh.indices.insert(mesh.indices.end(), {ring[a], ring[b], ring[c]});
+    });
+    return n - 2;
+}
+
+void ExportCleanupOptionsToJson(const JsonNode& section, const ExportCleanupOptions& options)
+{
+    const auto putBool = [&](std::string_view key, bool value) {
+        const JsonWriteTarget target = ResolveJsonPathForWrite(section, key);
+        target.node.PutBool(target.member, value);
+    };
+    const auto putFloat = [&](std::string_view key, float value) {
+        const JsonWriteTarget target = ResolveJsonPathForWrite(section, key);
+        target.node.PutFloat(target.member, value);
+    };
+    putBool("weldCollapsedTriangles", options.weldCollapsedTriangles);
+    putBool("fillHoles", options.fillHoles);
+    putFloat("maximumHoleMillimetres", options.maximumHoleMillimetres);
+    putFloat("maximumSlitWidthMillimetres", options.maximumSlitWidthMillimetres);
+}
+
+void ExportCleanupOptionsFromJson(const JsonView& section, ExportCleanupOptions& options)
+{
+    GetJsonPathBool(section, "weldCollapsedTriangles", options.weldCollapsedTriangles);
+    GetJsonPathBool(section, "fillHoles", options.fillHoles);
+    GetJsonPathFloat(section, "maximumHoleMillimetres", options.maximumHoleMillimetres);
+    GetJsonPathFloat(section, "maximumSlitWidthMillimetres", options.maximumSlitWidthMillimetres);
+}
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,81 @@
+// Export cleanup: collapses the shortest edge of each collapsed triangle (zero area, or an edge
+// no longer than a small tolerance) where the link condition allows, drops the triangles the
+// collapses emptied and fills holes that are small or narrow. The report's vertex and face maps
+// carry per-vertex and per-face data (texture weights, face selection) onto the cleaned mesh.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/mesh/json_settings.h"
+#include "engine/mesh/triangle_mesh.h"
+
+namespace grainforge::mesh {
+
+struct ExportCleanupOptions {
+    bool weldCollapsedTriangles = true;  // an edge no longer than the tolerance collapses too
+    bool fillHoles = true;
+    float maximumHoleMillimetres = 5.0f;       // a hole at most this size is filled
+    float maximumSlitWidthMillimetres = 0.5f;  // a hole at most this wide is filled
+};
+
+struct ExportCleanupReport {
+    std::uint64_t verticesMerged = 0;
+    std::uint64_t collapsedTrianglesDropped = 0;
+    float tolerance = 0.0f;  // as passed, also when welding is off
+    std::uint64_t holesFilled = 0;
+    std::uint64_t trianglesAdded = 0;
+    float largestFilledHoleMillimetres = 0.0f;
+    std::uint64_t holesLeftOpen = 0;  // too large and too wide, or not a simple loop
+    float largestOpenHoleMillimetres = 0.0f;
+    std::int32_t passes = 0;
+    std::uint64_t collapsesRefused = 0;
+    std::uint64_t zeroAreaTrianglesLeft = 0;
+    // Input vertex (triangle) each result vertex (triangle) continues; a filling triangle
+    // continues the triangle beside its hole. Both empty when nothing changed (one to one).
+    std::vector<std::uint32_t> vertexMap;
+    std::vector<std::uint32_t> faceMap;
+};
+
+// One hole's boundary.
+struct BoundaryLoop {
+    std::vector<std::uint32_t> vertices;  // in the order the boundary edges run in their triangles
+    std::uint32_t triangle = 0;           // holds the loop's first boundary edge
+    float size = 0.0f;   // diagonal of the box of the loop's vertices
+    float width = 0.0f;  // 2 x |vector area| / perimeter; 0 for a zero perimeter
+};
+
+// The collapse passes' view of the mesh: vertices merged so far through a union-find whose
+// representatives keep their own positions.
+struct ExportCleanupState {
+    const TriangleMesh* mesh = nullptr;
+    std::vector<std::uint32_t> parent;
+    float tolerance = 0.0f;  // 0 when welding is off
+
+    // Follows parents with path halving.
+    std::uint32_t Representative(std::uint32_t vertex);
+};
+
+ExportCleanupReport CleanupForExport(TriangleMesh& mesh, float tolerance, const ExportCleanupOptions& options);
+
+// One line, no line break: "nothing to clean up" or the counts and sizes of the report.
+std::string FormatExportCleanupReport(const ExportCleanupReport& report);
+
+// Zero area, or (with a tolerance above 0) an edge at most the tolerance long, measured on the
+// current corners; false when two current corners are one vertex.
+bool IsCollapsedTriangle(ExportCleanupState& state, std::uint64_t triangle);
+
+// The boundary loops of the mesh; each boundary that does not trace as a simple loop of at
+// least three vertices adds 1 to notSimpleLoops. Empty for an inconsistent mesh.
+std::vector<BoundaryLoop> FindBoundaryLoops(const TriangleMesh& mesh, std::uint64_t& notSimpleLoops);
+
+// Closes the loop with ear clipping in its plane, wound against the triangles beside it;
+// appends the triangles (no vertices) and returns how many. 0 for a loop of fewer than three
+// vertices or one naming a vertex the mesh does not have.
+std::uint64_t FillHoleLoop(TriangleMesh& mesh, const BoundaryLoop& loop);
+
+void ExportCleanupOptionsToJson(const JsonNode& section, const ExportCleanupOptions& options);
+void ExportCleanupOptionsFromJson(const JsonView& section, ExportCleanupOptions& options);
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,405 @@
+#include "engine/mesh/mesh_validation.h"
+
+#include "engine/mesh/hash_partition.h"
+#include "engine/mesh/report_text.h"
+#include "engine/mesh/self_intersection.h"
+#include "engine/mesh/welding.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace grainforge::mesh {
+namespace {
+
+constexpr std::uint32_t kNoComponent = std::numeric_limits<std::uint32_t>::max();
+// 4 x sqrt(3): the shape quality is 1 for an equilateral triangle.
+constexpr float kQualityScale = 6.928203f;
+
+// One edge of the edge map: its uses (counted up to 3, which already means non-manifold) and,
+// for the first two uses, the triangle and whether it runs from the smaller to the larger index.
+struct EdgeUse {
+    EdgeKey key = 0;
+    std::uint32_t triangles[2] = {0, 0};
+    std::uint8_t uses = 0;
+    std::uint8_t ascending[2] = {0, 0};
+};
+
+// Edge map keyed by EdgeKey. Edges are kept in order of first appearance, which is the order
+// the later steps walk them in; the hash slots only point at them.
+class EdgeMap {
+public:
+    explicit EdgeMap(std::size_t triangles)
+        : slots_(std::bit_ceil(std::max<std::size_t>(4 * triangles, 16)), 0), mask_(slots_.size() - 1)
+    {
+        edges_.reserve(3 * triangles);
+    }
+
+    void Add(std::uint32_t from, std::uint32_t to, std::uint32_t triangle)
+    {
+        const EdgeKey key = MakeEdgeKey(from, to);
+        EdgeUse& edge = Find(key);
+        if (edge.uses < 2) {
+            edge.triangles[edge.uses] = triangle;
+            edge.ascending[edge.uses] = from < to ? 1 : 0;
+        }
+        if (edge.uses < 3)
+            ++edge.uses;
+    }
+
+    const std::vector<EdgeUse>& Edges() const { return edges_; }
+
+private:
+    EdgeUse& Find(EdgeKey key)
+    {
+        std::size_t slot = detail::Mix64(key) & mask_;
+        while (slots_[slot] != 0) {
+            EdgeUse& edge = edges_[slots_[slot] - 1];
+            if (edge.key == key)
+                return edge;
+            slot = (slot + 1) & mask_;
+        }
+        edges_.push_back(EdgeUse{key, {0, 0}, 0, {0, 0}});
+        slots_[slot] = edges_.size();
+        return edges_.back();
+    }
+
+    std::vector<std::size_t> slots_;  // edge position + 1; 0 marks an empty slot
+    std::size_t mask_;
+    std::vector<EdgeUse> edges_;
+};
+
+// Neighbours of each triangle across edges used by exactly two triangles: at most three, one
+// per edge use.
+struct Links {
+    std::vector<std::uint32_t> neighbour;   // 3 per triangle
+    std::vector<std::uint8_t> consistent;   // 3 per triangle: the two windings agree
+    std::vector<std::uint8_t> count;        // per triangle
+
+    explicit Links(std::size_t triangles) : neighbour(3 * triangles), consistent(3 * triangles), count(triangles) {}
+
+    void Add(std::uint32_t t, std::uint32_t other, bool isConsistent)
+    {
+        const std::size_t slot = std::size_t{3} * t + count[t]++;
+        neighbour[slot] = other;
+        consistent[slot] = isConsistent ? 1 : 0;
+    }
+};
+
+Vec3 Position(const TriangleMesh& mesh, std::size_t t, int corner)
+{
+    return mesh.vertices[mesh.indices[3 * t + corner]].position;
+}
+
+std::uint64_t CountUnreferencedVertices(const TriangleMesh& mesh)
+{
+    std::vector<bool> used(mesh.vertices.size(), false);
+    for (std::uint32_t index : mesh.indices)
+        used[index] = true;
+    return static_cast<std::uint64_t>(std::count(used.begin(), used.end(), false));
+}
+
+// Steps 4 and 5: the edge map, then open and non-manifold segments, neighbour links and
+// winding conflicts.
+Links LinkTriangles(const TriangleMesh& mesh, ValidationReport& report)
+{
+    const std::size_t triangles = mesh.TriangleCount();
+    EdgeMap map(triangles);
+    for (std::size_t t = 0; t < triangles; ++t) {
+        const std::uint32_t* corner = mesh.indices.data() + 3 * t;
+        const auto triangle = static_cast<std::uint32_t>(t);
+        map.Add(corner[0], corner[1], triangle);
+        map.Add(corner[1], corner[2], triangle);
+        map.Add(corner[2], corner[0], triangle);
+    }
+    Links links(triangles);
+    for (const EdgeUse& edge : map.Edges()) {
+        const Vec3 smaller = mesh.vertices[edge.key >> 32].position;
+        const Vec3 larger = mesh.vertices[edge.key & 0xffffffffu].position;
+        if (edge.uses == 1) {
+            report.openEdgeSegments.push_back(smaller);
+            report.openEdgeSegments.push_back(larger);
+        } else if (edge.uses >= 3) {
+            report.nonManifoldEdgeSegments.push_back(smaller);
+            report.nonManifoldEdgeSegments.push_back(larger);
+        } else {
+            const bool consistent = edge.ascending[0] != edge.ascending[1];
+            links.Add(edge.triangles[0], edge.triangles[1], consistent);
+            links.Add(edge.triangles[1], edge.triangles[0], consistent);
+            if (!consistent)
+                ++report.windingConflicts;
+        }
+    }
+    return links;
+}
+
+// Signed volume of a component with the walk's flips applied, in double from float triple
+// products.
+double ComponentVolume(const TriangleMesh& mesh, const std::vector<std::uint32_t>& members,
+    const std::vector<std::uint8_t>& flip)
+{
+    double sum = 0.0;
+    for (std::uint32_t t : members) {
+        const Vec3 a = Position(mesh, t, 0);
+        Vec3 b = Position(mesh, t, 1);
+        Vec3 c = Position(mesh, t, 2);
+        if (flip[t])
+            std::swap(b, c);
+        sum += static_cast<double>(Dot(a, Cross(b, c))) / 6.0;
+    }
+    return sum;
+}
+
+// Steps 6 to 8: components by breadth-first walks over the links, flips that make each
+// component's windings agree, closed components turned to a positive volume.
+void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationReport& report)
+{
+    const std::size_t triangles = mesh.TriangleCount();
+    std::vector<std::uint32_t> component(triangles, kNoComponent);
+    std::vector<std::uint8_t> flip(triangles, 0);
+    std::vector<std::uint32_t> queue;
+    std::uint32_t components = 0;
+    for (std::size_t start = 0; start < triangles; ++start) {
+        if (component[start] != kNoComponent)
+            continue;
+        const std::uint32_t number = components++;
+        queue.clear();
+        queue.push_back(static_cast<std::uint32_t>(start));
+        component[start] = number;
+        bool closed = true;
+        for (std::size_t head = 0; head < queue.size(); ++head) {
+            const std::uint32_t current = queue[head];
+            closed = closed && links.count[current] == 3;
+            for (std::uint32_t k = 0; k < links.count[current]; ++k) {
+                const std::uint32_t other = links.neighbour[std::size_t{3} * current + k];
+                const std::uint8_t wanted = links.consistent[std::size_t{3} * current + k] ? flip[current] : !flip[current];
+                if (component[other] == kNoComponent) {
+                    component[other] = number;
+                    flip[other] = wanted;
+                    queue.push_back(other);
+                } else if (flip[other] != wanted) {
+                    report.orientable = false;
+                }
+            }
+        }
+        // The queue now holds the whole component.
+        if (closed && ComponentVolume(mesh, queue, flip) < 0.0) {
+            for (std::uint32_t t : queue)
+                flip[t] = !flip[t];
+        }
+    }
+    report.componentCount = components;
+    report.triangleComponents = std::move(component);
+    for (std::size_t t = 0; t < triangles; ++t) {
+        if (!flip[t])
+            continue;
+        report.reversedTriangles.push_back(static_cast<std::uint32_t>(t));
+        for (int k = 0; k < 3; ++k)
+            report.reversedTriangleCorners.push_back(Position(mesh, t, k));
+    }
+}
+
+// 4 sqrt(3) area / sum of squared edge lengths, in float; 0 when the sum is 0.
+float ShapeQuality(Vec3 a, Vec3 b, Vec3 c)
+{
+    const Vec3 ab = b - a;
+    const Vec3 ac = c - a;
+    const Vec3 bc = c - b;
+    const Vec3 cross = Cross(ab, ac);
+    const float sum = Dot(ab, ab) + Dot(bc, bc) + Dot(ac, ac);
+    if (sum == 0.0f)
+        return 0.0f;
+    return 0.5f * std::sqrt(Dot(cross, cross)) * kQualityScale / sum;
+}
+
+void CountDegenerateAndSlivers(const TriangleMesh& mesh, const ValidationOptions& options, ValidationReport& report)
+{
+    const Vec3 zero{};
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        const Vec3 a = Position(mesh, t, 0);
+        const Vec3 b = Position(mesh, t, 1);
+        const Vec3 c = Position(mesh, t, 2);
+        const float quality = ShapeQuality(a, b, c);
+        if (!(quality > 0.0f) || mesh.FaceNormal(t) == zero) {
+            ++report.degenerateTriangleCount;
+            report.degenerateTriangleCorners.insert(report.degenerateTriangleCorners.end(), {a, b, c});
+        } else if (options.sliverQualityLimit > quality) {
+            ++report.sliverTriangleCount;
+        }
+    }
+}
+
+// Records a problem; errors make the verdict Unsuitable, warnings at least UsableWithCare.
+void AddProblem(ValidationReport& report, bool error, std::string line, std::string note)
+{
+    if (error)
+        report.verdict = Verdict::Unsuitable;
+    else if (report.verdict != Verdict::Unsuitable)
+        report.verdict = Verdict::UsableWithCare;
+    report.problems.push_back(std::move(line));
+    report.notes.push_back(std::move(note));
+}
+
+void AddProblems(const ValidationOptions& options, ValidationReport& report)
+{
+    const EdgeCounts& edges = report.edgeCounts;
+    if (edges.nonManifold > 0)
+        AddProblem(report, true, FormatCountGrouped(edges.nonManifold) + " edges are shared by more than two triangles.",
+            "Displacement moves each vertex along one normal, and a branching edge has no single surface to be "
+            "normal to. Repair splits them where two solids touch along an edge; what it leaves needs fixing in "
+            "the modelling tool.");
+    if (!report.orientable)
+        AddProblem(report, true, "The surface cannot be given a consistent inside and outside.",
+            "No arrangement of face windings works everywhere on this mesh, so outward displacement is not "
+            "defined. This needs fixing in the modelling tool.");
+    if (report.degenerateTriangleCount > 0)
+        AddProblem(report, false, FormatCountGrouped(report.degenerateTriangleCount) + " triangles enclose no area.",
+            "Repair removes them. They contribute nothing and break normal calculation.");
+    if (report.windingConflicts > 0)
+        AddProblem(report, false,
+            FormatCountGrouped(report.reversedTriangles.size()) + " triangles are wound the wrong way round.",
+            "Repair reorients them. Left alone, displacement pushes them inwards while their neighbours move "
+            "outwards.");
+    if (report.insideOut)
+        AddProblem(report, false, "The mesh is inside out: its normals point inwards.",
+            "Repair flips it. Left alone, outward displacement would carve into the model.");
+    if (edges.boundary > 0)
+        AddProblem(report, false, FormatCountGrouped(edges.boundary) + " edges are open: the mesh is not a closed solid.",
+            "Displacement still works, but the open border moves with the surface and the result may not be "
+            "watertight enough to slice. Repair closes small gaps where triangles are missing; holes in the design "
+            "are surfaces of their own and are not touched.");
+    if (report.duplicateTriangleCount > 0)
+        AddProblem(report, false,
+            FormatCountGrouped(report.duplicateTriangleCount) + " triangles repeat the same three corners.",
+            "Repair removes them. Duplicates make edges look non-manifold and are displaced twice.");
+    if (report.sliverTriangleCount > 0 && !options.displacedResult)
+        AddProblem(report, false, FormatCountGrouped(report.sliverTriangleCount) + " triangles are slivers.",
+            "Their corners share almost the same normal, so displacement barely separates them. Remeshing before "
+            "displacement gives a better result.");
+    if (report.selfIntersectingTriangleCount > 0 && options.displacedResult)
+        AddProblem(report, false,
+            FormatCountGrouped(report.selfIntersectingTriangleCount) + " triangles pass through others.",
+            "Where the relief folded or met itself. Save STL's \"Fix self-intersections\" resolves them when the "
+            "file is written, and its report says if any are left.");
+    if (report.selfIntersectingTriangleCount > 0 && !options.displacedResult)
+        AddProblem(report, false,
+            FormatCountGrouped(report.selfIntersectingTriangleCount) + " triangles already pass through others.",
+            "The model is printable only if the slicer resolves this. Displacement will not improve it and may "
+            "make it worse.");
+    if (report.unreferencedVertexCount > 0)
+        AddProblem(report, false,
+            FormatCountGrouped(report.unreferencedVertexCount) + " vertices belong to no triangle.",
+            "Repair drops them. They are harmless but inflate the file.");
+    if (report.selfIntersectionSearchStopped)
+        report.notes.push_back("The self-intersection search was stopped early on this mesh, so that result is unknown.");
+}
+
+// printf's "%.4f" in the C locale, whatever the process locale.
+std::string FormatFixed4(double value)
+{
+    char buffer[400];
+    const std::to_chars_result result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
+    return std::string(buffer, result.ptr);
+}
+
+std::string YesNo(bool value)
+{
+    return value ? "yes" : "no";
+}
+
+}  // namespace
+
+ValidationReport ValidateMesh(const TriangleMesh& mesh, const ValidationOptions& options)
+{
+    ValidationReport report;
+    if (!mesh.IsConsistent()) {
+        report.verdict = Verdict::Unsuitable;
+        report.problems.push_back("The mesh has indices that do not refer to a vertex.");
+        return report;
+    }
+    report.triangleCount = mesh.TriangleCount();
+    report.vertexCount = mesh.vertices.size();
+    report.edgeCounts = CountEdges(mesh);
+    report.duplicateTriangleCount = CountDuplicateTriangles(mesh);
+    if (report.triangleCount == 0) {
+        report.verdict = Verdict::Unsuitable;
+        report.problems.push_back("The mesh contains no triangles.");
+        return report;
+    }
+    report.unreferencedVertexCount = CountUnreferencedVertices(mesh);
+    const Links links = LinkTriangles(mesh, report);
+    OrientComponents(mesh, links, report);
+    CountDegenerateAndSlivers(mesh, options, report);
+    report.signedVolume = mesh.Volume();
+    report.closed = report.edgeCounts.boundary == 0 && report.edgeCounts.nonManifold == 0;
+    report.insideOut =
+        report.closed && report.orientable && report.windingConflicts == 0 && report.signedVolume < 0.0f;
+    if (options.checkSelfIntersections)
+        CheckSelfIntersections(mesh, options, report);
+    AddProblems(options, report);
+    return report;
+}
+
+std::string VerdictText(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Good:
+        return "Good";
+    case Verdict::UsableWithCare:
+        return "Usable with care";
+    case Verdict::Unsuitable:
+        return "Unsuitable";
+    }
+    return "Unknown";
+}
+
+std::string VerdictHeadline(const ValidationReport& report)
+{
+    std::string text = VerdictText(report.verdict);
+    const std::size_t problems = report.problems.size();
+    if (problems == 0)
+        return text + ": no problems found.";
+    return text + ": " + FormatCountGrouped(problems) + (problems == 1 ? " problem found." : " problems found.");
+}
+
+std::string FormatValidationReport(const ValidationReport& report)
+{
+    std::string text = "Verdict: " + VerdictHeadline(report) + "\n";
+    auto line = [&](const char* label, std::uint64_t count) { text += label + FormatCountGrouped(count) + "\n"; };
+    line("Triangles: ", report.triangleCount);
+    line("Vertices: ", report.vertexCount);
+    line("Components: ", report.componentCount);
+    text += "Closed: " + YesNo(report.closed) + "\n";
+    text += "Orientable: " + YesNo(report.orientable) + "\n";
+    line("Open boundary edges: ", report.edgeCounts.boundary);
+    line("Non-manifold edges: ", report.edgeCounts.nonManifold);
+    line("Reversed triangles: ", report.reversedTriangles.size());
+    line("Duplicate triangles: ", report.duplicateTriangleCount);
+    line("Degenerate triangles: ", report.degenerateTriangleCount);
+    line("Sliver triangles: ", report.sliverTriangleCount);
+    line("Unreferenced vertices: ", report.unreferencedVertexCount);
+    if (report.selfIntersectionSearchStopped)
+        text += "Self-intersecting triangles: search stopped early\n";
+    else if (!report.selfIntersectionsChecked)
+        text += "Self-intersecting triangles: not checked\n";
+    else
+        line("Self-intersecting triangles: ", report.selfIntersectingTriangleCount);
+    text += "Signed volume: " + FormatFixed4(static_cast<double>(report.signedVolume)) + " cubic mm"
+        + (report.insideOut ? " (inside out)" : "") + "\n";
+    if (!report.problems.empty()) {
+        for (std::size_t i = 0; i < report.problems.size(); ++i) {
+            text += "\nProblem: " + report.problems[i] + "\n";
+            if (i < report.notes.size())
+                text += "  " + report.notes[i] + "\n";
+        }
+    } else {
+        for (const std::string& note : report.notes)
+            text += "\nNote: " + note + "\n";
+    }
+    return text;
+}
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,85 @@
+// Checks a mesh for everything that stops a part from being displaced and printed cleanly:
+// open and non-manifold edges, windings that disagree, a surface without a consistent inside,
+// inside-out parts, duplicate, degenerate, sliver and self-intersecting triangles and
+// unreferenced vertices. The report carries counts, flags, per-triangle lists and geometry for
+// display, a list of problems in plain English with an explanation each, and a verdict.
+//
+// Validation changes nothing and keeps no state; it runs on the calling thread, apart from the
+// optional self-intersection search, which uses parallel loops. A mesh with indices that do
+// not refer to a vertex, or without triangles, gives a report with one problem and the verdict
+// Unsuitable; nothing is thrown but allocation failure.
+#pragma once
+
+#include "engine/mesh/triangle_mesh.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace grainforge::mesh {
+
+struct ValidationOptions {
+    // A triangle whose shape quality (1 for equilateral, 0 for no area) is below this is a
+    // sliver.
+    float sliverQualityLimit = 0.001f;
+    // Run the self-intersection search, the one costly check.
+    bool checkSelfIntersections = false;
+    // The mesh is a displacement result: slivers are counted but are no problem, and
+    // self-intersections are worded as folds of the relief.
+    bool displacedResult = false;
+    // Limit on the pairs the search tests exactly; when it is reached the search stops and its
+    // result is reported as unknown.
+    std::uint64_t maximumSelfIntersectionPairs = 40000000;
+};
+
+enum class Verdict : std::int32_t {
+    Good = 0,
+    UsableWithCare = 1,
+    Unsuitable = 2,
+};
+
+struct ValidationReport {
+    std::uint64_t triangleCount = 0;
+    std::uint64_t vertexCount = 0;
+    EdgeCounts edgeCounts;                       // boundary: open edges; nonManifold: used 3+ times
+    std::uint64_t windingConflicts = 0;          // two-triangle edges run the same way by both
+    std::uint64_t componentCount = 0;            // triangles joined through two-triangle edges
+    std::uint64_t duplicateTriangleCount = 0;
+    std::uint64_t degenerateTriangleCount = 0;
+    std::uint64_t sliverTriangleCount = 0;
+    std::uint64_t unreferencedVertexCount = 0;
+    std::uint64_t selfIntersectingTriangleCount = 0;
+    bool selfIntersectionsChecked = false;       // the search ran to its end
+    bool selfIntersectionSearchStopped = false;  // the search stopped at its pair limit
+    std::vector<std::uint32_t> selfIntersectingTriangles;  // distinct, ascending
+    std::vector<std::uint32_t> selfIntersectionPairs;      // two triangle indices per pair
+    bool orientable = true;
+    bool closed = false;                         // no open and no non-manifold edge
+    bool insideOut = false;                      // closed, orientable, no conflicts, volume < 0
+    float signedVolume = 0.0f;                   // cubic millimetres
+    std::vector<Vec3> openEdgeSegments;          // two end positions per open edge
+    std::vector<Vec3> nonManifoldEdgeSegments;   // two end positions per edge used 3+ times
+    std::vector<Vec3> reversedTriangleCorners;   // three corners per reversed triangle
+    std::vector<Vec3> degenerateTriangleCorners; // three corners per degenerate triangle
+    std::vector<std::uint32_t> triangleComponents;  // component number of every triangle
+    std::vector<std::uint32_t> reversedTriangles;   // against their component's orientation, ascending
+    Verdict verdict = Verdict::Good;
+    std::vector<std::string> problems;           // one line per problem
+    std::vector<std::string> notes;              // one explanation per problem, then other notes
+};
+
+// Validates the mesh (read only) as the options ask.
+[[nodiscard]] ValidationReport ValidateMesh(const TriangleMesh& mesh, const ValidationOptions& options);
+
+// "Good", "Usable with care" or "Unsuitable"; "Unknown" for any other value.
+[[nodiscard]] std::string VerdictText(Verdict verdict);
+
+// The verdict and the number of problems on one line, e.g. "Usable with care: 2 problems found."
+[[nodiscard]] std::string VerdictHeadline(const ValidationReport& report);
+
+// The full report as lines ending in a line feed: verdict, counts, flags, the self-intersection
+// result, the signed volume, then the problems with their explanations (or the notes when
+// there is no problem). Counts are grouped by thousands with ",".
+[[nodiscard]] std::string FormatValidationReport(const ValidationReport& report);
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,551 @@
+#include "engine/mesh/non_manifold_repair.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <utility>
+
+#include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/mesh_validation.h"
+
+namespace grainforge::mesh {
+namespace {
+
+constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+// Size-relative tolerance from the mesh's box (computed first when it is not current).
+float BoxTolerance(TriangleMesh& mesh)
+{
+    if (mesh.vertices.empty())
+        return 0.0f;
+    if (!mesh.boundsValid)
+        mesh.ComputeBounds();
+    if (!mesh.boundsValid)
+        return 0.0f;
+    const float largest = std::max({std::fabs(mesh.boundsMin.x), std::fabs(mesh.boundsMin.y),
+                                    std::fabs(mesh.boundsMin.z), std::fabs(mesh.boundsMax.x),
+                                    std::fabs(mesh.boundsMax.y), std::fabs(mesh.boundsMax.z)});
+    return std::max(1e-6f, 1e-6f * largest);
+}
+
+std::size_t RunLength(const std::vector<EdgeRecord>& table, EdgeKey key)
+{
+    const auto range = std::equal_range(table.begin(), table.end(), EdgeRecord{key, 0},
+        [](const EdgeRecord& a, const EdgeRecord& b) { return a.key < b.key; });
+    return static_cast<std::size_t>(range.second - range.first);
+}
+
+float Length(Vec3 v) { return std::sqrt(Dot(v, v)); }
+
+using TrianglePair = std::pair<std::uint32_t, std::uint32_t>;
+
+// Union-find over the positions of one vertex fan.
+class FanGroups {
+public:
+    explicit FanGroups(const std::vector<std::uint32_t>& fan) : fan_(fan), parent_(fan.size())
+    {
+        std::iota(parent_.begin(), parent_.end(), 0u);
+        positions_.reserve(fan.size());
+        for (std::uint32_t i = 0; i < fan.size(); ++i)
+            positions_.push_back({fan[i], i});
+        std::sort(positions_.begin(), positions_.end());
+    }
+
+    // Position of a triangle in the fan (its first), or kNone.
+    std::uint32_t PositionOf(std::uint32_t triangle) const
+    {
+        const auto it = std::lower_bound(positions_.begin(), positions_.end(), std::pair<std::uint32_t, std::uint32_t>{triangle, 0});
+        return it != positions_.end() && it->first == triangle ? it->second : kNone;
+    }
+
+    std::uint32_t Root(std::uint32_t i)
+    {
+        while (parent_[i] != i) {
+            parent_[i] = parent_[parent_[i]];
+            i = parent_[i];
+        }
+        return i;
+    }
+
+    void JoinTriangles(std::uint32_t t1, std::uint32_t t2)
+    {
+        const std::uint32_t i = PositionOf(t1), j = PositionOf(t2);
+        if (i == kNone || j == kNone)
+            return;
+        const std::uint32_t a = Root(i), b = Root(j);
+        if (a != b)
+            parent_[std::max(a, b)] = std::min(a, b);
+    }
+
+    // Joins fan triangles that share an edge from x used by exactly two triangles.
+    void JoinThroughManifoldEdges(std::uint32_t x, const std::vector<std::uint32_t>& indices,
+                                  const std::vector<EdgeRecord>& table)
+    {
+        for (const std::uint32_t t : fan_) {
+            for (int k = 0; k < 3; ++k) {
+                const std::uint32_t w = indices[3 * std::size_t{t} + k];
+                if (w == x)
+                    continue;
+                const EdgeKey key = MakeEdgeKey(x, w);
+                const std::vector<std::uint32_t> on = TrianglesOnEdge(table, key);
+                if (on.size() == 2)
+                    JoinTriangles(on[0], on[1]);
+            }
+        }
+    }
+
+    bool SameGroup(std::uint32_t t1, std::uint32_t t2)
+    {
+        const std::uint32_t i = PositionOf(t1), j = PositionOf(t2);
+        return i != kNone && j != kNone && Root(i) == Root(j);
+    }
+
+    // Group number of every fan position, groups numbered in order of their first position.
+    std::vector<std::uint32_t> Numbered(std::uint32_t& groupCount)
+    {
+        std::vector<std::uint32_t> numberOfRoot(fan_.size(), kNone), result(fan_.size());
+        groupCount = 0;
+        for (std::uint32_t i = 0; i < fan_.size(); ++i) {
+            const std::uint32_t r = Root(i);
+            if (numberOfRoot[r] == kNone)
+                numberOfRoot[r] = groupCount++;
+            result[i] = numberOfRoot[r];
+        }
+        return result;
+    }
+
+private:
+    const std::vector<std::uint32_t>& fan_;
+    std::vector<std::uint32_t> parent_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> positions_;  // (triangle, position), sorted
+};
+
+std::vector<std::uint32_t> FanOf(const VertexAdjacency& adjacency, std::uint32_t x)
+{
+    return std::vector<std::uint32_t>(adjacency.triangles.begin() + adjacency.triangleOffsets[x],
+                                      adjacency.triangles.begin() + adjacency.triangleOffsets[x + 1]);
+}
+
+struct NonManifoldEdge {
+    EdgeKey key = 0;
+    std::vector<TrianglePair> chosen;       // the orientation pairing unless outscored
+    std::vector<TrianglePair> alternative;  // only for an even number of wings
+    bool hasAlternative = false;
+};
+
+}  // namespace
+
+std::vector<std::uint32_t> TrianglesOnEdge(const std::vector<EdgeRecord>& table, EdgeKey key)
+{
+    std::vector<std::uint32_t> result;
+    auto it = std::lower_bound(table.begin(), table.end(), key,
+        [](const EdgeRecord& r, EdgeKey k) { return r.key < k; });
+    for (; it != table.end() && it->key == key; ++it)
+        result.push_back(it->triangle);
+    return result;
+}
+
+std::uint64_t RemoveDoubleSkinnedPairs(TriangleMesh& mesh)
+{
+    if (!mesh.IsConsistent() || mesh.TriangleCount() > 0xFFFFFFFFull)
+        return 0;
+    const std::size_t triangleCount = mesh.TriangleCount();
+    struct Entry {
+        std::uint32_t key[3];
+        std::uint32_t triangle;
+        bool flag;
+    };
+    std::vector<Entry> entries(triangleCount);
+    for (std::size_t t = 0; t < triangleCount; ++t) {
+        const std::uint32_t* c = &mesh.indices[3 * t];
+        // The rotation with the smallest index first; with a repeated index, the smallest such
+        // rotation, so that one triangle never pairs with a rotation of itself.
+        std::array<std::uint32_t, 3> best{c[0], c[1], c[2]};
+        for (int r = 1; r < 3; ++r) {
+            const std::array<std::uint32_t, 3> rotated{c[r], c[(r + 1) % 3], c[(r + 2) % 3]};
+            if (rotated < best)
+                best = rotated;
+        }
+        Entry& e = entries[t];
+        e.triangle = static_cast<std::uint32_t>(t);
+        e.flag = best[1] < best[2];
+        e.key[0] = best[0];
+        e.key[1] = std::min(best[1], best[2]);
+        e.key[2] = std::max(best[1], best[2]);
+    }
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        return std::lexicographical_compare(a.key, a.key + 3, b.key, b.key + 3);
+    });
+    std::vector<std::uint8_t> marked(triangleCount, 0);
+    std::uint64_t pairs = 0;
+    std::vector<std::uint32_t> up, down;
+    for (std::size_t i = 0; i < entries.size();) {
+        std::size_t j = i + 1;
+        while (j < entries.size() && std::equal(entries[j].key, entries[j].key + 3, entries[i].key))
+            ++j;
+        up.clear();
+        down.clear();
+        for (std::size_t k = i; k < j; ++k)
+            (entries[k].flag ? up : down).push_back(entries[k].triangle);
+        const std::size_t count = std::min(up.size(), down.size());
+        for (std::size_t k = 0; k < count; ++k) {
+            marked[up[k]] = 1;
+            marked[down[k]] = 1;
+        }
+        pairs += count;
+        i = j;
+    }
+    if (pairs == 0)
+        return 0;
+    std::vector<std::uint32_t> kept;
+    kept.reserve(mesh.indices.size() - 6 * pairs);
+    for (std::size_t t = 0; t < triangleCount; ++t) {
+        if (!marked[t])
+            kept.insert(kept.end(), mesh.indices.begin() + 3 * t, mesh.indices.begin() + 3 * t + 3);
+    }
+    mesh.indices.swap(kept);
+    return pairs;
+}
+
+std::uint64_t CountNonManifoldEdges(const TriangleMesh& mesh)
+{
+    if (!mesh.IsConsistent())
+        return 0;
+    const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
+    std::uint64_t count = 0;
+    for (std::size_t i = 0; i < table.size();) {
+        std::size_t j = i + 1;
+        while (j < table.size() && table[j].key == table[i].key)
+            ++j;
+        if (j - i >= 3)
+            ++count;
+        i = j;
+    }
+    return count;
+}
+
+std::uint64_t SeparateNonManifoldEdges(TriangleMesh& mesh)
+{
+    if (!mesh.IsConsistent() || mesh.indices.size() > 0x7FFFFFFFull)
+        return 0;
+    const float tolerance = BoxTolerance(mesh);
+    const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
+    const auto& idx = mesh.indices;
+
+    std::vector<NonManifoldEdge> edges;
+    std::vector<std::uint32_t> vertexList;
+    for (std::size_t i = 0; i < table.size();) {
+        std::size_t j = i + 1;
+        while (j < table.size() && table[j].key == table[i].key)
+            ++j;
+        if (j - i < 3) {
+            i = j;
+            continue;
+        }
+        const std::uint32_t a = static_cast<std::uint32_t>(table[i].key >> 32);
+        const std::uint32_t b = static_cast<std::uint32_t>(table[i].key & 0xFFFFFFFFu);
+        vertexList.push_back(a);
+        vertexList.push_back(b);
+        const Vec3 pa = mesh.vertices[a].position;
+        const Vec3 e = Normalized(mesh.vertices[b].position - pa);
+        const Vec3 r = std::fabs(e.x) >= 0.9f ? Vec3{0.0f, 1.0f, 0.0f} : Vec3{1.0f, 0.0f, 0.0f};
+        const Vec3 u = Normalized(Cross(e, r));
+        const Vec3 v = Cross(e, u);
+
+        struct Wing {
+            std::uint32_t triangle;
+            float angle;
+            bool forward;
+        };
+        std::vector<Wing> wings;
+        for (std::size_t k = i; k < j; ++k) {
+            const std::uint32_t t = table[k].triangle;
+            const std::uint32_t* c = &idx[3 * std::size_t{t}];
+            std::uint32_t third = kNone;
+            for (int m = 0; m < 3; ++m) {
+                if (c[m] != a && c[m] != b)
+                    third = c[m];
+            }
+            // A triangle with a repeated corner has no third corner and no direction round the
+            // edge: it takes no part in the pairing.
+            if (third == kNone)
+                continue;
+            const Vec3 toC = mesh.vertices[third].position - pa;
+            const Vec3 d = toC - e * Dot(toC, e);
+            const Vec3 w = Normalized(d);
+            const Vec3 p0 = mesh.vertices[c[0]].position, p1 = mesh.vertices[c[1]].position,
+                       p2 = mesh.vertices[c[2]].position;
+            wings.push_back({t, std::atan2(Dot(d, v), Dot(d, u)),
+                             Dot(Cross(e, w), Cross(p1 - p0, p2 - p0)) > 0.0f});
+        }
+        std::stable_sort(wings.begin(), wings.end(), [](const Wing& x, const Wing& y) { return x.angle < y.angle; });
+        NonManifoldEdge edge;
+        edge.key = table[i].key;
+        const std::size_t n = wings.size();
+        if (n >= 2) {
+            for (std::size_t w = 0; w < n; ++w) {
+                const std::size_t next = (w + 1) % n;
+                if (!wings[w].forward && wings[next].forward)
+                    edge.chosen.push_back({wings[w].triangle, wings[next].triangle});
+            }
+            if (n % 2 == 0) {
+                edge.hasAlternative = true;
+                const std::size_t s = !edge.chosen.empty() && edge.chosen[0].first == wings[0].triangle ? 1 : 0;
+                for (std::size_t w = s; w < n; w += 2)
+                    edge.alternative.push_back({wings[w].triangle, wings[(w + 1) % n].triangle});
+            }
+        }
+        edges.push_back(std::move(edge));
+        i = j;
+    }
+    std::sort(vertexList.begin(), vertexList.end());
+    vertexList.erase(std::unique(vertexList.begin(), vertexList.end()), vertexList.end());
+    if (vertexList.empty())
+        return 0;
+
+    const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
+    const std::vector<std::uint32_t> saved = mesh.indices;
+
+    // Non-manifold edges at each listed vertex.
+    std::vector<std::vector<std::uint32_t>> edgesAt(vertexList.size());
+    const auto listed = [&](std::uint32_t x) {
+        return static_cast<std::size_t>(std::lower_bound(vertexList.begin(), vertexList.end(), x) - vertexList.begin());
+    };
+    for (std::size_t k = 0; k < edges.size(); ++k) {
+        edgesAt[listed(static_cast<std::uint32_t>(edges[k].key >> 32))].push_back(static_cast<std::uint32_t>(k));
+        edgesAt[listed(static_cast<std::uint32_t>(edges[k].key & 0xFFFFFFFFu))].push_back(static_cast<std::uint32_t>(k));
+    }
+
+    for (NonManifoldEdge& edge : edges) {
+        if (!edge.hasAlternative)
+            continue;
+        const std::uint32_t ends[2] = {static_cast<std::uint32_t>(edge.key >> 32),
+                                       static_cast<std::uint32_t>(edge.key & 0xFFFFFFFFu)};
+        std::uint64_t chosenScore = 0, alternativeScore = 0;
+        for (const std::uint32_t x : ends) {
+            const std::vector<std::uint32_t> fan = FanOf(adjacency, x);
+            FanGroups groups(fan);
+            groups.JoinThroughManifoldEdges(x, saved, table);
+            for (const TrianglePair& p : edge.chosen)
+                chosenScore += groups.SameGroup(p.first, p.second) ? 1 : 0;
+            for (const TrianglePair& p : edge.alternative)
+                alternativeScore += groups.SameGroup(p.first, p.second) ? 1 : 0;
+        }
+        if (alternativeScore > chosenScore)
+            edge.chosen = edge.alternative;
+    }
+
+    std::uint64_t added = 0;
+    for (std::size_t listIndex = 0; listIndex < vertexList.size(); ++listIndex) {
+        const std::uint32_t x = vertexList[listIndex];
+        const std::vector<std::uint32_t> fan = FanOf(adjacency, x);
+        std::vector<std::uint32_t> current(3 * fan.size());
+        for (std::size_t f = 0; f < fan.size(); ++f)
+            std::copy_n(mesh.indices.begin() + 3 * std::size_t{fan[f]}, 3, current.begin() + 3 * f);
+        const std::size_t savedVertexCount = mesh.vertices.size();
+
+        for (const int mode : {0, 2}) {
+            FanGroups groups(fan);
+            groups.JoinThroughManifoldEdges(x, saved, table);
+            if (mode == 0) {
+                for (const std::uint32_t k : edgesAt[listIndex]) {
+                    for (const TrianglePair& p : edges[k].chosen)
+                        groups.JoinTriangles(p.first, p.second);
+                }
+            }
+            std::uint32_t groupCount = 0;
+            const std::vector<std::uint32_t> groupOf = groups.Numbered(groupCount);
+            if (groupCount < 2)
+                continue;
+            if (mesh.vertices.size() + groupCount - 1 > 0xFFFFFFFFull)
+                break;
+
+            // Group 0 holds the fan's first triangle and keeps x; the others get copies.
+            for (std::uint32_t g = 1; g < groupCount; ++g)
+                mesh.vertices.push_back(mesh.vertices[x]);
+            const auto vertexOfGroup = [&](std::uint32_t g) {
+                return g == 0 ? x : static_cast<std::uint32_t>(savedVertexCount + g - 1);
+            };
+            for (std::size_t f = 0; f < fan.size(); ++f) {
+                for (int k = 0; k < 3; ++k) {
+                    if (saved[3 * std::size_t{fan[f]} + k] == x)
+                        mesh.indices[3 * std::size_t{fan[f]} + k] = vertexOfGroup(groupOf[f]);
+                }
+            }
+
+            // Each edge at the old corner must be shared by exactly two fan triangles, or by
+            // one where it was open before.
+            std::vector<EdgeKey> fanEdges;
+            for (const std::uint32_t t : fan) {
+                const std::uint32_t* c = &mesh.indices[3 * std::size_t{t}];
+                fanEdges.insert(fanEdges.end(), {MakeEdgeKey(c[0], c[1]), MakeEdgeKey(c[1], c[2]), MakeEdgeKey(c[2], c[0])});
+            }
+            std::sort(fanEdges.begin(), fanEdges.end());
+            bool sound = true;
+            for (const std::uint32_t t : fan) {
+                for (int k = 0; k < 3 && sound; ++k) {
+                    if (saved[3 * std::size_t{t} + k] != x)
+                        continue;
+                    for (const int other : {(k + 1) % 3, (k + 2) % 3}) {
+                        const std::uint32_t w = saved[3 * std::size_t{t} + other];
+                        const EdgeKey key = MakeEdgeKey(mesh.indices[3 * std::size_t{t} + k], mesh.indices[3 * std::size_t{t} + other]);
+                        const auto range = std::equal_range(fanEdges.begin(), fanEdges.end(), key);
+                        const std::size_t uses = static_cast<std::size_t>(range.second - range.first);
+                        const bool wasOpen = w != x && RunLength(table, MakeEdgeKey(x, w)) == 1;
+                        if (!(uses == 2 || (uses == 1 && wasOpen)))
+                            sound = false;
+                    }
+                }
+            }
+            if (!sound) {
+                for (std::size_t f = 0; f < fan.size(); ++f)
+                    std::copy_n(current.begin() + 3 * f, 3, mesh.indices.begin() + 3 * std::size_t{fan[f]});
+                mesh.vertices.resize(savedVertexCount);
+                continue;
+            }
+
+            added += groupCount - 1;
+            for (std::uint32_t g = 1; g < groupCount; ++g) {
+                MeshVertex& copy = mesh.vertices[vertexOfGroup(g)];
+                double sx = 0.0, sy = 0.0, sz = 0.0;
+                std::uint64_t count = 0;
+                float nearest = std::numeric_limits<float>::infinity();
+                for (std::size_t f = 0; f < fan.size(); ++f) {
+                    if (groupOf[f] != g)
+                        continue;
+                    for (int k = 0; k < 3; ++k) {
+                        const std::uint32_t w = saved[3 * std::size_t{fan[f]} + k];
+                        if (w == x)
+                            continue;
+                        const Vec3 p = mesh.vertices[w].position;
+                        sx += p.x, sy += p.y, sz += p.z;
+                        ++count;
+                        nearest = std::min(nearest, Length(p - copy.position));
+                    }
+                }
+                if (count == 0)
+                    continue;
+                const Vec3 mean{static_cast<float>(sx / static_cast<double>(count)),
+                                static_cast<float>(sy / static_cast<double>(count)),
+                                static_cast<float>(sz / static_cast<double>(count))};
+                const Vec3 d = mean - copy.position;
+                const float length = Length(d);
+                const float step = std::max(10.0f * tolerance, std::min(0.1f * nearest, 0.002f));
+                if (length > 0.0f && step > 0.0f)
+                    copy.position = copy.position + d * (step / length);
+            }
+            break;
+        }
+    }
+    if (added != 0)
+        mesh.ComputeBounds();  // the copies moved
+    return added;
+}
+
+std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh)
+{
+    const std::uint64_t before = CountNonManifoldEdges(mesh);
+    if (before == 0)
+        return 0;
+    const float tolerance = BoxTolerance(mesh);
+    TriangleMesh work = mesh;
+    std::vector<std::uint32_t> recorded;
+    {
+        const std::vector<EdgeRecord> table = BuildEdgeTable(work);
+        std::vector<std::uint8_t> marked(work.TriangleCount(), 0);
+        for (std::size_t i = 0; i < table.size();) {
+            std::size_t j = i + 1;
+            while (j < table.size() && table[j].key == table[i].key)
+                ++j;
+            if (j - i >= 3) {
+                for (std::size_t k = i; k < j; ++k)
+                    marked[table[k].triangle] = 1;
+                recorded.push_back(static_cast<std::uint32_t>(table[i].key >> 32));
+                recorded.push_back(static_cast<std::uint32_t>(table[i].key & 0xFFFFFFFFu));
+            }
+            i = j;
+        }
+        std::vector<std::uint32_t> kept;
+        for (std::size_t t = 0; t < work.TriangleCount(); ++t) {
+            if (!marked[t])
+                kept.insert(kept.end(), work.indices.begin() + 3 * t, work.indices.begin() + 3 * t + 3);
+        }
+        work.indices.swap(kept);
+    }
+    std::sort(recorded.begin(), recorded.end());
+    recorded.erase(std::unique(recorded.begin(), recorded.end()), recorded.end());
+
+    {
+        const VertexAdjacency adjacency = BuildVertexAdjacency(work);
+        const std::vector<EdgeRecord> table = BuildEdgeTable(work);
+        const std::vector<std::uint32_t> saved = work.indices;
+        for (const std::uint32_t x : recorded) {
+            const std::vector<std::uint32_t> fan = FanOf(adjacency, x);
+            if (fan.size() < 2)
+                continue;
+            FanGroups groups(fan);
+            groups.JoinThroughManifoldEdges(x, saved, table);
+            std::uint32_t groupCount = 0;
+            const std::vector<std::uint32_t> groupOf = groups.Numbered(groupCount);
+            const std::size_t first = work.vertices.size();
+            if (first + groupCount > 0xFFFFFFFFull)
+                break;
+            for (std::uint32_t g = 1; g < groupCount; ++g)
+                work.vertices.push_back(work.vertices[x]);
+            for (std::size_t f = 0; f < fan.size(); ++f) {
+                if (groupOf[f] == 0)
+                    continue;
+                for (int k = 0; k < 3; ++k) {
+                    if (saved[3 * std::size_t{fan[f]} + k] == x)
+                        work.indices[3 * std::size_t{fan[f]} + k] = static_cast<std::uint32_t>(first + groupOf[f] - 1);
+                }
+            }
+            for (std::uint32_t g = 1; g < groupCount; ++g) {
+                MeshVertex& copy = work.vertices[first + g - 1];
+                double sx = 0.0, sy = 0.0, sz = 0.0;
+                std::uint64_t count = 0;
+                for (std::size_t f = 0; f < fan.size(); ++f) {
+                    if (groupOf[f] != g)
+                        continue;
+                    for (int k = 0; k < 3; ++k) {
+                        const std::uint32_t w = saved[3 * std::size_t{fan[f]} + k];
+                        if (w == x)
+                            continue;
+                        const Vec3 p = work.vertices[w].position;
+                        sx += p.x, sy += p.y, sz += p.z;
+                        ++count;
+                    }
+                }
+                if (count == 0)
+                    continue;
+                const Vec3 mean{static_cast<float>(sx / static_cast<double>(count)),
+                                static_cast<float>(sy / static_cast<double>(count)),
+                                static_cast<float>(sz / static_cast<double>(count))};
+                const Vec3 d = mean - copy.position;
+                const float length = Length(d);
+                if (length > 0.0f)
+                    copy.position = copy.position + d * (std::min(0.002f, std::max(0.1f * length, 10.0f * tolerance)) / length);
+            }
+        }
+    }
+
+    CleanupForExport(work, tolerance, ExportCleanupOptions{false, true, 5.0f, 0.5f});
+    const std::uint64_t after = CountNonManifoldEdges(work);
+    ValidationOptions options;
+    options.sliverQualityLimit = 0.001f;
+    options.checkSelfIntersections = false;
+    options.displacedResult = false;
+    options.maximumSelfIntersectionPairs = 40000000;
+    if (after < before &&
+        ValidateMesh(work, options).edgeCounts.boundary <= ValidateMesh(mesh, options).edgeCounts.boundary) {
+        mesh.vertices = std::move(work.vertices);
+        mesh.indices = std::move(work.indices);
+        mesh.ComputeBounds();
+        return after;
+    }
+    return before;
+}
+
+}  // namespace grainforge::mesh

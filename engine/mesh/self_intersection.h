@@ -1,0 +1,51 @@
+// Finds the pairs of triangles of a mesh that cross or touch each other without sharing a
+// vertex index. Candidate pairs come from a hierarchical hash grid (eight levels, each
+// triangle filed at the one level where its box covers few cells) and are decided by the exact
+// predicates of exact_predicates.h, so the answer is exact for the mesh's float coordinates.
+// Coplanar pairs, and pairs that share a vertex index, are never reported.
+//
+// The search runs two parallel passes; the set of pairs it finds does not depend on the thread
+// count, their order does. It takes no progress callback: it runs to its end or to its limit
+// on the number of exact pair tests. A mesh that fails TriangleMesh::IsConsistent gives an
+// empty list; triangles with a non-finite corner take part in no pair.
+#pragma once
+
+#include "engine/mesh/triangle_mesh.h"
+
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <vector>
+
+namespace grainforge::mesh {
+
+struct ValidationOptions;
+struct ValidationReport;
+
+// maximumPairs value that sets no limit.
+inline constexpr std::uint64_t kNoPairLimit = std::numeric_limits<std::uint64_t>::max();
+
+// Searches the mesh and fills `pairs` with two triangle indices per intersecting pair (each
+// pair once, in no defined order). `focus`, when it holds one byte per triangle, restricts the
+// search to pairs with at least one flagged (non-zero) triangle, looking only near the flagged
+// ones; a focus of any other length is ignored. `maximumPairs` limits the number of pairs that
+// reach the exact test: the search stops, with `stopped` set, exactly when more pairs than
+// that would reach it, and `pairs` then holds what was found by then (limits of 2^20 and more
+// are counted in batches, so a few hundred tests per thread may run past the limit before
+// the stop is seen). Both outputs are cleared first. Throws only on allocation failure.
+void FindSelfIntersections(const TriangleMesh& mesh, std::span<const std::uint8_t> focus,
+    std::uint64_t maximumPairs, std::vector<std::uint32_t>& pairs, bool& stopped);
+
+// The pair list of FindSelfIntersections with no limit. `stopped`, when given, receives the
+// stopped flag.
+std::vector<std::uint32_t> ListSelfIntersectingTriangles(const TriangleMesh& mesh,
+    std::span<const std::uint8_t> focus = {}, bool* stopped = nullptr);
+
+// Validation's search over the whole mesh, limited by the options' maximumSelfIntersectionPairs.
+// When the search stops early only selfIntersectionSearchStopped is set; otherwise the report
+// receives the pairs, the distinct triangles (ascending) and their count, and
+// selfIntersectionsChecked is set.
+void CheckSelfIntersections(const TriangleMesh& mesh, const ValidationOptions& options,
+    ValidationReport& report);
+
+}  // namespace grainforge::mesh

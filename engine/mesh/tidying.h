@@ -1,0 +1,51 @@
+// Tidies a mesh in a fixed order: weld vertices, drop degenerate and duplicate triangles, make
+// windings consistent, drop unused vertices, each pass as the options ask, and reports what
+// changed. A clean mesh comes back untouched, box and normals included. A mesh that fails
+// TriangleMesh::IsConsistent is returned as it is with a zero report. Runs on the calling
+// thread (the passes may use parallel loops); cannot be stopped; throws only on allocation
+// failure.
+#pragma once
+
+#include "engine/mesh/triangle_mesh.h"
+
+#include <cstdint>
+#include <string>
+
+namespace grainforge::mesh {
+
+struct TidyOptions {
+    bool mergeVertices = true;
+    // Weld distance in mm. Below 0: automatic, the larger of 1e-6 and 1e-6 times the largest
+    // absolute coordinate of the vertex box; 0: only bitwise-equal positions merge; above 0:
+    // weld within this distance. Used only with mergeVertices.
+    float weldTolerance = -1.0f;
+    // Drop triangles with a repeated corner or zero area.
+    bool removeDegenerate = true;
+    // Drop triangles that repeat an earlier triangle's corners (in any order).
+    bool removeDuplicates = true;
+    // Reverse the triangles whose winding disagrees with their body's outward orientation; a
+    // surface that cannot be oriented is left as it is.
+    bool reorient = true;
+    bool removeUnusedVertices = true;
+    // Recompute vertex normals at the end when something changed.
+    bool recomputeNormals = true;
+};
+
+struct TidyReport {
+    std::uint64_t verticesMerged = 0;
+    std::uint64_t degenerateRemoved = 0;
+    std::uint64_t duplicatesRemoved = 0;
+    std::uint64_t trianglesReoriented = 0;
+    std::uint64_t unusedVerticesRemoved = 0;
+    float weldTolerance = 0.0f;  // mm; 0 for the exact weld or when no weld ran
+    bool changed = false;        // one of the five counts is above 0
+};
+
+// Tidies the mesh in place as the options ask.
+[[nodiscard]] TidyReport TidyMesh(TriangleMesh& mesh, const TidyOptions& options);
+
+// "Repair: nothing needed changing.\n", or "Repair:\n" and one indented line per count above 0
+// (counts grouped by thousands with ","). The tolerance is not printed.
+[[nodiscard]] std::string FormatTidyReport(const TidyReport& report);
+
+}  // namespace grainforge::mesh

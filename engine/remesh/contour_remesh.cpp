@@ -1,0 +1,1257 @@
+// Dual contouring after Ju, Losasso, Schaefer and Warren, "Dual Contouring of Hermite Data"
+// (SIGGRAPH 2002), on a uniform grid with one vertex per surface piece of a cell as in
+// Schaefer, Ju and Warren, "Manifold Dual Contouring" (IEEE TVCG 2007). Inside and outside
+// come from exact rasterisation of the triangles onto the grid lines with integer edge
+// functions and a top-left rule, so no line is counted twice or missed where two triangles
+// meet.
+#include "engine/remesh/contour_remesh.h"
+
+#include "engine/mesh/aabb_tree.h"
+#include "engine/mesh/crumb_removal.h"
+#include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/welding.h"
+#include "engine/remesh/contour_cells.h"
+#include "platform/memory_info.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+namespace grainforge::mesh {
+namespace {
+
+constexpr std::uint32_t kOrientationBit = 0x80000000u;  // triangle faces the line's -axis
+constexpr std::uint32_t kNoTriangle = 0x7fffffffu;
+constexpr std::uint32_t kUnusedCell = 0x7fffffffu;
+constexpr std::size_t kTriangleBlock = 2048;
+constexpr std::size_t kVertexBlock = 2048;
+constexpr std::size_t kLineBlock = 4096;
+constexpr std::size_t kCellBlock = 1024;
+constexpr std::int32_t kNoCell = -1;
+
+// One crossing of a triangle with a grid line (16 bytes).
+struct Crossing {
+    double position = 0.0;        // lattice units along the line
+    std::uint32_t triangle = 0;   // 31 bits of triangle, kOrientationBit
+    std::uint32_t cell = 0;       // cell along the line; kUnusedCell after the kept ones
+};
+
+// A crossing found while reading, before it is placed into its line.
+struct RawCrossing {
+    double position = 0.0;
+    std::uint32_t triangle = 0;
+    std::uint32_t line = 0;
+};
+
+// The grid lines along one axis a; (b, c) the next two axes in cyclic order. Line (j, l) has
+// b index j and c index l and number l x (n_b + 1) + j.
+struct LineFamily {
+    int a = 0, b = 1, c = 2;
+    std::uint64_t rowLength = 0;           // n_b + 1
+    std::uint64_t lineCount = 0;
+    std::vector<std::uint32_t> offsets;    // lineCount + 1
+    std::vector<Crossing> records;
+    std::vector<std::uint8_t> open;        // raw crossing count odd
+    std::uint64_t openLines = 0;
+    std::uint64_t thinPlaces = 0;
+
+    const Crossing* begin(std::uint64_t line) const { return records.data() + offsets[line]; }
+    const Crossing* end(std::uint64_t line) const { return records.data() + offsets[line + 1]; }
+};
+
+struct ActiveCell {
+    std::uint32_t x = 0, y = 0, z = 0;
+    std::uint8_t mask = 0;
+    std::uint8_t flips = 0;
+    std::uint8_t components = 0;
+    std::uint32_t firstVertex = 0;
+    std::uint32_t firstSlot = 0;
+};
+
+struct CellIndex {
+    std::vector<ActiveCell> cells;          // by column (y x nx + x), then z
+    std::vector<std::uint32_t> columnStart; // nx x ny + 1
+};
+
+// Everything one contouring holds.
+struct ContourState {
+    const TriangleMesh* mesh = nullptr;
+    ContourGrid grid;
+    std::int64_t cellUnits = 1;             // 2^k
+    LineFamily families[3];
+    CellIndex cells;
+};
+
+struct LatticePoint {
+    std::int64_t v[3];
+};
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b)
+{
+    const std::int64_t q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+std::int64_t CeilDiv(std::int64_t a, std::int64_t b) { return -FloorDiv(-a, b); }
+
+double Coordinate(Vec3 p, int axis) { return axis == 0 ? p.x : (axis == 1 ? p.y : p.z); }
+
+// ---- Reading the surface ---------------------------------------------------------------
+
+std::vector<LatticePoint> ToLattice(const TriangleMesh& mesh, const ContourGrid& grid)
+{
+    std::vector<LatticePoint> lattice(mesh.vertices.size());
+    ParallelFor(mesh.vertices.size(), [&](std::size_t i) {
+        for (int k = 0; k < 3; ++k) {
+            const double units = (Coordinate(mesh.vertices[i].position, k) - grid.origin[k])
+                / (2.0 * grid.step);
+            lattice[i].v[k] = 2 * std::llround(units);
+        }
+    });
+    return lattice;
+}
+
+// Whether the point lies inside (or on the counted side of an edge) for edge i -> j.
+bool EdgeCounts(std::int64_t e, std::int64_t db, std::int64_t dc)
+{
+    return e > 0 || (e == 0 && (dc > 0 || (dc == 0 && db > 0)));
+}
+
+// The span of b that row C cuts from the triangle, from its edges; false when none is cut.
+bool RowSpan(const std::int64_t B[3], const std::int64_t C[3], std::int64_t row, double& low,
+    double& high)
+{
+    low = std::numeric_limits<double>::infinity();
+    high = -low;
+    for (int i = 0; i < 3; ++i) {
+        const int j = (i + 1) % 3;
+        if (C[i] == C[j] || (row < C[i]) == (row < C[j]))
+            continue;  // the row misses this edge (rows never pass through a vertex)
+        const double b = static_cast<double>(B[i])
+            + static_cast<double>(row - C[i]) * static_cast<double>(B[j] - B[i])
+                / static_cast<double>(C[j] - C[i]);
+        low = std::min(low, b);
+        high = std::max(high, b);
+    }
+    return low <= high + 2048.0;
+}
+
+// Appends the crossings of one triangle with the lines of family (a, b, c).
+void RasteriseTriangle(const LatticePoint corners[3], std::uint32_t triangle, int a,
+    const ContourState& state, std::vector<RawCrossing>& out)
+{
+    const int b = (a + 1) % 3;
+    const int c = (a + 2) % 3;
+    const ContourGrid& grid = state.grid;
+    int order[3] = {0, 1, 2};
+    std::int64_t A[3], B[3], C[3];
+    for (int i = 0; i < 3; ++i) {
+        A[i] = corners[i].v[a];
+        B[i] = corners[i].v[b];
+        C[i] = corners[i].v[c];
+    }
+    std::int64_t d = (B[1] - B[0]) * (C[2] - C[0]) - (B[2] - B[0]) * (C[1] - C[0]);
+    if (d == 0)
+        return;
+    std::uint32_t orientation = 0;
+    if (d < 0) {  // faces -a: swap so that inside is where every edge function is positive
+        std::swap(order[1], order[2]);
+        std::swap(A[1], A[2]);
+        std::swap(B[1], B[2]);
+        std::swap(C[1], C[2]);
+        d = -d;
+        orientation = kOrientationBit;
+    }
+    const std::int64_t unit = state.cellUnits;
+    const std::int64_t minB = std::min({B[0], B[1], B[2]}), maxB = std::max({B[0], B[1], B[2]});
+    const std::int64_t minC = std::min({C[0], C[1], C[2]}), maxC = std::max({C[0], C[1], C[2]});
+    const std::int64_t firstColumn = std::max<std::int64_t>(0, CeilDiv(minB - 1, unit));
+    const std::int64_t lastColumn = std::min<std::int64_t>(grid.count[b], FloorDiv(maxB - 1, unit));
+    const std::int64_t firstRow = std::max<std::int64_t>(0, CeilDiv(minC - 1, unit));
+    const std::int64_t lastRow = std::min<std::int64_t>(grid.count[c], FloorDiv(maxC - 1, unit));
+    const std::uint64_t rowLength = static_cast<std::uint64_t>(grid.count[b]) + 1;
+    const double invD = 1.0 / static_cast<double>(d);
+    for (std::int64_t l = firstRow; l <= lastRow; ++l) {
+        const std::int64_t row = l * unit + 1;
+        double low = 0.0, high = 0.0;
+        if (!RowSpan(B, C, row, low, high))
+            continue;
+        const std::int64_t from = std::max(firstColumn,
+            static_cast<std::int64_t>(std::floor((low - 1025.0) / static_cast<double>(unit))));
+        const std::int64_t to = std::min(lastColumn,
+            static_cast<std::int64_t>(std::ceil((high + 1023.0) / static_cast<double>(unit))));
+        for (std::int64_t j = from; j <= to; ++j) {
+            const std::int64_t column = j * unit + 1;
+            std::int64_t e[3];
+            bool inside = true;
+            for (int i = 0; i < 3 && inside; ++i) {
+                const int n = (i + 1) % 3;
+                const std::int64_t db = B[n] - B[i];
+                const std::int64_t dc = C[n] - C[i];
+                e[i] = (row - C[i]) * db - (column - B[i]) * dc;
+                inside = EdgeCounts(e[i], db, dc);
+            }
+            if (!inside)
+                continue;
+            // e[0] is the edge opposite corner 2, e[2] the one opposite corner 1.
+            const double position = static_cast<double>(A[0])
+                + (static_cast<double>(e[0]) * static_cast<double>(A[2] - A[0])
+                      + static_cast<double>(e[2]) * static_cast<double>(A[1] - A[0]))
+                    * invD;
+            out.push_back({position, triangle | orientation,
+                static_cast<std::uint32_t>(static_cast<std::uint64_t>(l) * rowLength
+                    + static_cast<std::uint64_t>(j))});
+        }
+    }
+}
+
+void SetUpFamilies(ContourState& state)
+{
+    for (int a = 0; a < 3; ++a) {
+        LineFamily& family = state.families[a];
+        family.a = a;
+        family.b = (a + 1) % 3;
+        family.c = (a + 2) % 3;
+        family.rowLength = static_cast<std::uint64_t>(state.grid.count[family.b]) + 1;
+        family.lineCount =
+            family.rowLength * (static_cast<std::uint64_t>(state.grid.count[family.c]) + 1);
+    }
+}
+
+// Places every block's crossings into their lines (offsets by counting).
+void GroupByLine(LineFamily& family, const std::vector<std::vector<RawCrossing>>& blocks)
+{
+    family.offsets.assign(family.lineCount + 1, 0);
+    std::uint64_t total = 0;
+    for (const auto& block : blocks) {
+        total += block.size();
+        for (const RawCrossing& raw : block)
+            ++family.offsets[raw.line + 1];
+    }
+    if (total >= std::numeric_limits<std::uint32_t>::max())
+        throw std::bad_alloc();  // beyond 32-bit offsets; the memory estimate refuses earlier
+    for (std::uint64_t i = 0; i < family.lineCount; ++i)
+        family.offsets[i + 1] += family.offsets[i];
+    std::vector<std::uint32_t> cursor(family.offsets.begin(), family.offsets.end() - 1);
+    family.records.resize(total);
+    for (const auto& block : blocks)
+        for (const RawCrossing& raw : block)
+            family.records[cursor[raw.line]++] = {raw.position, raw.triangle, 0};
+}
+
+// Sorts one line, marks it open, keeps the crossings where the winding number changes between
+// zero and non-zero (or all of them when the orientations do not balance) and gives the kept
+// ones their cells. Returns the thin places found.
+std::uint64_t ResolveLine(Crossing* first, Crossing* last, std::int64_t unit, std::int32_t cells,
+    bool& open)
+{
+    std::sort(first, last, [](const Crossing& p, const Crossing& q) {
+        return p.position != q.position ? p.position < q.position : p.triangle < q.triangle;
+    });
+    const std::ptrdiff_t count = last - first;
+    open = (count % 2) != 0;
+    std::int64_t sum = 0;
+    for (const Crossing* r = first; r != last; ++r)
+        sum += (r->triangle & kOrientationBit) ? -1 : 1;
+    Crossing* kept = first;
+    std::int64_t winding = 0;
+    for (Crossing* r = first; r != last; ++r) {
+        const std::int64_t before = winding;
+        winding += (r->triangle & kOrientationBit) ? -1 : 1;
+        if (sum != 0 || (before == 0) != (winding == 0))
+            *kept++ = *r;
+    }
+    std::uint64_t thin = 0;
+    for (Crossing* r = first; r != kept; ++r) {
+        const double cell = std::floor((r->position - 1.0) / static_cast<double>(unit));
+        r->cell = static_cast<std::uint32_t>(std::clamp(cell, 0.0, static_cast<double>(cells - 1)));
+        if (r != first && r->cell == (r - 1)->cell)
+            ++thin;
+    }
+    for (Crossing* r = kept; r != last; ++r)
+        r->cell = kUnusedCell;
+    return thin;
+}
+
+void ResolveLines(LineFamily& family, const ContourState& state)
+{
+    family.open.assign(family.lineCount, 0);
+    std::atomic<std::uint64_t> openLines{0};
+    std::atomic<std::uint64_t> thinPlaces{0};
+    ParallelForBlocks(family.lineCount, kLineBlock, [&](std::size_t begin, std::size_t end) {
+        std::uint64_t open = 0, thin = 0;
+        for (std::size_t line = begin; line < end; ++line) {
+            bool isOpen = false;
+            thin += ResolveLine(family.records.data() + family.offsets[line],
+                family.records.data() + family.offsets[line + 1], state.cellUnits,
+                state.grid.count[family.a], isOpen);
+            family.open[line] = isOpen ? 1 : 0;
+            open += isOpen ? 1 : 0;
+        }
+        openLines += open;
+        thinPlaces += thin;
+    });
+    family.openLines = openLines;
+    family.thinPlaces = thinPlaces;
+}
+
+void ReadSurface(ContourState& state)
+{
+    const TriangleMesh& mesh = *state.mesh;
+    SetUpFamilies(state);
+    const std::vector<LatticePoint> lattice = ToLattice(mesh, state.grid);
+    const std::size_t triangles = mesh.indices.size() / 3;
+    const std::size_t blockCount = (triangles + kTriangleBlock - 1) / kTriangleBlock;
+    std::vector<std::vector<RawCrossing>> blocks[3];
+    for (auto& family : blocks)
+        family.resize(blockCount);
+    ParallelForBlocks(triangles, kTriangleBlock, [&](std::size_t begin, std::size_t end) {
+        const std::size_t block = begin / kTriangleBlock;
+        for (std::size_t t = begin; t < end; ++t) {
+            const LatticePoint corners[3] = {lattice[mesh.indices[3 * t]],
+                lattice[mesh.indices[3 * t + 1]], lattice[mesh.indices[3 * t + 2]]};
+            for (int a = 0; a < 3; ++a)
+                RasteriseTriangle(corners, static_cast<std::uint32_t>(t), a, state,
+                    blocks[a][block]);
+        }
+    });
+    ParallelForBlocks(3, 1, [&](std::size_t a, std::size_t) {
+        GroupByLine(state.families[a], blocks[a]);
+        std::vector<std::vector<RawCrossing>>().swap(blocks[a]);
+    });
+    for (LineFamily& family : state.families)
+        ResolveLines(family, state);
+}
+
+// ---- Repairing open z lines ------------------------------------------------------------
+
+// Whether the point at index `point` of a closed line lies inside: an odd number of kept
+// crossings in the cells before it.
+bool LineSaysInside(const LineFamily& family, std::uint64_t line, std::uint32_t point)
+{
+    const Crossing* first = family.begin(line);
+    const Crossing* found = std::lower_bound(first, family.end(line), point,
+        [](const Crossing& r, std::uint32_t cell) { return r.cell < cell; });
+    return ((found - first) % 2) != 0;
+}
+
+// The crossing a repaired z line gets in `cell`: its own first one there, else a made-up one
+// at the cell's middle.
+Crossing CrossingInCell(const LineFamily& family, std::uint64_t line, std::uint32_t cell,
+    std::int64_t unit)
+{
+    for (const Crossing* r = family.begin(line); r != family.end(line); ++r)
+        if (r->cell == cell)
+            return *r;
+    const double middle = static_cast<double>(cell) * static_cast<double>(unit) + 1.0
+        + static_cast<double>(unit / 2);
+    return {middle, kNoTriangle, cell};
+}
+
+std::vector<Crossing> RepairZLine(const ContourState& state, std::uint32_t x, std::uint32_t y)
+{
+    const LineFamily& fx = state.families[0];
+    const LineFamily& fy = state.families[1];
+    const LineFamily& fz = state.families[2];
+    const std::uint64_t line = static_cast<std::uint64_t>(y) * fz.rowLength + x;
+    const std::uint32_t nz = static_cast<std::uint32_t>(state.grid.count[2]);
+    std::vector<Crossing> repaired;
+    bool previous = false;
+    for (std::uint32_t i = 1; i < nz; ++i) {
+        const std::uint64_t xLine = static_cast<std::uint64_t>(i) * fx.rowLength + y;
+        const std::uint64_t yLine = static_cast<std::uint64_t>(x) * fy.rowLength + i;
+        bool usable = false;
+        bool inside = true;
+        if (fx.open[xLine] == 0) {
+            usable = true;
+            inside = inside && LineSaysInside(fx, xLine, x);
+        }
+        if (fy.open[yLine] == 0) {
+            usable = true;
+            inside = inside && LineSaysInside(fy, yLine, y);
+        }
+        inside = inside && usable;
+        if (inside != previous)
+            repaired.push_back(CrossingInCell(fz, line, i - 1, state.cellUnits));
+        previous = inside;
+    }
+    if (previous)
+        repaired.push_back(CrossingInCell(fz, line, nz - 1, state.cellUnits));
+    return repaired;
+}
+
+// Replaces the lists of the open z lines by lists made from the x and y lines; the family is
+// rebuilt because a repaired list may be longer than the line's original one.
+void RepairOpenZLines(ContourState& state)
+{
+    LineFamily& fz = state.families[2];
+    if (fz.openLines == 0)
+        return;
+    std::vector<std::uint64_t> openLines;
+    for (std::uint64_t line = 0; line < fz.lineCount; ++line)
+        if (fz.open[line] != 0)
+            openLines.push_back(line);
+    std::vector<std::vector<Crossing>> repaired(openLines.size());
+    ParallelFor(openLines.size(), [&](std::size_t i) {
+        const std::uint64_t line = openLines[i];
+        repaired[i] = RepairZLine(state, static_cast<std::uint32_t>(line % fz.rowLength),
+            static_cast<std::uint32_t>(line / fz.rowLength));
+    }, 64);
+    std::vector<std::uint32_t> offsets(fz.lineCount + 1, 0);
+    std::size_t next = 0;
+    for (std::uint64_t line = 0; line < fz.lineCount; ++line) {
+        const bool isRepaired = next < openLines.size() && openLines[next] == line;
+        const std::uint64_t count = isRepaired ? repaired[next++].size()
+                                               : fz.offsets[line + 1] - fz.offsets[line];
+        offsets[line + 1] = static_cast<std::uint32_t>(offsets[line] + count);
+    }
+    std::vector<Crossing> records(offsets.back());
+    next = 0;
+    for (std::uint64_t line = 0; line < fz.lineCount; ++line) {
+        if (next < openLines.size() && openLines[next] == line) {
+            std::copy(repaired[next].begin(), repaired[next].end(), records.begin() + offsets[line]);
+            ++next;
+        } else {
+            std::copy(fz.begin(line), fz.end(line), records.begin() + offsets[line]);
+        }
+    }
+    fz.offsets = std::move(offsets);
+    fz.records = std::move(records);
+}
+
+// ---- Active cells -------------------------------------------------------------------------
+
+void RecordRun(std::vector<ActiveCell>& out, std::uint32_t x, std::uint32_t y,
+    std::uint32_t from, std::uint32_t to, unsigned state)
+{
+    if (state == 0 || state == 15)
+        return;
+    for (std::uint32_t z = from; z < to; ++z)
+        out.push_back({x, y, z, static_cast<std::uint8_t>(state | (state << 4)), 0, 0, 0, 0});
+}
+
+// Walks the 2 x 2 bundle of z lines round column (x, y) and appends its active cells.
+void WalkColumn(const ContourState& state, std::uint32_t x, std::uint32_t y,
+    std::vector<ActiveCell>& out)
+{
+    const LineFamily& fz = state.families[2];
+    const std::uint32_t nz = static_cast<std::uint32_t>(state.grid.count[2]);
+    const Crossing* at[4];
+    const Crossing* stop[4];
+    for (int bit = 0; bit < 4; ++bit) {
+        const std::uint64_t line =
+            static_cast<std::uint64_t>(y + (bit >> 1)) * fz.rowLength + x + (bit & 1);
+        at[bit] = fz.begin(line);
+        stop[bit] = fz.end(line);
+    }
+    unsigned inside = 0;
+    std::uint32_t z = 0;
+    for (;;) {
+        std::uint32_t next = kUnusedCell;
+        for (int bit = 0; bit < 4; ++bit)
+            if (at[bit] != stop[bit])
+                next = std::min(next, at[bit]->cell);
+        if (next >= nz)
+            break;
+        RecordRun(out, x, y, z, next, inside);
+        const unsigned before = inside;
+        for (int bit = 0; bit < 4; ++bit)
+            for (; at[bit] != stop[bit] && at[bit]->cell == next; ++at[bit])
+                inside ^= 1u << bit;
+        const unsigned mask = before | (inside << 4);
+        if (mask != 0 && mask != 255)
+            out.push_back({x, y, next, static_cast<std::uint8_t>(mask), 0, 0, 0, 0});
+        z = next + 1;
+    }
+    RecordRun(out, x, y, z, nz, inside);
+}
+
+void FindActiveCells(ContourState& state)
+{
+    const std::uint32_t nx = static_cast<std::uint32_t>(state.grid.count[0]);
+    const std::uint32_t ny = static_cast<std::uint32_t>(state.grid.count[1]);
+    std::vector<std::vector<ActiveCell>> rows(ny);
+    ParallelFor(ny, [&](std::size_t y) {
+        for (std::uint32_t x = 0; x < nx; ++x)
+            WalkColumn(state, x, static_cast<std::uint32_t>(y), rows[y]);
+    }, 4);
+    std::uint64_t total = 0;
+    for (const auto& row : rows)
+        total += row.size();
+    if (total >= std::numeric_limits<std::uint32_t>::max())
+        throw std::bad_alloc();
+    CellIndex& index = state.cells;
+    index.cells.clear();
+    index.cells.reserve(total);
+    index.columnStart.assign(static_cast<std::size_t>(nx) * ny + 1, 0);
+    for (auto& row : rows) {
+        for (const ActiveCell& cell : row) {
+            ++index.columnStart[static_cast<std::size_t>(cell.y) * nx + cell.x + 1];
+            index.cells.push_back(cell);
+        }
+        std::vector<ActiveCell>().swap(row);
+    }
+    for (std::size_t i = 1; i < index.columnStart.size(); ++i)
+        index.columnStart[i] += index.columnStart[i - 1];
+}
+
+std::int64_t FindCell(const ContourState& state, std::int64_t x, std::int64_t y, std::int64_t z)
+{
+    const ContourGrid& g = state.grid;
+    if (x < 0 || y < 0 || z < 0 || x >= g.count[0] || y >= g.count[1] || z >= g.count[2])
+        return kNoCell;
+    const std::size_t column = static_cast<std::size_t>(y) * static_cast<std::size_t>(g.count[0])
+        + static_cast<std::size_t>(x);
+    const ActiveCell* first = state.cells.cells.data() + state.cells.columnStart[column];
+    const ActiveCell* last = state.cells.cells.data() + state.cells.columnStart[column + 1];
+    const ActiveCell* found = std::lower_bound(first, last, static_cast<std::uint32_t>(z),
+        [](const ActiveCell& cell, std::uint32_t value) { return cell.z < value; });
+    if (found == last || found->z != z)
+        return kNoCell;
+    return found - state.cells.cells.data();
+}
+
+void CellCoordinates(const ActiveCell& cell, std::int64_t at[3])
+{
+    at[0] = cell.x;
+    at[1] = cell.y;
+    at[2] = cell.z;
+}
+
+// Face flips: a face joined on both sides is resolved the other way on both.
+void ResolveFaceFlips(ContourState& state)
+{
+    const auto& table = CellCaseTable();
+    std::vector<ActiveCell>& cells = state.cells.cells;
+    ParallelFor(cells.size(), [&](std::size_t i) {
+        const std::uint8_t joined = table[cells[i].mask].joinedFaces;
+        std::uint8_t flips = 0;
+        for (int f = 0; f < 6; ++f) {
+            if (((joined >> f) & 1) == 0)
+                continue;
+            std::int64_t at[3];
+            CellCoordinates(cells[i], at);
+            at[f / 2] += (f % 2) ? 1 : -1;
+            const std::int64_t other = FindCell(state, at[0], at[1], at[2]);
+            if (other != kNoCell && ((table[cells[other].mask].joinedFaces >> (f ^ 1)) & 1) != 0)
+                flips = static_cast<std::uint8_t>(flips | (1u << f));
+        }
+        cells[i].flips = flips;
+    });
+}
+
+// The edge components of a cell: from the table unless a face is flipped.
+std::array<std::uint8_t, 12> CellEdgeComponents(const ActiveCell& cell, int* count)
+{
+    if (cell.flips == 0) {
+        const CellCase& entry = CellCaseTable()[cell.mask];
+        if (count != nullptr)
+            *count = entry.componentCount;
+        return entry.edgeComponent;
+    }
+    std::array<std::uint8_t, 12> components{};
+    const int n = ComputeCellCase(cell.mask, cell.flips, components, nullptr);
+    if (count != nullptr)
+        *count = n;
+    return components;
+}
+
+int SignChangingAxesAtCorner0(std::uint8_t mask)
+{
+    int count = 0;
+    for (int k = 0; k < 3; ++k)
+        count += ((mask >> (1 << k)) & 1) != (mask & 1) ? 1 : 0;
+    return count;
+}
+
+// Component counts, first vertex numbers and first triangle slots; returns the vertex count.
+std::uint64_t NumberCells(ContourState& state, std::uint64_t& slots)
+{
+    std::vector<ActiveCell>& cells = state.cells.cells;
+    ParallelFor(cells.size(), [&](std::size_t i) {
+        int count = 0;
+        CellEdgeComponents(cells[i], &count);
+        cells[i].components = static_cast<std::uint8_t>(count);
+    });
+    std::uint64_t vertices = 0;
+    slots = 0;
+    for (ActiveCell& cell : cells) {
+        cell.firstVertex = static_cast<std::uint32_t>(vertices);
+        cell.firstSlot = static_cast<std::uint32_t>(slots);
+        vertices += cell.components;
+        slots += static_cast<std::uint64_t>(SignChangingAxesAtCorner0(cell.mask));
+    }
+    if (vertices >= std::numeric_limits<std::uint32_t>::max()
+        || slots * 2 >= std::numeric_limits<std::uint32_t>::max())
+        throw std::bad_alloc();
+    return vertices;
+}
+
+// ---- Crossings of cell edges -----------------------------------------------------------------
+
+struct EdgeCrossing {
+    double position = 0.0;              // lattice units along the edge's line
+    std::uint32_t triangle = kNoTriangle;
+};
+
+// The crossing of the line `line` of family `family` in cell `cell`: first kept one when the
+// edge starts inside, else the last; else a neighbour's lying within a thousandth of a cell
+// (clamped in); else the cell's middle without a triangle.
+EdgeCrossing FindEdgeCrossing(const ContourState& state, const LineFamily& family,
+    std::uint64_t line, std::uint32_t cell, bool startInside)
+{
+    const Crossing* first = family.begin(line);
+    const Crossing* last = family.end(line);
+    const Crossing* low = std::lower_bound(first, last, cell,
+        [](const Crossing& r, std::uint32_t c) { return r.cell < c; });
+    const Crossing* high = std::upper_bound(low, last, cell,
+        [](std::uint32_t c, const Crossing& r) { return c < r.cell; });
+    if (low != high) {
+        const Crossing& r = startInside ? *low : *(high - 1);
+        return {r.position, r.triangle & ~kOrientationBit};
+    }
+    const double unit = static_cast<double>(state.cellUnits);
+    const double cellLow = static_cast<double>(cell) * unit + 1.0;
+    const double cellHigh = cellLow + unit;
+    const double reach = 0.001 * unit;
+    double bestDistance = std::numeric_limits<double>::infinity();
+    EdgeCrossing best{cellLow + unit / 2.0, kNoTriangle};
+    if (low != first) {
+        const double distance = std::max(0.0, cellLow - (low - 1)->position);
+        if (distance <= reach) {
+            bestDistance = distance;
+            best = {cellLow, (low - 1)->triangle & ~kOrientationBit};
+        }
+    }
+    if (high != last && high->cell != kUnusedCell) {
+        const double distance = std::max(0.0, high->position - cellHigh);
+        if (distance <= reach && distance < bestDistance)
+            best = {cellHigh, high->triangle & ~kOrientationBit};
+    }
+    return best;
+}
+
+// Unit normal of an input triangle in doubles; false for a triangle of no area.
+bool TriangleNormal(const TriangleMesh& mesh, std::uint32_t triangle, double normal[3],
+    double corner[3])
+{
+    const Vec3 p0 = mesh.vertices[mesh.indices[3 * static_cast<std::size_t>(triangle)]].position;
+    const Vec3 p1 = mesh.vertices[mesh.indices[3 * static_cast<std::size_t>(triangle) + 1]].position;
+    const Vec3 p2 = mesh.vertices[mesh.indices[3 * static_cast<std::size_t>(triangle) + 2]].position;
+    const double u[3] = {double(p1.x) - p0.x, double(p1.y) - p0.y, double(p1.z) - p0.z};
+    const double v[3] = {double(p2.x) - p0.x, double(p2.y) - p0.y, double(p2.z) - p0.z};
+    const double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+        u[0] * v[1] - u[1] * v[0]};
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    corner[0] = p0.x;
+    corner[1] = p0.y;
+    corner[2] = p0.z;
+    if (!(length > 0.0))
+        return false;
+    for (int k = 0; k < 3; ++k)
+        normal[k] = n[k] / length;
+    return true;
+}
+
+// ---- Cell vertices ---------------------------------------------------------------------
+
+struct PieceCrossings {
+    Point3d points[12];
+    Point3d normals[12];
+    std::uint8_t use[12] = {};
+    int count = 0;
+    double planes[3][4] = {};  // coordinates of axis-perpendicular faces met, per axis
+    int planeCount[3] = {0, 0, 0};
+    bool onLow[3] = {false, false, false};
+    bool onHigh[3] = {false, false, false};
+    double normalSum[3] = {0.0, 0.0, 0.0};
+    std::uint64_t withoutTriangle = 0;
+};
+
+// Takes the crossing triangle's normal into the piece: moves the crossing onto the exact
+// intersection of the triangle's plane with the edge's line (when that is within a thousandth
+// of a cell of the lattice position) and remembers an axis-perpendicular face for snapping.
+void UseCrossingTriangle(const ContourState& state, const LineFamily& family,
+    const double lineWorld[2], EdgeCrossing& crossing, PieceCrossings& piece, int i)
+{
+    const ContourGrid& g = state.grid;
+    const int k = family.a;
+    double* n = piece.normals[i].x;
+    double corner[3];
+    if (!TriangleNormal(*state.mesh, crossing.triangle, n, corner))
+        return;
+    piece.use[i] = 1;
+    if (std::fabs(n[k]) > 1e-6) {
+        const double world = corner[k]
+            - (n[family.b] * (lineWorld[0] - corner[family.b])
+                  + n[family.c] * (lineWorld[1] - corner[family.c]))
+                / n[k];
+        const double exact = (world - g.origin[k]) / g.step;
+        if (std::fabs(exact - crossing.position) <= 0.001 * static_cast<double>(state.cellUnits))
+            crossing.position = exact;
+    }
+    if (n[family.b] == 0.0 && n[family.c] == 0.0 && piece.planeCount[k] < 4)
+        piece.planes[k][piece.planeCount[k]++] = corner[k];
+    for (int axis = 0; axis < 3; ++axis)
+        piece.normalSum[axis] += n[axis];
+}
+
+// World position of a cell-local coordinate on axis k.
+double CellToWorld(const ContourState& state, std::int64_t cellIndex, double local, int k)
+{
+    const double unit = static_cast<double>(state.cellUnits);
+    return state.grid.origin[k]
+        + (static_cast<double>(cellIndex) * unit + 1.0 + local * unit) * state.grid.step;
+}
+
+// Adds the crossing of cell edge `edge` to the piece (point in cell units).
+void AddEdgeCrossing(const ContourState& state, const ActiveCell& cell, int edge,
+    PieceCrossings& piece)
+{
+    const int k = edge / 4;
+    const int s1 = edge & 1;
+    const int s2 = (edge >> 1) & 1;
+    const LineFamily& family = state.families[k];
+    std::int64_t at[3];
+    CellCoordinates(cell, at);
+    const std::uint64_t line = static_cast<std::uint64_t>(at[family.c] + s2) * family.rowLength
+        + static_cast<std::uint64_t>(at[family.b] + s1);
+    const bool startInside = ((cell.mask >> EdgeStartCorner(edge)) & 1) != 0;
+    EdgeCrossing crossing =
+        FindEdgeCrossing(state, family, line, static_cast<std::uint32_t>(at[k]), startInside);
+    const int i = piece.count++;
+    piece.use[i] = 0;
+    if (crossing.triangle == kNoTriangle) {
+        ++piece.withoutTriangle;
+    } else {
+        const double lineWorld[2] = {CellToWorld(state, at[family.b] + s1, 0.0, family.b),
+            CellToWorld(state, at[family.c] + s2, 0.0, family.c)};
+        UseCrossingTriangle(state, family, lineWorld, crossing, piece, i);
+    }
+    const double unit = static_cast<double>(state.cellUnits);
+    const double cellStart = static_cast<double>(at[k]) * unit + 1.0;
+    piece.points[i].x[k] = std::clamp((crossing.position - cellStart) / unit, 0.0, 1.0);
+    piece.points[i].x[family.b] = s1;
+    piece.points[i].x[family.c] = s2;
+    (s1 == 0 ? piece.onLow : piece.onHigh)[family.b] = true;
+    (s2 == 0 ? piece.onLow : piece.onHigh)[family.c] = true;
+}
+
+ContourVertex PlacePieceVertex(const ContourState& state, const ActiveCell& cell,
+    PieceCrossings& piece, double sharpness)
+{
+    const ContourGrid& g = state.grid;
+    CellVertexProblem problem;
+    problem.points = piece.points;
+    problem.normals = piece.normals;
+    problem.useNormal = piece.use;
+    problem.count = piece.count;
+    problem.sharpness = std::max(0.0, sharpness);
+    for (int k = 0; k < 3; ++k) {
+        problem.searchLow.x[k] = piece.onLow[k] ? 0.0 : -1.0;
+        problem.searchHigh.x[k] = piece.onHigh[k] ? 1.0 : 2.0;
+        problem.clampLow.x[k] = piece.onLow[k] ? g.margin : -1.0;
+        problem.clampHigh.x[k] = piece.onHigh[k] ? 1.0 - g.margin : 2.0;
+    }
+    const Point3d local = SolveCellVertex(problem);
+    const TriangleMesh& mesh = *state.mesh;
+    std::int64_t at[3];
+    CellCoordinates(cell, at);
+    float position[3], boxMin[3], boxMax[3];
+    for (int k = 0; k < 3; ++k) {
+        double world = CellToWorld(state, at[k], local.x[k], k);
+        for (int p = 0; p < piece.planeCount[k]; ++p)
+            if (std::fabs(world - piece.planes[k][p]) <= g.cell * 1e-6) {
+                world = piece.planes[k][p];
+                break;
+            }
+        const double low = Coordinate(mesh.boundsMin, k);
+        const double high = Coordinate(mesh.boundsMax, k);
+        position[k] = static_cast<float>(std::clamp(world, low, high));
+        boxMin[k] = static_cast<float>(
+            std::clamp(CellToWorld(state, at[k], problem.clampLow.x[k], k), low, high));
+        boxMax[k] = static_cast<float>(
+            std::clamp(CellToWorld(state, at[k], problem.clampHigh.x[k], k), low, high));
+    }
+    ContourVertex vertex;
+    vertex.position = {position[0], position[1], position[2]};
+    vertex.boxMin = {boxMin[0], boxMin[1], boxMin[2]};
+    vertex.boxMax = {boxMax[0], boxMax[1], boxMax[2]};
+    const double* s = piece.normalSum;
+    const double length = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
+    if (length > 1e-9)
+        vertex.normal = {static_cast<float>(s[0] / length), static_cast<float>(s[1] / length),
+            static_cast<float>(s[2] / length)};
+    return vertex;
+}
+
+std::uint64_t PlaceCellVertices(const ContourState& state, double sharpness,
+    std::vector<ContourVertex>& vertices)
+{
+    const std::vector<ActiveCell>& cells = state.cells.cells;
+    std::atomic<std::uint64_t> withoutTriangle{0};
+    ParallelForBlocks(cells.size(), kCellBlock, [&](std::size_t begin, std::size_t end) {
+        std::uint64_t missing = 0;
+        for (std::size_t i = begin; i < end; ++i) {
+            const ActiveCell& cell = cells[i];
+            const std::array<std::uint8_t, 12> components = CellEdgeComponents(cell, nullptr);
+            for (int piece = 0; piece < cell.components; ++piece) {
+                PieceCrossings crossings;
+                for (int edge = 0; edge < 12; ++edge)
+                    if (components[edge] == piece)
+                        AddEdgeCrossing(state, cell, edge, crossings);
+                missing += crossings.withoutTriangle;
+                vertices[cell.firstVertex + piece] =
+                    PlacePieceVertex(state, cell, crossings, sharpness);
+            }
+        }
+        withoutTriangle += missing;
+    });
+    return withoutTriangle;
+}
+
+// ---- Triangulating ---------------------------------------------------------------------
+
+// The four vertices round cell edge 4k of `cell`, in ring order; false when one is missing.
+bool QuadAroundEdge(const ContourState& state, const ActiveCell& cell, int k,
+    std::uint32_t quad[4])
+{
+    const int u = (k + 1) % 3;
+    const int w = (k + 2) % 3;
+    const int offsets[4][2] = {{0, 0}, {-1, 0}, {-1, -1}, {0, -1}};
+    const int edges[4] = {4 * k, 4 * k + 1, 4 * k + 3, 4 * k + 2};
+    for (int r = 0; r < 4; ++r) {
+        std::int64_t at[3];
+        CellCoordinates(cell, at);
+        at[u] += offsets[r][0];
+        at[w] += offsets[r][1];
+        const std::int64_t found = FindCell(state, at[0], at[1], at[2]);
+        if (found == kNoCell)
+            return false;
+        const ActiveCell& other = state.cells.cells[static_cast<std::size_t>(found)];
+        const std::uint8_t component = CellEdgeComponents(other, nullptr)[edges[r]];
+        if (component == kNoComponent || component >= other.components)
+            return false;
+        quad[r] = other.firstVertex + component;
+    }
+    return true;
+}
+
+// Writes the two triangles of the sign-changing edge 4k of `cell` into `slot`.
+bool TriangulateEdge(const ContourState& state, const ActiveCell& cell, int k,
+    const std::vector<ContourVertex>& vertices, std::uint32_t* slot)
+{
+    std::uint32_t ring[4];
+    if (!QuadAroundEdge(state, cell, k, ring))
+        return false;
+    const bool inside = (cell.mask & 1) != 0;
+    const std::uint32_t q[4] = {ring[0], inside ? ring[1] : ring[3], ring[2],
+        inside ? ring[3] : ring[1]};
+    Point3d quad[4];
+    for (int r = 0; r < 4; ++r) {
+        const Vec3 p = vertices[q[r]].position;
+        quad[r].x[0] = p.x;
+        quad[r].x[1] = p.y;
+        quad[r].x[2] = p.z;
+    }
+    const LineFamily& family = state.families[k];
+    std::int64_t at[3];
+    CellCoordinates(cell, at);
+    const std::uint64_t edgeLine =
+        static_cast<std::uint64_t>(at[family.c]) * family.rowLength + static_cast<std::uint64_t>(at[family.b]);
+    const EdgeCrossing crossing = FindEdgeCrossing(state, family, edgeLine,
+        static_cast<std::uint32_t>(at[k]), inside);
+    const bool useHeight = crossing.triangle != kNoTriangle;
+    const double crossU = CellToWorld(state, at[family.b], 0.0, family.b);
+    const double crossW = CellToWorld(state, at[family.c], 0.0, family.c);
+    const double height = state.grid.origin[k] + crossing.position * state.grid.step;
+    const bool along13 = SplitQuad(quad, k, inside ? 1 : -1, useHeight, crossU, crossW, height,
+        state.grid.cell);
+    const std::uint32_t triangles[6] = {q[0], q[1], along13 ? q[3] : q[2],
+        along13 ? q[1] : q[0], q[2], q[3]};
+    std::copy(triangles, triangles + 6, slot);
+    return true;
+}
+
+bool TriangulateCells(const ContourState& state, const std::vector<ContourVertex>& vertices,
+    std::vector<std::uint32_t>& triangles)
+{
+    const std::vector<ActiveCell>& cells = state.cells.cells;
+    std::atomic<bool> failed{false};
+    ParallelForBlocks(cells.size(), kCellBlock, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const ActiveCell& cell = cells[i];
+            std::uint64_t slot = cell.firstSlot;
+            for (int k = 0; k < 3; ++k) {
+                if (((cell.mask >> (1 << k)) & 1) == (cell.mask & 1))
+                    continue;
+                if (!TriangulateEdge(state, cell, k, vertices, triangles.data() + 6 * slot))
+                    failed = true;
+                ++slot;
+            }
+        }
+    });
+    return !failed;
+}
+
+// ---- The remesh ------------------------------------------------------------------------
+
+Vec3 Extents(const TriangleMesh& mesh)
+{
+    return mesh.boundsValid ? mesh.boundsMax - mesh.boundsMin : Vec3{};
+}
+
+std::array<float, 3> ToArray(Vec3 v) { return {v.x, v.y, v.z}; }
+
+bool RelayContourProgress(StageTimer& timer, const ProgressCallback& progress,
+    const std::string& stage)
+{
+    RecordStageTime(timer, stage);
+    return progress ? progress(stage, -1.0f) : true;
+}
+
+Vec3 ClampIntoBox(Vec3 p, Vec3 low, Vec3 high)
+{
+    return {std::clamp(p.x, low.x, high.x), std::clamp(p.y, low.y, high.y),
+        std::clamp(p.z, low.z, high.z)};
+}
+
+float Length(Vec3 v) { return std::sqrt(Dot(v, v)); }
+
+// Moves one vertex onto the input surface (or only measures its distance) and returns the
+// distance recorded for the deviation.
+float ProjectVertex(const AabbTree& tree, const TriangleMesh& source, ContourVertex& vertex,
+    bool preserveVolume, float cell)
+{
+    const Vec3 p = vertex.position;
+    // Contour vertices lie within a cell or so of the surface; the bounded search prunes the
+    // tree far sooner, and the rare vertex beyond it is measured without a bound.
+    NearestHit nearest = tree.Nearest(source, p, {}, {}, 2.0f * cell);
+    if (!nearest.found)
+        nearest = tree.Nearest(source, p, {}, {}, kNoDistanceLimit);
+    if (!nearest.found || !preserveVolume || nearest.distance > 2.0f * cell)
+        return nearest.found ? nearest.distance : 0.0f;
+    NearestHit hit = nearest;
+    const Vec3 vn = vertex.normal;
+    const bool hasNormal = vn.x != 0.0f || vn.y != 0.0f || vn.z != 0.0f;
+    if (hasNormal && Dot(source.FaceNormal(static_cast<std::uint64_t>(hit.triangle)), vn) <= 0.0f) {
+        const auto facingAway = [&](std::uint32_t t) { return Dot(source.FaceNormal(t), vn) <= 0.0f; };
+        hit = tree.Nearest(source, p, {}, facingAway, 2.0f * cell);
+        if (!hit.found)
+            return nearest.distance;
+    }
+    const Vec3 n = source.FaceNormal(static_cast<std::uint64_t>(hit.triangle));
+    const Vec3 corner = source.vertices[source.indices[3 * static_cast<std::size_t>(hit.triangle)]].position;
+    const Vec3 onPlane = p - n * Dot(p - corner, n);
+    const Vec3 target = Length(onPlane - hit.point) <= 0.5f * cell ? onPlane : hit.point;
+    vertex.position = ClampIntoBox(target, vertex.boxMin, vertex.boxMax);
+    const float offset = Length(vertex.position - target);
+    if (offset > 2e-5f)
+        return tree.Nearest(source, vertex.position, {}, {}, kNoDistanceLimit).distance;
+    return offset;
+}
+
+float ProjectOntoOriginal(const TriangleMesh& source, std::vector<ContourVertex>& vertices,
+    bool preserveVolume, float cell)
+{
+    AabbTree tree;
+    tree.Build(source);
+    std::vector<float> distances(vertices.size(), 0.0f);
+    ParallelFor(vertices.size(), [&](std::size_t i) {
+        distances[i] = ProjectVertex(tree, source, vertices[i], preserveVolume, cell);
+    }, kVertexBlock);
+    float largest = 0.0f;
+    for (float d : distances)
+        largest = std::max(largest, d);
+    return largest;
+}
+
+TriangleMesh BuildResultMesh(const std::vector<ContourVertex>& vertices,
+    std::vector<std::uint32_t>&& triangles)
+{
+    TriangleMesh result;
+    result.vertices.resize(vertices.size());
+    for (std::size_t i = 0; i < vertices.size(); ++i)
+        result.vertices[i].position = vertices[i].position;
+    result.indices = std::move(triangles);
+    result.ComputeBounds();
+    return result;
+}
+
+void DropCrumbs(TriangleMesh& result, const TriangleMesh& source, const RemeshSettings& settings,
+    RemeshReport& report)
+{
+    report.sourceBodies = CountBodies(source);
+    const std::uint64_t keep = std::max<std::uint64_t>(1, report.sourceBodies);
+    if (CountMeshPieces(result) > keep) {
+        std::uint64_t removedTriangles = 0;
+        report.strayBodiesRemoved = RemoveCrumbs(result, keep, &removedTriangles, 0.0f, nullptr);
+        report.strayBodyTriangles = removedTriangles;
+    }
+    if (settings.dualContouring.removeDisconnected)
+        RemoveSmallBodies(result, settings.dualContouring.disconnectedThreshold);
+}
+
+void MeasureBefore(const TriangleMesh& mesh, RemeshReport& report)
+{
+    report.contour = true;
+    report.trianglesBefore = mesh.indices.size() / 3;
+    report.verticesBefore = mesh.vertices.size();
+    report.sizeBefore = ToArray(Extents(mesh));
+    report.qualityBefore = MeasureMeshQuality(mesh);
+}
+
+void MeasureAfter(const TriangleMesh& mesh, float deviation, RemeshReport& report)
+{
+    report.trianglesAfter = mesh.indices.size() / 3;
+    report.verticesAfter = mesh.vertices.size();
+    report.sizeAfter = ToArray(Extents(mesh));
+    report.qualityAfter = MeasureMeshQuality(mesh);
+    report.deviationMillimetres = deviation;
+}
+
+std::uint64_t SaturatingAdd(std::uint64_t a, double b)
+{
+    const double sum = static_cast<double>(a) + b;
+    return sum >= 1.8e19 ? std::numeric_limits<std::uint64_t>::max()
+                         : static_cast<std::uint64_t>(sum);
+}
+
+}  // namespace
+
+ContourGrid SetUpContourGrid(Vec3 boundsMin, Vec3 boundsMax, bool boundsValid, double cell)
+{
+    ContourGrid grid;
+    grid.cell = cell;
+    const double low[3] = {boundsMin.x, boundsMin.y, boundsMin.z};
+    const double high[3] = {boundsMax.x, boundsMax.y, boundsMax.z};
+    double largest = 0.0;
+    for (int k = 0; k < 3; ++k)
+        largest = std::max({largest, std::fabs(low[k]), std::fabs(high[k])});
+    const double s = boundsValid ? std::max(1e-6, 1e-6 * largest) : 0.0;
+    grid.margin = std::clamp(4.0 * s / cell, 1.0 / 1024.0, 0.0625);
+    for (int k = 0; k < 2; ++k) {
+        grid.count[k] = static_cast<std::int32_t>(std::ceil((high[k] - low[k]) / cell)) + 3;
+        grid.origin[k] = (low[k] + high[k]) / 2.0 - grid.count[k] * cell / 2.0;
+    }
+    grid.count[2] = static_cast<std::int32_t>(std::ceil((high[2] - low[2]) / cell + 1.5)) + 2;
+    grid.origin[2] = low[2] - 1.5 * cell;
+    const std::int32_t n = std::max({grid.count[0], grid.count[1], grid.count[2]}) + 2;
+    int bits = 1;
+    while ((std::int64_t{1} << bits) < n)
+        ++bits;
+    grid.latticeBits = std::min(30 - bits, 26);
+    grid.step = cell / static_cast<double>(std::int64_t{1} << grid.latticeBits);
+    return grid;
+}
+
+std::uint64_t EstimateContourBytes(const TriangleMesh& mesh, const ContourGrid& grid)
+{
+    const double n[3] = {static_cast<double>(grid.count[0]) + 1.0,
+        static_cast<double>(grid.count[1]) + 1.0, static_cast<double>(grid.count[2]) + 1.0};
+    // offsets, open flags and the counting copy of the offsets, per line; column starts
+    const double lines = n[1] * n[2] + n[2] * n[0] + n[0] * n[1];
+    double bytes = lines * 13.0 + n[0] * n[1] * 4.0;
+    double projected = 0.0;
+    double area = 0.0;
+    const std::size_t triangles = mesh.indices.size() / 3;
+    for (std::size_t t = 0; t < triangles; ++t) {
+        const Vec3 a = mesh.vertices[mesh.indices[3 * t]].position;
+        const Vec3 c = Cross(mesh.vertices[mesh.indices[3 * t + 1]].position - a,
+            mesh.vertices[mesh.indices[3 * t + 2]].position - a);
+        projected += 0.5 * (std::fabs(c.x) + std::fabs(c.y) + std::fabs(c.z));
+        area += 0.5 * std::sqrt(double(c.x) * c.x + double(c.y) * c.y + double(c.z) * c.z);
+    }
+    const double cellArea = grid.cell * grid.cell;
+    // Crossings are held twice while they are grouped (16 bytes each); a cell of surface
+    // holds its record, a vertex, a result vertex and about two triangles with their copy.
+    bytes += projected / cellArea * 32.0;
+    bytes += 3.0 * area / cellArea * 150.0;
+    bytes += static_cast<double>(mesh.vertices.size()) * 24.0;
+    return SaturatingAdd(0, bytes);
+}
+
+bool ContourMesh(const TriangleMesh& mesh, const ContourGrid& grid, double sharpness,
+    const ContourStageCallback& stage, ContourResult& result)
+{
+    const auto ask = [&](const char* name) { return stage ? stage(name) : true; };
+    result = ContourResult{};
+    ContourState state;
+    state.mesh = &mesh;
+    state.grid = grid;
+    state.cellUnits = std::int64_t{1} << grid.latticeBits;
+    if (!ask("Reading the surface"))
+        return false;
+    ReadSurface(state);
+    RepairOpenZLines(state);
+    for (const LineFamily& family : state.families) {
+        result.openLines += family.openLines;
+        result.thinPlaces += family.thinPlaces;
+    }
+    if (!ask("Contouring"))
+        return false;
+    FindActiveCells(state);
+    ResolveFaceFlips(state);
+    std::uint64_t slots = 0;
+    result.vertices.resize(NumberCells(state, slots));
+    result.crossingsWithoutTriangle = PlaceCellVertices(state, sharpness, result.vertices);
+    if (!ask("Triangulating"))
+        return false;
+    result.triangles.assign(6 * slots, 0);
+    result.failed = !TriangulateCells(state, result.vertices, result.triangles);
+    return true;
+}
+
+std::uint64_t CountMeshPieces(const TriangleMesh& mesh)
+{
+    std::vector<std::uint32_t> parent(mesh.vertices.size());
+    std::iota(parent.begin(), parent.end(), 0u);
+    const auto find = [&](std::uint32_t v) {
+        while (parent[v] != v) {
+            parent[v] = parent[parent[v]];
+            v = parent[v];
+        }
+        return v;
+    };
+    std::uint64_t unions = 0;
+    for (std::size_t i = 0; i + 2 < mesh.indices.size(); i += 3) {
+        for (int k = 1; k < 3; ++k) {
+            const std::uint32_t a = mesh.indices[i];
+            const std::uint32_t b = mesh.indices[i + k];
+            if (a >= parent.size() || b >= parent.size())
+                continue;
+            const std::uint32_t ra = find(a);
+            const std::uint32_t rb = find(b);
+            if (ra != rb) {
+                parent[std::max(ra, rb)] = std::min(ra, rb);
+                ++unions;
+            }
+        }
+    }
+    return mesh.vertices.size() - unions;
+}
+
+void RemoveSmallBodies(TriangleMesh& mesh, float threshold)
+{
+    if (!mesh.IsConsistent() || mesh.indices.empty())
+        return;
+    std::vector<std::uint32_t> parent(mesh.vertices.size());
+    std::iota(parent.begin(), parent.end(), 0u);
+    const auto find = [&](std::uint32_t v) {
+        while (parent[v] != v) {
+            parent[v] = parent[parent[v]];
+            v = parent[v];
+        }
+        return v;
+    };
+    const std::size_t triangles = mesh.indices.size() / 3;
+    for (std::size_t t = 0; t < triangles; ++t)
+        for (int k = 1; k < 3; ++k) {
+            const std::uint32_t ra = find(mesh.indices[3 * t]);
+            const std::uint32_t rb = find(mesh.indices[3 * t + k]);
+            if (ra != rb)
+                parent[std::max(ra, rb)] = std::min(ra, rb);
+        }
+    std::vector<double> volume(mesh.vertices.size(), 0.0);
+    for (std::size_t t = 0; t < triangles; ++t) {
+        const Vec3 a = mesh.vertices[mesh.indices[3 * t]].position;
+        const Vec3 b = mesh.vertices[mesh.indices[3 * t + 1]].position;
+        const Vec3 c = mesh.vertices[mesh.indices[3 * t + 2]].position;
+        const double triple = double(a.x) * (double(b.y) * c.z - double(b.z) * c.y)
+            - double(a.y) * (double(b.x) * c.z - double(b.z) * c.x)
+            + double(a.z) * (double(b.x) * c.y - double(b.y) * c.x);
+        volume[find(mesh.indices[3 * t])] += triple / 6.0;
+    }
+    double largest = 0.0;
+    for (double v : volume)
+        largest = std::max(largest, std::fabs(v));
+    const double limit = std::clamp(static_cast<double>(threshold), 0.0, 1.0) * largest;
+    std::vector<std::uint32_t> kept;
+    kept.reserve(mesh.indices.size());
+    for (std::size_t t = 0; t < triangles; ++t)
+        if (!(std::fabs(volume[find(mesh.indices[3 * t])]) < limit))
+            kept.insert(kept.end(), mesh.indices.begin() + 3 * t, mesh.indices.begin() + 3 * t + 3);
+    if (kept.size() == mesh.indices.size())
+        return;
+    mesh.indices = std::move(kept);
+    RemoveUnusedVertices(mesh);
+}
+
+RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
+    const ProgressCallback& progress)
+{
+    RemeshReport report;
+    MeasureBefore(mesh, report);
+    if (!mesh.IsConsistent() || mesh.indices.empty())
+        return report;
+    TriangleMesh source = mesh;
+    source.ComputeBounds();
+    bool capped = false;
+    const float cell = ContourCellSize(source, settings, &capped);
+    const Vec3 extent = source.boundsMax - source.boundsMin;
+    // Coordinates or a cell so large (or not numbers) that no grid can be laid: nothing to do.
+    if (!std::isfinite(cell) || !std::isfinite(extent.x) || !std::isfinite(extent.y)
+        || !std::isfinite(extent.z))
+        return report;
+    report.cellMillimetres = cell;
+    report.cellCapped = capped;
+    const ContourGrid grid =
+        SetUpContourGrid(source.boundsMin, source.boundsMax, source.boundsValid, cell);
+    report.gridExtentMillimetres = static_cast<float>(
+        std::max({grid.count[0], grid.count[1], grid.count[2]}) * grid.cell);
+
+    // Refused before anything large is allocated: past the available memory the kernel ends
+    // the process instead of failing an allocation.
+    report.estimatedGridBytes = EstimateContourBytes(source, grid);
+    const std::uint64_t available = platform::AvailableMemoryBytes();
+    if (available != 0 && report.estimatedGridBytes > available) {
+        report.failed = true;
+        report.failure = RemeshFailure::gridTooLarge;
+        return report;
+    }
+
+    StageTimer timer(report);
+    const ContourStageCallback stage = [&](const std::string& name) {
+        return RelayContourProgress(timer, progress, name);
+    };
+    ContourResult contour;
+    const bool finished = ContourMesh(source, grid, settings.dualContouring.sharpness, stage, contour);
+    report.openGridLines = contour.openLines;
+    report.thinPlaces = contour.thinPlaces;
+    report.crossingsWithoutTriangle = contour.crossingsWithoutTriangle;
+    if (!finished || contour.failed) {
+        report.cancelled = !finished;
+        report.failed = finished;
+        report.failure = finished ? RemeshFailure::contourIncomplete : RemeshFailure::none;
+        RecordStageTime(timer, "");
+        return report;
+    }
+    if (contour.triangles.empty()) {
+        RecordStageTime(timer, "");
+        return report;
+    }
+    const bool preserve = settings.dualContouring.preserveVolume;
+    if (!stage(preserve ? "Projecting onto the original" : "Measuring deviation")) {
+        report.cancelled = true;
+        RecordStageTime(timer, "");
+        return report;
+    }
+    const float deviation = ProjectOntoOriginal(source, contour.vertices, preserve, cell);
+    (void)stage("Rebuilding");  // past the point of stopping: the answer is not used
+    TriangleMesh result = BuildResultMesh(contour.vertices, std::move(contour.triangles));
+    std::vector<ContourVertex>().swap(contour.vertices);
+    RecordStageTime(timer, "Dropping crumbs");
+    DropCrumbs(result, source, settings, report);
+    RecordStageTime(timer, "Normals");
+    result.ComputeBounds();
+    result.ComputeVertexNormals();
+    RecordStageTime(timer, "Measuring the triangles");
+    MeasureAfter(result, deviation, report);
+    RecordStageTime(timer, "");
+    mesh = std::move(result);
+    return report;
+}
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,305 @@
+#include "engine/remesh/remesh_settings.h"
+
+#include "engine/mesh/parallel_loop.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace grainforge::mesh {
+namespace {
+
+constexpr float kSmallestCell = 0.0001f;
+// Cells across the longest side at most; a little below 4096 to leave the grid's margins.
+constexpr float kMostCellsAcross = 4088.0f;
+// Contour triangles per cell area of surface in the estimate. Measured against the contour: a
+// face lying in the grid gets 2 (the estimate is 8% high there), a sphere about 3 (28% low).
+constexpr double kContourTrianglesPerCellArea = 2.16;
+
+struct MethodName {
+    RemeshMethod method;
+    const char* name;
+};
+
+constexpr MethodName kMethodNames[] = {
+    {RemeshMethod::isotropic, "isotropic"},
+    {RemeshMethod::dualContouring, "dualContouring"},
+    {RemeshMethod::contour, "contour"},
+};
+
+std::string Fixed(double value, int decimals)
+{
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
+        std::chars_format::fixed, decimals);
+    if (result.ec != std::errc())
+        return "?";
+    return std::string(buffer, result.ptr);
+}
+
+float Distance(Vec3 a, Vec3 b)
+{
+    const Vec3 d = b - a;
+    return std::sqrt(Dot(d, d));
+}
+
+}  // namespace
+
+bool RemeshSettingsEquals(const RemeshSettings& a, const RemeshSettings& b)
+{
+    const DualContouringSettings& p = a.dualContouring;
+    const DualContouringSettings& q = b.dualContouring;
+    return a.method == b.method && p.sharpness == q.sharpness
+        && p.preserveVolume == q.preserveVolume && p.removeDisconnected == q.removeDisconnected
+        && p.disconnectedThreshold == q.disconnectedThreshold && p.manifold == q.manifold
+        && a.targetEdgeMillimetres == b.targetEdgeMillimetres && a.rounds == b.rounds
+        && a.featureAngleDegrees == b.featureAngleDegrees && a.relaxation == b.relaxation
+        && a.projectToOriginal == b.projectToOriginal;
+}
+
+void RemeshSettingsToJson(const JsonNode& node, const RemeshSettings& settings)
+{
+    const char* name = nullptr;
+    for (const MethodName& entry : kMethodNames)
+        if (entry.method == settings.method)
+            name = entry.name;
+    if (name != nullptr)
+        node.PutString("method", name);
+    else
+        node.PutInt("method", static_cast<std::int32_t>(settings.method));
+    SetJsonPathFloat(node, "targetEdgeMillimetres", settings.targetEdgeMillimetres);
+    SetJsonPathInteger(node, "rounds", settings.rounds);
+    SetJsonPathFloat(node, "featureAngleDegrees", settings.featureAngleDegrees);
+    SetJsonPathFloat(node, "relaxation", settings.relaxation);
+    SetJsonPathBool(node, "projectToOriginal", settings.projectToOriginal);
+    const DualContouringSettings& dc = settings.dualContouring;
+    SetJsonPathFloat(node, "dualContouring.sharpness", dc.sharpness);
+    SetJsonPathBool(node, "dualContouring.preserveVolume", dc.preserveVolume);
+    SetJsonPathBool(node, "dualContouring.removeDisconnected", dc.removeDisconnected);
+    SetJsonPathFloat(node, "dualContouring.disconnectedThreshold", dc.disconnectedThreshold);
+    SetJsonPathBool(node, "dualContouring.manifold", dc.manifold);
+}
+
+void RemeshSettingsFromJson(const JsonView& node, RemeshSettings& settings)
+{
+    std::string name;
+    if (node.FindMember("method").TakeString(name)) {
+        for (const MethodName& entry : kMethodNames)
+            if (name == entry.name)
+                settings.method = entry.method;
+    }
+    if (settings.method == RemeshMethod::dualContouring)
+        settings.method = RemeshMethod::contour;
+    GetJsonPathFloat(node, "targetEdgeMillimetres", settings.targetEdgeMillimetres);
+    GetJsonPathInt32(node, "rounds", settings.rounds);
+    GetJsonPathFloat(node, "featureAngleDegrees", settings.featureAngleDegrees);
+    GetJsonPathFloat(node, "relaxation", settings.relaxation);
+    GetJsonPathBool(node, "projectToOriginal", settings.projectToOriginal);
+    DualContouringSettings& dc = settings.dualContouring;
+    GetJsonPathFloat(node, "dualContouring.sharpness", dc.sharpness);
+    GetJsonPathBool(node, "dualContouring.preserveVolume", dc.preserveVolume);
+    GetJsonPathBool(node, "dualContouring.removeDisconnected", dc.removeDisconnected);
+    GetJsonPathFloat(node, "dualContouring.disconnectedThreshold", dc.disconnectedThreshold);
+    GetJsonPathBool(node, "dualContouring.manifold", dc.manifold);
+}
+
+float ContourCellSize(const TriangleMesh& mesh, const RemeshSettings& settings, bool* capped)
+{
+    // Written so that a target that is not a number also gives the smallest cell.
+    float cell = settings.targetEdgeMillimetres > kSmallestCell ? settings.targetEdgeMillimetres
+                                                                : kSmallestCell;
+    if (capped != nullptr)
+        *capped = false;
+    if (!mesh.boundsValid)
+        return cell;
+    const Vec3 size = mesh.boundsMax - mesh.boundsMin;
+    const float finest = std::max({size.x, size.y, size.z}) / kMostCellsAcross;
+    if (finest > cell) {
+        cell = finest;
+        if (capped != nullptr)
+            *capped = true;
+    }
+    return cell;
+}
+
+RemeshEstimate EstimateRemeshResult(const TriangleMesh& mesh, const RemeshSettings& settings)
+{
+    RemeshEstimate estimate;
+    estimate.meshTriangles = mesh.indices.size() / 3;
+    if (!mesh.IsConsistent())
+        return estimate;
+    double area = 0.0;
+    for (std::size_t t = 0; t < estimate.meshTriangles; ++t) {
+        const Vec3 a = mesh.vertices[mesh.indices[3 * t]].position;
+        const Vec3 b = mesh.vertices[mesh.indices[3 * t + 1]].position;
+        const Vec3 c = mesh.vertices[mesh.indices[3 * t + 2]].position;
+        area += 0.5 * static_cast<double>(std::sqrt(Dot(Cross(b - a, c - a), Cross(b - a, c - a))));
+    }
+    estimate.countedTriangles = estimate.meshTriangles;
+    estimate.areaSquareMillimetres = area;
+    double perTriangle = 0.0;
+    if (settings.method == RemeshMethod::isotropic) {
+        const double edge = std::max(0.0001, static_cast<double>(settings.targetEdgeMillimetres));
+        perTriangle = std::sqrt(3.0) / 4.0 * edge * edge;
+    } else {
+        bool capped = false;
+        const double cell = std::max(kSmallestCell, ContourCellSize(mesh, settings, &capped));
+        perTriangle = cell * cell / kContourTrianglesPerCellArea;
+        if (capped)
+            estimate.cappedCellMillimetres = static_cast<float>(cell);
+    }
+    const double count = area / perTriangle;
+    estimate.estimatedTriangles = count >= 1.8e19 ? std::numeric_limits<std::uint64_t>::max()
+                                                  : static_cast<std::uint64_t>(count);
+    estimate.totalTriangles =
+        estimate.meshTriangles - estimate.countedTriangles + estimate.estimatedTriangles;
+    return estimate;
+}
+
+void RecordStageTime(StageTimer& timer, const std::string& name)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (!timer.current.empty()) {
+        const double ms =
+            static_cast<double>(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(now - timer.mark).count())
+            / 1e6;
+        std::vector<StageTime>& times = timer.report->stageTimes;
+        auto found = std::find_if(times.begin(), times.end(),
+            [&](const StageTime& entry) { return entry.name == timer.current; });
+        if (found != times.end())
+            found->milliseconds += ms;
+        else
+            times.push_back({timer.current, ms});
+    }
+    timer.current = name;
+    timer.mark = now;
+}
+
+double PercentileOfSorted(const std::vector<float>& sortedValues, double fraction)
+{
+    if (sortedValues.empty())
+        return 0.0;
+    const std::size_t n = sortedValues.size();
+    const double position = static_cast<double>(n - 1) * fraction;
+    const std::size_t i = static_cast<std::size_t>(position);
+    const double low = sortedValues[i];
+    const double high = sortedValues[std::min(i + 1, n - 1)];
+    return low + (high - low) * (position - static_cast<double>(i));
+}
+
+MeshQuality MeasureMeshQuality(const TriangleMesh& mesh)
+{
+    MeshQuality quality;
+    if (!mesh.IsConsistent())
+        return quality;
+    const std::size_t triangles = mesh.indices.size() / 3;
+    quality.triangles = triangles;
+    std::vector<EdgeKey> keys(3 * triangles);
+    std::vector<float> aspects(triangles, -1.0f);
+    ParallelFor(triangles, [&](std::size_t t) {
+        float lengths[3];
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t a = mesh.indices[3 * t + k];
+            const std::uint32_t b = mesh.indices[3 * t + (k + 1) % 3];
+            lengths[k] = Distance(mesh.vertices[a].position, mesh.vertices[b].position);
+            keys[3 * t + k] = MakeEdgeKey(a, b);
+        }
+        const float shortest = std::min({lengths[0], lengths[1], lengths[2]});
+        const float longest = std::max({lengths[0], lengths[1], lengths[2]});
+        if (shortest > 0.0f)
+            aspects[t] = longest / shortest;
+    });
+    // Every record of a key has the same length (the same two corners), so the keys alone are
+    // sorted and each distinct key's length is measured once.
+    ParallelSort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    std::vector<float> lengths(keys.size());
+    ParallelFor(keys.size(), [&](std::size_t i) {
+        lengths[i] = Distance(mesh.vertices[keys[i] >> 32].position,
+            mesh.vertices[keys[i] & 0xffffffffu].position);
+    });
+    quality.edges = lengths.size();
+    std::erase_if(aspects, [](float a) { return a < 0.0f; });
+    ParallelSort(lengths.begin(), lengths.end());
+    ParallelSort(aspects.begin(), aspects.end());
+    if (!lengths.empty()) {
+        quality.edgeMin = lengths.front();
+        quality.edgeMax = lengths.back();
+        quality.edgeP1 = static_cast<float>(PercentileOfSorted(lengths, 0.01));
+        quality.edgeMedian = static_cast<float>(PercentileOfSorted(lengths, 0.5));
+        quality.edgeP99 = static_cast<float>(PercentileOfSorted(lengths, 0.99));
+    }
+    if (!aspects.empty()) {
+        quality.aspectMedian = static_cast<float>(PercentileOfSorted(aspects, 0.5));
+        quality.aspectWorst = aspects.back();
+        const auto over = std::count_if(aspects.begin(), aspects.end(),
+            [](float a) { return a > 10.0f; });
+        quality.shareOver10 = static_cast<double>(over) / static_cast<double>(aspects.size());
+    }
+    return quality;
+}
+
+std::string FormatMeshQuality(const MeshQuality& q)
+{
+    return std::to_string(q.triangles) + " triangles, edges " + Fixed(q.edgeMin, 4) + " / "
+        + Fixed(q.edgeP1, 4) + " / " + Fixed(q.edgeMedian, 4) + " / " + Fixed(q.edgeP99, 4)
+        + " / " + Fixed(q.edgeMax, 4) + " mm (min, 1%, median, 99%, max), aspect median "
+        + Fixed(q.aspectMedian, 2) + ", worst " + Fixed(q.aspectWorst, 2) + ", over 10:1 "
+        + Fixed(q.shareOver10 * 100.0, 2) + "%";
+}
+
+std::string RemeshFailureText(RemeshFailure failure)
+{
+    switch (failure) {
+    case RemeshFailure::none:
+        return {};
+    case RemeshFailure::contourIncomplete:
+        return "the contour grid was incomplete (a surface quad lacked a cell vertex); "
+               "the part is unchanged";
+    case RemeshFailure::gridTooLarge:
+        return "the contour grid at this cell size needs more memory than is available; "
+               "the part is unchanged (choose a larger edge length)";
+    }
+    return {};
+}
+
+std::string FormatRemeshReport(const RemeshReport& r)
+{
+    if (r.failed)
+        return "Remesh failed: " + RemeshFailureText(r.failure);
+    std::string text = r.cancelled ? "Remesh cancelled: " : "Remesh: ";
+    text += std::to_string(r.trianglesBefore) + " -> " + std::to_string(r.trianglesAfter);
+    if (r.contour) {
+        text += " triangles by dual contouring, cell " + Fixed(r.cellMillimetres, 4) + " mm";
+        if (r.cellCapped)
+            text += " (the finest this part's size allows)";
+        if (r.strayBodiesRemoved != 0)
+            text += ", " + std::to_string(r.strayBodiesRemoved)
+                + " stray bodies the part did not have removed ("
+                + std::to_string(r.strayBodyTriangles) + " triangles)";
+        if (r.thinPlaces != 0)
+            text += ", " + std::to_string(r.thinPlaces) + " places thinner than the cell";
+        if (r.openGridLines != 0)
+            text += ", the part is open (" + std::to_string(r.openGridLines)
+                + " grid lines through a hole)";
+        text += "\n";
+    } else {
+        text += " triangles, " + std::to_string(r.splits) + " splits, "
+            + std::to_string(r.collapses) + " collapses, " + std::to_string(r.flips)
+            + " flips\n";
+    }
+    text += "  deviation from the original surface: " + Fixed(r.deviationMillimetres, 4)
+        + " mm\n";
+    text += "  before: " + FormatMeshQuality(r.qualityBefore) + "\n";
+    text += "  after:  " + FormatMeshQuality(r.qualityAfter);
+    if (!r.stageTimes.empty()) {
+        text += "\n  time:";
+        for (const StageTime& stage : r.stageTimes)
+            text += " " + stage.name + " " + Fixed(stage.milliseconds, 0) + " ms;";
+    }
+    return text;
+}
+
+}  // namespace grainforge::mesh

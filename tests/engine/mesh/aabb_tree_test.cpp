@@ -1,0 +1,437 @@
+#include "engine/mesh/aabb_tree.h"
+
+#include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/validation_shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace grainforge::mesh {
+namespace {
+
+Vec3d Widened(Vec3 v) { return {v.x, v.y, v.z}; }
+
+Vec3 CornerOf(const TriangleMesh& mesh, std::size_t t, int k) { return mesh.vertices[mesh.indices[3 * t + k]].position; }
+
+double DistanceSquared(Vec3d a, Vec3d b)
+{
+    return (a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z);
+}
+
+double TriangleDistanceSquared(const TriangleMesh& mesh, std::size_t t, Vec3 point)
+{
+    const Vec3d p = Widened(point);
+    return DistanceSquared(p, ClosestPointOnTriangle(p, Widened(CornerOf(mesh, t, 0)), Widened(CornerOf(mesh, t, 1)),
+                                  Widened(CornerOf(mesh, t, 2))));
+}
+
+// Smallest squared distance over the triangles `keep` accepts; infinity when none.
+template <class Keep>
+double BruteNearestSquared(const TriangleMesh& mesh, Vec3 point, Keep keep)
+{
+    double best = std::numeric_limits<double>::infinity();
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t)
+        if (keep(t))
+            best = std::min(best, TriangleDistanceSquared(mesh, t, point));
+    return best;
+}
+
+AabbTree BuildTree(const TriangleMesh& mesh)
+{
+    AabbTree tree;
+    tree.Build(mesh);
+    return tree;
+}
+
+// Walks the tree from the root; checks that children follow the depth-first layout, every node
+// is reached once, leaves own disjoint runs covering every position, and boxes hold their
+// triangles. Returns the number of nodes reached.
+std::uint64_t CheckStructure(const AabbTree& tree, const TriangleMesh& mesh)
+{
+    std::vector<int> reached(tree.nodes.size(), 0);
+    std::vector<int> owned(tree.order.size(), 0);
+    std::uint32_t deepest = 0;
+    struct Item {
+        std::uint32_t node, depth, end;  // end: first node index after the subtree's range
+    };
+    std::vector<Item> stack{{0, 0, static_cast<std::uint32_t>(tree.nodes.size())}};
+    std::uint64_t count = 0;
+    while (!stack.empty()) {
+        const Item item = stack.back();
+        stack.pop_back();
+        EXPECT_LT(item.node, item.end);
+        if (item.node >= tree.nodes.size())
+            break;
+        ++reached[item.node];
+        ++count;
+        const AabbNode& node = tree.nodes[item.node];
+        deepest = std::max(deepest, item.depth);
+        if (node.count == 0) {
+            EXPECT_GT(node.right, item.node + 1);
+            EXPECT_LT(node.right, item.end);
+            stack.push_back({item.node + 1, item.depth + 1, node.right});
+            stack.push_back({node.right, item.depth + 1, item.end});
+            continue;
+        }
+        EXPECT_LE(node.count, 8u);
+        for (std::uint32_t p = node.first; p < node.first + node.count; ++p) {
+            ++owned[p];
+            for (int k = 0; k < 3; ++k) {
+                const Vec3 c = CornerOf(mesh, tree.order[p], k);
+                EXPECT_TRUE(c.x >= node.boxMin.x && c.x <= node.boxMax.x && c.y >= node.boxMin.y
+                    && c.y <= node.boxMax.y && c.z >= node.boxMin.z && c.z <= node.boxMax.z);
+            }
+        }
+    }
+    for (int r : reached)
+        EXPECT_EQ(r, 1);
+    for (int o : owned)
+        EXPECT_EQ(o, 1);
+    std::vector<int> seen(tree.order.size(), 0);
+    for (std::uint32_t t : tree.order)
+        ++seen.at(t);
+    for (int s : seen)
+        EXPECT_EQ(s, 1);
+    EXPECT_EQ(tree.levels, deepest + 1);
+    return count;
+}
+
+TEST(AabbTree, NodeCountsOfSmallMeshes)
+{
+    EXPECT_EQ(AabbTree::EstimateNodeCount(8, 0), 1u);
+    EXPECT_EQ(AabbTree::EstimateNodeCount(9, 0), 3u);
+    EXPECT_EQ(AabbTree::EstimateNodeCount(1000, 64), 1u);
+
+    const TriangleMesh eight = test::MakeRandomTriangles(1, 8, 10, 1);
+    const AabbTree leaf = BuildTree(eight);
+    ASSERT_EQ(leaf.nodes.size(), 1u);
+    EXPECT_EQ(leaf.nodes[0].count, 8u);
+    EXPECT_EQ(leaf.levels, 1u);
+    EXPECT_TRUE(leaf.centroids.empty());
+
+    const TriangleMesh nine = test::MakeRandomTriangles(2, 9, 10, 1);
+    const AabbTree tree = BuildTree(nine);
+    ASSERT_EQ(tree.nodes.size(), 3u);
+    EXPECT_EQ(tree.levels, 2u);
+    EXPECT_EQ(tree.nodes[0].count, 0u);
+    EXPECT_EQ(tree.nodes[0].right, 2u);
+    EXPECT_EQ(tree.nodes[1].count, 4u);  // the left child takes the smaller half
+    EXPECT_EQ(tree.nodes[2].count, 5u);
+}
+
+// The node array is sized by the estimate before any node is written, so the estimate must be
+// exactly the number of nodes the split writes, including the halves built on other threads.
+TEST(AabbTree, EstimateEqualsTheNodesWrittenForManySizes)
+{
+    std::mt19937 random(5);
+    std::vector<std::uint32_t> sizes;
+    for (std::uint32_t n = 1; n <= 70; ++n)
+        sizes.push_back(n);
+    std::uniform_int_distribution<std::uint32_t> pick(71, 1000000);
+    for (int k = 0; k < 5; ++k)
+        sizes.push_back(pick(random));
+    sizes.push_back(131072);  // the smallest range whose left half is built asynchronously
+    sizes.push_back(1000000);
+    for (std::uint32_t n : sizes) {
+        SCOPED_TRACE(n);
+        const TriangleMesh mesh = test::MakeRandomTriangles(n, n, 100, 0.5f);
+        const AabbTree tree = BuildTree(mesh);
+        const std::uint64_t expected = n < 9 ? 1 : 1 + AabbTree::EstimateNodeCount(n - n / 2, 1)
+                + AabbTree::EstimateNodeCount(n / 2, 1);
+        EXPECT_EQ(expected, AabbTree::EstimateNodeCount(n, 0));
+        ASSERT_EQ(tree.nodes.size(), expected);
+        EXPECT_EQ(CheckStructure(tree, mesh), expected);
+    }
+}
+
+TEST(AabbTree, NearestMatchesBruteForceOnRandomQueries)
+{
+    const TriangleMesh mesh = test::MakeRandomTriangles(4, 3000, 50, 2);
+    const AabbTree tree = BuildTree(mesh);
+    std::mt19937 random(9);
+    std::uniform_real_distribution<float> coordinate(-10, 60);
+    std::uniform_real_distribution<float> reach(0.1f, 5.0f);
+    auto all = [](std::size_t) { return true; };
+    auto odd = [](std::size_t t) { return t % 2 == 1; };
+    for (int query = 0; query < 3000; ++query) {
+        const Vec3 p{coordinate(random), coordinate(random), coordinate(random)};
+        const bool limited = query % 3 == 0;
+        const float maximum = limited ? reach(random) : kNoDistanceLimit;
+        const bool filtered = query % 2 == 0;
+        auto rejectEven = [](std::uint32_t t) { return t % 2 == 0; };
+        const NearestHit hit = filtered ? tree.Nearest(mesh, p, {}, rejectEven, maximum)
+                                        : tree.Nearest(mesh, p, {}, {}, maximum);
+        const double best = filtered ? BruteNearestSquared(mesh, p, odd) : BruteNearestSquared(mesh, p, all);
+        const bool expectFound = !limited || best < static_cast<double>(maximum) * maximum;
+        ASSERT_EQ(hit.found, expectFound) << "query " << query;
+        if (!hit.found) {
+            EXPECT_EQ(hit.triangle, -1);
+            continue;
+        }
+        EXPECT_NEAR(hit.distance, std::sqrt(best), 1e-5 * (1 + std::sqrt(best))) << "query " << query;
+        ASSERT_GE(hit.triangle, 0);
+        EXPECT_TRUE(!filtered || hit.triangle % 2 == 1);
+        // The point returned lies on the triangle returned.
+        EXPECT_NEAR(TriangleDistanceSquared(mesh, static_cast<std::size_t>(hit.triangle), hit.point), 0.0, 1e-8);
+    }
+}
+
+TEST(AabbTree, RaycastMatchesBruteForceOnRandomRays)
+{
+    const TriangleMesh mesh = test::MakeRandomTriangles(6, 3000, 50, 2);
+    const AabbTree tree = BuildTree(mesh);
+    std::mt19937 random(10);
+    std::uniform_real_distribution<float> coordinate(-10, 60);
+    std::uniform_real_distribution<float> direction(-1, 1);
+    int hits = 0;
+    for (int query = 0; query < 3000; ++query) {
+        const Ray ray{{coordinate(random), coordinate(random), coordinate(random)},
+            {direction(random), direction(random), direction(random)}};
+        float best = std::numeric_limits<float>::infinity();
+        for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+            const RayHit h = PickTriangle(ray, CornerOf(mesh, t, 0), CornerOf(mesh, t, 1), CornerOf(mesh, t, 2));
+            if (h.hit)
+                best = std::min(best, h.distance);
+        }
+        const RayHit hit = tree.Raycast(ray, mesh);
+        ASSERT_EQ(hit.hit, std::isfinite(best)) << "query " << query;
+        if (!hit.hit)
+            continue;
+        ++hits;
+        EXPECT_EQ(hit.distance, best) << "query " << query;
+        ASSERT_GE(hit.triangle, 0);
+        const RayHit own = PickTriangle(ray, CornerOf(mesh, hit.triangle, 0), CornerOf(mesh, hit.triangle, 1),
+            CornerOf(mesh, hit.triangle, 2));
+        EXPECT_EQ(own.distance, hit.distance);
+        EXPECT_EQ(own.normal, hit.normal);
+    }
+    EXPECT_GT(hits, 300);
+}
+
+TEST(AabbTree, QueriesFromManyThreadsAgreeWithSerialQueries)
+{
+    const TriangleMesh sphere = MakeTestSphere(20);
+    const AabbTree tree = BuildTree(sphere);
+    std::vector<Vec3> points(20000);
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> coordinate(-30, 30);
+    for (Vec3& p : points)
+        p = {coordinate(random), coordinate(random), coordinate(random)};
+    std::vector<NearestHit> parallel(points.size());
+    ParallelFor(points.size(), [&](std::size_t i) { parallel[i] = tree.Nearest(sphere, points[i], {}, {}, kNoDistanceLimit); }, 64);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const NearestHit serial = tree.Nearest(sphere, points[i], {}, {}, kNoDistanceLimit);
+        ASSERT_EQ(serial.triangle, parallel[i].triangle);
+        ASSERT_EQ(serial.point, parallel[i].point);
+    }
+}
+
+// Labels prune whole nodes; the filter rejects the same triangles in the leaves, so the result
+// equals a brute-force search over the remaining labels.
+TEST(AabbTree, LabelPruningKeepsTheResultOfTheFilter)
+{
+    const TriangleMesh mesh = test::MakeRandomTriangles(12, 2000, 50, 2);
+    AabbTree tree = BuildTree(mesh);
+    // Labels by region, so that whole subtrees carry one label.
+    std::vector<std::uint32_t> labels(mesh.TriangleCount());
+    for (std::size_t t = 0; t < labels.size(); ++t)
+        labels[t] = static_cast<std::uint32_t>(CornerOf(mesh, t, 0).x / 10);
+    tree.minLabel.assign(tree.nodes.size(), 0);
+    tree.maxLabel.assign(tree.nodes.size(), 0);
+    tree.RefitLabels(0, labels);
+    ASSERT_EQ(tree.minLabel.size(), tree.nodes.size());
+    for (std::size_t n = 0; n < tree.nodes.size(); ++n) {
+        if (tree.nodes[n].count == 0)
+            continue;
+        for (std::uint32_t p = tree.nodes[n].first; p < tree.nodes[n].first + tree.nodes[n].count; ++p) {
+            EXPECT_LE(tree.minLabel[n], labels[tree.order[p]]);
+            EXPECT_GE(tree.maxLabel[n], labels[tree.order[p]]);
+        }
+    }
+    const std::vector<std::uint32_t> excluded{1, 2, 3};
+    auto isExcluded = [&](std::uint32_t t) { return labels[t] >= 1 && labels[t] <= 3; };
+    std::mt19937 random(13);
+    std::uniform_real_distribution<float> coordinate(0, 50);
+    for (int query = 0; query < 500; ++query) {
+        const Vec3 p{coordinate(random), coordinate(random), coordinate(random)};
+        const NearestHit hit = tree.Nearest(mesh, p, excluded, isExcluded, kNoDistanceLimit);
+        const double best = BruteNearestSquared(mesh, p, [&](std::size_t t) { return !isExcluded(static_cast<std::uint32_t>(t)); });
+        ASSERT_TRUE(hit.found);
+        EXPECT_NEAR(hit.distance, std::sqrt(best), 1e-5 * (1 + std::sqrt(best)));
+        EXPECT_FALSE(isExcluded(static_cast<std::uint32_t>(hit.triangle)));
+    }
+}
+
+// A node holding labels 0 and 4294967295 spans the whole 32-bit range: its count of labels
+// wraps to 0 in 32 bits, which would call the node fully excluded (or loop for ever).
+TEST(AabbTree, LabelRangeSpanningAllThirtyTwoBitsIsNotTakenAsExcluded)
+{
+    const TriangleMesh mesh = test::MakeRandomTriangles(14, 64, 10, 1);
+    AabbTree tree = BuildTree(mesh);
+    std::vector<std::uint32_t> labels(mesh.TriangleCount());
+    for (std::size_t t = 0; t < labels.size(); ++t)
+        labels[t] = t % 2 == 0 ? 0u : std::numeric_limits<std::uint32_t>::max();
+    tree.minLabel.assign(tree.nodes.size(), 0);
+    tree.maxLabel.assign(tree.nodes.size(), 0);
+    tree.RefitLabels(0, labels);
+    EXPECT_EQ(tree.minLabel[0], 0u);
+    EXPECT_EQ(tree.maxLabel[0], std::numeric_limits<std::uint32_t>::max());
+    const std::vector<std::uint32_t> excluded{0};
+    auto isExcluded = [&](std::uint32_t t) { return labels[t] == 0; };
+    const NearestHit hit = tree.Nearest(mesh, {5, 5, 5}, excluded, isExcluded, kNoDistanceLimit);
+    ASSERT_TRUE(hit.found);
+    EXPECT_EQ(labels[hit.triangle], std::numeric_limits<std::uint32_t>::max());
+}
+
+TEST(AabbTree, RefitWithWronglySizedLabelsLeavesNoLabels)
+{
+    const TriangleMesh mesh = test::MakeRandomTriangles(15, 100, 10, 1);
+    AabbTree tree = BuildTree(mesh);
+    tree.minLabel.assign(tree.nodes.size(), 0);
+    tree.maxLabel.assign(tree.nodes.size(), 0);
+    tree.RefitLabels(0, std::vector<std::uint32_t>(10, 0));
+    EXPECT_TRUE(tree.minLabel.empty());
+    // Without labels every triangle the filter keeps is searched.
+    const NearestHit hit = tree.Nearest(mesh, {5, 5, 5}, std::vector<std::uint32_t>{0}, {}, kNoDistanceLimit);
+    EXPECT_TRUE(hit.found);
+}
+
+TEST(AabbTree, NearestEdgeCases)
+{
+    const TriangleMesh cube = MakeTestCube(20);
+    const AabbTree tree = BuildTree(cube);
+    // A point on the top face.
+    NearestHit hit = tree.Nearest(cube, {3, 4, 10}, {}, {}, kNoDistanceLimit);
+    ASSERT_TRUE(hit.found);
+    EXPECT_EQ(hit.distance, 0.0f);
+    EXPECT_EQ(hit.point, (Vec3{3, 4, 10}));
+    // Beyond a corner: the corner itself.
+    hit = tree.Nearest(cube, {15, 16, 17}, {}, {}, kNoDistanceLimit);
+    ASSERT_TRUE(hit.found);
+    EXPECT_EQ(hit.point, (Vec3{10, 10, 10}));
+    // Two away from the surface, with a reach of one.
+    EXPECT_FALSE(tree.Nearest(cube, {0, 0, 12}, {}, {}, 1.0f).found);
+    EXPECT_TRUE(tree.Nearest(cube, {0, 0, 12}, {}, {}, 2.5f).found);
+    // A filter that rejects everything.
+    hit = tree.Nearest(cube, {0, 0, 12}, {}, [](std::uint32_t) { return true; }, kNoDistanceLimit);
+    EXPECT_FALSE(hit.found);
+    EXPECT_EQ(hit.triangle, -1);
+}
+
+TEST(AabbTree, RaycastEdgeCases)
+{
+    const TriangleMesh cube = MakeTestCube(20);
+    const AabbTree tree = BuildTree(cube);
+    // From inside towards +x: the wall at x = 10, 10 units along a unit direction.
+    RayHit hit = tree.Raycast({{0, 1, 2}, {1, 0, 0}}, cube);
+    ASSERT_TRUE(hit.hit);
+    EXPECT_EQ(hit.distance, 10.0f);
+    EXPECT_EQ(hit.point, (Vec3{10, 1, 2}));
+    EXPECT_EQ(hit.normal, (Vec3{1, 0, 0}));
+    // The direction need not be unit length: distances are in multiples of it.
+    hit = tree.Raycast({{0, 1, 2}, {2, 0, 0}}, cube);
+    EXPECT_EQ(hit.distance, 5.0f);
+    // Outside, pointing away.
+    EXPECT_FALSE(tree.Raycast({{0, 0, 30}, {0, 0, 1}}, cube).hit);
+    // Parallel to a face and outside its slab: misses the box.
+    float entry = 0;
+    EXPECT_FALSE(RayHitsBox({{0, 0, 30}, {1, 0, 0}}, {-10, -10, -10}, {10, 10, 10}, kNoDistanceLimit, entry));
+    EXPECT_TRUE(RayHitsBox({{-30, 0, 0}, {1, 0, 0}}, {-10, -10, -10}, {10, 10, 10}, kNoDistanceLimit, entry));
+    EXPECT_EQ(entry, 20.0f);
+    EXPECT_TRUE(RayHitsBox({{0, 0, 0}, {1, 0, 0}}, {-10, -10, -10}, {10, 10, 10}, kNoDistanceLimit, entry));
+    EXPECT_EQ(entry, 0.0f);
+    EXPECT_FALSE(RayHitsBox({{-30, 0, 0}, {1, 0, 0}}, {-10, -10, -10}, {10, 10, 10}, 15.0f, entry));
+}
+
+TEST(PickTriangle, MissesBehindTheOriginAndDegenerateTriangles)
+{
+    const Vec3 a{0, 0, 0}, b{4, 0, 0}, c{0, 4, 0};
+    EXPECT_TRUE(PickTriangle({{1, 1, 1}, {0, 0, -1}}, a, b, c).hit);
+    EXPECT_TRUE(PickTriangle({{1, 1, -1}, {0, 0, 1}}, a, b, c).hit);  // both sides count
+    EXPECT_FALSE(PickTriangle({{1, 1, 1}, {0, 0, 1}}, a, b, c).hit);   // pointing away
+    EXPECT_FALSE(PickTriangle({{1, 1, 0}, {0, 0, 1}}, a, b, c).hit);   // starting on it
+    EXPECT_TRUE(PickTriangle({{0, 0, 1}, {0, 0, -1}}, a, b, c).hit);   // a corner counts
+    EXPECT_FALSE(PickTriangle({{1, 1, 1}, {0, 0, -1}}, a, b, {8, 0, 0}).hit);  // no area
+    EXPECT_EQ(PickTriangle({{1, 1, 1}, {0, 0, -1}}, a, b, c).triangle, -1);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_FALSE(PickTriangle({{nan, 1, 1}, {0, 0, -1}}, a, b, c).hit);
+}
+
+TEST(ClosestPointOnTriangle, RegionsAndDegenerateTriangles)
+{
+    const Vec3d a{0, 0, 0}, b{4, 0, 0}, c{0, 4, 0};
+    struct Case {
+        Vec3d p, expected;
+    };
+    const Case cases[] = {
+        {{1, 1, 5}, {1, 1, 0}},     // above the face
+        {{-1, -1, 0}, {0, 0, 0}},   // beyond a
+        {{6, -1, 0}, {4, 0, 0}},    // beyond b
+        {{-1, 6, 0}, {0, 4, 0}},    // beyond c
+        {{2, -3, 0}, {2, 0, 0}},    // beside edge ab
+        {{-3, 2, 0}, {0, 2, 0}},    // beside edge ac
+        {{3, 3, 1}, {2, 2, 0}},     // beside edge bc
+    };
+    for (const Case& test : cases) {
+        const Vec3d q = ClosestPointOnTriangle(test.p, a, b, c);
+        EXPECT_EQ(q.x, test.expected.x);
+        EXPECT_EQ(q.y, test.expected.y);
+        EXPECT_EQ(q.z, test.expected.z);
+    }
+    // Collinear corners: the result lies on the segment they span.
+    const Vec3d q = ClosestPointOnTriangle({2, 3, 0}, {0, 0, 0}, {4, 0, 0}, {8, 0, 0});
+    EXPECT_EQ(q.y, 0.0);
+    EXPECT_EQ(q.z, 0.0);
+    EXPECT_GE(q.x, 0.0);
+    EXPECT_LE(q.x, 8.0);
+    const Vec3d point = ClosestPointOnTriangle({2, 3, 0}, {1, 1, 1}, {1, 1, 1}, {1, 1, 1});
+    EXPECT_EQ(point.x, 1.0);
+}
+
+TEST(AabbTree, MismatchedOrInconsistentMeshesGiveClearedResults)
+{
+    const TriangleMesh cube = MakeTestCube(20);
+    const AabbTree tree = BuildTree(cube);
+    // Another triangle count.
+    const TriangleMesh sphere = MakeTestSphere(10);
+    EXPECT_FALSE(tree.Nearest(sphere, {0, 0, 0}, {}, {}, kNoDistanceLimit).found);
+    EXPECT_EQ(tree.Raycast({{0, 0, 0}, {1, 0, 0}}, sphere).triangle, -1);
+    // The same triangle count over fewer vertices than the tree was built for.
+    TriangleMesh shrunk = cube;
+    shrunk.vertices.resize(4);
+    EXPECT_FALSE(tree.Nearest(shrunk, {0, 0, 0}, {}, {}, kNoDistanceLimit).found);
+    EXPECT_FALSE(tree.Raycast({{0, 0, 0}, {1, 0, 0}}, shrunk).hit);
+
+    TriangleMesh broken = cube;
+    broken.indices.push_back(0);
+    AabbTree empty = BuildTree(cube);
+    empty.Build(broken);
+    EXPECT_TRUE(empty.nodes.empty());
+    EXPECT_TRUE(empty.order.empty());
+    EXPECT_EQ(empty.levels, 0u);
+    EXPECT_FALSE(empty.Nearest(cube, {0, 0, 0}, {}, {}, kNoDistanceLimit).found);
+    broken.indices.pop_back();
+    broken.indices[5] = 8;
+    empty.Build(broken);
+    EXPECT_TRUE(empty.nodes.empty());
+    EXPECT_TRUE(BuildTree(TriangleMesh{}).nodes.empty());
+}
+
+TEST(AabbTree, NonFiniteCoordinatesDoNotBreakTheBuildOrTheQueries)
+{
+    TriangleMesh mesh = test::MakeRandomTriangles(16, 500, 10, 1);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (std::size_t v = 0; v < mesh.vertices.size(); v += 7)
+        mesh.vertices[v].position.y = v % 2 ? nan : std::numeric_limits<float>::infinity();
+    const AabbTree tree = BuildTree(mesh);
+    ASSERT_EQ(tree.nodes.size(), AabbTree::EstimateNodeCount(500, 0));
+    (void)tree.Nearest(mesh, {5, 5, 5}, {}, {}, kNoDistanceLimit);
+    (void)tree.Raycast({{5, 5, -5}, {0, 0, 1}}, mesh);
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

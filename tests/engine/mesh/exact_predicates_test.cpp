@@ -1,0 +1,187 @@
+#include "engine/mesh/exact_predicates.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace grainforge::mesh {
+namespace {
+
+// Exact sign for coordinates that are multiples of 2^-10 below 2^13 in magnitude: scaled to
+// integers of at most 24 bits, the determinant fits in 128 bits.
+int ReferenceOrientation(const Point3& a, const Point3& b, const Point3& c, const Point3& d)
+{
+    auto scaled = [](double v) { return static_cast<__int128>(std::ldexp(v, 10)); };
+    __int128 B[3], C[3], D[3];
+    for (int i = 0; i < 3; ++i) {
+        B[i] = scaled(b[i]) - scaled(a[i]);
+        C[i] = scaled(c[i]) - scaled(a[i]);
+        D[i] = scaled(d[i]) - scaled(a[i]);
+    }
+    const __int128 det = B[0] * (C[1] * D[2] - C[2] * D[1]) - B[1] * (C[0] * D[2] - C[2] * D[0])
+        + B[2] * (C[0] * D[1] - C[1] * D[0]);
+    return det > 0 ? 1 : (det < 0 ? -1 : 0);
+}
+
+double NaiveDeterminant(const Point3& a, const Point3& b, const Point3& c, const Point3& d)
+{
+    const double bx = b[0] - a[0], by = b[1] - a[1], bz = b[2] - a[2];
+    const double cx = c[0] - a[0], cy = c[1] - a[1], cz = c[2] - a[2];
+    const double dx = d[0] - a[0], dy = d[1] - a[1], dz = d[2] - a[2];
+    return bx * (cy * dz - cz * dy) - by * (cx * dz - cz * dx) + bz * (cx * dy - cy * dx);
+}
+
+Point3 ToPoint(Vec3 v) { return {v.x, v.y, v.z}; }
+
+TEST(Orient3d, SignFollowsTheRightHandRule)
+{
+    const Point3 a{0, 0, 0}, b{1, 0, 0}, c{0, 1, 0};
+    EXPECT_EQ(Orient3d(a, b, c, {0, 0, 1}), 1);
+    EXPECT_EQ(Orient3d(a, b, c, {0, 0, -1}), -1);
+    EXPECT_EQ(Orient3d(a, b, c, {5, 7, 0}), 0);
+    EXPECT_EQ(Orient3d(a, c, b, {0, 0, 1}), -1);
+}
+
+// Float points on the plane z = 3x - 5y, with x and y multiples of 2^-10 below 2^9 (so z is
+// exact in float too), are coplanar, but the double-precision determinant of such points is
+// often a small non-zero number.
+TEST(Orient3d, IsExactlyZeroOnCoplanarFloatPointsWhereDoublesRoundToNonZero)
+{
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> grid(-(1 << 19), 1 << 19);
+    auto onPlane = [&] {
+        const double x = grid(random) / 1024.0;
+        const double y = grid(random) / 1024.0;
+        return Vec3{static_cast<float>(x), static_cast<float>(y), static_cast<float>(3 * x - 5 * y)};
+    };
+    int naiveNonZero = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+        const Vec3 p[4] = {onPlane(), onPlane(), onPlane(), onPlane()};
+        for (const Vec3& v : p)
+            ASSERT_EQ(static_cast<double>(v.z), 3.0 * v.x - 5.0 * v.y) << "test point not exactly on the plane";
+        const Point3 a = ToPoint(p[0]), b = ToPoint(p[1]), c = ToPoint(p[2]), d = ToPoint(p[3]);
+        naiveNonZero += NaiveDeterminant(a, b, c, d) != 0.0 ? 1 : 0;
+        ASSERT_EQ(Orient3d(a, b, c, d), 0) << "trial " << trial;
+        ASSERT_EQ(Orient3dExact(a, b, c, d), 0);
+    }
+    EXPECT_GT(naiveNonZero, 100) << "the cases never reached the exact arithmetic";
+}
+
+// Points a tiny step off a plane: the filter cannot decide and the exact sign must match an
+// integer reference.
+TEST(Orient3d, MatchesAnExactReferenceNearDegenerateConfigurations)
+{
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> grid(-(1 << 22), 1 << 22);
+    std::uniform_int_distribution<int> nudge(-2, 2);
+    auto coordinate = [&] { return grid(random) / 1024.0; };
+    for (int trial = 0; trial < 50000; ++trial) {
+        const Point3 a{coordinate(), coordinate(), coordinate()};
+        const Point3 b{coordinate(), coordinate(), coordinate()};
+        const Point3 c{coordinate(), coordinate(), coordinate()};
+        // d on the line through a and b (exactly, where the midpoint is representable), nudged.
+        Point3 d{(a[0] + b[0]) / 2, (a[1] + b[1]) / 2, (a[2] + b[2]) / 2};
+        for (double& v : d)
+            v = std::round(std::ldexp(v, 10)) / 1024.0 + nudge(random) / 1024.0;
+        const int expected = ReferenceOrientation(a, b, c, d);
+        ASSERT_EQ(Orient3d(a, b, c, d), expected) << "trial " << trial;
+        ASSERT_EQ(Orient3dExact(a, b, c, d), expected) << "trial " << trial;
+    }
+}
+
+TEST(Orient3d, HandlesCoordinatesOfVeryDifferentMagnitude)
+{
+    // Collinear points are coplanar with any fourth point, whatever the scale.
+    const Point3 a{1e30, 1e-30, 0}, b{-1e30, -1e-30, 0}, c{0, 0, 0};
+    EXPECT_EQ(Orient3d(a, b, c, {3, 1e-20, 1e25}), 0);
+    // A point just off the plane z = 0 by the smallest float step.
+    const Point3 p{1e30, 0, 0}, q{0, 1e30, 0}, r{-1e30, -1e30, 0};
+    EXPECT_EQ(Orient3d(p, q, r, {0, 0, 1.4e-45}), 1);
+    EXPECT_EQ(Orient3d(p, q, r, {0, 0, -1.4e-45}), -1);
+}
+
+TEST(SegmentCrossesTriangle, CountsInteriorEdgeCornerAndEndpointContacts)
+{
+    const Point3 a{0, 0, 0}, b{4, 0, 0}, c{0, 4, 0};
+    struct Case {
+        const char* name;
+        Point3 p, q;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"through the interior", {1, 1, -1}, {1, 1, 1}, true},
+        {"through an edge", {2, 0, -1}, {2, 0, 1}, true},
+        {"through a corner", {0, 0, -1}, {0, 0, 1}, true},
+        {"ending on the face", {1, 1, 0}, {1, 1, 3}, true},
+        {"beside the triangle", {3, 3, -1}, {3, 3, 1}, false},
+        {"both ends on one side", {1, 1, 1}, {1, 1, 3}, false},
+        {"lying in the plane across it", {-1, 1, 0}, {5, 1, 0}, false},
+    };
+    for (const Case& test : cases)
+        EXPECT_EQ(SegmentCrossesTriangle(test.p, test.q, a, b, c), test.expected) << test.name;
+}
+
+TEST(TrianglesIntersect, DecidesCrossingTouchingCoplanarAndCollinearPairs)
+{
+    using Triangle = std::array<Vec3, 3>;
+    const Triangle flat{{{0, 0, 0}, {4, 0, 0}, {0, 4, 0}}};
+    struct Case {
+        const char* name;
+        Triangle first, second;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"crossing", flat, {{{1, 1, -1}, {1, 1, 1}, {2, -3, 0.5f}}}, true},
+        {"corner on the face", flat, {{{1, 1, 0}, {1, 1, 3}, {2, 2, 3}}}, true},
+        {"apart", flat, {{{1, 1, 1}, {1, 2, 3}, {2, 2, 3}}}, false},
+        {"coplanar overlapping", flat, {{{1, 1, 0}, {5, 1, 0}, {1, 5, 0}}}, false},
+        {"same face", flat, flat, false},
+        {"collinear first", {{{1, 1, -1}, {1, 1, 0}, {1, 1, 1}}}, flat, false},
+        {"collinear second", flat, {{{1, 1, -1}, {1, 1, 0}, {1, 1, 1}}}, true},
+    };
+    for (const Case& test : cases)
+        EXPECT_EQ(TrianglesIntersect(test.first, test.second), test.expected) << test.name;
+}
+
+// The pair test as first principles state it: not coplanar, and some edge of either triangle
+// meets the other. TrianglesIntersect skips work when one triangle lies strictly on one side
+// of the other's plane; the answers must not change.
+bool LiteralTrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second)
+{
+    Point3 a[3], b[3];
+    for (int k = 0; k < 3; ++k) {
+        a[k] = ToPoint(first[k]);
+        b[k] = ToPoint(second[k]);
+    }
+    if (Orient3d(a[0], a[1], a[2], b[0]) == 0 && Orient3d(a[0], a[1], a[2], b[1]) == 0
+        && Orient3d(a[0], a[1], a[2], b[2]) == 0)
+        return false;
+    for (int i = 0; i < 3; ++i) {
+        if (SegmentCrossesTriangle(a[i], a[(i + 1) % 3], b[0], b[1], b[2])
+            || SegmentCrossesTriangle(b[i], b[(i + 1) % 3], a[0], a[1], a[2]))
+            return true;
+    }
+    return false;
+}
+
+TEST(TrianglesIntersect, AgreesWithTheEdgeByEdgeTestOnDegenerateRichPairs)
+{
+    // Corners on a coarse grid: touching, coplanar, collinear and repeated corners are common.
+    std::mt19937 random(17);
+    std::uniform_int_distribution<int> grid(0, 3);
+    auto corner = [&] { return Vec3{static_cast<float>(grid(random)), static_cast<float>(grid(random)),
+                            static_cast<float>(grid(random))}; };
+    int yes = 0;
+    for (int trial = 0; trial < 200000; ++trial) {
+        const std::array<Vec3, 3> first{corner(), corner(), corner()};
+        const std::array<Vec3, 3> second{corner(), corner(), corner()};
+        const bool expected = LiteralTrianglesIntersect(first, second);
+        yes += expected ? 1 : 0;
+        ASSERT_EQ(TrianglesIntersect(first, second), expected) << "trial " << trial;
+    }
+    EXPECT_GT(yes, 1000);
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

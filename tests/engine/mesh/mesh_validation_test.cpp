@@ -1,0 +1,316 @@
+#include "engine/mesh/mesh_validation.h"
+
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/shapes.h"
+#include "tests/support/validation_shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+namespace grainforge::mesh {
+namespace {
+
+ValidationReport Validate(const TriangleMesh& mesh, bool search = false, bool displaced = false)
+{
+    ValidationOptions options;
+    options.checkSelfIntersections = search;
+    options.displacedResult = displaced;
+    return ValidateMesh(mesh, options);
+}
+
+TriangleMesh MakeMesh(std::vector<Vec3> points, std::vector<std::uint32_t> indices)
+{
+    TriangleMesh mesh;
+    for (Vec3 p : points)
+        mesh.vertices.push_back({p, {}});
+    mesh.indices = std::move(indices);
+    return mesh;
+}
+
+// Reverses the winding of triangle t.
+TriangleMesh FlipTriangle(TriangleMesh mesh, std::size_t t)
+{
+    std::swap(mesh.indices[3 * t + 1], mesh.indices[3 * t + 2]);
+    return mesh;
+}
+
+const char* const kInsideOutNote = "Repair flips it. Left alone, outward displacement would carve into the model.";
+const char* const kStoppedNote = "The self-intersection search was stopped early on this mesh, so that result is unknown.";
+
+TEST(ValidateMesh, OutwardTetrahedronIsGood)
+{
+    const ValidationReport report = Validate(test::MakeTetrahedron());
+    EXPECT_EQ(report.verdict, Verdict::Good);
+    EXPECT_EQ(report.componentCount, 1u);
+    EXPECT_TRUE(report.closed);
+    EXPECT_TRUE(report.orientable);
+    EXPECT_FALSE(report.insideOut);
+    EXPECT_GT(report.signedVolume, 0.0f);
+    EXPECT_TRUE(report.reversedTriangles.empty());
+    EXPECT_EQ(report.triangleComponents, (std::vector<std::uint32_t>{0, 0, 0, 0}));
+    EXPECT_EQ(VerdictHeadline(report), "Good: no problems found.");
+    EXPECT_EQ(FormatValidationReport(report),
+        "Verdict: Good: no problems found.\n"
+        "Triangles: 4\n"
+        "Vertices: 4\n"
+        "Components: 1\n"
+        "Closed: yes\n"
+        "Orientable: yes\n"
+        "Open boundary edges: 0\n"
+        "Non-manifold edges: 0\n"
+        "Reversed triangles: 0\n"
+        "Duplicate triangles: 0\n"
+        "Degenerate triangles: 0\n"
+        "Sliver triangles: 0\n"
+        "Unreferenced vertices: 0\n"
+        "Self-intersecting triangles: not checked\n"
+        "Signed volume: 166.6667 cubic mm\n");
+}
+
+TEST(ValidateMesh, InsideOutTetrahedronIsOneWarning)
+{
+    const ValidationReport report = Validate(test::Flipped(test::MakeTetrahedron()));
+    EXPECT_EQ(report.windingConflicts, 0u);
+    EXPECT_EQ(report.reversedTriangles, (std::vector<std::uint32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(report.reversedTriangleCorners.size(), 12u);
+    EXPECT_TRUE(report.insideOut);
+    EXPECT_EQ(report.verdict, Verdict::UsableWithCare);
+    EXPECT_EQ(report.problems, (std::vector<std::string>{"The mesh is inside out: its normals point inwards."}));
+    EXPECT_EQ(FormatValidationReport(report),
+        "Verdict: Usable with care: 1 problem found.\n"
+        "Triangles: 4\n"
+        "Vertices: 4\n"
+        "Components: 1\n"
+        "Closed: yes\n"
+        "Orientable: yes\n"
+        "Open boundary edges: 0\n"
+        "Non-manifold edges: 0\n"
+        "Reversed triangles: 4\n"
+        "Duplicate triangles: 0\n"
+        "Degenerate triangles: 0\n"
+        "Sliver triangles: 0\n"
+        "Unreferenced vertices: 0\n"
+        "Self-intersecting triangles: not checked\n"
+        "Signed volume: -166.6667 cubic mm (inside out)\n"
+        "\nProblem: The mesh is inside out: its normals point inwards.\n"
+        "  " + std::string(kInsideOutNote) + "\n");
+}
+
+// The odd triangle is the one reported, wherever it sits (triangle 0 starts the walk).
+TEST(ValidateMesh, OneFlippedTriangleInACubeIsThatTriangle)
+{
+    for (std::uint32_t flipped : {0u, 5u, 11u}) {
+        SCOPED_TRACE(flipped);
+        const ValidationReport report = Validate(FlipTriangle(MakeTestCube(20), flipped));
+        EXPECT_EQ(report.windingConflicts, 3u);
+        EXPECT_EQ(report.reversedTriangles, std::vector<std::uint32_t>{flipped});
+        EXPECT_TRUE(report.orientable);
+        EXPECT_FALSE(report.insideOut);
+        EXPECT_EQ(report.verdict, Verdict::UsableWithCare);
+        ASSERT_EQ(report.problems.size(), 1u);
+        EXPECT_EQ(report.problems[0], "1 triangles are wound the wrong way round.");
+        EXPECT_EQ(report.notes[0],
+            "Repair reorients them. Left alone, displacement pushes them inwards while their neighbours move outwards.");
+    }
+}
+
+TEST(ValidateMesh, InwardShellInsideAnotherIsReversedButNoProblem)
+{
+    const TriangleMesh nested = test::Combined(MakeTestCube(40), test::Flipped(MakeTestCube(20)));
+    const ValidationReport report = Validate(nested);
+    std::vector<std::uint32_t> inner(12);
+    std::iota(inner.begin(), inner.end(), 12u);
+    EXPECT_EQ(report.componentCount, 2u);
+    EXPECT_EQ(report.reversedTriangles, inner);
+    EXPECT_EQ(report.windingConflicts, 0u);
+    EXPECT_FLOAT_EQ(report.signedVolume, 64000.0f - 8000.0f);
+    EXPECT_FALSE(report.insideOut);
+    EXPECT_TRUE(report.problems.empty());
+    EXPECT_EQ(report.verdict, Verdict::Good);
+    EXPECT_EQ(report.triangleComponents[0], 0u);
+    EXPECT_EQ(report.triangleComponents[23], 1u);
+}
+
+TEST(ValidateMesh, MoebiusStripHasNoConsistentOrientation)
+{
+    const ValidationReport report = Validate(test::MakeMoebiusStrip());
+    EXPECT_FALSE(report.orientable);
+    EXPECT_EQ(report.verdict, Verdict::Unsuitable);
+    ASSERT_FALSE(report.problems.empty());
+    EXPECT_EQ(report.problems[0], "The surface cannot be given a consistent inside and outside.");
+    EXPECT_EQ(report.notes[0],
+        "No arrangement of face windings works everywhere on this mesh, so outward displacement is not defined. "
+        "This needs fixing in the modelling tool.");
+    EXPECT_NE(FormatValidationReport(report).find("Orientable: no\n"), std::string::npos);
+}
+
+TEST(ValidateMesh, OpenAndNonManifoldEdges)
+{
+    const ValidationReport single = Validate(MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2}));
+    EXPECT_EQ(single.edgeCounts.boundary, 3u);
+    EXPECT_EQ(single.openEdgeSegments.size(), 6u);
+    EXPECT_FALSE(single.closed);
+    EXPECT_FALSE(single.insideOut);
+    EXPECT_EQ(single.verdict, Verdict::UsableWithCare);
+    EXPECT_EQ(single.problems, (std::vector<std::string>{"3 edges are open: the mesh is not a closed solid."}));
+
+    // Three triangles on the edge 0-1.
+    const ValidationReport fan =
+        Validate(MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}}, {0, 1, 2, 1, 0, 3, 0, 1, 4}));
+    EXPECT_EQ(fan.edgeCounts.nonManifold, 1u);
+    EXPECT_EQ(fan.verdict, Verdict::Unsuitable);
+    EXPECT_EQ(fan.nonManifoldEdgeSegments, (std::vector<Vec3>{{0, 0, 0}, {1, 0, 0}}));
+    ASSERT_FALSE(fan.problems.empty());
+    EXPECT_EQ(fan.problems[0], "1 edges are shared by more than two triangles.");
+}
+
+TEST(ValidateMesh, DegenerateSliverAndDuplicateTriangles)
+{
+    // Collinear corners, and a repeated corner: degenerate, not slivers.
+    for (const TriangleMesh& mesh : {MakeMesh({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 1, 2}),
+             MakeMesh({{0, 0, 0}, {1, 0, 0}}, {0, 1, 1})}) {
+        const ValidationReport report = Validate(mesh);
+        EXPECT_EQ(report.degenerateTriangleCount, 1u);
+        EXPECT_EQ(report.sliverTriangleCount, 0u);
+        EXPECT_EQ(report.degenerateTriangleCorners.size(), 3u);
+        EXPECT_EQ(report.problems[0], "1 triangles enclose no area.");
+    }
+    // A needle: 2 sqrt(3) h / 1.5 L (nearly) = 0.0005.
+    const TriangleMesh needle = MakeMesh({{0, 0, 0}, {10, 0, 0}, {5, 0.0021651f, 0}}, {0, 1, 2});
+    const ValidationReport part = Validate(needle);
+    EXPECT_EQ(part.sliverTriangleCount, 1u);
+    EXPECT_EQ(part.degenerateTriangleCount, 0u);
+    EXPECT_EQ(part.problems.back(), "1 triangles are slivers.");
+    const ValidationReport displaced = Validate(needle, false, true);
+    EXPECT_EQ(displaced.sliverTriangleCount, 1u);
+    EXPECT_EQ(displaced.problems, (std::vector<std::string>{"3 edges are open: the mesh is not a closed solid."}));
+    EXPECT_NE(FormatValidationReport(displaced).find("Sliver triangles: 1\n"), std::string::npos);
+
+    TriangleMesh doubled = MakeTestCube(20);
+    doubled.indices.insert(doubled.indices.end(), {doubled.indices[2], doubled.indices[1], doubled.indices[0]});
+    const ValidationReport duplicates = Validate(doubled);
+    EXPECT_EQ(duplicates.duplicateTriangleCount, 1u);
+    EXPECT_NE(std::find(duplicates.problems.begin(), duplicates.problems.end(), "1 triangles repeat the same three corners."),
+        duplicates.problems.end());
+}
+
+TEST(ValidateMesh, BadIndicesAndEmptyMeshesAreUnsuitable)
+{
+    TriangleMesh seven = MakeTestCube(20);
+    seven.indices.resize(7);
+    TriangleMesh outOfRange = MakeTestCube(20);
+    outOfRange.indices[4] = 8;
+    for (const TriangleMesh* mesh : {&seven, &outOfRange}) {
+        const ValidationReport report = Validate(*mesh, true);
+        EXPECT_EQ(report.verdict, Verdict::Unsuitable);
+        EXPECT_EQ(report.problems, (std::vector<std::string>{"The mesh has indices that do not refer to a vertex."}));
+        EXPECT_TRUE(report.notes.empty());
+        EXPECT_EQ(report.triangleCount, 0u);
+        EXPECT_EQ(report.vertexCount, 0u);
+        EXPECT_EQ(report.edgeCounts.edges, 0u);
+        EXPECT_EQ(report.componentCount, 0u);
+        EXPECT_FALSE(report.selfIntersectionsChecked);
+    }
+    TriangleMesh noTriangles = MakeTestCube(20);
+    noTriangles.indices.clear();
+    const ValidationReport empty = Validate(noTriangles, true);
+    EXPECT_EQ(empty.verdict, Verdict::Unsuitable);
+    EXPECT_EQ(empty.problems, (std::vector<std::string>{"The mesh contains no triangles."}));
+    EXPECT_EQ(empty.unreferencedVertexCount, 0u);
+    EXPECT_EQ(empty.vertexCount, 8u);
+    EXPECT_EQ(VerdictHeadline(empty), "Unsuitable: 1 problem found.");
+}
+
+TEST(ValidateMesh, SelfIntersectionResultsAndTheirWording)
+{
+    const TriangleMesh crossing = test::Combined(MakeTestCube(20), test::Translated(MakeTestCube(20), {5, 5, 5}));
+    const ValidationReport unchecked = Validate(crossing);
+    EXPECT_NE(FormatValidationReport(unchecked).find("Self-intersecting triangles: not checked\n"), std::string::npos);
+    EXPECT_EQ(unchecked.verdict, Verdict::Good);
+
+    const ValidationReport part = Validate(crossing, true);
+    ASSERT_TRUE(part.selfIntersectionsChecked);
+    ASSERT_GT(part.selfIntersectingTriangleCount, 0u);
+    const std::string count = std::to_string(part.selfIntersectingTriangleCount);
+    EXPECT_EQ(part.problems, std::vector<std::string>{count + " triangles already pass through others."});
+    EXPECT_EQ(part.verdict, Verdict::UsableWithCare);
+    EXPECT_NE(FormatValidationReport(part).find("Self-intersecting triangles: " + count + "\n"), std::string::npos);
+
+    const ValidationReport displaced = Validate(crossing, true, true);
+    EXPECT_EQ(displaced.problems, std::vector<std::string>{count + " triangles pass through others."});
+    EXPECT_EQ(displaced.notes[0],
+        "Where the relief folded or met itself. Save STL's \"Fix self-intersections\" resolves them when the file is "
+        "written, and its report says if any are left.");
+
+    // Stopped at the limit: no problem, no verdict change, a note printed only without problems.
+    ValidationOptions limited;
+    limited.checkSelfIntersections = true;
+    limited.maximumSelfIntersectionPairs = 0;
+    const ValidationReport stopped = ValidateMesh(crossing, limited);
+    EXPECT_TRUE(stopped.selfIntersectionSearchStopped);
+    EXPECT_EQ(stopped.verdict, Verdict::Good);
+    EXPECT_TRUE(stopped.problems.empty());
+    EXPECT_EQ(stopped.notes, std::vector<std::string>{kStoppedNote});
+    const std::string text = FormatValidationReport(stopped);
+    EXPECT_NE(text.find("Self-intersecting triangles: search stopped early\n"), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - std::string(kStoppedNote).size() - 8),
+        "\nNote: " + std::string(kStoppedNote) + "\n");
+
+    const TriangleMesh openCrossing = test::Combined(test::MakeOpenBox(), test::Translated(MakeTestCube(20), {5, 5, 5}));
+    const ValidationReport withProblems = ValidateMesh(openCrossing, limited);
+    EXPECT_TRUE(withProblems.selfIntersectionSearchStopped);
+    EXPECT_EQ(withProblems.notes.back(), kStoppedNote);
+    EXPECT_EQ(FormatValidationReport(withProblems).find("Note: "), std::string::npos);
+}
+
+TEST(ValidateMesh, ProblemsComeInTheirFixedOrder)
+{
+    // One open triangle, one with a repeated corner (its edge 3-4 used twice, 3-3 once) and two
+    // unused vertices.
+    const TriangleMesh mesh = MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}, {6, 6, 6}, {7, 7, 7}, {8, 8, 8}},
+        {0, 1, 2, 3, 3, 4});
+    const ValidationReport report = Validate(mesh);
+    EXPECT_EQ(report.problems, (std::vector<std::string>{"1 triangles enclose no area.",
+                                   "4 edges are open: the mesh is not a closed solid.",
+                                   "2 vertices belong to no triangle."}));
+    EXPECT_EQ(report.notes.size(), 3u);
+    EXPECT_EQ(report.unreferencedVertexCount, 2u);
+    EXPECT_EQ(VerdictHeadline(report), "Usable with care: 3 problems found.");
+    const std::string text = FormatValidationReport(report);
+    EXPECT_NE(text.find("\nProblem: 2 vertices belong to no triangle.\n  Repair drops them. They are harmless but "
+                        "inflate the file.\n"),
+        std::string::npos);
+}
+
+TEST(ValidateMesh, CountsAreGroupedByThousands)
+{
+    TriangleMesh mesh = MakeTestCube(20);
+    for (int v = 0; v < 1000; ++v)
+        mesh.vertices.push_back({{100, 0, 0}, {}});
+    const ValidationReport report = Validate(mesh);
+    EXPECT_EQ(report.problems, std::vector<std::string>{"1,000 vertices belong to no triangle."});
+    EXPECT_NE(FormatValidationReport(report).find("Vertices: 1,008\n"), std::string::npos);
+
+    ValidationReport large;
+    large.triangleCount = 1234567;
+    large.edgeCounts.boundary = 1200000;
+    const std::string text = FormatValidationReport(large);
+    EXPECT_NE(text.find("Triangles: 1,234,567\n"), std::string::npos);
+    EXPECT_NE(text.find("Open boundary edges: 1,200,000\n"), std::string::npos);
+}
+
+TEST(VerdictText, NamesEveryVerdictAndUnknownValues)
+{
+    EXPECT_EQ(VerdictText(Verdict::Good), "Good");
+    EXPECT_EQ(VerdictText(Verdict::UsableWithCare), "Usable with care");
+    EXPECT_EQ(VerdictText(Verdict::Unsuitable), "Unsuitable");
+    EXPECT_EQ(VerdictText(static_cast<Verdict>(7)), "Unknown");
+    ValidationReport two;
+    two.verdict = Verdict::UsableWithCare;
+    two.problems = {"a", "b"};
+    EXPECT_EQ(VerdictHeadline(two), "Usable with care: 2 problems found.");
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

@@ -1,0 +1,179 @@
+#include "engine/mesh/non_manifold_repair.h"
+
+#include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/test_shapes.h"
+#include "engine/mesh/welding.h"
+#include "tests/support/shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace grainforge::mesh {
+namespace {
+
+TriangleMesh MeshOf(const std::vector<Vec3>& positions, std::vector<std::uint32_t> indices)
+{
+    TriangleMesh mesh;
+    for (const Vec3& p : positions)
+        mesh.vertices.push_back({p, {}});
+    mesh.indices = std::move(indices);
+    mesh.ComputeBounds();
+    return mesh;
+}
+
+// Two closed boxes of the given edge that share one edge: the second sits diagonally above the
+// first, so the edge x = edge, z = edge carries four triangles.
+TriangleMesh BoxesSharingAnEdge(float edge)
+{
+    const Vec3 half{edge / 2, edge / 2, edge / 2};
+    TriangleMesh mesh = test::Combined(test::Translated(MakeTestCube(edge), half),
+                                       test::Translated(MakeTestCube(edge), half + Vec3{edge, 0, edge}));
+    WeldIdenticalVertices(mesh);
+    mesh.ComputeBounds();
+    return mesh;
+}
+
+std::uint64_t OpenEdges(const TriangleMesh& mesh) { return CountEdges(mesh).boundary; }
+
+TEST(RemoveDoubleSkinnedPairs, OppositeWindingsPairUp)
+{
+    struct Case { std::vector<std::uint32_t> indices; std::uint64_t pairs; std::size_t left; };
+    const Case cases[] = {
+        {{0, 1, 2, 0, 2, 1}, 1, 0},
+        {{0, 1, 2, 1, 2, 0, 2, 1, 0}, 1, 1},           // same-wound copies: one stays
+        {{0, 1, 2, 1, 2, 0}, 0, 2},                    // same winding only
+        {{0, 1, 2, 2, 1, 0, 1, 2, 0, 0, 2, 1}, 2, 0},  // two pairs
+        {{0, 0, 1, 0, 1, 0, 1, 0, 0}, 0, 3},           // a repeated corner is no opposite winding
+        {{0, 1, 2, 1, 2, 3}, 0, 2},
+    };
+    for (const Case& c : cases) {
+        TriangleMesh mesh = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, c.indices);
+        EXPECT_EQ(RemoveDoubleSkinnedPairs(mesh), c.pairs);
+        EXPECT_EQ(mesh.TriangleCount(), c.left);
+        EXPECT_EQ(mesh.vertices.size(), 4u);  // vertices stay
+    }
+    TriangleMesh kept = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2, 1, 2, 0, 2, 1, 0});
+    RemoveDoubleSkinnedPairs(kept);
+    EXPECT_EQ(kept.indices, (std::vector<std::uint32_t>{1, 2, 0}));
+
+    TriangleMesh inconsistent = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2, 0, 2, 7});
+    EXPECT_EQ(RemoveDoubleSkinnedPairs(inconsistent), 0u);
+    EXPECT_EQ(inconsistent.TriangleCount(), 2u);
+}
+
+TEST(SeparateNonManifoldEdges, BoxesSharingAnEdgeComeApart)
+{
+    TriangleMesh mesh = BoxesSharingAnEdge(10.0f);
+    ASSERT_EQ(mesh.vertices.size(), 14u);
+    ASSERT_EQ(CountNonManifoldEdges(mesh), 1u);
+    const TriangleMesh before = mesh;
+    EXPECT_EQ(SeparateNonManifoldEdges(mesh), 2u);
+    EXPECT_EQ(mesh.vertices.size(), 16u);
+    EXPECT_EQ(CountNonManifoldEdges(mesh), 0u);
+    EXPECT_EQ(OpenEdges(mesh), 0u);
+    EXPECT_EQ(CountBodies(mesh), 2u);
+    ValidationOptions options;
+    const ValidationReport report = ValidateMesh(mesh, options);
+    EXPECT_EQ(report.windingConflicts, 0u);
+
+    // Each copy moved 0.002 mm towards the mean of the other corners of its own box there.
+    for (std::uint32_t copy = 14; copy < 16; ++copy) {
+        std::uint32_t original = 0;
+        Vec3 sum{};
+        int count = 0;
+        for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+            for (int k = 0; k < 3; ++k) {
+                if (mesh.indices[3 * t + k] != copy)
+                    continue;
+                original = before.indices[3 * t + k];
+                for (int j = 0; j < 3; ++j) {
+                    if (j != k) {
+                        sum += mesh.vertices[mesh.indices[3 * t + j]].position;
+                        ++count;
+                    }
+                }
+            }
+        }
+        const Vec3 from = before.vertices[original].position;
+        const Vec3 moved = mesh.vertices[copy].position - from;
+        EXPECT_NEAR(std::sqrt(Dot(moved, moved)), 0.002f, 1e-5f);
+        const Vec3 toMean = sum * (1.0f / static_cast<float>(count)) - from;
+        EXPECT_GT(Dot(moved, toMean) / (std::sqrt(Dot(moved, moved)) * std::sqrt(Dot(toMean, toMean))), 0.9999f);
+    }
+}
+
+TEST(SeparateNonManifoldEdges, NothingToDoWithoutNonManifoldEdges)
+{
+    TriangleMesh cube = MakeTestCube(10.0f);
+    const std::vector<std::uint32_t> before = cube.indices;
+    EXPECT_EQ(SeparateNonManifoldEdges(cube), 0u);
+    EXPECT_EQ(FixNonManifoldEdges(cube), 0u);
+    EXPECT_EQ(cube.indices, before);
+    TriangleMesh inconsistent = BoxesSharingAnEdge(10.0f);
+    inconsistent.indices.push_back(0);
+    EXPECT_EQ(CountNonManifoldEdges(inconsistent), 0u);
+    EXPECT_EQ(SeparateNonManifoldEdges(inconsistent), 0u);
+}
+
+TEST(SeparateNonManifoldEdges, WingWithARepeatedCornerIsSkipped)
+{
+    // A degenerate triangle (a, b, a) on the shared edge has no third corner.
+    TriangleMesh mesh = BoxesSharingAnEdge(10.0f);
+    const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
+    EdgeKey shared = 0;
+    for (std::size_t i = 0; i + 3 < table.size(); ++i) {
+        if (table[i].key == table[i + 3].key)
+            shared = table[i].key;
+    }
+    const std::uint32_t a = static_cast<std::uint32_t>(shared >> 32), b = static_cast<std::uint32_t>(shared);
+    mesh.indices.insert(mesh.indices.end(), {a, b, a});
+    SeparateNonManifoldEdges(mesh);
+    EXPECT_TRUE(mesh.IsConsistent());
+    // The boxes still came apart; only the empty triangle is left on the old edge.
+    std::uint64_t full = 0;
+    for (std::size_t t = 0; t + 1 < mesh.TriangleCount(); ++t) {
+        const std::uint32_t* c = &mesh.indices[3 * t];
+        full += (c[0] == a || c[1] == a || c[2] == a) && (c[0] == b || c[1] == b || c[2] == b) ? 1 : 0;
+    }
+    EXPECT_LE(full, 2u);
+}
+
+TEST(SeparateNonManifoldEdges, OddWingCountStaysSound)
+{
+    // Three fins on one edge: only the orientation pairing exists; whatever is split, every
+    // edge ends used at most twice or the vertex is restored.
+    TriangleMesh fins = MeshOf({{0, 0, 0}, {0, 0, 1}, {1, 0, 0}, {-1, 1, 0}, {-1, -1, 0}},
+                               {0, 1, 2, 1, 0, 3, 0, 1, 4});
+    ASSERT_EQ(CountNonManifoldEdges(fins), 1u);
+    SeparateNonManifoldEdges(fins);
+    EXPECT_TRUE(fins.IsConsistent());
+    EXPECT_EQ(fins.TriangleCount(), 3u);
+}
+
+TEST(FixNonManifoldEdges, AcceptsWhenTheRefillClosesEverything)
+{
+    // 2 mm boxes: each hole the removal makes is 3.46 mm across, under the 5 mm limit.
+    TriangleMesh mesh = BoxesSharingAnEdge(2.0f);
+    ASSERT_EQ(CountNonManifoldEdges(mesh), 1u);
+    EXPECT_EQ(FixNonManifoldEdges(mesh), 0u);
+    EXPECT_EQ(CountNonManifoldEdges(mesh), 0u);
+    EXPECT_EQ(OpenEdges(mesh), 0u);
+    EXPECT_EQ(mesh.TriangleCount(), 24u);
+    EXPECT_EQ(CountBodies(mesh), 2u);
+    EXPECT_TRUE(mesh.boundsValid);
+}
+
+TEST(FixNonManifoldEdges, RejectsWhenHolesWouldStayOpen)
+{
+    // 10 mm boxes: the holes are too large and too wide to refill, so nothing changes.
+    TriangleMesh mesh = BoxesSharingAnEdge(10.0f);
+    const TriangleMesh before = mesh;
+    EXPECT_EQ(FixNonManifoldEdges(mesh), 1u);
+    EXPECT_EQ(mesh.indices, before.indices);
+    EXPECT_EQ(mesh.vertices.size(), before.vertices.size());
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

@@ -1,0 +1,351 @@
+#include "engine/mesh/placement.h"
+
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/shapes.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+namespace grainforge::mesh {
+namespace {
+
+const RestingFaceSettings kDocument{1.0f, 1.0f, 0.05f};
+
+TriangleMesh MeshOf(const std::vector<Vec3>& positions, std::vector<std::uint32_t> indices)
+{
+    TriangleMesh mesh;
+    for (const Vec3& p : positions)
+        mesh.vertices.push_back({p, {}});
+    mesh.indices = std::move(indices);
+    mesh.ComputeBounds();
+    return mesh;
+}
+
+JsonView ViewOf(const std::string& text)
+{
+    auto document = std::make_shared<JsonValue>(JsonValue::parse(text));
+    const JsonValue* value = document.get();
+    return JsonView{std::move(document), value};
+}
+
+// The search as first written: every facet tried in creation order, every vertex tested.
+std::vector<RestingFace> BruteForceRestingFaces(const TriangleMesh& mesh, const RestingFaceSettings& s)
+{
+    struct F { Vec3 n; float d; double area; double cx, cy, cz; std::vector<std::uint32_t> tris; };
+    const float cosLimit = std::cos(s.angle * 3.1415927f / 180.0f);
+    const float tol = std::max(0.0f, s.planeTolerance);
+    std::vector<F> facets;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        const Vec3 p0 = mesh.vertices[mesh.indices[3 * t]].position;
+        const Vec3 p1 = mesh.vertices[mesh.indices[3 * t + 1]].position;
+        const Vec3 p2 = mesh.vertices[mesh.indices[3 * t + 2]].position;
+        const Vec3 n = Cross(p1 - p0, p2 - p0);
+        const float len = std::sqrt(Dot(n, n));
+        if (!(len > 0.0f))
+            continue;
+        const Vec3 u = n * (1.0f / len);
+        const float d = Dot(u, p0);
+        std::size_t f = 0;
+        while (f < facets.size() && !(Dot(u, facets[f].n) >= cosLimit && std::fabs(facets[f].d - d) <= tol))
+            ++f;
+        if (f == facets.size())
+            facets.push_back({u, d, 0.0, 0.0, 0.0, 0.0, {}});
+        const double area = len / 2.0f;
+        const Vec3 sum = p0 + p1 + p2;
+        facets[f].tris.push_back(static_cast<std::uint32_t>(t));
+        facets[f].area += area;
+        facets[f].cx += static_cast<double>(sum.x / 3.0f) * area;
+        facets[f].cy += static_cast<double>(sum.y / 3.0f) * area;
+        facets[f].cz += static_cast<double>(sum.z / 3.0f) * area;
+    }
+    std::vector<RestingFace> result;
+    for (F& f : facets) {
+        if (!(f.area >= static_cast<double>(s.minimumArea)))
+            continue;
+        bool supports = true;
+        for (const MeshVertex& v : mesh.vertices)
+            supports = supports && Dot(v.position, f.n) - f.d <= tol;
+        if (!supports)
+            continue;
+        RestingFace face;
+        face.normal = f.n;
+        face.offset = f.d;
+        face.area = static_cast<float>(f.area);
+        face.centroid = {static_cast<float>(f.cx * (1.0 / f.area)), static_cast<float>(f.cy * (1.0 / f.area)),
+                         static_cast<float>(f.cz * (1.0 / f.area))};
+        face.triangles = f.tris;
+        result.push_back(face);
+    }
+    std::stable_sort(result.begin(), result.end(), [](const RestingFace& a, const RestingFace& b) { return a.area > b.area; });
+    return result;
+}
+
+void ExpectSameFaces(const std::vector<RestingFace>& a, const std::vector<RestingFace>& b)
+{
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].triangles, b[i].triangles) << i;
+        EXPECT_EQ(a[i].normal, b[i].normal) << i;
+        EXPECT_EQ(a[i].offset, b[i].offset) << i;
+        EXPECT_EQ(a[i].area, b[i].area) << i;
+        EXPECT_EQ(a[i].centroid, b[i].centroid) << i;
+    }
+}
+
+TEST(FindRestingFaces, CubeHasSixSquareFaces)
+{
+    const TriangleMesh cube = MakeTestCube(20.0f);
+    const std::vector<RestingFace> faces = FindRestingFaces(cube, kDocument);
+    ASSERT_EQ(faces.size(), 6u);
+    for (const RestingFace& face : faces) {
+        EXPECT_FLOAT_EQ(face.area, 400.0f);
+        EXPECT_EQ(face.triangles.size(), 2u);
+        EXPECT_FLOAT_EQ(face.offset, 10.0f);
+        EXPECT_TRUE(std::is_sorted(face.triangles.begin(), face.triangles.end()));
+        // The middle of the square is the normal's end at distance 10.
+        const Vec3 expected = face.normal * 10.0f;
+        EXPECT_NEAR(face.centroid.x, expected.x, 1e-4f);
+        EXPECT_NEAR(face.centroid.y, expected.y, 1e-4f);
+        EXPECT_NEAR(face.centroid.z, expected.z, 1e-4f);
+    }
+}
+
+TEST(FindRestingFaces, MinimumAreaIsInclusive)
+{
+    struct Case { float leg; std::size_t downFaces; };
+    for (const Case c : {Case{0.9f, 0u}, Case{1.0f, 1u}}) {
+        // Base (0,0,0), (0,leg,0), (2,0,0) faces down with area leg; apex above it.
+        const TriangleMesh tetra = MeshOf({{0, 0, 0}, {0, c.leg, 0}, {2, 0, 0}, {0.3f, 0.2f, 3.0f}},
+                                          {0, 1, 2, 0, 2, 3, 0, 3, 1, 1, 3, 2});
+        const std::vector<RestingFace> faces = FindRestingFaces(tetra, kDocument);
+        const auto down = std::count_if(faces.begin(), faces.end(), [](const RestingFace& f) { return f.normal.z == -1.0f; });
+        EXPECT_EQ(static_cast<std::size_t>(down), c.downFaces) << c.leg;
+    }
+}
+
+TEST(FindRestingFaces, AngleAndOffsetDecideWhichTrianglesJoin)
+{
+    // A flat triangle facing down and one tilted about its edge x = shift + 2 by `degrees`.
+    struct Case { float degrees; float shift; std::size_t facets; };
+    for (const Case c : {Case{0.9f, 0.0f, 1u}, Case{1.1f, 0.0f, 2u}, Case{0.5f, 100.0f, 2u}, Case{0.5f, 0.0f, 1u}}) {
+        const float h = std::tan(c.degrees * 3.1415927f / 180.0f);
+        const float x = c.shift;
+        const TriangleMesh mesh = MeshOf({{x, 0, 0}, {x, 1, 0}, {x + 1, 0, 0}, {x + 2, 0, 0}, {x + 2, 1, 0}, {x + 3, 0, h}},
+                                         {0, 1, 2, 3, 4, 5});
+        const std::vector<RestingFace> faces = FindRestingFaces(mesh, {0.1f, 1.0f, 0.05f});
+        EXPECT_EQ(faces.size(), c.facets) << c.degrees << " " << c.shift;
+        if (c.facets == 1 && faces.size() == 1) {
+            EXPECT_EQ(faces[0].triangles, (std::vector<std::uint32_t>{0, 1}));
+        }
+    }
+}
+
+TEST(FindRestingFaces, VertexBeyondThePlaneRulesTheFaceOut)
+{
+    struct Case { float beyond; bool bottomKept; };
+    for (const Case c : {Case{0.06f, false}, Case{0.04f, true}}) {
+        TriangleMesh cube = MakeTestCube(20.0f);
+        cube.vertices.push_back({{0.0f, 0.0f, -10.0f - c.beyond}, {}});  // used by no triangle
+        const std::vector<RestingFace> faces = FindRestingFaces(cube, kDocument);
+        const bool bottom = std::any_of(faces.begin(), faces.end(), [](const RestingFace& f) { return f.normal.z < -0.99f; });
+        EXPECT_EQ(bottom, c.bottomKept) << c.beyond;
+        EXPECT_EQ(faces.size(), c.bottomKept ? 6u : 5u);
+    }
+}
+
+TEST(FindRestingFaces, EmptyAndInconsistentMeshesGiveNothing)
+{
+    TriangleMesh cube = MakeTestCube(20.0f);
+    cube.indices.push_back(0);
+    EXPECT_TRUE(FindRestingFaces(cube, kDocument).empty());
+    EXPECT_TRUE(FindRestingFaces(TriangleMesh{}, kDocument).empty());
+}
+
+TEST(FindRestingFaces, SameResultAsTryingEveryFacet)
+{
+    // Noisy spheres and a stepped block: many near-parallel facets at nearby offsets, where a
+    // bucket that misses a candidate would change which facet a triangle joins.
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> noise(-0.02f, 0.02f);
+    std::vector<TriangleMesh> meshes;
+    TriangleMesh noisy = MakeTestSphere(30.0f);
+    for (MeshVertex& v : noisy.vertices)
+        v.position = v.position * (1.0f + noise(random) * 0.01f);
+    meshes.push_back(noisy);
+    TriangleMesh bumpy = MakeTestSphere(10.0f);
+    for (MeshVertex& v : bumpy.vertices)
+        v.position = v.position + Vec3{noise(random), noise(random), noise(random)};
+    meshes.push_back(bumpy);
+    TriangleMesh steps = MakeTestCube(20.0f);
+    for (int i = 1; i < 6; ++i)
+        steps = test::Combined(steps, test::Translated(MakeTestCube(20.0f), {0.01f * i, 0.02f * i, -0.03f * i}));
+    meshes.push_back(steps);
+    // Hundreds of nearly parallel triangles at offsets a few tolerances apart: one crowded
+    // direction, which the search files by offset as well.
+    TriangleMesh stairs;
+    for (std::uint32_t i = 0; i < 400; ++i) {
+        const float z = 0.03f * static_cast<float>(i % 200) + noise(random);
+        const float x = static_cast<float>(i);
+        const auto first = static_cast<std::uint32_t>(stairs.vertices.size());
+        stairs.vertices.push_back({{x, 0, z}, {}});
+        stairs.vertices.push_back({{x, 1, z + noise(random) * 0.1f}, {}});
+        stairs.vertices.push_back({{x + 1, 0, z}, {}});
+        stairs.indices.insert(stairs.indices.end(), {first, first + 1, first + 2});
+    }
+    meshes.push_back(stairs);
+    for (const RestingFaceSettings settings : {kDocument, RestingFaceSettings{0.0f, 5.0f, 0.5f},
+                                               RestingFaceSettings{0.0f, 0.3f, 0.0f},
+                                               RestingFaceSettings{0.0f, 180.0f, -1.0f}}) {
+        for (const TriangleMesh& mesh : meshes)
+            ExpectSameFaces(FindRestingFaces(mesh, settings), BruteForceRestingFaces(mesh, settings));
+    }
+}
+
+TEST(LayOnFaceTransform, DownwardFaceAndZeroNormalGiveIdentity)
+{
+    const TriangleMesh cube = test::Translated(MakeTestCube(20.0f), {3, 4, 5});
+    EXPECT_TRUE(IsIdentityTransform(LayOnFaceTransform(cube, {0, 0, -1})));
+    EXPECT_TRUE(IsIdentityTransform(LayOnFaceTransform(cube, {0, 0, -7})));
+    EXPECT_TRUE(IsIdentityTransform(LayOnFaceTransform(cube, {0, 0, 0})));
+    EXPECT_TRUE(IsIdentityTransform(LayOnFaceTransform(TriangleMesh{}, {1, 0, 0})));
+}
+
+TEST(LayOnFaceTransform, UpwardFaceTurnsHalfAboutXAroundTheBoxCentre)
+{
+    // A box from (0,0,2) to (10,20,5), not centred, so the turn and the height fix both show.
+    TriangleMesh box = MakeTestCube(1.0f);
+    for (MeshVertex& v : box.vertices)
+        v.position = {(v.position.x + 0.5f) * 10.0f, (v.position.y + 0.5f) * 20.0f, 2.0f + (v.position.z + 0.5f) * 3.0f};
+    box.boundsValid = false;  // the box is worked out from a copy
+    const Transform3x4 t = LayOnFaceTransform(box, {0, 0, 1});
+    EXPECT_EQ(t.m00, 1.0f);
+    EXPECT_EQ(t.m11, -1.0f);
+    EXPECT_EQ(t.m22, -1.0f);
+    TriangleMesh moved = box;
+    TransformMesh(moved, t);
+    EXPECT_FLOAT_EQ(moved.boundsMin.z, 2.0f);
+    EXPECT_FLOAT_EQ(moved.boundsMax.z, 5.0f);
+    EXPECT_FLOAT_EQ(moved.boundsMin.y, 0.0f);
+    EXPECT_FLOAT_EQ(moved.boundsMax.y, 20.0f);
+}
+
+TEST(LayOnFaceTransform, SideFacePointsDownAfterwards)
+{
+    const TriangleMesh cube = test::Translated(MakeTestCube(20.0f), {30, -7, 12});
+    for (const Vec3 n : {Vec3{1, 0, 0}, Vec3{0, -1, 0}, Vec3{0.6f, 0, 0.8f}}) {
+        const Transform3x4 t = LayOnFaceTransform(cube, n);
+        const Vec3 turned{t.m00 * n.x + t.m01 * n.y + t.m02 * n.z, t.m10 * n.x + t.m11 * n.y + t.m12 * n.z,
+                          t.m20 * n.x + t.m21 * n.y + t.m22 * n.z};
+        EXPECT_NEAR(turned.x, 0.0f, 1e-6f);
+        EXPECT_NEAR(turned.y, 0.0f, 1e-6f);
+        EXPECT_NEAR(turned.z, -1.0f, 1e-6f);
+        TriangleMesh moved = cube;
+        TransformMesh(moved, t);
+        EXPECT_FLOAT_EQ(moved.boundsMin.z, 2.0f);
+    }
+}
+
+TEST(Transform, ComposeWithInverse)
+{
+    Transform3x4 rotation;
+    const float c = std::cos(0.7f), s = std::sin(0.7f);
+    rotation.m00 = c, rotation.m01 = -s, rotation.m10 = s, rotation.m11 = c;
+    rotation.translation = {5, -3, 2};
+    const Transform3x4 back = ComposeTransforms(InvertTransform(rotation), rotation);
+    const float entries[12] = {back.m00, back.m01, back.m02, back.m10, back.m11, back.m12, back.m20, back.m21,
+                               back.m22, back.translation.x, back.translation.y, back.translation.z};
+    const float identity[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+    for (int i = 0; i < 12; ++i)
+        EXPECT_NEAR(entries[i], identity[i], 1e-6f) << i;
+
+    Transform3x4 scale;
+    scale.m00 = 2.0f;
+    EXPECT_EQ(ComposeTransforms(InvertTransform(scale), scale).m00, 4.0f);  // not a general inverse
+
+    // a after b: a translation after a rotation moves the rotated point.
+    Transform3x4 shift;
+    shift.translation = {1, 0, 0};
+    Transform3x4 quarter;
+    quarter.m00 = 0, quarter.m01 = -1, quarter.m10 = 1, quarter.m11 = 0;
+    TriangleMesh point = MeshOf({{1, 0, 0}}, {});
+    TransformMesh(point, ComposeTransforms(shift, quarter));
+    EXPECT_EQ(point.vertices[0].position, (Vec3{1, 1, 0}));
+}
+
+TEST(Transform, IdentityIsExact)
+{
+    Transform3x4 t;
+    EXPECT_TRUE(IsIdentityTransform(t));
+    t.translation.z = 1e-30f;
+    EXPECT_FALSE(IsIdentityTransform(t));
+    t = {};
+    t.m11 = std::nanf("");
+    EXPECT_FALSE(IsIdentityTransform(t));
+    t = {};
+    t.m01 = -0.0f;  // equal to zero
+    EXPECT_TRUE(IsIdentityTransform(t));
+}
+
+TEST(TransformMesh, IdentityTouchesNothingAndOthersMoveNormalsToo)
+{
+    TriangleMesh cube = MakeTestCube(2.0f);
+    cube.boundsValid = false;
+    const TriangleMesh before = cube;
+    TransformMesh(cube, Transform3x4{});
+    EXPECT_FALSE(cube.boundsValid);
+    EXPECT_EQ(std::memcmp(cube.vertices.data(), before.vertices.data(), cube.vertices.size() * sizeof(MeshVertex)), 0);
+
+    Transform3x4 t;
+    t.m00 = 2.0f;  // normals are not renormalised
+    t.translation = {0, 0, 10};
+    TransformMesh(cube, t);
+    EXPECT_TRUE(cube.boundsValid);
+    EXPECT_EQ(cube.boundsMin, (Vec3{-2, -1, 9}));
+    EXPECT_EQ(cube.boundsMax, (Vec3{2, 1, 11}));
+    for (std::size_t i = 0; i < cube.vertices.size(); ++i) {
+        const Vec3 n = before.vertices[i].normal;
+        EXPECT_EQ(cube.vertices[i].normal, (Vec3{2 * n.x, n.y, n.z}));
+    }
+}
+
+TEST(TransformJson, WritesAndReadsThePlacementSection)
+{
+    Transform3x4 t;
+    t.m00 = 0.1f, t.m01 = -1.0f, t.m12 = 2.5f, t.m22 = -1.0f;
+    t.translation = {1.5f, -2.0f, 3.25f};
+    const JsonNode document = NewJsonDocument();
+    WriteTransformJson(document.ObjectChild("part").ObjectChild("orientation"), t);
+    EXPECT_EQ(document.root->dump(),
+              R"({"part":{"orientation":{"rowX":[0.1,-1.0,0.0],"rowY":[0.0,1.0,2.5],"rowZ":[0.0,0.0,-1.0],)"
+              R"("translation":[1.5,-2.0,3.25]}}})");
+
+    Transform3x4 back;
+    const JsonView view{document.root, document.root.get()};
+    ReadTransformJson(view.Section("part").Section("orientation"), back);
+    EXPECT_EQ(std::memcmp(&back, &t, sizeof t), 0);
+}
+
+TEST(TransformJson, DamagedKeysLeaveTheirRows)
+{
+    Transform3x4 t;
+    t.m10 = 7.0f;
+    t.translation = {9, 9, 9};
+    ReadTransformJson(ViewOf(R"({"rowX":[2,3,4],"rowY":[1,2,3,4],"rowZ":[1,"a",3]})"), t);
+    EXPECT_EQ(t.m00, 2.0f);
+    EXPECT_EQ(t.m01, 3.0f);
+    EXPECT_EQ(t.m02, 4.0f);
+    EXPECT_EQ(t.m10, 7.0f);
+    EXPECT_EQ(t.m11, 1.0f);
+    EXPECT_EQ(t.m22, 1.0f);
+    EXPECT_EQ(t.translation, (Vec3{9, 9, 9}));
+    ReadTransformJson(JsonView{}, t);
+    EXPECT_EQ(t.m00, 2.0f);
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

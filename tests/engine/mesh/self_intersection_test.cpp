@@ -1,0 +1,345 @@
+#include "engine/mesh/self_intersection.h"
+
+#include "engine/mesh/exact_predicates.h"
+#include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/shapes.h"
+#include "tests/support/validation_shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+#include <set>
+#include <utility>
+
+namespace grainforge::mesh {
+namespace {
+
+using PairSet = std::set<std::pair<std::uint32_t, std::uint32_t>>;
+
+std::array<Vec3, 3> Corners(const TriangleMesh& mesh, std::size_t t)
+{
+    return {mesh.vertices[mesh.indices[3 * t]].position, mesh.vertices[mesh.indices[3 * t + 1]].position,
+        mesh.vertices[mesh.indices[3 * t + 2]].position};
+}
+
+// Each pair once, as (lower, higher); fails the test when a pair is listed twice.
+PairSet ToSet(const std::vector<std::uint32_t>& pairs)
+{
+    EXPECT_EQ(pairs.size() % 2, 0u);
+    PairSet set;
+    for (std::size_t i = 0; i + 1 < pairs.size(); i += 2) {
+        const bool inserted =
+            set.insert({std::min(pairs[i], pairs[i + 1]), std::max(pairs[i], pairs[i + 1])}).second;
+        EXPECT_TRUE(inserted) << "pair " << pairs[i] << ", " << pairs[i + 1] << " listed twice";
+    }
+    return set;
+}
+
+bool ShareVertex(const TriangleMesh& mesh, std::size_t t, std::size_t u)
+{
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            if (mesh.indices[3 * t + i] == mesh.indices[3 * u + j])
+                return true;
+    return false;
+}
+
+bool BoxesTouch(const std::array<Vec3, 3>& a, const std::array<Vec3, 3>& b)
+{
+    auto lo = [](const std::array<Vec3, 3>& c, float Vec3::*axis) { return std::min({c[0].*axis, c[1].*axis, c[2].*axis}); };
+    auto hi = [](const std::array<Vec3, 3>& c, float Vec3::*axis) { return std::max({c[0].*axis, c[1].*axis, c[2].*axis}); };
+    for (float Vec3::*axis : {&Vec3::x, &Vec3::y, &Vec3::z})
+        if (lo(a, axis) > hi(b, axis) || lo(b, axis) > hi(a, axis))
+            return false;
+    return true;
+}
+
+// Every pair of triangles without a shared vertex that intersects (with at least one flagged
+// triangle when focus is given). Non-degenerate random triangles intersect symmetrically, so
+// the role order does not matter here.
+PairSet BruteForcePairs(const TriangleMesh& mesh, const std::vector<std::uint8_t>& focus = {})
+{
+    PairSet set;
+    const std::size_t n = mesh.TriangleCount();
+    for (std::size_t t = 0; t < n; ++t) {
+        const auto a = Corners(mesh, t);
+        for (std::size_t u = t + 1; u < n; ++u) {
+            if (!focus.empty() && !focus[t] && !focus[u])
+                continue;
+            const auto b = Corners(mesh, u);
+            if (BoxesTouch(a, b) && !ShareVertex(mesh, t, u) && TrianglesIntersect(a, b))
+                set.insert({static_cast<std::uint32_t>(t), static_cast<std::uint32_t>(u)});
+        }
+    }
+    return set;
+}
+
+PairSet Search(const TriangleMesh& mesh, std::span<const std::uint8_t> focus = {}, bool* stoppedOut = nullptr)
+{
+    std::vector<std::uint32_t> pairs{99, 98};
+    bool stopped = true;
+    FindSelfIntersections(mesh, focus, kNoPairLimit, pairs, stopped);
+    EXPECT_FALSE(stopped);
+    if (stoppedOut)
+        *stoppedOut = stopped;
+    return ToSet(pairs);
+}
+
+TEST(FindSelfIntersections, MatchesBruteForceOnRandomSoups)
+{
+    struct Case {
+        std::uint32_t seed, count;
+        float extent, size;
+        std::uint32_t pool;
+    };
+    const Case cases[] = {
+        {1, 2000, 40, 1.5f, 0},   // mixed sizes: several grid levels
+        {2, 3000, 20, 0.4f, 0},
+        {3, 400, 10, 0, 60},     // corners shared through a small vertex pool
+        {4, 1500, 1, 0.2f, 0},   // small coordinates
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.seed);
+        const TriangleMesh mesh = test::MakeRandomTriangles(test.seed, test.count, test.extent, test.size, test.pool);
+        const PairSet expected = BruteForcePairs(mesh);
+        EXPECT_GT(expected.size(), 10u);
+        EXPECT_EQ(Search(mesh), expected);
+    }
+}
+
+TEST(FindSelfIntersections, FindsTheSamePairsOnOneThreadAndOnEight)
+{
+    const TriangleMesh mesh = test::MakeRandomTriangles(21, 40000, 60, 1.0f);
+    PairSet one, eight;
+    {
+        ThreadLimit limit(1);
+        one = Search(mesh);
+    }
+    {
+        ThreadLimit limit(8);
+        eight = Search(mesh);
+    }
+    EXPECT_GT(one.size(), 100u);
+    EXPECT_EQ(one, eight);
+}
+
+TEST(FindSelfIntersections, HugeAndTinyCoordinatesTogether)
+{
+    TriangleMesh mesh = test::MakeRandomTriangles(22, 500, 5, 0.5f);
+    // Far-away copies, and one huge triangle that no cell size suits.
+    TriangleMesh far = test::Translated(test::MakeRandomTriangles(23, 200, 5, 0.5f), {1e30f, -1e30f, 3e37f});
+    mesh = test::Combined(mesh, far);
+    const auto v = static_cast<std::uint32_t>(mesh.vertices.size());
+    mesh.vertices.push_back({{-3e38f, 2.5f, 2.5f}, {}});
+    mesh.vertices.push_back({{3e38f, 2.5f, 2.6f}, {}});
+    mesh.vertices.push_back({{0, -3e38f, 2.4f}, {}});
+    mesh.indices.insert(mesh.indices.end(), {v, v + 1, v + 2});
+    EXPECT_EQ(Search(mesh), BruteForcePairs(mesh));
+}
+
+TEST(FindSelfIntersections, ClosedPartsHaveNoPairsAndOverlappingCopiesDo)
+{
+    const TriangleMesh sphere = MakeTestSphere(10);
+    EXPECT_TRUE(Search(sphere).empty());
+    EXPECT_TRUE(Search(test::MakeTwoCubes()).empty());
+    const TriangleMesh both = test::Combined(sphere, test::Translated(sphere, {5, 0.3f, 0.1f}));
+    const PairSet pairs = Search(both);
+    EXPECT_FALSE(pairs.empty());
+    EXPECT_EQ(pairs, BruteForcePairs(both));
+    for (const auto& [t, u] : pairs)
+        EXPECT_TRUE(t < sphere.TriangleCount() && u >= sphere.TriangleCount()) << "a pair within one sphere";
+}
+
+TEST(FindSelfIntersections, SharedVertexCoplanarAndTouchingPairs)
+{
+    auto mesh = [](std::vector<Vec3> points, std::vector<std::uint32_t> indices) {
+        TriangleMesh m;
+        for (Vec3 p : points)
+            m.vertices.push_back({p, {}});
+        m.indices = std::move(indices);
+        return m;
+    };
+    // Share vertex 0 and also cross elsewhere.
+    const TriangleMesh sharing =
+        mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, -1}, {1, 1, 3}}, {0, 1, 2, 0, 3, 4});
+    EXPECT_FALSE(TrianglesIntersect(Corners(sharing, 0), Corners(sharing, 1)) == false);
+    EXPECT_TRUE(Search(sharing).empty());
+    // Coplanar and overlapping.
+    const TriangleMesh coplanar =
+        mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, 0}, {5, 1, 0}, {1, 5, 0}}, {0, 1, 2, 3, 4, 5});
+    EXPECT_TRUE(Search(coplanar).empty());
+    // A duplicated face made of other vertices.
+    const TriangleMesh duplicated =
+        mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {0, 0, 0}, {4, 0, 0}, {0, 4, 0}}, {0, 1, 2, 3, 5, 4});
+    EXPECT_TRUE(Search(duplicated).empty());
+    // A corner of one resting on the face of the other: one point in common.
+    const TriangleMesh touching =
+        mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, 0}, {1, 1, 3}, {2, 3, 3}}, {0, 1, 2, 3, 4, 5});
+    EXPECT_EQ(Search(touching), (PairSet{{0, 1}}));
+}
+
+TEST(FindSelfIntersections, PairLimitStopsTheSearch)
+{
+    const TriangleMesh mesh = test::MakeRandomTriangles(31, 3000, 20, 0.5f);
+    const PairSet all = BruteForcePairs(mesh);
+    std::vector<std::uint32_t> pairs;
+    bool stopped = false;
+    FindSelfIntersections(mesh, {}, 0, pairs, stopped);
+    EXPECT_TRUE(stopped);
+    EXPECT_TRUE(pairs.empty());
+    FindSelfIntersections(mesh, {}, 50, pairs, stopped);
+    EXPECT_TRUE(stopped);
+    const PairSet found = ToSet(pairs);
+    EXPECT_LE(found.size(), 50u);
+    for (const auto& pair : found)
+        EXPECT_TRUE(all.count(pair)) << pair.first << ", " << pair.second;
+    // Far apart triangles never reach the exact test, so a limit of 0 does not stop.
+    const TriangleMesh apart = test::Combined(test::MakeTetrahedron(), test::Translated(test::MakeTetrahedron(), {100, 0, 0}));
+    FindSelfIntersections(apart, {}, 0, pairs, stopped);
+    EXPECT_FALSE(stopped);
+}
+
+// Large limits are counted in batches; whether the search stops must still be exact: it stops
+// exactly when more pairs reach the exact test than the limit allows.
+TEST(FindSelfIntersections, LargeLimitStopsExactlyWhenPassed)
+{
+    // Every box holds the cube [-1, 1]^3, so all n (n - 1) / 2 pairs reach the exact test.
+    const std::uint32_t n = 1500;
+    const std::uint64_t candidates = std::uint64_t{n} * (n - 1) / 2;
+    ASSERT_GT(candidates, std::uint64_t{1} << 20);
+    TriangleMesh mesh = test::MakeRandomTriangles(61, n, 1, 0);
+    for (std::uint32_t t = 0; t < n; ++t) {
+        mesh.vertices[3 * t].position = mesh.vertices[3 * t].position * -1.0f + Vec3{-1, -1, -1};
+        mesh.vertices[3 * t + 1].position = mesh.vertices[3 * t + 1].position + Vec3{1, 1, 1};
+    }
+    std::vector<std::uint32_t> pairs;
+    bool stopped = true;
+    FindSelfIntersections(mesh, {}, candidates, pairs, stopped);
+    EXPECT_FALSE(stopped);
+    const std::size_t all = pairs.size();
+    EXPECT_GT(all, 0u);
+    FindSelfIntersections(mesh, {}, candidates - 1, pairs, stopped);
+    EXPECT_TRUE(stopped);
+    EXPECT_LE(pairs.size(), all);
+}
+
+TEST(FindSelfIntersections, FocusLimitsTheSearchToPairsWithAFlaggedTriangle)
+{
+    const TriangleMesh mesh = test::MakeRandomTriangles(41, 3000, 20, 0.8f);
+    std::vector<std::uint8_t> focus(mesh.TriangleCount(), 0);
+    for (std::size_t t = 0; t < focus.size(); t += 37)
+        focus[t] = 1;
+    const PairSet expected = BruteForcePairs(mesh, focus);
+    EXPECT_GT(expected.size(), 5u);
+    EXPECT_EQ(Search(mesh, focus), expected);
+    // One flagged triangle: crossing pairs of two unflagged ones are left out.
+    std::vector<std::uint8_t> single(mesh.TriangleCount(), 0);
+    single[5] = 1;
+    EXPECT_EQ(Search(mesh, single), BruteForcePairs(mesh, single));
+    // A focus of the wrong length is ignored.
+    const std::vector<std::uint8_t> wrong(mesh.TriangleCount() - 1, 0);
+    EXPECT_EQ(Search(mesh, wrong), BruteForcePairs(mesh));
+}
+
+// A flagged triangle too large for the focus cells marks no cells around it; the small
+// unflagged triangles it crosses must still be searched.
+TEST(FindSelfIntersections, FocusOnALargeTriangleStillFindsItsPairs)
+{
+    TriangleMesh mesh = test::MakeRandomTriangles(42, 2000, 20, 0.3f);
+    const auto v = static_cast<std::uint32_t>(mesh.vertices.size());
+    mesh.vertices.push_back({{-500, -500, 10}, {}});
+    mesh.vertices.push_back({{500, -500, 10.5f}, {}});
+    mesh.vertices.push_back({{0, 500, 9.5f}, {}});
+    mesh.indices.insert(mesh.indices.end(), {v, v + 1, v + 2});
+    std::vector<std::uint8_t> focus(mesh.TriangleCount(), 0);
+    focus.back() = 1;
+    const PairSet expected = BruteForcePairs(mesh, focus);
+    EXPECT_GT(expected.size(), 5u);
+    EXPECT_EQ(Search(mesh, focus), expected);
+}
+
+TEST(FindSelfIntersections, TrivialAndInconsistentMeshesGiveNoPairs)
+{
+    std::vector<std::uint32_t> pairs{1, 2};
+    bool stopped = true;
+    FindSelfIntersections(TriangleMesh{}, {}, 0, pairs, stopped);
+    EXPECT_TRUE(pairs.empty());
+    EXPECT_FALSE(stopped);
+    TriangleMesh single = test::MakeTetrahedron();
+    single.indices.resize(3);
+    pairs = {1, 2};
+    stopped = true;
+    FindSelfIntersections(single, {}, 0, pairs, stopped);
+    EXPECT_TRUE(pairs.empty());
+    EXPECT_FALSE(stopped);
+
+    TriangleMesh crossing = test::Combined(MakeTestCube(20), test::Translated(MakeTestCube(20), {5, 5, 5}));
+    ASSERT_FALSE(Search(crossing).empty());
+    TriangleMesh badIndex = crossing;
+    badIndex.indices[7] = static_cast<std::uint32_t>(badIndex.vertices.size());
+    TriangleMesh badCount = crossing;
+    badCount.indices.push_back(0);
+    for (const TriangleMesh* bad : {&badIndex, &badCount}) {
+        pairs = {1, 2};
+        stopped = true;
+        FindSelfIntersections(*bad, {}, kNoPairLimit, pairs, stopped);
+        EXPECT_TRUE(pairs.empty());
+        EXPECT_FALSE(stopped);
+    }
+}
+
+TEST(FindSelfIntersections, TrianglesWithNonFiniteCornersTakePartInNoPair)
+{
+    TriangleMesh mesh = test::MakeRandomTriangles(51, 1000, 10, 0.8f);
+    const PairSet before = BruteForcePairs(mesh);
+    mesh.vertices[0].position.x = std::numeric_limits<float>::infinity();
+    mesh.vertices[4].position.y = std::numeric_limits<float>::quiet_NaN();
+    PairSet expected;
+    for (const auto& pair : before)
+        if (pair.first > 1 && pair.second > 1)
+            expected.insert(pair);
+    EXPECT_EQ(Search(mesh), expected);
+}
+
+TEST(ListSelfIntersectingTriangles, ReturnsTheUnlimitedPairList)
+{
+    const TriangleMesh crossing = test::Combined(MakeTestCube(20), test::Translated(MakeTestCube(20), {5, 5, 5}));
+    bool stopped = true;
+    const std::vector<std::uint32_t> pairs = ListSelfIntersectingTriangles(crossing, {}, &stopped);
+    EXPECT_FALSE(stopped);
+    EXPECT_EQ(ToSet(pairs), BruteForcePairs(crossing));
+    EXPECT_EQ(ListSelfIntersectingTriangles(crossing).size(), pairs.size());
+}
+
+TEST(CheckSelfIntersections, FillsTheReportOrOnlyTheStoppedFlag)
+{
+    const TriangleMesh crossing = test::Combined(MakeTestCube(20), test::Translated(MakeTestCube(20), {5, 5, 5}));
+    ValidationOptions options;
+    ValidationReport report;
+    CheckSelfIntersections(crossing, options, report);
+    EXPECT_TRUE(report.selfIntersectionsChecked);
+    EXPECT_FALSE(report.selfIntersectionSearchStopped);
+    const PairSet pairs = ToSet(report.selfIntersectionPairs);
+    std::set<std::uint32_t> triangles;
+    for (const auto& [t, u] : pairs) {
+        triangles.insert(t);
+        triangles.insert(u);
+    }
+    EXPECT_EQ(report.selfIntersectingTriangles, std::vector<std::uint32_t>(triangles.begin(), triangles.end()));
+    EXPECT_EQ(report.selfIntersectingTriangleCount, triangles.size());
+
+    options.maximumSelfIntersectionPairs = 1;
+    ValidationReport stopped;
+    CheckSelfIntersections(crossing, options, stopped);
+    EXPECT_TRUE(stopped.selfIntersectionSearchStopped);
+    EXPECT_FALSE(stopped.selfIntersectionsChecked);
+    EXPECT_TRUE(stopped.selfIntersectionPairs.empty());
+    EXPECT_TRUE(stopped.selfIntersectingTriangles.empty());
+    EXPECT_EQ(stopped.selfIntersectingTriangleCount, 0u);
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

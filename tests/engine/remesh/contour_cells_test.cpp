@@ -1,0 +1,266 @@
+#include "engine/remesh/contour_cells.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+namespace grainforge::mesh {
+namespace {
+
+using Components = std::array<std::uint8_t, 12>;
+
+Point3d P(double x, double y, double z)
+{
+    Point3d p;
+    p.x[0] = x;
+    p.x[1] = y;
+    p.x[2] = z;
+    return p;
+}
+
+CellVertexProblem Problem(const std::vector<Point3d>& points, const std::vector<Point3d>& normals,
+    const std::vector<std::uint8_t>& use, double sharpness)
+{
+    CellVertexProblem problem;
+    problem.points = points.data();
+    problem.normals = normals.data();
+    problem.useNormal = use.data();
+    problem.count = static_cast<int>(points.size());
+    problem.sharpness = sharpness;
+    problem.searchLow = P(0, 0, 0);
+    problem.searchHigh = P(1, 1, 1);
+    problem.clampLow = P(0, 0, 0);
+    problem.clampHigh = P(1, 1, 1);
+    return problem;
+}
+
+TEST(CellNumbering, EdgesJoinTheCornersTheNumberingNames)
+{
+    const int expected[12][2] = {{0, 1}, {2, 3}, {4, 5}, {6, 7}, {0, 2}, {4, 6}, {1, 3}, {5, 7},
+        {0, 4}, {1, 5}, {2, 6}, {3, 7}};
+    for (int e = 0; e < 12; ++e) {
+        EXPECT_EQ(EdgeStartCorner(e), expected[e][0]) << e;
+        EXPECT_EQ(EdgeEndCorner(e), expected[e][1]) << e;
+    }
+}
+
+TEST(ComputeCellCase, EmptyAndFullCellsHaveNoPieces)
+{
+    for (int mask : {0, 255}) {
+        Components components{};
+        std::uint8_t joined = 7;
+        EXPECT_EQ(ComputeCellCase(static_cast<std::uint8_t>(mask), 0, components, &joined), 0);
+        EXPECT_EQ(joined, 0);
+        for (std::uint8_t c : components)
+            EXPECT_EQ(c, kNoComponent);
+    }
+}
+
+TEST(ComputeCellCase, CasesOfTheTable)
+{
+    struct Case {
+        const char* what;
+        std::uint8_t mask;
+        std::uint8_t flips;
+        int count;
+        Components components;
+    };
+    constexpr std::uint8_t N = kNoComponent;
+    const Case cases[] = {
+        // One inside corner: its three edges form one piece.
+        {"corner 0", 0x01, 0, 1, {0, N, N, N, 0, N, N, N, 0, N, N, N}},
+        // Corners 0 and 3 are diagonal on face 4: kept apart by default...
+        {"corners 0 and 3", 0x09, 0, 2, {0, 1, N, N, 0, N, 1, N, 0, N, N, 1}},
+        // ...and joined across the face when its flip bit is set.
+        {"corners 0 and 3 flipped", 0x09, 1 << 4, 1, {0, 0, N, N, 0, N, 0, N, 0, N, N, 0}},
+        // Corners 0 and 7 are diagonal through the cell: two pieces.
+        {"corners 0 and 7", 0x81, 0, 2, {0, N, N, 1, 0, N, N, 1, 0, N, N, 1}},
+        // Corners 0, 3, 5, 6: the four-piece case.
+        {"mask 105", 105, 0, 4, {0, 1, 2, 3, 0, 3, 1, 2, 0, 2, 3, 1}},
+    };
+    for (const Case& c : cases) {
+        Components components{};
+        EXPECT_EQ(ComputeCellCase(c.mask, c.flips, components, nullptr), c.count) << c.what;
+        EXPECT_EQ(components, c.components) << c.what;
+    }
+}
+
+TEST(CellCaseTable, WholeTableFacts)
+{
+    const auto& table = CellCaseTable();
+    int joinedMasks = 0;
+    int largest = 0;
+    for (int mask = 0; mask < 256; ++mask) {
+        const CellCase& entry = table[mask];
+        joinedMasks += entry.joinedFaces != 0 ? 1 : 0;
+        largest = std::max(largest, int{entry.componentCount});
+        Components direct{};
+        std::uint8_t joined = 0;
+        EXPECT_EQ(ComputeCellCase(static_cast<std::uint8_t>(mask), 0, direct, &joined),
+            entry.componentCount);
+        EXPECT_EQ(direct, entry.edgeComponent);
+        EXPECT_EQ(joined, entry.joinedFaces);
+        // Pieces are numbered by their smallest edge: walking the edges meets the numbers in
+        // order, and the piece of edge 0 is number 0 whenever edge 0 changes sign.
+        int nextNumber = 0;
+        for (std::uint8_t c : entry.edgeComponent) {
+            if (c == kNoComponent)
+                continue;
+            EXPECT_LE(c, nextNumber) << mask;
+            if (c == nextNumber)
+                ++nextNumber;
+        }
+        EXPECT_EQ(nextNumber, entry.componentCount) << mask;
+        // The complement has the same sign-changing edges.
+        for (int e = 0; e < 12; ++e)
+            EXPECT_EQ(entry.edgeComponent[e] == kNoComponent,
+                table[255 - mask].edgeComponent[e] == kNoComponent);
+    }
+    EXPECT_EQ(table[0].componentCount, 0);
+    EXPECT_EQ(table[255].componentCount, 0);
+    EXPECT_EQ(largest, 4);
+    EXPECT_EQ(joinedMasks, 36);
+}
+
+TEST(CellCaseTable, AmbiguousFaceJoinedThroughOtherFacesIsMarked)
+{
+    // Outside corners 0 and 3 (diagonal on face 4); everything else inside. The inside
+    // corners 1 and 2 are separated on face 4, yet joined round the cell through the top.
+    const std::uint8_t mask = static_cast<std::uint8_t>(~0x09);
+    EXPECT_NE(CellCaseTable()[mask].joinedFaces & (1 << 4), 0);
+    EXPECT_EQ(CellCaseTable()[mask].componentCount, 1);
+}
+
+TEST(CellCaseTable, ConcurrentFirstCallersShareOneTable)
+{
+    std::vector<const std::array<CellCase, 256>*> seen(4, nullptr);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < seen.size(); ++i)
+        threads.emplace_back([&, i] { seen[i] = &CellCaseTable(); });
+    for (std::thread& t : threads)
+        t.join();
+    for (const auto* table : seen)
+        EXPECT_EQ(table, seen[0]);
+}
+
+TEST(JacobiEigen3, DiagonalMatrixIsNotRotated)
+{
+    std::array<double, 9> matrix = {3, 0, 0, 0, -1, 0, 0, 0, 2};
+    std::array<double, 3> values{};
+    std::array<double, 9> vectors{};
+    JacobiEigen3(matrix, values, vectors);
+    EXPECT_EQ(values, (std::array<double, 3>{3, -1, 2}));
+    EXPECT_EQ(vectors, (std::array<double, 9>{1, 0, 0, 0, 1, 0, 0, 0, 1}));
+}
+
+TEST(JacobiEigen3, SymmetricMatrixDecomposes)
+{
+    const std::array<double, 9> original = {4, 1, 2, 1, 3, 0.5, 2, 0.5, 5};
+    std::array<double, 9> matrix = original;
+    std::array<double, 3> values{};
+    std::array<double, 9> v{};
+    JacobiEigen3(matrix, values, v);
+    for (int k = 0; k < 3; ++k)
+        for (int r = 0; r < 3; ++r) {
+            double av = 0.0;
+            for (int c = 0; c < 3; ++c)
+                av += original[3 * r + c] * v[3 * c + k];
+            EXPECT_NEAR(av, values[k] * v[3 * r + k], 1e-12);
+        }
+    EXPECT_NEAR(values[0] + values[1] + values[2], 12.0, 1e-12);
+}
+
+TEST(SolveCellVertex, ThreeOrthogonalPlanesMeetAtTheirCorner)
+{
+    // Crossings on the planes x = 0.3, y = 0.6 and z = 0.8: their corner is the vertex.
+    const std::vector<Point3d> points = {P(0.3, 0.1, 0.2), P(0.9, 0.6, 0.0), P(0.0, 1.0, 0.8)};
+    const std::vector<Point3d> normals = {P(1, 0, 0), P(0, 1, 0), P(0, 0, 1)};
+    const std::vector<std::uint8_t> use = {1, 1, 1};
+    for (double sharpness : {1.0, 3.0}) {
+        const Point3d v = SolveCellVertex(Problem(points, normals, use, sharpness));
+        EXPECT_NEAR(v.x[0], 0.3, 1e-12);
+        EXPECT_NEAR(v.x[1], 0.6, 1e-12);
+        EXPECT_NEAR(v.x[2], 0.8, 1e-12);
+    }
+}
+
+TEST(SolveCellVertex, SharpnessZeroOrNoNormalsGivesTheMassPoint)
+{
+    const std::vector<Point3d> points = {P(0.2, 0.0, 0.4), P(0.6, 1.0, 0.0), P(1.0, 0.5, 0.8)};
+    const std::vector<Point3d> normals = {P(1, 0, 0), P(0, 1, 0), P(0, 0, 1)};
+    const std::vector<std::uint8_t> used = {1, 1, 1};
+    const std::vector<std::uint8_t> unused = {0, 0, 0};
+    const Point3d a = SolveCellVertex(Problem(points, normals, used, 0.0));
+    const Point3d b = SolveCellVertex(Problem(points, normals, unused, 1.0));
+    for (const Point3d& v : {a, b}) {
+        EXPECT_NEAR(v.x[0], 0.6, 1e-15);
+        EXPECT_NEAR(v.x[1], 0.5, 1e-15);
+        EXPECT_NEAR(v.x[2], 0.4, 1e-15);
+    }
+    // The mass point is still clamped into the clamp box.
+    CellVertexProblem clamped = Problem(points, normals, unused, 1.0);
+    clamped.clampHigh = P(0.5, 1.0, 0.25);
+    const Point3d c = SolveCellVertex(clamped);
+    EXPECT_EQ(c.x[0], 0.5);
+    EXPECT_EQ(c.x[2], 0.25);
+}
+
+TEST(SolveCellVertex, OneFlaggedPointStaysWhereItIs)
+{
+    const std::vector<Point3d> points = {P(0.25, 0.5, 0.75)};
+    const std::vector<Point3d> normals = {P(0.6, 0.0, 0.8)};
+    const std::vector<std::uint8_t> use = {1};
+    const Point3d v = SolveCellVertex(Problem(points, normals, use, 1.0));
+    EXPECT_NEAR(v.x[0], 0.25, 1e-15);
+    EXPECT_NEAR(v.x[1], 0.5, 1e-15);
+    EXPECT_NEAR(v.x[2], 0.75, 1e-15);
+}
+
+TEST(SolveCellVertex, MinimiserOutsideTheSearchBoxFallsBackToTheBox)
+{
+    // Two nearly parallel planes meet far outside the cell; the vertex must stay in the box.
+    const std::vector<Point3d> points = {P(0.5, 0.0, 0.5), P(0.5, 1.0, 0.5)};
+    const std::vector<Point3d> normals = {P(0.0, 0.05, 0.99875), P(0.0, -0.05, 0.99875)};
+    const std::vector<std::uint8_t> use = {1, 1};
+    CellVertexProblem problem = Problem(points, normals, use, 10.0);
+    problem.clampLow = P(-1, -1, -1);
+    problem.clampHigh = P(2, 2, 2);
+    const Point3d v = SolveCellVertex(problem);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_GE(v.x[k], -1e-9);
+        EXPECT_LE(v.x[k], 1.0 + 1e-9);
+    }
+}
+
+TEST(SplitQuad, ChoosesTheDiagonal)
+{
+    // Planar convex square in the xy plane round a z edge: q0-q2 without the height fit.
+    const Point3d square[4] = {P(1, 1, 0), P(0, 1, 0), P(0, 0, 0), P(1, 0, 0)};
+    EXPECT_FALSE(SplitQuad(square, 2, 1, false, 0, 0, 0, 1));
+    // Corner q3 pushed inside the triangle q0 q1 q2: only the q1-q3 diagonal gives two
+    // triangles of positive area.
+    const Point3d dart[4] = {P(1, 1, 0), P(-1, 1, 0), P(-1, -1, 0), P(-0.5, 0.3, 0)};
+    EXPECT_TRUE(SplitQuad(dart, 2, 1, false, 0, 0, 0, 1));
+    // A saddle: corners q1 and q3 raised. The crossing at the centre lies at height 0.5: the
+    // q1-q3 diagonal passes through it, q0-q2 does not.
+    const Point3d saddle[4] = {P(1, 1, 0), P(0, 1, 1), P(0, 0, 0), P(1, 0, 1)};
+    EXPECT_TRUE(SplitQuad(saddle, 2, 1, true, 0.5, 0.5, 1.0, 1));
+    EXPECT_FALSE(SplitQuad(saddle, 2, 1, true, 0.5, 0.5, 0.0, 1));
+}
+
+TEST(QuadHeightAt, InterpolatesOverTheProjectedTriangle)
+{
+    const Point3d quad[4] = {P(0, 0, 1), P(1, 0, 2), P(0, 1, 3), P(0, 0, 0)};
+    double weight = 0.0;
+    EXPECT_NEAR(QuadHeightAt(quad, 0, 1, 2, 0.25, 0.25, 2, &weight), 1.0 + 0.25 + 0.5, 1e-15);
+    EXPECT_NEAR(weight, 0.25, 1e-15);
+    const Point3d flat[4] = {P(0, 0, 1), P(1, 1, 2), P(2, 2, 3), P(0, 0, 0)};
+    EXPECT_EQ(QuadHeightAt(flat, 0, 1, 2, 0.5, 0.5, 2, &weight), 0.0);
+    EXPECT_EQ(weight, -1.0);
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

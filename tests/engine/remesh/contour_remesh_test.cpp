@@ -1,0 +1,380 @@
+#include "engine/remesh/contour_remesh.h"
+
+#include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/test_shapes.h"
+#include "engine/mesh/welding.h"
+#include "tests/support/shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace grainforge::mesh {
+namespace {
+
+RemeshSettings CellSettings(float cell)
+{
+    RemeshSettings settings;
+    settings.targetEdgeMillimetres = cell;
+    return settings;
+}
+
+// Closed and manifold: every edge is used by exactly two triangles.
+void ExpectClosedManifold(const TriangleMesh& mesh, const std::string& what)
+{
+    const EdgeCounts counts = CountEdges(mesh);
+    EXPECT_GT(counts.edges, 0u) << what;
+    EXPECT_EQ(counts.boundary, 0u) << what;
+    EXPECT_EQ(counts.nonManifold, 0u) << what;
+}
+
+// A box from `low` to `high`, outward wound, 12 triangles.
+TriangleMesh MakeBox(Vec3 low, Vec3 high)
+{
+    TriangleMesh box = MakeTestCube(1.0f);
+    for (MeshVertex& v : box.vertices) {
+        v.position.x = v.position.x < 0.0f ? low.x : high.x;
+        v.position.y = v.position.y < 0.0f ? low.y : high.y;
+        v.position.z = v.position.z < 0.0f ? low.z : high.z;
+    }
+    box.ComputeBounds();
+    return box;
+}
+
+TriangleMesh MakeSphereAt(float radius, Vec3 centre)
+{
+    TriangleMesh sphere = MakeTestSphere(radius);
+    for (MeshVertex& v : sphere.vertices)
+        v.position += centre;
+    sphere.ComputeBounds();
+    return sphere;
+}
+
+// Largest distance from a result vertex to the sphere of the given radius round the origin.
+float LargestSphereDeviation(const TriangleMesh& mesh, float radius)
+{
+    float largest = 0.0f;
+    for (const MeshVertex& v : mesh.vertices)
+        largest = std::max(largest, std::fabs(std::sqrt(Dot(v.position, v.position)) - radius));
+    return largest;
+}
+
+TEST(RemeshByContour, CubeAtADividingCellKeepsFlatFacesAndExactCorners)
+{
+    // Edge 10 with cell 0.5: the faces lie on whole numbers of cells (the grid's bottom plane
+    // is half a cell below the part), so plane snapping puts every face vertex on its face.
+    TriangleMesh cube = MakeTestCube(10.0f);
+    const RemeshReport report = RemeshByContour(cube, CellSettings(0.5f), {});
+    ASSERT_FALSE(report.cancelled);
+    ASSERT_FALSE(report.failed);
+    ExpectClosedManifold(cube, "cube");
+    EXPECT_GT(cube.TriangleCount(), 12u);
+    int corners = 0;
+    for (const MeshVertex& v : cube.vertices) {
+        const Vec3 p = v.position;
+        const bool onFace = std::fabs(p.x) == 5.0f || std::fabs(p.y) == 5.0f
+            || std::fabs(p.z) == 5.0f;
+        EXPECT_TRUE(onFace) << p.x << " " << p.y << " " << p.z;
+        if (std::fabs(p.x) == 5.0f && std::fabs(p.y) == 5.0f && std::fabs(p.z) == 5.0f)
+            ++corners;
+    }
+    EXPECT_EQ(corners, 8);
+    EXPECT_NEAR(cube.Volume(), 1000.0f, 1e-2f);
+    EXPECT_LE(report.deviationMillimetres, 1e-4f);
+}
+
+TEST(RemeshByContour, OverlappingCubesBecomeOneSurfaceWithoutInnerWalls)
+{
+    TriangleMesh two = test::Combined(MakeBox({0, 0, 0}, {10, 10, 10}), MakeBox({5, 5, 5}, {15, 15, 15}));
+    const RemeshReport report = RemeshByContour(two, CellSettings(0.5f), {});
+    ASSERT_FALSE(report.failed);
+    ExpectClosedManifold(two, "two cubes");
+    EXPECT_EQ(CountBodies(two), 1u);
+    // The union's volume: two cubes less their 5 mm overlap; an inner wall would be a second
+    // shell and change the count of bodies or the volume.
+    EXPECT_NEAR(two.Volume(), 2000.0f - 125.0f, 1.0f);
+}
+
+TEST(RemeshByContour, OpenPartGivesAClosedResultAndCountsItsOpenLines)
+{
+    TriangleMesh open = test::MakeOpenBox();
+    const RemeshReport report = RemeshByContour(open, CellSettings(1.0f), {});
+    ASSERT_FALSE(report.failed);
+    ASSERT_FALSE(report.cancelled);
+    EXPECT_GT(report.openGridLines, 0u);
+    ExpectClosedManifold(open, "open box");
+    EXPECT_NE(FormatRemeshReport(report).find("grid lines through a hole"), std::string::npos);
+}
+
+TEST(RemeshByContour, SphereStaysCloseToTheSphere)
+{
+    TriangleMesh sphere = MakeTestSphere(10.0f);
+    const RemeshReport report = RemeshByContour(sphere, CellSettings(0.2f), {});
+    ASSERT_FALSE(report.failed);
+    ExpectClosedManifold(sphere, "sphere");
+    // The source is a UV sphere of 96 segments: its facets lie up to 10 (1 - cos(pi / 96))
+    // = 0.005 mm inside the true sphere; the result lies on the facets.
+    EXPECT_LT(LargestSphereDeviation(sphere, 10.0f), 0.02f);
+    EXPECT_LT(report.deviationMillimetres, 0.01f);
+    EXPECT_EQ(report.sourceBodies, 1u);
+}
+
+TEST(RemeshByContour, StopAtTheFirstStageLeavesThePartUnchanged)
+{
+    TriangleMesh cube = MakeTestCube(10.0f);
+    const TriangleMesh before = cube;
+    std::vector<std::string> stages;
+    const RemeshReport report = RemeshByContour(cube, CellSettings(0.5f),
+        [&](const std::string& stage, float fraction) {
+            stages.push_back(stage);
+            EXPECT_EQ(fraction, -1.0f);
+            return false;
+        });
+    EXPECT_TRUE(report.cancelled);
+    EXPECT_FALSE(report.failed);
+    ASSERT_EQ(stages.size(), 1u);
+    EXPECT_EQ(stages[0], "Reading the surface");
+    EXPECT_EQ(cube.vertices.size(), before.vertices.size());
+    EXPECT_EQ(cube.indices, before.indices);
+    EXPECT_EQ(report.trianglesBefore, 12u);
+    EXPECT_EQ(report.trianglesAfter, 0u);
+}
+
+TEST(RemeshByContour, StagesRunInOrderAndOnlyTheFirstFourAreAsked)
+{
+    TriangleMesh cube = MakeTestCube(4.0f);
+    std::vector<std::string> asked;
+    const RemeshReport report = RemeshByContour(cube, CellSettings(0.5f),
+        [&](const std::string& stage, float) {
+            asked.push_back(stage);
+            return true;
+        });
+    const std::vector<std::string> expectedAsked = {"Reading the surface", "Contouring",
+        "Triangulating", "Projecting onto the original", "Rebuilding"};
+    EXPECT_EQ(asked, expectedAsked);
+    std::vector<std::string> timed;
+    for (const StageTime& stage : report.stageTimes)
+        timed.push_back(stage.name);
+    const std::vector<std::string> expectedTimed = {"Reading the surface", "Contouring",
+        "Triangulating", "Projecting onto the original", "Rebuilding", "Dropping crumbs",
+        "Normals", "Measuring the triangles"};
+    EXPECT_EQ(timed, expectedTimed);
+}
+
+TEST(RemeshByContour, InvalidOrEmptyMeshIsLeftAlone)
+{
+    TriangleMesh broken = MakeTestCube(10.0f);
+    broken.indices.push_back(99);
+    const RemeshReport report = RemeshByContour(broken, CellSettings(1.0f), {});
+    EXPECT_FALSE(report.cancelled);
+    EXPECT_FALSE(report.failed);
+    EXPECT_EQ(report.trianglesAfter, 0u);
+    EXPECT_EQ(broken.indices.size(), 37u);
+    TriangleMesh empty;
+    (void)RemeshByContour(empty, CellSettings(1.0f), {});
+    EXPECT_TRUE(empty.vertices.empty());
+}
+
+TEST(RemeshByContour, GridBeyondTheAvailableMemoryIsRefusedBeforeAllocating)
+{
+    // 400 plates 0.02 mm thick stacked in a 10 mm cube: at the finest cell this part allows
+    // (10 / 4088 mm) the surface has some 8e9 cells, far beyond any machine's memory.
+    TriangleMesh plates;
+    for (int i = 0; i < 400; ++i) {
+        const float z = 0.025f * static_cast<float>(i);
+        plates = test::Combined(std::move(plates), MakeBox({0, 0, z}, {10, 10, z + 0.02f}));
+    }
+    plates.ComputeBounds();
+    const std::size_t indices = plates.indices.size();
+    const RemeshReport report = RemeshByContour(plates, CellSettings(0.0f), {});
+    EXPECT_TRUE(report.failed);
+    EXPECT_FALSE(report.cancelled);
+    EXPECT_EQ(report.failure, RemeshFailure::gridTooLarge);
+    EXPECT_TRUE(report.cellCapped);
+    EXPECT_GT(report.estimatedGridBytes, std::uint64_t{1} << 40);
+    EXPECT_EQ(plates.indices.size(), indices);
+    EXPECT_EQ(FormatRemeshReport(report).rfind("Remesh failed: ", 0), 0u);
+}
+
+TEST(RemeshByContour, StrayPiecesOfAOneBodyPartAreRemoved)
+{
+    // A 0.6 mm cube welded to the corner of a 10 mm cube is one body. On the 0.5 mm grid the
+    // touching corners fall apart (diagonal inside corners are kept apart), and the small
+    // cube's 32 triangles are under 1% of the block's 4800: a stray piece, removed.
+    TriangleMesh part = test::Combined(MakeBox({0, 0, 0}, {10, 10, 10}),
+        MakeBox({10, 10, 10}, {10.6f, 10.6f, 10.6f}));
+    WeldIdenticalVertices(part);
+    part.ComputeBounds();
+    ASSERT_EQ(CountBodies(part), 1u);
+    const RemeshReport report = RemeshByContour(part, CellSettings(0.5f), {});
+    ASSERT_FALSE(report.failed);
+    EXPECT_EQ(report.sourceBodies, 1u);
+    EXPECT_EQ(report.strayBodiesRemoved, 1u);
+    EXPECT_EQ(report.strayBodyTriangles, 32u);
+    EXPECT_EQ(CountBodies(part), 1u);
+    EXPECT_EQ(CountMeshPieces(part), 1u);  // unused vertices went with the piece
+    ExpectClosedManifold(part, "block");
+    EXPECT_NE(FormatRemeshReport(report).find(
+                  ", 1 stray bodies the part did not have removed (32 triangles)"),
+        std::string::npos);
+}
+
+TEST(RemeshByContour, RemoveDisconnectedKeepsOnlyTheLargestVolume)
+{
+    TriangleMesh parts = test::Combined(MakeBox({0, 0, 0}, {10, 10, 10}), MakeBox({20, 0, 0}, {24, 4, 4}));
+    RemeshSettings settings = CellSettings(0.5f);
+    settings.dualContouring.removeDisconnected = true;
+    settings.dualContouring.disconnectedThreshold = 0.0f;
+    TriangleMesh kept = parts;
+    (void)RemeshByContour(kept, settings, {});
+    EXPECT_EQ(CountBodies(kept), 2u);
+    settings.dualContouring.disconnectedThreshold = 1.0f;
+    (void)RemeshByContour(parts, settings, {});
+    EXPECT_EQ(CountBodies(parts), 1u);
+    EXPECT_NEAR(parts.Volume(), 1000.0f, 1.0f);
+}
+
+TEST(RemeshByContour, TinyTargetUsesTheSmallestCellAndLargePartsAreCapped)
+{
+    TriangleMesh tiny = MakeTestCube(0.004f);
+    const RemeshReport small = RemeshByContour(tiny, CellSettings(0.0f), {});
+    EXPECT_FLOAT_EQ(small.cellMillimetres, 0.0001f);
+    EXPECT_FALSE(small.cellCapped);
+    TriangleMesh large = MakeTestCube(8176.0f);
+    bool capped = false;
+    large.ComputeBounds();
+    EXPECT_FLOAT_EQ(ContourCellSize(large, CellSettings(1.0f), &capped), 2.0f);
+    EXPECT_TRUE(capped);
+}
+
+TEST(RemeshByContour, ResultsOnClosedInputsAreClosedAndManifold)
+{
+    std::vector<std::pair<std::string, TriangleMesh>> shapes = {
+        {"cylinder", MakeTestCylinder(3.0f, 5.0f)},
+        {"sphere", MakeTestSphere(2.5f)},
+        {"cube soup", test::MakeCubeSoup(4.0f)},
+        {"two cubes", test::MakeTwoCubes()},
+    };
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> place(-3.0f, 3.0f);
+    std::uniform_real_distribution<float> size(0.5f, 2.5f);
+    for (int u = 0; u < 6; ++u) {
+        TriangleMesh mix;
+        for (int piece = 0; piece < 4; ++piece) {
+            const Vec3 centre{place(random), place(random), place(random)};
+            const float s = size(random);
+            TriangleMesh next = piece % 2 == 0
+                ? MakeBox(centre - Vec3{s, s * 0.7f, s * 1.3f}, centre + Vec3{s, s * 0.7f, s * 1.3f})
+                : MakeSphereAt(s, centre);
+            mix = test::Combined(std::move(mix), next);
+        }
+        mix.ComputeBounds();
+        shapes.push_back({"union " + std::to_string(u), std::move(mix)});
+    }
+    const float cells[] = {0.37f, 0.5f};
+    for (const auto& [name, shape] : shapes) {
+        for (float cell : cells) {
+            TriangleMesh mesh = shape;
+            const RemeshReport report = RemeshByContour(mesh, CellSettings(cell), {});
+            ASSERT_FALSE(report.failed) << name;
+            ExpectClosedManifold(mesh, name + " at " + std::to_string(cell));
+            EXPECT_EQ(report.openGridLines, 0u) << name;
+        }
+    }
+}
+
+TEST(RemeshByContour, ResultDoesNotDependOnTheThreadCount)
+{
+    TriangleMesh many = MakeTestSphere(6.0f);
+    TriangleMesh few = many;
+    (void)RemeshByContour(many, CellSettings(0.2f), {});
+    {
+        const ThreadLimit limit(1);
+        (void)RemeshByContour(few, CellSettings(0.2f), {});
+    }
+    ASSERT_EQ(many.vertices.size(), few.vertices.size());
+    EXPECT_EQ(many.indices, few.indices);
+    for (std::size_t i = 0; i < many.vertices.size(); ++i)
+        ASSERT_EQ(many.vertices[i].position, few.vertices[i].position) << i;
+}
+
+TEST(CountMeshPieces, CountsVertexGroupsWithUnusedVertices)
+{
+    TriangleMesh two = test::MakeTwoCubes();
+    EXPECT_EQ(CountMeshPieces(two), 2u);
+    two.vertices.push_back({});
+    EXPECT_EQ(CountMeshPieces(two), 3u);
+}
+
+TEST(SetUpContourGrid, PutsTheBottomHalfWayBetweenGridPlanes)
+{
+    const ContourGrid grid = SetUpContourGrid({-5, -5, 2}, {5, 5, 12}, true, 0.5);
+    EXPECT_EQ(grid.count[0], 23);
+    EXPECT_EQ(grid.count[2], 24);
+    EXPECT_DOUBLE_EQ(grid.origin[2], 2.0 - 0.75);
+    EXPECT_DOUBLE_EQ(grid.origin[0], -5.75);
+    // n = 26 needs 5 bits, so 25 lattice bits per cell keeps the grid within 2^30 units.
+    EXPECT_EQ(grid.latticeBits, 25);
+    EXPECT_DOUBLE_EQ(grid.step, 0.5 / 33554432.0);
+}
+
+
+TEST(RemeshByContour, NonFiniteInputIsLeftAlone)
+{
+    TriangleMesh nan = MakeTestCube(10.0f);
+    nan.vertices[0].position.x = std::nanf("");
+    nan.ComputeBounds();
+    const std::vector<std::uint32_t> indices = nan.indices;
+    RemeshReport report = RemeshByContour(nan, RemeshSettings{}, {});
+    EXPECT_EQ(report.trianglesAfter, 0u);
+    EXPECT_EQ(nan.indices, indices);
+    TriangleMesh huge = MakeTestCube(3e38f);
+    RemeshSettings infinite;
+    infinite.targetEdgeMillimetres = std::numeric_limits<float>::infinity();
+    report = RemeshByContour(huge, infinite, {});
+    EXPECT_EQ(report.trianglesAfter, 0u);
+    EXPECT_EQ(huge.indices.size(), 36u);
+    // A target that is not a number uses the smallest cell.
+    RemeshSettings notANumber;
+    notANumber.targetEdgeMillimetres = std::nanf("");
+    EXPECT_EQ(ContourCellSize(TriangleMesh{}, notANumber), 0.0001f);
+}
+
+TEST(RemeshByContour, FlatSheetGivesNoSolidAndIsLeftAlone)
+{
+    TriangleMesh sheet;
+    sheet.vertices = {{{0, 0, 0}, {}}, {{4, 0, 0}, {}}, {{4, 4, 0}, {}}, {{0, 4, 0}, {}}};
+    sheet.indices = {0, 1, 2, 0, 2, 3};
+    sheet.ComputeBounds();
+    const RemeshReport report = RemeshByContour(sheet, CellSettings(0.5f), {});
+    EXPECT_FALSE(report.failed);
+    EXPECT_EQ(report.trianglesAfter, 0u);
+    EXPECT_EQ(sheet.indices.size(), 6u);
+}
+
+
+TEST(RemeshByContour, EstimateFitsFlatFacesAndRunsLowOnCurvedParts)
+{
+    // Measured: a 10 mm cube at 0.5 mm gives 4800 triangles against 5184 estimated; a sphere
+    // gives about 1.39 times its estimate (the contour triangles of a curved surface are
+    // smaller than those of a face lying in the grid).
+    TriangleMesh cube = MakeTestCube(10.0f);
+    const RemeshEstimate cubeEstimate = EstimateRemeshResult(cube, CellSettings(0.5f));
+    const RemeshReport cubeReport = RemeshByContour(cube, CellSettings(0.5f), {});
+    EXPECT_NEAR(static_cast<double>(cubeReport.trianglesAfter),
+        static_cast<double>(cubeEstimate.estimatedTriangles), 0.1 * 5184.0);
+    TriangleMesh sphere = MakeTestSphere(10.0f);
+    const RemeshEstimate sphereEstimate = EstimateRemeshResult(sphere, CellSettings(0.5f));
+    const RemeshReport sphereReport = RemeshByContour(sphere, CellSettings(0.5f), {});
+    const double ratio = static_cast<double>(sphereReport.trianglesAfter)
+        / static_cast<double>(sphereEstimate.estimatedTriangles);
+    EXPECT_GT(ratio, 1.2);
+    EXPECT_LT(ratio, 1.6);
+}
+
+}  // namespace
+}  // namespace grainforge::mesh
