@@ -15,7 +15,6 @@ using detail::UnitAxis;
 
 namespace {
 
-constexpr float kNormalEpsilon = 1e-12f;
 
 const char* const kSideKeys[kBoxSideCount] = {"px", "nx", "py", "ny", "pz", "nz"};
 const char* const kSideNames[kBoxSideCount] = {"+X", "-X", "+Y", "-Y", "+Z", "-Z"};
