@@ -15,7 +15,6 @@ using detail::UnitAxis;
 
 namespace {
 
-
 const char* const kSideKeys[kBoxSideCount] = {"px", "nx", "py", "ny", "pz", "nz"};
 const char* const kSideNames[kBoxSideCount] = {"+X", "-X", "+Y", "-Y", "+Z", "-Z"};
 const char* const kKindNames[] = {"box", "plane", "cylinder", "sphere"};
