@@ -11,6 +11,8 @@
 
 namespace grainforge::mesh::procedural::detail {
 
+inline constexpr float kPi = 3.14159265358979f;
+
 // A count, choice index or seed read as a float, rounded half away from zero. Values are
 // clamped by their tables, so the bound only keeps the conversion defined (NaN gives the
 // lower bound).

@@ -1,6 +1,7 @@
 #include "engine/textures/patterns_basic.h"
 
 #include "engine/textures/noise_kernels.h"
+#include "engine/textures/pattern_math_detail.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,23 +10,10 @@ namespace grainforge::mesh::procedural {
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
-
-// A count, choice index or seed read as a float, rounded half away from zero. Values are
-// clamped by their tables, so the bound only guards the conversion.
-std::int32_t RoundToInt(float value)
-{
-    const float rounded = std::round(value);
-    if (!(rounded > -1e9f))
-        return -1000000000;
-    if (!(rounded < 1e9f))
-        return 1000000000;
-    return static_cast<std::int32_t>(rounded);
-}
-
-std::int32_t Rounded(const ParameterSet& set, std::string_view key) { return RoundToInt(set.GetValue(key)); }
-std::uint32_t Seed(const ParameterSet& set) { return static_cast<std::uint32_t>(Rounded(set, "seed")); }
-float Fraction(float t) { return t - std::floor(t); }
+using detail::Fraction;
+using detail::RoundedValue;
+using detail::SeedValue;
+using detail::kPi;
 
 // ---- Noise -----------------------------------------------------------------------------------
 
@@ -72,17 +60,17 @@ public:
 
     float Evaluate(float u, float v) const override
     {
-        const std::int32_t n = Rounded(*this, "scale");
+        const std::int32_t n = RoundedValue(*this, "scale");
         const float x = static_cast<float>(n) * u;
         const float y = static_cast<float>(n) * v;
-        const std::uint32_t seed = Seed(*this);
+        const std::uint32_t seed = SeedValue(*this);
         float h;
-        switch (Rounded(*this, "kind")) {
+        switch (RoundedValue(*this, "kind")) {
         case 1: h = CellValue(x, y, n, GetValue("spread"), GetValue("softness"), seed); break;
         case 2: h = SmoothLatticeContrast(x, y, n, GetValue("softness"), seed); break;
         default: h = FractalNoise(x, y, n, n, GetValue("detail"), GetValue("roughness"), seed); break;
         }
-        const std::int32_t shape = Rounded(*this, "shape");
+        const std::int32_t shape = RoundedValue(*this, "shape");
         if (shape != 0) {
             const float b = GetValue("bands") * h;
             if (shape == 1)
@@ -130,12 +118,12 @@ public:
 
     float Evaluate(float u, float v) const override
     {
-        const std::int32_t direction = Rounded(*this, "direction");
+        const std::int32_t direction = RoundedValue(*this, "direction");
         const bool endGrain = direction == 2;
         const float a = direction == 1 ? v : u;  // along the board
         const float c = direction == 1 ? u : v;  // across it
-        const std::int32_t rings = Rounded(*this, "rings");
-        const std::uint32_t seed = Seed(*this);
+        const std::int32_t rings = RoundedValue(*this, "rings");
+        const std::uint32_t seed = SeedValue(*this);
 
         float t;
         if (endGrain) {
@@ -149,7 +137,7 @@ public:
         if (wander > 0.0f)
             t = t + (2.0f * Figure(u, v, a, c, endGrain, seed) - 1.0f) * wander;
 
-        const std::int32_t profile = Rounded(*this, "profile");
+        const std::int32_t profile = RoundedValue(*this, "profile");
         float h = WaveProfile(t, profile == 1 || profile == 2 ? profile : 0);
 
         const float fibre = GetValue("fibre");
@@ -162,8 +150,8 @@ private:
     // The noise that bends the grain lines into the board's figure.
     float Figure(float u, float v, float a, float c, bool endGrain, std::uint32_t seed) const
     {
-        const std::int32_t f = Rounded(*this, "figure");
-        const std::int32_t s = Rounded(*this, "stretch");
+        const std::int32_t f = RoundedValue(*this, "figure");
+        const std::int32_t s = RoundedValue(*this, "stretch");
         if (endGrain)
             return FractalNoise(static_cast<float>(f) * u, static_cast<float>(f) * v, f, f, 2.0f, 0.5f, seed);
         return FractalNoise(static_cast<float>(f) * a, static_cast<float>(f * s) * c, f, f * s, 2.0f, 0.5f, seed);
@@ -172,7 +160,7 @@ private:
     // The fine fibres between the lines, long along the board.
     float Fibre(float u, float v, float a, float c, bool endGrain, std::uint32_t seed) const
     {
-        const std::int32_t lines = Rounded(*this, "fibreLines");
+        const std::int32_t lines = RoundedValue(*this, "fibreLines");
         const std::int32_t along = std::max(lines / 24, 1);
         if (endGrain)
             return FractalNoise(static_cast<float>(lines) * u, static_cast<float>(lines) * v, lines, lines, 1.0f, 0.5f,
@@ -218,12 +206,12 @@ public:
 
     float Evaluate(float u, float v) const override
     {
-        const std::int32_t every = std::max(Rounded(*this, "offsetEvery"), 1);
-        const std::int32_t requested = Rounded(*this, "rows");
+        const std::int32_t every = std::max(RoundedValue(*this, "offsetEvery"), 1);
+        const std::int32_t requested = RoundedValue(*this, "rows");
         // Rows rounded up to a whole number of offset periods, so the pattern tiles.
         const std::int32_t rows = (requested - 1 + every) - ((requested - 1 + every) % every);
-        const std::int32_t bricks = Rounded(*this, "bricks");
-        const std::uint32_t seed = Seed(*this);
+        const std::int32_t bricks = RoundedValue(*this, "bricks");
+        const std::uint32_t seed = SeedValue(*this);
         const float h = 1.0f / static_cast<float>(rows);
         const float w = 1.0f / static_cast<float>(bricks);
         const float side = std::min(w, h);
@@ -269,15 +257,15 @@ public:
 
     float Evaluate(float u, float v) const override
     {
-        const std::int32_t n = Rounded(*this, "cells");
+        const std::int32_t n = RoundedValue(*this, "cells");
         const float x = static_cast<float>(n) * u;
         const float y = static_cast<float>(n) * v;
-        const std::int32_t metricChoice = Rounded(*this, "metric");
+        const std::int32_t metricChoice = RoundedValue(*this, "metric");
         const std::int32_t metric = metricChoice == 1 || metricChoice == 2 ? metricChoice : kEuclidean;
-        const std::uint32_t seed = Seed(*this);
+        const std::uint32_t seed = SeedValue(*this);
         const float jitter = GetValue("randomness");
         float h;
-        switch (Rounded(*this, "feature")) {
+        switch (RoundedValue(*this, "feature")) {
         case 1: h = CellularDistance(x, y, n, jitter, metric, kSecondMinusNearest, seed); break;
         case 2: h = CellularDistance(x, y, n, jitter, metric, kBorderDistance, seed); break;
         default: h = 1.0f - CellularDistance(x, y, n, jitter, metric, kNearestDistance, seed); break;

@@ -1,6 +1,7 @@
 #include "engine/textures/patterns_geometric.h"
 
 #include "engine/textures/noise_kernels.h"
+#include "engine/textures/pattern_math_detail.h"
 
 #include <algorithm>
 #include <array>
@@ -11,35 +12,14 @@ namespace grainforge::mesh::procedural {
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
+using detail::Fraction;
+using detail::RoundedValue;
+using detail::SeedValue;
+using detail::SmoothStep;
+using detail::kPi;
+
 // The step of the forward differences that give the contour field's slope, in tile units.
 constexpr float kSlopeStep = 0.001f;
-
-// A count, choice index or seed read as a float, rounded half away from zero. Values are
-// clamped by their tables, so the bound only guards the conversion.
-std::int32_t RoundToInt(float value)
-{
-    const float rounded = std::round(value);
-    if (!(rounded > -1e9f))
-        return -1000000000;
-    if (!(rounded < 1e9f))
-        return 1000000000;
-    return static_cast<std::int32_t>(rounded);
-}
-
-std::int32_t Rounded(const ParameterSet& set, std::string_view key) { return RoundToInt(set.GetValue(key)); }
-std::uint32_t Seed(const ParameterSet& set) { return static_cast<std::uint32_t>(Rounded(set, "seed")); }
-float Fraction(float t) { return t - std::floor(t); }
-
-// 0 up to 0, 1 from 1, the cubic smoothstep between.
-float SmoothStepClamped(float t)
-{
-    if (t <= 0.0f)
-        return 0.0f;
-    if (t >= 1.0f)
-        return 1.0f;
-    return t * t * (3.0f - 2.0f * t);
-}
 
 // The floored modulo of floor(x) by n (0 when n < 1), without overflowing for far coordinates.
 std::int32_t WrappedCell(float x, std::int32_t n)
@@ -71,7 +51,7 @@ struct ContoursSettings {
 
 ContoursSettings ReadContoursSettings(const ParameterSet& pattern)
 {
-    return {Rounded(pattern, "cells"), pattern.GetValue("falloff"), pattern.GetValue("randomness"), Seed(pattern)};
+    return {RoundedValue(pattern, "cells"), pattern.GetValue("falloff"), pattern.GetValue("randomness"), SeedValue(pattern)};
 }
 
 // A fine layer of three times the cells and the coarse layer, blended and taken to the root.
@@ -198,8 +178,8 @@ public:
     float Evaluate(float u, float v) const override
     {
         const ContoursSettings settings = ReadContoursSettings(*this);
-        const std::int32_t style = Rounded(*this, "style");
-        const std::int32_t lines = Rounded(*this, "lines");
+        const std::int32_t style = RoundedValue(*this, "style");
+        const std::int32_t lines = RoundedValue(*this, "lines");
         const float contrast = GetValue("contrast");
         if (style == 2)
             return ApplyContrast(Clamp01(ContoursFieldAt(settings, u, v) / 0.96f), contrast);
@@ -220,7 +200,7 @@ public:
         const float slope = std::max(std::max(std::sqrt(gx * gx + gy * gy), 0.0001f) * linesF, 0.0001f);
         const float d = std::fabs(t - nearest) / slope;
         const float w = Clamp01(1.0f - d / (GetValue("width") * 0.02f + 0.002f));
-        return ApplyContrast(SmoothStepClamped(w), contrast);
+        return ApplyContrast(SmoothStep(w), contrast);
     }
 };
 
@@ -262,21 +242,21 @@ public:
 
     float Evaluate(float u, float v) const override
     {
-        const float n = static_cast<float>(Rounded(*this, "cells"));
+        const float n = static_cast<float>(RoundedValue(*this, "cells"));
         const float sharpness = GetValue("sharpness");
         const float x = n * u;
         const float y = n * v;
         float d = StarDistance(2.0f * std::fabs(Fraction(x) - 0.5f), 2.0f * std::fabs(Fraction(y) - 0.5f), sharpness);
-        if (Rounded(*this, "lattice") == 1) {
+        if (RoundedValue(*this, "lattice") == 1) {
             const float turned = StarDistance(2.0f * std::fabs(Fraction(x + y) - 0.5f),
                                               2.0f * std::fabs(Fraction(x - y) - 0.5f), sharpness);
             d = std::min(d, turned);
         }
-        const std::int32_t rings = Rounded(*this, "rings");
+        const std::int32_t rings = RoundedValue(*this, "rings");
         float h;
-        switch (Rounded(*this, "style")) {
+        switch (RoundedValue(*this, "style")) {
         case 1: {
-            const std::int32_t profile = Rounded(*this, "profile");
+            const std::int32_t profile = RoundedValue(*this, "profile");
             h = Clamp01(WaveProfile(static_cast<float>(rings) * d, profile == 1 || profile == 2 ? profile : 0));
             break;
         }
@@ -291,7 +271,7 @@ public:
 // ---- Weave -----------------------------------------------------------------------------------
 
 // The weave's float count; at least 1, which the table guarantees for real values.
-std::int32_t WeaveFloat(const ParameterSet& pattern) { return std::max(Rounded(pattern, "float"), 1); }
+std::int32_t WeaveFloat(const ParameterSet& pattern) { return std::max(RoundedValue(pattern, "float"), 1); }
 
 class WeaveTexture final : public ProceduralTexture {
 public:
@@ -326,7 +306,7 @@ public:
     {
         // Threads rounded up to whole repeats of the over-under phase (2 x float threads).
         const std::int32_t repeat = 2 * WeaveFloat(*this);
-        const std::int32_t requested = Rounded(*this, "threads");
+        const std::int32_t requested = RoundedValue(*this, "threads");
         const std::int32_t threads = std::max((requested - 1 + repeat) / repeat, 1) * repeat;
         const float x = static_cast<float>(threads) * u;
         const float y = static_cast<float>(threads) * v;
@@ -371,7 +351,7 @@ public:
     float Evaluate(float u, float v) const override
     {
         // An even count, so that the alternating layout tiles.
-        const std::int32_t n = Rounded(*this, "cells");
+        const std::int32_t n = RoundedValue(*this, "cells");
         const std::int32_t cells = n + n % 2;
         const float x = static_cast<float>(cells) * u;
         const float y = static_cast<float>(cells) * v;
@@ -381,8 +361,8 @@ public:
         const std::int32_t iy = WrappedCell(y, cells);
 
         bool flip = (ix + iy) % 2 != 0;
-        if (Rounded(*this, "layout") == 1)
-            flip = HashToUnit(TileHash(static_cast<std::uint32_t>(ix), static_cast<std::uint32_t>(iy), Seed(*this))) <
+        if (RoundedValue(*this, "layout") == 1)
+            flip = HashToUnit(TileHash(static_cast<std::uint32_t>(ix), static_cast<std::uint32_t>(iy), SeedValue(*this))) <
                    0.5f;
         if (flip)
             lx = 1.0f - lx;
@@ -390,8 +370,8 @@ public:
         const float toOrigin = std::sqrt(lx * lx + ly * ly);
         const float toFar = std::sqrt((lx - 1.0f) * (lx - 1.0f) + (ly - 1.0f) * (ly - 1.0f));
         const float d = std::min(toOrigin, toFar);
-        const std::int32_t kind = Rounded(*this, "profile") != 0 ? 2 : 0;
-        const float h = WaveProfile(d * static_cast<float>(Rounded(*this, "rings")) + 0.5f, kind);
+        const std::int32_t kind = RoundedValue(*this, "profile") != 0 ? 2 : 0;
+        const float h = WaveProfile(d * static_cast<float>(RoundedValue(*this, "rings")) + 0.5f, kind);
         const float width = GetValue("width");
         const float t = Clamp01((h - (1.0f - width)) / width);
         return ApplyContrast(t, GetValue("contrast"));

@@ -18,7 +18,7 @@ using detail::SmoothStep;
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
+using detail::kPi;
 constexpr float kHalfSqrt2 = 0.70710677f;
 
 // The rest level of the embossed patterns: the floor, after contrast.

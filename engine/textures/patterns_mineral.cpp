@@ -1,6 +1,7 @@
 #include "engine/textures/patterns_mineral.h"
 
 #include "engine/textures/noise_kernels.h"
+#include "engine/textures/pattern_math_detail.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,22 +11,9 @@ namespace grainforge::mesh::procedural {
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
-
-// A count, choice index or seed read as a float, rounded half away from zero. Values are
-// clamped by their tables, so the bound only guards the conversion.
-std::int32_t RoundToInt(float value)
-{
-    const float rounded = std::round(value);
-    if (!(rounded > -1e9f))
-        return -1000000000;
-    if (!(rounded < 1e9f))
-        return 1000000000;
-    return static_cast<std::int32_t>(rounded);
-}
-
-std::int32_t Rounded(const ParameterSet& set, std::string_view key) { return RoundToInt(set.GetValue(key)); }
-std::uint32_t Seed(const ParameterSet& set) { return static_cast<std::uint32_t>(Rounded(set, "seed")); }
+using detail::RoundedValue;
+using detail::SeedValue;
+using detail::kPi;
 
 ParameterSpec MakeContrastParameter()
 {
@@ -62,12 +50,12 @@ public:
 
     float Evaluate(float u, float v) const override
     {
-        const std::int32_t depth = Rounded(*this, "depth");
+        const std::int32_t depth = RoundedValue(*this, "depth");
         // The groove keeps a floor so that the tiling shows even with every relief at 0.
         const float groove = 0.1f * GetValue("groove") + 0.02f;
         const float pyramid = 0.25f * GetValue("pyramid");
         const float fold = 0.4f * GetValue("fold");
-        const std::uint32_t seed = Seed(*this);
+        const std::uint32_t seed = SeedValue(*this);
 
         // Each seed looks at its own part of the one tiling.
         const float angle = 2.0f * kPi * HashToUnit(TileHash(seed, 11u));
@@ -115,10 +103,10 @@ public:
 
     float Evaluate(float u, float v) const override
     {
-        const std::int32_t n = Rounded(*this, "cells");
+        const std::int32_t n = RoundedValue(*this, "cells");
         const float jitter = GetValue("randomness");
-        const std::uint32_t seed = Seed(*this);
-        const std::int32_t metricChoice = Rounded(*this, "metric");
+        const std::uint32_t seed = SeedValue(*this);
+        const std::int32_t metricChoice = RoundedValue(*this, "metric");
         const std::int32_t metric = metricChoice == 1 || metricChoice == 2 ? metricChoice : kEuclidean;
 
         // Both lines bend by the unwarped coordinates; whole waves per tile keep the seam closed.
@@ -182,8 +170,8 @@ public:
 
     float Evaluate(float u, float v) const override
     {
-        const std::int32_t scale = Rounded(*this, "scale");
-        const std::uint32_t seed = Seed(*this);
+        const std::int32_t scale = RoundedValue(*this, "scale");
+        const std::uint32_t seed = SeedValue(*this);
         const float x = static_cast<float>(scale) * u;
         const float y = static_cast<float>(scale) * v;
         const float shift = GetValue("phase") * static_cast<float>(scale);

@@ -1,6 +1,7 @@
 #include "engine/textures/patterns_organic.h"
 
 #include "engine/textures/noise_kernels.h"
+#include "engine/textures/pattern_math_detail.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,32 +11,10 @@ namespace grainforge::mesh::procedural {
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
-
-// A count, choice index or seed read as a float, rounded half away from zero. Values are
-// clamped by their tables, so the bound only guards the conversion.
-std::int32_t RoundToInt(float value)
-{
-    const float rounded = std::round(value);
-    if (!(rounded > -1e9f))
-        return -1000000000;
-    if (!(rounded < 1e9f))
-        return 1000000000;
-    return static_cast<std::int32_t>(rounded);
-}
-
-std::int32_t Rounded(const ParameterSet& set, std::string_view key) { return RoundToInt(set.GetValue(key)); }
-std::uint32_t Seed(const ParameterSet& set) { return static_cast<std::uint32_t>(Rounded(set, "seed")); }
-
-// 0 up to 0, 1 from 1, the cubic smoothstep between.
-float SmoothStepClamped(float t)
-{
-    if (t <= 0.0f)
-        return 0.0f;
-    if (t >= 1.0f)
-        return 1.0f;
-    return t * t * (3.0f - 2.0f * t);
-}
+using detail::RoundedValue;
+using detail::SeedValue;
+using detail::SmoothStep;
+using detail::kPi;
 
 // The profile choices 1 (saw) and 2 (triangle); anything else is a sine.
 std::int32_t WaveKind(std::int32_t choice) { return choice == 1 || choice == 2 ? choice : 0; }
@@ -72,8 +51,8 @@ public:
 
     float Evaluate(float u, float v) const override
     {
-        const std::int32_t n = Rounded(*this, "cells");
-        const std::uint32_t seed = Seed(*this);
+        const std::int32_t n = RoundedValue(*this, "cells");
+        const std::uint32_t seed = SeedValue(*this);
         const float x = static_cast<float>(n) * u;
         const float y = static_cast<float>(n) * v;
 
@@ -92,7 +71,7 @@ public:
         const float d = CellularDistance(x + w * wx, y + w * wy, n, irregularity, kEuclidean, kBorderDistance, seed);
         // The border distance back in grain units, less half the crease, over the shoulder.
         const float t = Clamp01((d * (0.5f * irregularity + 0.5f) - 0.5f * GetValue("crease")) / GetValue("rounding"));
-        float h = SmoothStepClamped(t);
+        float h = SmoothStep(t);
 
         const float roughness = GetValue("roughness");
         if (roughness > 0.0f) {
@@ -135,10 +114,10 @@ public:
 
     float Evaluate(float u, float v) const override
     {
-        const std::int32_t stripes = Rounded(*this, "stripes");
+        const std::int32_t stripes = RoundedValue(*this, "stripes");
         float across = u;
         float along = v;
-        switch (Rounded(*this, "direction")) {
+        switch (RoundedValue(*this, "direction")) {
         case 1:
             across = v;
             along = u;
@@ -152,17 +131,17 @@ public:
         float t = static_cast<float>(stripes) * across;
         const float wander = GetValue("wander");
         if (wander > 0.0f) {
-            const float waves = static_cast<float>(Rounded(*this, "waves"));
+            const float waves = static_cast<float>(RoundedValue(*this, "waves"));
             t = t + std::cos(2.0f * kPi * waves * along) * wander;
         }
-        float h = WaveProfile(t + GetValue("phase"), WaveKind(Rounded(*this, "profile")));
+        float h = WaveProfile(t + GetValue("phase"), WaveKind(RoundedValue(*this, "profile")));
 
         const float sharpness = GetValue("sharpness");
         if (sharpness > 0.0f) {
             // Below 1 so that the step keeps a width and the division stays finite.
             const float k = 0.5f * std::min(sharpness, 0.999f);
             const float hi = 1.0f - k;
-            h = SmoothStepClamped((h - k) / (hi - k));
+            h = SmoothStep((h - k) / (hi - k));
         }
         return h;
     }
@@ -200,12 +179,12 @@ public:
 
     float Evaluate(float u, float v) const override
     {
-        const bool vertical = Rounded(*this, "direction") == 1;
+        const bool vertical = RoundedValue(*this, "direction") == 1;
         const float a = vertical ? v : u;  // along the grain
         const float c = vertical ? u : v;  // across it
-        const std::int32_t along = Rounded(*this, "along");
-        const std::int32_t across = Rounded(*this, "across");
-        const std::uint32_t seed = Seed(*this);
+        const std::int32_t along = RoundedValue(*this, "along");
+        const std::int32_t across = RoundedValue(*this, "across");
+        const std::uint32_t seed = SeedValue(*this);
 
         float p = FractalNoise(static_cast<float>(along) * a, static_cast<float>(across) * c, along, across, 1.0f,
                                0.5f, seed);
@@ -220,7 +199,7 @@ public:
         const float halfWidth = 0.08f * GetValue("softness") + 0.01f;
         const float lo = threshold - halfWidth;
         const float hi = threshold + halfWidth;
-        const float pore = SmoothStepClamped((p - lo) / (hi - lo));
+        const float pore = SmoothStep((p - lo) / (hi - lo));
         return 1.0f - GetValue("depth") * pore;
     }
 };
