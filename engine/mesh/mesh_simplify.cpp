@@ -1,0 +1,710 @@
+// Edge collapses ordered by the quadric error metric of Garland and Heckbert, "Surface
+// Simplification Using Quadric Error Metrics" (SIGGRAPH 1997), with unweighted planes, a
+// 4-ary heap whose stale entries are recognised by vertex versions, and the link condition
+// of Dey et al. against pinching.
+#include "engine/mesh/mesh_simplify.h"
+
+#include "engine/mesh/aabb_tree.h"
+#include "engine/mesh/parallel_loop.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <utility>
+
+namespace grainforge::mesh {
+namespace {
+
+constexpr std::uint64_t kAttemptsPerPoll = 16384;
+constexpr double kDegenerateFactor = 1e-6;
+constexpr double kMinimumBedTolerance = 0.0001;
+constexpr std::uint32_t kNotPlaced = std::numeric_limits<std::uint32_t>::max();
+const char* const kSimplifyStage = "Simplifying the mesh";
+const char* const kMeasureStage = "Measuring how far the surface moved";
+
+struct D3 {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+};
+D3 operator+(D3 a, D3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+D3 operator-(D3 a, D3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+D3 operator*(D3 a, double s) { return {a.x * s, a.y * s, a.z * s}; }
+double Dot(D3 a, D3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+D3 Cross(D3 a, D3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+double Length(D3 a) { return std::sqrt(Dot(a, a)); }
+double Axis(D3 a, std::int32_t axis) { return axis == 0 ? a.x : (axis == 1 ? a.y : a.z); }
+
+// Upper triangle of the symmetric 4x4 plane matrix: xx xy xz xw yy yz yw zz zw ww.
+using Quadric = std::array<double, 10>;
+
+void AddTo(Quadric& to, const Quadric& from)
+{
+    for (std::size_t i = 0; i < to.size(); ++i)
+        to[i] += from[i];
+}
+
+double QuadricError(const Quadric& q, D3 p)
+{
+    const double e = q[0] * p.x * p.x + 2.0 * q[1] * p.x * p.y + 2.0 * q[2] * p.x * p.z + 2.0 * q[3] * p.x
+        + q[4] * p.y * p.y + 2.0 * q[5] * p.y * p.z + 2.0 * q[6] * p.y + q[7] * p.z * p.z + 2.0 * q[8] * p.z
+        + q[9];
+    return e < 0.0 ? 0.0 : e;
+}
+
+struct HeapEntry {
+    float cost = 0.0f;
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+    std::uint32_t versionA = 0;
+    std::uint32_t versionB = 0;
+};
+
+// The working state of one run and its collapse loop.
+class Simplifier {
+public:
+    Simplifier(const TriangleMesh& mesh, const MeshSimplifyOptions& options, MeshSimplifyReport& report)
+        : mesh_(mesh), options_(options), report_(report)
+    {
+    }
+
+    bool RunSimplifier(const ProgressCallback& progress);
+    void Compact(TriangleMesh& result);
+
+private:
+    void Setup();
+    void HoldBedVertices();
+    void BuildIncidence();
+    bool OptimalPosition(std::uint32_t a, std::uint32_t b, D3& position, double& cost) const;
+    bool IsAboveBed(D3 p) const { return !HasBed() || Axis(p, options_.bedAxis) > bedLevel_ + bedTolerance_; }
+    bool HasBed() const { return options_.bedAxis >= 0 && options_.bedAxis <= 2; }
+    void PushCandidate(std::uint32_t a, std::uint32_t b);
+    HeapEntry PopTop();
+    void SiftDown(std::size_t i);
+    bool IsStale(const HeapEntry& e) const;
+    void PurgeHeap();
+    void TryCollapse(std::uint32_t a, std::uint32_t b);
+    std::size_t MergeInto(std::uint32_t keep, std::uint32_t remove, D3 position,
+                          const std::uint32_t (&edgeTriangles)[2]);
+    void PushNeighbourCandidates(std::uint32_t keep, std::size_t start);
+    bool PassesLinkTest(std::uint32_t keep, std::uint32_t remove);
+    bool PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 position);
+    void GatherLive(std::uint32_t v, std::vector<std::uint32_t>& out) const;
+    std::uint32_t NextStamp();
+    void UpdateFaceNormal(std::uint32_t t);
+    bool HasCorner(std::uint32_t t, std::uint32_t v) const
+    {
+        return corners_[3 * std::size_t{t}] == v || corners_[3 * std::size_t{t} + 1] == v
+            || corners_[3 * std::size_t{t} + 2] == v;
+    }
+
+    const TriangleMesh& mesh_;
+    const MeshSimplifyOptions& options_;
+    MeshSimplifyReport& report_;
+
+    std::vector<D3> position_;
+    std::vector<Quadric> quadric_;
+    std::vector<std::uint32_t> version_;
+    std::vector<std::uint8_t> held_;
+    std::vector<std::size_t> incidenceStart_;
+    std::vector<std::uint32_t> incidenceCount_;
+    std::vector<std::uint32_t> incidence_;
+    std::size_t initialIncidence_ = 0;
+    std::vector<std::uint32_t> stamp_;
+    std::uint32_t stampCounter_ = 0;
+
+    std::vector<std::uint32_t> corners_;
+    std::vector<std::uint8_t> alive_;
+    std::vector<D3> faceNormal_;
+    std::uint64_t liveTriangles_ = 0;
+
+    std::vector<HeapEntry> heap_;
+    double bedLevel_ = 0.0;
+    double bedTolerance_ = 0.0;
+    double cosTurnLimit_ = 0.0;
+
+    std::vector<std::uint32_t> keepList_;
+    std::vector<std::uint32_t> removeList_;
+    std::vector<std::uint32_t> scratch_;
+};
+
+void Simplifier::Setup()
+{
+    const std::size_t vertexCount = mesh_.vertices.size();
+    const std::size_t triangleCount = mesh_.TriangleCount();
+    position_.resize(vertexCount);
+    for (std::size_t v = 0; v < vertexCount; ++v) {
+        const Vec3 p = mesh_.vertices[v].position;
+        position_[v] = {p.x, p.y, p.z};
+    }
+    quadric_.assign(vertexCount, Quadric{});
+    version_.assign(vertexCount, 0);
+    held_.assign(vertexCount, 0);
+    stamp_.assign(vertexCount, 0);
+    corners_ = mesh_.indices;
+    alive_.assign(triangleCount, 1);
+    faceNormal_.assign(triangleCount, D3{});
+    liveTriangles_ = triangleCount;
+
+    for (std::size_t t = 0; t < triangleCount; ++t) {
+        const std::uint32_t* c = &corners_[3 * t];
+        const D3 p0 = position_[c[0]];
+        D3 n = Cross(position_[c[1]] - p0, position_[c[2]] - p0);
+        const double length = Length(n);
+        if (!(length > 0.0))
+            continue;
+        n = n * (1.0 / length);
+        const double d = -Dot(n, p0);
+        const Quadric plane{n.x * n.x, n.x * n.y, n.x * n.z, n.x * d, n.y * n.y, n.y * n.z, n.y * d,
+            n.z * n.z, n.z * d, d * d};
+        faceNormal_[t] = n;
+        for (int k = 0; k < 3; ++k)
+            AddTo(quadric_[c[k]], plane);
+    }
+    HoldBedVertices();
+    const std::vector<std::uint8_t>* flags = options_.protectedTriangles;
+    if (flags != nullptr && flags->size() == triangleCount) {
+        for (std::size_t t = 0; t < triangleCount; ++t)
+            if ((*flags)[t] != 0)
+                for (int k = 0; k < 3; ++k)
+                    held_[corners_[3 * t + k]] = 1;
+    }
+    const double turn = std::clamp(static_cast<double>(options_.maximumNormalTurnDegrees), 1.0, 179.0);
+    cosTurnLimit_ = std::cos(turn * 3.14159265358979323846 / 180.0);
+    BuildIncidence();
+    initialIncidence_ = incidence_.size();
+}
+
+void Simplifier::HoldBedVertices()
+{
+    if (!HasBed() || position_.empty())
+        return;
+    double lowest = Axis(position_[0], options_.bedAxis);
+    double highest = lowest;
+    for (const D3& p : position_) {
+        lowest = std::min(lowest, Axis(p, options_.bedAxis));
+        highest = std::max(highest, Axis(p, options_.bedAxis));
+    }
+    bedLevel_ = lowest;
+    bedTolerance_ = std::max((highest - lowest) * 1e-6, kMinimumBedTolerance);
+    for (std::size_t v = 0; v < position_.size(); ++v) {
+        if (Axis(position_[v], options_.bedAxis) <= bedLevel_ + bedTolerance_) {
+            held_[v] = 1;
+            ++report_.verticesHeldOnBed;
+        }
+    }
+}
+
+// Flat per-vertex lists of live triangles, in triangle order.
+void Simplifier::BuildIncidence()
+{
+    const std::size_t vertexCount = position_.size();
+    incidenceCount_.assign(vertexCount, 0);
+    incidenceStart_.assign(vertexCount, 0);
+    for (std::size_t t = 0; t < alive_.size(); ++t)
+        if (alive_[t] != 0)
+            for (int k = 0; k < 3; ++k)
+                ++incidenceCount_[corners_[3 * t + k]];
+    std::size_t sum = 0;
+    for (std::size_t v = 0; v < vertexCount; ++v) {
+        incidenceStart_[v] = sum;
+        sum += incidenceCount_[v];
+    }
+    incidence_.assign(sum, 0);
+    std::vector<std::size_t> fill(incidenceStart_);
+    for (std::size_t t = 0; t < alive_.size(); ++t)
+        if (alive_[t] != 0)
+            for (int k = 0; k < 3; ++k)
+                incidence_[fill[corners_[3 * t + k]]++] = static_cast<std::uint32_t>(t);
+}
+
+bool Simplifier::OptimalPosition(std::uint32_t a, std::uint32_t b, D3& position, double& cost) const
+{
+    if (held_[a] != 0 && held_[b] != 0)
+        return false;
+    Quadric q = quadric_[a];
+    AddTo(q, quadric_[b]);
+    if (held_[a] != 0 || held_[b] != 0) {
+        position = held_[a] != 0 ? position_[a] : position_[b];
+        cost = QuadricError(q, position);
+        return true;
+    }
+    const D3 pa = position_[a];
+    const D3 pb = position_[b];
+    // Cramer's rule on [xx xy xz; xy yy yz; xz yz zz] p = -(xw, yw, zw).
+    const double xx = q[0], xy = q[1], xz = q[2], yy = q[4], yz = q[5], zz = q[7];
+    const double rx = -q[3], ry = -q[6], rz = -q[8];
+    const double c00 = yy * zz - yz * yz;
+    const double c01 = xy * zz - yz * xz;
+    const double c02 = xy * yz - yy * xz;
+    const double det = xx * c00 - xy * c01 + xz * c02;
+    const double trace = xx + yy + zz;
+    if (std::fabs(det) > 1e-9 * trace * trace * trace) {
+        const double detX = rx * c00 - xy * (ry * zz - yz * rz) + xz * (ry * yz - yy * rz);
+        const double detY = xx * (ry * zz - yz * rz) - rx * c01 + xz * (xy * rz - ry * xz);
+        const double detZ = xx * (yy * rz - ry * yz) - xy * (xy * rz - ry * xz) + rx * c02;
+        const D3 p{detX / det, detY / det, detZ / det};
+        const D3 mid = (pa + pb) * 0.5;
+        if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z) && Length(p - mid) <= Length(pa - pb)
+            && IsAboveBed(p)) {
+            position = p;
+            cost = QuadricError(q, p);
+            return true;
+        }
+    }
+    const std::array<D3, 3> choices{pa, pb, (pa + pb) * 0.5};
+    bool found = false;
+    for (const D3& p : choices) {
+        if (!IsAboveBed(p))
+            continue;
+        const double e = QuadricError(q, p);
+        if (!found || e < cost) {
+            position = p;
+            cost = e;
+            found = true;
+        }
+    }
+    return found;
+}
+
+void Simplifier::PushCandidate(std::uint32_t a, std::uint32_t b)
+{
+    D3 position;
+    double cost = 0.0;
+    if (!OptimalPosition(a, b, position, cost) || !(cost < static_cast<double>(options_.maximumError)))
+        return;
+    if (options_.maximumEdgeMillimetres > 0.0f
+        && Length(position_[a] - position_[b]) > static_cast<double>(options_.maximumEdgeMillimetres))
+        return;
+    const HeapEntry entry{static_cast<float>(cost), a, b, version_[a], version_[b]};
+    std::size_t i = heap_.size();
+    heap_.push_back(entry);
+    while (i > 0) {
+        const std::size_t parent = (i - 1) / 4;
+        if (!(heap_[parent].cost > entry.cost))
+            break;
+        heap_[i] = heap_[parent];
+        i = parent;
+    }
+    heap_[i] = entry;
+}
+
+void Simplifier::SiftDown(std::size_t i)
+{
+    const HeapEntry entry = heap_[i];
+    const std::size_t n = heap_.size();
+    for (;;) {
+        const std::size_t first = 4 * i + 1;
+        if (first >= n)
+            break;
+        std::size_t best = first;
+        const std::size_t last = std::min(first + 4, n);
+        for (std::size_t c = first + 1; c < last; ++c)
+            if (heap_[c].cost < heap_[best].cost)
+                best = c;
+        if (!(heap_[best].cost < entry.cost))
+            break;
+        heap_[i] = heap_[best];
+        i = best;
+    }
+    heap_[i] = entry;
+}
+
+HeapEntry Simplifier::PopTop()
+{
+    const HeapEntry top = heap_.front();
+    heap_.front() = heap_.back();
+    heap_.pop_back();
+    if (!heap_.empty())
+        SiftDown(0);
+    return top;
+}
+
+bool Simplifier::IsStale(const HeapEntry& e) const
+{
+    return incidenceCount_[e.a] == 0 || incidenceCount_[e.b] == 0 || version_[e.a] != e.versionA
+        || version_[e.b] != e.versionB;
+}
+
+void Simplifier::PurgeHeap()
+{
+    std::erase_if(heap_, [this](const HeapEntry& e) { return IsStale(e); });
+    if (heap_.size() < 2)
+        return;
+    for (std::size_t i = (heap_.size() - 2) / 4 + 1; i-- > 0;)
+        SiftDown(i);
+}
+
+void Simplifier::GatherLive(std::uint32_t v, std::vector<std::uint32_t>& out) const
+{
+    out.clear();
+    const std::size_t start = incidenceStart_[v];
+    for (std::size_t i = start; i < start + incidenceCount_[v]; ++i)
+        if (alive_[incidence_[i]] != 0)
+            out.push_back(incidence_[i]);
+}
+
+std::uint32_t Simplifier::NextStamp()
+{
+    if (++stampCounter_ == 0) {
+        std::fill(stamp_.begin(), stamp_.end(), 0u);
+        stampCounter_ = 1;
+    }
+    return stampCounter_;
+}
+
+// The two vertices may share exactly the two vertices opposite their edge, or the collapse
+// would pinch the surface.
+bool Simplifier::PassesLinkTest(std::uint32_t keep, std::uint32_t remove)
+{
+    const std::uint32_t mark = NextStamp();
+    for (const std::uint32_t t : keepList_)
+        for (int k = 0; k < 3; ++k)
+            stamp_[corners_[3 * std::size_t{t} + k]] = mark;
+    scratch_.clear();
+    for (const std::uint32_t t : removeList_) {
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t c = corners_[3 * std::size_t{t} + k];
+            if (c != keep && c != remove && stamp_[c] == mark)
+                scratch_.push_back(c);
+        }
+    }
+    std::sort(scratch_.begin(), scratch_.end());
+    scratch_.erase(std::unique(scratch_.begin(), scratch_.end()), scratch_.end());
+    return scratch_.size() == 2;
+}
+
+bool Simplifier::PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 position)
+{
+    for (const std::vector<std::uint32_t>* list : {&keepList_, &removeList_}) {
+        for (const std::uint32_t t : *list) {
+            if (HasCorner(t, keep) && HasCorner(t, remove))
+                continue;
+            const std::uint32_t* c = &corners_[3 * std::size_t{t}];
+            if (held_[keep] != 0) {
+                bool allMovedOrHeld = true;
+                for (int k = 0; k < 3; ++k)
+                    allMovedOrHeld = allMovedOrHeld && (c[k] == keep || c[k] == remove || held_[c[k]] != 0);
+                const bool allHeldBefore = held_[c[0]] != 0 && held_[c[1]] != 0 && held_[c[2]] != 0;
+                if (allMovedOrHeld && !allHeldBefore) {
+                    ++report_.refusedOther;
+                    return false;
+                }
+            }
+            std::array<D3, 3> p;
+            for (int k = 0; k < 3; ++k)
+                p[k] = (c[k] == keep || c[k] == remove) ? position : position_[c[k]];
+            const D3 e1 = p[1] - p[0];
+            const D3 e2 = p[2] - p[0];
+            const D3 n = Cross(e1, e2);
+            const double length = Length(n);
+            if (!(length > kDegenerateFactor * (Dot(e1, e1) + Dot(e2, e2)))
+                || Dot(faceNormal_[t], n) < length * cosTurnLimit_) {
+                ++report_.refusedTip;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void Simplifier::UpdateFaceNormal(std::uint32_t t)
+{
+    const std::uint32_t* c = &corners_[3 * std::size_t{t}];
+    const D3 p0 = position_[c[0]];
+    const D3 n = Cross(position_[c[1]] - p0, position_[c[2]] - p0);
+    const double length = Length(n);
+    if (length > 0.0)
+        faceNormal_[t] = n * (1.0 / length);
+}
+
+void Simplifier::TryCollapse(std::uint32_t a, std::uint32_t b)
+{
+    std::uint32_t keep = a;
+    std::uint32_t remove = b;
+    if (held_[b] != 0 && held_[a] == 0)
+        std::swap(keep, remove);
+    D3 position;
+    double cost = 0.0;
+    if (!OptimalPosition(keep, remove, position, cost)) {
+        ++report_.refusedOther;
+        return;
+    }
+    GatherLive(keep, keepList_);
+    GatherLive(remove, removeList_);
+    std::uint32_t edgeTriangles[2] = {0, 0};
+    std::size_t edgeCount = 0;
+    for (const std::uint32_t t : keepList_) {
+        if (HasCorner(t, remove)) {
+            if (edgeCount < 2)
+                edgeTriangles[edgeCount] = t;
+            ++edgeCount;
+        }
+    }
+    if (edgeCount != 2 || keepList_.size() + removeList_.size() < 7 || !PassesLinkTest(keep, remove)) {
+        ++report_.refusedPinch;
+        return;
+    }
+    if (!PassesTipTest(keep, remove, position))
+        return;
+    const std::size_t start = MergeInto(keep, remove, position, edgeTriangles);
+    report_.largestError = std::max(report_.largestError, static_cast<float>(cost));
+    ++report_.collapses;
+    PushNeighbourCandidates(keep, start);
+}
+
+// Kills the edge's two triangles and moves remove's triangles over to keep; returns where
+// keep's new incidence run starts.
+std::size_t Simplifier::MergeInto(std::uint32_t keep, std::uint32_t remove, D3 position,
+                                  const std::uint32_t (&edgeTriangles)[2])
+{
+    alive_[edgeTriangles[0]] = 0;
+    alive_[edgeTriangles[1]] = 0;
+    liveTriangles_ -= 2;
+    const std::size_t start = incidence_.size();
+    for (const std::uint32_t t : keepList_)
+        if (alive_[t] != 0)
+            incidence_.push_back(t);
+    for (const std::uint32_t t : removeList_) {
+        if (alive_[t] == 0)
+            continue;
+        for (int k = 0; k < 3; ++k)
+            if (corners_[3 * std::size_t{t} + k] == remove)
+                corners_[3 * std::size_t{t} + k] = keep;
+        incidence_.push_back(t);
+    }
+    incidenceStart_[keep] = start;
+    incidenceCount_[keep] = static_cast<std::uint32_t>(incidence_.size() - start);
+    incidenceCount_[remove] = 0;
+    AddTo(quadric_[keep], quadric_[remove]);
+    position_[keep] = position;
+    ++version_[keep];
+    ++version_[remove];
+    return start;
+}
+
+// Refreshes the normals round keep and offers each of its edges again at its new cost.
+void Simplifier::PushNeighbourCandidates(std::uint32_t keep, std::size_t start)
+{
+    scratch_.clear();
+    for (std::size_t i = start; i < incidence_.size(); ++i) {
+        const std::uint32_t t = incidence_[i];
+        UpdateFaceNormal(t);
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t c = corners_[3 * std::size_t{t} + k];
+            if (c != keep)
+                scratch_.push_back(c);
+        }
+    }
+    std::sort(scratch_.begin(), scratch_.end());
+    scratch_.erase(std::unique(scratch_.begin(), scratch_.end()), scratch_.end());
+    for (const std::uint32_t w : scratch_)
+        PushCandidate(keep, w);
+}
+
+bool Simplifier::RunSimplifier(const ProgressCallback& progress)
+{
+    Setup();
+    if (progress && !progress(kSimplifyStage, 0.0f))
+        return false;
+    for (std::size_t t = 0; t < alive_.size(); ++t) {
+        const std::uint32_t* c = &corners_[3 * t];
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t from = c[k];
+            const std::uint32_t to = c[(k + 1) % 3];
+            if (from < to)
+                PushCandidate(from, to);
+        }
+    }
+    std::uint64_t attempts = 0;
+    while (!heap_.empty()) {
+        if (options_.targetTriangles != 0 && liveTriangles_ <= options_.targetTriangles)
+            break;
+        if (heap_.front().cost >= options_.maximumError)
+            break;
+        const HeapEntry entry = PopTop();
+        if (IsStale(entry))
+            continue;
+        TryCollapse(entry.a, entry.b);
+        if (++attempts % kAttemptsPerPoll != 0)
+            continue;
+        if (progress) {
+            const float ratio = std::clamp(entry.cost / options_.maximumError, 0.0f, 1.0f);
+            if (!progress(kSimplifyStage, std::sqrt(ratio)))
+                return false;
+        }
+        if (incidence_.size() > 3 * initialIncidence_ + 1024)
+            BuildIncidence();
+        if (heap_.size() > 2 * liveTriangles_ + 65536)
+            PurgeHeap();
+    }
+    return true;
+}
+
+// Writes the live triangles, renumbering vertices in order of first use.
+void Simplifier::Compact(TriangleMesh& result)
+{
+    std::vector<std::uint32_t> placed(position_.size(), kNotPlaced);
+    std::vector<MeshVertex> vertices;
+    std::vector<std::uint32_t> indices;
+    indices.reserve(static_cast<std::size_t>(liveTriangles_) * 3);
+    report_.faceMap.reserve(static_cast<std::size_t>(liveTriangles_));
+    for (std::size_t t = 0; t < alive_.size(); ++t) {
+        if (alive_[t] == 0)
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t c = corners_[3 * t + k];
+            if (placed[c] == kNotPlaced) {
+                placed[c] = static_cast<std::uint32_t>(vertices.size());
+                const D3 p = position_[c];
+                vertices.push_back({{static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)}, {}});
+                report_.vertexMap.push_back(c);
+            }
+            indices.push_back(placed[c]);
+        }
+        report_.faceMap.push_back(static_cast<std::uint32_t>(t));
+    }
+    result.vertices = std::move(vertices);
+    result.indices = std::move(indices);
+    result.ComputeBounds();
+    result.ComputeVertexNormals();
+}
+
+void MeasureMovement(const std::vector<Vec3>& input, const TriangleMesh& result, MeshSimplifyReport& report)
+{
+    AabbTree tree;
+    tree.Build(result);
+    std::vector<float> distance(input.size(), 0.0f);
+    ParallelFor(input.size(), [&](std::size_t v) {
+        const NearestHit hit = tree.Nearest(result, input[v], {}, {}, kNoDistanceLimit);
+        distance[v] = hit.found ? hit.distance : 0.0f;
+    });
+    double sum = 0.0;
+    float largest = 0.0f;
+    for (const float d : distance) {
+        sum += d;
+        largest = std::max(largest, d);
+    }
+    report.maximumMovementMillimetres = largest;
+    report.averageMovementMillimetres =
+        input.empty() ? 0.0f : static_cast<float>(sum / static_cast<double>(input.size()));
+    report.movementMeasured = true;
+}
+
+std::string FormatFixed(double value, int decimals)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    return buffer;
+}
+
+}  // namespace
+
+MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& options,
+                                const ProgressCallback& progress)
+{
+    const auto start = std::chrono::steady_clock::now();
+    MeshSimplifyReport report;
+    report.detailLevel = options.maximumError;
+    report.trianglesBefore = mesh.TriangleCount();
+    report.verticesBefore = mesh.vertices.size();
+    report.trianglesAfter = report.trianglesBefore;
+    report.verticesAfter = report.verticesBefore;
+    // An inconsistent mesh would send the collapse loop past its arrays: leave it as it is.
+    if (mesh.vertices.empty() || mesh.indices.empty() || !(options.maximumError > 0.0f) || !mesh.IsConsistent())
+        return report;
+
+    std::vector<Vec3> input;
+    if (options.measureMovement) {
+        input.reserve(mesh.vertices.size());
+        for (const MeshVertex& v : mesh.vertices)
+            input.push_back(v.position);
+    }
+    // The loop works on its own copies of positions and corners, so the mesh is untouched
+    // until the run has finished: a stop needs nothing put back.
+    Simplifier simplifier(mesh, options, report);
+    if (!simplifier.RunSimplifier(progress)) {
+        report.stopped = true;
+        report.vertexMap.clear();
+        report.faceMap.clear();
+        return report;
+    }
+    simplifier.Compact(mesh);
+    report.trianglesAfter = mesh.TriangleCount();
+    report.verticesAfter = mesh.vertices.size();
+    if (options.measureMovement && !mesh.indices.empty()) {
+        if (progress)
+            progress(kMeasureStage, 1.0f);
+        MeasureMovement(input, mesh, report);
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    report.seconds = static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()) / 1e9;
+    return report;
+}
+
+void AssignMeshSimplifyReport(MeshSimplifyReport& to, const MeshSimplifyReport& from)
+{
+    to.stopped = from.stopped;
+    to.trianglesBefore = from.trianglesBefore;
+    to.trianglesAfter = from.trianglesAfter;
+    to.verticesBefore = from.verticesBefore;
+    to.verticesAfter = from.verticesAfter;
+    to.collapses = from.collapses;
+    to.refusedPinch = from.refusedPinch;
+    to.refusedTip = from.refusedTip;
+    to.refusedOther = from.refusedOther;
+    to.verticesHeldOnBed = from.verticesHeldOnBed;
+    to.largestError = from.largestError;
+    to.detailLevel = from.detailLevel;
+    to.movementMeasured = from.movementMeasured;
+    to.maximumMovementMillimetres = from.maximumMovementMillimetres;
+    to.averageMovementMillimetres = from.averageMovementMillimetres;
+    to.seconds = from.seconds;
+    to.vertexMap = from.vertexMap;
+    to.faceMap = from.faceMap;
+}
+
+std::string FormatMeshSimplifyReport(const MeshSimplifyReport& report)
+{
+    std::string text = "Mesh simplify";
+    const std::string name = DetailLevelName(report.detailLevel);
+    if (!name.empty())
+        text += " (" + name + ")";
+    text += ": " + std::to_string(report.trianglesBefore) + " to " + std::to_string(report.trianglesAfter)
+        + " triangles";
+    if (report.trianglesBefore != 0) {
+        const double kept = static_cast<double>(report.trianglesAfter) * 100.0 / static_cast<double>(report.trianglesBefore);
+        text += " (" + FormatFixed(kept, 1) + "% kept)";
+    }
+    if (report.movementMeasured)
+        text += ", surface moved at most " + FormatFixed(report.maximumMovementMillimetres, 3) + " mm, "
+            + FormatFixed(report.averageMovementMillimetres, 3) + " mm on average";
+    text += ", " + FormatFixed(report.seconds, 1) + " s";
+    if (report.verticesHeldOnBed != 0)
+        text += "; " + std::to_string(report.verticesHeldOnBed) + " vertices held on the bed";
+    if (report.refusedTip != 0 || report.refusedPinch != 0)
+        text += "; refused " + std::to_string(report.refusedTip) + " merges that would tip a triangle, "
+            + std::to_string(report.refusedPinch) + " that would pinch the surface";
+    if (report.stopped)
+        text += " - stopped, the mesh is as it was";
+    return text;
+}
+
+const char* DetailLevelName(float level)
+{
+    struct Named {
+        float value;
+        const char* name;
+    };
+    static constexpr Named kLevels[] = {
+        {0.001f, "Extra high"}, {0.01f, "High"}, {0.1f, "Medium"}, {0.5f, "Low"}, {1.0f, "Extra low"}};
+    for (const Named& named : kLevels)
+        if (std::fabs(level - named.value) <= named.value * 0.001f)
+            return named.name;
+    return "";
+}
+
+}  // namespace grainforge::mesh

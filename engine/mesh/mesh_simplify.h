@@ -1,0 +1,81 @@
+// Detail-level simplification: lowers the triangle count of a mesh by edge collapses ordered
+// by quadric error, until the cheapest collapse left would cost the detail level or more, a
+// triangle target is met, or no candidate is left. The part stays standing on its bed, no
+// triangle is turned over and the surface is never pinched; vertex and face maps let
+// per-vertex and per-face data follow the result. Accepts any consistent indexed mesh; an
+// inconsistent one (an index past the vertex list, a count not a multiple of 3) is given back
+// untouched.
+#pragma once
+
+#include "engine/mesh/progress.h"
+#include "engine/mesh/triangle_mesh.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace grainforge::mesh {
+
+// The settings of one run. Lengths in millimetres.
+struct MeshSimplifyOptions {
+    // The detail level in square millimetres: the summed squared distance of a merged vertex
+    // from the planes of the triangles it gathered. Collapses costing this or more are never
+    // made; 0 or less leaves the mesh untouched. It is absolute, not relative to the part.
+    float maximumError = 0.1f;
+    // Stop when the live triangle count is at or below this; 0 means no target.
+    std::uint64_t targetTriangles = 0;
+    // Axis along which the part stands on the bed: 0 x, 1 y, 2 z, -1 none. Vertices on the
+    // bed plane (the lowest coordinate) are held and no vertex may move onto it.
+    std::int32_t bedAxis = 2;
+    // No surviving triangle's normal may turn by more than this; clamped to 1 ... 179.
+    float maximumNormalTurnDegrees = 78.0f;
+    // Measure afterwards how far the input vertices lie from the result (in parallel).
+    bool measureMovement = false;
+    // One byte per triangle; the corners of every non-zero triangle are held, so the triangle
+    // comes through unchanged. Ignored unless its length equals the triangle count.
+    const std::vector<std::uint8_t>* protectedTriangles = nullptr;
+    // When above 0, edges longer than this are never collapsed.
+    float maximumEdgeMillimetres = 0.0f;
+};
+
+// What one run did.
+struct MeshSimplifyReport {
+    bool stopped = false;  // the callback asked to stop; the mesh is as it was given
+    std::uint64_t trianglesBefore = 0;
+    std::uint64_t trianglesAfter = 0;
+    std::uint64_t verticesBefore = 0;
+    std::uint64_t verticesAfter = 0;
+    std::uint64_t collapses = 0;
+    std::uint64_t refusedPinch = 0;       // would have pinched the surface
+    std::uint64_t refusedTip = 0;         // would have made a triangle degenerate or turned it
+    std::uint64_t refusedOther = 0;       // no allowed position, or a triangle laid onto the bed
+    std::uint64_t verticesHeldOnBed = 0;  // protected corners are not counted
+    float largestError = 0.0f;            // largest quadric error of a collapse made
+    float detailLevel = 0.0f;             // the run's maximumError
+    bool movementMeasured = false;
+    float maximumMovementMillimetres = 0.0f;
+    float averageMovementMillimetres = 0.0f;
+    double seconds = 0.0;                 // 0 when nothing ran or the run was stopped
+    std::vector<std::uint32_t> vertexMap;  // per result vertex: the input vertex it continues
+    std::vector<std::uint32_t> faceMap;    // per result triangle: the input triangle it continues
+};
+
+// Simplifies `mesh` in place and reports what it did. The collapse loop runs on the calling
+// thread; only the movement measurement runs in parallel. `progress` (may be empty) is called
+// at the start and every 16384 collapse attempts; a false answer stops the run and leaves the
+// mesh bit for bit as it was, with `stopped` set and both maps empty. Throws only on
+// allocation failure (the mesh is then unchanged).
+[[nodiscard]] MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& options,
+                                              const ProgressCallback& progress);
+
+// Copies every field of `from` into `to`.
+void AssignMeshSimplifyReport(MeshSimplifyReport& to, const MeshSimplifyReport& from);
+
+// One line for the log: counts, share kept, movement, time, held vertices, refusals.
+[[nodiscard]] std::string FormatMeshSimplifyReport(const MeshSimplifyReport& report);
+
+// "Extra high", "High", "Medium", "Low" or "Extra low" when `level` lies within a thousandth
+// of 0.001, 0.01, 0.1, 0.5 or 1.0 (tested in single precision); empty otherwise.
+[[nodiscard]] const char* DetailLevelName(float level);
+
+}  // namespace grainforge::mesh

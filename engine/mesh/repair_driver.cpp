@@ -1,0 +1,683 @@
+#include "engine/mesh/repair_driver.h"
+
+#include "engine/mesh/crumb_removal.h"
+#include "engine/mesh/mesh_simplify.h"
+#include "engine/mesh/non_manifold_repair.h"
+#include "engine/mesh/self_intersection.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace grainforge::mesh {
+namespace {
+
+// 0.42 mm cubed: a body smaller than this is a crumb no printer lays down.
+constexpr float kCrumbVolumeLimit = 0.07408799f;
+constexpr std::int32_t kStallLimit = 12;
+constexpr std::int32_t kCollapsePasses = 3;
+constexpr float kNoErrorLimit = 1e20f;
+constexpr float kRepairTurnDegrees = 90.0f;
+
+void Say(const RepairProgress& progress, const char* phase)
+{
+    if (progress)
+        progress(phase);
+}
+
+double LengthOf(Vec3 v) { return std::sqrt(static_cast<double>(v.x) * v.x + static_cast<double>(v.y) * v.y + static_cast<double>(v.z) * v.z); }
+
+std::vector<std::uint32_t> SearchIntersections(const TriangleMesh& mesh, std::span<const std::uint8_t> focus)
+{
+    std::vector<std::uint32_t> pairs;
+    bool stopped = false;
+    FindSelfIntersections(mesh, focus, kNoPairLimit, pairs, stopped);
+    return DistinctTrianglesOfPairs(std::move(pairs));
+}
+
+// Per triangle: 1 when one of its corners is listed.
+std::vector<std::uint8_t> TrianglesUsing(const TriangleMesh& mesh, std::span<const std::uint32_t> vertices)
+{
+    std::vector<std::uint8_t> listed(mesh.vertices.size(), 0);
+    for (const std::uint32_t v : vertices)
+        listed[v] = 1;
+    std::vector<std::uint8_t> flags(mesh.TriangleCount(), 0);
+    for (std::size_t t = 0; t < flags.size(); ++t)
+        flags[t] = static_cast<std::uint8_t>(listed[mesh.indices[3 * t]] | listed[mesh.indices[3 * t + 1]]
+                                             | listed[mesh.indices[3 * t + 2]]);
+    return flags;
+}
+
+std::uint64_t CountFlags(const std::vector<std::uint8_t>& flags)
+{
+    return static_cast<std::uint64_t>(std::count(flags.begin(), flags.end(), std::uint8_t{1}));
+}
+
+// The state shared by the phases of one RepairMesh call.
+class RepairRun {
+public:
+    RepairRun(TriangleMesh& mesh, const RepairOptions& options, const RepairProgress& progress,
+              RepairReport& report)
+        : mesh_(mesh), options_(options), progress_(progress), report_(report)
+    {
+    }
+
+    void FixNonManifold();
+    void RemoveStrayCrumbs(std::uint64_t bodiesBefore);
+    void MendNoAreaTriangles();
+    void Prepare();
+    void Unfold();
+    void Resolve();
+    void TallyMovement();
+    void CollapseLeftovers();
+    void FinalNoAreaPass();
+
+private:
+    std::vector<std::uint8_t> FoldedIn(const std::vector<std::uint8_t>& region,
+                                       const std::vector<std::uint8_t>& near) const;
+    void PutBackMovedVertices();
+
+    TriangleMesh& mesh_;
+    const RepairOptions& options_;
+    const RepairProgress& progress_;
+    RepairReport& report_;
+
+    VertexAdjacency adjacency_;
+    std::vector<std::uint8_t> moved_;
+    std::vector<Vec3> saved_;
+    std::vector<std::uint8_t> pinned_;
+    std::int32_t rounds_ = 1;
+    float moveLimit_ = 0.0f;
+    std::vector<std::uint32_t> intersecting_;
+};
+
+void RepairRun::FixNonManifold()
+{
+    Say(progress_, "Fixing non-manifold edges");
+    report_.nonManifoldChecked = true;
+    report_.nonManifoldEdges = CountNonManifoldEdges(mesh_);
+    if (report_.nonManifoldEdges == 0)
+        return;
+    report_.doubleSkinnedPairsRemoved = RemoveDoubleSkinnedPairs(mesh_);
+    report_.verticesSplit = SeparateNonManifoldEdges(mesh_);
+    (void)FixNonManifoldEdges(mesh_);
+}
+
+// With crumb removal off the pass still runs after a split, to take away the bodies it set loose.
+void RepairRun::RemoveStrayCrumbs(std::uint64_t bodiesBefore)
+{
+    report_.crumbsChecked = options_.removeCrumbs;
+    const bool afterSplit = report_.nonManifoldEdges != 0 && bodiesBefore != 0;
+    if (options_.removeCrumbs || afterSplit) {
+        const std::uint64_t keepLargest = afterSplit ? bodiesBefore : std::numeric_limits<std::uint64_t>::max();
+        const float volumeLimit = options_.removeCrumbs ? kCrumbVolumeLimit : 0.0f;
+        if (options_.removeCrumbs)
+            Say(progress_, "Removing stray crumbs");
+        report_.bodiesRemoved = RemoveCrumbs(mesh_, keepLargest, &report_.bodyTrianglesRemoved, volumeLimit);
+    }
+    if (report_.nonManifoldEdges != 0)
+        report_.nonManifoldEdgesLeft = CountNonManifoldEdges(mesh_);
+}
+
+void RepairRun::MendNoAreaTriangles()
+{
+    report_.noAreaTriangles = CountNoAreaTriangles(mesh_);
+    if (report_.noAreaTriangles != 0) {
+        Say(progress_, "Removing triangles with no area");
+        report_.noAreaTurned = RemoveNoAreaTriangles(mesh_);
+    }
+    report_.noAreaTrianglesLeft = report_.noAreaTurned != 0 ? CountNoAreaTriangles(mesh_) : report_.noAreaTriangles;
+}
+
+void RepairRun::Prepare()
+{
+    adjacency_ = BuildVertexAdjacency(mesh_);
+    moved_.assign(mesh_.vertices.size(), 0);
+    saved_.assign(mesh_.vertices.size(), Vec3{});
+    rounds_ = std::max(1, options_.maximumRounds);
+    moveLimit_ = std::max(0.0f, options_.maximumMoveMillimetres);
+    pinned_ = MarkLongEdgeVertices(mesh_);
+    Say(progress_, "Looking for self-intersections");
+    intersecting_ = SearchIntersections(mesh_, {});
+}
+
+// The folded triangles among the flagged region, in index order.
+std::vector<std::uint8_t> RepairRun::FoldedIn(const std::vector<std::uint8_t>& region,
+                                              const std::vector<std::uint8_t>& near) const
+{
+    std::vector<std::uint8_t> folded(region.size(), 0);
+    for (std::size_t t = 0; t < region.size(); ++t) {
+        const auto tri = static_cast<std::uint32_t>(t);
+        folded[t] = static_cast<std::uint8_t>(region[t] != 0 && IsFoldedOver(mesh_, adjacency_, tri)
+                                              && (near[t] != 0 || IsFoldedOntoNeighbour(mesh_, adjacency_, tri)));
+    }
+    return folded;
+}
+
+void RepairRun::PutBackMovedVertices()
+{
+    for (std::size_t v = 0; v < moved_.size(); ++v) {
+        if (moved_[v] != 0) {
+            mesh_.vertices[v].position = saved_[v];
+            moved_[v] = 0;
+        }
+    }
+}
+
+std::vector<std::uint32_t> ListFlagged(const std::vector<std::uint8_t>& flags)
+{
+    std::vector<std::uint32_t> list;
+    for (std::size_t t = 0; t < flags.size(); ++t)
+        if (flags[t] != 0)
+            list.push_back(static_cast<std::uint32_t>(t));
+    return list;
+}
+
+void RepairRun::Unfold()
+{
+    Say(progress_, "Unfolding folded-over triangles");
+    report_.unfoldChecked = true;
+    std::vector<std::uint8_t> near(mesh_.TriangleCount(), 0);
+    if (!intersecting_.empty())
+        near = TrianglesUsing(mesh_, GrowVertexRings(mesh_, adjacency_, intersecting_, 1));
+    std::vector<std::uint32_t> folded;
+    for (std::size_t t = 0; t < near.size(); ++t) {
+        const auto tri = static_cast<std::uint32_t>(t);
+        if (!IsFoldedOver(mesh_, adjacency_, tri))
+            continue;
+        if (near[t] == 0 && !IsFoldedOntoNeighbour(mesh_, adjacency_, tri)) {
+            ++report_.sharpPlacesKept;
+            continue;
+        }
+        near[t] = 1;
+        folded.push_back(tri);
+    }
+    report_.foldedTriangles = folded.size();
+    while (!folded.empty() && report_.unfoldRounds < rounds_) {
+        ++report_.unfoldRounds;
+        const std::vector<std::uint32_t> ring =
+            GrowVertexRings(mesh_, adjacency_, folded, report_.unfoldRounds / 10 + 1);
+        RelaxVerticesWithinLimit(mesh_, adjacency_, ring, saved_, moved_, pinned_, moveLimit_);
+        folded = ListFlagged(FoldedIn(TrianglesUsing(mesh_, ring), near));
+    }
+    report_.foldedTrianglesLeft = folded.size();
+    if (report_.unfoldRounds == 0)
+        return;
+    std::vector<std::uint32_t> after = SearchIntersections(mesh_, {});
+    if (after.size() > intersecting_.size()) {
+        PutBackMovedVertices();
+        report_.foldedTrianglesLeft = report_.foldedTriangles;
+        report_.foldsLeftAsTheyAre = true;
+    } else {
+        intersecting_ = std::move(after);
+    }
+}
+
+// Relaxes round the intersecting triangles, keeping the best state seen; gives up after the
+// round limit or kStallLimit rounds without fewer intersecting triangles.
+void RepairRun::Resolve()
+{
+    Say(progress_, "Resolving self-intersections");
+    report_.resolveChecked = true;
+    report_.selfIntersectingTriangles = intersecting_.size();
+    std::vector<Vec3> bestPositions = CopyVertexPositions(mesh_);
+    std::vector<std::uint8_t> bestMoved = moved_;
+    std::vector<std::uint32_t> best = intersecting_;
+    std::int32_t stall = 0;
+    while (!intersecting_.empty() && report_.resolveRounds < rounds_ && stall < kStallLimit) {
+        ++report_.resolveRounds;
+        const std::vector<std::uint32_t> ring =
+            GrowVertexRings(mesh_, adjacency_, intersecting_, report_.resolveRounds / 10 + 1);
+        RelaxVerticesWithinLimit(mesh_, adjacency_, ring, saved_, moved_, pinned_, moveLimit_);
+        intersecting_ = SearchIntersections(mesh_, TrianglesUsing(mesh_, ring));
+        if (intersecting_.size() < best.size()) {
+            bestPositions = CopyVertexPositions(mesh_);
+            bestMoved = moved_;
+            best = intersecting_;
+            stall = 0;
+        } else {
+            ++stall;
+        }
+    }
+    if (best.size() < intersecting_.size()
+        || (!intersecting_.empty() && intersecting_.size() == best.size() && stall != 0)) {
+        for (std::size_t v = 0; v < bestPositions.size(); ++v)
+            mesh_.vertices[v].position = bestPositions[v];
+        moved_ = std::move(bestMoved);
+        intersecting_ = std::move(best);
+    }
+    report_.selfIntersectingTrianglesLeft = intersecting_.size();
+}
+
+void RepairRun::TallyMovement()
+{
+    for (std::size_t v = 0; v < moved_.size(); ++v) {
+        if (moved_[v] == 0)
+            continue;
+        ++report_.verticesMoved;
+        const float distance = static_cast<float>(LengthOf(mesh_.vertices[v].position - saved_[v]));
+        report_.furthestMoveMillimetres = std::max(report_.furthestMoveMillimetres, distance);
+    }
+}
+
+// A local simplification of the triangles round `region` only, on a copy. The target is
+// `subtract` triangles fewer than now; false (nothing run) when that would leave none, since
+// a target of 0 means "no target" and would let the collapse run through the whole region.
+bool SimplifyRegion(const TriangleMesh& mesh, const std::vector<std::uint8_t>& region, std::uint64_t subtract,
+                    std::int32_t bedAxis, float edgeLimit, TriangleMesh& copy, MeshSimplifyReport& result)
+{
+    const std::uint64_t triangles = mesh.TriangleCount();
+    if (subtract >= triangles)
+        return false;
+    std::vector<std::uint8_t> outside(region.size(), 0);
+    for (std::size_t t = 0; t < region.size(); ++t)
+        outside[t] = static_cast<std::uint8_t>(region[t] == 0);
+    MeshSimplifyOptions options;
+    options.maximumError = kNoErrorLimit;
+    options.targetTriangles = triangles - subtract;
+    options.bedAxis = bedAxis;
+    options.maximumNormalTurnDegrees = kRepairTurnDegrees;
+    options.measureMovement = false;
+    options.protectedTriangles = &outside;
+    options.maximumEdgeMillimetres = edgeLimit;
+    copy = mesh;
+    result = SimplifyMesh(copy, options, {});
+    return true;
+}
+
+void RepairRun::CollapseLeftovers()
+{
+    Say(progress_, "Collapsing what relaxing left");
+    const float edgeLimit = 3.0f * MedianLongestEdge(mesh_);
+    const std::uint64_t before = mesh_.TriangleCount();
+    for (std::int32_t k = 1; k <= kCollapsePasses && !intersecting_.empty(); ++k) {
+        adjacency_ = BuildVertexAdjacency(mesh_);
+        const std::vector<std::uint8_t> region =
+            TrianglesUsing(mesh_, GrowVertexRings(mesh_, adjacency_, intersecting_, k));
+        const std::uint64_t regionSize = CountFlags(region);
+        if (regionSize == 0)
+            break;
+        TriangleMesh copy;
+        MeshSimplifyReport result;
+        if (!SimplifyRegion(mesh_, region, std::max<std::uint64_t>(2, regionSize / 2), 2, edgeLimit, copy, result))
+            continue;
+        ++report_.collapsePasses;
+        if (result.trianglesAfter >= result.trianglesBefore)
+            continue;
+        std::vector<std::uint8_t> focus(result.faceMap.size(), 0);
+        for (std::size_t t = 0; t < focus.size(); ++t)
+            focus[t] = region[result.faceMap[t]];
+        std::vector<std::uint32_t> after = SearchIntersections(copy, focus);
+        if (after.size() >= intersecting_.size())
+            break;
+        mesh_ = std::move(copy);
+        intersecting_ = std::move(after);
+    }
+    report_.tinyTrianglesCollapsed = before - mesh_.TriangleCount();
+    report_.selfIntersectingTrianglesLeft = intersecting_.size();
+}
+
+void RepairRun::FinalNoAreaPass()
+{
+    std::vector<std::uint32_t> noArea = ListNoAreaTriangles(mesh_);
+    if (noArea.size() > report_.noAreaTrianglesLeft)
+        report_.noAreaTriangles += noArea.size() - report_.noAreaTrianglesLeft;
+    if (!noArea.empty()) {
+        const std::uint64_t turned = RemoveNoAreaTriangles(mesh_);
+        if (turned != 0) {
+            report_.noAreaTurned += turned;
+            noArea = ListNoAreaTriangles(mesh_);
+        }
+    }
+    const std::uint64_t before = mesh_.TriangleCount();
+    for (std::int32_t k = 1; k <= kCollapsePasses && !noArea.empty(); ++k) {
+        Say(progress_, "Removing triangles with no area");
+        adjacency_ = BuildVertexAdjacency(mesh_);
+        const std::vector<std::uint8_t> region =
+            TrianglesUsing(mesh_, GrowVertexRings(mesh_, adjacency_, noArea, k - 1));
+        TriangleMesh copy;
+        MeshSimplifyReport result;
+        if (!SimplifyRegion(mesh_, region, 2 * static_cast<std::uint64_t>(noArea.size()), -1,
+                            3.0f * MedianLongestEdge(mesh_), copy, result))
+            continue;
+        if (result.trianglesAfter >= result.trianglesBefore)
+            continue;
+        std::vector<std::uint32_t> left = ListNoAreaTriangles(copy);
+        if (left.size() < noArea.size()) {
+            mesh_ = std::move(copy);
+            noArea = std::move(left);
+        }
+    }
+    report_.noAreaTrianglesLeft = noArea.size();
+    report_.tinyTrianglesCollapsed += before - mesh_.TriangleCount();
+}
+
+std::string Fixed(double value, int decimals)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    return buffer;
+}
+
+std::string N(std::uint64_t value) { return std::to_string(value); }
+
+}  // namespace
+
+RepairReport RepairMesh(TriangleMesh& mesh, const RepairOptions& options, const RepairProgress& progress,
+                        std::uint64_t bodiesBefore)
+{
+    const auto start = std::chrono::steady_clock::now();
+    RepairReport report;
+    if (!mesh.IsConsistent())
+        return report;
+    RepairRun run(mesh, options, progress, report);
+    if (options.splitNonManifoldEdges)
+        run.FixNonManifold();
+    run.RemoveStrayCrumbs(bodiesBefore);
+    run.MendNoAreaTriangles();
+    if (options.unfoldTriangles || options.resolveSelfIntersections) {
+        run.Prepare();
+        if (options.unfoldTriangles)
+            run.Unfold();
+        if (options.resolveSelfIntersections)
+            run.Resolve();
+        run.TallyMovement();
+        if (options.resolveSelfIntersections && report.selfIntersectingTrianglesLeft != 0)
+            run.CollapseLeftovers();
+        run.FinalNoAreaPass();
+        if (report.verticesMoved != 0 || report.tinyTrianglesCollapsed != 0) {
+            mesh.ComputeBounds();
+            mesh.ComputeVertexNormals();
+        }
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    report.elapsedMilliseconds =
+        static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()) / 1000000.0;
+    return report;
+}
+
+std::uint64_t CountNoAreaTriangles(const TriangleMesh& mesh)
+{
+    std::uint64_t count = 0;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t)
+        if (mesh.FaceNormal(t) == Vec3{})
+            ++count;
+    return count;
+}
+
+std::vector<std::uint32_t> ListNoAreaTriangles(const TriangleMesh& mesh)
+{
+    std::vector<std::uint32_t> list;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t)
+        if (mesh.FaceNormal(t) == Vec3{})
+            list.push_back(static_cast<std::uint32_t>(t));
+    return list;
+}
+
+std::vector<Vec3> CopyVertexPositions(const TriangleMesh& mesh)
+{
+    std::vector<Vec3> positions;
+    positions.reserve(mesh.vertices.size());
+    for (const MeshVertex& v : mesh.vertices)
+        positions.push_back(v.position);
+    return positions;
+}
+
+void WriteRepairOptions(const JsonNode& node, const RepairOptions& options)
+{
+    node.PutBool("splitNonManifoldEdges", options.splitNonManifoldEdges);
+    node.PutBool("unfoldTriangles", options.unfoldTriangles);
+    node.PutBool("resolveSelfIntersections", options.resolveSelfIntersections);
+    node.PutBool("removeCrumbs", options.removeCrumbs);
+    node.PutInt("maximumRounds", options.maximumRounds);
+    node.PutFloat("maximumMoveMillimetres", options.maximumMoveMillimetres);
+}
+
+void ReadRepairOptions(const JsonView& view, RepairOptions& options)
+{
+    (void)GetJsonPathBool(view, "splitNonManifoldEdges", options.splitNonManifoldEdges);
+    (void)GetJsonPathBool(view, "unfoldTriangles", options.unfoldTriangles);
+    (void)GetJsonPathBool(view, "resolveSelfIntersections", options.resolveSelfIntersections);
+    (void)GetJsonPathBool(view, "removeCrumbs", options.removeCrumbs);
+    (void)view.FindMember("maximumRounds").TakeInt32(options.maximumRounds);
+    (void)view.FindMember("maximumMoveMillimetres").TakeFloat(options.maximumMoveMillimetres);
+}
+
+std::string FormatRepairDetails(const RepairReport& r)
+{
+    std::string text;
+    if (r.nonManifoldChecked) {
+        if (r.nonManifoldEdges == 0) {
+            text += "  non-manifold edges: none\n";
+        } else {
+            text += "  non-manifold edges: " + N(r.nonManifoldEdges);
+            if (!r.crumbsChecked && r.bodiesRemoved != 0)
+                text += ", " + N(r.bodiesRemoved) + " stray bodies it freed removed (" + N(r.bodyTrianglesRemoved)
+                    + " triangles)";
+            if (r.doubleSkinnedPairsRemoved != 0)
+                text += ", " + N(r.doubleSkinnedPairsRemoved) + " double-skinned triangle pair(s) removed";
+            text += ", " + N(r.verticesSplit) + " vertices split, " + N(r.nonManifoldEdgesLeft) + " left\n";
+        }
+    }
+    if (r.crumbsChecked) {
+        if (r.bodiesRemoved == 0)
+            text += "  stray crumbs: none\n";
+        else
+            text += "  stray crumbs: " + N(r.bodiesRemoved) + " small bodies removed (" + N(r.bodyTrianglesRemoved)
+                + " triangles)\n";
+    }
+    if (r.unfoldChecked) {
+        if (r.foldedTriangles != 0 && r.foldsLeftAsTheyAre)
+            text += "  folded triangles: " + N(r.foldedTriangles)
+                + " left as they are (relaxing them put more of the surface through itself)\n";
+        else if (r.foldedTriangles != 0)
+            text += "  folded triangles: " + N(r.foldedTriangles) + " relaxed in " + std::to_string(r.unfoldRounds)
+                + " round(s), " + N(r.foldedTrianglesLeft) + " left\n";
+        else if (r.sharpPlacesKept != 0)
+            text += "  folded triangles: none that cross anything (" + N(r.sharpPlacesKept)
+                + " sharp places left exactly as they are)\n";
+        else
+            text += "  folded triangles: none\n";
+    }
+    if (r.resolveChecked) {
+        if (r.selfIntersectingTriangles != 0) {
+            text += "  self-intersecting triangles: " + N(r.selfIntersectingTriangles) + " relaxed in "
+                + std::to_string(r.resolveRounds) + " round(s)";
+            if (r.collapsePasses != 0)
+                text += ", then " + N(r.tinyTrianglesCollapsed)
+                    + " tiny triangles collapsed where relaxing could not part them";
+            text += ", " + N(r.selfIntersectingTrianglesLeft) + " left\n";
+        } else {
+            text += "  self-intersections: none\n";
+        }
+    }
+    if (r.noAreaTriangles != 0) {
+        text += "  triangles with no area: " + N(r.noAreaTriangles);
+        if (r.noAreaTurned != 0)
+            text += ", " + N(r.noAreaTurned) + " removed by turning an edge";
+        const std::uint64_t gone = r.noAreaTriangles > r.noAreaTrianglesLeft ? r.noAreaTriangles - r.noAreaTrianglesLeft : 0;
+        if (gone > r.noAreaTurned)
+            text += ", " + N(gone - r.noAreaTurned) + " collapsed away";
+        text += ", " + N(r.noAreaTrianglesLeft) + " left\n";
+    }
+    if (r.verticesMoved != 0)
+        text += "  " + N(r.verticesMoved) + " vertices moved, the furthest by " + Fixed(r.furthestMoveMillimetres, 3)
+            + " mm\n";
+    text += "  in " + Fixed(r.elapsedMilliseconds, 0) + " ms\n";
+    return text;
+}
+
+float MedianLongestEdge(const TriangleMesh& mesh)
+{
+    const std::size_t count = mesh.TriangleCount();
+    if (count == 0)
+        return 0.0f;
+    std::vector<float> longest(count);
+    for (std::size_t t = 0; t < count; ++t) {
+        const Vec3 p0 = mesh.vertices[mesh.indices[3 * t]].position;
+        const Vec3 p1 = mesh.vertices[mesh.indices[3 * t + 1]].position;
+        const Vec3 p2 = mesh.vertices[mesh.indices[3 * t + 2]].position;
+        longest[t] = static_cast<float>(std::max({LengthOf(p1 - p0), LengthOf(p2 - p1), LengthOf(p0 - p2)}));
+    }
+    std::nth_element(longest.begin(), longest.begin() + static_cast<std::ptrdiff_t>(count / 2), longest.end());
+    return longest[count / 2];
+}
+
+std::vector<std::uint8_t> MarkLongEdgeVertices(const TriangleMesh& mesh)
+{
+    std::vector<std::uint8_t> pinned(mesh.vertices.size(), 0);
+    const double threshold = 4.0 * static_cast<double>(MedianLongestEdge(mesh));
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t a = mesh.indices[3 * t + k];
+            const std::uint32_t b = mesh.indices[3 * t + (k + 1) % 3];
+            if (LengthOf(mesh.vertices[b].position - mesh.vertices[a].position) > threshold) {
+                pinned[a] = 1;
+                pinned[b] = 1;
+            }
+        }
+    }
+    return pinned;
+}
+
+std::vector<std::uint32_t> GrowVertexRings(const TriangleMesh& mesh, const VertexAdjacency& adjacency,
+                                           std::span<const std::uint32_t> triangles, std::int32_t rings)
+{
+    std::vector<std::uint8_t> listed(mesh.vertices.size(), 0);
+    std::vector<std::uint32_t> list;
+    for (const std::uint32_t t : triangles) {
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t v = mesh.indices[3 * std::size_t{t} + k];
+            if (listed[v] == 0) {
+                listed[v] = 1;
+                list.push_back(v);
+            }
+        }
+    }
+    // A vertex listed before the previous ring has all its neighbours listed already, so each
+    // ring only needs to look at the vertices the previous ring added.
+    std::size_t ringStart = 0;
+    for (std::int32_t ring = 0; ring < rings; ++ring) {
+        const std::size_t ringEnd = list.size();
+        for (std::size_t i = ringStart; i < ringEnd; ++i) {
+            const std::uint32_t v = list[i];
+            for (std::uint32_t n = adjacency.neighbourOffsets[v]; n < adjacency.neighbourOffsets[v + 1]; ++n) {
+                const std::uint32_t w = adjacency.neighbours[n];
+                if (listed[w] == 0) {
+                    listed[w] = 1;
+                    list.push_back(w);
+                }
+            }
+        }
+        ringStart = ringEnd;
+    }
+    return list;
+}
+
+void RelaxVerticesWithinLimit(TriangleMesh& mesh, const VertexAdjacency& adjacency,
+                              std::span<const std::uint32_t> vertices, std::vector<Vec3>& saved,
+                              std::vector<std::uint8_t>& moved, const std::vector<std::uint8_t>& pinned,
+                              float moveLimit)
+{
+    std::vector<Vec3> target(vertices.size());
+    for (std::size_t i = 0; i < vertices.size(); ++i) {
+        const std::uint32_t v = vertices[i];
+        const Vec3 current = mesh.vertices[v].position;
+        const std::uint32_t first = adjacency.neighbourOffsets[v];
+        const std::uint32_t last = adjacency.neighbourOffsets[v + 1];
+        if (first == last) {
+            target[i] = current;
+            continue;
+        }
+        Vec3 sum;
+        for (std::uint32_t n = first; n < last; ++n)
+            sum += mesh.vertices[adjacency.neighbours[n]].position;
+        const Vec3 mean = sum * (1.0f / static_cast<float>(last - first));
+        target[i] = current + (mean - current) * 0.5f;
+    }
+    for (std::size_t i = 0; i < vertices.size(); ++i) {
+        const std::uint32_t v = vertices[i];
+        if (pinned[v] != 0)
+            continue;
+        if (moved[v] == 0) {
+            saved[v] = mesh.vertices[v].position;
+            moved[v] = 1;
+        }
+        Vec3 d = target[i] - saved[v];
+        const double length = LengthOf(d);
+        if (length > static_cast<double>(moveLimit) && length > 0.0)
+            d = d * static_cast<float>(static_cast<double>(moveLimit) / length);
+        mesh.vertices[v].position = saved[v] + d;
+    }
+}
+
+bool IsFoldedOver(const TriangleMesh& mesh, const VertexAdjacency& adjacency, std::uint32_t t)
+{
+    auto crossOf = [&mesh](std::uint32_t tri) {
+        const Vec3 p0 = mesh.vertices[mesh.indices[3 * std::size_t{tri}]].position;
+        return Cross(mesh.vertices[mesh.indices[3 * std::size_t{tri} + 1]].position - p0,
+                     mesh.vertices[mesh.indices[3 * std::size_t{tri} + 2]].position - p0);
+    };
+    const Vec3 n = crossOf(t);
+    Vec3 sum;
+    for (int k = 0; k < 3; ++k) {
+        const std::uint32_t v = mesh.indices[3 * std::size_t{t} + k];
+        for (std::uint32_t i = adjacency.triangleOffsets[v]; i < adjacency.triangleOffsets[v + 1]; ++i)
+            sum += crossOf(adjacency.triangles[i]);
+    }
+    const double nLength = LengthOf(n);
+    const double sLength = LengthOf(sum);
+    if (nLength == 0.0 || sLength == 0.0)
+        return false;
+    return static_cast<double>(Dot(n, sum)) < -0.3 * nLength * sLength;
+}
+
+bool IsFoldedOntoNeighbour(const TriangleMesh& mesh, const VertexAdjacency& adjacency, std::uint32_t t)
+{
+    const std::uint32_t* c = &mesh.indices[3 * std::size_t{t}];
+    auto position = [&mesh](std::uint32_t v) { return mesh.vertices[v].position; };
+    const Vec3 n = Cross(position(c[1]) - position(c[0]), position(c[2]) - position(c[0]));
+    const double nLength = LengthOf(n);
+    if (nLength == 0.0)
+        return false;
+    for (int k = 0; k < 3; ++k) {
+        const std::uint32_t a = c[k];
+        const std::uint32_t b = c[(k + 1) % 3];
+        std::uint32_t other = 0;
+        int found = 0;
+        for (std::uint32_t i = adjacency.triangleOffsets[a]; i < adjacency.triangleOffsets[a + 1]; ++i) {
+            const std::uint32_t u = adjacency.triangles[i];
+            const std::uint32_t* uc = &mesh.indices[3 * std::size_t{u}];
+            if (u != t && (uc[0] == b || uc[1] == b || uc[2] == b)) {
+                other = u;
+                ++found;
+            }
+        }
+        if (found != 1)
+            continue;
+        const std::uint32_t* uc = &mesh.indices[3 * std::size_t{other}];
+        const Vec3 m = Cross(position(uc[1]) - position(uc[0]), position(uc[2]) - position(uc[0]));
+        const double mLength = LengthOf(m);
+        if (mLength == 0.0 || static_cast<double>(Dot(n, m)) > -0.9 * nLength * mLength)
+            continue;
+        std::uint32_t q = uc[0];
+        for (int j = 0; j < 3; ++j)
+            if (uc[j] != a && uc[j] != b)
+                q = uc[j];
+        const Vec3 toQ = position(q) - position(a);
+        if (static_cast<double>(Dot(n, toQ)) / nLength >= -0.0001 * LengthOf(toQ))
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::uint32_t> DistinctTrianglesOfPairs(std::vector<std::uint32_t> pairs)
+{
+    std::sort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    return pairs;
+}
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,123 @@
+// The repair driver: turns a part a slicer would choke on into one it reads cleanly. In a
+// fixed order, each phase behind a switch, it mends non-manifold edges, removes stray crumbs
+// and triangles with no area, unfolds folded-over triangles, relaxes self-intersections apart
+// within a movement limit and collapses what relaxing leaves. Works only near the trouble.
+// Accepts any mesh; an inconsistent one is left untouched with an all-zero report.
+#pragma once
+
+#include "engine/mesh/json_settings.h"
+#include "engine/mesh/triangle_mesh.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace grainforge::mesh {
+
+// Receives the text of each phase as it begins; called on the driver's thread.
+using RepairProgress = std::function<void(const std::string& phase)>;
+
+// The switches of RepairMesh. The defaults are those of the document and the export check.
+struct RepairOptions {
+    bool splitNonManifoldEdges = true;     // run the non-manifold edge passes
+    bool unfoldTriangles = true;           // relax folded-over triangles open
+    bool resolveSelfIntersections = true;  // relax, then collapse, self-intersections
+    bool removeCrumbs = true;              // remove small stray bodies
+    // Relaxing rounds per relaxing phase; values below 1 count as 1.
+    std::int32_t maximumRounds = 40;
+    // Furthest a vertex may end up from where it was before its first move, in millimetres;
+    // negative counts as 0 (then relaxing moves nothing).
+    float maximumMoveMillimetres = 1.0f;
+};
+
+// What RepairMesh found and did. Counts are triangles unless named otherwise.
+struct RepairReport {
+    bool nonManifoldChecked = false;
+    std::uint64_t nonManifoldEdges = 0;      // before the passes
+    std::uint64_t nonManifoldEdgesLeft = 0;  // after them; counted only when some were found
+    std::uint64_t verticesSplit = 0;
+    std::uint64_t doubleSkinnedPairsRemoved = 0;
+    bool crumbsChecked = false;
+    std::uint64_t bodiesRemoved = 0;
+    std::uint64_t bodyTrianglesRemoved = 0;
+    bool unfoldChecked = false;
+    std::uint64_t foldedTriangles = 0;       // taken into relaxing
+    std::uint64_t foldedTrianglesLeft = 0;
+    std::uint64_t sharpPlacesKept = 0;       // folded, but crossing nothing: left alone
+    bool foldsLeftAsTheyAre = false;         // unfolding made self-intersections worse: undone
+    std::int32_t unfoldRounds = 0;
+    bool resolveChecked = false;
+    std::uint64_t selfIntersectingTriangles = 0;
+    std::uint64_t selfIntersectingTrianglesLeft = 0;
+    std::int32_t resolveRounds = 0;
+    std::int32_t collapsePasses = 0;
+    std::uint64_t tinyTrianglesCollapsed = 0;  // by the collapse phase and the final no-area pass
+    std::uint64_t noAreaTriangles = 0;
+    std::uint64_t noAreaTrianglesLeft = 0;
+    std::uint64_t noAreaTurned = 0;            // mended by turning an edge
+    std::uint64_t verticesMoved = 0;           // moved by relaxing and not put back
+    float furthestMoveMillimetres = 0.0f;
+    double elapsedMilliseconds = 0.0;
+};
+
+// Repairs `mesh` in place, phase by phase as `options` choose. `bodiesBefore` is the part's
+// body count before any repair (0 when not counted): after a non-manifold split, bodies beyond
+// that many are removed as loose pieces. Runs on the calling thread (the self-intersection
+// search and the simplifier parallelise inside); it cannot be stopped. Exceptions (allocation
+// failure) reach the caller and may leave the mesh half-repaired, so callers pass a copy.
+[[nodiscard]] RepairReport RepairMesh(TriangleMesh& mesh, const RepairOptions& options,
+                                      const RepairProgress& progress, std::uint64_t bodiesBefore);
+
+// Triangles whose face normal is the zero vector.
+[[nodiscard]] std::uint64_t CountNoAreaTriangles(const TriangleMesh& mesh);
+[[nodiscard]] std::vector<std::uint32_t> ListNoAreaTriangles(const TriangleMesh& mesh);
+
+// The positions of all vertices, for putting them back later.
+[[nodiscard]] std::vector<Vec3> CopyVertexPositions(const TriangleMesh& mesh);
+
+// Writes the six switches into `node` (the project file's "exportFixes" object).
+void WriteRepairOptions(const JsonNode& node, const RepairOptions& options);
+// Reads them back; a key that is missing or of the wrong kind keeps the field's value, so
+// "maximumRounds" must be a JSON integer (40.0 is refused) and the others their own kind.
+void ReadRepairOptions(const JsonView& view, RepairOptions& options);
+
+// Several lines, each opening with two spaces and ending in a line break.
+[[nodiscard]] std::string FormatRepairDetails(const RepairReport& report);
+
+// ---- Working operations of the driver, public for the pre-save report and for tests ----
+
+// Median over the triangles of their longest edge; 0 without triangles.
+[[nodiscard]] float MedianLongestEdge(const TriangleMesh& mesh);
+
+// One flag per vertex: both ends of every edge longer than 4 x MedianLongestEdge. Relaxing
+// never moves a flagged vertex.
+[[nodiscard]] std::vector<std::uint8_t> MarkLongEdgeVertices(const TriangleMesh& mesh);
+
+// The distinct corners of `triangles` in order of first appearance, then `rings` rings of
+// neighbours appended ring by ring.
+[[nodiscard]] std::vector<std::uint32_t> GrowVertexRings(const TriangleMesh& mesh, const VertexAdjacency& adjacency,
+                                                         std::span<const std::uint32_t> triangles,
+                                                         std::int32_t rings);
+
+// Moves every listed, unpinned vertex halfway to the mean of its neighbours, never further than
+// `moveLimit` from its position before its first move in the call (kept in `saved`, with
+// `moved` set on that first move). All targets are computed before any vertex moves.
+void RelaxVerticesWithinLimit(TriangleMesh& mesh, const VertexAdjacency& adjacency,
+                              std::span<const std::uint32_t> vertices, std::vector<Vec3>& saved,
+                              std::vector<std::uint8_t>& moved, const std::vector<std::uint8_t>& pinned,
+                              float moveLimit);
+
+// The triangle faces against the summed normals of the triangles round its corners.
+[[nodiscard]] bool IsFoldedOver(const TriangleMesh& mesh, const VertexAdjacency& adjacency, std::uint32_t t);
+
+// Across one of its edges the triangle's only neighbour faces the other way and lies folded
+// back over it.
+[[nodiscard]] bool IsFoldedOntoNeighbour(const TriangleMesh& mesh, const VertexAdjacency& adjacency,
+                                         std::uint32_t t);
+
+// The triangles of a flat pair list, ascending and distinct.
+[[nodiscard]] std::vector<std::uint32_t> DistinctTrianglesOfPairs(std::vector<std::uint32_t> pairs);
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,239 @@
+#include "engine/mesh/repair_job.h"
+
+#include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/non_manifold_repair.h"
+#include "engine/mesh/stl_reader.h"
+#include "engine/mesh/stl_writer.h"
+#include "engine/mesh/tidying.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace grainforge::mesh {
+namespace {
+
+constexpr std::int32_t kRepairRounds = 3;
+const char* const kReadBackName = "read back";
+
+void Say(const RepairProgress& progress, const char* phase)
+{
+    if (progress)
+        progress(phase);
+}
+
+std::string N(std::uint64_t value) { return std::to_string(value); }
+
+// Relative weld tolerance: a millionth of the part's reach from the origin, at least 1e-6 mm.
+// A non-finite coordinate would make it infinite and weld the whole part into one point, so
+// such a part gets the exact weld only.
+float WeldToleranceOf(const TriangleMesh& mesh)
+{
+    if (!mesh.boundsValid)
+        return 0.0f;
+    const float reach = std::max({std::fabs(mesh.boundsMin.x), std::fabs(mesh.boundsMin.y),
+                                  std::fabs(mesh.boundsMin.z), std::fabs(mesh.boundsMax.x),
+                                  std::fabs(mesh.boundsMax.y), std::fabs(mesh.boundsMax.z)});
+    if (!std::isfinite(reach))
+        return 0.0f;
+    return std::max(1e-6f, 1e-6f * reach);
+}
+
+void RecordAfterCounts(const TriangleMesh& mesh, RepairForPrintReport& report)
+{
+    report.trianglesAfter = mesh.TriangleCount();
+    CountOpenAndOverSharedEdges(mesh, report.openEdgesAfter, report.nonManifoldEdgesAfter);
+    report.bodiesAfter = CountBodies(mesh);
+}
+
+// Removes double-skinned pairs and runs the full tidy; true when either changed something.
+bool TidyPart(TriangleMesh& mesh, RepairForPrintReport& report, std::string& log)
+{
+    report.doubleSkinnedPairsRemoved = RemoveDoubleSkinnedPairs(mesh);
+    if (report.doubleSkinnedPairsRemoved != 0)
+        log += "  Double-skinned triangle pairs removed: " + N(report.doubleSkinnedPairsRemoved) + "\n";
+    TidyOptions options;
+    options.mergeVertices = true;
+    options.weldTolerance = -1.0f;
+    options.removeDegenerate = true;
+    options.removeDuplicates = true;
+    options.reorient = true;
+    options.removeUnusedVertices = true;
+    options.recomputeNormals = true;
+    const TidyReport tidy = TidyMesh(mesh, options);
+    if (tidy.changed) {
+        const std::string text = FormatTidyReport(tidy);
+        const std::size_t head = text.find('\n');
+        log += head == std::string::npos ? std::string() : text.substr(head + 1);
+    }
+    return report.doubleSkinnedPairsRemoved != 0 || tidy.changed;
+}
+
+struct RoundResult {
+    ExportCleanupReport cleanup;
+    RepairReport repair;
+};
+
+RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::uint64_t bodiesBefore,
+                     RepairForPrintReport& report, std::string& log)
+{
+    RoundResult round;
+    mesh.ComputeBounds();
+    Say(progress, "Welding and filling small holes");
+    ExportCleanupOptions cleanup;
+    cleanup.weldCollapsedTriangles = true;
+    cleanup.fillHoles = true;
+    cleanup.maximumHoleMillimetres = 5.0f;
+    cleanup.maximumSlitWidthMillimetres = 0.5f;
+    round.cleanup = CleanupForExport(mesh, WeldToleranceOf(mesh), cleanup);
+    mesh.ComputeBounds();
+    RepairOptions repair;
+    repair.splitNonManifoldEdges = true;
+    repair.unfoldTriangles = false;
+    repair.resolveSelfIntersections = false;
+    repair.removeCrumbs = true;
+    repair.maximumRounds = 40;
+    repair.maximumMoveMillimetres = 1.0f;
+    round.repair = RepairMesh(mesh, repair, progress, bodiesBefore);
+
+    report.holesFilled += round.cleanup.holesFilled;
+    report.holesLeftOpen = round.cleanup.holesLeftOpen;
+    report.largestOpenHoleMillimetres = round.cleanup.largestOpenHoleMillimetres;
+    report.doubleSkinnedPairsRemoved += round.repair.doubleSkinnedPairsRemoved;
+    report.verticesSplit += round.repair.verticesSplit;
+    report.bodiesRemoved += round.repair.bodiesRemoved;
+
+    const ExportCleanupReport& c = round.cleanup;
+    if (c.verticesMerged != 0 || c.collapsedTrianglesDropped != 0 || c.trianglesAdded != 0 || c.collapsesRefused != 0
+        || c.zeroAreaTrianglesLeft != 0 || c.holesLeftOpen != 0)
+        log += "  " + FormatExportCleanupReport(c) + "\n";
+    if (round.repair.nonManifoldEdges != 0 || round.repair.bodiesRemoved != 0)
+        log += FormatRepairDetails(round.repair);
+    return round;
+}
+
+// Triangles mended by the driver's no-area phase alone do not count as a change.
+bool RoundChangedSomething(const RoundResult& round)
+{
+    return round.cleanup.verticesMerged != 0 || round.cleanup.collapsedTrianglesDropped != 0
+        || round.cleanup.trianglesAdded != 0 || round.repair.doubleSkinnedPairsRemoved != 0
+        || round.repair.verticesSplit != 0 || round.repair.bodiesRemoved != 0;
+}
+
+// True when the part read back clean.
+bool LogReadBack(TriangleMesh& mesh, const RepairProgress& progress, std::string& log)
+{
+    Say(progress, "Reading the part back as a slicer will");
+    const ReadBackCounts counts = ReadBackAsSlicer(mesh);
+    if (!counts.ok) {
+        log += "  could not be read back: " + counts.error + "\n";
+        return false;
+    }
+    log += "  read back as a slicer reads it: " + N(counts.overSharedEdges) + " over-shared edges, "
+        + N(counts.openEdges) + " open, " + N(counts.facetsWithNoArea) + " facets with no area\n";
+    return counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0;
+}
+
+}  // namespace
+
+RepairForPrintReport RepairForPrint(TriangleMesh& mesh, const RepairProgress& progress)
+{
+    RepairForPrintReport report;
+    if (!mesh.IsConsistent())
+        return report;
+    if (!mesh.boundsValid)
+        mesh.ComputeBounds();
+    report.trianglesBefore = mesh.TriangleCount();
+    CountOpenAndOverSharedEdges(mesh, report.openEdgesBefore, report.nonManifoldEdgesBefore);
+    report.bodiesBefore = CountBodies(mesh);
+    report.trianglesAfter = report.trianglesBefore;
+    report.nonManifoldEdgesAfter = report.nonManifoldEdgesBefore;
+    report.openEdgesAfter = report.openEdgesBefore;
+    report.bodiesAfter = report.bodiesBefore;
+    const TriangleMesh kept = mesh;
+
+    std::string log;
+    Say(progress, "Tidying the part");
+    bool changedSoFar = TidyPart(mesh, report, log);
+    for (std::int32_t r = 1; r <= kRepairRounds; ++r) {
+        const RoundResult round = RunRound(mesh, progress, report.bodiesBefore, report, log);
+        if (!RoundChangedSomething(round)) {
+            if (changedSoFar)
+                break;
+            mesh = kept;
+            return report;
+        }
+        report.rounds = r;
+        changedSoFar = true;
+        if (LogReadBack(mesh, progress, log))
+            break;
+    }
+    mesh.ComputeBounds();
+    mesh.ComputeVertexNormals();
+    report.repaired = true;
+    RecordAfterCounts(mesh, report);
+    if (report.openEdgesAfter == 0) {
+        report.holesLeftOpen = 0;
+        report.largestOpenHoleMillimetres = 0.0f;
+    }
+    report.details = std::move(log);
+    return report;
+}
+
+ReadBackCounts ReadBackAsSlicer(TriangleMesh& mesh)
+{
+    ReadBackCounts counts;
+    counts.trianglesWritten = mesh.TriangleCount();
+    counts.facetsWithNoArea = CountNoAreaTriangles(mesh);
+    const std::vector<std::uint8_t> bytes = EncodeBinaryStl(mesh, kReadBackName);
+    StlReadOptions options;
+    options.mergeVertices = true;
+    options.weldTolerance = -1.0f;
+    options.removeDegenerate = true;
+    options.removeZeroArea = false;  // a slicer sees flat triangles too
+    options.removeDuplicates = false;
+    options.computeNormals = true;
+    StlReadResult read = ParseStl(bytes, kReadBackName, options);
+    if (!read.ok) {
+        counts.error = read.error.empty() ? std::string("the reader gave no reason") : read.error;
+        return counts;
+    }
+    mesh.vertices = std::move(read.mesh.vertices);
+    mesh.indices = std::move(read.mesh.indices);
+    mesh.ComputeBounds();
+    mesh.ComputeVertexNormals();
+    counts.ok = true;
+    counts.trianglesRead = mesh.TriangleCount();
+    CountOpenAndOverSharedEdges(mesh, counts.openEdges, counts.overSharedEdges);
+    return counts;
+}
+
+void CountOpenAndOverSharedEdges(const TriangleMesh& mesh, std::uint64_t& open, std::uint64_t& overShared)
+{
+    open = 0;
+    overShared = 0;
+    if (!mesh.IsConsistent())
+        return;
+    const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
+    for (std::size_t i = 0; i < table.size();) {
+        std::size_t j = i + 1;
+        while (j < table.size() && table[j].key == table[i].key)
+            ++j;
+        if (j - i == 1)
+            ++open;
+        else if (j - i > 2)
+            ++overShared;
+        i = j;
+    }
+}
+
+std::string FormatRepairSummary(const RepairForPrintReport& report)
+{
+    if (!report.repaired)
+        return "Repair: nothing needed changing.\n";
+    return "Repair:\n" + report.details + "  triangles " + N(report.trianglesBefore) + " to " + N(report.trianglesAfter)
+        + "; open edges " + N(report.openEdgesBefore) + " to " + N(report.openEdgesAfter) + "; non-manifold edges "
+        + N(report.nonManifoldEdgesBefore) + " to " + N(report.nonManifoldEdgesAfter) + "; bodies "
+        + N(report.bodiesBefore) + " to " + N(report.bodiesAfter) + "\n";
+}
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,65 @@
+// The whole repair job on a part, and the check that reads a part back the way a slicer reads
+// a file. The job tidies, then runs up to three rounds of welding and filling small holes,
+// the repair driver and a slicer read-back, and writes a log; a part that needed nothing comes
+// back exactly as it was given.
+#pragma once
+
+#include "engine/mesh/repair_driver.h"
+#include "engine/mesh/triangle_mesh.h"
+
+#include <cstdint>
+#include <string>
+
+namespace grainforge::mesh {
+
+// What RepairForPrint found and did.
+struct RepairForPrintReport {
+    bool repaired = false;     // something changed; false: the part came back exactly as given
+    std::int32_t rounds = 0;   // the last round (1 to 3) in which something changed
+    std::uint64_t trianglesBefore = 0;
+    std::uint64_t trianglesAfter = 0;
+    std::uint64_t nonManifoldEdgesBefore = 0;  // edges used by more than two triangles
+    std::uint64_t nonManifoldEdgesAfter = 0;
+    std::uint64_t openEdgesBefore = 0;         // edges used by one triangle
+    std::uint64_t openEdgesAfter = 0;
+    std::uint64_t bodiesBefore = 0;
+    std::uint64_t bodiesAfter = 0;
+    std::uint64_t doubleSkinnedPairsRemoved = 0;  // tidy step and all rounds together
+    std::uint64_t verticesSplit = 0;              // summed over the rounds
+    std::uint64_t bodiesRemoved = 0;              // summed over the rounds
+    std::uint64_t holesFilled = 0;                // summed over the rounds
+    std::uint64_t holesLeftOpen = 0;              // of the last round; 0 when no edge is open
+    float largestOpenHoleMillimetres = 0.0f;      // of the last round; 0 when no edge is open
+    std::string details;                          // the job's log; empty when nothing changed
+};
+
+// What a slicer would complain about in the part as written to binary STL and read back.
+struct ReadBackCounts {
+    std::uint64_t trianglesWritten = 0;
+    std::uint64_t trianglesRead = 0;
+    std::uint64_t overSharedEdges = 0;   // edges used by more than two triangles after reading
+    std::uint64_t openEdges = 0;         // edges used by exactly one triangle after reading
+    std::uint64_t facetsWithNoArea = 0;  // triangles with no area as written
+    // False when the reader refused the bytes: the read counts are then unknown (left 0) and
+    // must not be taken for a clean part; `error` holds the reader's reason.
+    bool ok = false;
+    std::string error;
+};
+
+// Repairs `mesh` in place for printing. An inconsistent mesh is left untouched (repaired
+// false). `progress` (may be empty) receives each phase's text. Runs on the calling thread and
+// cannot be stopped; allocation failures reach the caller, so callers pass a copy.
+[[nodiscard]] RepairForPrintReport RepairForPrint(TriangleMesh& mesh, const RepairProgress& progress);
+
+// Writes `mesh` as binary STL in memory, reads it back as a slicer will (vertices welded,
+// collapsed triangles dropped, flat ones kept) and counts the trouble. On success the mesh is
+// replaced by what was read; on a refusal it stays as it was and `ok` is false.
+[[nodiscard]] ReadBackCounts ReadBackAsSlicer(TriangleMesh& mesh);
+
+// Edges used by exactly one triangle and by more than two, from the edge table.
+void CountOpenAndOverSharedEdges(const TriangleMesh& mesh, std::uint64_t& open, std::uint64_t& overShared);
+
+// "Repair: nothing needed changing.\n", or "Repair:\n", the log and a line of before/after counts.
+[[nodiscard]] std::string FormatRepairSummary(const RepairForPrintReport& report);
+
+}  // namespace grainforge::mesh

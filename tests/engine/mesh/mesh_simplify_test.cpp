@@ -1,0 +1,319 @@
+#include "engine/mesh/mesh_simplify.h"
+
+#include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <set>
+#include <string>
+
+namespace grainforge::mesh {
+namespace {
+
+void ExpectIdentical(const TriangleMesh& a, const TriangleMesh& b)
+{
+    ASSERT_EQ(a.vertices.size(), b.vertices.size());
+    EXPECT_EQ(std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(MeshVertex)), 0);
+    EXPECT_EQ(a.indices, b.indices);
+    EXPECT_EQ(a.boundsMin, b.boundsMin);
+    EXPECT_EQ(a.boundsMax, b.boundsMax);
+    EXPECT_EQ(a.boundsValid, b.boundsValid);
+}
+
+TriangleMesh MakeTetrahedron()
+{
+    TriangleMesh mesh;
+    for (const Vec3 p : {Vec3{0, 0, 0}, Vec3{10, 0, 0}, Vec3{0, 10, 0}, Vec3{0, 0, 10}})
+        mesh.vertices.push_back({p, {}});
+    mesh.indices = {0, 2, 1, 0, 1, 3, 1, 2, 3, 0, 3, 2};
+    mesh.ComputeBounds();
+    mesh.ComputeVertexNormals();
+    return mesh;
+}
+
+// A flat hexagon of six triangles round a centre (vertex 0).
+TriangleMesh MakeHexagonFan()
+{
+    TriangleMesh mesh;
+    mesh.vertices.push_back({{0, 0, 0}, {}});
+    for (int i = 0; i < 6; ++i) {
+        const double angle = i * 3.14159265358979 / 3.0;
+        mesh.vertices.push_back({{static_cast<float>(10 * std::cos(angle)), static_cast<float>(10 * std::sin(angle)), 0}, {}});
+    }
+    for (std::uint32_t i = 0; i < 6; ++i)
+        mesh.indices.insert(mesh.indices.end(), {0, 1 + i, 1 + (i + 1) % 6});
+    mesh.ComputeBounds();
+    mesh.ComputeVertexNormals();
+    return mesh;
+}
+
+MeshSimplifyOptions NoLimits(std::int32_t bedAxis)
+{
+    MeshSimplifyOptions options;
+    options.maximumError = 1e20f;
+    options.bedAxis = bedAxis;
+    return options;
+}
+
+TEST(SimplifyMesh, TetrahedronIsNeverCollapsed)
+{
+    // Every edge joins two vertices of three triangles each: 6, below the 7 a collapse needs.
+    TriangleMesh mesh = MakeTetrahedron();
+    const TriangleMesh before = mesh;
+    const MeshSimplifyReport report = SimplifyMesh(mesh, NoLimits(-1), {});
+    EXPECT_EQ(report.collapses, 0u);
+    EXPECT_EQ(report.refusedPinch, 6u);
+    ASSERT_EQ(report.trianglesAfter, 4u);
+    // Renumbered by first use, but every triangle keeps its corners where they were.
+    for (std::size_t r = 0; r < 4; ++r)
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(mesh.vertices[mesh.indices[3 * r + k]].position,
+                      before.vertices[before.indices[3 * report.faceMap[r] + k]].position);
+}
+
+TEST(SimplifyMesh, BoundaryEdgesAreNeverCollapsed)
+{
+    // A lone triangle has only boundary edges; the two seeded ones (first corner index below
+    // the second) are tried and refused.
+    TriangleMesh triangle;
+    triangle.vertices = {{{0, 0, 0}, {}}, {{10, 0, 0}, {}}, {{0, 10, 0}, {}}};
+    triangle.indices = {0, 1, 2};
+    MeshSimplifyReport report = SimplifyMesh(triangle, NoLimits(-1), {});
+    EXPECT_EQ(report.collapses, 0u);
+    EXPECT_EQ(report.refusedPinch, 2u);
+    EXPECT_EQ(triangle.TriangleCount(), 1u);
+
+    // In the hexagon only spokes can go; the sheet stays one open, manifold fan.
+    TriangleMesh fan = MakeHexagonFan();
+    report = SimplifyMesh(fan, NoLimits(-1), {});
+    EXPECT_GT(report.collapses, 0u);
+    const EdgeCounts edges = CountEdges(fan);
+    EXPECT_EQ(edges.nonManifold, 0u);
+    EXPECT_EQ(edges.boundary, fan.vertices.size());  // one boundary loop through every vertex
+}
+
+TEST(SimplifyMesh, ProtectedTrianglesComeThroughBitIdentical)
+{
+    TriangleMesh mesh = MakeTestSphere(10);
+    const TriangleMesh input = mesh;
+    std::vector<std::uint8_t> flags(mesh.TriangleCount(), 0);
+    for (std::size_t t = 0; t < flags.size(); ++t)
+        flags[t] = mesh.vertices[mesh.indices[3 * t]].position.z > 4.0f ? 1 : 0;
+    MeshSimplifyOptions options = NoLimits(-1);
+    options.maximumError = 1.0f;
+    options.protectedTriangles = &flags;
+    const MeshSimplifyReport report = SimplifyMesh(mesh, options, {});
+    ASSERT_GT(report.collapses, 0u);
+    EXPECT_EQ(report.verticesHeldOnBed, 0u);
+    std::set<std::uint32_t> kept(report.faceMap.begin(), report.faceMap.end());
+    for (std::size_t t = 0; t < flags.size(); ++t)
+        if (flags[t] != 0) {
+            EXPECT_TRUE(kept.count(static_cast<std::uint32_t>(t)) == 1) << "protected triangle " << t << " removed";
+        }
+    for (std::size_t r = 0; r < report.faceMap.size(); ++r) {
+        const std::uint32_t t = report.faceMap[r];
+        if (flags[t] == 0)
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t resultVertex = mesh.indices[3 * r + k];
+            EXPECT_EQ(report.vertexMap[resultVertex], input.indices[3 * t + k]);
+            EXPECT_EQ(std::memcmp(&mesh.vertices[resultVertex].position,
+                                  &input.vertices[input.indices[3 * t + k]].position, sizeof(Vec3)),
+                      0);
+        }
+    }
+}
+
+TEST(SimplifyMesh, BedVerticesHoldAndNothingSinksOntoTheBed)
+{
+    for (TriangleMesh mesh : {MakeTestCylinder(5, 30), MakeTestCube(20)}) {
+        const TriangleMesh input = mesh;
+        const float bed = input.boundsMin.z;
+        const double tolerance = std::max((input.boundsMax.z - bed) * 1e-6, 0.0001);
+        MeshSimplifyOptions options;
+        options.maximumError = 1.0f;
+        const MeshSimplifyReport report = SimplifyMesh(mesh, options, {});
+        EXPECT_GT(report.verticesHeldOnBed, 0u);
+        for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
+            const Vec3 was = input.vertices[report.vertexMap[v]].position;
+            const Vec3 now = mesh.vertices[v].position;
+            if (was.z <= bed + tolerance)
+                EXPECT_EQ(now, was);
+            else
+                EXPECT_GT(static_cast<double>(now.z), bed + tolerance);
+        }
+    }
+}
+
+TEST(SimplifyMesh, StopAtFirstPollLeavesTheMeshAsItWas)
+{
+    TriangleMesh mesh = MakeTestSphere(10);
+    const TriangleMesh before = mesh;
+    int calls = 0;
+    const MeshSimplifyReport report = SimplifyMesh(mesh, MeshSimplifyOptions{}, [&](const std::string& stage, float fraction) {
+        ++calls;
+        EXPECT_EQ(stage, "Simplifying the mesh");
+        EXPECT_EQ(fraction, 0.0f);
+        return false;
+    });
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(report.stopped);
+    EXPECT_TRUE(report.vertexMap.empty());
+    EXPECT_TRUE(report.faceMap.empty());
+    EXPECT_EQ(report.trianglesAfter, report.trianglesBefore);
+    EXPECT_EQ(report.seconds, 0.0);
+    ExpectIdentical(mesh, before);
+    const std::string text = FormatMeshSimplifyReport(report);
+    const std::string tail = " - stopped, the mesh is as it was";
+    ASSERT_GE(text.size(), tail.size());
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+}
+
+TEST(SimplifyMesh, StopAtALaterPollAlsoRestores)
+{
+    TriangleMesh mesh = test::MakeWavyGrid(160, 160);
+    const TriangleMesh before = mesh;
+    int calls = 0;
+    const MeshSimplifyReport report =
+        SimplifyMesh(mesh, NoLimits(-1), [&](const std::string&, float) { return ++calls < 2; });
+    ASSERT_EQ(calls, 2);  // the grid gives more than 16384 attempts
+    EXPECT_TRUE(report.stopped);
+    EXPECT_GT(report.collapses, 0u);
+    ExpectIdentical(mesh, before);
+}
+
+TEST(SimplifyMesh, ResultDoesNotDependOnTheThreadCount)
+{
+    const TriangleMesh input = MakeTestSphere(10);
+    MeshSimplifyOptions options;
+    options.maximumError = 0.5f;
+    options.measureMovement = true;
+    TriangleMesh serial = input;
+    MeshSimplifyReport one;
+    {
+        const ThreadLimit limit(1);
+        one = SimplifyMesh(serial, options, {});
+    }
+    TriangleMesh parallel = input;
+    const MeshSimplifyReport all = SimplifyMesh(parallel, options, {});
+    ExpectIdentical(serial, parallel);
+    EXPECT_EQ(one.maximumMovementMillimetres, all.maximumMovementMillimetres);
+    EXPECT_EQ(one.averageMovementMillimetres, all.averageMovementMillimetres);
+    EXPECT_EQ(one.faceMap, all.faceMap);
+}
+
+TEST(DetailLevelName, NamesTheFiveLevelsWithinAThousandth)
+{
+    struct Case {
+        float level;
+        const char* name;
+    };
+    for (const Case c : {Case{0.001f, "Extra high"}, Case{0.01f, "High"}, Case{0.1f, "Medium"}, Case{0.10005f, "Medium"},
+                         Case{0.1001f, ""}, Case{0.2f, ""}, Case{0.5f, "Low"}, Case{1.0f, "Extra low"},
+                         Case{0.0f, ""}, Case{-0.1f, ""}})
+        EXPECT_STREQ(DetailLevelName(c.level), c.name) << c.level;
+}
+
+TEST(SimplifyMesh, ClosedManifoldStaysSoAtEveryLevelWithValidMaps)
+{
+    const TriangleMesh input = MakeTestSphere(10);
+    std::uint64_t previous = input.TriangleCount();
+    for (const float level : {0.001f, 0.01f, 0.1f, 0.5f, 1.0f}) {
+        TriangleMesh mesh = input;
+        MeshSimplifyOptions options;
+        options.maximumError = level;
+        options.measureMovement = true;
+        const MeshSimplifyReport report = SimplifyMesh(mesh, options, {});
+        const EdgeCounts edges = CountEdges(mesh);
+        EXPECT_EQ(edges.boundary, 0u) << level;
+        EXPECT_EQ(edges.nonManifold, 0u) << level;
+        EXPECT_EQ(static_cast<std::int64_t>(mesh.vertices.size()) - static_cast<std::int64_t>(edges.edges)
+                      + static_cast<std::int64_t>(mesh.TriangleCount()),
+                  2)
+            << level;
+        EXPECT_LE(report.trianglesAfter, previous);
+        EXPECT_LT(report.largestError, level);
+        previous = report.trianglesAfter;
+        ASSERT_EQ(report.vertexMap.size(), mesh.vertices.size());
+        ASSERT_EQ(report.faceMap.size(), mesh.TriangleCount());
+        EXPECT_EQ(std::set<std::uint32_t>(report.vertexMap.begin(), report.vertexMap.end()).size(),
+                  report.vertexMap.size());
+        for (const std::uint32_t v : report.vertexMap)
+            EXPECT_LT(v, input.vertices.size());
+        for (std::size_t i = 1; i < report.faceMap.size(); ++i)
+            EXPECT_LT(report.faceMap[i - 1], report.faceMap[i]);
+        EXPECT_LT(report.faceMap.back(), input.TriangleCount());
+        EXPECT_TRUE(report.movementMeasured);
+        EXPECT_LE(report.averageMovementMillimetres, report.maximumMovementMillimetres);
+        EXPECT_LT(report.maximumMovementMillimetres, 1.0f);
+    }
+    EXPECT_LT(previous, input.TriangleCount() / 2);
+}
+
+TEST(SimplifyMesh, NothingToDoLeavesTheMeshUntouched)
+{
+    struct Case {
+        const char* why;
+        float maximumError;
+        bool breakIndex;
+    };
+    for (const Case c : {Case{"zero level", 0.0f, false}, Case{"negative level", -1.0f, false},
+                         Case{"index past the vertices", 1.0f, true}}) {
+        TriangleMesh mesh = MakeTestCube(20);
+        if (c.breakIndex)
+            mesh.indices[4] = 99;
+        const TriangleMesh before = mesh;
+        MeshSimplifyOptions options;
+        options.maximumError = c.maximumError;
+        const MeshSimplifyReport report = SimplifyMesh(mesh, options, {});
+        ExpectIdentical(mesh, before);
+        EXPECT_EQ(report.trianglesAfter, report.trianglesBefore) << c.why;
+        EXPECT_EQ(report.verticesAfter, report.verticesBefore) << c.why;
+        EXPECT_EQ(report.seconds, 0.0) << c.why;
+        EXPECT_EQ(report.collapses, 0u) << c.why;
+    }
+}
+
+TEST(SimplifyMesh, UnusedVerticesVanishAndTheRestAreRenumberedByFirstUse)
+{
+    TriangleMesh mesh = MakeTetrahedron();
+    // Put an unused vertex first and reverse the order of the others.
+    TriangleMesh shuffled;
+    shuffled.vertices = {{{50, 50, 50}, {}}, mesh.vertices[3], mesh.vertices[2], mesh.vertices[1], mesh.vertices[0]};
+    for (const std::uint32_t i : mesh.indices)
+        shuffled.indices.push_back(4 - i);
+    const MeshSimplifyReport report = SimplifyMesh(shuffled, NoLimits(-1), {});
+    EXPECT_EQ(report.verticesBefore, 5u);
+    EXPECT_EQ(report.verticesAfter, 4u);
+    EXPECT_EQ(report.vertexMap, (std::vector<std::uint32_t>{4, 2, 3, 1}));
+    EXPECT_EQ(shuffled.indices, (std::vector<std::uint32_t>{0, 1, 2, 0, 2, 3, 2, 1, 3, 0, 3, 1}));
+}
+
+TEST(FormatMeshSimplifyReport, PiecesAppearInOrder)
+{
+    MeshSimplifyReport report;
+    report.detailLevel = 0.1f;
+    report.trianglesBefore = 1000;
+    report.trianglesAfter = 333;
+    report.movementMeasured = true;
+    report.maximumMovementMillimetres = 0.0125f;
+    report.averageMovementMillimetres = 0.002f;
+    report.seconds = 1.26;
+    report.verticesHeldOnBed = 12;
+    report.refusedTip = 3;
+    report.refusedPinch = 0;
+    EXPECT_EQ(FormatMeshSimplifyReport(report),
+              "Mesh simplify (Medium): 1000 to 333 triangles (33.3% kept), surface moved at most 0.013 mm, "
+              "0.002 mm on average, 1.3 s; 12 vertices held on the bed; refused 3 merges that would tip a "
+              "triangle, 0 that would pinch the surface");
+    MeshSimplifyReport empty;
+    empty.detailLevel = 0.3f;
+    EXPECT_EQ(FormatMeshSimplifyReport(empty), "Mesh simplify: 0 to 0 triangles, 0.0 s");
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

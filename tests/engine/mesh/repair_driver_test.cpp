@@ -1,0 +1,374 @@
+#include "engine/mesh/repair_driver.h"
+
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/shapes.h"
+#include "tests/support/validation_shapes.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace grainforge::mesh {
+namespace {
+
+// A closed cube with one flat triangle: a vertex m halfway along an edge (a, b) splits the
+// triangle on one side, and the triangle (a, b, m) closes the slit with no area.
+TriangleMesh MakeCubeWithFlatTriangle()
+{
+    TriangleMesh mesh = MakeTestCube(20);
+    const std::uint32_t a = mesh.indices[0];
+    const std::uint32_t b = mesh.indices[1];
+    const std::uint32_t c = mesh.indices[2];
+    const Vec3 pa = mesh.vertices[a].position;
+    const Vec3 pb = mesh.vertices[b].position;
+    const auto m = static_cast<std::uint32_t>(mesh.vertices.size());
+    mesh.vertices.push_back({(pa + pb) * 0.5f, {}});
+    mesh.indices[0] = a;
+    mesh.indices[1] = m;
+    mesh.indices[2] = c;
+    mesh.indices.insert(mesh.indices.end(), {m, b, c, a, b, m});
+    mesh.ComputeBounds();
+    mesh.ComputeVertexNormals();
+    return mesh;
+}
+
+// Two cubes of edge 20 laid over each other, the second moved by 10 mm along every axis.
+TriangleMesh MakeOverlappingCubes()
+{
+    return test::Combined(MakeTestCube(20), test::Translated(MakeTestCube(20), {10, 10, 10}));
+}
+
+RepairOptions AllOff()
+{
+    RepairOptions options;
+    options.splitNonManifoldEdges = false;
+    options.unfoldTriangles = false;
+    options.resolveSelfIntersections = false;
+    options.removeCrumbs = false;
+    return options;
+}
+
+TEST(RepairMesh, AllSwitchesOffStillMendsTrianglesWithNoArea)
+{
+    TriangleMesh mesh = MakeCubeWithFlatTriangle();
+    ASSERT_EQ(CountNoAreaTriangles(mesh), 1u);
+    std::vector<std::string> phases;
+    const RepairReport report = RepairMesh(mesh, AllOff(), [&](const std::string& p) { phases.push_back(p); }, 0);
+    EXPECT_FALSE(report.nonManifoldChecked);
+    EXPECT_FALSE(report.crumbsChecked);
+    EXPECT_FALSE(report.resolveChecked);
+    EXPECT_EQ(report.noAreaTriangles, 1u);
+    EXPECT_EQ(report.noAreaTurned, 1u);
+    EXPECT_EQ(report.noAreaTrianglesLeft, 0u);
+    EXPECT_EQ(CountNoAreaTriangles(mesh), 0u);
+    EXPECT_EQ(phases, std::vector<std::string>{"Removing triangles with no area"});
+    const std::string text = FormatRepairDetails(report);
+    EXPECT_EQ(text.substr(0, text.find("  in ")), "  triangles with no area: 1, 1 removed by turning an edge, 0 left\n");
+}
+
+TEST(RepairMesh, InconsistentMeshIsLeftUntouched)
+{
+    TriangleMesh mesh = MakeTestCube(20);
+    mesh.indices.push_back(0);
+    const TriangleMesh before = mesh;
+    const RepairReport report = RepairMesh(mesh, RepairOptions{}, {}, 1);
+    EXPECT_EQ(mesh.indices, before.indices);
+    EXPECT_EQ(report.elapsedMilliseconds, 0.0);
+    EXPECT_FALSE(report.nonManifoldChecked);
+    EXPECT_EQ(FormatRepairDetails(report), "  in 0 ms\n");
+}
+
+TEST(RepairMesh, CleanPartPhasesReportNone)
+{
+    TriangleMesh mesh = MakeTestSphere(10);
+    std::vector<std::string> phases;
+    const RepairReport report = RepairMesh(mesh, RepairOptions{}, [&](const std::string& p) { phases.push_back(p); }, 1);
+    EXPECT_EQ(phases, (std::vector<std::string>{"Fixing non-manifold edges", "Removing stray crumbs",
+                                                "Looking for self-intersections", "Unfolding folded-over triangles",
+                                                "Resolving self-intersections"}));
+    const std::string text = FormatRepairDetails(report);
+    EXPECT_EQ(text.substr(0, text.find("  in ")),
+              "  non-manifold edges: none\n  stray crumbs: none\n  folded triangles: none\n  self-intersections: none\n");
+}
+
+TEST(RepairMesh, RoundsAndMoveLimitAreClamped)
+{
+    struct Case {
+        std::int32_t rounds;
+        float move;
+        std::int32_t expectedRounds;
+    };
+    // Rounds below 1 count as 1. A negative move limit counts as 0: nothing moves, no round
+    // improves, and resolving stops at the stall limit of 12 although 40 rounds remain.
+    for (const Case c : {Case{0, 1.0f, 1}, Case{-7, 1.0f, 1}, Case{40, -1.0f, 12}}) {
+        TriangleMesh mesh = MakeOverlappingCubes();
+        RepairOptions options = AllOff();
+        options.resolveSelfIntersections = true;
+        options.maximumRounds = c.rounds;
+        options.maximumMoveMillimetres = c.move;
+        const RepairReport report = RepairMesh(mesh, options, {}, 0);
+        EXPECT_GT(report.selfIntersectingTriangles, 0u);
+        EXPECT_EQ(report.resolveRounds, c.expectedRounds) << c.rounds << " " << c.move;
+        if (c.move < 0.0f) {
+            EXPECT_EQ(report.verticesMoved, 0u);
+            EXPECT_EQ(report.furthestMoveMillimetres, 0.0f);
+        }
+        EXPECT_TRUE(mesh.IsConsistent());
+    }
+}
+
+TEST(RepairMesh, MovesStayWithinTheLimit)
+{
+    TriangleMesh mesh = MakeOverlappingCubes();
+    const TriangleMesh before = mesh;
+    RepairOptions options = AllOff();
+    options.resolveSelfIntersections = true;
+    options.maximumMoveMillimetres = 0.5f;
+    const RepairReport report = RepairMesh(mesh, options, {}, 0);
+    EXPECT_LE(report.furthestMoveMillimetres, 0.5f + 1e-5f);
+    if (report.tinyTrianglesCollapsed == 0) {
+        for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
+            const Vec3 d = mesh.vertices[v].position - before.vertices[v].position;
+            EXPECT_LE(std::sqrt(Dot(d, d)), 0.5f + 1e-5f);
+        }
+    }
+}
+
+TEST(RepairMesh, CollapseTargetThatWouldLeaveNothingSkipsThePass)
+{
+    // Fault pinned: two crossing triangles ask for "2 - 2" triangles, a target of 0 that the
+    // simplifier reads as no target at all. The pass is skipped instead.
+    TriangleMesh cross;
+    cross.vertices = {{{-5, 0, -5}, {}}, {{5, 0, -5}, {}}, {{0, 0, 5}, {}},
+                      {{0, -5, -1}, {}}, {{0, 5, -1}, {}}, {{0, 0, 6}, {}}};
+    cross.indices = {0, 1, 2, 3, 4, 5};
+    RepairOptions options = AllOff();
+    options.resolveSelfIntersections = true;
+    options.maximumMoveMillimetres = 0.0f;
+    const RepairReport report = RepairMesh(cross, options, {}, 0);
+    EXPECT_EQ(report.selfIntersectingTriangles, 2u);
+    EXPECT_EQ(report.selfIntersectingTrianglesLeft, 2u);
+    EXPECT_EQ(report.collapsePasses, 0);
+    EXPECT_EQ(report.tinyTrianglesCollapsed, 0u);
+    EXPECT_EQ(cross.TriangleCount(), 2u);
+}
+
+TEST(RepairMesh, CrumbSwitchDecidesWhetherASmallBodyGoes)
+{
+    for (const bool removeCrumbs : {true, false}) {
+        // A 0.2 mm cube (0.008 cubic mm, 12 triangles) beside a sphere of 9024 triangles.
+        TriangleMesh part = test::Combined(MakeTestSphere(10), test::Translated(MakeTestCube(0.2f), {30, 0, 0}));
+        RepairOptions options = AllOff();
+        options.removeCrumbs = removeCrumbs;
+        const RepairReport report = RepairMesh(part, options, {}, 2);
+        EXPECT_EQ(report.crumbsChecked, removeCrumbs);
+        EXPECT_EQ(report.bodiesRemoved, removeCrumbs ? 1u : 0u);
+        EXPECT_EQ(report.bodyTrianglesRemoved, removeCrumbs ? 12u : 0u);
+        EXPECT_EQ(part.TriangleCount(), removeCrumbs ? 9024u : 9036u);
+        const std::string text = FormatRepairDetails(report);
+        EXPECT_EQ(text.find("  stray crumbs: 1 small bodies removed (12 triangles)\n") == 0, removeCrumbs) << text;
+    }
+}
+
+TEST(RepairMesh, FoldsUnfoldUnlessTheirVertexIsPinned)
+{
+    struct Case {
+        float drag;           // how far past its neighbour the vertex is dragged, in edge lengths
+        bool pinned;          // its edges then exceed four times the median longest edge
+        std::uint64_t left;   // folded triangles left
+    };
+    for (const Case c : {Case{1.5f, false, 0}, Case{3.0f, true, 2}}) {
+        TriangleMesh sphere = MakeTestSphere(10);
+        const VertexAdjacency adjacency = BuildVertexAdjacency(sphere);
+        const std::uint32_t v = 2000;
+        const std::uint32_t w = adjacency.neighbours[adjacency.neighbourOffsets[v]];
+        sphere.vertices[v].position += (sphere.vertices[w].position - sphere.vertices[v].position) * c.drag;
+        ASSERT_EQ(MarkLongEdgeVertices(sphere)[v] != 0, c.pinned);
+        const Vec3 dragged = sphere.vertices[v].position;
+        RepairOptions options;
+        options.resolveSelfIntersections = false;
+        const RepairReport report = RepairMesh(sphere, options, {}, 1);
+        EXPECT_TRUE(report.unfoldChecked);
+        EXPECT_EQ(report.foldedTriangles, 2u) << c.drag;
+        EXPECT_EQ(report.foldedTrianglesLeft, c.left) << c.drag;
+        EXPECT_FALSE(report.foldsLeftAsTheyAre);
+        EXPECT_LE(report.furthestMoveMillimetres, 1.0f + 1e-5f);
+        if (c.pinned) {
+            EXPECT_EQ(report.unfoldRounds, 40);
+            EXPECT_EQ(sphere.vertices[v].position, dragged);
+        } else {
+            EXPECT_LT(report.unfoldRounds, 40);
+        }
+    }
+}
+
+TEST(RelaxVerticesWithinLimit, PinnedVerticesNeverMoveAndTheLimitCountsFromTheFirstMove)
+{
+    TriangleMesh mesh = MakeTestSphere(10);
+    const std::uint32_t spike = 2000;
+    mesh.vertices[spike].position = mesh.vertices[spike].position * 5.0f;
+    const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
+    const std::vector<std::uint8_t> pinned = MarkLongEdgeVertices(mesh);
+    ASSERT_EQ(pinned[spike], 1);
+    for (std::uint32_t n = adjacency.neighbourOffsets[spike]; n < adjacency.neighbourOffsets[spike + 1]; ++n)
+        EXPECT_EQ(pinned[adjacency.neighbours[n]], 1);
+    const std::uint32_t free = 100;
+    ASSERT_EQ(pinned[free], 0);
+
+    const TriangleMesh before = mesh;
+    std::vector<Vec3> saved(mesh.vertices.size());
+    std::vector<std::uint8_t> moved(mesh.vertices.size(), 0);
+    const std::vector<std::uint32_t> list{spike, free};
+    for (int round = 0; round < 5; ++round)
+        RelaxVerticesWithinLimit(mesh, adjacency, list, saved, moved, pinned, 0.01f);
+    EXPECT_EQ(mesh.vertices[spike].position, before.vertices[spike].position);
+    EXPECT_EQ(moved[spike], 0);
+    EXPECT_EQ(moved[free], 1);
+    EXPECT_EQ(saved[free], before.vertices[free].position);
+    const Vec3 d = mesh.vertices[free].position - before.vertices[free].position;
+    EXPECT_GT(std::sqrt(Dot(d, d)), 0.0f);
+    EXPECT_LE(std::sqrt(Dot(d, d)), 0.01f + 1e-6f);
+}
+
+TEST(GrowVertexRings, CornersFirstThenRings)
+{
+    const TriangleMesh tetrahedron = test::MakeTetrahedron();
+    const VertexAdjacency adjacency = BuildVertexAdjacency(tetrahedron);
+    const std::vector<std::uint32_t> triangles{1};
+    const std::vector<std::uint32_t> corners(tetrahedron.indices.begin() + 3, tetrahedron.indices.begin() + 6);
+    EXPECT_EQ(GrowVertexRings(tetrahedron, adjacency, triangles, 0), corners);
+    const std::vector<std::uint32_t> grown = GrowVertexRings(tetrahedron, adjacency, triangles, 1);
+    ASSERT_EQ(grown.size(), 4u);
+    EXPECT_TRUE(std::equal(corners.begin(), corners.end(), grown.begin()));
+}
+
+TEST(IsFoldedOver, OnlyTheTriangleTurnedAgainstItsNeighbours)
+{
+    TriangleMesh fan = test::MakeFan(8);
+    const VertexAdjacency flat = BuildVertexAdjacency(fan);
+    for (std::uint32_t t = 0; t < fan.TriangleCount(); ++t)
+        EXPECT_FALSE(IsFoldedOver(fan, flat, t));
+    std::swap(fan.indices[4], fan.indices[5]);  // turn triangle 1 over
+    const VertexAdjacency adjacency = BuildVertexAdjacency(fan);
+    for (std::uint32_t t = 0; t < fan.TriangleCount(); ++t)
+        EXPECT_EQ(IsFoldedOver(fan, adjacency, t), t == 1) << t;
+}
+
+TEST(MedianLongestEdge, TakesTheMiddleOfTheLongestEdges)
+{
+    EXPECT_EQ(MedianLongestEdge(TriangleMesh{}), 0.0f);
+    const float median = MedianLongestEdge(MakeTestCube(20));
+    EXPECT_NEAR(median, 20.0f * std::sqrt(2.0f), 1e-4f);  // every triangle's longest edge is a face diagonal
+    EXPECT_EQ(DistinctTrianglesOfPairs({5, 2, 2, 9, 5, 1}), (std::vector<std::uint32_t>{1, 2, 5, 9}));
+}
+
+TEST(FormatRepairDetails, LinesFollowTheirConditions)
+{
+    struct Case {
+        const char* what;
+        RepairReport report;
+        const char* expected;
+    };
+    RepairReport nonManifold;
+    nonManifold.nonManifoldChecked = true;
+    nonManifold.nonManifoldEdges = 3;
+    nonManifold.bodiesRemoved = 2;
+    nonManifold.bodyTrianglesRemoved = 24;
+    nonManifold.doubleSkinnedPairsRemoved = 1;
+    nonManifold.verticesSplit = 4;
+    nonManifold.elapsedMilliseconds = 12.4;
+    RepairReport crumbs;
+    crumbs.crumbsChecked = true;
+    crumbs.bodiesRemoved = 2;
+    crumbs.bodyTrianglesRemoved = 8;
+    crumbs.elapsedMilliseconds = 0.6;
+    RepairReport resolve;
+    resolve.resolveChecked = true;
+    resolve.selfIntersectingTriangles = 10;
+    resolve.resolveRounds = 5;
+    resolve.collapsePasses = 1;
+    resolve.selfIntersectingTrianglesLeft = 2;
+    resolve.noAreaTriangles = 5;
+    resolve.noAreaTurned = 2;
+    resolve.noAreaTrianglesLeft = 1;
+    resolve.verticesMoved = 7;
+    resolve.furthestMoveMillimetres = 0.25f;
+    RepairReport unfold;
+    unfold.unfoldChecked = true;
+    unfold.sharpPlacesKept = 3;
+    RepairReport foldsKept;
+    foldsKept.unfoldChecked = true;
+    foldsKept.foldedTriangles = 4;
+    foldsKept.foldsLeftAsTheyAre = true;
+    RepairReport foldsRelaxed = foldsKept;
+    foldsRelaxed.foldsLeftAsTheyAre = false;
+    foldsRelaxed.unfoldRounds = 6;
+    foldsRelaxed.foldedTrianglesLeft = 1;
+    const Case cases[] = {
+        {"non-manifold", nonManifold,
+         "  non-manifold edges: 3, 2 stray bodies it freed removed (24 triangles), 1 double-skinned triangle "
+         "pair(s) removed, 4 vertices split, 0 left\n  in 12 ms\n"},
+        {"crumbs", crumbs, "  stray crumbs: 2 small bodies removed (8 triangles)\n  in 1 ms\n"},
+        {"resolve", resolve,
+         "  self-intersecting triangles: 10 relaxed in 5 round(s), then 0 tiny triangles collapsed where relaxing "
+         "could not part them, 2 left\n  triangles with no area: 5, 2 removed by turning an edge, 2 collapsed away, "
+         "1 left\n  7 vertices moved, the furthest by 0.250 mm\n  in 0 ms\n"},
+        {"sharp places", unfold,
+         "  folded triangles: none that cross anything (3 sharp places left exactly as they are)\n  in 0 ms\n"},
+        {"folds kept", foldsKept,
+         "  folded triangles: 4 left as they are (relaxing them put more of the surface through itself)\n  in 0 ms\n"},
+        {"folds relaxed", foldsRelaxed, "  folded triangles: 4 relaxed in 6 round(s), 1 left\n  in 0 ms\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FormatRepairDetails(c.report), c.expected) << c.what;
+}
+
+JsonView ParseView(const char* text)
+{
+    auto root = std::make_shared<JsonValue>(JsonValue::parse(text));
+    return JsonView{root, root.get()};
+}
+
+TEST(RepairOptionsJson, WritesTheSixKeysInOrder)
+{
+    const JsonNode document = NewJsonDocument();
+    RepairOptions options;
+    options.unfoldTriangles = false;
+    options.maximumRounds = 12;
+    options.maximumMoveMillimetres = 0.1f;
+    WriteRepairOptions(document.ObjectChild("exportFixes"), options);
+    EXPECT_EQ(document.root->dump(),
+              "{\"exportFixes\":{\"splitNonManifoldEdges\":true,\"unfoldTriangles\":false,"
+              "\"resolveSelfIntersections\":true,\"removeCrumbs\":true,\"maximumRounds\":12,"
+              "\"maximumMoveMillimetres\":0.1}}");
+    RepairOptions read;
+    ReadRepairOptions(JsonView{document.root, document.root.get()}.FindMember("exportFixes"), read);
+    EXPECT_FALSE(read.unfoldTriangles);
+    EXPECT_EQ(read.maximumRounds, 12);
+    EXPECT_EQ(read.maximumMoveMillimetres, 0.1f);
+}
+
+TEST(RepairOptionsJson, ReadKeepsWhatIsMissingOrOfTheWrongKind)
+{
+    RepairOptions options;
+    ReadRepairOptions(ParseView(R"({"maximumRounds": 40.0, "maximumMoveMillimetres": 2, "removeCrumbs": 0,
+                                    "unfoldTriangles": false})"),
+                      options);
+    EXPECT_EQ(options.maximumRounds, 40);  // 40.0 is not a JSON integer
+    EXPECT_EQ(options.maximumMoveMillimetres, 2.0f);
+    EXPECT_TRUE(options.removeCrumbs);  // a number is not a boolean
+    EXPECT_FALSE(options.unfoldTriangles);
+    options.maximumRounds = 7;
+    ReadRepairOptions(ParseView(R"({"maximumRounds": 3000000000, "maximumMoveMillimetres": "far"})"), options);
+    EXPECT_EQ(options.maximumRounds, 7);
+    EXPECT_EQ(options.maximumMoveMillimetres, 2.0f);
+    ReadRepairOptions(ParseView("[1, 2]"), options);
+    EXPECT_EQ(options.maximumRounds, 7);
+}
+
+}  // namespace
+}  // namespace grainforge::mesh
