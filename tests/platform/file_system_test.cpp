@@ -98,21 +98,14 @@ TEST(ExclusiveFile, CreatesOnlyNewFilesWithTheGivenPermissionBits)
     EXPECT_FALSE(closed.WriteAll("x", 1, &error));
     EXPECT_EQ(error, EBADF);
     EXPECT_FALSE(closed.SyncAndClose(&error));
-}
 
-TEST(ExclusiveFile, NewFileWithoutATargetGetsTheDefaultPermissions)
-{
-    TempFolder folder;
+    // Without a target file the new one gets the default bits under the umask.
     const mode_t mask = ::umask(022);
-    int error = 0;
-    {
-        ExclusiveFile file = ExclusiveFile::Create(folder / "new", folder / "missing", &error);
-        ASSERT_TRUE(file.IsOpen());
-        ASSERT_TRUE(file.SyncAndClose(&error));
-    }
+    ExclusiveFile plain = ExclusiveFile::Create(folder / "plain", folder / "missing", &error);
+    const bool created = plain.IsOpen() && plain.SyncAndClose(&error);
     ::umask(mask);
-    struct stat info {};
-    ASSERT_EQ(::stat((folder / "new").c_str(), &info), 0);
+    ASSERT_TRUE(created) << error;
+    ASSERT_EQ(::stat((folder / "plain").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
 }
 
@@ -129,6 +122,10 @@ TEST(ReplaceFile, RenamesOverTheTargetOrFailsWithTheSystemError)
     std::filesystem::create_directory(folder / "dir");
     EXPECT_EQ(ReplaceFile(folder / "to", folder / "dir"), EISDIR);
     EXPECT_EQ(test::ReadAllBytes(folder / "to"), Bytes("new"));
+
+    RemoveFileQuietly(folder / "to");
+    RemoveFileQuietly(folder / "to");  // already gone: nothing to report
+    EXPECT_EQ(folder.List(), std::vector<std::string>{"dir"});
 }
 
 TEST(ReplaceFile, MoveAcrossFileSystemsFailsInsteadOfCopying)
@@ -146,15 +143,6 @@ TEST(ReplaceFile, MoveAcrossFileSystemsFailsInsteadOfCopying)
     EXPECT_EQ(error, EXDEV);
     EXPECT_EQ(SystemErrorText(error), "Invalid cross-device link");
     EXPECT_EQ(test::ReadAllBytes(folder / "to"), Bytes("old"));
-}
-
-TEST(RemoveFileQuietly, RemovesFilesAndIgnoresWhatIsNotThere)
-{
-    TempFolder folder;
-    test::WriteAllText(folder / "x", "x");
-    RemoveFileQuietly(folder / "x");
-    RemoveFileQuietly(folder / "x");
-    EXPECT_TRUE(folder.List().empty());
 }
 
 TEST(SystemErrorText, GivesTheSystemsWording)

@@ -1,9 +1,14 @@
 #include "tests/support/image_fixtures.h"
 
-#include <cstdio>
 #include <csetjmp>
+#include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
+#include <utility>
+
+#include <unistd.h>
 
 #include <gif_lib.h>
 #include <jpeglib.h>
@@ -24,32 +29,15 @@ void AppendPngBytes(png_structp png, png_bytep data, std::size_t size)
 
 void FlushPng(png_structp) {}
 
-int PngColourType(PngColour colour)
-{
-    switch (colour) {
-    case PngColour::Grey: return PNG_COLOR_TYPE_GRAY;
-    case PngColour::GreyAlpha: return PNG_COLOR_TYPE_GRAY_ALPHA;
-    case PngColour::Rgb: return PNG_COLOR_TYPE_RGB;
-    case PngColour::Rgba: return PNG_COLOR_TYPE_RGB_ALPHA;
-    case PngColour::Palette: return PNG_COLOR_TYPE_PALETTE;
-    }
-    return PNG_COLOR_TYPE_GRAY;
-}
-
-int PngChannels(PngColour colour)
-{
-    switch (colour) {
-    case PngColour::GreyAlpha: return 2;
-    case PngColour::Rgb: return 3;
-    case PngColour::Rgba: return 4;
-    default: return 1;
-    }
-}
+// Indexed by PngColour.
+constexpr int kPngColourTypes[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
+                                   PNG_COLOR_TYPE_RGB_ALPHA, PNG_COLOR_TYPE_PALETTE};
+constexpr int kPngChannels[] = {1, 2, 3, 4, 1};
 
 // Packs one row of samples at the fixture's depth, big-endian as PNG stores them.
 std::vector<png_byte> PackPngRow(const PngFixture& f, std::uint32_t y)
 {
-    const std::size_t perRow = std::size_t{f.width} * PngChannels(f.colour);
+    const std::size_t perRow = std::size_t{f.width} * kPngChannels[static_cast<int>(f.colour)];
     const std::uint16_t* samples = f.samples.data() + y * perRow;
     std::vector<png_byte> row((perRow * f.bitDepth + 7) / 8 + 1, 0);
     for (std::size_t i = 0; i < perRow; ++i) {
@@ -72,7 +60,7 @@ bool WritePng(png_structp png, png_infop info, const PngFixture& f, png_bytepp r
 {
     if (setjmp(png_jmpbuf(png)) != 0)
         return false;
-    png_set_IHDR(png, info, f.width, f.height, f.bitDepth, PngColourType(f.colour),
+    png_set_IHDR(png, info, f.width, f.height, f.bitDepth, kPngColourTypes[static_cast<int>(f.colour)],
                  f.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     if (f.colour == PngColour::Palette)
@@ -83,48 +71,6 @@ bool WritePng(png_structp png, png_infop info, const PngFixture& f, png_bytepp r
 }
 
 // ---- TIFF ---------------------------------------------------------------------------------
-
-struct MemoryFile {
-    std::vector<std::uint8_t> bytes;
-    std::uint64_t position = 0;
-};
-
-tmsize_t TiffRead(thandle_t h, void* buffer, tmsize_t size)
-{
-    auto* file = static_cast<MemoryFile*>(h);
-    const std::uint64_t available = file->position < file->bytes.size() ? file->bytes.size() - file->position : 0;
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(available, static_cast<std::uint64_t>(size)));
-    std::memcpy(buffer, file->bytes.data() + file->position, n);
-    file->position += n;
-    return static_cast<tmsize_t>(n);
-}
-
-tmsize_t TiffWrite(thandle_t h, void* buffer, tmsize_t size)
-{
-    auto* file = static_cast<MemoryFile*>(h);
-    const std::size_t n = static_cast<std::size_t>(size);
-    if (file->bytes.size() < file->position + n)
-        file->bytes.resize(file->position + n);
-    std::memcpy(file->bytes.data() + file->position, buffer, n);
-    file->position += n;
-    return size;
-}
-
-toff_t TiffSeek(thandle_t h, toff_t offset, int whence)
-{
-    auto* file = static_cast<MemoryFile*>(h);
-    if (whence == SEEK_CUR)
-        offset += file->position;
-    else if (whence == SEEK_END)
-        offset += file->bytes.size();
-    file->position = offset;
-    return offset;
-}
-
-int TiffClose(thandle_t) { return 0; }
-toff_t TiffSize(thandle_t h) { return static_cast<MemoryFile*>(h)->bytes.size(); }
-int TiffMap(thandle_t, void**, toff_t*) { return 0; }
-void TiffUnmap(thandle_t, void*, toff_t) {}
 
 // One sample stored in the page's type at `out`.
 void PutTiffSample(const TiffPage& page, double value, std::uint8_t* out)
@@ -211,18 +157,6 @@ int AppendGifBytes(GifFileType* gif, const GifByteType* data, int size)
 }
 
 // ---- BMP ----------------------------------------------------------------------------------
-
-void PutLe16(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    PutLe16(out, v & 0xFFFF);
-    PutLe16(out, v >> 16);
-}
 
 std::vector<std::uint8_t> RunLengthRows(const BmpFixture& f)
 {
@@ -324,18 +258,22 @@ std::vector<std::uint8_t> EncodeJpeg(const JpegFixture& f)
 
 std::vector<std::uint8_t> EncodeTiff(const std::vector<TiffPage>& pages)
 {
-    MemoryFile file;
-    TIFF* tiff = TIFFClientOpen("fixture", "w", &file, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize, TiffMap,
-                                TiffUnmap);
+    // libtiff writes through a descriptor of its own (it closes it); the bytes are read back
+    // from the unnamed temporary file afterwards.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), std::fclose);
+    TIFF* tiff = file ? TIFFFdOpen(dup(fileno(file.get())), "fixture", "w") : nullptr;
     if (tiff == nullptr)
         throw std::runtime_error("TIFF fixture could not be opened");
     bool ok = true;
     for (const TiffPage& page : pages)
         ok = ok && WriteTiffPage(tiff, page);
     TIFFClose(tiff);
-    if (!ok)
+    std::fseek(file.get(), 0, SEEK_END);
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(std::max(std::ftell(file.get()), 0L)));
+    std::rewind(file.get());
+    if (!ok || std::fread(out.data(), 1, out.size(), file.get()) != out.size())
         throw std::runtime_error("TIFF fixture could not be written");
-    return file.bytes;
+    return out;
 }
 
 std::vector<std::uint8_t> EncodeGif(const GifFixture& f)
@@ -351,8 +289,7 @@ std::vector<std::uint8_t> EncodeGif(const GifFixture& f)
     ColorMapObject* map = GifMakeMapObject(static_cast<int>(colours.size()), colours.data());
     EGifSetGifVersion(gif, true);
     bool ok = EGifPutScreenDesc(gif, static_cast<int>(f.width), static_cast<int>(f.height), 8, 0, map) == GIF_OK;
-    if (f.commentFirst)
-        ok = ok && EGifPutComment(gif, "fixture") == GIF_OK;
+    ok = ok && EGifPutComment(gif, "fixture") == GIF_OK;  // a record before the first image
     for (const auto& frame : f.frames) {
         ok = ok && EGifPutImageDesc(gif, 0, 0, static_cast<int>(f.width), static_cast<int>(f.height), f.interlaced,
                                     nullptr) == GIF_OK;
@@ -385,21 +322,17 @@ std::vector<std::uint8_t> EncodeBmp(const BmpFixture& f)
     const std::vector<std::uint8_t> pixels = f.runLength ? RunLengthRows(f) : PlainRows(f);
     const std::uint32_t paletteBytes = palette ? static_cast<std::uint32_t>(f.palette.size() * 4) : 0;
     const std::uint32_t offset = 14 + 40 + paletteBytes;
+    const auto size = [](auto value) { return static_cast<std::uint32_t>(value); };
+    const std::uint32_t colours = palette ? size(f.palette.size()) : 0;
+    // File header, then the 40-byte information header; 2835 pixels per metre is 72 dpi.
+    const std::pair<std::uint32_t, int> fields[] = {
+        {offset + size(pixels.size()), 4}, {0, 4}, {offset, 4}, {40, 4}, {size(f.width), 4},
+        {size(f.topDown ? -f.height : f.height), 4}, {1, 2}, {size(f.bitsPerPixel), 2}, {f.runLength ? 1 : 0, 4},
+        {size(pixels.size()), 4}, {2835, 4}, {2835, 4}, {colours, 4}, {0, 4}};
     std::vector<std::uint8_t> out = {'B', 'M'};
-    PutLe32(out, offset + static_cast<std::uint32_t>(pixels.size()));
-    PutLe32(out, 0);
-    PutLe32(out, offset);
-    PutLe32(out, 40);
-    PutLe32(out, static_cast<std::uint32_t>(f.width));
-    PutLe32(out, static_cast<std::uint32_t>(f.topDown ? -f.height : f.height));
-    PutLe16(out, 1);
-    PutLe16(out, static_cast<std::uint32_t>(f.bitsPerPixel));
-    PutLe32(out, f.runLength ? 1 : 0);
-    PutLe32(out, static_cast<std::uint32_t>(pixels.size()));
-    PutLe32(out, 2835);
-    PutLe32(out, 2835);
-    PutLe32(out, palette ? static_cast<std::uint32_t>(f.palette.size()) : 0);
-    PutLe32(out, 0);
+    for (const auto& [value, bytes] : fields)
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
     for (const Rgb8& c : f.palette) {
         if (!palette)
             break;

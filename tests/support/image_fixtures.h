@@ -18,8 +18,8 @@ struct PngFixture {
     std::uint32_t height = 1;
     PngColour colour = PngColour::Grey;
     int bitDepth = 8;                     // 1, 2, 4, 8 or 16 as the colour type allows
-    std::vector<std::uint16_t> samples;   // per pixel: 1 to 4 samples, or a palette index
-    std::vector<Rgb8> palette;            // for PngColour::Palette
+    std::vector<std::uint16_t> samples{};   // per pixel: 1 to 4 samples, or a palette index
+    std::vector<Rgb8> palette{};            // for PngColour::Palette
     bool interlaced = false;
 };
 std::vector<std::uint8_t> EncodePng(const PngFixture& fixture);
@@ -28,7 +28,7 @@ struct JpegFixture {
     std::uint32_t width = 1;
     std::uint32_t height = 1;
     int components = 3;                   // 1 grey, 3 RGB, 4 CMYK (stored inverted, as Adobe does)
-    std::vector<std::uint8_t> samples;
+    std::vector<std::uint8_t> samples{};
     int quality = 95;
     bool progressive = false;
 };
@@ -45,18 +45,18 @@ struct TiffPage {
     std::uint32_t rowsPerStrip = 2;
     bool deflate = false;
     bool whiteIsZero = false;
-    std::vector<double> samples;          // as stored: 0..255, 0..65535 or float
+    std::vector<double> samples{};          // as stored: 0..255, 0..65535 or float
 };
 std::vector<std::uint8_t> EncodeTiff(const std::vector<TiffPage>& pages);
 
 struct GifFixture {
     std::uint32_t width = 1;
     std::uint32_t height = 1;
-    std::vector<Rgb8> palette;            // a power of two entries, 2 to 256
-    std::vector<std::vector<std::uint8_t>> frames;  // indices, one list per frame
+    std::vector<Rgb8> palette{};            // a power of two entries, 2 to 256
+    std::vector<std::vector<std::uint8_t>> frames{};  // indices, one list per frame
     bool interlaced = false;
-    bool commentFirst = true;             // an extension record before the first image
 };
+// Written with a comment record before the first image.
 std::vector<std::uint8_t> EncodeGif(const GifFixture& fixture);
 
 struct BmpFixture {
@@ -65,8 +65,8 @@ struct BmpFixture {
     int bitsPerPixel = 24;                // 8 (palette), 24 or 32
     bool runLength = false;               // RLE8, for 8 bits per pixel
     bool topDown = false;
-    std::vector<std::uint8_t> samples;    // 8: indices; 24 and 32: red, green, blue per pixel
-    std::vector<Rgb8> palette;
+    std::vector<std::uint8_t> samples{};    // 8: indices; 24 and 32: red, green, blue per pixel
+    std::vector<Rgb8> palette{};
 };
 std::vector<std::uint8_t> EncodeBmp(const BmpFixture& fixture);
 

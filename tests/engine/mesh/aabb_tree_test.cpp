@@ -376,18 +376,11 @@ TEST(ClosestPointOnTriangle, RegionsAndDegenerateTriangles)
         {{-3, 2, 0}, {0, 2, 0}},    // beside edge ac
         {{3, 3, 1}, {2, 2, 0}},     // beside edge bc
     };
-    for (const Case& test : cases) {
-        const Vec3d q = ClosestPointOnTriangle(test.p, a, b, c);
-        EXPECT_EQ(q.x, test.expected.x);
-        EXPECT_EQ(q.y, test.expected.y);
-        EXPECT_EQ(q.z, test.expected.z);
-    }
+    for (const Case& test : cases)
+        EXPECT_EQ(DistanceSquared(ClosestPointOnTriangle(test.p, a, b, c), test.expected), 0.0) << test.p.x << test.p.y;
     // Collinear corners: the result lies on the segment they span.
     const Vec3d q = ClosestPointOnTriangle({2, 3, 0}, {0, 0, 0}, {4, 0, 0}, {8, 0, 0});
-    EXPECT_EQ(q.y, 0.0);
-    EXPECT_EQ(q.z, 0.0);
-    EXPECT_GE(q.x, 0.0);
-    EXPECT_LE(q.x, 8.0);
+    EXPECT_TRUE(q.y == 0.0 && q.z == 0.0 && q.x >= 0.0 && q.x <= 8.0) << q.x << " " << q.y << " " << q.z;
     const Vec3d point = ClosestPointOnTriangle({2, 3, 0}, {1, 1, 1}, {1, 1, 1}, {1, 1, 1});
     EXPECT_EQ(point.x, 1.0);
 }

@@ -34,15 +34,6 @@ double NaiveDeterminant(const Point3& a, const Point3& b, const Point3& c, const
 
 Point3 ToPoint(Vec3 v) { return {v.x, v.y, v.z}; }
 
-TEST(Orient3d, SignFollowsTheRightHandRule)
-{
-    const Point3 a{0, 0, 0}, b{1, 0, 0}, c{0, 1, 0};
-    EXPECT_EQ(Orient3d(a, b, c, {0, 0, 1}), 1);
-    EXPECT_EQ(Orient3d(a, b, c, {0, 0, -1}), -1);
-    EXPECT_EQ(Orient3d(a, b, c, {5, 7, 0}), 0);
-    EXPECT_EQ(Orient3d(a, c, b, {0, 0, 1}), -1);
-}
-
 // Float points on the plane z = 3x - 5y, with x and y multiples of 2^-10 below 2^9 (so z is
 // exact in float too), are coplanar, but the double-precision determinant of such points is
 // often a small non-zero number.

@@ -3,6 +3,8 @@
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/json_view_of.h"
+#include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
@@ -15,22 +17,8 @@
 namespace grainforge::mesh {
 namespace {
 
-TriangleMesh MeshOf(const std::vector<Vec3>& positions, std::vector<std::uint32_t> indices)
-{
-    TriangleMesh mesh;
-    for (const Vec3& p : positions)
-        mesh.vertices.push_back({p, {}});
-    mesh.indices = std::move(indices);
-    mesh.ComputeBounds();
-    return mesh;
-}
-
-JsonView ViewOf(const std::string& text)
-{
-    auto document = std::make_shared<JsonValue>(JsonValue::parse(text));
-    const JsonValue* value = document.get();
-    return JsonView{std::move(document), value};
-}
+using test::MeshOf;
+using test::ViewOf;
 
 ValidationReport Validate(const TriangleMesh& mesh)
 {
@@ -104,17 +92,19 @@ void ExpectMapsPointAtTheirSources(const TriangleMesh& input, const TriangleMesh
     }
 }
 
-TEST(CleanupForExport, CleanCubeIsNothingToCleanUp)
+TEST(CleanupForExport, CleanInconsistentOrEmptyMeshIsLeftAsItIs)
 {
-    TriangleMesh cube = MakeTestCube(20.0f);
-    const TriangleMesh before = cube;
-    const ExportCleanupReport report = CleanupForExport(cube, 0.001f, {});
-    EXPECT_EQ(cube.indices, before.indices);
-    EXPECT_TRUE(report.vertexMap.empty());
-    EXPECT_TRUE(report.faceMap.empty());
-    EXPECT_EQ(report.passes, 0);
-    EXPECT_EQ(report.tolerance, 0.001f);
-    EXPECT_EQ(FormatExportCleanupReport(report), "nothing to clean up");
+    TriangleMesh bad = MakeTestCube(1.0f);
+    bad.indices.push_back(0);
+    for (TriangleMesh mesh : {MakeTestCube(20.0f), bad, TriangleMesh{}}) {
+        const std::vector<std::uint32_t> before = mesh.indices;
+        const ExportCleanupReport report = CleanupForExport(mesh, 0.5f, {});
+        EXPECT_EQ(mesh.indices, before);
+        EXPECT_TRUE(report.vertexMap.empty() && report.faceMap.empty());
+        EXPECT_EQ(report.passes, 0);
+        EXPECT_EQ(report.tolerance, 0.5f);
+        EXPECT_EQ(FormatExportCleanupReport(report), "nothing to clean up");
+    }
 }
 
 TEST(CleanupForExport, ShortEdgeCollapsesOnce)
@@ -273,19 +263,6 @@ TEST(CleanupForExport, NarrowSlitIsFilledDespiteItsLength)
     EXPECT_EQ(after.edgeCounts.boundary, 2u * 31u + 6u);
     for (std::size_t t = 0; t < sheet.TriangleCount(); ++t)
         EXPECT_GE(sheet.FaceNormal(t).z, 0.0f) << t;  // all face up, like the sheet
-}
-
-TEST(CleanupForExport, InconsistentOrEmptyMeshIsLeftAsItIs)
-{
-    TriangleMesh bad = MakeTestCube(1.0f);
-    bad.indices.push_back(0);
-    const std::vector<std::uint32_t> before = bad.indices;
-    const ExportCleanupReport report = CleanupForExport(bad, 0.5f, {});
-    EXPECT_EQ(bad.indices, before);
-    EXPECT_EQ(report.tolerance, 0.5f);
-    EXPECT_EQ(FormatExportCleanupReport(report), "nothing to clean up");
-    TriangleMesh empty;
-    EXPECT_EQ(CleanupForExport(empty, 0.5f, {}).passes, 0);
 }
 
 TEST(FindBoundaryLoops, SizesAndUntraceableBoundaries)

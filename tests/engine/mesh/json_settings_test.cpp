@@ -1,5 +1,8 @@
 #include "engine/mesh/json_settings.h"
 
+#include "engine/mesh/triangle_mesh.h"
+#include "tests/support/child_process.h"
+#include "tests/support/json_view_of.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +10,6 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <bit>
@@ -18,6 +20,8 @@
 
 namespace grainforge::mesh {
 namespace {
+
+using test::ViewOf;
 
 namespace fs = std::filesystem;
 using test::ReadAllBytes;
@@ -31,65 +35,35 @@ std::vector<std::uint8_t> Bytes(const std::string& text)
 
 std::string WithMark(const std::string& text) { return "\xEF\xBB\xBF" + text; }
 
-// A view of a document parsed from text, as LoadJsonFile would give it.
-JsonView ViewOf(const std::string& text)
-{
-    auto document = std::make_shared<JsonValue>(JsonValue::parse(text));
-    const JsonValue* value = document.get();
-    return JsonView{std::move(document), value};
-}
-
-TEST(SaveJsonFile, SmallDocumentHasMarkIndentTwoAndNoTrailingLineBreak)
+TEST(SaveJsonFile, MarkIndentTwoWrittenOrderAndNoTrailingLineBreak)
 {
     TempFolder folder;
-    JsonNode document = NewJsonDocument();
-    document.PutFloat("a", 0.1f);
-    ASSERT_TRUE(SaveJsonFile(document, folder / "small.json"));
-    EXPECT_EQ(ReadAllBytes(folder / "small.json"), Bytes(WithMark("{\n  \"a\": 0.1\n}")));
-    EXPECT_EQ(folder.List(), std::vector<std::string>{"small.json"});
-}
-
-TEST(SaveJsonFile, MembersKeepTheOrderTheyWereWrittenIn)
-{
-    TempFolder folder;
+    WriteAllText(folder / "order.json.tmp", "left over by a crash");
     JsonNode document = NewJsonDocument();
     SetJsonPathBool(document, "zeta", true);
     SetJsonPathString(document, "alpha", "\xC3\xA9t\xC3\xA9");  // written as UTF-8, not escaped
     SetJsonPathInteger(document, "mid", -7);
+    document.PutFloat("a", 0.1f);  // the shortest text that reads back as the float
     ASSERT_TRUE(SaveJsonFile(document, folder / "order.json"));
     EXPECT_EQ(ReadAllBytes(folder / "order.json"),
-              Bytes(WithMark("{\n  \"zeta\": true,\n  \"alpha\": \"\xC3\xA9t\xC3\xA9\",\n  \"mid\": -7\n}")));
+              Bytes(WithMark("{\n  \"zeta\": true,\n  \"alpha\": \"\xC3\xA9t\xC3\xA9\",\n  \"mid\": -7,\n  \"a\": 0.1\n}")));
+    EXPECT_EQ(folder.List(), std::vector<std::string>{"order.json"}) << "the leftover temporary file is replaced";
 }
 
-TEST(DottedKeys, VectorKeyBecomesNestedObjectAndReadsBack)
+TEST(DottedKeys, WritesNestObjectsReplaceOtherTypesAndAppendToVectors)
 {
-    JsonNode document = NewJsonDocument();
-    SetJsonPathVec3(document, "cage.center", 1.0f, 2.0f, 3.0f);
+    JsonNode vector = NewJsonDocument();
+    SetJsonPathVec3(vector, "cage.center", 1.0f, 2.0f, 3.0f);
+    JsonNode replaced = NewJsonDocument();
+    SetJsonPathInteger(replaced, "cage", 5);
+    SetJsonPathFloat(replaced, "cage.size", 2.5f);
+    JsonNode twice = NewJsonDocument();
+    SetJsonPathVec2(twice, "a.b.c", 1.0f, 2.0f);
+    SetJsonPathVec2(twice, "a.b.c", 3.0f, 4.0f);
     // A whole float is written with ".0", so it reads back as a float, not an integer.
-    EXPECT_EQ(document.root->dump(), "{\"cage\":{\"center\":[1.0,2.0,3.0]}}");
-
-    const JsonView view{document.root, document.root.get()};
-    float x = 0, y = 0, z = 0;
-    ASSERT_TRUE(GetJsonPathVec3(view, "cage.center", x, y, z));
-    EXPECT_EQ(x, 1.0f);
-    EXPECT_EQ(y, 2.0f);
-    EXPECT_EQ(z, 3.0f);
-}
-
-TEST(DottedKeys, MemberOfAnotherTypeOnTheWayIsReplacedByAnObject)
-{
-    JsonNode document = NewJsonDocument();
-    SetJsonPathInteger(document, "cage", 5);
-    SetJsonPathFloat(document, "cage.size", 2.5f);
-    EXPECT_EQ(document.root->dump(), "{\"cage\":{\"size\":2.5}}");
-}
-
-TEST(DottedKeys, WritingTheSameVectorKeyTwiceAppendsToOneArray)
-{
-    JsonNode document = NewJsonDocument();
-    SetJsonPathVec2(document, "a.b.c", 1.0f, 2.0f);
-    SetJsonPathVec2(document, "a.b.c", 3.0f, 4.0f);
-    EXPECT_EQ(document.root->dump(), "{\"a\":{\"b\":{\"c\":[1.0,2.0,3.0,4.0]}}}");
+    EXPECT_EQ(vector.root->dump(), "{\"cage\":{\"center\":[1.0,2.0,3.0]}}");
+    EXPECT_EQ(replaced.root->dump(), "{\"cage\":{\"size\":2.5}}");
+    EXPECT_EQ(twice.root->dump(), "{\"a\":{\"b\":{\"c\":[1.0,2.0,3.0,4.0]}}}");
 }
 
 TEST(DottedKeys, ReadThroughAMissingOrNonObjectPartFindsNothing)
@@ -156,14 +130,9 @@ TEST(JsonView, BooleanAndStringFieldsTakeOnlyTheirOwnType)
 {
     const JsonView view = ViewOf(R"({"one": 1, "yes": true, "no": false, "name": "x", "null": null})");
     bool flag = true;
-    EXPECT_FALSE(GetJsonPathBool(view, "one", flag));
-    EXPECT_FALSE(GetJsonPathBool(view, "null", flag));
-    EXPECT_TRUE(flag);
-    EXPECT_TRUE(GetJsonPathBool(view, "no", flag));
-    EXPECT_FALSE(flag);
-    EXPECT_TRUE(GetJsonPathBool(view, "yes", flag));
-    EXPECT_TRUE(flag);
-
+    EXPECT_FALSE(GetJsonPathBool(view, "one", flag) || GetJsonPathBool(view, "null", flag) || !flag);
+    EXPECT_TRUE(GetJsonPathBool(view, "no", flag) && !flag);
+    EXPECT_TRUE(GetJsonPathBool(view, "yes", flag) && flag);
     std::string text = "kept";
     EXPECT_FALSE(GetJsonPathString(view, "yes", text));
     EXPECT_EQ(text, "kept");
@@ -179,19 +148,14 @@ TEST(JsonView, VectorIsTakenWholeOrNotAtAll)
     for (const char* key : {"two", "with_null", "four", "huge", "text", "missing"}) {
         float x = 7, y = 8, z = 9;
         EXPECT_FALSE(GetJsonPathVec3(view, key, x, y, z)) << key;
-        EXPECT_EQ(x, 7);
-        EXPECT_EQ(y, 8);
-        EXPECT_EQ(z, 9);
+        EXPECT_EQ((Vec3{x, y, z}), (Vec3{7, 8, 9})) << key;
     }
     float x = 7, y = 8, z = 9;
     EXPECT_TRUE(GetJsonPathVec3(view, "three", x, y, z));
-    EXPECT_EQ(x, 1.0f);
-    EXPECT_EQ(y, 2.5f);
-    EXPECT_EQ(z, -3.0f);
+    EXPECT_EQ((Vec3{x, y, z}), (Vec3{1.0f, 2.5f, -3.0f}));
     EXPECT_FALSE(GetJsonPathVec2(view, "three", x, y));
     EXPECT_TRUE(GetJsonPathVec2(view, "two", x, y));
-    EXPECT_EQ(x, 1.0f);
-    EXPECT_EQ(y, 2.0f);
+    EXPECT_EQ((Vec3{x, y, z}), (Vec3{1.0f, 2.0f, -3.0f}));
 }
 
 TEST(JsonNode, KeysHoldingSlashAndTildeRoundTrip)
@@ -252,13 +216,10 @@ TEST(ShortestFloatAsDouble, EveryFloatReadsBackBitForBit)
 TEST(LoadJsonFile, GoodFilesLoadWithOrWithoutMark)
 {
     TempFolder folder;
-    WriteAllText(folder / "plain.json", "{}");
-    WriteAllText(folder / "marked.json", WithMark(" { } \n"));
-    for (const char* name : {"plain.json", "marked.json"}) {
-        const JsonView view = LoadJsonFile(folder / name);
-        ASSERT_FALSE(view.IsEmpty()) << name;
-        EXPECT_TRUE(view.IsObject()) << name;
-        EXPECT_TRUE(view.value->empty()) << name;
+    for (const std::string& text : {std::string("{}"), WithMark(" { } \n")}) {
+        WriteAllText(folder / "good.json", text);
+        const JsonView view = LoadJsonFile(folder / "good.json");
+        EXPECT_TRUE(view.IsObject() && view.value->empty()) << text;
     }
 }
 
@@ -320,14 +281,10 @@ TEST(SaveJsonFile, SavedDocumentLoadsBackWithEveryValue)
     float gamma = 0, x = 0, y = 0;
     std::int32_t count = 0;
     std::string name;
-    EXPECT_TRUE(GetJsonPathFloat(view, "texture.settings.gamma", gamma));
-    EXPECT_TRUE(GetJsonPathInt32(view, "texture.count", count));
-    EXPECT_TRUE(GetJsonPathVec2(view, "texture.offset", x, y));
+    EXPECT_TRUE(GetJsonPathFloat(view, "texture.settings.gamma", gamma) && gamma == 0.7f);
+    EXPECT_TRUE(GetJsonPathInt32(view, "texture.count", count) && count == -12);
+    EXPECT_TRUE(GetJsonPathVec2(view, "texture.offset", x, y) && x == -1.25f && y == 3e-8f);
     EXPECT_TRUE(GetJsonPathString(view, "name", name));
-    EXPECT_EQ(gamma, 0.7f);
-    EXPECT_EQ(count, -12);
-    EXPECT_EQ(x, -1.25f);
-    EXPECT_EQ(y, 3e-8f);
     EXPECT_EQ(name, "a \"quoted\" name\n");
 }
 
@@ -348,66 +305,40 @@ TEST(SaveJsonFile, DocumentThatCannotBeWrittenFaithfullyIsRefusedAndTouchesNothi
     }
 }
 
-TEST(SaveJsonFile, FailedMoveKeepsTheTargetAndRemovesTheTemporaryFile)
+TEST(SaveJsonFile, FailedMoveOrTemporaryFileLeavesEverythingAsItWas)
 {
     TempFolder folder;
-    // Root may write anywhere, so the failure comes from the target itself: a non-empty folder
-    // cannot be replaced by a file.
+    // Root may write anywhere, so the failures come from the paths: a non-empty folder cannot be
+    // replaced by a file, and no temporary file can be made below a file or a missing folder.
     fs::create_directory(folder / "target.json");
     WriteAllText(folder / "target.json" / "inside", "keep");
-    JsonNode document = NewJsonDocument();
-    document.PutInt("a", 1);
-    EXPECT_FALSE(SaveJsonFile(document, folder / "target.json"));
-    EXPECT_TRUE(fs::is_directory(folder / "target.json"));
-    EXPECT_EQ(ReadAllBytes(folder / "target.json" / "inside"), Bytes("keep"));
-    EXPECT_EQ(folder.List(), std::vector<std::string>{"target.json"});
-}
-
-TEST(SaveJsonFile, TemporaryFileThatCannotBeCreatedLeavesEverythingAsItWas)
-{
-    TempFolder folder;
     WriteAllText(folder / "file", "plain");
     JsonNode document = NewJsonDocument();
-    EXPECT_FALSE(SaveJsonFile(document, folder / "file" / "t.json"));  // parent is a file
-    EXPECT_FALSE(SaveJsonFile(document, folder / "no_such_folder" / "t.json"));
+    document.PutInt("a", 1);
+    for (const fs::path& path : {folder / "target.json", folder / "file" / "t.json", folder / "none" / "t.json"})
+        EXPECT_FALSE(SaveJsonFile(document, path)) << path;
+    EXPECT_EQ(ReadAllBytes(folder / "target.json" / "inside"), Bytes("keep"));
     EXPECT_EQ(ReadAllBytes(folder / "file"), Bytes("plain"));
-    EXPECT_EQ(folder.List(), std::vector<std::string>{"file"});
+    EXPECT_EQ(folder.List(), (std::vector<std::string>{"file", "target.json"}));
 }
 
 TEST(SaveJsonFile, FailedWriteRemovesThePartialTemporaryFile)
 {
     TempFolder folder;
     WriteAllText(folder / "t.json", "old");
-    // A file-size limit makes the write fail part way; done in a child so the limit and the
-    // ignored signal stay there.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    // A file-size limit makes the write fail part way, as a full disk does.
+    const std::string result = test::RunInChild([&] {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{100, 100};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         JsonNode document = NewJsonDocument();
         document.PutString("long", std::string(10000, 'x'));
-        const bool saved = SaveJsonFile(document, folder / "t.json");
-        const bool leftover = fs::exists(folder / "t.json.tmp");
-        ::_exit(saved ? 1 : leftover ? 2 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the save claimed success, 2: the temporary file was left";
+        if (SaveJsonFile(document, folder / "t.json"))
+            return std::string("claimed success");
+        return std::string(fs::exists(folder / "t.json.tmp") ? "temporary file left" : "");
+    });
+    EXPECT_EQ(result, "");
     EXPECT_EQ(ReadAllBytes(folder / "t.json"), Bytes("old"));
-}
-
-TEST(SaveJsonFile, LeftoverTemporaryFileIsReplaced)
-{
-    TempFolder folder;
-    WriteAllText(folder / "t.json.tmp", "left over by a crash");
-    JsonNode document = NewJsonDocument();
-    document.PutBool("b", false);
-    ASSERT_TRUE(SaveJsonFile(document, folder / "t.json"));
-    EXPECT_EQ(ReadAllBytes(folder / "t.json"), Bytes(WithMark("{\n  \"b\": false\n}")));
-    EXPECT_EQ(folder.List(), std::vector<std::string>{"t.json"});
 }
 
 TEST(SaveJsonFile, KeepsPermissionsAndWritesThroughSymbolicLinks)

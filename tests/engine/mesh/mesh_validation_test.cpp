@@ -1,6 +1,7 @@
 #include "engine/mesh/mesh_validation.h"
 
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 #include "tests/support/validation_shapes.h"
 
@@ -11,21 +12,14 @@
 namespace grainforge::mesh {
 namespace {
 
+using test::MeshOf;
+
 ValidationReport Validate(const TriangleMesh& mesh, bool search = false, bool displaced = false)
 {
     ValidationOptions options;
     options.checkSelfIntersections = search;
     options.displacedResult = displaced;
     return ValidateMesh(mesh, options);
-}
-
-TriangleMesh MakeMesh(std::vector<Vec3> points, std::vector<std::uint32_t> indices)
-{
-    TriangleMesh mesh;
-    for (Vec3 p : points)
-        mesh.vertices.push_back({p, {}});
-    mesh.indices = std::move(indices);
-    return mesh;
 }
 
 // Reverses the winding of triangle t.
@@ -42,12 +36,7 @@ TEST(ValidateMesh, OutwardTetrahedronIsGood)
 {
     const ValidationReport report = Validate(test::MakeTetrahedron());
     EXPECT_EQ(report.verdict, Verdict::Good);
-    EXPECT_EQ(report.componentCount, 1u);
-    EXPECT_TRUE(report.closed);
-    EXPECT_TRUE(report.orientable);
     EXPECT_FALSE(report.insideOut);
-    EXPECT_GT(report.signedVolume, 0.0f);
-    EXPECT_TRUE(report.reversedTriangles.empty());
     EXPECT_EQ(report.triangleComponents, (std::vector<std::uint32_t>{0, 0, 0, 0}));
     EXPECT_EQ(VerdictHeadline(report), "Good: no problems found.");
     EXPECT_EQ(FormatValidationReport(report),
@@ -77,21 +66,11 @@ TEST(ValidateMesh, InsideOutTetrahedronIsOneWarning)
     EXPECT_TRUE(report.insideOut);
     EXPECT_EQ(report.verdict, Verdict::UsableWithCare);
     EXPECT_EQ(report.problems, (std::vector<std::string>{"The mesh is inside out: its normals point inwards."}));
-    EXPECT_EQ(FormatValidationReport(report),
-        "Verdict: Usable with care: 1 problem found.\n"
-        "Triangles: 4\n"
-        "Vertices: 4\n"
-        "Components: 1\n"
-        "Closed: yes\n"
-        "Orientable: yes\n"
-        "Open boundary edges: 0\n"
-        "Non-manifold edges: 0\n"
-        "Reversed triangles: 4\n"
-        "Duplicate triangles: 0\n"
-        "Degenerate triangles: 0\n"
-        "Sliver triangles: 0\n"
-        "Unreferenced vertices: 0\n"
-        "Self-intersecting triangles: not checked\n"
+    // The lines that differ from the outward tetrahedron's report, and the problem section.
+    const std::string text = FormatValidationReport(report);
+    EXPECT_EQ(text.rfind("Verdict: Usable with care: 1 problem found.\n", 0), 0u);
+    EXPECT_NE(text.find("\nReversed triangles: 4\n"), std::string::npos);
+    EXPECT_EQ(text.substr(text.find("Signed volume: ")),
         "Signed volume: -166.6667 cubic mm (inside out)\n"
         "\nProblem: The mesh is inside out: its normals point inwards.\n"
         "  " + std::string(kInsideOutNote) + "\n");
@@ -147,7 +126,7 @@ TEST(ValidateMesh, MoebiusStripHasNoConsistentOrientation)
 
 TEST(ValidateMesh, OpenAndNonManifoldEdges)
 {
-    const ValidationReport single = Validate(MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2}));
+    const ValidationReport single = Validate(MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2}));
     EXPECT_EQ(single.edgeCounts.boundary, 3u);
     EXPECT_EQ(single.openEdgeSegments.size(), 6u);
     EXPECT_FALSE(single.closed);
@@ -157,7 +136,7 @@ TEST(ValidateMesh, OpenAndNonManifoldEdges)
 
     // Three triangles on the edge 0-1.
     const ValidationReport fan =
-        Validate(MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}}, {0, 1, 2, 1, 0, 3, 0, 1, 4}));
+        Validate(MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}}, {0, 1, 2, 1, 0, 3, 0, 1, 4}));
     EXPECT_EQ(fan.edgeCounts.nonManifold, 1u);
     EXPECT_EQ(fan.verdict, Verdict::Unsuitable);
     EXPECT_EQ(fan.nonManifoldEdgeSegments, (std::vector<Vec3>{{0, 0, 0}, {1, 0, 0}}));
@@ -168,8 +147,8 @@ TEST(ValidateMesh, OpenAndNonManifoldEdges)
 TEST(ValidateMesh, DegenerateSliverAndDuplicateTriangles)
 {
     // Collinear corners, and a repeated corner: degenerate, not slivers.
-    for (const TriangleMesh& mesh : {MakeMesh({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 1, 2}),
-             MakeMesh({{0, 0, 0}, {1, 0, 0}}, {0, 1, 1})}) {
+    for (const TriangleMesh& mesh : {MeshOf({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 1, 2}),
+             MeshOf({{0, 0, 0}, {1, 0, 0}}, {0, 1, 1})}) {
         const ValidationReport report = Validate(mesh);
         EXPECT_EQ(report.degenerateTriangleCount, 1u);
         EXPECT_EQ(report.sliverTriangleCount, 0u);
@@ -177,7 +156,7 @@ TEST(ValidateMesh, DegenerateSliverAndDuplicateTriangles)
         EXPECT_EQ(report.problems[0], "1 triangles enclose no area.");
     }
     // A needle: 2 sqrt(3) h / 1.5 L (nearly) = 0.0005.
-    const TriangleMesh needle = MakeMesh({{0, 0, 0}, {10, 0, 0}, {5, 0.0021651f, 0}}, {0, 1, 2});
+    const TriangleMesh needle = MeshOf({{0, 0, 0}, {10, 0, 0}, {5, 0.0021651f, 0}}, {0, 1, 2});
     const ValidationReport part = Validate(needle);
     EXPECT_EQ(part.sliverTriangleCount, 1u);
     EXPECT_EQ(part.degenerateTriangleCount, 0u);
@@ -268,7 +247,7 @@ TEST(ValidateMesh, ProblemsComeInTheirFixedOrder)
 {
     // One open triangle, one with a repeated corner (its edge 3-4 used twice, 3-3 once) and two
     // unused vertices.
-    const TriangleMesh mesh = MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}, {6, 6, 6}, {7, 7, 7}, {8, 8, 8}},
+    const TriangleMesh mesh = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}, {6, 6, 6}, {7, 7, 7}, {8, 8, 8}},
         {0, 1, 2, 3, 3, 4});
     const ValidationReport report = Validate(mesh);
     EXPECT_EQ(report.problems, (std::vector<std::string>{"1 triangles enclose no area.",
@@ -302,9 +281,7 @@ TEST(ValidateMesh, CountsAreGroupedByThousands)
 
 TEST(VerdictText, NamesEveryVerdictAndUnknownValues)
 {
-    EXPECT_EQ(VerdictText(Verdict::Good), "Good");
-    EXPECT_EQ(VerdictText(Verdict::UsableWithCare), "Usable with care");
-    EXPECT_EQ(VerdictText(Verdict::Unsuitable), "Unsuitable");
+    // The named verdicts show in the headlines above.
     EXPECT_EQ(VerdictText(static_cast<Verdict>(7)), "Unknown");
     ValidationReport two;
     two.verdict = Verdict::UsableWithCare;

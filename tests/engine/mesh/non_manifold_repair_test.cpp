@@ -3,6 +3,7 @@
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/welding.h"
+#include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
@@ -13,15 +14,7 @@
 namespace grainforge::mesh {
 namespace {
 
-TriangleMesh MeshOf(const std::vector<Vec3>& positions, std::vector<std::uint32_t> indices)
-{
-    TriangleMesh mesh;
-    for (const Vec3& p : positions)
-        mesh.vertices.push_back({p, {}});
-    mesh.indices = std::move(indices);
-    mesh.ComputeBounds();
-    return mesh;
-}
+using test::MeshOf;
 
 // Two closed boxes of the given edge that share one edge: the second sits diagonally above the
 // first, so the edge x = edge, z = edge carries four triangles.

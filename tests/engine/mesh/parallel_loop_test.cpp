@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <numeric>
 #include <set>
 #include <stdexcept>
@@ -29,10 +30,9 @@ TEST(ParallelForBlocks, CoversEveryIndexExactlyOnceForAnyGrain)
     }
 }
 
-TEST(ParallelForBlocks, RunsOnSeveralThreadsWhenAllowed)
+// The threads a loop of slow bodies ran on.
+std::set<std::thread::id> ThreadsUsed()
 {
-    if (std::thread::hardware_concurrency() < 2)
-        GTEST_SKIP() << "one core";
     std::mutex mutex;
     std::set<std::thread::id> threads;
     ParallelFor(1 << 16, [&](std::size_t) {
@@ -42,7 +42,18 @@ TEST(ParallelForBlocks, RunsOnSeveralThreadsWhenAllowed)
         std::lock_guard<std::mutex> lock(mutex);
         threads.insert(std::this_thread::get_id());
     }, 64);
-    EXPECT_GT(threads.size(), 1u) << "the parallel algorithms ran serially";
+    return threads;
+}
+
+TEST(ParallelForBlocks, RunsOnSeveralThreadsUnlessLimitedToOne)
+{
+    {
+        ThreadLimit limit(1);
+        EXPECT_EQ(ThreadsUsed().size(), 1u);
+    }
+    if (std::thread::hardware_concurrency() < 2)
+        GTEST_SKIP() << "one core";
+    EXPECT_GT(ThreadsUsed().size(), 1u) << "the parallel algorithms ran serially";
 }
 
 TEST(ParallelForBlocks, FirstExceptionIsRethrownOnTheCallingThreadAndLaterBlocksStop)
@@ -61,18 +72,6 @@ TEST(ParallelForBlocks, FirstExceptionIsRethrownOnTheCallingThreadAndLaterBlocks
 TEST(ParallelForBlocks, SerialRangeExceptionPropagates)
 {
     EXPECT_THROW(ParallelFor(5, [](std::size_t i) { if (i == 3) throw std::bad_alloc(); }), std::bad_alloc);
-}
-
-TEST(ThreadLimit, OneThreadRunsEveryBlockOnOneThread)
-{
-    ThreadLimit limit(1);
-    std::mutex mutex;
-    std::set<std::thread::id> threads;
-    ParallelFor(1 << 15, [&](std::size_t) {
-        std::lock_guard<std::mutex> lock(mutex);
-        threads.insert(std::this_thread::get_id());
-    }, 16);
-    EXPECT_EQ(threads.size(), 1u);
 }
 
 TEST(ParallelSort, SortsLikeTheSerialSort)

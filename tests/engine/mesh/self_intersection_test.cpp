@@ -4,6 +4,7 @@
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 #include "tests/support/validation_shapes.h"
 
@@ -155,17 +156,11 @@ TEST(FindSelfIntersections, ClosedPartsHaveNoPairsAndOverlappingCopiesDo)
 
 TEST(FindSelfIntersections, SharedVertexCoplanarAndTouchingPairs)
 {
-    auto mesh = [](std::vector<Vec3> points, std::vector<std::uint32_t> indices) {
-        TriangleMesh m;
-        for (Vec3 p : points)
-            m.vertices.push_back({p, {}});
-        m.indices = std::move(indices);
-        return m;
-    };
+    const auto mesh = test::MeshOf;
     // Share vertex 0 and also cross elsewhere.
     const TriangleMesh sharing =
         mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, -1}, {1, 1, 3}}, {0, 1, 2, 0, 3, 4});
-    EXPECT_FALSE(TrianglesIntersect(Corners(sharing, 0), Corners(sharing, 1)) == false);
+    EXPECT_TRUE(TrianglesIntersect(Corners(sharing, 0), Corners(sharing, 1)));
     EXPECT_TRUE(Search(sharing).empty());
     // Coplanar and overlapping.
     const TriangleMesh coplanar =
@@ -263,31 +258,23 @@ TEST(FindSelfIntersections, FocusOnALargeTriangleStillFindsItsPairs)
 
 TEST(FindSelfIntersections, TrivialAndInconsistentMeshesGiveNoPairs)
 {
-    std::vector<std::uint32_t> pairs{1, 2};
-    bool stopped = true;
-    FindSelfIntersections(TriangleMesh{}, {}, 0, pairs, stopped);
-    EXPECT_TRUE(pairs.empty());
-    EXPECT_FALSE(stopped);
     TriangleMesh single = test::MakeTetrahedron();
     single.indices.resize(3);
-    pairs = {1, 2};
-    stopped = true;
-    FindSelfIntersections(single, {}, 0, pairs, stopped);
-    EXPECT_TRUE(pairs.empty());
-    EXPECT_FALSE(stopped);
-
-    TriangleMesh crossing = test::Combined(MakeTestCube(20), test::Translated(MakeTestCube(20), {5, 5, 5}));
+    const TriangleMesh crossing = test::Combined(MakeTestCube(20), test::Translated(MakeTestCube(20), {5, 5, 5}));
     ASSERT_FALSE(Search(crossing).empty());
     TriangleMesh badIndex = crossing;
     badIndex.indices[7] = static_cast<std::uint32_t>(badIndex.vertices.size());
     TriangleMesh badCount = crossing;
     badCount.indices.push_back(0);
-    for (const TriangleMesh* bad : {&badIndex, &badCount}) {
-        pairs = {1, 2};
-        stopped = true;
-        FindSelfIntersections(*bad, {}, kNoPairLimit, pairs, stopped);
-        EXPECT_TRUE(pairs.empty());
-        EXPECT_FALSE(stopped);
+    TriangleMesh empty;
+    for (const TriangleMesh* mesh : {&empty, &single, &badIndex, &badCount}) {
+        for (const std::uint64_t limit : {std::uint64_t{0}, kNoPairLimit}) {
+            std::vector<std::uint32_t> pairs{1, 2};
+            bool stopped = true;
+            FindSelfIntersections(*mesh, {}, limit, pairs, stopped);
+            EXPECT_TRUE(pairs.empty());
+            EXPECT_FALSE(stopped);
+        }
     }
 }
 

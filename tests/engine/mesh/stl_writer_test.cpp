@@ -4,6 +4,7 @@
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/child_process.h"
+#include "tests/support/mesh_of.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -22,14 +23,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-TriangleMesh OneTriangle(Vec3 a, Vec3 b, Vec3 c)
-{
-    TriangleMesh mesh;
-    mesh.vertices = {{a, {}}, {b, {}}, {c, {}}};
-    mesh.indices = {0, 1, 2};
-    mesh.ComputeBounds();
-    return mesh;
-}
+TriangleMesh OneTriangle(Vec3 a, Vec3 b, Vec3 c) { return test::MeshOf({a, b, c}, {0, 1, 2}); }
 
 StlWriteOptions Options(std::int32_t format, bool readBack)
 {
@@ -74,17 +68,12 @@ TEST(EncodeBinaryStl, CubeIs684BytesWithPaddedHeaderFaceNormalsAndZeroAttributes
             const Vec3 p{F32At(bytes, at + 12 + 12 * c), F32At(bytes, at + 16 + 12 * c), F32At(bytes, at + 20 + 12 * c)};
             EXPECT_EQ(p, cube.vertices[cube.indices[3 * t + c]].position);
         }
-        EXPECT_EQ(bytes[at + 48], 0);
-        EXPECT_EQ(bytes[at + 49], 0);
+        EXPECT_EQ(bytes[at + 48] | bytes[at + 49], 0);
     }
-}
-
-TEST(EncodeBinaryStl, HeaderTextIsCutAt80Bytes)
-{
     const std::string header(100, 'h');
-    const Bytes bytes = EncodeBinaryStl(MakeTestCube(20.0f), header);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 80), header.substr(0, 80));
-    EXPECT_EQ(U32At(bytes, 80), 12u);
+    const Bytes cut = EncodeBinaryStl(cube, header);
+    EXPECT_EQ(std::string(cut.begin(), cut.begin() + 80), header.substr(0, 80));
+    EXPECT_EQ(U32At(cut, 80), 12u);
 }
 
 TEST(EncodeBinaryStl, UnusableMeshesGiveNoBytes)
@@ -106,9 +95,7 @@ TEST(EncodeBinaryStl, OverflowingCrossProductIsWrittenAsAZeroNormal)
     const TriangleMesh wide = OneTriangle({-3e38f, 0, 0}, {3e38f, 0, 0}, {0, 3e38f, 0});
     const Bytes bytes = EncodeBinaryStl(wide, "");
     ASSERT_EQ(bytes.size(), 134u);
-    EXPECT_EQ(F32At(bytes, 84), 0.0f);
-    EXPECT_EQ(F32At(bytes, 88), 0.0f);
-    EXPECT_EQ(F32At(bytes, 92), 0.0f);
+    EXPECT_EQ((Vec3{F32At(bytes, 84), F32At(bytes, 88), F32At(bytes, 92)}), Vec3{});
     EXPECT_EQ(FormatAsciiStl(wide, "w").find("nan"), std::string::npos);
 }
 
@@ -169,9 +156,7 @@ TEST(FormatAsciiStl, RandomFloatsReadBackBitExact)
     EXPECT_EQ(facets, mesh.TriangleCount());
     for (std::size_t i = 0; i < corners.size(); ++i) {
         const Vec3 meant = mesh.vertices[mesh.indices[i]].position;
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(corners[i].x), std::bit_cast<std::uint32_t>(meant.x)) << i;
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(corners[i].y), std::bit_cast<std::uint32_t>(meant.y)) << i;
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(corners[i].z), std::bit_cast<std::uint32_t>(meant.z)) << i;
+        ASSERT_EQ(std::memcmp(&corners[i], &meant, sizeof meant), 0) << i;  // bit for bit: -0 stays -0
     }
 }
 
@@ -252,7 +237,6 @@ TEST(WriteStlFile, AsciiWithoutReadBackSaysNoAndReadsBackToTheSameCube)
     ASSERT_TRUE(result.ok) << result.error;
     const std::string text = FormatAsciiStl(cube, "Tessary");
     EXPECT_EQ(test::ReadAllBytes(folder / "cube.stl"), std::vector<std::uint8_t>(text.begin(), text.end()));
-    ASSERT_EQ(result.report.bytesWritten, 1591u);
     EXPECT_EQ(FormatExportReport(result.report),
               "Wrote: cube.stl\n"
               "Format: ASCII STL\n"
@@ -348,8 +332,6 @@ TEST(CompareRoundTrip, ReportsEachDifferenceInOrderAndTheVolumeOnlyAboveItsLimit
     EXPECT_EQ(all.differences[1].rfind("Bounding box changed from ", 0), 0u);
     EXPECT_EQ(all.differences[2].rfind("Volume changed from 8000 to ", 0), 0u);
     EXPECT_EQ(all.differences[3], "Open boundary edges changed from 0 to 3.");
-    EXPECT_EQ(all.openEdgesAfter, 3u);
-    EXPECT_EQ(all.trianglesAfter, 11u);
 
     const RoundTripComparison same = CompareRoundTrip(cube, cube);
     EXPECT_TRUE(same.unchanged);
@@ -364,31 +346,21 @@ TEST(CompareRoundTrip, ReportsEachDifferenceInOrderAndTheVolumeOnlyAboveItsLimit
               "  Difference: " + all.differences[3] + "\n");
 }
 
-TEST(WriteStlFile, ReplacesTheTargetKeepingItsPermissionsAndLeavesNoTemporaryFile)
-{
-    test::TempFolder folder;
-    const auto target = folder / "part.stl";
-    test::WriteAllText(target, "old contents");
-    std::filesystem::permissions(target, std::filesystem::perms(0640));
-    const ExportResult result = WriteStlFile(target, MakeTestCube(20.0f), StlWriteOptions{});
-    ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(test::ReadAllBytes(target).size(), 684u);
-    EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0640));
-    EXPECT_EQ(folder.List(), std::vector<std::string>{"part.stl"});
-}
-
-TEST(WriteStlFile, SymbolicLinkTargetIsWrittenThroughToItsFile)
+TEST(WriteStlFile, ReplacesTheTargetKeepingItsPermissionsAndWritesThroughLinks)
 {
     test::TempFolder folder;
     std::filesystem::create_directory(folder / "real");
     std::filesystem::create_directory(folder / "links");
-    test::WriteAllText(folder / "real" / "part.stl", "old");
+    const auto target = folder / "real" / "part.stl";
+    test::WriteAllText(target, "old contents");
+    std::filesystem::permissions(target, std::filesystem::perms(0640));
     std::filesystem::create_symlink("../real/part.stl", folder / "links" / "part.stl");
     const ExportResult result = WriteStlFile(folder / "links" / "part.stl", MakeTestCube(20.0f), StlWriteOptions{});
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(result.report.fileName, "part.stl");
     EXPECT_TRUE(std::filesystem::is_symlink(folder / "links" / "part.stl"));
-    EXPECT_EQ(test::ReadAllBytes(folder / "real" / "part.stl").size(), 684u);
+    EXPECT_EQ(test::ReadAllBytes(target).size(), 684u);
+    EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0640));
     EXPECT_TRUE(PartFiles(folder / "real").empty());
     EXPECT_TRUE(PartFiles(folder / "links").empty());
 }

@@ -1,58 +1,15 @@
 #include "engine/textures/noise_kernels.h"
 
+#include "tests/support/lookup3_reference.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <random>
 
 namespace grainforge::mesh::procedural {
 namespace {
-
-// lookup3's hashlittle, written out from the published algorithm for bytes of any length, as
-// the reference the lattice hash is checked against.
-std::uint32_t Rot(std::uint32_t x, int k) { return (x << k) | (x >> (32 - k)); }
-
-std::uint32_t ReferenceHashLittle(const std::uint8_t* k, std::size_t length, std::uint32_t initval)
-{
-    std::uint32_t a, b, c;
-    a = b = c = 0xdeadbeefu + static_cast<std::uint32_t>(length) + initval;
-    auto word = [](const std::uint8_t* p, std::size_t n) {
-        std::uint32_t w = 0;
-        for (std::size_t i = 0; i < n && i < 4; ++i)
-            w |= std::uint32_t{p[i]} << (8 * i);
-        return w;
-    };
-    while (length > 12) {
-        a += word(k, 4);
-        b += word(k + 4, 4);
-        c += word(k + 8, 4);
-        a -= c; a ^= Rot(c, 4);  c += b;
-        b -= a; b ^= Rot(a, 6);  a += c;
-        c -= b; c ^= Rot(b, 8);  b += a;
-        a -= c; a ^= Rot(c, 16); c += b;
-        b -= a; b ^= Rot(a, 19); a += c;
-        c -= b; c ^= Rot(b, 4);  b += a;
-        length -= 12;
-        k += 12;
-    }
-    if (length == 0)
-        return c;
-    a += word(k, std::min<std::size_t>(length, 4));
-    if (length > 4)
-        b += word(k + 4, std::min<std::size_t>(length - 4, 4));
-    if (length > 8)
-        c += word(k + 8, length - 8);
-    c ^= b; c -= Rot(b, 14);
-    a ^= c; a -= Rot(c, 11);
-    b ^= a; b -= Rot(a, 25);
-    c ^= b; c -= Rot(b, 16);
-    a ^= c; a -= Rot(c, 4);
-    b ^= a; b -= Rot(a, 14);
-    c ^= b; c -= Rot(b, 24);
-    return c;
-}
 
 std::uint32_t ReferenceWordHash(std::initializer_list<std::uint32_t> words)
 {
@@ -60,20 +17,16 @@ std::uint32_t ReferenceWordHash(std::initializer_list<std::uint32_t> words)
     for (std::uint32_t w : words)
         for (int i = 0; i < 4; ++i)
             bytes.push_back(static_cast<std::uint8_t>(w >> (8 * i)));
-    return ReferenceHashLittle(bytes.data(), bytes.size(), 13);
-}
-
-TEST(TileHash, ReferenceReproducesThePublishedTestVectors)
-{
-    const char* text = "Four score and seven years ago";
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text);
-    EXPECT_EQ(ReferenceHashLittle(bytes, 0, 0), 0xdeadbeefu);
-    EXPECT_EQ(ReferenceHashLittle(bytes, 30, 0), 0x17770551u);
-    EXPECT_EQ(ReferenceHashLittle(bytes, 30, 1), 0xcd628161u);
+    return test::lookup3::HashLittle(bytes.data(), bytes.size(), 13);
 }
 
 TEST(TileHash, EqualsLookup3OfTheWordsWithInitialValueThirteen)
 {
+    // The reference first reproduces the published hash values.
+    const char* text = "Four score and seven years ago";
+    ASSERT_EQ(test::lookup3::HashLittle(text, 0, 0), 0xdeadbeefu);
+    ASSERT_EQ(test::lookup3::HashLittle(text, 30, 0), 0x17770551u);
+    ASSERT_EQ(test::lookup3::HashLittle(text, 30, 1), 0xcd628161u);
     std::mt19937 random(1);
     std::vector<std::array<std::uint32_t, 3>> words = {{0, 0, 0}, {0xFFFFFFFF, 1, 2}, {7, 0xFFFFFFF9, 999}};
     for (int i = 0; i < 1000; ++i)
@@ -326,15 +279,15 @@ TEST(NoiseKernels, SmoothNearestDistanceIsSmallNearPointsAndContinuousInTheExpon
 
 TEST(NoiseKernels, WaveProfilesHaveTheirShapes)
 {
-    EXPECT_EQ(WaveProfile(0.0f, 1), 0.0f);
+    const struct {
+        float t;
+        int kind;
+        float expected;
+    } cases[] = {{0.0f, 1, 0.0f}, {-0.25f, 1, 0.75f}, {3.0f, 2, 0.0f}, {0.5f, 2, 1.0f},
+                 {0.25f, 2, 0.5f}, {0.0f, 0, 0.0f},  {2.0f, 0, 0.0f}, {0.5f, 0, 1.0f}};
+    for (const auto& c : cases)
+        EXPECT_NEAR(WaveProfile(c.t, c.kind), c.expected, 1e-6f) << c.t << " kind " << c.kind;
     EXPECT_GT(WaveProfile(0.999f, 1), 0.99f);
-    EXPECT_EQ(WaveProfile(-0.25f, 1), 0.75f);
-    EXPECT_EQ(WaveProfile(3.0f, 2), 0.0f);
-    EXPECT_EQ(WaveProfile(0.5f, 2), 1.0f);
-    EXPECT_EQ(WaveProfile(0.25f, 2), 0.5f);
-    EXPECT_NEAR(WaveProfile(0.0f, 0), 0.0f, 1e-6f);
-    EXPECT_NEAR(WaveProfile(2.0f, 0), 0.0f, 1e-6f);
-    EXPECT_NEAR(WaveProfile(0.5f, 0), 1.0f, 1e-6f);
     EXPECT_EQ(WaveProfile(0.3f, 7), WaveProfile(0.3f, 0)) << "any other kind is a sine";
     EXPECT_EQ(WaveFormNames(), (std::vector<std::string>{"Sine", "Saw", "Triangle"}));
 }
@@ -365,21 +318,20 @@ TEST(NoiseKernels, BrickLatticeShiftsOffsetRowsAndMarksTheMortar)
 
 TEST(NoiseKernels, ClampsContrastAndLevels)
 {
-    EXPECT_EQ(Clamp01(std::nanf("")), 0.0f);
-    EXPECT_EQ(Clamp01(INFINITY), 0.0f);
-    EXPECT_EQ(Clamp01(-INFINITY), 0.0f);
-    EXPECT_EQ(Clamp01(1.5f), 1.0f);
-    EXPECT_EQ(Clamp01(-0.5f), 0.0f);
-    EXPECT_EQ(Clamp01(0.25f), 0.25f);
+    for (const auto& [in, out] : {std::pair{NAN, 0.0f}, {INFINITY, 0.0f}, {-INFINITY, 0.0f}, {1.5f, 1.0f},
+                                  {-0.5f, 0.0f}, {0.25f, 0.25f}})
+        EXPECT_EQ(Clamp01(in), out) << in;
     EXPECT_EQ(ApplyContrast(0.75f, 2.0f), 1.0f);
     EXPECT_EQ(ApplyContrast(0.6f, 0.0f), 0.5f);
     EXPECT_EQ(ApplyContrast(0.6f, 1.0f), 0.6f);
-    EXPECT_EQ(QuantizeLevels(0.3f, 1), 0.3f);
-    EXPECT_EQ(QuantizeLevels(1.7f, 0), 1.0f);
-    EXPECT_EQ(QuantizeLevels(0.5f, 2), 1.0f) << "halves round away from zero";
-    EXPECT_EQ(QuantizeLevels(0.49f, 2), 0.0f);
-    EXPECT_EQ(QuantizeLevels(0.25f, 3), 0.5f);
-    EXPECT_EQ(QuantizeLevels(std::nanf(""), 4), 0.0f);
+    const struct {
+        float value;
+        int levels;
+        float expected;
+    } levels[] = {{0.3f, 1, 0.3f}, {1.7f, 0, 1.0f}, {0.5f, 2, 1.0f} /* halves away from zero */,
+                  {0.49f, 2, 0.0f}, {0.25f, 3, 0.5f}, {NAN, 4, 0.0f}};
+    for (const auto& c : levels)
+        EXPECT_EQ(QuantizeLevels(c.value, c.levels), c.expected) << c.value << " in " << c.levels;
 }
 
 TEST(PenroseFold, ReflectsOnlyThePointsBehindTheMirrorAndAdvancesIt)

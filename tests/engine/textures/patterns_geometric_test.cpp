@@ -13,32 +13,6 @@ namespace {
 using testing::MakePattern;
 using testing::PixelCentre;
 
-TEST(GeometricPatterns, TablesHaveTheirOwnCountsAndEndWithInvert)
-{
-    const struct {
-        const char* name;
-        std::size_t own;
-        const char* lastOwnKey;
-    } cases[] = {{"Contours", 8, "seed"}, {"Stars", 7, "contrast"}, {"Weave", 6, "contrast"}, {"Truchet", 7, "contrast"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::unique_ptr<ProceduralTexture> pattern = MakePattern(c.name);
-        ASSERT_NE(pattern, nullptr);
-        ASSERT_EQ(pattern->PatternParameters().size(), c.own);
-        EXPECT_EQ(pattern->PatternParameters().back().key, c.lastOwnKey);
-        ASSERT_EQ(pattern->GetParameters().size(), c.own + 1);
-        EXPECT_EQ(pattern->GetParameters().back().key, "invert");
-        EXPECT_TRUE(pattern->repeats);
-        EXPECT_EQ(pattern->MidLevel(), 0.5f);
-        pattern->SetValue("invert", 1.0f);
-        EXPECT_EQ(pattern->MidLevelAfterInvert(), 0.5f);
-    }
-    // The defaults that differ from their neighbours' habits.
-    EXPECT_EQ(MakePattern("Weave")->GetValue("contrast"), 1.07f);
-    EXPECT_EQ(MakePattern("Truchet")->GetValue("layout"), 1.0f) << "Scattered";
-    EXPECT_EQ(MakePattern("Truchet")->PatternParameters()[5].key, "seed") << "the seed comes before the contrast";
-}
-
 TEST(GeometricPatterns, RandomParameterSetsGiveSoundSeamlessHeights)
 {
     // Contour lines divide by the field's slope from forward differences 0.001 apart; at

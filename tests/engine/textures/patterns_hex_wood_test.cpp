@@ -15,25 +15,6 @@ namespace {
 using testing::MakePattern;
 using testing::PixelCentre;
 
-TEST(HexWoodPatterns, TablesHaveTheirOwnCountsAndEndWithInvert)
-{
-    const struct {
-        const char* name;
-        std::size_t own;
-    } cases[] = {{"Hex Truchet", 5}, {"Wire Mesh", 5}, {"Timber", 10}, {"Wood Rings", 11}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::unique_ptr<ProceduralTexture> pattern = MakePattern(c.name);
-        ASSERT_NE(pattern, nullptr);
-        EXPECT_EQ(pattern->Name(), c.name);
-        ASSERT_EQ(pattern->PatternParameters().size(), c.own);
-        ASSERT_EQ(pattern->GetParameters().size(), c.own + 1);
-        EXPECT_EQ(pattern->GetParameters().back().key, "invert");
-        EXPECT_TRUE(pattern->repeats);
-        EXPECT_EQ(pattern->MidLevel(), 0.5f);
-    }
-}
-
 TEST(HexWoodPatterns, RandomParameterSetsGiveSoundSeamlessHeights)
 {
     testing::ExpectSoundRandomRenders("Hex Truchet", 131);

@@ -14,25 +14,6 @@ namespace {
 using testing::MakePattern;
 using testing::PixelCentre;
 
-TEST(MachinedPatterns, TablesHaveTheirOwnCountsAndEndWithInvert)
-{
-    const struct {
-        const char* name;
-        std::size_t own;
-    } cases[] = {{"Dots", 6}, {"Knurl", 5}, {"Tread Plate", 5}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::unique_ptr<ProceduralTexture> pattern = MakePattern(c.name);
-        ASSERT_NE(pattern, nullptr);
-        EXPECT_EQ(pattern->Name(), c.name);
-        ASSERT_EQ(pattern->PatternParameters().size(), c.own);
-        ASSERT_EQ(pattern->GetParameters().size(), c.own + 1);
-        EXPECT_EQ(pattern->GetParameters().back().key, "invert");
-        EXPECT_TRUE(pattern->repeats);
-    }
-    EXPECT_EQ(MakePattern("Dots")->GetValue("layout"), 2.0f) << "hexagonal by default";
-}
-
 TEST(MachinedPatterns, RandomParameterSetsGiveSoundSeamlessHeights)
 {
     testing::ExpectSoundRandomRenders("Dots", 211);

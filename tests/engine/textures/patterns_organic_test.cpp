@@ -14,32 +14,6 @@ namespace {
 using testing::MakePattern;
 using testing::PixelCentre;
 
-TEST(OrganicPatterns, TablesHaveTheirOwnCountsAndEndWithInvert)
-{
-    const struct {
-        const char* name;
-        std::size_t own;
-        const char* lastOwnKey;
-    } cases[] = {{"Leather", 7, "seed"}, {"Stripes", 7, "waves"}, {"Wood Pores", 8, "seed"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::unique_ptr<ProceduralTexture> pattern = MakePattern(c.name);
-        ASSERT_NE(pattern, nullptr);
-        ASSERT_EQ(pattern->PatternParameters().size(), c.own);
-        EXPECT_EQ(pattern->PatternParameters().back().key, c.lastOwnKey);
-        ASSERT_EQ(pattern->GetParameters().size(), c.own + 1);
-        EXPECT_EQ(pattern->GetParameters().back().key, "invert");
-        EXPECT_TRUE(pattern->repeats);
-        EXPECT_EQ(pattern->MidLevel(), 0.5f);
-        pattern->SetValue("invert", 1.0f);
-        EXPECT_EQ(pattern->MidLevelAfterInvert(), 0.5f);
-    }
-    // Stripes has neither a seed nor a contrast: such keys read 0 and cannot be set.
-    const std::unique_ptr<ProceduralTexture> stripes = MakePattern("Stripes");
-    EXPECT_EQ(stripes->GetValue("seed"), 0.0f);
-    EXPECT_FALSE(stripes->SetValue("contrast", 2.0f));
-}
-
 TEST(OrganicPatterns, RandomParameterSetsGiveSoundSeamlessHeights)
 {
     testing::ExpectSoundRandomRenders("Leather", 101);

@@ -20,26 +20,6 @@ float Smooth(float w) { return w <= 0.0f ? 0.0f : w >= 1.0f ? 1.0f : w * w * (3.
 int Mod(int a, int n) { return n < 1 ? 0 : ((a % n) + n) % n; }
 float Unit(int x, int y, std::uint32_t seed) { return HashToUnit(TileHash(x, y, seed)); }
 
-TEST(StonePatterns, TablesHaveTheirOwnCountsAndEndWithInvert)
-{
-    const struct {
-        const char* name;
-        std::size_t own;
-        bool repeats;
-    } cases[] = {{"Caustic Rock", 6, true}, {"Penrose Tiles", 4, false}, {"Flat Rock", 5, true}, {"Trabecular", 6, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::unique_ptr<ProceduralTexture> pattern = MakePattern(c.name);
-        ASSERT_NE(pattern, nullptr);
-        EXPECT_EQ(pattern->Name(), c.name);
-        ASSERT_EQ(pattern->PatternParameters().size(), c.own);
-        ASSERT_EQ(pattern->GetParameters().size(), c.own + 1);
-        EXPECT_EQ(pattern->GetParameters().back().key, "invert");
-        EXPECT_EQ(pattern->repeats, c.repeats);
-        EXPECT_EQ(pattern->MidLevel(), 0.5f);
-    }
-}
-
 TEST(StonePatterns, RandomParameterSetsGiveSoundSeamlessHeights)
 {
     // At u = 1 the lattice coordinates are whole periods instead of 0 and round differently
@@ -91,7 +71,6 @@ float CausticReference(float u, float v, int cells, int octaves, float focus, fl
 TEST(CausticRockPattern, FollowsTheRipplesAndTheirSlope)
 {
     // Two cells: the first ripple has period 2 and the 24th iround(24^1.2 x 2) = 91.
-    EXPECT_EQ(std::round(std::pow(24.0f, 1.2f) * 2.0f), 91.0f);
     const struct {
         float cells, octaves, focus, brilliance, contrast, seed;
     } cases[] = {

@@ -40,18 +40,6 @@ public:
     }
 };
 
-TEST(ProceduralTexture, CombinedTableEndsWithInvert)
-{
-    RampTexture ramp;
-    ramp.ResetToDefaults();
-    const std::vector<ParameterSpec>& table = ramp.GetParameters();
-    ASSERT_EQ(table.size(), 3u);
-    EXPECT_EQ(table[0].key, "gain");
-    EXPECT_EQ(table[2].key, "invert");
-    EXPECT_EQ(&ramp.GetParameters(), &table);  // built once per object
-    EXPECT_EQ(ramp.values, (std::vector<float>{1.0f, 0.25f, 0.0f}));
-}
-
 TEST(ProceduralTexture, MidLevelIsMadeSafeAndTurnedOver)
 {
     const struct {
