@@ -57,7 +57,7 @@ struct ExportCleanupState {
     std::uint32_t Representative(std::uint32_t vertex);
 };
 
-ExportCleanupReport CleanupForExport(TriangleMesh& mesh, float tolerance, const ExportCleanupOptions& options);
+[[nodiscard]] ExportCleanupReport CleanupForExport(TriangleMesh& mesh, float tolerance, const ExportCleanupOptions& options);
 
 // One line, no line break: "nothing to clean up" or the counts and sizes of the report.
 std::string FormatExportCleanupReport(const ExportCleanupReport& report);

@@ -531,7 +531,8 @@ std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh)
         }
     }
 
-    CleanupForExport(work, tolerance, ExportCleanupOptions{false, true, 5.0f, 0.5f});
+    // Only the cleaned mesh matters here; the verdict below judges it.
+    static_cast<void>(CleanupForExport(work, tolerance, ExportCleanupOptions{false, true, 5.0f, 0.5f}));
     const std::uint64_t after = CountNonManifoldEdges(work);
     ValidationOptions options;
     options.sliverQualityLimit = 0.001f;
