@@ -128,6 +128,40 @@ std::vector<std::uint32_t> FanOf(const VertexAdjacency& adjacency, std::uint32_t
                                       adjacency.triangles.begin() + adjacency.triangleOffsets[x + 1]);
 }
 
+// The corners other than x of the fan triangles in group g (corners read from `saved`): their
+// mean position, summed in double, and the distance from `from` to the nearest of them.
+struct GroupCorners {
+    Vec3 mean;
+    float nearest = std::numeric_limits<float>::infinity();
+    std::uint64_t count = 0;
+};
+
+GroupCorners GatherGroupCorners(const std::vector<MeshVertex>& vertices, const std::vector<std::uint32_t>& saved,
+                                const std::vector<std::uint32_t>& fan, const std::vector<std::uint32_t>& groupOf,
+                                std::uint32_t g, std::uint32_t x, Vec3 from)
+{
+    GroupCorners corners;
+    double sx = 0.0, sy = 0.0, sz = 0.0;
+    for (std::size_t f = 0; f < fan.size(); ++f) {
+        if (groupOf[f] != g)
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t w = saved[3 * std::size_t{fan[f]} + k];
+            if (w == x)
+                continue;
+            const Vec3 p = vertices[w].position;
+            sx += p.x, sy += p.y, sz += p.z;
+            ++corners.count;
+            corners.nearest = std::min(corners.nearest, Length(p - from));
+        }
+    }
+    if (corners.count != 0) {
+        const auto n = static_cast<double>(corners.count);
+        corners.mean = {static_cast<float>(sx / n), static_cast<float>(sy / n), static_cast<float>(sz / n)};
+    }
+    return corners;
+}
+
 struct NonManifoldEdge {
     EdgeKey key = 0;
     std::vector<TrianglePair> chosen;       // the orientation pairing unless outscored
@@ -409,30 +443,13 @@ std::uint64_t SeparateNonManifoldEdges(TriangleMesh& mesh)
             added += groupCount - 1;
             for (std::uint32_t g = 1; g < groupCount; ++g) {
                 MeshVertex& copy = mesh.vertices[vertexOfGroup(g)];
-                double sx = 0.0, sy = 0.0, sz = 0.0;
-                std::uint64_t count = 0;
-                float nearest = std::numeric_limits<float>::infinity();
-                for (std::size_t f = 0; f < fan.size(); ++f) {
-                    if (groupOf[f] != g)
-                        continue;
-                    for (int k = 0; k < 3; ++k) {
-                        const std::uint32_t w = saved[3 * std::size_t{fan[f]} + k];
-                        if (w == x)
-                            continue;
-                        const Vec3 p = mesh.vertices[w].position;
-                        sx += p.x, sy += p.y, sz += p.z;
-                        ++count;
-                        nearest = std::min(nearest, Length(p - copy.position));
-                    }
-                }
-                if (count == 0)
+                const GroupCorners corners =
+                    GatherGroupCorners(mesh.vertices, saved, fan, groupOf, g, x, copy.position);
+                if (corners.count == 0)
                     continue;
-                const Vec3 mean{static_cast<float>(sx / static_cast<double>(count)),
-                                static_cast<float>(sy / static_cast<double>(count)),
-                                static_cast<float>(sz / static_cast<double>(count))};
-                const Vec3 d = mean - copy.position;
+                const Vec3 d = corners.mean - copy.position;
                 const float length = Length(d);
-                const float step = std::max(10.0f * tolerance, std::min(0.1f * nearest, 0.002f));
+                const float step = std::max(10.0f * tolerance, std::min(0.1f * corners.nearest, 0.002f));
                 if (length > 0.0f && step > 0.0f)
                     copy.position = copy.position + d * (step / length);
             }
@@ -504,26 +521,11 @@ std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh)
             }
             for (std::uint32_t g = 1; g < groupCount; ++g) {
                 MeshVertex& copy = work.vertices[first + g - 1];
-                double sx = 0.0, sy = 0.0, sz = 0.0;
-                std::uint64_t count = 0;
-                for (std::size_t f = 0; f < fan.size(); ++f) {
-                    if (groupOf[f] != g)
-                        continue;
-                    for (int k = 0; k < 3; ++k) {
-                        const std::uint32_t w = saved[3 * std::size_t{fan[f]} + k];
-                        if (w == x)
-                            continue;
-                        const Vec3 p = work.vertices[w].position;
-                        sx += p.x, sy += p.y, sz += p.z;
-                        ++count;
-                    }
-                }
-                if (count == 0)
+                const GroupCorners corners =
+                    GatherGroupCorners(work.vertices, saved, fan, groupOf, g, x, copy.position);
+                if (corners.count == 0)
                     continue;
-                const Vec3 mean{static_cast<float>(sx / static_cast<double>(count)),
-                                static_cast<float>(sy / static_cast<double>(count)),
-                                static_cast<float>(sz / static_cast<double>(count))};
-                const Vec3 d = mean - copy.position;
+                const Vec3 d = corners.mean - copy.position;
                 const float length = Length(d);
                 if (length > 0.0f)
                     copy.position = copy.position + d * (std::min(0.002f, std::max(0.1f * length, 10.0f * tolerance)) / length);

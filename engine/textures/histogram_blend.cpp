@@ -1,10 +1,10 @@
 #include "engine/textures/histogram_blend.h"
 
 #include "engine/mesh/parallel_loop.h"
+#include "engine/textures/noise_kernels.h"
 #include "engine/textures/pixel_sums.h"
 
 #include <algorithm>
-#include <bit>
 #include <chrono>
 #include <cmath>
 
@@ -21,13 +21,7 @@ constexpr std::size_t kPixelsPerBlock = 4096;
 // The final mix of lookup3 (Bob Jenkins, 2006), on three 32-bit words; gives c.
 std::uint32_t FinalMix(std::uint32_t a, std::uint32_t b, std::uint32_t c)
 {
-    c ^= b; c -= std::rotl(b, 14);
-    a ^= c; a -= std::rotl(c, 11);
-    b ^= a; b -= std::rotl(a, 25);
-    c ^= b; c -= std::rotl(b, 16);
-    a ^= c; a -= std::rotl(c, 4);
-    b ^= a; b -= std::rotl(a, 14);
-    c ^= b; c -= std::rotl(b, 24);
+    procedural::Lookup3FinalMix(a, b, c);
     return c;
 }
 

@@ -150,6 +150,12 @@ ParameterSpec MakeSeedParameter()
     return MakeIntParameter("seed", "Seed", 0, 999, 0, "Another seed is another pattern with the same look");
 }
 
+ParameterSpec MakeContrastParameter(float defaultValue)
+{
+    return MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, defaultValue,
+                              "1 as it comes; more spreads the heights apart", 0.01f);
+}
+
 const std::vector<ParameterSpec>& MakeInvertParameter()
 {
     static const std::vector<ParameterSpec> table = [] {

@@ -47,6 +47,8 @@ ParameterSpec MakeChoiceParameter(std::string key, std::string label, std::vecto
                                   std::int32_t defaultIndex, std::string help);
 // The "seed" entry shared by every seeded pattern and by "Histogram blend": 0 to 999.
 ParameterSpec MakeSeedParameter();
+// The "contrast" entry most patterns end with: 0 to 2, step 0.01, 1 leaving the heights as they come.
+ParameterSpec MakeContrastParameter(float defaultValue = 1.0f);
 // A table of the one "invert" switch that ends every pattern's combined table. Built once.
 const std::vector<ParameterSpec>& MakeInvertParameter();
 

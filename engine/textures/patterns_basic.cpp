@@ -51,8 +51,7 @@ public:
                                 "lines, which is what makes marble; Veins folds it at three scales at once"),
             MakeFloatParameter("bands", "Bands", 1.0f, 32.0f, 6.0f,
                                "How many times Bands or Veins folds the field over", 0.1f),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
             MakeSeedParameter(),
         };
         return table;
@@ -109,8 +108,7 @@ public:
                                 "Saw is the hard edge of latewood; sine and triangle are softer"),
             MakeFloatParameter("fibre", "Fibre", 0.0f, 1.0f, 0.45f, "The fine grain between the lines", 0.01f),
             MakeIntParameter("fibreLines", "Fibre fineness", 16, 512, 160, "Fibres across the board"),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
             MakeSeedParameter(),
         };
         return table;
@@ -248,8 +246,7 @@ public:
                                 "Rounded cells, ridges between cells, or grooves along the cell edges"),
             MakeChoiceParameter("metric", "Distance", {"Euclidean", "Manhattan", "Chebyshev"}, 0,
                                 "How distance is measured: round, diamond or square cells"),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
             MakeSeedParameter(),
         };
         return table;

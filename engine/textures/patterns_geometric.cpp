@@ -33,12 +33,6 @@ std::int32_t WrappedCell(float x, std::int32_t n)
     return static_cast<std::int32_t>(r < 0.0 ? r + n : r);
 }
 
-ParameterSpec MakeContrastParameter(float defaultValue)
-{
-    return MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, defaultValue,
-                              "1 as it comes; more spreads the heights apart", 0.01f);
-}
-
 // ---- Contours --------------------------------------------------------------------------------
 
 // The values the contour field reads, taken once per sample.

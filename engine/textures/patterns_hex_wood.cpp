@@ -57,8 +57,7 @@ public:
             MakeChoiceParameter("profile", "Line profile", {"Round", "Flat"}, 0,
                                 "A rounded bead or a flat-topped ribbon"),
             MakeSeedParameter(),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
         };
         return table;
     }
@@ -114,8 +113,7 @@ public:
                                "meet",
                                0.01f),
             MakeChoiceParameter("profile", "Wire profile", {"Round", "Flat"}, 0, "A rounded wire or a flat ribbon"),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
         };
         return table;
     }
@@ -167,8 +165,7 @@ public:
             MakeFloatParameter("blotch", "Blotch", 0.0f, 1.0f, 0.4f, "Darker and lighter passages down the board",
                                0.01f),
             MakeFloatParameter("fibre", "Fibre", 0.0f, 1.0f, 0.2f, "The hairline pores along the grain", 0.01f),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
             MakeSeedParameter(),
         };
         return table;
@@ -262,8 +259,7 @@ public:
                                0.01f),
             MakeIntParameter("fibre", "Grain stretch", 1, 16, 1,
                              "1 is the shader's round speckle; higher draws it out into fibres along the grain"),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
             MakeSeedParameter(),
         };
         return table;

@@ -48,8 +48,7 @@ public:
                                 "is flat-topped and straight-sided"),
             MakeFloatParameter("softness", "Edge softness", 0.0f, 0.5f, 0.1f,
                                "How much of the rim is rounded over, as a share of the radius", 0.01f),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
         };
         return table;
     }
@@ -104,8 +103,7 @@ public:
                                0.5f),
             MakeFloatParameter("flat", "Flat top", 0.0f, 0.8f, 0.0f,
                                "Truncates the pyramids into flat lands. 0 leaves them sharp", 0.01f),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
         };
         return table;
     }
@@ -162,8 +160,7 @@ public:
                                "How wide each bar is, as a share of its cell", 0.01f),
             MakeFloatParameter("edge", "Edge", 0.05f, 1.0f, 0.4f,
                                "How much of each bar slopes up from the plate; the rest is its rounded top", 0.01f),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
         };
         return table;
     }

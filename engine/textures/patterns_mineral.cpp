@@ -15,12 +15,6 @@ using detail::RoundedValue;
 using detail::SeedValue;
 using detail::kPi;
 
-ParameterSpec MakeContrastParameter()
-{
-    return MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f, "1 as it comes; more spreads the heights apart",
-                              0.01f);
-}
-
 // ---- Penrose ---------------------------------------------------------------------------------
 
 class PenroseTexture final : public ProceduralTexture {

@@ -78,8 +78,7 @@ public:
             MakeFloatParameter("brilliance", "Brilliance", 0.0f, 4.0f, 1.3f,
                                "How hard the gathered light is brightened: high leaves thin bright lines on dark pools",
                                0.01f),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
             MakeSeedParameter(),
         };
         return table;
@@ -181,8 +180,7 @@ public:
                                "How far the thin rhombi sit below the thick ones. 0 leaves them level; 1 sinks them to "
                                "the floor of the grooves",
                                0.01f),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
         };
         return table;
     }
@@ -333,8 +331,7 @@ public:
             MakeFloatParameter("crumple", "Crumple", 0.0f, 1.0f, 1.0f,
                                "The softer surface laid over the plates. 1 is the shader's; 0 leaves bare plates",
                                0.01f),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
             MakeSeedParameter(),
         };
         return table;
@@ -581,8 +578,7 @@ public:
                                0.05f),
             MakeFloatParameter("roughness", "Roughness", 0.0f, 1.0f, 0.5f,
                                "Pits and blobs on the struts, as the shader's spikes. 0 leaves them smooth", 0.01f),
-            MakeFloatParameter("contrast", "Contrast", 0.0f, 2.0f, 1.0f,
-                               "1 as it comes; more spreads the heights apart", 0.01f),
+            MakeContrastParameter(),
             MakeSeedParameter(),
         };
         return table;
