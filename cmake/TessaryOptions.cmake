@@ -6,14 +6,23 @@ target_compile_options(tessary_options INTERFACE
   -ffp-contract=off
   -fno-fast-math)
 
-if(TESSARY_SANITIZE)
-  target_compile_options(tessary_options INTERFACE
-    -O1 -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
-  target_link_options(tessary_options INTERFACE -fsanitize=address,undefined)
+if(TESSARY_SANITIZE OR TESSARY_FUZZ)
+  # Line tables are all a sanitizer report needs; full debug information doubles the
+  # compile time of the instrumented build.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    target_compile_options(tessary_options INTERFACE -gline-tables-only)
+  else()
+    target_compile_options(tessary_options INTERFACE -g1)
+  endif()
+  target_compile_options(tessary_options INTERFACE -O1 -fno-omit-frame-pointer)
 endif()
 
-if(TESSARY_FUZZ)
-  target_compile_options(tessary_options INTERFACE -g -fsanitize=fuzzer-no-link,address)
+if(TESSARY_SANITIZE)
+  target_compile_options(tessary_options INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined)
+  target_link_options(tessary_options INTERFACE -fsanitize=address,undefined)
+elseif(TESSARY_FUZZ)
+  target_compile_options(tessary_options INTERFACE -fsanitize=address)
   target_link_options(tessary_options INTERFACE -fsanitize=address)
 endif()
 

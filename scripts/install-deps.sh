@@ -6,7 +6,7 @@ packages=(
   cmake g++ make pkg-config ccache git
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libtbb-dev
-  libpng-dev libjpeg-dev libtiff-dev libgif-dev libstb-dev
+  libpng-dev libjpeg-dev libtiff-dev libgif-dev
   clang libclang-rt-14-dev
 )
 

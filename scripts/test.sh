@@ -1,39 +1,90 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Tessary and runs every test: a Release build, a short
-# libFuzzer run of every reader of outside bytes, and the same tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds Tessary and runs every test: a Release build (g++) with all
+# tests, then one clang build with AddressSanitizer and UndefinedBehaviorSanitizer that runs
+# the same tests and a short libFuzzer run of every reader of outside bytes. The fuzz targets
+# share that build's objects, so the engine is compiled twice, not three times.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
-fuzz_seconds=${TESSARY_FUZZ_SECONDS:-60}
+stage_name=""
+stage_start=$SECONDS
+stage() {
+  if [ -n "$stage_name" ]; then
+    printf '== %s: %d s\n' "$stage_name" $((SECONDS - stage_start))
+  fi
+  stage_name=$1
+  stage_start=$SECONDS
+  if [ -n "$stage_name" ]; then echo "== $stage_name"; fi
+}
 
-echo "== Release build and tests"
+stage "Release build"
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release
 cmake --build build/release -j"$jobs"
+
+stage "Release tests"
 ctest --test-dir build/release --output-on-failure -j"$jobs"
 
-echo "== Fuzzing (${fuzz_seconds} s per target)"
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARY_FUZZ=ON
-cmake --build build/fuzz -j"$jobs"
-for target in build/fuzz/fuzz/*_fuzz; do
-  [ -x "$target" ] || continue
-  name=$(basename "$target")
-  corpus="build/fuzz/corpus/$name"
-  mkdir -p "$corpus"
-  seeds=()
-  [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
-  echo "-- $name"
-  "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=4096 -timeout=30 -print_final_stats=1 \
-    "$corpus" "${seeds[@]}" 2>&1 | tail -n 12
-done
+stage "Sanitizer build"
+CC=clang CXX=clang++ cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug \
+  -DTESSARY_SANITIZE=ON -DTESSARY_FUZZ=ON -DTESSARY_BUILD_BENCH=OFF
+cmake --build build/sanitize -j"$jobs"
 
-echo "== Sanitizer build and tests"
-cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTESSARY_SANITIZE=ON -DTESSARY_BUILD_BENCH=OFF
-cmake --build build/asan -j"$jobs"
+stage "Sanitizer tests"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
-ctest --test-dir build/asan --output-on-failure -j"$jobs"
+ctest --test-dir build/sanitize --output-on-failure -j"$jobs"
+
+# Fuzzing: the targets run side by side, and each gets the time that keeps the whole stage
+# within five minutes (TESSARY_FUZZ_SECONDS sets the time per target for longer runs by hand).
+targets=()
+for target in build/sanitize/fuzz/*_fuzz; do
+  [ -x "$target" ] && targets+=("$target")
+done
+parallel=$(( jobs < 4 ? jobs : 4 ))
+batches=$(( (${#targets[@]} + parallel - 1) / parallel ))
+fuzz_seconds=${TESSARY_FUZZ_SECONDS:-$(( batches > 0 ? 300 / batches : 60 ))}
+if [ -z "${TESSARY_FUZZ_SECONDS:-}" ] && [ "$fuzz_seconds" -gt 60 ]; then fuzz_seconds=60; fi
+stage "Fuzzing (${#targets[@]} targets, ${fuzz_seconds} s each, ${parallel} at a time)"
+
+fuzz_one() {
+  local target=$1 name corpus
+  name=$(basename "$target")
+  corpus="build/sanitize/corpus/$name"
+  mkdir -p "$corpus"
+  local seeds=()
+  if [ -d "fuzz/seeds/$name" ]; then seeds=("fuzz/seeds/$name"); fi
+  "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -timeout=30 -print_final_stats=1 \
+    "$corpus" "${seeds[@]}" > "build/sanitize/$name.log" 2>&1
+}
+
+failed=0
+running=0
+for target in "${targets[@]}"; do
+  if [ "$running" -ge "$parallel" ]; then
+    wait -n || failed=1
+    running=$((running - 1))
+  fi
+  fuzz_one "$target" &
+  running=$((running + 1))
+done
+while [ "$running" -gt 0 ]; do
+  wait -n || failed=1
+  running=$((running - 1))
+done
+for target in "${targets[@]}"; do
+  name=$(basename "$target")
+  echo "-- $name"
+  tail -n 12 "build/sanitize/$name.log"
+done
+if [ "$failed" -ne 0 ]; then
+  echo "A fuzz target stopped on a fault; its log is above and in build/sanitize."
+  exit 1
+fi
+
+stage ""
+echo "== Test lines against code lines"
+bash scripts/test-ratio.sh
