@@ -12,6 +12,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace grainforge::mesh {
@@ -151,9 +152,8 @@ TEST(ParseStl, ClosedCubeOfSeparateFacetsWeldsExactlyWithoutWarnings)
     EXPECT_EQ(Parse(solidHeader).report.trianglesKept, 12u);
     const StlReadResult result = Parse(BinaryStl(CubeCorners(20.0f)));
     ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.mesh.vertices.size(), 8u);
-    EXPECT_EQ(result.mesh.TriangleCount(), 12u);
-    EXPECT_TRUE(result.mesh.boundsValid);
+    EXPECT_EQ(std::tuple(result.mesh.vertices.size(), result.mesh.TriangleCount(), result.mesh.boundsValid),
+              std::tuple(8u, 12u, true));
     EXPECT_FLOAT_EQ(result.mesh.Volume(), 8000.0f);
     for (const MeshVertex& v : result.mesh.vertices)
         EXPECT_NEAR(Dot(v.normal, v.normal), 1.0f, 1e-5f) << "normals were not computed";
@@ -181,8 +181,7 @@ TEST(ParseStl, AsciiSolidKeywordInAnyCaseAfterBlankLines)
         EXPECT_EQ(DetectStlFormat(bytes), StlFormat::Ascii) << solid;
         const StlReadResult result = Parse(bytes);
         ASSERT_TRUE(result.ok) << solid << ": " << result.error;
-        EXPECT_EQ(result.report.format, StlFormat::Ascii);
-        EXPECT_EQ(result.report.trianglesKept, 12u);
+        EXPECT_EQ(std::tuple(result.report.format, result.report.trianglesKept), std::tuple(StlFormat::Ascii, 12u));
         EXPECT_TRUE(result.report.warnings.empty()) << solid;
     }
 }
@@ -249,10 +248,9 @@ TEST(ParseStl, DegenerateTrianglesAreRemovedAndCounted)
     corners.insert(corners.end(), {{1, 1, 1}, {1, 1, 1}, {1, 1, 1}});
     const StlReadResult result = Parse(BinaryStl(corners));
     ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.report.trianglesRead, 13u);
-    EXPECT_EQ(result.report.trianglesKept, 12u);
-    EXPECT_EQ(result.report.degenerateRemoved, 1u);
-    EXPECT_EQ(result.report.verticesAfterWelding, 8u) << "the lone point is dropped with its triangle";
+    // The lone point is dropped with its triangle.
+    EXPECT_EQ(std::tuple(result.report.trianglesRead, result.report.trianglesKept, result.report.degenerateRemoved,
+                         result.report.verticesAfterWelding), std::tuple(13u, 12u, 1u, 8u));
     EXPECT_EQ(result.report.warnings, std::vector<std::string>{"Removed 1 degenerate triangles that enclosed no area."});
 
     // A collinear triangle has no area either, but stays when asked to.
@@ -261,8 +259,7 @@ TEST(ParseStl, DegenerateTrianglesAreRemovedAndCounted)
     StlReadOptions options;
     options.removeZeroArea = false;
     const StlReadResult kept = Parse(BinaryStl(corners), options);
-    EXPECT_EQ(kept.report.degenerateRemoved, 1u) << "the point triangle still goes";
-    EXPECT_EQ(kept.report.trianglesKept, 13u);
+    EXPECT_EQ(std::tuple(kept.report.degenerateRemoved, kept.report.trianglesKept), std::tuple(1u, 13u));
 }
 
 TEST(ParseStl, DuplicatesAreCountedOrRemovedAndEdgeCountsFollow)
@@ -295,8 +292,7 @@ TEST(ParseStl, ToleranceWeldRunsOnlyWhenTheExactWeldLeavesSeams)
     const StlReadResult welded = Parse(BinaryStl(corners));
     ASSERT_TRUE(welded.ok) << welded.error;
     EXPECT_EQ(welded.report.weldTolerance, 10.0f * 1e-6f);
-    EXPECT_EQ(welded.report.verticesAfterWelding, 8u);
-    EXPECT_EQ(welded.report.openBoundaryEdges, 0u);
+    EXPECT_EQ(std::tuple(welded.report.verticesAfterWelding, welded.report.openBoundaryEdges), std::tuple(8u, 0u));
     EXPECT_TRUE(welded.report.warnings.empty());
     EXPECT_NE(FormatImportReport(welded.report).find("\nWelding: exact, then 1e-05 mm to close remaining seams\n"),
               std::string::npos);
@@ -305,16 +301,14 @@ TEST(ParseStl, ToleranceWeldRunsOnlyWhenTheExactWeldLeavesSeams)
     exactOnly.weldTolerance = 0.0f;
     const StlReadResult open = Parse(BinaryStl(corners), exactOnly);
     ASSERT_TRUE(open.ok) << open.error;
-    EXPECT_EQ(open.report.weldTolerance, 0.0f);
-    EXPECT_EQ(open.report.verticesAfterWelding, 9u);
+    EXPECT_EQ(std::tuple(open.report.weldTolerance, open.report.verticesAfterWelding), std::tuple(0.0f, 9u));
     EXPECT_EQ(open.report.warnings.at(0), "The mesh is not closed: 4 open boundary edges.");
 
     // A closed part never gets the tolerance weld, however large the tolerance.
     StlReadOptions wide;
     wide.weldTolerance = 5.0f;
     const StlReadResult closed = Parse(BinaryStl(CubeCorners(20.0f)), wide);
-    EXPECT_EQ(closed.report.weldTolerance, 0.0f);
-    EXPECT_EQ(closed.report.verticesAfterWelding, 8u);
+    EXPECT_EQ(std::tuple(closed.report.weldTolerance, closed.report.verticesAfterWelding), std::tuple(0.0f, 8u));
 }
 
 TEST(ParseStl, WithoutMergingEveryCornerStaysAVertex)
@@ -324,9 +318,8 @@ TEST(ParseStl, WithoutMergingEveryCornerStaysAVertex)
     options.computeNormals = false;
     const StlReadResult result = Parse(BinaryStl(CubeCorners(20.0f)), options);
     ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.report.verticesAfterWelding, 36u);
-    EXPECT_EQ(result.report.components, 12u);
-    EXPECT_EQ(result.report.openBoundaryEdges, 36u);
+    EXPECT_EQ(std::tuple(result.report.verticesAfterWelding, result.report.components, result.report.openBoundaryEdges),
+              std::tuple(36u, 12u, 36u));
     EXPECT_EQ(result.mesh.vertices[0].normal, Vec3{});
 }
 
@@ -406,10 +399,9 @@ TEST(ReadStlFile, NamesTheFileWithoutFoldersOrFailsWithTheSystemText)
     EXPECT_EQ(result.report.trianglesKept, 12u);
 
     const StlReadResult missing = ReadStlFile(folder / "missing.stl", {});
-    EXPECT_FALSE(missing.ok);
     EXPECT_EQ(missing.error, "The file could not be opened: No such file or directory");
-    EXPECT_EQ(missing.report.fileName, "missing.stl");
-    EXPECT_EQ(missing.report.format, StlFormat::Unrecognised);
+    EXPECT_EQ(std::tuple(missing.ok, missing.report.fileName, missing.report.format),
+              std::tuple(false, "missing.stl", StlFormat::Unrecognised));
     std::filesystem::create_directory(folder / "folder.stl");
     EXPECT_EQ(ReadStlFile(folder / "folder.stl", {}).error, "The file could not be opened: Is a directory");
     test::WriteAllBytes(folder / "empty.stl", {});
