@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -83,15 +84,12 @@ TEST(SimplifyMesh, ProtectedTrianglesComeThroughBitIdentical)
     const MeshSimplifyReport report = SimplifyMesh(mesh, options, {});
     ASSERT_GT(report.collapses, 0u);
     EXPECT_EQ(report.verticesHeldOnBed, 0u);
-    std::set<std::uint32_t> kept(report.faceMap.begin(), report.faceMap.end());
-    for (std::size_t t = 0; t < flags.size(); ++t)
-        if (flags[t] != 0) {
-            EXPECT_TRUE(kept.count(static_cast<std::uint32_t>(t)) == 1) << "protected triangle " << t << " removed";
-        }
+    std::size_t protectedKept = 0;
     for (std::size_t r = 0; r < report.faceMap.size(); ++r) {
         const std::uint32_t t = report.faceMap[r];
         if (flags[t] == 0)
             continue;
+        ++protectedKept;
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t resultVertex = mesh.indices[3 * r + k];
             EXPECT_EQ(report.vertexMap[resultVertex], input.indices[3 * t + k]);
@@ -100,6 +98,7 @@ TEST(SimplifyMesh, ProtectedTrianglesComeThroughBitIdentical)
                       0);
         }
     }
+    EXPECT_EQ(protectedKept, static_cast<std::size_t>(std::count(flags.begin(), flags.end(), 1)));  // none removed
 }
 
 TEST(SimplifyMesh, BedVerticesHoldAndNothingSinksOntoTheBed)
@@ -216,8 +215,8 @@ TEST(SimplifyMesh, ClosedManifoldStaysSoAtEveryLevelWithValidMaps)
             EXPECT_LT(report.faceMap[i - 1], report.faceMap[i]);
         EXPECT_LT(report.faceMap.back(), input.TriangleCount());
         EXPECT_TRUE(report.movementMeasured);
-        EXPECT_LE(report.averageMovementMillimetres, report.maximumMovementMillimetres);
-        EXPECT_LT(report.maximumMovementMillimetres, 1.0f);
+        EXPECT_TRUE(report.averageMovementMillimetres <= report.maximumMovementMillimetres
+                    && report.maximumMovementMillimetres < 1.0f) << level;
     }
     EXPECT_LT(previous, input.TriangleCount() / 2);
 }
