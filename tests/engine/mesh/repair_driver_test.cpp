@@ -187,34 +187,6 @@ TEST(RepairMesh, FoldsUnfoldUnlessTheirVertexIsPinned)
     }
 }
 
-TEST(RelaxVerticesWithinLimit, PinnedVerticesNeverMoveAndTheLimitCountsFromTheFirstMove)
-{
-    TriangleMesh mesh = MakeTestSphere(10);
-    const std::uint32_t spike = 2000;
-    mesh.vertices[spike].position = mesh.vertices[spike].position * 5.0f;
-    const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
-    const std::vector<std::uint8_t> pinned = MarkLongEdgeVertices(mesh);
-    ASSERT_EQ(pinned[spike], 1);
-    for (std::uint32_t n = adjacency.neighbourOffsets[spike]; n < adjacency.neighbourOffsets[spike + 1]; ++n)
-        EXPECT_EQ(pinned[adjacency.neighbours[n]], 1);
-    const std::uint32_t free = 100;
-    ASSERT_EQ(pinned[free], 0);
-
-    const TriangleMesh before = mesh;
-    std::vector<Vec3> saved(mesh.vertices.size());
-    std::vector<std::uint8_t> moved(mesh.vertices.size(), 0);
-    const std::vector<std::uint32_t> list{spike, free};
-    for (int round = 0; round < 5; ++round)
-        RelaxVerticesWithinLimit(mesh, adjacency, list, saved, moved, pinned, 0.01f);
-    EXPECT_EQ(mesh.vertices[spike].position, before.vertices[spike].position);
-    EXPECT_EQ(moved[spike], 0);
-    EXPECT_EQ(moved[free], 1);
-    EXPECT_EQ(saved[free], before.vertices[free].position);
-    const Vec3 d = mesh.vertices[free].position - before.vertices[free].position;
-    EXPECT_GT(std::sqrt(Dot(d, d)), 0.0f);
-    EXPECT_LE(std::sqrt(Dot(d, d)), 0.01f + 1e-6f);
-}
-
 TEST(IsFoldedOver, OnlyTheTriangleTurnedAgainstItsNeighbours)
 {
     TriangleMesh fan = test::MakeFan(8);

@@ -102,18 +102,6 @@ TEST(TriangleMesh, FaceNormalIsZeroForDegenerateOrOutOfRangeTriangles)
     EXPECT_EQ(mesh.FaceNormal(2), (Vec3{0, 0, 1})) << "only the asked triangle is checked";
 }
 
-TEST(TriangleMesh, DegenerateTriangleAddsNothingToVertexNormals)
-{
-    TriangleMesh mesh = MakeTestCube(20.0f);
-    const TriangleMesh plain = mesh;
-    mesh.vertices.push_back({{1, 1, 1}, {5, 5, 5}});
-    mesh.indices.insert(mesh.indices.end(), {8, 8, 8, 0, 0, 1});
-    mesh.ComputeVertexNormals();
-    EXPECT_EQ(mesh.vertices[8].normal, Vec3{});
-    for (std::size_t v = 0; v < plain.vertices.size(); ++v)
-        EXPECT_TRUE(SameBits(mesh.vertices[v].normal, plain.vertices[v].normal)) << v;
-}
-
 TEST(TriangleMesh, VertexNormalsMatchTheSerialSumBitForBitOnAnyThreadCount)
 {
     // Float sums depend on their order: each vertex must add its triangles in triangle order.

@@ -89,16 +89,6 @@ TEST(WeldingPasses, InconsistentOrCleanMeshIsUntouchedWithCountZero)
     }
 }
 
-TEST(WeldIdenticalVertices, CubeSoupWeldsTo8VerticesAndCloses)
-{
-    TriangleMesh cube = test::MakeCubeSoup();
-    ASSERT_EQ(cube.vertices.size(), 36u);
-    EXPECT_EQ(WeldIdenticalVertices(cube), 28u);
-    EXPECT_EQ(cube.vertices.size(), 8u);
-    EXPECT_EQ(cube.Volume(), 8000.0f);
-    EXPECT_EQ(CountEdges(cube).manifold, 18u);
-}
-
 TEST(WeldIdenticalVertices, NegativeZeroWeldsWithPositiveZero)
 {
     TriangleMesh mesh = MeshOf({{0, 0, -0.0f}, {0, 0, 0}, {1, 0, 0}}, {0, 1, 2});
@@ -199,19 +189,6 @@ TEST(RemoveDegenerateTriangles, RepeatedIndicesAlwaysGoCollinearOnlyByArea)
     EXPECT_EQ(RemoveDegenerateTriangles(byArea, false), 3u);
     EXPECT_EQ(byArea.indices, (std::vector<std::uint32_t>{0, 1, 2, 1, 2, 0}));
     EXPECT_EQ(byArea.vertices.size(), base.vertices.size()) << "vertices are never touched";
-}
-
-TEST(DuplicateTriangles, SameCornerSetInAnyOrderIsADuplicateAndTheFirstStays)
-{
-    TriangleMesh mesh = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
-        {0, 1, 2, 2, 1, 0, 1, 2, 0, 0, 1, 3, 0, 1, 2});
-    EXPECT_EQ(CountDuplicateTriangles(mesh), 3u);
-    EXPECT_EQ(RemoveDuplicateTriangles(mesh), 3u);
-    EXPECT_EQ(mesh.indices, (std::vector<std::uint32_t>{0, 1, 2, 0, 1, 3}));
-
-    TriangleMesh twins = test::Combined(MakeTestCube(20.0f), MakeTestCube(20.0f));
-    EXPECT_EQ(WeldIdenticalVertices(twins), 8u);
-    EXPECT_EQ(CountDuplicateTriangles(twins), 12u);
 }
 
 TEST(DuplicateTriangles, MatchesASetWalkOnLargeMeshes)
