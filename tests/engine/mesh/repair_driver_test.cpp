@@ -3,13 +3,11 @@
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/json_view_of.h"
 #include "tests/support/shapes.h"
-#include "tests/support/validation_shapes.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cmath>
-#include <cstring>
 #include <string>
 #include <tuple>
 
