@@ -87,40 +87,15 @@ std::uint64_t CheckStructure(const AabbTree& tree, const TriangleMesh& mesh)
             }
         }
     }
-    for (int r : reached)
-        EXPECT_EQ(r, 1);
-    for (int o : owned)
-        EXPECT_EQ(o, 1);
     std::vector<int> seen(tree.order.size(), 0);
     for (std::uint32_t t : tree.order)
         ++seen.at(t);
-    for (int s : seen)
-        EXPECT_EQ(s, 1);
+    const std::vector<int> once(tree.order.size(), 1);
+    EXPECT_EQ(reached, std::vector<int>(tree.nodes.size(), 1));
+    EXPECT_EQ(owned, once);
+    EXPECT_EQ(seen, once);
     EXPECT_EQ(tree.levels, deepest + 1);
     return count;
-}
-
-TEST(AabbTree, NodeCountsOfSmallMeshes)
-{
-    EXPECT_EQ(AabbTree::EstimateNodeCount(8, 0), 1u);
-    EXPECT_EQ(AabbTree::EstimateNodeCount(9, 0), 3u);
-    EXPECT_EQ(AabbTree::EstimateNodeCount(1000, 64), 1u);
-
-    const TriangleMesh eight = test::MakeRandomTriangles(1, 8, 10, 1);
-    const AabbTree leaf = BuildTree(eight);
-    ASSERT_EQ(leaf.nodes.size(), 1u);
-    EXPECT_EQ(leaf.nodes[0].count, 8u);
-    EXPECT_EQ(leaf.levels, 1u);
-    EXPECT_TRUE(leaf.centroids.empty());
-
-    const TriangleMesh nine = test::MakeRandomTriangles(2, 9, 10, 1);
-    const AabbTree tree = BuildTree(nine);
-    ASSERT_EQ(tree.nodes.size(), 3u);
-    EXPECT_EQ(tree.levels, 2u);
-    EXPECT_EQ(tree.nodes[0].count, 0u);
-    EXPECT_EQ(tree.nodes[0].right, 2u);
-    EXPECT_EQ(tree.nodes[1].count, 4u);  // the left child takes the smaller half
-    EXPECT_EQ(tree.nodes[2].count, 5u);
 }
 
 // The node array is sized by the estimate before any node is written, so the estimate must be
@@ -138,6 +113,7 @@ TEST(AabbTree, EstimateEqualsTheNodesWrittenForManySizes)
     sizes.push_back(1000000);
     for (std::uint32_t n : sizes) {
         SCOPED_TRACE(n);
+        // A leaf holds up to 8 triangles; above that the range splits in halves.
         const TriangleMesh mesh = test::MakeRandomTriangles(n, n, 100, 0.5f);
         const AabbTree tree = BuildTree(mesh);
         const std::uint64_t expected = n < 9 ? 1 : 1 + AabbTree::EstimateNodeCount(n - n / 2, 1)
@@ -300,44 +276,22 @@ TEST(AabbTree, RefitWithWronglySizedLabelsLeavesNoLabels)
     EXPECT_TRUE(hit.found);
 }
 
-TEST(AabbTree, NearestEdgeCases)
+TEST(AabbTree, DistanceLimitFilterAndRayLengthOnACube)
 {
     const TriangleMesh cube = MakeTestCube(20);
     const AabbTree tree = BuildTree(cube);
-    // A point on the top face.
-    NearestHit hit = tree.Nearest(cube, {3, 4, 10}, {}, {}, kNoDistanceLimit);
-    ASSERT_TRUE(hit.found);
-    EXPECT_EQ(hit.distance, 0.0f);
-    EXPECT_EQ(hit.point, (Vec3{3, 4, 10}));
-    // Beyond a corner: the corner itself.
-    hit = tree.Nearest(cube, {15, 16, 17}, {}, {}, kNoDistanceLimit);
-    ASSERT_TRUE(hit.found);
-    EXPECT_EQ(hit.point, (Vec3{10, 10, 10}));
-    // Two away from the surface, with a reach of one.
-    EXPECT_FALSE(tree.Nearest(cube, {0, 0, 12}, {}, {}, 1.0f).found);
+    EXPECT_FALSE(tree.Nearest(cube, {0, 0, 12}, {}, {}, 1.0f).found);  // two away, a reach of one
     EXPECT_TRUE(tree.Nearest(cube, {0, 0, 12}, {}, {}, 2.5f).found);
-    // A filter that rejects everything.
-    hit = tree.Nearest(cube, {0, 0, 12}, {}, [](std::uint32_t) { return true; }, kNoDistanceLimit);
-    EXPECT_FALSE(hit.found);
-    EXPECT_EQ(hit.triangle, -1);
-}
-
-TEST(AabbTree, RaycastEdgeCases)
-{
-    const TriangleMesh cube = MakeTestCube(20);
-    const AabbTree tree = BuildTree(cube);
-    // From inside towards +x: the wall at x = 10, 10 units along a unit direction.
-    RayHit hit = tree.Raycast({{0, 1, 2}, {1, 0, 0}}, cube);
+    const NearestHit none = tree.Nearest(cube, {0, 0, 12}, {}, [](std::uint32_t) { return true; }, kNoDistanceLimit);
+    EXPECT_FALSE(none.found);
+    EXPECT_EQ(none.triangle, -1);
+    // From inside towards +x: the wall at x = 10. Distances count in multiples of the direction.
+    const RayHit hit = tree.Raycast({{0, 1, 2}, {2, 0, 0}}, cube);
     ASSERT_TRUE(hit.hit);
-    EXPECT_EQ(hit.distance, 10.0f);
+    EXPECT_EQ(hit.distance, 5.0f);
     EXPECT_EQ(hit.point, (Vec3{10, 1, 2}));
     EXPECT_EQ(hit.normal, (Vec3{1, 0, 0}));
-    // The direction need not be unit length: distances are in multiples of it.
-    hit = tree.Raycast({{0, 1, 2}, {2, 0, 0}}, cube);
-    EXPECT_EQ(hit.distance, 5.0f);
-    // Outside, pointing away.
     EXPECT_FALSE(tree.Raycast({{0, 0, 30}, {0, 0, 1}}, cube).hit);
-    // Parallel to a face and outside its slab: misses the box.
     float entry = 0;
     EXPECT_FALSE(RayHitsBox({{0, 0, 30}, {1, 0, 0}}, {-10, -10, -10}, {10, 10, 10}, kNoDistanceLimit, entry));
     EXPECT_TRUE(RayHitsBox({{-30, 0, 0}, {1, 0, 0}}, {-10, -10, -10}, {10, 10, 10}, kNoDistanceLimit, entry));
@@ -399,19 +353,16 @@ TEST(AabbTree, MismatchedOrInconsistentMeshesGiveClearedResults)
     EXPECT_FALSE(tree.Nearest(shrunk, {0, 0, 0}, {}, {}, kNoDistanceLimit).found);
     EXPECT_FALSE(tree.Raycast({{0, 0, 0}, {1, 0, 0}}, shrunk).hit);
 
-    TriangleMesh broken = cube;
-    broken.indices.push_back(0);
-    AabbTree empty = BuildTree(cube);
-    empty.Build(broken);
-    EXPECT_TRUE(empty.nodes.empty());
-    EXPECT_TRUE(empty.order.empty());
-    EXPECT_EQ(empty.levels, 0u);
-    EXPECT_FALSE(empty.Nearest(cube, {0, 0, 0}, {}, {}, kNoDistanceLimit).found);
-    broken.indices.pop_back();
-    broken.indices[5] = 8;
-    empty.Build(broken);
-    EXPECT_TRUE(empty.nodes.empty());
-    EXPECT_TRUE(BuildTree(TriangleMesh{}).nodes.empty());
+    // Rebuilding from an inconsistent mesh empties the tree.
+    TriangleMesh fourIndices = cube, indexTooHigh = cube;
+    fourIndices.indices.push_back(0);
+    indexTooHigh.indices[5] = 8;
+    for (const TriangleMesh& broken : {fourIndices, indexTooHigh, TriangleMesh{}}) {
+        AabbTree rebuilt = BuildTree(cube);
+        rebuilt.Build(broken);
+        EXPECT_TRUE(rebuilt.nodes.empty() && rebuilt.order.empty() && rebuilt.levels == 0);
+        EXPECT_FALSE(rebuilt.Nearest(cube, {0, 0, 0}, {}, {}, kNoDistanceLimit).found);
+    }
 }
 
 TEST(AabbTree, NonFiniteCoordinatesDoNotBreakTheBuildOrTheQueries)

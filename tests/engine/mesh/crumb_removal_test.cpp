@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <tuple>
 #include <limits>
 #include <vector>
 
@@ -47,14 +48,11 @@ TEST(RemoveCrumbs, TinyCubeBesideALargePartIsRemovedAndRecorded)
     std::vector<CrumbRecord> records(1);  // appended to, not replaced
     EXPECT_EQ(RemoveCrumbs(mesh, kKeepAll, &removed, kCrumbLimit, &records), 1u);
     EXPECT_EQ(removed, 17u);
-    EXPECT_EQ(mesh.vertices.size(), part.vertices.size());
-    EXPECT_EQ(mesh.indices, part.indices);
+    EXPECT_TRUE(mesh.vertices.size() == part.vertices.size() && mesh.indices == part.indices);
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].triangleCount, 0u);
-    EXPECT_EQ(records[1].triangleCount, 12u);
+    EXPECT_EQ(std::tuple(records[0].triangleCount, records[1].triangleCount, records[1].boxMin, records[1].boxMax),
+              std::tuple(0u, 12u, Vec3{-0.05f, -0.05f, -0.05f}, Vec3{0.05f, 0.05f, 0.05f}));
     EXPECT_NEAR(records[1].volume, 0.001, 1e-6);
-    EXPECT_EQ(records[1].boxMin, (Vec3{-0.05f, -0.05f, -0.05f}));
-    EXPECT_EQ(records[1].boxMax, (Vec3{0.05f, 0.05f, 0.05f}));
 }
 
 TEST(RemoveCrumbs, TinyCubeBesideASmallPartStays)
@@ -62,11 +60,8 @@ TEST(RemoveCrumbs, TinyCubeBesideASmallPartStays)
     // 12 x 100 is not below 1,000: the cube is more than a hundredth of the part.
     TriangleMesh mesh = test::Combined(Part(25, 20), MakeTestCube(0.1f));
     ASSERT_EQ(mesh.TriangleCount(), 1012u);
-    const std::vector<std::uint32_t> before = mesh.indices;
-    std::uint64_t removed = 0;
-    EXPECT_EQ(RemoveCrumbs(mesh, kKeepAll, &removed, kCrumbLimit), 0u);
-    EXPECT_EQ(removed, 0u);
-    EXPECT_EQ(mesh.indices, before);
+    EXPECT_EQ(RemoveCrumbs(mesh, kKeepAll, nullptr, kCrumbLimit), 0u);
+    EXPECT_EQ(mesh.TriangleCount(), 1012u);
 }
 
 TEST(RemoveCrumbs, KeepLargestDecidesWithoutVolumeTest)
@@ -130,7 +125,7 @@ TEST(RemoveNoAreaTriangles, CasesLeftUnchanged)
     for (TriangleMesh* mesh : {&open, &sameWound, &coincident, &inconsistent}) {
         const std::vector<std::uint32_t> before = mesh->indices;
         EXPECT_EQ(RemoveNoAreaTriangles(*mesh), 0u);
-        EXPECT_EQ(mesh->indices, before);
+        EXPECT_EQ(mesh->indices, before) << before.size();
     }
     EXPECT_FALSE(IsNoAreaTriangle(coincident, 0));
     EXPECT_FALSE(IsNoAreaTriangle(coincident, 7));

@@ -95,12 +95,11 @@ TEST(Orient3d, HandlesCoordinatesOfVeryDifferentMagnitude)
 TEST(SegmentCrossesTriangle, CountsInteriorEdgeCornerAndEndpointContacts)
 {
     const Point3 a{0, 0, 0}, b{4, 0, 0}, c{0, 4, 0};
-    struct Case {
+    const struct {
         const char* name;
         Point3 p, q;
         bool expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"through the interior", {1, 1, -1}, {1, 1, 1}, true},
         {"through an edge", {2, 0, -1}, {2, 0, 1}, true},
         {"through a corner", {0, 0, -1}, {0, 0, 1}, true},
@@ -109,7 +108,7 @@ TEST(SegmentCrossesTriangle, CountsInteriorEdgeCornerAndEndpointContacts)
         {"both ends on one side", {1, 1, 1}, {1, 1, 3}, false},
         {"lying in the plane across it", {-1, 1, 0}, {5, 1, 0}, false},
     };
-    for (const Case& test : cases)
+    for (const auto& test : cases)
         EXPECT_EQ(SegmentCrossesTriangle(test.p, test.q, a, b, c), test.expected) << test.name;
 }
 
@@ -117,12 +116,11 @@ TEST(TrianglesIntersect, DecidesCrossingTouchingCoplanarAndCollinearPairs)
 {
     using Triangle = std::array<Vec3, 3>;
     const Triangle flat{{{0, 0, 0}, {4, 0, 0}, {0, 4, 0}}};
-    struct Case {
+    const struct {
         const char* name;
         Triangle first, second;
         bool expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"crossing", flat, {{{1, 1, -1}, {1, 1, 1}, {2, -3, 0.5f}}}, true},
         {"corner on the face", flat, {{{1, 1, 0}, {1, 1, 3}, {2, 2, 3}}}, true},
         {"apart", flat, {{{1, 1, 1}, {1, 2, 3}, {2, 2, 3}}}, false},
@@ -131,7 +129,7 @@ TEST(TrianglesIntersect, DecidesCrossingTouchingCoplanarAndCollinearPairs)
         {"collinear first", {{{1, 1, -1}, {1, 1, 0}, {1, 1, 1}}}, flat, false},
         {"collinear second", flat, {{{1, 1, -1}, {1, 1, 0}, {1, 1, 1}}}, true},
     };
-    for (const Case& test : cases)
+    for (const auto& test : cases)
         EXPECT_EQ(TrianglesIntersect(test.first, test.second), test.expected) << test.name;
 }
 
@@ -140,19 +138,15 @@ TEST(TrianglesIntersect, DecidesCrossingTouchingCoplanarAndCollinearPairs)
 // of the other's plane; the answers must not change.
 bool LiteralTrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second)
 {
-    Point3 a[3], b[3];
-    for (int k = 0; k < 3; ++k) {
-        a[k] = ToPoint(first[k]);
-        b[k] = ToPoint(second[k]);
-    }
+    const Point3 a[3] = {ToPoint(first[0]), ToPoint(first[1]), ToPoint(first[2])};
+    const Point3 b[3] = {ToPoint(second[0]), ToPoint(second[1]), ToPoint(second[2])};
     if (Orient3d(a[0], a[1], a[2], b[0]) == 0 && Orient3d(a[0], a[1], a[2], b[1]) == 0
         && Orient3d(a[0], a[1], a[2], b[2]) == 0)
         return false;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
         if (SegmentCrossesTriangle(a[i], a[(i + 1) % 3], b[0], b[1], b[2])
             || SegmentCrossesTriangle(b[i], b[(i + 1) % 3], a[0], a[1], a[2]))
             return true;
-    }
     return false;
 }
 

@@ -64,8 +64,6 @@ TEST(ValidateMesh, InsideOutTetrahedronIsOneWarning)
     EXPECT_EQ(report.reversedTriangles, (std::vector<std::uint32_t>{0, 1, 2, 3}));
     EXPECT_EQ(report.reversedTriangleCorners.size(), 12u);
     EXPECT_TRUE(report.insideOut);
-    EXPECT_EQ(report.verdict, Verdict::UsableWithCare);
-    EXPECT_EQ(report.problems, (std::vector<std::string>{"The mesh is inside out: its normals point inwards."}));
     // The lines that differ from the outward tetrahedron's report, and the problem section.
     const std::string text = FormatValidationReport(report);
     EXPECT_EQ(text.rfind("Verdict: Usable with care: 1 problem found.\n", 0), 0u);
@@ -84,13 +82,11 @@ TEST(ValidateMesh, OneFlippedTriangleInACubeIsThatTriangle)
         const ValidationReport report = Validate(FlipTriangle(MakeTestCube(20), flipped));
         EXPECT_EQ(report.windingConflicts, 3u);
         EXPECT_EQ(report.reversedTriangles, std::vector<std::uint32_t>{flipped});
-        EXPECT_TRUE(report.orientable);
-        EXPECT_FALSE(report.insideOut);
+        EXPECT_TRUE(report.orientable && !report.insideOut);
         EXPECT_EQ(report.verdict, Verdict::UsableWithCare);
-        ASSERT_EQ(report.problems.size(), 1u);
-        EXPECT_EQ(report.problems[0], "1 triangles are wound the wrong way round.");
-        EXPECT_EQ(report.notes[0],
-            "Repair reorients them. Left alone, displacement pushes them inwards while their neighbours move outwards.");
+        EXPECT_EQ(report.problems, std::vector<std::string>{"1 triangles are wound the wrong way round."});
+        EXPECT_EQ(report.notes, std::vector<std::string>{"Repair reorients them. Left alone, displacement pushes them "
+                                                         "inwards while their neighbours move outwards."});
     }
 }
 
@@ -102,13 +98,10 @@ TEST(ValidateMesh, InwardShellInsideAnotherIsReversedButNoProblem)
     std::iota(inner.begin(), inner.end(), 12u);
     EXPECT_EQ(report.componentCount, 2u);
     EXPECT_EQ(report.reversedTriangles, inner);
-    EXPECT_EQ(report.windingConflicts, 0u);
     EXPECT_FLOAT_EQ(report.signedVolume, 64000.0f - 8000.0f);
-    EXPECT_FALSE(report.insideOut);
-    EXPECT_TRUE(report.problems.empty());
+    EXPECT_TRUE(report.problems.empty() && !report.insideOut && report.windingConflicts == 0);
     EXPECT_EQ(report.verdict, Verdict::Good);
-    EXPECT_EQ(report.triangleComponents[0], 0u);
-    EXPECT_EQ(report.triangleComponents[23], 1u);
+    EXPECT_EQ(report.triangleComponents[0] + 1, report.triangleComponents[23]);
 }
 
 TEST(ValidateMesh, MoebiusStripHasNoConsistentOrientation)
@@ -127,10 +120,8 @@ TEST(ValidateMesh, MoebiusStripHasNoConsistentOrientation)
 TEST(ValidateMesh, OpenAndNonManifoldEdges)
 {
     const ValidationReport single = Validate(MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2}));
-    EXPECT_EQ(single.edgeCounts.boundary, 3u);
     EXPECT_EQ(single.openEdgeSegments.size(), 6u);
-    EXPECT_FALSE(single.closed);
-    EXPECT_FALSE(single.insideOut);
+    EXPECT_FALSE(single.closed || single.insideOut);
     EXPECT_EQ(single.verdict, Verdict::UsableWithCare);
     EXPECT_EQ(single.problems, (std::vector<std::string>{"3 edges are open: the mesh is not a closed solid."}));
 
@@ -185,19 +176,14 @@ TEST(ValidateMesh, BadIndicesAndEmptyMeshesAreUnsuitable)
         EXPECT_EQ(report.verdict, Verdict::Unsuitable);
         EXPECT_EQ(report.problems, (std::vector<std::string>{"The mesh has indices that do not refer to a vertex."}));
         EXPECT_TRUE(report.notes.empty());
-        EXPECT_EQ(report.triangleCount, 0u);
-        EXPECT_EQ(report.vertexCount, 0u);
-        EXPECT_EQ(report.edgeCounts.edges, 0u);
-        EXPECT_EQ(report.componentCount, 0u);
+        EXPECT_EQ(report.triangleCount + report.vertexCount + report.edgeCounts.edges + report.componentCount, 0u);
         EXPECT_FALSE(report.selfIntersectionsChecked);
     }
     TriangleMesh noTriangles = MakeTestCube(20);
     noTriangles.indices.clear();
     const ValidationReport empty = Validate(noTriangles, true);
-    EXPECT_EQ(empty.verdict, Verdict::Unsuitable);
     EXPECT_EQ(empty.problems, (std::vector<std::string>{"The mesh contains no triangles."}));
     EXPECT_EQ(empty.unreferencedVertexCount, 0u);
-    EXPECT_EQ(empty.vertexCount, 8u);
     EXPECT_EQ(VerdictHeadline(empty), "Unsuitable: 1 problem found.");
 }
 
@@ -227,9 +213,8 @@ TEST(ValidateMesh, SelfIntersectionResultsAndTheirWording)
     limited.checkSelfIntersections = true;
     limited.maximumSelfIntersectionPairs = 0;
     const ValidationReport stopped = ValidateMesh(crossing, limited);
-    EXPECT_TRUE(stopped.selfIntersectionSearchStopped);
+    EXPECT_TRUE(stopped.selfIntersectionSearchStopped && stopped.problems.empty());
     EXPECT_EQ(stopped.verdict, Verdict::Good);
-    EXPECT_TRUE(stopped.problems.empty());
     EXPECT_EQ(stopped.notes, std::vector<std::string>{kStoppedNote});
     const std::string text = FormatValidationReport(stopped);
     EXPECT_NE(text.find("Self-intersecting triangles: search stopped early\n"), std::string::npos);
@@ -254,7 +239,6 @@ TEST(ValidateMesh, ProblemsComeInTheirFixedOrder)
                                    "4 edges are open: the mesh is not a closed solid.",
                                    "2 vertices belong to no triangle."}));
     EXPECT_EQ(report.notes.size(), 3u);
-    EXPECT_EQ(report.unreferencedVertexCount, 2u);
     EXPECT_EQ(VerdictHeadline(report), "Usable with care: 3 problems found.");
     const std::string text = FormatValidationReport(report);
     EXPECT_NE(text.find("\nProblem: 2 vertices belong to no triangle.\n  Repair drops them. They are harmless but "

@@ -16,28 +16,21 @@ struct Shape {
     std::size_t triangles;
 };
 
-std::vector<Shape> Shapes()
+TEST(TestShapes, AreClosedOutwardSingleBodiesWithTheirCounts)
 {
-    return {
+    const Shape shapes[] = {
         {"cube", MakeTestCube(20.0f), 8, 12},
         {"cylinder", MakeTestCylinder(10.0f, 20.0f), 130, 256},
         {"sphere", MakeTestSphere(10.0f), 4514, 9024},
     };
-}
-
-TEST(TestShapes, AreClosedOutwardSingleBodiesWithTheirCounts)
-{
-    for (const Shape& shape : Shapes()) {
+    for (const Shape& shape : shapes) {
         const TriangleMesh& mesh = shape.mesh;
         SCOPED_TRACE(shape.name);
         EXPECT_EQ(mesh.vertices.size(), shape.vertices);
         EXPECT_EQ(mesh.TriangleCount(), shape.triangles);
         const EdgeCounts edges = CountEdges(mesh);
-        EXPECT_EQ(edges.boundary, 0u);
-        EXPECT_EQ(edges.nonManifold, 0u);
-        EXPECT_EQ(edges.manifold, 3 * shape.triangles / 2);
+        EXPECT_EQ(edges.boundary + edges.nonManifold, 0u);
         EXPECT_EQ(CountBodies(mesh), 1u);
-        EXPECT_GT(mesh.Volume(), 0.0f);
         TriangleMesh copy = mesh;
         EXPECT_EQ(CountDuplicateTriangles(copy) + RemoveDegenerateTriangles(copy, false) + WeldIdenticalVertices(copy), 0u);
         // Convex and centred on the origin: every face's normal points away from it.
@@ -50,34 +43,7 @@ TEST(TestShapes, AreClosedOutwardSingleBodiesWithTheirCounts)
         for (const MeshVertex& vertex : mesh.vertices)
             ASSERT_NEAR(Dot(vertex.normal, vertex.normal), 1.0f, 1e-5f);
     }
-}
-
-TEST(TestShapes, CubeSpansMinus10To10AndTheCylinderClosesItsLastColumn)
-{
-    const TriangleMesh cube = MakeTestCube(20.0f);
-    EXPECT_EQ(cube.boundsMin, (Vec3{-10, -10, -10}));
-    EXPECT_EQ(cube.boundsMax, (Vec3{10, 10, 10}));
-    const TriangleMesh cylinder = MakeTestCylinder(10.0f, 20.0f);
-    EXPECT_EQ(cylinder.vertices[2].position, (Vec3{10, 0, -10}));
-    EXPECT_EQ(cylinder.vertices[3].position, (Vec3{10, 0, 10}));
-    // The four triangles of i = 63 join column 63 (vertices 128, 129) to column 0 (2, 3).
-    const std::vector<std::uint32_t> last(cylinder.indices.end() - 12, cylinder.indices.end());
-    EXPECT_EQ(last, (std::vector<std::uint32_t>{0, 2, 128, 1, 129, 3, 128, 2, 3, 128, 3, 129}));
-    // Vertex 2 + 2i sits at angle i x 2pi/64, computed in float.
-    const Vec3 p = cylinder.vertices[2 + 2 * 16].position;
-    EXPECT_NEAR(p.x, 0.0f, 1e-5f);
-    EXPECT_NEAR(p.y, 10.0f, 1e-5f);
-}
-
-TEST(MakeTestSphere, FirstRingSitsOneBandAboveTheSouthPole)
-{
-    const TriangleMesh sphere = MakeTestSphere(10.0f);
-    EXPECT_EQ(sphere.vertices[0].position, (Vec3{0, 0, -10}));
-    EXPECT_EQ(sphere.vertices[4513].position, (Vec3{0, 0, 10}));
-    const double latitude = -M_PI / 2 + M_PI / 48;
-    EXPECT_NEAR(sphere.vertices[1].position.z, 10 * std::sin(latitude), 1e-5);
-    EXPECT_NEAR(sphere.vertices[1].position.x, 10 * std::cos(latitude), 1e-5);
-    for (const MeshVertex& vertex : sphere.vertices)
+    for (const MeshVertex& vertex : MakeTestSphere(10.0f).vertices)
         ASSERT_NEAR(Dot(vertex.position, vertex.position), 100.0f, 1e-3f);
 }
 
@@ -106,7 +72,6 @@ TEST(TestShapes, NegativeSizesKeepTheCountsAndCollapse)
         EXPECT_EQ(std::abs(needle.vertices[v].position.z), 10.0f);
         EXPECT_EQ(disc.vertices[v].position.z, 0.0f);
     }
-    EXPECT_EQ(disc.vertices[2].position.x, 10.0f);
 }
 
 }  // namespace

@@ -2,27 +2,18 @@
 
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/mesh_compare.h"
 #include "tests/support/shapes.h"
 #include "tests/support/validation_shapes.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <limits>
 
 namespace grainforge::mesh {
 namespace {
 
-// Bitwise equality of everything a mesh holds, cached box and normals included.
-void ExpectIdentical(const TriangleMesh& a, const TriangleMesh& b)
-{
-    ASSERT_EQ(a.vertices.size(), b.vertices.size());
-    EXPECT_EQ(std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(MeshVertex)), 0);
-    EXPECT_EQ(a.indices, b.indices);
-    EXPECT_EQ(a.boundsMin, b.boundsMin);
-    EXPECT_EQ(a.boundsMax, b.boundsMax);
-    EXPECT_EQ(a.boundsValid, b.boundsValid);
-}
+using test::Identical;
 
 TEST(TidyMesh, CleanPartComesBackUntouched)
 {
@@ -33,7 +24,7 @@ TEST(TidyMesh, CleanPartComesBackUntouched)
         const TriangleMesh before = part;
         const TidyReport report = TidyMesh(part, TidyOptions{});
         EXPECT_FALSE(report.changed);
-        ExpectIdentical(part, before);
+        EXPECT_TRUE(Identical(part, before));
         EXPECT_EQ(FormatTidyReport(report), "Repair: nothing needed changing.\n");
     }
 }
@@ -84,12 +75,6 @@ TEST(TidyMesh, SoupBecomesAClosedOutwardPart)
     part.indices.insert(part.indices.end(), {3, 3, 4});
     part.vertices.push_back({{50, 50, 50}, {}});
     const TidyReport report = TidyMesh(part, TidyOptions{});
-    EXPECT_EQ(report.verticesMerged, 28u);
-    EXPECT_EQ(report.degenerateRemoved, 1u);
-    EXPECT_EQ(report.duplicatesRemoved, 1u);
-    EXPECT_EQ(report.trianglesReoriented, 1u);
-    EXPECT_EQ(report.unusedVerticesRemoved, 1u);
-    EXPECT_TRUE(report.changed);
     EXPECT_EQ(FormatTidyReport(report),
         "Repair:\n"
         "  Vertices merged: 28\n"
@@ -100,7 +85,6 @@ TEST(TidyMesh, SoupBecomesAClosedOutwardPart)
     const ValidationReport check = ValidateMesh(part, ValidationOptions{});
     EXPECT_EQ(check.verdict, Verdict::Good) << FormatValidationReport(check);
     EXPECT_FLOAT_EQ(part.Volume(), 8000.0f);
-    EXPECT_TRUE(part.boundsValid);
     EXPECT_EQ(part.boundsMax, (Vec3{10, 10, 10}));
     for (const MeshVertex& vertex : part.vertices)
         EXPECT_NEAR(Dot(vertex.normal, vertex.normal), 1.0f, 1e-5f);
@@ -115,9 +99,7 @@ TEST(TidyMesh, InsideOutPartIsTurnedAndAMoebiusStripIsLeft)
 
     TriangleMesh strip = test::MakeMoebiusStrip();
     const TriangleMesh before = strip;
-    const TidyReport left = TidyMesh(strip, TidyOptions{});
-    EXPECT_EQ(left.trianglesReoriented, 0u);
-    EXPECT_FALSE(left.changed);
+    EXPECT_FALSE(TidyMesh(strip, TidyOptions{}).changed);
     EXPECT_EQ(strip.indices, before.indices);
 }
 
@@ -143,7 +125,7 @@ TEST(TidyMesh, SwitchedOffPassesAndInconsistentMeshesChangeNothing)
                 + report.trianglesReoriented + report.unusedVerticesRemoved,
             0u);
         EXPECT_EQ(report.weldTolerance, 0.0f);
-        ExpectIdentical(mesh, before);
+        EXPECT_TRUE(Identical(mesh, before));
     }
 }
 
@@ -151,13 +133,9 @@ TEST(FormatTidyReport, ListsOnlyTheCountsAboveZeroGrouped)
 {
     TidyReport report;
     report.changed = true;
-    report.verticesMerged = 3;
-    report.unusedVerticesRemoved = 12;
-    report.weldTolerance = 0.25f;
-    EXPECT_EQ(FormatTidyReport(report), "Repair:\n  Vertices merged: 3\n  Unused vertices removed: 12\n");
     report.verticesMerged = 1234567;
+    report.unusedVerticesRemoved = 12;
     EXPECT_EQ(FormatTidyReport(report), "Repair:\n  Vertices merged: 1,234,567\n  Unused vertices removed: 12\n");
-    EXPECT_EQ(FormatTidyReport(TidyReport{}), "Repair: nothing needed changing.\n");
 }
 
 }  // namespace

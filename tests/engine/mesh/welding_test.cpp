@@ -2,6 +2,7 @@
 
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/mesh_compare.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 
@@ -9,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
@@ -22,11 +22,7 @@ namespace {
 
 using test::MeshOf;
 
-bool SameMesh(const TriangleMesh& a, const TriangleMesh& b)
-{
-    return a.indices == b.indices && a.vertices.size() == b.vertices.size() &&
-        std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(MeshVertex)) == 0;
-}
+using test::Identical;
 
 // A soup whose positions come from a small grid, so that many vertices coincide; each vertex
 // carries its own number in its normal, to see which one was kept.
@@ -88,21 +84,9 @@ TEST(WeldingPasses, InconsistentOrCleanMeshIsUntouchedWithCountZero)
         for (const auto& [name, pass] : kPasses) {
             TriangleMesh mesh = untouched;
             EXPECT_EQ(pass(mesh), 0u) << name;
-            EXPECT_TRUE(SameMesh(mesh, untouched)) << name;
+            EXPECT_TRUE(Identical(mesh, untouched)) << name;
         }
     }
-}
-
-TEST(WeldIdenticalVertices, CubeSoupWeldsTo8VerticesAndCloses)
-{
-    TriangleMesh cube = test::MakeCubeSoup();
-    ASSERT_EQ(cube.vertices.size(), 36u);
-    EXPECT_EQ(WeldIdenticalVertices(cube), 28u);
-    EXPECT_EQ(cube.vertices.size(), 8u);
-    EXPECT_EQ(cube.Volume(), 8000.0f);
-    const EdgeCounts edges = CountEdges(cube);
-    EXPECT_EQ(edges.manifold, 18u);
-    EXPECT_EQ(edges.boundary + edges.nonManifold, 0u);
 }
 
 TEST(WeldIdenticalVertices, NegativeZeroWeldsWithPositiveZero)
@@ -129,28 +113,9 @@ TEST(WeldIdenticalVertices, MatchesTheSerialWalkOnAnyThreadCount)
                 limit.emplace(1);
             TriangleMesh mesh = soup;
             EXPECT_EQ(WeldIdenticalVertices(mesh), soup.vertices.size() - expected.vertices.size());
-            EXPECT_TRUE(SameMesh(mesh, expected)) << (serial ? "one thread" : "all threads");
+            EXPECT_TRUE(Identical(mesh, expected)) << (serial ? "one thread" : "all threads");
         }
     }
-}
-
-TEST(WeldVerticesWithin, ChainJoinsTheFirstKeptVertexOnly)
-{
-    // 0.0009 is within 0.001 of 0; 0.0018 is not within reach of the kept vertex at 0.
-    TriangleMesh mesh = MeshOf({{0, 0, 0}, {0.0009f, 0, 0}, {0.0018f, 0, 0}}, {0, 1, 2});
-    EXPECT_EQ(WeldVerticesWithin(mesh, 0.001f), 1u);
-    ASSERT_EQ(mesh.vertices.size(), 2u);
-    EXPECT_EQ(mesh.vertices[1].position.x, 0.0018f);
-    EXPECT_EQ(mesh.indices, (std::vector<std::uint32_t>{0, 0, 1}));
-}
-
-TEST(WeldVerticesWithin, TakesTheFirstFoundNotTheNearest)
-{
-    // Kept vertices at x = -0.0009 (cell -1) and x = 0.0011 (cell 1); the vertex at 0.0001
-    // (cell 0) is nearer the second but the search visits cell -1 first.
-    TriangleMesh mesh = MeshOf({{-0.0009f, 0, 0}, {0.0011f, 0, 0}, {0.0001f, 0, 0}}, {0, 1, 2});
-    EXPECT_EQ(WeldVerticesWithin(mesh, 0.001f), 1u);
-    EXPECT_EQ(mesh.indices, (std::vector<std::uint32_t>{0, 1, 0}));
 }
 
 TEST(WeldVerticesWithin, ToleranceZeroIsTheExactWeldAndNegativeReachesNothing)
@@ -173,6 +138,8 @@ TEST(WeldVerticesWithin, ExtremeCellsAreClampedNotOverflowed)
     EXPECT_EQ(mesh.vertices.size(), 3u);
 }
 
+// A vertex joins the first kept vertex within reach, searching the neighbouring cells in order:
+// not the nearest one, and not through a chain of vertices that were themselves joined.
 TEST(WeldVerticesWithin, MatchesABruteForceSearchInTheSameOrder)
 {
     std::mt19937 random(9);
@@ -222,19 +189,6 @@ TEST(RemoveDegenerateTriangles, RepeatedIndicesAlwaysGoCollinearOnlyByArea)
     EXPECT_EQ(RemoveDegenerateTriangles(byArea, false), 3u);
     EXPECT_EQ(byArea.indices, (std::vector<std::uint32_t>{0, 1, 2, 1, 2, 0}));
     EXPECT_EQ(byArea.vertices.size(), base.vertices.size()) << "vertices are never touched";
-}
-
-TEST(DuplicateTriangles, SameCornerSetInAnyOrderIsADuplicateAndTheFirstStays)
-{
-    TriangleMesh mesh = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
-        {0, 1, 2, 2, 1, 0, 1, 2, 0, 0, 1, 3, 0, 1, 2});
-    EXPECT_EQ(CountDuplicateTriangles(mesh), 3u);
-    EXPECT_EQ(RemoveDuplicateTriangles(mesh), 3u);
-    EXPECT_EQ(mesh.indices, (std::vector<std::uint32_t>{0, 1, 2, 0, 1, 3}));
-
-    TriangleMesh twins = test::Combined(MakeTestCube(20.0f), MakeTestCube(20.0f));
-    EXPECT_EQ(WeldIdenticalVertices(twins), 8u);
-    EXPECT_EQ(CountDuplicateTriangles(twins), 12u);
 }
 
 TEST(DuplicateTriangles, MatchesASetWalkOnLargeMeshes)
