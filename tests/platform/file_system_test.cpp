@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <set>
 
 namespace grainforge::platform {
 namespace {
@@ -25,9 +24,8 @@ TEST(QueryFileSize, GivesTheSizeOrTheReasonItCannot)
     std::filesystem::create_directory(folder / "dir");
     std::filesystem::create_symlink("five", folder / "link");
 
-    const FileSizeResult file = QueryFileSize(folder / "five");
-    EXPECT_TRUE(file.ok);
-    EXPECT_EQ(file.size, 5u);
+    EXPECT_TRUE(QueryFileSize(folder / "five").ok);
+    EXPECT_EQ(QueryFileSize(folder / "five").size, 5u);
     EXPECT_EQ(QueryFileSize(folder / "link").size, 5u) << "links are followed";
     EXPECT_EQ(QueryFileSize(folder / "missing").error, ENOENT);
     EXPECT_EQ(QueryFileSize(folder / "dir").error, EISDIR);
@@ -39,17 +37,21 @@ TEST(ReadFileBytes, ReadsExactlyTheExpectedBytesOrSaysWhyNot)
 {
     TempFolder folder;
     test::WriteAllText(folder / "data", "abcdef");
-    const ReadResult whole = ReadFileBytes(folder / "data", 6);
-    EXPECT_EQ(whole.status, ReadStatus::Ok);
-    EXPECT_EQ(whole.bytes, Bytes("abcdef"));
-    EXPECT_EQ(ReadFileBytes(folder / "data", 3).bytes, Bytes("abc"));
-    const ReadResult shorter = ReadFileBytes(folder / "data", 10);
-    EXPECT_EQ(shorter.status, ReadStatus::ShortRead);
-    EXPECT_EQ(shorter.bytes, Bytes("abcdef"));
-    const ReadResult missing = ReadFileBytes(folder / "missing", 1);
-    EXPECT_EQ(missing.status, ReadStatus::OpenFailed);
-    EXPECT_EQ(missing.error, ENOENT);
-    EXPECT_EQ(ReadFileBytes(folder / "data", 0).status, ReadStatus::Ok);
+    struct Case {
+        const char* name;
+        std::size_t expected;
+        ReadStatus status;
+        std::string bytes;
+    };
+    const Case cases[] = {{"data", 6, ReadStatus::Ok, "abcdef"}, {"data", 3, ReadStatus::Ok, "abc"},
+                          {"data", 10, ReadStatus::ShortRead, "abcdef"}, {"data", 0, ReadStatus::Ok, ""},
+                          {"missing", 1, ReadStatus::OpenFailed, ""}};
+    for (const Case& c : cases) {
+        const ReadResult read = ReadFileBytes(folder / c.name, c.expected);
+        EXPECT_EQ(read.status, c.status) << c.name << " " << c.expected;
+        EXPECT_EQ(read.bytes, Bytes(c.bytes)) << c.name << " " << c.expected;
+    }
+    EXPECT_EQ(ReadFileBytes(folder / "missing", 1).error, ENOENT);
 }
 
 TEST(ResolveWriteTarget, FollowsLinksToTheFileTheyName)
@@ -94,10 +96,9 @@ TEST(ExclusiveFile, CreatesOnlyNewFilesWithTheGivenPermissionBits)
     EXPECT_EQ(error, EEXIST);
     EXPECT_EQ(test::ReadAllBytes(folder / "new"), Bytes("hello")) << "an existing file is never truncated";
 
-    ExclusiveFile closed;
-    EXPECT_FALSE(closed.WriteAll("x", 1, &error));
+    EXPECT_FALSE(file.WriteAll("x", 1, &error));  // closed
     EXPECT_EQ(error, EBADF);
-    EXPECT_FALSE(closed.SyncAndClose(&error));
+    EXPECT_FALSE(file.SyncAndClose(&error));
 
     // Without a target file the new one gets the default bits under the umask.
     const mode_t mask = ::umask(022);
@@ -150,14 +151,6 @@ TEST(SystemErrorText, GivesTheSystemsWording)
     EXPECT_EQ(SystemErrorText(ENOENT), "No such file or directory");
     EXPECT_EQ(SystemErrorText(EACCES), "Permission denied");
     EXPECT_FALSE(SystemErrorText(99999).empty());
-}
-
-TEST(RandomU32, DrawsDifferentValues)
-{
-    std::set<std::uint32_t> values;
-    for (int i = 0; i < 64; ++i)
-        values.insert(RandomU32());
-    EXPECT_GT(values.size(), 60u);
 }
 
 }  // namespace
