@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 namespace grainforge::mesh {
@@ -90,23 +91,30 @@ TEST(SideDirection, PerKind)
     ExpectNear(SideDirection(cylinder, 5, {3, 4, 1}), {0, 0, -1});
 }
 
-TEST(BuildLayerGizmo, OnlyForSidesTheKindHas)
+// A gizmo for every side the kind has and none for the others; finite even for a cage of size
+// zero, which has no way around.
+TEST(BuildLayerGizmo, OnlyForSidesTheKindHasAndFiniteAtSizeZero)
 {
-    struct Case {
-        ProjectionKind kind;
-        std::int32_t side;
-        std::int32_t valid;
-    };
-    const Case cases[] = {{ProjectionKind::Plane, 2, 0},    {ProjectionKind::Plane, 4, 1},
-                          {ProjectionKind::Cylinder, 1, 0}, {ProjectionKind::Cylinder, 5, 1},
-                          {ProjectionKind::Box, -1, 0},     {ProjectionKind::Box, 6, 0}};
-    for (const Case& c : cases) {
-        Projection projection;
-        projection.type = c.kind;
-        const LayerGizmo gizmo = BuildLayerGizmo(projection, c.side, true);
-        EXPECT_EQ(gizmo.valid, c.valid) << static_cast<int>(c.kind) << " side " << c.side;
-        EXPECT_EQ(gizmo.side, c.valid != 0 ? c.side : -1);
-    }
+    const char* sides[] = {"012345", "4", "045", "012345"};  // by kind: box, plane, cylinder, sphere
+    for (int kind = 0; kind < 4; ++kind)
+        for (float size : {1.0f, 0.0f}) {
+            Projection projection;
+            projection.type = static_cast<ProjectionKind>(kind);
+            projection.cage.size = {size, size, size};
+            for (ProjectionLayer& layer : projection.layers)
+                layer.originMillimetres[0] = layer.originMillimetres[1] = 5.0f;
+            for (std::int32_t side = -1; side <= kBoxSideCount; ++side) {
+                const LayerGizmo gizmo = BuildLayerGizmo(projection, side, true);
+                const bool has = side >= 0 && std::strchr(sides[kind], '0' + side) != nullptr
+                    && (kind != 3 || size > 0.0f);  // a sphere of radius 0 has no sides to place on
+                EXPECT_EQ(gizmo.valid, has ? 1 : 0) << kind << " side " << side;
+                EXPECT_EQ(gizmo.side, has ? side : -1) << kind << " side " << side;
+                EXPECT_TRUE(Finite(gizmo.origin) && Finite(gizmo.normal) && Finite(gizmo.layerU) && Finite(gizmo.layerV))
+                    << kind << " side " << side << " size " << size;
+            }
+            for (const Vec3& p : BuildCageGizmo(projection).fillPositions)
+                ASSERT_TRUE(Finite(p)) << kind;
+        }
 }
 
 TEST(BuildLayerGizmo, OriginsClampedToTheSide)
@@ -141,25 +149,6 @@ TEST(BuildLayerGizmo, OriginsClampedToTheSide)
     sphere.layers[4].originMillimetres[0] = 1000.0f;  // clamped to pi/4 of the arc
     const float s = 10.0f / std::sqrt(2.0f);
     ExpectNear(BuildLayerGizmo(sphere, 4, true).origin, {s, 0, s}, 1e-4f);
-}
-
-// A cage of size zero has no way around: every gizmo stays finite.
-TEST(BuildLayerGizmo, ZeroRadiusStaysFinite)
-{
-    for (ProjectionKind kind : {ProjectionKind::Cylinder, ProjectionKind::Sphere, ProjectionKind::Box}) {
-        Projection projection;
-        projection.type = kind;
-        projection.cage.size = {0, 0, 0};
-        for (ProjectionLayer& layer : projection.layers)
-            layer.originMillimetres[0] = layer.originMillimetres[1] = 5.0f;
-        for (std::int32_t side = 0; side < kBoxSideCount; ++side) {
-            const LayerGizmo gizmo = BuildLayerGizmo(projection, side, true);
-            EXPECT_TRUE(Finite(gizmo.origin) && Finite(gizmo.normal) && Finite(gizmo.layerU) && Finite(gizmo.layerV))
-                << static_cast<int>(kind) << " side " << side;
-        }
-        for (const Vec3& p : BuildCageGizmo(projection).fillPositions)
-            ASSERT_TRUE(Finite(p)) << static_cast<int>(kind);
-    }
 }
 
 TEST(BuildCageGizmo, PatchesLieOnTheirSides)
