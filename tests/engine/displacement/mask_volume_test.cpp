@@ -68,11 +68,7 @@ TEST(MaskSignedDistance, ZeroOrNegativeSizeIsATinyCube)
 
 TEST(TransformMask, TurnedMaskMeasuresTheSameAtTurnedPoints)
 {
-    MaskVolume mask = Volume(MaskShape::Box, {4, 6, 8});
-    mask.center = {1, 2, 3};
-    mask.rotationDegrees = {20, -35, 50};
-    mask.featherMillimetres = 2.0f;
-    mask.name = "hole";
+    const MaskVolume mask{MaskShape::Box, {1, 2, 3}, {20, -35, 50}, {4, 6, 8}, 2.0f, 1, "hole"};
     // A quarter turn about x, then a shift.
     Transform3x4 turn;
     turn.m11 = 0.0f;
@@ -120,12 +116,7 @@ TEST(BuildMaskWireframe, AppendsOutlinesOnTheShape)
 
 TEST(MaskVolumeJson, RoundTripAndShapeByNameOnly)
 {
-    MaskVolume original = Volume(MaskShape::Sphere, {1.5f, 2, 3});
-    original.center = {0.1f, -2, 3};
-    original.rotationDegrees = {10, 20, 30};
-    original.featherMillimetres = 0.3f;
-    original.enabled = 0;
-    original.name = "Stütze";
+    const MaskVolume original{MaskShape::Sphere, {0.1f, -2, 3}, {10, 20, 30}, {1.5f, 2, 3}, 0.3f, 0, "Stütze"};
     const JsonNode node = NewJsonDocument();
     WriteMaskVolume(node, original);
     EXPECT_EQ((*node.root)["shape"], "sphere");

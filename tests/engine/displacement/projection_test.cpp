@@ -199,6 +199,9 @@ TEST(MapThroughProjection, KnownAnswers)
     noBottom.boxBlended = 1;
     noBottom.boxSideEnabled[5] = 0;
     unknown.type = static_cast<ProjectionKind>(9);
+    Projection layered, turned;
+    layered.layers[2] = ProjectionLayer{{1.0f, 2.0f}, 0.0f, 2.0f, 0};
+    turned.layers[2] = ProjectionLayer{{1.0f, 2.0f}, 90.0f, 0.0f, 0};
     Projection insideX, outsideX, oddX;
     insideX.boxSideSurface[0] = SurfaceSide::Inside;
     outsideX.boxSideSurface[0] = SurfaceSide::Outside;
@@ -213,12 +216,11 @@ TEST(MapThroughProjection, KnownAnswers)
         const std::uint8_t* outerMask = nullptr;
     };
     const Case cases[] = {
-        {"box +x", box, {1, 2, 3}, {1, 0, 0}, 0, 2, 3},
-        {"box -x", box, {1, 2, 3}, {-1, 0, 0}, 1, -2, 3},
-        {"box +y", box, {1, 2, 3}, {0, 1, 0}, 2, 1, 3},
-        {"box -y", box, {1, 2, 3}, {0, -1, 0}, 3, -1, 3},
-        {"box +z", box, {1, 2, 3}, {0, 0, 1}, 4, 1, 2},
-        {"box -z", box, {1, 2, 3}, {0, 0, -1}, 5, -1, 2},
+        {"box +x", box, {1, 2, 3}, {1, 0, 0}, 0, 2, 3},   {"box -x", box, {1, 2, 3}, {-1, 0, 0}, 1, -2, 3},
+        {"box +y", box, {1, 2, 3}, {0, 1, 0}, 2, 1, 3},   {"box -y", box, {1, 2, 3}, {0, -1, 0}, 3, -1, 3},
+        {"box +z", box, {1, 2, 3}, {0, 0, 1}, 4, 1, 2},   {"box -z", box, {1, 2, 3}, {0, 0, -1}, 5, -1, 2},
+        {"layer origin and zoom", layered, {1, 2, 3}, {0, 1, 0}, 2, 0, 0.5f},
+        {"layer turned a quarter, zoom 0 counting as 1", turned, {1, 2, 3}, {0, 1, 0}, 2, 1, 0},
         {"box tie goes to the earlier axis", box, {}, {0.6f, 0.6f, 0.53f}, 0, 0, 0},
         {"plane from behind", plane, {1, 2, 0}, {0, 0, -1}, -1, 0, 0},
         {"two-sided plane from behind", twoSided, {1, 2, 0}, {0, 0, -1}, 4, 1, 2},
@@ -286,18 +288,11 @@ TEST(MapThroughProjection, BlendedSidesAndCylinderCapsShareTheWeight)
 
 // ---- Layers and whole tiles ----------------------------------------------------------------
 
-TEST(SideLayerCoordinates, OriginRotationZoomAndTheStrongestSample)
+TEST(SideLayerCoordinates, NeutralOffTheSidesStrongestSampleAndZoomRange)
 {
     Projection projection;
-    projection.layers[2] = ProjectionLayer{{1.0f, 2.0f}, 0.0f, 2.0f, 0};
-    SidePoint p = SideLayerCoordinates(projection, 2, {5.0f, 6.0f});
-    EXPECT_EQ(p.u, 2.0f);
-    EXPECT_EQ(p.v, 2.0f);
-    projection.layers[2].zoom = 0.0f;  // counts as 1
-    projection.layers[2].rotationDegrees = 90.0f;
-    p = SideLayerCoordinates(projection, 2, {2.0f, 2.0f});
-    EXPECT_NEAR(p.u, 0.0f, 1e-6f);
-    EXPECT_NEAR(p.v, -1.0f, 1e-6f);
+    for (ProjectionLayer& layer : projection.layers)
+        layer.originMillimetres[0] = 1.0f;
     EXPECT_EQ(SideLayerCoordinates(projection, 9, {3.0f, 4.0f}).u, 3.0f);  // not a side: neutral
 
     ProjectionSamples samples;
