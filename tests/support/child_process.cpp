@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <exception>
 
 namespace grainforge::test {
@@ -15,6 +14,19 @@ namespace {
 constexpr int kDropFailedStatus = 3;
 constexpr uid_t kNobody = 65534;
 
+void WriteAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return;
+        done += static_cast<std::size_t>(wrote);
+    }
+}
+
 bool DropPrivileges()
 {
     if (::geteuid() != 0)
@@ -22,18 +34,19 @@ bool DropPrivileges()
     return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
 }
 
-// The child writes its text to an unnamed temporary file the parent reads after it has ended,
-// so neither side can block on a full pipe.
 std::optional<std::string> Run(const std::function<std::string()>& body, bool dropPrivileges)
 {
-    std::FILE* file = std::tmpfile();
-    const pid_t pid = file != nullptr ? ::fork() : -1;
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return std::string("child failed: pipe");
+    const pid_t pid = ::fork();
     if (pid < 0) {
-        if (file != nullptr)
-            std::fclose(file);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
         return std::string("child failed: fork");
     }
     if (pid == 0) {
+        ::close(pipeFds[0]);
         if (dropPrivileges && !DropPrivileges())
             ::_exit(kDropFailedStatus);
         std::string text;
@@ -44,24 +57,24 @@ std::optional<std::string> Run(const std::function<std::string()>& body, bool dr
         } catch (...) {
             text = "exception";
         }
-        // Plain writes: the body may have left the child without memory for a stdio buffer.
-        for (std::size_t done = 0; done < text.size();) {
-            const ssize_t wrote = ::write(::fileno(file), text.data() + done, text.size() - done);
-            if (wrote <= 0 && errno != EINTR)
-                ::_exit(1);
-            done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
-        }
+        WriteAll(pipeFds[1], text);
         ::_exit(0);
     }
+    ::close(pipeFds[1]);
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(pipeFds[0]);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    std::string text;
-    std::rewind(file);
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
-        text.append(buffer, got);
-    std::fclose(file);
     if (WIFEXITED(status) && WEXITSTATUS(status) == kDropFailedStatus)
         return std::nullopt;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)

@@ -199,7 +199,9 @@ TEST(MapThroughProjection, KnownAnswers)
     noBottom.boxBlended = 1;
     noBottom.boxSideEnabled[5] = 0;
     unknown.type = static_cast<ProjectionKind>(9);
-    Projection layered, turned;
+    Projection layered, turned, nanSeam = cylinder, infiniteSeam = cylinder;
+    nanSeam.cylinderSeamDegrees = kNaN;
+    infiniteSeam.cylinderSeamDegrees = -kInfinity;
     layered.layers[2] = ProjectionLayer{{1.0f, 2.0f}, 0.0f, 2.0f, 0};
     turned.layers[2] = ProjectionLayer{{1.0f, 2.0f}, 90.0f, 0.0f, 0};
     Projection insideX, outsideX, oddX;
@@ -229,6 +231,8 @@ TEST(MapThroughProjection, KnownAnswers)
         {"cylinder at the seam", cylinder, {-1, 0, 5}, {-1, 0, 0}, 0, 0, 5},
         {"cylinder opposite the seam", cylinder, {1, 0, 5}, {1, 0, 0}, 0, 3.1415927f * 10.0f, 5},
         {"on the cylinder's axis", cylinder, {0, 0, 5}, {1, 0, 0}, -1, 0, 0},
+        {"seam not a number: angle 0", nanSeam, {1, 0, 5}, {1, 0, 0}, 0, 0, 5},
+        {"seam infinite: angle 0", infiniteSeam, {1, 0, 5}, {1, 0, 0}, 0, 0, 5},
         {"bottom cap mirrors u", bottomCap, {2, 3, -10}, {0, 0, -1}, 5, -2, 3},
         {"sphere arc 45 degrees round", sphere, {7, 7, 0}, {1, 0.5f, 0}, 0, 0.7853982f * 10.0f, 0},
         {"blended box, only a disabled side", noBottom, {}, {0, 0, -1}, -1, 0, 0},
@@ -378,7 +382,7 @@ TEST(MapThroughProjection, RandomCagesGiveSoundSamplesWithoutAllocatingOnAnyThre
     std::uniform_real_distribution<float> angle(-180.0f, 180.0f);
     const TriangleMesh shapes[] = {MakeTestCube(20.0f), MakeTestCylinder(8.0f, 25.0f), MakeTestSphere(12.0f)};
     const std::uint8_t masks[2] = {0, 255};
-    const float hostileSeams[] = {1e30f, kNaN, kInfinity, -1e7f};
+    const float hostileSeams[] = {1e30f, kNaN, kInfinity, -1e7f, 2e4f};
     const float tiny = std::numeric_limits<float>::denorm_min();
     const Vec3 hostileNormals[] = {{}, {kNaN, 0, 1}, {kInfinity, 1, 0}, {1e38f, 1e38f, 1e38f}, {tiny, 0, 0},
                                    {1, 1, tiny}, {tiny, tiny, -tiny}};
@@ -392,8 +396,8 @@ TEST(MapThroughProjection, RandomCagesGiveSoundSamplesWithoutAllocatingOnAnyThre
         projection.boxBlendSharpness = unit(random) * 10.0f;
         projection.planeTwoSided = (trial / 8) % 2;
         projection.cylinderAxis = trial % 3;
-        // One cage in seven has a seam angle no one would type.
-        projection.cylinderSeamDegrees = trial % 7 == 0 ? hostileSeams[trial / 7 % 4] : angle(random) * 4.0f;
+        // One cylinder in three has a seam angle no one would type.
+        projection.cylinderSeamDegrees = trial % 12 == 2 ? hostileSeams[trial / 12 % 5] : angle(random) * 4.0f;
         projection.cylinderTopCapEnabled = (trial / 2) % 2;
         projection.cylinderBottomCapEnabled = (trial / 3) % 2;
         projection.sphereAxis = (trial / 5) % 3;
