@@ -146,6 +146,11 @@ TEST(MaskVolumeEquals, NaNNeverEqualsAndNamesCountEveryByte)
     MaskVolume negativeZero;
     negativeZero.center.z = -0.0f;
     EXPECT_TRUE(MaskVolumeEquals(MaskVolume{}, negativeZero));
+    MaskVolume turned, disabled;
+    turned.rotationDegrees.y = 1.0f;
+    disabled.enabled = 0;
+    EXPECT_FALSE(MaskVolumeEquals(MaskVolume{}, turned));
+    EXPECT_FALSE(MaskVolumeEquals(MaskVolume{}, disabled));
 }
 
 }  // namespace

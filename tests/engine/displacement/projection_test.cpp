@@ -98,6 +98,13 @@ TEST(ProjectionJson, RecordsDifferingInEveryFieldRoundTripBothWays)
         changed.layers[side] = ProjectionLayer{{0.3f * side + 0.1f, -7.0f}, 45.0f + side, 0.7f, 3 + side};
     EXPECT_TRUE(ProjectionEquals(RoundTrip(changed, InitProjection()), changed));
     EXPECT_TRUE(ProjectionEquals(RoundTrip(InitProjection(), changed), InitProjection()));
+
+    // Documents already written use these names.
+    const JsonNode node = NewJsonDocument();
+    WriteProjectionJson(node, InitProjection());
+    EXPECT_EQ((*node.root)["box"]["side"]["px"]["surface"], "both");
+    EXPECT_EQ((*node.root)["layer"]["nz"]["zoom"], 1.0);
+    EXPECT_EQ((*node.root)["cylinder"]["seamDegrees"], 180.0);
 }
 
 // The rules of this record; the general "a wrong kind keeps the field" is the JSON layer's. A
@@ -134,6 +141,17 @@ TEST(ProjectionEquality, ComparesByValueSoNaNNeverEqualsAndNegativeZeroDoes)
     EXPECT_FALSE(OrientedBoxEquals(nan.cage, nan.cage));
     negativeZero.cage.center.x = -0.0f;
     EXPECT_TRUE(ProjectionEquals(negativeZero, Projection{}));
+    const auto changes = {+[](Projection& p) { p.activeLayer = 2; }, +[](Projection& p) { p.layers[5].image = 1; },
+                          +[](Projection& p) { p.cylinderSeamDegrees = 0.0f; },
+                          +[](Projection& p) { p.boxSideSurface[2] = SurfaceSide::Outside; },
+                          +[](Projection& p) { p.sphereWholeTiles = 0; }, +[](Projection& p) { p.cage.size.z = 2.0f; },
+                          +[](Projection& p) { p.layers[3].originMillimetres[1] = 1.0f; }};
+    int field = 0;
+    for (auto change : changes) {
+        Projection other;
+        change(other);
+        EXPECT_FALSE(ProjectionEquals(other, Projection{})) << "change " << field++;
+    }
 }
 
 // ---- Frames -------------------------------------------------------------------------------
