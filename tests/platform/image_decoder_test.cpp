@@ -57,30 +57,31 @@ std::vector<std::uint16_t> RgbRamp8() { return {255, 0, 0, 0, 255, 0, 0, 0, 255,
 
 TEST(ImageDecoder, PngLayoutsDecodeToExactSixteenBitRgba)
 {
+    const PngFixture grey8{3, 2, PngColour::Grey, 8, GreyRamp8()};
+    const PngFixture rgba16{2, 1, PngColour::Rgba, 16, {1, 2, 3, 4, 65535, 40000, 300, 0}};
+    PngFixture interlaced{9, 9, PngColour::Grey, 16, {}, {}, true};
+    for (int i = 0; i < 81; ++i)
+        interlaced.samples.push_back(static_cast<std::uint16_t>(i * 800));
     struct Case {
         const char* name;
         PngFixture fixture;
         ImageChannels channels;
-        std::array<std::uint16_t, 4> last;  // pixel (2, 1)
+        std::uint32_t x, y;
+        std::array<std::uint16_t, 4> pixel;
     };
-    PngFixture grey8{3, 2, PngColour::Grey, 8, GreyRamp8()};
-    PngFixture grey16{3, 2, PngColour::Grey, 16, {0, 1, 2, 3, 65534, 65535}};
-    PngFixture grey1{3, 2, PngColour::Grey, 1, {0, 1, 0, 1, 0, 1}};
-    PngFixture rgb8{3, 2, PngColour::Rgb, 8, RgbRamp8()};
-    PngFixture rgba16{2, 1, PngColour::Rgba, 16, {1, 2, 3, 4, 65535, 40000, 300, 0}};
-    PngFixture greyAlpha8{1, 1, PngColour::GreyAlpha, 8, {100, 7}};
-    PngFixture palette{3, 2, PngColour::Palette, 4, {0, 1, 2, 2, 1, 3}, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {250, 251, 252}}};
-    PngFixture interlaced{9, 9, PngColour::Grey, 16, {}, {}, true};
-    for (int i = 0; i < 81; ++i)
-        interlaced.samples.push_back(static_cast<std::uint16_t>(i * 800));
-
     const std::vector<Case> cases = {
-        {"grey 8", grey8, ImageChannels::Grey, Grey16(255 * 257)},
-        {"grey 16", grey16, ImageChannels::Grey, Grey16(65535)},
-        {"grey 1", grey1, ImageChannels::Grey, Grey16(65535)},
-        {"rgb 8", rgb8, ImageChannels::Rgb, Rgb16(70 * 257, 80 * 257, 90 * 257)},
-        {"palette 4", palette, ImageChannels::Indexed, Rgb16(250 * 257, 251 * 257, 252 * 257)},
-        {"interlaced 16", interlaced, ImageChannels::Grey, Grey16(80 * 800)},
+        {"grey 8", grey8, ImageChannels::Grey, 2, 1, Grey16(255 * 257)},
+        {"grey 8, top row", grey8, ImageChannels::Grey, 1, 0, Grey16(51 * 257)},
+        {"grey 8, bottom row", grey8, ImageChannels::Grey, 0, 1, Grey16(153 * 257)},
+        {"grey 16", {3, 2, PngColour::Grey, 16, {0, 1, 2, 3, 65534, 65535}}, ImageChannels::Grey, 1, 1, Grey16(65534)},
+        {"grey 1", {3, 2, PngColour::Grey, 1, {0, 1, 0, 1, 0, 1}}, ImageChannels::Grey, 2, 1, Grey16(65535)},
+        {"rgb 8", {3, 2, PngColour::Rgb, 8, RgbRamp8()}, ImageChannels::Rgb, 2, 1, Rgb16(70 * 257, 80 * 257, 90 * 257)},
+        {"palette 4", {3, 2, PngColour::Palette, 4, {0, 1, 2, 2, 1, 3}, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {250, 251, 252}}},
+         ImageChannels::Indexed, 2, 1, Rgb16(250 * 257, 251 * 257, 252 * 257)},
+        {"rgba 16", rgba16, ImageChannels::Rgba, 0, 0, {1, 2, 3, 4}},
+        {"rgba 16, second", rgba16, ImageChannels::Rgba, 1, 0, {65535, 40000, 300, 0}},
+        {"grey alpha 8", {1, 1, PngColour::GreyAlpha, 8, {100, 7}}, ImageChannels::GreyAlpha, 0, 0,
+         {100 * 257, 100 * 257, 100 * 257, 7 * 257}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -89,17 +90,8 @@ TEST(ImageDecoder, PngLayoutsDecodeToExactSixteenBitRgba)
         EXPECT_EQ(d.header.container, ImageContainer::Png);
         EXPECT_EQ(d.header.pixelFormat.channels, c.channels);
         EXPECT_EQ(d.header.pixelFormat.bitsPerSample, c.fixture.bitDepth);
-        EXPECT_EQ(d.At(c.fixture.width - 1, c.fixture.height - 1), c.last);
+        EXPECT_EQ(d.At(c.x, c.y), c.pixel);
     }
-    const Decoded grey = Decode(test::EncodePng(grey8));
-    EXPECT_EQ(grey.At(1, 0), Grey16(51 * 257));
-    EXPECT_EQ(grey.At(0, 1), Grey16(153 * 257));
-    const Decoded rgba = Decode(test::EncodePng(rgba16));
-    EXPECT_EQ(rgba.At(0, 0), (std::array<std::uint16_t, 4>{1, 2, 3, 4}));
-    EXPECT_EQ(rgba.At(1, 0), (std::array<std::uint16_t, 4>{65535, 40000, 300, 0}));
-    const Decoded greyAlpha = Decode(test::EncodePng(greyAlpha8));
-    EXPECT_EQ(greyAlpha.header.pixelFormat.channels, ImageChannels::GreyAlpha);
-    EXPECT_EQ(greyAlpha.At(0, 0), (std::array<std::uint16_t, 4>{100 * 257, 100 * 257, 100 * 257, 7 * 257}));
     const Decoded interlacedResult = Decode(test::EncodePng(interlaced));
     for (std::size_t i = 0; i < 81; ++i)
         ASSERT_EQ(interlacedResult.At(i % 9, i / 9), Grey16(static_cast<std::uint16_t>(i * 800))) << i;
@@ -192,7 +184,7 @@ TEST(ImageDecoder, TiffSampleTypesLayoutsAndPlanes)
     }
 }
 
-TEST(ImageDecoder, TiffReadsOnlyTheFirstPageAndInvertsWhiteIsZero)
+TEST(ImageDecoder, TiffFirstPageOnlyWhiteIsZeroAndFloatsClamped)
 {
     TiffPage first{.width = 2, .samples = {10, 20}};
     const TiffPage second{.width = 5, .height = 5, .samples = std::vector<double>(25, 200)};
@@ -200,73 +192,56 @@ TEST(ImageDecoder, TiffReadsOnlyTheFirstPageAndInvertsWhiteIsZero)
     ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
     EXPECT_EQ(d.header.width, 2u);
     EXPECT_EQ(d.At(1, 0), Grey16(20 * 257));
-
     first.whiteIsZero = true;
-    const Decoded inverted = Decode(test::EncodeTiff({first}));
-    ASSERT_EQ(inverted.status, ImageDecodeStatus::Ok);
-    EXPECT_EQ(inverted.At(0, 0), Grey16(65535 - 10 * 257));
+    EXPECT_EQ(Decode(test::EncodeTiff({first})).At(0, 0), Grey16(65535 - 10 * 257));
+
+    const TiffPage floats{.width = 4, .bitsPerSample = 32, .floating = true, .samples = {-0.5, 2.0, std::nan(""), 0.5}};
+    const Decoded clamped = Decode(test::EncodeTiff({floats}));
+    ASSERT_EQ(clamped.status, ImageDecodeStatus::Ok);
+    EXPECT_EQ(clamped.pixels, (std::vector<std::uint16_t>{0, 0, 0, 65535, 65535, 65535, 65535, 65535, 0, 0, 0, 65535,
+                                                          32768, 32768, 32768, 65535}));
 }
 
-TEST(ImageDecoder, TiffFloatSamplesAreClampedToTheUnitRange)
-{
-    const TiffPage p{.width = 4, .bitsPerSample = 32, .floating = true, .samples = {-0.5, 2.0, std::nan(""), 0.5}};
-    const Decoded d = Decode(test::EncodeTiff({p}));
-    ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
-    EXPECT_EQ(d.At(0, 0)[0], 0);
-    EXPECT_EQ(d.At(1, 0)[0], 65535);
-    EXPECT_EQ(d.At(2, 0)[0], 0);
-    EXPECT_EQ(d.At(3, 0)[0], 32768);
-}
-
+// The first frame only, straight or interlaced; ten rows go through every interlace pass.
 TEST(ImageDecoder, GifReadsTheFirstFrameOnly)
 {
-    GifFixture f{3, 2, {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {10, 20, 30}}, {{0, 1, 2, 3, 2, 1}, {3, 3, 3, 3, 3, 3}}};
+    GifFixture f{2, 10, {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {10, 20, 30}}, {{}, std::vector<std::uint8_t>(20, 3)}};
+    for (std::uint8_t i = 0; i < 20; ++i)
+        f.frames[0].push_back(static_cast<std::uint8_t>((i % 2 + i / 2) % 4));
+    const std::array<std::uint16_t, 4> colours[] = {Rgb16(0, 0, 0), Rgb16(65535, 0, 0), Rgb16(0, 65535, 0),
+                                                    Rgb16(2570, 5140, 7710)};
     for (bool interlaced : {false, true}) {
         f.interlaced = interlaced;
         const Decoded d = Decode(test::EncodeGif(f));
         ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
         EXPECT_EQ(d.header.container, ImageContainer::Gif);
         EXPECT_EQ(d.header.pixelFormat.channels, ImageChannels::Indexed);
-        EXPECT_EQ(d.At(1, 0), Rgb16(65535, 0, 0));
-        EXPECT_EQ(d.At(0, 1), Rgb16(2570, 5140, 7710));
-        EXPECT_EQ(d.At(2, 1), Rgb16(65535, 0, 0));
+        for (std::uint32_t i = 0; i < 20; ++i)
+            EXPECT_EQ(d.At(i % 2, i / 2), colours[(i % 2 + i / 2) % 4]) << interlaced << " pixel " << i;
     }
-    // Ten rows exercise every interlace pass.
-    f.width = 1;
-    f.height = 10;
-    f.frames = {{0, 1, 2, 3, 0, 1, 2, 3, 0, 1}};
-    const Decoded tall = Decode(test::EncodeGif(f));
-    ASSERT_EQ(tall.status, ImageDecodeStatus::Ok);
-    EXPECT_EQ(tall.At(0, 9), Rgb16(65535, 0, 0));
-    EXPECT_EQ(tall.At(0, 3), Rgb16(2570, 5140, 7710));
 }
 
 TEST(ImageDecoder, BmpPaletteTrueColourTopDownAndRunLength)
 {
-    BmpFixture indexed{.width = 3, .height = 2, .bitsPerPixel = 8, .samples = {0, 1, 2, 2, 2, 1},
+    const BmpFixture indexed{.width = 3, .height = 2, .bitsPerPixel = 8, .samples = {0, 1, 2, 2, 2, 1},
                              .palette = {{0, 0, 0}, {255, 128, 1}, {9, 8, 7}}};
     BmpFixture runLength = indexed;
     runLength.runLength = true;
     const std::vector<std::uint16_t> ramp = RgbRamp8();
     const std::vector<std::uint8_t> rgb(ramp.begin(), ramp.end());
-    const BmpFixture trueColour{.width = 3, .height = 2, .samples = rgb};
-    const BmpFixture topDown{.width = 3, .height = 2, .topDown = true, .samples = rgb};
-    const BmpFixture wide{.width = 3, .height = 2, .bitsPerPixel = 32, .samples = rgb};
-
-    for (const BmpFixture* f : {&indexed, &runLength}) {
-        const Decoded d = Decode(test::EncodeBmp(*f));
-        ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
-        EXPECT_EQ(d.header.pixelFormat.channels, ImageChannels::Indexed);
-        EXPECT_EQ(d.At(1, 0), Rgb16(65535, 128 * 257, 257));
-        EXPECT_EQ(d.At(1, 1), Rgb16(9 * 257, 8 * 257, 7 * 257));
-        EXPECT_EQ(d.At(2, 1), Rgb16(65535, 128 * 257, 257));
-    }
-    for (const BmpFixture* f : {&trueColour, &topDown, &wide}) {
-        const Decoded d = Decode(test::EncodeBmp(*f));
+    const std::array<std::uint16_t, 4> orange = Rgb16(65535, 128 * 257, 257), last = Rgb16(70 * 257, 80 * 257, 90 * 257);
+    const std::pair<BmpFixture, std::array<std::uint16_t, 4>> cases[] = {
+        {indexed, orange}, {runLength, orange}, {{.width = 3, .height = 2, .samples = rgb}, last},
+        {{.width = 3, .height = 2, .topDown = true, .samples = rgb}, last},
+        {{.width = 3, .height = 2, .bitsPerPixel = 32, .samples = rgb}, last}};
+    for (const auto& [fixture, lastPixel] : cases) {
+        SCOPED_TRACE(testing::Message() << fixture.bitsPerPixel << " bits, top down " << fixture.topDown << ", rle "
+                                        << fixture.runLength);
+        const Decoded d = Decode(test::EncodeBmp(fixture));
         ASSERT_EQ(d.status, ImageDecodeStatus::Ok);
         EXPECT_EQ(d.header.container, ImageContainer::Bmp);
-        EXPECT_EQ(d.At(0, 0), Rgb16(65535, 0, 0));
-        EXPECT_EQ(d.At(2, 1), Rgb16(70 * 257, 80 * 257, 90 * 257));
+        EXPECT_EQ(d.At(2, 1), lastPixel);
+        EXPECT_EQ(d.At(1, 0), fixture.bitsPerPixel == 8 ? orange : Rgb16(0, 65535, 0));
     }
 }
 
@@ -296,29 +271,21 @@ TEST(ImageDecoder, BmpRunLengthFourBitsWithJumpsAndLiterals)
     EXPECT_EQ(d.At(1, 0), Grey16(2 * 257));
 }
 
-TEST(ImageDecoder, ContainerComesFromTheContentNotTheName)
+// The container comes from the content, not the name; pixels are read once, into a buffer of
+// the right size.
+TEST(ImageDecoder, ContainerFromTheContentAndPixelsReadOnceIntoTheRightSize)
 {
     test::TempFolder folder;
     const auto path = folder / "actually a png.jpg";
-    test::WriteAllBytes(path, test::UniformGreyPng(2, 2, 7));
+    test::WriteAllBytes(path, test::UniformGreyPng(3, 3, 7));
     ImageDecoder decoder;
     ASSERT_EQ(decoder.OpenFile(path), ImageDecodeStatus::Ok);
     EXPECT_EQ(decoder.Header().container, ImageContainer::Png);
-    std::vector<std::uint16_t> pixels(16);
-    EXPECT_EQ(decoder.ReadRgba16(pixels), ImageDecodeStatus::Ok);
-    EXPECT_EQ(pixels[0], 7 * 257);
-}
-
-TEST(ImageDecoder, PixelBufferOfTheWrongSizeIsRefused)
-{
-    const std::vector<std::uint8_t> bytes = test::UniformGreyPng(3, 3, 1);
-    ImageDecoder decoder;
-    ASSERT_EQ(decoder.OpenMemory(bytes), ImageDecodeStatus::Ok);
-    std::vector<std::uint16_t> small(35);
+    std::vector<std::uint16_t> small(35), right(36);
     EXPECT_EQ(decoder.ReadRgba16(small), ImageDecodeStatus::Unconvertible);
-    std::vector<std::uint16_t> right(36);
     EXPECT_EQ(decoder.ReadRgba16(right), ImageDecodeStatus::Ok);
-    EXPECT_EQ(decoder.ReadRgba16(right), ImageDecodeStatus::Unconvertible) << "pixels are read once";
+    EXPECT_EQ(right[0], 7 * 257);
+    EXPECT_EQ(decoder.ReadRgba16(right), ImageDecodeStatus::Unconvertible);
 }
 
 // A BMP embedding JPEG data is refused in image_loading_test.cpp.

@@ -84,14 +84,8 @@ std::optional<std::string> Run(const std::function<std::string()>& body, bool dr
 
 }  // namespace
 
-std::string RunInChild(const std::function<std::string()>& body)
-{
-    return *Run(body, false);
-}
+std::string RunInChild(const std::function<std::string()>& body) { return *Run(body, false); }
 
-std::optional<std::string> RunUnprivileged(const std::function<std::string()>& body)
-{
-    return Run(body, true);
-}
+std::optional<std::string> RunUnprivileged(const std::function<std::string()>& body) { return Run(body, true); }
 
 }  // namespace grainforge::test

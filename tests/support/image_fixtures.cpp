@@ -27,8 +27,6 @@ void AppendPngBytes(png_structp png, png_bytep data, std::size_t size)
     out->insert(out->end(), data, data + size);
 }
 
-void FlushPng(png_structp) {}
-
 // Indexed by PngColour.
 constexpr int kPngColourTypes[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
                                    PNG_COLOR_TYPE_RGB_ALPHA, PNG_COLOR_TYPE_PALETTE};
@@ -79,7 +77,7 @@ void PutTiffSample(const TiffPage& page, double value, std::uint8_t* out)
         const float f = static_cast<float>(value);
         std::memcpy(out, &f, 4);
     } else if (page.bitsPerSample == 16) {
-        const std::uint16_t v = static_cast<std::uint16_t>(value);
+        const auto v = static_cast<std::uint16_t>(value);
         std::memcpy(out, &v, 2);
     } else {
         *out = static_cast<std::uint8_t>(value);
@@ -209,16 +207,14 @@ std::vector<std::uint8_t> EncodePng(const PngFixture& f)
     std::vector<std::uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &out, AppendPngBytes, FlushPng);
-    std::vector<std::vector<png_byte>> rows;
+    png_set_write_fn(png, &out, AppendPngBytes, [](png_structp) {});
+    std::vector<std::vector<png_byte>> rows(f.height);
+    std::vector<png_bytep> pointers;
     for (std::uint32_t y = 0; y < f.height; ++y)
-        rows.push_back(PackPngRow(f, y));
+        pointers.push_back((rows[y] = PackPngRow(f, y)).data());
     std::vector<png_color> palette;
     for (const Rgb8& c : f.palette)
         palette.push_back({c[0], c[1], c[2]});
-    std::vector<png_bytep> pointers;
-    for (auto& row : rows)
-        pointers.push_back(row.data());
     const bool ok = WritePng(png, info, f, pointers.data(), palette.data(), static_cast<int>(palette.size()));
     png_destroy_write_struct(&png, &info);
     if (!ok)
@@ -293,21 +289,14 @@ std::vector<std::uint8_t> EncodeGif(const GifFixture& f)
     for (const auto& frame : f.frames) {
         ok = ok && EGifPutImageDesc(gif, 0, 0, static_cast<int>(f.width), static_cast<int>(f.height), f.interlaced,
                                     nullptr) == GIF_OK;
-        std::vector<std::uint32_t> order;
-        if (f.interlaced) {
-            const std::uint32_t start[4] = {0, 4, 2, 1};
-            const std::uint32_t step[4] = {8, 8, 4, 2};
-            for (int pass = 0; pass < 4; ++pass)
-                for (std::uint32_t y = start[pass]; y < f.height; y += step[pass])
-                    order.push_back(y);
-        } else {
-            for (std::uint32_t y = 0; y < f.height; ++y)
-                order.push_back(y);
-        }
-        for (std::uint32_t y : order) {
-            std::vector<GifPixelType> line(frame.begin() + y * f.width, frame.begin() + (y + 1) * f.width);
-            ok = ok && EGifPutLine(gif, line.data(), static_cast<int>(f.width)) == GIF_OK;
-        }
+        // Interlaced rows go in four passes: every 8th from row 0, every 8th from 4, every 4th
+        // from 2, every 2nd from 1.
+        const std::uint32_t start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
+        for (int pass = 0; pass < (f.interlaced ? 4 : 1); ++pass)
+            for (std::uint32_t y = f.interlaced ? start[pass] : 0; y < f.height; y += f.interlaced ? step[pass] : 1) {
+                std::vector<GifPixelType> line(frame.begin() + y * f.width, frame.begin() + (y + 1) * f.width);
+                ok = ok && EGifPutLine(gif, line.data(), static_cast<int>(f.width)) == GIF_OK;
+            }
     }
     ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
     GifFreeMapObject(map);

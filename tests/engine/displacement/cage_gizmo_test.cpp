@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 namespace grainforge::mesh {
@@ -17,54 +18,41 @@ void ExpectNear(Vec3 actual, Vec3 expected, float tolerance = 1e-5f)
     EXPECT_NEAR(actual.z, expected.z, tolerance);
 }
 
+bool Finite(Vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
 TEST(FitCageToBounds, SizesPerKind)
 {
-    const CageBounds flat{{0, 0, 0}, {10, 20, 0}, 1};
-    const Projection box = FitCageToBounds(ProjectionKind::Box, flat, 0.1f);
-    EXPECT_EQ(box.type, ProjectionKind::Box);
+    const Projection box = FitCageToBounds(ProjectionKind::Box, {{0, 0, 0}, {10, 20, 0}, 1}, 0.1f);
     EXPECT_EQ(box.cage.center, (Vec3{5, 10, 0}));
     ExpectNear(box.cage.size, {11, 22, 0.2f});
-    EXPECT_EQ(box.cage.rotationDegrees, Vec3{});
 
     const CageBounds block{{0, 0, 0}, {10, 20, 30}, 1};
     EXPECT_EQ(FitCageToBounds(ProjectionKind::Cylinder, block, 0.0f).cage.size, (Vec3{20, 20, 30}));
     EXPECT_EQ(FitCageToBounds(ProjectionKind::Sphere, block, 0.0f).cage.size, (Vec3{30, 30, 30}));
     EXPECT_EQ(FitCageToBounds(ProjectionKind::Plane, block, -0.5f).cage.size, (Vec3{10, 20, 30}));
 
-    const CageBounds invalid{{0, 0, 0}, {10, 20, 30}, 0};
-    const Projection fallback = FitCageToBounds(ProjectionKind::Sphere, invalid, 0.2f);
-    EXPECT_EQ(fallback.type, ProjectionKind::Sphere);
+    // Invalid bounds: the default record of that kind.
     Projection expected;
     expected.type = ProjectionKind::Sphere;
-    EXPECT_TRUE(ProjectionEquals(fallback, expected));
+    EXPECT_TRUE(ProjectionEquals(FitCageToBounds(ProjectionKind::Sphere, {{0, 0, 0}, {10, 20, 30}, 0}, 0.2f), expected));
 }
 
-TEST(RotateCageAboutAxis, QuarterTurns)
+TEST(RotateCageAboutAxis, GimbalCaseAndAxesOutsideTheRange)
 {
-    CageFrame cage;
-    cage.center = {1, 2, 3};
-    RotateCageAboutAxis(cage, 2, 1.5707964f);
-    ExpectNear(cage.rotationDegrees, {0, 0, 90}, 1e-4f);
-    EXPECT_EQ(cage.center, (Vec3{1, 2, 3}));
-
     // A quarter turn about y puts the x axis along -z: the gimbal case keeps rz at 0.
     CageFrame gimbal;
+    gimbal.center = {1, 2, 3};
     RotateCageAboutAxis(gimbal, 1, 1.5707964f);
     EXPECT_EQ(gimbal.rotationDegrees.z, 0.0f);
     EXPECT_NEAR(gimbal.rotationDegrees.y, 90.0f, 1e-3f);
-    ExpectNear(CageToWorld(gimbal, {1, 0, 0}), {0, 0, -1});
-    ExpectNear(CageToWorld(gimbal, {0, 0, 1}), {1, 0, 0});
+    ExpectNear(CageToWorld(gimbal, {1, 0, 0}), {0, 0, -1});  // turns directions only
+    EXPECT_EQ(gimbal.center, (Vec3{1, 2, 3}));
 
-    // Turning an already turned cage about its own x axis.
-    CageFrame turned;
-    turned.rotationDegrees = {0, 0, 90};
-    RotateCageAboutAxis(turned, 0, 1.5707964f);
-    ExpectNear(CageToWorld(turned, {1, 0, 0}), {0, 1, 0});
-    ExpectNear(CageToWorld(turned, {0, 1, 0}), {0, 0, 1});
-
-    CageFrame unchanged;
-    RotateCageAboutAxis(unchanged, 3, 1.0f);
-    EXPECT_EQ(unchanged.rotationDegrees, Vec3{});
+    for (std::int32_t axis : {-1, 3, 1000}) {
+        CageFrame unchanged;
+        RotateCageAboutAxis(unchanged, axis, 1.0f);
+        EXPECT_EQ(unchanged.rotationDegrees, Vec3{}) << axis;
+    }
 }
 
 // The Euler angles read back must describe the turned frame itself, away from the gimbal case.
@@ -93,64 +81,57 @@ TEST(RotateCageAboutAxis, AnglesReadBackDescribeTheTurnedFrame)
 
 TEST(SideDirection, PerKind)
 {
-    Projection projection;
-    projection.cage.rotationDegrees = {0, 0, 90};
-    ExpectNear(SideDirection(projection, 0, {}), {0, 1, 0});
-    EXPECT_EQ(SideDirection(projection, 6, {}), Vec3{});
-
-    projection.type = ProjectionKind::Plane;
-    ExpectNear(SideDirection(projection, 1, {}), {0, 0, 1});
-
-    Projection cylinder;
+    Projection turned, cylinder;
+    turned.cage.rotationDegrees = {0, 0, 90};
+    ExpectNear(SideDirection(turned, 0, {}), {0, 1, 0});
+    EXPECT_EQ(SideDirection(turned, 6, {}), Vec3{});
     cylinder.type = ProjectionKind::Cylinder;
-    EXPECT_EQ(SideDirection(cylinder, 0, {0, 0, 4}), Vec3{});
+    EXPECT_EQ(SideDirection(cylinder, 0, {0, 0, 4}), Vec3{});  // on the axis: no way out
     ExpectNear(SideDirection(cylinder, 0, {3, 4, 1}), {0.6f, 0.8f, 0});
     ExpectNear(SideDirection(cylinder, 5, {3, 4, 1}), {0, 0, -1});
 }
 
-TEST(BuildLayerGizmo, EmptyForSidesTheKindLacks)
+// A gizmo for every side the kind has and none for the others; finite even for a cage of size
+// zero, which has no way around.
+TEST(BuildLayerGizmo, OnlyForSidesTheKindHasAndFiniteAtSizeZero)
 {
-    Projection plane;
-    plane.type = ProjectionKind::Plane;
-    const LayerGizmo none = BuildLayerGizmo(plane, 2, true);
-    EXPECT_EQ(none.valid, 0);
-    EXPECT_EQ(none.side, -1);
-    EXPECT_EQ(BuildLayerGizmo(plane, 4, true).valid, 1);
-
-    Projection cylinder;
-    cylinder.type = ProjectionKind::Cylinder;
-    EXPECT_EQ(BuildLayerGizmo(cylinder, 1, true).valid, 0);
-    EXPECT_EQ(BuildLayerGizmo(cylinder, 5, true).valid, 1);
-    EXPECT_EQ(BuildLayerGizmo(Projection{}, -1, true).valid, 0);
-    EXPECT_EQ(BuildLayerGizmo(Projection{}, 6, true).valid, 0);
+    const char* sides[] = {"012345", "4", "045", "012345"};  // by kind: box, plane, cylinder, sphere
+    for (int kind = 0; kind < 4; ++kind)
+        for (float size : {1.0f, 0.0f}) {
+            Projection projection;
+            projection.type = static_cast<ProjectionKind>(kind);
+            projection.cage.size = {size, size, size};
+            for (ProjectionLayer& layer : projection.layers)
+                layer.originMillimetres[0] = layer.originMillimetres[1] = 5.0f;
+            for (std::int32_t side = -1; side <= kBoxSideCount; ++side) {
+                const LayerGizmo gizmo = BuildLayerGizmo(projection, side, true);
+                const bool has = side >= 0 && std::strchr(sides[kind], '0' + side) != nullptr
+                    && (kind != 3 || size > 0.0f);  // a sphere of radius 0 has no sides to place on
+                EXPECT_EQ(gizmo.valid, has ? 1 : 0) << kind << " side " << side;
+                EXPECT_EQ(gizmo.side, has ? side : -1) << kind << " side " << side;
+                EXPECT_TRUE(Finite(gizmo.origin) && Finite(gizmo.normal) && Finite(gizmo.layerU) && Finite(gizmo.layerV))
+                    << kind << " side " << side << " size " << size;
+            }
+            for (const Vec3& p : BuildCageGizmo(projection).fillPositions)
+                ASSERT_TRUE(Finite(p)) << kind;
+        }
 }
 
-TEST(BuildLayerGizmo, BoxOriginIsClampedToTheFace)
+TEST(BuildLayerGizmo, OriginsClampedToTheSide)
 {
-    Projection projection;
-    projection.cage.center = {10, 0, 0};
-    projection.cage.size = {4, 6, 8};
-    projection.layers[0].originMillimetres[0] = 100.0f;
-    projection.layers[0].originMillimetres[1] = -1.0f;
-    projection.layers[0].rotationDegrees = 90.0f;
-    const LayerGizmo gizmo = BuildLayerGizmo(projection, 0, true);
-    EXPECT_EQ(gizmo.valid, 1);
-    EXPECT_EQ(gizmo.side, 0);
+    Projection box;
+    box.cage.center = {10, 0, 0};
+    box.cage.size = {4, 6, 8};
+    box.layers[0] = ProjectionLayer{{100.0f, -1.0f}, 90.0f, 1.0f, 0};
+    const LayerGizmo gizmo = BuildLayerGizmo(box, 0, true);
     ExpectNear(gizmo.origin, {12, 3, -1});
-    ExpectNear(gizmo.normal, {1, 0, 0});
     ExpectNear(gizmo.sideU, {0, 1, 0});
-    ExpectNear(gizmo.sideV, {0, 0, 1});
     ExpectNear(gizmo.layerU, {0, 0, 1});
     ExpectNear(gizmo.layerV, {0, -1, 0});
     EXPECT_EQ(gizmo.halfExtentU, 3.0f);
     EXPECT_EQ(gizmo.halfExtentV, 4.0f);
+    ExpectNear(BuildLayerGizmo(box, 0, false).origin, {12, 0, 0});
 
-    ExpectNear(BuildLayerGizmo(projection, 0, false).origin, {12, 0, 0});
-    ExpectNear(BuildLayerGizmo(projection, 3, false).sideU, {-1, 0, 0});
-}
-
-TEST(BuildLayerGizmo, CylinderWallAndSphereAnchors)
-{
     Projection cylinder;
     cylinder.type = ProjectionKind::Cylinder;
     cylinder.cage.size = {20, 20, 10};
@@ -158,73 +139,50 @@ TEST(BuildLayerGizmo, CylinderWallAndSphereAnchors)
     cylinder.layers[0].originMillimetres[1] = 50.0f;
     const LayerGizmo wall = BuildLayerGizmo(cylinder, 0, true);
     ExpectNear(wall.origin, {10, 0, 5});
-    ExpectNear(wall.normal, {1, 0, 0});
     ExpectNear(wall.sideU, {0, 1, 0});
     EXPECT_NEAR(wall.halfExtentU, 3.1415927f * 10.0f, 1e-4f);
 
     Projection sphere;
     sphere.type = ProjectionKind::Sphere;
     sphere.cage.size = {20, 20, 20};
-    const LayerGizmo top = BuildLayerGizmo(sphere, 4, false);
-    ExpectNear(top.origin, {0, 0, 10});
+    ExpectNear(BuildLayerGizmo(sphere, 4, false).origin, {0, 0, 10});
     sphere.layers[4].originMillimetres[0] = 1000.0f;  // clamped to pi/4 of the arc
-    const LayerGizmo edge = BuildLayerGizmo(sphere, 4, true);
     const float s = 10.0f / std::sqrt(2.0f);
-    ExpectNear(edge.origin, {s, 0, s}, 1e-4f);
+    ExpectNear(BuildLayerGizmo(sphere, 4, true).origin, {s, 0, s}, 1e-4f);
 }
 
-TEST(BuildCageGizmo, CountsPerKind)
+TEST(BuildCageGizmo, PatchesLieOnTheirSides)
 {
     const CageGizmoGeometry box = BuildCageGizmo(Projection{});
-    EXPECT_EQ(box.fillPositions.size(), 36u);
     ASSERT_EQ(box.fillSides.size(), 12u);
-    for (std::uint32_t i = 0; i < 12; ++i)
-        EXPECT_EQ(box.fillSides[i], i / 2);
+    ASSERT_EQ(box.fillPositions.size(), 36u);
     EXPECT_EQ(box.linePositions.size(), 24u);
-    EXPECT_TRUE(box.accentLinePositions.empty());
-    // Each box side's patch lies on that side's face.
     for (std::uint32_t t = 0; t < 12; ++t) {
         const std::uint32_t side = box.fillSides[t];
-        const float value = detail::Component(box.fillPositions[t * 3], static_cast<std::int32_t>(side / 2));
-        EXPECT_EQ(value, (side & 1) != 0 ? -0.5f : 0.5f) << t;
+        EXPECT_EQ(side, t / 2);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(detail::Component(box.fillPositions[t * 3 + k], static_cast<std::int32_t>(side / 2)),
+                      (side & 1) != 0 ? -0.5f : 0.5f) << t;
     }
 
     Projection cylinder;
     cylinder.type = ProjectionKind::Cylinder;
     const CageGizmoGeometry c = BuildCageGizmo(cylinder);
-    EXPECT_EQ(c.fillPositions.size(), 288u);
-    EXPECT_EQ(c.fillSides.size(), 96u);
-    EXPECT_EQ(c.linePositions.size(), 192u);
+    EXPECT_EQ(c.fillPositions.size(), 3 * c.fillSides.size());
     ASSERT_EQ(c.accentLinePositions.size(), 2u);
-    // The seam at 180 degrees lies on -x.
-    ExpectNear(c.accentLinePositions[0], {-0.5f, 0, -0.5f});
+    ExpectNear(c.accentLinePositions[0], {-0.5f, 0, -0.5f});  // the seam at 180 degrees lies on -x
 
     Projection plane;
     plane.type = ProjectionKind::Plane;
-    const CageGizmoGeometry p = BuildCageGizmo(plane);
-    EXPECT_EQ(p.fillPositions.size(), 6u);
-    EXPECT_EQ(p.fillSides, (std::vector<std::uint32_t>{4, 4}));
-    EXPECT_EQ(p.linePositions.size(), 10u);
+    EXPECT_EQ(BuildCageGizmo(plane).fillSides, (std::vector<std::uint32_t>{4, 4}));
 
     Projection sphere;
     sphere.type = ProjectionKind::Sphere;
     const CageGizmoGeometry s = BuildCageGizmo(sphere);
-    EXPECT_EQ(s.fillSides.size(), 6u * 128u);
-    // Four sides around the z pole, 16 border segments each of each kind.
-    EXPECT_EQ(s.accentLinePositions.size(), 4u * 16u * 2u);
-    EXPECT_EQ(s.linePositions.size(), 4u * 16u * 2u);
+    EXPECT_EQ(s.fillPositions.size(), 3 * s.fillSides.size());
+    EXPECT_FALSE(s.accentLinePositions.empty());
     for (const Vec3& point : s.fillPositions)
         EXPECT_NEAR(std::sqrt(Dot(point, point)), 0.5f, 1e-5f);
-}
-
-TEST(CubeSpherePoint, LiesOnTheSphereAroundTheCentre)
-{
-    CageFrame cage;
-    cage.center = {1, 2, 3};
-    const struct SideFrame frame = SideFrame(0, 2);
-    ExpectNear(CubeSpherePoint(cage, 5.0f, frame, 0.0f, 0.0f), {6, 2, 3});
-    const Vec3 p = CubeSpherePoint(cage, 5.0f, frame, 0.3f, -0.2f) - cage.center;
-    EXPECT_NEAR(std::sqrt(Dot(p, p)), 5.0f, 1e-5f);
 }
 
 }  // namespace

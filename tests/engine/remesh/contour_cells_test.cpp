@@ -12,29 +12,14 @@ namespace {
 
 using Components = std::array<std::uint8_t, 12>;
 
-Point3d P(double x, double y, double z)
-{
-    Point3d p;
-    p.x[0] = x;
-    p.x[1] = y;
-    p.x[2] = z;
-    return p;
-}
+Point3d P(double x, double y, double z) { return Point3d{{x, y, z}}; }
 
+// A cell vertex problem in the unit cell, searched and clamped there.
 CellVertexProblem Problem(const std::vector<Point3d>& points, const std::vector<Point3d>& normals,
     const std::vector<std::uint8_t>& use, double sharpness)
 {
-    CellVertexProblem problem;
-    problem.points = points.data();
-    problem.normals = normals.data();
-    problem.useNormal = use.data();
-    problem.count = static_cast<int>(points.size());
-    problem.sharpness = sharpness;
-    problem.searchLow = P(0, 0, 0);
-    problem.searchHigh = P(1, 1, 1);
-    problem.clampLow = P(0, 0, 0);
-    problem.clampHigh = P(1, 1, 1);
-    return problem;
+    return CellVertexProblem{points.data(), normals.data(), use.data(), static_cast<int>(points.size()), sharpness,
+        P(0, 0, 0), P(1, 1, 1), P(0, 0, 0), P(1, 1, 1)};
 }
 
 TEST(CellNumbering, EdgesJoinTheCornersTheNumberingNames)
@@ -44,18 +29,6 @@ TEST(CellNumbering, EdgesJoinTheCornersTheNumberingNames)
     for (int e = 0; e < 12; ++e) {
         EXPECT_EQ(EdgeStartCorner(e), expected[e][0]) << e;
         EXPECT_EQ(EdgeEndCorner(e), expected[e][1]) << e;
-    }
-}
-
-TEST(ComputeCellCase, EmptyAndFullCellsHaveNoPieces)
-{
-    for (int mask : {0, 255}) {
-        Components components{};
-        std::uint8_t joined = 7;
-        EXPECT_EQ(ComputeCellCase(static_cast<std::uint8_t>(mask), 0, components, &joined), 0);
-        EXPECT_EQ(joined, 0);
-        for (std::uint8_t c : components)
-            EXPECT_EQ(c, kNoComponent);
     }
 }
 
@@ -146,22 +119,17 @@ TEST(CellCaseTable, ConcurrentFirstCallersShareOneTable)
         EXPECT_EQ(table, seen[0]);
 }
 
-TEST(JacobiEigen3, DiagonalMatrixIsNotRotated)
+TEST(JacobiEigen3, DecomposesAndLeavesADiagonalMatrixUnturned)
 {
-    std::array<double, 9> matrix = {3, 0, 0, 0, -1, 0, 0, 0, 2};
-    std::array<double, 3> values{};
-    std::array<double, 9> vectors{};
-    JacobiEigen3(matrix, values, vectors);
-    EXPECT_EQ(values, (std::array<double, 3>{3, -1, 2}));
-    EXPECT_EQ(vectors, (std::array<double, 9>{1, 0, 0, 0, 1, 0, 0, 0, 1}));
-}
-
-TEST(JacobiEigen3, SymmetricMatrixDecomposes)
-{
-    const std::array<double, 9> original = {4, 1, 2, 1, 3, 0.5, 2, 0.5, 5};
-    std::array<double, 9> matrix = original;
+    std::array<double, 9> diagonal = {3, 0, 0, 0, -1, 0, 0, 0, 2};
     std::array<double, 3> values{};
     std::array<double, 9> v{};
+    JacobiEigen3(diagonal, values, v);
+    EXPECT_EQ(values, (std::array<double, 3>{3, -1, 2}));
+    EXPECT_EQ(v, (std::array<double, 9>{1, 0, 0, 0, 1, 0, 0, 0, 1}));
+
+    const std::array<double, 9> original = {4, 1, 2, 1, 3, 0.5, 2, 0.5, 5};
+    std::array<double, 9> matrix = original;
     JacobiEigen3(matrix, values, v);
     for (int k = 0; k < 3; ++k)
         for (int r = 0; r < 3; ++r) {
@@ -173,59 +141,42 @@ TEST(JacobiEigen3, SymmetricMatrixDecomposes)
     EXPECT_NEAR(values[0] + values[1] + values[2], 12.0, 1e-12);
 }
 
-TEST(SolveCellVertex, ThreeOrthogonalPlanesMeetAtTheirCorner)
+TEST(SolveCellVertex, KnownVertices)
 {
-    // Crossings on the planes x = 0.3, y = 0.6 and z = 0.8: their corner is the vertex.
-    const std::vector<Point3d> points = {P(0.3, 0.1, 0.2), P(0.9, 0.6, 0.0), P(0.0, 1.0, 0.8)};
-    const std::vector<Point3d> normals = {P(1, 0, 0), P(0, 1, 0), P(0, 0, 1)};
-    const std::vector<std::uint8_t> use = {1, 1, 1};
-    for (double sharpness : {1.0, 3.0}) {
-        const Point3d v = SolveCellVertex(Problem(points, normals, use, sharpness));
-        EXPECT_NEAR(v.x[0], 0.3, 1e-12);
-        EXPECT_NEAR(v.x[1], 0.6, 1e-12);
-        EXPECT_NEAR(v.x[2], 0.8, 1e-12);
+    const std::vector<Point3d> planes = {P(0.3, 0.1, 0.2), P(0.9, 0.6, 0.0), P(0.0, 1.0, 0.8)};
+    const std::vector<Point3d> spread = {P(0.2, 0.0, 0.4), P(0.6, 1.0, 0.0), P(1.0, 0.5, 0.8)};
+    const std::vector<Point3d> axes = {P(1, 0, 0), P(0, 1, 0), P(0, 0, 1)};
+    const std::vector<Point3d> one = {P(0.25, 0.5, 0.75)};
+    const std::vector<Point3d> slanted = {P(0.6, 0.0, 0.8)};
+    const std::vector<std::uint8_t> used = {1, 1, 1}, unused = {0, 0, 0};
+    struct Case {
+        const char* name;
+        const std::vector<Point3d>& points;
+        const std::vector<Point3d>& normals;
+        const std::vector<std::uint8_t>& use;
+        double sharpness;
+        Point3d clampHigh, expected;
+    };
+    const Case cases[] = {
+        {"three planes meet at their corner", planes, axes, used, 1.0, P(1, 1, 1), P(0.3, 0.6, 0.8)},
+        {"sharper, the same corner", planes, axes, used, 3.0, P(1, 1, 1), P(0.3, 0.6, 0.8)},
+        {"sharpness 0: the mass point", spread, axes, used, 0.0, P(1, 1, 1), P(0.6, 0.5, 0.4)},
+        {"no normals: the mass point", spread, axes, unused, 1.0, P(1, 1, 1), P(0.6, 0.5, 0.4)},
+        {"the mass point clamped", spread, axes, unused, 1.0, P(0.5, 1.0, 0.25), P(0.5, 0.5, 0.25)},
+        {"one flagged point stays", one, slanted, used, 1.0, P(1, 1, 1), P(0.25, 0.5, 0.75)},
+    };
+    for (const Case& c : cases) {
+        CellVertexProblem problem = Problem(c.points, c.normals, c.use, c.sharpness);
+        problem.clampHigh = c.clampHigh;
+        const Point3d v = SolveCellVertex(problem);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(v.x[k], c.expected.x[k], 1e-12) << c.name << ", coordinate " << k;
     }
-}
 
-TEST(SolveCellVertex, SharpnessZeroOrNoNormalsGivesTheMassPoint)
-{
-    const std::vector<Point3d> points = {P(0.2, 0.0, 0.4), P(0.6, 1.0, 0.0), P(1.0, 0.5, 0.8)};
-    const std::vector<Point3d> normals = {P(1, 0, 0), P(0, 1, 0), P(0, 0, 1)};
-    const std::vector<std::uint8_t> used = {1, 1, 1};
-    const std::vector<std::uint8_t> unused = {0, 0, 0};
-    const Point3d a = SolveCellVertex(Problem(points, normals, used, 0.0));
-    const Point3d b = SolveCellVertex(Problem(points, normals, unused, 1.0));
-    for (const Point3d& v : {a, b}) {
-        EXPECT_NEAR(v.x[0], 0.6, 1e-15);
-        EXPECT_NEAR(v.x[1], 0.5, 1e-15);
-        EXPECT_NEAR(v.x[2], 0.4, 1e-15);
-    }
-    // The mass point is still clamped into the clamp box.
-    CellVertexProblem clamped = Problem(points, normals, unused, 1.0);
-    clamped.clampHigh = P(0.5, 1.0, 0.25);
-    const Point3d c = SolveCellVertex(clamped);
-    EXPECT_EQ(c.x[0], 0.5);
-    EXPECT_EQ(c.x[2], 0.25);
-}
-
-TEST(SolveCellVertex, OneFlaggedPointStaysWhereItIs)
-{
-    const std::vector<Point3d> points = {P(0.25, 0.5, 0.75)};
-    const std::vector<Point3d> normals = {P(0.6, 0.0, 0.8)};
-    const std::vector<std::uint8_t> use = {1};
-    const Point3d v = SolveCellVertex(Problem(points, normals, use, 1.0));
-    EXPECT_NEAR(v.x[0], 0.25, 1e-15);
-    EXPECT_NEAR(v.x[1], 0.5, 1e-15);
-    EXPECT_NEAR(v.x[2], 0.75, 1e-15);
-}
-
-TEST(SolveCellVertex, MinimiserOutsideTheSearchBoxFallsBackToTheBox)
-{
     // Two nearly parallel planes meet far outside the cell; the vertex must stay in the box.
-    const std::vector<Point3d> points = {P(0.5, 0.0, 0.5), P(0.5, 1.0, 0.5)};
-    const std::vector<Point3d> normals = {P(0.0, 0.05, 0.99875), P(0.0, -0.05, 0.99875)};
-    const std::vector<std::uint8_t> use = {1, 1};
-    CellVertexProblem problem = Problem(points, normals, use, 10.0);
+    const std::vector<Point3d> apart = {P(0.5, 0.0, 0.5), P(0.5, 1.0, 0.5)};
+    const std::vector<Point3d> nearlyParallel = {P(0.0, 0.05, 0.99875), P(0.0, -0.05, 0.99875)};
+    CellVertexProblem problem = Problem(apart, nearlyParallel, used, 10.0);
     problem.clampLow = P(-1, -1, -1);
     problem.clampHigh = P(2, 2, 2);
     const Point3d v = SolveCellVertex(problem);
