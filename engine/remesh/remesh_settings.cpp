@@ -261,6 +261,9 @@ std::string RemeshFailureText(RemeshFailure failure)
     case RemeshFailure::gridTooLarge:
         return "the contour grid at this cell size needs more memory than is available; "
                "the part is unchanged (choose a larger edge length)";
+    case RemeshFailure::nonFiniteCoordinates:
+        return "the part has a coordinate that is not a number (NaN or infinity); "
+               "the part is unchanged";
     }
     return {};
 }

@@ -82,6 +82,8 @@ enum class RemeshFailure : std::int32_t {
     contourIncomplete = 1,
     // The contour grid at this cell size needs more memory than the machine has available.
     gridTooLarge = 2,
+    // A vertex coordinate is NaN or infinite, so no grid can be laid over the part.
+    nonFiniteCoordinates = 3,
 };
 
 struct RemeshReport {
