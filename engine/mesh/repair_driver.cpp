@@ -545,7 +545,10 @@ float MedianLongestEdge(const TriangleMesh& mesh)
         const Vec3 p2 = mesh.vertices[mesh.indices[3 * t + 2]].position;
         longest[t] = static_cast<float>(std::max({LengthOf(p1 - p0), LengthOf(p2 - p1), LengthOf(p0 - p2)}));
     }
-    std::nth_element(longest.begin(), longest.begin() + static_cast<std::ptrdiff_t>(count / 2), longest.end());
+    // NaN (from a NaN coordinate) sorts after every number: with plain < the order would not
+    // be strict and nth_element could run past the ends.
+    std::nth_element(longest.begin(), longest.begin() + static_cast<std::ptrdiff_t>(count / 2), longest.end(),
+                     [](float a, float b) { return a == a && (b != b || a < b); });
     return longest[count / 2];
 }
 

@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -264,6 +265,47 @@ TEST(InconsistentMesh, EveryOperationGivesItsNeutralResultWithinBounds)
                 EXPECT_TRUE(SameMesh(mesh, input.mesh));
             }
         }
+    }
+}
+
+TEST(NonFiniteMesh, OperationsOnCoordinatesRefuseOrSkipNaNWithoutUndefinedBehaviour)
+{
+    // A sphere with NaN in every seventh vertex: enough values that a sort or selection over
+    // NaN with a plain < would run past its ends, and enough that a skipped NaN would go unseen.
+    TriangleMesh sphere = MakeTestSphere(10.0f);
+    for (std::size_t v = 1; v < sphere.vertices.size(); v += 7)
+        sphere.vertices[v].position.y = std::numeric_limits<float>::quiet_NaN();
+    sphere.ComputeBounds();
+    const struct {
+        const char* name;
+        std::function<bool(TriangleMesh&)> isSound;
+    } cases[] = {
+        {"ComputeBounds", [](TriangleMesh& m) { return std::isnan(m.boundsMin.y) && std::isnan(m.boundsMax.y); }},
+        {"RemeshByContour", [](TriangleMesh& m) {
+             const RemeshReport r = RemeshByContour(m, RemeshSettings{}, {});
+             return r.failed && r.failure == RemeshFailure::nonFiniteCoordinates;
+         }},
+        {"EstimateRemeshResult", [](TriangleMesh& m) {
+             return EstimateRemeshResult(m, RemeshSettings{}).estimatedTriangles == 0;
+         }},
+        {"MeasureMeshQuality", [](TriangleMesh& m) {
+             const MeshQuality q = MeasureMeshQuality(m);
+             return std::isfinite(q.edgeMax) && q.edgeMin > 0.0f && std::isfinite(q.aspectWorst);
+         }},
+        {"MedianLongestEdge", [](TriangleMesh& m) { return std::isfinite(MedianLongestEdge(m)); }},
+        {"MarkLongEdgeVertices", [](TriangleMesh& m) { return MarkLongEdgeVertices(m).size() == m.vertices.size(); }},
+        {"ContourMesh", [](TriangleMesh& m) {
+             ContourResult result;
+             const ContourGrid grid = SetUpContourGrid({-10, -10, -10}, {10, 10, 10}, true, 1.0);
+             return ContourMesh(m, grid, 0.5, {}, result) && result.triangles.empty();
+         }},
+        {"FindRestingFaces", [](TriangleMesh& m) { return FindRestingFaces(m, {}).size() <= m.TriangleCount(); }},
+        {"WriteStlFile", [](TriangleMesh& m) { return !WriteStlFile("/nonexistent-folder/p.stl", m, {}).ok; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TriangleMesh mesh = sphere;
+        EXPECT_TRUE(c.isSound(mesh));
     }
 }
 
