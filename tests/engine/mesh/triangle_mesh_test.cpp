@@ -345,44 +345,5 @@ TEST(CountEdges, MatchesSortedUsesOnLargeMeshes)
     EXPECT_GT(ReferenceEdgeCounts(meshes[2].second).nonManifold, 0u);
 }
 
-TEST(TriangleMesh, BoundsShowANonFiniteCoordinateWhereverItIs)
-{
-    // Comparisons with NaN are false, so a NaN past the first vertex used to be passed over
-    // and the box looked finite.
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float inf = std::numeric_limits<float>::infinity();
-    const struct {
-        const char* name;
-        std::size_t vertex;
-        int axis;
-        float value;
-    } cases[] = {
-        {"NaN x in the first vertex", 0, 0, nan},
-        {"NaN y in the second vertex", 1, 1, nan},
-        {"NaN z in the last vertex", 7, 2, nan},
-        {"infinite x in a middle vertex", 4, 0, inf},
-        {"minus infinite z in the last vertex", 7, 2, -inf},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TriangleMesh cube = MakeTestCube(20.0f);
-        float* p = &cube.vertices[c.vertex].position.x;
-        p[c.axis] = c.value;
-        cube.ComputeBounds();
-        const float low[3] = {cube.boundsMin.x, cube.boundsMin.y, cube.boundsMin.z};
-        const float high[3] = {cube.boundsMax.x, cube.boundsMax.y, cube.boundsMax.z};
-        for (int k = 0; k < 3; ++k) {
-            if (k != c.axis) {
-                EXPECT_EQ(low[k], -10.0f);
-                EXPECT_EQ(high[k], 10.0f);
-            } else if (std::isnan(c.value)) {
-                EXPECT_TRUE(std::isnan(low[k]) && std::isnan(high[k]));
-            } else {
-                EXPECT_EQ(c.value < 0 ? low[k] : high[k], c.value);
-            }
-        }
-    }
-}
-
 }  // namespace
 }  // namespace grainforge::mesh
