@@ -47,7 +47,8 @@ TriangleMesh CubeWith(std::size_t at, std::uint32_t index)
 bool SameMesh(const TriangleMesh& a, const TriangleMesh& b)
 {
     return a.indices == b.indices && a.vertices.size() == b.vertices.size() &&
-           std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(MeshVertex)) == 0;
+           (a.vertices.empty() ||
+            std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(MeshVertex)) == 0);
 }
 
 std::vector<std::uint32_t> AllVertices(const TriangleMesh& mesh)
