@@ -602,7 +602,7 @@ std::vector<BoundaryLoop> FindBoundaryLoops(const TriangleMesh& mesh, std::uint6
 std::uint64_t FillHoleLoop(TriangleMesh& mesh, const BoundaryLoop& loop)
 {
     const std::size_t n = loop.vertices.size();
-    if (n < 3 || n > 0xFFFFFFFFull)
+    if (n < 3 || n > 0xFFFFFFFFull || mesh.indices.size() % 3 != 0)
         return 0;
     for (const std::uint32_t v : loop.vertices) {
         if (v >= mesh.vertices.size())

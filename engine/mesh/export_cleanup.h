@@ -72,7 +72,9 @@ std::vector<BoundaryLoop> FindBoundaryLoops(const TriangleMesh& mesh, std::uint6
 
 // Closes the loop with ear clipping in its plane, wound against the triangles beside it;
 // appends the triangles (no vertices) and returns how many. 0 for a loop of fewer than three
-// vertices or one naming a vertex the mesh does not have.
+// vertices or one naming a vertex the mesh does not have, and for an index count that is not a
+// multiple of three. Runs once per hole, so the rest of the mesh is not checked: it reads only
+// the loop's vertices and the loop's triangle (through FaceNormal).
 std::uint64_t FillHoleLoop(TriangleMesh& mesh, const BoundaryLoop& loop);
 
 void ExportCleanupOptionsToJson(const JsonNode& section, const ExportCleanupOptions& options);

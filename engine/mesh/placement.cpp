@@ -250,7 +250,11 @@ private:
             const int axis = extent.x >= extent.y && extent.x >= extent.z ? 0 : extent.y >= extent.z ? 1 : 2;
             const std::size_t mid = r.begin + (r.end - r.begin) / 2;
             std::nth_element(points_.begin() + r.begin, points_.begin() + mid, points_.begin() + r.end,
-                [axis](Vec3 a, Vec3 b) { return Component(a, axis) < Component(b, axis); });
+                [axis](Vec3 a, Vec3 b) {
+                    // NaN after every number, so the order stays strict.
+                    const float x = Component(a, axis), y = Component(b, axis);
+                    return x == x && (y != y || x < y);
+                });
             const std::size_t child = nodes_.size();
             nodes_[r.node].first = static_cast<std::uint32_t>(child);
             nodes_.push_back({});

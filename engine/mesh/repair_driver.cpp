@@ -363,6 +363,26 @@ std::string Fixed(double value, int decimals)
 
 std::string N(std::uint64_t value) { return std::to_string(value); }
 
+// The adjacency has the offsets of a mesh with this many vertices.
+bool FitsAdjacency(const TriangleMesh& mesh, const VertexAdjacency& adjacency)
+{
+    return adjacency.neighbourOffsets.size() == mesh.vertices.size() + 1 &&
+           adjacency.triangleOffsets.size() == mesh.vertices.size() + 1;
+}
+
+// Triangle t exists and names only vertices the mesh has. The per-triangle tests check this
+// much rather than the whole mesh, since they are asked once per triangle; the adjacency,
+// built from the same mesh, lists no triangle of an inconsistent one.
+bool IsUsableTriangle(const TriangleMesh& mesh, const VertexAdjacency& adjacency, std::uint32_t t)
+{
+    if (t >= mesh.TriangleCount() || !FitsAdjacency(mesh, adjacency))
+        return false;
+    for (int k = 0; k < 3; ++k)
+        if (mesh.indices[3 * std::size_t{t} + k] >= mesh.vertices.size())
+            return false;
+    return true;
+}
+
 }  // namespace
 
 RepairReport RepairMesh(TriangleMesh& mesh, const RepairOptions& options, const RepairProgress& progress,
@@ -401,6 +421,8 @@ RepairReport RepairMesh(TriangleMesh& mesh, const RepairOptions& options, const 
 std::uint64_t CountNoAreaTriangles(const TriangleMesh& mesh)
 {
     std::uint64_t count = 0;
+    if (!mesh.IsConsistent())
+        return count;
     for (std::size_t t = 0; t < mesh.TriangleCount(); ++t)
         if (mesh.FaceNormal(t) == Vec3{})
             ++count;
@@ -410,6 +432,8 @@ std::uint64_t CountNoAreaTriangles(const TriangleMesh& mesh)
 std::vector<std::uint32_t> ListNoAreaTriangles(const TriangleMesh& mesh)
 {
     std::vector<std::uint32_t> list;
+    if (!mesh.IsConsistent())
+        return list;
     for (std::size_t t = 0; t < mesh.TriangleCount(); ++t)
         if (mesh.FaceNormal(t) == Vec3{})
             list.push_back(static_cast<std::uint32_t>(t));
@@ -512,7 +536,7 @@ std::string FormatRepairDetails(const RepairReport& r)
 float MedianLongestEdge(const TriangleMesh& mesh)
 {
     const std::size_t count = mesh.TriangleCount();
-    if (count == 0)
+    if (count == 0 || !mesh.IsConsistent())
         return 0.0f;
     std::vector<float> longest(count);
     for (std::size_t t = 0; t < count; ++t) {
@@ -521,13 +545,18 @@ float MedianLongestEdge(const TriangleMesh& mesh)
         const Vec3 p2 = mesh.vertices[mesh.indices[3 * t + 2]].position;
         longest[t] = static_cast<float>(std::max({LengthOf(p1 - p0), LengthOf(p2 - p1), LengthOf(p0 - p2)}));
     }
-    std::nth_element(longest.begin(), longest.begin() + static_cast<std::ptrdiff_t>(count / 2), longest.end());
+    // NaN (from a NaN coordinate) sorts after every number: with plain < the order would not
+    // be strict and nth_element could run past the ends.
+    std::nth_element(longest.begin(), longest.begin() + static_cast<std::ptrdiff_t>(count / 2), longest.end(),
+                     [](float a, float b) { return a == a && (b != b || a < b); });
     return longest[count / 2];
 }
 
 std::vector<std::uint8_t> MarkLongEdgeVertices(const TriangleMesh& mesh)
 {
     std::vector<std::uint8_t> pinned(mesh.vertices.size(), 0);
+    if (!mesh.IsConsistent())
+        return pinned;
     const double threshold = 4.0 * static_cast<double>(MedianLongestEdge(mesh));
     for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
         for (int k = 0; k < 3; ++k) {
@@ -547,6 +576,8 @@ std::vector<std::uint32_t> GrowVertexRings(const TriangleMesh& mesh, const Verte
 {
     std::vector<std::uint8_t> listed(mesh.vertices.size(), 0);
     std::vector<std::uint32_t> list;
+    if (!mesh.IsConsistent() || !FitsAdjacency(mesh, adjacency))
+        return list;
     for (const std::uint32_t t : triangles) {
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t v = mesh.indices[3 * std::size_t{t} + k];
@@ -615,6 +646,8 @@ void RelaxVerticesWithinLimit(TriangleMesh& mesh, const VertexAdjacency& adjacen
 
 bool IsFoldedOver(const TriangleMesh& mesh, const VertexAdjacency& adjacency, std::uint32_t t)
 {
+    if (!IsUsableTriangle(mesh, adjacency, t))
+        return false;
     auto crossOf = [&mesh](std::uint32_t tri) {
         const Vec3 p0 = mesh.vertices[mesh.indices[3 * std::size_t{tri}]].position;
         return Cross(mesh.vertices[mesh.indices[3 * std::size_t{tri} + 1]].position - p0,
@@ -636,6 +669,8 @@ bool IsFoldedOver(const TriangleMesh& mesh, const VertexAdjacency& adjacency, st
 
 bool IsFoldedOntoNeighbour(const TriangleMesh& mesh, const VertexAdjacency& adjacency, std::uint32_t t)
 {
+    if (!IsUsableTriangle(mesh, adjacency, t))
+        return false;
     const std::uint32_t* c = &mesh.indices[3 * std::size_t{t}];
     auto position = [&mesh](std::uint32_t v) { return mesh.vertices[v].position; };
     const Vec3 n = Cross(position(c[1]) - position(c[0]), position(c[2]) - position(c[0]));

@@ -70,7 +70,7 @@ struct RepairReport {
 [[nodiscard]] RepairReport RepairMesh(TriangleMesh& mesh, const RepairOptions& options,
                                       const RepairProgress& progress, std::uint64_t bodiesBefore);
 
-// Triangles whose face normal is the zero vector.
+// Triangles whose face normal is the zero vector; none for an inconsistent mesh.
 [[nodiscard]] std::uint64_t CountNoAreaTriangles(const TriangleMesh& mesh);
 [[nodiscard]] std::vector<std::uint32_t> ListNoAreaTriangles(const TriangleMesh& mesh);
 
@@ -88,15 +88,17 @@ void ReadRepairOptions(const JsonView& view, RepairOptions& options);
 
 // ---- Working operations of the driver, public for the pre-save report and for tests ----
 
-// Median over the triangles of their longest edge; 0 without triangles.
+// Median over the triangles of their longest edge; 0 without triangles or for an
+// inconsistent mesh.
 [[nodiscard]] float MedianLongestEdge(const TriangleMesh& mesh);
 
 // One flag per vertex: both ends of every edge longer than 4 x MedianLongestEdge. Relaxing
-// never moves a flagged vertex.
+// never moves a flagged vertex. No flag for an inconsistent mesh.
 [[nodiscard]] std::vector<std::uint8_t> MarkLongEdgeVertices(const TriangleMesh& mesh);
 
 // The distinct corners of `triangles` in order of first appearance, then `rings` rings of
-// neighbours appended ring by ring.
+// neighbours appended ring by ring. `adjacency` is that of `mesh`; empty for an inconsistent
+// mesh.
 [[nodiscard]] std::vector<std::uint32_t> GrowVertexRings(const TriangleMesh& mesh, const VertexAdjacency& adjacency,
                                                          std::span<const std::uint32_t> triangles,
                                                          std::int32_t rings);
@@ -109,11 +111,13 @@ void RelaxVerticesWithinLimit(TriangleMesh& mesh, const VertexAdjacency& adjacen
                               std::vector<std::uint8_t>& moved, const std::vector<std::uint8_t>& pinned,
                               float moveLimit);
 
-// The triangle faces against the summed normals of the triangles round its corners.
+// The triangle faces against the summed normals of the triangles round its corners. False
+// when t is past the triangles or names a vertex the mesh lacks, or `adjacency` is not one of
+// a mesh of this many vertices (only triangle t is checked; the adjacency is that of `mesh`).
 [[nodiscard]] bool IsFoldedOver(const TriangleMesh& mesh, const VertexAdjacency& adjacency, std::uint32_t t);
 
 // Across one of its edges the triangle's only neighbour faces the other way and lies folded
-// back over it.
+// back over it. False for a triangle IsFoldedOver cannot test.
 [[nodiscard]] bool IsFoldedOntoNeighbour(const TriangleMesh& mesh, const VertexAdjacency& adjacency,
                                          std::uint32_t t);
 

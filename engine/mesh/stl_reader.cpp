@@ -68,6 +68,27 @@ std::string HeaderMismatchText(std::uint64_t count, std::uint64_t size)
            (needed > size ? " (truncated)." : " (unexpected trailing data).");
 }
 
+// Many exporters write "solid" into a binary header, so a binary file of the wrong size may
+// begin like an ASCII one. It is taken for binary when its count explains its size to within
+// one facet, or when the bytes after the header hold a control byte that no text has (binary
+// floats and attributes nearly always hold a zero byte). Only the first bytes are looked at, so
+// a large ASCII file costs no extra pass.
+bool LooksLikeDamagedBinary(std::span<const std::uint8_t> bytes)
+{
+    constexpr std::size_t kProbeBytes = 4096;
+    if (bytes.size() < kBinaryHeaderSize)
+        return false;
+    const std::uint64_t needed = BinarySizeFor(DeclaredBinaryCount(bytes));
+    const std::uint64_t size = bytes.size();
+    if ((needed > size ? needed - size : size - needed) <= kFacetSize)
+        return true;
+    const std::size_t end = std::min<std::size_t>(bytes.size(), kBinaryCountOffset + kProbeBytes);
+    for (std::size_t i = kBinaryCountOffset; i < end; ++i)
+        if ((bytes[i] < 0x20 && !IsStlSpace(bytes[i])) || bytes[i] == 0x7f)
+            return true;
+    return false;
+}
+
 bool EqualsIgnoringCase(std::string_view word, std::string_view keyword)
 {
     if (word.size() != keyword.size())
@@ -117,14 +138,53 @@ private:
     std::size_t pos_ = 0;
 };
 
-// The whole word as a float, without any locale. from_chars refuses a leading "+" and values
-// beyond the float range (including those that would underflow to zero); a word it does not
-// consume whole ("0x10", "1,5", "2mm") fails too.
+// Whether a number that from_chars found out of the float range lies below 1 in magnitude
+// (an underflow) rather than above the largest float. The word is known to be a well-formed
+// decimal: optional "-", digits with an optional point, an optional exponent.
+bool IsBelowOne(std::string_view word)
+{
+    std::size_t i = word.front() == '-' ? 1 : 0;
+    std::int64_t order = 0;  // the value lies in [10^(order - 1), 10^order)
+    bool leading = true;     // no non-zero digit seen yet
+    bool fraction = false;
+    for (; i < word.size() && word[i] != 'e' && word[i] != 'E'; ++i) {
+        if (word[i] == '.') {
+            fraction = true;
+        } else if (leading && word[i] == '0') {
+            order -= fraction ? 1 : 0;
+        } else {
+            leading = false;
+            order += fraction ? 0 : 1;
+        }
+    }
+    std::int64_t exponent = 0;
+    bool negative = false;
+    for (++i; i < word.size(); ++i) {
+        if (word[i] == '-' || word[i] == '+')
+            negative = word[i] == '-';
+        else
+            exponent = std::min<std::int64_t>(exponent * 10 + (word[i] - '0'), 1000000);
+    }
+    return order + (negative ? -exponent : exponent) <= 0;
+}
+
+// The whole word as a float, without any locale. A leading "+" is accepted; a value too small
+// for a float reads as the nearest one (a subnormal, or zero with the word's sign), while one
+// beyond the float range fails. A word from_chars does not consume whole ("0x10", "1,5",
+// "2mm") fails too.
 bool ParseCoordinate(std::string_view word, float& value)
 {
+    if (word.size() > 1 && word.front() == '+' && word[1] != '-')
+        word.remove_prefix(1);
     const char* end = word.data() + word.size();
     const auto result = std::from_chars(word.data(), end, value, std::chars_format::general);
-    return result.ec == std::errc() && result.ptr == end;
+    if (result.ptr != end)
+        return false;
+    if (result.ec == std::errc::result_out_of_range && IsBelowOne(word)) {
+        value = word.front() == '-' ? -0.0f : 0.0f;
+        return true;
+    }
+    return result.ec == std::errc();
 }
 
 StlReadResult Failure(const std::string& fileName, StlFormat format, std::string text)
@@ -344,7 +404,8 @@ StlFormat DetectStlFormat(std::span<const std::uint8_t> bytes)
     while (pos < bytes.size() && IsStlSpace(bytes[pos]))
         ++pos;
     if (bytes.size() - pos >= 5 &&
-        EqualsIgnoringCase(std::string_view(reinterpret_cast<const char*>(bytes.data() + pos), 5), "solid"))
+        EqualsIgnoringCase(std::string_view(reinterpret_cast<const char*>(bytes.data() + pos), 5), "solid") &&
+        !LooksLikeDamagedBinary(bytes))
         return StlFormat::Ascii;
     return StlFormat::Unrecognised;
 }

@@ -90,7 +90,10 @@ struct StlReadResult {
 
 // Binary when the size is exactly 84 + 50 x N for the count N at offset 80 (even when the
 // header begins with "solid"); otherwise ASCII when the first word after leading whitespace
-// starts with "solid" in any case; otherwise Unrecognised.
+// starts with "solid" in any case, unless the data looks like a binary file of the wrong size
+// (84 bytes or more, and the count explains the size to within one facet or the 4096 bytes
+// from offset 80 hold a control byte other than whitespace); otherwise Unrecognised, for which
+// ParseStl gives the binary size text.
 [[nodiscard]] StlFormat DetectStlFormat(std::span<const std::uint8_t> bytes);
 
 // Reads every facet's three corners of a binary STL into `corners` (replacing its contents)
@@ -101,8 +104,9 @@ struct StlReadResult {
 
 // Reads the corners of an ASCII STL in file order into `corners` (replacing its contents) and
 // counts the "facet" keywords into `declaredCount`. Numbers are read without any locale: an
-// optional "-", digits with an optional point and exponent, or the words for infinity and NaN
-// in any case; a leading "+", an out-of-range value or a word with anything else fails. Fails
+// optional sign, digits with an optional point and exponent, or the words for infinity and NaN
+// in any case. A value too small for a float reads as the nearest float (a subnormal, or zero
+// with its sign); a value beyond the float range or a word with anything else fails. Fails
 // with its text when the data ends inside a vertex or the corners do not make whole triangles.
 [[nodiscard]] bool ParseAsciiStl(std::span<const std::uint8_t> bytes, std::vector<Vec3>& corners,
                                  std::uint64_t& declaredCount, std::string& error);

@@ -34,7 +34,7 @@ struct RoundTripComparison {
     bool unchanged = true;  // no difference found
     std::uint64_t trianglesBefore = 0;
     std::uint64_t trianglesAfter = 0;
-    Vec3 dimensionsBefore;  // mm; from each mesh's stored box, 0 when it is not valid
+    Vec3 dimensionsBefore;  // mm; box of the positions the triangles use, 0 without triangles
     Vec3 dimensionsAfter;
     float volumeBefore = 0.0f;  // cubic mm, absolute
     float volumeAfter = 0.0f;
@@ -79,8 +79,9 @@ struct ExportResult {
 // EncodeBinaryStl.
 [[nodiscard]] std::string FormatAsciiStl(const TriangleMesh& mesh, const std::string& solidName);
 
-// Compares the mesh meant with the mesh read back: triangle count, stored box (exact), volume
-// (relative change above 1e-5) and open edge count.
+// Compares the mesh meant with the mesh read back: triangle count, box of the positions the
+// triangles use (exact; the stored box and unused vertices play no part), volume (relative
+// change above 1e-5) and open edge count. The box of an inconsistent mesh counts as empty.
 [[nodiscard]] RoundTripComparison CompareRoundTrip(const TriangleMesh& meant, const TriangleMesh& readBack);
 
 // The comparison as lines ending in a line feed.

@@ -340,6 +340,10 @@ void TriangleMesh::ComputeBounds()
     boundsMin = vertices.front().position;
     boundsMax = boundsMin;
     boundsValid = true;
+    // Comparisons with NaN are false, so a NaN would simply be passed over; it is tracked
+    // apart and put into both ends of its axis, so a box never looks finite when a
+    // coordinate is not.
+    bool nan[3] = {false, false, false};
     for (std::size_t v = 1; v < vertices.size(); ++v) {
         const Vec3 p = vertices[v].position;
         if (p.x < boundsMin.x) boundsMin.x = p.x;
@@ -348,7 +352,14 @@ void TriangleMesh::ComputeBounds()
         if (p.x > boundsMax.x) boundsMax.x = p.x;
         if (p.y > boundsMax.y) boundsMax.y = p.y;
         if (p.z > boundsMax.z) boundsMax.z = p.z;
+        nan[0] |= p.x != p.x;
+        nan[1] |= p.y != p.y;
+        nan[2] |= p.z != p.z;
     }
+    constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+    if (nan[0]) boundsMin.x = boundsMax.x = kNaN;
+    if (nan[1]) boundsMin.y = boundsMax.y = kNaN;
+    if (nan[2]) boundsMin.z = boundsMax.z = kNaN;
 }
 
 void TriangleMesh::ComputeVertexNormals()

@@ -58,7 +58,8 @@ struct TriangleMesh {
     bool IsConsistent() const;
 
     // Box of every vertex position, used or not; zero and not valid for a mesh without
-    // vertices.
+    // vertices. A NaN coordinate makes both ends of its axis NaN and an infinite one reaches
+    // the box, so the box is finite only when every coordinate is.
     void ComputeBounds();
 
     // Area-weighted vertex normals. All normals are zeroed first, so an inconsistent mesh ends

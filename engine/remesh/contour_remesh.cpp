@@ -1015,8 +1015,37 @@ void MeasureAfter(const TriangleMesh& mesh, float deviation, RemeshReport& repor
 std::uint64_t SaturatingAdd(std::uint64_t a, double b)
 {
     const double sum = static_cast<double>(a) + b;
-    return sum >= 1.8e19 ? std::numeric_limits<std::uint64_t>::max()
-                         : static_cast<std::uint64_t>(sum);
+    if (!(sum < 1.8e19))  // NaN counts as too much
+        return std::numeric_limits<std::uint64_t>::max();
+    return sum > 0.0 ? static_cast<std::uint64_t>(sum) : a;
+}
+
+// A cell count as an integer. A box or cell that is not finite, or so many cells that no
+// grid could be held, gives 0 or the largest count a grid can have, never an undefined
+// conversion; RemeshByContour refuses such parts before it gets here.
+std::int32_t CellsAcross(double cells)
+{
+    constexpr double kMostCells = 1 << 28;
+    if (!(cells > 0.0))  // NaN lands here as well
+        return 0;
+    return static_cast<std::int32_t>(std::min(cells, kMostCells));
+}
+
+bool HasFiniteCoordinates(const TriangleMesh& mesh)
+{
+    for (const MeshVertex& v : mesh.vertices)
+        if (!std::isfinite(v.position.x) || !std::isfinite(v.position.y) || !std::isfinite(v.position.z))
+            return false;
+    return true;
+}
+
+bool HasFiniteBox(const TriangleMesh& mesh)
+{
+    for (const float c : {mesh.boundsMin.x, mesh.boundsMin.y, mesh.boundsMin.z, mesh.boundsMax.x,
+             mesh.boundsMax.y, mesh.boundsMax.z})
+        if (!std::isfinite(c))
+            return false;
+    return true;
 }
 
 }  // namespace
@@ -1033,10 +1062,10 @@ ContourGrid SetUpContourGrid(Vec3 boundsMin, Vec3 boundsMax, bool boundsValid, d
     const double s = boundsValid ? std::max(1e-6, 1e-6 * largest) : 0.0;
     grid.margin = std::clamp(4.0 * s / cell, 1.0 / 1024.0, 0.0625);
     for (int k = 0; k < 2; ++k) {
-        grid.count[k] = static_cast<std::int32_t>(std::ceil((high[k] - low[k]) / cell)) + 3;
+        grid.count[k] = CellsAcross(std::ceil((high[k] - low[k]) / cell)) + 3;
         grid.origin[k] = (low[k] + high[k]) / 2.0 - grid.count[k] * cell / 2.0;
     }
-    grid.count[2] = static_cast<std::int32_t>(std::ceil((high[2] - low[2]) / cell + 1.5)) + 2;
+    grid.count[2] = CellsAcross(std::ceil((high[2] - low[2]) / cell + 1.5)) + 2;
     grid.origin[2] = low[2] - 1.5 * cell;
     const std::int32_t n = std::max({grid.count[0], grid.count[1], grid.count[2]}) + 2;
     int bits = 1;
@@ -1056,7 +1085,7 @@ std::uint64_t EstimateContourBytes(const TriangleMesh& mesh, const ContourGrid& 
     double bytes = lines * 13.0 + n[0] * n[1] * 4.0;
     double projected = 0.0;
     double area = 0.0;
-    const std::size_t triangles = mesh.indices.size() / 3;
+    const std::size_t triangles = mesh.IsConsistent() ? mesh.indices.size() / 3 : 0;
     for (std::size_t t = 0; t < triangles; ++t) {
         const Vec3 a = mesh.vertices[mesh.indices[3 * t]].position;
         const Vec3 c = Cross(mesh.vertices[mesh.indices[3 * t + 1]].position - a,
@@ -1078,6 +1107,9 @@ bool ContourMesh(const TriangleMesh& mesh, const ContourGrid& grid, double sharp
 {
     const auto ask = [&](const char* name) { return stage ? stage(name) : true; };
     result = ContourResult{};
+    // Nothing to contour: indices past the vertices, or a coordinate the lattice cannot hold.
+    if (!mesh.IsConsistent() || !HasFiniteCoordinates(mesh))
+        return true;
     ContourState state;
     state.mesh = &mesh;
     state.grid = grid;
@@ -1191,9 +1223,20 @@ RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
     bool capped = false;
     const float cell = ContourCellSize(source, settings, &capped);
     const Vec3 extent = source.boundsMax - source.boundsMin;
-    // Coordinates or a cell so large (or not numbers) that no grid can be laid: nothing to do.
-    if (!std::isfinite(cell) || !std::isfinite(extent.x) || !std::isfinite(extent.y)
-        || !std::isfinite(extent.z))
+    // The box holds every NaN and infinity of the part: no grid can be laid over those.
+    if (!HasFiniteBox(source)) {
+        report.failed = true;
+        report.failure = RemeshFailure::nonFiniteCoordinates;
+        return report;
+    }
+    // Finite coordinates whose extent overflows a float: no grid is that large.
+    if (!std::isfinite(extent.x) || !std::isfinite(extent.y) || !std::isfinite(extent.z)) {
+        report.failed = true;
+        report.failure = RemeshFailure::gridTooLarge;
+        return report;
+    }
+    // An infinite target edge: no cell to lay, nothing to do.
+    if (!std::isfinite(cell))
         return report;
     report.cellMillimetres = cell;
     report.cellCapped = capped;

@@ -30,8 +30,9 @@ namespace grainforge::mesh {
 //   the thin places, the deviation from the original and the stage times.
 // - Invalid mesh or no triangles: the report holds the before-values; mesh unchanged.
 // - Stopped through `progress` during the first four stages: `cancelled`; mesh unchanged.
-// - Failed (`failed` with the reason): the grid would not fit in the available memory (checked
-//   before anything large is allocated), or contouring found an incomplete quad; mesh
+// - Failed (`failed` with the reason): a vertex coordinate is NaN or infinite, the grid would
+//   not fit in the available memory (checked before anything large is allocated; a part whose
+//   extent overflows a float counts here), or contouring found an incomplete quad; mesh
 //   unchanged.
 // Runs in parallel; the result does not depend on the thread count. Out-of-memory reaches the
 // caller as std::bad_alloc with the mesh unchanged.
@@ -49,11 +50,14 @@ struct ContourGrid {
 };
 
 // The grid for a part with these bounds and this cell: a margin of cells round the part, the
-// part's bottom half way between two grid planes, at most 2^30 lattice units across.
+// part's bottom half way between two grid planes, at most 2^30 lattice units across. Bounds or
+// a cell that are not numbers give only the margin cells along the axes concerned, and no axis
+// gets more than 2^28 cells.
 ContourGrid SetUpContourGrid(Vec3 boundsMin, Vec3 boundsMax, bool boundsValid, double cell);
 
 // Bytes the contouring of `mesh` on `grid` is expected to hold at its peak (lines, crossings,
-// cells, vertices and triangles), from the part's projected areas.
+// cells, vertices and triangles), from the part's projected areas; only the grid's share for
+// an inconsistent mesh.
 std::uint64_t EstimateContourBytes(const TriangleMesh& mesh, const ContourGrid& grid);
 
 // A vertex of the contour, with the box later steps must hold it in.
@@ -78,7 +82,8 @@ using ContourStageCallback = std::function<bool(const std::string& stage)>;
 
 // Contours the consistent `mesh` (its bounds valid) on `grid`. False when the stage callback
 // asked to stop (result then incomplete); true otherwise, with `result.failed` telling whether
-// the triangles are complete.
+// the triangles are complete. An inconsistent mesh or one with a NaN or infinite coordinate
+// gives true and an empty result without asking the callback.
 bool ContourMesh(const TriangleMesh& mesh, const ContourGrid& grid, double sharpness,
     const ContourStageCallback& stage, ContourResult& result);
 

@@ -150,8 +150,10 @@ RemeshEstimate EstimateRemeshResult(const TriangleMesh& mesh, const RemeshSettin
             estimate.cappedCellMillimetres = static_cast<float>(cell);
     }
     const double count = area / perTriangle;
-    estimate.estimatedTriangles = count >= 1.8e19 ? std::numeric_limits<std::uint64_t>::max()
-                                                  : static_cast<std::uint64_t>(count);
+    // A NaN count (from a NaN coordinate) is no number of triangles: none are estimated.
+    estimate.estimatedTriangles = count != count ? 0
+        : count >= 1.8e19                        ? std::numeric_limits<std::uint64_t>::max()
+                                                 : static_cast<std::uint64_t>(count);
     estimate.totalTriangles =
         estimate.meshTriangles - estimate.countedTriangles + estimate.estimatedTriangles;
     return estimate;
@@ -221,7 +223,10 @@ MeshQuality MeasureMeshQuality(const TriangleMesh& mesh)
             mesh.vertices[keys[i] & 0xffffffffu].position);
     });
     quality.edges = lengths.size();
-    std::erase_if(aspects, [](float a) { return a < 0.0f; });
+    // Lengths and aspects of NaN coordinates are left out: NaN has no place in a sorted order
+    // (sorting with it can run past the ends).
+    std::erase_if(lengths, [](float l) { return l != l; });
+    std::erase_if(aspects, [](float a) { return !(a >= 0.0f); });
     ParallelSort(lengths.begin(), lengths.end());
     ParallelSort(aspects.begin(), aspects.end());
     if (!lengths.empty()) {
@@ -261,6 +266,9 @@ std::string RemeshFailureText(RemeshFailure failure)
     case RemeshFailure::gridTooLarge:
         return "the contour grid at this cell size needs more memory than is available; "
                "the part is unchanged (choose a larger edge length)";
+    case RemeshFailure::nonFiniteCoordinates:
+        return "the part has a coordinate that is not a number (NaN or infinity); "
+               "the part is unchanged";
     }
     return {};
 }

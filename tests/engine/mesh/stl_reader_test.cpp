@@ -108,12 +108,14 @@ TEST(ParseStl, RefusesBadInputWithTheExactTexts)
         {"largest count", hugeCount, StlFormat::Unrecognised,
          "The file is not a valid STL. Its header declares 4,294,967,295 triangles, which needs "
          "214,748,364,834 bytes, but the file is 100 bytes (truncated)."},
-        {"solid header, size off by one", solidHeader, StlFormat::Ascii, "The file contains no triangles."},
+        {"solid header, size off by one", solidHeader, StlFormat::Unrecognised,
+         "The file is not a valid STL. Its header declares 12 triangles, which needs 684 bytes, but the file is "
+         "683 bytes (truncated)."},
         {"binary count 0", BinaryStl({}), StlFormat::Binary, "The file contains no triangles."},
         {"vertex with two numbers", ToBytes("solid x\nfacet\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1"), StlFormat::Ascii,
          "The file ends in the middle of a vertex."},
-        {"leading plus", ToBytes("solid x\nvertex 0 +1 0\n"), StlFormat::Ascii,
-         "A vertex coordinate could not be read as a number: '+1'."},
+        {"two signs", ToBytes("solid x\nvertex 0 +-1 0\n"), StlFormat::Ascii,
+         "A vertex coordinate could not be read as a number: '+-1'."},
         {"out of range", ToBytes("solid x\nvertex 0 0 1e39\n"), StlFormat::Ascii,
          "A vertex coordinate could not be read as a number: '1e39'."},
         {"trailing letters", ToBytes("solid x\nvertex 1.5mm 0 0\n"), StlFormat::Ascii,
@@ -419,6 +421,80 @@ TEST(ReadStlFile, UnreadableFileFailsWithTheOpenText)
     if (!text)
         GTEST_SKIP() << "could not drop root privileges, so the file's permissions would not apply";
     EXPECT_EQ(*text, "The file could not be opened for reading.");
+}
+
+TEST(ParseStl, BinaryWithASolidHeaderAndTheWrongSizeGetsTheBinarySizeText)
+{
+    // Damage a binary cube in several ways; with a "solid" header each must give exactly what
+    // it gives with any other header, never the ASCII reading.
+    const auto damaged = [](const std::string& header, std::size_t size) {
+        Bytes bytes = BinaryStl(CubeCorners(20.0f), header);
+        bytes.resize(size, 0x20);  // spaces: trailing bytes that look like text
+        return bytes;
+    };
+    const struct {
+        const char* name;
+        std::size_t size;
+    } cases[] = {
+        {"last byte missing", 683},
+        {"ten trailing bytes", 694},
+        {"a facet and a half missing", 609},
+        {"nine facets missing", 234},
+        {"only the header and count", 84},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const StlReadResult solid = Parse(damaged("solid exported by a CAD program", c.size));
+        const StlReadResult other = Parse(damaged("exported by a CAD program", c.size));
+        EXPECT_FALSE(solid.ok);
+        EXPECT_EQ(solid.report.format, StlFormat::Unrecognised);
+        EXPECT_EQ(solid.error, other.error);
+        EXPECT_EQ(solid.error.rfind("The file is not a valid STL. Its header declares 12 triangles", 0), 0u);
+    }
+    // Text after a "solid" line stays ASCII however long the file is.
+    std::string text = "solid x\n" + std::string(200, ' ') + "\nfacet\n";
+    EXPECT_EQ(DetectStlFormat(ToBytes(text)), StlFormat::Ascii);
+}
+
+TEST(ParseAsciiStl, TinyValuesReadAsTheNearestFloatAndAPlusSignIsAccepted)
+{
+    const float denormMin = std::numeric_limits<float>::denorm_min();
+    const struct {
+        const char* word;
+        bool ok;
+        float value;
+    } cases[] = {
+        {"1e-50", true, 0.0f},
+        {"-1e-50", true, -0.0f},
+        {"+1e-50", true, 0.0f},
+        {"7e-46", true, 0.0f},             // just under half the smallest subnormal
+        {"8e-46", true, denormMin},        // just over: rounds up to it
+        {"123456789e-60", true, 0.0f},     // the digits alone do not make it large
+        {"0.000001e-39", true, denormMin}, // 1e-45
+        {"1e-99999999999999", true, 0.0f},
+        {"+1.5", true, 1.5f},
+        {"+.5e+1", true, 5.0f},
+        {"1e39", false, 0.0f},
+        {"-1e39", false, 0.0f},
+        {"0.00001e44", false, 0.0f},       // 1e39: the leading zeros do not make it small
+        {"+-1", false, 0.0f},
+        {"++1", false, 0.0f},
+        {"+", false, 0.0f},
+        {"1e-50x", false, 0.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.word);
+        const Bytes bytes = ToBytes(std::string("solid x\nvertex ") + c.word + " 0 0\nvertex 1 0 0\nvertex 0 1 0\n");
+        std::vector<Vec3> corners;
+        std::uint64_t facets = 0;
+        std::string error;
+        ASSERT_EQ(ParseAsciiStl(bytes, corners, facets, error), c.ok) << error;
+        if (c.ok) {
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(corners[0].x), std::bit_cast<std::uint32_t>(c.value));
+        } else {
+            EXPECT_EQ(error, std::string("A vertex coordinate could not be read as a number: '") + c.word + "'.");
+        }
+    }
 }
 
 }  // namespace

@@ -273,21 +273,6 @@ TEST(WriteStlFile, TriangleWithoutAreaIsWrittenCountedAndShowsInTheRoundTrip)
               "Warning: Round trip: Triangle count changed from 13 to 12.\n");
 }
 
-TEST(WriteStlFile, StaleStoredBoxShowsAsABoundingBoxChange)
-{
-    test::TempFolder folder;
-    TriangleMesh mesh = MakeTestCube(20.0f);
-    for (MeshVertex& v : mesh.vertices)
-        if (v.position.z > 0)
-            v.position.z += 5.0f;  // moved without ComputeBounds
-    const ExportResult result = WriteStlFile(folder / "c.stl", mesh, StlWriteOptions{});
-    ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.report.dimensions, (Vec3{20, 20, 25})) << "the written extents come from the vertices";
-    ASSERT_FALSE(result.report.roundTrip.differences.empty());
-    EXPECT_EQ(result.report.roundTrip.differences[0],
-              "Bounding box changed from 20.00 x 20.00 x 20.00 mm to 20.00 x 20.00 x 25.00 mm.");
-}
-
 TEST(CompareRoundTrip, ReportsEachDifferenceInOrderAndTheVolumeOnlyAboveItsLimit)
 {
     const TriangleMesh cube = MakeTestCube(20.0f);
@@ -409,6 +394,58 @@ TEST(WriteStlFile, ShortWriteKeepsTheOldTargetAndRemovesTheTemporaryFile)
     EXPECT_EQ(text, "The file could not be written completely.");
     EXPECT_EQ(test::ReadAllBytes(target).size(), 12u);
     EXPECT_EQ(folder.List(), std::vector<std::string>{"part.stl"});
+}
+
+TEST(WriteStlFile, ReadBackComparesTheBoxOfTheTrianglesNotTheStoredOne)
+{
+    // Moving the top of the cube by 5 mm without ComputeBounds leaves the stored box stale; an
+    // unused vertex far away is in the stored box but never in the file. Neither is a change.
+    const auto staleTop = [] {
+        TriangleMesh mesh = MakeTestCube(20.0f);
+        for (MeshVertex& v : mesh.vertices)
+            if (v.position.z > 0)
+                v.position.z += 5.0f;
+        return mesh;
+    };
+    const auto unusedFarVertex = [] {
+        TriangleMesh mesh = MakeTestCube(20.0f);
+        mesh.vertices.push_back({{500, 500, 500}, {}});
+        mesh.ComputeBounds();
+        return mesh;
+    };
+    const auto noBoxAtAll = [] {
+        TriangleMesh mesh = MakeTestCube(20.0f);
+        mesh.boundsValid = false;
+        mesh.boundsMin = mesh.boundsMax = {};
+        return mesh;
+    };
+    const struct {
+        const char* name;
+        TriangleMesh mesh;
+        Vec3 dimensions;
+    } cases[] = {
+        {"stale box", staleTop(), {20, 20, 25}},
+        {"unused far vertex", unusedFarVertex(), {20, 20, 20}},
+        {"box never computed", noBoxAtAll(), {20, 20, 20}},
+    };
+    test::TempFolder folder;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ExportResult result = WriteStlFile(folder / "c.stl", c.mesh, StlWriteOptions{});
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(result.report.dimensions, c.dimensions);
+        EXPECT_TRUE(result.report.roundTrip.unchanged);
+        EXPECT_TRUE(result.report.roundTrip.differences.empty());
+        EXPECT_EQ(result.report.roundTrip.dimensionsBefore, c.dimensions);
+        EXPECT_EQ(result.report.roundTrip.dimensionsAfter, c.dimensions);
+    }
+    // A box that really changed is still reported, even when both stored boxes agree.
+    TriangleMesh moved = MakeTestCube(20.0f);
+    moved.vertices[0].position.x -= 1.0f;
+    const RoundTripComparison comparison = CompareRoundTrip(MakeTestCube(20.0f), moved);
+    ASSERT_EQ(comparison.differences.size(), 2u);
+    EXPECT_EQ(comparison.differences[0], "Bounding box changed from 20.00 x 20.00 x 20.00 mm to "
+                                         "21.00 x 20.00 x 20.00 mm.");
 }
 
 }  // namespace

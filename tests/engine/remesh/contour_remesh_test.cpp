@@ -296,5 +296,44 @@ TEST(RemeshByContour, EstimateFitsFlatFacesAndRunsLowOnCurvedParts)
     EXPECT_LT(sphere, 1.6);
 }
 
+TEST(RemeshByContour, NonFiniteCoordinateAnywhereIsRefusedWithItsText)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        const char* name;
+        std::size_t vertex;
+        float value;
+        RemeshFailure failure;
+    } cases[] = {
+        {"NaN in the first vertex", 0, nan, RemeshFailure::nonFiniteCoordinates},
+        {"NaN in the second vertex", 1, nan, RemeshFailure::nonFiniteCoordinates},
+        {"NaN in the last vertex", 7, nan, RemeshFailure::nonFiniteCoordinates},
+        {"infinity in a middle vertex", 4, inf, RemeshFailure::nonFiniteCoordinates},
+        // Finite, but the box is wider than a float can say.
+        {"extent past the float range", 6, 3e38f, RemeshFailure::gridTooLarge},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TriangleMesh cube = MakeTestCube(10.0f);
+        cube.vertices[c.vertex].position.z = c.value;
+        if (c.failure == RemeshFailure::gridTooLarge)
+            cube.vertices[0].position.z = -c.value;
+        const TriangleMesh before = cube;
+        const RemeshReport report = RemeshByContour(cube, CellSettings(0.5f), {});
+        EXPECT_TRUE(report.failed);
+        EXPECT_EQ(report.failure, c.failure);
+        EXPECT_EQ(report.trianglesAfter, 0u);
+        EXPECT_EQ(cube.indices, before.indices);
+        if (c.failure == RemeshFailure::nonFiniteCoordinates) {
+            EXPECT_EQ(FormatRemeshReport(report), "Remesh failed: the part has a coordinate that is not a number "
+                                                  "(NaN or infinity); the part is unchanged");
+        }
+    }
+    // A grid over bounds that are not numbers has only its margin cells.
+    const ContourGrid grid = SetUpContourGrid({nan, 0, 0}, {nan, 1, 1}, true, 0.5);
+    EXPECT_EQ(grid.count[0], 3);
+}
+
 }  // namespace
 }  // namespace grainforge::mesh
