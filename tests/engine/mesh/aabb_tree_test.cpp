@@ -216,7 +216,7 @@ TEST(AabbTree, LabelPruningKeepsTheResultOfTheFilter)
     // Labels by region, so that whole subtrees carry one label.
     std::vector<std::uint32_t> labels(mesh.TriangleCount());
     for (std::size_t t = 0; t < labels.size(); ++t)
-        labels[t] = static_cast<std::uint32_t>(std::max(0.0, CornerOf(mesh, t, 0).x / 10 + 10));
+        labels[t] = static_cast<std::uint32_t>(std::max(0.0f, CornerOf(mesh, t, 0).x / 10 + 10));
     tree.minLabel.assign(tree.nodes.size(), 0);
     tree.maxLabel.assign(tree.nodes.size(), 0);
     tree.RefitLabels(0, labels);
