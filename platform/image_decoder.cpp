@@ -115,6 +115,16 @@ std::unique_ptr<FormatDecoder> MakeDecoder(ImageContainer container, ByteSource&
 
 }  // namespace
 
+std::size_t RgbaSampleCount(const ImageHeader& header)
+{
+    // Both sides are below 2^32, so their product is exact in 64 bits; the cap keeps the
+    // sample count (and its bytes) far from wrapping.
+    const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
+    if (pixels == 0 || pixels > kMaxDecodedPixels)
+        return 0;
+    return static_cast<std::size_t>(pixels * 4);
+}
+
 ImageDecoder::ImageDecoder() = default;
 ImageDecoder::~ImageDecoder()
 {
@@ -165,8 +175,8 @@ ImageDecodeStatus ImageDecoder::ReadRgba16(std::span<std::uint16_t> pixels)
 {
     if (!decoder_ || pixelsRead_ || !header_.convertible)
         return ImageDecodeStatus::Unconvertible;
-    const std::uint64_t expected = std::uint64_t{header_.width} * header_.height * 4;
-    if (header_.width == 0 || header_.height == 0 || pixels.size() != expected)
+    const std::size_t expected = RgbaSampleCount(header_);
+    if (expected == 0 || pixels.size() != expected)
         return ImageDecodeStatus::Unconvertible;
     pixelsRead_ = true;
     return decoder_->ReadPixels(pixels.data());

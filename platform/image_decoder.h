@@ -62,6 +62,14 @@ struct ImageHeader {
     bool convertible = false;
 };
 
+// Images with more pixels than this (32768 x 32768, an 8 GiB sample buffer) are not decoded:
+// no caller could hold the buffer, and below it width x height x 4 cannot wrap.
+inline constexpr std::uint64_t kMaxDecodedPixels = std::uint64_t{1} << 30;
+
+// The number of samples (width x height x 4) ReadRgba16 needs for `header`, or 0 when either
+// side is 0 or the image has more than kMaxDecodedPixels pixels. Size buffers with this.
+std::size_t RgbaSampleCount(const ImageHeader& header);
+
 class FormatDecoder;
 class ByteSource;
 
@@ -85,7 +93,8 @@ public:
     // Decodes the first frame into `pixels`: width x height pixels, row-major with the top
     // row first, four samples each (red, green, blue, alpha), 8-bit samples scaled by 257,
     // float samples clamped to 0..1 and scaled to 65535. `pixels` must hold exactly
-    // width x height x 4 samples (else Unconvertible). Returns Ok, Unconvertible or
+    // RgbaSampleCount(Header()) samples, and the image must not be empty or larger than
+    // kMaxDecodedPixels (else Unconvertible, with nothing read). Returns Ok, Unconvertible or
     // PixelsUnreadable; may be called once per Open.
     ImageDecodeStatus ReadRgba16(std::span<std::uint16_t> pixels);
 

@@ -1,27 +1,189 @@
 #include "platform/memory_info.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace grainforge::platform {
 
-std::uint64_t AvailableMemoryBytes()
+namespace {
+
+// A limit this large is the kernel's way of saying "none" (v1 writes 2^63 rounded to pages).
+constexpr std::uint64_t kNoLimit = std::uint64_t{1} << 60;
+// Every file read here is a few lines; a longer one is not the file we expect.
+constexpr std::size_t kMaxFileBytes = 1 << 16;
+
+std::optional<std::string> ReadSmallFile(const std::filesystem::path& path)
 {
-    std::FILE* file = std::fopen("/proc/meminfo", "re");
+    std::FILE* file = std::fopen(path.c_str(), "re");
     if (file == nullptr)
-        return 0;
-    std::uint64_t bytes = 0;
-    char line[256];
-    while (std::fgets(line, sizeof line, file) != nullptr) {
-        unsigned long long kibibytes = 0;
-        if (std::strncmp(line, "MemAvailable:", 13) == 0
-            && std::sscanf(line + 13, "%llu", &kibibytes) == 1) {
-            bytes = static_cast<std::uint64_t>(kibibytes) * 1024u;
-            break;
+        return std::nullopt;
+    std::string text(kMaxFileBytes, '\0');
+    const std::size_t got = std::fread(text.data(), 1, text.size(), file);
+    std::fclose(file);
+    text.resize(got);
+    return text;
+}
+
+std::string_view Trimmed(std::string_view text)
+{
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!text.empty() && space(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && space(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// A whole decimal number and nothing else.
+std::optional<std::uint64_t> ParseCount(std::string_view text)
+{
+    text = Trimmed(text);
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::uint64_t> SystemAvailableBytes(const std::filesystem::path& root)
+{
+    const std::optional<std::string> text = ReadSmallFile(root / "proc/meminfo");
+    if (!text)
+        return std::nullopt;
+    constexpr std::string_view kKey = "MemAvailable:";
+    const std::size_t at = text->find(kKey);
+    if (at == std::string::npos || (at != 0 && (*text)[at - 1] != '\n'))
+        return std::nullopt;
+    const std::size_t lineEnd = text->find('\n', at);
+    std::string_view value = std::string_view(*text).substr(at + kKey.size(), lineEnd - at - kKey.size());
+    value = Trimmed(value);
+    if (value.size() >= 3 && value.substr(value.size() - 3) == " kB")
+        value.remove_suffix(3);
+    const std::optional<std::uint64_t> kibibytes = ParseCount(value);
+    if (!kibibytes || *kibibytes > (~std::uint64_t{0} >> 10))
+        return std::nullopt;
+    return *kibibytes * 1024u;
+}
+
+// Where the process's cgroup sits in one hierarchy of /proc/self/cgroup, as path components
+// ("." and ".." dropped, so a damaged line cannot lead outside the mount).
+struct CgroupPlace {
+    bool found = false;
+    std::vector<std::string> components;
+};
+
+// The hierarchy whose controller list satisfies `wanted`: v2's line is "0::/path", v1's
+// "N:memory,...:/path".
+template <class Wanted>
+CgroupPlace FindCgroup(const std::string& table, Wanted wanted)
+{
+    CgroupPlace place;
+    std::size_t start = 0;
+    while (start < table.size() && !place.found) {
+        std::size_t end = table.find('\n', start);
+        if (end == std::string::npos)
+            end = table.size();
+        const std::string_view line = std::string_view(table).substr(start, end - start);
+        start = end + 1;
+        const std::size_t first = line.find(':');
+        const std::size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+        if (second == std::string_view::npos)
+            continue;
+        if (!wanted(line.substr(0, first), line.substr(first + 1, second - first - 1)))
+            continue;
+        place.found = true;
+        std::string_view path = line.substr(second + 1);
+        while (!path.empty()) {
+            const std::size_t slash = path.find('/');
+            const std::string_view part = path.substr(0, slash);
+            if (!part.empty() && part != "." && part != "..")
+                place.components.emplace_back(part);
+            path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
         }
     }
-    std::fclose(file);
-    return bytes;
+    return place;
+}
+
+bool ListsController(std::string_view controllers, std::string_view name)
+{
+    while (!controllers.empty()) {
+        const std::size_t comma = controllers.find(',');
+        if (controllers.substr(0, comma) == name)
+            return true;
+        controllers = comma == std::string_view::npos ? std::string_view() : controllers.substr(comma + 1);
+    }
+    return false;
+}
+
+// What the cgroup at `place` (under `mount`) and each of its ancestors still allow, the
+// smallest of them; nothing when no level states a limit.
+std::optional<std::uint64_t> CgroupHeadroom(const std::filesystem::path& mount, const CgroupPlace& place,
+                                            const char* limitFile, const char* usageFile)
+{
+    std::optional<std::uint64_t> smallest;
+    for (std::size_t depth = place.components.size() + 1; depth-- > 0;) {
+        std::filesystem::path folder = mount;
+        for (std::size_t i = 0; i < depth; ++i)
+            folder /= place.components[i];
+        const std::optional<std::string> limitText = ReadSmallFile(folder / limitFile);
+        const std::optional<std::uint64_t> limit = limitText ? ParseCount(*limitText) : std::nullopt;
+        if (!limit || *limit >= kNoLimit)  // "max", unreadable or damaged: no limit here
+            continue;
+        const std::optional<std::string> usageText = ReadSmallFile(folder / usageFile);
+        const std::optional<std::uint64_t> usage = usageText ? ParseCount(*usageText) : std::nullopt;
+        if (!usage)
+            continue;
+        const std::uint64_t left = *usage >= *limit ? 0 : *limit - *usage;
+        smallest = std::min(smallest.value_or(left), left);
+    }
+    return smallest;
+}
+
+std::optional<std::uint64_t> CgroupAvailableBytes(const std::filesystem::path& root)
+{
+    const std::optional<std::string> table = ReadSmallFile(root / "proc/self/cgroup");
+    if (!table)
+        return std::nullopt;
+    const std::filesystem::path mounts = root / "sys/fs/cgroup";
+    std::optional<std::uint64_t> result;
+    const CgroupPlace unified =
+        FindCgroup(*table, [](std::string_view id, std::string_view controllers) { return id == "0" && controllers.empty(); });
+    if (unified.found)
+        result = CgroupHeadroom(mounts, unified, "memory.max", "memory.current");
+    const CgroupPlace v1 = FindCgroup(*table, [](std::string_view id, std::string_view controllers) {
+        return id != "0" && ListsController(controllers, "memory");
+    });
+    if (v1.found) {
+        const std::optional<std::uint64_t> left =
+            CgroupHeadroom(mounts / "memory", v1, "memory.limit_in_bytes", "memory.usage_in_bytes");
+        if (left)
+            result = std::min(result.value_or(*left), *left);
+    }
+    return result;
+}
+
+}  // namespace
+
+std::uint64_t AvailableMemoryBytesUnder(const std::filesystem::path& root)
+{
+    const std::optional<std::uint64_t> system = SystemAvailableBytes(root);
+    const std::optional<std::uint64_t> cgroup = CgroupAvailableBytes(root);
+    if (!cgroup)
+        return system.value_or(0);
+    // A cgroup with nothing left must still read as a figure, not as "unknown".
+    const std::uint64_t allowed = std::max<std::uint64_t>(*cgroup, 1);
+    return system ? std::min(*system, allowed) : allowed;
+}
+
+std::uint64_t AvailableMemoryBytes()
+{
+    return AvailableMemoryBytesUnder("/");
 }
 
 }  // namespace grainforge::platform

@@ -1,15 +1,24 @@
 // How much memory the machine can still give a process, so that operations whose working set
 // grows with a user setting (a fine contour cell) can refuse before allocating instead of
 // being ended by the kernel's out-of-memory killer, which on Linux strikes before any
-// allocation fails.
+// allocation fails. In a container or under a memory cgroup the limit that counts is the
+// cgroup's, which the system-wide figure does not show.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 
 namespace grainforge::platform {
 
-// Bytes available for new allocations without swapping (MemAvailable of /proc/meminfo), or 0
-// when the figure cannot be read. Thread-safe; reads the file on every call.
+// Bytes available for new allocations without swapping: the smaller of the system's
+// MemAvailable (/proc/meminfo) and what the process's memory cgroup and its ancestors still
+// allow (cgroup v2: memory.max less memory.current; v1: memory.limit_in_bytes less
+// memory.usage_in_bytes; "max" or a limit of 2^60 bytes or more is no limit). A cgroup at or
+// past its limit gives 1, so 0 means only that no figure could be read. Thread-safe; reads
+// the files on every call.
 std::uint64_t AvailableMemoryBytes();
+
+// The same, reading proc/ and sys/fs/cgroup/ under `root` instead of "/" (for tests).
+std::uint64_t AvailableMemoryBytesUnder(const std::filesystem::path& root);
 
 }  // namespace grainforge::platform

@@ -1,12 +1,12 @@
 #include "engine/mesh/aabb_tree.h"
 
+#include "engine/mesh/parallel_loop.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <future>
 #include <limits>
 #include <numeric>
-#include <system_error>
 
 namespace grainforge::mesh {
 namespace {
@@ -15,8 +15,8 @@ namespace {
 constexpr std::uint64_t kLeafLimit = 9;
 // Depth at which every range becomes a leaf, whatever its size.
 constexpr std::uint64_t kMaxDepth = 64;
-// Left halves of at least this many triangles are built on another thread.
-constexpr std::uint32_t kAsyncHalf = 65536;
+// Halves of at least this many triangles are built as parallel tasks.
+constexpr std::uint32_t kParallelHalf = 65536;
 // Depth 64 keeps a depth-first stack far below this.
 constexpr std::size_t kStackSize = 128;
 constexpr float kEmptyBoxMin = 3.4e38f;
@@ -162,24 +162,17 @@ std::uint32_t AabbTree::BuildRange(const TriangleMesh& mesh, std::uint32_t node,
     target.count = 0;
     const auto rightNode = static_cast<std::uint32_t>(right);
 
-    if (half < kAsyncHalf) {
-        const std::uint32_t leftLevels = BuildRange(mesh, node + 1, first, half, depth + 1);
-        const std::uint32_t rightLevels = BuildRange(mesh, rightNode, first + half, count - half, depth + 1);
-        return std::max(leftLevels, rightLevels);
+    std::uint32_t leftLevels = 0;
+    std::uint32_t rightLevels = 0;
+    const auto buildLeft = [&] { leftLevels = BuildRange(mesh, node + 1, first, half, depth + 1); };
+    const auto buildRight = [&] { rightLevels = BuildRange(mesh, rightNode, first + half, count - half, depth + 1); };
+    if (half < kParallelHalf) {
+        buildLeft();
+        buildRight();
+    } else {
+        // The halves write disjoint node ranges and disjoint runs of `order`.
+        ParallelInvoke(buildLeft, buildRight);
     }
-    // The halves write disjoint node ranges and disjoint runs of `order`.
-    std::future<std::uint32_t> leftTask;
-    try {
-        leftTask = std::async(std::launch::async,
-            [this, &mesh, node, first, half, depth] { return BuildRange(mesh, node + 1, first, half, depth + 1); });
-    } catch (const std::system_error&) {
-        // No thread to be had: the same subtree, built here.
-        const std::uint32_t leftLevels = BuildRange(mesh, node + 1, first, half, depth + 1);
-        const std::uint32_t rightLevels = BuildRange(mesh, rightNode, first + half, count - half, depth + 1);
-        return std::max(leftLevels, rightLevels);
-    }
-    const std::uint32_t rightLevels = BuildRange(mesh, rightNode, first + half, count - half, depth + 1);
-    const std::uint32_t leftLevels = leftTask.get();
     return std::max(leftLevels, rightLevels);
 }
 

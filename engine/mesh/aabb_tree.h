@@ -93,8 +93,9 @@ struct AabbTree {
 
     // Builds the tree over every triangle of the mesh. An inconsistent mesh, a mesh without
     // triangles, or one of more than 2^31 - 1 triangles (hits carry a signed 32-bit index)
-    // gives an empty tree. Ranges of 131072 triangles or more build their left half on another
-    // thread. Throws only on allocation failure.
+    // gives an empty tree. Ranges of 131072 triangles or more build their halves as parallel
+    // tasks of the parallel loops (ThreadLimit holds); the tree does not depend on the thread
+    // count. Throws only on allocation failure.
     void Build(const TriangleMesh& mesh);
 
     // Builds the subtree of node `node` over positions [first, first + count) of `order` and

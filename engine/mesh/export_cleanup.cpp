@@ -347,6 +347,165 @@ bool IsCollapsedTriangle(ExportCleanupState& state, std::uint64_t triangle)
                             state.Representative(mesh.indices[base + 2]), state.tolerance);
 }
 
+namespace {
+
+// The triangle's current corners (representatives).
+std::array<std::uint32_t, 3> CurrentCorners(ExportCleanupState& state, std::size_t triangle)
+{
+    const std::vector<std::uint32_t>& indices = state.mesh->indices;
+    return {state.Representative(indices[3 * triangle]), state.Representative(indices[3 * triangle + 1]),
+            state.Representative(indices[3 * triangle + 2])};
+}
+
+// The edge (0, 1 or 2: from corner e to corner e + 1) with the shortest length; the first
+// of equal ones.
+int ShortestEdge(const TriangleMesh& mesh, const std::array<std::uint32_t, 3>& c)
+{
+    int shortest = 0;
+    float shortestLength = Distance(mesh.vertices[c[0]].position, mesh.vertices[c[1]].position);
+    for (int e = 1; e < 3; ++e) {
+        const float length = Distance(mesh.vertices[c[e]].position, mesh.vertices[c[(e + 1) % 3]].position);
+        if (length < shortestLength) {
+            shortestLength = length;
+            shortest = e;
+        }
+    }
+    return shortest;
+}
+
+// One pass over every triangle: each collapsed one merges the far end of its shortest edge
+// into the near end when the two ends share exactly two neighbours (the link condition,
+// judged on the neighbour lists from the start of the pass). Returns the merges made.
+std::uint64_t CollapsePass(ExportCleanupState& state, ExportCleanupReport& report)
+{
+    const TriangleMesh& mesh = *state.mesh;
+    const NeighbourLists lists = BuildNeighbourLists(mesh, state.parent);
+    std::uint64_t merges = 0;
+    for (std::size_t tri = 0; tri < mesh.TriangleCount(); ++tri) {
+        if (!IsCollapsedTriangle(state, tri))
+            continue;
+        const std::array<std::uint32_t, 3> c = CurrentCorners(state, tri);
+        const int shortest = ShortestEdge(mesh, c);
+        const std::uint32_t k = c[shortest], r = c[(shortest + 1) % 3];
+        if (CommonNeighbours(lists, k, r) == 2) {
+            state.parent[r] = k;
+            ++merges;
+        } else {
+            ++report.collapsesRefused;
+        }
+    }
+    return merges;
+}
+
+// Collapse passes until none merges or nothing collapsed is left, at most eight. Returns
+// whether any vertex was merged.
+bool CollapseTriangles(ExportCleanupState& state, ExportCleanupReport& report)
+{
+    const TriangleMesh& mesh = *state.mesh;
+    if (!AnyCollapsed(mesh, state.parent, state.tolerance))
+        return false;
+    bool merged = false;
+    while (report.passes < 8) {
+        const std::uint64_t merges = CollapsePass(state, report);
+        ++report.passes;
+        if (merges != 0)
+            merged = true;
+        // Flatten so that the parallel sweeps read short chains.
+        for (std::uint32_t v = 0; v < mesh.vertices.size(); ++v)
+            state.parent[v] = state.Representative(v);
+        if (merges == 0 || !AnyCollapsed(mesh, state.parent, state.tolerance))
+            break;
+    }
+    return merged;
+}
+
+// Keeps one vertex per representative and re-indexes the triangles through them, dropping
+// those that lost a corner; fills the vertex and face maps.
+void RebuildThroughRepresentatives(TriangleMesh& mesh, const ExportCleanupState& state, ExportCleanupReport& report)
+{
+    const std::size_t vertexCount = mesh.vertices.size();
+    std::vector<std::uint32_t> newIndex(vertexCount);
+    std::vector<MeshVertex> vertices;
+    vertices.reserve(vertexCount);
+    for (std::uint32_t v = 0; v < vertexCount; ++v) {
+        if (state.parent[v] == v) {
+            newIndex[v] = static_cast<std::uint32_t>(vertices.size());
+            vertices.push_back(mesh.vertices[v]);
+            report.vertexMap.push_back(v);
+        }
+    }
+    for (std::uint32_t v = 0; v < vertexCount; ++v)
+        newIndex[v] = newIndex[state.parent[v]];
+    report.verticesMerged = vertexCount - vertices.size();
+    std::vector<std::uint32_t> indices;
+    indices.reserve(mesh.indices.size());
+    for (std::size_t tri = 0; tri < mesh.TriangleCount(); ++tri) {
+        const std::uint32_t a = newIndex[mesh.indices[3 * tri]];
+        const std::uint32_t b = newIndex[mesh.indices[3 * tri + 1]];
+        const std::uint32_t c = newIndex[mesh.indices[3 * tri + 2]];
+        if (a == b || b == c || a == c) {
+            ++report.collapsedTrianglesDropped;
+            continue;
+        }
+        indices.insert(indices.end(), {a, b, c});
+        report.faceMap.push_back(static_cast<std::uint32_t>(tri));
+    }
+    mesh.vertices.swap(vertices);
+    mesh.indices.swap(indices);
+}
+
+void MapOneToOne(const TriangleMesh& mesh, ExportCleanupReport& report)
+{
+    report.vertexMap.resize(mesh.vertices.size());
+    std::iota(report.vertexMap.begin(), report.vertexMap.end(), 0u);
+    report.faceMap.resize(mesh.TriangleCount());
+    std::iota(report.faceMap.begin(), report.faceMap.end(), 0u);
+}
+
+// Triangles still collapsed after the passes: refused by the link condition or left over.
+std::uint64_t CountCollapsedLeft(const TriangleMesh& mesh, float t)
+{
+    std::atomic<std::uint64_t> left{0};
+    ParallelForBlocks(mesh.TriangleCount(), 4096, [&](std::size_t begin, std::size_t end) {
+        std::uint64_t local = 0;
+        for (std::size_t tri = begin; tri < end; ++tri) {
+            const Vec3 p0 = mesh.vertices[mesh.indices[3 * tri]].position;
+            const Vec3 p1 = mesh.vertices[mesh.indices[3 * tri + 1]].position;
+            const Vec3 p2 = mesh.vertices[mesh.indices[3 * tri + 2]].position;
+            const Vec3 n = Cross(p1 - p0, p2 - p0);
+            if (std::sqrt(Dot(n, n)) <= 0.0f ||
+                (t > 0.0f && (Distance(p0, p1) <= t || Distance(p1, p2) <= t || Distance(p2, p0) <= t)))
+                ++local;
+        }
+        left.fetch_add(local, std::memory_order_relaxed);
+    });
+    return left.load();
+}
+
+// Fills every hole that is small or narrow enough; the filling triangles continue the
+// triangle beside their hole in the face map.
+void FillSmallHoles(TriangleMesh& mesh, const ExportCleanupOptions& options, ExportCleanupReport& report)
+{
+    std::uint64_t notSimple = 0;
+    const std::vector<BoundaryLoop> loops = FindBoundaryLoops(mesh, notSimple);
+    report.holesLeftOpen += notSimple;
+    for (const BoundaryLoop& loop : loops) {
+        if (loop.size <= options.maximumHoleMillimetres || loop.width <= options.maximumSlitWidthMillimetres) {
+            const std::uint32_t beside = report.faceMap[loop.triangle];
+            const std::uint64_t added = FillHoleLoop(mesh, loop);
+            report.faceMap.insert(report.faceMap.end(), added, beside);
+            ++report.holesFilled;
+            report.trianglesAdded += added;
+            report.largestFilledHoleMillimetres = std::max(report.largestFilledHoleMillimetres, loop.size);
+        } else {
+            ++report.holesLeftOpen;
+            report.largestOpenHoleMillimetres = std::max(report.largestOpenHoleMillimetres, loop.size);
+        }
+    }
+}
+
+}  // namespace
+
 ExportCleanupReport CleanupForExport(TriangleMesh& mesh, float tolerance, const ExportCleanupOptions& options)
 {
     ExportCleanupReport report;
@@ -354,135 +513,24 @@ ExportCleanupReport CleanupForExport(TriangleMesh& mesh, float tolerance, const 
     if (mesh.vertices.empty() || !mesh.IsConsistent() || mesh.vertices.size() > 0xFFFFFFFFull ||
         mesh.TriangleCount() > 0xFFFFFFFFull)
         return report;
-    const float t = options.weldCollapsedTriangles ? tolerance : 0.0f;
-    const std::size_t vertexCount = mesh.vertices.size();
-    const std::size_t triangleCount = mesh.TriangleCount();
 
     ExportCleanupState state;
     state.mesh = &mesh;
-    state.tolerance = t;
-    state.parent.resize(vertexCount);
+    state.tolerance = options.weldCollapsedTriangles ? tolerance : 0.0f;
+    state.parent.resize(mesh.vertices.size());
     std::iota(state.parent.begin(), state.parent.end(), 0u);
 
-    bool merged = false;
-    if (AnyCollapsed(mesh, state.parent, t)) {
-        while (report.passes < 8) {
-            const NeighbourLists lists = BuildNeighbourLists(mesh, state.parent);
-            std::uint64_t merges = 0;
-            for (std::size_t tri = 0; tri < triangleCount; ++tri) {
-                if (!IsCollapsedTriangle(state, tri))
-                    continue;
-                const std::uint32_t c[3] = {state.Representative(mesh.indices[3 * tri]),
-                                            state.Representative(mesh.indices[3 * tri + 1]),
-                                            state.Representative(mesh.indices[3 * tri + 2])};
-                int shortest = 0;
-                float shortestLength = Distance(mesh.vertices[c[0]].position, mesh.vertices[c[1]].position);
-                for (int e = 1; e < 3; ++e) {
-                    const float length = Distance(mesh.vertices[c[e]].position, mesh.vertices[c[(e + 1) % 3]].position);
-                    if (length < shortestLength) {
-                        shortestLength = length;
-                        shortest = e;
-                    }
-                }
-                const std::uint32_t k = c[shortest], r = c[(shortest + 1) % 3];
-                if (CommonNeighbours(lists, k, r) == 2) {
-                    state.parent[r] = k;
-                    ++merges;
-                } else {
-                    ++report.collapsesRefused;
-                }
-            }
-            ++report.passes;
-            if (merges != 0)
-                merged = true;
-            // Flatten so that the parallel sweeps below read short chains.
-            for (std::uint32_t v = 0; v < vertexCount; ++v)
-                state.parent[v] = state.Representative(v);
-            if (merges == 0 || !AnyCollapsed(mesh, state.parent, t))
-                break;
-        }
-    }
-
-    // Rebuild through the representatives; without merges this keeps everything in place.
-    std::vector<std::uint32_t> newIndex(vertexCount);
-    std::vector<std::uint32_t>& vertexMap = report.vertexMap;
-    if (merged) {
-        std::vector<MeshVertex> vertices;
-        vertices.reserve(vertexCount);
-        for (std::uint32_t v = 0; v < vertexCount; ++v) {
-            if (state.parent[v] == v) {
-                newIndex[v] = static_cast<std::uint32_t>(vertices.size());
-                vertices.push_back(mesh.vertices[v]);
-                vertexMap.push_back(v);
-            }
-        }
-        for (std::uint32_t v = 0; v < vertexCount; ++v)
-            newIndex[v] = newIndex[state.parent[v]];
-        report.verticesMerged = vertexCount - vertices.size();
-        std::vector<std::uint32_t> indices;
-        indices.reserve(mesh.indices.size());
-        for (std::size_t tri = 0; tri < triangleCount; ++tri) {
-            const std::uint32_t a = newIndex[mesh.indices[3 * tri]];
-            const std::uint32_t b = newIndex[mesh.indices[3 * tri + 1]];
-            const std::uint32_t c = newIndex[mesh.indices[3 * tri + 2]];
-            if (a == b || b == c || a == c) {
-                ++report.collapsedTrianglesDropped;
-                continue;
-            }
-            indices.insert(indices.end(), {a, b, c});
-            report.faceMap.push_back(static_cast<std::uint32_t>(tri));
-        }
-        mesh.vertices.swap(vertices);
-        mesh.indices.swap(indices);
-    } else {
-        vertexMap.resize(vertexCount);
-        std::iota(vertexMap.begin(), vertexMap.end(), 0u);
-        report.faceMap.resize(triangleCount);
-        std::iota(report.faceMap.begin(), report.faceMap.end(), 0u);
-    }
-
-    {
-        std::atomic<std::uint64_t> left{0};
-        ParallelForBlocks(mesh.TriangleCount(), 4096, [&](std::size_t begin, std::size_t end) {
-            std::uint64_t local = 0;
-            for (std::size_t tri = begin; tri < end; ++tri) {
-                const Vec3 p0 = mesh.vertices[mesh.indices[3 * tri]].position;
-                const Vec3 p1 = mesh.vertices[mesh.indices[3 * tri + 1]].position;
-                const Vec3 p2 = mesh.vertices[mesh.indices[3 * tri + 2]].position;
-                const Vec3 n = Cross(p1 - p0, p2 - p0);
-                if (std::sqrt(Dot(n, n)) <= 0.0f ||
-                    (t > 0.0f && (Distance(p0, p1) <= t || Distance(p1, p2) <= t || Distance(p2, p0) <= t)))
-                    ++local;
-            }
-            left.fetch_add(local, std::memory_order_relaxed);
-        });
-        report.zeroAreaTrianglesLeft = left.load();
-    }
-
-    if (options.fillHoles) {
-        std::uint64_t notSimple = 0;
-        const std::vector<BoundaryLoop> loops = FindBoundaryLoops(mesh, notSimple);
-        report.holesLeftOpen += notSimple;
-        for (const BoundaryLoop& loop : loops) {
-            if (loop.size <= options.maximumHoleMillimetres || loop.width <= options.maximumSlitWidthMillimetres) {
-                const std::uint32_t beside = report.faceMap[loop.triangle];
-                const std::uint64_t added = FillHoleLoop(mesh, loop);
-                report.faceMap.insert(report.faceMap.end(), added, beside);
-                ++report.holesFilled;
-                report.trianglesAdded += added;
-                report.largestFilledHoleMillimetres = std::max(report.largestFilledHoleMillimetres, loop.size);
-            } else {
-                ++report.holesLeftOpen;
-                report.largestOpenHoleMillimetres = std::max(report.largestOpenHoleMillimetres, loop.size);
-            }
-        }
-    }
+    if (CollapseTriangles(state, report))
+        RebuildThroughRepresentatives(mesh, state, report);
+    else
+        MapOneToOne(mesh, report);
+    report.zeroAreaTrianglesLeft = CountCollapsedLeft(mesh, state.tolerance);
+    if (options.fillHoles)
+        FillSmallHoles(mesh, options, report);
 
     if (report.verticesMerged == 0 && report.collapsedTrianglesDropped == 0 && report.trianglesAdded == 0) {
-        report.vertexMap.clear();
-        report.vertexMap.shrink_to_fit();
-        report.faceMap.clear();
-        report.faceMap.shrink_to_fit();
+        report.vertexMap = {};  // one to one: no maps
+        report.faceMap = {};
     } else {
         mesh.ComputeVertexNormals();
         mesh.ComputeBounds();

@@ -260,108 +260,136 @@ std::uint64_t CountNonManifoldEdges(const TriangleMesh& mesh)
     return count;
 }
 
-std::uint64_t SeparateNonManifoldEdges(TriangleMesh& mesh)
-{
-    if (!mesh.IsConsistent() || mesh.indices.size() > 0x7FFFFFFFull)
-        return 0;
-    const float tolerance = BoxTolerance(mesh);
-    const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
-    const auto& idx = mesh.indices;
+namespace {
 
+EdgeKey FirstEnd(EdgeKey key) { return key >> 32; }
+EdgeKey SecondEnd(EdgeKey key) { return key & 0xFFFFFFFFu; }
+
+// One triangle on an edge: its angle round the edge and whether it runs forward (its
+// normal turns the same way as the angle grows).
+struct Wing {
+    std::uint32_t triangle;
+    float angle;
+    bool forward;
+};
+
+// The triangles of the table run [begin, end) on edge (a, b), sorted by angle round the
+// edge. A triangle with a repeated corner has no third corner and no direction round the
+// edge: it takes no part in the pairing.
+std::vector<Wing> WingsAroundEdge(const TriangleMesh& mesh, const std::vector<EdgeRecord>& table, std::size_t begin,
+                                  std::size_t end, std::uint32_t a, std::uint32_t b)
+{
+    const Vec3 pa = mesh.vertices[a].position;
+    const Vec3 e = Normalized(mesh.vertices[b].position - pa);
+    const Vec3 r = std::fabs(e.x) >= 0.9f ? Vec3{0.0f, 1.0f, 0.0f} : Vec3{1.0f, 0.0f, 0.0f};
+    const Vec3 u = Normalized(Cross(e, r));
+    const Vec3 v = Cross(e, u);
+    std::vector<Wing> wings;
+    for (std::size_t k = begin; k < end; ++k) {
+        const std::uint32_t t = table[k].triangle;
+        const std::uint32_t* c = &mesh.indices[3 * std::size_t{t}];
+        std::uint32_t third = kNone;
+        for (int m = 0; m < 3; ++m) {
+            if (c[m] != a && c[m] != b)
+                third = c[m];
+        }
+        if (third == kNone)
+            continue;
+        const Vec3 toC = mesh.vertices[third].position - pa;
+        const Vec3 d = toC - e * Dot(toC, e);
+        const Vec3 w = Normalized(d);
+        const Vec3 p0 = mesh.vertices[c[0]].position, p1 = mesh.vertices[c[1]].position,
+                   p2 = mesh.vertices[c[2]].position;
+        wings.push_back({t, std::atan2(Dot(d, v), Dot(d, u)), Dot(Cross(e, w), Cross(p1 - p0, p2 - p0)) > 0.0f});
+    }
+    std::stable_sort(wings.begin(), wings.end(), [](const Wing& x, const Wing& y) { return x.angle < y.angle; });
+    return wings;
+}
+
+// Pairs each backward wing with the forward one after it round the edge (the orientation
+// pairing); with an even number of wings, also the alternative of neighbours taken in turn.
+NonManifoldEdge PairWings(EdgeKey key, const std::vector<Wing>& wings)
+{
+    NonManifoldEdge edge;
+    edge.key = key;
+    const std::size_t n = wings.size();
+    if (n < 2)
+        return edge;
+    for (std::size_t w = 0; w < n; ++w) {
+        const std::size_t next = (w + 1) % n;
+        if (!wings[w].forward && wings[next].forward)
+            edge.chosen.push_back({wings[w].triangle, wings[next].triangle});
+    }
+    if (n % 2 == 0) {
+        edge.hasAlternative = true;
+        const std::size_t s = !edge.chosen.empty() && edge.chosen[0].first == wings[0].triangle ? 1 : 0;
+        for (std::size_t w = s; w < n; w += 2)
+            edge.alternative.push_back({wings[w].triangle, wings[(w + 1) % n].triangle});
+    }
+    return edge;
+}
+
+// Every edge of three or more triangles with its pairings; `ends` gets the vertices at their
+// ends, sorted and unique.
+std::vector<NonManifoldEdge> FindNonManifoldEdges(const TriangleMesh& mesh, const std::vector<EdgeRecord>& table,
+                                                  std::vector<std::uint32_t>& ends)
+{
     std::vector<NonManifoldEdge> edges;
-    std::vector<std::uint32_t> vertexList;
     for (std::size_t i = 0; i < table.size();) {
         std::size_t j = i + 1;
         while (j < table.size() && table[j].key == table[i].key)
             ++j;
-        if (j - i < 3) {
-            i = j;
-            continue;
+        if (j - i >= 3) {
+            const auto a = static_cast<std::uint32_t>(FirstEnd(table[i].key));
+            const auto b = static_cast<std::uint32_t>(SecondEnd(table[i].key));
+            ends.push_back(a);
+            ends.push_back(b);
+            edges.push_back(PairWings(table[i].key, WingsAroundEdge(mesh, table, i, j, a, b)));
         }
-        const std::uint32_t a = static_cast<std::uint32_t>(table[i].key >> 32);
-        const std::uint32_t b = static_cast<std::uint32_t>(table[i].key & 0xFFFFFFFFu);
-        vertexList.push_back(a);
-        vertexList.push_back(b);
-        const Vec3 pa = mesh.vertices[a].position;
-        const Vec3 e = Normalized(mesh.vertices[b].position - pa);
-        const Vec3 r = std::fabs(e.x) >= 0.9f ? Vec3{0.0f, 1.0f, 0.0f} : Vec3{1.0f, 0.0f, 0.0f};
-        const Vec3 u = Normalized(Cross(e, r));
-        const Vec3 v = Cross(e, u);
-
-        struct Wing {
-            std::uint32_t triangle;
-            float angle;
-            bool forward;
-        };
-        std::vector<Wing> wings;
-        for (std::size_t k = i; k < j; ++k) {
-            const std::uint32_t t = table[k].triangle;
-            const std::uint32_t* c = &idx[3 * std::size_t{t}];
-            std::uint32_t third = kNone;
-            for (int m = 0; m < 3; ++m) {
-                if (c[m] != a && c[m] != b)
-                    third = c[m];
-            }
-            // A triangle with a repeated corner has no third corner and no direction round the
-            // edge: it takes no part in the pairing.
-            if (third == kNone)
-                continue;
-            const Vec3 toC = mesh.vertices[third].position - pa;
-            const Vec3 d = toC - e * Dot(toC, e);
-            const Vec3 w = Normalized(d);
-            const Vec3 p0 = mesh.vertices[c[0]].position, p1 = mesh.vertices[c[1]].position,
-                       p2 = mesh.vertices[c[2]].position;
-            wings.push_back({t, std::atan2(Dot(d, v), Dot(d, u)),
-                             Dot(Cross(e, w), Cross(p1 - p0, p2 - p0)) > 0.0f});
-        }
-        std::stable_sort(wings.begin(), wings.end(), [](const Wing& x, const Wing& y) { return x.angle < y.angle; });
-        NonManifoldEdge edge;
-        edge.key = table[i].key;
-        const std::size_t n = wings.size();
-        if (n >= 2) {
-            for (std::size_t w = 0; w < n; ++w) {
-                const std::size_t next = (w + 1) % n;
-                if (!wings[w].forward && wings[next].forward)
-                    edge.chosen.push_back({wings[w].triangle, wings[next].triangle});
-            }
-            if (n % 2 == 0) {
-                edge.hasAlternative = true;
-                const std::size_t s = !edge.chosen.empty() && edge.chosen[0].first == wings[0].triangle ? 1 : 0;
-                for (std::size_t w = s; w < n; w += 2)
-                    edge.alternative.push_back({wings[w].triangle, wings[(w + 1) % n].triangle});
-            }
-        }
-        edges.push_back(std::move(edge));
         i = j;
     }
-    std::sort(vertexList.begin(), vertexList.end());
-    vertexList.erase(std::unique(vertexList.begin(), vertexList.end()), vertexList.end());
-    if (vertexList.empty())
-        return 0;
+    std::sort(ends.begin(), ends.end());
+    ends.erase(std::unique(ends.begin(), ends.end()), ends.end());
+    return edges;
+}
 
-    const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
-    const std::vector<std::uint32_t> saved = mesh.indices;
-
-    // Non-manifold edges at each listed vertex.
-    std::vector<std::vector<std::uint32_t>> edgesAt(vertexList.size());
-    const auto listed = [&](std::uint32_t x) {
-        return static_cast<std::size_t>(std::lower_bound(vertexList.begin(), vertexList.end(), x) - vertexList.begin());
+// The non-manifold edges (numbers into `edges`) at each vertex of `ends`.
+std::vector<std::vector<std::uint32_t>> EdgesAtEnds(const std::vector<NonManifoldEdge>& edges,
+                                                    const std::vector<std::uint32_t>& ends)
+{
+    std::vector<std::vector<std::uint32_t>> edgesAt(ends.size());
+    const auto listed = [&](EdgeKey x) {
+        return static_cast<std::size_t>(std::lower_bound(ends.begin(), ends.end(), static_cast<std::uint32_t>(x)) -
+                                        ends.begin());
     };
     for (std::size_t k = 0; k < edges.size(); ++k) {
-        edgesAt[listed(static_cast<std::uint32_t>(edges[k].key >> 32))].push_back(static_cast<std::uint32_t>(k));
-        edgesAt[listed(static_cast<std::uint32_t>(edges[k].key & 0xFFFFFFFFu))].push_back(static_cast<std::uint32_t>(k));
+        edgesAt[listed(FirstEnd(edges[k].key))].push_back(static_cast<std::uint32_t>(k));
+        edgesAt[listed(SecondEnd(edges[k].key))].push_back(static_cast<std::uint32_t>(k));
     }
+    return edgesAt;
+}
 
+// What the splits read and never change: the mesh as it was before any split.
+struct SplitContext {
+    const std::vector<EdgeRecord>& table;
+    const VertexAdjacency& adjacency;
+    const std::vector<std::uint32_t>& saved;  // indices before any split
+    float tolerance;
+};
+
+// Takes an edge's alternative pairing where more of its pairs are already joined through
+// manifold edges round its two ends than of the orientation pairing.
+void ChoosePairings(std::vector<NonManifoldEdge>& edges, const SplitContext& context)
+{
     for (NonManifoldEdge& edge : edges) {
         if (!edge.hasAlternative)
             continue;
-        const std::uint32_t ends[2] = {static_cast<std::uint32_t>(edge.key >> 32),
-                                       static_cast<std::uint32_t>(edge.key & 0xFFFFFFFFu)};
         std::uint64_t chosenScore = 0, alternativeScore = 0;
-        for (const std::uint32_t x : ends) {
-            const std::vector<std::uint32_t> fan = FanOf(adjacency, x);
+        for (const EdgeKey end : {FirstEnd(edge.key), SecondEnd(edge.key)}) {
+            const auto x = static_cast<std::uint32_t>(end);
+            const std::vector<std::uint32_t> fan = FanOf(context.adjacency, x);
             FanGroups groups(fan);
-            groups.JoinThroughManifoldEdges(x, saved, table);
+            groups.JoinThroughManifoldEdges(x, context.saved, context.table);
             for (const TrianglePair& p : edge.chosen)
                 chosenScore += groups.SameGroup(p.first, p.second) ? 1 : 0;
             for (const TrianglePair& p : edge.alternative)
@@ -370,92 +398,142 @@ std::uint64_t SeparateNonManifoldEdges(TriangleMesh& mesh)
         if (alternativeScore > chosenScore)
             edge.chosen = edge.alternative;
     }
+}
 
-    std::uint64_t added = 0;
-    for (std::size_t listIndex = 0; listIndex < vertexList.size(); ++listIndex) {
-        const std::uint32_t x = vertexList[listIndex];
-        const std::vector<std::uint32_t> fan = FanOf(adjacency, x);
-        std::vector<std::uint32_t> current(3 * fan.size());
-        for (std::size_t f = 0; f < fan.size(); ++f)
-            std::copy_n(mesh.indices.begin() + 3 * std::size_t{fan[f]}, 3, current.begin() + 3 * f);
-        const std::size_t savedVertexCount = mesh.vertices.size();
+// One vertex's fan cut into groups; group 0 keeps the vertex, group g > 0 gets the copy
+// firstCopy + g - 1.
+struct FanSplit {
+    std::uint32_t x = 0;
+    const std::vector<std::uint32_t>& fan;
+    std::vector<std::uint32_t> groupOf;  // per fan position
+    std::uint32_t groupCount = 0;
+    std::size_t firstCopy = 0;
 
-        for (const int mode : {0, 2}) {
-            FanGroups groups(fan);
-            groups.JoinThroughManifoldEdges(x, saved, table);
-            if (mode == 0) {
-                for (const std::uint32_t k : edgesAt[listIndex]) {
-                    for (const TrianglePair& p : edges[k].chosen)
-                        groups.JoinTriangles(p.first, p.second);
-                }
-            }
-            std::uint32_t groupCount = 0;
-            const std::vector<std::uint32_t> groupOf = groups.Numbered(groupCount);
-            if (groupCount < 2)
-                continue;
-            if (mesh.vertices.size() + groupCount - 1 > 0xFFFFFFFFull)
-                break;
+    std::uint32_t VertexOfGroup(std::uint32_t g) const
+    {
+        return g == 0 ? x : static_cast<std::uint32_t>(firstCopy + g - 1);
+    }
+};
 
-            // Group 0 holds the fan's first triangle and keeps x; the others get copies.
-            for (std::uint32_t g = 1; g < groupCount; ++g)
-                mesh.vertices.push_back(mesh.vertices[x]);
-            const auto vertexOfGroup = [&](std::uint32_t g) {
-                return g == 0 ? x : static_cast<std::uint32_t>(savedVertexCount + g - 1);
-            };
-            for (std::size_t f = 0; f < fan.size(); ++f) {
-                for (int k = 0; k < 3; ++k) {
-                    if (saved[3 * std::size_t{fan[f]} + k] == x)
-                        mesh.indices[3 * std::size_t{fan[f]} + k] = vertexOfGroup(groupOf[f]);
-                }
-            }
-
-            // Each edge at the old corner must be shared by exactly two fan triangles, or by
-            // one where it was open before.
-            std::vector<EdgeKey> fanEdges;
-            for (const std::uint32_t t : fan) {
-                const std::uint32_t* c = &mesh.indices[3 * std::size_t{t}];
-                fanEdges.insert(fanEdges.end(), {MakeEdgeKey(c[0], c[1]), MakeEdgeKey(c[1], c[2]), MakeEdgeKey(c[2], c[0])});
-            }
-            std::sort(fanEdges.begin(), fanEdges.end());
-            bool sound = true;
-            for (const std::uint32_t t : fan) {
-                for (int k = 0; k < 3 && sound; ++k) {
-                    if (saved[3 * std::size_t{t} + k] != x)
-                        continue;
-                    for (const int other : {(k + 1) % 3, (k + 2) % 3}) {
-                        const std::uint32_t w = saved[3 * std::size_t{t} + other];
-                        const EdgeKey key = MakeEdgeKey(mesh.indices[3 * std::size_t{t} + k], mesh.indices[3 * std::size_t{t} + other]);
-                        const auto range = std::equal_range(fanEdges.begin(), fanEdges.end(), key);
-                        const std::size_t uses = static_cast<std::size_t>(range.second - range.first);
-                        const bool wasOpen = w != x && RunLength(table, MakeEdgeKey(x, w)) == 1;
-                        if (!(uses == 2 || (uses == 1 && wasOpen)))
-                            sound = false;
-                    }
-                }
-            }
-            if (!sound) {
-                for (std::size_t f = 0; f < fan.size(); ++f)
-                    std::copy_n(current.begin() + 3 * f, 3, mesh.indices.begin() + 3 * std::size_t{fan[f]});
-                mesh.vertices.resize(savedVertexCount);
-                continue;
-            }
-
-            added += groupCount - 1;
-            for (std::uint32_t g = 1; g < groupCount; ++g) {
-                MeshVertex& copy = mesh.vertices[vertexOfGroup(g)];
-                const GroupCorners corners =
-                    GatherGroupCorners(mesh.vertices, saved, fan, groupOf, g, x, copy.position);
-                if (corners.count == 0)
-                    continue;
-                const Vec3 d = corners.mean - copy.position;
-                const float length = Length(d);
-                const float step = std::max(10.0f * tolerance, std::min(0.1f * corners.nearest, 0.002f));
-                if (length > 0.0f && step > 0.0f)
-                    copy.position = copy.position + d * (step / length);
-            }
-            break;
+// Adds the copies and points each fan triangle's corner at x to its group's vertex.
+void ApplySplit(TriangleMesh& mesh, const FanSplit& split, const std::vector<std::uint32_t>& saved)
+{
+    for (std::uint32_t g = 1; g < split.groupCount; ++g)
+        mesh.vertices.push_back(mesh.vertices[split.x]);
+    for (std::size_t f = 0; f < split.fan.size(); ++f) {
+        for (int k = 0; k < 3; ++k) {
+            if (saved[3 * std::size_t{split.fan[f]} + k] == split.x)
+                mesh.indices[3 * std::size_t{split.fan[f]} + k] = split.VertexOfGroup(split.groupOf[f]);
         }
     }
+}
+
+// Whether each edge at the old corner is now shared by exactly two fan triangles, or by one
+// where it was open before.
+bool IsSoundSplit(const TriangleMesh& mesh, const FanSplit& split, const SplitContext& context)
+{
+    std::vector<EdgeKey> fanEdges;
+    for (const std::uint32_t t : split.fan) {
+        const std::uint32_t* c = &mesh.indices[3 * std::size_t{t}];
+        fanEdges.insert(fanEdges.end(), {MakeEdgeKey(c[0], c[1]), MakeEdgeKey(c[1], c[2]), MakeEdgeKey(c[2], c[0])});
+    }
+    std::sort(fanEdges.begin(), fanEdges.end());
+    for (const std::uint32_t t : split.fan) {
+        const std::size_t base = 3 * std::size_t{t};
+        for (int k = 0; k < 3; ++k) {
+            if (context.saved[base + k] != split.x)
+                continue;
+            for (const int other : {(k + 1) % 3, (k + 2) % 3}) {
+                const std::uint32_t w = context.saved[base + other];
+                const EdgeKey key = MakeEdgeKey(mesh.indices[base + k], mesh.indices[base + other]);
+                const auto range = std::equal_range(fanEdges.begin(), fanEdges.end(), key);
+                const auto uses = static_cast<std::size_t>(range.second - range.first);
+                const bool wasOpen = w != split.x && RunLength(context.table, MakeEdgeKey(split.x, w)) == 1;
+                if (!(uses == 2 || (uses == 1 && wasOpen)))
+                    return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Moves each copy a small step towards the mean of the other corners of its group, so the
+// sheets no longer touch.
+void MoveCopiesApart(TriangleMesh& mesh, const FanSplit& split, const SplitContext& context)
+{
+    for (std::uint32_t g = 1; g < split.groupCount; ++g) {
+        MeshVertex& copy = mesh.vertices[split.VertexOfGroup(g)];
+        const GroupCorners corners =
+            GatherGroupCorners(mesh.vertices, context.saved, split.fan, split.groupOf, g, split.x, copy.position);
+        if (corners.count == 0)
+            continue;
+        const Vec3 d = corners.mean - copy.position;
+        const float length = Length(d);
+        const float step = std::max(10.0f * context.tolerance, std::min(0.1f * corners.nearest, 0.002f));
+        if (length > 0.0f && step > 0.0f)
+            copy.position = copy.position + d * (step / length);
+    }
+}
+
+// Splits x's fan into sheets: first joined through its manifold edges and the chosen pairs
+// of its non-manifold edges, else through the manifold edges alone. The first split that is
+// sound is kept (copies moved apart); an unsound one is undone. Returns the copies added.
+std::uint64_t SplitVertex(TriangleMesh& mesh, std::uint32_t x, const std::vector<std::uint32_t>& edgesAtX,
+                          const std::vector<NonManifoldEdge>& edges, const SplitContext& context)
+{
+    const std::vector<std::uint32_t> fan = FanOf(context.adjacency, x);
+    std::vector<std::uint32_t> current(3 * fan.size());
+    for (std::size_t f = 0; f < fan.size(); ++f)
+        std::copy_n(mesh.indices.begin() + 3 * std::size_t{fan[f]}, 3, current.begin() + 3 * f);
+    for (const bool joinPairs : {true, false}) {
+        FanGroups groups(fan);
+        groups.JoinThroughManifoldEdges(x, context.saved, context.table);
+        if (joinPairs) {
+            for (const std::uint32_t k : edgesAtX) {
+                for (const TrianglePair& p : edges[k].chosen)
+                    groups.JoinTriangles(p.first, p.second);
+            }
+        }
+        std::uint32_t groupCount = 0;
+        std::vector<std::uint32_t> groupOf = groups.Numbered(groupCount);
+        if (groupCount < 2)
+            continue;
+        if (mesh.vertices.size() + groupCount - 1 > 0xFFFFFFFFull)
+            return 0;
+        const FanSplit split{x, fan, std::move(groupOf), groupCount, mesh.vertices.size()};
+        ApplySplit(mesh, split, context.saved);
+        if (IsSoundSplit(mesh, split, context)) {
+            MoveCopiesApart(mesh, split, context);
+            return split.groupCount - 1;
+        }
+        for (std::size_t f = 0; f < fan.size(); ++f)
+            std::copy_n(current.begin() + 3 * f, 3, mesh.indices.begin() + 3 * std::size_t{fan[f]});
+        mesh.vertices.resize(split.firstCopy);
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::uint64_t SeparateNonManifoldEdges(TriangleMesh& mesh)
+{
+    if (!mesh.IsConsistent() || mesh.indices.size() > 0x7FFFFFFFull)
+        return 0;
+    const float tolerance = BoxTolerance(mesh);
+    const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
+    std::vector<std::uint32_t> ends;
+    std::vector<NonManifoldEdge> edges = FindNonManifoldEdges(mesh, table, ends);
+    if (ends.empty())
+        return 0;
+
+    const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
+    const std::vector<std::uint32_t> saved = mesh.indices;
+    const SplitContext context{table, adjacency, saved, tolerance};
+    ChoosePairings(edges, context);
+    const std::vector<std::vector<std::uint32_t>> edgesAt = EdgesAtEnds(edges, ends);
+    std::uint64_t added = 0;
+    for (std::size_t i = 0; i < ends.size(); ++i)
+        added += SplitVertex(mesh, ends[i], edgesAt[i], edges, context);
     if (added != 0)
         mesh.ComputeBounds();  // the copies moved
     return added;

@@ -118,6 +118,21 @@ void ParallelFor(std::size_t count, Body&& body, std::size_t grain = kDefaultPar
     });
 }
 
+// Fork-join: runs first() and second(), possibly at once on the parallel loops' own threads
+// (never on a thread of its own, so ThreadLimit holds), and returns when both are done.
+// Nested calls share the same threads, which suits recursive builds. The first exception is
+// rethrown after both have finished or been skipped.
+template <class First, class Second>
+void ParallelInvoke(First&& first, Second&& second)
+{
+    ParallelForBlocks(2, 1, [&](std::size_t begin, std::size_t) {
+        if (begin == 0)
+            first();
+        else
+            second();
+    });
+}
+
 // Sorts in parallel. Comparators must not throw; an allocation failure of the algorithm's
 // buffer arrives as std::bad_alloc.
 template <class RandomIt, class Compare>

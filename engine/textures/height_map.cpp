@@ -79,24 +79,25 @@ std::int64_t BoxRadius(float radius, std::int64_t length)
     return static_cast<std::int64_t>(std::min(rounded, static_cast<double>(length)));
 }
 
-// One box pass along every row: a running single-precision sum of the 2R + 1 pixels around
-// each position, dropping the pixel at i - R and taking the one at i + R + 1 as it moves on.
+// One box pass along every row: a running sum of the 2R + 1 pixels around each position,
+// dropping the pixel at i - R and taking the one at i + R + 1 as it moves on. The sum is kept
+// in double: in float its rounding errors pile up along a row of thousands of pixels.
 void BoxBlurRows(const std::vector<float>& in, std::vector<float>& out, std::size_t width, std::size_t height,
                  std::int64_t radius, std::int32_t wrap)
 {
     const std::vector<std::size_t> table = WrapTable(static_cast<std::int64_t>(width), radius, wrap);
     const std::size_t window = static_cast<std::size_t>(2 * radius + 1);
-    const float scale = 1.0f / static_cast<float>(window);
+    const double scale = 1.0 / static_cast<double>(window);
     const std::size_t rowsPerBlock = std::max<std::size_t>(1, kPixelsPerBlock / width);
     ParallelForBlocks(height, rowsPerBlock, [&](std::size_t begin, std::size_t end) {
         for (std::size_t y = begin; y < end; ++y) {
             const float* row = in.data() + y * width;
             float* target = out.data() + y * width;
-            float sum = 0.0f;
+            double sum = 0.0;
             for (std::size_t k = 0; k < window; ++k)
                 sum += row[table[k]];
             for (std::size_t i = 0; i < width; ++i) {
-                target[i] = sum * scale;
+                target[i] = static_cast<float>(sum * scale);
                 sum = sum - row[table[i]];
                 sum = sum + row[table[i + window]];
             }
@@ -111,10 +112,10 @@ void BoxBlurColumns(const std::vector<float>& in, std::vector<float>& out, std::
 {
     const std::vector<std::size_t> table = WrapTable(static_cast<std::int64_t>(height), radius, wrap);
     const std::size_t window = static_cast<std::size_t>(2 * radius + 1);
-    const float scale = 1.0f / static_cast<float>(window);
+    const double scale = 1.0 / static_cast<double>(window);
     ParallelForBlocks(width, kColumnsPerBlock, [&](std::size_t begin, std::size_t end) {
         const std::size_t columns = end - begin;
-        std::vector<float> sums(columns, 0.0f);
+        std::vector<double> sums(columns, 0.0);
         for (std::size_t k = 0; k < window; ++k) {
             const float* row = in.data() + table[k] * width + begin;
             for (std::size_t c = 0; c < columns; ++c)
@@ -125,7 +126,7 @@ void BoxBlurColumns(const std::vector<float>& in, std::vector<float>& out, std::
             const float* entering = in.data() + table[i + window] * width + begin;
             float* target = out.data() + i * width + begin;
             for (std::size_t c = 0; c < columns; ++c) {
-                target[c] = sums[c] * scale;
+                target[c] = static_cast<float>(sums[c] * scale);
                 sums[c] = sums[c] - leaving[c];
                 sums[c] = sums[c] + entering[c];
             }

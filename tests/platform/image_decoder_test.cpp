@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -295,6 +296,76 @@ TEST(ImageDecoder, GifWithoutAColourMapIsUnconvertible)
     bytes[10] &= 0x7F;  // no global colour table: drop its flag and its six bytes
     bytes.erase(bytes.begin() + 13, bytes.begin() + 19);
     EXPECT_EQ(Decode(bytes).status, ImageDecodeStatus::Unconvertible);
+}
+
+// A one-strip 8-bit grey TIFF that states the given size and holds 16 bytes of samples.
+std::vector<std::uint8_t> TiffStating(std::uint32_t width, std::uint32_t height)
+{
+    std::vector<std::uint8_t> bytes = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    const auto put = [&](std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i)
+            bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    };
+    struct Entry {
+        std::uint16_t tag, type;
+        std::uint32_t value;
+    };
+    const std::uint32_t dataOffset = 8 + 2 + 9 * 12 + 4;
+    const Entry entries[] = {{256, 4, width}, {257, 4, height}, {258, 3, 8},   {259, 3, 1},  {262, 3, 1},
+                             {273, 4, dataOffset}, {277, 3, 1}, {278, 4, height}, {279, 4, 16}};
+    put(9, 2);
+    for (const Entry& e : entries) {
+        put(e.tag, 2);
+        put(e.type, 2);
+        put(1, 4);
+        put(e.value, 4);
+    }
+    put(0, 4);
+    bytes.resize(bytes.size() + 16, 0x80);
+    return bytes;
+}
+
+// The sample count is checked in 64 bits against a cap, before any format reader sees the
+// buffer: 2147549184 x 2147418114 x 4 wraps to 524288 in 64-bit arithmetic.
+TEST(ImageDecoder, SampleCountThatWouldWrapOrExceedTheCapIsRefused)
+{
+    struct Case {
+        std::uint32_t width, height;
+        std::size_t samples;
+    };
+    const Case cases[] = {
+        {3, 2, 24},
+        {0, 5, 0},
+        {5, 0, 0},
+        {32768, 32768, std::size_t{1} << 32},
+        {32768, 32769, 0},
+        {2147549184u, 2147418114u, 0},
+        {0xFFFFFFFFu, 0xFFFFFFFFu, 0},
+        {0xFFFFFFFFu, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        ImageHeader header;
+        header.width = c.width;
+        header.height = c.height;
+        EXPECT_EQ(RgbaSampleCount(header), c.samples);
+    }
+
+    const std::vector<std::uint8_t> bytes = TiffStating(2147549184u, 2147418114u);
+    ImageDecoder decoder;
+    ASSERT_EQ(decoder.OpenMemory(bytes), ImageDecodeStatus::Ok);
+    ASSERT_EQ(decoder.Header().width, 2147549184u);
+    ASSERT_TRUE(decoder.Header().convertible);
+    std::vector<std::uint16_t> wrapped(524288, 7);
+    EXPECT_EQ(decoder.ReadRgba16(wrapped), ImageDecodeStatus::Unconvertible);
+    EXPECT_EQ(std::count(wrapped.begin(), wrapped.end(), 7), 524288);
+    EXPECT_EQ(decoder.ReadRgba16({}), ImageDecodeStatus::Unconvertible);
+
+    const std::vector<std::uint8_t> small = TiffStating(4, 1);
+    ASSERT_EQ(decoder.OpenMemory(small), ImageDecodeStatus::Ok);
+    std::vector<std::uint16_t> pixels(RgbaSampleCount(decoder.Header()));
+    EXPECT_EQ(decoder.ReadRgba16(pixels), ImageDecodeStatus::Ok);
+    EXPECT_EQ(pixels[4], 0x80 * 257);
 }
 
 }  // namespace

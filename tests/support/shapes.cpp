@@ -3,6 +3,7 @@
 #include "engine/mesh/test_shapes.h"
 
 #include <cmath>
+#include <random>
 #include <utility>
 
 namespace grainforge::test {
@@ -95,6 +96,32 @@ mesh::TriangleMesh ToSoup(const mesh::TriangleMesh& mesh)
     }
     soup.ComputeBounds();
     return soup;
+}
+
+mesh::TriangleMesh MakeNoisySphereWithHoles(std::uint32_t seed, float noise, std::uint32_t holeEvery,
+                                            std::uint32_t finEvery)
+{
+    mesh::TriangleMesh sphere = mesh::MakeTestSphere(10.0f);
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> jitter(-noise, noise);
+    for (mesh::MeshVertex& v : sphere.vertices)
+        v.position = v.position + mesh::Vec3{jitter(random), jitter(random), jitter(random)};
+    std::vector<std::uint32_t> kept;
+    for (std::size_t t = 0; t < sphere.TriangleCount(); ++t) {
+        if (holeEvery != 0 && t % holeEvery == 0)
+            continue;
+        const std::uint32_t* c = &sphere.indices[3 * t];
+        kept.insert(kept.end(), c, c + 3);
+        if (finEvery != 0 && t % finEvery == 1) {
+            const mesh::Vec3 tip = sphere.vertices[c[2]].position * 1.1f;
+            const auto fin = static_cast<std::uint32_t>(sphere.vertices.size());
+            sphere.vertices.push_back({tip, sphere.vertices[c[2]].normal});
+            kept.insert(kept.end(), {c[1], c[0], fin});
+        }
+    }
+    sphere.indices = std::move(kept);
+    sphere.ComputeBounds();
+    return sphere;
 }
 
 }  // namespace grainforge::test

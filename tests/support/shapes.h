@@ -39,4 +39,12 @@ mesh::TriangleMesh Combined(mesh::TriangleMesh a, const mesh::TriangleMesh& b);
 // Every triangle given its own three vertices (normals copied), as before welding.
 mesh::TriangleMesh ToSoup(const mesh::TriangleMesh& mesh);
 
+// A sphere of radius 10 (the indexed test sphere) with its vertices moved by up to `noise` mm
+// on each axis, every `holeEvery`-th triangle removed (small holes), and, when `finEvery` is
+// not 0, a fin on the first edge of every `finEvery`-th kept triangle: an extra triangle to a
+// new vertex a tenth further out than the third corner, so that edge carries three triangles
+// (two where a hole took the neighbour). Normals stay as the sphere's.
+mesh::TriangleMesh MakeNoisySphereWithHoles(std::uint32_t seed, float noise, std::uint32_t holeEvery,
+                                            std::uint32_t finEvery);
+
 }  // namespace grainforge::test

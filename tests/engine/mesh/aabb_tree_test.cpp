@@ -2,6 +2,7 @@
 
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/mesh_checksum.h"
 #include "tests/support/validation_shapes.h"
 
 #include <gtest/gtest.h>
@@ -376,6 +377,34 @@ TEST(AabbTree, NonFiniteCoordinatesDoNotBreakTheBuildOrTheQueries)
     ASSERT_EQ(tree.nodes.size(), AabbTree::EstimateNodeCount(500, 0));
     (void)tree.Nearest(mesh, {5, 5, 5}, {}, {}, kNoDistanceLimit);
     (void)tree.Raycast({{5, 5, -5}, {0, 0, 1}}, mesh);
+}
+
+// Halves of 65,536 triangles and more are built as parallel tasks: the nodes and the order
+// must not depend on the thread count, and are pinned to the bit for sizes on both sides of
+// that split.
+TEST(AabbTree, ParallelBuildGivesTheSameNodesOnAnyThreadCount)
+{
+    struct Case {
+        std::uint32_t triangles;
+        std::uint64_t checksum;
+    };
+    const Case cases[] = {{131071, 0x15f179392afca063}, {131072, 0x77b6a3ea9b6f52c6}, {400000, 0x2564c628dd23f575}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.triangles);
+        const TriangleMesh mesh = test::MakeRandomTriangles(c.triangles, c.triangles, 100, 0.5f);
+        const AabbTree many = BuildTree(mesh);
+        AabbTree one;
+        {
+            const ThreadLimit limit(1);
+            one.Build(mesh);
+        }
+        test::Checksum sum;
+        sum.Add(many.nodes).Add(many.order).AddValue(many.levels);
+        EXPECT_EQ(sum.Value(), c.checksum) << std::hex << sum.Value();
+        test::Checksum serial;
+        serial.Add(one.nodes).Add(one.order).AddValue(one.levels);
+        EXPECT_EQ(serial.Value(), sum.Value());
+    }
 }
 
 }  // namespace

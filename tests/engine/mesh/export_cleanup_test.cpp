@@ -3,9 +3,12 @@
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
+#include "engine/mesh/welding.h"
 #include "tests/support/json_view_of.h"
+#include "tests/support/mesh_checksum.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
+#include "tests/support/validation_shapes.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -322,6 +325,46 @@ TEST(ExportCleanupJson, RoundTripsInOrder)
     const JsonNode again = NewJsonDocument();
     ExportCleanupOptionsToJson(again.ObjectChild("exportCleanup"), back);
     EXPECT_EQ(again.root->dump(), text);
+}
+
+// The output of varied inputs, pinned to the bit (mesh, maps, counts and text): reorganising
+// the cleanup must change nothing. The noisy sphere's pole triangles are shorter than the
+// tolerance, so it collapses, refuses and fills.
+TEST(CleanupForExport, OutputOfVariedInputsIsPinned)
+{
+    std::uint32_t corner = 0;
+    TriangleMesh boxes = test::Combined(MakeTestCube(10.0f), test::Translated(MakeTestCube(10.0f), {10, 0, 10}));
+    WeldIdenticalVertices(boxes);
+    TriangleMesh squeezed = test::MakeWavyGrid(40, 60);
+    for (std::size_t v = 61; v < squeezed.vertices.size(); ++v) {
+        if (v / 61 % 7 == 3)
+            squeezed.vertices[v].position = squeezed.vertices[v - 61].position + Vec3{0.0f, 0.0004f, 0.0f};
+    }
+    const ExportCleanupOptions noWeld{.weldCollapsedTriangles = false};
+    const ExportCleanupOptions noFill{.fillHoles = false};
+    struct Case {
+        const char* name;
+        TriangleMesh mesh;
+        float tolerance;
+        ExportCleanupOptions options;
+        std::uint64_t checksum;
+    };
+    const Case cases[] = {
+        {"pooled soup", test::MakeRandomTriangles(5, 600, 10.0f, 0.3f, 150), 1.0f, {}, 0x125b24c7edb9ab2e},
+        {"boxes sharing an edge, short edge", WithShortEdge(boxes, 0.0005f, corner), 0.001f, {}, 0x46d48496c2127834},
+        {"noisy sphere with holes", test::MakeNoisySphereWithHoles(6, 0.02f, 29, 0), 0.05f, {}, 0xb998d1e2f101629e},
+        {"noisy sphere, no welding", test::MakeNoisySphereWithHoles(6, 0.02f, 29, 0), 0.05f, noWeld, 0xa3789a93cd2839fc},
+        {"noisy sphere with fins, no filling", test::MakeNoisySphereWithHoles(7, 0.05f, 31, 13), 0.05f, noFill, 0xcfc287b9d9ee2fa5},
+        {"squeezed grid", squeezed, 0.001f, {}, 0x05e41afeeea4045c},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TriangleMesh mesh = c.mesh;
+        const ExportCleanupReport report = CleanupForExport(mesh, c.tolerance, c.options);
+        test::Checksum sum;
+        test::AddMesh(sum, mesh).Add(report.vertexMap).Add(report.faceMap).Add(FormatExportCleanupReport(report));
+        EXPECT_EQ(sum.Value(), c.checksum) << std::hex << sum.Value() << std::dec << " " << FormatExportCleanupReport(report);
+    }
 }
 
 }  // namespace

@@ -82,5 +82,48 @@ TEST(ParallelSort, SortsLikeTheSerialSort)
     EXPECT_EQ(values, expected);
 }
 
+// Sums 0 .. 2^depth - 1 by halving, as a recursive build does; records the threads that ran.
+std::uint64_t ForkJoinSum(std::uint64_t first, int depth, std::mutex& mutex, std::set<std::thread::id>& threads)
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        threads.insert(std::this_thread::get_id());
+    }
+    if (depth == 0) {
+        volatile std::uint64_t spin = 0;  // enough work for another thread to steal the sibling
+        for (int i = 0; i < 20000; ++i)
+            spin = spin + 1;
+        return first;
+    }
+    const std::uint64_t half = std::uint64_t{1} << (depth - 1);
+    std::uint64_t left = 0, right = 0;
+    ParallelInvoke([&] { left = ForkJoinSum(first, depth - 1, mutex, threads); },
+                   [&] { right = ForkJoinSum(first + half, depth - 1, mutex, threads); });
+    return left + right;
+}
+
+TEST(ParallelInvoke, NestedForkJoinRunsBothSidesWithinTheThreadLimit)
+{
+    const int depth = 12;
+    const std::uint64_t expected = (std::uint64_t{1} << depth) * ((std::uint64_t{1} << depth) - 1) / 2;
+    std::mutex mutex;
+    std::set<std::thread::id> threads;
+    {
+        const ThreadLimit limit(1);
+        EXPECT_EQ(ForkJoinSum(0, depth, mutex, threads), expected);
+        EXPECT_EQ(threads.size(), 1u);
+    }
+    threads.clear();
+    {
+        const ThreadLimit limit(2);
+        EXPECT_EQ(ForkJoinSum(0, depth, mutex, threads), expected);
+        EXPECT_LE(threads.size(), 2u);
+    }
+
+    EXPECT_THROW(ParallelInvoke([] {}, [] { throw std::runtime_error("second failed"); }),
+                 std::runtime_error);
+    EXPECT_THROW(ParallelInvoke([] { throw std::bad_alloc(); }, [] {}), std::bad_alloc);
+}
+
 }  // namespace
 }  // namespace grainforge::mesh
