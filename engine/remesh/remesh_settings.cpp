@@ -261,6 +261,9 @@ std::string RemeshFailureText(RemeshFailure failure)
     case RemeshFailure::gridTooLarge:
         return "the contour grid at this cell size needs more memory than is available; "
                "the part is unchanged (choose a larger edge length)";
+    case RemeshFailure::targetTooFine:
+        return "the isotropic remesh at this edge length needs more memory than is available; "
+               "the part is unchanged (choose a larger edge length)";
     }
     return {};
 }

@@ -82,6 +82,9 @@ enum class RemeshFailure : std::int32_t {
     contourIncomplete = 1,
     // The contour grid at this cell size needs more memory than the machine has available.
     gridTooLarge = 2,
+    // The isotropic remesh at this edge length needs more memory than the machine has
+    // available (or more triangles than 32-bit indices can number).
+    targetTooFine = 3,
 };
 
 struct RemeshReport {
