@@ -221,12 +221,16 @@ void GatherFaces(const RemeshTopology& topology, std::uint32_t v, std::vector<st
 
 }  // namespace
 
-bool IsInteriorPlanarVertex(const RemeshTopology& topology, const std::vector<std::uint8_t>& locks,
-    const std::vector<std::uint32_t>& regionOfTriangle, std::uint32_t vertex)
+namespace {
+
+// IsInteriorPlanarVertex with the caller's buffers, which receive v's faces and (when the
+// faces pass) its one-ring.
+bool IsInteriorPlanar(const RemeshTopology& topology, const std::vector<std::uint8_t>& locks,
+    const std::vector<std::uint32_t>& regionOfTriangle, std::uint32_t vertex,
+    std::vector<std::uint32_t>& faces, std::vector<std::uint32_t>& ring)
 {
     if (vertex >= topology.positions.size() || !topology.vertexAlive[vertex] || locks[vertex] != kUnlocked)
         return false;
-    std::vector<std::uint32_t> faces;
     GatherFaces(topology, vertex, faces);
     if (faces.size() <= 4)
         return false;
@@ -237,9 +241,18 @@ bool IsInteriorPlanarVertex(const RemeshTopology& topology, const std::vector<st
         if (regionOfTriangle[f] != region)
             return false;
     }
-    std::vector<std::uint32_t> ring;
     GatherOneRing(topology, vertex, ring);
     return ring.size() == faces.size();
+}
+
+}  // namespace
+
+bool IsInteriorPlanarVertex(const RemeshTopology& topology, const std::vector<std::uint8_t>& locks,
+    const std::vector<std::uint32_t>& regionOfTriangle, std::uint32_t vertex)
+{
+    std::vector<std::uint32_t> faces;
+    std::vector<std::uint32_t> ring;
+    return IsInteriorPlanar(topology, locks, regionOfTriangle, vertex, faces, ring);
 }
 
 FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::uint8_t>* texturedFaces,
@@ -325,12 +338,20 @@ FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::
         }
     });
     std::vector<std::uint32_t> candidates;
+    std::vector<std::uint8_t> interior(vertexCount, 0);
+    ParallelForBlocks(vertexCount, 1024, [&](std::size_t begin, std::size_t end) {
+        std::vector<std::uint32_t> faceBuffer;
+        std::vector<std::uint32_t> ringBuffer;
+        for (std::size_t v = begin; v < end; ++v) {
+            interior[v] = IsInteriorPlanar(topology, locks, regions.regionOfTriangle,
+                static_cast<std::uint32_t>(v), faceBuffer, ringBuffer);
+        }
+    });
     for (std::size_t v = 0; v < vertexCount; ++v) {
         if (locks[v] != kUnlocked)
             continue;
         candidates.push_back(static_cast<std::uint32_t>(v));
-        if (IsInteriorPlanarVertex(topology, locks, regions.regionOfTriangle, static_cast<std::uint32_t>(v)))
-            ++report.interiorVertices;
+        report.interiorVertices += interior[v];
     }
     std::stable_sort(candidates.begin(), candidates.end(),
         [&](std::uint32_t a, std::uint32_t b) { return valence[a] < valence[b]; });
@@ -357,12 +378,11 @@ FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::
         for (std::uint32_t v : candidates) {
             if (!topology.vertexAlive[v])
                 continue;
-            if (touched[v] == mark || !IsInteriorPlanarVertex(topology, locks, regions.regionOfTriangle, v)) {
+            if (touched[v] == mark
+                || !IsInteriorPlanar(topology, locks, regions.regionOfTriangle, v, faces, ring)) {
                 next.push_back(v);
                 continue;
             }
-            GatherOneRing(topology, v, ring);
-            GatherFaces(topology, v, faces);
             const Vec3 normal = regions.normals[regions.regionOfTriangle[faces[0]]];
             std::uint32_t winner = kNoFace;
             float bestScore = 0.0f;
@@ -452,6 +472,9 @@ FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::
         candidates.swap(next);
         if (collapsedNow == 0 || candidates.empty())
             break;
+        // Collapses leave dead and repeated entries in the face lists; a fresh start keeps the
+        // next sweep's gathering short (the lists hold the same alive faces either way).
+        RebuildVertexFaceLists(topology);
     }
 
     TriangleMesh result;

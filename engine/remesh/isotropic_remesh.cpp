@@ -17,6 +17,20 @@ bool IsZero(Vec3 v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
 // Triangles a tree can hold (hits carry a signed 32-bit index).
 constexpr std::uint64_t kMaxTopologyTriangles = 0x7FFFFFFFull;
 
+// The nearest point of `original` without a distance limit. Most points lie within `likely`
+// of the surface, and a search bounded by that reach visits far fewer nodes; since the bound
+// only drops nodes farther than it, a hit within it is the very hit of the unbounded search
+// (same distance, same triangle), and a miss falls back to the unbounded search.
+NearestHit NearestOnOriginal(const AabbTree& tree, const TriangleMesh& original, Vec3 p, float likely)
+{
+    if (likely > 0.0f && likely < kNoDistanceLimit) {
+        const NearestHit hit = tree.Nearest(original, p, {}, {}, likely);
+        if (hit.found)
+            return hit;
+    }
+    return tree.Nearest(original, p, {}, {}, kNoDistanceLimit);
+}
+
 }  // namespace
 
 RemeshThresholds MakeRemeshThresholds(const RemeshSettings& settings)
@@ -362,7 +376,7 @@ void RelaxVertices(RemeshTopology& topology, const std::vector<std::uint8_t>& fl
             if (!movable(v))
                 return;
             const Vec3 p = moved[v];
-            const NearestHit hit = tree.Nearest(original, p, {}, {}, kNoDistanceLimit);
+            const NearestHit hit = NearestOnOriginal(tree, original, p, 2.0f * targetEdge);
             if (!hit.found)
                 return;
             const Vec3 n = original.FaceNormal(static_cast<std::uint64_t>(hit.triangle));
@@ -414,12 +428,13 @@ double SurfaceAreaOf(const TriangleMesh& mesh)
     return area;
 }
 
-float LargestDeviation(const TriangleMesh& result, const TriangleMesh& original, const AabbTree& tree)
+float LargestDeviation(const TriangleMesh& result, const TriangleMesh& original, const AabbTree& tree,
+    float targetEdge)
 {
     std::vector<float> distance(result.vertices.size(), 0.0f);
     ParallelFor(result.vertices.size(), [&](std::size_t v) {
         const NearestHit hit =
-            tree.Nearest(original, result.vertices[v].position, {}, {}, kNoDistanceLimit);
+            NearestOnOriginal(tree, original, result.vertices[v].position, targetEdge);
         distance[v] = hit.found ? hit.distance : 0.0f;
     });
     float largest = 0.0f;
@@ -534,7 +549,7 @@ RemeshReport RemeshIsotropic(TriangleMesh& mesh, const RemeshSettings& settings,
     report.sizeAfter = SizeOf(mesh);
     report.qualityAfter = MeasureMeshQuality(mesh);
     RecordStageTime(timer, "Measuring deviation");
-    report.deviationMillimetres = LargestDeviation(mesh, original, tree);
+    report.deviationMillimetres = LargestDeviation(mesh, original, tree, thresholds.targetEdge);
     RecordStageTime(timer, "");
     return report;
 }

@@ -60,42 +60,73 @@ void RebuildVertexFaceLists(RemeshTopology& topology)
 
 std::vector<TopologyEdge> BuildTopologyEdges(const RemeshTopology& topology)
 {
+    // Sorted by key in two stages: a counting pass buckets the edge records by their smaller
+    // index (the key's high half), then each bucket is sorted by the larger index and the
+    // triangle, buckets in parallel. Ordering by triangle within a key means the two faces a
+    // run of three or more keeps do not depend on how the work is split.
+    const std::size_t vertexCount = topology.positions.size();
     const std::size_t triangleCount = topology.triangles.size();
-    // Dead triangles leave records with the largest key, which sort last and are cut off.
-    constexpr EdgeKey kDeadKey = ~EdgeKey{0};
-    std::vector<EdgeRecord> records(3 * triangleCount);
-    ParallelFor(triangleCount, [&](std::size_t t) {
+    std::vector<std::uint32_t> offsets(vertexCount + 1, 0);
+    for (std::size_t t = 0; t < triangleCount; ++t) {
+        if (!topology.triangleAlive[t])
+            continue;
         const auto& c = topology.triangles[t];
-        const bool alive = topology.triangleAlive[t] != 0;
-        for (int i = 0; i < 3; ++i) {
-            records[3 * t + i] = {alive ? MakeEdgeKey(c[i], c[(i + 1) % 3]) : kDeadKey,
-                static_cast<std::uint32_t>(t)};
-        }
-    });
-    // Ordered by triangle within a key as well: the two faces a run of three or more keeps
-    // must not depend on how the sort splits its work.
-    ParallelSort(records.begin(), records.end(), [](const EdgeRecord& a, const EdgeRecord& b) {
-        return a.key != b.key ? a.key < b.key : a.triangle < b.triangle;
-    });
-    std::vector<TopologyEdge> edges;
-    edges.reserve(records.size() / 2 + 1);
-    for (std::size_t i = 0; i < records.size();) {
-        const EdgeKey key = records[i].key;
-        if (key == kDeadKey)
-            break;
-        TopologyEdge edge;
-        edge.key = key;
-        edge.firstFace = records[i].triangle;
-        std::size_t j = i + 1;
-        if (j < records.size() && records[j].key == key)
-            edge.secondFace = records[j++].triangle;
-        while (j < records.size() && records[j].key == key) {
-            ++edge.extraFaces;
-            ++j;
-        }
-        edges.push_back(edge);
-        i = j;
+        for (int i = 0; i < 3; ++i)
+            ++offsets[std::min(c[i], c[(i + 1) % 3]) + 1];
     }
+    for (std::size_t v = 0; v < vertexCount; ++v)
+        offsets[v + 1] += offsets[v];
+    struct Entry {
+        std::uint32_t larger;
+        std::uint32_t triangle;
+    };
+    std::vector<Entry> entries(offsets[vertexCount]);
+    {
+        std::vector<std::uint32_t> cursor(offsets.begin(), offsets.end() - 1);
+        for (std::size_t t = 0; t < triangleCount; ++t) {
+            if (!topology.triangleAlive[t])
+                continue;
+            const auto& c = topology.triangles[t];
+            for (int i = 0; i < 3; ++i) {
+                const std::uint32_t a = c[i];
+                const std::uint32_t b = c[(i + 1) % 3];
+                entries[cursor[std::min(a, b)]++] = {std::max(a, b), static_cast<std::uint32_t>(t)};
+            }
+        }
+    }
+    // Per bucket: sort, then count the distinct larger indices, so that the edges can be
+    // written in parallel at their final places.
+    std::vector<std::uint32_t> edgeOffsets(vertexCount + 1, 0);
+    ParallelFor(vertexCount, [&](std::size_t v) {
+        Entry* first = entries.data() + offsets[v];
+        Entry* last = entries.data() + offsets[v + 1];
+        std::sort(first, last, [](const Entry& x, const Entry& y) {
+            return x.larger != y.larger ? x.larger < y.larger : x.triangle < y.triangle;
+        });
+        std::uint32_t distinct = 0;
+        for (Entry* e = first; e != last; ++e)
+            distinct += (e == first || e->larger != (e - 1)->larger);
+        edgeOffsets[v + 1] = distinct;
+    }, 512);
+    for (std::size_t v = 0; v < vertexCount; ++v)
+        edgeOffsets[v + 1] += edgeOffsets[v];
+    std::vector<TopologyEdge> edges(edgeOffsets[vertexCount]);
+    ParallelFor(vertexCount, [&](std::size_t v) {
+        std::size_t out = edgeOffsets[v];
+        for (std::uint32_t i = offsets[v]; i < offsets[v + 1];) {
+            TopologyEdge& edge = edges[out++];
+            edge.key = (static_cast<EdgeKey>(v) << 32) | entries[i].larger;
+            edge.firstFace = entries[i].triangle;
+            std::uint32_t j = i + 1;
+            if (j < offsets[v + 1] && entries[j].larger == entries[i].larger)
+                edge.secondFace = entries[j++].triangle;
+            while (j < offsets[v + 1] && entries[j].larger == entries[i].larger) {
+                ++edge.extraFaces;
+                ++j;
+            }
+            i = j;
+        }
+    }, 512);
     return edges;
 }
 
@@ -172,9 +203,27 @@ void GatherOneRing(const RemeshTopology& topology, std::uint32_t v, std::vector<
 std::uint64_t MarkFeatureVertices(const RemeshTopology& topology,
     const std::vector<TopologyEdge>& edges, float featureCosine, std::vector<std::uint8_t>& flags)
 {
+    // The classes of ClassifyTopologyEdge, with each face normal worked out once.
+    std::vector<Vec3> normals(topology.triangles.size());
+    ParallelFor(topology.triangles.size(), [&](std::size_t t) {
+        if (topology.triangleAlive[t])
+            normals[t] = TopologyFaceNormal(topology, static_cast<std::uint32_t>(t));
+    });
     std::vector<std::uint8_t> classes(edges.size());
     ParallelFor(edges.size(), [&](std::size_t e) {
-        classes[e] = static_cast<std::uint8_t>(ClassifyTopologyEdge(topology, edges[e], featureCosine));
+        const TopologyEdge& edge = edges[e];
+        std::uint8_t bits = 0;
+        if (edge.extraFaces > 0)
+            bits |= kEdgeNonManifold;
+        if (edge.secondFace == kNoFace)
+            bits |= kEdgeBorder;
+        if (edge.firstFace != kNoFace && edge.secondFace != kNoFace) {
+            const Vec3 n0 = normals[edge.firstFace];
+            const Vec3 n1 = normals[edge.secondFace];
+            if (!IsZero(n0) && !IsZero(n1) && Dot(n0, n1) < featureCosine)
+                bits |= kEdgeSharp;
+        }
+        classes[e] = bits;
     });
     flags.assign(topology.positions.size(), 0);
     std::uint64_t sharp = 0;

@@ -73,9 +73,9 @@ RemeshTopology BuildRemeshTopology(const TriangleMesh& mesh);
 // Compressed lists from the alive triangles (in triangle order); extra lists emptied.
 void RebuildVertexFaceLists(RemeshTopology& topology);
 
-// Distinct edges of the alive triangles, sorted by key (a parallel sort). Runs of three or
-// more faces keep the two lowest triangle indices, so the result is the same on any number of
-// threads.
+// Distinct edges of the alive triangles, sorted by key: records bucketed by their smaller
+// index, buckets sorted in parallel. Runs of three or more faces keep the two lowest triangle
+// indices, so the result is the same on any number of threads.
 std::vector<TopologyEdge> BuildTopologyEdges(const RemeshTopology& topology);
 
 // Unit normal of a triangle at the current positions, zero when degenerate.
