@@ -141,40 +141,6 @@ TEST(FlatSimplify, ReportTexts)
     }
 }
 
-TEST(FlatSimplify, GuaranteeChecksEachCondition)
-{
-    FlatSimplifyReport base;
-    base.trianglesBefore = 100;
-    base.trianglesAfter = 96;
-    base.verticesBefore = 60;
-    base.verticesAfter = 58;
-    base.collapses = 2;
-    base.volumeBefore = base.volumeAfter = 1e6;
-    base.areaBefore = base.areaAfter = 10.0;
-    struct Case {
-        const char* name;
-        std::function<void(FlatSimplifyReport&)> change;
-        bool held;
-    };
-    const Case cases[] = {
-        {"as made", [](FlatSimplifyReport&) {}, true},
-        {"a vertex moved", [](FlatSimplifyReport& r) { r.verticesMoved = 1; }, false},
-        {"a vertex too few", [](FlatSimplifyReport& r) { r.verticesAfter = 57; }, false},
-        {"a triangle too many", [](FlatSimplifyReport& r) { r.trianglesAfter = 97; }, false},
-        {"box moved", [](FlatSimplifyReport& r) { r.boundsAfter[0].x = -1e-7f; }, false},
-        {"volume within 1e-5", [](FlatSimplifyReport& r) { r.volumeAfter = 1e6 + 9.0; }, true},
-        {"volume past 1e-5", [](FlatSimplifyReport& r) { r.volumeAfter = 1e6 + 11.0; }, false},
-        {"small area against 1", [](FlatSimplifyReport& r) { r.areaBefore = 0.5; r.areaAfter = 0.5 + 9e-8; }, true},
-        {"area past 1e-7", [](FlatSimplifyReport& r) { r.areaAfter = 10.0 + 1.1e-6; }, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FlatSimplifyReport report = base;
-        c.change(report);
-        EXPECT_EQ(NoMovementGuaranteeHeld(report), c.held);
-    }
-}
-
 TEST(FlatSimplify, GridTopLosesOnlyInteriorVerticesAndHoldsTheGuarantee)
 {
     constexpr std::uint32_t n = 10;
@@ -225,12 +191,10 @@ TEST(FlatSimplify, TexturedFlagsLockTheirVertices)
     constexpr std::uint32_t n = 10;
     const TriangleMesh input = GridTopBox(n);
     const std::size_t count = input.TriangleCount();
-    std::vector<std::uint8_t> allTop(count, 0);
-    std::fill(allTop.begin(), allTop.begin() + 2 * n * n, 1);
     std::vector<std::uint8_t> leftHalf(count, 0);
     for (std::uint32_t t = 0; t < 2 * n * n; ++t)
         leftHalf[t] = (t / 2) % n < n / 2;
-    std::vector<std::uint8_t> oneShort(allTop.begin(), allTop.end() - 1);
+    std::vector<std::uint8_t> oneShort(leftHalf.begin(), leftHalf.end() - 1);
     TriangleMesh plain = input;
     const std::uint64_t plainCollapses = SimplifyFlatAreas(plain, nullptr, SimplifySettings{}, {}).collapses;
     struct Case {
@@ -239,7 +203,6 @@ TEST(FlatSimplify, TexturedFlagsLockTheirVertices)
         std::uint64_t kept;
     };
     const Case cases[] = {
-        {"whole top textured", &allTop, 2 * n * n},
         {"left half textured", &leftHalf, n * n},
         {"flags one short are ignored", &oneShort, 0},
     };
@@ -435,26 +398,6 @@ TEST(FlatSimplify, SettingsJsonAndEquality)
     SimplifySettings read;
     ReadSimplifySettingsJson(test::ViewOf(node.root->dump()), read);
     EXPECT_TRUE(SimplifySettingsEquals(read, changed));
-
-    struct Case {
-        const char* json;
-        std::function<bool(const SimplifySettings&)> expected;
-    };
-    const Case cases[] = {
-        {R"({"maximumValence": 3.0})", [](const SimplifySettings& s) { return s.maximumValence == 24; }},
-        {R"({"maximumSweeps": 4294967296})", [](const SimplifySettings& s) { return s.maximumSweeps == 64; }},
-        {R"({"maximumSweeps": 7})", [](const SimplifySettings& s) { return s.maximumSweeps == 7; }},
-        {R"({"planarAngleDegrees": 2})", [](const SimplifySettings& s) { return s.planarAngleDegrees == 2.0f; }},
-        {R"({"flatAreas": 0})", [](const SimplifySettings& s) { return s.flatAreas; }},
-        {R"({"wholeMesh": "false"})", [](const SimplifySettings& s) { return s.wholeMesh; }},
-        {R"({"meshDetailError": null})", [](const SimplifySettings& s) { return s.meshDetailError == 0.01f; }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.json);
-        SimplifySettings s;
-        ReadSimplifySettingsJson(test::ViewOf(c.json), s);
-        EXPECT_TRUE(c.expected(s));
-    }
 
     // Every field takes part in the equality.
     const std::function<void(SimplifySettings&)> changes[] = {
