@@ -363,6 +363,7 @@ FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::
     std::vector<std::uint32_t> ring;
     std::vector<std::uint32_t> ringU;
     std::vector<std::uint32_t> common;
+    std::vector<std::uint32_t> shared;
     std::vector<std::uint32_t> faces;
     std::vector<std::uint32_t> next;
     auto& pos = topology.positions;
@@ -394,7 +395,8 @@ FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::
                 common.clear();
                 std::set_intersection(ring.begin(), ring.end(), ringU.begin(), ringU.end(),
                     std::back_inserter(common));
-                if (GatherEdgeFaces(topology, u, v).size() != common.size()) {
+                GatherEdgeFaces(topology, u, v, shared);
+                if (shared.size() != common.size()) {
                     anyFailed = true;
                     continue;
                 }

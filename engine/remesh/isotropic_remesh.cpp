@@ -169,6 +169,8 @@ std::uint64_t CollapseShortEdges(RemeshTopology& topology, const std::vector<Top
     std::vector<std::uint32_t> ringKeep;
     std::vector<std::uint32_t> ringRemove;
     std::vector<std::uint32_t> common;
+    std::vector<std::uint32_t> faces;
+    std::vector<std::uint32_t> linkFaces;
     auto& pos = topology.positions;
     for (const TopologyEdge& edge : edges) {
         const auto a = static_cast<std::uint32_t>(edge.key >> 32);
@@ -177,7 +179,7 @@ std::uint64_t CollapseShortEdges(RemeshTopology& topology, const std::vector<Top
             continue;
         if (!(Length(pos[b] - pos[a]) < thresholds.collapseLength))
             continue;
-        const std::vector<std::uint32_t> faces = GatherEdgeFaces(topology, a, b);
+        GatherEdgeFaces(topology, a, b, faces);
         if (faces.size() != 2 || EdgeIsSharp(topology, faces, featureCosine))
             continue;
         const bool featureA = flags[a] != 0;
@@ -193,7 +195,8 @@ std::uint64_t CollapseShortEdges(RemeshTopology& topology, const std::vector<Top
         common.clear();
         std::set_intersection(ringKeep.begin(), ringKeep.end(), ringRemove.begin(),
             ringRemove.end(), std::back_inserter(common));
-        if (GatherEdgeFaces(topology, keep, remove).size() != common.size())
+        GatherEdgeFaces(topology, keep, remove, linkFaces);
+        if (linkFaces.size() != common.size())
             continue;
 
         const auto oldPos = [&](std::uint32_t v) { return pos[v]; };
@@ -276,12 +279,13 @@ std::uint64_t ImproveTriangleShape(RemeshTopology& topology, const std::vector<T
         return kNoFace;
     };
     std::uint64_t flips = 0;
+    std::vector<std::uint32_t> faces;
     for (const TopologyEdge& edge : edges) {
         const auto a = static_cast<std::uint32_t>(edge.key >> 32);
         const auto b = static_cast<std::uint32_t>(edge.key);
         if (!topology.vertexAlive[a] || !topology.vertexAlive[b] || (flags[a] && flags[b]))
             continue;
-        const std::vector<std::uint32_t> faces = GatherEdgeFaces(topology, a, b);
+        GatherEdgeFaces(topology, a, b, faces);
         if (faces.size() != 2 || EdgeIsSharp(topology, faces, featureCosine))
             continue;
         const std::uint32_t f0 = faces[0];
@@ -376,7 +380,7 @@ void RelaxVertices(RemeshTopology& topology, const std::vector<std::uint8_t>& fl
             if (!movable(v))
                 return;
             const Vec3 p = moved[v];
-            const NearestHit hit = NearestOnOriginal(tree, original, p, 2.0f * targetEdge);
+            const NearestHit hit = NearestOnOriginal(tree, original, p, 0.25f * targetEdge);
             if (!hit.found)
                 return;
             const Vec3 n = original.FaceNormal(static_cast<std::uint64_t>(hit.triangle));
@@ -434,7 +438,7 @@ float LargestDeviation(const TriangleMesh& result, const TriangleMesh& original,
     std::vector<float> distance(result.vertices.size(), 0.0f);
     ParallelFor(result.vertices.size(), [&](std::size_t v) {
         const NearestHit hit =
-            NearestOnOriginal(tree, original, result.vertices[v].position, targetEdge);
+            NearestOnOriginal(tree, original, result.vertices[v].position, 0.25f * targetEdge);
         distance[v] = hit.found ? hit.distance : 0.0f;
     });
     float largest = 0.0f;

@@ -176,13 +176,20 @@ std::vector<std::uint32_t> GatherEdgeFaces(const RemeshTopology& topology, std::
     std::uint32_t b)
 {
     std::vector<std::uint32_t> faces;
+    GatherEdgeFaces(topology, a, b, faces);
+    return faces;
+}
+
+void GatherEdgeFaces(const RemeshTopology& topology, std::uint32_t a, std::uint32_t b,
+    std::vector<std::uint32_t>& out)
+{
+    out.clear();
     topology.ForEachListedFace(a, [&](std::uint32_t f) {
         if (topology.triangleAlive[f] && topology.FaceContains(f, a) && topology.FaceContains(f, b))
-            faces.push_back(f);
+            out.push_back(f);
     });
-    std::sort(faces.begin(), faces.end());
-    faces.erase(std::unique(faces.begin(), faces.end()), faces.end());
-    return faces;
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
 }
 
 void GatherOneRing(const RemeshTopology& topology, std::uint32_t v, std::vector<std::uint32_t>& out)

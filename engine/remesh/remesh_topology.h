@@ -94,6 +94,9 @@ bool EdgeIsSharp(const RemeshTopology& topology, const std::vector<std::uint32_t
 // The alive faces of a that contain b, sorted, without repeats.
 std::vector<std::uint32_t> GatherEdgeFaces(const RemeshTopology& topology, std::uint32_t a,
     std::uint32_t b);
+// The same into `out`, which loops reuse.
+void GatherEdgeFaces(const RemeshTopology& topology, std::uint32_t a, std::uint32_t b,
+    std::vector<std::uint32_t>& out);
 
 // The corners other than v of v's alive faces, sorted, without repeats. `out` is reused.
 void GatherOneRing(const RemeshTopology& topology, std::uint32_t v, std::vector<std::uint32_t>& out);
