@@ -269,7 +269,9 @@ FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::
     report.boundsAfter = report.boundsBefore;
     report.areaAfter = report.areaBefore;
     report.volumeAfter = report.volumeBefore;
-    if (!consistent || mesh.indices.empty() || !AllFinite(mesh)) {
+    // The face lists count corners in 32 bits: a mesh with more corners is left as it is.
+    const bool countable = mesh.indices.size() < 0xFFFFFFFFull;
+    if (!consistent || mesh.indices.empty() || !countable || !AllFinite(mesh)) {
         report.trianglesAfter = report.trianglesBefore;
         report.verticesAfter = report.verticesBefore;
         return report;

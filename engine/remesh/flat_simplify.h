@@ -88,8 +88,8 @@ bool IsInteriorPlanarVertex(const RemeshTopology& topology, const std::vector<st
 // Simplifies the flat areas of `mesh`. `texturedFaces` (may be null) holds a byte per triangle,
 // non-zero for faces that received texture; it is used only when its length equals the
 // triangle count, and those faces keep all their vertices.
-// - Invalid mesh, no triangles, or coordinates that are not finite numbers: before and after
-//   figures equal; mesh unchanged.
+// - Invalid mesh, no triangles, coordinates that are not finite numbers, or more corners than
+//   32 bits count: before and after figures equal; mesh unchanged.
 // - Stopped through `progress`: the result so far is written (valid, no vertex moved) and
 //   `cancelled` is set.
 FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::uint8_t>* texturedFaces,

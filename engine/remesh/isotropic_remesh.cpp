@@ -14,8 +14,9 @@ namespace {
 float Length(Vec3 v) { return std::sqrt(Dot(v, v)); }
 bool IsZero(Vec3 v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
 
-// Triangles a tree can hold (hits carry a signed 32-bit index).
-constexpr std::uint64_t kMaxTopologyTriangles = 0x7FFFFFFFull;
+// Triangles the topology can hold: three corners each must stay countable in the 32-bit
+// offsets of the face lists (and a tree numbers its hits in signed 32 bits).
+constexpr std::uint64_t kMaxTopologyTriangles = 1'000'000'000ull;
 
 // The nearest point of `original` without a distance limit. Most points lie within `likely`
 // of the surface, and a search bounded by that reach visits far fewer nodes; since the bound

@@ -36,7 +36,7 @@ inline constexpr std::uint64_t kRemeshBytesPerTriangle = 256;
 
 // Triangles the working topology may reach: what `availableBytes` holds at
 // kRemeshBytesPerTriangle (no memory limit when 0, the figure being unknown), and never more
-// than the tree and 32-bit indices can number.
+// than 1,000,000,000, so that 32-bit offsets can count every corner.
 std::uint64_t RemeshTriangleLimit(std::uint64_t availableBytes);
 
 // One split pass: every edge with two or fewer faces longer than `splitLength` gets a new
