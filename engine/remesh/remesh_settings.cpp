@@ -269,6 +269,9 @@ std::string RemeshFailureText(RemeshFailure failure)
     case RemeshFailure::nonFiniteCoordinates:
         return "the part has a coordinate that is not a number (NaN or infinity); "
                "the part is unchanged";
+    case RemeshFailure::targetTooFine:
+        return "the isotropic remesh at this edge length needs more memory than is available; "
+               "the part is unchanged (choose a larger edge length)";
     }
     return {};
 }

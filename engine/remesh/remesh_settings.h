@@ -84,6 +84,9 @@ enum class RemeshFailure : std::int32_t {
     gridTooLarge = 2,
     // A vertex coordinate is NaN or infinite, so no grid can be laid over the part.
     nonFiniteCoordinates = 3,
+    // The isotropic remesh at this edge length needs more memory than the machine has
+    // available (or more triangles than 32-bit indices can number).
+    targetTooFine = 4,
 };
 
 struct RemeshReport {
