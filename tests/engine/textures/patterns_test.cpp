@@ -1,0 +1,597 @@
+// What the shared checks and the pinned heights cannot show: the patterns' shapes, the counts
+// they round to so that the tile repeats, and the quirks users rely on.
+#include "engine/textures/noise_kernels.h"
+#include "engine/textures/patterns_geometric.h"
+#include "engine/textures/patterns_hex_wood.h"
+#include "engine/textures/patterns_machined.h"
+#include "engine/textures/patterns_stone.h"
+#include "tests/support/procedural_pattern_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <random>
+#include <set>
+
+namespace grainforge::mesh::procedural {
+namespace {
+
+using testing::MakePattern;
+using testing::PixelCentre;
+
+// How many times the height turns from not-`low` to `low` along a row at v, over n samples.
+template <typename Low>
+int RunsAlongRow(const ProceduralTexture& pattern, float v, int n, const Low& low)
+{
+    int runs = 0;
+    bool inRun = true;  // a run under way at u = 0 is counted by the caller
+    for (int i = 1; i < n; ++i) {
+        const bool now = low(pattern.Evaluate(PixelCentre(i, n), v));
+        runs += now && !inRun ? 1 : 0;
+        inRun = now;
+    }
+    return runs;
+}
+
+long CountOf(const std::vector<float>& image, float value) { return std::count(image.begin(), image.end(), value); }
+
+// ---- Counts rounded so that the tile repeats -------------------------------------------------
+
+TEST(PatternRounding, BrickCoursesRoundUpToTheOffsetPeriod)
+{
+    // Variation 1 and no mortar: each brick shows its own height, so count the courses up the tile.
+    const struct { float rows, every; int courses; } cases[] = {{5, 2, 6}, {5, 1, 5}, {8, 3, 9}, {1, 4, 4}};
+    for (const auto& c : cases) {
+        auto bricks = MakePattern("Bricks", {{"rows", c.rows}, {"offsetEvery", c.every}, {"variation", 1.0f},
+                                             {"mortar", 0.0f}, {"bevel", 0.0f}, {"bricks", 1.0f}});
+        int courses = 1;
+        for (int i = 1; i < 1000; ++i)
+            courses += bricks->Evaluate(0.123f, PixelCentre(i, 1000)) != bricks->Evaluate(0.123f, PixelCentre(i - 1, 1000));
+        EXPECT_EQ(courses, c.courses) << c.rows << " rows offset every " << c.every;
+    }
+}
+
+TEST(PatternRounding, WeaveThreadsRoundUpToWholeRepeatsOfTheWeave)
+{
+    const struct { float threads, floatCount; int expected; } cases[] = {
+        {6, 4, 8}, {6, 1, 6}, {5, 1, 6}, {9, 2, 12}, {64, 8, 64}, {2, 8, 16}};
+    for (const auto& c : cases) {
+        // Inside a groove of the other family the height is 0 exactly in this family's grooves.
+        auto weave = MakePattern("Weave", {{"threads", c.threads}, {"float", c.floatCount}});
+        const int grooves = RunsAlongRow(*weave, 0.1f / float(c.expected), 8192, [](float h) { return h == 0.0f; });
+        EXPECT_EQ(grooves + 1, c.expected) << c.threads << " threads, float " << c.floatCount;
+    }
+    // Crossing grooves are the lowest points.
+    auto weave = MakePattern("Weave", {{"round", 0.5f}});
+    for (float a : {0.05f, 0.3f})
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(weave->Evaluate((i + a) / 6, (2 + a) / 6), 0.0f);
+}
+
+TEST(PatternRounding, TruchetCellsRoundUpToAnEvenCount)
+{
+    const struct { float cells; int expected; } cases[] = {{7, 8}, {6, 6}, {2, 2}, {31, 32}};
+    for (const auto& c : cases) {
+        // Alternating cells mirror their neighbours, so the rings mirror about every cell edge.
+        auto truchet = MakePattern("Truchet", {{"cells", c.cells}, {"layout", 0.0f}});
+        const float n = float(c.expected);
+        for (float lx : {0.1f, 0.45f})
+            for (float ly : {0.2f, 0.7f})
+                EXPECT_NEAR(truchet->Evaluate((1 + lx) / n, ly / n), truchet->Evaluate((1 - lx) / n, ly / n), 1e-5f)
+                    << c.cells << " cells";
+    }
+    // The alternating layout ignores the seed; the scattered one does not.
+    auto first = MakePattern("Truchet", {{"layout", 0.0f}});
+    auto second = MakePattern("Truchet", {{"layout", 0.0f}, {"seed", 77.0f}});
+    EXPECT_EQ(first->RenderImage(64, 64), second->RenderImage(64, 64));
+    first->SetValue("layout", 1.0f);
+    second->SetValue("layout", 1.0f);
+    EXPECT_NE(first->RenderImage(64, 64), second->RenderImage(64, 64));
+}
+
+TEST(PatternRounding, HexagonRowPairsFollowTheCountAcross)
+{
+    // Round wire holes are 1 on the circle of radius 0.866 about every centre. 7 across gives
+    // iround(7 x 1.732 / 3) = 4 row pairs, 12 lattice units high; 1 across still gives one pair.
+    const struct { float hexes, units; } cases[] = {{7, 12}, {1, 3}};
+    for (const auto& c : cases) {
+        auto mesh = MakePattern("Wire Mesh", {{"hexes", c.hexes}, {"roundness", 1.0f}, {"width", 0.05f}});
+        EXPECT_NEAR(mesh->Evaluate(0.0f, 0.8660254f / c.units), 1.0f, 1e-3f) << c.hexes;
+        EXPECT_LT(mesh->Evaluate(0.0f, 0.8660254f / (c.units + 3)), 0.5f) << c.hexes << ": one pair more";
+    }
+}
+
+TEST(PatternRounding, KnurlDiamondSlopeIsRoundedToOneThatRepeats)
+{
+    // Angle 30 with 24 grooves: k = iround(0.57735 x 24) = 14, so 24u + 14v whole is a groove.
+    auto diamond = MakePattern("Knurl");
+    for (int j = 0; j <= 14; ++j)
+        EXPECT_NEAR(diamond->Evaluate(0.0f, float(j) / 14.0f), 0.0f, 1e-5f) << j;
+    EXPECT_GT(diamond->Evaluate(0.0f, 0.5f / 14.0f), 0.9f);
+    // Angle 10 with 2 grooves: iround(0.35) is 0, raised to 1.
+    auto shallow = MakePattern("Knurl", {{"angle", 10.0f}, {"grooves", 2.0f}});
+    EXPECT_NEAR(shallow->Evaluate(0.1f, 0.8f), 0.0f, 1e-5f) << "2u + v = 1";
+    EXPECT_NEAR(shallow->Evaluate(0.4f, 0.8f), 0.0f, 1e-5f) << "2u - v = 0";
+}
+
+TEST(PatternRounding, StaggeredDotRowsAndTreadPlateCellsRoundUpToEvenCounts)
+{
+    // 7 dots across: 8 rows, every odd row shifted by half a dot.
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 7; ++c)
+            EXPECT_NEAR(DotsDistance(1, 7, (c + 0.5f + 0.5f * (r % 2)) / 7.0f, (r + 0.5f) / 8.0f), 0.0f, 1e-5f)
+                << c << "," << r;
+    EXPECT_NEAR(DotsDistance(1, 7, 0.5f / 7.0f, 1.5f / 8.0f), 0.5f, 1e-5f) << "between two shifted dots";
+    EXPECT_NEAR(DotsDistance(2, 5, 0.5f / 5.0f, 0.0f), 0.5f, 1e-5f) << "hexagonal neighbours a spacing apart";
+    // Tread plate count 7 lays 8 x 8 cells, a bar's top at every centre; a third of a cell out
+    // along the rising diagonal is bar in even cells and plate in odd ones.
+    auto plate = MakePattern("Tread Plate", {{"count", 7.0f}});
+    for (int i = 0; i < 8; ++i)
+        for (int j = 0; j < 8; ++j) {
+            const float cu = (i + 0.5f) / 8.0f, cv = (j + 0.5f) / 8.0f;
+            EXPECT_EQ(plate->Evaluate(cu, cv), 1.0f) << i << "," << j;
+            EXPECT_EQ(plate->Evaluate(cu + 0.3f / 8.0f, cv + 0.3f / 8.0f) > 0.0f, (i + j) % 2 == 0) << i << "," << j;
+        }
+    EXPECT_EQ(plate->Evaluate(0.0f, 0.0f), 0.0f) << "cell corners are plate";
+}
+
+TEST(PatternRounding, TimberWithFewCellsAndALongStretchStillVariesAlongTheGrain)
+{
+    // 2 / 32 rounds to 0 rows of cells along the grain; at least 1 keeps the figure alive.
+    auto timber = MakePattern("Timber", {{"cells", 2.0f}, {"stretch", 32.0f}});
+    float lowest = 1.0f, highest = 0.0f;
+    for (int k = 0; k < 64; ++k) {
+        lowest = std::min(lowest, timber->Evaluate(0.3f, PixelCentre(k, 64)));
+        highest = std::max(highest, timber->Evaluate(0.3f, PixelCentre(k, 64)));
+    }
+    EXPECT_GT(highest - lowest, 0.05f);
+    // "Horizontal" turns the board a quarter: the same heights with u and v swapped.
+    auto vertical = MakePattern("Timber", {{"seed", 4.0f}});
+    auto horizontal = MakePattern("Timber", {{"seed", 4.0f}, {"direction", 1.0f}});
+    for (int k = 0; k < 20; ++k) {
+        const float u = PixelCentre(k * 7 % 64, 64), v = PixelCentre(k * 19 % 64, 64);
+        EXPECT_EQ(vertical->Evaluate(u, v), horizontal->Evaluate(v, u));
+    }
+}
+
+// ---- Shapes -----------------------------------------------------------------------------------
+
+TEST(PatternShapes, RegularGridsPeakOnTheLatticeAndBottomOnTheBorders)
+{
+    // No scatter: feature points on the lattice corners, borders half-way between them.
+    const struct { const char* name; std::vector<std::pair<const char*, float>> values; float border; } cases[] = {
+        {"Cells", {{"randomness", 0.0f}, {"cells", 4.0f}}, 0.5f},
+        {"Leather", {{"cells", 4.0f}, {"irregularity", 0.0f}, {"warp", 0.0f}, {"roughness", 0.0f}}, 0.25f},
+    };
+    for (const auto& c : cases) {
+        auto pattern = MakePattern(c.name);
+        for (const auto& [key, value] : c.values)
+            pattern->SetValue(key, value);
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j) {
+                EXPECT_EQ(pattern->Evaluate(i / 4.0f, j / 4.0f), 1.0f) << c.name << " " << i << "," << j;
+                EXPECT_NEAR(pattern->Evaluate((i + 0.5f) / 4.0f, (j + c.border) / 4.0f), 0.0f, 1e-6f) << c.name;
+            }
+    }
+    auto grooves = MakePattern("Cells", {{"randomness", 0.0f}, {"cells", 8.0f}, {"feature", 2.0f}});
+    EXPECT_NEAR(grooves->Evaluate(0.5f / 8.0f, 0.2f / 8.0f), 0.0f, 1e-5f) << "on the border between two cells";
+    EXPECT_NEAR(grooves->Evaluate(0.0f, 0.0f), 1.0f, 1e-5f);
+    // Rocks without warp or scatter: every stone the same.
+    auto grid = MakePattern("Rocks", {{"warp", 0.0f}, {"randomness", 0.0f}, {"grain", 0.0f}, {"cells", 5.0f}});
+    for (int k = 0; k < 64; ++k) {
+        const float u = PixelCentre(k % 8, 40), v = PixelCentre(k / 8, 40);
+        EXPECT_NEAR(grid->Evaluate(u + 0.2f, v + 0.4f), grid->Evaluate(u, v), 1e-5f);
+    }
+}
+
+TEST(PatternShapes, LeatherRoughnessVariesOnlyTheFlatFaces)
+{
+    auto leather = MakePattern("Leather", {{"warp", 0.0f}, {"roughness", 0.0f}, {"seed", 9.0f}});
+    const std::vector<float> flat = leather->RenderImage(96, 96);
+    EXPECT_EQ(*std::min_element(flat.begin(), flat.end()), 0.0f);
+    EXPECT_EQ(*std::max_element(flat.begin(), flat.end()), 1.0f);
+    leather->SetValue("roughness", 0.3f);
+    const std::vector<float> rough = leather->RenderImage(96, 96);
+    std::set<float> faces;
+    for (std::size_t i = 0; i < flat.size(); ++i)
+        if (flat[i] == 1.0f)
+            faces.insert(rough[i]);
+    EXPECT_GT(faces.size(), 100u);
+}
+
+TEST(PatternShapes, WoodEndGrainRingsAreCirclesRoundTheCentre)
+{
+    auto wood = MakePattern("Wood", {{"direction", 2.0f}, {"wander", 0.0f}, {"fibre", 0.0f}, {"rings", 5.0f}});
+    for (float r : {0.05f, 0.13f, 0.31f, 0.45f})
+        for (float angle = 0.0f; angle < 6.28f; angle += 0.5f)
+            EXPECT_NEAR(wood->Evaluate(0.5f + r * std::cos(angle), 0.5f + r * std::sin(angle)),
+                        WaveProfile(10.0f * r, 1), 2e-5f) << r << " " << angle;
+    // Wood Rings without wander, grain or variation: cut to the floor on whole multiples of 1/N.
+    auto plain = MakePattern("Wood Rings", {{"wander", 0.0f}, {"grain", 0.0f}, {"variation", 0.0f}, {"rings", 8.0f}});
+    for (int k = 0; k < 8; ++k) {
+        EXPECT_EQ(plain->Evaluate(k / 8.0f, 0.37f), 0.0f) << k;
+        EXPECT_EQ(plain->Evaluate((k + 0.5f) / 8.0f, 0.37f), 1.0f) << k;
+    }
+}
+
+TEST(PatternShapes, StarsSharpnessOneIsAGridOfSquarePyramids)
+{
+    auto stars = MakePattern("Stars", {{"sharpness", 1.0f}, {"cells", 4.0f}});
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) {
+            EXPECT_EQ(stars->Evaluate((i + 0.5f) / 4, (j + 0.5f) / 4), 1.0f) << "centre " << i << "," << j;
+            EXPECT_EQ(stars->Evaluate(i / 4.0f, (j + 0.3f) / 4), 0.0f) << "edge " << i << "," << j;
+            EXPECT_NEAR(stars->Evaluate((i + 0.8f) / 4, (j + 0.5f) / 4), stars->Evaluate((i + 0.8f) / 4, (j + 0.7f) / 4),
+                        1e-6f) << "a square ring";
+        }
+    auto sharp = MakePattern("Stars", {{"sharpness", 3.0f}, {"cells", 4.0f}});
+    EXPECT_GT(sharp->Evaluate(0.8f / 4, 0.5f / 4), sharp->Evaluate(0.8f / 4, 0.8f / 4)) << "further along the axes";
+}
+
+TEST(PatternShapes, StarsStepsOfOneRingAreThePyramidItself)
+{
+    // One ring of "Steps" quantises to fewer than two levels, which leaves the pyramid rather
+    // than a flat field; four rings give five flat levels.
+    auto steps = MakePattern("Stars", {{"style", 2.0f}, {"rings", 1.0f}});
+    auto pyramids = MakePattern("Stars");
+    EXPECT_EQ(steps->RenderImage(64, 64), pyramids->RenderImage(64, 64));
+    steps->SetValue("rings", 4.0f);
+    for (const float h : steps->RenderImage(64, 64))
+        EXPECT_NEAR(h * 3.0f, std::round(h * 3.0f), 1e-5f);
+}
+
+TEST(PatternShapes, ContoursOfZeroWidthAreStillTwoThousandthsWide)
+{
+    auto contours = MakePattern("Contours", {{"width", 0.0f}, {"lines", 2.0f}});
+    const float v = 0.4f;
+    const auto level = [&](float u) { return std::floor(2 * ContoursField(*contours, u, v)); };
+    float lo = 0.0f, hi = 0.0f;
+    for (float u = 0.0f; u < 1.0f && hi == 0.0f; u += 0.002f)
+        if (level(u) != level(u + 0.002f))
+            lo = u, hi = u + 0.002f;
+    ASSERT_LT(lo, hi) << "no contour on the row";
+    for (int i = 0; i < 30; ++i)
+        (level(0.5f * (lo + hi)) == level(lo) ? lo : hi) = 0.5f * (lo + hi);
+    EXPECT_GT(contours->Evaluate(lo, v), 0.95f) << "on the contour";
+    const float f = ContoursField(*contours, lo, v);
+    const float gx = ContoursField(*contours, lo + 0.001f, v) - f, gy = ContoursField(*contours, lo, v + 0.001f) - f;
+    const float length = std::hypot(gx, gy);
+    for (const float side : {0.003f, -0.003f})
+        EXPECT_EQ(contours->Evaluate(lo + side * gx / length, v + side * gy / length), 0.0f) << "gone across the slope";
+    // A style past the choices, as a damaged value list might hold, draws contour lines.
+    auto lines = MakePattern("Contours");
+    ASSERT_EQ(contours->GetParameters()[4].key, "style");
+    for (float outside : {3.0f, -1.0f}) {
+        lines->values[4] = outside;
+        EXPECT_EQ(lines->Evaluate(0.37f, 0.55f), MakePattern("Contours")->Evaluate(0.37f, 0.55f)) << outside;
+    }
+}
+
+// The contour lines share the field's feature points between the three samples of the slope;
+// the result must be that of the plain field to the bit, for whole and fractional falloff.
+TEST(PatternShapes, ContourLinesEqualTheirDefinitionFromThePlainField)
+{
+    std::mt19937 random(306);
+    auto contours = MakePattern("Contours");
+    for (int trial = 0; trial < 60; ++trial) {
+        testing::RandomiseParameters(*contours, random);
+        contours->SetValue("style", 0.0f);
+        if (trial % 3 == 0)
+            contours->SetValue("falloff", float(1 + trial % 8));
+        const float lines = std::round(contours->GetValue("lines"));
+        for (int k = 0; k < 64; ++k) {
+            const float u = PixelCentre(int(random() % 256), 256), v = PixelCentre(int(random() % 256), 256);
+            const float f = ContoursField(*contours, u, v);
+            const float gx = (ContoursField(*contours, u + 0.001f, v) - f) / 0.001f;
+            const float gy = (ContoursField(*contours, u, v + 0.001f) - f) / 0.001f;
+            const float g = std::max(std::max(std::sqrt(gx * gx + gy * gy), 0.0001f) * lines, 0.0001f);
+            const float w = Clamp01(1.0f - std::fabs(lines * f - std::round(lines * f)) / g /
+                                               (contours->GetValue("width") * 0.02f + 0.002f));
+            ASSERT_EQ(contours->Evaluate(u, v), ApplyContrast(w * w * (3 - 2 * w), contours->GetValue("contrast")))
+                << u << "," << v << "\n" << ParametersToText(*contours);
+        }
+    }
+}
+
+TEST(PatternShapes, StripesFitWholeOnEveryEdgeAndSharpenToASteps)
+{
+    // A diagonal saw drops once per stripe: 8 drops along each edge.
+    auto stripes = MakePattern("Stripes", {{"direction", 2.0f}, {"profile", 1.0f}});
+    for (const bool alongU : {true, false}) {
+        int drops = 0;
+        float last = stripes->Evaluate(0.0f, 0.0f);
+        for (int i = 1; i <= 1024; ++i) {
+            const float t = i / 1024.0f + 1.0f / 4096.0f;
+            const float h = alongU ? stripes->Evaluate(t, 0.0f) : stripes->Evaluate(0.0f, t);
+            drops += h < last - 0.5f ? 1 : 0;
+            last = h;
+        }
+        EXPECT_EQ(drops, 8) << alongU;
+    }
+    // Full sharpness spans 0.4995..0.5005 of the sine: a few samples per edge, 16 edges.
+    auto sharp = MakePattern("Stripes", {{"sharpness", 1.0f}});
+    EXPECT_LE(RunsAlongRow(*sharp, 0.5f, 4096, [](float h) { return h > 0.0f && h < 1.0f; }), 40);
+    EXPECT_EQ(sharp->Evaluate(0.0625f, 0.5f), 1.0f) << "a crest";
+    // Waves change straight stripes only once they wander.
+    auto few = MakePattern("Stripes", {{"waves", 3.0f}});
+    auto many = MakePattern("Stripes", {{"waves", 17.0f}});
+    EXPECT_EQ(few->Evaluate(0.3f, 0.13f), many->Evaluate(0.3f, 0.13f));
+    few->SetValue("wander", 0.16f);
+    many->SetValue("wander", 0.16f);
+    EXPECT_NE(few->Evaluate(0.3f, 0.13f), many->Evaluate(0.3f, 0.13f));
+}
+
+TEST(PatternShapes, WoodPoresDeepenWithDensityAndVanishWithoutDepth)
+{
+    auto sparse = MakePattern("Wood Pores", {{"density", 0.0f}});
+    auto middle = MakePattern("Wood Pores", {{"density", 0.5f}});
+    auto dense = MakePattern("Wood Pores", {{"density", 1.0f}});
+    auto flat = MakePattern("Wood Pores", {{"depth", 0.0f}, {"density", 1.0f}});
+    auto vertical = MakePattern("Wood Pores", {{"direction", 1.0f}});
+    for (int i = 0; i < 64 * 64; ++i) {
+        const float u = PixelCentre(i % 64, 64), v = PixelCentre(i / 64, 64);
+        ASSERT_GE(sparse->Evaluate(u, v), middle->Evaluate(u, v));
+        ASSERT_GE(middle->Evaluate(u, v), dense->Evaluate(u, v));
+        ASSERT_EQ(flat->Evaluate(u, v), 1.0f);
+        ASSERT_EQ(vertical->Evaluate(v, u), middle->Evaluate(u, v)) << "the grain turned by a quarter";
+    }
+}
+
+TEST(PatternShapes, HexTruchetArcsPassEverySideMidpoint)
+{
+    // Three arcs about alternate corners pass every side's midpoint whichever way the hexagon
+    // turned, so the line is at its top there.
+    for (float seed : {0.0f, 311.0f}) {
+        auto truchet = MakePattern("Hex Truchet", {{"hexes", 5.0f}, {"seed", seed}});  // 3 row pairs
+        for (int k = 0; k < 5 * 3 * 6; ++k) {
+            const float angle = float(k % 6) * 1.04719755f;
+            const float x = kHexSpacing * float(k / 18) + 0.8660254f * std::cos(angle);
+            const float y = 3.0f * float(k / 6 % 3) + 0.8660254f * std::sin(angle);
+            EXPECT_NEAR(truchet->Evaluate(x / (5.0f * kHexSpacing), y / 9.0f), 1.0f, 1e-3f) << k;
+        }
+    }
+    // Straight wire struts run along the hexagon's side and through its corner, which the ring
+    // of radius 0.866 misses.
+    auto straight = MakePattern("Wire Mesh", {{"hexes", 4.0f}});
+    auto rings = MakePattern("Wire Mesh", {{"hexes", 4.0f}, {"roundness", 1.0f}});
+    const float tileX = 4.0f * kHexSpacing, tileY = 6.0f, x = kHexSpacing + 0.8660254f;
+    for (float y : {2.5f, 3.0f, 3.5f})
+        EXPECT_NEAR(straight->Evaluate(x / tileX, y / tileY), 1.0f, 1e-3f) << y;
+    EXPECT_EQ(rings->Evaluate(x / tileX, 3.5f / tileY), 0.0f);
+}
+
+TEST(HexLatticeNearest, FindsTheNearestCentreByBruteForceAndKeepsSubLatticeZeroOnATie)
+{
+    std::mt19937 random(9);
+    std::uniform_real_distribution<float> coordinate(-20.0f, 20.0f);
+    for (int k = 0; k < 2000; ++k) {
+        const float x = coordinate(random), y = coordinate(random);
+        const HexCell cell = HexLatticeNearest(x, y);
+        const float found = std::hypot(cell.dx, cell.dy), shift = cell.subLattice == 1 ? 0.5f : 0.0f;
+        EXPECT_NEAR(kHexSpacing * (cell.i + shift) + cell.dx, x, 1e-4f);
+        EXPECT_NEAR(3.0f * (cell.j + shift) + cell.dy, y, 1e-4f);
+        EXPECT_LE(found, 1.0f + 1e-5f) << "inside its hexagon of circumradius 1";
+        for (int i = -3; i <= 3; ++i)
+            for (int j = -2; j <= 2; ++j)
+                for (float s : {0.0f, 0.5f}) {
+                    const float cx = kHexSpacing * (std::round(x / kHexSpacing) + i + s);
+                    const float cy = 3.0f * (std::round(y / 3.0f) + j + s);
+                    ASSERT_GE(std::hypot(x - cx, y - cy), found - 1e-4f) << x << "," << y;
+                }
+    }
+    // The midpoint between (0, 0) and (sqrt3 / 2, 3 / 2), an exact tie in float.
+    const float x = 0.25f * kHexSpacing, y = 0.75f;
+    ASSERT_EQ(x * x + y * y, (x - kHexSpacing * 0.5f) * (x - kHexSpacing * 0.5f) + (y - 1.5f) * (y - 1.5f));
+    const HexCell tie = HexLatticeNearest(x, y);
+    EXPECT_TRUE(tie.subLattice == 0 && tie.i == 0 && tie.j == 0);
+    EXPECT_EQ(HexLatticeNearest(x, 0.76f).subLattice, 1) << "nudged towards the other centre";
+}
+
+// ---- Machined levels ---------------------------------------------------------------------------
+
+TEST(MachinedPatterns, RestLevelsFollowContrastAndInvert)
+{
+    const struct { float contrast, floor, top; } cases[] = {{1, 0, 1}, {2, 0, 1}, {0, 0.5f, 0.5f}, {0.5f, 0.25f, 0.75f}};
+    for (const auto& c : cases)
+        for (const char* name : {"Dots", "Tread Plate", "Knurl"}) {
+            auto pattern = MakePattern(name, {{"contrast", c.contrast}});
+            const float level = std::string(name) == "Knurl" ? c.top : c.floor;
+            EXPECT_EQ(pattern->MidLevel(), level) << name << " " << c.contrast;
+            pattern->SetValue("invert", 1.0f);
+            EXPECT_EQ(pattern->MidLevelAfterInvert(), 1.0f - level) << name << " " << c.contrast;
+        }
+    auto dots = MakePattern("Dots", {{"contrast", 0.5f}});
+    EXPECT_EQ(dots->Evaluate(0.0f, 0.5f / 8.0f), dots->MidLevel()) << "the plate off every dot";
+}
+
+TEST(MachinedPatterns, DotsAndKnurlShapes)
+{
+    // Full-size square cylinders touch at the cell sides and are 0 or 1, nothing between.
+    auto squares = MakePattern("Dots", {{"layout", 0.0f}, {"size", 1.0f}, {"shape", 3.0f}, {"softness", 0.0f},
+                                        {"count", 4.0f}});
+    EXPECT_EQ(squares->Evaluate(0.25f, 0.125f), 0.0f);
+    EXPECT_EQ(squares->Evaluate(0.249f, 0.125f), 1.0f);
+    EXPECT_EQ(squares->Evaluate(0.251f, 0.125f), 1.0f);
+    const std::vector<float> image = squares->RenderImage(128, 128);
+    EXPECT_EQ(CountOf(image, 0.0f) + CountOf(image, 1.0f), static_cast<long>(image.size()));
+    for (float shape : {0.0f, 1.0f, 2.0f, 3.0f}) {
+        auto dot = MakePattern("Dots", {{"layout", 0.0f}, {"count", 4.0f}, {"shape", shape}});
+        EXPECT_EQ(dot->Evaluate(0.125f, 0.375f), 1.0f) << shape << ": peak at the centre";
+        EXPECT_NEAR(dot->Evaluate(0.125f + 0.35f / 4.0f, 0.375f), 0.0f, 1e-4f) << shape << ": floor at the rim";
+    }
+    auto straight = MakePattern("Knurl", {{"kind", 1.0f}, {"grooves", 4.0f}});
+    auto square = MakePattern("Knurl", {{"kind", 2.0f}, {"grooves", 4.0f}});
+    EXPECT_EQ(straight->Evaluate(0.125f, 0.0f), 1.0f) << "ridges along the axis";
+    EXPECT_EQ(square->Evaluate(0.125f, 0.0f), 0.0f) << "crossed by a groove at v = 0";
+    EXPECT_EQ(square->Evaluate(0.125f, 0.125f), 1.0f);
+    // Flat 0.8 truncates everything above 0.2 of the ridge to the top.
+    auto lands = MakePattern("Knurl", {{"kind", 1.0f}, {"grooves", 4.0f}, {"flat", 0.8f}});
+    for (float t : {0.21f, 0.5f, 0.9f})
+        EXPECT_EQ(lands->Evaluate(t * 0.125f, 0.5f), 1.0f) << t;
+    EXPECT_NEAR(lands->Evaluate(0.1f * 0.125f, 0.5f), 0.5f, 1e-5f);
+}
+
+// ---- Penrose ------------------------------------------------------------------------------------
+
+struct PenroseLocal {
+    float x, y;
+    int kind;
+};
+
+// The tile's local frame and kind at (u, v), as Penrose Tiles finds them.
+PenroseLocal LocateTile(float u, float v, int levels)
+{
+    PenroseLocal local{(u - 0.5f) * 0.64f + 0.809017f, (v - 0.5f) * 0.64f, 0};
+    local.kind = SubdividePenroseRhombi(local.x, local.y, levels);
+    return local;
+}
+
+TEST(PenroseTiles, EveryPointLandsInsideItsTileHalfInTheRightProportions)
+{
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    for (int levels = 3; levels <= 10; ++levels) {
+        int thick = 0, thin = 0;
+        for (int k = 0; k < 4000; ++k) {
+            const PenroseLocal t = LocateTile(unit(random), unit(random), levels);
+            ASSERT_GE(t.y, -1e-3f);
+            const float slope = t.kind < 2 ? 1.3763819f : 0.3249197f, base = t.kind < 2 ? 1.618034f : 0.618034f;
+            (t.kind < 2 ? thick : thin) += 1;
+            EXPECT_GE(t.x - slope * t.y, -1e-3f);
+            EXPECT_LE(t.x + slope * t.y, base + 1e-3f);
+        }
+        // phi thick tiles per thin one, each sin 72 / sin 36 larger, once the square holds enough.
+        if (levels >= 6) {
+            EXPECT_NEAR(double(thick) / thin, 2.618, 0.3) << levels << " levels";
+        }
+    }
+}
+
+TEST(PenroseTiles, TilesMeetInTheirGroovesWithoutHeightJumps)
+{
+    // A wrong inflation step leaves tiles of different levels side by side, and heights jump.
+    auto tiles = MakePattern("Penrose Tiles");
+    const int side = 1024;
+    const std::vector<float> image = tiles->RenderImage(side, side);
+    int jumps = 0;
+    for (int i = 0; i + 1 < side * side; ++i)
+        jumps += (i + 1) % side != 0 && std::fabs(image[i] - image[i + 1]) > 0.3f;
+    EXPECT_EQ(jumps, 0);
+    // Where the tile under the sample changes, both sides sit in the groove; crossing a
+    // rhombus's own diagonal (both halves at local y = 0) changes the frame only.
+    int edges = 0;
+    for (float v : {0.13f, 0.5f, 0.93f}) {
+        PenroseLocal last = LocateTile(PixelCentre(0, 4096), v, 6);
+        float lastHeight = tiles->Evaluate(PixelCentre(0, 4096), v);
+        for (int i = 1; i < 4096; ++i) {
+            const float u = PixelCentre(i, 4096), height = tiles->Evaluate(u, v);
+            const PenroseLocal here = LocateTile(u, v, 6);
+            if (std::fabs(here.x - last.x) + std::fabs(here.y - last.y) > 0.05f && !(here.y < 0.01f && last.y < 0.01f)) {
+                ++edges;
+                EXPECT_LT(std::max(height, lastHeight), 0.05f) << u << "," << v;
+            }
+            last = here;
+            lastHeight = height;
+        }
+    }
+    EXPECT_GT(edges, 15);
+}
+
+TEST(PenroseTiles, MoreLevelsCutTheRegionIntoMoreTilesAndSunkThinTilesAreFlat)
+{
+    std::array<int, 11> grooves{};
+    for (int levels = 3; levels <= 10; ++levels) {
+        // Wide bevels keep even the finest grooves several samples wide.
+        auto tiles = MakePattern("Penrose Tiles", {{"levels", float(levels)}, {"bevel", 3.0f}});
+        grooves[levels] = RunsAlongRow(*tiles, 0.41f, 8192, [](float h) { return h < 0.1f; });
+        if (levels > 3) {
+            EXPECT_GT(grooves[levels], grooves[levels - 1]) << levels;
+        }
+    }
+    EXPECT_NEAR(double(grooves[10]) / grooves[6], std::pow(1.618034, 4), 2.5) << "about phi more per level";
+    auto sunk = MakePattern("Penrose Tiles", {{"thin", 1.0f}});
+    int thin = 0;
+    float highestThick = 0.0f;
+    for (int i = 0; i < 64 * 64; ++i) {
+        const float u = PixelCentre(i % 64, 64), v = PixelCentre(i / 64, 64);
+        if (LocateTile(u, v, 6).kind >= 2) {
+            ++thin;
+            EXPECT_EQ(sunk->Evaluate(u, v), 0.0f) << u << "," << v;
+        } else {
+            highestThick = std::max(highestThick, sunk->Evaluate(u, v));
+        }
+    }
+    EXPECT_GT(thin, 200);
+    EXPECT_EQ(highestThick, 1.0f);
+}
+
+TEST(PenrosePattern, ZeroReliefStillShowsTheTilingAndTheSeedMovesTheSample)
+{
+    auto flat = MakePattern("Penrose", {{"groove", 0.0f}, {"pyramid", 0.0f}, {"fold", 0.0f}});
+    const std::vector<float> image = flat->RenderImage(64, 64);
+    const auto [low, high] = std::minmax_element(image.begin(), image.end());
+    EXPECT_LT(*low, 0.05f) << "the groove bottoms";
+    EXPECT_GT(*high, 0.9f) << "the tiles' tops at the groove's floor";
+    const auto grooved = std::count_if(image.begin(), image.end(), [](float h) { return h < 0.5f; });
+    EXPECT_TRUE(grooved > 64 && grooved < 64 * 64 / 2) << grooved;
+    flat->SetValue("contrast", 0.5f);
+    EXPECT_EQ(flat->Evaluate(3.0f, 3.0f), 0.25f) << "nothing found beyond the root triangle: 0 before contrast";
+    EXPECT_NE(MakePattern("Penrose")->RenderImage(48, 48), MakePattern("Penrose", {{"seed", 1.0f}})->RenderImage(48, 48));
+}
+
+// ---- Stone, copper ------------------------------------------------------------------------------
+
+TEST(TrabecularPattern, EmptyRaysDropToTheFloorAndSurfaceStrutsReachTheTop)
+{
+    // With no contrast every strut height is 0.5, but an empty ray still gives the floor.
+    const std::vector<float> image =
+        MakePattern("Trabecular", {{"thickness", 0.01f}, {"depth", 0.25f}, {"contrast", 0.0f}})->RenderImage(64, 64);
+    EXPECT_GT(CountOf(image, 0.0f), 0);
+    EXPECT_EQ(CountOf(image, 0.0f) + CountOf(image, 0.5f), static_cast<long>(image.size()));
+    auto thick = MakePattern("Trabecular", {{"thickness", 0.25f}, {"cells", 8.0f}});
+    const std::vector<float> top = thick->RenderImage(64, 64);
+    EXPECT_GT(CountOf(top, 1.0f), 64);
+    thick->SetValue("contrast", 0.6f);
+    const std::vector<float> softened = thick->RenderImage(64, 64);
+    for (std::size_t i = 0; i < top.size(); ++i)
+        if (top[i] == 1.0f) {
+            ASSERT_EQ(softened[i], ApplyContrast(1.0f, 0.6f));
+        }
+}
+
+TEST(TrabecularValueNoise3, RepeatsAcrossButNotDown)
+{
+    std::mt19937 random(2);
+    float largestDownStep = 0.0f;
+    for (int k = 0; k < 500; ++k) {
+        // Whole cells plus a dyadic fraction, so that adding the period is exact.
+        const auto coordinate = [&] { return float(random() % 40) + float(random() % 256) / 256.0f; };
+        const float x = coordinate(), y = coordinate(), z = coordinate();
+        const float n = TrabecularValueNoise3(x, y, z, 7, 3);
+        ASSERT_TRUE(n >= 0.0f && n <= 1.0f);
+        EXPECT_EQ(TrabecularValueNoise3(x + 7.0f, y - 7.0f, z, 7, 3), n);
+        largestDownStep = std::max(largestDownStep, std::fabs(TrabecularValueNoise3(x, y, z + 7.0f, 7, 3) - n));
+    }
+    EXPECT_GT(largestDownStep, 0.3f);
+}
+
+TEST(CopperPattern, PhaseOneIsPhaseZero)
+{
+    // The shift is one whole period of the noise; only the rounding of the shifted sums differs.
+    auto zero = MakePattern("Copper");
+    auto one = MakePattern("Copper", {{"phase", 1.0f}});
+    auto half = MakePattern("Copper", {{"phase", 0.5f}});
+    float step = 0.0f, halfStep = 0.0f;
+    for (int i = 0; i < 64 * 64; ++i) {
+        const float u = PixelCentre(i % 64, 64), v = PixelCentre(i / 64, 64);
+        step = std::max(step, std::fabs(zero->Evaluate(u, v) - one->Evaluate(u, v)));
+        halfStep = std::max(halfStep, std::fabs(zero->Evaluate(u, v) - half->Evaluate(u, v)));
+    }
+    EXPECT_LT(step, 1e-3f);
+    EXPECT_GT(halfStep, 0.3f);
+}
+
+}  // namespace
+}  // namespace grainforge::mesh::procedural
