@@ -13,7 +13,6 @@
 #include <array>
 #include <cmath>
 #include <random>
-#include <set>
 
 namespace grainforge::mesh::procedural {
 namespace {
@@ -186,21 +185,6 @@ TEST(PatternShapes, RegularGridsPeakOnTheLatticeAndBottomOnTheBorders)
     }
 }
 
-TEST(PatternShapes, LeatherRoughnessVariesOnlyTheFlatFaces)
-{
-    auto leather = MakePattern("Leather", {{"warp", 0.0f}, {"roughness", 0.0f}, {"seed", 9.0f}});
-    const std::vector<float> flat = leather->RenderImage(96, 96);
-    EXPECT_EQ(*std::min_element(flat.begin(), flat.end()), 0.0f);
-    EXPECT_EQ(*std::max_element(flat.begin(), flat.end()), 1.0f);
-    leather->SetValue("roughness", 0.3f);
-    const std::vector<float> rough = leather->RenderImage(96, 96);
-    std::set<float> faces;
-    for (std::size_t i = 0; i < flat.size(); ++i)
-        if (flat[i] == 1.0f)
-            faces.insert(rough[i]);
-    EXPECT_GT(faces.size(), 100u);
-}
-
 TEST(PatternShapes, WoodEndGrainRingsAreCirclesRoundTheCentre)
 {
     auto wood = MakePattern("Wood", {{"direction", 2.0f}, {"wander", 0.0f}, {"fibre", 0.0f}, {"rings", 5.0f}});
@@ -269,33 +253,7 @@ TEST(PatternShapes, ContoursOfZeroWidthAreStillTwoThousandthsWide)
     }
 }
 
-// The contour lines share the field's feature points between the three samples of the slope;
-// the result must be that of the plain field to the bit, for whole and fractional falloff.
-TEST(PatternShapes, ContourLinesEqualTheirDefinitionFromThePlainField)
-{
-    std::mt19937 random(306);
-    auto contours = MakePattern("Contours");
-    for (int trial = 0; trial < 60; ++trial) {
-        testing::RandomiseParameters(*contours, random);
-        contours->SetValue("style", 0.0f);
-        if (trial % 3 == 0)
-            contours->SetValue("falloff", float(1 + trial % 8));
-        const float lines = std::round(contours->GetValue("lines"));
-        for (int k = 0; k < 64; ++k) {
-            const float u = PixelCentre(int(random() % 256), 256), v = PixelCentre(int(random() % 256), 256);
-            const float f = ContoursField(*contours, u, v);
-            const float gx = (ContoursField(*contours, u + 0.001f, v) - f) / 0.001f;
-            const float gy = (ContoursField(*contours, u, v + 0.001f) - f) / 0.001f;
-            const float g = std::max(std::max(std::sqrt(gx * gx + gy * gy), 0.0001f) * lines, 0.0001f);
-            const float w = Clamp01(1.0f - std::fabs(lines * f - std::round(lines * f)) / g /
-                                               (contours->GetValue("width") * 0.02f + 0.002f));
-            ASSERT_EQ(contours->Evaluate(u, v), ApplyContrast(w * w * (3 - 2 * w), contours->GetValue("contrast")))
-                << u << "," << v << "\n" << ParametersToText(*contours);
-        }
-    }
-}
-
-TEST(PatternShapes, StripesFitWholeOnEveryEdgeAndSharpenToASteps)
+TEST(PatternShapes, StripesFitWholeOnEveryEdgeAndSharpenToSteps)
 {
     // A diagonal saw drops once per stripe: 8 drops along each edge.
     auto stripes = MakePattern("Stripes", {{"direction", 2.0f}, {"profile", 1.0f}});
@@ -314,29 +272,22 @@ TEST(PatternShapes, StripesFitWholeOnEveryEdgeAndSharpenToASteps)
     auto sharp = MakePattern("Stripes", {{"sharpness", 1.0f}});
     EXPECT_LE(RunsAlongRow(*sharp, 0.5f, 4096, [](float h) { return h > 0.0f && h < 1.0f; }), 40);
     EXPECT_EQ(sharp->Evaluate(0.0625f, 0.5f), 1.0f) << "a crest";
-    // Waves change straight stripes only once they wander.
-    auto few = MakePattern("Stripes", {{"waves", 3.0f}});
-    auto many = MakePattern("Stripes", {{"waves", 17.0f}});
-    EXPECT_EQ(few->Evaluate(0.3f, 0.13f), many->Evaluate(0.3f, 0.13f));
-    few->SetValue("wander", 0.16f);
-    many->SetValue("wander", 0.16f);
-    EXPECT_NE(few->Evaluate(0.3f, 0.13f), many->Evaluate(0.3f, 0.13f));
 }
 
 TEST(PatternShapes, WoodPoresDeepenWithDensityAndVanishWithoutDepth)
 {
-    auto sparse = MakePattern("Wood Pores", {{"density", 0.0f}});
-    auto middle = MakePattern("Wood Pores", {{"density", 0.5f}});
-    auto dense = MakePattern("Wood Pores", {{"density", 1.0f}});
-    auto flat = MakePattern("Wood Pores", {{"depth", 0.0f}, {"density", 1.0f}});
-    auto vertical = MakePattern("Wood Pores", {{"direction", 1.0f}});
-    for (int i = 0; i < 64 * 64; ++i) {
-        const float u = PixelCentre(i % 64, 64), v = PixelCentre(i / 64, 64);
-        ASSERT_GE(sparse->Evaluate(u, v), middle->Evaluate(u, v));
-        ASSERT_GE(middle->Evaluate(u, v), dense->Evaluate(u, v));
-        ASSERT_EQ(flat->Evaluate(u, v), 1.0f);
-        ASSERT_EQ(vertical->Evaluate(v, u), middle->Evaluate(u, v)) << "the grain turned by a quarter";
-    }
+    std::vector<std::vector<float>> images;
+    for (const float density : {0.0f, 0.5f, 1.0f})
+        images.push_back(MakePattern("Wood Pores", {{"density", density}})->RenderImage(64, 64));
+    for (std::size_t i = 0; i < images[0].size(); ++i)
+        ASSERT_TRUE(images[0][i] >= images[1][i] && images[1][i] >= images[2][i]) << i;
+    EXPECT_EQ(MakePattern("Wood Pores", {{"depth", 0.0f}, {"density", 1.0f}})->RenderImage(64, 64),
+              std::vector<float>(64 * 64, 1.0f));
+    auto across = MakePattern("Wood Pores", {{"density", 0.5f}});
+    auto down = MakePattern("Wood Pores", {{"direction", 1.0f}});
+    for (int k = 0; k < 64; ++k)
+        EXPECT_EQ(down->Evaluate(PixelCentre(k * 7 % 64, 64), PixelCentre(k, 64)),
+                  across->Evaluate(PixelCentre(k, 64), PixelCentre(k * 7 % 64, 64))) << "the grain turned by a quarter";
 }
 
 TEST(PatternShapes, HexTruchetArcsPassEverySideMidpoint)
@@ -352,14 +303,6 @@ TEST(PatternShapes, HexTruchetArcsPassEverySideMidpoint)
             EXPECT_NEAR(truchet->Evaluate(x / (5.0f * kHexSpacing), y / 9.0f), 1.0f, 1e-3f) << k;
         }
     }
-    // Straight wire struts run along the hexagon's side and through its corner, which the ring
-    // of radius 0.866 misses.
-    auto straight = MakePattern("Wire Mesh", {{"hexes", 4.0f}});
-    auto rings = MakePattern("Wire Mesh", {{"hexes", 4.0f}, {"roundness", 1.0f}});
-    const float tileX = 4.0f * kHexSpacing, tileY = 6.0f, x = kHexSpacing + 0.8660254f;
-    for (float y : {2.5f, 3.0f, 3.5f})
-        EXPECT_NEAR(straight->Evaluate(x / tileX, y / tileY), 1.0f, 1e-3f) << y;
-    EXPECT_EQ(rings->Evaluate(x / tileX, 3.5f / tileY), 0.0f);
 }
 
 TEST(HexLatticeNearest, FindsTheNearestCentreByBruteForceAndKeepsSubLatticeZeroOnATie)
@@ -406,7 +349,7 @@ TEST(MachinedPatterns, RestLevelsFollowContrastAndInvert)
     EXPECT_EQ(dots->Evaluate(0.0f, 0.5f / 8.0f), dots->MidLevel()) << "the plate off every dot";
 }
 
-TEST(MachinedPatterns, DotsAndKnurlShapes)
+TEST(MachinedPatterns, DotsPeakAtTheirCentresAndFallToTheirRims)
 {
     // Full-size square cylinders touch at the cell sides and are 0 or 1, nothing between.
     auto squares = MakePattern("Dots", {{"layout", 0.0f}, {"size", 1.0f}, {"shape", 3.0f}, {"softness", 0.0f},
@@ -421,16 +364,6 @@ TEST(MachinedPatterns, DotsAndKnurlShapes)
         EXPECT_EQ(dot->Evaluate(0.125f, 0.375f), 1.0f) << shape << ": peak at the centre";
         EXPECT_NEAR(dot->Evaluate(0.125f + 0.35f / 4.0f, 0.375f), 0.0f, 1e-4f) << shape << ": floor at the rim";
     }
-    auto straight = MakePattern("Knurl", {{"kind", 1.0f}, {"grooves", 4.0f}});
-    auto square = MakePattern("Knurl", {{"kind", 2.0f}, {"grooves", 4.0f}});
-    EXPECT_EQ(straight->Evaluate(0.125f, 0.0f), 1.0f) << "ridges along the axis";
-    EXPECT_EQ(square->Evaluate(0.125f, 0.0f), 0.0f) << "crossed by a groove at v = 0";
-    EXPECT_EQ(square->Evaluate(0.125f, 0.125f), 1.0f);
-    // Flat 0.8 truncates everything above 0.2 of the ridge to the top.
-    auto lands = MakePattern("Knurl", {{"kind", 1.0f}, {"grooves", 4.0f}, {"flat", 0.8f}});
-    for (float t : {0.21f, 0.5f, 0.9f})
-        EXPECT_EQ(lands->Evaluate(t * 0.125f, 0.5f), 1.0f) << t;
-    EXPECT_NEAR(lands->Evaluate(0.1f * 0.125f, 0.5f), 0.5f, 1e-5f);
 }
 
 // ---- Penrose ------------------------------------------------------------------------------------
@@ -580,14 +513,12 @@ TEST(TrabecularValueNoise3, RepeatsAcrossButNotDown)
 TEST(CopperPattern, PhaseOneIsPhaseZero)
 {
     // The shift is one whole period of the noise; only the rounding of the shifted sums differs.
-    auto zero = MakePattern("Copper");
-    auto one = MakePattern("Copper", {{"phase", 1.0f}});
-    auto half = MakePattern("Copper", {{"phase", 0.5f}});
+    const std::vector<float> zero = MakePattern("Copper")->RenderImage(64, 64);
     float step = 0.0f, halfStep = 0.0f;
-    for (int i = 0; i < 64 * 64; ++i) {
-        const float u = PixelCentre(i % 64, 64), v = PixelCentre(i / 64, 64);
-        step = std::max(step, std::fabs(zero->Evaluate(u, v) - one->Evaluate(u, v)));
-        halfStep = std::max(halfStep, std::fabs(zero->Evaluate(u, v) - half->Evaluate(u, v)));
+    for (const auto& [phase, largest] : {std::pair{1.0f, &step}, {0.5f, &halfStep}}) {
+        const std::vector<float> shifted = MakePattern("Copper", {{"phase", phase}})->RenderImage(64, 64);
+        for (std::size_t i = 0; i < zero.size(); ++i)
+            *largest = std::max(*largest, std::fabs(zero[i] - shifted[i]));
     }
     EXPECT_LT(step, 1e-3f);
     EXPECT_GT(halfStep, 0.3f);

@@ -1,9 +1,10 @@
-// Every registered pattern against tests/data/procedural_patterns.tsv: its parameter table in
-// full (the dialogs build their rows from it, presets and project files store values under its
+// Every registered pattern and seamless method against tests/data/procedural_patterns.tsv: its
+// parameter table in full (the dialogs build their rows from it, presets and project files store values under its
 // keys, so a drifted key, label, limit or choice text is a fault the user sees) and its heights
 // at a few pixels for a few parameter sets, pinned from a checked build; then the properties
 // every pattern must keep over random parameter sets.
 #include "engine/textures/procedural_registry.h"
+#include "engine/textures/seamless_method.h"
 
 #include "tests/support/procedural_pattern_checks.h"
 
@@ -53,11 +54,24 @@ TEST(ProceduralPatterns, TablesAndPinnedHeightsMatchTheGoldenFile)
     ASSERT_NE(folder, nullptr);
     std::ifstream file(std::string(folder) + "/procedural_patterns.tsv");
     ASSERT_TRUE(file) << "no golden file";
-    std::vector<std::string> names;
+    std::vector<std::string> names, methods;
     std::unique_ptr<ProceduralTexture> pattern, sample;
+    std::unique_ptr<seamless::Method> method;
+    const ParameterSet* set = nullptr;
     std::size_t entry = 0, heights = 0;
     for (std::string line; std::getline(file, line);) {
         const std::vector<std::string> f = Fields(line);
+        if (f[0] == "method" && set == method.get()) {
+            EXPECT_EQ(entry, set->GetParameters().size()) << "entries missing from the golden file";
+        }
+        if (f[0] == "method") {
+            methods.push_back(f[1]);
+            method = seamless::CreateSeamlessMethod(f[1]);
+            EXPECT_EQ(method->Name(), f[1]);
+            set = method.get();
+            entry = 0;
+            continue;
+        }
         if (f[0] == "pattern") {
             names.push_back(f[1]);
             pattern = CreateProceduralTexture(f[1]);
@@ -66,19 +80,20 @@ TEST(ProceduralPatterns, TablesAndPinnedHeightsMatchTheGoldenFile)
             EXPECT_EQ(pattern->repeats, f[2] == "repeats") << f[1];
             EXPECT_EQ(pattern->PatternParameters().size() + 1, pattern->GetParameters().size()) << f[1];
             EXPECT_EQ(pattern->GetParameters().back().key, "invert") << f[1];
+            set = pattern.get();
             entry = 0;
             continue;
         }
-        SCOPED_TRACE(names.back() + ": " + line);
+        SCOPED_TRACE(set->Name() + ": " + line);
         if (f[0] == "entry") {
-            const std::vector<ParameterSpec>& table = pattern->GetParameters();
+            const std::vector<ParameterSpec>& table = set->GetParameters();
             ASSERT_LT(entry, table.size());
             const ParameterSpec& spec = table[entry];
             EXPECT_EQ(EntryLine(spec), line);
-            if (entry + 1 < table.size()) {
+            if (set == pattern.get() && entry + 1 < table.size()) {
                 EXPECT_EQ(pattern->PatternParameters()[entry].key, spec.key);
             }
-            EXPECT_EQ(pattern->values[entry], spec.defaultValue) << "the factory starts at the defaults";
+            EXPECT_EQ(set->values[entry], spec.defaultValue) << "the factory starts at the defaults";
             // Entry rules the controls rely on.
             EXPECT_TRUE(spec.minimum <= spec.defaultValue && spec.defaultValue <= spec.maximum);
             if (spec.kind != ParameterKind::Real) {
@@ -101,7 +116,9 @@ TEST(ProceduralPatterns, TablesAndPinnedHeightsMatchTheGoldenFile)
             EXPECT_NEAR(sample->Evaluate(std::stof(f[1]), std::stof(f[2])), std::stof(f[3]), 2e-6f);
         }
     }
+    EXPECT_EQ(entry, set->GetParameters().size()) << "entries missing from the golden file";
     EXPECT_EQ(ProceduralTextureNames(), names) << "the offered order";
+    EXPECT_EQ(methods, (std::vector<std::string>{"Cross-fade", "Histogram blend"}));
     EXPECT_GT(heights, 200u);
 }
 

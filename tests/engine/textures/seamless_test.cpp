@@ -209,29 +209,6 @@ TEST(SeamlessMethods, NamesFactoryAndCanonicalNames)
     }
 }
 
-TEST(SeamlessMethods, ParameterTablesAsTheDialogShowsThem)
-{
-    using procedural::ParameterKind;
-    const struct { const char* method; std::size_t index; const char* key; const char* label; ParameterKind kind;
-                   float minimum, maximum, step; const char* help; } cases[] = {
-        {"Cross-fade", 0, "percent", "Overlap (%)", ParameterKind::Real, 0, 45, 0.5f,
-         "How much of each edge is faded into the opposite one"},
-        {"Histogram blend", 0, "patches", "Patches across the tile", ParameterKind::Integer, 2, 24, 1,
-         "Few keeps the image's larger shapes whole; many mixes more and repeats less"},
-        {"Histogram blend", 1, "seed", "Seed", ParameterKind::Integer, 0, 999, 1,
-         "Another seed is another pattern with the same look"},
-    };
-    for (const auto& c : cases) {
-        const auto method = CreateSeamlessMethod(c.method);
-        ASSERT_LT(c.index, method->GetParameters().size());
-        const procedural::ParameterSpec& s = method->GetParameters()[c.index];
-        EXPECT_TRUE(s.key == c.key && s.label == c.label && s.help == c.help && s.kind == c.kind) << c.key;
-        EXPECT_TRUE(s.minimum == c.minimum && s.maximum == c.maximum && s.step == c.step) << c.key;
-    }
-    EXPECT_EQ(CreateSeamlessMethod("Cross-fade")->GetParameters().size(), 1u);
-    EXPECT_EQ(CreateSeamlessMethod("Histogram blend")->GetParameters().size(), 2u);
-}
-
 TEST(SeamlessMethods, ApplyReportsWhatItDid)
 {
     const std::vector<float> image = PeriodicImage(100, 50);
