@@ -2,7 +2,6 @@
 // them the patterns' shapes at telling points) cannot show: the counts the patterns round to so
 // that the tile repeats, properties over whole renders, and the quirks users rely on.
 #include "engine/textures/noise_kernels.h"
-#include "engine/textures/patterns_geometric.h"
 #include "engine/textures/patterns_hex_wood.h"
 #include "engine/textures/patterns_machined.h"
 #include "engine/textures/patterns_stone.h"
@@ -65,19 +64,9 @@ TEST(PatternRounding, WeaveThreadsRoundUpToWholeRepeatsOfTheWeave)
     }
 }
 
-TEST(PatternRounding, TruchetCellsRoundUpToAnEvenCount)
+TEST(PatternRounding, TruchetAlternatingLayoutIgnoresTheSeed)
 {
-    const struct { float cells; int expected; } cases[] = {{7, 8}, {6, 6}, {2, 2}, {31, 32}};
-    for (const auto& c : cases) {
-        // Alternating cells mirror their neighbours, so the rings mirror about every cell edge.
-        auto truchet = MakePattern("Truchet", {{"cells", c.cells}, {"layout", 0.0f}});
-        const float n = float(c.expected);
-        for (float lx : {0.1f, 0.45f})
-            for (float ly : {0.2f, 0.7f})
-                EXPECT_NEAR(truchet->Evaluate((1 + lx) / n, ly / n), truchet->Evaluate((1 - lx) / n, ly / n), 1e-5f)
-                    << c.cells << " cells";
-    }
-    // The alternating layout ignores the seed; the scattered one does not.
+    // The rounding to an even count is pinned in the golden file; the scattered layout follows the seed.
     auto first = MakePattern("Truchet", {{"layout", 0.0f}});
     auto second = MakePattern("Truchet", {{"layout", 0.0f}, {"seed", 77.0f}});
     EXPECT_EQ(first->RenderImage(64, 64), second->RenderImage(64, 64));
@@ -97,25 +86,6 @@ TEST(PatternRounding, StaggeredDotRowsRoundUpToAnEvenCount)
     EXPECT_NEAR(DotsDistance(2, 5, 0.5f / 5.0f, 0.0f), 0.5f, 1e-5f) << "hexagonal neighbours a spacing apart";
 }
 
-TEST(PatternRounding, TimberWithFewCellsAndALongStretchStillVariesAlongTheGrain)
-{
-    // 2 / 32 rounds to 0 rows of cells along the grain; at least 1 keeps the figure alive.
-    auto timber = MakePattern("Timber", {{"cells", 2.0f}, {"stretch", 32.0f}});
-    float lowest = 1.0f, highest = 0.0f;
-    for (int k = 0; k < 64; ++k) {
-        lowest = std::min(lowest, timber->Evaluate(0.3f, PixelCentre(k, 64)));
-        highest = std::max(highest, timber->Evaluate(0.3f, PixelCentre(k, 64)));
-    }
-    EXPECT_GT(highest - lowest, 0.05f);
-    // "Horizontal" turns the board a quarter: the same heights with u and v swapped.
-    auto vertical = MakePattern("Timber", {{"seed", 4.0f}});
-    auto horizontal = MakePattern("Timber", {{"seed", 4.0f}, {"direction", 1.0f}});
-    for (int k = 0; k < 20; ++k) {
-        const float u = PixelCentre(k * 7 % 64, 64), v = PixelCentre(k * 19 % 64, 64);
-        EXPECT_EQ(vertical->Evaluate(u, v), horizontal->Evaluate(v, u));
-    }
-}
-
 // ---- Shapes -----------------------------------------------------------------------------------
 
 TEST(PatternShapes, StarsStepsOfOneRingAreThePyramidItself)
@@ -130,27 +100,11 @@ TEST(PatternShapes, StarsStepsOfOneRingAreThePyramidItself)
         EXPECT_NEAR(h * 3.0f, std::round(h * 3.0f), 1e-5f);
 }
 
-TEST(PatternShapes, ContoursOfZeroWidthAreStillTwoThousandthsWide)
+TEST(PatternShapes, ContourStylesPastTheChoicesDrawContourLines)
 {
-    auto contours = MakePattern("Contours", {{"width", 0.0f}, {"lines", 2.0f}});
-    const float v = 0.4f;
-    const auto level = [&](float u) { return std::floor(2 * ContoursField(*contours, u, v)); };
-    float lo = 0.0f, hi = 0.0f;
-    for (float u = 0.0f; u < 1.0f && hi == 0.0f; u += 0.002f)
-        if (level(u) != level(u + 0.002f))
-            lo = u, hi = u + 0.002f;
-    ASSERT_LT(lo, hi) << "no contour on the row";
-    for (int i = 0; i < 30; ++i)
-        (level(0.5f * (lo + hi)) == level(lo) ? lo : hi) = 0.5f * (lo + hi);
-    EXPECT_GT(contours->Evaluate(lo, v), 0.95f) << "on the contour";
-    const float f = ContoursField(*contours, lo, v);
-    const float gx = ContoursField(*contours, lo + 0.001f, v) - f, gy = ContoursField(*contours, lo, v + 0.001f) - f;
-    const float length = std::hypot(gx, gy);
-    for (const float side : {0.003f, -0.003f})
-        EXPECT_EQ(contours->Evaluate(lo + side * gx / length, v + side * gy / length), 0.0f) << "gone across the slope";
-    // A style past the choices, as a damaged value list might hold, draws contour lines.
+    // As a damaged value list might hold, past the setter's clamp.
     auto lines = MakePattern("Contours");
-    ASSERT_EQ(contours->GetParameters()[4].key, "style");
+    ASSERT_EQ(lines->GetParameters()[4].key, "style");
     for (float outside : {3.0f, -1.0f}) {
         lines->values[4] = outside;
         EXPECT_EQ(lines->Evaluate(0.37f, 0.55f), MakePattern("Contours")->Evaluate(0.37f, 0.55f)) << outside;
@@ -257,27 +211,6 @@ PenroseLocal LocateTile(float u, float v, int levels)
     PenroseLocal local{(u - 0.5f) * 0.64f + 0.809017f, (v - 0.5f) * 0.64f, 0};
     local.kind = SubdividePenroseRhombi(local.x, local.y, levels);
     return local;
-}
-
-TEST(PenroseTiles, EveryPointLandsInsideItsTileHalfInTheRightProportions)
-{
-    std::mt19937 random(3);
-    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    for (int levels = 3; levels <= 10; ++levels) {
-        int thick = 0, thin = 0;
-        for (int k = 0; k < 4000; ++k) {
-            const PenroseLocal t = LocateTile(unit(random), unit(random), levels);
-            ASSERT_GE(t.y, -1e-3f);
-            const float slope = t.kind < 2 ? 1.3763819f : 0.3249197f, base = t.kind < 2 ? 1.618034f : 0.618034f;
-            (t.kind < 2 ? thick : thin) += 1;
-            EXPECT_GE(t.x - slope * t.y, -1e-3f);
-            EXPECT_LE(t.x + slope * t.y, base + 1e-3f);
-        }
-        // phi thick tiles per thin one, each sin 72 / sin 36 larger, once the square holds enough.
-        if (levels >= 6) {
-            EXPECT_NEAR(double(thick) / thin, 2.618, 0.3) << levels << " levels";
-        }
-    }
 }
 
 TEST(PenroseTiles, TilesMeetInTheirGroovesWithoutHeightJumps)
