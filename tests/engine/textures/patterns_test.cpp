@@ -111,26 +111,6 @@ TEST(PatternShapes, ContourStylesPastTheChoicesDrawContourLines)
     }
 }
 
-TEST(PatternShapes, StripesFitWholeOnEveryEdgeAndSharpenToSteps)
-{
-    // A diagonal saw drops once per stripe: 8 drops along each edge.
-    auto stripes = MakePattern("Stripes", {{"direction", 2.0f}, {"profile", 1.0f}});
-    for (const bool alongU : {true, false}) {
-        int drops = 0;
-        float last = stripes->Evaluate(0.0f, 0.0f);
-        for (int i = 1; i <= 1024; ++i) {
-            const float t = i / 1024.0f + 1.0f / 4096.0f;
-            const float h = alongU ? stripes->Evaluate(t, 0.0f) : stripes->Evaluate(0.0f, t);
-            drops += h < last - 0.5f ? 1 : 0;
-            last = h;
-        }
-        EXPECT_EQ(drops, 8) << alongU;
-    }
-    // Full sharpness spans 0.4995..0.5005 of the sine: a few samples per edge, 16 edges.
-    auto sharp = MakePattern("Stripes", {{"sharpness", 1.0f}});
-    EXPECT_LE(RunsAlongRow(*sharp, 0.5f, 4096, [](float h) { return h > 0.0f && h < 1.0f; }), 40);
-}
-
 TEST(PatternShapes, WoodPoresDeepenWithDensityAndVanishWithoutDepth)
 {
     std::vector<std::vector<float>> images;
