@@ -12,7 +12,6 @@
 namespace grainforge::mesh {
 namespace {
 
-using Complex = std::complex<double>;
 using Slope = std::function<double(int, int)>;
 constexpr double kPi = std::numbers::pi;
 
@@ -38,31 +37,6 @@ TEST(NormalMapGridSide, NearestPowerOfTwoFromEightTo4096)
         EXPECT_EQ(NormalMapGridSide(side), grid) << side;
 }
 
-TEST(Fft2D, MatchesTheDirectTransformBothWays)
-{
-    std::mt19937 random(5);
-    std::uniform_real_distribution<double> value(-1.0, 1.0);
-    for (const auto& [nx, ny] : {std::pair{8, 4}, {64, 2}, {1, 8}}) {
-        std::vector<Complex> input(nx * ny);
-        for (Complex& c : input)
-            c = Complex(value(random), value(random));
-        std::vector<Complex> fast = input;
-        Fft2D(fast, nx, ny, false);
-        for (int k = 0; k < nx * ny; ++k) {
-            Complex sum = 0;
-            for (int i = 0; i < nx * ny; ++i)
-                sum += input[i] * std::polar(1.0, -2 * kPi * (double(k % nx * (i % nx)) / nx + double(k / nx * (i / nx)) / ny));
-            ASSERT_LT(std::abs(fast[k] - sum), 1e-11) << nx << " x " << ny << " at " << k;
-        }
-        Fft2D(fast, nx, ny, true);
-        for (std::size_t i = 0; i < input.size(); ++i)
-            ASSERT_LT(std::abs(fast[i] - input[i]), 1e-13) << nx << " x " << ny;
-    }
-    std::vector<Complex> three = {1.0, 2.0, 3.0};
-    Fft1D(three, false);
-    EXPECT_EQ(three, (std::vector<Complex>{1.0, 2.0, 3.0})) << "a length that is no power of two is left alone";
-}
-
 TEST(SampleWrappedChannel, BlendsBilinearlyAndWrapsBothWays)
 {
     // 3 x 2 image; red holds 10 x row + column, green its negative.
@@ -70,8 +44,9 @@ TEST(SampleWrappedChannel, BlendsBilinearlyAndWrapsBothWays)
     for (int i = 0; i < 6; ++i)
         rgb.insert(rgb.end(), {float(10 * (i / 3) + i % 3), -float(10 * (i / 3) + i % 3), 0.5f});
     const struct { float x, y; int channel; float expected; } cases[] = {
-        {0, 0, 0, 0},    {2, 1, 0, 12},  {1, 1, 1, -11},  {0.5f, 0, 0, 0.5f}, {0, 0.25f, 0, 2.5f}, {-1, 0, 0, 2},  {3, 0, 0, 0},
-        {2.5f, 0, 0, 1}, {0, -1, 0, 10}, {0, 2, 0, 0},    {-4, -3, 0, 12},    {1.5f, 0.5f, 0, 6.5f}, {7, 9, 2, 0.5f},
+        {0, 0, 0, 0},   {2, 1, 0, 12},   {1, 1, 1, -11}, {0.5f, 0, 0, 0.5f}, {0, 0.25f, 0, 2.5f},   {-1, 0, 0, 2},
+        {3, 0, 0, 0},   {2.5f, 0, 0, 1}, {0, -1, 0, 10}, {0, 2, 0, 0},       {-4, -3, 0, 12},
+        {1.5f, 0.5f, 0, 6.5f}, {7, 9, 2, 0.5f},
     };
     for (const auto& c : cases)
         EXPECT_FLOAT_EQ(SampleWrappedChannel(rgb, 3, 2, c.channel, c.x, c.y), c.expected) << c.x << "," << c.y;
@@ -83,10 +58,12 @@ TEST(HeightFromNormalMap, FlatMapsGiveMidHeightsAndBadSizesAreRefused)
 {
     const struct { int width, height; bool greenUp; int gridWidth, gridHeight; const char* message; } cases[] = {
         {20, 10, true, 16, 8, nullptr},
-        {1, 1, false, 8, 8, "height integrated from the normals (1 x 1 -> 8 x 8, green pointing down); the depth is the "
-                            "strength setting's, the map only says the shape"},
-        {1000, 700, true, 1024, 512, "height integrated from the normals (1000 x 700 -> 1024 x 512, green pointing up); "
-                                     "the depth is the strength setting's, the map only says the shape"},
+        {1, 1, false, 8, 8,
+         "height integrated from the normals (1 x 1 -> 8 x 8, green pointing down); the depth is the strength "
+         "setting's, the map only says the shape"},
+        {1000, 700, true, 1024, 512,
+         "height integrated from the normals (1000 x 700 -> 1024 x 512, green pointing up); the depth is the "
+         "strength setting's, the map only says the shape"},
     };
     for (const auto& c : cases) {
         std::vector<float> rgb;
@@ -96,9 +73,7 @@ TEST(HeightFromNormalMap, FlatMapsGiveMidHeightsAndBadSizesAreRefused)
         ASSERT_TRUE(r.ok) << c.width;
         EXPECT_TRUE(r.width == c.gridWidth && r.height == c.gridHeight) << c.width;
         EXPECT_EQ(r.heights, std::vector<float>(std::size_t(c.gridWidth) * c.gridHeight, 0.5f));
-        if (c.message) {
-            EXPECT_EQ(r.message, c.message);
-        }
+        EXPECT_TRUE(c.message == nullptr || r.message == c.message) << r.message;
     }
     EXPECT_EQ(HeightFromNormalMap({0.9f, 0.1f, 0.6f}, 1, 1, false).heights, std::vector<float>(64, 0.5f))
         << "one pixel has no slope to integrate";
@@ -135,17 +110,8 @@ TEST(HeightFromNormalMap, ForwardDifferenceSlopesAreIntegratedExactly)
     }
 }
 
-TEST(HeightFromNormalMap, SwappingGreenTurnsHeightsOverAndThreadsDoNotMatter)
+TEST(HeightFromNormalMap, ResultDoesNotDependOnTheThreadCount)
 {
-    const int n = 16;
-    std::vector<float> rgb;
-    for (int i = 0; i < n * n; ++i)
-        rgb.insert(rgb.end(), {0.5f, 0.5f + 0.3f * float(std::sin(2 * kPi * (i / n) / n)), 0.9f});
-    const NormalMapResult up = HeightFromNormalMap(rgb, n, n, true), down = HeightFromNormalMap(rgb, n, n, false);
-    ASSERT_TRUE(up.ok && down.ok);
-    for (std::size_t i = 0; i < up.heights.size(); ++i)
-        ASSERT_NEAR(up.heights[i], 1.0f - down.heights[i], 1e-6f) << i;
-
     std::vector<float> noisy(300 * 200 * 3);
     std::mt19937 random(2);
     for (std::size_t i = 0; i < noisy.size(); ++i)
