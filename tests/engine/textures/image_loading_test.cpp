@@ -80,7 +80,8 @@ TEST(ReadHeightImage, ResultsAndTheLogAsShown)
                                        "Source: colour, converted to luminance\nValues: taken as linear\n"
                                        "Warning: " + kJpegWarning + "\nWarning: " + kEightBitWarning + "\n"
                                        "Warning: " + kColourWarning + "\n");
-    EXPECT_EQ(LogHeightMapLoad(Load(test::UniformGreyPng(9, 16385, 3))), "Height map failed to load: " + kTooLarge + '\n');
+    EXPECT_EQ(LogHeightMapLoad(Load(test::UniformGreyPng(9, 16385, 3))),
+              "Height map failed to load: " + kTooLarge + "\n");
     const std::string decoded = LogHeightMapLoad(Load(Png(1, 1, PngColour::Grey, 8, {128}), 1));
     EXPECT_NE(decoded.find("Values: decoded from sRGB to linear\n"), std::string::npos);
 }
