@@ -68,7 +68,6 @@ TEST(ReadHeightImage, ResultsAndTheLogAsShown)
     const ImageLoadResult grey = Load(test::UniformGreyPng(4, 3, 255));
     ASSERT_TRUE(grey.ok) << grey.error;
     EXPECT_TRUE(grey.width == 4 && grey.height == 3 && !grey.colour && !grey.decodedFromSrgb);
-    EXPECT_FALSE(grey.looksLikeNormalMap);
     EXPECT_EQ(grey.heights, std::vector<float>(12, 1.0f));
     EXPECT_TRUE(grey.normalRgb.empty());
     EXPECT_EQ(LogHeightMapLoad(grey), "Height map: PNG 4 x 3 pixels, 8 bits per channel\nSource: greyscale\n"

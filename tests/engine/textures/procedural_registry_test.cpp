@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -154,20 +155,36 @@ float NoiseSeamOutsideTheKnownFault(const ProceduralTexture& noise)
     return testing::LargestSeamStep(noise, 64);
 }
 
-TEST(ProceduralPatterns, RandomParameterSetsGiveUnitHeightsAndSeamlessTiles)
+// Bricks with neither mortar nor bevel meet face to face in a step right on the tile's edges,
+// where the last rounding bit picks the side a sample falls on: no seam to measure there.
+float BricksSeamWithAJoint(const ProceduralTexture& bricks)
+{
+    const bool facesMeet = bricks.GetValue("mortar") == 0.0f && bricks.GetValue("bevel") == 0.0f;
+    return facesMeet ? 0.0f : testing::LargestSeamStep(bricks, 64);
+}
+
+// One case per pattern, so that they run side by side.
+class EveryPattern : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(EveryPattern, RandomParameterSetsGiveUnitHeightsAndSeamlessTiles)
 {
     const std::map<std::string, float> looser = {{"Caustic Rock", 1e-3f}, {"Flat Rock", 1e-3f}, {"Wire Mesh", 1e-3f},
                                                  {"Wood Rings", 1e-3f},   {"Contours", 2e-3f},  {"Timber", 0.03f}};
-    std::uint32_t seed = 100;
-    for (const std::string& name : ProceduralTextureNames()) {
-        const auto found = looser.find(name);
-        if (name == "Stripes" || name == "Noise")
-            testing::ExpectSoundRandomRenders(name.c_str(), ++seed, 1e-4f,
-                                              name == "Noise" ? NoiseSeamOutsideTheKnownFault : StripesProfileSeam);
-        else
-            testing::ExpectSoundRandomRenders(name.c_str(), ++seed, found == looser.end() ? 1e-4f : found->second);
-    }
+    const std::map<std::string, testing::SeamStep> ownSeam = {
+        {"Noise", NoiseSeamOutsideTheKnownFault}, {"Stripes", StripesProfileSeam}, {"Bricks", BricksSeamWithAJoint}};
+    const std::string& name = GetParam();
+    const auto seed = static_cast<std::uint32_t>(100 + name.size() * 7 + static_cast<unsigned char>(name[0]));
+    const auto tolerance = looser.find(name);
+    const auto seam = ownSeam.find(name);
+    testing::ExpectSoundRandomRenders(name.c_str(), seed, tolerance == looser.end() ? 1e-4f : tolerance->second,
+                                      seam == ownSeam.end() ? testing::PlainSeamStep : seam->second);
 }
+
+INSTANTIATE_TEST_SUITE_P(Registry, EveryPattern, ::testing::ValuesIn(ProceduralTextureNames()), [](const auto& info) {
+    std::string name = info.param;
+    name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
+    return name;
+});
 
 // Every pattern rests on the middle level, but the machined ones on their plate or top (with
 // their own tests). Leather, Stripes and Wood Pores give NaN at non-finite and huge coordinates

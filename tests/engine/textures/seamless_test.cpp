@@ -223,8 +223,7 @@ TEST(SeamlessMethods, ApplyReportsWhatItDid)
     EXPECT_EQ(blend->GetValue("patches"), 24.0f) << "held to the table's limit before the blend sees it";
     blend->SetValue("patches", 6.4f);
     blend->SetValue("seed", 17.0f);
-    EXPECT_EQ(blend->Apply(image, 100, 50, w, h, &report).size(), image.size());
-    EXPECT_TRUE(w == 100 && h == 50);
+    EXPECT_TRUE(blend->Apply(image, 100, 50, w, h, &report).size() == image.size() && w == 100 && h == 50);
     EXPECT_EQ(report.description, "6 patches across the tile, seed 17");
     const std::vector<float> wrong(7, 0.5f);
     EXPECT_EQ(blend->Apply(wrong, 2, 3, w, h, &report), wrong) << "a size that does not match";
