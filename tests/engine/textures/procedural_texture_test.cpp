@@ -1,6 +1,6 @@
 #include "engine/textures/procedural_texture.h"
 
-#include "engine/mesh/parallel_loop.h"
+#include "tests/support/same_on_one_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,15 @@
 namespace grainforge::mesh::procedural {
 namespace {
 
-// Height = "gain" x u + v / 4, which shows where each pixel was sampled; a gain of 100 pushes
-// values above 1, a NaN level tests the safety of the mid level.
+// Height = "gain" x u + v / 4, which shows where each pixel was sampled; gain 0 gives NaN and
+// level 10 a NaN rest level.
 class RampTexture : public ProceduralTexture {
 public:
+    RampTexture(float gain = 1.0f)
+    {
+        ResetToDefaults();
+        SetValue("gain", gain);
+    }
     const std::string& Name() const override
     {
         static const std::string name = "Ramp";
@@ -28,31 +33,19 @@ public:
     }
     float Evaluate(float u, float v) const override
     {
-        const float gain = GetValue("gain");
-        if (gain == 0.0f)
-            return NAN;
-        return gain * u + v / 4.0f;
+        return GetValue("gain") == 0.0f ? NAN : GetValue("gain") * u + v / 4.0f;
     }
-    float MidLevel() const override
-    {
-        const float level = GetValue("level");
-        return level == 10.0f ? NAN : level;
-    }
+    float MidLevel() const override { return GetValue("level") == 10.0f ? NAN : GetValue("level"); }
 };
 
 TEST(ProceduralTexture, MidLevelIsMadeSafeAndTurnedOver)
 {
-    const struct {
-        float level;
-        bool invert;
-        float expected;
-    } cases[] = {
+    const struct { float level; bool invert; float expected; } cases[] = {
         {0.25f, false, 0.25f}, {0.25f, true, 0.75f}, {3.0f, false, 1.0f},
         {-2.0f, true, 1.0f},   {10.0f, false, 0.0f}, {10.0f, true, 1.0f},
     };
     for (const auto& c : cases) {
         RampTexture ramp;
-        ramp.ResetToDefaults();
         ramp.SetValue("level", c.level);
         ramp.SetValue("invert", c.invert ? 1.0f : 0.0f);
         EXPECT_EQ(ramp.MidLevelAfterInvert(), c.expected) << c.level << " " << c.invert;
@@ -61,63 +54,28 @@ TEST(ProceduralTexture, MidLevelIsMadeSafeAndTurnedOver)
 
 TEST(ProceduralTexture, RenderSamplesPixelCentresWithTheFirstRowAtTheTop)
 {
-    RampTexture ramp;
-    ramp.ResetToDefaults();
-    ramp.SetValue("gain", 0.5f);
+    const RampTexture ramp(0.5f);
     const std::vector<float> image = ramp.RenderImage(4, 2);
     ASSERT_EQ(image.size(), 8u);
-    for (int y = 0; y < 2; ++y) {
-        for (int x = 0; x < 4; ++x) {
-            const float u = (x + 0.5f) / 4.0f;
-            const float v = 1.0f - (y + 0.5f) / 2.0f;
-            EXPECT_EQ(image[y * 4 + x], 0.5f * u + v / 4.0f) << x << "," << y;
-        }
-    }
-    // Width and height 0 give one pixel sampled at the tile's centre.
-    EXPECT_EQ(ramp.RenderImage(0, 0), std::vector<float>{0.5f * 0.5f + 0.5f / 4.0f});
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(image[i], 0.5f * ((i % 4 + 0.5f) / 4.0f) + (1.0f - (i / 4 + 0.5f) / 2.0f) / 4.0f) << i;
+    EXPECT_EQ(ramp.RenderImage(0, 0), std::vector<float>{0.5f * 0.5f + 0.5f / 4.0f}) << "one pixel at the centre";
     EXPECT_EQ(ramp.RenderImage(-5, 1).size(), 1u);
-}
-
-TEST(ProceduralTexture, RenderClampsInvertsAndZeroesNonFiniteHeights)
-{
-    RampTexture ramp;
-    ramp.ResetToDefaults();
-    ramp.SetValue("gain", 100.0f);
-    ramp.SetValue("invert", 1.0f);
-    const std::vector<float> steep = ramp.RenderImage(800, 1);
-    for (std::size_t x = 0; x < steep.size(); ++x) {
-        const float h = 100.0f * ((x + 0.5f) / 800.0f) + 0.5f / 4.0f;
-        EXPECT_EQ(steep[x], 1.0f - std::min(h, 1.0f)) << x;  // clamped, then turned over
-    }
-    EXPECT_GT(steep[0], 0.8f);
-    EXPECT_EQ(steep[799], 0.0f);
-
-    ramp.SetValue("gain", 0.0f);  // NaN everywhere
-    for (const float h : ramp.RenderImage(3, 3))
-        EXPECT_EQ(h, 1.0f);  // 0, then turned over
-}
-
-TEST(ProceduralTexture, RenderRefusesSidesAboveTheLimitAndAcceptsTheLimit)
-{
-    RampTexture ramp;
-    ramp.ResetToDefaults();
     EXPECT_TRUE(ramp.RenderImage(kMaxRenderSide + 1, 1).empty());
     EXPECT_TRUE(ramp.RenderImage(1, 2147483647).empty());
     EXPECT_EQ(ramp.RenderImage(kMaxRenderSide, 1).size(), static_cast<std::size_t>(kMaxRenderSide));
 }
 
-TEST(ProceduralTexture, RenderDoesNotDependOnTheThreadCount)
+TEST(ProceduralTexture, RenderClampsInvertsAndZeroesNonFiniteHeights)
 {
-    RampTexture ramp;
-    ramp.ResetToDefaults();
-    ramp.SetValue("gain", 0.7f);
-    const std::vector<float> parallel = ramp.RenderImage(513, 301);
-    std::vector<float> serial;
-    {
-        ThreadLimit one(1);
-        serial = ramp.RenderImage(513, 301);
-    }
-    EXPECT_EQ(parallel, serial);
+    RampTexture ramp(100.0f);
+    ramp.SetValue("invert", 1.0f);
+    const std::vector<float> steep = ramp.RenderImage(800, 1);
+    for (std::size_t x = 0; x < steep.size(); ++x)
+        EXPECT_EQ(steep[x], 1.0f - std::min(100.0f * ((x + 0.5f) / 800.0f) + 0.125f, 1.0f)) << x;
+    ramp.SetValue("gain", 0.0f);
+    EXPECT_EQ(ramp.RenderImage(3, 3), std::vector<float>(9, 1.0f)) << "NaN gives 0, then turned over";
+    test::ExpectSameOnOneThread([] { return RampTexture(0.7f).RenderImage(513, 301); });
 }
 
 }  // namespace
