@@ -213,7 +213,7 @@ private:
     bool PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 position);
     void GatherLive(std::uint32_t v, std::vector<std::uint32_t>& out) const;
     std::uint32_t NextStamp();
-    void UpdateFaceNormal(std::uint32_t t);
+    D3 FaceNormal(const FaceState& face) const;
 
     const TriangleMesh& mesh_;
     const MeshSimplifyOptions& options_;
@@ -225,10 +225,9 @@ private:
     std::size_t initialIncidence_ = 0;
     std::uint32_t stampCounter_ = 0;
 
-    // Per triangle, apart: the gathering reads only the live flags, most tests only the corners.
+    // Per triangle, apart: the gathering reads only the live flags, the tests the corners.
     std::vector<FaceState> face_;
     std::vector<std::uint8_t> alive_;
-    std::vector<D3> faceNormal_;  // unit, or zero for a triangle without area
     std::uint64_t liveTriangles_ = 0;
 
     CandidateHeap heap_;
@@ -253,7 +252,6 @@ void Simplifier::Setup()
     }
     face_.resize(triangleCount);
     alive_.assign(triangleCount, 1);
-    faceNormal_.assign(triangleCount, D3{});
     liveTriangles_ = 0;
     for (std::size_t t = 0; t < triangleCount; ++t) {
         FaceState& face = face_[t];
@@ -265,11 +263,10 @@ void Simplifier::Setup()
         const double length = Length(n);
         if (!(length > 0.0))
             continue;
-        n = n * (1.0 / length);
+        n = n * (1.0 / length);  // as FaceNormal gives it
         const double d = -Dot(n, p0);
         const Quadric plane{n.x * n.x, n.x * n.y, n.x * n.z, n.x * d, n.y * n.y, n.y * n.z, n.y * d,
             n.z * n.z, n.z * d, d * d};
-        faceNormal_[t] = n;
         for (int k = 0; k < 3; ++k)
             AddTo(vertex_[c[k]].quadric, plane);
     }
@@ -469,6 +466,19 @@ bool Simplifier::PassesLinkTest(std::uint32_t keep, std::uint32_t remove)
     return scratch_.size() == 2;
 }
 
+// The unit normal of a triangle at its corners' present positions, or zero when it has no
+// area. Worked out when needed rather than stored: a triangle's corners move only in a
+// collapse that the tip test has just found to leave it with area, so a stored normal,
+// refreshed after every move, would always equal this, and reading it back from a large
+// array costs more than the arithmetic.
+D3 Simplifier::FaceNormal(const FaceState& face) const
+{
+    const D3 p0 = vertex_[face.corner[0]].position;
+    const D3 n = Cross(vertex_[face.corner[1]].position - p0, vertex_[face.corner[2]].position - p0);
+    const double length = Length(n);
+    return length > 0.0 ? n * (1.0 / length) : D3{};
+}
+
 bool Simplifier::PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 position)
 {
     const bool keepHeld = vertex_[keep].held != 0;
@@ -496,23 +506,13 @@ bool Simplifier::PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 posi
             const D3 n = Cross(e1, e2);
             const double length = Length(n);
             if (!(length > kDegenerateFactor * (Dot(e1, e1) + Dot(e2, e2)))
-                || Dot(faceNormal_[t], n) < length * cosTurnLimit_) {
+                || Dot(FaceNormal(face), n) < length * cosTurnLimit_) {
                 ++report_.refusedTip;
                 return false;
             }
         }
     }
     return true;
-}
-
-void Simplifier::UpdateFaceNormal(std::uint32_t t)
-{
-    const FaceState& face = face_[t];
-    const D3 p0 = vertex_[face.corner[0]].position;
-    const D3 n = Cross(vertex_[face.corner[1]].position - p0, vertex_[face.corner[2]].position - p0);
-    const double length = Length(n);
-    if (length > 0.0)
-        faceNormal_[t] = n * (1.0 / length);
 }
 
 void Simplifier::TryCollapse(std::uint32_t a, std::uint32_t b)
@@ -582,14 +582,12 @@ std::size_t Simplifier::MergeInto(std::uint32_t keep, std::uint32_t remove, D3 p
     return start;
 }
 
-// Refreshes the normals round keep and offers each of its edges again at its new cost.
+// Offers each of keep's edges again at its new cost.
 void Simplifier::PushNeighbourCandidates(std::uint32_t keep, std::size_t start)
 {
     scratch_.clear();
     for (std::size_t i = start; i < incidence_.size(); ++i) {
-        const std::uint32_t t = incidence_[i];
-        UpdateFaceNormal(t);
-        for (const std::uint32_t c : face_[t].corner)
+        for (const std::uint32_t c : face_[incidence_[i]].corner)
             if (c != keep)
                 scratch_.push_back(c);
     }
