@@ -112,6 +112,7 @@ public:
     std::size_t Size() const { return nodes_.size() - kPad; }
     bool Empty() const { return nodes_.size() == kPad; }
     float TopCost() const { return nodes_[kPad].cost; }
+    const Candidate& Top() const { return nodes_[kPad]; }
 
     void Push(const Candidate& entry)
     {
@@ -610,6 +611,11 @@ bool Simplifier::RunSimplifier(const ProgressCallback& progress)
         if (heap_.TopCost() >= options_.maximumError)
             break;
         const Candidate entry = heap_.Pop();
+        if (!heap_.Empty()) {
+            // Most entries are stale: start loading what the next one is checked against.
+            __builtin_prefetch(&life_[heap_.Top().a]);
+            __builtin_prefetch(&life_[heap_.Top().b]);
+        }
         if (IsStale(entry))
             continue;
         TryCollapse(entry.a, entry.b);
