@@ -77,6 +77,11 @@ struct FaceState {
     std::uint32_t corner[3] = {0, 0, 0};
 };
 
+// A triangle with a repeated corner has no area and no edge of its own. Listed under its
+// vertex it would be met twice and could pass for both triangles of an edge, and its corners
+// are never rewritten by a collapse: it is dropped at the start.
+bool IsDegenerate(const std::uint32_t* c) { return c[0] == c[1] || c[1] == c[2] || c[2] == c[0]; }
+
 bool HasCorner(const FaceState& f, std::uint32_t v) { return f.corner[0] == v || f.corner[1] == v || f.corner[2] == v; }
 
 template <typename T>
@@ -258,6 +263,10 @@ void Simplifier::Setup()
         FaceState& face = face_[t];
         const std::uint32_t* c = &mesh_.indices[3 * t];
         std::copy(c, c + 3, face.corner);
+        if (IsDegenerate(c)) {
+            alive_[t] = 0;
+            continue;
+        }
         ++liveTriangles_;
         const D3 p0 = vertex_[c[0]].position;
         D3 n = Cross(vertex_[c[1]].position - p0, vertex_[c[2]].position - p0);

@@ -2,9 +2,9 @@
 // by quadric error, until the cheapest collapse left would cost the detail level or more, a
 // triangle target is met, or no candidate is left. The part stays standing on its bed, no
 // triangle is turned over and the surface is never pinched; vertex and face maps let
-// per-vertex and per-face data follow the result. Accepts any consistent indexed mesh; an
-// inconsistent one (an index past the vertex list, a count not a multiple of 3) is given back
-// untouched.
+// per-vertex and per-face data follow the result. Triangles with a repeated corner (no area)
+// are dropped. Accepts any consistent indexed mesh; an inconsistent one (an index past the
+// vertex list, a count not a multiple of 3) is given back untouched.
 #pragma once
 
 #include "engine/mesh/progress.h"

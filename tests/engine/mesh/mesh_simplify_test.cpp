@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -290,6 +291,51 @@ TEST(SimplifyMesh, ResultsArePinnedToTheBit)
         EXPECT_EQ(ResultChecksum(mesh, report), c.checksum)
             << std::hex << "0x" << ResultChecksum(mesh, report) << std::dec << " (" << report.trianglesAfter
             << " triangles, " << report.collapses << " collapses)";
+    }
+}
+
+// Triangles with a repeated corner have no area and no edge of their own: they are dropped,
+// and never count as a triangle of the edge across which they lie, so the live count that
+// the target is checked against stays true.
+TEST(SimplifyMesh, TrianglesWithARepeatedCornerAreDroppedAndNeverMiscounted)
+{
+    struct Case {
+        const char* name;
+        std::array<int, 3> pattern;  // 0: the quad's corner b, 1: its corner d, 2: the pair's third
+    };
+    for (const Case c : {Case{"b b d", {0, 0, 1}}, Case{"b d d", {0, 1, 1}}, Case{"d b d", {1, 0, 1}},
+                         Case{"b b b", {0, 0, 0}}}) {
+        SCOPED_TRACE(c.name);
+        // In the wavy grid every quad a b e d is split along a-e, so b and d are not joined but
+        // share exactly the neighbours a and e: a degenerate triangle on b and d offers their
+        // collapse, and it passes the link test.
+        const std::uint32_t rows = 40, columns = 40;
+        TriangleMesh mesh = test::MakeWavyGrid(rows, columns);
+        const std::size_t clean = mesh.TriangleCount();
+        for (std::uint32_t r = 2; r < rows - 2; r += 3) {
+            for (std::uint32_t col = 2; col < columns - 2; col += 3) {
+                const std::uint32_t b = r * (columns + 1) + col + 1, d = b + columns;
+                const std::uint32_t corner[2] = {b, d};
+                for (const int k : c.pattern)
+                    mesh.indices.push_back(corner[k]);
+            }
+        }
+        const std::size_t degenerate = mesh.TriangleCount() - clean;
+        MeshSimplifyOptions options = NoLimits(-1);
+        options.targetTriangles = 1001;
+        const MeshSimplifyReport report = SimplifyMesh(mesh, options, {});
+        EXPECT_EQ(report.trianglesBefore, clean + degenerate);
+        // Each collapse takes exactly two triangles, so the run stops at the target or one below.
+        EXPECT_LE(report.trianglesAfter, 1001u);
+        EXPECT_GE(report.trianglesAfter, 1000u);
+        ASSERT_EQ(report.faceMap.size(), mesh.TriangleCount());
+        for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+            const std::uint32_t* corner = &mesh.indices[3 * t];
+            EXPECT_TRUE(corner[0] != corner[1] && corner[1] != corner[2] && corner[2] != corner[0]) << t;
+            EXPECT_LT(report.faceMap[t], clean) << t;
+        }
+        const EdgeCounts edges = CountEdges(mesh);
+        EXPECT_EQ(edges.nonManifold, 0u);
     }
 }
 
