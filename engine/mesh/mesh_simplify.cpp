@@ -597,9 +597,13 @@ void Simplifier::PushNeighbourCandidates(std::uint32_t keep, std::size_t start)
 {
     scratch_.clear();
     for (std::size_t i = start; i < incidence_.size(); ++i) {
-        for (const std::uint32_t c : face_[incidence_[i]].corner)
-            if (c != keep)
+        for (const std::uint32_t c : face_[incidence_[i]].corner) {
+            if (c != keep) {
+                // The solve below reads the quadric, on the line the tests did not touch.
+                __builtin_prefetch(&vertex_[c].quadric);
                 scratch_.push_back(c);
+            }
+        }
     }
     std::sort(scratch_.begin(), scratch_.end());
     scratch_.erase(std::unique(scratch_.begin(), scratch_.end()), scratch_.end());
