@@ -97,9 +97,10 @@ struct CacheLineAllocator {
     friend bool operator==(const CacheLineAllocator&, const CacheLineAllocator&) { return true; }
 };
 
-// A candidate collapse. Instead of both vertex versions it holds their sum: versions only
-// grow, and by fewer than 2^32 in all (one step per vertex and collapse), so the sum (mod
-// 2^32) is unchanged exactly when both versions are.
+// A candidate collapse. Instead of both vertex versions it holds their sum (mod 2^32): a
+// collapse that leaves both vertices alive raises the sum by at most one, and a run makes
+// fewer than 2^32 collapses, so while both are alive the sum is unchanged exactly when both
+// versions are. (A removed vertex makes the entry stale through its incidence count.)
 struct Candidate {
     float cost = 0.0f;
     std::uint32_t a = 0;
