@@ -444,9 +444,13 @@ void Simplifier::GatherLive(std::uint32_t v, std::vector<std::uint32_t>& out) co
     out.clear();
     const std::size_t start = vertex_[v].incidenceStart;
     const std::size_t end = start + life_[v].incidenceCount;
-    for (std::size_t i = start; i < end; ++i)
-        if (alive_[incidence_[i]] != 0)
-            out.push_back(incidence_[i]);
+    for (std::size_t i = start; i < end; ++i) {
+        const std::uint32_t t = incidence_[i];
+        if (alive_[t] != 0) {
+            __builtin_prefetch(&face_[t]);  // the tests read its corners next
+            out.push_back(t);
+        }
+    }
 }
 
 std::uint32_t Simplifier::NextStamp()
@@ -600,8 +604,10 @@ void Simplifier::PushNeighbourCandidates(std::uint32_t keep, std::size_t start)
     for (std::size_t i = start; i < incidence_.size(); ++i) {
         for (const std::uint32_t c : face_[incidence_[i]].corner) {
             if (c != keep) {
-                // The solve below reads the quadric, on the line the tests did not touch.
+                // The pushes below read the quadric, on the line the tests did not touch, and
+                // the version.
                 __builtin_prefetch(&vertex_[c].quadric);
+                __builtin_prefetch(&life_[c]);
                 scratch_.push_back(c);
             }
         }
