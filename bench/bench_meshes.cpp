@@ -4,26 +4,32 @@
 
 namespace grainforge::bench {
 
-mesh::TriangleMesh MakeSphereGrid(float radius, std::uint32_t bands, std::uint32_t segments)
+namespace {
+
+// A UV sphere whose radius at a latitude and longitude is radiusAt(latitude, longitude).
+template <typename Radius>
+mesh::TriangleMesh MakeUvSphere(std::uint32_t bands, std::uint32_t segments, Radius radiusAt)
 {
     mesh::TriangleMesh sphere;
     const std::uint32_t rings = bands - 1;
     sphere.vertices.reserve(std::size_t{rings} * segments + 2);
     sphere.indices.reserve(std::size_t{6} * segments * rings);
     const double pi = 3.14159265358979323846;
-    sphere.vertices.push_back({{0, 0, -radius}, {}});
+    sphere.vertices.push_back({{0, 0, static_cast<float>(-radiusAt(-pi / 2, 0.0))}, {}});
     for (std::uint32_t j = 1; j <= rings; ++j) {
         const double latitude = j * pi / bands - pi / 2;
-        const double rho = std::cos(latitude) * radius;
-        const auto z = static_cast<float>(std::sin(latitude) * radius);
         for (std::uint32_t k = 0; k < segments; ++k) {
             const double longitude = k * 2 * pi / segments;
-            sphere.vertices.push_back(
-                {{static_cast<float>(std::cos(longitude) * rho), static_cast<float>(std::sin(longitude) * rho), z}, {}});
+            const double radius = radiusAt(latitude, longitude);
+            const double rho = std::cos(latitude) * radius;
+            sphere.vertices.push_back({{static_cast<float>(std::cos(longitude) * rho),
+                                        static_cast<float>(std::sin(longitude) * rho),
+                                        static_cast<float>(std::sin(latitude) * radius)},
+                                       {}});
         }
     }
     const auto north = static_cast<std::uint32_t>(sphere.vertices.size());
-    sphere.vertices.push_back({{0, 0, radius}, {}});
+    sphere.vertices.push_back({{0, 0, static_cast<float>(radiusAt(pi / 2, 0.0))}, {}});
     auto ring = [&](std::uint32_t j, std::uint32_t k) { return 1 + (j - 1) * segments + k % segments; };
     for (std::uint32_t k = 0; k < segments; ++k)
         sphere.indices.insert(sphere.indices.end(), {0, ring(1, k + 1), ring(1, k)});
@@ -40,9 +46,27 @@ mesh::TriangleMesh MakeSphereGrid(float radius, std::uint32_t bands, std::uint32
     return sphere;
 }
 
+}  // namespace
+
+mesh::TriangleMesh MakeSphereGrid(float radius, std::uint32_t bands, std::uint32_t segments)
+{
+    return MakeUvSphere(bands, segments, [radius](double, double) { return static_cast<double>(radius); });
+}
+
+mesh::TriangleMesh MakeBumpySphereGrid(float radius, float relief, std::uint32_t bands, std::uint32_t segments)
+{
+    return MakeUvSphere(bands, segments, [=](double latitude, double longitude) {
+        return radius
+            + relief * (0.5 * std::sin(7 * latitude) * std::cos(5 * longitude) + 0.2 * std::sin(23 * longitude + 1)
+                        + 0.3 * std::sin(61 * latitude) * std::sin(59 * longitude));
+    });
+}
+
 mesh::TriangleMesh MakeSphere200k() { return MakeSphereGrid(40.0f, 250, 400); }
 
 mesh::TriangleMesh MakeSphere1M() { return MakeSphereGrid(75.0f, 500, 1000); }
+
+mesh::TriangleMesh MakeBumpySphere1M() { return MakeBumpySphereGrid(75.0f, 1.2f, 708, 708); }
 
 mesh::TriangleMesh MakeSoup(const mesh::TriangleMesh& mesh)
 {

@@ -18,6 +18,14 @@ mesh::TriangleMesh MakeSphere200k();
 // About 1,000,000 triangles (998,000), radius 75 mm (some 150 mm across).
 mesh::TriangleMesh MakeSphere1M();
 
+// A UV sphere as MakeSphereGrid whose radius rises and falls by up to `relief` mm in a fixed
+// pattern of bumps at two scales: a surface a simplifier must work to keep.
+mesh::TriangleMesh MakeBumpySphereGrid(float radius, float relief, std::uint32_t bands, std::uint32_t segments);
+
+// 1,001,112 triangles (708 bands, 708 segments), radius 75 mm, bumps of up to 1.2 mm: "Medium"
+// leaves about 104,000.
+mesh::TriangleMesh MakeBumpySphere1M();
+
 // The same surface as a triangle soup: every triangle has its own three vertices, as an STL
 // file holds it before welding.
 mesh::TriangleMesh MakeSoup(const mesh::TriangleMesh& mesh);

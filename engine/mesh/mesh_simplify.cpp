@@ -55,12 +55,138 @@ double QuadricError(const Quadric& q, D3 p)
     return e < 0.0 ? 0.0 : e;
 }
 
-struct HeapEntry {
+// What the solve and the tests read about one vertex, in one 128-byte block: one adjacent
+// pair of cache lines per vertex instead of a line in each of several arrays.
+struct alignas(128) VertexState {
+    Quadric quadric{};
+    D3 position;
+    std::size_t incidenceStart = 0;
+    std::uint32_t stamp = 0;
+    std::uint8_t held = 0;
+};
+static_assert(sizeof(VertexState) == 128);
+
+// What the staleness check of every popped candidate reads, kept apart and small so that
+// most of it stays in cache.
+struct VertexLife {
+    std::uint32_t incidenceCount = 0;  // 0: removed, or on no live triangle at the last rebuild
+    std::uint32_t version = 0;
+};
+
+struct FaceState {
+    std::uint32_t corner[3] = {0, 0, 0};
+};
+
+// A triangle with a repeated corner has no area and no edge of its own. Listed under its
+// vertex it would be met twice and could pass for both triangles of an edge, and its corners
+// are never rewritten by a collapse: it is dropped at the start.
+bool IsDegenerate(const std::uint32_t* c) { return c[0] == c[1] || c[1] == c[2] || c[2] == c[0]; }
+
+bool HasCorner(const FaceState& f, std::uint32_t v) { return f.corner[0] == v || f.corner[1] == v || f.corner[2] == v; }
+
+template <typename T>
+struct CacheLineAllocator {
+    using value_type = T;
+    CacheLineAllocator() = default;
+    template <typename U>
+    explicit CacheLineAllocator(const CacheLineAllocator<U>&)
+    {
+    }
+    T* allocate(std::size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t{64})); }
+    void deallocate(T* p, std::size_t) { ::operator delete(p, std::align_val_t{64}); }
+    friend bool operator==(const CacheLineAllocator&, const CacheLineAllocator&) { return true; }
+};
+
+// A candidate collapse. Instead of both vertex versions it holds their sum (mod 2^32): a
+// collapse that leaves both vertices alive raises the sum by at most one, and a run makes
+// fewer than 2^32 collapses, so while both are alive the sum is unchanged exactly when both
+// versions are. (A removed vertex makes the entry stale through its incidence count.)
+struct Candidate {
     float cost = 0.0f;
     std::uint32_t a = 0;
     std::uint32_t b = 0;
-    std::uint32_t versionA = 0;
-    std::uint32_t versionB = 0;
+    std::uint32_t versionSum = 0;
+};
+static_assert(sizeof(Candidate) == 16);
+
+// A 4-ary min-heap of candidates ordered by cost; when children tie, the first is taken.
+// Entries are 16 bytes and node i sits at nodes_[i + 3] of a 64-byte aligned array, so the
+// four children of a node fill exactly one cache line.
+class CandidateHeap {
+public:
+    CandidateHeap() : nodes_(kPad) {}
+    std::size_t Size() const { return nodes_.size() - kPad; }
+    bool Empty() const { return nodes_.size() == kPad; }
+    float TopCost() const { return nodes_[kPad].cost; }
+    const Candidate& Top() const { return nodes_[kPad]; }
+
+    void Push(const Candidate& entry)
+    {
+        std::size_t i = Size();
+        nodes_.push_back(entry);
+        while (i > 0) {
+            const std::size_t parent = (i - 1) / 4;
+            if (!(At(parent).cost > entry.cost))
+                break;
+            At(i) = At(parent);
+            i = parent;
+        }
+        At(i) = entry;
+    }
+
+    Candidate Pop()
+    {
+        const Candidate top = At(0);
+        At(0) = nodes_.back();
+        nodes_.pop_back();
+        if (!Empty())
+            SiftDown(0);
+        return top;
+    }
+
+    // Drops every entry for which stale() holds, keeping the others in order, and rebuilds
+    // the heap bottom-up.
+    template <typename Stale>
+    void Purge(Stale&& stale)
+    {
+        nodes_.erase(std::remove_if(nodes_.begin() + kPad, nodes_.end(), stale), nodes_.end());
+        if (Size() < 2)
+            return;
+        for (std::size_t i = (Size() - 2) / 4 + 1; i-- > 0;)
+            SiftDown(i);
+    }
+
+private:
+    static constexpr std::size_t kPad = 3;
+
+    Candidate& At(std::size_t i) { return nodes_[i + kPad]; }
+
+    void SiftDown(std::size_t i)
+    {
+        const Candidate entry = At(i);
+        const std::size_t n = Size();
+        for (;;) {
+            const std::size_t first = 4 * i + 1;
+            if (first >= n)
+                break;
+            // The next level is one of four lines: ask for all of them while this one is compared.
+            if (4 * first + 1 < n)
+                for (std::size_t g = 0; g < 4; ++g)
+                    __builtin_prefetch(&At(4 * (first + g) + 1));
+            std::size_t best = first;
+            const std::size_t last = std::min(first + 4, n);
+            for (std::size_t c = first + 1; c < last; ++c)
+                if (At(c).cost < At(best).cost)
+                    best = c;
+            if (!(At(best).cost < entry.cost))
+                break;
+            At(i) = At(best);
+            i = best;
+        }
+        At(i) = entry;
+    }
+
+    std::vector<Candidate, CacheLineAllocator<Candidate>> nodes_;
 };
 
 // The working state of one run and its collapse loop.
@@ -78,14 +204,14 @@ private:
     void Setup();
     void HoldBedVertices();
     void BuildIncidence();
+    void SeedCandidates();
     bool OptimalPosition(std::uint32_t a, std::uint32_t b, D3& position, double& cost) const;
     bool IsAboveBed(D3 p) const { return !HasBed() || Axis(p, options_.bedAxis) > bedLevel_ + bedTolerance_; }
     bool HasBed() const { return options_.bedAxis >= 0 && options_.bedAxis <= 2; }
+    // The cost of a candidate as the heap holds it, or -1 when the pair is not a candidate.
+    float CandidateCost(std::uint32_t a, std::uint32_t b) const;
     void PushCandidate(std::uint32_t a, std::uint32_t b);
-    HeapEntry PopTop();
-    void SiftDown(std::size_t i);
-    bool IsStale(const HeapEntry& e) const;
-    void PurgeHeap();
+    bool IsStale(const Candidate& e) const;
     void TryCollapse(std::uint32_t a, std::uint32_t b);
     std::size_t MergeInto(std::uint32_t keep, std::uint32_t remove, D3 position,
                           const std::uint32_t (&edgeTriangles)[2]);
@@ -94,34 +220,24 @@ private:
     bool PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 position);
     void GatherLive(std::uint32_t v, std::vector<std::uint32_t>& out) const;
     std::uint32_t NextStamp();
-    void UpdateFaceNormal(std::uint32_t t);
-    bool HasCorner(std::uint32_t t, std::uint32_t v) const
-    {
-        return corners_[3 * std::size_t{t}] == v || corners_[3 * std::size_t{t} + 1] == v
-            || corners_[3 * std::size_t{t} + 2] == v;
-    }
+    D3 FaceNormal(const FaceState& face) const;
 
     const TriangleMesh& mesh_;
     const MeshSimplifyOptions& options_;
     MeshSimplifyReport& report_;
 
-    std::vector<D3> position_;
-    std::vector<Quadric> quadric_;
-    std::vector<std::uint32_t> version_;
-    std::vector<std::uint8_t> held_;
-    std::vector<std::size_t> incidenceStart_;
-    std::vector<std::uint32_t> incidenceCount_;
+    std::vector<VertexState> vertex_;
+    std::vector<VertexLife> life_;
     std::vector<std::uint32_t> incidence_;
     std::size_t initialIncidence_ = 0;
-    std::vector<std::uint32_t> stamp_;
     std::uint32_t stampCounter_ = 0;
 
-    std::vector<std::uint32_t> corners_;
+    // Per triangle, apart: the gathering reads only the live flags, the tests the corners.
+    std::vector<FaceState> face_;
     std::vector<std::uint8_t> alive_;
-    std::vector<D3> faceNormal_;
     std::uint64_t liveTriangles_ = 0;
 
-    std::vector<HeapEntry> heap_;
+    CandidateHeap heap_;
     double bedLevel_ = 0.0;
     double bedTolerance_ = 0.0;
     double cosTurnLimit_ = 0.0;
@@ -135,34 +251,35 @@ void Simplifier::Setup()
 {
     const std::size_t vertexCount = mesh_.vertices.size();
     const std::size_t triangleCount = mesh_.TriangleCount();
-    position_.resize(vertexCount);
+    vertex_.resize(vertexCount);
+    life_.resize(vertexCount);
     for (std::size_t v = 0; v < vertexCount; ++v) {
         const Vec3 p = mesh_.vertices[v].position;
-        position_[v] = {p.x, p.y, p.z};
+        vertex_[v].position = {p.x, p.y, p.z};
     }
-    quadric_.assign(vertexCount, Quadric{});
-    version_.assign(vertexCount, 0);
-    held_.assign(vertexCount, 0);
-    stamp_.assign(vertexCount, 0);
-    corners_ = mesh_.indices;
+    face_.resize(triangleCount);
     alive_.assign(triangleCount, 1);
-    faceNormal_.assign(triangleCount, D3{});
-    liveTriangles_ = triangleCount;
-
+    liveTriangles_ = 0;
     for (std::size_t t = 0; t < triangleCount; ++t) {
-        const std::uint32_t* c = &corners_[3 * t];
-        const D3 p0 = position_[c[0]];
-        D3 n = Cross(position_[c[1]] - p0, position_[c[2]] - p0);
+        FaceState& face = face_[t];
+        const std::uint32_t* c = &mesh_.indices[3 * t];
+        std::copy(c, c + 3, face.corner);
+        if (IsDegenerate(c)) {
+            alive_[t] = 0;
+            continue;
+        }
+        ++liveTriangles_;
+        const D3 p0 = vertex_[c[0]].position;
+        D3 n = Cross(vertex_[c[1]].position - p0, vertex_[c[2]].position - p0);
         const double length = Length(n);
         if (!(length > 0.0))
             continue;
-        n = n * (1.0 / length);
+        n = n * (1.0 / length);  // as FaceNormal gives it
         const double d = -Dot(n, p0);
         const Quadric plane{n.x * n.x, n.x * n.y, n.x * n.z, n.x * d, n.y * n.y, n.y * n.z, n.y * d,
             n.z * n.z, n.z * d, d * d};
-        faceNormal_[t] = n;
         for (int k = 0; k < 3; ++k)
-            AddTo(quadric_[c[k]], plane);
+            AddTo(vertex_[c[k]].quadric, plane);
     }
     HoldBedVertices();
     const std::vector<std::uint8_t>* flags = options_.protectedTriangles;
@@ -170,7 +287,7 @@ void Simplifier::Setup()
         for (std::size_t t = 0; t < triangleCount; ++t)
             if ((*flags)[t] != 0)
                 for (int k = 0; k < 3; ++k)
-                    held_[corners_[3 * t + k]] = 1;
+                    vertex_[face_[t].corner[k]].held = 1;
     }
     const double turn = std::clamp(static_cast<double>(options_.maximumNormalTurnDegrees), 1.0, 179.0);
     cosTurnLimit_ = std::cos(turn * 3.14159265358979323846 / 180.0);
@@ -180,19 +297,19 @@ void Simplifier::Setup()
 
 void Simplifier::HoldBedVertices()
 {
-    if (!HasBed() || position_.empty())
+    if (!HasBed() || vertex_.empty())
         return;
-    double lowest = Axis(position_[0], options_.bedAxis);
+    double lowest = Axis(vertex_[0].position, options_.bedAxis);
     double highest = lowest;
-    for (const D3& p : position_) {
-        lowest = std::min(lowest, Axis(p, options_.bedAxis));
-        highest = std::max(highest, Axis(p, options_.bedAxis));
+    for (const VertexState& v : vertex_) {
+        lowest = std::min(lowest, Axis(v.position, options_.bedAxis));
+        highest = std::max(highest, Axis(v.position, options_.bedAxis));
     }
     bedLevel_ = lowest;
     bedTolerance_ = std::max((highest - lowest) * 1e-6, kMinimumBedTolerance);
-    for (std::size_t v = 0; v < position_.size(); ++v) {
-        if (Axis(position_[v], options_.bedAxis) <= bedLevel_ + bedTolerance_) {
-            held_[v] = 1;
+    for (VertexState& v : vertex_) {
+        if (Axis(v.position, options_.bedAxis) <= bedLevel_ + bedTolerance_) {
+            v.held = 1;
             ++report_.verticesHeldOnBed;
         }
     }
@@ -201,39 +318,42 @@ void Simplifier::HoldBedVertices()
 // Flat per-vertex lists of live triangles, in triangle order.
 void Simplifier::BuildIncidence()
 {
-    const std::size_t vertexCount = position_.size();
-    incidenceCount_.assign(vertexCount, 0);
-    incidenceStart_.assign(vertexCount, 0);
-    for (std::size_t t = 0; t < alive_.size(); ++t)
+    for (VertexLife& v : life_)
+        v.incidenceCount = 0;
+    for (std::size_t t = 0; t < face_.size(); ++t)
         if (alive_[t] != 0)
-            for (int k = 0; k < 3; ++k)
-                ++incidenceCount_[corners_[3 * t + k]];
+            for (const std::uint32_t c : face_[t].corner)
+                ++life_[c].incidenceCount;
     std::size_t sum = 0;
-    for (std::size_t v = 0; v < vertexCount; ++v) {
-        incidenceStart_[v] = sum;
-        sum += incidenceCount_[v];
+    for (std::size_t v = 0; v < vertex_.size(); ++v) {
+        vertex_[v].incidenceStart = sum;
+        sum += life_[v].incidenceCount;
     }
     incidence_.assign(sum, 0);
-    std::vector<std::size_t> fill(incidenceStart_);
-    for (std::size_t t = 0; t < alive_.size(); ++t)
+    std::vector<std::size_t> fill(vertex_.size());
+    for (std::size_t v = 0; v < vertex_.size(); ++v)
+        fill[v] = vertex_[v].incidenceStart;
+    for (std::size_t t = 0; t < face_.size(); ++t)
         if (alive_[t] != 0)
             for (int k = 0; k < 3; ++k)
-                incidence_[fill[corners_[3 * t + k]]++] = static_cast<std::uint32_t>(t);
+                incidence_[fill[face_[t].corner[k]]++] = static_cast<std::uint32_t>(t);
 }
 
 bool Simplifier::OptimalPosition(std::uint32_t a, std::uint32_t b, D3& position, double& cost) const
 {
-    if (held_[a] != 0 && held_[b] != 0)
+    const VertexState& va = vertex_[a];
+    const VertexState& vb = vertex_[b];
+    if (va.held != 0 && vb.held != 0)
         return false;
-    Quadric q = quadric_[a];
-    AddTo(q, quadric_[b]);
-    if (held_[a] != 0 || held_[b] != 0) {
-        position = held_[a] != 0 ? position_[a] : position_[b];
+    Quadric q = va.quadric;
+    AddTo(q, vb.quadric);
+    if (va.held != 0 || vb.held != 0) {
+        position = va.held != 0 ? va.position : vb.position;
         cost = QuadricError(q, position);
         return true;
     }
-    const D3 pa = position_[a];
-    const D3 pb = position_[b];
+    const D3 pa = va.position;
+    const D3 pb = vb.position;
     // Cramer's rule on [xx xy xz; xy yy yz; xz yz zz] p = -(xw, yw, zw).
     const double xx = q[0], xy = q[1], xz = q[2], yy = q[4], yz = q[5], zz = q[7];
     const double rx = -q[3], ry = -q[6], rz = -q[8];
@@ -270,87 +390,74 @@ bool Simplifier::OptimalPosition(std::uint32_t a, std::uint32_t b, D3& position,
     return found;
 }
 
-void Simplifier::PushCandidate(std::uint32_t a, std::uint32_t b)
+float Simplifier::CandidateCost(std::uint32_t a, std::uint32_t b) const
 {
     D3 position;
     double cost = 0.0;
     if (!OptimalPosition(a, b, position, cost) || !(cost < static_cast<double>(options_.maximumError)))
-        return;
+        return -1.0f;
     if (options_.maximumEdgeMillimetres > 0.0f
-        && Length(position_[a] - position_[b]) > static_cast<double>(options_.maximumEdgeMillimetres))
-        return;
-    const HeapEntry entry{static_cast<float>(cost), a, b, version_[a], version_[b]};
-    std::size_t i = heap_.size();
-    heap_.push_back(entry);
-    while (i > 0) {
-        const std::size_t parent = (i - 1) / 4;
-        if (!(heap_[parent].cost > entry.cost))
-            break;
-        heap_[i] = heap_[parent];
-        i = parent;
+        && Length(vertex_[a].position - vertex_[b].position) > static_cast<double>(options_.maximumEdgeMillimetres))
+        return -1.0f;
+    // Not negative: the error is clamped at 0 and a NaN fails the comparison above.
+    return static_cast<float>(cost);
+}
+
+void Simplifier::PushCandidate(std::uint32_t a, std::uint32_t b)
+{
+    const float cost = CandidateCost(a, b);
+    if (cost >= 0.0f)
+        heap_.Push({cost, a, b, life_[a].version + life_[b].version});
+}
+
+// Every edge of every triangle, (c0, c1), (c1, c2), (c2, c0), once from its smaller index.
+// The costs are independent of each other and worked out in parallel; the pushes stay in
+// this order, so the heap is the same on any number of threads.
+void Simplifier::SeedCandidates()
+{
+    std::vector<float> cost(3 * face_.size());
+    ParallelFor(face_.size(), [&](std::size_t t) {
+        const std::uint32_t* c = face_[t].corner;
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t from = c[k];
+            const std::uint32_t to = c[(k + 1) % 3];
+            cost[3 * t + k] = from < to ? CandidateCost(from, to) : -1.0f;
+        }
+    });
+    for (std::size_t t = 0; t < face_.size(); ++t) {
+        const std::uint32_t* c = face_[t].corner;
+        for (int k = 0; k < 3; ++k)
+            if (cost[3 * t + k] >= 0.0f)
+                heap_.Push({cost[3 * t + k], c[k], c[(k + 1) % 3], 0});
     }
-    heap_[i] = entry;
 }
 
-void Simplifier::SiftDown(std::size_t i)
+bool Simplifier::IsStale(const Candidate& e) const
 {
-    const HeapEntry entry = heap_[i];
-    const std::size_t n = heap_.size();
-    for (;;) {
-        const std::size_t first = 4 * i + 1;
-        if (first >= n)
-            break;
-        std::size_t best = first;
-        const std::size_t last = std::min(first + 4, n);
-        for (std::size_t c = first + 1; c < last; ++c)
-            if (heap_[c].cost < heap_[best].cost)
-                best = c;
-        if (!(heap_[best].cost < entry.cost))
-            break;
-        heap_[i] = heap_[best];
-        i = best;
-    }
-    heap_[i] = entry;
-}
-
-HeapEntry Simplifier::PopTop()
-{
-    const HeapEntry top = heap_.front();
-    heap_.front() = heap_.back();
-    heap_.pop_back();
-    if (!heap_.empty())
-        SiftDown(0);
-    return top;
-}
-
-bool Simplifier::IsStale(const HeapEntry& e) const
-{
-    return incidenceCount_[e.a] == 0 || incidenceCount_[e.b] == 0 || version_[e.a] != e.versionA
-        || version_[e.b] != e.versionB;
-}
-
-void Simplifier::PurgeHeap()
-{
-    std::erase_if(heap_, [this](const HeapEntry& e) { return IsStale(e); });
-    if (heap_.size() < 2)
-        return;
-    for (std::size_t i = (heap_.size() - 2) / 4 + 1; i-- > 0;)
-        SiftDown(i);
+    const VertexLife a = life_[e.a];
+    const VertexLife b = life_[e.b];
+    return a.incidenceCount == 0 || b.incidenceCount == 0 || a.version + b.version != e.versionSum;
 }
 
 void Simplifier::GatherLive(std::uint32_t v, std::vector<std::uint32_t>& out) const
 {
     out.clear();
-    const std::size_t start = incidenceStart_[v];
-    for (std::size_t i = start; i < start + incidenceCount_[v]; ++i)
-        if (alive_[incidence_[i]] != 0)
-            out.push_back(incidence_[i]);
+    const std::size_t start = vertex_[v].incidenceStart;
+    const std::size_t end = start + life_[v].incidenceCount;
+    for (std::size_t i = start; i < end; ++i) {
+        const std::uint32_t t = incidence_[i];
+        if (alive_[t] != 0) {
+            __builtin_prefetch(&face_[t]);  // the tests read its corners next
+            out.push_back(t);
+        }
+    }
 }
 
 std::uint32_t Simplifier::NextStamp()
 {
     if (++stampCounter_ == 0) {
-        std::fill(stamp_.begin(), stamp_.end(), 0u);
+        for (VertexState& v : vertex_)
+            v.stamp = 0;
         stampCounter_ = 1;
     }
     return stampCounter_;
@@ -362,33 +469,45 @@ bool Simplifier::PassesLinkTest(std::uint32_t keep, std::uint32_t remove)
 {
     const std::uint32_t mark = NextStamp();
     for (const std::uint32_t t : keepList_)
-        for (int k = 0; k < 3; ++k)
-            stamp_[corners_[3 * std::size_t{t} + k]] = mark;
+        for (const std::uint32_t c : face_[t].corner)
+            vertex_[c].stamp = mark;
     scratch_.clear();
-    for (const std::uint32_t t : removeList_) {
-        for (int k = 0; k < 3; ++k) {
-            const std::uint32_t c = corners_[3 * std::size_t{t} + k];
-            if (c != keep && c != remove && stamp_[c] == mark)
+    for (const std::uint32_t t : removeList_)
+        for (const std::uint32_t c : face_[t].corner)
+            if (c != keep && c != remove && vertex_[c].stamp == mark)
                 scratch_.push_back(c);
-        }
-    }
     std::sort(scratch_.begin(), scratch_.end());
     scratch_.erase(std::unique(scratch_.begin(), scratch_.end()), scratch_.end());
     return scratch_.size() == 2;
 }
 
+// The unit normal of a triangle at its corners' present positions, or zero when it has no
+// area. Worked out when needed rather than stored: a triangle's corners move only in a
+// collapse that the tip test has just found to leave it with area, so a stored normal,
+// refreshed after every move, would always equal this, and reading it back from a large
+// array costs more than the arithmetic.
+D3 Simplifier::FaceNormal(const FaceState& face) const
+{
+    const D3 p0 = vertex_[face.corner[0]].position;
+    const D3 n = Cross(vertex_[face.corner[1]].position - p0, vertex_[face.corner[2]].position - p0);
+    const double length = Length(n);
+    return length > 0.0 ? n * (1.0 / length) : D3{};
+}
+
 bool Simplifier::PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 position)
 {
+    const bool keepHeld = vertex_[keep].held != 0;
     for (const std::vector<std::uint32_t>* list : {&keepList_, &removeList_}) {
         for (const std::uint32_t t : *list) {
-            if (HasCorner(t, keep) && HasCorner(t, remove))
+            const FaceState& face = face_[t];
+            if (HasCorner(face, keep) && HasCorner(face, remove))
                 continue;
-            const std::uint32_t* c = &corners_[3 * std::size_t{t}];
-            if (held_[keep] != 0) {
+            const std::uint32_t* c = face.corner;
+            if (keepHeld) {
                 bool allMovedOrHeld = true;
                 for (int k = 0; k < 3; ++k)
-                    allMovedOrHeld = allMovedOrHeld && (c[k] == keep || c[k] == remove || held_[c[k]] != 0);
-                const bool allHeldBefore = held_[c[0]] != 0 && held_[c[1]] != 0 && held_[c[2]] != 0;
+                    allMovedOrHeld = allMovedOrHeld && (c[k] == keep || c[k] == remove || vertex_[c[k]].held != 0);
+                const bool allHeldBefore = vertex_[c[0]].held != 0 && vertex_[c[1]].held != 0 && vertex_[c[2]].held != 0;
                 if (allMovedOrHeld && !allHeldBefore) {
                     ++report_.refusedOther;
                     return false;
@@ -396,13 +515,13 @@ bool Simplifier::PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 posi
             }
             std::array<D3, 3> p;
             for (int k = 0; k < 3; ++k)
-                p[k] = (c[k] == keep || c[k] == remove) ? position : position_[c[k]];
+                p[k] = (c[k] == keep || c[k] == remove) ? position : vertex_[c[k]].position;
             const D3 e1 = p[1] - p[0];
             const D3 e2 = p[2] - p[0];
             const D3 n = Cross(e1, e2);
             const double length = Length(n);
             if (!(length > kDegenerateFactor * (Dot(e1, e1) + Dot(e2, e2)))
-                || Dot(faceNormal_[t], n) < length * cosTurnLimit_) {
+                || Dot(FaceNormal(face), n) < length * cosTurnLimit_) {
                 ++report_.refusedTip;
                 return false;
             }
@@ -411,21 +530,11 @@ bool Simplifier::PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 posi
     return true;
 }
 
-void Simplifier::UpdateFaceNormal(std::uint32_t t)
-{
-    const std::uint32_t* c = &corners_[3 * std::size_t{t}];
-    const D3 p0 = position_[c[0]];
-    const D3 n = Cross(position_[c[1]] - p0, position_[c[2]] - p0);
-    const double length = Length(n);
-    if (length > 0.0)
-        faceNormal_[t] = n * (1.0 / length);
-}
-
 void Simplifier::TryCollapse(std::uint32_t a, std::uint32_t b)
 {
     std::uint32_t keep = a;
     std::uint32_t remove = b;
-    if (held_[b] != 0 && held_[a] == 0)
+    if (vertex_[b].held != 0 && vertex_[a].held == 0)
         std::swap(keep, remove);
     D3 position;
     double cost = 0.0;
@@ -438,7 +547,7 @@ void Simplifier::TryCollapse(std::uint32_t a, std::uint32_t b)
     std::uint32_t edgeTriangles[2] = {0, 0};
     std::size_t edgeCount = 0;
     for (const std::uint32_t t : keepList_) {
-        if (HasCorner(t, remove)) {
+        if (HasCorner(face_[t], remove)) {
             if (edgeCount < 2)
                 edgeTriangles[edgeCount] = t;
             ++edgeCount;
@@ -469,34 +578,38 @@ std::size_t Simplifier::MergeInto(std::uint32_t keep, std::uint32_t remove, D3 p
         if (alive_[t] != 0)
             incidence_.push_back(t);
     for (const std::uint32_t t : removeList_) {
+        FaceState& face = face_[t];
         if (alive_[t] == 0)
             continue;
-        for (int k = 0; k < 3; ++k)
-            if (corners_[3 * std::size_t{t} + k] == remove)
-                corners_[3 * std::size_t{t} + k] = keep;
+        for (std::uint32_t& c : face.corner)
+            if (c == remove)
+                c = keep;
         incidence_.push_back(t);
     }
-    incidenceStart_[keep] = start;
-    incidenceCount_[keep] = static_cast<std::uint32_t>(incidence_.size() - start);
-    incidenceCount_[remove] = 0;
-    AddTo(quadric_[keep], quadric_[remove]);
-    position_[keep] = position;
-    ++version_[keep];
-    ++version_[remove];
+    VertexState& k = vertex_[keep];
+    k.incidenceStart = start;
+    life_[keep].incidenceCount = static_cast<std::uint32_t>(incidence_.size() - start);
+    life_[remove].incidenceCount = 0;
+    AddTo(k.quadric, vertex_[remove].quadric);
+    k.position = position;
+    ++life_[keep].version;
+    ++life_[remove].version;
     return start;
 }
 
-// Refreshes the normals round keep and offers each of its edges again at its new cost.
+// Offers each of keep's edges again at its new cost.
 void Simplifier::PushNeighbourCandidates(std::uint32_t keep, std::size_t start)
 {
     scratch_.clear();
     for (std::size_t i = start; i < incidence_.size(); ++i) {
-        const std::uint32_t t = incidence_[i];
-        UpdateFaceNormal(t);
-        for (int k = 0; k < 3; ++k) {
-            const std::uint32_t c = corners_[3 * std::size_t{t} + k];
-            if (c != keep)
+        for (const std::uint32_t c : face_[incidence_[i]].corner) {
+            if (c != keep) {
+                // The pushes below read the quadric, on the line the tests did not touch, and
+                // the version.
+                __builtin_prefetch(&vertex_[c].quadric);
+                __builtin_prefetch(&life_[c]);
                 scratch_.push_back(c);
+            }
         }
     }
     std::sort(scratch_.begin(), scratch_.end());
@@ -510,22 +623,19 @@ bool Simplifier::RunSimplifier(const ProgressCallback& progress)
     Setup();
     if (progress && !progress(kSimplifyStage, 0.0f))
         return false;
-    for (std::size_t t = 0; t < alive_.size(); ++t) {
-        const std::uint32_t* c = &corners_[3 * t];
-        for (int k = 0; k < 3; ++k) {
-            const std::uint32_t from = c[k];
-            const std::uint32_t to = c[(k + 1) % 3];
-            if (from < to)
-                PushCandidate(from, to);
-        }
-    }
+    SeedCandidates();
     std::uint64_t attempts = 0;
-    while (!heap_.empty()) {
+    while (!heap_.Empty()) {
         if (options_.targetTriangles != 0 && liveTriangles_ <= options_.targetTriangles)
             break;
-        if (heap_.front().cost >= options_.maximumError)
+        if (heap_.TopCost() >= options_.maximumError)
             break;
-        const HeapEntry entry = PopTop();
+        const Candidate entry = heap_.Pop();
+        if (!heap_.Empty()) {
+            // Most entries are stale: start loading what the next one is checked against.
+            __builtin_prefetch(&life_[heap_.Top().a]);
+            __builtin_prefetch(&life_[heap_.Top().b]);
+        }
         if (IsStale(entry))
             continue;
         TryCollapse(entry.a, entry.b);
@@ -538,8 +648,8 @@ bool Simplifier::RunSimplifier(const ProgressCallback& progress)
         }
         if (incidence_.size() > 3 * initialIncidence_ + 1024)
             BuildIncidence();
-        if (heap_.size() > 2 * liveTriangles_ + 65536)
-            PurgeHeap();
+        if (heap_.Size() > 2 * liveTriangles_ + 65536)
+            heap_.Purge([this](const Candidate& e) { return IsStale(e); });
     }
     return true;
 }
@@ -547,19 +657,18 @@ bool Simplifier::RunSimplifier(const ProgressCallback& progress)
 // Writes the live triangles, renumbering vertices in order of first use.
 void Simplifier::Compact(TriangleMesh& result)
 {
-    std::vector<std::uint32_t> placed(position_.size(), kNotPlaced);
+    std::vector<std::uint32_t> placed(vertex_.size(), kNotPlaced);
     std::vector<MeshVertex> vertices;
     std::vector<std::uint32_t> indices;
     indices.reserve(static_cast<std::size_t>(liveTriangles_) * 3);
     report_.faceMap.reserve(static_cast<std::size_t>(liveTriangles_));
-    for (std::size_t t = 0; t < alive_.size(); ++t) {
+    for (std::size_t t = 0; t < face_.size(); ++t) {
         if (alive_[t] == 0)
             continue;
-        for (int k = 0; k < 3; ++k) {
-            const std::uint32_t c = corners_[3 * t + k];
+        for (const std::uint32_t c : face_[t].corner) {
             if (placed[c] == kNotPlaced) {
                 placed[c] = static_cast<std::uint32_t>(vertices.size());
-                const D3 p = position_[c];
+                const D3 p = vertex_[c].position;
                 vertices.push_back({{static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)}, {}});
                 report_.vertexMap.push_back(c);
             }

@@ -2,9 +2,9 @@
 // by quadric error, until the cheapest collapse left would cost the detail level or more, a
 // triangle target is met, or no candidate is left. The part stays standing on its bed, no
 // triangle is turned over and the surface is never pinched; vertex and face maps let
-// per-vertex and per-face data follow the result. Accepts any consistent indexed mesh; an
-// inconsistent one (an index past the vertex list, a count not a multiple of 3) is given back
-// untouched.
+// per-vertex and per-face data follow the result. Triangles with a repeated corner (no area)
+// are dropped. Accepts any consistent indexed mesh; an inconsistent one (an index past the
+// vertex list, a count not a multiple of 3) is given back untouched.
 #pragma once
 
 #include "engine/mesh/progress.h"
@@ -61,7 +61,8 @@ struct MeshSimplifyReport {
 };
 
 // Simplifies `mesh` in place and reports what it did. The collapse loop runs on the calling
-// thread; only the movement measurement runs in parallel. `progress` (may be empty) is called
+// thread; the initial edge costs and the movement measurement are worked out in parallel, and
+// the result is the same on any number of threads. `progress` (may be empty) is called
 // at the start and every 16384 collapse attempts; a false answer stops the run and leaves the
 // mesh bit for bit as it was, with `stopped` set and both maps empty. Throws only on
 // allocation failure (the mesh is then unchanged).

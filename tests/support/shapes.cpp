@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 #include <utility>
+#include <vector>
 
 namespace grainforge::test {
 
@@ -43,6 +44,96 @@ mesh::TriangleMesh MakeWavyGrid(std::uint32_t rows, std::uint32_t columns)
     grid.ComputeBounds();
     grid.ComputeVertexNormals();
     return grid;
+}
+
+mesh::TriangleMesh MakeBumpySphere(float radius, float relief, std::uint32_t bands, std::uint32_t segments)
+{
+    const double pi = 3.14159265358979323846;
+    auto at = [&](double latitude, double longitude) -> mesh::MeshVertex {
+        const double r = radius
+            + relief * (0.7 * std::sin(7 * latitude) * std::cos(5 * longitude) + 0.3 * std::sin(23 * longitude + 1));
+        return {{static_cast<float>(r * std::cos(latitude) * std::cos(longitude)),
+                 static_cast<float>(r * std::cos(latitude) * std::sin(longitude)),
+                 static_cast<float>(r * std::sin(latitude))},
+                {}};
+    };
+    mesh::TriangleMesh sphere;
+    const std::uint32_t rings = bands - 1;
+    sphere.vertices.push_back(at(-pi / 2, 0));
+    for (std::uint32_t j = 1; j <= rings; ++j)
+        for (std::uint32_t k = 0; k < segments; ++k)
+            sphere.vertices.push_back(at(j * pi / bands - pi / 2, k * 2 * pi / segments));
+    const auto north = static_cast<std::uint32_t>(sphere.vertices.size());
+    sphere.vertices.push_back(at(pi / 2, 0));
+    auto ring = [&](std::uint32_t j, std::uint32_t k) { return 1 + (j - 1) * segments + k % segments; };
+    for (std::uint32_t k = 0; k < segments; ++k)
+        sphere.indices.insert(sphere.indices.end(), {0, ring(1, k + 1), ring(1, k)});
+    for (std::uint32_t j = 1; j < rings; ++j) {
+        for (std::uint32_t k = 0; k < segments; ++k) {
+            const std::uint32_t a = ring(j, k), b = ring(j, k + 1), c = ring(j + 1, k + 1), d = ring(j + 1, k);
+            sphere.indices.insert(sphere.indices.end(), {a, b, c, a, c, d});
+        }
+    }
+    for (std::uint32_t k = 0; k < segments; ++k)
+        sphere.indices.insert(sphere.indices.end(), {ring(rings, k), ring(rings, k + 1), north});
+    sphere.ComputeBounds();
+    sphere.ComputeVertexNormals();
+    return sphere;
+}
+
+mesh::TriangleMesh MakeNoisyBox(std::uint32_t cells, float noise)
+{
+    const std::uint32_t n = cells;
+    const std::uint32_t side = n + 1;
+    std::vector<std::uint32_t> number(std::size_t{side} * side * side, 0);
+    auto slot = [&](const std::uint32_t (&p)[3]) -> std::uint32_t& { return number[(std::size_t{p[2]} * side + p[1]) * side + p[0]]; };
+    // A small integer hash mapped to [-1, 1): the same noise on every platform.
+    auto jitter = [&](std::uint32_t v, std::uint32_t axis) {
+        std::uint32_t h = v * 0x9E3779B1u + axis * 0x85EBCA77u;
+        h ^= h >> 15;
+        h *= 0x2C1B3C6Du;
+        h ^= h >> 12;
+        return static_cast<float>(static_cast<double>(h) / 2147483648.0 - 1.0) * noise;
+    };
+    mesh::TriangleMesh box;
+    auto vertex = [&](const std::uint32_t (&p)[3]) {
+        std::uint32_t& s = slot(p);
+        if (s == 0) {
+            const auto v = static_cast<std::uint32_t>(box.vertices.size());
+            mesh::Vec3 position{static_cast<float>(p[0]) + jitter(v, 0), static_cast<float>(p[1]) + jitter(v, 1),
+                                static_cast<float>(p[2]) + (p[2] == 0 ? 0.0f : jitter(v, 2))};
+            box.vertices.push_back({position, {}});
+            s = v + 1;
+        }
+        return s - 1;
+    };
+    for (std::uint32_t axis = 0; axis < 3; ++axis) {
+        const std::uint32_t u = (axis + 1) % 3, w = (axis + 2) % 3;
+        for (const std::uint32_t level : {0u, n}) {
+            for (std::uint32_t i = 0; i < n; ++i) {
+                for (std::uint32_t j = 0; j < n; ++j) {
+                    std::uint32_t corner[4][3];
+                    const std::uint32_t du[4] = {0, 1, 1, 0}, dw[4] = {0, 0, 1, 1};
+                    for (int c = 0; c < 4; ++c) {
+                        corner[c][axis] = level;
+                        corner[c][u] = i + du[c];
+                        corner[c][w] = j + dw[c];
+                    }
+                    std::uint32_t q[4];
+                    for (int c = 0; c < 4; ++c)
+                        q[c] = vertex(corner[c]);
+                    // u x w points along +axis: keep that order on the far side, reverse it on the near.
+                    if (level == n)
+                        box.indices.insert(box.indices.end(), {q[0], q[1], q[2], q[0], q[2], q[3]});
+                    else
+                        box.indices.insert(box.indices.end(), {q[0], q[2], q[1], q[0], q[3], q[2]});
+                }
+            }
+        }
+    }
+    box.ComputeBounds();
+    box.ComputeVertexNormals();
+    return box;
 }
 
 mesh::TriangleMesh MakeFan(std::uint32_t spokes)

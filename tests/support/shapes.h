@@ -24,6 +24,16 @@ mesh::TriangleMesh MakeOpenBox();
 // sizes give meshes of millions of triangles for the parallel paths of the mesh passes.
 mesh::TriangleMesh MakeWavyGrid(std::uint32_t rows, std::uint32_t columns);
 
+// A closed UV sphere (2 x segments x (bands - 1) triangles) whose radius rises and falls by
+// up to `relief` mm in a fixed pattern of bumps: a curved surface with detail at two scales,
+// made the same way on every run.
+mesh::TriangleMesh MakeBumpySphere(float radius, float relief, std::uint32_t bands, std::uint32_t segments);
+
+// A closed box of `cells` x `cells` x `cells` cubes of 1 mm standing on z = 0, its surface
+// vertices moved by a fixed pseudo-random amount of up to `noise` mm on each axis (none along
+// z on the bottom face, which stays flat on the bed): 12 x cells² triangles.
+mesh::TriangleMesh MakeNoisyBox(std::uint32_t cells, float noise);
+
 // A fan of `spokes` triangles round one centre vertex (number 0): a vertex of very high degree.
 mesh::TriangleMesh MakeFan(std::uint32_t spokes);
 

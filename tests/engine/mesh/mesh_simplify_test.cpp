@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -172,6 +173,138 @@ TEST(SimplifyMesh, ResultDoesNotDependOnTheThreadCount)
     EXPECT_EQ(one.maximumMovementMillimetres, all.maximumMovementMillimetres);
     EXPECT_EQ(one.averageMovementMillimetres, all.averageMovementMillimetres);
     EXPECT_EQ(one.faceMap, all.faceMap);
+}
+
+// FNV-1a over the bytes of the result and the report's counts: any change in the collapse
+// order, a position's last bit or a refusal count changes it.
+class Fnv1a {
+public:
+    template <typename T>
+    void Add(const T* data, std::size_t count)
+    {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < count * sizeof(T); ++i) {
+            hash_ ^= bytes[i];
+            hash_ *= 1099511628211ULL;
+        }
+    }
+    template <typename T>
+    void Add(const T& value) { Add(&value, 1); }
+    std::uint64_t Value() const { return hash_; }
+
+private:
+    std::uint64_t hash_ = 14695981039346656037ULL;
+};
+
+std::uint64_t ResultChecksum(const TriangleMesh& mesh, const MeshSimplifyReport& report)
+{
+    Fnv1a fnv;
+    for (const MeshVertex& v : mesh.vertices)
+        fnv.Add(v.position);
+    fnv.Add(mesh.indices.data(), mesh.indices.size());
+    fnv.Add(report.vertexMap.data(), report.vertexMap.size());
+    fnv.Add(report.faceMap.data(), report.faceMap.size());
+    for (const std::uint64_t n : {report.trianglesAfter, report.verticesAfter, report.collapses, report.refusedPinch,
+                                  report.refusedTip, report.refusedOther, report.verticesHeldOnBed})
+        fnv.Add(n);
+    fnv.Add(report.largestError);
+    return fnv.Value();
+}
+
+// The results of today's simplifier on fixed inputs, to the bit: speed work on the collapse
+// loop must leave every one of them as it is.
+TEST(SimplifyMesh, ResultsArePinnedToTheBit)
+{
+    const TriangleMesh sphere = test::MakeBumpySphere(20.0f, 0.6f, 100, 150);  // 29,700 triangles
+    const TriangleMesh box = test::MakeNoisyBox(24, 0.04f);                      // 6,912 triangles
+    const TriangleMesh sheet = test::MakeWavyGrid(60, 60);                       // open, 7,200 triangles
+    std::vector<std::uint8_t> band(sphere.TriangleCount(), 0);
+    for (std::size_t t = 0; t < band.size(); ++t)
+        band[t] = std::fabs(sphere.vertices[sphere.indices[3 * t]].position.x) < 4.0f ? 1 : 0;
+    auto level = [](float error, std::int32_t bedAxis) {
+        MeshSimplifyOptions options;
+        options.maximumError = error;
+        options.bedAxis = bedAxis;
+        return options;
+    };
+    MeshSimplifyOptions protectedBand = level(0.5f, 2);
+    protectedBand.protectedTriangles = &band;
+    // As the repair driver calls it: no error limit, a target, 90 degrees, an edge limit.
+    MeshSimplifyOptions repairLike = level(1e20f, -1);
+    repairLike.targetTriangles = 9000;
+    repairLike.maximumNormalTurnDegrees = 90.0f;
+    repairLike.maximumEdgeMillimetres = 3.0f;
+    struct Case {
+        const char* name;
+        const TriangleMesh* input;
+        MeshSimplifyOptions options;
+        std::uint64_t checksum;
+    };
+    const Case cases[] = {
+        {"bumpy sphere, High", &sphere, level(0.01f, 2), 0xe126cefec948d543},
+        {"bumpy sphere, Medium", &sphere, level(0.1f, 2), 0xe1dc657cbe707432},
+        {"bumpy sphere, Extra low", &sphere, level(1.0f, 2), 0x40a52a780fdd02b7},
+        {"bumpy sphere, protected band", &sphere, protectedBand, 0x1718d738e9af4d55},
+        {"bumpy sphere, repair driver's settings", &sphere, repairLike, 0x90b023f502460bc4},
+        {"noisy box on the bed, Medium", &box, level(0.1f, 2), 0x49b77d39495cf809},
+        {"noisy box on the bed, Low", &box, level(0.5f, 2), 0x7bab02ba22b6ad6e},
+        {"open wavy sheet, no bed, Medium", &sheet, level(0.1f, -1), 0x9bf2f01cc67314e8},
+        {"open wavy sheet on the bed, Low", &sheet, level(0.5f, 2), 0xc3879d310f437a5a},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TriangleMesh mesh = *c.input;
+        const MeshSimplifyReport report = SimplifyMesh(mesh, c.options, {});
+        EXPECT_GT(report.collapses, 0u);
+        EXPECT_EQ(ResultChecksum(mesh, report), c.checksum)
+            << std::hex << "0x" << ResultChecksum(mesh, report) << std::dec << " (" << report.trianglesAfter
+            << " triangles, " << report.collapses << " collapses)";
+    }
+}
+
+// Triangles with a repeated corner have no area and no edge of their own: they are dropped,
+// and never count as a triangle of the edge across which they lie, so the live count that
+// the target is checked against stays true.
+TEST(SimplifyMesh, TrianglesWithARepeatedCornerAreDroppedAndNeverMiscounted)
+{
+    struct Case {
+        const char* name;
+        std::array<int, 3> pattern;  // 0: the quad's corner b, 1: its corner d, 2: the pair's third
+    };
+    for (const Case c : {Case{"b b d", {0, 0, 1}}, Case{"b d d", {0, 1, 1}}, Case{"d b d", {1, 0, 1}},
+                         Case{"b b b", {0, 0, 0}}}) {
+        SCOPED_TRACE(c.name);
+        // In the wavy grid every quad a b e d is split along a-e, so b and d are not joined but
+        // share exactly the neighbours a and e: a degenerate triangle on b and d offers their
+        // collapse, and it passes the link test.
+        const std::uint32_t rows = 40, columns = 40;
+        TriangleMesh mesh = test::MakeWavyGrid(rows, columns);
+        const std::size_t clean = mesh.TriangleCount();
+        for (std::uint32_t r = 2; r < rows - 2; r += 3) {
+            for (std::uint32_t col = 2; col < columns - 2; col += 3) {
+                const std::uint32_t b = r * (columns + 1) + col + 1, d = b + columns;
+                const std::uint32_t corner[2] = {b, d};
+                for (const int k : c.pattern)
+                    mesh.indices.push_back(corner[k]);
+            }
+        }
+        const std::size_t degenerate = mesh.TriangleCount() - clean;
+        MeshSimplifyOptions options = NoLimits(-1);
+        options.targetTriangles = 1001;
+        const MeshSimplifyReport report = SimplifyMesh(mesh, options, {});
+        EXPECT_EQ(report.trianglesBefore, clean + degenerate);
+        // Each collapse takes exactly two triangles, so the run stops at the target or one below.
+        EXPECT_LE(report.trianglesAfter, 1001u);
+        EXPECT_GE(report.trianglesAfter, 1000u);
+        ASSERT_EQ(report.faceMap.size(), mesh.TriangleCount());
+        for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+            const std::uint32_t* corner = &mesh.indices[3 * t];
+            EXPECT_TRUE(corner[0] != corner[1] && corner[1] != corner[2] && corner[2] != corner[0]) << t;
+            EXPECT_LT(report.faceMap[t], clean) << t;
+        }
+        const EdgeCounts edges = CountEdges(mesh);
+        EXPECT_EQ(edges.nonManifold, 0u);
+    }
 }
 
 TEST(DetailLevelName, NamesTheFiveLevelsWithinAThousandth)
