@@ -485,6 +485,15 @@ float LatticeContrast(std::int32_t ix, std::int32_t iy, std::int32_t period, std
 
 float SmoothLatticeContrast(float x, float y, std::int32_t period, float softness, std::uint32_t seed)
 {
+    // The contrast of a point against its eight neighbours needs a lattice of at least 3. A tile
+    // of 1 or 2 cells gets finer cells (3 and 4 per tile) rather than a longer period, so the
+    // field still repeats with the tile; raising the period alone left a step on its edges.
+    if (period == 1 || period == 2) {
+        const std::int32_t finer = period == 1 ? 3 : 2;
+        x *= static_cast<float>(finer);
+        y *= static_cast<float>(finer);
+        period *= finer;
+    }
     period = std::max(period, 3);
     softness = ClampRange(softness, 0.0f, 1.0f);
     const std::int32_t ix = FloorIndex(x);

@@ -35,6 +35,8 @@ std::vector<NamedKernel> PeriodicKernels()
          }, 2, 2},
         {"cell value", [](float x, float y) { return CellValue(x, y, 4, 0.7f, 0.5f, 3); }, 4, 4},
         {"smooth contrast", [](float x, float y) { return SmoothLatticeContrast(x, y, 6, 0.4f, 9); }, 6, 6},
+        {"smooth contrast, 1 cell", [](float x, float y) { return SmoothLatticeContrast(x, y, 1, 0.4f, 9); }, 1, 1},
+        {"smooth contrast, 2 cells", [](float x, float y) { return SmoothLatticeContrast(x, y, 2, 0.0f, 9); }, 2, 2},
         {"smooth nearest", [](float x, float y) { return SmoothNearestDistance(x, y, 4, 2.5f, 0.9f, 1); }, 4, 4},
         {"bricks", [](float x, float y) {
              const BrickSample s = BrickLattice(x, y, 0.5f, 0.25f, 0.05f, 0.3f, 0.04f, 0.5f, 2, 12, 6, 4);
