@@ -194,9 +194,10 @@ void InsertionSortByKey(CellEntry* begin, CellEntry* end)
     }
 }
 
-// Sorts one bucket (entries in triangle order) by (key, triangle): a stable counting pass on
-// the top eight key bits, then insertion sorts of the small runs it leaves (a run of equal
-// keys, one cell's list, is already in order).
+// Groups one bucket's entries (in triangle order) into cell lists: a stable counting pass on
+// the low eight key bits, which differ between neighbouring cells (the high ones mostly do
+// not), then an insertion sort by (key, triangle) of each small run it leaves (a run of equal
+// keys, one cell's list, is already in order). Lists come out in no particular order.
 void SortBucket(CellEntry* begin, CellEntry* end, std::vector<CellEntry>& scratch)
 {
     const auto n = static_cast<std::size_t>(end - begin);
@@ -205,27 +206,27 @@ void SortBucket(CellEntry* begin, CellEntry* end, std::vector<CellEntry>& scratc
         InsertionSortByKey(begin, end);
         return;
     }
-    constexpr unsigned shift = 56;
     std::array<std::size_t, 257> offsets{};
     for (const CellEntry* e = begin; e < end; ++e)
-        ++offsets[((e->key >> shift) & 255) + 1];
+        ++offsets[(e->key & 255) + 1];
     for (std::size_t d = 0; d < 256; ++d)
         offsets[d + 1] += offsets[d];
     scratch.resize(n);
     std::array<std::size_t, 256> cursor;
     std::copy(offsets.begin(), offsets.begin() + 256, cursor.begin());
     for (const CellEntry* e = begin; e < end; ++e)
-        scratch[cursor[(e->key >> shift) & 255]++] = *e;
+        scratch[cursor[e->key & 255]++] = *e;
     for (std::size_t d = 0; d < 256; ++d) {
         CellEntry* runBegin = scratch.data() + offsets[d];
         CellEntry* runEnd = scratch.data() + offsets[d + 1];
-        if (runEnd - runBegin <= static_cast<std::ptrdiff_t>(kSmall)) {
+        const auto less = [](const CellEntry& a, const CellEntry& b) {
+            return a.key != b.key ? a.key < b.key : a.triangle < b.triangle;
+        };
+        // A long run is mostly one crowded cell's list, already in order.
+        if (runEnd - runBegin <= static_cast<std::ptrdiff_t>(kSmall))
             InsertionSortByKey(runBegin, runEnd);
-        } else {
-            std::sort(runBegin, runEnd, [](const CellEntry& a, const CellEntry& b) {
-                return a.key != b.key ? a.key < b.key : a.triangle < b.triangle;
-            });
-        }
+        else if (!std::is_sorted(runBegin, runEnd, less))
+            std::sort(runBegin, runEnd, less);
     }
     std::copy(scratch.begin(), scratch.end(), begin);
 }
@@ -522,8 +523,19 @@ void Search::SortLevelEntries(int level, std::size_t count)
         for (std::size_t t = begin; t < end; ++t) {
             if (!active_[t] || level_[t] != level)
                 continue;
-            ForEachCell(RangeOf(records_[t].boxMin, records_[t].boxMax, size),
-                [&](CellCoordinates cell) { body(CellKey(level, cell), BucketOfCell(level, cell, bits), static_cast<std::uint32_t>(t)); });
+            // A triangle's cells mostly lie in one block, whose bucket is worked out once.
+            CellCoordinates block{};
+            std::size_t bucket = 0;
+            bool known = false;
+            ForEachCell(RangeOf(records_[t].boxMin, records_[t].boxMax, size), [&](CellCoordinates cell) {
+                const CellCoordinates cellBlock{cell.x >> kBlockShift, cell.y >> kBlockShift, cell.z >> kBlockShift};
+                if (!known || !(cellBlock == block)) {
+                    block = cellBlock;
+                    bucket = BucketOfCell(level, cell, bits);
+                    known = true;
+                }
+                body(CellKey(level, cell), bucket, static_cast<std::uint32_t>(t));
+            });
         }
     };
     // cursor[k * buckets + b]: count, then write position, of bucket b in block k.
@@ -621,11 +633,13 @@ void Search::TestPair(const Candidate& t, const Candidate& u, OwnsPair&& ownsPai
         return;
     if (!BoxesOverlap(t, u))
         return;
+    // Neighbours sharing a vertex are most of the overlapping pairs of a mesh and the cheaper
+    // filter; the filters only decide together, so their order changes nothing else.
+    if (ShareVertex(t, u))
+        return;
     // The owner cell is the cell of the point made of the larger of the two boxes' minima per
     // axis; the cell map is monotone, so that is the larger of the two first cells per axis.
     if (!ownsPair(CellCoordinates{std::max(t.low.x, u.low.x), std::max(t.low.y, u.low.y), std::max(t.low.z, u.low.z)}))
-        return;
-    if (ShareVertex(t, u))
         return;
     if (!TakePairNumber(task))
         return;
