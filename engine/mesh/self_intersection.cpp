@@ -118,7 +118,7 @@ std::uint64_t CellKey(int level, CellCoordinates cell)
     return hash;
 }
 
-// Cells are bucketed by blocks of kBlockCells^3 neighbouring cells, so that the lists of one
+// Cells are bucketed by blocks of 2^kBlockShift cells a side, so that the lists of one
 // bucket hold triangles from one small region: their candidates are gathered from nearby
 // memory when the mesh numbers its triangles coherently, as most meshes do.
 constexpr int kBlockShift = 3;
