@@ -222,8 +222,9 @@ float SecondWeldTolerance(const SoupScan& scan, float requested)
 bool HasOpenOrNonManifoldEdges(const EdgeCounts& counts) { return counts.boundary != 0 || counts.nonManifold != 0; }
 
 // The exact weld (unless the mesh was built welded), the first degenerate pass and, only when
-// the part is still not closed, the tolerance weld and the second degenerate pass. Leaves in `edges` the edge counts of the mesh
-// as it stands when they were computed and no later pass changed them.
+// the part is still not closed, the tolerance weld and the second degenerate pass. Leaves in
+// `edges` the edge counts of the mesh as it stands when they were computed and no later pass
+// changed them.
 void WeldSoup(TriangleMesh& mesh, float tolerance, const StlReadOptions& options, StlImportReport& report,
               std::optional<EdgeCounts>& edges, bool exactlyWelded)
 {
@@ -348,11 +349,13 @@ StlReadResult ParseBinaryIntoMesh(std::span<const std::uint8_t> bytes, const std
     if (options.mergeVertices && corners < kMaxWeldedCorners) {
         // Welded straight from the corners: the soup of one vertex per corner is twice their
         // size and would only be compacted again.
-        const std::vector<Vec3> positions = ReadCorners(static_cast<std::size_t>(corners),
-                                                        [&](std::size_t i) { return BinaryCorner(bytes, i); }, scan);
+        std::vector<Vec3> positions = ReadCorners(static_cast<std::size_t>(corners),
+                                                  [&](std::size_t i) { return BinaryCorner(bytes, i); }, scan);
         if (!scan.finite)
             return Failure(fileName, StlFormat::Binary, kNonFiniteText);
-        return BuildMesh(WeldCorners(positions), scan, 0, fileName, StlFormat::Binary, options, corners);
+        TriangleMesh welded = WeldCorners(positions);
+        positions = std::vector<Vec3>();
+        return BuildMesh(std::move(welded), scan, 0, fileName, StlFormat::Binary, options, corners);
     }
     TriangleMesh soup = BuildSoup(static_cast<std::size_t>(corners),
                                   [&](std::size_t i) { return BinaryCorner(bytes, i); }, scan);
