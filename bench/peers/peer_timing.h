@@ -1,43 +1,63 @@
 // Shared by the side-by-side benchmarks against peer libraries: each iteration times ours and
 // the peer on the same input in the same process, so machine noise hits both alike; the
-// counters give the mean seconds of each and their ratio (ours / peer).
+// counters give the mean seconds of each, their ratio (ours / peer), and the processor time
+// each used over all its threads (on a busy machine, how many cores it really had).
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <ctime>
 
 namespace grainforge::bench {
 
-template <class Work>
-double SecondsOf(Work&& work)
+struct Times {
+    double wall = 0;
+    double cpu = 0;  // the whole process, every thread
+};
+
+inline double ProcessCpuSeconds()
 {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+template <class Work>
+Times Measure(Work&& work)
+{
+    const double cpu = ProcessCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+        ProcessCpuSeconds() - cpu};
 }
 
 class SideBySide {
 public:
     // Adds one iteration's times; the manual iteration time is ours.
-    void Add(benchmark::State& state, double ours, double peer)
+    void Add(benchmark::State& state, const Times& ours, const Times& peer)
     {
-        ours_ += ours;
-        peer_ += peer;
-        state.SetIterationTime(ours);
+        ours_.wall += ours.wall;
+        ours_.cpu += ours.cpu;
+        peer_.wall += peer.wall;
+        peer_.cpu += peer.cpu;
+        state.SetIterationTime(ours.wall);
     }
 
     void Report(benchmark::State& state) const
     {
         const double n = static_cast<double>(state.iterations());
-        state.counters["ours_s"] = ours_ / n;
-        state.counters["peer_s"] = peer_ / n;
-        state.counters["ratio"] = peer_ > 0 ? ours_ / peer_ : 0.0;
+        state.counters["ours_s"] = ours_.wall / n;
+        state.counters["peer_s"] = peer_.wall / n;
+        state.counters["ratio"] = peer_.wall > 0 ? ours_.wall / peer_.wall : 0.0;
+        state.counters["ours_cpu_s"] = ours_.cpu / n;
+        state.counters["peer_cpu_s"] = peer_.cpu / n;
     }
 
 private:
-    double ours_ = 0;
-    double peer_ = 0;
+    Times ours_;
+    Times peer_;
 };
 
 }  // namespace grainforge::bench

@@ -110,12 +110,12 @@ void Compare(benchmark::State& state, const Input& (*input)())
         state.SkipWithError("the pair sets differ");
     SideBySide times;
     for (auto _ : state) {
-        const double ours = SecondsOf([&] { benchmark::DoNotOptimize(OurPairs(in.ours).size()); });
-        const double sequential =
-            SecondsOf([&] { benchmark::DoNotOptimize(PeerPairs<CGAL::Sequential_tag>(in.peer).size()); });
-        const double parallel =
-            SecondsOf([&] { benchmark::DoNotOptimize(PeerPairs<CGAL::Parallel_if_available_tag>(in.peer).size()); });
-        times.Add(state, ours, std::min(sequential, parallel));
+        const Times ours = Measure([&] { benchmark::DoNotOptimize(OurPairs(in.ours).size()); });
+        const Times sequential =
+            Measure([&] { benchmark::DoNotOptimize(PeerPairs<CGAL::Sequential_tag>(in.peer).size()); });
+        const Times parallel =
+            Measure([&] { benchmark::DoNotOptimize(PeerPairs<CGAL::Parallel_if_available_tag>(in.peer).size()); });
+        times.Add(state, ours, sequential.wall <= parallel.wall ? sequential : parallel);
     }
     times.Report(state);
     state.counters["pairs"] = static_cast<double>(in.pairs);

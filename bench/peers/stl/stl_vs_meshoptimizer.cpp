@@ -55,9 +55,9 @@ void ReadStlFileAgainstWeld(benchmark::State& state)
     SideBySide times;
     for (auto _ : state) {
         mesh::StlReadResult result;
-        const double ours = SecondsOf([&] { result = mesh::ReadStlFile(in.path, mesh::StlReadOptions{}); });
+        const Times ours = Measure([&] { result = mesh::ReadStlFile(in.path, mesh::StlReadOptions{}); });
         std::size_t peerVertices = 0;
-        const double peer = SecondsOf([&] {
+        const Times peer = Measure([&] {
             peerVertices = meshopt_generateVertexRemap(remap.data(), nullptr, cornerCount, in.corners.data(),
                                                        cornerCount, 3 * sizeof(float));
         });
