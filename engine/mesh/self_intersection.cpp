@@ -50,6 +50,7 @@ constexpr std::size_t kPrefetchDistance = 24;
 constexpr std::uint64_t kPairBatch = 256;
 constexpr std::uint64_t kExactHeadroom = std::uint64_t{1} << 20;
 constexpr std::size_t kTriangleGrain = 1024;
+constexpr std::size_t kMaxSearchedTriangles = std::size_t{1} << 31;
 
 // Storage for the search's per-triangle and per-entry arrays, left unwritten when allocated:
 // the parallel loops that fill them write every element before any is read, and zeroing tens
@@ -288,15 +289,17 @@ private:
 
 // A triangle as the pair filters see it: its box, the first cell of its range at the level of
 // the test, and its corner indices. One per triangle at its own level is built once, so a cell
-// list's members are gathered from one cache line each.
+// list's members are gathered from one cache line each. Triangle numbers stay below 2^31
+// (three indices each must fit 32 bits), which leaves a bit for the focus flag.
 struct alignas(64) Candidate {
     Vec3 boxMin;
     Vec3 boxMax;
     CellCoordinates low;
     std::array<std::uint32_t, 3> corners{};
-    std::uint32_t triangle = 0;
-    bool flagged = false;
+    std::uint32_t triangle : 31 = 0;
+    std::uint32_t flagged : 1 = 0;
 };
+static_assert(sizeof(Candidate) == 64);
 
 // Without branches: most pairs of a cell list fail on some axis, in no predictable order.
 bool BoxesOverlap(const Candidate& a, const Candidate& b)
@@ -493,7 +496,7 @@ void Search::FileTriangles()
             cells[level] += count;
             const std::uint32_t* corners = mesh_.indices.data() + 3 * t;
             candidates_[t] = {records_[t].boxMin, records_[t].boxMax, CellOfPoint(records_[t].boxMin, cellSize_[level]),
-                {corners[0], corners[1], corners[2]}, static_cast<std::uint32_t>(t), !focus_.empty() && focus_[t] != 0};
+                {corners[0], corners[1], corners[2]}, static_cast<std::uint32_t>(t), !focus_.empty() && focus_[t] != 0 ? 1u : 0u};
         }
         for (int level = 0; level < kLevels; ++level)
             filled[level].fetch_add(cells[level], std::memory_order_relaxed);
@@ -786,6 +789,10 @@ void FindSelfIntersections(const TriangleMesh& mesh, std::span<const std::uint8_
     // The search would read corners through every index: an inconsistent mesh has no pairs.
     if (mesh.TriangleCount() < 2 || !mesh.IsConsistent())
         return;
+    // The search keeps over 200 bytes per triangle, so 2^31 triangles (the most its 31-bit
+    // triangle numbers hold) would never fit in memory: fail as the allocation would.
+    if (mesh.TriangleCount() >= kMaxSearchedTriangles)
+        throw std::bad_alloc();
     Search search(mesh, focus, maximumPairs);
     search.Run(pairs);
     stopped = search.Stopped();
