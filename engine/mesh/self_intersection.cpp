@@ -10,7 +10,11 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <memory>
 #include <mutex>
+#include <new>
+#include <type_traits>
+#include <utility>
 
 namespace grainforge::mesh {
 namespace {
@@ -33,7 +37,10 @@ constexpr double kMaxCellCoordinate = 2305843009213693952.0;  // 2^61
 constexpr std::uint64_t kFnvOffsetBasis = 14695981039346656037ULL;
 constexpr std::uint64_t kFnvPrime = 1099511628211ULL;
 
-constexpr std::size_t kCellGrain = 256;
+// Entries per task of the same-level pass (whole buckets, so about this many).
+constexpr std::size_t kEntryGrain = 4096;
+// Entries ahead of the gather whose triangle's candidate is fetched early.
+constexpr std::size_t kPrefetchDistance = 24;
 // Pair numbers: far from the limit a task counts its exact tests itself and adds them to the
 // shared counter in batches of this many; one shared increment per test stalls every core on
 // one cache line. Within kExactHeadroom of the limit every test takes its own number, as does
@@ -43,6 +50,38 @@ constexpr std::size_t kCellGrain = 256;
 constexpr std::uint64_t kPairBatch = 256;
 constexpr std::uint64_t kExactHeadroom = std::uint64_t{1} << 20;
 constexpr std::size_t kTriangleGrain = 1024;
+constexpr std::size_t kMaxSearchedTriangles = std::size_t{1} << 31;
+
+// Storage for the search's per-triangle and per-entry arrays, left unwritten when allocated:
+// the parallel loops that fill them write every element before any is read, and zeroing tens
+// of megabytes first would take one thread as long as a pass. The element types are
+// aggregates of numbers, so the storage holds them as soon as it is allocated.
+template <class T>
+class FilledArray {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+public:
+    void Allocate(std::size_t size)
+    {
+        data_.reset(size == 0 ? nullptr : static_cast<T*>(::operator new(size * sizeof(T), std::align_val_t{alignof(T)})));
+        size_ = size;
+    }
+    // Keeps the first `size` elements (never more than there are).
+    void Shrink(std::size_t size) { size_ = std::min(size, size_); }
+    T* data() { return data_.get(); }
+    const T* data() const { return data_.get(); }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T& operator[](std::size_t i) { return data_[i]; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+
+private:
+    struct Free {
+        void operator()(T* p) const { ::operator delete(p, std::align_val_t{alignof(T)}); }
+    };
+    std::unique_ptr<T[], Free> data_;
+    std::size_t size_ = 0;
+};
 
 struct TriangleRecord {
     std::array<Vec3, 3> corners;
@@ -78,6 +117,17 @@ std::uint64_t CellKey(int level, CellCoordinates cell)
         hash *= kFnvPrime;
     }
     return hash;
+}
+
+// Cells are bucketed by blocks of 2^kBlockShift cells a side, so that the lists of one
+// bucket hold triangles from one small region: their candidates are gathered from nearby
+// memory when the mesh numbers its triangles coherently, as most meshes do.
+constexpr int kBlockShift = 3;
+
+std::size_t BucketOfCell(int level, CellCoordinates cell, unsigned bits)
+{
+    const std::uint64_t block = CellKey(level, {cell.x >> kBlockShift, cell.y >> kBlockShift, cell.z >> kBlockShift});
+    return detail::BucketOfHash(detail::Mix64(block), bits);
 }
 
 std::int64_t CellOf(float coordinate, float size)
@@ -132,13 +182,59 @@ bool IsFinite(Vec3 v)
 Vec3 Min(Vec3 a, Vec3 b) { return {std::min(a.x, b.x), std::min(a.y, b.y), std::min(a.z, b.z)}; }
 Vec3 Max(Vec3 a, Vec3 b) { return {std::max(a.x, b.x), std::max(a.y, b.y), std::max(a.z, b.z)}; }
 
-bool EntryLess(const CellEntry& a, const CellEntry& b)
+// Stable by key, for entries that arrive in triangle order, leaving them in (key, triangle)
+// order.
+void InsertionSortByKey(CellEntry* begin, CellEntry* end)
 {
-    return a.key != b.key ? a.key < b.key : a.triangle < b.triangle;
+    for (CellEntry* i = begin + 1; i < end; ++i) {
+        const CellEntry entry = *i;
+        CellEntry* j = i;
+        for (; j > begin && (j - 1)->key > entry.key; --j)
+            *j = *(j - 1);
+        *j = entry;
+    }
 }
 
-// Key -> run of a level's sorted entries, for the lookups of the cross-level pass: open
-// addressing over the (mixed) keys, one slot per run at a load of at most a half.
+// Groups one bucket's entries (in triangle order) into cell lists: a stable counting pass on
+// the low eight key bits, which differ between neighbouring cells (the high ones mostly do
+// not), then an insertion sort by (key, triangle) of each small run it leaves (a run of equal
+// keys, one cell's list, is already in order). Lists come out in no particular order.
+void SortBucket(CellEntry* begin, CellEntry* end, std::vector<CellEntry>& scratch)
+{
+    const auto n = static_cast<std::size_t>(end - begin);
+    constexpr std::size_t kSmall = 48;
+    if (n <= kSmall) {
+        InsertionSortByKey(begin, end);
+        return;
+    }
+    std::array<std::size_t, 257> offsets{};
+    for (const CellEntry* e = begin; e < end; ++e)
+        ++offsets[(e->key & 255) + 1];
+    for (std::size_t d = 0; d < 256; ++d)
+        offsets[d + 1] += offsets[d];
+    scratch.resize(n);
+    std::array<std::size_t, 256> cursor;
+    std::copy(offsets.begin(), offsets.begin() + 256, cursor.begin());
+    for (const CellEntry* e = begin; e < end; ++e)
+        scratch[cursor[e->key & 255]++] = *e;
+    for (std::size_t d = 0; d < 256; ++d) {
+        CellEntry* runBegin = scratch.data() + offsets[d];
+        CellEntry* runEnd = scratch.data() + offsets[d + 1];
+        const auto less = [](const CellEntry& a, const CellEntry& b) {
+            return a.key != b.key ? a.key < b.key : a.triangle < b.triangle;
+        };
+        // A long run is mostly one crowded cell's list, already in order.
+        if (runEnd - runBegin <= static_cast<std::ptrdiff_t>(kSmall))
+            InsertionSortByKey(runBegin, runEnd);
+        else if (!std::is_sorted(runBegin, runEnd, less))
+            std::sort(runBegin, runEnd, less);
+    }
+    std::copy(scratch.begin(), scratch.end(), begin);
+}
+
+// (Key, bucket) -> run of a level's entries, for the lookups of the cross-level pass: open
+// addressing over the (mixed) keys, one slot per run at a load of at most a half. A key may
+// have a run in more than one bucket (two cells whose keys collide), hence the bucket.
 class CellIndex {
 public:
     struct Run {
@@ -146,33 +242,35 @@ public:
         std::size_t end = 0;
     };
 
-    void Build(const std::vector<CellEntry>& entries)
+    void Build(const FilledArray<CellEntry>& entries, const std::vector<std::size_t>& starts)
     {
         std::size_t runs = 0;
         for (std::size_t i = 0; i < entries.size(); ++i)
             runs += (i == 0 || entries[i].key != entries[i - 1].key) ? 1 : 0;
-        slots_.assign(std::bit_ceil(std::max<std::size_t>(2 * runs, 16)), Slot{});
+        slots_.assign(std::bit_ceil(std::max<std::size_t>(2 * (runs + starts.size()), 16)), Slot{});
         mask_ = slots_.size() - 1;
-        std::size_t begin = 0;
-        for (std::size_t i = 1; i <= entries.size(); ++i) {
-            if (i < entries.size() && entries[i].key == entries[begin].key)
-                continue;
-            std::size_t slot = detail::Mix64(entries[begin].key) & mask_;
-            while (slots_[slot].run.end != 0)
-                slot = (slot + 1) & mask_;
-            slots_[slot] = {entries[begin].key, {begin, i}};
-            begin = i;
+        for (std::size_t b = 0; b + 1 < starts.size(); ++b) {
+            std::size_t begin = starts[b];
+            for (std::size_t i = begin + 1; i <= starts[b + 1]; ++i) {
+                if (i < starts[b + 1] && entries[i].key == entries[begin].key)
+                    continue;
+                std::size_t slot = detail::Mix64(entries[begin].key) & mask_;
+                while (slots_[slot].run.end != 0)
+                    slot = (slot + 1) & mask_;
+                slots_[slot] = {entries[begin].key, static_cast<std::uint32_t>(b), {begin, i}};
+                begin = i;
+            }
         }
     }
 
-    // The run of `key`, empty when the level holds no such cell.
-    Run Find(std::uint64_t key) const
+    // The run of `key` in `bucket`, empty when the level holds no such cell.
+    Run Find(std::uint64_t key, std::size_t bucket) const
     {
         if (slots_.empty())
             return {};
         std::size_t slot = detail::Mix64(key) & mask_;
         while (slots_[slot].run.end != 0) {
-            if (slots_[slot].key == key)
+            if (slots_[slot].key == key && slots_[slot].bucket == bucket)
                 return slots_[slot].run;
             slot = (slot + 1) & mask_;
         }
@@ -182,24 +280,32 @@ public:
 private:
     struct Slot {
         std::uint64_t key = 0;
+        std::uint32_t bucket = 0;
         Run run;  // end 0 marks an empty slot: every run ends after its first entry
     };
     std::vector<Slot> slots_;
     std::size_t mask_ = 0;
 };
 
-struct Candidate {
+// A triangle as the pair filters see it: its box, the first cell of its range at the level of
+// the test, and its corner indices. One per triangle at its own level is built once, so a cell
+// list's members are gathered from one cache line each. Triangle numbers stay below 2^31
+// (three indices each must fit 32 bits), which leaves a bit for the focus flag.
+struct alignas(64) Candidate {
     Vec3 boxMin;
     Vec3 boxMax;
     CellCoordinates low;
-    std::uint32_t triangle = 0;
-    bool flagged = false;
+    std::array<std::uint32_t, 3> corners{};
+    std::uint32_t triangle : 31 = 0;
+    std::uint32_t flagged : 1 = 0;
 };
+static_assert(sizeof(Candidate) == 64);
 
+// Without branches: most pairs of a cell list fail on some axis, in no predictable order.
 bool BoxesOverlap(const Candidate& a, const Candidate& b)
 {
-    return !(a.boxMin.x > b.boxMax.x || b.boxMin.x > a.boxMax.x || a.boxMin.y > b.boxMax.y
-        || b.boxMin.y > a.boxMax.y || a.boxMin.z > b.boxMax.z || b.boxMin.z > a.boxMax.z);
+    return !((a.boxMin.x > b.boxMax.x) | (b.boxMin.x > a.boxMax.x) | (a.boxMin.y > b.boxMax.y)
+        | (b.boxMin.y > a.boxMax.y) | (a.boxMin.z > b.boxMax.z) | (b.boxMin.z > a.boxMax.z));
 }
 
 // What one task of a pass keeps to itself until it ends.
@@ -208,8 +314,8 @@ struct Task {
     std::uint64_t uncounted = 0;       // exact tests not yet added to the shared counter
 };
 
-// One cell list of the same-level pass: entries [begin, end) of a level.
-struct CellList {
+// Consecutive buckets [begin, end) of a level, one task of the same-level pass.
+struct BucketChunk {
     int level = 0;
     std::size_t begin = 0;
     std::size_t end = 0;
@@ -247,13 +353,10 @@ private:
     void FileTriangles();
     void RunSameLevelPass();
     void RunCrossLevelPass();
-    // A triangle as the pair filters see it, with the first cell of its range at the level
-    // of the test.
-    Candidate MakeCandidate(std::uint32_t t, const CellCoordinates& low) const;
+    void SortLevelEntries(int level, std::size_t count);
     // The pair test; `ownsPair` says whether a cell is the one in which the pair is tested.
     template <class OwnsPair>
     void TestPair(const Candidate& t, const Candidate& u, OwnsPair&& ownsPair, Task& task);
-    bool ShareVertex(std::uint32_t t, std::uint32_t u) const;
     // Counts one more pair for the exact test; false when the limit is passed (the search
     // then stops).
     bool TakePairNumber(Task& task);
@@ -265,13 +368,16 @@ private:
     const std::size_t triangleCount_;
     const std::uint64_t maximumPairs_;
     std::span<const std::uint8_t> focus_;
-    std::vector<TriangleRecord> records_;
+    FilledArray<TriangleRecord> records_;
     std::vector<std::uint8_t> finite_;
     std::vector<std::uint8_t> active_;
     std::vector<std::uint8_t> level_;
-    std::vector<CellCoordinates> lowCell_;  // first cell of each triangle's range at its level
+    FilledArray<Candidate> candidates_;  // each triangle at its own level
     std::array<float, kLevels> cellSize_{};
-    std::array<std::vector<CellEntry>, kLevels> entries_;
+    std::array<FilledArray<CellEntry>, kLevels> entries_;
+    // Per level, where each hash bucket's entries begin (and, last, the end): no cell list
+    // spans two buckets.
+    std::array<std::vector<std::size_t>, kLevels> bucketStarts_;
     std::array<CellIndex, kLevels> index_;
     std::atomic<std::uint64_t> pairCounter_{0};
     std::atomic<bool> exactCounting_{false};
@@ -282,7 +388,7 @@ private:
 
 void Search::BuildRecords()
 {
-    records_.resize(triangleCount_);
+    records_.Allocate(triangleCount_);
     finite_.resize(triangleCount_);
     ParallelFor(triangleCount_, [&](std::size_t t) {
         TriangleRecord& record = records_[t];
@@ -368,70 +474,129 @@ void Search::MarkFocusActive()
 void Search::FileTriangles()
 {
     level_.assign(triangleCount_, 0);
-    lowCell_.assign(triangleCount_, CellCoordinates{});
-    std::vector<std::uint64_t> cells(triangleCount_, 0);
-    ParallelFor(triangleCount_, [&](std::size_t t) {
-        if (!active_[t])
-            return;
-        int level = kCoarsestLevel;
-        std::uint64_t count = 0;
-        for (int candidate = 0; candidate < kCoarsestLevel; ++candidate) {
-            count = CellCount(RangeOf(records_[t].boxMin, records_[t].boxMax, cellSize_[candidate]));
-            if (count <= kMaxCellsPerTriangle) {
-                level = candidate;
-                break;
+    candidates_.Allocate(triangleCount_);
+    std::array<std::atomic<std::uint64_t>, kLevels> filled{};
+    ParallelForBlocks(triangleCount_, kTriangleGrain, [&](std::size_t begin, std::size_t end) {
+        std::array<std::uint64_t, kLevels> cells{};
+        for (std::size_t t = begin; t < end; ++t) {
+            if (!active_[t])
+                continue;
+            int level = kCoarsestLevel;
+            std::uint64_t count = 0;
+            for (int candidate = 0; candidate < kCoarsestLevel; ++candidate) {
+                count = CellCount(RangeOf(records_[t].boxMin, records_[t].boxMax, cellSize_[candidate]));
+                if (count <= kMaxCellsPerTriangle) {
+                    level = candidate;
+                    break;
+                }
+            }
+            if (level == kCoarsestLevel)
+                count = CellCount(RangeOf(records_[t].boxMin, records_[t].boxMax, cellSize_[kCoarsestLevel]));
+            level_[t] = static_cast<std::uint8_t>(level);
+            cells[level] += count;
+            const std::uint32_t* corners = mesh_.indices.data() + 3 * t;
+            candidates_[t] = {records_[t].boxMin, records_[t].boxMax, CellOfPoint(records_[t].boxMin, cellSize_[level]),
+                {corners[0], corners[1], corners[2]}, static_cast<std::uint32_t>(t), !focus_.empty() && focus_[t] != 0 ? 1u : 0u};
+        }
+        for (int level = 0; level < kLevels; ++level)
+            filled[level].fetch_add(cells[level], std::memory_order_relaxed);
+    });
+    for (int level = 0; level < kLevels; ++level)
+        SortLevelEntries(level, filled[level].load());
+}
+
+// Builds a level's entries as buckets of whole cell lists without sorting them whole: entries
+// are counted and scattered straight into buckets by their cell's block (BucketOfCell), each
+// bucket then sorted by (key, triangle) on its own while it sits in cache. Triangles are taken
+// in blocks fixed by the count alone, so the result does not depend on the thread count.
+void Search::SortLevelEntries(int level, std::size_t count)
+{
+    FilledArray<CellEntry>& entries = entries_[level];
+    std::vector<std::size_t>& starts = bucketStarts_[level];
+    entries.Allocate(0);
+    starts.assign(1, 0);
+    if (count == 0)
+        return;
+    const unsigned bits = detail::BucketBitsFor(count);
+    const std::size_t buckets = std::size_t{1} << bits;
+    const float size = cellSize_[level];
+    const std::size_t block = detail::PartitionBlockSize(triangleCount_);
+    const std::size_t blocks = (triangleCount_ + block - 1) / block;
+    auto forEachEntry = [&](std::size_t begin, std::size_t end, auto&& body) {
+        for (std::size_t t = begin; t < end; ++t) {
+            if (!active_[t] || level_[t] != level)
+                continue;
+            // A triangle's cells mostly lie in one block, whose bucket is worked out once.
+            CellCoordinates block{};
+            std::size_t bucket = 0;
+            bool known = false;
+            ForEachCell(RangeOf(records_[t].boxMin, records_[t].boxMax, size), [&](CellCoordinates cell) {
+                const CellCoordinates cellBlock{cell.x >> kBlockShift, cell.y >> kBlockShift, cell.z >> kBlockShift};
+                if (!known || !(cellBlock == block)) {
+                    block = cellBlock;
+                    bucket = BucketOfCell(level, cell, bits);
+                    known = true;
+                }
+                body(CellKey(level, cell), bucket, static_cast<std::uint32_t>(t));
+            });
+        }
+    };
+    // cursor[k * buckets + b]: count, then write position, of bucket b in block k.
+    std::vector<std::size_t> cursor(blocks * buckets, 0);
+    ParallelForBlocks(triangleCount_, block, [&](std::size_t begin, std::size_t end) {
+        std::size_t* row = cursor.data() + begin / block * buckets;
+        forEachEntry(begin, end, [&](std::uint64_t, std::size_t bucket, std::uint32_t) { ++row[bucket]; });
+    });
+    starts.assign(buckets + 1, 0);
+    std::size_t position = 0;
+    for (std::size_t b = 0; b < buckets; ++b) {
+        starts[b] = position;
+        for (std::size_t k = 0; k < blocks; ++k)
+            position += std::exchange(cursor[k * buckets + b], position);
+    }
+    starts[buckets] = position;
+    entries.Allocate(position);
+    CellEntry* out = entries.data();
+    ParallelForBlocks(triangleCount_, block, [&](std::size_t begin, std::size_t end) {
+        std::size_t* row = cursor.data() + begin / block * buckets;
+        forEachEntry(begin, end,
+            [&](std::uint64_t key, std::size_t bucket, std::uint32_t t) { out[row[bucket]++] = {key, t}; });
+    });
+    // Two cells of one triangle whose keys collide would file it twice in one list.
+    std::atomic<bool> repeated{false};
+    ParallelForBlocks(buckets, 1, [&](std::size_t begin, std::size_t end) {
+        std::vector<CellEntry> scratch;
+        for (std::size_t b = begin; b < end; ++b) {
+            SortBucket(out + starts[b], out + starts[b + 1], scratch);
+            for (std::size_t i = starts[b] + 1; i < starts[b + 1]; ++i) {
+                if (out[i].key == out[i - 1].key && out[i].triangle == out[i - 1].triangle)
+                    repeated.store(true, std::memory_order_relaxed);
             }
         }
-        if (level == kCoarsestLevel)
-            count = CellCount(RangeOf(records_[t].boxMin, records_[t].boxMax, cellSize_[kCoarsestLevel]));
-        level_[t] = static_cast<std::uint8_t>(level);
-        lowCell_[t] = CellOfPoint(records_[t].boxMin, cellSize_[level]);
-        cells[t] = count;
     });
-
-    // Each triangle's first slot in its level's entries: a prefix over triangles per level.
-    std::array<std::uint64_t, kLevels> filled{};
-    std::vector<std::uint64_t> firstSlot(triangleCount_, 0);
-    for (std::size_t t = 0; t < triangleCount_; ++t) {
-        firstSlot[t] = filled[level_[t]];
-        filled[level_[t]] += cells[t];
+    if (!repeated.load())
+        return;
+    // Rare: compact bucket by bucket.
+    std::size_t kept = 0;
+    for (std::size_t b = 0; b < buckets; ++b) {
+        const std::size_t begin = starts[b];
+        starts[b] = kept;
+        for (std::size_t i = begin; i < starts[b + 1]; ++i) {
+            if (i > begin && out[i].key == out[i - 1].key && out[i].triangle == out[i - 1].triangle)
+                continue;
+            out[kept++] = out[i];
+        }
     }
-    for (int level = 0; level < kLevels; ++level)
-        entries_[level].resize(filled[level]);
-    ParallelFor(triangleCount_, [&](std::size_t t) {
-        if (!active_[t])
-            return;
-        const int level = level_[t];
-        CellEntry* slot = entries_[level].data() + firstSlot[t];
-        const CellRange range = RangeOf(records_[t].boxMin, records_[t].boxMax, cellSize_[level]);
-        ForEachCell(range, [&](CellCoordinates cell) {
-            *slot++ = {CellKey(level, cell), static_cast<std::uint32_t>(t)};
-        });
-    });
-    for (int level = 0; level < kLevels; ++level) {
-        std::vector<CellEntry>& entries = entries_[level];
-        ParallelSort(entries.begin(), entries.end(), [](const CellEntry& a, const CellEntry& b) { return EntryLess(a, b); });
-        // Two cells of one triangle whose keys collide would file it twice in one list.
-        entries.erase(std::unique(entries.begin(), entries.end(),
-                          [](const CellEntry& a, const CellEntry& b) { return a.key == b.key && a.triangle == b.triangle; }),
-            entries.end());
-    }
+    starts[buckets] = kept;
+    entries.Shrink(kept);
 }
 
-bool Search::ShareVertex(std::uint32_t t, std::uint32_t u) const
+bool ShareVertex(const Candidate& t, const Candidate& u)
 {
-    const std::uint32_t* a = mesh_.indices.data() + std::size_t{3} * t;
-    const std::uint32_t* b = mesh_.indices.data() + std::size_t{3} * u;
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
-            if (a[i] == b[j])
-                return true;
+    for (std::uint32_t a : t.corners)
+        if (a == u.corners[0] || a == u.corners[1] || a == u.corners[2])
+            return true;
     return false;
-}
-
-Candidate Search::MakeCandidate(std::uint32_t t, const CellCoordinates& low) const
-{
-    return {records_[t].boxMin, records_[t].boxMax, low, t, !focus_.empty() && focus_[t] != 0};
 }
 
 bool Search::FlushPairCount(Task& task)
@@ -471,11 +636,13 @@ void Search::TestPair(const Candidate& t, const Candidate& u, OwnsPair&& ownsPai
         return;
     if (!BoxesOverlap(t, u))
         return;
+    // Neighbours sharing a vertex are most of the overlapping pairs of a mesh and the cheaper
+    // filter; the filters only decide together, so their order changes nothing else.
+    if (ShareVertex(t, u))
+        return;
     // The owner cell is the cell of the point made of the larger of the two boxes' minima per
     // axis; the cell map is monotone, so that is the larger of the two first cells per axis.
     if (!ownsPair(CellCoordinates{std::max(t.low.x, u.low.x), std::max(t.low.y, u.low.y), std::max(t.low.z, u.low.z)}))
-        return;
-    if (ShareVertex(t.triangle, u.triangle))
         return;
     if (!TakePairNumber(task))
         return;
@@ -496,37 +663,70 @@ void Search::Finish(Task& task)
 }
 
 // Pairs of triangles filed at the same level, each tested in the list of its owner cell.
+// Buckets hold whole lists, so they are the tasks' units, taken in groups of about
+// kEntryGrain entries.
 void Search::RunSameLevelPass()
 {
-    std::vector<CellList> lists;
+    std::vector<BucketChunk> chunks;
     for (int level = 0; level < kLevels; ++level) {
-        const std::vector<CellEntry>& entries = entries_[level];
-        std::size_t begin = 0;
-        for (std::size_t i = 1; i <= entries.size(); ++i) {
-            if (i < entries.size() && entries[i].key == entries[begin].key)
-                continue;
-            if (i - begin >= 2)
-                lists.push_back({level, begin, i});
-            begin = i;
+        const std::vector<std::size_t>& starts = bucketStarts_[level];
+        for (std::size_t b = 0; b + 1 < starts.size();) {
+            std::size_t e = b + 1;
+            while (e + 1 < starts.size() && starts[e] - starts[b] < kEntryGrain)
+                ++e;
+            if (starts[e] > starts[b])
+                chunks.push_back({level, b, e});
+            b = e;
         }
     }
-    ParallelForBlocks(lists.size(), kCellGrain, [&](std::size_t begin, std::size_t end) {
+    ParallelForBlocks(chunks.size(), 1, [&](std::size_t chunkBegin, std::size_t chunkEnd) {
         Task task;
         // The list's members gathered once: every pair of the list reads them.
         std::vector<Candidate> members;
-        for (std::size_t c = begin; c < end && !Stopped(); ++c) {
-            const CellList& list = lists[c];
-            const CellEntry* entries = entries_[list.level].data();
-            const std::uint64_t key = entries[list.begin].key;
-            auto ownsPair = [&](const CellCoordinates& owner) { return CellKey(list.level, owner) == key; };
-            members.clear();
-            for (std::size_t i = list.begin; i < list.end; ++i)
-                members.push_back(MakeCandidate(entries[i].triangle, lowCell_[entries[i].triangle]));
-            for (std::size_t a = 0; a + 1 < members.size(); ++a) {
-                for (std::size_t b = a + 1; b < members.size(); ++b) {
-                    if (Stopped())
-                        break;
-                    TestPair(members[a], members[b], ownsPair, task);
+        std::vector<std::uint32_t> overlapping;
+        for (std::size_t c = chunkBegin; c < chunkEnd && !Stopped(); ++c) {
+            const int level = chunks[c].level;
+            const CellEntry* entries = entries_[level].data();
+            const std::vector<std::size_t>& starts = bucketStarts_[level];
+            const unsigned bits = static_cast<unsigned>(std::countr_zero(starts.size() - 1));
+            for (std::size_t bucket = chunks[c].begin; bucket < chunks[c].end && !Stopped(); ++bucket) {
+                const std::size_t bucketEnd = starts[bucket + 1];
+                for (std::size_t begin = starts[bucket], end = begin; begin < bucketEnd && !Stopped(); begin = end) {
+                    const std::uint64_t key = entries[begin].key;
+                    end = begin + 1;
+                    while (end < bucketEnd && entries[end].key == key)
+                        ++end;
+                    if (end - begin < 2)
+                        continue;
+                    // A key may also name a colliding cell in another bucket: the owner must
+                    // be this bucket's.
+                    auto ownsPair = [&](const CellCoordinates& owner) {
+                        return CellKey(level, owner) == key && BucketOfCell(level, owner, bits) == bucket;
+                    };
+                    members.clear();
+                    for (std::size_t i = begin; i < end; ++i) {
+                        // The members are scattered over the mesh: fetch ahead of need.
+                        if (i + kPrefetchDistance < bucketEnd)
+                            __builtin_prefetch(&candidates_[entries[i + kPrefetchDistance].triangle]);
+                        members.push_back(candidates_[entries[i].triangle]);
+                    }
+                    // Later members whose box meets member a's are listed without a branch per
+                    // member (most do not meet it, in no predictable order); only those go on
+                    // to the pair test.
+                    overlapping.resize(members.size());
+                    for (std::size_t a = 0; a + 1 < members.size() && !Stopped(); ++a) {
+                        const Candidate& t = members[a];
+                        std::size_t count = 0;
+                        for (std::size_t b = a + 1; b < members.size(); ++b) {
+                            overlapping[count] = static_cast<std::uint32_t>(b);
+                            count += BoxesOverlap(t, members[b]) ? 1 : 0;
+                        }
+                        for (std::size_t k = 0; k < count; ++k) {
+                            if (Stopped())
+                                break;
+                            TestPair(t, members[overlapping[k]], ownsPair, task);
+                        }
+                    }
                 }
             }
         }
@@ -546,7 +746,7 @@ void Search::RunCrossLevelPass()
             continue;
         finest = std::min(finest, level);
         if (level > finest) {
-            index_[level].Build(entries_[level]);
+            index_[level].Build(entries_[level], bucketStarts_[level]);
             anyCoarser = true;
         }
     }
@@ -561,14 +761,16 @@ void Search::RunCrossLevelPass()
                 if (entries_[level].empty())
                     continue;
                 const CellRange range = RangeOf(records_[t].boxMin, records_[t].boxMax, cellSize_[level]);
-                const Candidate fine = MakeCandidate(static_cast<std::uint32_t>(t), range.lo);
+                Candidate fine = candidates_[t];
+                fine.low = range.lo;
                 const CellEntry* entries = entries_[level].data();
+                const unsigned bits = static_cast<unsigned>(std::countr_zero(bucketStarts_[level].size() - 1));
                 ForEachCell(range, [&](CellCoordinates cell) {
-                    const CellIndex::Run run = index_[level].Find(CellKey(level, cell));
+                    const CellIndex::Run run = index_[level].Find(CellKey(level, cell), BucketOfCell(level, cell, bits));
                     auto ownsPair = [&](const CellCoordinates& owner) { return owner == cell; };
                     for (std::size_t i = run.begin; i < run.end; ++i) {
                         const std::uint32_t u = entries[i].triangle;
-                        TestPair(fine, MakeCandidate(u, lowCell_[u]), ownsPair, task);
+                        TestPair(fine, candidates_[u], ownsPair, task);
                     }
                 });
             }
@@ -587,6 +789,10 @@ void FindSelfIntersections(const TriangleMesh& mesh, std::span<const std::uint8_
     // The search would read corners through every index: an inconsistent mesh has no pairs.
     if (mesh.TriangleCount() < 2 || !mesh.IsConsistent())
         return;
+    // The search keeps over 200 bytes per triangle, so 2^31 triangles (the most its 31-bit
+    // triangle numbers hold) would never fit in memory: fail as the allocation would.
+    if (mesh.TriangleCount() >= kMaxSearchedTriangles)
+        throw std::bad_alloc();
     Search search(mesh, focus, maximumPairs);
     search.Run(pairs);
     stopped = search.Stopped();

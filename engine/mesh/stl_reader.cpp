@@ -29,6 +29,10 @@ constexpr std::size_t kMinimumFileSize = 16;
 constexpr std::uint64_t kMaxCorners = std::numeric_limits<std::uint32_t>::max();
 
 constexpr char kTooManyTrianglesText[] = "The file contains more triangles than one mesh can hold.";
+constexpr char kNonFiniteText[] = "The file contains a coordinate that is not a number (NaN or infinity).";
+// The exact weld keeps 32-bit vertex maps with a flag bit: from 2^31 corners on the soup is
+// left as it is (WeldIdenticalVertices leaves it untouched too).
+constexpr std::uint64_t kMaxWeldedCorners = std::uint64_t{1} << 31;
 
 // Space, tab, line feed, vertical tab, form feed, carriage return; a table, since the ASCII
 // parser asks once per byte.
@@ -201,6 +205,17 @@ StlReadResult Failure(const std::string& fileName, StlFormat format, std::string
 struct SoupScan {
     bool finite = true;
     float largestMagnitude = 0.0f;
+
+    void Note(Vec3 p)
+    {
+        finite = finite && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+        largestMagnitude = std::max({largestMagnitude, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+    }
+    void Join(const SoupScan& other)
+    {
+        finite = finite && other.finite;
+        largestMagnitude = std::max(largestMagnitude, other.largestMagnitude);
+    }
 };
 
 // A soup of `cornerCount` vertices (normal zero) with indices in corner order, positions from
@@ -220,16 +235,32 @@ TriangleMesh BuildSoup(std::size_t cornerCount, CornerAt&& cornerAt, SoupScan& s
             const Vec3 p = cornerAt(i);
             mesh.vertices[i].position = p;
             mesh.indices[i] = static_cast<std::uint32_t>(i);
-            block.finite = block.finite && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-            block.largestMagnitude =
-                std::max({block.largestMagnitude, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+            block.Note(p);
         }
     });
-    for (const SoupScan& block : blocks) {
-        scan.finite = scan.finite && block.finite;
-        scan.largestMagnitude = std::max(scan.largestMagnitude, block.largestMagnitude);
-    }
+    for (const SoupScan& block : blocks)
+        scan.Join(block);
     return mesh;
+}
+
+// The corner positions cornerAt(i) of [0, cornerCount), with the same scan as BuildSoup.
+template <class CornerAt>
+std::vector<Vec3> ReadCorners(std::size_t cornerCount, CornerAt&& cornerAt, SoupScan& scan)
+{
+    constexpr std::size_t kGrain = 1u << 15;
+    std::vector<Vec3> corners(cornerCount);
+    std::vector<SoupScan> blocks((cornerCount + kGrain - 1) / kGrain);
+    ParallelForBlocks(cornerCount, kGrain, [&](std::size_t begin, std::size_t end) {
+        SoupScan& block = blocks[begin / kGrain];
+        for (std::size_t i = begin; i < end; ++i) {
+            const Vec3 p = cornerAt(i);
+            corners[i] = p;
+            block.Note(p);
+        }
+    });
+    for (const SoupScan& block : blocks)
+        scan.Join(block);
+    return corners;
 }
 
 Vec3 BinaryCorner(std::span<const std::uint8_t> bytes, std::size_t corner)
@@ -250,13 +281,15 @@ float SecondWeldTolerance(const SoupScan& scan, float requested)
 
 bool HasOpenOrNonManifoldEdges(const EdgeCounts& counts) { return counts.boundary != 0 || counts.nonManifold != 0; }
 
-// The exact weld, the first degenerate pass and, only when the part is still not closed, the
-// tolerance weld and the second degenerate pass. Leaves in `edges` the edge counts of the mesh
-// as it stands when they were computed and no later pass changed them.
+// The exact weld (unless the mesh was built welded), the first degenerate pass and, only when
+// the part is still not closed, the tolerance weld and the second degenerate pass. Leaves in
+// `edges` the edge counts of the mesh as it stands when they were computed and no later pass
+// changed them.
 void WeldSoup(TriangleMesh& mesh, float tolerance, const StlReadOptions& options, StlImportReport& report,
-              std::optional<EdgeCounts>& edges)
+              std::optional<EdgeCounts>& edges, bool exactlyWelded)
 {
-    WeldIdenticalVertices(mesh);
+    if (!exactlyWelded)
+        WeldIdenticalVertices(mesh);
     const bool indicesOnly = !options.removeZeroArea;
     if (options.removeDegenerate)
         report.degenerateRemoved = RemoveDegenerateTriangles(mesh, indicesOnly);
@@ -302,22 +335,24 @@ void AddWarnings(StlImportReport& report, std::uint64_t facetKeywords)
 }
 
 // Turns the soup into the indexed mesh and fills the report (the steps after parsing).
+// `weldedCorners`, when not 0, says the mesh was built exactly welded from that many corners.
 StlReadResult BuildMesh(TriangleMesh mesh, const SoupScan& scan, std::uint64_t facetKeywords,
-                        const std::string& fileName, StlFormat format, const StlReadOptions& options)
+                        const std::string& fileName, StlFormat format, const StlReadOptions& options,
+                        std::uint64_t weldedCorners = 0)
 {
     if (!scan.finite)
-        return Failure(fileName, format, "The file contains a coordinate that is not a number (NaN or infinity).");
+        return Failure(fileName, format, kNonFiniteText);
     StlReadResult result;
     StlImportReport& report = result.report;
     report.fileName = fileName;
     report.format = format;
     report.trianglesRead = mesh.TriangleCount();
-    report.verticesBeforeWelding = mesh.vertices.size();
+    report.verticesBeforeWelding = weldedCorners != 0 ? weldedCorners : mesh.vertices.size();
 
     std::optional<EdgeCounts> edges;
     const bool indicesOnly = !options.removeZeroArea;
     if (options.mergeVertices)
-        WeldSoup(mesh, SecondWeldTolerance(scan, options.weldTolerance), options, report, edges);
+        WeldSoup(mesh, SecondWeldTolerance(scan, options.weldTolerance), options, report, edges, weldedCorners != 0);
     else if (options.removeDegenerate)
         report.degenerateRemoved = RemoveDegenerateTriangles(mesh, indicesOnly);
 
@@ -371,6 +406,17 @@ StlReadResult ParseBinaryIntoMesh(std::span<const std::uint8_t> bytes, const std
     if (corners > kMaxCorners)
         return Failure(fileName, StlFormat::Binary, kTooManyTrianglesText);
     SoupScan scan;
+    if (options.mergeVertices && corners < kMaxWeldedCorners) {
+        // Welded straight from the corners: the soup of one vertex per corner is twice their
+        // size and would only be compacted again.
+        std::vector<Vec3> positions = ReadCorners(static_cast<std::size_t>(corners),
+                                                  [&](std::size_t i) { return BinaryCorner(bytes, i); }, scan);
+        if (!scan.finite)
+            return Failure(fileName, StlFormat::Binary, kNonFiniteText);
+        TriangleMesh welded = WeldCorners(positions);
+        positions = std::vector<Vec3>();
+        return BuildMesh(std::move(welded), scan, 0, fileName, StlFormat::Binary, options, corners);
+    }
     TriangleMesh soup = BuildSoup(static_cast<std::size_t>(corners),
                                   [&](std::size_t i) { return BinaryCorner(bytes, i); }, scan);
     return BuildMesh(std::move(soup), scan, 0, fileName, StlFormat::Binary, options);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -58,19 +59,20 @@ struct PositionEntry {
 //
 // A probe that finds an empty slot compares the vertex with itself, so "empty" and "same
 // position" both end the probe on one well-predicted branch.
-void MapToBlockFirsts(const MeshVertex* vertices, std::size_t begin, std::size_t end, std::uint32_t* keeper,
+template <class PositionAt>
+void MapToBlockFirsts(const PositionAt& positionAt, std::size_t begin, std::size_t end, std::uint32_t* keeper,
     std::vector<PositionEntry>& firsts)
 {
     const std::size_t size = std::bit_ceil(std::max<std::size_t>(2 * (end - begin), 16));
     const std::size_t mask = size - 1;
     std::vector<std::uint32_t> table(size, kNoVertex);
     for (std::size_t v = begin; v < end; ++v) {
-        const detail::Key96 key = PositionKey(vertices[v].position);
+        const detail::Key96 key = PositionKey(positionAt(v));
         std::size_t slot = detail::HashKey96(key) & mask;
         for (;; slot = (slot + 1) & mask) {
             const std::uint32_t occupant = table[slot];
             const std::uint32_t candidate = occupant == kNoVertex ? static_cast<std::uint32_t>(v) : occupant;
-            if (PositionKey(vertices[candidate].position) == key) {
+            if (PositionKey(positionAt(candidate)) == key) {
                 table[slot] = candidate;
                 keeper[v] = candidate;
                 if (candidate == v)
@@ -139,6 +141,32 @@ void MapBlockFirstsToFirsts(const std::vector<std::vector<PositionEntry>>& block
             }
         }
     });
+}
+
+// For every vertex of [0, vertexCount) (below 2^31), the first vertex with its position.
+template <class PositionAt>
+std::unique_ptr<std::uint32_t[]> FirstsOfPositions(std::size_t vertexCount, const PositionAt& positionAt)
+{
+    auto keeper = std::make_unique_for_overwrite<std::uint32_t[]>(vertexCount);
+    const std::size_t blocks = (vertexCount + kWeldBlock - 1) / kWeldBlock;
+    std::vector<std::vector<PositionEntry>> blockFirsts(blocks);
+    ParallelForBlocks(vertexCount, kWeldBlock, [&](std::size_t begin, std::size_t end) {
+        MapToBlockFirsts(positionAt, begin, end, keeper.get(), blockFirsts[begin / kWeldBlock]);
+    });
+    // A soup holds each corner about six times; bucket sizes follow from that guess but the
+    // result does not depend on it.
+    MapBlockFirstsToFirsts(blockFirsts, vertexCount / 4, keeper.get());
+    blockFirsts = {};
+    // A vertex that is no block-first points into its own block; its block-first is settled.
+    // Block-firsts may point into earlier blocks and are left alone, so no block reads what
+    // another writes.
+    ParallelForBlocks(vertexCount, kWeldBlock, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t v = begin; v < end; ++v) {
+            if (keeper[v] >= begin && keeper[v] != v)
+                keeper[v] = keeper[keeper[v]];
+        }
+    });
+    return keeper;
 }
 
 // Applies a vertex map: keeper[v] == v for a kept vertex, another kept vertex below v for a
@@ -452,27 +480,43 @@ std::uint64_t WeldIdenticalVertices(TriangleMesh& mesh)
     //    smaller set, hash-partitioned);
     // 3. every other vertex takes its block-first's answer.
     const MeshVertex* vertices = mesh.vertices.data();
-    const std::size_t vertexCount = mesh.vertices.size();
-    auto keeper = std::make_unique_for_overwrite<std::uint32_t[]>(vertexCount);
-    const std::size_t blocks = (vertexCount + kWeldBlock - 1) / kWeldBlock;
-    std::vector<std::vector<PositionEntry>> blockFirsts(blocks);
-    ParallelForBlocks(vertexCount, kWeldBlock, [&](std::size_t begin, std::size_t end) {
-        MapToBlockFirsts(vertices, begin, end, keeper.get(), blockFirsts[begin / kWeldBlock]);
+    const auto keeper = FirstsOfPositions(mesh.vertices.size(), [vertices](std::size_t v) { return vertices[v].position; });
+    return CompactVertices(mesh, keeper.get());
+}
+
+TriangleMesh WeldCorners(std::span<const Vec3> corners)
+{
+    TriangleMesh mesh;
+    const std::size_t cornerCount = corners.size();
+    if (cornerCount == 0 || cornerCount % 3 != 0 || cornerCount >= kKeptFlag)
+        return mesh;
+    const Vec3* positions = corners.data();
+    const auto keeper = FirstsOfPositions(cornerCount, [positions](std::size_t v) { return positions[v]; });
+    // What CompactVertices makes of the soup, written straight into the new arrays.
+    const std::vector<std::size_t> starts = detail::BlockStarts(cornerCount, kGrain, [&](std::size_t begin, std::size_t end) {
+        std::size_t kept = 0;
+        for (std::size_t v = begin; v < end; ++v)
+            kept += keeper[v] == v ? 1 : 0;
+        return kept;
     });
-    // A soup holds each corner about six times; bucket sizes follow from that guess but the
-    // result does not depend on it.
-    MapBlockFirstsToFirsts(blockFirsts, vertexCount / 4, keeper.get());
-    blockFirsts = {};
-    // A vertex that is no block-first points into its own block; its block-first is settled.
-    // Block-firsts may point into earlier blocks and are left alone, so no block reads what
-    // another writes.
-    ParallelForBlocks(vertexCount, kWeldBlock, [&](std::size_t begin, std::size_t end) {
+    mesh.vertices.resize(starts.back());
+    MeshVertex* vertices = mesh.vertices.data();
+    ParallelForBlocks(cornerCount, kGrain, [&](std::size_t begin, std::size_t end) {
+        std::size_t next = starts[begin / kGrain];
         for (std::size_t v = begin; v < end; ++v) {
-            if (keeper[v] >= begin && keeper[v] != v)
-                keeper[v] = keeper[keeper[v]];
+            if (keeper[v] == v) {
+                keeper[v] = static_cast<std::uint32_t>(next) | kKeptFlag;
+                vertices[next++].position = positions[v];
+            }
         }
     });
-    return CompactVertices(mesh, keeper.get());
+    mesh.indices.resize(cornerCount);
+    std::uint32_t* indices = mesh.indices.data();
+    ParallelFor(cornerCount, [&](std::size_t k) {
+        const std::uint32_t mapped = keeper[k];
+        indices[k] = ((mapped & kKeptFlag) != 0 ? mapped : keeper[mapped]) & ~kKeptFlag;
+    }, kGrain);
+    return mesh;
 }
 
 std::uint64_t WeldVerticesWithin(TriangleMesh& mesh, float tolerance)

@@ -12,6 +12,7 @@
 #include "engine/mesh/triangle_mesh.h"
 
 #include <cstdint>
+#include <span>
 
 namespace grainforge::mesh {
 
@@ -20,6 +21,11 @@ namespace grainforge::mesh {
 // ones keep their relative order. Returns the number of vertices removed; a mesh where nothing
 // merges is not touched.
 std::uint64_t WeldIdenticalVertices(TriangleMesh& mesh);
+
+// The mesh WeldIdenticalVertices makes of the soup whose vertex i is corners[i] (normal zero)
+// and whose indices are 0, 1, 2, ..., built without making the soup. An empty mesh when the
+// corners do not make whole triangles or number 2^31 or more.
+TriangleMesh WeldCorners(std::span<const Vec3> corners);
 
 // Merges each vertex, in index order, into the first kept vertex found within `tolerance` mm
 // (searching the 27 neighbouring grid cells of size `tolerance`); greedy and order-dependent,

@@ -5,6 +5,7 @@
 #include "tests/support/mesh_compare.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
+#include "tests/support/validation_shapes.h"
 
 #include <gtest/gtest.h>
 
@@ -96,6 +97,46 @@ TEST(WeldIdenticalVertices, NegativeZeroWeldsWithPositiveZero)
     ASSERT_EQ(mesh.vertices.size(), 2u);
     EXPECT_TRUE(std::signbit(mesh.vertices[0].position.z)) << "the first vertex is kept whole";
     EXPECT_EQ(mesh.indices, (std::vector<std::uint32_t>{0, 0, 1}));
+}
+
+// WeldCorners must give, bit for bit, what the exact weld makes of the soup it stands for,
+// whether everything, something or nothing merges, on one thread and on many.
+TEST(WeldCorners, IsTheExactWeldOfTheSoupItStandsFor)
+{
+    auto positionsOf = [](const TriangleMesh& soup) {
+        std::vector<Vec3> corners;
+        for (const MeshVertex& v : soup.vertices)
+            corners.push_back(v.position);
+        return corners;
+    };
+    const struct {
+        const char* name;
+        std::vector<Vec3> corners;
+    } cases[] = {
+        {"coincident soup", positionsOf(MakeCoincidentSoup(100000, 3))},
+        {"grid soup", positionsOf(test::ToSoup(test::MakeWavyGrid(200, 300)))},
+        {"nothing merges", positionsOf(test::MakeRandomTriangles(4, 3000, 50, 1.0f))},
+        {"signed zeros", {{0, 0, -0.0f}, {0, 0, 0}, {1, 0, 0}, {-0.0f, 0, 0}, {0, 0, 0}, {1, 0, 0}}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        TriangleMesh soup;
+        for (std::size_t i = 0; i < test.corners.size(); ++i) {
+            soup.vertices.push_back({test.corners[i], {}});
+            soup.indices.push_back(static_cast<std::uint32_t>(i));
+        }
+        WeldIdenticalVertices(soup);
+        for (const std::size_t threads : {std::size_t{1}, std::size_t{0}}) {
+            std::optional<ThreadLimit> limit;
+            if (threads != 0)
+                limit.emplace(threads);
+            EXPECT_TRUE(SameMesh(WeldCorners(test.corners), soup));
+        }
+    }
+    // Corners that do not make whole triangles give no mesh.
+    const std::vector<Vec3> partial{{0, 0, 0}, {1, 0, 0}};
+    EXPECT_TRUE(WeldCorners(partial).indices.empty());
+    EXPECT_TRUE(WeldCorners({}).vertices.empty());
 }
 
 TEST(WeldIdenticalVertices, MatchesTheSerialWalkOnAnyThreadCount)

@@ -1,0 +1,192 @@
+// Results that must not move when the search and the reader are made faster: checksums of the
+// self-intersection pair lists and of the STL reader's welded meshes and reports, recorded
+// from the code as it was before any speed work. A failure here means the answer changed.
+#include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/self_intersection.h"
+#include "engine/mesh/stl_reader.h"
+#include "engine/mesh/stl_writer.h"
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/checksum.h"
+#include "tests/support/shapes.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/validation_shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace grainforge::mesh {
+namespace {
+
+TriangleMesh HugeAndTinyTogether()
+{
+    TriangleMesh mesh = test::MakeRandomTriangles(22, 500, 5, 0.5f);
+    mesh = test::Combined(mesh, test::Translated(test::MakeRandomTriangles(23, 200, 5, 0.5f), {1e30f, -1e30f, 3e37f}));
+    const auto v = static_cast<std::uint32_t>(mesh.vertices.size());
+    mesh.vertices.push_back({{-3e38f, 2.5f, 2.5f}, {}});
+    mesh.vertices.push_back({{3e38f, 2.5f, 2.6f}, {}});
+    mesh.vertices.push_back({{0, -3e38f, 2.4f}, {}});
+    mesh.indices.insert(mesh.indices.end(), {v, v + 1, v + 2});
+    return mesh;
+}
+
+std::vector<std::uint8_t> EveryNth(std::size_t count, std::size_t n)
+{
+    std::vector<std::uint8_t> flags(count, 0);
+    for (std::size_t t = 0; t < count; t += n)
+        flags[t] = 1;
+    return flags;
+}
+
+struct SearchCase {
+    const char* name;
+    std::function<TriangleMesh()> make;
+    std::size_t focusEvery;  // 0: no focus
+    std::size_t pairs;
+    std::uint64_t checksum;
+};
+
+TEST(PinnedResults, SelfIntersectionPairLists)
+{
+    const SearchCase cases[] = {
+        {"random soup, mixed sizes", [] { return test::MakeRandomTriangles(1, 2000, 40, 1.5f); }, 0, 625, 0x3b1558824748fe54ULL},
+        {"random soup, small triangles", [] { return test::MakeRandomTriangles(2, 3000, 20, 0.4f); }, 0, 323, 0x78e46a2e802c60aaULL},
+        {"random triangles over a vertex pool", [] { return test::MakeRandomTriangles(3, 400, 10, 0, 60); }, 0, 18509, 0x275e45c0cdc03a58ULL},
+        {"random soup, 40000", [] { return test::MakeRandomTriangles(21, 40000, 60, 1.0f); }, 0, 32440, 0xda6c2ddd20473a5eULL},
+        {"huge and tiny coordinates", HugeAndTinyTogether, 0, 345, 0x5c1b0aadfbc9cf0aULL},
+        {"two overlapping spheres",
+            [] { return test::Combined(MakeTestSphere(10), test::Translated(MakeTestSphere(10), {1.0f, 0.5f, 0.25f})); },
+            0, 644, 0x113417b347d35fb7ULL},
+        {"a small sphere through a large one",
+            [] { return test::Combined(MakeTestSphere(10), test::Translated(MakeTestSphere(3), {8, 0.1f, 0.2f})); }, 0,
+            262, 0x536057a4180cf5ceULL},
+        {"focus on every 37th", [] { return test::MakeRandomTriangles(41, 3000, 20, 0.8f); }, 37, 72, 0xb0408d0462769c11ULL},
+    };
+    for (const SearchCase& test : cases) {
+        SCOPED_TRACE(test.name);
+        const TriangleMesh mesh = test.make();
+        const std::vector<std::uint8_t> focus =
+            test.focusEvery == 0 ? std::vector<std::uint8_t>{} : EveryNth(mesh.TriangleCount(), test.focusEvery);
+        for (const std::size_t threads : {std::size_t{1}, std::size_t{0}}) {
+            SCOPED_TRACE(threads == 1 ? "one thread" : "all threads");
+            std::vector<std::uint32_t> pairs;
+            bool stopped = true;
+            {
+                std::optional<ThreadLimit> limit;
+                if (threads != 0)
+                    limit.emplace(threads);
+                FindSelfIntersections(mesh, focus, kNoPairLimit, pairs, stopped);
+            }
+            EXPECT_FALSE(stopped);
+            EXPECT_EQ(pairs.size() / 2, test.pairs);
+            EXPECT_EQ(test::PairListChecksum(pairs), test.checksum) << std::hex << test::PairListChecksum(pairs);
+        }
+    }
+}
+
+std::uint64_t ReportChecksum(const StlReadResult& result)
+{
+    test::Fnv1a hash;
+    hash.Word(result.ok ? 1 : 0);
+    hash.Text(result.error);
+    hash.Text(FormatImportReport(result.report));
+    hash.Vec(result.report.dimensions);
+    hash.Float(result.report.weldTolerance);
+    return hash.Value();
+}
+
+// The sphere as separate facets with every other facet's corners moved by one step of the
+// float grid: the exact weld leaves seams that only the tolerance weld closes.
+TriangleMesh SeamedSphereSoup()
+{
+    TriangleMesh soup = test::ToSoup(MakeTestSphere(30));
+    for (std::size_t corner = 0; corner < soup.vertices.size(); ++corner) {
+        if (corner / 3 % 2 == 1) {
+            Vec3& p = soup.vertices[corner].position;
+            p.x = std::nextafter(p.x, 100.0f);
+        }
+    }
+    return soup;
+}
+
+// The sphere with repeated facets (some reverse-wound), facets with a repeated corner and
+// facets of three distinct collinear corners, spread through the file.
+TriangleMesh SphereWithDuplicatesAndDegenerates()
+{
+    const TriangleMesh sphere = MakeTestSphere(20);
+    TriangleMesh mesh = sphere;
+    auto corner = [&](std::size_t t, int k) { return sphere.indices[3 * t + k]; };
+    for (std::size_t t = 0; t < sphere.TriangleCount(); t += 97)
+        mesh.indices.insert(mesh.indices.end(), {corner(t, 0), corner(t, 1), corner(t, 2)});
+    for (std::size_t t = 5; t < sphere.TriangleCount(); t += 131)
+        mesh.indices.insert(mesh.indices.end(), {corner(t, 0), corner(t, 2), corner(t, 1)});
+    for (std::size_t t = 7; t < sphere.TriangleCount(); t += 89)
+        mesh.indices.insert(mesh.indices.end(), {corner(t, 0), corner(t, 1), corner(t, 1)});
+    for (int k = 0; k < 40; ++k) {
+        const auto v = static_cast<std::uint32_t>(mesh.vertices.size());
+        const float s = static_cast<float>(k);
+        mesh.vertices.push_back({{s, 0, 0}, {}});
+        mesh.vertices.push_back({{s + 1, 1, 1}, {}});
+        mesh.vertices.push_back({{s + 2, 2, 2}, {}});
+        mesh.indices.insert(mesh.indices.end(), {v, v + 1, v + 2});
+    }
+    return mesh;
+}
+
+StlReadOptions With(std::function<void(StlReadOptions&)> change)
+{
+    StlReadOptions options;
+    change(options);
+    return options;
+}
+
+struct ReaderCase {
+    const char* name;
+    std::function<TriangleMesh()> make;
+    StlReadOptions options;
+    std::uint64_t meshChecksum;
+    std::uint64_t reportChecksum;
+};
+
+TEST(PinnedResults, StlReaderMeshesAndReports)
+{
+    const auto keep = [](StlReadOptions&) {};
+    const ReaderCase cases[] = {
+        {"closed sphere", [] { return MakeTestSphere(30); }, With(keep), 0x94eeaa5bd6e7eff6ULL, 0x124df803b80fee04ULL},
+        {"seamed soup", SeamedSphereSoup, With(keep), 0x82e26ef09b986cb9ULL, 0x8c268cfa44e9b7e0ULL},
+        {"random soup over a vertex pool", [] { return test::MakeRandomTriangles(5, 3000, 10, 0, 200); }, With(keep), 0xd416a2a3a4e09149ULL, 0xe338e0943d768be9ULL},
+        {"wavy sheet, 180000 facets", [] { return test::MakeWavyGrid(300, 300); }, With(keep), 0x6d45ce94ec50de94ULL, 0xbd3e22d54c75d218ULL},
+        {"duplicates and degenerates", SphereWithDuplicatesAndDegenerates, With(keep), 0x640c4db15f320dddULL, 0x3a5845719b7fd459ULL},
+        {"duplicates removed", SphereWithDuplicatesAndDegenerates,
+            With([](StlReadOptions& o) { o.removeDuplicates = true; }), 0xfee72f958764d483ULL, 0xed54fbf1a92b560bULL},
+        {"zero-area facets kept", SphereWithDuplicatesAndDegenerates,
+            With([](StlReadOptions& o) { o.removeZeroArea = false; }), 0xdd17e5a9f0ec0c6aULL, 0xd319b3409a2844f6ULL},
+        {"exact weld only, no normals", SeamedSphereSoup,
+            With([](StlReadOptions& o) { o.weldTolerance = 0; o.computeNormals = false; }), 0x43e21262303fe474ULL, 0x15c8b467aa434930ULL},
+        {"no merging", SphereWithDuplicatesAndDegenerates, With([](StlReadOptions& o) { o.mergeVertices = false; }), 0xb2b07858c8ddcf1bULL, 0x5c58ee6c86a409dULL},
+    };
+    const test::TempFolder folder;
+    for (const ReaderCase& test : cases) {
+        SCOPED_TRACE(test.name);
+        const std::vector<std::uint8_t> bytes = EncodeBinaryStl(test.make(), "pinned");
+        StlReadResult parsed;
+        {
+            ThreadLimit limit(1);
+            parsed = ParseStl(bytes, "part.stl", test.options);
+        }
+        test::WriteAllBytes(folder / "part.stl", bytes);
+        StlReadResult read = ReadStlFile(folder / "part.stl", test.options);
+        const StlReadResult* results[] = {&parsed, &read};
+        for (const StlReadResult* result : results) {
+            EXPECT_EQ(test::MeshChecksum(result->mesh), test.meshChecksum) << std::hex << test::MeshChecksum(result->mesh);
+            EXPECT_EQ(ReportChecksum(*result), test.reportChecksum) << std::hex << ReportChecksum(*result);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace grainforge::mesh
