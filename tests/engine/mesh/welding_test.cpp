@@ -130,7 +130,7 @@ TEST(WeldCorners, IsTheExactWeldOfTheSoupItStandsFor)
             std::optional<ThreadLimit> limit;
             if (threads != 0)
                 limit.emplace(threads);
-            EXPECT_TRUE(SameMesh(WeldCorners(test.corners), soup));
+            EXPECT_TRUE(test::Identical(WeldCorners(test.corners), soup));
         }
     }
     // Corners that do not make whole triangles give no mesh.
