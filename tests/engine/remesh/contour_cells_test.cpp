@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 namespace grainforge::mesh {
@@ -95,40 +94,6 @@ TEST(CellCaseTable, AmbiguousFaceJoinedThroughOtherFacesIsMarked)
     const std::uint8_t mask = static_cast<std::uint8_t>(~0x09);
     EXPECT_NE(CellCaseTable()[mask].joinedFaces & (1 << 4), 0);
     EXPECT_EQ(CellCaseTable()[mask].componentCount, 1);
-}
-
-TEST(CellCaseTable, ConcurrentFirstCallersShareOneTable)
-{
-    std::vector<const std::array<CellCase, 256>*> seen(4, nullptr);
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < seen.size(); ++i)
-        threads.emplace_back([&, i] { seen[i] = &CellCaseTable(); });
-    for (std::thread& t : threads)
-        t.join();
-    for (const auto* table : seen)
-        EXPECT_EQ(table, seen[0]);
-}
-
-TEST(JacobiEigen3, DecomposesAndLeavesADiagonalMatrixUnturned)
-{
-    std::array<double, 9> diagonal = {3, 0, 0, 0, -1, 0, 0, 0, 2};
-    std::array<double, 3> values{};
-    std::array<double, 9> v{};
-    JacobiEigen3(diagonal, values, v);
-    EXPECT_EQ(values, (std::array<double, 3>{3, -1, 2}));
-    EXPECT_EQ(v, (std::array<double, 9>{1, 0, 0, 0, 1, 0, 0, 0, 1}));
-
-    const std::array<double, 9> original = {4, 1, 2, 1, 3, 0.5, 2, 0.5, 5};
-    std::array<double, 9> matrix = original;
-    JacobiEigen3(matrix, values, v);
-    for (int k = 0; k < 3; ++k)
-        for (int r = 0; r < 3; ++r) {
-            double av = 0.0;
-            for (int c = 0; c < 3; ++c)
-                av += original[3 * r + c] * v[3 * c + k];
-            EXPECT_NEAR(av, values[k] * v[3 * r + k], 1e-12);
-        }
-    EXPECT_NEAR(values[0] + values[1] + values[2], 12.0, 1e-12);
 }
 
 TEST(SolveCellVertex, KnownVertices)

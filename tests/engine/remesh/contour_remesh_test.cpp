@@ -34,18 +34,7 @@ void ExpectClosedManifold(const TriangleMesh& mesh, const std::string& what)
     EXPECT_EQ(counts.nonManifold, 0u) << what;
 }
 
-// A box from `low` to `high`, outward wound, 12 triangles.
-TriangleMesh MakeBox(Vec3 low, Vec3 high)
-{
-    TriangleMesh box = MakeTestCube(1.0f);
-    for (MeshVertex& v : box.vertices) {
-        v.position.x = v.position.x < 0.0f ? low.x : high.x;
-        v.position.y = v.position.y < 0.0f ? low.y : high.y;
-        v.position.z = v.position.z < 0.0f ? low.z : high.z;
-    }
-    box.ComputeBounds();
-    return box;
-}
+using test::MakeBox;
 
 TEST(RemeshByContour, CubeAtADividingCellKeepsFlatFacesAndExactCorners)
 {

@@ -5,7 +5,6 @@
 #include "engine/mesh/test_shapes.h"
 #include "engine/remesh/remesh.h"
 #include "tests/support/mesh_compare.h"
-#include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
@@ -122,7 +121,7 @@ TEST(IsotropicRemesh, CubeKeepsItsCornersBitForBitAndItsEdgesSharp)
 // split length and keeps the border on the square's sides, adding up to its perimeter.
 TEST(IsotropicRemesh, FlatSquareIsSplitBelowTheSplitLengthWithItsBorderOnTheSquare)
 {
-    TriangleMesh mesh = test::MeshOf({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}}, {0, 1, 2, 0, 2, 3});
+    TriangleMesh mesh = test::MakeFlatGrid(1, 10.0f);
     ASSERT_FALSE(Remesh(mesh, Isotropic(1.0f, 1), {}).failed);
     EXPECT_LE(LongestEdge(mesh), 4.0f / 3.0f);
     EXPECT_GT(mesh.TriangleCount(), 100u);
@@ -171,36 +170,26 @@ TEST(IsotropicRemesh, StopsAreReportedAsStopsAndLeaveAValidMesh)
     EXPECT_FALSE(Remesh(mesh, Isotropic(1.0f, 1), StopAt("Rebuilding")).cancelled);
 }
 
-// Index faults and the empty mesh are in inconsistent_mesh_test.cpp. A coordinate that is not a
-// number, or infinite, gives the neutral result; a target too fine for the memory is refused
-// before anything is allocated, with its text.
-TEST(IsotropicRemesh, NonFiniteCoordinatesAndTargetsTooFineLeaveTheMeshAlone)
+// Index faults, NaN and the empty mesh are in inconsistent_mesh_test.cpp. An infinite coordinate
+// gives the neutral result; a target too fine for the memory is refused before anything is
+// allocated, with its text.
+TEST(IsotropicRemesh, InfiniteCoordinatesAndTargetsTooFineLeaveTheMeshAlone)
 {
-    TriangleMesh notANumber = MakeTestCube(10.0f), infinite = MakeTestCube(10.0f);
-    notANumber.vertices[3].position.y = std::numeric_limits<float>::quiet_NaN();
+    TriangleMesh infinite = MakeTestCube(10.0f);
     infinite.vertices[0].position.z = std::numeric_limits<float>::infinity();
-    const struct {
-        const char* name;
-        TriangleMesh mesh;
-        float edge;
-        RemeshFailure failure;
-    } cases[] = {
-        {"NaN coordinate", notANumber, 1.0f, RemeshFailure::none},
+    const std::tuple<const char*, TriangleMesh, float, RemeshFailure> cases[] = {
         {"infinite coordinate", infinite, 1.0f, RemeshFailure::none},
         {"target far too fine for the memory", MakeTestCube(20.0f), 1e-4f, RemeshFailure::targetTooFine},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TriangleMesh mesh = c.mesh;
-        const RemeshReport report = Remesh(mesh, Isotropic(c.edge), {});
-        EXPECT_FALSE(report.cancelled);
-        EXPECT_EQ(report.failed, c.failure != RemeshFailure::none);
-        EXPECT_EQ(report.failure, c.failure);
-        EXPECT_EQ(report.trianglesAfter, 0u);
-        EXPECT_TRUE(test::Identical(mesh, c.mesh));
+    for (const auto& [name, input, edge, failure] : cases) {
+        SCOPED_TRACE(name);
+        TriangleMesh mesh = input;
+        const RemeshReport report = Remesh(mesh, Isotropic(edge), {});
+        EXPECT_EQ(std::tie(report.cancelled, report.failed, report.failure, report.trianglesAfter),
+            std::make_tuple(false, failure != RemeshFailure::none, failure, std::uint64_t{0}));
+        EXPECT_TRUE(test::Identical(mesh, input));
+        EXPECT_EQ(FormatRemeshReport(report).rfind("Remesh failed: the isotropic remesh", 0) == 0, failure != RemeshFailure::none);
     }
-    TriangleMesh cube = MakeTestCube(20.0f);
-    EXPECT_EQ(FormatRemeshReport(Remesh(cube, Isotropic(1e-4f), {})).rfind("Remesh failed: the isotropic remesh", 0), 0u);
 }
 
 TEST(IsotropicRemesh, HugeTargetsEndBoundedAndClosed)
@@ -213,29 +202,12 @@ TEST(IsotropicRemesh, HugeTargetsEndBoundedAndClosed)
     }
 }
 
-// A flat n x n grid of unit squares whose diagonals alternate, so that inner vertices have
-// valence 4 or 8 and flips towards 6 pay off.
-TriangleMesh AlternatingGrid(std::uint32_t n)
-{
-    TriangleMesh grid;
-    for (std::uint32_t i = 0; i < (n + 1) * (n + 1); ++i)
-        grid.vertices.push_back({{static_cast<float>(i % (n + 1)), static_cast<float>(i / (n + 1)), 0.0f}, {}});
-    for (std::uint32_t r = 0; r < n; ++r)
-        for (std::uint32_t c = 0; c < n; ++c) {
-            const std::uint32_t a = r * (n + 1) + c, b = a + 1, d = a + n + 1, e = d + 1;
-            grid.indices.insert(grid.indices.end(), (r + c) % 2 == 0 ? std::initializer_list<std::uint32_t>{a, b, e, a, e, d}
-                                                                     : std::initializer_list<std::uint32_t>{a, b, d, b, e, d});
-        }
-    grid.ComputeBounds();
-    return grid;
-}
-
 TEST(IsotropicRemesh, FlipsDoNotDependOnTheWinding)
 {
     // The flip keeps the winding of the pair it replaces, whichever way the lower-numbered face
     // runs (else half the flips would be refused as turning the pair over); the mirrored mesh
     // must therefore flip exactly the same edges.
-    const TriangleMesh grid = AlternatingGrid(12);
+    const TriangleMesh grid = test::MakeFlatGrid(12, 1.0f, 0.0f, true);
     auto flipsOf = [](const TriangleMesh& mesh) {
         TriangleMesh copy = mesh;
         RemeshSettings settings = Isotropic(0.5f, 2);
