@@ -3,6 +3,7 @@
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/welding.h"
+#include "tests/support/mesh_compare.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 
@@ -75,20 +76,6 @@ TEST(RemeshByContour, OpenPartGivesAClosedResultAndCountsItsOpenLines)
     ASSERT_FALSE(report.failed || report.cancelled);
     EXPECT_GT(report.openGridLines, 0u);
     ExpectClosedManifold(open, "open box");
-}
-
-TEST(RemeshByContour, SphereStaysCloseToTheSphere)
-{
-    TriangleMesh sphere = MakeTestSphere(10.0f);
-    const RemeshReport report = RemeshByContour(sphere, CellSettings(0.2f), {});
-    ASSERT_FALSE(report.failed);
-    ExpectClosedManifold(sphere, "sphere");
-    // The source is a UV sphere of 96 segments: its facets lie up to 10 (1 - cos(pi / 96))
-    // = 0.005 mm inside the true sphere; the result lies on the facets.
-    for (const MeshVertex& v : sphere.vertices)
-        ASSERT_NEAR(std::sqrt(Dot(v.position, v.position)), 10.0f, 0.02f);
-    EXPECT_LT(report.deviationMillimetres, 0.01f);
-    EXPECT_EQ(report.sourceBodies, 1u);
 }
 
 // Stages are asked in order, once each; a stop at any of the first four leaves the part as it
@@ -177,9 +164,6 @@ TEST(RemeshByContour, StrayPiecesOfAOneBodyPartAreRemoved)
     EXPECT_EQ(CountBodies(part), 1u);
     EXPECT_EQ(CountMeshPieces(part), 1u);  // unused vertices went with the piece
     ExpectClosedManifold(part, "block");
-    EXPECT_NE(FormatRemeshReport(report).find(
-                  ", 1 stray bodies the part did not have removed (32 triangles)"),
-        std::string::npos);
 }
 
 TEST(RemeshByContour, RemoveDisconnectedKeepsOnlyTheLargestVolume)
@@ -197,8 +181,8 @@ TEST(RemeshByContour, RemoveDisconnectedKeepsOnlyTheLargestVolume)
     EXPECT_NEAR(parts.Volume(), 1000.0f, 1.0f);
 }
 
-// Closed inputs, random unions of boxes and spheres among them, give closed manifold results,
-// the same to the bit on one thread as on many.
+// Closed inputs, random unions of boxes and spheres among them, give closed manifold results
+// near the input surface, the same to the bit on one thread as on many.
 TEST(RemeshByContour, ClosedInputsGiveClosedManifoldResultsOnAnyThreadCount)
 {
     std::vector<std::pair<std::string, TriangleMesh>> shapes = {{"cylinder", MakeTestCylinder(3.0f, 5.0f)},
@@ -223,16 +207,15 @@ TEST(RemeshByContour, ClosedInputsGiveClosedManifoldResultsOnAnyThreadCount)
         for (float cell : {0.37f, 0.5f}) {
             TriangleMesh mesh = shape;
             const RemeshReport report = RemeshByContour(mesh, CellSettings(cell), {});
-            ASSERT_FALSE(report.failed) << name;
-            ExpectClosedManifold(mesh, name + " at " + std::to_string(cell));
-            EXPECT_EQ(report.openGridLines, 0u) << name;
+            SCOPED_TRACE(name + " at " + std::to_string(cell));
+            ASSERT_FALSE(report.failed);
+            ExpectClosedManifold(mesh, name);
+            EXPECT_EQ(report.openGridLines, 0u);
+            EXPECT_LT(report.deviationMillimetres, 0.15f * cell);
             TriangleMesh single = shape;
             const ThreadLimit limit(1);
             (void)RemeshByContour(single, CellSettings(cell), {});
-            ASSERT_EQ(single.indices, mesh.indices) << name;
-            ASSERT_EQ(single.vertices.size(), mesh.vertices.size()) << name;
-            EXPECT_EQ(std::memcmp(single.vertices.data(), mesh.vertices.data(), mesh.vertices.size() * sizeof(MeshVertex)),
-                0) << name;
+            EXPECT_TRUE(test::Identical(single, mesh));
         }
     }
 }

@@ -31,6 +31,7 @@
 #include <limits>
 #include <numeric>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace grainforge::mesh {
@@ -61,13 +62,11 @@ bool NeutralRemesh(const RemeshReport& r) { return r.trianglesAfter == 0 && !r.f
 
 bool NeutralSimplify(const FlatSimplifyReport& r) { return r.collapses == 0 && r.trianglesAfter == r.trianglesBefore; }
 
-RemeshSettings IsotropicSettings()
-{
+const RemeshSettings kIsotropic = [] {
     RemeshSettings settings;
-    settings.method = RemeshMethod::isotropic;
-    settings.targetEdgeMillimetres = 1.0f;
+    std::tie(settings.method, settings.targetEdgeMillimetres) = std::tuple(RemeshMethod::isotropic, 1.0f);
     return settings;
-}
+}();
 
 ContourGrid Grid() { return SetUpContourGrid({-10, -10, -10}, {10, 10, 10}, true, 1.0); }
 
@@ -96,13 +95,6 @@ void RelaxAll(M& m)
     std::vector<Vec3> saved(m.vertices.size());
     std::vector<std::uint8_t> moved(m.vertices.size(), 0), pinned(m.vertices.size(), 0);
     RelaxVerticesWithinLimit(m, BuildVertexAdjacency(m), AllVertices(m), saved, moved, pinned, 1.0f);
-}
-
-const std::vector<std::uint8_t>& AllFlagged(const M& m)
-{
-    static thread_local std::vector<std::uint8_t> flags;
-    flags.assign(m.TriangleCount(), 1);
-    return flags;
 }
 
 struct Operation {
@@ -173,7 +165,7 @@ std::vector<Operation> Operations()
         {"RepairWithWindows", [](M& m) { return !RepairWithWindows(m, nullptr).succeeded; }},
         {"RemeshByContour", [](M& m) { return NeutralRemesh(RemeshByContour(m, RemeshSettings{}, {})); }},
         {"Remesh", [](M& m) { return NeutralRemesh(Remesh(m, RemeshSettings{}, {})); }},
-        {"RemeshIsotropic", [](M& m) { return NeutralRemesh(RemeshIsotropic(m, IsotropicSettings(), {})); }},
+        {"RemeshIsotropic", [](M& m) { return NeutralRemesh(RemeshIsotropic(m, kIsotropic, {})); }},
         // Only the grid's share and the vertices' bytes remain.
         {"EstimateContourBytes", [](M& m) { return EstimateContourBytes(m, Grid()) <= EstimateContourBytes(M{}, Grid()) + 24 * m.vertices.size(); }},
         {"ContourMesh", [](M& m) { ContourResult r; return ContourMesh(m, Grid(), 0.5, {}, r) && r.triangles.empty() && !r.failed; }},
@@ -183,7 +175,7 @@ std::vector<Operation> Operations()
         {"EstimateRemeshResult", [](M& m) { return EstimateRemeshResult(m, RemeshSettings{}).countedTriangles == 0; }},
         {"MeasureMeshQuality", [](M& m) { return MeasureMeshQuality(m).triangles == 0; }},
         // Textured flags for every triangle must not lead the pass past the mesh either.
-        {"SimplifyFlatAreas", [](M& m) { return NeutralSimplify(SimplifyFlatAreas(m, &AllFlagged(m), {}, {})); }},
+        {"SimplifyFlatAreas", [](M& m) { const std::vector<std::uint8_t> all(m.TriangleCount(), 1); return NeutralSimplify(SimplifyFlatAreas(m, &all, {}, {})); }},
     };
 }
 
@@ -221,7 +213,7 @@ TEST(NonFiniteMesh, OperationsOnCoordinatesRefuseOrSkipNaNWithoutUndefinedBehavi
     const std::pair<const char*, std::function<bool(M&)>> cases[] = {
         {"ComputeBounds", [](M& m) { return std::isnan(m.boundsMin.y) && std::isnan(m.boundsMax.y); }},
         {"RemeshByContour", [](M& m) { return RemeshByContour(m, {}, {}).failure == RemeshFailure::nonFiniteCoordinates; }},
-        {"Remesh isotropic", [](M& m) { return NeutralRemesh(Remesh(m, IsotropicSettings(), {})); }},
+        {"Remesh isotropic", [](M& m) { return NeutralRemesh(Remesh(m, kIsotropic, {})); }},
         {"SimplifyFlatAreas", [](M& m) { return NeutralSimplify(SimplifyFlatAreas(m, nullptr, {}, {})); }},
         {"EstimateRemeshResult", [](M& m) { return EstimateRemeshResult(m, RemeshSettings{}).estimatedTriangles == 0; }},
         {"MeasureMeshQuality", [](M& m) { const MeshQuality q = MeasureMeshQuality(m); return std::isfinite(q.edgeMax + q.aspectWorst) && q.edgeMin > 0.0f; }},

