@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 namespace grainforge::mesh {
@@ -23,15 +24,8 @@ CellVertexProblem Problem(const std::vector<Point3d>& points, const std::vector<
 
 TEST(ComputeCellCase, CasesOfTheTable)
 {
-    struct Case {
-        const char* what;
-        std::uint8_t mask;
-        std::uint8_t flips;
-        int count;
-        Components components;
-    };
     constexpr std::uint8_t N = kNoComponent;
-    const Case cases[] = {
+    const std::tuple<const char*, std::uint8_t, std::uint8_t, int, Components> cases[] = {
         // One inside corner: its three edges form one piece.
         {"corner 0", 0x01, 0, 1, {0, N, N, N, 0, N, N, N, 0, N, N, N}},
         // Corners 0 and 3 are diagonal on face 4: kept apart by default...
@@ -43,10 +37,10 @@ TEST(ComputeCellCase, CasesOfTheTable)
         // Corners 0, 3, 5, 6: the four-piece case.
         {"mask 105", 105, 0, 4, {0, 1, 2, 3, 0, 3, 1, 2, 0, 2, 3, 1}},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, mask, flips, count, expected] : cases) {
         Components components{};
-        EXPECT_EQ(ComputeCellCase(c.mask, c.flips, components, nullptr), c.count) << c.what;
-        EXPECT_EQ(components, c.components) << c.what;
+        EXPECT_EQ(ComputeCellCase(mask, flips, components, nullptr), count) << what;
+        EXPECT_EQ(components, expected) << what;
     }
 }
 

@@ -14,6 +14,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace grainforge::mesh {
@@ -224,30 +225,25 @@ TEST(RemeshByContour, NonFiniteCoordinateAnywhereIsRefusedWithItsText)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    const struct {
-        const char* name;
-        std::size_t vertex;
-        float value;
-        RemeshFailure failure;
-    } cases[] = {
+    const std::tuple<const char*, std::size_t, float, RemeshFailure> cases[] = {
         {"NaN in the first vertex", 0, nan, RemeshFailure::nonFiniteCoordinates},
         {"infinity in a middle vertex", 4, inf, RemeshFailure::nonFiniteCoordinates},
         // Finite, but the box is wider than a float can say.
         {"extent past the float range", 6, 3e38f, RemeshFailure::gridTooLarge},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, vertex, value, failure] : cases) {
+        SCOPED_TRACE(name);
         TriangleMesh cube = MakeTestCube(10.0f);
-        cube.vertices[c.vertex].position.z = c.value;
-        if (c.failure == RemeshFailure::gridTooLarge)
-            cube.vertices[0].position.z = -c.value;
+        cube.vertices[vertex].position.z = value;
+        if (failure == RemeshFailure::gridTooLarge)
+            cube.vertices[0].position.z = -value;
         const TriangleMesh before = cube;
         const RemeshReport report = RemeshByContour(cube, CellSettings(0.5f), {});
         EXPECT_TRUE(report.failed);
-        EXPECT_EQ(report.failure, c.failure);
+        EXPECT_EQ(report.failure, failure);
         EXPECT_EQ(report.trianglesAfter, 0u);
         EXPECT_EQ(cube.indices, before.indices);
-        if (c.failure == RemeshFailure::nonFiniteCoordinates) {
+        if (failure == RemeshFailure::nonFiniteCoordinates) {
             EXPECT_EQ(FormatRemeshReport(report), "Remesh failed: the part has a coordinate that is not a number "
                                                   "(NaN or infinity); the part is unchanged");
         }
