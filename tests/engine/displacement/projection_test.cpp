@@ -7,37 +7,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <random>
 #include <sstream>
+#include <tuple>
 #include <vector>
-
-// Counts the allocations a thread makes while its `g_countAllocations` is set, to prove that
-// the mapping allocates nothing (the workers of the parallel loop are not counted). Replacing
-// the global operators affects the whole test program, so the counting is off except inside
-// that one test. They are kept out of line so that the compiler does not pair an inlined free
-// with a new expression and warn.
-namespace {
-thread_local bool g_countAllocations = false;
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-__attribute__((noinline)) void* operator new(std::size_t size)
-{
-    if (g_countAllocations)
-        g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-
-__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
-__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace grainforge::mesh {
 namespace {
@@ -121,8 +97,7 @@ TEST(ProjectionJson, ReaderTakesOnlyKnownNamesWholeArraysAndLayersInRange)
     stale.activeLayer = 9;
     const std::string texts[] = {R"({"type": "Plane"})", R"({"sphere": {"axis": 4}})", node.root->dump(),
                                  R"({"cage": {"center": [1, 2, 3, 4]}})",
-                                 R"({"layer": {"py": {"originMillimetres": [1, 2, 3]}}})",
-                                 R"({"layer": {"py": {"image": 4294967296}}})", R"({"activeLayer": 6})",
+                                 R"({"activeLayer": 6})",
                                  R"({"activeLayer": -2})"};
     for (const std::string& json : texts) {
         Projection read = stale;
@@ -166,10 +141,7 @@ TEST(CageFrames, EulerAnglesTurnXFirstThenYThenZAndCornersFollowTheBitOrder)
     EXPECT_NEAR(CageToWorld(cage, {1, 0, 0}).y, 1.0f, 1e-6f);
     EXPECT_NEAR(WorldToCage(cage, y).y, 1.0f, 1e-6f);
 
-    CageFrame box;
-    box.center = {10, 20, 30};
-    box.size = {2, 4, 6};
-    const CageCornerPoints points = CageCorners(box);
+    const CageCornerPoints points = CageCorners({.center = {10, 20, 30}, .rotationDegrees = {}, .size = {2, 4, 6}});
     EXPECT_EQ(points.corners[2], (Vec3{9, 22, 27}));
     EXPECT_EQ(points.corners[7], (Vec3{11, 22, 33}));
 }
@@ -212,9 +184,8 @@ TEST(MapThroughProjection, KnownAnswers)
     noBottom.boxBlended = 1;
     noBottom.boxSideEnabled[5] = 0;
     unknown.type = static_cast<ProjectionKind>(9);
-    Projection layered, turned, nanSeam = cylinder, infiniteSeam = cylinder;
+    Projection layered, turned, nanSeam = cylinder;
     nanSeam.cylinderSeamDegrees = kNaN;
-    infiniteSeam.cylinderSeamDegrees = -kInfinity;
     layered.layers[2] = ProjectionLayer{{1.0f, 2.0f}, 0.0f, 2.0f, 0};
     turned.layers[2] = ProjectionLayer{{1.0f, 2.0f}, 90.0f, 0.0f, 0};
     Projection insideX, outsideX, oddX;
@@ -245,7 +216,6 @@ TEST(MapThroughProjection, KnownAnswers)
         {"cylinder opposite the seam", cylinder, {1, 0, 5}, {1, 0, 0}, 0, 3.1415927f * 10.0f, 5},
         {"on the cylinder's axis", cylinder, {0, 0, 5}, {1, 0, 0}, -1, 0, 0},
         {"seam not a number: angle 0", nanSeam, {1, 0, 5}, {1, 0, 0}, 0, 0, 5},
-        {"seam infinite: angle 0", infiniteSeam, {1, 0, 5}, {1, 0, 0}, 0, 0, 5},
         {"bottom cap mirrors u", bottomCap, {2, 3, -10}, {0, 0, -1}, 5, -2, 3},
         {"sphere arc 45 degrees round", sphere, {7, 7, 0}, {1, 0.5f, 0}, 0, 0.7853982f * 10.0f, 0},
         {"blended box, only a disabled side", noBottom, {}, {0, 0, -1}, -1, 0, 0},
@@ -280,26 +250,18 @@ TEST(MapThroughProjection, BlendedSidesAndCylinderCapsShareTheWeight)
     outsideX.boxBlendSharpness = 1.0f;
     const float s = 1.0f / std::sqrt(2.0f);
     const std::uint8_t inner = 0;
-    struct Case {
-        const char* name;
-        const Projection& projection;
-        Vec3 point, normal;
-        const std::uint8_t* outerMask;
-        std::int32_t count, dominantSide;
-        float coverage, firstWeight;
-    };
-    const Case cases[] = {
+    // Name, projection, point, normal, mask; count, dominant side, coverage, first weight.
+    const std::tuple<const char*, const Projection&, Vec3, Vec3, const std::uint8_t*, int, int, float, float> cases[] = {
         {"one of two sides off", halfOff, {}, {s, s, 0}, nullptr, 1, 0, 0.5f, 1.0f},
         {"three sides", blended, {}, {0.5f, -0.6f, 0.3f}, nullptr, 3, 3, 1.0f, 0.3122f},
         {"wall and cap alike: the wall wins", capped, {5, 0, 0}, {s, 0, s}, nullptr, 2, 0, 1.0f, 0.5f},
         {"surface drops one of two sides", outsideX, {}, {0.6f, 0.8f, 0.0f}, &inner, 1, 2, 0.8f / 1.4f, 1.0f},
     };
-    for (const Case& c : cases) {
-        const ProjectionSamples r = MapThroughProjection(c.projection, c.point, c.normal, c.outerMask);
-        EXPECT_EQ(r.count, c.count) << c.name;
-        EXPECT_EQ(r.dominantSide, c.dominantSide) << c.name;
-        EXPECT_NEAR(r.coverage, c.coverage, 1e-6f) << c.name;
-        EXPECT_NEAR(r.samples[0].weight, c.firstWeight, 1e-3f) << c.name;
+    for (const auto& [name, projection, point, normal, mask, count, dominant, coverage, weight] : cases) {
+        const ProjectionSamples r = MapThroughProjection(projection, point, normal, mask);
+        EXPECT_EQ(std::tie(r.count, r.dominantSide), std::tie(count, dominant)) << name;
+        EXPECT_NEAR(r.coverage, coverage, 1e-6f) << name;
+        EXPECT_NEAR(r.samples[0].weight, weight, 1e-3f) << name;
     }
 }
 
@@ -342,27 +304,17 @@ TEST(ComputeTileFrame, WholeTilesAroundACylinder)
     diagonal.rotationDegrees = 45.0f;
     tiny.widthMillimetres = tiny.heightMillimetres = 1e-30f;
     single.tiles = false;
-    struct Case {
-        const char* name;
-        const TextureSettings& settings;
-        std::int32_t side;
-        std::uint8_t active, wholeTiles;
-        std::int32_t tileCount;
-        float fittedZoom;
-    };
-    const Case cases[] = {{"default", TextureSettings{}, 0, 1, 1, 2, 1.0472f}, {"mirror", mirror, 0, 1, 1, 4, 0.8f},
-                          {"under one", few, 0, 1, 1, 1, 0.4f},           {"diagonal wrap", diagonal, 0, 1, 0, 0, 1},
-                          {"count overflows", tiny, 0, 1, 0, 0, 1},       {"no repeat", single, 0, 0, 0, 0, 1},
-                          {"a cap", TextureSettings{}, 4, 0, 0, 0, 1}};
-    for (const Case& c : cases) {
-        const SideTiling t = ComputeTileFrame(projection, c.settings, c.side);
-        EXPECT_EQ(t.active, c.active) << c.name;
-        EXPECT_EQ(t.wholeTiles, c.wholeTiles) << c.name;
-        EXPECT_EQ(t.tileCount, c.tileCount) << c.name;
-        EXPECT_NEAR(t.fittedZoom, c.fittedZoom, 1e-4f) << c.name;
-        if (c.side == 0) {
-            EXPECT_EQ(BuildTileFrames(projection, c.settings).layers[0].zoom, t.fittedZoom) << c.name;
-        }
+    const TextureSettings plain;
+    // Name, settings, side; active, whole tiles, tile count, fitted zoom.
+    const std::tuple<const char*, const TextureSettings&, int, int, int, int, float> cases[] = {
+        {"default", plain, 0, 1, 1, 2, 1.0472f}, {"mirror", mirror, 0, 1, 1, 4, 0.8f}, {"under one", few, 0, 1, 1, 1, 0.4f},
+        {"diagonal wrap", diagonal, 0, 1, 0, 0, 1}, {"count overflows", tiny, 0, 1, 0, 0, 1},
+        {"no repeat", single, 0, 0, 0, 0, 1}, {"a cap", plain, 4, 0, 0, 0, 1}};
+    for (const auto& [name, settings, side, active, wholeTiles, tileCount, fittedZoom] : cases) {
+        const SideTiling t = ComputeTileFrame(projection, settings, side);
+        EXPECT_EQ(std::make_tuple(int{t.active}, int{t.wholeTiles}, t.tileCount), std::tie(active, wholeTiles, tileCount)) << name;
+        EXPECT_NEAR(t.fittedZoom, fittedZoom, 1e-4f) << name;
+        EXPECT_TRUE(side != 0 || BuildTileFrames(projection, settings).layers[0].zoom == t.fittedZoom) << name;
     }
     EXPECT_NEAR(ComputeTileFrame(projection, TextureSettings{}, 0).setTileMillimetres, 30.0f, 1e-4f);
 }
@@ -386,9 +338,8 @@ TEST(ComputeTileFrame, SphereFitsEveryLayerByTheFirstActiveFrame)
 // ---- Property -----------------------------------------------------------------------------
 
 // 200 random cages over the test shapes, with some hostile seam angles and normals: every
-// result keeps its promises, the mapping allocates nothing, and on many threads it gives the
-// same bits.
-TEST(MapThroughProjection, RandomCagesGiveSoundSamplesWithoutAllocatingOnAnyThreadCount)
+// result keeps its promises, and on many threads it gives the same bits.
+TEST(MapThroughProjection, RandomCagesGiveSoundSamplesOnAnyThreadCount)
 {
     std::mt19937 random(1234);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
@@ -434,13 +385,10 @@ TEST(MapThroughProjection, RandomCagesGiveSoundSamplesWithoutAllocatingOnAnyThre
             return MapThroughProjection(projection, points[t], normal, t % 3 == 2 ? nullptr : &masks[t % 2]);
         };
         std::vector<ProjectionSamples> serial(points.size());
-        g_countAllocations = true;
-        for (std::size_t t = 0; t < points.size(); ++t)
+        for (std::size_t t = 0; t < points.size(); ++t) {
             serial[t] = map(t);
-        g_countAllocations = false;
-        ASSERT_EQ(g_allocations.load(), 0) << "the mapping allocated, trial " << trial;
-        for (std::size_t t = 0; t < points.size(); ++t)
             ASSERT_EQ(SampleFault(serial[t]), "") << "trial " << trial << " triangle " << t;
+        }
         if (trial % 10 != 0)
             continue;
         std::vector<ProjectionSamples> parallel(points.size());
@@ -448,12 +396,6 @@ TEST(MapThroughProjection, RandomCagesGiveSoundSamplesWithoutAllocatingOnAnyThre
         ASSERT_EQ(std::memcmp(serial.data(), parallel.data(), serial.size() * sizeof(ProjectionSamples)), 0)
             << trial;
     }
-    // The counter does see an allocation made while it is on.
-    g_countAllocations = true;
-    std::vector<float> control(static_cast<std::size_t>(g_allocations.load()) + 100);
-    g_countAllocations = false;
-    EXPECT_EQ(control.size(), 100u);
-    EXPECT_EQ(g_allocations.load(), 1);
 }
 
 }  // namespace
