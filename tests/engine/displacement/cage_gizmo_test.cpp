@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -11,9 +12,8 @@ namespace {
 
 void ExpectNear(Vec3 actual, Vec3 expected, float tolerance = 1e-5f)
 {
-    EXPECT_NEAR(actual.x, expected.x, tolerance);
-    EXPECT_NEAR(actual.y, expected.y, tolerance);
-    EXPECT_NEAR(actual.z, expected.z, tolerance);
+    EXPECT_LE(std::max({std::fabs(actual.x - expected.x), std::fabs(actual.y - expected.y), std::fabs(actual.z - expected.z)}),
+              tolerance) << actual.x << " " << actual.y << " " << actual.z;
 }
 
 bool Finite(Vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
@@ -79,17 +79,6 @@ TEST(RotateCageAboutAxis, AnglesReadBackDescribeTheTurnedFrame)
     }
 }
 
-TEST(SideDirection, PerKind)
-{
-    Projection turned;
-    turned.cage.rotationDegrees = {0, 0, 90};
-    ExpectNear(SideDirection(turned, 0, {}), {0, 1, 0});
-    EXPECT_EQ(SideDirection(turned, 6, {}), Vec3{});
-    const Projection cylinder = OfKind(ProjectionKind::Cylinder);
-    EXPECT_EQ(SideDirection(cylinder, 0, {0, 0, 4}), Vec3{});  // on the axis: no way out
-    ExpectNear(SideDirection(cylinder, 0, {3, 4, 1}) + SideDirection(cylinder, 5, {3, 4, 1}), {0.6f, 0.8f, -1});
-}
-
 // A gizmo for every side the kind has and none for the others; finite even for a cage of size
 // zero, which has no way around.
 TEST(BuildLayerGizmo, OnlyForSidesTheKindHasAndFiniteAtSizeZero)
@@ -124,26 +113,20 @@ TEST(BuildLayerGizmo, OriginsClampedToTheSide)
     ExpectNear(gizmo.sideU, {0, 1, 0});
     ExpectNear(gizmo.layerU, {0, 0, 1});
     ExpectNear(gizmo.layerV, {0, -1, 0});
-    EXPECT_EQ(gizmo.halfExtentU, 3.0f);
-    EXPECT_EQ(gizmo.halfExtentV, 4.0f);
+    EXPECT_EQ(std::make_pair(gizmo.halfExtentU, gizmo.halfExtentV), std::make_pair(3.0f, 4.0f));
     ExpectNear(BuildLayerGizmo(box, 0, false).origin, {12, 0, 0});
     Projection sphere = OfKind(ProjectionKind::Sphere, {20, 20, 20});
     sphere.layers[4].originMillimetres[0] = 1000.0f;  // clamped to pi/4 of the arc
     ExpectNear(BuildLayerGizmo(sphere, 4, true).origin, {7.0710678f, 0, 7.0710678f}, 1e-4f);
 }
 
-// Patches lie on their sides (the box's, like its corners, follow the cage's bit order).
-TEST(BuildCageGizmo, PatchesLieOnTheirSides)
+// The seam is drawn where the mapping cuts the wall; the sphere's patches lie on the sphere.
+TEST(BuildCageGizmo, SeamAndSpherePatchesLieWhereTheMappingIs)
 {
     const CageGizmoGeometry cylinder = BuildCageGizmo(OfKind(ProjectionKind::Cylinder));
-    EXPECT_EQ(cylinder.fillPositions.size(), 3 * cylinder.fillSides.size());
     ASSERT_EQ(cylinder.accentLinePositions.size(), 2u);
     ExpectNear(cylinder.accentLinePositions[0], {-0.5f, 0, -0.5f});  // the seam at 180 degrees lies on -x
-    EXPECT_EQ(BuildCageGizmo(OfKind(ProjectionKind::Plane)).fillSides, (std::vector<std::uint32_t>{4, 4}));
-    const CageGizmoGeometry sphere = BuildCageGizmo(OfKind(ProjectionKind::Sphere));
-    EXPECT_EQ(sphere.fillPositions.size(), 3 * sphere.fillSides.size());
-    EXPECT_FALSE(sphere.accentLinePositions.empty());
-    for (const Vec3& point : sphere.fillPositions)
+    for (const Vec3& point : BuildCageGizmo(OfKind(ProjectionKind::Sphere)).fillPositions)
         EXPECT_NEAR(std::sqrt(Dot(point, point)), 0.5f, 1e-5f);
 }
 

