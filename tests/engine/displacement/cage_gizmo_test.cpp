@@ -110,7 +110,6 @@ TEST(BuildLayerGizmo, OriginsClampedToTheSide)
     box.layers[0] = ProjectionLayer{{100.0f, -1.0f}, 90.0f, 1.0f, 0};
     const LayerGizmo gizmo = BuildLayerGizmo(box, 0, true);
     ExpectNear(gizmo.origin, {12, 3, -1});
-    ExpectNear(gizmo.sideU, {0, 1, 0});
     ExpectNear(gizmo.layerU, {0, 0, 1});
     ExpectNear(gizmo.layerV, {0, -1, 0});
     EXPECT_EQ(std::make_pair(gizmo.halfExtentU, gizmo.halfExtentV), std::make_pair(3.0f, 4.0f));

@@ -133,8 +133,7 @@ TEST(ProjectionEquality, ComparesByValueSoNaNNeverEqualsAndNegativeZeroDoes)
 
 TEST(CageFrames, EulerAnglesTurnXFirstThenYThenZAndCornersFollowTheBitOrder)
 {
-    CageFrame cage;
-    cage.rotationDegrees = {90.0f, 0.0f, 90.0f};
+    const CageFrame cage{.center = {}, .rotationDegrees = {90.0f, 0.0f, 90.0f}, .size = {1, 1, 1}};
     // x by 90 takes local y to world z; then z by 90 leaves world z where it is.
     const Vec3 y = CageToWorld(cage, {0, 1, 0});
     EXPECT_NEAR(y.z, 1.0f, 1e-6f);
@@ -298,8 +297,7 @@ TEST(ComputeTileFrame, SphereFitsEveryLayerByTheFirstActiveFrame)
     Projection sphere = OfKind(ProjectionKind::Sphere, {20, 20, 20});
     std::tie(sphere.layers[3].zoom, sphere.layers[5].zoom) = std::tuple(2.0f, 0.0f);
     const SideTiling frame = ComputeTileFrame(sphere, TextureSettings{}, 0);  // round the z pole axis
-    ASSERT_EQ(frame.wholeTiles, 1);
-    EXPECT_EQ(ComputeTileFrame(sphere, TextureSettings{}, 4).active, 0);
+    ASSERT_TRUE(frame.wholeTiles == 1 && ComputeTileFrame(sphere, TextureSettings{}, 4).active == 0);
     const Projection fitted = BuildTileFrames(sphere, TextureSettings{});
     const float ratio = frame.fittedZoom / frame.zoom;
     EXPECT_EQ(fitted.layers[3].zoom, 2.0f * ratio);
