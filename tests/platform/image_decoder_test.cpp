@@ -90,6 +90,7 @@ TEST(ImageDecoder, JpegGreyColourCmykAndProgressiveDecodeCloseToTheirSource)
     const std::vector<Case> cases = {
         {"grey", {16, 16, 1, flat(16, 16, {90})}, ImageChannels::Grey, {90, 90, 90}},
         {"colour", {16, 16, 3, flat(16, 16, {200, 100, 50})}, ImageChannels::Rgb, {200, 100, 50}},
+        {"progressive, under the scan limit", {24, 8, 3, flat(24, 8, {30, 60, 90}), 90, true}, ImageChannels::Rgb, {30, 60, 90}},
         {"cmyk", {8, 8, 4, flat(8, 8, {255, 127, 255, 255})}, ImageChannels::Cmyk, {255, 127, 255}},
     };
     for (const Case& c : cases) {
