@@ -19,64 +19,54 @@ constexpr const char* kMeminfo8GiB = "MemTotal:       16777216 kB\nMemFree:     
 // AvailableMemoryBytesUnder over a fake root: files given by their path under the root.
 TEST(AvailableMemoryBytes, TakesTheSmallerOfTheSystemAndTheCgroup)
 {
+    // Paths under the root; "cg/" stands for the cgroup mount, sys/fs/cgroup/. Every row but the
+    // last three has the 8 GiB meminfo as well.
     struct Case {
         const char* name;
         std::vector<std::pair<std::string, std::string>> files;
         std::uint64_t expected;
+        bool meminfo = true;
     };
-    const std::string meminfo = kMeminfo8GiB;
     const Case cases[] = {
-        {"v2 limited", {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/app/job\n"},
-                        {"sys/fs/cgroup/app/job/memory.max", "2147483648\n"},
-                        {"sys/fs/cgroup/app/job/memory.current", "536870912\n"}}, 1536 * kMiB},
-        {"v2 max", {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/app\n"},
-                    {"sys/fs/cgroup/app/memory.max", "max\n"}, {"sys/fs/cgroup/app/memory.current", "5\n"}},
+        {"v2 limited", {{"proc/self/cgroup", "0::/app/job\n"}, {"cg/app/job/memory.max", "2147483648\n"},
+                        {"cg/app/job/memory.current", "536870912\n"}}, 1536 * kMiB},
+        {"v2 max", {{"proc/self/cgroup", "0::/app\n"}, {"cg/app/memory.max", "max\n"}, {"cg/app/memory.current", "5\n"}},
          8192 * kMiB},
-        {"v2 ancestor tighter", {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/app/job\n"},
-                                 {"sys/fs/cgroup/app/job/memory.max", "max\n"},
-                                 {"sys/fs/cgroup/app/job/memory.current", "1\n"},
-                                 {"sys/fs/cgroup/app/memory.max", "1073741824\n"},
-                                 {"sys/fs/cgroup/app/memory.current", "968884224\n"}}, 100 * kMiB},
-        {"v2 container root", {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/\n"},
-                               {"sys/fs/cgroup/memory.max", "4294967296"}, {"sys/fs/cgroup/memory.current", "0"}},
+        {"v2 ancestor tighter", {{"proc/self/cgroup", "0::/app/job\n"}, {"cg/app/job/memory.max", "max\n"},
+                                 {"cg/app/job/memory.current", "1\n"}, {"cg/app/memory.max", "1073741824\n"},
+                                 {"cg/app/memory.current", "968884224\n"}}, 100 * kMiB},
+        {"v2 container root", {{"proc/self/cgroup", "0::/\n"}, {"cg/memory.max", "4294967296"}, {"cg/memory.current", "0"}},
          4096 * kMiB},
-        {"v1 limited", {{"proc/meminfo", meminfo},
-                        {"proc/self/cgroup", "5:devices:/x\n4:cpuacct,memory:/grp\n0::/\n"},
-                        {"sys/fs/cgroup/memory/grp/memory.limit_in_bytes", "1073741824\n"},
-                        {"sys/fs/cgroup/memory/grp/memory.usage_in_bytes", "268435456\n"}}, 768 * kMiB},
-        {"v1 unlimited", {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "4:memory:/grp\n"},
-                          {"sys/fs/cgroup/memory/grp/memory.limit_in_bytes", "9223372036854771712\n"},
-                          {"sys/fs/cgroup/memory/grp/memory.usage_in_bytes", "268435456\n"}}, 8192 * kMiB},
-        {"limit above the system figure", {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/a\n"},
-                                           {"sys/fs/cgroup/a/memory.max", "68719476736"},
-                                           {"sys/fs/cgroup/a/memory.current", "0"}}, 8192 * kMiB},
-        {"usage past the limit", {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/a\n"},
-                                  {"sys/fs/cgroup/a/memory.max", "1000"}, {"sys/fs/cgroup/a/memory.current", "4000"}},
-         1},
-        {"no cgroup files", {{"proc/meminfo", meminfo}}, 8192 * kMiB},
-        {"cgroup listed, no controller files", {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/a\n"}},
-         8192 * kMiB},
-        {"garbage limits", {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/a\n4:memory:/a\n"},
-                            {"sys/fs/cgroup/a/memory.max", "12abc"}, {"sys/fs/cgroup/a/memory.current", "1"},
-                            {"sys/fs/cgroup/memory/a/memory.limit_in_bytes", "-5\n"},
-                            {"sys/fs/cgroup/memory/a/memory.usage_in_bytes", "1"}}, 8192 * kMiB},
-        {"garbage usage", {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/a\n"},
-                           {"sys/fs/cgroup/a/memory.max", "1000"}, {"sys/fs/cgroup/a/memory.current", "lots"}},
-         8192 * kMiB},
-        {"garbage cgroup table", {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "\n::\nnonsense\n0:/../..\n"}},
-         8192 * kMiB},
-        {"path climbing out of the mount", {{"proc/meminfo", meminfo}, {"proc/self/cgroup", "0::/../../a\n"},
-                                            {"sys/fs/cgroup/a/memory.max", "2048"},
-                                            {"sys/fs/cgroup/a/memory.current", "1024"}}, 1024},
-        {"no meminfo, cgroup limited", {{"proc/self/cgroup", "0::/a\n"}, {"sys/fs/cgroup/a/memory.max", "2048"},
-                                        {"sys/fs/cgroup/a/memory.current", "1024"}}, 1024},
-        {"garbage meminfo", {{"proc/meminfo", "MemAvailable: many kB\n"}}, 0},
-        {"nothing readable", {}, 0},
+        {"v1 limited", {{"proc/self/cgroup", "5:devices:/x\n4:cpuacct,memory:/grp\n0::/\n"},
+                        {"cg/memory/grp/memory.limit_in_bytes", "1073741824\n"},
+                        {"cg/memory/grp/memory.usage_in_bytes", "268435456\n"}}, 768 * kMiB},
+        {"v1 unlimited", {{"proc/self/cgroup", "4:memory:/grp\n"}, {"cg/memory/grp/memory.limit_in_bytes", "9223372036854771712\n"},
+                          {"cg/memory/grp/memory.usage_in_bytes", "268435456\n"}}, 8192 * kMiB},
+        {"limit above the system figure", {{"proc/self/cgroup", "0::/a\n"}, {"cg/a/memory.max", "68719476736"},
+                                           {"cg/a/memory.current", "0"}}, 8192 * kMiB},
+        {"usage past the limit", {{"proc/self/cgroup", "0::/a\n"}, {"cg/a/memory.max", "1000"}, {"cg/a/memory.current", "4000"}}, 1},
+        {"no cgroup files", {}, 8192 * kMiB},
+        {"cgroup listed, no controller files", {{"proc/self/cgroup", "0::/a\n"}}, 8192 * kMiB},
+        {"garbage limits", {{"proc/self/cgroup", "0::/a\n4:memory:/a\n"}, {"cg/a/memory.max", "12abc"}, {"cg/a/memory.current", "1"},
+                            {"cg/memory/a/memory.limit_in_bytes", "-5\n"}, {"cg/memory/a/memory.usage_in_bytes", "1"}}, 8192 * kMiB},
+        {"garbage usage", {{"proc/self/cgroup", "0::/a\n"}, {"cg/a/memory.max", "1000"}, {"cg/a/memory.current", "lots"}}, 8192 * kMiB},
+        {"garbage cgroup table", {{"proc/self/cgroup", "\n::\nnonsense\n0:/../..\n"}}, 8192 * kMiB},
+        {"path climbing out of the mount", {{"proc/self/cgroup", "0::/../../a\n"}, {"cg/a/memory.max", "2048"},
+                                            {"cg/a/memory.current", "1024"}}, 1024},
+        {"no meminfo, cgroup limited", {{"proc/self/cgroup", "0::/a\n"}, {"cg/a/memory.max", "2048"},
+                                        {"cg/a/memory.current", "1024"}}, 1024, false},
+        {"garbage meminfo", {{"proc/meminfo", "MemAvailable: many kB\n"}}, 0, false},
+        {"nothing readable", {}, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::TempFolder root;
-        for (const auto& [path, text] : c.files) {
+        auto files = c.files;
+        if (c.meminfo)
+            files.emplace_back("proc/meminfo", kMeminfo8GiB);
+        for (auto [path, text] : files) {
+            if (path.starts_with("cg/"))
+                path.replace(0, 3, "sys/fs/cgroup/");
             std::filesystem::create_directories((root.Path() / path).parent_path());
             test::WriteAllText(root.Path() / path, text);
         }

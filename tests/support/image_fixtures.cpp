@@ -341,4 +341,27 @@ std::vector<std::uint8_t> UniformGreyPng(std::uint32_t width, std::uint32_t heig
     return EncodePng(f);
 }
 
+std::vector<std::uint8_t> EncodeTiffStatingSize(std::uint32_t width, std::uint32_t height)
+{
+    std::vector<std::uint8_t> bytes = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    const auto put = [&](std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i)
+            bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    };
+    // Tag, type (3 short, 4 long), value; each entry holds one value.
+    const std::uint32_t dataOffset = 8 + 2 + 9 * 12 + 4;
+    const std::uint32_t entries[][3] = {{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
+                                        {273, 4, dataOffset}, {277, 3, 1}, {278, 4, height}, {279, 4, 16}};
+    put(9, 2);
+    for (const auto& e : entries) {
+        put(e[0], 2);
+        put(e[1], 2);
+        put(1, 4);
+        put(e[2], 4);
+    }
+    put(0, 4);
+    bytes.resize(bytes.size() + 16, 0x80);
+    return bytes;
+}
+
 }  // namespace grainforge::test

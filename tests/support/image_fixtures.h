@@ -71,6 +71,10 @@ struct BmpFixture {
 std::vector<std::uint8_t> EncodeBmp(const BmpFixture& fixture);
 
 // A grey PNG of the given size whose every sample is `value`.
+// A one-strip 8-bit grey TIFF, written byte by byte, that states the given size and holds 16
+// bytes of samples (0x80): for sizes no library would write.
+std::vector<std::uint8_t> EncodeTiffStatingSize(std::uint32_t width, std::uint32_t height);
+
 std::vector<std::uint8_t> UniformGreyPng(std::uint32_t width, std::uint32_t height, std::uint16_t value,
                                          int bitDepth = 8);
 

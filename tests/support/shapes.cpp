@@ -149,6 +149,56 @@ mesh::TriangleMesh MakeFan(std::uint32_t spokes)
     return fan;
 }
 
+mesh::TriangleMesh MakeFlatGrid(std::uint32_t n, float step, float z, bool alternating)
+{
+    mesh::TriangleMesh grid;
+    for (std::uint32_t i = 0; i < (n + 1) * (n + 1); ++i)
+        grid.vertices.push_back({{static_cast<float>(i % (n + 1)) * step, static_cast<float>(i / (n + 1)) * step, z}, {}});
+    for (std::uint32_t r = 0; r < n; ++r)
+        for (std::uint32_t c = 0; c < n; ++c) {
+            const std::uint32_t a = r * (n + 1) + c, b = a + 1, d = a + n + 1, e = d + 1;
+            if (alternating && (r + c) % 2 == 1)
+                grid.indices.insert(grid.indices.end(), {a, b, d, b, e, d});
+            else
+                grid.indices.insert(grid.indices.end(), {a, b, e, a, e, d});
+        }
+    grid.ComputeBounds();
+    return grid;
+}
+
+mesh::TriangleMesh MakeGridTopBox(std::uint32_t n, float size)
+{
+    mesh::TriangleMesh box = MakeFlatGrid(n, size / static_cast<float>(n), size);
+    const auto bottom = static_cast<std::uint32_t>(box.vertices.size());
+    for (mesh::Vec3 p : {mesh::Vec3{0, 0, 0}, mesh::Vec3{size, 0, 0}, mesh::Vec3{size, size, 0}, mesh::Vec3{0, size, 0}})
+        box.vertices.push_back({p, {}});
+    // Vertex i along the top border of a side, walking round the top anticlockwise from above.
+    const auto border = [n](std::uint32_t side, std::uint32_t i) {
+        const std::uint32_t rc[4][2] = {{0, i}, {i, n}, {n, n - i}, {n - i, 0}};
+        return rc[side][0] * (n + 1) + rc[side][1];
+    };
+    for (std::uint32_t side = 0; side < 4; ++side) {
+        const std::uint32_t b0 = bottom + side, b1 = bottom + (side + 1) % 4;
+        for (std::uint32_t i = 0; i < n; ++i)
+            box.indices.insert(box.indices.end(), {i < n / 2 ? b0 : b1, border(side, i + 1), border(side, i)});
+        box.indices.insert(box.indices.end(), {b0, b1, border(side, n / 2)});
+    }
+    box.indices.insert(box.indices.end(), {bottom, bottom + 2, bottom + 1, bottom, bottom + 3, bottom + 2});
+    box.ComputeBounds();
+    box.ComputeVertexNormals();
+    return box;
+}
+
+mesh::TriangleMesh MakeBox(mesh::Vec3 low, mesh::Vec3 high)
+{
+    mesh::TriangleMesh box = mesh::MakeTestCube(1.0f);
+    for (mesh::MeshVertex& v : box.vertices)
+        v.position = {v.position.x < 0.0f ? low.x : high.x, v.position.y < 0.0f ? low.y : high.y,
+                      v.position.z < 0.0f ? low.z : high.z};
+    box.ComputeBounds();
+    return box;
+}
+
 mesh::TriangleMesh Flipped(mesh::TriangleMesh mesh)
 {
     for (std::size_t t = 0; t + 2 < mesh.indices.size(); t += 3)

