@@ -1,20 +1,16 @@
 #include "engine/mesh/json_settings.h"
 
 #include "engine/mesh/triangle_mesh.h"
-#include "tests/support/child_process.h"
 #include "tests/support/json_view_of.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
 #include <cfloat>
-#include <csignal>
 #include <random>
 
 namespace grainforge::mesh {
@@ -271,60 +267,6 @@ TEST(SaveJsonFile, DocumentThatCannotBeWrittenFaithfullyIsRefusedAndTouchesNothi
         EXPECT_EQ(ReadAllBytes(folder / "t.json"), Bytes("old"));
         EXPECT_EQ(folder.List(), std::vector<std::string>{"t.json"});
     }
-}
-
-TEST(SaveJsonFile, FailedMoveOrTemporaryFileLeavesEverythingAsItWas)
-{
-    TempFolder folder;
-    // Root may write anywhere, so the failures come from the paths: a non-empty folder cannot be
-    // replaced by a file, and no temporary file can be made below a file or a missing folder.
-    fs::create_directory(folder / "target.json");
-    WriteAllText(folder / "target.json" / "inside", "keep");
-    WriteAllText(folder / "file", "plain");
-    JsonNode document = NewJsonDocument();
-    document.PutInt("a", 1);
-    for (const fs::path& path : {folder / "target.json", folder / "file" / "t.json", folder / "none" / "t.json"})
-        EXPECT_FALSE(SaveJsonFile(document, path)) << path;
-    EXPECT_EQ(ReadAllBytes(folder / "target.json" / "inside"), Bytes("keep"));
-    EXPECT_EQ(ReadAllBytes(folder / "file"), Bytes("plain"));
-    EXPECT_EQ(folder.List(), (std::vector<std::string>{"file", "target.json"}));
-}
-
-TEST(SaveJsonFile, FailedWriteRemovesThePartialTemporaryFile)
-{
-    TempFolder folder;
-    WriteAllText(folder / "t.json", "old");
-    // A file-size limit makes the write fail part way, as a full disk does.
-    const std::string result = test::RunInChild([&] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{100, 100};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        JsonNode document = NewJsonDocument();
-        document.PutString("long", std::string(10000, 'x'));
-        if (SaveJsonFile(document, folder / "t.json"))
-            return std::string("claimed success");
-        return std::string(fs::exists(folder / "t.json.tmp") ? "temporary file left" : "");
-    });
-    EXPECT_EQ(result, "");
-    EXPECT_EQ(ReadAllBytes(folder / "t.json"), Bytes("old"));
-}
-
-TEST(SaveJsonFile, KeepsPermissionsAndWritesThroughSymbolicLinks)
-{
-    TempFolder folder;
-    fs::create_directory(folder / "real");
-    WriteAllText(folder / "real" / "t.json", "old");
-    ASSERT_EQ(::chmod((folder / "real" / "t.json").c_str(), 0640), 0);
-    fs::create_symlink("real/t.json", folder / "link.json");
-    JsonNode document = NewJsonDocument();
-    document.PutInt("n", 3);
-    ASSERT_TRUE(SaveJsonFile(document, folder / "link.json"));
-    EXPECT_TRUE(fs::is_symlink(folder / "link.json"));
-    EXPECT_EQ(ReadAllBytes(folder / "real" / "t.json"), Bytes(WithMark("{\n  \"n\": 3\n}")));
-    struct stat info {};
-    ASSERT_EQ(::stat((folder / "real" / "t.json").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(folder.List(), (std::vector<std::string>{"link.json", "real"}));
 }
 
 TEST(WriteJsonFile, RelativePathIsWrittenBelowTheCurrentFolderWithoutFoldingParentParts)

@@ -1,5 +1,6 @@
 #include "engine/mesh/stl_writer.h"
 
+#include "engine/mesh/json_settings.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
@@ -10,12 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
-#include <sys/stat.h>
+#include <optional>
 
 #include <bit>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <map>
 #include <random>
 
 namespace grainforge::mesh {
@@ -43,13 +46,16 @@ std::uint32_t U32At(const Bytes& bytes, std::size_t at)
 
 float F32At(const Bytes& bytes, std::size_t at) { return std::bit_cast<float>(U32At(bytes, at)); }
 
-std::vector<std::string> PartFiles(const std::filesystem::path& folder)
+// Every file and folder below `folder` with the contents of the files, to show that a failed
+// save left the old target and no temporary file.
+std::map<std::string, std::string> Snapshot(const std::filesystem::path& folder)
 {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        if (entry.path().extension() == ".part")
-            names.push_back(entry.path().filename().string());
-    return names;
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const Bytes bytes = entry.is_regular_file() ? test::ReadAllBytes(entry.path()) : Bytes{};
+        entries[entry.path().lexically_relative(folder).string()] = std::string(bytes.begin(), bytes.end());
+    }
+    return entries;
 }
 
 TEST(EncodeBinaryStl, CubeIs684BytesWithPaddedHeaderFaceNormalsAndZeroAttributes)
@@ -66,6 +72,12 @@ TEST(EncodeBinaryStl, CubeIs684BytesWithPaddedHeaderFaceNormalsAndZeroAttributes
         for (std::size_t c = 0, p = at + 12; c < 3; ++c, p += 12)
             EXPECT_EQ((Vec3{F32At(bytes, p), F32At(bytes, p + 4), F32At(bytes, p + 8)}), cube.vertices[cube.indices[3 * t + c]].position);
         EXPECT_EQ(bytes[at + 48] | bytes[at + 49], 0);
+    }
+    const TriangleMesh sphere = MakeTestSphere(30.0f);  // several encoder blocks
+    const Bytes blocks = EncodeBinaryStl(sphere, "Tessary");
+    {
+        const ThreadLimit limit(1);
+        EXPECT_EQ(EncodeBinaryStl(sphere, "Tessary"), blocks);
     }
     const Bytes cut = EncodeBinaryStl(cube, std::string(100, 'h'));
     EXPECT_EQ(std::string(cut.begin(), cut.begin() + 80), std::string(80, 'h'));
@@ -144,16 +156,6 @@ TEST(FormatAsciiStl, RandomFloatsReadBackBitExact)
     ASSERT_EQ(corners.size(), mesh.indices.size());  // corner i is vertex i
     for (std::size_t i = 0; i < corners.size(); ++i)
         ASSERT_EQ(std::memcmp(&corners[i], &mesh.vertices[i].position, sizeof(Vec3)), 0) << i;  // -0 stays -0
-}
-
-TEST(EncodeBinaryStl, BytesDoNotDependOnTheThreadCount)
-{
-    const TriangleMesh sphere = MakeTestSphere(30.0f);  // several encoder blocks
-    const Bytes binary = EncodeBinaryStl(sphere, "Tessary");
-    const std::string ascii = FormatAsciiStl(sphere, "sphere");
-    ThreadLimit limit(1);
-    EXPECT_EQ(EncodeBinaryStl(sphere, "Tessary"), binary);
-    EXPECT_EQ(FormatAsciiStl(sphere, "sphere"), ascii);
 }
 
 TEST(WriteStlFile, RefusesMeshesThatCannotBeWritten)
@@ -307,95 +309,6 @@ TEST(CompareRoundTrip, ReportsEachDifferenceInOrderAndTheVolumeOnlyAboveItsLimit
               "  Difference: Open boundary edges changed from 0 to 3.\n");
 }
 
-TEST(WriteStlFile, ReplacesTheTargetKeepingItsPermissionsAndWritesThroughLinks)
-{
-    test::TempFolder folder;
-    std::filesystem::create_directory(folder / "real");
-    std::filesystem::create_directory(folder / "links");
-    const auto target = folder / "real" / "part.stl";
-    test::WriteAllText(target, "old contents");
-    std::filesystem::permissions(target, std::filesystem::perms(0640));
-    std::filesystem::create_symlink("../real/part.stl", folder / "links" / "part.stl");
-    const ExportResult result = WriteStlFile(folder / "links" / "part.stl", MakeTestCube(20.0f), StlWriteOptions{});
-    ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.report.fileName, "part.stl");
-    EXPECT_TRUE(std::filesystem::is_symlink(folder / "links" / "part.stl"));
-    EXPECT_EQ(test::ReadAllBytes(target).size(), 684u);
-    EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0640));
-    EXPECT_TRUE(PartFiles(folder / "real").empty());
-    EXPECT_TRUE(PartFiles(folder / "links").empty());
-}
-
-TEST(WriteStlFile, FailuresLeaveTheTargetAndNoTemporaryFile)
-{
-    test::TempFolder folder;
-    const TriangleMesh cube = MakeTestCube(20.0f);
-
-    // A folder cannot be replaced by a file.
-    std::filesystem::create_directory(folder / "folder.stl");
-    test::WriteAllText(folder / "folder.stl" / "inside", "kept");
-    const ExportResult onFolder = WriteStlFile(folder / "folder.stl", cube, StlWriteOptions{});
-    EXPECT_EQ(onFolder.error, "The file could not be put in place: Is a directory");
-    EXPECT_TRUE(std::filesystem::is_directory(folder / "folder.stl"));
-    EXPECT_EQ(test::ReadAllBytes(folder / "folder.stl" / "inside").size(), 4u);
-
-    // A parent path that is a regular file: no temporary file can be made.
-    test::WriteAllText(folder / "plain", "a file");
-    const ExportResult underFile = WriteStlFile(folder / "plain" / "part.stl", cube, StlWriteOptions{});
-    EXPECT_EQ(underFile.error, "The file could not be opened for writing.");
-
-    // A mesh whose file reads back as nothing fails the read-back.
-    test::WriteAllText(folder / "old.stl", "old contents");
-    const TriangleMesh point = OneTriangle({1, 1, 1}, {1, 1, 1}, {1, 1, 1});
-    const ExportResult unreadable = WriteStlFile(folder / "old.stl", point, StlWriteOptions{});
-    EXPECT_EQ(unreadable.error,
-              "The exported file could not be read back: Every triangle in the file was removed as degenerate, "
-              "leaving no geometry.");
-    EXPECT_EQ(unreadable.report.bytesWritten, 0u);
-    EXPECT_EQ(test::ReadAllBytes(folder / "old.stl").size(), 12u);
-
-    EXPECT_EQ(folder.List(), (std::vector<std::string>{"folder.stl", "old.stl", "plain"}));
-}
-
-TEST(WriteStlFile, ReadOnlyFolderKeepsTheOldTarget)
-{
-    test::TempFolder folder;
-    std::filesystem::permissions(folder.Path(), std::filesystem::perms(0755));
-    const auto locked = folder / "locked";
-    std::filesystem::create_directory(locked);
-    test::WriteAllText(locked / "part.stl", "old contents");
-    std::filesystem::permissions(locked / "part.stl", std::filesystem::perms(0666));
-    std::filesystem::permissions(locked, std::filesystem::perms(0555));
-    const TriangleMesh cube = MakeTestCube(20.0f);
-    const auto text = test::RunUnprivileged([&] {
-        return WriteStlFile(locked / "part.stl", cube, Options(0, false)).error;
-    });
-    if (!text)
-        GTEST_SKIP() << "could not drop root privileges, so the folder's permissions would not apply";
-    EXPECT_EQ(*text, "The file could not be opened for writing.");
-    EXPECT_EQ(test::ReadAllBytes(locked / "part.stl").size(), 12u);
-    EXPECT_TRUE(PartFiles(locked).empty());
-}
-
-TEST(WriteStlFile, ShortWriteKeepsTheOldTargetAndRemovesTheTemporaryFile)
-{
-    test::TempFolder folder;
-    const auto target = folder / "part.stl";
-    test::WriteAllText(target, "old contents");
-    const TriangleMesh cube = MakeTestCube(20.0f);
-    // A file size limit below the 684 bytes makes the write fail part way, as a full disk does.
-    const std::string text = test::RunInChild([&] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{100, 100};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-            return std::string("setrlimit failed");
-        return WriteStlFile(target, cube, Options(0, false)).error;
-    });
-    EXPECT_EQ(text, "The file could not be written completely.");
-    EXPECT_EQ(test::ReadAllBytes(target).size(), 12u);
-    EXPECT_EQ(folder.List(), std::vector<std::string>{"part.stl"});
-}
-
 TEST(WriteStlFile, ReadBackComparesTheBoxOfTheTrianglesNotTheStoredOne)
 {
     // Moving the top of the cube by 5 mm without ComputeBounds leaves the stored box stale; an
@@ -446,6 +359,98 @@ TEST(WriteStlFile, ReadBackComparesTheBoxOfTheTrianglesNotTheStoredOne)
     ASSERT_EQ(comparison.differences.size(), 2u);
     EXPECT_EQ(comparison.differences[0], "Bounding box changed from 20.00 x 20.00 x 20.00 mm to "
                                          "21.00 x 20.00 x 20.00 mm.");
+}
+
+// The STL writer and the JSON save replace their target through the same platform layer: each
+// way of failing once, over either of them. A save returns "" or its error ("refused" for JSON).
+using Save = std::function<std::string(const std::filesystem::path&)>;
+
+std::string SaveStl(const std::filesystem::path& path, const TriangleMesh& mesh = MakeTestCube(20.0f))
+{
+    const ExportResult result = WriteStlFile(path, mesh, StlWriteOptions{});
+    return result.ok ? "" : result.error;
+}
+
+std::string SaveJson(const std::filesystem::path& path)
+{
+    JsonNode document = NewJsonDocument();
+    document.PutString("long", std::string(1000, 'x'));
+    return SaveJsonFile(document, path) ? "" : "refused";
+}
+
+TEST(DurableReplace, FailuresLeaveTheOldTargetAndNoTemporaryFile)
+{
+    // Root may write anywhere, so most failures come from the paths; a file-size limit makes a
+    // write fail part way as a full disk does, and a read-only folder needs an unprivileged child.
+    enum class Run { Here, SizeLimit, ReadOnly };
+    const Save stl = [](const std::filesystem::path& p) { return SaveStl(p); };
+    const Save point = [](const std::filesystem::path& p) { return SaveStl(p, OneTriangle({1, 1, 1}, {1, 1, 1}, {1, 1, 1})); };
+    const struct {
+        const char* name;
+        Save save;
+        const char* target;
+        Run run;
+        std::string error;
+    } cases[] = {
+        {"STL onto a folder", stl, "folder/inside", Run::Here, "The file could not be put in place: Is a directory"},
+        {"JSON onto a folder", SaveJson, "folder/inside", Run::Here, "refused"},
+        {"STL below a file", stl, "old/part.stl", Run::Here, "The file could not be opened for writing."},
+        {"JSON in a missing folder", SaveJson, "none/t.json", Run::Here, "refused"},
+        {"STL that reads back as nothing", point, "old", Run::Here,
+         "The exported file could not be read back: Every triangle in the file was removed as degenerate, leaving no "
+         "geometry."},
+        {"STL short write", stl, "old", Run::SizeLimit, "The file could not be written completely."},
+        {"JSON short write", SaveJson, "old", Run::SizeLimit, "refused"},
+        {"STL in a read-only folder", stl, "locked/old", Run::ReadOnly, "The file could not be opened for writing."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempFolder folder;
+        std::filesystem::permissions(folder.Path(), std::filesystem::perms(0755));
+        std::filesystem::create_directories(folder / "folder" / "inside");
+        test::WriteAllText(folder / "folder" / "inside" / "kept", "kept");
+        test::WriteAllText(folder / "old", "old contents");
+        std::filesystem::create_directory(folder / "locked");
+        test::WriteAllText(folder / "locked" / "old", "old contents");
+        std::filesystem::permissions(folder / "locked" / "old", std::filesystem::perms(0666));
+        std::filesystem::permissions(folder / "locked", std::filesystem::perms(0555));
+        const auto before = Snapshot(folder.Path());
+        const std::filesystem::path target = folder / c.target;
+        std::optional<std::string> error;
+        if (c.run == Run::Here) {
+            error = c.save(target);
+        } else if (c.run == Run::SizeLimit) {
+            error = test::RunInChild([&] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{100, 100};
+                return setrlimit(RLIMIT_FSIZE, &limit) == 0 ? c.save(target) : "setrlimit failed";
+            });
+        } else if (!(error = test::RunUnprivileged([&] { return c.save(target); }))) {
+            continue;  // could not drop root privileges, so the folder's permissions would not apply
+        }
+        EXPECT_EQ(*error, c.error);
+        EXPECT_EQ(Snapshot(folder.Path()), before);
+        std::filesystem::permissions(folder / "locked", std::filesystem::perms(0755));
+    }
+}
+
+TEST(DurableReplace, WritesThroughALinkKeepingThePermissions)
+{
+    for (const auto& [name, save] : {std::pair{"STL", Save([](const std::filesystem::path& p) { return SaveStl(p); })},
+                                     std::pair{"JSON", Save(SaveJson)}}) {
+        SCOPED_TRACE(name);
+        test::TempFolder folder;
+        std::filesystem::create_directory(folder / "real");
+        std::filesystem::create_directory(folder / "links");
+        test::WriteAllText(folder / "real" / "part", "old contents");
+        std::filesystem::permissions(folder / "real" / "part", std::filesystem::perms(0640));
+        std::filesystem::create_symlink("../real/part", folder / "links" / "part");
+        EXPECT_EQ(save(folder / "links" / "part"), "");
+        EXPECT_TRUE(std::filesystem::is_symlink(folder / "links" / "part"));
+        EXPECT_GT(test::ReadAllBytes(folder / "real" / "part").size(), 600u);
+        EXPECT_EQ(std::filesystem::status(folder / "real" / "part").permissions(), std::filesystem::perms(0640));
+        EXPECT_EQ(Snapshot(folder.Path()).size(), 4u) << "a temporary file was left";
+    }
 }
 
 }  // namespace
