@@ -205,21 +205,6 @@ TriangleMesh SlitSheet(std::uint32_t columns, float gap)
     return MeshOf(points, indices);
 }
 
-TEST(CleanupForExport, NarrowSlitIsFilledDespiteItsLength)
-{
-    const TriangleMesh input = SlitSheet(30, 0.2f);
-    TriangleMesh sheet = input;
-    const ExportCleanupReport report = CleanupForExport(sheet, 0.001f, {});
-    EXPECT_EQ(report.holesFilled, 1u);
-    EXPECT_EQ(report.trianglesAdded, 58u);
-    EXPECT_GT(report.largestFilledHoleMillimetres, 27.9f);
-    EXPECT_EQ(report.holesLeftOpen, 1u);  // the outline
-    ExpectMapsPointAtTheirSources(input, sheet, report, 58);
-    ExpectClosedAndConsistent(sheet, 2u * 31u + 6u);
-    for (std::size_t t = 0; t < sheet.TriangleCount(); ++t)
-        EXPECT_GE(sheet.FaceNormal(t).z, 0.0f) << t;  // all face up, like the sheet
-}
-
 TEST(FindBoundaryLoops, SizesAndUntraceableBoundaries)
 {
     std::uint64_t notSimple = 0;

@@ -40,16 +40,10 @@ TEST(SimplifyMesh, TetrahedronIsNeverCollapsed)
 {
     // Every edge joins two vertices of three triangles each: 6, below the 7 a collapse needs.
     TriangleMesh mesh = MakeTetrahedron();
-    const TriangleMesh before = mesh;
     const MeshSimplifyReport report = SimplifyMesh(mesh, NoLimits(-1), {});
     EXPECT_EQ(report.collapses, 0u);
     EXPECT_EQ(report.refusedPinch, 6u);
-    ASSERT_EQ(report.trianglesAfter, 4u);
-    // Renumbered by first use, but every triangle keeps its corners where they were.
-    for (std::size_t r = 0; r < 4; ++r)
-        for (int k = 0; k < 3; ++k)
-            EXPECT_EQ(mesh.vertices[mesh.indices[3 * r + k]].position,
-                      before.vertices[before.indices[3 * report.faceMap[r] + k]].position);
+    EXPECT_EQ(report.trianglesAfter, 4u);
 }
 
 TEST(SimplifyMesh, BoundaryEdgesAreNeverCollapsed)
@@ -122,36 +116,27 @@ TEST(SimplifyMesh, BedVerticesHoldAndNothingSinksOntoTheBed)
     }
 }
 
-TEST(SimplifyMesh, StopAtFirstPollLeavesTheMeshAsItWas)
+TEST(SimplifyMesh, StopAtAnyPollLeavesTheMeshAsItWas)
 {
-    TriangleMesh mesh = MakeTestSphere(10);
-    const TriangleMesh before = mesh;
-    int calls = 0;
-    const MeshSimplifyReport report = SimplifyMesh(mesh, MeshSimplifyOptions{}, [&](const std::string& stage, float fraction) {
-        ++calls;
-        EXPECT_EQ(stage, "Simplifying the mesh");
-        EXPECT_EQ(fraction, 0.0f);
-        return false;
-    });
-    EXPECT_EQ(calls, 1);
-    EXPECT_TRUE(report.stopped);
-    EXPECT_TRUE(report.vertexMap.empty() && report.faceMap.empty());
-    EXPECT_TRUE(Identical(mesh, before));
-    EXPECT_EQ(FormatMeshSimplifyReport(report), "Mesh simplify (Medium): 9024 to 9024 triangles (100.0% kept), 0.0 s; "
-                                                "1 vertices held on the bed - stopped, the mesh is as it was");
-}
-
-TEST(SimplifyMesh, StopAtALaterPollAlsoRestores)
-{
-    TriangleMesh mesh = test::MakeWavyGrid(160, 160);
-    const TriangleMesh before = mesh;
-    int calls = 0;
-    const MeshSimplifyReport report =
-        SimplifyMesh(mesh, NoLimits(-1), [&](const std::string&, float) { return ++calls < 2; });
-    ASSERT_EQ(calls, 2);  // the grid gives more than 16384 attempts
-    EXPECT_TRUE(report.stopped);
-    EXPECT_GT(report.collapses, 0u);
-    EXPECT_TRUE(Identical(mesh, before));
+    // The grid gives more than 16384 attempts, so a second poll comes after collapses.
+    for (const int stopAt : {1, 2}) {
+        TriangleMesh mesh = test::MakeWavyGrid(160, 160);
+        const TriangleMesh before = mesh;
+        int calls = 0;
+        const MeshSimplifyReport report = SimplifyMesh(mesh, NoLimits(-1), [&](const std::string& stage, float fraction) {
+            EXPECT_EQ(stage, "Simplifying the mesh");
+            EXPECT_TRUE(calls > 0 || fraction == 0.0f);
+            return ++calls < stopAt;
+        });
+        EXPECT_EQ(calls, stopAt);
+        EXPECT_TRUE(report.stopped && report.vertexMap.empty() && report.faceMap.empty());
+        EXPECT_EQ(report.collapses > 0, stopAt > 1);
+        EXPECT_TRUE(Identical(mesh, before));
+    }
+    TriangleMesh sphere = MakeTestSphere(10);
+    EXPECT_EQ(FormatMeshSimplifyReport(SimplifyMesh(sphere, MeshSimplifyOptions{}, [](const std::string&, float) { return false; })),
+              "Mesh simplify (Medium): 9024 to 9024 triangles (100.0% kept), 0.0 s; 1 vertices held on the bed - "
+              "stopped, the mesh is as it was");
 }
 
 TEST(SimplifyMesh, ResultDoesNotDependOnTheThreadCount)
@@ -181,8 +166,7 @@ TEST(DetailLevelName, NamesTheFiveLevelsWithinAThousandth)
         const char* name;
     };
     for (const Case c : {Case{0.001f, "Extra high"}, Case{0.01f, "High"}, Case{0.1f, "Medium"}, Case{0.10005f, "Medium"},
-                         Case{0.1001f, ""}, Case{0.2f, ""}, Case{0.5f, "Low"}, Case{1.0f, "Extra low"},
-                         Case{0.0f, ""}, Case{-0.1f, ""}})
+                         Case{0.1001f, ""}, Case{0.5f, "Low"}, Case{1.0f, "Extra low"}, Case{0.0f, ""}})
         EXPECT_STREQ(DetailLevelName(c.level), c.name) << c.level;
 }
 

@@ -59,31 +59,6 @@ TEST(RemoveDoubleSkinnedPairs, OppositeWindingsPairUp)
     EXPECT_EQ(inconsistent.TriangleCount(), 2u);
 }
 
-TEST(SeparateNonManifoldEdges, BoxesSharingAnEdgeComeApart)
-{
-    TriangleMesh mesh = BoxesSharingAnEdge(10.0f);
-    ASSERT_EQ(mesh.vertices.size(), 14u);
-    ASSERT_EQ(CountNonManifoldEdges(mesh), 1u);
-    const TriangleMesh before = mesh;
-    EXPECT_EQ(SeparateNonManifoldEdges(mesh), 2u);
-    EXPECT_EQ(mesh.vertices.size(), 16u);
-    EXPECT_EQ(CountNonManifoldEdges(mesh), 0u);
-    EXPECT_EQ(OpenEdges(mesh), 0u);
-    EXPECT_EQ(CountBodies(mesh), 2u);
-    ValidationOptions options;
-    const ValidationReport report = ValidateMesh(mesh, options);
-    EXPECT_EQ(report.windingConflicts, 0u);
-
-    // Each copy moved 0.002 mm into its own box: moved outwards, or not at all, the boxes would
-    // still touch or overlap.
-    for (std::uint32_t copy = 14; copy < 16; ++copy) {
-        const auto at = std::find(mesh.indices.begin(), mesh.indices.end(), copy) - mesh.indices.begin();
-        const Vec3 moved = mesh.vertices[copy].position - before.vertices[before.indices[at]].position;
-        EXPECT_NEAR(std::sqrt(Dot(moved, moved)), 0.002f, 1e-5f);
-    }
-    EXPECT_TRUE(ListSelfIntersectingTriangles(mesh).empty());
-}
-
 TEST(SeparateNonManifoldEdges, NothingToDoWithoutNonManifoldEdges)
 {
     TriangleMesh cube = MakeTestCube(10.0f);
@@ -118,18 +93,6 @@ TEST(SeparateNonManifoldEdges, WingWithARepeatedCornerIsSkipped)
         full += (c[0] == a || c[1] == a || c[2] == a) && (c[0] == b || c[1] == b || c[2] == b) ? 1 : 0;
     }
     EXPECT_LE(full, 2u);
-}
-
-TEST(SeparateNonManifoldEdges, OddWingCountStaysSound)
-{
-    // Three fins on one edge: only the orientation pairing exists; whatever is split, every
-    // edge ends used at most twice or the vertex is restored.
-    TriangleMesh fins = MeshOf({{0, 0, 0}, {0, 0, 1}, {1, 0, 0}, {-1, 1, 0}, {-1, -1, 0}},
-                               {0, 1, 2, 1, 0, 3, 0, 1, 4});
-    ASSERT_EQ(CountNonManifoldEdges(fins), 1u);
-    SeparateNonManifoldEdges(fins);
-    EXPECT_TRUE(fins.IsConsistent());
-    EXPECT_EQ(fins.TriangleCount(), 3u);
 }
 
 TEST(FixNonManifoldEdges, AcceptsWhenTheRefillClosesEverything)

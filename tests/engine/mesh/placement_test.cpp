@@ -91,23 +91,6 @@ TEST(FindRestingFaces, MinimumAreaIsInclusive)
     }
 }
 
-TEST(FindRestingFaces, AngleAndOffsetDecideWhichTrianglesJoin)
-{
-    // A flat triangle facing down and one tilted about its edge x = shift + 2 by `degrees`.
-    struct Case { float degrees; float shift; std::size_t facets; };
-    for (const Case c : {Case{0.9f, 0.0f, 1u}, Case{1.1f, 0.0f, 2u}, Case{0.5f, 100.0f, 2u}, Case{0.5f, 0.0f, 1u}}) {
-        const float h = std::tan(c.degrees * 3.1415927f / 180.0f);
-        const float x = c.shift;
-        const TriangleMesh mesh = MeshOf({{x, 0, 0}, {x, 1, 0}, {x + 1, 0, 0}, {x + 2, 0, 0}, {x + 2, 1, 0}, {x + 3, 0, h}},
-                                         {0, 1, 2, 3, 4, 5});
-        const std::vector<RestingFace> faces = FindRestingFaces(mesh, {0.1f, 1.0f, 0.05f});
-        EXPECT_EQ(faces.size(), c.facets) << c.degrees << " " << c.shift;
-        if (c.facets == 1 && faces.size() == 1) {
-            EXPECT_EQ(faces[0].triangles, (std::vector<std::uint32_t>{0, 1}));
-        }
-    }
-}
-
 TEST(FindRestingFaces, VertexBeyondThePlaneRulesTheFaceOut)
 {
     struct Case { float beyond; bool bottomKept; };

@@ -141,20 +141,6 @@ TEST(RepairMesh, CollapseTargetThatWouldLeaveNothingSkipsThePass)
     EXPECT_EQ(cross.TriangleCount(), 2u);
 }
 
-TEST(RepairMesh, CrumbSwitchDecidesWhetherASmallBodyGoes)
-{
-    for (const bool removeCrumbs : {true, false}) {
-        // A 0.2 mm cube (0.008 cubic mm, 12 triangles) beside a sphere of 9024 triangles.
-        TriangleMesh part = test::Combined(MakeTestSphere(10), test::Translated(MakeTestCube(0.2f), {30, 0, 0}));
-        RepairOptions options = AllOff();
-        options.removeCrumbs = removeCrumbs;
-        const RepairReport report = RepairMesh(part, options, {}, 2);
-        EXPECT_EQ(part.TriangleCount(), removeCrumbs ? 9024u : 9036u);
-        const std::string text = FormatRepairDetails(report);
-        EXPECT_EQ(text.find("  stray crumbs: 1 small bodies removed (12 triangles)\n") == 0, removeCrumbs) << text;
-    }
-}
-
 TEST(RepairMesh, FoldsUnfoldUnlessTheirVertexIsPinned)
 {
     struct Case {

@@ -98,9 +98,7 @@ TEST(FindSelfIntersections, MatchesBruteForceOnRandomSoups)
     };
     const Case cases[] = {
         {1, 2000, 40, 1.5f, 0},   // mixed sizes: several grid levels
-        {2, 3000, 20, 0.4f, 0},
         {3, 400, 10, 0, 60},     // corners shared through a small vertex pool
-        {4, 1500, 1, 0.2f, 0},   // small coordinates
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.seed);
@@ -139,19 +137,6 @@ TEST(FindSelfIntersections, HugeAndTinyCoordinatesTogether)
     mesh.vertices.push_back({{0, -3e38f, 2.4f}, {}});
     mesh.indices.insert(mesh.indices.end(), {v, v + 1, v + 2});
     EXPECT_EQ(Search(mesh), BruteForcePairs(mesh));
-}
-
-TEST(FindSelfIntersections, ClosedPartsHaveNoPairsAndOverlappingCopiesDo)
-{
-    const TriangleMesh sphere = MakeTestSphere(10);
-    EXPECT_TRUE(Search(sphere).empty());
-    EXPECT_TRUE(Search(test::MakeTwoCubes()).empty());
-    const TriangleMesh both = test::Combined(sphere, test::Translated(sphere, {5, 0.3f, 0.1f}));
-    const PairSet pairs = Search(both);
-    EXPECT_FALSE(pairs.empty());
-    EXPECT_EQ(pairs, BruteForcePairs(both));
-    for (const auto& [t, u] : pairs)
-        EXPECT_TRUE(t < sphere.TriangleCount() && u >= sphere.TriangleCount()) << "a pair within one sphere";
 }
 
 TEST(FindSelfIntersections, SharedVertexCoplanarAndTouchingPairs)
@@ -230,10 +215,6 @@ TEST(FindSelfIntersections, FocusLimitsTheSearchToPairsWithAFlaggedTriangle)
     const PairSet expected = BruteForcePairs(mesh, focus);
     EXPECT_GT(expected.size(), 5u);
     EXPECT_EQ(Search(mesh, focus), expected);
-    // One flagged triangle: crossing pairs of two unflagged ones are left out.
-    std::vector<std::uint8_t> single(mesh.TriangleCount(), 0);
-    single[5] = 1;
-    EXPECT_EQ(Search(mesh, single), BruteForcePairs(mesh, single));
     // A focus of the wrong length is ignored.
     const std::vector<std::uint8_t> wrong(mesh.TriangleCount() - 1, 0);
     EXPECT_EQ(Search(mesh, wrong), BruteForcePairs(mesh));

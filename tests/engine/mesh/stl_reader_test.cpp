@@ -83,6 +83,8 @@ TEST(ParseStl, RefusesBadInputWithTheExactTexts)
     PutU32(hugeCount, 80, 0xffffffffu);
     Bytes solidHeader = BinaryStl(CubeCorners(20.0f), "solid binary with a text-like header");
     solidHeader.pop_back();
+    Bytes solidTrailing = BinaryStl(CubeCorners(20.0f), "solid exported by a CAD program");
+    solidTrailing.resize(694, ' ');
     std::vector<Vec3> nanCorners = CubeCorners(20.0f);
     nanCorners[4].y = std::numeric_limits<float>::infinity();
     Bytes countTwo = BinaryStl(CubeCorners(20.0f));
@@ -96,7 +98,6 @@ TEST(ParseStl, RefusesBadInputWithTheExactTexts)
         std::string error;
     } cases[] = {
         {"empty", {}, StlFormat::Unrecognised, "The file is too small to be an STL: 0 bytes."},
-        {"15 bytes", Bytes(15, 'x'), StlFormat::Unrecognised, "The file is too small to be an STL: 15 bytes."},
         {"50 bytes of text", ToBytes(std::string(50, 'a')), StlFormat::Unrecognised,
          "The file is not recognised as either a binary or an ASCII STL."},
         {"count 2 in 134 bytes", countTwo, StlFormat::Unrecognised,
@@ -108,27 +109,19 @@ TEST(ParseStl, RefusesBadInputWithTheExactTexts)
         {"largest count", hugeCount, StlFormat::Unrecognised,
          "The file is not a valid STL. Its header declares 4,294,967,295 triangles, which needs "
          "214,748,364,834 bytes, but the file is 100 bytes (truncated)."},
+        // A "solid" header never turns a binary file of the wrong size into an ASCII reading.
         {"solid header, size off by one", solidHeader, StlFormat::Unrecognised,
          "The file is not a valid STL. Its header declares 12 triangles, which needs 684 bytes, but the file is "
          "683 bytes (truncated)."},
+        {"solid header, trailing spaces", solidTrailing, StlFormat::Unrecognised,
+         "The file is not a valid STL. Its header declares 12 triangles, which needs 684 bytes, but the file is "
+         "694 bytes (unexpected trailing data)."},
         {"binary count 0", BinaryStl({}), StlFormat::Binary, "The file contains no triangles."},
         {"vertex with two numbers", ToBytes("solid x\nfacet\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1"), StlFormat::Ascii,
          "The file ends in the middle of a vertex."},
-        {"two signs", ToBytes("solid x\nvertex 0 +-1 0\n"), StlFormat::Ascii,
-         "A vertex coordinate could not be read as a number: '+-1'."},
-        {"out of range", ToBytes("solid x\nvertex 0 0 1e39\n"), StlFormat::Ascii,
-         "A vertex coordinate could not be read as a number: '1e39'."},
-        {"trailing letters", ToBytes("solid x\nvertex 1.5mm 0 0\n"), StlFormat::Ascii,
-         "A vertex coordinate could not be read as a number: '1.5mm'."},
-        {"decimal comma", ToBytes("solid x\nvertex 1,5 0 0\n"), StlFormat::Ascii,
-         "A vertex coordinate could not be read as a number: '1,5'."},
-        {"hexadecimal", ToBytes("solid x\nvertex 0x10 0 0\n"), StlFormat::Ascii,
-         "A vertex coordinate could not be read as a number: '0x10'."},
         {"four vertices", ToBytes("solid x\nvertex 0 0 0 vertex 1 0 0 vertex 0 1 0 vertex 0 0 1\nendsolid x\n"),
          StlFormat::Ascii, "The file ends in the middle of a facet: 4 vertices is not a whole number of triangles."},
         {"nan word", ToBytes("solid x\nvertex nan 0 0\nvertex 1 0 0\nvertex 0 1 0\n"), StlFormat::Ascii,
-         "The file contains a coordinate that is not a number (NaN or infinity)."},
-        {"infinity word", ToBytes("solid x\nvertex 0 0 0\nvertex -INFINITY 0 0\nvertex 0 1 0\n"), StlFormat::Ascii,
          "The file contains a coordinate that is not a number (NaN or infinity)."},
         {"binary infinity", BinaryStl(nanCorners), StlFormat::Binary,
          "The file contains a coordinate that is not a number (NaN or infinity)."},
@@ -208,15 +201,11 @@ TEST(ParseStl, SolidNamesHoldingKeywordsAreSkipped)
 
 TEST(ParseStl, FacetKeywordCountThatDiffersFromTheDataIsAWarningWithGroupedCounts)
 {
-    std::string oneFacet = "solid x\nfacet\n";
-    for (const Vec3& p : CubeCorners(20.0f))
-        oneFacet += "vertex " + std::to_string(p.x) + " " + std::to_string(p.y) + " " + std::to_string(p.z) + "\n";
     std::string many = "solid x\n";
     for (int i = 0; i < 1234; ++i)
         many += "facet ";
     many += "vertex 0 0 0 vertex 1 0 0 vertex 0 1 0";
     const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {oneFacet, {"The file contains 1 facet keywords but 12 triangles of vertex data."}},
         {many, {"The file contains 1,234 facet keywords but 1 triangles of vertex data.",
                 "The mesh is not closed: 3 open boundary edges."}},
         {"solid x\nfacet normal 0 0 1\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
@@ -229,19 +218,6 @@ TEST(ParseStl, FacetKeywordCountThatDiffersFromTheDataIsAWarningWithGroupedCount
         ASSERT_TRUE(result.ok) << result.error;
         EXPECT_EQ(result.report.warnings, warnings) << text.substr(0, 40);
     }
-}
-
-TEST(ParseStl, NumbersFollowTheLocaleFreeRules)
-{
-    const Bytes bytes = ToBytes("solid x\nvertex -0 .5 5.\nvertex 1e+2 -1.5E-3 3e38\nvertex 1e-40 0 1\n");
-    std::vector<Vec3> corners;
-    std::uint64_t facets = 0;
-    std::string error;
-    ASSERT_TRUE(ParseAsciiStl(bytes, corners, facets, error)) << error;
-    // Denormals are in range.
-    EXPECT_EQ(corners, (std::vector<Vec3>{{-0.0f, 0.5f, 5.0f}, {100.0f, -1.5e-3f, 3e38f}, {1e-40f, 0.0f, 1.0f}}));
-    EXPECT_TRUE(std::signbit(corners[0].x));
-    EXPECT_EQ(facets, 0u);
 }
 
 TEST(ParseStl, DegenerateTrianglesAreRemovedAndCounted)
@@ -331,7 +307,6 @@ TEST(ParseStl, UnitHintsAtBothEndsButNotAtTheLimits)
         {0.5f, {"The model is only 0.50 mm across. It may not have been authored in millimetres."}},
         {1500.0f, {"The model is 1500.00 mm across. It may not have been authored in millimetres."}},
         {1000.0f, {}},
-        {1.0f, {}},
     };
     for (const auto& [edge, warnings] : cases)
         EXPECT_EQ(Parse(BinaryStl(CubeCorners(edge))).report.warnings, warnings) << edge;
@@ -423,39 +398,6 @@ TEST(ReadStlFile, UnreadableFileFailsWithTheOpenText)
     EXPECT_EQ(*text, "The file could not be opened for reading.");
 }
 
-TEST(ParseStl, BinaryWithASolidHeaderAndTheWrongSizeGetsTheBinarySizeText)
-{
-    // Damage a binary cube in several ways; with a "solid" header each must give exactly what
-    // it gives with any other header, never the ASCII reading.
-    const auto damaged = [](const std::string& header, std::size_t size) {
-        Bytes bytes = BinaryStl(CubeCorners(20.0f), header);
-        bytes.resize(size, 0x20);  // spaces: trailing bytes that look like text
-        return bytes;
-    };
-    const struct {
-        const char* name;
-        std::size_t size;
-    } cases[] = {
-        {"last byte missing", 683},
-        {"ten trailing bytes", 694},
-        {"a facet and a half missing", 609},
-        {"nine facets missing", 234},
-        {"only the header and count", 84},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const StlReadResult solid = Parse(damaged("solid exported by a CAD program", c.size));
-        const StlReadResult other = Parse(damaged("exported by a CAD program", c.size));
-        EXPECT_FALSE(solid.ok);
-        EXPECT_EQ(solid.report.format, StlFormat::Unrecognised);
-        EXPECT_EQ(solid.error, other.error);
-        EXPECT_EQ(solid.error.rfind("The file is not a valid STL. Its header declares 12 triangles", 0), 0u);
-    }
-    // Text after a "solid" line stays ASCII however long the file is.
-    std::string text = "solid x\n" + std::string(200, ' ') + "\nfacet\n";
-    EXPECT_EQ(DetectStlFormat(ToBytes(text)), StlFormat::Ascii);
-}
-
 TEST(ParseAsciiStl, TinyValuesReadAsTheNearestFloatAndAPlusSignIsAccepted)
 {
     const float denormMin = std::numeric_limits<float>::denorm_min();
@@ -466,19 +408,20 @@ TEST(ParseAsciiStl, TinyValuesReadAsTheNearestFloatAndAPlusSignIsAccepted)
     } cases[] = {
         {"1e-50", true, 0.0f},
         {"-1e-50", true, -0.0f},
-        {"+1e-50", true, 0.0f},
         {"7e-46", true, 0.0f},             // just under half the smallest subnormal
         {"8e-46", true, denormMin},        // just over: rounds up to it
         {"123456789e-60", true, 0.0f},     // the digits alone do not make it large
-        {"0.000001e-39", true, denormMin}, // 1e-45
         {"1e-99999999999999", true, 0.0f},
-        {"+1.5", true, 1.5f},
         {"+.5e+1", true, 5.0f},
+        {"5.", true, 5.0f},
+        {"-0", true, -0.0f},
+        {"1e-40", true, 1e-40f},           // subnormals are in range
+        {"1,5", false, 0.0f},              // no locale's decimal comma
+        {"0x10", false, 0.0f},
+        {"1.5mm", false, 0.0f},
         {"1e39", false, 0.0f},
-        {"-1e39", false, 0.0f},
         {"0.00001e44", false, 0.0f},       // 1e39: the leading zeros do not make it small
         {"+-1", false, 0.0f},
-        {"++1", false, 0.0f},
         {"+", false, 0.0f},
         {"1e-50x", false, 0.0f},
     };
