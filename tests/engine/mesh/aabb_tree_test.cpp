@@ -104,16 +104,8 @@ std::uint64_t CheckStructure(const AabbTree& tree, const TriangleMesh& mesh)
 // exactly the number of nodes the split writes, including the halves built on other threads.
 TEST(AabbTree, EstimateEqualsTheNodesWrittenForManySizes)
 {
-    std::mt19937 random(5);
-    std::vector<std::uint32_t> sizes;
-    for (std::uint32_t n = 1; n <= 70; ++n)
-        sizes.push_back(n);
-    std::uniform_int_distribution<std::uint32_t> pick(71, 1000000);
-    for (int k = 0; k < 5; ++k)
-        sizes.push_back(pick(random));
-    sizes.push_back(131072);  // the smallest range whose left half is built asynchronously
-    sizes.push_back(1000000);
-    for (std::uint32_t n : sizes) {
+    // 131072 is the smallest range whose left half is built asynchronously.
+    for (std::uint32_t n : {1u, 8u, 9u, 16u, 17u, 33u, 70u, 1001u, 131072u, 131073u}) {
         SCOPED_TRACE(n);
         // A leaf holds up to 8 triangles; above that the range splits in halves.
         const TriangleMesh mesh = test::MakeRandomTriangles(n, n, 100, 0.5f);
@@ -190,24 +182,6 @@ TEST(AabbTree, RaycastMatchesBruteForceOnRandomRays)
     EXPECT_GT(hits, 300);
 }
 
-TEST(AabbTree, QueriesFromManyThreadsAgreeWithSerialQueries)
-{
-    const TriangleMesh sphere = MakeTestSphere(20);
-    const AabbTree tree = BuildTree(sphere);
-    std::vector<Vec3> points(20000);
-    std::mt19937 random(3);
-    std::uniform_real_distribution<float> coordinate(-30, 30);
-    for (Vec3& p : points)
-        p = {coordinate(random), coordinate(random), coordinate(random)};
-    std::vector<NearestHit> parallel(points.size());
-    ParallelFor(points.size(), [&](std::size_t i) { parallel[i] = tree.Nearest(sphere, points[i], {}, {}, kNoDistanceLimit); }, 64);
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        const NearestHit serial = tree.Nearest(sphere, points[i], {}, {}, kNoDistanceLimit);
-        ASSERT_EQ(serial.triangle, parallel[i].triangle);
-        ASSERT_EQ(serial.point, parallel[i].point);
-    }
-}
-
 // Labels prune whole nodes; the filter rejects the same triangles in the leaves, so the result
 // equals a brute-force search over the remaining labels.
 TEST(AabbTree, LabelPruningKeepsTheResultOfTheFilter)
@@ -263,19 +237,6 @@ TEST(AabbTree, LabelRangeSpanningAllThirtyTwoBitsIsNotTakenAsExcluded)
     const NearestHit hit = tree.Nearest(mesh, {5, 5, 5}, excluded, isExcluded, kNoDistanceLimit);
     ASSERT_TRUE(hit.found);
     EXPECT_EQ(labels[hit.triangle], std::numeric_limits<std::uint32_t>::max());
-}
-
-TEST(AabbTree, RefitWithWronglySizedLabelsLeavesNoLabels)
-{
-    const TriangleMesh mesh = test::MakeRandomTriangles(15, 100, 10, 1);
-    AabbTree tree = BuildTree(mesh);
-    tree.minLabel.assign(tree.nodes.size(), 0);
-    tree.maxLabel.assign(tree.nodes.size(), 0);
-    tree.RefitLabels(0, std::vector<std::uint32_t>(10, 0));
-    EXPECT_TRUE(tree.minLabel.empty());
-    // Without labels every triangle the filter keeps is searched.
-    const NearestHit hit = tree.Nearest(mesh, {5, 5, 5}, std::vector<std::uint32_t>{0}, {}, kNoDistanceLimit);
-    EXPECT_TRUE(hit.found);
 }
 
 TEST(AabbTree, DistanceLimitFilterAndRayLengthOnACube)
@@ -345,15 +306,13 @@ TEST(AabbTree, MismatchedOrInconsistentMeshesGiveClearedResults)
 {
     const TriangleMesh cube = MakeTestCube(20);
     const AabbTree tree = BuildTree(cube);
-    // Another triangle count.
-    const TriangleMesh sphere = MakeTestSphere(10);
-    EXPECT_FALSE(tree.Nearest(sphere, {0, 0, 0}, {}, {}, kNoDistanceLimit).found);
-    EXPECT_EQ(tree.Raycast({{0, 0, 0}, {1, 0, 0}}, sphere).triangle, -1);
-    // The same triangle count over fewer vertices than the tree was built for.
+    // Another triangle count, and the same count over fewer vertices than the tree was built for.
     TriangleMesh shrunk = cube;
     shrunk.vertices.resize(4);
-    EXPECT_FALSE(tree.Nearest(shrunk, {0, 0, 0}, {}, {}, kNoDistanceLimit).found);
-    EXPECT_FALSE(tree.Raycast({{0, 0, 0}, {1, 0, 0}}, shrunk).hit);
+    for (const TriangleMesh& other : {MakeTestSphere(10), shrunk}) {
+        EXPECT_FALSE(tree.Nearest(other, {0, 0, 0}, {}, {}, kNoDistanceLimit).found);
+        EXPECT_EQ(tree.Raycast({{0, 0, 0}, {1, 0, 0}}, other).triangle, -1);
+    }
 
     // Rebuilding from an inconsistent mesh empties the tree.
     TriangleMesh fourIndices = cube, indexTooHigh = cube;
@@ -388,7 +347,7 @@ TEST(AabbTree, ParallelBuildGivesTheSameNodesOnAnyThreadCount)
         std::uint32_t triangles;
         std::uint64_t checksum;
     };
-    const Case cases[] = {{131071, 0x15f179392afca063}, {131072, 0x77b6a3ea9b6f52c6}, {400000, 0x2564c628dd23f575}};
+    const Case cases[] = {{131071, 0x15f179392afca063}, {131072, 0x77b6a3ea9b6f52c6}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.triangles);
         const TriangleMesh mesh = test::MakeRandomTriangles(c.triangles, c.triangles, 100, 0.5f);

@@ -68,20 +68,6 @@ TEST(ParallelForBlocks, ExceptionReachesTheCallerAndLaterBlocksStop)
     EXPECT_THROW(ParallelFor(5, [](std::size_t i) { if (i == 3) throw std::bad_alloc(); }), std::bad_alloc);
 }
 
-TEST(ParallelSort, SortsLikeTheSerialSort)
-{
-    std::vector<std::uint64_t> values(300000);
-    std::uint64_t state = 12345;
-    for (auto& v : values) {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        v = state >> 20;
-    }
-    auto expected = values;
-    std::sort(expected.begin(), expected.end());
-    ParallelSort(values.begin(), values.end());
-    EXPECT_EQ(values, expected);
-}
-
 // Sums 0 .. 2^depth - 1 by halving, as a recursive build does; records the threads that ran.
 std::uint64_t ForkJoinSum(std::uint64_t first, int depth, std::mutex& mutex, std::set<std::thread::id>& threads)
 {

@@ -14,21 +14,6 @@
 namespace grainforge::mesh {
 namespace {
 
-// A closed cube with one flat triangle: a vertex m halfway along an edge (a, b) splits the
-// triangle on one side, and the triangle (a, b, m) closes the slit with no area.
-TriangleMesh MakeCubeWithFlatTriangle()
-{
-    TriangleMesh mesh = MakeTestCube(20);
-    const std::uint32_t a = mesh.indices[0], b = mesh.indices[1], c = mesh.indices[2];
-    const auto m = static_cast<std::uint32_t>(mesh.vertices.size());
-    mesh.vertices.push_back({(mesh.vertices[a].position + mesh.vertices[b].position) * 0.5f, {}});
-    mesh.indices[1] = m;
-    mesh.indices.insert(mesh.indices.end(), {m, b, c, a, b, m});
-    mesh.ComputeBounds();
-    mesh.ComputeVertexNormals();
-    return mesh;
-}
-
 // Two cubes of edge 20 laid over each other, the second moved by 10 mm along every axis.
 TriangleMesh MakeOverlappingCubes()
 {
@@ -47,7 +32,7 @@ RepairOptions AllOff()
 
 TEST(RepairMesh, AllSwitchesOffStillMendsTrianglesWithNoArea)
 {
-    TriangleMesh mesh = MakeCubeWithFlatTriangle();
+    TriangleMesh mesh = test::MakeCubeWithFlatTriangle();
     ASSERT_EQ(CountNoAreaTriangles(mesh), 1u);
     std::vector<std::string> phases;
     const RepairReport report = RepairMesh(mesh, AllOff(), [&](const std::string& p) { phases.push_back(p); }, 0);
@@ -107,23 +92,6 @@ TEST(RepairMesh, RoundsAndMoveLimitAreClamped)
     }
 }
 
-TEST(RepairMesh, MovesStayWithinTheLimit)
-{
-    TriangleMesh mesh = MakeOverlappingCubes();
-    const TriangleMesh before = mesh;
-    RepairOptions options = AllOff();
-    options.resolveSelfIntersections = true;
-    options.maximumMoveMillimetres = 0.5f;
-    const RepairReport report = RepairMesh(mesh, options, {}, 0);
-    EXPECT_LE(report.furthestMoveMillimetres, 0.5f + 1e-5f);
-    if (report.tinyTrianglesCollapsed == 0) {
-        for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
-            const Vec3 d = mesh.vertices[v].position - before.vertices[v].position;
-            EXPECT_LE(std::sqrt(Dot(d, d)), 0.5f + 1e-5f);
-        }
-    }
-}
-
 TEST(RepairMesh, CollapseTargetThatWouldLeaveNothingSkipsThePass)
 {
     // Fault pinned: two crossing triangles ask for "2 - 2" triangles, a target of 0 that the
@@ -169,18 +137,6 @@ TEST(RepairMesh, FoldsUnfoldUnlessTheirVertexIsPinned)
             EXPECT_LT(report.unfoldRounds, 40);
         }
     }
-}
-
-TEST(IsFoldedOver, OnlyTheTriangleTurnedAgainstItsNeighbours)
-{
-    TriangleMesh fan = test::MakeFan(8);
-    const VertexAdjacency flat = BuildVertexAdjacency(fan);
-    for (std::uint32_t t = 0; t < fan.TriangleCount(); ++t)
-        EXPECT_FALSE(IsFoldedOver(fan, flat, t));
-    std::swap(fan.indices[4], fan.indices[5]);  // turn triangle 1 over
-    const VertexAdjacency adjacency = BuildVertexAdjacency(fan);
-    for (std::uint32_t t = 0; t < fan.TriangleCount(); ++t)
-        EXPECT_EQ(IsFoldedOver(fan, adjacency, t), t == 1) << t;
 }
 
 TEST(MedianLongestEdge, TakesTheMiddleOfTheLongestEdges)

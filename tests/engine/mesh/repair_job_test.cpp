@@ -1,6 +1,7 @@
 #include "engine/mesh/repair_job.h"
 
 #include "engine/mesh/test_shapes.h"
+#include "engine/mesh/windows_repair.h"
 #include "tests/support/mesh_compare.h"
 #include "tests/support/shapes.h"
 
@@ -18,17 +19,23 @@ bool Contains(const std::string& text, const std::string& piece) { return text.f
 
 TEST(RepairForPrint, CleanPartComesBackBitIdentical)
 {
-    for (TriangleMesh part : {MakeTestCube(20), MakeTestCylinder(5, 30)}) {
-        const TriangleMesh before = part;
-        std::vector<std::string> phases;
-        const RepairForPrintReport report = RepairForPrint(part, [&](const std::string& p) { phases.push_back(p); });
-        EXPECT_FALSE(report.repaired);
-        EXPECT_EQ(report.rounds, 0);
-        EXPECT_TRUE(test::Identical(part, before));
-        EXPECT_EQ(FormatRepairSummary(report), "Repair: nothing needed changing.\n");
-        ASSERT_FALSE(phases.empty());
-        EXPECT_EQ(phases.front(), "Tidying the part");
-    }
+    TriangleMesh part = MakeTestCylinder(5, 30);
+    const TriangleMesh before = part;
+    std::vector<std::string> phases;
+    const RepairForPrintReport report = RepairForPrint(part, [&](const std::string& p) { phases.push_back(p); });
+    EXPECT_EQ(std::tuple(report.repaired, report.rounds), std::tuple(false, 0));
+    EXPECT_TRUE(test::Identical(part, before));
+    EXPECT_EQ(FormatRepairSummary(report), "Repair: nothing needed changing.\n");
+    EXPECT_EQ(phases.at(0), "Tidying the part");
+}
+
+TEST(WindowsRepair, ProbeSaysNoAndADirectCallFailsLeavingTheInput)
+{
+    EXPECT_FALSE(IsWindowsRepairAvailable());
+    const TriangleMesh cube = MakeTestCube(20);
+    const WindowsRepairResult result = RepairWithWindows(cube, nullptr);
+    EXPECT_FALSE(result.succeeded || result.cancelled || !result.mesh.indices.empty());
+    EXPECT_EQ(result.message, "The Windows 3D-printing repair service is not available on this system.");
 }
 
 TEST(RepairForPrint, InconsistentMeshIsLeftUntouched)
@@ -79,13 +86,7 @@ TEST(RepairForPrint, SmallHoleIsFilled)
 
 TEST(ReadBackAsSlicer, FlatTriangleIsKeptAndCounted)
 {
-    // A closed tetrahedron-like fan whose extra vertex lies on an edge: (a, m, b) has no area.
-    TriangleMesh mesh = MakeTestCube(20);
-    const std::uint32_t a = mesh.indices[0], b = mesh.indices[1], c = mesh.indices[2];
-    const auto m = static_cast<std::uint32_t>(mesh.vertices.size());
-    mesh.vertices.push_back({(mesh.vertices[a].position + mesh.vertices[b].position) * 0.5f, {}});
-    mesh.indices[1] = m;
-    mesh.indices.insert(mesh.indices.end(), {m, b, c, a, b, m});
+    TriangleMesh mesh = test::MakeCubeWithFlatTriangle();
     const ReadBackCounts counts = ReadBackAsSlicer(mesh);
     EXPECT_TRUE(counts.ok && counts.error.empty());
     EXPECT_EQ(std::tuple(counts.trianglesWritten, counts.trianglesRead, counts.facetsWithNoArea, counts.openEdges,
@@ -133,17 +134,6 @@ TEST(RepairForPrint, NonFiniteCoordinateDoesNotWeldThePartIntoAPoint)
     const RepairForPrintReport report = RepairForPrint(soup, {});
     EXPECT_EQ(report.trianglesAfter, 12u);
     EXPECT_GT(soup.vertices.size(), 8u);
-}
-
-TEST(CountOpenAndOverSharedEdges, CountsRunsOfOneAndOfMoreThanTwo)
-{
-    std::uint64_t open = 9, over = 9;
-    CountOpenAndOverSharedEdges(test::MakeOpenBox(), open, over);
-    EXPECT_EQ(std::tuple(open, over), std::tuple(4u, 0u));
-    TriangleMesh fin = MakeTestCube(20);
-    fin.indices.insert(fin.indices.end(), fin.indices.begin(), fin.indices.begin() + 3);
-    CountOpenAndOverSharedEdges(fin, open, over);
-    EXPECT_EQ(std::tuple(open, over), std::tuple(0u, 3u));
 }
 
 }  // namespace

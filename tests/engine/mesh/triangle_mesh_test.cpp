@@ -180,27 +180,6 @@ TEST(BuildVertexAdjacency, ListsCornersInOrderAndDistinctNeighbours)
     EXPECT_EQ(adjacency.neighbours, (std::vector<std::uint32_t>{1, 2, 3, 0, 2, 3, 0, 1, 3, 0, 1, 2}));
 }
 
-TEST(BuildVertexAdjacency, MatchesAPlainReferenceOnALargeMesh)
-{
-    const TriangleMesh mesh = MakeRandomMesh(60000, 20000, 11);
-    const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
-    std::vector<std::set<std::uint32_t>> neighbours(mesh.vertices.size());
-    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
-        for (int i = 0; i < 3; ++i) {
-            for (int j = 0; j < 3; ++j) {
-                const std::uint32_t a = mesh.indices[3 * t + i], b = mesh.indices[3 * t + j];
-                if (a != b)
-                    neighbours[a].insert(b);
-            }
-        }
-    }
-    for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
-        const std::vector<std::uint32_t> got(adjacency.neighbours.begin() + adjacency.neighbourOffsets[v],
-            adjacency.neighbours.begin() + adjacency.neighbourOffsets[v + 1]);
-        ASSERT_EQ(got, std::vector<std::uint32_t>(neighbours[v].begin(), neighbours[v].end())) << v;
-    }
-}
-
 TEST(CountEdges, CountsUsesPerCornerPair)
 {
     struct Case {
