@@ -239,31 +239,6 @@ TEST(AabbTree, LabelRangeSpanningAllThirtyTwoBitsIsNotTakenAsExcluded)
     EXPECT_EQ(labels[hit.triangle], std::numeric_limits<std::uint32_t>::max());
 }
 
-TEST(AabbTree, DistanceLimitFilterAndRayLengthOnACube)
-{
-    const TriangleMesh cube = MakeTestCube(20);
-    const AabbTree tree = BuildTree(cube);
-    EXPECT_FALSE(tree.Nearest(cube, {0, 0, 12}, {}, {}, 1.0f).found);  // two away, a reach of one
-    EXPECT_TRUE(tree.Nearest(cube, {0, 0, 12}, {}, {}, 2.5f).found);
-    const NearestHit none = tree.Nearest(cube, {0, 0, 12}, {}, [](std::uint32_t) { return true; }, kNoDistanceLimit);
-    EXPECT_FALSE(none.found);
-    EXPECT_EQ(none.triangle, -1);
-    // From inside towards +x: the wall at x = 10. Distances count in multiples of the direction.
-    const RayHit hit = tree.Raycast({{0, 1, 2}, {2, 0, 0}}, cube);
-    ASSERT_TRUE(hit.hit);
-    EXPECT_EQ(hit.distance, 5.0f);
-    EXPECT_EQ(hit.point, (Vec3{10, 1, 2}));
-    EXPECT_EQ(hit.normal, (Vec3{1, 0, 0}));
-    EXPECT_FALSE(tree.Raycast({{0, 0, 30}, {0, 0, 1}}, cube).hit);
-    float entry = 0;
-    EXPECT_FALSE(RayHitsBox({{0, 0, 30}, {1, 0, 0}}, {-10, -10, -10}, {10, 10, 10}, kNoDistanceLimit, entry));
-    EXPECT_TRUE(RayHitsBox({{-30, 0, 0}, {1, 0, 0}}, {-10, -10, -10}, {10, 10, 10}, kNoDistanceLimit, entry));
-    EXPECT_EQ(entry, 20.0f);
-    EXPECT_TRUE(RayHitsBox({{0, 0, 0}, {1, 0, 0}}, {-10, -10, -10}, {10, 10, 10}, kNoDistanceLimit, entry));
-    EXPECT_EQ(entry, 0.0f);
-    EXPECT_FALSE(RayHitsBox({{-30, 0, 0}, {1, 0, 0}}, {-10, -10, -10}, {10, 10, 10}, 15.0f, entry));
-}
-
 TEST(PickTriangle, MissesBehindTheOriginAndDegenerateTriangles)
 {
     const Vec3 a{0, 0, 0}, b{4, 0, 0}, c{0, 4, 0};

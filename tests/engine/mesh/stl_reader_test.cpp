@@ -152,21 +152,11 @@ TEST(ParseStl, ClosedCubeOfSeparateFacetsWeldsExactlyWithoutWarnings)
     EXPECT_FLOAT_EQ(result.mesh.Volume(), 8000.0f);
     for (const MeshVertex& v : result.mesh.vertices)
         EXPECT_NEAR(Dot(v.normal, v.normal), 1.0f, 1e-5f) << "normals were not computed";
-    EXPECT_EQ(FormatImportReport(result.report),
-              "File: part.stl\n"
-              "Format: Binary STL\n"
-              "Units: Assumed millimetres\n"
-              "Triangles read: 12\n"
-              "Triangles kept: 12\n"
-              "Degenerate triangles removed: 0\n"
-              "Duplicate triangles: 0\n"
-              "Welding: exact\n"
-              "Vertices before welding: 36\n"
-              "Vertices after welding: 8\n"
-              "Dimensions: 20.00 x 20.00 x 20.00 mm\n"
-              "Open boundary edges: 0\n"
-              "Non-manifold edges: 0\n"
-              "Components: 1\n");
+    // The lines that differ from the full report below.
+    const std::string text = FormatImportReport(result.report);
+    EXPECT_NE(text.find("\nFormat: Binary STL\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nWelding: exact\nVertices before welding: 36\nVertices after welding: 8\n"), std::string::npos);
+    EXPECT_TRUE(result.report.warnings.empty());
 }
 
 TEST(ParseStl, AsciiSolidKeywordInAnyCaseAfterBlankLines)
