@@ -25,18 +25,12 @@ TriangleMesh Part(std::uint32_t rows, std::uint32_t columns)
     return test::Translated(test::MakeWavyGrid(rows, columns), {100.0f, 100.0f, 100.0f});
 }
 
-TEST(RemoveCrumbs, OneBodyAndInconsistentMeshesAreLeftAlone)
+TEST(RemoveCrumbs, OneBodyIsLeftAloneHoweverSmall)
 {
-    TriangleMesh inconsistent = test::Combined(Part(100, 100), MakeTestCube(0.1f));
-    inconsistent.indices.insert(inconsistent.indices.end(), {static_cast<std::uint32_t>(inconsistent.vertices.size()), 0, 1});
-    for (TriangleMesh mesh : {MakeTestCube(0.1f), inconsistent}) {
-        const std::vector<std::uint32_t> before = mesh.indices;
-        std::uint64_t removed = 0;
-        EXPECT_EQ(RemoveCrumbs(mesh, 1, &removed, 1000.0f), 0u);
-        EXPECT_EQ(RemoveCrumbs(mesh, kKeepAll, &removed, 1000.0f), 0u);
-        EXPECT_EQ(removed, 0u);
-        EXPECT_EQ(mesh.indices, before);
-    }
+    TriangleMesh mesh = MakeTestCube(0.1f);
+    std::uint64_t removed = 0;
+    EXPECT_EQ(RemoveCrumbs(mesh, 1, &removed, 1000.0f) + RemoveCrumbs(mesh, kKeepAll, &removed, 1000.0f), 0u);
+    EXPECT_EQ(std::tuple(removed, mesh.TriangleCount()), std::tuple(0u, 12u));
 }
 
 TEST(RemoveCrumbs, TinyCubeBesideALargePartIsRemovedAndRecorded)
@@ -114,9 +108,7 @@ TEST(RemoveNoAreaTriangles, CasesLeftUnchanged)
     TriangleMesh sameWound = FlatPair(true);
     sameWound.indices = {0, 1, 2, 0, 1, 3};  // neighbour runs a to b as well
     TriangleMesh coincident = MeshOf({{0, 0, 0}, {0, 0, 0}, {1, 0, 0}, {0, -1, 0}}, {0, 1, 2, 1, 0, 3});
-    TriangleMesh inconsistent = FlatPair(true);
-    inconsistent.indices.push_back(9);
-    for (TriangleMesh* mesh : {&open, &sameWound, &coincident, &inconsistent}) {
+    for (TriangleMesh* mesh : {&open, &sameWound, &coincident}) {
         const std::vector<std::uint32_t> before = mesh->indices;
         EXPECT_EQ(RemoveNoAreaTriangles(*mesh), 0u);
         EXPECT_EQ(mesh->indices, before) << before.size();

@@ -43,16 +43,6 @@ TEST(RepairMesh, AllSwitchesOffStillMendsTrianglesWithNoArea)
     EXPECT_EQ(text.substr(0, text.find("  in ")), "  triangles with no area: 1, 1 removed by turning an edge, 0 left\n");
 }
 
-TEST(RepairMesh, InconsistentMeshIsLeftUntouched)
-{
-    TriangleMesh mesh = MakeTestCube(20);
-    mesh.indices.push_back(0);
-    const TriangleMesh before = mesh;
-    const RepairReport report = RepairMesh(mesh, RepairOptions{}, {}, 1);
-    EXPECT_EQ(mesh.indices, before.indices);
-    EXPECT_EQ(FormatRepairDetails(report), "  in 0 ms\n");
-}
-
 TEST(RepairMesh, CleanPartPhasesReportNone)
 {
     TriangleMesh mesh = MakeTestSphere(10);

@@ -38,17 +38,6 @@ TEST(WindowsRepair, ProbeSaysNoAndADirectCallFailsLeavingTheInput)
     EXPECT_EQ(result.message, "The Windows 3D-printing repair service is not available on this system.");
 }
 
-TEST(RepairForPrint, InconsistentMeshIsLeftUntouched)
-{
-    TriangleMesh mesh = MakeTestCube(20);
-    mesh.indices[7] = 1000;
-    const TriangleMesh before = mesh;
-    const RepairForPrintReport report = RepairForPrint(mesh, {});
-    EXPECT_FALSE(report.repaired);
-    EXPECT_EQ(mesh.indices, before.indices);
-    EXPECT_EQ(FormatRepairSummary(report), "Repair: nothing needed changing.\n");
-}
-
 TEST(RepairForPrint, TriangleSoupCubeIsWeldedIntoOneClosedBody)
 {
     TriangleMesh soup = test::MakeCubeSoup(20);

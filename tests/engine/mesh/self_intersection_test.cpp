@@ -232,27 +232,6 @@ TEST(FindSelfIntersections, FocusLimitsTheSearchToPairsWithAFlaggedTriangle)
     EXPECT_EQ(Search(large, last), crossed);
 }
 
-TEST(FindSelfIntersections, TrivialAndInconsistentMeshesGiveNoPairs)
-{
-    TriangleMesh single = test::MakeTetrahedron();
-    single.indices.resize(3);
-    const TriangleMesh crossing = test::Combined(MakeTestCube(20), test::Translated(MakeTestCube(20), {5, 5, 5}));
-    ASSERT_FALSE(Search(crossing).empty());
-    TriangleMesh badIndex = crossing;
-    badIndex.indices[7] = static_cast<std::uint32_t>(badIndex.vertices.size());
-    TriangleMesh badCount = crossing;
-    badCount.indices.push_back(0);
-    TriangleMesh empty;
-    for (const TriangleMesh* mesh : {&empty, &single, &badIndex, &badCount}) {
-        for (const std::uint64_t limit : {std::uint64_t{0}, kNoPairLimit}) {
-            std::vector<std::uint32_t> pairs{1, 2};
-            bool stopped = true;
-            FindSelfIntersections(*mesh, {}, limit, pairs, stopped);
-            EXPECT_TRUE(pairs.empty() && !stopped) << mesh->indices.size() << " indices, limit " << limit;
-        }
-    }
-}
-
 TEST(FindSelfIntersections, TrianglesWithNonFiniteCornersTakePartInNoPair)
 {
     TriangleMesh mesh = test::MakeRandomTriangles(51, 1000, 10, 0.8f);

@@ -103,7 +103,7 @@ TEST(TidyMesh, InsideOutPartIsTurnedAndAMoebiusStripIsLeft)
     EXPECT_EQ(strip.indices, before.indices);
 }
 
-TEST(TidyMesh, SwitchedOffPassesAndInconsistentMeshesChangeNothing)
+TEST(TidyMesh, SwitchedOffPassesChangeNothing)
 {
     TriangleMesh soup = test::MakeCubeSoup();
     soup.indices.insert(soup.indices.end(), {0, 1, 2});
@@ -113,20 +113,11 @@ TEST(TidyMesh, SwitchedOffPassesAndInconsistentMeshesChangeNothing)
     none.removeDuplicates = false;
     none.reorient = false;
     none.removeUnusedVertices = false;
-    TriangleMesh seven = test::MakeCubeSoup();
-    seven.indices.resize(7);
-    TriangleMesh outOfRange = test::MakeCubeSoup();
-    outOfRange.indices[3] = 36;
-    for (auto [mesh, options] : {std::pair{soup, none}, std::pair{seven, TidyOptions{}}, std::pair{outOfRange, TidyOptions{}}}) {
-        const TriangleMesh before = mesh;
-        const TidyReport report = TidyMesh(mesh, options);
-        EXPECT_FALSE(report.changed);
-        EXPECT_EQ(report.verticesMerged + report.degenerateRemoved + report.duplicatesRemoved
-                + report.trianglesReoriented + report.unusedVerticesRemoved,
-            0u);
-        EXPECT_EQ(report.weldTolerance, 0.0f);
-        EXPECT_TRUE(Identical(mesh, before));
-    }
+    const TriangleMesh before = soup;
+    const TidyReport report = TidyMesh(soup, none);
+    EXPECT_FALSE(report.changed);
+    EXPECT_EQ(FormatTidyReport(report), "Repair: nothing needed changing.\n");
+    EXPECT_TRUE(Identical(soup, before));
 }
 
 TEST(FormatTidyReport, ListsOnlyTheCountsAboveZeroGrouped)

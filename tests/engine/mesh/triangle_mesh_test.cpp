@@ -36,35 +36,6 @@ TriangleMesh MakeRandomMesh(std::size_t triangles, std::uint32_t vertices, unsig
     return mesh;
 }
 
-TEST(TriangleMesh, EmptyAndInconsistentMeshesGiveNeutralResults)
-{
-    TriangleMesh fourIndices = MakeTestCube(20.0f);
-    fourIndices.indices.resize(4);
-    TriangleMesh indexTooHigh = MakeTestCube(20.0f);
-    indexTooHigh.indices[30] = 8;
-    for (TriangleMesh mesh : {TriangleMesh{}, fourIndices, indexTooHigh}) {
-        SCOPED_TRACE(mesh.indices.size());
-        EXPECT_EQ(mesh.IsConsistent(), mesh.indices.empty());
-        EXPECT_EQ(mesh.SurfaceArea(), 0.0f);
-        EXPECT_EQ(mesh.Volume(), 0.0f);
-        EXPECT_EQ(CountBodies(mesh), 0u);
-        EXPECT_EQ(Counts(CountEdges(mesh)), (std::array<std::uint64_t, 4>{}));
-        const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
-        EXPECT_EQ(adjacency.triangleOffsets, std::vector<std::uint32_t>(mesh.vertices.size() + 1, 0));
-        EXPECT_TRUE(adjacency.neighbours.empty());
-        mesh.ComputeVertexNormals();
-        for (const MeshVertex& vertex : mesh.vertices)
-            EXPECT_EQ(vertex.normal, Vec3{});
-    }
-    TriangleMesh empty;
-    empty.boundsMin = {1, 2, 3};
-    empty.ComputeBounds();
-    EXPECT_EQ(empty.boundsMin, Vec3{});
-    EXPECT_FALSE(empty.boundsValid);
-    EXPECT_EQ(SampleMedianEdgeLength(empty), 0.0f);
-    EXPECT_TRUE(BuildEdgeTable(empty).empty());
-}
-
 TEST(TriangleMesh, CubeVolumeAreaEdgesAndBoxAlsoInsideOutFarAwayAndWithAStrayVertex)
 {
     const TriangleMesh cube = MakeTestCube(20.0f);

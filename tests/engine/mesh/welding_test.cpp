@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <map>
 #include <optional>
 #include <random>
@@ -58,36 +57,6 @@ TriangleMesh ReferenceExactWeld(TriangleMesh mesh)
     return mesh;
 }
 
-using Pass = std::function<std::uint64_t(TriangleMesh&)>;
-
-const std::pair<const char*, Pass> kPasses[] = {
-    {"exact weld", [](TriangleMesh& m) { return WeldIdenticalVertices(m); }},
-    {"tolerance weld", [](TriangleMesh& m) { return WeldVerticesWithin(m, 0.01f); }},
-    {"degenerate", [](TriangleMesh& m) { return RemoveDegenerateTriangles(m, false); }},
-    {"degenerate by index", [](TriangleMesh& m) { return RemoveDegenerateTriangles(m, true); }},
-    {"count duplicates", [](TriangleMesh& m) { return CountDuplicateTriangles(m); }},
-    {"duplicates", [](TriangleMesh& m) { return RemoveDuplicateTriangles(m); }},
-    {"unused", [](TriangleMesh& m) { return RemoveUnusedVertices(m); }},
-};
-
-TEST(WeldingPasses, InconsistentOrCleanMeshIsUntouchedWithCountZero)
-{
-    // A soup with a duplicate, a degenerate triangle and an unused vertex, then broken.
-    TriangleMesh base = test::MakeCubeSoup();
-    base.indices.insert(base.indices.end(), {0, 1, 2, 3, 3, 4});
-    base.vertices.push_back({{99, 99, 99}, {}});
-    TriangleMesh fourIndices = base;
-    fourIndices.indices.push_back(0);
-    TriangleMesh indexTooHigh = base;
-    indexTooHigh.indices[5] = static_cast<std::uint32_t>(base.vertices.size());
-    for (const TriangleMesh& untouched : {fourIndices, indexTooHigh, MakeTestSphere(10.0f)}) {
-        for (const auto& [name, pass] : kPasses) {
-            TriangleMesh mesh = untouched;
-            EXPECT_EQ(pass(mesh), 0u) << name;
-            EXPECT_TRUE(Identical(mesh, untouched)) << name;
-        }
-    }
-}
 
 TEST(WeldIdenticalVertices, NegativeZeroWeldsWithPositiveZero)
 {
