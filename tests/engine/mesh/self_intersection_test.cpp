@@ -164,18 +164,11 @@ TEST(FindSelfIntersections, SharedVertexCoplanarAndTouchingPairs)
 TEST(FindSelfIntersections, PairLimitStopsTheSearch)
 {
     const TriangleMesh mesh = test::MakeRandomTriangles(31, 3000, 20, 0.5f);
-    const PairSet all = BruteForcePairs(mesh);
     std::vector<std::uint32_t> pairs;
     bool stopped = false;
     FindSelfIntersections(mesh, {}, 0, pairs, stopped);
     EXPECT_TRUE(stopped);
     EXPECT_TRUE(pairs.empty());
-    FindSelfIntersections(mesh, {}, 50, pairs, stopped);
-    EXPECT_TRUE(stopped);
-    const PairSet found = ToSet(pairs);
-    EXPECT_LE(found.size(), 50u);
-    for (const auto& pair : found)
-        EXPECT_TRUE(all.count(pair)) << pair.first << ", " << pair.second;
     // Far apart triangles never reach the exact test, so a limit of 0 does not stop.
     const TriangleMesh apart = test::Combined(test::MakeTetrahedron(), test::Translated(test::MakeTetrahedron(), {100, 0, 0}));
     FindSelfIntersections(apart, {}, 0, pairs, stopped);

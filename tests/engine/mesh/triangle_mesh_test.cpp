@@ -151,30 +151,6 @@ TEST(BuildVertexAdjacency, ListsCornersInOrderAndDistinctNeighbours)
     EXPECT_EQ(adjacency.neighbours, (std::vector<std::uint32_t>{1, 2, 3, 0, 2, 3, 0, 1, 3, 0, 1, 2}));
 }
 
-TEST(CountEdges, CountsUsesPerCornerPair)
-{
-    struct Case {
-        const char* name;
-        TriangleMesh mesh;
-        EdgeCounts expected;
-    };
-    TriangleMesh repeated;
-    repeated.vertices.resize(2);
-    repeated.indices = {0, 0, 1};  // pair 0-1 is (0,0); 1-2 and 0-2 are both (0,1)
-    TriangleMesh fin;
-    fin.vertices.resize(5);
-    fin.indices = {0, 1, 2, 1, 0, 3, 0, 1, 4};  // three triangles on edge 0-1
-    const Case cases[] = {
-        {"open box", test::MakeOpenBox(), {17, 4, 13, 0}},
-        {"repeated corner", repeated, {2, 1, 1, 0}},
-        {"fin", fin, {7, 6, 0, 1}},
-        {"two cubes", test::MakeTwoCubes(), {36, 0, 36, 0}},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(Counts(CountEdges(c.mesh)), Counts(c.expected)) << c.name;
-    EXPECT_EQ(MakeEdgeKey(7, 3), (std::uint64_t{3} << 32) | 7);
-}
-
 // Edge counts by sorting every use's key.
 EdgeCounts ReferenceEdgeCounts(const TriangleMesh& mesh)
 {
