@@ -256,9 +256,7 @@ TEST(PickTriangle, MissesBehindTheOriginAndDegenerateTriangles)
 TEST(ClosestPointOnTriangle, RegionsAndDegenerateTriangles)
 {
     const Vec3d a{0, 0, 0}, b{4, 0, 0}, c{0, 4, 0};
-    struct Case {
-        Vec3d p, expected;
-    };
+    struct Case { Vec3d p, expected; };
     const Case cases[] = {
         {{1, 1, 5}, {1, 1, 0}},     // above the face
         {{-1, -1, 0}, {0, 0, 0}},   // beyond a
@@ -311,10 +309,7 @@ TEST(AabbTree, NonFiniteCoordinatesDoNotBreakTheBuildOrTheQueries)
 // that split.
 TEST(AabbTree, ParallelBuildGivesTheSameNodesOnAnyThreadCount)
 {
-    struct Case {
-        std::uint32_t triangles;
-        std::uint64_t checksum;
-    };
+    struct Case { std::uint32_t triangles; std::uint64_t checksum; };
     const Case cases[] = {{131071, 0x15f179392afca063}, {131072, 0x77b6a3ea9b6f52c6}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.triangles);

@@ -84,11 +84,7 @@ TEST(Orient3d, MatchesAnExactReferenceNearDegenerateConfigurations)
 TEST(SegmentCrossesTriangle, CountsInteriorEdgeCornerAndEndpointContacts)
 {
     const Point3 a{0, 0, 0}, b{4, 0, 0}, c{0, 4, 0};
-    const struct {
-        const char* name;
-        Point3 p, q;
-        bool expected;
-    } cases[] = {
+    const struct { const char* name; Point3 p, q; bool expected; } cases[] = {
         {"through the interior", {1, 1, -1}, {1, 1, 1}, true},
         {"through an edge", {2, 0, -1}, {2, 0, 1}, true},
         {"through a corner", {0, 0, -1}, {0, 0, 1}, true},

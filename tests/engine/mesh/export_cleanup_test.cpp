@@ -101,45 +101,6 @@ TEST(CleanupForExport, CleanMeshIsLeftAsItIs)
     EXPECT_EQ(FormatExportCleanupReport(report), "nothing to clean up");
 }
 
-TEST(CleanupForExport, ShortEdgeCollapsesOnceAndOnlyZeroAreaWithWeldingOff)
-{
-    std::uint32_t a = 0;
-    const TriangleMesh input = WithShortEdge(MakeTestSphere(10.0f), 0.0001f, a);
-    TriangleMesh mesh = input;
-    const ExportCleanupReport report = CleanupForExport(mesh, 0.001f, {});
-    EXPECT_EQ(std::tuple(report.verticesMerged, mesh.TriangleCount()), std::tuple(1u, input.TriangleCount() - 2));
-    ExpectMapsPointAtTheirSources(input, mesh, report, 0);
-    ExpectClosedAndConsistent(mesh);
-    // With welding off a short edge stays, but two triangles of no area collapse all the same.
-    const ExportCleanupOptions off{false, true, 5.0f, 0.5f};
-    TriangleMesh shortEdge = input;
-    EXPECT_EQ(FormatExportCleanupReport(CleanupForExport(shortEdge, 0.001f, off)), "nothing to clean up");
-    EXPECT_EQ(shortEdge.indices, input.indices);
-    TriangleMesh zeroArea = input;
-    zeroArea.vertices.back().position = zeroArea.vertices[a].position;
-    EXPECT_EQ(CleanupForExport(zeroArea, 0.001f, off).verticesMerged, 1u);
-    EXPECT_EQ(zeroArea.TriangleCount(), input.TriangleCount() - 2);
-}
-
-TEST(CleanupForExport, LinkConditionRefusesThreeCommonNeighbours)
-{
-    // Triangular bipyramid with equator corners 0 and 1 a hair apart: 0 and 1 share 2, north
-    // and south, so the collapse would pinch the part.
-    const std::vector<Vec3> bipyramid{{0, 0, 0}, {0.0001f, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 0, -1}};
-    TriangleMesh mesh = MeshOf(bipyramid, {0, 1, 3, 1, 2, 3, 2, 0, 3, 1, 0, 4, 2, 1, 4, 0, 2, 4});
-    const std::vector<std::uint32_t> before = mesh.indices;
-    const ExportCleanupReport report = CleanupForExport(mesh, 0.001f, {});
-    EXPECT_EQ(mesh.indices, before);
-    EXPECT_EQ(FormatExportCleanupReport(report),
-              "merged 0 vertices (tolerance 1.00e-03 mm), dropped 0 collapsed triangles in 1 pass(es); "
-              "2 collapses refused by the link condition, 2 zero-area triangles left");
-
-    // A tetrahedron's edge: exactly two common neighbours, so the collapse goes ahead.
-    TriangleMesh tetra = MeshOf({{0, 0, 0}, {0.0001f, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0, 2, 1, 0, 1, 3, 1, 2, 3, 0, 3, 2});
-    const ExportCleanupReport merged = CleanupForExport(tetra, 0.001f, {});
-    EXPECT_EQ(std::tuple(merged.verticesMerged, merged.collapsesRefused), std::tuple(1u, 0u));
-}
-
 TEST(CleanupForExport, HoleIsFilledWoundLikeItsNeighboursOnlyWhenSmallEnough)
 {
     const TriangleMesh input = test::MakeOpenBox();

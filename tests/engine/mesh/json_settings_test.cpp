@@ -94,11 +94,7 @@ TEST(JsonView, EachGetterTakesOnlyValuesItsFieldCanHoldAndVectorsWhole)
         "flag": true, "none": null, "no": false, "name": "x\n\"y\"", "array": [1], "two": [1, 2],
         "three": [1, 2.5, -3], "with_null": [1, null, 3], "four": [1, 2, 3, 4], "huge": [1, 1e39, 3],
         "b": {"c": {"d": true}}})");
-    const struct {
-        char kind;
-        const char* key;
-        const char* expected;
-    } cases[] = {
+    const struct { char kind; const char* key; const char* expected; } cases[] = {
         {'i', "plain", "40"},         {'i', "lowest", "-2147483648"}, {'i', "highest", "2147483647"},
         {'i', "whole", "-"},          {'i', "text", "-"},             {'i', "above", "-"},
         {'i', "unsigned_max", "-"},   {'i', "below", "-"},            {'i', "missing", "-"},

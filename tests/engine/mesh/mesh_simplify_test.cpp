@@ -161,10 +161,7 @@ TEST(SimplifyMesh, ResultDoesNotDependOnTheThreadCount)
 
 TEST(DetailLevelName, NamesTheFiveLevelsWithinAThousandth)
 {
-    struct Case {
-        float level;
-        const char* name;
-    };
+    struct Case { float level; const char* name; };
     for (const Case c : {Case{0.001f, "Extra high"}, Case{0.01f, "High"}, Case{0.1f, "Medium"}, Case{0.10005f, "Medium"},
                          Case{0.1001f, ""}, Case{0.5f, "Low"}, Case{1.0f, "Extra low"}, Case{0.0f, ""}})
         EXPECT_STREQ(DetailLevelName(c.level), c.name) << c.level;
@@ -207,11 +204,7 @@ TEST(SimplifyMesh, ClosedManifoldStaysSoAtEveryLevelWithValidMaps)
 
 TEST(SimplifyMesh, NothingToDoLeavesTheMeshUntouched)
 {
-    struct Case {
-        const char* why;
-        float maximumError;
-        bool breakIndex;
-    };
+    struct Case { const char* why; float maximumError; bool breakIndex; };
     for (const Case c : {Case{"zero level", 0.0f, false}, Case{"negative level", -1.0f, false}}) {
         TriangleMesh mesh = MakeTestCube(20);
         if (c.breakIndex)
@@ -224,21 +217,6 @@ TEST(SimplifyMesh, NothingToDoLeavesTheMeshUntouched)
         EXPECT_EQ(std::tuple(report.trianglesAfter, report.verticesAfter, report.collapses, report.seconds),
                   std::tuple(report.trianglesBefore, report.verticesBefore, std::uint64_t{0}, 0.0)) << c.why;
     }
-}
-
-TEST(SimplifyMesh, UnusedVerticesVanishAndTheRestAreRenumberedByFirstUse)
-{
-    TriangleMesh mesh = MakeTetrahedron();
-    // Put an unused vertex first and reverse the order of the others.
-    TriangleMesh shuffled;
-    shuffled.vertices = {{{50, 50, 50}, {}}, mesh.vertices[3], mesh.vertices[2], mesh.vertices[1], mesh.vertices[0]};
-    for (const std::uint32_t i : mesh.indices)
-        shuffled.indices.push_back(4 - i);
-    const MeshSimplifyReport report = SimplifyMesh(shuffled, NoLimits(-1), {});
-    EXPECT_EQ(report.verticesBefore, 5u);
-    EXPECT_EQ(report.verticesAfter, 4u);
-    EXPECT_EQ(report.vertexMap, (std::vector<std::uint32_t>{4, 2, 3, 1}));
-    EXPECT_EQ(shuffled.indices, (std::vector<std::uint32_t>{0, 1, 2, 0, 2, 3, 0, 3, 1, 2, 1, 3}));
 }
 
 TEST(FormatMeshSimplifyReport, PiecesAppearInOrder)

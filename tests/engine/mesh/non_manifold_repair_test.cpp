@@ -116,11 +116,7 @@ TEST(FixNonManifoldEdges, RejectsWhenHolesWouldStayOpen)
 // sphere has holes beside its fins.
 TEST(SeparateNonManifoldEdges, OutputOfVariedInputsIsPinned)
 {
-    struct Case {
-        const char* name;
-        TriangleMesh mesh;
-        std::uint64_t checksum;
-    };
+    struct Case { const char* name; TriangleMesh mesh; std::uint64_t checksum; };
     TriangleMesh noisyBoxes = BoxesSharingAnEdge(10.0f);
     std::mt19937 random(8);
     std::uniform_real_distribution<float> jitter(-0.05f, 0.05f);

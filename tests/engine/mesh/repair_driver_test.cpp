@@ -58,11 +58,7 @@ TEST(RepairMesh, CleanPartPhasesReportNone)
 
 TEST(RepairMesh, RoundsAndMoveLimitAreClamped)
 {
-    struct Case {
-        std::int32_t rounds;
-        float move;
-        std::int32_t expectedRounds;
-    };
+    struct Case { std::int32_t rounds; float move; std::int32_t expectedRounds; };
     // Rounds below 1 count as 1. A negative move limit counts as 0: nothing moves, no round
     // improves, and resolving stops at the stall limit of 12 although 40 rounds remain.
     for (const Case c : {Case{0, 1.0f, 1}, Case{-7, 1.0f, 1}, Case{40, -1.0f, 12}}) {

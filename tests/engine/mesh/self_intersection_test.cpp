@@ -91,11 +91,7 @@ PairSet Search(const TriangleMesh& mesh, std::span<const std::uint8_t> focus = {
 
 TEST(FindSelfIntersections, MatchesBruteForceOnRandomSoups)
 {
-    struct Case {
-        std::uint32_t seed, count;
-        float extent, size;
-        std::uint32_t pool;
-    };
+    struct Case { std::uint32_t seed, count; float extent, size; std::uint32_t pool; };
     const Case cases[] = {
         {1, 2000, 40, 1.5f, 0},   // mixed sizes: several grid levels
         {3, 400, 10, 0, 60},     // corners shared through a small vertex pool

@@ -91,12 +91,7 @@ TEST(ParseStl, RefusesBadInputWithTheExactTexts)
     countTwo.resize(134);
     PutU32(countTwo, 80, 2);
 
-    const struct {
-        const char* name;
-        Bytes bytes;
-        StlFormat format;
-        std::string error;
-    } cases[] = {
+    const struct { const char* name; Bytes bytes; StlFormat format; std::string error; } cases[] = {
         {"empty", {}, StlFormat::Unrecognised, "The file is too small to be an STL: 0 bytes."},
         {"50 bytes of text", ToBytes(std::string(50, 'a')), StlFormat::Unrecognised,
          "The file is not recognised as either a binary or an ASCII STL."},
@@ -391,11 +386,7 @@ TEST(ReadStlFile, UnreadableFileFailsWithTheOpenText)
 TEST(ParseAsciiStl, TinyValuesReadAsTheNearestFloatAndAPlusSignIsAccepted)
 {
     const float denormMin = std::numeric_limits<float>::denorm_min();
-    const struct {
-        const char* word;
-        bool ok;
-        float value;
-    } cases[] = {
+    const struct { const char* word; bool ok; float value; } cases[] = {
         {"1e-50", true, 0.0f},
         {"-1e-50", true, -0.0f},
         {"7e-46", true, 0.0f},             // just under half the smallest subnormal

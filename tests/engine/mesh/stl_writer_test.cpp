@@ -150,11 +150,7 @@ TEST(WriteStlFile, RefusesMeshesThatCannotBeWritten)
     notANumber.vertices[3].position.z = std::numeric_limits<float>::quiet_NaN();
     TriangleMesh unusedNaN = MakeTestCube(20.0f);  // an unused vertex is not written, so it does not matter
     unusedNaN.vertices.push_back({{std::numeric_limits<float>::quiet_NaN(), 0, 0}, {}});
-    const struct {
-        const char* name;
-        TriangleMesh mesh;
-        std::string error;
-    } cases[] = {
+    const struct { const char* name; TriangleMesh mesh; std::string error; } cases[] = {
         {"empty", TriangleMesh{}, "There is no geometry to export."},
         {"four indices", fourIndices, "The mesh has invalid indices and was not written."},
         {"NaN", notANumber, "The mesh has a coordinate that is not a number (NaN or infinity) and was not written."},
@@ -337,13 +333,7 @@ TEST(DurableReplace, FailuresLeaveTheOldTargetAndNoTemporaryFile)
     enum class Run { Here, SizeLimit, ReadOnly };
     const Save stl = [](const std::filesystem::path& p) { return SaveStl(p); };
     const Save point = [](const std::filesystem::path& p) { return SaveStl(p, OneTriangle({1, 1, 1}, {1, 1, 1}, {1, 1, 1})); };
-    const struct {
-        const char* name;
-        Save save;
-        const char* target;
-        Run run;
-        std::string error;
-    } cases[] = {
+    const struct { const char* name; Save save; const char* target; Run run; std::string error; } cases[] = {
         {"STL onto a folder", stl, "folder/inside", Run::Here, "The file could not be put in place: Is a directory"},
         {"JSON onto a folder", SaveJson, "folder/inside", Run::Here, "refused"},
         {"STL below a file", stl, "old/part.stl", Run::Here, "The file could not be opened for writing."},

@@ -9,12 +9,7 @@
 namespace grainforge::mesh {
 namespace {
 
-struct Shape {
-    const char* name;
-    TriangleMesh mesh;
-    std::size_t vertices;
-    std::size_t triangles;
-};
+struct Shape { const char* name; TriangleMesh mesh; std::size_t vertices; std::size_t triangles; };
 
 TEST(TestShapes, AreClosedOutwardSingleBodiesWithTheirCounts)
 {

@@ -31,10 +31,7 @@ TEST(TidyMesh, CleanPartComesBackUntouched)
 
 TEST(TidyMesh, AutomaticToleranceFollowsThePartsSize)
 {
-    struct Case {
-        float edge;
-        float expected;
-    };
+    struct Case { float edge; float expected; };
     // A cube of edge 1 reaches 0.5 mm from the origin; one of edge 600 reaches 300 mm.
     for (const Case test : {Case{1, 1e-6f}, Case{600, 1e-6f * 300.0f}, Case{0, 1e-6f}}) {
         TriangleMesh cube = MakeTestCube(test.edge);

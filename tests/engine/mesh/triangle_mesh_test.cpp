@@ -62,17 +62,6 @@ TEST(Normalized, ScalesToUnitOrGivesZeroAtOrBelow1e12)
     EXPECT_EQ(Normalized({0, 2e-12f, 0}), (Vec3{0, 1, 0}));
 }
 
-TEST(TriangleMesh, FaceNormalIsZeroForDegenerateOrOutOfRangeTriangles)
-{
-    TriangleMesh mesh = MakeTestCube(20.0f);
-    EXPECT_EQ(mesh.FaceNormal(0), (Vec3{0, 0, -1}));
-    EXPECT_EQ(mesh.FaceNormal(mesh.TriangleCount()), Vec3{});
-    mesh.indices.insert(mesh.indices.end(), {5, 5, 5, 1, 2, 8});
-    EXPECT_EQ(mesh.FaceNormal(12), Vec3{}) << "three equal corners";
-    EXPECT_EQ(mesh.FaceNormal(13), Vec3{}) << "index 8 is past the last vertex";
-    EXPECT_EQ(mesh.FaceNormal(2), (Vec3{0, 0, 1})) << "only the asked triangle is checked";
-}
-
 TEST(TriangleMesh, VertexNormalsMatchTheSerialSumBitForBitOnAnyThreadCount)
 {
     // Float sums depend on their order: each vertex must add its triangles in triangle order.
