@@ -4,14 +4,12 @@
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/welding.h"
-#include "tests/support/json_view_of.h"
 #include "tests/support/mesh_checksum.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 #include "tests/support/validation_shapes.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -246,20 +244,6 @@ TEST(CleanupForExport, SameResultOnOneThreadAndOnMany)
     EXPECT_EQ(a.vertexMap, b.vertexMap);
     EXPECT_EQ(a.faceMap, b.faceMap);
     EXPECT_EQ(FormatExportCleanupReport(a), FormatExportCleanupReport(b));
-}
-
-TEST(ExportCleanupJson, RoundTripsInOrder)
-{
-    const JsonNode document = NewJsonDocument();
-    ExportCleanupOptionsToJson(document.ObjectChild("exportCleanup"), {false, true, 2.5f, 0.1f});
-    const std::string text = document.root->dump();
-    EXPECT_EQ(text, R"({"exportCleanup":{"weldCollapsedTriangles":false,"fillHoles":true,)"
-                    R"("maximumHoleMillimetres":2.5,"maximumSlitWidthMillimetres":0.1}})");
-    ExportCleanupOptions back{true, false, 0.0f, 0.0f};
-    ExportCleanupOptionsFromJson(test::ViewOf(text).Section("exportCleanup"), back);
-    const JsonNode again = NewJsonDocument();
-    ExportCleanupOptionsToJson(again.ObjectChild("exportCleanup"), back);
-    EXPECT_EQ(again.root->dump(), text);
 }
 
 // The output of varied inputs, pinned to the bit (mesh, maps, counts and text): reorganising

@@ -29,32 +29,6 @@ TEST(ParallelForBlocks, CoversEveryIndexExactlyOnceForAnyGrain)
     }
 }
 
-// The threads a loop of slow bodies ran on.
-std::set<std::thread::id> ThreadsUsed()
-{
-    std::mutex mutex;
-    std::set<std::thread::id> threads;
-    ParallelFor(1 << 16, [&](std::size_t) {
-        volatile double x = 0;
-        for (int k = 0; k < 200; ++k)
-            x = x + k;
-        std::lock_guard<std::mutex> lock(mutex);
-        threads.insert(std::this_thread::get_id());
-    }, 64);
-    return threads;
-}
-
-TEST(ParallelForBlocks, RunsOnSeveralThreadsUnlessLimitedToOne)
-{
-    {
-        ThreadLimit limit(1);
-        EXPECT_EQ(ThreadsUsed().size(), 1u);
-    }
-    if (std::thread::hardware_concurrency() < 2)
-        GTEST_SKIP() << "one core";
-    EXPECT_GT(ThreadsUsed().size(), 1u) << "the parallel algorithms ran serially";
-}
-
 TEST(ParallelForBlocks, ExceptionReachesTheCallerAndLaterBlocksStop)
 {
     std::atomic<std::size_t> started{0};

@@ -1,5 +1,6 @@
 #include "engine/mesh/repair_driver.h"
 
+#include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/json_view_of.h"
 #include "tests/support/shapes.h"
@@ -159,22 +160,29 @@ TEST(FormatRepairDetails, LinesFollowTheirConditions)
         EXPECT_EQ(FormatRepairDetails(report), expected);
 }
 
-TEST(RepairOptionsJson, RoundTripsTheSixKeysInOrder)
+// One round trip over the export records: the keys and their order are what files hold.
+TEST(SettingsJson, ExportRecordsRoundTripTheirKeysInOrder)
 {
     const JsonNode document = NewJsonDocument();
-    RepairOptions options;
-    options.unfoldTriangles = false;
-    options.maximumRounds = 12;
-    options.maximumMoveMillimetres = 0.1f;
-    WriteRepairOptions(document.ObjectChild("exportFixes"), options);
+    RepairOptions repair;
+    repair.unfoldTriangles = false;
+    repair.maximumRounds = 12;
+    repair.maximumMoveMillimetres = 0.1f;
+    WriteRepairOptions(document.ObjectChild("exportFixes"), repair);
+    ExportCleanupOptionsToJson(document.ObjectChild("exportCleanup"), {false, true, 2.5f, 0.1f});
     const std::string text = document.root->dump();
     EXPECT_EQ(text, "{\"exportFixes\":{\"splitNonManifoldEdges\":true,\"unfoldTriangles\":false,"
                     "\"resolveSelfIntersections\":true,\"removeCrumbs\":true,\"maximumRounds\":12,"
-                    "\"maximumMoveMillimetres\":0.1}}");
-    RepairOptions read{false, true, false, false, 1, 5.0f};
-    ReadRepairOptions(test::ViewOf(text).FindMember("exportFixes"), read);
+                    "\"maximumMoveMillimetres\":0.1},\"exportCleanup\":{\"weldCollapsedTriangles\":false,"
+                    "\"fillHoles\":true,\"maximumHoleMillimetres\":2.5,\"maximumSlitWidthMillimetres\":0.1}}");
+    RepairOptions readRepair{false, true, false, false, 1, 5.0f};
+    ExportCleanupOptions readCleanup{true, false, 0.0f, 0.0f};
+    const JsonView view = test::ViewOf(text);
+    ReadRepairOptions(view.FindMember("exportFixes"), readRepair);
+    ExportCleanupOptionsFromJson(view.Section("exportCleanup"), readCleanup);
     const JsonNode again = NewJsonDocument();
-    WriteRepairOptions(again.ObjectChild("exportFixes"), read);
+    WriteRepairOptions(again.ObjectChild("exportFixes"), readRepair);
+    ExportCleanupOptionsToJson(again.ObjectChild("exportCleanup"), readCleanup);
     EXPECT_EQ(again.root->dump(), text);
 }
 
