@@ -159,9 +159,7 @@ TEST(FindBoundaryLoops, SizesAndUntraceableBoundaries)
     const std::vector<BoundaryLoop> loops = FindBoundaryLoops(test::MakeOpenBox(), notSimple);
     ASSERT_EQ(loops.size(), 1u);
     EXPECT_EQ(notSimple, 0u);
-    EXPECT_EQ(loops[0].vertices.size(), 4u);
-    EXPECT_FLOAT_EQ(loops[0].size, std::sqrt(800.0f));
-    EXPECT_FLOAT_EQ(loops[0].width, 10.0f);
+    EXPECT_EQ(std::tuple(loops[0].vertices.size(), loops[0].size, loops[0].width), std::tuple(4u, std::sqrt(800.0f), 10.0f));
 
     // Two triangles meeting at one vertex: the boundary passes that vertex twice.
     const TriangleMesh bowtie = MeshOf({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {-1, 0, 0}, {-1, -1, 0}}, {0, 1, 2, 0, 3, 4});

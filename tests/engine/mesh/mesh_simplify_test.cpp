@@ -21,29 +21,12 @@ namespace {
 
 using test::Identical;
 
-TriangleMesh MakeTetrahedron()
-{
-    TriangleMesh mesh = test::MakeTetrahedron();
-    mesh.ComputeVertexNormals();
-    return mesh;
-}
-
 MeshSimplifyOptions NoLimits(std::int32_t bedAxis)
 {
     MeshSimplifyOptions options;
     options.maximumError = 1e20f;
     options.bedAxis = bedAxis;
     return options;
-}
-
-TEST(SimplifyMesh, TetrahedronIsNeverCollapsed)
-{
-    // Every edge joins two vertices of three triangles each: 6, below the 7 a collapse needs.
-    TriangleMesh mesh = MakeTetrahedron();
-    const MeshSimplifyReport report = SimplifyMesh(mesh, NoLimits(-1), {});
-    EXPECT_EQ(report.collapses, 0u);
-    EXPECT_EQ(report.refusedPinch, 6u);
-    EXPECT_EQ(report.trianglesAfter, 4u);
 }
 
 TEST(SimplifyMesh, BoundaryEdgesAreNeverCollapsed)

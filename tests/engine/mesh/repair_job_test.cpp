@@ -317,18 +317,6 @@ TriangleMesh FlatPair(bool withNeighbour)
                                 : std::vector<std::uint32_t>{0, 1, 2});
 }
 
-TEST(RemoveNoAreaTriangles, FlatTriangleIsTurnedAway)
-{
-    TriangleMesh mesh = FlatPair(true);
-    EXPECT_TRUE(IsNoAreaTriangle(mesh, 0));
-    EXPECT_EQ(RemoveNoAreaTriangles(mesh), 1u);
-    EXPECT_EQ(mesh.indices, (std::vector<std::uint32_t>{0, 3, 2, 3, 1, 2}));
-    for (std::uint64_t t = 0; t < 2; ++t) {
-        EXPECT_FALSE(IsNoAreaTriangle(mesh, t));
-        EXPECT_GT(mesh.FaceNormal(t).z, 0.0f);  // same side as the neighbour was
-    }
-}
-
 TEST(RemoveNoAreaTriangles, CasesLeftUnchanged)
 {
     TriangleMesh open = FlatPair(false);
