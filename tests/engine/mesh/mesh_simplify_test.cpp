@@ -64,16 +64,12 @@ TEST(SimplifyMesh, ProtectedTrianglesComeThroughBitIdentical)
     std::size_t protectedKept = 0;
     for (std::size_t r = 0; r < report.faceMap.size(); ++r) {
         const std::uint32_t t = report.faceMap[r];
-        if (flags[t] == 0)
-            continue;
-        ++protectedKept;
-        for (int k = 0; k < 3; ++k) {
-            const std::uint32_t resultVertex = mesh.indices[3 * r + k];
-            EXPECT_EQ(report.vertexMap[resultVertex], input.indices[3 * t + k]);
-            EXPECT_EQ(std::memcmp(&mesh.vertices[resultVertex].position,
-                                  &input.vertices[input.indices[3 * t + k]].position, sizeof(Vec3)),
-                      0);
+        for (int k = 0; k < 3 && flags[t] != 0; ++k) {
+            const std::uint32_t v = mesh.indices[3 * r + k];
+            EXPECT_EQ(report.vertexMap[v], input.indices[3 * t + k]);
+            EXPECT_EQ(std::memcmp(&mesh.vertices[v].position, &input.vertices[input.indices[3 * t + k]].position, 12), 0);
         }
+        protectedKept += flags[t];
     }
     EXPECT_EQ(protectedKept, static_cast<std::size_t>(std::count(flags.begin(), flags.end(), 1)));  // none removed
 }
