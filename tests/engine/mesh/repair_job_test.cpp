@@ -89,20 +89,6 @@ TEST(ReadBackAsSlicer, FlatTriangleIsKeptAndCounted)
                          counts.overSharedEdges), std::tuple(14u, 14u, 1u, 0u, 0u));
 }
 
-TEST(ReadBackAsSlicer, RefusedBytesAreAFailureNotACleanPart)
-{
-    // Fault pinned: a refusal used to come back as all-zero counts, which read as clean.
-    TriangleMesh mesh = MakeTestCube(20);
-    mesh.vertices[3].position.x = std::numeric_limits<float>::quiet_NaN();
-    const std::vector<std::uint32_t> indices = mesh.indices;
-    const ReadBackCounts counts = ReadBackAsSlicer(mesh);
-    EXPECT_EQ(counts.error, "The file contains a coordinate that is not a number (NaN or infinity).");
-    EXPECT_FALSE(counts.ok);
-    EXPECT_EQ(std::tuple(counts.trianglesWritten, counts.trianglesRead), std::tuple(12u, 0u));
-    EXPECT_EQ(mesh.indices, indices);
-    EXPECT_TRUE(std::isnan(mesh.vertices[3].position.x));
-}
-
 TEST(RepairForPrint, ReadBackFailureIsLoggedAndNotTakenForClean)
 {
     // The hole makes round 1 change something; the infinite coordinate makes the reader refuse.
@@ -116,16 +102,6 @@ TEST(RepairForPrint, ReadBackFailureIsLoggedAndNotTakenForClean)
                          "infinity).\n"))
         << report.details;
     EXPECT_FALSE(Contains(report.details, "read back as a slicer reads it"));
-}
-
-TEST(RepairForPrint, NonFiniteCoordinateDoesNotWeldThePartIntoAPoint)
-{
-    // Fault pinned: a weld tolerance taken from an infinite box merged every vertex.
-    TriangleMesh soup = test::MakeCubeSoup(20);
-    soup.vertices[0].position.y = std::numeric_limits<float>::infinity();
-    const RepairForPrintReport report = RepairForPrint(soup, {});
-    EXPECT_EQ(report.trianglesAfter, 12u);
-    EXPECT_GT(soup.vertices.size(), 8u);
 }
 
 using test::Identical;
