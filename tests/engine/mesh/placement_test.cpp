@@ -155,10 +155,7 @@ TEST(LayOnFaceTransform, TurnsTheFaceDownAndSetsThePartOnTheBed)
     const Transform3x4 t = LayOnFaceTransform(box, {0, 0, 1});
     EXPECT_TRUE(t.m00 == 1.0f && t.m11 == -1.0f && t.m22 == -1.0f);
     TransformMesh(box, t);
-    EXPECT_FLOAT_EQ(box.boundsMin.z, 2.0f);
-    EXPECT_FLOAT_EQ(box.boundsMax.z, 5.0f);
-    EXPECT_FLOAT_EQ(box.boundsMin.y, 0.0f);
-    EXPECT_FLOAT_EQ(box.boundsMax.y, 20.0f);
+    EXPECT_EQ(std::tuple(box.boundsMin.y, box.boundsMin.z, box.boundsMax.y, box.boundsMax.z), std::tuple(0.0f, 2.0f, 20.0f, 5.0f));
 }
 
 TEST(Transform, ComposeInvertAndExactIdentity)

@@ -257,7 +257,6 @@ TEST(CompareRoundTrip, ReportsEachDifferenceInOrderAndTheVolumeOnlyAboveItsLimit
 
     TriangleMesh openAndRaised = raised(100.0f);
     openAndRaised.indices.resize(33);  // one triangle gone: three open edges
-    EXPECT_TRUE(CompareRoundTrip(cube, cube).unchanged);
     EXPECT_EQ(FormatRoundTrip(CompareRoundTrip(cube, openAndRaised)),
               "Round trip: CHANGED\n"
               "  Triangles: 12 -> 11\n"
@@ -322,14 +321,12 @@ TEST(DurableReplace, FailuresLeaveTheOldTargetAndNoTemporaryFile)
     const Save point = [](const std::filesystem::path& p) { return SaveStl(p, OneTriangle({1, 1, 1}, {1, 1, 1}, {1, 1, 1})); };
     const struct { const char* name; Save save; const char* target; Run run; std::string error; } cases[] = {
         {"STL onto a folder", stl, "folder/inside", Run::Here, "The file could not be put in place: Is a directory"},
-        {"JSON onto a folder", SaveJson, "folder/inside", Run::Here, "refused"},
         {"STL below a file", stl, "old/part.stl", Run::Here, "The file could not be opened for writing."},
         {"JSON in a missing folder", SaveJson, "none/t.json", Run::Here, "refused"},
         {"STL that reads back as nothing", point, "old", Run::Here,
          "The exported file could not be read back: Every triangle in the file was removed as degenerate, leaving no "
          "geometry."},
         {"STL short write", stl, "old", Run::SizeLimit, "The file could not be written completely."},
-        {"JSON short write", SaveJson, "old", Run::SizeLimit, "refused"},
         {"STL in a read-only folder", stl, "locked/old", Run::ReadOnly, "The file could not be opened for writing."},
     };
     for (const auto& c : cases) {
