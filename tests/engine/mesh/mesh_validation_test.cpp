@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <tuple>
 
 namespace grainforge::mesh {
 namespace {
@@ -80,10 +81,9 @@ TEST(ValidateMesh, OneFlippedTriangleInACubeIsThatTriangle)
     for (std::uint32_t flipped : {0u, 11u}) {
         SCOPED_TRACE(flipped);
         const ValidationReport report = Validate(FlipTriangle(MakeTestCube(20), flipped));
-        EXPECT_EQ(report.windingConflicts, 3u);
-        EXPECT_EQ(report.reversedTriangles, std::vector<std::uint32_t>{flipped});
-        EXPECT_TRUE(report.orientable && !report.insideOut);
-        EXPECT_EQ(report.verdict, Verdict::UsableWithCare);
+        EXPECT_EQ(std::tuple(report.windingConflicts, report.reversedTriangles, report.orientable, report.insideOut,
+                             report.verdict), std::tuple(3u, std::vector<std::uint32_t>{flipped}, true, false,
+                                                         Verdict::UsableWithCare));
         EXPECT_EQ(report.problems, std::vector<std::string>{"1 triangles are wound the wrong way round."});
         EXPECT_EQ(report.notes, std::vector<std::string>{"Repair reorients them. Left alone, displacement pushes them "
                                                          "inwards while their neighbours move outwards."});
@@ -120,19 +120,16 @@ TEST(ValidateMesh, MoebiusStripHasNoConsistentOrientation)
 TEST(ValidateMesh, OpenAndNonManifoldEdges)
 {
     const ValidationReport single = Validate(MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2}));
-    EXPECT_EQ(single.openEdgeSegments.size(), 6u);
-    EXPECT_FALSE(single.closed || single.insideOut);
-    EXPECT_EQ(single.verdict, Verdict::UsableWithCare);
+    EXPECT_EQ(std::tuple(single.openEdgeSegments.size(), single.closed, single.insideOut, single.verdict),
+              std::tuple(6u, false, false, Verdict::UsableWithCare));
     EXPECT_EQ(single.problems, (std::vector<std::string>{"3 edges are open: the mesh is not a closed solid."}));
 
     // Three triangles on the edge 0-1.
     const ValidationReport fan =
         Validate(MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}}, {0, 1, 2, 1, 0, 3, 0, 1, 4}));
-    EXPECT_EQ(fan.edgeCounts.nonManifold, 1u);
-    EXPECT_EQ(fan.verdict, Verdict::Unsuitable);
-    EXPECT_EQ(fan.nonManifoldEdgeSegments, (std::vector<Vec3>{{0, 0, 0}, {1, 0, 0}}));
-    ASSERT_FALSE(fan.problems.empty());
-    EXPECT_EQ(fan.problems[0], "1 edges are shared by more than two triangles.");
+    EXPECT_EQ(std::tuple(fan.verdict, fan.nonManifoldEdgeSegments, fan.problems.at(0)),
+              std::tuple(Verdict::Unsuitable, std::vector<Vec3>{{0, 0, 0}, {1, 0, 0}},
+                         "1 edges are shared by more than two triangles."));
 }
 
 TEST(ValidateMesh, DegenerateSliverAndDuplicateTriangles)

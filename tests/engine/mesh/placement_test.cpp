@@ -165,11 +165,10 @@ TEST(Transform, ComposeInvertAndExactIdentity)
     rotation.m00 = c, rotation.m01 = -s, rotation.m10 = s, rotation.m11 = c;
     rotation.translation = {5, -3, 2};
     const Transform3x4 back = ComposeTransforms(InvertTransform(rotation), rotation);
-    const float entries[12] = {back.m00, back.m01, back.m02, back.m10, back.m11, back.m12, back.m20, back.m21,
-                               back.m22, back.translation.x, back.translation.y, back.translation.z};
-    const float identity[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-    for (int i = 0; i < 12; ++i)
-        EXPECT_NEAR(entries[i], identity[i], 1e-6f) << i;
+    TriangleMesh probe = MeshOf({{3, -4, 5}}, {});
+    TransformMesh(probe, back);
+    const Vec3 off = probe.vertices[0].position - Vec3{3, -4, 5};
+    EXPECT_LT(Dot(off, off), 1e-10f);
     // a after b: a translation after a quarter turn moves the turned point.
     Transform3x4 shift, quarter;
     shift.translation = {1, 0, 0};

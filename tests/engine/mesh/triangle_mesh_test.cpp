@@ -86,19 +86,6 @@ TEST(TriangleMesh, VertexNormalsMatchTheSerialSumBitForBitOnAnyThreadCount)
     }
 }
 
-TEST(SampleMedianEdgeLength, TakesTheUpperMiddleOfNonZeroEdges)
-{
-    TriangleMesh mesh;
-    for (Vec3 p : {Vec3{0, 0, 0}, Vec3{3, 0, 0}, Vec3{3, 4, 0}, Vec3{0, 0, 10}})
-        mesh.vertices.push_back({p, {}});
-    mesh.indices = {0, 1, 2};  // edges 3, 4, 5
-    EXPECT_EQ(SampleMedianEdgeLength(mesh), 4.0f);
-    mesh.indices.insert(mesh.indices.end(), {3, 3, 3, 0, 1, 9});  // zero edges; two out of range
-    EXPECT_EQ(SampleMedianEdgeLength(mesh), 4.0f) << "edges 3, 4, 5 and the kept 3";
-    mesh.indices.insert(mesh.indices.end(), {0, 3, 0});  // two edges of 10, one zero
-    EXPECT_EQ(SampleMedianEdgeLength(mesh), 5.0f) << "3, 3, 4, 5, 10, 10: the upper middle";
-}
-
 TEST(SampleMedianEdgeLength, SamplesEverySecondTriangleFrom80002Triangles)
 {
     // Even triangles have edges of 1, odd ones edges of 2. With an even triangle count, sampling
