@@ -255,17 +255,14 @@ TEST(ParseStl, ToleranceWeldRunsOnlyWhenTheExactWeldLeavesSeams)
     std::vector<Vec3> corners = CubeCorners(20.0f);
     corners[0].x += 2e-6f;
     const StlReadResult welded = Parse(BinaryStl(corners));
-    ASSERT_TRUE(welded.ok) << welded.error;
-    EXPECT_EQ(welded.report.weldTolerance, 10.0f * 1e-6f);
-    EXPECT_EQ(std::tuple(welded.report.verticesAfterWelding, welded.report.openBoundaryEdges), std::tuple(8u, 0u));
-    EXPECT_TRUE(welded.report.warnings.empty());
+    EXPECT_EQ(std::tuple(welded.report.weldTolerance, welded.report.verticesAfterWelding,
+                         welded.report.openBoundaryEdges, welded.report.warnings.size()), std::tuple(10.0f * 1e-6f, 8u, 0u, 0u));
     EXPECT_NE(FormatImportReport(welded.report).find("\nWelding: exact, then 1e-05 mm to close remaining seams\n"),
               std::string::npos);
 
     StlReadOptions exactOnly;
     exactOnly.weldTolerance = 0.0f;
     const StlReadResult open = Parse(BinaryStl(corners), exactOnly);
-    ASSERT_TRUE(open.ok) << open.error;
     EXPECT_EQ(std::tuple(open.report.weldTolerance, open.report.verticesAfterWelding), std::tuple(0.0f, 9u));
     EXPECT_EQ(open.report.warnings.at(0), "The mesh is not closed: 4 open boundary edges.");
 
