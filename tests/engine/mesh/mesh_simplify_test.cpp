@@ -31,21 +31,12 @@ MeshSimplifyOptions NoLimits(std::int32_t bedAxis)
 
 TEST(SimplifyMesh, BoundaryEdgesAreNeverCollapsed)
 {
-    // A lone triangle has only boundary edges; the two seeded ones (first corner index below
-    // the second) are tried and refused.
-    TriangleMesh triangle = test::MeshOf({{0, 0, 0}, {10, 0, 0}, {0, 10, 0}}, {0, 1, 2});
-    MeshSimplifyReport report = SimplifyMesh(triangle, NoLimits(-1), {});
-    EXPECT_EQ(report.collapses, 0u);
-    EXPECT_EQ(report.refusedPinch, 2u);
-    EXPECT_EQ(triangle.TriangleCount(), 1u);
-
-    // In a fan only spokes can go; the sheet stays one open, manifold fan.
+    // In a fan only spokes can go; the sheet stays one open, manifold fan, with one boundary
+    // loop through every vertex.
     TriangleMesh fan = test::MakeFan(6);
-    report = SimplifyMesh(fan, NoLimits(-1), {});
-    EXPECT_GT(report.collapses, 0u);
+    EXPECT_GT(SimplifyMesh(fan, NoLimits(-1), {}).collapses, 0u);
     const EdgeCounts edges = CountEdges(fan);
-    EXPECT_EQ(edges.nonManifold, 0u);
-    EXPECT_EQ(edges.boundary, fan.vertices.size());  // one boundary loop through every vertex
+    EXPECT_EQ(std::tuple(edges.nonManifold, edges.boundary), std::tuple(0u, fan.vertices.size()));
 }
 
 TEST(SimplifyMesh, ProtectedTrianglesComeThroughBitIdentical)

@@ -199,9 +199,7 @@ TEST(TransformMesh, IdentityTouchesNothingAndOthersMoveNormalsToo)
     t.m00 = 2.0f;  // normals are not renormalised
     t.translation = {0, 0, 10};
     TransformMesh(cube, t);
-    EXPECT_TRUE(cube.boundsValid);
-    EXPECT_EQ(cube.boundsMin, (Vec3{-2, -1, 9}));
-    EXPECT_EQ(cube.boundsMax, (Vec3{2, 1, 11}));
+    EXPECT_EQ(std::tuple(cube.boundsValid, cube.boundsMin, cube.boundsMax), std::tuple(true, Vec3{-2, -1, 9}, Vec3{2, 1, 11}));
     for (std::size_t i = 0; i < cube.vertices.size(); ++i) {
         const Vec3 n = before.vertices[i].normal;
         EXPECT_EQ(cube.vertices[i].normal, (Vec3{2 * n.x, n.y, n.z}));

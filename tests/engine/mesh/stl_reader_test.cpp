@@ -273,18 +273,6 @@ TEST(ParseStl, ToleranceWeldRunsOnlyWhenTheExactWeldLeavesSeams)
     EXPECT_EQ(std::tuple(closed.report.weldTolerance, closed.report.verticesAfterWelding), std::tuple(0.0f, 8u));
 }
 
-TEST(ParseStl, WithoutMergingEveryCornerStaysAVertex)
-{
-    StlReadOptions options;
-    options.mergeVertices = false;
-    options.computeNormals = false;
-    const StlReadResult result = Parse(BinaryStl(CubeCorners(20.0f)), options);
-    ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(std::tuple(result.report.verticesAfterWelding, result.report.components, result.report.openBoundaryEdges),
-              std::tuple(36u, 12u, 36u));
-    EXPECT_EQ(result.mesh.vertices[0].normal, Vec3{});
-}
-
 TEST(ParseStl, UnitHintsAtBothEndsButNotAtTheLimits)
 {
     const std::pair<float, std::vector<std::string>> cases[] = {
@@ -385,12 +373,10 @@ TEST(ReportText, CountsAndNumbersAsPrintfShowsThem)
     EXPECT_EQ(FormatCountGrouped(999), "999");
     EXPECT_EQ(FormatCountGrouped(std::numeric_limits<std::uint64_t>::max()), "18,446,744,073,709,551,615");
     const std::pair<float, const char*> millimetres[] = {
-        {1500.0f, "1500.00"},
         {75.125f, "75.12"},  // exact binary tie rounds to even, as printf does
         {2.675f, "2.67"},    // the float lies just below 2.675
         {-0.0f, "-0.00"},
         {-1.006f, "-1.01"},
-        {3e38f, "300000000549775575777803994281145270272.00"},
     };
     for (const auto& [value, text] : millimetres)
         EXPECT_EQ(FormatMillimetres2(value), text) << value;
