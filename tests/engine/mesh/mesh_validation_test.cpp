@@ -230,17 +230,5 @@ TEST(ValidateMesh, ProblemsComeInTheirFixedOrder)
         std::string::npos);
 }
 
-TEST(ValidateMesh, CountsAreGroupedByThousands)
-{
-    TriangleMesh mesh = MakeTestCube(20);
-    for (int v = 0; v < 1000; ++v)
-        mesh.vertices.push_back({{100, 0, 0}, {}});
-    const ValidationReport report = Validate(mesh);
-    EXPECT_EQ(report.problems, std::vector<std::string>{"1,000 vertices belong to no triangle."});
-    EXPECT_NE(FormatValidationReport(report).find("Vertices: 1,008\n"), std::string::npos);
-    // The named verdicts show in the headlines above.
-    EXPECT_EQ(VerdictText(static_cast<Verdict>(7)), "Unknown");
-}
-
 }  // namespace
 }  // namespace grainforge::mesh
