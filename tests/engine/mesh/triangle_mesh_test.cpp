@@ -39,18 +39,14 @@ TriangleMesh MakeRandomMesh(std::size_t triangles, std::uint32_t vertices, unsig
 TEST(TriangleMesh, CubeVolumeAreaEdgesAndBoxAlsoInsideOutFarAwayAndWithAStrayVertex)
 {
     const TriangleMesh cube = MakeTestCube(20.0f);
-    EXPECT_EQ(cube.Volume(), 8000.0f);
-    EXPECT_EQ(cube.SurfaceArea(), 2400.0f);
-    EXPECT_EQ(CountBodies(cube), 1u);
-    EXPECT_EQ(Counts(CountEdges(cube)), (std::array<std::uint64_t, 4>{18, 0, 18, 0}));
-    EXPECT_EQ(test::Flipped(cube).Volume(), -8000.0f);
+    EXPECT_EQ(std::tuple(cube.Volume(), cube.SurfaceArea(), test::Flipped(cube).Volume(), Counts(CountEdges(cube))),
+              std::tuple(8000.0f, 2400.0f, -8000.0f, std::array<std::uint64_t, 4>{18, 0, 18, 0}));
     // Far from the origin the float products lose the cube: only a 64-bit accumulation keeps it.
     EXPECT_NEAR(test::Translated(cube, {1.0e5f, 1.0e5f, 1.0e5f}).Volume(), 8000.0f, 1.0f);
     TriangleMesh withUnused = cube;
     withUnused.vertices.push_back({{-30, 0, 40}, {}});
     withUnused.ComputeBounds();
-    EXPECT_EQ(withUnused.boundsMin, (Vec3{-30, -10, -10}));
-    EXPECT_EQ(withUnused.boundsMax, (Vec3{10, 10, 40}));
+    EXPECT_EQ(std::tuple(withUnused.boundsMin, withUnused.boundsMax), std::tuple(Vec3{-30, -10, -10}, Vec3{10, 10, 40}));
 }
 
 TEST(Normalized, ScalesToUnitOrGivesZeroAtOrBelow1e12)
