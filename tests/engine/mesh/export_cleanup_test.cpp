@@ -84,10 +84,8 @@ void ExpectMapsPointAtTheirSources(const TriangleMesh& input, const TriangleMesh
 void ExpectClosedAndConsistent(const TriangleMesh& mesh, std::uint64_t openEdges = 0)
 {
     const ValidationReport after = Validate(mesh);
-    EXPECT_EQ(after.edgeCounts.boundary, openEdges);
-    EXPECT_EQ(after.edgeCounts.nonManifold, 0u);
-    EXPECT_EQ(after.windingConflicts, 0u);
-    EXPECT_EQ(after.degenerateTriangleCount, 0u);
+    EXPECT_EQ(std::tuple(after.edgeCounts.boundary, after.edgeCounts.nonManifold, after.windingConflicts,
+                         after.degenerateTriangleCount), std::tuple(openEdges, 0u, 0u, 0u));
 }
 
 TEST(CleanupForExport, CleanMeshIsLeftAsItIs)
