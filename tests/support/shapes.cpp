@@ -265,4 +265,17 @@ mesh::TriangleMesh MakeNoisySphereWithHoles(std::uint32_t seed, float noise, std
     return sphere;
 }
 
+mesh::TriangleMesh MakeCubeWithFlatTriangle()
+{
+    mesh::TriangleMesh result = mesh::MakeTestCube(20);
+    const std::uint32_t a = result.indices[0], b = result.indices[1], c = result.indices[2];
+    const auto m = static_cast<std::uint32_t>(result.vertices.size());
+    result.vertices.push_back({(result.vertices[a].position + result.vertices[b].position) * 0.5f, {}});
+    result.indices[1] = m;
+    result.indices.insert(result.indices.end(), {m, b, c, a, b, m});
+    result.ComputeBounds();
+    result.ComputeVertexNormals();
+    return result;
+}
+
 }  // namespace grainforge::test

@@ -70,4 +70,8 @@ mesh::TriangleMesh ToSoup(const mesh::TriangleMesh& mesh);
 mesh::TriangleMesh MakeNoisySphereWithHoles(std::uint32_t seed, float noise, std::uint32_t holeEvery,
                                             std::uint32_t finEvery);
 
+// The indexed test cube of edge 20 with one triangle that has no area: a vertex halfway along
+// an edge (a, b) splits the triangle on one side, and (a, b, middle) closes the slit. Closed.
+mesh::TriangleMesh MakeCubeWithFlatTriangle();
+
 }  // namespace grainforge::test

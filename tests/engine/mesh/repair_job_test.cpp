@@ -1,15 +1,23 @@
 #include "engine/mesh/repair_job.h"
 
+#include "engine/mesh/crumb_removal.h"
+#include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/test_shapes.h"
+#include "engine/mesh/tidying.h"
+#include "engine/mesh/windows_repair.h"
 #include "tests/support/mesh_compare.h"
+#include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
+#include "tests/support/validation_shapes.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace grainforge::mesh {
 namespace {
@@ -18,28 +26,23 @@ bool Contains(const std::string& text, const std::string& piece) { return text.f
 
 TEST(RepairForPrint, CleanPartComesBackBitIdentical)
 {
-    for (TriangleMesh part : {MakeTestCube(20), MakeTestCylinder(5, 30)}) {
-        const TriangleMesh before = part;
-        std::vector<std::string> phases;
-        const RepairForPrintReport report = RepairForPrint(part, [&](const std::string& p) { phases.push_back(p); });
-        EXPECT_FALSE(report.repaired);
-        EXPECT_EQ(report.rounds, 0);
-        EXPECT_TRUE(test::Identical(part, before));
-        EXPECT_EQ(FormatRepairSummary(report), "Repair: nothing needed changing.\n");
-        ASSERT_FALSE(phases.empty());
-        EXPECT_EQ(phases.front(), "Tidying the part");
-    }
+    TriangleMesh part = MakeTestCylinder(5, 30);
+    const TriangleMesh before = part;
+    std::vector<std::string> phases;
+    const RepairForPrintReport report = RepairForPrint(part, [&](const std::string& p) { phases.push_back(p); });
+    EXPECT_EQ(std::tuple(report.repaired, report.rounds), std::tuple(false, 0));
+    EXPECT_TRUE(test::Identical(part, before));
+    EXPECT_EQ(FormatRepairSummary(report), "Repair: nothing needed changing.\n");
+    EXPECT_EQ(phases.at(0), "Tidying the part");
 }
 
-TEST(RepairForPrint, InconsistentMeshIsLeftUntouched)
+TEST(WindowsRepair, ProbeSaysNoAndADirectCallFailsLeavingTheInput)
 {
-    TriangleMesh mesh = MakeTestCube(20);
-    mesh.indices[7] = 1000;
-    const TriangleMesh before = mesh;
-    const RepairForPrintReport report = RepairForPrint(mesh, {});
-    EXPECT_FALSE(report.repaired);
-    EXPECT_EQ(mesh.indices, before.indices);
-    EXPECT_EQ(FormatRepairSummary(report), "Repair: nothing needed changing.\n");
+    EXPECT_FALSE(IsWindowsRepairAvailable());
+    const TriangleMesh cube = MakeTestCube(20);
+    const WindowsRepairResult result = RepairWithWindows(cube, nullptr);
+    EXPECT_FALSE(result.succeeded || result.cancelled || !result.mesh.indices.empty());
+    EXPECT_EQ(result.message, "The Windows 3D-printing repair service is not available on this system.");
 }
 
 TEST(RepairForPrint, TriangleSoupCubeIsWeldedIntoOneClosedBody)
@@ -66,84 +69,216 @@ TEST(RepairForPrint, BoxesSharingAnEdgeAreSplitApart)
     EXPECT_TRUE(boxes.IsConsistent());
 }
 
-TEST(RepairForPrint, SmallHoleIsFilled)
+TEST(RepairForPrint, SmallHoleIsFilledAndAFailedReadBackIsLoggedNotTakenForClean)
 {
-    TriangleMesh sphere = MakeTestSphere(10);
-    sphere.indices.erase(sphere.indices.begin() + 3 * 4000, sphere.indices.begin() + 3 * 4001);
-    const RepairForPrintReport report = RepairForPrint(sphere, {});
-    EXPECT_EQ(std::tuple(report.rounds, report.openEdgesBefore, report.openEdgesAfter, report.holesFilled, report.holesLeftOpen),
-              std::tuple(1, 3u, 0u, 1u, 0u));
-    EXPECT_EQ(report.trianglesAfter, report.trianglesBefore + 1);
-    EXPECT_TRUE(Contains(report.details, "  read back as a slicer reads it: 0 over-shared edges, 0 open, 0 facets with no area\n"));
+    // The hole makes round 1 change something; an infinite coordinate makes the reader refuse.
+    for (const bool infinite : {false, true}) {
+        TriangleMesh sphere = MakeTestSphere(10);
+        sphere.indices.erase(sphere.indices.begin() + 3 * 4000, sphere.indices.begin() + 3 * 4001);
+        sphere.vertices[100].position.y = infinite ? std::numeric_limits<float>::infinity() : sphere.vertices[100].position.y;
+        const RepairForPrintReport report = RepairForPrint(sphere, {});
+        EXPECT_EQ(std::tuple(report.repaired, report.openEdgesBefore, report.trianglesAfter - report.trianglesBefore),
+                  std::tuple(true, 3u, 1u));
+        EXPECT_EQ(Contains(report.details, "  read back as a slicer reads it: 0 over-shared edges, 0 open, 0 facets with "
+                                           "no area\n"), !infinite) << report.details;
+        EXPECT_EQ(Contains(report.details, "  could not be read back: The file contains a coordinate that is not a number "
+                                           "(NaN or infinity).\n"), infinite);
+    }
 }
 
-TEST(ReadBackAsSlicer, FlatTriangleIsKeptAndCounted)
+using test::Identical;
+
+TEST(TidyMesh, CleanPartComesBackUntouched)
 {
-    // A closed tetrahedron-like fan whose extra vertex lies on an edge: (a, m, b) has no area.
-    TriangleMesh mesh = MakeTestCube(20);
-    const std::uint32_t a = mesh.indices[0], b = mesh.indices[1], c = mesh.indices[2];
-    const auto m = static_cast<std::uint32_t>(mesh.vertices.size());
-    mesh.vertices.push_back({(mesh.vertices[a].position + mesh.vertices[b].position) * 0.5f, {}});
-    mesh.indices[1] = m;
-    mesh.indices.insert(mesh.indices.end(), {m, b, c, a, b, m});
-    const ReadBackCounts counts = ReadBackAsSlicer(mesh);
-    EXPECT_TRUE(counts.ok && counts.error.empty());
-    EXPECT_EQ(std::tuple(counts.trianglesWritten, counts.trianglesRead, counts.facetsWithNoArea, counts.openEdges,
-                         counts.overSharedEdges), std::tuple(14u, 14u, 1u, 0u, 0u));
+    for (TriangleMesh part : {MakeTestCube(20), MakeTestSphere(10), MakeTestCylinder(5, 30)}) {
+        // Stale caches show whether anything was recomputed.
+        part.boundsMin = {1, 2, 3};
+        part.vertices[0].normal = {0, 0, 0};
+        const TriangleMesh before = part;
+        EXPECT_EQ(FormatTidyReport(TidyMesh(part, TidyOptions{})), "Repair: nothing needed changing.\n");
+        EXPECT_TRUE(Identical(part, before));
+    }
 }
 
-TEST(ReadBackAsSlicer, RefusedBytesAreAFailureNotACleanPart)
+TEST(TidyMesh, AutomaticToleranceFollowsThePartsSize)
 {
-    // Fault pinned: a refusal used to come back as all-zero counts, which read as clean.
-    TriangleMesh mesh = MakeTestCube(20);
-    mesh.vertices[3].position.x = std::numeric_limits<float>::quiet_NaN();
-    const std::vector<std::uint32_t> indices = mesh.indices;
-    const ReadBackCounts counts = ReadBackAsSlicer(mesh);
-    EXPECT_EQ(counts.error, "The file contains a coordinate that is not a number (NaN or infinity).");
-    EXPECT_FALSE(counts.ok);
-    EXPECT_EQ(std::tuple(counts.trianglesWritten, counts.trianglesRead), std::tuple(12u, 0u));
-    EXPECT_EQ(mesh.indices, indices);
-    EXPECT_TRUE(std::isnan(mesh.vertices[3].position.x));
-
-    TriangleMesh empty;
-    const ReadBackCounts none = ReadBackAsSlicer(empty);
-    EXPECT_FALSE(none.ok || none.error.empty());
+    struct Case { float edge; float expected; };
+    // A cube of edge 1 reaches 0.5 mm from the origin; one of edge 600 reaches 300 mm.
+    for (const Case test : {Case{1, 1e-6f}, Case{600, 1e-6f * 300.0f}, Case{0, 1e-6f}}) {
+        TriangleMesh cube = MakeTestCube(test.edge);
+        const TidyReport report = TidyMesh(cube, TidyOptions{});
+        EXPECT_EQ(report.weldTolerance, test.expected) << test.edge;
+    }
+    TidyOptions exact;
+    exact.weldTolerance = 0;
+    TriangleMesh soup = test::MakeCubeSoup();
+    const TidyReport report = TidyMesh(soup, exact);
+    EXPECT_EQ(std::tuple(report.weldTolerance, report.verticesMerged), std::tuple(0.0f, 28u));
 }
 
-TEST(RepairForPrint, ReadBackFailureIsLoggedAndNotTakenForClean)
+// One vertex at infinity must not make the tolerance infinite and weld the whole part away.
+TEST(TidyMesh, NonFiniteCoordinateDoesNotWidenTheTolerance)
 {
-    // The hole makes round 1 change something; the infinite coordinate makes the reader refuse.
-    TriangleMesh sphere = MakeTestSphere(10);
-    sphere.indices.erase(sphere.indices.begin() + 3 * 4000, sphere.indices.begin() + 3 * 4001);
-    sphere.vertices[100].position.y = std::numeric_limits<float>::infinity();
-    const RepairForPrintReport report = RepairForPrint(sphere, {});
-    ASSERT_TRUE(report.repaired);
-    EXPECT_TRUE(Contains(report.details,
-                         "  could not be read back: The file contains a coordinate that is not a number (NaN or "
-                         "infinity).\n"))
-        << report.details;
-    EXPECT_FALSE(Contains(report.details, "read back as a slicer reads it"));
+    TriangleMesh part = test::MakeCubeSoup();
+    part.vertices.push_back({{std::numeric_limits<float>::infinity(), 0, 0}, {}});
+    part.vertices.push_back({{std::numeric_limits<float>::quiet_NaN(), 0, 0}, {}});
+    TidyOptions options;
+    options.removeUnusedVertices = false;
+    const TidyReport report = TidyMesh(part, options);
+    EXPECT_EQ(report.weldTolerance, 1e-6f * 10.0f);
+    EXPECT_EQ(part.vertices.size(), 10u);  // 8 corners and the two strays
+    EXPECT_EQ(part.TriangleCount(), 12u);
 }
 
-TEST(RepairForPrint, NonFiniteCoordinateDoesNotWeldThePartIntoAPoint)
+TEST(TidyMesh, SoupBecomesAClosedOutwardPart)
 {
-    // Fault pinned: a weld tolerance taken from an infinite box merged every vertex.
-    TriangleMesh soup = test::MakeCubeSoup(20);
-    soup.vertices[0].position.y = std::numeric_limits<float>::infinity();
-    const RepairForPrintReport report = RepairForPrint(soup, {});
-    EXPECT_EQ(report.trianglesAfter, 12u);
-    EXPECT_GT(soup.vertices.size(), 8u);
+    // A soup with a duplicated triangle, a degenerate one, one triangle flipped and a stray
+    // vertex.
+    TriangleMesh part = test::MakeCubeSoup();
+    std::swap(part.indices[4], part.indices[5]);
+    part.indices.insert(part.indices.end(), {0, 1, 2});
+    part.indices.insert(part.indices.end(), {3, 3, 4});
+    part.vertices.push_back({{50, 50, 50}, {}});
+    const TidyReport report = TidyMesh(part, TidyOptions{});
+    EXPECT_EQ(FormatTidyReport(report),
+        "Repair:\n"
+        "  Vertices merged: 28\n"
+        "  Degenerate triangles removed: 1\n"
+        "  Duplicate triangles removed: 1\n"
+        "  Triangles reoriented: 1\n"
+        "  Unused vertices removed: 1\n");
+    const ValidationReport check = ValidateMesh(part, ValidationOptions{});
+    EXPECT_EQ(check.verdict, Verdict::Good) << FormatValidationReport(check);
+    EXPECT_EQ(std::tuple(part.Volume(), part.boundsMax), std::tuple(8000.0f, Vec3{10, 10, 10}));
+    for (const MeshVertex& vertex : part.vertices)
+        EXPECT_NEAR(Dot(vertex.normal, vertex.normal), 1.0f, 1e-5f);
 }
 
-TEST(CountOpenAndOverSharedEdges, CountsRunsOfOneAndOfMoreThanTwo)
+TEST(TidyMesh, InsideOutPartIsTurnedAndAMoebiusStripIsLeft)
 {
-    std::uint64_t open = 9, over = 9;
-    CountOpenAndOverSharedEdges(test::MakeOpenBox(), open, over);
-    EXPECT_EQ(std::tuple(open, over), std::tuple(4u, 0u));
-    TriangleMesh fin = MakeTestCube(20);
-    fin.indices.insert(fin.indices.end(), fin.indices.begin(), fin.indices.begin() + 3);
-    CountOpenAndOverSharedEdges(fin, open, over);
-    EXPECT_EQ(std::tuple(open, over), std::tuple(0u, 3u));
+    TriangleMesh inverted = test::Flipped(MakeTestCube(20));
+    const TidyReport turned = TidyMesh(inverted, TidyOptions{});
+    EXPECT_EQ(turned.trianglesReoriented, 12u);
+    EXPECT_GT(inverted.Volume(), 0.0f);
+
+    TriangleMesh strip = test::MakeMoebiusStrip();
+    const TriangleMesh before = strip;
+    EXPECT_FALSE(TidyMesh(strip, TidyOptions{}).changed);
+    EXPECT_EQ(strip.indices, before.indices);
+}
+
+TEST(TidyMesh, SwitchedOffPassesChangeNothing)
+{
+    TriangleMesh soup = test::MakeCubeSoup();
+    soup.indices.insert(soup.indices.end(), {0, 1, 2});
+    TidyOptions none;
+    none.mergeVertices = false;
+    none.removeDegenerate = false;
+    none.removeDuplicates = false;
+    none.reorient = false;
+    none.removeUnusedVertices = false;
+    const TriangleMesh before = soup;
+    const TidyReport report = TidyMesh(soup, none);
+    EXPECT_FALSE(report.changed);
+    EXPECT_EQ(FormatTidyReport(report), "Repair: nothing needed changing.\n");
+    EXPECT_TRUE(Identical(soup, before));
+}
+
+TEST(FormatTidyReport, ListsOnlyTheCountsAboveZeroGrouped)
+{
+    TidyReport report;
+    report.changed = true;
+    report.verticesMerged = 1234567;
+    report.unusedVerticesRemoved = 12;
+    EXPECT_EQ(FormatTidyReport(report), "Repair:\n  Vertices merged: 1,234,567\n  Unused vertices removed: 12\n");
+}
+
+using test::MeshOf;
+
+constexpr std::uint64_t kKeepAll = std::numeric_limits<std::uint64_t>::max();
+constexpr float kCrumbLimit = 0.07408799f;
+
+// A sheet of rows x columns quads far from the little cubes placed near the origin.
+TriangleMesh Part(std::uint32_t rows, std::uint32_t columns)
+{
+    return test::Translated(test::MakeWavyGrid(rows, columns), {100.0f, 100.0f, 100.0f});
+}
+
+TEST(RemoveCrumbs, OneBodyIsLeftAloneHoweverSmall)
+{
+    TriangleMesh mesh = MakeTestCube(0.1f);
+    std::uint64_t removed = 0;
+    EXPECT_EQ(RemoveCrumbs(mesh, 1, &removed, 1000.0f) + RemoveCrumbs(mesh, kKeepAll, &removed, 1000.0f), 0u);
+    EXPECT_EQ(std::tuple(removed, mesh.TriangleCount()), std::tuple(0u, 12u));
+}
+
+TEST(RemoveCrumbs, TinyCubeBesideALargePartIsRemovedAndRecorded)
+{
+    const TriangleMesh part = Part(100, 100);  // 20,000 triangles
+    TriangleMesh mesh = test::Combined(part, MakeTestCube(0.1f));
+    std::uint64_t removed = 5;
+    std::vector<CrumbRecord> records(1);  // appended to, not replaced
+    EXPECT_EQ(std::tuple(RemoveCrumbs(mesh, kKeepAll, &removed, kCrumbLimit, &records), removed), std::tuple(1u, 17u));
+    EXPECT_TRUE(mesh.vertices.size() == part.vertices.size() && mesh.indices == part.indices);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(std::tuple(records[0].triangleCount, records[1].triangleCount, records[1].boxMin, records[1].boxMax),
+              std::tuple(0u, 12u, Vec3{-0.05f, -0.05f, -0.05f}, Vec3{0.05f, 0.05f, 0.05f}));
+    EXPECT_NEAR(records[1].volume, 0.001, 1e-6);
+    // 12 x 100 is not below 1,000: beside a small part the cube is more than a hundredth of it.
+    TriangleMesh small = test::Combined(Part(25, 20), MakeTestCube(0.1f));
+    EXPECT_EQ(RemoveCrumbs(small, kKeepAll, nullptr, kCrumbLimit), 0u);
+}
+
+TEST(RemoveCrumbs, KeepLargestDecidesWithoutVolumeTest)
+{
+    // A large cube of 12 triangles beside a sheet of 2,000: removed by rank whatever its volume.
+    struct Case { std::uint64_t keep; std::uint64_t removed; };
+    for (const Case c : {Case{0, 2}, Case{1, 2}, Case{2, 1}, Case{3, 0}, Case{kKeepAll, 0}}) {
+        TriangleMesh mesh = test::Combined(test::Combined(Part(50, 20), MakeTestCube(30.0f)),
+                                           test::Translated(MakeTestCube(1.0f), {-60, 0, 0}));
+        EXPECT_EQ(RemoveCrumbs(mesh, c.keep), c.removed) << c.keep;
+        EXPECT_EQ(mesh.TriangleCount(), 2024u - 12u * c.removed) << c.keep;
+    }
+}
+
+TEST(RemoveCrumbs, BodiesTouchingAtOneVertexAreSeparate)
+{
+    // The cube's first vertex is replaced by the grid's first: one shared vertex, no shared edge.
+    const TriangleMesh part = Part(100, 100);
+    TriangleMesh mesh = test::Combined(part, MakeTestCube(1.0f));
+    const std::uint32_t firstCubeVertex = static_cast<std::uint32_t>(part.vertices.size());
+    for (std::uint32_t& i : mesh.indices) {
+        if (i == firstCubeVertex)
+            i = 0;
+    }
+    std::vector<CrumbRecord> records;
+    EXPECT_EQ(RemoveCrumbs(mesh, 1, nullptr, 0.0f, &records), 1u);
+    ASSERT_EQ(std::tuple(mesh.TriangleCount(), records.size()), std::tuple(20000u, 1u));
+    EXPECT_EQ(records[0].volume, 0.0);  // no volume test, no volume
+}
+
+// Flat triangle t = (a, b, c) with c on the middle of its longest edge a-b; neighbour
+// u = (b, a, d) across a-b, properly wound.
+TriangleMesh FlatPair(bool withNeighbour)
+{
+    return MeshOf({{0, 0, 0}, {2, 0, 0}, {1, 0, 0}, {1, -1, 0}},
+                  withNeighbour ? std::vector<std::uint32_t>{0, 1, 2, 1, 0, 3}
+                                : std::vector<std::uint32_t>{0, 1, 2});
+}
+
+TEST(RemoveNoAreaTriangles, CasesLeftUnchanged)
+{
+    TriangleMesh open = FlatPair(false);
+    TriangleMesh sameWound = FlatPair(true);
+    sameWound.indices = {0, 1, 2, 0, 1, 3};  // neighbour runs a to b as well
+    TriangleMesh coincident = MeshOf({{0, 0, 0}, {0, 0, 0}, {1, 0, 0}, {0, -1, 0}}, {0, 1, 2, 1, 0, 3});
+    for (TriangleMesh* mesh : {&open, &sameWound, &coincident}) {
+        const std::vector<std::uint32_t> before = mesh->indices;
+        EXPECT_EQ(RemoveNoAreaTriangles(*mesh), 0u);
+        EXPECT_EQ(mesh->indices, before) << before.size();
+    }
+    EXPECT_FALSE(IsNoAreaTriangle(coincident, 0));
+    EXPECT_FALSE(IsNoAreaTriangle(coincident, 7));
 }
 
 }  // namespace

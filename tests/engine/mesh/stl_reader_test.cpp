@@ -1,6 +1,7 @@
 #include "engine/mesh/stl_reader.h"
 
 #include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/report_text.h"
 #include "tests/support/child_process.h"
 #include "tests/support/mesh_compare.h"
 #include "tests/support/shapes.h"
@@ -10,6 +11,7 @@
 
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <tuple>
@@ -83,20 +85,16 @@ TEST(ParseStl, RefusesBadInputWithTheExactTexts)
     PutU32(hugeCount, 80, 0xffffffffu);
     Bytes solidHeader = BinaryStl(CubeCorners(20.0f), "solid binary with a text-like header");
     solidHeader.pop_back();
+    Bytes solidTrailing = BinaryStl(CubeCorners(20.0f), "solid exported by a CAD program");
+    solidTrailing.resize(694, ' ');
     std::vector<Vec3> nanCorners = CubeCorners(20.0f);
     nanCorners[4].y = std::numeric_limits<float>::infinity();
     Bytes countTwo = BinaryStl(CubeCorners(20.0f));
     countTwo.resize(134);
     PutU32(countTwo, 80, 2);
 
-    const struct {
-        const char* name;
-        Bytes bytes;
-        StlFormat format;
-        std::string error;
-    } cases[] = {
+    const struct { const char* name; Bytes bytes; StlFormat format; std::string error; } cases[] = {
         {"empty", {}, StlFormat::Unrecognised, "The file is too small to be an STL: 0 bytes."},
-        {"15 bytes", Bytes(15, 'x'), StlFormat::Unrecognised, "The file is too small to be an STL: 15 bytes."},
         {"50 bytes of text", ToBytes(std::string(50, 'a')), StlFormat::Unrecognised,
          "The file is not recognised as either a binary or an ASCII STL."},
         {"count 2 in 134 bytes", countTwo, StlFormat::Unrecognised,
@@ -108,27 +106,19 @@ TEST(ParseStl, RefusesBadInputWithTheExactTexts)
         {"largest count", hugeCount, StlFormat::Unrecognised,
          "The file is not a valid STL. Its header declares 4,294,967,295 triangles, which needs "
          "214,748,364,834 bytes, but the file is 100 bytes (truncated)."},
+        // A "solid" header never turns a binary file of the wrong size into an ASCII reading.
         {"solid header, size off by one", solidHeader, StlFormat::Unrecognised,
          "The file is not a valid STL. Its header declares 12 triangles, which needs 684 bytes, but the file is "
          "683 bytes (truncated)."},
+        {"solid header, trailing spaces", solidTrailing, StlFormat::Unrecognised,
+         "The file is not a valid STL. Its header declares 12 triangles, which needs 684 bytes, but the file is "
+         "694 bytes (unexpected trailing data)."},
         {"binary count 0", BinaryStl({}), StlFormat::Binary, "The file contains no triangles."},
         {"vertex with two numbers", ToBytes("solid x\nfacet\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1"), StlFormat::Ascii,
          "The file ends in the middle of a vertex."},
-        {"two signs", ToBytes("solid x\nvertex 0 +-1 0\n"), StlFormat::Ascii,
-         "A vertex coordinate could not be read as a number: '+-1'."},
-        {"out of range", ToBytes("solid x\nvertex 0 0 1e39\n"), StlFormat::Ascii,
-         "A vertex coordinate could not be read as a number: '1e39'."},
-        {"trailing letters", ToBytes("solid x\nvertex 1.5mm 0 0\n"), StlFormat::Ascii,
-         "A vertex coordinate could not be read as a number: '1.5mm'."},
-        {"decimal comma", ToBytes("solid x\nvertex 1,5 0 0\n"), StlFormat::Ascii,
-         "A vertex coordinate could not be read as a number: '1,5'."},
-        {"hexadecimal", ToBytes("solid x\nvertex 0x10 0 0\n"), StlFormat::Ascii,
-         "A vertex coordinate could not be read as a number: '0x10'."},
         {"four vertices", ToBytes("solid x\nvertex 0 0 0 vertex 1 0 0 vertex 0 1 0 vertex 0 0 1\nendsolid x\n"),
          StlFormat::Ascii, "The file ends in the middle of a facet: 4 vertices is not a whole number of triangles."},
         {"nan word", ToBytes("solid x\nvertex nan 0 0\nvertex 1 0 0\nvertex 0 1 0\n"), StlFormat::Ascii,
-         "The file contains a coordinate that is not a number (NaN or infinity)."},
-        {"infinity word", ToBytes("solid x\nvertex 0 0 0\nvertex -INFINITY 0 0\nvertex 0 1 0\n"), StlFormat::Ascii,
          "The file contains a coordinate that is not a number (NaN or infinity)."},
         {"binary infinity", BinaryStl(nanCorners), StlFormat::Binary,
          "The file contains a coordinate that is not a number (NaN or infinity)."},
@@ -159,21 +149,11 @@ TEST(ParseStl, ClosedCubeOfSeparateFacetsWeldsExactlyWithoutWarnings)
     EXPECT_FLOAT_EQ(result.mesh.Volume(), 8000.0f);
     for (const MeshVertex& v : result.mesh.vertices)
         EXPECT_NEAR(Dot(v.normal, v.normal), 1.0f, 1e-5f) << "normals were not computed";
-    EXPECT_EQ(FormatImportReport(result.report),
-              "File: part.stl\n"
-              "Format: Binary STL\n"
-              "Units: Assumed millimetres\n"
-              "Triangles read: 12\n"
-              "Triangles kept: 12\n"
-              "Degenerate triangles removed: 0\n"
-              "Duplicate triangles: 0\n"
-              "Welding: exact\n"
-              "Vertices before welding: 36\n"
-              "Vertices after welding: 8\n"
-              "Dimensions: 20.00 x 20.00 x 20.00 mm\n"
-              "Open boundary edges: 0\n"
-              "Non-manifold edges: 0\n"
-              "Components: 1\n");
+    // The lines that differ from the full report below.
+    const std::string text = FormatImportReport(result.report);
+    EXPECT_NE(text.find("\nFormat: Binary STL\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nWelding: exact\nVertices before welding: 36\nVertices after welding: 8\n"), std::string::npos);
+    EXPECT_TRUE(result.report.warnings.empty());
 }
 
 TEST(ParseStl, AsciiSolidKeywordInAnyCaseAfterBlankLines)
@@ -208,15 +188,11 @@ TEST(ParseStl, SolidNamesHoldingKeywordsAreSkipped)
 
 TEST(ParseStl, FacetKeywordCountThatDiffersFromTheDataIsAWarningWithGroupedCounts)
 {
-    std::string oneFacet = "solid x\nfacet\n";
-    for (const Vec3& p : CubeCorners(20.0f))
-        oneFacet += "vertex " + std::to_string(p.x) + " " + std::to_string(p.y) + " " + std::to_string(p.z) + "\n";
     std::string many = "solid x\n";
     for (int i = 0; i < 1234; ++i)
         many += "facet ";
     many += "vertex 0 0 0 vertex 1 0 0 vertex 0 1 0";
     const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {oneFacet, {"The file contains 1 facet keywords but 12 triangles of vertex data."}},
         {many, {"The file contains 1,234 facet keywords but 1 triangles of vertex data.",
                 "The mesh is not closed: 3 open boundary edges."}},
         {"solid x\nfacet normal 0 0 1\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
@@ -231,25 +207,11 @@ TEST(ParseStl, FacetKeywordCountThatDiffersFromTheDataIsAWarningWithGroupedCount
     }
 }
 
-TEST(ParseStl, NumbersFollowTheLocaleFreeRules)
-{
-    const Bytes bytes = ToBytes("solid x\nvertex -0 .5 5.\nvertex 1e+2 -1.5E-3 3e38\nvertex 1e-40 0 1\n");
-    std::vector<Vec3> corners;
-    std::uint64_t facets = 0;
-    std::string error;
-    ASSERT_TRUE(ParseAsciiStl(bytes, corners, facets, error)) << error;
-    // Denormals are in range.
-    EXPECT_EQ(corners, (std::vector<Vec3>{{-0.0f, 0.5f, 5.0f}, {100.0f, -1.5e-3f, 3e38f}, {1e-40f, 0.0f, 1.0f}}));
-    EXPECT_TRUE(std::signbit(corners[0].x));
-    EXPECT_EQ(facets, 0u);
-}
-
 TEST(ParseStl, DegenerateTrianglesAreRemovedAndCounted)
 {
     std::vector<Vec3> corners = CubeCorners(20.0f);
     corners.insert(corners.end(), {{1, 1, 1}, {1, 1, 1}, {1, 1, 1}});
     const StlReadResult result = Parse(BinaryStl(corners));
-    ASSERT_TRUE(result.ok) << result.error;
     // The lone point is dropped with its triangle.
     EXPECT_EQ(std::tuple(result.report.trianglesRead, result.report.trianglesKept, result.report.degenerateRemoved,
                          result.report.verticesAfterWelding), std::tuple(13u, 12u, 1u, 8u));
@@ -268,20 +230,15 @@ TEST(ParseStl, DuplicatesAreCountedOrRemovedAndEdgeCountsFollow)
 {
     std::vector<Vec3> corners = CubeCorners(20.0f);
     corners.insert(corners.end(), {corners[2], corners[1], corners[0]});  // reverse-wound twin
-    const StlReadResult kept = Parse(BinaryStl(corners));
-    ASSERT_TRUE(kept.ok) << kept.error;
-    const std::vector<std::string> expected = {
-        "The file contains 1 duplicate triangles. They were kept; removing them is a repair operation.",
-        "The mesh has 3 non-manifold edges shared by more than two triangles.",
-    };
-    EXPECT_EQ(kept.report.warnings, expected);
+    EXPECT_EQ(Parse(BinaryStl(corners)).report.warnings,
+              (std::vector<std::string>{
+                  "The file contains 1 duplicate triangles. They were kept; removing them is a repair operation.",
+                  "The mesh has 3 non-manifold edges shared by more than two triangles."}));
 
     StlReadOptions options;
     options.removeDuplicates = true;
     const StlReadResult removed = Parse(BinaryStl(corners), options);
-    ASSERT_TRUE(removed.ok) << removed.error;
-    EXPECT_EQ(removed.report.nonManifoldEdges, 0u);
-    EXPECT_TRUE(removed.report.warnings.empty());
+    EXPECT_EQ(std::tuple(removed.report.nonManifoldEdges, removed.report.warnings.size()), std::tuple(0u, 0u));
     EXPECT_NE(FormatImportReport(removed.report).find("\nDuplicate triangles: 1 (1 removed)\n"), std::string::npos);
 }
 
@@ -292,17 +249,14 @@ TEST(ParseStl, ToleranceWeldRunsOnlyWhenTheExactWeldLeavesSeams)
     std::vector<Vec3> corners = CubeCorners(20.0f);
     corners[0].x += 2e-6f;
     const StlReadResult welded = Parse(BinaryStl(corners));
-    ASSERT_TRUE(welded.ok) << welded.error;
-    EXPECT_EQ(welded.report.weldTolerance, 10.0f * 1e-6f);
-    EXPECT_EQ(std::tuple(welded.report.verticesAfterWelding, welded.report.openBoundaryEdges), std::tuple(8u, 0u));
-    EXPECT_TRUE(welded.report.warnings.empty());
+    EXPECT_EQ(std::tuple(welded.report.weldTolerance, welded.report.verticesAfterWelding,
+                         welded.report.openBoundaryEdges, welded.report.warnings.size()), std::tuple(10.0f * 1e-6f, 8u, 0u, 0u));
     EXPECT_NE(FormatImportReport(welded.report).find("\nWelding: exact, then 1e-05 mm to close remaining seams\n"),
               std::string::npos);
 
     StlReadOptions exactOnly;
     exactOnly.weldTolerance = 0.0f;
     const StlReadResult open = Parse(BinaryStl(corners), exactOnly);
-    ASSERT_TRUE(open.ok) << open.error;
     EXPECT_EQ(std::tuple(open.report.weldTolerance, open.report.verticesAfterWelding), std::tuple(0.0f, 9u));
     EXPECT_EQ(open.report.warnings.at(0), "The mesh is not closed: 4 open boundary edges.");
 
@@ -313,25 +267,12 @@ TEST(ParseStl, ToleranceWeldRunsOnlyWhenTheExactWeldLeavesSeams)
     EXPECT_EQ(std::tuple(closed.report.weldTolerance, closed.report.verticesAfterWelding), std::tuple(0.0f, 8u));
 }
 
-TEST(ParseStl, WithoutMergingEveryCornerStaysAVertex)
-{
-    StlReadOptions options;
-    options.mergeVertices = false;
-    options.computeNormals = false;
-    const StlReadResult result = Parse(BinaryStl(CubeCorners(20.0f)), options);
-    ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(std::tuple(result.report.verticesAfterWelding, result.report.components, result.report.openBoundaryEdges),
-              std::tuple(36u, 12u, 36u));
-    EXPECT_EQ(result.mesh.vertices[0].normal, Vec3{});
-}
-
 TEST(ParseStl, UnitHintsAtBothEndsButNotAtTheLimits)
 {
     const std::pair<float, std::vector<std::string>> cases[] = {
         {0.5f, {"The model is only 0.50 mm across. It may not have been authored in millimetres."}},
         {1500.0f, {"The model is 1500.00 mm across. It may not have been authored in millimetres."}},
         {1000.0f, {}},
-        {1.0f, {}},
     };
     for (const auto& [edge, warnings] : cases)
         EXPECT_EQ(Parse(BinaryStl(CubeCorners(edge))).report.warnings, warnings) << edge;
@@ -396,16 +337,12 @@ TEST(ReadStlFile, NamesTheFileWithoutFoldersOrFailsWithTheSystemText)
     test::TempFolder folder;
     test::WriteAllBytes(folder / "cube.stl", BinaryStl(CubeCorners(20.0f)));
     const StlReadResult result = ReadStlFile(folder / "cube.stl", {});
-    ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.report.fileName, "cube.stl");
-    EXPECT_EQ(result.report.trianglesKept, 12u);
+    EXPECT_EQ(std::tuple(result.ok, result.report.fileName, result.report.trianglesKept), std::tuple(true, "cube.stl", 12u));
 
     const StlReadResult missing = ReadStlFile(folder / "missing.stl", {});
     EXPECT_EQ(missing.error, "The file could not be opened: No such file or directory");
     EXPECT_EQ(std::tuple(missing.ok, missing.report.fileName, missing.report.format),
               std::tuple(false, "missing.stl", StlFormat::Unrecognised));
-    std::filesystem::create_directory(folder / "folder.stl");
-    EXPECT_EQ(ReadStlFile(folder / "folder.stl", {}).error, "The file could not be opened: Is a directory");
     test::WriteAllBytes(folder / "empty.stl", {});
     EXPECT_EQ(ReadStlFile(folder / "empty.stl", {}).error, "The file is too small to be an STL: 0 bytes.");
 }
@@ -423,63 +360,40 @@ TEST(ReadStlFile, UnreadableFileFailsWithTheOpenText)
     EXPECT_EQ(*text, "The file could not be opened for reading.");
 }
 
-TEST(ParseStl, BinaryWithASolidHeaderAndTheWrongSizeGetsTheBinarySizeText)
+TEST(ReportText, CountsAndNumbersAsPrintfShowsThem)
 {
-    // Damage a binary cube in several ways; with a "solid" header each must give exactly what
-    // it gives with any other header, never the ASCII reading.
-    const auto damaged = [](const std::string& header, std::size_t size) {
-        Bytes bytes = BinaryStl(CubeCorners(20.0f), header);
-        bytes.resize(size, 0x20);  // spaces: trailing bytes that look like text
-        return bytes;
+    EXPECT_EQ(FormatCountGrouped(999), "999");
+    EXPECT_EQ(FormatCountGrouped(std::numeric_limits<std::uint64_t>::max()), "18,446,744,073,709,551,615");
+    const std::pair<float, const char*> millimetres[] = {
+        {75.125f, "75.12"},  // exact binary tie rounds to even, as printf does
+        {2.675f, "2.67"},    // the float lies just below 2.675
+        {-0.0f, "-0.00"},
+        {-1.006f, "-1.01"},
     };
-    const struct {
-        const char* name;
-        std::size_t size;
-    } cases[] = {
-        {"last byte missing", 683},
-        {"ten trailing bytes", 694},
-        {"a facet and a half missing", 609},
-        {"nine facets missing", 234},
-        {"only the header and count", 84},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const StlReadResult solid = Parse(damaged("solid exported by a CAD program", c.size));
-        const StlReadResult other = Parse(damaged("exported by a CAD program", c.size));
-        EXPECT_FALSE(solid.ok);
-        EXPECT_EQ(solid.report.format, StlFormat::Unrecognised);
-        EXPECT_EQ(solid.error, other.error);
-        EXPECT_EQ(solid.error.rfind("The file is not a valid STL. Its header declares 12 triangles", 0), 0u);
-    }
-    // Text after a "solid" line stays ASCII however long the file is.
-    std::string text = "solid x\n" + std::string(200, ' ') + "\nfacet\n";
-    EXPECT_EQ(DetectStlFormat(ToBytes(text)), StlFormat::Ascii);
+    for (const auto& [value, text] : millimetres)
+        EXPECT_EQ(FormatMillimetres2(value), text) << value;
+    EXPECT_EQ(FormatSize3(20.0f, 0.004f, 1234.5f), "20.00 x 0.00 x 1234.50 mm");
+    EXPECT_EQ(FormatGeneral6(123456789.0), "1.23457e+08");
 }
 
 TEST(ParseAsciiStl, TinyValuesReadAsTheNearestFloatAndAPlusSignIsAccepted)
 {
     const float denormMin = std::numeric_limits<float>::denorm_min();
-    const struct {
-        const char* word;
-        bool ok;
-        float value;
-    } cases[] = {
+    const struct { const char* word; bool ok; float value; } cases[] = {
         {"1e-50", true, 0.0f},
         {"-1e-50", true, -0.0f},
-        {"+1e-50", true, 0.0f},
         {"7e-46", true, 0.0f},             // just under half the smallest subnormal
         {"8e-46", true, denormMin},        // just over: rounds up to it
         {"123456789e-60", true, 0.0f},     // the digits alone do not make it large
-        {"0.000001e-39", true, denormMin}, // 1e-45
         {"1e-99999999999999", true, 0.0f},
-        {"+1.5", true, 1.5f},
         {"+.5e+1", true, 5.0f},
+        {"5.", true, 5.0f},
+        {"1e-40", true, 1e-40f},           // subnormals are in range
+        {"1,5", false, 0.0f},              // no locale's decimal comma
+        {"0x10", false, 0.0f},
         {"1e39", false, 0.0f},
-        {"-1e39", false, 0.0f},
         {"0.00001e44", false, 0.0f},       // 1e39: the leading zeros do not make it small
         {"+-1", false, 0.0f},
-        {"++1", false, 0.0f},
-        {"+", false, 0.0f},
         {"1e-50x", false, 0.0f},
     };
     for (const auto& c : cases) {

@@ -1,5 +1,6 @@
 #include "engine/mesh/stl_writer.h"
 
+#include "engine/mesh/json_settings.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
@@ -10,13 +11,16 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
-#include <sys/stat.h>
+#include <optional>
 
 #include <bit>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <map>
 #include <random>
+#include <tuple>
 
 namespace grainforge::mesh {
 namespace {
@@ -43,13 +47,16 @@ std::uint32_t U32At(const Bytes& bytes, std::size_t at)
 
 float F32At(const Bytes& bytes, std::size_t at) { return std::bit_cast<float>(U32At(bytes, at)); }
 
-std::vector<std::string> PartFiles(const std::filesystem::path& folder)
+// Every file and folder below `folder` with the contents of the files, to show that a failed
+// save left the old target and no temporary file.
+std::map<std::string, std::string> Snapshot(const std::filesystem::path& folder)
 {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        if (entry.path().extension() == ".part")
-            names.push_back(entry.path().filename().string());
-    return names;
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const Bytes bytes = entry.is_regular_file() ? test::ReadAllBytes(entry.path()) : Bytes{};
+        entries[entry.path().lexically_relative(folder).string()] = std::string(bytes.begin(), bytes.end());
+    }
+    return entries;
 }
 
 TEST(EncodeBinaryStl, CubeIs684BytesWithPaddedHeaderFaceNormalsAndZeroAttributes)
@@ -67,15 +74,14 @@ TEST(EncodeBinaryStl, CubeIs684BytesWithPaddedHeaderFaceNormalsAndZeroAttributes
             EXPECT_EQ((Vec3{F32At(bytes, p), F32At(bytes, p + 4), F32At(bytes, p + 8)}), cube.vertices[cube.indices[3 * t + c]].position);
         EXPECT_EQ(bytes[at + 48] | bytes[at + 49], 0);
     }
+    const TriangleMesh sphere = MakeTestSphere(30.0f);  // several encoder blocks
+    const Bytes blocks = EncodeBinaryStl(sphere, "Tessary");
+    {
+        const ThreadLimit limit(1);
+        EXPECT_EQ(EncodeBinaryStl(sphere, "Tessary"), blocks);
+    }
     const Bytes cut = EncodeBinaryStl(cube, std::string(100, 'h'));
     EXPECT_EQ(std::string(cut.begin(), cut.begin() + 80), std::string(80, 'h'));
-
-    TriangleMesh fourIndices = cube, indexTooHigh = cube, noIndices = cube;
-    fourIndices.indices.resize(4);
-    indexTooHigh.indices[5] = 8;
-    noIndices.indices.clear();
-    for (const TriangleMesh* mesh : {&fourIndices, &indexTooHigh, &noIndices})
-        EXPECT_TRUE(EncodeBinaryStl(*mesh, "x").empty() && FormatAsciiStl(*mesh, "x").empty());
 }
 
 TEST(EncodeBinaryStl, OverflowingCrossProductIsWrittenAsAZeroNormal)
@@ -102,18 +108,7 @@ TEST(FormatAsciiStl, WritesTheExactLayoutWithShortestNumbers)
     ASSERT_EQ(text.rfind("solid part\n  facet normal ", 0), 0u) << text;
     ASSERT_GE(text.size(), expectedTail.size());
     EXPECT_EQ(text.substr(text.size() - expectedTail.size()), expectedTail) << text;
-
-    const TriangleMesh flat = OneTriangle({0, 0, 0}, {1, 0, 0}, {0, 1, 0});
-    EXPECT_EQ(FormatAsciiStl(flat, "tri"),
-              "solid tri\n"
-              "  facet normal 0 0 1\n"
-              "    outer loop\n"
-              "      vertex 0 0 0\n"
-              "      vertex 1 0 0\n"
-              "      vertex 0 1 0\n"
-              "    endloop\n"
-              "  endfacet\n"
-              "endsolid tri\n");
+    EXPECT_EQ(FormatAsciiStl(OneTriangle({0, 0, 0}, {1, 0, 0}, {0, 1, 0}), "t").rfind("solid t\n  facet normal 0 0 1\n", 0), 0u);
 }
 
 TEST(FormatAsciiStl, RandomFloatsReadBackBitExact)
@@ -146,48 +141,25 @@ TEST(FormatAsciiStl, RandomFloatsReadBackBitExact)
         ASSERT_EQ(std::memcmp(&corners[i], &mesh.vertices[i].position, sizeof(Vec3)), 0) << i;  // -0 stays -0
 }
 
-TEST(EncodeBinaryStl, BytesDoNotDependOnTheThreadCount)
-{
-    const TriangleMesh sphere = MakeTestSphere(30.0f);  // several encoder blocks
-    const Bytes binary = EncodeBinaryStl(sphere, "Tessary");
-    const std::string ascii = FormatAsciiStl(sphere, "sphere");
-    ThreadLimit limit(1);
-    EXPECT_EQ(EncodeBinaryStl(sphere, "Tessary"), binary);
-    EXPECT_EQ(FormatAsciiStl(sphere, "sphere"), ascii);
-}
-
 TEST(WriteStlFile, RefusesMeshesThatCannotBeWritten)
 {
     test::TempFolder folder;
     TriangleMesh fourIndices = MakeTestCube(20.0f);
     fourIndices.indices.resize(4);
-    TriangleMesh indexTooHigh = MakeTestCube(20.0f);
-    indexTooHigh.indices.back() = 8;
     TriangleMesh notANumber = MakeTestCube(20.0f);
     notANumber.vertices[3].position.z = std::numeric_limits<float>::quiet_NaN();
-    TriangleMesh infinite = MakeTestCube(20.0f);
-    infinite.vertices[0].position.x = -std::numeric_limits<float>::infinity();
     TriangleMesh unusedNaN = MakeTestCube(20.0f);  // an unused vertex is not written, so it does not matter
     unusedNaN.vertices.push_back({{std::numeric_limits<float>::quiet_NaN(), 0, 0}, {}});
-    const struct {
-        const char* name;
-        TriangleMesh mesh;
-        std::string error;
-    } cases[] = {
+    const struct { const char* name; TriangleMesh mesh; std::string error; } cases[] = {
         {"empty", TriangleMesh{}, "There is no geometry to export."},
         {"four indices", fourIndices, "The mesh has invalid indices and was not written."},
-        {"index equal to the vertex count", indexTooHigh, "The mesh has invalid indices and was not written."},
         {"NaN", notANumber, "The mesh has a coordinate that is not a number (NaN or infinity) and was not written."},
-        {"infinity", infinite, "The mesh has a coordinate that is not a number (NaN or infinity) and was not written."},
     };
     for (const auto& c : cases) {
         for (std::int32_t format : {0, 1}) {
             const ExportResult result = WriteStlFile(folder / "out.stl", c.mesh, Options(format, true));
-            EXPECT_FALSE(result.ok) << c.name;
-            EXPECT_EQ(result.error, c.error) << c.name;
-            EXPECT_EQ(result.report.fileName, "out.stl");
-            EXPECT_EQ(result.report.format, format);
-            EXPECT_EQ(result.report.trianglesWritten, 0u);
+            EXPECT_EQ(std::tuple(result.ok, result.error, result.report.fileName, result.report.format,
+                                 result.report.trianglesWritten), std::tuple(false, c.error, "out.stl", format, 0u)) << c.name;
         }
     }
     EXPECT_TRUE(folder.List().empty()) << "nothing may be written for a refused mesh";
@@ -201,18 +173,8 @@ TEST(WriteStlFile, BinaryWithReadBackReportsAnUnchangedRoundTrip)
     const ExportResult result = WriteStlFile(folder / "cube.stl", MakeTestCube(20.0f), StlWriteOptions{});
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(test::ReadAllBytes(folder / "cube.stl"), EncodeBinaryStl(MakeTestCube(20.0f), "Tessary"));
-    EXPECT_EQ(folder.List(), std::vector<std::string>{"cube.stl"});
-    EXPECT_EQ(FormatExportReport(result.report),
-              "Wrote: cube.stl\n"
-              "Format: Binary STL\n"
-              "Triangles written: 12\n"
-              "Bytes written: 684\n"
-              "Dimensions: 20.00 x 20.00 x 20.00 mm\n"
-              "Verified by reimport: yes\n"
-              "Round trip: unchanged\n"
-              "  Triangles: 12 -> 12\n"
-              "  Dimensions: 20.00 x 20.00 x 20.00 mm -> 20.00 x 20.00 x 20.00 mm\n"
-              "  Open boundary edges: 0 -> 0\n");
+    // The other lines show in the report of a changed round trip below.
+    EXPECT_NE(FormatExportReport(result.report).find("\nVerified by reimport: yes\nRound trip: unchanged\n"), std::string::npos);
 }
 
 TEST(WriteStlFile, AsciiWithoutReadBackSaysNoAndReadsBackToTheSameCube)
@@ -230,9 +192,7 @@ TEST(WriteStlFile, AsciiWithoutReadBackSaysNoAndReadsBackToTheSameCube)
               "Bytes written: 1,591\n"
               "Dimensions: 20.00 x 20.00 x 20.00 mm\n"
               "Verified by reimport: no\n");
-    const StlReadResult read = ReadStlFile(folder / "cube.stl", {});
-    ASSERT_TRUE(read.ok) << read.error;
-    EXPECT_TRUE(CompareRoundTrip(cube, read.mesh).unchanged);
+    EXPECT_TRUE(CompareRoundTrip(cube, ReadStlFile(folder / "cube.stl", {}).mesh).unchanged);
 }
 
 TEST(WriteStlFile, SolidNamesWithSpacesAndKeywordsStillReadBack)
@@ -240,11 +200,8 @@ TEST(WriteStlFile, SolidNamesWithSpacesAndKeywordsStillReadBack)
     test::TempFolder folder;
     StlWriteOptions options = Options(1, true);
     options.headerText = "my part\tvertex 1 2\nfacet\x01\x7f\xc3\xa9";
-    const ExportResult result = WriteStlFile(folder / "named.stl", MakeTestCube(20.0f), options);
-    ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_TRUE(result.report.roundTrip.unchanged);
-    const Bytes bytes = test::ReadAllBytes(folder / "named.stl");
-    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_TRUE(WriteStlFile(folder / "named.stl", MakeTestCube(20.0f), options).report.roundTrip.unchanged);
+    const std::string text = Snapshot(folder.Path()).at("named.stl");
     EXPECT_EQ(text.rfind("solid my_part_vertex_1_2_facet__\xc3\xa9\n", 0), 0u) << text.substr(0, 60);
     EXPECT_NE(text.find("\nendsolid my_part_vertex_1_2_facet__\xc3\xa9\n"), std::string::npos);
 }
@@ -286,16 +243,14 @@ TEST(CompareRoundTrip, ReportsEachDifferenceInOrderAndTheVolumeOnlyAboveItsLimit
         return mesh;
     };
     const RoundTripComparison half = CompareRoundTrip(cube, raised(0.5f));
-    EXPECT_EQ(half.differences, (std::vector<std::string>{
+    EXPECT_EQ(std::tuple(half.unchanged, half.differences), std::tuple(false, std::vector<std::string>{
         "Bounding box changed from 20.00 x 20.00 x 20.00 mm to 20.00 x 20.00 x 20.00 mm.",
         "Volume changed from 8000 to 8000.5 cubic mm."}));
-    EXPECT_FALSE(half.unchanged);
     // 0.05 in 8000 is below the volume limit.
     EXPECT_EQ(CompareRoundTrip(cube, raised(0.05f)).differences, std::vector<std::string>{half.differences[0]});
 
     TriangleMesh openAndRaised = raised(100.0f);
     openAndRaised.indices.resize(33);  // one triangle gone: three open edges
-    EXPECT_TRUE(CompareRoundTrip(cube, cube).unchanged);
     EXPECT_EQ(FormatRoundTrip(CompareRoundTrip(cube, openAndRaised)),
               "Round trip: CHANGED\n"
               "  Triangles: 12 -> 11\n"
@@ -307,145 +262,115 @@ TEST(CompareRoundTrip, ReportsEachDifferenceInOrderAndTheVolumeOnlyAboveItsLimit
               "  Difference: Open boundary edges changed from 0 to 3.\n");
 }
 
-TEST(WriteStlFile, ReplacesTheTargetKeepingItsPermissionsAndWritesThroughLinks)
-{
-    test::TempFolder folder;
-    std::filesystem::create_directory(folder / "real");
-    std::filesystem::create_directory(folder / "links");
-    const auto target = folder / "real" / "part.stl";
-    test::WriteAllText(target, "old contents");
-    std::filesystem::permissions(target, std::filesystem::perms(0640));
-    std::filesystem::create_symlink("../real/part.stl", folder / "links" / "part.stl");
-    const ExportResult result = WriteStlFile(folder / "links" / "part.stl", MakeTestCube(20.0f), StlWriteOptions{});
-    ASSERT_TRUE(result.ok) << result.error;
-    EXPECT_EQ(result.report.fileName, "part.stl");
-    EXPECT_TRUE(std::filesystem::is_symlink(folder / "links" / "part.stl"));
-    EXPECT_EQ(test::ReadAllBytes(target).size(), 684u);
-    EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0640));
-    EXPECT_TRUE(PartFiles(folder / "real").empty());
-    EXPECT_TRUE(PartFiles(folder / "links").empty());
-}
-
-TEST(WriteStlFile, FailuresLeaveTheTargetAndNoTemporaryFile)
-{
-    test::TempFolder folder;
-    const TriangleMesh cube = MakeTestCube(20.0f);
-
-    // A folder cannot be replaced by a file.
-    std::filesystem::create_directory(folder / "folder.stl");
-    test::WriteAllText(folder / "folder.stl" / "inside", "kept");
-    const ExportResult onFolder = WriteStlFile(folder / "folder.stl", cube, StlWriteOptions{});
-    EXPECT_EQ(onFolder.error, "The file could not be put in place: Is a directory");
-    EXPECT_TRUE(std::filesystem::is_directory(folder / "folder.stl"));
-    EXPECT_EQ(test::ReadAllBytes(folder / "folder.stl" / "inside").size(), 4u);
-
-    // A parent path that is a regular file: no temporary file can be made.
-    test::WriteAllText(folder / "plain", "a file");
-    const ExportResult underFile = WriteStlFile(folder / "plain" / "part.stl", cube, StlWriteOptions{});
-    EXPECT_EQ(underFile.error, "The file could not be opened for writing.");
-
-    // A mesh whose file reads back as nothing fails the read-back.
-    test::WriteAllText(folder / "old.stl", "old contents");
-    const TriangleMesh point = OneTriangle({1, 1, 1}, {1, 1, 1}, {1, 1, 1});
-    const ExportResult unreadable = WriteStlFile(folder / "old.stl", point, StlWriteOptions{});
-    EXPECT_EQ(unreadable.error,
-              "The exported file could not be read back: Every triangle in the file was removed as degenerate, "
-              "leaving no geometry.");
-    EXPECT_EQ(unreadable.report.bytesWritten, 0u);
-    EXPECT_EQ(test::ReadAllBytes(folder / "old.stl").size(), 12u);
-
-    EXPECT_EQ(folder.List(), (std::vector<std::string>{"folder.stl", "old.stl", "plain"}));
-}
-
-TEST(WriteStlFile, ReadOnlyFolderKeepsTheOldTarget)
-{
-    test::TempFolder folder;
-    std::filesystem::permissions(folder.Path(), std::filesystem::perms(0755));
-    const auto locked = folder / "locked";
-    std::filesystem::create_directory(locked);
-    test::WriteAllText(locked / "part.stl", "old contents");
-    std::filesystem::permissions(locked / "part.stl", std::filesystem::perms(0666));
-    std::filesystem::permissions(locked, std::filesystem::perms(0555));
-    const TriangleMesh cube = MakeTestCube(20.0f);
-    const auto text = test::RunUnprivileged([&] {
-        return WriteStlFile(locked / "part.stl", cube, Options(0, false)).error;
-    });
-    if (!text)
-        GTEST_SKIP() << "could not drop root privileges, so the folder's permissions would not apply";
-    EXPECT_EQ(*text, "The file could not be opened for writing.");
-    EXPECT_EQ(test::ReadAllBytes(locked / "part.stl").size(), 12u);
-    EXPECT_TRUE(PartFiles(locked).empty());
-}
-
-TEST(WriteStlFile, ShortWriteKeepsTheOldTargetAndRemovesTheTemporaryFile)
-{
-    test::TempFolder folder;
-    const auto target = folder / "part.stl";
-    test::WriteAllText(target, "old contents");
-    const TriangleMesh cube = MakeTestCube(20.0f);
-    // A file size limit below the 684 bytes makes the write fail part way, as a full disk does.
-    const std::string text = test::RunInChild([&] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{100, 100};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-            return std::string("setrlimit failed");
-        return WriteStlFile(target, cube, Options(0, false)).error;
-    });
-    EXPECT_EQ(text, "The file could not be written completely.");
-    EXPECT_EQ(test::ReadAllBytes(target).size(), 12u);
-    EXPECT_EQ(folder.List(), std::vector<std::string>{"part.stl"});
-}
-
 TEST(WriteStlFile, ReadBackComparesTheBoxOfTheTrianglesNotTheStoredOne)
 {
-    // Moving the top of the cube by 5 mm without ComputeBounds leaves the stored box stale; an
-    // unused vertex far away is in the stored box but never in the file. Neither is a change.
-    const auto staleTop = [] {
-        TriangleMesh mesh = MakeTestCube(20.0f);
-        for (MeshVertex& v : mesh.vertices)
-            if (v.position.z > 0)
-                v.position.z += 5.0f;
-        return mesh;
-    };
-    const auto unusedFarVertex = [] {
-        TriangleMesh mesh = MakeTestCube(20.0f);
-        mesh.vertices.push_back({{500, 500, 500}, {}});
-        mesh.ComputeBounds();
-        return mesh;
-    };
-    const auto noBoxAtAll = [] {
-        TriangleMesh mesh = MakeTestCube(20.0f);
-        mesh.boundsValid = false;
-        mesh.boundsMin = mesh.boundsMax = {};
-        return mesh;
-    };
-    const struct {
-        const char* name;
-        TriangleMesh mesh;
-        Vec3 dimensions;
-    } cases[] = {
-        {"stale box", staleTop(), {20, 20, 25}},
-        {"unused far vertex", unusedFarVertex(), {20, 20, 20}},
-        {"box never computed", noBoxAtAll(), {20, 20, 20}},
-    };
+    // Moving the top by 5 mm without ComputeBounds leaves the stored box stale; an unused vertex
+    // far away is in the stored box but never in the file. Neither is a change.
+    TriangleMesh staleTop = MakeTestCube(20.0f), farVertex = MakeTestCube(20.0f), noBox = MakeTestCube(20.0f);
+    for (MeshVertex& v : staleTop.vertices)
+        v.position.z += v.position.z > 0 ? 5.0f : 0.0f;
+    farVertex.vertices.push_back({{500, 500, 500}, {}});
+    farVertex.ComputeBounds();
+    noBox.boundsValid = false;
+    noBox.boundsMin = noBox.boundsMax = {};
     test::TempFolder folder;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const ExportResult result = WriteStlFile(folder / "c.stl", c.mesh, StlWriteOptions{});
+    for (const auto& [mesh, height] : {std::pair{staleTop, 25.0f}, std::pair{farVertex, 20.0f}, std::pair{noBox, 20.0f}}) {
+        const ExportResult result = WriteStlFile(folder / "c.stl", mesh, StlWriteOptions{});
         ASSERT_TRUE(result.ok) << result.error;
-        EXPECT_EQ(result.report.dimensions, c.dimensions);
-        EXPECT_TRUE(result.report.roundTrip.unchanged);
-        EXPECT_TRUE(result.report.roundTrip.differences.empty());
-        EXPECT_EQ(result.report.roundTrip.dimensionsBefore, c.dimensions);
-        EXPECT_EQ(result.report.roundTrip.dimensionsAfter, c.dimensions);
+        const Vec3 size{20, 20, height};
+        EXPECT_EQ(std::tuple(result.report.dimensions, result.report.roundTrip.dimensionsBefore,
+                             result.report.roundTrip.dimensionsAfter, result.report.roundTrip.unchanged),
+                  std::tuple(size, size, size, true)) << height;
     }
     // A box that really changed is still reported, even when both stored boxes agree.
     TriangleMesh moved = MakeTestCube(20.0f);
     moved.vertices[0].position.x -= 1.0f;
-    const RoundTripComparison comparison = CompareRoundTrip(MakeTestCube(20.0f), moved);
-    ASSERT_EQ(comparison.differences.size(), 2u);
-    EXPECT_EQ(comparison.differences[0], "Bounding box changed from 20.00 x 20.00 x 20.00 mm to "
-                                         "21.00 x 20.00 x 20.00 mm.");
+    EXPECT_EQ(CompareRoundTrip(MakeTestCube(20.0f), moved).differences.at(0),
+              "Bounding box changed from 20.00 x 20.00 x 20.00 mm to 21.00 x 20.00 x 20.00 mm.");
+}
+
+// The STL writer and the JSON save replace their target through the same platform layer: each
+// way of failing once, over either of them. A save returns "" or its error ("refused" for JSON).
+using Save = std::function<std::string(const std::filesystem::path&)>;
+
+std::string SaveStl(const std::filesystem::path& path, const TriangleMesh& mesh = MakeTestCube(20.0f))
+{
+    const ExportResult result = WriteStlFile(path, mesh, StlWriteOptions{});
+    return result.ok ? "" : result.error;
+}
+
+std::string SaveJson(const std::filesystem::path& path)
+{
+    JsonNode document = NewJsonDocument();
+    document.PutString("long", std::string(1000, 'x'));
+    return SaveJsonFile(document, path) ? "" : "refused";
+}
+
+TEST(DurableReplace, FailuresLeaveTheOldTargetAndNoTemporaryFile)
+{
+    // Root may write anywhere, so most failures come from the paths; a file-size limit makes a
+    // write fail part way as a full disk does, and a read-only folder needs an unprivileged child.
+    enum class Run { Here, SizeLimit, ReadOnly };
+    const Save stl = [](const std::filesystem::path& p) { return SaveStl(p); };
+    const Save point = [](const std::filesystem::path& p) { return SaveStl(p, OneTriangle({1, 1, 1}, {1, 1, 1}, {1, 1, 1})); };
+    const struct { const char* name; Save save; const char* target; Run run; std::string error; } cases[] = {
+        {"STL onto a folder", stl, "folder/inside", Run::Here, "The file could not be put in place: Is a directory"},
+        {"STL below a file", stl, "old/part.stl", Run::Here, "The file could not be opened for writing."},
+        {"JSON in a missing folder", SaveJson, "none/t.json", Run::Here, "refused"},
+        {"STL that reads back as nothing", point, "old", Run::Here,
+         "The exported file could not be read back: Every triangle in the file was removed as degenerate, leaving no "
+         "geometry."},
+        {"STL short write", stl, "old", Run::SizeLimit, "The file could not be written completely."},
+        {"STL in a read-only folder", stl, "locked/old", Run::ReadOnly, "The file could not be opened for writing."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempFolder folder;
+        std::filesystem::permissions(folder.Path(), std::filesystem::perms(0755));
+        std::filesystem::create_directories(folder / "folder" / "inside");
+        test::WriteAllText(folder / "folder" / "inside" / "kept", "kept");
+        test::WriteAllText(folder / "old", "old contents");
+        std::filesystem::create_directory(folder / "locked");
+        test::WriteAllText(folder / "locked" / "old", "old contents");
+        std::filesystem::permissions(folder / "locked" / "old", std::filesystem::perms(0666));
+        std::filesystem::permissions(folder / "locked", std::filesystem::perms(0555));
+        const auto before = Snapshot(folder.Path());
+        const std::filesystem::path target = folder / c.target;
+        std::optional<std::string> error;
+        if (c.run == Run::Here) {
+            error = c.save(target);
+        } else if (c.run == Run::SizeLimit) {
+            error = test::RunInChild([&] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{100, 100};
+                return setrlimit(RLIMIT_FSIZE, &limit) == 0 ? c.save(target) : "setrlimit failed";
+            });
+        } else if (!(error = test::RunUnprivileged([&] { return c.save(target); }))) {
+            continue;  // could not drop root privileges, so the folder's permissions would not apply
+        }
+        EXPECT_EQ(*error, c.error);
+        EXPECT_EQ(Snapshot(folder.Path()), before);
+        std::filesystem::permissions(folder / "locked", std::filesystem::perms(0755));
+    }
+}
+
+TEST(DurableReplace, WritesThroughALinkKeepingThePermissions)
+{
+    for (const auto& [name, save] : {std::pair{"STL", Save([](const std::filesystem::path& p) { return SaveStl(p); })},
+                                     std::pair{"JSON", Save(SaveJson)}}) {
+        SCOPED_TRACE(name);
+        test::TempFolder folder;
+        std::filesystem::create_directory(folder / "real");
+        std::filesystem::create_directory(folder / "links");
+        test::WriteAllText(folder / "real" / "part", "old contents");
+        std::filesystem::permissions(folder / "real" / "part", std::filesystem::perms(0640));
+        std::filesystem::create_symlink("../real/part", folder / "links" / "part");
+        EXPECT_EQ(save(folder / "links" / "part"), "");
+        EXPECT_TRUE(std::filesystem::is_symlink(folder / "links" / "part"));
+        EXPECT_GT(test::ReadAllBytes(folder / "real" / "part").size(), 600u);
+        EXPECT_EQ(std::filesystem::status(folder / "real" / "part").permissions(), std::filesystem::perms(0640));
+        EXPECT_EQ(Snapshot(folder.Path()).size(), 4u) << "a temporary file was left";
+    }
 }
 
 }  // namespace

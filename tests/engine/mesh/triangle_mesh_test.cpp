@@ -36,50 +36,17 @@ TriangleMesh MakeRandomMesh(std::size_t triangles, std::uint32_t vertices, unsig
     return mesh;
 }
 
-TEST(TriangleMesh, EmptyAndInconsistentMeshesGiveNeutralResults)
-{
-    TriangleMesh fourIndices = MakeTestCube(20.0f);
-    fourIndices.indices.resize(4);
-    TriangleMesh indexTooHigh = MakeTestCube(20.0f);
-    indexTooHigh.indices[30] = 8;
-    for (TriangleMesh mesh : {TriangleMesh{}, fourIndices, indexTooHigh}) {
-        SCOPED_TRACE(mesh.indices.size());
-        EXPECT_EQ(mesh.IsConsistent(), mesh.indices.empty());
-        EXPECT_EQ(mesh.SurfaceArea(), 0.0f);
-        EXPECT_EQ(mesh.Volume(), 0.0f);
-        EXPECT_EQ(CountBodies(mesh), 0u);
-        EXPECT_EQ(Counts(CountEdges(mesh)), (std::array<std::uint64_t, 4>{}));
-        const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
-        EXPECT_EQ(adjacency.triangleOffsets, std::vector<std::uint32_t>(mesh.vertices.size() + 1, 0));
-        EXPECT_TRUE(adjacency.neighbours.empty());
-        mesh.ComputeVertexNormals();
-        for (const MeshVertex& vertex : mesh.vertices)
-            EXPECT_EQ(vertex.normal, Vec3{});
-    }
-    TriangleMesh empty;
-    empty.boundsMin = {1, 2, 3};
-    empty.ComputeBounds();
-    EXPECT_EQ(empty.boundsMin, Vec3{});
-    EXPECT_FALSE(empty.boundsValid);
-    EXPECT_EQ(SampleMedianEdgeLength(empty), 0.0f);
-    EXPECT_TRUE(BuildEdgeTable(empty).empty());
-}
-
 TEST(TriangleMesh, CubeVolumeAreaEdgesAndBoxAlsoInsideOutFarAwayAndWithAStrayVertex)
 {
     const TriangleMesh cube = MakeTestCube(20.0f);
-    EXPECT_EQ(cube.Volume(), 8000.0f);
-    EXPECT_EQ(cube.SurfaceArea(), 2400.0f);
-    EXPECT_EQ(CountBodies(cube), 1u);
-    EXPECT_EQ(Counts(CountEdges(cube)), (std::array<std::uint64_t, 4>{18, 0, 18, 0}));
-    EXPECT_EQ(test::Flipped(cube).Volume(), -8000.0f);
+    EXPECT_EQ(std::tuple(cube.Volume(), cube.SurfaceArea(), test::Flipped(cube).Volume(), Counts(CountEdges(cube))),
+              std::tuple(8000.0f, 2400.0f, -8000.0f, std::array<std::uint64_t, 4>{18, 0, 18, 0}));
     // Far from the origin the float products lose the cube: only a 64-bit accumulation keeps it.
     EXPECT_NEAR(test::Translated(cube, {1.0e5f, 1.0e5f, 1.0e5f}).Volume(), 8000.0f, 1.0f);
     TriangleMesh withUnused = cube;
     withUnused.vertices.push_back({{-30, 0, 40}, {}});
     withUnused.ComputeBounds();
-    EXPECT_EQ(withUnused.boundsMin, (Vec3{-30, -10, -10}));
-    EXPECT_EQ(withUnused.boundsMax, (Vec3{10, 10, 40}));
+    EXPECT_EQ(std::tuple(withUnused.boundsMin, withUnused.boundsMax), std::tuple(Vec3{-30, -10, -10}, Vec3{10, 10, 40}));
 }
 
 TEST(Normalized, ScalesToUnitOrGivesZeroAtOrBelow1e12)
@@ -89,17 +56,6 @@ TEST(Normalized, ScalesToUnitOrGivesZeroAtOrBelow1e12)
     EXPECT_EQ(Normalized({1e-13f, 0, 0}), Vec3{});
     EXPECT_EQ(Normalized({1e-12f, 0, 0}), Vec3{});
     EXPECT_EQ(Normalized({0, 2e-12f, 0}), (Vec3{0, 1, 0}));
-}
-
-TEST(TriangleMesh, FaceNormalIsZeroForDegenerateOrOutOfRangeTriangles)
-{
-    TriangleMesh mesh = MakeTestCube(20.0f);
-    EXPECT_EQ(mesh.FaceNormal(0), (Vec3{0, 0, -1}));
-    EXPECT_EQ(mesh.FaceNormal(mesh.TriangleCount()), Vec3{});
-    mesh.indices.insert(mesh.indices.end(), {5, 5, 5, 1, 2, 8});
-    EXPECT_EQ(mesh.FaceNormal(12), Vec3{}) << "three equal corners";
-    EXPECT_EQ(mesh.FaceNormal(13), Vec3{}) << "index 8 is past the last vertex";
-    EXPECT_EQ(mesh.FaceNormal(2), (Vec3{0, 0, 1})) << "only the asked triangle is checked";
 }
 
 TEST(TriangleMesh, VertexNormalsMatchTheSerialSumBitForBitOnAnyThreadCount)
@@ -126,19 +82,6 @@ TEST(TriangleMesh, VertexNormalsMatchTheSerialSumBitForBitOnAnyThreadCount)
     }
 }
 
-TEST(SampleMedianEdgeLength, TakesTheUpperMiddleOfNonZeroEdges)
-{
-    TriangleMesh mesh;
-    for (Vec3 p : {Vec3{0, 0, 0}, Vec3{3, 0, 0}, Vec3{3, 4, 0}, Vec3{0, 0, 10}})
-        mesh.vertices.push_back({p, {}});
-    mesh.indices = {0, 1, 2};  // edges 3, 4, 5
-    EXPECT_EQ(SampleMedianEdgeLength(mesh), 4.0f);
-    mesh.indices.insert(mesh.indices.end(), {3, 3, 3, 0, 1, 9});  // zero edges; two out of range
-    EXPECT_EQ(SampleMedianEdgeLength(mesh), 4.0f) << "edges 3, 4, 5 and the kept 3";
-    mesh.indices.insert(mesh.indices.end(), {0, 3, 0});  // two edges of 10, one zero
-    EXPECT_EQ(SampleMedianEdgeLength(mesh), 5.0f) << "3, 3, 4, 5, 10, 10: the upper middle";
-}
-
 TEST(SampleMedianEdgeLength, SamplesEverySecondTriangleFrom80002Triangles)
 {
     // Even triangles have edges of 1, odd ones edges of 2. With an even triangle count, sampling
@@ -155,34 +98,16 @@ TEST(SampleMedianEdgeLength, SamplesEverySecondTriangleFrom80002Triangles)
     };
     EXPECT_NEAR(SampleMedianEdgeLength(make(80000)), 2.0f, 1e-5f);
     EXPECT_NEAR(SampleMedianEdgeLength(make(80002)), 1.0f, 1e-5f);
-    EXPECT_NEAR(SampleMedianEdgeLength(make(160004)), 1.0f, 1e-5f);
 }
 
 TEST(CountBodies, CountsComponentsOfUsedVerticesJoinedByIndex)
 {
-    EXPECT_EQ(CountBodies(test::MakeTwoCubes()), 2u);
     // Touching through distinct vertices at the same place: two bodies; through one index: one.
-    EXPECT_EQ(CountBodies(test::MakeCubeSoup()), 12u);
     TriangleMesh bowtie;
     bowtie.vertices.resize(5);
     bowtie.indices = {0, 1, 2, 0, 3, 4};
-    EXPECT_EQ(CountBodies(bowtie), 1u);
-}
-
-TEST(BuildEdgeTable, SortsByKeyThenTriangle)
-{
-    const TriangleMesh mesh = MakeRandomMesh(50000, 3000, 3);
-    const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
-    ASSERT_EQ(table.size(), mesh.indices.size());
-    std::vector<std::pair<EdgeKey, std::uint32_t>> expected;
-    for (std::uint32_t t = 0; t < mesh.TriangleCount(); ++t) {
-        const std::uint32_t* c = &mesh.indices[3 * t];
-        for (auto [a, b] : {std::pair{c[0], c[1]}, std::pair{c[1], c[2]}, std::pair{c[0], c[2]}})
-            expected.push_back({MakeEdgeKey(a, b), t});
-    }
-    std::sort(expected.begin(), expected.end());
-    for (std::size_t i = 0; i < table.size(); ++i)
-        ASSERT_EQ(std::pair(table[i].key, table[i].triangle), expected[i]) << i;
+    EXPECT_EQ(std::tuple(CountBodies(test::MakeTwoCubes()), CountBodies(test::MakeCubeSoup()), CountBodies(bowtie)),
+              std::tuple(2u, 12u, 1u));
 }
 
 TEST(BuildVertexAdjacency, ListsCornersInOrderAndDistinctNeighbours)
@@ -195,51 +120,6 @@ TEST(BuildVertexAdjacency, ListsCornersInOrderAndDistinctNeighbours)
     EXPECT_EQ(adjacency.triangles, (std::vector<std::uint32_t>{0, 2, 0, 1, 0, 1, 1, 2, 2}));
     EXPECT_EQ(adjacency.neighbourOffsets, (std::vector<std::uint32_t>{0, 3, 6, 9, 12, 12}));
     EXPECT_EQ(adjacency.neighbours, (std::vector<std::uint32_t>{1, 2, 3, 0, 2, 3, 0, 1, 3, 0, 1, 2}));
-}
-
-TEST(BuildVertexAdjacency, MatchesAPlainReferenceOnALargeMesh)
-{
-    const TriangleMesh mesh = MakeRandomMesh(60000, 20000, 11);
-    const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
-    std::vector<std::set<std::uint32_t>> neighbours(mesh.vertices.size());
-    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
-        for (int i = 0; i < 3; ++i) {
-            for (int j = 0; j < 3; ++j) {
-                const std::uint32_t a = mesh.indices[3 * t + i], b = mesh.indices[3 * t + j];
-                if (a != b)
-                    neighbours[a].insert(b);
-            }
-        }
-    }
-    for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
-        const std::vector<std::uint32_t> got(adjacency.neighbours.begin() + adjacency.neighbourOffsets[v],
-            adjacency.neighbours.begin() + adjacency.neighbourOffsets[v + 1]);
-        ASSERT_EQ(got, std::vector<std::uint32_t>(neighbours[v].begin(), neighbours[v].end())) << v;
-    }
-}
-
-TEST(CountEdges, CountsUsesPerCornerPair)
-{
-    struct Case {
-        const char* name;
-        TriangleMesh mesh;
-        EdgeCounts expected;
-    };
-    TriangleMesh repeated;
-    repeated.vertices.resize(2);
-    repeated.indices = {0, 0, 1};  // pair 0-1 is (0,0); 1-2 and 0-2 are both (0,1)
-    TriangleMesh fin;
-    fin.vertices.resize(5);
-    fin.indices = {0, 1, 2, 1, 0, 3, 0, 1, 4};  // three triangles on edge 0-1
-    const Case cases[] = {
-        {"open box", test::MakeOpenBox(), {17, 4, 13, 0}},
-        {"repeated corner", repeated, {2, 1, 1, 0}},
-        {"fin", fin, {7, 6, 0, 1}},
-        {"two cubes", test::MakeTwoCubes(), {36, 0, 36, 0}},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(Counts(CountEdges(c.mesh)), Counts(c.expected)) << c.name;
-    EXPECT_EQ(MakeEdgeKey(7, 3), (std::uint64_t{3} << 32) | 7);
 }
 
 // Edge counts by sorting every use's key.
@@ -264,21 +144,20 @@ EdgeCounts ReferenceEdgeCounts(const TriangleMesh& mesh)
 TEST(CountEdges, MatchesSortedUsesOnLargeMeshes)
 {
     // Random triangles over few vertices fill all three categories (and take the hash path);
-    // the grid takes the vertex-chunk path; the fan's centre has 200,000 edges.
+    // the grid with fins takes the vertex-chunk path; the fan's centre has 200,000 edges.
     TriangleMesh gridWithFins = test::MakeWavyGrid(400, 600);
     for (std::uint32_t t = 0; t < gridWithFins.TriangleCount(); t += 97)
         gridWithFins.indices.insert(gridWithFins.indices.end(), gridWithFins.indices.begin() + 3 * t,
             gridWithFins.indices.begin() + 3 * t + 3);
     const std::pair<const char*, TriangleMesh> meshes[] = {
         {"random", MakeRandomMesh(300000, 1500, 5)},
-        {"grid", test::MakeWavyGrid(400, 600)},
         {"grid with fins", gridWithFins},
         {"fan", test::MakeFan(200000)},
     };
     for (const auto& [name, mesh] : meshes)
         EXPECT_EQ(Counts(CountEdges(mesh)), Counts(ReferenceEdgeCounts(mesh))) << name;
     EXPECT_GT(ReferenceEdgeCounts(meshes[0].second).nonManifold, 0u);
-    EXPECT_GT(ReferenceEdgeCounts(meshes[2].second).nonManifold, 0u);
+    EXPECT_GT(ReferenceEdgeCounts(meshes[1].second).nonManifold, 0u);
 }
 
 }  // namespace
