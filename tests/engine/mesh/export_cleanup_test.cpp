@@ -4,7 +4,7 @@
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/welding.h"
-#include "tests/support/mesh_checksum.h"
+#include "tests/support/checksum.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 #include "tests/support/validation_shapes.h"
@@ -275,7 +275,7 @@ TEST(CleanupForExport, OutputOfVariedInputsIsPinned)
         SCOPED_TRACE(c.name);
         TriangleMesh mesh = c.mesh;
         const ExportCleanupReport report = CleanupForExport(mesh, c.tolerance, c.options);
-        test::Checksum sum;
+        test::Fnv1a sum;
         test::AddMesh(sum, mesh).Add(report.vertexMap).Add(report.faceMap).Add(FormatExportCleanupReport(report));
         EXPECT_EQ(sum.Value(), c.checksum) << std::hex << sum.Value() << std::dec << " " << FormatExportCleanupReport(report);
     }

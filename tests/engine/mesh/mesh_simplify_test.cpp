@@ -2,6 +2,7 @@
 
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/checksum.h"
 #include "tests/support/mesh_compare.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
@@ -129,39 +130,18 @@ TEST(SimplifyMesh, ResultDoesNotDependOnTheThreadCount)
               std::tuple(all.maximumMovementMillimetres, all.averageMovementMillimetres, all.faceMap));
 }
 
-// FNV-1a over the bytes of the result and the report's counts: any change in the collapse
-// order, a position's last bit or a refusal count changes it.
-class Fnv1a {
-public:
-    template <typename T>
-    void Add(const T* data, std::size_t count)
-    {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-        for (std::size_t i = 0; i < count * sizeof(T); ++i) {
-            hash_ ^= bytes[i];
-            hash_ *= 1099511628211ULL;
-        }
-    }
-    template <typename T>
-    void Add(const T& value) { Add(&value, 1); }
-    std::uint64_t Value() const { return hash_; }
-
-private:
-    std::uint64_t hash_ = 14695981039346656037ULL;
-};
-
+// The result's bytes and the report's counts: any change in the collapse order, a position's
+// last bit or a refusal count changes it.
 std::uint64_t ResultChecksum(const TriangleMesh& mesh, const MeshSimplifyReport& report)
 {
-    Fnv1a fnv;
+    test::Fnv1a fnv;
     for (const MeshVertex& v : mesh.vertices)
-        fnv.Add(v.position);
-    fnv.Add(mesh.indices.data(), mesh.indices.size());
-    fnv.Add(report.vertexMap.data(), report.vertexMap.size());
-    fnv.Add(report.faceMap.data(), report.faceMap.size());
+        fnv.AddValue(v.position);
+    fnv.Add(mesh.indices).Add(report.vertexMap).Add(report.faceMap);
     for (const std::uint64_t n : {report.trianglesAfter, report.verticesAfter, report.collapses, report.refusedPinch,
                                   report.refusedTip, report.refusedOther, report.verticesHeldOnBed})
-        fnv.Add(n);
-    fnv.Add(report.largestError);
+        fnv.AddValue(n);
+    fnv.AddValue(report.largestError);
     return fnv.Value();
 }
 

@@ -4,7 +4,7 @@
 #include "engine/mesh/self_intersection.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/welding.h"
-#include "tests/support/mesh_checksum.h"
+#include "tests/support/checksum.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 #include "tests/support/validation_shapes.h"
@@ -133,7 +133,7 @@ TEST(SeparateNonManifoldEdges, OutputOfVariedInputsIsPinned)
         SCOPED_TRACE(c.name);
         TriangleMesh mesh = c.mesh;
         const std::uint64_t added = SeparateNonManifoldEdges(mesh);
-        test::Checksum sum;
+        test::Fnv1a sum;
         test::AddMesh(sum, mesh).AddValue(added);
         EXPECT_EQ(sum.Value(), c.checksum) << std::hex << sum.Value() << std::dec << " after " << added << " copies";
     }

@@ -90,13 +90,14 @@ TEST(PinnedResults, SelfIntersectionPairLists)
 
 std::uint64_t ReportChecksum(const StlReadResult& result)
 {
-    test::Fnv1a hash;
-    hash.Word(result.ok ? 1 : 0);
-    hash.Text(result.error);
-    hash.Text(FormatImportReport(result.report));
-    hash.Vec(result.report.dimensions);
-    hash.Float(result.report.weldTolerance);
-    return hash.Value();
+    const Vec3 size = result.report.dimensions;
+    return test::Fnv1a()
+        .Word(result.ok ? 1 : 0)
+        .Text(result.error)
+        .Text(FormatImportReport(result.report))
+        .AddValue(size.x).AddValue(size.y).AddValue(size.z)
+        .AddValue(result.report.weldTolerance)
+        .Value();
 }
 
 // The sphere as separate facets with every other facet's corners moved by one step of the
