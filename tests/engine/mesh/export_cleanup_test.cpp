@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <cmath>
 #include <random>
 #include <tuple>
@@ -218,29 +219,6 @@ TEST(FillHoleLoop, LongSlitFillsCleanlyAndUnusableLoopsAddNothing)
     EXPECT_EQ(mesh.TriangleCount(), 12u);
 }
 
-TEST(CleanupForExport, SameResultOnOneThreadAndOnMany)
-{
-    // A wavy sheet with every tenth row squeezed to nearly nothing: many collapses and a
-    // large open rim, enough for the parallel sweeps to split up.
-    TriangleMesh source = test::MakeWavyGrid(200, 300);
-    for (std::size_t v = 0; v < source.vertices.size(); ++v) {
-        if (v / 301 % 10 == 5)
-            source.vertices[v].position = source.vertices[v - 301].position + Vec3{0.0f, 0.0004f, 0.0f};
-    }
-    TriangleMesh many = source, one = source;
-    const ExportCleanupReport a = CleanupForExport(many, 0.001f, {});
-    ExportCleanupReport b;
-    {
-        const ThreadLimit limit(1);
-        b = CleanupForExport(one, 0.001f, {});
-    }
-    EXPECT_GT(a.verticesMerged, 0u);
-    EXPECT_EQ(many.indices, one.indices);
-    EXPECT_EQ(a.vertexMap, b.vertexMap);
-    EXPECT_EQ(a.faceMap, b.faceMap);
-    EXPECT_EQ(FormatExportCleanupReport(a), FormatExportCleanupReport(b));
-}
-
 // The output of varied inputs, pinned to the bit (mesh, maps, counts and text): reorganising
 // the cleanup must change nothing. The noisy sphere's pole triangles are shorter than the
 // tolerance, so it collapses, refuses and fills.
@@ -249,11 +227,15 @@ TEST(CleanupForExport, OutputOfVariedInputsIsPinned)
     std::uint32_t corner = 0;
     TriangleMesh boxes = test::Combined(MakeTestCube(10.0f), test::Translated(MakeTestCube(10.0f), {10, 0, 10}));
     WeldIdenticalVertices(boxes);
-    TriangleMesh squeezed = test::MakeWavyGrid(40, 60);
-    for (std::size_t v = 61; v < squeezed.vertices.size(); ++v) {
-        if (v / 61 % 7 == 3)
-            squeezed.vertices[v].position = squeezed.vertices[v - 61].position + Vec3{0.0f, 0.0004f, 0.0f};
-    }
+    // Every 7th (10th) row squeezed to nearly nothing: many collapses and a long open rim; the
+    // large sheet is enough for the parallel sweeps to split up.
+    auto squeezedGrid = [](std::uint32_t rows, std::uint32_t columns, std::size_t every, std::size_t row) {
+        TriangleMesh grid = test::MakeWavyGrid(rows, columns);
+        for (std::size_t v = columns + 1; v < grid.vertices.size(); ++v)
+            if (v / (columns + 1) % every == row)
+                grid.vertices[v].position = grid.vertices[v - columns - 1].position + Vec3{0.0f, 0.0004f, 0.0f};
+        return grid;
+    };
     const ExportCleanupOptions noWeld{.weldCollapsedTriangles = false};
     const ExportCleanupOptions noFill{.fillHoles = false};
     struct Case {
@@ -269,15 +251,21 @@ TEST(CleanupForExport, OutputOfVariedInputsIsPinned)
         {"noisy sphere with holes", test::MakeNoisySphereWithHoles(6, 0.02f, 29, 0), 0.05f, {}, 0xb998d1e2f101629e},
         {"noisy sphere, no welding", test::MakeNoisySphereWithHoles(6, 0.02f, 29, 0), 0.05f, noWeld, 0xa3789a93cd2839fc},
         {"noisy sphere with fins, no filling", test::MakeNoisySphereWithHoles(7, 0.05f, 31, 13), 0.05f, noFill, 0xcfc287b9d9ee2fa5},
-        {"squeezed grid", squeezed, 0.001f, {}, 0x05e41afeeea4045c},
+        {"squeezed grid", squeezedGrid(40, 60, 7, 3), 0.001f, {}, 0x05e41afeeea4045c},
+        {"large squeezed sheet", squeezedGrid(200, 300, 10, 5), 0.001f, {}, 0x7ed6e17d06d9e134},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TriangleMesh mesh = c.mesh;
-        const ExportCleanupReport report = CleanupForExport(mesh, c.tolerance, c.options);
-        test::Fnv1a sum;
-        test::AddMesh(sum, mesh).Add(report.vertexMap).Add(report.faceMap).Add(FormatExportCleanupReport(report));
-        EXPECT_EQ(sum.Value(), c.checksum) << std::hex << sum.Value() << std::dec << " " << FormatExportCleanupReport(report);
+        for (const bool serial : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (serial ? ", one thread" : ", all threads"));
+            std::optional<ThreadLimit> limit;
+            if (serial)
+                limit.emplace(1);
+            TriangleMesh mesh = c.mesh;
+            const ExportCleanupReport report = CleanupForExport(mesh, c.tolerance, c.options);
+            test::Fnv1a sum;
+            test::AddMesh(sum, mesh).Add(report.vertexMap).Add(report.faceMap).Add(FormatExportCleanupReport(report));
+            EXPECT_EQ(sum.Value(), c.checksum) << std::hex << sum.Value() << std::dec << " " << FormatExportCleanupReport(report);
+        }
     }
 }
 

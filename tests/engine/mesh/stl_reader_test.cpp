@@ -1,9 +1,7 @@
 #include "engine/mesh/stl_reader.h"
 
-#include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 #include "tests/support/child_process.h"
-#include "tests/support/mesh_compare.h"
 #include "tests/support/shapes.h"
 #include "tests/support/temp_folder.h"
 
@@ -12,7 +10,6 @@
 #include <bit>
 #include <cstring>
 #include <limits>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -276,21 +273,6 @@ TEST(ParseStl, UnitHintsAtBothEndsButNotAtTheLimits)
     };
     for (const auto& [edge, warnings] : cases)
         EXPECT_EQ(Parse(BinaryStl(CubeCorners(edge))).report.warnings, warnings) << edge;
-}
-
-TEST(ParseStl, ResultDoesNotDependOnTheThreadCount)
-{
-    std::mt19937 random(7);
-    std::uniform_real_distribution<float> coordinate(-50.0f, 50.0f);
-    std::vector<Vec3> corners;
-    for (int i = 0; i < 3 * 20000; ++i)
-        corners.push_back({coordinate(random), coordinate(random), coordinate(random)});
-    const Bytes bytes = BinaryStl(corners);
-    const StlReadResult all = Parse(bytes);
-    ThreadLimit limit(1);
-    const StlReadResult one = Parse(bytes);
-    ASSERT_TRUE(all.ok && one.ok);
-    EXPECT_TRUE(test::Identical(all.mesh, one.mesh));
 }
 
 TEST(FormatImportReport, PrintsEveryLineWithGroupedCountsAndWarnings)
