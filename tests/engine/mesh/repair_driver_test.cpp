@@ -3,6 +3,7 @@
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/json_view_of.h"
+#include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
@@ -21,15 +22,8 @@ TriangleMesh MakeOverlappingCubes()
     return test::Combined(MakeTestCube(20), test::Translated(MakeTestCube(20), {10, 10, 10}));
 }
 
-RepairOptions AllOff()
-{
-    RepairOptions options;
-    options.splitNonManifoldEdges = false;
-    options.unfoldTriangles = false;
-    options.resolveSelfIntersections = false;
-    options.removeCrumbs = false;
-    return options;
-}
+RepairOptions AllOff() { return {.splitNonManifoldEdges = false, .unfoldTriangles = false,
+                                  .resolveSelfIntersections = false, .removeCrumbs = false}; }
 
 TEST(RepairMesh, AllSwitchesOffStillMendsTrianglesWithNoArea)
 {
@@ -83,10 +77,7 @@ TEST(RepairMesh, CollapseTargetThatWouldLeaveNothingSkipsThePass)
 {
     // Fault pinned: two crossing triangles ask for "2 - 2" triangles, a target of 0 that the
     // simplifier reads as no target at all. The pass is skipped instead.
-    TriangleMesh cross;
-    cross.vertices = {{{-5, 0, -5}, {}}, {{5, 0, -5}, {}}, {{0, 0, 5}, {}},
-                      {{0, -5, -1}, {}}, {{0, 5, -1}, {}}, {{0, 0, 6}, {}}};
-    cross.indices = {0, 1, 2, 3, 4, 5};
+    TriangleMesh cross = test::MeshOf({{-5, 0, -5}, {5, 0, -5}, {0, 0, 5}, {0, -5, -1}, {0, 5, -1}, {0, 0, 6}}, {0, 1, 2, 3, 4, 5});
     RepairOptions options = AllOff();
     options.resolveSelfIntersections = true;
     options.maximumMoveMillimetres = 0.0f;
