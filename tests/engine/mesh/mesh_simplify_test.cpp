@@ -284,17 +284,9 @@ TEST(SimplifyMesh, NothingToDoLeavesTheMeshUntouched)
 
 TEST(FormatMeshSimplifyReport, PiecesAppearInOrder)
 {
-    MeshSimplifyReport report;
-    report.detailLevel = 0.1f;
-    report.trianglesBefore = 1000;
-    report.trianglesAfter = 333;
-    report.movementMeasured = true;
-    report.maximumMovementMillimetres = 0.0125f;
-    report.averageMovementMillimetres = 0.002f;
-    report.seconds = 1.26;
-    report.verticesHeldOnBed = 12;
-    report.refusedTip = 3;
-    report.refusedPinch = 0;
+    const MeshSimplifyReport report{.trianglesBefore = 1000, .trianglesAfter = 333, .refusedPinch = 0, .refusedTip = 3,
+        .verticesHeldOnBed = 12, .detailLevel = 0.1f, .movementMeasured = true, .maximumMovementMillimetres = 0.0125f,
+        .averageMovementMillimetres = 0.002f, .seconds = 1.26, .vertexMap = {}, .faceMap = {}};
     EXPECT_EQ(FormatMeshSimplifyReport(report),
               "Mesh simplify (Medium): 1000 to 333 triangles (33.3% kept), surface moved at most 0.013 mm, "
               "0.002 mm on average, 1.3 s; 12 vertices held on the bed; refused 3 merges that would tip a "

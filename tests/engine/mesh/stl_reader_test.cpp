@@ -277,22 +277,11 @@ TEST(ParseStl, UnitHintsAtBothEndsButNotAtTheLimits)
 
 TEST(FormatImportReport, PrintsEveryLineWithGroupedCountsAndWarnings)
 {
-    StlImportReport report;
-    report.fileName = "big part.stl";
-    report.format = StlFormat::Ascii;
-    report.trianglesRead = 1234567;
-    report.trianglesKept = 1234000;
-    report.degenerateRemoved = 567;
-    report.duplicateTriangles = 2000;
-    report.duplicatesRemoved = 0;
-    report.weldTolerance = 0.000125f;
-    report.verticesBeforeWelding = 3703701;
-    report.verticesAfterWelding = 617002;
-    report.dimensions = {150.0f, 75.125f, 0.004f};
-    report.openBoundaryEdges = 12;
-    report.nonManifoldEdges = 1001;
-    report.components = 3;
-    report.warnings = {"First.", "Second."};
+    StlImportReport report{.fileName = "big part.stl", .format = StlFormat::Ascii, .trianglesRead = 1234567,
+        .trianglesKept = 1234000, .degenerateRemoved = 567, .duplicateTriangles = 2000, .duplicatesRemoved = 0,
+        .weldTolerance = 0.000125f, .verticesBeforeWelding = 3703701, .verticesAfterWelding = 617002,
+        .dimensions = {150.0f, 75.125f, 0.004f}, .openBoundaryEdges = 12, .nonManifoldEdges = 1001, .components = 3,
+        .warnings = {"First.", "Second."}};
     EXPECT_EQ(FormatImportReport(report),
               "File: big part.stl\n"
               "Format: ASCII STL\n"
