@@ -44,6 +44,13 @@ double BruteNearestSquared(const TriangleMesh& mesh, Vec3 point, Keep keep)
     return best;
 }
 
+void Relabel(AabbTree& tree, const std::vector<std::uint32_t>& labels)
+{
+    tree.minLabel.assign(tree.nodes.size(), 0);
+    tree.maxLabel.assign(tree.nodes.size(), 0);
+    tree.RefitLabels(0, labels);
+}
+
 AabbTree BuildTree(const TriangleMesh& mesh)
 {
     AabbTree tree;
@@ -174,9 +181,7 @@ TEST(AabbTree, LabelPruningKeepsTheResultOfTheFilter)
     std::vector<std::uint32_t> labels(mesh.TriangleCount());
     for (std::size_t t = 0; t < labels.size(); ++t)
         labels[t] = static_cast<std::uint32_t>(std::max(0.0f, CornerOf(mesh, t, 0).x / 10 + 10));
-    tree.minLabel.assign(tree.nodes.size(), 0);
-    tree.maxLabel.assign(tree.nodes.size(), 0);
-    tree.RefitLabels(0, labels);
+    Relabel(tree, labels);
     ASSERT_EQ(tree.minLabel.size(), tree.nodes.size());
     const std::vector<std::uint32_t> excluded{1, 2, 3};
     auto isExcluded = [&](std::uint32_t t) { return labels[t] >= 1 && labels[t] <= 3; };
@@ -201,9 +206,7 @@ TEST(AabbTree, LabelRangeSpanningAllThirtyTwoBitsIsNotTakenAsExcluded)
     std::vector<std::uint32_t> labels(mesh.TriangleCount());
     for (std::size_t t = 0; t < labels.size(); ++t)
         labels[t] = t % 2 == 0 ? 0u : std::numeric_limits<std::uint32_t>::max();
-    tree.minLabel.assign(tree.nodes.size(), 0);
-    tree.maxLabel.assign(tree.nodes.size(), 0);
-    tree.RefitLabels(0, labels);
+    Relabel(tree, labels);
     EXPECT_EQ(std::tuple(tree.minLabel[0], tree.maxLabel[0]), std::tuple(0u, std::numeric_limits<std::uint32_t>::max()));
     const std::vector<std::uint32_t> excluded{0};
     auto isExcluded = [&](std::uint32_t t) { return labels[t] == 0; };

@@ -111,9 +111,8 @@ TEST(FindRestingFaces, EveryFaceKeepsTheRulesOnCrowdedMeshes)
         const float z = 0.03f * static_cast<float>(i % 200) + noise(random);
         const float x = static_cast<float>(i);
         const auto first = static_cast<std::uint32_t>(stairs.vertices.size());
-        stairs.vertices.push_back({{x, 0, z}, {}});
-        stairs.vertices.push_back({{x, 1, z + noise(random) * 0.1f}, {}});
-        stairs.vertices.push_back({{x + 1, 0, z}, {}});
+        const float y1 = z + noise(random) * 0.1f;
+        stairs.vertices.insert(stairs.vertices.end(), {{{x, 0, z}, {}}, {{x, 1, y1}, {}}, {{x + 1, 0, z}, {}}});
         stairs.indices.insert(stairs.indices.end(), {first, first + 1, first + 2});
     }
     stairs.vertices.push_back({{0, 0, -0.5f}, {}});

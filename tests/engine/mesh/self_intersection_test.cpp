@@ -2,6 +2,7 @@
 
 #include "engine/mesh/exact_predicates.h"
 #include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/repair_driver.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
@@ -108,17 +109,14 @@ TEST(FindSelfIntersections, SharedVertexCoplanarAndTouchingPairs)
 {
     const auto mesh = test::MeshOf;
     // Share vertex 0 and also cross elsewhere.
-    const TriangleMesh sharing =
-        mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, -1}, {1, 1, 3}}, {0, 1, 2, 0, 3, 4});
+    const TriangleMesh sharing = mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, -1}, {1, 1, 3}}, {0, 1, 2, 0, 3, 4});
     EXPECT_TRUE(TrianglesIntersect(Corners(sharing, 0), Corners(sharing, 1)));
     EXPECT_TRUE(Search(sharing).empty());
     // Coplanar and overlapping.
-    const TriangleMesh coplanar =
-        mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, 0}, {5, 1, 0}, {1, 5, 0}}, {0, 1, 2, 3, 4, 5});
+    const TriangleMesh coplanar = mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, 0}, {5, 1, 0}, {1, 5, 0}}, {0, 1, 2, 3, 4, 5});
     EXPECT_TRUE(Search(coplanar).empty());
     // A corner of one resting on the face of the other: one point in common.
-    const TriangleMesh touching =
-        mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, 0}, {1, 1, 3}, {2, 3, 3}}, {0, 1, 2, 3, 4, 5});
+    const TriangleMesh touching = mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, 0}, {1, 1, 3}, {2, 3, 3}}, {0, 1, 2, 3, 4, 5});
     EXPECT_EQ(Search(touching), (PairSet{{0, 1}}));
 }
 
@@ -204,14 +202,9 @@ TEST(CheckSelfIntersections, FillsTheReportOrOnlyTheStoppedFlag)
     CheckSelfIntersections(crossing, options, report);
     EXPECT_TRUE(report.selfIntersectionsChecked);
     EXPECT_FALSE(report.selfIntersectionSearchStopped);
-    const PairSet pairs = ToSet(report.selfIntersectionPairs);
-    std::set<std::uint32_t> triangles;
-    for (const auto& [t, u] : pairs) {
-        triangles.insert(t);
-        triangles.insert(u);
-    }
-    EXPECT_EQ(report.selfIntersectingTriangles, std::vector<std::uint32_t>(triangles.begin(), triangles.end()));
-    EXPECT_EQ(report.selfIntersectingTriangleCount, triangles.size());
+    EXPECT_EQ(ToSet(report.selfIntersectionPairs), BruteForcePairs(crossing));
+    const std::vector<std::uint32_t> triangles = DistinctTrianglesOfPairs(report.selfIntersectionPairs);
+    EXPECT_EQ(std::pair(report.selfIntersectingTriangles, report.selfIntersectingTriangleCount), std::pair(triangles, triangles.size()));
 
     options.maximumSelfIntersectionPairs = 1;
     ValidationReport stopped;

@@ -2,6 +2,7 @@
 
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
@@ -51,11 +52,9 @@ TEST(TriangleMesh, CubeVolumeAreaEdgesAndBoxAlsoInsideOutFarAwayAndWithAStrayVer
 
 TEST(Normalized, ScalesToUnitOrGivesZeroAtOrBelow1e12)
 {
-    EXPECT_EQ(Normalized({3, 4, 0}), (Vec3{0.6f, 0.8f, 0.0f}));
-    EXPECT_EQ(Normalized({0, 0, 0}), Vec3{});
-    EXPECT_EQ(Normalized({1e-13f, 0, 0}), Vec3{});
-    EXPECT_EQ(Normalized({1e-12f, 0, 0}), Vec3{});
-    EXPECT_EQ(Normalized({0, 2e-12f, 0}), (Vec3{0, 1, 0}));
+    for (const auto& [v, expected] : {std::pair<Vec3, Vec3>{{3, 4, 0}, {0.6f, 0.8f, 0}}, {{0, 0, 0}, {}}, {{1e-13f, 0, 0}, {}},
+                                      {{1e-12f, 0, 0}, {}}, {{0, 2e-12f, 0}, {0, 1, 0}}})
+        EXPECT_EQ(Normalized(v), expected) << v.x << " " << v.y;
 }
 
 TEST(TriangleMesh, VertexNormalsMatchTheSerialSumBitForBitOnAnyThreadCount)
@@ -87,9 +86,8 @@ TEST(SampleMedianEdgeLength, SamplesEverySecondTriangleFrom80002Triangles)
     // Even triangles have edges of 1, odd ones edges of 2. With an even triangle count, sampling
     // all gives as many 2s as 1s, so the upper middle is 2; every second triangle gives 1s only.
     auto make = [](std::size_t triangles) {
-        TriangleMesh mesh;
-        mesh.vertices = {{{0, 0, 0}, {}}, {{1, 0, 0}, {}}, {{0.5f, std::sqrt(0.75f), 0}, {}},
-            {{0, 0, 0}, {}}, {{2, 0, 0}, {}}, {{1, std::sqrt(3.0f), 0}, {}}};
+        TriangleMesh mesh = test::MeshOf({{0, 0, 0}, {1, 0, 0}, {0.5f, std::sqrt(0.75f), 0}, {0, 0, 0}, {2, 0, 0},
+                                          {1, std::sqrt(3.0f), 0}}, {});
         for (std::size_t t = 0; t < triangles; ++t) {
             const std::uint32_t base = t % 2 == 0 ? 0 : 3;
             mesh.indices.insert(mesh.indices.end(), {base, base + 1, base + 2});

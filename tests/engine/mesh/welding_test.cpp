@@ -59,15 +59,6 @@ TriangleMesh ReferenceExactWeld(TriangleMesh mesh)
 }
 
 
-TEST(WeldIdenticalVertices, NegativeZeroWeldsWithPositiveZero)
-{
-    TriangleMesh mesh = MeshOf({{0, 0, -0.0f}, {0, 0, 0}, {1, 0, 0}}, {0, 1, 2});
-    EXPECT_EQ(WeldIdenticalVertices(mesh), 1u);
-    ASSERT_EQ(mesh.vertices.size(), 2u);
-    EXPECT_TRUE(std::signbit(mesh.vertices[0].position.z)) << "the first vertex is kept whole";
-    EXPECT_EQ(mesh.indices, (std::vector<std::uint32_t>{0, 0, 1}));
-}
-
 // The weld and WeldCorners must give, bit for bit, the serial walk's result, whether
 // everything, something or nothing merges, on one thread and on many. Random positions from a
 // small grid repeat all over the array; a grid's soup repeats each corner nearby, as STL files
