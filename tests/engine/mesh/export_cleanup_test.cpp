@@ -230,13 +230,7 @@ TEST(CleanupForExport, OutputOfVariedInputsIsPinned)
     };
     const ExportCleanupOptions noWeld{.weldCollapsedTriangles = false};
     const ExportCleanupOptions noFill{.fillHoles = false};
-    struct Case {
-        const char* name;
-        TriangleMesh mesh;
-        float tolerance;
-        ExportCleanupOptions options;
-        std::uint64_t checksum;
-    };
+    struct Case { const char* name; TriangleMesh mesh; float tolerance; ExportCleanupOptions options; std::uint64_t checksum; };
     const Case cases[] = {
         {"pooled soup", test::MakeRandomTriangles(5, 600, 10.0f, 0.3f, 150), 1.0f, {}, 0x125b24c7edb9ab2e},
         {"boxes sharing an edge, short edge", WithShortEdge(boxes, 0.0005f, corner), 0.001f, {}, 0x46d48496c2127834},

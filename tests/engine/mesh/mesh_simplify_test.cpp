@@ -151,12 +151,7 @@ TEST(SimplifyMesh, ResultsArePinnedToTheBit)
     repairLike.targetTriangles = 9000;
     repairLike.maximumNormalTurnDegrees = 90.0f;
     repairLike.maximumEdgeMillimetres = 3.0f;
-    struct Case {
-        const char* name;
-        const TriangleMesh* input;
-        MeshSimplifyOptions options;
-        std::uint64_t checksum;
-    };
+    struct Case { const char* name; const TriangleMesh* input; MeshSimplifyOptions options; std::uint64_t checksum; };
     const Case cases[] = {
         {"bumpy sphere, High", &sphere, level(0.01f, 2), 0xe126cefec948d543},
         {"bumpy sphere, Medium", &sphere, level(0.1f, 2), 0xe1dc657cbe707432},

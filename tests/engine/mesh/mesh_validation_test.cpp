@@ -23,12 +23,6 @@ ValidationReport Validate(const TriangleMesh& mesh, bool search = false, bool di
     return ValidateMesh(mesh, options);
 }
 
-// Reverses the winding of triangle t.
-TriangleMesh FlipTriangle(TriangleMesh mesh, std::size_t t)
-{
-    std::swap(mesh.indices[3 * t + 1], mesh.indices[3 * t + 2]);
-    return mesh;
-}
 
 const char* const kInsideOutNote = "Repair flips it. Left alone, outward displacement would carve into the model.";
 const char* const kStoppedNote = "The self-intersection search was stopped early on this mesh, so that result is unknown.";
@@ -78,7 +72,9 @@ TEST(ValidateMesh, OneFlippedTriangleInACubeIsThatTriangle)
 {
     for (std::uint32_t flipped : {0u, 11u}) {
         SCOPED_TRACE(flipped);
-        const ValidationReport report = Validate(FlipTriangle(MakeTestCube(20), flipped));
+        TriangleMesh cube = MakeTestCube(20);
+        std::swap(cube.indices[3 * flipped + 1], cube.indices[3 * flipped + 2]);
+        const ValidationReport report = Validate(cube);
         EXPECT_EQ(std::tuple(report.windingConflicts, report.reversedTriangles, report.orientable, report.insideOut,
                              report.verdict), std::tuple(3u, std::vector<std::uint32_t>{flipped}, true, false,
                                                          Verdict::UsableWithCare));

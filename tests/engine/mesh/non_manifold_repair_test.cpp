@@ -33,7 +33,6 @@ TriangleMesh BoxesSharingAnEdge(float edge)
     return mesh;
 }
 
-std::uint64_t OpenEdges(const TriangleMesh& mesh) { return CountEdges(mesh).boundary; }
 
 TEST(RemoveDoubleSkinnedPairs, OppositeWindingsPairUp)
 {
@@ -86,7 +85,7 @@ TEST(FixNonManifoldEdges, RefillsSmallHolesOnlyAndLeavesCleanMeshesAlone)
     TriangleMesh mesh = BoxesSharingAnEdge(2.0f);
     ASSERT_EQ(CountNonManifoldEdges(mesh), 1u);
     EXPECT_EQ(FixNonManifoldEdges(mesh), 0u);
-    EXPECT_EQ(std::tuple(CountNonManifoldEdges(mesh), OpenEdges(mesh), mesh.TriangleCount(), CountBodies(mesh), mesh.boundsValid),
+    EXPECT_EQ(std::tuple(CountNonManifoldEdges(mesh), CountEdges(mesh).boundary, mesh.TriangleCount(), CountBodies(mesh), mesh.boundsValid),
               std::tuple(0u, 0u, 24u, 2u, true));
     // 10 mm boxes: the holes are too large and too wide to refill; a cube has nothing to do.
     for (const auto& [before, left] : {std::pair{BoxesSharingAnEdge(10.0f), 1u}, std::pair{MakeTestCube(10.0f), 0u}}) {

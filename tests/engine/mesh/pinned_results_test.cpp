@@ -27,9 +27,7 @@ TriangleMesh HugeAndTinyTogether()
     TriangleMesh mesh = test::MakeRandomTriangles(22, 500, 5, 0.5f);
     mesh = test::Combined(mesh, test::Translated(test::MakeRandomTriangles(23, 200, 5, 0.5f), {1e30f, -1e30f, 3e37f}));
     const auto v = static_cast<std::uint32_t>(mesh.vertices.size());
-    mesh.vertices.push_back({{-3e38f, 2.5f, 2.5f}, {}});
-    mesh.vertices.push_back({{3e38f, 2.5f, 2.6f}, {}});
-    mesh.vertices.push_back({{0, -3e38f, 2.4f}, {}});
+    mesh.vertices.insert(mesh.vertices.end(), {{{-3e38f, 2.5f, 2.5f}, {}}, {{3e38f, 2.5f, 2.6f}, {}}, {{0, -3e38f, 2.4f}, {}}});
     mesh.indices.insert(mesh.indices.end(), {v, v + 1, v + 2});
     return mesh;
 }
@@ -42,13 +40,8 @@ std::vector<std::uint8_t> EveryNth(std::size_t count, std::size_t n)
     return flags;
 }
 
-struct SearchCase {
-    const char* name;
-    std::function<TriangleMesh()> make;
-    std::size_t focusEvery;  // 0: no focus
-    std::size_t pairs;
-    std::uint64_t checksum;
-};
+// focusEvery 0: no focus.
+struct SearchCase { const char* name; std::function<TriangleMesh()> make; std::size_t focusEvery, pairs; std::uint64_t checksum; };
 
 TEST(PinnedResults, SelfIntersectionPairLists)
 {
@@ -133,13 +126,7 @@ StlReadOptions With(std::function<void(StlReadOptions&)> change)
     return options;
 }
 
-struct ReaderCase {
-    const char* name;
-    std::function<TriangleMesh()> make;
-    StlReadOptions options;
-    std::uint64_t meshChecksum;
-    std::uint64_t reportChecksum;
-};
+struct ReaderCase { const char* name; std::function<TriangleMesh()> make; StlReadOptions options; std::uint64_t meshChecksum, reportChecksum; };
 
 TEST(PinnedResults, StlReaderMeshesAndReports)
 {

@@ -16,12 +16,6 @@
 namespace grainforge::mesh {
 namespace {
 
-// Two cubes of edge 20 laid over each other, the second moved by 10 mm along every axis.
-TriangleMesh MakeOverlappingCubes()
-{
-    return test::Combined(MakeTestCube(20), test::Translated(MakeTestCube(20), {10, 10, 10}));
-}
-
 RepairOptions AllOff() { return {.splitNonManifoldEdges = false, .unfoldTriangles = false,
                                   .resolveSelfIntersections = false, .removeCrumbs = false}; }
 
@@ -57,7 +51,7 @@ TEST(RepairMesh, RoundsAndMoveLimitAreClamped)
     // Rounds below 1 count as 1. A negative move limit counts as 0: nothing moves, no round
     // improves, and resolving stops at the stall limit of 12 although 40 rounds remain.
     for (const Case c : {Case{0, 1.0f, 1}, Case{-7, 1.0f, 1}, Case{40, -1.0f, 12}}) {
-        TriangleMesh mesh = MakeOverlappingCubes();
+        TriangleMesh mesh = test::Combined(MakeTestCube(20), test::Translated(MakeTestCube(20), {10, 10, 10}));  // overlapping
         RepairOptions options = AllOff();
         options.resolveSelfIntersections = true;
         options.maximumRounds = c.rounds;
@@ -89,11 +83,9 @@ TEST(RepairMesh, CollapseTargetThatWouldLeaveNothingSkipsThePass)
 
 TEST(RepairMesh, FoldsUnfoldUnlessTheirVertexIsPinned)
 {
-    struct Case {
-        float drag;           // how far past its neighbour the vertex is dragged, in edge lengths
-        bool pinned;          // its edges then exceed four times the median longest edge
-        std::uint64_t left;   // folded triangles left
-    };
+    // drag: how far past its neighbour the vertex is dragged, in edge lengths; pinned: its edges
+    // then exceed four times the median longest edge; left: folded triangles left.
+    struct Case { float drag; bool pinned; std::uint64_t left; };
     for (const Case c : {Case{1.5f, false, 0}, Case{3.0f, true, 2}}) {
         TriangleMesh sphere = MakeTestSphere(10);
         const VertexAdjacency adjacency = BuildVertexAdjacency(sphere);

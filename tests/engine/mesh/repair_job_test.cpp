@@ -113,9 +113,7 @@ TEST(TidyMesh, NonFiniteCoordinateDoesNotWidenTheTolerance)
     TriangleMesh part = test::MakeCubeSoup();
     part.vertices.push_back({{std::numeric_limits<float>::infinity(), 0, 0}, {}});
     part.vertices.push_back({{std::numeric_limits<float>::quiet_NaN(), 0, 0}, {}});
-    TidyOptions options;
-    options.removeUnusedVertices = false;
-    const TidyReport report = TidyMesh(part, options);
+    const TidyReport report = TidyMesh(part, {.removeUnusedVertices = false, .recomputeNormals = true});
     EXPECT_EQ(report.weldTolerance, 1e-6f * 10.0f);
     EXPECT_EQ(part.vertices.size(), 10u);  // 8 corners and the two strays
     EXPECT_EQ(part.TriangleCount(), 12u);

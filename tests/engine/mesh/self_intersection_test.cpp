@@ -48,16 +48,6 @@ bool ShareVertex(const TriangleMesh& mesh, std::size_t t, std::size_t u)
     return false;
 }
 
-bool BoxesTouch(const std::array<Vec3, 3>& a, const std::array<Vec3, 3>& b)
-{
-    auto lo = [](const std::array<Vec3, 3>& c, float Vec3::*axis) { return std::min({c[0].*axis, c[1].*axis, c[2].*axis}); };
-    auto hi = [](const std::array<Vec3, 3>& c, float Vec3::*axis) { return std::max({c[0].*axis, c[1].*axis, c[2].*axis}); };
-    for (float Vec3::*axis : {&Vec3::x, &Vec3::y, &Vec3::z})
-        if (lo(a, axis) > hi(b, axis) || lo(b, axis) > hi(a, axis))
-            return false;
-    return true;
-}
-
 // Every pair of triangles without a shared vertex that intersects (with at least one flagged
 // triangle when focus is given). Non-degenerate random triangles intersect symmetrically, so
 // the role order does not matter here.
@@ -71,7 +61,7 @@ PairSet BruteForcePairs(const TriangleMesh& mesh, const std::vector<std::uint8_t
             if (!focus.empty() && !focus[t] && !focus[u])
                 continue;
             const auto b = Corners(mesh, u);
-            if (BoxesTouch(a, b) && !ShareVertex(mesh, t, u) && TrianglesIntersect(a, b))
+            if (!ShareVertex(mesh, t, u) && TrianglesIntersect(a, b))
                 set.insert({static_cast<std::uint32_t>(t), static_cast<std::uint32_t>(u)});
         }
     }

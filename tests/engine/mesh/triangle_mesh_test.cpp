@@ -101,18 +101,15 @@ TEST(SampleMedianEdgeLength, SamplesEverySecondTriangleFrom80002Triangles)
 TEST(CountBodies, CountsComponentsOfUsedVerticesJoinedByIndex)
 {
     // Touching through distinct vertices at the same place: two bodies; through one index: one.
-    TriangleMesh bowtie;
-    bowtie.vertices.resize(5);
-    bowtie.indices = {0, 1, 2, 0, 3, 4};
+    const TriangleMesh bowtie = test::MeshOf({{}, {}, {}, {}, {}}, {0, 1, 2, 0, 3, 4});
     EXPECT_EQ(std::tuple(CountBodies(test::MakeTwoCubes()), CountBodies(test::MakeCubeSoup()), CountBodies(bowtie)),
               std::tuple(2u, 12u, 1u));
 }
 
 TEST(BuildVertexAdjacency, ListsCornersInOrderAndDistinctNeighbours)
 {
-    TriangleMesh mesh;
-    mesh.vertices.resize(5);
-    mesh.indices = {0, 1, 2, 2, 1, 3, 3, 3, 0};  // triangle 2 names vertex 3 twice; 4 is unused
+    // Triangle 2 names vertex 3 twice; 4 is unused.
+    const TriangleMesh mesh = test::MeshOf({{}, {}, {}, {}, {}}, {0, 1, 2, 2, 1, 3, 3, 3, 0});
     const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
     EXPECT_EQ(adjacency.triangleOffsets, (std::vector<std::uint32_t>{0, 2, 4, 6, 9, 9}));
     EXPECT_EQ(adjacency.triangles, (std::vector<std::uint32_t>{0, 2, 0, 1, 0, 1, 1, 2, 2}));

@@ -71,10 +71,7 @@ TEST(WeldIdenticalVertices, MatchesTheSerialWalkAndWeldCornersOnAnyThreadCount)
             corners.push_back(v.position);
         return corners;
     };
-    const struct {
-        const char* name;
-        std::vector<Vec3> corners;
-    } cases[] = {
+    const struct { const char* name; std::vector<Vec3> corners; } cases[] = {
         {"coincident soup", positionsOf(MakeCoincidentSoup(200000, 1))},
         {"grid soup", positionsOf(test::ToSoup(test::MakeWavyGrid(300, 400)))},
         {"nothing merges", positionsOf(test::MakeRandomTriangles(4, 3000, 50, 1.0f))},
