@@ -39,11 +39,8 @@ public:
         if (reset)
             ResetToDefaults();
     }
-    const std::string& Name() const override
-    {
-        static const std::string name = "Test";
-        return name;
-    }
+    const std::string& Name() const override { return name; }
+    const std::string name = "Test";
     const std::vector<ParameterSpec>& GetParameters() const override { return table; }
     const std::vector<ParameterSpec>& table;
 };
