@@ -46,7 +46,8 @@ std::optional<std::string> Run(const std::function<std::string()>& body, bool dr
     ::close(pipeFds[1]);
     std::string text;
     char buffer[4096];
-    for (ssize_t got = 0; pid > 0 && ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR));)
+    ssize_t got = 0;
+    while (pid > 0 && ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)))
         text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
     ::close(pipeFds[0]);
     int status = 0;

@@ -121,7 +121,8 @@ bool WriteTiffPage(TIFF* tiff, const TiffPage& page)
             for (std::uint32_t x = 0; x < page.width; x += blockWidth) {
                 auto block = PackTiffBlock(page, page.separatePlanes ? p : -1, x, y, blockWidth, blockHeight);
                 const auto plane = static_cast<std::uint16_t>(p);
-                if ((tiled ? TIFFWriteTile(tiff, block.data(), x, y, 0, plane) : TIFFWriteScanline(tiff, block.data(), y, plane)) < 0)
+                if ((tiled ? TIFFWriteTile(tiff, block.data(), x, y, 0, plane)
+                           : TIFFWriteScanline(tiff, block.data(), y, plane)) < 0)
                     return false;
             }
     return TIFFWriteDirectory(tiff) == 1;
@@ -315,7 +316,8 @@ std::vector<std::uint8_t> EncodeBmp(const BmpFixture& f)
 
 std::vector<std::uint8_t> UniformGreyPng(std::uint32_t width, std::uint32_t height, std::uint16_t value, int bitDepth)
 {
-    return EncodePng({width, height, PngColour::Grey, bitDepth, std::vector<std::uint16_t>(std::size_t{width} * height, value)});
+    return EncodePng(
+        {width, height, PngColour::Grey, bitDepth, std::vector<std::uint16_t>(std::size_t{width} * height, value)});
 }
 
 std::vector<std::uint8_t> EncodeTiffStatingSize(std::uint32_t width, std::uint32_t height)

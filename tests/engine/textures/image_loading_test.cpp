@@ -274,7 +274,7 @@ TEST(ReadHeightImage, ThreadsLoadAtOnceWithTheSameResults)
     const auto work = [&](const char* name, int mode) {
         const ImageLoadResult expected = ReadHeightImage(folder / name, {.srgbMode = mode});
         for (int i = 0; i < 10; ++i)
-            mismatches += !expected.ok || ReadHeightImage(folder / name, {.srgbMode = mode}).heights != expected.heights;
+            mismatches += !expected.ok || ReadHeightImage(folder / name, {mode}).heights != expected.heights;
     };
     std::thread first(work, "a.png", 0), second(work, "b.jpg", 2);
     first.join();
