@@ -37,9 +37,7 @@ std::vector<png_byte> PackPngRow(const PngFixture& f, std::uint32_t y)
         if (f.bitDepth == 16) {
             row[2 * i] = static_cast<png_byte>(samples[i] >> 8);
             row[2 * i + 1] = static_cast<png_byte>(samples[i] & 0xFF);
-        } else if (f.bitDepth == 8) {
-            row[i] = static_cast<png_byte>(samples[i]);
-        } else {
+        } else {  // 8 bits or fewer, packed from the high bit down
             const std::size_t bit = i * f.bitDepth;
             row[bit / 8] |= static_cast<png_byte>(samples[i] << (8 - f.bitDepth - bit % 8));
         }
