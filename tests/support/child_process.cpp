@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 
@@ -14,40 +15,17 @@ namespace {
 constexpr int kDropFailedStatus = 3;
 constexpr uid_t kNobody = 65534;
 
-void WriteAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return;
-        done += static_cast<std::size_t>(wrote);
-    }
-}
-
-bool DropPrivileges()
-{
-    if (::geteuid() != 0)
-        return true;  // already unprivileged: permission bits apply as they are
-    return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
-}
-
 std::optional<std::string> Run(const std::function<std::string()>& body, bool dropPrivileges)
 {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
         return std::string("child failed: pipe");
     const pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        return std::string("child failed: fork");
-    }
     if (pid == 0) {
         ::close(pipeFds[0]);
-        if (dropPrivileges && !DropPrivileges())
+        // Already unprivileged, permission bits apply as they are.
+        if (dropPrivileges && ::geteuid() == 0
+            && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
             ::_exit(kDropFailedStatus);
         std::string text;
         try {
@@ -57,28 +35,28 @@ std::optional<std::string> Run(const std::function<std::string()>& body, bool dr
         } catch (...) {
             text = "exception";
         }
-        WriteAll(pipeFds[1], text);
+        for (std::size_t done = 0; done < text.size();) {
+            const ssize_t wrote = ::write(pipeFds[1], text.data() + done, text.size() - done);
+            if (wrote < 0 ? errno != EINTR : wrote == 0)
+                break;
+            done += static_cast<std::size_t>(std::max<ssize_t>(wrote, 0));
+        }
         ::_exit(0);
     }
     ::close(pipeFds[1]);
     std::string text;
     char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
+    ssize_t got = 0;
+    while (pid > 0 && ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)))
+        text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
     ::close(pipeFds[0]);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == kDropFailedStatus)
+    if (pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == kDropFailedStatus)
         return std::nullopt;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return std::string("child failed");
+    if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::string(pid < 0 ? "child failed: fork" : "child failed");
     return text;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <utility>
@@ -21,12 +22,6 @@ namespace {
 
 // ---- PNG ----------------------------------------------------------------------------------
 
-void AppendPngBytes(png_structp png, png_bytep data, std::size_t size)
-{
-    auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
-    out->insert(out->end(), data, data + size);
-}
-
 // Indexed by PngColour.
 constexpr int kPngColourTypes[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
                                    PNG_COLOR_TYPE_RGB_ALPHA, PNG_COLOR_TYPE_PALETTE};
@@ -42,9 +37,7 @@ std::vector<png_byte> PackPngRow(const PngFixture& f, std::uint32_t y)
         if (f.bitDepth == 16) {
             row[2 * i] = static_cast<png_byte>(samples[i] >> 8);
             row[2 * i + 1] = static_cast<png_byte>(samples[i] & 0xFF);
-        } else if (f.bitDepth == 8) {
-            row[i] = static_cast<png_byte>(samples[i]);
-        } else {
+        } else {  // 8 bits or fewer, packed from the high bit down
             const std::size_t bit = i * f.bitDepth;
             row[bit / 8] |= static_cast<png_byte>(samples[i] << (8 - f.bitDepth - bit % 8));
         }
@@ -70,20 +63,6 @@ bool WritePng(png_structp png, png_infop info, const PngFixture& f, png_bytepp r
 
 // ---- TIFF ---------------------------------------------------------------------------------
 
-// One sample stored in the page's type at `out`.
-void PutTiffSample(const TiffPage& page, double value, std::uint8_t* out)
-{
-    if (page.floating) {
-        const float f = static_cast<float>(value);
-        std::memcpy(out, &f, 4);
-    } else if (page.bitsPerSample == 16) {
-        const auto v = static_cast<std::uint16_t>(value);
-        std::memcpy(out, &v, 2);
-    } else {
-        *out = static_cast<std::uint8_t>(value);
-    }
-}
-
 // The samples of one plane (or of all, interleaved) in a rectangle, as the file stores them.
 std::vector<std::uint8_t> PackTiffBlock(const TiffPage& page, int plane, std::uint32_t x0, std::uint32_t y0,
                                         std::uint32_t w, std::uint32_t h)
@@ -99,7 +78,14 @@ std::vector<std::uint8_t> PackTiffBlock(const TiffPage& page, int plane, std::ui
             for (int s = 0; s < perPixel; ++s) {
                 const int sample = plane < 0 ? s : plane;
                 const double value = page.samples[pixel * page.samplesPerPixel + sample];
-                PutTiffSample(page, value, block.data() + ((std::size_t{y} * w + x) * perPixel + s) * bytes);
+                // Stored in the page's type, in this machine's byte order as libtiff expects.
+                std::uint8_t* out = block.data() + ((std::size_t{y} * w + x) * perPixel + s) * bytes;
+                const float asFloat = page.floating ? static_cast<float>(value) : 0.0f;
+                const auto asShort = static_cast<std::uint16_t>(!page.floating && bytes == 2 ? value : 0.0);
+                if (page.floating || bytes == 2)
+                    std::memcpy(out, page.floating ? static_cast<const void*>(&asFloat) : &asShort, bytes);
+                else
+                    *out = static_cast<std::uint8_t>(value);
             }
         }
     }
@@ -122,68 +108,53 @@ bool WriteTiffPage(TIFF* tiff, const TiffPage& page)
     }
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, page.separatePlanes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, page.deflate ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE);
-    const int planes = page.separatePlanes ? page.samplesPerPixel : 1;
-    if (page.tileSize > 0) {
-        TIFFSetField(tiff, TIFFTAG_TILEWIDTH, page.tileSize);
+    // Square tiles, or strips of two rows written a row at a time.
+    const bool tiled = page.tileSize > 0;
+    const std::uint32_t blockWidth = tiled ? page.tileSize : page.width, blockHeight = tiled ? page.tileSize : 1;
+    TIFFSetField(tiff, tiled ? TIFFTAG_TILEWIDTH : TIFFTAG_ROWSPERSTRIP, tiled ? page.tileSize : 2u);
+    if (tiled)
         TIFFSetField(tiff, TIFFTAG_TILELENGTH, page.tileSize);
-        for (int p = 0; p < planes; ++p)
-            for (std::uint32_t y = 0; y < page.height; y += page.tileSize)
-                for (std::uint32_t x = 0; x < page.width; x += page.tileSize) {
-                    auto block = PackTiffBlock(page, page.separatePlanes ? p : -1, x, y, page.tileSize, page.tileSize);
-                    if (TIFFWriteTile(tiff, block.data(), x, y, 0, static_cast<std::uint16_t>(p)) < 0)
-                        return false;
-                }
-    } else {
-        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, page.rowsPerStrip);
-        for (int p = 0; p < planes; ++p)
-            for (std::uint32_t y = 0; y < page.height; ++y) {
-                auto row = PackTiffBlock(page, page.separatePlanes ? p : -1, 0, y, page.width, 1);
-                if (TIFFWriteScanline(tiff, row.data(), y, static_cast<std::uint16_t>(p)) < 0)
+    for (int p = 0; p < (page.separatePlanes ? page.samplesPerPixel : 1); ++p)
+        for (std::uint32_t y = 0; y < page.height; y += blockHeight)
+            for (std::uint32_t x = 0; x < page.width; x += blockWidth) {
+                auto block = PackTiffBlock(page, page.separatePlanes ? p : -1, x, y, blockWidth, blockHeight);
+                const auto plane = static_cast<std::uint16_t>(p);
+                if ((tiled ? TIFFWriteTile(tiff, block.data(), x, y, 0, plane)
+                           : TIFFWriteScanline(tiff, block.data(), y, plane)) < 0)
                     return false;
             }
-    }
     return TIFFWriteDirectory(tiff) == 1;
 }
 
-// ---- GIF ----------------------------------------------------------------------------------
+// ---- BMP and hand-written TIFF ------------------------------------------------------------
 
-int AppendGifBytes(GifFileType* gif, const GifByteType* data, int size)
+// Each value appended little-endian in its number of bytes.
+void AppendLittleEndian(std::vector<std::uint8_t>& out, std::initializer_list<std::pair<std::uint32_t, int>> fields)
 {
-    auto* out = static_cast<std::vector<std::uint8_t>*>(gif->UserData);
-    out->insert(out->end(), data, data + size);
-    return size;
+    for (const auto& [value, bytes] : fields)
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-// ---- BMP ----------------------------------------------------------------------------------
-
-std::vector<std::uint8_t> RunLengthRows(const BmpFixture& f)
-{
-    std::vector<std::uint8_t> data;
-    for (std::int32_t fileRow = 0; fileRow < f.height; ++fileRow) {
-        const std::uint8_t* row = f.samples.data() + std::size_t(f.height - 1 - fileRow) * f.width;
-        for (std::int32_t x = 0; x < f.width;) {
-            std::int32_t run = 1;
-            while (x + run < f.width && run < 255 && row[x + run] == row[x])
-                ++run;
-            data.push_back(static_cast<std::uint8_t>(run));
-            data.push_back(row[x]);
-            x += run;
-        }
-        data.push_back(0);
-        data.push_back(0);
-    }
-    data.push_back(0);
-    data.push_back(1);
-    return data;
-}
-
-std::vector<std::uint8_t> PlainRows(const BmpFixture& f)
+// The rows as the file stores them, bottom row first unless top-down: run-length pairs ending
+// in an end-of-line mark, then end-of-bitmap, or plain rows padded to four bytes.
+std::vector<std::uint8_t> BmpRows(const BmpFixture& f)
 {
     const int bytes = f.bitsPerPixel / 8;
     const std::size_t stride = (std::size_t(f.width) * f.bitsPerPixel + 31) / 32 * 4;
     std::vector<std::uint8_t> data;
     for (std::int32_t fileRow = 0; fileRow < f.height; ++fileRow) {
         const std::int32_t y = f.topDown ? fileRow : f.height - 1 - fileRow;
+        const std::uint8_t* indices = f.samples.data() + std::size_t(y) * f.width;
+        for (std::int32_t x = 0, run = 1; f.runLength && x < f.width; x += run, run = 1) {
+            while (x + run < f.width && run < 255 && indices[x + run] == indices[x])
+                ++run;
+            data.insert(data.end(), {static_cast<std::uint8_t>(run), indices[x]});
+        }
+        if (f.runLength) {
+            data.insert(data.end(), {0, 0});
+            continue;
+        }
         std::vector<std::uint8_t> row(stride, 0);
         for (std::int32_t x = 0; x < f.width; ++x) {
             const std::size_t pixel = std::size_t(y) * f.width + x;
@@ -197,6 +168,8 @@ std::vector<std::uint8_t> PlainRows(const BmpFixture& f)
         }
         data.insert(data.end(), row.begin(), row.end());
     }
+    if (f.runLength)
+        data.insert(data.end(), {0, 1});
     return data;
 }
 
@@ -207,7 +180,13 @@ std::vector<std::uint8_t> EncodePng(const PngFixture& f)
     std::vector<std::uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &out, AppendPngBytes, [](png_structp) {});
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, std::size_t size) {
+            static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(p))->insert(
+                static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(p))->end(), data, data + size);
+        },
+        [](png_structp) {});
     std::vector<std::vector<png_byte>> rows(f.height);
     std::vector<png_bytep> pointers;
     for (std::uint32_t y = 0; y < f.height; ++y)
@@ -276,7 +255,12 @@ std::vector<std::uint8_t> EncodeGif(const GifFixture& f)
 {
     std::vector<std::uint8_t> out;
     int error = 0;
-    GifFileType* gif = EGifOpen(&out, AppendGifBytes, &error);
+    const auto append = [](GifFileType* g, const GifByteType* data, int size) {
+        auto* bytes = static_cast<std::vector<std::uint8_t>*>(g->UserData);
+        bytes->insert(bytes->end(), data, data + size);
+        return size;
+    };
+    GifFileType* gif = EGifOpen(&out, append, &error);
     if (gif == nullptr)
         throw std::runtime_error("GIF fixture could not be opened");
     std::vector<GifColorType> colours;
@@ -308,20 +292,17 @@ std::vector<std::uint8_t> EncodeGif(const GifFixture& f)
 std::vector<std::uint8_t> EncodeBmp(const BmpFixture& f)
 {
     const bool palette = f.bitsPerPixel == 8;
-    const std::vector<std::uint8_t> pixels = f.runLength ? RunLengthRows(f) : PlainRows(f);
+    const std::vector<std::uint8_t> pixels = BmpRows(f);
     const std::uint32_t paletteBytes = palette ? static_cast<std::uint32_t>(f.palette.size() * 4) : 0;
     const std::uint32_t offset = 14 + 40 + paletteBytes;
     const auto size = [](auto value) { return static_cast<std::uint32_t>(value); };
     const std::uint32_t colours = palette ? size(f.palette.size()) : 0;
     // File header, then the 40-byte information header; 2835 pixels per metre is 72 dpi.
-    const std::pair<std::uint32_t, int> fields[] = {
-        {offset + size(pixels.size()), 4}, {0, 4}, {offset, 4}, {40, 4}, {size(f.width), 4},
-        {size(f.topDown ? -f.height : f.height), 4}, {1, 2}, {size(f.bitsPerPixel), 2}, {f.runLength ? 1 : 0, 4},
-        {size(pixels.size()), 4}, {2835, 4}, {2835, 4}, {colours, 4}, {0, 4}};
     std::vector<std::uint8_t> out = {'B', 'M'};
-    for (const auto& [value, bytes] : fields)
-        for (int i = 0; i < bytes; ++i)
-            out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    AppendLittleEndian(out, {{offset + size(pixels.size()), 4}, {0, 4}, {offset, 4}, {40, 4}, {size(f.width), 4},
+                             {size(f.topDown ? -f.height : f.height), 4}, {1, 2}, {size(f.bitsPerPixel), 2},
+                             {f.runLength ? 1 : 0, 4}, {size(pixels.size()), 4}, {2835, 4}, {2835, 4}, {colours, 4},
+                             {0, 4}});
     for (const Rgb8& c : f.palette) {
         if (!palette)
             break;
@@ -333,33 +314,20 @@ std::vector<std::uint8_t> EncodeBmp(const BmpFixture& f)
 
 std::vector<std::uint8_t> UniformGreyPng(std::uint32_t width, std::uint32_t height, std::uint16_t value, int bitDepth)
 {
-    PngFixture f;
-    f.width = width;
-    f.height = height;
-    f.bitDepth = bitDepth;
-    f.samples.assign(std::size_t{width} * height, value);
-    return EncodePng(f);
+    return EncodePng(
+        {width, height, PngColour::Grey, bitDepth, std::vector<std::uint16_t>(std::size_t{width} * height, value)});
 }
 
 std::vector<std::uint8_t> EncodeTiffStatingSize(std::uint32_t width, std::uint32_t height)
 {
-    std::vector<std::uint8_t> bytes = {'I', 'I', 42, 0, 8, 0, 0, 0};
-    const auto put = [&](std::uint32_t value, int count) {
-        for (int i = 0; i < count; ++i)
-            bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    };
-    // Tag, type (3 short, 4 long), value; each entry holds one value.
+    // Tag, type (3 short, 4 long), one value; the samples follow the directory.
+    std::vector<std::uint8_t> bytes = {'I', 'I', 42, 0, 8, 0, 0, 0, 9, 0};
     const std::uint32_t dataOffset = 8 + 2 + 9 * 12 + 4;
     const std::uint32_t entries[][3] = {{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
                                         {273, 4, dataOffset}, {277, 3, 1}, {278, 4, height}, {279, 4, 16}};
-    put(9, 2);
-    for (const auto& e : entries) {
-        put(e[0], 2);
-        put(e[1], 2);
-        put(1, 4);
-        put(e[2], 4);
-    }
-    put(0, 4);
+    for (const auto& e : entries)
+        AppendLittleEndian(bytes, {{e[0], 2}, {e[1], 2}, {1, 4}, {e[2], 4}});
+    AppendLittleEndian(bytes, {{0, 4}});
     bytes.resize(bytes.size() + 16, 0x80);
     return bytes;
 }

@@ -41,8 +41,7 @@ struct TiffPage {
     int bitsPerSample = 8;                // 8, 16 or 32 (float)
     bool floating = false;
     bool separatePlanes = false;
-    std::uint32_t tileSize = 0;           // 0 for strips; else square tiles of this side
-    std::uint32_t rowsPerStrip = 2;
+    std::uint32_t tileSize = 0;           // 0 for strips of two rows; else square tiles of this side
     bool deflate = false;
     bool whiteIsZero = false;
     std::vector<double> samples{};          // as stored: 0..255, 0..65535 or float

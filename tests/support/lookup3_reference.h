@@ -40,13 +40,11 @@ inline std::uint32_t HashLittle(const void* data, std::size_t length, std::uint3
     const auto word = [](const std::uint8_t* p) {
         return p[0] | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
     };
-    while (length > 12) {
+    for (; length > 12; length -= 12, k += 12) {
         a += word(k);
         b += word(k + 4);
         c += word(k + 8);
         Mix(a, b, c);
-        length -= 12;
-        k += 12;
     }
     if (length == 0)
         return c;

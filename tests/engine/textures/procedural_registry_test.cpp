@@ -198,11 +198,5 @@ TEST(ProceduralPatterns, RestLevelsAndHeightsAtNonFiniteAndHugeCoordinates)
     }
 }
 
-TEST(ProceduralPatterns, PenroseTilingsDoNotRepeat)
-{
-    for (const char* name : {"Penrose", "Penrose Tiles"})
-        EXPECT_GT(testing::LargestSeamStep(*CreateProceduralTexture(name), 64), 0.5f) << name;
-}
-
 }  // namespace
 }  // namespace grainforge::mesh::procedural

@@ -18,11 +18,8 @@ public:
         ResetToDefaults();
         SetValue("gain", gain);
     }
-    const std::string& Name() const override
-    {
-        static const std::string name = "Ramp";
-        return name;
-    }
+    const std::string& Name() const override { return name; }
+    const std::string name = "Ramp";
     const std::vector<ParameterSpec>& PatternParameters() const override
     {
         static const std::vector<ParameterSpec> table = {

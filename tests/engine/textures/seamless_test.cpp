@@ -29,26 +29,20 @@ std::vector<float> PeriodicImage(int width, int height)
     return image;
 }
 
-// Mean absolute step from line k to line k + 1 (wrapping to 0) of a w x h image.
-double LineStep(const std::vector<float>& image, int w, int h, int k, bool columns)
-{
-    double sum = 0.0;
-    const int n = columns ? h : w;
-    for (int i = 0; i < n; ++i)
-        sum += columns ? std::fabs(image[i * w + (k + 1) % w] - image[i * w + k])
-                       : std::fabs(image[((k + 1) % h) * w + i] - image[k * w + i]);
-    return sum / n;
-}
-
-// The step across the wrap against twice the mean step inside the image.
+// The mean step across the wrap against twice the mean step between neighbouring lines inside
+// the image, across the columns and down the rows.
 void ExpectNoSeam(const std::vector<float>& image, int w, int h, const std::string& what)
 {
     for (const bool columns : {true, false}) {
-        const int lines = columns ? w : h;
-        double interior = 0.0;
-        for (int k = 0; k + 1 < lines; ++k)
-            interior += LineStep(image, w, h, k, columns);
-        EXPECT_LT(LineStep(image, w, h, lines - 1, columns), 2.0 * interior / (lines - 1)) << what << " " << columns;
+        const int lines = columns ? w : h, n = columns ? h : w;
+        double inside = 0.0, wrap = 0.0;
+        for (int k = 0; k < lines; ++k)
+            for (int i = 0; i < n; ++i) {
+                const int at = columns ? i * w + k : k * w + i;
+                const int next = columns ? i * w + (k + 1) % w : (k + 1) % h * w + i;
+                (k + 1 == lines ? wrap : inside) += std::fabs(image[next] - image[at]) / n;
+            }
+        EXPECT_LT(wrap, 2.0 * inside / (lines - 1)) << what << " " << columns;
     }
 }
 
@@ -97,28 +91,19 @@ TEST(CrossFadeEdges, NearSideGainsWeightAcrossTheBandAndTheJoinsContinue)
 
 // ---- Histogram blend -------------------------------------------------------------------------
 
-TEST(PatchRandom, PinnedValuesAndWrapping)
+// The blend's patch offsets wrap into the period, so the pinned tiles below and the seam checks
+// cover them.
+TEST(PatchRandom, NoPeriodMeansVertexZero)
 {
-    const struct { std::int32_t i, j; float u, v; } cases[] = {
-        {0, 0, 0.887566149f, 0.0809426308f},
-        {5, -15, 0.365094572f, 0.418546736f},
-        {100, -300, 0.182951182f, 0.903056324f}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(PatchRandom(c.i, c.j, 7, 42).u, c.u) << c.i;
-        EXPECT_EQ(PatchRandom(c.i, c.j, 7, 42).v, c.v) << c.i;
-    }
-    EXPECT_EQ(PatchRandom(-2, 13, 5, 9).u, PatchRandom(3, 3, 5, 9).u) << "wrapped into the period";
-    EXPECT_EQ(PatchRandom(4, 9, 0, 1).v, PatchRandom(0, 0, -3, 1).v) << "no period: vertex 0, 0";
+    EXPECT_EQ(PatchRandom(4, 9, 0, 1).v, PatchRandom(0, 0, -3, 1).v);
 }
 
 TEST(HistogramBlendTile, PinnedValues)
 {
     const std::vector<float> image = PeriodicImage(45, 31);
     const struct { int patches, seed, pixel; float value; } cases[] = {
-        {1, 0, 0, 0.610345364f},     {1, 0, 777, 0.558783889f},    {1, 0, 1999, 0.689689159f},
-        {1, 0, 3639, 0.688815594f},  {4, 7, 0, 0.609658122f},      {4, 7, 777, 0.817171574f},
-        {4, 7, 1999, 0.487167537f},  {4, 7, 3639, 0.692550898f},   {13, 999, 0, 0.43809697f},
-        {13, 999, 777, 0.253694445f}, {13, 999, 1999, 0.506762743f}, {13, 999, 3639, 0.513869107f},
+        {1, 0, 0, 0.610345364f},     {1, 0, 3639, 0.688815594f},    {4, 7, 777, 0.817171574f},
+        {4, 7, 1999, 0.487167537f},  {13, 999, 0, 0.43809697f},     {13, 999, 3639, 0.513869107f},
     };
     for (const auto& c : cases)
         EXPECT_NEAR(HistogramBlendTile(image, 45, 31, 70, 52, {c.patches, c.seed}, nullptr)[c.pixel], c.value, 2e-7f)
@@ -161,12 +146,11 @@ TEST(HistogramBlendTile, KeepsTheContrastClampsTheOvershootAndTilesWithoutASeam)
 
 TEST(HistogramBlendTile, SameBitsOnAnyThreadCountStatisticsToo)
 {
-    test::ExpectSameOnOneThread(
-        [] { return HistogramBlendTile(PeriodicImage(77, 51), 77, 51, 300, 200, {9, 41}, nullptr); });
     test::ExpectSameOnOneThread([] {
         HistogramBlendStatistics s;
-        HistogramBlendTile(PeriodicImage(700, 300), 700, 300, 700, 300, {5, 1}, &s);
-        return std::vector<float>{s.mean, s.inputDeviation, s.outputDeviation};
+        std::vector<float> tile = HistogramBlendTile(PeriodicImage(700, 300), 700, 300, 300, 200, {9, 41}, &s);
+        tile.insert(tile.end(), {s.mean, s.inputDeviation, s.outputDeviation});
+        return tile;
     });
 }
 
