@@ -151,7 +151,6 @@ TEST(ParseStl, AsciiSolidKeywordInAnyCaseAfterBlankLines)
 {
     for (const char* solid : {"solid cube", "\n\n  \r\n\tSOLID cube", "\v\fSoLiD cube", "solid"}) {
         const Bytes bytes = ToBytes(AsciiStl(CubeCorners(20.0f), solid));
-        EXPECT_EQ(DetectStlFormat(bytes), StlFormat::Ascii) << solid;
         const StlReadResult result = Parse(bytes);
         ASSERT_TRUE(result.ok) << solid << ": " << result.error;
         EXPECT_EQ(std::tuple(result.report.format, result.report.trianglesKept), std::tuple(StlFormat::Ascii, 12u));

@@ -50,13 +50,6 @@ TEST(TriangleMesh, CubeVolumeAreaEdgesAndBoxAlsoInsideOutFarAwayAndWithAStrayVer
     EXPECT_EQ(std::tuple(withUnused.boundsMin, withUnused.boundsMax), std::tuple(Vec3{-30, -10, -10}, Vec3{10, 10, 40}));
 }
 
-TEST(Normalized, ScalesToUnitOrGivesZeroAtOrBelow1e12)
-{
-    for (const auto& [v, expected] : {std::pair<Vec3, Vec3>{{3, 4, 0}, {0.6f, 0.8f, 0}}, {{0, 0, 0}, {}}, {{1e-13f, 0, 0}, {}},
-                                      {{1e-12f, 0, 0}, {}}, {{0, 2e-12f, 0}, {0, 1, 0}}})
-        EXPECT_EQ(Normalized(v), expected) << v.x << " " << v.y;
-}
-
 TEST(TriangleMesh, VertexNormalsMatchTheSerialSumBitForBitOnAnyThreadCount)
 {
     // Float sums depend on their order: each vertex must add its triangles in triangle order.

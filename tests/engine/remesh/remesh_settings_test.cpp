@@ -122,20 +122,6 @@ TEST(EstimateRemeshResult, GivesTheAreaRuleNumbers)
     EXPECT_NEAR(EstimateRemeshResult(cube, s).cappedCellMillimetres, 10.0f / 4088.0f, 1e-9f);
 }
 
-TEST(RecordStageTime, RepeatedStageStandsOnceWithItsSum)
-{
-    RemeshReport report;
-    StageTimer timer(report);
-    for (int round = 0; round < 3; ++round) {
-        RecordStageTime(timer, "split");
-        RecordStageTime(timer, "flip");
-    }
-    RecordStageTime(timer, "");
-    ASSERT_EQ(report.stageTimes.size(), 2u);
-    EXPECT_EQ(report.stageTimes[0].name, "split");
-    EXPECT_EQ(report.stageTimes[1].name, "flip");
-}
-
 TEST(MeasureMeshQuality, KnownMeshesAndTheirText)
 {
     EXPECT_EQ(PercentileOfSorted({}, 0.5), 0.0);
