@@ -39,14 +39,15 @@ export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 ctest --test-dir build/sanitize --output-on-failure -j"$jobs"
 
 # Fuzzing: the targets run side by side, and each gets the time that keeps the whole stage
-# within five minutes (TESSARY_FUZZ_SECONDS sets the time per target for longer runs by hand).
+# within three minutes however many targets there are, at most a minute each
+# (TESSARY_FUZZ_SECONDS sets the time per target for longer runs by hand).
 targets=()
 for target in build/sanitize/fuzz/*_fuzz; do
   [ -x "$target" ] && targets+=("$target")
 done
 parallel=$(( jobs < 4 ? jobs : 4 ))
 batches=$(( (${#targets[@]} + parallel - 1) / parallel ))
-fuzz_seconds=${TESSARY_FUZZ_SECONDS:-$(( batches > 0 ? 300 / batches : 60 ))}
+fuzz_seconds=${TESSARY_FUZZ_SECONDS:-$(( batches > 0 ? 180 / batches : 60 ))}
 if [ -z "${TESSARY_FUZZ_SECONDS:-}" ] && [ "$fuzz_seconds" -gt 60 ]; then fuzz_seconds=60; fi
 stage "Fuzzing (${#targets[@]} targets, ${fuzz_seconds} s each, ${parallel} at a time)"
 
