@@ -10,7 +10,8 @@ if(TESSARY_SANITIZE OR TESSARY_FUZZ)
   # Line tables are all a sanitizer report needs; full debug information doubles the
   # compile time of the instrumented build.
   if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-    target_compile_options(tessary_options INTERFACE -gline-tables-only)
+    # Without the time stamp in clang's precompiled header ccache can cache the files that use it.
+    target_compile_options(tessary_options INTERFACE -gline-tables-only -Xclang -fno-pch-timestamp)
   else()
     target_compile_options(tessary_options INTERFACE -g1)
   endif()
