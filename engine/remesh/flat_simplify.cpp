@@ -448,29 +448,17 @@ FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::
                 next.push_back(v);
                 continue;
             }
-            const std::uint32_t u = winner;
-            std::vector<std::uint32_t>& extra = topology.extraVertexFaces[u];
-            for (std::uint32_t f : faces) {
-                if (topology.FaceContains(f, u)) {
-                    topology.triangleAlive[f] = 0;
-                    continue;
-                }
-                for (std::uint32_t& c : topology.triangles[f]) {
-                    if (c == v)
-                        c = u;
-                }
-                extra.push_back(f);
-            }
-            topology.vertexAlive[v] = 0;
-            topology.extraVertexFaces[v].clear();
+            for (std::uint32_t f : faces)
+                topology.MoveFaceToVertex(f, v, winner);
+            topology.RetireVertex(v);
             ++report.collapses;
             ++collapsedNow;
             touched[v] = mark;
-            touched[u] = mark;
+            touched[winner] = mark;
             for (std::uint32_t w : ring)
                 touched[w] = mark;
-            GatherOneRing(topology, u, ringU);
-            valence[u] = static_cast<std::uint32_t>(ringU.size());
+            GatherOneRing(topology, winner, ringU);
+            valence[winner] = static_cast<std::uint32_t>(ringU.size());
         }
         ++report.sweeps;
         candidates.swap(next);

@@ -235,22 +235,11 @@ std::uint64_t CollapseShortEdges(RemeshTopology& topology, const std::vector<Top
             continue;
 
         pos[keep] = target;
-        std::vector<std::uint32_t>& keepExtra = topology.extraVertexFaces[keep];
         topology.ForEachListedFace(remove, [&](std::uint32_t f) {
-            if (!topology.triangleAlive[f] || !topology.FaceContains(f, remove))
-                return;
-            if (topology.FaceContains(f, keep)) {
-                topology.triangleAlive[f] = 0;
-                return;
-            }
-            for (std::uint32_t& c : topology.triangles[f]) {
-                if (c == remove)
-                    c = keep;
-            }
-            keepExtra.push_back(f);
+            if (topology.triangleAlive[f] && topology.FaceContains(f, remove))
+                topology.MoveFaceToVertex(f, remove, keep);
         });
-        topology.vertexAlive[remove] = 0;
-        topology.extraVertexFaces[remove].clear();
+        topology.RetireVertex(remove);
         ++collapses;
     }
     return collapses;

@@ -51,6 +51,28 @@ struct RemeshTopology {
 
     // A new alive vertex with an empty extra list; its index.
     std::uint32_t AddVertex(Vec3 position);
+
+    // One face of a vertex `from` that is collapsing into `to`: a face holding both dies with
+    // the edge between them; any other takes `to` for its corner and is listed at `to`.
+    void MoveFaceToVertex(std::uint32_t face, std::uint32_t from, std::uint32_t to)
+    {
+        if (FaceContains(face, to)) {
+            triangleAlive[face] = 0;
+            return;
+        }
+        for (std::uint32_t& c : triangles[face]) {
+            if (c == from)
+                c = to;
+        }
+        extraVertexFaces[to].push_back(face);
+    }
+
+    // The end of a collapse: the vertex is gone and lists nothing.
+    void RetireVertex(std::uint32_t v)
+    {
+        vertexAlive[v] = 0;
+        extraVertexFaces[v].clear();
+    }
 };
 
 // One distinct edge of the alive triangles.
