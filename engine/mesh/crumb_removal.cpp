@@ -32,9 +32,7 @@ void Unite(std::vector<std::uint32_t>& parent, std::uint32_t a, std::uint32_t b)
         parent[a] = b;
 }
 
-float Length(Vec3 v) { return std::sqrt(Dot(v, v)); }
 
-bool IsZeroVector(Vec3 v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
 
 }  // namespace
 
@@ -159,7 +157,7 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
 
 bool IsNoAreaTriangle(const TriangleMesh& mesh, std::uint64_t triangle)
 {
-    if (!IsZeroVector(mesh.FaceNormal(triangle)))
+    if (!IsZero(mesh.FaceNormal(triangle)))
         return false;
     // FaceNormal gave zero also for an out-of-range triangle; that is no no-area triangle.
     if (triangle >= mesh.TriangleCount())
@@ -240,7 +238,7 @@ std::uint64_t RemoveNoAreaTriangles(TriangleMesh& mesh)
 
             const Vec3 pa = position(a), pb = position(b), pc = position(c), pd = position(d);
             const Vec3 n = Cross(pa - pb, pd - pb);
-            if (IsZeroVector(n))
+            if (IsZero(n))
                 continue;
             if (!(Dot(Cross(pd - pa, pc - pa), n) > 0.0f) || !(Dot(Cross(pb - pd, pc - pd), n) > 0.0f))
                 continue;

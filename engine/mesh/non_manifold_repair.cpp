@@ -37,7 +37,6 @@ std::size_t RunLength(const std::vector<EdgeRecord>& table, EdgeKey key)
     return static_cast<std::size_t>(range.second - range.first);
 }
 
-float Length(Vec3 v) { return std::sqrt(Dot(v, v)); }
 
 using TrianglePair = std::pair<std::uint32_t, std::uint32_t>;
 

@@ -174,11 +174,6 @@ void ForEachCell(const CellRange& range, Visit&& visit)
                 visit(CellCoordinates{x, y, z});
 }
 
-bool IsFinite(Vec3 v)
-{
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
 Vec3 Min(Vec3 a, Vec3 b) { return {std::min(a.x, b.x), std::min(a.y, b.y), std::min(a.z, b.z)}; }
 Vec3 Max(Vec3 a, Vec3 b) { return {std::max(a.x, b.x), std::max(a.y, b.y), std::max(a.z, b.z)}; }
 

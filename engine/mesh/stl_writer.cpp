@@ -55,7 +55,6 @@ void StoreVec3(std::uint8_t* p, Vec3 v)
     StoreU32(p + 8, std::bit_cast<std::uint32_t>(v.z));
 }
 
-bool IsFinite(Vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 // Face normal of every triangle. Corners far apart near the float limit overflow the cross
 // product and give a NaN normal; such a facet is written with a zero normal instead, since

@@ -311,6 +311,18 @@ Vec3 Normalized(Vec3 v)
     return {};
 }
 
+bool HasOnlyFiniteCoordinates(const TriangleMesh& mesh)
+{
+    std::atomic<bool> infinite{false};
+    ParallelForBlocks(mesh.vertices.size(), 4 * kGrain, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t v = begin; v < end && !infinite.load(std::memory_order_relaxed); ++v) {
+            if (!IsFinite(mesh.vertices[v].position))
+                infinite.store(true, std::memory_order_relaxed);
+        }
+    });
+    return !infinite.load();
+}
+
 bool TriangleMesh::IsConsistent() const
 {
     if (indices.size() % 3 != 0)

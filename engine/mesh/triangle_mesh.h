@@ -7,6 +7,7 @@
 // nothing here throws on bad input. Only allocation failure propagates.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -30,6 +31,11 @@ inline Vec3 Cross(Vec3 a, Vec3 b)
 {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
+
+inline float Length(Vec3 v) { return std::sqrt(Dot(v, v)); }
+// Exactly zero: the marker Normalized gives for a degenerate direction.
+inline bool IsZero(Vec3 v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
+inline bool IsFinite(Vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 // Unit vector along v (length computed in float), or the zero vector when the length is 1e-12
 // or less.
@@ -134,6 +140,9 @@ std::vector<EdgeRecord> BuildEdgeTable(const TriangleMesh& mesh);
 // one too large for 32-bit offsets, over 2^31 indices) every vertex gets empty lists (both
 // offset vectors all zero) instead of reading out of bounds.
 VertexAdjacency BuildVertexAdjacency(const TriangleMesh& mesh);
+
+// True when every vertex coordinate, used or not, is a finite number. Checks in parallel.
+bool HasOnlyFiniteCoordinates(const TriangleMesh& mesh);
 
 // Edge use counts; all zero for an inconsistent mesh. Runs in parallel (exact integer counts).
 EdgeCounts CountEdges(const TriangleMesh& mesh);

@@ -918,7 +918,6 @@ Vec3 ClampIntoBox(Vec3 p, Vec3 low, Vec3 high)
         std::clamp(p.z, low.z, high.z)};
 }
 
-float Length(Vec3 v) { return std::sqrt(Dot(v, v)); }
 
 // Moves one vertex onto the input surface (or only measures its distance) and returns the
 // distance recorded for the deviation.

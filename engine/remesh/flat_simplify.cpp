@@ -11,8 +11,6 @@ namespace grainforge::mesh {
 
 namespace {
 
-float Length(Vec3 v) { return std::sqrt(Dot(v, v)); }
-bool IsZero(Vec3 v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
 
 // Compensated summation, so that the before and after measures of a large mesh compare at the
 // tolerances of the guarantee.
@@ -78,14 +76,6 @@ Measures MeasureOf(const TriangleMesh& mesh, const std::array<Vec3, 2>& box, boo
     m.area = area.sum;
     m.volume = volume.sum;
     return m;
-}
-
-bool AllFinite(const TriangleMesh& mesh)
-{
-    return std::all_of(mesh.vertices.begin(), mesh.vertices.end(), [](const MeshVertex& v) {
-        return std::isfinite(v.position.x) && std::isfinite(v.position.y)
-            && std::isfinite(v.position.z);
-    });
 }
 
 }  // namespace
@@ -271,7 +261,7 @@ FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::
     report.volumeAfter = report.volumeBefore;
     // The face lists count corners in 32 bits: a mesh with more corners is left as it is.
     const bool countable = mesh.indices.size() < 0xFFFFFFFFull;
-    if (!consistent || mesh.indices.empty() || !countable || !AllFinite(mesh)) {
+    if (!consistent || mesh.indices.empty() || !countable || !HasOnlyFiniteCoordinates(mesh)) {
         report.trianglesAfter = report.trianglesBefore;
         report.verticesAfter = report.verticesBefore;
         return report;
@@ -387,7 +377,7 @@ FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::
                 continue;
             }
             const Vec3 normal = regions.normals[regions.regionOfTriangle[faces[0]]];
-            std::uint32_t winner = kNoFace;
+            std::uint32_t winner = kNoVertex;
             float bestScore = 0.0f;
             bool anyFailed = false;
             for (std::uint32_t u : ring) {
@@ -442,7 +432,7 @@ FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::
                     winner = u;
                 }
             }
-            if (winner == kNoFace) {
+            if (winner == kNoVertex) {
                 if (!anyFailed)
                     ++report.refusedNoCandidate;
                 next.push_back(v);
@@ -469,26 +459,12 @@ FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::
         RebuildVertexFaceLists(topology);
     }
 
-    TriangleMesh result;
-    std::vector<std::uint32_t> remap(vertexCount, kNoFace);
-    for (std::size_t v = 0; v < vertexCount; ++v) {
-        if (!topology.vertexAlive[v])
-            continue;
-        remap[v] = static_cast<std::uint32_t>(result.vertices.size());
-        result.vertices.push_back({pos[v], mesh.vertices[v].normal});
-        report.vertexSources.push_back(static_cast<std::uint32_t>(v));
-    }
-    for (std::size_t t = 0; t < triangleCount; ++t) {
-        if (!topology.triangleAlive[t])
-            continue;
-        const auto& c = topology.triangles[t];
-        if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2] || remap[c[0]] == kNoFace
-            || remap[c[1]] == kNoFace || remap[c[2]] == kNoFace)
-            continue;
-        result.indices.insert(result.indices.end(), {remap[c[0]], remap[c[1]], remap[c[2]]});
-        report.triangleSources.push_back(static_cast<std::uint32_t>(t));
-    }
-    result.ComputeBounds();
+    TopologySources sources;
+    TriangleMesh result = RebuildMeshFromTopology(topology, sources);
+    for (std::size_t i = 0; i < result.vertices.size(); ++i)
+        result.vertices[i].normal = mesh.vertices[sources.vertices[i]].normal;
+    report.vertexSources = std::move(sources.vertices);
+    report.triangleSources = std::move(sources.triangles);
     if (!settings.preserveVertexNormals)
         result.ComputeVertexNormals();
     for (std::size_t i = 0; i < result.vertices.size(); ++i) {

@@ -11,8 +11,6 @@ namespace grainforge::mesh {
 
 namespace {
 
-float Length(Vec3 v) { return std::sqrt(Dot(v, v)); }
-bool IsZero(Vec3 v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
 
 // Triangles the topology can hold: three corners each must stay countable in the 32-bit
 // offsets of the face lists (and a tree numbers its hits in signed 32 bits).
@@ -81,13 +79,13 @@ std::uint64_t SplitLongEdges(RemeshTopology& topology, float splitLength,
         alive += a;
     // Every split adds one triangle to each face it cuts; the vertex count must stay numbered
     // below the 32-bit end marker.
-    if (alive + pieces > triangleLimit || topology.positions.size() + splits >= kNoFace) {
+    if (alive + pieces > triangleLimit || topology.positions.size() + splits >= kNoVertex) {
         if (refused)
             *refused = true;
         return 0;
     }
 
-    std::vector<std::uint32_t> midpoint(3 * topology.triangles.size(), kNoFace);
+    std::vector<std::uint32_t> midpoint(3 * topology.triangles.size(), kNoVertex);
     const auto setSlot = [&](std::uint32_t face, std::uint32_t a, std::uint32_t b, std::uint32_t m) {
         const auto& c = topology.triangles[face];
         for (int i = 0; i < 3; ++i) {
@@ -115,11 +113,11 @@ std::uint64_t SplitLongEdges(RemeshTopology& topology, float splitLength,
             continue;
         const auto& c = topology.triangles[t];
         const std::uint32_t* m = &midpoint[3 * t];
-        const int count = (m[0] != kNoFace) + (m[1] != kNoFace) + (m[2] != kNoFace);
+        const int count = (m[0] != kNoVertex) + (m[1] != kNoVertex) + (m[2] != kNoVertex);
         if (count == 0) {
             result.push_back(c);
         } else if (count == 1) {
-            const int i = m[0] != kNoFace ? 0 : (m[1] != kNoFace ? 1 : 2);
+            const int i = m[0] != kNoVertex ? 0 : (m[1] != kNoVertex ? 1 : 2);
             result.push_back({c[i], m[i], c[(i + 2) % 3]});
             result.push_back({m[i], c[(i + 1) % 3], c[(i + 2) % 3]});
         } else if (count == 3) {
@@ -129,7 +127,7 @@ std::uint64_t SplitLongEdges(RemeshTopology& topology, float splitLength,
             result.push_back({m[0], m[1], m[2]});
         } else {
             // i: the first of the two split edges that follow each other (0 and 2 give 2).
-            const int i = m[0] == kNoFace ? 1 : (m[1] == kNoFace ? 2 : 0);
+            const int i = m[0] == kNoVertex ? 1 : (m[1] == kNoVertex ? 2 : 0);
             const int j = (i + 1) % 3;
             const int k = (i + 2) % 3;
             result.push_back({m[i], c[j], m[j]});
@@ -266,7 +264,7 @@ std::uint64_t ImproveTriangleShape(RemeshTopology& topology, const std::vector<T
             if (c != a && c != b)
                 return c;
         }
-        return kNoFace;
+        return kNoVertex;
     };
     std::uint64_t flips = 0;
     std::vector<std::uint32_t> faces;
@@ -282,7 +280,7 @@ std::uint64_t ImproveTriangleShape(RemeshTopology& topology, const std::vector<T
         const std::uint32_t f1 = faces[1];
         const std::uint32_t c = otherCorner(f0, a, b);
         const std::uint32_t d = otherCorner(f1, a, b);
-        if (c == kNoFace || d == kNoFace || c == d)
+        if (c == kNoVertex || d == kNoVertex || c == d)
             continue;
         bool linked = false;
         topology.ForEachListedFace(c, [&](std::uint32_t f) {
@@ -400,28 +398,6 @@ std::array<float, 3> SizeOf(const TriangleMesh& mesh)
     return {e.x, e.y, e.z};
 }
 
-bool AllFinite(const TriangleMesh& mesh)
-{
-    std::vector<std::uint8_t> bad(mesh.vertices.size(), 0);
-    ParallelFor(mesh.vertices.size(), [&](std::size_t v) {
-        const Vec3 p = mesh.vertices[v].position;
-        bad[v] = !(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
-    });
-    return std::find(bad.begin(), bad.end(), 1) == bad.end();
-}
-
-double SurfaceAreaOf(const TriangleMesh& mesh)
-{
-    double area = 0.0;
-    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
-        const Vec3 p0 = mesh.vertices[mesh.indices[3 * t]].position;
-        const Vec3 p1 = mesh.vertices[mesh.indices[3 * t + 1]].position;
-        const Vec3 p2 = mesh.vertices[mesh.indices[3 * t + 2]].position;
-        area += 0.5 * static_cast<double>(Length(Cross(p1 - p0, p2 - p0)));
-    }
-    return area;
-}
-
 float LargestDeviation(const TriangleMesh& result, const TriangleMesh& original, const AabbTree& tree,
     float targetEdge)
 {
@@ -447,14 +423,14 @@ RemeshReport RemeshIsotropic(TriangleMesh& mesh, const RemeshSettings& settings,
     report.verticesBefore = mesh.vertices.size();
     report.sizeBefore = SizeOf(mesh);
     report.qualityBefore = MeasureMeshQuality(mesh);
-    if (!mesh.IsConsistent() || mesh.indices.empty() || !AllFinite(mesh))
+    if (!mesh.IsConsistent() || mesh.indices.empty() || !HasOnlyFiniteCoordinates(mesh))
         return report;
 
     const RemeshThresholds thresholds = MakeRemeshThresholds(settings);
     // A target far too fine for the part is refused before the topology exists: the
     // triangles it asks for (from the area) must fit into the available memory.
     const std::uint64_t limit = RemeshTriangleLimit(platform::AvailableMemoryBytes());
-    const double wanted = SurfaceAreaOf(mesh)
+    const double wanted = static_cast<double>(mesh.SurfaceArea())
         / (std::sqrt(3.0) / 4.0 * static_cast<double>(thresholds.targetEdge)
             * static_cast<double>(thresholds.targetEdge));
     if (!(wanted <= static_cast<double>(limit)) || report.trianglesBefore > limit) {

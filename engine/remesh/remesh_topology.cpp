@@ -139,12 +139,9 @@ Vec3 TopologyFaceNormal(const RemeshTopology& topology, std::uint32_t face)
 
 namespace {
 
-bool IsZero(Vec3 v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
-
-}  // namespace
-
-std::uint32_t ClassifyTopologyEdge(const RemeshTopology& topology, const TopologyEdge& edge,
-    float featureCosine)
+// The class of an edge, with `normalOf` giving the unit normal of a face.
+template <class NormalOf>
+std::uint32_t ClassifyEdge(const TopologyEdge& edge, float featureCosine, NormalOf&& normalOf)
 {
     std::uint32_t bits = 0;
     if (edge.extraFaces > 0)
@@ -152,12 +149,21 @@ std::uint32_t ClassifyTopologyEdge(const RemeshTopology& topology, const Topolog
     if (edge.secondFace == kNoFace)
         bits |= kEdgeBorder;
     if (edge.firstFace != kNoFace && edge.secondFace != kNoFace) {
-        const Vec3 n0 = TopologyFaceNormal(topology, edge.firstFace);
-        const Vec3 n1 = TopologyFaceNormal(topology, edge.secondFace);
+        const Vec3 n0 = normalOf(edge.firstFace);
+        const Vec3 n1 = normalOf(edge.secondFace);
         if (!IsZero(n0) && !IsZero(n1) && Dot(n0, n1) < featureCosine)
             bits |= kEdgeSharp;
     }
     return bits;
+}
+
+}  // namespace
+
+std::uint32_t ClassifyTopologyEdge(const RemeshTopology& topology, const TopologyEdge& edge,
+    float featureCosine)
+{
+    return ClassifyEdge(edge, featureCosine,
+        [&](std::uint32_t face) { return TopologyFaceNormal(topology, face); });
 }
 
 bool EdgeIsSharp(const RemeshTopology& topology, const std::vector<std::uint32_t>& faces,
@@ -210,7 +216,7 @@ void GatherOneRing(const RemeshTopology& topology, std::uint32_t v, std::vector<
 std::uint64_t MarkFeatureVertices(const RemeshTopology& topology,
     const std::vector<TopologyEdge>& edges, float featureCosine, std::vector<std::uint8_t>& flags)
 {
-    // The classes of ClassifyTopologyEdge, with each face normal worked out once.
+    // Each face normal is worked out once, not once per edge.
     std::vector<Vec3> normals(topology.triangles.size());
     ParallelFor(topology.triangles.size(), [&](std::size_t t) {
         if (topology.triangleAlive[t])
@@ -218,19 +224,8 @@ std::uint64_t MarkFeatureVertices(const RemeshTopology& topology,
     });
     std::vector<std::uint8_t> classes(edges.size());
     ParallelFor(edges.size(), [&](std::size_t e) {
-        const TopologyEdge& edge = edges[e];
-        std::uint8_t bits = 0;
-        if (edge.extraFaces > 0)
-            bits |= kEdgeNonManifold;
-        if (edge.secondFace == kNoFace)
-            bits |= kEdgeBorder;
-        if (edge.firstFace != kNoFace && edge.secondFace != kNoFace) {
-            const Vec3 n0 = normals[edge.firstFace];
-            const Vec3 n1 = normals[edge.secondFace];
-            if (!IsZero(n0) && !IsZero(n1) && Dot(n0, n1) < featureCosine)
-                bits |= kEdgeSharp;
-        }
-        classes[e] = bits;
+        classes[e] = static_cast<std::uint8_t>(ClassifyEdge(edges[e], featureCosine,
+            [&](std::uint32_t face) { return normals[face]; }));
     });
     flags.assign(topology.positions.size(), 0);
     std::uint64_t sharp = 0;
@@ -245,20 +240,22 @@ std::uint64_t MarkFeatureVertices(const RemeshTopology& topology,
     return sharp;
 }
 
-TriangleMesh RebuildMeshFromTopology(const RemeshTopology& topology)
+TriangleMesh RebuildMeshFromTopology(const RemeshTopology& topology, TopologySources& sources)
 {
     TriangleMesh mesh;
     const std::size_t vertexCount = topology.positions.size();
-    std::vector<std::uint32_t> remap(vertexCount, kNoFace);
-    std::size_t alive = 0;
+    std::vector<std::uint32_t> remap(vertexCount, kNoVertex);
+    sources.vertices.clear();
+    sources.triangles.clear();
     for (std::size_t v = 0; v < vertexCount; ++v) {
-        if (topology.vertexAlive[v])
-            remap[v] = static_cast<std::uint32_t>(alive++);
+        if (topology.vertexAlive[v]) {
+            remap[v] = static_cast<std::uint32_t>(sources.vertices.size());
+            sources.vertices.push_back(static_cast<std::uint32_t>(v));
+        }
     }
-    mesh.vertices.resize(alive);
-    ParallelFor(vertexCount, [&](std::size_t v) {
-        if (remap[v] != kNoFace)
-            mesh.vertices[remap[v]].position = topology.positions[v];
+    mesh.vertices.resize(sources.vertices.size());
+    ParallelFor(sources.vertices.size(), [&](std::size_t v) {
+        mesh.vertices[v].position = topology.positions[sources.vertices[v]];
     });
     mesh.indices.reserve(3 * topology.triangles.size());
     for (std::size_t t = 0; t < topology.triangles.size(); ++t) {
@@ -267,11 +264,19 @@ TriangleMesh RebuildMeshFromTopology(const RemeshTopology& topology)
         const auto& c = topology.triangles[t];
         if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2])
             continue;
-        if (remap[c[0]] == kNoFace || remap[c[1]] == kNoFace || remap[c[2]] == kNoFace)
+        if (remap[c[0]] == kNoVertex || remap[c[1]] == kNoVertex || remap[c[2]] == kNoVertex)
             continue;
         mesh.indices.insert(mesh.indices.end(), {remap[c[0]], remap[c[1]], remap[c[2]]});
+        sources.triangles.push_back(static_cast<std::uint32_t>(t));
     }
     mesh.ComputeBounds();
+    return mesh;
+}
+
+TriangleMesh RebuildMeshFromTopology(const RemeshTopology& topology)
+{
+    TopologySources sources;
+    TriangleMesh mesh = RebuildMeshFromTopology(topology, sources);
     mesh.ComputeVertexNormals();
     return mesh;
 }

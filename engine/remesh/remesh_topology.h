@@ -16,7 +16,9 @@
 
 namespace grainforge::mesh {
 
+// End markers of the 32-bit indices: no triangle, no vertex.
 inline constexpr std::uint32_t kNoFace = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kNoVertex = 0xFFFFFFFFu;
 
 struct RemeshTopology {
     std::vector<Vec3> positions;                       // appended, never removed
@@ -128,9 +130,18 @@ void GatherOneRing(const RemeshTopology& topology, std::uint32_t v, std::vector<
 std::uint64_t MarkFeatureVertices(const RemeshTopology& topology,
     const std::vector<TopologyEdge>& edges, float featureCosine, std::vector<std::uint8_t>& flags);
 
+// Where each vertex and triangle of a rebuilt mesh came from in the topology.
+struct TopologySources {
+    std::vector<std::uint32_t> vertices;
+    std::vector<std::uint32_t> triangles;
+};
+
 // Alive vertices in index order, then every alive triangle whose corners are pairwise
 // different and alive, renumbered; bounding box and vertex normals computed. Alive vertices no
 // triangle uses stay.
 TriangleMesh RebuildMeshFromTopology(const RemeshTopology& topology);
+// The same, with the sources of the result recorded and no normals computed (all zero), for a
+// caller that carries its own.
+TriangleMesh RebuildMeshFromTopology(const RemeshTopology& topology, TopologySources& sources);
 
 }  // namespace grainforge::mesh
