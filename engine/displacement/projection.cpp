@@ -226,37 +226,13 @@ bool KeepsSample(const Projection& projection, const ProjectionSample& sample, s
     return false;
 }
 
-// Drops the samples whose side refuses the surface, then renormalises the rest. A result
-// whose kept weights add up to nothing (a weight that underflowed) becomes empty rather than
-// dividing by zero.
+// Drops the samples whose side refuses the surface, then renormalises the rest.
 void FilterBySurface(const Projection& projection, std::uint8_t mask, ProjectionSamples& result)
 {
-    std::int32_t kept = 0;
-    for (std::int32_t i = 0; i < result.count; ++i) {
-        if (KeepsSample(projection, result.samples[i], mask))
-            result.samples[kept++] = result.samples[i];
-    }
-    for (std::int32_t i = kept; i < 3; ++i)
-        result.samples[i] = ProjectionSample{};
-    result.count = kept;
-    float sum = 0.0f;
-    for (std::int32_t i = 0; i < kept; ++i)
-        sum += result.samples[i].weight;
-    if (kept == 0 || !(sum > 0.0f)) {
-        result = EmptySamples();
-        return;
-    }
-    // The divided weights may add up to a rounding above 1; coverage stays a share.
-    result.coverage = std::min(result.coverage * sum, 1.0f);
-    float best = 0.0f;
-    result.dominantSide = -1;
-    for (std::int32_t i = 0; i < kept; ++i) {
-        result.samples[i].weight /= sum;
-        if (result.samples[i].weight > best) {
-            best = result.samples[i].weight;
-            result.dominantSide = result.samples[i].side;
-        }
-    }
+    bool keep[3] = {false, false, false};
+    for (std::int32_t i = 0; i < result.count; ++i)
+        keep[i] = KeepsSample(projection, result.samples[i], mask);
+    detail::KeepSamples(result, keep);
 }
 
 // ---- Layers and tiles ---------------------------------------------------------------------
@@ -746,6 +722,42 @@ Vec3 EulerDegreesFromAxes(const CageAxes& axes)
         rx = std::atan2(-axes.z.y, axes.y.y);
     }
     return {rx * 180.0f / kPi, ry * 180.0f / kPi, rz * 180.0f / kPi};
+}
+
+}  // namespace detail
+
+namespace detail {
+
+void KeepSamples(ProjectionSamples& result, const bool (&keep)[3])
+{
+    std::int32_t kept = 0;
+    for (std::int32_t i = 0; i < std::clamp(result.count, 0, 3); ++i) {
+        if (keep[i])
+            result.samples[kept++] = result.samples[i];
+    }
+    for (std::int32_t i = kept; i < 3; ++i)
+        result.samples[i] = ProjectionSample{};
+    result.count = kept;
+    float sum = 0.0f;
+    for (std::int32_t i = 0; i < kept; ++i)
+        sum += result.samples[i].weight;
+    // Kept weights that add up to nothing (a weight that underflowed) leave the set empty
+    // rather than dividing by zero.
+    if (kept == 0 || !(sum > 0.0f)) {
+        result = EmptySamples();
+        return;
+    }
+    // The divided weights may add up to a rounding above 1; coverage stays a share.
+    result.coverage = std::min(result.coverage * sum, 1.0f);
+    float best = 0.0f;
+    result.dominantSide = -1;
+    for (std::int32_t i = 0; i < kept; ++i) {
+        result.samples[i].weight /= sum;
+        if (result.samples[i].weight > best) {
+            best = result.samples[i].weight;
+            result.dominantSide = result.samples[i].side;
+        }
+    }
 }
 
 }  // namespace detail

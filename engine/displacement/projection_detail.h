@@ -29,6 +29,12 @@ inline Vec3 UnitAxis(std::int32_t axis)
 // world z) puts the whole turn into the x angle.
 Vec3 EulerDegreesFromAxes(const CageAxes& axes);
 
+// Keeps the samples flagged in `keep` (among the first `count`), in their order, and
+// renormalises them: weights divided by their sum, coverage multiplied by it (at most 1), the
+// dominant side the first of the heaviest. With nothing kept, or kept weights that add up to
+// nothing, the set becomes empty (no sample, coverage 0, dominant side -1).
+void KeepSamples(ProjectionSamples& result, const bool (&keep)[3]);
+
 }  // namespace detail
 
 }  // namespace grainforge::mesh

@@ -167,7 +167,7 @@ void RecordStageTime(StageTimer& timer, const std::string& name)
             static_cast<double>(
                 std::chrono::duration_cast<std::chrono::nanoseconds>(now - timer.mark).count())
             / 1e6;
-        std::vector<StageTime>& times = timer.report->stageTimes;
+        std::vector<StageTime>& times = *timer.stages;
         auto found = std::find_if(times.begin(), times.end(),
             [&](const StageTime& entry) { return entry.name == timer.current; });
         if (found != times.end())

@@ -134,11 +134,12 @@ struct RemeshEstimate {
     float cappedCellMillimetres = 0.0f;  // 0 unless the contour cell was raised
 };
 
-// Times the stages of one remesh into `report`. Start with an empty name; end with
-// RecordStageTime(timer, "") to close the last stage.
+// Times the stages of one operation into a list of stage times (a report's). Start with an
+// empty name; end with RecordStageTime(timer, "") to close the last stage.
 struct StageTimer {
-    explicit StageTimer(RemeshReport& target) : report(&target) {}
-    RemeshReport* report;
+    explicit StageTimer(std::vector<StageTime>& target) : stages(&target) {}
+    explicit StageTimer(RemeshReport& target) : stages(&target.stageTimes) {}
+    std::vector<StageTime>* stages;
     std::string current;
     std::chrono::steady_clock::time_point mark = std::chrono::steady_clock::now();
 };
