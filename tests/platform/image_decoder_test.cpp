@@ -106,6 +106,87 @@ TEST(ImageDecoder, JpegGreyColourCmykAndProgressiveDecodeCloseToTheirSource)
     }
 }
 
+// Offset of the first segment with marker `code` (its 0xFF byte), or of the scan when none
+// comes before it.
+std::size_t JpegSegmentAt(const std::vector<std::uint8_t>& bytes, std::uint8_t code)
+{
+    std::size_t at = 2;
+    while (at + 3 < bytes.size() && bytes[at + 1] != code && bytes[at + 1] != 0xDA)
+        at += 2 + (bytes[at + 2] << 8 | bytes[at + 3]);
+    return at;
+}
+
+// Damaged files stop with the reason for where the damage is; what the readers skip (segments
+// longer than the input buffer's remainder, an ancillary PNG chunk failing its check) leaves
+// the pixels as they were.
+TEST(ImageDecoder, DamagedJpegAndPngFilesGiveTheirReason)
+{
+    std::vector<std::uint8_t> noise(32 * 32 * 3);
+    for (std::size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<std::uint8_t>(i * 7 % 251);
+    const std::vector<std::uint8_t> jpeg = test::EncodeJpeg({32, 32, 3, noise});
+    const std::size_t sof = JpegSegmentAt(jpeg, 0xC0), sos = JpegSegmentAt(jpeg, 0xDA);
+    // The JPEG with `replaced` bytes at `at` replaced by `bytes`.
+    const auto jpegWith = [&](std::size_t at, const std::vector<std::uint8_t>& bytes, std::size_t replaced = 0) {
+        std::vector<std::uint8_t> changed = jpeg;
+        const auto start = changed.begin() + static_cast<std::ptrdiff_t>(at);
+        changed.insert(changed.erase(start, start + static_cast<std::ptrdiff_t>(replaced)), bytes.begin(), bytes.end());
+        return changed;
+    };
+    // A segment whose length field says `length`, holding `held` bytes: end-of-image markers, as
+    // an embedded thumbnail holds. A reader that loses its place in the segment takes them for
+    // the file's end; other bytes it would pass over as stray data.
+    const auto segment = [](std::uint8_t code, std::size_t length, std::size_t held) {
+        std::vector<std::uint8_t> bytes = {0xFF, code, static_cast<std::uint8_t>(length >> 8),
+                                           static_cast<std::uint8_t>(length & 0xFF)};
+        for (std::size_t i = 0; i < held; ++i)
+            bytes.push_back(i % 2 == 0 ? 0xFF : 0xD9);
+        return bytes;
+    };
+    // The comment spans the end of the reader's 64 KiB input buffer.
+    std::vector<std::uint8_t> skipped = segment(0xE1, 40000, 39998), comment = segment(0xFE, 65535, 65533);
+    skipped.insert(skipped.end(), comment.begin(), comment.end());
+
+    const std::vector<std::uint8_t> png =
+        test::EncodePng({16, 16, PngColour::Grey, 8, {noise.begin(), noise.begin() + 256}});
+    const std::vector<std::uint8_t> text = {0, 0, 0, 3, 't', 'E', 'X', 't', 'a', 0, 'b', 1, 2, 3, 4};  // wrong CRC
+    std::vector<std::uint8_t> pngText = png, pngPixels = png;
+    pngText.insert(pngText.begin() + 33, text.begin(), text.end());  // after the signature and the header chunk
+    const std::string chunkType = "IDAT";
+    const std::size_t idat = static_cast<std::size_t>(
+        std::search(png.begin(), png.end(), chunkType.begin(), chunkType.end()) - png.begin());
+    pngPixels[idat + 4 + (png[idat - 2] << 8 | png[idat - 1])] ^= 1;  // the pixel chunk's CRC
+
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        ImageDecodeStatus status;
+        const std::vector<std::uint8_t>* intact;  // for Ok: the file whose pixels come out
+    };
+    const std::vector<Case> cases = {
+        {"jpeg of height 0", jpegWith(sof + 5, {0, 0}, 2), ImageDecodeStatus::NotReadable, nullptr},
+        {"jpeg segment running past the end", jpegWith(2, segment(0xFE, 65535, 10)), ImageDecodeStatus::NotReadable,
+         nullptr},
+        {"jpeg component without its quantisation table", jpegWith(sof + 12, {3}, 1),
+         ImageDecodeStatus::PixelsUnreadable, nullptr},
+        {"jpeg scan without its Huffman tables", jpegWith(sos + 6, {0x33}, 1), ImageDecodeStatus::PixelsUnreadable,
+         nullptr},
+        {"jpeg scan ended early by a marker", jpegWith(jpeg.size() - 200, {0xFF, 0xD9}),
+         ImageDecodeStatus::PixelsUnreadable, nullptr},
+        {"jpeg segments skipped across the buffer's end", jpegWith(2, skipped), ImageDecodeStatus::Ok, &jpeg},
+        {"png text chunk failing its CRC", pngText, ImageDecodeStatus::Ok, &png},
+        {"png pixel chunk failing its CRC", pngPixels, ImageDecodeStatus::PixelsUnreadable, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded d = Decode(c.bytes);
+        EXPECT_EQ(d.status, c.status);
+        if (c.intact != nullptr) {
+            EXPECT_EQ(d.pixels, Decode(*c.intact).pixels);
+        }
+    }
+}
+
 TEST(ImageDecoder, TiffSampleTypesLayoutsAndPlanes)
 {
     // 4 x 3 pixels; sample (x, y, c) = (10 y + 3 x + c) / 40, scaled per type.

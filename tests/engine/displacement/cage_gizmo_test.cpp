@@ -79,6 +79,37 @@ TEST(RotateCageAboutAxis, AnglesReadBackDescribeTheTurnedFrame)
     }
 }
 
+// The cage sits at x = 10, turned a quarter about z: local x faces world +y, local y faces -x.
+TEST(SideDirection, KnownDirectionsPerKind)
+{
+    struct Case { ProjectionKind kind; std::int32_t cylinderAxis, side; Vec3 point, expected; };
+    const Case cases[] = {
+        {ProjectionKind::Box, 2, 0, {}, {0, 1, 0}},
+        {ProjectionKind::Box, 2, 1, {}, {0, -1, 0}},  // odd sides face the negative way
+        {ProjectionKind::Box, 2, 2, {}, {-1, 0, 0}},
+        {ProjectionKind::Box, 2, 5, {}, {0, 0, -1}},
+        {ProjectionKind::Sphere, 2, 3, {}, {1, 0, 0}},
+        {ProjectionKind::Box, 2, 6, {}, {}},  // outside 0..5
+        {ProjectionKind::Box, 2, -1, {}, {}},
+        {ProjectionKind::Plane, 2, 1, {}, {0, 0, 1}},  // every side faces local +z
+        {ProjectionKind::Cylinder, 2, 0, {13, 4, 1}, {0.6f, 0.8f, 0}},  // the wall: away from the axis
+        {ProjectionKind::Cylinder, 2, 2, {10, 0, 4}, {}},  // on the axis: no way out
+        {ProjectionKind::Cylinder, 2, 4, {13, 4, 1}, {0, 0, 1}},  // the caps: along the axis
+        {ProjectionKind::Cylinder, 2, 5, {13, 4, 1}, {0, 0, -1}},
+        {ProjectionKind::Cylinder, 0, 1, {13, 7, 4}, {0.6f, 0, 0.8f}},  // along local x, world y
+        {ProjectionKind::Cylinder, 0, 5, {13, 7, 4}, {0, -1, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "kind " << static_cast<int>(c.kind) << " axis " << c.cylinderAxis
+                                        << " side " << c.side);
+        Projection projection = OfKind(c.kind);
+        projection.cage.center = {10, 0, 0};
+        projection.cage.rotationDegrees = {0, 0, 90};
+        projection.cylinderAxis = c.cylinderAxis;
+        ExpectNear(SideDirection(projection, c.side, c.point), c.expected);
+    }
+}
+
 // A gizmo for every side the kind has and none for the others; finite even for a cage of size
 // zero, which has no way around.
 TEST(BuildLayerGizmo, OnlyForSidesTheKindHasAndFiniteAtSizeZero)

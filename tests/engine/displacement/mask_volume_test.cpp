@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <limits>
+#include <numbers>
 #include <tuple>
 
 namespace grainforge::mesh {
@@ -87,6 +88,23 @@ TEST(BuildMaskWireframe, AppendsOutlinesOnTheShape)
     EXPECT_NEAR(zero.linePositions[0].x, -0.0005f, 1e-9f);
     BuildMaskWireframe(Volume(static_cast<MaskShape>(7), {1, 1, 1}), true, unknown);
     EXPECT_TRUE(unknown.linePositions.empty() && unknown.fillPositions.empty());
+
+    // A selected cylinder of radius 2 from z = -5 to 5: every line ends on its side at one end,
+    // and the segments within each end close a ring as long as that circle (48 chords fall
+    // short of it by 0.07 %).
+    OverlayGeometry cylinder;
+    BuildMaskWireframe(Volume(MaskShape::Cylinder, {4, 4, 10}), true, cylinder);
+    float ringLengths[2] = {0.0f, 0.0f};
+    for (std::size_t i = 0; i + 1 < cylinder.linePositions.size(); i += 2) {
+        const Vec3 a = cylinder.linePositions[i], b = cylinder.linePositions[i + 1];
+        for (const Vec3& p : {a, b})
+            EXPECT_TRUE(std::abs(std::hypot(p.x, p.y) - 2.0f) < 1e-5f && std::abs(std::abs(p.z) - 5.0f) < 1e-5f)
+                << p.x << " " << p.y << " " << p.z;
+        if (a.z == b.z)
+            ringLengths[a.z > 0.0f] += std::hypot(a.x - b.x, a.y - b.y);
+    }
+    for (const float length : ringLengths)
+        EXPECT_NEAR(length, 4.0f * std::numbers::pi_v<float>, 0.02f);
 }
 
 TEST(MaskVolumeJson, RoundTripAndShapeByNameOnly)

@@ -183,18 +183,29 @@ TEST(AabbTree, LabelPruningKeepsTheResultOfTheFilter)
         labels[t] = static_cast<std::uint32_t>(std::max(0.0f, CornerOf(mesh, t, 0).x / 10 + 10));
     Relabel(tree, labels);
     ASSERT_EQ(tree.minLabel.size(), tree.nodes.size());
-    const std::vector<std::uint32_t> excluded{1, 2, 3};
-    auto isExcluded = [&](std::uint32_t t) { return labels[t] >= 1 && labels[t] <= 3; };
+    // The middle of the x range, so both sides keep triangles.
+    const std::vector<std::uint32_t> excluded{11, 12, 13};
+    auto isExcluded = [&](std::uint32_t t) { return labels[t] >= 11 && labels[t] <= 13; };
+    // Pruned nodes never reach the filter, so it is asked about fewer triangles than without labels.
+    std::uint64_t asked = 0, askedWithoutLabels = 0;
     std::mt19937 random(13);
     std::uniform_real_distribution<float> coordinate(0, 50);
     for (int query = 0; query < 500; ++query) {
         const Vec3 p{coordinate(random), coordinate(random), coordinate(random)};
-        const NearestHit hit = tree.Nearest(mesh, p, excluded, isExcluded, kNoDistanceLimit);
+        const NearestHit hit = tree.Nearest(mesh, p, excluded, [&](std::uint32_t t) {
+            ++asked;
+            return isExcluded(t);
+        }, kNoDistanceLimit);
+        (void)tree.Nearest(mesh, p, {}, [&](std::uint32_t t) {
+            ++askedWithoutLabels;
+            return isExcluded(t);
+        }, kNoDistanceLimit);
         const double best = BruteNearestSquared(mesh, p, [&](std::size_t t) { return !isExcluded(static_cast<std::uint32_t>(t)); });
         ASSERT_TRUE(hit.found);
         EXPECT_NEAR(hit.distance, std::sqrt(best), 1e-5 * (1 + std::sqrt(best)));
         EXPECT_FALSE(isExcluded(static_cast<std::uint32_t>(hit.triangle)));
     }
+    EXPECT_LT(asked, askedWithoutLabels);
 }
 
 // A node holding labels 0 and 4294967295 spans the whole 32-bit range: its count of labels
