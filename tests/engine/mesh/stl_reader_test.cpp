@@ -105,6 +105,7 @@ TEST(ParseStl, RefusesBadInputWithTheExactTexts)
          "The file is not a valid STL. Its header declares 12 triangles, which needs 684 bytes, but the file is "
          "694 bytes (unexpected trailing data)."},
         {"binary count 0", BinaryStl({}), StlFormat::Binary, "The file contains no triangles."},
+        {"ascii without facets", ToBytes("solid x\nendsolid x\n"), StlFormat::Ascii, "The file contains no triangles."},
         {"vertex with two numbers", ToBytes("solid x\nfacet\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1"), StlFormat::Ascii,
          "The file ends in the middle of a vertex."},
         {"four vertices", ToBytes("solid x\nvertex 0 0 0 vertex 1 0 0 vertex 0 1 0 vertex 0 0 1\nendsolid x\n"),
