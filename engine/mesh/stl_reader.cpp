@@ -142,6 +142,17 @@ private:
     std::size_t pos_ = 0;
 };
 
+// The decimal exponent of a well-formed number word, saturated far beyond any word's length so
+// that adding the position of its first digit cannot overflow and the sum keeps its sign.
+std::int64_t SaturatedExponent(std::string_view digits, bool negative)
+{
+    constexpr std::int64_t kSaturation = std::int64_t{1} << 61;
+    std::int64_t exponent = 0;
+    for (const char digit : digits)
+        exponent = exponent >= kSaturation / 10 ? kSaturation : exponent * 10 + (digit - '0');
+    return negative ? -exponent : exponent;
+}
+
 // Whether a number that from_chars found out of the float range lies below 1 in magnitude
 // (an underflow) rather than above the largest float. The word is known to be a well-formed
 // decimal: optional "-", digits with an optional point, an optional exponent.
@@ -161,15 +172,13 @@ bool IsBelowOne(std::string_view word)
             order += fraction ? 0 : 1;
         }
     }
-    std::int64_t exponent = 0;
-    bool negative = false;
-    for (++i; i < word.size(); ++i) {
-        if (word[i] == '-' || word[i] == '+')
-            negative = word[i] == '-';
-        else
-            exponent = std::min<std::int64_t>(exponent * 10 + (word[i] - '0'), 1000000);
-    }
-    return order + (negative ? -exponent : exponent) <= 0;
+    if (i + 1 >= word.size())
+        return order <= 0;
+    std::string_view exponent = word.substr(i + 1);
+    const bool negative = exponent.front() == '-';
+    if (exponent.front() == '-' || exponent.front() == '+')
+        exponent.remove_prefix(1);
+    return order + SaturatedExponent(exponent, negative) <= 0;
 }
 
 // The whole word as a float, without any locale. A leading "+" is accepted; a value too small

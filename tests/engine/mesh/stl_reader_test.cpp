@@ -334,7 +334,9 @@ TEST(ReportText, CountsAndNumbersAsPrintfShowsThem)
 TEST(ParseAsciiStl, TinyValuesReadAsTheNearestFloatAndAPlusSignIsAccepted)
 {
     const float denormMin = std::numeric_limits<float>::denorm_min();
-    const struct { const char* word; bool ok; float value; } cases[] = {
+    // A million digits: more than any clamp on the exponent may swallow.
+    const std::string million(1000000, '0');
+    const struct { std::string word; bool ok; float value; } cases[] = {
         {"-1e-50", true, -0.0f},
         {"7e-46", true, 0.0f},             // just under half the smallest subnormal
         {"8e-46", true, denormMin},        // just over: rounds up to it
@@ -349,9 +351,13 @@ TEST(ParseAsciiStl, TinyValuesReadAsTheNearestFloatAndAPlusSignIsAccepted)
         {"0.00001e44", false, 0.0f},       // 1e39: the leading zeros do not make it small
         {"+-1", false, 0.0f},
         {"1e-50x", false, 0.0f},
+        {"0." + million + "1e1000040", false, 0.0f},          // 1e39
+        {"1" + million + "0000000000e-1000060", true, 0.0f},  // 1e-50
+        {"1" + million + "0000000000e-1000011", true, 0.1f},
+        {"1" + million + "e-1000040", true, 1e-40f},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.word);
+        SCOPED_TRACE(c.word.substr(0, 12) + "... (" + std::to_string(c.word.size()) + " characters)");
         const Bytes bytes = ToBytes(std::string("solid x\nvertex ") + c.word + " 0 0\nvertex 1 0 0\nvertex 0 1 0\n");
         std::vector<Vec3> corners;
         std::uint64_t facets = 0;
