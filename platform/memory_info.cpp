@@ -121,26 +121,70 @@ bool ListsController(std::string_view controllers, std::string_view name)
     return false;
 }
 
+// One cgroup version's files, and the memory.stat key of its inactive file cache: the cache
+// the kernel reclaims before it kills anything (v1's "total_" form covers the subtree, as v1's
+// usage does; v2's stat is for the subtree already).
+struct CgroupFiles {
+    const char* limit;
+    const char* usage;
+    std::string_view inactiveFileKey;
+};
+
+constexpr CgroupFiles kV2Files{"memory.max", "memory.current", "inactive_file"};
+constexpr CgroupFiles kV1Files{"memory.limit_in_bytes", "memory.usage_in_bytes", "total_inactive_file"};
+
+std::optional<std::uint64_t> ReadCount(const std::filesystem::path& file)
+{
+    const std::optional<std::string> text = ReadSmallFile(file);
+    return text ? ParseCount(*text) : std::nullopt;
+}
+
+// The value on the "key value" line of a memory.stat table; nothing when absent or damaged.
+std::optional<std::uint64_t> StatValue(std::string_view table, std::string_view key)
+{
+    while (!table.empty()) {
+        const std::size_t end = table.find('\n');
+        const std::string_view line = table.substr(0, end);
+        table = end == std::string_view::npos ? std::string_view() : table.substr(end + 1);
+        if (line.starts_with(key) && line.size() > key.size() && line[key.size()] == ' ')
+            return ParseCount(line.substr(key.size() + 1));
+    }
+    return std::nullopt;
+}
+
+// Cache the level's usage counts that reclaim would free; 0 without a readable stat file.
+std::uint64_t ReclaimableBytes(const std::filesystem::path& folder, std::string_view key)
+{
+    const std::optional<std::string> table = ReadSmallFile(folder / "memory.stat");
+    return table ? StatValue(*table, key).value_or(0) : 0;
+}
+
+// What one level still allows: its limit less the usage that reclaim would not free, so never
+// more than the limit; nothing when the level states no limit or no usage.
+std::optional<std::uint64_t> LevelHeadroom(const std::filesystem::path& folder, const CgroupFiles& files)
+{
+    const std::optional<std::uint64_t> limit = ReadCount(folder / files.limit);
+    if (!limit || *limit >= kNoLimit)  // "max", unreadable or damaged: no limit here
+        return std::nullopt;
+    const std::optional<std::uint64_t> usage = ReadCount(folder / files.usage);
+    if (!usage)
+        return std::nullopt;
+    const std::uint64_t used = *usage - std::min(*usage, ReclaimableBytes(folder, files.inactiveFileKey));
+    return *limit - std::min(*limit, used);
+}
+
 // What the cgroup at `place` (under `mount`) and each of its ancestors still allow, the
 // smallest of them; nothing when no level states a limit.
 std::optional<std::uint64_t> CgroupHeadroom(const std::filesystem::path& mount, const CgroupPlace& place,
-                                            const char* limitFile, const char* usageFile)
+                                            const CgroupFiles& files)
 {
     std::optional<std::uint64_t> smallest;
     for (std::size_t depth = place.components.size() + 1; depth-- > 0;) {
         std::filesystem::path folder = mount;
         for (std::size_t i = 0; i < depth; ++i)
             folder /= place.components[i];
-        const std::optional<std::string> limitText = ReadSmallFile(folder / limitFile);
-        const std::optional<std::uint64_t> limit = limitText ? ParseCount(*limitText) : std::nullopt;
-        if (!limit || *limit >= kNoLimit)  // "max", unreadable or damaged: no limit here
-            continue;
-        const std::optional<std::string> usageText = ReadSmallFile(folder / usageFile);
-        const std::optional<std::uint64_t> usage = usageText ? ParseCount(*usageText) : std::nullopt;
-        if (!usage)
-            continue;
-        const std::uint64_t left = *usage >= *limit ? 0 : *limit - *usage;
-        smallest = std::min(smallest.value_or(left), left);
+        if (const std::optional<std::uint64_t> left = LevelHeadroom(folder, files))
+            smallest = std::min(smallest.value_or(*left), *left);
     }
     return smallest;
 }
@@ -155,13 +199,12 @@ std::optional<std::uint64_t> CgroupAvailableBytes(const std::filesystem::path& r
     const CgroupPlace unified =
         FindCgroup(*table, [](std::string_view id, std::string_view controllers) { return id == "0" && controllers.empty(); });
     if (unified.found)
-        result = CgroupHeadroom(mounts, unified, "memory.max", "memory.current");
+        result = CgroupHeadroom(mounts, unified, kV2Files);
     const CgroupPlace v1 = FindCgroup(*table, [](std::string_view id, std::string_view controllers) {
         return id != "0" && ListsController(controllers, "memory");
     });
     if (v1.found) {
-        const std::optional<std::uint64_t> left =
-            CgroupHeadroom(mounts / "memory", v1, "memory.limit_in_bytes", "memory.usage_in_bytes");
+        const std::optional<std::uint64_t> left = CgroupHeadroom(mounts / "memory", v1, kV1Files);
         if (left)
             result = std::min(result.value_or(*left), *left);
     }

@@ -45,6 +45,23 @@ constexpr auto kStlSpace = [] {
 
 bool IsStlSpace(std::uint8_t c) { return kStlSpace[c]; }
 
+// A control byte that no text holds (whitespace aside); binary floats nearly always hold one.
+bool IsStrayControl(std::uint8_t c) { return (c < 0x20 && !IsStlSpace(c)) || c == 0x7f; }
+
+// What may end a text file without comment: the DOS end-of-file mark (0x1A) that older programs
+// append, NUL padding, whitespace.
+bool IsQuietTailByte(std::uint8_t c) { return c == 0x1a || c == 0 || IsStlSpace(c); }
+
+bool IsQuietTail(std::span<const std::uint8_t> bytes) { return std::all_of(bytes.begin(), bytes.end(), IsQuietTailByte); }
+
+std::span<const std::uint8_t> WithoutQuietTail(std::span<const std::uint8_t> bytes)
+{
+    std::size_t end = bytes.size();
+    while (end > 0 && IsQuietTailByte(bytes[end - 1]))
+        --end;
+    return bytes.first(end);
+}
+
 std::uint32_t LoadU32(const std::uint8_t* p)
 {
     std::uint32_t value;
@@ -72,27 +89,6 @@ std::string HeaderMismatchText(std::uint64_t count, std::uint64_t size)
            (needed > size ? " (truncated)." : " (unexpected trailing data).");
 }
 
-// Many exporters write "solid" into a binary header, so a binary file of the wrong size may
-// begin like an ASCII one. It is taken for binary when its count explains its size to within
-// one facet, or when the bytes after the header hold a control byte that no text has (binary
-// floats and attributes nearly always hold a zero byte). Only the first bytes are looked at, so
-// a large ASCII file costs no extra pass.
-bool LooksLikeDamagedBinary(std::span<const std::uint8_t> bytes)
-{
-    constexpr std::size_t kProbeBytes = 4096;
-    if (bytes.size() < kBinaryHeaderSize)
-        return false;
-    const std::uint64_t needed = BinarySizeFor(DeclaredBinaryCount(bytes));
-    const std::uint64_t size = bytes.size();
-    if ((needed > size ? needed - size : size - needed) <= kFacetSize)
-        return true;
-    const std::size_t end = std::min<std::size_t>(bytes.size(), kBinaryCountOffset + kProbeBytes);
-    for (std::size_t i = kBinaryCountOffset; i < end; ++i)
-        if ((bytes[i] < 0x20 && !IsStlSpace(bytes[i])) || bytes[i] == 0x7f)
-            return true;
-    return false;
-}
-
 bool EqualsIgnoringCase(std::string_view word, std::string_view keyword)
 {
     if (word.size() != keyword.size())
@@ -110,6 +106,21 @@ bool EqualsIgnoringCase(std::string_view word, std::string_view keyword)
 bool StartsWithSolid(std::string_view word)
 {
     return word.size() >= 5 && EqualsIgnoringCase(word.substr(0, 5), "solid");
+}
+
+constexpr std::size_t kEndsolidLength = 8;
+
+// "endsolid" in any case, alone or with bytes no text holds glued to it.
+bool ClosesSolid(std::string_view word)
+{
+    if (word.size() < kEndsolidLength || !EqualsIgnoringCase(word.substr(0, kEndsolidLength), "endsolid"))
+        return false;
+    return word.size() == kEndsolidLength || IsStrayControl(static_cast<std::uint8_t>(word[kEndsolidLength]));
+}
+
+bool HoldsStrayControl(std::string_view word)
+{
+    return std::any_of(word.begin(), word.end(), [](char c) { return IsStrayControl(static_cast<std::uint8_t>(c)); });
 }
 
 // Walks ASCII STL data word by word.
@@ -132,15 +143,40 @@ public:
     // Skips to the end of the current line (a line feed or carriage return).
     void SkipRestOfLine()
     {
-        while (pos_ < size_ && data_[pos_] != '\n' && data_[pos_] != '\r')
+        while (pos_ < size_ && !IsLineEnd(data_[pos_]))
             ++pos_;
     }
 
+    // Skips the name on an "endsolid" line, from `keywordEnd` (just after the keyword) to the
+    // end of the line. Returns true, stopped on it, at a byte no text holds: the text ends there.
+    bool SkipEndsolidName(const char* keywordEnd)
+    {
+        for (pos_ = static_cast<std::size_t>(keywordEnd - data_); pos_ < size_ && !IsLineEnd(data_[pos_]); ++pos_)
+            if (IsStrayControl(static_cast<std::uint8_t>(data_[pos_])))
+                return true;
+        return false;
+    }
+
+    std::size_t Position() const { return pos_; }
+
 private:
+    static bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
+
     const char* data_;
     std::size_t size_;
     std::size_t pos_ = 0;
 };
+
+// The decimal exponent of a well-formed number word, saturated far beyond any word's length so
+// that adding the position of its first digit cannot overflow and the sum keeps its sign.
+std::int64_t SaturatedExponent(std::string_view digits, bool negative)
+{
+    constexpr std::int64_t kSaturation = std::int64_t{1} << 61;
+    std::int64_t exponent = 0;
+    for (const char digit : digits)
+        exponent = exponent >= kSaturation / 10 ? kSaturation : exponent * 10 + (digit - '0');
+    return negative ? -exponent : exponent;
+}
 
 // Whether a number that from_chars found out of the float range lies below 1 in magnitude
 // (an underflow) rather than above the largest float. The word is known to be a well-formed
@@ -161,15 +197,13 @@ bool IsBelowOne(std::string_view word)
             order += fraction ? 0 : 1;
         }
     }
-    std::int64_t exponent = 0;
-    bool negative = false;
-    for (++i; i < word.size(); ++i) {
-        if (word[i] == '-' || word[i] == '+')
-            negative = word[i] == '-';
-        else
-            exponent = std::min<std::int64_t>(exponent * 10 + (word[i] - '0'), 1000000);
-    }
-    return order + (negative ? -exponent : exponent) <= 0;
+    if (i + 1 >= word.size())
+        return order <= 0;
+    std::string_view exponent = word.substr(i + 1);
+    const bool negative = exponent.front() == '-';
+    if (exponent.front() == '-' || exponent.front() == '+')
+        exponent.remove_prefix(1);
+    return order + SaturatedExponent(exponent, negative) <= 0;
 }
 
 // The whole word as a float, without any locale. A leading "+" is accepted; a value too small
@@ -189,6 +223,113 @@ bool ParseCoordinate(std::string_view word, float& value)
         return true;
     }
     return result.ec == std::errc();
+}
+
+// What reading ASCII STL text found.
+struct AsciiReading {
+    std::vector<Vec3> corners;
+    std::uint64_t facetKeywords = 0;
+    std::string error;               // empty when the text read cleanly
+    std::optional<std::size_t> end;  // where bytes no text holds, after "endsolid", cut the text short
+};
+
+bool ReadVertex(WordReader& reader, AsciiReading& reading)
+{
+    float xyz[3];
+    for (float& value : xyz) {
+        const std::string_view number = reader.Next();
+        if (number.empty()) {
+            reading.error = "The file ends in the middle of a vertex.";
+            return false;
+        }
+        if (!ParseCoordinate(number, value)) {
+            reading.error = "A vertex coordinate could not be read as a number: '" + std::string(number) + "'.";
+            return false;
+        }
+    }
+    reading.corners.push_back(Vec3{xyz[0], xyz[1], xyz[2]});
+    return true;
+}
+
+// Reads the words until the data ends, a vertex fails, or bytes no text holds follow an
+// "endsolid" line (on it, or before the next solid opens): a trailer, which ends the text.
+void ReadAsciiWords(std::span<const std::uint8_t> bytes, AsciiReading& reading)
+{
+    WordReader reader(bytes);
+    bool firstWord = true;
+    // Where the last "endsolid" line ends, until a solid opens again (a plain index: GCC 12
+    // warns falsely that an optional here may be used uninitialised).
+    constexpr std::size_t kNoEndsolid = std::numeric_limits<std::size_t>::max();
+    std::size_t endsolidLineEnd = kNoEndsolid;
+    for (std::string_view word = reader.Next(); !word.empty(); word = reader.Next()) {
+        // The solid's name runs to the end of its line and may hold any word, "vertex" included.
+        const bool opensSolid = firstWord ? StartsWithSolid(word) : EqualsIgnoringCase(word, "solid");
+        firstWord = false;
+        if (opensSolid) {
+            reader.SkipRestOfLine();
+            endsolidLineEnd = kNoEndsolid;
+        } else if (ClosesSolid(word)) {
+            if (reader.SkipEndsolidName(word.data() + kEndsolidLength)) {
+                reading.end = reader.Position();
+                return;
+            }
+            endsolidLineEnd = reader.Position();
+        } else if (endsolidLineEnd != kNoEndsolid && HoldsStrayControl(word)) {
+            reading.end = endsolidLineEnd;
+            return;
+        } else if (word == "facet") {
+            ++reading.facetKeywords;
+        } else if (word == "vertex" && !ReadVertex(reader, reading)) {
+            return;
+        }
+    }
+}
+
+AsciiReading ReadAsciiSolids(std::span<const std::uint8_t> bytes)
+{
+    AsciiReading reading;
+    ReadAsciiWords(bytes, reading);
+    if (reading.error.empty() && reading.corners.size() % 3 != 0)
+        reading.error = "The file ends in the middle of a facet: " + std::to_string(reading.corners.size()) +
+                        " vertices is not a whole number of triangles.";
+    return reading;
+}
+
+std::optional<std::size_t> FindStrayControl(std::span<const std::uint8_t> bytes, std::size_t from, std::size_t count)
+{
+    const std::size_t end = std::min(bytes.size(), from + count);
+    for (std::size_t i = from; i < end; ++i)
+        if (IsStrayControl(bytes[i]))
+            return i;
+    return std::nullopt;
+}
+
+// Whether the byte no text holds at `at` is where ASCII text ends: it starts a quiet tail, or
+// the text up to it reads as solids and stops there after "endsolid". Never within the count
+// at offset 80, whatever the header says: a binary count below 2^24 holds a zero byte there.
+bool EndsAsciiText(std::span<const std::uint8_t> bytes, std::size_t at)
+{
+    if (at < kBinaryHeaderSize)
+        return false;
+    return IsQuietTail(bytes.subspan(at)) || ReadAsciiSolids(bytes.first(at + 1)).end.has_value();
+}
+
+// Many exporters write "solid" into a binary header, so a binary file of the wrong size may
+// begin like an ASCII one. It is taken for binary when its count explains its size to within
+// one facet, or when the bytes after the header hold a control byte that no text has (binary
+// floats and attributes nearly always hold a zero byte), unless that byte is where the text
+// ends. Only the first bytes are looked at, so a large ASCII file costs no extra pass.
+bool LooksLikeDamagedBinary(std::span<const std::uint8_t> bytes)
+{
+    constexpr std::size_t kProbeBytes = 4096;
+    if (bytes.size() < kBinaryHeaderSize)
+        return false;
+    const std::uint64_t needed = BinarySizeFor(DeclaredBinaryCount(bytes));
+    const std::uint64_t size = bytes.size();
+    if ((needed > size ? needed - size : size - needed) <= kFacetSize)
+        return true;
+    const std::optional<std::size_t> stray = FindStrayControl(bytes, kBinaryCountOffset, kProbeBytes);
+    return stray && !EndsAsciiText(bytes, *stray);
 }
 
 StlReadResult Failure(const std::string& fileName, StlFormat format, std::string text)
@@ -305,12 +446,21 @@ void WeldSoup(TriangleMesh& mesh, float tolerance, const StlReadOptions& options
         report.degenerateRemoved += RemoveDegenerateTriangles(mesh, indicesOnly);
 }
 
-void AddWarnings(StlImportReport& report, std::uint64_t facetKeywords)
+// What ASCII text said besides its corners (nothing for a binary file).
+struct AsciiFacts {
+    std::uint64_t facetKeywords = 0;
+    std::uint64_t ignoredBytes = 0;  // from the end of the text, cut short after "endsolid"
+};
+
+void AddWarnings(StlImportReport& report, const AsciiFacts& ascii)
 {
     auto& warnings = report.warnings;
-    if (report.format == StlFormat::Ascii && facetKeywords != report.trianglesRead)
-        warnings.push_back("The file contains " + FormatCountGrouped(facetKeywords) + " facet keywords but " +
+    if (report.format == StlFormat::Ascii && ascii.facetKeywords != report.trianglesRead)
+        warnings.push_back("The file contains " + FormatCountGrouped(ascii.facetKeywords) + " facet keywords but " +
                            FormatCountGrouped(report.trianglesRead) + " triangles of vertex data.");
+    if (ascii.ignoredBytes != 0)
+        warnings.push_back("The file contains " + FormatCountGrouped(ascii.ignoredBytes) +
+                           " bytes of other data after \"endsolid\". They were ignored.");
     if (report.degenerateRemoved != 0)
         warnings.push_back("Removed " + FormatCountGrouped(report.degenerateRemoved) +
                            " degenerate triangles that enclosed no area.");
@@ -336,7 +486,7 @@ void AddWarnings(StlImportReport& report, std::uint64_t facetKeywords)
 
 // Turns the soup into the indexed mesh and fills the report (the steps after parsing).
 // `weldedCorners`, when not 0, says the mesh was built exactly welded from that many corners.
-StlReadResult BuildMesh(TriangleMesh mesh, const SoupScan& scan, std::uint64_t facetKeywords,
+StlReadResult BuildMesh(TriangleMesh mesh, const SoupScan& scan, const AsciiFacts& ascii,
                         const std::string& fileName, StlFormat format, const StlReadOptions& options,
                         std::uint64_t weldedCorners = 0)
 {
@@ -380,7 +530,7 @@ StlReadResult BuildMesh(TriangleMesh mesh, const SoupScan& scan, std::uint64_t f
     report.openBoundaryEdges = edges->boundary;
     report.nonManifoldEdges = edges->nonManifold;
     report.components = CountBodies(mesh);
-    AddWarnings(report, facetKeywords);
+    AddWarnings(report, ascii);
 
     result.ok = true;
     result.mesh = std::move(mesh);
@@ -415,29 +565,30 @@ StlReadResult ParseBinaryIntoMesh(std::span<const std::uint8_t> bytes, const std
             return Failure(fileName, StlFormat::Binary, kNonFiniteText);
         TriangleMesh welded = WeldCorners(positions);
         positions = std::vector<Vec3>();
-        return BuildMesh(std::move(welded), scan, 0, fileName, StlFormat::Binary, options, corners);
+        return BuildMesh(std::move(welded), scan, {}, fileName, StlFormat::Binary, options, corners);
     }
     TriangleMesh soup = BuildSoup(static_cast<std::size_t>(corners),
                                   [&](std::size_t i) { return BinaryCorner(bytes, i); }, scan);
-    return BuildMesh(std::move(soup), scan, 0, fileName, StlFormat::Binary, options);
+    return BuildMesh(std::move(soup), scan, {}, fileName, StlFormat::Binary, options);
 }
 
+// A quiet tail is dropped without comment; bytes no text holds after "endsolid" are dropped
+// with a warning.
 StlReadResult ParseAsciiIntoMesh(std::span<const std::uint8_t> bytes, const std::string& fileName,
                                  const StlReadOptions& options)
 {
-    std::vector<Vec3> corners;
-    std::uint64_t facetKeywords = 0;
-    std::string error;
-    if (!ParseAsciiStl(bytes, corners, facetKeywords, error))
-        return Failure(fileName, StlFormat::Ascii, error);
-    if (corners.empty())
+    AsciiReading reading = ReadAsciiSolids(WithoutQuietTail(bytes));
+    if (!reading.error.empty())
+        return Failure(fileName, StlFormat::Ascii, reading.error);
+    if (reading.corners.empty())
         return Failure(fileName, StlFormat::Ascii, "The file contains no triangles.");
-    if (corners.size() > kMaxCorners)
+    if (reading.corners.size() > kMaxCorners)
         return Failure(fileName, StlFormat::Ascii, kTooManyTrianglesText);
+    const AsciiFacts facts{reading.facetKeywords, reading.end ? bytes.size() - *reading.end : 0};
     SoupScan scan;
-    TriangleMesh soup = BuildSoup(corners.size(), [&](std::size_t i) { return corners[i]; }, scan);
-    corners = std::vector<Vec3>();
-    return BuildMesh(std::move(soup), scan, facetKeywords, fileName, StlFormat::Ascii, options);
+    TriangleMesh soup = BuildSoup(reading.corners.size(), [&](std::size_t i) { return reading.corners[i]; }, scan);
+    reading.corners = std::vector<Vec3>();
+    return BuildMesh(std::move(soup), scan, facts, fileName, StlFormat::Ascii, options);
 }
 
 }  // namespace
@@ -486,37 +637,11 @@ bool ParseBinaryStl(std::span<const std::uint8_t> bytes, std::vector<Vec3>& corn
 bool ParseAsciiStl(std::span<const std::uint8_t> bytes, std::vector<Vec3>& corners, std::uint64_t& declaredCount,
                    std::string& error)
 {
-    corners.clear();
-    declaredCount = 0;
-    WordReader reader(bytes);
-    bool firstWord = true;
-    for (std::string_view word = reader.Next(); !word.empty(); word = reader.Next()) {
-        // The solid's name runs to the end of its line and may hold any word, "vertex" included.
-        const bool opensSolid = firstWord ? StartsWithSolid(word) : EqualsIgnoringCase(word, "solid");
-        firstWord = false;
-        if (opensSolid || EqualsIgnoringCase(word, "endsolid")) {
-            reader.SkipRestOfLine();
-        } else if (word == "facet") {
-            ++declaredCount;
-        } else if (word == "vertex") {
-            float xyz[3];
-            for (float& value : xyz) {
-                const std::string_view number = reader.Next();
-                if (number.empty()) {
-                    error = "The file ends in the middle of a vertex.";
-                    return false;
-                }
-                if (!ParseCoordinate(number, value)) {
-                    error = "A vertex coordinate could not be read as a number: '" + std::string(number) + "'.";
-                    return false;
-                }
-            }
-            corners.push_back(Vec3{xyz[0], xyz[1], xyz[2]});
-        }
-    }
-    if (corners.size() % 3 != 0) {
-        error = "The file ends in the middle of a facet: " + std::to_string(corners.size()) +
-                " vertices is not a whole number of triangles.";
+    AsciiReading reading = ReadAsciiSolids(WithoutQuietTail(bytes));
+    corners = std::move(reading.corners);
+    declaredCount = reading.facetKeywords;
+    if (!reading.error.empty()) {
+        error = std::move(reading.error);
         return false;
     }
     return true;

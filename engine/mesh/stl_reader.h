@@ -9,7 +9,10 @@
 // a 16-bit attribute (ignored). A binary file is exactly 84 + 50 x N bytes long.
 // ASCII form: whitespace-separated words; "facet" is counted, "vertex" is followed by the
 // corner's x, y and z; every other word is skipped, and so is the rest of the line after
-// "solid" and after "endsolid" (the solid's name, which may hold any word).
+// "solid" and after "endsolid" (the solid's name, which may hold any word). A control byte no
+// text holds (other than whitespace) after an "endsolid", on its line or before the next
+// "solid", ends the text: the rest is ignored with a warning. A run of DOS end-of-file marks
+// (0x1A), NULs and whitespace that ends the file is ignored without one.
 #pragma once
 
 #include "engine/mesh/triangle_mesh.h"
@@ -92,8 +95,10 @@ struct StlReadResult {
 // header begins with "solid"); otherwise ASCII when the first word after leading whitespace
 // starts with "solid" in any case, unless the data looks like a binary file of the wrong size
 // (84 bytes or more, and the count explains the size to within one facet or the 4096 bytes
-// from offset 80 hold a control byte other than whitespace); otherwise Unrecognised, for which
-// ParseStl gives the binary size text.
+// from offset 80 hold a control byte other than whitespace that is not where the text ends:
+// at offset 84 or later, and either where the closing run of 0x1A, NUL and whitespace begins
+// or, read as ASCII, after an "endsolid"); otherwise Unrecognised, for which ParseStl gives
+// the binary size text.
 [[nodiscard]] StlFormat DetectStlFormat(std::span<const std::uint8_t> bytes);
 
 // Reads every facet's three corners of a binary STL into `corners` (replacing its contents)
@@ -108,6 +113,7 @@ struct StlReadResult {
 // in any case. A value too small for a float reads as the nearest float (a subnormal, or zero
 // with its sign); a value beyond the float range or a word with anything else fails. Fails
 // with its text when the data ends inside a vertex or the corners do not make whole triangles.
+// Reads up to the end of the text as the ASCII form above describes it.
 [[nodiscard]] bool ParseAsciiStl(std::span<const std::uint8_t> bytes, std::vector<Vec3>& corners,
                                  std::uint64_t& declaredCount, std::string& error);
 

@@ -13,6 +13,8 @@ namespace grainforge::platform {
 namespace {
 
 constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+std::string Bytes(std::uint64_t count) { return std::to_string(count); }
+
 constexpr const char* kMeminfo8GiB = "MemTotal:       16777216 kB\nMemFree:         1048576 kB\n"
                                      "MemAvailable:    8388608 kB\nBuffers:           65536 kB\n";
 
@@ -53,6 +55,33 @@ TEST(AvailableMemoryBytes, TakesTheSmallerOfTheSystemAndTheCgroup)
         {"garbage cgroup table", {{"proc/self/cgroup", "\n::\nnonsense\n0:/../..\n"}}, 8192 * kMiB},
         {"path climbing out of the mount", {{"proc/self/cgroup", "0::/../../a\n"}, {"cg/a/memory.max", "2048"},
                                             {"cg/a/memory.current", "1024"}}, 1024},
+        // Inactive file cache is reclaimed before the kernel kills anything, so it counts as free.
+        {"v2 with reclaimable cache", {{"proc/self/cgroup", "0::/a\n"}, {"cg/a/memory.max", Bytes(4096 * kMiB)},
+                                       {"cg/a/memory.current", Bytes(3994 * kMiB)},
+                                       {"cg/a/memory.stat", "anon 409600\nfile 3758096384\nactive_file 0\ninactive_anon 5\n"
+                                                            "inactive_file " + Bytes(3584 * kMiB) + "\nunevictable 0\n"}},
+         3686 * kMiB},
+        {"v2 cache at each level", {{"proc/self/cgroup", "0::/app/job\n"}, {"cg/app/job/memory.max", Bytes(2048 * kMiB)},
+                                    {"cg/app/job/memory.current", Bytes(2048 * kMiB)},
+                                    {"cg/app/job/memory.stat", "inactive_file " + Bytes(1024 * kMiB)},
+                                    {"cg/app/memory.max", Bytes(1024 * kMiB)}, {"cg/app/memory.current", Bytes(1024 * kMiB)},
+                                    {"cg/app/memory.stat", "inactive_file " + Bytes(256 * kMiB)}}, 256 * kMiB},
+        {"v1 at the limit with cache", {{"proc/self/cgroup", "4:memory:/grp\n"},
+                                        {"cg/memory/grp/memory.limit_in_bytes", Bytes(1024 * kMiB)},
+                                        {"cg/memory/grp/memory.usage_in_bytes", Bytes(1024 * kMiB)},
+                                        {"cg/memory/grp/memory.stat", "cache 1\ninactive_file 1\ntotal_cache 1\n"
+                                                                      "total_inactive_file " + Bytes(600 * kMiB) + "\n"}},
+         600 * kMiB},
+        {"cache above the usage", {{"proc/self/cgroup", "0::/a\n"}, {"cg/a/memory.max", "1000"}, {"cg/a/memory.current", "400"},
+                                   {"cg/a/memory.stat", "inactive_file 900\n"}}, 1000},
+        {"v2 stat damaged", {{"proc/self/cgroup", "0::/a\n"}, {"cg/a/memory.max", "1000"}, {"cg/a/memory.current", "400"},
+                             {"cg/a/memory.stat", "total_inactive_file 300\ninactive_file 12abc\n"}}, 600},
+        {"v1 stat without the hierarchy's total", {{"proc/self/cgroup", "4:memory:/grp\n"},
+                                                   {"cg/memory/grp/memory.limit_in_bytes", "1000"},
+                                                   {"cg/memory/grp/memory.usage_in_bytes", "1000"},
+                                                   {"cg/memory/grp/memory.stat", "inactive_file 900\ntotal_inactive_file\n"}}, 1},
+        {"v1 at the limit, no stat", {{"proc/self/cgroup", "4:memory:/grp\n"}, {"cg/memory/grp/memory.limit_in_bytes", "1000"},
+                                      {"cg/memory/grp/memory.usage_in_bytes", "1000"}}, 1},
         {"no meminfo, cgroup limited", {{"proc/self/cgroup", "0::/a\n"}, {"cg/a/memory.max", "2048"},
                                         {"cg/a/memory.current", "1024"}}, 1024, false},
         {"garbage meminfo", {{"proc/meminfo", "MemAvailable: many kB\n"}}, 0, false},

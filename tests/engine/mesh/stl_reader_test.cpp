@@ -86,6 +86,13 @@ TEST(ParseStl, RefusesBadInputWithTheExactTexts)
     solidTrailing.resize(694, ' ');
     std::vector<Vec3> nanCorners = CubeCorners(20.0f);
     nanCorners[4].y = std::numeric_limits<float>::infinity();
+    Bytes solidMarked = BinaryStl(CubeCorners(20.0f), "solid from an old program");
+    solidMarked.resize(744, 0x1a);
+    Bytes solidEmptyPadded = BinaryStl({}, "solid empty");
+    solidEmptyPadded.resize(284, 0);
+    // The cube's text with a NUL among its facets, then the end-of-file mark after "endsolid".
+    std::string nulInFacets = AsciiStl(CubeCorners(20.0f)) + "\x1a";
+    nulInFacets.insert(nulInFacets.find("endloop"), 1, '\0');
 
     const struct { const char* name; Bytes bytes; StlFormat format; std::string error; } cases[] = {
         {"empty", {}, StlFormat::Unrecognised, "The file is too small to be an STL: 0 bytes."},
@@ -104,7 +111,21 @@ TEST(ParseStl, RefusesBadInputWithTheExactTexts)
         {"solid header, trailing spaces", solidTrailing, StlFormat::Unrecognised,
          "The file is not a valid STL. Its header declares 12 triangles, which needs 684 bytes, but the file is "
          "694 bytes (unexpected trailing data)."},
+        {"solid header, end-of-file marks", solidMarked, StlFormat::Unrecognised,
+         "The file is not a valid STL. Its header declares 12 triangles, which needs 684 bytes, but the file is "
+         "744 bytes (unexpected trailing data)."},
+        {"solid header, count 0, NUL padding", solidEmptyPadded, StlFormat::Unrecognised,
+         "The file is not a valid STL. Its header declares 0 triangles, which needs 84 bytes, but the file is "
+         "284 bytes (unexpected trailing data)."},
+        {"solid header, count too large", BinaryStl(CubeCorners(20.0f), "solid part", 100), StlFormat::Unrecognised,
+         "The file is not a valid STL. Its header declares 100 triangles, which needs 5,084 bytes, but the file is "
+         "684 bytes (truncated)."},
+        // A control byte inside the facet text is no end-of-file mark: the bytes are not text.
+        {"ascii cube with a NUL among its facets", ToBytes(nulInFacets), StlFormat::Unrecognised,
+         "The file is not a valid STL. Its header declares 808,464,432 triangles, which needs 40,423,221,684 bytes, "
+         "but the file is 2,157 bytes (truncated)."},
         {"binary count 0", BinaryStl({}), StlFormat::Binary, "The file contains no triangles."},
+        {"ascii without facets", ToBytes("solid x\nendsolid x\n"), StlFormat::Ascii, "The file contains no triangles."},
         {"vertex with two numbers", ToBytes("solid x\nfacet\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1"), StlFormat::Ascii,
          "The file ends in the middle of a vertex."},
         {"four vertices", ToBytes("solid x\nvertex 0 0 0 vertex 1 0 0 vertex 0 1 0 vertex 0 0 1\nendsolid x\n"),
@@ -155,6 +176,36 @@ TEST(ParseStl, AsciiSolidKeywordInAnyCaseAfterBlankLines)
         ASSERT_TRUE(result.ok) << solid << ": " << result.error;
         EXPECT_EQ(std::tuple(result.report.format, result.report.trianglesKept), std::tuple(StlFormat::Ascii, 12u));
         EXPECT_TRUE(result.report.warnings.empty()) << solid;
+    }
+}
+
+TEST(ParseStl, AsciiCubeFollowedByAControlByteIsNotTakenForBinary)
+{
+    // Older programs end a text file with the DOS end-of-file mark, 0x1A; others pad with NULs.
+    const std::string cube = AsciiStl(CubeCorners(20.0f));
+    std::string crlf;
+    for (const char c : cube)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    const std::string unended = cube.substr(0, cube.rfind("endsolid"));
+    const std::string garbage = std::string("\x1a") + "vertex \x01\x02 1e99\xff\n";
+    const std::string ignored = "The file contains 18 bytes of other data after \"endsolid\". They were ignored.";
+    const struct { const char* name; std::string text; std::vector<std::string> warnings; } cases[] = {
+        {"end-of-file mark", cube + "\x1a", {}},
+        {"NUL", cube + std::string(1, '\0'), {}},
+        {"NUL run", cube + std::string(300, '\0'), {}},
+        {"CRLF lines and the mark", crlf + "\x1a", {}},
+        {"no endsolid, mark and line break", unended + "\x1a\r\n", {}},
+        {"mark and garbage", cube + garbage, {ignored}},
+        {"garbage on the endsolid line", cube.substr(0, cube.size() - 1) + garbage,
+         {"The file contains 17 bytes of other data after \"endsolid\". They were ignored."}},
+        {"text words, then garbage", cube + "written by a converter " + garbage,
+         {"The file contains 41 bytes of other data after \"endsolid\". They were ignored."}},
+    };
+    for (const auto& c : cases) {
+        const StlReadResult result = Parse(ToBytes(c.text));
+        EXPECT_TRUE(result.ok) << c.name << ": " << result.error;
+        EXPECT_EQ(std::tuple(result.report.format, result.report.trianglesKept, result.report.warnings),
+                  std::tuple(StlFormat::Ascii, 12u, c.warnings)) << c.name;
     }
 }
 
@@ -333,7 +384,9 @@ TEST(ReportText, CountsAndNumbersAsPrintfShowsThem)
 TEST(ParseAsciiStl, TinyValuesReadAsTheNearestFloatAndAPlusSignIsAccepted)
 {
     const float denormMin = std::numeric_limits<float>::denorm_min();
-    const struct { const char* word; bool ok; float value; } cases[] = {
+    // A million digits: more than any clamp on the exponent may swallow.
+    const std::string million(1000000, '0');
+    const struct { std::string word; bool ok; float value; } cases[] = {
         {"-1e-50", true, -0.0f},
         {"7e-46", true, 0.0f},             // just under half the smallest subnormal
         {"8e-46", true, denormMin},        // just over: rounds up to it
@@ -348,9 +401,13 @@ TEST(ParseAsciiStl, TinyValuesReadAsTheNearestFloatAndAPlusSignIsAccepted)
         {"0.00001e44", false, 0.0f},       // 1e39: the leading zeros do not make it small
         {"+-1", false, 0.0f},
         {"1e-50x", false, 0.0f},
+        {"0." + million + "1e1000040", false, 0.0f},          // 1e39
+        {"1" + million + "0000000000e-1000060", true, 0.0f},  // 1e-50
+        {"1" + million + "0000000000e-1000011", true, 0.1f},
+        {"1" + million + "e-1000040", true, 1e-40f},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.word);
+        SCOPED_TRACE(c.word.substr(0, 12) + "... (" + std::to_string(c.word.size()) + " characters)");
         const Bytes bytes = ToBytes(std::string("solid x\nvertex ") + c.word + " 0 0\nvertex 1 0 0\nvertex 0 1 0\n");
         std::vector<Vec3> corners;
         std::uint64_t facets = 0;
