@@ -233,6 +233,17 @@ struct AsciiReading {
     std::optional<std::size_t> end;  // where bytes no text holds, after "endsolid", cut the text short
 };
 
+// A word as an error text shows it: a hostile file can hold a word of megabytes, of which the
+// start is enough to find it.
+std::string QuotedWord(std::string_view word)
+{
+    constexpr std::size_t kShownCharacters = 64;
+    if (word.size() <= kShownCharacters)
+        return std::string(word);
+    return std::string(word.substr(0, kShownCharacters)) + "... (" + std::to_string(word.size())
+        + " characters)";
+}
+
 bool ReadVertex(WordReader& reader, AsciiReading& reading)
 {
     float xyz[3];
@@ -243,7 +254,7 @@ bool ReadVertex(WordReader& reader, AsciiReading& reading)
             return false;
         }
         if (!ParseCoordinate(number, value)) {
-            reading.error = "A vertex coordinate could not be read as a number: '" + std::string(number) + "'.";
+            reading.error = "A vertex coordinate could not be read as a number: '" + QuotedWord(number) + "'.";
             return false;
         }
     }

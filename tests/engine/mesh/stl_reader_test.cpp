@@ -416,7 +416,9 @@ TEST(ParseAsciiStl, TinyValuesReadAsTheNearestFloatAndAPlusSignIsAccepted)
         if (c.ok) {
             EXPECT_EQ(std::bit_cast<std::uint32_t>(corners[0].x), std::bit_cast<std::uint32_t>(c.value));
         } else {
-            EXPECT_EQ(error, std::string("A vertex coordinate could not be read as a number: '") + c.word + "'.");
+            const std::string shown = c.word.size() <= 64
+                ? c.word : c.word.substr(0, 64) + "... (" + std::to_string(c.word.size()) + " characters)";
+            EXPECT_EQ(error, "A vertex coordinate could not be read as a number: '" + shown + "'.");
         }
     }
 }
