@@ -1,0 +1,112 @@
+// The displaced solid sampled on a regular grid of step h:
+//
+//   F(p) = s(p) d(p) - H(p)
+//
+// with d the distance from p to the input surface, s = -1 inside the input solid and +1
+// outside, and H the height at the surface point nearest to p (the vertex heights interpolated
+// over the nearest triangle). F < 0 is inside the displaced solid, so a positive height moves
+// the surface outward. The field is held exactly only in 8 x 8 x 8 point blocks near the
+// surface; everywhere else it is the far value with the sign of the input solid, found by
+// counting the input surface's crossings of the point's vertical grid column. The contouring
+// reads it through ValueAt and Gradient.
+#pragma once
+
+#include "engine/displacement/parallel_blocks.h"
+#include "engine/mesh/aabb_tree.h"
+#include "engine/mesh/triangle_mesh.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace grainforge::mesh {
+
+// Points along one side of a field block.
+inline constexpr std::int64_t kFieldBlockSide = 8;
+inline constexpr std::int64_t kFieldBlockPoints = 512;
+
+struct SolidField {
+    double originX = 0.0;  // position of grid point (0, 0, 0)
+    double originY = 0.0;
+    double originZ = 0.0;
+    double cell = 0.0;     // grid step h, mm
+    float farValue = 0.0f; // value outside the stored blocks (the reach): + outside, - inside
+    std::int64_t pointsX = 0;
+    std::int64_t pointsY = 0;
+    std::int64_t pointsZ = 0;
+    std::int64_t blocksX = 0;  // ceil(points / 8)
+    std::int64_t blocksY = 0;
+    std::int64_t blocksZ = 0;
+    // Per block, (bz blocksY + by) blocksX + bx: its slot among the stored blocks, or -1.
+    std::vector<std::int32_t> blockIndex;
+    // 512 per stored slot; point (x, y, z) of a stored block is at
+    // slot 512 + (z mod 8) 64 + (y mod 8) 8 + (x mod 8). Points beyond the grid's high ends are
+    // never read.
+    std::vector<float> values;
+    std::vector<std::uint8_t> displaced;  // 512 per slot: 1 where the interpolated height was not 0
+    // pointsX pointsY + 1 prefix offsets into columnCrossings; column (x, y) is y pointsX + x.
+    std::vector<std::uint32_t> columnOffsets;
+    std::vector<float> columnCrossings;  // z of each input surface crossing, ascending per column
+
+    // Index of the point in `values`, or -1 when its block is not stored or the point lies
+    // outside the grid.
+    std::int64_t PointSlot(std::int64_t x, std::int64_t y, std::int64_t z) const;
+    // The stored value, or the far value signed by the parity of the column's crossings
+    // strictly below the point (even: outside, +).
+    float ValueAt(std::int64_t x, std::int64_t y, std::int64_t z) const;
+    // Central differences of ValueAt (one-sided at the grid's ends, 0 on an axis of one point).
+    std::array<double, 3> Gradient(std::int64_t x, std::int64_t y, std::int64_t z) const;
+};
+
+// The figures of one field build.
+struct SolidFieldStats {
+    double columnSeconds = 0.0;
+    double blockSeconds = 0.0;
+    double seedSeconds = 0.0;
+    double propagateSeconds = 0.0;
+    double valueSeconds = 0.0;
+    double estimateBytes = 0.0;  // fixed parts: block index and column offsets
+    double storedEstimateBytes = 0.0;  // the whole field once the blocks are chosen
+    bool tooLarge = false;
+    std::uint64_t candidateBlocks = 0;
+    std::uint32_t propagationPasses = 0;
+    std::uint64_t pointsMeasured = 0;
+    std::uint64_t pointsDisplaced = 0;
+    std::uint64_t subCubesSkipped = 0;
+    std::uint64_t pointsRechecked = 0;
+    std::uint64_t oddColumns = 0;
+    std::uint64_t verifyChecks = 0;
+    std::uint64_t verifyMismatches = 0;
+    std::uint64_t verifyMisses = 0;
+    double verifyMaxError = 0.0;
+};
+
+// How the field's nearest surface points are found.
+enum class FieldMeasure : std::int32_t {
+    labels = 1,  // nearest triangles seeded near the surface and propagated between points
+    direct = 0,  // every point searched in the tree on its own
+};
+
+struct SolidFieldInput {
+    const TriangleMesh* mesh = nullptr;       // the input solid
+    const AabbTree* tree = nullptr;           // over `mesh`
+    const std::vector<float>* heights = nullptr;  // one per vertex of `mesh`
+    float floorZ = -1e30f;                    // nothing of the solid lies below it
+    double cell = 0.2;                        // h, mm
+    std::uint64_t cellLimit = ~std::uint64_t{0};  // largest grid point count
+    FieldMeasure measure = FieldMeasure::labels;
+    bool verify = false;                      // compare every measured point with a search
+    // Bytes the whole field may take once its blocks are chosen; 0 for no budget. The solid
+    // displacement passes a share of the available memory.
+    std::uint64_t memoryBudgetBytes = 0;
+};
+
+// Builds `field` from the input. False only when the field is too large (stats.tooLarge): its
+// fixed parts above 1.5e9 bytes or not finite, more grid points than the cell limit, or the
+// whole field above the memory budget once the stored blocks are known; nothing is then built.
+// Heavy passes run as parallel blocks of `job` (none: they cannot be stopped); a stop throws
+// Stopped.
+bool BuildSolidField(const SolidFieldInput& input, SolidField& field, SolidFieldStats& stats,
+    JobProgressContext* job);
+
+}  // namespace grainforge::mesh
