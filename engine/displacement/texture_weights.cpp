@@ -1,0 +1,286 @@
+#include "engine/displacement/texture_weights.h"
+
+#include "engine/mesh/parallel_loop.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace grainforge::mesh {
+
+namespace {
+
+constexpr std::uint8_t kOuter = 255;
+constexpr std::uint8_t kInner = 0;
+
+// What every corner of one call reads.
+struct CornerInputs {
+    const Projection& projection;
+    const TileFrame& tileFrame;
+    std::span<const MaskVolume> masks;
+};
+
+float TriangleArea(Vec3 a, Vec3 b, Vec3 c)
+{
+    return Length(Cross(b - a, c - a)) * 0.5f;
+}
+
+// The area a triangle lends its corners for averaging. A triangle with a vertex far out (or
+// not finite) has no measurable area; counted as 0 it cannot turn its neighbours' sums into
+// infinity or NaN.
+float UsableArea(const TriangleMesh& mesh, std::size_t t)
+{
+    const float area = TriangleArea(mesh.vertices[mesh.indices[3 * t]].position,
+        mesh.vertices[mesh.indices[3 * t + 1]].position, mesh.vertices[mesh.indices[3 * t + 2]].position);
+    return std::isfinite(area) ? area : 0.0f;
+}
+
+// 1 inside or on the boundary, fading to 0 with a smoothstep across the feather outside it.
+float MaskFactor(const MaskVolume& mask, Vec3 point)
+{
+    const float d = MaskSignedDistance(mask, point);
+    if (d <= 0.0f)
+        return 1.0f;
+    const float feather = mask.featherMillimetres;
+    if (feather > 0.0f && d < feather) {
+        const float x = d / feather;
+        return 1.0f - (3.0f - 2.0f * x) * x * x;
+    }
+    return 0.0f;  // beyond the feather, and a distance that is NaN
+}
+
+// The strongest masking at the point; stops at the first volume that masks it fully.
+float LargestMaskFactor(std::span<const MaskVolume> masks, Vec3 point)
+{
+    float largest = 0.0f;
+    for (const MaskVolume& mask : masks) {
+        if (mask.enabled == 0)
+            continue;
+        largest = std::max(largest, MaskFactor(mask, point));
+        if (largest >= 1.0f)
+            break;
+    }
+    return largest;
+}
+
+// A vertex with no place or no direction gets no texture: mapped as it is, a NaN position
+// would land on a side with full coverage.
+float CornerWeight(const CornerInputs& in, const MeshVertex& vertex, std::uint8_t outerByte)
+{
+    if (!IsFinite(vertex.position) || !IsFinite(vertex.normal))
+        return 0.0f;
+    ProjectionSamples samples = MapThroughProjection(in.projection, vertex.position, vertex.normal, &outerByte);
+    if (in.tileFrame.on != 0)
+        ProjectionFaceWeights(in.tileFrame, samples);
+    const float coverage = samples.coverage;
+    if (!(coverage > 0.0f))
+        return 0.0f;
+    if (in.masks.empty())
+        return coverage;
+    return (1.0f - LargestMaskFactor(in.masks, vertex.position)) * coverage;
+}
+
+std::vector<std::uint8_t> OuterMaskFor(const TriangleMesh& mesh, std::span<const std::uint8_t> outerMask)
+{
+    if (outerMask.size() == mesh.TriangleCount())
+        return {outerMask.begin(), outerMask.end()};
+    return std::vector<std::uint8_t>(mesh.TriangleCount(), kOuter);
+}
+
+// Each triangle writes its own three corners and its own textured byte.
+void WeighCorners(const TriangleMesh& mesh, const CornerInputs& in, TextureWeights& weights)
+{
+    weights.cornerWeights.assign(mesh.indices.size(), 0.0f);
+    weights.faceTextured.assign(mesh.TriangleCount(), 0);
+    ParallelFor(mesh.TriangleCount(), [&](std::size_t t) {
+        bool textured = false;
+        for (std::size_t corner = 3 * t; corner < 3 * t + 3; ++corner) {
+            const float w = CornerWeight(in, mesh.vertices[mesh.indices[corner]], weights.faceOuterMask[t]);
+            weights.cornerWeights[corner] = w;
+            textured = textured || w > 0.0f;
+        }
+        weights.faceTextured[t] = textured ? 1 : 0;
+    });
+}
+
+// Rule "any". Corner weights are never negative, so starting at 0 leaves unused vertices at 0.
+std::vector<float> LargestCornerWeights(const TriangleMesh& mesh, std::span<const float> corners)
+{
+    std::vector<float> result(mesh.vertices.size(), 0.0f);
+    for (std::size_t i = 0; i < corners.size(); ++i)
+        result[mesh.indices[i]] = std::max(result[mesh.indices[i]], corners[i]);
+    return result;
+}
+
+// Rule "all".
+std::vector<float> SmallestCornerWeights(const TriangleMesh& mesh, std::span<const float> corners)
+{
+    constexpr float kUnused = std::numeric_limits<float>::max();
+    std::vector<float> result(mesh.vertices.size(), kUnused);
+    for (std::size_t i = 0; i < corners.size(); ++i)
+        result[mesh.indices[i]] = std::min(result[mesh.indices[i]], corners[i]);
+    for (float& w : result)
+        w = w == kUnused ? 0.0f : w;
+    return result;
+}
+
+// Rule "average": each corner counts with its triangle's area, summed in triangle order.
+std::vector<float> AreaWeightedCornerWeights(const TriangleMesh& mesh, std::span<const float> corners)
+{
+    struct Sums {
+        double weighted = 0.0;
+        double area = 0.0;
+    };
+    std::vector<Sums> sums(mesh.vertices.size());
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        const double area = UsableArea(mesh, t);
+        for (std::size_t corner = 3 * t; corner < 3 * t + 3; ++corner) {
+            Sums& s = sums[mesh.indices[corner]];
+            s.weighted += area * corners[corner];
+            s.area += area;
+        }
+    }
+    std::vector<float> result(mesh.vertices.size(), 0.0f);
+    for (std::size_t v = 0; v < sums.size(); ++v) {
+        if (sums[v].area > 0.0)
+            result[v] = std::max(0.0f, static_cast<float>(sums[v].weighted / sums[v].area));
+    }
+    return result;
+}
+
+std::vector<float> CombineCornerWeights(const TriangleMesh& mesh, std::span<const float> corners, OutsideRule rule)
+{
+    switch (rule) {
+    case OutsideRule::any: return LargestCornerWeights(mesh, corners);
+    case OutsideRule::all: return SmallestCornerWeights(mesh, corners);
+    case OutsideRule::average: return AreaWeightedCornerWeights(mesh, corners);
+    }
+    return std::vector<float>(mesh.vertices.size(), 0.0f);  // a rule outside the table moves nothing
+}
+
+// ---- Remapping ----------------------------------------------------------------------------
+
+bool CanRemap(const TextureWeights& oldWeights, const TriangleMesh& oldMesh, const TriangleMesh& newMesh,
+    std::span<const std::uint32_t> vertexMap, std::span<const std::uint32_t> faceMap)
+{
+    return vertexMap.size() == newMesh.vertices.size() && faceMap.size() == newMesh.TriangleCount()
+        && oldWeights.MatchesMesh(oldMesh) && newMesh.IsConsistent() && oldMesh.IsConsistent();
+}
+
+// The old weight of old vertex u; 0 when u names no old vertex.
+float OldVertexWeight(const TextureWeights& oldWeights, std::uint32_t u)
+{
+    return u < oldWeights.vertexWeights.size() ? oldWeights.vertexWeights[u] : 0.0f;
+}
+
+void RemapTriangle(const TextureWeights& oldWeights, const TriangleMesh& oldMesh, const TriangleMesh& newMesh,
+    std::span<const std::uint32_t> vertexMap, std::uint32_t o, std::size_t f, TextureWeights& result)
+{
+    const bool known = o < oldWeights.faceTextured.size();
+    result.faceTextured[f] = known ? oldWeights.faceTextured[o] : 0;
+    result.faceOuterMask[f] = known ? oldWeights.faceOuterMask[o] : kInner;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const std::uint32_t u = vertexMap[newMesh.indices[3 * f + k]];
+        const std::size_t oldCorner = 3 * static_cast<std::size_t>(o) + k;
+        const bool sameCorner = known && u == oldMesh.indices[oldCorner];
+        result.cornerWeights[3 * f + k] =
+            sameCorner ? oldWeights.cornerWeights[oldCorner] : OldVertexWeight(oldWeights, u);
+    }
+}
+
+std::string Fixed(double value, int decimals)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    return buffer;
+}
+
+}  // namespace
+
+bool TextureWeights::MatchesMesh(const TriangleMesh& mesh) const
+{
+    const std::size_t triangles = mesh.indices.size() / 3;
+    return vertexWeights.size() == mesh.vertices.size() && cornerWeights.size() == mesh.indices.size()
+        && faceTextured.size() == triangles && faceOuterMask.size() == triangles;
+}
+
+TextureWeights ComputeTextureWeights(const TriangleMesh& mesh, const Projection& projection,
+    std::span<const std::uint8_t> outerMask, const DisplacementSettings& settings,
+    const TileFrame& tileFrame, std::span<const MaskVolume> masks)
+{
+    if (mesh.vertices.empty() || !mesh.IsConsistent())
+        return {};
+    TextureWeights weights;
+    weights.faceOuterMask = OuterMaskFor(mesh, outerMask);
+    WeighCorners(mesh, CornerInputs{projection, tileFrame, masks}, weights);
+    weights.vertexWeights = CombineCornerWeights(mesh, weights.cornerWeights, settings.outsideRule);
+    return weights;
+}
+
+TextureWeights RemapTextureWeights(const TextureWeights& oldWeights, const TriangleMesh& oldMesh,
+    const TriangleMesh& newMesh, std::span<const std::uint32_t> vertexMap, std::span<const std::uint32_t> faceMap)
+{
+    if (!CanRemap(oldWeights, oldMesh, newMesh, vertexMap, faceMap))
+        return {};
+    TextureWeights result;
+    result.vertexWeights.resize(newMesh.vertices.size());
+    ParallelFor(newMesh.vertices.size(), [&](std::size_t v) {
+        result.vertexWeights[v] = OldVertexWeight(oldWeights, vertexMap[v]);
+    });
+    result.cornerWeights.resize(newMesh.indices.size());
+    result.faceTextured.resize(newMesh.TriangleCount());
+    result.faceOuterMask.resize(newMesh.TriangleCount());
+    ParallelFor(newMesh.TriangleCount(), [&](std::size_t f) {
+        RemapTriangle(oldWeights, oldMesh, newMesh, vertexMap, faceMap[f], f, result);
+    });
+    return result;
+}
+
+std::vector<std::uint8_t> FaceFlagsToMask(std::span<const std::uint8_t> flags)
+{
+    std::vector<std::uint8_t> mask(flags.size());
+    std::transform(flags.begin(), flags.end(), mask.begin(),
+        [](std::uint8_t flag) { return flag > 0 ? kOuter : kInner; });
+    return mask;
+}
+
+FlaggedArea FlaggedAreaShare(const TriangleMesh& mesh, std::span<const std::uint8_t> flags)
+{
+    FlaggedArea result;
+    result.faces = flags.size();
+    if (flags.empty() || !mesh.IsConsistent())
+        return result;
+    const std::size_t measured = std::min(flags.size(), mesh.TriangleCount());
+    for (std::size_t t = 0; t < measured; ++t) {
+        const double area = UsableArea(mesh, t);
+        result.totalArea += area;
+        if (flags[t] != 0) {
+            result.flaggedArea += area;
+            ++result.flaggedFaces;
+        }
+    }
+    return result;
+}
+
+std::string FormatTextureWeights(const TextureWeights& weights)
+{
+    const auto faces = std::count_if(weights.faceTextured.begin(), weights.faceTextured.end(),
+        [](std::uint8_t textured) { return textured != 0; });
+    std::size_t moving = 0;
+    double sum = 0.0;
+    for (float w : weights.vertexWeights) {
+        if (w > 0.0f) {
+            ++moving;
+            sum += w;
+        }
+    }
+    std::string text = std::to_string(faces) + " of " + std::to_string(weights.faceTextured.size())
+        + " faces receive texture, " + std::to_string(moving) + " of "
+        + std::to_string(weights.vertexWeights.size()) + " vertices will move";
+    if (moving > 0)
+        text += ", mean weight " + Fixed(sum / static_cast<double>(moving), 2);
+    return text;
+}
+
+}  // namespace grainforge::mesh
