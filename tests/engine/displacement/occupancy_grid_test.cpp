@@ -214,7 +214,7 @@ TEST(ClassifyOuterSurface, StaleBoxesAndForeignGridsStayInRange)
 {
     const TriangleMesh cube = MakeTestCube(20);
     TriangleMesh stale = cube, inverted = cube, nanBox = cube;
-    std::tie(stale.boundsMin, stale.boundsMax) = std::make_tuple(Vec3{100, 100, 100}, Vec3{101, 101, 101});
+    std::tie(stale.boundsMin, stale.boundsMax) = std::make_tuple(Vec3{1e12f, 1e12f, 1e12f}, Vec3{1e12f, 1e12f, 1e12f});
     std::tie(inverted.boundsMin, inverted.boundsMax) = std::make_tuple(cube.boundsMax, cube.boundsMin);
     nanBox.boundsMin.x = std::numeric_limits<float>::quiet_NaN();
     TriangleMesh far = test::Translated(MakeTestCube(0.001f), {1e30f, 1e30f, 1e30f});
@@ -223,9 +223,11 @@ TEST(ClassifyOuterSurface, StaleBoxesAndForeignGridsStayInRange)
     OccupancyGrid fresh;
     BuildOccupancyGrid(fresh, cube, 64, 0);
 
-    EXPECT_EQ(ClassifyOuterSurface(fresh, Flipped(test::Translated(cube, {0, 0, 1000}))), OuterThenInner(12, 0));
+    // Some 3e9 cells above the grid: past the int range.
+    EXPECT_EQ(ClassifyOuterSurface(fresh, Flipped(test::Translated(MakeTestCube(2000), {0, 0, 1e9f}))),
+              OuterThenInner(12, 0));
     OccupancyGrid shortCells = fresh;
-    shortCells.cells.resize(100);
+    shortCells.cells = std::vector<std::uint8_t>(100, 1);
     EXPECT_EQ(ClassifyOuterSurface(shortCells, Flipped(cube)), OuterThenInner(12, 0));
 }
 
