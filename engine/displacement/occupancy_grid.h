@@ -33,13 +33,13 @@ inline constexpr std::int32_t kOccupancyMarginCells = 5;
 
 // Why a grid holds what it holds. Every status but `built` leaves the grid empty.
 enum class OccupancyGridStatus : std::int32_t {
-    notBuilt = 0,          // never built
+    notBuilt = 0,              // never built
     built = 1,
-    emptyMesh = 2,         // the mesh has no vertices
-    invalidMesh = 3,       // index count not a multiple of three, or an index out of range
-    coordinatesNotFinite = 4,  // a vertex coordinate (or the stored box) is NaN or infinite
-    extentTooLarge = 5,    // the part's extent overflows single precision
-    notEnoughMemory = 6,   // the cells would not fit in the available memory
+    emptyMesh = 2,             // the mesh has no vertices
+    invalidMesh = 3,           // index count not a multiple of three, or an index out of range
+    coordinatesNotFinite = 4,  // a vertex coordinate is NaN or infinite
+    extentTooLarge = 5,        // the part's extent overflows single precision
+    notEnoughMemory = 6,       // the cells would not fit in the available memory
 };
 
 // A byte grid of cubic cells around a part. Cell (x, y, z) is cells[(z ny + y) nx + x].
@@ -100,16 +100,16 @@ void BuildOccupancyGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::int3
 // finite numbers gives all kSurfaceOuter and leaves `report` as it was; otherwise `report`
 // (when given) is overwritten with the counts and areas. Runs in parallel over triangles; the
 // result is the same on any number of threads. `grid` is only read.
-std::vector<std::uint8_t> ClassifyOuterSurface(const OccupancyGrid& grid, const TriangleMesh& mesh,
-                                               SurfaceClassReport* report = nullptr);
+[[nodiscard]] std::vector<std::uint8_t> ClassifyOuterSurface(const OccupancyGrid& grid, const TriangleMesh& mesh,
+                                                             SurfaceClassReport* report = nullptr);
 
 // "Occupancy grid: 21 x 21 x 21 cells of 1.25 mm, 1234 on the surface, built in 3.5 ms"
 // (numbers with the stream's default formatting: six significant digits, no grouping), or
 // "Occupancy grid: not built: " and the reason for an empty grid.
-std::string FormatOccupancyGrid(const OccupancyGrid& grid);
+[[nodiscard]] std::string FormatOccupancyGrid(const OccupancyGrid& grid);
 
 // Separating-axis test of triangle (a, b, c) against the axis-aligned cube of half edge
 // `halfSize` around `centre`. Touching counts as overlapping.
-bool TriangleBoxOverlap(Vec3 centre, float halfSize, Vec3 a, Vec3 b, Vec3 c);
+[[nodiscard]] bool TriangleBoxOverlap(Vec3 centre, float halfSize, Vec3 a, Vec3 b, Vec3 c);
 
 }  // namespace grainforge::mesh
