@@ -1,0 +1,235 @@
+#include "engine/displacement/occupancy_grid.h"
+
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/same_on_one_thread.h"
+#include "tests/support/shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace grainforge::mesh {
+namespace {
+
+using test::Combined;
+using test::Flipped;
+using test::MakeBox;
+
+std::vector<std::uint8_t> Classes(const TriangleMesh& mesh, std::int32_t resolution,
+                                  SurfaceClassReport* report = nullptr)
+{
+    OccupancyGrid grid;
+    BuildOccupancyGrid(grid, mesh, resolution, 0);
+    return ClassifyOuterSurface(grid, mesh, report);
+}
+
+// `outer` outer classes followed by `inner` inner ones.
+std::vector<std::uint8_t> OuterThenInner(std::size_t outer, std::size_t inner)
+{
+    std::vector<std::uint8_t> classes(outer + inner, kSurfaceInner);
+    std::fill_n(classes.begin(), outer, kSurfaceOuter);
+    return classes;
+}
+
+// The longest side gets the clamped resolution plus the five margin cells; a thin axis gets
+// what its extent needs at that cell size, and a flat one the margin only.
+TEST(BuildOccupancyGrid, CellCountsFollowTheClampedResolution)
+{
+    struct Case { TriangleMesh mesh; std::int32_t resolution, clamped, nx, ny, nz; float cell; };
+    const Case cases[] = {
+        {MakeTestCube(20), 8, 16, 21, 21, 21, 1.25f},
+        {MakeTestCube(20), -3, 16, 21, 21, 21, 1.25f},
+        // 1 mm over 100/1024 mm is 10.24 cells: 11 plus the margin.
+        {MakeBox({0, 0, 0}, {100, 1, 1}), 5000, 1024, 1029, 16, 16, 100.0f / 1024},
+        {test::MakeFlatGrid(4, 5.0f), 32, 32, 37, 37, 5, 0.625f},
+    };
+    const OccupancyGridStatus built = OccupancyGridStatus::built;
+    for (const Case& c : cases) {
+        OccupancyGrid grid;
+        BuildOccupancyGrid(grid, c.mesh, c.resolution, 0);
+        EXPECT_EQ(std::tie(grid.resolution, grid.nx, grid.ny, grid.nz, grid.cellSize, grid.status),
+                  std::tie(c.clamped, c.nx, c.ny, c.nz, c.cell, built)) << c.resolution;
+        EXPECT_EQ(std::tie(grid.cellsX, grid.cellsY, grid.cellsZ, grid.cellMillimetres),
+                  std::make_tuple(std::uint32_t(c.nx), std::uint32_t(c.ny), std::uint32_t(c.nz), c.cell));
+        EXPECT_EQ(grid.origin, (c.mesh.boundsMin - Vec3{c.cell, c.cell, c.cell} * 2.0f));
+    }
+}
+
+// Every corner lies in a set cell, the count matches the set bytes, and the outer two layers
+// on every side stay empty.
+TEST(BuildOccupancyGrid, CoversEveryCornerAndKeepsTheMargin)
+{
+    const TriangleMesh sphere = test::MakeBumpySphere(20.0f, 1.5f, 40, 80);
+    OccupancyGrid grid;
+    BuildOccupancyGrid(grid, sphere, 64, 0);
+    const auto cell = [&](float v, float origin) { return std::size_t((v - origin) / grid.cellSize); };
+    for (const auto& [p, normal] : sphere.vertices) {
+        ASSERT_EQ(grid.cells[(cell(p.z, grid.origin.z) * grid.ny + cell(p.y, grid.origin.y)) * grid.nx
+                             + cell(p.x, grid.origin.x)], 1);
+    }
+    EXPECT_EQ(grid.filledCells, static_cast<std::uint64_t>(std::count(grid.cells.begin(), grid.cells.end(), 1)));
+    for (std::size_t i = 0; i < grid.cells.size(); ++i) {
+        const auto x = std::int32_t(i % grid.nx), y = std::int32_t(i / grid.nx % grid.ny);
+        const auto z = std::int32_t(i / grid.nx / grid.ny);
+        if (std::min({x, y, z}) < 2 || x >= grid.nx - 2 || y >= grid.ny - 2 || z >= grid.nz - 2) {
+            ASSERT_EQ(grid.cells[i], 0) << x << " " << y << " " << z;
+        }
+    }
+}
+
+// The cube of half size 0.5 round the origin against triangles placed round it.
+TEST(TriangleBoxOverlap, KnownAnswersWithTouchingCounted)
+{
+    struct Case { Vec3 a, b, c; bool overlaps; };
+    const Case cases[] = {
+        {{-2, -2, 0}, {2, -2, 0}, {0, 2, 0}, true},          // through the centre, corners all outside
+        {{0.5f, -1, -1}, {0.5f, 1, -1}, {0.5f, 0, 2}, true},  // lying on the face x = 0.5
+        {{0.51f, -1, -1}, {0.51f, 1, -1}, {0.51f, 0, 2}, false},
+        {{0.5f, 0.5f, 0.5f}, {2, 0.5f, 0.5f}, {2, 2, 2}, true},  // one corner on the cube's corner
+        // Plane x + y + z = 1.5 touches the cube's corner; at 1.6 only the plane separates.
+        {{1.5f, 0, 0}, {0, 1.5f, 0}, {0, 0, 1.5f}, true},
+        {{1.6f, 0, 0}, {0, 1.6f, 0}, {0, 0, 1.6f}, false},
+        // Only an edge's cross axis separates: the long edge runs along x + y = 1.2 past the
+        // cube's vertical edge at x + y = 1; along x + y = 1 it touches that edge.
+        {{0.2f, 1, 0}, {1, 0.2f, 0}, {1, 1, 0}, false},
+        {{0, 1, 0}, {1, 0, 0}, {1, 1, 0}, true},
+        {{0.1f, 0.1f, 0.1f}, {0.1f, 0.1f, 0.1f}, {0.1f, 0.1f, 0.1f}, true},  // a point inside
+        {{0, 0, 0.6f}, {0, 0, 0.6f}, {0, 0, 0.6f}, false},                  // and one outside
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(TriangleBoxOverlap({0, 0, 0}, 0.5f, c.a, c.b, c.c), c.overlaps) << &c - cases;
+}
+
+// A hollow: the outer box faces outward, the inner box faces into the hollow. Rays from the
+// inner faces cross the hollow and meet the far inner wall.
+TEST(ClassifyOuterSurface, OuterAndInnerSurfacesWithTheirAreas)
+{
+    const TriangleMesh hollow =
+        Combined(MakeBox({-10, -10, -10}, {10, 10, 10}), Flipped(MakeBox({-5, -5, -5}, {5, 5, 5})));
+    SurfaceClassReport report;
+    EXPECT_EQ(Classes(hollow, 32, &report), OuterThenInner(12, 12));
+    EXPECT_EQ(std::tie(report.triangles, report.outerTriangles, report.innerTriangles, report.otherTriangles,
+                       report.outerArea, report.innerArea),
+              std::make_tuple(24u, 12u, 12u, 0u, 2400.0, 600.0));
+
+    EXPECT_EQ(Classes(MakeTestCube(20), 16), OuterThenInner(12, 0));
+    EXPECT_EQ(Classes(Combined(MakeTestSphere(20), Flipped(MakeTestSphere(10))), 64), OuterThenInner(9024, 9024));
+
+    // The slit's closing triangle has no area: class 2, counted apart and in neither area.
+    const TriangleMesh slit = test::MakeCubeWithFlatTriangle();
+    std::vector<std::uint8_t> flat(14, kSurfaceOuter);
+    flat[13] = kSurfaceDegenerate;
+    EXPECT_EQ(Classes(slit, 16, &report), flat);
+    EXPECT_EQ(std::tie(report.triangles, report.outerTriangles, report.otherTriangles, report.outerArea),
+              std::make_tuple(14u, 13u, 1u, 2400.0));
+}
+
+// The grid's layers are filled in parallel slabs. The bumps leave some valley faces whose rays
+// meet the next bump: a mix of classes.
+TEST(ClassifyOuterSurface, GridAndClassesSameOnOneThreadAsOnMany)
+{
+    const TriangleMesh hollow = Combined(test::MakeBumpySphere(20.0f, 1.5f, 64, 128), Flipped(MakeTestSphere(10)));
+    test::ExpectSameOnOneThread([&] {
+        OccupancyGrid grid;
+        BuildOccupancyGrid(grid, hollow, 96, 0);
+        return std::make_tuple(grid.cells, grid.filledCells, ClassifyOuterSurface(grid, hollow));
+    });
+}
+
+// The grid is refused before it is allocated; exactly enough memory builds it.
+TEST(BuildOccupancyGrid, RefusesAGridLargerThanTheAvailableMemory)
+{
+    const TriangleMesh cube = MakeTestCube(20);
+    const std::tuple<std::int32_t, std::uint64_t, OccupancyGridStatus> cases[] = {
+        {16, 21 * 21 * 21, OccupancyGridStatus::built},
+        {16, 21 * 21 * 21 - 1, OccupancyGridStatus::notEnoughMemory},
+        {1024, 1000000000, OccupancyGridStatus::notEnoughMemory},
+    };
+    for (const auto& [resolution, available, status] : cases) {
+        OccupancyGrid grid;
+        BuildOccupancyGrid(grid, cube, resolution, available);
+        const std::uint64_t needed = std::uint64_t(grid.cellsX) * grid.cellsY * grid.cellsZ;
+        const bool refused = status != OccupancyGridStatus::built;
+        EXPECT_EQ(std::tie(grid.status, grid.refusedBytes, grid.availableBytes),
+                  std::make_tuple(status, refused ? needed : 0, refused ? available : 0)) << available;
+        EXPECT_EQ(std::make_tuple(grid.nx == 0, grid.cells.size()), std::make_tuple(refused, refused ? 0 : needed));
+    }
+}
+
+TEST(FormatOccupancyGrid, BuiltAndRefusedTexts)
+{
+    OccupancyGrid grid;
+    EXPECT_EQ(FormatOccupancyGrid(grid), "Occupancy grid: not built");
+    grid.status = OccupancyGridStatus::built;
+    std::tie(grid.nx, grid.ny, grid.nz, grid.cellMillimetres, grid.filledCells, grid.buildMilliseconds) =
+        std::make_tuple(21, 37, 5, 0.0976563f, 1234567u, 12.34567891);
+    EXPECT_EQ(FormatOccupancyGrid(grid),
+              "Occupancy grid: 21 x 37 x 5 cells of 0.0976563 mm, 1234567 on the surface, built in 12.3457 ms");
+    grid.status = OccupancyGridStatus::notEnoughMemory;
+    std::tie(grid.cellsX, grid.cellsY, grid.cellsZ) = std::make_tuple(1029u, 1029u, 1029u);
+    grid.refusedBytes = 1029ull * 1029 * 1029;        // 1039.07 MB, rounded up
+    grid.availableBytes = 800 * 1048576ull + 1048575;  // rounded down
+    EXPECT_EQ(FormatOccupancyGrid(grid), "Occupancy grid: not built: the grid of 1029 x 1029 x 1029 cells needs "
+                                         "1040 MB and only 800 MB are available");
+}
+
+// Hostile meshes, each built into a grid that held a good build before: the grid ends empty,
+// and classification gives all outer and leaves the report as it was.
+TEST(BuildOccupancyGrid, HostileMeshesGiveAnEmptyGridAndAllOuter)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float infinity = std::numeric_limits<float>::infinity();
+    const auto with = [](TriangleMesh mesh, auto change) { change(mesh); return mesh; };
+    const TriangleMesh cube = MakeTestCube(20);
+    using Status = OccupancyGridStatus;
+    const std::pair<TriangleMesh, Status> cases[] = {
+        {TriangleMesh{}, Status::emptyMesh},
+        {with(cube, [&](TriangleMesh& m) { m.vertices[3].position.y = nan; }), Status::coordinatesNotFinite},
+        {with(cube, [&](TriangleMesh& m) { m.vertices[0].position.z = -infinity; }), Status::coordinatesNotFinite},
+        {with(cube, [](TriangleMesh& m) { m.indices[7] = 8; }), Status::invalidMesh},
+        {with(cube, [](TriangleMesh& m) { m.indices.pop_back(); }), Status::invalidMesh},
+        {MakeBox({-3e38f, 0, 0}, {3e38f, 1, 1}), Status::extentTooLarge},  // 6e38 is past the largest float
+    };
+    for (const auto& [mesh, status] : cases) {
+        OccupancyGrid grid;
+        BuildOccupancyGrid(grid, cube, 32, 0);
+        BuildOccupancyGrid(grid, mesh, 32, 0);
+        EXPECT_EQ(std::tie(grid.status, grid.nx, grid.cellsX, grid.filledCells), std::make_tuple(status, 0, 0u, 0u));
+        EXPECT_TRUE(grid.cells.empty());
+        SurfaceClassReport report{.triangles = 99};
+        EXPECT_EQ(ClassifyOuterSurface(grid, mesh, &report), OuterThenInner(mesh.TriangleCount(), 0));
+        EXPECT_EQ(report.triangles, 99u);
+    }
+}
+
+// Stored boxes that do not fit the vertices, a part so far out that its extent rounds to 0,
+// rays from a mesh outside the grid and a grid whose cells do not match its counts: every
+// read stays in range (the sanitizer build checks each one).
+TEST(ClassifyOuterSurface, StaleBoxesAndForeignGridsStayInRange)
+{
+    const TriangleMesh cube = MakeTestCube(20);
+    TriangleMesh stale = cube, inverted = cube, nanBox = cube;
+    std::tie(stale.boundsMin, stale.boundsMax) = std::make_tuple(Vec3{1e12f, 1e12f, 1e12f}, Vec3{1e12f, 1e12f, 1e12f});
+    std::tie(inverted.boundsMin, inverted.boundsMax) = std::make_tuple(cube.boundsMax, cube.boundsMin);
+    nanBox.boundsMin.x = std::numeric_limits<float>::quiet_NaN();
+    TriangleMesh far = test::Translated(MakeTestCube(0.001f), {1e30f, 1e30f, 1e30f});
+    for (const TriangleMesh* mesh : {&stale, &inverted, &nanBox, &far})
+        EXPECT_EQ(Classes(*mesh, 64).size(), 12u);
+    OccupancyGrid fresh;
+    BuildOccupancyGrid(fresh, cube, 64, 0);
+
+    // Some 3e9 cells above the grid: past the int range.
+    EXPECT_EQ(ClassifyOuterSurface(fresh, Flipped(test::Translated(MakeTestCube(2000), {0, 0, 1e9f}))),
+              OuterThenInner(12, 0));
+    OccupancyGrid shortCells = fresh;
+    shortCells.cells = std::vector<std::uint8_t>(100, 1);
+    EXPECT_EQ(ClassifyOuterSurface(shortCells, Flipped(cube)), OuterThenInner(12, 0));
+}
+
+}  // namespace
+}  // namespace grainforge::mesh
