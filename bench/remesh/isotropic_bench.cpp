@@ -6,13 +6,20 @@
 //   3 rounds: the work against which the remesh is compared with other libraries.
 // - FlatSimplify4M: a closed box of about 4,000,000 triangles whose six faces are fine
 //   grids, as a textured result with large plain areas comes out.
+// - FlatSimplifyFanCaps/<segments>: a cylinder (radius 20 mm, height 20 mm) whose caps are
+//   fans, one centre joined to every rim vertex, beside a 20 mm cube remeshed isotropically to
+//   about 119,000 triangles: vertices of a valence no collapse can accept, next to a surface
+//   that needs some 35 sweeps.
 // Items are input triangles. Thread counts follow the process's CPU set (taskset).
 #include "bench/bench_meshes.h"
+#include "engine/mesh/test_shapes.h"
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
+#include <map>
 #include <unordered_map>
 
 namespace grainforge::bench {
@@ -131,6 +138,87 @@ void FlatSimplify4M(benchmark::State& state)
     state.counters["guaranteeHeld"] = mesh::NoMovementGuaranteeHeld(report) ? 1.0 : 0.0;
 }
 BENCHMARK(FlatSimplify4M)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A closed cylinder along z, radius 20 mm and height 20 mm, of `segments` side quads split in
+// two; each cap is a fan from its centre, so both centres have `segments` neighbours.
+mesh::TriangleMesh MakeFanCapCylinder(std::uint32_t segments)
+{
+    mesh::TriangleMesh cylinder;
+    cylinder.vertices.push_back({{0.0f, 0.0f, 0.0f}, {}});
+    cylinder.vertices.push_back({{0.0f, 0.0f, 20.0f}, {}});
+    for (std::uint32_t i = 0; i < segments; ++i) {
+        const double angle = 6.283185307179586 * i / segments;
+        const float x = static_cast<float>(20.0 * std::cos(angle));
+        const float y = static_cast<float>(20.0 * std::sin(angle));
+        cylinder.vertices.push_back({{x, y, 0.0f}, {}});
+        cylinder.vertices.push_back({{x, y, 20.0f}, {}});
+    }
+    for (std::uint32_t i = 0; i < segments; ++i) {
+        const std::uint32_t b0 = 2 + 2 * i;
+        const std::uint32_t b1 = 2 + 2 * ((i + 1) % segments);
+        cylinder.indices.insert(cylinder.indices.end(),
+            {0, b1, b0, 1, b0 + 1, b1 + 1, b0, b1, b1 + 1, b0, b1 + 1, b0 + 1});
+    }
+    cylinder.ComputeBounds();
+    cylinder.ComputeVertexNormals();
+    return cylinder;
+}
+
+// The 20 mm cube remeshed at 0.212 mm (118,914 triangles today; the count follows the remesh),
+// 50 mm along x, clear of the cylinder.
+const mesh::TriangleMesh& RemeshedCube119k()
+{
+    static const mesh::TriangleMesh cube = [] {
+        mesh::TriangleMesh mesh = mesh::MakeTestCube(20.0f);
+        mesh::RemeshSettings settings;
+        settings.method = mesh::RemeshMethod::isotropic;
+        settings.targetEdgeMillimetres = 0.212f;
+        static_cast<void>(mesh::Remesh(mesh, settings, {}));
+        for (mesh::MeshVertex& vertex : mesh.vertices)
+            vertex.position.x += 50.0f;
+        mesh.ComputeBounds();
+        return mesh;
+    }();
+    return cube;
+}
+
+// The fan-cap cylinder and the remeshed cube in one mesh.
+mesh::TriangleMesh MakeFanCapsBesideCube(std::uint32_t segments)
+{
+    mesh::TriangleMesh both = MakeFanCapCylinder(segments);
+    const mesh::TriangleMesh& cube = RemeshedCube119k();
+    const auto shift = static_cast<std::uint32_t>(both.vertices.size());
+    both.vertices.insert(both.vertices.end(), cube.vertices.begin(), cube.vertices.end());
+    for (std::uint32_t index : cube.indices)
+        both.indices.push_back(index + shift);
+    both.ComputeBounds();
+    return both;
+}
+
+void FlatSimplifyFanCaps(benchmark::State& state)
+{
+    static std::map<std::int64_t, mesh::TriangleMesh> inputs;
+    auto [it, added] = inputs.try_emplace(state.range(0));
+    if (added)
+        it->second = MakeFanCapsBesideCube(static_cast<std::uint32_t>(state.range(0)));
+    const mesh::TriangleMesh& input = it->second;
+    mesh::FlatSimplifyReport report;
+    for (auto _ : state) {
+        state.PauseTiming();
+        mesh::TriangleMesh mesh = input;
+        state.ResumeTiming();
+        report = mesh::SimplifyFlatAreas(mesh, nullptr, mesh::SimplifySettings{}, {});
+        state.PauseTiming();
+        mesh = {};
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(input.TriangleCount()));
+    state.counters["trianglesIn"] = static_cast<double>(input.TriangleCount());
+    state.counters["trianglesOut"] = static_cast<double>(report.trianglesAfter);
+    state.counters["sweeps"] = static_cast<double>(report.sweeps);
+    state.counters["guaranteeHeld"] = mesh::NoMovementGuaranteeHeld(report) ? 1.0 : 0.0;
+}
+BENCHMARK(FlatSimplifyFanCaps)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace grainforge::bench

@@ -22,7 +22,10 @@ struct SimplifySettings {
     float relativePlanarTolerance = 0.000001f;   // same, share of the box diagonal; larger wins
     float planarAngleDegrees = 1.0f;             // normal to region normal, clamped to 0..90
     float minimumTriangleHeightMillimetres = 0.001f;  // smallest altitude a collapse may make
-    std::int32_t maximumValence = 24;            // of the kept vertex (at least 3 is used)
+    // Neighbours the kept vertex may have after a collapse; at least 3 is used. A limit near the
+    // valence of a fan's centre lets that centre on to the shape test, whose cost grows with
+    // the square of the centre's valence.
+    std::int32_t maximumValence = 24;
     std::int32_t maximumSweeps = 64;             // at least 1 is used
     bool preserveVertexNormals = true;           // survivors keep their input normals
     bool protectTexturedFaces = false;           // the caller passes the textured faces
@@ -52,15 +55,22 @@ struct FlatSimplifyReport {
     double areaAfter = 0.0;
     std::vector<std::uint32_t> vertexSources;    // input index of every result vertex
     std::vector<std::uint32_t> triangleSources;  // input index of every result triangle
-    std::uint64_t refusedNoCandidate = 0;
-    std::uint64_t refusedHeight = 0;
-    std::uint64_t refusedValence = 0;
-    std::uint64_t refusedFlip = 0;
+    // Refusals, counted as the tries find them. A candidate is tried again only once it or a
+    // vertex of its one-ring changed, so a refusal that stands over several sweeps counts once.
+    // Each neighbour is tested for the valence limit first, then for the link condition (whose
+    // failures count nowhere), then for the shape of the new triangles.
+    std::uint64_t refusedNoCandidate = 0;  // tries without a winner and without a refusal
+    std::uint64_t refusedHeight = 0;       // a new triangle under the smallest altitude
+    std::uint64_t refusedValence = 0;      // the kept vertex would pass maximumValence
+    std::uint64_t refusedFlip = 0;         // a new triangle would not face along the region
 };
+
+// Region marker of a triangle in no planar region (a degenerate seed grows none).
+inline constexpr std::uint32_t kNoRegion = 0xFFFFFFFFu;
 
 // Regions of coplanar, edge-connected triangles.
 struct PlanarRegions {
-    std::vector<std::uint32_t> regionOfTriangle;  // kNoFace for none
+    std::vector<std::uint32_t> regionOfTriangle;  // kNoRegion for none
     std::vector<Vec3> normals;                    // unit normal per region
     std::vector<Vec3> planePoints;
     std::vector<std::uint64_t> triangleCounts;
@@ -82,7 +92,7 @@ inline constexpr std::uint8_t kRegionBorder = 2;
 
 // Alive, unlocked, more than four faces, all in one region, and a closed fan (as many one-ring
 // vertices as faces).
-bool IsInteriorPlanarVertex(const RemeshTopology& topology, const std::vector<std::uint8_t>& locks,
+bool IsInteriorPlanarVertex(const RemeshTopology& topology, const std::vector<std::uint8_t>& vertexLocks,
     const std::vector<std::uint32_t>& regionOfTriangle, std::uint32_t vertex);
 
 // Simplifies the flat areas of `mesh`. `texturedFaces` (may be null) holds a byte per triangle,
@@ -90,8 +100,12 @@ bool IsInteriorPlanarVertex(const RemeshTopology& topology, const std::vector<st
 // triangle count, and those faces keep all their vertices.
 // - Invalid mesh, no triangles, coordinates that are not finite numbers, or more corners than
 //   32 bits count: before and after figures equal; mesh unchanged.
-// - Stopped through `progress`: the result so far is written (valid, no vertex moved) and
-//   `cancelled` is set.
+// - Stopped through `progress` (asked once per sweep): the result so far is written (valid, no
+//   vertex moved) and `cancelled` is set.
+// The regions and the first measures are found in parallel; the sweeps run on one thread, each
+// trying only the candidates whose neighbourhood changed since their last try, so the work
+// stays near linear in the triangles (the result is the same as when every candidate is
+// tried in every sweep).
 FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::uint8_t>* texturedFaces,
     const SimplifySettings& settings, const ProgressCallback& progress);
 

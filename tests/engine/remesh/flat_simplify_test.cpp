@@ -2,6 +2,7 @@
 
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/checksum.h"
 #include "tests/support/json_view_of.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
@@ -219,6 +220,104 @@ TEST(FlatSimplify, ResultDoesNotDependOnTheThreadCount)
     EXPECT_EQ(one.indices, many.indices);
     EXPECT_EQ(oneReport.vertexSources, manyReport.vertexSources);
     EXPECT_EQ(FormatFlatSimplifyReport(oneReport), FormatFlatSimplifyReport(manyReport));
+}
+
+// A closed cylinder along z (radius 20 mm, height 20 mm) of `segments` side quads split in two,
+// whose caps are fans: each centre has `segments` neighbours, far over the default valence
+// limit, while the rim vertices are region borders.
+TriangleMesh FanCapCylinder(std::uint32_t segments)
+{
+    TriangleMesh cylinder;
+    cylinder.vertices.push_back({{0.0f, 0.0f, 0.0f}, {}});
+    cylinder.vertices.push_back({{0.0f, 0.0f, 20.0f}, {}});
+    for (std::uint32_t i = 0; i < segments; ++i) {
+        const double angle = 6.283185307179586 * i / segments;
+        const float x = static_cast<float>(20.0 * std::cos(angle));
+        const float y = static_cast<float>(20.0 * std::sin(angle));
+        cylinder.vertices.push_back({{x, y, 0.0f}, {}});
+        cylinder.vertices.push_back({{x, y, 20.0f}, {}});
+    }
+    for (std::uint32_t i = 0; i < segments; ++i) {
+        const std::uint32_t b0 = 2 + 2 * i;
+        const std::uint32_t b1 = 2 + 2 * ((i + 1) % segments);
+        cylinder.indices.insert(cylinder.indices.end(),
+            {0, b1, b0, 1, b0 + 1, b1 + 1, b0, b1, b1 + 1, b0, b1 + 1, b0 + 1});
+    }
+    cylinder.ComputeBounds();
+    cylinder.ComputeVertexNormals();
+    return cylinder;
+}
+
+// The fan-cap cylinder beside a grid-top box that needs several sweeps, all of which leave the
+// cylinder as it is.
+TriangleMesh FanCapsBesideGridTopBox(std::uint32_t segments)
+{
+    return test::Combined(FanCapCylinder(segments), test::Translated(MakeGridTopBox(12), {40.0f, 0.0f, 0.0f}));
+}
+
+// The result mesh, its sources and the collapse and sweep counts, as the simplification gave them
+// when it still retried every candidate in every sweep: skipping the retries of neighbourhoods
+// that did not change must not change one collapse.
+TEST(FlatSimplify, ResultsAreThoseOfRetryingEveryCandidateEverySweep)
+{
+    const struct {
+        const char* name;
+        TriangleMesh input;
+        SimplifySettings settings;
+        std::uint64_t collapses, sweeps, checksum;
+    } cases[] = {
+        {"grid-top box", MakeGridTopBox(10), {}, 80, 11, 0x106199eb6e7204e4},
+        {"grid-top box of 40, valence limit 10", MakeGridTopBox(40), {.maximumValence = 10}, 1125, 8, 0x0f007786d91ed2f5},
+        {"fan caps of 256 beside the grid-top box", FanCapsBesideGridTopBox(256), {}, 119, 12, 0xb011365e8af7abdf},
+        // The limit lets each centre collapse into a rim vertex: a fan over the whole cap.
+        {"fan caps of 64, valence limit 100", FanCapsBesideGridTopBox(64), {.maximumValence = 100}, 122, 13, 0x133e37758f39f860},
+        {"open grid of valences 4 and 8", test::MakeFlatGrid(24, 0.5f, 0.0f, true), {}, 517, 20, 0xd73ce4a1c709299d},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TriangleMesh mesh = c.input;
+        const FlatSimplifyReport report = SimplifyFlatAreas(mesh, nullptr, c.settings, {});
+        test::Fnv1a sum;
+        test::AddMesh(sum, mesh).Add(report.vertexSources).Add(report.triangleSources);
+        EXPECT_TRUE(NoMovementGuaranteeHeld(report));
+        EXPECT_EQ(report.collapses, c.collapses);
+        EXPECT_EQ(report.sweeps, c.sweeps);
+        EXPECT_EQ(sum.Value(), c.checksum) << std::hex << "0x" << sum.Value();
+    }
+}
+
+// A centre refused by all its neighbours is not tried again while its neighbourhood stays as it
+// was: the cap centres, over the valence limit for every collapse, count their refusals once,
+// however many sweeps the box beside them needs. Trying them in every sweep made the work grow
+// with the square of their valence times the sweeps.
+TEST(FlatSimplify, FanCentreIsNotRetriedInEverySweep)
+{
+    constexpr std::uint32_t segments = 256;
+    TriangleMesh alone = test::Translated(MakeGridTopBox(12), {40.0f, 0.0f, 0.0f});
+    TriangleMesh beside = FanCapsBesideGridTopBox(segments);
+    const FlatSimplifyReport aloneReport = SimplifyFlatAreas(alone, nullptr, {}, {});
+    const FlatSimplifyReport report = SimplifyFlatAreas(beside, nullptr, {}, {});
+    EXPECT_GT(report.sweeps, 2u);
+    EXPECT_EQ(report.sweeps, aloneReport.sweeps);
+    EXPECT_EQ(report.collapses, aloneReport.collapses);
+    EXPECT_EQ(report.refusedValence - aloneReport.refusedValence, 2 * segments);
+    EXPECT_EQ(report.refusedFlip, aloneReport.refusedFlip);
+    EXPECT_EQ(report.refusedHeight, aloneReport.refusedHeight);
+    EXPECT_EQ(report.refusedNoCandidate, aloneReport.refusedNoCandidate);
+}
+
+// The valence limit, an O(1) test, refuses before the link condition, which reads both rings:
+// a flat fan of six with a triangle folded back over rim vertices 1, 2 and 3 gives 1 and 3 a
+// third neighbour in common with the centre, so their link condition fails, yet all six
+// neighbours count as refused for valence (3 or 4 neighbours, and 4 more, over 5).
+TEST(FlatSimplify, ValenceRefusesBeforeTheLinkCondition)
+{
+    TriangleMesh mesh = FlatFan(6);
+    mesh.indices.insert(mesh.indices.end(), {1, 3, 2});
+    const FlatSimplifyReport report = SimplifyFlatAreas(mesh, nullptr, {.maximumValence = 5}, {});
+    EXPECT_EQ(report.interiorVertices, 1u);
+    EXPECT_EQ(report.collapses, 0u);
+    EXPECT_EQ(report.refusedValence, 6u);
 }
 
 // The keys as documents hold them; each field, read on its own, makes the record differ (so it
