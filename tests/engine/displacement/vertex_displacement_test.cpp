@@ -408,6 +408,10 @@ TEST(ApplyDisplacement, HeightsWeightsAndThresholdsThatAreNotNumbersMoveNothingW
             EXPECT_TRUE(SamePositionBits(out.mesh, hollow)) << c.what;
         }
     }
+    DisplacementSettings zeroThreshold = nanThreshold;
+    zeroThreshold.wallThresholdMillimetres = 0.0f;
+    EXPECT_EQ(Displace(hollow, ones, nanThreshold, RandomMap(7)).report.clearance,
+        Displace(hollow, ones, zeroThreshold, RandomMap(7)).report.clearance);
 }
 
 TEST(ApplyDisplacement, EveryReliefOfAClosedPartKeepsItsTrianglesAndItsUntexturedVertices)
