@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <numeric>
+#include <utility>
 
 namespace grainforge::mesh {
 namespace {
@@ -104,6 +106,22 @@ std::vector<float> InwardDepths(const TriangleMesh& before, const TriangleMesh& 
     return depths;
 }
 
+// Sorts the places by wall, equal walls in vertex order (the order they came in), and keeps
+// the first kWallPlacesKept.
+void KeepThinnestPlaces(std::vector<WallPlace>& places)
+{
+    std::vector<std::uint32_t> order(places.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return places[a].wall < places[b].wall || (places[a].wall == places[b].wall && a < b);
+    });
+    order.resize(std::min(order.size(), kWallPlacesKept));
+    std::vector<WallPlace> kept;
+    for (std::uint32_t i : order)
+        kept.push_back(places[i]);
+    places = std::move(kept);
+}
+
 // Sorts the measured candidates into thinned and already thin places.
 void ClassifyWalls(const TriangleMesh& after, const std::vector<std::uint32_t>& candidates,
     const std::vector<OppositeSurfaceResult>& results, WallReport& report)
@@ -130,11 +148,7 @@ void ClassifyWalls(const TriangleMesh& after, const std::vector<std::uint32_t>& 
         report.thinnestWall = 0.0f;
         report.thinnestWas = 0.0f;
     }
-    // Stable, so that places of equal walls stay in vertex order.
-    std::stable_sort(report.places.begin(), report.places.end(),
-        [](const WallPlace& a, const WallPlace& b) { return a.wall < b.wall; });
-    if (report.places.size() > kWallPlacesKept)
-        report.places.resize(kWallPlacesKept);
+    KeepThinnestPlaces(report.places);
 }
 
 std::string Milliseconds0(double value)

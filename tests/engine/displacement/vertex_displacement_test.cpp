@@ -271,8 +271,8 @@ TEST(ApplyDisplacement, FoldsThatCannotBeEasedAreCountedAsLeft)
 
 TEST(ApplyDisplacement, TiltLimitIsUsedWithin10And179AndNaNAsTheDefault)
 {
-    auto [grid, weights] = GridWithCentreWeight();
-    auto eased = [&](float tilt) {
+    const auto [grid, weights] = GridWithCentreWeight();
+    auto eased = [&grid = grid, &weights = weights](float tilt) {
         DisplacementSettings settings = Plain(20.0f);
         settings.preventFolds = true;
         settings.maximumTiltDegrees = tilt;
