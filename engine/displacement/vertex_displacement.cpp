@@ -232,6 +232,7 @@ void BuildEdgeUses(DisplacementRun& run)
 {
     std::vector<EdgeRecord> records = BuildEdgeTable(run.mesh);  // by key, then triangle
     run.across.assign(3 * run.mesh.TriangleCount(), kNone);
+    run.edges.reserve(records.size() / 2 + 1);  // a closed part has half as many edges as records
     auto link = [&](std::uint32_t from, std::uint32_t to) {
         // A triangle has three edges and each edge links at most one other triangle.
         std::uint32_t* slots = &run.across[3 * static_cast<std::size_t>(from)];
