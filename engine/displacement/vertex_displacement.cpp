@@ -206,6 +206,25 @@ void SampleCorners(const TriangleMesh& mesh, const Projection& projection, const
     }
 }
 
+// SampleVertexHeights about a mid level already resolved.
+std::vector<float> SampleHeightsAbout(const TriangleMesh& mesh, const Projection& projection, const HeightMap& map,
+    const DisplacementSettings& settings, const std::vector<std::uint8_t>* surfaceFlags, const TileFrame& extent,
+    float mid)
+{
+    std::vector<float> heights(mesh.vertices.size(), 0.0f);
+    if (SamplesByCorner(mesh, projection, surfaceFlags, extent)) {
+        SampleCorners(mesh, projection, map, *surfaceFlags, extent, mid, settings, heights);
+        return heights;
+    }
+    ParallelFor(mesh.vertices.size(), [&](std::size_t v) {
+        const ProjectionSamples samples =
+            MapThroughProjection(projection, mesh.vertices[v].position, mesh.vertices[v].normal);
+        if (samples.count >= 1)
+            heights[v] = HeightOfValue(SampleProjectedHeight(map, samples), mid, settings);
+    });
+    return heights;
+}
+
 bool IsDisplaceable(const TriangleMesh& mesh, const HeightMap& map, const std::vector<float>& weights)
 {
     return !mesh.vertices.empty() && mesh.IsConsistent() && HasPixels(map)
@@ -470,15 +489,61 @@ float PlannedMove(DisplacementRun& run, std::size_t v)
     return d;
 }
 
+// The flat base as the move reads it: the band and axis resolved, the plane's protected side.
+struct BaseGuard {
+    explicit BaseGuard(const DisplacementSettings& settings)
+        : enabled(settings.base.enabled), protectBelow(settings.base.protectBelow),
+          plane(settings.base.planeMillimetres), axis(std::clamp(settings.base.axis, 0, 2))
+    {
+        const float set = settings.base.bandMillimetres;
+        band = set > 0.0f ? set : 2.0f * std::fabs(settings.strengthMillimetres);
+    }
+
+    // How far a coordinate lies from the plane, away from the protected side.
+    float Above(Vec3 position) const
+    {
+        const float c = AxisSlot(position, axis);
+        return protectBelow ? c - plane : plane - c;
+    }
+
+    bool enabled;
+    bool protectBelow;
+    float plane;
+    std::int32_t axis;
+    float band = 0.0f;
+};
+
+// In the band a move loses its part along the base axis, so the base stays level; false when
+// nothing of the move is left.
+bool KeepLevelInBand(DisplacementRun& run, const BaseGuard& base, std::size_t v, float above, Vec3& move)
+{
+    if (!base.enabled || !(above <= base.band + kBandTolerance) || AxisSlot(move, base.axis) == 0.0f)
+        return true;
+    AxisSlot(move, base.axis) = 0.0f;
+    ++run.report.keptLevelAtBase;
+    if (!run.states.empty())
+        run.states[v] = kLevelled;
+    return !IsZero(move);
+}
+
+// A vertex that started off the protected side stops at the plane instead of crossing it.
+void StopAtBasePlane(DisplacementRun& run, const BaseGuard& base, float above, Vec3& position)
+{
+    if (!base.enabled || !(above > 0.0f))
+        return;
+    float& moved = AxisSlot(position, base.axis);
+    if (base.protectBelow ? moved < base.plane : moved > base.plane) {
+        moved = base.plane;
+        ++run.report.heldAtBasePlane;
+    }
+}
+
 // Moves every vertex along its direction, keeping the base band level and the base plane
 // uncrossed.
 void MoveVertices(DisplacementRun& run)
 {
-    const DisplacementSettings& settings = run.settings;
-    const BaseProtection& base = settings.base;
-    const float band = base.bandMillimetres > 0.0f ? base.bandMillimetres : 2.0f * std::fabs(settings.strengthMillimetres);
-    const std::int32_t axis = std::clamp(base.axis, 0, 2);
-    if (settings.preventFolds) {
+    const BaseGuard base(run.settings);
+    if (run.settings.preventFolds) {
         run.start.resize(run.mesh.vertices.size());
         for (std::size_t v = 0; v < run.start.size(); ++v)
             run.start[v] = run.mesh.vertices[v].position;
@@ -494,16 +559,9 @@ void MoveVertices(DisplacementRun& run)
         if (WeightOf(run, v) <= 0.0f || d == 0.0f || IsZero(direction))
             continue;
         Vec3 move = direction * d;
-        const float c = AxisSlot(position, axis);
-        const float r = base.protectBelow ? c - base.planeMillimetres : base.planeMillimetres - c;
-        if (base.enabled && r <= band + kBandTolerance && AxisSlot(move, axis) != 0.0f) {
-            AxisSlot(move, axis) = 0.0f;
-            ++report.keptLevelAtBase;
-            if (!run.states.empty())
-                run.states[v] = kLevelled;
-            if (IsZero(move))
-                continue;
-        }
+        const float above = base.Above(position);
+        if (!KeepLevelInBand(run, base, v, above, move))
+            continue;
         if (!IsFinite(position + move))
             continue;  // a relief of absurd strength; the vertex stays rather than leave space
         position += move;
@@ -512,14 +570,7 @@ void MoveVertices(DisplacementRun& run)
             run.states[v] = kMoved;
         report.minimumOffset = std::min(report.minimumOffset, d);
         report.maximumOffset = std::max(report.maximumOffset, d);
-        if (base.enabled && r > 0.0f) {
-            float& moved = AxisSlot(position, axis);
-            const bool crossed = base.protectBelow ? moved < base.planeMillimetres : moved > base.planeMillimetres;
-            if (crossed) {
-                moved = base.planeMillimetres;
-                ++report.heldAtBasePlane;
-            }
-        }
+        StopAtBasePlane(run, base, above, position);
     }
     report.relief = report.maximumOffset - report.minimumOffset;
 }
@@ -713,21 +764,9 @@ float SampleProjectedHeight(const HeightMap& map, const ProjectionSamples& sampl
 std::vector<float> SampleVertexHeights(const TriangleMesh& mesh, const Projection& projection, const HeightMap& map,
     const DisplacementSettings& settings, const std::vector<std::uint8_t>* surfaceFlags, const TileFrame& extent)
 {
-    std::vector<float> heights(mesh.vertices.size(), 0.0f);
     if (!HasPixels(map))
-        return heights;
-    const float mid = ResolveMidLevel(map, settings);
-    if (SamplesByCorner(mesh, projection, surfaceFlags, extent)) {
-        SampleCorners(mesh, projection, map, *surfaceFlags, extent, mid, settings, heights);
-        return heights;
-    }
-    ParallelFor(mesh.vertices.size(), [&](std::size_t v) {
-        const ProjectionSamples samples =
-            MapThroughProjection(projection, mesh.vertices[v].position, mesh.vertices[v].normal);
-        if (samples.count >= 1)
-            heights[v] = HeightOfValue(SampleProjectedHeight(map, samples), mid, settings);
-    });
-    return heights;
+        return std::vector<float>(mesh.vertices.size(), 0.0f);
+    return SampleHeightsAbout(mesh, projection, map, settings, surfaceFlags, extent, ResolveMidLevel(map, settings));
 }
 
 bool TriangleFoldsOver(Vec3 a, Vec3 b, Vec3 c, Vec3 startNormal, float cosineOfTilt)
@@ -759,7 +798,7 @@ DisplacementReport ApplyDisplacement(TriangleMesh& mesh, const Projection& proje
 
     RecordDisplacementStage(timer, "Sampling the map");
     report.midLevel = ResolveMidLevel(map, settings);
-    run.heights = SampleVertexHeights(mesh, projection, map, settings, surfaceFlags, extent);
+    run.heights = SampleHeightsAbout(mesh, projection, map, settings, surfaceFlags, extent, report.midLevel);
 
     if (settings.limitToClearance && mesh.TriangleCount() > 0) {
         RecordDisplacementStage(timer, "Face normals and centroids");
