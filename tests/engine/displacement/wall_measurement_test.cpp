@@ -17,6 +17,7 @@ namespace grainforge::mesh {
 namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
 constexpr std::uint32_t kGrid = 20;  // the plate's top: 20 x 20 squares of 0.5 mm, numbered first
 
 // A closed 10 x 10 mm plate of the given thickness standing on z = 0; its bottom is two triangles.
@@ -158,11 +159,12 @@ TEST(MeasureWalls, ThresholdIsTheLineWidthUnlessSetAndNeverBelowAMinimum)
     const Relief r = MovedByHand({0.1f});
     const float cases[][3] = {  // threshold, line width, threshold used
         {0.0f, 0.02f, 0.05f}, {0.0f, 0.42f, 0.42f}, {0.3f, 0.42f, 0.3f}, {-1.0f, 0.5f, 0.5f}, {kNaN, 0.42f, 0.42f},
-        {0.0f, kNaN, 0.05f}};
+        {0.0f, kNaN, 0.05f}, {kInfinity, 0.42f, 0.42f}, {0.0f, kInfinity, 0.05f}};
     for (const auto& c : cases) {
         EXPECT_EQ(Measure(r, {.lineWidthMillimetres = c[1], .thresholdMillimetres = c[0]}).thresholdMillimetres, c[2])
             << c[0] << " " << c[1];
     }
+    EXPECT_EQ(Measure(r, {.minimumInwardMillimetres = kNaN}).candidates, 1u);  // taken as the default
 }
 
 TEST(MeasureWalls, WhatCannotBeMeasuredSaysWhy)
