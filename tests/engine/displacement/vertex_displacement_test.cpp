@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -87,7 +88,7 @@ bool SameBits(Vec3 a, Vec3 b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 bool SamePositionBits(const TriangleMesh& a, const TriangleMesh& b)
 {
     const std::vector<Vec3> pa = Positions(a), pb = Positions(b);
-    return pa.size() == pb.size() && std::memcmp(pa.data(), pb.data(), pa.size() * sizeof(Vec3)) == 0;
+    return std::equal(pa.begin(), pa.end(), pb.begin(), pb.end(), SameBits);
 }
 
 TriangleMesh WithNormals(TriangleMesh mesh)
