@@ -334,12 +334,15 @@ float QueryVertexClearance(const DisplacementRun& run, std::size_t v, float thre
     }
     const std::span<const std::uint32_t> labels(excluded.data(), excludedCount);
     const float reach = std::max(2.0f * std::fabs(h) + threshold, 2.0f * std::fabs(h) / kClearanceShare) + kReachSlack;
+    // Surfaces behind the move cannot close on it: whole nodes behind are skipped, so a vertex
+    // facing open space does not test the other side of its wall triangle by triangle.
+    const NearestAhead front{position, ahead};
     const NearestHit hit = run.tree->Nearest(run.mesh, position, labels,
         [&](std::uint32_t t) {
             return std::find(labels.begin(), labels.end(), run.regions[t]) != labels.end()
                 || Dot(run.centroids[t] - position, ahead) < 0.0f;
         },
-        reach);
+        reach, &front);
     return hit.found ? hit.distance : kInfinity;
 }
 

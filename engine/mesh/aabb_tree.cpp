@@ -350,8 +350,29 @@ RayHit AabbTree::Raycast(const Ray& ray, const TriangleMesh& mesh) const
     return result;
 }
 
+namespace {
+
+// Whether the whole box lies behind the plane of `ahead`. Only boxes clearly behind count: a
+// margin far above float rounding keeps every node whose triangles a caller's own test (on
+// centroids in float) might still take for ahead.
+bool BoxBehind(const AabbNode& node, const NearestAhead& ahead)
+{
+    const Vec3d o = Widen(ahead.origin);
+    const Vec3d d = Widen(ahead.direction);
+    const Vec3d lo = Widen(node.boxMin);
+    const Vec3d hi = Widen(node.boxMax);
+    const double support = ((d.x > 0.0 ? hi.x : lo.x) - o.x) * d.x + ((d.y > 0.0 ? hi.y : lo.y) - o.y) * d.y
+        + ((d.z > 0.0 ? hi.z : lo.z) - o.z) * d.z;
+    const double scale = std::max({1.0, std::abs(o.x), std::abs(o.y), std::abs(o.z), std::abs(lo.x),
+        std::abs(lo.y), std::abs(lo.z), std::abs(hi.x), std::abs(hi.y), std::abs(hi.z)});
+    const double length = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+    return support < -1e-5 * scale * length;
+}
+
+}  // namespace
+
 NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<const std::uint32_t> excludedLabels,
-    TriangleFilter filter, float maximumDistance) const
+    TriangleFilter filter, float maximumDistance, const NearestAhead* ahead) const
 {
     NearestHit result;
     if (nodes.empty() || mesh.indices.size() != std::size_t{3} * order.size()
@@ -386,6 +407,8 @@ NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<con
         if (BoxDistanceSquared(node, point) >= bestSquared)
             continue;
         if (useLabels && allExcluded(index))
+            continue;
+        if (ahead && BoxBehind(node, *ahead))
             continue;
         if (node.count == 0) {
             const std::uint32_t left = index + 1;

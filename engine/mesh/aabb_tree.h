@@ -24,6 +24,12 @@ struct Vec3d {
 };
 
 // One tree node. Inner nodes have count 0; their left child is the next node.
+// The half-space in front of a plane through `origin` facing `direction` (any length).
+struct NearestAhead {
+    Vec3 origin;
+    Vec3 direction;
+};
+
 struct AabbNode {
     Vec3 boxMin;               // box of every corner of the node's triangles
     Vec3 boxMax;
@@ -111,9 +117,12 @@ struct AabbTree {
     // Triangles for which `filter` returns true are skipped. With `excludedLabels` not empty and
     // labels refitted, whole nodes whose labels are all excluded are skipped; leaves do not look
     // at labels, so a caller that excludes labels also passes a filter that rejects them.
+    // With `ahead`, whole nodes whose box lies behind its plane are skipped as well: for a
+    // caller whose filter rejects what lies behind that plane, the answer is the same, found
+    // without testing those triangles one by one.
     NearestHit Nearest(const TriangleMesh& mesh, Vec3 point,
         std::span<const std::uint32_t> excludedLabels, TriangleFilter filter,
-        float maximumDistance) const;
+        float maximumDistance, const NearestAhead* ahead = nullptr) const;
 
     // First triangle hit by the ray (both sides count, hits at or behind the origin do not).
     RayHit Raycast(const Ray& ray, const TriangleMesh& mesh) const;

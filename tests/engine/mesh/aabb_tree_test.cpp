@@ -208,6 +208,35 @@ TEST(AabbTree, LabelPruningKeepsTheResultOfTheFilter)
     EXPECT_LT(asked, askedWithoutLabels);
 }
 
+// Skipping nodes behind a plane gives the very hit of a filter that rejects the triangles whose
+// centroid lies behind it, while the filter is asked about far fewer triangles.
+TEST(AabbTree, NodesBehindTheMoveArePrunedWithoutChangingTheHit)
+{
+    const TriangleMesh mesh = test::MakeRandomTriangles(15, 3000, 50, 2);
+    const AabbTree tree = BuildTree(mesh);
+    std::mt19937 random(15);
+    std::uniform_real_distribution<float> coordinate(0, 50);
+    std::uniform_real_distribution<float> direction(-1, 1);
+    std::uint64_t asked = 0, askedWithoutPlane = 0;
+    for (int query = 0; query < 400; ++query) {
+        const Vec3 p{coordinate(random), coordinate(random), coordinate(random)};
+        const Vec3 d{direction(random), direction(random), direction(random)};
+        const auto behind = [&](std::uint32_t t, std::uint64_t& count) {
+            ++count;
+            const Vec3 centroid = (CornerOf(mesh, t, 0) + CornerOf(mesh, t, 1) + CornerOf(mesh, t, 2)) * (1.0f / 3.0f);
+            return Dot(centroid - p, d) < 0.0f;
+        };
+        const NearestAhead front{p, d};
+        const NearestHit pruned = tree.Nearest(mesh, p, {}, [&](std::uint32_t t) { return behind(t, asked); },
+            kNoDistanceLimit, &front);
+        const NearestHit plain = tree.Nearest(mesh, p, {},
+            [&](std::uint32_t t) { return behind(t, askedWithoutPlane); }, kNoDistanceLimit);
+        ASSERT_EQ(std::tuple(pruned.found, pruned.triangle, pruned.distance),
+            std::tuple(plain.found, plain.triangle, plain.distance)) << query;
+    }
+    EXPECT_LT(asked, askedWithoutPlane);
+}
+
 // A node holding labels 0 and 4294967295 spans the whole 32-bit range: its count of labels
 // wraps to 0 in 32 bits, which would call the node fully excluded (or loop for ever).
 TEST(AabbTree, LabelRangeSpanningAllThirtyTwoBitsIsNotTakenAsExcluded)
