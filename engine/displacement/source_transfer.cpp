@@ -1,0 +1,121 @@
+#include "engine/displacement/source_transfer.h"
+
+#include "engine/displacement/parallel_blocks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace grainforge::mesh {
+
+namespace {
+
+constexpr float kThird = 0.33333334f;
+
+bool CanTransfer(const TriangleMesh& source, const TextureWeights& sourceWeights, const TriangleMesh& newMesh)
+{
+    return sourceWeights.MatchesMesh(source) && !newMesh.vertices.empty() && newMesh.TriangleCount() > 0
+        && source.IsConsistent() && newMesh.IsConsistent();
+}
+
+double WideDot(Vec3 a, Vec3 b)
+{
+    return static_cast<double>(a.x) * b.x + static_cast<double>(a.y) * b.y + static_cast<double>(a.z) * b.z;
+}
+
+// A weight that is not finite would spoil every blend it takes part in, even at factor 0.
+double SourceWeight(const std::vector<float>& weights, std::uint32_t vertex)
+{
+    const float w = weights[vertex];
+    return std::isfinite(w) ? w : 0.0;
+}
+
+// The source weights of triangle t interpolated at `closest`, a point on it. Its barycentric
+// coordinates are clamped onto the triangle; a triangle without area gives its first corner.
+float InterpolatedWeight(const TriangleMesh& source, const std::vector<float>& weights, std::size_t t, Vec3 closest)
+{
+    const std::uint32_t ia = source.indices[3 * t];
+    const std::uint32_t ib = source.indices[3 * t + 1];
+    const std::uint32_t ic = source.indices[3 * t + 2];
+    const Vec3 a = source.vertices[ia].position;
+    const Vec3 e1 = source.vertices[ib].position - a;
+    const Vec3 e2 = source.vertices[ic].position - a;
+    const Vec3 r = closest - a;
+    const double d11 = WideDot(e1, e1);
+    const double d22 = WideDot(e2, e2);
+    const double d12 = WideDot(e1, e2);
+    const double r1 = WideDot(e1, r);
+    const double r2 = WideDot(e2, r);
+    const double den = d11 * d22 - d12 * d12;
+    double u = 0.0;
+    double v = 0.0;
+    if (den > 0.0) {
+        u = std::clamp((r1 * d22 - r2 * d12) / den, 0.0, 1.0);
+        v = std::clamp((r2 * d11 - r1 * d12) / den, 0.0, 1.0 - u);
+    }
+    const double weight = SourceWeight(weights, ia) * (1.0 - u - v) + SourceWeight(weights, ib) * u
+        + SourceWeight(weights, ic) * v;
+    return static_cast<float>(weight);
+}
+
+void TransferVertexWeights(const TriangleMesh& source, const TextureWeights& sourceWeights, const AabbTree& tree,
+    const TriangleMesh& newMesh, TextureWeights& result)
+{
+    result.vertexWeights.assign(newMesh.vertices.size(), 0.0f);
+    const std::size_t n = newMesh.vertices.size();
+    ParallelBlocks(n, kTransferVerticesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const NearestHit hit = tree.Nearest(source, newMesh.vertices[i].position, {}, {}, kNoDistanceLimit);
+            if (hit.found)
+                result.vertexWeights[i] = InterpolatedWeight(source, sourceWeights.vertexWeights,
+                    static_cast<std::size_t>(hit.triangle), hit.point);
+        }
+    }, nullptr);
+}
+
+// Reads the vertex weights the first pass finished.
+void TransferFaceValues(const TriangleMesh& source, const TextureWeights& sourceWeights, const AabbTree& tree,
+    const TriangleMesh& newMesh, TextureWeights& result)
+{
+    const std::size_t triangles = newMesh.TriangleCount();
+    result.faceTextured.assign(triangles, 0);
+    result.faceOuterMask.assign(triangles, 0);
+    result.cornerWeights.assign(newMesh.indices.size(), 0.0f);
+    ParallelBlocks(triangles, kTransferFacesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const std::uint32_t* corners = &newMesh.indices[3 * i];
+            const Vec3 centroid = (newMesh.vertices[corners[0]].position + newMesh.vertices[corners[1]].position
+                                      + newMesh.vertices[corners[2]].position) * kThird;
+            const NearestHit hit = tree.Nearest(source, centroid, {}, {}, kNoDistanceLimit);
+            if (!hit.found)
+                continue;
+            const auto t = static_cast<std::size_t>(hit.triangle);
+            result.faceOuterMask[i] = sourceWeights.faceOuterMask[t];
+            result.faceTextured[i] = sourceWeights.faceTextured[t];
+            if (result.faceTextured[i] == 0)
+                continue;
+            for (std::size_t k = 0; k < 3; ++k)
+                result.cornerWeights[3 * i + k] = result.vertexWeights[corners[k]];
+        }
+    }, nullptr);
+}
+
+}  // namespace
+
+TextureWeights TransferSourceValues(const TriangleMesh& source, const TextureWeights& sourceWeights,
+    const TriangleMesh& newMesh, const AabbTree* sourceTree)
+{
+    TextureWeights result;
+    if (!CanTransfer(source, sourceWeights, newMesh))
+        return result;
+    AabbTree built;
+    if (sourceTree == nullptr) {
+        built.Build(source);
+        sourceTree = &built;
+    }
+    TransferVertexWeights(source, sourceWeights, *sourceTree, newMesh, result);
+    TransferFaceValues(source, sourceWeights, *sourceTree, newMesh, result);
+    return result;
+}
+
+}  // namespace grainforge::mesh
