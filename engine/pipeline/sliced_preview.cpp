@@ -325,18 +325,18 @@ std::uint64_t HashOf(const PointKey& key)
 // over the distinct keys, and the segments of one key linked in segment order.
 class StartPointIndex {
 public:
-    explicit StartPointIndex(const std::vector<SliceSegment>& segments) : next_(segments.size(), kNone)
+    explicit StartPointIndex(const std::vector<PointKey>& startKeys) : next_(startKeys.size(), kNone)
     {
         std::size_t slots = 16;
-        while (slots < 2 * segments.size())
+        while (slots < 2 * startKeys.size())
             slots *= 2;
         keys_.resize(slots);
         head_.assign(slots, kNone);
         tail_.assign(slots, kNone);
-        for (std::size_t s = 0; s < segments.size(); ++s) {
-            const std::size_t slot = SlotOf(KeyOf(segments[s].start));
+        for (std::size_t s = 0; s < startKeys.size(); ++s) {
+            const std::size_t slot = SlotOf(startKeys[s]);
             if (head_[slot] == kNone) {
-                keys_[slot] = KeyOf(segments[s].start);
+                keys_[slot] = startKeys[s];
                 head_[slot] = static_cast<std::uint32_t>(s);
             } else {
                 next_[tail_[slot]] = static_cast<std::uint32_t>(s);
@@ -369,36 +369,38 @@ private:
 // Segments in the order chains start from them: first those that no segment leads into (the
 // ends of open cuts, so that an open cut is one chain and not split where the scan met it),
 // then all, in segment order; segments used by then are passed over.
-std::vector<std::uint32_t> OrderChainStarts(const std::vector<SliceSegment>& segments, const StartPointIndex& index)
+std::vector<std::uint32_t> OrderChainStarts(const std::vector<PointKey>& endKeys, const StartPointIndex& index)
 {
-    std::vector<std::uint8_t> ledInto(segments.size(), 0);
-    for (const SliceSegment& segment : segments) {
-        for (std::uint32_t s = index.First(KeyOf(segment.end)); s != kNone; s = index.Next(s))
+    const auto count = static_cast<std::uint32_t>(endKeys.size());
+    std::vector<std::uint8_t> ledInto(count, 0);
+    for (const PointKey& end : endKeys) {
+        for (std::uint32_t s = index.First(end); s != kNone; s = index.Next(s))
             ledInto[s] = 1;
     }
     std::vector<std::uint32_t> order;
-    order.reserve(2 * segments.size());
-    for (std::uint32_t s = 0; s < segments.size(); ++s) {
+    order.reserve(2 * std::size_t{count});
+    for (std::uint32_t s = 0; s < count; ++s) {
         if (!ledInto[s])
             order.push_back(s);
     }
-    for (std::uint32_t s = 0; s < segments.size(); ++s)
+    for (std::uint32_t s = 0; s < count; ++s)
         order.push_back(s);
     return order;
 }
 
 // The chain from segment `first`: it grows while an unused segment starts at its end, taken
 // before closing, and closes when only used segments start there and its own first is among them.
-SliceChain FollowChain(const std::vector<SliceSegment>& segments, const StartPointIndex& index,
-                       std::vector<std::uint8_t>& used, std::uint32_t first)
+SliceChain FollowChain(const std::vector<SliceSegment>& segments, const std::vector<PointKey>& endKeys,
+                       const StartPointIndex& index, std::vector<std::uint8_t>& used, std::uint32_t first)
 {
     SliceChain chain;
     chain.points = {segments[first].start, segments[first].end};
     used[first] = 1;
+    std::uint32_t last = first;
     for (;;) {
         std::uint32_t continuation = kNone;
         bool closing = false;
-        for (std::uint32_t s = index.First(KeyOf(chain.points.back())); s != kNone; s = index.Next(s)) {
+        for (std::uint32_t s = index.First(endKeys[last]); s != kNone; s = index.Next(s)) {
             if (!used[s]) {
                 continuation = s;
                 break;
@@ -414,6 +416,7 @@ SliceChain FollowChain(const std::vector<SliceSegment>& segments, const StartPoi
         }
         used[continuation] = 1;
         chain.points.push_back(segments[continuation].end);
+        last = continuation;
     }
 }
 
@@ -427,7 +430,9 @@ double DistanceToSegment(SlicePoint p, SlicePoint a, SlicePoint b)
     const double pv = static_cast<double>(p.v) - a.v;
     const double lengthSquared = du * du + dv * dv;
     const double t = lengthSquared > 0.0 ? std::clamp((pu * du + pv * dv) / lengthSquared, 0.0, 1.0) : 0.0;
-    return std::hypot(pu - du * t, pv - dv * t);
+    const double eu = pu - du * t;
+    const double ev = pv - dv * t;
+    return std::sqrt(eu * eu + ev * ev);
 }
 
 // Douglas-Peucker with an explicit stack of index ranges: the points to keep.
@@ -806,25 +811,43 @@ struct SkinRun {
     std::uint64_t last = 0;
 };
 
+// Eight cells at once (each 0 or 1): set in `layer` and clear in `other`.
+std::uint64_t ExposedWord(const std::uint8_t* layer, const std::uint8_t* other, std::uint64_t i)
+{
+    std::uint64_t set = 0;
+    std::uint64_t covered = 0;
+    std::memcpy(&set, layer + i, sizeof set);
+    if (other != nullptr)
+        std::memcpy(&covered, other + i, sizeof covered);
+    return set & ~covered;
+}
+
 // Calls visit for every maximal run along a row of cells set in `layer` and not in `other`
-// (every set cell when there is no other).
+// (every set cell when there is no other). Words of eight cells with nothing exposed, or all
+// exposed, are passed at once: most of a skin grid is one or the other.
 template <class Visit>
 void ForEachExposedRun(const std::uint8_t* layer, const std::uint8_t* other, const SkinGrid& grid, Visit&& visit)
 {
+    constexpr std::uint64_t kAllExposed = 0x0101010101010101ull;
     if (layer == nullptr)
         return;
     for (std::uint64_t r = 0; r < grid.rows; ++r) {
-        const std::uint64_t base = r * grid.columns;
-        const auto exposed = [&](std::uint64_t i) {
-            return layer[base + i] != 0 && (other == nullptr || other[base + i] == 0);
-        };
+        const std::uint8_t* row = layer + r * grid.columns;
+        const std::uint8_t* otherRow = other == nullptr ? nullptr : other + r * grid.columns;
+        const auto exposed = [&](std::uint64_t i) { return row[i] != 0 && (otherRow == nullptr || otherRow[i] == 0); };
         std::uint64_t c = 0;
         while (c < grid.columns) {
+            if (c + 8 <= grid.columns && ExposedWord(row, otherRow, c) == 0) {
+                c += 8;
+                continue;
+            }
             if (!exposed(c)) {
                 ++c;
                 continue;
             }
             const std::uint64_t first = c;
+            while (c + 8 <= grid.columns && ExposedWord(row, otherRow, c) == kAllExposed)
+                c += 8;
             while (c < grid.columns && exposed(c))
                 ++c;
             visit(SkinRun{r, first, c - 1});
@@ -1000,13 +1023,19 @@ namespace detail {
 
 std::vector<SliceChain> ChainSliceSegments(const std::vector<SliceSegment>& segments)
 {
-    const StartPointIndex index(segments);
+    std::vector<PointKey> startKeys(segments.size());
+    std::vector<PointKey> endKeys(segments.size());
+    for (std::size_t s = 0; s < segments.size(); ++s) {
+        startKeys[s] = KeyOf(segments[s].start);
+        endKeys[s] = KeyOf(segments[s].end);
+    }
+    const StartPointIndex index(startKeys);
     std::vector<std::uint8_t> used(segments.size(), 0);
     std::vector<SliceChain> chains;
-    for (const std::uint32_t start : OrderChainStarts(segments, index)) {
+    for (const std::uint32_t start : OrderChainStarts(endKeys, index)) {
         if (used[start])
             continue;
-        SliceChain chain = FollowChain(segments, index, used, start);
+        SliceChain chain = FollowChain(segments, endKeys, index, used, start);
         if (chain.points.size() >= 2)
             chains.push_back(std::move(chain));
     }
