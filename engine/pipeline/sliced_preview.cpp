@@ -603,7 +603,8 @@ void WriteBeadStrip(const SliceChain& chain, const LayerFrame& frame, const Bead
         const float reach = shape.halfWidth * mitre.factor;
         const float innerU = p.u - mitre.direction.u * reach;
         const float innerV = p.v - mitre.direction.v * reach;
-        *slots.vertices++ = {OnAxes(frame, p.u, p.v, shape.centre), OnAxes(frame, mitre.direction.u, mitre.direction.v, 0.0f)};
+        const Vec3 outward = OnAxes(frame, mitre.direction.u, mitre.direction.v, 0.0f);
+        *slots.vertices++ = {OnAxes(frame, p.u, p.v, shape.centre), outward};
         *slots.vertices++ = {OnAxes(frame, innerU, innerV, shape.top), up};
         *slots.vertices++ = {OnAxes(frame, innerU, innerV, shape.bottom), down};
     }
@@ -786,7 +787,8 @@ std::vector<std::uint8_t> RasteriseLayer(const std::vector<SliceSegment>& cuts, 
         for (const RowSpan& span : active) {
             const SliceSegment& s = cuts[span.segment];
             const double t = (centre - s.start.v) / (static_cast<double>(s.end.v) - s.start.v);
-            crossings.push_back({s.start.u + (static_cast<double>(s.end.u) - s.start.u) * t, s.end.v > s.start.v ? 1 : -1});
+            const double u = s.start.u + (static_cast<double>(s.end.u) - s.start.u) * t;
+            crossings.push_back({u, s.end.v > s.start.v ? 1 : -1});
         }
         FillRow(crossings, grid, filled.data() + row * grid.columns);
         ++row;
@@ -1119,13 +1121,15 @@ SlicedPreview& BuildSlicedPreviewWithin(SlicedPreview& preview, const TriangleMe
 
     preview.mesh.ComputeBounds();
     const auto elapsed = std::chrono::steady_clock::now() - started;
-    preview.milliseconds = static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()) / 1e6;
+    const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
+    preview.milliseconds = static_cast<double>(nanoseconds) / 1e6;
     return preview;
 }
 
 }  // namespace detail
 
-SlicedPreview& BuildSlicedPreview(SlicedPreview& preview, const TriangleMesh& mesh, const SlicedPreviewSettings& settings)
+SlicedPreview& BuildSlicedPreview(SlicedPreview& preview, const TriangleMesh& mesh,
+                                  const SlicedPreviewSettings& settings)
 {
     return detail::BuildSlicedPreviewWithin(preview, mesh, settings, detail::SlicedPreviewLimits{});
 }
@@ -1146,8 +1150,8 @@ std::string FormatSlicedPreviewReport(const SlicedPreview& preview)
         + " cuts before simplifying), " + Decimal(preview.skinTriangles) + " skin triangles";
     if (preview.skinsCut)
         text += " (the higher layers' skins left out at the size limit)";
-    text += ", " + Decimal(preview.mesh.TriangleCount()) + " triangles in all, " + WholeMilliseconds(preview.milliseconds)
-        + " ms\n";
+    text += ", " + Decimal(preview.mesh.TriangleCount()) + " triangles in all, "
+        + WholeMilliseconds(preview.milliseconds) + " ms\n";
     return text;
 }
 

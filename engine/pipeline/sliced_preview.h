@@ -62,10 +62,10 @@ enum class SlicedPreviewRefusal : std::int32_t {
 
 struct SlicedPreview {
     // Bead and skin triangles, each vertex with its own normal; the box is computed.
-    TriangleMesh mesh;
+    TriangleMesh mesh{};
     // One entry per triangle of `mesh`, in triangle order: the index i of the drawn layer it
     // belongs to (the layer number, not its rank among the drawn layers).
-    std::vector<std::uint32_t> triangleLayers;
+    std::vector<std::uint32_t> triangleLayers{};
     std::uint64_t layerCount = 0;
     std::uint64_t drawnLayerCount = 0;
     std::uint64_t layerStep = 1;  // every layerStep-th layer is drawn
