@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -674,13 +675,19 @@ void WriteBeads(SlicedPreview& preview, const std::vector<LayerOutlines>& layers
 
 // ---- Skins ----
 
+// A layer's cells are one bit each, rows padded to whole 64-bit words: the skin pass compares
+// layers 64 cells at a time.
 struct SkinGrid {
     double originU = 0.0;
     double originV = 0.0;
     double cell = kLeastSkinCell;
     std::uint64_t columns = 0;
     std::uint64_t rows = 0;
+    std::uint64_t wordsPerRow = 0;
 };
+
+using CellWord = std::uint64_t;
+constexpr std::uint64_t kCellsPerWord = 64;
 
 // Cells of half the line width (at least 0.05 mm), coarser where the part is so large that a
 // layer would pass the grid's limit or all drawn layers together the limit on cell visits.
@@ -705,6 +712,7 @@ SkinGrid LaySkinGrid(const PartBox& box, const LayerFrame& frame, std::uint64_t 
         }
         grid.cell *= std::max(1.01, std::sqrt(over));
     }
+    grid.wordsPerRow = (grid.columns + kCellsPerWord - 1) / kCellsPerWord;
     grid.originU = Along(box.low, frame.u) - grid.cell;
     grid.originV = Along(box.low, frame.v) - grid.cell;
     return grid;
@@ -749,9 +757,21 @@ struct RowCrossing {
     int winding = 0;
 };
 
+// Sets cells [from, to) of a row.
+void SetCells(CellWord* row, std::uint64_t from, std::uint64_t to)
+{
+    for (std::uint64_t c = from; c < to;) {
+        const std::uint64_t bit = c % kCellsPerWord;
+        const std::uint64_t count = std::min(kCellsPerWord - bit, to - c);
+        const CellWord ones = count == kCellsPerWord ? ~CellWord{0} : ((CellWord{1} << count) - 1) << bit;
+        row[c / kCellsPerWord] |= ones;
+        c += count;
+    }
+}
+
 // Fills the cells of one row whose centres lie where the winding number of its crossings is
 // not 0.
-void FillRow(std::vector<RowCrossing>& crossings, const SkinGrid& grid, std::uint8_t* row)
+void FillRow(std::vector<RowCrossing>& crossings, const SkinGrid& grid, CellWord* row)
 {
     std::sort(crossings.begin(), crossings.end(),
         [](const RowCrossing& a, const RowCrossing& b) { return a.u < b.u; });
@@ -761,17 +781,15 @@ void FillRow(std::vector<RowCrossing>& crossings, const SkinGrid& grid, std::uin
         if (winding == 0)
             continue;
         const std::uint64_t from = FirstCentreAtOrPast(crossings[i].u - grid.originU, grid.cell, grid.columns);
-        const std::uint64_t to = FirstCentreAtOrPast(crossings[i + 1].u - grid.originU, grid.cell, grid.columns);
-        for (std::uint64_t c = from; c < to; ++c)
-            row[c] = 1;
+        SetCells(row, from, FirstCentreAtOrPast(crossings[i + 1].u - grid.originU, grid.cell, grid.columns));
     }
 }
 
 // Non-zero winding fill of a layer's cut, row by row. Only the segments crossing the current
 // row are held, so memory stays with the segments and one row, whatever the part.
-std::vector<std::uint8_t> RasteriseLayer(const std::vector<SliceSegment>& cuts, const SkinGrid& grid)
+std::vector<CellWord> RasteriseLayer(const std::vector<SliceSegment>& cuts, const SkinGrid& grid)
 {
-    std::vector<std::uint8_t> filled(grid.columns * grid.rows, 0);
+    std::vector<CellWord> filled(grid.wordsPerRow * grid.rows, 0);
     const std::vector<RowSpan> spans = SpanRows(cuts, grid);
     std::vector<RowSpan> active;
     std::vector<RowCrossing> crossings;
@@ -790,7 +808,7 @@ std::vector<std::uint8_t> RasteriseLayer(const std::vector<SliceSegment>& cuts, 
             const double u = s.start.u + (static_cast<double>(s.end.u) - s.start.u) * t;
             crossings.push_back({u, s.end.v > s.start.v ? 1 : -1});
         }
-        FillRow(crossings, grid, filled.data() + row * grid.columns);
+        FillRow(crossings, grid, filled.data() + row * grid.wordsPerRow);
         ++row;
         std::erase_if(active, [&](const RowSpan& span) { return span.endRow <= row; });
     }
@@ -800,8 +818,8 @@ std::vector<std::uint8_t> RasteriseLayer(const std::vector<SliceSegment>& cuts, 
 // One height where skins lie: the bottom of the drawn layer above, the top of the one below.
 // Either side may be missing (below the first drawn layer, above the last).
 struct SkinLevel {
-    const std::uint8_t* below = nullptr;
-    const std::uint8_t* above = nullptr;
+    const CellWord* below = nullptr;
+    const CellWord* above = nullptr;
     std::uint32_t belowLayer = 0;
     std::uint32_t aboveLayer = 0;
     float height = 0.0f;
@@ -813,47 +831,35 @@ struct SkinRun {
     std::uint64_t last = 0;
 };
 
-// Eight cells at once (each 0 or 1): set in `layer` and clear in `other`.
-std::uint64_t ExposedWord(const std::uint8_t* layer, const std::uint8_t* other, std::uint64_t i)
-{
-    std::uint64_t set = 0;
-    std::uint64_t covered = 0;
-    std::memcpy(&set, layer + i, sizeof set);
-    if (other != nullptr)
-        std::memcpy(&covered, other + i, sizeof covered);
-    return set & ~covered;
-}
-
 // Calls visit for every maximal run along a row of cells set in `layer` and not in `other`
-// (every set cell when there is no other). Words of eight cells with nothing exposed, or all
-// exposed, are passed at once: most of a skin grid is one or the other.
+// (every set cell when there is no other), a word of 64 cells at a time.
 template <class Visit>
-void ForEachExposedRun(const std::uint8_t* layer, const std::uint8_t* other, const SkinGrid& grid, Visit&& visit)
+void ForEachExposedRun(const CellWord* layer, const CellWord* other, const SkinGrid& grid, Visit&& visit)
 {
-    constexpr std::uint64_t kAllExposed = 0x0101010101010101ull;
     if (layer == nullptr)
         return;
     for (std::uint64_t r = 0; r < grid.rows; ++r) {
-        const std::uint8_t* row = layer + r * grid.columns;
-        const std::uint8_t* otherRow = other == nullptr ? nullptr : other + r * grid.columns;
-        const auto exposed = [&](std::uint64_t i) { return row[i] != 0 && (otherRow == nullptr || otherRow[i] == 0); };
-        std::uint64_t c = 0;
-        while (c < grid.columns) {
-            if (c + 8 <= grid.columns && ExposedWord(row, otherRow, c) == 0) {
-                c += 8;
-                continue;
+        const std::uint64_t base = r * grid.wordsPerRow;
+        bool inRun = false;
+        std::uint64_t first = 0;
+        for (std::uint64_t w = 0; w < grid.wordsPerRow; ++w) {
+            const CellWord exposed = layer[base + w] & ~(other == nullptr ? CellWord{0} : other[base + w]);
+            // Alternately the next exposed cell (a run starts) and the next covered one (it ends).
+            for (int bit = 0; bit < 64;) {
+                const CellWord rest = (inRun ? ~exposed : exposed) & (~CellWord{0} << bit);
+                if (rest == 0)
+                    break;
+                bit = std::countr_zero(rest);
+                if (inRun)
+                    visit(SkinRun{r, first, w * kCellsPerWord + static_cast<std::uint64_t>(bit) - 1});
+                else
+                    first = w * kCellsPerWord + static_cast<std::uint64_t>(bit);
+                inRun = !inRun;
             }
-            if (!exposed(c)) {
-                ++c;
-                continue;
-            }
-            const std::uint64_t first = c;
-            while (c + 8 <= grid.columns && ExposedWord(row, otherRow, c) == kAllExposed)
-                c += 8;
-            while (c < grid.columns && exposed(c))
-                ++c;
-            visit(SkinRun{r, first, c - 1});
         }
+        // Cells past the last column are never set, so only a row of whole words ends in a run.
+        if (inRun)
+            visit(SkinRun{r, first, grid.wordsPerRow * kCellsPerWord - 1});
     }
 }
 
@@ -943,12 +949,12 @@ void AddSkins(SlicedPreview& preview, const TriangleMesh& mesh, const LayerFrame
               const PartBox& box, const std::vector<std::uint64_t>& drawn, const SlicedPreviewLimits& limits)
 {
     const SkinGrid grid = LaySkinGrid(box, frame, drawn.size(), limits);
-    const std::size_t batch = static_cast<std::size_t>(
-        std::clamp<std::uint64_t>(kSkinBatchBytes / (grid.columns * grid.rows), 1, kMaxSkinBatch));
-    std::vector<std::uint8_t> previous;
+    const std::uint64_t layerBytes = grid.wordsPerRow * grid.rows * sizeof(CellWord);
+    const auto batch = static_cast<std::size_t>(std::clamp<std::uint64_t>(kSkinBatchBytes / layerBytes, 1, kMaxSkinBatch));
+    std::vector<CellWord> previous;
     for (std::size_t start = 0; start < drawn.size(); start += batch) {
         const std::size_t count = std::min(batch, drawn.size() - start);
-        std::vector<std::vector<std::uint8_t>> filled(count);
+        std::vector<std::vector<CellWord>> filled(count);
         ParallelForBlocks(count, 1, [&](std::size_t begin, std::size_t end) {
             for (std::size_t j = begin; j < end; ++j)
                 filled[j] = RasteriseLayer(CutLayer(mesh, frame, lists, drawn[start + j], true), grid);
@@ -956,7 +962,7 @@ void AddSkins(SlicedPreview& preview, const TriangleMesh& mesh, const LayerFrame
         std::vector<SkinLevel> levels(count);
         for (std::size_t j = 0; j < count; ++j) {
             const std::size_t d = start + j;
-            const std::uint8_t* below = j > 0 ? filled[j - 1].data() : previous.empty() ? nullptr : previous.data();
+            const CellWord* below = j > 0 ? filled[j - 1].data() : previous.empty() ? nullptr : previous.data();
             levels[j] = {below, filled[j].data(), static_cast<std::uint32_t>(d > 0 ? drawn[d - 1] : 0),
                 static_cast<std::uint32_t>(drawn[d]), LayerBottom(frame, drawn[d])};
         }

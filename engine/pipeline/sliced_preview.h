@@ -33,8 +33,8 @@ struct SlicedPreviewSettings {
     // the preview; an infinity simplifies every outline away.
     float toleranceMillimetres = 0.03f;
     // Bead segments to draw, at most. When the outlines of all layers have more, only every
-    // k-th layer is drawn, as a bead k layers tall. Values below 1000 count as 1000; values
-    // above kSlicedPreviewMaxDrawnSegments count as that.
+    // k-th layer is drawn, as a bead k layers tall (k never past the layer count). Values
+    // below 1000 count as 1000; values above kSlicedPreviewMaxDrawnSegments count as that.
     std::uint64_t segmentBudget = 800000;
     // Draw horizontal skins where a drawn layer is exposed above or below.
     bool skins = true;
@@ -51,10 +51,10 @@ inline constexpr std::uint64_t kSlicedPreviewMaxSkinTriangles = 4000000;
 // Why a preview is empty although the part was handed over.
 enum class SlicedPreviewRefusal : std::int32_t {
     none = 0,
-    noTriangles = 1,           // no vertices or no triangles
+    noTriangles = 1,           // an empty index list
     inconsistentMesh = 2,      // index count not a multiple of 3, or an index past the vertices
     nonFiniteCoordinates = 3,  // a vertex coordinate is NaN or infinite
-    nonFiniteSettings = 4,     // layer height, line width or tolerance is NaN (or infinite)
+    nonFiniteSettings = 4,     // layer height or line width not finite, or tolerance NaN
     tooManyLayers = 5,         // more than kSlicedPreviewMaxLayers layers
     tooManyCuts = 6,           // more than kSlicedPreviewMaxCuts triangle and layer pairs
     layerTooLarge = 7,         // a single layer has more than kSlicedPreviewMaxDrawnSegments
