@@ -531,15 +531,16 @@ struct Direction2 {
 };
 
 // Unit normal of segment a-b on its right, outward for an outline with the solid on its left;
-// zero for a segment of no length.
+// zero for a segment of no length. In double: across a part near the float range the
+// difference alone would overflow a float.
 Direction2 OutwardNormal(SlicePoint a, SlicePoint b)
 {
-    const float du = b.u - a.u;
-    const float dv = b.v - a.v;
-    const float length = std::sqrt(du * du + dv * dv);
-    if (length == 0.0f)
+    const double du = static_cast<double>(b.u) - a.u;
+    const double dv = static_cast<double>(b.v) - a.v;
+    const double length = std::sqrt(du * du + dv * dv);
+    if (length == 0.0)
         return {};
-    return {dv / length, -du / length};
+    return {static_cast<float>(dv / length), static_cast<float>(-du / length)};
 }
 
 struct Mitre {

@@ -317,6 +317,17 @@ TEST(SlicedPreview, BoxIsMeasuredNotTakenFromTheMesh)
     }
 }
 
+TEST(SlicedPreview, PlateAsWideAsTheFloatRangeGivesFiniteCoordinates)
+{
+    const float largest = std::numeric_limits<float>::max();
+    const SlicedPreview preview = Preview(test::MakeBox({-largest, -largest, 0}, {largest, largest, 1}));
+    EXPECT_EQ(preview.layerCount, 5u);
+    EXPECT_GT(preview.beadSegments, 0u);
+    EXPECT_GT(preview.skinTriangles, 0u);
+    for (const MeshVertex& v : preview.mesh.vertices)
+        ASSERT_TRUE(IsFinite(v.position) && IsFinite(v.normal));
+}
+
 TEST(SlicedPreview, HostileInputGivesAnEmptyPreviewWithItsReason)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
