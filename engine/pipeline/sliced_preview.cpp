@@ -136,7 +136,8 @@ LayerFrame SetUpLayers(const PartBox& box, const SlicedPreviewSettings& settings
     frame.up = std::clamp(settings.upAxis, 0, 2);
     frame.u = (frame.up + 1) % 3;
     frame.v = (frame.up + 2) % 3;
-    frame.height = std::clamp(settings.layerHeightMillimetres, kLeastLayerHeight, kLargestLength);
+    const float height = std::clamp(settings.layerHeightMillimetres, kLeastLayerHeight, kLargestLength);
+    frame.height = height;
     frame.halfWidth = std::clamp(settings.lineWidthMillimetres, kLeastLineWidth, kLargestLength) / 2.0f;
     frame.tolerance = settings.toleranceMillimetres;
     frame.z0 = Along(box.low, frame.up);
@@ -144,7 +145,6 @@ LayerFrame SetUpLayers(const PartBox& box, const SlicedPreviewSettings& settings
     // quotient of the float 0.01 (a little under 0.01) gives 1000.00002 and one layer more.
     // An extent past the float range is infinite and refused as too many layers.
     const float extent = Along(box.high, frame.up) - Along(box.low, frame.up);
-    const float height = std::clamp(settings.layerHeightMillimetres, kLeastLayerHeight, kLargestLength);
     wantedLayers = std::max(1.0, static_cast<double>(std::ceil(extent / height)));
     frame.layers = 0;
     return frame;
@@ -177,17 +177,15 @@ std::uint64_t FirstLayerAtOrAbove(const LayerFrame& frame, double z)
     return layer;
 }
 
-// A counting sort: a triangle spanning heights lo..hi belongs to the layers whose cut c has
-// lo <= c < hi. Returns false, with the lists empty, when the triangle and layer pairs are more
-// than `maxCuts`; they are counted before the lists are sized.
-bool SortTrianglesIntoLayers(const TriangleMesh& mesh, const LayerFrame& frame, std::uint64_t maxCuts,
-                             LayerLists& lists)
+// The layers of every triangle, [first, last): a triangle spanning heights lo..hi belongs to
+// the layers whose cut c has lo <= c < hi. Returns the number of triangle and layer pairs.
+std::uint64_t FindLayerRanges(const TriangleMesh& mesh, const LayerFrame& frame, std::vector<std::uint32_t>& first,
+                              std::vector<std::uint32_t>& last)
 {
-    const std::size_t triangleCount = mesh.TriangleCount();
-    std::vector<std::uint32_t> first(triangleCount);
-    std::vector<std::uint32_t> last(triangleCount);
+    first.resize(mesh.TriangleCount());
+    last.resize(mesh.TriangleCount());
     std::atomic<std::uint64_t> pairs{0};
-    ParallelForBlocks(triangleCount, kTriangleGrain, [&](std::size_t begin, std::size_t end) {
+    ParallelForBlocks(mesh.TriangleCount(), kTriangleGrain, [&](std::size_t begin, std::size_t end) {
         std::uint64_t blockPairs = 0;
         for (std::size_t t = begin; t < end; ++t) {
             double low = std::numeric_limits<double>::infinity();
@@ -203,27 +201,46 @@ bool SortTrianglesIntoLayers(const TriangleMesh& mesh, const LayerFrame& frame, 
         }
         pairs.fetch_add(blockPairs, std::memory_order_relaxed);
     });
-    if (pairs.load() > maxCuts)
-        return false;
+    return pairs.load();
+}
 
-    // Each triangle covers a run of layers, so a difference array counts the layers' lists.
-    std::vector<std::uint64_t> change(frame.layers + 1, 0);
-    for (std::size_t t = 0; t < triangleCount; ++t) {
+// A counting sort of the triangles into their layers. Each triangle covers a run of layers,
+// so a difference array counts the lists.
+LayerLists FillLayerLists(const std::vector<std::uint32_t>& first, const std::vector<std::uint32_t>& last,
+                          std::uint64_t layerCount, std::uint64_t pairs)
+{
+    std::vector<std::uint64_t> change(layerCount + 1, 0);
+    for (std::size_t t = 0; t < first.size(); ++t) {
         ++change[first[t]];
         --change[last[t]];  // wraps, and the running sum wraps back
     }
-    lists.offsets.assign(frame.layers + 1, 0);
+    LayerLists lists;
+    lists.offsets.assign(layerCount + 1, 0);
     std::uint64_t running = 0;
-    for (std::uint64_t layer = 0; layer < frame.layers; ++layer) {
+    for (std::uint64_t layer = 0; layer < layerCount; ++layer) {
         running += change[layer];
         lists.offsets[layer + 1] = lists.offsets[layer] + running;
     }
-    lists.triangles.resize(pairs.load());
+    lists.triangles.resize(pairs);
     std::vector<std::uint64_t> cursor(lists.offsets.begin(), lists.offsets.end() - 1);
-    for (std::size_t t = 0; t < triangleCount; ++t) {
+    for (std::size_t t = 0; t < first.size(); ++t) {
         for (std::uint32_t layer = first[t]; layer < last[t]; ++layer)
             lists.triangles[cursor[layer]++] = static_cast<std::uint32_t>(t);
     }
+    return lists;
+}
+
+// The triangles of every layer, or false, with the lists empty, when the triangle and layer
+// pairs are more than `maxCuts`; they are counted before the lists are sized.
+bool SortTrianglesIntoLayers(const TriangleMesh& mesh, const LayerFrame& frame, std::uint64_t maxCuts,
+                             LayerLists& lists)
+{
+    std::vector<std::uint32_t> first;
+    std::vector<std::uint32_t> last;
+    const std::uint64_t pairs = FindLayerRanges(mesh, frame, first, last);
+    if (pairs > maxCuts)
+        return false;
+    lists = FillLayerLists(first, last, frame.layers, pairs);
     return true;
 }
 
@@ -512,6 +529,14 @@ std::vector<LayerOutlines> OutlineLayers(const TriangleMesh& mesh, const LayerFr
             layers[layer] = OutlineLayer(mesh, frame, lists, layer);
     });
     return layers;
+}
+
+std::vector<std::uint64_t> BeadSegmentsPerLayer(const std::vector<LayerOutlines>& layers)
+{
+    std::vector<std::uint64_t> segments(layers.size());
+    for (std::size_t i = 0; i < layers.size(); ++i)
+        segments[i] = layers[i].beadSegments;
+    return segments;
 }
 
 void AddUpCounts(SlicedPreview& preview, const std::vector<LayerOutlines>& layers)
@@ -1115,10 +1140,7 @@ SlicedPreview& BuildSlicedPreviewWithin(SlicedPreview& preview, const TriangleMe
     const std::vector<LayerOutlines> layers = OutlineLayers(mesh, frame, lists);
     AddUpCounts(preview, layers);
 
-    std::vector<std::uint64_t> segmentsPerLayer(layers.size());
-    for (std::size_t i = 0; i < layers.size(); ++i)
-        segmentsPerLayer[i] = layers[i].beadSegments;
-    preview.layerStep = ChooseLayerStep(segmentsPerLayer, settings.segmentBudget, limits.maxDrawnSegments);
+    preview.layerStep = ChooseLayerStep(BeadSegmentsPerLayer(layers), settings.segmentBudget, limits.maxDrawnSegments);
     if (preview.layerStep == 0)
         return Refuse(preview, SlicedPreviewRefusal::layerTooLarge);
     const std::vector<std::uint64_t> drawn = DrawnLayers(frame.layers, preview.layerStep);
