@@ -976,7 +976,8 @@ void AddSkins(SlicedPreview& preview, const TriangleMesh& mesh, const LayerFrame
 {
     const SkinGrid grid = LaySkinGrid(box, frame, drawn.size(), limits);
     const std::uint64_t layerBytes = grid.wordsPerRow * grid.rows * sizeof(CellWord);
-    const auto batch = static_cast<std::size_t>(std::clamp<std::uint64_t>(kSkinBatchBytes / layerBytes, 1, kMaxSkinBatch));
+    const auto batch =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(kSkinBatchBytes / layerBytes, 1, kMaxSkinBatch));
     std::vector<CellWord> previous;
     for (std::size_t start = 0; start < drawn.size(); start += batch) {
         const std::size_t count = std::min(batch, drawn.size() - start);
