@@ -167,27 +167,6 @@ TEST(QuadHeightAt, InterpolatesOverTheProjectedTriangle)
 namespace grainforge::mesh {
 namespace {
 
-TEST(CellEdgeComponents, TableWithoutFlipsAndComputedWithThem)
-{
-    for (int mask = 0; mask < 256; ++mask) {
-        for (const std::uint8_t flips : {std::uint8_t{0}, std::uint8_t{1 << 4}, std::uint8_t{0x3f}}) {
-            Components expected{};
-            const int count = ComputeCellCase(static_cast<std::uint8_t>(mask), flips, expected, nullptr);
-            Components got{};
-            EXPECT_EQ(CellEdgeComponents(static_cast<std::uint8_t>(mask), flips, got), count) << mask;
-            EXPECT_EQ(got, expected) << mask << " flips " << int{flips};
-        }
-    }
-}
-
-TEST(SignChangingAxesAtCorner0, CountsTheOwnedEdgesThatChangeSign)
-{
-    const std::tuple<std::uint8_t, int> cases[] = {
-        {0x00, 0}, {0xff, 0}, {0x01, 3}, {0xfe, 3}, {0x02, 1}, {0x03, 2}, {0x17, 0}, {0x80, 0}};
-    for (const auto& [mask, count] : cases)
-        EXPECT_EQ(SignChangingAxesAtCorner0(mask), count) << int{mask};
-}
-
 TEST(FlipsForJoinedFaces, FlipsAFaceOnlyWhenTheNeighbourJoinsItToo)
 {
     // For every joined face f of every mask, against every neighbour mask: the bit is set
