@@ -586,11 +586,12 @@ std::uint64_t RemoveUnprintablePieces(TriangleMesh& mesh, std::uint64_t keptBodi
     const std::vector<Body> bodies = GatherBodies(mesh, bodyOfTriangle);
     if (bodies.size() <= keptBodies)
         return 0;
-    // Largest first; a stable sort keeps equal bodies in the order of their first triangle.
+    // Largest first, equal bodies in the order of their first triangle.
     std::vector<std::uint32_t> order(bodies.size());
     std::iota(order.begin(), order.end(), 0u);
-    std::stable_sort(order.begin(), order.end(),
-        [&](std::uint32_t a, std::uint32_t b) { return bodies[a].triangles > bodies[b].triangles; });
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return bodies[a].triangles != bodies[b].triangles ? bodies[a].triangles > bodies[b].triangles : a < b;
+    });
     std::vector<std::uint8_t> removed(bodies.size(), 0);
     std::uint64_t removedCount = 0;
     for (std::size_t rank = static_cast<std::size_t>(keptBodies); rank < order.size(); ++rank) {

@@ -42,7 +42,7 @@ double Wedge(double x, double y, double z)
     return std::max({c * x + s * (z - 2.03), -c * x + s * (z - 2.03), std::fabs(x) - 3, std::fabs(y) - 3, std::fabs(z) - 3});
 }
 
-struct FieldSpec {
+struct FieldRecipe {
     double origin[3] = {0.0, 0.0, 0.0};
     double cell = 1.0;
     std::int64_t points[3] = {0, 0, 0};
@@ -53,32 +53,32 @@ struct FieldSpec {
 };
 
 // A grid of step h reaching `cells` cells each way from the origin, whose points miss it.
-FieldSpec GridRound(double h, double cells)
+FieldRecipe GridRound(double h, double cells)
 {
-    FieldSpec spec;
-    spec.cell = h;
-    spec.origin[0] = -cells * h + 0.3183 * h;
-    spec.origin[1] = -cells * h + 0.2718 * h;
-    spec.origin[2] = -cells * h + 0.1414 * h;
-    spec.points[0] = spec.points[1] = spec.points[2] = std::int64_t(std::ceil(2.0 * cells)) + 1;
-    spec.farValue = float(2.0 * h);
-    return spec;
+    FieldRecipe recipe;
+    recipe.cell = h;
+    recipe.origin[0] = -cells * h + 0.3183 * h;
+    recipe.origin[1] = -cells * h + 0.2718 * h;
+    recipe.origin[2] = -cells * h + 0.1414 * h;
+    recipe.points[0] = recipe.points[1] = recipe.points[2] = std::int64_t(std::ceil(2.0 * cells)) + 1;
+    recipe.farValue = float(2.0 * h);
+    return recipe;
 }
 
-double ValueAtPoint(const Value& value, const FieldSpec& spec, std::int64_t x, std::int64_t y, std::int64_t z)
+double ValueAtPoint(const Value& value, const FieldRecipe& recipe, std::int64_t x, std::int64_t y, std::int64_t z)
 {
-    const double pz = spec.origin[2] + double(z) * spec.cell;
-    const double v = value(spec.origin[0] + double(x) * spec.cell, spec.origin[1] + double(y) * spec.cell, pz);
-    return pz < spec.floorZ ? std::max(spec.floorZ - pz, v) : v;
+    const double pz = recipe.origin[2] + double(z) * recipe.cell;
+    const double v = value(recipe.origin[0] + double(x) * recipe.cell, recipe.origin[1] + double(y) * recipe.cell, pz);
+    return pz < recipe.floorZ ? std::max(recipe.floorZ - pz, v) : v;
 }
 
 // The field as the field build would leave it, made by hand: stored blocks hold the values;
 // with onlyNearSignChanges, blocks more than one block away from a sign-changing cell are not
 // stored and read their sign from the columns' crossings.
-SolidField MakeField(const Value& value, const FieldSpec& spec, const Crossings& crossings = {})
+SolidField MakeField(const Value& value, const FieldRecipe& recipe, const Crossings& crossings = {})
 {
-    SolidField f{spec.origin[0], spec.origin[1], spec.origin[2], spec.cell, spec.farValue, spec.points[0],
-        spec.points[1], spec.points[2], (spec.points[0] + 7) / 8, (spec.points[1] + 7) / 8, (spec.points[2] + 7) / 8,
+    SolidField f{recipe.origin[0], recipe.origin[1], recipe.origin[2], recipe.cell, recipe.farValue, recipe.points[0],
+        recipe.points[1], recipe.points[2], (recipe.points[0] + 7) / 8, (recipe.points[1] + 7) / 8, (recipe.points[2] + 7) / 8,
         {}, {}, {}, {}, {}};
     const std::int64_t blocks[3] = {f.blocksX, f.blocksY, f.blocksZ};
     const auto number = [&](std::int64_t bx, std::int64_t by, std::int64_t bz) {
@@ -87,10 +87,10 @@ SolidField MakeField(const Value& value, const FieldSpec& spec, const Crossings&
     std::vector<std::uint8_t> changes(std::size_t(f.blocksX * f.blocksY * f.blocksZ), 0);
     for (std::int64_t z = 0; z + 1 < f.pointsZ; ++z)
         for (std::int64_t y = 0; y + 1 < f.pointsY; ++y)
-            for (std::int64_t x = 0; x + 1 < f.pointsX && spec.onlyNearSignChanges; ++x) {
+            for (std::int64_t x = 0; x + 1 < f.pointsX && recipe.onlyNearSignChanges; ++x) {
                 int inside = 0;
                 for (int c = 0; c < 8; ++c)
-                    inside += ValueAtPoint(value, spec, x + (c & 1), y + ((c >> 1) & 1), z + (c >> 2)) < 0.0;
+                    inside += ValueAtPoint(value, recipe, x + (c & 1), y + ((c >> 1) & 1), z + (c >> 2)) < 0.0;
                 changes[number(x / 8, y / 8, z / 8)] |= inside != 0 && inside != 8;
             }
     f.blockIndex.assign(changes.size(), -1);
@@ -98,7 +98,7 @@ SolidField MakeField(const Value& value, const FieldSpec& spec, const Crossings&
     for (std::int64_t bz = 0; bz < f.blocksZ; ++bz)
         for (std::int64_t by = 0; by < f.blocksY; ++by)
             for (std::int64_t bx = 0; bx < f.blocksX; ++bx) {
-                bool near = !spec.onlyNearSignChanges;
+                bool near = !recipe.onlyNearSignChanges;
                 for (int n = 0; n < 27 && !near; ++n) {
                     const std::int64_t at[3] = {bx + n % 3 - 1, by + (n / 3) % 3 - 1, bz + n / 9 - 1};
                     const bool inGrid = at[0] >= 0 && at[1] >= 0 && at[2] >= 0 && at[0] < blocks[0]
@@ -109,15 +109,15 @@ SolidField MakeField(const Value& value, const FieldSpec& spec, const Crossings&
                     continue;
                 f.blockIndex[number(bx, by, bz)] = slots++;
                 for (std::int64_t p = 0; p < 512; ++p) {
-                    f.values.push_back(float(ValueAtPoint(value, spec, bx * 8 + p % 8, by * 8 + (p / 8) % 8, bz * 8 + p / 64)));
-                    f.displaced.push_back(spec.displaced);
+                    f.values.push_back(float(ValueAtPoint(value, recipe, bx * 8 + p % 8, by * 8 + (p / 8) % 8, bz * 8 + p / 64)));
+                    f.displaced.push_back(recipe.displaced);
                 }
             }
     f.columnOffsets.push_back(0);
     for (std::int64_t y = 0; y < f.pointsY; ++y)
         for (std::int64_t x = 0; x < f.pointsX; ++x) {
-            const std::vector<float> z = crossings ? crossings(spec.origin[0] + double(x) * spec.cell,
-                                                         spec.origin[1] + double(y) * spec.cell)
+            const std::vector<float> z = crossings ? crossings(recipe.origin[0] + double(x) * recipe.cell,
+                                                         recipe.origin[1] + double(y) * recipe.cell)
                                                    : std::vector<float>{};
             f.columnCrossings.insert(f.columnCrossings.end(), z.begin(), z.end());
             f.columnOffsets.push_back(std::uint32_t(f.columnCrossings.size()));
@@ -161,9 +161,9 @@ TEST(ContourSolidField, SphereGivesAClosedOutwardMeshNearItsSurface)
     };
     for (const auto& c : cases) {
         const double r = c.radiusCells * c.h;
-        FieldSpec spec = GridRound(c.h, c.gridCells);
-        spec.onlyNearSignChanges = c.onlyNear;
-        const SolidField field = MakeField(SphereValue(r), spec, SphereCrossings(r));
+        FieldRecipe recipe = GridRound(c.h, c.gridCells);
+        recipe.onlyNearSignChanges = c.onlyNear;
+        const SolidField field = MakeField(SphereValue(r), recipe, SphereCrossings(r));
         // Not stored, inside and outside: both signs must come from the columns.
         int unstoredSigns[2] = {0, 0};
         for (std::size_t b = 0; b < field.blockIndex.size(); ++b)
@@ -199,15 +199,15 @@ TEST(ContourSolidField, AFaceJoinedFromBothSidesIsFlippedOnBothAndTheTwoAgree)
                 continue;
             ++pairs;
             const std::string what = std::to_string(a) + " and " + std::to_string(b);
-            FieldSpec spec;  // 5 x 4 x 4 points of -1 (inside) and +1, outside round the border
-            spec.points[0] = 5;
-            spec.points[1] = spec.points[2] = 4;
+            FieldRecipe recipe;  // 5 x 4 x 4 points of -1 (inside) and +1, outside round the border
+            recipe.points[0] = 5;
+            recipe.points[1] = recipe.points[2] = 4;
             const SolidField field = MakeField([&](double x, double y, double z) {
                 if (y < 1 || y > 2 || z < 1 || z > 2 || x < 1 || x > 3)
                     return 1.0;
                 const int corner = 2 * int(y - 1) + 4 * int(z - 1);
                 return ((x < 3 ? a >> (corner + int(x - 1)) : b >> (corner + 1)) & 1) != 0 ? -1.0 : 1.0;
-            }, spec);
+            }, recipe);
             ContourCellList cells = ListContourCells(field, nullptr);
             SetFlipBytes(cells, nullptr);
             const std::int64_t ia = FindContourCell(cells, 1, 1, 1), ib = FindContourCell(cells, 2, 1, 1);
@@ -276,11 +276,11 @@ TEST(ContourSolidField, WithTheFloorOnVerticesStayAboveItAndTheLowestLieOnIt)
 {
     const double h = 0.5;
     const float floorZ = -2.1f;
-    FieldSpec spec = GridRound(h, 9.3);
+    FieldRecipe recipe = GridRound(h, 9.3);
     // The floor half way between two grid planes, as the field build lays it.
-    spec.origin[2] = floorZ - (std::floor((floorZ - spec.origin[2]) / h) + 0.5) * h;
-    spec.floorZ = floorZ;
-    const Contoured out = Contour(MakeField(SphereValue(6.3 * h), spec), floorZ);
+    recipe.origin[2] = floorZ - (std::floor((floorZ - recipe.origin[2]) / h) + 0.5) * h;
+    recipe.floorZ = floorZ;
+    const Contoured out = Contour(MakeField(SphereValue(6.3 * h), recipe), floorZ);
     EXPECT_FALSE(out.context.contourHoles);
     ExpectClosedOutward(out.mesh, "cut sphere");
     int onFloor = 0;
@@ -297,9 +297,9 @@ TEST(ContourSolidField, WithTheFloorOnVerticesStayAboveItAndTheLowestLieOnIt)
 TEST(ContourSolidField, SmoothDisplacedSwitchDecidesTheSharpnessNextToDisplacedPoints)
 {
     const auto contour = [](std::uint8_t displaced, double sharpness, bool smooth) {
-        FieldSpec spec = GridRound(0.5, 9.0);
-        spec.displaced = displaced;
-        return Contour(MakeField(Wedge, spec), -1e30f, sharpness, smooth).mesh;
+        FieldRecipe recipe = GridRound(0.5, 9.0);
+        recipe.displaced = displaced;
+        return Contour(MakeField(Wedge, recipe), -1e30f, sharpness, smooth).mesh;
     };
     const TriangleMesh sharp = contour(0, 1.0, true), massPoints = contour(0, 0.0, true);
     ASSERT_FALSE(test::Identical(sharp, massPoints)) << "a case worth comparing";
@@ -375,11 +375,11 @@ TEST(ContourSolidField, HolesWhenCellsAreMissingOrTheFieldDoesNotHold)
 TEST(ContourSolidField, SameMeshOnOneThreadAndMany)
 {
     // About 5,000 cells: the cell loops run in two blocks or more, the block loop in hundreds.
-    FieldSpec spec = GridRound(0.25, 24.2);
-    spec.displaced = 1;
+    FieldRecipe recipe = GridRound(0.25, 24.2);
+    recipe.displaced = 1;
     const SolidField field = MakeField([](double x, double y, double z) {
         return std::sqrt(x * x + y * y + z * z) - 5.0 - 0.3 * std::sin(3 * x) * std::sin(2 * y);
-    }, spec);
+    }, recipe);
     const auto contour = [&] {
         const Contoured out = Contour(field, -3.9f, 1.0, false);
         std::vector<Vec3> positions, normals;
@@ -416,14 +416,25 @@ TEST(EdgeCrossingFraction, WhereTheFieldCrossesZeroAlongAnEdge)
         {"no such axis", {-1, 1, 5}, 0, 3, 0.5},
     };
     for (const auto& c : cases) {
-        FieldSpec spec;
-        spec.points[0] = 3;
-        spec.points[1] = spec.points[2] = 2;
+        FieldRecipe recipe;
+        recipe.points[0] = 3;
+        recipe.points[1] = recipe.points[2] = 2;
         const SolidField field = MakeField([&](double x, double y, double z) {
             return y != 0.0 || z != 0.0 || x > 2.0 ? 7.0 : c.values[int(x)];
-        }, spec);
+        }, recipe);
         EXPECT_DOUBLE_EQ(EdgeCrossingFraction(field, c.x, 0, 0, c.axis), c.t) << c.what;
     }
+}
+
+TEST(FindContourCell, ListedCellsOnlyAndNoWrappingRoundARow)
+{
+    ContourCellList cells{4, 3, 2, {3, 4, 11, 12, 23}, {}, {}, {}, {}};  // (3,0,0) (0,1,0) (3,2,0) (0,0,1) (3,2,1)
+    // Outside the cells an id may name a listed cell of the next or the last row: (-1, 1, 0)
+    // has the id of (3, 0, 0), (4, 2, 0) that of (0, 0, 1), (0, 3, 0) that of (0, 0, 1).
+    const std::tuple<std::int64_t, std::int64_t, std::int64_t, std::int64_t> cases[] = {{3, 0, 0, 0}, {0, 1, 0, 1},
+        {3, 2, 1, 4}, {1, 1, 0, -1}, {-1, 1, 0, -1}, {4, 2, 0, -1}, {0, 3, 0, -1}, {3, 2, 2, -1}, {0, 0, -1, -1}};
+    for (const auto& [x, y, z, found] : cases)
+        EXPECT_EQ(FindContourCell(cells, x, y, z), found) << x << " " << y << " " << z;
 }
 
 TEST(RemoveUnprintablePieces, TakesOffOnlyThinBodiesBeyondTheKeptOnes)
