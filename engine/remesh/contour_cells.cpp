@@ -241,6 +241,42 @@ const std::array<CellCase, 256>& CellCaseTable()
     return table;
 }
 
+int CellEdgeComponents(std::uint8_t mask, std::uint8_t faceFlips,
+    std::array<std::uint8_t, 12>& edgeComponent)
+{
+    if (faceFlips == 0) {
+        const CellCase& entry = CellCaseTable()[mask];
+        edgeComponent = entry.edgeComponent;
+        return entry.componentCount;
+    }
+    return ComputeCellCase(mask, faceFlips, edgeComponent, nullptr);
+}
+
+int SignChangingAxesAtCorner0(std::uint8_t mask)
+{
+    int count = 0;
+    for (int k = 0; k < 3; ++k)
+        count += ((mask >> (1 << k)) & 1) != (mask & 1) ? 1 : 0;
+    return count;
+}
+
+double CellVertexMargin(double largestCoordinate, double cell)
+{
+    const double spacing = std::max(1e-6, 1e-6 * largestCoordinate);
+    return std::clamp(4.0 * spacing / cell, 1.0 / 1024.0, 0.0625);
+}
+
+void SetCellVertexBoxes(CellVertexProblem& problem, const bool touchesLow[3],
+    const bool touchesHigh[3], double margin)
+{
+    for (int k = 0; k < 3; ++k) {
+        problem.searchLow.x[k] = touchesLow[k] ? 0.0 : -1.0;
+        problem.searchHigh.x[k] = touchesHigh[k] ? 1.0 : 2.0;
+        problem.clampLow.x[k] = touchesLow[k] ? margin : -1.0;
+        problem.clampHigh.x[k] = touchesHigh[k] ? 1.0 - margin : 2.0;
+    }
+}
+
 void JacobiEigen3(std::array<double, 9>& a, std::array<double, 3>& eigenvalues,
     std::array<double, 9>& v)
 {

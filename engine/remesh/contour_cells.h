@@ -56,6 +56,23 @@ int ComputeCellCase(std::uint8_t mask, std::uint8_t faceFlips,
 // wait for one builder); constant afterwards.
 const std::array<CellCase, 256>& CellCaseTable();
 
+// The edge components of the cell with sign mask `mask` and face flips `faceFlips`: the
+// table's entry when no face is flipped, ComputeCellCase otherwise. Returns the piece count.
+int CellEdgeComponents(std::uint8_t mask, std::uint8_t faceFlips,
+    std::array<std::uint8_t, 12>& edgeComponent);
+
+// How many of the three edges leaving corner 0 (one along each axis) change sign. A cell owns
+// those edges, and each that changes sign gives one quad.
+int SignChangingAxesAtCorner0(std::uint8_t mask);
+
+// The face flips of a cell with sign mask `mask`: bit f for each face f that the cell's case
+// joins while the neighbour across it joins the same face from its side (its face f ^ 1). Both
+// cells then resolve the face the other way and agree on it. `neighbourMask(f)` gives the sign
+// mask of the neighbour across face f, or -1 when there is none; it is asked only for joined
+// faces.
+template <class NeighbourMask>
+std::uint8_t FlipsForJoinedFaces(std::uint8_t mask, NeighbourMask&& neighbourMask);
+
 // Jacobi eigen decomposition of the symmetric 3 x 3 row-major `matrix`, which is overwritten by
 // the rotated matrix. Eigenvalues are its final diagonal (unsorted); eigenvector k is column
 // k of `eigenvectors` (row-major). At most 32 sweeps.
@@ -77,6 +94,17 @@ struct CellVertexProblem {
     Point3d clampLow, clampHigh;            // final clamp of each coordinate
 };
 
+// Margin, in cells, that a vertex keeps from a cell face its piece touches: four times the
+// float spacing at the grid's largest coordinate, within 1/1024 and 1/16 of a cell, so that a
+// vertex never lands on the face (where two cells' triangles could meet edge-on).
+double CellVertexMargin(double largestCoordinate, double cell);
+
+// Search and clamp boxes of a piece in cell-local coordinates (the cell spans 0 to 1): on an
+// axis whose low (high) face the piece's crossings touch, the vertex is searched from that
+// face and clamped `margin` inside it; on an untouched side it may go one cell beyond.
+void SetCellVertexBoxes(CellVertexProblem& problem, const bool touchesLow[3],
+    const bool touchesHigh[3], double margin);
+
 // Vertex of one piece: the mass point of the crossings moved by a truncated pseudo-inverse of
 // the normals' quadratic error (directions the normals leave open stay at the mass point);
 // when that leaves the search box, the best of 27 box-constrained candidates. Clamped into
@@ -97,5 +125,22 @@ double QuadHeightAt(const Point3d quad[4], int i, int j, int k, double u, double
 // (crossingU, crossingW, crossingHeight) wins.
 bool SplitQuad(const Point3d quad[4], int axis, int orientation, bool useHeight,
     double crossingU, double crossingW, double crossingHeight, double cellSize);
+
+// ---- Inline definitions ------------------------------------------------------------------
+
+template <class NeighbourMask>
+std::uint8_t FlipsForJoinedFaces(std::uint8_t mask, NeighbourMask&& neighbourMask)
+{
+    const std::uint8_t joined = CellCaseTable()[mask].joinedFaces;
+    std::uint8_t flips = 0;
+    for (int f = 0; f < 6; ++f) {
+        if (((joined >> f) & 1) == 0)
+            continue;
+        const int other = neighbourMask(f);
+        if (other >= 0 && ((CellCaseTable()[static_cast<std::uint8_t>(other)].joinedFaces >> (f ^ 1)) & 1) != 0)
+            flips = static_cast<std::uint8_t>(flips | (1u << f));
+    }
+    return flips;
+}
 
 }  // namespace grainforge::mesh

@@ -523,47 +523,26 @@ void CellCoordinates(const ActiveCell& cell, std::int64_t at[3])
 // Face flips: a face joined on both sides is resolved the other way on both.
 void ResolveFaceFlips(ContourState& state)
 {
-    const auto& table = CellCaseTable();
     std::vector<ActiveCell>& cells = state.cells.cells;
     ParallelFor(cells.size(), [&](std::size_t i) {
-        const std::uint8_t joined = table[cells[i].mask].joinedFaces;
-        std::uint8_t flips = 0;
-        for (int f = 0; f < 6; ++f) {
-            if (((joined >> f) & 1) == 0)
-                continue;
+        cells[i].flips = FlipsForJoinedFaces(cells[i].mask, [&](int f) {
             std::int64_t at[3];
             CellCoordinates(cells[i], at);
             at[f / 2] += (f % 2) ? 1 : -1;
             const std::int64_t other = FindCell(state, at[0], at[1], at[2]);
-            if (other != kNoCell && ((table[cells[other].mask].joinedFaces >> (f ^ 1)) & 1) != 0)
-                flips = static_cast<std::uint8_t>(flips | (1u << f));
-        }
-        cells[i].flips = flips;
+            return other == kNoCell ? -1 : int{cells[static_cast<std::size_t>(other)].mask};
+        });
     });
 }
 
 // The edge components of a cell: from the table unless a face is flipped.
-std::array<std::uint8_t, 12> CellEdgeComponents(const ActiveCell& cell, int* count)
+std::array<std::uint8_t, 12> ComponentsOf(const ActiveCell& cell, int* count)
 {
-    if (cell.flips == 0) {
-        const CellCase& entry = CellCaseTable()[cell.mask];
-        if (count != nullptr)
-            *count = entry.componentCount;
-        return entry.edgeComponent;
-    }
     std::array<std::uint8_t, 12> components{};
-    const int n = ComputeCellCase(cell.mask, cell.flips, components, nullptr);
+    const int n = CellEdgeComponents(cell.mask, cell.flips, components);
     if (count != nullptr)
         *count = n;
     return components;
-}
-
-int SignChangingAxesAtCorner0(std::uint8_t mask)
-{
-    int count = 0;
-    for (int k = 0; k < 3; ++k)
-        count += ((mask >> (1 << k)) & 1) != (mask & 1) ? 1 : 0;
-    return count;
 }
 
 // Component counts, first vertex numbers and first triangle slots; returns the vertex count.
@@ -572,7 +551,7 @@ std::uint64_t NumberCells(ContourState& state, std::uint64_t& slots)
     std::vector<ActiveCell>& cells = state.cells.cells;
     ParallelFor(cells.size(), [&](std::size_t i) {
         int count = 0;
-        CellEdgeComponents(cells[i], &count);
+        ComponentsOf(cells[i], &count);
         cells[i].components = static_cast<std::uint8_t>(count);
     });
     std::uint64_t vertices = 0;
@@ -749,12 +728,7 @@ ContourVertex PlacePieceVertex(const ContourState& state, const ActiveCell& cell
     problem.useNormal = piece.use;
     problem.count = piece.count;
     problem.sharpness = std::max(0.0, sharpness);
-    for (int k = 0; k < 3; ++k) {
-        problem.searchLow.x[k] = piece.onLow[k] ? 0.0 : -1.0;
-        problem.searchHigh.x[k] = piece.onHigh[k] ? 1.0 : 2.0;
-        problem.clampLow.x[k] = piece.onLow[k] ? g.margin : -1.0;
-        problem.clampHigh.x[k] = piece.onHigh[k] ? 1.0 - g.margin : 2.0;
-    }
+    SetCellVertexBoxes(problem, piece.onLow, piece.onHigh, g.margin);
     const Point3d local = SolveCellVertex(problem);
     const TriangleMesh& mesh = *state.mesh;
     std::int64_t at[3];
@@ -796,7 +770,7 @@ std::uint64_t PlaceCellVertices(const ContourState& state, double sharpness,
         std::uint64_t missing = 0;
         for (std::size_t i = begin; i < end; ++i) {
             const ActiveCell& cell = cells[i];
-            const std::array<std::uint8_t, 12> components = CellEdgeComponents(cell, nullptr);
+            const std::array<std::uint8_t, 12> components = ComponentsOf(cell, nullptr);
             for (int piece = 0; piece < cell.components; ++piece) {
                 PieceCrossings crossings;
                 for (int edge = 0; edge < 12; ++edge)
@@ -831,7 +805,7 @@ bool QuadAroundEdge(const ContourState& state, const ActiveCell& cell, int k,
         if (found == kNoCell)
             return false;
         const ActiveCell& other = state.cells.cells[static_cast<std::size_t>(found)];
-        const std::uint8_t component = CellEdgeComponents(other, nullptr)[edges[r]];
+        const std::uint8_t component = ComponentsOf(other, nullptr)[edges[r]];
         if (component == kNoComponent || component >= other.components)
             return false;
         quad[r] = other.firstVertex + component;
@@ -1058,8 +1032,8 @@ ContourGrid SetUpContourGrid(Vec3 boundsMin, Vec3 boundsMax, bool boundsValid, d
     double largest = 0.0;
     for (int k = 0; k < 3; ++k)
         largest = std::max({largest, std::fabs(low[k]), std::fabs(high[k])});
-    const double s = boundsValid ? std::max(1e-6, 1e-6 * largest) : 0.0;
-    grid.margin = std::clamp(4.0 * s / cell, 1.0 / 1024.0, 0.0625);
+    // Without a box there is no coordinate to keep apart from: the smallest margin.
+    grid.margin = boundsValid ? CellVertexMargin(largest, cell) : 1.0 / 1024.0;
     for (int k = 0; k < 2; ++k) {
         grid.count[k] = CellsAcross(std::ceil((high[k] - low[k]) / cell)) + 3;
         grid.origin[k] = (low[k] + high[k]) / 2.0 - grid.count[k] * cell / 2.0;

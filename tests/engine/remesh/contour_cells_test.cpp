@@ -163,3 +163,36 @@ TEST(QuadHeightAt, InterpolatesOverTheProjectedTriangle)
 
 }  // namespace
 }  // namespace grainforge::mesh
+
+namespace grainforge::mesh {
+namespace {
+
+TEST(FlipsForJoinedFaces, FlipsAFaceOnlyWhenTheNeighbourJoinsItToo)
+{
+    // For every joined face f of every mask, against every neighbour mask: the bit is set
+    // exactly when the neighbour joins the face from its side (its face f ^ 1).
+    const auto& table = CellCaseTable();
+    int asked = 0;
+    for (int mask = 0; mask < 256; ++mask) {
+        const std::uint8_t joined = table[mask].joinedFaces;
+        for (int f = 0; f < 6; ++f) {
+            if (((joined >> f) & 1) == 0)
+                continue;
+            const auto with = [&](int neighbour) {
+                return FlipsForJoinedFaces(static_cast<std::uint8_t>(mask), [&](int face) {
+                    ++asked;
+                    return face == f ? neighbour : -1;
+                });
+            };
+            EXPECT_EQ(with(-1), 0) << mask;
+            for (int other = 0; other < 256; ++other) {
+                const bool joinsOpposite = ((table[other].joinedFaces >> (f ^ 1)) & 1) != 0;
+                EXPECT_EQ((with(other) >> f) & 1, joinsOpposite ? 1 : 0) << mask << " " << other;
+            }
+        }
+    }
+    EXPECT_GT(asked, 0);
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

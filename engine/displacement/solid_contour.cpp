@@ -1,0 +1,623 @@
+// Dual contouring after Ju, Losasso, Schaefer and Warren, "Dual Contouring of Hermite Data"
+// (SIGGRAPH 2002), one vertex per surface piece of a cell as in Schaefer, Ju and Warren,
+// "Manifold Dual Contouring" (IEEE TVCG 2007), over the sampled field of the displaced solid.
+// Crossings come from linear interpolation of the field along cell edges and their normals from
+// its central-difference gradient.
+#include "engine/displacement/solid_contour.h"
+
+#include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/welding.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+namespace grainforge::mesh {
+namespace {
+
+// Longest run of blocks per axis a field may claim; a larger one cannot come from the field
+// build's memory guard, and the limit keeps the block count's product inside 64 bits.
+constexpr std::int64_t kMostBlocksPerAxis = std::int64_t{1} << 21;
+
+// A gradient shorter than this (per mm) gives no usable normal: the field is flat there, as it
+// is between two far values.
+constexpr double kShortestNormal = 0.1;
+
+constexpr std::uint64_t kMostVertices = std::uint64_t{1} << 32;
+
+struct CellEntry {
+    std::int64_t id = 0;
+    std::uint8_t mask = 0;
+};
+
+// The crossings of one piece of a cell, in cell-local coordinates.
+struct PieceCrossings {
+    Point3d points[12];
+    Point3d normals[12];
+    std::uint8_t use[12] = {};
+    int count = 0;
+    bool touchesLow[3] = {false, false, false};
+    bool touchesHigh[3] = {false, false, false};
+    bool displaced = false;
+};
+
+using GridPoint = std::array<std::int64_t, 3>;
+
+double Seconds(std::chrono::steady_clock::time_point since)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+bool InsideGrid(const SolidField& field, const GridPoint& p)
+{
+    return p[0] >= 0 && p[1] >= 0 && p[2] >= 0 && p[0] < field.pointsX && p[1] < field.pointsY
+        && p[2] < field.pointsZ;
+}
+
+// The field value, with the points beyond the grid read as the far value outside.
+float FieldValue(const SolidField& field, const GridPoint& p)
+{
+    return InsideGrid(field, p) ? field.ValueAt(p[0], p[1], p[2]) : field.farValue;
+}
+
+double Origin(const SolidField& field, int axis)
+{
+    return axis == 0 ? field.originX : (axis == 1 ? field.originY : field.originZ);
+}
+
+std::int64_t Points(const SolidField& field, int axis)
+{
+    return axis == 0 ? field.pointsX : (axis == 1 ? field.pointsY : field.pointsZ);
+}
+
+std::int64_t BlocksFor(std::int64_t points)
+{
+    return (points + kFieldBlockSide - 1) / kFieldBlockSide;
+}
+
+bool HasReadableColumns(const SolidField& field)
+{
+    const std::uint64_t columns = static_cast<std::uint64_t>(field.pointsX) * static_cast<std::uint64_t>(field.pointsY);
+    if (field.columnOffsets.size() != columns + 1)
+        return false;
+    for (std::size_t c = 0; c < columns; ++c)
+        if (field.columnOffsets[c] > field.columnOffsets[c + 1])
+            return false;
+    return field.columnOffsets.back() <= field.columnCrossings.size();
+}
+
+// The field as its builder leaves it: counts that match the vectors, so no read leaves them.
+bool IsReadableField(const SolidField& field)
+{
+    for (int k = 0; k < 3; ++k) {
+        const std::int64_t blocks = k == 0 ? field.blocksX : (k == 1 ? field.blocksY : field.blocksZ);
+        if (Points(field, k) < 0 || blocks != BlocksFor(Points(field, k)) || blocks > kMostBlocksPerAxis
+            || !std::isfinite(Origin(field, k)))
+            return false;
+    }
+    if (!(field.cell > 0.0) || !std::isfinite(field.cell))
+        return false;
+    const std::int64_t blocks = field.blocksX * field.blocksY * field.blocksZ;
+    if (field.blockIndex.size() != static_cast<std::uint64_t>(blocks)
+        || field.values.size() % kFieldBlockPoints != 0 || field.displaced.size() != field.values.size())
+        return false;
+    const std::int64_t slots = static_cast<std::int64_t>(field.values.size()) / kFieldBlockPoints;
+    for (const std::int32_t slot : field.blockIndex)
+        if (slot < -1 || slot >= slots)
+            return false;
+    return HasReadableColumns(field);
+}
+
+// ---- Sign-changing cells ---------------------------------------------------------------
+
+// The block of every stored slot.
+std::vector<GridPoint> StoredBlocks(const SolidField& field)
+{
+    std::vector<GridPoint> blocks(field.values.size() / kFieldBlockPoints, GridPoint{-1, -1, -1});
+    for (std::size_t b = 0; b < field.blockIndex.size(); ++b) {
+        const std::int32_t slot = field.blockIndex[b];
+        if (slot < 0)
+            continue;
+        const std::int64_t block = static_cast<std::int64_t>(b);
+        blocks[static_cast<std::size_t>(slot)] = {block % field.blocksX,
+            (block / field.blocksX) % field.blocksY, block / (field.blocksX * field.blocksY)};
+    }
+    return blocks;
+}
+
+// Appends the sign-changing cells whose corner 0 lies in `block`. The corners' signs are read
+// once for the block's points and the next point on each axis.
+void ListBlockCells(const SolidField& field, const ContourCellList& cells, const GridPoint& block,
+    std::vector<CellEntry>& out)
+{
+    constexpr std::int64_t side = kFieldBlockSide + 1;
+    const GridPoint first = {block[0] * kFieldBlockSide, block[1] * kFieldBlockSide, block[2] * kFieldBlockSide};
+    const GridPoint span = {std::min(kFieldBlockSide, cells.cellsX - first[0]),
+        std::min(kFieldBlockSide, cells.cellsY - first[1]), std::min(kFieldBlockSide, cells.cellsZ - first[2])};
+    if (span[0] <= 0 || span[1] <= 0 || span[2] <= 0)
+        return;
+    std::uint8_t inside[side * side * side];
+    for (std::int64_t z = 0; z <= span[2]; ++z)
+        for (std::int64_t y = 0; y <= span[1]; ++y)
+            for (std::int64_t x = 0; x <= span[0]; ++x)
+                inside[(z * side + y) * side + x] =
+                    field.ValueAt(first[0] + x, first[1] + y, first[2] + z) < 0.0f ? 1 : 0;
+    for (std::int64_t z = 0; z < span[2]; ++z)
+        for (std::int64_t y = 0; y < span[1]; ++y)
+            for (std::int64_t x = 0; x < span[0]; ++x) {
+                unsigned mask = 0;
+                for (int c = 0; c < 8; ++c)
+                    mask |= unsigned{inside[((z + (c >> 2)) * side + y + ((c >> 1) & 1)) * side + x + (c & 1)]} << c;
+                if (mask == 0 || mask == 255)
+                    continue;
+                const std::int64_t id =
+                    ((first[2] + z) * cells.cellsY + first[1] + y) * cells.cellsX + first[0] + x;
+                out.push_back({id, static_cast<std::uint8_t>(mask)});
+            }
+}
+
+// ---- Cell vertices ---------------------------------------------------------------------
+
+bool IsDisplacedPoint(const SolidField& field, const GridPoint& p)
+{
+    const std::int64_t slot = field.PointSlot(p[0], p[1], p[2]);
+    return slot >= 0 && field.displaced[static_cast<std::size_t>(slot)] != 0;
+}
+
+// Adds the crossing of edge `edge` of the cell at `at` to the piece.
+void AddEdgeCrossing(const SolidField& field, const GridPoint& at, int edge, PieceCrossings& piece)
+{
+    const int k = edge >> 2;
+    const int a1 = (k + 1) % 3;
+    const int a2 = (k + 2) % 3;
+    const int s1 = edge & 1;
+    const int s2 = (edge >> 1) & 1;
+    GridPoint start = at;
+    start[a1] += s1;
+    start[a2] += s2;
+    GridPoint end = start;
+    end[k] += 1;
+    const double t = EdgeCrossingFraction(field, start[0], start[1], start[2], k);
+    const int i = piece.count++;
+    piece.points[i].x[k] = t;
+    piece.points[i].x[a1] = s1;
+    piece.points[i].x[a2] = s2;
+    const std::array<double, 3> g0 = field.Gradient(start[0], start[1], start[2]);
+    const std::array<double, 3> g1 = field.Gradient(end[0], end[1], end[2]);
+    double n[3];
+    for (int axis = 0; axis < 3; ++axis)
+        n[axis] = (1.0 - t) * g0[axis] + t * g1[axis];
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    piece.use[i] = length > kShortestNormal ? 1 : 0;
+    for (int axis = 0; axis < 3; ++axis)
+        piece.normals[i].x[axis] = piece.use[i] != 0 ? n[axis] / length : 0.0;
+    (s1 != 0 ? piece.touchesHigh : piece.touchesLow)[a1] = true;
+    (s2 != 0 ? piece.touchesHigh : piece.touchesLow)[a2] = true;
+    piece.displaced = piece.displaced || IsDisplacedPoint(field, start) || IsDisplacedPoint(field, end);
+}
+
+// A vertex keeps above the floor, and one within half a cell above it in the cell that holds
+// the floor lands on it: the base comes out flat.
+float KeepAboveFloor(const SolidField& field, std::int64_t cellZ, float z, float floorZ)
+{
+    z = std::max(floorZ, z);
+    const double low = field.originZ + static_cast<double>(cellZ) * field.cell;
+    const double high = field.originZ + static_cast<double>(cellZ + 1) * field.cell;
+    const double floor = floorZ;
+    if (low < floor && floor < high && static_cast<double>(z) < floor + 0.5 * field.cell)
+        z = floorZ;
+    return z;
+}
+
+Vec3 PlacePieceVertex(const SolidField& field, const GridPoint& at, const PieceCrossings& piece,
+    double sharpness, double margin, float floorZ)
+{
+    CellVertexProblem problem;
+    problem.points = piece.points;
+    problem.normals = piece.normals;
+    problem.useNormal = piece.use;
+    problem.count = piece.count;
+    problem.sharpness = sharpness;
+    SetCellVertexBoxes(problem, piece.touchesLow, piece.touchesHigh, margin);
+    const Point3d local = SolveCellVertex(problem);
+    float world[3];
+    for (int k = 0; k < 3; ++k)
+        world[k] = static_cast<float>(Origin(field, k) + (static_cast<double>(at[k]) + local.x[k]) * field.cell);
+    world[2] = KeepAboveFloor(field, at[2], world[2], floorZ);
+    return {world[0], world[1], world[2]};
+}
+
+// ---- Quads -----------------------------------------------------------------------------
+
+// The vertices round the sign-changing edge along axis k that leaves corner 0 of the cell at
+// `at`, in ring order: the cell, the one lower on a1, lower on both, lower on a2. False when a
+// cell is not listed or lacks the edge.
+bool QuadRing(const ContourCellList& cells, const GridPoint& at, int k, std::uint32_t ring[4])
+{
+    const int a1 = (k + 1) % 3;
+    const int a2 = (k + 2) % 3;
+    for (int r = 0; r < 4; ++r) {
+        const int s1 = (r == 1 || r == 2) ? 1 : 0;
+        const int s2 = (r == 2 || r == 3) ? 1 : 0;
+        GridPoint c = at;
+        c[a1] -= s1;
+        c[a2] -= s2;
+        const std::int64_t found = FindContourCell(cells, c[0], c[1], c[2]);
+        if (found < 0)
+            return false;
+        const std::size_t j = static_cast<std::size_t>(found);
+        std::array<std::uint8_t, 12> components{};
+        const int count = CellEdgeComponents(cells.masks[j], cells.flips[j], components);
+        const std::uint8_t component = components[4 * k + s1 + 2 * s2];
+        if (component == kNoComponent || component >= count)
+            return false;
+        ring[r] = static_cast<std::uint32_t>(cells.vertexOffsets[j] + component);
+    }
+    return true;
+}
+
+// Writes the two triangles of the quad round the edge along axis k of the cell at `at`.
+bool TriangulateEdge(const SolidField& field, const ContourCellList& cells, const GridPoint& at,
+    std::uint8_t mask, int k, const std::vector<Vec3>& vertices, std::uint32_t* slot)
+{
+    std::uint32_t ring[4];
+    if (!QuadRing(cells, at, k, ring))
+        return false;
+    // With corner 0 inside the surface faces +k, and the ring as listed runs counter-clockwise
+    // seen from there; otherwise it is reversed.
+    const bool inside = (mask & 1) != 0;
+    const std::uint32_t q[4] = {ring[0], inside ? ring[1] : ring[3], ring[2], inside ? ring[3] : ring[1]};
+    Point3d quad[4];
+    for (int r = 0; r < 4; ++r) {
+        const Vec3 p = vertices[q[r]];
+        quad[r] = Point3d{{p.x, p.y, p.z}};
+    }
+    const int a1 = (k + 1) % 3;
+    const int a2 = (k + 2) % 3;
+    const double t = EdgeCrossingFraction(field, at[0], at[1], at[2], k);
+    const double u = Origin(field, a1) + static_cast<double>(at[a1]) * field.cell;
+    const double w = Origin(field, a2) + static_cast<double>(at[a2]) * field.cell;
+    const double height = Origin(field, k) + (static_cast<double>(at[k]) + t) * field.cell;
+    const bool along13 = SplitQuad(quad, k, inside ? 1 : -1, true, u, w, height, field.cell);
+    const std::uint32_t triangles[6] = {q[0], q[1], along13 ? q[3] : q[2], along13 ? q[1] : q[0], q[2], q[3]};
+    std::copy(triangles, triangles + 6, slot);
+    return true;
+}
+
+// Six indices per quad, in cell and axis order; a quad that cannot be made stays six zeros and
+// sets `holes`.
+std::vector<std::uint32_t> BuildQuadIndices(const SolidField& field, const ContourCellList& cells,
+    std::uint64_t quads, const std::vector<Vec3>& vertices, std::atomic<bool>& holes,
+    JobProgressContext* job)
+{
+    std::vector<std::uint32_t> indices(static_cast<std::size_t>(6 * quads), 0u);
+    ParallelBlocks(cells.ids.size(), kQuadsBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const GridPoint at = cells.Coordinates(i);
+            const std::uint8_t mask = cells.masks[i];
+            std::uint64_t slot = cells.quadOffsets[i];
+            for (int k = 0; k < 3; ++k) {
+                if (((mask >> (1 << k)) & 1) == (mask & 1))
+                    continue;
+                if (!TriangulateEdge(field, cells, at, mask, k, vertices, indices.data() + 6 * slot))
+                    holes.exchange(true);
+                ++slot;
+            }
+        }
+    }, job);
+    return indices;
+}
+
+}  // namespace
+
+// ---- The steps -------------------------------------------------------------------------
+
+std::array<std::int64_t, 3> ContourCellList::Coordinates(std::size_t cell) const
+{
+    const std::int64_t id = ids[cell];
+    return {id % cellsX, (id / cellsX) % cellsY, id / (cellsX * cellsY)};
+}
+
+std::int64_t FindContourCell(const ContourCellList& cells, std::int64_t x, std::int64_t y, std::int64_t z)
+{
+    if (x < 0 || y < 0 || z < 0 || x >= cells.cellsX || y >= cells.cellsY || z >= cells.cellsZ)
+        return -1;
+    const std::int64_t id = (z * cells.cellsY + y) * cells.cellsX + x;
+    const auto found = std::lower_bound(cells.ids.begin(), cells.ids.end(), id);
+    if (found == cells.ids.end() || *found != id)
+        return -1;
+    return found - cells.ids.begin();
+}
+
+ContourCellList ListContourCells(const SolidField& field, JobProgressContext* job)
+{
+    ContourCellList cells;
+    cells.cellsX = std::max<std::int64_t>(0, field.pointsX - 1);
+    cells.cellsY = std::max<std::int64_t>(0, field.pointsY - 1);
+    cells.cellsZ = std::max<std::int64_t>(0, field.pointsZ - 1);
+    const std::vector<GridPoint> blocks = StoredBlocks(field);
+    std::vector<std::vector<CellEntry>> perBlock(blocks.size());
+    ParallelBlocks(blocks.size(), kSignChangeBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
+        for (std::size_t b = begin; b < end; ++b)
+            if (blocks[b][0] >= 0)
+                ListBlockCells(field, cells, blocks[b], perBlock[b]);
+    }, job);
+    std::size_t total = 0;
+    for (const auto& list : perBlock)
+        total += list.size();
+    std::vector<CellEntry> joined;
+    joined.reserve(total);
+    for (auto& list : perBlock) {
+        joined.insert(joined.end(), list.begin(), list.end());
+        std::vector<CellEntry>().swap(list);
+    }
+    // Ids are distinct, so the sorted order is unique whatever the threads did.
+    ParallelSort(joined.begin(), joined.end(), [](const CellEntry& a, const CellEntry& b) { return a.id < b.id; });
+    cells.ids.resize(total);
+    cells.masks.resize(total);
+    for (std::size_t i = 0; i < total; ++i) {
+        cells.ids[i] = joined[i].id;
+        cells.masks[i] = joined[i].mask;
+    }
+    cells.flips.assign(total, 0);
+    return cells;
+}
+
+void SetFlipBytes(ContourCellList& cells, JobProgressContext* job)
+{
+    cells.flips.assign(cells.ids.size(), 0);
+    ParallelBlocks(cells.ids.size(), kFlipBytesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const GridPoint at = cells.Coordinates(i);
+            cells.flips[i] = FlipsForJoinedFaces(cells.masks[i], [&](int f) {
+                GridPoint other = at;
+                other[static_cast<std::size_t>(f / 2)] += (f % 2) != 0 ? 1 : -1;
+                const std::int64_t j = FindContourCell(cells, other[0], other[1], other[2]);
+                return j < 0 ? -1 : int{cells.masks[static_cast<std::size_t>(j)]};
+            });
+        }
+    }, job);
+}
+
+std::uint64_t NumberContourCells(ContourCellList& cells, SolidContourContext& context, std::uint64_t& quads)
+{
+    const std::size_t n = cells.ids.size();
+    cells.vertexOffsets.assign(n + 1, 0);
+    cells.quadOffsets.assign(n + 1, 0);
+    std::uint64_t vertices = 0;
+    std::uint64_t flipped = 0;
+    quads = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::array<std::uint8_t, 12> components{};
+        cells.vertexOffsets[i] = vertices;
+        cells.quadOffsets[i] = quads;
+        vertices += static_cast<std::uint64_t>(CellEdgeComponents(cells.masks[i], cells.flips[i], components));
+        quads += static_cast<std::uint64_t>(SignChangingAxesAtCorner0(cells.masks[i]));
+        flipped += cells.flips[i] != 0 ? 1 : 0;
+    }
+    cells.vertexOffsets[n] = vertices;
+    cells.quadOffsets[n] = quads;
+    context.cellsContoured = n;
+    context.flippedCells = flipped;
+    return vertices;
+}
+
+bool RefuseOversizedContour(std::uint64_t quads, std::uint64_t vertices, SolidContourContext& context)
+{
+    constexpr std::uint64_t kMost = std::numeric_limits<std::uint64_t>::max();
+    const bool beyondCounting = quads > kMost / 2;
+    context.estimatedTriangles = beyondCounting ? kMost : 2 * quads;
+    // 32-bit indices name at most 2^32 vertices; more would wrap round to wrong triangles.
+    if (beyondCounting || context.estimatedTriangles > context.triangleLimit || vertices > kMostVertices) {
+        context.refused = true;
+        return true;
+    }
+    return false;
+}
+
+double ContourVertexMargin(const SolidField& field)
+{
+    float largest = 0.0f;
+    for (int k = 0; k < 3; ++k) {
+        const double first = Origin(field, k);
+        const double last = first + static_cast<double>(std::max<std::int64_t>(0, Points(field, k) - 1)) * field.cell;
+        largest = std::max({largest, std::fabs(static_cast<float>(first)), std::fabs(static_cast<float>(last))});
+    }
+    return CellVertexMargin(largest, field.cell);
+}
+
+std::vector<Vec3> PlaceContourVertices(const SolidField& field, const ContourCellList& cells,
+    std::uint64_t vertexCount, float floorZ, double sharpness, bool smoothDisplaced, JobProgressContext* job)
+{
+    std::vector<Vec3> vertices(static_cast<std::size_t>(vertexCount));
+    const double margin = ContourVertexMargin(field);
+    ParallelBlocks(cells.ids.size(), kCellVerticesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const GridPoint at = cells.Coordinates(i);
+            std::array<std::uint8_t, 12> components{};
+            const int count = CellEdgeComponents(cells.masks[i], cells.flips[i], components);
+            for (int c = 0; c < count; ++c) {
+                PieceCrossings piece;
+                for (int edge = 0; edge < 12; ++edge)
+                    if (components[edge] == c)
+                        AddEdgeCrossing(field, at, edge, piece);
+                const double pieceSharpness = smoothDisplaced && piece.displaced ? 0.0 : sharpness;
+                vertices[cells.vertexOffsets[i] + static_cast<std::uint64_t>(c)] =
+                    PlacePieceVertex(field, at, piece, pieceSharpness, margin, floorZ);
+            }
+        }
+    }, job);
+    return vertices;
+}
+
+// ---- The operations --------------------------------------------------------------------
+
+double EdgeCrossingFraction(const SolidField& field, std::int64_t x, std::int64_t y, std::int64_t z, int axis)
+{
+    if (axis < 0 || axis > 2)
+        return 0.5;
+    const GridPoint start = {x, y, z};
+    GridPoint end = start;
+    end[static_cast<std::size_t>(axis)] += 1;
+    const double f0 = FieldValue(field, start);
+    const double f1 = FieldValue(field, end);
+    if (f0 == f1)
+        return 0.5;
+    const double t = f0 / (f0 - f1);
+    if (std::isnan(t))
+        return 0.5;
+    return std::clamp(t, 0.0, 1.0);
+}
+
+void ContourSolidField(TriangleMesh& mesh, const SolidField& field, float floorZ, double sharpness,
+    bool smoothDisplaced, SolidContourContext& context, JobProgressContext* job)
+{
+    const auto start = std::chrono::steady_clock::now();
+    context.cellsContoured = 0;
+    context.flippedCells = 0;
+    context.contourHoles = false;
+    context.estimatedTriangles = 0;
+    context.refused = false;
+    if (!IsReadableField(field)) {
+        context.contourHoles = true;
+        mesh = TriangleMesh{};
+        context.seconds = Seconds(start);
+        return;
+    }
+    ContourCellList cells = ListContourCells(field, job);
+    SetFlipBytes(cells, job);
+    std::uint64_t quads = 0;
+    const std::uint64_t vertexCount = NumberContourCells(cells, context, quads);
+    if (RefuseOversizedContour(quads, vertexCount, context)) {
+        mesh = TriangleMesh{};
+        context.seconds = Seconds(start);
+        return;
+    }
+    const std::vector<Vec3> positions =
+        PlaceContourVertices(field, cells, vertexCount, floorZ, sharpness, smoothDisplaced, job);
+    std::atomic<bool> holes{false};
+    std::vector<std::uint32_t> indices = BuildQuadIndices(field, cells, quads, positions, holes, job);
+    TriangleMesh result;
+    result.vertices.resize(positions.size());
+    for (std::size_t v = 0; v < positions.size(); ++v)
+        result.vertices[v].position = positions[v];
+    result.indices = std::move(indices);
+    result.ComputeBounds();
+    result.ComputeVertexNormals();
+    mesh = std::move(result);
+    context.contourHoles = holes.load();
+    context.seconds = Seconds(start);
+}
+
+namespace {
+
+// ---- Unprintable pieces ----------------------------------------------------------------
+
+struct Body {
+    std::uint64_t triangles = 0;
+    Vec3 boxMin{std::numeric_limits<float>::max(), std::numeric_limits<float>::max(),
+        std::numeric_limits<float>::max()};
+    Vec3 boxMax{std::numeric_limits<float>::lowest(), std::numeric_limits<float>::lowest(),
+        std::numeric_limits<float>::lowest()};
+};
+
+std::uint32_t FindRoot(std::vector<std::uint32_t>& parent, std::uint32_t v)
+{
+    while (parent[v] != v) {
+        parent[v] = parent[parent[v]];
+        v = parent[v];
+    }
+    return v;
+}
+
+// The body of every triangle (numbered in order of first triangle) and the bodies' counts and
+// boxes.
+std::vector<Body> GatherBodies(const TriangleMesh& mesh, std::vector<std::uint32_t>& bodyOfTriangle)
+{
+    constexpr std::uint32_t kNoBody = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> parent(mesh.vertices.size());
+    std::iota(parent.begin(), parent.end(), 0u);
+    const std::size_t triangles = mesh.TriangleCount();
+    for (std::size_t t = 0; t < triangles; ++t)
+        for (int k = 1; k < 3; ++k) {
+            const std::uint32_t a = FindRoot(parent, mesh.indices[3 * t]);
+            const std::uint32_t b = FindRoot(parent, mesh.indices[3 * t + k]);
+            if (a != b)
+                parent[std::max(a, b)] = std::min(a, b);
+        }
+    std::vector<std::uint32_t> bodyOfRoot(mesh.vertices.size(), kNoBody);
+    std::vector<Body> bodies;
+    bodyOfTriangle.resize(triangles);
+    for (std::size_t t = 0; t < triangles; ++t) {
+        const std::uint32_t root = FindRoot(parent, mesh.indices[3 * t]);
+        if (bodyOfRoot[root] == kNoBody) {
+            bodyOfRoot[root] = static_cast<std::uint32_t>(bodies.size());
+            bodies.emplace_back();
+        }
+        Body& body = bodies[bodyOfRoot[root]];
+        bodyOfTriangle[t] = bodyOfRoot[root];
+        ++body.triangles;
+        for (int k = 0; k < 3; ++k) {
+            const Vec3 p = mesh.vertices[mesh.indices[3 * t + k]].position;
+            body.boxMin = {std::min(body.boxMin.x, p.x), std::min(body.boxMin.y, p.y), std::min(body.boxMin.z, p.z)};
+            body.boxMax = {std::max(body.boxMax.x, p.x), std::max(body.boxMax.y, p.y), std::max(body.boxMax.z, p.z)};
+        }
+    }
+    return bodies;
+}
+
+bool IsThinnerThan(const Body& body, float lineWidth)
+{
+    const Vec3 extent = body.boxMax - body.boxMin;
+    return std::min({extent.x, extent.y, extent.z}) < lineWidth;
+}
+
+}  // namespace
+
+std::uint64_t RemoveUnprintablePieces(TriangleMesh& mesh, std::uint64_t keptBodies, float lineWidth,
+    std::uint64_t* trianglesRemoved, std::vector<RemovedPiece>* pieces)
+{
+    if (mesh.indices.empty() || !mesh.IsConsistent())
+        return 0;
+    std::vector<std::uint32_t> bodyOfTriangle;
+    const std::vector<Body> bodies = GatherBodies(mesh, bodyOfTriangle);
+    if (bodies.size() <= keptBodies)
+        return 0;
+    // Largest first, equal bodies in the order of their first triangle.
+    std::vector<std::uint32_t> order(bodies.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return bodies[a].triangles != bodies[b].triangles ? bodies[a].triangles > bodies[b].triangles : a < b;
+    });
+    std::vector<std::uint8_t> removed(bodies.size(), 0);
+    std::uint64_t removedCount = 0;
+    for (std::size_t rank = static_cast<std::size_t>(keptBodies); rank < order.size(); ++rank) {
+        const Body& body = bodies[order[rank]];
+        if (!IsThinnerThan(body, lineWidth))
+            continue;
+        removed[order[rank]] = 1;
+        ++removedCount;
+        if (trianglesRemoved != nullptr)
+            *trianglesRemoved += body.triangles;
+        if (pieces != nullptr)
+            pieces->push_back({body.boxMin, body.boxMax, body.triangles, 0.0});
+    }
+    if (removedCount == 0)
+        return 0;
+    std::vector<std::uint32_t> kept;
+    kept.reserve(mesh.indices.size());
+    for (std::size_t t = 0; t < bodyOfTriangle.size(); ++t)
+        if (removed[bodyOfTriangle[t]] == 0)
+            kept.insert(kept.end(), mesh.indices.begin() + static_cast<std::ptrdiff_t>(3 * t),
+                mesh.indices.begin() + static_cast<std::ptrdiff_t>(3 * t + 3));
+    mesh.indices = std::move(kept);
+    RemoveUnusedVertices(mesh);
+    if (mesh.boundsValid)
+        mesh.ComputeBounds();
+    return removedCount;
+}
+
+}  // namespace grainforge::mesh
