@@ -35,6 +35,14 @@ __attribute__((noinline)) void* operator new(std::size_t size)
 
 __attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
 __attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+// The no-throw form (std::stable_sort's buffer) must come from the same heap as the delete above.
+__attribute__((noinline)) void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    if (g_allocations >= 0)
+        ++g_allocations;
+    return std::malloc(size == 0 ? 1 : size);
+}
+__attribute__((noinline)) void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace grainforge::mesh {
 namespace {
