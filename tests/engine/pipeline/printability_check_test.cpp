@@ -1,11 +1,11 @@
 #include "engine/pipeline/printability_check.h"
 
-#include "engine/mesh/parallel_loop.h"
 #include "tests/support/same_on_one_thread.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
