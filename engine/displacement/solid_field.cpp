@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <utility>
 
 namespace grainforge::mesh {
@@ -51,6 +52,8 @@ constexpr double kSubCubeSpanCells = 3.0;
 constexpr std::int64_t kSubCubeSide = 4;
 // Seeding reaches the points within this many cells of a triangle's box.
 constexpr double kSeedGrowthCells = 1.5;
+// A triangle whose box holds more points than this seeds them in parallel.
+constexpr std::size_t kSeedPointsAtOnce = 65536;
 
 constexpr std::uint64_t kNoLabel = ~std::uint64_t{0};
 // A measured point this close to the displaced surface (beyond 2h) has its nearest triangle
@@ -266,7 +269,8 @@ private:
     void SeedLabels();
     void SeedTriangle(std::uint32_t t);
     void PropagateLabels();
-    bool PropagatePoint(std::size_t i, int from);
+    bool PropagateBlock(std::size_t slot, int from);
+    bool PropagatePoint(std::size_t slot, const std::int64_t block[3], std::int64_t local, int from);
     void ComputeBlockValues();
     void ComputeBlock(std::size_t slot, ValueCounters& counters) const;
     std::uint8_t NearSubCubes(std::int64_t first[3], ValueCounters& counters) const;
@@ -311,8 +315,12 @@ private:
 
     std::vector<std::uint32_t> storedBlocks_;  // linear block index per slot
     std::vector<std::int32_t> neighbourSlots_;  // six per slot: -x, +x, -y, +y, -z, +z
-    std::vector<std::uint64_t> labels_[2];
-    std::vector<std::uint8_t> changed_[2];
+    // Label mode's arrays are written first by the parallel passes: a std::vector would zero
+    // them (gigabytes on a fine grid) on the calling thread alone.
+    std::unique_ptr<std::uint64_t[]> labels_[2];
+    std::unique_ptr<std::uint8_t[]> changed_[2];
+    bool firstPass_ = false;  // every point counts as changed
+    std::vector<std::uint8_t> blockChanged_[2];  // per slot: some point of the block changed
     int finalLabels_ = 0;
 };
 
@@ -693,10 +701,13 @@ void FieldBuilder::SeedLabels()
 {
     const auto start = std::chrono::steady_clock::now();
     const std::size_t points = field_.values.size();
-    labels_[0].assign(points, kNoLabel);
-    labels_[1].assign(points, kNoLabel);
-    changed_[0].assign(points, 1);
-    changed_[1].assign(points, 0);
+    // Not zeroed: the first pass writes every label and flag of the second pair, and reads no
+    // flag of the first; later passes read only flags of blocks the pass before wrote.
+    for (int pair = 0; pair < 2; ++pair) {
+        labels_[pair].reset(new std::uint64_t[points]);
+        changed_[pair].reset(new std::uint8_t[points]);
+    }
+    ParallelFor(points, [&](std::size_t i) { labels_[0][i] = kNoLabel; }, kPropagationBlock);
     FindNeighbourSlots();
     ParallelBlocks(mesh_->TriangleCount(), kSeedingBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
         for (std::size_t t = begin; t < end; ++t)
@@ -727,20 +738,25 @@ void FieldBuilder::SeedTriangle(std::uint32_t t)
                 first[axis], last[axis]))
             return;
     }
-    for (std::int64_t z = first[2]; z <= last[2]; ++z) {
-        for (std::int64_t y = first[1]; y <= last[1]; ++y) {
-            for (std::int64_t x = first[0]; x <= last[0]; ++x) {
-                const std::int64_t slot = field_.PointSlot(x, y, z);
-                if (slot < 0) {
-                    // The rest of this block's row is not stored either.
-                    x |= kFieldBlockSide - 1;
-                    continue;
-                }
-                const NearestHit hit = MeasureTriangle(*mesh_, t, GridPoint(x, y, z));
-                AtomicMinimum(labels_[0][static_cast<std::size_t>(slot)], LabelKey(hit.distance, t));
+    // A large triangle (a part of few triangles) seeds its rows in parallel; the atomic minimum
+    // makes the order of no account, and a small one's rows run here at once.
+    const std::size_t width = static_cast<std::size_t>(last[0] - first[0] + 1);
+    const std::size_t height = static_cast<std::size_t>(last[1] - first[1] + 1);
+    const std::size_t rows = height * static_cast<std::size_t>(last[2] - first[2] + 1);
+    ParallelFor(rows, [&](std::size_t row) {
+        const std::int64_t y = first[1] + static_cast<std::int64_t>(row % height);
+        const std::int64_t z = first[2] + static_cast<std::int64_t>(row / height);
+        for (std::int64_t x = first[0]; x <= last[0]; ++x) {
+            const std::int64_t slot = field_.PointSlot(x, y, z);
+            if (slot < 0) {
+                // The rest of this block's row is not stored either.
+                x |= kFieldBlockSide - 1;
+                continue;
             }
+            const NearestHit hit = MeasureTriangle(*mesh_, t, GridPoint(x, y, z));
+            AtomicMinimum(labels_[0][static_cast<std::size_t>(slot)], LabelKey(hit.distance, t));
         }
-    }
+    }, std::max<std::size_t>(1, kSeedPointsAtOnce / width));
 }
 
 // Passes until nothing changes. A label moves one face neighbour per pass, so reaching a point
@@ -752,14 +768,19 @@ void FieldBuilder::PropagateLabels()
     const auto start = std::chrono::steady_clock::now();
     // R / h is bounded by the fixed-part guard (the grid is at least 2R / h points wide).
     const auto most = static_cast<std::uint32_t>(std::min(std::ceil(kRootThree * reach_ / h_) + 2.0, 1e6));
+    blockChanged_[0].assign(storedBlocks_.size(), 1);
+    blockChanged_[1].assign(storedBlocks_.size(), 0);
     int from = 0;
     std::uint32_t passes = 0;
     while (passes < most) {
         std::atomic<bool> anyChange{false};
-        ParallelBlocks(labels_[0].size(), kPropagationBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
+        // A propagation block is a whole number of field blocks.
+        static_assert(kPropagationBlock % kFieldBlockPoints == 0);
+        firstPass_ = passes == 0;
+        ParallelBlocks(field_.values.size(), kPropagationBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
             bool changed = false;
-            for (std::size_t i = begin; i < end; ++i)
-                changed = PropagatePoint(i, from) || changed;
+            for (std::size_t slot = begin / kFieldBlockPoints; slot < end / kFieldBlockPoints; ++slot)
+                changed = PropagateBlock(slot, from) || changed;
             if (changed)
                 anyChange.exchange(true, std::memory_order_relaxed);
         }, job_);
@@ -773,30 +794,50 @@ void FieldBuilder::PropagateLabels()
     stats_.propagateSeconds = SecondsSince(start);
 }
 
-// Point i takes the nearest of its own triangle and the triangles of its face neighbours, when
-// a neighbour changed in the previous pass. Reads the `from` arrays, writes the others.
-bool FieldBuilder::PropagatePoint(std::size_t i, int from)
+// One field block of one pass. When neither the block nor a block beside it changed in the
+// previous pass, no point has a changed neighbour and every label stays: the arrays written
+// now already hold them (the previous pass changed nothing here), so the block is skipped. A
+// point's own changed flag is read only while its block's flag is set, so the stale flags of
+// a skipped block are never seen.
+bool FieldBuilder::PropagateBlock(std::size_t slot, int from)
 {
+    const int to = 1 - from;
+    bool nearChange = blockChanged_[from][slot] != 0;
+    for (int side = 0; side < 6 && !nearChange; ++side) {
+        const std::int32_t other = neighbourSlots_[slot * 6 + static_cast<std::size_t>(side)];
+        nearChange = other >= 0 && blockChanged_[from][static_cast<std::size_t>(other)] != 0;
+    }
+    bool changed = false;
+    if (nearChange) {
+        std::int64_t block[3];
+        BlockCoordinates(slot, block);
+        for (std::int64_t local = 0; local < kFieldBlockPoints; ++local)
+            changed = PropagatePoint(slot, block, local, from) || changed;
+    }
+    blockChanged_[to][slot] = changed ? 1 : 0;
+    return changed;
+}
+
+// A point takes the nearest of its own triangle and the triangles of its face neighbours, when
+// a neighbour changed in the previous pass. Reads the `from` arrays, writes the others.
+bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3], std::int64_t local, int from)
+{
+    const std::size_t i = slot * kFieldBlockPoints + static_cast<std::size_t>(local);
     const std::uint64_t own = labels_[from][i];
     const int to = 1 - from;
-    const std::size_t slot = i / kFieldBlockPoints;
-    const std::int64_t local = static_cast<std::int64_t>(i % kFieldBlockPoints);
     const std::int64_t at[3] = {local % 8, (local / 8) % 8, local / 64};
-    std::int64_t block[3];
-    BlockCoordinates(slot, block);
     const std::int64_t count[3] = {field_.pointsX, field_.pointsY, field_.pointsZ};
-    std::size_t neighbours[6];
-    int found = 0;
-    bool anyChanged = false;
     for (int axis = 0; axis < 3; ++axis) {
-        const std::int64_t coordinate = block[axis] * kFieldBlockSide + at[axis];
-        if (coordinate >= count[axis]) {
+        if (block[axis] * kFieldBlockSide + at[axis] >= count[axis]) {
             labels_[to][i] = own;  // beyond the grid: never read
             changed_[to][i] = 0;
             return false;
         }
     }
     static constexpr std::int64_t kStride[3] = {1, 8, 64};
+    std::size_t neighbours[6];
+    int found = 0;
+    bool anyChanged = false;
     for (int side = 0; side < 6; ++side) {
         const int axis = side / 2;
         const std::int64_t step = side % 2 == 0 ? -1 : 1;
@@ -804,17 +845,20 @@ bool FieldBuilder::PropagatePoint(std::size_t i, int from)
         if (coordinate < 0 || coordinate >= count[axis])
             continue;
         std::size_t n = 0;
+        std::size_t neighbourSlot = slot;
         if (at[axis] + step >= 0 && at[axis] + step < kFieldBlockSide) {
             n = static_cast<std::size_t>(static_cast<std::int64_t>(i) + step * kStride[axis]);
         } else {
             const std::int32_t other = neighbourSlots_[slot * 6 + static_cast<std::size_t>(side)];
             if (other < 0)
                 continue;
+            neighbourSlot = static_cast<std::size_t>(other);
             const std::int64_t wrapped = local - step * (kFieldBlockSide - 1) * kStride[axis];
-            n = static_cast<std::size_t>(other) * kFieldBlockPoints + static_cast<std::size_t>(wrapped);
+            n = neighbourSlot * kFieldBlockPoints + static_cast<std::size_t>(wrapped);
         }
         neighbours[found++] = n;
-        anyChanged = anyChanged || changed_[from][n] != 0;
+        anyChanged = anyChanged || firstPass_
+            || (blockChanged_[from][neighbourSlot] != 0 && changed_[from][n] != 0);
     }
     std::uint64_t best = own;
     if (anyChanged) {
@@ -866,9 +910,11 @@ void FieldBuilder::ComputeBlockValues()
     stats_.verifyMismatches = mismatches.load();
     stats_.verifyMisses = misses.load();
     stats_.verifyMaxError = maxError.load();
-    for (auto& labels : labels_)
-        std::vector<std::uint64_t>().swap(labels);
-    for (auto& changed : changed_)
+    for (int pair = 0; pair < 2; ++pair) {
+        labels_[pair].reset();
+        changed_[pair].reset();
+    }
+    for (auto& changed : blockChanged_)
         std::vector<std::uint8_t>().swap(changed);
     stats_.valueSeconds = SecondsSince(start);
 }
