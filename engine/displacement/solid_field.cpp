@@ -21,8 +21,9 @@ namespace {
 constexpr double kColumnShiftX = 0.3183;
 constexpr double kColumnShiftY = 0.2718;
 
-// Memory of the fixed parts (one block index entry and one mark per block, one offset per
-// column), refused above kMostFixedBytes before anything is allocated.
+// Memory of the fixed parts, refused above kMostFixedBytes before anything is allocated: per
+// block its index entry (which counts the vertex boxes over the block while the blocks are
+// chosen) and a byte of slack, per column its offset.
 constexpr double kMostFixedBytes = 1.5e9;
 constexpr double kFixedBytesPerBlock = 5.0;
 constexpr double kFixedBytesPerColumn = 4.0;
@@ -52,7 +53,7 @@ constexpr double kSubCubeSpanCells = 3.0;
 constexpr std::int64_t kSubCubeSide = 4;
 // Seeding reaches the points within this many cells of a triangle's box.
 constexpr double kSeedGrowthCells = 1.5;
-// A triangle whose box holds more points than this seeds them in parallel.
+// A triangle's box is seeded in parallel tasks of about this many points; a small box at once.
 constexpr std::size_t kSeedPointsAtOnce = 65536;
 
 constexpr std::uint64_t kNoLabel = ~std::uint64_t{0};

@@ -342,6 +342,7 @@ TEST(SolidField, LabelAndDirectModesAgreeWhereTheContourReadsThem)
     // that near (a relief of at most 2h) the two modes agree everywhere, and elsewhere within
     // 2h of the zero level, which is all the contour reads.
     const TriangleMesh sphere = MakeTestSphere(8.0f);
+    const TriangleMesh small = MakeTestSphere(2.5f);
     const TriangleMesh bumpy = test::MakeBumpySphere(6.0f, 0.5f, 24, 48);
     std::vector<float> smooth;
     for (const MeshVertex& vertex : bumpy.vertices)
@@ -356,6 +357,10 @@ TEST(SolidField, LabelAndDirectModesAgreeWhereTheContourReadsThem)
     const Case cases[] = {
         {"sphere, relief 2h", &sphere, Heights(sphere, 0.6f), 0.3, 1e9},
         {"bumpy part, varying relief", &bumpy, smooth, 0.25, 2.0},
+        // A label moves one face neighbour per pass, so a point R away along a cube diagonal
+        // is sqrt(3) R / h passes out. With only R / h + 2 passes a relief of 14 cells kept
+        // the far value where the lifted surface lies in diagonal directions.
+        {"relief of 14 cells, reached along diagonals", &small, Heights(small, 1.1f), 0.08, 2.0},
     };
     for (const Case& c : cases) {
         const Built labels = BuildField(*c.mesh, c.heights, c.cell, FieldMeasure::labels);
@@ -366,20 +371,6 @@ TEST(SolidField, LabelAndDirectModesAgreeWhereTheContourReadsThem)
         EXPECT_GT(labels.stats.pointsRechecked, 0u) << c.name;
         EXPECT_GT(labels.stats.pointsDisplaced, 0u) << c.name;
     }
-}
-
-TEST(SolidField, LabelsReachASurfaceLiftedManyCellsAlongADiagonal)
-{
-    // A label moves one face neighbour per pass, so a point R away along a cube diagonal is
-    // sqrt(3) R / h passes from the surface. With 14 cells of relief and only R / h + 2 passes
-    // the lifted surface kept the far value in the diagonal directions.
-    const TriangleMesh sphere = MakeTestSphere(2.5f);
-    const double cell = 0.08;
-    const Built labels = BuildField(sphere, Heights(sphere, 1.1f), cell, FieldMeasure::labels);
-    const Built direct = BuildField(sphere, Heights(sphere, 1.1f), cell, FieldMeasure::direct);
-    ASSERT_TRUE(labels.ok && direct.ok);
-    EXPECT_LE(LargestDifference(labels, direct, 2.0 * cell), 1e-4);
-    EXPECT_GT(labels.stats.propagationPasses, std::ceil(1.26 / cell) + 2);
 }
 
 TEST(SolidField, VerificationFindsNoMismatchOnASphere)
@@ -435,13 +426,10 @@ TEST(SolidField, FieldsBeyondTheirMemoryAreRefusedBeforeTheyAreAllocated)
             EXPECT_TRUE(built.field.blockIndex.empty()) << c.name;
             EXPECT_EQ(built.stats.pointsMeasured, 0u) << c.name;
         }
-        if (!c.reachedBlocks) {
-            EXPECT_EQ(built.stats.candidateBlocks, 0u) << c.name;
-        }
+        // Refused before the crossings were gathered, or with the blocks chosen.
+        EXPECT_EQ(built.stats.columnSeconds > 0.0, c.reachedBlocks) << c.name;
+        EXPECT_EQ(built.stats.candidateBlocks > 0, c.reachedBlocks) << c.name;
     }
-    const Built tiny = BuildField(cube, Heights(cube, 1.0f), 0.001);
-    EXPECT_GT(tiny.stats.estimateBytes, 1.5e9);
-    EXPECT_EQ(tiny.stats.columnSeconds, 0.0);  // refused before the columns
 }
 
 TEST(SolidField, HostileInputIsRefusedWithoutACrash)
