@@ -85,7 +85,10 @@ struct SolidFieldStats {
 
 // How the field's nearest surface points are found.
 enum class FieldMeasure : std::int32_t {
-    labels = 1,  // nearest triangles seeded near the surface and propagated between points
+    // Nearest triangles seeded near the surface and propagated between points. A propagated
+    // triangle may be a little farther than the nearest one; points near the displaced
+    // surface are searched again, so the values a contour reads are exact.
+    labels = 1,
     direct = 0,  // every point searched in the tree on its own
 };
 
@@ -94,7 +97,9 @@ struct SolidFieldInput {
     const AabbTree* tree = nullptr;           // over `mesh`
     const std::vector<float>* heights = nullptr;  // one per vertex of `mesh`
     // Nothing of the solid lies below it. NaN or above 1e30 mm is bad input; at or below
-    // -1e30 mm (the default, and -infinity) there is no floor.
+    // -1e30 mm (the default, and -infinity) there is no floor. The floor is applied in the
+    // stored blocks only: above the part's lowest point it would leave the unstored inside
+    // below it negative, so the solid displacement passes the lowest z of its input.
     float floorZ = -1e30f;
     double cell = 0.2;                        // h, mm
     std::uint64_t cellLimit = ~std::uint64_t{0};  // largest grid point count
