@@ -86,8 +86,10 @@ struct SolidFieldStats {
 // How the field's nearest surface points are found.
 enum class FieldMeasure : std::int32_t {
     // Nearest triangles seeded near the surface and propagated between points. A propagated
-    // triangle may be a little farther than the nearest one; points near the displaced
-    // surface are searched again, so the values a contour reads are exact.
+    // triangle may be a little farther than the nearest one; points that its height puts near
+    // the displaced surface are searched again, so with heights that vary smoothly the values
+    // a contour reads are exact. Heights that jump between neighbouring vertices can leave a
+    // few of them off; direct mode is exact everywhere.
     labels = 1,
     direct = 0,  // every point searched in the tree on its own
 };
