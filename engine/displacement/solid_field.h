@@ -52,7 +52,7 @@ struct SolidField {
     // outside the grid.
     std::int64_t PointSlot(std::int64_t x, std::int64_t y, std::int64_t z) const;
     // The stored value, or the far value signed by the parity of the column's crossings
-    // strictly below the point (even: outside, +).
+    // strictly below the point (even: outside, +). A point outside the grid reads +farValue.
     float ValueAt(std::int64_t x, std::int64_t y, std::int64_t z) const;
     // Central differences of ValueAt (one-sided at the grid's ends, 0 on an axis of one point).
     std::array<double, 3> Gradient(std::int64_t x, std::int64_t y, std::int64_t z) const;
@@ -68,6 +68,8 @@ struct SolidFieldStats {
     double estimateBytes = 0.0;  // fixed parts: block index and column offsets
     double storedEstimateBytes = 0.0;  // the whole field once the blocks are chosen
     bool tooLarge = false;
+    // The input cannot make a field (see BuildSolidField); nothing was measured or built.
+    bool badInput = false;
     std::uint64_t candidateBlocks = 0;
     std::uint32_t propagationPasses = 0;
     std::uint64_t pointsMeasured = 0;
@@ -83,7 +85,12 @@ struct SolidFieldStats {
 
 // How the field's nearest surface points are found.
 enum class FieldMeasure : std::int32_t {
-    labels = 1,  // nearest triangles seeded near the surface and propagated between points
+    // Nearest triangles seeded near the surface and propagated between points. A propagated
+    // triangle may be a little farther than the nearest one; points that its height puts near
+    // the displaced surface are searched again, so with heights that vary smoothly the values
+    // a contour reads are exact. Heights that jump between neighbouring vertices can leave a
+    // few of them off; direct mode is exact everywhere.
+    labels = 1,
     direct = 0,  // every point searched in the tree on its own
 };
 
@@ -91,7 +98,11 @@ struct SolidFieldInput {
     const TriangleMesh* mesh = nullptr;       // the input solid
     const AabbTree* tree = nullptr;           // over `mesh`
     const std::vector<float>* heights = nullptr;  // one per vertex of `mesh`
-    float floorZ = -1e30f;                    // nothing of the solid lies below it
+    // Nothing of the solid lies below it. NaN or above 1e30 mm is bad input; at or below
+    // -1e30 mm (the default, and -infinity) there is no floor. The floor is applied in the
+    // stored blocks only: above the part's lowest point it would leave the unstored inside
+    // below it negative, so the solid displacement passes the lowest z of its input.
+    float floorZ = -1e30f;
     double cell = 0.2;                        // h, mm
     std::uint64_t cellLimit = ~std::uint64_t{0};  // largest grid point count
     FieldMeasure measure = FieldMeasure::labels;
@@ -101,11 +112,18 @@ struct SolidFieldInput {
     std::uint64_t memoryBudgetBytes = 0;
 };
 
-// Builds `field` from the input. False only when the field is too large (stats.tooLarge): its
-// fixed parts above 1.5e9 bytes or not finite, more grid points than the cell limit, or the
-// whole field above the memory budget once the stored blocks are known; nothing is then built.
+// Builds `field` from the input. False when the field is too large (stats.tooLarge): its
+// fixed parts above 1.5e9 bytes or not finite, more grid points than the cell limit, more
+// column crossings than 32-bit offsets can count, or the fixed parts, the crossings or the
+// whole field (values, flags, labels and crossings, known once the stored blocks are chosen)
+// above the memory budget. False too when the input cannot make a field (stats.badInput): a
+// missing mesh, tree or heights; an inconsistent mesh, one without triangles, with more than
+// 2^31 - 1 triangles or 2^32 - 1 vertices, or with a coordinate that is not finite; a tree not
+// built over this mesh; heights not one per vertex or not finite; h not a positive finite
+// number; a grid reaching beyond 1e30 mm; a bad floor. On either refusal the field is left
+// empty and nothing large was allocated. The result is the same on any number of threads.
 // Heavy passes run as parallel blocks of `job` (none: they cannot be stopped); a stop throws
-// Stopped.
+// Stopped and leaves the field incomplete.
 bool BuildSolidField(const SolidFieldInput& input, SolidField& field, SolidFieldStats& stats,
     JobProgressContext* job);
 
