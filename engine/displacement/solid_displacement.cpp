@@ -1,0 +1,330 @@
+#include "engine/displacement/solid_displacement.h"
+
+#include "engine/displacement/clearance_holding.h"
+#include "engine/displacement/parallel_blocks.h"
+#include "engine/displacement/solid_field.h"
+#include "engine/mesh/crumb_removal.h"
+#include "platform/memory_info.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace grainforge::mesh {
+
+namespace {
+
+constexpr char kHoldingStage[] = "Displacing: keeping slots and walls open";
+constexpr char kBuildingStage[] = "Displacing: building the solid";
+constexpr char kContouringStage[] = "Displacing: contouring the solid";
+
+// The input triangles grow by about this much in the result at the same cell size; an input
+// already past the limit this way is refused before anything is built.
+constexpr double kResultGrowth = 1.12;
+// Without a base, the floor lies far below anything a part can reach.
+constexpr float kNoFloorDepth = 1000000.0f;
+constexpr float kNoVertexFloor = -1e30f;
+// The contour solves its vertices with sharp features kept.
+constexpr double kContourSharpness = 1.0;
+
+using Clock = std::chrono::steady_clock;
+
+double MillisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Sets the phase text and asks the callback whether to go on.
+bool ReportStage(JobProgressContext& job, const char* stage)
+{
+    job.stage = stage;
+    if (job.callback && !job.callback(job.stage, -1.0f))
+        job.stopped.store(true, std::memory_order_release);
+    return !job.stopped.load(std::memory_order_acquire);
+}
+
+std::uint64_t FieldBudget(std::uint64_t availableBytes)
+{
+    const std::uint64_t available = availableBytes != 0 ? availableBytes : platform::AvailableMemoryBytes();
+    return static_cast<std::uint64_t>(static_cast<double>(available) * kSolidFieldMemoryShare);
+}
+
+// The state of one solid displacement between its phases.
+struct SolidJob {
+    const TriangleMesh& input;
+    const AabbTree& tree;
+    std::vector<float>& heights;
+    const SolidDisplacementSettings& settings;
+    SolidDisplacementReport& report;
+    JobProgressContext& context;
+    double cell = 0.0;
+    float floorZ = 0.0f;
+    SolidField field;
+    TriangleMesh mesh;
+};
+
+void HoldHeights(SolidJob& job)
+{
+    const Clock::time_point start = Clock::now();
+    if (job.settings.keepSlotsOpen) {
+        const ClearanceRaySettings rays{.rays = job.settings.clearanceRays};
+        const OpenDistances open = MeasureClearanceRays(job.input, job.tree, job.heights, rays, &job.context);
+        const float clearance = static_cast<float>(job.cell) * job.settings.clearanceCells;
+        job.report.heightsHeld = HoldHeightsForClearance(job.input, open, clearance, job.heights);
+    }
+    job.report.clearanceMilliseconds = MillisecondsSince(start);
+}
+
+// From the vertices: the stored box may be stale.
+float LowestZ(const TriangleMesh& mesh)
+{
+    float lowest = mesh.vertices.front().position.z;
+    for (const MeshVertex& v : mesh.vertices)
+        lowest = std::min(lowest, v.position.z);
+    return lowest;
+}
+
+void CopyFieldStats(const SolidFieldStats& stats, SolidDisplacementReport& report)
+{
+    report.fieldEstimateBytes = stats.estimateBytes;
+    report.fieldStoredEstimateBytes = stats.storedEstimateBytes;
+    report.columnSeconds = stats.columnSeconds;
+    report.blockSeconds = stats.blockSeconds;
+    report.seedMilliseconds = stats.seedSeconds * 1000.0;
+    report.propagateMilliseconds = stats.propagateSeconds * 1000.0;
+    report.valueMilliseconds = stats.valueSeconds * 1000.0;
+    report.propagationPasses = stats.propagationPasses;
+    report.pointsDisplaced = stats.pointsDisplaced;
+    report.oddColumns = stats.oddColumns;
+    report.subCubesSkipped = stats.subCubesSkipped;
+    report.verifyChecks = stats.verifyChecks;
+    report.verifyMismatches = stats.verifyMismatches;
+    report.verifyMisses = stats.verifyMisses;
+    report.verifyMaxError = stats.verifyMaxError;
+}
+
+void CopyFieldSize(const SolidField& field, const SolidFieldStats& stats, SolidDisplacementReport& report)
+{
+    report.fieldPointsX = static_cast<std::uint64_t>(field.pointsX);
+    report.fieldPointsY = static_cast<std::uint64_t>(field.pointsY);
+    report.fieldPointsZ = static_cast<std::uint64_t>(field.pointsZ);
+    report.blocksStored = field.values.size() / kFieldBlockPoints;
+    report.candidateBlocks = stats.candidateBlocks;
+    report.fieldBytes = 4 * (field.blockIndex.size() + field.values.size() + field.columnOffsets.size()
+        + field.columnCrossings.size()) + field.displaced.size();
+    report.pointsMeasured = stats.pointsMeasured;
+    report.pointsRechecked = stats.pointsRechecked;
+}
+
+// False when the field would be too large (report.tooLarge).
+bool BuildField(SolidJob& job, std::uint64_t memoryBudget)
+{
+    const Clock::time_point start = Clock::now();
+    job.floorZ = job.settings.baseEnabled ? job.settings.baseZ : LowestZ(job.input) - kNoFloorDepth;
+    SolidFieldInput input;
+    input.mesh = &job.input;
+    input.tree = &job.tree;
+    input.heights = &job.heights;
+    input.floorZ = job.floorZ;
+    input.cell = job.cell;
+    input.measure = job.settings.directQueries ? FieldMeasure::direct : FieldMeasure::labels;
+    input.verify = job.settings.verifyDistances;
+    input.memoryBudgetBytes = memoryBudget;
+    SolidFieldStats stats;
+    const bool built = BuildSolidField(input, job.field, stats, &job.context);
+    job.report.fieldMilliseconds = MillisecondsSince(start);
+    CopyFieldStats(stats, job.report);
+    if (!built) {
+        job.report.tooLarge = stats.tooLarge;
+        return false;
+    }
+    CopyFieldSize(job.field, stats, job.report);
+    return true;
+}
+
+// False when the contour was refused as over the limit.
+bool ContourField(SolidJob& job)
+{
+    SolidContourContext contour;
+    contour.triangleLimit = job.settings.triangleLimit;
+    const float vertexFloor = job.settings.baseEnabled ? job.settings.baseZ : kNoVertexFloor;
+    ContourSolidField(job.mesh, job.field, vertexFloor, kContourSharpness, job.settings.smoothDisplacedCells,
+        contour, &job.context);
+    job.report.cellsContoured = contour.cellsContoured;
+    job.report.flippedCells = contour.flippedCells;
+    job.report.contourHoles = contour.contourHoles;
+    if (contour.refused) {
+        job.report.refused = true;
+        job.report.estimatedTriangles = contour.estimatedTriangles;
+        return false;
+    }
+    // The field is not read again; its memory goes back before the removals run.
+    job.field = SolidField{};
+    return true;
+}
+
+RemovedPiece PieceOf(const CrumbRecord& record)
+{
+    return {record.boxMin, record.boxMax, record.triangleCount, record.volume};
+}
+
+// Voids, crumbs and bodies thinner than a line are taken off; the input's body count is kept.
+void RemovePieces(SolidJob& job)
+{
+    SolidDisplacementReport& report = job.report;
+    const std::uint64_t bodies = CountBodies(job.input);
+    const float line = std::max(0.05f, job.settings.lineWidthMillimetres);
+    report.lineWidth = line;
+    std::vector<CrumbRecord> records;
+    RemoveCrumbs(job.mesh, bodies, &report.trianglesRemoved, line * line * line, &records);
+    for (const CrumbRecord& record : records)
+        (record.volume < 0.0 ? report.voids : report.crumbs).push_back(PieceOf(record));
+    report.voidsRemoved = report.voids.size();
+    report.crumbsRemoved = report.crumbs.size();
+    report.thinBodiesRemoved =
+        RemoveUnprintablePieces(job.mesh, bodies, line, &report.trianglesRemoved, &report.thinBodies);
+    report.piecesRemoved = report.voidsRemoved + report.crumbsRemoved + report.thinBodiesRemoved;
+}
+
+// The three phases; false with the report's reason when no result came.
+bool RunPhases(SolidJob& job, std::uint64_t memoryBudget, TriangleMesh& result)
+{
+    if (!ReportStage(job.context, kHoldingStage))
+        throw Stopped{};
+    HoldHeights(job);
+
+    if (!ReportStage(job.context, kBuildingStage))
+        throw Stopped{};
+    if (!BuildField(job, memoryBudget))
+        return false;
+
+    if (!ReportStage(job.context, kContouringStage))
+        throw Stopped{};
+    const Clock::time_point start = Clock::now();
+    if (!ContourField(job))
+        return false;
+    RemovePieces(job);
+    job.mesh.ComputeBounds();
+    job.mesh.ComputeVertexNormals();
+    job.report.contourMilliseconds = MillisecondsSince(start);
+    if (job.report.contourHoles)
+        return false;
+    if (job.mesh.TriangleCount() > job.settings.triangleLimit) {
+        job.report.refused = true;
+        job.report.estimatedTriangles = job.mesh.TriangleCount();
+        return false;
+    }
+    result.vertices = std::move(job.mesh.vertices);
+    result.indices = std::move(job.mesh.indices);
+    result.boundsMin = job.mesh.boundsMin;
+    result.boundsMax = job.mesh.boundsMax;
+    result.boundsValid = job.mesh.boundsValid;
+    job.report.ok = true;
+    return true;
+}
+
+std::string Fixed(double value, int decimals)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    return buffer;
+}
+
+}  // namespace
+
+bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> heights,
+    const SolidDisplacementSettings& settings, const ProgressCallback& progress, TriangleMesh& result,
+    SolidDisplacementReport& report, const AabbTree* tree, std::uint64_t availableBytes)
+{
+    report = SolidDisplacementReport{};
+    report.heightCount = heights.size();
+    if (input.vertices.empty() || input.indices.empty() || heights.size() != input.vertices.size()
+        || !input.IsConsistent() || !HasOnlyFiniteCoordinates(input))
+        return false;
+    const double cell = std::max(0.001, static_cast<double>(settings.cellMillimetres));
+    if (!std::isfinite(cell))
+        return false;
+    const double estimate = static_cast<double>(input.TriangleCount()) * kResultGrowth;
+    report.estimatedTriangles = static_cast<std::uint64_t>(estimate);
+    if (report.estimatedTriangles > settings.triangleLimit) {
+        report.refused = true;
+        return false;
+    }
+
+    std::unique_ptr<AabbTree> ownTree;
+    if (!tree) {
+        ownTree = std::make_unique<AabbTree>();
+        ownTree->Build(input);
+        tree = ownTree.get();
+    }
+    JobProgressContext context(progress);
+    SolidJob job{input, *tree, heights, settings, report, context, 0.0, 0.0f, {}, {}};
+    job.cell = cell;
+    try {
+        return RunPhases(job, FieldBudget(availableBytes), result);
+    } catch (const Stopped&) {
+        report.stopped = true;
+        return false;
+    }
+}
+
+std::string FormatSolidDisplacementReport(const SolidDisplacementReport& r)
+{
+    if (r.refused)
+        return "Solid displacement refused: about " + std::to_string(r.estimatedTriangles)
+            + " triangles would be over the limit";
+    std::string text = "Solid displacement: " + std::to_string(r.heightsHeld) + " of "
+        + std::to_string(r.heightCount) + " heights held to keep slots and walls open; field "
+        + std::to_string(r.fieldPointsX) + " x " + std::to_string(r.fieldPointsY) + " x "
+        + std::to_string(r.fieldPointsZ) + ", " + std::to_string(r.blocksStored) + " blocks stored ("
+        + std::to_string(r.fieldBytes / 1000000) + " MB), " + std::to_string(r.pointsMeasured)
+        + " points measured; " + std::to_string(r.cellsContoured) + " cells contoured";
+    if (r.piecesRemoved != 0) {
+        text += "; taken off as unprintable (line " + Fixed(r.lineWidth, 2) + " mm): "
+            + std::to_string(r.voidsRemoved) + " voids and " + std::to_string(r.crumbsRemoved)
+            + " crumbs under a cube of one line, " + std::to_string(r.thinBodiesRemoved)
+            + " bodies thinner than one line (" + std::to_string(r.trianglesRemoved) + " triangles)";
+    }
+    text += "\n  time: cap " + Fixed(r.clearanceMilliseconds, 0) + " ms; field " + Fixed(r.fieldMilliseconds, 0)
+        + " ms; contour " + Fixed(r.contourMilliseconds, 0) + " ms";
+    if (r.piecesRemoved != 0)
+        text.append("\n").append(FormatUnprintablePieces(r));
+    return text;
+}
+
+std::string FormatUnprintablePieces(const SolidDisplacementReport& r)
+{
+    std::string text;
+    FormatUnprintablePiece(text, "void", r.voids);
+    FormatUnprintablePiece(text, "crumb", r.crumbs);
+    FormatUnprintablePiece(text, "thin body", r.thinBodies);
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+void FormatUnprintablePiece(std::string& text, const char* kind, const std::vector<RemovedPiece>& pieces)
+{
+    constexpr std::size_t kListed = 10;
+    std::vector<RemovedPiece> sorted = pieces;
+    std::stable_sort(sorted.begin(), sorted.end(),
+        [](const RemovedPiece& a, const RemovedPiece& b) { return a.triangleCount > b.triangleCount; });
+    for (std::size_t i = 0; i < std::min(kListed, sorted.size()); ++i) {
+        const RemovedPiece& p = sorted[i];
+        const Vec3 size = p.boxMax - p.boxMin;
+        const Vec3 centre = (p.boxMin + p.boxMax) * 0.5f;
+        text.append("  ").append(kind).append(" ");
+        text.append(Fixed(size.x, 2)).append(" x ").append(Fixed(size.y, 2)).append(" x ").append(Fixed(size.z, 2));
+        text.append(" mm at (").append(Fixed(centre.x, 2)).append(" ").append(Fixed(centre.y, 2)).append(" ");
+        text.append(Fixed(centre.z, 2)).append("), ").append(std::to_string(p.triangleCount)).append(" triangles");
+        if (p.volume != 0.0)
+            text.append(", ").append(Fixed(std::abs(p.volume), 4)).append(" mm3");
+        text.append("\n");
+    }
+    if (sorted.size() > kListed)
+        text.append("  and ").append(std::to_string(sorted.size() - kListed)).append(" more ").append(kind).append("s\n");
+}
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,197 @@
+#include "engine/displacement/solid_displacement.h"
+
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/same_on_one_thread.h"
+#include "tests/support/shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace grainforge::mesh {
+namespace {
+
+struct Run {
+    bool ok = false;
+    TriangleMesh result;
+    SolidDisplacementReport report;
+    int progressCalls = 0;
+};
+
+// Runs with the heights all `height`; the callback answers false from its `stopAt`-th call on.
+Run Displace(const TriangleMesh& input, float height, SolidDisplacementSettings settings = {},
+    int stopAt = -1, std::uint64_t availableBytes = 0)
+{
+    Run run;
+    run.result = test::MakeBox({0, 0, 0}, {1, 1, 1});  // a stand-in that must survive a failure
+    const ProgressCallback progress = [&](const std::string&, float) { return run.progressCalls++ != stopAt; };
+    run.ok = ApplySolidDisplacement(input, std::vector<float>(input.vertices.size(), height), settings,
+        progress, run.result, run.report, nullptr, availableBytes);
+    return run;
+}
+
+void ExpectClosedAndOutward(const TriangleMesh& mesh)
+{
+    const EdgeCounts edges = CountEdges(mesh);
+    EXPECT_GT(edges.edges, 0u);
+    EXPECT_EQ(edges.boundary, 0u);
+    EXPECT_EQ(edges.nonManifold, 0u);
+    EXPECT_GT(mesh.Volume(), 0.0f);
+}
+
+TEST(ApplySolidDisplacement, ZeroHeightsGiveTheInputSolidBack)
+{
+    SolidDisplacementSettings settings;
+    settings.cellMillimetres = 0.5f;
+    settings.baseEnabled = false;
+    const TriangleMesh cube = MakeTestCube(10.0f);
+    const Run run = Displace(cube, 0.0f, settings);
+    ASSERT_TRUE(run.ok);
+    ExpectClosedAndOutward(run.result);
+    EXPECT_NEAR(run.result.Volume(), 1000.0f, 10.0f);
+    EXPECT_EQ(run.report.pointsDisplaced, 0u);
+    EXPECT_EQ(run.report.heightsHeld, 0u);
+    EXPECT_EQ(run.report.oddColumns, 0u);
+}
+
+// A constant height moves the whole surface outward by it.
+TEST(ApplySolidDisplacement, SphereGrowsByAConstantHeight)
+{
+    SolidDisplacementSettings settings;
+    settings.cellMillimetres = 0.4f;
+    settings.baseEnabled = false;
+    const Run run = Displace(MakeTestSphere(10.0f), 0.5f, settings);
+    ASSERT_TRUE(run.ok);
+    ExpectClosedAndOutward(run.result);
+    // The input sphere is a polygon inside the true sphere; its faces lie a little below 10.
+    for (const MeshVertex& v : run.result.vertices)
+        EXPECT_NEAR(Length(v.position), 10.5f, 0.25f * settings.cellMillimetres + 0.03f);
+}
+
+TEST(ApplySolidDisplacement, NothingLiesBelowTheFloorAndNearItLiesOnIt)
+{
+    SolidDisplacementSettings settings;
+    settings.cellMillimetres = 0.5f;
+    settings.baseZ = -5.0f;  // the test cube's bottom
+    const Run run = Displace(MakeTestCube(10.0f), 1.0f, settings);
+    ASSERT_TRUE(run.ok);
+    ExpectClosedAndOutward(run.result);
+    for (const MeshVertex& v : run.result.vertices) {
+        EXPECT_GE(v.position.z, -5.0f);
+        if (v.position.z < -5.0f + 0.5f * settings.cellMillimetres)
+            EXPECT_EQ(v.position.z, -5.0f);
+    }
+}
+
+TEST(ApplySolidDisplacement, RefusalsComeBeforeTheWorkAndLeaveTheResultAlone)
+{
+    const TriangleMesh hundred = test::MakeBumpySphere(10.0f, 0.0f, 6, 10);
+    ASSERT_EQ(hundred.TriangleCount(), 100u);
+    SolidDisplacementSettings limited;
+    limited.triangleLimit = 111;
+    const Run refused = Displace(hundred, 0.5f, limited);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_TRUE(refused.report.refused);
+    EXPECT_EQ(refused.report.estimatedTriangles, 112u);
+    EXPECT_EQ(refused.progressCalls, 0);
+    EXPECT_EQ(refused.result.TriangleCount(), 12u);
+    EXPECT_EQ(FormatSolidDisplacementReport(refused.report),
+        "Solid displacement refused: about 112 triangles would be over the limit");
+
+    // The field over a small memory budget: refused as too large, the process goes on.
+    const Run tooLarge = Displace(MakeTestCube(10.0f), 0.5f, {}, -1, 1000);
+    EXPECT_FALSE(tooLarge.ok);
+    EXPECT_TRUE(tooLarge.report.tooLarge);
+    EXPECT_EQ(tooLarge.result.TriangleCount(), 12u);
+
+    SolidDisplacementReport mismatched;
+    TriangleMesh result;
+    EXPECT_FALSE(ApplySolidDisplacement(MakeTestCube(10.0f), {1.0f}, {}, {}, result, mismatched, nullptr));
+    EXPECT_EQ(mismatched.heightCount, 1u);
+    EXPECT_FALSE(mismatched.refused || mismatched.stopped || mismatched.tooLarge);
+}
+
+// A stop at any progress call, at a phase start or inside a phase's loops, ends the job as
+// stopped and leaves the result as it was.
+TEST(ApplySolidDisplacement, AStopAtAnyPointLeavesTheResultAlone)
+{
+    SolidDisplacementSettings settings;
+    settings.cellMillimetres = 0.3f;
+    const TriangleMesh sphere = MakeTestSphere(10.0f);
+    const Run whole = Displace(sphere, 0.5f, settings);
+    ASSERT_TRUE(whole.ok);
+    ASSERT_GT(whole.progressCalls, 3);
+    for (int stopAt = 0; stopAt < whole.progressCalls; ++stopAt) {
+        const Run run = Displace(sphere, 0.5f, settings, stopAt);
+        EXPECT_FALSE(run.ok) << stopAt;
+        EXPECT_TRUE(run.report.stopped) << stopAt;
+        EXPECT_EQ(run.result.TriangleCount(), 12u) << stopAt;
+        if (stopAt == 0)
+            EXPECT_EQ(run.report.heightsHeld, 0u);
+    }
+}
+
+TEST(ApplySolidDisplacement, SameResultOnOneThreadAsOnMany)
+{
+    SolidDisplacementSettings settings;
+    settings.cellMillimetres = 0.4f;
+    const TriangleMesh sphere = test::MakeBumpySphere(10.0f, 0.5f, 40, 60);
+    test::ExpectSameOnOneThread([&] {
+        const Run run = Displace(sphere, 0.3f, settings);
+        return std::tuple(run.ok, run.result.vertices.size(), run.result.indices,
+            run.report.heightsHeld, run.report.pointsMeasured);
+    });
+}
+
+TEST(FormatSolidDisplacementReport, PiecesAreListedTenAtATime)
+{
+    SolidDisplacementReport r;
+    r.heightCount = 8;
+    r.heightsHeld = 2;
+    r.fieldPointsX = 10;
+    r.fieldPointsY = 11;
+    r.fieldPointsZ = 12;
+    r.blocksStored = 3;
+    r.fieldBytes = 2500000;
+    r.pointsMeasured = 1536;
+    r.cellsContoured = 400;
+    r.lineWidth = 0.42f;
+    for (int i = 0; i < 2; ++i)
+        r.voids.push_back({{0, 0, 0}, {1, 2, 3}, 20u + i, -0.125});
+    for (int i = 0; i < 14; ++i)
+        r.crumbs.push_back({{1, 1, 1}, {1.5f, 1.5f, 1.5f}, 10u + i, 0.0625});
+    r.voidsRemoved = 2;
+    r.crumbsRemoved = 14;
+    r.piecesRemoved = 16;
+    r.trianglesRemoved = 250;
+    r.clearanceMilliseconds = 1.4;
+    r.fieldMilliseconds = 20.6;
+    r.contourMilliseconds = 3;
+    const std::string text = FormatSolidDisplacementReport(r);
+    EXPECT_EQ(text.substr(0, text.find('\n')),
+        "Solid displacement: 2 of 8 heights held to keep slots and walls open; field 10 x 11 x 12, "
+        "3 blocks stored (2 MB), 1536 points measured; 400 cells contoured; taken off as unprintable "
+        "(line 0.42 mm): 2 voids and 14 crumbs under a cube of one line, 0 bodies thinner than one "
+        "line (250 triangles)");
+    const std::string pieces = FormatUnprintablePieces(r);
+    EXPECT_EQ(text.substr(text.find('\n')), "\n  time: cap 1 ms; field 21 ms; contour 3 ms\n" + pieces);
+    EXPECT_EQ(pieces.substr(0, pieces.find('\n')),
+        "  void 1.00 x 2.00 x 3.00 mm at (0.50 1.00 1.50), 21 triangles, 0.1250 mm3");
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; start <= pieces.size(); start = end + 1) {
+        end = std::min(pieces.find('\n', start), pieces.size());
+        lines.push_back(pieces.substr(start, end - start));
+    }
+    ASSERT_EQ(lines.size(), 13u);  // 2 voids, 10 crumbs, the rest counted
+    EXPECT_EQ(lines[2], "  crumb 0.50 x 0.50 x 0.50 mm at (1.25 1.25 1.25), 23 triangles, 0.0625 mm3");
+    EXPECT_EQ(lines[12], "  and 4 more crumbs");
+
+    SolidDisplacementReport thin;
+    thin.thinBodies.push_back({{0, 0, 0}, {0.1f, 5, 5}, 40, 0.0});
+    EXPECT_EQ(FormatUnprintablePieces(thin), "  thin body 0.10 x 5.00 x 5.00 mm at (0.05 2.50 2.50), 40 triangles");
+}
+
+}  // namespace
+}  // namespace grainforge::mesh
