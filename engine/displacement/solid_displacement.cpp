@@ -122,7 +122,10 @@ void CopyFieldSize(const SolidField& field, const SolidFieldStats& stats, SolidD
 bool BuildField(SolidJob& job, std::uint64_t memoryBudget)
 {
     const Clock::time_point start = Clock::now();
-    job.floorZ = job.settings.baseEnabled ? job.settings.baseZ : LowestZ(job.input) - kNoFloorDepth;
+    // The field is exact only near the surface, so a floor cutting through the inside of the
+    // part would leave the cut face unclosed: the floor is never above the part's lowest point.
+    const float lowest = LowestZ(job.input);
+    job.floorZ = job.settings.baseEnabled ? std::min(job.settings.baseZ, lowest) : lowest - kNoFloorDepth;
     SolidFieldInput input;
     input.mesh = &job.input;
     input.tree = &job.tree;
@@ -149,7 +152,7 @@ bool ContourField(SolidJob& job)
 {
     SolidContourContext contour;
     contour.triangleLimit = job.settings.triangleLimit;
-    const float vertexFloor = job.settings.baseEnabled ? job.settings.baseZ : kNoVertexFloor;
+    const float vertexFloor = job.settings.baseEnabled ? job.floorZ : kNoVertexFloor;
     ContourSolidField(job.mesh, job.field, vertexFloor, kContourSharpness, job.settings.smoothDisplacedCells,
         contour, &job.context);
     job.report.cellsContoured = contour.cellsContoured;

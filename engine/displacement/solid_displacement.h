@@ -27,7 +27,8 @@ struct SolidDisplacementSettings {
     float cellMillimetres = 0.2f;        // grid step h; used as max(0.001, value)
     float clearanceCells = 2.0f;         // clearance kept open in slots, in cells
     bool baseEnabled = true;             // cut the solid flat at baseZ and snap vertices onto it
-    float baseZ = 0.0f;                  // the pipeline passes the lowest z of the input
+    float baseZ = 0.0f;                  // the pipeline passes the lowest z of the input;
+                                         // never used above it (the cut face would stay open)
     std::uint64_t triangleLimit = 18000000;  // largest result; the largest value for none
     float lineWidthMillimetres = 0.42f;  // for the unprintable pieces; used as max(0.05, value)
     bool directQueries = false;          // every field point searched on its own (slower)

@@ -13,7 +13,7 @@
 namespace grainforge::mesh {
 namespace {
 
-struct Run {
+struct Outcome {
     bool ok = false;
     TriangleMesh result;
     SolidDisplacementReport report;
@@ -21,10 +21,10 @@ struct Run {
 };
 
 // Runs with the heights all `height`; the callback answers false from its `stopAt`-th call on.
-Run Displace(const TriangleMesh& input, float height, SolidDisplacementSettings settings = {},
+Outcome Displace(const TriangleMesh& input, float height, SolidDisplacementSettings settings = {},
     int stopAt = -1, std::uint64_t availableBytes = 0)
 {
-    Run run;
+    Outcome run;
     run.result = test::MakeBox({0, 0, 0}, {1, 1, 1});  // a stand-in that must survive a failure
     const ProgressCallback progress = [&](const std::string&, float) { return run.progressCalls++ != stopAt; };
     run.ok = ApplySolidDisplacement(input, std::vector<float>(input.vertices.size(), height), settings,
@@ -47,7 +47,7 @@ TEST(ApplySolidDisplacement, ZeroHeightsGiveTheInputSolidBack)
     settings.cellMillimetres = 0.5f;
     settings.baseEnabled = false;
     const TriangleMesh cube = MakeTestCube(10.0f);
-    const Run run = Displace(cube, 0.0f, settings);
+    const Outcome run = Displace(cube, 0.0f, settings);
     ASSERT_TRUE(run.ok);
     ExpectClosedAndOutward(run.result);
     EXPECT_NEAR(run.result.Volume(), 1000.0f, 10.0f);
@@ -62,7 +62,7 @@ TEST(ApplySolidDisplacement, SphereGrowsByAConstantHeight)
     SolidDisplacementSettings settings;
     settings.cellMillimetres = 0.4f;
     settings.baseEnabled = false;
-    const Run run = Displace(MakeTestSphere(10.0f), 0.5f, settings);
+    const Outcome run = Displace(MakeTestSphere(10.0f), 0.5f, settings);
     ASSERT_TRUE(run.ok);
     ExpectClosedAndOutward(run.result);
     // The input sphere is a polygon inside the true sphere; its faces lie a little below 10.
@@ -75,14 +75,21 @@ TEST(ApplySolidDisplacement, NothingLiesBelowTheFloorAndNearItLiesOnIt)
     SolidDisplacementSettings settings;
     settings.cellMillimetres = 0.5f;
     settings.baseZ = -5.0f;  // the test cube's bottom
-    const Run run = Displace(MakeTestCube(10.0f), 1.0f, settings);
+    const Outcome run = Displace(MakeTestCube(10.0f), 1.0f, settings);
     ASSERT_TRUE(run.ok);
     ExpectClosedAndOutward(run.result);
     for (const MeshVertex& v : run.result.vertices) {
         EXPECT_GE(v.position.z, -5.0f);
-        if (v.position.z < -5.0f + 0.5f * settings.cellMillimetres)
+        if (v.position.z < -5.0f + 0.5f * settings.cellMillimetres) {
             EXPECT_EQ(v.position.z, -5.0f);
+        }
     }
+    // A floor asked for above the part's lowest point is taken at that point: the result
+    // stays closed instead of open at a cut through the inside.
+    settings.baseZ = 0.0f;
+    const Outcome high = Displace(MakeTestSphere(10.0f), 0.5f, settings);
+    ASSERT_TRUE(high.ok);
+    ExpectClosedAndOutward(high.result);
 }
 
 TEST(ApplySolidDisplacement, RefusalsComeBeforeTheWorkAndLeaveTheResultAlone)
@@ -91,7 +98,7 @@ TEST(ApplySolidDisplacement, RefusalsComeBeforeTheWorkAndLeaveTheResultAlone)
     ASSERT_EQ(hundred.TriangleCount(), 100u);
     SolidDisplacementSettings limited;
     limited.triangleLimit = 111;
-    const Run refused = Displace(hundred, 0.5f, limited);
+    const Outcome refused = Displace(hundred, 0.5f, limited);
     EXPECT_FALSE(refused.ok);
     EXPECT_TRUE(refused.report.refused);
     EXPECT_EQ(refused.report.estimatedTriangles, 112u);
@@ -101,7 +108,7 @@ TEST(ApplySolidDisplacement, RefusalsComeBeforeTheWorkAndLeaveTheResultAlone)
         "Solid displacement refused: about 112 triangles would be over the limit");
 
     // The field over a small memory budget: refused as too large, the process goes on.
-    const Run tooLarge = Displace(MakeTestCube(10.0f), 0.5f, {}, -1, 1000);
+    const Outcome tooLarge = Displace(MakeTestCube(10.0f), 0.5f, {}, -1, 1000);
     EXPECT_FALSE(tooLarge.ok);
     EXPECT_TRUE(tooLarge.report.tooLarge);
     EXPECT_EQ(tooLarge.result.TriangleCount(), 12u);
@@ -120,16 +127,17 @@ TEST(ApplySolidDisplacement, AStopAtAnyPointLeavesTheResultAlone)
     SolidDisplacementSettings settings;
     settings.cellMillimetres = 0.3f;
     const TriangleMesh sphere = MakeTestSphere(10.0f);
-    const Run whole = Displace(sphere, 0.5f, settings);
+    const Outcome whole = Displace(sphere, 0.5f, settings);
     ASSERT_TRUE(whole.ok);
     ASSERT_GT(whole.progressCalls, 3);
     for (int stopAt = 0; stopAt < whole.progressCalls; ++stopAt) {
-        const Run run = Displace(sphere, 0.5f, settings, stopAt);
+        const Outcome run = Displace(sphere, 0.5f, settings, stopAt);
         EXPECT_FALSE(run.ok) << stopAt;
         EXPECT_TRUE(run.report.stopped) << stopAt;
         EXPECT_EQ(run.result.TriangleCount(), 12u) << stopAt;
-        if (stopAt == 0)
+        if (stopAt == 0) {
             EXPECT_EQ(run.report.heightsHeld, 0u);
+        }
     }
 }
 
@@ -139,7 +147,7 @@ TEST(ApplySolidDisplacement, SameResultOnOneThreadAsOnMany)
     settings.cellMillimetres = 0.4f;
     const TriangleMesh sphere = test::MakeBumpySphere(10.0f, 0.5f, 40, 60);
     test::ExpectSameOnOneThread([&] {
-        const Run run = Displace(sphere, 0.3f, settings);
+        const Outcome run = Displace(sphere, 0.3f, settings);
         return std::tuple(run.ok, run.result.vertices.size(), run.result.indices,
             run.report.heightsHeld, run.report.pointsMeasured);
     });
