@@ -48,8 +48,8 @@ std::uint64_t SplitLongEdges(RemeshTopology& topology, float splitLength,
     std::uint64_t triangleLimit = ~std::uint64_t{0}, bool* refused = nullptr,
     std::vector<Vec3>* referenceNormals = nullptr);
 
-// One collapse pass over `edges` (key order), then over the new edges round every vertex a
-// collapse kept; `flags` marks the feature vertices and `referenceNormals` holds, per
+// One collapse pass over `edges` (key order), then over the edges its collapses made, in the
+// order made; `flags` marks the feature vertices and `referenceNormals` holds, per
 // triangle, the normal of the input triangle it descends from. Two plain ends meet halfway or,
 // where that is refused, at either end. A collapse that breaks the link condition (a
 // tetrahedron is never flattened), turns a face over against its reference, folds the surface,
