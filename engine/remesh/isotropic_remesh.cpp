@@ -398,6 +398,7 @@ struct CollapseState {
     std::vector<std::uint32_t> common;
     std::vector<std::uint32_t> touched;  // alive faces of either end, sorted
     std::vector<FanFace> fan;            // the touched faces that outlive the collapse
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> spokes;  // (corner, fan face), sorted
 };
 
 std::vector<Vec3> ComputeFaceNormals(const RemeshTopology& topology)
@@ -531,49 +532,52 @@ bool MovedFaceStaysSound(const RemeshTopology& topology, FanFace& fan, const Col
     return !IsMuchWorse(fan.after.smallestSine, before.smallestSine);
 }
 
-// Unit normals, before and after the collapse, of the fan face other than `self` holding
-// corner x next to the merged vertex: the neighbour across side (keep, x). Two fan faces that
-// held different ends of the edge were no neighbours before: they get self's normal before,
-// so that any fold between them counts. False where there is none (a border).
-bool FindSpokeNeighbour(const std::vector<FanFace>& fan, std::size_t self, std::uint32_t x, Vec3& before,
-    Vec3& after)
+// The corner of a fan face after the merged vertex (k = 1) or before it (k = 2).
+std::uint32_t CornerBeside(const FanFace& face, std::uint32_t merged, int k)
 {
-    for (std::size_t i = 0; i < fan.size(); ++i) {
-        const auto& c = fan[i].corners;
-        if (i == self || (c[0] != x && c[1] != x && c[2] != x))
-            continue;
-        before = fan[i].end == fan[self].end ? fan[i].normalBefore : fan[self].normalBefore;
-        after = fan[i].after.unitNormal;
-        return true;
-    }
-    return false;
+    const int at = face.corners[0] == merged ? 0 : (face.corners[1] == merged ? 1 : 2);
+    return face.corners[(at + k) % 3];
 }
 
-// No two neighbouring faces round the collapse come to face nearly opposite ways unless they
-// did so before: a fold, which single-face checks let through when both faces turn. Each fan
-// face holds the merged vertex; across its two sides there lie fan faces, across the third
-// (its rim) a face the collapse leaves.
-bool CollapseMakesNoFold(const RemeshTopology& topology, const CollapseChoice& choice,
-    const CollapseState& state)
+// No two fan faces that share a side (merged vertex, x) come to face nearly opposite ways
+// unless they did so before. Faces that held different ends of the edge were no neighbours
+// before, so any fold between them counts. The faces of a side are found by sorting the
+// corners beside the merged vertex: a vertex of high valence costs no square of its faces.
+bool SpokesMakeNoFold(const CollapseChoice& choice, CollapseState& state)
+{
+    auto& spokes = state.spokes;
+    spokes.clear();
+    for (std::uint32_t i = 0; i < state.fan.size(); ++i) {
+        spokes.emplace_back(CornerBeside(state.fan[i], choice.keep, 1), i);
+        spokes.emplace_back(CornerBeside(state.fan[i], choice.keep, 2), i);
+    }
+    std::sort(spokes.begin(), spokes.end());
+    for (std::size_t i = 0; i < spokes.size(); ++i) {
+        for (std::size_t j = i + 1; j < spokes.size() && spokes[j].first == spokes[i].first; ++j) {
+            const FanFace& f = state.fan[spokes[i].second];
+            const FanFace& g = state.fan[spokes[j].second];
+            const float before = f.end == g.end ? Dot(f.normalBefore, g.normalBefore) : 1.0f;
+            if (FoldsOver(before, Dot(f.after.unitNormal, g.after.unitNormal)))
+                return false;
+        }
+    }
+    return true;
+}
+
+// No fan face comes to face the face beyond its rim (the side away from the merged vertex)
+// nearly opposite ways unless it did so before.
+bool RimsMakeNoFold(const RemeshTopology& topology, const CollapseChoice& choice, const CollapseState& state)
 {
     const auto inFan = [&](std::uint32_t f) {
         return topology.FaceContains(f, choice.keep) || topology.FaceContains(f, choice.remove);
     };
-    for (std::size_t i = 0; i < state.fan.size(); ++i) {
-        const FanFace& face = state.fan[i];
-        const int k = face.corners[0] == choice.keep ? 0 : (face.corners[1] == choice.keep ? 1 : 2);
-        const std::uint32_t x = face.corners[(k + 1) % 3];
-        const std::uint32_t y = face.corners[(k + 2) % 3];
-        Vec3 before;
-        Vec3 after;
-        for (const std::uint32_t spoke : {x, y}) {
-            if (FindSpokeNeighbour(state.fan, i, spoke, before, after)
-                && FoldsOver(Dot(face.normalBefore, before), Dot(face.after.unitNormal, after)))
-                return false;
-        }
-        const std::uint32_t rim = FindFaceAcross(topology, x, y, inFan);
-        if (rim != kNoFace
-            && FoldsOver(Dot(face.normalBefore, state.normals[rim]), Dot(face.after.unitNormal, state.normals[rim])))
+    for (const FanFace& face : state.fan) {
+        const std::uint32_t rim =
+            FindFaceAcross(topology, CornerBeside(face, choice.keep, 1), CornerBeside(face, choice.keep, 2), inFan);
+        if (rim == kNoFace)
+            continue;
+        const Vec3 across = state.normals[rim];
+        if (FoldsOver(Dot(face.normalBefore, across), Dot(face.after.unitNormal, across)))
             return false;
     }
     return true;
@@ -619,7 +623,8 @@ bool FanStaysSound(const RemeshTopology& topology, const CollapseChoice& choice,
         if (!MovedFaceStaysSound(topology, face, choice, thresholds, referenceNormals[face.face]))
             return false;
     }
-    return CollapseMakesNoFold(topology, choice, state)
+    // Folds, which single-face checks let through when two neighbours both turn.
+    return SpokesMakeNoFold(choice, state) && RimsMakeNoFold(topology, choice, state)
         && CollapseKeepsVolume(topology, choice, state.pieces, state.touched, change);
 }
 
@@ -644,6 +649,9 @@ struct CollapsePass {
     const std::vector<Vec3>& referenceNormals;
     CollapseState state;
     std::vector<EdgeKey> newEdges;  // made by the collapses so far, in order
+    // Beyond this many new edges none is recorded: a run of collapses through a vertex of very
+    // high valence records its whole ring each time, and would else grow the list without end.
+    std::size_t newEdgeLimit = 0;
     std::uint64_t collapses = 0;
 };
 
@@ -689,7 +697,8 @@ bool TryCollapse(CollapsePass& pass, EdgeKey key)
         return false;
     ApplyCollapse(pass.topology, choice, pass.state);
     pass.state.pieces.volume[pass.state.pieces.pieceOf[choice.keep]] += change;
-    RecordNewEdges(choice, pass.state, pass.newEdges);
+    if (pass.newEdges.size() < pass.newEdgeLimit)
+        RecordNewEdges(choice, pass.state, pass.newEdges);
     ++pass.collapses;
     return true;
 }
@@ -1254,7 +1263,7 @@ std::uint64_t CollapseShortEdges(RemeshTopology& topology, const std::vector<Top
     const RemeshThresholds& thresholds, const std::vector<std::uint8_t>& flags,
     const std::vector<Vec3>& referenceNormals)
 {
-    CollapsePass pass{topology, thresholds, flags, referenceNormals, {}, {}, 0};
+    CollapsePass pass{topology, thresholds, flags, referenceNormals, {}, {}, edges.size(), 0};
     pass.state.normals = ComputeFaceNormals(topology);
     pass.state.pieces = MeasurePieceVolumes(topology, edges);
     for (const TopologyEdge& edge : edges)
