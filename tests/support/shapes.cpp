@@ -1,6 +1,7 @@
 #include "tests/support/shapes.h"
 
 #include "engine/mesh/test_shapes.h"
+#include "engine/mesh/welding.h"
 
 #include <cmath>
 #include <random>
@@ -278,6 +279,42 @@ mesh::TriangleMesh MakeCubeWithFlatTriangle()
     result.ComputeBounds();
     result.ComputeVertexNormals();
     return result;
+}
+
+mesh::TriangleMesh MakeTorus(float majorRadius, float minorRadius, std::uint32_t rings, std::uint32_t segments)
+{
+    const double pi = 3.14159265358979323846;
+    mesh::TriangleMesh torus;
+    for (std::uint32_t i = 0; i < rings; ++i) {
+        const double around = 2 * pi * i / rings;
+        for (std::uint32_t j = 0; j < segments; ++j) {
+            const double tube = 2 * pi * j / segments;
+            const double rho = majorRadius + minorRadius * std::cos(tube);
+            const mesh::Vec3 p{static_cast<float>(rho * std::cos(around)), static_cast<float>(rho * std::sin(around)),
+                               static_cast<float>(minorRadius * std::sin(tube))};
+            torus.vertices.push_back({p, {}});
+        }
+    }
+    const auto at = [&](std::uint32_t i, std::uint32_t j) { return (i % rings) * segments + j % segments; };
+    // Round the axis (u) then round the tube (v): u x v points away from the tube's centre line.
+    for (std::uint32_t i = 0; i < rings; ++i)
+        for (std::uint32_t j = 0; j < segments; ++j) {
+            const std::uint32_t a = at(i, j), b = at(i + 1, j), c = at(i + 1, j + 1), d = at(i, j + 1);
+            torus.indices.insert(torus.indices.end(), {a, b, c, a, c, d});
+        }
+    torus.ComputeBounds();
+    torus.ComputeVertexNormals();
+    return torus;
+}
+
+mesh::TriangleMesh MakeWeldedCubePair(mesh::Vec3 offset)
+{
+    mesh::TriangleMesh pair = Combined(MakeBox({0.0f, 0.0f, 0.0f}, {10.0f, 10.0f, 10.0f}),
+                                       MakeBox(offset, offset + mesh::Vec3{10.0f, 10.0f, 10.0f}));
+    mesh::WeldIdenticalVertices(pair);
+    pair.ComputeBounds();
+    pair.ComputeVertexNormals();
+    return pair;
 }
 
 }  // namespace grainforge::test

@@ -70,6 +70,17 @@ mesh::TriangleMesh ToSoup(const mesh::TriangleMesh& mesh);
 mesh::TriangleMesh MakeNoisySphereWithHoles(std::uint32_t seed, float noise, std::uint32_t holeEvery,
                                             std::uint32_t finEvery);
 
+// A closed torus round the z axis: `rings` steps round the axis, `segments` round the tube of
+// radius `minorRadius` whose centre line has radius `majorRadius`; 2 x rings x segments
+// triangles, outward wound, box and normals computed.
+mesh::TriangleMesh MakeTorus(float majorRadius, float minorRadius, std::uint32_t rings, std::uint32_t segments);
+
+// Two indexed cubes of edge 10, the first from the origin, the second moved by `offset`, with
+// coincident corners welded into shared vertices: an offset of (10, 10, 0) makes them share an
+// edge (used by four triangles), (10, 0, 0) a whole face (its two triangles present twice, once
+// from each cube, wound opposite ways), (10, 10, 10) a single vertex.
+mesh::TriangleMesh MakeWeldedCubePair(mesh::Vec3 offset);
+
 // The indexed test cube of edge 20 with one triangle that has no area: a vertex halfway along
 // an edge (a, b) splits the triangle on one side, and (a, b, middle) closes the slit. Closed.
 mesh::TriangleMesh MakeCubeWithFlatTriangle();

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -43,6 +44,94 @@ float MeasuredDeviation(const TriangleMesh& result, const TriangleMesh& original
     for (const MeshVertex& v : result.vertices)
         largest = std::max(largest, tree.Nearest(original, v.position, {}, {}, kNoDistanceLimit).distance);
     return largest;
+}
+
+float EdgeLength(const TriangleMesh& mesh, EdgeKey key)
+{
+    return Length(mesh.vertices[key >> 32].position - mesh.vertices[key & 0xFFFFFFFFu].position);
+}
+
+Vec3 Corner(const TriangleMesh& mesh, std::size_t t, int k) { return mesh.vertices[mesh.indices[3 * t + k]].position; }
+
+// Smallest corner angle of any triangle in degrees (180 without triangles; 0 for a triangle
+// with a zero-length side).
+double SmallestAngleDegrees(const TriangleMesh& mesh)
+{
+    double smallest = 180.0;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        for (int k = 0; k < 3; ++k) {
+            const Vec3 u = Corner(mesh, t, (k + 1) % 3) - Corner(mesh, t, k);
+            const Vec3 v = Corner(mesh, t, (k + 2) % 3) - Corner(mesh, t, k);
+            const double lengths = static_cast<double>(Length(u)) * Length(v);
+            const double cosine = lengths > 0.0 ? std::clamp(Dot(u, v) / lengths, -1.0, 1.0) : 1.0;
+            smallest = std::min(smallest, std::acos(cosine) * 180.0 / 3.14159265358979323846);
+        }
+    }
+    return smallest;
+}
+
+// Summed length of the edges of two faces whose unit normals point nearly opposite ways (dot
+// below -0.9): places where the surface folds back on itself.
+double FoldedEdgeLength(const TriangleMesh& mesh)
+{
+    const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
+    double folded = 0.0;
+    for (std::size_t i = 0, j = 0; i < table.size(); i = j) {
+        for (j = i; j < table.size() && table[j].key == table[i].key;)
+            ++j;
+        if (j - i == 2 && Dot(mesh.FaceNormal(table[i].triangle), mesh.FaceNormal(table[i + 1].triangle)) < -0.9f)
+            folded += EdgeLength(mesh, table[i].key);
+    }
+    return folded;
+}
+
+std::size_t CountZeroAreaTriangles(const TriangleMesh& mesh)
+{
+    std::size_t count = 0;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        count += IsZero(Cross(Corner(mesh, t, 1) - Corner(mesh, t, 0), Corner(mesh, t, 2) - Corner(mesh, t, 0)));
+    }
+    return count;
+}
+
+float MeanEdgeLength(const TriangleMesh& mesh)
+{
+    const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
+    double total = 0.0;
+    std::size_t edges = 0;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (i > 0 && table[i].key == table[i - 1].key)
+            continue;
+        total += EdgeLength(mesh, table[i].key);
+        ++edges;
+    }
+    return static_cast<float>(total / static_cast<double>(std::max<std::size_t>(edges, 1)));
+}
+
+// Used vertices - edges + triangles: 2 for a sphere-like part, 0 for a torus.
+std::int64_t EulerCharacteristic(const TriangleMesh& mesh)
+{
+    const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
+    std::int64_t edges = 0;
+    for (std::size_t i = 0; i < table.size(); ++i)
+        edges += i == 0 || table[i].key != table[i - 1].key;
+    std::vector<std::uint8_t> used(mesh.vertices.size(), 0);
+    for (std::uint32_t index : mesh.indices)
+        used[index] = 1;
+    return std::count(used.begin(), used.end(), 1) - edges + static_cast<std::int64_t>(mesh.TriangleCount());
+}
+
+// What every remesh of a closed part must give: closed, no more non-manifold edges than the input
+// had, the right way out, no triangle without area and no fold.
+void ExpectSoundClosedResult(const TriangleMesh& result, const TriangleMesh& input)
+{
+    const EdgeCounts counts = CountEdges(result);
+    EXPECT_EQ(counts.boundary, 0u);
+    EXPECT_EQ(counts.nonManifold == 0, CountEdges(input).nonManifold == 0);
+    EXPECT_GE(result.TriangleCount(), 4u);
+    EXPECT_GT(result.Volume(), 0.0f);
+    EXPECT_EQ(CountZeroAreaTriangles(result), 0u);
+    EXPECT_EQ(FoldedEdgeLength(result), 0.0);
 }
 
 TEST(IsotropicRemesh, ClosedMeshesStayClosedManifoldAndOnTheSurface)
@@ -207,6 +296,159 @@ TEST(IsotropicRemesh, ResultDoesNotDependOnTheThreadCount)
     EXPECT_TRUE(test::Identical(one, many));
     EXPECT_EQ(std::tie(oneReport.splits, oneReport.collapses, oneReport.flips, oneReport.deviationMillimetres),
         std::tie(manyReport.splits, manyReport.collapses, manyReport.flips, manyReport.deviationMillimetres));
+}
+
+// The measures the tests below judge by, on known answers: the cube's halves are right isosceles
+// triangles (45 degrees); a 3-4-5 triangle's smallest corner is atan(3/4), and with a copy wound
+// the other way it faces opposite ways along all three sides (a fold as long as the perimeter,
+// 12); a triangle along a line has no area and a corner of 0 degrees.
+TEST(IsotropicRemesh, QualityMeasuresGiveKnownAnswers)
+{
+    TriangleMesh pillow;
+    pillow.vertices = {{{0, 0, 0}, {}}, {{4, 0, 0}, {}}, {{0, 3, 0}, {}}};
+    pillow.indices = {0, 1, 2, 0, 2, 1};
+    TriangleMesh line = pillow;
+    line.vertices[2].position = {2, 0, 0};
+    line.indices = {0, 1, 2};
+    const TriangleMesh cube = MakeTestCube(10.0f);
+    EXPECT_NEAR(SmallestAngleDegrees(cube), 45.0, 1e-4);
+    EXPECT_EQ(FoldedEdgeLength(cube), 0.0);
+    EXPECT_EQ(CountZeroAreaTriangles(cube), 0u);
+    EXPECT_NEAR(SmallestAngleDegrees(pillow), std::atan(0.75) * 180.0 / 3.14159265358979323846, 1e-4);
+    EXPECT_NEAR(FoldedEdgeLength(pillow), 12.0, 1e-6);
+    EXPECT_EQ(CountZeroAreaTriangles(line), 1u);
+    EXPECT_EQ(SmallestAngleDegrees(line), 0.0);
+}
+
+// Fault: an edge of more than two faces was never split, so every split pass cut the triangles
+// beside it again (all 40 passes of every round), leaving thousands of zero-area slivers along
+// it. Cut in all its faces, the 10 mm edges and 14 mm diagonals are short after four halvings
+// and the result is sound, the shared edge or face still shared.
+TEST(IsotropicRemesh, NonManifoldEdgeSetsOffNoEndlessSplitting)
+{
+    const std::tuple<const char*, Vec3> cases[] = {
+        {"cubes sharing an edge", {10, 10, 0}},
+        {"cubes sharing a face", {10, 0, 0}},
+        {"cubes sharing a vertex", {10, 10, 10}},
+    };
+    const float splitLength = MakeRemeshThresholds(Isotropic(1.0f)).splitLength;
+    for (const auto& [name, offset] : cases) {
+        SCOPED_TRACE(name);
+        const TriangleMesh input = test::MakeWeldedCubePair(offset);
+        RemeshTopology topology = BuildRemeshTopology(input);
+        int passes = 0;
+        while (passes < 40 && SplitLongEdges(topology, splitLength) > 0)
+            ++passes;
+        EXPECT_EQ(passes, 4);
+        TriangleMesh mesh = input;
+        ASSERT_FALSE(Remesh(mesh, Isotropic(1.0f), {}).failed);
+        ExpectSoundClosedResult(mesh, input);
+        EXPECT_LE(MeasureMeshQuality(mesh).edgeMax, splitLength);
+        EXPECT_NEAR(mesh.Volume(), 2000.0f, 1.0f);
+        EXPECT_GT(SmallestAngleDegrees(mesh), 20.0);
+        // The faces of the shared edge are found by a parallel scan.
+        TriangleMesh one = input;
+        const ThreadLimit limit(1);
+        ASSERT_FALSE(Remesh(one, Isotropic(1.0f), {}).failed);
+        EXPECT_TRUE(test::Identical(one, mesh));
+    }
+}
+
+// Both copies of a face two parts share must be cut alike, whichever way each is wound: this
+// isosceles triangle's two long sides (4.12 mm) are split, and the quad left has two diagonals of
+// exactly 2.5 mm. Broken by the winding, the tie cut the copies differently, so that the shared
+// face fell apart; cut alike, the six pieces are three pairs on the same corners.
+TEST(IsotropicRemesh, SplitCutsBothWindingsOfASharedFaceAlike)
+{
+    TriangleMesh pillow;
+    pillow.vertices = {{{0, 0, 0}, {}}, {{4, -1, 0}, {}}, {{4, 1, 0}, {}}};
+    pillow.indices = {0, 1, 2, 0, 2, 1};
+    RemeshTopology topology = BuildRemeshTopology(pillow);
+    EXPECT_EQ(SplitLongEdges(topology, 3.0f), 2u);
+    std::vector<std::array<std::uint32_t, 3>> pieces = topology.triangles;
+    for (auto& piece : pieces)
+        std::sort(piece.begin(), piece.end());
+    std::sort(pieces.begin(), pieces.end());
+    ASSERT_EQ(pieces.size(), 6u);
+    for (std::size_t i = 0; i < pieces.size(); i += 2)
+        EXPECT_EQ(pieces[i], pieces[i + 1]);
+}
+
+// Fault: at a target far above the part's size every edge collapses. Each collapse was checked
+// only against the faces as they were just before it, so turns added up (a cube became an
+// inside-out tetrahedron of -31.25 mm3), and the link test let the last tetrahedron fold into two
+// triangles back to back. Whatever the target and feature angle, a closed part stays closed,
+// outward, in one piece per body and of the same genus (Euler characteristic), without folds.
+TEST(IsotropicRemesh, CoarseTargetsNeitherTurnClosedPartsInsideOutNorFlattenThem)
+{
+    const std::tuple<const char*, TriangleMesh> shapes[] = {
+        {"cube", MakeTestCube(10.0f)},
+        {"cylinder", MakeTestCylinder(5.0f, 12.0f)},
+        {"sphere", MakeTestSphere(10.0f)},
+        {"torus", test::MakeTorus(10.0f, 3.0f, 48, 16)},
+        {"cubes sharing an edge", test::MakeWeldedCubePair({10, 10, 0})},
+        {"cubes sharing a face", test::MakeWeldedCubePair({10, 0, 0})},
+    };
+    for (const auto& [name, input] : shapes) {
+        for (const float edge : {6.0f, 100.0f}) {
+            for (const float featureAngle : {40.0f, 100.0f, 180.0f}) {
+                SCOPED_TRACE(std::string(name) + " at " + std::to_string(edge) + " mm, feature angle "
+                    + std::to_string(featureAngle));
+                TriangleMesh mesh = input;
+                RemeshSettings settings = Isotropic(edge);
+                settings.featureAngleDegrees = featureAngle;
+                ASSERT_FALSE(Remesh(mesh, settings, {}).failed);
+                ExpectSoundClosedResult(mesh, input);
+                EXPECT_EQ(CountBodies(mesh), CountBodies(input));
+                // Doubled faces (the shared face) add one to it for every piece a split makes.
+                if (CountEdges(input).nonManifold == 0) {
+                    EXPECT_EQ(EulerCharacteristic(mesh), EulerCharacteristic(input));
+                }
+            }
+        }
+    }
+}
+
+// Fault: relaxation moved vertices without looking at the triangles they turn, and collapses
+// took no account of the shapes they made, shrank a run of short edges by at most half a pass
+// and, meeting only halfway, left short edges beside long ones. Round the crowded poles of UV
+// spheres (hundreds of thin triangles meeting at one vertex) the surface folded and corners of
+// a tenth of a degree were left. Spheres of radius 20 remeshed at their mean edge, 3 rounds.
+TEST(IsotropicRemesh, RelaxationNeverFoldsTheSurfaceRoundCrowdedPoles)
+{
+    const std::uint32_t grids[][2] = {{160, 64}, {120, 96}, {24, 316}, {48, 316}};
+    for (const auto& [bands, segments] : grids) {
+        SCOPED_TRACE(std::to_string(bands) + " bands x " + std::to_string(segments) + " segments");
+        const TriangleMesh input = test::MakeBumpySphere(20.0f, 0.0f, bands, segments);
+        const float edge = MeanEdgeLength(input);
+        TriangleMesh mesh = input;
+        ASSERT_FALSE(Remesh(mesh, Isotropic(edge, 3), {}).failed);
+        ExpectSoundClosedResult(mesh, input);
+        EXPECT_GT(SmallestAngleDegrees(mesh), 20.0);
+        EXPECT_LT(MeasuredDeviation(mesh, input), 0.05f * edge);
+    }
+}
+
+// Relaxation alone: a flat fan whose ring has a notch (E) near the centre, so that the ring's
+// centroid lies beyond the notch. Moved all the way there (weight 1), the centre would turn the
+// triangles beside the notch over; such a move is not made, and nothing turns over.
+TEST(IsotropicRemesh, RelaxationRefusesAMoveThatTurnsATriangleOver)
+{
+    TriangleMesh fan;
+    // Centre, then the ring counter-clockwise: D, A, E (the notch), B, C.
+    for (const Vec3 p : {Vec3{0, 0, 0}, Vec3{-1, -1, 0}, Vec3{3, -0.1f, 0}, Vec3{0.5f, 0, 0}, Vec3{3, 0.1f, 0},
+             Vec3{-1, 1, 0}})
+        fan.vertices.push_back({p, {}});
+    fan.indices = {0, 1, 2, 0, 2, 3, 0, 3, 4, 0, 4, 5, 0, 5, 1};
+    RemeshTopology topology = BuildRemeshTopology(fan);
+    RebuildVertexFaceLists(topology);
+    std::vector<std::uint8_t> flags(fan.vertices.size(), 1);
+    flags[0] = 0;
+    AabbTree tree;
+    tree.Build(fan);
+    RelaxVertices(topology, flags, 1.0f, fan, tree, false, 1.0f);
+    for (std::uint32_t t = 0; t < 5; ++t)
+        EXPECT_GT(TopologyFaceNormal(topology, t).z, 0.0f) << "triangle " << t;
 }
 
 }  // namespace
