@@ -11,6 +11,7 @@
 
 #include "engine/displacement/parallel_blocks.h"
 #include "engine/displacement/solid_field.h"
+#include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/remesh/contour_cells.h"
 
@@ -20,15 +21,10 @@
 
 namespace grainforge::mesh {
 
-// One body taken off the displaced solid, for the report.
-struct RemovedPiece {
-    Vec3 boxMin;                    // mm
-    Vec3 boxMax;                    // mm
-    std::uint64_t triangleCount = 0;
-    // Signed, cubic millimetres: negative for an inward-facing shell (a void); 0 for a body
-    // removed as too thin, whose volume is not measured.
-    double volume = 0.0;
-};
+// One body taken off the displaced solid, for the report: its box, its triangles and its
+// signed volume (negative for an inward-facing shell, a void; 0 for a body removed as too thin,
+// whose volume is not measured). The same record the crumb removal gives.
+using RemovedPiece = CrumbRecord;
 
 // What one contouring is told and what it tells back.
 struct SolidContourContext {

@@ -168,11 +168,6 @@ bool ContourField(SolidJob& job)
     return true;
 }
 
-RemovedPiece PieceOf(const CrumbRecord& record)
-{
-    return {record.boxMin, record.boxMax, record.triangleCount, record.volume};
-}
-
 // Voids, crumbs and bodies thinner than a line are taken off; the input's body count is kept.
 void RemovePieces(SolidJob& job)
 {
@@ -180,10 +175,10 @@ void RemovePieces(SolidJob& job)
     const std::uint64_t bodies = CountBodies(job.input);
     const float line = std::max(0.05f, job.settings.lineWidthMillimetres);
     report.lineWidth = line;
-    std::vector<CrumbRecord> records;
+    std::vector<RemovedPiece> records;
     RemoveCrumbs(job.mesh, bodies, &report.trianglesRemoved, line * line * line, &records);
-    for (const CrumbRecord& record : records)
-        (record.volume < 0.0 ? report.voids : report.crumbs).push_back(PieceOf(record));
+    for (const RemovedPiece& record : records)
+        (record.volume < 0.0 ? report.voids : report.crumbs).push_back(record);
     report.voidsRemoved = report.voids.size();
     report.crumbsRemoved = report.crumbs.size();
     report.thinBodiesRemoved =
