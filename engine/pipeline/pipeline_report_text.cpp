@@ -1,0 +1,195 @@
+#include "engine/pipeline/pipeline_report_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <system_error>
+
+namespace grainforge::mesh {
+
+namespace {
+
+std::string Fixed(double value, int decimals)
+{
+    char buffer[400];  // the largest double in fixed notation needs 310 characters
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    if (result.ec != std::errc())
+        return "?";
+    return std::string(buffer, result.ptr);
+}
+
+std::string Milliseconds(double value)
+{
+    return Fixed(value, 0) + " ms";
+}
+
+bool IsPositiveFinite(float value)
+{
+    return std::isfinite(value) && value > 0.0f;
+}
+
+// Measured, and with figures the texts can divide and compare: a NaN would otherwise fall
+// through every verdict band to the last and be printed as "nan".
+bool HasSampling(const SamplingReport& s)
+{
+    return s.measured && IsPositiveFinite(s.triangleSize) && IsPositiveFinite(s.millimetresPerPixel)
+        && IsPositiveFinite(s.pixelsPerEdge) && IsPositiveFinite(s.finestDetail);
+}
+
+const char* SamplingVerdict(float pixelsPerEdge)
+{
+    if (pixelsPerEdge <= kFullDetailPixelsPerEdge)
+        return "the mesh carries this map at full detail";
+    if (pixelsPerEdge <= kMostDetailPixelsPerEdge)
+        return "the mesh carries most of this map";
+    if (pixelsPerEdge <= kFinestGrainPixelsPerEdge)
+        return "the finest grain of this map is being lost";
+    return "most of this map is too fine for these triangles";
+}
+
+bool HasCleanupEffect(const ExportCleanupReport& c)
+{
+    return c.verticesMerged != 0 || c.collapsedTrianglesDropped != 0 || c.trianglesAdded != 0
+        || c.holesLeftOpen != 0 || c.collapsesRefused != 0 || c.zeroAreaTrianglesLeft != 0;
+}
+
+// A run that ended on a failure of its own rather than on the user's stop.
+bool RunFailed(const PipelineReport& r)
+{
+    return r.refused != 0 || r.remeshReport.failed || r.solidReport.contourHoles || !r.message.empty();
+}
+
+void AppendStageTimes(std::string& text, const PipelineReport& r)
+{
+    const StageMilliseconds& ms = r.stageMilliseconds;
+    text += "  stages:";
+    text += " Remesh " + Milliseconds(ms.remesh) + ";";
+    text += " Mask " + Milliseconds(ms.faces) + ";";
+    text += " Displacement " + Milliseconds(ms.displacement) + ";";
+    text += " Simplify " + Milliseconds(ms.simplify) + ";";
+    text += " Cleanup " + Milliseconds(r.cleanupMilliseconds) + ";";
+    if (r.validated)
+        text += " Check " + Milliseconds(r.checkMilliseconds) + ";";
+    if (r.printability.checked)
+        text += " Print check " + Milliseconds(r.printability.milliseconds) + ";";
+    if (r.walls.measured)
+        text += " Walls " + Milliseconds(r.walls.milliseconds) + ";";
+    text += "\n";
+}
+
+// A failed remesh has no result to describe: its own failure text stands in its place.
+void AppendRemesh(std::string& text, const PipelineReport& r)
+{
+    const RemeshReport& remesh = r.remeshReport;
+    if (remesh.failed) {
+        text += "  " + FormatRemeshReport(remesh) + "\n";
+        return;
+    }
+    if (!r.remeshed)
+        return;
+    text += "  remesh: " + std::to_string(r.sourceTriangles) + " -> " + std::to_string(r.remeshedTriangles)
+        + " triangles in " + Milliseconds(r.stageMilliseconds.remesh) + "\n";
+    text += "    " + std::to_string(remesh.splits) + " splits, " + std::to_string(remesh.collapses)
+        + " collapses, " + std::to_string(remesh.flips) + " flips, " + std::to_string(remesh.featureEdges)
+        + " feature edges\n";
+    for (const StageTime& stage : remesh.stageTimes)
+        text += "    " + stage.name + ": " + Milliseconds(stage.milliseconds) + "\n";
+}
+
+// The solid's statistics would read as a success when its contour was rejected for holes.
+void AppendDisplacement(std::string& text, const PipelineReport& r)
+{
+    const SolidDisplacementReport& solid = r.solidReport;
+    if (solid.contourHoles && !solid.ok)
+        text += "  " + std::string(kContourHolesText) + "\n";
+    else if (solid.ok || solid.refused)
+        text += "  " + FormatSolidDisplacementReport(solid) + "\n";
+    else if (r.displacementReport.displacedVertices != 0)
+        text += "  displacement: " + FormatDisplacementReport(r.displacementReport) + "\n";
+}
+
+// Only a before-report that was checked has counts to compare; and the relief made the
+// difference only when the result has something the part before it did not.
+void AppendBeforeRelief(std::string& text, const PipelineReport& r)
+{
+    const PrintabilityReport& before = r.beforeRelief;
+    if (!r.printabilityBeforeRelief || !before.checked)
+        return;
+    text += "  before this displacement: " + std::to_string(before.featuresInAir.size())
+        + " feature(s) in the air, " + std::to_string(before.farReaches.size())
+        + " layer(s) past the warning distance";
+    const PrintabilityReport& after = r.printability;
+    const bool beforeClear = before.featuresInAir.empty() && before.farReaches.empty() && before.airPlaces.empty();
+    const bool afterClear = after.featuresInAir.empty() && after.farReaches.empty() && after.airPlaces.empty();
+    if (beforeClear && !afterClear)
+        text += " - the relief made the difference";
+    text += "\n";
+}
+
+}  // namespace
+
+std::string FormatPipelineReport(const PipelineReport& r)
+{
+    std::string text = "Pipeline: " + std::to_string(r.sourceTriangles) + " source triangles\n";
+    AppendStageTimes(text, r);
+    if (r.refused) {
+        text += "  remesh REFUSED: about " + std::to_string(r.refusedTriangles)
+            + " triangles, over the limit. Nothing was changed; use a coarser target.\n";
+    }
+    AppendRemesh(text, r);
+    if (!r.resultWeights.vertexWeights.empty())
+        text += "  mask: " + FormatTextureWeights(r.resultWeights) + "\n";
+    if (HasSampling(r.sampling))
+        text += "  sampling: " + FormatSamplingReport(r.sampling) + "\n";
+    AppendDisplacement(text, r);
+    if (r.flatSimplifyRan)
+        text += "  simplify: " + FormatFlatSimplifyReport(r.flatSimplifyReport) + "\n";
+    if (r.meshSimplifyRan)
+        text += "  " + FormatMeshSimplifyReport(r.meshSimplifyReport) + "\n";
+    if (HasCleanupEffect(r.cleanupReport))
+        text += "  cleanup: " + FormatExportCleanupReport(r.cleanupReport) + "\n";
+    if (!r.message.empty() && r.message != kContourHolesText)
+        text += "  " + r.message + "\n";
+
+    text += "  result: " + std::to_string(r.resultTriangles) + " triangles";
+    if (r.stopped && !RunFailed(r))
+        text += " (cancelled)";
+    if (r.walls.measured)
+        text += "\n" + FormatWallsLine(r.walls);
+    if (r.printability.checked) {
+        if (!r.walls.measured)
+            text += "\n";
+        text += FormatPrintabilityReport(r.printability);
+        AppendBeforeRelief(text, r);
+    }
+    return text;
+}
+
+std::string FormatSamplingReport(const SamplingReport& s)
+{
+    if (!HasSampling(s))
+        return "sampling: not measured";
+    std::string text = "triangles " + Fixed(s.triangleSize, 3) + " mm, texture " + Fixed(s.millimetresPerPixel, 3)
+        + " mm/pixel (" + Fixed(s.pixelsPerEdge, 1) + " pixels per edge) - " + SamplingVerdict(s.pixelsPerEdge)
+        + "\n  nothing finer than " + Fixed(s.finestDetail, 2) + " mm can appear";
+    if (s.filterMillimetres > 0.0f) {
+        text += "; map filtered to " + Fixed(s.filterMillimetres, 3) + " mm"
+            + (s.filterRaised ? " to stop it aliasing into noise" : " as asked");
+    }
+    const std::string advice = FormatSamplingAdvice(s);
+    if (!advice.empty())
+        text += "\n  " + advice;
+    return text;
+}
+
+std::string FormatSamplingAdvice(const SamplingReport& s)
+{
+    if (!HasSampling(s) || !(s.pixelsPerEdge > kMostDetailPixelsPerEdge))
+        return {};
+    if (!IsPositiveFinite(s.advisedWidth) || !IsPositiveFinite(s.advisedTriangleSize))
+        return {};
+    return "To carry it fully: spread the texture to about " + Fixed(s.advisedWidth, 1)
+        + " mm wide, or ask for triangles of about " + Fixed(s.advisedTriangleSize, 3) + " mm.";
+}
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,43 @@
+// The texts of a finished run: the multi-line run report the document writes to the output log
+// after every run, and the sampling texts it also shows in its mesh information.
+//
+// Numbers are written in fixed notation with a per-value number of decimals, whatever the
+// process locale; counts are plain unsigned integers without grouping. The words of each
+// stage's own report come from that stage's formatter.
+#pragma once
+
+#include "engine/pipeline/pipeline_records.h"
+
+#include <string>
+
+namespace grainforge::mesh {
+
+// Pixels per edge up to which the mesh carries the map at full detail, carries most of it, and
+// loses only its finest grain; above the last, most of the map is too fine for the triangles.
+// Advice is given above the middle band.
+inline constexpr float kFullDetailPixelsPerEdge = 2.0f;
+inline constexpr float kMostDetailPixelsPerEdge = 4.0f;
+inline constexpr float kFinestGrainPixelsPerEdge = 10.0f;
+
+// What the run report says when the solid displacement's contour came out with holes: the
+// result was rejected and the part left as it was.
+inline constexpr const char* kContourHolesText =
+    "Process could not build the surface (the contour has holes). Nothing was changed; a "
+    "different triangle size may help.";
+
+// The run report, lines ended by "\n": the source, the stage times, what each stage that ran
+// did, the result's triangle count, then the walls and printability blocks when they ran.
+// A run that failed (the remesh failed, the solid's contour had holes, a stage left a failure
+// text) or was refused is never worded as cancelled.
+[[nodiscard]] std::string FormatPipelineReport(const PipelineReport& report);
+
+// "triangles 0.200 mm, texture 0.050 mm/pixel (4.0 pixels per edge) - " and the verdict, the
+// finest detail, the filter and the advice on further lines; "sampling: not measured" for a
+// sampling that was not measured or whose figures are not positive finite numbers.
+[[nodiscard]] std::string FormatSamplingReport(const SamplingReport& sampling);
+
+// How to carry the whole map when more than kMostDetailPixelsPerEdge pixels fall on an edge;
+// empty otherwise.
+[[nodiscard]] std::string FormatSamplingAdvice(const SamplingReport& sampling);
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,351 @@
+#include "engine/pipeline/pipeline_report_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace grainforge::mesh {
+namespace {
+
+// A sampling whose figures hang together the way the pipeline fills them: 0.2 mm edges over a
+// 100 mm wide texture.
+SamplingReport MeasuredSampling(float pixelsPerEdge)
+{
+    SamplingReport s;
+    s.measured = true;
+    s.triangleSize = 0.2f;
+    s.millimetresPerPixel = 0.2f / pixelsPerEdge;
+    s.pixelsPerEdge = pixelsPerEdge;
+    s.finestDetail = 0.4f;
+    s.advisedWidth = 100.0f * pixelsPerEdge * 0.5f;
+    s.advisedTriangleSize = 2.0f * s.millimetresPerPixel;
+    return s;
+}
+
+PrintabilityReport CheckedPrintability(std::size_t featuresInAir, std::size_t farReaches, std::size_t airPlaces)
+{
+    PrintabilityReport p;
+    p.checked = true;
+    p.layers = 50;
+    p.cellsPerLayer = 400;
+    p.cellSize = 0.1f;
+    p.milliseconds = 7.2;
+    p.featuresInAir.resize(featuresInAir);
+    p.farReaches.resize(farReaches);
+    p.airPlaces.resize(airPlaces);
+    return p;
+}
+
+constexpr const char* kHead = "Pipeline: 12 source triangles\n";
+constexpr const char* kStagesOff = "  stages: Remesh 0 ms; Mask 0 ms; Displacement 0 ms; Simplify 0 ms; Cleanup 3 ms;";
+
+// With every stage off only the source, the stage times and the result are written, plus the
+// checks that ran.
+TEST(FormatPipelineReport, ShapeWithEveryStageOff)
+{
+    PipelineReport plain;
+    plain.sourceTriangles = 12;
+    plain.resultTriangles = 12;
+    plain.cleanupMilliseconds = 3.4;
+
+    PipelineReport cancelled = plain;
+    cancelled.stopped = 1;
+
+    PipelineReport checked = plain;
+    checked.validated = true;
+    checked.checkMilliseconds = 5.5;
+    checked.printability = CheckedPrintability(0, 0, 0);
+
+    PipelineReport walled = checked;
+    walled.walls.measured = true;
+    walled.walls.milliseconds = 2.0;
+
+    const struct {
+        const char* name;
+        const PipelineReport& report;
+        std::string expected;
+    } rows[] = {
+        {"plain", plain, std::string(kHead) + kStagesOff + "\n  result: 12 triangles"},
+        {"cancelled", cancelled, std::string(kHead) + kStagesOff + "\n  result: 12 triangles (cancelled)"},
+        {"checked", checked,
+            std::string(kHead) + kStagesOff + " Check 6 ms; Print check 7 ms;\n  result: 12 triangles\n"
+                + FormatPrintabilityReport(checked.printability)},
+        // The walls line ends with its own line break, so the printability block follows directly.
+        {"walls", walled,
+            std::string(kHead) + kStagesOff + " Check 6 ms; Print check 7 ms; Walls 2 ms;\n  result: 12 triangles\n"
+                + FormatWallsLine(walled.walls) + FormatPrintabilityReport(walled.printability)},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(FormatPipelineReport(row.report), row.expected) << row.name;
+}
+
+// Each stage's part in order, with the words of the stage's own formatter.
+TEST(FormatPipelineReport, EveryStagePartInOrder)
+{
+    PipelineReport r;
+    r.sourceTriangles = 100;
+    r.remeshedTriangles = 400;
+    r.resultTriangles = 380;
+    r.remeshed = 1;
+    r.stageMilliseconds = {.remesh = 12.4, .faces = 3.6, .displacement = 40.0, .simplify = 9.5};
+    r.cleanupMilliseconds = 1.0;
+    r.remeshReport.splits = 7;
+    r.remeshReport.collapses = 5;
+    r.remeshReport.flips = 3;
+    r.remeshReport.featureEdges = 2;
+    r.remeshReport.stageTimes = {{"split", 4.4}, {"flip", 1.6}};
+    r.resultWeights.vertexWeights = {1.0f, 0.5f, 0.0f};
+    r.resultWeights.cornerWeights = {1.0f, 0.5f, 0.0f};
+    r.resultWeights.faceTextured = {1};
+    r.sampling = MeasuredSampling(3.0f);
+    r.displacementReport.vertexCount = 3;
+    r.displacementReport.displacedVertices = 2;
+    r.flatSimplifyRan = 1;
+    r.meshSimplifyRan = 1;
+    r.cleanupReport.verticesMerged = 4;
+    r.validated = true;
+    r.checkMilliseconds = 2.0;
+    r.walls.measured = true;
+    r.printability = CheckedPrintability(1, 0, 0);
+    r.printabilityBeforeRelief = true;
+    r.beforeRelief = CheckedPrintability(0, 0, 0);
+
+    const std::string expected = std::string("Pipeline: 100 source triangles\n")
+        + "  stages: Remesh 12 ms; Mask 4 ms; Displacement 40 ms; Simplify 10 ms; Cleanup 1 ms; Check 2 ms;"
+          " Print check 7 ms; Walls 0 ms;\n"
+        + "  remesh: 100 -> 400 triangles in 12 ms\n"
+        + "    7 splits, 5 collapses, 3 flips, 2 feature edges\n"
+        + "    split: 4 ms\n"
+        + "    flip: 2 ms\n"
+        + "  mask: " + FormatTextureWeights(r.resultWeights) + "\n"
+        + "  sampling: " + FormatSamplingReport(r.sampling) + "\n"
+        + "  displacement: " + FormatDisplacementReport(r.displacementReport) + "\n"
+        + "  simplify: " + FormatFlatSimplifyReport(r.flatSimplifyReport) + "\n"
+        + "  " + FormatMeshSimplifyReport(r.meshSimplifyReport) + "\n"
+        + "  cleanup: " + FormatExportCleanupReport(r.cleanupReport) + "\n"
+        + "  result: 380 triangles\n"
+        + FormatWallsLine(r.walls)
+        + FormatPrintabilityReport(r.printability)
+        + "  before this displacement: 0 feature(s) in the air, 0 layer(s) past the warning distance"
+          " - the relief made the difference\n";
+    EXPECT_EQ(FormatPipelineReport(r), expected);
+
+    // A solid displacement that ran takes the displacement's place.
+    r.solidReport.ok = true;
+    const std::string solid = FormatPipelineReport(r);
+    EXPECT_NE(solid.find("  " + FormatSolidDisplacementReport(r.solidReport) + "\n"), std::string::npos);
+    EXPECT_EQ(solid.find("  displacement: "), std::string::npos);
+}
+
+// Any one of the six cleanup counts shows the cleanup line; the tolerance alone does not.
+TEST(FormatPipelineReport, CleanupLineOnlyWhenTheCleanupDidSomething)
+{
+    const struct {
+        const char* name;
+        std::uint64_t ExportCleanupReport::*count;
+    } rows[] = {
+        {"verticesMerged", &ExportCleanupReport::verticesMerged},
+        {"collapsedTrianglesDropped", &ExportCleanupReport::collapsedTrianglesDropped},
+        {"trianglesAdded", &ExportCleanupReport::trianglesAdded},
+        {"holesLeftOpen", &ExportCleanupReport::holesLeftOpen},
+        {"collapsesRefused", &ExportCleanupReport::collapsesRefused},
+        {"zeroAreaTrianglesLeft", &ExportCleanupReport::zeroAreaTrianglesLeft},
+    };
+    PipelineReport quiet;
+    quiet.cleanupReport.tolerance = 0.01f;
+    quiet.cleanupReport.holesFilled = 1;  // not one of the six: filling adds triangles
+    EXPECT_EQ(FormatPipelineReport(quiet).find("  cleanup: "), std::string::npos);
+    for (const auto& row : rows) {
+        PipelineReport r;
+        r.cleanupReport.*row.count = 1;
+        EXPECT_NE(FormatPipelineReport(r).find("  cleanup: " + FormatExportCleanupReport(r.cleanupReport) + "\n"),
+            std::string::npos)
+            << row.name;
+    }
+}
+
+// The pipeline sets `stopped` on every false stage, failures and refusals included; only the
+// user's stop may read as a cancel.
+TEST(FormatPipelineReport, FailureIsNotWordedAsACancel)
+{
+    PipelineReport remeshFailed;
+    remeshFailed.stopped = 1;
+    remeshFailed.remeshed = 1;
+    remeshFailed.remeshReport.failed = true;
+    remeshFailed.remeshReport.failure = RemeshFailure::contourIncomplete;
+
+    PipelineReport contourHoles;
+    contourHoles.stopped = 1;
+    contourHoles.solidReport.contourHoles = true;
+    contourHoles.solidReport.cellsContoured = 99;
+
+    PipelineReport refused;
+    refused.stopped = 1;
+    refused.refused = 1;
+    refused.refusedTriangles = 25000000;
+
+    PipelineReport tooLarge;
+    tooLarge.stopped = 1;
+    tooLarge.solidReport.tooLarge = true;
+    tooLarge.message = "The part is too large for this triangle size.";
+
+    const struct {
+        const char* name;
+        const PipelineReport& report;
+        std::string line;      // written
+        std::string notLine;   // not written
+    } rows[] = {
+        {"remesh failed", remeshFailed, "  " + FormatRemeshReport(remeshFailed.remeshReport) + "\n", "  remesh: "},
+        {"contour holes", contourHoles, "  " + std::string(kContourHolesText) + "\n", "Solid displacement: "},
+        {"refused", refused,
+            "  remesh REFUSED: about 25000000 triangles, over the limit. Nothing was changed; use a coarser target.\n",
+            "  remesh: "},
+        {"too large", tooLarge, "  The part is too large for this triangle size.\n", "Solid displacement: "},
+    };
+    for (const auto& row : rows) {
+        const std::string text = FormatPipelineReport(row.report);
+        EXPECT_NE(text.find(row.line), std::string::npos) << row.name << "\n" << text;
+        EXPECT_EQ(text.find(row.notLine), std::string::npos) << row.name << "\n" << text;
+        EXPECT_EQ(text.find("(cancelled)"), std::string::npos) << row.name << "\n" << text;
+    }
+    EXPECT_EQ(FormatRemeshReport(remeshFailed.remeshReport).rfind("Remesh failed: ", 0), 0u);
+
+    // A pipeline that also leaves the contour-holes text as its failure text prints it once.
+    contourHoles.message = kContourHolesText;
+    const std::string text = FormatPipelineReport(contourHoles);
+    EXPECT_EQ(text.find(kContourHolesText), text.rfind(kContourHolesText));
+}
+
+// Counts go into "feature(s)" and "layer(s)" as they are; the relief made the difference only
+// when the part was clear before it and is not after it, and an unchecked before-report says
+// nothing.
+TEST(FormatPipelineReport, BeforeReliefLine)
+{
+    const struct {
+        const char* name;
+        bool beforeChecked;
+        std::size_t beforeInAir, beforeFar, beforeAirPlaces;
+        std::size_t afterInAir;
+        std::string expected;  // empty: no line
+    } rows[] = {
+        {"one of each", true, 1, 1, 0, 1,
+            "  before this displacement: 1 feature(s) in the air, 1 layer(s) past the warning distance\n"},
+        {"two of each", true, 2, 2, 0, 1,
+            "  before this displacement: 2 feature(s) in the air, 2 layer(s) past the warning distance\n"},
+        {"air place before", true, 0, 0, 1, 1,
+            "  before this displacement: 0 feature(s) in the air, 0 layer(s) past the warning distance\n"},
+        {"relief made it", true, 0, 0, 0, 1,
+            "  before this displacement: 0 feature(s) in the air, 0 layer(s) past the warning distance"
+            " - the relief made the difference\n"},
+        {"clear both times", true, 0, 0, 0, 0,
+            "  before this displacement: 0 feature(s) in the air, 0 layer(s) past the warning distance\n"},
+        {"before unchecked", false, 0, 0, 0, 1, ""},
+    };
+    for (const auto& row : rows) {
+        PipelineReport r;
+        r.printability = CheckedPrintability(row.afterInAir, 0, 0);
+        r.printabilityBeforeRelief = true;
+        r.beforeRelief = CheckedPrintability(row.beforeInAir, row.beforeFar, row.beforeAirPlaces);
+        r.beforeRelief.checked = row.beforeChecked;
+        const std::string text = FormatPipelineReport(r);
+        const std::string printability = FormatPrintabilityReport(r.printability);
+        const std::size_t at = text.find(printability);
+        ASSERT_NE(at, std::string::npos) << row.name;
+        EXPECT_EQ(text.substr(at + printability.size()), row.expected) << row.name;
+    }
+}
+
+// The verdict bands close at 2, 4 and 10 pixels per edge, each bound inside its band.
+TEST(FormatSamplingReport, VerdictBands)
+{
+    const struct {
+        float pixelsPerEdge;
+        const char* verdict;
+    } rows[] = {
+        {1.0f, "the mesh carries this map at full detail"},
+        {2.0f, "the mesh carries this map at full detail"},
+        {2.01f, "the mesh carries most of this map"},
+        {4.0f, "the mesh carries most of this map"},
+        {4.01f, "the finest grain of this map is being lost"},
+        {10.0f, "the finest grain of this map is being lost"},
+        {10.01f, "most of this map is too fine for these triangles"},
+    };
+    for (const auto& row : rows) {
+        const std::string text = FormatSamplingReport(MeasuredSampling(row.pixelsPerEdge));
+        EXPECT_NE(text.find(std::string(" pixels per edge) - ") + row.verdict + "\n"), std::string::npos)
+            << row.pixelsPerEdge << "\n" << text;
+    }
+}
+
+TEST(FormatSamplingReport, WholeText)
+{
+    SamplingReport filtered = MeasuredSampling(2.0f);
+    filtered.filterMillimetres = 0.25f;
+    filtered.filterRaised = true;
+    SamplingReport asked = filtered;
+    asked.filterRaised = false;
+
+    const struct {
+        const char* name;
+        SamplingReport sampling;
+        std::string expected;
+    } rows[] = {
+        {"unfiltered", MeasuredSampling(2.0f),
+            "triangles 0.200 mm, texture 0.100 mm/pixel (2.0 pixels per edge) - the mesh carries this map at full "
+            "detail\n  nothing finer than 0.40 mm can appear"},
+        {"filter raised", filtered,
+            "triangles 0.200 mm, texture 0.100 mm/pixel (2.0 pixels per edge) - the mesh carries this map at full "
+            "detail\n  nothing finer than 0.40 mm can appear; map filtered to 0.250 mm to stop it aliasing into noise"},
+        {"filter as asked", asked,
+            "triangles 0.200 mm, texture 0.100 mm/pixel (2.0 pixels per edge) - the mesh carries this map at full "
+            "detail\n  nothing finer than 0.40 mm can appear; map filtered to 0.250 mm as asked"},
+        {"with advice", MeasuredSampling(5.0f),
+            "triangles 0.200 mm, texture 0.040 mm/pixel (5.0 pixels per edge) - the finest grain of this map is being "
+            "lost\n  nothing finer than 0.40 mm can appear\n  To carry it fully: spread the texture to about 250.0 mm "
+            "wide, or ask for triangles of about 0.080 mm."},
+        {"not measured", SamplingReport{}, "sampling: not measured"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(FormatSamplingReport(row.sampling), row.expected) << row.name;
+}
+
+// A NaN or a zero in the figures must not be printed as a verdict on "nan" pixels per edge.
+TEST(FormatSamplingReport, UnusableFiguresReadAsNotMeasured)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float infinity = std::numeric_limits<float>::infinity();
+    const struct {
+        const char* name;
+        float triangleSize, millimetresPerPixel, pixelsPerEdge;
+    } rows[] = {
+        {"NaN pixels per edge", 0.2f, 0.1f, nan},
+        {"infinite pixels per edge", 0.2f, 0.0f, infinity},
+        {"zero texture pixel", 0.2f, 0.0f, 2.0f},
+        {"NaN triangle size", nan, 0.1f, 2.0f},
+    };
+    for (const auto& row : rows) {
+        PipelineReport r;
+        r.sampling = MeasuredSampling(2.0f);
+        r.sampling.triangleSize = row.triangleSize;
+        r.sampling.millimetresPerPixel = row.millimetresPerPixel;
+        r.sampling.pixelsPerEdge = row.pixelsPerEdge;
+        EXPECT_EQ(FormatSamplingReport(r.sampling), "sampling: not measured") << row.name;
+        EXPECT_EQ(FormatSamplingAdvice(r.sampling), "") << row.name;
+        EXPECT_EQ(FormatPipelineReport(r).find("sampling"), std::string::npos) << row.name;
+    }
+}
+
+TEST(FormatSamplingAdvice, GivenOnlyAboveFourPixelsPerEdge)
+{
+    EXPECT_EQ(FormatSamplingAdvice(MeasuredSampling(4.0f)), "");
+    EXPECT_EQ(FormatSamplingAdvice(MeasuredSampling(4.01f)),
+        "To carry it fully: spread the texture to about 200.5 mm wide, or ask for triangles of about 0.100 mm.");
+    SamplingReport unmeasured = MeasuredSampling(8.0f);
+    unmeasured.measured = false;
+    EXPECT_EQ(FormatSamplingAdvice(unmeasured), "");
+}
+
+}  // namespace
+}  // namespace grainforge::mesh
