@@ -23,6 +23,15 @@ std::string Milliseconds(double value)
     return Fixed(value, 0) + " ms";
 }
 
+// Appends "  " + prefix + body as one line of the report. A stage's text that already ends
+// with a line break keeps only one, so the log shows no empty line.
+void AppendLine(std::string& text, const std::string& prefix, std::string body)
+{
+    if (!body.empty() && body.back() == '\n')
+        body.pop_back();
+    text.append("  ").append(prefix).append(body).append("\n");
+}
+
 bool IsPositiveFinite(float value)
 {
     return std::isfinite(value) && value > 0.0f;
@@ -82,7 +91,7 @@ void AppendRemesh(std::string& text, const PipelineReport& r)
 {
     const RemeshReport& remesh = r.remeshReport;
     if (remesh.failed) {
-        text += "  " + FormatRemeshReport(remesh) + "\n";
+        AppendLine(text, "", FormatRemeshReport(remesh));
         return;
     }
     if (!r.remeshed)
@@ -101,11 +110,11 @@ void AppendDisplacement(std::string& text, const PipelineReport& r)
 {
     const SolidDisplacementReport& solid = r.solidReport;
     if (solid.contourHoles && !solid.ok)
-        text += "  " + std::string(kContourHolesText) + "\n";
+        AppendLine(text, "", kContourHolesText);
     else if (solid.ok || solid.refused)
-        text += "  " + FormatSolidDisplacementReport(solid) + "\n";
+        AppendLine(text, "", FormatSolidDisplacementReport(solid));
     else if (r.displacementReport.displacedVertices != 0)
-        text += "  displacement: " + FormatDisplacementReport(r.displacementReport) + "\n";
+        AppendLine(text, "displacement: ", FormatDisplacementReport(r.displacementReport));
 }
 
 // Only a before-report that was checked has counts to compare; and the relief made the
@@ -138,24 +147,24 @@ std::string FormatPipelineReport(const PipelineReport& r)
     }
     AppendRemesh(text, r);
     if (!r.resultWeights.vertexWeights.empty())
-        text += "  mask: " + FormatTextureWeights(r.resultWeights) + "\n";
+        AppendLine(text, "mask: ", FormatTextureWeights(r.resultWeights));
     if (HasSampling(r.sampling))
-        text += "  sampling: " + FormatSamplingReport(r.sampling) + "\n";
+        AppendLine(text, "sampling: ", FormatSamplingReport(r.sampling));
     AppendDisplacement(text, r);
     if (r.flatSimplifyRan)
-        text += "  simplify: " + FormatFlatSimplifyReport(r.flatSimplifyReport) + "\n";
+        AppendLine(text, "simplify: ", FormatFlatSimplifyReport(r.flatSimplifyReport));
     if (r.meshSimplifyRan)
-        text += "  " + FormatMeshSimplifyReport(r.meshSimplifyReport) + "\n";
+        AppendLine(text, "", FormatMeshSimplifyReport(r.meshSimplifyReport));
     if (HasCleanupEffect(r.cleanupReport))
-        text += "  cleanup: " + FormatExportCleanupReport(r.cleanupReport) + "\n";
+        AppendLine(text, "cleanup: ", FormatExportCleanupReport(r.cleanupReport));
     if (!r.message.empty() && r.message != kContourHolesText)
-        text += "  " + r.message + "\n";
+        AppendLine(text, "", r.message);
 
     text += "  result: " + std::to_string(r.resultTriangles) + " triangles";
     if (r.stopped && !RunFailed(r))
         text += " (cancelled)";
     if (r.walls.measured)
-        text += "\n" + FormatWallsLine(r.walls);
+        text.append("\n").append(FormatWallsLine(r.walls));
     if (r.printability.checked) {
         if (!r.walls.measured)
             text += "\n";
@@ -178,7 +187,7 @@ std::string FormatSamplingReport(const SamplingReport& s)
     }
     const std::string advice = FormatSamplingAdvice(s);
     if (!advice.empty())
-        text += "\n  " + advice;
+        text.append("\n  ").append(advice);
     return text;
 }
 
