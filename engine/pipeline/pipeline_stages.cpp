@@ -75,6 +75,29 @@ bool DisplacementWanted(const PipelineSettings& settings, const HeightMap& map)
 
 }  // namespace
 
+std::string TriangleLimitText(std::uint64_t estimatedTriangles)
+{
+    return "About " + std::to_string(estimatedTriangles)
+        + " triangles, which is over the limit. Nothing was changed.";
+}
+
+void RecordSolidFailure(PipelineReport& report, const SolidDisplacementReport& solid)
+{
+    if (solid.stopped) {
+        report.stopped = 1;
+    } else if (solid.refused) {
+        report.refused = 1;
+        report.refusedTriangles = solid.estimatedTriangles;
+    } else if (solid.tooLarge) {
+        report.message = kReliefTooLargeText;
+    } else if (solid.contourHoles) {
+        report.message = kContourHolesText;
+    } else {
+        // No flag: the input or its heights could not be used. Still no result.
+        report.message = "Process could not build the relief of this part. Nothing was changed.";
+    }
+}
+
 RemeshSettings EffectiveRemeshSettings(const PipelineSettings& settings)
 {
     RemeshSettings remesh = settings.remesh;
@@ -162,7 +185,7 @@ StaleStage PipelineStages::StageToRerun(const PipelineSettings& settings) const
     if (!rerun.any && !AfterStageSettingsEqual(lastSettings, settings))
         rerun = {kStageSimplify, true};
     const bool on[kStageCount] = {settings.remeshOn != 0, true, settings.displacementOn != 0,
-        settings.simplifyOn != 0};
+        true};
     for (std::int32_t s = 0; s < kStageCount; ++s) {
         if (stageDirty[static_cast<std::size_t>(s)] == 0 || !on[s])
             continue;
@@ -389,20 +412,7 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         displacedWeights = std::move(carried);
         return true;
     }
-    const SolidDisplacementReport& solidReport = report.solidReport;
-    if (solidReport.stopped) {
-        report.stopped = 1;
-    } else if (solidReport.refused) {
-        report.refused = 1;
-        report.refusedTriangles = solidReport.estimatedTriangles;
-    } else if (solidReport.tooLarge) {
-        report.message = kReliefTooLargeText;
-    } else if (solidReport.contourHoles) {
-        report.message = kContourHolesText;
-    } else {
-        // No flag: the input or its heights could not be used. Still no result.
-        report.message = "Process could not build the relief of this part. Nothing was changed.";
-    }
+    RecordSolidFailure(report, report.solidReport);
     return false;
 }
 

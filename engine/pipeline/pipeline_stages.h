@@ -18,6 +18,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace grainforge::mesh {
 
@@ -58,6 +59,14 @@ struct StaleStage {
 // the largest hole and slit, printCheckOn, the printability settings and the three wall values.
 [[nodiscard]] bool AfterStageSettingsEqual(const PipelineSettings& last, const PipelineSettings& next);
 
+// "About N triangles, which is over the limit. Nothing was changed." for a refused run.
+[[nodiscard]] std::string TriangleLimitText(std::uint64_t estimatedTriangles);
+
+// Records why the solid displacement gave no result: a stop as `stopped`, a triangle limit as
+// `refused` with the estimate, and a memory refusal or a contour with holes as a failure
+// `message`. A failure is never recorded as a stop.
+void RecordSolidFailure(PipelineReport& report, const SolidDisplacementReport& solid);
+
 // The remesh settings a run uses: the solid displacement always remeshes by contour.
 [[nodiscard]] RemeshSettings EffectiveRemeshSettings(const PipelineSettings& settings);
 
@@ -73,7 +82,8 @@ public:
     void InstallSource(TriangleMesh mesh);
     // Marks stale stages for a run with `settings` and keeps them as the last settings.
     void InvalidateStages(const PipelineSettings& settings);
-    // The first stage a run with `settings` would execute.
+    // The first stage a run with `settings` would execute. A dirty simplify stage counts even
+    // with simplify off: it also redoes the cleanup and the checks a stop cut short.
     [[nodiscard]] StaleStage StageToRerun(const PipelineSettings& settings) const;
     // The newest mesh that stays valid for `settings`.
     [[nodiscard]] const TriangleMesh& CurrentResultMesh(const PipelineSettings& settings) const;
