@@ -406,5 +406,26 @@ TEST(PipelineStagesTest, OutOfMemoryKeepsTheStageStateConsistent)
     }
 }
 
+TEST(PipelineStagesTest, SolidReliefCarriesTheWeightsToItsMesh)
+{
+    PipelineSettings settings = AllOn();
+    settings.remesh.method = RemeshMethod::isotropic;  // taken as contour under a solid relief
+    settings.remesh.targetEdgeMillimetres = 1.0f;
+    settings.displacement.method = DisplacementMethod::solid;
+    settings.simplifyOn = 0;
+    PipelineStages stages;
+    Prepare(stages, settings);
+    ASSERT_TRUE(stages.Run({})) << stages.report.message;
+    const PipelineReport& report = stages.report;
+    EXPECT_TRUE(report.remeshReport.contour);
+    ASSERT_TRUE(report.solidReport.ok);
+    EXPECT_TRUE(stages.displacedWeights.MatchesMesh(stages.displaced));
+    EXPECT_TRUE(report.resultWeights.MatchesMesh(stages.result));
+    EXPECT_EQ(report.displacementReport.vertexCount, stages.faceInput.vertices.size());
+    EXPECT_GT(report.displacementReport.relief, 0.0f);
+    EXPECT_TRUE(report.sampling.measured);
+    EXPECT_EQ(report.resultTriangles, stages.result.TriangleCount());
+}
+
 }  // namespace
 }  // namespace grainforge::mesh
