@@ -231,8 +231,10 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     report.refusedTriangles = 0;
     report.remeshReport = {};
     if (settings.remeshOn == 0) {
-        remeshed = source;
-        faceInput = remeshed;
+        TriangleMesh copy = source;
+        TriangleMesh input = source;
+        remeshed = std::move(copy);
+        faceInput = std::move(input);
         report.remeshedTriangles = remeshed.TriangleCount();
         return true;
     }
@@ -561,6 +563,10 @@ bool PipelineStages::Run(const ProgressCallback& progress)
         report.message = kOutOfMemoryText;
         stageDirty[static_cast<std::size_t>(std::min(current, kStageSimplify))] = 1;
         return false;
+    } catch (...) {
+        // Other errors end the run in the caller; the stage they hit must still run again.
+        stageDirty[static_cast<std::size_t>(std::min(current, kStageSimplify))] = 1;
+        throw;
     }
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -41,14 +42,18 @@ struct Recorder {
     std::vector<std::string> texts;
     std::string stopAt;
     std::string throwAt;
+    bool throwError = false;  // throw std::runtime_error instead
 
     ProgressCallback Callback()
     {
         return [this](const std::string& text, float) {
             const bool first = texts.empty();
             texts.push_back(text);
-            if (text == throwAt || (throwAt == "*" && first))
+            if (text == throwAt || (throwAt == "*" && first)) {
+                if (throwError)
+                    throw std::runtime_error("test");
                 throw std::bad_alloc();
+            }
             return text != stopAt;
         };
     }
@@ -404,6 +409,15 @@ TEST(PipelineStagesTest, OutOfMemoryKeepsTheStageStateConsistent)
         EXPECT_EQ(DirtyFlags(stages), (Dirty{0, 0, 0, 0})) << c.throwAt;
         EXPECT_TRUE(SameMesh(stages.result, reference.result)) << c.throwAt;
     }
+
+    // Any other error leaves the run to the caller, and the checks it cut short still rerun.
+    PipelineStages stages;
+    Prepare(stages, AllOn());
+    Recorder recorder;
+    recorder.throwAt = kPrintCheckPhaseText;
+    recorder.throwError = true;
+    EXPECT_THROW(stages.Run(recorder.Callback()), std::runtime_error);
+    EXPECT_EQ(DirtyFlags(stages), (Dirty{0, 0, 0, 1}));
 }
 
 TEST(PipelineStagesTest, SolidReliefCarriesTheWeightsToItsMesh)
