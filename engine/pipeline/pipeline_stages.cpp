@@ -1,0 +1,725 @@
+#include "engine/pipeline/pipeline_stages.h"
+
+#include "engine/displacement/solid_displacement.h"
+#include "engine/displacement/source_transfer.h"
+#include "engine/displacement/vertex_displacement.h"
+#include "engine/mesh/aabb_tree.h"
+#include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/mesh_simplify.h"
+#include "engine/mesh/mesh_validation.h"
+#include "engine/pipeline/pipeline_report_text.h"
+#include "engine/remesh/flat_simplify.h"
+#include "engine/remesh/remesh.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <numeric>
+#include <utility>
+
+namespace grainforge::mesh {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MillisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+bool HasGeometry(const TriangleMesh& mesh)
+{
+    return !mesh.vertices.empty() && mesh.TriangleCount() != 0;
+}
+
+bool RemeshEqualsNormalised(const PipelineSettings& last, const PipelineSettings& next)
+{
+    return RemeshSettingsEquals(EffectiveRemeshSettings(last), EffectiveRemeshSettings(next));
+}
+
+bool FaceSettingsEqual(const PipelineSettings& last, const PipelineSettings& next)
+{
+    // The active layer only says which layer the user edits; the texture lies the same.
+    Projection a = last.projection;
+    Projection b = next.projection;
+    a.activeLayer = b.activeLayer;
+    if (!ProjectionEquals(a, b))
+        return false;
+    if (last.surfaceMode != next.surfaceMode || last.occupancyCells != next.occupancyCells
+        || last.tileExtentOn != next.tileExtentOn || last.tileOffsetX != next.tileOffsetX
+        || last.tileOffsetY != next.tileOffsetY
+        || last.tileRotationDegrees != next.tileRotationDegrees
+        || last.tileWidth != next.tileWidth || last.tileHeight != next.tileHeight)
+        return false;
+    if (last.masks.size() != next.masks.size())
+        return false;
+    for (std::size_t i = 0; i < last.masks.size(); ++i)
+        if (!MaskVolumeEquals(last.masks[i], next.masks[i]))
+            return false;
+    return last.displacement.outsideRule == next.displacement.outsideRule;
+}
+
+std::vector<std::uint32_t> Identity(std::size_t count)
+{
+    std::vector<std::uint32_t> map(count);
+    std::iota(map.begin(), map.end(), 0u);
+    return map;
+}
+
+bool DisplacementWanted(const PipelineSettings& settings, const HeightMap& map)
+{
+    return settings.displacementOn != 0 && map.width >= 1 && map.height >= 1;
+}
+
+}  // namespace
+
+std::string TriangleLimitText(std::uint64_t estimatedTriangles)
+{
+    return "About " + std::to_string(estimatedTriangles)
+        + " triangles, which is over the limit. Nothing was changed.";
+}
+
+void RecordSolidFailure(PipelineReport& report, const SolidDisplacementReport& solid)
+{
+    if (solid.stopped) {
+        report.stopped = 1;
+    } else if (solid.refused) {
+        report.refused = 1;
+        report.refusedTriangles = solid.estimatedTriangles;
+    } else if (solid.tooLarge) {
+        report.message = kReliefTooLargeText;
+    } else if (solid.contourHoles) {
+        report.message = kContourHolesText;
+    } else {
+        // No flag: the input or its heights could not be used. Still no result.
+        report.message = "Process could not build the relief of this part. Nothing was changed.";
+    }
+}
+
+RemeshSettings EffectiveRemeshSettings(const PipelineSettings& settings)
+{
+    RemeshSettings remesh = settings.remesh;
+    if (settings.displacementOn != 0 && settings.displacement.method == DisplacementMethod::solid)
+        remesh.method = RemeshMethod::contour;
+    return remesh;
+}
+
+StaleStage FirstStaleStage(const PipelineSettings& last, const PipelineSettings& next)
+{
+    if (last.remeshOn != next.remeshOn || last.maximumTriangles != next.maximumTriangles
+        || (next.remeshOn != 0 && !RemeshEqualsNormalised(last, next)))
+        return {kStageRemesh, true};
+    if (!FaceSettingsEqual(last, next))
+        return {kStageFaces, true};
+    if (last.displacementOn != next.displacementOn
+        || (next.displacementOn != 0
+            && !DisplacementSettingsEquals(last.displacement, next.displacement)))
+        return {kStageDisplacement, true};
+    if (last.simplifyOn != next.simplifyOn
+        || (next.simplifyOn != 0 && !SimplifySettingsEquals(last.simplify, next.simplify)))
+        return {kStageSimplify, true};
+    return {};
+}
+
+bool AfterStageSettingsEqual(const PipelineSettings& last, const PipelineSettings& next)
+{
+    return last.cleanup.weldCollapsedTriangles == next.cleanup.weldCollapsedTriangles
+        && last.cleanup.fillHoles == next.cleanup.fillHoles
+        && last.cleanup.maximumHoleMillimetres == next.cleanup.maximumHoleMillimetres
+        && last.cleanup.maximumSlitWidthMillimetres == next.cleanup.maximumSlitWidthMillimetres
+        && last.printCheckOn == next.printCheckOn
+        && PrintabilitySettingsEquals(last.printability, next.printability)
+        && last.wallLineWidth == next.wallLineWidth && last.wallThreshold == next.wallThreshold
+        && last.wallMinimumInward == next.wallMinimumInward;
+}
+
+void PipelineStages::ResetStages()
+{
+    source = {};
+    remeshed = {};
+    faceInput = {};
+    displaced = {};
+    result = {};
+    stageWeights = {};
+    displacedWeights = {};
+    grid = {};
+    gridResolution = 0;
+    gridValid = false;
+    report = {};
+    stageDirty.fill(1);
+}
+
+void PipelineStages::InstallSource(TriangleMesh mesh)
+{
+    ResetStages();
+    source = std::move(mesh);
+    if (HasGeometry(source)) {
+        source.ComputeBounds();
+        result = source;
+    }
+}
+
+void PipelineStages::InvalidateStages(const PipelineSettings& settings)
+{
+    const StaleStage stale = FirstStaleStage(lastSettings, settings);
+    const bool afterEqual = AfterStageSettingsEqual(lastSettings, settings);
+    const bool clean = std::none_of(stageDirty.begin(), stageDirty.end(),
+        [](std::uint8_t flag) { return flag != 0; });
+    lastSettings = settings;
+    if (stale.any) {
+        for (std::int32_t s = stale.stage; s < kStageCount; ++s)
+            stageDirty[static_cast<std::size_t>(s)] = 1;
+        checksOnly = false;
+    } else if (!afterEqual) {
+        stageDirty[kStageSimplify] = 1;
+        if (clean)
+            checksOnly = true;
+    }
+}
+
+StaleStage PipelineStages::StageToRerun(const PipelineSettings& settings) const
+{
+    StaleStage rerun = FirstStaleStage(lastSettings, settings);
+    if (!rerun.any && !AfterStageSettingsEqual(lastSettings, settings))
+        rerun = {kStageSimplify, true};
+    const bool on[kStageCount] = {settings.remeshOn != 0, true, settings.displacementOn != 0,
+        true};
+    for (std::int32_t s = 0; s < kStageCount; ++s) {
+        if (stageDirty[static_cast<std::size_t>(s)] == 0 || !on[s])
+            continue;
+        if (!rerun.any || s < rerun.stage)
+            rerun = {s, true};
+        break;
+    }
+    return rerun;
+}
+
+const TriangleMesh& PipelineStages::CurrentResultMesh(const PipelineSettings& settings) const
+{
+    const StaleStage rerun = StageToRerun(settings);
+    if (!rerun.any)
+        return result;
+    if (rerun.stage == kStageRemesh)
+        return source;
+    const bool simplifyOff = lastSettings.simplifyOn == 0 && settings.simplifyOn == 0;
+    if (rerun.stage == kStageFaces || rerun.stage == kStageDisplacement) {
+        const bool displacementOff =
+            lastSettings.displacementOn == 0 && settings.displacementOn == 0;
+        if (displacementOff && simplifyOff && !result.vertices.empty())
+            return result;
+        if (!faceInput.vertices.empty())
+            return faceInput;
+        if (!remeshed.vertices.empty())
+            return remeshed;
+        return source;
+    }
+    if (simplifyOff && !result.vertices.empty())
+        return result;
+    for (const TriangleMesh* mesh : {&displaced, &faceInput, &remeshed})
+        if (!mesh->vertices.empty())
+            return *mesh;
+    return source;
+}
+
+bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
+{
+    const PipelineSettings& settings = lastSettings;
+    report.remeshed = 0;
+    report.refused = 0;
+    report.refusedTriangles = 0;
+    report.remeshReport = {};
+    if (settings.remeshOn == 0) {
+        TriangleMesh copy = source;
+        TriangleMesh input = source;
+        remeshed = std::move(copy);
+        faceInput = std::move(input);
+        report.remeshedTriangles = remeshed.TriangleCount();
+        return true;
+    }
+    const RemeshSettings remesh = EffectiveRemeshSettings(settings);
+    if (settings.maximumTriangles != 0) {
+        const RemeshEstimate estimate = EstimateRemeshResult(source, remesh);
+        if (estimate.totalTriangles > settings.maximumTriangles) {
+            report.refused = 1;
+            report.refusedTriangles = estimate.totalTriangles;
+            return false;
+        }
+    }
+    // The remesh writes a partial result on a stop; it works on a copy that is dropped then.
+    TriangleMesh mesh = source;
+    RemeshReport remeshReport = Remesh(mesh, remesh, progress);
+    report.remeshReport = std::move(remeshReport);
+    if (report.remeshReport.cancelled) {
+        report.stopped = 1;
+        return false;
+    }
+    if (report.remeshReport.failed) {
+        report.message = "Process could not remesh the part: "
+            + RemeshFailureText(report.remeshReport.failure) + ". Nothing was changed.";
+        return false;
+    }
+    TriangleMesh copy = mesh;
+    remeshed = std::move(mesh);
+    faceInput = std::move(copy);
+    report.remeshed = 1;
+    report.remeshedTriangles = remeshed.TriangleCount();
+    return true;
+}
+
+void PipelineStages::RunMaskStage()
+{
+    const PipelineSettings& settings = lastSettings;
+    stageWeights = {};
+    report.resultWeights = {};
+    report.textureFigures = {};
+    if (faceInput.vertices.empty())
+        return;
+    std::vector<std::uint8_t> outerMask;
+    if (settings.surfaceMode != 1) {
+        const std::int32_t resolution = settings.OccupancyResolution();
+        if (!gridValid || gridResolution != resolution) {
+            gridValid = false;
+            BuildOccupancyGrid(grid, source, resolution);
+            gridResolution = resolution;
+            gridValid = !grid.cells.empty();
+        }
+        if (!grid.cells.empty() && faceInput.IsConsistent())
+            outerMask = FaceFlagsToMask(ClassifyOuterSurface(grid, faceInput));
+    }
+    TextureWeights weights = ComputeTextureWeights(faceInput, settings.projection, outerMask,
+        settings.displacement, settings.TileExtent(), settings.masks);
+    if (settings.surfaceMode == 0 && weights.faceTextured.size() == faceInput.TriangleCount()) {
+        const FlaggedArea area = FlaggedAreaShare(faceInput, weights.faceTextured);
+        report.textureFigures = {area.faces, area.flaggedFaces, area.totalArea, area.flaggedArea};
+    }
+    stageWeights = std::move(weights);
+}
+
+bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
+{
+    const PipelineSettings& settings = lastSettings;
+    report.displacementReport = {};
+    report.solidReport = {};
+    report.sampling = {};
+    if (!DisplacementWanted(settings, heightMap)) {
+        TriangleMesh copy = faceInput;
+        TextureWeights weights = stageWeights;
+        displaced = std::move(copy);
+        displacedWeights = std::move(weights);
+        return true;
+    }
+
+    // How finely the triangles carry the texture; detail finer than a triangle is blurred away.
+    const Projection framed = BuildTileFrames(settings.projection, heightMap.settings);
+    const float zoom = MinimumLayerZoom(framed);
+    const float finestZoom = zoom > 0.0f ? zoom : 1.0f;
+    const float textureWidth = heightMap.settings.widthMillimetres;
+    SamplingReport& sampling = report.sampling;
+    if (!faceInput.vertices.empty() && textureWidth > 0.0f) {
+        const float edge = SampleMedianEdgeLength(faceInput);
+        const float perPixel = finestZoom * textureWidth / static_cast<float>(heightMap.width);
+        if (edge > 0.0f && perPixel > 0.0f) {
+            sampling.measured = true;
+            sampling.triangleSize = edge;
+            sampling.millimetresPerPixel = perPixel;
+            sampling.pixelsPerEdge = edge / perPixel;
+            sampling.finestDetail = 2.0f * edge;
+            sampling.advisedWidth = textureWidth * sampling.pixelsPerEdge * 0.5f;
+            sampling.advisedTriangleSize = 2.0f * perPixel;
+        }
+    }
+    const float blur =
+        sampling.measured ? std::max(sampling.triangleSize / finestZoom, 0.0f) : 0.0f;
+    if (blur != heightMap.filterMillimetres) {
+        heightMap.filterMillimetres = blur;
+        try {
+            heightMap.Blur();
+        } catch (...) {
+            // A blur cut short must be redone by the next run, whatever radius it asks for.
+            heightMap.filterMillimetres = -1.0f;
+            throw;
+        }
+    }
+    const float ownBlur = heightMap.settings.blurMillimetres;
+    sampling.filterMillimetres = std::max({blur, 0.0f, ownBlur});
+    sampling.filterRaised = sampling.filterMillimetres > ownBlur;
+
+    const bool weightsMatch = stageWeights.MatchesMesh(faceInput);
+    const std::vector<std::uint8_t>* outerMask =
+        weightsMatch ? &stageWeights.faceOuterMask : nullptr;
+    const TileFrame extent = settings.TileExtent();
+
+    if (settings.displacement.method == DisplacementMethod::mesh) {
+        TriangleMesh mesh = faceInput;
+        // Weights that do not fit the mesh read as unweighted: every vertex takes the relief.
+        std::vector<float> ones;
+        if (!weightsMatch)
+            ones.assign(mesh.vertices.size(), 1.0f);
+        const std::vector<float>& weights = weightsMatch ? stageWeights.vertexWeights : ones;
+        DisplacementReport displacementReport = ApplyDisplacement(
+            mesh, framed, heightMap, weights, settings.displacement, outerMask, extent);
+        TextureWeights carried = stageWeights;
+        report.displacementReport = std::move(displacementReport);
+        displaced = std::move(mesh);
+        displacedWeights = std::move(carried);
+        return true;
+    }
+
+    // The solid: heights per vertex, scaled by the weights, then the displaced solid.
+    std::vector<float> heights = SampleVertexHeights(faceInput, framed, heightMap,
+        settings.displacement, outerMask, extent);
+    if (weightsMatch)
+        for (std::size_t v = 0; v < heights.size(); ++v)
+            heights[v] *= stageWeights.vertexWeights[v];
+    DisplacementReport& heightsReport = report.displacementReport;
+    heightsReport.vertexCount = heights.size();
+    heightsReport.midLevel = ResolveMidLevel(heightMap, settings.displacement);
+    if (!heights.empty()) {
+        const auto [low, high] = std::minmax_element(heights.begin(), heights.end());
+        heightsReport.minimumOffset = std::min(*low, 0.0f);
+        heightsReport.maximumOffset = std::max(*high, 0.0f);
+        heightsReport.relief = heightsReport.maximumOffset - heightsReport.minimumOffset;
+        heightsReport.displacedVertices = static_cast<std::uint64_t>(
+            std::count_if(heights.begin(), heights.end(), [](float h) { return h != 0.0f; }));
+    }
+
+    TriangleMesh input = faceInput;
+    input.ComputeBounds();
+    SolidDisplacementSettings solid;
+    if (settings.remeshOn != 0)
+        solid.cellMillimetres = ContourCellSize(input, settings.remesh);
+    else
+        solid.cellMillimetres = std::max(SampleMedianEdgeLength(input), 0.05f);
+    solid.clearanceCells = 2.0f;
+    solid.baseEnabled = settings.displacement.base.enabled;
+    solid.baseZ = input.boundsMin.z;
+    solid.triangleLimit = settings.maximumTriangles != 0
+        ? settings.maximumTriangles : std::numeric_limits<std::uint64_t>::max();
+    solid.lineWidthMillimetres = settings.printability.lineWidth;
+    solid.directQueries = false;
+    solid.clearanceRays = 3;
+    solid.keepSlotsOpen = true;
+    solid.smoothDisplacedCells = true;
+    solid.verifyDistances = false;
+
+    AabbTree tree;
+    tree.Build(input);
+    TriangleMesh mesh;
+    if (ApplySolidDisplacement(input, std::move(heights), solid, progress, mesh,
+            report.solidReport, &tree)) {
+        TextureWeights carried = TransferSourceValues(input, stageWeights, mesh, &tree);
+        displaced = std::move(mesh);
+        displacedWeights = std::move(carried);
+        return true;
+    }
+    RecordSolidFailure(report, report.solidReport);
+    return false;
+}
+
+bool PipelineStages::RunSimplifyStage(const ProgressCallback& progress)
+{
+    const PipelineSettings& settings = lastSettings;
+    report.flatSimplifyReport = {};
+    report.meshSimplifyReport = {};
+    report.flatSimplifyRan = 0;
+    report.meshSimplifyRan = 0;
+    if (settings.simplifyOn == 0 || displaced.vertices.empty()) {
+        TriangleMesh copy = displaced;
+        TextureWeights weights = displacedWeights;
+        result = std::move(copy);
+        report.resultWeights = std::move(weights);
+        report.resultTriangles = result.TriangleCount();
+        return true;
+    }
+
+    const SimplifySettings& simplify = settings.simplify;
+    const std::size_t triangles = displaced.TriangleCount();
+    const std::vector<std::uint8_t>* kept = nullptr;
+    if (simplify.protectTexturedFaces && displacedWeights.faceTextured.size() == triangles)
+        kept = &displacedWeights.faceTextured;
+
+    // A stop keeps the unsimplified mesh as the result; the stage stays dirty.
+    const auto restore = [&]() {
+        TriangleMesh copy = displaced;
+        TextureWeights weights = displacedWeights;
+        result = std::move(copy);
+        report.resultWeights = std::move(weights);
+        report.resultTriangles = result.TriangleCount();
+        report.stopped = 1;
+        return false;
+    };
+
+    TriangleMesh mesh = displaced;
+    std::vector<std::uint32_t> vertexMap;
+    std::vector<std::uint32_t> faceMap;
+    if (simplify.flatAreas) {
+        report.flatSimplifyReport = SimplifyFlatAreas(mesh, kept, simplify, progress);
+        report.flatSimplifyRan = 1;
+        if (report.flatSimplifyReport.cancelled)
+            return restore();
+        vertexMap = report.flatSimplifyReport.vertexSources;
+        faceMap = report.flatSimplifyReport.triangleSources;
+    } else {
+        vertexMap = Identity(mesh.vertices.size());
+        faceMap = Identity(mesh.TriangleCount());
+    }
+
+    if (simplify.wholeMesh) {
+        MeshSimplifyOptions options;
+        options.maximumError = simplify.meshDetailError;
+        options.bedAxis = settings.displacement.base.enabled
+            ? std::clamp(settings.displacement.base.axis, 0, 2) : 2;
+        options.maximumNormalTurnDegrees = 78.0f;
+        std::vector<std::uint8_t> carriedKept;
+        if (kept != nullptr) {
+            carriedKept.resize(faceMap.size(), 0);
+            for (std::size_t t = 0; t < faceMap.size(); ++t)
+                if (faceMap[t] < kept->size())
+                    carriedKept[t] = (*kept)[faceMap[t]];
+            options.protectedTriangles = &carriedKept;
+        }
+        report.meshSimplifyReport = SimplifyMesh(mesh, options, progress);
+        report.meshSimplifyRan = 1;
+        // The simplifier hands back the mesh as it was on a stop; taking that as simplified
+        // would publish an unsimplified result as up to date.
+        if (report.meshSimplifyReport.stopped)
+            return restore();
+        const auto compose = [](const std::vector<std::uint32_t>& outer,
+                                 const std::vector<std::uint32_t>& inner) {
+            std::vector<std::uint32_t> composed(inner.size(), std::numeric_limits<std::uint32_t>::max());
+            for (std::size_t i = 0; i < inner.size(); ++i)
+                if (inner[i] < outer.size())
+                    composed[i] = outer[inner[i]];
+            return composed;
+        };
+        vertexMap = compose(vertexMap, report.meshSimplifyReport.vertexMap);
+        faceMap = compose(faceMap, report.meshSimplifyReport.faceMap);
+    }
+
+    TextureWeights weights =
+        RemapTextureWeights(displacedWeights, displaced, mesh, vertexMap, faceMap);
+    result = std::move(mesh);
+    report.resultWeights = std::move(weights);
+    report.resultTriangles = result.TriangleCount();
+    return true;
+}
+
+void PipelineStages::RunCleanupStage()
+{
+    report.cleanupReport = {};
+    if (result.vertices.empty())
+        return;
+    TriangleMesh mesh = result;
+    mesh.ComputeBounds();
+    float tolerance = 0.0f;
+    if (mesh.boundsValid) {
+        const float largest = std::max({std::fabs(mesh.boundsMin.x), std::fabs(mesh.boundsMin.y),
+            std::fabs(mesh.boundsMin.z), std::fabs(mesh.boundsMax.x), std::fabs(mesh.boundsMax.y),
+            std::fabs(mesh.boundsMax.z)});
+        tolerance = std::max(1e-6f, 1e-6f * largest);
+    }
+    ExportCleanupReport cleanup = CleanupForExport(mesh, tolerance, lastSettings.cleanup);
+    const bool effect = cleanup.verticesMerged != 0 || cleanup.collapsedTrianglesDropped != 0
+        || cleanup.trianglesAdded != 0 || cleanup.holesLeftOpen != 0
+        || cleanup.collapsesRefused != 0 || cleanup.zeroAreaTrianglesLeft != 0;
+    if (effect) {
+        const std::vector<std::uint32_t> vertexMap =
+            cleanup.vertexMap.empty() ? Identity(mesh.vertices.size()) : cleanup.vertexMap;
+        const std::vector<std::uint32_t> faceMap =
+            cleanup.faceMap.empty() ? Identity(mesh.TriangleCount()) : cleanup.faceMap;
+        TextureWeights weights =
+            RemapTextureWeights(report.resultWeights, result, mesh, vertexMap, faceMap);
+        result = std::move(mesh);
+        report.resultWeights = std::move(weights);
+        report.resultTriangles = result.TriangleCount();
+    }
+    report.cleanupReport = std::move(cleanup);
+}
+
+bool PipelineStages::ReportPhase(const ProgressCallback& progress, const char* text)
+{
+    if (!progress || progress(text, -1.0f))
+        return false;
+    stageDirty[kStageSimplify] = 1;
+    report.stopped = 1;
+    return true;
+}
+
+bool PipelineStages::Run(const ProgressCallback& progress)
+{
+    report.stopped = 0;
+    report.refused = 0;
+    report.refusedTriangles = 0;
+    report.message.clear();
+    report.stageMilliseconds = {};
+    std::int32_t current = kStageRemesh;
+    try {
+        return RunStages(progress, current);
+    } catch (const std::bad_alloc&) {
+        // The stages move their meshes in only when done, so the state is what the last
+        // finished stage left; the stage at work (the checks count as stage 3) stays dirty.
+        report.message = kOutOfMemoryText;
+        stageDirty[static_cast<std::size_t>(std::min(current, kStageSimplify))] = 1;
+        return false;
+    } catch (...) {
+        // Other errors end the run in the caller; the stage they hit must still run again.
+        stageDirty[static_cast<std::size_t>(std::min(current, kStageSimplify))] = 1;
+        throw;
+    }
+}
+
+bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& current)
+{
+    const PipelineSettings& settings = lastSettings;
+    if (!HasGeometry(source)) {
+        stageDirty.fill(0);
+        return true;
+    }
+    report.sourceTriangles = source.TriangleCount();
+    const std::array<std::uint8_t, kStageCount> dirtyAtStart = stageDirty;
+
+    // A stop or failure after the remesh leaves the newest mesh before the relief as the result.
+    const auto endAfterFaces = [&]() {
+        const TriangleMesh& keep = !faceInput.vertices.empty() ? faceInput : remeshed;
+        TriangleMesh copy = keep;
+        result = std::move(copy);
+        return false;
+    };
+
+    if (stageDirty[kStageRemesh] != 0) {
+        current = kStageRemesh;
+        const Clock::time_point start = Clock::now();
+        const bool ok = RunRemeshStage(progress);
+        report.stageMilliseconds.remesh = MillisecondsSince(start);
+        if (!ok) {
+            TriangleMesh copy = !remeshed.vertices.empty() ? remeshed : source;
+            result = std::move(copy);
+            return false;
+        }
+        stageDirty[kStageRemesh] = 0;
+    }
+    if (stageDirty[kStageFaces] != 0) {
+        current = kStageFaces;
+        if (progress && !progress(kFacesPhaseText, -1.0f)) {
+            report.stopped = 1;
+            return endAfterFaces();
+        }
+        const Clock::time_point start = Clock::now();
+        RunMaskStage();
+        report.stageMilliseconds.faces = MillisecondsSince(start);
+        stageDirty[kStageFaces] = 0;
+    }
+    if (stageDirty[kStageDisplacement] != 0) {
+        current = kStageDisplacement;
+        if (progress && !progress(kDisplacingPhaseText, -1.0f)) {
+            report.stopped = 1;
+            return endAfterFaces();
+        }
+        const Clock::time_point start = Clock::now();
+        const bool ok = RunDisplacementStage(progress);
+        report.stageMilliseconds.displacement = MillisecondsSince(start);
+        if (!ok)
+            return endAfterFaces();
+        stageDirty[kStageDisplacement] = 0;
+    }
+    if (stageDirty[kStageSimplify] != 0) {
+        current = kStageSimplify;
+        const Clock::time_point start = Clock::now();
+        const bool ok = RunSimplifyStage(progress);
+        report.stageMilliseconds.simplify = MillisecondsSince(start);
+        if (!ok)
+            return false;
+        stageDirty[kStageSimplify] = 0;
+    }
+
+    // From here on a failure or a stop redoes simplify, cleanup and the checks.
+    current = kStageSimplify;
+    {
+        const Clock::time_point start = Clock::now();
+        RunCleanupStage();
+        report.cleanupMilliseconds = MillisecondsSince(start);
+    }
+
+    // Validation.
+    const bool displacementWanted = DisplacementWanted(settings, heightMap);
+    const bool changed = dirtyAtStart[kStageRemesh] != 0 || dirtyAtStart[kStageDisplacement] != 0
+        || dirtyAtStart[kStageSimplify] != 0;
+    const bool meaningful =
+        settings.remeshOn != 0 || displacementWanted || settings.simplifyOn != 0;
+    const ExportCleanupReport& cleanup = report.cleanupReport;
+    const bool cleaned = cleanup.verticesMerged != 0 || cleanup.collapsedTrianglesDropped != 0
+        || cleanup.trianglesAdded != 0;
+    report.unchanged = !meaningful && !cleaned;
+    const bool validate = (changed && meaningful && !checksOnly) || cleaned;
+    checksOnly = false;
+    report.validated = false;
+    report.validation = {};
+    if (validate) {
+        if (ReportPhase(progress, kCheckingMeshPhaseText))
+            return false;
+        const Clock::time_point start = Clock::now();
+        ValidationOptions options;
+        options.sliverQualityLimit = 0.001f;
+        options.checkSelfIntersections = false;
+        options.displacedResult = true;
+        options.maximumSelfIntersectionPairs = 40000000;
+        report.validation = ValidateMesh(result, options);
+        report.validated = true;
+        report.checkMilliseconds = MillisecondsSince(start);
+    }
+
+    // Walls, after a vertex relief only.
+    const WallSettings walls = settings.Walls();
+    if (displacementWanted && settings.displacement.method == DisplacementMethod::mesh
+        && settings.displacement.checkThinWalls && !faceInput.vertices.empty()
+        && displaced.vertices.size() == faceInput.vertices.size()) {
+        const bool sameWalls = wallsMeasured
+            && wallsMeasuredSettings.lineWidthMillimetres == walls.lineWidthMillimetres
+            && wallsMeasuredSettings.thresholdMillimetres == walls.thresholdMillimetres
+            && wallsMeasuredSettings.minimumInwardMillimetres == walls.minimumInwardMillimetres;
+        if (dirtyAtStart[kStageDisplacement] != 0 || !sameWalls) {
+            if (ReportPhase(progress, kMeasuringWallsPhaseText))
+                return false;
+            const std::vector<float>& weights = stageWeights.vertexWeights;
+            report.walls = MeasureWalls(faceInput, displaced, weights, report.displacementReport,
+                walls);
+            wallsMeasuredSettings = walls;
+            wallsMeasured = true;
+        }
+    } else {
+        report.walls = {};
+        wallsMeasured = false;
+    }
+
+    // Print check.
+    if (settings.printCheckOn == 0) {
+        report.printability = {};
+        report.beforeRelief = {};
+        report.printabilityBeforeRelief = false;
+        printChecked = false;
+        return true;
+    }
+    if (!report.validated && printChecked
+        && PrintabilitySettingsEquals(printCheckedSettings, settings.printability))
+        return true;
+    if (ReportPhase(progress, kPrintCheckPhaseText))
+        return false;
+    report.printability = CheckPrintability(result, settings.printability);
+    report.beforeRelief = {};
+    report.printabilityBeforeRelief = false;
+    const PrintabilityReport& printability = report.printability;
+    if (displacementWanted
+        && (!printability.featuresInAir.empty() || !printability.farReaches.empty()
+            || !printability.airPlaces.empty())
+        && !faceInput.vertices.empty()) {
+        report.beforeRelief = CheckPrintability(faceInput, settings.printability);
+        report.printabilityBeforeRelief = true;
+    }
+    printCheckedSettings = settings.printability;
+    printChecked = true;
+    return true;
+}
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,133 @@
+// The work of one pipeline run: four cached stages (remesh, the faces that receive texture,
+// displacement, simplify) that run only when dirty, then cleanup and the three checks (mesh
+// validation, wall measurement, printability). Each stage keeps its output mesh, so a change
+// late in the chain reruns only the stages after it.
+//
+// Everything here runs on the pipeline's worker thread and takes no lock. A stage that fails,
+// stops or runs out of memory leaves its own dirty flag set and writes no half-made mesh into
+// the stage state: stages work on local copies and move them in only when done.
+#pragma once
+
+#include "engine/displacement/occupancy_grid.h"
+#include "engine/displacement/texture_weights.h"
+#include "engine/displacement/wall_measurement.h"
+#include "engine/mesh/progress.h"
+#include "engine/mesh/triangle_mesh.h"
+#include "engine/pipeline/pipeline_records.h"
+#include "engine/textures/height_map.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace grainforge::mesh {
+
+// Stage numbers, in chain order.
+inline constexpr std::int32_t kStageRemesh = 0;
+inline constexpr std::int32_t kStageFaces = 1;
+inline constexpr std::int32_t kStageDisplacement = 2;
+inline constexpr std::int32_t kStageSimplify = 3;
+inline constexpr std::int32_t kStageNone = 4;
+inline constexpr std::int32_t kStageCount = 4;
+
+// Phase texts handed to the progress callback.
+inline constexpr const char* kFacesPhaseText = "Working out which faces receive texture";
+inline constexpr const char* kDisplacingPhaseText = "Displacing";
+inline constexpr const char* kCheckingMeshPhaseText = "Checking the mesh";
+inline constexpr const char* kMeasuringWallsPhaseText = "Measuring the walls";
+inline constexpr const char* kPrintCheckPhaseText = "Checking that it prints";
+
+// What a run reports when the memory ran out; the stage state stays as it was.
+inline constexpr const char* kOutOfMemoryText =
+    "Process ran out of memory. Nothing was changed; a larger triangle size needs less.";
+// What the solid displacement's memory refusal reports.
+inline constexpr const char* kReliefTooLargeText =
+    "The part is too large for this triangle size: making its relief would need more memory "
+    "than is safe. A larger triangle size needs less. Nothing was changed.";
+
+struct StaleStage {
+    std::int32_t stage = kStageNone;
+    bool any = false;
+};
+
+// The first stage whose output the change from `last` to `next` makes stale. The projection's
+// active layer is only an editing choice and stales nothing; the cleanup, wall and print-check
+// settings stale no stage (see AfterStageSettingsEqual).
+[[nodiscard]] StaleStage FirstStaleStage(const PipelineSettings& last, const PipelineSettings& next);
+
+// True when the settings read only by cleanup and the checks are equal: both cleanup switches,
+// the largest hole and slit, printCheckOn, the printability settings and the three wall values.
+[[nodiscard]] bool AfterStageSettingsEqual(const PipelineSettings& last, const PipelineSettings& next);
+
+// "About N triangles, which is over the limit. Nothing was changed." for a refused run.
+[[nodiscard]] std::string TriangleLimitText(std::uint64_t estimatedTriangles);
+
+// Records why the solid displacement gave no result: a stop as `stopped`, a triangle limit as
+// `refused` with the estimate, and a memory refusal or a contour with holes as a failure
+// `message`. A failure is never recorded as a stop.
+void RecordSolidFailure(PipelineReport& report, const SolidDisplacementReport& solid);
+
+// The remesh settings a run uses: the solid displacement always remeshes by contour.
+[[nodiscard]] RemeshSettings EffectiveRemeshSettings(const PipelineSettings& settings);
+
+// The stage state of a pipeline with the operations of one run. The pipeline owns one and
+// touches it only while no worker runs.
+class PipelineStages {
+public:
+    // Empties the meshes, weights and occupancy grid, resets the working report and marks all
+    // four stages dirty.
+    void ResetStages();
+    // ResetStages, then takes `mesh` as the source; a mesh with vertices and triangles gets its
+    // box computed and is copied to `result`.
+    void InstallSource(TriangleMesh mesh);
+    // Marks stale stages for a run with `settings` and keeps them as the last settings.
+    void InvalidateStages(const PipelineSettings& settings);
+    // The first stage a run with `settings` would execute. A dirty simplify stage counts even
+    // with simplify off: it also redoes the cleanup and the checks a stop cut short.
+    [[nodiscard]] StaleStage StageToRerun(const PipelineSettings& settings) const;
+    // The newest mesh that stays valid for `settings`.
+    [[nodiscard]] const TriangleMesh& CurrentResultMesh(const PipelineSettings& settings) const;
+
+    // The stages, with the last settings. Each returns false when the run must end: a stop
+    // (the report's `stopped`), a refusal (`refused`) or a failure (`message`).
+    bool RunRemeshStage(const ProgressCallback& progress);
+    void RunMaskStage();
+    bool RunDisplacementStage(const ProgressCallback& progress);
+    bool RunSimplifyStage(const ProgressCallback& progress);
+    void RunCleanupStage();
+    // Reports a check's phase; true when the callback asked to stop (stage 3 is then dirty so
+    // that the next run redoes simplify, cleanup and the checks).
+    bool ReportPhase(const ProgressCallback& progress, const char* text);
+
+    // One run over the dirty stages and the checks. True when it ended normally; false when
+    // it stopped, was refused or failed, the report telling which. An allocation failure ends
+    // the run with kOutOfMemoryText; the stage it hit stays dirty.
+    bool Run(const ProgressCallback& progress);
+
+    TriangleMesh source;
+    TriangleMesh remeshed;
+    TriangleMesh faceInput;   // a copy of `remeshed`: input of the face and displacement stages
+    TriangleMesh displaced;
+    TriangleMesh result;      // after simplify and cleanup
+    TextureWeights stageWeights;      // on faceInput
+    TextureWeights displacedWeights;  // carried to displaced
+    HeightMap heightMap;
+    PipelineSettings lastSettings;
+    OccupancyGrid grid;               // of the source
+    std::int32_t gridResolution = 0;
+    bool gridValid = false;
+    bool checksOnly = false;          // only the after-stage settings changed since the last run
+    bool printChecked = false;
+    PrintabilitySettings printCheckedSettings;
+    bool wallsMeasured = false;
+    WallSettings wallsMeasuredSettings;
+    std::array<std::uint8_t, kStageCount> stageDirty{1, 1, 1, 1};
+    PipelineReport report;
+
+private:
+    // Run's body; `current` follows the stage at work, so that an allocation failure can
+    // leave it dirty.
+    bool RunStages(const ProgressCallback& progress, std::int32_t& current);
+};
+
+}  // namespace grainforge::mesh

@@ -1,0 +1,445 @@
+#include "engine/pipeline/pipeline_stages.h"
+
+#include "engine/mesh/test_shapes.h"
+#include "engine/pipeline/pipeline_report_text.h"
+#include "engine/remesh/remesh_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace grainforge::mesh {
+namespace {
+
+using Dirty = std::array<std::uint8_t, kStageCount>;
+
+// Remesh (isotropic, coarse), vertex relief and simplify all on: a full chain that runs fast on
+// a 10 mm cube.
+PipelineSettings AllOn()
+{
+    PipelineSettings s;
+    s.remeshOn = 1;
+    s.remesh.method = RemeshMethod::isotropic;
+    s.remesh.targetEdgeMillimetres = 2.0f;
+    s.remesh.rounds = 1;
+    s.displacementOn = 1;
+    s.displacement.method = DisplacementMethod::mesh;
+    s.displacement.strengthMillimetres = 0.3f;
+    s.simplifyOn = 1;
+    return s;
+}
+
+// Records every phase text; answers false at `stopAt` and throws std::bad_alloc at `throwAt`
+// ("*" throws at the first call).
+struct Recorder {
+    std::vector<std::string> texts;
+    std::string stopAt;
+    std::string throwAt;
+    bool throwError = false;  // throw std::runtime_error instead
+
+    ProgressCallback Callback()
+    {
+        return [this](const std::string& text, float) {
+            const bool first = texts.empty();
+            texts.push_back(text);
+            if (text == throwAt || (throwAt == "*" && first)) {
+                if (throwError)
+                    throw std::runtime_error("test");
+                throw std::bad_alloc();
+            }
+            return text != stopAt;
+        };
+    }
+    bool Saw(const std::string& text) const
+    {
+        for (const std::string& t : texts)
+            if (t == text)
+                return true;
+        return false;
+    }
+};
+
+bool SameMesh(const TriangleMesh& a, const TriangleMesh& b)
+{
+    if (a.indices != b.indices || a.vertices.size() != b.vertices.size())
+        return false;
+    for (std::size_t v = 0; v < a.vertices.size(); ++v) {
+        const Vec3 p = a.vertices[v].position;
+        const Vec3 q = b.vertices[v].position;
+        if (p.x != q.x || p.y != q.y || p.z != q.z)
+            return false;
+    }
+    return true;
+}
+
+// Stages over a 10 mm cube with a 4 x 4 ramp as the height map, settings installed.
+void Prepare(PipelineStages& stages, const PipelineSettings& settings)
+{
+    stages.InstallSource(MakeTestCube(10.0f));
+    std::vector<float> ramp(16);
+    for (std::size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = static_cast<float>(i) / 15.0f;
+    stages.heightMap.SetImage(4, 4, ramp);
+    stages.InvalidateStages(settings);
+}
+
+Dirty DirtyFlags(const PipelineStages& stages) { return stages.stageDirty; }
+
+TEST(PipelineStagesTest, EachSettingStalesItsOwnStage)
+{
+    struct Case {
+        const char* what;
+        std::function<void(PipelineSettings&)> change;
+        std::int32_t stage;  // kStageNone: nothing stale
+        bool afterEqual;
+    };
+    PipelineSettings solid = AllOn();
+    solid.displacement.method = DisplacementMethod::solid;
+    const Case cases[] = {
+        {"nothing", [](PipelineSettings&) {}, kStageNone, true},
+        {"remesh switch", [](PipelineSettings& s) { s.remeshOn = 0; }, kStageRemesh, true},
+        {"triangle limit", [](PipelineSettings& s) { s.maximumTriangles = 5; }, kStageRemesh, true},
+        {"remesh size", [](PipelineSettings& s) { s.remesh.targetEdgeMillimetres = 1.0f; }, kStageRemesh, true},
+        {"cage", [](PipelineSettings& s) { s.projection.cage.center.x += 1.0f; }, kStageFaces, true},
+        {"active layer", [](PipelineSettings& s) { s.projection.activeLayer = 3; }, kStageNone, true},
+        {"mask added", [](PipelineSettings& s) { s.masks.emplace_back(); }, kStageFaces, true},
+        {"outside rule", [](PipelineSettings& s) { s.displacement.outsideRule = OutsideRule::any; }, kStageFaces, true},
+        {"tile width", [](PipelineSettings& s) { s.tileWidth = 4.0f; }, kStageFaces, true},
+        {"strength", [](PipelineSettings& s) { s.displacement.strengthMillimetres = 2.0f; }, kStageDisplacement, true},
+        {"relief switch", [](PipelineSettings& s) { s.displacementOn = 0; }, kStageDisplacement, true},
+        {"detail level", [](PipelineSettings& s) { s.simplify.meshDetailError = 0.1f; }, kStageSimplify, true},
+        {"layer height", [](PipelineSettings& s) { s.printability.layerHeight = 0.3f; }, kStageNone, false},
+        {"wall threshold", [](PipelineSettings& s) { s.wallThreshold = 0.3f; }, kStageNone, false},
+        {"fill holes", [](PipelineSettings& s) { s.cleanup.fillHoles = false; }, kStageNone, false},
+        {"print check", [](PipelineSettings& s) { s.printCheckOn = 0; }, kStageNone, false},
+    };
+    const PipelineSettings base = AllOn();
+    for (const Case& c : cases) {
+        PipelineSettings next = base;
+        c.change(next);
+        const StaleStage stale = FirstStaleStage(base, next);
+        EXPECT_EQ(stale.stage, c.stage) << c.what;
+        EXPECT_EQ(stale.any, c.stage != kStageNone) << c.what;
+        EXPECT_EQ(AfterStageSettingsEqual(base, next), c.afterEqual) << c.what;
+    }
+
+    // Settings of a stage that is off stale nothing; solid relief always remeshes by contour.
+    struct OffCase {
+        const char* what;
+        PipelineSettings base;
+        std::function<void(PipelineSettings&)> change;
+    };
+    PipelineSettings off;
+    const OffCase offCases[] = {
+        {"remesh size, remesh off", off, [](PipelineSettings& s) { s.remesh.targetEdgeMillimetres = 1.0f; }},
+        {"strength, relief off", off, [](PipelineSettings& s) { s.displacement.strengthMillimetres = 2.0f; }},
+        {"detail level, simplify off", off, [](PipelineSettings& s) { s.simplify.meshDetailError = 0.1f; }},
+        {"remesh method, solid relief", solid, [](PipelineSettings& s) { s.remesh.method = RemeshMethod::contour; }},
+    };
+    for (const OffCase& c : offCases) {
+        PipelineSettings next = c.base;
+        c.change(next);
+        EXPECT_FALSE(FirstStaleStage(c.base, next).any) << c.what;
+    }
+}
+
+TEST(PipelineStagesTest, InvalidateMarksFromTheStaleStageOn)
+{
+    struct Case {
+        const char* what;
+        std::function<void(PipelineSettings&)> change;
+        Dirty dirty;
+        bool checksOnly;
+    };
+    const Case cases[] = {
+        {"active layer", [](PipelineSettings& s) { s.projection.activeLayer = 2; }, {0, 0, 0, 0}, false},
+        {"layer height", [](PipelineSettings& s) { s.printability.layerHeight = 0.3f; }, {0, 0, 0, 1}, true},
+        {"detail level", [](PipelineSettings& s) { s.simplify.meshDetailError = 0.1f; }, {0, 0, 0, 1}, false},
+        {"strength", [](PipelineSettings& s) { s.displacement.strengthMillimetres = 2.0f; }, {0, 0, 1, 1}, false},
+        {"cage", [](PipelineSettings& s) { s.projection.cage.size.y = 3.0f; }, {0, 1, 1, 1}, false},
+        {"triangle limit", [](PipelineSettings& s) { s.maximumTriangles = 0; }, {1, 1, 1, 1}, false},
+    };
+    for (const Case& c : cases) {
+        PipelineStages stages;
+        stages.lastSettings = AllOn();
+        stages.stageDirty = {0, 0, 0, 0};
+        PipelineSettings next = AllOn();
+        c.change(next);
+        stages.InvalidateStages(next);
+        EXPECT_EQ(DirtyFlags(stages), c.dirty) << c.what;
+        EXPECT_EQ(stages.checksOnly, c.checksOnly) << c.what;
+    }
+}
+
+TEST(PipelineStagesTest, LayerHeightChangeOnlyChecksAgain)
+{
+    PipelineStages stages;
+    PipelineSettings settings = AllOn();
+    Prepare(stages, settings);
+    ASSERT_TRUE(stages.Run({}));
+    ASSERT_TRUE(stages.report.printability.checked);
+    const TriangleMesh displaced = stages.displaced;
+    const std::uint64_t remeshedTriangles = stages.report.remeshedTriangles;
+
+    settings.printability.layerHeight = 0.3f;
+    stages.InvalidateStages(settings);
+    EXPECT_EQ(stages.StageToRerun(settings).stage, kStageSimplify);
+    Recorder recorder;
+    ASSERT_TRUE(stages.Run(recorder.Callback()));
+    // Neither the remesh (which reports its own phases) nor the relief ran again; nothing but
+    // the print check changed, so the mesh is not validated again.
+    EXPECT_FALSE(recorder.Saw(kFacesPhaseText));
+    EXPECT_FALSE(recorder.Saw(kDisplacingPhaseText));
+    EXPECT_FALSE(recorder.Saw(kCheckingMeshPhaseText));
+    EXPECT_TRUE(recorder.Saw(kPrintCheckPhaseText));
+    EXPECT_EQ(stages.report.stageMilliseconds.remesh, 0.0);
+    EXPECT_EQ(stages.report.stageMilliseconds.displacement, 0.0);
+    EXPECT_EQ(stages.report.remeshedTriangles, remeshedTriangles);
+    EXPECT_TRUE(SameMesh(stages.displaced, displaced));
+    EXPECT_EQ(DirtyFlags(stages), (Dirty{0, 0, 0, 0}));
+}
+
+TEST(PipelineStagesTest, ActiveLayerChangeRunsNothing)
+{
+    PipelineStages stages;
+    PipelineSettings settings = AllOn();
+    Prepare(stages, settings);
+    ASSERT_TRUE(stages.Run({}));
+    const TriangleMesh result = stages.result;
+
+    settings.projection.activeLayer = 4;
+    EXPECT_FALSE(stages.StageToRerun(settings).any);
+    stages.InvalidateStages(settings);
+    EXPECT_EQ(DirtyFlags(stages), (Dirty{0, 0, 0, 0}));
+    EXPECT_EQ(&stages.CurrentResultMesh(settings), &stages.result);
+    Recorder recorder;
+    ASSERT_TRUE(stages.Run(recorder.Callback()));
+    EXPECT_TRUE(recorder.texts.empty());
+    EXPECT_TRUE(SameMesh(stages.result, result));
+}
+
+TEST(PipelineStagesTest, TriangleLimitRefusesBeforeRemeshing)
+{
+    PipelineSettings settings;
+    settings.remeshOn = 1;
+    settings.remesh.method = RemeshMethod::isotropic;
+    settings.remesh.targetEdgeMillimetres = 0.5f;
+    settings.remesh.rounds = 1;
+    const std::uint64_t estimate =
+        EstimateRemeshResult(MakeTestCube(10.0f), settings.remesh).totalTriangles;
+    ASSERT_GT(estimate, 1000u);
+
+    struct Case {
+        std::uint64_t limit;
+        bool refused;
+    };
+    const Case cases[] = {{1000, true}, {estimate - 1, true}, {estimate, false}, {0, false}};
+    for (const Case& c : cases) {
+        settings.maximumTriangles = c.limit;
+        PipelineStages stages;
+        Prepare(stages, settings);
+        Recorder recorder;
+        const bool ok = stages.Run(recorder.Callback());
+        EXPECT_EQ(ok, !c.refused) << c.limit;
+        EXPECT_EQ(stages.report.refused != 0, c.refused) << c.limit;
+        EXPECT_EQ(stages.report.stopped, 0) << c.limit;
+        if (c.refused) {
+            // Refused before the remesh spent anything: it never reported a phase.
+            EXPECT_TRUE(recorder.texts.empty()) << c.limit;
+            EXPECT_EQ(stages.report.refusedTriangles, estimate);
+            EXPECT_EQ(stages.report.remeshReport.trianglesBefore, 0u);
+            EXPECT_TRUE(stages.remeshed.vertices.empty());
+            EXPECT_EQ(stages.stageDirty[kStageRemesh], 1);
+        } else {
+            EXPECT_EQ(stages.report.refusedTriangles, 0u);
+            EXPECT_GT(stages.remeshed.TriangleCount(), 12u);
+        }
+    }
+    EXPECT_EQ(TriangleLimitText(25000001),
+        "About 25000001 triangles, which is over the limit. Nothing was changed.");
+}
+
+TEST(PipelineStagesTest, StopDuringACheckResumesAtSimplify)
+{
+    const char* phases[] = {kCheckingMeshPhaseText, kMeasuringWallsPhaseText, kPrintCheckPhaseText};
+    for (const bool simplify : {true, false}) {
+        for (const char* phase : phases) {
+            PipelineSettings settings = AllOn();
+            settings.simplifyOn = simplify ? 1 : 0;
+            PipelineStages stages;
+            Prepare(stages, settings);
+            Recorder stopping;
+            stopping.stopAt = phase;
+            EXPECT_FALSE(stages.Run(stopping.Callback())) << phase;
+            EXPECT_EQ(stages.report.stopped, 1) << phase;
+            EXPECT_TRUE(stages.report.message.empty()) << phase;
+            EXPECT_EQ(DirtyFlags(stages), (Dirty{0, 0, 0, 1})) << phase;
+            // Simplify off too: the dirty stage still carries the cleanup and checks cut short.
+            EXPECT_EQ(stages.StageToRerun(settings).stage, kStageSimplify) << phase << simplify;
+
+            Recorder resumed;
+            EXPECT_TRUE(stages.Run(resumed.Callback())) << phase;
+            EXPECT_FALSE(resumed.Saw(kFacesPhaseText)) << phase;
+            EXPECT_FALSE(resumed.Saw(kDisplacingPhaseText)) << phase;
+            EXPECT_TRUE(resumed.Saw(kPrintCheckPhaseText)) << phase;
+            EXPECT_EQ(stages.report.stopped, 0) << phase;
+            EXPECT_EQ(DirtyFlags(stages), (Dirty{0, 0, 0, 0})) << phase;
+            EXPECT_FALSE(stages.StageToRerun(settings).any) << phase;
+        }
+    }
+}
+
+TEST(PipelineStagesTest, RemeshFailureEndsTheRunAsFailedNotStopped)
+{
+    PipelineSettings settings;
+    settings.remeshOn = 1;
+    settings.remesh.method = RemeshMethod::contour;
+    settings.remesh.targetEdgeMillimetres = 2.0f;
+    PipelineStages stages;
+    TriangleMesh cube = MakeTestCube(10.0f);
+    cube.vertices[0].position.x = std::numeric_limits<float>::quiet_NaN();
+    stages.InstallSource(std::move(cube));
+    stages.InvalidateStages(settings);
+
+    EXPECT_FALSE(stages.Run({}));
+    ASSERT_TRUE(stages.report.remeshReport.failed);
+    EXPECT_EQ(stages.report.stopped, 0);
+    EXPECT_EQ(stages.report.refused, 0);
+    EXPECT_NE(stages.report.message.find(RemeshFailureText(stages.report.remeshReport.failure)),
+        std::string::npos);
+    EXPECT_EQ(stages.stageDirty[kStageRemesh], 1);
+    EXPECT_TRUE(stages.remeshed.vertices.empty());
+    // The report reads it as a failure, never as a cancel.
+    EXPECT_EQ(FormatPipelineReport(stages.report).find("(cancelled)"), std::string::npos);
+}
+
+TEST(PipelineStagesTest, SolidFailuresAreKeptApartFromAStop)
+{
+    struct Case {
+        const char* what;
+        std::function<void(SolidDisplacementReport&)> set;
+        std::uint8_t stopped;
+        std::uint8_t refused;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"stopped", [](SolidDisplacementReport& r) { r.stopped = true; }, 1, 0, ""},
+        {"refused", [](SolidDisplacementReport& r) { r.refused = true; r.estimatedTriangles = 77; }, 0, 1, ""},
+        {"too large", [](SolidDisplacementReport& r) { r.tooLarge = true; }, 0, 0, kReliefTooLargeText},
+        {"contour holes", [](SolidDisplacementReport& r) { r.contourHoles = true; }, 0, 0, kContourHolesText},
+    };
+    for (const Case& c : cases) {
+        SolidDisplacementReport solid;
+        c.set(solid);
+        PipelineReport report;
+        RecordSolidFailure(report, solid);
+        EXPECT_EQ(report.stopped, c.stopped) << c.what;
+        EXPECT_EQ(report.refused, c.refused) << c.what;
+        EXPECT_EQ(report.refusedTriangles, c.refused ? 77u : 0u) << c.what;
+        EXPECT_EQ(report.message, c.message) << c.what;
+    }
+}
+
+TEST(PipelineStagesTest, StoppedWholeMeshSimplifyLeavesTheStageDirty)
+{
+    PipelineSettings settings;
+    settings.simplifyOn = 1;
+    settings.simplify.flatAreas = false;
+    settings.simplify.wholeMesh = true;
+    PipelineStages stages;
+    Prepare(stages, settings);
+    Recorder stopping;
+    stopping.stopAt = "Simplifying the mesh";
+    EXPECT_FALSE(stages.Run(stopping.Callback()));
+    ASSERT_TRUE(stages.report.meshSimplifyRan);
+    EXPECT_TRUE(stages.report.meshSimplifyReport.stopped);
+    EXPECT_EQ(stages.report.stopped, 1);
+    EXPECT_EQ(stages.stageDirty[kStageSimplify], 1);
+    EXPECT_EQ(stages.StageToRerun(settings).stage, kStageSimplify);
+    EXPECT_TRUE(SameMesh(stages.result, stages.displaced));
+
+    EXPECT_TRUE(stages.Run({}));
+    EXPECT_EQ(DirtyFlags(stages), (Dirty{0, 0, 0, 0}));
+}
+
+TEST(PipelineStagesTest, OutOfMemoryKeepsTheStageStateConsistent)
+{
+    // The result of an undisturbed run, to compare the run after the failure with.
+    PipelineStages reference;
+    Prepare(reference, AllOn());
+    ASSERT_TRUE(reference.Run({}));
+
+    struct Case {
+        const char* throwAt;
+        std::int32_t dirtyStage;
+    };
+    const Case cases[] = {
+        {"*", kStageRemesh},
+        {kFacesPhaseText, kStageFaces},
+        {kDisplacingPhaseText, kStageDisplacement},
+        {"Simplifying flat areas", kStageSimplify},
+        {kCheckingMeshPhaseText, kStageSimplify},
+        {kPrintCheckPhaseText, kStageSimplify},
+    };
+    for (const Case& c : cases) {
+        PipelineStages stages;
+        Prepare(stages, AllOn());
+        const TriangleMesh before = stages.result;
+        Recorder recorder;
+        recorder.throwAt = c.throwAt;
+        EXPECT_FALSE(stages.Run(recorder.Callback())) << c.throwAt;
+        ASSERT_FALSE(recorder.texts.empty()) << c.throwAt;
+        EXPECT_EQ(stages.report.message, kOutOfMemoryText) << c.throwAt;
+        EXPECT_EQ(stages.report.stopped, 0) << c.throwAt;
+        EXPECT_EQ(stages.stageDirty[static_cast<std::size_t>(c.dirtyStage)], 1) << c.throwAt;
+        EXPECT_NE(stages.StageToRerun(AllOn()).stage, kStageNone) << c.throwAt;
+        EXPECT_TRUE(stages.result.IsConsistent()) << c.throwAt;
+        if (c.dirtyStage != kStageSimplify) {
+            EXPECT_TRUE(SameMesh(stages.result, before)) << c.throwAt;
+        }
+
+        EXPECT_TRUE(stages.Run({})) << c.throwAt;
+        EXPECT_EQ(DirtyFlags(stages), (Dirty{0, 0, 0, 0})) << c.throwAt;
+        EXPECT_TRUE(SameMesh(stages.result, reference.result)) << c.throwAt;
+    }
+
+    // Any other error leaves the run to the caller, and the checks it cut short still rerun.
+    PipelineStages stages;
+    Prepare(stages, AllOn());
+    Recorder recorder;
+    recorder.throwAt = kPrintCheckPhaseText;
+    recorder.throwError = true;
+    EXPECT_THROW(stages.Run(recorder.Callback()), std::runtime_error);
+    EXPECT_EQ(DirtyFlags(stages), (Dirty{0, 0, 0, 1}));
+}
+
+TEST(PipelineStagesTest, SolidReliefCarriesTheWeightsToItsMesh)
+{
+    PipelineSettings settings = AllOn();
+    settings.remesh.method = RemeshMethod::isotropic;  // taken as contour under a solid relief
+    settings.remesh.targetEdgeMillimetres = 1.0f;
+    settings.displacement.method = DisplacementMethod::solid;
+    settings.simplifyOn = 0;
+    PipelineStages stages;
+    Prepare(stages, settings);
+    ASSERT_TRUE(stages.Run({})) << stages.report.message;
+    const PipelineReport& report = stages.report;
+    EXPECT_TRUE(report.remeshReport.contour);
+    ASSERT_TRUE(report.solidReport.ok);
+    EXPECT_TRUE(stages.displacedWeights.MatchesMesh(stages.displaced));
+    EXPECT_TRUE(report.resultWeights.MatchesMesh(stages.result));
+    EXPECT_EQ(report.displacementReport.vertexCount, stages.faceInput.vertices.size());
+    EXPECT_GT(report.displacementReport.relief, 0.0f);
+    EXPECT_TRUE(report.sampling.measured);
+    EXPECT_EQ(report.resultTriangles, stages.result.TriangleCount());
+}
+
+}  // namespace
+}  // namespace grainforge::mesh
