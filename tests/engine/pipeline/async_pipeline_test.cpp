@@ -357,6 +357,7 @@ TEST(AsyncPipelineTest, ContourFailureIsPublishedAsAFailureNotAStop)
         if (c.afterStop) {
             ASSERT_TRUE(fake.WaitStarted(1));
             pipeline.Cancel();
+            fake.Release();  // a rerun, which must not happen, would then finish
         }
         pipeline.WaitForFullResult();
         const PipelineStatus status = pipeline.GetStatus();
