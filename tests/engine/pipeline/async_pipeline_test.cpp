@@ -1,11 +1,16 @@
 #include "engine/pipeline/async_pipeline.h"
 
+#include "engine/mesh/stl_reader.h"
+#include "engine/mesh/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/pipeline/pipeline_stages.h"
+#include "engine/textures/procedural_registry.h"
+#include "engine/textures/procedural_texture.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -43,6 +48,9 @@ struct FakeRun {
     AsyncPipeline::RunFunction Function()
     {
         return [this](PipelineStages& stages, const ProgressCallback& progress) {
+            // The phase is reported before the run counts as started, so that a test woken by
+            // the start finds the status block filled.
+            const bool going = progress("Fake phase", 0.5f);
             int number = 0;
             {
                 const std::lock_guard<std::mutex> lock(mutex);
@@ -52,7 +60,7 @@ struct FakeRun {
             changed.notify_all();
             if (throwOutOfMemory)
                 throw std::bad_alloc();
-            if (!HoldUntilReleased(progress)) {
+            if (!going || !HoldUntilReleased(progress)) {
                 {
                     const std::lock_guard<std::mutex> lock(mutex);
                     ++stops;
@@ -445,6 +453,74 @@ TEST(AsyncPipelineTest, OutOfMemoryKeepsThePreviousResult)
         pipeline.WaitForFullResult();
         EXPECT_FALSE(pipeline.GetStatus().failed);
         EXPECT_NE(pipeline.PublishedReport().resultTriangles, triangles);
+    }
+}
+
+// The whole chain through the worker: a 20 mm cube standing on the bed, a noise relief of
+// 1 mm with the base kept, remesh and simplify on, written as binary STL and read back. The
+// part must come back closed, still standing at z = 0, and no side may grow by more than
+// twice the strength (a centred relief moves at most the strength either way).
+TEST(AsyncPipelineTest, NoiseReliefOnACubeRoundTripsClosedThroughStl)
+{
+    const struct Case {
+        const char* what;
+        DisplacementMethod method;
+    } cases[] = {{"solid", DisplacementMethod::solid}, {"mesh", DisplacementMethod::mesh}};
+    const std::unique_ptr<procedural::ProceduralTexture> noise = procedural::CreateProceduralTexture("Noise");
+    ASSERT_NE(noise, nullptr);
+    constexpr std::int32_t kSide = 64;
+    constexpr float kStrength = 1.0f;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TriangleMesh cube = MakeTestCube(20.0f);
+        for (auto& v : cube.vertices)
+            v.position.z += 10.0f;
+        AsyncPipeline pipeline;
+        pipeline.SetSource(std::move(cube));
+        HeightMap map;
+        map.SetImage(kSide, kSide, noise->RenderImage(kSide, kSide));
+        pipeline.SetHeightMap(std::move(map));
+
+        PipelineSettings settings;
+        settings.remeshOn = 1;
+        settings.remesh.method = RemeshMethod::isotropic;
+        settings.remesh.targetEdgeMillimetres = 1.0f;
+        settings.remesh.rounds = 2;
+        settings.displacementOn = 1;
+        settings.displacement.method = c.method;
+        settings.displacement.strengthMillimetres = kStrength;
+        settings.displacement.base.enabled = true;
+        settings.simplifyOn = 1;
+        pipeline.Request(settings);
+        pipeline.WaitForFullResult();
+        const PipelineStatus status = pipeline.GetStatus();
+        ASSERT_FALSE(status.failed) << status.message;
+        ASSERT_TRUE(pipeline.HasResult());
+
+        const std::vector<std::uint8_t> bytes = EncodeBinaryStl(pipeline.PublishedMesh(), "test");
+        const StlReadResult read = ParseStl(bytes, "cube.stl", StlReadOptions{});
+        ASSERT_TRUE(read.ok) << read.error;
+        EXPECT_EQ(read.report.openBoundaryEdges, 0u);
+        EXPECT_EQ(read.report.nonManifoldEdges, 0u);
+        float low[3] = {1e30f, 1e30f, 1e30f};
+        float high[3] = {-1e30f, -1e30f, -1e30f};
+        for (const auto& v : read.mesh.vertices) {
+            const float p[3] = {v.position.x, v.position.y, v.position.z};
+            for (int a = 0; a < 3; ++a) {
+                low[a] = std::min(low[a], p[a]);
+                high[a] = std::max(high[a], p[a]);
+            }
+        }
+        EXPECT_NEAR(low[2], 0.0f, 1e-4f);
+        const float sourceLow[3] = {-10.0f, -10.0f, 0.0f};
+        const float sourceHigh[3] = {10.0f, 10.0f, 20.0f};
+        float growth = 0.0f;  // the relief is there: some side sticks out
+        for (int a = 0; a < 3; ++a) {
+            EXPECT_GE(low[a], sourceLow[a] - 2.0f * kStrength) << "axis " << a;
+            EXPECT_LE(high[a], sourceHigh[a] + 2.0f * kStrength) << "axis " << a;
+            growth = std::max({growth, sourceLow[a] - low[a], high[a] - sourceHigh[a]});
+        }
+        EXPECT_GT(growth, 0.1f * kStrength);
     }
 }
 
