@@ -8,6 +8,8 @@ packages=(
   nlohmann-json3-dev libtbb-dev
   libpng-dev libjpeg-dev libtiff-dev libgif-dev
   clang libclang-rt-14-dev
+  libwxgtk3.2-dev libepoxy-dev libegl-dev libgl1-mesa-dri libegl-mesa0
+  xvfb xauth x11-apps fonts-dejavu-core locales
 )
 
 missing=()
@@ -17,13 +19,25 @@ for p in "${packages[@]}"; do
   fi
 done
 
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+# The number tests run once under a German locale, whose decimal comma must not leak in.
+ensure_locale() {
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    "${sudo_cmd[@]}" sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+    "${sudo_cmd[@]}" locale-gen >/dev/null
+  fi
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+  ensure_locale
   exit 0
 fi
 
 echo "Installing: ${missing[*]}"
-sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq -o DPkg::Lock::Timeout=300
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=300 "${missing[@]}"
+ensure_locale
