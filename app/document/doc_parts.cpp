@@ -105,6 +105,14 @@ bool CGrainforgeDoc::ImportStl(const std::filesystem::path& path)
     return true;
 }
 
+void CGrainforgeDoc::ReplacePipelineSource()
+{
+    // Setting the source stops a running worker and its run is discarded: nothing is left
+    // waiting to be reported.
+    runStartedByProcess = false;
+    pipeline.SetSource(workingPart);
+}
+
 void CGrainforgeDoc::SeatReliefBase()
 {
     if (!HasPart())
@@ -121,7 +129,7 @@ void CGrainforgeDoc::SeatReliefBase()
 void CGrainforgeDoc::InstallLoadedPart()
 {
     workingPart = CopyWithTransform(loadedPart, partTransform);
-    pipeline.SetSource(workingPart);
+    ReplacePipelineSource();
     printCheckReport = mesh::PrintabilityReport{};
     displayMesh = nullptr;
     ShowInformation(L"", kInfoOk);
@@ -228,7 +236,7 @@ void CGrainforgeDoc::CarryMasksWithPart(const mesh::Transform3x4& newTransform)
 void CGrainforgeDoc::RebuildWorkingPart()
 {
     workingPart = CopyWithTransform(loadedPart, partTransform);
-    pipeline.SetSource(workingPart);
+    ReplacePipelineSource();
     printCheckReport = mesh::PrintabilityReport{};
     displayMesh = nullptr;
     RebuildSurfaceTestGrid();

@@ -279,6 +279,8 @@ public:
     std::wstring projectPath;
 
 private:
+    // Hands a copy of the working part to the pipeline, discarding a run that was going.
+    void ReplacePipelineSource();
     // Shared by install and rebuild: the relief base plane on the part's lowest z.
     void SeatReliefBase();
     // The stage a run with `settings` would start at; only while no worker runs.

@@ -122,24 +122,35 @@ TEST(DocumentProcessTest, StoppedRunWarnsOnlyWhenProcessStartedIt)
         std::vector<std::string>{"Stopped. The part is as it was; Process runs the rest when asked."});
 }
 
-// A texture handed over during a run stops the worker and discards the run: nothing is left
-// waiting to be reported, so the out-of-date note and the next Process work as before.
-TEST(DocumentProcessTest, TextureChangeDuringARunDiscardsIt)
+// A new texture or a re-placed part during a run stops the worker and discards the run:
+// nothing is left waiting to be reported, so the out-of-date note and the next Process work
+// as before. While the run went on, the shown mesh was the published copy, never a stage mesh
+// the worker writes.
+TEST(DocumentProcessTest, PartOrTextureChangeDuringARunDiscardsIt)
 {
-    DocumentFixture f;
-    f.WithCube();
-    f.GiveTexture();
-    f.BlockingRuns();
-    f.doc->RequestProcess();
-    ASSERT_TRUE(f.doc->runStartedByProcess);
-    f.GiveTexture();
-    EXPECT_FALSE(f.doc->pipeline.IsRunning());
-    EXPECT_FALSE(f.doc->runStartedByProcess);
-    EXPECT_FALSE(f.doc->PollPipeline());
-    f.FakeRuns();
-    f.doc->RequestProcess();
-    f.PollUntilReported();
-    EXPECT_EQ(f.host.Lines(app::kLogSuccess).size(), 1u);
+    for (const bool texture : {true, false}) {
+        SCOPED_TRACE(texture ? "texture" : "lay on face");
+        DocumentFixture f;
+        f.WithCube();
+        f.GiveTexture();
+        f.BlockingRuns();
+        f.doc->ComputeRestingFaces();
+        f.doc->RequestProcess();
+        ASSERT_TRUE(f.doc->runStartedByProcess);
+        EXPECT_EQ(&f.doc->CurrentDisplayMesh(), &f.doc->pipeline.PublishedMesh());
+        if (texture)
+            f.GiveTexture();
+        else
+            ASSERT_TRUE(f.doc->LayOnFace(0));
+        EXPECT_FALSE(f.doc->pipeline.IsRunning());
+        EXPECT_FALSE(f.doc->runStartedByProcess);
+        EXPECT_FALSE(f.doc->PollPipeline());
+        f.FakeRuns();
+        f.doc->RequestProcess();
+        f.PollUntilReported();
+        EXPECT_EQ(f.host.Lines(app::kLogSuccess).size(), 1u);
+        EXPECT_TRUE(f.host.Lines(app::kLogWarning).empty());
+    }
 }
 
 TEST(DocumentProcessTest, OutOfDateNoteOncePerChange)
