@@ -74,7 +74,7 @@ bool CGrainforgeDoc::OnOpenDocument(const std::filesystem::path& path)
 bool CGrainforgeDoc::ImportStl(const std::filesystem::path& path)
 {
     const BusyScope busy(host.busy);
-    LogMessage("Opening " + WideToUtf8(path.wstring()), kLogPlain);
+    LogMessage("Opening " + PathToUtf8(path), kLogPlain);
     const auto start = std::chrono::steady_clock::now();
 
     mesh::StlReadResult read;
@@ -95,7 +95,7 @@ bool CGrainforgeDoc::ImportStl(const std::filesystem::path& path)
     loadedPart = std::move(read.mesh);
     partTransform = mesh::Transform3x4{};
     importReport = read.report;
-    partSourcePath = path.wstring();
+    partSourcePath = PathToWide(path);
     LogUtf8Lines(mesh::FormatImportReport(importReport));
     if (IsDetailedLogOn()) {
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -165,6 +165,8 @@ void CGrainforgeDoc::InstallGeneratedPart(mesh::TriangleMesh part, const std::st
         importReport.dimensions = loadedPart.boundsMax - loadedPart.boundsMin;
 
     partSourcePath = Utf8ToWide(name);
+    // A made part is no file: the path of a part opened before must not stay on it.
+    SetPathName({});
     SetTitle(newTitle);
     LogMessage(logLine, kLogPlain);
     InstallLoadedPart();

@@ -170,8 +170,13 @@ void CGrainforgeDoc::RestoreEditState(const EditState& state)
     pixelGeneration = state.pixelGeneration;
     ++pipelinePixelGeneration;
 
-    if (transformChanges)
+    if (transformChanges) {
         RebuildWorkingPart();
+        // The rebuild seats the relief base for the new placement; the snapshot's own base
+        // settings (captured after its rebuild, so seated the same) win, or undoing a Lay on
+        // Face would switch a base the user had turned off back on.
+        displacementSettings = state.displacement;
+    }
 
     projection = state.projection;
     projection.activeLayer = -1;

@@ -106,7 +106,7 @@ void CGrainforgeDoc::SetPathName(const std::filesystem::path& value)
         return;
     pathName = value;
     if (!value.empty())
-        title = value.filename().wstring();
+        title = PathToWide(value.filename());
     if (host.views != nullptr)
         host.views->DocumentStateChanged();
 }
@@ -178,6 +178,12 @@ void CGrainforgeDoc::DeleteContents()
     maskVolumes.clear();
     selectedMask = -1;
     restingFaces.clear();
+    // Derived from the part, and up to 512^3 cells: not kept for a part that is gone.
+    surfaceTestGrid = mesh::OccupancyGrid{};
+    surfaceClasses.clear();
+    surfaceClassesValid = false;
+    displayWeights = mesh::TextureWeights{};
+    displayWeightsKey = WeightsKey{};
 
     handleToolActive = false;
     runStartedByProcess = false;

@@ -144,6 +144,17 @@ std::string WideToUtf8(std::wstring_view wide)
     return out;
 }
 
+std::string PathToUtf8(const std::filesystem::path& path)
+{
+    // The native form is bytes on this system; decoding them here never throws.
+    return WideToUtf8(Utf8ToWide(path.native()));
+}
+
+std::wstring PathToWide(const std::filesystem::path& path)
+{
+    return Utf8ToWide(path.native());
+}
+
 std::vector<std::string> SplitLogLines(std::string_view text)
 {
     std::vector<std::string> lines;

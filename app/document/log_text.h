@@ -9,6 +9,7 @@
 #include "engine/mesh/triangle_mesh.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,11 @@ namespace grainforge::app {
 [[nodiscard]] std::wstring Utf8ToWide(std::string_view utf8);
 // Wide text to UTF-8; an unpaired surrogate or a value beyond U+10FFFF becomes U+FFFD.
 [[nodiscard]] std::string WideToUtf8(std::wstring_view wide);
+
+// A path as UTF-8 and as wide text, whatever bytes the file system gave it (invalid sequences
+// become U+FFFD instead of throwing).
+[[nodiscard]] std::string PathToUtf8(const std::filesystem::path& path);
+[[nodiscard]] std::wstring PathToWide(const std::filesystem::path& path);
 
 // The pieces of `text` between line feeds; a final line feed adds no empty piece, empty pieces
 // in between are kept, and a carriage return ending a piece is dropped (the document's own

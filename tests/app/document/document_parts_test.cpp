@@ -22,18 +22,20 @@ float LowestZ(const mesh::TriangleMesh& part)
 }
 
 // A cube standing on a plinth at z = 3: the import switches off the -Z side and seats the
-// relief base on the lowest z, protected below.
+// relief base on the lowest z, protected below. The file name is not ASCII; a test shape made
+// afterwards is no longer that file.
 TEST(DocumentPartsTest, ImportSeatsTheBaseOnTheLowestPoint)
 {
     TempFolder folder;
     mesh::TriangleMesh cube = mesh::MakeTestCube(10.0f);
     for (mesh::MeshVertex& v : cube.vertices)
         v.position.z += 8.0f;
-    WriteAllBytes(folder / "part.stl", mesh::EncodeBinaryStl(cube, "part"));
+    const std::filesystem::path path = folder / "pi\xC3\xA8" "ce.stl";
+    WriteAllBytes(path, mesh::EncodeBinaryStl(cube, "part"));
 
     DocumentFixture f;
     f.doc->surfaceTestCells = 32;
-    ASSERT_TRUE(f.doc->OpenDocument(folder / "part.stl"));
+    ASSERT_TRUE(f.doc->OpenDocument(path));
     const mesh::BaseProtection& base = f.doc->displacementSettings.base;
     EXPECT_EQ(f.doc->projection.boxSideEnabled[5], 0);
     EXPECT_EQ(f.doc->projection.boxSideEnabled[4], 1);
@@ -42,11 +44,15 @@ TEST(DocumentPartsTest, ImportSeatsTheBaseOnTheLowestPoint)
     EXPECT_EQ(base.axis, 2);
     EXPECT_EQ(base.planeMillimetres, 3.0f);
     EXPECT_FALSE(f.doc->IsModified());
-    EXPECT_EQ(f.doc->GetTitle(), L"part.stl");
-    EXPECT_EQ(f.host.Lines().front(), "Opening " + (folder / "part.stl").string());
+    EXPECT_EQ(f.doc->GetTitle(), L"pi\u00E8" L"ce.stl");
+    EXPECT_EQ(f.host.Lines().front(), "Opening " + path.string());
     // Without the detailed log the import time is not written.
     for (const std::string& line : f.host.Lines())
         EXPECT_EQ(line.rfind("Imported in", 0), std::string::npos) << line;
+
+    f.doc->OnFileTestShapeCube();
+    EXPECT_TRUE(f.doc->GetPathName().empty());
+    EXPECT_EQ(f.doc->GetTitle(), L"Test Cube");
 }
 
 TEST(DocumentPartsTest, TestShapesStandOnTheBed)

@@ -99,6 +99,29 @@ TEST(EditHistoryTest, HistoryIsBounded)
     EXPECT_TRUE(doc.IsHeightMapLoaded());
 }
 
+// Undoing a Lay on Face rebuilds the part at its old placement, which seats the relief base
+// again; the base the snapshot holds (switched off here) must win, and nothing is recorded.
+TEST(EditHistoryTest, UndoOfLayOnFaceKeepsTheBaseAsItWas)
+{
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    doc.displacementSettings.base.enabled = false;
+    doc.UpdatePreview();
+    doc.ComputeRestingFaces();
+    int plusX = -1;
+    for (std::size_t i = 0; i < doc.restingFaces.size(); ++i)
+        if (doc.restingFaces[i].normal.x > 0.99f)
+            plusX = static_cast<int>(i);
+    ASSERT_TRUE(doc.LayOnFace(plusX));
+    ASSERT_TRUE(doc.displacementSettings.base.enabled);
+    const std::size_t steps = doc.undoStack.size();
+    doc.OnEditUndo();
+    EXPECT_FALSE(doc.displacementSettings.base.enabled);
+    EXPECT_TRUE(app::EditStateEquals(doc.CaptureEditState(), doc.undoBase));
+    doc.UpdatePreview();
+    EXPECT_EQ(doc.undoStack.size(), steps - 1);
+}
+
 TEST(EditHistoryTest, SyncJobRunnerJoinsAndReportsCancel)
 {
     app::SyncJobRunner runner;
