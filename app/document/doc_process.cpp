@@ -354,6 +354,23 @@ void CGrainforgeDoc::BindResultWeights()
     displayWeightsKey = {shown, shown != nullptr ? shown->indices.size() : 0, settingsVersion};
 }
 
+void CGrainforgeDoc::BindResultValidation(const mesh::PipelineReport& report)
+{
+    ++runsReported;
+    const bool bindable = !handleToolActive && !surfaceViewActive && IsResultCurrent();
+    const mesh::TriangleMesh* shown = bindable ? &CurrentDisplayMesh() : nullptr;
+    if (report.validated) {
+        resultValidation = report.validation;
+        resultValidationMesh = shown;
+        resultValidationRun = runsReported;
+    } else if (report.unchanged) {
+        resultValidationMesh = nullptr;
+    } else if (resultValidationMesh != nullptr) {
+        resultValidationMesh = shown;
+        resultValidationRun = runsReported;
+    }
+}
+
 void CGrainforgeDoc::OnPipelineFinished()
 {
     const mesh::PipelineStatus status = pipeline.GetStatus();
@@ -369,20 +386,7 @@ void CGrainforgeDoc::OnPipelineFinished()
         runReport = pipeline.PublishedReport();
         LogRunReport(runReport);
 
-        ++runsReported;
-        const bool bindable = !handleToolActive && !surfaceViewActive && IsResultCurrent();
-        const mesh::TriangleMesh* bindTarget = bindable ? &CurrentDisplayMesh() : nullptr;
-        if (runReport.validated) {
-            resultValidation = runReport.validation;
-            resultValidationMesh = bindTarget;
-            resultValidationRun = runsReported;
-        } else if (runReport.unchanged) {
-            resultValidationMesh = nullptr;
-        } else if (resultValidationMesh != nullptr) {
-            resultValidationMesh = bindTarget;
-            resultValidationRun = runsReported;
-        }
-
+        BindResultValidation(runReport);
         shownRunSettings = runSettings;
         textureHandOversShown = textureHandOversAtStart;
         ShowInformation(L"", kInfoOk);

@@ -122,19 +122,43 @@ void CGrainforgeDoc::OnEditRedo()
     StepHistory(redoStack, undoStack);
 }
 
+bool CGrainforgeDoc::TextureDiffersFrom(const EditState& state) const
+{
+    const std::string pattern = proceduralTexture ? proceduralTexture->Name() : std::string();
+    const std::string parameters =
+        proceduralTexture ? mesh::procedural::ParametersToText(*proceduralTexture) : std::string();
+    return state.pixelGeneration != pixelGeneration ||
+           !TextureSettingsEqual(state.textureSettings, heightMap.settings) ||
+           state.patternName != pattern || state.patternParameters != parameters ||
+           state.imagePath != textureImagePath;
+}
+
+void CGrainforgeDoc::PutBackTexture(const EditState& state)
+{
+    proceduralTexture.reset();
+    proceduralPresetName = state.presetName;
+    textureImagePath = state.imagePath;
+    if (!state.patternName.empty()) {
+        proceduralTexture = mesh::procedural::CreateProceduralTexture(state.patternName);
+        if (proceduralTexture)
+            mesh::procedural::ParametersFromText(*proceduralTexture, state.patternParameters);
+    }
+    if (state.heightMap)
+        heightMap = *state.heightMap;  // a copy: the shared snapshot is never changed
+    else
+        EmptyHeightMap(heightMap);
+    heightMap.ApplySettings(state.textureSettings);
+    pixelGeneration = state.pixelGeneration;
+    ++pipelinePixelGeneration;
+}
+
 void CGrainforgeDoc::RestoreEditState(const EditState& state)
 {
     editPending = false;
     restoringEdit = true;
 
     const bool transformChanges = TransformChanges(partTransform, state.partTransform);
-    const std::string currentPattern = proceduralTexture ? proceduralTexture->Name() : std::string();
-    const std::string currentParameters =
-        proceduralTexture ? mesh::procedural::ParametersToText(*proceduralTexture) : std::string();
-    const bool textureChanges = state.pixelGeneration != pixelGeneration ||
-        !TextureSettingsEqual(state.textureSettings, heightMap.settings) ||
-        state.patternName != currentPattern || state.patternParameters != currentParameters ||
-        state.imagePath != textureImagePath;
+    const bool textureChanges = TextureDiffersFrom(state);
 
     partTransform = state.partTransform;
     remeshSettings = state.remesh;
@@ -146,29 +170,7 @@ void CGrainforgeDoc::RestoreEditState(const EditState& state)
     maximumTriangles = state.maximumTriangles;
     displayTriangles = state.displayTriangles;
 
-    proceduralTexture.reset();
-    proceduralPresetName = state.presetName;
-    textureImagePath = state.imagePath;
-    if (!state.patternName.empty()) {
-        proceduralTexture = mesh::procedural::CreateProceduralTexture(state.patternName);
-        if (proceduralTexture)
-            mesh::procedural::ParametersFromText(*proceduralTexture, state.patternParameters);
-    }
-
-    if (state.heightMap) {
-        heightMap = *state.heightMap;  // a copy: the shared snapshot is never changed
-    } else {
-        heightMap.width = heightMap.height = 0;
-        heightMap.sourceWidth = heightMap.sourceHeight = 0;
-        heightMap.source.clear();
-        heightMap.seamless.clear();
-        heightMap.blurred.clear();
-        heightMap.hasMidValue = false;
-        heightMap.midValue = 0.0f;
-    }
-    heightMap.ApplySettings(state.textureSettings);
-    pixelGeneration = state.pixelGeneration;
-    ++pipelinePixelGeneration;
+    PutBackTexture(state);
 
     if (transformChanges) {
         RebuildWorkingPart();

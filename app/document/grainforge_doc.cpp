@@ -70,6 +70,17 @@ mesh::DisplacementSettings NewDisplacementSettings()
 
 }  // namespace
 
+void EmptyHeightMap(mesh::HeightMap& map)
+{
+    map.width = map.height = 0;
+    map.sourceWidth = map.sourceHeight = 0;
+    map.source.clear();
+    map.seamless.clear();
+    map.blurred.clear();
+    map.hasMidValue = false;
+    map.midValue = 0.0f;
+}
+
 CGrainforgeDoc::CGrainforgeDoc(DocumentHost newHost) : host(newHost)
 {
     exportCleanupOptions = mesh::ExportCleanupOptions{true, true, 5.0f, 0.5f};
@@ -136,13 +147,7 @@ void CGrainforgeDoc::ResetSettingsToDefaults()
     displacementSettings = NewDisplacementSettings();
     remeshOn = displacementOn = simplifyOn = true;
 
-    heightMap.width = heightMap.height = 0;
-    heightMap.sourceWidth = heightMap.sourceHeight = 0;
-    heightMap.source.clear();
-    heightMap.seamless.clear();
-    heightMap.blurred.clear();
-    heightMap.hasMidValue = false;
-    heightMap.midValue = 0.0f;
+    EmptyHeightMap(heightMap);
     heightMap.sourceName.clear();
     heightMap.ApplySettings(mesh::TextureSettings{});
 

@@ -51,6 +51,9 @@
 
 namespace grainforge::app {
 
+// Sizes 0, no pixels, no mid value; the settings and the name stay.
+void EmptyHeightMap(grainforge::mesh::HeightMap& map);
+
 class CGrainforgeDoc {
 public:
     // Every member at the values of File > New, the part empty.
@@ -290,6 +293,12 @@ private:
     void BindResultWeights();
     // Logs the finished run's report lines.
     void LogRunReport(const grainforge::mesh::PipelineReport& report) const;
+    // Whether applying the snapshot changes the texture (pixels, settings, pattern, image).
+    [[nodiscard]] bool TextureDiffersFrom(const EditState& state) const;
+    // The snapshot's pattern, preset, image path and height map, with its pixel generation.
+    void PutBackTexture(const EditState& state);
+    // The run's validation bound to the mesh it describes, when that mesh is on display.
+    void BindResultValidation(const grainforge::mesh::PipelineReport& report);
     // Takes a step off `from`, pushes the base onto `to` and applies the step.
     void StepHistory(std::vector<EditState>& from, std::vector<EditState>& to);
 
