@@ -1,0 +1,253 @@
+#include "app/document/document_commands.h"
+#include "app/document/grainforge_doc.h"
+#include "app/document/log_text.h"
+
+#include "engine/mesh/test_shapes.h"
+
+#include <chrono>
+#include <new>
+
+namespace grainforge::app {
+
+namespace mesh = grainforge::mesh;
+
+namespace {
+
+constexpr float kTestShapeSize = 20.0f;
+
+mesh::ValidationOptions InstallValidation()
+{
+    mesh::ValidationOptions o;
+    o.sliverQualityLimit = 0.001f;
+    o.checkSelfIntersections = true;
+    o.displacedResult = false;
+    o.maximumSelfIntersectionPairs = 40000000;
+    return o;
+}
+
+mesh::ValidationOptions RebuildValidation()
+{
+    mesh::ValidationOptions o = InstallValidation();
+    o.checkSelfIntersections = false;
+    return o;
+}
+
+bool IsProjectPath(const std::filesystem::path& path)
+{
+    std::string extension = path.extension().string();
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return extension == ".gfproj";
+}
+
+mesh::TriangleMesh CopyWithTransform(const mesh::TriangleMesh& part, const mesh::Transform3x4& t)
+{
+    mesh::TriangleMesh copy = part;
+    mesh::TransformMesh(copy, t);
+    return copy;
+}
+
+}  // namespace
+
+bool CGrainforgeDoc::OpenDocument(const std::filesystem::path& path)
+{
+    if (!OnOpenDocument(path))
+        return false;
+    SetPathName(path);
+    SetModifiedFlag(false);
+    if (host.recentFiles != nullptr)
+        host.recentFiles->AddRecentFile(path);
+    return true;
+}
+
+bool CGrainforgeDoc::OnOpenDocument(const std::filesystem::path& path)
+{
+    if (IsProjectPath(path)) {
+        // Projects come with the project file; until then they are refused untouched.
+        LogMessage("Import failed: projects cannot be opened yet.", kLogError);
+        return false;
+    }
+    return ImportStl(path);
+}
+
+bool CGrainforgeDoc::ImportStl(const std::filesystem::path& path)
+{
+    const BusyScope busy(host.busy);
+    LogMessage("Opening " + PathToUtf8(path), kLogPlain);
+    const auto start = std::chrono::steady_clock::now();
+
+    mesh::StlReadResult read;
+    try {
+        read = mesh::ReadStlFile(path, mesh::StlReadOptions{true, -1.0f, true, true, false, true});
+    } catch (const std::bad_alloc&) {
+        // A file too large for memory is a failed open like any other: the part stays.
+        read = mesh::StlReadResult{};
+        read.error = "There is not enough memory to read this file.";
+    }
+    if (!read.ok) {
+        LogMessage("Import failed: " + read.error, kLogError);
+        ShowInformation(L"This file could not be opened.\n" + Utf8ToWide(read.error), kInfoError);
+        return false;
+    }
+
+    DeleteContents();
+    loadedPart = std::move(read.mesh);
+    partTransform = mesh::Transform3x4{};
+    importReport = read.report;
+    partSourcePath = PathToWide(path);
+    LogUtf8Lines(mesh::FormatImportReport(importReport));
+    if (IsDetailedLogOn()) {
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        LogMessage(FormatText("Imported in %.0f ms.", ms), kLogPlain);
+    }
+    InstallLoadedPart();
+    return true;
+}
+
+void CGrainforgeDoc::ReplacePipelineSource()
+{
+    // Setting the source stops a running worker and its run is discarded: nothing is left
+    // waiting to be reported.
+    runStartedByProcess = false;
+    pipeline.SetSource(workingPart);
+}
+
+void CGrainforgeDoc::SeatReliefBase()
+{
+    if (!HasPart())
+        return;
+    if (!workingPart.boundsValid)
+        workingPart.ComputeBounds();
+    mesh::BaseProtection& base = displacementSettings.base;
+    base.enabled = true;
+    base.axis = 2;
+    base.protectBelow = true;
+    base.planeMillimetres = workingPart.boundsMin.z;
+}
+
+void CGrainforgeDoc::InstallLoadedPart()
+{
+    workingPart = CopyWithTransform(loadedPart, partTransform);
+    ReplacePipelineSource();
+    printCheckReport = mesh::PrintabilityReport{};
+    displayMesh = nullptr;
+    ShowInformation(L"", kInfoOk);
+    RebuildSurfaceTestGrid();
+    partValidation = mesh::ValidateMesh(CurrentDisplayMesh(), InstallValidation());
+    LogUtf8Lines(mesh::FormatValidationReport(partValidation));
+    FitMappingToModel();
+    // The bottom rests on the bed, where texture would only lift the part.
+    projection.boxSideEnabled[5] = 0;
+    SeatReliefBase();
+    UpdatePreview();
+    ++settingsVersion;
+    SetModifiedFlag(false);
+    ResetUndoHistory();
+    UpdateAllViews(kHintFullRefresh);
+}
+
+void CGrainforgeDoc::InstallGeneratedPart(mesh::TriangleMesh part, const std::string& name,
+    const std::wstring& newTitle, const std::string& logLine)
+{
+    DeleteContents();
+    loadedPart = std::move(part);
+    loadedPart.ComputeBounds();
+    loadedPart.ComputeVertexNormals();
+    partTransform = mesh::Transform3x4{};
+    workingPart = loadedPart;
+
+    importReport = mesh::StlImportReport{};
+    importReport.fileName = name;
+    importReport.trianglesRead = importReport.trianglesKept = loadedPart.TriangleCount();
+    importReport.verticesBeforeWelding = importReport.verticesAfterWelding = loadedPart.vertices.size();
+    if (loadedPart.boundsValid)
+        importReport.dimensions = loadedPart.boundsMax - loadedPart.boundsMin;
+
+    partSourcePath = Utf8ToWide(name);
+    // A made part is no file: the path of a part opened before must not stay on it.
+    SetPathName({});
+    SetTitle(newTitle);
+    LogMessage(logLine, kLogPlain);
+    InstallLoadedPart();
+}
+
+void CGrainforgeDoc::OnFileTestShapeCube()
+{
+    InstallGeneratedPart(mesh::MakeTestCube(kTestShapeSize), "Test cube", L"Test Cube",
+        "Test cube: 20 mm, 12 triangles.");
+    testShapeName = "cube";
+}
+
+void CGrainforgeDoc::OnFileTestShapeCylinder()
+{
+    mesh::TriangleMesh cylinder = mesh::MakeTestCylinder(kTestShapeSize / 2, kTestShapeSize);
+    const std::string line = FormatText("Test cylinder: 20 mm across, 20 mm tall, %zu triangles.",
+        cylinder.TriangleCount());
+    InstallGeneratedPart(std::move(cylinder), "Test cylinder", L"Test Cylinder", line);
+    testShapeName = "cylinder";
+}
+
+void CGrainforgeDoc::OnFileTestShapeSphere()
+{
+    mesh::TriangleMesh sphere = mesh::MakeTestSphere(kTestShapeSize / 2);
+    // Raised by its radius, so that it stands on the bed.
+    for (mesh::MeshVertex& v : sphere.vertices)
+        v.position.z += kTestShapeSize / 2;
+    const std::string line = FormatText("Test sphere: 20 mm across, %zu triangles.", sphere.TriangleCount());
+    InstallGeneratedPart(std::move(sphere), "Test sphere", L"Test Sphere", line);
+    testShapeName = "sphere";
+}
+
+void CGrainforgeDoc::ComputeRestingFaces()
+{
+    restingFaces.clear();
+    if (HasPart())
+        restingFaces = mesh::FindRestingFaces(workingPart, mesh::RestingFaceSettings{1.0f, 1.0f, 0.05f});
+}
+
+bool CGrainforgeDoc::LayOnFace(int index)
+{
+    printCheckReport = mesh::PrintabilityReport{};
+    if (!HasPart() || index < 0 || static_cast<std::size_t>(index) >= restingFaces.size())
+        return false;
+    const BusyScope busy(host.busy);
+    const float area = restingFaces[static_cast<std::size_t>(index)].area;
+    const mesh::Transform3x4 t =
+        mesh::LayOnFaceTransform(workingPart, restingFaces[static_cast<std::size_t>(index)].normal);
+    CarryMasksWithPart(mesh::ComposeTransforms(t, partTransform));
+    LogMessage(FormatText("Laid on a face of %.1f mm\xC2\xB2; the part now stands on it.",
+                   static_cast<double>(area)),
+        kLogPlain);
+    return true;
+}
+
+void CGrainforgeDoc::CarryMasksWithPart(const mesh::Transform3x4& newTransform)
+{
+    if (!HasPart())
+        return;
+    const mesh::Transform3x4 change =
+        mesh::ComposeTransforms(newTransform, mesh::InvertTransform(partTransform));
+    for (mesh::MaskVolume& mask : maskVolumes)
+        mask = mesh::TransformMask(mask, change);
+    partTransform = newTransform;
+    RebuildWorkingPart();
+    SetModifiedFlag(true);
+}
+
+void CGrainforgeDoc::RebuildWorkingPart()
+{
+    workingPart = CopyWithTransform(loadedPart, partTransform);
+    ReplacePipelineSource();
+    printCheckReport = mesh::PrintabilityReport{};
+    displayMesh = nullptr;
+    RebuildSurfaceTestGrid();
+    FitMappingToModel();
+    SeatReliefBase();
+    ComputeRestingFaces();
+    partValidation = mesh::ValidateMesh(workingPart, RebuildValidation());
+    UpdatePreview();
+    UpdateAllViews(kHintFullRefresh);
+}
+
+}  // namespace grainforge::app

@@ -1,0 +1,248 @@
+#include "app/document/grainforge_doc.h"
+
+#include "app/document/document_commands.h"
+#include "app/document/log_text.h"
+
+namespace grainforge::app {
+
+namespace mesh = grainforge::mesh;
+
+namespace {
+
+mesh::RemeshSettings NewRemeshSettings()
+{
+    mesh::RemeshSettings s;
+    s.method = mesh::RemeshMethod::contour;
+    s.dualContouring.sharpness = 1.0f;
+    s.dualContouring.preserveVolume = true;
+    s.dualContouring.removeDisconnected = false;
+    s.dualContouring.disconnectedThreshold = 1.0f;
+    s.dualContouring.manifold = true;
+    s.targetEdgeMillimetres = 0.2f;
+    s.rounds = 5;
+    s.featureAngleDegrees = 40.0f;
+    s.relaxation = 0.5f;
+    s.projectToOriginal = true;
+    return s;
+}
+
+mesh::SimplifySettings NewSimplifySettings()
+{
+    mesh::SimplifySettings s;
+    s.planarToleranceMillimetres = 0.0001f;
+    s.relativePlanarTolerance = 0.000001f;
+    s.planarAngleDegrees = 1.0f;
+    s.minimumTriangleHeightMillimetres = 0.001f;
+    s.maximumValence = 24;
+    s.maximumSweeps = 64;
+    s.preserveVertexNormals = true;
+    s.protectTexturedFaces = false;
+    s.flatAreas = true;
+    s.wholeMesh = true;
+    s.meshDetailError = 0.01f;
+    return s;
+}
+
+mesh::DisplacementSettings NewDisplacementSettings()
+{
+    mesh::DisplacementSettings s;
+    s.method = mesh::DisplacementMethod::solid;
+    s.limitToClearance = true;
+    s.mitreCreases = true;
+    s.preventFolds = true;
+    s.maximumTiltDegrees = 80.0f;
+    s.wallThresholdMillimetres = 0.42f;
+    s.checkThinWalls = true;
+    s.holdThinWalls = true;
+    s.strengthMillimetres = 1.0f;
+    s.midLevel = 0.5f;
+    s.midLevelMode = mesh::MidLevelMode::automatic;
+    s.direction = mesh::DisplacementDirection::centred;
+    s.invert = false;
+    s.outsideRule = mesh::OutsideRule::average;
+    s.base.enabled = false;
+    s.base.axis = 2;
+    s.base.protectBelow = true;
+    s.base.planeMillimetres = 0.0f;
+    s.base.bandMillimetres = 0.0f;
+    return s;
+}
+
+}  // namespace
+
+void EmptyHeightMap(mesh::HeightMap& map)
+{
+    map.width = map.height = 0;
+    map.sourceWidth = map.sourceHeight = 0;
+    map.source.clear();
+    map.seamless.clear();
+    map.blurred.clear();
+    map.hasMidValue = false;
+    map.midValue = 0.0f;
+}
+
+CGrainforgeDoc::CGrainforgeDoc(DocumentHost newHost) : host(newHost)
+{
+    exportCleanupOptions = mesh::ExportCleanupOptions{true, true, 5.0f, 0.5f};
+    exportFixes.splitNonManifoldEdges = true;
+    exportFixes.unfoldTriangles = true;
+    exportFixes.resolveSelfIntersections = true;
+    exportFixes.removeCrumbs = true;
+    exportFixes.maximumRounds = 40;
+    exportFixes.maximumMoveMillimetres = 1.0f;
+    ResetSettingsToDefaults();
+}
+
+void CGrainforgeDoc::SetModifiedFlag(bool value)
+{
+    if (modified == value)
+        return;
+    modified = value;
+    if (host.views != nullptr)
+        host.views->DocumentStateChanged();
+}
+
+void CGrainforgeDoc::SetTitle(const std::wstring& value)
+{
+    if (title == value)
+        return;
+    title = value;
+    if (host.views != nullptr)
+        host.views->DocumentStateChanged();
+}
+
+void CGrainforgeDoc::SetPathName(const std::filesystem::path& value)
+{
+    if (pathName == value)
+        return;
+    pathName = value;
+    if (!value.empty())
+        title = PathToWide(value.filename());
+    if (host.views != nullptr)
+        host.views->DocumentStateChanged();
+}
+
+void CGrainforgeDoc::UpdateAllViews(int hint)
+{
+    if (host.views != nullptr)
+        host.views->UpdateAllViews(hint);
+}
+
+bool CGrainforgeDoc::OnNewDocument()
+{
+    DeleteContents();
+    SetPathName({});
+    SetTitle(L"Untitled");
+    SetModifiedFlag(false);
+    // Emptying keeps the box blend for the next part; New keeps nothing.
+    projection = mesh::InitProjection();
+    ResetSettingsToDefaults();
+    return true;
+}
+
+void CGrainforgeDoc::ResetSettingsToDefaults()
+{
+    remeshSettings = NewRemeshSettings();
+    simplifySettings = NewSimplifySettings();
+    displacementSettings = NewDisplacementSettings();
+    remeshOn = displacementOn = simplifyOn = true;
+
+    EmptyHeightMap(heightMap);
+    heightMap.sourceName.clear();
+    heightMap.ApplySettings(mesh::TextureSettings{});
+
+    ++pixelGeneration;
+    ++pipelinePixelGeneration;
+    proceduralTexture.reset();
+    proceduralPresetName.clear();
+    textureImagePath.clear();
+    ResetUndoHistory();
+}
+
+void CGrainforgeDoc::DeleteContents()
+{
+    partChangedSinceOpened = false;
+    pipeline.Clear();
+
+    loadedPart = mesh::TriangleMesh{};
+    workingPart = mesh::TriangleMesh{};
+    partTransform = mesh::Transform3x4{};
+
+    importReport = mesh::StlImportReport{};
+    partValidation = mesh::ValidationReport{};
+    resultValidation = mesh::ValidationReport{};
+    resultValidationMesh = nullptr;
+    printCheckReport = mesh::PrintabilityReport{};
+
+    const std::uint8_t blended = projection.boxBlended;
+    const float sharpness = projection.boxBlendSharpness;
+    projection = mesh::InitProjection();
+    projection.boxBlended = blended;
+    projection.boxBlendSharpness = sharpness;
+
+    maskVolumes.clear();
+    selectedMask = -1;
+    restingFaces.clear();
+    // Derived from the part, and up to 512^3 cells: not kept for a part that is gone.
+    surfaceTestGrid = mesh::OccupancyGrid{};
+    surfaceClasses.clear();
+    surfaceClassesValid = false;
+    displayWeights = mesh::TextureWeights{};
+    displayWeightsKey = WeightsKey{};
+
+    handleToolActive = false;
+    runStartedByProcess = false;
+    surfaceViewActive = false;
+    displayMesh = nullptr;
+
+    runReport = mesh::PipelineReport{};
+
+    partSourcePath.clear();
+    testShapeName.clear();
+    projectPath.clear();
+
+    ResetUndoHistory();
+}
+
+bool CGrainforgeDoc::IsDetailedLogOn() const
+{
+    return host.log != nullptr && host.log->IsDetailedLogOn();
+}
+
+void CGrainforgeDoc::LogMessage(std::string_view utf8, int level) const
+{
+    if (host.log == nullptr)
+        return;
+    if (host.log->IsDetailedLogOn()) {
+        host.log->AppendLine(std::string(utf8), level);
+        return;
+    }
+    const std::string stripped = StripTimings(utf8);
+    if (!utf8.empty() && stripped.empty())
+        return;
+    host.log->AppendLine(stripped, level);
+}
+
+void CGrainforgeDoc::LogUtf8Lines(std::string_view utf8) const
+{
+    for (const std::string& line : SplitLogLines(utf8))
+        LogMessage(line, kLogPlain);
+}
+
+void CGrainforgeDoc::ShowInformation(const std::wstring& text, int kind) const
+{
+    if (host.information != nullptr)
+        host.information->ShowInformation(text, kind);
+}
+
+bool CGrainforgeDoc::HasPart() const
+{
+    return !workingPart.vertices.empty() && !workingPart.indices.empty();
+}
+
+bool CGrainforgeDoc::IsHeightMapLoaded() const
+{
+    return heightMap.width >= 1 && heightMap.height >= 1 && !heightMap.blurred.empty();
+}
+
+}  // namespace grainforge::app

@@ -1,0 +1,311 @@
+// The one document of the program: the part and its placement, the texture, the mask volumes,
+// the stage settings with undo and redo, and the asynchronous pipeline that turns them into a
+// textured part. One instance lives for the whole run; New and opening a part reuse it. The
+// view, the shell and the workflow pane read its members and call its operations on the
+// user-interface thread only; it reaches them only through its `DocumentHost`.
+//
+// The class is split by concept over several sources: state and defaults
+// (grainforge_doc.cpp), the command table (doc_commands.cpp), driving Process
+// (doc_process.cpp), parts and placement (doc_parts.cpp), mapping and masks
+// (doc_mapping.cpp), undo and redo (doc_undo.cpp), and the texture hand-over with the
+// procedural pattern (doc_texture.cpp). doc_seams.cpp holds the commands of the project file,
+// texture loading, the checks, export and the mesh jobs, which are not built yet.
+//
+// References to meshes the document returns (CurrentDisplayMesh) may point into the pipeline's
+// stage state, which belongs to the worker once a run starts: they are valid until the next
+// RequestProcess, poll, part change or undo. `displayMesh` and the keys that hold a mesh
+// pointer are only ever compared, never followed.
+#pragma once
+
+#include "app/document/command_entry.h"
+#include "app/document/document_host.h"
+#include "app/document/edit_state.h"
+#include "app/document/no_window_system.h"
+
+#include "engine/displacement/displacement_settings.h"
+#include "engine/displacement/mask_volume.h"
+#include "engine/displacement/occupancy_grid.h"
+#include "engine/displacement/projection.h"
+#include "engine/displacement/texture_weights.h"
+#include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/placement.h"
+#include "engine/mesh/repair_driver.h"
+#include "engine/mesh/stl_reader.h"
+#include "engine/mesh/triangle_mesh.h"
+#include "engine/pipeline/async_pipeline.h"
+#include "engine/pipeline/pipeline_records.h"
+#include "engine/pipeline/printability_check.h"
+#include "engine/remesh/flat_simplify.h"
+#include "engine/remesh/remesh_settings.h"
+#include "engine/textures/height_map.h"
+#include "engine/textures/procedural_texture.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace grainforge::app {
+
+// Sizes 0, no pixels, no mid value; the settings and the name stay.
+void EmptyHeightMap(grainforge::mesh::HeightMap& map);
+
+class CGrainforgeDoc {
+public:
+    // Every member at the values of File > New, the part empty.
+    explicit CGrainforgeDoc(DocumentHost host = {});
+    // The pipeline's destructor cancels a run and waits for its worker.
+    ~CGrainforgeDoc() = default;
+    CGrainforgeDoc(const CGrainforgeDoc&) = delete;
+    CGrainforgeDoc& operator=(const CGrainforgeDoc&) = delete;
+
+    // ---- Channels ------------------------------------------------------------------------
+    void SetHost(const DocumentHost& newHost) { host = newHost; }
+    [[nodiscard]] const DocumentHost& Host() const { return host; }
+
+    // ---- Document frame: modified flag, title, path ----------------------------------------
+    [[nodiscard]] bool IsModified() const { return modified; }
+    void SetModifiedFlag(bool value);
+    [[nodiscard]] const std::wstring& GetTitle() const { return title; }
+    void SetTitle(const std::wstring& value);
+    [[nodiscard]] const std::filesystem::path& GetPathName() const { return pathName; }
+    void SetPathName(const std::filesystem::path& value);
+    void UpdateAllViews(int hint);
+
+    // File > New: empties the part (DeleteContents), then the New defaults. Always true.
+    bool OnNewDocument();
+    // File > Open for a part file: a project goes to the project reader (not built yet: it
+    // refuses); anything else is read as STL. On success the path is set, the modified flag
+    // cleared and the file added to the recent files. A failure leaves the document exactly
+    // as it was: part, settings, texture, history, title, path and modified flag.
+    bool OpenDocument(const std::filesystem::path& path);
+    bool OnOpenDocument(const std::filesystem::path& path);
+    // Empties the part and its placement, projection (but the box blend), masks and reports;
+    // keeps settings, switches, limits and the texture.
+    void DeleteContents();
+    // The New values of every setting, an empty texture and an empty history.
+    void ResetSettingsToDefaults();
+
+    // ---- Logging -------------------------------------------------------------------------
+    // One line at a level; with the detailed log off its timings are removed first, and a line
+    // that only held timings is dropped. Nothing without a log.
+    void LogMessage(std::string_view utf8, int level) const;
+    // Each line of the text at level 0.
+    void LogUtf8Lines(std::string_view utf8) const;
+    void ShowInformation(const std::wstring& text, int kind) const;
+    [[nodiscard]] bool IsDetailedLogOn() const;
+
+    // ---- Commands ------------------------------------------------------------------------
+    // The document's commands with their update rules, for the window layer to route.
+    [[nodiscard]] CommandTable Commands();
+    // A part is loaded: the working part has vertices and indices.
+    [[nodiscard]] bool HasPart() const;
+    [[nodiscard]] bool IsHeightMapLoaded() const;
+
+    // ---- Driving Process -------------------------------------------------------------------
+    [[nodiscard]] grainforge::mesh::PipelineSettings BuildPipelineSettings() const;
+    // The mesh to show, validate and save (see the note at the top on how long it stays).
+    [[nodiscard]] const grainforge::mesh::TriangleMesh& CurrentDisplayMesh() const;
+    [[nodiscard]] bool IsResultCurrent() const;
+    [[nodiscard]] bool IsResultOutOfDate() const;
+    [[nodiscard]] bool NeedsProcessing() const;
+    // Workflow steps 0 Mapping, 1 Texture, 2 Relief, 3 Simplify.
+    [[nodiscard]] bool StepHasPendingChanges(int step) const;
+    [[nodiscard]] bool StageFromProgressText(int step) const;
+    [[nodiscard]] std::wstring StatusText() const;
+    void RequestProcess();
+    void OnMeshProcess() { RequestProcess(); }
+    // The refresh every edit ends in.
+    void UpdatePreview();
+    [[nodiscard]] grainforge::mesh::TextureWeights ComputeDisplayWeights(
+        const grainforge::mesh::TriangleMesh& mesh);
+    [[nodiscard]] const grainforge::mesh::TextureWeights& DisplayProjectionData();
+    // Every idle pass: true when a run was reported.
+    bool PollPipeline();
+    // Blocks until the result is up to date at full quality, then reports it.
+    void RunPipelineNow();
+    void OnPipelineFinished();
+    [[nodiscard]] std::wstring OutOfDateReasons() const;
+    void ReportOutOfDate();
+    // The relief paragraph for the information box (the reports are not built yet: empty).
+    [[nodiscard]] std::wstring ReliefReportText() const;
+
+    // ---- Parts, test shapes and placement --------------------------------------------------
+    bool ImportStl(const std::filesystem::path& path);
+    void InstallLoadedPart();
+    void InstallGeneratedPart(grainforge::mesh::TriangleMesh mesh, const std::string& name,
+        const std::wstring& newTitle, const std::string& logLine);
+    void OnFileTestShapeCube();
+    void OnFileTestShapeCylinder();
+    void OnFileTestShapeSphere();
+    void ComputeRestingFaces();
+    bool LayOnFace(int index);
+    void CarryMasksWithPart(const grainforge::mesh::Transform3x4& newTransform);
+    void RebuildWorkingPart();
+
+    // ---- Mapping, masks and sides ----------------------------------------------------------
+    void FitMappingToModel();
+    void SetSidePlacement(int side, const grainforge::mesh::ProjectionLayer& placement);
+    void SetSurfacesMode(int mode);
+    void UpdateMaskVolume(int index, const grainforge::mesh::MaskVolume& volume);
+    void DeleteMaskVolume(int index);
+    int DuplicateMaskVolume(int index);
+
+    // ---- Undo and redo ---------------------------------------------------------------------
+    [[nodiscard]] EditState CaptureEditState() const;
+    void RestoreEditState(const EditState& state);
+    void NoteEdit();
+    void BeginEdit();
+    void CommitPendingEdit();
+    void OnEditUndo();
+    void OnEditRedo();
+    void ResetUndoHistory();
+
+    // ---- Texture hand-over and the procedural pattern (the least the Parts above need) ------
+    void SyncTextureToPipeline();
+    void RefreshProceduralTexture(bool force);
+    // Makes the pattern current under the preset name and renders it. Null does nothing.
+    void RenderProceduralTexture(std::unique_ptr<grainforge::mesh::procedural::ProceduralTexture> pattern,
+        const std::wstring& presetName);
+    [[nodiscard]] std::pair<std::int32_t, std::int32_t> ProceduralRenderSize() const;
+    // Lays one tile over the whole part for a texture that does not repeat (not built yet).
+    void FitSingleTile();
+    // Commands 32857..32880: the pattern of that index, through the procedural dialog.
+    void OnProceduralPattern(int commandId);
+    void RebuildSurfaceTestGrid();
+    [[nodiscard]] const std::vector<std::uint8_t>& SurfaceClassification();
+
+    // ---- Commands of later work (project file, texture loading, checks, export, mesh jobs) ---
+    void OnFileSaveStl(bool ascii);
+    void OnTextureLoadFromDisk();
+    void SetSurfaceTestGridResolution(int cells);
+    void OnProceduralSettings();
+    void OnFileOpenProject();
+    void OnFileSaveProject();
+    void OnFileSaveProjectAs();
+    void OnMeshValidate();
+    void OnMeshCheckPrintability();
+    void OnMeshRepair();
+    void OnMeshRepairWithWindows();
+    void OnMeshSimplifyInput();
+    void OnMeshRemeshInput();
+
+    // ======================================================================================
+    // State, read by the view, the shell and the workflow pane (user-interface thread only).
+
+    // Part
+    grainforge::mesh::TriangleMesh loadedPart;
+    grainforge::mesh::Transform3x4 partTransform;
+    grainforge::mesh::TriangleMesh workingPart;
+    grainforge::mesh::StlImportReport importReport;
+    std::wstring partSourcePath;
+    std::string testShapeName;
+    bool partChangedSinceOpened = false;
+    std::vector<grainforge::mesh::RestingFace> restingFaces;
+
+    // Texture and placement
+    grainforge::mesh::HeightMap heightMap;
+    std::unique_ptr<grainforge::mesh::procedural::ProceduralTexture> proceduralTexture;
+    std::wstring proceduralPresetName;
+    std::wstring textureImagePath;
+    std::uint32_t pixelGeneration = 0;
+    std::uint32_t pipelinePixelGeneration = 0;
+    std::int32_t handedOverGeneration = -1;
+    grainforge::mesh::TextureSettings handedOverSettings;
+    grainforge::mesh::Projection projection = grainforge::mesh::InitProjection();
+    grainforge::mesh::ProjectionLayer dragBaseLayers[grainforge::mesh::kBoxSideCount];
+    std::vector<grainforge::mesh::MaskVolume> maskVolumes;
+    int selectedMask = -1;
+
+    // Stage settings
+    grainforge::mesh::RemeshSettings remeshSettings;
+    grainforge::mesh::DisplacementSettings displacementSettings;
+    grainforge::mesh::SimplifySettings simplifySettings;
+    bool remeshOn = true;
+    bool displacementOn = true;
+    bool simplifyOn = true;
+    std::uint64_t maximumTriangles = 18000000;
+    std::uint64_t displayTriangles = 4000000;
+    grainforge::mesh::ExportCleanupOptions exportCleanupOptions;
+    grainforge::mesh::RepairOptions exportFixes;
+    int surfaceTestCells = 256;
+    grainforge::mesh::OccupancyGrid surfaceTestGrid;
+
+    // Pipeline and results
+    grainforge::mesh::AsyncPipeline pipeline;
+    grainforge::mesh::PipelineSettings runSettings;
+    grainforge::mesh::PipelineSettings shownRunSettings;
+    struct StageMark {
+        std::int32_t stage = grainforge::mesh::kStageNone;
+        bool hasStage = false;
+    } runStartStage;
+    std::uint32_t textureHandOvers = 0;
+    std::uint32_t textureHandOversAtStart = 0;
+    std::uint32_t textureHandOversShown = 0;
+    grainforge::mesh::PipelineReport runReport;
+    bool runStartedByProcess = false;
+    bool resultWasCurrent = false;
+
+    // Display and checks
+    bool handleToolActive = false;
+    bool surfaceViewActive = false;
+    const grainforge::mesh::TriangleMesh* displayMesh = nullptr;  // compared, never followed
+    grainforge::mesh::TextureWeights displayWeights;
+    struct WeightsKey {
+        const grainforge::mesh::TriangleMesh* mesh = nullptr;
+        std::size_t indexCount = 0;
+        std::uint32_t settingsVersion = 0;
+    } displayWeightsKey;
+    std::uint32_t settingsVersion = 0;
+    grainforge::mesh::ValidationReport partValidation;
+    grainforge::mesh::ValidationReport resultValidation;
+    const grainforge::mesh::TriangleMesh* resultValidationMesh = nullptr;  // compared only
+    std::uint64_t runsReported = 0;
+    std::uint64_t resultValidationRun = 0;
+    grainforge::mesh::PrintabilityReport printCheckReport;
+    std::vector<std::uint8_t> surfaceClasses;   // cache of SurfaceClassification
+    int surfaceClassesCells = 0;
+    bool surfaceClassesValid = false;
+
+    // Undo and redo
+    std::vector<EditState> undoStack;
+    std::vector<EditState> redoStack;
+    EditState undoBase;
+    bool editPending = false;
+    bool restoringEdit = false;
+    EditHistoryLimits historyLimits;
+
+    std::wstring projectPath;
+
+private:
+    // Hands a copy of the working part to the pipeline, discarding a run that was going.
+    void ReplacePipelineSource();
+    // Shared by install and rebuild: the relief base plane on the part's lowest z.
+    void SeatReliefBase();
+    // The stage a run with `settings` would start at; only while no worker runs.
+    [[nodiscard]] grainforge::mesh::StaleStage StageToRerun(
+        const grainforge::mesh::PipelineSettings& settings) const;
+    // The weights of the shown result, keyed to the current display mesh when it is current.
+    void BindResultWeights();
+    // Logs the finished run's report lines.
+    void LogRunReport(const grainforge::mesh::PipelineReport& report) const;
+    // Whether applying the snapshot changes the texture (pixels, settings, pattern, image).
+    [[nodiscard]] bool TextureDiffersFrom(const EditState& state) const;
+    // The snapshot's pattern, preset, image path and height map, with its pixel generation.
+    void PutBackTexture(const EditState& state);
+    // The run's validation bound to the mesh it describes, when that mesh is on display.
+    void BindResultValidation(const grainforge::mesh::PipelineReport& report);
+    // Takes a step off `from`, pushes the base onto `to` and applies the step.
+    void StepHistory(std::vector<EditState>& from, std::vector<EditState>& to);
+
+    DocumentHost host;
+    bool modified = false;
+    std::wstring title = L"Untitled";
+    std::filesystem::path pathName;
+};
+
+}  // namespace grainforge::app

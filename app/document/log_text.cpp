@@ -1,0 +1,200 @@
+#include "app/document/log_text.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace grainforge::app {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void AppendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+void AppendWide(std::wstring& out, char32_t c)
+{
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<wchar_t>(0xD800 + (c >> 10));
+            out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+            return;
+        }
+    }
+    out += static_cast<wchar_t>(c);
+}
+
+// Decodes one UTF-8 sequence at `i`, moving `i` past it; overlong forms, surrogates and values
+// past U+10FFFF give the replacement character.
+char32_t DecodeUtf8(std::string_view s, std::size_t& i)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(i++);
+    if (lead < 0x80)
+        return lead;
+    int extra = 0;
+    char32_t c = 0;
+    char32_t least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        extra = 1, c = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        extra = 2, c = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        extra = 3, c = lead & 0x07, least = 0x10000;
+    } else {
+        return kReplacement;
+    }
+    for (int k = 0; k < extra; ++k) {
+        if (i >= s.size() || (byte(i) & 0xC0) != 0x80)
+            return kReplacement;
+        c = (c << 6) | (byte(i++) & 0x3F);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return kReplacement;
+    return c;
+}
+
+}  // namespace
+
+std::string FormatThousands(std::uint64_t n)
+{
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string FormatText(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string out;
+    if (length > 0) {
+        out.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(out.data(), out.size(), format, args);
+        out.resize(static_cast<std::size_t>(length));
+    }
+    va_end(args);
+    return out;
+}
+
+std::string FormatFloat3(float x)
+{
+    return FormatText("%.3f", static_cast<double>(x));
+}
+
+std::string FormatVec3(grainforge::mesh::Vec3 v)
+{
+    return FormatFloat3(v.x) + ", " + FormatFloat3(v.y) + ", " + FormatFloat3(v.z);
+}
+
+std::wstring Utf8ToWide(std::string_view utf8)
+{
+    std::wstring out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();)
+        AppendWide(out, DecodeUtf8(utf8, i));
+    return out;
+}
+
+std::string WideToUtf8(std::wstring_view wide)
+{
+    std::string out;
+    out.reserve(wide.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        char32_t c = static_cast<char32_t>(wide[i]);
+        if constexpr (sizeof(wchar_t) == 2) {
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size()) {
+                const char32_t low = static_cast<char32_t>(wide[i + 1]);
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                    ++i;
+                }
+            }
+        }
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            c = kReplacement;
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::string PathToUtf8(const std::filesystem::path& path)
+{
+    // The native form is bytes on this system; decoding them here never throws.
+    return WideToUtf8(Utf8ToWide(path.native()));
+}
+
+std::wstring PathToWide(const std::filesystem::path& path)
+{
+    return Utf8ToWide(path.native());
+}
+
+std::vector<std::string> SplitLogLines(std::string_view text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view piece = text.substr(start, end - start);
+        if (!piece.empty() && piece.back() == '\r')
+            piece.remove_suffix(1);
+        lines.emplace_back(piece);
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string StripTimings(std::string_view input)
+{
+    std::string line(input);
+    for (;;) {
+        const std::size_t ms = line.find(" ms)");
+        if (ms == std::string::npos)
+            break;
+        std::size_t open = line.rfind('(', ms);
+        if (open == std::string::npos)
+            break;
+        const std::size_t end = ms + 4;
+        while (open > 0 && line[open - 1] == ' ')
+            --open;
+        line.erase(open, end - open);
+    }
+    std::size_t p = line.find_first_not_of(" \t");
+    if (p != std::string::npos && line.compare(p, 3, "in ") == 0) {
+        p += 3;
+        const std::size_t digits = line.find_first_not_of("0123456789.", p);
+        if (digits != std::string::npos && digits > p && line.compare(digits, std::string::npos, " ms") == 0)
+            return {};
+    }
+    return line;
+}
+
+}  // namespace grainforge::app

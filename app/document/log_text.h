@@ -1,0 +1,48 @@
+// The document's text helpers: numbers for its log lines and reports, the conversions between
+// the engine's UTF-8 and the interface's wide text, and the removal of timings from log lines
+// while the detailed log is off. Pure functions; the C locale's formatting whatever the
+// process locale.
+#pragma once
+
+#include "app/document/no_window_system.h"
+
+#include "engine/mesh/triangle_mesh.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace grainforge::app {
+
+// Decimal digits with "," before every group of three from the right: 1234567 gives
+// "1,234,567", 999 gives "999".
+[[nodiscard]] std::string FormatThousands(std::uint64_t n);
+// "%.3f".
+[[nodiscard]] std::string FormatFloat3(float x);
+// The three components as FormatFloat3 joined by ", ".
+[[nodiscard]] std::string FormatVec3(grainforge::mesh::Vec3 v);
+// printf into a std::string, in the C locale's number format.
+[[nodiscard]] std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// UTF-8 to wide text; invalid bytes become U+FFFD. An empty text gives an empty string.
+[[nodiscard]] std::wstring Utf8ToWide(std::string_view utf8);
+// Wide text to UTF-8; an unpaired surrogate or a value beyond U+10FFFF becomes U+FFFD.
+[[nodiscard]] std::string WideToUtf8(std::wstring_view wide);
+
+// A path as UTF-8 and as wide text, whatever bytes the file system gave it (invalid sequences
+// become U+FFFD instead of throwing).
+[[nodiscard]] std::string PathToUtf8(const std::filesystem::path& path);
+[[nodiscard]] std::wstring PathToWide(const std::filesystem::path& path);
+
+// The pieces of `text` between line feeds; a final line feed adds no empty piece, empty pieces
+// in between are kept, and a carriage return ending a piece is dropped (the document's own
+// texts end their lines with CR LF).
+[[nodiscard]] std::vector<std::string> SplitLogLines(std::string_view text);
+
+// The line without its timings: every "(... ms)" group is taken out with the spaces before it,
+// and a line that is only "in <number> ms" becomes empty.
+[[nodiscard]] std::string StripTimings(std::string_view line);
+
+}  // namespace grainforge::app

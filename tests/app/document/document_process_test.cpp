@@ -1,0 +1,277 @@
+#include "app/document/document_commands.h"
+#include "app/document/log_text.h"
+#include "tests/app/document/document_fixture.h"
+#include "tests/support/temp_folder.h"
+
+#include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/stl_writer.h"
+#include "engine/mesh/test_shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace grainforge::test {
+namespace {
+
+constexpr const char* kNeedsTexture = "Displacement needs a texture: load one, or turn Displacement off.";
+
+// No part, a run going, and Relief on without a texture start nothing; only the missing
+// texture says so.
+TEST(DocumentProcessTest, RefusalsStartNothing)
+{
+    const struct {
+        const char* what;
+        bool part;
+        bool texture;
+        bool running;
+        std::vector<std::string> logged;
+    } cases[] = {
+        {"no part", false, true, false, {}},
+        {"no texture", true, false, false, {kNeedsTexture}},
+        {"a run going", true, true, true, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DocumentFixture f;
+        if (c.part)
+            f.WithCube();
+        if (c.texture)
+            f.GiveTexture();
+        if (c.running) {
+            f.BlockingRuns();
+            f.doc->RequestProcess();
+            ASSERT_TRUE(f.doc->pipeline.IsRunning());
+            f.doc->remeshSettings.targetEdgeMillimetres = 2.0f;  // something to do again
+        }
+        const int clears = f.host.clears;
+        f.host.lines.clear();
+        f.doc->RequestProcess();
+        EXPECT_EQ(f.host.Lines(), c.logged);
+        EXPECT_EQ(f.host.clears, clears);
+        EXPECT_FALSE(f.doc->pipeline.HasPendingRequest());
+        if (!c.running) {
+            EXPECT_FALSE(f.doc->pipeline.IsRunning());
+        }
+        if (!c.logged.empty()) {
+            EXPECT_EQ(f.host.lines.back().level, app::kLogWarning);
+        }
+    }
+}
+
+TEST(DocumentProcessTest, ProcessWithNothingChangedWritesNothing)
+{
+    DocumentFixture f;
+    f.WithCube();
+    f.GiveTexture();
+    f.FakeRuns();
+    f.doc->RequestProcess();
+    f.PollUntilReported();
+    const std::vector<LoggedLine> before = f.host.lines;
+    const int clears = f.host.clears;
+    f.doc->RequestProcess();
+    EXPECT_EQ(f.host.lines, before);
+    EXPECT_EQ(f.host.clears, clears);
+    EXPECT_FALSE(f.doc->runStartedByProcess);
+}
+
+// The success line, with the relief only when a vertex moved; a failure is "Refused: " in the
+// log and red in the information box.
+TEST(DocumentProcessTest, ReportedRunTexts)
+{
+    const struct {
+        std::uint64_t displaced;
+        const char* line;
+    } cases[] = {{1, "Processed: 12,345 triangles, relief 0.50 mm."}, {0, "Processed: 12,345 triangles."}};
+    for (const auto& c : cases) {
+        DocumentFixture f;
+        f.WithCube();
+        f.GiveTexture();
+        f.FakeRuns(12345, 0.5f, c.displaced);
+        f.doc->RequestProcess();
+        f.PollUntilReported();
+        EXPECT_EQ(f.host.Lines(app::kLogSuccess), std::vector<std::string>{c.line});
+        EXPECT_EQ(f.host.Lines(app::kLogPlain).front(), "Processing...");
+        EXPECT_EQ(f.host.clears, 1);
+    }
+
+    DocumentFixture f;
+    f.WithCube();
+    f.GiveTexture();
+    f.doc->pipeline.SetRunForTesting([](mesh::PipelineStages&, const mesh::ProgressCallback&) -> bool {
+        throw std::runtime_error("boom");
+    });
+    f.doc->RequestProcess();
+    f.PollUntilReported();
+    const std::string message = "Process stopped on an error: boom. Nothing was changed.";
+    EXPECT_EQ(f.host.Lines(app::kLogError), std::vector<std::string>{"Refused: " + message});
+    ASSERT_FALSE(f.host.information.empty());
+    EXPECT_EQ(f.host.information.back(), std::make_pair(app::Utf8ToWide(message), app::kInfoError));
+}
+
+TEST(DocumentProcessTest, StoppedRunWarnsOnlyWhenProcessStartedIt)
+{
+    DocumentFixture f;
+    f.WithCube();
+    f.GiveTexture();
+    f.BlockingRuns();
+    f.doc->RequestProcess();
+    f.doc->pipeline.Cancel();
+    f.PollUntilReported();
+    EXPECT_EQ(f.host.Lines(app::kLogWarning),
+        std::vector<std::string>{"Stopped. The part is as it was; Process runs the rest when asked."});
+}
+
+// A new texture or a re-placed part during a run stops the worker and discards the run:
+// nothing is left waiting to be reported, so the out-of-date note and the next Process work
+// as before. While the run went on, the shown mesh was the published copy, never a stage mesh
+// the worker writes.
+TEST(DocumentProcessTest, PartOrTextureChangeDuringARunDiscardsIt)
+{
+    for (const bool texture : {true, false}) {
+        SCOPED_TRACE(texture ? "texture" : "lay on face");
+        DocumentFixture f;
+        f.WithCube();
+        f.GiveTexture();
+        f.BlockingRuns();
+        f.doc->ComputeRestingFaces();
+        f.doc->RequestProcess();
+        ASSERT_TRUE(f.doc->runStartedByProcess);
+        EXPECT_EQ(&f.doc->CurrentDisplayMesh(), &f.doc->pipeline.PublishedMesh());
+        if (texture)
+            f.GiveTexture();
+        else
+            ASSERT_TRUE(f.doc->LayOnFace(0));
+        EXPECT_FALSE(f.doc->pipeline.IsRunning());
+        EXPECT_FALSE(f.doc->runStartedByProcess);
+        EXPECT_FALSE(f.doc->PollPipeline());
+        f.FakeRuns();
+        f.doc->RequestProcess();
+        f.PollUntilReported();
+        EXPECT_EQ(f.host.Lines(app::kLogSuccess).size(), 1u);
+        EXPECT_TRUE(f.host.Lines(app::kLogWarning).empty());
+    }
+}
+
+TEST(DocumentProcessTest, OutOfDateNoteOncePerChange)
+{
+    DocumentFixture f;
+    f.WithCube();
+    f.GiveTexture();
+    f.FakeRuns();
+    f.doc->RequestProcess();
+    f.PollUntilReported();
+    f.doc->ReportOutOfDate();
+    f.host.lines.clear();
+
+    f.doc->projection.boxSideEnabled[0] = 0;
+    f.doc->UpdatePreview();
+    f.doc->ReportOutOfDate();
+    f.doc->ReportOutOfDate();
+    EXPECT_EQ(f.host.Lines(app::kLogPlain), std::vector<std::string>{"The result is out of date: sides or blend."});
+
+    f.doc->projection.boxSideEnabled[0] = 1;  // back to the run's settings: current, no note
+    f.doc->UpdatePreview();
+    f.doc->ReportOutOfDate();
+    EXPECT_EQ(f.host.lines.size(), 1u);
+
+    f.doc->projection.cage.center.x += 2.0f;
+    f.doc->UpdatePreview();
+    f.doc->ReportOutOfDate();
+    ASSERT_EQ(f.host.lines.size(), 2u);
+    EXPECT_EQ(f.host.lines[1].text, "The result is out of date: cage (centre moved 2.0000 mm).");
+}
+
+TEST(DocumentProcessTest, StatusTextOrder)
+{
+    DocumentFixture f;
+    EXPECT_EQ(f.doc->StatusText(), L"No part loaded");
+    f.WithCube();
+    EXPECT_EQ(f.doc->StatusText(), L"Needs a texture");
+    f.GiveTexture();
+    EXPECT_EQ(f.doc->StatusText(), L"Not processed yet");
+    f.BlockingRuns();
+    f.doc->RequestProcess();
+    EXPECT_EQ(f.doc->StatusText(), L"Processing");
+    f.doc->pipeline.Cancel();
+    f.PollUntilReported();
+    f.FakeRuns();
+    f.doc->RequestProcess();
+    f.PollUntilReported();
+    EXPECT_EQ(f.doc->StatusText(), L"Up to date");
+
+    f.doc->simplifySettings.meshDetailError = 0.1f;
+    EXPECT_EQ(f.doc->StatusText(), L"Needs: simplify");
+    EXPECT_FALSE(f.doc->StepHasPendingChanges(2));
+    EXPECT_TRUE(f.doc->StepHasPendingChanges(3));
+    f.doc->displacementSettings.strengthMillimetres = 2.0f;
+    EXPECT_EQ(f.doc->StatusText(), L"Needs: relief, simplify");
+    EXPECT_TRUE(f.doc->StepHasPendingChanges(2));
+    f.doc->displacementOn = false;
+    f.doc->remeshSettings.targetEdgeMillimetres = 3.0f;
+    EXPECT_EQ(f.doc->StatusText(), L"Needs: remesh, simplify");
+}
+
+// With a handle tool active the view is told to leave it before the run, and the working part
+// stays on display until the view has left it.
+TEST(DocumentProcessTest, HandleToolGetsHintThreeBeforeTheRun)
+{
+    DocumentFixture f;
+    f.WithCube();
+    f.GiveTexture();
+    f.FakeRuns();
+    f.doc->handleToolActive = true;
+    f.host.hints.clear();
+    f.doc->RequestProcess();
+    ASSERT_FALSE(f.host.hints.empty());
+    EXPECT_EQ(f.host.hints.front(), app::kHintLeaveTools);
+    f.PollUntilReported();
+    EXPECT_EQ(&f.doc->CurrentDisplayMesh(), &f.doc->workingPart);
+    f.doc->handleToolActive = false;
+    EXPECT_NE(&f.doc->CurrentDisplayMesh(), &f.doc->workingPart);
+}
+
+// The whole road through the document: an STL from a file, a pattern chosen through its
+// command, Process, polling until it reports; the shown mesh is the closed, textured result.
+TEST(DocumentProcessTest, OpenChooseProcessEndToEnd)
+{
+    TempFolder folder;
+    mesh::TriangleMesh cube = mesh::MakeTestCube(10.0f);
+    for (mesh::MeshVertex& v : cube.vertices)
+        v.position.z += 5.0f;
+    const std::filesystem::path path = folder / "cube.stl";
+    WriteAllBytes(path, mesh::EncodeBinaryStl(cube, "cube"));
+
+    DocumentFixture f;
+    f.doc->surfaceTestCells = 64;
+    ASSERT_TRUE(f.doc->OpenDocument(path));
+    EXPECT_EQ(f.doc->GetPathName(), path);
+    EXPECT_EQ(f.host.recentFiles, std::vector<std::filesystem::path>{path});
+    f.doc->remeshSettings.targetEdgeMillimetres = 1.0f;
+    f.doc->UpdatePreview();
+    for (const app::CommandEntry& e : f.doc->Commands())
+        if (e.id == app::kCmdProceduralFirst)
+            e.execute();
+    ASSERT_EQ(f.host.patternsOffered, std::vector<std::string>{"Noise"});
+    ASSERT_TRUE(f.doc->IsHeightMapLoaded());
+    EXPECT_EQ(f.doc->textureHandOvers, 1u);
+
+    f.doc->RequestProcess();
+    f.PollUntilReported();
+    const std::vector<std::string> success = f.host.Lines(app::kLogSuccess);
+    ASSERT_EQ(success.size(), 1u) << (f.host.Lines(app::kLogError).empty() ? "" : f.host.Lines(app::kLogError)[0]);
+    EXPECT_EQ(success[0].rfind("Processed: ", 0), 0u) << success[0];
+
+    const mesh::TriangleMesh& shown = f.doc->CurrentDisplayMesh();
+    EXPECT_NE(&shown, &f.doc->workingPart);
+    EXPECT_EQ(f.doc->displayMesh, &shown);
+    EXPECT_EQ(shown.TriangleCount(), f.doc->runReport.resultTriangles);
+    EXPECT_GT(shown.TriangleCount(), 12u);
+    const mesh::ValidationReport check = mesh::ValidateMesh(shown, mesh::ValidationOptions{});
+    EXPECT_TRUE(check.closed);
+    EXPECT_EQ(f.doc->StatusText(), L"Up to date");
+    EXPECT_TRUE(f.doc->IsModified());  // a validated result marks the document
+}
+
+}  // namespace
+}  // namespace grainforge::test

@@ -1,0 +1,81 @@
+#include "app/document/log_text.h"
+#include "tests/app/document/document_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace grainforge::test {
+namespace {
+
+TEST(LogTextTest, NumbersAreGroupedAndFixed)
+{
+    const struct {
+        std::uint64_t n;
+        const char* text;
+    } cases[] = {{0, "0"}, {999, "999"}, {1000, "1,000"}, {1234567, "1,234,567"},
+        {18446744073709551615ull, "18,446,744,073,709,551,615"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(app::FormatThousands(c.n), c.text);
+    EXPECT_EQ(app::FormatVec3({1.0f, 2.5f, -3.0f}), "1.000, 2.500, -3.000");
+}
+
+TEST(LogTextTest, TimingsAreTakenOut)
+{
+    const struct {
+        const char* line;
+        const char* stripped;
+    } cases[] = {
+        {"Remeshed (812 ms)", "Remeshed"},
+        {"(12 ms)", ""},
+        {"  in 35.5 ms", ""},
+        {"a (1 ms) b (2 ms)", "a b"},
+        {"no timing (here)", "no timing (here)"},
+        {"ends in 3 ms)", "ends in 3 ms)"},  // no "(" before it: kept
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(app::StripTimings(c.line), c.stripped) << c.line;
+}
+
+TEST(LogTextTest, WideTextRoundTripsThroughUtf8)
+{
+    const std::string utf8 = "Laid on 2 mm\xC2\xB2 \xE2\x80\x94 \xF0\x9F\x99\x82";
+    EXPECT_EQ(app::WideToUtf8(app::Utf8ToWide(utf8)), utf8);
+    EXPECT_EQ(app::Utf8ToWide("a\xFF" "b"), L"a\xFFFD" L"b");  // a stray byte is replaced
+}
+
+// A line that only held timings is dropped with the detailed log off and shown with it on; an
+// empty line is always shown; no log attached logs nothing.
+TEST(DocumentLogTest, TimingOnlyLinesFollowTheDetailedLog)
+{
+    const struct {
+        bool detailed;
+        const char* line;
+        std::vector<std::string> logged;
+    } cases[] = {
+        {false, "(12 ms)", {}},
+        {true, "(12 ms)", {"(12 ms)"}},
+        {false, "Remeshed (8 ms)", {"Remeshed"}},
+        {false, "", {""}},
+        {true, "", {""}},
+    };
+    for (const auto& c : cases) {
+        DocumentFixture f;
+        f.host.detailedLog = c.detailed;
+        f.host.lines.clear();
+        f.doc->LogMessage(c.line, 3);
+        EXPECT_EQ(f.host.Lines(3), c.logged) << c.line << " detailed " << c.detailed;
+    }
+    app::CGrainforgeDoc detached;
+    detached.LogMessage("nowhere", 0);  // must not crash
+}
+
+TEST(DocumentLogTest, Utf8LinesSplitAtLineFeeds)
+{
+    DocumentFixture f;
+    f.host.lines.clear();
+    f.doc->LogUtf8Lines("one\r\n\ntwo\n");
+    EXPECT_EQ(f.host.Lines(0), (std::vector<std::string>{"one", "", "two"}));
+}
+
+}  // namespace
+}  // namespace grainforge::test

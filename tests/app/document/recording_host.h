@@ -1,0 +1,155 @@
+// Test doubles of the document's channels: every call is recorded (log lines with their
+// levels, information texts with their kinds, view hints, questions asked), prompts are
+// answered from a script, and modal jobs run on a thread that is joined.
+#pragma once
+
+#include "app/document/document_host.h"
+#include "app/document/grainforge_doc.h"
+#include "app/document/sync_job_runner.h"
+
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace grainforge::test {
+
+struct LoggedLine {
+    std::string text;
+    int level = 0;
+    friend bool operator==(const LoggedLine&, const LoggedLine&) = default;
+};
+
+class RecordingHost final : public app::IOutputLog,
+                            public app::IInformationBox,
+                            public app::IDocumentViews,
+                            public app::IPrompts,
+                            public app::IBusyIndicator,
+                            public app::IDocumentDialogs,
+                            public app::IRecentFiles,
+                            public app::IFolders {
+public:
+    // Output log
+    void AppendLine(const std::string& line, int level) override { lines.push_back({line, level}); }
+    void Clear() override
+    {
+        lines.clear();
+        ++clears;
+    }
+    bool IsDetailedLogOn() const override { return detailedLog; }
+
+    // Information box, views
+    void ShowInformation(const std::wstring& text, int kind) override { information.emplace_back(text, kind); }
+    void UpdateAllViews(int hint) override { hints.push_back(hint); }
+    void FocusView() override { ++focusCalls; }
+    void ShowInformationPane() override { ++informationPaneCalls; }
+    void DocumentStateChanged() override { ++stateChanges; }
+
+    // Prompts: answered from the script, "cancel" once it runs out.
+    bool AskYesNo(const std::wstring& question) override
+    {
+        return NextAnswer(question) == app::PromptAnswer::yes;
+    }
+    app::PromptAnswer AskYesNoCancel(const std::wstring& question, const std::wstring&,
+        const std::wstring&, const std::wstring&) override
+    {
+        return NextAnswer(question);
+    }
+    std::optional<std::filesystem::path> AskOpenFile(const app::FileDialogRequest& request) override
+    {
+        return NextFile(request);
+    }
+    std::optional<std::filesystem::path> AskSaveFile(const app::FileDialogRequest& request) override
+    {
+        return NextFile(request);
+    }
+
+    // Busy indicator
+    void BeginBusy() override
+    {
+        ++busyDepth;
+        ++busyScopes;
+    }
+    void EndBusy() override { --busyDepth; }
+
+    // Dialogs: the procedural dialog accepts the pattern as offered unless told to cancel.
+    std::optional<mesh::RemeshSettings> EditRemeshInput(const mesh::RemeshSettings& settings,
+        const mesh::TriangleMesh&) override
+    {
+        return acceptDialogs ? std::optional(settings) : std::nullopt;
+    }
+    std::unique_ptr<mesh::procedural::ProceduralTexture> EditProceduralTexture(
+        std::unique_ptr<mesh::procedural::ProceduralTexture> pattern, int) override
+    {
+        patternsOffered.push_back(pattern ? pattern->Name() : std::string());
+        return acceptDialogs ? std::move(pattern) : nullptr;
+    }
+    std::optional<app::ExportDialogResult> RunExportCheck(const app::ExportDialogRequest&) override
+    {
+        return std::nullopt;
+    }
+
+    void AddRecentFile(const std::filesystem::path& path) override { recentFiles.push_back(path); }
+    std::filesystem::path ProgramFolder() const override { return programFolder; }
+    std::filesystem::path UserFolder() const override { return userFolder; }
+
+    app::DocumentHost Host()
+    {
+        return {this, this, this, this, this, &jobs, this, this, this};
+    }
+
+    // Lines at `level` (any level when negative).
+    std::vector<std::string> Lines(int level = -1) const
+    {
+        std::vector<std::string> out;
+        for (const LoggedLine& line : lines)
+            if (level < 0 || line.level == level)
+                out.push_back(line.text);
+        return out;
+    }
+
+    std::vector<LoggedLine> lines;
+    int clears = 0;
+    bool detailedLog = false;
+    std::vector<std::pair<std::wstring, int>> information;
+    std::vector<int> hints;
+    int focusCalls = 0;
+    int informationPaneCalls = 0;
+    int stateChanges = 0;
+    std::vector<std::wstring> questions;
+    std::deque<app::PromptAnswer> answers;
+    std::vector<std::wstring> fileDialogTitles;
+    std::deque<std::optional<std::filesystem::path>> files;
+    int busyDepth = 0;
+    int busyScopes = 0;
+    bool acceptDialogs = true;
+    std::vector<std::string> patternsOffered;
+    std::vector<std::filesystem::path> recentFiles;
+    std::filesystem::path programFolder;
+    std::filesystem::path userFolder;
+    app::SyncJobRunner jobs;
+
+private:
+    app::PromptAnswer NextAnswer(const std::wstring& question)
+    {
+        questions.push_back(question);
+        if (answers.empty())
+            return app::PromptAnswer::cancel;
+        const app::PromptAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::optional<std::filesystem::path> NextFile(const app::FileDialogRequest& request)
+    {
+        fileDialogTitles.push_back(request.title);
+        if (files.empty())
+            return std::nullopt;
+        std::optional<std::filesystem::path> file = files.front();
+        files.pop_front();
+        return file;
+    }
+};
+
+}  // namespace grainforge::test
