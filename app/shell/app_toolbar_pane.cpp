@@ -7,11 +7,12 @@
 #include "app/shell/kit/toolbar_host_wnd.h"
 #include "app/shell/kit/ui_scale.h"
 #include "app/shell/main_toolbar.h"
+#include "app/shell/kit/window_ids.h"
 
 namespace grainforge::app {
 
 bool CAppToolbarPane::Create(wxWindow* frame, wxWindowID id) {
-  if (!wxPanel::Create(frame, id, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE | wxTAB_TRAVERSAL,
+  if (!wxPanel::Create(frame, ToWindowId(id), wxDefaultPosition, wxDefaultSize, wxBORDER_NONE | wxTAB_TRAVERSAL,
                        "Toolbar"))
     return false;
   auto* toolbar = new CToolbarHostWnd();

@@ -16,7 +16,11 @@ public:
   static constexpr int kToolbarId = 1;
 
   CAppToolbarPane() = default;
-  // Creates the pane as a child of frame with the main toolbar in it; false on failure.
+  // The design's id of the strip; it is above wx's limit, so the window gets one of wx's.
+  static constexpr int kPaneId = 32884;
+
+  // Creates the pane as a child of frame with the main toolbar in it; false on failure. An id
+  // above wx's limit (kPaneId) is replaced by one wx chooses.
   bool Create(wxWindow* frame, wxWindowID id);
 
   // Shows or hides the pane and has the frame lay out again.

@@ -9,6 +9,7 @@
 #include "app/shell/kit/ui_colours.h"
 #include "app/shell/kit/ui_fonts.h"
 #include "app/shell/kit/ui_scale.h"
+#include "app/shell/kit/window_ids.h"
 
 namespace grainforge::app {
 namespace {
@@ -24,7 +25,7 @@ PaneDesignSize StaticPaneSize(PaneDesignSize design, int dpi) {
 
 bool CStaticPane::Create(wxWindow* parent, wxWindowID id, const std::wstring& caption,
                          const std::wstring& iconName, PaneDesignSize design) {
-  if (!wxPanel::Create(parent, id, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE | wxTAB_TRAVERSAL,
+  if (!wxPanel::Create(parent, ToWindowId(id), wxDefaultPosition, wxDefaultSize, wxBORDER_NONE | wxTAB_TRAVERSAL,
                        wxString(caption)))
     return false;
   caption_ = caption;

@@ -38,18 +38,30 @@ entry {
   padding-right: 4px;
 }
 button {
-  min-height: 18px;
+  min-height: 16px;
   min-width: 16px;
-  padding: 2px 6px;
+  padding: 1px 6px;
 }
-combobox button, combobox entry, spinbutton entry, spinbutton button {
-  min-height: 18px;
-  padding-top: 2px;
-  padding-bottom: 2px;
+combobox button, combobox entry {
+  min-height: 16px;
+  padding-top: 0;
+  padding-bottom: 0;
+}
+spinbutton entry {
+  min-height: 16px;
+  padding-top: 0;
+  padding-bottom: 0;
 }
 spinbutton button {
-  padding-left: 4px;
-  padding-right: 4px;
+  min-height: 16px;
+  padding: 0 4px;
+}
+spinbutton, spinbutton.horizontal {
+  min-height: 16px;
+}
+spinbutton button image, spinbutton button label {
+  min-height: 12px;
+  -gtk-icon-transform: scale(0.75);
 }
 checkbutton, radiobutton {
   min-height: 16px;

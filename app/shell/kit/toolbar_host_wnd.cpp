@@ -10,6 +10,7 @@
 #include "app/shell/kit/rect_tooltip.h"
 #include "app/shell/kit/toolbar_tint.h"
 #include "app/shell/kit/ui_scale.h"
+#include "app/shell/kit/window_ids.h"
 
 namespace grainforge::app {
 namespace {
@@ -35,7 +36,7 @@ CToolbarHostWnd::~CToolbarHostWnd() {
 
 bool CToolbarHostWnd::Create(wxWindow* parent, wxWindowID id) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
-  if (!wxWindow::Create(parent, id, wxDefaultPosition, wxDefaultSize,
+  if (!wxWindow::Create(parent, ToWindowId(id), wxDefaultPosition, wxDefaultSize,
                         wxBORDER_NONE | wxFULL_REPAINT_ON_RESIZE, "ToolbarHost"))
     return false;
   tooltip_ = std::make_unique<CRectTooltip>(this);
