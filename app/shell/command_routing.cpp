@@ -11,6 +11,16 @@ MenuItemState MenuStateFor(const std::optional<CommandState>& state) {
   return MenuItemState{state->enabled, state->checked, state->text};
 }
 
+AcceleratorSplit SplitAccelerators(const std::vector<AcceleratorKey>& keys) {
+  AcceleratorSplit split;
+  for (const AcceleratorKey& key : keys) {
+    const bool chord = (key.flags & (wxACCEL_CTRL | wxACCEL_ALT)) != 0;
+    const bool functionKey = key.keyCode >= WXK_F1 && key.keyCode <= WXK_F24;
+    (chord || functionKey ? split.table : split.bare).push_back(key);
+  }
+  return split;
+}
+
 CommandRouting::CommandRouting(wxWindow* frame, CommandRouter& router)
     : frame_(frame), router_(router) {
   frame_->Bind(wxEVT_MENU, &CommandRouting::OnMenu, this);
@@ -37,6 +47,25 @@ wxMenuItem* CommandRouting::AppendCommand(wxMenu* menu, int commandId, const std
   const int id = WindowId(commandId);
   if (menu == nullptr || id == wxID_NONE) return nullptr;
   return menu->Append(id, wxString(text), wxString(), kind);
+}
+
+wxAcceleratorTable CommandRouting::MakeAcceleratorTable(const std::vector<AcceleratorKey>& keys) {
+  std::vector<wxAcceleratorEntry> entries;
+  for (const AcceleratorKey& key : SplitAccelerators(keys).table) {
+    const int id = WindowId(key.commandId);
+    if (id != wxID_NONE) entries.emplace_back(key.flags, key.keyCode, id);
+  }
+  return wxAcceleratorTable(static_cast<int>(entries.size()), entries.data());
+}
+
+bool CommandRouting::HandleBareKey(const std::vector<AcceleratorKey>& bare, int flags,
+                                   int keyCode) {
+  for (const AcceleratorKey& key : bare) {
+    if (key.flags != flags || key.keyCode != keyCode) continue;
+    router_.Execute(key.commandId);
+    return true;
+  }
+  return false;
 }
 
 void CommandRouting::UpdateMenu(wxMenu* menu) {

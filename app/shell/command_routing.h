@@ -7,6 +7,9 @@
 
 #include <optional>
 #include <string>
+#include <vector>
+
+#include <wx/accel.h>
 
 #include <wx/event.h>
 #include <wx/menu.h>
@@ -27,6 +30,24 @@ struct MenuItemState {
 };
 MenuItemState MenuStateFor(const std::optional<CommandState>& state);
 
+// A key combination for a command: wx modifier flags (wxACCEL_CTRL, wxACCEL_SHIFT,
+// wxACCEL_ALT) and a key code ('N', WXK_F5, WXK_HOME).
+struct AcceleratorKey {
+  int flags = 0;
+  int keyCode = 0;
+  int commandId = 0;
+  friend bool operator==(const AcceleratorKey&, const AcceleratorKey&) = default;
+};
+// Accelerators split by where they may live: combinations with Ctrl or Alt, and function keys,
+// go into the frame's accelerator table; a bare key (Home, F, Escape, also with Shift) would be
+// taken from every text field, so those are left for the window that owns them (the viewport,
+// or the frame's key hook that skips text fields).
+struct AcceleratorSplit {
+  std::vector<AcceleratorKey> table;
+  std::vector<AcceleratorKey> bare;
+};
+AcceleratorSplit SplitAccelerators(const std::vector<AcceleratorKey>& keys);
+
 class CommandRouting {
 public:
   // Binds to frame (which must outlive this object or be the one destroying it).
@@ -43,6 +64,11 @@ public:
   // Appends an item for the command to the menu; its help text is left empty.
   wxMenuItem* AppendCommand(wxMenu* menu, int commandId, const std::wstring& text,
                             wxItemKind kind = wxITEM_NORMAL);
+  // The frame's accelerator table for the keys SplitAccelerators puts in the table.
+  wxAcceleratorTable MakeAcceleratorTable(const std::vector<AcceleratorKey>& keys);
+  // Runs the command of a bare key (see AcceleratorSplit) pressed outside a text field; true
+  // when the key belongs to a command, whether it ran or was disabled.
+  bool HandleBareKey(const std::vector<AcceleratorKey>& bare, int flags, int keyCode);
   // Sets every item of the menu (and its submenus) from the router.
   void UpdateMenu(wxMenu* menu);
 

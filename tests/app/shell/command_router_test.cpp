@@ -127,3 +127,26 @@ TEST(CommandIdMap, RefusesOnceItsBlockIsUsedUp) {
 
 }  // namespace
 }  // namespace grainforge::app
+
+namespace grainforge::app {
+namespace {
+
+TEST(SplitAccelerators, BareKeysStayOutOfTheTableSoTextFieldsKeepThem) {
+  const std::vector<AcceleratorKey> keys = {
+      {wxACCEL_CTRL, 'N', 57600},          {wxACCEL_CTRL | wxACCEL_SHIFT, 'S', 32886},
+      {wxACCEL_ALT, WXK_BACK, 57643},      {wxACCEL_NORMAL, WXK_F5, 32888},
+      {wxACCEL_SHIFT, WXK_F6, 57681},      {wxACCEL_NORMAL, WXK_HOME, 32773},
+      {wxACCEL_NORMAL, 'F', 32773},        {wxACCEL_NORMAL, WXK_ESCAPE, 32836},
+      {wxACCEL_SHIFT, WXK_DELETE, 57635},
+  };
+  const AcceleratorSplit split = SplitAccelerators(keys);
+  ASSERT_EQ(split.table.size(), 5u);
+  EXPECT_EQ(split.table[3].commandId, 32888);
+  ASSERT_EQ(split.bare.size(), 4u);
+  EXPECT_EQ(split.bare[0].keyCode, WXK_HOME);
+  EXPECT_EQ(split.bare[2].commandId, 32836);
+  EXPECT_EQ(split.bare[3].keyCode, WXK_DELETE) << "Shift alone does not make a chord";
+}
+
+}  // namespace
+}  // namespace grainforge::app

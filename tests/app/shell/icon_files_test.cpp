@@ -71,14 +71,6 @@ TEST(IconFileCache, AnIconShownOnceStaysWhenItsFileIsDeleted) {
   }
 }
 
-TEST(IconFileCache, NamesAreCaseSensitive) {
-  TempFolder folder;
-  WriteIcon(folder / "Move.png", 8, 8);
-  IconFileCache cache(folder.Path(), IconFileCache::Misses::Retry);
-  EXPECT_NE(cache.Find(L"Move"), nullptr);
-  EXPECT_EQ(cache.Find(L"move"), nullptr);
-}
-
 TEST(ToolbarIconFilePath, TrimsTheNameAndAddsPngOnlyWithoutADot) {
   const std::filesystem::path folder = "/res";
   EXPECT_EQ(ToolbarIconFilePath(folder, L"sel_move"), std::filesystem::path("/res/sel_move.png"));

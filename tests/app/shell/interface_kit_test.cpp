@@ -10,7 +10,6 @@
 #include "app/shell/kit/scroll_arithmetic.h"
 #include "app/shell/kit/ui_fonts.h"
 #include "app/shell/kit/ui_scale.h"
-#include "app/shell/kit/window_ids.h"
 #include "app/shell/main_toolbar.h"
 #include "app/shell/static_pane.h"
 
@@ -122,22 +121,6 @@ TEST(ToolbarPaneHeight, IsTheBarHeightPlusTwoWhileShownAndNothingWhileHidden) {
   EXPECT_EQ(ToolbarPaneHeight(true, 40, 144), 62);
   EXPECT_EQ(ToolbarPaneHeight(true, std::nullopt, 144), 42);
   EXPECT_EQ(ToolbarPaneHeight(false, 40, 96), 0);
-}
-
-}  // namespace
-}  // namespace grainforge::app
-
-namespace grainforge::app {
-namespace {
-
-TEST(ToWindowId, DesignIdsAboveWxsLimitAreLeftToWx) {
-  EXPECT_EQ(ToWindowId(1), 1);
-  EXPECT_EQ(ToWindowId(149), 149);
-  EXPECT_EQ(ToWindowId(32766), 32766);
-  EXPECT_EQ(ToWindowId(32767), -1);
-  EXPECT_EQ(ToWindowId(32884), -1);
-  EXPECT_EQ(ToWindowId(59393), -1);
-  EXPECT_EQ(ToWindowId(-5), -1);
 }
 
 }  // namespace

@@ -94,17 +94,6 @@ TEST(DrawIcon, AnIconBesideTheProgramIsDrawnStretched) {
   EXPECT_GT(dark, 200) << "the checkerboard's dark squares";
 }
 
-TEST(DrawCircle, FilledCoversTheMiddleAndOutlineLeavesItEmpty) {
-  const wxImage filled = DrawOnWhite(
-      [](wxDC& dc) { DrawCircle(dc, PixelRect{0, 0, 40, 40}, Rgb{58, 123, 213}, false); });
-  EXPECT_EQ(test::PixelAt(filled, 20, 20), wxColour(58, 123, 213));
-  EXPECT_TRUE(IsWhite(filled, 1, 1));
-  const wxImage outline = DrawOnWhite(
-      [](wxDC& dc) { DrawCircle(dc, PixelRect{0, 0, 40, 40}, Rgb{58, 123, 213}, true); });
-  EXPECT_TRUE(IsWhite(outline, 20, 20));
-  EXPECT_FALSE(IsWhite(outline, 1, 20));
-}
-
 TEST(StretchPixelsToRect, ShowsOnlyTheRowsAskedForAndNothingForABadBlock) {
   // Two rows: red on top, blue below; a row limit of 1 stretches the red row over the whole.
   const std::vector<std::uint32_t> pixels = {0x00FF0000, 0x00FF0000, 0x000000FF, 0x000000FF};

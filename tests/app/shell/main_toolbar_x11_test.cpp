@@ -218,7 +218,7 @@ TEST_F(MainToolbarFrame, HidingTheStripGivesItsHeightToTheRestAtOnce) {
   EXPECT_EQ(rest->GetSize().y, before);
 }
 
-TEST_F(MainToolbarFrame, MenusTakeTheirItemsStatesWhenTheyOpen) {
+TEST_F(MainToolbarFrame, MenusAndKeysReachCommandsThroughTheirWindowIds) {
   wxMenu menu;
   wxMenuItem* smooth = routing->AppendCommand(&menu, kSmooth, L"&Smooth Shaded", wxITEM_CHECK);
   wxMenuItem* exportItem = routing->AppendCommand(&menu, kExport, L"&Save STL...");
@@ -234,6 +234,14 @@ TEST_F(MainToolbarFrame, MenusTakeTheirItemsStatesWhenTheyOpen) {
   event.SetEventObject(frame);
   frame->ProcessWindowEvent(event);
   EXPECT_EQ(layOnFaceRuns, 1);
+
+  const std::vector<AcceleratorKey> keys = {{wxACCEL_CTRL, 'L', kLayOnFace},
+                                            {wxACCEL_NORMAL, 'L', kLayOnFace}};
+  EXPECT_TRUE(routing->MakeAcceleratorTable(keys).IsOk());
+  const auto bare = SplitAccelerators(keys).bare;
+  EXPECT_TRUE(routing->HandleBareKey(bare, wxACCEL_NORMAL, 'L'));
+  EXPECT_FALSE(routing->HandleBareKey(bare, wxACCEL_NORMAL, 'K'));
+  EXPECT_EQ(layOnFaceRuns, 2);
 }
 
 TEST(ToolbarHostWnd, AMissingIconDrawsTheGreyFrameAndKeepsTheMinimumLength) {
