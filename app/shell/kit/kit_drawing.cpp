@@ -25,9 +25,11 @@ std::unique_ptr<wxGraphicsContext> MakeSmoothContext(wxDC& dc) {
   return gc;
 }
 
+}  // namespace
+
 // Bitmaps of the decoded icons, made once per name: converting on every paint would cost more
 // than the drawing.
-const wxBitmap* IconBitmap(const std::wstring& name) {
+const wxBitmap* GetIconBitmap(const std::wstring& name) {
   static auto& bitmaps = *new std::map<std::wstring, wxBitmap>;
   const auto found = bitmaps.find(name);
   if (found != bitmaps.end()) return &found->second;
@@ -35,8 +37,6 @@ const wxBitmap* IconBitmap(const std::wstring& name) {
   if (image == nullptr) return nullptr;
   return &bitmaps.emplace(name, wxBitmap(*image)).first->second;
 }
-
-}  // namespace
 
 wxColour ToWxColour(Rgb colour) {
   return wxColour(colour.r, colour.g, colour.b);
@@ -55,7 +55,7 @@ void DrawIconPlaceholder(wxDC& dc, const PixelRect& rect) {
 
 void DrawIcon(wxDC& dc, const std::wstring& name, const PixelRect& rect) {
   if (rect.IsEmpty()) return;
-  const wxBitmap* bitmap = IconBitmap(name);
+  const wxBitmap* bitmap = GetIconBitmap(name);
   if (bitmap == nullptr || !bitmap->IsOk()) {
     DrawIconPlaceholder(dc, rect);
     return;

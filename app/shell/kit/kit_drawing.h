@@ -10,12 +10,17 @@
 #include "app/shell/kit/pixel_rect.h"
 #include "app/shell/kit/ui_colours.h"
 
+class wxBitmap;
 class wxColour;
 class wxDC;
 
 namespace grainforge::app {
 
 wxColour ToWxColour(Rgb colour);
+
+// The icon resources/<name>.png as a bitmap, made once per name and kept for the life of the
+// process; null when it is missing or does not decode (and then it is not looked for again).
+const wxBitmap* GetIconBitmap(const std::wstring& name);
 
 // Draws the icon resources/<name>.png stretched into the rectangle at high quality, or, when it
 // is missing or does not decode, the grey rounded placeholder outline.

@@ -122,10 +122,6 @@ void CToolbarHostWnd::EmptyIconCaches() {
   scaledIcons_.clear();
 }
 
-wxWindow* CToolbarHostWnd::CommandWindow() const {
-  return wxGetTopLevelParent(const_cast<CToolbarHostWnd*>(this));
-}
-
 std::optional<IconSize> CToolbarHostWnd::SourceIconSize(const ToolbarItem& item) {
   if (item.iconName.empty()) return std::nullopt;
   const wxImage* image = sourceIcons_->Find(item.iconName);
@@ -143,7 +139,7 @@ const wxBitmap* CToolbarHostWnd::ScaledIcon(const ToolbarItem& item, int height,
   wxImage scaled = source->Scale(width, height, wxIMAGE_QUALITY_HIGH);
   if (disabled) {
     // The plain icon stands in when the grey look cannot be made.
-    if (std::optional<wxImage> tinted = TintImage(scaled, colors_.disabledTint))
+    if (std::optional<wxImage> tinted = TintBitmap(scaled, colors_.disabledTint))
       scaled = std::move(*tinted);
   }
   return &scaledIcons_.emplace(key, wxBitmap(scaled)).first->second;
@@ -153,10 +149,10 @@ void CToolbarHostWnd::Relayout() {
   const wxSize size = GetClientSize();
   model_.Layout(size.x, size.y, GetWindowDpi(this),
                 [this](const ToolbarItem& item) { return SourceIconSize(item); });
-  RegisterTooltips();
+  RegisterTooltipTools();
 }
 
-void CToolbarHostWnd::RegisterTooltips() {
+void CToolbarHostWnd::RegisterTooltipTools() {
   if (!tooltip_) return;
   std::vector<TooltipRegion> regions;
   for (const ToolbarButtonState& button : model_.Buttons()) {
@@ -196,59 +192,73 @@ void CToolbarHostWnd::RefreshRects(const std::vector<PixelRect>& rects) {
   }
 }
 
+bool CToolbarHostWnd::IsHorizontal() const {
+  return model_.Spacing().orientation == 0;
+}
+
+// A line across the middle of the separator's rectangle, inset at both ends.
+void CToolbarHostWnd::DrawSeparator(wxDC& dc, const PixelRect& r, int dpi) const {
+  const int line = std::max(1, ScaleForDpi(1, dpi));
+  const int inset = ScaleForDpi(3, dpi);
+  dc.SetPen(*wxTRANSPARENT_PEN);
+  dc.SetBrush(wxBrush(ToWxColour(colors_.border)));
+  if (IsHorizontal()) {
+    dc.DrawRectangle(r.left + (r.Width() - line) / 2, r.top + inset, line, r.Height() - 2 * inset);
+  } else {
+    dc.DrawRectangle(r.left + inset, r.top + (r.Height() - line) / 2, r.Width() - 2 * inset, line);
+  }
+}
+
+// The face (fill and frame for its state), then the icon.
+void CToolbarHostWnd::DrawButton(wxDC& dc, int index, int dpi) {
+  const ToolbarButtonState& button = model_.Buttons()[static_cast<std::size_t>(index)];
+  const ButtonLook look =
+      ButtonLookFor(button, index == model_.HotIndex(), index == model_.PressedIndex(), colors_);
+  dc.SetBrush(wxBrush(ToWxColour(look.fill)));
+  dc.SetPen(look.frame ? wxPen(ToWxColour(*look.frame)) : *wxTRANSPARENT_PEN);
+  dc.DrawRectangle(ToWxRect(button.rect));
+  DrawButtonContent(dc, button, look.greyIcon, dpi);
+}
+
+// The icon centred in the button, or a small grey frame where it is missing.
+void CToolbarHostWnd::DrawButtonContent(wxDC& dc, const ToolbarButtonState& button,
+                                        bool greyIcon, int dpi) {
+  const PixelRect& r = button.rect;
+  const int cross = IsHorizontal() ? r.Height() : r.Width();
+  const wxBitmap* icon = ScaledIcon(button.item, ToolbarDrawIconHeight(cross, dpi), greyIcon);
+  if (icon != nullptr && icon->IsOk()) {
+    dc.DrawBitmap(*icon, r.left + (r.Width() - icon->GetWidth()) / 2,
+                  r.top + (r.Height() - icon->GetHeight()) / 2, true);
+    return;
+  }
+  const int insetX = ScaleForDpi(10, dpi);
+  const int insetY = ScaleForDpi(8, dpi);
+  dc.SetPen(wxPen(ToWxColour(kMissingIconFrame)));
+  dc.SetBrush(*wxTRANSPARENT_BRUSH);
+  dc.DrawRectangle(r.left + insetX, r.top + insetY, r.Width() - 2 * insetX, r.Height() - 2 * insetY);
+}
+
 void CToolbarHostWnd::OnPaint(wxPaintEvent&) {
   wxAutoBufferedPaintDC dc(this);
   const int dpi = GetWindowDpi(this);
   const wxSize size = GetClientSize();
-  const bool horizontal = model_.Spacing().orientation == 0;
   const int line = std::max(1, ScaleForDpi(1, dpi));
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.SetBrush(wxBrush(ToWxColour(colors_.background)));
   dc.DrawRectangle(0, 0, size.x, size.y);
   dc.SetBrush(wxBrush(ToWxColour(colors_.border)));
-  if (horizontal) {
+  if (IsHorizontal()) {
     dc.DrawRectangle(0, size.y - line, size.x, line);
   } else {
     dc.DrawRectangle(size.x - line, 0, line, size.y);
   }
-
   const auto& buttons = model_.Buttons();
   for (std::size_t i = 0; i < buttons.size(); ++i) {
-    const ToolbarButtonState& button = buttons[i];
-    if (button.rect.IsEmpty()) continue;
-    const PixelRect& r = button.rect;
-    if (button.item.kind == ToolbarItemKind::Separator) {
-      const int inset = ScaleForDpi(3, dpi);
-      dc.SetPen(*wxTRANSPARENT_PEN);
-      dc.SetBrush(wxBrush(ToWxColour(colors_.border)));
-      if (horizontal) {
-        dc.DrawRectangle(r.left + (r.Width() - line) / 2, r.top + inset, line,
-                         r.Height() - 2 * inset);
-      } else {
-        dc.DrawRectangle(r.left + inset, r.top + (r.Height() - line) / 2, r.Width() - 2 * inset,
-                         line);
-      }
-      continue;
-    }
-    const int index = static_cast<int>(i);
-    const ButtonLook look =
-        ButtonLookFor(button, index == model_.HotIndex(), index == model_.PressedIndex(), colors_);
-    dc.SetBrush(wxBrush(ToWxColour(look.fill)));
-    dc.SetPen(look.frame ? wxPen(ToWxColour(*look.frame)) : *wxTRANSPARENT_PEN);
-    dc.DrawRectangle(ToWxRect(r));
-
-    const int cross = horizontal ? r.Height() : r.Width();
-    const wxBitmap* icon = ScaledIcon(button.item, ToolbarDrawIconHeight(cross, dpi), look.greyIcon);
-    if (icon != nullptr && icon->IsOk()) {
-      dc.DrawBitmap(*icon, r.left + (r.Width() - icon->GetWidth()) / 2,
-                    r.top + (r.Height() - icon->GetHeight()) / 2, true);
+    if (buttons[i].rect.IsEmpty()) continue;
+    if (buttons[i].item.kind == ToolbarItemKind::Separator) {
+      DrawSeparator(dc, buttons[i].rect, dpi);
     } else {
-      const int insetX = ScaleForDpi(10, dpi);
-      const int insetY = ScaleForDpi(8, dpi);
-      dc.SetPen(wxPen(ToWxColour(kMissingIconFrame)));
-      dc.SetBrush(*wxTRANSPARENT_BRUSH);
-      dc.DrawRectangle(r.left + insetX, r.top + insetY, r.Width() - 2 * insetX,
-                       r.Height() - 2 * insetY);
+      DrawButton(dc, static_cast<int>(i), dpi);
     }
   }
 }

@@ -67,12 +67,12 @@ public:
   const ToolbarColors& Colors() const { return colors_; }
   CRectTooltip& Tooltip() { return *tooltip_; }
 
-  // The window a click's command goes to when no target is set: the top-level window.
-  wxWindow* CommandWindow() const;
+  // The target set by SetCommandTarget; null while commands travel up the window chain.
+  ICommandTarget* GetCommandTarget() const { return target_; }
 
 private:
   void Relayout();
-  void RegisterTooltips();
+  void RegisterTooltipTools();
   std::optional<IconSize> SourceIconSize(const ToolbarItem& item);
   const wxBitmap* ScaledIcon(const ToolbarItem& item, int height, bool disabled);
   void EmptyIconCaches();
@@ -80,6 +80,10 @@ private:
   std::optional<CommandState> AskState(std::uint32_t commandId);
   void RefreshRects(const std::vector<PixelRect>& rects);
 
+  bool IsHorizontal() const;
+  void DrawSeparator(wxDC& dc, const PixelRect& rect, int dpi) const;
+  void DrawButton(wxDC& dc, int index, int dpi);
+  void DrawButtonContent(wxDC& dc, const ToolbarButtonState& button, bool greyIcon, int dpi);
   void OnPaint(wxPaintEvent& event);
   void OnSize(wxSizeEvent& event);
   void OnMotion(wxMouseEvent& event);

@@ -13,7 +13,7 @@ RgbaPixel TintPixel(RgbaPixel pixel, Rgb tint) {
                    static_cast<std::uint8_t>(pixel.a * 115u / 255u)};
 }
 
-std::optional<wxImage> TintImage(const wxImage& image, Rgb tint) {
+std::optional<wxImage> TintBitmap(const wxImage& image, Rgb tint) {
   if (!image.IsOk() || image.GetWidth() < 1 || image.GetHeight() < 1) return std::nullopt;
   wxImage tinted = image.Copy();
   if (!tinted.HasAlpha()) tinted.InitAlpha();

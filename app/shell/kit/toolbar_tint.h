@@ -26,6 +26,6 @@ RgbaPixel TintPixel(RgbaPixel pixel, Rgb tint);
 
 // The disabled look of an icon, with an alpha channel (an icon without one counts as opaque);
 // empty for an image without pixels.
-std::optional<wxImage> TintImage(const wxImage& image, Rgb tint);
+std::optional<wxImage> TintBitmap(const wxImage& image, Rgb tint);
 
 }  // namespace grainforge::app

@@ -80,18 +80,18 @@ TEST(ToolbarIconFilePath, TrimsTheNameAndAddsPngOnlyWithoutADot) {
   EXPECT_EQ(IconFilePath(folder, L" a.b"), std::filesystem::path("/res/ a.b.png"));
 }
 
-TEST(TintImage, GivesAnOpaqueIconAnAlphaChannelAt45Percent) {
+TEST(TintBitmap, GivesAnOpaqueIconAnAlphaChannelAt45Percent) {
   wxImage image(2, 1);
   image.SetRGB(0, 0, 0, 0, 255);
   image.SetRGB(1, 0, 255, 255, 255);
-  const auto tinted = TintImage(image, Rgb{150, 150, 150});
+  const auto tinted = TintBitmap(image, Rgb{150, 150, 150});
   ASSERT_TRUE(tinted.has_value());
   ASSERT_TRUE(tinted->HasAlpha());
   EXPECT_EQ(tinted->GetRed(0, 0), 58);
   EXPECT_EQ(tinted->GetBlue(0, 0), 58);
   EXPECT_EQ(tinted->GetAlpha(0, 0), 115);
   EXPECT_EQ(tinted->GetGreen(1, 0), 228);
-  EXPECT_FALSE(TintImage(wxImage(), Rgb{}).has_value());
+  EXPECT_FALSE(TintBitmap(wxImage(), Rgb{}).has_value());
 }
 
 }  // namespace
