@@ -1,0 +1,18 @@
+#pragma once
+
+// GTK's default theme makes entries, buttons and combo boxes about 34 px high; the settings rows
+// of the workflow pane, the mask panel and the dialogs are laid out 24 px apart. A small style
+// sheet, loaded for the whole program, takes the extra padding and minimum heights out.
+
+namespace grainforge::app {
+
+// The style sheet (GTK 3 CSS).
+const char* CompactGtkCss();
+
+// Loads the style sheet for every window of the program on the default screen, above the
+// theme. Call once after the toolkit has started and before the first window is made. False
+// when GTK is not what runs the windows or the sheet was refused; the program then keeps the
+// theme's sizes.
+bool ApplyCompactGtkStyle();
+
+}  // namespace grainforge::app

@@ -1,0 +1,82 @@
+#include "app/shell/wx_prompter.h"
+
+#include <wx/filedlg.h>
+#include <wx/msgdlg.h>
+
+namespace grainforge::app {
+namespace {
+
+long ButtonStyle(PromptButtons buttons) {
+  switch (buttons) {
+    case PromptButtons::Ok: return wxOK;
+    case PromptButtons::OkCancel: return wxOK | wxCANCEL;
+    case PromptButtons::YesNo: return wxYES_NO;
+    case PromptButtons::YesNoCancel: return wxYES_NO | wxCANCEL;
+  }
+  return wxOK;
+}
+
+long IconStyle(PromptIcon icon) {
+  switch (icon) {
+    case PromptIcon::Information: return wxICON_INFORMATION;
+    case PromptIcon::Warning: return wxICON_WARNING;
+    case PromptIcon::Error: return wxICON_ERROR;
+    case PromptIcon::Question: return wxICON_QUESTION;
+  }
+  return wxICON_INFORMATION;
+}
+
+PromptAnswer ToAnswer(int result, PromptButtons buttons) {
+  switch (result) {
+    case wxID_OK: return PromptAnswer::Ok;
+    case wxID_YES: return PromptAnswer::Yes;
+    case wxID_NO: return PromptAnswer::No;
+    default:
+      // Closing a Yes/No box without Cancel is a No; anything else is a Cancel.
+      return buttons == PromptButtons::YesNo ? PromptAnswer::No : PromptAnswer::Cancel;
+  }
+}
+
+std::filesystem::path ToPath(const wxString& text) {
+  return std::filesystem::path(text.ToStdString(wxConvFile));
+}
+
+}  // namespace
+
+PromptAnswer WxPrompter::ShowMessage(const MessagePrompt& prompt) {
+  wxMessageDialog dialog(parent_, wxString(prompt.text), wxString(prompt.caption),
+                         ButtonStyle(prompt.buttons) | IconStyle(prompt.icon));
+  return ToAnswer(dialog.ShowModal(), prompt.buttons);
+}
+
+std::optional<std::filesystem::path> WxPrompter::AskOpenFile(const FilePrompt& prompt) {
+  wxFileDialog dialog(parent_, wxString(prompt.title), wxString(prompt.folder.wstring()),
+                      wxString(prompt.fileName), wxString(MakeDialogWildcard(prompt.filters)),
+                      wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+  return ToPath(dialog.GetPath());
+}
+
+std::optional<std::filesystem::path> WxPrompter::AskSaveFile(const FilePrompt& prompt) {
+  wxFileDialog dialog(parent_, wxString(prompt.title), wxString(prompt.folder.wstring()),
+                      wxString(prompt.fileName), wxString(MakeDialogWildcard(prompt.filters)),
+                      wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+  if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+  const std::filesystem::path typed = ToPath(dialog.GetPath());
+  const int index = dialog.GetFilterIndex();
+  if (index < 0 || index >= static_cast<int>(prompt.filters.size())) return typed;
+  const std::filesystem::path path =
+      WithFilterExtension(typed, prompt.filters[static_cast<std::size_t>(index)]);
+  // The dialog asked about the name as typed; the name with its extension may exist too.
+  std::error_code error;
+  if (path != typed && std::filesystem::exists(path, error)) {
+    MessagePrompt replace{prompt.title,
+                          path.filename().wstring() +
+                              L" already exists.\nDo you want to replace it?",
+                          PromptButtons::YesNo, PromptIcon::Warning};
+    if (ShowMessage(replace) != PromptAnswer::Yes) return std::nullopt;
+  }
+  return path;
+}
+
+}  // namespace grainforge::app

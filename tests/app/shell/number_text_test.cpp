@@ -1,0 +1,135 @@
+// Numbers typed into fields and shown in them must read and write the same on every desktop.
+// This program runs twice: once in the "C" locale and once with LC_ALL=de_DE.UTF-8, where the
+// C library's printf and strtod use a decimal comma.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <limits>
+#include <locale.h>
+#include <optional>
+#include <string>
+
+#include "app/shell/kit/number_text.h"
+
+namespace grainforge::app {
+namespace {
+
+// Takes the locale from the environment, as a program that calls setlocale(LC_ALL, "") (GTK
+// does at start-up) would, and puts the "C" locale back afterwards.
+class LocaleFromEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override { std::setlocale(LC_ALL, ""); }
+  void TearDown() override { std::setlocale(LC_ALL, "C"); }
+};
+const auto* const kLocaleEnvironment =
+    ::testing::AddGlobalTestEnvironment(new LocaleFromEnvironment);
+
+// The run that is meant to be German checks that the locale really took, so that the suite
+// cannot pass in the "C" locale by accident.
+TEST(NumberTextLocale, GermanRunReallyWritesDecimalCommasThroughPrintf) {
+  const char* expected = std::getenv("TESSARY_EXPECT_LOCALE");
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%g", 0.5);
+  if (expected != nullptr && std::string(expected) == "de_DE") {
+    EXPECT_STREQ(buffer, "0,5") << "the de_DE.UTF-8 locale is not installed or did not load";
+  } else {
+    SUCCEED() << "running in " << std::setlocale(LC_NUMERIC, nullptr);
+  }
+}
+
+// wcstod in the "C" locale: what the parser must match whatever the desktop's locale.
+std::optional<double> ReferenceParse(const std::wstring& text) {
+  locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  locale_t previous = uselocale(c);
+  wchar_t* end = nullptr;
+  const double value = std::wcstod(text.c_str(), &end);
+  uselocale(previous);
+  freelocale(c);
+  if (end == text.c_str()) return std::nullopt;
+  return value;
+}
+
+TEST(NumberTextParse, ReadsTheLeadingNumberAsTheCLocalesWcstodDoes) {
+  const std::wstring cases[] = {
+      L"0.5", L"  0.5", L"\t-2.25e3xyz", L"+7", L".5", L"5.", L"1e5", L"1E-3", L"0x1A",
+      L"0X1p4", L"-0x.8", L"inf", L"-Infinity", L"nan", L"12abc", L"3 4", L"0,5", L"1.5.6",
+      L"2.5 mm", L"1e", L"1e+", L"00012", L"-0", L"123456789012345678901234567890",
+      L"4.9e-324", L"1e-310"};
+  for (const std::wstring& text : cases) {
+    const std::optional<double> expected = ReferenceParse(text);
+    const std::optional<double> parsed = ParseLeadingNumber(text);
+    ASSERT_EQ(parsed.has_value(), expected.has_value()) << std::string(text.begin(), text.end());
+    if (!expected) continue;
+    if (std::isnan(*expected)) {
+      EXPECT_TRUE(std::isnan(*parsed));
+    } else {
+      EXPECT_EQ(*parsed, *expected) << std::string(text.begin(), text.end());
+    }
+  }
+}
+
+TEST(NumberTextParse, RefusesTextThatHoldsNoNumber) {
+  for (const std::wstring text : {L"", L"   ", L"abc", L"+", L"-", L".", L"+-5", L"--5", L"e5",
+                                  L"\u00bd", L"\u0661\u0662"}) {
+    EXPECT_FALSE(ParseLeadingNumber(text).has_value()) << std::string(text.begin(), text.end());
+  }
+}
+
+TEST(NumberTextParse, ValuesBeyondDoubleAreRefusedAndTinyOnesBecomeZero) {
+  EXPECT_FALSE(ParseLeadingNumber(L"1e999").has_value());
+  EXPECT_FALSE(ParseLeadingNumber(L"-1e999").has_value());
+  EXPECT_EQ(ParseLeadingNumber(L"1e-999"), 0.0);
+}
+
+struct DialogFloatCase {
+  const wchar_t* text;
+  float expected;
+};
+
+TEST(DialogNumberParse, GivesTheDefaultForEveryUnusableText) {
+  constexpr float kDefault = 7.25f;
+  const DialogFloatCase cases[] = {
+      {L"", kDefault},        {L"   ", kDefault},      {L"abc", kDefault},
+      {L"inf", kDefault},     {L"-inf", kDefault},     {L"nan", kDefault},
+      {L"1e999", kDefault},   {L" 3 ", 3.0f},          {L"2.5 mm", 2.5f},
+      {L"-0.75", -0.75f},     {L"0.5", 0.5f},          {L"1e-50", 0.0f},
+      {L"3.4e38", 3.4e38f},
+  };
+  for (const DialogFloatCase& c : cases) {
+    EXPECT_EQ(ParseDialogFloat(c.text, kDefault), c.expected)
+        << std::string(c.text, c.text + std::wcslen(c.text));
+  }
+}
+
+// 1e39 is finite as a double but infinite as a float; it used to pass the check and reach mask
+// sizes, texture sizes and pattern parameters as infinity.
+TEST(DialogNumberParse, ValueFiniteAsDoubleButNotAsFloatGivesTheDefault) {
+  EXPECT_EQ(ParseDialogFloat(L"1e39", 4.0f), 4.0f);
+  EXPECT_EQ(ParseDialogFloat(L"-1e39", 4.0f), 4.0f);
+  EXPECT_EQ(ParseDialogFloat(L"3.5e38", 4.0f), 4.0f);
+  // The largest float still reads, as does a value that rounds down to it.
+  EXPECT_EQ(ParseDialogFloat(L"3.4028234e38", 4.0f), std::numeric_limits<float>::max());
+}
+
+TEST(DialogNumberParse, ReadsAPointAndNotACommaWhateverTheLocale) {
+  EXPECT_EQ(ParseDialogFloat(L"0.5", 1.0f), 0.5f);
+  // As in the "C" locale, the comma ends the number.
+  EXPECT_EQ(ParseDialogFloat(L"0,5", 1.0f), 0.0f);
+}
+
+TEST(NumberTextFormat, WritesAsPercentGInTheCLocale) {
+  const std::pair<double, const wchar_t*> cases[] = {
+      {0.5, L"0.5"},          {3.0, L"3"},           {-2.5, L"-2.5"},
+      {123456.0, L"123456"},  {1234567.0, L"1.23457e+06"}, {1e6, L"1e+06"},
+      {0.0001, L"0.0001"},    {0.00001, L"1e-05"},   {0.0, L"0"},
+      {static_cast<double>(0.1f), L"0.1"}, {2.0 / 3.0, L"0.666667"},
+  };
+  for (const auto& [value, expected] : cases) EXPECT_EQ(FormatDialogFloat(value), expected) << value;
+}
+
+}  // namespace
+}  // namespace grainforge::app

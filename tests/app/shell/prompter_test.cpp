@@ -1,0 +1,78 @@
+// Questions to the user: the file dialog's type list, the extension a save dialog adds, and the
+// scripted prompter that answers for tests.
+#include <gtest/gtest.h>
+
+#include "app/shell/prompter.h"
+#include "app/shell/scripted_prompter.h"
+
+namespace grainforge::app {
+namespace {
+
+TEST(MakeDialogWildcard, ListsEveryPatternInLowerAndUpperCaseForGtk) {
+  const std::vector<FileFilter> filters = {
+      {L"STL files", {L"*.stl"}},
+      {L"Images", {L"*.png", L"*.JPG"}},
+      {L"All files", {L"*"}},
+  };
+  EXPECT_EQ(MakeDialogWildcard(filters),
+            L"STL files (*.stl)|*.stl;*.STL|"
+            L"Images (*.png;*.JPG)|*.png;*.JPG;*.jpg;*.PNG|"
+            L"All files (*)|*");
+  EXPECT_EQ(MakeDialogWildcard({}), L"");
+}
+
+TEST(WithFilterExtension, AddsTheFiltersExtensionOnlyWhenNoneWasTyped) {
+  const FileFilter stl{L"STL files", {L"*.STL"}};
+  const FileFilter any{L"All files", {L"*.*"}};
+  const FileFilter none{L"Nothing", {}};
+  struct Case {
+    std::filesystem::path typed;
+    const FileFilter* filter;
+    std::filesystem::path expected;
+  };
+  const Case cases[] = {
+      {"/tmp/part", &stl, "/tmp/part.stl"},
+      {"/tmp/part.stl", &stl, "/tmp/part.stl"},
+      {"/tmp/part.STL", &stl, "/tmp/part.STL"},
+      {"/tmp/part.obj", &stl, "/tmp/part.obj"},
+      {"/tmp/part", &any, "/tmp/part"},
+      {"/tmp/part", &none, "/tmp/part"},
+      {"", &stl, ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(WithFilterExtension(c.typed, *c.filter), c.expected) << c.typed;
+}
+
+TEST(ScriptedPrompter, AnswersInOrderAndCountsQuestionsBeyondTheScript) {
+  ScriptedPrompter prompter;
+  prompter.ExpectMessage(PromptAnswer::Yes);
+  prompter.ExpectFile(std::filesystem::path("/tmp/a.stl"));
+  prompter.ExpectFile(std::nullopt);
+
+  IPrompter& asked = prompter;
+  EXPECT_EQ(asked.ShowMessage({L"Tessary", L"Save changes?", PromptButtons::YesNoCancel,
+                               PromptIcon::Question}),
+            PromptAnswer::Yes);
+  EXPECT_EQ(asked.AskSaveFile({L"Save STL", {}, L"part.stl", {}}), std::filesystem::path("/tmp/a.stl"));
+  EXPECT_EQ(asked.AskOpenFile({L"Open STL", {}, L"", {}}), std::nullopt);
+  EXPECT_EQ(prompter.UnexpectedQuestions(), 0);
+  EXPECT_EQ(prompter.AnswersLeft(), 0u);
+
+  EXPECT_EQ(asked.ShowMessage({L"Tessary", L"Again?", PromptButtons::YesNo, PromptIcon::Question}),
+            PromptAnswer::Cancel);
+  EXPECT_EQ(prompter.UnexpectedQuestions(), 1);
+  ASSERT_EQ(prompter.Messages().size(), 2u);
+  EXPECT_EQ(prompter.Messages()[0].text, L"Save changes?");
+  ASSERT_EQ(prompter.FilePrompts().size(), 2u);
+  EXPECT_EQ(prompter.FilePrompts()[0].fileName, L"part.stl");
+}
+
+TEST(ScriptedPrompter, AFileAnswerDoesNotAnswerAMessageBox) {
+  ScriptedPrompter prompter;
+  prompter.ExpectFile(std::filesystem::path("/tmp/a.stl"));
+  EXPECT_EQ(prompter.ShowMessage({}), PromptAnswer::Cancel);
+  EXPECT_EQ(prompter.UnexpectedQuestions(), 1);
+  EXPECT_EQ(prompter.AnswersLeft(), 1u);
+}
+
+}  // namespace
+}  // namespace grainforge::app
