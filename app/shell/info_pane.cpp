@@ -57,16 +57,10 @@ void CInfoBox::OnPaint(wxPaintEvent&) {
   dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
   const WxTextMetrics metrics(dc);
   const int lineHeight = metrics.LineHeight();
-  const int width = std::max(1, size.x - 2 * kInfoBoxPadding);
   int y = kInfoBoxPadding;
-  for (std::wstring_view line : SplitLines(text_)) {
-    for (const TextRow& row : WrapText(metrics, line, width, width)) {
-      if (y >= size.y) return;
-      const std::wstring_view piece = line.substr(static_cast<std::size_t>(row.start),
-                                                  static_cast<std::size_t>(row.end - row.start));
-      dc.DrawText(wxString(piece.data(), piece.size()), kInfoBoxPadding, y);
-      y += lineHeight;
-    }
+  for (const std::wstring& row : InfoBoxRows(metrics, text_, size.x, size.y)) {
+    dc.DrawText(wxString(row), kInfoBoxPadding, y);
+    y += lineHeight;
   }
 }
 

@@ -42,4 +42,22 @@ InfoPaneLayout LayoutInfoPane(int width, int height, int infoRows, int lineHeigh
   return layout;
 }
 
+std::vector<std::wstring> InfoBoxRows(const ITextMetrics& metrics, std::wstring_view text, int boxWidth,
+                                      int boxHeight) {
+  const int width = std::max(1, boxWidth - 2 * kInfoBoxPadding);
+  const int lineHeight = std::max(1, metrics.LineHeight());
+  const auto fitting = static_cast<std::size_t>(std::max(1, (boxHeight - 2 * kInfoBoxPadding) / lineHeight));
+  std::vector<std::wstring> rows;
+  for (std::wstring_view line : SplitLines(text)) {
+    for (const TextRow& row : WrapText(metrics, line, width, width)) {
+      if (rows.size() == fitting) {
+        rows.back() = CutWithEllipsis(metrics, rows.back(), width);
+        return rows;
+      }
+      rows.emplace_back(line.substr(static_cast<std::size_t>(row.start), static_cast<std::size_t>(row.end - row.start)));
+    }
+  }
+  return rows;
+}
+
 }  // namespace grainforge::app

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/shell/log_line.h"
 #include "app/shell/splash_layout.h"
@@ -37,5 +38,10 @@ int InfoTextWidth(int paneWidth);
 
 // Rows the information text takes in a pane of the given width; 0 for an empty text.
 int CountInfoRows(const ITextMetrics& metrics, std::wstring_view text, int paneWidth);
+
+// The rows of the information text drawn in a box of the given size: whole rows only, and
+// when the text goes on beyond the box the last row shown ends in "…".
+std::vector<std::wstring> InfoBoxRows(const ITextMetrics& metrics, std::wstring_view text, int boxWidth,
+                                      int boxHeight);
 
 }  // namespace grainforge::app

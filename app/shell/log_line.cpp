@@ -145,11 +145,28 @@ NumberScan ScanNumberWithUnit(const Scanner& scan, std::size_t p) {
   return {true, numberEnd};
 }
 
+bool IsDriveLetterPath(std::wstring_view line, std::size_t i) {
+  if (i + 2 >= line.size() || !IsLetter(line[i]) || line[i + 1] != L':') return false;
+  if (line[i + 2] != L'\\' && line[i + 2] != L'/') return false;
+  return i == 0 || !(IsLetter(line[i - 1]) || line[i - 1] == L'_');
+}
+
+// Paths on this system start at "/" or "~/" at the start of a line or after a space, a
+// parenthesis or a quote, with a name right after the slash ("/home", not "/ 2").
+bool IsRootedPath(std::wstring_view line, std::size_t i) {
+  if (i > 0 && line[i - 1] != L' ' && line[i - 1] != L'(' && line[i - 1] != L'"' && line[i - 1] != L'\'') {
+    return false;
+  }
+  if (line[i] == L'~') ++i;
+  if (i + 1 >= line.size() || line[i] != L'/') return false;
+  const wchar_t next = line[i + 1];
+  return IsLetter(next) || IsDigit(next) || next == L'_' || next == L'.' || next == L'~';
+}
+
 std::size_t FindPathStart(std::wstring_view line) {
   if (line.size() <= 2) return std::wstring_view::npos;
-  for (std::size_t i = 0; i + 2 < line.size(); ++i) {
-    if (!IsLetter(line[i]) || line[i + 1] != L':' || (line[i + 2] != L'\\' && line[i + 2] != L'/')) continue;
-    if (i == 0 || !(IsLetter(line[i - 1]) || line[i - 1] == L'_')) return i;
+  for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+    if (IsDriveLetterPath(line, i) || IsRootedPath(line, i)) return i;
   }
   return std::wstring_view::npos;
 }

@@ -63,6 +63,10 @@ int LeadingSpaceWidth(const ITextMetrics& metrics, std::wstring_view text) {
 
 std::wstring EllipsizeEnd(const ITextMetrics& metrics, std::wstring_view text, int width) {
   if (metrics.Width(text) <= width) return std::wstring(text);
+  return CutWithEllipsis(metrics, text, width);
+}
+
+std::wstring CutWithEllipsis(const ITextMetrics& metrics, std::wstring_view text, int width) {
   const int ellipsisWidth = metrics.Width(kEllipsis);
   if (ellipsisWidth > width) return {};
   const int keep = FitCount(metrics, text, width - ellipsisWidth);

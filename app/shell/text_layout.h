@@ -30,6 +30,10 @@ int LeadingSpaceWidth(const ITextMetrics& metrics, std::wstring_view text);
 // "…", or nothing, when not even that fits).
 std::wstring EllipsizeEnd(const ITextMetrics& metrics, std::wstring_view text, int width);
 
+// The longest prefix of `text` that fits in `width` together with "…" after it, with the "…";
+// for a row that is followed by more text than can be shown.
+std::wstring CutWithEllipsis(const ITextMetrics& metrics, std::wstring_view text, int width);
+
 // Number of rows the text takes when each of its lines ("\n", "\r\n" or "\r\r\n" ends) is
 // wrapped to `width`.
 int CountWrappedRows(const ITextMetrics& metrics, std::wstring_view text, int width);

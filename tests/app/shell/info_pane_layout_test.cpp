@@ -39,6 +39,17 @@ TEST(CountInfoRows, LineEndingsDoNotChangeTheRows) {
   EXPECT_EQ(CountInfoRows(metrics, std::wstring(23, L'x'), 240), 2);
 }
 
+TEST(InfoBoxRows, ShowsWholeRowsAndMarksTextBeyondTheBox) {
+  const FixedTextMetrics metrics(10, 15);
+  // A box 120 px wide has 110 px for text; 70 px high holds (70 - 10) / 15 = 4 rows.
+  EXPECT_EQ(InfoBoxRows(metrics, L"one\ntwo", 120, 70), (std::vector<std::wstring>{L"one", L"two"}));
+  EXPECT_EQ(InfoBoxRows(metrics, L"1\n2\n3\n4\n5\n6", 120, 70),
+            (std::vector<std::wstring>{L"1", L"2", L"3", L"4\u2026"}));
+  // A full last row gives up characters for the mark (110 px wide: 100 px for the text).
+  EXPECT_EQ(InfoBoxRows(metrics, L"aaaaaaaaaa bbbb", 110, 25), (std::vector<std::wstring>{L"aaaaaaaaa\u2026"}));
+  EXPECT_EQ(InfoBoxRows(metrics, L"1\n2\n3\n4", 120, 70), (std::vector<std::wstring>{L"1", L"2", L"3", L"4"}));
+}
+
 TEST(InfoColoursOf, EveryKindBeyondWarningIsAnError) {
   const InfoColours red{{253, 226, 226}, {140, 24, 24}};
   for (int kind : {2, 7, -1}) {

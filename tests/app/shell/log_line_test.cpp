@@ -148,7 +148,14 @@ TEST(TokenizeLogLine, FindsLabelsNumbersUnitsAndPaths) {
       {L"Done:", L"[L:Done]:"},
       {L"Time:12", L"Time:[N:12]"},
       {L"a/b: 3", L"a/b: [N:3]"},
-      {L"Path: /home/x.stl", L"[L:Path]: /home/x.stl"},
+      // Paths of this system: rooted at "/" or "~/" after a space, "(" or a quote.
+      {L"Path: /home/x.stl", L"[L:Path]: [P:/home/x.stl]"},
+      {L"Saved /home/user/Tessary log.txt", L"Saved [P:/home/user/Tessary log.txt]"},
+      {L"/tmp/a 2 mm", L"[P:/tmp/a 2 mm]"},
+      {L"from ~/parts/cube.stl", L"from [P:~/parts/cube.stl]"},
+      {L"Wrote (\"/x/y\")", L"Wrote (\"[P:/x/y\")]"},
+      {L"speed 5 mm/s and 1/2 and 12 / 24", L"speed [N:5 mm]/s and [N:1]/[N:2] and [N:12] / [N:24]"},
+      {L"a ~ b", L"a ~ b"},
       // A path needs a letter, ":" and a slash, not inside a word.
       {L"Path: D:/parts/a b.stl", L"[L:Path]: [P:D:/parts/a b.stl]"},
       {L"see abc:/x", L"see abc:/x"},

@@ -75,6 +75,12 @@ TEST(EllipsizeEnd, KeepsWhatFitsBeforeTheEllipsis) {
   EXPECT_EQ(EllipsizeEnd(kTenPixels, L"", 0), L"");
 }
 
+TEST(CutWithEllipsis, AlwaysEndsInTheMark) {
+  EXPECT_EQ(CutWithEllipsis(kTenPixels, L"abc", 100), L"abc\u2026");
+  EXPECT_EQ(CutWithEllipsis(kTenPixels, L"abcdef", 40), L"abc\u2026");
+  EXPECT_EQ(CutWithEllipsis(kTenPixels, L"abc", 5), L"");
+}
+
 TEST(SplitLines, TreatsEveryLineEndingTheSame) {
   const std::vector<std::wstring_view> expected = {L"a", L"b", L""};
   EXPECT_EQ(SplitLines(L"a\nb\n"), expected);
