@@ -159,6 +159,36 @@ TEST(OutputPaneX11, ALineTheUserHoldsStaysInViewWhileLinesArrive) {
   EXPECT_EQ(pane.Model().Entry(pane.List()->GetVisibleRowsBegin()).text, shown);
 }
 
+TEST(OutputPaneX11, AHeldMouseButtonStopsTheListFollowingTheEnd) {
+  OutputPaneFrame window;
+  COutputWnd& pane = window.Pane();
+  for (int i = 0; i < 200; ++i) pane.AppendOutputLine((L"line " + std::to_wstring(i)).c_str(), kLogPlain);
+  pane.List()->ScrollToRow(20);
+  PumpFor(std::chrono::milliseconds(50));
+  pane.List()->CaptureMouse();
+  ASSERT_TRUE(pane.List()->IsHoldingMouse());
+  pane.AppendOutputLine(L"arrives while held", kLogPlain);
+  EXPECT_EQ(pane.List()->GetVisibleRowsBegin(), 20u);
+  pane.List()->ReleaseMouse();
+  pane.AppendOutputLine(L"arrives after", kLogPlain);
+  EXPECT_TRUE(pane.List()->IsRowVisible(pane.Model().Size() - 1));
+}
+
+TEST(OutputPaneX11, ANewDpiScalesTheBarAndRewrapsEveryLine) {
+  OutputPaneFrame window(wxSize(400, 300));
+  COutputWnd& pane = window.Pane();
+  pane.AppendOutputLine(L"A line long enough to wrap once the margins and the indent grow with the DPI of the "
+                        L"screen it is shown on, which they do at 192 dpi.",
+                        kLogPlain);
+  const int before = pane.Model().Entry(1).height;
+  pane.SetDpi(192);
+  EXPECT_EQ(pane.List()->Geometry().BarWidth(), 6);
+  EXPECT_EQ(pane.List()->Geometry().Margin(), 12);
+  EXPECT_GE(pane.Model().Entry(1).height, before);
+  pane.SetDpi(96);
+  EXPECT_EQ(pane.Model().Entry(1).height, before);
+}
+
 TEST(OutputPaneX11, SelectedLinesFollowTheirTextWhenTheTopIsDiscarded) {
   OutputPaneFrame window;
   COutputWnd& pane = window.Pane();

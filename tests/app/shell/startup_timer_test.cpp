@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 
 namespace grainforge::app {
@@ -81,6 +82,16 @@ TEST(FormatStartupReport, ALongNameIsCutButKeepsItsLineBreak) {
   EXPECT_EQ(lines[2].size(), 253u);
   EXPECT_EQ(lines[2].substr(lines[2].size() - 2), "\xC3\xA9");
   EXPECT_EQ(lines[3], "         3       +1  next");
+}
+
+TEST(FormatStartupReport, DoesNotChangeWithAGermanLocale) {
+  const std::vector<StartupPhase> phases = {{"a", 1234.5}, {"b", 1300.25}};
+  const std::string before = FormatStartupReport(phases);
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+  const std::string german = FormatStartupReport(phases);
+  std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(german, before);
 }
 
 }  // namespace
