@@ -26,7 +26,8 @@ public:
     SetCursor(wxCursor(wxCURSOR_ARROWWAIT));
     Bind(wxEVT_PAINT, [this](wxPaintEvent&) {
       wxAutoBufferedPaintDC dc(this);
-      dc.SetBackground(*wxBLACK_BRUSH);
+      // Shown only where the window's shape could not be cut to the picture.
+      dc.SetBackground(wxBrush(wxColour(247, 248, 250)));
       dc.Clear();
       dc.DrawBitmap(picture_, 0, 0, true);
     });

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -94,6 +96,20 @@ TEST(SplashX11, ALargePictureIsShrunkToTheWorkArea) {
   EXPECT_LE(size.x, work.width * 8 / 10 + 1);
   EXPECT_LE(size.y, work.height * 8 / 10 + 1);
   EXPECT_NEAR(static_cast<double>(size.x) / size.y, 2.0, 0.01);
+  CloseSplash(splash);
+  PumpFor(std::chrono::milliseconds(20));
+}
+
+TEST(SplashX11, TheProgramsOwnPictureShows) {
+  const char* data = std::getenv("TESSARY_TEST_DATA");
+  ASSERT_NE(data, nullptr);
+  const std::filesystem::path picture = std::filesystem::path(data) / ".." / ".." / "resources" / "splash.png";
+  wxFrame* splash = nullptr;
+  ASSERT_TRUE(ShowSplash(splash, picture));
+  PumpFor(std::chrono::milliseconds(200));
+  const std::filesystem::path shot = std::filesystem::current_path() / "splash.png";
+  EXPECT_TRUE(tessary::test::WindowShot::Save(splash, shot.string()));
+  std::printf("screenshot: %s\n", shot.c_str());
   CloseSplash(splash);
   PumpFor(std::chrono::milliseconds(20));
 }
