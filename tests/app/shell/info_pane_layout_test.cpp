@@ -50,17 +50,5 @@ TEST(InfoBoxRows, ShowsWholeRowsAndMarksTextBeyondTheBox) {
   EXPECT_EQ(InfoBoxRows(metrics, L"1\n2\n3\n4", 120, 70), (std::vector<std::wstring>{L"1", L"2", L"3", L"4"}));
 }
 
-TEST(InfoColoursOf, EveryKindBeyondWarningIsAnError) {
-  const InfoColours red{{253, 226, 226}, {140, 24, 24}};
-  for (int kind : {2, 7, -1}) {
-    EXPECT_EQ(InfoColoursOf(kind).background, red.background) << kind;
-    EXPECT_EQ(InfoColoursOf(kind).text, red.text) << kind;
-  }
-  EXPECT_EQ(InfoColoursOf(kInfoSuccess).background, (Rgb{226, 244, 224}));
-  EXPECT_EQ(InfoColoursOf(kInfoSuccess).text, (Rgb{28, 92, 40}));
-  EXPECT_EQ(InfoColoursOf(kInfoWarning).background, (Rgb{255, 244, 214}));
-  EXPECT_EQ(InfoColoursOf(kInfoWarning).text, (Rgb{122, 78, 0}));
-}
-
 }  // namespace
 }  // namespace grainforge::app

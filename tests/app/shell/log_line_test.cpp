@@ -208,31 +208,5 @@ TEST(StripTimings, RemovesParenthesisedTimingsAndBareTimingLines) {
   }
 }
 
-TEST(LogColours, SpansTakeTheColourOfTheirLineKind) {
-  EXPECT_EQ(LogLevelColour(kLogPlain), (Rgb{212, 212, 212}));
-  EXPECT_EQ(LogLevelColour(0), (Rgb{212, 212, 212}));
-  EXPECT_EQ(LogLevelColour(9), (Rgb{212, 212, 212}));
-  EXPECT_EQ(LogLevelColour(kLogSuccess), (Rgb{115, 201, 145}));
-  EXPECT_EQ(LogLevelColour(kLogWarning), (Rgb{240, 208, 80}));
-  EXPECT_EQ(LogLevelColour(kLogError), (Rgb{255, 107, 107}));
-
-  struct Case {
-    LogSpanKind kind;
-    int level;
-    Rgb colour;
-  };
-  const Case cases[] = {
-      {LogSpanKind::kText, kLogWarning, {240, 208, 80}},   {LogSpanKind::kLabel, kLogError, {255, 107, 107}},
-      {LogSpanKind::kNumber, kLogError, {255, 255, 255}},  {LogSpanKind::kPath, kLogWarning, {240, 208, 80}},
-      {LogSpanKind::kLabel, kLogSuccess, {115, 201, 145}}, {LogSpanKind::kNumber, kLogSuccess, {78, 201, 176}},
-      {LogSpanKind::kPath, kLogSuccess, {206, 145, 120}},  {LogSpanKind::kLabel, kLogPlain, {156, 220, 254}},
-      {LogSpanKind::kNumber, kLogPlain, {78, 201, 176}},   {LogSpanKind::kPath, kLogPlain, {206, 145, 120}},
-      {LogSpanKind::kText, kLogPlain, {212, 212, 212}},    {LogSpanKind::kLabel, 7, {156, 220, 254}},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(LogSpanColour(c.kind, c.level), c.colour) << static_cast<int>(c.kind) << " " << c.level;
-  }
-}
-
 }  // namespace
 }  // namespace grainforge::app
