@@ -70,10 +70,8 @@ CRightPaneDialog::CRightPaneDialog(wxWindow* parent) : wxPanel(parent, wxID_ANY)
                            wxTE_MULTILINE | wxTE_READONLY | wxVSCROLL | wxBORDER_SIMPLE);
   reportFont_ = wxFont(wxFontInfo(kReportPoints).FaceName(kReportFace).Family(wxFONTFAMILY_TELETYPE));
   report_->SetFont(reportFont_);
-  if (!pendingReport_.empty()) report_->ChangeValue(pendingReport_);
   info_ = new CInfoBox(this);
   Bind(wxEVT_SIZE, &CRightPaneDialog::OnSize, this);
-  if (!infoText_.empty()) SetInfoText(infoText_, infoKind_);
 }
 
 void CRightPaneDialog::SetInfoText(const std::wstring& text, int kind) {
@@ -88,7 +86,7 @@ void CRightPaneDialog::SetInfoText(const std::wstring& text, int kind) {
 }
 
 void CRightPaneDialog::SetReportText(const std::wstring& text) {
-  pendingReport_ = text;
+  reportText_ = text;
   if (report_ != nullptr) report_->ChangeValue(text);
 }
 

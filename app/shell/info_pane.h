@@ -38,6 +38,7 @@ public:
 
   const std::wstring& InfoText() const { return infoText_; }
   int InfoKind() const { return infoKind_; }
+  const std::wstring& ReportText() const { return reportText_; }
   wxTextCtrl* ReportBox() const { return report_; }
   CInfoBox* InfoBox() const { return info_; }
 
@@ -47,7 +48,7 @@ private:
   wxTextCtrl* report_ = nullptr;
   CInfoBox* info_ = nullptr;
   wxFont reportFont_;
-  std::wstring pendingReport_;
+  std::wstring reportText_;
   std::wstring infoText_;
   int infoKind_ = kInfoSuccess;
 };
