@@ -1,0 +1,155 @@
+#include "app/shell/output_log.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/shell/log_line.h"
+
+namespace grainforge::app {
+
+int ScaleForDpi(int value, int dpi) {
+  const long long product = static_cast<long long>(value) * dpi;
+  const long long half = product >= 0 ? 48 : -48;
+  return static_cast<int>((product + half) / 96);
+}
+
+int OutputListGeometry::AvailableWidth() const {
+  return std::max(clientWidth - 2 * Margin() - BarWidth(), MinimumRowWidth());
+}
+
+int HangingIndent(const ITextMetrics& metrics, const OutputListGeometry& geometry, std::wstring_view text) {
+  return geometry.IndentStep() + LeadingSpaceWidth(metrics, text);
+}
+
+std::vector<TextRow> WrapLogLine(const ITextMetrics& metrics, const OutputListGeometry& geometry,
+                                 std::wstring_view text) {
+  const int available = geometry.AvailableWidth();
+  int continuation = available - HangingIndent(metrics, geometry, text);
+  if (continuation < available / 3) continuation = available / 3;
+  return WrapText(metrics, text, available, continuation);
+}
+
+int MeasureLogLineHeight(const ITextMetrics& metrics, const OutputListGeometry& geometry, std::wstring_view text) {
+  const auto rows = static_cast<long long>(WrapLogLine(metrics, geometry, text).size());
+  return static_cast<int>(std::min<long long>(rows * geometry.lineHeight + 2, kMaxLogEntryHeight));
+}
+
+OutputLogModel::InsertResult OutputLogModel::Insert(std::wstring_view text, int level) {
+  std::size_t added = 0;
+  while (true) {
+    const std::size_t cut = text.find(L'\n');
+    std::wstring_view piece = text.substr(0, cut);
+    if (!piece.empty() && piece.back() == L'\r') piece.remove_suffix(1);
+    const int pieceLevel = level == kLogClassify ? ClassifyLogLine(piece) : level;
+    entries_.push_back({std::wstring(piece), pieceLevel, 0});
+    ++added;
+    if (cut == std::wstring_view::npos) break;
+    text.remove_prefix(cut + 1);
+  }
+  std::size_t removed = 0;
+  while (entries_.size() > kMaxLines) {
+    entries_.pop_front();
+    ++removed;
+  }
+  discarded_ += removed;
+  return {entries_.size() - std::min(added, entries_.size()), removed};
+}
+
+std::wstring OutputLogModel::Caption() const {
+  if (discarded_ == 0) return L"Output";
+  return L"Output (" + std::to_wstring(discarded_) + L" older lines discarded)";
+}
+
+std::string OutputLogModel::FileBytes() const {
+  std::string bytes;
+  for (const OutputLogEntry& entry : entries_) {
+    bytes += ToUtf8(entry.text);
+    bytes += "\r\n";
+  }
+  return bytes;
+}
+
+std::wstring OutputLogModel::JoinLines(const std::vector<std::size_t>& indices) const {
+  std::wstring joined;
+  bool first = true;
+  for (std::size_t index : indices) {
+    if (index >= entries_.size()) continue;
+    if (!first) joined += L"\r\n";
+    joined += entries_[index].text;
+    first = false;
+  }
+  return joined;
+}
+
+std::size_t TopIndexForEnd(const OutputLogModel& model, int clientHeight) {
+  if (model.Size() == 0) return 0;
+  std::size_t top = model.Size() - 1;
+  long long sum = model.Entry(top).height;
+  while (top > 0 && sum + model.Entry(top - 1).height <= clientHeight) {
+    sum += model.Entry(top - 1).height;
+    --top;
+  }
+  return top;
+}
+
+std::size_t KeptTopIndex(std::size_t oldTop, std::size_t removed, std::size_t size) {
+  if (size == 0) return 0;
+  const std::size_t top = oldTop > removed ? oldTop - removed : 0;
+  return std::min(top, size - 1);
+}
+
+std::string ToUtf8(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (wchar_t unit : text) {
+    auto c = static_cast<std::uint32_t>(unit);
+    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+std::wstring ErrnoText(int error) {
+  const char* message = std::strerror(error);
+  std::wstring text;
+  for (const char* c = message; *c != '\0'; ++c) text += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+  return text;
+}
+
+}  // namespace
+
+bool WriteLogFile(const std::filesystem::path& path, const std::string& bytes, std::wstring& error) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    error = ErrnoText(errno);
+    return false;
+  }
+  const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const int writeError = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    error = ErrnoText(written ? errno : writeError);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace grainforge::app

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/shell/text_layout.h"
+#include "app/shell/text_metrics.h"
+
+namespace grainforge::app {
+
+// Scales a size given at 96 dpi, rounding halves away from zero.
+int ScaleForDpi(int value, int dpi);
+
+// Pixel sizes of the output list at its current DPI and width.
+struct OutputListGeometry {
+  int dpi = 96;
+  int clientWidth = 0;
+  int lineHeight = 1;
+
+  int Margin() const { return ScaleForDpi(6, dpi); }
+  int BarWidth() const { return ScaleForDpi(3, dpi); }
+  int IndentStep() const { return ScaleForDpi(16, dpi); }
+  // Narrower rows than this stay readable only as rows of this width.
+  int MinimumRowWidth() const { return ScaleForDpi(40, dpi); }
+  int AvailableWidth() const;
+};
+
+// An entry's height is a byte in the list's original design; taller lines end in "…".
+constexpr int kMaxLogEntryHeight = 255;
+
+// Indent of a line's continuation rows: one step plus the width of its own leading spaces.
+int HangingIndent(const ITextMetrics& metrics, const OutputListGeometry& geometry, std::wstring_view text);
+// The rows a log line is drawn in: the first at the available width, the rest indented.
+std::vector<TextRow> WrapLogLine(const ITextMetrics& metrics, const OutputListGeometry& geometry,
+                                 std::wstring_view text);
+// Height of a line's entry: its rows plus 2 px, at most kMaxLogEntryHeight.
+int MeasureLogLineHeight(const ITextMetrics& metrics, const OutputListGeometry& geometry, std::wstring_view text);
+
+struct OutputLogEntry {
+  std::wstring text;
+  int level = 1;   // stored as given (or classified); drawing counts values outside 1..4 as plain
+  int height = 0;  // pixels; 0 until measured
+};
+
+// The lines of the output log, independent of any window: split, classified, capped, saved.
+class OutputLogModel {
+public:
+  static constexpr std::size_t kMaxLines = 20000;
+
+  struct InsertResult {
+    std::size_t firstNew = 0;  // entries from here on were added by the call and want measuring
+    std::size_t removed = 0;   // entries dropped from the top by the cap
+  };
+
+  // Adds one entry per "\n"-separated piece (an empty last piece too); level 0 classifies
+  // each piece from its text.
+  InsertResult Insert(std::wstring_view text, int level);
+  // Empties the list; the discarded count and the caption stay.
+  void Clear() { entries_.clear(); }
+
+  std::size_t Size() const { return entries_.size(); }
+  const OutputLogEntry& Entry(std::size_t index) const { return entries_[index]; }
+  void SetHeight(std::size_t index, int height) { entries_[index].height = height; }
+  std::uint64_t Discarded() const { return discarded_; }
+
+  std::wstring Caption() const;
+  // The saved log: every line in UTF-8 followed by CR LF, no byte-order mark.
+  std::string FileBytes() const;
+  // The texts of the given entries joined by CR LF, for the clipboard.
+  std::wstring JoinLines(const std::vector<std::size_t>& indices) const;
+
+private:
+  std::deque<OutputLogEntry> entries_;
+  std::uint64_t discarded_ = 0;
+};
+
+// The top entry that shows the end of the list: the entries from it to the last fit within the
+// client height (the last one always counts, even when taller).
+std::size_t TopIndexForEnd(const OutputLogModel& model, int clientHeight);
+// Where a top line the user is looking at goes after `removed` lines left the top.
+std::size_t KeptTopIndex(std::size_t oldTop, std::size_t removed, std::size_t size);
+
+// UTF-8 of a wide text; code units that are not Unicode scalar values become U+FFFD.
+std::string ToUtf8(std::wstring_view text);
+
+// Writes the bytes to `path`, creating or truncating it; on failure `error` holds the reason.
+bool WriteLogFile(const std::filesystem::path& path, const std::string& bytes, std::wstring& error);
+
+}  // namespace grainforge::app
