@@ -16,7 +16,7 @@ struct CommandState {
   std::wstring text;
 };
 
-// One command a layer handles: the document, the view, the frame and the application each give
+// One command a layer handles: the view, the document, the frame and the application each give
 // a table of these, and the window layer routes a command id through them in that order (the
 // first table holding the id handles it). Plain C++, so the document needs no window system.
 struct CommandEntry {

@@ -25,8 +25,8 @@ constexpr int kInfoBoxPadding = 5;
 constexpr int kFallbackInfoLineHeight = 15;
 
 struct InfoPaneLayout {
-  PixelRect report;
-  PixelRect info;  // height 0 when the box is hidden
+  AreaRect report;
+  AreaRect info;  // height 0 when the box is hidden
 };
 
 // Report box above, information box (when it has text) at the bottom, taking at most half the

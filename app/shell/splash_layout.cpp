@@ -1,12 +1,14 @@
 #include "app/shell/splash_layout.h"
 
+#include "app/shell/kit/icon_files.h"
+
 #include <algorithm>
 #include <cmath>
 #include <system_error>
 
 namespace grainforge::app {
 
-PixelRect PlaceSplash(int imageWidth, int imageHeight, const PixelRect& workArea) {
+AreaRect PlaceSplash(int imageWidth, int imageHeight, const AreaRect& workArea) {
   if (imageWidth <= 0 || imageHeight <= 0) return {};
   constexpr double kLargestShare = 0.8;
   const double scale = std::min({1.0, kLargestShare * workArea.width / imageWidth,
@@ -16,13 +18,6 @@ PixelRect PlaceSplash(int imageWidth, int imageHeight, const PixelRect& workArea
   return {workArea.x + (workArea.width - width) / 2, workArea.y + (workArea.height - height) / 2, width, height};
 }
 
-std::filesystem::path ProgramFolder() {
-  std::error_code error;
-  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return {};
-  return program.parent_path();
-}
-
-std::filesystem::path SplashImagePath() { return ProgramFolder() / "resources" / "splash.png"; }
+std::filesystem::path SplashImagePath() { return ResourcesFolder() / "splash.png"; }
 
 }  // namespace grainforge::app

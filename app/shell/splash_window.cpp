@@ -64,7 +64,7 @@ bool ShowSplash(wxFrame*& splash, const std::filesystem::path& path) {
     if (!image.LoadFile(wxString(path.native()), wxBITMAP_TYPE_PNG) || !image.IsOk()) return false;
   }
   const wxRect work = WorkAreaUnderMouse();
-  const PixelRect place = PlaceSplash(image.GetWidth(), image.GetHeight(),
+  const AreaRect place = PlaceSplash(image.GetWidth(), image.GetHeight(),
                                       {work.x, work.y, work.width, work.height});
   if (place.width <= 0) return false;
   if (place.width != image.GetWidth() || place.height != image.GetHeight()) {

@@ -9,9 +9,9 @@ namespace {
 
 TEST(LayoutInfoPane, AOneLineWarningTakesOneRowAtTheBottom) {
   const InfoPaneLayout layout = LayoutInfoPane(240, 600, 1, 15);
-  EXPECT_EQ(layout.info, (PixelRect{4, 600 - 25 - 4, 232, 25}));
+  EXPECT_EQ(layout.info, (AreaRect{4, 600 - 25 - 4, 232, 25}));
   // The report shrinks by the box and the gap above it.
-  EXPECT_EQ(layout.report, (PixelRect{4, 4, 232, 600 - 8 - 25 - 4}));
+  EXPECT_EQ(layout.report, (AreaRect{4, 4, 232, 600 - 8 - 25 - 4}));
 }
 
 TEST(LayoutInfoPane, TheBoxTakesAtMostHalfThePane) {
@@ -22,7 +22,7 @@ TEST(LayoutInfoPane, TheBoxTakesAtMostHalfThePane) {
 TEST(LayoutInfoPane, WithoutTextTheReportHasTheWholePane) {
   const InfoPaneLayout layout = LayoutInfoPane(240, 600, 0, 15);
   EXPECT_EQ(layout.info.height, 0);
-  EXPECT_EQ(layout.report, (PixelRect{4, 4, 232, 592}));
+  EXPECT_EQ(layout.report, (AreaRect{4, 4, 232, 592}));
   // A pane too small for anything still gives the report its least height.
   EXPECT_EQ(LayoutInfoPane(240, 6, 0, 15).report.height, 10);
   // An unreadable font height falls back to 15 px rows.

@@ -1,4 +1,5 @@
 #include "app/shell/splash_layout.h"
+#include "app/shell/kit/icon_files.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,8 @@ TEST(PlaceSplash, ShrinksLargePicturesAndCentresOnTheWorkArea) {
   struct Case {
     int width;
     int height;
-    PixelRect work;
-    PixelRect placed;
+    AreaRect work;
+    AreaRect placed;
   };
   const Case cases[] = {
       // A small picture keeps its size, centred (integer halves).

@@ -73,7 +73,7 @@ TEST(SplashX11, ShowsOnceCentredOnTheWorkArea) {
   ASSERT_NE(splash, nullptr);
   PumpFor(std::chrono::milliseconds(150));
   const wxRect work = wxDisplay(0u).GetClientArea();
-  const PixelRect expected = PlaceSplash(400, 300, {work.x, work.y, work.width, work.height});
+  const AreaRect expected = PlaceSplash(400, 300, {work.x, work.y, work.width, work.height});
   EXPECT_EQ(splash->GetSize(), wxSize(400, 300));
   EXPECT_EQ(splash->GetPosition(), wxPoint(expected.x, expected.y));
   EXPECT_EQ(splash->GetTitle(), wxS("Tessary"));
