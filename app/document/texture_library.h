@@ -96,7 +96,8 @@ bool PathsEqualNoCase(const std::filesystem::path& a, const std::filesystem::pat
 // ---- Thumbnails --------------------------------------------------------------------------
 
 // The cache file name of an image: 16 lower-case hex digits of a 64-bit hash, then ".bmp".
-// The hash runs over the path's UTF-16 units as given (not made canonical), the file size
+// The hash runs over the path's UTF-16 units as given (not made canonical, and with its case
+// kept, since two files differing only in case are different files here), the file size
 // (all ones when unknown) and the modification time in 100-nanosecond ticks since 1601
 // (0x8000000000000000 when unknown), so a changed file gets a new name. Old cache files are
 // never removed.

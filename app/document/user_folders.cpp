@@ -17,6 +17,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+bool IsRegularFile(const fs::path& path)
+{
+    std::error_code error;
+    return fs::is_regular_file(path, error);
+}
+
 // ---- Documents folder --------------------------------------------------------------------
 
 fs::path AbsoluteFromEnvironment(const char* name)
@@ -93,7 +99,10 @@ fs::path DocumentsFromUserDirs(const fs::path& home)
             return {};
         configHome = home / ".config";
     }
-    std::ifstream in(configHome / "user-dirs.dirs");
+    const fs::path file = configHome / "user-dirs.dirs";
+    if (!IsRegularFile(file))  // a pipe of that name would stop start-up
+        return {};
+    std::ifstream in(file);
     constexpr std::string_view kKey = "XDG_DOCUMENTS_DIR=";
     fs::path documents;
     for (std::string line; std::getline(in, line);) {
@@ -112,12 +121,6 @@ fs::path DocumentsFromUserDirs(const fs::path& home)
 // ---- Items -------------------------------------------------------------------------------
 
 bool IsAbsoluteName(std::string_view name) { return !name.empty() && name.front() == '/'; }
-
-bool IsRegularFile(const fs::path& path)
-{
-    std::error_code error;
-    return fs::is_regular_file(path, error);
-}
 
 bool IsFolder(const fs::path& path)
 {

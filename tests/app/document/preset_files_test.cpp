@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cmath>
+#include <sys/stat.h>
 
 namespace grainforge::app {
 namespace {
@@ -26,12 +26,7 @@ struct PresetLibrary {
     LibraryRoots roots{{program, false}, {user, true}};
 };
 
-std::unique_ptr<ProceduralTexture> Noise()
-{
-    std::unique_ptr<ProceduralTexture> noise = CreateProceduralTexture("Noise");
-    EXPECT_TRUE(noise);
-    return noise;
-}
+std::unique_ptr<ProceduralTexture> Noise() { return CreateProceduralTexture("Noise"); }
 
 // A Noise pattern moved away from its defaults, so that a reset or an applied preset shows.
 std::unique_ptr<ProceduralTexture> ChangedNoise()
@@ -52,7 +47,6 @@ TEST(PresetFileStem, DoesNotDoubleTheExtension)
     };
     for (const auto& [name, stem] : cases)
         EXPECT_EQ(PresetFileStem(name), stem) << name;
-    EXPECT_EQ(ProceduralFolder("Wood Pores"), fs::path("procedural/Wood Pores"));
 }
 
 TEST(SavePreset, WritesTheJsonFileAndItsThumbnailAndReadsBack)
@@ -114,9 +108,8 @@ TEST(ReadPreset, AcceptsVersionTwoAndOlderRefusesNewer)
 {
     TempFolder folder;
     const std::pair<const char*, bool> versions[] = {
-        {"2", true},  {"2.0", true},  // a float counts as 0
-        {"-1", true}, {"\"3\"", true}, {"null", true}, {"3", false}, {"18446744073709551615", false},
-        {"10000000000", false},  // beyond 32 bits, still newer
+        {"2", true}, {"2.0", true}, {"\"3\"", true},  // only an integer counts; anything else is 0
+        {"3", false}, {"10000000000", false}, {"18446744073709551615", false},  // beyond 32 and 63 bits
     };
     for (const auto& [version, accepted] : versions) {
         WriteAllText(folder / "p.gfpreset", std::string("{\"format\": \"Grainforge preset\", \"version\": ") + version +
@@ -134,12 +127,10 @@ TEST(ReadPreset, RefusesWhatIsNotAPresetOfThisPatternAndLeavesItUnchanged)
     TempFolder folder;
     const std::pair<const char*, const char*> cases[] = {
         {"{\"format\": \"Other\", \"version\": 2, \"texture\": \"Noise\"}", "not a Tessary preset"},
-        {"{\"version\": 2, \"texture\": \"Noise\"}", "not a Tessary preset"},
         {"{\"format\": \"Grainforge preset\", \"version\": 2}", "no texture"},
         {"{\"format\": \"Grainforge preset\", \"texture\": 5}", "no texture"},
         {"{\"format\": \"Grainforge preset\", \"version\": 2, \"texture\": \"Wood\", \"parameters\": {}}",
          "a preset for Wood, not Noise"},
-        {"[1, 2, 3]", "not a Tessary preset"},
         {"", "not a Tessary preset"},
         {"Grainforge preset 2\ntexture=Noise\n", "not a Tessary preset"},
         {"Grainforge preset 1\nscale=3\n", "no texture"},
@@ -180,9 +171,12 @@ TEST(ReadPreset, ReadsTheOlderTextForm)
 TEST(ReadPreset, AFileThatCannotBeLookedAtGivesCouldNotOpenNotAnException)
 {
     // Anything but "missing" from the file-system check used to escape as an exception: here
-    // a name longer than the system allows.
+    // a name longer than the system allows. A pipe used to be opened as a text preset and
+    // waited on for ever.
     TempFolder folder;
-    const fs::path cases[] = {folder / "missing.gfpreset", folder.Path(), folder / std::string(300, 'n')};
+    ASSERT_EQ(mkfifo((folder / "pipe.gfpreset").c_str(), 0600), 0);
+    const fs::path cases[] = {folder / "missing.gfpreset", folder.Path(), folder / std::string(300, 'n'),
+                              folder / "pipe.gfpreset"};
     for (const fs::path& path : cases) {
         const auto noise = ChangedNoise();
         PresetResult result;
@@ -241,16 +235,6 @@ TEST(ListPresets, ListsBothRootsWithOriginsAndThumbnails)
               std::tuple("Fine", LibraryItemOrigin::FactoryOnly, factory / "Fine.bmp", false));
     EXPECT_EQ(std::tuple(entries[2].name, entries[2].origin, entries[2].thumbnail, entries[2].userFile),
               std::tuple("Mine", LibraryItemOrigin::UserOnly, library.user / "procedural/Noise/Mine.bmp", true));
-}
-
-TEST(RenderThumbnail, RoundsTheClampedRenderToBytes)
-{
-    const auto noise = Noise();
-    const std::vector<float> image = noise->RenderImage(120, 120);
-    const std::vector<std::uint8_t> bytes = RenderThumbnail(*noise);
-    ASSERT_EQ(bytes.size(), 14400u);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        ASSERT_EQ(bytes[i], std::lround(image[i] * 255.0f)) << i;
 }
 
 }  // namespace

@@ -77,21 +77,6 @@ TEST(PutCustomImageFirst, MovesAnImageLoadedAgainToTheFrontWithoutASecondEntry)
     EXPECT_FALSE(WriteCustomImages(LibraryRoots{{library.program, false}}, {"/x.png"}));
 }
 
-TEST(ReadCustomImages, SkipsElementsThatAreNotNonEmptyStrings)
-{
-    Library library;
-    const std::pair<const char*, std::vector<fs::path>> cases[] = {
-        {R"({"images": ["/x.png", 3, "", null, {"a": 1}, "/y.png"]})", {"/x.png", "/y.png"}},
-        {R"({"images": "/x.png"})", {}},
-        {R"(["/x.png"])", {}},
-        {"not json", {}},
-    };
-    for (const auto& [text, expected] : cases) {
-        WriteAllText(library.Put(library.user, "custom/images.json"), text);
-        EXPECT_EQ(ReadCustomImages(library.roots), expected) << text;
-    }
-}
-
 TEST(WriteSeamSettings, RemembersOneChoicePerImageAndForgetsUnchanged)
 {
     Library library;
@@ -108,23 +93,6 @@ TEST(WriteSeamSettings, RemembersOneChoicePerImageAndForgetsUnchanged)
     ASSERT_TRUE(WriteSeamSettings(library.roots, "/img/b.png", "", ""));
     EXPECT_EQ(ReadJson(library.user / "custom/seams.json"), nlohmann::json::parse(R"({"images": []})"));
     EXPECT_FALSE(WriteSeamSettings(library.roots, "", "Mirror", ""));
-}
-
-TEST(ReadSeamSettings, KeepsEntriesWithAnImageAndAMethod)
-{
-    Library library;
-    WriteAllText(library.Put(library.user, "custom/seams.json"),
-                 R"({"images": [{"image": "/a.png", "method": "Mirror"},
-                                {"image": "/b.png", "method": 4},
-                                {"method": "Mirror"},
-                                "/c.png",
-                                {"image": "/d.png", "method": "Cross-fade", "parameters": ["x"]}]})");
-    const std::vector<SeamSetting> settings = ReadSeamSettings(library.roots);
-    ASSERT_EQ(settings.size(), 2u);
-    EXPECT_EQ(std::tuple(settings[0].image, settings[0].method, settings[0].parameters),
-              std::tuple(fs::path("/a.png"), "Mirror", ""));
-    EXPECT_EQ(std::tuple(settings[1].image, settings[1].method, settings[1].parameters),
-              std::tuple(fs::path("/d.png"), "Cross-fade", ""));
 }
 
 TEST(ThumbnailFileName, HashesThePathSizeAndWriteTime)
@@ -177,17 +145,6 @@ TEST(MakeThumbnailPixels, AveragesBoxesOf25PixelsFromA4000By3000Image)
     for (int y = 0; y < 120; ++y)
         for (int x = 0; x < 120; ++x)
             ASSERT_EQ(thumbnail[y * 120 + x], (x + y) % 2 ? 255 : 0) << x << "," << y;
-}
-
-TEST(MakeThumbnailPixels, RefusesSizesThatDoNotFitThePixels)
-{
-    const std::vector<float> four(4, 0.5f);
-    EXPECT_TRUE(MakeThumbnailPixels(four, 3, 2, 1).empty());
-    EXPECT_TRUE(MakeThumbnailPixels(four, 0, 4, 1).empty());
-    EXPECT_TRUE(MakeThumbnailPixels(four, 2, 2, 0).empty());
-    EXPECT_EQ(MakeThumbnailPixels(four, 2, 2, 4), std::vector<std::uint8_t>(16, 128));  // boxes of at least one pixel
-    const std::vector<float> odd = {std::numeric_limits<float>::quiet_NaN(), 2.0f, -1.0f, 0.25f};
-    EXPECT_EQ(MakeThumbnailPixels(odd, 2, 2, 2), (std::vector<std::uint8_t>{0, 255, 0, 64}));
 }
 
 TEST(GetThumbnail, MakesCachesAndRereadsTheThumbnail)

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <optional>
 
@@ -35,30 +34,16 @@ struct TwoRoots {
 };
 
 // Sets an environment variable for one test and puts the old value back.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::optional<std::string>& value) : name_(name)
+struct ScopedEnvironment {
+    const char* name;
+    std::optional<std::string> old;
+    ScopedEnvironment(const char* variable, const std::string& value) : name(variable)
     {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            setenv(name, value->c_str(), 1);
-        else
-            unsetenv(name);
+        if (const char* current = std::getenv(name))
+            old = current;
+        setenv(name, value.c_str(), 1);
     }
-    ~ScopedEnvironment()
-    {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
+    ~ScopedEnvironment() { old ? (void)setenv(name, old->c_str(), 1) : (void)unsetenv(name); }
 };
 
 TEST(MakeSafeFileName, ReplacesUnsafeCharactersAndFallsBackToUntitled)
@@ -66,29 +51,14 @@ TEST(MakeSafeFileName, ReplacesUnsafeCharactersAndFallsBackToUntitled)
     const std::pair<std::string, std::string> cases[] = {
         {"a/b:c?d. ", "a_b_c_d"},  // one underscore each, trailing dot and space gone
         {"...", "untitled"},
-        {"   ", "untitled"},
-        {". . .", "untitled"},
-        {"", "untitled"},
+        {". . ", "untitled"},
         {"/:*", "untitled"},  // nothing but replaced characters
-        {"x<>|\"\\", "x_____"},
-        {"tab\there\n", "tab_here_"},
+        {"x<>|\"\\\t", "x______"},
         {"CON", "CON"},  // reserved names mean nothing here
-        {"Dunes v2.", "Dunes v2"},
         {"Flußkiesel", "Flußkiesel"},
     };
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(MakeSafeFileName(name), expected) << name;
-}
-
-TEST(ExtensionMatches, IgnoresCaseAndOneLeadingStarAndDot)
-{
-    const std::tuple<const char*, const char*, bool> cases[] = {
-        {"stone.Png", "*.PNG", true}, {"stone.png", ".png", true}, {"stone.png", "png", true},
-        {"stone.png", "", true},      {"stone", "", true},        {"stone.png", ".jpg", false},
-        {"stone", ".png", false},     {"a.tiff", ".tif", false},  {"a.gfpreset", "*.gfpreset", true},
-    };
-    for (const auto& [file, pattern, expected] : cases)
-        EXPECT_EQ(ExtensionMatches(file, pattern), expected) << file << " " << pattern;
 }
 
 TEST(CaseInsensitiveLess, OrdersLowerCasedUnitsShorterFirst)
@@ -98,6 +68,7 @@ TEST(CaseInsensitiveLess, OrdersLowerCasedUnitsShorterFirst)
         {"ABC", "abc", false},      {"abc", "ABC", false},      {"Éclair", "éclair", false},
         {"zebra", "Ökonom", true},  // ö (U+00F6) sorts after z
         {"Яблоко", "арбуз", false}, // я after а in Cyrillic
+        {"\xFE", "\xFF", true},     // bytes that are not UTF-8 stay apart
     };
     for (const auto& [a, b, expected] : cases)
         EXPECT_EQ(CaseInsensitiveLess(a, b), expected) << a << " < " << b;
@@ -140,11 +111,9 @@ TEST(GetDocumentsFolder, ReadsTheUserDirsFileAndFallsBackToDocumentsInHome)
 
     EXPECT_EQ(GetDocumentsFolder(), home / "Documents");  // no dirs file
     const std::pair<std::string, fs::path> cases[] = {
-        {"# comment\nXDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n", home / "Papers"},
+        {"# comment\nXDG_DOCUMENTS_DIR=\"$HOME/A\"\nXDG_DOCUMENTS_DIR=\"$HOME/B\"\n", home / "B"},  // the last counts
         {"XDG_DOCUMENTS_DIR=\"/srv/My \\\"Docs\\\"\"\n", "/srv/My \"Docs\""},
-        {"XDG_DOCUMENTS_DIR=\"$HOME/A\"\nXDG_DOCUMENTS_DIR=\"$HOME/B\"\n", home / "B"},  // the last counts
         {"XDG_DOCUMENTS_DIR=\"relative/path\"\n", home / "Documents"},  // not usable
-        {"XDG_DESKTOP_DIR=\"$HOME/Desk\"\n", home / "Documents"},
     };
     for (const auto& [file, expected] : cases) {
         WriteAllText(config / "user-dirs.dirs", file);
@@ -152,17 +121,10 @@ TEST(GetDocumentsFolder, ReadsTheUserDirsFileAndFallsBackToDocumentsInHome)
     }
 }
 
-TEST(GetExecutableFolder, IsTheFolderOfThisTestProgram)
-{
-    const fs::path folder = GetExecutableFolder();
-    ASSERT_TRUE(folder.is_absolute());
-    EXPECT_EQ(folder, fs::canonical(program_invocation_name).parent_path());
-}
-
 TEST(ResolveLibraryItem, FindsTheUsersFileBeforeTheFactorys)
 {
     TwoRoots library;
-    const fs::path factory = TwoRoots::Put(library.program, "textures/Stone/rock.png");
+    TwoRoots::Put(library.program, "textures/Stone/rock.png");
     const fs::path users = TwoRoots::Put(library.user, "textures/Stone/rock.png");
     const fs::path onlyFactory = TwoRoots::Put(library.program, "textures/Stone/sand.png");
     EXPECT_EQ(ResolveLibraryItem(library.roots, "textures/Stone", "rock.png"), users);
@@ -185,7 +147,6 @@ TEST(ResolveLibraryItem, FindsTheUsersFileBeforeTheFactorys)
     };
     for (const auto& [name, origin] : origins)
         EXPECT_EQ(LibraryItemExists(library.roots, "textures/Stone", name), origin) << name;
-    (void)factory;
 }
 
 TEST(MarkFactoryItemDeleted, HidesTheFactoryItemUntilRestored)
@@ -248,17 +209,6 @@ TEST(ListLibraryItems, ListsANameInTwoCasesOnceInTheUsersSpelling)
     fs::create_directories(library.user / "textures/Metal");
     EXPECT_EQ(ListLibraryCategories(library.roots, "textures"),
               (std::vector<std::string>{"Metal", "Stone", "Wood"}));
-}
-
-TEST(ReadDeletedIndex, LowerCasesNamesAndDropsLineEndsAndEmptyLines)
-{
-    TwoRoots library;
-    TwoRoots::Put(library.user, "help/_deleted.index", "Intro.MD\r\n\nÄrger.md\nlast.md");
-    EXPECT_EQ(ReadDeletedIndex(library.roots, "help"), (std::vector<std::string>{"intro.md", "ärger.md", "last.md"}));
-    EXPECT_TRUE(IsLibraryItemDeleted(library.roots, "help", "ÄRGER.md"));
-    fs::create_directories(library.user / "textures/_deleted.index");  // a folder is no index
-    EXPECT_EQ(ReadDeletedIndex(library.roots, "textures"), std::vector<std::string>{});
-    EXPECT_FALSE(WriteDeletedIndex(LibraryRoots{{library.program, false}}, "help", {"x"}));
 }
 
 // ---- Moving an older user folder ---------------------------------------------------------
