@@ -1,0 +1,27 @@
+// Whole-file writes for the user's library (preset thumbnails, the thumbnail cache, the
+// deleted index, files copied by the move of an older user folder): the bytes go to a
+// temporary file beside the target, are flushed to disk and only then renamed over the
+// target, so a crash or a full disk never leaves a half-written file where a good one was
+// expected. JSON files take the same road through the JSON settings layer.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+namespace grainforge::app {
+
+// Replaces (or creates) `target` with `bytes`. A symbolic link is written through to the
+// file it names, and an existing target's permission bits are kept. False when the
+// temporary file cannot be made, written or flushed, or the rename fails; the target then
+// keeps its old content and no temporary file is left. Never throws except on allocation
+// failure.
+[[nodiscard]] bool WriteFileDurably(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
+
+// Copies the regular file `source` to `target` the same way, in pieces (the file need not fit
+// in memory), the copy taking the source's permission bits. False when the source cannot be
+// read to its end or the copy cannot be put in place. Never throws except on allocation
+// failure.
+[[nodiscard]] bool CopyFileDurably(const std::filesystem::path& source, const std::filesystem::path& target);
+
+}  // namespace grainforge::app

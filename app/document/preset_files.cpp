@@ -1,0 +1,211 @@
+#include "app/document/preset_files.h"
+
+#include "app/document/grey_bmp.h"
+#include "app/document/name_case.h"
+#include "engine/mesh/json_settings.h"
+#include "platform/file_system.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace grainforge::app {
+namespace fs = std::filesystem;
+using mesh::procedural::ProceduralTexture;
+
+namespace {
+
+PresetResult Refused(std::string error) { return {false, std::move(error), {}}; }
+
+PresetResult CouldNotOpen() { return Refused("could not open the preset"); }
+
+PresetResult ForAnotherPattern(std::string_view texture, const ProceduralTexture& pattern)
+{
+    return Refused("a preset for " + std::string(texture) + ", not " + pattern.Name());
+}
+
+// "version" counts only as a JSON integer; a float (even 2.0) or any other value counts as 0.
+// Integers too large for 64 signed bits are newer all the same.
+bool IsNewerVersion(const mesh::JsonView& version)
+{
+    if (version.IsEmpty() || !version.value->is_number_integer())
+        return false;
+    if (version.value->is_number_unsigned())
+        return version.value->get<std::uint64_t>() > static_cast<std::uint64_t>(kPresetVersion);
+    return version.value->get<std::int64_t>() > kPresetVersion;
+}
+
+PresetResult ApplyJsonPreset(const mesh::JsonView& root, ProceduralTexture& pattern)
+{
+    std::string format;
+    root.FindMember("format").TakeString(format);
+    if (format != kPresetFormat)
+        return Refused("not a Tessary preset");
+    if (IsNewerVersion(root.FindMember("version")))
+        return Refused("a preset from a newer Tessary");
+    std::string texture;
+    root.FindMember("texture").TakeString(texture);
+    if (texture.empty())
+        return Refused("no texture");
+    if (texture != pattern.Name())
+        return ForAnotherPattern(texture, pattern);
+    pattern.ResetToDefaults();
+    const mesh::JsonView parameters = root.FindMember("parameters");
+    if (parameters.IsObject())
+        mesh::procedural::ReadParameters(pattern, parameters);
+    return {true, {}, {}};
+}
+
+// The next line of `text` without its CR and LF endings; `text` moves past it.
+std::string_view TakeLine(std::string_view& text)
+{
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
+    return line;
+}
+
+// Whether the file can be read at all: a regular file (after links) that the system lets us
+// look at. Errors other than "missing" count the same, since either way there is nothing
+// to read.
+bool IsReadableFile(const fs::path& path)
+{
+    std::error_code error;
+    return fs::is_regular_file(path, error);
+}
+
+std::uint8_t ThumbnailByte(float value)
+{
+    if (!std::isfinite(value))
+        return 0;
+    return static_cast<std::uint8_t>(std::lround(std::clamp(value, 0.0f, 1.0f) * 255.0f));
+}
+
+}  // namespace
+
+std::string PresetFileStem(std::string_view presetName)
+{
+    std::string stem = MakeSafeFileName(presetName);
+    if (stem.size() > kPresetExtension.size() &&
+        LowerCaseName(std::string_view(stem).substr(stem.size() - kPresetExtension.size())) == kPresetExtension)
+        stem = MakeSafeFileName(std::string_view(stem).substr(0, stem.size() - kPresetExtension.size()));
+    return stem;
+}
+
+fs::path ProceduralFolder(std::string_view patternName)
+{
+    return fs::path(std::string(kProceduralLibraryFolder)) / MakeSafeFileName(patternName);
+}
+
+std::vector<PresetFileEntry> ListPresets(const LibraryRoots& roots, std::string_view patternName)
+{
+    const fs::path folder = ProceduralFolder(patternName);
+    std::vector<PresetFileEntry> entries;
+    for (const std::string& name : ListLibraryItems(roots, folder, kPresetExtension)) {
+        PresetFileEntry entry;
+        entry.name = fs::path(name).stem().string();
+        entry.origin = LibraryItemExists(roots, folder, name);
+        entry.file = ResolveLibraryItem(roots, folder, name);
+        entry.thumbnail = ResolveLibraryItem(roots, folder, entry.name + std::string(kPresetThumbnailExtension));
+        entry.userFile =
+            entry.origin == LibraryItemOrigin::UserOnly || entry.origin == LibraryItemOrigin::UserOverFactory;
+        if (!entry.file.empty())
+            entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+PresetResult ReadPreset(const fs::path& path, ProceduralTexture& pattern)
+{
+    // Checked first, through error codes: a folder that may not be searched, a name too long
+    // or a link loop must give an answer, not an exception.
+    if (!IsReadableFile(path))
+        return CouldNotOpen();
+    const platform::FileSizeResult size = platform::QueryFileSize(path);
+    if (!size.ok)
+        return CouldNotOpen();
+    if (size.size > kMaxPresetFileBytes)
+        return Refused("not a Tessary preset");
+    const mesh::JsonView root = mesh::LoadJsonFile(path);
+    if (root.IsObject())
+        return ApplyJsonPreset(root, pattern);
+    return ReadLegacyPreset(path, pattern);
+}
+
+PresetResult ReadLegacyPreset(const fs::path& path, ProceduralTexture& pattern)
+{
+    if (!IsReadableFile(path))
+        return CouldNotOpen();
+    const platform::FileSizeResult size = platform::QueryFileSize(path);
+    if (!size.ok)
+        return CouldNotOpen();
+    if (size.size > kMaxPresetFileBytes)
+        return Refused("not a Tessary preset");
+    const platform::ReadResult read = platform::ReadFileBytes(path, size.size);
+    if (read.status != platform::ReadStatus::Ok)
+        return CouldNotOpen();
+    const std::string_view text(reinterpret_cast<const char*>(read.bytes.data()), read.bytes.size());
+    return ReadLegacyPresetText(text, pattern);
+}
+
+PresetResult ReadLegacyPresetText(std::string_view text, ProceduralTexture& pattern)
+{
+    constexpr std::string_view kTextureKey = "texture=";
+    std::string_view rest = text;
+    if (TakeLine(rest) != kLegacyPresetFirstLine)
+        return Refused("not a Tessary preset");
+    std::string_view texture;
+    bool found = false;
+    while (!found && !rest.empty()) {
+        const std::string_view line = TakeLine(rest);
+        if (line.starts_with(kTextureKey)) {
+            texture = line.substr(kTextureKey.size());
+            found = true;
+        }
+    }
+    if (!found)
+        return Refused("no texture");
+    if (texture != pattern.Name())
+        return ForAnotherPattern(texture, pattern);
+    pattern.ResetToDefaults();
+    mesh::procedural::ParametersFromText(pattern, text);
+    return {true, {}, {}};
+}
+
+PresetResult SavePreset(const LibraryRoots& roots, const ProceduralTexture& pattern, std::string_view presetName)
+{
+    const std::string stem = PresetFileStem(presetName);
+    const fs::path folder = ProceduralFolder(pattern.Name());
+    const fs::path target = UserLibraryPath(roots, folder, stem + std::string(kPresetExtension));
+    if (target.empty())
+        return Refused("there is nowhere to save presets");
+
+    const mesh::JsonNode document = mesh::NewJsonDocument();
+    document.PutString("format", kPresetFormat);
+    document.PutInt("version", kPresetVersion);
+    document.PutString("texture", pattern.Name());
+    mesh::procedural::WriteParameters(pattern, document.ObjectChild("parameters"));
+    if (!mesh::SaveJsonFile(document, target))
+        return Refused("could not write the preset");
+
+    PresetResult result{true, {}, stem};
+    const fs::path picture = UserLibraryPath(roots, folder, stem + std::string(kPresetThumbnailExtension));
+    if (picture.empty() || !WriteGreyBmp(picture, RenderThumbnail(pattern), kPresetThumbnailSide)) {
+        result.ok = false;
+        result.error = "saved, but the thumbnail could not be written";
+    }
+    return result;
+}
+
+std::vector<std::uint8_t> RenderThumbnail(const ProceduralTexture& pattern)
+{
+    const std::vector<float> image = pattern.RenderImage(kPresetThumbnailSide, kPresetThumbnailSide);
+    std::vector<std::uint8_t> pixels(image.size());
+    std::transform(image.begin(), image.end(), pixels.begin(), ThumbnailByte);
+    return pixels;
+}
+
+}  // namespace grainforge::app

@@ -1,0 +1,100 @@
+// Presets of the procedural patterns: a pattern's parameter values stored under a name, with
+// a 120 x 120 grey picture of the result beside them. A pattern's presets live in the library
+// folder "procedural/<pattern name>" (user_folders.h), so factory presets ship with the
+// program and the user's own go to the user folder; the procedural texture dialog lists,
+// loads, saves and deletes them through this header.
+//
+// A preset file "<stem>.gfpreset" is a JSON object written through the JSON settings layer:
+//   "format": "Grainforge preset", "version": 2, "texture": the pattern's name,
+//   "parameters": the pattern's values (WriteParameters; integer kinds as whole numbers).
+// Files of the older text form are still read: a first line "Grainforge preset 1", a line
+// "texture=<pattern name>" and "key=value" lines for the parameters. The picture is
+// "<stem>.bmp" in the same folder (grey_bmp.h).
+//
+// Any file may be given to the readers: a file that is missing, unreadable, damaged, too new
+// or for another pattern gives a false result with a short reason, leaves the pattern as it
+// was and never throws (except on allocation failure).
+#pragma once
+
+#include "app/document/user_folders.h"
+#include "engine/textures/procedural_texture.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace grainforge::app {
+
+inline constexpr std::string_view kPresetExtension = ".gfpreset";
+inline constexpr std::string_view kPresetThumbnailExtension = ".bmp";
+inline constexpr std::string_view kProceduralLibraryFolder = "procedural";
+inline constexpr std::string_view kPresetFormat = "Grainforge preset";
+inline constexpr std::string_view kLegacyPresetFirstLine = "Grainforge preset 1";
+// Written into new presets; files of a higher version are refused.
+inline constexpr std::int32_t kPresetVersion = 2;
+inline constexpr std::int32_t kPresetThumbnailSide = 120;
+// A preset is a few hundred bytes; larger files are refused as not being presets before they
+// are read.
+inline constexpr std::uint64_t kMaxPresetFileBytes = std::uint64_t{1} << 20;
+
+struct PresetFileEntry {
+    std::string name;  // the file's stem, as listed
+    LibraryItemOrigin origin = LibraryItemOrigin::None;
+    std::filesystem::path file;
+    std::filesystem::path thumbnail;  // empty when neither root has one
+    bool userFile = false;            // the user folder holds the file (origin UserOnly or UserOverFactory)
+};
+
+// Outcome of reading or saving a preset.
+struct [[nodiscard]] PresetResult {
+    bool ok = false;
+    // Empty on success; otherwise one of "could not open the preset", "not a Tessary preset",
+    // "a preset from a newer Tessary", "no texture", "a preset for <texture>, not <pattern>",
+    // "there is nowhere to save presets", "could not write the preset",
+    // "saved, but the thumbnail could not be written".
+    std::string error;
+    // SavePreset: the stem the preset was stored under, set once the preset file is written
+    // (also when only its thumbnail failed).
+    std::string storedName;
+};
+
+// The file stem for a preset name: MakeSafeFileName of it, and when that is longer than
+// ".gfpreset" and ends with it (any case) the ending is dropped and the rest made safe again,
+// so a name typed with the extension does not get it twice.
+std::string PresetFileStem(std::string_view presetName);
+
+// "procedural/" + MakeSafeFileName(pattern name): the library folder of a pattern's presets.
+std::filesystem::path ProceduralFolder(std::string_view patternName);
+
+// The pattern's presets over both roots, sorted and with hidden factory presets left out
+// (ListLibraryItems), each with its origin, its file and its picture when either root has one.
+std::vector<PresetFileEntry> ListPresets(const LibraryRoots& roots, std::string_view patternName);
+
+// Reads the preset into `pattern`. A JSON object must have the preset format, a version of at
+// most 2 (an integer; any other value counts as 0) and the pattern's name as "texture"; the
+// pattern is then reset to its defaults and the "parameters" object (when there is one)
+// applied. A file that is not a JSON object is read as the older text form. A missing or
+// unreadable file gives "could not open the preset".
+PresetResult ReadPreset(const std::filesystem::path& path, mesh::procedural::ProceduralTexture& pattern);
+
+// Reads the older text form from a file ("could not open the preset" when it cannot be read).
+PresetResult ReadLegacyPreset(const std::filesystem::path& path, mesh::procedural::ProceduralTexture& pattern);
+
+// The older text form from text: the first line (CR and LF endings dropped) must be
+// "Grainforge preset 1", a later line "texture=<name>" must name the pattern; then the pattern
+// is reset to its defaults and every "key=value" line of the text applied (ParametersFromText).
+PresetResult ReadLegacyPresetText(std::string_view text, mesh::procedural::ProceduralTexture& pattern);
+
+// Saves the pattern's values as a preset of the user folder under PresetFileStem(presetName),
+// replacing one of that name, then its picture (RenderThumbnail) beside it; both are written
+// durably. A preset written without its picture is reported as a failure that says so.
+PresetResult SavePreset(const LibraryRoots& roots, const mesh::procedural::ProceduralTexture& pattern,
+                        std::string_view presetName);
+
+// The pattern rendered at 120 x 120, each value clamped to 0..1 and scaled to the nearest of
+// 0..255 (halves away from zero), row by row from the top.
+std::vector<std::uint8_t> RenderThumbnail(const mesh::procedural::ProceduralTexture& pattern);
+
+}  // namespace grainforge::app

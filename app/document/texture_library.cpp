@@ -1,0 +1,279 @@
+#include "app/document/texture_library.h"
+
+#include "app/document/name_case.h"
+#include "engine/mesh/json_settings.h"
+#include "engine/textures/image_loading.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+namespace grainforge::app {
+namespace fs = std::filesystem;
+
+namespace {
+
+// Windows file times count 100-nanosecond ticks from 1 January 1601, 11644473600 s before
+// the Unix epoch; cache names use them so that their meaning is the same everywhere.
+using FileTicks = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>;
+constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000;
+constexpr std::uint64_t kUnknownSize = ~std::uint64_t{0};
+constexpr std::uint64_t kUnknownWriteTicks = std::uint64_t{1} << 63;
+
+constexpr std::uint64_t kHashStart = 0xcbf29ce484222325ull;
+constexpr std::uint64_t kFnvPrime = 0x100000001b3ull;
+constexpr std::uint64_t kUnitMixer = 0xc5527b8a51d3d2dbull;
+
+fs::path CustomFolder() { return fs::path(std::string(kCustomLibraryFolder)); }
+
+fs::path ThumbnailFolder() { return fs::path(std::string(kThumbnailFolder)); }
+
+// The "images" array of a library list file; null when the file or the array is missing.
+const mesh::JsonValue* ImagesArray(const mesh::JsonView& root)
+{
+    const mesh::JsonView images = root.FindMember("images");
+    return images.IsArray() ? images.value : nullptr;
+}
+
+std::string MemberString(const mesh::JsonValue& object, const char* key)
+{
+    const auto found = object.find(key);
+    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+// Saves {"images": items} to the user root's copy of the list file.
+template <typename PutItems>
+bool SaveImagesList(const LibraryRoots& roots, std::string_view fileName, PutItems putItems)
+{
+    const fs::path target = UserLibraryPath(roots, CustomFolder(), fileName);
+    if (target.empty())
+        return false;
+    const mesh::JsonNode document = mesh::NewJsonDocument();
+    mesh::JsonValue* images = document.ArrayChild("images").Resolve();
+    if (images == nullptr)
+        return false;
+    putItems(*images);
+    return mesh::SaveJsonFile(document, target);
+}
+
+std::uint64_t WriteTicks(const fs::directory_entry& image)
+{
+    std::error_code error;
+    const fs::file_time_type written = image.last_write_time(error);
+    if (error)
+        return kUnknownWriteTicks;
+    const auto since1970 = std::chrono::floor<FileTicks>(std::chrono::file_clock::to_sys(written).time_since_epoch());
+    return static_cast<std::uint64_t>(since1970.count()) + static_cast<std::uint64_t>(kTicksFrom1601To1970);
+}
+
+std::uint64_t HashBytes(std::uint64_t hash, std::uint64_t value)
+{
+    for (int byte = 0; byte < 8; ++byte)
+        hash = (hash ^ ((value >> (8 * byte)) & 0xFF)) * kFnvPrime;
+    return hash;
+}
+
+// Mean of the box of source pixels as a byte; the box is never empty.
+std::uint8_t BoxMean(std::span<const float> pixels, std::int64_t width, std::int64_t x0, std::int64_t x1,
+                     std::int64_t y0, std::int64_t y1)
+{
+    double sum = 0.0;
+    for (std::int64_t y = y0; y < y1; ++y)
+        for (std::int64_t x = x0; x < x1; ++x)
+            sum += pixels[static_cast<std::size_t>(y * width + x)];
+    const double mean = sum / static_cast<double>((x1 - x0) * (y1 - y0));
+    if (!std::isfinite(mean))
+        return 0;
+    return static_cast<std::uint8_t>(std::clamp(mean, 0.0, 1.0) * 255.0 + 0.5);
+}
+
+}  // namespace
+
+const std::vector<std::string>& ImageExtensions()
+{
+    static const std::vector<std::string> extensions = {".png", ".jpg", ".jpeg", ".tif", ".tiff", ".bmp"};
+    return extensions;
+}
+
+std::vector<TextureLibraryItem> ScanTextureLibrary(const LibraryRoots& roots, std::string_view category)
+{
+    fs::path folder = fs::path(std::string(kTexturesLibraryFolder));
+    if (!category.empty())
+        folder /= fs::path(std::string(category));
+    std::vector<TextureLibraryItem> items;
+    for (const std::string& extension : ImageExtensions()) {
+        for (std::string& name : ListLibraryItems(roots, folder, extension)) {
+            fs::path path = ResolveLibraryItem(roots, folder, name);
+            if (path.empty())
+                continue;
+            const LibraryItemOrigin origin = LibraryItemExists(roots, folder, name);
+            items.push_back({std::move(name), std::move(path), origin});
+        }
+    }
+    std::stable_sort(items.begin(), items.end(), [](const TextureLibraryItem& a, const TextureLibraryItem& b) {
+        return CaseInsensitiveLess(a.name, b.name);
+    });
+    return items;
+}
+
+// ---- Images loaded from disk -------------------------------------------------------------
+
+std::vector<fs::path> ReadCustomImages(const LibraryRoots& roots)
+{
+    std::vector<fs::path> images;
+    const fs::path file = ResolveLibraryItem(roots, CustomFolder(), kCustomImagesFile);
+    if (file.empty())
+        return images;
+    const mesh::JsonView root = mesh::LoadJsonFile(file);
+    const mesh::JsonValue* list = ImagesArray(root);
+    if (list == nullptr)
+        return images;
+    for (const mesh::JsonValue& element : *list) {
+        if (element.is_string() && !element.get_ref<const std::string&>().empty())
+            images.emplace_back(element.get<std::string>());
+    }
+    return images;
+}
+
+bool WriteCustomImages(const LibraryRoots& roots, const std::vector<fs::path>& images)
+{
+    return SaveImagesList(roots, kCustomImagesFile, [&](mesh::JsonValue& list) {
+        for (const fs::path& image : images)
+            list.push_back(image.string());
+    });
+}
+
+bool PutCustomImageFirst(const LibraryRoots& roots, const fs::path& image)
+{
+    std::vector<fs::path> images = ReadCustomImages(roots);
+    std::erase_if(images, [&](const fs::path& listed) { return PathsEqualNoCase(listed, image); });
+    images.insert(images.begin(), image);
+    return WriteCustomImages(roots, images);
+}
+
+// ---- Seam choices ------------------------------------------------------------------------
+
+std::vector<SeamSetting> ReadSeamSettings(const LibraryRoots& roots)
+{
+    std::vector<SeamSetting> settings;
+    const fs::path file = ResolveLibraryItem(roots, CustomFolder(), kSeamSettingsFile);
+    if (file.empty())
+        return settings;
+    const mesh::JsonView root = mesh::LoadJsonFile(file);
+    const mesh::JsonValue* list = ImagesArray(root);
+    if (list == nullptr)
+        return settings;
+    for (const mesh::JsonValue& element : *list) {
+        if (!element.is_object())
+            continue;
+        SeamSetting setting{MemberString(element, "image"), MemberString(element, "method"),
+                            MemberString(element, "parameters")};
+        if (!setting.image.empty() && !setting.method.empty())
+            settings.push_back(std::move(setting));
+    }
+    return settings;
+}
+
+SeamChoice SeamSettingForImage(const LibraryRoots& roots, const fs::path& image)
+{
+    for (SeamSetting& setting : ReadSeamSettings(roots)) {
+        if (PathsEqualNoCase(setting.image, image))
+            return {std::move(setting.method), std::move(setting.parameters)};
+    }
+    return {};
+}
+
+bool WriteSeamSettings(const LibraryRoots& roots, const fs::path& image, std::string_view method,
+                       std::string_view parameters)
+{
+    if (image.empty())
+        return false;
+    std::vector<SeamSetting> settings = ReadSeamSettings(roots);
+    std::erase_if(settings, [&](const SeamSetting& setting) { return PathsEqualNoCase(setting.image, image); });
+    if (!method.empty() && method != kUnchangedSeamMethod)
+        settings.push_back({image, std::string(method), std::string(parameters)});
+    return SaveImagesList(roots, kSeamSettingsFile, [&](mesh::JsonValue& list) {
+        for (const SeamSetting& setting : settings)
+            list.push_back(mesh::JsonValue{{"image", setting.image.string()},
+                                           {"method", setting.method},
+                                           {"parameters", setting.parameters}});
+    });
+}
+
+bool PathsEqualNoCase(const fs::path& a, const fs::path& b) { return a == b; }
+
+// ---- Thumbnails --------------------------------------------------------------------------
+
+std::string ThumbnailFileName(const fs::directory_entry& image)
+{
+    std::error_code error;
+    const std::uintmax_t size = image.file_size(error);
+    return ThumbnailFileNameFor(image.path().string(), error ? kUnknownSize : size, WriteTicks(image));
+}
+
+std::string ThumbnailFileNameFor(std::string_view pathUtf8, std::uint64_t size, std::uint64_t writeTicks)
+{
+    std::uint64_t hash = kHashStart;
+    for (const char16_t unit : ToUtf16Units(pathUtf8))
+        hash = ((hash ^ (unit & 0xFFu)) * kFnvPrime ^ (unit >> 8)) * kUnitMixer;
+    hash = HashBytes(hash, size);
+    hash = HashBytes(hash, writeTicks);
+    char name[32];
+    std::snprintf(name, sizeof name, "%016llx.bmp", static_cast<unsigned long long>(hash));
+    return name;
+}
+
+std::vector<std::uint8_t> MakeThumbnailPixels(std::span<const float> pixels, std::int32_t width,
+                                              std::int32_t height, std::int32_t side)
+{
+    if (width < 1 || height < 1 || side < 1 ||
+        pixels.size() < static_cast<std::size_t>(width) * static_cast<std::size_t>(height))
+        return {};
+    const std::int64_t square = std::min(width, height);
+    const std::int64_t x0 = (width - square) / 2;
+    const std::int64_t y0 = (height - square) / 2;
+    const std::int64_t n = side;
+    std::vector<std::uint8_t> thumbnail(static_cast<std::size_t>(n * n));
+    for (std::int64_t row = 0; row < n; ++row) {
+        const std::int64_t top = y0 + row * square / n;
+        const std::int64_t bottom = std::max(top + 1, y0 + (row + 1) * square / n);
+        for (std::int64_t column = 0; column < n; ++column) {
+            const std::int64_t left = x0 + column * square / n;
+            const std::int64_t right = std::max(left + 1, x0 + (column + 1) * square / n);
+            thumbnail[static_cast<std::size_t>(row * n + column)] = BoxMean(pixels, width, left, right, top, bottom);
+        }
+    }
+    return thumbnail;
+}
+
+std::optional<GreyImage> GetThumbnail(const LibraryRoots& roots, const fs::path& image)
+{
+    std::error_code error;
+    const fs::directory_entry entry(image, error);
+    if (error || !entry.is_regular_file(error))
+        return std::nullopt;
+    const std::string name = ThumbnailFileName(entry);
+    const fs::path cached = ResolveLibraryItem(roots, ThumbnailFolder(), name);
+    if (!cached.empty()) {
+        std::optional<GreyImage> thumbnail = ReadGreyBmp(cached);
+        if (thumbnail && thumbnail->width == thumbnail->height)
+            return thumbnail;
+    }
+
+    const mesh::ImageLoadResult loaded = mesh::ReadHeightImage(image, {});
+    if (!loaded.ok || loaded.width < 1 || loaded.height < 1 ||
+        loaded.heights.size() < static_cast<std::size_t>(loaded.width) * static_cast<std::size_t>(loaded.height))
+        return std::nullopt;
+    GreyImage thumbnail;
+    thumbnail.width = thumbnail.height = std::min({kLibraryThumbnailSide, loaded.width, loaded.height});
+    thumbnail.pixels = MakeThumbnailPixels(loaded.heights, loaded.width, loaded.height, thumbnail.width);
+    const fs::path target = UserLibraryPath(roots, ThumbnailFolder(), name);
+    if (!target.empty())
+        (void)WriteGreyBmp(target, thumbnail.pixels, thumbnail.width);  // the cache is only a saving
+    return thumbnail;
+}
+
+}  // namespace grainforge::app

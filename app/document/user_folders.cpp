@@ -1,0 +1,574 @@
+#include "app/document/user_folders.h"
+
+#include "app/document/durable_file.h"
+#include "app/document/name_case.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <unordered_map>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace grainforge::app {
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsRegularFile(const fs::path& path)
+{
+    std::error_code error;
+    return fs::is_regular_file(path, error);
+}
+
+// ---- Documents folder --------------------------------------------------------------------
+
+fs::path AbsoluteFromEnvironment(const char* name)
+{
+    const char* value = std::getenv(name);
+    if (value == nullptr || value[0] != '/')
+        return {};
+    return fs::path(value);
+}
+
+fs::path HomeFolder()
+{
+    fs::path home = AbsoluteFromEnvironment("HOME");
+    if (!home.empty())
+        return home;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr && found->pw_dir[0] == '/')
+        return fs::path(found->pw_dir);
+    return {};
+}
+
+std::string_view TrimSpaces(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return text;
+}
+
+// The shell word of a user-dirs line: a double-quoted text with backslash escapes, or the
+// bare text.
+std::string UnquoteValue(std::string_view text)
+{
+    text = TrimSpaces(text);
+    if (text.empty() || text.front() != '"')
+        return std::string(text);
+    std::string value;
+    for (std::size_t at = 1; at < text.size() && text[at] != '"'; ++at) {
+        if (text[at] == '\\' && at + 1 < text.size())
+            ++at;
+        value += text[at];
+    }
+    return value;
+}
+
+// "$HOME/..." (or "${HOME}/...") joined to the home folder, or an absolute path; anything
+// else is not a usable entry.
+fs::path ExpandUserDirsValue(const std::string& value, const fs::path& home)
+{
+    for (std::string_view variable : {std::string_view("$HOME"), std::string_view("${HOME}")}) {
+        if (value.compare(0, variable.size(), variable) != 0)
+            continue;
+        const std::string_view rest = std::string_view(value).substr(variable.size());
+        if (home.empty() || (!rest.empty() && rest.front() != '/'))
+            return {};
+        return rest.size() <= 1 ? home : home / fs::path(std::string(rest.substr(1)));
+    }
+    if (!value.empty() && value.front() == '/')
+        return fs::path(value);
+    return {};
+}
+
+// The folder the last XDG_DOCUMENTS_DIR line of the user's dirs file names; empty when the
+// file or a usable line is missing.
+fs::path DocumentsFromUserDirs(const fs::path& home)
+{
+    fs::path configHome = AbsoluteFromEnvironment("XDG_CONFIG_HOME");
+    if (configHome.empty()) {
+        if (home.empty())
+            return {};
+        configHome = home / ".config";
+    }
+    const fs::path file = configHome / "user-dirs.dirs";
+    if (!IsRegularFile(file))  // a pipe of that name would stop start-up
+        return {};
+    std::ifstream in(file);
+    constexpr std::string_view kKey = "XDG_DOCUMENTS_DIR=";
+    fs::path documents;
+    for (std::string line; std::getline(in, line);) {
+        std::string_view text = TrimSpaces(line);
+        if (text.starts_with("export "))
+            text = TrimSpaces(text.substr(7));
+        if (!text.starts_with(kKey))
+            continue;
+        const fs::path expanded = ExpandUserDirsValue(UnquoteValue(text.substr(kKey.size())), home);
+        if (!expanded.empty())
+            documents = expanded;
+    }
+    return documents;
+}
+
+// ---- Items -------------------------------------------------------------------------------
+
+bool IsAbsoluteName(std::string_view name) { return !name.empty() && name.front() == '/'; }
+
+bool IsFolder(const fs::path& path)
+{
+    std::error_code error;
+    return fs::is_directory(path, error);
+}
+
+bool AnyFactoryRootHas(const LibraryRoots& roots, const fs::path& folder, std::string_view name)
+{
+    return std::any_of(roots.begin(), roots.end(), [&](const LibraryRoot& root) {
+        return !root.user && IsRegularFile(LibraryItemPath(root.path, folder, name));
+    });
+}
+
+bool UserRootHas(const LibraryRoots& roots, const fs::path& folder, std::string_view name)
+{
+    const LibraryRoot* user = UserRoot(roots);
+    return user != nullptr && IsRegularFile(LibraryItemPath(user->path, folder, name));
+}
+
+// Names met so far, one per lower-cased name; a name met again replaces the spelling kept.
+struct NameList {
+    std::vector<std::string> names;
+    std::unordered_map<std::string, std::size_t> byLowerCase;
+
+    void Add(const std::string& name)
+    {
+        const auto [at, added] = byLowerCase.try_emplace(LowerCaseName(name), names.size());
+        if (added)
+            names.push_back(name);
+        else
+            names[at->second] = name;
+    }
+};
+
+// Walks the folder's entries in every root and adds the names `wanted` accepts. A folder
+// that cannot be read, or whose walk breaks off, contributes what was read of it.
+template <typename Wanted>
+NameList GatherNames(const LibraryRoots& roots, const fs::path& folder, Wanted wanted)
+{
+    NameList list;
+    for (const LibraryRoot& root : roots) {
+        const fs::path where = LibraryItemPath(root.path, folder, {});
+        if (!IsFolder(where))
+            continue;
+        std::error_code error;
+        for (fs::directory_iterator it(where, error), end; !error && it != end; it.increment(error)) {
+            if (wanted(*it))
+                list.Add(it->path().filename().string());
+        }
+    }
+    return list;
+}
+
+void SortNames(std::vector<std::string>& names) { std::sort(names.begin(), names.end(), CaseInsensitiveLess); }
+
+// ---- Moving ------------------------------------------------------------------------------
+
+// The entries of the folder; false when it could not be read to its end.
+bool GatherEntries(const fs::path& folder, std::vector<fs::path>& entries)
+{
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    for (const fs::directory_iterator end; !error && it != end; it.increment(error))
+        entries.push_back(it->path());
+    return !error;
+}
+
+bool CopyEntry(const fs::path& from, const fs::path& to);
+
+bool CopyFolder(const fs::path& from, const fs::path& to)
+{
+    std::error_code error;
+    fs::create_directory(to, error);
+    if (error)
+        return false;
+    std::vector<fs::path> entries;
+    bool complete = GatherEntries(from, entries);
+    for (const fs::path& entry : entries)
+        complete = CopyEntry(entry, to / entry.filename()) && complete;
+    return complete;
+}
+
+// A copy of a file, a link (as a link) or a folder (recursively); other kinds of entry are
+// not copied.
+bool CopyEntry(const fs::path& from, const fs::path& to)
+{
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(from, error);
+    if (error)
+        return false;
+    switch (status.type()) {
+    case fs::file_type::symlink:
+        fs::copy_symlink(from, to, error);
+        return !error;
+    case fs::file_type::regular:
+        return CopyFileDurably(from, to);
+    case fs::file_type::directory:
+        return CopyFolder(from, to);
+    default:
+        return false;
+    }
+}
+
+void MoveEntry(const fs::path& entry, const fs::path& target, MoveCounts& counts)
+{
+    std::error_code error;
+    fs::rename(entry, target, error);
+    if (!error || CopyEntry(entry, target))
+        ++counts.moved;
+    else
+        ++counts.failed;
+}
+
+void MoveContents(const fs::path& source, const fs::path& destination, MoveCounts& counts)
+{
+    std::error_code error;
+    fs::create_directories(destination, error);
+    std::vector<fs::path> entries;
+    if (!GatherEntries(source, entries))
+        ++counts.failed;
+    for (const fs::path& entry : entries) {
+        const fs::path target = destination / entry.filename();
+        const fs::file_status there = fs::symlink_status(target, error);
+        if (there.type() == fs::file_type::not_found) {
+            MoveEntry(entry, target, counts);
+        } else if (error) {
+            ++counts.failed;  // cannot tell whether the name is free
+        } else if (fs::is_directory(fs::symlink_status(entry, error)) && IsFolder(target)) {
+            MoveContents(entry, target, counts);
+        }
+        // Otherwise the name is taken at the destination: the entry stays, uncounted.
+    }
+    // Only succeeds once the folder is empty; a link to a folder stays, or the files left
+    // behind in the folder it names would no longer be found through it.
+    if (fs::is_directory(fs::symlink_status(source, error)))
+        fs::remove(source, error);
+}
+
+}  // namespace
+
+// ---- Roots -------------------------------------------------------------------------------
+
+fs::path GetExecutableFolder()
+{
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    if (error || !executable.is_absolute())
+        return {};
+    return executable.parent_path();
+}
+
+fs::path GetDocumentsFolder()
+{
+    const fs::path home = HomeFolder();
+    fs::path documents = DocumentsFromUserDirs(home);
+    if (documents.empty() && !home.empty())
+        documents = home / "Documents";
+    return documents;
+}
+
+LibraryRoots MakeLibraryRoots(const fs::path& executableFolder, const fs::path& documentsFolder)
+{
+    LibraryRoots roots;
+    if (!executableFolder.empty()) {
+        const fs::path installed = (executableFolder / ".." / "share" / "tessary").lexically_normal();
+        if (IsFolder(installed) && !SamePathNoCase(installed, executableFolder))
+            roots.push_back({installed, false});
+        roots.push_back({executableFolder, false});
+    }
+    const fs::path user = documentsFolder.empty() ? executableFolder : documentsFolder / kUserFolderName;
+    if (!user.empty())
+        roots.push_back({user, true});
+    return roots;
+}
+
+LibraryRoots FindLibraryRoots() { return MakeLibraryRoots(GetExecutableFolder(), GetDocumentsFolder()); }
+
+const LibraryRoots& UserDataFolderCached()
+{
+    static const LibraryRoots roots = FindLibraryRoots();
+    return roots;
+}
+
+const LibraryRoot* UserRoot(const LibraryRoots& roots)
+{
+    const auto found = std::find_if(roots.rbegin(), roots.rend(), [](const LibraryRoot& root) { return root.user; });
+    return found == roots.rend() ? nullptr : &*found;
+}
+
+bool UserRootIsFactoryRoot(const LibraryRoots& roots)
+{
+    const LibraryRoot* user = UserRoot(roots);
+    return user != nullptr && std::any_of(roots.begin(), roots.end(), [&](const LibraryRoot& root) {
+               return !root.user && SamePathNoCase(root.path, user->path);
+           });
+}
+
+// ---- Names and paths ---------------------------------------------------------------------
+
+fs::path LibraryItemPath(const fs::path& root, const fs::path& folder, std::string_view name)
+{
+    fs::path path = root;
+    if (!folder.empty())
+        path /= folder;
+    if (!name.empty())
+        path /= fs::path(std::string(name));
+    return path;
+}
+
+bool SamePathNoCase(const fs::path& a, const fs::path& b)
+{
+    const auto canonicalOrGiven = [](const fs::path& path) {
+        std::error_code error;
+        fs::path canonical = fs::canonical(path, error);
+        return error ? path : canonical;
+    };
+    return canonicalOrGiven(a) == canonicalOrGiven(b);
+}
+
+bool ExtensionMatches(const fs::path& file, std::string_view pattern)
+{
+    if (pattern.empty())
+        return true;
+    const auto bare = [](std::string_view text) {
+        if (text.starts_with('*'))
+            text.remove_prefix(1);
+        if (text.starts_with('.'))
+            text.remove_prefix(1);
+        return LowerCaseName(text);
+    };
+    const std::string extension = file.extension().string();
+    return bare(extension) == bare(pattern);
+}
+
+std::string MakeSafeFileName(std::string_view displayName)
+{
+    constexpr std::string_view kUnsafe = "\"*/:<>?\\|";
+    std::string safe(displayName);
+    std::size_t kept = 0;
+    for (char& c : safe) {
+        if (static_cast<unsigned char>(c) < 32 || kUnsafe.find(c) != std::string_view::npos)
+            c = '_';
+        else if (c != ' ' && c != '.')
+            ++kept;
+    }
+    while (!safe.empty() && (safe.back() == '.' || safe.back() == ' '))
+        safe.pop_back();
+    if (safe.empty() || kept == 0)
+        return "untitled";
+    return safe;
+}
+
+bool CaseInsensitiveLess(std::string_view a, std::string_view b)
+{
+    const std::u16string left = ToUtf16Units(a);
+    const std::u16string right = ToUtf16Units(b);
+    return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end(),
+                                        [](char16_t x, char16_t y) { return LowerCaseUnit(x) < LowerCaseUnit(y); });
+}
+
+// ---- Deleted index -----------------------------------------------------------------------
+
+fs::path DeletedIndexPath(const LibraryRoots& roots, const fs::path& folder)
+{
+    const LibraryRoot* user = UserRoot(roots);
+    if (user == nullptr)
+        return {};
+    return LibraryItemPath(user->path, folder, kDeletedIndexFile);
+}
+
+std::vector<std::string> ReadDeletedIndex(const LibraryRoots& roots, const fs::path& folder)
+{
+    std::vector<std::string> names;
+    const fs::path path = DeletedIndexPath(roots, folder);
+    if (path.empty() || !IsRegularFile(path))
+        return names;
+    std::ifstream in(path, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+            line.pop_back();
+        if (!line.empty())
+            names.push_back(LowerCaseName(line));
+    }
+    return names;
+}
+
+bool WriteDeletedIndex(const LibraryRoots& roots, const fs::path& folder, const std::vector<std::string>& names)
+{
+    const fs::path path = DeletedIndexPath(roots, folder);
+    if (path.empty())
+        return false;
+    std::error_code error;
+    if (names.empty()) {
+        fs::remove(path, error);
+        return !error;
+    }
+    fs::create_directories(path.parent_path(), error);
+    std::string text;
+    for (const std::string& name : names)
+        text += name + "\r\n";
+    return WriteFileDurably(path, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+}
+
+bool IsLibraryItemDeleted(const LibraryRoots& roots, const fs::path& folder, std::string_view name)
+{
+    const std::vector<std::string> hidden = ReadDeletedIndex(roots, folder);
+    return std::find(hidden.begin(), hidden.end(), LowerCaseName(name)) != hidden.end();
+}
+
+// ---- Items -------------------------------------------------------------------------------
+
+fs::path ResolveLibraryItem(const LibraryRoots& roots, const fs::path& folder, std::string_view name)
+{
+    if (name.empty())
+        return {};
+    if (IsAbsoluteName(name))
+        return fs::path(std::string(name));
+    if (IsLibraryItemDeleted(roots, folder, name))
+        return {};
+    for (auto root = roots.rbegin(); root != roots.rend(); ++root) {
+        fs::path path = LibraryItemPath(root->path, folder, name);
+        if (IsRegularFile(path))
+            return path;
+    }
+    return {};
+}
+
+fs::path UserLibraryPath(const LibraryRoots& roots, const fs::path& folder, std::string_view name)
+{
+    if (name.empty())
+        return {};
+    if (IsAbsoluteName(name))
+        return fs::path(std::string(name));
+    const LibraryRoot* user = UserRoot(roots);
+    if (user == nullptr)
+        return {};
+    fs::path path = LibraryItemPath(user->path, folder, name);
+    std::error_code error;
+    fs::create_directories(path.parent_path(), error);
+    if (!IsFolder(path.parent_path()))
+        return {};
+    return path;
+}
+
+std::vector<std::string> ListLibraryItems(const LibraryRoots& roots, const fs::path& folder,
+                                          std::string_view extension)
+{
+    const std::string indexName = LowerCaseName(kDeletedIndexFile);
+    NameList list = GatherNames(roots, folder, [&](const fs::directory_entry& entry) {
+        std::error_code error;
+        return entry.is_regular_file(error) && LowerCaseName(entry.path().filename().string()) != indexName &&
+               ExtensionMatches(entry.path(), extension);
+    });
+    std::vector<std::string> hidden = ReadDeletedIndex(roots, folder);
+    std::erase_if(list.names, [&](const std::string& name) {
+        return std::find(hidden.begin(), hidden.end(), LowerCaseName(name)) != hidden.end();
+    });
+    SortNames(list.names);
+    return std::move(list.names);
+}
+
+std::vector<std::string> ListLibraryCategories(const LibraryRoots& roots, const fs::path& folder)
+{
+    NameList list = GatherNames(roots, folder, [](const fs::directory_entry& entry) {
+        std::error_code error;
+        return entry.is_directory(error);
+    });
+    SortNames(list.names);
+    return std::move(list.names);
+}
+
+LibraryItemOrigin LibraryItemExists(const LibraryRoots& roots, const fs::path& folder, std::string_view name)
+{
+    if (name.empty() || IsLibraryItemDeleted(roots, folder, name))
+        return LibraryItemOrigin::None;
+    const bool user = UserRootHas(roots, folder, name);
+    if (UserRootIsFactoryRoot(roots))
+        return user ? LibraryItemOrigin::UserOnly : LibraryItemOrigin::None;
+    const bool factory = AnyFactoryRootHas(roots, folder, name);
+    if (user)
+        return factory ? LibraryItemOrigin::UserOverFactory : LibraryItemOrigin::UserOnly;
+    return factory ? LibraryItemOrigin::FactoryOnly : LibraryItemOrigin::None;
+}
+
+bool MarkFactoryItemDeleted(const LibraryRoots& roots, const fs::path& folder, std::string_view name)
+{
+    if (name.empty())
+        return false;
+    bool done = false;
+    if (UserRootHas(roots, folder, name)) {
+        std::error_code error;
+        done = fs::remove(LibraryItemPath(UserRoot(roots)->path, folder, name), error);
+    }
+    if (UserRootIsFactoryRoot(roots) || !AnyFactoryRootHas(roots, folder, name))
+        return done;
+    std::vector<std::string> hidden = ReadDeletedIndex(roots, folder);
+    const std::string lower = LowerCaseName(name);
+    if (std::find(hidden.begin(), hidden.end(), lower) == hidden.end()) {
+        hidden.push_back(lower);
+        done = WriteDeletedIndex(roots, folder, hidden);
+    }
+    return done;
+}
+
+bool RestoreFactoryItem(const LibraryRoots& roots, const fs::path& folder, std::string_view name)
+{
+    if (name.empty() || UserRootIsFactoryRoot(roots) || !AnyFactoryRootHas(roots, folder, name))
+        return false;
+    std::vector<std::string> hidden = ReadDeletedIndex(roots, folder);
+    const std::size_t listed = std::erase(hidden, LowerCaseName(name));
+    return listed > 0 && WriteDeletedIndex(roots, folder, hidden);
+}
+
+// ---- Moving an older user folder ---------------------------------------------------------
+
+MoveCounts MoveFolderContents(const fs::path& source, const fs::path& destination)
+{
+    MoveCounts counts;
+    MoveContents(source, destination, counts);
+    return counts;
+}
+
+std::string MigrateUserFolder(const fs::path& documentsFolder)
+{
+    if (documentsFolder.empty())
+        return {};
+    const fs::path oldFolder = documentsFolder / kOldUserFolderName;
+    if (!IsFolder(oldFolder))
+        return {};
+    const fs::path newFolder = documentsFolder / kUserFolderName;
+    const MoveCounts counts = MoveFolderContents(oldFolder, newFolder);
+    std::error_code error;
+    fs::remove_all(oldFolder / "thumbnails", error);  // a cache: rebuilt when needed
+    if (fs::is_directory(fs::symlink_status(oldFolder, error)))
+        fs::remove(oldFolder, error);
+    if (counts.moved == 0 && counts.failed == 0)
+        return {};
+    std::string message = "Your files moved from " + oldFolder.string() + " to " + newFolder.string() + ".";
+    // When the check itself fails, saying that something stayed is the safe side.
+    const fs::file_status old = fs::symlink_status(oldFolder, error);
+    if (old.type() != fs::file_type::not_found) {
+        message += " Some stayed in the old folder";
+        if (counts.failed > 0)
+            message += " (" + std::to_string(counts.failed) + " could not be moved)";
+        message += "; it can be deleted once you have checked it.";
+    }
+    return message;
+}
+
+}  // namespace grainforge::app

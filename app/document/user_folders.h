@@ -1,0 +1,195 @@
+// The library: texture images and their categories, procedural presets, help pages and other
+// data files live in named folders (such as "textures/Stone") under two kinds of root. The
+// factory roots hold what ships with the program (beside the executable, or in
+// ../share/tessary for an installed program); the user root is the folder "Tessary" in the
+// user's documents folder. An item the user has is found before the factory's, the user can
+// hide factory items (a "_deleted.index" list per folder of the user root), and the files of
+// an older installation's user folder ("Grainforge") are moved over once.
+//
+// Paths are std::filesystem::path and names UTF-8 strings, as the file system gives them. Two
+// files whose names differ only in case are different files, so paths are compared exactly;
+// names are still de-duplicated without regard to case in listings and in the deleted index,
+// so a library copied from a case-blind file system shows each item once. Every operation
+// works through error codes: a file-system failure gives an empty path, an empty list, false
+// or a failed count, never an exception (except on allocation failure).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace grainforge::app {
+
+// The user's folder inside the documents folder, and the one an older installation used.
+inline constexpr std::string_view kUserFolderName = "Tessary";
+inline constexpr std::string_view kOldUserFolderName = "Grainforge";
+// The list of hidden factory items in a library folder of the user root.
+inline constexpr std::string_view kDeletedIndexFile = "_deleted.index";
+
+struct LibraryRoot {
+    std::filesystem::path path;
+    bool user = false;  // false for a factory root
+};
+
+// Ordered factory first, the user root last: items are looked up from the last root to the
+// first, and in listings the last root's spelling of a name wins.
+using LibraryRoots = std::vector<LibraryRoot>;
+
+enum class LibraryItemOrigin : std::int32_t {
+    None = 0,
+    UserOnly = 1,
+    FactoryOnly = 2,
+    UserOverFactory = 3,  // the user's copy hides a factory item of the same name
+};
+
+// ---- Roots -------------------------------------------------------------------------------
+
+// The folder holding the running executable (from /proc/self/exe); empty when unknown.
+std::filesystem::path GetExecutableFolder();
+
+// The user's documents folder: the XDG_DOCUMENTS_DIR entry of the user's dirs file
+// ($XDG_CONFIG_HOME/user-dirs.dirs, by default ~/.config/user-dirs.dirs; "$HOME/..." or an
+// absolute path, the last entry counting, as the xdg-user-dir command reads it), else
+// $HOME/Documents. The home folder is $HOME, else the password database's entry. Empty when
+// no home folder is known and the dirs file names no absolute folder. The folder need not
+// exist yet.
+std::filesystem::path GetDocumentsFolder();
+
+// The roots for a program in `executableFolder` and a user with `documentsFolder`:
+//   1. `executableFolder`/../share/tessary when that is a folder (an installed program's data);
+//   2. `executableFolder`, so data beside the executable comes before the installed data;
+//   3. the user root `documentsFolder`/Tessary, or without a documents folder the executable
+//      folder again (then the user's items and the factory's are the same files).
+// Empty paths are left out.
+LibraryRoots MakeLibraryRoots(const std::filesystem::path& executableFolder,
+                              const std::filesystem::path& documentsFolder);
+
+// MakeLibraryRoots for this process and user.
+LibraryRoots FindLibraryRoots();
+
+// FindLibraryRoots worked out on the first call and kept for the rest of the run (the one
+// process-wide copy; safe to call from any thread).
+const LibraryRoots& UserDataFolderCached();
+
+// The last root with the user flag; null when there is none.
+const LibraryRoot* UserRoot(const LibraryRoots& roots);
+
+// True when a factory root is the same folder as the user root (SamePathNoCase).
+bool UserRootIsFactoryRoot(const LibraryRoots& roots);
+
+// ---- Names and paths ---------------------------------------------------------------------
+
+// root / folder / name, leaving out an empty folder or name.
+std::filesystem::path LibraryItemPath(const std::filesystem::path& root, const std::filesystem::path& folder,
+                                      std::string_view name);
+
+// True when both paths name the same file: their canonical forms are equal (a path that
+// cannot be made canonical, for example one that does not exist, is compared as given). The
+// comparison is exact: on this system case makes a different file.
+bool SamePathNoCase(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// True for an empty pattern; otherwise one leading "*" and one leading "." are removed from
+// the pattern and from the file's extension, and the two are compared without regard to case
+// ("*.PNG", ".png" and "png" all match "stone.Png").
+bool ExtensionMatches(const std::filesystem::path& file, std::string_view pattern);
+
+// A display name made safe as a file name: control characters and " * / : < > ? \ | become
+// "_", trailing dots and spaces are removed, and a name that ends up empty or had nothing but
+// dots, spaces and replaced characters becomes "untitled". Reserved device names are not
+// treated specially (they mean nothing here).
+std::string MakeSafeFileName(std::string_view displayName);
+
+// Lower-cased comparison by UTF-16 unit (name_case.h), the shorter name first on a tie: the
+// order of every library listing.
+bool CaseInsensitiveLess(std::string_view a, std::string_view b);
+
+// ---- Items -------------------------------------------------------------------------------
+// `folder` is a library folder relative to the roots ("textures/Stone", "procedural/Noise");
+// `name` an item's file name, or an absolute path, which ResolveLibraryItem and
+// UserLibraryPath hand back unchanged.
+
+// user root / folder / "_deleted.index"; empty without a user root.
+std::filesystem::path DeletedIndexPath(const LibraryRoots& roots, const std::filesystem::path& folder);
+
+// The hidden names, lower-cased, one per line of the index (a CR or LF ending a line is
+// dropped, empty lines are skipped); empty when the file is missing or not a regular file.
+std::vector<std::string> ReadDeletedIndex(const LibraryRoots& roots, const std::filesystem::path& folder);
+
+// Writes the names, each followed by CR LF, durably, creating the folder when needed; an
+// empty list removes the file instead. False without a user root or when the write fails.
+[[nodiscard]] bool WriteDeletedIndex(const LibraryRoots& roots, const std::filesystem::path& folder,
+                                     const std::vector<std::string>& names);
+
+// Whether the lower-cased name is in the folder's deleted index.
+bool IsLibraryItemDeleted(const LibraryRoots& roots, const std::filesystem::path& folder, std::string_view name);
+
+// The item's file: the first root / folder / name that is a regular file, trying the roots
+// from the last (the user's) to the first. Empty for an empty or hidden name, or when no root
+// has it.
+std::filesystem::path ResolveLibraryItem(const LibraryRoots& roots, const std::filesystem::path& folder,
+                                         std::string_view name);
+
+// Where the user's copy of the item goes: user root / folder / name, its folder created.
+// Empty for an empty name, without a user root, or when the folder cannot be made.
+std::filesystem::path UserLibraryPath(const LibraryRoots& roots, const std::filesystem::path& folder,
+                                      std::string_view name);
+
+// The names of the regular files in the folder over all roots whose extension matches
+// (ExtensionMatches; "_deleted.index" is never listed): one entry per name without regard to
+// case, spelled as the last root that has it spells it, hidden names left out, sorted with
+// CaseInsensitiveLess. A folder that cannot be read contributes what was read of it.
+std::vector<std::string> ListLibraryItems(const LibraryRoots& roots, const std::filesystem::path& folder,
+                                          std::string_view extension);
+
+// The sub-folders of the folder over all roots, de-duplicated and sorted the same way (the
+// deleted index does not apply to them).
+std::vector<std::string> ListLibraryCategories(const LibraryRoots& roots, const std::filesystem::path& folder);
+
+// Where the item is: None for an empty or hidden name; when the user root is a factory root,
+// UserOnly or None; otherwise whether the user root and any factory root have it as a
+// regular file.
+LibraryItemOrigin LibraryItemExists(const LibraryRoots& roots, const std::filesystem::path& folder,
+                                    std::string_view name);
+
+// Deletes the item as the user sees it: removes the user's copy, and when a factory root has
+// the item (and is not the user root) adds its lower-cased name to the deleted index. True
+// when the user's copy was removed or the name was written to the index; false for an empty
+// name.
+[[nodiscard]] bool MarkFactoryItemDeleted(const LibraryRoots& roots, const std::filesystem::path& folder,
+                                          std::string_view name);
+
+// Shows a hidden factory item again by removing its name from the deleted index. True when
+// the name was listed and the index was written; false for an empty name, when the user root
+// is a factory root or when no factory root has the item.
+[[nodiscard]] bool RestoreFactoryItem(const LibraryRoots& roots, const std::filesystem::path& folder,
+                                      std::string_view name);
+
+// ---- Moving an older user folder ---------------------------------------------------------
+
+struct MoveCounts {
+    std::int64_t moved = 0;   // entries renamed or copied into the destination
+    std::int64_t failed = 0;  // entries that could not be moved, and folders that could not be read
+};
+
+// Moves every entry of `source` into `destination` (created when missing): an entry with
+// nothing of its name at the destination is renamed there, or copied when the rename fails
+// (across file systems: the copy counts as moved but the original stays); a folder whose
+// name is a folder at the destination too is merged entry by entry; an entry whose name is
+// taken otherwise stays where it is and is not counted. A folder that cannot be read (or
+// whose reading breaks off) counts as one failure, and the entries read before that are still
+// moved. The source folder is removed when it ends up empty. Symbolic links are moved as
+// links, never followed into.
+MoveCounts MoveFolderContents(const std::filesystem::path& source, const std::filesystem::path& destination);
+
+// Moves the files of documents/Grainforge to documents/Tessary, drops the old folder's
+// thumbnail cache and removes the old folder when it is empty. Returns what to tell the user:
+// empty when there was no old folder or nothing was moved or failed; otherwise
+// "Your files moved from <old> to <new>." followed, when the old folder is still there, by
+// " Some stayed in the old folder" with " (<n> could not be moved)" when n > 0 failed, and
+// "; it can be deleted once you have checked it.". Never throws except on allocation failure:
+// start-up calls it with nothing to catch an exception.
+std::string MigrateUserFolder(const std::filesystem::path& documentsFolder);
+
+}  // namespace grainforge::app

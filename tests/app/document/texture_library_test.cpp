@@ -1,0 +1,176 @@
+#include "app/document/texture_library.h"
+
+#include "tests/support/image_fixtures.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <limits>
+
+namespace grainforge::app {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempFolder;
+using test::WriteAllText;
+
+struct Library {
+    TempFolder folder;
+    fs::path program = folder / "program";
+    fs::path user = folder / "user";
+    LibraryRoots roots{{program, false}, {user, true}};
+
+    fs::path Put(const fs::path& root, const fs::path& relative, const std::vector<std::uint8_t>& bytes = {1})
+    {
+        fs::create_directories((root / relative).parent_path());
+        test::WriteAllBytes(root / relative, bytes);
+        return root / relative;
+    }
+};
+
+nlohmann::json ReadJson(const fs::path& path)
+{
+    const std::vector<std::uint8_t> bytes = test::ReadAllBytes(path);
+    return nlohmann::json::parse(bytes.begin() + 3, bytes.end());  // after the byte-order mark
+}
+
+TEST(ScanTextureLibrary, ListsTheImagesOfACategoryByNameWithTheirOrigins)
+{
+    EXPECT_EQ(ImageExtensions(), (std::vector<std::string>{".png", ".jpg", ".jpeg", ".tif", ".tiff", ".bmp"}));
+    Library library;
+    library.Put(library.program, "textures/Stone/b.jpg");
+    library.Put(library.program, "textures/Stone/A.TIFF");
+    library.Put(library.program, "textures/Stone/notes.txt");
+    library.Put(library.program, "textures/Stone/c.bmp");
+    library.Put(library.user, "textures/Stone/c.bmp");
+    library.Put(library.user, "textures/Stone/d.png");
+    library.Put(library.program, "textures/Wood/e.png");
+
+    const std::vector<TextureLibraryItem> items = ScanTextureLibrary(library.roots, "Stone");
+    std::vector<std::tuple<std::string, fs::path, LibraryItemOrigin>> seen;
+    for (const TextureLibraryItem& item : items)
+        seen.emplace_back(item.name, item.path, item.origin);
+    const std::vector<std::tuple<std::string, fs::path, LibraryItemOrigin>> expected = {
+        {"A.TIFF", library.program / "textures/Stone/A.TIFF", LibraryItemOrigin::FactoryOnly},
+        {"b.jpg", library.program / "textures/Stone/b.jpg", LibraryItemOrigin::FactoryOnly},
+        {"c.bmp", library.user / "textures/Stone/c.bmp", LibraryItemOrigin::UserOverFactory},
+        {"d.png", library.user / "textures/Stone/d.png", LibraryItemOrigin::UserOnly},
+    };
+    EXPECT_EQ(seen, expected);
+    EXPECT_TRUE(ScanTextureLibrary(library.roots, "Glass").empty());
+}
+
+TEST(PutCustomImageFirst, MovesAnImageLoadedAgainToTheFrontWithoutASecondEntry)
+{
+    Library library;
+    EXPECT_TRUE(ReadCustomImages(library.roots).empty());
+    for (const char* image : {"/img/a.png", "/img/b.png", "/img/a.png"})
+        ASSERT_TRUE(PutCustomImageFirst(library.roots, image));
+    EXPECT_EQ(ReadCustomImages(library.roots), (std::vector<fs::path>{"/img/a.png", "/img/b.png"}));
+    EXPECT_EQ(ReadJson(library.user / "custom/images.json"), nlohmann::json::parse(R"({"images": ["/img/a.png", "/img/b.png"]})"));
+
+    // Case makes another file here, so another entry.
+    ASSERT_TRUE(PutCustomImageFirst(library.roots, "/img/A.png"));
+    EXPECT_EQ(ReadCustomImages(library.roots), (std::vector<fs::path>{"/img/A.png", "/img/a.png", "/img/b.png"}));
+    EXPECT_FALSE(WriteCustomImages(LibraryRoots{{library.program, false}}, {"/x.png"}));
+}
+
+TEST(WriteSeamSettings, RemembersOneChoicePerImageAndForgetsUnchanged)
+{
+    Library library;
+    EXPECT_EQ(SeamSettingForImage(library.roots, "/img/a.png").method, "Unchanged");
+    ASSERT_TRUE(WriteSeamSettings(library.roots, "/img/a.png", "Mirror", ""));
+    ASSERT_TRUE(WriteSeamSettings(library.roots, "/img/b.png", "Cross-fade", "width=0.2\n"));
+    ASSERT_TRUE(WriteSeamSettings(library.roots, "/img/a.png", "Histogram blend", "seed=4\n"));
+    const SeamChoice a = SeamSettingForImage(library.roots, "/img/a.png");
+    EXPECT_EQ(std::tuple(a.method, a.parameters), std::tuple("Histogram blend", "seed=4\n"));
+    EXPECT_EQ(SeamSettingForImage(library.roots, "/img/A.png").method, "Unchanged");
+    EXPECT_EQ(ReadSeamSettings(library.roots).size(), 2u);
+
+    ASSERT_TRUE(WriteSeamSettings(library.roots, "/img/a.png", "Unchanged", "ignored"));
+    ASSERT_TRUE(WriteSeamSettings(library.roots, "/img/b.png", "", ""));
+    EXPECT_EQ(ReadJson(library.user / "custom/seams.json"), nlohmann::json::parse(R"({"images": []})"));
+    EXPECT_FALSE(WriteSeamSettings(library.roots, "", "Mirror", ""));
+}
+
+TEST(ThumbnailFileName, HashesThePathSizeAndWriteTime)
+{
+    // Worked out independently from the hash's definition.
+    EXPECT_EQ(ThumbnailFileNameFor("/lib/Stein ä.png", 1234, 133000000000000000), "65e9af201dc3dfed.bmp");
+    EXPECT_EQ(ThumbnailFileNameFor("/lib/Stein ä.png", ~std::uint64_t{0}, std::uint64_t{1} << 63),
+              "bbedf01239123cec.bmp");
+    EXPECT_NE(ThumbnailFileNameFor("/lib/stein ä.png", 1234, 133000000000000000), "65e9af201dc3dfed.bmp");
+
+    // The write time in Windows ticks: 1 January 2020 is 132223104000000000.
+    TempFolder folder;
+    WriteAllText(folder / "a.png", "12345");
+    const std::chrono::sys_seconds newYear{std::chrono::sys_days(std::chrono::year(2020) / 1 / 1)};
+    fs::last_write_time(folder / "a.png", std::chrono::file_clock::from_sys(newYear));
+    const std::string name = ThumbnailFileName(fs::directory_entry(folder / "a.png"));
+    EXPECT_EQ(name, ThumbnailFileNameFor((folder / "a.png").string(), 5, 132223104000000000));
+
+    fs::last_write_time(folder / "a.png", std::chrono::file_clock::from_sys(newYear + std::chrono::seconds(1)));
+    EXPECT_NE(ThumbnailFileName(fs::directory_entry(folder / "a.png")), name);  // touched: a new name
+}
+
+TEST(MakeThumbnailPixels, TakesTheCentredSquare)
+{
+    // 100 x 60: the centred square is columns 20 to 79. Pixels outside it are 1, so any of them
+    // in a box would show; inside, each pixel keeps its own value at N = 60.
+    std::vector<float> image(100 * 60, 1.0f);
+    for (int y = 0; y < 60; ++y)
+        for (int x = 20; x < 80; ++x)
+            image[y * 100 + x] = static_cast<float>((x + 2 * y) % 256) / 255.0f;
+    const std::vector<std::uint8_t> thumbnail = MakeThumbnailPixels(image, 100, 60, 60);
+    ASSERT_EQ(thumbnail.size(), 3600u);
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 60; ++x)
+            ASSERT_EQ(thumbnail[y * 60 + x], (x + 20 + 2 * y) % 256) << x << "," << y;
+}
+
+TEST(MakeThumbnailPixels, AveragesBoxesOf25PixelsFromA4000By3000Image)
+{
+    // A checkerboard of 25-pixel cells on the centred 3000 x 3000 square: boxes that are exactly
+    // those cells give pure 0 or 255; a box off by one pixel would mix in the neighbour.
+    constexpr int kWidth = 4000;
+    constexpr int kHeight = 3000;
+    std::vector<float> image(static_cast<std::size_t>(kWidth) * kHeight);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            image[static_cast<std::size_t>(y) * kWidth + x] = static_cast<float>(((x - 500 + 2500) / 25 + y / 25) % 2);
+    const std::vector<std::uint8_t> thumbnail = MakeThumbnailPixels(image, kWidth, kHeight, 120);
+    ASSERT_EQ(thumbnail.size(), 14400u);
+    for (int y = 0; y < 120; ++y)
+        for (int x = 0; x < 120; ++x)
+            ASSERT_EQ(thumbnail[y * 120 + x], (x + y) % 2 ? 255 : 0) << x << "," << y;
+}
+
+TEST(GetThumbnail, MakesCachesAndRereadsTheThumbnail)
+{
+    Library library;
+    const fs::path image = library.folder / "wide.png";
+    test::WriteAllBytes(image, test::UniformGreyPng(100, 60, 51));
+    const std::optional<GreyImage> made = GetThumbnail(library.roots, image);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(std::tuple(made->width, made->height, made->pixels),
+              std::tuple(60, 60, std::vector<std::uint8_t>(3600, 51)));
+    const fs::path cached = library.user / "thumbnails" / ThumbnailFileName(fs::directory_entry(image));
+    ASSERT_TRUE(fs::is_regular_file(cached));
+
+    // A cached square is taken as it is, without loading the image.
+    ASSERT_TRUE(WriteGreyBmp(cached, std::vector<std::uint8_t>(4, 7), 2));
+    EXPECT_EQ(GetThumbnail(library.roots, image)->pixels, std::vector<std::uint8_t>(4, 7));
+
+    // Touching the image gives it a new cache name, so it is made afresh.
+    fs::last_write_time(image, fs::last_write_time(image) + std::chrono::seconds(5));
+    EXPECT_EQ(GetThumbnail(library.roots, image)->pixels, std::vector<std::uint8_t>(3600, 51));
+
+    EXPECT_FALSE(GetThumbnail(library.roots, library.folder / "missing.png"));
+    WriteAllText(library.folder / "broken.png", "not an image");
+    EXPECT_FALSE(GetThumbnail(library.roots, library.folder / "broken.png"));
+}
+
+}  // namespace
+}  // namespace grainforge::app

@@ -1,0 +1,298 @@
+#include "app/document/user_folders.h"
+
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include <stdlib.h>
+
+namespace grainforge::app {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempFolder;
+using test::WriteAllText;
+
+// A program folder and a user folder in one temporary folder: the two roots of a library.
+struct TwoRoots {
+    TempFolder folder;
+    fs::path program = folder / "program";
+    fs::path user = folder / "user";
+    LibraryRoots roots{{program, false}, {user, true}};
+
+    // Writes `text` to root / relative, making its folders.
+    static fs::path Put(const fs::path& root, const fs::path& relative, const std::string& text = "x")
+    {
+        fs::create_directories((root / relative).parent_path());
+        WriteAllText(root / relative, text);
+        return root / relative;
+    }
+};
+
+// Sets an environment variable for one test and puts the old value back.
+struct ScopedEnvironment {
+    const char* name;
+    std::optional<std::string> old;
+    ScopedEnvironment(const char* variable, const std::string& value) : name(variable)
+    {
+        if (const char* current = std::getenv(name))
+            old = current;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnvironment() { old ? (void)setenv(name, old->c_str(), 1) : (void)unsetenv(name); }
+};
+
+TEST(MakeSafeFileName, ReplacesUnsafeCharactersAndFallsBackToUntitled)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"a/b:c?d. ", "a_b_c_d"},  // one underscore each, trailing dot and space gone
+        {"...", "untitled"},
+        {". . ", "untitled"},
+        {"/:*", "untitled"},  // nothing but replaced characters
+        {"x<>|\"\\\t", "x______"},
+        {"CON", "CON"},  // reserved names mean nothing here
+        {"Flußkiesel", "Flußkiesel"},
+    };
+    for (const auto& [name, expected] : cases)
+        EXPECT_EQ(MakeSafeFileName(name), expected) << name;
+}
+
+TEST(CaseInsensitiveLess, OrdersLowerCasedUnitsShorterFirst)
+{
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"apple", "Banana", true},  {"Banana", "apple", false}, {"abc", "ABCD", true},
+        {"ABC", "abc", false},      {"abc", "ABC", false},      {"Éclair", "éclair", false},
+        {"zebra", "Ökonom", true},  // ö (U+00F6) sorts after z
+        {"Яблоко", "арбуз", false}, // я after а in Cyrillic
+        {"\xFE", "\xFF", true},     // bytes that are not UTF-8 stay apart
+    };
+    for (const auto& [a, b, expected] : cases)
+        EXPECT_EQ(CaseInsensitiveLess(a, b), expected) << a << " < " << b;
+}
+
+TEST(LibraryRoots, FactoryDataBesideTheProgramComesBeforeTheInstalledCopy)
+{
+    TempFolder folder;
+    const fs::path bin = folder / "prefix/bin";
+    const fs::path share = folder / "prefix/share/tessary";
+    fs::create_directories(bin);
+    fs::create_directories(share);
+    const LibraryRoots roots = MakeLibraryRoots(bin, folder / "docs");
+    ASSERT_EQ(roots.size(), 3u);
+    EXPECT_EQ(std::tuple(roots[0].path, roots[0].user), std::tuple(share, false));
+    EXPECT_EQ(std::tuple(roots[1].path, roots[1].user), std::tuple(bin, false));
+    EXPECT_EQ(std::tuple(roots[2].path, roots[2].user), std::tuple(folder / "docs/Tessary", true));
+
+    TwoRoots::Put(share, "help/intro.md");
+    TwoRoots::Put(bin, "help/intro.md");
+    TwoRoots::Put(share, "help/only.md");
+    EXPECT_EQ(ResolveLibraryItem(roots, "help", "intro.md"), bin / "help/intro.md");
+    EXPECT_EQ(ResolveLibraryItem(roots, "help", "only.md"), share / "help/only.md");
+    EXPECT_FALSE(UserRootIsFactoryRoot(roots));
+
+    const LibraryRoots noDocuments = MakeLibraryRoots(folder / "lone", {});
+    ASSERT_EQ(noDocuments.size(), 2u);
+    EXPECT_TRUE(noDocuments[1].user);
+    EXPECT_TRUE(UserRootIsFactoryRoot(noDocuments));
+}
+
+TEST(GetDocumentsFolder, ReadsTheUserDirsFileAndFallsBackToDocumentsInHome)
+{
+    TempFolder folder;
+    const fs::path home = folder / "home";
+    const fs::path config = folder / "config";
+    fs::create_directories(config);
+    ScopedEnvironment homeVariable("HOME", home.string());
+    ScopedEnvironment configVariable("XDG_CONFIG_HOME", config.string());
+
+    EXPECT_EQ(GetDocumentsFolder(), home / "Documents");  // no dirs file
+    const std::pair<std::string, fs::path> cases[] = {
+        {"# comment\nXDG_DOCUMENTS_DIR=\"$HOME/A\"\nXDG_DOCUMENTS_DIR=\"$HOME/B\"\n", home / "B"},  // the last counts
+        {"XDG_DOCUMENTS_DIR=\"/srv/My \\\"Docs\\\"\"\n", "/srv/My \"Docs\""},
+        {"XDG_DOCUMENTS_DIR=\"relative/path\"\n", home / "Documents"},  // not usable
+    };
+    for (const auto& [file, expected] : cases) {
+        WriteAllText(config / "user-dirs.dirs", file);
+        EXPECT_EQ(GetDocumentsFolder(), expected) << file;
+    }
+}
+
+TEST(ResolveLibraryItem, FindsTheUsersFileBeforeTheFactorys)
+{
+    TwoRoots library;
+    TwoRoots::Put(library.program, "textures/Stone/rock.png");
+    const fs::path users = TwoRoots::Put(library.user, "textures/Stone/rock.png");
+    const fs::path onlyFactory = TwoRoots::Put(library.program, "textures/Stone/sand.png");
+    EXPECT_EQ(ResolveLibraryItem(library.roots, "textures/Stone", "rock.png"), users);
+    EXPECT_EQ(ResolveLibraryItem(library.roots, "textures/Stone", "sand.png"), onlyFactory);
+    EXPECT_EQ(ResolveLibraryItem(library.roots, "textures/Stone", "none.png"), fs::path());
+    EXPECT_EQ(ResolveLibraryItem(library.roots, "textures/Stone", ""), fs::path());
+    EXPECT_EQ(ResolveLibraryItem(library.roots, "textures/Stone", "/any/where.png"), fs::path("/any/where.png"));
+    EXPECT_EQ(UserLibraryPath(library.roots, "textures/New", "/any/where.png"), fs::path("/any/where.png"));
+
+    const fs::path target = UserLibraryPath(library.roots, "textures/New", "made.png");
+    EXPECT_EQ(target, library.user / "textures/New/made.png");
+    EXPECT_TRUE(fs::is_directory(target.parent_path()));
+    EXPECT_EQ(UserLibraryPath(LibraryRoots{{library.program, false}}, "x", "y"), fs::path());
+
+    const std::tuple<const char*, LibraryItemOrigin> origins[] = {
+        {"rock.png", LibraryItemOrigin::UserOverFactory},
+        {"sand.png", LibraryItemOrigin::FactoryOnly},
+        {"none.png", LibraryItemOrigin::None},
+        {"", LibraryItemOrigin::None},
+    };
+    for (const auto& [name, origin] : origins)
+        EXPECT_EQ(LibraryItemExists(library.roots, "textures/Stone", name), origin) << name;
+}
+
+TEST(MarkFactoryItemDeleted, HidesTheFactoryItemUntilRestored)
+{
+    TwoRoots library;
+    const fs::path factory = TwoRoots::Put(library.program, "textures/Stone/Rock.png");
+    const fs::path users = TwoRoots::Put(library.user, "textures/Stone/Rock.png");
+    TwoRoots::Put(library.program, "textures/Stone/sand.png");
+
+    ASSERT_TRUE(MarkFactoryItemDeleted(library.roots, "textures/Stone", "Rock.png"));
+    EXPECT_FALSE(fs::exists(users));
+    EXPECT_TRUE(fs::exists(factory));
+    EXPECT_EQ(test::ReadAllBytes(library.user / "textures/Stone/_deleted.index"),
+              (std::vector<std::uint8_t>{'r', 'o', 'c', 'k', '.', 'p', 'n', 'g', '\r', '\n'}));
+    EXPECT_EQ(ListLibraryItems(library.roots, "textures/Stone", ".png"), std::vector<std::string>{"sand.png"});
+    EXPECT_EQ(ResolveLibraryItem(library.roots, "textures/Stone", "ROCK.PNG"), fs::path());
+    EXPECT_EQ(LibraryItemExists(library.roots, "textures/Stone", "Rock.png"), LibraryItemOrigin::None);
+
+    ASSERT_TRUE(RestoreFactoryItem(library.roots, "textures/Stone", "Rock.png"));
+    EXPECT_EQ(ListLibraryItems(library.roots, "textures/Stone", ".png"),
+              (std::vector<std::string>{"Rock.png", "sand.png"}));
+    EXPECT_EQ(ResolveLibraryItem(library.roots, "textures/Stone", "Rock.png"), factory);
+    EXPECT_FALSE(fs::exists(library.user / "textures/Stone/_deleted.index"));  // an empty index is removed
+    EXPECT_FALSE(RestoreFactoryItem(library.roots, "textures/Stone", "Rock.png"));  // no longer listed
+    EXPECT_FALSE(RestoreFactoryItem(library.roots, "textures/Stone", "user-only.png"));
+    EXPECT_FALSE(MarkFactoryItemDeleted(library.roots, "textures/Stone", ""));
+}
+
+TEST(MarkFactoryItemDeleted, WithoutADocumentsFolderRemovesTheFileAndWritesNoIndex)
+{
+    TempFolder folder;
+    const LibraryRoots roots = MakeLibraryRoots(folder.Path(), {});
+    const fs::path item = TwoRoots::Put(folder.Path(), "procedural/Noise/Fine.gfpreset");
+    EXPECT_EQ(LibraryItemExists(roots, "procedural/Noise", "Fine.gfpreset"), LibraryItemOrigin::UserOnly);
+    EXPECT_TRUE(MarkFactoryItemDeleted(roots, "procedural/Noise", "Fine.gfpreset"));
+    EXPECT_FALSE(fs::exists(item));
+    EXPECT_FALSE(fs::exists(folder / "procedural/Noise/_deleted.index"));
+    EXPECT_FALSE(RestoreFactoryItem(roots, "procedural/Noise", "Fine.gfpreset"));
+}
+
+TEST(ListLibraryItems, ListsANameInTwoCasesOnceInTheUsersSpelling)
+{
+    TwoRoots library;
+    TwoRoots::Put(library.program, "textures/Stone/rock.png");
+    TwoRoots::Put(library.user, "textures/Stone/ROCK.png");
+    TwoRoots::Put(library.program, "textures/Stone/bark.PNG");
+    TwoRoots::Put(library.program, "textures/Stone/notes.txt");
+    TwoRoots::Put(library.user, "textures/Stone/_deleted.index", "gone.png\r\n\r\n");
+    TwoRoots::Put(library.program, "textures/Stone/_DELETED.INDEX");  // never listed, whatever its case
+    TwoRoots::Put(library.program, "textures/Stone/Gone.png");
+    fs::create_directories(library.program / "textures/Stone/folder.png");
+    EXPECT_EQ(ListLibraryItems(library.roots, "textures/Stone", ".png"),
+              (std::vector<std::string>{"bark.PNG", "ROCK.png"}));
+    EXPECT_EQ(ListLibraryItems(library.roots, "textures/Stone", ""),
+              (std::vector<std::string>{"bark.PNG", "notes.txt", "ROCK.png"}));
+    EXPECT_EQ(ListLibraryItems(library.roots, "textures/Missing", ".png"), std::vector<std::string>{});
+
+    fs::create_directories(library.program / "textures/wood");
+    fs::create_directories(library.user / "textures/Wood");
+    fs::create_directories(library.user / "textures/Metal");
+    EXPECT_EQ(ListLibraryCategories(library.roots, "textures"),
+              (std::vector<std::string>{"Metal", "Stone", "Wood"}));
+}
+
+// ---- Moving an older user folder ---------------------------------------------------------
+
+TEST(MigrateUserFolder, AFileAlreadyInTheNewFolderStaysInTheOldOne)
+{
+    TempFolder documents;
+    TwoRoots::Put(documents / "Grainforge", "procedural/Noise/Fine.gfpreset", "old fine");
+    TwoRoots::Put(documents / "Grainforge", "procedural/Noise/Coarse.gfpreset", "old coarse");
+    TwoRoots::Put(documents / "Tessary", "procedural/Noise/Fine.gfpreset", "new fine");
+    TwoRoots::Put(documents / "Grainforge", "thumbnails/0123.bmp");
+
+    const std::string message = MigrateUserFolder(documents.Path());
+    EXPECT_EQ(message, "Your files moved from " + (documents / "Grainforge").string() + " to " +
+                           (documents / "Tessary").string() +
+                           ". Some stayed in the old folder; it can be deleted once you have checked it.");
+    EXPECT_EQ(test::ReadAllBytes(documents / "Tessary/procedural/Noise/Coarse.gfpreset").size(), 10u);
+    EXPECT_EQ(test::ReadAllBytes(documents / "Tessary/procedural/Noise/Fine.gfpreset").size(), 8u);  // kept
+    EXPECT_TRUE(fs::exists(documents / "Grainforge/procedural/Noise/Fine.gfpreset"));
+    EXPECT_FALSE(fs::exists(documents / "Grainforge/thumbnails"));
+}
+
+TEST(MigrateUserFolder, MovesEverythingOnceAndThenSaysNothing)
+{
+    TempFolder documents;
+    TwoRoots::Put(documents / "Grainforge", "textures/Stone/rock.png");
+    TwoRoots::Put(documents / "Grainforge", "custom/images.json");
+    fs::create_directory_symlink("/nonexistent", documents / "Grainforge/link");
+    EXPECT_EQ(MigrateUserFolder(documents.Path()), "Your files moved from " + (documents / "Grainforge").string() +
+                                                       " to " + (documents / "Tessary").string() + ".");
+    EXPECT_FALSE(fs::exists(documents / "Grainforge"));
+    EXPECT_TRUE(fs::is_regular_file(documents / "Tessary/textures/Stone/rock.png"));
+    EXPECT_TRUE(fs::is_symlink(documents / "Tessary/link"));
+    EXPECT_EQ(MigrateUserFolder(documents.Path()), "");
+    EXPECT_EQ(MigrateUserFolder({}), "");
+}
+
+TEST(MigrateUserFolder, AnUnreadableFolderIsCountedNotThrown)
+{
+    // Grainforge/textures exists in the new folder too, so it must be read to be merged; the
+    // walk of an unreadable folder used to end start-up with an exception.
+    TempFolder documents;
+    fs::permissions(documents.Path(), fs::perms(0777));
+    for (const char* folder : {"Grainforge", "Grainforge/textures", "Tessary", "Tessary/textures"}) {
+        fs::create_directories(documents / folder);
+        fs::permissions(documents / folder, fs::perms(0777));
+    }
+    TwoRoots::Put(documents / "Grainforge", "textures/rock.png");
+    TwoRoots::Put(documents / "Grainforge", "notes.txt");
+    fs::permissions(documents / "Grainforge/notes.txt", fs::perms(0666));
+    fs::permissions(documents / "Grainforge/textures", fs::perms::none);
+    const auto message = test::RunUnprivileged([&] { return MigrateUserFolder(documents.Path()); });
+    if (!message)
+        GTEST_SKIP() << "could not drop root privileges, so the folder's permissions would not apply";
+    EXPECT_EQ(*message, "Your files moved from " + (documents / "Grainforge").string() + " to " +
+                            (documents / "Tessary").string() +
+                            ". Some stayed in the old folder (1 could not be moved); it can be deleted once you "
+                            "have checked it.");
+    EXPECT_TRUE(fs::exists(documents / "Tessary/notes.txt"));
+}
+
+TEST(MoveFolderContents, CopiesAcrossFileSystemsAndLeavesTheOriginal)
+{
+    std::string pattern = "/dev/shm/tessary-test-XXXXXX";
+    if (!fs::is_directory("/dev/shm") || !mkdtemp(pattern.data()))
+        GTEST_SKIP() << "no second file system to move across";
+    const fs::path source = pattern;
+    struct Cleanup {
+        fs::path path;
+        ~Cleanup() { fs::remove_all(path); }
+    } cleanup{source};
+    TempFolder destination;
+    TwoRoots::Put(source, "a.png", "abc");
+    TwoRoots::Put(source, "sub/b.png", "defg");
+    const MoveCounts counts = MoveFolderContents(source, destination / "new");
+    EXPECT_EQ(std::tuple(counts.moved, counts.failed), std::tuple(2, 0));
+    EXPECT_EQ(test::ReadAllBytes(destination / "new/a.png").size(), 3u);
+    EXPECT_EQ(test::ReadAllBytes(destination / "new/sub/b.png").size(), 4u);
+    EXPECT_TRUE(fs::exists(source / "a.png"));  // a copy, so the original stays for the user to check
+    EXPECT_EQ(destination.List(), std::vector<std::string>{"new"});  // no temporary files
+
+    const MoveCounts missing = MoveFolderContents(destination / "missing", destination / "other");
+    EXPECT_EQ(std::tuple(missing.moved, missing.failed), std::tuple(0, 1));
+}
+
+}  // namespace
+}  // namespace grainforge::app
