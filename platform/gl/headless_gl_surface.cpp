@@ -35,12 +35,18 @@ EGLContext CreateCoreContext(EGLDisplay display, std::string& error)
         error = "EGL cannot bind the desktop OpenGL API.";
         return EGL_NO_CONTEXT;
     }
-    const EGLint configAttributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
-    EGLConfig config = nullptr;
+    // The surfaceless platform offers no window configurations, the default surface type;
+    // drawing goes to a framebuffer object, so any configuration (or none) will do.
+    const EGLint configAttributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                                       EGL_NONE};
+    EGLConfig config = EGL_NO_CONFIG_KHR;
     EGLint count = 0;
     if (eglChooseConfig(display, configAttributes, &config, 1, &count) != EGL_TRUE || count < 1) {
-        error = "EGL offers no configuration for desktop OpenGL.";
-        return EGL_NO_CONTEXT;
+        if (!epoxy_has_egl_extension(display, "EGL_KHR_no_config_context")) {
+            error = "EGL offers no configuration for desktop OpenGL.";
+            return EGL_NO_CONTEXT;
+        }
+        config = EGL_NO_CONFIG_KHR;
     }
     const EGLint contextAttributes[] = {
         EGL_CONTEXT_MAJOR_VERSION, 3,
