@@ -93,6 +93,14 @@ TEST(CameraZoom, MovesTowardTheFocusWithinTheDistanceLimits)
     EXPECT_FLOAT_EQ(camera.distance, bounds.radius * 0.005f);
     ZoomCameraAt(camera, bounds, -5000.0f, Vec3{});
     EXPECT_FLOAT_EQ(camera.distance, bounds.radius * 35.0f);
+
+    // From a zero distance the zoom cannot scale the target's offset: it stays put.
+    Camera collapsed;
+    collapsed.distance = 0.0f;
+    collapsed.target = Vec3{3.0f, 0.0f, 0.0f};
+    ZoomCameraAt(collapsed, bounds, 1.0f, Vec3{});
+    EXPECT_EQ(collapsed.target, (Vec3{3.0f, 0.0f, 0.0f}));
+    EXPECT_FLOAT_EQ(collapsed.distance, bounds.radius * 0.005f);
 }
 
 TEST(CameraPan, MovesTheTargetAcrossTheView)

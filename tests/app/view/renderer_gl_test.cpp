@@ -257,6 +257,12 @@ TEST_F(RendererGl, AnEmptyHeightMapRemovesTheTexture)
     EXPECT_TRUE(renderer->HasHeightTexture());
     EXPECT_FALSE(renderer->UploadHeightTexture(mesh::HeightMap{}));
     EXPECT_FALSE(renderer->HasHeightTexture());
+    // A size that promises more samples than the map holds is refused, not read past its end.
+    ASSERT_TRUE(renderer->UploadHeightTexture(map));
+    map.width = 64;
+    map.height = 64;
+    EXPECT_FALSE(renderer->UploadHeightTexture(map));
+    EXPECT_FALSE(renderer->HasHeightTexture());
 }
 
 TEST_F(RendererGl, RefusesABrokenMeshAndKeepsWhatWasThere)
@@ -448,6 +454,15 @@ TEST(RendererGlDriver, GraphicsMemoryRunningOutFailsTheUploadWithAText)
     renderer.DrawFrame();
     EXPECT_TRUE(renderer.UploadMesh(mesh::MakeTestCube(20.0f), nullptr, true));
     EXPECT_EQ(renderer.IndexCount(), 36);
+
+    // An overlay the card cannot hold is left out rather than drawn from an empty buffer.
+    GizmoGeometry gizmo;
+    gizmo.linePoints = {Vec3{0, 0, 0}, Vec3{1, 0, 0}};
+    gBufferDataFails = true;
+    renderer.UploadHandleOverlay(gizmo);
+    gBufferDataFails = false;
+    EXPECT_EQ(renderer.HandleLinesOverlay().count, 0);
+    EXPECT_EQ(renderer.HandleLinesOverlay().vertexArray, 0u);
 }
 
 TEST(RendererGlDriver, HostMemoryRunningOutFailsTheUploadAndKeepsThePreviousPart)
