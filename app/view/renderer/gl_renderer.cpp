@@ -116,8 +116,9 @@ void GlRenderer::Release()
         DeleteGlObjects();
     surface_ = nullptr;
     ready_ = false;
-    program_ = 0;
-    uniforms_ = MainUniforms{};
+    main_ = ProgramBuild{};
+    variants_ = {};
+    active_ = &main_;
     timer_ = FrameTimer{};
 }
 
@@ -137,9 +138,17 @@ void GlRenderer::DeleteGlObjects()
     if (heightTexture_ != 0)
         glDeleteTextures(1, &heightTexture_);
     heightTexture_ = 0;
-    if (program_ != 0 && gl_.DeleteProgram != nullptr)
-        gl_.DeleteProgram(program_);
-    program_ = 0;
+    for (ProgramBuild* build : {&main_}) {
+        if (build->program != 0 && gl_.DeleteProgram != nullptr)
+            gl_.DeleteProgram(build->program);
+    }
+    for (ProgramBuild& build : variants_) {
+        if (build.program != 0 && gl_.DeleteProgram != nullptr)
+            gl_.DeleteProgram(build.program);
+    }
+    main_ = ProgramBuild{};
+    variants_ = {};
+    active_ = &main_;
     if (timer_.queries[0] != 0 && gl_.DeleteQueries != nullptr)
         gl_.DeleteQueries(3, timer_.queries);
     timer_ = FrameTimer{};
@@ -164,32 +173,31 @@ unsigned GlRenderer::CompileShader(unsigned kind, const std::string& text)
     return 0;
 }
 
-bool GlRenderer::BuildMainProgram()
+bool GlRenderer::BuildProgram(const std::string& vertexText, const std::string& fragmentText, ProgramBuild& build)
 {
-    const MainShaderSources& sources = MainShaderText();
-    const unsigned vertex = CompileShader(GL_VERTEX_SHADER, std::string(sources.vertex));
+    const unsigned vertex = CompileShader(GL_VERTEX_SHADER, vertexText);
     if (vertex == 0)
         return false;
-    const unsigned fragment = CompileShader(GL_FRAGMENT_SHADER, SpliceFragmentShader(sources));
+    const unsigned fragment = CompileShader(GL_FRAGMENT_SHADER, fragmentText);
     if (fragment == 0) {
         gl_.DeleteShader(vertex);
         return false;
     }
-    program_ = gl_.CreateProgram();
-    gl_.AttachShader(program_, vertex);
-    gl_.AttachShader(program_, fragment);
-    gl_.LinkProgram(program_);
+    build.program = gl_.CreateProgram();
+    gl_.AttachShader(build.program, vertex);
+    gl_.AttachShader(build.program, fragment);
+    gl_.LinkProgram(build.program);
     gl_.DeleteShader(vertex);
     gl_.DeleteShader(fragment);
     GLint linked = GL_FALSE;
-    gl_.GetProgramiv(program_, GL_LINK_STATUS, &linked);
+    gl_.GetProgramiv(build.program, GL_LINK_STATUS, &linked);
     if (linked != GL_TRUE) {
         char log[kInfoLogBytes] = {};
-        gl_.GetProgramInfoLog(program_, static_cast<GLsizei>(sizeof(log)), nullptr, log);
+        gl_.GetProgramInfoLog(build.program, static_cast<GLsizei>(sizeof(log)), nullptr, log);
         lastError_ = std::string("OpenGL program link failed: ") + log;
         return false;
     }
-    MainUniforms& u = uniforms_;
+    MainUniforms& u = build.uniforms;
     const std::pair<int*, const char*> kept[] = {
         {&u.mvp, "uMvp"}, {&u.lightDirection, "uLightDirection"}, {&u.lit, "uLit"}, {&u.smooth, "uSmooth"},
         {&u.overrideColor, "uOverrideColor"}, {&u.useOverride, "uUseOverride"}, {&u.surfaceMode, "uSurfaceMode"},
@@ -198,8 +206,17 @@ bool GlRenderer::BuildMainProgram()
         {&u.textureRotation, "uTextureRotation"}, {&u.blackLevel, "uBlackLevel"}, {&u.whiteLevel, "uWhiteLevel"},
         {&u.gamma, "uGamma"}, {&u.invert, "uInvert"}};
     for (const auto& [location, name] : kept)
-        *location = gl_.GetUniformLocation(program_, name);
+        *location = gl_.GetUniformLocation(build.program, name);
+    return true;
+}
+
+bool GlRenderer::BuildMainProgram()
+{
+    const MainShaderSources& sources = MainShaderText();
+    if (!BuildProgram(std::string(sources.vertex), SpliceFragmentShader(sources), main_))
+        return false;
     // The height-map uniforms may be optimised away; the scene's own may not.
+    const MainUniforms& u = main_.uniforms;
     for (int location : {u.mvp, u.lightDirection, u.lit, u.smooth, u.overrideColor, u.useOverride, u.surfaceMode,
                          u.checkerMillimetres, u.alpha}) {
         if (location == -1) {
@@ -210,9 +227,43 @@ bool GlRenderer::BuildMainProgram()
     return true;
 }
 
+const GlRenderer::ProgramBuild& GlRenderer::ProgramFor(MainShaderVariant variant)
+{
+    // Only the checkerboard and the height map read the blend and the masks.
+    if (variant.surfaceMode != 1 && variant.surfaceMode != 3)
+        variant = MainShaderVariant{};
+    ProgramBuild& build = variants_[static_cast<std::size_t>(variant.Key())];
+    if (build.program == 0 && !build.failed) {
+        const MainShaderSources& sources = MainShaderText();
+        const std::string kept = lastError_;
+        if (!BuildProgram(SpecialiseShader(std::string(sources.vertex), variant),
+                          SpecialiseShader(SpliceFragmentShader(sources), variant), build)) {
+            if (build.program != 0)
+                gl_.DeleteProgram(build.program);
+            build = ProgramBuild{};
+            build.failed = true;
+        }
+        lastError_ = kept;
+    }
+    return build.failed ? main_ : build;
+}
+
+void GlRenderer::UseProgram(const ProgramBuild& build, const Matrix4& mvp)
+{
+    active_ = &build;
+    const MainUniforms& u = build.uniforms;
+    gl_.UseProgram(build.program);
+    gl_.UniformMatrix4fv(u.mvp, 1, GL_FALSE, mvp.data());
+    gl_.Uniform3f(u.lightDirection, kLightDirection.x, kLightDirection.y, kLightDirection.z);
+    gl_.Uniform1i(u.smooth, view.shadingMode == 0 ? 1 : 0);
+    gl_.Uniform1i(u.surfaceMode, view.surfaceMode);
+    gl_.Uniform1f(u.checkerMillimetres, view.checkerMillimetres);
+    gl_.Uniform1f(u.alpha, 1.0f);
+}
+
 int GlRenderer::Uniform(const std::string& name) const
 {
-    return gl_.GetUniformLocation(program_, name.c_str());
+    return gl_.GetUniformLocation(active_->program, name.c_str());
 }
 
 // ---- Buffers -------------------------------------------------------------------------------
@@ -574,7 +625,7 @@ bool GlRenderer::UploadHeightTexture(const mesh::HeightMap& heightMap)
 void GlRenderer::SetTextureUniforms()
 {
     const TextureUniforms t = MakeTextureUniforms(textureSettings_);
-    const MainUniforms& u = uniforms_;
+    const MainUniforms& u = active_->uniforms;
     const auto set1i = [&](int location, int value) {
         if (location != -1)
             gl_.Uniform1i(location, value);
@@ -696,9 +747,9 @@ void GlRenderer::DrawTranslucent(const GlOverlay& overlay, float alpha)
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glDepthMask(GL_FALSE);
-    gl_.Uniform1f(uniforms_.alpha, alpha);
+    gl_.Uniform1f(active_->uniforms.alpha, alpha);
     DrawOverlay(overlay, GL_TRIANGLES);
-    gl_.Uniform1f(uniforms_.alpha, 1.0f);
+    gl_.Uniform1f(active_->uniforms.alpha, 1.0f);
     glDepthMask(GL_TRUE);
     glDisable(GL_BLEND);
 }
@@ -708,10 +759,10 @@ void GlRenderer::DrawMesh(bool wire)
     if (meshArray_ == 0 || indexCount_ == 0)
         return;
     glPolygonMode(GL_FRONT_AND_BACK, wire ? GL_LINE : GL_FILL);
-    gl_.Uniform1i(uniforms_.lit, wire ? 0 : 1);
-    gl_.Uniform1i(uniforms_.useOverride, wire ? 1 : 0);
+    gl_.Uniform1i(active_->uniforms.lit, wire ? 0 : 1);
+    gl_.Uniform1i(active_->uniforms.useOverride, wire ? 1 : 0);
     if (wire)
-        gl_.Uniform3f(uniforms_.overrideColor, kWireColour.x, kWireColour.y, kWireColour.z);
+        gl_.Uniform3f(active_->uniforms.overrideColor, kWireColour.x, kWireColour.y, kWireColour.z);
     gl_.BindVertexArray(meshArray_);
     glDrawElements(GL_TRIANGLES, indexCount_, GL_UNSIGNED_INT, nullptr);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
@@ -786,28 +837,29 @@ void GlRenderer::DrawFrame()
     }
 
     const Matrix4 mvp = ViewProjectionMatrix(camera_, bounds_, width, height, view.orthographic != 0);
-    gl_.UseProgram(program_);
-    gl_.UniformMatrix4fv(uniforms_.mvp, 1, GL_FALSE, mvp.data());
-    gl_.Uniform3f(uniforms_.lightDirection, kLightDirection.x, kLightDirection.y, kLightDirection.z);
-    gl_.Uniform1i(uniforms_.smooth, view.shadingMode == 0 ? 1 : 0);
-    gl_.Uniform1i(uniforms_.surfaceMode, view.surfaceMode);
-    gl_.Uniform1f(uniforms_.checkerMillimetres, view.checkerMillimetres);
-    gl_.Uniform1f(uniforms_.alpha, 1.0f);
-    if (heightTexture_ != 0)
-        SetTextureUniforms();
-    SetMaskUniforms();
-    SetBlendUniforms();
+    bool masked = false;
+    for (const mesh::MaskVolume& mask : masks_)
+        masked = masked || mask.enabled != 0;
+    const ProgramBuild& plainProgram = ProgramFor(MainShaderVariant{});
+    const ProgramBuild& partProgram =
+        ProgramFor(MainShaderVariant{view.surfaceMode, projectionOverlay_.blend != 0, masked});
 
     const auto plain = [&] {
-        gl_.Uniform1i(uniforms_.lit, 0);
-        gl_.Uniform1i(uniforms_.useOverride, 0);
-        gl_.Uniform1i(uniforms_.surfaceMode, 0);
+        gl_.Uniform1i(active_->uniforms.lit, 0);
+        gl_.Uniform1i(active_->uniforms.useOverride, 0);
+        gl_.Uniform1i(active_->uniforms.surfaceMode, 0);
     };
+    UseProgram(plainProgram, mvp);
     plain();
     DrawOverlay(floorFill_, GL_TRIANGLES);
     DrawOverlay(grid_, GL_LINES);
 
-    gl_.Uniform1i(uniforms_.surfaceMode, view.surfaceMode);
+    UseProgram(partProgram, mvp);
+    if (heightTexture_ != 0)
+        SetTextureUniforms();
+    SetMaskUniforms();
+    SetBlendUniforms();
+    gl_.Uniform1i(active_->uniforms.surfaceMode, view.surfaceMode);
     if (view.shadingMode == 2) {
         DrawMesh(true);
     } else if (view.shadingMode == 3) {
@@ -823,6 +875,7 @@ void GlRenderer::DrawFrame()
     }
 
     glDisable(GL_CULL_FACE);
+    UseProgram(plainProgram, mvp);
     plain();
     if (view.showNormals)
         DrawOverlay(normals_, GL_LINES);

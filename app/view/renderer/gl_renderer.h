@@ -10,11 +10,13 @@
 
 #include "app/view/renderer/camera.h"
 #include "app/view/renderer/gl_functions.h"
+#include "app/view/renderer/main_shader.h"
 #include "app/view/renderer/overlay_builders.h"
 #include "app/view/renderer/render_vertex.h"
 #include "app/view/renderer/scene_uniforms.h"
 #include "platform/gl/gl_surface.h"
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -146,6 +148,12 @@ private:
             textureSizeMm = -1, textureOffsetMm = -1, textureRotation = -1, blackLevel = -1, whiteLevel = -1,
             gamma = -1, invert = -1;
     };
+    // One build of the main program with its kept uniform locations.
+    struct ProgramBuild {
+        unsigned program = 0;
+        MainUniforms uniforms;
+        bool failed = false;  // a specialised build that did not compile; the general one stands in
+    };
     struct FrameTimer {
         unsigned queries[3] = {0, 0, 0};
         int ring = 0;
@@ -157,6 +165,9 @@ private:
 
     bool CreateContext();
     bool BuildMainProgram();
+    bool BuildProgram(const std::string& vertex, const std::string& fragment, ProgramBuild& build);
+    const ProgramBuild& ProgramFor(MainShaderVariant variant);
+    void UseProgram(const ProgramBuild& build, const Matrix4& mvp);
     unsigned CompileShader(unsigned kind, const std::string& text);
     bool BuildFloorGrid();
     void DeleteGlObjects();
@@ -187,8 +198,10 @@ private:
     std::string lastError_;
     std::string versionText_;
 
-    unsigned program_ = 0;
-    MainUniforms uniforms_;
+    ProgramBuild main_;  // the general program: every path chosen by uniforms
+    // Specialised builds by MainShaderVariant::Key, made when a frame first needs one.
+    std::array<ProgramBuild, 16> variants_;
+    const ProgramBuild* active_ = &main_;  // the build in use while a frame draws
 
     unsigned meshArray_ = 0;
     unsigned meshBuffer_ = 0;

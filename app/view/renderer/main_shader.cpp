@@ -67,6 +67,19 @@ uniform float uMaskFeather[16];
 
 out vec4 outColor;
 
+// A specialised build fixes the surface mode, the blend and the masks as constants, so the
+// compiler drops the paths a frame does not use: a software rasteriser runs both sides of
+// every branch, and the blend alone would cost more than all the rest.
+#ifdef FIXED_SURFACE_MODE
+#define SURFACE_MODE FIXED_SURFACE_MODE
+#define BLEND_ON FIXED_BLEND
+#define MASKS_ON FIXED_MASKS
+#else
+#define SURFACE_MODE uSurfaceMode
+#define BLEND_ON uBlend
+#define MASKS_ON (uMaskCount > 0)
+#endif
+
 //@SHARED@
 
 float maskInside(int i, vec3 p)
@@ -107,13 +120,13 @@ void main()
 {
     vec3 base = uUseOverride ? uOverrideColor : vertexColor;
     float mask = clamp(vertexMask, 0.0, 1.0);
-    if (uMaskCount > 0)
+    if (MASKS_ON)
         mask *= maskFactor(vertexWorld);
 
     vec2 points[3];
     float weights[3];
     int count = 0;
-    bool blended = uBlend && !uUseOverride && (uSurfaceMode == 1 || uSurfaceMode == 3);
+    bool blended = BLEND_ON && !uUseOverride && (SURFACE_MODE == 1 || SURFACE_MODE == 3);
     if (blended) {
         vec3 blendNormal = normalize(vertexSmoothNormal);
         vec3 faceNormal = normalize(vertexFaceNormal);
@@ -123,7 +136,7 @@ void main()
         count = blendContributions(vertexWorld, blendNormal, points, weights);
     }
 
-    if (uSurfaceMode == 1 && !uUseOverride) {
+    if (SURFACE_MODE == 1 && !uUseOverride) {
         float c = max(uCheckerMillimetres, 0.0001);
         float dark = 0.0;
         if (blended) {
@@ -134,7 +147,7 @@ void main()
         }
         vec3 check = mix(vec3(0.88, 0.88, 0.86), vec3(0.20, 0.21, 0.24), dark);
         base = mix(base, check, mask);
-    } else if (uSurfaceMode == 3 && !uUseOverride) {
+    } else if (SURFACE_MODE == 3 && !uUseOverride) {
         float height = 0.0;
         if (blended) {
             for (int i = 0; i < count; ++i)
@@ -327,6 +340,19 @@ const MainShaderSources& MainShaderText()
 {
     static const MainShaderSources sources{kVertex, kFragment, kHeightBlock, kBlendBlock};
     return sources;
+}
+
+std::string SpecialiseShader(std::string text, const MainShaderVariant& variant)
+{
+    constexpr std::string_view kVersion = "#version 330 core\n";
+    const std::size_t at = text.find(kVersion);
+    if (at == std::string::npos)
+        return text;
+    const std::string defines = "#define FIXED_SURFACE_MODE " + std::to_string(variant.surfaceMode) +
+                                "\n#define FIXED_BLEND " + (variant.blend ? "true" : "false") +
+                                "\n#define FIXED_MASKS " + (variant.masks ? "true" : "false") + "\n";
+    text.insert(at + kVersion.size(), defines);
+    return text;
 }
 
 std::string SpliceFragmentShader(const MainShaderSources& sources)

@@ -26,4 +26,18 @@ const MainShaderSources& MainShaderText();
 // the blend block. A text without the marker comes back unchanged.
 std::string SpliceFragmentShader(const MainShaderSources& sources);
 
+// What a specialised build of the program fixes at compile time (see SpecialiseShader).
+struct MainShaderVariant {
+    int surfaceMode = 0;  // 1 checkerboard, 3 height map; any other value draws no texture
+    bool blend = false;   // the blended box's per-pixel side mix
+    bool masks = false;   // at least one mask volume
+
+    // A small number for each distinct variant, 0..15.
+    int Key() const { return (surfaceMode == 1 ? 1 : surfaceMode == 3 ? 2 : 0) | (blend ? 4 : 0) | (masks ? 8 : 0); }
+};
+
+// The text with the variant's constants defined after its version line. The result computes
+// what the general program computes with the same uniform values, minus the unused paths.
+std::string SpecialiseShader(std::string text, const MainShaderVariant& variant);
+
 }  // namespace grainforge::gl

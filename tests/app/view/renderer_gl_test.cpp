@@ -74,9 +74,10 @@ protected:
     }
 
     // Straight down on the 20 mm cube (top face z = 10), x to the right and y up the image.
-    void LookDownOnCube(const RenderAttributes* attributes)
+    void LookDownOnCube(const RenderAttributes* attributes, const TriangleMesh* cube = nullptr)
     {
-        ASSERT_TRUE(renderer->UploadMesh(mesh::MakeTestCube(20.0f), attributes, true)) << renderer->LastError();
+        ASSERT_TRUE(renderer->UploadMesh(cube != nullptr ? *cube : mesh::MakeTestCube(20.0f), attributes, true))
+            << renderer->LastError();
         renderer->SetViewAngles(-90.0f, 89.5f);
         renderer->view.shadingMode = 1;  // the face normal (0, 0, 1) lights the top evenly
     }
@@ -145,26 +146,39 @@ TEST_F(RendererGl, StartsWithAVersionTextAndDrawsTheClearColourInTheCorner)
 
 TEST_F(RendererGl, ACheckerCellIsDarkOrLightAtItsProjectedMillimetre)
 {
-    const TriangleMesh cube = mesh::MakeTestCube(20.0f);
-    const RenderAttributes attributes = PlanarAttributes(cube);
-    LookDownOnCube(&attributes);
-    renderer->view.surfaceMode = 1;
-    renderer->view.checkerMillimetres = 5.0f;
-    Draw();
-    const float light = TopFaceIntensity();
-    const Vec3 lightCell = Vec3{0.88f, 0.88f, 0.86f} * light;
-    const Vec3 darkCell = Vec3{0.20f, 0.21f, 0.24f} * light;
-    struct Cell {
-        float x, y;
-        bool dark;
-    };
-    // floor(x / 5) + floor(y / 5) odd is dark; negative cells count from -1.
-    const Cell cells[] = {{2.5f, 2.5f, false}, {7.5f, 2.5f, true}, {-2.5f, 2.5f, true},
-                          {-2.5f, -2.5f, false}, {7.5f, -7.5f, true}, {-7.5f, -7.5f, false}};
-    for (const Cell& cell : cells) {
-        const auto [px, py] = PixelOf(Vec3{cell.x, cell.y, 10.0f});
-        ExpectColour(Pixel(px, py), cell.dark ? darkCell : lightCell, 2,
-                     (std::to_string(cell.x) + ", " + std::to_string(cell.y)).c_str());
+    // Planar projection by the vertices' own (x, y); or none at all and the blended box,
+    // whose +Z side maps the top face by the same (x, y). Without vertex normals every corner
+    // blends by its face normal, so the top face has the +Z side alone (near the edges the
+    // cube's averaged normals would mix in a little of the sides, as they should).
+    TriangleMesh cube = mesh::MakeTestCube(20.0f);
+    const RenderAttributes planar = PlanarAttributes(cube);
+    RenderAttributes maskOnly;
+    maskOnly.vertexMask.assign(cube.vertices.size(), 1.0f);
+    for (mesh::MeshVertex& vertex : cube.vertices)
+        vertex.normal = Vec3{};
+    for (bool blend : {false, true}) {
+        LookDownOnCube(blend ? &maskOnly : &planar, &cube);
+        ProjectionOverlay overlay;
+        overlay.blend = blend ? 1 : 0;
+        renderer->SetProjectionOverlay(overlay);
+        renderer->view.surfaceMode = 1;
+        renderer->view.checkerMillimetres = 5.0f;
+        Draw();
+        const float light = TopFaceIntensity();
+        const Vec3 lightCell = Vec3{0.88f, 0.88f, 0.86f} * light;
+        const Vec3 darkCell = Vec3{0.20f, 0.21f, 0.24f} * light;
+        struct Cell {
+            float x, y;
+            bool dark;
+        };
+        // floor(x / 5) + floor(y / 5) odd is dark; negative cells count from -1.
+        const Cell cells[] = {{2.5f, 2.5f, false}, {7.5f, 2.5f, true}, {-2.5f, 2.5f, true},
+                              {-2.5f, -2.5f, false}, {7.5f, -7.5f, true}, {-7.5f, -7.5f, false}};
+        for (const Cell& cell : cells) {
+            const auto [px, py] = PixelOf(Vec3{cell.x, cell.y, 10.0f});
+            ExpectColour(Pixel(px, py), cell.dark ? darkCell : lightCell, 2,
+                         (std::to_string(cell.x) + ", " + std::to_string(cell.y) + (blend ? " blended" : "")).c_str());
+        }
     }
 }
 

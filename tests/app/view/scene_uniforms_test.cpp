@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 
 namespace grainforge::gl {
 namespace {
@@ -179,6 +180,22 @@ TEST(SpliceFragmentShader, PutsBothSharedBlocksAtTheMarker)
     // Only the first marker is replaced.
     const MainShaderSources twice{sources.vertex, "a//@SHARED@b//@SHARED@", "H", "B"};
     EXPECT_EQ(SpliceFragmentShader(twice), "aHBb//@SHARED@");
+}
+
+TEST(SpecialiseShader, FixesTheModeRightAfterTheVersionLine)
+{
+    const std::string text = SpecialiseShader("\n#version 330 core\nvoid main() {}\n", {3, true, false});
+    EXPECT_EQ(text,
+              "\n#version 330 core\n#define FIXED_SURFACE_MODE 3\n#define FIXED_BLEND true\n"
+              "#define FIXED_MASKS false\nvoid main() {}\n");
+    // Each combination the frame can ask for has its own slot.
+    std::set<int> keys;
+    for (int mode : {1, 3})
+        for (bool blend : {false, true})
+            for (bool masks : {false, true})
+                keys.insert(MainShaderVariant{mode, blend, masks}.Key());
+    keys.insert(MainShaderVariant{}.Key());
+    EXPECT_EQ(keys.size(), 9u);
 }
 
 }  // namespace
