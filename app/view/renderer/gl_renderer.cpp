@@ -112,10 +112,15 @@ bool GlRenderer::CreateContext()
 
 void GlRenderer::Release()
 {
-    if (surface_ != nullptr && surface_->MakeCurrent())
-        DeleteGlObjects();
+    // A surface that cannot be made current any more has lost its context and the objects with
+    // it: the names are only forgotten then, since no OpenGL call may be made without one.
+    if (surface_ == nullptr || !surface_->MakeCurrent())
+        gl_ = GlFunctionTable{};
+    DeleteGlObjects();
+    gl_ = GlFunctionTable{};
     surface_ = nullptr;
     ready_ = false;
+    keptVertices_.clear();
     main_ = ProgramBuild{};
     variants_ = {};
     active_ = &main_;
@@ -135,7 +140,9 @@ void GlRenderer::DeleteGlObjects()
                                &handleLines_})
         DeleteOverlay(*overlay);
     DeleteMeshBuffers();
-    if (heightTexture_ != 0)
+    // The texture functions are version 1.1 ones outside the table; an empty table means there
+    // is no context to call them in.
+    if (heightTexture_ != 0 && gl_.GetError != nullptr)
         glDeleteTextures(1, &heightTexture_);
     heightTexture_ = 0;
     for (ProgramBuild* build : {&main_}) {
@@ -503,6 +510,9 @@ void GlRenderer::BuildMeshOverlays(const mesh::TriangleMesh& mesh)
 
 void GlRenderer::BuildNormalsOverlay()
 {
+    // Without a context there is nothing to upload into (the caller made it current otherwise).
+    if (!ready_)
+        return;
     try {
         UploadVertexBuffer(normals_, BuildNormalVertices(keptVertices_, NormalLength(bounds_.radius)));
     } catch (const std::bad_alloc&) {

@@ -376,9 +376,56 @@ TEST_F(RendererGl, InitialiseTwiceAndWithoutASurface)
     EXPECT_EQ(renderer->LastError(), "Cannot initialize OpenGL without a viewport window.");
     EXPECT_FALSE(renderer->IsReady());
     EXPECT_FALSE(renderer->UploadMesh(mesh::MakeTestCube(20.0f), nullptr, true));
+    // Released, every operation does nothing rather than call OpenGL without a context.
+    renderer->BuildNormalsOverlay();
+    renderer->UploadHandleOverlay(GizmoGeometry{{Vec3{}, Vec3{1, 0, 0}}, {}, {}, {}});
+    EXPECT_FALSE(renderer->UploadHeightTexture(mesh::HeightMap{}));
+    renderer->DrawFrame();
+    EXPECT_EQ(renderer->NormalsOverlay().count, 0);
+    EXPECT_EQ(renderer->HandleLinesOverlay().count, 0);
 }
 
 // ---- Drivers that fail --------------------------------------------------------------------
+
+// A surface whose context can be lost: MakeCurrent then fails, as a window's does when its
+// context is gone.
+class LosableSurface final : public GlSurface {
+public:
+    explicit LosableSurface(GlSurface& real) : real_(real) {}
+    bool MakeCurrent() override { return !lost && real_.MakeCurrent(); }
+    void SwapBuffers() override { real_.SwapBuffers(); }
+    GlSurfaceSize Size() const override { return real_.Size(); }
+    bool lost = false;
+
+private:
+    GlSurface& real_;
+};
+
+TEST(RendererGlDriver, ALostContextFailsTheUploadAndDrawsNothing)
+{
+    std::string error;
+    auto surface = HeadlessGlSurface::Create(16, 16, error);
+    ASSERT_NE(surface, nullptr) << error;
+    LosableSurface losable(*surface);
+    losable.lost = true;
+    GlRenderer renderer;
+    EXPECT_FALSE(renderer.Initialise(&losable));
+    EXPECT_EQ(renderer.LastError(), "The display driver could not create an OpenGL 3.3 Core context.");
+
+    losable.lost = false;
+    ASSERT_TRUE(renderer.Initialise(&losable)) << renderer.LastError();
+    ASSERT_TRUE(renderer.UploadMesh(mesh::MakeTestCube(20.0f), nullptr, true));
+    losable.lost = true;
+    EXPECT_FALSE(renderer.UploadMesh(mesh::MakeTestSphere(5.0f), nullptr, true));
+    EXPECT_EQ(renderer.LastError(), "Could not activate the OpenGL context for mesh upload.");
+    EXPECT_EQ(renderer.IndexCount(), 36);
+    renderer.DrawFrame();
+    renderer.ClearScene();
+    EXPECT_EQ(renderer.IndexCount(), 36);  // nothing happens without the context
+    renderer.Release();                     // forgets the names without calling OpenGL
+    EXPECT_EQ(renderer.IndexCount(), 0);
+    EXPECT_FALSE(renderer.IsReady());
+}
 
 // A driver that answers null for one name; everything else is the real one.
 GlProcResolver Without(std::string missing)
