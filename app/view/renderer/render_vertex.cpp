@@ -1,5 +1,7 @@
 #include "app/view/renderer/render_vertex.h"
 
+#include "engine/mesh/parallel_loop.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -8,6 +10,7 @@ namespace grainforge::gl {
 namespace {
 
 constexpr float kMinimumRadius = 0.0001f;
+constexpr std::size_t kTrianglesPerBlock = 16384;
 
 void Put(float* target, Vec3 v)
 {
@@ -53,25 +56,28 @@ RenderCorners ExpandCorners(const mesh::TriangleMesh& mesh, const RenderAttribut
 {
     RenderCorners corners;
     const std::size_t count = mesh.indices.size();
-    corners.vertices.reserve(count);
-    corners.projection.reserve(count);
-    corners.indices.reserve(count);
-    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
-        const Vec3 face = mesh.FaceNormal(t);
-        const Vec3 colour = TriangleColour(attributes, t);
-        for (std::size_t k = 3 * t; k < 3 * t + 3; ++k) {
-            const std::uint32_t v = mesh.indices[k];
-            const mesh::MeshVertex& source = mesh.vertices[v];
-            RenderVertex corner{};
-            Put(corner.position, source.position);
-            Put(corner.faceNormal, face);
-            Put(corner.smoothNormal, mesh::Length(source.normal) > 0.0f ? source.normal : face);
-            Put(corner.colour, colour);
-            corners.vertices.push_back(corner);
-            corners.projection.push_back(ProjectionOfCorner(attributes, k, v));
-            corners.indices.push_back(static_cast<std::uint32_t>(k));
+    corners.vertices.resize(count);
+    corners.projection.resize(count);
+    corners.indices.resize(count);
+    // Each triangle writes its own three slots, so the result is the same on any number of
+    // threads.
+    mesh::ParallelForBlocks(mesh.TriangleCount(), kTrianglesPerBlock, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t t = begin; t < end; ++t) {
+            const Vec3 face = mesh.FaceNormal(t);
+            const Vec3 colour = TriangleColour(attributes, t);
+            for (std::size_t k = 3 * t; k < 3 * t + 3; ++k) {
+                const std::uint32_t v = mesh.indices[k];
+                const mesh::MeshVertex& source = mesh.vertices[v];
+                RenderVertex& corner = corners.vertices[k];
+                Put(corner.position, source.position);
+                Put(corner.faceNormal, face);
+                Put(corner.smoothNormal, mesh::Length(source.normal) > 0.0f ? source.normal : face);
+                Put(corner.colour, colour);
+                corners.projection[k] = ProjectionOfCorner(attributes, k, v);
+                corners.indices[k] = static_cast<std::uint32_t>(k);
+            }
         }
-    }
+    });
     return corners;
 }
 

@@ -58,7 +58,7 @@ bool IsUploadableMesh(const mesh::TriangleMesh& mesh);
 // The corner lists of an uploadable mesh: vertices (the projection fields zero, since the part
 // reads them from the projection list), the projection records and the draw indices 0, 1, 2...
 // The smooth normal is the vertex normal, or the triangle's face normal where that is zero.
-// Throws std::bad_alloc when the lists cannot be allocated; the caller turns that into a
+// Runs in parallel over the triangles. Throws std::bad_alloc when the lists cannot be allocated; the caller turns that into a
 // failed upload.
 struct RenderCorners {
     std::vector<RenderVertex> vertices;
