@@ -825,16 +825,9 @@ void GlRenderer::CountFrame(std::int64_t startNanoseconds)
     }
 }
 
-void GlRenderer::DrawFrame()
+void GlRenderer::ClearFrame()
 {
-    if (!MakeCurrent())
-        return;
-    const std::int64_t start = NowNanoseconds();
-    BeginGpuTimer();
-
-    const int width = std::max(view.width, 1);
-    const int height = std::max(view.height, 1);
-    glViewport(0, 0, width, height);
+    glViewport(0, 0, std::max(view.width, 1), std::max(view.height, 1));
     glClearColor(kClearColour.x, kClearColour.y, kClearColour.z, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_DEPTH_TEST);
@@ -845,26 +838,19 @@ void GlRenderer::DrawFrame()
         glEnable(GL_CULL_FACE);
         glCullFace(GL_BACK);
     }
+}
 
-    const Matrix4 mvp = ViewProjectionMatrix(camera_, bounds_, width, height, view.orthographic != 0);
-    bool masked = false;
-    for (const mesh::MaskVolume& mask : masks_)
-        masked = masked || mask.enabled != 0;
-    const ProgramBuild& plainProgram = ProgramFor(MainShaderVariant{});
-    const ProgramBuild& partProgram =
-        ProgramFor(MainShaderVariant{view.surfaceMode, projectionOverlay_.blend != 0, masked});
+void GlRenderer::UsePlainColours()
+{
+    gl_.Uniform1i(active_->uniforms.lit, 0);
+    gl_.Uniform1i(active_->uniforms.useOverride, 0);
+    gl_.Uniform1i(active_->uniforms.surfaceMode, 0);
+}
 
-    const auto plain = [&] {
-        gl_.Uniform1i(active_->uniforms.lit, 0);
-        gl_.Uniform1i(active_->uniforms.useOverride, 0);
-        gl_.Uniform1i(active_->uniforms.surfaceMode, 0);
-    };
-    UseProgram(plainProgram, mvp);
-    plain();
-    DrawOverlay(floorFill_, GL_TRIANGLES);
-    DrawOverlay(grid_, GL_LINES);
-
-    UseProgram(partProgram, mvp);
+// The part in its shading mode, with the texture, masks and blend set on its program.
+void GlRenderer::DrawPart(const ProgramBuild& program, const Matrix4& mvp)
+{
+    UseProgram(program, mvp);
     if (heightTexture_ != 0)
         SetTextureUniforms();
     SetMaskUniforms();
@@ -873,6 +859,7 @@ void GlRenderer::DrawFrame()
     if (view.shadingMode == 2) {
         DrawMesh(true);
     } else if (view.shadingMode == 3) {
+        // The filled part is pushed back a little so its own edges win the depth test.
         glEnable(GL_POLYGON_OFFSET_FILL);
         glPolygonOffset(1.0f, 1.0f);
         DrawMesh(false);
@@ -883,10 +870,11 @@ void GlRenderer::DrawFrame()
     } else {
         DrawMesh(false);
     }
+}
 
-    glDisable(GL_CULL_FACE);
-    UseProgram(plainProgram, mvp);
-    plain();
+// Normals, box, validation problems and the print check, in that order.
+void GlRenderer::DrawMeshOverlays()
+{
     if (view.showNormals)
         DrawOverlay(normals_, GL_LINES);
     if (view.showBoundingBox)
@@ -910,18 +898,22 @@ void GlRenderer::DrawFrame()
     if (view.showNonManifoldEdges)
         DrawOverlay(nonManifoldEdges_, GL_LINES);
     glDepthFunc(GL_LESS);
+}
 
+// Cage, resting-face candidates, masks and handles: the editing aids over the part.
+void GlRenderer::DrawEditingOverlays()
+{
     if (view.showCage) {
         DrawTranslucent(cageFaces_, kCageAlpha);
         DrawOverlay(cageLines_, GL_LINES);
         DrawOverlay(cageHighlightedLines_, GL_LINES);
     }
     if (restingFaces_.count > 0) {
-        plain();
+        UsePlainColours();
         DrawTranslucent(restingFaces_, kRestingFaceAlpha);
     }
     if (maskFaces_.count > 0 || maskLines_.count > 0) {
-        plain();
+        UsePlainColours();
         DrawTranslucent(maskFaces_, kMaskAlpha);
         glDisable(GL_DEPTH_TEST);  // mask lines show through the part
         DrawOverlay(maskLines_, GL_LINES);
@@ -933,6 +925,37 @@ void GlRenderer::DrawFrame()
         DrawOverlay(handleLines_, GL_LINES);
         glEnable(GL_DEPTH_TEST);
     }
+}
+
+void GlRenderer::DrawFrame()
+{
+    if (!MakeCurrent())
+        return;
+    const std::int64_t start = NowNanoseconds();
+    BeginGpuTimer();
+    ClearFrame();
+
+    const Matrix4 mvp = ViewProjectionMatrix(camera_, bounds_, std::max(view.width, 1), std::max(view.height, 1),
+                                             view.orthographic != 0);
+    bool masked = false;
+    for (const mesh::MaskVolume& mask : masks_)
+        masked = masked || mask.enabled != 0;
+    const ProgramBuild& plainProgram = ProgramFor(MainShaderVariant{});
+    const ProgramBuild& partProgram =
+        ProgramFor(MainShaderVariant{view.surfaceMode, projectionOverlay_.blend != 0, masked});
+
+    UseProgram(plainProgram, mvp);
+    UsePlainColours();
+    DrawOverlay(floorFill_, GL_TRIANGLES);
+    DrawOverlay(grid_, GL_LINES);
+
+    DrawPart(partProgram, mvp);
+
+    glDisable(GL_CULL_FACE);
+    UseProgram(plainProgram, mvp);
+    UsePlainColours();
+    DrawMeshOverlays();
+    DrawEditingOverlays();
 
     gl_.BindVertexArray(0);
     EndGpuTimer();

@@ -184,6 +184,11 @@ private:
     void SetMaskUniforms();
     void SetBlendUniforms();
     int Uniform(const std::string& name) const;
+    void ClearFrame();
+    void UsePlainColours();
+    void DrawPart(const ProgramBuild& program, const Matrix4& mvp);
+    void DrawMeshOverlays();
+    void DrawEditingOverlays();
     void DrawMesh(bool wire);
     void DrawOverlay(const GlOverlay& overlay, unsigned primitive);
     void DrawTranslucent(const GlOverlay& overlay, float alpha);
