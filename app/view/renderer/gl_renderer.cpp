@@ -236,6 +236,8 @@ bool GlRenderer::BuildMainProgram()
 
 const GlRenderer::ProgramBuild& GlRenderer::ProgramFor(MainShaderVariant variant)
 {
+    if (!options_.specialisePrograms)
+        return main_;
     // Only the checkerboard and the height map read the blend and the masks.
     if (variant.surfaceMode != 1 && variant.surfaceMode != 3)
         variant = MainShaderVariant{};

@@ -54,6 +54,9 @@ struct GlRendererOptions {
     // Bytes the corner lists of one mesh upload may take (kHostBytesPerCorner a corner); a
     // larger upload fails as out of memory, as an allocation failure does.
     std::uint64_t maxUploadHostBytes = std::numeric_limits<std::uint64_t>::max();
+    // Draw with builds of the program specialised to the frame's surface mode, blend and masks
+    // (same pixels, far less work on a software rasteriser); off, the general program draws all.
+    bool specialisePrograms = true;
 };
 
 // One vertex array with its buffer and vertex count.

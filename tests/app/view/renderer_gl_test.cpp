@@ -263,6 +263,47 @@ TEST_F(RendererGl, TheShadersHeightMapMatchesTheEngineSampling)
     }
 }
 
+TEST_F(RendererGl, SpecialisedProgramsDrawWhatTheGeneralOneDraws)
+{
+    // Every texture path at once: blended box sides, a mask with a feather, each surface mode.
+    TriangleMesh cube = mesh::MakeTestCube(20.0f);
+    RenderAttributes attributes = PlanarAttributes(cube);
+    mesh::HeightMap map;
+    map.SetImage(3, 2, {0.1f, 0.9f, 0.4f, 0.6f, 0.0f, 1.0f});
+    mesh::MaskVolume mask;
+    mask.center = Vec3{-10.0f, -10.0f, 10.0f};
+    mask.size = Vec3{12.0f, 12.0f, 12.0f};
+    mask.featherMillimetres = 3.0f;
+    ProjectionOverlay blended;
+    blended.blend = 1;
+    blended.layerTurn[4] = 0.3f;
+    blended.layerZoom[0] = 2.0f;
+    std::vector<std::vector<std::uint8_t>> images[2];
+    for (bool specialise : {true, false}) {
+        GlRendererOptions options;
+        options.specialisePrograms = specialise;
+        Open(options);
+        ASSERT_TRUE(renderer->UploadMesh(cube, &attributes, true));
+        ASSERT_TRUE(renderer->UploadHeightTexture(map));
+        renderer->SetMasks({mask});
+        for (bool blend : {false, true}) {
+            renderer->SetProjectionOverlay(blend ? blended : ProjectionOverlay{});
+            for (int mode : {0, 1, 2, 3}) {
+                renderer->view.surfaceMode = mode;
+                Draw();
+                images[specialise ? 1 : 0].push_back(surface->ReadRgba());
+            }
+        }
+    }
+    ASSERT_EQ(images[0].size(), images[1].size());
+    for (std::size_t i = 0; i < images[0].size(); ++i) {
+        int differing = 0;
+        for (std::size_t b = 0; b < images[0][i].size(); ++b)
+            differing += std::abs(images[0][i][b] - images[1][i][b]) > 1 ? 1 : 0;
+        EXPECT_EQ(differing, 0) << "scene " << i;
+    }
+}
+
 TEST_F(RendererGl, AnEmptyHeightMapRemovesTheTexture)
 {
     mesh::HeightMap map;
