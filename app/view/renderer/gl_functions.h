@@ -85,6 +85,6 @@ bool LoadGlFunction(void*& slot, const char* name, const GlProcResolver& resolve
 // Fills the table: the first required block, then the optional timer queries (their failures
 // ignored), then the rest, stopping at the first missing required entry point. False with the
 // text in `lastError` when one is missing. The table is cleared first.
-bool LoadGlFunctions(GlFunctionTable& table, const GlProcResolver& resolver, std::string& lastError);
+[[nodiscard]] bool LoadGlFunctions(GlFunctionTable& table, const GlProcResolver& resolver, std::string& lastError);
 
 }  // namespace grainforge::gl

@@ -76,7 +76,7 @@ public:
     // Releases what there was, then makes the surface current, checks for OpenGL 3.3, loads the
     // entry points, builds the main program and the floor grid. False with LastError() set
     // (and everything released) on any failure.
-    bool Initialise(GlSurface* surface);
+    [[nodiscard]] bool Initialise(GlSurface* surface);
     // Deletes every OpenGL object and forgets the surface. Safe to call repeatedly.
     void Release();
     bool IsReady() const { return ready_; }
@@ -90,7 +90,7 @@ public:
     // corner lists cannot be allocated (the previous buffers stay) or the graphics memory runs
     // out (the part is then removed); LastError() says which. Bounds with a non-finite
     // coordinate leave the empty scene's bounds and the camera where it was.
-    bool UploadMesh(const mesh::TriangleMesh& mesh, const RenderAttributes* attributes, bool fitCamera);
+    [[nodiscard]] bool UploadMesh(const mesh::TriangleMesh& mesh, const RenderAttributes* attributes, bool fitCamera);
     // Replaces only the projection buffer; does nothing unless a part of the same index count is
     // uploaded. False on a driver error.
     bool UploadProjection(const mesh::TriangleMesh& mesh, const RenderAttributes* attributes);
@@ -114,7 +114,7 @@ public:
     // ---- Height map, masks and the projection overlay ---------------------------------
     // Uploads the height map's effective samples as a one-channel float texture and keeps its
     // settings. False (and no texture) for an empty map or when the driver refuses.
-    bool UploadHeightTexture(const mesh::HeightMap& heightMap);
+    [[nodiscard]] bool UploadHeightTexture(const mesh::HeightMap& heightMap);
     bool HasHeightTexture() const { return heightTexture_ != 0; }
     // Enabled volumes beyond the shader's 16 are dropped by the view before this.
     void SetMasks(std::vector<mesh::MaskVolume> masks) { masks_ = std::move(masks); }

@@ -65,7 +65,7 @@ struct RenderCorners {
     std::vector<CornerProjection> projection;
     std::vector<std::uint32_t> indices;
 };
-RenderCorners ExpandCorners(const mesh::TriangleMesh& mesh, const RenderAttributes* attributes);
+[[nodiscard]] RenderCorners ExpandCorners(const mesh::TriangleMesh& mesh, const RenderAttributes* attributes);
 
 // Only the projection records, as ExpandCorners makes them.
 std::vector<CornerProjection> BuildCornerProjection(const mesh::TriangleMesh& mesh,
@@ -90,6 +90,6 @@ struct SceneBounds {
 // None when the mesh has no vertices or a coordinate of the box is not finite: a NaN or
 // infinite bound would make the floor and the camera fit meaningless, so the caller keeps the
 // empty scene.
-std::optional<SceneBounds> ComputeSceneBounds(const mesh::TriangleMesh& mesh);
+[[nodiscard]] std::optional<SceneBounds> ComputeSceneBounds(const mesh::TriangleMesh& mesh);
 
 }  // namespace grainforge::gl
