@@ -116,11 +116,14 @@ public:
     // settings. False (and no texture) for an empty map or when the driver refuses.
     [[nodiscard]] bool UploadHeightTexture(const mesh::HeightMap& heightMap);
     bool HasHeightTexture() const { return heightTexture_ != 0; }
-    // Enabled volumes beyond the shader's 16 are dropped by the view before this.
+    // The volumes that fade the texture: disabled ones are skipped, and only the first 16
+    // enabled ones reach the shader (the view keeps the list within that).
     void SetMasks(std::vector<mesh::MaskVolume> masks) { masks_ = std::move(masks); }
     void SetProjectionOverlay(const ProjectionOverlay& overlay) { projectionOverlay_ = overlay; }
 
     // ---- Frame -------------------------------------------------------------------------
+    // Draws the floor, the part and the overlays in their fixed order and swaps. The first
+    // frame of a new surface-mode, blend and mask combination compiles its build of the program.
     void DrawFrame();
     const FrameStatistics& Statistics() const { return statistics_; }
     RenderViewState view;
