@@ -260,10 +260,9 @@ bool WriteProject(const fs::path& projectPath, const ProjectData& data, std::str
     return false;
 }
 
-bool ReadProject(const fs::path& projectPath, ProjectData& data, std::string& error)
+bool ReadProjectJson(const JsonView& root, const fs::path& projectFolder, ProjectData& data, std::string& error)
 {
     try {
-        const JsonView root = grainforge::mesh::LoadJsonFile(projectPath);
         if (!root.IsObject()) {
             error = kNotReadableError;
             return false;
@@ -274,7 +273,7 @@ bool ReadProject(const fs::path& projectPath, ProjectData& data, std::string& er
             return false;
         }
         ProjectData read;
-        ReadProjectDocument(root, grainforge::mesh::ToAbsolutePath(projectPath).parent_path(), read);
+        ReadProjectDocument(root, projectFolder, read);
         if (read.partPath.empty() && read.testShape.empty()) {
             error = kNoPartError;
             return false;
@@ -283,6 +282,17 @@ bool ReadProject(const fs::path& projectPath, ProjectData& data, std::string& er
         return true;
     } catch (...) {
         // Only allocation failure reaches here (a huge mask list, a deep document).
+        error = kNotReadableError;
+        return false;
+    }
+}
+
+bool ReadProject(const fs::path& projectPath, ProjectData& data, std::string& error)
+{
+    try {
+        const JsonView root = grainforge::mesh::LoadJsonFile(projectPath);
+        return ReadProjectJson(root, grainforge::mesh::ToAbsolutePath(projectPath).parent_path(), data, error);
+    } catch (...) {
         error = kNotReadableError;
         return false;
     }

@@ -78,6 +78,10 @@ bool WriteProject(const std::filesystem::path& projectPath, const ProjectData& d
 // names no part". A key that is missing or of the wrong type keeps the field's default.
 bool ReadProject(const std::filesystem::path& projectPath, ProjectData& data, std::string& error);
 
+// ReadProject on a document already parsed; `projectFolder` is where relative entries start.
+bool ReadProjectJson(const grainforge::mesh::JsonView& root, const std::filesystem::path& projectFolder,
+    ProjectData& data, std::string& error);
+
 // `key` + ".path" (the path as given) and `key` + ".relative" (relative to `projectFolder`,
 // with "/" separators, only when one exists). Nothing for an empty path.
 void WritePathEntry(const grainforge::mesh::JsonNode& node, std::string_view key,
