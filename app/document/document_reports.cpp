@@ -202,10 +202,11 @@ std::string TextureDetail(const grainforge::mesh::SamplingReport& sampling)
     if (!sampling.measured)
         return {};
     const float pixels = sampling.pixelsPerEdge;
-    const char* verdict = pixels <= 2.0f    ? "the mesh carries this map at full detail"
-                          : pixels <= 4.0f  ? "the mesh carries most of this map"
-                          : pixels <= 10.0f ? "the finest grain of this map is being lost"
-                                            : "most of this map is too fine for these triangles";
+    const char* verdict = pixels <= grainforge::mesh::kFullDetailPixelsPerEdge ? "the mesh carries this map at full detail"
+                          : pixels <= grainforge::mesh::kMostDetailPixelsPerEdge ? "the mesh carries most of this map"
+                          : pixels <= grainforge::mesh::kFinestGrainPixelsPerEdge
+                              ? "the finest grain of this map is being lost"
+                              : "most of this map is too fine for these triangles";
     std::string detail = "Texture detail\r\n" +
                          Format("  Triangles: %.3f mm, texture %.4f mm/pixel\r\n  Sampling: %.1f image pixels per "
                                 "edge\r\n  %s\r\n  Nothing finer than %.2f mm can appear on the surface.\r\n",

@@ -337,5 +337,34 @@ TEST(MeshInformation, WrappingSidesEndThePlacementBlock)
     EXPECT_EQ(text.find("\r\n\r\nTopology", line), text.find("\r\n", line));
 }
 
+TEST(MeshInformation, TextureDetailVerdictsAndFilter)
+{
+    const std::pair<float, const char*> cases[] = {{1.5f, "the mesh carries this map at full detail"},
+        {2.0f, "the mesh carries this map at full detail"}, {3.0f, "the mesh carries most of this map"},
+        {4.0f, "the mesh carries most of this map"}, {8.0f, "the finest grain of this map is being lost"},
+        {10.0f, "the finest grain of this map is being lost"},
+        {10.5f, "most of this map is too fine for these triangles"}};
+    for (const auto& [pixels, verdict] : cases) {
+        InformationFixture f;
+        f.inputs.sampling.measured = true;
+        f.inputs.sampling.triangleSize = 0.2f;
+        f.inputs.sampling.millimetresPerPixel = 0.2f / pixels;
+        f.inputs.sampling.pixelsPerEdge = pixels;
+        f.inputs.sampling.finestDetail = 0.4f;
+        const std::string text = MeshInformationReport(f.inputs);
+        EXPECT_NE(text.find(std::string("\r\n  ") + verdict + "\r\n"), std::string::npos) << pixels;
+    }
+    InformationFixture f;
+    f.inputs.sampling.measured = true;
+    f.inputs.sampling.pixelsPerEdge = 1.0f;
+    f.inputs.sampling.filterRaised = true;
+    f.inputs.sampling.filterMillimetres = 0.125f;
+    EXPECT_NE(MeshInformationReport(f.inputs).find(
+                  "  The map is softened to 0.125 mm before it is read, so that\r\n  detail the triangles cannot carry "
+                  "becomes smooth rather than\r\n  random. Without it the surface picks up noise, not grain.\r\n\r\n"
+                  "Details\r\n"),
+        std::string::npos);
+}
+
 }  // namespace
 }  // namespace grainforge::app
