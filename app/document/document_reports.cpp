@@ -43,7 +43,7 @@ std::string Format(const char* format, ...)
 
 std::string Thousands(std::uint64_t count) { return FormatCountGrouped(count); }
 
-std::string FormatVec3(Vec3 v) { return Format("%.3f, %.3f, %.3f", v.x, v.y, v.z); }
+std::string Vec3Text(Vec3 v) { return Format("%.3f, %.3f, %.3f", v.x, v.y, v.z); }
 
 constexpr const char* kEnd = "\r\n";
 
@@ -414,8 +414,8 @@ std::string MeshInformationReport(const MeshInformationInputs& in)
     text += std::string("File and counts\r\n") + "  Format: " + format + kEnd + "  Vertices: " +
             Thousands(m.vertices.size()) + kEnd + "  Bodies: " + Thousands(in.bodies) + kEnd + kEnd;
 
-    text += std::string("Bounding box (mm)\r\n") + "  Min: " + FormatVec3(low) + kEnd + "  Max: " +
-            FormatVec3(high) + kEnd + "  Centre: " + FormatVec3(centre) + kEnd + kEnd;
+    text += std::string("Bounding box (mm)\r\n") + "  Min: " + Vec3Text(low) + kEnd + "  Max: " +
+            Vec3Text(high) + kEnd + "  Centre: " + Vec3Text(centre) + kEnd + kEnd;
 
     text += "Measurements\r\n" + Format("  Volume: %.3f mm\u00b3\r\n  Surface area: %.3f mm\u00b2\r\n\r\n",
                                      in.measurements.volume, in.measurements.surfaceArea);
