@@ -1,0 +1,456 @@
+#include "app/document/document_reports.h"
+
+#include "engine/displacement/wall_measurement.h"
+#include "engine/mesh/repair_driver.h"
+#include "engine/mesh/report_text.h"
+#include "engine/mesh/self_intersection.h"
+#include "engine/pipeline/pipeline_report_text.h"
+#include "engine/pipeline/printability_check.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <new>
+
+namespace grainforge::app {
+
+namespace {
+
+using grainforge::mesh::FormatCountGrouped;
+using grainforge::mesh::Vec3;
+
+// printf into a string. The program never changes the C locale, so numbers keep their point.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+std::string Format(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    va_list copy;
+    va_copy(copy, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, arguments);
+        text.resize(static_cast<std::size_t>(length));
+    }
+    va_end(arguments);
+    return text;
+}
+
+std::string Thousands(std::uint64_t count) { return FormatCountGrouped(count); }
+
+std::string Vec3Text(Vec3 v) { return Format("%.3f, %.3f, %.3f", v.x, v.y, v.z); }
+
+constexpr const char* kEnd = "\r\n";
+
+// ---- The checklist's steps ----
+
+void AppendValidationLines(const grainforge::mesh::TriangleMesh& mesh, std::string& text, bool& allPassed)
+{
+    grainforge::mesh::ValidationOptions options;
+    options.sliverQualityLimit = 0.001f;
+    options.checkSelfIntersections = false;
+    options.displacedResult = false;
+    options.maximumSelfIntersectionPairs = 40000000;
+    const grainforge::mesh::ValidationReport report = grainforge::mesh::ValidateMesh(mesh, options);
+    const std::uint64_t open = report.edgeCounts.boundary;
+    const std::uint64_t nonManifold = report.edgeCounts.nonManifold;
+    const std::uint64_t noArea = report.degenerateTriangleCount;
+    const std::uint64_t reversed = report.reversedTriangles.size();
+    AppendCheckLine(text, allPassed, open == 0, Thousands(open) + " open edges (watertight when zero)");
+    AppendCheckLine(text, allPassed, nonManifold == 0, Thousands(nonManifold) + " non-manifold edges");
+    AppendCheckLine(text, allPassed, noArea == 0, Thousands(noArea) + " triangles with no area");
+    AppendCheckLine(text, allPassed, reversed == 0, Thousands(reversed) + " triangles wound the wrong way");
+    AppendCheckLine(text, allPassed, !report.insideOut, "the body is the right way out");
+}
+
+void AppendSelfIntersectionLine(const grainforge::mesh::TriangleMesh& mesh, std::string& text, bool& allPassed)
+{
+    bool stopped = false;
+    std::vector<std::uint32_t> triangles = grainforge::mesh::ListSelfIntersectingTriangles(mesh, {}, &stopped);
+    std::sort(triangles.begin(), triangles.end());
+    triangles.erase(std::unique(triangles.begin(), triangles.end()), triangles.end());
+    AppendCheckLine(text, allPassed, triangles.empty() && !stopped,
+        Thousands(triangles.size()) + " triangles passing through others");
+}
+
+void AppendFoldNote(const grainforge::mesh::TriangleMesh& mesh, std::string& text)
+{
+    if (!mesh.IsConsistent())
+        return;
+    const grainforge::mesh::VertexAdjacency adjacency = grainforge::mesh::BuildVertexAdjacency(mesh);
+    std::uint64_t folded = 0;
+    const std::uint64_t triangles = mesh.TriangleCount();
+    for (std::uint64_t t = 0; t < triangles; ++t)
+        if (grainforge::mesh::IsFoldedOver(mesh, adjacency, static_cast<std::uint32_t>(t)))
+            ++folded;
+    if (folded != 0)
+        text += "  note    " + Thousands(folded) + " triangles folded over (a problem where they also cross)" + kEnd;
+}
+
+void AppendBaseLine(const grainforge::mesh::TriangleMesh& mesh, const grainforge::mesh::BaseProtection& base,
+    std::string& text, bool& allPassed)
+{
+    if (!base.enabled) {
+        text += std::string("  -       base protection is off; nothing checked below the part") + kEnd;
+        return;
+    }
+    const int axis = std::clamp(base.axis, 0, 2);
+    std::uint64_t below = 0;
+    float deepest = 0.0f;
+    for (const grainforge::mesh::MeshVertex& vertex : mesh.vertices) {
+        const float c = axis == 0 ? vertex.position.x : axis == 1 ? vertex.position.y : vertex.position.z;
+        const float depth = base.protectBelow ? base.planeMillimetres - c : c - base.planeMillimetres;
+        if (depth > 0.0001f) {
+            ++below;
+            deepest = std::max(deepest, depth);
+        }
+    }
+    if (below != 0)
+        AppendCheckLine(text, allPassed, false,
+            Format("%s vertices below the base plane, the deepest by %.4f mm", Thousands(below).c_str(), deepest));
+    else
+        AppendCheckLine(text, allPassed, true, "nothing below the base plane");
+}
+
+void AppendSupportLines(const grainforge::mesh::TriangleMesh& mesh, const grainforge::mesh::BaseProtection& base,
+    std::string& text, bool& allPassed)
+{
+    grainforge::mesh::PrintabilitySettings settings;
+    settings.layerHeight = 0.2f;
+    settings.lineWidth = 0.42f;
+    settings.upAxis = base.axis;
+    settings.cellSize = 0.0f;
+    settings.overhangAllowance = 0.5f;
+    settings.minimumArea = 0.18f;
+    settings.bridgeLength = 10.0f;
+    settings.cantileverDistance = 3.0f;
+    settings.warningDistance = 6.0f;
+    settings.overhangAngleDegrees = 30.0f;
+    settings.collectDisplay = false;
+    settings.displayLayers = 150;
+    const grainforge::mesh::PrintabilityReport report = grainforge::mesh::CheckPrintability(mesh, settings);
+    if (!report.checked)
+        return;
+    if (!report.featuresInAir.empty()) {
+        const grainforge::mesh::PrintFinding& first = report.featuresInAir.front();
+        text += "  note    " +
+                Format("%s feature(s) need support: nothing beneath them (the first at %.1f, %.1f, %.1f)",
+                    Thousands(report.featuresInAir.size()).c_str(), first.x, first.y, first.z) +
+                kEnd;
+    } else {
+        AppendCheckLine(text, allPassed, true, "nothing needs support");
+    }
+    if (!report.farReaches.empty())
+        text += "  note    " +
+                Format("%s layer(s) reach up to %.1f mm past the layer below; support recommended",
+                    Thousands(report.farReaches.size()).c_str(), report.longestReach) +
+                kEnd;
+}
+
+// ---- The mesh information's sections ----
+
+std::string PlacementBlock(const MeshInformationInputs& in)
+{
+    using grainforge::mesh::ProjectionKind;
+    const grainforge::mesh::Projection& projection = in.projection;
+    const int active = projection.activeLayer;
+    const std::string label = active < 0 ? std::string("All sides") : "Side " + std::string(grainforge::mesh::BoxSideName(active));
+    const int shown = std::clamp(active, 0, grainforge::mesh::kBoxSideCount - 1);
+    const grainforge::mesh::ProjectionLayer& layer = projection.layers[shown];
+    std::string block = "Texture placement\r\n" +
+                        Format("  %s\r\n  Origin: %.2f, %.2f mm\r\n  Rotation: %.1f deg\r\n  Zoom: %.2f\r\n\r\n",
+                            label.c_str(), layer.originMillimetres[0], layer.originMillimetres[1],
+                            layer.rotationDegrees, layer.zoom);
+
+    const bool cylinder = projection.type == ProjectionKind::Cylinder;
+    const bool sphere = projection.type == ProjectionKind::Sphere;
+    if (!cylinder && !sphere)
+        return block;
+    int side = 0;
+    if (sphere) {
+        side = 5;
+        for (int s = 0; s <= 4; ++s)
+            if (grainforge::mesh::SideFrame(s, projection.sphereAxis).alongUp == 0) {
+                side = s;
+                break;
+            }
+    }
+    const grainforge::mesh::SideTiling tiling = grainforge::mesh::ComputeTileFrame(projection, in.textureSettings, side);
+    const char* round = sphere ? "  Round the equator" : "  Round the wall";
+    std::string line;
+    if (tiling.wholeTiles) {
+        const float change = std::fabs(tiling.fittedZoom / tiling.zoom - 1.0f) * 100.0f;
+        line = Format("%s: %d whole tile%s, the image used %.1f%% %s (tile %.2f mm round, set %.2f)", round,
+            tiling.tileCount, tiling.tileCount == 1 ? "" : "s", change,
+            tiling.zoom <= tiling.fittedZoom ? "larger" : "smaller", tiling.fittedTileMillimetres,
+            tiling.setTileMillimetres);
+    } else if (tiling.active) {
+        line = Format("%s: not fitted, the image is turned off its width and height", round);
+    }
+    if (!line.empty())
+        block.insert(block.size() - 2, line + kEnd);
+    return block;
+}
+
+std::string TextureDetail(const grainforge::mesh::SamplingReport& sampling)
+{
+    if (!sampling.measured)
+        return {};
+    const float pixels = sampling.pixelsPerEdge;
+    const char* verdict = pixels <= grainforge::mesh::kFullDetailPixelsPerEdge ? "the mesh carries this map at full detail"
+                          : pixels <= grainforge::mesh::kMostDetailPixelsPerEdge ? "the mesh carries most of this map"
+                          : pixels <= grainforge::mesh::kFinestGrainPixelsPerEdge
+                              ? "the finest grain of this map is being lost"
+                              : "most of this map is too fine for these triangles";
+    std::string detail = "Texture detail\r\n" +
+                         Format("  Triangles: %.3f mm, texture %.4f mm/pixel\r\n  Sampling: %.1f image pixels per "
+                                "edge\r\n  %s\r\n  Nothing finer than %.2f mm can appear on the surface.\r\n",
+                             sampling.triangleSize, sampling.millimetresPerPixel, pixels, verdict,
+                             sampling.finestDetail);
+    if (sampling.filterRaised)
+        detail += Format("  The map is softened to %.3f mm before it is read, so that\r\n  detail the triangles "
+                         "cannot carry becomes smooth rather than\r\n  random. Without it the surface picks up "
+                         "noise, not grain.\r\n",
+            sampling.filterMillimetres);
+    const std::string advice = grainforge::mesh::FormatSamplingAdvice(sampling);
+    if (!advice.empty())
+        detail += "  " + advice + kEnd;
+    detail += kEnd;
+    return detail;
+}
+
+}  // namespace
+
+// ---- Notes after a run ---------------------------------------------------------------------
+
+Vec3 BoundsSize(const grainforge::mesh::TriangleMesh& mesh)
+{
+    if (!mesh.boundsValid)
+        return Vec3{};
+    return mesh.boundsMax - mesh.boundsMin;
+}
+
+ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 partSize, float wallThresholdMillimetres)
+{
+    ReliefNotes notes;
+    std::string a;
+    if (r.walls.measured && r.walls.thinnedPlaces != 0)
+        a = "The relief thinned a wall: " + grainforge::mesh::FormatWallReport(r.walls) +
+            ". The slicer lays no wall thinner than a line; less depth, or the texture moved off it, keeps the "
+            "wall.";
+
+    if (!r.solidReport.ok) {
+        const std::uint64_t held = r.displacementReport.heldForWalls;
+        if (held != 0) {
+            if (!a.empty())
+                a += "\n";
+            a += Format("%s vertices were not displaced inward, to keep the wall under them above %.2f mm.",
+                Thousands(held).c_str(), wallThresholdMillimetres);
+        }
+    } else {
+        if (r.solidReport.heightsHeld != 0)
+            notes.logLines.push_back({"The relief was held back at " + Thousands(r.solidReport.heightsHeld) +
+                                          " points to keep slots and walls open.",
+                0});
+        const std::uint64_t pieces = r.solidReport.piecesRemoved;
+        if (pieces != 0)
+            notes.logLines.push_back(
+                {Format("Removed %s small piece%s the relief made that %s too small or too thin to print (under "
+                        "one %.2f mm line).",
+                     Thousands(pieces).c_str(), pieces > 1 ? "s" : "", pieces > 1 ? "are" : "is",
+                     r.solidReport.lineWidth),
+                    0});
+    }
+
+    // Small part: the middle of the three sizes says how much room the relief has across.
+    float sizes[3] = {partSize.x, partSize.y, partSize.z};
+    std::sort(sizes, sizes + 3);
+    const float m = sizes[1];
+    const float relief = r.displacementReport.relief;
+    if (m > 0.0f && relief > 0.0f) {
+        const float share = relief / m;
+        const float lines = m / 0.42f;
+        if (m < kSmallPartMillimetres || share > kLargestReliefShare) {
+            const std::string b = Format(
+                "This part is small for a relief: %.1f mm across, with %.2f mm of relief (%.0f%% of its size) and "
+                "room for about %.0f printed lines across it. The pattern is likely to print as a rough blob "
+                "rather than a texture. A shallower relief, a larger tile, or the part printed larger reads "
+                "better.",
+                m, relief, share * 100.0f, lines);
+            notes.logLines.push_back({b, 3});
+            a = a.empty() ? b : b + "\n\n" + a;
+        }
+    }
+
+    std::size_t f0 = 0;
+    std::size_t r0 = 0;
+    if (r.printabilityBeforeRelief) {
+        f0 = r.beforeRelief.featuresInAir.size();
+        r0 = r.beforeRelief.farReaches.size();
+    }
+    const grainforge::mesh::PrintabilityReport& p = r.printability;
+    const bool findings = !p.featuresInAir.empty() || !p.airPlaces.empty() || !p.farReaches.empty();
+    if (p.checked && findings && (p.featuresInAir.size() > f0 || p.farReaches.size() > r0)) {
+        std::string c = "The relief needs support.";
+        if (p.featuresInAir.size() > f0)
+            c.append("\n").append(Thousands(p.featuresInAir.size() - f0)).append(" feature(s) have nothing beneath them.");
+        if (p.farReaches.size() > r0)
+            c.append("\n").append(Thousands(p.farReaches.size() - r0)).append(" layer(s) reach more than 6 mm past the layer below.");
+        c += "\nEnable support in the slicer, or Reset and displace with the texture moved or with less depth. "
+             "Mesh > Check Printability shows where.";
+        if (!a.empty())
+            c += "\n\n" + a;
+        notes.showInformation = true;
+        notes.informationText = std::move(c);
+    } else if (!a.empty()) {
+        notes.showInformation = true;
+        notes.informationText = std::move(a);
+    }
+    notes.informationKind = 1;
+    return notes;
+}
+
+// ---- Before saving -------------------------------------------------------------------------
+
+void AppendCheckLine(std::string& text, bool& allPassed, bool passed, const std::string& line)
+{
+    text += passed ? "  ok      " : "  PROBLEM ";
+    text += line;
+    text += kEnd;
+    if (!passed)
+        allPassed = false;
+}
+
+bool BeforeSavingReport(const grainforge::mesh::TriangleMesh& mesh, const grainforge::mesh::BaseProtection& base,
+    std::string& text)
+{
+    text = "Before saving:\r\n";
+    bool allPassed = true;
+    // Every count below reads 0 for a mesh the checks cannot look at; such a mesh must not
+    // pass as clean.
+    if (!mesh.IsConsistent()) {
+        AppendCheckLine(text, allPassed, false, "the mesh has corners that name no vertex; nothing else was checked");
+        return false;
+    }
+    if (mesh.indices.empty()) {
+        AppendCheckLine(text, allPassed, false, "the mesh has no triangles");
+        return false;
+    }
+    try {
+        AppendValidationLines(mesh, text, allPassed);
+        AppendSelfIntersectionLine(mesh, text, allPassed);
+        AppendFoldNote(mesh, text);
+        AppendBaseLine(mesh, base, text, allPassed);
+        AppendSupportLines(mesh, base, text, allPassed);
+    } catch (const std::bad_alloc&) {
+        // The check runs on the export dialog's thread: a part too large to check is reported,
+        // not lost with the program.
+        AppendCheckLine(text, allPassed, false, "the check ran out of memory before it was complete");
+    }
+    return allPassed;
+}
+
+// ---- Mesh information ----------------------------------------------------------------------
+
+MeshMeasurements MeasureMesh(const grainforge::mesh::TriangleMesh& mesh)
+{
+    MeshMeasurements measured;
+    measured.edges = grainforge::mesh::CountEdges(mesh);
+    measured.volume = std::fabs(mesh.Volume());
+    measured.surfaceArea = mesh.SurfaceArea();
+    return measured;
+}
+
+std::string MeshInformationReport(const MeshInformationInputs& in)
+{
+    if (!in.hasPart || in.displayMesh == nullptr)
+        return "No mesh loaded.\r\n\r\nUse File > Open to load an STL.";
+    const grainforge::mesh::TriangleMesh& m = *in.displayMesh;
+    Vec3 size;
+    Vec3 centre;
+    Vec3 low;
+    Vec3 high;
+    if (m.boundsValid) {
+        low = m.boundsMin;
+        high = m.boundsMax;
+        size = high - low;
+        centre = (high + low) * 0.5f;
+    }
+
+    std::string text = "Verdict\r\n";
+    if (in.validation != nullptr) {
+        text += "  " + grainforge::mesh::VerdictHeadline(*in.validation) + kEnd;
+        for (const std::string& problem : in.validation->problems)
+            text += "  - " + problem + kEnd;
+    }
+    text += kEnd;
+
+    text += Format("Part\r\n  %s\r\n  %.2f x %.2f x %.2f mm\r\n  %s triangles\r\n\r\n",
+        in.partSourcePath.filename().string().c_str(), size.x, size.y, size.z,
+        Thousands(m.TriangleCount()).c_str());
+    const std::size_t insertAt = text.size();
+
+    if (in.surfaceGrid != nullptr && !in.surfaceGrid->cells.empty() && in.surfaceClasses != nullptr) {
+        const grainforge::mesh::SurfaceClassReport& classes = *in.surfaceClasses;
+        const double sum = classes.outerArea + classes.innerArea;
+        const double outer = sum > 0.0 ? classes.outerArea / sum * 100.0 : 0.0;
+        const double inner = sum > 0.0 ? classes.innerArea / sum * 100.0 : 0.0;
+        text += Format("Surfaces (part as loaded)\r\n  outer %.1f%%, inner %.1f%% of the area\r\n", outer, inner);
+        if (in.detailedLog)
+            text += Format("  grid %d cells of %.2f mm, built in %.0f ms\r\n  %zu marches in %.0f ms\r\n",
+                in.surfaceGrid->resolution, in.surfaceGrid->cellSize, in.surfaceGrid->buildMilliseconds,
+                static_cast<std::size_t>(classes.triangles), classes.milliseconds);
+        text += kEnd;
+    }
+
+    const char* format = in.fileFormat == grainforge::mesh::StlFormat::Binary  ? "Binary STL"
+                         : in.fileFormat == grainforge::mesh::StlFormat::Ascii ? "ASCII STL"
+                                                                               : "Unrecognised";
+    text += std::string("File and counts\r\n") + "  Format: " + format + kEnd + "  Vertices: " +
+            Thousands(m.vertices.size()) + kEnd + "  Bodies: " + Thousands(in.bodies) + kEnd + kEnd;
+
+    text += std::string("Bounding box (mm)\r\n") + "  Min: " + Vec3Text(low) + kEnd + "  Max: " +
+            Vec3Text(high) + kEnd + "  Centre: " + Vec3Text(centre) + kEnd + kEnd;
+
+    text += "Measurements\r\n" + Format("  Volume: %.3f mm\u00b3\r\n  Surface area: %.3f mm\u00b2\r\n\r\n",
+                                     in.measurements.volume, in.measurements.surfaceArea);
+
+    if (in.hasProceduralTexture)
+        text += "Procedural texture\r\n" + Format("  %s\r\n  Rendered %d x %d pixels, seamless by construction\r\n\r\n",
+                                               in.proceduralDescription.c_str(), in.renderedWidth, in.renderedHeight);
+
+    text += PlacementBlock(in);
+
+    if (!in.masks.empty()) {
+        const std::size_t off = static_cast<std::size_t>(
+            std::count_if(in.masks.begin(), in.masks.end(), [](const auto& mask) { return mask.enabled == 0; }));
+        if (off == 0)
+            text += Format("Mask volumes\r\n  %zu, keeping the texture off what they cover\r\n\r\n", in.masks.size());
+        else
+            text += Format("Mask volumes\r\n  %zu (%zu off), keeping the texture off what they cover\r\n\r\n",
+                in.masks.size(), off);
+    }
+
+    text.insert(insertAt, TextureDetail(in.sampling) + "Details\r\n-------\r\n");
+
+    const grainforge::mesh::EdgeCounts& edges = in.measurements.edges;
+    text += std::string("Topology\r\n") + "  Open boundary edges: " + Thousands(edges.boundary) + kEnd +
+            "  Non-manifold edges: " + Thousands(edges.nonManifold) + kEnd + "  Edges shared twice: " +
+            Thousands(edges.manifold) + kEnd;
+    if (edges.boundary == 0 && edges.nonManifold == 0)
+        text += std::string("  The mesh is closed.") + kEnd;
+
+    if (!in.importWarnings.empty()) {
+        text += "\r\nImport warnings\r\n";
+        for (const std::string& warning : in.importWarnings)
+            text += "  " + warning + kEnd;
+    }
+    return text;
+}
+
+}  // namespace grainforge::app

@@ -1,0 +1,272 @@
+#include "app/document/mesh_jobs.h"
+
+#include "engine/mesh/report_text.h"
+#include "engine/remesh/remesh.h"
+
+#include <cstdio>
+#include <exception>
+#include <new>
+
+namespace grainforge::app {
+
+namespace {
+
+using grainforge::mesh::TriangleMesh;
+
+// A progress callback that asks the engine to stop once the flag is set.
+grainforge::mesh::ProgressCallback WatchCancel(const std::atomic<bool>& cancel)
+{
+    return [&cancel](const std::string&, float) { return !cancel.load(); };
+}
+
+// The part as it stands on the bed, for the operations that care where the bed is.
+TriangleMesh PlacedCopy(const TriangleMesh& part, const grainforge::mesh::Transform3x4& placement)
+{
+    TriangleMesh copy = part;
+    if (!grainforge::mesh::IsIdentityTransform(placement))
+        grainforge::mesh::TransformMesh(copy, placement);
+    return copy;
+}
+
+void BackToLoadedFrame(TriangleMesh& mesh, const grainforge::mesh::Transform3x4& placement)
+{
+    if (!grainforge::mesh::IsIdentityTransform(placement))
+        grainforge::mesh::TransformMesh(mesh, grainforge::mesh::InvertTransform(placement));
+}
+
+std::string GeneralNumber(double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+}  // namespace
+
+void RecordCurrentException(MeshJobFailure& failure) noexcept
+{
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        failure.outOfMemory = true;
+    } catch (const std::exception& error) {
+        failure.exception = true;
+        try {
+            failure.detail = error.what();
+        } catch (...) {
+            failure.detail.clear();
+        }
+    } catch (...) {
+        failure.exception = true;
+    }
+}
+
+grainforge::mesh::MeshSimplifyOptions InputSimplifyOptions(float detailLevel)
+{
+    grainforge::mesh::MeshSimplifyOptions options;
+    options.maximumError = detailLevel;
+    options.targetTriangles = 0;
+    options.bedAxis = 2;
+    options.maximumNormalTurnDegrees = 78.0f;
+    options.measureMovement = true;
+    options.protectedTriangles = nullptr;
+    options.maximumEdgeMillimetres = 0.0f;
+    return options;
+}
+
+SimplifyJobResult SimplifyInputMeshJob(const TriangleMesh& loadedPart, const grainforge::mesh::Transform3x4& placement,
+    float detailLevel, const std::atomic<bool>& cancel) noexcept
+{
+    SimplifyJobResult result;
+    const bool ran = RunMeshJobBody(
+        [&] {
+            TriangleMesh copy = PlacedCopy(loadedPart, placement);
+            result.report = grainforge::mesh::SimplifyMesh(copy, InputSimplifyOptions(detailLevel), WatchCancel(cancel));
+            if (result.report.stopped) {
+                result.outcome = MeshJobOutcome::stopped;
+                return;
+            }
+            if (result.report.trianglesAfter >= result.report.trianglesBefore) {
+                result.outcome = MeshJobOutcome::unchanged;
+                return;
+            }
+            BackToLoadedFrame(copy, placement);
+            result.mesh = std::move(copy);
+            result.outcome = MeshJobOutcome::replaced;
+        },
+        result.failure);
+    if (!ran) {
+        result.outcome = MeshJobOutcome::failed;
+        result.mesh = TriangleMesh{};
+    }
+    return result;
+}
+
+RemeshJobResult RemeshInputMeshJob(const TriangleMesh& loadedPart, const grainforge::mesh::Transform3x4& placement,
+    const grainforge::mesh::RemeshSettings& settings, std::uint64_t maximumTriangles,
+    const std::atomic<bool>& cancel) noexcept
+{
+    RemeshJobResult result;
+    const bool ran = RunMeshJobBody(
+        [&] {
+            TriangleMesh copy = PlacedCopy(loadedPart, placement);
+            // The same limit as the pipeline's remesh stage: a fine target on a large part would
+            // otherwise make more triangles than anything after it can carry.
+            if (maximumTriangles != 0) {
+                const grainforge::mesh::RemeshEstimate estimate = grainforge::mesh::EstimateRemeshResult(copy, settings);
+                if (estimate.totalTriangles > maximumTriangles) {
+                    result.estimatedTriangles = estimate.totalTriangles;
+                    result.outcome = MeshJobOutcome::refused;
+                    return;
+                }
+            }
+            result.report = grainforge::mesh::Remesh(copy, settings, WatchCancel(cancel));
+            if (result.report.cancelled) {
+                result.outcome = MeshJobOutcome::stopped;
+                return;
+            }
+            // The remesh refuses a grid that would not fit in memory, and can fail on its own:
+            // the copy is then the part unchanged, not a result.
+            if (result.report.failed) {
+                result.failure.detail = grainforge::mesh::RemeshFailureText(result.report.failure);
+                result.outcome = MeshJobOutcome::failed;
+                return;
+            }
+            BackToLoadedFrame(copy, placement);
+            result.mesh = std::move(copy);
+            result.outcome = MeshJobOutcome::replaced;
+        },
+        result.failure);
+    if (!ran) {
+        result.outcome = MeshJobOutcome::failed;
+        result.mesh = TriangleMesh{};
+    }
+    return result;
+}
+
+RepairJobResult RepairInputMeshJob(const TriangleMesh& loadedPart) noexcept
+{
+    RepairJobResult result;
+    const bool ran = RunMeshJobBody(
+        [&] {
+            TriangleMesh copy = loadedPart;
+            result.report = grainforge::mesh::RepairForPrint(copy, {});
+            if (!result.report.repaired) {
+                result.outcome = MeshJobOutcome::unchanged;
+                return;
+            }
+            result.mesh = std::move(copy);
+            result.outcome = MeshJobOutcome::replaced;
+        },
+        result.failure);
+    if (!ran) {
+        result.outcome = MeshJobOutcome::failed;
+        result.mesh = TriangleMesh{};
+    }
+    return result;
+}
+
+std::string MeshJobFailureText(std::string_view jobName, const MeshJobFailure& failure)
+{
+    std::string text(jobName);
+    if (failure.outOfMemory)
+        text += " ran out of memory.";
+    else if (!failure.detail.empty())
+        text.append(" stopped on an error: ").append(failure.detail).append(".");
+    else
+        text += " stopped on an error.";
+    text += " The part is as it was.";
+    return text;
+}
+
+std::string RemeshJobProblemText(const RemeshJobResult& result)
+{
+    if (result.outcome == MeshJobOutcome::refused) {
+        std::string text(kRemeshJobName);
+        text.append(" would make about ")
+            .append(grainforge::mesh::FormatCountGrouped(result.estimatedTriangles))
+            .append(" triangles, which is over the limit. The part is as it was; a larger triangle size makes "
+                    "fewer.");
+        return text;
+    }
+    if (result.outcome == MeshJobOutcome::failed && !result.failure.outOfMemory && !result.failure.exception) {
+        std::string text(kRemeshJobName);
+        text.append(" could not remesh the part: ").append(result.failure.detail).append(".");
+        return text;
+    }
+    return MeshJobFailureText(kRemeshJobName, result.failure);
+}
+
+std::string SimplifyStartLine(std::uint64_t triangles, float detailLevel)
+{
+    std::string text = "Simplify Input Mesh: ";
+    text.append(grainforge::mesh::FormatCountGrouped(triangles))
+        .append(" triangles at detail level ")
+        .append(GeneralNumber(detailLevel))
+        .append(". Esc stops it.");
+    return text;
+}
+
+std::string RemeshStartLine(std::uint64_t triangles, float targetEdgeMillimetres)
+{
+    std::string text = "Remesh Input Mesh: ";
+    text.append(grainforge::mesh::FormatCountGrouped(triangles))
+        .append(" triangles at ")
+        .append(GeneralNumber(targetEdgeMillimetres))
+        .append(" mm. Esc stops it.");
+    return text;
+}
+
+std::string SimplifyQuestion(std::uint64_t triangles, float detailLevel)
+{
+    const char* name = grainforge::mesh::DetailLevelName(detailLevel);
+    std::string level;
+    if (name != nullptr && *name != '\0')
+        level.append(name).append(" (").append(GeneralNumber(detailLevel)).append(")");
+    else
+        level = GeneralNumber(detailLevel);
+    std::string text = "Simplify the loaded part?\n\nIt has ";
+    text.append(grainforge::mesh::FormatCountGrouped(triangles))
+        .append(" triangles. Its whole surface is simplified at detail level ")
+        .append(level)
+        .append(", the level set in Simplify Settings; the face on the bed stays as it is.\n\nThe simplified part "
+                "replaces the part as loaded; open the file again to get the original back.");
+    return text;
+}
+
+RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintReport& r, std::uint64_t selfIntersecting)
+{
+    char line[512];
+    std::snprintf(line, sizeof line,
+        "Repaired: open edges %llu to %llu, non-manifold edges %llu to %llu, bodies %llu to %llu.",
+        static_cast<unsigned long long>(r.openEdgesBefore), static_cast<unsigned long long>(r.openEdgesAfter),
+        static_cast<unsigned long long>(r.nonManifoldEdgesBefore), static_cast<unsigned long long>(r.nonManifoldEdgesAfter),
+        static_cast<unsigned long long>(r.bodiesBefore), static_cast<unsigned long long>(r.bodiesAfter));
+    RepairInformation information;
+    information.text = line;
+    if (r.openEdgesAfter != 0) {
+        if (r.holesLeftOpen != 0)
+            std::snprintf(line, sizeof line,
+                "\n%llu open edges are left: %llu hole(s) up to %.1f mm across, too large to close by guessing.",
+                static_cast<unsigned long long>(r.openEdgesAfter), static_cast<unsigned long long>(r.holesLeftOpen),
+                r.largestOpenHoleMillimetres);
+        else
+            std::snprintf(line, sizeof line, "\n%llu open edges are left.", static_cast<unsigned long long>(r.openEdgesAfter));
+        information.text += line;
+    }
+    if (r.nonManifoldEdgesAfter != 0) {
+        std::snprintf(line, sizeof line, "\n%llu non-manifold edges are left, which no split could part.",
+            static_cast<unsigned long long>(r.nonManifoldEdgesAfter));
+        information.text += line;
+    }
+    if (selfIntersecting != 0) {
+        std::snprintf(line, sizeof line,
+            "\n%llu triangles pass through others: Repair does not move the surface; Save STL mends those.",
+            static_cast<unsigned long long>(selfIntersecting));
+        information.text += line;
+    }
+    information.kind = r.openEdgesAfter != 0 || r.nonManifoldEdgesAfter != 0 ? 1 : 0;
+    return information;
+}
+
+}  // namespace grainforge::app

@@ -1,0 +1,140 @@
+// The bodies of the modal mesh jobs that change the loaded part itself (Repair, Simplify Input
+// Mesh, Remesh Input Mesh), with their texts. Each body runs on the job thread over its own copy
+// of the part and writes only its result record; it never throws: an allocation failure or any
+// other exception becomes a failure the document reports, and the part stays as it was. The
+// modal runner (wait cursor, paint messages, Esc) and the installing of a result belong to the
+// document.
+#pragma once
+
+#include "app/document/no_window_system.h"
+
+#include "engine/mesh/mesh_simplify.h"
+#include "engine/mesh/placement.h"
+#include "engine/mesh/repair_job.h"
+#include "engine/mesh/triangle_mesh.h"
+#include "engine/remesh/remesh_settings.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace grainforge::app {
+
+// One job as the modal runner calls it: the cancel flag is set by the runner (Esc) and read by
+// the job through the progress callbacks it hands to the engine.
+using MeshJob = std::function<void(const std::atomic<bool>& cancel)>;
+
+enum class MeshJobOutcome : std::int32_t {
+    replaced = 0,   // `mesh` holds the new part, in the part's loaded frame
+    stopped = 1,    // the cancel flag stopped it
+    unchanged = 2,  // nothing to do (no cheap merge, nothing to repair)
+    refused = 3,    // over the triangle limit; nothing ran
+    failed = 4,     // the engine failed or threw; see the failure fields
+};
+
+// Why a job failed. Filled without allocating when the memory ran out.
+struct MeshJobFailure {
+    bool outOfMemory = false;
+    bool exception = false;   // another exception; `detail` holds its text when it had one
+    std::string detail;       // an exception's text, or the engine's reason
+};
+
+struct SimplifyJobResult {
+    MeshJobOutcome outcome = MeshJobOutcome::failed;
+    grainforge::mesh::MeshSimplifyReport report;
+    grainforge::mesh::TriangleMesh mesh;
+    MeshJobFailure failure;
+};
+
+struct RemeshJobResult {
+    MeshJobOutcome outcome = MeshJobOutcome::failed;
+    grainforge::mesh::RemeshReport report;
+    std::uint64_t estimatedTriangles = 0;  // behind a refusal
+    grainforge::mesh::TriangleMesh mesh;
+    MeshJobFailure failure;
+};
+
+struct RepairJobResult {
+    MeshJobOutcome outcome = MeshJobOutcome::failed;
+    grainforge::mesh::RepairForPrintReport report;
+    grainforge::mesh::TriangleMesh mesh;
+    MeshJobFailure failure;
+};
+
+// Inside a catch block: records the exception being handled in `failure`.
+void RecordCurrentException(MeshJobFailure& failure) noexcept;
+
+// Runs `body`, turning whatever it throws into `failure`; true when it returned normally.
+// A template, so that calling it allocates nothing that could fail outside the guard.
+template <typename Body>
+bool RunMeshJobBody(Body&& body, MeshJobFailure& failure) noexcept
+{
+    try {
+        body();
+        return true;
+    } catch (...) {
+        RecordCurrentException(failure);
+        return false;
+    }
+}
+
+// The options Simplify Input Mesh uses: the detail level, and the values the pipeline's simplify
+// stage gives the whole surface (no target, standing on z, 78 degrees, movement measured).
+[[nodiscard]] grainforge::mesh::MeshSimplifyOptions InputSimplifyOptions(float detailLevel);
+
+// Simplifies a copy of the part placed by `placement` (so the bed is where the part stands)
+// and stores the result back in the loaded frame.
+[[nodiscard]] SimplifyJobResult SimplifyInputMeshJob(const grainforge::mesh::TriangleMesh& loadedPart,
+    const grainforge::mesh::Transform3x4& placement, float detailLevel, const std::atomic<bool>& cancel) noexcept;
+
+// Remeshes a copy of the placed part as the pipeline's remesh stage would: refused without
+// running when the estimate passes `maximumTriangles` (0: no limit), failed when the remesh
+// refuses for memory or fails on its own, stopped by the flag.
+[[nodiscard]] RemeshJobResult RemeshInputMeshJob(const grainforge::mesh::TriangleMesh& loadedPart,
+    const grainforge::mesh::Transform3x4& placement, const grainforge::mesh::RemeshSettings& settings,
+    std::uint64_t maximumTriangles, const std::atomic<bool>& cancel) noexcept;
+
+// Repairs a copy of the part; it cannot be stopped.
+[[nodiscard]] RepairJobResult RepairInputMeshJob(const grainforge::mesh::TriangleMesh& loadedPart) noexcept;
+
+// ---- Texts ---------------------------------------------------------------------------------
+
+inline constexpr const char* kRepairJobName = "Repair";
+inline constexpr const char* kSimplifyJobName = "Simplify Input Mesh";
+inline constexpr const char* kRemeshJobName = "Remesh Input Mesh";
+
+inline constexpr const char* kRepairBusyText = "Repairing the part.";
+inline constexpr const char* kSimplifyBusyText = "Simplifying the loaded part. Esc stops it.";
+inline constexpr const char* kRemeshBusyText = "Remeshing the loaded part. Esc stops it.";
+inline constexpr const char* kSimplifyStoppedText = "Simplify Input Mesh: stopped. The part is as it was.";
+inline constexpr const char* kRemeshStoppedText = "Remesh Input Mesh: stopped. The part is as it was.";
+inline constexpr const char* kNothingToSimplifyText =
+    "Nothing to simplify at this detail level: no merge was cheap enough.";
+
+// "<job> ran out of memory. The part is as it was.", "<job> stopped on an error: <text>. The
+// part is as it was." or "<job> stopped on an error. The part is as it was."
+[[nodiscard]] std::string MeshJobFailureText(std::string_view jobName, const MeshJobFailure& failure);
+
+// The remesh job's refusal and failure texts (for the log at level 4 and the error box).
+[[nodiscard]] std::string RemeshJobProblemText(const RemeshJobResult& result);
+
+// "Simplify Input Mesh: 1,234 triangles at detail level 0.01. Esc stops it."
+[[nodiscard]] std::string SimplifyStartLine(std::uint64_t triangles, float detailLevel);
+// "Remesh Input Mesh: 1,234 triangles at 0.2 mm. Esc stops it."
+[[nodiscard]] std::string RemeshStartLine(std::uint64_t triangles, float targetEdgeMillimetres);
+
+// The question of Simplify Input Mesh, the level named where it has a name ("Medium (0.1)").
+[[nodiscard]] std::string SimplifyQuestion(std::uint64_t triangles, float detailLevel);
+
+// The information text after a repair that changed the part, and its kind (1 when open or
+// non-manifold edges are left, else 0). `selfIntersecting` comes from the fresh validation.
+struct RepairInformation {
+    std::string text;
+    int kind = 0;
+};
+[[nodiscard]] RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintReport& report,
+    std::uint64_t selfIntersecting);
+
+}  // namespace grainforge::app

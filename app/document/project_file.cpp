@@ -1,0 +1,386 @@
+#include "app/document/project_file.h"
+
+#include "engine/mesh/stl_writer.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <system_error>
+
+namespace grainforge::app {
+
+namespace {
+
+namespace fs = std::filesystem;
+using grainforge::mesh::JsonNode;
+using grainforge::mesh::JsonValue;
+using grainforge::mesh::JsonView;
+
+constexpr const char* kWriteError = "the file could not be written";
+constexpr const char* kNotReadableError = "the file is not a project (it could not be read as one)";
+constexpr const char* kNotOursError = "the file is not a Tessary project";
+constexpr const char* kNoPartError = "the project names no part";
+
+std::string PathText(const fs::path& path) { return path.string(); }
+
+bool Exists(const fs::path& path)
+{
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(path, error);
+    return !error && status.type() != fs::file_type::none && status.type() != fs::file_type::not_found;
+}
+
+std::string Key(std::string_view key, std::string_view member)
+{
+    std::string text(key);
+    text += '.';
+    text += member;
+    return text;
+}
+
+// Any JSON integer of 0 or more, the unsigned range included.
+bool TakeCount(const JsonView& view, std::uint64_t& out)
+{
+    if (view.value == nullptr || !view.value->is_number_integer())
+        return false;
+    if (view.value->is_number_unsigned()) {
+        out = view.value->get<std::uint64_t>();
+        return true;
+    }
+    const std::int64_t value = view.value->get<std::int64_t>();
+    if (value < 0)
+        return false;
+    out = static_cast<std::uint64_t>(value);
+    return true;
+}
+
+void PutCount(const JsonNode& root, std::string_view key, std::uint64_t value)
+{
+    if (JsonValue* object = root.Resolve(); object != nullptr && object->is_object())
+        (*object)[std::string(key)] = value;
+}
+
+// "\\?\C:" and the separators after it, when the text starts with them.
+std::size_t ExtendedDrivePrefixLength(const std::string& text)
+{
+    if (text.size() < 6 || text.compare(0, 4, "\\\\?\\") != 0)
+        return 0;
+    const char drive = text[4];
+    const bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+    if (!letter || text[5] != ':')
+        return 0;
+    std::size_t end = 6;
+    while (end < text.size() && (text[end] == '\\' || text[end] == '/'))
+        ++end;
+    return end;
+}
+
+void WriteProjectDocument(const JsonNode& root, const fs::path& folder, const ProjectData& data)
+{
+    using namespace grainforge::mesh;
+    SetJsonPathString(root, "application", kProjectApplication);
+    SetJsonPathInteger(root, "version", kProjectVersion);
+    WritePathEntry(root, "part", data.partPath, folder);
+    if (!data.testShape.empty())
+        SetJsonPathString(root, "part.testShape", data.testShape);
+    WriteTransformJson(root.ObjectChild("part").ObjectChild("orientation"), data.partTransform);
+    SetJsonPathString(root, "texture.procedural", data.proceduralName);
+    SetJsonPathString(root, "texture.proceduralParameters", data.proceduralParameters);
+    SetJsonPathString(root, "texture.proceduralPreset", data.proceduralPreset);
+    WritePathEntry(root, "texture.image", data.textureImagePath, folder);
+    WriteTextureSettingsJson(root.ObjectChild("texture").ObjectChild("settings"), data.textureSettings);
+    WriteProjectionJson(root.ObjectChild("projection"), data.projection);
+    SetJsonPathInteger(root, "maskCount", static_cast<std::int64_t>(data.masks.size()));
+    for (std::size_t i = 0; i < data.masks.size(); ++i)
+        WriteMaskVolume(root.ObjectChild("mask" + std::to_string(i)), data.masks[i]);
+    SetJsonPathBool(root, "stages.remesh", data.stageRemesh);
+    SetJsonPathBool(root, "stages.displacement", data.stageDisplacement);
+    SetJsonPathBool(root, "stages.simplify", data.stageSimplify);
+    RemeshSettingsToJson(root.ObjectChild("remesh"), data.remesh);
+    DisplacementSettingsToJson(root.ObjectChild("displacement"), data.displacement);
+    WriteSimplifySettingsJson(root.ObjectChild("simplify"), data.simplify);
+    SetJsonPathInteger(root, "occupancyCells", data.occupancyCells);
+    PutCount(root, "maximumTriangles", data.maximumTriangles);
+    PutCount(root, "displayTriangles", data.displayTriangles);
+    ExportCleanupOptionsToJson(root.ObjectChild("exportCleanup"), data.exportCleanup);
+    WriteRepairOptions(root.ObjectChild("exportFixes"), data.exportFixes);
+}
+
+void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectData& data)
+{
+    using namespace grainforge::mesh;
+    data.partPath = ReadPathEntry(root, "part", folder);
+    GetJsonPathString(root, "part.testShape", data.testShape);
+    if (JsonView part = root.Section("part"); !part.IsEmpty())
+        if (JsonView orientation = part.Section("orientation"); !orientation.IsEmpty())
+            ReadTransformJson(orientation, data.partTransform);
+    GetJsonPathString(root, "texture.procedural", data.proceduralName);
+    GetJsonPathString(root, "texture.proceduralParameters", data.proceduralParameters);
+    GetJsonPathString(root, "texture.proceduralPreset", data.proceduralPreset);
+    data.textureImagePath = ReadPathEntry(root, "texture.image", folder);
+    if (JsonView texture = root.Section("texture"); !texture.IsEmpty())
+        if (JsonView settings = texture.Section("settings"); !settings.IsEmpty())
+            ReadTextureSettingsJson(settings, data.textureSettings);
+    if (JsonView projection = root.Section("projection"); !projection.IsEmpty())
+        ReadProjectionJson(projection, data.projection);
+
+    std::uint64_t maskCount = 0;
+    if (TakeCount(root.FindMember("maskCount"), maskCount)) {
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(maskCount, kMaximumProjectMasks));
+        data.masks.assign(count, MaskVolume{});
+        for (std::size_t i = 0; i < count; ++i)
+            if (JsonView mask = root.Section("mask" + std::to_string(i)); !mask.IsEmpty())
+                ReadMaskVolume(mask, data.masks[i]);
+    }
+
+    GetJsonPathBool(root, "stages.remesh", data.stageRemesh);
+    GetJsonPathBool(root, "stages.subdivide", data.stageSubdivide);
+    GetJsonPathBool(root, "stages.displacement", data.stageDisplacement);
+    GetJsonPathBool(root, "stages.simplify", data.stageSimplify);
+    if (JsonView section = root.Section("remesh"); !section.IsEmpty())
+        RemeshSettingsFromJson(section, data.remesh);
+    if (JsonView section = root.Section("displacement"); !section.IsEmpty())
+        DisplacementSettingsFromJson(section, data.displacement);
+    if (JsonView section = root.Section("simplify"); !section.IsEmpty())
+        ReadSimplifySettingsJson(section, data.simplify);
+    if (std::int32_t cells = 0; root.FindMember("occupancyCells").TakeInt32(cells))
+        data.occupancyCells = ClampSurfaceTestCells(cells);
+    TakeCount(root.FindMember("maximumTriangles"), data.maximumTriangles);
+    TakeCount(root.FindMember("displayTriangles"), data.displayTriangles);
+    if (JsonView section = root.Section("exportCleanup"); !section.IsEmpty())
+        ExportCleanupOptionsFromJson(section, data.exportCleanup);
+    if (JsonView section = root.Section("exportFixes"); !section.IsEmpty())
+        ReadRepairOptions(section, data.exportFixes);
+}
+
+// "<stem> part.stl" for number 1, "<stem> part <number>.stl" after it.
+fs::path BesideCandidate(const fs::path& folder, const std::string& stem, int number)
+{
+    std::string name = stem;
+    name += " part";
+    if (number > 1)
+        name.append(" ").append(std::to_string(number));
+    name += ".stl";
+    return folder / name;
+}
+
+}  // namespace
+
+std::int32_t ClampSurfaceTestCells(std::int32_t cells)
+{
+    if (cells <= 192)
+        return 128;
+    if (cells <= 384)
+        return 256;
+    return 512;
+}
+
+bool IsProjectPath(const fs::path& path)
+{
+    std::string extension = path.extension().string();
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return extension == ".gfproj";
+}
+
+bool ProjectFileExists(const fs::path& path)
+{
+    if (path.empty() || !path.is_absolute())
+        return false;
+    std::error_code error;
+    return fs::exists(path, error) && !error;
+}
+
+fs::path MakeProjectRelativePath(const fs::path& path, const fs::path& base)
+{
+    fs::path from = path;
+    fs::path to = base;
+    const std::string pathText = path.string();
+    const std::string baseText = base.string();
+    const std::size_t pathPrefix = ExtendedDrivePrefixLength(pathText);
+    const std::size_t basePrefix = ExtendedDrivePrefixLength(baseText);
+    if (pathPrefix != 0 && basePrefix != 0) {
+        from = fs::path(pathText.substr(pathPrefix));
+        to = fs::path(baseText.substr(basePrefix));
+    }
+    return from.lexically_relative(to);
+}
+
+void WritePathEntry(const JsonNode& node, std::string_view key, const fs::path& path, const fs::path& projectFolder)
+{
+    if (path.empty())
+        return;
+    grainforge::mesh::SetJsonPathString(node, Key(key, "path"), PathText(path));
+    const fs::path absolutePath = grainforge::mesh::ToAbsolutePath(path);
+    const fs::path absoluteFolder = grainforge::mesh::ToAbsolutePath(projectFolder);
+    if (!absolutePath.is_absolute() || !absoluteFolder.is_absolute())
+        return;
+    const fs::path relative = MakeProjectRelativePath(absolutePath, absoluteFolder);
+    if (!relative.empty())
+        grainforge::mesh::SetJsonPathString(node, Key(key, "relative"), relative.generic_string());
+}
+
+fs::path ReadPathEntry(const JsonView& node, std::string_view key, const fs::path& projectFolder)
+{
+    std::string absolute;
+    std::string relative;
+    grainforge::mesh::GetJsonPathString(node, Key(key, "path"), absolute);
+    grainforge::mesh::GetJsonPathString(node, Key(key, "relative"), relative);
+    if (!relative.empty()) {
+        const fs::path joined = (projectFolder / fs::path(relative)).lexically_normal();
+        if (Exists(joined))
+            return joined;
+        // A project written on Windows may carry its own separators.
+        if (relative.find('\\') != std::string::npos) {
+            std::string generic = relative;
+            std::replace(generic.begin(), generic.end(), '\\', '/');
+            const fs::path converted = (projectFolder / fs::path(generic)).lexically_normal();
+            if (Exists(converted))
+                return converted;
+        }
+    }
+    return fs::path(absolute);
+}
+
+bool WriteProject(const fs::path& projectPath, const ProjectData& data, std::string& error)
+{
+    try {
+        const fs::path folder = grainforge::mesh::ToAbsolutePath(projectPath).parent_path();
+        const JsonNode root = grainforge::mesh::NewJsonDocument();
+        WriteProjectDocument(root, folder, data);
+        if (grainforge::mesh::SaveJsonFile(root, projectPath))
+            return true;
+    } catch (...) {
+        // An allocation failure while building the document: nothing was written.
+    }
+    error = kWriteError;
+    return false;
+}
+
+bool ReadProjectJson(const JsonView& root, const fs::path& projectFolder, ProjectData& data, std::string& error)
+{
+    try {
+        if (!root.IsObject()) {
+            error = kNotReadableError;
+            return false;
+        }
+        std::string application;
+        if (!root.FindMember("application").TakeString(application) || application != kProjectApplication) {
+            error = kNotOursError;
+            return false;
+        }
+        ProjectData read;
+        ReadProjectDocument(root, projectFolder, read);
+        if (read.partPath.empty() && read.testShape.empty()) {
+            error = kNoPartError;
+            return false;
+        }
+        data = std::move(read);
+        return true;
+    } catch (...) {
+        // Only allocation failure reaches here (a huge mask list, a deep document).
+        error = kNotReadableError;
+        return false;
+    }
+}
+
+bool ReadProject(const fs::path& projectPath, ProjectData& data, std::string& error)
+{
+    try {
+        const JsonView root = grainforge::mesh::LoadJsonFile(projectPath);
+        return ReadProjectJson(root, grainforge::mesh::ToAbsolutePath(projectPath).parent_path(), data, error);
+    } catch (...) {
+        error = kNotReadableError;
+        return false;
+    }
+}
+
+bool IsSameFile(const fs::path& a, const fs::path& b)
+{
+    if (a.empty() || b.empty())
+        return false;
+    std::error_code error;
+    if (fs::equivalent(a, b, error) && !error)
+        return true;
+    const fs::path normalA = grainforge::mesh::ToAbsolutePath(a).lexically_normal();
+    const fs::path normalB = grainforge::mesh::ToAbsolutePath(b).lexically_normal();
+    return normalA == normalB;
+}
+
+BesidePartChoice PartBesideProject(const fs::path& projectPath, const fs::path& partSourcePath)
+{
+    BesidePartChoice choice;
+    if (Exists(projectPath)) {
+        ProjectData replaced;
+        std::string error;
+        if (ReadProject(projectPath, replaced, error))
+            choice.replacedPart = replaced.partPath;
+    }
+    const fs::path absoluteProject = grainforge::mesh::ToAbsolutePath(projectPath);
+    const fs::path folder = absoluteProject.parent_path();
+    const std::string stem = absoluteProject.stem().string();
+    for (int number = 1; number <= kMaximumBesidePartNumber; ++number) {
+        const fs::path candidate = BesideCandidate(folder, stem, number);
+        if (IsSameFile(candidate, choice.replacedPart) || IsSameFile(candidate, partSourcePath))
+            continue;
+        // An existing file of another name is someone's work: never overwritten unasked.
+        if (Exists(candidate))
+            continue;
+        choice.chosen = candidate;
+        break;
+    }
+    return choice;
+}
+
+bool WritePartBesideProject(const fs::path& path, const grainforge::mesh::TriangleMesh& part, std::string& error)
+{
+    try {
+        grainforge::mesh::StlWriteOptions options;
+        options.format = 0;
+        options.headerText = "Tessary";
+        options.readBack = true;
+        const grainforge::mesh::ExportResult result = grainforge::mesh::WriteStlFile(path, part, options);
+        if (result.ok)
+            return true;
+        error = result.error;
+    } catch (const std::bad_alloc&) {
+        error = "There was not enough memory to write the part.";
+    } catch (...) {
+        error = "The part could not be written.";
+    }
+    return false;
+}
+
+bool RemoveReplacedBesidePart(const fs::path& projectPath, const fs::path& replacedPart, const fs::path& chosen)
+{
+    if (replacedPart.empty() || IsSameFile(replacedPart, chosen))
+        return false;
+    const fs::path absoluteProject = grainforge::mesh::ToAbsolutePath(projectPath);
+    const fs::path absoluteReplaced = grainforge::mesh::ToAbsolutePath(replacedPart);
+    if (!IsSameFile(absoluteReplaced.parent_path(), absoluteProject.parent_path()))
+        return false;
+    // Only a file of this project's beside names: anything else the old project named is
+    // the user's own file.
+    const std::string prefix = absoluteProject.stem().string() + " part";
+    const std::string name = absoluteReplaced.filename().string();
+    if (name.size() < prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 4, 4, ".stl") != 0)
+        return false;
+    const std::string number = name.substr(prefix.size(), name.size() - 4 - prefix.size());
+    if (!number.empty()) {
+        if (number.size() < 2 || number.size() > 5 || number[0] != ' ' || number[1] == '0')
+            return false;
+        if (!std::all_of(number.begin() + 1, number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return false;
+        const int value = std::stoi(number.substr(1));
+        if (value < 2 || value > kMaximumBesidePartNumber)
+            return false;
+    }
+    std::error_code error;
+    return fs::remove(absoluteReplaced, error) && !error;
+}
+
+}  // namespace grainforge::app

@@ -1,0 +1,141 @@
+// The project file (".gfproj"): one JSON object that names the part (a file, or a test shape)
+// with its placement, the texture (a procedural pattern with its parameters and preset, or an
+// image file) with its settings, the projection, the mask volumes, the stage switches and
+// settings, the surface-test cells, the triangle and display limits and the export options.
+//
+// Paths are stored twice: as given, and relative to the project's folder, so that a project
+// moved together with its part (also from Windows, where the separators are "\") still finds
+// it. A part changed after it was opened is written beside the project as "<stem> part.stl"
+// (" part 2.stl", ...), never over an unrelated file.
+//
+// Every file goes through the durable replace (temporary file, flush, rename), so a failed
+// save leaves the old file as it was. Plain functions on plain records; the document calls
+// them on the user-interface thread, and nothing here throws.
+#pragma once
+
+#include "app/document/no_window_system.h"
+
+#include "engine/displacement/displacement_settings.h"
+#include "engine/displacement/mask_volume.h"
+#include "engine/displacement/projection.h"
+#include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/json_settings.h"
+#include "engine/mesh/placement.h"
+#include "engine/mesh/repair_driver.h"
+#include "engine/mesh/triangle_mesh.h"
+#include "engine/remesh/flat_simplify.h"
+#include "engine/remesh/remesh_settings.h"
+#include "engine/textures/height_map.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace grainforge::app {
+
+// Everything a project stores. A fresh record holds the values a reader starts from.
+struct ProjectData {
+    std::filesystem::path partPath;  // empty for a test shape
+    std::string testShape;           // "cube", "cylinder", "sphere" or empty
+    grainforge::mesh::Transform3x4 partTransform;
+    grainforge::mesh::Projection projection = grainforge::mesh::InitProjection();
+    std::vector<grainforge::mesh::MaskVolume> masks;
+    grainforge::mesh::RemeshSettings remesh;
+    grainforge::mesh::DisplacementSettings displacement;
+    grainforge::mesh::SimplifySettings simplify;
+    bool stageRemesh = true;
+    bool stageSubdivide = false;  // read from older projects only, never written
+    bool stageDisplacement = true;
+    bool stageSimplify = true;
+    std::int32_t occupancyCells = 256;  // 128, 256 or 512 after reading
+    std::uint64_t maximumTriangles = 18000000;
+    std::uint64_t displayTriangles = 4000000;
+    grainforge::mesh::ExportCleanupOptions exportCleanup;
+    grainforge::mesh::RepairOptions exportFixes;
+    grainforge::mesh::TextureSettings textureSettings;
+    std::filesystem::path textureImagePath;
+    std::string proceduralName;        // empty without a pattern
+    std::string proceduralParameters;  // "key=value" lines
+    std::string proceduralPreset;
+};
+
+// The value of "application"; anything else (a trailing blank too) is another program's file.
+inline constexpr std::string_view kProjectApplication = "Grainforge project";
+inline constexpr std::int32_t kProjectVersion = 1;
+// More masks than this are not read, whatever "maskCount" says.
+inline constexpr std::size_t kMaximumProjectMasks = 256;
+// The surface-test resolutions the program offers.
+inline constexpr std::int32_t kSurfaceTestCellChoices[3] = {128, 256, 512};
+// " part.stl", " part 2.stl" ... up to this number; past it no name is free.
+inline constexpr int kMaximumBesidePartNumber = 9999;
+
+// Writes the project; false with `error` = "the file could not be written" when the file
+// cannot be written (also for a path that is not valid UTF-8). The old file is then untouched.
+bool WriteProject(const std::filesystem::path& projectPath, const ProjectData& data, std::string& error);
+
+// Reads a project into `data`, which is replaced only on success. Errors: "the file is not a
+// project (it could not be read as one)", "the file is not a Tessary project", "the project
+// names no part". A key that is missing or of the wrong type keeps the field's default.
+bool ReadProject(const std::filesystem::path& projectPath, ProjectData& data, std::string& error);
+
+// ReadProject on a document already parsed; `projectFolder` is where relative entries start.
+bool ReadProjectJson(const grainforge::mesh::JsonView& root, const std::filesystem::path& projectFolder,
+    ProjectData& data, std::string& error);
+
+// `key` + ".path" (the path as given) and `key` + ".relative" (relative to `projectFolder`,
+// with "/" separators, only when one exists). Nothing for an empty path.
+void WritePathEntry(const grainforge::mesh::JsonNode& node, std::string_view key,
+    const std::filesystem::path& path, const std::filesystem::path& projectFolder);
+
+// The ".relative" entry joined to `projectFolder` when something exists there ("\" separators
+// of a project written on Windows are tried as "/" too); otherwise the ".path" entry as it
+// stands, or empty.
+std::filesystem::path ReadPathEntry(const grainforge::mesh::JsonView& node, std::string_view key,
+    const std::filesystem::path& projectFolder);
+
+// The lexical relative path from `base` to `path`, empty when there is none (different roots,
+// one absolute and the other not). A "\\?\X:" prefix on both is taken off first.
+std::filesystem::path MakeProjectRelativePath(const std::filesystem::path& path, const std::filesystem::path& base);
+
+// The extension, lower-cased letter by letter, is ".gfproj".
+bool IsProjectPath(const std::filesystem::path& path);
+
+// Whether a part or image named by a project can be opened here: an absolute path of this
+// system at which something exists. A path written on Windows ("C:\parts\a.stl") is relative
+// here and would otherwise be looked up in the current folder.
+bool ProjectFileExists(const std::filesystem::path& path);
+
+// Nearest offered resolution (128, 256, 512); a hand-edited 1024 would cost gigabytes.
+std::int32_t ClampSurfaceTestCells(std::int32_t cells);
+
+// ---- The part written beside a project ----------------------------------------------------
+
+struct BesidePartChoice {
+    std::filesystem::path chosen;        // empty when no name is free
+    std::filesystem::path replacedPart;  // part of the project being overwritten, or empty
+};
+
+// The name for a changed part beside the project: the first of "<stem> part.stl",
+// "<stem> part 2.stl", "<stem> part 3.stl", ... in the project's folder that is neither the
+// part of the project at `projectPath` (when a readable project is there: it stays valid until
+// the new project is written) nor `partSourcePath`, and at which nothing exists yet.
+BesidePartChoice PartBesideProject(const std::filesystem::path& projectPath,
+    const std::filesystem::path& partSourcePath);
+
+// Writes the part as binary STL (header "Tessary") through the durable replace with read-back.
+// False with the writer's text in `error`; the old file at `path` then stays as it was.
+bool WritePartBesideProject(const std::filesystem::path& path, const grainforge::mesh::TriangleMesh& part,
+    std::string& error);
+
+// After the new project is written: removes `replacedPart` when it carries one of the beside
+// names of `projectPath` and is not `chosen`. True when a file was removed.
+bool RemoveReplacedBesidePart(const std::filesystem::path& projectPath, const std::filesystem::path& replacedPart,
+    const std::filesystem::path& chosen);
+
+// The file system says both name the same file, or else their normal absolute forms are
+// equal. An empty path matches nothing.
+bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
+}  // namespace grainforge::app

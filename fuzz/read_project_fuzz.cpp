@@ -1,0 +1,39 @@
+// Feeds arbitrary bytes to the project reader, parsed as the JSON layer parses a file (a
+// byte-order mark skipped, strict JSON). Any input gives a project or an error text; a project
+// always names a part and keeps its limits (256 masks, the offered surface-test cells).
+#include "app/document/project_file.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    using namespace grainforge;
+    const std::uint8_t* begin = data;
+    if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF)
+        begin += 3;
+    auto document = std::make_shared<mesh::JsonValue>(
+        mesh::JsonValue::parse(begin, data + size, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false));
+    mesh::JsonView root;
+    if (!document->is_discarded()) {
+        root.value = document.get();
+        root.root = document;
+    }
+    app::ProjectData project;
+    std::string error;
+    // A folder that does not exist: relative entries are looked up, never found.
+    if (app::ReadProjectJson(root, "/nonexistent-tessary-fuzz", project, error)) {
+        if (project.partPath.empty() && project.testShape.empty())
+            __builtin_trap();
+        if (project.masks.size() > app::kMaximumProjectMasks)
+            __builtin_trap();
+        if (project.occupancyCells != 128 && project.occupancyCells != 256 && project.occupancyCells != 512)
+            __builtin_trap();
+    } else if (error.empty()) {
+        __builtin_trap();
+    }
+    return 0;
+}

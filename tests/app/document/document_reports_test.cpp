@@ -1,0 +1,370 @@
+#include "app/document/document_reports.h"
+
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace grainforge::app {
+namespace {
+
+using mesh::Vec3;
+
+mesh::TriangleMesh CubeOnTheBed(float edge)
+{
+    mesh::TriangleMesh cube = mesh::MakeTestCube(edge);
+    cube.ComputeBounds();
+    const float lift = -cube.boundsMin.z;
+    for (mesh::MeshVertex& vertex : cube.vertices)
+        vertex.position.z += lift;
+    cube.ComputeBounds();
+    return cube;
+}
+
+mesh::TriangleMesh Flipped(mesh::TriangleMesh m)
+{
+    for (std::size_t t = 0; t + 2 < m.indices.size(); t += 3)
+        std::swap(m.indices[t + 1], m.indices[t + 2]);
+    return m;
+}
+
+std::size_t Count(const std::string& text, const std::string& piece)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
+}
+
+// ---- Before saving ----
+
+TEST(BeforeSaving, CleanCubePassesEveryLine)
+{
+    std::string text;
+    const mesh::BaseProtection baseOff;
+    EXPECT_TRUE(BeforeSavingReport(CubeOnTheBed(20.0f), baseOff, text));
+    EXPECT_EQ(text,
+        "Before saving:\r\n"
+        "  ok      0 open edges (watertight when zero)\r\n"
+        "  ok      0 non-manifold edges\r\n"
+        "  ok      0 triangles with no area\r\n"
+        "  ok      0 triangles wound the wrong way\r\n"
+        "  ok      the body is the right way out\r\n"
+        "  ok      0 triangles passing through others\r\n"
+        "  -       base protection is off; nothing checked below the part\r\n"
+        "  ok      nothing needs support\r\n");
+}
+
+TEST(BeforeSaving, HoledAndInsideOutCubesShowProblems)
+{
+    std::string text;
+    const mesh::BaseProtection baseOff;
+    EXPECT_FALSE(BeforeSavingReport(test::MakeOpenBox(), baseOff, text));
+    EXPECT_NE(text.find("  PROBLEM 4 open edges (watertight when zero)\r\n"), std::string::npos) << text;
+    EXPECT_EQ(Count(text, "  PROBLEM "), 1u) << text;
+
+    EXPECT_FALSE(BeforeSavingReport(Flipped(CubeOnTheBed(20.0f)), baseOff, text));
+    EXPECT_NE(text.find("  PROBLEM the body is the right way out\r\n"), std::string::npos) << text;
+}
+
+TEST(BeforeSaving, BasePlaneLines)
+{
+    struct Case {
+        float plane;
+        bool protectBelow;
+        const char* line;
+        bool passed;
+    };
+    const Case cases[] = {
+        {0.0f, true, "  ok      nothing below the base plane\r\n", true},
+        {1.0f, true, "  PROBLEM 4 vertices below the base plane, the deepest by 1.0000 mm\r\n", false},
+        {20.0f, false, "  ok      nothing below the base plane\r\n", true},
+        {19.5f, false, "  PROBLEM 4 vertices below the base plane, the deepest by 0.5000 mm\r\n", false},
+        {0.00005f, true, "  ok      nothing below the base plane\r\n", true},  // within the tolerance
+    };
+    for (const Case& c : cases) {
+        mesh::BaseProtection base;
+        base.enabled = true;
+        base.axis = 2;
+        base.protectBelow = c.protectBelow;
+        base.planeMillimetres = c.plane;
+        std::string text;
+        EXPECT_EQ(BeforeSavingReport(CubeOnTheBed(20.0f), base, text), c.passed) << c.plane;
+        EXPECT_NE(text.find(c.line), std::string::npos) << text;
+        EXPECT_EQ(text.find("base protection is off"), std::string::npos);
+    }
+}
+
+TEST(BeforeSaving, CheckLinesAndEmptyMesh)
+{
+    std::string text;
+    bool all = true;
+    AppendCheckLine(text, all, true, "fine");
+    EXPECT_TRUE(all);
+    AppendCheckLine(text, all, false, "broken");
+    AppendCheckLine(text, all, true, "fine again");
+    EXPECT_FALSE(all);
+    EXPECT_EQ(text, "  ok      fine\r\n  PROBLEM broken\r\n  ok      fine again\r\n");
+
+    // A mesh with a bad index is reported, not crashed on.
+    mesh::TriangleMesh bad = mesh::MakeTestCube(10.0f);
+    bad.indices[4] = 9999;
+    EXPECT_FALSE(BeforeSavingReport(bad, mesh::BaseProtection{}, text));
+    EXPECT_EQ(text, "Before saving:\r\n  PROBLEM the mesh has corners that name no vertex; nothing else was "
+                    "checked\r\n");
+    EXPECT_FALSE(BeforeSavingReport(mesh::TriangleMesh{}, mesh::BaseProtection{}, text));
+    EXPECT_EQ(text, "Before saving:\r\n  PROBLEM the mesh has no triangles\r\n");
+}
+
+// ---- Notes after a run ----
+
+TEST(ReliefNotes, SmallPartThresholds)
+{
+    struct Case {
+        float size;
+        float relief;
+        bool warned;
+    };
+    const Case cases[] = {{15.0f, 1.0f, true}, {100.0f, 10.0f, true}, {100.0f, 5.0f, false},
+        {19.9f, 0.1f, true}, {20.0f, 0.1f, false}, {100.0f, 0.0f, false}};
+    for (const Case& c : cases) {
+        mesh::PipelineReport report;
+        report.solidReport.ok = true;
+        report.displacementReport.relief = c.relief;
+        // The middle size decides: one side far larger, one far smaller.
+        const ReliefNotes notes = ReliefReportText(report, Vec3{1000.0f, c.size, 1.0f}, 0.42f);
+        EXPECT_EQ(notes.showInformation, c.warned) << c.size << " " << c.relief;
+        EXPECT_EQ(notes.logLines.size(), c.warned ? 1u : 0u);
+    }
+
+    mesh::PipelineReport report;
+    report.solidReport.ok = true;
+    report.displacementReport.relief = 1.0f;
+    const ReliefNotes notes = ReliefReportText(report, Vec3{15.0f, 15.0f, 15.0f}, 0.42f);
+    const std::string expected =
+        "This part is small for a relief: 15.0 mm across, with 1.00 mm of relief (7% of its size) and room for "
+        "about 36 printed lines across it. The pattern is likely to print as a rough blob rather than a texture. "
+        "A shallower relief, a larger tile, or the part printed larger reads better.";
+    ASSERT_EQ(notes.logLines.size(), 1u);
+    EXPECT_EQ(notes.logLines[0].text, expected);
+    EXPECT_EQ(notes.logLines[0].level, 3);
+    EXPECT_EQ(notes.informationText, expected);
+    EXPECT_EQ(notes.informationKind, 1);
+}
+
+TEST(ReliefNotes, RemovedPiecesAndHeldHeights)
+{
+    struct Case {
+        std::uint64_t pieces;
+        const char* line;
+    };
+    const Case cases[] = {
+        {1, "Removed 1 small piece the relief made that is too small or too thin to print (under one 0.42 mm line)."},
+        {2, "Removed 2 small pieces the relief made that are too small or too thin to print (under one 0.42 mm line)."},
+        {1234, "Removed 1,234 small pieces the relief made that are too small or too thin to print (under one 0.42 mm line)."},
+    };
+    for (const Case& c : cases) {
+        mesh::PipelineReport report;
+        report.solidReport.ok = true;
+        report.solidReport.piecesRemoved = c.pieces;
+        report.solidReport.lineWidth = 0.42f;
+        report.solidReport.heightsHeld = 5000;
+        const ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
+        ASSERT_EQ(notes.logLines.size(), 2u);
+        EXPECT_EQ(notes.logLines[0].text, "The relief was held back at 5,000 points to keep slots and walls open.");
+        EXPECT_EQ(notes.logLines[1].text, c.line);
+        EXPECT_EQ(notes.logLines[1].level, 0);
+        EXPECT_FALSE(notes.showInformation);
+    }
+}
+
+TEST(ReliefNotes, HeldVerticesWhenTheVertexMethodMadeTheMesh)
+{
+    mesh::PipelineReport report;
+    report.solidReport.ok = false;
+    report.displacementReport.heldForWalls = 1500;
+    report.solidReport.heightsHeld = 99;  // not the solid's run: not reported
+    const ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
+    EXPECT_TRUE(notes.logLines.empty());
+    ASSERT_TRUE(notes.showInformation);
+    EXPECT_EQ(notes.informationText,
+        "1,500 vertices were not displaced inward, to keep the wall under them above 0.42 mm.");
+}
+
+TEST(ReliefNotes, SupportOnlyForWhatTheReliefAdded)
+{
+    mesh::PrintFinding finding;
+    mesh::PipelineReport report;
+    report.solidReport.ok = true;
+    report.printability.checked = true;
+    report.printability.featuresInAir = {finding, finding};
+    report.printabilityBeforeRelief = true;
+    report.beforeRelief.featuresInAir = {finding, finding};
+    EXPECT_FALSE(ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f).showInformation);
+
+    report.beforeRelief.featuresInAir.clear();
+    report.printability.farReaches = {finding};
+    report.displacementReport.relief = 10.0f;  // also too deep for a 50 mm part
+    const ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
+    ASSERT_TRUE(notes.showInformation);
+    EXPECT_EQ(notes.informationKind, 1);
+    const std::string head =
+        "The relief needs support.\n2 feature(s) have nothing beneath them.\n1 layer(s) reach more than 6 mm past "
+        "the layer below.\nEnable support in the slicer, or Reset and displace with the texture moved or with less "
+        "depth. Mesh > Check Printability shows where.\n\nThis part is small for a relief: 50.0 mm across";
+    EXPECT_EQ(notes.informationText.rfind(head, 0), 0u) << notes.informationText;
+}
+
+// ---- Mesh information ----
+
+struct InformationFixture {
+    mesh::TriangleMesh cube = CubeOnTheBed(20.0f);
+    mesh::ValidationReport validation;
+    MeshInformationInputs inputs;
+
+    InformationFixture()
+    {
+        validation = mesh::ValidateMesh(cube, mesh::ValidationOptions{});
+        inputs.hasPart = true;
+        inputs.displayMesh = &cube;
+        inputs.validation = &validation;
+        inputs.measurements = MeasureMesh(cube);
+        inputs.partSourcePath = "/parts/block.stl";
+        inputs.fileFormat = mesh::StlFormat::Binary;
+        inputs.bodies = 1;
+    }
+};
+
+TEST(MeshInformation, NoPart)
+{
+    MeshInformationInputs inputs;
+    EXPECT_EQ(MeshInformationReport(inputs), "No mesh loaded.\r\n\r\nUse File > Open to load an STL.");
+}
+
+TEST(MeshInformation, SectionsOfAPlainCube)
+{
+    InformationFixture f;
+    const std::string text = MeshInformationReport(f.inputs);
+    const std::string expected =
+        "Verdict\r\n  " + mesh::VerdictHeadline(f.validation) + "\r\n\r\n"
+        "Part\r\n  block.stl\r\n  20.00 x 20.00 x 20.00 mm\r\n  12 triangles\r\n\r\n"
+        "Details\r\n-------\r\n"
+        "File and counts\r\n  Format: Binary STL\r\n  Vertices: 8\r\n  Bodies: 1\r\n\r\n"
+        "Bounding box (mm)\r\n  Min: -10.000, -10.000, 0.000\r\n  Max: 10.000, 10.000, 20.000\r\n"
+        "  Centre: 0.000, 0.000, 10.000\r\n\r\n"
+        "Measurements\r\n  Volume: 8000.000 mm\u00b3\r\n  Surface area: 2400.000 mm\u00b2\r\n\r\n"
+        "Texture placement\r\n  All sides\r\n  Origin: 0.00, 0.00 mm\r\n  Rotation: 0.0 deg\r\n  Zoom: 1.00\r\n\r\n"
+        "Topology\r\n  Open boundary edges: 0\r\n  Non-manifold edges: 0\r\n  Edges shared twice: 18\r\n"
+        "  The mesh is closed.\r\n";
+    EXPECT_EQ(text, expected);
+}
+
+TEST(MeshInformation, OptionalSectionsInTheirPlaces)
+{
+    InformationFixture f;
+    mesh::OccupancyGrid grid;
+    grid.cells.assign(8, 0);
+    grid.resolution = 256;
+    grid.cellSize = 0.25f;
+    grid.buildMilliseconds = 12.0;
+    mesh::SurfaceClassReport classes;
+    classes.outerArea = 300.0;
+    classes.innerArea = 100.0;
+    classes.triangles = 12;
+    classes.milliseconds = 3.0;
+    f.inputs.surfaceGrid = &grid;
+    f.inputs.surfaceClasses = &classes;
+    f.inputs.detailedLog = true;
+    f.inputs.hasProceduralTexture = true;
+    f.inputs.proceduralDescription = "Voronoi: Cells 10";
+    f.inputs.renderedWidth = 512;
+    f.inputs.renderedHeight = 256;
+    mesh::MaskVolume off;
+    off.enabled = 0;
+    f.inputs.masks = {mesh::MaskVolume{}, off, off};
+    f.inputs.projection.activeLayer = 3;
+    f.inputs.projection.layers[3].zoom = 2.0f;
+    f.inputs.sampling.measured = true;
+    f.inputs.sampling.triangleSize = 0.2f;
+    f.inputs.sampling.millimetresPerPixel = 0.1f;
+    f.inputs.sampling.pixelsPerEdge = 2.0f;
+    f.inputs.sampling.finestDetail = 0.4f;
+    f.inputs.importWarnings = {"3 duplicate triangles were removed."};
+
+    const std::string text = MeshInformationReport(f.inputs);
+    const std::vector<std::string> inOrder = {"Part\r\n", "Texture detail\r\n  Triangles: 0.200 mm, texture 0.1000 "
+        "mm/pixel\r\n  Sampling: 2.0 image pixels per edge\r\n  the mesh carries this map at full detail\r\n  Nothing "
+        "finer than 0.40 mm can appear on the surface.\r\n\r\nDetails\r\n-------\r\n",
+        "Surfaces (part as loaded)\r\n  outer 75.0%, inner 25.0% of the area\r\n  grid 256 cells of 0.25 mm, built in "
+        "12 ms\r\n  12 marches in 3 ms\r\n\r\n",
+        "File and counts\r\n", "Measurements\r\n",
+        "Procedural texture\r\n  Voronoi: Cells 10\r\n  Rendered 512 x 256 pixels, seamless by construction\r\n\r\n",
+        "Texture placement\r\n  Side -Y\r\n  Origin: 0.00, 0.00 mm\r\n  Rotation: 0.0 deg\r\n  Zoom: 2.00\r\n\r\n",
+        "Mask volumes\r\n  3 (2 off), keeping the texture off what they cover\r\n\r\n", "Topology\r\n",
+        "  The mesh is closed.\r\n\r\nImport warnings\r\n  3 duplicate triangles were removed.\r\n"};
+    std::size_t at = 0;
+    for (const std::string& piece : inOrder) {
+        const std::size_t found = text.find(piece, at);
+        ASSERT_NE(found, std::string::npos) << piece << "\n---\n" << text;
+        at = found + piece.size();
+    }
+    EXPECT_EQ(at, text.size());
+}
+
+TEST(MeshInformation, WrappingSidesEndThePlacementBlock)
+{
+    InformationFixture f;
+    f.inputs.projection.type = mesh::ProjectionKind::Sphere;
+    f.inputs.projection.sphereWholeTiles = 1;
+    f.inputs.textureSettings.rotationDegrees = 30.0f;  // turned off its width and height
+    std::string text = MeshInformationReport(f.inputs);
+    EXPECT_NE(text.find("  Zoom: 1.00\r\n  Round the equator: not fitted, the image is turned off its width and "
+                        "height\r\n\r\nTopology"),
+        std::string::npos)
+        << text;
+
+    f.inputs.projection.type = mesh::ProjectionKind::Cylinder;
+    f.inputs.textureSettings.rotationDegrees = 0.0f;
+    text = MeshInformationReport(f.inputs);
+    const std::size_t line = text.find("  Round the wall: ");
+    ASSERT_NE(line, std::string::npos) << text;
+    EXPECT_NE(text.find(" whole tile", line), std::string::npos);
+    EXPECT_NE(text.find(" mm round, set ", line), std::string::npos);
+    EXPECT_EQ(text.find("\r\n\r\nTopology", line), text.find("\r\n", line));
+}
+
+TEST(MeshInformation, TextureDetailVerdictsAndFilter)
+{
+    const std::pair<float, const char*> cases[] = {{1.5f, "the mesh carries this map at full detail"},
+        {2.0f, "the mesh carries this map at full detail"}, {3.0f, "the mesh carries most of this map"},
+        {4.0f, "the mesh carries most of this map"}, {8.0f, "the finest grain of this map is being lost"},
+        {10.0f, "the finest grain of this map is being lost"},
+        {10.5f, "most of this map is too fine for these triangles"}};
+    for (const auto& [pixels, verdict] : cases) {
+        InformationFixture f;
+        f.inputs.sampling.measured = true;
+        f.inputs.sampling.triangleSize = 0.2f;
+        f.inputs.sampling.millimetresPerPixel = 0.2f / pixels;
+        f.inputs.sampling.pixelsPerEdge = pixels;
+        f.inputs.sampling.finestDetail = 0.4f;
+        const std::string text = MeshInformationReport(f.inputs);
+        EXPECT_NE(text.find(std::string("\r\n  ") + verdict + "\r\n"), std::string::npos) << pixels;
+    }
+    InformationFixture f;
+    f.inputs.sampling.measured = true;
+    f.inputs.sampling.pixelsPerEdge = 1.0f;
+    f.inputs.sampling.filterRaised = true;
+    f.inputs.sampling.filterMillimetres = 0.125f;
+    EXPECT_NE(MeshInformationReport(f.inputs).find(
+                  "  The map is softened to 0.125 mm before it is read, so that\r\n  detail the triangles cannot carry "
+                  "becomes smooth rather than\r\n  random. Without it the surface picks up noise, not grain.\r\n\r\n"
+                  "Details\r\n"),
+        std::string::npos);
+}
+
+}  // namespace
+}  // namespace grainforge::app

@@ -1,0 +1,205 @@
+#include "app/document/mesh_jobs.h"
+
+#include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+namespace grainforge::app {
+namespace {
+
+using mesh::TriangleMesh;
+using mesh::Vec3;
+
+// A quarter turn about x, then lifted: the part lies on its side on the bed.
+mesh::Transform3x4 QuarterTurnAboutX()
+{
+    mesh::Transform3x4 t;
+    t.m11 = 0.0f;
+    t.m12 = -1.0f;
+    t.m21 = 1.0f;
+    t.m22 = 0.0f;
+    t.translation = {0.0f, 0.0f, 10.0f};
+    return t;
+}
+
+TriangleMesh Bounded(TriangleMesh m)
+{
+    m.ComputeBounds();
+    return m;
+}
+
+TEST(MeshJobs, SetCancelFlagStopsSimplifyAndRemesh)
+{
+    const TriangleMesh sphere = Bounded(mesh::MakeTestSphere(10.0f));
+    const TriangleMesh before = sphere;
+    const std::atomic<bool> cancel{true};
+
+    const SimplifyJobResult simplified = SimplifyInputMeshJob(sphere, QuarterTurnAboutX(), 1.0f, cancel);
+    EXPECT_EQ(simplified.outcome, MeshJobOutcome::stopped);
+    EXPECT_TRUE(simplified.mesh.vertices.empty());
+
+    mesh::RemeshSettings settings;
+    settings.targetEdgeMillimetres = 1.0f;
+    const RemeshJobResult remeshed = RemeshInputMeshJob(sphere, mesh::Transform3x4{}, settings, 0, cancel);
+    EXPECT_EQ(remeshed.outcome, MeshJobOutcome::stopped);
+    EXPECT_TRUE(remeshed.mesh.vertices.empty());
+
+    EXPECT_EQ(sphere.indices, before.indices);
+    EXPECT_EQ(kSimplifyStoppedText, std::string("Simplify Input Mesh: stopped. The part is as it was."));
+    EXPECT_EQ(kRemeshStoppedText, std::string("Remesh Input Mesh: stopped. The part is as it was."));
+}
+
+TEST(MeshJobs, RotatedPartIsSimplifiedOnTheBedAndStoredInItsLoadedFrame)
+{
+    // A tall cylinder: its loaded box runs 40 mm along z; placed, it lies along y.
+    const TriangleMesh cylinder = Bounded(mesh::MakeTestCylinder(10.0f, 40.0f));
+    const std::atomic<bool> cancel{false};
+    const SimplifyJobResult result = SimplifyInputMeshJob(cylinder, QuarterTurnAboutX(), 1.0f, cancel);
+    ASSERT_EQ(result.outcome, MeshJobOutcome::replaced);
+    EXPECT_LT(result.report.trianglesAfter, result.report.trianglesBefore);
+    EXPECT_EQ(result.mesh.TriangleCount(), result.report.trianglesAfter);
+    ASSERT_TRUE(result.mesh.boundsValid);
+    const Vec3 loaded = cylinder.boundsMax - cylinder.boundsMin;
+    const Vec3 got = result.mesh.boundsMax - result.mesh.boundsMin;
+    // The round wall loses a little to the merges; the length stays on z, where it was loaded.
+    EXPECT_NEAR(got.x, loaded.x, 0.5f);
+    EXPECT_NEAR(got.y, loaded.y, 0.5f);
+    EXPECT_NEAR(got.z, loaded.z, 0.05f);
+    EXPECT_NEAR(result.mesh.boundsMin.z, cylinder.boundsMin.z, 1e-3f);
+}
+
+TEST(MeshJobs, NothingToSimplifyLeavesThePart)
+{
+    const TriangleMesh cube = Bounded(mesh::MakeTestCube(20.0f));
+    const std::atomic<bool> cancel{false};
+    const SimplifyJobResult result = SimplifyInputMeshJob(cube, mesh::Transform3x4{}, 0.001f, cancel);
+    EXPECT_EQ(result.outcome, MeshJobOutcome::unchanged);
+    EXPECT_TRUE(result.mesh.vertices.empty());
+}
+
+TEST(MeshJobs, RemeshKeepsTheTriangleLimit)
+{
+    const TriangleMesh cube = Bounded(mesh::MakeTestCube(20.0f));
+    const std::atomic<bool> cancel{false};
+    mesh::RemeshSettings settings;
+    settings.targetEdgeMillimetres = 0.05f;
+    const RemeshJobResult refused = RemeshInputMeshJob(cube, mesh::Transform3x4{}, settings, 100000, cancel);
+    ASSERT_EQ(refused.outcome, MeshJobOutcome::refused);
+    EXPECT_GT(refused.estimatedTriangles, 100000u);
+    EXPECT_TRUE(refused.mesh.vertices.empty());
+    EXPECT_EQ(RemeshJobProblemText(refused).rfind("Remesh Input Mesh would make about ", 0), 0u);
+
+    settings.targetEdgeMillimetres = 2.0f;
+    const RemeshJobResult done = RemeshInputMeshJob(cube, QuarterTurnAboutX(), settings, 100000, cancel);
+    ASSERT_EQ(done.outcome, MeshJobOutcome::replaced);
+    EXPECT_GT(done.mesh.TriangleCount(), cube.TriangleCount());
+    mesh::TriangleMesh check = done.mesh;
+    check.ComputeBounds();
+    EXPECT_NEAR(check.boundsMin.z, cube.boundsMin.z, 0.05f);
+    EXPECT_NEAR(check.boundsMax.z, cube.boundsMax.z, 0.05f);
+}
+
+TEST(MeshJobs, RemeshFailureIsNotTakenForAResult)
+{
+    TriangleMesh cube = Bounded(mesh::MakeTestCube(20.0f));
+    cube.vertices[0].position.x = std::nanf("");
+    cube.ComputeBounds();
+    const std::atomic<bool> cancel{false};
+    mesh::RemeshSettings settings;
+    settings.targetEdgeMillimetres = 2.0f;
+    const RemeshJobResult result = RemeshInputMeshJob(cube, mesh::Transform3x4{}, settings, 0, cancel);
+    ASSERT_EQ(result.outcome, MeshJobOutcome::failed);
+    EXPECT_TRUE(result.mesh.vertices.empty());
+    EXPECT_EQ(RemeshJobProblemText(result).rfind("Remesh Input Mesh could not remesh the part: ", 0), 0u)
+        << RemeshJobProblemText(result);
+}
+
+TEST(MeshJobs, ThrowingBodiesAreReportedAsFailures)
+{
+    struct Case {
+        int kind;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, "Remesh Input Mesh ran out of memory. The part is as it was."},
+        {1, "Remesh Input Mesh stopped on an error: disk gone. The part is as it was."},
+        {2, "Remesh Input Mesh stopped on an error. The part is as it was."},
+    };
+    for (const Case& c : cases) {
+        MeshJobFailure failure;
+        const bool ran = RunMeshJobBody(
+            [&] {
+                if (c.kind == 0)
+                    throw std::bad_alloc();
+                if (c.kind == 1)
+                    throw std::runtime_error("disk gone");
+                throw 42;
+            },
+            failure);
+        EXPECT_FALSE(ran);
+        EXPECT_EQ(MeshJobFailureText(kRemeshJobName, failure), c.text);
+    }
+    MeshJobFailure failure;
+    EXPECT_TRUE(RunMeshJobBody([] {}, failure));
+    EXPECT_FALSE(failure.outOfMemory || failure.exception);
+}
+
+TEST(MeshJobs, RepairOfAHoledSphereAndOfACleanCube)
+{
+    const TriangleMesh cube = Bounded(mesh::MakeTestCube(20.0f));
+    const RepairJobResult clean = RepairInputMeshJob(cube);
+    EXPECT_EQ(clean.outcome, MeshJobOutcome::unchanged);
+    EXPECT_TRUE(clean.mesh.vertices.empty());
+
+    TriangleMesh holed = Bounded(mesh::MakeTestSphere(10.0f));
+    holed.indices.resize(holed.indices.size() - 3);  // one small triangle missing
+    const RepairJobResult repaired = RepairInputMeshJob(holed);
+    ASSERT_EQ(repaired.outcome, MeshJobOutcome::replaced);
+    EXPECT_EQ(repaired.report.openEdgesBefore, 3u);
+    EXPECT_EQ(repaired.report.openEdgesAfter, 0u);
+    const RepairInformation information = RepairInformationText(repaired.report, 0);
+    EXPECT_EQ(information.text, "Repaired: open edges 3 to 0, non-manifold edges 0 to 0, bodies 1 to 1.");
+}
+
+TEST(MeshJobs, Texts)
+{
+    EXPECT_EQ(SimplifyStartLine(1234567, 0.01f),
+        "Simplify Input Mesh: 1,234,567 triangles at detail level 0.01. Esc stops it.");
+    EXPECT_EQ(RemeshStartLine(12, 0.2f), "Remesh Input Mesh: 12 triangles at 0.2 mm. Esc stops it.");
+    EXPECT_EQ(SimplifyQuestion(1200, 0.1f),
+        "Simplify the loaded part?\n\nIt has 1,200 triangles. Its whole surface is simplified at detail level "
+        "Medium (0.1), the level set in Simplify Settings; the face on the bed stays as it is.\n\nThe simplified "
+        "part replaces the part as loaded; open the file again to get the original back.");
+    EXPECT_NE(SimplifyQuestion(10, 0.3f).find("detail level 0.3, the level"), std::string::npos);
+
+    mesh::RepairForPrintReport r;
+    r.openEdgesBefore = 10;
+    r.openEdgesAfter = 6;
+    r.nonManifoldEdgesBefore = 3;
+    r.nonManifoldEdgesAfter = 1;
+    r.bodiesBefore = 2;
+    r.bodiesAfter = 1;
+    r.holesLeftOpen = 1;
+    r.largestOpenHoleMillimetres = 12.25f;
+    const RepairInformation left = RepairInformationText(r, 5);
+    EXPECT_EQ(left.text,
+        "Repaired: open edges 10 to 6, non-manifold edges 3 to 1, bodies 2 to 1.\n6 open edges are left: 1 hole(s) "
+        "up to 12.2 mm across, too large to close by guessing.\n1 non-manifold edges are left, which no split could "
+        "part.\n5 triangles pass through others: Repair does not move the surface; Save STL mends those.");
+    EXPECT_EQ(left.kind, 1);
+    r.openEdgesAfter = 0;
+    r.nonManifoldEdgesAfter = 0;
+    const RepairInformation clean = RepairInformationText(r, 0);
+    EXPECT_EQ(clean.text, "Repaired: open edges 10 to 0, non-manifold edges 3 to 0, bodies 2 to 1.");
+    EXPECT_EQ(clean.kind, 0);
+}
+
+}  // namespace
+}  // namespace grainforge::app

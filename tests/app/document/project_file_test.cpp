@@ -1,0 +1,538 @@
+#include "app/document/project_file.h"
+
+#include "engine/mesh/stl_reader.h"
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace grainforge::app {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempFolder;
+using test::WriteAllText;
+
+bool TransformEquals(const mesh::Transform3x4& a, const mesh::Transform3x4& b)
+{
+    return a.m00 == b.m00 && a.m01 == b.m01 && a.m02 == b.m02 && a.m10 == b.m10 && a.m11 == b.m11 &&
+           a.m12 == b.m12 && a.m20 == b.m20 && a.m21 == b.m21 && a.m22 == b.m22 && a.translation == b.translation;
+}
+
+void ExpectTextureSettingsEqual(const mesh::TextureSettings& a, const mesh::TextureSettings& b)
+{
+    EXPECT_EQ(a.widthMillimetres, b.widthMillimetres);
+    EXPECT_EQ(a.heightMillimetres, b.heightMillimetres);
+    EXPECT_EQ(a.lockAspect, b.lockAspect);
+    EXPECT_EQ(a.tiles, b.tiles);
+    EXPECT_EQ(a.offsetMillimetres[0], b.offsetMillimetres[0]);
+    EXPECT_EQ(a.offsetMillimetres[1], b.offsetMillimetres[1]);
+    EXPECT_EQ(a.rotationDegrees, b.rotationDegrees);
+    EXPECT_EQ(a.blackLevel, b.blackLevel);
+    EXPECT_EQ(a.whiteLevel, b.whiteLevel);
+    EXPECT_EQ(a.autoLevels, b.autoLevels);
+    EXPECT_EQ(a.gamma, b.gamma);
+    EXPECT_EQ(a.outputBlackLevel, b.outputBlackLevel);
+    EXPECT_EQ(a.outputWhiteLevel, b.outputWhiteLevel);
+    EXPECT_EQ(a.invert, b.invert);
+    EXPECT_EQ(a.blurMillimetres, b.blurMillimetres);
+    EXPECT_EQ(a.seamlessMethod, b.seamlessMethod);
+    EXPECT_EQ(a.seamlessParameters, b.seamlessParameters);
+}
+
+void ExpectProjectsEqual(const ProjectData& a, const ProjectData& b)
+{
+    EXPECT_EQ(a.partPath, b.partPath);
+    EXPECT_EQ(a.testShape, b.testShape);
+    EXPECT_TRUE(TransformEquals(a.partTransform, b.partTransform));
+    EXPECT_TRUE(mesh::ProjectionEquals(a.projection, b.projection));
+    ASSERT_EQ(a.masks.size(), b.masks.size());
+    for (std::size_t i = 0; i < a.masks.size(); ++i)
+        EXPECT_TRUE(mesh::MaskVolumeEquals(a.masks[i], b.masks[i])) << "mask " << i;
+    EXPECT_TRUE(mesh::RemeshSettingsEquals(a.remesh, b.remesh));
+    EXPECT_TRUE(mesh::DisplacementSettingsEquals(a.displacement, b.displacement));
+    EXPECT_TRUE(mesh::SimplifySettingsEquals(a.simplify, b.simplify));
+    EXPECT_EQ(a.stageRemesh, b.stageRemesh);
+    EXPECT_EQ(a.stageSubdivide, b.stageSubdivide);
+    EXPECT_EQ(a.stageDisplacement, b.stageDisplacement);
+    EXPECT_EQ(a.stageSimplify, b.stageSimplify);
+    EXPECT_EQ(a.occupancyCells, b.occupancyCells);
+    EXPECT_EQ(a.maximumTriangles, b.maximumTriangles);
+    EXPECT_EQ(a.displayTriangles, b.displayTriangles);
+    EXPECT_EQ(a.exportCleanup.weldCollapsedTriangles, b.exportCleanup.weldCollapsedTriangles);
+    EXPECT_EQ(a.exportCleanup.fillHoles, b.exportCleanup.fillHoles);
+    EXPECT_EQ(a.exportCleanup.maximumHoleMillimetres, b.exportCleanup.maximumHoleMillimetres);
+    EXPECT_EQ(a.exportCleanup.maximumSlitWidthMillimetres, b.exportCleanup.maximumSlitWidthMillimetres);
+    EXPECT_EQ(a.exportFixes.splitNonManifoldEdges, b.exportFixes.splitNonManifoldEdges);
+    EXPECT_EQ(a.exportFixes.unfoldTriangles, b.exportFixes.unfoldTriangles);
+    EXPECT_EQ(a.exportFixes.resolveSelfIntersections, b.exportFixes.resolveSelfIntersections);
+    EXPECT_EQ(a.exportFixes.removeCrumbs, b.exportFixes.removeCrumbs);
+    EXPECT_EQ(a.exportFixes.maximumRounds, b.exportFixes.maximumRounds);
+    EXPECT_EQ(a.exportFixes.maximumMoveMillimetres, b.exportFixes.maximumMoveMillimetres);
+    ExpectTextureSettingsEqual(a.textureSettings, b.textureSettings);
+    EXPECT_EQ(a.textureImagePath, b.textureImagePath);
+    EXPECT_EQ(a.proceduralName, b.proceduralName);
+    EXPECT_EQ(a.proceduralParameters, b.proceduralParameters);
+    EXPECT_EQ(a.proceduralPreset, b.proceduralPreset);
+}
+
+// Every field away from its default.
+ProjectData FullProject(const fs::path& part, const fs::path& image)
+{
+    ProjectData data;
+    data.partPath = part;
+    data.partTransform.m00 = 0.0f;
+    data.partTransform.m01 = -1.0f;
+    data.partTransform.m10 = 1.0f;
+    data.partTransform.m11 = 0.0f;
+    data.partTransform.translation = {1.5f, -2.25f, 0.1f};
+    data.projection.type = mesh::ProjectionKind::Cylinder;
+    data.projection.cage.center = {3.0f, 4.0f, 5.0f};
+    data.projection.cage.size = {10.0f, 20.0f, 30.0f};
+    data.projection.cylinderSeamDegrees = 90.0f;
+    data.projection.layers[2].zoom = 2.5f;
+    data.projection.layers[2].originMillimetres[1] = 0.7f;
+    mesh::MaskVolume first;
+    first.shape = mesh::MaskShape::Sphere;
+    first.center = {1.0f, 2.0f, 3.0f};
+    first.name = "Handle \u00e9";
+    mesh::MaskVolume second;
+    second.enabled = 0;
+    second.featherMillimetres = 0.3f;
+    data.masks = {first, second};
+    data.remesh.targetEdgeMillimetres = 0.35f;
+    data.remesh.rounds = 7;
+    data.displacement.strengthMillimetres = 0.8f;
+    data.displacement.base.enabled = true;
+    data.displacement.base.planeMillimetres = -1.0f;
+    data.simplify.meshDetailError = 0.05f;
+    data.simplify.maximumValence = 30;
+    data.stageRemesh = false;
+    data.stageDisplacement = false;
+    data.stageSimplify = false;
+    data.occupancyCells = 512;
+    data.maximumTriangles = 5000000000ull;  // past 32 bits
+    data.displayTriangles = 123456;
+    data.exportCleanup.fillHoles = false;
+    data.exportCleanup.maximumHoleMillimetres = 2.5f;
+    data.exportFixes.removeCrumbs = false;
+    data.exportFixes.maximumRounds = 12;
+    data.exportFixes.maximumMoveMillimetres = 0.25f;
+    data.textureSettings.widthMillimetres = 12.5f;
+    data.textureSettings.rotationDegrees = 45.0f;
+    data.textureSettings.invert = true;
+    data.textureSettings.seamlessMethod = "Mirror";
+    data.textureImagePath = image;
+    data.proceduralName = "Voronoi";
+    data.proceduralParameters = "scale=2\ncells=10\n";
+    data.proceduralPreset = "Coarse";
+    return data;
+}
+
+mesh::JsonValue ReadJson(const fs::path& path)
+{
+    std::shared_ptr<mesh::JsonValue> document = mesh::ReadJsonFile(path);
+    return document ? *document : mesh::JsonValue();
+}
+
+void WriteJson(const fs::path& path, const mesh::JsonValue& value) { WriteAllText(path, value.dump(2)); }
+
+// A small valid project naming a part by its ".path" only.
+mesh::JsonValue MinimalProject(const std::string& partPath)
+{
+    mesh::JsonValue project = mesh::JsonValue::object();
+    project["application"] = "Grainforge project";
+    project["version"] = 1;
+    project["part"]["path"] = partPath;
+    return project;
+}
+
+TEST(ProjectFile, RoundTripKeepsEveryField)
+{
+    TempFolder folder;
+    const fs::path part = folder / "bracket.stl";
+    const fs::path image = folder / "bark.png";
+    WriteAllText(part, "solid x\nendsolid x\n");
+    WriteAllText(image, "not read");
+    const ProjectData written = FullProject(part, image);
+    std::string error;
+    ASSERT_TRUE(WriteProject(folder / "job.gfproj", written, error)) << error;
+    ProjectData read;
+    ASSERT_TRUE(ReadProject(folder / "job.gfproj", read, error)) << error;
+    ExpectProjectsEqual(written, read);
+}
+
+TEST(ProjectFile, KeysComeInTheWritersOrder)
+{
+    TempFolder folder;
+    const fs::path part = folder / "bracket.stl";
+    WriteAllText(part, "x");
+    ProjectData data = FullProject(part, fs::path());
+    std::string error;
+    ASSERT_TRUE(WriteProject(folder / "job.gfproj", data, error));
+    const mesh::JsonValue json = ReadJson(folder / "job.gfproj");
+    std::vector<std::string> keys;
+    for (auto it = json.begin(); it != json.end(); ++it)
+        keys.push_back(it.key());
+    const std::vector<std::string> expected = {"application", "version", "part", "texture", "projection",
+        "maskCount", "mask0", "mask1", "stages", "remesh", "displacement", "simplify", "occupancyCells",
+        "maximumTriangles", "displayTriangles", "exportCleanup", "exportFixes"};
+    EXPECT_EQ(keys, expected);
+    EXPECT_EQ(json["application"], "Grainforge project");
+    EXPECT_EQ(json["version"], 1);
+    EXPECT_EQ(json["part"]["path"], part.string());
+    EXPECT_EQ(json["part"]["relative"], "bracket.stl");
+    EXPECT_FALSE(json["stages"].contains("subdivide"));
+    EXPECT_FALSE(json["texture"].contains("image"));  // no image path: no entry
+    EXPECT_EQ(json["texture"]["procedural"], "Voronoi");
+}
+
+TEST(ProjectFile, TestShapeProjectHasNoPartEntry)
+{
+    TempFolder folder;
+    ProjectData data;
+    data.testShape = "cube";
+    std::string error;
+    ASSERT_TRUE(WriteProject(folder / "cube.gfproj", data, error));
+    const mesh::JsonValue json = ReadJson(folder / "cube.gfproj");
+    EXPECT_FALSE(json["part"].contains("path"));
+    EXPECT_FALSE(json["part"].contains("relative"));
+    EXPECT_EQ(json["part"]["testShape"], "cube");
+    EXPECT_TRUE(json["part"].contains("orientation"));
+    ProjectData read;
+    ASSERT_TRUE(ReadProject(folder / "cube.gfproj", read, error)) << error;
+    EXPECT_EQ(read.testShape, "cube");
+    EXPECT_TRUE(read.partPath.empty());
+}
+
+TEST(ProjectFile, PartFoundThroughItsRelativeEntryAfterAMove)
+{
+    TempFolder folder;
+    const fs::path before = folder / "before";
+    fs::create_directories(before / "parts");
+    WriteAllText(before / "parts" / "bracket.stl", "x");
+    ProjectData data;
+    data.partPath = before / "parts" / "bracket.stl";
+    std::string error;
+    ASSERT_TRUE(WriteProject(before / "job.gfproj", data, error));
+    EXPECT_EQ(ReadJson(before / "job.gfproj")["part"]["relative"], "parts/bracket.stl");
+
+    fs::rename(before, folder / "after");
+    ProjectData read;
+    ASSERT_TRUE(ReadProject(folder / "after" / "job.gfproj", read, error)) << error;
+    EXPECT_EQ(read.partPath, folder / "after" / "parts" / "bracket.stl");
+    EXPECT_TRUE(ProjectFileExists(read.partPath));
+}
+
+TEST(ProjectFile, MissingPartKeepsTheAbsolutePathToAskFor)
+{
+    TempFolder folder;
+    ProjectData data;
+    data.partPath = folder / "gone.stl";
+    std::string error;
+    ASSERT_TRUE(WriteProject(folder / "job.gfproj", data, error));
+    ProjectData read;
+    ASSERT_TRUE(ReadProject(folder / "job.gfproj", read, error));
+    EXPECT_EQ(read.partPath, folder / "gone.stl");
+    EXPECT_FALSE(ProjectFileExists(read.partPath));
+}
+
+TEST(ProjectFile, ProjectWrittenOnWindowsFindsItsPartByTheRelativeEntry)
+{
+    struct Case {
+        const char* relative;
+        bool found;
+    };
+    const Case cases[] = {{"parts\\bracket.stl", true}, {"parts/bracket.stl", true}, {"", false},
+        {"elsewhere\\bracket.stl", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.relative);
+        TempFolder folder;
+        fs::create_directories(folder / "parts");
+        WriteAllText(folder / "parts" / "bracket.stl", "x");
+        mesh::JsonValue project = MinimalProject("C:\\Users\\ann\\Documents\\parts\\bracket.stl");
+        if (*c.relative != '\0')
+            project["part"]["relative"] = c.relative;
+        project["texture"]["image"]["path"] = "D:\\textures\\bark.png";
+        WriteJson(folder / "win.gfproj", project);
+        ProjectData read;
+        std::string error;
+        ASSERT_TRUE(ReadProject(folder / "win.gfproj", read, error)) << error;
+        if (c.found) {
+            EXPECT_EQ(read.partPath, folder / "parts" / "bracket.stl");
+            EXPECT_TRUE(ProjectFileExists(read.partPath));
+        } else {
+            // The Windows path is kept for the question, and is not found here.
+            EXPECT_EQ(read.partPath.string(), "C:\\Users\\ann\\Documents\\parts\\bracket.stl");
+            EXPECT_FALSE(ProjectFileExists(read.partPath));
+        }
+        EXPECT_FALSE(ProjectFileExists(read.textureImagePath));
+    }
+}
+
+TEST(ProjectFile, WindowsPathIsNotFoundEvenWhereTheCurrentFolderHoldsSuchAName)
+{
+    TempFolder folder;
+    const fs::path previous = fs::current_path();
+    fs::current_path(folder.Path());
+    WriteAllText(folder / "C:\\parts\\a.stl", "x");  // one odd file name on this system
+    const bool exists = ProjectFileExists(fs::path("C:\\parts\\a.stl"));
+    fs::current_path(previous);
+    EXPECT_FALSE(exists);
+}
+
+TEST(ProjectFile, MaskCountIsCappedAndMissingMasksStayDefault)
+{
+    TempFolder folder;
+    WriteAllText(folder / "p.stl", "x");
+    mesh::JsonValue project = MinimalProject((folder / "p.stl").string());
+    project["maskCount"] = 300;
+    WriteJson(folder / "many.gfproj", project);
+    ProjectData read;
+    std::string error;
+    ASSERT_TRUE(ReadProject(folder / "many.gfproj", read, error));
+    EXPECT_EQ(read.masks.size(), 256u);
+
+    project["maskCount"] = 2;
+    project["mask1"]["center"] = {4.0, 5.0, 6.0};
+    project["mask1"]["name"] = "second";
+    WriteJson(folder / "two.gfproj", project);
+    ASSERT_TRUE(ReadProject(folder / "two.gfproj", read, error));
+    ASSERT_EQ(read.masks.size(), 2u);
+    EXPECT_TRUE(mesh::MaskVolumeEquals(read.masks[0], mesh::MaskVolume{}));
+    EXPECT_EQ(read.masks[1].center, (mesh::Vec3{4.0f, 5.0f, 6.0f}));
+    EXPECT_EQ(read.masks[1].name, "second");
+
+    for (const mesh::JsonValue& count : {mesh::JsonValue(-1), mesh::JsonValue("2"), mesh::JsonValue(2.0)}) {
+        project["maskCount"] = count;
+        WriteJson(folder / "bad.gfproj", project);
+        ASSERT_TRUE(ReadProject(folder / "bad.gfproj", read, error));
+        EXPECT_TRUE(read.masks.empty()) << count.dump();
+    }
+}
+
+TEST(ProjectFile, RefusesWhatIsNotOneOfItsProjects)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"empty", "", "the file is not a project (it could not be read as one)"},
+        {"array", "[1, 2]", "the file is not a project (it could not be read as one)"},
+        {"broken", "{\"application\": ", "the file is not a project (it could not be read as one)"},
+        {"trailing blank", R"({"application": "Grainforge project ", "part": {"path": "/a.stl"}})",
+            "the file is not a Tessary project"},
+        {"other case", R"({"application": "grainforge project", "part": {"path": "/a.stl"}})",
+            "the file is not a Tessary project"},
+        {"number", R"({"application": 1, "part": {"path": "/a.stl"}})", "the file is not a Tessary project"},
+        {"no part", R"({"application": "Grainforge project", "version": 1})", "the project names no part"},
+        {"part of wrong type", R"({"application": "Grainforge project", "part": {"path": 5, "testShape": []}})",
+            "the project names no part"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        WriteAllText(folder / "x.gfproj", c.text);
+        ProjectData read;
+        read.testShape = "sphere";
+        std::string error;
+        EXPECT_FALSE(ReadProject(folder / "x.gfproj", read, error));
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(read.testShape, "sphere");  // the caller's record is untouched
+    }
+    ProjectData read;
+    std::string error;
+    EXPECT_FALSE(ReadProject("/nonexistent/folder/x.gfproj", read, error));
+    EXPECT_EQ(error, "the file is not a project (it could not be read as one)");
+}
+
+TEST(ProjectFile, WrongTypedKeysKeepTheirDefaults)
+{
+    TempFolder folder;
+    mesh::JsonValue project = MinimalProject("/somewhere/p.stl");
+    project["occupancyCells"] = "512";
+    project["maximumTriangles"] = -5;
+    project["displayTriangles"] = 1.5;
+    project["stages"]["remesh"] = 0;
+    project["stages"]["simplify"] = "false";
+    project["texture"]["procedural"] = 7;
+    project["texture"]["settings"] = "wide";
+    project["remesh"] = 3;
+    project["exportFixes"]["maximumRounds"] = 40.5;
+    project["part"]["testShape"] = false;
+    WriteJson(folder / "x.gfproj", project);
+    ProjectData read;
+    std::string error;
+    ASSERT_TRUE(ReadProject(folder / "x.gfproj", read, error)) << error;
+    const ProjectData fresh;
+    EXPECT_EQ(read.occupancyCells, fresh.occupancyCells);
+    EXPECT_EQ(read.maximumTriangles, fresh.maximumTriangles);
+    EXPECT_EQ(read.displayTriangles, fresh.displayTriangles);
+    EXPECT_TRUE(read.stageRemesh);
+    EXPECT_TRUE(read.stageSimplify);
+    EXPECT_TRUE(read.proceduralName.empty());
+    EXPECT_TRUE(read.testShape.empty());
+    ExpectTextureSettingsEqual(read.textureSettings, fresh.textureSettings);
+    EXPECT_TRUE(mesh::RemeshSettingsEquals(read.remesh, fresh.remesh));
+    EXPECT_EQ(read.exportFixes.maximumRounds, fresh.exportFixes.maximumRounds);
+}
+
+TEST(ProjectFile, StagesAndCountsOfTheRightTypeAreTaken)
+{
+    TempFolder folder;
+    mesh::JsonValue project = MinimalProject("/somewhere/p.stl");
+    project["stages"]["remesh"] = false;
+    project["stages"]["subdivide"] = true;
+    project["maximumTriangles"] = 0;
+    project["displayTriangles"] = 18446744073709551615ull;
+    WriteJson(folder / "x.gfproj", project);
+    ProjectData read;
+    std::string error;
+    ASSERT_TRUE(ReadProject(folder / "x.gfproj", read, error));
+    EXPECT_FALSE(read.stageRemesh);
+    EXPECT_TRUE(read.stageSubdivide);
+    EXPECT_EQ(read.maximumTriangles, 0u);
+    EXPECT_EQ(read.displayTriangles, 18446744073709551615ull);
+}
+
+TEST(ProjectFile, SurfaceTestCellsAreClampedToTheOfferedValues)
+{
+    const std::pair<std::int32_t, std::int32_t> cases[] = {{1024, 512}, {512, 512}, {400, 512}, {384, 256},
+        {256, 256}, {193, 256}, {192, 128}, {128, 128}, {16, 128}, {0, 128}, {-7, 128}, {2147483647, 512}};
+    TempFolder folder;
+    for (const auto& [given, taken] : cases) {
+        mesh::JsonValue project = MinimalProject("/somewhere/p.stl");
+        project["occupancyCells"] = given;
+        WriteJson(folder / "x.gfproj", project);
+        ProjectData read;
+        std::string error;
+        ASSERT_TRUE(ReadProject(folder / "x.gfproj", read, error));
+        EXPECT_EQ(read.occupancyCells, taken) << given;
+    }
+}
+
+TEST(ProjectFile, FailedWriteSaysSoAndKeepsTheOldFile)
+{
+    TempFolder folder;
+    ProjectData data;
+    data.testShape = "cube";
+    std::string error;
+    EXPECT_FALSE(WriteProject(folder / "missing" / "x.gfproj", data, error));
+    EXPECT_EQ(error, "the file could not be written");
+
+    ASSERT_TRUE(WriteProject(folder / "x.gfproj", data, error));
+    const std::vector<std::uint8_t> before = test::ReadAllBytes(folder / "x.gfproj");
+    data.testShape = "sphere";
+    data.proceduralName = "\xff\xfe not UTF-8";
+    error.clear();
+    EXPECT_FALSE(WriteProject(folder / "x.gfproj", data, error));
+    EXPECT_EQ(error, "the file could not be written");
+    EXPECT_EQ(test::ReadAllBytes(folder / "x.gfproj"), before);
+    EXPECT_EQ(folder.List(), std::vector<std::string>{"x.gfproj"});  // no temporary file left
+}
+
+TEST(ProjectFile, RelativePathsAndProjectNames)
+{
+    struct Relative {
+        const char* path;
+        const char* base;
+        const char* expected;
+    };
+    const Relative relatives[] = {{"/a/b/c.stl", "/a", "b/c.stl"}, {"/a/c.stl", "/a/b", "../c.stl"},
+        {"/x/c.stl", "/a/b", "../../x/c.stl"}, {"rel/c.stl", "/a", ""}, {"/a/c.stl", "rel", ""}};
+    for (const Relative& r : relatives)
+        EXPECT_EQ(MakeProjectRelativePath(r.path, r.base).generic_string(), r.expected) << r.path << " " << r.base;
+
+    const std::pair<const char*, bool> names[] = {{"a.gfproj", true}, {"/x/A.GFPROJ", true}, {"b.GfProj", true},
+        {"a.gfproj.stl", false}, {"gfproj", false}, {".gfproj", false}, {"a.gfpro", false}, {"a.gfprojx", false}};
+    for (const auto& [name, expected] : names)
+        EXPECT_EQ(IsProjectPath(name), expected) << name;
+}
+
+// ---- The part beside the project ----
+
+TEST(BesidePart, SourceNamedLikeTheFirstCandidateGivesPartTwo)
+{
+    TempFolder folder;
+    WriteAllText(folder / "job part.stl", "source");
+    const BesidePartChoice choice = PartBesideProject(folder / "job.gfproj", folder / "job part.stl");
+    EXPECT_EQ(choice.chosen, folder / "job part 2.stl");
+    EXPECT_TRUE(choice.replacedPart.empty());
+}
+
+TEST(BesidePart, UnrelatedFilesOfTheCandidateNamesAreSkipped)
+{
+    TempFolder folder;
+    WriteAllText(folder / "job part.stl", "someone's part");
+    WriteAllText(folder / "job part 2.stl", "another");
+    WriteAllText(folder / "job part 3.stl", "and another");
+    const BesidePartChoice choice = PartBesideProject(folder / "job.gfproj", folder / "bracket.stl");
+    EXPECT_EQ(choice.chosen, folder / "job part 4.stl");
+
+    std::string error;
+    ASSERT_TRUE(WritePartBesideProject(choice.chosen, mesh::MakeTestCube(10.0f), error)) << error;
+    WriteAllText(folder / "job.gfproj", "not a project");
+    EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", fs::path(), choice.chosen));
+    EXPECT_EQ(folder.List(), (std::vector<std::string>{"job part 2.stl", "job part 3.stl", "job part 4.stl",
+                                 "job part.stl", "job.gfproj"}));
+    EXPECT_EQ(test::ReadAllBytes(folder / "job part.stl").size(), 14u);
+}
+
+TEST(BesidePart, ReplacedProjectsPartIsKeptUntilTheNewProjectIsWritten)
+{
+    TempFolder folder;
+    std::string error;
+    ASSERT_TRUE(WritePartBesideProject(folder / "job part.stl", mesh::MakeTestCube(10.0f), error));
+    ProjectData old;
+    old.partPath = folder / "job part.stl";
+    ASSERT_TRUE(WriteProject(folder / "job.gfproj", old, error));
+
+    const BesidePartChoice choice = PartBesideProject(folder / "job.gfproj", folder / "job part.stl");
+    EXPECT_EQ(choice.replacedPart, folder / "job part.stl");
+    EXPECT_EQ(choice.chosen, folder / "job part 2.stl");
+    ASSERT_TRUE(WritePartBesideProject(choice.chosen, mesh::MakeTestCube(12.0f), error));
+    EXPECT_TRUE(RemoveReplacedBesidePart(folder / "job.gfproj", choice.replacedPart, choice.chosen));
+    EXPECT_EQ(folder.List(), (std::vector<std::string>{"job part 2.stl", "job.gfproj"}));
+
+    // The written part reads back as the part that was meant.
+    const mesh::StlReadResult read = mesh::ReadStlFile(choice.chosen, mesh::StlReadOptions{});
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_EQ(read.mesh.TriangleCount(), 12u);
+}
+
+TEST(BesidePart, OnlyThisProjectsBesideNamesAreRemoved)
+{
+    TempFolder folder;
+    const char* kept[] = {"bracket.stl", "job part 0.stl", "job part 02.stl", "job part x.stl", "job partial.stl",
+        "other part.stl"};
+    for (const char* name : kept) {
+        WriteAllText(folder / name, "x");
+        EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / name, folder / "job part 5.stl")) << name;
+    }
+    WriteAllText(folder / "job part 12.stl", "x");
+    EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / "job part 12.stl", folder / "job part 12.stl"));
+    EXPECT_TRUE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / "job part 12.stl", folder / "job part.stl"));
+    EXPECT_EQ(folder.List().size(), std::size(kept));
+}
+
+TEST(BesidePart, FailedWriteKeepsTheOldFileAndSaysWhy)
+{
+    TempFolder folder;
+    WriteAllText(folder / "job part.stl", "old");
+    std::string error;
+    EXPECT_FALSE(WritePartBesideProject(folder / "job part.stl", mesh::TriangleMesh{}, error));
+    EXPECT_EQ(error, "There is no geometry to export.");
+    EXPECT_EQ(test::ReadAllBytes(folder / "job part.stl").size(), 3u);
+    EXPECT_FALSE(WritePartBesideProject(folder / "missing" / "p.stl", mesh::MakeTestCube(5.0f), error));
+    EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+}  // namespace grainforge::app
