@@ -1,11 +1,12 @@
 #include "app/workflow/flow_wnd.h"
 
+#include <algorithm>
 #include <string>
 
 #include <wx/dcbuffer.h>
+#include <wx/scrolbar.h>
 
 #include "app/shell/kit/kit_drawing.h"
-#include "app/shell/kit/scroll_arithmetic.h"
 #include "app/shell/kit/ui_colours.h"
 #include "app/shell/kit/ui_scale.h"
 #include "app/shell/kit/window_ids.h"
@@ -22,7 +23,7 @@ constexpr int kFirstBodyId = 200;
 
 CFlowWnd::CFlowWnd(wxWindow* parent, wxWindowID id, int dpi, IProfileStore* profile)
     : wxWindow(parent, ToWindowId(id), wxDefaultPosition, wxDefaultSize,
-               wxBORDER_NONE | wxVSCROLL | wxCLIP_CHILDREN),
+               wxBORDER_NONE | wxCLIP_CHILDREN),
       collapse_(profile),
       dpi_(dpi) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
@@ -41,11 +42,15 @@ CFlowWnd::CFlowWnd(wxWindow* parent, wxWindowID id, int dpi, IProfileStore* prof
   Bind(wxEVT_SIZE, &CFlowWnd::OnSize, this);
   Bind(wxEVT_PAINT, &CFlowWnd::OnPaint, this);
   Bind(wxEVT_MOUSEWHEEL, &CFlowWnd::OnWheel, this);
-  for (const auto& type : {wxEVT_SCROLLWIN_TOP, wxEVT_SCROLLWIN_BOTTOM, wxEVT_SCROLLWIN_LINEUP,
-                           wxEVT_SCROLLWIN_LINEDOWN, wxEVT_SCROLLWIN_PAGEUP,
-                           wxEVT_SCROLLWIN_PAGEDOWN, wxEVT_SCROLLWIN_THUMBTRACK,
-                           wxEVT_SCROLLWIN_THUMBRELEASE})
-    Bind(type, &CFlowWnd::OnScroll, this);
+  // A scroll bar of our own rather than the toolkit's scrolled window: GTK's one draws its
+  // edge shading over the owner-drawn column and lays the children out itself.
+  scrollBar_ = new wxScrollBar(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxSB_VERTICAL);
+  scrollBar_->Hide();
+  scrollBar_->Bind(wxEVT_SCROLL_THUMBTRACK, &CFlowWnd::OnScroll, this);
+  scrollBar_->Bind(wxEVT_SCROLL_CHANGED, &CFlowWnd::OnScroll, this);
+  for (const auto& type : {wxEVT_SCROLL_TOP, wxEVT_SCROLL_BOTTOM, wxEVT_SCROLL_LINEUP,
+                           wxEVT_SCROLL_LINEDOWN, wxEVT_SCROLL_PAGEUP, wxEVT_SCROLL_PAGEDOWN})
+    scrollBar_->Bind(type, &CFlowWnd::OnScroll, this);
   collapse_.LoadFromProfile();
   ApplyCollapsedFlags();
   RelayoutSections();
@@ -90,10 +95,18 @@ void CFlowWnd::RelayoutSections() {
     extents[i] = SectionExtent{section.header->BarHeight(), section.body->GetContentHeight(),
                                collapse_.IsCollapsed(StepAt(i))};
   }
-  const FlowStack stack = StackSections(extents, PixelRect{0, 0, client.x, client.y}, scrollPos_);
+  FlowStack stack = StackSections(extents, PixelRect{0, 0, client.x, client.y}, scrollPos_);
+  const bool needsBar = stack.contentHeight > client.y && client.y > 0;
+  const int barWidth = needsBar ? std::min(scrollBar_->GetBestSize().x, client.x) : 0;
+  if (needsBar)
+    stack = StackSections(extents, PixelRect{0, 0, client.x - barWidth, client.y}, scrollPos_);
   contentHeight_ = stack.contentHeight;
   scrollPos_ = stack.scrollPos;
-  SetVScrollInfo(this, contentHeight_, client.y, scrollPos_);
+  if (needsBar) {
+    scrollBar_->SetScrollbar(scrollPos_, client.y, contentHeight_, client.y);
+    scrollBar_->SetSize(client.x - barWidth, 0, barWidth, client.y);
+  }
+  scrollBar_->Show(needsBar);
   for (int i = 0; i < kFlowStepCount; ++i) {
     const PixelRect& h = stack.headers[i];
     const PixelRect& b = stack.bodies[i];
@@ -132,12 +145,18 @@ void CFlowWnd::OnHeader(FlowStep step, HeaderCode code, bool ctrlHeld) {
   if (onFlowEvent_) onFlowEvent_(step, event);
 }
 
-void CFlowWnd::OnScroll(wxScrollWinEvent& event) {
-  if (event.GetOrientation() != wxVERTICAL) return;
-  const int code = ScrollCodeFromEventType(event.GetEventType());
+void CFlowWnd::OnScroll(wxScrollEvent& event) {
   const int line = ScaleForDpi(kFlowScrollLine, dpi_);
-  ScrollFlowTo(ScrollPosFromCode(code, scrollPos_, line, GetClientSize().y, contentHeight_,
-                                 event.GetPosition()));
+  const int page = GetClientSize().y;
+  const wxEventType type = event.GetEventType();
+  int target = event.GetPosition();
+  if (type == wxEVT_SCROLL_LINEUP) target = scrollPos_ - line;
+  else if (type == wxEVT_SCROLL_LINEDOWN) target = scrollPos_ + line;
+  else if (type == wxEVT_SCROLL_PAGEUP) target = scrollPos_ - page;
+  else if (type == wxEVT_SCROLL_PAGEDOWN) target = scrollPos_ + page;
+  else if (type == wxEVT_SCROLL_TOP) target = 0;
+  else if (type == wxEVT_SCROLL_BOTTOM) target = contentHeight_;
+  ScrollFlowTo(target);
 }
 
 void CFlowWnd::OnWheel(wxMouseEvent& event) {

@@ -10,6 +10,9 @@
 
 #include <wx/window.h>
 
+class wxScrollBar;
+class wxScrollEvent;
+
 #include "app/shell/profile_store.h"
 #include "app/workflow/flow_layout.h"
 #include "app/workflow/flow_types.h"
@@ -47,6 +50,8 @@ public:
   void ScrollFlowTo(int position);
   int ScrollPosition() const { return scrollPos_; }
   int ContentHeight() const { return contentHeight_; }
+  // Shown only while the sections are taller than the window.
+  wxScrollBar* ScrollBar() const { return scrollBar_; }
 
   int Dpi() const { return dpi_; }
   // Headers, bodies and the window take the DPI, then the column is laid out again.
@@ -55,7 +60,7 @@ public:
 private:
   void ApplyCollapsedFlags();
   void OnHeader(FlowStep step, HeaderCode code, bool ctrlHeld);
-  void OnScroll(wxScrollWinEvent& event);
+  void OnScroll(wxScrollEvent& event);
   void OnWheel(wxMouseEvent& event);
   void OnSize(wxSizeEvent& event);
   void OnPaint(wxPaintEvent& event);
@@ -63,6 +68,7 @@ private:
   FlowCollapseModel collapse_;
   std::array<Section, kFlowStepCount> sections_;
   FlowCallback onFlowEvent_;
+  wxScrollBar* scrollBar_ = nullptr;
   int dpi_;
   int scrollPos_ = 0;
   int contentHeight_ = 0;
