@@ -125,12 +125,5 @@ TEST(FlowCollapse, CtrlClickLeavesOnlyThatSectionOpen) {
   }
 }
 
-TEST(FlowCollapse, WithoutAProfileNothingIsKept) {
-  FlowCollapseModel model(nullptr);
-  model.LoadFromProfile();
-  EXPECT_TRUE(model.SetSectionCollapsed(FlowStep::Texture, true));
-  EXPECT_EQ(model.Mask(), 2);
-}
-
 }  // namespace
 }  // namespace grainforge::app

@@ -117,17 +117,5 @@ TEST(SectionHeaderLook, RunningDotBlinksAndStops) {
   EXPECT_FALSE(model.Dot().ring);
 }
 
-TEST(SectionHeaderLook, ChevronPointsRightWhenCollapsed) {
-  const PixelRect chevron{8, 14, 20, 26};  // d = 2
-  const auto right = ChevronTriangle(chevron, true);
-  EXPECT_EQ(right[0], (PixelPoint{10, 14}));
-  EXPECT_EQ(right[1], (PixelPoint{18, 20}));
-  EXPECT_EQ(right[2], (PixelPoint{10, 26}));
-  const auto down = ChevronTriangle(chevron, false);
-  EXPECT_EQ(down[0], (PixelPoint{8, 16}));
-  EXPECT_EQ(down[1], (PixelPoint{20, 16}));
-  EXPECT_EQ(down[2], (PixelPoint{14, 24}));
-}
-
 }  // namespace
 }  // namespace grainforge::app

@@ -226,6 +226,8 @@ TEST(WorkflowPaneX11, AShortPaneScrollsAndClampsWhenSectionsClose) {
   wheel.m_wheelAxis = wxMOUSE_WHEEL_VERTICAL;
   flow.Header(FlowStep::Texture).GetEventHandler()->ProcessEvent(wheel);
   EXPECT_EQ(flow.ScrollPosition(), std::min(72, 4 * 76 - view));
+  EXPECT_EQ(flow.ScrollBar()->GetThumbPosition(), flow.ScrollPosition());
+  EXPECT_EQ(flow.ScrollBar()->GetRange(), 4 * 76);
   PumpFor(std::chrono::milliseconds(100));
   Shoot(&frame.Pane(), "workflow_scrolled.png");
 
