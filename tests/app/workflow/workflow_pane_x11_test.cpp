@@ -200,8 +200,23 @@ TEST(WorkflowPaneX11, HeaderClicksReachTheDocumentAndTheFrame) {
   Click(&texture, gear.x, gear.y);
   EXPECT_EQ(frame.commands, std::vector<int>{32821});
 
-  // A new pane on the same profile opens with Relief closed.
+  // Ctrl on a chevron keeps that section open and closes every other one.
+  CSectionHeader& simplify = frame.Flow().Header(FlowStep::Simplify);
+  const wxPoint chevron = Centre(simplify.Parts().chevron);
+  wxMouseEvent ctrlClick(wxEVT_LEFT_DOWN);
+  ctrlClick.SetPosition(chevron);
+  ctrlClick.SetControlDown(true);
+  simplify.GetEventHandler()->ProcessEvent(ctrlClick);
+  EXPECT_EQ(frame.Flow().CollapsedMask(), 7);
+  EXPECT_EQ(profile.ReadInt(L"Workflow", L"Collapsed2", 0), 7);
+  EXPECT_FALSE(simplify.Model().IsCollapsed());
+  EXPECT_TRUE(frame.Flow().Header(FlowStep::Mapping).Model().IsCollapsed());
+  EXPECT_TRUE(frame.Flow().Body(FlowStep::Simplify).IsShown());
+  EXPECT_EQ(frame.Flow().ContentHeight(), 4 * 40 + 36);
+
+  // A new pane on the same profile opens with the same sections closed.
   PaneFrame again(f.doc.get(), &profile);
+  EXPECT_EQ(again.Flow().CollapsedMask(), 7);
   EXPECT_TRUE(again.Flow().Header(FlowStep::Relief).Model().IsCollapsed());
 }
 
@@ -246,6 +261,23 @@ TEST(WorkflowPaneX11, AShortPaneScrollsAndClampsWhenSectionsClose) {
   EXPECT_EQ(frame.Footer().Shown(), FooterShown{});
   EXPECT_EQ(flow.Header(FlowStep::Relief).Model().Status(), SectionStatus::Inactive);
   EXPECT_FALSE(flow.Header(FlowStep::Relief).Model().IsSwitchOn());
+}
+
+// A DPI change reaches the headers, the bodies and the footer through the pane.
+TEST(WorkflowPaneX11, ADpiChangeScalesHeadersBodiesAndFooter) {
+  DocumentFixture f;
+  f.WithCube();
+  MemoryProfileStore profile;
+  PaneFrame frame(f.doc.get(), &profile, 700);
+  frame.Pane().SetDpi(144);
+  PumpFor(std::chrono::milliseconds(100));
+  EXPECT_EQ(frame.Flow().ContentHeight(), 4 * (60 + 54));
+  EXPECT_EQ(frame.Flow().Header(FlowStep::Texture).GetPosition().y, 114);
+  EXPECT_EQ(frame.Footer().GetSize().y, 96);
+  EXPECT_EQ(frame.Footer().Parts().button.Height(), 45);
+  frame.Pane().SetDpi(96);
+  EXPECT_EQ(frame.Flow().ContentHeight(), 4 * 76);
+  EXPECT_EQ(frame.Footer().GetSize().y, 64);
 }
 
 }  // namespace
