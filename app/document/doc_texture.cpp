@@ -154,7 +154,9 @@ void CGrainforgeDoc::RenderProceduralTexture(
 
 void CGrainforgeDoc::FitSingleTile()
 {
-    if (!HasPart() || !IsHeightMapLoaded() || heightMap.settings.tiles)
+    // A pattern counts as a texture before its first render: it is fitted first so that it is
+    // rendered at the size the fitted zoom needs.
+    if (!HasPart() || heightMap.settings.tiles || (!IsHeightMapLoaded() && !proceduralTexture))
         return;
     float extent = 0.0f;
     for (int side = 0; side < mesh::kBoxSideCount; ++side)
