@@ -408,3 +408,39 @@ TEST(DocumentTexture, ProceduralDialogGetsTheLibraryRootsAndAnUnchangedPatternCh
 
 }  // namespace
 }  // namespace grainforge::test
+
+namespace grainforge::test {
+namespace {
+
+TEST(DocumentTexture, AZoomDragThatRendersThePatternAgainStaysOneUndoStep)
+{
+    DocumentFixture f;
+    f.WithCube();
+    f.doc->heightMap.settings.widthMillimetres = 10.0f;
+    f.doc->heightMap.settings.heightMillimetres = 10.0f;
+    f.doc->RenderProceduralTexture(procedural::CreateProceduralTexture("Noise"), L"");
+    ASSERT_EQ(f.doc->heightMap.width, 320);
+    const std::size_t steps = f.doc->undoStack.size();
+    const std::uint32_t generation = f.doc->pixelGeneration;
+
+    // The view's drag: layers copied, one step begun, the zoom moved in several mouse moves,
+    // crossing the render band on the way.
+    std::copy(std::begin(f.doc->projection.layers), std::end(f.doc->projection.layers), f.doc->dragBaseLayers);
+    f.doc->BeginEdit();
+    for (const float zoom : {1.2f, 1.6f, 1.8f, 2.0f}) {
+        mesh::ProjectionLayer moved = f.doc->dragBaseLayers[0];
+        moved.zoom *= zoom;
+        f.doc->SetSidePlacement(0, moved);
+    }
+    f.doc->CommitPendingEdit();
+    EXPECT_GT(f.doc->pixelGeneration, generation);
+    EXPECT_EQ(f.doc->undoStack.size(), steps + 1);
+
+    f.doc->OnEditUndo();
+    EXPECT_EQ(f.doc->projection.layers[0].zoom, f.doc->dragBaseLayers[0].zoom);
+    EXPECT_EQ(f.doc->heightMap.width, 320);
+    EXPECT_EQ(f.doc->pixelGeneration, generation);
+}
+
+}  // namespace
+}  // namespace grainforge::test
