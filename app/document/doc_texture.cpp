@@ -69,7 +69,7 @@ void CGrainforgeDoc::SyncTextureToPipeline()
     handedOverSettings = heightMap.settings;
     // Handing over stops a running worker; its run is discarded, so nothing waits to be reported.
     runStartedByProcess = false;
-    pipeline.SetHeightMap(mesh::HeightMap(heightMap));
+    pipeline.SetHeightMap(CopyTextureRecord(heightMap));
     ++textureHandOvers;
     NoteEdit();
     if (HasPart() && &CurrentDisplayMesh() != displayMesh) {
