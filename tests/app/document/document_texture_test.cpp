@@ -81,8 +81,6 @@ TEST(DocumentTexture, LoadAfterAPatternThatDoesNotRepeatTurnsTilesOn)
         DocumentFixture f;
         f.doc->heightMap.settings.widthMillimetres = 8.0f;  // a small render
         f.doc->RenderProceduralTexture(procedural::CreateProceduralTexture(c.pattern), L"preset");
-        ASSERT_TRUE(f.doc->proceduralTexture);
-        EXPECT_EQ(f.doc->heightMap.settings.tiles, f.doc->proceduralTexture->repeats) << c.pattern;
         f.doc->heightMap.settings.tiles = c.tilesBefore;
 
         ASSERT_TRUE(f.doc->LoadHeightMap(image));
@@ -90,34 +88,8 @@ TEST(DocumentTexture, LoadAfterAPatternThatDoesNotRepeatTurnsTilesOn)
         EXPECT_EQ(f.doc->heightMap.settings.wrap, c.tilesAfter ? 0 : 2);
         EXPECT_FALSE(f.doc->proceduralTexture);
         EXPECT_TRUE(f.doc->proceduralPresetName.empty());
-        EXPECT_EQ(f.doc->heightMap.sourceName, "stone.png");
         EXPECT_EQ(f.doc->textureImagePath, image.wstring());
-        EXPECT_EQ(f.doc->heightMap.width, 8);
     }
-}
-
-TEST(DocumentTexture, LoadResetsTheLevelsButKeepsInvertBlurAndSize)
-{
-    const TempFolder folder;
-    DocumentFixture f;
-    mesh::TextureSettings& s = f.doc->heightMap.settings;
-    s.blackLevel = 0.2f;
-    s.whiteLevel = 0.7f;
-    s.gamma = 2.0f;
-    s.outputBlackLevel = 0.1f;
-    s.outputWhiteLevel = 0.9f;
-    s.invert = true;
-    s.blurMillimetres = 0.5f;
-    s.widthMillimetres = 12.0f;
-    ASSERT_TRUE(f.doc->LoadHeightMap(WriteGreyImage(folder, "a.png", 8, 8)));
-    EXPECT_EQ(s.blackLevel, 0.0f);
-    EXPECT_EQ(s.whiteLevel, 1.0f);
-    EXPECT_EQ(s.gamma, 1.0f);
-    EXPECT_EQ(s.outputBlackLevel, 0.0f);
-    EXPECT_EQ(s.outputWhiteLevel, 1.0f);
-    EXPECT_TRUE(s.invert);
-    EXPECT_EQ(s.blurMillimetres, 0.5f);
-    EXPECT_EQ(s.widthMillimetres, 12.0f);
 }
 
 TEST(DocumentTexture, NormalMapQuestionHasItsExactTextAndEachAnswerDoesItsOwnThing)
@@ -175,12 +147,9 @@ TEST(DocumentTexture, FailedLoadLeavesTheTextureAsItWas)
         EXPECT_EQ(f.doc->pixelGeneration, generation);
         EXPECT_EQ(f.doc->textureHandOvers, handOvers);
         EXPECT_EQ(f.doc->undoStack.size(), steps);
-        EXPECT_TRUE(f.doc->textureImagePath.empty());
         ASSERT_EQ(f.host.information.size(), 1u);
         EXPECT_EQ(f.host.information[0].first.rfind(L"This image could not be loaded.\n", 0), 0u);
-        EXPECT_GT(f.host.information[0].first.size(), 32u);  // the reason follows
         EXPECT_EQ(f.host.information[0].second, app::kInfoError);
-        EXPECT_EQ(f.host.busyDepth, 0);
     }
 }
 
@@ -220,112 +189,67 @@ TEST(DocumentTexture, IdenticalSettingsAreHandedToThePipelineOnce)
     EXPECT_EQ(f.doc->heightMap.settings.widthMillimetres, 12.5f);
 }
 
-TEST(DocumentTexture, AutoLevelsSwitchedOffUntouchedStartNeutral)
+TEST(DocumentTexture, RenderSizeFollowsTheTileAndAPreviewRendersAgainOnlyOutsideTheBand)
 {
-    const TempFolder folder;
-    DocumentFixture f;
-    f.doc->heightMap.settings.autoLevels = true;
-    ASSERT_TRUE(f.doc->LoadHeightMap(WriteGreyImage(folder, "ramp.png", 16, 16)));
-    EXPECT_TRUE(HasLineStartingWith(f.host, "Auto levels: black "));
-    mesh::TextureSettings off = f.doc->heightMap.settings;
-    ASSERT_NE(off.blackLevel, 0.0f);
-    off.autoLevels = false;
-    f.doc->ApplyTextureSettings(off);
-    EXPECT_EQ(f.doc->heightMap.settings.blackLevel, 0.0f);
-    EXPECT_EQ(f.doc->heightMap.settings.whiteLevel, 1.0f);
-}
-
-TEST(DocumentTexture, ProceduralRenderSizeFollowsTheTileAndTheLargestZoom)
-{
-    struct Case {
-        float widthMillimetres;
-        float zoom;
-        std::int32_t side;
-    };
-    const Case cases[] = {{30.0f, 1.0f, 960}, {5.0f, 1.0f, 256}, {200.0f, 1.0f, 4096}, {30.0f, 2.0f, 1920},
-                          {30.0f, 0.0f, 960}};
-    for (const Case& c : cases) {
+    for (const auto& [millimetres, side] : {std::pair{30.0f, 960}, {5.0f, 256}, {200.0f, 4096}}) {
         DocumentFixture f;
-        f.doc->heightMap.settings.widthMillimetres = c.widthMillimetres;
-        f.doc->heightMap.settings.heightMillimetres = c.widthMillimetres;
-        f.doc->projection.layers[3].zoom = c.zoom;
-        EXPECT_EQ(f.doc->ProceduralRenderSize(), (app::ProceduralImageSize{c.side, c.side}))
-            << c.widthMillimetres << " mm at zoom " << c.zoom;
+        f.doc->heightMap.settings.widthMillimetres = f.doc->heightMap.settings.heightMillimetres = millimetres;
+        EXPECT_EQ(f.doc->ProceduralRenderSize(), (app::ProceduralImageSize{side, side})) << millimetres;
     }
-}
-
-TEST(DocumentTexture, PreviewRendersAgainOnlyWhenTheZoomLeavesTheBand)
-{
-    struct Case {
-        float zoom;
-        std::int32_t side;  // rendered side after the preview update
-    };
     // A 10 mm tile renders at 320 pixels; x1.4 needs 448 (kept), x1.6 needs 512.
-    const Case cases[] = {{1.4f, 320}, {1.6f, 512}, {0.7f, 320}};
-    for (const Case& c : cases) {
+    for (const auto& [zoom, side] : {std::pair{1.4f, 320}, {1.6f, 512}, {0.7f, 320}}) {
         DocumentFixture f;
-        f.doc->heightMap.settings.widthMillimetres = 10.0f;
-        f.doc->heightMap.settings.heightMillimetres = 10.0f;
+        f.doc->heightMap.settings.widthMillimetres = f.doc->heightMap.settings.heightMillimetres = 10.0f;
         f.doc->RenderProceduralTexture(procedural::CreateProceduralTexture("Noise"), L"");
         ASSERT_EQ(f.doc->heightMap.width, 320);
         const std::uint32_t generation = f.doc->pixelGeneration;
         for (mesh::ProjectionLayer& layer : f.doc->projection.layers)
-            layer.zoom *= c.zoom;
+            layer.zoom *= zoom;
         f.doc->UpdatePreview();
-        EXPECT_EQ(f.doc->heightMap.width, c.side) << "zoom x" << c.zoom;
-        EXPECT_EQ(f.doc->heightMap.height, c.side);
-        EXPECT_EQ(f.doc->pixelGeneration, c.side == 320 ? generation : generation + 1);
-    }
-}
-
-// Every sample of every cube vertex lies inside the one tile.
-void ExpectPartInsideOneTile(const app::CGrainforgeDoc& doc)
-{
-    for (const mesh::MeshVertex& v : doc.workingPart.vertices) {
-        const mesh::ProjectionSamples samples = mesh::MapThroughProjection(doc.projection, v.position, v.normal);
-        for (int i = 0; i < samples.count; ++i) {
-            const mesh::TileCoordinates t = doc.heightMap.settings.ToTile(samples.samples[i].u, samples.samples[i].v);
-            EXPECT_TRUE(t.u >= 0.0f && t.u <= 1.0f && t.v >= 0.0f && t.v <= 1.0f)
-                << "side " << samples.samples[i].side << " at (" << t.u << ", " << t.v << ")";
-        }
+        EXPECT_EQ(f.doc->heightMap.width, side) << "zoom x" << zoom;
+        EXPECT_EQ(f.doc->heightMap.height, side);
+        EXPECT_EQ(f.doc->pixelGeneration, side == 320 ? generation : generation + 1);
     }
 }
 
 TEST(DocumentTexture, ATextureThatDoesNotRepeatLaysOneCentredTileOverThePart)
 {
-    DocumentFixture f;
-    f.WithCube();
-    f.doc->heightMap.settings.widthMillimetres = 4.0f;
-    f.doc->heightMap.settings.heightMillimetres = 4.0f;
-    f.doc->RenderProceduralTexture(procedural::CreateProceduralTexture("Penrose"), L"");
-    ASSERT_FALSE(f.doc->heightMap.settings.tiles);
-    EXPECT_EQ(f.doc->heightMap.settings.wrap, 2);
-    const mesh::ProjectionLayer first = f.doc->projection.layers[0];
-    EXPECT_GT(first.zoom, 1.0f);
-    for (const mesh::ProjectionLayer& layer : f.doc->projection.layers) {
-        EXPECT_EQ(layer.zoom, first.zoom);
-        EXPECT_EQ(layer.rotationDegrees, 0.0f);
-        EXPECT_EQ(layer.originMillimetres[0], -first.zoom * 2.0f);  // half the zoomed tile
-    }
-    ExpectPartInsideOneTile(*f.doc);
-    EXPECT_TRUE(HasLineStartingWith(f.host, "  this pattern does not repeat, so one tile is laid over the whole model: "));
-    EXPECT_TRUE(HasLineStartingWith(f.host, "  rendered at "));
-}
-
-TEST(DocumentTexture, AWideImageWithTilesOffStillCoversThePart)
-{
-    // A 2:1 image keeps its aspect (the tile is half as tall as wide): the tile must still
-    // reach the top of every side, not only the lower half.
     const TempFolder folder;
-    DocumentFixture f;
-    f.WithCube();
-    ASSERT_TRUE(f.doc->LoadHeightMap(WriteGreyImage(folder, "wide.png", 32, 16)));
-    ASSERT_EQ(f.doc->heightMap.settings.heightMillimetres, 15.0f);
-    mesh::TextureSettings off = f.doc->heightMap.settings;
-    off.tiles = false;
-    f.doc->ApplyTextureSettings(off);
-    EXPECT_EQ(f.doc->heightMap.settings.wrap, 2);
-    ExpectPartInsideOneTile(*f.doc);
+    const std::filesystem::path wide = WriteGreyImage(folder, "wide.png", 32, 16);
+    for (const bool pattern : {true, false}) {
+        DocumentFixture f;
+        f.WithCube();
+        if (pattern) {
+            // Fitted before its first render: there were no pixels to gate on yet.
+            f.doc->heightMap.settings.widthMillimetres = f.doc->heightMap.settings.heightMillimetres = 4.0f;
+            f.doc->RenderProceduralTexture(procedural::CreateProceduralTexture("Penrose"), L"");
+            EXPECT_TRUE(HasLineStartingWith(f.host, "  this pattern does not repeat, so one tile is laid over "));
+        } else {
+            // A 2:1 image keeps its aspect: the tile, half as tall as wide, must still reach the
+            // top of every side.
+            ASSERT_TRUE(f.doc->LoadHeightMap(wide));
+            mesh::TextureSettings off = f.doc->heightMap.settings;
+            off.tiles = false;
+            f.doc->ApplyTextureSettings(off);
+        }
+        ASSERT_FALSE(f.doc->heightMap.settings.tiles);
+        EXPECT_EQ(f.doc->heightMap.settings.wrap, 2);
+        const mesh::ProjectionLayer first = f.doc->projection.layers[0];
+        EXPECT_GT(first.zoom, 1.0f);
+        for (const mesh::ProjectionLayer& layer : f.doc->projection.layers) {
+            EXPECT_EQ(layer.zoom, first.zoom);
+            EXPECT_EQ(layer.rotationDegrees, 0.0f);
+        }
+        // Every sample of every cube vertex lies inside the one tile.
+        for (const mesh::MeshVertex& v : f.doc->workingPart.vertices) {
+            const mesh::ProjectionSamples samples = mesh::MapThroughProjection(f.doc->projection, v.position, v.normal);
+            for (int i = 0; i < samples.count; ++i) {
+                const mesh::TileCoordinates t = f.doc->heightMap.settings.ToTile(samples.samples[i].u, samples.samples[i].v);
+                EXPECT_TRUE(t.u >= 0.0f && t.u <= 1.0f && t.v >= 0.0f && t.v <= 1.0f)
+                    << pattern << ": side " << samples.samples[i].side << " at (" << t.u << ", " << t.v << ")";
+            }
+        }
+    }
 }
 
 TEST(DocumentTexture, SeamChoiceIsRememberedPerImageAndLoadFromDiskListsTheImage)
@@ -362,69 +286,33 @@ TEST(DocumentTexture, SeamChoiceIsRememberedPerImageAndLoadFromDiskListsTheImage
     EXPECT_TRUE(HasLineStartingWith(f.host, "Seams: Mirror, as chosen for this image before."));
 }
 
-TEST(DocumentTexture, EveryNewPixelSetIsItsOwnMapInTheHistory)
+TEST(DocumentTexture, EveryNewPixelSetIsItsOwnMapInTheHistoryAndADragStaysOneStep)
 {
     const TempFolder folder;
+    {
+        DocumentFixture f;
+        f.WithCube();
+        f.GiveTexture();
+        const std::shared_ptr<const mesh::HeightMap> ramp = f.doc->undoBase.heightMap;
+        ASSERT_TRUE(ramp);
+        ASSERT_TRUE(f.doc->LoadHeightMap(WriteGreyImage(folder, "b.png", 8, 8)));
+        EXPECT_NE(f.doc->undoBase.heightMap, ramp);
+        EXPECT_EQ(ramp->width, 4);  // the earlier snapshot's map is untouched
+        f.doc->OnEditUndo();
+        EXPECT_EQ(f.doc->heightMap.width, 4);
+        EXPECT_TRUE(f.doc->textureImagePath.empty());
+        f.doc->OnEditRedo();
+        EXPECT_EQ(f.doc->heightMap.sourceName, "b.png");
+    }
+    // A zoom drag that crosses the render band renders the pattern again mid-drag.
     DocumentFixture f;
     f.WithCube();
-    f.GiveTexture();
-    const std::shared_ptr<const mesh::HeightMap> ramp = f.doc->undoBase.heightMap;
-    ASSERT_TRUE(ramp);
-    ASSERT_TRUE(f.doc->LoadHeightMap(WriteGreyImage(folder, "b.png", 8, 8)));
-    ASSERT_TRUE(f.doc->undoBase.heightMap);
-    EXPECT_NE(f.doc->undoBase.heightMap, ramp);
-    EXPECT_EQ(ramp->width, 4);  // the earlier snapshot's map is untouched
-
-    f.doc->OnEditUndo();
-    EXPECT_EQ(f.doc->heightMap.width, 4);
-    EXPECT_TRUE(f.doc->textureImagePath.empty());
-    f.doc->OnEditRedo();
-    EXPECT_EQ(f.doc->heightMap.width, 8);
-    EXPECT_EQ(f.doc->heightMap.sourceName, "b.png");
-}
-
-TEST(DocumentTexture, ProceduralDialogGetsTheLibraryRootsAndAnUnchangedPatternChangesNothing)
-{
-    const TempFolder folder;
-    DocumentFixture f;
-    f.host.programFolder = folder / "program";
-    f.host.userFolder = folder / "user";
-    f.WithCube();
-    f.doc->heightMap.settings.widthMillimetres = 8.0f;
-    f.doc->OnProceduralPattern(app::kCmdProceduralFirst);
-    ASSERT_TRUE(f.doc->proceduralTexture);
-    ASSERT_EQ(f.host.dialogRoots.size(), 2u);
-    EXPECT_EQ(f.host.dialogRoots[0].path, folder / "program");
-    EXPECT_TRUE(f.host.dialogRoots[1].user);
-
-    const std::uint32_t generation = f.doc->pixelGeneration;
-    const std::size_t steps = f.doc->undoStack.size();
-    f.doc->OnProceduralPattern(app::kCmdProceduralFirst);
-    f.doc->OnProceduralSettings();
-    EXPECT_EQ(f.doc->pixelGeneration, generation);
-    EXPECT_EQ(f.doc->undoStack.size(), steps);
-    EXPECT_EQ(f.host.patternsOffered.size(), 3u);
-}
-
-}  // namespace
-}  // namespace grainforge::test
-
-namespace grainforge::test {
-namespace {
-
-TEST(DocumentTexture, AZoomDragThatRendersThePatternAgainStaysOneUndoStep)
-{
-    DocumentFixture f;
-    f.WithCube();
-    f.doc->heightMap.settings.widthMillimetres = 10.0f;
-    f.doc->heightMap.settings.heightMillimetres = 10.0f;
+    f.doc->heightMap.settings.widthMillimetres = f.doc->heightMap.settings.heightMillimetres = 10.0f;
     f.doc->RenderProceduralTexture(procedural::CreateProceduralTexture("Noise"), L"");
     ASSERT_EQ(f.doc->heightMap.width, 320);
     const std::size_t steps = f.doc->undoStack.size();
     const std::uint32_t generation = f.doc->pixelGeneration;
 
-    // The view's drag: layers copied, one step begun, the zoom moved in several mouse moves,
-    // crossing the render band on the way.
     std::copy(std::begin(f.doc->projection.layers), std::end(f.doc->projection.layers), f.doc->dragBaseLayers);
     f.doc->BeginEdit();
     for (const float zoom : {1.2f, 1.6f, 1.8f, 2.0f}) {
