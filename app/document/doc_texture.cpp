@@ -1,5 +1,6 @@
-// The texture hand-over to the pipeline, the procedural pattern and the surface test grid: the
-// parts of the texture and check work that Process, the refresh and undo rely on.
+// The texture hand-over to the pipeline, the procedural pattern (its render size, re-render
+// band and dialogs), the single tile laid over the part for a texture that does not repeat,
+// and the surface test grid.
 #include "app/document/document_commands.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
@@ -158,6 +159,8 @@ void CGrainforgeDoc::FitSingleTile()
     // rendered at the size the fitted zoom needs.
     if (!HasPart() || heightMap.settings.tiles || (!IsHeightMapLoaded() && !proceduralTexture))
         return;
+    // Twice the largest span: the tile reaches well past every side, including the sphere's
+    // sides, whose arcs are counted from their own azimuth rather than from the centre.
     float extent = 0.0f;
     for (int side = 0; side < mesh::kBoxSideCount; ++side)
         extent = std::max(extent, 2.0f * SideFrameSpan(projection, side));
