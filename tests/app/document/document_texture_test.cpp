@@ -330,5 +330,39 @@ TEST(DocumentTexture, EveryNewPixelSetIsItsOwnMapInTheHistoryAndADragStaysOneSte
     EXPECT_EQ(f.doc->pixelGeneration, generation);
 }
 
+TEST(DocumentTexture, PatternSettingsNeedAPatternAndAnUnchangedDialogChangesNothing)
+{
+    const TempFolder folder;
+    DocumentFixture f;
+    f.host.programFolder = folder / "program";
+    f.host.userFolder = folder / "user";
+    f.WithCube();
+    f.doc->heightMap.settings.widthMillimetres = f.doc->heightMap.settings.heightMillimetres = 8.0f;
+    const auto settingsEnabled = [&] {
+        for (const app::CommandEntry& e : f.doc->Commands())
+            if (e.id == app::kCmdProceduralSettings) {
+                app::CommandState state;
+                e.update(state);
+                return state.enabled;
+            }
+        return false;
+    };
+    EXPECT_FALSE(settingsEnabled());
+    f.doc->OnProceduralPattern(app::kCmdProceduralFirst + 2);
+    ASSERT_TRUE(f.doc->proceduralTexture);
+    EXPECT_EQ(f.doc->proceduralTexture->Name(), "Bricks");
+    EXPECT_TRUE(settingsEnabled());
+    ASSERT_EQ(f.host.dialogRoots.size(), 2u);  // the presets' folders: factory, then the user's
+    EXPECT_EQ(f.host.dialogRoots[1].path, folder / "user");
+
+    const std::uint32_t generation = f.doc->pixelGeneration;
+    const std::size_t steps = f.doc->undoStack.size();
+    f.doc->OnProceduralPattern(app::kCmdProceduralFirst + 2);
+    f.doc->OnProceduralSettings();
+    EXPECT_EQ(f.host.patternsOffered, (std::vector<std::string>{"Bricks", "Bricks", "Bricks"}));
+    EXPECT_EQ(f.doc->pixelGeneration, generation);
+    EXPECT_EQ(f.doc->undoStack.size(), steps);
+}
+
 }  // namespace
 }  // namespace grainforge::test
