@@ -1,4 +1,4 @@
-// Commands whose work belongs to the project file, texture loading, the checks, export and
+// Commands whose work belongs to the project file, the checks, export and
 // the modal mesh jobs, none of which is built yet. They are in the command table so that the
 // window layer can route them; until their work lands they leave the document untouched.
 #include "app/document/grainforge_doc.h"
@@ -11,7 +11,6 @@ std::wstring CGrainforgeDoc::ReliefReportText() const
 }
 
 void CGrainforgeDoc::OnFileSaveStl(bool /*ascii*/) {}
-void CGrainforgeDoc::OnTextureLoadFromDisk() {}
 void CGrainforgeDoc::OnFileOpenProject() {}
 void CGrainforgeDoc::OnFileSaveProject() {}
 void CGrainforgeDoc::OnFileSaveProjectAs() {}

@@ -1,8 +1,10 @@
-// The texture hand-over to the pipeline, the procedural pattern and the surface test grid: the
-// parts of the texture and check work that Process, the refresh and undo rely on.
+// The texture hand-over to the pipeline, the procedural pattern (its render size, re-render
+// band and dialogs), the single tile laid over the part for a texture that does not repeat,
+// and the surface test grid.
 #include "app/document/document_commands.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
+#include "app/document/texture_library.h"
 
 #include "engine/textures/procedural_registry.h"
 
@@ -15,33 +17,46 @@ namespace mesh = grainforge::mesh;
 
 namespace {
 
-constexpr double kProceduralPixelsPerMillimetre = 32.0;
-constexpr double kSmallestRenderSide = 256.0;
-constexpr double kLargestRenderSide = 4096.0;
-// A render is kept while the needed size stays strictly within this band of the rendered one.
-constexpr float kRenderBandLow = 0.6666667f;
-constexpr float kRenderBandHigh = 1.5f;
+constexpr float kTwoPi = 6.2831855f;
+constexpr float kPi = 3.1415927f;
 
-std::int32_t RenderSide(float millimetres, float zoom)
+float Size(const mesh::Vec3& size, int axis)
 {
-    const double wanted = std::max(static_cast<double>(millimetres), 0.0) * zoom * kProceduralPixelsPerMillimetre;
-    // NaN falls to the smallest side.
-    if (!(wanted >= kSmallestRenderSide))
-        return static_cast<std::int32_t>(kSmallestRenderSide);
-    if (wanted > kLargestRenderSide)
-        return static_cast<std::int32_t>(kLargestRenderSide);
-    return static_cast<std::int32_t>(std::lround(wanted));
+    return axis == 0 ? size.x : (axis == 1 ? size.y : size.z);
 }
 
-float LayerZoomForRender(const mesh::Projection& projection)
+// The larger of the two spans (millimetres) that a side's (u, v) coordinates cover inside the
+// cage, before the side's layer moves them; 0 for a side the kind does not use.
+float SideFrameSpan(const mesh::Projection& projection, int side)
 {
-    const float zoom = mesh::MaximumLayerZoom(projection);
-    return zoom > 0.0f ? zoom : 1.0f;
-}
-
-bool InRenderBand(float ratio)
-{
-    return ratio > kRenderBandLow && ratio < kRenderBandHigh;
+    const mesh::Vec3 size = projection.cage.size;
+    const auto larger = [](float a, float b) { return std::max(std::fabs(a), std::fabs(b)); };
+    switch (projection.type) {
+    case mesh::ProjectionKind::Box: {
+        if (projection.boxSideEnabled[side] == 0)
+            return 0.0f;
+        const int axis = side / 2;
+        return larger(Size(size, (axis + 1) % 3), Size(size, (axis + 2) % 3));
+    }
+    case mesh::ProjectionKind::Plane:
+        return side == 4 ? larger(size.x, size.y) : 0.0f;
+    case mesh::ProjectionKind::Cylinder: {
+        const int axis = projection.cylinderAxis == 0 ? 0 : (projection.cylinderAxis == 1 ? 1 : 2);
+        if (side == 0 && projection.cylinderSideEnabled != 0)
+            return larger(kTwoPi * mesh::CylinderRadius(projection), Size(size, axis));
+        const bool cap = (side == 4 && projection.cylinderTopCapEnabled != 0) ||
+                         (side == 5 && projection.cylinderBottomCapEnabled != 0);
+        return cap ? larger(Size(size, (axis + 1) % 3), Size(size, (axis + 2) % 3)) : 0.0f;
+    }
+    case mesh::ProjectionKind::Sphere: {
+        if (projection.boxSideEnabled[side] == 0)
+            return 0.0f;
+        // Arc lengths: all the way round the pole axis, and from pole to pole.
+        const float radius = std::max({size.x, size.y, size.z}) / 2.0f;
+        return larger(kTwoPi * radius, kPi * radius);
+    }
+    }
+    return 0.0f;
 }
 
 }  // namespace
@@ -55,7 +70,7 @@ void CGrainforgeDoc::SyncTextureToPipeline()
     handedOverSettings = heightMap.settings;
     // Handing over stops a running worker; its run is discarded, so nothing waits to be reported.
     runStartedByProcess = false;
-    pipeline.SetHeightMap(mesh::HeightMap(heightMap));
+    pipeline.SetHeightMap(CopyTextureRecord(heightMap));
     ++textureHandOvers;
     NoteEdit();
     if (HasPart() && &CurrentDisplayMesh() != displayMesh) {
@@ -64,37 +79,34 @@ void CGrainforgeDoc::SyncTextureToPipeline()
     }
 }
 
-std::pair<std::int32_t, std::int32_t> CGrainforgeDoc::ProceduralRenderSize() const
+ProceduralImageSize CGrainforgeDoc::ProceduralRenderSize() const
 {
-    const float zoom = LayerZoomForRender(projection);
-    return {RenderSide(heightMap.settings.widthMillimetres, zoom),
-        RenderSide(heightMap.settings.heightMillimetres, zoom)};
+    return ComputeProceduralRenderSize(heightMap.settings.widthMillimetres, heightMap.settings.heightMillimetres,
+        mesh::MaximumLayerZoom(projection));
 }
 
 void CGrainforgeDoc::RefreshProceduralTexture(bool force)
 {
     if (!proceduralTexture)
         return;
-    const auto [width, height] = ProceduralRenderSize();
-    if (!force && heightMap.width >= 1 && heightMap.height >= 1 && !heightMap.source.empty()) {
-        const float ratioX = static_cast<float>(width) / static_cast<float>(heightMap.width);
-        const float ratioY = static_cast<float>(height) / static_cast<float>(heightMap.height);
-        if (InRenderBand(ratioX) && InRenderBand(ratioY))
-            return;
-    }
-    mesh::TextureSettings settings = heightMap.settings;
-    settings.seamlessMethod = "Unchanged";
-    settings.seamlessParameters.clear();
-    std::vector<float> pixels = proceduralTexture->RenderImage(width, height);
+    const ProceduralImageSize size = ProceduralRenderSize();
+    if (!force && !heightMap.source.empty() && !ProceduralRenderDrifted(size, heightMap.width, heightMap.height))
+        return;
+    std::vector<float> pixels = proceduralTexture->RenderImage(size.width, size.height);
     if (pixels.empty())
         return;
-    heightMap.SetImage(width, height, std::move(pixels));
+    mesh::TextureSettings settings = heightMap.settings;
+    settings.seamlessMethod = std::string(kUnchangedSeamMethod);
+    settings.seamlessParameters.clear();
+    // Settings first, so the new pixels get their blur once and no seamless step.
+    heightMap.settings = settings;
+    heightMap.SetImage(size.width, size.height, std::move(pixels));
     ++pixelGeneration;
     ++pipelinePixelGeneration;
     heightMap.midValue = proceduralTexture->MidLevelAfterInvert();
     heightMap.hasMidValue = true;
     heightMap.sourceName = proceduralTexture->Name() + " (procedural)";
-    heightMap.ApplySettings(settings);
+    heightMap.ApplySettings(heightMap.settings);
     SyncTextureToPipeline();
     UpdateAllViews(kHintFullRefresh);
 }
@@ -111,7 +123,7 @@ void CGrainforgeDoc::RenderProceduralTexture(
     textureImagePath.clear();
 
     mesh::TextureSettings settings = heightMap.settings;
-    settings.seamlessMethod = "Unchanged";
+    settings.seamlessMethod = std::string(kUnchangedSeamMethod);
     settings.seamlessParameters.clear();
     settings.blackLevel = 0.0f;
     settings.whiteLevel = 1.0f;
@@ -119,7 +131,7 @@ void CGrainforgeDoc::RenderProceduralTexture(
     settings.outputBlackLevel = 0.0f;
     settings.outputWhiteLevel = 1.0f;
     settings.tiles = proceduralTexture->repeats;
-    settings.wrap = settings.tiles ? 0 : 2;
+    ApplyWrapRule(settings);
     heightMap.ApplySettings(settings);
 
     FitSingleTile();
@@ -137,14 +149,35 @@ void CGrainforgeDoc::RenderProceduralTexture(
     LogMessage(FormatText("  rendered at %d x %d pixels for %.1f x %.1f mm at zoom %.2f (%.0f pixels per mm)",
                    heightMap.width, heightMap.height, static_cast<double>(heightMap.settings.widthMillimetres),
                    static_cast<double>(heightMap.settings.heightMillimetres), static_cast<double>(zoom),
-                   kProceduralPixelsPerMillimetre),
+                   static_cast<double>(kProceduralPixelsPerMillimetre)),
         kLogPlain);
 }
 
 void CGrainforgeDoc::FitSingleTile()
 {
-    // Laying one tile over the whole part belongs to the texture work that is not built yet;
-    // until then a texture that does not repeat keeps the layers as they are.
+    // A pattern counts as a texture before its first render: it is fitted first so that it is
+    // rendered at the size the fitted zoom needs.
+    if (!HasPart() || heightMap.settings.tiles || (!IsHeightMapLoaded() && !proceduralTexture))
+        return;
+    // Twice the largest span: the tile reaches well past every side, including the sphere's
+    // sides, whose arcs are counted from their own azimuth rather than from the centre.
+    float extent = 0.0f;
+    for (int side = 0; side < mesh::kBoxSideCount; ++side)
+        extent = std::max(extent, 2.0f * SideFrameSpan(projection, side));
+    const float width = heightMap.settings.widthMillimetres;
+    if (!(extent > 0.0f) || !(width > 0.0f) || !std::isfinite(extent))
+        return;
+    // The tile must cover the extent both ways, so the zoom follows its shorter side, and it is
+    // centred on each axis: a tile less tall than wide would otherwise leave the upper part of
+    // every side untextured.
+    const float height = heightMap.settings.heightMillimetres > 0.0f ? heightMap.settings.heightMillimetres : width;
+    const float zoom = extent / std::min(width, height);
+    for (mesh::ProjectionLayer& layer : projection.layers) {
+        layer.originMillimetres[0] = -zoom * width / 2.0f;
+        layer.originMillimetres[1] = -zoom * height / 2.0f;
+        layer.rotationDegrees = 0.0f;
+        layer.zoom = zoom;
+    }
 }
 
 void CGrainforgeDoc::OnProceduralPattern(int commandId)
@@ -161,7 +194,7 @@ void CGrainforgeDoc::OnProceduralPattern(int commandId)
     if (samePattern)
         mesh::procedural::ParametersFromText(*pattern, mesh::procedural::ParametersToText(*proceduralTexture));
     std::unique_ptr<mesh::procedural::ProceduralTexture> edited =
-        host.dialogs->EditProceduralTexture(std::move(pattern), 2);
+        host.dialogs->EditProceduralTexture(std::move(pattern), 2, LibraryRootsOfHost());
     if (!edited)
         return;
     if (proceduralTexture && proceduralTexture->Name() == edited->Name() &&
@@ -181,7 +214,7 @@ void CGrainforgeDoc::OnProceduralSettings()
     const std::string current = mesh::procedural::ParametersToText(*proceduralTexture);
     mesh::procedural::ParametersFromText(*pattern, current);
     std::unique_ptr<mesh::procedural::ProceduralTexture> edited =
-        host.dialogs->EditProceduralTexture(std::move(pattern), 2);
+        host.dialogs->EditProceduralTexture(std::move(pattern), 2, LibraryRootsOfHost());
     if (edited && mesh::procedural::ParametersToText(*edited) != current)
         RenderProceduralTexture(std::move(edited), L"");
 }

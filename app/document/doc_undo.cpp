@@ -23,6 +23,23 @@ bool TransformChanges(const mesh::Transform3x4& a, const mesh::Transform3x4& b)
     return !EditStateMainEquals(left, right);
 }
 
+// Whether `state` differs from `base` only as a drag changes it. Zooming a procedural pattern
+// past its render band renders it again mid-drag: new pixels of the same pattern, which belong
+// to the drag rather than opening a step of their own for every later mouse move.
+bool ChangedOnlyByDrag(EditState& state, const EditState& base)
+{
+    if (EditStateMainEquals(state, base))
+        return true;
+    if (state.patternName.empty() || state.patternName != base.patternName ||
+        state.patternParameters != base.patternParameters || state.pixelGeneration == base.pixelGeneration)
+        return false;
+    const std::uint32_t generation = state.pixelGeneration;
+    state.pixelGeneration = base.pixelGeneration;
+    const bool same = EditStateMainEquals(state, base);
+    state.pixelGeneration = generation;
+    return same;
+}
+
 }  // namespace
 
 EditState CGrainforgeDoc::CaptureEditState() const
@@ -65,7 +82,7 @@ void CGrainforgeDoc::NoteEdit()
     EditState state = CaptureEditState();
     if (EditStateEquals(state, undoBase))
         return;
-    if (editPending && EditStateMainEquals(state, undoBase)) {
+    if (editPending && ChangedOnlyByDrag(state, undoBase)) {
         // A drag moves only the cage, the layers or the masks: it stays one step.
         undoBase = std::move(state);
         return;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "app/document/no_window_system.h"
+#include "app/document/user_folders.h"
 
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/repair_driver.h"
@@ -158,10 +159,11 @@ public:
     [[nodiscard]] virtual std::optional<grainforge::mesh::RemeshSettings> EditRemeshInput(
         const grainforge::mesh::RemeshSettings& settings,
         const grainforge::mesh::TriangleMesh& loadedPart) = 0;
-    // The pattern is edited in place; null for Cancel. `mode` 2 from the document.
+    // The pattern is edited in place; null for Cancel. `mode` 2 from the document; the roots
+    // are where the dialog's presets are listed, read and saved.
     [[nodiscard]] virtual std::unique_ptr<grainforge::mesh::procedural::ProceduralTexture>
     EditProceduralTexture(std::unique_ptr<grainforge::mesh::procedural::ProceduralTexture> pattern,
-        int mode) = 0;
+        int mode, const LibraryRoots& roots) = 0;
     [[nodiscard]] virtual std::optional<ExportDialogResult> RunExportCheck(
         const ExportDialogRequest& request) = 0;
 };

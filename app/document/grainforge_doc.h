@@ -7,9 +7,10 @@
 // The class is split by concept over several sources: state and defaults
 // (grainforge_doc.cpp), the command table (doc_commands.cpp), driving Process
 // (doc_process.cpp), parts and placement (doc_parts.cpp), mapping and masks
-// (doc_mapping.cpp), undo and redo (doc_undo.cpp), and the texture hand-over with the
-// procedural pattern (doc_texture.cpp). doc_seams.cpp holds the commands of the project file,
-// texture loading, the checks, export and the mesh jobs, which are not built yet.
+// (doc_mapping.cpp), undo and redo (doc_undo.cpp), height-map loading and the texture settings
+// (doc_height_map.cpp), and the texture hand-over with the procedural pattern
+// (doc_texture.cpp). doc_seams.cpp holds the commands of the project file, the checks, export
+// and the mesh jobs, which are not built yet.
 //
 // References to meshes the document returns (CurrentDisplayMesh) may point into the pipeline's
 // stage state, which belongs to the worker once a run starts: they are valid until the next
@@ -20,7 +21,9 @@
 #include "app/document/command_entry.h"
 #include "app/document/document_host.h"
 #include "app/document/edit_state.h"
+#include "app/document/procedural_render_size.h"
 #include "app/document/no_window_system.h"
+#include "app/document/user_folders.h"
 
 #include "engine/displacement/displacement_settings.h"
 #include "engine/displacement/mask_volume.h"
@@ -53,6 +56,22 @@ namespace grainforge::app {
 
 // Sizes 0, no pixels, no mid value; the settings and the name stay.
 void EmptyHeightMap(grainforge::mesh::HeightMap& map);
+
+// A full copy of the map, pixels by value, for the pipeline to own.
+[[nodiscard]] grainforge::mesh::HeightMap CopyTextureRecord(const grainforge::mesh::HeightMap& map);
+
+// Wrap follows the tiling: clamp when the texture does not repeat, mirror for the "Mirror"
+// seamless method (it repeats only every second tile), repeat otherwise.
+void ApplyWrapRule(grainforge::mesh::TextureSettings& settings);
+
+// Asked when a loaded image looks like a normal map: Yes and No convert it with green up or
+// down, Cancel uses it as it is.
+inline constexpr const wchar_t* kNormalMapQuestion =
+    L"This image looks like a normal map: mostly blue, with red and green centred. A normal map "
+    L"stores the surface's slope, not its height, but the height can be integrated from it.\n\n"
+    L"Yes:  convert it, green pointing up the image (OpenGL style, the common one)\n"
+    L"No:   convert it, green pointing down the image (DirectX style)\n"
+    L"Cancel:  use the image as it is";
 
 class CGrainforgeDoc {
 public:
@@ -165,25 +184,43 @@ public:
     void OnEditRedo();
     void ResetUndoHistory();
 
-    // ---- Texture hand-over and the procedural pattern (the least the Parts above need) ------
+    // ---- Height-map loading and texture settings ---------------------------------------------
+    // Loads the image as the texture (asking first when it looks like a normal map). A file
+    // that does not load leaves the texture as it was, says why in the information box and
+    // gives false.
+    bool LoadHeightMap(const std::filesystem::path& path);
+    // Edited settings: levels, tiling, size, blur, the seamless method (remembered per image).
+    void ApplyTextureSettings(const grainforge::mesh::TextureSettings& newSettings);
+    // The library roots the host's folders name (factory first, the user root last); empty
+    // without folders.
+    [[nodiscard]] LibraryRoots LibraryRootsOfHost() const;
+
+    // ---- Texture hand-over and the procedural pattern ------------------------------------
+    // Hands the texture to the pipeline only when its pixels or settings changed since the
+    // last hand-over.
     void SyncTextureToPipeline();
     void RefreshProceduralTexture(bool force);
     // Makes the pattern current under the preset name and renders it. Null does nothing.
     void RenderProceduralTexture(std::unique_ptr<grainforge::mesh::procedural::ProceduralTexture> pattern,
         const std::wstring& presetName);
-    [[nodiscard]] std::pair<std::int32_t, std::int32_t> ProceduralRenderSize() const;
-    // Lays one tile over the whole part for a texture that does not repeat (not built yet).
+    // The size the current placement needs the pattern rendered at.
+    [[nodiscard]] ProceduralImageSize ProceduralRenderSize() const;
+    // Lays one tile over the whole part on every layer, for a texture that does not repeat.
     void FitSingleTile();
     // Commands 32857..32880: the pattern of that index, through the procedural dialog.
     void OnProceduralPattern(int commandId);
     void RebuildSurfaceTestGrid();
     [[nodiscard]] const std::vector<std::uint8_t>& SurfaceClassification();
 
-    // ---- Commands of later work (project file, texture loading, checks, export, mesh jobs) ---
-    void OnFileSaveStl(bool ascii);
-    void OnTextureLoadFromDisk();
-    void SetSurfaceTestGridResolution(int cells);
+    // Command 32881: the current pattern through the procedural dialog.
     void OnProceduralSettings();
+    // Command 32819: an image chosen in the open-file prompt, loaded as the texture and, when
+    // it loaded, put first in the library's list of images loaded from disk.
+    void OnTextureLoadFromDisk();
+
+    // ---- Commands of later work (project file, checks, export, mesh jobs) --------------------
+    void OnFileSaveStl(bool ascii);
+    void SetSurfaceTestGridResolution(int cells);
     void OnFileOpenProject();
     void OnFileSaveProject();
     void OnFileSaveProjectAs();

@@ -81,9 +81,10 @@ public:
         return acceptDialogs ? std::optional(settings) : std::nullopt;
     }
     std::unique_ptr<mesh::procedural::ProceduralTexture> EditProceduralTexture(
-        std::unique_ptr<mesh::procedural::ProceduralTexture> pattern, int) override
+        std::unique_ptr<mesh::procedural::ProceduralTexture> pattern, int, const app::LibraryRoots& roots) override
     {
         patternsOffered.push_back(pattern ? pattern->Name() : std::string());
+        dialogRoots = roots;
         return acceptDialogs ? std::move(pattern) : nullptr;
     }
     std::optional<app::ExportDialogResult> RunExportCheck(const app::ExportDialogRequest&) override
@@ -126,6 +127,7 @@ public:
     int busyScopes = 0;
     bool acceptDialogs = true;
     std::vector<std::string> patternsOffered;
+    app::LibraryRoots dialogRoots;
     std::vector<std::filesystem::path> recentFiles;
     std::filesystem::path programFolder;
     std::filesystem::path userFolder;
