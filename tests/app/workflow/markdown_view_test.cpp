@@ -208,6 +208,18 @@ TEST(MarkdownViewScrolling, DragAutoScrollStepsBetweenHalfALineAndThreeLines) {
   EXPECT_EQ(Pane(L"short").view.AutoScrollStep(500), 0);
 }
 
+TEST(MarkdownViewScrolling, ARelayoutKeepsTheScrollPositionInsideTheShorterContent) {
+  Pane pane(TallPage());
+  ASSERT_TRUE(pane.view.ScrollTo(pane.view.MaxScroll()));
+  // A taller pane leaves less to scroll: the old position would show blank space below the end.
+  pane.view.SetGeometry(TestGeometry(300, 900));
+  pane.view.EnsureLayout(pane.fonts);
+  EXPECT_EQ(pane.view.ScrollPos(), pane.view.MaxScroll());
+  pane.view.SetGeometry(TestGeometry(300, 5000));
+  pane.view.EnsureLayout(pane.fonts);
+  EXPECT_EQ(pane.view.ScrollPos(), 0);
+}
+
 TEST(MarkdownViewScrolling, HitTestFollowsTheScrollPosition) {
   Pane pane(TallPage());
   const TextPosition before = pane.Hit(20, 15);
