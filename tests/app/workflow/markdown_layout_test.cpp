@@ -104,6 +104,7 @@ TEST(ParseMarkdown, BlockLinesFollowTheDialect) {
     EXPECT_EQ(line.plainText, c.plain) << std::wstring(c.input);
     EXPECT_EQ(line.indent, c.indent) << std::wstring(c.input);
     EXPECT_EQ(line.isRule, c.rule) << std::wstring(c.input);
+    EXPECT_EQ(line.segmentStarts.size(), line.segments.size() + 1) << std::wstring(c.input);
     if (!line.segments.empty()) {
       EXPECT_EQ(line.segments[0].headingLevel, c.headingLevel) << std::wstring(c.input);
     }
@@ -156,6 +157,19 @@ TEST(ParseMarkdown, AWordLongerThanTheLineStandsAlone) {
   const std::wstring word(40, L'w');
   const MarkdownLayout layout = Lay(L"short " + word + L" end");
   ASSERT_EQ(PlainTexts(layout), (std::vector<std::wstring>{L"short ", word + L" ", L"end"}));
+}
+
+TEST(ParseMarkdown, ALongParagraphsLinesDoNotEachHoldTheWholeParagraph) {
+  // Each display line once kept a copy of the paragraph's whole text as spare capacity: a
+  // 256 KB page of one paragraph took gigabytes.
+  std::wstring paragraph;
+  for (int i = 0; i < 20000; ++i) paragraph += L"word ";
+  const MarkdownLayout layout = Lay(paragraph);
+  ASSERT_GT(layout.lines.size(), 1000u);
+  std::size_t held = 0;
+  for (const FormattedLine& line : layout.lines)
+    for (const TextSegment& segment : line.segments) held += segment.text.capacity();
+  EXPECT_LT(held, 4 * paragraph.size());
 }
 
 TEST(ParseMarkdown, StylesKeepTheirSegmentsAcrossAWrap) {

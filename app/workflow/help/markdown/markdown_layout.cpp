@@ -190,6 +190,7 @@ private:
       FormattedLine rule;
       rule.isRule = true;
       rule.height = g_.LineOrFallback() + g_.spacing.ruleExtra;
+      BuildPlainText(rule);
       Append(std::move(rule));
       return;
     }
@@ -231,6 +232,7 @@ private:
     if (segments.empty()) {
       FormattedLine empty;
       empty.height = g_.LineOrFallback();
+      BuildPlainText(empty);
       Append(std::move(empty));
       return;
     }
@@ -271,9 +273,11 @@ private:
         if (lastFromSource) {
           current.segments.back().text += piece;
         } else {
-          TextSegment part = source;
-          part.text.assign(piece);
-          current.segments.push_back(std::move(part));
+          // Only the style is copied: a copy of the whole source text would keep its capacity
+          // on every display line of a long paragraph.
+          current.segments.push_back(TextSegment{.text = std::wstring(piece), .bold = source.bold,
+                                                 .italic = source.italic, .code = source.code,
+                                                 .headingLevel = source.headingLevel});
           lastFromSource = true;
         }
         x += width;
