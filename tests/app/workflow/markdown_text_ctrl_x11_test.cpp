@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 
 #include <wx/button.h>
 #include <wx/clipbrd.h>
@@ -125,6 +126,30 @@ TEST(HelpPaneX11, ShowsTheProgramsExportPageBesideTheDialog) {
   const std::filesystem::path end = std::filesystem::current_path() / "help_pane_export_end.png";
   ASSERT_TRUE(WindowShot::Save(&window.Dialog(), end.string()));
   std::printf("screenshot: %s\n", end.c_str());
+}
+
+TEST(HelpPaneX11, EveryPageTheDialogsAskForShipsWithAHeadingAndItsTablesParse) {
+  for (const char* name : {"export", "mapping", "seamless", "texture", "stack", "simplify", "relief", "procedural"}) {
+    HelpDialog window(ProgramPage(name));
+    CMarkdownTextCtrl& pane = window.Pane();
+    pane.EnsureLayout();
+    const MarkdownLayout& layout = pane.View().Layout();
+    ASSERT_FALSE(layout.lines.empty()) << name;
+    EXPECT_EQ(layout.lines.front().segments.front().headingLevel, 1) << name;
+    EXPECT_EQ(pane.View().Text().find(L"No help yet"), std::wstring::npos) << name;
+    for (const FormattedLine& line : layout.lines) {
+      if (line.isTableRow) {
+        EXPECT_GE(line.cells.size(), 2u) << name;
+      }
+    }
+    if (std::string_view(name) == "simplify") {
+      pane.ScrollTo(layout.lineTops[10]);
+      PumpFor(std::chrono::milliseconds(100));
+      const std::filesystem::path shot = std::filesystem::current_path() / "help_pane_simplify.png";
+      ASSERT_TRUE(WindowShot::Save(&window.Dialog(), shot.string()));
+      std::printf("screenshot: %s\n", shot.c_str());
+    }
+  }
 }
 
 TEST(HelpPaneX11, AMissingPageSaysSoAndFitsWithoutScrolling) {
