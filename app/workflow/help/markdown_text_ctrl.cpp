@@ -99,6 +99,24 @@ std::optional<MarkdownScrollKey> ScrollKeyFor(int keyCode) {
   }
 }
 
+// A table cell's text wrapped at spaces within the box, each row placed by the column's
+// alignment (0 left, 1 centre, 2 right); what does not fit in the box is cut off.
+void DrawCellText(wxDC& dc, const ITextMetrics& metrics, const std::wstring& cell, const wxRect& box,
+                  int alignment) {
+  wxDCClipper clip(dc, box);
+  const int rowHeight = metrics.LineHeight();
+  int y = box.y;
+  for (const TextRow& row : WrapText(metrics, cell, box.width, box.width)) {
+    if (y >= box.GetBottom() + 1) break;
+    const std::wstring_view piece = std::wstring_view(cell).substr(static_cast<std::size_t>(row.start),
+                                                                   static_cast<std::size_t>(row.end - row.start));
+    const int spare = box.width - metrics.Width(piece);
+    const int offset = alignment == 1 ? spare / 2 : alignment == 2 ? spare : 0;
+    dc.DrawText(ToWx(piece), box.x + std::max(0, offset), y);
+    y += rowHeight;
+  }
+}
+
 }  // namespace
 
 MarkdownSpacing MarkdownSpacingAt(int dpi) {
@@ -336,26 +354,15 @@ void CMarkdownTextCtrl::PaintTableRow(wxDC& dc, int index, const FormattedLine& 
   dc.SetFont(font);
   dc.SetTextForeground(textColour_);
   const WxTextMetrics metrics(dc);
-  const int rowHeight = metrics.LineHeight();
   int x = x0;
   for (std::size_t c = 0; c < line.columnWidths.size(); ++c) {
     const int width = line.columnWidths[c];
     dc.DrawLine(x + width, top, x + width, top + line.height);
-    const int textLeft = x + g.spacing.cellInset;
-    const int textWidth = std::max(g.spacing.minCellTextWidth, width - 2 * g.spacing.cellInset);
-    const std::wstring& cell = c < line.cells.size() ? line.cells[c] : std::wstring();
-    int y = top + g.spacing.cellTop;
-    wxDCClipper cellClip(dc, wxRect(textLeft, top, std::max(1, width - 2 * g.spacing.cellInset), line.height));
-    for (const TextRow& row : WrapText(metrics, cell, textWidth, textWidth)) {
-      const std::wstring_view piece = std::wstring_view(cell).substr(static_cast<std::size_t>(row.start),
-                                                                     static_cast<std::size_t>(row.end - row.start));
-      const int pieceWidth = metrics.Width(piece);
-      const int alignment = c < line.columnAlignments.size() ? line.columnAlignments[c] : 0;
-      const int offset = alignment == 1 ? (textWidth - pieceWidth) / 2 : alignment == 2 ? textWidth - pieceWidth : 0;
-      dc.DrawText(ToWx(piece), textLeft + std::max(0, offset), y);
-      y += rowHeight;
-      if (y >= top + line.height) break;
-    }
+    const wxRect box(x + g.spacing.cellInset, top + g.spacing.cellTop,
+                     std::max(g.spacing.minCellTextWidth, width - 2 * g.spacing.cellInset),
+                     line.height - g.spacing.cellTop - g.spacing.cellBottom);
+    const int alignment = c < line.columnAlignments.size() ? line.columnAlignments[c] : 0;
+    if (c < line.cells.size()) DrawCellText(dc, metrics, line.cells[c], box, alignment);
     x += width;
   }
 }
