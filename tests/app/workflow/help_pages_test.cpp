@@ -1,0 +1,116 @@
+#include "app/workflow/help/help_pages.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/workflow/help/markdown_text_ctrl.h"
+#include "tests/support/temp_folder.h"
+
+namespace grainforge::app {
+namespace {
+
+using grainforge::test::TempFolder;
+using grainforge::test::WriteAllText;
+
+// A program folder and a user folder, each with a "help" folder.
+class HelpFolders {
+public:
+  HelpFolders() {
+    std::filesystem::create_directories(Factory() / "help");
+    std::filesystem::create_directories(User() / "help");
+    roots_ = {LibraryRoot{Factory(), false}, LibraryRoot{User(), true}};
+  }
+  std::filesystem::path Factory() const { return temp_ / "program"; }
+  std::filesystem::path User() const { return temp_ / "Tessary"; }
+  const LibraryRoots& Roots() const { return roots_; }
+
+private:
+  TempFolder temp_;
+  LibraryRoots roots_;
+};
+
+TEST(LoadHelpPage, TheUsersPageComesFirst) {
+  HelpFolders folders;
+  WriteAllText(folders.Factory() / "help" / "export.md", "# Program");
+  WriteAllText(folders.User() / "help" / "export.md", "# Mine");
+  WriteAllText(folders.Factory() / "help" / "relief.md", "# Relief");
+  EXPECT_EQ(LoadHelpPageFrom(folders.Roots(), "export"), L"# Mine");
+  EXPECT_EQ(LoadHelpPageFrom(folders.Roots(), "relief"), L"# Relief");
+}
+
+TEST(LoadHelpPage, APageTheUserDeletedIsNotTakenFromTheProgram) {
+  HelpFolders folders;
+  WriteAllText(folders.Factory() / "help" / "stack.md", "# Stack");
+  WriteAllText(folders.User() / "help" / "_deleted.index", "stack.md\r\n");
+  EXPECT_EQ(LoadHelpPageFrom(folders.Roots(), "stack"), MissingHelpPage("stack.md"));
+}
+
+TEST(LoadHelpPage, AnAbsolutePathIsReadAsItIs) {
+  HelpFolders folders;
+  const std::filesystem::path elsewhere = folders.User() / "notes";
+  WriteAllText(elsewhere.string() + ".md", "notes");
+  EXPECT_EQ(LoadHelpPageFrom(folders.Roots(), elsewhere.string()), L"notes");
+}
+
+TEST(LoadHelpPage, MissingOrEmptyPagesSayThatNoHelpWasFound) {
+  HelpFolders folders;
+  WriteAllText(folders.Factory() / "help" / "empty.md", "");
+  WriteAllText(folders.Factory() / "help" / "bom.md", "\xEF\xBB\xBF");
+  std::filesystem::create_directories(folders.Factory() / "help" / "folder.md");
+  EXPECT_EQ(MissingHelpPage("x.md"), L"# No help yet\n\nThe page `help/x.md` was not found beside the program.");
+  for (const char* page : {"nothing", "empty", "bom", "folder"})
+    EXPECT_EQ(LoadHelpPageFrom(folders.Roots(), page), MissingHelpPage(std::string(page) + ".md")) << page;
+}
+
+TEST(LoadHelpPage, ByteOrderMarkAndInvalidBytes) {
+  struct Case {
+    std::string bytes;
+    std::wstring text;
+  } const cases[] = {
+      {"\xEF\xBB\xBF# Caf\xC3\xA9", L"# Caf\u00E9"},
+      {"a\xFF" "b", L"a\uFFFDb"},
+      {"\xEF\xBB", L"\uFFFD"},  // a cut byte-order mark is not a mark
+  };
+  for (const Case& c : cases) EXPECT_EQ(HelpPageText(c.bytes), c.text);
+}
+
+TEST(LoadHelpPage, AHugePageIsCutAtALineWithANote) {
+  HelpFolders folders;
+  std::string line(99, 'x');
+  line += '\n';
+  std::string bytes;
+  while (bytes.size() < kMaxHelpPageBytes * 3) bytes += line;
+  WriteAllText(folders.Factory() / "help" / "huge.md", bytes);
+  const std::wstring text = LoadHelpPageFrom(folders.Roots(), "huge");
+  EXPECT_LE(text.size(), kMaxHelpPageBytes + 200);
+  const std::size_t cut = text.find(L"\n\n*This page is longer");
+  ASSERT_NE(cut, std::wstring::npos);
+  EXPECT_EQ(cut % line.size(), 0u) << "the kept part ends with a whole line";
+  EXPECT_EQ(text[cut - 1], L'\n');
+}
+
+TEST(HelpPaneSizes, FontsAndSpacingFollowTheDpi) {
+  struct Case {
+    int dpi;
+    std::array<int, kMarkdownFontCount> sizes;
+    int indent;
+    int minColumn;
+  } const cases[] = {
+      {96, {16, 16, 16, 16, 14, 28, 24, 19}, 20, 40},
+      {144, {24, 24, 24, 24, 21, 42, 36, 29}, 30, 60},
+  };
+  for (const Case& c : cases) {
+    for (int f = 0; f < kMarkdownFontCount; ++f)
+      EXPECT_EQ(MarkdownFontPixelSize(static_cast<MarkdownFont>(f), 16, c.dpi), c.sizes[static_cast<std::size_t>(f)])
+          << c.dpi << " font " << f;
+    const MarkdownSpacing spacing = MarkdownSpacingAt(c.dpi);
+    EXPECT_EQ(spacing.indent, c.indent);
+    EXPECT_EQ(spacing.minColumnWidth, c.minColumn);
+  }
+}
+
+}  // namespace
+}  // namespace grainforge::app
