@@ -128,6 +128,14 @@ void CApplicationCore::OnFirstIdle() {
   }
   MarkStartupPhase("first idle: ready");
   if (detailedLog_) frame_->Log(Utf8ToWide(FormatStartupReport(StartupPhases())), 0);
+  WriteLogFile();
+}
+
+void CApplicationCore::WriteLogFile() {
+  if (logFile_.empty() || frame_ == nullptr || frame_->OutputPane() == nullptr) return;
+  std::wstring error;
+  if (!frame_->OutputPane()->WriteLogFile(logFile_.wstring(), error))
+    frame_->Log(L"The log could not be written to " + logFile_.wstring() + L": " + error, kWarningLevel);
 }
 
 void CApplicationCore::PollPipeline() {
@@ -150,10 +158,7 @@ void CApplicationCore::OnClose(wxCloseEvent& event) {
   pollTimer_.Stop();
   // The worker sees the flag at its next progress report; Shutdown joins it.
   if (document_ != nullptr) document_->pipeline.Cancel();
-  if (!logFile_.empty() && frame_->OutputPane() != nullptr) {
-    std::wstring error;
-    frame_->OutputPane()->WriteLogFile(logFile_.wstring(), error);
-  }
+  WriteLogFile();
   SaveProfile();
   router_.ClearTable(CommandLayer::View);
   router_.ClearTable(CommandLayer::Document);

@@ -45,7 +45,8 @@ struct StartOptions {
   // The profile file; empty: ProfileFilePath of the environment.
   std::filesystem::path profilePath;
   bool showSplash = true;
-  // Where to write the output log when the program ends; empty: nowhere.
+  // Where to write the output log once start-up is done and again when the main window
+  // closes; empty: nowhere.
   std::filesystem::path logFile;
   // Questions to the user; null: real dialogs over the main window.
   IPrompter* prompter = nullptr;
@@ -94,6 +95,8 @@ private:
   void ShowAbout();
   void AddRecentFile(const std::filesystem::path& path);
   void SaveProfile();
+  // The output log as it stands, to the --log-file file (after start-up and at the end).
+  void WriteLogFile();
 
   CommandRouter router_;
   std::unique_ptr<CGrainforgeDoc> document_;

@@ -20,7 +20,7 @@ bool CGrainforgeApp::OnInit() {
   wxInitAllImageHandlers();
 
   wxCmdLineParser parser(argc, argv);
-  parser.AddOption(wxS("l"), wxS("log-file"), wxS("write the output log to this file when the program ends"));
+  parser.AddOption(wxS("l"), wxS("log-file"), wxS("write the output log to this file after start-up and when the program ends"));
   parser.AddSwitch(wxS("h"), wxS("help"), wxS("show this help"), wxCMD_LINE_OPTION_HELP);
   parser.AddParam(wxS("part or project to open"), wxCMD_LINE_VAL_STRING, wxCMD_LINE_PARAM_OPTIONAL);
   if (parser.Parse() != 0) return false;
