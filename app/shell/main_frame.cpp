@@ -319,25 +319,28 @@ void CMainFrame::ShowInformation(const std::wstring& text, int kind) {
 }
 
 void CMainFrame::OnCharHook(wxKeyEvent& event) {
-  wxWindow* focus = wxWindow::FindFocus();
+  if (!HandleKeyHook(event.GetKeyCode(), event.GetModifiers(), wxWindow::FindFocus())) event.Skip();
+}
+
+bool CMainFrame::HandleKeyHook(int keyCode, int modifiers, const wxWindow* focus) {
   FocusKind kind = FocusKind::Other;
-  if (dynamic_cast<wxTextEntry*>(focus) != nullptr ||
-      (focus != nullptr && dynamic_cast<wxTextEntry*>(focus->GetParent()) != nullptr))
+  // A spin control's or combo box's entry is a child of the control that is the text entry.
+  if (focus != nullptr && (dynamic_cast<const wxTextEntry*>(focus) != nullptr ||
+                           dynamic_cast<const wxTextEntry*>(focus->GetParent()) != nullptr))
     kind = FocusKind::TextField;
   else if (output_ != nullptr && IsInside(focus, output_))
     kind = FocusKind::OutputLog;
-  switch (FrameKeyFor(ToHookKey(event.GetKeyCode()), event.GetModifiers(), kind)) {
+  switch (FrameKeyFor(ToHookKey(keyCode), modifiers, kind)) {
     case FrameKey::StopProcessing:
       // Without a run Stop is disabled, and the key goes on to whoever else wants it.
-      if (routing_.Router().Execute(menu_ids::kStopProcessing) != CommandOutcome::Executed) event.Skip();
-      return;
+      return routing_.Router().Execute(menu_ids::kStopProcessing) == CommandOutcome::Executed;
     case FrameKey::CopyLog:
       output_->CopyOutputSelection();
-      return;
+      return true;
     case FrameKey::PassOn:
-      event.Skip();
-      return;
+      break;
   }
+  return false;
 }
 
 void CMainFrame::OnDropFiles(wxDropFilesEvent& event) {

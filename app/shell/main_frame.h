@@ -76,6 +76,10 @@ public:
 
   // Brings every pane and status pane to its design size at the DPI.
   void ApplyDpi(int dpi);
+  // The frame's key hook for a key pressed while `focus` has the keyboard: Escape stops a run
+  // unless a text field has the focus, Ctrl+C copies the log's selection while the log has it.
+  // True when the key was used; false passes it on to the focused window.
+  bool HandleKeyHook(int keyCode, int modifiers, const wxWindow* focus);
   // The bare keys the key hook and the viewport handle (Escape; Home and F for the view).
   const std::vector<AcceleratorKey>& BareKeys() const { return bareKeys_; }
 
