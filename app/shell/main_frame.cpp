@@ -1,5 +1,8 @@
 #include "app/shell/main_frame.h"
 
+#include <algorithm>
+
+#include <wx/display.h>
 #include <wx/gauge.h>
 #include <wx/menu.h>
 #include <wx/sizer.h>
@@ -135,6 +138,7 @@ CMainFrame::CMainFrame(const MainFrameParts& parts)
        marqueeTimer_.GetId());
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { UpdateLockIndicators(); }, lockTimer_.GetId());
   DragAcceptFiles(true);
+  FitToDisplay();
   UpdateLockIndicators();
   lockTimer_.Start(kLockPollMs);
 }
@@ -143,6 +147,16 @@ CMainFrame::~CMainFrame() {
   marqueeTimer_.Stop();
   lockTimer_.Stop();
   routing_.Router().ClearTable(CommandLayer::Frame);
+}
+
+void CMainFrame::FitToDisplay() {
+  // The first size is the design's; a smaller screen gets a window that fits its work area.
+  const int display = wxDisplay::GetFromPoint(wxGetMousePosition());
+  const wxRect work = wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea();
+  const wxSize size = GetSize();
+  if (work.width > 0 && work.height > 0)
+    SetSize(std::min(size.x, work.width), std::min(size.y, work.height));
+  CentreOnScreen();
 }
 
 void CMainFrame::CreateMenuBar() {

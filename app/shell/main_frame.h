@@ -84,6 +84,7 @@ public:
   const std::vector<AcceleratorKey>& BareKeys() const { return bareKeys_; }
 
 private:
+  void FitToDisplay();
   void CreateMenuBar();
   void CreateStatusBar();
   void CreatePanes(const MainFrameParts& parts);
