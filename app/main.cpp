@@ -3,14 +3,10 @@
 
 #include "app/shell/grainforge_app.h"
 
-namespace {
-
 class CTessaryApp final : public grainforge::app::CGrainforgeApp {
 public:
   // The workflow window is not part of the program yet: the shell's placeholder stands in.
   CTessaryApp() { workflowPane = grainforge::app::MakePlaceholderWorkflowPane; }
 };
-
-}  // namespace
 
 wxIMPLEMENT_APP(CTessaryApp);

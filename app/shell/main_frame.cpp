@@ -115,7 +115,7 @@ CMainFrame::CMainFrame(const MainFrameParts& parts)
       lockTimer_(this) {
   MarkStartupPhase("  the frame window");
   CreateMenuBar();
-  CreateStatusBar();
+  CreateStatusPanes();
   MarkStartupPhase("  the menu bar and the status bar");
 
   toolbar_ = new CAppToolbarPane();
@@ -169,7 +169,7 @@ void CMainFrame::CreateMenuBar() {
   SetMenuBar(bar);
 }
 
-void CMainFrame::CreateStatusBar() {
+void CMainFrame::CreateStatusPanes() {
   wxStatusBar* bar = wxFrame::CreateStatusBar(kStatusPaneCount, wxSTB_DEFAULT_STYLE);
   const int styles[kStatusPaneCount] = {wxSB_NORMAL, wxSB_FLAT, wxSB_NORMAL, wxSB_NORMAL,
                                         wxSB_NORMAL, wxSB_NORMAL, wxSB_NORMAL};

@@ -86,7 +86,7 @@ public:
 private:
   void FitToDisplay();
   void CreateMenuBar();
-  void CreateStatusBar();
+  void CreateStatusPanes();
   void CreatePanes(const MainFrameParts& parts);
   CommandTable FrameCommands();
   void SizeStatusPanes();
