@@ -210,7 +210,11 @@ bool CApplicationCore::SaveModified() {
   if (answer == MessageAnswer::No) return true;
   if (answer != MessageAnswer::Yes) return false;
   document_->OnFileSaveProject();
-  return !document_->IsModified();
+  if (!document_->IsModified()) return true;
+  // The save did not happen (refused, failed or cancelled): keep the work rather than lose it.
+  if (frame_ != nullptr)
+    frame_->Log(L"The changes to " + document_->GetTitle() + L" were not saved, so they are kept open.", kWarningLevel);
+  return false;
 }
 
 void CApplicationCore::OnFileNew() {

@@ -323,6 +323,25 @@ TEST(Program, DroppedFilesOpenThePartAndNameWhatWasLeftAlone) {
   EXPECT_EQ(program.Frame().RightPane()->Dialog()->InfoKind(), 1);
 }
 
+// Answering "Yes" to saving must not lose the work when the save does not happen.
+TEST(Program, CloseKeepsTheWindowWhenTheChangesWereNotSaved) {
+  Program program(false);
+  ASSERT_TRUE(program.Started());
+  program.SendMenu(menu_ids::kTestCube);
+  program.Document().SetModifiedFlag(true);  // as any edit leaves it
+  program.Prompter().ExpectMessage(MessageAnswer::Yes);
+  program.Frame().Close();
+  PumpFor(100ms);
+  ASSERT_NE(program.Core().Frame(), nullptr);
+  EXPECT_EQ(program.Prompter().Messages().back().text, L"Save changes to Test Cube?");
+  EXPECT_TRUE(LogHas(program.Frame(), L"The changes to Test Cube were not saved, so they are kept open."));
+  // Cancel keeps it too, silently.
+  program.Prompter().ExpectMessage(MessageAnswer::Cancel);
+  program.Frame().Close();
+  PumpFor(100ms);
+  EXPECT_NE(program.Core().Frame(), nullptr);
+}
+
 // Starts the program, starts a run that only a stop ends, and closes the main window.
 void RunAndCloseWithARunGoing() {
   Program program(false);
@@ -333,7 +352,8 @@ void RunAndCloseWithARunGoing() {
   program.SendMenu(menu_ids::kProcess);
   ASSERT_TRUE(program.Document().pipeline.IsRunning());
   ASSERT_TRUE(PumpUntil([&] { return !program.StatusText(0).empty(); }));
-  // Closing asks about the unsaved cube; "No" closes.
+  // Closing asks about the changes; "No" closes.
+  program.Document().SetModifiedFlag(true);
   program.Prompter().ExpectMessage(MessageAnswer::No);
   program.Frame().Close();
   ASSERT_TRUE(PumpUntil([&] { return program.Core().Frame() == nullptr; }, 5000ms));
