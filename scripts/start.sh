@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Tessary in Release (the program only: no tests, no
-# benchmarks) and starts it.
+# benchmarks) and starts it; arguments go to the program (a part or project to open).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,8 +8,8 @@ bash scripts/install-deps.sh
 cmake -S . -B build/app -DCMAKE_BUILD_TYPE=Release -DTESSARY_BUILD_TESTS=OFF -DTESSARY_BUILD_BENCH=OFF
 cmake --build build/app -j"$(nproc)"
 
-if [ -x build/app/app/tessary ]; then
-  exec build/app/app/tessary "$@"
+if [ ! -x build/app/app/tessary ]; then
+  echo "The build made no program (build/app/app/tessary is missing)." >&2
+  exit 1
 fi
-echo "Built the engine libraries in build/app (mesh, textures, remesh, displacement, platform)."
-echo "The application window is not part of this build yet, so there is nothing to start."
+exec build/app/app/tessary "$@"

@@ -13,7 +13,7 @@ namespace grainforge::app {
 
 enum class PromptButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class PromptIcon { Information, Warning, Error, Question };
-enum class PromptAnswer { Ok, Cancel, Yes, No };
+enum class MessageAnswer { Ok, Cancel, Yes, No };
 
 struct MessagePrompt {
   std::wstring caption;
@@ -39,7 +39,7 @@ class IPrompter {
 public:
   virtual ~IPrompter() = default;
   // The button the user chose; closing the box counts as Cancel (or No when there is no Cancel).
-  virtual PromptAnswer ShowMessage(const MessagePrompt& prompt) = 0;
+  virtual MessageAnswer ShowMessage(const MessagePrompt& prompt) = 0;
   // An existing file the user chose; empty when cancelled.
   virtual std::optional<std::filesystem::path> AskOpenFile(const FilePrompt& prompt) = 0;
   // The file to write, after the user agreed to replace an existing one; empty when cancelled.

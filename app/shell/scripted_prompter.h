@@ -17,19 +17,19 @@ namespace grainforge::app {
 class ScriptedPrompter : public IPrompter {
 public:
   // The next message box is answered with answer.
-  void ExpectMessage(PromptAnswer answer) { script_.emplace_back(answer); }
+  void ExpectMessage(MessageAnswer answer) { script_.emplace_back(answer); }
   // The next file dialog returns path (empty: the user cancelled).
   void ExpectFile(std::optional<std::filesystem::path> path) { script_.emplace_back(std::move(path)); }
 
-  PromptAnswer ShowMessage(const MessagePrompt& prompt) override {
+  MessageAnswer ShowMessage(const MessagePrompt& prompt) override {
     messages_.push_back(prompt);
-    if (!script_.empty() && std::holds_alternative<PromptAnswer>(script_.front())) {
-      const PromptAnswer answer = std::get<PromptAnswer>(script_.front());
+    if (!script_.empty() && std::holds_alternative<MessageAnswer>(script_.front())) {
+      const MessageAnswer answer = std::get<MessageAnswer>(script_.front());
       script_.pop_front();
       return answer;
     }
     ++unexpected_;
-    return PromptAnswer::Cancel;
+    return MessageAnswer::Cancel;
   }
   std::optional<std::filesystem::path> AskOpenFile(const FilePrompt& prompt) override {
     return NextFile(prompt);
@@ -46,7 +46,7 @@ public:
   std::size_t AnswersLeft() const { return script_.size(); }
 
 private:
-  using Answer = std::variant<PromptAnswer, std::optional<std::filesystem::path>>;
+  using Answer = std::variant<MessageAnswer, std::optional<std::filesystem::path>>;
 
   std::optional<std::filesystem::path> NextFile(const FilePrompt& prompt) {
     filePrompts_.push_back(prompt);

@@ -26,14 +26,14 @@ long IconStyle(PromptIcon icon) {
   return wxICON_INFORMATION;
 }
 
-PromptAnswer ToAnswer(int result, PromptButtons buttons) {
+MessageAnswer ToAnswer(int result, PromptButtons buttons) {
   switch (result) {
-    case wxID_OK: return PromptAnswer::Ok;
-    case wxID_YES: return PromptAnswer::Yes;
-    case wxID_NO: return PromptAnswer::No;
+    case wxID_OK: return MessageAnswer::Ok;
+    case wxID_YES: return MessageAnswer::Yes;
+    case wxID_NO: return MessageAnswer::No;
     default:
       // Closing a Yes/No box without Cancel is a No; anything else is a Cancel.
-      return buttons == PromptButtons::YesNo ? PromptAnswer::No : PromptAnswer::Cancel;
+      return buttons == PromptButtons::YesNo ? MessageAnswer::No : MessageAnswer::Cancel;
   }
 }
 
@@ -43,7 +43,7 @@ std::filesystem::path ToPath(const wxString& text) {
 
 }  // namespace
 
-PromptAnswer WxPrompter::ShowMessage(const MessagePrompt& prompt) {
+MessageAnswer WxPrompter::ShowMessage(const MessagePrompt& prompt) {
   wxMessageDialog dialog(parent_, wxString(prompt.text), wxString(prompt.caption),
                          ButtonStyle(prompt.buttons) | IconStyle(prompt.icon));
   return ToAnswer(dialog.ShowModal(), prompt.buttons);
@@ -74,7 +74,7 @@ std::optional<std::filesystem::path> WxPrompter::AskSaveFile(const FilePrompt& p
                           path.filename().wstring() +
                               L" already exists.\nDo you want to replace it?",
                           PromptButtons::YesNo, PromptIcon::Warning};
-    if (ShowMessage(replace) != PromptAnswer::Yes) return std::nullopt;
+    if (ShowMessage(replace) != MessageAnswer::Yes) return std::nullopt;
   }
   return path;
 }

@@ -12,7 +12,7 @@ class WxPrompter : public IPrompter {
 public:
   explicit WxPrompter(wxWindow* parent) : parent_(parent) {}
 
-  PromptAnswer ShowMessage(const MessagePrompt& prompt) override;
+  MessageAnswer ShowMessage(const MessagePrompt& prompt) override;
   std::optional<std::filesystem::path> AskOpenFile(const FilePrompt& prompt) override;
   std::optional<std::filesystem::path> AskSaveFile(const FilePrompt& prompt) override;
 

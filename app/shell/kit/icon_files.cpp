@@ -45,7 +45,13 @@ std::filesystem::path ProgramFolder() {
 }
 
 std::filesystem::path ResourcesFolder() {
-  return ProgramFolder() / "resources";
+  // Beside the program in a build folder; under share/tessary once installed.
+  const std::filesystem::path beside = ProgramFolder() / "resources";
+  const std::filesystem::path installed = ProgramFolder().parent_path() / "share" / "tessary" / "resources";
+  std::error_code error;
+  if (!std::filesystem::is_directory(beside, error) && std::filesystem::is_directory(installed, error))
+    return installed;
+  return beside;
 }
 
 std::optional<wxImage> LoadPngFromFile(const std::filesystem::path& path) {

@@ -44,21 +44,21 @@ TEST(WithFilterExtension, AddsTheFiltersExtensionOnlyWhenNoneWasTyped) {
 
 TEST(ScriptedPrompter, AnswersInOrderAndCountsQuestionsBeyondTheScript) {
   ScriptedPrompter prompter;
-  prompter.ExpectMessage(PromptAnswer::Yes);
+  prompter.ExpectMessage(MessageAnswer::Yes);
   prompter.ExpectFile(std::filesystem::path("/tmp/a.stl"));
   prompter.ExpectFile(std::nullopt);
 
   IPrompter& asked = prompter;
   EXPECT_EQ(asked.ShowMessage({L"Tessary", L"Save changes?", PromptButtons::YesNoCancel,
                                PromptIcon::Question}),
-            PromptAnswer::Yes);
+            MessageAnswer::Yes);
   EXPECT_EQ(asked.AskSaveFile({L"Save STL", {}, L"part.stl", {}}), std::filesystem::path("/tmp/a.stl"));
   EXPECT_EQ(asked.AskOpenFile({L"Open STL", {}, L"", {}}), std::nullopt);
   EXPECT_EQ(prompter.UnexpectedQuestions(), 0);
   EXPECT_EQ(prompter.AnswersLeft(), 0u);
 
   EXPECT_EQ(asked.ShowMessage({L"Tessary", L"Again?", PromptButtons::YesNo, PromptIcon::Question}),
-            PromptAnswer::Cancel);
+            MessageAnswer::Cancel);
   EXPECT_EQ(prompter.UnexpectedQuestions(), 1);
   ASSERT_EQ(prompter.Messages().size(), 2u);
   EXPECT_EQ(prompter.Messages()[0].text, L"Save changes?");
@@ -69,7 +69,7 @@ TEST(ScriptedPrompter, AnswersInOrderAndCountsQuestionsBeyondTheScript) {
 TEST(ScriptedPrompter, AFileAnswerDoesNotAnswerAMessageBox) {
   ScriptedPrompter prompter;
   prompter.ExpectFile(std::filesystem::path("/tmp/a.stl"));
-  EXPECT_EQ(prompter.ShowMessage({}), PromptAnswer::Cancel);
+  EXPECT_EQ(prompter.ShowMessage({}), MessageAnswer::Cancel);
   EXPECT_EQ(prompter.UnexpectedQuestions(), 1);
   EXPECT_EQ(prompter.AnswersLeft(), 1u);
 }

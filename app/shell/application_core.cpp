@@ -1,0 +1,289 @@
+#include "app/shell/application_core.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <system_error>
+#include <thread>
+
+#include <wx/app.h>
+#include <wx/filehistory.h>
+#include <wx/fileconf.h>
+#include <wx/menu.h>
+#include <wx/utils.h>
+
+#include "app/document/grainforge_doc.h"
+#include "app/document/log_text.h"
+#include "app/document/user_folders.h"
+#include "app/shell/frame_logic.h"
+#include "app/shell/info_pane.h"
+#include "app/shell/main_frame.h"
+#include "app/shell/menu_ids.h"
+#include "app/shell/output_wnd.h"
+#include "app/shell/shell_host.h"
+#include "app/shell/splash_layout.h"
+#include "app/shell/splash_window.h"
+#include "app/shell/startup_timer.h"
+#include "app/shell/view_placeholder.h"
+#include "app/shell/wx_prompter.h"
+#include "app/shell/kit/compact_gtk_style.h"
+
+namespace grainforge::app {
+namespace {
+
+constexpr int kRecentFileCount = 4;
+constexpr int kPollWhileRunningMs = 50;
+constexpr const wchar_t* kRecentFilesGroup = L"/Recent File List";
+constexpr const wchar_t* kDetailedLogKey = L"/Log/Detailed";
+constexpr int kWarningLevel = 3;
+constexpr int kInfoWarningKind = 1;
+
+}  // namespace
+
+std::atomic<int>& RunningExportChecks() {
+  static std::atomic<int> running{0};
+  return running;
+}
+
+CApplicationCore::CApplicationCore() = default;
+
+CApplicationCore::~CApplicationCore() {
+  pollTimer_.Stop();
+  CloseSplash(splash_);
+}
+
+bool CApplicationCore::Start(const StartOptions& options) {
+  MarkStartupPhase("InitInstance entered (the DLLs loaded)");
+  if (options.showSplash && ShowSplash(splash_, SplashImagePath())) MarkStartupPhase("the splash shown");
+  ApplyCompactGtkStyle();
+  MarkStartupPhase("GDI+, common controls, CWinAppEx");
+
+  profilePath_ = options.profilePath.empty()
+                     ? ProfileFilePath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))
+                     : options.profilePath;
+  config_ = std::make_unique<wxFileConfig>(wxS("Tessary"), wxS("Brookvane"), wxString(profilePath_.wstring()),
+                                           wxString(), wxCONFIG_USE_LOCAL_FILE);
+  history_ = std::make_unique<wxFileHistory>(kRecentFileCount);
+  config_->SetPath(kRecentFilesGroup);
+  history_->Load(*config_);
+  config_->SetPath(wxS("/"));
+  logFile_ = options.logFile;
+  MarkStartupPhase("OLE, profile, menus, tooltips, the document template");
+
+  detailedLog_ = config_->ReadLong(kDetailedLogKey, 0) != 0;
+  const std::string migration = MigrateUserFolder(GetDocumentsFolder());
+
+  document_ = std::make_unique<CGrainforgeDoc>();
+  MainFrameParts parts;
+  parts.router = &router_;
+  parts.workflowPane = options.workflowPane;
+  parts.workflowContext = WorkflowPaneContext{document_.get(), &router_};
+  parts.centreView = [this](wxWindow* parent) {
+    view_ = new CViewPlaceholder(parent, *document_, router_);
+    return view_;
+  };
+  frame_ = new CMainFrame(parts);
+  if (options.prompter == nullptr) ownPrompter_ = std::make_unique<WxPrompter>(frame_);
+  prompter_ = options.prompter != nullptr ? options.prompter : ownPrompter_.get();
+  host_ = std::make_unique<ShellDocumentHost>(
+      *frame_, *prompter_, [this] { return detailedLog_; },
+      [this](const std::filesystem::path& path) { AddRecentFile(path); });
+  document_->SetHost(host_->Bundle(view_));
+  router_.SetTable(CommandLayer::View, view_->Commands());
+  router_.SetTable(CommandLayer::Document, document_->Commands());
+  router_.SetTable(CommandLayer::Application, ApplicationCommands());
+  if (wxMenu* recent = frame_->RecentFilesMenu()) {
+    history_->UseMenu(recent);
+    history_->AddFilesToMenu(recent);
+  }
+  frame_->Bind(wxEVT_MENU, [this](wxCommandEvent& event) { OnOpenRecent(event.GetId() - wxID_FILE1); },
+               wxID_FILE1, wxID_FILE1 + kRecentFileCount - 1);
+  frame_->SetDropHandler([this](const std::vector<std::filesystem::path>& paths) { OnDroppedFiles(paths); });
+  frame_->Bind(wxEVT_IDLE, &CApplicationCore::OnIdle, this);
+  frame_->Bind(wxEVT_CLOSE_WINDOW, &CApplicationCore::OnClose, this);
+  pollTimer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { PollPipeline(); });
+  view_->DocumentStateChanged();
+  // A file that cannot be opened leaves the empty document and the reader's message in the log;
+  // the program still starts.
+  if (options.openFile) OpenDocumentFile(*options.openFile);
+  MarkStartupPhase("the main window, its panes and the view made (ProcessShellCommand)");
+
+  frame_->Show();
+  frame_->Update();
+  if (!migration.empty()) frame_->Log(Utf8ToWide(migration), 0);
+  MarkStartupPhase("shown and painted once");
+  return true;
+}
+
+void CApplicationCore::OnIdle(wxIdleEvent& event) {
+  event.Skip();
+  if (!firstIdleDone_) OnFirstIdle();
+  PollPipeline();
+}
+
+void CApplicationCore::OnFirstIdle() {
+  firstIdleDone_ = true;
+  if (splash_ != nullptr) {
+    CloseSplash(splash_);
+    frame_->Raise();
+  }
+  MarkStartupPhase("first idle: ready");
+  if (detailedLog_) frame_->Log(Utf8ToWide(FormatStartupReport(StartupPhases())), 0);
+  WriteLogFile();
+}
+
+void CApplicationCore::WriteLogFile() {
+  if (logFile_.empty() || frame_ == nullptr || frame_->OutputPane() == nullptr) return;
+  std::wstring error;
+  if (!frame_->OutputPane()->WriteLogFile(logFile_.wstring(), error))
+    frame_->Log(L"The log could not be written to " + logFile_.wstring() + L": " + error, kWarningLevel);
+}
+
+void CApplicationCore::PollPipeline() {
+  if (document_ == nullptr || frame_ == nullptr) return;
+  document_->PollPipeline();
+  if (document_->pipeline.IsRunning()) {
+    frame_->ShowPipelineProgress(document_->pipeline.GetStatus());
+    if (!pollTimer_.IsRunning()) pollTimer_.Start(kPollWhileRunningMs);
+  } else {
+    frame_->HidePipelineProgress();
+    pollTimer_.Stop();
+  }
+}
+
+void CApplicationCore::OnClose(wxCloseEvent& event) {
+  if (event.CanVeto() && !SaveModified()) {
+    event.Veto();
+    return;
+  }
+  pollTimer_.Stop();
+  // The worker sees the flag at its next progress report; Shutdown joins it.
+  if (document_ != nullptr) document_->pipeline.Cancel();
+  WriteLogFile();
+  SaveProfile();
+  router_.ClearTable(CommandLayer::View);
+  router_.ClearTable(CommandLayer::Document);
+  if (document_ != nullptr) document_->SetHost({});
+  frame_->Destroy();
+  frame_ = nullptr;
+  view_ = nullptr;
+}
+
+void CApplicationCore::Shutdown() {
+  const auto start = std::chrono::steady_clock::now();
+  while (true) {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    if (!KeepWaitingAtExit(RunningExportChecks().load(), elapsed.count())) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  pollTimer_.Stop();
+  SaveProfile();
+  document_.reset();
+}
+
+void CApplicationCore::SaveProfile() {
+  if (config_ == nullptr) return;
+  std::error_code error;
+  std::filesystem::create_directories(profilePath_.parent_path(), error);
+  config_->SetPath(kRecentFilesGroup);
+  history_->Save(*config_);
+  config_->SetPath(wxS("/"));
+  config_->Flush();
+}
+
+CommandTable CApplicationCore::ApplicationCommands() {
+  CommandTable table;
+  table.push_back({menu_ids::kNew, [this] { OnFileNew(); }, {}});
+  table.push_back({menu_ids::kOpenStl, [this] { OnFileOpen(); }, {}});
+  table.push_back({menu_ids::kAbout, [this] { ShowAbout(); }, {}});
+  table.push_back({menu_ids::kUserManual, [this] { OpenUserManual(); }, {}});
+  table.push_back({menu_ids::kDetailedLog, [this] { ToggleDetailedLog(); },
+                   [this](CommandState& state) { state.checked = detailedLog_; }});
+  return table;
+}
+
+bool CApplicationCore::SaveModified() {
+  if (document_ == nullptr || !document_->IsModified()) return true;
+  const MessageAnswer answer = prompter_->ShowMessage(
+      {L"Tessary", L"Save changes to " + document_->GetTitle() + L"?", PromptButtons::YesNoCancel,
+       PromptIcon::Question});
+  if (answer == MessageAnswer::No) return true;
+  if (answer != MessageAnswer::Yes) return false;
+  document_->OnFileSaveProject();
+  if (!document_->IsModified()) return true;
+  // The save did not happen (refused, failed or cancelled): keep the work rather than lose it.
+  if (frame_ != nullptr)
+    frame_->Log(L"The changes to " + document_->GetTitle() + L" were not saved, so they are kept open.", kWarningLevel);
+  return false;
+}
+
+void CApplicationCore::OnFileNew() {
+  if (!SaveModified()) return;
+  document_->OnNewDocument();
+  document_->SetModifiedFlag(false);
+  document_->UpdateAllViews(0);
+}
+
+void CApplicationCore::OnFileOpen() {
+  if (!SaveModified()) return;
+  const std::optional<std::filesystem::path> path = prompter_->AskOpenFile(
+      FilePrompt{L"Open STL", {}, {}, {{L"STL Files (*.stl)", {L"*.stl"}}, {L"All Files (*.*)", {L"*"}}}});
+  if (path) OpenDocumentFile(*path);
+}
+
+bool CApplicationCore::OpenDocumentFile(const std::filesystem::path& path) {
+  if (document_ == nullptr) return false;
+  return document_->OpenDocument(path);
+}
+
+void CApplicationCore::OnOpenRecent(int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= history_->GetCount()) return;
+  const wxString file = history_->GetHistoryFile(static_cast<std::size_t>(index));
+  if (!SaveModified()) return;
+  // A file that has gone is taken off the list, as the recent list of any desktop program does.
+  if (!OpenDocumentFile(std::filesystem::path(file.ToStdString(wxConvFile))))
+    history_->RemoveFileFromHistory(static_cast<std::size_t>(index));
+}
+
+void CApplicationCore::OnDroppedFiles(const std::vector<std::filesystem::path>& paths) {
+  const DroppedFiles dropped = ClassifyDroppedFiles(paths);
+  if (dropped.part && SaveModified()) OpenDocumentFile(*dropped.part);
+  if (dropped.image) {
+    const std::wstring message = L"Loading a texture from a dropped image is not part of this build yet, so " +
+                                 dropped.image->filename().wstring() + L" was left alone.";
+    frame_->Log(message, kWarningLevel);
+  }
+  const std::wstring leftAlone = LeftAloneMessage(dropped.leftAlone);
+  if (!leftAlone.empty()) {
+    frame_->Log(leftAlone, kWarningLevel);
+    frame_->ShowInformation(leftAlone, kInfoWarningKind);
+  }
+}
+
+void CApplicationCore::ToggleDetailedLog() {
+  detailedLog_ = !detailedLog_;
+  config_->Write(kDetailedLogKey, detailedLog_ ? 1L : 0L);
+  SaveProfile();
+  frame_->Log(DetailedLogMessage(detailedLog_), 0);
+}
+
+void CApplicationCore::OpenUserManual() {
+  const std::filesystem::path path = GetExecutableFolder() / kManualFileName;
+  std::error_code error;
+  const bool exists = std::filesystem::is_regular_file(path, error);
+  if (exists && wxLaunchDefaultApplication(wxString(path.wstring()))) return;
+  const std::wstring message = ManualFailureMessage(path, exists);
+  frame_->Log(message, kWarningLevel);
+  frame_->ShowInformation(message, kInfoWarningKind);
+}
+
+void CApplicationCore::ShowAbout() {
+  prompter_->ShowMessage({L"About Tessary", L"Tessary, Version 1.0", PromptButtons::Ok, PromptIcon::Information});
+}
+
+void CApplicationCore::AddRecentFile(const std::filesystem::path& path) {
+  history_->AddFileToHistory(wxString(path.wstring()));
+  SaveProfile();
+}
+
+}  // namespace grainforge::app

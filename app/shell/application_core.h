@@ -1,0 +1,118 @@
+#pragma once
+
+// The program as a whole, apart from wx's application object: start-up in its named phases,
+// the one document and its one view for the whole run, the profile, the recent files, the
+// pipeline's polling and the orderly exit. CGrainforgeApp (grainforge_app.h) runs one of these;
+// window tests run one inside their own wx application.
+//
+// Polling: the document is polled on every idle pass, and while a run goes on from a 50 ms
+// timer as well, so the status bar's progress moves without any input and without idle events
+// requested without end (which would keep a core busy for the length of the run).
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <wx/timer.h>
+
+#include "app/shell/command_router.h"
+#include "app/shell/prompter.h"
+#include "app/shell/workflow_pane_seam.h"
+
+class wxFileConfig;
+class wxFileHistory;
+class wxFrame;
+class wxCloseEvent;
+class wxIdleEvent;
+
+namespace grainforge::app {
+
+class CGrainforgeDoc;
+class CMainFrame;
+class CViewPlaceholder;
+class ShellDocumentHost;
+
+// The number of export checks whose worker still runs; exit waits for them (a bounded time).
+// Raised and lowered by the export check dialog's workers.
+std::atomic<int>& RunningExportChecks();
+
+struct StartOptions {
+  // A file named on the command line: a part or a project to open at start.
+  std::optional<std::filesystem::path> openFile;
+  // The profile file; empty: ProfileFilePath of the environment.
+  std::filesystem::path profilePath;
+  bool showSplash = true;
+  // Where to write the output log once start-up is done and again when the main window
+  // closes; empty: nowhere.
+  std::filesystem::path logFile;
+  // Questions to the user; null: real dialogs over the main window.
+  IPrompter* prompter = nullptr;
+  // The "Workflow" pane; empty: the placeholder.
+  WorkflowPaneFactory workflowPane;
+};
+
+class CApplicationCore {
+public:
+  CApplicationCore();
+  ~CApplicationCore();
+  CApplicationCore(const CApplicationCore&) = delete;
+  CApplicationCore& operator=(const CApplicationCore&) = delete;
+
+  // Start-up; false when the main window could not be made.
+  bool Start(const StartOptions& options);
+  // After the main window is gone: waits for export checks, saves the profile, ends the
+  // document (and with it the pipeline's worker).
+  void Shutdown();
+
+  CMainFrame* Frame() const { return frame_; }
+  CGrainforgeDoc* Document() const { return document_.get(); }
+  CommandRouter& Router() { return router_; }
+  bool IsDetailedLogOn() const { return detailedLog_; }
+  bool IsPollTimerRunning() const { return pollTimer_.IsRunning(); }
+  const std::filesystem::path& ProfilePath() const { return profilePath_; }
+
+  // File > Open and the road of dropped parts, recent files and the command line.
+  bool OpenDocumentFile(const std::filesystem::path& path);
+  // Asks whether to save a modified document; false when the user cancelled.
+  bool SaveModified();
+  // One poll of the pipeline: publish and report a finished run, show or hide the progress.
+  void PollPipeline();
+
+private:
+  void OnIdle(wxIdleEvent& event);
+  void OnFirstIdle();
+  void OnClose(wxCloseEvent& event);
+  CommandTable ApplicationCommands();
+  void OnFileNew();
+  void OnFileOpen();
+  void OnOpenRecent(int index);
+  void OnDroppedFiles(const std::vector<std::filesystem::path>& paths);
+  void ToggleDetailedLog();
+  void OpenUserManual();
+  void ShowAbout();
+  void AddRecentFile(const std::filesystem::path& path);
+  void SaveProfile();
+  // The output log as it stands, to the --log-file file (after start-up and at the end).
+  void WriteLogFile();
+
+  CommandRouter router_;
+  std::unique_ptr<CGrainforgeDoc> document_;
+  std::unique_ptr<wxFileConfig> config_;
+  std::unique_ptr<wxFileHistory> history_;
+  std::unique_ptr<IPrompter> ownPrompter_;
+  std::unique_ptr<ShellDocumentHost> host_;
+  IPrompter* prompter_ = nullptr;
+  CMainFrame* frame_ = nullptr;
+  CViewPlaceholder* view_ = nullptr;
+  wxFrame* splash_ = nullptr;
+  wxTimer pollTimer_;
+  std::filesystem::path profilePath_;
+  std::filesystem::path logFile_;
+  bool detailedLog_ = false;
+  bool firstIdleDone_ = false;
+};
+
+}  // namespace grainforge::app

@@ -1,0 +1,161 @@
+#include "app/shell/frame_logic.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cwctype>
+
+#include "app/document/log_text.h"
+#include "app/document/texture_library.h"
+#include "app/shell/kit/ui_scale.h"
+
+namespace grainforge::app {
+namespace {
+
+constexpr const wchar_t* kCancelHint = L"   -  Mesh > Stop, or Escape, to cancel";
+
+std::string LowerExtension(const std::filesystem::path& path) {
+  std::string extension = path.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension;
+}
+
+}  // namespace
+
+StatusPaneWidths StatusPaneWidthsAt(int dpi) {
+  return StatusPaneWidths{ScaleForDpi(170, dpi), ScaleForDpi(130, dpi), ScaleForDpi(150, dpi)};
+}
+
+std::wstring PipelineProgressText(const grainforge::mesh::PipelineStatus& status) {
+  std::wstring text;
+  if (status.stageText.empty()) {
+    text = L"Working...";
+  } else if (status.hasFraction) {
+    wchar_t percent[32];
+    std::swprintf(percent, 32, L"... %.0f%%", static_cast<double>(status.fraction) * 100.0);
+    text = Utf8ToWide(status.stageText) + percent;
+  } else {
+    text = Utf8ToWide(status.stageText) + L"...";
+  }
+  if (status.quality == grainforge::mesh::PipelineQuality::preview) text += L"  (draft)";
+  return text + kCancelHint;
+}
+
+int ProgressPosition(float fraction) {
+  if (std::isnan(fraction)) return 0;
+  const double scaled = static_cast<double>(fraction) * kProgressRange + 0.5;
+  if (scaled <= 0.0) return 0;
+  if (scaled >= kProgressRange) return kProgressRange;
+  return static_cast<int>(scaled);
+}
+
+ProgressChange ShowPipelineProgress(ProgressBarModel& model,
+                                    const grainforge::mesh::PipelineStatus& status) {
+  ProgressChange change;
+  const bool determinate = !status.stageText.empty() && status.hasFraction;
+  if (!model.shown) {
+    model.shown = true;
+    model.lastPosition = -1;
+    change.show = true;
+  }
+  if (determinate != model.determinate) {
+    model.determinate = determinate;
+    change.marquee = !determinate;
+    if (determinate) model.lastPosition = -1;
+  }
+  if (determinate) {
+    const int position = ProgressPosition(status.fraction);
+    if (position != model.lastPosition) {
+      model.lastPosition = position;
+      change.position = position;
+    }
+  }
+  std::wstring text = PipelineProgressText(status);
+  if (text != model.paneText) {
+    model.paneText = text;
+    change.text = std::move(text);
+  }
+  return change;
+}
+
+ProgressChange HidePipelineProgress(ProgressBarModel& model) {
+  ProgressChange change;
+  if (model.shown) {
+    model.shown = false;
+    if (!model.determinate) {
+      change.marquee = false;
+      model.determinate = true;
+    }
+    change.hide = true;
+    model.lastPosition = -1;
+  }
+  if (!model.paneText.empty()) {
+    model.paneText.clear();
+    change.text = std::wstring();
+  }
+  return change;
+}
+
+LockIndicators LockIndicatorTexts(bool capsLock, bool numLock) {
+  return LockIndicators{capsLock ? L"CAP" : L"", numLock ? L"NUM" : L"", L""};
+}
+
+DroppedFiles ClassifyDroppedFiles(const std::vector<std::filesystem::path>& paths) {
+  DroppedFiles dropped;
+  const std::vector<std::string>& images = ImageExtensions();
+  for (const std::filesystem::path& path : paths) {
+    const std::string extension = LowerExtension(path);
+    if (extension == ".stl" || extension == ".gfproj") {
+      if (!dropped.part) dropped.part = path;
+    } else if (std::find(images.begin(), images.end(), extension) != images.end()) {
+      if (!dropped.image) dropped.image = path;
+    } else {
+      dropped.leftAlone.push_back(path.filename().wstring());
+    }
+  }
+  return dropped;
+}
+
+std::wstring LeftAloneMessage(const std::vector<std::wstring>& names) {
+  if (names.empty()) return {};
+  std::wstring message = L"Not a part, a project or an image, so left alone: ";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) message += L", ";
+    message += names[i];
+  }
+  return message;
+}
+
+FrameKey FrameKeyFor(HookKey key, int modifiers, FocusKind focus) {
+  if (focus == FocusKind::TextField) return FrameKey::PassOn;
+  if (key == HookKey::Escape && modifiers == 0) return FrameKey::StopProcessing;
+  const bool copyChord = modifiers == kModifierControl && (key == HookKey::LetterC || key == HookKey::Insert);
+  if (copyChord && focus == FocusKind::OutputLog) return FrameKey::CopyLog;
+  return FrameKey::PassOn;
+}
+
+std::filesystem::path ProfileFilePath(const char* xdgConfigHome, const char* home) {
+  std::filesystem::path base;
+  if (xdgConfigHome != nullptr && std::filesystem::path(xdgConfigHome).is_absolute())
+    base = xdgConfigHome;
+  else if (home != nullptr && std::filesystem::path(home).is_absolute())
+    base = std::filesystem::path(home) / ".config";
+  if (base.empty()) return {};
+  return base / "Brookvane" / "Tessary.conf";
+}
+
+std::wstring DetailedLogMessage(bool on) {
+  return on ? L"Detailed log on: every step reports its timings and counts from now on."
+            : L"Detailed log off.";
+}
+
+std::wstring ManualFailureMessage(const std::filesystem::path& path, bool fileExists) {
+  return (fileExists ? L"The manual could not be opened: " : L"The manual is not beside the program: ") +
+         path.wstring();
+}
+
+bool KeepWaitingAtExit(int runningChecks, std::int64_t elapsedMilliseconds) {
+  return runningChecks > 0 && elapsedMilliseconds < kExitWaitMilliseconds;
+}
+
+}  // namespace grainforge::app

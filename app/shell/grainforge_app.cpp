@@ -1,0 +1,57 @@
+#include "app/shell/grainforge_app.h"
+
+#include <csignal>
+
+#include <wx/cmdline.h>
+#include <wx/frame.h>
+#include <wx/image.h>
+
+#include "app/shell/application_core.h"
+#include "app/shell/main_frame.h"
+
+namespace grainforge::app {
+
+CGrainforgeApp::CGrainforgeApp() = default;
+CGrainforgeApp::~CGrainforgeApp() = default;
+
+bool CGrainforgeApp::OnInit() {
+  SetAppName(wxS("Tessary"));
+  SetVendorName(wxS("Brookvane"));
+  wxInitAllImageHandlers();
+
+  wxCmdLineParser parser(argc, argv);
+  parser.AddOption(wxS("l"), wxS("log-file"), wxS("write the output log to this file after start-up and when the program ends"));
+  parser.AddSwitch(wxS("h"), wxS("help"), wxS("show this help"), wxCMD_LINE_OPTION_HELP);
+  parser.AddParam(wxS("part or project to open"), wxCMD_LINE_VAL_STRING, wxCMD_LINE_PARAM_OPTIONAL);
+  if (parser.Parse() != 0) return false;
+
+  StartOptions options;
+  options.workflowPane = workflowPane;
+  if (parser.GetParamCount() > 0) options.openFile = std::filesystem::path(parser.GetParam(0).ToStdString(wxConvFile));
+  wxString logFile;
+  if (parser.Found(wxS("log-file"), &logFile)) options.logFile = logFile.ToStdString(wxConvFile);
+
+  core_ = std::make_unique<CApplicationCore>();
+  if (!core_->Start(options)) return false;
+  SetTopWindow(core_->Frame());
+  SetSignalHandler(SIGTERM, &CGrainforgeApp::OnTerminateSignal);
+  SetSignalHandler(SIGINT, &CGrainforgeApp::OnTerminateSignal);
+  return true;
+}
+
+// wx calls this from its event loop, not from the signal itself, so windows may be touched.
+void CGrainforgeApp::OnTerminateSignal(int) {
+  auto* app = dynamic_cast<CGrainforgeApp*>(wxTheApp);
+  if (app == nullptr || app->core_ == nullptr || app->core_->Frame() == nullptr) return;
+  app->core_->Frame()->Close(true);
+}
+
+int CGrainforgeApp::OnExit() {
+  if (core_ != nullptr) {
+    core_->Shutdown();
+    core_.reset();
+  }
+  return wxApp::OnExit();
+}
+
+}  // namespace grainforge::app

@@ -1,0 +1,36 @@
+#pragma once
+
+// CGrainforgeApp: wx's application object for the program. It reads the command line (a file to
+// open, and --log-file), runs the application core and ends it after the main window is gone.
+// SIGTERM and SIGINT close the main window as the user would, so a desktop session that ends or
+// a terminal's Ctrl+C stops a run and saves the profile.
+
+#include <memory>
+
+#include <wx/app.h>
+
+#include "app/shell/workflow_pane_seam.h"
+
+namespace grainforge::app {
+
+class CApplicationCore;
+
+class CGrainforgeApp : public wxApp {
+public:
+  CGrainforgeApp();
+  ~CGrainforgeApp() override;
+
+  bool OnInit() override;
+  int OnExit() override;
+
+protected:
+  // The "Workflow" pane of the program; the program sets it before start-up.
+  WorkflowPaneFactory workflowPane;
+
+private:
+  static void OnTerminateSignal(int signal);
+
+  std::unique_ptr<CApplicationCore> core_;
+};
+
+}  // namespace grainforge::app

@@ -1,0 +1,72 @@
+#pragma once
+
+// The document's channels (DocumentHost) carried out by the main window: the output log pane,
+// the information box, the prompter's dialogs, the wait cursor, the modal mesh jobs, the recent
+// files and the data folders. The frame and the prompter must outlive this object.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/document/document_host.h"
+#include "app/shell/prompter.h"
+
+class wxWindow;
+
+namespace grainforge::app {
+
+class CMainFrame;
+
+// A dialog filter in the document's "Text|*.a;*.b|Text|*.c||" form as the prompter's filters;
+// an empty or odd trailing part is dropped.
+std::vector<FileFilter> ParseDialogFilter(std::wstring_view filter);
+// The prompter's file question for the document's request: the initial name split into folder
+// and file name.
+FilePrompt ToFilePrompt(const FileDialogRequest& request);
+
+class ShellDocumentHost final : public IOutputLog,
+                                public IInformationBox,
+                                public IPrompts,
+                                public IBusyIndicator,
+                                public IModalJobRunner,
+                                public IRecentFiles,
+                                public IFolders {
+public:
+  ShellDocumentHost(CMainFrame& frame, IPrompter& prompter, std::function<bool()> detailedLog,
+                    std::function<void(const std::filesystem::path&)> addRecentFile);
+
+  // The bundle for the document; `views` is the document's view.
+  DocumentHost Bundle(IDocumentViews* views);
+
+  void AppendLine(const std::string& utf8Line, int level) override;
+  void Clear() override;
+  bool IsDetailedLogOn() const override;
+
+  void ShowInformation(const std::wstring& text, int kind) override;
+
+  bool AskYesNo(const std::wstring& question) override;
+  PromptAnswer AskYesNoCancel(const std::wstring& question, const std::wstring& yesLabel,
+                              const std::wstring& noLabel, const std::wstring& cancelLabel) override;
+  std::optional<std::filesystem::path> AskOpenFile(const FileDialogRequest& request) override;
+  std::optional<std::filesystem::path> AskSaveFile(const FileDialogRequest& request) override;
+
+  void BeginBusy() override;
+  void EndBusy() override;
+
+  // Runs the job on one extra thread; meanwhile only paint and size events are handled, and
+  // Escape held while the main window is active sets the cancel flag.
+  bool RunModalJob(const ModalJob& job) override;
+
+  void AddRecentFile(const std::filesystem::path& path) override;
+
+  std::filesystem::path ProgramFolder() const override;
+  std::filesystem::path UserFolder() const override;
+
+private:
+  CMainFrame& frame_;
+  IPrompter& prompter_;
+  std::function<bool()> detailedLog_;
+  std::function<void(const std::filesystem::path&)> addRecentFile_;
+};
+
+}  // namespace grainforge::app

@@ -1,0 +1,223 @@
+#include "app/shell/frame_logic.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "app/shell/shell_host.h"
+#include "app/shell/view_placeholder.h"
+
+namespace grainforge::app {
+namespace {
+
+using grainforge::mesh::PipelineQuality;
+using grainforge::mesh::PipelineStatus;
+
+PipelineStatus Status(const char* stage, float fraction, bool known,
+                      PipelineQuality quality = PipelineQuality::full) {
+  PipelineStatus status;
+  status.running = true;
+  status.stageText = stage;
+  status.fraction = fraction;
+  status.hasFraction = known;
+  status.quality = quality;
+  return status;
+}
+
+TEST(PipelineProgressText, NamesTheStagePercentDraftAndHowToCancel) {
+  struct Case {
+    PipelineStatus status;
+    std::wstring text;
+  };
+  const Case cases[] = {
+      {Status("", 0.3f, true), L"Working...   -  Mesh > Stop, or Escape, to cancel"},
+      {Status("Displacing", 0.5f, true), L"Displacing... 50%   -  Mesh > Stop, or Escape, to cancel"},
+      {Status("Remeshing", 0.5f, false), L"Remeshing...   -  Mesh > Stop, or Escape, to cancel"},
+      {Status("Checking the mesh", 0.996f, true),
+       L"Checking the mesh... 100%   -  Mesh > Stop, or Escape, to cancel"},
+      {Status("Displacing", 0.25f, true, PipelineQuality::preview),
+       L"Displacing... 25%  (draft)   -  Mesh > Stop, or Escape, to cancel"},
+      // A stage text in UTF-8 arrives whole, not byte by byte.
+      {Status("Gr\xC3\xB6\xC3\x9F" "e", 0.0f, false), L"Gr\u00F6\u00DFe...   -  Mesh > Stop, or Escape, to cancel"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PipelineProgressText(c.status), c.text) << c.status.stageText;
+}
+
+TEST(ProgressPosition, RoundsToTheNearestThousandthWithinRange) {
+  struct Case {
+    float fraction;
+    int position;
+  };
+  const Case cases[] = {{0.0f, 0},     {0.5f, 500},   {0.0004f, 0},  {0.0006f, 1},
+                        {0.9996f, 1000}, {1.0f, 1000}, {1.7f, 1000},  {-0.2f, 0},
+                        {std::numeric_limits<float>::quiet_NaN(), 0},
+                        {std::numeric_limits<float>::infinity(), 1000}};
+  for (const Case& c : cases) EXPECT_EQ(ProgressPosition(c.fraction), c.position) << c.fraction;
+}
+
+TEST(ShowPipelineProgress, ShowsOnceSwitchesMarqueeAndMovesOnlyOnChange) {
+  ProgressBarModel model;
+  // A run without a known fraction: the bar appears in marquee mode.
+  ProgressChange change = ShowPipelineProgress(model, Status("Remeshing", 0.0f, false));
+  EXPECT_TRUE(change.show);
+  EXPECT_EQ(change.marquee, std::optional<bool>(true));
+  EXPECT_FALSE(change.position);
+  ASSERT_TRUE(change.text);
+
+  // The fraction becomes known: the marquee stops and the bar takes the position.
+  change = ShowPipelineProgress(model, Status("Displacing", 0.5f, true));
+  EXPECT_FALSE(change.show);
+  EXPECT_EQ(change.marquee, std::optional<bool>(false));
+  EXPECT_EQ(change.position, std::optional<int>(500));
+  EXPECT_EQ(change.text, std::optional<std::wstring>(L"Displacing... 50%   -  Mesh > Stop, or Escape, to cancel"));
+
+  // The same status again changes nothing on screen.
+  change = ShowPipelineProgress(model, Status("Displacing", 0.5f, true));
+  EXPECT_FALSE(change.show || change.hide || change.marquee || change.position || change.text);
+
+  // A fraction that rounds to the same position keeps the bar but the text may change.
+  change = ShowPipelineProgress(model, Status("Displacing", 0.5004f, true));
+  EXPECT_FALSE(change.position);
+
+  // Back to an unknown fraction, then hidden: the marquee is stopped on the way out.
+  ShowPipelineProgress(model, Status("Cleaning", 0.0f, false));
+  change = HidePipelineProgress(model);
+  EXPECT_TRUE(change.hide);
+  EXPECT_EQ(change.marquee, std::optional<bool>(false));
+  EXPECT_EQ(change.text, std::optional<std::wstring>(L""));
+  EXPECT_EQ(model.lastPosition, -1);
+
+  // Hidden already: nothing to do; the next run starts from a fresh position.
+  change = HidePipelineProgress(model);
+  EXPECT_FALSE(change.hide || change.marquee || change.text);
+  change = ShowPipelineProgress(model, Status("Displacing", 0.5f, true));
+  EXPECT_TRUE(change.show);
+  EXPECT_EQ(change.position, std::optional<int>(500));
+}
+
+TEST(ClassifyDroppedFiles, TakesTheFirstPartAndImageAndNamesTheRest) {
+  struct Case {
+    std::vector<std::filesystem::path> paths;
+    std::optional<std::filesystem::path> part;
+    std::optional<std::filesystem::path> image;
+    std::vector<std::wstring> leftAlone;
+  };
+  const Case cases[] = {
+      {{"/p/a.stl", "/p/t.png"}, "/p/a.stl", "/p/t.png", {}},
+      {{"/p/t.JPG", "/p/b.STL", "/p/c.stl"}, "/p/b.STL", "/p/t.JPG", {}},
+      {{"/p/notes.txt", "/p/a.pdf"}, std::nullopt, std::nullopt, {L"notes.txt", L"a.pdf"}},
+      {{"/p/x.GfProj", "/p/y.tiff", "/p/z.bmp"}, "/p/x.GfProj", "/p/y.tiff", {}},
+      {{"/p/stl", "/p/archive.stl.gz", "/p/.png"}, std::nullopt, std::nullopt,
+       {L"stl", L"archive.stl.gz", L".png"}},
+      {{}, std::nullopt, std::nullopt, {}},
+  };
+  for (const Case& c : cases) {
+    const DroppedFiles dropped = ClassifyDroppedFiles(c.paths);
+    EXPECT_EQ(dropped.part, c.part);
+    EXPECT_EQ(dropped.image, c.image);
+    EXPECT_EQ(dropped.leftAlone, c.leftAlone);
+  }
+}
+
+TEST(LeftAloneMessage, JoinsTheNamesWithCommas) {
+  EXPECT_EQ(LeftAloneMessage({L"notes.txt", L"a.pdf"}),
+            L"Not a part, a project or an image, so left alone: notes.txt, a.pdf");
+  EXPECT_EQ(LeftAloneMessage({}), L"");
+}
+
+TEST(FrameKeyFor, EscapeStopsExceptInATextFieldAndCopyStaysWithTheField) {
+  struct Case {
+    HookKey key;
+    int modifiers;
+    FocusKind focus;
+    FrameKey action;
+  };
+  const Case cases[] = {
+      {HookKey::Escape, 0, FocusKind::Other, FrameKey::StopProcessing},
+      {HookKey::Escape, 0, FocusKind::OutputLog, FrameKey::StopProcessing},
+      {HookKey::Escape, 0, FocusKind::TextField, FrameKey::PassOn},
+      {HookKey::Escape, kModifierShift, FocusKind::Other, FrameKey::PassOn},
+      {HookKey::LetterC, kModifierControl, FocusKind::OutputLog, FrameKey::CopyLog},
+      {HookKey::Insert, kModifierControl, FocusKind::OutputLog, FrameKey::CopyLog},
+      {HookKey::LetterC, kModifierControl, FocusKind::TextField, FrameKey::PassOn},
+      {HookKey::LetterC, kModifierControl, FocusKind::Other, FrameKey::PassOn},
+      {HookKey::LetterC, 0, FocusKind::OutputLog, FrameKey::PassOn},
+      {HookKey::Other, 0, FocusKind::Other, FrameKey::PassOn},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(FrameKeyFor(c.key, c.modifiers, c.focus), c.action)
+        << static_cast<int>(c.key) << " " << c.modifiers << " " << static_cast<int>(c.focus);
+}
+
+TEST(StatusPaneWidthsAt, ScaleEachPaneWithTheDpi) {
+  EXPECT_EQ(StatusPaneWidthsAt(96), (StatusPaneWidths{170, 130, 150}));
+  EXPECT_EQ(StatusPaneWidthsAt(144), (StatusPaneWidths{255, 195, 225}));
+}
+
+TEST(LockIndicatorTexts, ShowCapsAndNumAndLeaveScrollBlank) {
+  EXPECT_EQ(LockIndicatorTexts(true, true), (LockIndicators{L"CAP", L"NUM", L""}));
+  EXPECT_EQ(LockIndicatorTexts(false, true), (LockIndicators{L"", L"NUM", L""}));
+  EXPECT_EQ(LockIndicatorTexts(false, false), (LockIndicators{L"", L"", L""}));
+}
+
+TEST(ProfileFilePath, FollowsTheXdgConfigFolder) {
+  struct Case {
+    const char* xdg;
+    const char* home;
+    std::filesystem::path path;
+  };
+  const Case cases[] = {
+      {"/cfg", "/home/u", "/cfg/Brookvane/Tessary.conf"},
+      {nullptr, "/home/u", "/home/u/.config/Brookvane/Tessary.conf"},
+      // A relative XDG_CONFIG_HOME is invalid and ignored.
+      {"cfg", "/home/u", "/home/u/.config/Brookvane/Tessary.conf"},
+      {"", "/home/u", "/home/u/.config/Brookvane/Tessary.conf"},
+      {nullptr, nullptr, ""},
+      {nullptr, "relative", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ProfileFilePath(c.xdg, c.home), c.path) << (c.xdg ? c.xdg : "-") << (c.home ? c.home : "-");
+}
+
+TEST(ManualFailureMessage, SaysWhetherTheFileIsMissingOrWouldNotOpen) {
+  EXPECT_EQ(ManualFailureMessage("/opt/t/Tessary_Manual.pdf", false),
+            L"The manual is not beside the program: /opt/t/Tessary_Manual.pdf");
+  EXPECT_EQ(ManualFailureMessage("/opt/t/Tessary_Manual.pdf", true),
+            L"The manual could not be opened: /opt/t/Tessary_Manual.pdf");
+}
+
+TEST(KeepWaitingAtExit, WaitsForRunningChecksAtMostFiveSeconds) {
+  EXPECT_FALSE(KeepWaitingAtExit(0, 0));
+  EXPECT_TRUE(KeepWaitingAtExit(1, 0));
+  EXPECT_TRUE(KeepWaitingAtExit(2, 4999));
+  EXPECT_FALSE(KeepWaitingAtExit(1, 5000));
+}
+
+TEST(ParseDialogFilter, SplitsDescriptionsAndPatterns) {
+  const std::vector<FileFilter> filters =
+      ParseDialogFilter(L"STL Files (*.stl)|*.stl|Images|*.png;*.jpg;;*.bmp|Broken||");
+  ASSERT_EQ(filters.size(), 2u);
+  EXPECT_EQ(filters[0].description, L"STL Files (*.stl)");
+  EXPECT_EQ(filters[0].patterns, (std::vector<std::wstring>{L"*.stl"}));
+  EXPECT_EQ(filters[1].patterns, (std::vector<std::wstring>{L"*.png", L"*.jpg", L"*.bmp"}));
+  EXPECT_TRUE(ParseDialogFilter(L"").empty());
+  EXPECT_TRUE(ParseDialogFilter(L"Only a description").empty());
+}
+
+TEST(ToFilePrompt, SplitsTheInitialNameIntoFolderAndFile) {
+  const FilePrompt prompt = ToFilePrompt({L"Save", L"STL|*.stl||", L"/home/u/parts/cube.stl", L"stl"});
+  EXPECT_EQ(prompt.folder, std::filesystem::path("/home/u/parts"));
+  EXPECT_EQ(prompt.fileName, L"cube.stl");
+  ASSERT_EQ(prompt.filters.size(), 1u);
+  EXPECT_EQ(ToFilePrompt({L"Open", L"", L"cube.stl", L""}).folder, std::filesystem::path());
+}
+
+TEST(ViewPlaceholderText, GivesTheStartHintUntilAPartIsLoaded) {
+  EXPECT_EQ(ViewPlaceholderText(false, L"Untitled", 0),
+            L"Open an STL to begin: File > Open STL (Ctrl+O), or drop a file here.");
+  EXPECT_EQ(ViewPlaceholderText(true, L"Test Cube", 12).rfind(L"Test Cube: 12 triangles", 0), 0u);
+}
+
+}  // namespace
+}  // namespace grainforge::app

@@ -1,0 +1,108 @@
+// The built program, started as a person would start it: a child process on the test's display
+// with its own HOME and XDG_CONFIG_HOME, stopped by SIGTERM as a desktop session stops it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/temp_folder.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+// Waits for the condition, checking every 50 ms; a cap rather than a measure, so a slow
+// (sanitizer) build only waits longer.
+bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds cap) {
+  const auto end = std::chrono::steady_clock::now() + cap;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(50ms);
+  }
+  return true;
+}
+
+class ProgramProcess {
+public:
+  ProgramProcess(const grainforge::test::TempFolder& folder, std::vector<std::string> args) {
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string text = *entry;
+      if (text.rfind("HOME=", 0) != 0 && text.rfind("XDG_CONFIG_HOME=", 0) != 0) environment.push_back(text);
+    }
+    environment.push_back("HOME=" + folder.Path().string());
+    environment.push_back("XDG_CONFIG_HOME=" + (folder.Path() / "config").string());
+    args.insert(args.begin(), TESSARY_PROGRAM);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    started_ = posix_spawn(&pid_, TESSARY_PROGRAM, nullptr, nullptr, argv.data(), envp.data()) == 0;
+  }
+  ~ProgramProcess() {
+    if (started_ && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool Started() const { return started_; }
+  void Terminate() { kill(pid_, SIGTERM); }
+  // The exit status once the process ended within the cap; -1 when it did not end or died by a
+  // signal.
+  int WaitForExit(std::chrono::seconds cap) {
+    int status = 0;
+    const bool ended = WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, cap);
+    if (!ended) return -1;
+    exited_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+private:
+  pid_t pid_ = 0;
+  bool started_ = false;
+  bool exited_ = false;
+};
+
+TEST(ProgramProcess, StartsLogsItsReportAndEndsCleanlyOnTerminate) {
+  grainforge::test::TempFolder folder;
+  std::filesystem::create_directories(folder.Path() / "config" / "Brookvane");
+  std::ofstream(folder.Path() / "config" / "Brookvane" / "Tessary.conf") << "[Log]\nDetailed=1\n";
+  const std::filesystem::path log = folder.Path() / "log.txt";
+  // A file on the command line that cannot be read must not stop the program from starting.
+  ProgramProcess program(folder, {"--log-file", log.string(), (folder.Path() / "missing.stl").string()});
+  ASSERT_TRUE(program.Started());
+  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(log); }, 60s)) << "the program did not start";
+  program.Terminate();
+  EXPECT_EQ(program.WaitForExit(60s), 0);
+
+  const std::string text = ReadText(log);
+  EXPECT_EQ(text.rfind("Output log ready.\r\nTessary ready.\r\n", 0), 0u) << text;
+  EXPECT_NE(text.find("missing.stl"), std::string::npos) << text;
+  EXPECT_NE(text.find("Start-up (ms since the process was created, and the phase's own share):"), std::string::npos);
+  EXPECT_NE(text.find("  first idle: ready\r\n"), std::string::npos) << text;
+  // The profile keeps the switch and gains the recent-file list.
+  const std::string profile = ReadText(folder.Path() / "config" / "Brookvane" / "Tessary.conf");
+  EXPECT_NE(profile.find("Detailed=1"), std::string::npos) << profile;
+  EXPECT_NE(profile.find("file1="), std::string::npos) << profile;
+}
+
+}  // namespace
