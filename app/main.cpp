@@ -2,11 +2,22 @@
 #include <wx/app.h>
 
 #include "app/shell/grainforge_app.h"
+#include "app/workflow/workflow_pane.h"
+
+namespace {
+
+grainforge::app::WorkflowPane MakeWorkflowPane(wxWindow* parent,
+                                               const grainforge::app::WorkflowPaneContext& context) {
+  grainforge::app::WorkflowPane pane;
+  pane.pane = grainforge::app::CreateWorkflowPane(parent, context.document, context.profile);
+  return pane;
+}
+
+}  // namespace
 
 class CTessaryApp final : public grainforge::app::CGrainforgeApp {
 public:
-  // The workflow window is not part of the program yet: the shell's placeholder stands in.
-  CTessaryApp() { workflowPane = grainforge::app::MakePlaceholderWorkflowPane; }
+  CTessaryApp() { workflowPane = MakeWorkflowPane; }
 };
 
 wxIMPLEMENT_APP(CTessaryApp);

@@ -21,6 +21,7 @@
 #include "app/shell/output_wnd.h"
 #include "app/shell/shell_host.h"
 #include "app/shell/splash_layout.h"
+#include "app/shell/wx_profile_store.h"
 #include "app/shell/splash_window.h"
 #include "app/shell/startup_timer.h"
 #include "app/shell/view_placeholder.h"
@@ -66,6 +67,7 @@ bool CApplicationCore::Start(const StartOptions& options) {
   config_->SetPath(kRecentFilesGroup);
   history_->Load(*config_);
   config_->SetPath(wxS("/"));
+  profile_ = std::make_unique<WxProfileStore>(*config_);
   logFile_ = options.logFile;
   MarkStartupPhase("OLE, profile, menus, tooltips, the document template");
 
@@ -76,7 +78,7 @@ bool CApplicationCore::Start(const StartOptions& options) {
   MainFrameParts parts;
   parts.router = &router_;
   parts.workflowPane = options.workflowPane;
-  parts.workflowContext = WorkflowPaneContext{document_.get(), &router_};
+  parts.workflowContext = WorkflowPaneContext{document_.get(), &router_, profile_.get()};
   parts.centreView = [this](wxWindow* parent) {
     view_ = new CViewPlaceholder(parent, *document_, router_);
     return view_;

@@ -101,6 +101,7 @@ private:
   CommandRouter router_;
   std::unique_ptr<CGrainforgeDoc> document_;
   std::unique_ptr<wxFileConfig> config_;
+  std::unique_ptr<IProfileStore> profile_;
   std::unique_ptr<wxFileHistory> history_;
   std::unique_ptr<IPrompter> ownPrompter_;
   std::unique_ptr<ShellDocumentHost> host_;

@@ -18,6 +18,7 @@
 #include <functional>
 
 #include "app/shell/kit/command_target.h"
+#include "app/shell/profile_store.h"
 #include "app/shell/static_pane.h"
 
 namespace grainforge::app {
@@ -30,6 +31,7 @@ inline constexpr int kWorkflowPaneWidth = 340;
 struct WorkflowPaneContext {
   CGrainforgeDoc* document = nullptr;   // never null in the program
   ICommandTarget* commands = nullptr;   // the frame's command routing
+  IProfileStore* profile = nullptr;     // the program's profile; null keeps nothing
 };
 
 struct WorkflowPane {
