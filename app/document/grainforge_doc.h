@@ -19,7 +19,9 @@
 
 #include "app/document/command_entry.h"
 #include "app/document/document_host.h"
+#include "app/document/document_reports.h"
 #include "app/document/edit_state.h"
+#include "app/document/mesh_jobs.h"
 #include "app/document/no_window_system.h"
 
 #include "engine/displacement/displacement_settings.h"
@@ -131,8 +133,9 @@ public:
     void OnPipelineFinished();
     [[nodiscard]] std::wstring OutOfDateReasons() const;
     void ReportOutOfDate();
-    // The relief paragraph for the information box (the reports are not built yet: empty).
-    [[nodiscard]] std::wstring ReliefReportText() const;
+    // The notes of the run just published: log lines, and a warning in the information box
+    // when there is something to say.
+    void ReportReliefNotes();
 
     // ---- Parts, test shapes and placement --------------------------------------------------
     bool ImportStl(const std::filesystem::path& path);
@@ -193,6 +196,50 @@ public:
     void OnMeshRepairWithWindows();
     void OnMeshSimplifyInput();
     void OnMeshRemeshInput();
+
+    // ---- Project file (doc_project.cpp) ----------------------------------------------------
+    // Writes the project at `path`, and a part changed by a mesh job beside it. False (with
+    // the reason logged and shown) when nothing was saved; the old files stay as they were.
+    bool SaveProject(const std::filesystem::path& path);
+    // Reads the project and takes up its work: part, texture, settings. False when the
+    // project could not be read or its part could not be had.
+    bool OpenProject(const std::filesystem::path& path);
+    // Before New, Open and closing: true when the work may be dropped (saved, or not wanted).
+    bool SaveModified();
+
+    // ---- Checks and export (doc_export.cpp) -------------------------------------------------
+    struct ExportPlan {
+        grainforge::mesh::TriangleMesh mesh;
+        grainforge::mesh::ExportCleanupOptions cleanup{true, true, 5.0f, 0.5f};
+        std::int32_t choice = 0;
+    };
+    // The validation that applies to what is shown: the result's while it is current and on
+    // display, else the part's.
+    [[nodiscard]] const grainforge::mesh::ValidationReport& CurrentValidation() const;
+    // Runs the pipeline to a full result and shows the export dialog; true when it accepted.
+    bool PrepareExport(ExportPlan& plan);
+    // Writes the plan's mesh (durable replace, read back). False logged and shown.
+    bool WriteStl(const std::filesystem::path& path, bool ascii, const ExportPlan& plan);
+    bool SaveStlAs();
+    void OnFileSaveAsciiStl();
+    // The framework's save: a project, or the STL (never over the loaded file without asking).
+    bool OnSaveDocument(const std::filesystem::path& path);
+    // Commands 32897..32899.
+    void OnTestGridResolution(int commandId);
+    void ClearInfoBox() const;
+    // The View menu's mesh information ("\r\n" line ends).
+    [[nodiscard]] std::string MeshInformationReport();
+
+    // ---- Modal mesh jobs (doc_jobs.cpp) -----------------------------------------------------
+    // Runs the job through the host's runner; false when it was stopped or could not run.
+    bool RunModalJob(const MeshJob& job);
+    bool RepairMeshInPlace();
+    // The repair service of another system; unavailable here, so it says so and returns false.
+    bool FixMeshWithWindows();
+    bool SimplifyInputMesh();
+    bool RemeshInputMesh(const grainforge::mesh::RemeshSettings& settings);
+    // Validates the mesh on display (after running the pipeline) into the matching report.
+    void ValidatePart();
 
     // ======================================================================================
     // State, read by the view, the shell and the workflow pane (user-interface thread only).
@@ -281,7 +328,26 @@ public:
 
     std::wstring projectPath;
 
+    // Mesh information measurements, keyed by the mesh they describe (compared only).
+    struct MeasurementKey {
+        const grainforge::mesh::TriangleMesh* mesh = nullptr;
+        std::size_t indexCount = 0;
+        std::size_t vertexCount = 0;
+        std::uint64_t runs = 0;
+        std::uint64_t partChanges = 0;
+        bool valid = false;
+    } measurementKey;
+    MeshMeasurements measurements;
+    // Counts replacements of the loaded part by a mesh job.
+    std::uint64_t partChanges = 0;
+
 private:
+    // Shared end of the jobs that replace the part: installs `mesh` as the loaded part,
+    // validates and logs, refreshes.
+    void TakeJobResult(grainforge::mesh::TriangleMesh mesh);
+    // The image of a project's texture as the current texture; false when it cannot be read.
+    bool InstallProjectImage(const std::filesystem::path& path);
+
     // Hands a copy of the working part to the pipeline, discarding a run that was going.
     void ReplacePipelineSource();
     // Shared by install and rebuild: the relief base plane on the part's lowest z.
