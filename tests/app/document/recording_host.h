@@ -86,9 +86,19 @@ public:
         patternsOffered.push_back(pattern ? pattern->Name() : std::string());
         return acceptDialogs ? std::move(pattern) : nullptr;
     }
-    std::optional<app::ExportDialogResult> RunExportCheck(const app::ExportDialogRequest&) override
+    // The export dialog: cancels unless told to accept; accepting runs the request's check on
+    // a copy of the mesh, as the dialog's worker does, and hands the copy back to be written.
+    std::optional<app::ExportDialogResult> RunExportCheck(const app::ExportDialogRequest& request) override
     {
-        return std::nullopt;
+        exportNotes.push_back(request.note);
+        if (!acceptExport || request.mesh == nullptr)
+            return std::nullopt;
+        app::ExportDialogResult result;
+        result.cleanup = request.cleanup;
+        result.fixes = request.fixes;
+        result.mesh = *request.mesh;
+        exportCheckPassed = request.check && request.check(result.mesh, result.reportText);
+        return result;
     }
 
     void AddRecentFile(const std::filesystem::path& path) override { recentFiles.push_back(path); }
@@ -125,6 +135,9 @@ public:
     int busyDepth = 0;
     int busyScopes = 0;
     bool acceptDialogs = true;
+    bool acceptExport = false;
+    bool exportCheckPassed = false;
+    std::vector<std::wstring> exportNotes;
     std::vector<std::string> patternsOffered;
     std::vector<std::filesystem::path> recentFiles;
     std::filesystem::path programFolder;
