@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
 #include <string>
 
 namespace grainforge::test {
@@ -230,6 +231,17 @@ TEST(DocumentJobsTest, RepairOfADoubledPartReplacesIt)
     EXPECT_TRUE(doc.partChangedSinceOpened);
     EXPECT_TRUE(doc.IsModified());
     EXPECT_EQ(app::WideToUtf8(f.host.information.back().first).rfind("Repaired: open edges ", 0), 0u);
+}
+
+// A job that throws anyway ends as a failed run, with the host's runner and without one.
+TEST(DocumentJobsTest, AThrowingJobIsAFailedRun)
+{
+    const app::MeshJob throwing = [](const std::atomic<bool>&) { throw std::bad_alloc(); };
+    DocumentFixture f;
+    EXPECT_FALSE(f.doc->RunModalJob(throwing));
+    app::CGrainforgeDoc bare;
+    EXPECT_FALSE(bare.RunModalJob(throwing));
+    EXPECT_TRUE(bare.RunModalJob([](const std::atomic<bool>&) {}));
 }
 
 TEST(DocumentJobsTest, ValidateWithoutAPartEmptiesTheReport)

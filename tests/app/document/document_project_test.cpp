@@ -94,6 +94,7 @@ TEST(DocumentProjectTest, RoundTripKeepsEveryRecord)
     const fs::path second = folder / "again.gfproj";
     ASSERT_TRUE(doc.SaveProject(second));
     EXPECT_EQ(FileText(first), FileText(second));
+    EXPECT_FALSE(fs::exists(folder / "job.gfproj.tmp"));
 }
 
 // The project and its part moved together to another folder: the stored absolute path is gone,
