@@ -150,7 +150,15 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
     }
     LogMessage("Opening project " + PathToUtf8(path), kLogPlain);
 
-    // The part.
+    // The part. A test shape this program does not make (a hand-edited name) is no part at
+    // all: asking to find a file with no name would help nobody.
+    if (!data.testShape.empty() && data.partPath.empty() && data.testShape != "cube" &&
+        data.testShape != "cylinder" && data.testShape != "sphere") {
+        const std::string reason = "the project names a test shape this program does not make: " + data.testShape;
+        LogMessage("Project not opened: " + reason, kLogError);
+        ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(reason), kInfoError);
+        return false;
+    }
     if (data.testShape == "cube") {
         OnFileTestShapeCube();
     } else if (data.testShape == "cylinder") {

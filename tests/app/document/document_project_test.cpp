@@ -1,6 +1,7 @@
 // The project commands through the document: what a save writes and an open takes up again,
 // the part beside the project, the missing part and texture, failed saves.
 #include "app/document/document_commands.h"
+#include "app/document/grey_bmp.h"
 #include "app/document/project_file.h"
 #include "tests/app/document/document_fixture.h"
 #include "tests/support/temp_folder.h"
@@ -270,6 +271,51 @@ TEST(DocumentProjectTest, UnreadableProjectsAreRefusedWithTheirReason)
     EXPECT_FALSE(doc.OpenDocument(folder / "broken.gfproj"));
     EXPECT_EQ(f.host.Lines(app::kLogError).back(),
         "Project not opened: the file is not a project (it could not be read as one)");
+    EXPECT_EQ(doc.testShapeName, "cube");
+}
+
+// An image texture is read again from its file, and the project's settings applied to it.
+TEST(DocumentProjectTest, ImageTextureIsLoadedAgain)
+{
+    TempFolder folder;
+    std::vector<std::uint8_t> pixels(8 * 8);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<std::uint8_t>(i * 4);
+    ASSERT_TRUE(app::WriteGreyBmp(folder / "grain.bmp", pixels, 8));
+    app::ProjectData data;
+    data.testShape = "cube";
+    data.textureImagePath = folder / "grain.bmp";
+    data.textureSettings.widthMillimetres = 9.0f;
+    data.textureSettings.heightMillimetres = 9.0f;
+    std::string error;
+    ASSERT_TRUE(app::WriteProject(folder / "job.gfproj", data, error)) << error;
+
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    const std::string patternName = mesh::procedural::ProceduralTextureNames().front();
+    doc.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture(patternName), L"");
+    ASSERT_TRUE(doc.OpenDocument(folder / "job.gfproj"));
+    EXPECT_TRUE(doc.IsHeightMapLoaded());
+    EXPECT_EQ(doc.heightMap.width, 8);
+    EXPECT_EQ(doc.proceduralTexture, nullptr);
+    EXPECT_EQ(doc.textureImagePath, (folder / "grain.bmp").wstring());
+    EXPECT_EQ(doc.heightMap.settings.widthMillimetres, 9.0f);
+}
+
+// A hand-edited test shape name is refused with its reason; the document stays as it was.
+TEST(DocumentProjectTest, UnknownTestShapeIsRefused)
+{
+    TempFolder folder;
+    app::ProjectData data;
+    data.testShape = "pyramid";
+    std::string error;
+    ASSERT_TRUE(app::WriteProject(folder / "job.gfproj", data, error)) << error;
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    EXPECT_FALSE(doc.OpenDocument(folder / "job.gfproj"));
+    EXPECT_TRUE(f.host.questions.empty());
+    EXPECT_EQ(f.host.Lines(app::kLogError).back(),
+        "Project not opened: the project names a test shape this program does not make: pyramid");
     EXPECT_EQ(doc.testShapeName, "cube");
 }
 
