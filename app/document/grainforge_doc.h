@@ -7,9 +7,10 @@
 // The class is split by concept over several sources: state and defaults
 // (grainforge_doc.cpp), the command table (doc_commands.cpp), driving Process
 // (doc_process.cpp), parts and placement (doc_parts.cpp), mapping and masks
-// (doc_mapping.cpp), undo and redo (doc_undo.cpp), and the texture hand-over with the
-// procedural pattern (doc_texture.cpp). doc_seams.cpp holds the commands of the project file,
-// texture loading, the checks, export and the mesh jobs, which are not built yet.
+// (doc_mapping.cpp), undo and redo (doc_undo.cpp), the texture hand-over with the
+// procedural pattern (doc_texture.cpp), the project file (doc_project.cpp), the checks, export
+// and reports (doc_export.cpp) and the modal mesh jobs (doc_jobs.cpp). doc_seams.cpp holds
+// the texture-loading command, which is not built yet.
 //
 // References to meshes the document returns (CurrentDisplayMesh) may point into the pipeline's
 // stage state, which belongs to the worker once a run starts: they are valid until the next
@@ -80,8 +81,8 @@ public:
 
     // File > New: empties the part (DeleteContents), then the New defaults. Always true.
     bool OnNewDocument();
-    // File > Open for a part file: a project goes to the project reader (not built yet: it
-    // refuses); anything else is read as STL. On success the path is set, the modified flag
+    // File > Open for a part file: a project (".gfproj") is opened as a project; anything else
+    // is read as STL. On success the path is set, the modified flag
     // cleared and the file added to the recent files. A failure leaves the document exactly
     // as it was: part, settings, texture, history, title, path and modified flag.
     bool OpenDocument(const std::filesystem::path& path);
