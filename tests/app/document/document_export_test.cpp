@@ -201,23 +201,5 @@ TEST(DocumentExportTest, CheckPrintabilityAndRepairOnACleanCube)
     EXPECT_GE(f.host.focusCalls, 1);
 }
 
-TEST(DocumentExportTest, GridCommandsPickTheirResolution)
-{
-    DocumentFixture f;
-    app::CGrainforgeDoc& doc = f.WithCube();
-    const struct {
-        int command;
-        int cells;
-    } cases[] = {{app::kCmdSurfaceGrid128, 128}, {app::kCmdSurfaceGrid512, 512}, {app::kCmdSurfaceGrid256, 256}};
-    for (const auto& c : cases) {
-        doc.OnTestGridResolution(c.command);
-        EXPECT_EQ(doc.surfaceTestCells, c.cells);
-    }
-    // The current resolution again rebuilds nothing.
-    const int busyBefore = f.host.busyScopes;
-    doc.OnTestGridResolution(app::kCmdSurfaceGrid256);
-    EXPECT_EQ(f.host.busyScopes, busyBefore);
-}
-
 }  // namespace
 }  // namespace grainforge::test

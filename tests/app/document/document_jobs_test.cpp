@@ -244,13 +244,5 @@ TEST(DocumentJobsTest, AThrowingJobIsAFailedRun)
     EXPECT_TRUE(bare.RunModalJob([](const std::atomic<bool>&) {}));
 }
 
-TEST(DocumentJobsTest, ValidateWithoutAPartEmptiesTheReport)
-{
-    DocumentFixture f;
-    f.doc->partValidation.triangleCount = 7;
-    f.doc->ValidatePart();
-    EXPECT_EQ(f.doc->partValidation.triangleCount, 0u);
-}
-
 }  // namespace
 }  // namespace grainforge::test
