@@ -1,6 +1,7 @@
 #include "app/document/document_commands.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
+#include "app/document/project_file.h"
 
 #include "engine/mesh/test_shapes.h"
 
@@ -32,15 +33,6 @@ mesh::ValidationOptions RebuildValidation()
     return o;
 }
 
-bool IsProjectPath(const std::filesystem::path& path)
-{
-    std::string extension = path.extension().string();
-    for (char& c : extension)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return extension == ".gfproj";
-}
-
 mesh::TriangleMesh CopyWithTransform(const mesh::TriangleMesh& part, const mesh::Transform3x4& t)
 {
     mesh::TriangleMesh copy = part;
@@ -63,11 +55,8 @@ bool CGrainforgeDoc::OpenDocument(const std::filesystem::path& path)
 
 bool CGrainforgeDoc::OnOpenDocument(const std::filesystem::path& path)
 {
-    if (IsProjectPath(path)) {
-        // Projects come with the project file; until then they are refused untouched.
-        LogMessage("Import failed: projects cannot be opened yet.", kLogError);
-        return false;
-    }
+    if (IsProjectPath(path))
+        return OpenProject(path);
     return ImportStl(path);
 }
 

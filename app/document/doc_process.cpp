@@ -390,11 +390,8 @@ void CGrainforgeDoc::OnPipelineFinished()
         shownRunSettings = runSettings;
         textureHandOversShown = textureHandOversAtStart;
         ShowInformation(L"", kInfoOk);
-        if (runSettings.displacementOn != 0) {
-            const std::wstring relief = ReliefReportText();
-            if (!relief.empty())
-                ShowInformation(relief, kInfoOk);
-        }
+        if (runSettings.displacementOn != 0)
+            ReportReliefNotes();
         BindResultWeights();
         printCheckReport = mesh::PrintabilityReport{};
         if (runReport.validated)

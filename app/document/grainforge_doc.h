@@ -8,9 +8,9 @@
 // (grainforge_doc.cpp), the command table (doc_commands.cpp), driving Process
 // (doc_process.cpp), parts and placement (doc_parts.cpp), mapping and masks
 // (doc_mapping.cpp), undo and redo (doc_undo.cpp), height-map loading and the texture settings
-// (doc_height_map.cpp), and the texture hand-over with the procedural pattern
-// (doc_texture.cpp). doc_seams.cpp holds the commands of the project file, the checks, export
-// and the mesh jobs, which are not built yet.
+// (doc_height_map.cpp), the texture hand-over with the procedural pattern (doc_texture.cpp),
+// the project file (doc_project.cpp), the checks, export and reports (doc_export.cpp) and the
+// modal mesh jobs (doc_jobs.cpp).
 //
 // References to meshes the document returns (CurrentDisplayMesh) may point into the pipeline's
 // stage state, which belongs to the worker once a run starts: they are valid until the next
@@ -20,7 +20,9 @@
 
 #include "app/document/command_entry.h"
 #include "app/document/document_host.h"
+#include "app/document/document_reports.h"
 #include "app/document/edit_state.h"
+#include "app/document/mesh_jobs.h"
 #include "app/document/procedural_render_size.h"
 #include "app/document/no_window_system.h"
 #include "app/document/user_folders.h"
@@ -97,8 +99,8 @@ public:
 
     // File > New: empties the part (DeleteContents), then the New defaults. Always true.
     bool OnNewDocument();
-    // File > Open for a part file: a project goes to the project reader (not built yet: it
-    // refuses); anything else is read as STL. On success the path is set, the modified flag
+    // File > Open for a part file: a project (".gfproj") is opened as a project; anything else
+    // is read as STL. On success the path is set, the modified flag
     // cleared and the file added to the recent files. A failure leaves the document exactly
     // as it was: part, settings, texture, history, title, path and modified flag.
     bool OpenDocument(const std::filesystem::path& path);
@@ -150,8 +152,9 @@ public:
     void OnPipelineFinished();
     [[nodiscard]] std::wstring OutOfDateReasons() const;
     void ReportOutOfDate();
-    // The relief paragraph for the information box (the reports are not built yet: empty).
-    [[nodiscard]] std::wstring ReliefReportText() const;
+    // The notes of the run just published: log lines, and a warning in the information box
+    // when there is something to say.
+    void ReportReliefNotes();
 
     // ---- Parts, test shapes and placement --------------------------------------------------
     bool ImportStl(const std::filesystem::path& path);
@@ -230,6 +233,50 @@ public:
     void OnMeshRepairWithWindows();
     void OnMeshSimplifyInput();
     void OnMeshRemeshInput();
+
+    // ---- Project file (doc_project.cpp) ----------------------------------------------------
+    // Writes the project at `path`, and a part changed by a mesh job beside it. False (with
+    // the reason logged and shown) when nothing was saved; the old files stay as they were.
+    bool SaveProject(const std::filesystem::path& path);
+    // Reads the project and takes up its work: part, texture, settings. False when the
+    // project could not be read or its part could not be had.
+    bool OpenProject(const std::filesystem::path& path);
+    // Before New, Open and closing: true when the work may be dropped (saved, or not wanted).
+    bool SaveModified();
+
+    // ---- Checks and export (doc_export.cpp) -------------------------------------------------
+    struct ExportPlan {
+        grainforge::mesh::TriangleMesh mesh;
+        grainforge::mesh::ExportCleanupOptions cleanup{true, true, 5.0f, 0.5f};
+        std::int32_t choice = 0;
+    };
+    // The validation that applies to what is shown: the result's while it is current and on
+    // display, else the part's.
+    [[nodiscard]] const grainforge::mesh::ValidationReport& CurrentValidation() const;
+    // Runs the pipeline to a full result and shows the export dialog; true when it accepted.
+    bool PrepareExport(ExportPlan& plan);
+    // Writes the plan's mesh (durable replace, read back). False logged and shown.
+    bool WriteStl(const std::filesystem::path& path, bool ascii, const ExportPlan& plan);
+    bool SaveStlAs();
+    void OnFileSaveAsciiStl();
+    // The framework's save: a project, or the STL (never over the loaded file without asking).
+    bool OnSaveDocument(const std::filesystem::path& path);
+    // Commands 32897..32899.
+    void OnTestGridResolution(int commandId);
+    void ClearInfoBox() const;
+    // The View menu's mesh information ("\r\n" line ends).
+    [[nodiscard]] std::string MeshInformationReport();
+
+    // ---- Modal mesh jobs (doc_jobs.cpp) -----------------------------------------------------
+    // Runs the job through the host's runner; false when it was stopped or could not run.
+    bool RunModalJob(const MeshJob& job);
+    bool RepairMeshInPlace();
+    // The repair service of another system; unavailable here, so it says so and returns false.
+    bool FixMeshWithWindows();
+    bool SimplifyInputMesh();
+    bool RemeshInputMesh(const grainforge::mesh::RemeshSettings& settings);
+    // Validates the mesh on display (after running the pipeline) into the matching report.
+    void ValidatePart();
 
     // ======================================================================================
     // State, read by the view, the shell and the workflow pane (user-interface thread only).
@@ -318,7 +365,25 @@ public:
 
     std::wstring projectPath;
 
+    // Mesh information measurements, keyed by the mesh they describe (compared only).
+    struct MeasurementKey {
+        const grainforge::mesh::TriangleMesh* mesh = nullptr;
+        std::size_t indexCount = 0;
+        std::size_t vertexCount = 0;
+        std::uint64_t runs = 0;
+        std::uint64_t partChanges = 0;
+        bool valid = false;
+    } measurementKey;
+    MeshMeasurements measurements;
+    // Counts replacements of the loaded part by a mesh job.
+    std::uint64_t partChanges = 0;
+
 private:
+    // Shared end of the jobs that replace the part: installs `mesh` as the loaded part,
+    // validates and logs, refreshes.
+    void TakeJobResult(grainforge::mesh::TriangleMesh mesh);
+    // The image of a project's texture as the current texture; false when it cannot be read.
+
     // Hands a copy of the working part to the pipeline, discarding a run that was going.
     void ReplacePipelineSource();
     // Shared by install and rebuild: the relief base plane on the part's lowest z.

@@ -1,6 +1,7 @@
 #include "app/document/project_file.h"
 
 #include "engine/mesh/stl_writer.h"
+#include "platform/file_system.h"
 
 #include <nlohmann/json.hpp>
 
@@ -251,8 +252,21 @@ bool WriteProject(const fs::path& projectPath, const ProjectData& data, std::str
         const fs::path folder = grainforge::mesh::ToAbsolutePath(projectPath).parent_path();
         const JsonNode root = grainforge::mesh::NewJsonDocument();
         WriteProjectDocument(root, folder, data);
-        if (grainforge::mesh::SaveJsonFile(root, projectPath))
-            return true;
+        // Written beside the target and read back before it is put in place: a file that
+        // does not read back as the document meant never replaces the old project.
+        const fs::path target = platform::ResolveWriteTarget(projectPath);
+        fs::path temporary = target;
+        temporary += ".tmp";
+        if (grainforge::mesh::WriteJsonFile(root, temporary)) {
+            std::error_code status;
+            const fs::file_status old = fs::status(target, status);
+            if (!status && fs::exists(old))
+                fs::permissions(temporary, old.permissions(), status);
+            const std::shared_ptr<grainforge::mesh::JsonValue> back = grainforge::mesh::ReadJsonFile(temporary);
+            if (back && *back == *root.root && platform::ReplaceFile(temporary, target) == 0)
+                return true;
+            platform::RemoveFileQuietly(temporary);
+        }
     } catch (...) {
         // An allocation failure while building the document: nothing was written.
     }

@@ -71,8 +71,10 @@ inline constexpr std::int32_t kSurfaceTestCellChoices[3] = {128, 256, 512};
 // " part.stl", " part 2.stl" ... up to this number; past it no name is free.
 inline constexpr int kMaximumBesidePartNumber = 9999;
 
-// Writes the project; false with `error` = "the file could not be written" when the file
-// cannot be written (also for a path that is not valid UTF-8). The old file is then untouched.
+// Writes the project to "<path>.tmp", reads that back and only when it holds the document
+// meant renames it over `projectPath`; false with `error` = "the file could not be written"
+// when any step fails (also for a path that is not valid UTF-8). The old file is then
+// untouched and the temporary file removed.
 bool WriteProject(const std::filesystem::path& projectPath, const ProjectData& data, std::string& error);
 
 // Reads a project into `data`, which is replaced only on success. Errors: "the file is not a

@@ -87,9 +87,19 @@ public:
         dialogRoots = roots;
         return acceptDialogs ? std::move(pattern) : nullptr;
     }
-    std::optional<app::ExportDialogResult> RunExportCheck(const app::ExportDialogRequest&) override
+    // The export dialog: cancels unless told to accept; accepting runs the request's check on
+    // a copy of the mesh, as the dialog's worker does, and hands the copy back to be written.
+    std::optional<app::ExportDialogResult> RunExportCheck(const app::ExportDialogRequest& request) override
     {
-        return std::nullopt;
+        exportNotes.push_back(request.note);
+        if (!acceptExport || request.mesh == nullptr)
+            return std::nullopt;
+        app::ExportDialogResult result;
+        result.cleanup = request.cleanup;
+        result.fixes = request.fixes;
+        result.mesh = *request.mesh;
+        exportCheckPassed = request.check && request.check(result.mesh, result.reportText);
+        return result;
     }
 
     void AddRecentFile(const std::filesystem::path& path) override { recentFiles.push_back(path); }
@@ -126,6 +136,9 @@ public:
     int busyDepth = 0;
     int busyScopes = 0;
     bool acceptDialogs = true;
+    bool acceptExport = false;
+    bool exportCheckPassed = false;
+    std::vector<std::wstring> exportNotes;
     std::vector<std::string> patternsOffered;
     app::LibraryRoots dialogRoots;
     std::vector<std::filesystem::path> recentFiles;

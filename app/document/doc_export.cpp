@@ -1,0 +1,308 @@
+// The check and export commands (Validate, Check Printability, Repair, the STL saves and the
+// framework's save), and the document's side of the reports: routing the run notes and
+// gathering the inputs of the mesh information.
+#include "app/document/document_commands.h"
+#include "app/document/document_reports.h"
+#include "app/document/grainforge_doc.h"
+#include "app/document/log_text.h"
+#include "app/document/name_case.h"
+#include "app/document/project_file.h"
+
+#include "engine/mesh/stl_writer.h"
+#include "engine/textures/procedural_registry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+namespace grainforge::app {
+
+namespace mesh = grainforge::mesh;
+
+namespace {
+
+constexpr const char* kNoMeshToSaveText = "There is no mesh to save.";
+constexpr const wchar_t* kStlFilter = L"STL Files (*.stl)|*.stl|All Files (*.*)|*.*||";
+constexpr const wchar_t* kAsciiStlFilter = L"ASCII STL Files (*.stl)|*.stl|All Files (*.*)|*.*||";
+
+mesh::PrintabilitySettings CommandPrintability(std::int32_t upAxis)
+{
+    mesh::PrintabilitySettings p;
+    p.layerHeight = 0.2f;
+    p.lineWidth = 0.42f;
+    p.upAxis = upAxis;
+    p.cellSize = 0.0f;
+    p.overhangAllowance = 0.5f;
+    p.minimumArea = 0.18f;
+    p.bridgeLength = 10.0f;
+    p.cantileverDistance = 3.0f;
+    p.warningDistance = 6.0f;
+    p.overhangAngleDegrees = 30.0f;
+    p.collectDisplay = true;
+    p.displayLayers = 150;
+    return p;
+}
+
+float WeldTolerance(const mesh::TriangleMesh& m)
+{
+    if (!m.boundsValid)
+        return 0.0f;
+    float largest = 0.0f;
+    for (const mesh::Vec3 v : {m.boundsMin, m.boundsMax})
+        largest = std::max({largest, std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
+    return std::max(1e-6f, 1e-6f * largest);
+}
+
+std::wstring DefaultStlName(const std::wstring& partSourcePath)
+{
+    if (partSourcePath.empty())
+        return L"model.stl";
+    return PathToWide(std::filesystem::path(partSourcePath).filename());
+}
+
+}  // namespace
+
+void CGrainforgeDoc::ClearInfoBox() const
+{
+    ShowInformation(L"", kInfoOk);
+}
+
+const mesh::ValidationReport& CGrainforgeDoc::CurrentValidation() const
+{
+    const mesh::TriangleMesh& shown = CurrentDisplayMesh();
+    if (&shown != &workingPart && resultValidationMesh == &shown && resultValidationRun == runsReported)
+        return resultValidation;
+    return partValidation;
+}
+
+void CGrainforgeDoc::OnMeshValidate()
+{
+    if (host.log != nullptr)
+        host.log->Clear();
+    ValidatePart();
+    LogUtf8Lines(mesh::FormatValidationReport(CurrentValidation()));
+    if (host.views != nullptr)
+        host.views->FocusView();
+}
+
+void CGrainforgeDoc::OnMeshCheckPrintability()
+{
+    if (!HasPart())
+        return;
+    const BusyScope busy(host.busy);
+    printCheckReport = mesh::CheckPrintability(CurrentDisplayMesh(), CommandPrintability(displacementSettings.base.axis));
+    LogUtf8Lines(mesh::FormatPrintabilityReport(printCheckReport));
+    UpdateAllViews(kHintPrintCheck);
+    if (host.views != nullptr)
+        host.views->FocusView();
+
+    const mesh::PrintabilityReport& r = printCheckReport;
+    std::string text = mesh::FormatPrintabilitySummary(r) + ".";
+    if (!r.featuresInAir.empty()) {
+        text += "\nRed: where the support goes - a layer with nothing beneath it.";
+    } else if (r.airPlaces.empty() && r.farReaches.empty()) {
+        text += " Every layer has something beneath it and nothing reaches far past the layer below.";
+        ShowInformation(Utf8ToWide(text), kInfoOk);
+        return;
+    }
+    if (!r.farReaches.empty())
+        text += "\nOrange: reaching more than 6 mm past the layer below; support recommended.";
+    text += "\nEnable support in the slicer, or move the texture or displace less.";
+    ShowInformation(Utf8ToWide(text), kInfoWarning);
+}
+
+void CGrainforgeDoc::OnMeshRepair()
+{
+    if (!HasPart())
+        return;
+    const mesh::ValidationReport& current = CurrentValidation();
+    if (current.problems.empty() && current.componentCount < 2) {
+        ShowInformation(L"Validation found nothing to repair.", kInfoOk);
+        return;
+    }
+    const std::wstring question =
+        L"Repair the part as loaded?\n\nRepair welds corners, removes empty, duplicate and double-skinned "
+        L"triangles, turns wrongly wound ones, splits non-manifold edges where two solids touch, closes "
+        L"small gaps where triangles are missing (holes in the design are kept) and removes crumbs too "
+        L"small to print. It does not move the surface, so triangles passing through others are left for "
+        L"Save STL.\n\nIt replaces the part as loaded; open the file again to get the original back.";
+    if (host.prompts == nullptr || !host.prompts->AskYesNo(question))
+        return;
+    if (!RepairMeshInPlace()) {
+        ShowInformation(L"Nothing was changed. What is wrong with this part is not something Repair mends: "
+                        L"large holes are not filled, and triangles passing through others are mended when "
+                        L"the part is saved.",
+            kInfoOk);
+        return;
+    }
+    if (host.views != nullptr)
+        host.views->FocusView();
+}
+
+bool CGrainforgeDoc::PrepareExport(ExportPlan& plan)
+{
+    if (!HasPart()) {
+        ShowInformation(Utf8ToWide(kNoMeshToSaveText), kInfoOk);
+        return false;
+    }
+    RunPipelineNow();
+    if (host.dialogs == nullptr)
+        return false;
+
+    const mesh::TriangleMesh& shown = CurrentDisplayMesh();
+    ExportDialogRequest request;
+    request.mesh = &shown;
+    request.weldTolerance = WeldTolerance(shown);
+    request.cleanup = exportCleanupOptions;
+    request.fixes = exportFixes;
+    request.bodies = mesh::CountBodies(workingPart);
+    if (IsResultOutOfDate())
+        request.note = L"The part has not been processed with the current settings (" + StatusText() +
+                       L"). The part as shown is what will be saved.";
+    // A copy of the base fields now: the check runs on the dialog's thread.
+    request.check = [base = displacementSettings.base](const mesh::TriangleMesh& m, std::string& text) {
+        return BeforeSavingReport(m, base, text);
+    };
+
+    std::optional<ExportDialogResult> result = host.dialogs->RunExportCheck(request);
+    if (!result)
+        return false;
+    exportCleanupOptions = result->cleanup;
+    exportFixes = result->fixes;
+    LogUtf8Lines(result->reportText);
+    plan.mesh = std::move(result->mesh);
+    plan.cleanup = result->cleanup;
+    plan.choice = result->choice;
+    return true;
+}
+
+bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, const ExportPlan& plan)
+{
+    const BusyScope busy(host.busy);
+    mesh::StlWriteOptions options;
+    options.format = ascii ? 1 : 0;
+    options.headerText = PathToUtf8(path.filename());
+    // Every save is read back before it replaces the old file.
+    options.readBack = true;
+    mesh::ExportResult result;
+    try {
+        result = mesh::WriteStlFile(path, plan.mesh, options);
+    } catch (const std::bad_alloc&) {
+        result = mesh::ExportResult{};
+        result.error = "There is not enough memory to write this file.";
+    }
+    if (!result.ok) {
+        LogMessage("Export failed: " + result.error, kLogError);
+        ShowInformation(L"This file could not be saved.\n" + Utf8ToWide(result.error), kInfoError);
+        return false;
+    }
+    LogUtf8Lines(mesh::FormatExportReport(result.report));
+    return true;
+}
+
+bool CGrainforgeDoc::SaveStlAs()
+{
+    ExportPlan plan;
+    if (!PrepareExport(plan) || host.prompts == nullptr)
+        return false;
+    const std::optional<std::filesystem::path> chosen =
+        host.prompts->AskSaveFile({L"Save STL As", kStlFilter, DefaultStlName(partSourcePath), L"stl"});
+    if (!chosen)
+        return false;
+    return WriteStl(*chosen, false, plan);
+}
+
+void CGrainforgeDoc::OnFileSaveAsciiStl()
+{
+    ExportPlan plan;
+    if (!PrepareExport(plan) || host.prompts == nullptr)
+        return;
+    const std::optional<std::filesystem::path> chosen =
+        host.prompts->AskSaveFile({L"Save ASCII STL As", kAsciiStlFilter, DefaultStlName(partSourcePath), L"stl"});
+    if (chosen)
+        (void)WriteStl(*chosen, true, plan);
+}
+
+void CGrainforgeDoc::OnFileSaveStl(bool ascii)
+{
+    if (ascii)
+        OnFileSaveAsciiStl();
+    else
+        (void)SaveStlAs();
+}
+
+bool CGrainforgeDoc::OnSaveDocument(const std::filesystem::path& path)
+{
+    if (IsProjectPath(path))
+        return SaveProject(path);
+    if (!partSourcePath.empty() &&
+        LowerCaseName(PathToUtf8(path)) == LowerCaseName(WideToUtf8(partSourcePath)))
+        return SaveStlAs();
+    ExportPlan plan;
+    if (!PrepareExport(plan))
+        return false;
+    return WriteStl(path, false, plan);
+}
+
+void CGrainforgeDoc::OnTestGridResolution(int commandId)
+{
+    const int cells = commandId == kCmdSurfaceGrid128 ? 128 : commandId == kCmdSurfaceGrid512 ? 512 : 256;
+    SetSurfaceTestGridResolution(cells);
+}
+
+void CGrainforgeDoc::ReportReliefNotes()
+{
+    const ReliefNotes notes = app::ReliefReportText(runReport, BoundsSize(workingPart),
+        displacementSettings.wallThresholdMillimetres);
+    for (const DocumentLogLine& line : notes.logLines)
+        LogMessage(line.text, line.level);
+    if (notes.showInformation)
+        ShowInformation(Utf8ToWide(notes.informationText), notes.informationKind);
+}
+
+std::string CGrainforgeDoc::MeshInformationReport()
+{
+    MeshInformationInputs inputs;
+    inputs.hasPart = HasPart();
+    if (!inputs.hasPart)
+        return app::MeshInformationReport(inputs);
+
+    const mesh::TriangleMesh& shown = CurrentDisplayMesh();
+    const MeasurementKey key{&shown, shown.indices.size(), shown.vertices.size(), runsReported, partChanges, true};
+    if (!measurementKey.valid || measurementKey.mesh != key.mesh || measurementKey.indexCount != key.indexCount ||
+        measurementKey.vertexCount != key.vertexCount || measurementKey.runs != key.runs ||
+        measurementKey.partChanges != key.partChanges) {
+        measurements = MeasureMesh(shown);
+        measurementKey = key;
+    }
+
+    inputs.displayMesh = &shown;
+    inputs.validation = &CurrentValidation();
+    inputs.measurements = measurements;
+    inputs.partSourcePath = std::filesystem::path(partSourcePath);
+    // The shares and timings of the surfaces section need the classification's report,
+    // which the cached per-triangle bytes do not keep: one march more, only when asked.
+    mesh::SurfaceClassReport classes;
+    if (!surfaceTestGrid.cells.empty() && !SurfaceClassification().empty()) {
+        (void)mesh::ClassifyOuterSurface(surfaceTestGrid, workingPart, &classes);
+        inputs.surfaceGrid = &surfaceTestGrid;
+        inputs.surfaceClasses = &classes;
+    }
+    inputs.detailedLog = IsDetailedLogOn();
+    inputs.fileFormat = importReport.format;
+    inputs.bodies = importReport.components;
+    if (proceduralTexture) {
+        inputs.hasProceduralTexture = true;
+        inputs.proceduralDescription = mesh::procedural::DescribeParameters(*proceduralTexture);
+        inputs.renderedWidth = heightMap.width;
+        inputs.renderedHeight = heightMap.height;
+    }
+    inputs.projection = projection;
+    inputs.textureSettings = heightMap.settings;
+    inputs.masks = maskVolumes;
+    inputs.sampling = runReport.sampling;
+    inputs.importWarnings = importReport.warnings;
+    return app::MeshInformationReport(inputs);
+}
+
+}  // namespace grainforge::app

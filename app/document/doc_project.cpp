@@ -1,0 +1,304 @@
+// The document's side of the project file: gathering what a project stores, writing a changed
+// part beside it, taking up a project's work again, and the project commands.
+#include "app/document/document_commands.h"
+#include "app/document/grainforge_doc.h"
+#include "app/document/log_text.h"
+#include "app/document/project_file.h"
+
+#include "engine/textures/image_loading.h"
+#include "engine/textures/procedural_registry.h"
+
+#include <new>
+
+namespace grainforge::app {
+
+namespace mesh = grainforge::mesh;
+
+namespace {
+
+constexpr const wchar_t* kProjectFilter = L"Tessary projects (*.gfproj)|*.gfproj|All files (*.*)|*.*||";
+constexpr const wchar_t* kPartFilter = L"STL files (*.stl)|*.stl|All files (*.*)|*.*||";
+
+}  // namespace
+
+bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
+{
+    if (!HasPart())
+        return false;
+
+    ProjectData data;
+    const EditState state = CaptureEditState();
+    if (testShapeName.empty())
+        data.partPath = std::filesystem::path(partSourcePath);
+    data.testShape = testShapeName;
+    data.partTransform = state.partTransform;
+    data.projection = projection;
+    data.masks = state.masks;
+    data.remesh = state.remesh;
+    data.displacement = state.displacement;
+    data.simplify = state.simplify;
+    data.stageRemesh = state.remeshOn;
+    data.stageDisplacement = state.displacementOn;
+    data.stageSimplify = state.simplifyOn;
+    data.occupancyCells = surfaceTestCells;
+    data.maximumTriangles = state.maximumTriangles;
+    data.displayTriangles = state.displayTriangles;
+    data.exportCleanup = exportCleanupOptions;
+    data.exportFixes = exportFixes;
+    data.textureSettings = state.textureSettings;
+    if (!state.patternName.empty()) {
+        data.proceduralName = state.patternName;
+        data.proceduralParameters = state.patternParameters;
+        data.proceduralPreset = WideToUtf8(state.presetName);
+    } else if (!state.imagePath.empty()) {
+        data.textureImagePath = std::filesystem::path(state.imagePath);
+    }
+
+    const BusyScope busy(host.busy);
+    BesidePartChoice beside;
+    if (partChangedSinceOpened) {
+        beside = PartBesideProject(path, std::filesystem::path(partSourcePath));
+        std::string message;
+        bool written = false;
+        if (beside.chosen.empty()) {
+            message = "no free name for it was found beside the project";
+        } else {
+            try {
+                written = WritePartBesideProject(beside.chosen, loadedPart, message);
+            } catch (const std::bad_alloc&) {
+                message = "there is not enough memory to write it";
+            }
+        }
+        if (!written) {
+            LogMessage("Project not saved: the changed part could not be written beside it: " + message, kLogError);
+            ShowInformation(L"The project could not be saved: the changed part could not be written beside it.\n" +
+                                Utf8ToWide(message),
+                kInfoError);
+            return false;
+        }
+        data.partPath = beside.chosen;
+        data.testShape.clear();
+    }
+
+    std::string error;
+    bool projectWritten = false;
+    try {
+        projectWritten = WriteProject(path, data, error);
+    } catch (const std::bad_alloc&) {
+        error = "the file could not be written";
+    }
+    if (!projectWritten) {
+        // The old project still names its own part, which is left where it was.
+        LogMessage("Project not saved: " + error, kLogError);
+        ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(error) +
+                            L"\nThe file that was there is as it was.",
+            kInfoError);
+        return false;
+    }
+
+    if (partChangedSinceOpened) {
+        (void)RemoveReplacedBesidePart(path, beside.replacedPart, beside.chosen);
+        partSourcePath = PathToWide(beside.chosen);
+        testShapeName.clear();
+        partChangedSinceOpened = false;
+        LogMessage("The part was changed after it was opened, so it is saved beside the project: " +
+                       PathToUtf8(beside.chosen),
+            kLogSavedBeside);
+    }
+
+    projectPath = PathToWide(path);
+    SetPathName(path);
+    if (host.recentFiles != nullptr)
+        host.recentFiles->AddRecentFile(path);
+    SetModifiedFlag(false);
+    LogMessage("Project saved: " + PathToUtf8(path), kLogSuccess);
+    return true;
+}
+
+bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
+{
+    const BusyScope busy(host.busy);
+    ProjectData data;
+    std::string error;
+    bool read = false;
+    try {
+        read = ReadProject(path, data, error);
+    } catch (const std::bad_alloc&) {
+        error = "the file is not a project (it could not be read as one)";
+    }
+    if (!read) {
+        LogMessage("Project not opened: " + error, kLogError);
+        ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(error), kInfoError);
+        return false;
+    }
+    LogMessage("Opening project " + PathToUtf8(path), kLogPlain);
+
+    // The part. A test shape this program does not make (a hand-edited name) is no part at
+    // all: asking to find a file with no name would help nobody.
+    if (!data.testShape.empty() && data.partPath.empty() && data.testShape != "cube" &&
+        data.testShape != "cylinder" && data.testShape != "sphere") {
+        const std::string reason = "the project names a test shape this program does not make: " + data.testShape;
+        LogMessage("Project not opened: " + reason, kLogError);
+        ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(reason), kInfoError);
+        return false;
+    }
+    if (data.testShape == "cube") {
+        OnFileTestShapeCube();
+    } else if (data.testShape == "cylinder") {
+        OnFileTestShapeCylinder();
+    } else if (data.testShape == "sphere") {
+        OnFileTestShapeSphere();
+    } else if (ProjectFileExists(data.partPath)) {
+        if (!ImportStl(data.partPath))
+            return false;
+    } else {
+        const std::string where = PathToUtf8(data.partPath);
+        LogMessage("The project's part is not at " + where, kLogWarning);
+        const std::wstring notFound = L"The project's part was not found:\n" + Utf8ToWide(where);
+        if (host.prompts == nullptr || !host.prompts->AskYesNo(notFound + L"\n\nFind it?")) {
+            ShowInformation(notFound, kInfoError);
+            return false;
+        }
+        const std::optional<std::filesystem::path> chosen =
+            host.prompts->AskOpenFile({L"", kPartFilter, PathToWide(data.partPath.filename()), L"stl"});
+        if (!chosen || !ImportStl(*chosen))
+            return false;
+    }
+
+    // The texture. One that cannot be installed leaves no texture at all: the previous
+    // document's map would otherwise be processed under this project's settings.
+    bool textureMissing = false;
+    bool installed = false;
+    if (!data.proceduralName.empty()) {
+        std::unique_ptr<mesh::procedural::ProceduralTexture> pattern =
+            mesh::procedural::CreateProceduralTexture(data.proceduralName);
+        if (pattern) {
+            RenderProceduralTexture(std::move(pattern), Utf8ToWide(data.proceduralPreset));
+            installed = proceduralTexture != nullptr;
+        } else {
+            LogMessage("The project's pattern \"" + data.proceduralName + "\" is not known here; load a texture.",
+                kLogWarning);
+        }
+    } else if (!data.textureImagePath.empty()) {
+        installed = ProjectFileExists(data.textureImagePath) && LoadHeightMap(data.textureImagePath);
+        textureMissing = !installed;
+    }
+    if (!installed) {
+        proceduralTexture.reset();
+        proceduralPresetName.clear();
+        textureImagePath = textureMissing ? PathToWide(data.textureImagePath) : std::wstring();
+        EmptyHeightMap(heightMap);
+        heightMap.sourceName.clear();
+        ++pixelGeneration;
+        ++pipelinePixelGeneration;
+        SyncTextureToPipeline();
+    }
+
+    // The settings, through a snapshot so that everything is applied as an undo step would.
+    EditState state = CaptureEditState();
+    state.partTransform = data.partTransform;
+    state.projection = data.projection;
+    state.masks = data.masks;
+    state.remeshOn = data.stageRemesh || data.stageDisplacement;
+    state.displacementOn = data.stageDisplacement;
+    state.simplifyOn = data.stageSimplify;
+    state.maximumTriangles = data.maximumTriangles;
+    state.displayTriangles = data.displayTriangles;
+    state.textureSettings = data.textureSettings;
+    state.remesh = data.remesh;
+    state.displacement = data.displacement;
+    state.simplify = data.simplify;
+    if (!state.patternName.empty())
+        state.patternParameters = data.proceduralParameters;
+    RestoreEditState(state);
+    RefreshProceduralTexture(true);
+
+    exportCleanupOptions = data.exportCleanup;
+    exportFixes = data.exportFixes;
+    if (data.occupancyCells != surfaceTestCells) {
+        surfaceTestCells = data.occupancyCells;
+        if (HasPart()) {
+            const BusyScope rebuilding(host.busy);
+            RebuildSurfaceTestGrid();
+            UpdatePreview();
+        }
+    }
+
+    ResetUndoHistory();
+    projectPath = PathToWide(path);
+    SetModifiedFlag(false);
+    UpdateAllViews(kHintFullRefresh);
+
+    if (textureMissing) {
+        const std::string where = PathToUtf8(data.textureImagePath);
+        LogMessage("The project's texture is not at " + where + "; its settings are kept", kLogWarning);
+        ShowInformation(L"The project's texture was not found:\n" + Utf8ToWide(where) +
+                            L"\nLoad it again; its size and placement are kept.",
+            kInfoWarning);
+    }
+    if (data.stageSubdivide)
+        LogMessage("The project had Subdivide switched on. Subdivide is no longer a step: the relief is made at "
+                   "the triangle size, so a smaller triangle size is what gives finer relief now.",
+            kLogWarning);
+    LogMessage("Project opened: " + PathToUtf8(path), kLogSuccess);
+    return true;
+}
+
+void CGrainforgeDoc::OnFileOpenProject()
+{
+    if (host.prompts == nullptr)
+        return;
+    const std::optional<std::filesystem::path> chosen =
+        host.prompts->AskOpenFile({L"", kProjectFilter, L"", L"gfproj"});
+    if (!chosen || !SaveModified())
+        return;
+    (void)OpenDocument(*chosen);
+}
+
+void CGrainforgeDoc::OnFileSaveProject()
+{
+    if (!projectPath.empty())
+        (void)SaveProject(std::filesystem::path(projectPath));
+    else
+        OnFileSaveProjectAs();
+}
+
+void CGrainforgeDoc::OnFileSaveProjectAs()
+{
+    if (!HasPart() || host.prompts == nullptr)
+        return;
+    std::wstring name = L"Project";
+    if (!projectPath.empty())
+        name = PathToWide(std::filesystem::path(projectPath).stem());
+    else if (testShapeName.empty() && !partSourcePath.empty())
+        name = PathToWide(std::filesystem::path(partSourcePath).stem());
+    const std::optional<std::filesystem::path> chosen =
+        host.prompts->AskSaveFile({L"", kProjectFilter, name + L".gfproj", L"gfproj"});
+    if (chosen)
+        (void)SaveProject(*chosen);
+}
+
+bool CGrainforgeDoc::SaveModified()
+{
+    if (!IsModified() || !HasPart())
+        return true;
+    const std::wstring question =
+        projectPath.empty()
+            ? std::wstring(L"Save the project before going on?\n\nIt keeps the part, the texture, its placement, "
+                           L"the masks and every setting.")
+            : L"Save the changes to " + PathToWide(std::filesystem::path(projectPath).filename()) + L"?";
+    const PromptAnswer answer = host.prompts != nullptr
+        ? host.prompts->AskYesNoCancel(question, L"", L"", L"")
+        : PromptAnswer::cancel;
+    if (answer == PromptAnswer::cancel)
+        return false;
+    if (answer == PromptAnswer::no)
+        return true;
+    if (projectPath.empty())
+        OnFileSaveProjectAs();
+    else
+        (void)SaveProject(std::filesystem::path(projectPath));
+    return !IsModified();
+}
+
+}  // namespace grainforge::app

@@ -1,0 +1,205 @@
+// The check and export commands and the document's reports, headless: the export dialog is
+// the recording host's double.
+#include "app/document/document_commands.h"
+#include "app/document/log_text.h"
+#include "tests/app/document/document_fixture.h"
+#include "tests/support/temp_folder.h"
+
+#include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/stl_reader.h"
+#include "engine/mesh/stl_writer.h"
+#include "engine/mesh/test_shapes.h"
+#include "engine/textures/procedural_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+namespace grainforge::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// Test cube, a pattern, Process, the export dialog accepting, the write: the file reads back
+// closed and manifold, in both formats, and the checklist went to the log.
+TEST(DocumentExportTest, CubeWithPatternProcessedAndSavedReadsBackClosed)
+{
+    TempFolder folder;
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    // A coarse remesh keeps the run short; the relief is real.
+    doc.remeshSettings.targetEdgeMillimetres = 1.0f;
+    doc.displacementSettings.strengthMillimetres = 0.3f;
+    doc.RenderProceduralTexture(
+        mesh::procedural::CreateProceduralTexture(mesh::procedural::ProceduralTextureNames().front()), L"");
+    ASSERT_TRUE(doc.IsHeightMapLoaded());
+    doc.RequestProcess();
+    f.PollUntilReported();
+    EXPECT_GT(doc.runReport.resultTriangles, 12u);
+
+    f.host.acceptExport = true;
+    app::CGrainforgeDoc::ExportPlan plan;
+    ASSERT_TRUE(doc.PrepareExport(plan));
+    EXPECT_EQ(f.host.exportNotes.back(), L"");  // processed with the current settings
+    EXPECT_FALSE(plan.mesh.indices.empty());
+    const std::vector<std::string> lines = f.host.Lines(app::kLogPlain);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Before saving:"), lines.end());
+
+    for (const bool ascii : {false, true}) {
+        SCOPED_TRACE(ascii ? "ascii" : "binary");
+        const fs::path path = folder / (ascii ? "textured ascii.stl" : "textured.stl");
+        ASSERT_TRUE(doc.WriteStl(path, ascii, plan));
+        const mesh::StlReadResult read = mesh::ReadStlFile(path, mesh::StlReadOptions{});
+        ASSERT_TRUE(read.ok) << read.error;
+        EXPECT_EQ(read.mesh.TriangleCount(), plan.mesh.TriangleCount());
+        mesh::ValidationOptions options;
+        const mesh::ValidationReport report = mesh::ValidateMesh(read.mesh, options);
+        EXPECT_EQ(report.edgeCounts.boundary, 0u);
+        EXPECT_EQ(report.edgeCounts.nonManifold, 0u);
+        EXPECT_TRUE(report.closed);
+    }
+    EXPECT_TRUE(f.host.exportCheckPassed);
+}
+
+TEST(DocumentExportTest, OutOfDateResultCarriesTheNoteWithTheStatus)
+{
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    f.host.acceptExport = true;
+    doc.displacementOn = false;
+    f.FakeRuns();
+    doc.RequestProcess();
+    f.PollUntilReported();
+    // A stage switched after the run: what is shown is not what the settings would make.
+    doc.simplifyOn = !doc.simplifyOn;
+    ASSERT_TRUE(doc.IsResultOutOfDate());
+    app::CGrainforgeDoc::ExportPlan plan;
+    ASSERT_TRUE(doc.PrepareExport(plan));
+    EXPECT_EQ(f.host.exportNotes.back(), L"The part has not been processed with the current settings (" +
+                                             doc.StatusText() + L"). The part as shown is what will be saved.");
+    EXPECT_NE(doc.StatusText(), L"Up to date");
+}
+
+TEST(DocumentExportTest, NothingToSaveAndFailedWrites)
+{
+    TempFolder folder;
+    DocumentFixture f;
+    app::CGrainforgeDoc::ExportPlan plan;
+    EXPECT_FALSE(f.doc->PrepareExport(plan));
+    EXPECT_EQ(f.host.information.back(), std::make_pair(std::wstring(L"There is no mesh to save."), app::kInfoOk));
+
+    // A folder that is not there: nothing is written, the log and the box say why.
+    f.WithCube();
+    plan.mesh = f.doc->workingPart;
+    EXPECT_FALSE(f.doc->WriteStl(folder / "missing" / "part.stl", false, plan));
+    const std::vector<std::string> errors = f.host.Lines(app::kLogError);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().rfind("Export failed: ", 0), 0u);
+    EXPECT_EQ(f.host.information.back().second, app::kInfoError);
+    EXPECT_EQ(f.host.information.back().first.rfind(L"This file could not be saved.\n", 0), 0u);
+
+    // An empty plan over an existing file leaves the file as it was.
+    WriteAllText(folder / "old.stl", "old bytes");
+    EXPECT_FALSE(f.doc->WriteStl(folder / "old.stl", false, app::CGrainforgeDoc::ExportPlan{}));
+    const std::vector<std::uint8_t> bytes = ReadAllBytes(folder / "old.stl");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old bytes");
+}
+
+// The document's save onto the file the part came from goes through "Save STL As"; a project
+// path saves the project.
+TEST(DocumentExportTest, SaveOntoTheLoadedFileAsksWhereInstead)
+{
+    TempFolder folder;
+    const fs::path part = folder / "Block.stl";
+    WriteAllBytes(part, mesh::EncodeBinaryStl(mesh::MakeTestCube(10.0f), "part"));
+    DocumentFixture f;
+    f.doc->surfaceTestCells = 32;
+    ASSERT_TRUE(f.doc->OpenDocument(part));
+    const std::vector<std::uint8_t> before = ReadAllBytes(part);
+    f.host.acceptExport = true;
+    f.doc->displacementOn = false;
+    EXPECT_FALSE(f.doc->OnSaveDocument(folder / "block.STL"));  // the dialog is cancelled
+    ASSERT_EQ(f.host.fileDialogTitles.size(), 1u);
+    EXPECT_EQ(f.host.fileDialogTitles[0], L"Save STL As");
+    EXPECT_EQ(ReadAllBytes(part), before);
+
+    EXPECT_TRUE(f.doc->OnSaveDocument(folder / "job.GFPROJ"));
+    EXPECT_TRUE(fs::exists(folder / "job.GFPROJ"));
+}
+
+// After a published run the notes reach the log and the box: a 20 mm cube with 5 mm of relief
+// is small for it.
+TEST(DocumentExportTest, PublishedRunShowsTheReliefNotes)
+{
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    f.GiveTexture();
+    f.FakeRuns(1000, 5.0f);
+    doc.RequestProcess();
+    f.PollUntilReported();
+    ASSERT_FALSE(f.host.information.empty());
+    EXPECT_EQ(f.host.information.back().second, app::kInfoWarning);
+    EXPECT_TRUE(Contains(app::WideToUtf8(f.host.information.back().first),
+        "This part is small for a relief: 20.0 mm across, with 5.00 mm of relief (25% of its size)"));
+    const std::vector<std::string> warnings = f.host.Lines(app::kLogWarning);
+    ASSERT_FALSE(warnings.empty());
+    EXPECT_EQ(warnings.back().rfind("This part is small for a relief: ", 0), 0u);
+
+    // 0.5 mm on the same cube: nothing to say, the box stays cleared.
+    f.host.information.clear();
+    f.FakeRuns(1000, 0.5f);
+    doc.displacementSettings.strengthMillimetres = 0.9f;
+    doc.RequestProcess();
+    f.PollUntilReported();
+    ASSERT_FALSE(f.host.information.empty());
+    EXPECT_EQ(f.host.information.back(), std::make_pair(std::wstring(), app::kInfoOk));
+}
+
+TEST(DocumentExportTest, MeshInformationOfTheDisplayedMesh)
+{
+    DocumentFixture f;
+    EXPECT_EQ(f.doc->MeshInformationReport(), "No mesh loaded.\r\n\r\nUse File > Open to load an STL.");
+    app::CGrainforgeDoc& doc = f.WithCube();
+    const std::string text = doc.MeshInformationReport();
+    SCOPED_TRACE(text);
+    EXPECT_EQ(text.rfind("Verdict\r\n  ", 0), 0u);
+    EXPECT_TRUE(Contains(text, "Part\r\n  Test cube\r\n  20.00 x 20.00 x 20.00 mm\r\n  12 triangles\r\n\r\nDetails\r\n-------\r\n"));
+    EXPECT_TRUE(Contains(text, "Surfaces (part as loaded)\r\n  outer 100.0%, inner 0.0% of the area\r\n"));
+    EXPECT_TRUE(Contains(text, "  Volume: 8000.000 mm\xC2\xB3\r\n  Surface area: 2400.000 mm\xC2\xB2\r\n"));
+    EXPECT_TRUE(Contains(text, "  The mesh is closed.\r\n"));
+    // The cached measurements follow a changed part.
+    doc.OnFileTestShapeSphere();
+    EXPECT_FALSE(Contains(doc.MeshInformationReport(), "Volume: 8000.000"));
+}
+
+TEST(DocumentExportTest, CheckPrintabilityAndRepairOnACleanCube)
+{
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    doc.OnMeshCheckPrintability();
+    EXPECT_EQ(f.host.hints.back(), app::kHintPrintCheck);
+    EXPECT_EQ(f.host.information.back().second, app::kInfoOk);
+    EXPECT_TRUE(Contains(app::WideToUtf8(f.host.information.back().first),
+        ". Every layer has something beneath it and nothing reaches far past the layer below."));
+
+    doc.OnMeshRepair();
+    EXPECT_TRUE(f.host.questions.empty());
+    EXPECT_EQ(f.host.information.back(),
+        std::make_pair(std::wstring(L"Validation found nothing to repair."), app::kInfoOk));
+
+    f.host.lines.clear();
+    doc.OnMeshValidate();
+    EXPECT_GE(f.host.clears, 1);
+    EXPECT_FALSE(f.host.Lines(app::kLogPlain).empty());
+    EXPECT_GE(f.host.focusCalls, 1);
+}
+
+}  // namespace
+}  // namespace grainforge::test

@@ -1,0 +1,248 @@
+// The modal mesh jobs through the document: a stop, a failure and a refusal leave the part as
+// it was; a success replaces it in its loaded frame and marks it changed.
+#include "app/document/document_commands.h"
+#include "app/document/log_text.h"
+#include "tests/app/document/document_fixture.h"
+
+#include "engine/mesh/test_shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <new>
+#include <string>
+
+namespace grainforge::test {
+namespace {
+
+// A runner double: the flag is already set when the job starts (Esc held), or the thread
+// cannot be had and the job never runs.
+class ScriptedRunner final : public app::IModalJobRunner {
+public:
+    enum class Mode { cancelled, notStarted };
+    explicit ScriptedRunner(Mode m) : mode(m) {}
+    bool RunModalJob(const app::ModalJob& job) override
+    {
+        ++calls;
+        if (mode == Mode::notStarted)
+            return false;
+        const std::atomic<bool> cancel{true};
+        job(cancel);
+        return false;
+    }
+    Mode mode;
+    int calls = 0;
+};
+
+mesh::Transform3x4 QuarterTurnAboutX()
+{
+    mesh::Transform3x4 t;
+    t.m11 = 0.0f;
+    t.m12 = -1.0f;
+    t.m21 = 1.0f;
+    t.m22 = 0.0f;
+    t.translation = {0.0f, 0.0f, 10.0f};
+    return t;
+}
+
+bool HasLine(const RecordingHost& host, const std::string& text, int level)
+{
+    const std::vector<std::string> lines = host.Lines(level);
+    return std::find(lines.begin(), lines.end(), text) != lines.end();
+}
+
+void ExpectPartUntouched(const app::CGrainforgeDoc& doc, const mesh::TriangleMesh& before)
+{
+    EXPECT_EQ(doc.loadedPart.indices, before.indices);
+    EXPECT_EQ(doc.loadedPart.vertices.size(), before.vertices.size());
+    EXPECT_FALSE(doc.partChangedSinceOpened);
+    EXPECT_FALSE(doc.IsModified());
+}
+
+TEST(DocumentJobsTest, PresetCancelFlagStopsSimplifyAndRemesh)
+{
+    const struct {
+        const char* name;
+        bool remesh;
+        const char* stopped;
+    } cases[] = {
+        {"simplify", false, "Simplify Input Mesh: stopped. The part is as it was."},
+        {"remesh", true, "Remesh Input Mesh: stopped. The part is as it was."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DocumentFixture f;
+        ScriptedRunner runner(ScriptedRunner::Mode::cancelled);
+        f.doc->SetHost([&] {
+            app::DocumentHost h = f.host.Host();
+            h.jobs = &runner;
+            return h;
+        }());
+        f.doc->surfaceTestCells = 32;
+        f.doc->OnFileTestShapeSphere();
+        f.doc->SetModifiedFlag(false);
+        const mesh::TriangleMesh before = f.doc->loadedPart;
+        mesh::RemeshSettings settings = f.doc->remeshSettings;
+        settings.targetEdgeMillimetres = 1.0f;
+        const bool replaced = c.remesh ? f.doc->RemeshInputMesh(settings) : f.doc->SimplifyInputMesh();
+        EXPECT_FALSE(replaced);
+        EXPECT_EQ(runner.calls, 1);
+        EXPECT_TRUE(HasLine(f.host, c.stopped, app::kLogWarning));
+        ExpectPartUntouched(*f.doc, before);
+        // The busy text was shown and cleared again.
+        EXPECT_EQ(f.host.information.back(), std::make_pair(std::wstring(), app::kInfoOk));
+    }
+}
+
+// A part placed with a quarter turn is simplified where it stands and stored back in the frame
+// it was loaded in: its length stays on z, and the placement still applies to it.
+TEST(DocumentJobsTest, RotatedPartIsStoredBackInItsLoadedFrame)
+{
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = *f.doc;
+    doc.surfaceTestCells = 32;
+    doc.OnFileTestShapeCylinder();
+    doc.loadedPart.ComputeBounds();
+    const mesh::Vec3 loaded = doc.loadedPart.boundsMax - doc.loadedPart.boundsMin;
+    const std::size_t trianglesBefore = doc.loadedPart.TriangleCount();
+    doc.partTransform = QuarterTurnAboutX();
+    doc.RebuildWorkingPart();
+    doc.simplifySettings.meshDetailError = 1.0f;
+    doc.SetModifiedFlag(false);
+
+    ASSERT_TRUE(doc.SimplifyInputMesh());
+    EXPECT_LT(doc.loadedPart.TriangleCount(), trianglesBefore);
+    ASSERT_TRUE(doc.loadedPart.boundsValid);
+    const mesh::Vec3 got = doc.loadedPart.boundsMax - doc.loadedPart.boundsMin;
+    EXPECT_NEAR(got.z, loaded.z, 0.05f);
+    EXPECT_NEAR(got.x, loaded.x, 0.5f);
+    EXPECT_TRUE(doc.partChangedSinceOpened);
+    EXPECT_TRUE(doc.IsModified());
+    // The working part is the new part placed: lying along y.
+    doc.workingPart.ComputeBounds();
+    EXPECT_NEAR(doc.workingPart.boundsMax.y - doc.workingPart.boundsMin.y, loaded.z, 0.05f);
+    EXPECT_EQ(doc.workingPart.TriangleCount(), doc.loadedPart.TriangleCount());
+    const std::vector<std::string> success = f.host.Lines(app::kLogSuccess);
+    ASSERT_FALSE(success.empty());
+    EXPECT_EQ(success.front().rfind("Simplify Input Mesh: ", 0), 0u);
+}
+
+// A job that cannot run, or that the engine refuses, is reported as a failure at level 4 with
+// an error box; the part stays.
+TEST(DocumentJobsTest, FailedAndRefusedJobsLeaveThePart)
+{
+    {
+        DocumentFixture f;
+        ScriptedRunner runner(ScriptedRunner::Mode::notStarted);
+        app::DocumentHost h = f.host.Host();
+        h.jobs = &runner;
+        f.doc->SetHost(h);
+        f.WithCube();
+        f.doc->SetModifiedFlag(false);
+        const mesh::TriangleMesh before = f.doc->loadedPart;
+        const struct {
+            const char* name;
+            bool (*run)(app::CGrainforgeDoc&);
+            const char* text;
+        } cases[] = {
+            {"simplify", [](app::CGrainforgeDoc& d) { return d.SimplifyInputMesh(); },
+                "Simplify Input Mesh could not be started. The part is as it was."},
+            {"remesh", [](app::CGrainforgeDoc& d) { return d.RemeshInputMesh(d.remeshSettings); },
+                "Remesh Input Mesh could not be started. The part is as it was."},
+            {"repair", [](app::CGrainforgeDoc& d) { return d.RepairMeshInPlace(); },
+                "Repair could not be started. The part is as it was."},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            EXPECT_FALSE(c.run(*f.doc));
+            EXPECT_EQ(f.host.Lines(app::kLogError).back(), c.text);
+            EXPECT_EQ(f.host.information.back(), std::make_pair(app::Utf8ToWide(c.text), app::kInfoError));
+            ExpectPartUntouched(*f.doc, before);
+        }
+    }
+    {
+        // Over the triangle limit: refused before anything runs.
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = f.WithCube();
+        doc.SetModifiedFlag(false);
+        const mesh::TriangleMesh before = doc.loadedPart;
+        doc.maximumTriangles = 100;
+        mesh::RemeshSettings settings = doc.remeshSettings;
+        settings.targetEdgeMillimetres = 0.2f;
+        EXPECT_FALSE(doc.RemeshInputMesh(settings));
+        const std::string error = f.host.Lines(app::kLogError).back();
+        EXPECT_EQ(error.rfind("Remesh Input Mesh would make about ", 0), 0u);
+        EXPECT_EQ(f.host.information.back().second, app::kInfoError);
+        ExpectPartUntouched(doc, before);
+    }
+}
+
+TEST(DocumentJobsTest, NothingToDoIsSaidAndThePartStays)
+{
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    doc.SetModifiedFlag(false);
+    const mesh::TriangleMesh before = doc.loadedPart;
+    EXPECT_FALSE(doc.SimplifyInputMesh());
+    EXPECT_EQ(f.host.information.back(),
+        std::make_pair(std::wstring(L"Nothing to simplify at this detail level: no merge was cheap enough."),
+            app::kInfoOk));
+    EXPECT_FALSE(doc.RepairMeshInPlace());
+    EXPECT_TRUE(HasLine(f.host, "Repair: nothing needed changing.", app::kLogPlain));
+    ExpectPartUntouched(doc, before);
+
+    // The repair service of another system: said so, no job started, the command disabled.
+    EXPECT_FALSE(doc.FixMeshWithWindows());
+    EXPECT_EQ(f.host.information.back(),
+        std::make_pair(std::wstring(L"This Windows does not offer the 3D printing repair service."), app::kInfoError));
+    for (const app::CommandEntry& entry : doc.Commands())
+        if (entry.id == app::kCmdRepairWithWindows) {
+            app::CommandState state;
+            entry.update(state);
+            EXPECT_FALSE(state.enabled);
+        }
+}
+
+// Two separate cubes: Repair asks first; a repair that changes the part installs it and says
+// what it did.
+TEST(DocumentJobsTest, RepairOfADoubledPartReplacesIt)
+{
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    // The cube twice over the same place: duplicate triangles Repair removes.
+    mesh::TriangleMesh doubled = doc.loadedPart;
+    const std::uint32_t offset = static_cast<std::uint32_t>(doubled.vertices.size());
+    doubled.vertices.insert(doubled.vertices.end(), doc.loadedPart.vertices.begin(), doc.loadedPart.vertices.end());
+    for (const std::uint32_t index : doc.loadedPart.indices)
+        doubled.indices.push_back(index + offset);
+    doubled.ComputeBounds();
+    doc.InstallGeneratedPart(doubled, "Doubled", L"Doubled", "Doubled cube.");
+    doc.SetModifiedFlag(false);
+
+    f.host.answers = {app::PromptAnswer::no};
+    doc.OnMeshRepair();
+    ASSERT_EQ(f.host.questions.size(), 1u);
+    EXPECT_EQ(f.host.questions[0].rfind(L"Repair the part as loaded?\n\n", 0), 0u);
+    EXPECT_EQ(doc.loadedPart.TriangleCount(), 24u);
+
+    f.host.answers = {app::PromptAnswer::yes};
+    doc.OnMeshRepair();
+    EXPECT_EQ(doc.loadedPart.TriangleCount(), 12u);
+    EXPECT_TRUE(doc.partChangedSinceOpened);
+    EXPECT_TRUE(doc.IsModified());
+    EXPECT_EQ(app::WideToUtf8(f.host.information.back().first).rfind("Repaired: open edges ", 0), 0u);
+}
+
+// A job that throws anyway ends as a failed run, with the host's runner and without one.
+TEST(DocumentJobsTest, AThrowingJobIsAFailedRun)
+{
+    const app::MeshJob throwing = [](const std::atomic<bool>&) { throw std::bad_alloc(); };
+    DocumentFixture f;
+    EXPECT_FALSE(f.doc->RunModalJob(throwing));
+    app::CGrainforgeDoc bare;
+    EXPECT_FALSE(bare.RunModalJob(throwing));
+    EXPECT_TRUE(bare.RunModalJob([](const std::atomic<bool>&) {}));
+}
+
+}  // namespace
+}  // namespace grainforge::test

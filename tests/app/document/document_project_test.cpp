@@ -1,0 +1,371 @@
+// The project commands through the document: what a save writes and an open takes up again,
+// the part beside the project, the missing part and texture, failed saves.
+#include "app/document/document_commands.h"
+#include "app/document/grey_bmp.h"
+#include "app/document/project_file.h"
+#include "tests/app/document/document_fixture.h"
+#include "tests/support/temp_folder.h"
+
+#include "engine/mesh/stl_writer.h"
+#include "engine/mesh/test_shapes.h"
+#include "engine/textures/procedural_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+namespace grainforge::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string FileText(const fs::path& path)
+{
+    const std::vector<std::uint8_t> bytes = ReadAllBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+void WriteCube(const fs::path& path, float size = 10.0f)
+{
+    fs::create_directories(path.parent_path());
+    WriteAllBytes(path, mesh::EncodeBinaryStl(mesh::MakeTestCube(size), "part"));
+}
+
+bool HasLine(const RecordingHost& host, const std::string& text, int level)
+{
+    const std::vector<std::string> lines = host.Lines(level);
+    return std::find(lines.begin(), lines.end(), text) != lines.end();
+}
+
+// Every record a project holds moved off its New value, saved, the document emptied, opened,
+// and saved again: the two files are the same, key for key.
+TEST(DocumentProjectTest, RoundTripKeepsEveryRecord)
+{
+    TempFolder folder;
+    WriteCube(folder / "parts" / "block.stl");
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = *f.doc;
+    doc.surfaceTestCells = 128;
+    ASSERT_TRUE(doc.OpenDocument(folder / "parts" / "block.stl"));
+
+    const std::string patternName = mesh::procedural::ProceduralTextureNames().front();
+    doc.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture(patternName), L"My preset");
+    doc.heightMap.settings.widthMillimetres = 12.5f;
+    doc.heightMap.settings.heightMillimetres = 12.5f;
+    doc.heightMap.settings.rotationDegrees = 30.0f;
+    doc.partTransform.translation = {1.0f, 2.0f, 0.0f};
+    doc.maskVolumes.push_back(mesh::MaskVolume{});
+    doc.maskVolumes.back().size = {3.0f, 4.0f, 5.0f};
+    doc.remeshSettings.targetEdgeMillimetres = 0.35f;
+    doc.displacementSettings.strengthMillimetres = 0.75f;
+    doc.simplifySettings.meshDetailError = 0.05f;
+    doc.simplifyOn = false;
+    doc.maximumTriangles = 5000000;
+    doc.displayTriangles = 1000000;
+    doc.exportCleanupOptions.maximumHoleMillimetres = 3.0f;
+    doc.exportFixes.maximumRounds = 7;
+    doc.projection.cage.rotationDegrees = {0.0f, 0.0f, 15.0f};
+
+    const fs::path first = folder / "job.gfproj";
+    ASSERT_TRUE(doc.SaveProject(first));
+    EXPECT_FALSE(doc.IsModified());
+    EXPECT_EQ(doc.projectPath, first.wstring());
+    EXPECT_TRUE(HasLine(f.host, "Project saved: " + first.string(), app::kLogSuccess));
+
+    doc.OnNewDocument();
+    doc.surfaceTestCells = 256;
+    ASSERT_TRUE(doc.OpenDocument(first));
+    EXPECT_TRUE(HasLine(f.host, "Project opened: " + first.string(), app::kLogSuccess));
+    EXPECT_FALSE(doc.IsModified());
+    EXPECT_EQ(doc.partSourcePath, (folder / "parts" / "block.stl").wstring());
+    ASSERT_NE(doc.proceduralTexture, nullptr);
+    EXPECT_EQ(doc.proceduralTexture->Name(), patternName);
+    EXPECT_EQ(doc.proceduralPresetName, L"My preset");
+    EXPECT_TRUE(doc.IsHeightMapLoaded());
+    EXPECT_EQ(doc.heightMap.settings.widthMillimetres, 12.5f);
+    EXPECT_EQ(doc.surfaceTestCells, 128);
+    EXPECT_FALSE(doc.simplifyOn);
+    EXPECT_EQ(doc.maskVolumes.size(), 1u);
+    EXPECT_EQ(doc.exportFixes.maximumRounds, 7);
+    EXPECT_TRUE(doc.undoStack.empty());
+
+    // Saved again beside the first: the relative part entry is the same, so the files match.
+    const fs::path second = folder / "again.gfproj";
+    ASSERT_TRUE(doc.SaveProject(second));
+    EXPECT_EQ(FileText(first), FileText(second));
+    EXPECT_FALSE(fs::exists(folder / "job.gfproj.tmp"));
+}
+
+// The project and its part moved together to another folder: the stored absolute path is gone,
+// the relative entry finds the part, and nobody is asked anything.
+TEST(DocumentProjectTest, ProjectMovedWithItsPartFindsItThroughTheRelativeEntry)
+{
+    TempFolder folder;
+    WriteCube(folder / "old" / "parts" / "block.stl");
+    {
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(f.doc->OpenDocument(folder / "old" / "parts" / "block.stl"));
+        ASSERT_TRUE(f.doc->SaveProject(folder / "old" / "job.gfproj"));
+    }
+    fs::rename(folder / "old", folder / "new");
+
+    DocumentFixture f;
+    f.doc->surfaceTestCells = 32;
+    ASSERT_TRUE(f.doc->OpenDocument(folder / "new" / "job.gfproj"));
+    EXPECT_TRUE(f.host.questions.empty());
+    EXPECT_EQ(f.doc->partSourcePath, (folder / "new" / "parts" / "block.stl").wstring());
+    EXPECT_EQ(f.doc->loadedPart.TriangleCount(), 12u);
+}
+
+// A changed part goes beside the project under the first free beside name: not over its own
+// source named like the first candidate, and not over an unrelated file of that name.
+TEST(DocumentProjectTest, ChangedPartIsWrittenBesideUnderAFreeName)
+{
+    struct Case {
+        const char* name;
+        const char* source;      // relative to the folder
+        const char* unrelated;   // an existing file that must survive, or null
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"plain", "parts/block.stl", nullptr, "job part.stl"},
+        {"source named like the first candidate", "job part.stl", nullptr, "job part 2.stl"},
+        {"unrelated file in the way", "parts/block.stl", "job part.stl", "job part 2.stl"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        WriteCube(folder / c.source);
+        const std::string sourceBytes = FileText(folder / c.source);
+        if (c.unrelated != nullptr)
+            WriteAllText(folder / c.unrelated, "not a part of this project");
+
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(f.doc->OpenDocument(folder / c.source));
+        f.doc->partChangedSinceOpened = true;
+        ASSERT_TRUE(f.doc->SaveProject(folder / "job.gfproj"));
+
+        const fs::path beside = folder / c.expected;
+        EXPECT_TRUE(fs::exists(beside));
+        EXPECT_EQ(f.doc->partSourcePath, beside.wstring());
+        EXPECT_FALSE(f.doc->partChangedSinceOpened);
+        EXPECT_TRUE(HasLine(f.host,
+            "The part was changed after it was opened, so it is saved beside the project: " + beside.string(),
+            app::kLogSavedBeside));
+        EXPECT_EQ(FileText(folder / c.source), sourceBytes);
+        if (c.unrelated != nullptr) {
+            EXPECT_EQ(FileText(folder / c.unrelated), "not a part of this project");
+        }
+
+        app::ProjectData data;
+        std::string error;
+        ASSERT_TRUE(app::ReadProject(folder / "job.gfproj", data, error)) << error;
+        EXPECT_EQ(data.partPath, beside);
+    }
+}
+
+// The part named by the project is gone: the user is asked to find it. No keeps the document
+// as it was; Yes with a file opens the project on that file.
+TEST(DocumentProjectTest, MissingPartAsksFindIt)
+{
+    TempFolder folder;
+    const fs::path part = folder / "block.stl";
+    WriteCube(part);
+    {
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(f.doc->OpenDocument(part));
+        ASSERT_TRUE(f.doc->SaveProject(folder / "job.gfproj"));
+    }
+    fs::remove(part);
+    const std::wstring notFound = L"The project's part was not found:\n" + part.wstring();
+
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    f.host.answers = {app::PromptAnswer::no};
+    EXPECT_FALSE(doc.OpenDocument(folder / "job.gfproj"));
+    ASSERT_EQ(f.host.questions.size(), 1u);
+    EXPECT_EQ(f.host.questions[0], notFound + L"\n\nFind it?");
+    EXPECT_EQ(f.host.information.back(), std::make_pair(notFound, app::kInfoError));
+    EXPECT_TRUE(HasLine(f.host, "The project's part is not at " + part.string(), app::kLogWarning));
+    EXPECT_EQ(doc.testShapeName, "cube");
+    EXPECT_TRUE(doc.projectPath.empty());
+
+    const fs::path found = folder / "elsewhere" / "block.stl";
+    WriteCube(found, 14.0f);
+    f.host.answers = {app::PromptAnswer::yes};
+    f.host.files = {found};
+    ASSERT_TRUE(doc.OpenDocument(folder / "job.gfproj"));
+    EXPECT_EQ(doc.partSourcePath, found.wstring());
+    EXPECT_EQ(doc.projectPath, (folder / "job.gfproj").wstring());
+}
+
+// A project whose texture cannot be installed (an image that is gone, a pattern no pattern
+// has) or that names none leaves no texture behind, not the previous document's: Process asks
+// for one. The project's texture settings are kept.
+TEST(DocumentProjectTest, TextureThatCannotBeInstalledEmptiesTheHeightMap)
+{
+    struct Case {
+        const char* name;
+        const char* image;
+        const char* pattern;
+        bool missingNote;
+    };
+    const Case cases[] = {
+        {"missing image", "gone.png", "", true},
+        {"unknown pattern", "", "No Such Pattern", false},
+        {"no texture", "", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        app::ProjectData data;
+        data.testShape = "cube";
+        data.textureSettings.widthMillimetres = 17.0f;
+        if (*c.image != '\0')
+            data.textureImagePath = folder / c.image;
+        data.proceduralName = c.pattern;
+        data.occupancyCells = 128;
+        std::string error;
+        ASSERT_TRUE(app::WriteProject(folder / "job.gfproj", data, error)) << error;
+
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = f.WithCube();
+        f.GiveTexture();
+        ASSERT_TRUE(doc.IsHeightMapLoaded());
+        ASSERT_TRUE(doc.OpenDocument(folder / "job.gfproj"));
+        EXPECT_FALSE(doc.IsHeightMapLoaded());
+        EXPECT_EQ(doc.proceduralTexture, nullptr);
+        EXPECT_EQ(doc.heightMap.settings.widthMillimetres, 17.0f);
+        EXPECT_FALSE(doc.NeedsProcessing());
+        doc.RequestProcess();
+        EXPECT_TRUE(HasLine(f.host, "Displacement needs a texture: load one, or turn Displacement off.",
+            app::kLogWarning));
+        if (c.missingNote) {
+            const fs::path image = folder / c.image;
+            EXPECT_TRUE(HasLine(f.host, "The project's texture is not at " + image.string() + "; its settings are kept",
+                app::kLogWarning));
+            EXPECT_EQ(f.host.information.back(),
+                std::make_pair(L"The project's texture was not found:\n" + image.wstring() +
+                                   L"\nLoad it again; its size and placement are kept.",
+                    app::kInfoWarning));
+        }
+    }
+}
+
+TEST(DocumentProjectTest, UnreadableProjectsAreRefusedWithTheirReason)
+{
+    TempFolder folder;
+    WriteAllText(folder / "other.gfproj", "{\"application\": \"Grainforge project \"}");
+    WriteAllText(folder / "broken.gfproj", "{ not json");
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    EXPECT_FALSE(doc.OpenDocument(folder / "other.gfproj"));
+    EXPECT_EQ(f.host.information.back(),
+        std::make_pair(std::wstring(L"This project could not be opened.\nthe file is not a Tessary project"),
+            app::kInfoError));
+    EXPECT_FALSE(doc.OpenDocument(folder / "broken.gfproj"));
+    EXPECT_EQ(f.host.Lines(app::kLogError).back(),
+        "Project not opened: the file is not a project (it could not be read as one)");
+    EXPECT_EQ(doc.testShapeName, "cube");
+}
+
+// An image texture is read again from its file, and the project's settings applied to it.
+TEST(DocumentProjectTest, ImageTextureIsLoadedAgain)
+{
+    TempFolder folder;
+    std::vector<std::uint8_t> pixels(8 * 8);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<std::uint8_t>(i * 4);
+    ASSERT_TRUE(app::WriteGreyBmp(folder / "grain.bmp", pixels, 8));
+    app::ProjectData data;
+    data.testShape = "cube";
+    data.textureImagePath = folder / "grain.bmp";
+    data.textureSettings.widthMillimetres = 9.0f;
+    data.textureSettings.heightMillimetres = 9.0f;
+    std::string error;
+    ASSERT_TRUE(app::WriteProject(folder / "job.gfproj", data, error)) << error;
+
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    const std::string patternName = mesh::procedural::ProceduralTextureNames().front();
+    doc.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture(patternName), L"");
+    ASSERT_TRUE(doc.OpenDocument(folder / "job.gfproj"));
+    EXPECT_TRUE(doc.IsHeightMapLoaded());
+    EXPECT_EQ(doc.heightMap.width, 8);
+    EXPECT_EQ(doc.proceduralTexture, nullptr);
+    EXPECT_EQ(doc.textureImagePath, (folder / "grain.bmp").wstring());
+    EXPECT_EQ(doc.heightMap.settings.widthMillimetres, 9.0f);
+}
+
+// A hand-edited test shape name is refused with its reason; the document stays as it was.
+TEST(DocumentProjectTest, UnknownTestShapeIsRefused)
+{
+    TempFolder folder;
+    app::ProjectData data;
+    data.testShape = "pyramid";
+    std::string error;
+    ASSERT_TRUE(app::WriteProject(folder / "job.gfproj", data, error)) << error;
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    EXPECT_FALSE(doc.OpenDocument(folder / "job.gfproj"));
+    EXPECT_TRUE(f.host.questions.empty());
+    EXPECT_EQ(f.host.Lines(app::kLogError).back(),
+        "Project not opened: the project names a test shape this program does not make: pyramid");
+    EXPECT_EQ(doc.testShapeName, "cube");
+}
+
+// A save that cannot put its file in place leaves the project that was there and says so.
+TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
+{
+    TempFolder folder;
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    const fs::path path = folder / "job.gfproj";
+    ASSERT_TRUE(doc.SaveProject(path));
+    const std::string before = FileText(path);
+    // The temporary file's name is taken by a folder: the write cannot start.
+    fs::create_directory(folder / "job.gfproj.tmp");
+    doc.maximumTriangles = 1234;
+    doc.SetModifiedFlag(true);
+    EXPECT_FALSE(doc.SaveProject(path));
+    EXPECT_EQ(FileText(path), before);
+    EXPECT_TRUE(doc.IsModified());
+    EXPECT_EQ(f.host.Lines(app::kLogError).back(), "Project not saved: the file could not be written");
+    EXPECT_EQ(f.host.information.back(),
+        std::make_pair(std::wstring(L"The project could not be saved.\nthe file could not be written\n"
+                                    L"The file that was there is as it was."),
+            app::kInfoError));
+}
+
+TEST(DocumentProjectTest, SaveModifiedAsksOnlyWhenThereIsWorkToLose)
+{
+    TempFolder folder;
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    doc.SetModifiedFlag(false);
+    EXPECT_TRUE(doc.SaveModified());
+    EXPECT_TRUE(f.host.questions.empty());
+
+    doc.SetModifiedFlag(true);
+    f.host.answers = {app::PromptAnswer::cancel, app::PromptAnswer::no};
+    EXPECT_FALSE(doc.SaveModified());
+    EXPECT_TRUE(doc.SaveModified());
+    EXPECT_EQ(f.host.questions[0], L"Save the project before going on?\n\nIt keeps the part, the texture, its "
+                                   L"placement, the masks and every setting.");
+
+    // Yes with a project path saves it there.
+    ASSERT_TRUE(doc.SaveProject(folder / "job.gfproj"));
+    doc.SetModifiedFlag(true);
+    f.host.answers = {app::PromptAnswer::yes};
+    EXPECT_TRUE(doc.SaveModified());
+    EXPECT_EQ(f.host.questions.back(), L"Save the changes to job.gfproj?");
+    EXPECT_FALSE(doc.IsModified());
+}
+
+}  // namespace
+}  // namespace grainforge::test
