@@ -118,14 +118,35 @@ std::int64_t ClampedIndex(double value, std::int64_t count)
     return static_cast<std::int64_t>(value);
 }
 
+// A triangle's corners and corner heights side by side: the passes measure triangles met in
+// no particular order, and one record costs one miss where the mesh's index and vertex arrays
+// cost four.
+struct TriangleCorners {
+    Vec3 position[3];
+    float height[3];
+};
+
+std::vector<TriangleCorners> GatherTriangleCorners(const TriangleMesh& mesh, const std::vector<float>& heights)
+{
+    std::vector<TriangleCorners> corners(mesh.TriangleCount());
+    ParallelFor(corners.size(), [&](std::size_t t) {
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t v = mesh.indices[3 * t + static_cast<std::size_t>(k)];
+            corners[t].position[k] = mesh.vertices[v].position;
+            corners[t].height[k] = heights[v];
+        }
+    });
+    return corners;
+}
+
 // Nearest point of triangle t to p, measured exactly as the tree measures it, so a label's
 // distance and a search's agree to the bit.
-NearestHit MeasureTriangle(const TriangleMesh& mesh, std::uint32_t t, Vec3 p)
+NearestHit MeasureTriangle(const std::vector<TriangleCorners>& corners, std::uint32_t t, Vec3 p)
 {
-    const std::uint32_t* corner = &mesh.indices[std::size_t{3} * t];
+    const TriangleCorners& corner = corners[t];
     const Vec3d point = Widen(p);
-    const Vec3d closest = ClosestPointOnTriangle(point, Widen(mesh.vertices[corner[0]].position),
-        Widen(mesh.vertices[corner[1]].position), Widen(mesh.vertices[corner[2]].position));
+    const Vec3d closest = ClosestPointOnTriangle(point, Widen(corner.position[0]), Widen(corner.position[1]),
+        Widen(corner.position[2]));
     NearestHit hit;
     hit.found = true;
     hit.distance = static_cast<float>(std::sqrt(DistanceSquared(closest, point)));
@@ -178,12 +199,12 @@ std::size_t CrossingsBelow(const float* begin, const float* end, double z)
 // Height interpolated at the surface point of a hit: barycentric coordinates of the point in
 // its triangle, clamped onto the triangle (both 0 for a degenerate one), weighting the corner
 // heights, in double.
-double HeightAt(const TriangleMesh& mesh, const std::vector<float>& heights, const NearestHit& hit)
+double HeightAt(const std::vector<TriangleCorners>& corners, const NearestHit& hit)
 {
-    const std::uint32_t* corner = &mesh.indices[std::size_t{3} * static_cast<std::uint32_t>(hit.triangle)];
-    const Vec3d a = Widen(mesh.vertices[corner[0]].position);
-    const Vec3d b = Widen(mesh.vertices[corner[1]].position);
-    const Vec3d c = Widen(mesh.vertices[corner[2]].position);
+    const TriangleCorners& corner = corners[static_cast<std::uint32_t>(hit.triangle)];
+    const Vec3d a = Widen(corner.position[0]);
+    const Vec3d b = Widen(corner.position[1]);
+    const Vec3d c = Widen(corner.position[2]);
     const Vec3d p = Widen(hit.point);
     const Vec3d e0{b.x - a.x, b.y - a.y, b.z - a.z};
     const Vec3d e1{c.x - a.x, c.y - a.y, c.z - a.z};
@@ -201,8 +222,8 @@ double HeightAt(const TriangleMesh& mesh, const std::vector<float>& heights, con
         u = std::clamp((d11 * d20 - d01 * d21) / denominator, 0.0, 1.0);
         v = std::clamp((d00 * d21 - d01 * d20) / denominator, 0.0, 1.0 - u);
     }
-    return static_cast<double>(heights[corner[0]]) * (1.0 - u - v) + static_cast<double>(heights[corner[1]]) * u
-        + static_cast<double>(heights[corner[2]]) * v;
+    return static_cast<double>(corner.height[0]) * (1.0 - u - v) + static_cast<double>(corner.height[1]) * u
+        + static_cast<double>(corner.height[2]) * v;
 }
 
 // A (column, z) pair found while the crossings are gathered.
@@ -237,11 +258,13 @@ public:
             field_ = SolidField{};
             return false;
         }
+        corners_ = GatherTriangleCorners(*mesh_, *input_.heights);
         if (labelMode_) {
             SeedLabels();
             PropagateLabels();
         }
         ComputeBlockValues();
+        std::vector<TriangleCorners>().swap(corners_);
         return true;
     }
 
@@ -303,6 +326,7 @@ private:
     SolidFieldStats& stats_;
     JobProgressContext* job_;
     const TriangleMesh* mesh_ = nullptr;
+    std::vector<TriangleCorners> corners_;
     bool labelMode_ = false;
 
     double h_ = 0.0;
@@ -754,7 +778,7 @@ void FieldBuilder::SeedTriangle(std::uint32_t t)
                 x |= kFieldBlockSide - 1;
                 continue;
             }
-            const NearestHit hit = MeasureTriangle(*mesh_, t, GridPoint(x, y, z));
+            const NearestHit hit = MeasureTriangle(corners_, t, GridPoint(x, y, z));
             AtomicMinimum(labels_[0][static_cast<std::size_t>(slot)], LabelKey(hit.distance, t));
         }
     }, std::max<std::size_t>(1, kSeedPointsAtOnce / width));
@@ -876,7 +900,7 @@ bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3],
                 || std::find(tried, tried + triedCount, t) != tried + triedCount)
                 continue;
             tried[triedCount++] = t;
-            best = std::min(best, LabelKey(MeasureTriangle(*mesh_, t, p).distance, t));
+            best = std::min(best, LabelKey(MeasureTriangle(corners_, t, p).distance, t));
         }
     }
     labels_[to][i] = best;
@@ -969,7 +993,7 @@ void FieldBuilder::ComputeBlock(std::size_t slot, ValueCounters& counters) const
                     if (input_.verify)
                         Verify(p, hit, counters);
                     if (hit.found) {
-                        const double height = HeightAt(*mesh_, *input_.heights, hit);
+                        const double height = HeightAt(corners_, hit);
                         const double distance = hit.distance;
                         value = static_cast<float>((inside ? -distance : distance) - height);
                         if (height != 0.0) {
@@ -1021,8 +1045,8 @@ NearestHit FieldBuilder::MeasureByLabel(std::size_t i, Vec3 p, ValueCounters& co
     const std::uint64_t label = labels_[finalLabels_][i];
     if (label == kNoLabel || !(static_cast<double>(LabelDistance(label)) < reach_ + 2.0 * h_))
         return {};
-    NearestHit hit = MeasureTriangle(*mesh_, LabelTriangle(label), p);
-    const double height = HeightAt(*mesh_, *input_.heights, hit);
+    NearestHit hit = MeasureTriangle(corners_, LabelTriangle(label), p);
+    const double height = HeightAt(corners_, hit);
     if (std::fabs(static_cast<double>(hit.distance) - std::fabs(height)) < 2.0 * h_ + kRecheckBand) {
         ++counters.rechecked;
         const double reach = static_cast<double>(hit.distance) * kRecheckReachFactor + kRecheckReachSlack;

@@ -57,8 +57,6 @@ Vec3d Widen(Vec3 v)
 }
 
 Vec3d operator-(Vec3d a, Vec3d b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec3d operator+(Vec3d a, Vec3d b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vec3d operator*(Vec3d a, double s) { return {a.x * s, a.y * s, a.z * s}; }
 double Dot(Vec3d a, Vec3d b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
 // Squared distance from p to the box, in float; 0 inside.
@@ -107,8 +105,10 @@ void AabbTree::Build(const TriangleMesh& mesh)
     order.resize(count);
     std::iota(order.begin(), order.end(), 0u);
     centroids.resize(count);
-    for (std::uint32_t t = 0; t < count; ++t)
-        centroids[t] = (Corner(mesh, t, 0) + Corner(mesh, t, 1) + Corner(mesh, t, 2)) * kOneThird;
+    ParallelFor(count, [&](std::size_t t) {
+        const auto triangle = static_cast<std::uint32_t>(t);
+        centroids[t] = (Corner(mesh, triangle, 0) + Corner(mesh, triangle, 1) + Corner(mesh, triangle, 2)) * kOneThird;
+    });
     const std::uint64_t nodeCount = count < kLeafLimit
         ? 1
         : 1 + EstimateNodeCount(count - count / 2, 1) + EstimateNodeCount(count / 2, 1);
@@ -206,57 +206,6 @@ void AabbTree::RefitLabels(std::uint32_t node, const std::vector<std::uint32_t>&
     maxLabel[node] = highest;
 }
 
-Vec3d ClosestPointOnTriangle(Vec3d p, Vec3d a, Vec3d b, Vec3d c)
-{
-    const Vec3d ab = b - a;
-    const Vec3d ac = c - a;
-    const Vec3d ap = p - a;
-    const double d1 = Dot(ab, ap);
-    const double d2 = Dot(ac, ap);
-    if (d1 <= 0.0 && d2 <= 0.0)
-        return a;
-
-    const Vec3d bp = p - b;
-    const double d3 = Dot(ab, bp);
-    const double d4 = Dot(ac, bp);
-    if (d3 >= 0.0 && d4 <= d3)
-        return b;
-
-    const double vc = d1 * d4 - d3 * d2;
-    if (vc <= 0.0 && d1 >= 0.0 && d3 <= 0.0) {
-        const double denominator = d1 - d3;
-        const double v = denominator != 0.0 ? d1 / denominator : 0.0;
-        return a + ab * v;
-    }
-
-    const Vec3d cp = p - c;
-    const double d5 = Dot(ab, cp);
-    const double d6 = Dot(ac, cp);
-    if (d6 >= 0.0 && d5 <= d6)
-        return c;
-
-    const double vb = d5 * d2 - d1 * d6;
-    if (vb <= 0.0 && d2 >= 0.0 && d6 <= 0.0) {
-        const double denominator = d2 - d6;
-        const double w = denominator != 0.0 ? d2 / denominator : 0.0;
-        return a + ac * w;
-    }
-
-    const double va = d3 * d6 - d5 * d4;
-    if (va <= 0.0 && (d4 - d3) >= 0.0 && (d5 - d6) >= 0.0) {
-        const double denominator = (d4 - d3) + (d5 - d6);
-        const double w = denominator != 0.0 ? (d4 - d3) / denominator : 0.0;
-        return b + (c - b) * w;
-    }
-
-    const double sum = va + vb + vc;
-    if (sum == 0.0)
-        return a;
-    const double v = vb / sum;
-    const double w = vc / sum;
-    return a + ab * v + ac * w;
-}
-
 bool RayHitsBox(const Ray& ray, Vec3 boxMin, Vec3 boxMax, float maximumDistance, float& entry)
 {
     float enter = 0.0f;
@@ -313,13 +262,14 @@ RayHit PickTriangle(const Ray& ray, Vec3 a, Vec3 b, Vec3 c)
     return result;
 }
 
-RayHit AabbTree::Raycast(const Ray& ray, const TriangleMesh& mesh) const
+RayHit AabbTree::Raycast(const Ray& ray, const TriangleMesh& mesh, float maximumDistance) const
 {
     RayHit result;
     if (nodes.empty() || mesh.indices.size() != std::size_t{3} * order.size()
         || mesh.vertices.size() < vertexCount)
         return result;
-    float best = kEmptyBoxMin;
+    // No bound (and NaN, which fails the test) keeps the search as it always was.
+    float best = maximumDistance < kNoDistanceLimit ? maximumDistance : kEmptyBoxMin;
     std::array<std::uint32_t, kStackSize> stack;
     std::size_t size = 0;
     stack[size++] = 0;
@@ -398,13 +348,20 @@ NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<con
         ? static_cast<double>(maximumDistance) * static_cast<double>(maximumDistance)
         : kUnlimitedSquared;
     const Vec3d p = Widen(point);
-    std::array<std::uint32_t, kStackSize> stack;
+    // Each entry keeps the box distance worked out when it was pushed, so no box is measured
+    // twice.
+    struct Pending {
+        std::uint32_t index;
+        float distanceSquared;
+    };
+    std::array<Pending, kStackSize> stack;
     std::size_t size = 0;
-    stack[size++] = 0;
+    stack[size++] = {0, BoxDistanceSquared(nodes[0], point)};
     while (size > 0) {
-        const std::uint32_t index = stack[--size];
+        const Pending pending = stack[--size];
+        const std::uint32_t index = pending.index;
         const AabbNode& node = nodes[index];
-        if (BoxDistanceSquared(node, point) >= bestSquared)
+        if (pending.distanceSquared >= bestSquared)
             continue;
         if (useLabels && allExcluded(index))
             continue;
@@ -417,11 +374,11 @@ NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<con
             if (size + 2 <= kStackSize) {
                 // The nearer child goes on top; on a tie the right one.
                 if (leftDistance < rightDistance) {
-                    stack[size++] = node.right;
-                    stack[size++] = left;
+                    stack[size++] = {node.right, rightDistance};
+                    stack[size++] = {left, leftDistance};
                 } else {
-                    stack[size++] = left;
-                    stack[size++] = node.right;
+                    stack[size++] = {left, leftDistance};
+                    stack[size++] = {node.right, rightDistance};
                 }
             }
             continue;
