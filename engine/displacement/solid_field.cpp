@@ -861,6 +861,7 @@ bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3],
     }
     static constexpr std::int64_t kStride[3] = {1, 8, 64};
     std::size_t neighbours[6];
+    bool neighbourChanged[6];
     int found = 0;
     bool anyChanged = false;
     for (int side = 0; side < 6; ++side) {
@@ -881,9 +882,10 @@ bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3],
             const std::int64_t wrapped = local - step * (kFieldBlockSide - 1) * kStride[axis];
             n = neighbourSlot * kFieldBlockPoints + static_cast<std::size_t>(wrapped);
         }
-        neighbours[found++] = n;
-        anyChanged = anyChanged || firstPass_
-            || (blockChanged_[from][neighbourSlot] != 0 && changed_[from][n] != 0);
+        const bool changed = firstPass_ || (blockChanged_[from][neighbourSlot] != 0 && changed_[from][n] != 0);
+        neighbours[found] = n;
+        neighbourChanged[found++] = changed;
+        anyChanged = anyChanged || changed;
     }
     std::uint64_t best = own;
     if (anyChanged) {
@@ -893,6 +895,10 @@ bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3],
         std::uint32_t tried[6];
         int triedCount = 0;
         for (int k = 0; k < found; ++k) {
+            // A neighbour's label that did not change was offered to this point in the pass
+            // after it last changed, and labels only fall: it cannot win now.
+            if (!neighbourChanged[k])
+                continue;
             const std::uint64_t label = labels_[from][neighbours[k]];
             const std::uint32_t t = LabelTriangle(label);
             if (label == kNoLabel || (own != kNoLabel && t == LabelTriangle(own))
