@@ -93,6 +93,7 @@ void AabbTree::Build(const TriangleMesh& mesh)
     nodes.clear();
     order.clear();
     centroids.clear();
+    leafCorners.clear();
     minLabel.clear();
     maxLabel.clear();
     levels = 0;
@@ -174,6 +175,18 @@ std::uint32_t AabbTree::BuildRange(const TriangleMesh& mesh, std::uint32_t node,
         ParallelInvoke(buildLeft, buildRight);
     }
     return std::max(leftLevels, rightLevels);
+}
+
+void AabbTree::KeepCorners(const TriangleMesh& mesh)
+{
+    leafCorners.clear();
+    if (nodes.empty() || mesh.indices.size() != std::size_t{3} * order.size() || mesh.vertices.size() < vertexCount)
+        return;
+    leafCorners.resize(std::size_t{3} * order.size());
+    ParallelFor(order.size(), [&](std::size_t position) {
+        for (int corner = 0; corner < 3; ++corner)
+            leafCorners[3 * position + static_cast<std::size_t>(corner)] = Corner(mesh, order[position], corner);
+    });
 }
 
 void AabbTree::RefitLabels(std::uint32_t node, const std::vector<std::uint32_t>& labels)
@@ -270,6 +283,7 @@ RayHit AabbTree::Raycast(const Ray& ray, const TriangleMesh& mesh, float maximum
         return result;
     // No bound (and NaN, which fails the test) keeps the search as it always was.
     float best = maximumDistance < kNoDistanceLimit ? maximumDistance : kEmptyBoxMin;
+    const bool kept = leafCorners.size() == std::size_t{3} * order.size();
     std::array<std::uint32_t, kStackSize> stack;
     std::size_t size = 0;
     stack[size++] = 0;
@@ -289,7 +303,9 @@ RayHit AabbTree::Raycast(const Ray& ray, const TriangleMesh& mesh, float maximum
         }
         for (std::uint32_t position = node.first; position < node.first + node.count; ++position) {
             const std::uint32_t t = order[position];
-            const RayHit hit = PickTriangle(ray, Corner(mesh, t, 0), Corner(mesh, t, 1), Corner(mesh, t, 2));
+            const Vec3* c = kept ? &leafCorners[std::size_t{3} * position] : nullptr;
+            const RayHit hit = kept ? PickTriangle(ray, c[0], c[1], c[2])
+                                    : PickTriangle(ray, Corner(mesh, t, 0), Corner(mesh, t, 1), Corner(mesh, t, 2));
             if (hit.hit && hit.distance < best) {
                 result = hit;
                 result.triangle = static_cast<std::int32_t>(t);
@@ -348,6 +364,7 @@ NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<con
         ? static_cast<double>(maximumDistance) * static_cast<double>(maximumDistance)
         : kUnlimitedSquared;
     const Vec3d p = Widen(point);
+    const bool kept = leafCorners.size() == std::size_t{3} * order.size();
     // Each entry keeps the box distance worked out when it was pushed, so no box is measured
     // twice.
     struct Pending {
@@ -387,8 +404,10 @@ NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<con
             const std::uint32_t t = order[position];
             if (filter && filter(t))
                 continue;
-            const Vec3d closest = ClosestPointOnTriangle(
-                p, Widen(Corner(mesh, t, 0)), Widen(Corner(mesh, t, 1)), Widen(Corner(mesh, t, 2)));
+            const Vec3* c = kept ? &leafCorners[std::size_t{3} * position] : nullptr;
+            const Vec3d closest = kept
+                ? ClosestPointOnTriangle(p, Widen(c[0]), Widen(c[1]), Widen(c[2]))
+                : ClosestPointOnTriangle(p, Widen(Corner(mesh, t, 0)), Widen(Corner(mesh, t, 1)), Widen(Corner(mesh, t, 2)));
             const Vec3d offset = closest - p;
             const double distanceSquared = Dot(offset, offset);
             if (distanceSquared < bestSquared) {

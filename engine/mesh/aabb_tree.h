@@ -94,6 +94,9 @@ struct AabbTree {
     std::vector<std::uint32_t> maxLabel;
     std::vector<std::uint32_t> order;    // triangle indices; each leaf owns a contiguous run
     std::vector<Vec3> centroids;         // used during the build only, then released
+    // Empty, or after KeepCorners three corners per position of `order`, which the queries
+    // then read instead of the mesh.
+    std::vector<Vec3> leafCorners;
     std::uint32_t levels = 0;            // deepest leaf depth + 1; 0 for an empty tree
     std::uint64_t vertexCount = 0;       // vertices of the mesh the tree was built for
 
@@ -112,6 +115,13 @@ struct AabbTree {
 
     // Number of nodes a range of `triangleCount` triangles uses when its root is at `depth`.
     static std::uint64_t EstimateNodeCount(std::uint64_t triangleCount, std::uint64_t depth);
+
+    // Copies the corners of every triangle in leaf order, so that a query reads a leaf's
+    // triangles from one run of memory instead of through the mesh's indices: much faster for
+    // millions of queries, at 36 bytes a triangle. Answers stay the same to the bit. Only for
+    // a mesh that stays unchanged while the tree is used, since the queries then read the copy
+    // (a mesh that does not fit the tree still gives the cleared result). In parallel.
+    void KeepCorners(const TriangleMesh& mesh);
 
     // Nearest surface point to `point` within `maximumDistance` (kNoDistanceLimit for none).
     // Triangles for which `filter` returns true are skipped. With `excludedLabels` not empty and
