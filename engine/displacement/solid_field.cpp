@@ -296,6 +296,7 @@ private:
     bool PropagateBlock(std::size_t slot, int from);
     bool PropagatePoint(std::size_t slot, const std::int64_t block[3], std::int64_t local, int from);
     void ComputeBlockValues();
+    void FindSeededDistance();
     void ComputeBlock(std::size_t slot, ValueCounters& counters) const;
     std::uint8_t NearSubCubes(std::int64_t first[3], ValueCounters& counters) const;
     NearestHit MeasureByLabel(std::size_t i, Vec3 p, ValueCounters& counters) const;
@@ -347,6 +348,8 @@ private:
     bool firstPass_ = false;  // every point counts as changed
     std::vector<std::uint8_t> blockChanged_[2];  // per slot: some point of the block changed
     int finalLabels_ = 0;
+    // Labels at most this far (mm) are the nearest triangle (see FindSeededDistance).
+    double seededExactly_ = 0.0;
 };
 
 bool FieldBuilder::IsUsableInput()
@@ -743,11 +746,11 @@ void FieldBuilder::SeedLabels()
 
 void FieldBuilder::SeedTriangle(std::uint32_t t)
 {
-    const std::uint32_t* corner = &mesh_->indices[std::size_t{3} * t];
-    Vec3 low = mesh_->vertices[corner[0]].position;
+    const TriangleCorners& corner = corners_[t];
+    Vec3 low = corner.position[0];
     Vec3 high = low;
     for (int k = 1; k < 3; ++k) {
-        const Vec3 p = mesh_->vertices[corner[k]].position;
+        const Vec3 p = corner.position[k];
         low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
         high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
     }
@@ -765,6 +768,9 @@ void FieldBuilder::SeedTriangle(std::uint32_t t)
     }
     // A large triangle (a part of few triangles) seeds its rows in parallel; the atomic minimum
     // makes the order of no account, and a small one's rows run here at once.
+    const Vec3d a = Widen(corner.position[0]);
+    const Vec3d b = Widen(corner.position[1]);
+    const Vec3d c = Widen(corner.position[2]);
     const std::size_t width = static_cast<std::size_t>(last[0] - first[0] + 1);
     const std::size_t height = static_cast<std::size_t>(last[1] - first[1] + 1);
     const std::size_t rows = height * static_cast<std::size_t>(last[2] - first[2] + 1);
@@ -778,8 +784,11 @@ void FieldBuilder::SeedTriangle(std::uint32_t t)
                 x |= kFieldBlockSide - 1;
                 continue;
             }
-            const NearestHit hit = MeasureTriangle(corners_, t, GridPoint(x, y, z));
-            AtomicMinimum(labels_[0][static_cast<std::size_t>(slot)], LabelKey(hit.distance, t));
+            // As MeasureTriangle measures it, with the corners widened once per triangle.
+            const Vec3d point = Widen(GridPoint(x, y, z));
+            const Vec3d closest = ClosestPointOnTriangle(point, a, b, c);
+            const auto distance = static_cast<float>(std::sqrt(DistanceSquared(closest, point)));
+            AtomicMinimum(labels_[0][static_cast<std::size_t>(slot)], LabelKey(distance, t));
         }
     }, std::max<std::size_t>(1, kSeedPointsAtOnce / width));
 }
@@ -917,6 +926,7 @@ bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3],
 void FieldBuilder::ComputeBlockValues()
 {
     const auto start = std::chrono::steady_clock::now();
+    FindSeededDistance();
     std::atomic<std::uint64_t> measured{0}, displaced{0}, skipped{0}, rechecked{0};
     std::atomic<std::uint64_t> checks{0}, mismatches{0}, misses{0};
     std::atomic<double> maxError{0.0};
@@ -1042,6 +1052,24 @@ std::uint8_t FieldBuilder::NearSubCubes(std::int64_t first[3], ValueCounters& co
     return near;
 }
 
+// A point whose nearest triangle lies within the seeding's growth of it was seeded by that
+// triangle, and labels only fall, so its label is the nearest triangle, found as a search would
+// find it: a search can only confirm it. Less a tenth of a cell and the rounding of float
+// coordinates, against the doubles the seeding places its boxes with.
+void FieldBuilder::FindSeededDistance()
+{
+    constexpr double kSeededMarginCells = 0.1;
+    constexpr double kCoordinateRounding = 8.0 / 16777216.0;  // 8 float steps, relative
+    double largest = 0.0;
+    const double origin[3] = {field_.originX, field_.originY, field_.originZ};
+    const std::int64_t count[3] = {field_.pointsX, field_.pointsY, field_.pointsZ};
+    for (int axis = 0; axis < 3; ++axis) {
+        largest = std::max({largest, std::fabs(origin[axis]),
+            std::fabs(origin[axis] + static_cast<double>(count[axis]) * h_)});
+    }
+    seededExactly_ = (kSeedGrowthCells - kSeededMarginCells) * h_ - kCoordinateRounding * largest;
+}
+
 // The point's propagated triangle; near the displaced surface a bounded search makes sure no
 // nearer triangle was missed. A propagated triangle need not be the nearest, so a label a
 // little beyond R may hide a surface within R: labels up to R + 2h (as far as propagation
@@ -1055,6 +1083,8 @@ NearestHit FieldBuilder::MeasureByLabel(std::size_t i, Vec3 p, ValueCounters& co
     const double height = HeightAt(corners_, hit);
     if (std::fabs(static_cast<double>(hit.distance) - std::fabs(height)) < 2.0 * h_ + kRecheckBand) {
         ++counters.rechecked;
+        if (static_cast<double>(hit.distance) <= seededExactly_)
+            return hit;
         const double reach = static_cast<double>(hit.distance) * kRecheckReachFactor + kRecheckReachSlack;
         const NearestHit nearer = input_.tree->Nearest(*mesh_, p, {}, {}, static_cast<float>(reach));
         if (nearer.found && nearer.distance < hit.distance)
