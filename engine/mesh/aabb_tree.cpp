@@ -44,6 +44,18 @@ void Grow(Vec3& lo, Vec3& hi, Vec3 p)
     if (p.z > hi.z) hi.z = p.z;
 }
 
+// Grows a box by another; an empty box (its minimum above its maximum) leaves it as it was.
+// The same minima and maxima as growing by every corner of the other box's triangles.
+void GrowByBox(Vec3& lo, Vec3& hi, Vec3 otherLo, Vec3 otherHi)
+{
+    if (otherLo.x < lo.x) lo.x = otherLo.x;
+    if (otherLo.y < lo.y) lo.y = otherLo.y;
+    if (otherLo.z < lo.z) lo.z = otherLo.z;
+    if (otherHi.x > hi.x) hi.x = otherHi.x;
+    if (otherHi.y > hi.y) hi.y = otherHi.y;
+    if (otherHi.z > hi.z) hi.z = otherHi.z;
+}
+
 // A strict weak order on floats that puts NaN after every number, so a mesh with NaN
 // coordinates cannot break the selection.
 bool CoordinateLess(float a, float b)
@@ -123,24 +135,25 @@ void AabbTree::Build(const TriangleMesh& mesh)
 std::uint32_t AabbTree::BuildRange(const TriangleMesh& mesh, std::uint32_t node, std::uint32_t first,
     std::uint32_t count, std::uint64_t depth)
 {
-    Vec3 boxMin{kEmptyBoxMin, kEmptyBoxMin, kEmptyBoxMin};
-    Vec3 boxMax{kEmptyBoxMax, kEmptyBoxMax, kEmptyBoxMax};
-    Vec3 centreMin = boxMin;
-    Vec3 centreMax = boxMax;
-    for (std::uint32_t position = first; position < first + count; ++position) {
-        const std::uint32_t t = order[position];
-        for (int corner = 0; corner < 3; ++corner)
-            Grow(boxMin, boxMax, Corner(mesh, t, corner));
-        Grow(centreMin, centreMax, centroids[t]);
-    }
     AabbNode& target = nodes[node];
-    target.boxMin = boxMin;
-    target.boxMax = boxMax;
     if (count < kLeafLimit || depth >= kMaxDepth) {
+        Vec3 boxMin{kEmptyBoxMin, kEmptyBoxMin, kEmptyBoxMin};
+        Vec3 boxMax{kEmptyBoxMax, kEmptyBoxMax, kEmptyBoxMax};
+        for (std::uint32_t position = first; position < first + count; ++position)
+            for (int corner = 0; corner < 3; ++corner)
+                Grow(boxMin, boxMax, Corner(mesh, order[position], corner));
+        target.boxMin = boxMin;
+        target.boxMax = boxMax;
         target.first = first;
         target.count = count;
         return static_cast<std::uint32_t>(depth + 1);
     }
+    // An inner box is the union of its children's, filled in once they are built: the corners
+    // are then read once at the leaves rather than once per level.
+    Vec3 centreMin{kEmptyBoxMin, kEmptyBoxMin, kEmptyBoxMin};
+    Vec3 centreMax{kEmptyBoxMax, kEmptyBoxMax, kEmptyBoxMax};
+    for (std::uint32_t position = first; position < first + count; ++position)
+        Grow(centreMin, centreMax, centroids[order[position]]);
 
     const Vec3 extent = centreMax - centreMin;
     int axis = 0;
@@ -174,6 +187,11 @@ std::uint32_t AabbTree::BuildRange(const TriangleMesh& mesh, std::uint32_t node,
         // The halves write disjoint node ranges and disjoint runs of `order`.
         ParallelInvoke(buildLeft, buildRight);
     }
+    const AabbNode& leftChild = nodes[node + 1];
+    const AabbNode& rightChild = nodes[rightNode];
+    target.boxMin = leftChild.boxMin;
+    target.boxMax = leftChild.boxMax;
+    GrowByBox(target.boxMin, target.boxMax, rightChild.boxMin, rightChild.boxMax);
     return std::max(leftLevels, rightLevels);
 }
 
