@@ -828,6 +828,19 @@ void FieldBuilder::PropagateLabels()
     stats_.propagateSeconds = SecondsSince(start);
 }
 
+// Whether point `local` of a block lies on one of the block's sides (-x, +x, -y, +y, -z, +z)
+// marked in `sides`.
+bool IsOnChangedSide(std::int64_t local, const bool (&sides)[6])
+{
+    const std::int64_t at[3] = {local % kFieldBlockSide, (local / kFieldBlockSide) % kFieldBlockSide,
+        local / (kFieldBlockSide * kFieldBlockSide)};
+    for (int axis = 0; axis < 3; ++axis) {
+        if ((sides[2 * axis] && at[axis] == 0) || (sides[2 * axis + 1] && at[axis] == kFieldBlockSide - 1))
+            return true;
+    }
+    return false;
+}
+
 // One field block of one pass. When neither the block nor a block beside it changed in the
 // previous pass, no point has a changed neighbour and every label stays: the arrays written
 // now already hold them (the previous pass changed nothing here), so the block is skipped. A
@@ -836,17 +849,30 @@ void FieldBuilder::PropagateLabels()
 bool FieldBuilder::PropagateBlock(std::size_t slot, int from)
 {
     const int to = 1 - from;
-    bool nearChange = blockChanged_[from][slot] != 0;
-    for (int side = 0; side < 6 && !nearChange; ++side) {
+    const bool selfChanged = blockChanged_[from][slot] != 0;
+    bool sideChanged[6];
+    bool nearChange = selfChanged;
+    for (int side = 0; side < 6; ++side) {
         const std::int32_t other = neighbourSlots_[slot * 6 + static_cast<std::size_t>(side)];
-        nearChange = other >= 0 && blockChanged_[from][static_cast<std::size_t>(other)] != 0;
+        sideChanged[side] = other >= 0 && blockChanged_[from][static_cast<std::size_t>(other)] != 0;
+        nearChange = nearChange || sideChanged[side];
     }
     bool changed = false;
     if (nearChange) {
         std::int64_t block[3];
         BlockCoordinates(slot, block);
-        for (std::int64_t local = 0; local < kFieldBlockPoints; ++local)
+        for (std::int64_t local = 0; local < kFieldBlockPoints; ++local) {
+            // In a block that did not change, only a point on a side towards a block that did
+            // has a changed neighbour; every other point keeps its label, as PropagatePoint
+            // would find.
+            if (!selfChanged && !IsOnChangedSide(local, sideChanged)) {
+                const std::size_t i = slot * kFieldBlockPoints + static_cast<std::size_t>(local);
+                labels_[to][i] = labels_[from][i];
+                changed_[to][i] = 0;
+                continue;
+            }
             changed = PropagatePoint(slot, block, local, from) || changed;
+        }
     }
     blockChanged_[to][slot] = changed ? 1 : 0;
     return changed;
