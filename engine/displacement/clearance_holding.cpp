@@ -47,12 +47,12 @@ RayFan MakeRayFan(Vec3 normal, Vec3 movement, std::size_t vertex, const Clearanc
 
 // The smallest distance along the movement at which a ray meets a surface facing back.
 float NearestFacingHit(const TriangleMesh& mesh, const AabbTree& tree, Vec3 position, Vec3 normal,
-    const RayFan& fan, float sideCosine)
+    const RayFan& fan, float sideCosine, float reach)
 {
     float nearest = kOpenDistance;
     for (std::size_t k = 0; k < fan.count; ++k) {
         const Vec3 direction = fan.directions[k];
-        const RayHit hit = tree.Raycast(Ray{position + direction * kRayStart, direction}, mesh);
+        const RayHit hit = tree.Raycast(Ray{position + direction * kRayStart, direction}, mesh, reach);
         if (!hit.hit || !(Dot(hit.normal, normal) <= kFacingBack))
             continue;
         const float along = k == 0 ? hit.distance + kRayStart : (hit.distance + kRayStart) * sideCosine;
@@ -74,7 +74,7 @@ void MeasureVertex(const TriangleMesh& mesh, const AabbTree& tree, float height,
         return;
     const Vec3 movement = height > 0.0f ? normal : normal * -1.0f;
     const RayFan fan = MakeRayFan(normal, movement, vertex, settings);
-    const float open = NearestFacingHit(mesh, tree, v.position, normal, fan, settings.sideCosine);
+    const float open = NearestFacingHit(mesh, tree, v.position, normal, fan, settings.sideCosine, settings.reach);
     (height > 0.0f ? distances.outward : distances.inward)[vertex] = open;
 }
 
@@ -132,6 +132,25 @@ std::uint64_t ClipHeights(const std::vector<float>& limits, std::span<float> hei
 }
 
 }  // namespace
+
+float ClearanceRayReach(std::span<const float> heights, float clearance, const ClearanceRaySettings& settings)
+{
+    // Below this cosine the side rays run almost along the surface and their hits shrink to
+    // nothing along the movement: no bound is safe to work out.
+    constexpr double kFlattestSideCosine = 0.01;
+    double largest = 0.0;
+    for (const float h : heights)
+        if (std::isfinite(h))
+            largest = std::max(largest, std::fabs(static_cast<double>(h)));
+    const double kept = clearance > 0.0f ? clearance : 0.0;
+    const double cosine = settings.sideCosine;
+    if (!(cosine >= kFlattestSideCosine) || !std::isfinite(cosine))
+        return kOpenDistance;
+    // A hit at t counts (t + kRayStart) cos along the movement and limits the height to half
+    // of that less the clearance: beyond (2 largest + kept) / cos no height is held.
+    const double reach = 2.0 * (2.0 * largest + kept) / std::min(cosine, 1.0) + 1.0;
+    return reach < static_cast<double>(kOpenDistance) ? static_cast<float>(reach) : kOpenDistance;
+}
 
 OpenDistances MeasureClearanceRays(const TriangleMesh& mesh, const AabbTree& tree, std::span<const float> heights,
     const ClearanceRaySettings& settings, JobProgressContext* job)

@@ -36,7 +36,19 @@ struct ClearanceRaySettings {
     // movement.
     float sideCosine = 0.8660254f;
     float sideSine = 0.5f;
+    // Rays look this far (mm, along the ray) and no farther; space beyond counts as open.
+    // kOpenDistance: no bound. The solid displacement bounds them where a farther surface
+    // could hold no height back (ClearanceRayReach), which spares the long rays through a
+    // part's inside.
+    float reach = kOpenDistance;
 };
+
+// The shortest ray reach with which HoldHeightsForClearance holds exactly the heights it holds
+// with unbounded rays: a surface farther along than twice the largest |height| plus the
+// clearance allows every height in full. Doubled again against rounding. kOpenDistance when
+// the figures are not finite or the side rays are tilted (almost) flat.
+[[nodiscard]] float ClearanceRayReach(std::span<const float> heights, float clearance,
+    const ClearanceRaySettings& settings);
 
 // Open distances per vertex, mm, along the direction each vertex moves. A vertex writes only
 // the entry of its own direction; every other entry stays kOpenDistance.

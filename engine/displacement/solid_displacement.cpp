@@ -69,9 +69,10 @@ void HoldHeights(SolidJob& job)
 {
     const Clock::time_point start = Clock::now();
     if (job.settings.keepSlotsOpen) {
-        const ClearanceRaySettings rays{.rays = job.settings.clearanceRays};
-        const OpenDistances open = MeasureClearanceRays(job.input, job.tree, job.heights, rays, &job.context);
         const float clearance = static_cast<float>(job.cell) * job.settings.clearanceCells;
+        ClearanceRaySettings rays{.rays = job.settings.clearanceRays};
+        rays.reach = ClearanceRayReach(job.heights, clearance, rays);
+        const OpenDistances open = MeasureClearanceRays(job.input, job.tree, job.heights, rays, &job.context);
         job.report.heightsHeld = HoldHeightsForClearance(job.input, open, clearance, job.heights);
     }
     job.report.clearanceMilliseconds = MillisecondsSince(start);

@@ -118,14 +118,35 @@ std::int64_t ClampedIndex(double value, std::int64_t count)
     return static_cast<std::int64_t>(value);
 }
 
+// A triangle's corners and corner heights side by side: the passes measure triangles met in
+// no particular order, and one record costs one miss where the mesh's index and vertex arrays
+// cost four.
+struct TriangleCorners {
+    Vec3 position[3];
+    float height[3];
+};
+
+std::vector<TriangleCorners> GatherTriangleCorners(const TriangleMesh& mesh, const std::vector<float>& heights)
+{
+    std::vector<TriangleCorners> corners(mesh.TriangleCount());
+    ParallelFor(corners.size(), [&](std::size_t t) {
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t v = mesh.indices[3 * t + static_cast<std::size_t>(k)];
+            corners[t].position[k] = mesh.vertices[v].position;
+            corners[t].height[k] = heights[v];
+        }
+    });
+    return corners;
+}
+
 // Nearest point of triangle t to p, measured exactly as the tree measures it, so a label's
 // distance and a search's agree to the bit.
-NearestHit MeasureTriangle(const TriangleMesh& mesh, std::uint32_t t, Vec3 p)
+NearestHit MeasureTriangle(const std::vector<TriangleCorners>& corners, std::uint32_t t, Vec3 p)
 {
-    const std::uint32_t* corner = &mesh.indices[std::size_t{3} * t];
+    const TriangleCorners& corner = corners[t];
     const Vec3d point = Widen(p);
-    const Vec3d closest = ClosestPointOnTriangle(point, Widen(mesh.vertices[corner[0]].position),
-        Widen(mesh.vertices[corner[1]].position), Widen(mesh.vertices[corner[2]].position));
+    const Vec3d closest = ClosestPointOnTriangle(point, Widen(corner.position[0]), Widen(corner.position[1]),
+        Widen(corner.position[2]));
     NearestHit hit;
     hit.found = true;
     hit.distance = static_cast<float>(std::sqrt(DistanceSquared(closest, point)));
@@ -178,12 +199,12 @@ std::size_t CrossingsBelow(const float* begin, const float* end, double z)
 // Height interpolated at the surface point of a hit: barycentric coordinates of the point in
 // its triangle, clamped onto the triangle (both 0 for a degenerate one), weighting the corner
 // heights, in double.
-double HeightAt(const TriangleMesh& mesh, const std::vector<float>& heights, const NearestHit& hit)
+double HeightAt(const std::vector<TriangleCorners>& corners, const NearestHit& hit)
 {
-    const std::uint32_t* corner = &mesh.indices[std::size_t{3} * static_cast<std::uint32_t>(hit.triangle)];
-    const Vec3d a = Widen(mesh.vertices[corner[0]].position);
-    const Vec3d b = Widen(mesh.vertices[corner[1]].position);
-    const Vec3d c = Widen(mesh.vertices[corner[2]].position);
+    const TriangleCorners& corner = corners[static_cast<std::uint32_t>(hit.triangle)];
+    const Vec3d a = Widen(corner.position[0]);
+    const Vec3d b = Widen(corner.position[1]);
+    const Vec3d c = Widen(corner.position[2]);
     const Vec3d p = Widen(hit.point);
     const Vec3d e0{b.x - a.x, b.y - a.y, b.z - a.z};
     const Vec3d e1{c.x - a.x, c.y - a.y, c.z - a.z};
@@ -201,8 +222,8 @@ double HeightAt(const TriangleMesh& mesh, const std::vector<float>& heights, con
         u = std::clamp((d11 * d20 - d01 * d21) / denominator, 0.0, 1.0);
         v = std::clamp((d00 * d21 - d01 * d20) / denominator, 0.0, 1.0 - u);
     }
-    return static_cast<double>(heights[corner[0]]) * (1.0 - u - v) + static_cast<double>(heights[corner[1]]) * u
-        + static_cast<double>(heights[corner[2]]) * v;
+    return static_cast<double>(corner.height[0]) * (1.0 - u - v) + static_cast<double>(corner.height[1]) * u
+        + static_cast<double>(corner.height[2]) * v;
 }
 
 // A (column, z) pair found while the crossings are gathered.
@@ -237,11 +258,13 @@ public:
             field_ = SolidField{};
             return false;
         }
+        corners_ = GatherTriangleCorners(*mesh_, *input_.heights);
         if (labelMode_) {
             SeedLabels();
             PropagateLabels();
         }
         ComputeBlockValues();
+        std::vector<TriangleCorners>().swap(corners_);
         return true;
     }
 
@@ -273,6 +296,7 @@ private:
     bool PropagateBlock(std::size_t slot, int from);
     bool PropagatePoint(std::size_t slot, const std::int64_t block[3], std::int64_t local, int from);
     void ComputeBlockValues();
+    void FindSeededDistance();
     void ComputeBlock(std::size_t slot, ValueCounters& counters) const;
     std::uint8_t NearSubCubes(std::int64_t first[3], ValueCounters& counters) const;
     NearestHit MeasureByLabel(std::size_t i, Vec3 p, ValueCounters& counters) const;
@@ -303,6 +327,7 @@ private:
     SolidFieldStats& stats_;
     JobProgressContext* job_;
     const TriangleMesh* mesh_ = nullptr;
+    std::vector<TriangleCorners> corners_;
     bool labelMode_ = false;
 
     double h_ = 0.0;
@@ -323,6 +348,8 @@ private:
     bool firstPass_ = false;  // every point counts as changed
     std::vector<std::uint8_t> blockChanged_[2];  // per slot: some point of the block changed
     int finalLabels_ = 0;
+    // Labels at most this far (mm) are the nearest triangle (see FindSeededDistance).
+    double seededExactly_ = 0.0;
 };
 
 bool FieldBuilder::IsUsableInput()
@@ -719,11 +746,11 @@ void FieldBuilder::SeedLabels()
 
 void FieldBuilder::SeedTriangle(std::uint32_t t)
 {
-    const std::uint32_t* corner = &mesh_->indices[std::size_t{3} * t];
-    Vec3 low = mesh_->vertices[corner[0]].position;
+    const TriangleCorners& corner = corners_[t];
+    Vec3 low = corner.position[0];
     Vec3 high = low;
     for (int k = 1; k < 3; ++k) {
-        const Vec3 p = mesh_->vertices[corner[k]].position;
+        const Vec3 p = corner.position[k];
         low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
         high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
     }
@@ -741,6 +768,9 @@ void FieldBuilder::SeedTriangle(std::uint32_t t)
     }
     // A large triangle (a part of few triangles) seeds its rows in parallel; the atomic minimum
     // makes the order of no account, and a small one's rows run here at once.
+    const Vec3d a = Widen(corner.position[0]);
+    const Vec3d b = Widen(corner.position[1]);
+    const Vec3d c = Widen(corner.position[2]);
     const std::size_t width = static_cast<std::size_t>(last[0] - first[0] + 1);
     const std::size_t height = static_cast<std::size_t>(last[1] - first[1] + 1);
     const std::size_t rows = height * static_cast<std::size_t>(last[2] - first[2] + 1);
@@ -754,8 +784,11 @@ void FieldBuilder::SeedTriangle(std::uint32_t t)
                 x |= kFieldBlockSide - 1;
                 continue;
             }
-            const NearestHit hit = MeasureTriangle(*mesh_, t, GridPoint(x, y, z));
-            AtomicMinimum(labels_[0][static_cast<std::size_t>(slot)], LabelKey(hit.distance, t));
+            // As MeasureTriangle measures it, with the corners widened once per triangle.
+            const Vec3d point = Widen(GridPoint(x, y, z));
+            const Vec3d closest = ClosestPointOnTriangle(point, a, b, c);
+            const auto distance = static_cast<float>(std::sqrt(DistanceSquared(closest, point)));
+            AtomicMinimum(labels_[0][static_cast<std::size_t>(slot)], LabelKey(distance, t));
         }
     }, std::max<std::size_t>(1, kSeedPointsAtOnce / width));
 }
@@ -795,6 +828,19 @@ void FieldBuilder::PropagateLabels()
     stats_.propagateSeconds = SecondsSince(start);
 }
 
+// Whether point `local` of a block lies on one of the block's sides (-x, +x, -y, +y, -z, +z)
+// marked in `sides`.
+bool IsOnChangedSide(std::int64_t local, const bool (&sides)[6])
+{
+    const std::int64_t at[3] = {local % kFieldBlockSide, (local / kFieldBlockSide) % kFieldBlockSide,
+        local / (kFieldBlockSide * kFieldBlockSide)};
+    for (int axis = 0; axis < 3; ++axis) {
+        if ((sides[2 * axis] && at[axis] == 0) || (sides[2 * axis + 1] && at[axis] == kFieldBlockSide - 1))
+            return true;
+    }
+    return false;
+}
+
 // One field block of one pass. When neither the block nor a block beside it changed in the
 // previous pass, no point has a changed neighbour and every label stays: the arrays written
 // now already hold them (the previous pass changed nothing here), so the block is skipped. A
@@ -803,17 +849,30 @@ void FieldBuilder::PropagateLabels()
 bool FieldBuilder::PropagateBlock(std::size_t slot, int from)
 {
     const int to = 1 - from;
-    bool nearChange = blockChanged_[from][slot] != 0;
-    for (int side = 0; side < 6 && !nearChange; ++side) {
+    const bool selfChanged = blockChanged_[from][slot] != 0;
+    bool sideChanged[6];
+    bool nearChange = selfChanged;
+    for (int side = 0; side < 6; ++side) {
         const std::int32_t other = neighbourSlots_[slot * 6 + static_cast<std::size_t>(side)];
-        nearChange = other >= 0 && blockChanged_[from][static_cast<std::size_t>(other)] != 0;
+        sideChanged[side] = other >= 0 && blockChanged_[from][static_cast<std::size_t>(other)] != 0;
+        nearChange = nearChange || sideChanged[side];
     }
     bool changed = false;
     if (nearChange) {
         std::int64_t block[3];
         BlockCoordinates(slot, block);
-        for (std::int64_t local = 0; local < kFieldBlockPoints; ++local)
+        for (std::int64_t local = 0; local < kFieldBlockPoints; ++local) {
+            // In a block that did not change, only a point on a side towards a block that did
+            // has a changed neighbour; every other point keeps its label, as PropagatePoint
+            // would find.
+            if (!selfChanged && !IsOnChangedSide(local, sideChanged)) {
+                const std::size_t i = slot * kFieldBlockPoints + static_cast<std::size_t>(local);
+                labels_[to][i] = labels_[from][i];
+                changed_[to][i] = 0;
+                continue;
+            }
             changed = PropagatePoint(slot, block, local, from) || changed;
+        }
     }
     blockChanged_[to][slot] = changed ? 1 : 0;
     return changed;
@@ -837,6 +896,7 @@ bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3],
     }
     static constexpr std::int64_t kStride[3] = {1, 8, 64};
     std::size_t neighbours[6];
+    bool neighbourChanged[6];
     int found = 0;
     bool anyChanged = false;
     for (int side = 0; side < 6; ++side) {
@@ -857,9 +917,10 @@ bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3],
             const std::int64_t wrapped = local - step * (kFieldBlockSide - 1) * kStride[axis];
             n = neighbourSlot * kFieldBlockPoints + static_cast<std::size_t>(wrapped);
         }
-        neighbours[found++] = n;
-        anyChanged = anyChanged || firstPass_
-            || (blockChanged_[from][neighbourSlot] != 0 && changed_[from][n] != 0);
+        const bool changed = firstPass_ || (blockChanged_[from][neighbourSlot] != 0 && changed_[from][n] != 0);
+        neighbours[found] = n;
+        neighbourChanged[found++] = changed;
+        anyChanged = anyChanged || changed;
     }
     std::uint64_t best = own;
     if (anyChanged) {
@@ -869,6 +930,10 @@ bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3],
         std::uint32_t tried[6];
         int triedCount = 0;
         for (int k = 0; k < found; ++k) {
+            // A neighbour's label that did not change was offered to this point in the pass
+            // after it last changed, and labels only fall: it cannot win now.
+            if (!neighbourChanged[k])
+                continue;
             const std::uint64_t label = labels_[from][neighbours[k]];
             const std::uint32_t t = LabelTriangle(label);
             if (label == kNoLabel || (own != kNoLabel && t == LabelTriangle(own))
@@ -876,7 +941,7 @@ bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3],
                 || std::find(tried, tried + triedCount, t) != tried + triedCount)
                 continue;
             tried[triedCount++] = t;
-            best = std::min(best, LabelKey(MeasureTriangle(*mesh_, t, p).distance, t));
+            best = std::min(best, LabelKey(MeasureTriangle(corners_, t, p).distance, t));
         }
     }
     labels_[to][i] = best;
@@ -887,6 +952,7 @@ bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3],
 void FieldBuilder::ComputeBlockValues()
 {
     const auto start = std::chrono::steady_clock::now();
+    FindSeededDistance();
     std::atomic<std::uint64_t> measured{0}, displaced{0}, skipped{0}, rechecked{0};
     std::atomic<std::uint64_t> checks{0}, mismatches{0}, misses{0};
     std::atomic<double> maxError{0.0};
@@ -969,7 +1035,7 @@ void FieldBuilder::ComputeBlock(std::size_t slot, ValueCounters& counters) const
                     if (input_.verify)
                         Verify(p, hit, counters);
                     if (hit.found) {
-                        const double height = HeightAt(*mesh_, *input_.heights, hit);
+                        const double height = HeightAt(corners_, hit);
                         const double distance = hit.distance;
                         value = static_cast<float>((inside ? -distance : distance) - height);
                         if (height != 0.0) {
@@ -1012,6 +1078,24 @@ std::uint8_t FieldBuilder::NearSubCubes(std::int64_t first[3], ValueCounters& co
     return near;
 }
 
+// A point whose nearest triangle lies within the seeding's growth of it was seeded by that
+// triangle, and labels only fall, so its label is the nearest triangle, found as a search would
+// find it: a search can only confirm it. Less a tenth of a cell and the rounding of float
+// coordinates, against the doubles the seeding places its boxes with.
+void FieldBuilder::FindSeededDistance()
+{
+    constexpr double kSeededMarginCells = 0.1;
+    constexpr double kCoordinateRounding = 8.0 / 16777216.0;  // 8 float steps, relative
+    double largest = 0.0;
+    const double origin[3] = {field_.originX, field_.originY, field_.originZ};
+    const std::int64_t count[3] = {field_.pointsX, field_.pointsY, field_.pointsZ};
+    for (int axis = 0; axis < 3; ++axis) {
+        largest = std::max({largest, std::fabs(origin[axis]),
+            std::fabs(origin[axis] + static_cast<double>(count[axis]) * h_)});
+    }
+    seededExactly_ = (kSeedGrowthCells - kSeededMarginCells) * h_ - kCoordinateRounding * largest;
+}
+
 // The point's propagated triangle; near the displaced surface a bounded search makes sure no
 // nearer triangle was missed. A propagated triangle need not be the nearest, so a label a
 // little beyond R may hide a surface within R: labels up to R + 2h (as far as propagation
@@ -1021,10 +1105,12 @@ NearestHit FieldBuilder::MeasureByLabel(std::size_t i, Vec3 p, ValueCounters& co
     const std::uint64_t label = labels_[finalLabels_][i];
     if (label == kNoLabel || !(static_cast<double>(LabelDistance(label)) < reach_ + 2.0 * h_))
         return {};
-    NearestHit hit = MeasureTriangle(*mesh_, LabelTriangle(label), p);
-    const double height = HeightAt(*mesh_, *input_.heights, hit);
+    NearestHit hit = MeasureTriangle(corners_, LabelTriangle(label), p);
+    const double height = HeightAt(corners_, hit);
     if (std::fabs(static_cast<double>(hit.distance) - std::fabs(height)) < 2.0 * h_ + kRecheckBand) {
         ++counters.rechecked;
+        if (static_cast<double>(hit.distance) <= seededExactly_)
+            return hit;
         const double reach = static_cast<double>(hit.distance) * kRecheckReachFactor + kRecheckReachSlack;
         const NearestHit nearer = input_.tree->Nearest(*mesh_, p, {}, {}, static_cast<float>(reach));
         if (nearer.found && nearer.distance < hit.distance)

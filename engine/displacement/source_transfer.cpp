@@ -58,14 +58,56 @@ float InterpolatedWeight(const TriangleMesh& source, const std::vector<float>& w
     return static_cast<float>(weight);
 }
 
+// Nearest source points of a run of nearby query points. The distance to the source changes
+// by no more than the step between two points, so each search is first bounded by twice what
+// the previous answer allows. A bounded search that finds a triangle finds the very one the
+// unbounded search gives (it visits the same nodes in the same order, less those wholly beyond
+// the bound); only when it finds none does the unbounded search run.
+class NearestWalk {
+public:
+    NearestWalk(const TriangleMesh& source, const AabbTree& tree) : source_(source), tree_(tree) {}
+
+    NearestHit Find(Vec3 point)
+    {
+        // Covers rounding where the previous point lay on the surface.
+        constexpr double kBoundSlack = 1e-4;
+        if (hasLast_) {
+            const double step = Length(point - last_);
+            const double bound = 2.0 * (static_cast<double>(lastDistance_) + step) + kBoundSlack;
+            if (bound < static_cast<double>(kNoDistanceLimit)) {
+                const NearestHit hit = tree_.Nearest(source_, point, {}, {}, static_cast<float>(bound));
+                if (hit.found)
+                    return Remember(point, hit);
+            }
+        }
+        return Remember(point, tree_.Nearest(source_, point, {}, {}, kNoDistanceLimit));
+    }
+
+private:
+    NearestHit Remember(Vec3 point, const NearestHit& hit)
+    {
+        hasLast_ = hit.found && std::isfinite(hit.distance) && IsFinite(point);
+        last_ = point;
+        lastDistance_ = hit.distance;
+        return hit;
+    }
+
+    const TriangleMesh& source_;
+    const AabbTree& tree_;
+    bool hasLast_ = false;
+    Vec3 last_;
+    float lastDistance_ = 0.0f;
+};
+
 void TransferVertexWeights(const TriangleMesh& source, const TextureWeights& sourceWeights, const AabbTree& tree,
     const TriangleMesh& newMesh, TextureWeights& result)
 {
     result.vertexWeights.assign(newMesh.vertices.size(), 0.0f);
     const std::size_t n = newMesh.vertices.size();
     ParallelBlocks(n, kTransferVerticesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
+        NearestWalk walk(source, tree);
         for (std::size_t i = begin; i < end; ++i) {
-            const NearestHit hit = tree.Nearest(source, newMesh.vertices[i].position, {}, {}, kNoDistanceLimit);
+            const NearestHit hit = walk.Find(newMesh.vertices[i].position);
             if (hit.found)
                 result.vertexWeights[i] = InterpolatedWeight(source, sourceWeights.vertexWeights,
                     static_cast<std::size_t>(hit.triangle), hit.point);
@@ -82,11 +124,12 @@ void TransferFaceValues(const TriangleMesh& source, const TextureWeights& source
     result.faceOuterMask.assign(triangles, 0);
     result.cornerWeights.assign(newMesh.indices.size(), 0.0f);
     ParallelBlocks(triangles, kTransferFacesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
+        NearestWalk walk(source, tree);
         for (std::size_t i = begin; i < end; ++i) {
             const std::uint32_t* corners = &newMesh.indices[3 * i];
             const Vec3 centroid = (newMesh.vertices[corners[0]].position + newMesh.vertices[corners[1]].position
                                       + newMesh.vertices[corners[2]].position) * kThird;
-            const NearestHit hit = tree.Nearest(source, centroid, {}, {}, kNoDistanceLimit);
+            const NearestHit hit = walk.Find(centroid);
             if (!hit.found)
                 continue;
             const auto t = static_cast<std::size_t>(hit.triangle);

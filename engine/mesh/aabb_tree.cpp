@@ -44,6 +44,18 @@ void Grow(Vec3& lo, Vec3& hi, Vec3 p)
     if (p.z > hi.z) hi.z = p.z;
 }
 
+// Grows a box by another; an empty box (its minimum above its maximum) leaves it as it was.
+// The same minima and maxima as growing by every corner of the other box's triangles.
+void GrowByBox(Vec3& lo, Vec3& hi, Vec3 otherLo, Vec3 otherHi)
+{
+    if (otherLo.x < lo.x) lo.x = otherLo.x;
+    if (otherLo.y < lo.y) lo.y = otherLo.y;
+    if (otherLo.z < lo.z) lo.z = otherLo.z;
+    if (otherHi.x > hi.x) hi.x = otherHi.x;
+    if (otherHi.y > hi.y) hi.y = otherHi.y;
+    if (otherHi.z > hi.z) hi.z = otherHi.z;
+}
+
 // A strict weak order on floats that puts NaN after every number, so a mesh with NaN
 // coordinates cannot break the selection.
 bool CoordinateLess(float a, float b)
@@ -57,8 +69,6 @@ Vec3d Widen(Vec3 v)
 }
 
 Vec3d operator-(Vec3d a, Vec3d b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec3d operator+(Vec3d a, Vec3d b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vec3d operator*(Vec3d a, double s) { return {a.x * s, a.y * s, a.z * s}; }
 double Dot(Vec3d a, Vec3d b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
 // Squared distance from p to the box, in float; 0 inside.
@@ -95,6 +105,7 @@ void AabbTree::Build(const TriangleMesh& mesh)
     nodes.clear();
     order.clear();
     centroids.clear();
+    leafCorners.clear();
     minLabel.clear();
     maxLabel.clear();
     levels = 0;
@@ -107,8 +118,10 @@ void AabbTree::Build(const TriangleMesh& mesh)
     order.resize(count);
     std::iota(order.begin(), order.end(), 0u);
     centroids.resize(count);
-    for (std::uint32_t t = 0; t < count; ++t)
-        centroids[t] = (Corner(mesh, t, 0) + Corner(mesh, t, 1) + Corner(mesh, t, 2)) * kOneThird;
+    ParallelFor(count, [&](std::size_t t) {
+        const auto triangle = static_cast<std::uint32_t>(t);
+        centroids[t] = (Corner(mesh, triangle, 0) + Corner(mesh, triangle, 1) + Corner(mesh, triangle, 2)) * kOneThird;
+    });
     const std::uint64_t nodeCount = count < kLeafLimit
         ? 1
         : 1 + EstimateNodeCount(count - count / 2, 1) + EstimateNodeCount(count / 2, 1);
@@ -122,24 +135,25 @@ void AabbTree::Build(const TriangleMesh& mesh)
 std::uint32_t AabbTree::BuildRange(const TriangleMesh& mesh, std::uint32_t node, std::uint32_t first,
     std::uint32_t count, std::uint64_t depth)
 {
-    Vec3 boxMin{kEmptyBoxMin, kEmptyBoxMin, kEmptyBoxMin};
-    Vec3 boxMax{kEmptyBoxMax, kEmptyBoxMax, kEmptyBoxMax};
-    Vec3 centreMin = boxMin;
-    Vec3 centreMax = boxMax;
-    for (std::uint32_t position = first; position < first + count; ++position) {
-        const std::uint32_t t = order[position];
-        for (int corner = 0; corner < 3; ++corner)
-            Grow(boxMin, boxMax, Corner(mesh, t, corner));
-        Grow(centreMin, centreMax, centroids[t]);
-    }
     AabbNode& target = nodes[node];
-    target.boxMin = boxMin;
-    target.boxMax = boxMax;
     if (count < kLeafLimit || depth >= kMaxDepth) {
+        Vec3 boxMin{kEmptyBoxMin, kEmptyBoxMin, kEmptyBoxMin};
+        Vec3 boxMax{kEmptyBoxMax, kEmptyBoxMax, kEmptyBoxMax};
+        for (std::uint32_t position = first; position < first + count; ++position)
+            for (int corner = 0; corner < 3; ++corner)
+                Grow(boxMin, boxMax, Corner(mesh, order[position], corner));
+        target.boxMin = boxMin;
+        target.boxMax = boxMax;
         target.first = first;
         target.count = count;
         return static_cast<std::uint32_t>(depth + 1);
     }
+    // An inner box is the union of its children's, filled in once they are built: the corners
+    // are then read once at the leaves rather than once per level.
+    Vec3 centreMin{kEmptyBoxMin, kEmptyBoxMin, kEmptyBoxMin};
+    Vec3 centreMax{kEmptyBoxMax, kEmptyBoxMax, kEmptyBoxMax};
+    for (std::uint32_t position = first; position < first + count; ++position)
+        Grow(centreMin, centreMax, centroids[order[position]]);
 
     const Vec3 extent = centreMax - centreMin;
     int axis = 0;
@@ -173,7 +187,24 @@ std::uint32_t AabbTree::BuildRange(const TriangleMesh& mesh, std::uint32_t node,
         // The halves write disjoint node ranges and disjoint runs of `order`.
         ParallelInvoke(buildLeft, buildRight);
     }
+    const AabbNode& leftChild = nodes[node + 1];
+    const AabbNode& rightChild = nodes[rightNode];
+    target.boxMin = leftChild.boxMin;
+    target.boxMax = leftChild.boxMax;
+    GrowByBox(target.boxMin, target.boxMax, rightChild.boxMin, rightChild.boxMax);
     return std::max(leftLevels, rightLevels);
+}
+
+void AabbTree::KeepCorners(const TriangleMesh& mesh)
+{
+    leafCorners.clear();
+    if (nodes.empty() || mesh.indices.size() != std::size_t{3} * order.size() || mesh.vertices.size() < vertexCount)
+        return;
+    leafCorners.resize(std::size_t{3} * order.size());
+    ParallelFor(order.size(), [&](std::size_t position) {
+        for (int corner = 0; corner < 3; ++corner)
+            leafCorners[3 * position + static_cast<std::size_t>(corner)] = Corner(mesh, order[position], corner);
+    });
 }
 
 void AabbTree::RefitLabels(std::uint32_t node, const std::vector<std::uint32_t>& labels)
@@ -204,57 +235,6 @@ void AabbTree::RefitLabels(std::uint32_t node, const std::vector<std::uint32_t>&
     }
     minLabel[node] = lowest;
     maxLabel[node] = highest;
-}
-
-Vec3d ClosestPointOnTriangle(Vec3d p, Vec3d a, Vec3d b, Vec3d c)
-{
-    const Vec3d ab = b - a;
-    const Vec3d ac = c - a;
-    const Vec3d ap = p - a;
-    const double d1 = Dot(ab, ap);
-    const double d2 = Dot(ac, ap);
-    if (d1 <= 0.0 && d2 <= 0.0)
-        return a;
-
-    const Vec3d bp = p - b;
-    const double d3 = Dot(ab, bp);
-    const double d4 = Dot(ac, bp);
-    if (d3 >= 0.0 && d4 <= d3)
-        return b;
-
-    const double vc = d1 * d4 - d3 * d2;
-    if (vc <= 0.0 && d1 >= 0.0 && d3 <= 0.0) {
-        const double denominator = d1 - d3;
-        const double v = denominator != 0.0 ? d1 / denominator : 0.0;
-        return a + ab * v;
-    }
-
-    const Vec3d cp = p - c;
-    const double d5 = Dot(ab, cp);
-    const double d6 = Dot(ac, cp);
-    if (d6 >= 0.0 && d5 <= d6)
-        return c;
-
-    const double vb = d5 * d2 - d1 * d6;
-    if (vb <= 0.0 && d2 >= 0.0 && d6 <= 0.0) {
-        const double denominator = d2 - d6;
-        const double w = denominator != 0.0 ? d2 / denominator : 0.0;
-        return a + ac * w;
-    }
-
-    const double va = d3 * d6 - d5 * d4;
-    if (va <= 0.0 && (d4 - d3) >= 0.0 && (d5 - d6) >= 0.0) {
-        const double denominator = (d4 - d3) + (d5 - d6);
-        const double w = denominator != 0.0 ? (d4 - d3) / denominator : 0.0;
-        return b + (c - b) * w;
-    }
-
-    const double sum = va + vb + vc;
-    if (sum == 0.0)
-        return a;
-    const double v = vb / sum;
-    const double w = vc / sum;
-    return a + ab * v + ac * w;
 }
 
 bool RayHitsBox(const Ray& ray, Vec3 boxMin, Vec3 boxMax, float maximumDistance, float& entry)
@@ -313,13 +293,15 @@ RayHit PickTriangle(const Ray& ray, Vec3 a, Vec3 b, Vec3 c)
     return result;
 }
 
-RayHit AabbTree::Raycast(const Ray& ray, const TriangleMesh& mesh) const
+RayHit AabbTree::Raycast(const Ray& ray, const TriangleMesh& mesh, float maximumDistance) const
 {
     RayHit result;
     if (nodes.empty() || mesh.indices.size() != std::size_t{3} * order.size()
         || mesh.vertices.size() < vertexCount)
         return result;
-    float best = kEmptyBoxMin;
+    // No bound (and NaN, which fails the test) keeps the search as it always was.
+    float best = maximumDistance < kNoDistanceLimit ? maximumDistance : kEmptyBoxMin;
+    const bool kept = leafCorners.size() == std::size_t{3} * order.size();
     std::array<std::uint32_t, kStackSize> stack;
     std::size_t size = 0;
     stack[size++] = 0;
@@ -339,7 +321,9 @@ RayHit AabbTree::Raycast(const Ray& ray, const TriangleMesh& mesh) const
         }
         for (std::uint32_t position = node.first; position < node.first + node.count; ++position) {
             const std::uint32_t t = order[position];
-            const RayHit hit = PickTriangle(ray, Corner(mesh, t, 0), Corner(mesh, t, 1), Corner(mesh, t, 2));
+            const Vec3* c = kept ? &leafCorners[std::size_t{3} * position] : nullptr;
+            const RayHit hit = kept ? PickTriangle(ray, c[0], c[1], c[2])
+                                    : PickTriangle(ray, Corner(mesh, t, 0), Corner(mesh, t, 1), Corner(mesh, t, 2));
             if (hit.hit && hit.distance < best) {
                 result = hit;
                 result.triangle = static_cast<std::int32_t>(t);
@@ -398,13 +382,21 @@ NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<con
         ? static_cast<double>(maximumDistance) * static_cast<double>(maximumDistance)
         : kUnlimitedSquared;
     const Vec3d p = Widen(point);
-    std::array<std::uint32_t, kStackSize> stack;
+    const bool kept = leafCorners.size() == std::size_t{3} * order.size();
+    // Each entry keeps the box distance worked out when it was pushed, so no box is measured
+    // twice.
+    struct Pending {
+        std::uint32_t index;
+        float distanceSquared;
+    };
+    std::array<Pending, kStackSize> stack;
     std::size_t size = 0;
-    stack[size++] = 0;
+    stack[size++] = {0, BoxDistanceSquared(nodes[0], point)};
     while (size > 0) {
-        const std::uint32_t index = stack[--size];
+        const Pending pending = stack[--size];
+        const std::uint32_t index = pending.index;
         const AabbNode& node = nodes[index];
-        if (BoxDistanceSquared(node, point) >= bestSquared)
+        if (pending.distanceSquared >= bestSquared)
             continue;
         if (useLabels && allExcluded(index))
             continue;
@@ -417,11 +409,11 @@ NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<con
             if (size + 2 <= kStackSize) {
                 // The nearer child goes on top; on a tie the right one.
                 if (leftDistance < rightDistance) {
-                    stack[size++] = node.right;
-                    stack[size++] = left;
+                    stack[size++] = {node.right, rightDistance};
+                    stack[size++] = {left, leftDistance};
                 } else {
-                    stack[size++] = left;
-                    stack[size++] = node.right;
+                    stack[size++] = {left, leftDistance};
+                    stack[size++] = {node.right, rightDistance};
                 }
             }
             continue;
@@ -430,8 +422,10 @@ NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<con
             const std::uint32_t t = order[position];
             if (filter && filter(t))
                 continue;
-            const Vec3d closest = ClosestPointOnTriangle(
-                p, Widen(Corner(mesh, t, 0)), Widen(Corner(mesh, t, 1)), Widen(Corner(mesh, t, 2)));
+            const Vec3* c = kept ? &leafCorners[std::size_t{3} * position] : nullptr;
+            const Vec3d closest = kept
+                ? ClosestPointOnTriangle(p, Widen(c[0]), Widen(c[1]), Widen(c[2]))
+                : ClosestPointOnTriangle(p, Widen(Corner(mesh, t, 0)), Widen(Corner(mesh, t, 1)), Widen(Corner(mesh, t, 2)));
             const Vec3d offset = closest - p;
             const double distanceSquared = Dot(offset, offset);
             if (distanceSquared < bestSquared) {

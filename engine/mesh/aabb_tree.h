@@ -94,6 +94,9 @@ struct AabbTree {
     std::vector<std::uint32_t> maxLabel;
     std::vector<std::uint32_t> order;    // triangle indices; each leaf owns a contiguous run
     std::vector<Vec3> centroids;         // used during the build only, then released
+    // Empty, or after KeepCorners three corners per position of `order`, which the queries
+    // then read instead of the mesh.
+    std::vector<Vec3> leafCorners;
     std::uint32_t levels = 0;            // deepest leaf depth + 1; 0 for an empty tree
     std::uint64_t vertexCount = 0;       // vertices of the mesh the tree was built for
 
@@ -113,6 +116,13 @@ struct AabbTree {
     // Number of nodes a range of `triangleCount` triangles uses when its root is at `depth`.
     static std::uint64_t EstimateNodeCount(std::uint64_t triangleCount, std::uint64_t depth);
 
+    // Copies the corners of every triangle in leaf order, so that a query reads a leaf's
+    // triangles from one run of memory instead of through the mesh's indices: much faster for
+    // millions of queries, at 36 bytes a triangle. Answers stay the same to the bit. Only for
+    // a mesh that stays unchanged while the tree is used, since the queries then read the copy
+    // (a mesh that does not fit the tree still gives the cleared result). In parallel.
+    void KeepCorners(const TriangleMesh& mesh);
+
     // Nearest surface point to `point` within `maximumDistance` (kNoDistanceLimit for none).
     // Triangles for which `filter` returns true are skipped. With `excludedLabels` not empty and
     // labels refitted, whole nodes whose labels are all excluded are skipped; leaves do not look
@@ -125,7 +135,9 @@ struct AabbTree {
         float maximumDistance, const NearestAhead* ahead = nullptr) const;
 
     // First triangle hit by the ray (both sides count, hits at or behind the origin do not).
-    RayHit Raycast(const Ray& ray, const TriangleMesh& mesh) const;
+    // With `maximumDistance`, hits at or beyond it are not looked for; a nearer hit comes back
+    // as the unbounded search gives it, found sooner.
+    RayHit Raycast(const Ray& ray, const TriangleMesh& mesh, float maximumDistance = kNoDistanceLimit) const;
 
     // Fills minLabel and maxLabel of the subtree at `node` from per-triangle labels. The caller
     // sizes both vectors to the node count and starts at node 0; `labels` has one entry per
@@ -137,7 +149,9 @@ struct AabbTree {
 using SharedAabbTree = std::shared_ptr<const AabbTree>;
 
 // Closest point of triangle a-b-c to p, by region tests; a point on a degenerate triangle too.
-Vec3d ClosestPointOnTriangle(Vec3d p, Vec3d a, Vec3d b, Vec3d c);
+// Inline: the field and the tree call it hundreds of millions of times; the arithmetic is the
+// same wherever it is compiled (no contraction), so every caller gets the same bits.
+inline Vec3d ClosestPointOnTriangle(Vec3d p, Vec3d a, Vec3d b, Vec3d c);
 
 // Whether the ray meets the box between distance 0 and `maximumDistance`; `entry` receives
 // the entry distance (0 when the origin is inside).
@@ -146,5 +160,73 @@ bool RayHitsBox(const Ray& ray, Vec3 boxMin, Vec3 boxMax, float maximumDistance,
 // Moller-Trumbore ray-triangle test in float, both sides, edges and corners included; t must
 // be positive. The result's `triangle` is -1: the caller knows which triangle it tested.
 RayHit PickTriangle(const Ray& ray, Vec3 a, Vec3 b, Vec3 c);
+
+// ---------------------------------------------------------------------------------------------
+
+namespace detail {
+
+inline Vec3d Minus(Vec3d a, Vec3d b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline double DotOf(Vec3d a, Vec3d b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+// a + u s, and a + u s + v t, component by component in that order.
+inline Vec3d Along(Vec3d a, Vec3d u, double s) { return {a.x + u.x * s, a.y + u.y * s, a.z + u.z * s}; }
+inline Vec3d Across(Vec3d a, Vec3d u, double s, Vec3d v, double t)
+{
+    return {a.x + u.x * s + v.x * t, a.y + u.y * s + v.y * t, a.z + u.z * s + v.z * t};
+}
+
+}  // namespace detail
+
+inline Vec3d ClosestPointOnTriangle(Vec3d p, Vec3d a, Vec3d b, Vec3d c)
+{
+    using detail::DotOf;
+    using detail::Minus;
+    const Vec3d ab = Minus(b, a);
+    const Vec3d ac = Minus(c, a);
+    const Vec3d ap = Minus(p, a);
+    const double d1 = DotOf(ab, ap);
+    const double d2 = DotOf(ac, ap);
+    if (d1 <= 0.0 && d2 <= 0.0)
+        return a;
+
+    const Vec3d bp = Minus(p, b);
+    const double d3 = DotOf(ab, bp);
+    const double d4 = DotOf(ac, bp);
+    if (d3 >= 0.0 && d4 <= d3)
+        return b;
+
+    const double vc = d1 * d4 - d3 * d2;
+    if (vc <= 0.0 && d1 >= 0.0 && d3 <= 0.0) {
+        const double denominator = d1 - d3;
+        const double v = denominator != 0.0 ? d1 / denominator : 0.0;
+        return detail::Along(a, ab, v);
+    }
+
+    const Vec3d cp = Minus(p, c);
+    const double d5 = DotOf(ab, cp);
+    const double d6 = DotOf(ac, cp);
+    if (d6 >= 0.0 && d5 <= d6)
+        return c;
+
+    const double vb = d5 * d2 - d1 * d6;
+    if (vb <= 0.0 && d2 >= 0.0 && d6 <= 0.0) {
+        const double denominator = d2 - d6;
+        const double w = denominator != 0.0 ? d2 / denominator : 0.0;
+        return detail::Along(a, ac, w);
+    }
+
+    const double va = d3 * d6 - d5 * d4;
+    if (va <= 0.0 && (d4 - d3) >= 0.0 && (d5 - d6) >= 0.0) {
+        const double denominator = (d4 - d3) + (d5 - d6);
+        const double w = denominator != 0.0 ? (d4 - d3) / denominator : 0.0;
+        return detail::Along(b, Minus(c, b), w);
+    }
+
+    const double sum = va + vb + vc;
+    if (sum == 0.0)
+        return a;
+    const double v = vb / sum;
+    const double w = vc / sum;
+    return detail::Across(a, ab, v, ac, w);
+}
 
 }  // namespace grainforge::mesh

@@ -7,6 +7,7 @@
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/mesh_simplify.h"
 #include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/parallel_loop.h"
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh.h"
@@ -144,6 +145,7 @@ void PipelineStages::ResetStages()
     result = {};
     stageWeights = {};
     displacedWeights = {};
+    pendingWeights_.reset();
     grid = {};
     gridResolution = 0;
     gridValid = false;
@@ -303,6 +305,7 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     report.displacementReport = {};
     report.solidReport = {};
     report.sampling = {};
+    pendingWeights_.reset();
     if (!DisplacementWanted(settings, heightMap)) {
         TriangleMesh copy = faceInput;
         TextureWeights weights = stageWeights;
@@ -404,18 +407,34 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     solid.smoothDisplacedCells = true;
     solid.verifyDistances = false;
 
-    AabbTree tree;
-    tree.Build(input);
+    auto tree = std::make_unique<AabbTree>();
+    tree->Build(input);
+    // Millions of searches follow, over `input`, which stays as it is.
+    tree->KeepCorners(input);
     TriangleMesh mesh;
     if (ApplySolidDisplacement(input, std::move(heights), solid, progress, mesh,
-            report.solidReport, &tree)) {
-        TextureWeights carried = TransferSourceValues(input, stageWeights, mesh, &tree);
+            report.solidReport, tree.get())) {
+        auto pending = std::make_unique<PendingWeights>();
+        pending->weights = stageWeights;
+        pending->source = std::move(input);
+        pending->tree = std::move(tree);
         displaced = std::move(mesh);
-        displacedWeights = std::move(carried);
+        displacedWeights = {};
+        pendingWeights_ = std::move(pending);
         return true;
     }
     RecordSolidFailure(report, report.solidReport);
     return false;
+}
+
+void PipelineStages::FinishDisplacedWeights()
+{
+    if (!pendingWeights_)
+        return;
+    const PendingWeights& pending = *pendingWeights_;
+    TextureWeights carried = TransferSourceValues(pending.source, pending.weights, displaced, pending.tree.get());
+    displacedWeights = std::move(carried);
+    pendingWeights_.reset();
 }
 
 bool PipelineStages::RunSimplifyStage(const ProgressCallback& progress)
@@ -426,6 +445,7 @@ bool PipelineStages::RunSimplifyStage(const ProgressCallback& progress)
     report.flatSimplifyRan = 0;
     report.meshSimplifyRan = 0;
     if (settings.simplifyOn == 0 || displaced.vertices.empty()) {
+        FinishDisplacedWeights();
         TriangleMesh copy = displaced;
         TextureWeights weights = displacedWeights;
         result = std::move(copy);
@@ -434,14 +454,17 @@ bool PipelineStages::RunSimplifyStage(const ProgressCallback& progress)
         return true;
     }
 
-    const SimplifySettings& simplify = settings.simplify;
-    const std::size_t triangles = displaced.TriangleCount();
-    const std::vector<std::uint8_t>* kept = nullptr;
-    if (simplify.protectTexturedFaces && displacedWeights.faceTextured.size() == triangles)
-        kept = &displacedWeights.faceTextured;
-
-    // A stop keeps the unsimplified mesh as the result; the stage stays dirty.
-    const auto restore = [&]() {
+    // The weights are carried over beside the simplification unless it needs them itself;
+    // the two share nothing but `displaced`, which both only read.
+    SimplifiedMesh simplified;
+    if (pendingWeights_ && !settings.simplify.protectTexturedFaces) {
+        ParallelInvoke([&] { FinishDisplacedWeights(); }, [&] { simplified = SimplifyDisplaced(progress); });
+    } else {
+        FinishDisplacedWeights();
+        simplified = SimplifyDisplaced(progress);
+    }
+    if (simplified.stopped) {
+        // A stop keeps the unsimplified mesh as the result; the stage stays dirty.
         TriangleMesh copy = displaced;
         TextureWeights weights = displacedWeights;
         result = std::move(copy);
@@ -449,16 +472,36 @@ bool PipelineStages::RunSimplifyStage(const ProgressCallback& progress)
         report.resultTriangles = result.TriangleCount();
         report.stopped = 1;
         return false;
-    };
+    }
+    TextureWeights weights = RemapTextureWeights(
+        displacedWeights, displaced, simplified.mesh, simplified.vertexMap, simplified.faceMap);
+    result = std::move(simplified.mesh);
+    report.resultWeights = std::move(weights);
+    report.resultTriangles = result.TriangleCount();
+    return true;
+}
 
-    TriangleMesh mesh = displaced;
-    std::vector<std::uint32_t> vertexMap;
-    std::vector<std::uint32_t> faceMap;
+PipelineStages::SimplifiedMesh PipelineStages::SimplifyDisplaced(const ProgressCallback& progress)
+{
+    const PipelineSettings& settings = lastSettings;
+    const SimplifySettings& simplify = settings.simplify;
+    const std::size_t triangles = displaced.TriangleCount();
+    const std::vector<std::uint8_t>* kept = nullptr;
+    if (simplify.protectTexturedFaces && displacedWeights.faceTextured.size() == triangles)
+        kept = &displacedWeights.faceTextured;
+
+    SimplifiedMesh simplified;
+    simplified.mesh = displaced;
+    TriangleMesh& mesh = simplified.mesh;
+    std::vector<std::uint32_t>& vertexMap = simplified.vertexMap;
+    std::vector<std::uint32_t>& faceMap = simplified.faceMap;
     if (simplify.flatAreas) {
         report.flatSimplifyReport = SimplifyFlatAreas(mesh, kept, simplify, progress);
         report.flatSimplifyRan = 1;
-        if (report.flatSimplifyReport.cancelled)
-            return restore();
+        if (report.flatSimplifyReport.cancelled) {
+            simplified.stopped = true;
+            return simplified;
+        }
         vertexMap = report.flatSimplifyReport.vertexSources;
         faceMap = report.flatSimplifyReport.triangleSources;
     } else {
@@ -484,8 +527,10 @@ bool PipelineStages::RunSimplifyStage(const ProgressCallback& progress)
         report.meshSimplifyRan = 1;
         // The simplifier hands back the mesh as it was on a stop; taking that as simplified
         // would publish an unsimplified result as up to date.
-        if (report.meshSimplifyReport.stopped)
-            return restore();
+        if (report.meshSimplifyReport.stopped) {
+            simplified.stopped = true;
+            return simplified;
+        }
         const auto compose = [](const std::vector<std::uint32_t>& outer,
                                  const std::vector<std::uint32_t>& inner) {
             std::vector<std::uint32_t> composed(inner.size(), std::numeric_limits<std::uint32_t>::max());
@@ -497,13 +542,7 @@ bool PipelineStages::RunSimplifyStage(const ProgressCallback& progress)
         vertexMap = compose(vertexMap, report.meshSimplifyReport.vertexMap);
         faceMap = compose(faceMap, report.meshSimplifyReport.faceMap);
     }
-
-    TextureWeights weights =
-        RemapTextureWeights(displacedWeights, displaced, mesh, vertexMap, faceMap);
-    result = std::move(mesh);
-    report.resultWeights = std::move(weights);
-    report.resultTriangles = result.TriangleCount();
-    return true;
+    return simplified;
 }
 
 void PipelineStages::RunCleanupStage()

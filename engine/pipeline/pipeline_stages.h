@@ -3,7 +3,8 @@
 // validation, wall measurement, printability). Each stage keeps its output mesh, so a change
 // late in the chain reruns only the stages after it.
 //
-// Everything here runs on the pipeline's worker thread and takes no lock. A stage that fails,
+// Everything here runs on the pipeline's worker thread (and the threads of the parallel loops
+// it starts) and takes no lock. A stage that fails,
 // stops or runs out of memory leaves its own dirty flag set and writes no half-made mesh into
 // the stage state: stages work on local copies and move them in only when done.
 #pragma once
@@ -11,6 +12,7 @@
 #include "engine/displacement/occupancy_grid.h"
 #include "engine/displacement/texture_weights.h"
 #include "engine/displacement/wall_measurement.h"
+#include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/progress.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/pipeline/pipeline_records.h"
@@ -18,7 +20,9 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace grainforge::mesh {
 
@@ -110,7 +114,9 @@ public:
     TriangleMesh displaced;
     TriangleMesh result;      // after simplify and cleanup
     TextureWeights stageWeights;      // on faceInput
-    TextureWeights displacedWeights;  // carried to displaced
+    // Carried to displaced. After a solid relief the carrying is left to the simplify stage,
+    // which runs it beside the simplification (see FinishDisplacedWeights).
+    TextureWeights displacedWeights;
     HeightMap heightMap;
     PipelineSettings lastSettings;
     OccupancyGrid grid;               // of the source
@@ -124,7 +130,30 @@ public:
     std::array<std::uint8_t, kStageCount> stageDirty{1, 1, 1, 1};
     PipelineReport report;
 
+    // Carries the weights over to `displaced` when a solid relief left that to be done; reads
+    // as nothing otherwise. Every reader of displacedWeights calls it first.
+    void FinishDisplacedWeights();
+
 private:
+    // What a solid relief leaves for carrying its weights over: the mesh it displaced, the tree
+    // over that mesh and that mesh's weights. The simplification of `displaced` needs no
+    // weights but the protected faces, and a core stays idle through most of it.
+    struct PendingWeights {
+        TriangleMesh source;
+        std::unique_ptr<AabbTree> tree;
+        TextureWeights weights;
+    };
+    // The simplification of `displaced` before the weights follow it.
+    struct SimplifiedMesh {
+        TriangleMesh mesh;
+        std::vector<std::uint32_t> vertexMap;
+        std::vector<std::uint32_t> faceMap;
+        bool stopped = false;
+    };
+    SimplifiedMesh SimplifyDisplaced(const ProgressCallback& progress);
+
+    std::unique_ptr<PendingWeights> pendingWeights_;
+
     // Run's body; `current` follows the stage at work, so that an allocation failure can
     // leave it dirty.
     bool RunStages(const ProgressCallback& progress, std::int32_t& current);

@@ -3,6 +3,7 @@
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -83,28 +84,53 @@ Measures MeasureOf(const TriangleMesh& mesh, const std::array<Vec3, 2>& box, boo
 
 std::vector<std::uint32_t> BuildTriangleNeighbours(const TriangleMesh& mesh)
 {
+    // Every corner slot whose edge has the same key lies in a triangle around the edge's first
+    // vertex, so each slot finds its edge's other users among that vertex's triangles. That
+    // reads a few nearby triangles per slot in parallel, where sorting every slot by its key
+    // was the slowest step of the whole simplification.
     const std::size_t corners = mesh.indices.size() - mesh.indices.size() % 3;
-    std::vector<EdgeRecord> records(corners);
+    const std::size_t triangles = corners / 3;
+    const std::uint32_t* index = mesh.indices.data();
+    // The triangles around each vertex, each once however many of its corners the vertex is.
+    const auto isFirstUse = [&](std::size_t t, int k) {
+        const std::uint32_t* c = index + 3 * t;
+        return (k < 1 || c[k] != c[0]) && (k < 2 || c[k] != c[1]);
+    };
+    std::vector<std::uint32_t> start(mesh.vertices.size() + 1, 0);
+    for (std::size_t t = 0; t < triangles; ++t)
+        for (int k = 0; k < 3; ++k)
+            if (isFirstUse(t, k))
+                ++start[index[3 * t + static_cast<std::size_t>(k)] + 1];
+    for (std::size_t v = 0; v + 1 < start.size(); ++v)
+        start[v + 1] += start[v];
+    std::vector<std::uint32_t> around(start.back());
+    std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+    for (std::size_t t = 0; t < triangles; ++t)
+        for (int k = 0; k < 3; ++k)
+            if (isFirstUse(t, k))
+                around[fill[index[3 * t + static_cast<std::size_t>(k)]]++] = static_cast<std::uint32_t>(t);
+
+    std::vector<std::uint32_t> neighbours(corners, kNoFace);
     ParallelFor(corners, [&](std::size_t slot) {
         const std::size_t t = slot / 3;
         const std::size_t i = slot % 3;
-        records[slot] = {MakeEdgeKey(mesh.indices[3 * t + i], mesh.indices[3 * t + (i + 1) % 3]),
-            static_cast<std::uint32_t>(slot)};
-    });
-    ParallelSort(records.begin(), records.end(), [](const EdgeRecord& a, const EdgeRecord& b) {
-        return a.key != b.key ? a.key < b.key : a.triangle < b.triangle;
-    });
-    std::vector<std::uint32_t> neighbours(corners, kNoFace);
-    for (std::size_t i = 0; i < records.size();) {
-        std::size_t j = i + 1;
-        while (j < records.size() && records[j].key == records[i].key)
-            ++j;
-        if (j - i == 2) {
-            neighbours[records[i].triangle] = records[i + 1].triangle / 3;
-            neighbours[records[i + 1].triangle] = records[i].triangle / 3;
+        const std::uint32_t a = index[3 * t + i];
+        const EdgeKey key = MakeEdgeKey(a, index[3 * t + (i + 1) % 3]);
+        std::size_t users = 0;
+        std::size_t other = 0;
+        for (std::uint32_t k = start[a]; k < start[a + 1] && users <= 2; ++k) {
+            const std::size_t u = around[k];
+            for (std::size_t j = 0; j < 3; ++j) {
+                if (MakeEdgeKey(index[3 * u + j], index[3 * u + (j + 1) % 3]) != key)
+                    continue;
+                ++users;
+                if (3 * u + j != slot)
+                    other = 3 * u + j;
+            }
         }
-        i = j;
-    }
+        if (users == 2)
+            neighbours[slot] = static_cast<std::uint32_t>(other / 3);
+    });
     return neighbours;
 }
 
@@ -147,6 +173,19 @@ FaceShapes MeasureFaces(const TriangleMesh& mesh)
 std::vector<std::uint32_t> SeedsLargestFirst(const std::vector<float>& areas)
 {
     std::vector<std::uint32_t> seeds(areas.size());
+    // Areas are lengths, never below +0: as unsigned integers their bits order as they do, so
+    // one key per triangle (the area's bits inverted, then the index) sorts with no lookups.
+    // The order is total, so it is the order the comparison below gives.
+    const bool plain = std::all_of(areas.begin(), areas.end(), [](float area) { return area >= 0.0f; });
+    if (plain) {
+        std::vector<std::uint64_t> keys(areas.size());
+        ParallelFor(areas.size(), [&](std::size_t t) {
+            keys[t] = (std::uint64_t{~std::bit_cast<std::uint32_t>(areas[t] + 0.0f)} << 32) | t;
+        });
+        ParallelSort(keys.begin(), keys.end());
+        ParallelFor(keys.size(), [&](std::size_t i) { seeds[i] = static_cast<std::uint32_t>(keys[i]); });
+        return seeds;
+    }
     std::iota(seeds.begin(), seeds.end(), 0u);
     ParallelSort(seeds.begin(), seeds.end(), [&](std::uint32_t a, std::uint32_t b) {
         return areas[a] != areas[b] ? areas[a] > areas[b] : a < b;
@@ -246,7 +285,32 @@ PlanarRegions FindPlanarRegions(const TriangleMesh& mesh, const SimplifySettings
         return regions;
     const FaceShapes shapes = MeasureFaces(mesh);
     RegionGrower grower(mesh, neighbours, shapes, settings);
-    for (std::uint32_t seed : SeedsLargestFirst(shapes.areas)) {
+    const std::vector<std::uint32_t> seeds = SeedsLargestFirst(shapes.areas);
+    // Seeds in order of area jump all over the mesh: what a seed and its neighbours read is
+    // asked for some seeds ahead, the neighbours' part once the seed's own part has arrived.
+    constexpr std::size_t kSeedAhead = 16;
+    constexpr std::size_t kNeighbourAhead = 8;
+    for (std::size_t i = 0; i < seeds.size(); ++i) {
+        if (i + kSeedAhead < seeds.size()) {
+            const std::uint32_t ahead = seeds[i + kSeedAhead];
+            __builtin_prefetch(&regions.regionOfTriangle[ahead]);
+            __builtin_prefetch(&shapes.normals[ahead]);
+            __builtin_prefetch(&neighbours[3 * std::size_t{ahead}]);
+            __builtin_prefetch(&mesh.indices[3 * std::size_t{ahead}]);
+        }
+        if (i + kNeighbourAhead < seeds.size()) {
+            const std::uint32_t ahead = seeds[i + kNeighbourAhead];
+            for (std::size_t k = 0; k < 3; ++k) {
+                const std::uint32_t other = neighbours[3 * std::size_t{ahead} + k];
+                if (other == kNoFace)
+                    continue;
+                __builtin_prefetch(&regions.regionOfTriangle[other]);
+                __builtin_prefetch(&shapes.normals[other]);
+                __builtin_prefetch(&mesh.indices[3 * std::size_t{other}]);
+            }
+            __builtin_prefetch(&mesh.vertices[mesh.indices[3 * std::size_t{ahead}]]);
+        }
+        const std::uint32_t seed = seeds[i];
         if (regions.regionOfTriangle[seed] != kNoRegion || IsZero(shapes.normals[seed]))
             continue;
         const auto id = static_cast<std::uint32_t>(regions.normals.size());

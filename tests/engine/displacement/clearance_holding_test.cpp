@@ -106,6 +106,43 @@ TEST(HoldHeightsForClearance, ReliefInASlotKeepsTheClearanceOpen)
     }
 }
 
+// Rays bounded by ClearanceRayReach hold the very heights unbounded rays hold, whether the
+// surfaces they miss lie just past the reach (the blocks' far sides, 10 mm in) or in the slot.
+TEST(ClearanceRayReach, BoundedRaysHoldTheSameHeights)
+{
+    struct Case {
+        float height;      // on every vertex, the sign alternating by vertex for `mixed`
+        bool mixed;
+        float clearance;
+        std::uint32_t rays;
+    };
+    const Case cases[] = {{1.5f, false, 0.4f, 3}, {1.5f, true, 0.4f, 5}, {-3.0f, false, 0.4f, 3},
+        {0.9f, true, 1.2f, 3}, {-2.3f, true, 0.0f, 5}};
+    const Slot slot;
+    const AabbTree tree = TreeOf(slot.mesh);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.height);
+        std::vector<float> heights(slot.mesh.vertices.size());
+        for (std::size_t v = 0; v < heights.size(); ++v)
+            heights[v] = c.mixed && v % 2 == 1 ? -c.height : c.height;
+        ClearanceRaySettings bounded{.rays = c.rays};
+        bounded.reach = ClearanceRayReach(heights, c.clearance, bounded);
+        ASSERT_LT(bounded.reach, 16.0f);
+        std::vector<float> held = heights;
+        std::vector<float> heldBounded = heights;
+        const OpenDistances open = MeasureClearanceRays(slot.mesh, tree, heights, {.rays = c.rays}, nullptr);
+        const OpenDistances openBounded = MeasureClearanceRays(slot.mesh, tree, heights, bounded, nullptr);
+        EXPECT_EQ(HoldHeightsForClearance(slot.mesh, openBounded, c.clearance, heldBounded),
+            HoldHeightsForClearance(slot.mesh, open, c.clearance, held));
+        EXPECT_EQ(heldBounded, held);
+    }
+    // Side rays tilted flat leave the rays unbounded; heights that are not finite cast no rays
+    // and are never held by a limit, so they do not widen the reach.
+    EXPECT_EQ(ClearanceRayReach(std::vector<float>{1.0f}, 0.4f, {.sideCosine = 0.0f}), kOpenDistance);
+    EXPECT_EQ(ClearanceRayReach(std::vector<float>{1.0f, kInfinity, kNaN}, 0.4f, {}),
+        ClearanceRayReach(std::vector<float>{1.0f}, 0.4f, {}));
+}
+
 TEST(HoldHeightsForClearance, VerticesFacingOpenSpaceKeepTheirHeights)
 {
     const TriangleMesh sphere = MakeTestSphere(10.0f);

@@ -171,6 +171,48 @@ TEST(AabbTree, RaycastMatchesBruteForceOnRandomRays)
     EXPECT_GT(hits, 300);
 }
 
+// Kept corners and a bounded ray change how fast the answer comes, never the answer: the same
+// triangle, point and distance to the bit as the plain tree's unbounded search.
+TEST(AabbTree, KeptCornersAndBoundedRaysGiveTheSameAnswers)
+{
+    const TriangleMesh mesh = test::MakeRandomTriangles(7, 3000, 50, 2);
+    const AabbTree plain = BuildTree(mesh);
+    AabbTree kept = BuildTree(mesh);
+    kept.KeepCorners(mesh);
+    ASSERT_EQ(kept.leafCorners.size(), 3 * mesh.TriangleCount());
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> coordinate(-10, 60);
+    std::uniform_real_distribution<float> direction(-1, 1);
+    int bounded = 0;
+    for (int query = 0; query < 2000; ++query) {
+        const Vec3 p{coordinate(random), coordinate(random), coordinate(random)};
+        const NearestHit near = plain.Nearest(mesh, p, {}, {}, kNoDistanceLimit);
+        const NearestHit kNear = kept.Nearest(mesh, p, {}, {}, kNoDistanceLimit);
+        ASSERT_EQ(std::tuple(kNear.found, kNear.triangle, kNear.distance, kNear.point),
+            std::tuple(near.found, near.triangle, near.distance, near.point)) << query;
+
+        const Ray ray{p, {direction(random), direction(random), direction(random)}};
+        const RayHit hit = plain.Raycast(ray, mesh);
+        const RayHit kHit = kept.Raycast(ray, mesh);
+        ASSERT_EQ(std::tuple(kHit.hit, kHit.triangle, kHit.distance), std::tuple(hit.hit, hit.triangle, hit.distance));
+        if (!hit.hit)
+            continue;
+        // Beyond the hit the bounded ray finds it; short of it, nothing.
+        const RayHit far = kept.Raycast(ray, mesh, 2.0f * hit.distance + 0.01f);
+        const RayHit shortOf = kept.Raycast(ray, mesh, 0.5f * hit.distance);
+        EXPECT_EQ(std::tuple(far.hit, far.triangle, far.distance), std::tuple(true, hit.triangle, hit.distance));
+        EXPECT_FALSE(shortOf.hit);
+        ++bounded;
+    }
+    EXPECT_GT(bounded, 200);
+    // A mesh that does not fit keeps no corners; a rebuild drops them.
+    AabbTree other = BuildTree(mesh);
+    other.KeepCorners(MakeTestCube(10));
+    EXPECT_TRUE(other.leafCorners.empty());
+    kept.Build(MakeTestCube(10));
+    EXPECT_TRUE(kept.leafCorners.empty());
+}
+
 // Labels prune whole nodes; the filter rejects the same triangles in the leaves, so the result
 // equals a brute-force search over the remaining labels.
 TEST(AabbTree, LabelPruningKeepsTheResultOfTheFilter)

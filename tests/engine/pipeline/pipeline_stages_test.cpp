@@ -1,8 +1,11 @@
 #include "engine/pipeline/pipeline_stages.h"
 
+#include "engine/displacement/source_transfer.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/remesh/remesh_settings.h"
+
+#include "tests/support/same_on_one_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +16,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace grainforge::mesh {
@@ -439,6 +443,43 @@ TEST(PipelineStagesTest, SolidReliefCarriesTheWeightsToItsMesh)
     EXPECT_GT(report.displacementReport.relief, 0.0f);
     EXPECT_TRUE(report.sampling.measured);
     EXPECT_EQ(report.resultTriangles, stages.result.TriangleCount());
+}
+
+// A solid relief's weights are carried over beside the simplification: they come out as
+// carrying them at once gives them, also when the simplification needs them (protected faces)
+// or a stop cuts it short, and the result is the same on one thread as on many.
+TEST(PipelineStagesTest, SolidReliefWeightsCarriedBesideTheSimplification)
+{
+    PipelineSettings settings = AllOn();
+    settings.remesh.targetEdgeMillimetres = 1.0f;
+    settings.displacement.method = DisplacementMethod::solid;
+    struct Case {
+        const char* stopAt;
+        bool protectTextured;
+    };
+    for (const Case c : {Case{"", false}, Case{"", true}, Case{"Simplifying the mesh", false}}) {
+        SCOPED_TRACE(c.stopAt);
+        settings.simplify.protectTexturedFaces = c.protectTextured;
+        PipelineStages stages;
+        Prepare(stages, settings);
+        Recorder recorder;
+        recorder.stopAt = c.stopAt;
+        EXPECT_EQ(stages.Run(recorder.Callback()), *c.stopAt == '\0') << stages.report.message;
+        ASSERT_TRUE(stages.report.solidReport.ok);
+        EXPECT_EQ(stages.displacedWeights,
+            TransferSourceValues(stages.faceInput, stages.stageWeights, stages.displaced, nullptr));
+        EXPECT_TRUE(stages.report.resultWeights.MatchesMesh(stages.result));
+    }
+    settings.simplify.protectTexturedFaces = false;
+    test::ExpectSameOnOneThread([&] {
+        PipelineStages stages;
+        Prepare(stages, settings);
+        EXPECT_TRUE(stages.Run({}));
+        std::vector<Vec3> positions;
+        for (const MeshVertex& v : stages.result.vertices)
+            positions.push_back(v.position);
+        return std::tuple(positions, stages.result.indices, stages.report.resultWeights);
+    });
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "tests/support/json_view_of.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
+#include "tests/support/validation_shapes.h"
 
 #include <gtest/gtest.h>
 
@@ -207,6 +208,37 @@ TEST(FlatSimplify, TiltedTriangleOpensItsOwnRegion)
     const PlanarRegions joined = FindPlanarRegions(mesh, settings, neighbours);
     EXPECT_EQ(joined.normals.size(), 1u);
     EXPECT_EQ(joined.triangleCounts, (std::vector<std::uint64_t>{2}));
+}
+
+// Neighbours by the definition: every corner slot sorted by its edge, a pair wherever exactly
+// two slots share one. Shapes with open edges, edges of three triangles, repeated corners and
+// a triangle folded onto itself (two of its own slots share an edge).
+TEST(FlatSimplify, NeighboursAreTheEdgesSharedByExactlyTwoSlots)
+{
+    TriangleMesh fan = test::MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}},
+        {0, 1, 2, 1, 0, 3, 0, 1, 4, 2, 3, 4, 0, 0, 2, 3, 4, 3, 4, 2, 1});
+    const TriangleMesh shapes[] = {MakeGridTopBox(6), MakeTestCube(10), fan, test::MakeRandomTriangles(3, 200, 5, 1)};
+    for (const TriangleMesh& mesh : shapes) {
+        const std::size_t corners = mesh.indices.size();
+        std::vector<EdgeRecord> records(corners);
+        for (std::size_t slot = 0; slot < corners; ++slot)
+            records[slot] = {MakeEdgeKey(mesh.indices[slot], mesh.indices[slot - slot % 3 + (slot + 1) % 3]),
+                static_cast<std::uint32_t>(slot)};
+        std::sort(records.begin(), records.end(),
+            [](const EdgeRecord& a, const EdgeRecord& b) { return std::tie(a.key, a.triangle) < std::tie(b.key, b.triangle); });
+        std::vector<std::uint32_t> expected(corners, kNoFace);
+        for (std::size_t i = 0; i < corners;) {
+            std::size_t j = i;
+            while (j < corners && records[j].key == records[i].key)
+                ++j;
+            if (j - i == 2) {
+                expected[records[i].triangle] = records[i + 1].triangle / 3;
+                expected[records[i + 1].triangle] = records[i].triangle / 3;
+            }
+            i = j;
+        }
+        EXPECT_EQ(BuildTriangleNeighbours(mesh), expected) << mesh.TriangleCount();
+    }
 }
 
 TEST(FlatSimplify, ResultDoesNotDependOnTheThreadCount)
