@@ -23,7 +23,7 @@ private:
   void OnPaint(wxPaintEvent& event);
 
   std::wstring text_;
-  int kind_ = kInfoSuccess;
+  int kind_ = kInfoOk;
 };
 
 // The dialog of the "Information" pane: the report box (fixed-pitch, read-only) and the
@@ -50,7 +50,7 @@ private:
   wxFont reportFont_;
   std::wstring reportText_;
   std::wstring infoText_;
-  int infoKind_ = kInfoSuccess;
+  int infoKind_ = kInfoOk;
 };
 
 // The "Information" pane: hosts the dialog, which fills it.

@@ -14,7 +14,7 @@ constexpr int kSmallestReportHeight = 10;
 
 InfoColours InfoColoursOf(int kind) {
   switch (kind) {
-    case kInfoSuccess: return {{226, 244, 224}, {28, 92, 40}};
+    case kInfoOk: return {{226, 244, 224}, {28, 92, 40}};
     case kInfoWarning: return {{255, 244, 214}, {122, 78, 0}};
     default: return {{253, 226, 226}, {140, 24, 24}};
   }

@@ -4,14 +4,15 @@
 #include <string_view>
 #include <vector>
 
+#include "app/document/document_commands.h"
 #include "app/shell/log_line.h"
 #include "app/shell/splash_layout.h"
 #include "app/shell/text_metrics.h"
 
 namespace grainforge::app {
 
-// Colour of the information box: 0 success, 1 warning, anything else error.
-enum InfoKind : int { kInfoSuccess = 0, kInfoWarning = 1, kInfoError = 2 };
+// Colour of the information box (the document's kinds): kInfoOk 0 success, kInfoWarning 1,
+// anything else error.
 
 struct InfoColours {
   Rgb background;

@@ -225,11 +225,11 @@ int ClassifyLogLine(std::wstring_view line) {
   const std::wstring lower = LowerAscii(line);
   std::wstring_view s = lower;
   s.remove_prefix(std::min(s.size(), s.find_first_not_of(L' ')));
-  if (s.empty()) return kLogPlain;
-  if (IsError(s)) return kLogError;
-  if (IsWarning(s)) return kLogWarning;
-  if (IsSuccess(s)) return kLogSuccess;
-  return kLogPlain;
+  if (s.empty()) return kLinePlain;
+  if (IsError(s)) return kLineError;
+  if (IsWarning(s)) return kLineWarning;
+  if (IsSuccess(s)) return kLineSuccess;
+  return kLinePlain;
 }
 
 std::vector<LogSpan> TokenizeLogLine(std::wstring_view line) {
@@ -282,16 +282,16 @@ std::wstring StripTimings(std::wstring_view line) {
 
 Rgb LogLevelColour(int level) {
   switch (level) {
-    case kLogSuccess: return {115, 201, 145};
-    case kLogWarning: return {240, 208, 80};
-    case kLogError: return {255, 107, 107};
+    case kLineSuccess: return {115, 201, 145};
+    case kLineWarning: return {240, 208, 80};
+    case kLineError: return {255, 107, 107};
     default: return {212, 212, 212};
   }
 }
 
 Rgb LogSpanColour(LogSpanKind kind, int level) {
-  const bool alert = level == kLogWarning || level == kLogError;
-  const bool success = level == kLogSuccess;
+  const bool alert = level == kLineWarning || level == kLineError;
+  const bool success = level == kLineSuccess;
   switch (kind) {
     case LogSpanKind::kLabel:
       if (alert) return LogLevelColour(level);

@@ -6,13 +6,13 @@
 
 namespace grainforge::app {
 
-// Level of an output-log line. Callers may pass kLogClassify to have the line read from its text.
+// Level of an output-log line. Callers may pass kLineClassify to have the line read from its text.
 enum LogLevel : int {
-  kLogClassify = 0,
-  kLogPlain = 1,
-  kLogSuccess = 2,
-  kLogWarning = 3,
-  kLogError = 4,
+  kLineClassify = 0,
+  kLinePlain = 1,
+  kLineSuccess = 2,
+  kLineWarning = 3,
+  kLineError = 4,
 };
 
 enum class LogSpanKind : int { kText = 0, kLabel = 1, kNumber = 2, kPath = 3 };

@@ -42,7 +42,7 @@ OutputLogModel::InsertResult OutputLogModel::Insert(std::wstring_view text, int 
     const std::size_t cut = text.find(L'\n');
     std::wstring_view piece = text.substr(0, cut);
     if (!piece.empty() && piece.back() == L'\r') piece.remove_suffix(1);
-    const int pieceLevel = level == kLogClassify ? ClassifyLogLine(piece) : level;
+    const int pieceLevel = level == kLineClassify ? ClassifyLogLine(piece) : level;
     entries_.push_back({std::wstring(piece), pieceLevel, 0});
     ++added;
     if (cut == std::wstring_view::npos) break;

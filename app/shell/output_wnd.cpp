@@ -22,7 +22,7 @@ const wxColour kErrorBar(255, 107, 107);
 
 wxColour ToWx(Rgb colour) { return wxColour(colour.r, colour.g, colour.b); }
 
-int DrawnLevel(int level) { return level >= kLogPlain && level <= kLogError ? level : kLogPlain; }
+int DrawnLevel(int level) { return level >= kLinePlain && level <= kLineError ? level : kLinePlain; }
 
 wxString ToWx(std::wstring_view text) { return wxString(text.data(), text.size()); }
 
@@ -92,9 +92,9 @@ void COutputList::OnDrawItem(wxDC& dc, const wxRect& rect, size_t n) const {
   const OutputLogEntry& entry = model_.Entry(n);
   const int level = DrawnLevel(entry.level);
   const int bar = geometry_.BarWidth();
-  if (level == kLogWarning || level == kLogError) {
+  if (level == kLineWarning || level == kLineError) {
     dc.SetPen(*wxTRANSPARENT_PEN);
-    dc.SetBrush(wxBrush(level == kLogWarning ? kWarningBar : kErrorBar));
+    dc.SetBrush(wxBrush(level == kLineWarning ? kWarningBar : kErrorBar));
     dc.DrawRectangle(rect.x, rect.y, bar, rect.height);
   }
   wxDCClipper clip(dc, rect);
@@ -162,7 +162,7 @@ COutputWnd::COutputWnd(wxWindow* parent) : wxPanel(parent, wxID_ANY) {
   Bind(wxEVT_SIZE, &COutputWnd::OnSize, this);
   Bind(wxEVT_MENU, &COutputWnd::OnMenu, this);
   UpdateFontMetrics();
-  AppendOutputLine(L"Output log ready.", kLogClassify);
+  AppendOutputLine(L"Output log ready.", kLineClassify);
 }
 
 void COutputWnd::AppendOutputLine(const wchar_t* text, int level) {

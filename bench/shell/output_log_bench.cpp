@@ -31,7 +31,7 @@ void BM_AppendTenThousandLines(benchmark::State& state) {
   for (auto _ : state) {
     OutputLogModel model;
     for (int i = 0; i < 10000; ++i) {
-      const auto inserted = model.Insert(SampleLines()[static_cast<std::size_t>(i) % 5], kLogClassify);
+      const auto inserted = model.Insert(SampleLines()[static_cast<std::size_t>(i) % 5], kLineClassify);
       for (std::size_t n = inserted.firstNew; n < model.Size(); ++n) {
         model.SetHeight(n, MeasureLogLineHeight(metrics, geometry, model.Entry(n).text));
       }

@@ -97,9 +97,9 @@ TEST(InfoPaneX11, EveryKindBeyondWarningIsRedAndLongTextTakesHalfThePane) {
 TEST(InfoPaneX11, CrLfAndLfTextsTakeTheSameRows) {
   InfoPaneFrame window;
   CRightPaneDialog& dialog = *window.Pane().Dialog();
-  dialog.SetInfoText(L"Processed: 812,044 triangles\nrelief 0.6 mm", kInfoSuccess);
+  dialog.SetInfoText(L"Processed: 812,044 triangles\nrelief 0.6 mm", kInfoOk);
   const int lf = dialog.InfoBox()->GetSize().y;
-  dialog.SetInfoText(L"Processed: 812,044 triangles\r\nrelief 0.6 mm", kInfoSuccess);
+  dialog.SetInfoText(L"Processed: 812,044 triangles\r\nrelief 0.6 mm", kInfoOk);
   EXPECT_EQ(dialog.InfoBox()->GetSize().y, lf);
   EXPECT_EQ(lf, 2 * dialog.InfoBox()->LineHeight() + 10);
   PumpFor(std::chrono::milliseconds(100));

@@ -34,7 +34,7 @@ TEST(OutputLogModel, SplitsTextIntoOneEntryPerLine) {
   };
   for (const Case& c : cases) {
     OutputLogModel model;
-    const auto inserted = model.Insert(c.text, kLogPlain);
+    const auto inserted = model.Insert(c.text, kLinePlain);
     EXPECT_EQ(Texts(model), c.lines) << std::wstring(c.text);
     EXPECT_EQ(inserted.firstNew, 0u);
     EXPECT_EQ(inserted.removed, 0u);
@@ -43,16 +43,16 @@ TEST(OutputLogModel, SplitsTextIntoOneEntryPerLine) {
 
 TEST(OutputLogModel, ClassifiesEachLineOnlyWhenAskedTo) {
   OutputLogModel model;
-  model.Insert(L"Error: file not found\nSaved C:\\a.stl\nplain", kLogClassify);
-  model.Insert(L"Error: but given plain", kLogPlain);
+  model.Insert(L"Error: file not found\nSaved C:\\a.stl\nplain", kLineClassify);
+  model.Insert(L"Error: but given plain", kLinePlain);
   model.Insert(L"out of range kept", 7);
   ASSERT_EQ(model.Size(), 5u);
-  EXPECT_EQ(model.Entry(0).level, kLogError);
-  EXPECT_EQ(model.Entry(1).level, kLogSuccess);
-  EXPECT_EQ(model.Entry(2).level, kLogPlain);
-  EXPECT_EQ(model.Entry(3).level, kLogPlain);
+  EXPECT_EQ(model.Entry(0).level, kLineError);
+  EXPECT_EQ(model.Entry(1).level, kLineSuccess);
+  EXPECT_EQ(model.Entry(2).level, kLinePlain);
+  EXPECT_EQ(model.Entry(3).level, kLinePlain);
   EXPECT_EQ(model.Entry(4).level, 7);
-  EXPECT_EQ(model.Insert(L"x", kLogPlain).firstNew, 5u);
+  EXPECT_EQ(model.Insert(L"x", kLinePlain).firstNew, 5u);
 }
 
 TEST(OutputLogModel, KeepsTheLast20000LinesAndCountsTheDiscardedInTheCaption) {
@@ -63,7 +63,7 @@ TEST(OutputLogModel, KeepsTheLast20000LinesAndCountsTheDiscardedInTheCaption) {
     if (i > 0) text += L'\n';
     text += L"line " + std::to_wstring(i);
   }
-  const auto inserted = model.Insert(text, kLogPlain);
+  const auto inserted = model.Insert(text, kLinePlain);
   ASSERT_EQ(model.Size(), 20000u);
   EXPECT_EQ(inserted.removed, 5u);
   EXPECT_EQ(inserted.firstNew, 0u);
@@ -72,7 +72,7 @@ TEST(OutputLogModel, KeepsTheLast20000LinesAndCountsTheDiscardedInTheCaption) {
   EXPECT_EQ(model.Caption(), L"Output (5 older lines discarded)");
 
   // One more line drops one more; the count only grows and survives Clear.
-  const auto one = model.Insert(L"last", kLogPlain);
+  const auto one = model.Insert(L"last", kLinePlain);
   EXPECT_EQ(one.removed, 1u);
   EXPECT_EQ(one.firstNew, 19999u);
   EXPECT_EQ(model.Caption(), L"Output (6 older lines discarded)");
@@ -83,10 +83,10 @@ TEST(OutputLogModel, KeepsTheLast20000LinesAndCountsTheDiscardedInTheCaption) {
 
 TEST(OutputLogModel, SavedFileIsUtf8WithCrLfAfterEveryLine) {
   OutputLogModel model;
-  model.Insert(L"\u00E9", kLogPlain);
+  model.Insert(L"\u00E9", kLinePlain);
   EXPECT_EQ(model.FileBytes(), std::string("\xC3\xA9\x0D\x0A"));
 
-  model.Insert(L"a\n\u20AC \U0001F600", kLogPlain);
+  model.Insert(L"a\n\u20AC \U0001F600", kLinePlain);
   EXPECT_EQ(model.FileBytes(), std::string("\xC3\xA9\r\na\r\n\xE2\x82\xAC \xF0\x9F\x98\x80\r\n"));
 
   EXPECT_EQ(OutputLogModel().FileBytes(), std::string());
@@ -96,7 +96,7 @@ TEST(OutputLogModel, SavedFileIsUtf8WithCrLfAfterEveryLine) {
 
 TEST(OutputLogModel, CopiedLinesAreJoinedByCrLfWithoutATrailingOne) {
   OutputLogModel model;
-  model.Insert(L"one\ntwo\nthree\nfour", kLogPlain);
+  model.Insert(L"one\ntwo\nthree\nfour", kLinePlain);
   EXPECT_EQ(model.JoinLines({0, 2, 3}), L"one\r\nthree\r\nfour");
   EXPECT_EQ(model.JoinLines({1}), L"two");
   EXPECT_EQ(model.JoinLines({}), L"");
@@ -165,7 +165,7 @@ TEST(MeasureLogLineHeight, IsRowsTimesLineHeightPlusTwoUpTo255) {
 OutputLogModel ModelWithHeights(const std::vector<int>& heights) {
   OutputLogModel model;
   for (std::size_t i = 0; i < heights.size(); ++i) {
-    model.Insert(L"x", kLogPlain);
+    model.Insert(L"x", kLinePlain);
     model.SetHeight(i, heights[i]);
   }
   return model;

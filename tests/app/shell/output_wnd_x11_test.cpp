@@ -75,24 +75,24 @@ bool RectHolds(const wxImage& image, const wxRect& rect, const wxColour& colour)
 TEST(OutputPaneX11, ShowsLevelsWithBarsAndColouredSpans) {
   OutputPaneFrame window;
   COutputWnd& pane = window.Pane();
-  pane.AppendOutputLine(L"Remesh: 1,234,567 triangles in 2.5 s (340 ms)", kLogClassify);
-  pane.AppendOutputLine(L"Saved /home/user/parts/a.stl", kLogClassify);
-  pane.AppendOutputLine(L"Saved C:\\parts\\a.stl", kLogClassify);
-  pane.AppendOutputLine(L"Warning: 3 walls thinner than 0.8 mm", kLogClassify);
-  pane.AppendOutputLine(L"Error: file not found", kLogClassify);
-  pane.AppendOutputLine(L"Open edges: 0,010", kLogClassify);
+  pane.AppendOutputLine(L"Remesh: 1,234,567 triangles in 2.5 s (340 ms)", kLineClassify);
+  pane.AppendOutputLine(L"Saved /home/user/parts/a.stl", kLineClassify);
+  pane.AppendOutputLine(L"Saved C:\\parts\\a.stl", kLineClassify);
+  pane.AppendOutputLine(L"Warning: 3 walls thinner than 0.8 mm", kLineClassify);
+  pane.AppendOutputLine(L"Error: file not found", kLineClassify);
+  pane.AppendOutputLine(L"Open edges: 0,010", kLineClassify);
   pane.AppendOutputLine(L"  A long report line that wraps at word boundaries inside its entry with a hanging indent, "
                         L"so the continuation rows stand under the first one and do not start at the bar; size 12.5 mm "
                         L"and 40 deg.",
-                        kLogClassify);
-  pane.AppendOutputLine(L"Processed: 812,044 triangles, relief 0.6 mm", kLogSuccess);
+                        kLineClassify);
+  pane.AppendOutputLine(L"Processed: 812,044 triangles, relief 0.6 mm", kLineSuccess);
   PumpFor(std::chrono::milliseconds(200));
 
   const OutputLogModel& model = pane.Model();
   ASSERT_EQ(model.Size(), 9u);
   EXPECT_EQ(model.Entry(0).text, L"Output log ready.");
-  EXPECT_EQ(model.Entry(4).level, kLogWarning);
-  EXPECT_EQ(model.Entry(5).level, kLogError);
+  EXPECT_EQ(model.Entry(4).level, kLineWarning);
+  EXPECT_EQ(model.Entry(5).level, kLineError);
   const int lineHeight = pane.List()->Geometry().lineHeight;
   EXPECT_GT(model.Entry(7).height, 2 * lineHeight);  // the long line wraps
 
@@ -117,7 +117,7 @@ TEST(OutputPaneX11, ALineTallerThanTheEntryLimitEndsInAnEllipsis) {
   COutputWnd& pane = window.Pane();
   std::wstring words;
   for (int i = 0; i < 400; ++i) words += L"word ";
-  pane.AppendOutputLine(words.c_str(), kLogError);
+  pane.AppendOutputLine(words.c_str(), kLineError);
   PumpFor(std::chrono::milliseconds(150));
   EXPECT_EQ(pane.Model().Entry(1).height, kMaxLogEntryHeight);
   Shoot(pane.List(), "output_pane_ellipsis.png");
@@ -131,7 +131,7 @@ TEST(OutputPaneX11, DiscardsOlderLinesAndSaysSoInTheCaption) {
   std::wstring text;
   for (int i = 0; i < 20004; ++i) text += L"line " + std::to_wstring(i) + L"\n";
   text += L"line 20004";
-  pane.AppendOutputLine(text.c_str(), kLogPlain);
+  pane.AppendOutputLine(text.c_str(), kLinePlain);
   // "Output log ready." and 20005 more: six lines went.
   EXPECT_EQ(pane.Model().Size(), 20000u);
   EXPECT_EQ(caption, L"Output (6 older lines discarded)");
@@ -149,28 +149,28 @@ TEST(OutputPaneX11, ALineTheUserHoldsStaysInViewWhileLinesArrive) {
   std::wstring text;
   for (int i = 0; i < 19998; ++i) text += L"old " + std::to_wstring(i) + L"\n";
   text += L"old 19998";
-  pane.AppendOutputLine(text.c_str(), kLogPlain);
+  pane.AppendOutputLine(text.c_str(), kLinePlain);
   pane.List()->ScrollToRow(100);
   PumpFor(std::chrono::milliseconds(50));
   const std::size_t top = pane.List()->GetVisibleRowsBegin();
   const std::wstring shown = pane.Model().Entry(top).text;
   // Not following: ten more lines push ten off the top, and the same text stays on top.
-  pane.InsertOutputLines(L"1\n2\n3\n4\n5\n6\n7\n8\n9\n10", kLogPlain, false, top);
+  pane.InsertOutputLines(L"1\n2\n3\n4\n5\n6\n7\n8\n9\n10", kLinePlain, false, top);
   EXPECT_EQ(pane.Model().Entry(pane.List()->GetVisibleRowsBegin()).text, shown);
 }
 
 TEST(OutputPaneX11, AHeldMouseButtonStopsTheListFollowingTheEnd) {
   OutputPaneFrame window;
   COutputWnd& pane = window.Pane();
-  for (int i = 0; i < 200; ++i) pane.AppendOutputLine((L"line " + std::to_wstring(i)).c_str(), kLogPlain);
+  for (int i = 0; i < 200; ++i) pane.AppendOutputLine((L"line " + std::to_wstring(i)).c_str(), kLinePlain);
   pane.List()->ScrollToRow(20);
   PumpFor(std::chrono::milliseconds(50));
   pane.List()->CaptureMouse();
   ASSERT_TRUE(pane.List()->IsHoldingMouse());
-  pane.AppendOutputLine(L"arrives while held", kLogPlain);
+  pane.AppendOutputLine(L"arrives while held", kLinePlain);
   EXPECT_EQ(pane.List()->GetVisibleRowsBegin(), 20u);
   pane.List()->ReleaseMouse();
-  pane.AppendOutputLine(L"arrives after", kLogPlain);
+  pane.AppendOutputLine(L"arrives after", kLinePlain);
   EXPECT_TRUE(pane.List()->IsRowVisible(pane.Model().Size() - 1));
 }
 
@@ -179,7 +179,7 @@ TEST(OutputPaneX11, ANewDpiScalesTheBarAndRewrapsEveryLine) {
   COutputWnd& pane = window.Pane();
   pane.AppendOutputLine(L"A line long enough to wrap once the margins and the indent grow with the DPI of the "
                         L"screen it is shown on, which they do at 192 dpi.",
-                        kLogPlain);
+                        kLinePlain);
   const int before = pane.Model().Entry(1).height;
   pane.SetDpi(192);
   EXPECT_EQ(pane.List()->Geometry().BarWidth(), 6);
@@ -194,10 +194,10 @@ TEST(OutputPaneX11, SelectedLinesFollowTheirTextWhenTheTopIsDiscarded) {
   COutputWnd& pane = window.Pane();
   std::wstring text;
   for (int i = 1; i < 20000; ++i) text += L"n" + std::to_wstring(i) + (i + 1 < 20000 ? L"\n" : L"");
-  pane.AppendOutputLine(text.c_str(), kLogPlain);
+  pane.AppendOutputLine(text.c_str(), kLinePlain);
   pane.List()->Select(2);
   pane.List()->Select(500);
-  pane.AppendOutputLine(L"a\nb\nc", kLogPlain);  // three off the top
+  pane.AppendOutputLine(L"a\nb\nc", kLinePlain);  // three off the top
   const std::vector<std::size_t> selected = pane.List()->SelectedLines();
   ASSERT_EQ(selected.size(), 1u);
   EXPECT_EQ(pane.Model().Entry(selected[0]).text, L"n500");
@@ -206,7 +206,7 @@ TEST(OutputPaneX11, SelectedLinesFollowTheirTextWhenTheTopIsDiscarded) {
 TEST(OutputPaneX11, CopyJoinsTheSelectedLinesWithCrLf) {
   OutputPaneFrame window;
   COutputWnd& pane = window.Pane();
-  pane.AppendOutputLine(L"one\ntwo\nthree\nfour", kLogPlain);
+  pane.AppendOutputLine(L"one\ntwo\nthree\nfour", kLinePlain);
   pane.List()->Select(1);
   pane.List()->Select(2);
   pane.List()->Select(4);
@@ -223,7 +223,7 @@ TEST(OutputPaneX11, SaveWritesUtf8CrLfOrReportsWhyNot) {
   OutputPaneFrame window;
   COutputWnd& pane = window.Pane();
   pane.ClearOutput();
-  pane.AppendOutputLine(L"\u00E9", kLogPlain);
+  pane.AppendOutputLine(L"\u00E9", kLinePlain);
   const std::filesystem::path folder = std::filesystem::temp_directory_path() / "tessary_output_pane_x11";
   std::filesystem::create_directories(folder);
   const std::wstring path = (folder / "Tessary log.txt").wstring();
@@ -262,7 +262,7 @@ TEST(OutputPaneX11, AppendingTenThousandLinesOneByOne) {
                             L"Warning: 3 walls thinner than 0.8 mm", L"Error: file not found",
                             L"Checking: no problems found"};
   const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 10000; ++i) pane.AppendOutputLine(lines[i % 5], kLogClassify);
+  for (int i = 0; i < 10000; ++i) pane.AppendOutputLine(lines[i % 5], kLineClassify);
   const auto appended = std::chrono::steady_clock::now();
   PumpFor(std::chrono::milliseconds(1));
   pane.List()->Update();
