@@ -273,6 +273,20 @@ void PressWhenModal(int buttonId) {
   });
 }
 
+// Presses Escape in the modal dialog of type D once it runs.
+template <typename D>
+void EscapeWhenModal() {
+  wxTheApp->CallAfter([] {
+    for (wxWindow* window : wxTopLevelWindows)
+      if (auto* dialog = dynamic_cast<D*>(window); dialog != nullptr && dialog->IsModal()) {
+        wxKeyEvent escape(wxEVT_CHAR_HOOK);
+        escape.m_keyCode = WXK_ESCAPE;
+        escape.SetEventObject(dialog);
+        dialog->ProcessWindowEvent(escape);
+      }
+  });
+}
+
 TEST(SettingsDialogsX11, DocumentDialogsRunModallyAndReturnPlainResults) {
   WxDocumentDialogs dialogs(nullptr);
   ReliefFixture fixture;
@@ -282,6 +296,8 @@ TEST(SettingsDialogsX11, DocumentDialogsRunModallyAndReturnPlainResults) {
   const auto edited = dialogs.EditRemeshInput(settings, fixture.cube);
   ASSERT_TRUE(edited);
   EXPECT_EQ(edited->method, mesh::RemeshMethod::isotropic);
+  EscapeWhenModal<CRemeshInputDialog>();
+  EXPECT_FALSE(dialogs.EditRemeshInput(settings, fixture.cube));
 
   PresetFixture presets;
   PressWhenModal<CProceduralTextureDialog>(wxID_CANCEL);
