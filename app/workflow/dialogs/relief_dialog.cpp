@@ -1,6 +1,8 @@
 #include "app/workflow/dialogs/relief_dialog.h"
 
+#include "app/document/grainforge_doc.h"
 #include "app/shell/kit/dialog_numbers.h"
+#include "app/workflow/dialogs/relief_dialog_apply.h"
 #include "app/shell/kit/number_text.h"
 #include "app/workflow/help/help_pages.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
@@ -163,6 +165,13 @@ bool CRemeshSettingsDialog::InReliefBand(const wxWindow* control) const {
   return control != nullptr && reliefBand_->GetItem(const_cast<wxWindow*>(control), true) != nullptr;
 }
 
+bool EditReliefSettings(wxWindow* parent, CGrainforgeDoc& doc, ReliefDialogSection section) {
+  CRemeshSettingsDialog dialog(parent, ReliefDialogValuesOf(doc), section, doc.HasPart() ? &doc.workingPart : nullptr,
+                               doc.IsHeightMapLoaded() ? &doc.heightMap : nullptr);
+  if (dialog.ShowModal() != wxID_OK) return false;
+  return StoreReliefDialogValues(doc, dialog.Values());
+}
+
 void CRemeshSettingsDialog::EstimateTriangleText() {
   estimate_->SetLabel(app::EstimateTriangleText(part_, values_.remesh, size_->GetValue().ToStdWstring(),
                                                 triangleLimit_->GetValue().ToStdWstring(), values_.triangleLimit));
@@ -175,10 +184,7 @@ void CRemeshSettingsDialog::ZeroLevelText() {
   if (automatic) {
     if (midlevel_->IsEnabled())
       values_.manualMidlevel = std::clamp(GetWindowFloat(midlevel_, values_.manualMidlevel), 0.0f, 1.0f);
-    const std::optional<float> level = AutomaticMidlevel(heightMap_, direction);
-    wchar_t buffer[32] = L"";
-    if (level) std::swprintf(buffer, 32, L"%.3g", static_cast<double>(*level));
-    midlevel_->ChangeValue(buffer);
+    midlevel_->ChangeValue(MidlevelFieldText(AutomaticMidlevel(heightMap_, direction)));
     midlevel_->Enable(false);
   } else if (!midlevel_->IsEnabled()) {
     SetWindowFloat(midlevel_, values_.manualMidlevel);

@@ -71,4 +71,10 @@ private:
   CMarkdownTextCtrl* helpPane_ = nullptr;
 };
 
+class CGrainforgeDoc;
+
+// Runs the dialog on the document's settings and stores them back after OK when they differ
+// (then the preview is refreshed); true when something was stored.
+bool EditReliefSettings(wxWindow* parent, CGrainforgeDoc& doc, ReliefDialogSection section);
+
 }  // namespace grainforge::app

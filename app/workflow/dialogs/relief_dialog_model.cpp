@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <charconv>
+#include <system_error>
 #include <cwctype>
 
 namespace grainforge::app {
@@ -29,10 +30,12 @@ bool UsableMap(const mesh::HeightMap* map) {
   return map != nullptr && map->width > 0 && map->height > 0 && !map->blurred.empty();
 }
 
-std::wstring Printf(const wchar_t* format, double value) {
-  wchar_t buffer[128];
-  std::swprintf(buffer, sizeof buffer / sizeof buffer[0], format, value);
-  return buffer;
+// printf's fixed and "%g" forms in the "C" locale whatever the desktop's locale is.
+std::wstring CharsOf(double value, std::chars_format format, int precision) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, format, precision);
+  if (result.ec != std::errc()) return std::wstring();
+  return std::wstring(buffer, result.ptr);
 }
 
 }  // namespace
@@ -94,13 +97,18 @@ std::wstring EstimateTriangleText(const mesh::TriangleMesh* part, const mesh::Re
   std::wstring text = L"About " + FormatCount(shown) + L" triangles at " +
                       FormatDialogFloat(copy.targetEdgeMillimetres) + L" mm";
   if (estimate.cappedCellMillimetres > 0.0f)
-    text += Printf(L" (made at %.2f mm, the finest this part allows)", estimate.cappedCellMillimetres);
+    text += L" (made at " + CharsOf(estimate.cappedCellMillimetres, std::chars_format::fixed, 2) +
+            L" mm, the finest this part allows)";
   text += L".";
   const std::uint64_t limit = ReadLimitField(typedLimit, storedLimit);
   if (limit > 0 && static_cast<double>(shown) > static_cast<double>(limit))
     text += L" Over the triangle limit of " + FormatDialogFloat(static_cast<double>(limit) / 1e6) +
             L" million: Process would refuse it.";
   return text;
+}
+
+std::wstring MidlevelFieldText(std::optional<float> level) {
+  return level ? CharsOf(*level, std::chars_format::general, 3) : std::wstring();
 }
 
 std::optional<float> AutomaticMidlevel(const mesh::HeightMap* map, int direction) {

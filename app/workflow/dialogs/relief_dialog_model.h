@@ -69,6 +69,8 @@ std::wstring EstimateTriangleText(const mesh::TriangleMesh* part, const mesh::Re
 // The midlevel the automatic mode would use for the direction (0 centred, 1 outward, 2
 // inward); nothing without a usable height map.
 std::optional<float> AutomaticMidlevel(const mesh::HeightMap* map, int direction);
+// The midlevel field while automatic: "%.3g" of the level, empty without one.
+std::wstring MidlevelFieldText(std::optional<float> level);
 // The explanation under the midlevel: the automatic mode's reason, then the note on Outward.
 std::wstring ZeroLevelExplanation(const mesh::HeightMap* map, bool automatic, int direction);
 

@@ -120,6 +120,18 @@ TEST(ReliefDialogModel, EstimateSaysWhenProcessWouldRefuse) {
   // No limit, or a limit above the count: no warning.
   EXPECT_EQ(EstimateTriangleText(&cube, remesh, L"0.02", L"", 18000000).find(L"Over"), std::wstring::npos);
   EXPECT_EQ(EstimateTriangleText(&cube, remesh, L"0.02", L"200", 0).find(L"Over"), std::wstring::npos);
+  // A part too large for the finest cells says what size it is made at.
+  const mesh::TriangleMesh large = mesh::MakeTestCube(100.0f);
+  const std::wstring capped = EstimateTriangleText(&large, remesh, L"0.01", L"", 0);
+  EXPECT_NE(capped.find(L" triangles at 0.01 mm (made at 0.02 mm, the finest this part allows)."), std::wstring::npos)
+      << capped;
+}
+
+TEST(ReliefDialogModel, MidlevelFieldShowsThreeSignificantDigits) {
+  EXPECT_EQ(MidlevelFieldText(0.123456f), L"0.123");
+  EXPECT_EQ(MidlevelFieldText(0.5f), L"0.5");
+  EXPECT_EQ(MidlevelFieldText(1.0f), L"1");
+  EXPECT_EQ(MidlevelFieldText(std::nullopt), L"");
 }
 
 TEST(ReliefDialogModel, AutomaticMidlevelFollowsTheDirection) {
