@@ -1,0 +1,127 @@
+#pragma once
+
+// The procedural texture dialog: the pattern's parameters in up to twelve rows, a live preview
+// of one, four or nine tiles, the pattern's help with a table of its settings, and its presets
+// (choose to load, save under a name, delete). The pattern is edited in place.
+
+#include "app/document/user_folders.h"
+#include "app/workflow/dialogs/procedural_dialog_model.h"
+#include "engine/textures/procedural_texture.h"
+
+#include <wx/dialog.h>
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class wxButton;
+class wxCheckBox;
+class wxChoice;
+class wxSlider;
+class wxStaticText;
+class wxTextCtrl;
+
+namespace grainforge::app {
+
+class CMarkdownTextCtrl;
+class CPresetCombo;
+class CPreviewPicture;
+
+// The two questions the preset buttons ask; the program shows dialogs, tests answer directly.
+struct PresetQuestions {
+  // The name to save under, starting from `initial`; nothing for Cancel.
+  std::function<std::optional<std::wstring>(wxWindow* parent, const std::wstring& initial)> askName;
+  // Yes (true) or No to a question under a caption.
+  std::function<bool(wxWindow* parent, const std::wstring& caption, const std::wstring& text)> askYesNo;
+};
+// Questions asked through CPresetNameDialog and a message box.
+PresetQuestions DialogPresetQuestions();
+
+// Control ids of the dialog.
+inline constexpr int kIdRowLabel = 1140;
+inline constexpr int kIdRowEdit = 1152;
+inline constexpr int kIdRowChoice = 1164;
+inline constexpr int kIdRowCheck = 1176;
+inline constexpr int kIdRowSlider = 1188;
+inline constexpr int kIdPatternName = 1061;
+inline constexpr int kIdPreview = 1062;
+inline constexpr int kIdShowTiles = 1113;
+inline constexpr int kIdInformation = 1114;
+inline constexpr int kIdPresetCombo = 1200;
+inline constexpr int kIdSavePreset = 1201;
+inline constexpr int kIdDeletePreset = 1202;
+inline constexpr int kIdPresetName = 1203;
+
+class CProceduralTextureDialog final : public wxDialog {
+public:
+  CProceduralTextureDialog(wxWindow* parent, mesh::procedural::ProceduralTexture& pattern, int tilesShown,
+                           LibraryRoots roots, PresetQuestions questions = DialogPresetQuestions());
+
+  int TilesShown() const { return tilesShown_; }
+  const ProceduralPreview& Preview() const { return preview_; }
+  const std::vector<PresetEntry>& Presets() const { return presets_; }
+  std::size_t FirstUserOnlyIndex() const { return firstUserOnly_; }
+  // The list's selected entry, or null for "Select Preset".
+  const PresetEntry* SelectedPreset() const;
+  // The combo's items as shown: "Select Preset" first, then the entries' names.
+  std::vector<std::wstring> PresetListTexts() const;
+  CMarkdownTextCtrl* HelpPane() const { return helpPane_; }
+
+  // What the controls do, callable from tests.
+  void ChoosePreset(int entryIndex);  // -1 for "Select Preset"
+  void SavePreset();
+  void DeletePreset();
+  void SetTilesShown(int tiles);
+  void ReadParameterRows();
+
+private:
+  struct Row {
+    wxStaticText* label = nullptr;
+    wxTextCtrl* edit = nullptr;
+    wxChoice* choice = nullptr;
+    wxCheckBox* check = nullptr;
+    wxSlider* slider = nullptr;
+  };
+
+  const std::vector<mesh::procedural::ParameterSpec>& Specs() const;
+  void ShowParameterValues();
+  void UpdateProceduralPreview();
+  void FillPresetList(const std::wstring& select);
+  void UpdateDeleteButton();
+  void OnRowChanged();
+  void OnSlider(int row);
+  void OnPresetChosen();
+  void OnOk();
+  void SetInformation(const std::wstring& text);
+
+  mesh::procedural::ProceduralTexture& pattern_;
+  int tilesShown_ = 2;
+  ProceduralPreview preview_;
+  LibraryRoots roots_;
+  PresetQuestions questions_;
+  std::vector<PresetEntry> presets_;
+  std::size_t firstUserOnly_ = 0;
+  CMarkdownTextCtrl* helpPane_ = nullptr;
+  std::array<Row, kProceduralRowCount> rows_{};
+  CPreviewPicture* picture_ = nullptr;
+  wxChoice* show_ = nullptr;
+  wxStaticText* information_ = nullptr;
+  CPresetCombo* presetCombo_ = nullptr;
+  wxButton* deleteButton_ = nullptr;
+};
+
+// Asks for a preset name; a blank name keeps it open.
+class CPresetNameDialog final : public wxDialog {
+public:
+  CPresetNameDialog(wxWindow* parent, const std::wstring& name);
+  std::wstring Name() const { return name_; }
+
+private:
+  void OnOk();
+  wxTextCtrl* edit_ = nullptr;
+  std::wstring name_;
+};
+
+}  // namespace grainforge::app

@@ -1,0 +1,80 @@
+#pragma once
+
+// The relief and simplify settings dialog: for the whole stack, or cut down to its relief band
+// ("Relief Settings") or its simplify band ("Simplify Settings"). It edits a copy of the
+// settings; the caller stores Values() back after OK.
+
+#include "app/workflow/dialogs/relief_dialog_model.h"
+
+#include <wx/dialog.h>
+
+class wxCheckBox;
+class wxChoice;
+class wxSizer;
+class wxStaticText;
+class wxTextCtrl;
+
+namespace grainforge::app {
+
+class CMarkdownTextCtrl;
+
+inline constexpr int kIdTriangleSize = 1040;
+inline constexpr int kIdEstimate = 1046;
+inline constexpr int kIdStrength = 1047;
+inline constexpr int kIdMidlevel = 1048;
+inline constexpr int kIdDirection = 1049;
+inline constexpr int kIdPlanarTolerance = 1052;
+inline constexpr int kIdKeepBedFlat = 1055;
+inline constexpr int kIdAutomaticMidlevel = 1057;
+inline constexpr int kIdMidlevelExplanation = 1204;
+inline constexpr int kIdTriangleLimit = 1229;
+inline constexpr int kIdDisplayLimit = 1230;
+inline constexpr int kIdDetailLevel = 1237;
+inline constexpr int kIdDetailExtraHigh = 1238;  // to 1241 "Low"
+
+enum class ReliefDialogSection : unsigned { stack = 0, relief = 1, simplify = 2 };
+
+class CRemeshSettingsDialog final : public wxDialog {
+public:
+  CRemeshSettingsDialog(wxWindow* parent, const ReliefDialogValues& values, ReliefDialogSection section,
+                        const mesh::TriangleMesh* part, const mesh::HeightMap* heightMap);
+
+  const ReliefDialogValues& Values() const { return values_; }
+  // Reads every field into Values() as OK does.
+  void ReadControls();
+  CMarkdownTextCtrl* HelpPane() const { return helpPane_; }
+  // Whether the control belongs to the relief band (the rest is the simplify band).
+  bool InReliefBand(const wxWindow* control) const;
+
+private:
+  void EstimateTriangleText();
+  void ZeroLevelText();
+  void OnOk();
+
+  ReliefDialogValues values_;
+  const mesh::TriangleMesh* part_ = nullptr;
+  const mesh::HeightMap* heightMap_ = nullptr;
+  wxSizer* reliefBand_ = nullptr;
+  wxSizer* simplifyBand_ = nullptr;
+  wxTextCtrl* size_ = nullptr;
+  wxTextCtrl* strength_ = nullptr;
+  wxChoice* direction_ = nullptr;
+  wxTextCtrl* midlevel_ = nullptr;
+  wxCheckBox* automatic_ = nullptr;
+  wxCheckBox* keepBedFlat_ = nullptr;
+  wxStaticText* explanation_ = nullptr;
+  wxTextCtrl* triangleLimit_ = nullptr;
+  wxTextCtrl* displayLimit_ = nullptr;
+  wxStaticText* estimate_ = nullptr;
+  wxTextCtrl* planarTolerance_ = nullptr;
+  wxTextCtrl* detailLevel_ = nullptr;
+  CMarkdownTextCtrl* helpPane_ = nullptr;
+};
+
+class CGrainforgeDoc;
+
+// Runs the dialog on the document's settings and stores them back after OK when they differ
+// (then the preview is refreshed); true when something was stored.
+bool EditReliefSettings(wxWindow* parent, CGrainforgeDoc& doc, ReliefDialogSection section);
+
+}  // namespace grainforge::app

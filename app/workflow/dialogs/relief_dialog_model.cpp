@@ -1,0 +1,160 @@
+#include "app/workflow/dialogs/relief_dialog_model.h"
+
+#include "app/shell/kit/number_text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <charconv>
+#include <system_error>
+#include <cwctype>
+
+namespace grainforge::app {
+
+namespace {
+
+std::wstring Trimmed(const std::wstring& text) {
+  const auto first = std::find_if_not(text.begin(), text.end(), [](wchar_t c) { return std::iswspace(c); });
+  const auto last = std::find_if_not(text.rbegin(), text.rend(), [](wchar_t c) { return std::iswspace(c); });
+  return first < last.base() ? std::wstring(first, last.base()) : std::wstring();
+}
+
+float ReadSize(const std::wstring& text, float stored) {
+  return std::max(0.01f, ParseDialogFloat(text, stored));
+}
+
+bool HasPart(const mesh::TriangleMesh* part) {
+  return part != nullptr && !part->vertices.empty() && part->TriangleCount() > 0;
+}
+
+bool UsableMap(const mesh::HeightMap* map) {
+  return map != nullptr && map->width > 0 && map->height > 0 && !map->blurred.empty();
+}
+
+// printf's fixed and "%g" forms in the "C" locale whatever the desktop's locale is.
+std::wstring CharsOf(double value, std::chars_format format, int precision) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, format, precision);
+  if (result.ec != std::errc()) return std::wstring();
+  return std::wstring(buffer, result.ptr);
+}
+
+}  // namespace
+
+std::wstring FormatCount(std::uint64_t count) {
+  const std::wstring digits = std::to_wstring(count);
+  std::size_t first = digits.size() % 3;
+  if (first == 0) first = 3;
+  std::wstring text = digits.substr(0, first);
+  for (std::size_t i = first; i < digits.size(); i += 3) text += L"," + digits.substr(i, 3);
+  return text;
+}
+
+std::wstring LimitFieldText(std::uint64_t limit) {
+  return limit == 0 ? std::wstring() : FormatDialogFloat(static_cast<double>(limit) / 1e6);
+}
+
+std::uint64_t ReadLimitField(const std::wstring& text, std::uint64_t stored) {
+  if (Trimmed(text).empty()) return 0;
+  const float typed = ParseDialogFloat(text, std::nanf(""));
+  if (std::isnan(typed)) return stored;
+  if (typed <= 0.0f) return 0;
+  return static_cast<std::uint64_t>(
+      std::llround(1e6 * std::clamp(static_cast<double>(typed), kMinLimitMillions, kMaxLimitMillions)));
+}
+
+void ReadReliefFields(const ReliefDialogFields& fields, ReliefDialogValues& values) {
+  values.remesh.targetEdgeMillimetres = ReadSize(fields.triangleSize, values.remesh.targetEdgeMillimetres);
+  values.triangleLimit = ReadLimitField(fields.triangleLimit, values.triangleLimit);
+  values.displayLimit = ReadLimitField(fields.displayLimit, values.displayLimit);
+  mesh::SimplifySettings& simplify = values.simplify;
+  simplify.planarToleranceMillimetres =
+      std::clamp(ParseDialogFloat(fields.planarTolerance, simplify.planarToleranceMillimetres), 0.000001f, 1.0f);
+  simplify.meshDetailError = std::clamp(ParseDialogFloat(fields.detailLevel, simplify.meshDetailError), 0.00001f, 10.0f);
+  mesh::DisplacementSettings& relief = values.displacement;
+  // A stored strength may itself be out of range (an old project); the clamp applies to it too.
+  relief.strengthMillimetres = std::clamp(ParseDialogFloat(fields.strength, relief.strengthMillimetres), 0.0f,
+                                          kMaxReliefStrengthMillimetres);
+  if (fields.midlevelEnabled)
+    relief.midLevel = std::clamp(ParseDialogFloat(fields.midlevel, relief.midLevel), 0.0f, 1.0f);
+  else
+    relief.midLevel = std::clamp(values.manualMidlevel, 0.0f, 1.0f);
+  relief.direction = fields.direction == 1   ? mesh::DisplacementDirection::outward
+                     : fields.direction == 2 ? mesh::DisplacementDirection::inward
+                                             : mesh::DisplacementDirection::centred;
+  relief.midLevelMode = fields.automaticMidlevel ? mesh::MidLevelMode::automatic : mesh::MidLevelMode::manual;
+  relief.base.enabled = fields.keepBedFlat;
+}
+
+std::wstring EstimateTriangleText(const mesh::TriangleMesh* part, const mesh::RemeshSettings& remesh,
+                                  const std::wstring& typedSize, const std::wstring& typedLimit,
+                                  std::uint64_t storedLimit) {
+  if (!HasPart(part)) return L"Open a part to see how many triangles the relief makes.";
+  mesh::RemeshSettings copy = remesh;
+  copy.method = mesh::RemeshMethod::contour;
+  copy.targetEdgeMillimetres = ReadSize(typedSize, remesh.targetEdgeMillimetres);
+  const mesh::RemeshEstimate estimate = mesh::EstimateRemeshResult(*part, copy);
+  const std::uint64_t shown = estimate.totalTriangles + estimate.totalTriangles / 12;
+  std::wstring text = L"About " + FormatCount(shown) + L" triangles at " +
+                      FormatDialogFloat(copy.targetEdgeMillimetres) + L" mm";
+  if (estimate.cappedCellMillimetres > 0.0f)
+    text += L" (made at " + CharsOf(estimate.cappedCellMillimetres, std::chars_format::fixed, 2) +
+            L" mm, the finest this part allows)";
+  text += L".";
+  const std::uint64_t limit = ReadLimitField(typedLimit, storedLimit);
+  if (limit > 0 && static_cast<double>(shown) > static_cast<double>(limit))
+    text += L" Over the triangle limit of " + FormatDialogFloat(static_cast<double>(limit) / 1e6) +
+            L" million: Process would refuse it.";
+  return text;
+}
+
+std::wstring MidlevelFieldText(std::optional<float> level) {
+  return level ? CharsOf(*level, std::chars_format::general, 3) : std::wstring();
+}
+
+std::optional<float> AutomaticMidlevel(const mesh::HeightMap* map, int direction) {
+  if (!UsableMap(map)) return std::nullopt;
+  if (direction == 1) return map->LevelledPercentile(0.01f);
+  if (direction == 2) return map->LevelledPercentile(0.99f);
+  return map->hasMidValue ? map->LevelValue(map->midValue) : 0.5f;
+}
+
+std::wstring ZeroLevelExplanation(const mesh::HeightMap* map, bool automatic, int direction) {
+  std::wstring reason;
+  if (automatic) {
+    if (!UsableMap(map))
+      reason = L"Automatic: worked out from the texture once there is one.";
+    else if (direction == 1)
+      reason = L"Automatic: from the image's darkest, so the whole relief grows out of the surface.";
+    else if (direction == 2)
+      reason = L"Automatic: from the image's lightest, so the whole relief is cut into the surface.";
+    else if (map->hasMidValue)
+      reason = L"Automatic: at the texture's own surface, which stays where it is - the ground of dots or "
+               L"tread plate, the tops of knurling.";
+    else
+      reason = L"Automatic: at 0.5, so the texture moves out and in alike.";
+  }
+  if (!reason.empty()) reason += L" ";
+  return reason + L"Outward only cannot thin a wall or cut through a thin model, which is why it is the "
+                  L"safest for printing.";
+}
+
+mesh::RemeshSettings ReadRemeshInputFields(const mesh::RemeshSettings& stored, int methodSelection,
+                                           const std::wstring& typedSize) {
+  mesh::RemeshSettings settings = stored;
+  settings.method = methodSelection != 0 ? mesh::RemeshMethod::contour : mesh::RemeshMethod::isotropic;
+  settings.targetEdgeMillimetres = ReadSize(typedSize, stored.targetEdgeMillimetres);
+  return settings;
+}
+
+std::optional<std::wstring> RemeshInputEstimateText(const mesh::TriangleMesh* part,
+                                                    const mesh::RemeshSettings& stored,
+                                                    int methodSelection, const std::wstring& typedSize) {
+  if (!HasPart(part)) return std::nullopt;
+  const mesh::RemeshEstimate estimate =
+      mesh::EstimateRemeshResult(*part, ReadRemeshInputFields(stored, methodSelection, typedSize));
+  return L"About " + FormatCount(estimate.totalTriangles) + L" triangles from " +
+         FormatCount(part->TriangleCount()) +
+         L". The result replaces the part as loaded; open the file again to get the original back.";
+}
+
+}  // namespace grainforge::app

@@ -1,0 +1,85 @@
+#pragma once
+
+// What the relief, simplify and remesh input dialogs compute, free of wx: the count formatter,
+// the triangle estimates, the automatic midlevel and its explanation, and the reading of the
+// typed fields on OK with their limits.
+
+#include "engine/displacement/displacement_settings.h"
+#include "engine/mesh/triangle_mesh.h"
+#include "engine/remesh/flat_simplify.h"
+#include "engine/remesh/remesh_settings.h"
+#include "engine/textures/height_map.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace grainforge::app {
+
+// Strength is limited as the relief section's own field limits it.
+inline constexpr float kMaxReliefStrengthMillimetres = 100000.0f;
+// Typed limits are in millions of triangles; 0 (or an empty field) is "no limit".
+inline constexpr double kMinLimitMillions = 0.1;
+inline constexpr double kMaxLimitMillions = 200.0;
+
+// A count with "," between groups of three digits: 1234567 gives "1,234,567".
+std::wstring FormatCount(std::uint64_t count);
+
+// The text a limit field shows: empty for no limit, else the limit in millions.
+std::wstring LimitFieldText(std::uint64_t limit);
+// The limit a field's text stands for: empty, 0 or less is no limit (0); an unreadable text
+// keeps `stored`; otherwise millions clamped to 0.1..200.
+std::uint64_t ReadLimitField(const std::wstring& text, std::uint64_t stored);
+
+// Everything the relief and simplify dialog edits.
+struct ReliefDialogValues {
+  mesh::RemeshSettings remesh;
+  std::uint64_t triangleLimit = 18000000;
+  std::uint64_t displayLimit = 4000000;
+  mesh::DisplacementSettings displacement;
+  mesh::SimplifySettings simplify;
+  float manualMidlevel = 0.5f;
+};
+
+// The dialog's fields as typed, read on OK.
+struct ReliefDialogFields {
+  std::wstring triangleSize;
+  std::wstring strength;
+  std::wstring midlevel;
+  bool midlevelEnabled = true;
+  std::wstring triangleLimit;
+  std::wstring displayLimit;
+  std::wstring planarTolerance;
+  std::wstring detailLevel;
+  int direction = 0;
+  bool automaticMidlevel = false;
+  bool keepBedFlat = false;
+};
+
+// Stores the typed fields into the values with their limits; an empty or unreadable number
+// keeps the stored value (the limits: see ReadLimitField).
+void ReadReliefFields(const ReliefDialogFields& fields, ReliefDialogValues& values);
+
+// The two-line estimate under the limits. `typedSize` is the triangle size field's text,
+// `typedLimit` the triangle limit field's.
+std::wstring EstimateTriangleText(const mesh::TriangleMesh* part, const mesh::RemeshSettings& remesh,
+                                  const std::wstring& typedSize, const std::wstring& typedLimit,
+                                  std::uint64_t storedLimit);
+
+// The midlevel the automatic mode would use for the direction (0 centred, 1 outward, 2
+// inward); nothing without a usable height map.
+std::optional<float> AutomaticMidlevel(const mesh::HeightMap* map, int direction);
+// The midlevel field while automatic: "%.3g" of the level, empty without one.
+std::wstring MidlevelFieldText(std::optional<float> level);
+// The explanation under the midlevel: the automatic mode's reason, then the note on Outward.
+std::wstring ZeroLevelExplanation(const mesh::HeightMap* map, bool automatic, int direction);
+
+// The remesh input dialog: method 2 unless the method choice is 0, size at least 0.01.
+mesh::RemeshSettings ReadRemeshInputFields(const mesh::RemeshSettings& stored, int methodSelection,
+                                           const std::wstring& typedSize);
+// Its estimate; nothing without a part that has vertices and triangles.
+std::optional<std::wstring> RemeshInputEstimateText(const mesh::TriangleMesh* part,
+                                                    const mesh::RemeshSettings& stored,
+                                                    int methodSelection, const std::wstring& typedSize);
+
+}  // namespace grainforge::app

@@ -1,0 +1,41 @@
+#pragma once
+
+// Remeshes the part as loaded: triangle size and method, with an estimate of the result.
+
+#include "engine/mesh/triangle_mesh.h"
+#include "engine/remesh/remesh_settings.h"
+
+#include <wx/dialog.h>
+
+class wxChoice;
+class wxStaticText;
+class wxTextCtrl;
+
+namespace grainforge::app {
+
+class CMarkdownTextCtrl;
+
+inline constexpr int kIdRemeshInputSize = 1245;
+inline constexpr int kIdRemeshInputMethod = 1246;
+inline constexpr int kIdRemeshInputEstimate = 1247;
+
+class CRemeshInputDialog final : public wxDialog {
+public:
+  CRemeshInputDialog(wxWindow* parent, const mesh::RemeshSettings& settings, const mesh::TriangleMesh* part);
+  const mesh::RemeshSettings& Settings() const { return settings_; }
+  void ReadControls();
+  CMarkdownTextCtrl* HelpPane() const { return helpPane_; }
+
+private:
+  void UpdateEstimate();
+  void OnOk();
+
+  mesh::RemeshSettings settings_;
+  const mesh::TriangleMesh* part_ = nullptr;
+  wxTextCtrl* size_ = nullptr;
+  wxChoice* method_ = nullptr;
+  wxStaticText* estimate_ = nullptr;
+  CMarkdownTextCtrl* helpPane_ = nullptr;
+};
+
+}  // namespace grainforge::app

@@ -1,0 +1,313 @@
+// The procedural texture, relief and simplify, and remesh input dialogs on a real display:
+// opened from fixtures, looked at through screenshots, and their preset list driven through
+// save and delete.
+#include "app/workflow/dialogs/procedural_dialog.h"
+#include "app/workflow/dialogs/relief_dialog.h"
+#include "app/workflow/dialogs/remesh_input_dialog.h"
+#include "app/workflow/dialogs/wx_document_dialogs.h"
+
+#include "app/document/preset_files.h"
+#include "app/shell/kit/number_text.h"
+#include "app/workflow/help/markdown_text_ctrl.h"
+#include "engine/mesh/test_shapes.h"
+#include "engine/textures/procedural_registry.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wx/wx_test_pump.h"
+
+#include <gtest/gtest.h>
+
+#include <wx/app.h>
+#include <wx/checkbox.h>
+#include <wx/odcombo.h>
+#include <wx/textctrl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <filesystem>
+
+namespace grainforge::app {
+namespace {
+
+using tessary::test::PumpFor;
+using tessary::test::WindowShot;
+namespace fs = std::filesystem;
+
+std::string Shot(const char* name) { return (fs::current_path() / name).string(); }
+
+// A dialog shown modeless for as long as the test needs it.
+template <typename Dialog>
+struct Shown {
+  explicit Shown(Dialog* d) : dialog(d) {
+    dialog->Show();
+    PumpFor(std::chrono::milliseconds(300));
+  }
+  ~Shown() {
+    dialog->Destroy();
+    PumpFor(std::chrono::milliseconds(20));
+  }
+  Dialog* operator->() const { return dialog; }
+  Dialog* dialog;
+};
+
+// Factory presets "Coarse" and "Fine" of the Noise pattern beside an empty user folder.
+struct PresetFixture {
+  PresetFixture() {
+    auto pattern = mesh::procedural::CreateProceduralTexture("Noise");
+    const LibraryRoots factoryAsUser{{folder.Path() / "factory", true}};
+    EXPECT_TRUE(SavePreset(factoryAsUser, *pattern, "Fine").ok);
+    pattern->SetValue(pattern->GetParameters().front().key, pattern->GetParameters().front().maximum);
+    EXPECT_TRUE(SavePreset(factoryAsUser, *pattern, "Coarse").ok);
+    fs::create_directories(folder.Path() / "user");
+    roots = {{folder.Path() / "factory", false}, {folder.Path() / "user", true}};
+  }
+  PresetQuestions Questions() {
+    PresetQuestions q;
+    q.askName = [this](wxWindow*, const std::wstring& initial) -> std::optional<std::wstring> {
+      initialNames.push_back(initial);
+      if (names.empty()) return std::nullopt;
+      std::wstring name = names.front();
+      names.pop_front();
+      return name;
+    };
+    q.askYesNo = [this](wxWindow*, const std::wstring& caption, const std::wstring& text) {
+      questions.push_back(caption + L": " + text);
+      return true;
+    };
+    return q;
+  }
+  grainforge::test::TempFolder folder;
+  LibraryRoots roots;
+  std::deque<std::wstring> names;
+  std::vector<std::wstring> initialNames;
+  std::vector<std::wstring> questions;
+};
+
+std::wstring Label(wxWindow* dialog, int id) {
+  wxWindow* control = dialog->FindWindow(id);
+  if (control == nullptr) return L"<missing>";
+  // Labels are wrapped to their width: compare the words.
+  std::wstring text = control->GetLabel().ToStdWstring();
+  std::replace(text.begin(), text.end(), L'\n', L' ');
+  return text;
+}
+
+TEST(SettingsDialogsX11, ProceduralDialogSavesAUserPresetAndDeletingYoursBringsTheFactoryOneBack) {
+  PresetFixture fixture;
+  auto pattern = mesh::procedural::CreateProceduralTexture("Noise");
+  Shown dialog(new CProceduralTextureDialog(nullptr, *pattern, 2, fixture.roots, fixture.Questions()));
+  ASSERT_NE(dialog->HelpPane(), nullptr);
+  EXPECT_EQ(dialog->GetTitle(), wxS("Noise - Procedural Texture"));
+  EXPECT_EQ(dialog->Preview().side, 512);
+  EXPECT_EQ(dialog->PresetListTexts(), (std::vector<std::wstring>{L"Select Preset", L"Coarse", L"Fine"}));
+  EXPECT_FALSE(dialog->FindWindow(kIdDeletePreset)->IsEnabled());
+  // Rows past the pattern's table are hidden whole.
+  const std::size_t used = pattern->GetParameters().size();
+  ASSERT_LT(used, static_cast<std::size_t>(kProceduralRowCount));
+  for (int id : {kIdRowLabel, kIdRowEdit, kIdRowSlider, kIdRowChoice, kIdRowCheck})
+    EXPECT_FALSE(dialog->FindWindow(id + static_cast<int>(used))->IsShown()) << id;
+  ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("procedural_dialog.png")));
+
+  // A typed value outside the limits shows clamped once read.
+  const auto& specs = pattern->GetParameters();
+  const auto numeric = std::find_if(specs.begin(), specs.end(), [](const auto& spec) {
+    return spec.kind == mesh::procedural::ParameterKind::Real;
+  });
+  ASSERT_NE(numeric, specs.end());
+  auto* edit = static_cast<wxTextCtrl*>(dialog->FindWindow(kIdRowEdit + static_cast<int>(numeric - specs.begin())));
+  ASSERT_TRUE(edit->IsShown());
+  edit->ChangeValue(wxS("99999"));
+  dialog->ReadParameterRows();
+  EXPECT_FLOAT_EQ(pattern->GetValue(numeric->key), numeric->maximum);
+  EXPECT_EQ(edit->GetValue().ToStdWstring(), FormatDialogFloat(numeric->maximum));
+
+  fixture.names = {L"mine", L"Fine"};
+  dialog->SavePreset();
+  EXPECT_EQ(Label(dialog.dialog, kIdInformation), L"Saved \"mine\".");
+  EXPECT_EQ(dialog->PresetListTexts(), (std::vector<std::wstring>{L"Select Preset", L"Coarse", L"Fine", L"mine"}));
+  EXPECT_EQ(dialog->FirstUserOnlyIndex(), 2u);
+  ASSERT_NE(dialog->SelectedPreset(), nullptr);
+  EXPECT_EQ(dialog->SelectedPreset()->name, L"mine");
+  EXPECT_TRUE(dialog->FindWindow(kIdDeletePreset)->IsEnabled());
+  EXPECT_EQ(dialog->Presets()[2].thumbnailSide, kPresetThumbnailSide);
+
+  // Saving over a factory preset asks first and lists the name once.
+  dialog->SavePreset();
+  EXPECT_EQ(fixture.initialNames.back(), L"mine");
+  ASSERT_EQ(fixture.questions.size(), 1u);
+  EXPECT_EQ(fixture.questions[0].rfind(L"Save Preset: A factory preset called \"Fine\" already exists.", 0), 0u);
+  ASSERT_NE(dialog->SelectedPreset(), nullptr);
+  EXPECT_EQ(dialog->SelectedPreset()->origin, LibraryItemOrigin::UserOverFactory);
+  EXPECT_EQ(dialog->PresetListTexts().size(), 4u);
+
+  auto* combo = static_cast<wxOwnerDrawnComboBox*>(dialog->FindWindow(kIdPresetCombo));
+  combo->Popup();
+  PumpFor(std::chrono::milliseconds(300));
+  if (wxComboPopup* popup = combo->GetPopupControl(); popup != nullptr && popup->GetControl() != nullptr) {
+    EXPECT_TRUE(WindowShot::Save(popup->GetControl(), Shot("procedural_preset_list.png")));
+  }
+  combo->Dismiss();
+  PumpFor(std::chrono::milliseconds(100));
+
+  dialog->DeletePreset();
+  ASSERT_EQ(fixture.questions.size(), 2u);
+  EXPECT_EQ(fixture.questions[1], L"Delete Preset: Delete your version of \"Fine\"?\n\nThe factory preset comes back.");
+  EXPECT_EQ(Label(dialog.dialog, kIdInformation), L"Deleted yours; the factory preset is back.");
+  ASSERT_NE(dialog->SelectedPreset(), nullptr);
+  EXPECT_EQ(dialog->SelectedPreset()->name, L"Fine");
+  EXPECT_EQ(dialog->SelectedPreset()->origin, LibraryItemOrigin::FactoryOnly);
+  EXPECT_FALSE(dialog->FindWindow(kIdDeletePreset)->IsEnabled());
+
+  dialog->ChoosePreset(2);  // "mine"
+  EXPECT_EQ(Label(dialog.dialog, kIdInformation), L"Loaded \"mine\".");
+  dialog->DeletePreset();
+  EXPECT_EQ(Label(dialog.dialog, kIdInformation), L"Deleted.");
+  EXPECT_EQ(dialog->PresetListTexts(), (std::vector<std::wstring>{L"Select Preset", L"Coarse", L"Fine"}));
+  EXPECT_EQ(dialog->SelectedPreset(), nullptr);
+}
+
+TEST(SettingsDialogsX11, ProceduralDialogForAPatternThatDoesNotRepeatShowsOneTile) {
+  PresetFixture fixture;
+  auto pattern = mesh::procedural::CreateProceduralTexture("Penrose");
+  if (!pattern) GTEST_SKIP() << "Penrose is not built into this program";
+  Shown dialog(new CProceduralTextureDialog(nullptr, *pattern, 3, fixture.roots, fixture.Questions()));
+  EXPECT_EQ(dialog->TilesShown(), 1);
+  EXPECT_EQ(dialog->Preview().side, 512);
+  EXPECT_FALSE(dialog->FindWindow(kIdShowTiles)->IsEnabled());
+  EXPECT_EQ(Label(dialog.dialog, kIdInformation), L"This pattern does not repeat: one tile is laid over the whole model.");
+}
+
+struct ReliefFixture {
+  ReliefFixture() {
+    std::vector<float> pixels(64 * 64);
+    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<float>(i % 64) / 63.0f;
+    map.SetImage(64, 64, pixels);
+    values.triangleLimit = 0;
+    values.displayLimit = 4000000;
+  }
+  mesh::TriangleMesh cube = mesh::MakeTestCube(20.0f);
+  mesh::HeightMap map;
+  ReliefDialogValues values;
+};
+
+TEST(SettingsDialogsX11, ReliefDialogKeepsNoLimitAndClampsStrength) {
+  ReliefFixture fixture;
+  Shown dialog(new CRemeshSettingsDialog(nullptr, fixture.values, ReliefDialogSection::stack, &fixture.cube, &fixture.map));
+  ASSERT_NE(dialog->HelpPane(), nullptr);
+  EXPECT_EQ(dialog->GetTitle(), wxS("Relief and Simplify Settings"));
+  auto* limit = static_cast<wxTextCtrl*>(dialog->FindWindow(kIdTriangleLimit));
+  EXPECT_EQ(limit->GetValue(), wxS(""));
+  EXPECT_EQ(Label(dialog.dialog, kIdEstimate).rfind(L"About ", 0), 0u);
+  ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("relief_simplify_dialog.png")));
+  static_cast<wxTextCtrl*>(dialog->FindWindow(kIdStrength))->ChangeValue(wxS("1e30"));
+  dialog->ReadControls();
+  EXPECT_EQ(dialog->Values().triangleLimit, 0u);
+  EXPECT_EQ(dialog->Values().displayLimit, 4000000u);
+  EXPECT_FLOAT_EQ(dialog->Values().displacement.strengthMillimetres, kMaxReliefStrengthMillimetres);
+
+  // Automatic midlevel on and off again gives back the typed value.
+  auto* midlevel = static_cast<wxTextCtrl*>(dialog->FindWindow(kIdMidlevel));
+  midlevel->ChangeValue(wxS("0.3"));
+  auto* automatic = static_cast<wxCheckBox*>(dialog->FindWindow(kIdAutomaticMidlevel));
+  for (bool on : {true, false}) {
+    automatic->SetValue(on);
+    wxCommandEvent click(wxEVT_CHECKBOX, kIdAutomaticMidlevel);
+    click.SetEventObject(automatic);
+    automatic->GetEventHandler()->ProcessEvent(click);
+    EXPECT_EQ(midlevel->IsEnabled(), !on);
+  }
+  EXPECT_EQ(midlevel->GetValue(), wxS("0.3"));
+}
+
+TEST(SettingsDialogsX11, SimplifySectionShowsOnlyTheSimplifyBand) {
+  ReliefFixture fixture;
+  Shown dialog(new CRemeshSettingsDialog(nullptr, fixture.values, ReliefDialogSection::simplify, &fixture.cube, &fixture.map));
+  EXPECT_EQ(dialog->GetTitle(), wxS("Simplify Settings"));
+  for (int id : {kIdTriangleSize, kIdStrength, kIdDirection, kIdMidlevel, kIdTriangleLimit, kIdEstimate}) {
+    EXPECT_TRUE(dialog->InReliefBand(dialog->FindWindow(id))) << id;
+    EXPECT_FALSE(dialog->FindWindow(id)->IsShown()) << id;
+  }
+  for (int id : {kIdPlanarTolerance, kIdDetailLevel, kIdDetailExtraHigh, kIdDetailExtraHigh + 3}) {
+    EXPECT_FALSE(dialog->InReliefBand(dialog->FindWindow(id))) << id;
+    EXPECT_TRUE(dialog->FindWindow(id)->IsShown()) << id;
+  }
+  // The simplify band starts near the top, not below a hidden relief band.
+  EXPECT_LT(dialog->FindWindow(kIdPlanarTolerance)->GetPosition().y, 120);
+  ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("simplify_dialog.png")));
+  ReliefDialogValues before = fixture.values;
+  dialog->ReadControls();
+  EXPECT_EQ(dialog->Values().triangleLimit, before.triangleLimit);
+}
+
+TEST(SettingsDialogsX11, ReliefSectionShowsOnlyTheReliefBand) {
+  ReliefFixture fixture;
+  Shown dialog(new CRemeshSettingsDialog(nullptr, fixture.values, ReliefDialogSection::relief, &fixture.cube, &fixture.map));
+  EXPECT_EQ(dialog->GetTitle(), wxS("Relief Settings"));
+  EXPECT_TRUE(dialog->FindWindow(kIdStrength)->IsShown());
+  EXPECT_FALSE(dialog->FindWindow(kIdPlanarTolerance)->IsShown());
+  ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("relief_dialog.png")));
+}
+
+TEST(SettingsDialogsX11, RemeshInputDialogEstimatesAndRaisesTinySizes) {
+  ReliefFixture fixture;
+  Shown dialog(new CRemeshInputDialog(nullptr, mesh::RemeshSettings{}, &fixture.cube));
+  ASSERT_NE(dialog->HelpPane(), nullptr);
+  EXPECT_NE(Label(dialog.dialog, kIdRemeshInputEstimate).find(L" triangles from 12."), std::wstring::npos);
+  ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("remesh_input_dialog.png")));
+  static_cast<wxTextCtrl*>(dialog->FindWindow(kIdRemeshInputSize))->ChangeValue(wxS("0.001"));
+  dialog->ReadControls();
+  EXPECT_FLOAT_EQ(dialog->Settings().targetEdgeMillimetres, 0.01f);
+  EXPECT_EQ(dialog->Settings().method, mesh::RemeshMethod::contour);
+}
+
+// Presses the button of the modal dialog of type D once it runs.
+template <typename D>
+void PressWhenModal(int buttonId) {
+  wxTheApp->CallAfter([buttonId] {
+    for (wxWindow* window : wxTopLevelWindows)
+      if (auto* dialog = dynamic_cast<D*>(window); dialog != nullptr && dialog->IsModal()) {
+        wxCommandEvent press(wxEVT_BUTTON, buttonId);
+        press.SetEventObject(dialog->FindWindow(buttonId));
+        dialog->FindWindow(buttonId)->GetEventHandler()->ProcessEvent(press);
+      }
+  });
+}
+
+// Presses Escape in the modal dialog of type D once it runs.
+template <typename D>
+void EscapeWhenModal() {
+  wxTheApp->CallAfter([] {
+    for (wxWindow* window : wxTopLevelWindows)
+      if (auto* dialog = dynamic_cast<D*>(window); dialog != nullptr && dialog->IsModal()) {
+        wxKeyEvent escape(wxEVT_CHAR_HOOK);
+        escape.m_keyCode = WXK_ESCAPE;
+        escape.SetEventObject(dialog);
+        dialog->ProcessWindowEvent(escape);
+      }
+  });
+}
+
+TEST(SettingsDialogsX11, DocumentDialogsRunModallyAndReturnPlainResults) {
+  WxDocumentDialogs dialogs(nullptr);
+  ReliefFixture fixture;
+  mesh::RemeshSettings settings;
+  settings.method = mesh::RemeshMethod::isotropic;
+  PressWhenModal<CRemeshInputDialog>(wxID_OK);
+  const auto edited = dialogs.EditRemeshInput(settings, fixture.cube);
+  ASSERT_TRUE(edited);
+  EXPECT_EQ(edited->method, mesh::RemeshMethod::isotropic);
+  EscapeWhenModal<CRemeshInputDialog>();
+  EXPECT_FALSE(dialogs.EditRemeshInput(settings, fixture.cube));
+
+  PresetFixture presets;
+  PressWhenModal<CProceduralTextureDialog>(wxID_CANCEL);
+  EXPECT_EQ(dialogs.EditProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), 2, presets.roots), nullptr);
+  PressWhenModal<CProceduralTextureDialog>(wxID_OK);
+  const auto kept = dialogs.EditProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), 2, presets.roots);
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->Name(), "Noise");
+  EXPECT_FALSE(dialogs.RunExportCheck(ExportDialogRequest{}));
+}
+
+}  // namespace
+}  // namespace grainforge::app
