@@ -2,6 +2,7 @@
 #include <wx/app.h>
 
 #include "app/shell/grainforge_app.h"
+#include "app/workflow/dialogs/wx_document_dialogs.h"
 #include "app/workflow/workflow_pane.h"
 
 namespace {
@@ -17,7 +18,12 @@ grainforge::app::WorkflowPane MakeWorkflowPane(wxWindow* parent,
 
 class CTessaryApp final : public grainforge::app::CGrainforgeApp {
 public:
-  CTessaryApp() { workflowPane = MakeWorkflowPane; }
+  CTessaryApp() {
+    workflowPane = MakeWorkflowPane;
+    documentDialogs = [](wxWindow* frame) -> std::unique_ptr<grainforge::app::IDocumentDialogs> {
+      return std::make_unique<grainforge::app::WxDocumentDialogs>(frame);
+    };
+  }
 };
 
 wxIMPLEMENT_APP(CTessaryApp);

@@ -89,7 +89,12 @@ bool CApplicationCore::Start(const StartOptions& options) {
   host_ = std::make_unique<ShellDocumentHost>(
       *frame_, *prompter_, [this] { return detailedLog_; },
       [this](const std::filesystem::path& path) { AddRecentFile(path); });
-  document_->SetHost(host_->Bundle(view_));
+  DocumentHost bundle = host_->Bundle(view_);
+  if (options.documentDialogs) {
+    dialogs_ = options.documentDialogs(frame_);
+    bundle.dialogs = dialogs_.get();
+  }
+  document_->SetHost(bundle);
   router_.SetTable(CommandLayer::View, view_->Commands());
   router_.SetTable(CommandLayer::Document, document_->Commands());
   router_.SetTable(CommandLayer::Application, ApplicationCommands());

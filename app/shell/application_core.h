@@ -52,6 +52,9 @@ struct StartOptions {
   IPrompter* prompter = nullptr;
   // The "Workflow" pane; empty: the placeholder.
   WorkflowPaneFactory workflowPane;
+  // The dialogs the document opens (they live in the workflow area, above the shell); empty:
+  // the document's dialog commands do nothing.
+  DocumentDialogsFactory documentDialogs;
 };
 
 class CApplicationCore {
@@ -105,6 +108,7 @@ private:
   std::unique_ptr<wxFileHistory> history_;
   std::unique_ptr<IPrompter> ownPrompter_;
   std::unique_ptr<ShellDocumentHost> host_;
+  std::unique_ptr<IDocumentDialogs> dialogs_;
   IPrompter* prompter_ = nullptr;
   CMainFrame* frame_ = nullptr;
   CViewPlaceholder* view_ = nullptr;

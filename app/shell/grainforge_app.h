@@ -26,6 +26,8 @@ public:
 protected:
   // The "Workflow" pane of the program; the program sets it before start-up.
   WorkflowPaneFactory workflowPane;
+  // The dialogs the document opens; the program sets it before start-up.
+  DocumentDialogsFactory documentDialogs;
 
 private:
   static void OnTerminateSignal(int signal);

@@ -16,6 +16,9 @@
 // pointers past its own destruction.
 
 #include <functional>
+#include <memory>
+
+#include "app/document/document_host.h"
 
 #include "app/shell/kit/command_target.h"
 #include "app/shell/profile_store.h"
@@ -40,6 +43,9 @@ struct WorkflowPane {
 };
 
 using WorkflowPaneFactory = std::function<WorkflowPane(wxWindow* parent, const WorkflowPaneContext&)>;
+
+// Makes the dialogs the document opens, over the main frame.
+using DocumentDialogsFactory = std::function<std::unique_ptr<IDocumentDialogs>(wxWindow* frame)>;
 
 // A "Workflow" pane that only says the workflow is not here yet.
 WorkflowPane MakePlaceholderWorkflowPane(wxWindow* parent, const WorkflowPaneContext& context);
