@@ -76,12 +76,15 @@ private:
 
 }  // namespace
 
-CLeftPane* CreateWorkflowPane(wxWindow* parent, CGrainforgeDoc* document, IProfileStore* profile) {
+CLeftPane* CreateWorkflowPane(wxWindow* parent, CGrainforgeDoc* document, IProfileStore* profile,
+                              SectionBodies bodies) {
   auto* pane = new CLeftPane(parent);
   auto* flow = new CFlowWnd(pane->ContentArea(), kFlowWindowId, GetWindowDpi(parent), profile);
-  InstallBody<CTextureBody>(*flow, FlowStep::Texture, document, BrowsedLibrary(document));
-  InstallBody<CReliefBody>(*flow, FlowStep::Relief, document);
-  InstallBody<CSimplifyBody>(*flow, FlowStep::Simplify, document);
+  if (bodies == SectionBodies::Built) {
+    InstallBody<CTextureBody>(*flow, FlowStep::Texture, document, BrowsedLibrary(document));
+    InstallBody<CReliefBody>(*flow, FlowStep::Relief, document);
+    InstallBody<CSimplifyBody>(*flow, FlowStep::Simplify, document);
+  }
   auto driver = std::make_unique<FlowPaneDriver>(*pane, *flow, document);
   FlowPaneDriver* events = driver.get();
   flow->SetFlowCallback([events](FlowStep step, FlowEvent event) { events->OnFlowEvent(step, event); });
