@@ -45,19 +45,12 @@ const wchar_t* const kLoadFilter =
     L"PNG (*.png)|*.png|TIFF (*.tif;*.tiff)|*.tif;*.tiff|BMP (*.bmp)|*.bmp|"
     L"JPEG (*.jpg;*.jpeg)|*.jpg;*.jpeg|All Files (*.*)|*.*||";
 
-std::vector<std::uint32_t> GreyToPixels(const std::vector<std::uint8_t>& grey) {
-  std::vector<std::uint32_t> pixels;
-  pixels.reserve(grey.size());
-  for (const std::uint8_t g : grey) pixels.push_back(0xFF000000u | (std::uint32_t{g} << 16) | (std::uint32_t{g} << 8) | g);
-  return pixels;
-}
-
 bool SameNameNoCase(const std::string& a, const std::string& b) { return LowerCaseName(a) == LowerCaseName(b); }
 
 }  // namespace
 
 CTextureBody::CTextureBody(CGrainforgeDoc* document, LibraryRoots roots)
-    : document_(document), roots_(std::move(roots)) {}
+    : document_(document), library_(std::move(roots)) {}
 
 bool CTextureBody::Build(wxWindow* parent, int id, FlowStep step) {
   if (!CreateSectionBody(this, parent, id, step)) return false;
@@ -162,11 +155,7 @@ void CTextureBody::UpdateFromDocument(CGrainforgeDoc* document) {
 }
 
 void CTextureBody::SetLibrary(LibraryRoots roots) {
-  roots_ = std::move(roots);
-  presetItems_.clear();
-  categoryItems_.clear();
-  listings_.clear();
-  thumbnails_.clear();
+  library_.SetRoots(std::move(roots));
   ReadCustomList();
   RebuildCategories();
   RebuildThumbnails();
@@ -183,7 +172,7 @@ void CTextureBody::SetTab(int tab) {
 void CTextureBody::RebuildCategories() {
   if (categories_ == nullptr) return;
   if (tab_ == kTabTextures) {
-    std::vector<std::string> names = ListLibraryCategories(roots_, std::string(kTexturesLibraryFolder));
+    std::vector<std::string> names = ListLibraryCategories(library_.Roots(), std::string(kTexturesLibraryFolder));
     if (std::find(names.begin(), names.end(), selectedCategory_) == names.end())
       selectedCategory_ = names.empty() ? std::string() : names.front();
     categories_->SetNames(std::move(names));
@@ -207,11 +196,11 @@ void CTextureBody::RebuildThumbnails() {
                            ? L"No texture library yet. Images go in folders under textures/ beside the program or "
                              L"in Documents/Tessary."
                            : L"No images in this category.";
-    grid_->SetItems(selectedCategory_.empty() ? std::vector<ThumbnailItem>{} : ImageItemsForCategory(selectedCategory_));
+    grid_->SetItems(selectedCategory_.empty() ? std::vector<ThumbnailItem>{} : library_.ImageItems(selectedCategory_));
   } else if (tab_ == kTabProcedural) {
     grid_->columns = 2;
     grid_->emptyText = L"No presets for this texture.";
-    grid_->SetItems(selectedPattern_.empty() ? std::vector<ThumbnailItem>{} : PresetItemsForPattern(selectedPattern_));
+    grid_->SetItems(selectedPattern_.empty() ? std::vector<ThumbnailItem>{} : library_.PresetItems(selectedPattern_));
   } else {
     grid_->columns = 4;
     grid_->emptyText = L"Your own images: Load... adds one here and uses it. A right-click takes one out.";
@@ -223,76 +212,14 @@ void CTextureBody::RebuildThumbnails() {
   }
 }
 
-ThumbnailItem CTextureBody::MakeLibraryThumbnail(const std::filesystem::path& path, const std::string& label,
-                                                 bool highlight) {
-  const std::string key = ImageKey(path);
-  auto found = thumbnails_.find(key);
-  if (found == thumbnails_.end()) {
-    ThumbnailItem item;
-    item.key = key;
-    if (const std::optional<GreyImage> grey = GetThumbnail(roots_, path);
-        grey && grey->width == grey->height && grey->width > 0) {
-      item.pixels = GreyToPixels(grey->pixels);
-      item.size = grey->width;
-    }
-    found = thumbnails_.emplace(key, std::move(item)).first;
-  }
-  ThumbnailItem item = found->second;
-  item.label = label;
-  item.highlight = highlight;
-  return item;
-}
-
-const std::vector<ThumbnailItem>& CTextureBody::ImageItemsForCategory(const std::string& category) {
-  if (const auto cached = categoryItems_.find(category); cached != categoryItems_.end()) return cached->second;
-  std::vector<TextureLibraryItem> listing = ScanTextureLibrary(roots_, category);
-  std::vector<ThumbnailItem> items;
-  items.reserve(listing.size());
-  for (const TextureLibraryItem& image : listing)
-    items.push_back(MakeLibraryThumbnail(image.path, image.name, image.origin == LibraryItemOrigin::UserOnly));
-  listings_[category] = std::move(listing);
-  return categoryItems_.emplace(category, std::move(items)).first->second;
-}
-
-const std::vector<ThumbnailItem>& CTextureBody::PresetItemsForPattern(const std::string& pattern) {
-  if (const auto cached = presetItems_.find(pattern); cached != presetItems_.end()) return cached->second;
-  std::vector<std::pair<bool, ThumbnailItem>> entries;
-  for (const PresetFileEntry& preset : ListPresets(roots_, pattern)) {
-    ThumbnailItem item;
-    item.key = PresetKey(pattern, preset.name);
-    item.label = preset.name;
-    item.highlight = preset.origin == LibraryItemOrigin::UserOnly;
-    std::optional<GreyImage> grey;
-    if (!preset.thumbnail.empty()) grey = ReadGreyBmp(preset.thumbnail);
-    if (grey && grey->width == grey->height && grey->width > 0) {
-      item.pixels = GreyToPixels(grey->pixels);
-      item.size = grey->width;
-    } else if (auto made = procedural::CreateProceduralTexture(pattern)) {
-      // A preset without its picture still gets one, rendered from its values.
-      if (ReadPreset(preset.file, *made).ok) {
-        item.pixels = GreyToPixels(RenderThumbnail(*made));
-        item.size = kPresetThumbnailSide;
-      }
-    }
-    entries.emplace_back(preset.userFile, std::move(item));
-  }
-  std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-    if (a.first != b.first) return !a.first;
-    return CaseInsensitiveLess(a.second.label, b.second.label);
-  });
-  std::vector<ThumbnailItem> items;
-  for (auto& entry : entries) items.push_back(std::move(entry.second));
-  return presetItems_.emplace(pattern, std::move(items)).first->second;
-}
-
 std::vector<ThumbnailItem> CTextureBody::CustomImageItems() {
   std::vector<ThumbnailItem> items;
   for (const std::filesystem::path& path : customImages_)
-    items.push_back(MakeLibraryThumbnail(path, PathToUtf8(path.filename()), true));
+    items.push_back(library_.ImageItem(path, PathToUtf8(path.filename()), true));
   return items;
 }
 
-void CTextureBody::ReadCustomList() { customImages_ = ReadCustomImages(roots_); }
+void CTextureBody::ReadCustomList() { customImages_ = ReadCustomImages(library_.Roots()); }
 
 bool CTextureBody::IsCustomImage(const std::filesystem::path& path) const {
   const std::string key = ImageKey(path);
@@ -315,12 +242,12 @@ void CTextureBody::OnThumbnailClick(int index, int button) {
   const ThumbnailItem item = items[static_cast<std::size_t>(index)];
   if (button == 1) {
     if (tab_ != kTabCustom) return;
-    std::vector<std::filesystem::path> list = ReadCustomImages(roots_);
+    std::vector<std::filesystem::path> list = ReadCustomImages(library_.Roots());
     const auto removed = std::remove_if(list.begin(), list.end(),
                                         [&](const std::filesystem::path& p) { return ImageKey(p) == item.key; });
     if (removed != list.end()) {
       list.erase(removed, list.end());
-      (void)WriteCustomImages(roots_, list);
+      (void)WriteCustomImages(library_.Roots(), list);
     }
     ReadCustomList();
     RebuildThumbnails();
@@ -328,9 +255,7 @@ void CTextureBody::OnThumbnailClick(int index, int button) {
   }
   if (document_ == nullptr) return;
   if (tab_ == kTabTextures) {
-    const auto listing = listings_.find(selectedCategory_);
-    if (listing == listings_.end()) return;
-    for (const TextureLibraryItem& image : listing->second)
+    for (const TextureLibraryItem& image : library_.Listing(selectedCategory_))
       if (ImageKey(image.path) == item.key) {
         LoadImagePath(image.path);
         return;
@@ -339,7 +264,7 @@ void CTextureBody::OnThumbnailClick(int index, int button) {
     std::unique_ptr<procedural::ProceduralTexture> pattern = procedural::CreateProceduralTexture(selectedPattern_);
     if (!pattern) return;
     const std::string fileName = PresetFileStem(item.label) + std::string(kPresetExtension);
-    const std::filesystem::path file = ResolveLibraryItem(roots_, ProceduralFolder(selectedPattern_), fileName);
+    const std::filesystem::path file = ResolveLibraryItem(library_.Roots(), ProceduralFolder(selectedPattern_), fileName);
     if (file.empty() || !ReadPreset(file, *pattern).ok) return;
     document_->RenderProceduralTexture(std::move(pattern), Utf8ToWide(item.label));
     UpdateFromDocument(document_);
@@ -366,7 +291,7 @@ void CTextureBody::OnLoadClick() {
   // Only an image that loaded joins the list: a file that is no image would stay there as a
   // blank cell that fails again on every click.
   if (document_->LoadHeightMap(*file)) {
-    (void)PutCustomImageFirst(roots_, *file);
+    (void)PutCustomImageFirst(library_.Roots(), *file);
     ReadCustomList();
     if (tab_ == kTabCustom) RebuildThumbnails();
   }
@@ -380,7 +305,7 @@ void CTextureBody::SendCommand(int commandId) {
 
 void CTextureBody::OnEditClick() {
   SendCommand(kCmdProceduralEdit);
-  presetItems_.clear();
+  library_.ClearPresets();
   if (tab_ == kTabProcedural) RebuildThumbnails();
   UpdateFromDocument(document_);
 }

@@ -20,6 +20,7 @@
 #include "app/document/texture_library.h"
 #include "app/document/user_folders.h"
 #include "app/workflow/browser_controls.h"
+#include "app/workflow/library_items.h"
 #include "app/workflow/section_body.h"
 #include "app/workflow/texture_summary.h"
 
@@ -78,10 +79,7 @@ private:
   void PaintBody(wxDC& dc) override;
   void RebuildCategories();
   void RebuildThumbnails();
-  const std::vector<ThumbnailItem>& ImageItemsForCategory(const std::string& category);
-  const std::vector<ThumbnailItem>& PresetItemsForPattern(const std::string& pattern);
   std::vector<ThumbnailItem> CustomImageItems();
-  ThumbnailItem MakeLibraryThumbnail(const std::filesystem::path& path, const std::string& label, bool highlight);
   void ReadCustomList();
   bool IsCustomImage(const std::filesystem::path& path) const;
   void LoadImagePath(const std::filesystem::path& path);
@@ -90,7 +88,7 @@ private:
   void RebuildPreview(const CGrainforgeDoc* document, bool hasTexture);
 
   CGrainforgeDoc* document_;
-  LibraryRoots roots_;
+  LibraryItemCache library_;
 
   CSegmented* tabs_ = nullptr;
   CNameList* categories_ = nullptr;
@@ -107,10 +105,6 @@ private:
   std::string selectedPattern_;
   std::string selectedCategory_;
 
-  std::map<std::string, std::vector<ThumbnailItem>> presetItems_;
-  std::map<std::string, std::vector<ThumbnailItem>> categoryItems_;
-  std::map<std::string, std::vector<TextureLibraryItem>> listings_;
-  std::map<std::string, ThumbnailItem> thumbnails_;
   std::vector<std::filesystem::path> customImages_;
 
   PreviewImage preview_;
