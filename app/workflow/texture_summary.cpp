@@ -131,12 +131,14 @@ PreviewImage TilePreview(const PreviewImage& tile, bool mirror) {
 }
 
 std::string PreviewSignature(const mesh::TextureSettings& s, bool hasTexture) {
-  std::string signature = s.seamlessMethod + "|" + s.seamlessParameters;
-  signature += hasTexture && s.tiles ? "|tiles" : "|once";
+  // Built by appending: g++ 12 warns wrongly (-Wrestrict) on chains of "text" + string.
+  std::string signature = s.seamlessMethod;
+  signature.append("|").append(s.seamlessParameters);
+  signature.append(hasTexture && s.tiles ? "|tiles" : "|once");
   // The levels shape the picture too; "Invert" and "Auto levels" sit right under the preview.
-  signature += "|" + FloatText(s.blackLevel) + "," + FloatText(s.whiteLevel) + "," + FloatText(s.gamma) + "," +
-               FloatText(s.outputBlackLevel) + "," + FloatText(s.outputWhiteLevel) + (s.invert ? ",inv" : ",") +
-               (s.autoLevels ? ",auto" : ",");
+  for (const float level : {s.blackLevel, s.whiteLevel, s.gamma, s.outputBlackLevel, s.outputWhiteLevel})
+    signature.append("|").append(FloatText(level));
+  signature.append(s.invert ? "|inv" : "|").append(s.autoLevels ? "|auto" : "|");
   return signature;
 }
 
