@@ -12,6 +12,7 @@
 #include <random>
 
 #include <wx/button.h>
+#include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/frame.h>
 #include <wx/image.h>
@@ -238,6 +239,47 @@ TEST(TextureBodyX11, CustomLoadAddsTheImageAndARightClickTakesItOut) {
   EXPECT_TRUE(body.Grid()->Items().empty());
   EXPECT_TRUE(ReadCustomImages(f.doc->LibraryRootsOfHost()).empty());
   EXPECT_TRUE(fs::exists(mine));  // the file itself stays
+}
+
+// Choosing "Mirror" applies it and mirrors the preview's right and bottom copies; choosing the
+// method already set applies nothing.
+TEST(TextureBodyX11, TheSeamsChoiceAppliesOnlyAChange) {
+  FixtureLibrary library;
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CTextureBody& body = frame.Texture();
+  PressTab(body, kTabTextures);
+  Press(body.Grid(), body.Grid()->CellRect(0));  // Granite: 64 x 64, dark on the left
+  ASSERT_TRUE(body.SeamsChoice()->IsEnabled());
+  const auto choose = [&](int index) {
+    body.SeamsChoice()->SetSelection(index);
+    wxCommandEvent event(wxEVT_CHOICE, body.SeamsChoice()->GetId());
+    event.SetEventObject(body.SeamsChoice());
+    body.SeamsChoice()->ProcessWindowEvent(event);
+  };
+  const std::size_t hints = f.host.hints.size();
+  choose(0);  // "Unchanged", as set
+  EXPECT_EQ(f.host.hints.size(), hints);
+  choose(1);
+  EXPECT_EQ(f.doc->heightMap.settings.seamlessMethod, "Mirror");
+  const PreviewImage& preview = body.Preview();
+  ASSERT_EQ(preview.width, 128);
+  const auto at = [&](int x, int y) { return preview.pixels[static_cast<std::size_t>(y) * 128 + x]; };
+  EXPECT_EQ(at(0, 5), at(127, 5));    // the right copy is mirrored: dark at both outer edges
+  EXPECT_NE(at(63, 5), at(64 + 63, 5));
+  EXPECT_EQ(at(5, 0), at(5, 127));
+
+  // Simplify's boxes write the document's switches through the same rule.
+  auto& simplify = frame.Flow().Body(FlowStep::Simplify);
+  auto* flat = dynamic_cast<wxCheckBox*>(simplify.FindWindow(11));
+  ASSERT_NE(flat, nullptr);
+  flat->SetValue(false);
+  wxCommandEvent click(wxEVT_CHECKBOX, 11);
+  click.SetEventObject(flat);
+  flat->ProcessWindowEvent(click);
+  EXPECT_FALSE(f.doc->simplifySettings.flatAreas);
+  EXPECT_TRUE(f.doc->simplifySettings.wholeMesh);
 }
 
 TEST(ReliefBodyX11, StrengthCommitsOnEnterAndIgnoresTooLarge) {
