@@ -303,6 +303,32 @@ def pane_information(c):
     c.rect(14.2, 13.5, 17.8, 24, WHITE)
 
 
+def tool_tilling(c):
+    # Four tiles of one wave pattern: the tile repeats across the part.
+    for x0, y0 in ((4, 4), (17, 4), (4, 17), (17, 17)):
+        c.rect(x0, y0, x0 + 11, y0 + 11, PALE)
+        c.line(x0 + 1, y0 + 8, x0 + 5.5, y0 + 3, 1.8, ACCENT)
+        c.line(x0 + 5.5, y0 + 3, x0 + 10, y0 + 8, 1.8, ACCENT)
+
+
+def tool_autolevel(c):
+    # A histogram spread between a black and a white marker.
+    for i, h in enumerate((6, 11, 17, 21, 15, 9, 5)):
+        c.rect(7 + i * 2.8, 25 - h, 8.8 + i * 2.8, 25, GREY)
+    c.polygon([(4, 29), (8, 29), (6, 25.5)], INK)
+    c.polygon([(24, 29), (28, 29), (26, 25.5)], WHITE)
+    c.polygon([(24, 29), (28, 29), (26, 25.5)], INK, 0.35)
+    c.line(4, 26, 28, 26, 1.2, INK)
+
+
+def tool_invert(c):
+    # A relief and its negative, split by the middle.
+    c.rect(4, 4, 28, 28, LIGHT)
+    c.polygon([(4, 16), (10, 9), (16, 16)], INK)
+    c.polygon([(16, 16), (22, 23), (28, 16)], ACCENT)
+    c.line(4, 16, 28, 16, 1.4, GREY)
+
+
 ICONS = {
     "proj_new": proj_new, "proj_open": proj_open, "proj_save": proj_save,
     "lay_on_face": lay_on_face, "sel_normal": sel_normal, "sel_move": sel_move,
@@ -313,6 +339,7 @@ ICONS = {
     "flat_wireframe": flat_wireframe, "view_ortho": view_ortho, "3Dprint_view": print_view,
     "pane_workflow": pane_workflow, "pane_output": pane_output,
     "pane_information": pane_information,
+    "tool_tilling": tool_tilling, "tool_autolevel": tool_autolevel, "tool_invert": tool_invert,
 }
 
 

@@ -118,6 +118,7 @@ void CGrainforgeDoc::SeatReliefBase()
 void CGrainforgeDoc::InstallLoadedPart()
 {
     workingPart = CopyWithTransform(loadedPart, partTransform);
+    ++partGeneration;
     ReplacePipelineSource();
     printCheckReport = mesh::PrintabilityReport{};
     displayMesh = nullptr;
@@ -145,6 +146,7 @@ void CGrainforgeDoc::InstallGeneratedPart(mesh::TriangleMesh part, const std::st
     loadedPart.ComputeVertexNormals();
     partTransform = mesh::Transform3x4{};
     workingPart = loadedPart;
+    ++partGeneration;
 
     importReport = mesh::StlImportReport{};
     importReport.fileName = name;
@@ -227,6 +229,7 @@ void CGrainforgeDoc::CarryMasksWithPart(const mesh::Transform3x4& newTransform)
 void CGrainforgeDoc::RebuildWorkingPart()
 {
     workingPart = CopyWithTransform(loadedPart, partTransform);
+    ++partGeneration;
     ReplacePipelineSource();
     printCheckReport = mesh::PrintabilityReport{};
     displayMesh = nullptr;

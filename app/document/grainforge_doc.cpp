@@ -166,6 +166,7 @@ void CGrainforgeDoc::DeleteContents()
 
     loadedPart = mesh::TriangleMesh{};
     workingPart = mesh::TriangleMesh{};
+    ++partGeneration;
     partTransform = mesh::Transform3x4{};
 
     importReport = mesh::StlImportReport{};

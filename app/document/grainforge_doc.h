@@ -289,6 +289,8 @@ public:
     std::wstring partSourcePath;
     std::string testShapeName;
     bool partChangedSinceOpened = false;
+    // Raised whenever the working part is replaced or rebuilt, so views can tell a new part.
+    std::uint32_t partGeneration = 0;
     std::vector<grainforge::mesh::RestingFace> restingFaces;
 
     // Texture and placement

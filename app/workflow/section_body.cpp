@@ -53,6 +53,10 @@ void CSectionBody::OnSize(wxSizeEvent& event) {
 
 void CSectionBody::OnPaint(wxPaintEvent&) {
   wxAutoBufferedPaintDC dc(this);
+  PaintBody(dc);
+}
+
+void CSectionBody::PaintBody(wxDC& dc) {
   const wxSize size = GetClientSize();
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.SetBrush(wxBrush(ToWxColour(colours::kPaneBackground)));

@@ -36,6 +36,11 @@ public:
   // The muted line the base paints; a built body returns the empty text.
   virtual std::wstring GetPlaceholderText() const;
 
+protected:
+  // Paints the body into the buffered paint context; the base fills the pane colour and draws
+  // the placeholder text.
+  virtual void PaintBody(wxDC& dc);
+
 private:
   friend bool CreateSectionBody(CSectionBody* body, wxWindow* parent, int id, FlowStep step);
   void OnPaint(wxPaintEvent& event);

@@ -7,11 +7,28 @@
 #include "app/shell/kit/ui_scale.h"
 #include "app/workflow/flow_refresh.h"
 #include "app/workflow/flow_wnd.h"
+#include "app/workflow/relief_bodies.h"
+#include "app/workflow/texture_body.h"
 
 namespace grainforge::app {
 namespace {
 
 constexpr int kFlowWindowId = 1;
+constexpr int kFirstBodyId = 200;
+
+// The library the Texture section browses: the document's folders when its host names them,
+// else this program's and this user's.
+LibraryRoots BrowsedLibrary(const CGrainforgeDoc* document) {
+  LibraryRoots roots = document != nullptr ? document->LibraryRootsOfHost() : LibraryRoots{};
+  return roots.empty() ? FindLibraryRoots() : roots;
+}
+
+template <typename Body, typename... Args>
+void InstallBody(CFlowWnd& flow, FlowStep step, Args&&... args) {
+  auto* body = new Body(std::forward<Args>(args)...);
+  if (body->Build(&flow, kFirstBodyId + StepIndex(step), step)) flow.ReplaceBody(step, body);
+  else body->Destroy();
+}
 
 // The pane's refresh and the workflow window's events, against the one document.
 class FlowPaneDriver final : public ILeftPaneDriver {
@@ -59,9 +76,15 @@ private:
 
 }  // namespace
 
-CLeftPane* CreateWorkflowPane(wxWindow* parent, CGrainforgeDoc* document, IProfileStore* profile) {
+CLeftPane* CreateWorkflowPane(wxWindow* parent, CGrainforgeDoc* document, IProfileStore* profile,
+                              SectionBodies bodies) {
   auto* pane = new CLeftPane(parent);
   auto* flow = new CFlowWnd(pane->ContentArea(), kFlowWindowId, GetWindowDpi(parent), profile);
+  if (bodies == SectionBodies::Built) {
+    InstallBody<CTextureBody>(*flow, FlowStep::Texture, document, BrowsedLibrary(document));
+    InstallBody<CReliefBody>(*flow, FlowStep::Relief, document);
+    InstallBody<CSimplifyBody>(*flow, FlowStep::Simplify, document);
+  }
   auto driver = std::make_unique<FlowPaneDriver>(*pane, *flow, document);
   FlowPaneDriver* events = driver.get();
   flow->SetFlowCallback([events](FlowStep step, FlowEvent event) { events->OnFlowEvent(step, event); });

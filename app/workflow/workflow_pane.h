@@ -21,7 +21,12 @@ namespace grainforge::app {
 class CFlowWnd;
 class CGrainforgeDoc;
 
-CLeftPane* CreateWorkflowPane(wxWindow* parent, CGrainforgeDoc* document, IProfileStore* profile);
+// Which bodies the sections get: the built Texture, Relief and Simplify bodies, or the
+// placeholder body everywhere (for tests of the window and its headers alone).
+enum class SectionBodies { Built, Placeholders };
+
+CLeftPane* CreateWorkflowPane(wxWindow* parent, CGrainforgeDoc* document, IProfileStore* profile,
+                              SectionBodies bodies = SectionBodies::Built);
 
 // The workflow window inside a pane made by CreateWorkflowPane.
 CFlowWnd* WorkflowWindowOf(const CLeftPane& pane);

@@ -32,11 +32,12 @@ using tessary::test::PumpUntil;
 using tessary::test::WindowShot;
 
 // A frame with the workflow pane as its only content; it records the commands that reach it.
+// The sections hold placeholder bodies, so the window's own layout is what is measured.
 class PaneFrame {
 public:
   PaneFrame(CGrainforgeDoc* document, IProfileStore* profile, int height = 520) {
     frame_ = new wxFrame(nullptr, wxID_ANY, wxS("Workflow"), wxPoint(30, 30), wxDefaultSize);
-    pane_ = CreateWorkflowPane(frame_, document, profile);
+    pane_ = CreateWorkflowPane(frame_, document, profile, SectionBodies::Placeholders);
     auto* sizer = new wxBoxSizer(wxHORIZONTAL);
     sizer->Add(pane_, 0, wxEXPAND);
     frame_->SetSizer(sizer);

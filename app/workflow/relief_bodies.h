@@ -1,0 +1,131 @@
+#pragma once
+
+// The Relief and Simplify section bodies: small forms over the document's remesh,
+// displacement and simplify records. Every control follows one rule: copy the record, change
+// the one field, store it and call UpdatePreview only when the copy differs (the record's own
+// equality), then refresh from the document. Without a document, a part or the section's
+// switch on, every control is disabled.
+
+#include <string>
+
+#include "app/workflow/section_body.h"
+#include "app/workflow/texture_summary.h"
+
+class wxButton;
+class wxCheckBox;
+class wxChoice;
+class wxTextCtrl;
+
+namespace grainforge::app {
+
+class CRemeshBody final : public CSectionBody {
+public:
+  explicit CRemeshBody(CGrainforgeDoc* document) : document_(document) {}
+  bool Build(wxWindow* parent, int id, FlowStep step);
+
+  void SetDpi(int dpi) override;
+  int GetContentHeight() const override;
+  void UpdateFromDocument(CGrainforgeDoc* document) override;
+  void LayoutChildren() override;
+  std::wstring GetPlaceholderText() const override { return {}; }
+
+  void SetTriangleSize(float millimetres);
+  void CommitEdit();
+  wxTextCtrl* SizeEdit() const { return edit_; }
+  const std::wstring& EstimateText() const { return estimate_; }
+
+private:
+  void PaintBody(wxDC& dc) override;
+
+  CGrainforgeDoc* document_;
+  wxTextCtrl* edit_ = nullptr;
+  wxButton* quick_[3] = {};
+  PixelRect label_, unit_, estimateRect_;
+  std::wstring estimate_;
+  float lastSize_ = -1.0f;
+  std::uint32_t lastPart_ = 0;
+  bool lastHadPart_ = false;
+  bool enabled_ = true;
+};
+
+class CDisplacementBody final : public CSectionBody {
+public:
+  explicit CDisplacementBody(CGrainforgeDoc* document) : document_(document) {}
+  bool Build(wxWindow* parent, int id, FlowStep step);
+
+  void SetDpi(int dpi) override;
+  int GetContentHeight() const override;
+  void UpdateFromDocument(CGrainforgeDoc* document) override;
+  void LayoutChildren() override;
+  std::wstring GetPlaceholderText() const override { return {}; }
+
+  void CommitStrength();
+  wxTextCtrl* StrengthEdit() const { return edit_; }
+  wxChoice* DirectionCombo() const { return direction_; }
+  wxCheckBox* BedFaceBox() const { return bedFace_; }
+  const PixelRect& DiagramRect() const { return diagram_; }
+
+private:
+  void SetStrength(float millimetres);
+  void OnDirection();
+  void OnBedFace();
+  void PaintBody(wxDC& dc) override;
+
+  CGrainforgeDoc* document_;
+  wxTextCtrl* edit_ = nullptr;
+  wxButton* quick_[3] = {};
+  wxChoice* direction_ = nullptr;
+  wxCheckBox* bedFace_ = nullptr;
+  PixelRect strengthLabel_, unit_, directionLabel_, diagram_;
+  float lastStrength_ = -1.0f;
+  int lastDirection_ = -1;
+  bool lastEnabled_ = false;
+  bool enabled_ = true;
+};
+
+class CSimplifyBody final : public CSectionBody {
+public:
+  explicit CSimplifyBody(CGrainforgeDoc* document) : document_(document) {}
+  bool Build(wxWindow* parent, int id, FlowStep step);
+
+  int GetContentHeight() const override;
+  void UpdateFromDocument(CGrainforgeDoc* document) override;
+  void LayoutChildren() override;
+  std::wstring GetPlaceholderText() const override { return {}; }
+
+private:
+  void OnBox();
+
+  CGrainforgeDoc* document_;
+  wxCheckBox* flatAreas_ = nullptr;
+  wxCheckBox* wholeMesh_ = nullptr;
+};
+
+// The Relief section: the remesh body over the displacement body.
+class CReliefBody final : public CSectionBody {
+public:
+  explicit CReliefBody(CGrainforgeDoc* document) : document_(document) {}
+  bool Build(wxWindow* parent, int id, FlowStep step);
+
+  void SetDpi(int dpi) override;
+  int GetContentHeight() const override;
+  void UpdateFromDocument(CGrainforgeDoc* document) override;
+  void LayoutChildren() override;
+  std::wstring GetPlaceholderText() const override { return {}; }
+
+  CRemeshBody* Remesh() const { return remesh_; }
+  CDisplacementBody* Displacement() const { return displacement_; }
+
+private:
+  CGrainforgeDoc* document_;
+  CRemeshBody* remesh_ = nullptr;
+  CDisplacementBody* displacement_ = nullptr;
+};
+
+// Where the strength diagram's wave lies (the rest of DrawStrengthDiagram is drawing).
+struct StrengthWave {
+  double x0 = 0, x1 = 0, baseY = 0, midY = 0, topY = 0, amplitude = 0;
+};
+StrengthWave StrengthWaveFor(const PixelRect& rect, int direction, int dpi);
+
+}  // namespace grainforge::app

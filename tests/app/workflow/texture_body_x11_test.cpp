@@ -1,0 +1,314 @@
+// The Texture, Relief and Simplify bodies in the workflow pane of a real frame, on a small
+// library in temporary folders: two categories with three images, two presets (one without its
+// picture) and an image elsewhere on disk. Clicks go through the controls' own mouse handlers.
+#include "app/workflow/texture_body.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/frame.h>
+#include <wx/image.h>
+#include <wx/sizer.h>
+#include <wx/textctrl.h>
+
+#include "app/document/grainforge_doc.h"
+#include "app/document/preset_files.h"
+#include "app/shell/kit/command_events.h"
+#include "app/workflow/flow_wnd.h"
+#include "app/workflow/relief_bodies.h"
+#include "app/workflow/workflow_pane.h"
+#include "engine/textures/procedural_registry.h"
+#include "tests/app/document/document_fixture.h"
+#include "tests/support/wx/wx_test_pump.h"
+
+namespace grainforge::app {
+namespace {
+
+namespace fs = std::filesystem;
+using grainforge::test::DocumentFixture;
+using tessary::test::PumpFor;
+using tessary::test::PumpUntil;
+using tessary::test::WindowShot;
+
+// A grey gradient picture, `shade` setting its direction, as a PNG.
+void WriteGreyPng(const fs::path& path, int width, int height, int shade) {
+  wxImage image(width, height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const auto g = static_cast<unsigned char>(shade == 0 ? x * 255 / (width - 1) : y * 255 / (height - 1));
+      image.SetRGB(x, y, g, g, g);
+    }
+  fs::create_directories(path.parent_path());
+  ASSERT_TRUE(image.SaveFile(wxString(path.native()), wxBITMAP_TYPE_PNG));
+}
+
+struct FixtureLibrary {
+  fs::path root;
+  fs::path factory;
+  fs::path user;
+  fs::path elsewhere;
+
+  FixtureLibrary() {
+    std::random_device seed;
+    root = fs::temp_directory_path() / ("tessary_texture_body_" + std::to_string(seed()));
+    factory = root / "program";
+    user = root / "documents" / "Tessary";
+    elsewhere = root / "elsewhere";
+    WriteGreyPng(factory / "textures" / "Stone" / "Granite.png", 64, 64, 0);
+    WriteGreyPng(factory / "textures" / "Stone" / "Slate.png", 200, 50, 1);
+    WriteGreyPng(factory / "textures" / "Wood" / "Oak.png", 64, 64, 1);
+    WriteGreyPng(elsewhere / "Mine.png", 32, 32, 0);
+    fs::create_directories(elsewhere);
+    std::ofstream(elsewhere / "Broken.png") << "not a picture";
+    const LibraryRoots factoryOnly{{factory, true}};
+    auto noise = mesh::procedural::CreateProceduralTexture("Noise");
+    auto bricks = mesh::procedural::CreateProceduralTexture("Bricks");
+    EXPECT_TRUE(SavePreset(factoryOnly, *noise, "Fine grain").ok);
+    EXPECT_TRUE(SavePreset(factoryOnly, *bricks, "Worn wall").ok);
+    fs::remove(factory / "procedural" / "Bricks" / "Worn wall.bmp");
+  }
+  ~FixtureLibrary() {
+    std::error_code error;
+    fs::remove_all(root, error);
+  }
+};
+
+class BodyFrame {
+public:
+  BodyFrame(DocumentFixture& f, FixtureLibrary& library) {
+    f.host.programFolder = library.factory;
+    f.host.userFolder = library.user;
+    frame_ = new wxFrame(nullptr, wxID_ANY, wxS("Workflow"), wxPoint(20, 20), wxDefaultSize);
+    pane_ = CreateWorkflowPane(frame_, f.doc.get(), &profile_);
+    auto* sizer = new wxBoxSizer(wxHORIZONTAL);
+    sizer->Add(pane_, 0, wxEXPAND);
+    frame_->SetSizer(sizer);
+    frame_->SetClientSize(CLeftPane::kDesignWidth, 930);
+    frame_->Bind(EVT_TESSARY_COMMAND, [this](wxCommandEvent& event) { commands.push_back(event.GetInt()); });
+    frame_->Show();
+    frame_->Layout();
+    PumpFor(std::chrono::milliseconds(200));
+  }
+  ~BodyFrame() {
+    frame_->Destroy();
+    PumpFor(std::chrono::milliseconds(20));
+  }
+  CFlowWnd& Flow() { return *WorkflowWindowOf(*pane_); }
+  CTextureBody& Texture() { return dynamic_cast<CTextureBody&>(Flow().Body(FlowStep::Texture)); }
+  CReliefBody& Relief() { return dynamic_cast<CReliefBody&>(Flow().Body(FlowStep::Relief)); }
+  CLeftPane& Pane() { return *pane_; }
+
+  std::vector<int> commands;
+
+private:
+  MemoryProfileStore profile_;
+  wxFrame* frame_ = nullptr;
+  CLeftPane* pane_ = nullptr;
+};
+
+void Press(wxWindow* window, const PixelRect& rect, wxEventType type = wxEVT_LEFT_DOWN) {
+  wxMouseEvent event(type);
+  event.SetPosition(wxPoint((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2));
+  event.SetEventObject(window);
+  window->GetEventHandler()->ProcessEvent(event);
+}
+
+void PressTab(CTextureBody& body, int tab) { Press(body.Tabs(), SegmentRect(tab, 3, body.Tabs()->Client())); }
+
+void PressButton(wxButton* button) {
+  wxCommandEvent event(wxEVT_BUTTON, button->GetId());
+  event.SetEventObject(button);
+  button->ProcessWindowEvent(event);
+}
+
+TEST(TextureBodyX11, ClickingALibraryThumbnailLoadsAndShowsIt) {
+  FixtureLibrary library;
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CTextureBody& body = frame.Texture();
+  EXPECT_EQ(body.CurrentTab(), kTabProcedural);
+  EXPECT_EQ(body.Title(), L"No texture");
+
+  PressTab(body, kTabTextures);
+  EXPECT_EQ(body.CurrentTab(), kTabTextures);
+  EXPECT_EQ(body.Categories()->Names(), (std::vector<std::string>{"Stone", "Wood"}));
+  EXPECT_EQ(body.Categories()->Selected(), 0);
+  ASSERT_EQ(body.Grid()->Items().size(), 2u);
+  EXPECT_EQ(body.Grid()->Items()[1].label, "Slate.png");
+  EXPECT_EQ(body.Grid()->Items()[1].size, 50);  // the thumbnail cache's square of a 200 x 50 image
+
+  Press(body.Grid(), body.Grid()->CellRect(1));
+  const fs::path slate = library.factory / "textures" / "Stone" / "Slate.png";
+  EXPECT_EQ(fs::path(f.doc->textureImagePath), slate);
+  EXPECT_EQ(body.Title(), L"Slate.png");
+  EXPECT_EQ(body.Subtitle(), L"Textures > Stone");
+  EXPECT_EQ(body.Grid()->highlightedKey, body.Grid()->Items()[1].key);
+  // 200 x 50 sampled every 2nd pixel, then repeated 2 x 2.
+  EXPECT_EQ(body.Preview().width, 200);
+  EXPECT_EQ(body.Preview().height, 50);
+  EXPECT_TRUE(body.SeamsChoice()->IsEnabled());
+  EXPECT_FALSE(body.EditButton()->IsEnabled());
+  const wxString shot = wxString((fs::current_path() / "texture_body_slate.png").native());
+  PumpFor(std::chrono::milliseconds(100));
+  EXPECT_TRUE(WindowShot::Save(&frame.Pane(), shot.ToStdString()));
+  std::printf("screenshot: %s\n", shot.utf8_str().data());
+
+  // Browsing another tab is not undone by the pane's refresh.
+  PressTab(body, kTabProcedural);
+  PumpFor(std::chrono::milliseconds(400));
+  EXPECT_EQ(body.CurrentTab(), kTabProcedural);
+
+  // Another category row shows its own images.
+  PressTab(body, kTabTextures);
+  Press(body.Categories(), body.Categories()->RowRect(1));
+  ASSERT_EQ(body.Grid()->Items().size(), 1u);
+  EXPECT_EQ(body.Grid()->Items()[0].label, "Oak.png");
+}
+
+TEST(TextureBodyX11, APresetClickRendersItsPattern) {
+  FixtureLibrary library;
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CTextureBody& body = frame.Texture();
+  const int bricks = body.Categories()->IndexOf("Bricks");
+  ASSERT_GE(bricks, 0);
+  Press(body.Categories(), body.Categories()->RowRect(bricks));
+  ASSERT_EQ(body.Grid()->Items().size(), 1u);
+  // Its picture is missing, so it was rendered from the preset.
+  EXPECT_EQ(body.Grid()->Items()[0].size, kPresetThumbnailSide);
+  EXPECT_EQ(body.Grid()->Items()[0].pixels.size(), 120u * 120u);
+
+  Press(body.Grid(), body.Grid()->CellRect(0));
+  ASSERT_TRUE(f.doc->proceduralTexture);
+  EXPECT_EQ(f.doc->proceduralTexture->Name(), "Bricks");
+  EXPECT_EQ(f.doc->proceduralPresetName, L"Worn wall");
+  EXPECT_EQ(body.Title(), L"Bricks");
+  EXPECT_EQ(body.Subtitle(), L"Procedural preset: Worn wall");
+  EXPECT_EQ(body.Grid()->highlightedKey, "Bricks|Worn wall");
+  EXPECT_EQ(body.Preview().width, 240);  // the 120 x 120 render, repeated
+  EXPECT_TRUE(body.EditButton()->IsEnabled());
+  EXPECT_FALSE(body.SeamsChoice()->IsEnabled());
+
+  PressButton(body.EditButton());
+  EXPECT_EQ(frame.commands, std::vector<int>{32881});
+  // A right click on a preset does nothing.
+  Press(body.Grid(), body.Grid()->CellRect(0), wxEVT_RIGHT_DOWN);
+  EXPECT_EQ(body.Grid()->Items().size(), 1u);
+}
+
+TEST(TextureBodyX11, CustomLoadAddsTheImageAndARightClickTakesItOut) {
+  FixtureLibrary library;
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CTextureBody& body = frame.Texture();
+  PressTab(body, kTabCustom);
+  EXPECT_TRUE(body.LoadButton()->IsShown());
+  EXPECT_FALSE(body.Categories()->IsShown());
+  EXPECT_TRUE(body.Grid()->Items().empty());
+
+  // A file that does not load stays out of the list.
+  f.host.files.push_back(library.elsewhere / "Broken.png");
+  PressButton(body.LoadButton());
+  EXPECT_TRUE(body.CustomImages().empty());
+  EXPECT_TRUE(body.Grid()->Items().empty());
+
+  const fs::path mine = library.elsewhere / "Mine.png";
+  for (int i = 0; i < 2; ++i) {
+    f.host.files.push_back(mine);
+    PressButton(body.LoadButton());
+  }
+  EXPECT_EQ(f.host.fileDialogTitles.back(), L"Load Texture Image");
+  EXPECT_EQ(body.CustomImages(), std::vector<fs::path>{mine});  // loaded twice, listed once
+  ASSERT_EQ(body.Grid()->Items().size(), 1u);
+  EXPECT_EQ(fs::path(f.doc->textureImagePath), mine);
+  EXPECT_EQ(body.Subtitle(), L"Your image: Mine.png");
+  EXPECT_EQ(body.Grid()->highlightedKey, body.Grid()->Items()[0].key);
+
+  Press(body.Grid(), body.Grid()->CellRect(0), wxEVT_RIGHT_DOWN);
+  EXPECT_TRUE(body.Grid()->Items().empty());
+  EXPECT_TRUE(ReadCustomImages(f.doc->LibraryRootsOfHost()).empty());
+  EXPECT_TRUE(fs::exists(mine));  // the file itself stays
+}
+
+// Choosing "Mirror" applies it and mirrors the preview's right and bottom copies; choosing the
+// method already set applies nothing.
+TEST(TextureBodyX11, TheSeamsChoiceAppliesOnlyAChange) {
+  FixtureLibrary library;
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CTextureBody& body = frame.Texture();
+  PressTab(body, kTabTextures);
+  Press(body.Grid(), body.Grid()->CellRect(0));  // Granite: 64 x 64, dark on the left
+  ASSERT_TRUE(body.SeamsChoice()->IsEnabled());
+  const auto choose = [&](int index) {
+    body.SeamsChoice()->SetSelection(index);
+    wxCommandEvent event(wxEVT_CHOICE, body.SeamsChoice()->GetId());
+    event.SetEventObject(body.SeamsChoice());
+    body.SeamsChoice()->ProcessWindowEvent(event);
+  };
+  const std::size_t hints = f.host.hints.size();
+  choose(0);  // "Unchanged", as set
+  EXPECT_EQ(f.host.hints.size(), hints);
+  choose(1);
+  EXPECT_EQ(f.doc->heightMap.settings.seamlessMethod, "Mirror");
+  const PreviewImage& preview = body.Preview();
+  ASSERT_EQ(preview.width, 128);
+  const auto at = [&](int x, int y) { return preview.pixels[static_cast<std::size_t>(y) * 128 + x]; };
+  EXPECT_EQ(at(0, 5), at(127, 5));    // the right copy is mirrored: dark at both outer edges
+  EXPECT_NE(at(63, 5), at(64 + 63, 5));
+  EXPECT_EQ(at(5, 0), at(5, 127));
+
+  // Simplify's boxes write the document's switches through the same rule.
+  auto& simplify = frame.Flow().Body(FlowStep::Simplify);
+  auto* flat = dynamic_cast<wxCheckBox*>(simplify.FindWindow(11));
+  ASSERT_NE(flat, nullptr);
+  flat->SetValue(false);
+  wxCommandEvent click(wxEVT_CHECKBOX, 11);
+  click.SetEventObject(flat);
+  flat->ProcessWindowEvent(click);
+  EXPECT_FALSE(f.doc->simplifySettings.flatAreas);
+  EXPECT_TRUE(f.doc->simplifySettings.wholeMesh);
+}
+
+TEST(ReliefBodyX11, StrengthCommitsOnEnterAndIgnoresTooLarge) {
+  FixtureLibrary library;
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CDisplacementBody& displacement = *frame.Relief().Displacement();
+  wxTextCtrl* edit = displacement.StrengthEdit();
+  ASSERT_TRUE(edit->IsEnabled());
+  const auto enter = [&](const wchar_t* text) {
+    edit->SetValue(text);
+    wxCommandEvent event(wxEVT_TEXT_ENTER, edit->GetId());
+    event.SetEventObject(edit);
+    edit->ProcessWindowEvent(event);
+  };
+  enter(L"0.75");
+  EXPECT_EQ(f.doc->displacementSettings.strengthMillimetres, 0.75f);
+  enter(L"100001");
+  EXPECT_EQ(f.doc->displacementSettings.strengthMillimetres, 0.75f);
+  // The remesh estimate names the triangles of the cube at the document's size.
+  EXPECT_EQ(frame.Relief().Remesh()->EstimateText().rfind(L"About ", 0), 0u);
+
+  // Without a part every field is off.
+  DocumentFixture empty;
+  displacement.UpdateFromDocument(empty.doc.get());
+  EXPECT_FALSE(edit->IsEnabled());
+  displacement.UpdateFromDocument(f.doc.get());
+}
+
+}  // namespace
+}  // namespace grainforge::app
