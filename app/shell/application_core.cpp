@@ -61,6 +61,10 @@ bool CApplicationCore::Start(const StartOptions& options) {
   profilePath_ = options.profilePath.empty()
                      ? ProfileFilePath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))
                      : options.profilePath;
+  // A fresh account has no ~/.config/Brookvane yet: without it the profile could never be
+  // written, and wx would say so in a message box at exit.
+  std::error_code folderError;
+  std::filesystem::create_directories(profilePath_.parent_path(), folderError);
   config_ = std::make_unique<wxFileConfig>(wxS("Tessary"), wxS("Brookvane"), wxString(profilePath_.wstring()),
                                            wxString(), wxCONFIG_USE_LOCAL_FILE);
   history_ = std::make_unique<wxFileHistory>(kRecentFileCount);

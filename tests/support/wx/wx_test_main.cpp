@@ -7,6 +7,7 @@
 #include <wx/app.h>
 #include <wx/image.h>
 #include <wx/init.h>
+#include <wx/log.h>
 
 namespace {
 
@@ -22,6 +23,9 @@ public:
       std::abort();
     }
     wxInitAllImageHandlers();
+    // wx's own messages go to the test's output: a message box at the end would wait for a
+    // person and hang the run.
+    delete wxLog::SetActiveTarget(new wxLogStderr);
   }
   void TearDown() override {
     wxTheApp->OnExit();
