@@ -61,6 +61,7 @@ void ViewportController::StopAnimation()
 
 void ViewportController::OnCreate()
 {
+    renderer_.view.showViewCube = 1;
     renderer_.view.dpiScale = DpiScale();
 }
 

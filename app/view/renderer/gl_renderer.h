@@ -42,6 +42,9 @@ struct RenderViewState {
     std::uint8_t showPrintCheck = 0;
     std::uint8_t orthographic = 0;
     float dpiScale = 1.0f;  // dpi / 96: sizes the view cube
+    // The view cube in the top right corner; the viewport turns it on (other users of the
+    // renderer, such as the snapshot tool, draw the scene alone).
+    std::uint8_t showViewCube = 0;
 };
 
 // What the pointer is over on the view cube, as the viewport last saw it.
@@ -72,7 +75,7 @@ struct GlRendererOptions {
     // (same pixels, far less work on a software rasteriser); off, the general program draws all.
     bool specialisePrograms = true;
     // Draws the view cube's labels (text needs the window system's fonts); empty: no labels.
-    ViewCubeLabelPainter viewCubeLabels;
+    ViewCubeLabelPainter viewCubeLabels{};
 };
 
 // One vertex array with its buffer and vertex count.

@@ -131,7 +131,7 @@ void GlRenderer::DeleteViewCube()
 void GlRenderer::DrawViewCube()
 {
     viewCubeVertexCount_ = 0;
-    if (cubeProgram_ == 0 || cubeArray_ == 0)
+    if (cubeProgram_ == 0 || cubeArray_ == 0 || view.showViewCube == 0)
         return;
     const std::vector<CubeVertex> list = BuildViewCubeVertices(ViewCubeLayoutNow(), viewCubeHover.cellValid,
                                                                viewCubeHover.cell, viewCubeHover.homeHovered);
