@@ -2,6 +2,7 @@
 
 #include <wx/dcclient.h>
 #include <wx/dcmemory.h>
+#include <wx/log.h>
 #include <wx/settings.h>
 
 #include <chrono>
@@ -200,9 +201,14 @@ void COpenGLViewport::MakeContext()
     contextTried_ = true;
     wxGLContextAttrs attributes;
     attributes.PlatformDefaults().CoreProfile().OGLVersion(options_.glMajor, options_.glMinor).EndList();
-    auto context = std::make_unique<wxGLContext>(this, nullptr, &attributes);
-    if (context->IsOK())
-        context_ = std::move(context);
+    {
+        // A refused context is reported by the window's own failure text; wx would also log it
+        // and show the log as a message box later.
+        wxLogNull quiet;
+        auto context = std::make_unique<wxGLContext>(this, nullptr, &attributes);
+        if (context->IsOK())
+            context_ = std::move(context);
+    }
     UpdateSize();
     // Without a context the renderer fails with its own text ("could not create an OpenGL 3.3
     // Core context"), which the failure paint shows.
