@@ -11,6 +11,7 @@ struct SlotEntry {
     const char* name;
     void (*store)(GlFunctionTable& table, void* function);
     void* (*epoxyPointer)();
+    bool required;
 };
 
 // One entry per slot in table order. The OpenGL name given to the macro expands to libepoxy's
@@ -20,7 +21,8 @@ struct SlotEntry {
               [](GlFunctionTable& table, void* function) {                                  \
                   table.member = reinterpret_cast<type>(function);                          \
               },                                                                            \
-              []() -> void* { return reinterpret_cast<void*>(name); }},
+              []() -> void* { return reinterpret_cast<void*>(name); },                      \
+              required},
 constexpr SlotEntry kSlots[] = {TESSARY_GL_FUNCTIONS(TESSARY_GL_SLOT)};
 #undef TESSARY_GL_SLOT
 
@@ -35,8 +37,13 @@ bool LoadRange(GlFunctionTable& table, const GlProcResolver& resolver, std::size
 {
     for (std::size_t slot = begin; slot < end; ++slot) {
         void* function = nullptr;
-        if (!LoadGlFunction(function, kSlots[slot].name, resolver, errorText))
+        std::string missing;
+        if (!LoadGlFunction(function, kSlots[slot].name, resolver, missing)) {
+            if (!kSlots[slot].required)
+                continue;  // the slot stays null and its user does without
+            errorText = missing;
             return false;
+        }
         kSlots[slot].store(table, function);
     }
     return true;

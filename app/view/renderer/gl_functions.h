@@ -15,7 +15,8 @@ namespace grainforge::gl {
 using GlProcResolver = std::function<void*(const char* name)>;
 
 // X(member, function type, OpenGL name, required) for every slot, in slot order. The six timer
-// query functions may be missing: frames are then drawn without GPU timing.
+// query functions may be missing: frames are then drawn without GPU timing; without
+// glGenerateMipmap the view cube's labels are filtered linearly.
 #define TESSARY_GL_FUNCTIONS(X)                                                   \
     X(GenQueries, PFNGLGENQUERIESPROC, glGenQueries, false)                       \
     X(DeleteQueries, PFNGLDELETEQUERIESPROC, glDeleteQueries, false)              \
@@ -53,7 +54,7 @@ using GlProcResolver = std::function<void*(const char* name)>;
     X(Uniform1f, PFNGLUNIFORM1FPROC, glUniform1f, true)                           \
     X(Uniform2f, PFNGLUNIFORM2FPROC, glUniform2f, true)                           \
     X(ActiveTexture, PFNGLACTIVETEXTUREPROC, glActiveTexture, true)               \
-    X(GenerateMipmap, PFNGLGENERATEMIPMAPPROC, glGenerateMipmap, true)            \
+    X(GenerateMipmap, PFNGLGENERATEMIPMAPPROC, glGenerateMipmap, false)           \
     X(GenFramebuffers, PFNGLGENFRAMEBUFFERSPROC, glGenFramebuffers, true)         \
     X(BindFramebuffer, PFNGLBINDFRAMEBUFFERPROC, glBindFramebuffer, true)         \
     X(FramebufferTexture2D, PFNGLFRAMEBUFFERTEXTURE2DPROC, glFramebufferTexture2D, true) \

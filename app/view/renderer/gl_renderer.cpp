@@ -78,7 +78,7 @@ bool GlRenderer::Initialise(GlSurface* surface)
     }
     surface_ = surface;
     const bool made = CreateContext() && LoadGlFunctions(gl_, options_.resolver, lastError_) && BuildMainProgram() &&
-                      BuildFloorGrid();
+                      BuildFloorGrid() && BuildViewCube();
     if (!made) {
         const std::string error = lastError_;
         Release();
@@ -159,6 +159,7 @@ void GlRenderer::DeleteGlObjects()
     if (timer_.queries[0] != 0 && gl_.DeleteQueries != nullptr)
         gl_.DeleteQueries(3, timer_.queries);
     timer_ = FrameTimer{};
+    DeleteViewCube();
 }
 
 // ---- Main program --------------------------------------------------------------------------
@@ -958,6 +959,7 @@ void GlRenderer::DrawFrame()
     UsePlainColours();
     DrawMeshOverlays();
     DrawEditingOverlays();
+    DrawViewCube();
 
     gl_.BindVertexArray(0);
     EndGpuTimer();

@@ -14,10 +14,12 @@
 #include "app/view/renderer/overlay_builders.h"
 #include "app/view/renderer/render_vertex.h"
 #include "app/view/renderer/scene_uniforms.h"
+#include "app/view/renderer/view_cube.h"
 #include "platform/gl/gl_surface.h"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -39,7 +41,22 @@ struct RenderViewState {
     std::uint8_t showCage = 0;
     std::uint8_t showPrintCheck = 0;
     std::uint8_t orthographic = 0;
+    float dpiScale = 1.0f;  // dpi / 96: sizes the view cube
+    // The view cube in the top right corner; the viewport turns it on (other users of the
+    // renderer, such as the snapshot tool, draw the scene alone).
+    std::uint8_t showViewCube = 0;
 };
+
+// What the pointer is over on the view cube, as the viewport last saw it.
+struct ViewCubeHover {
+    CellDirection cell{0, 0, 0};
+    bool cellValid = false;
+    bool homeHovered = false;
+};
+
+// The view cube's label atlas: kViewCubeAtlasBytes bytes of coverage, 160 x 576, rows of
+// 64 pixels holding ViewCubeLabelText(0..8) in white on black. A wrong size counts as none.
+using ViewCubeLabelPainter = std::function<std::vector<std::uint8_t>()>;
 
 struct FrameStatistics {
     double gpuMilliseconds = 0.0;    // GPU time of the frame three frames back
@@ -57,6 +74,8 @@ struct GlRendererOptions {
     // Draw with builds of the program specialised to the frame's surface mode, blend and masks
     // (same pixels, far less work on a software rasteriser); off, the general program draws all.
     bool specialisePrograms = true;
+    // Draws the view cube's labels (text needs the window system's fonts); empty: no labels.
+    ViewCubeLabelPainter viewCubeLabels{};
 };
 
 // One vertex array with its buffer and vertex count.
@@ -140,6 +159,14 @@ public:
     // False when not ready or the viewport has no area.
     bool ScreenRay(float x, float y, ViewRay& ray) const;
 
+    // ---- View cube ---------------------------------------------------------------------
+    // The cube's layout for the current width, DPI scale and camera angles.
+    ViewCubeLayout ViewCubeLayoutNow() const;
+    ViewCubeHover viewCubeHover;
+    // The cube's draw list of the last frame, for checks.
+    int ViewCubeVertexCount() const { return viewCubeVertexCount_; }
+    bool HasViewCube() const { return cubeProgram_ != 0 && cubeArray_ != 0; }
+
     // Vertex counts of the floor and the overlays, for checks.
     const GlOverlay& FloorGrid() const { return grid_; }
     const GlOverlay& BoundingBoxOverlay() const { return boundingBox_; }
@@ -176,6 +203,9 @@ private:
     void UseProgram(const ProgramBuild& build, const Matrix4& mvp);
     unsigned CompileShader(unsigned kind, const std::string& text);
     bool BuildFloorGrid();
+    bool BuildViewCube();
+    void DrawViewCube();
+    void DeleteViewCube();
     void DeleteGlObjects();
     void DeleteMeshBuffers();
     void DeleteOverlay(GlOverlay& overlay);
@@ -241,6 +271,14 @@ private:
 
     FrameTimer timer_;
     FrameStatistics statistics_;
+
+    unsigned cubeProgram_ = 0;
+    int cubeViewportUniform_ = -1;
+    int cubeLabelsUniform_ = -1;
+    unsigned cubeArray_ = 0;
+    unsigned cubeBuffer_ = 0;
+    unsigned cubeLabels_ = 0;
+    int viewCubeVertexCount_ = 0;
 };
 
 }  // namespace grainforge::gl
