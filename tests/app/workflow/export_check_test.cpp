@@ -147,6 +147,17 @@ TEST(ExportCheckWorkerTest, CancelAndErrorsNeverReportSuccess) {
   }
 }
 
+TEST(ExportCheckWorkerTest, PartThatCannotBeReadBackFails) {
+  // A cube of no size: every triangle collapses, and a file of no triangles reads back as
+  // nothing at all; its zero counts must not pass for a clean read-back.
+  SyncRun run(mesh::MakeTestCube(0.0f), NoFixes(true), DocumentChecklist());
+  EXPECT_TRUE(run.finished);
+  EXPECT_FALSE(run.Outcome().completed);
+  EXPECT_FALSE(run.Outcome().passed);
+  EXPECT_EQ(Count(run.Outcome().report, "nothing a slicer would refuse"), 0u) << run.Outcome().report;
+  EXPECT_EQ(Count(run.Outcome().report, "Read back as a slicer reads it: the file could not be read back ("), 1u);
+}
+
 TEST(ExportCheckTextTest, Headlines) {
   const std::string ok = "  ok      fine\r\n";
   const std::string note = "  note    1 feature(s) need support\r\n";
