@@ -25,8 +25,6 @@ bool CleanupHasNews(const mesh::ExportCleanupReport& r) {
          r.holesLeftOpen != 0 || r.collapsesRefused != 0 || r.zeroAreaTrianglesLeft != 0;
 }
 
-std::wstring Widen(const std::string& s) { return Utf8ToWide(s); }
-
 std::string_view Trim(std::string_view s) {
   const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   while (!s.empty() && space(s.front())) s.remove_prefix(1);
@@ -124,108 +122,130 @@ bool SameExportOptions(const ExportCheckOptions& a, const ExportCheckOptions& b)
          a.fixes.maximumMoveMillimetres == b.fixes.maximumMoveMillimetres;
 }
 
+namespace {
+
+using Publish = std::function<void(const std::wstring&)>;
+
+enum class RoundsEnd { done, cancelled, readBackRefused };
+
+std::string CleanupText(const mesh::ExportCleanupReport& cleanup) {
+  return CleanupHasNews(cleanup) ? "Cleanup:\r\n" + mesh::FormatExportCleanupReport(cleanup) + "\r\n"
+                                 : "Cleanup: nothing to do.\r\n\r\n";
+}
+
+bool IsCleanReadBack(const mesh::ReadBackCounts& counts) {
+  return counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0;
+}
+
+std::string ReadBackLine(const mesh::ReadBackCounts& counts, std::uint64_t triangles, bool fixedAgain) {
+  if (IsCleanReadBack(counts))
+    return FormatText("Read back as a slicer reads it: %llu triangles, nothing a slicer would refuse.\r\n",
+                      static_cast<unsigned long long>(triangles));
+  return FormatText(
+      "Read back as a slicer reads it: %llu non-manifold edges, %llu open edges, %llu facets with no area%s\r\n",
+      static_cast<unsigned long long>(counts.overSharedEdges), static_cast<unsigned long long>(counts.openEdges),
+      static_cast<unsigned long long>(counts.facetsWithNoArea), fixedAgain ? " - fixed again." : ".");
+}
+
+// Up to three rounds of cleanup, fixes and read-back; a clean read-back ends them unless the
+// triangles still passing through others keep falling.
+RoundsEnd RunCheckRounds(ExportCheckJob& job, ExportCheckOutcome& outcome, const Publish& publish,
+                         const std::atomic<bool>& cancel) {
+  mesh::TriangleMesh& part = job.mesh;
+  const mesh::RepairOptions& fixes = job.options.fixes;
+  const bool fixesWanted = fixes.splitNonManifoldEdges || fixes.unfoldTriangles || fixes.resolveSelfIntersections ||
+                           fixes.removeCrumbs;
+  std::string& text = outcome.report;
+  std::uint64_t best = std::numeric_limits<std::uint64_t>::max();
+  for (int round = 1; round <= 3; ++round) {
+    if (cancel.load()) return RoundsEnd::cancelled;
+    publish(round == 1 ? L"Cleaning up the mesh..." : L"Fixing what the reading found...");
+    const mesh::ExportCleanupReport cleanup = mesh::CleanupForExport(part, job.tolerance, job.options.cleanup);
+    part.ComputeBounds();
+    if (round == 1) {
+      outcome.cleanup = cleanup;
+      text = CleanupText(cleanup);
+    }
+    mesh::RepairReport repair;
+    if (fixesWanted) {
+      repair = mesh::RepairMesh(part, fixes, [&](const std::string& phase) { publish(Utf8ToWide(phase) + L"..."); },
+                                job.bodies);
+      if (round == 1) {
+        outcome.repair = repair;
+        text += "Fixes:\r\n" + mesh::FormatRepairDetails(repair) + "\r\n";
+      }
+    }
+    publish(L"Reading the file back as a slicer will...");
+    const mesh::ReadBackCounts counts = mesh::ReadBackAsSlicer(part);
+    if (!counts.ok) {
+      // Counts of a refused read are zeros that mean nothing: never a clean read-back.
+      text += "Read back as a slicer reads it: the file could not be read back (" + counts.error + ").\r\n";
+      return RoundsEnd::readBackRefused;
+    }
+    text += ReadBackLine(counts, part.indices.size() / 3, fixesWanted && round < 3);
+    if (!fixesWanted) break;
+    const std::uint64_t left = repair.selfIntersectingTrianglesLeft;
+    if (IsCleanReadBack(counts)) {
+      if (!repair.resolveChecked || left == 0 || left >= best) break;
+      if (round < 3)
+        text += FormatText("%llu triangles still pass through others - fixed again.\r\n",
+                           static_cast<unsigned long long>(left));
+    }
+    if (repair.resolveChecked) best = left;
+  }
+  return RoundsEnd::done;
+}
+
+std::string StoppedOnErrorText(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::bad_alloc&) {
+    return "\r\nThe check stopped on an error: there is not enough memory for this part.\r\n";
+  } catch (const std::exception& e) {
+    return "\r\nThe check stopped on an error: " + std::string(e.what()) + ".\r\n";
+  } catch (...) {
+    return "\r\nThe check stopped on an error.\r\n";
+  }
+}
+
+}  // namespace
+
 bool RunExportCheck(ExportCheckJob job, ExportCheckShared& shared, const ExportCheckNotify& notify) {
   const auto start = std::chrono::steady_clock::now();
-  const auto publish = [&](const std::wstring& text) {
+  const Publish publish = [&](const std::wstring& text) {
     {
       const std::lock_guard lock(shared.mutex);
       shared.progress = text;
     }
     if (!shared.cancel.load() && notify) notify(false);
   };
-  const auto finish = [&](ExportCheckOutcome outcome) {
-    outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    {
-      const std::lock_guard lock(shared.mutex);
-      shared.outcome = std::move(outcome);
-    }
-    if (!shared.cancel.load() && notify) notify(true);
-  };
 
   ExportCheckOutcome outcome;
-  std::string& text = outcome.report;
   try {
-    mesh::TriangleMesh& part = job.mesh;
-    const mesh::RepairOptions& fixes = job.options.fixes;
-    const bool fixesWanted = fixes.splitNonManifoldEdges || fixes.unfoldTriangles ||
-                             fixes.resolveSelfIntersections || fixes.removeCrumbs;
-    std::uint64_t best = std::numeric_limits<std::uint64_t>::max();
-    bool readBackRefused = false;
-    for (int round = 1; round <= 3; ++round) {
-      if (shared.cancel.load()) return false;
-      publish(round == 1 ? L"Cleaning up the mesh..." : L"Fixing what the reading found...");
-      const mesh::ExportCleanupReport cleanup = mesh::CleanupForExport(part, job.tolerance, job.options.cleanup);
-      part.ComputeBounds();
-      if (round == 1) {
-        outcome.cleanup = cleanup;
-        text = CleanupHasNews(cleanup) ? "Cleanup:\r\n" + mesh::FormatExportCleanupReport(cleanup) + "\r\n"
-                                       : "Cleanup: nothing to do.\r\n\r\n";
-      }
-      mesh::RepairReport repair;
-      if (fixesWanted) {
-        repair = mesh::RepairMesh(
-            part, fixes, [&](const std::string& phase) { publish(Widen(phase) + L"..."); }, job.bodies);
-        if (round == 1) {
-          outcome.repair = repair;
-          text += "Fixes:\r\n" + mesh::FormatRepairDetails(repair) + "\r\n";
-        }
-      }
-      publish(L"Reading the file back as a slicer will...");
-      const mesh::ReadBackCounts counts = mesh::ReadBackAsSlicer(part);
-      if (!counts.ok) {
-        // Counts of a refused read are zeros that mean nothing: never a clean read-back.
-        text += "Read back as a slicer reads it: the file could not be read back (" + counts.error + ").\r\n";
-        readBackRefused = true;
-        break;
-      }
-      const bool clean = counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0;
-      if (clean)
-        text += FormatText("Read back as a slicer reads it: %llu triangles, nothing a slicer would refuse.\r\n",
-                           static_cast<unsigned long long>(part.indices.size() / 3));
-      else
-        text += FormatText(
-            "Read back as a slicer reads it: %llu non-manifold edges, %llu open edges, %llu facets with no area%s\r\n",
-            static_cast<unsigned long long>(counts.overSharedEdges), static_cast<unsigned long long>(counts.openEdges),
-            static_cast<unsigned long long>(counts.facetsWithNoArea),
-            fixesWanted && round < 3 ? " - fixed again." : ".");
-      if (!fixesWanted) break;
-      const std::uint64_t left = repair.selfIntersectingTrianglesLeft;
-      const bool searched = repair.resolveChecked;
-      if (clean) {
-        if (!searched || left == 0 || left >= best) break;
-        if (round < 3)
-          text += FormatText("%llu triangles still pass through others - fixed again.\r\n",
-                             static_cast<unsigned long long>(left));
-      }
-      if (searched) best = left;
-    }
-    text += "\r\n";
+    const RoundsEnd end = RunCheckRounds(job, outcome, publish, shared.cancel);
+    if (end == RoundsEnd::cancelled) return false;
+    outcome.report += "\r\n";
     if (shared.cancel.load()) return false;
-
     publish(L"Checking the file: edges, crossings, how it prints...");
     std::string checklist;
-    outcome.passed = job.check ? job.check(part, checklist) : false;
-    text = NormaliseLineEnds(text + checklist);
-    if (readBackRefused) outcome.passed = false;
-    outcome.completed = !readBackRefused;
-    outcome.mesh = std::move(part);
-  } catch (const std::bad_alloc&) {
-    text += "\r\nThe check stopped on an error: there is not enough memory for this part.\r\n";
-    outcome.passed = false;
-    outcome.completed = false;
-    outcome.mesh = {};
-  } catch (const std::exception& error) {
-    text += "\r\nThe check stopped on an error: " + std::string(error.what()) + ".\r\n";
-    outcome.passed = false;
-    outcome.completed = false;
-    outcome.mesh = {};
+    outcome.passed = job.check ? job.check(job.mesh, checklist) : false;
+    outcome.report = NormaliseLineEnds(outcome.report + checklist);
+    outcome.completed = end == RoundsEnd::done;
+    if (!outcome.completed) outcome.passed = false;
+    outcome.mesh = std::move(job.mesh);
   } catch (...) {
-    text += "\r\nThe check stopped on an error.\r\n";
+    // Engine calls throw on allocation failure (a huge part): a failed check, never a crash.
+    outcome.report += StoppedOnErrorText(std::current_exception());
     outcome.passed = false;
     outcome.completed = false;
     outcome.mesh = {};
   }
-  finish(std::move(outcome));
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  {
+    const std::lock_guard lock(shared.mutex);
+    shared.outcome = std::move(outcome);
+  }
+  if (!shared.cancel.load() && notify) notify(true);
   return true;
 }
 
@@ -240,7 +260,7 @@ ExportHeadline FormatCheckHeadline(const std::string& report, bool passed) {
   }
   if (passed && problems.empty()) {
     if (notes == 0) return {L"Ready to save: no problems found.", true};
-    return {Widen(FormatText("Ready to save: no problems found. %d note%s about printing below.", notes,
+    return {Utf8ToWide(FormatText("Ready to save: no problems found. %d note%s about printing below.", notes,
                              notes == 1 ? "" : "s")),
             true};
   }
@@ -248,7 +268,7 @@ ExportHeadline FormatCheckHeadline(const std::string& report, bool passed) {
   std::string headline = FormatText("%zu problem%s found: ", problems.size(), problems.size() == 1 ? "" : "s");
   for (std::size_t i = 0; i < problems.size(); ++i) headline += (i == 0 ? "" : "; ") + problems[i];
   headline += ".";
-  return {Widen(headline), false};
+  return {Utf8ToWide(headline), false};
 }
 
 std::string ShownReportText(const std::string& report, double seconds, bool detailedLog) {
