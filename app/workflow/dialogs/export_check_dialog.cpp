@@ -38,10 +38,7 @@ wxString ForTextCtrl(const std::string& utf8) {
 
 }  // namespace
 
-CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& request, bool detailedLog)
-    : wxDialog(parent, wxID_ANY, wxS("Save STL"), wxDefaultPosition, wxDefaultSize,
-               wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
-      marquee_(this, kMarqueeTimerId) {
+wxSizer* CExportDialog::CreateOptionsBox() {
   namespace ids = export_ids;
   auto* options = new wxStaticBoxSizer(wxVERTICAL, this, wxS("Before saving"));
   wxWindow* box = options->GetStaticBox();
@@ -71,7 +68,15 @@ CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& reques
   options->Add(sizes, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
   for (wxWindow* item : std::initializer_list<wxWindow*>{splitNonManifold_, unfold_, resolveCrossings_, removeCrumbs_})
     options->Add(item, 0, wxALL, gap);
+  return options;
+}
 
+CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& request, bool detailedLog)
+    : wxDialog(parent, wxID_ANY, wxS("Save STL"), wxDefaultPosition, wxDefaultSize,
+               wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
+      marquee_(this, kMarqueeTimerId) {
+  namespace ids = export_ids;
+  wxSizer* options = CreateOptionsBox();
   const int margin = ConvertDialogToPixels(wxSize(7, 0)).x;
   auto* contents = new wxBoxSizer(wxVERTICAL);
   contents->Add(options, 0, wxEXPAND | wxALL, margin);

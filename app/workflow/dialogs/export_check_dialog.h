@@ -15,6 +15,7 @@
 
 class wxCheckBox;
 class wxGauge;
+class wxSizer;
 class wxStaticText;
 class wxTextCtrl;
 
@@ -51,6 +52,8 @@ public:
   ExportCheckOptions ReadOptions() const;
 
 private:
+  // The "Before saving" group: the cleanup switches with their two sizes and the four fixes.
+  wxSizer* CreateOptionsBox();
   void WriteOptions(const ExportCheckOptions& options);
   void OnOptionChanged();
   void OnSave();
