@@ -1,0 +1,233 @@
+#include "app/workflow/dialogs/export_check_dialog.h"
+
+#include <algorithm>
+#include <utility>
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/gauge.h>
+#include <wx/sizer.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include "app/shell/application_core.h"
+#include "app/shell/kit/dialog_numbers.h"
+#include "app/shell/kit/ui_fonts.h"
+#include "app/workflow/help/help_pages.h"
+#include "app/workflow/help/markdown_text_ctrl.h"
+
+namespace grainforge::app {
+namespace {
+
+constexpr int kMarqueeTimerId = 1;
+
+// Runs on the worker thread: wx queues the closure for the user-interface thread.
+void PostToUi(std::function<void()> closure) {
+  if (wxTheApp != nullptr) wxTheApp->CallAfter(std::move(closure));
+}
+
+wxString ForTextCtrl(const std::string& utf8) {
+  std::string text;
+  text.reserve(utf8.size());
+  for (char c : utf8)
+    if (c != '\r') text += c;
+  return wxString::FromUTF8(text);
+}
+
+}  // namespace
+
+wxSizer* CExportDialog::CreateOptionsBox() {
+  namespace ids = export_ids;
+  auto* options = new wxStaticBoxSizer(wxVERTICAL, this, wxS("Before saving"));
+  wxWindow* box = options->GetStaticBox();
+  weld_ = new wxCheckBox(box, ids::kWeld, wxS("Weld collapsed triangles"));
+  fillHoles_ = new wxCheckBox(box, ids::kFillHoles,
+                              wxS("Close gaps in the mesh (missing triangles; designed holes are kept)"));
+  auto* sizes = new wxBoxSizer(wxHORIZONTAL);
+  const wxSize editSize(ConvertDialogToPixels(wxSize(32, 0)).x, -1);
+  largestHole_ = new wxTextCtrl(box, ids::kLargestHole, wxString(), wxDefaultPosition, editSize, wxTE_RIGHT);
+  widestSlit_ = new wxTextCtrl(box, ids::kWidestSlit, wxString(), wxDefaultPosition, editSize, wxTE_RIGHT);
+  const int gap = ConvertDialogToPixels(wxSize(4, 0)).x;
+  sizes->AddSpacer(ConvertDialogToPixels(wxSize(12, 0)).x);
+  sizes->Add(new wxStaticText(box, wxID_ANY, wxS("up to")), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
+  sizes->Add(largestHole_, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
+  sizes->Add(new wxStaticText(box, wxID_ANY, wxS("mm across, and slits up to")), 0,
+             wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
+  sizes->Add(widestSlit_, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
+  sizes->Add(new wxStaticText(box, wxID_ANY, wxS("mm wide")), 0, wxALIGN_CENTER_VERTICAL);
+  splitNonManifold_ =
+      new wxCheckBox(box, ids::kSplitNonManifold, wxS("Fix non-manifold edges (split where two solids touch)"));
+  unfold_ = new wxCheckBox(box, ids::kUnfold, wxS("Fix folded-over triangles (relax the relief where it turned over)"));
+  resolveCrossings_ = new wxCheckBox(box, ids::kResolveCrossings,
+                                     wxS("Fix self-intersections (relax the relief where it passes through)"));
+  removeCrumbs_ = new wxCheckBox(box, ids::kRemoveCrumbs, wxS("Remove stray crumbs (bodies too small to print)"));
+  for (wxWindow* item : std::initializer_list<wxWindow*>{weld_, fillHoles_})
+    options->Add(item, 0, wxALL, gap);
+  options->Add(sizes, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
+  for (wxWindow* item : std::initializer_list<wxWindow*>{splitNonManifold_, unfold_, resolveCrossings_, removeCrumbs_})
+    options->Add(item, 0, wxALL, gap);
+  return options;
+}
+
+CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& request, bool detailedLog)
+    : wxDialog(parent, wxID_ANY, wxS("Save STL"), wxDefaultPosition, wxDefaultSize,
+               wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
+      marquee_(this, kMarqueeTimerId) {
+  namespace ids = export_ids;
+  wxSizer* options = CreateOptionsBox();
+  const int margin = ConvertDialogToPixels(wxSize(7, 0)).x;
+  auto* contents = new wxBoxSizer(wxVERTICAL);
+  contents->Add(options, 0, wxEXPAND | wxALL, margin);
+  // Without a note its line is left out, so the report is that much taller.
+  if (!request.note.empty()) {
+    auto* note = new wxStaticText(this, ids::kNote, wxString(request.note));
+    note->Wrap(ConvertDialogToPixels(wxSize(280, 0)).x);
+    contents->Add(note, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, margin);
+  }
+  progressText_ = new wxStaticText(this, ids::kProgressText, kFileAsWrittenText, wxDefaultPosition, wxDefaultSize,
+                                   wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+  progressBar_ = new wxGauge(this, ids::kProgressBar, 100, wxDefaultPosition,
+                             wxSize(-1, ConvertDialogToPixels(wxSize(0, 6)).y));
+  headline_ = new wxStaticText(this, ids::kHeadline, wxString(), wxDefaultPosition, wxDefaultSize,
+                               wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+  wxFont semibold = GetFont();
+  semibold.SetNumericWeight(600);
+  headline_->SetFont(semibold);
+  report_ = new wxTextCtrl(this, ids::kReport, wxString(), wxDefaultPosition, wxDefaultSize,
+                           wxTE_MULTILINE | wxTE_READONLY | wxVSCROLL | wxTE_DONTWRAP);
+  report_->SetFont(GetReportFont(96));
+  contents->Add(progressText_, 0, wxEXPAND | wxLEFT | wxRIGHT, margin);
+  contents->Add(progressBar_, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, margin / 2);
+  contents->Add(headline_, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, margin);
+  contents->Add(report_, 1, wxEXPAND | wxALL, margin);
+  auto* buttons = new wxStdDialogButtonSizer();
+  auto* save = new wxButton(this, wxID_OK, wxS("Save..."));
+  save->SetDefault();
+  buttons->AddButton(save);
+  buttons->AddButton(new wxButton(this, wxID_CANCEL, wxS("Cancel")));
+  buttons->Realize();
+  contents->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, margin);
+  SetSizer(contents);
+  SetClientSize(ConvertDialogToPixels(wxSize(300, 298)));
+  progressBar_->Hide();
+  Layout();
+
+  session_ = std::make_unique<ExportCheckSession>(request, static_cast<IExportCheckView&>(*this),
+                                                  ExportCheckServices{PostToUi, &RunningExportChecks(), detailedLog});
+  WriteOptions(session_->Options());
+
+  Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnOptionChanged(); });
+  for (wxTextCtrl* edit : {largestHole_, widestSlit_})
+    edit->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
+      event.Skip();
+      OnOptionChanged();
+    });
+  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, wxID_OK);
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { OnMarquee(); }, kMarqueeTimerId);
+
+  helpPane_ = AttachHelpPane(this, LoadHelpPage("export"));
+  session_->StartCheck();
+}
+
+CExportDialog::~CExportDialog() {
+  // The window goes: focus events of the dying controls start nothing, and a running check is
+  // cancelled and let go. The children go first, while this object is still whole.
+  closing_ = true;
+  marquee_.Stop();
+  DestroyChildren();
+  session_.reset();
+}
+
+void CExportDialog::WriteOptions(const ExportCheckOptions& options) {
+  updating_ = true;
+  weld_->SetValue(options.cleanup.weldCollapsedTriangles);
+  fillHoles_->SetValue(options.cleanup.fillHoles);
+  SetWindowFloat(largestHole_, options.cleanup.maximumHoleMillimetres);
+  SetWindowFloat(widestSlit_, options.cleanup.maximumSlitWidthMillimetres);
+  largestHole_->Enable(options.cleanup.fillHoles);
+  widestSlit_->Enable(options.cleanup.fillHoles);
+  splitNonManifold_->SetValue(options.fixes.splitNonManifoldEdges);
+  unfold_->SetValue(options.fixes.unfoldTriangles);
+  resolveCrossings_->SetValue(options.fixes.resolveSelfIntersections);
+  removeCrumbs_->SetValue(options.fixes.removeCrumbs);
+  updating_ = false;
+}
+
+ExportCheckOptions CExportDialog::ReadOptions() const {
+  ExportCheckOptions options = session_->Options();
+  options.cleanup.weldCollapsedTriangles = weld_->GetValue();
+  options.cleanup.fillHoles = fillHoles_->GetValue();
+  options.cleanup.maximumHoleMillimetres =
+      std::max(0.0f, GetWindowFloat(largestHole_, options.cleanup.maximumHoleMillimetres));
+  options.cleanup.maximumSlitWidthMillimetres =
+      std::max(0.0f, GetWindowFloat(widestSlit_, options.cleanup.maximumSlitWidthMillimetres));
+  options.fixes.splitNonManifoldEdges = splitNonManifold_->GetValue();
+  options.fixes.unfoldTriangles = unfold_->GetValue();
+  options.fixes.resolveSelfIntersections = resolveCrossings_->GetValue();
+  options.fixes.removeCrumbs = removeCrumbs_->GetValue();
+  return options;
+}
+
+void CExportDialog::OnOptionChanged() {
+  if (updating_ || closing_ || session_ == nullptr) return;
+  const ExportCheckOptions options = ReadOptions();
+  WriteOptions(options);
+  // Leaving an edit without changing it checks nothing again.
+  if (SameExportOptions(options, session_->Options())) return;
+  session_->ChangeOptions(options);
+}
+
+void CExportDialog::OnSave() {
+  if (closing_ || session_->IsChecking()) return;
+  const ExportCheckOptions options = ReadOptions();
+  WriteOptions(options);
+  if (session_->RequestSave(options)) EndWithOk();
+}
+
+void CExportDialog::OnMarquee() { progressBar_->Pulse(); }
+
+void CExportDialog::ShowProgressText(const std::wstring& text) { progressText_->SetLabelText(wxString(text)); }
+
+void CExportDialog::ShowReport(const std::string& utf8Text) { report_->ChangeValue(ForTextCtrl(utf8Text)); }
+
+void CExportDialog::ShowHeadline(const ExportHeadline& headline) {
+  headline_->SetForegroundColour(headline.ok ? wxColour(0, 122, 61) : wxColour(190, 78, 0));
+  headline_->SetLabelText(wxString(headline.text));
+  headline_->Refresh();
+}
+
+void CExportDialog::ShowChecking(bool checking) {
+  progressBar_->Show(checking);
+  if (checking) {
+    progressBar_->Pulse();
+    marquee_.Start(30);
+  } else {
+    marquee_.Stop();
+    progressBar_->SetValue(0);
+  }
+  Layout();
+}
+
+void CExportDialog::EnableSave(bool enabled) {
+  if (wxWindow* save = FindWindow(wxID_OK)) save->Enable(enabled);
+}
+
+void CExportDialog::EndWithOk() {
+  closing_ = true;
+  if (IsModal())
+    EndModal(wxID_OK);
+  else
+    SetReturnCode(wxID_OK);
+}
+
+std::optional<ExportDialogResult> RunExportCheckDialog(wxWindow* parent, const ExportDialogRequest& request,
+                                                       bool detailedLog) {
+  CExportDialog dialog(parent, request, detailedLog);
+  const int answer = dialog.ShowModal();
+  if (answer != wxID_OK || !dialog.Session().CanSave()) return std::nullopt;
+  return dialog.Session().TakeResult();
+}
+
+}  // namespace grainforge::app

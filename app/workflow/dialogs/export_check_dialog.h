@@ -1,0 +1,93 @@
+#pragma once
+
+// The "Save STL" dialog: the cleanup options and fixes, the running check's progress, the
+// coloured headline and the report, with the "export" help page on its left. A thin wx view
+// over ExportCheckSession (export_check.h), which holds all of its logic.
+
+#include <memory>
+#include <optional>
+
+#include <wx/dialog.h>
+#include <wx/timer.h>
+
+#include "app/document/document_host.h"
+#include "app/workflow/dialogs/export_check.h"
+
+class wxCheckBox;
+class wxGauge;
+class wxSizer;
+class wxStaticText;
+class wxTextCtrl;
+
+namespace grainforge::app {
+
+class CMarkdownTextCtrl;
+
+// Control ids of the dialog.
+namespace export_ids {
+inline constexpr int kWeld = 1206;
+inline constexpr int kFillHoles = 1207;
+inline constexpr int kLargestHole = 1208;
+inline constexpr int kWidestSlit = 1209;
+inline constexpr int kNote = 1210;
+inline constexpr int kReport = 1211;
+inline constexpr int kSplitNonManifold = 1231;
+inline constexpr int kUnfold = 1232;
+inline constexpr int kResolveCrossings = 1233;
+inline constexpr int kProgressText = 1235;
+inline constexpr int kProgressBar = 1236;
+inline constexpr int kRemoveCrumbs = 1242;
+inline constexpr int kHeadline = 1243;
+}  // namespace export_ids
+
+class CExportDialog final : public wxDialog, private IExportCheckView {
+public:
+  // The check starts at once. `detailedLog`: the application's switch (shows the check's time).
+  CExportDialog(wxWindow* parent, const ExportDialogRequest& request, bool detailedLog);
+  ~CExportDialog() override;
+
+  ExportCheckSession& Session() { return *session_; }
+  CMarkdownTextCtrl* HelpPane() const { return helpPane_; }
+  // The options as the controls show them (sizes below 0 become 0, unreadable ones unchanged).
+  ExportCheckOptions ReadOptions() const;
+
+private:
+  // The "Before saving" group: the cleanup switches with their two sizes and the four fixes.
+  wxSizer* CreateOptionsBox();
+  void WriteOptions(const ExportCheckOptions& options);
+  void OnOptionChanged();
+  void OnSave();
+  void OnMarquee();
+
+  void ShowProgressText(const std::wstring& text) override;
+  void ShowReport(const std::string& utf8Text) override;
+  void ShowHeadline(const ExportHeadline& headline) override;
+  void ShowChecking(bool checking) override;
+  void EnableSave(bool enabled) override;
+  void EndWithOk() override;
+
+  wxCheckBox* weld_ = nullptr;
+  wxCheckBox* fillHoles_ = nullptr;
+  wxTextCtrl* largestHole_ = nullptr;
+  wxTextCtrl* widestSlit_ = nullptr;
+  wxCheckBox* splitNonManifold_ = nullptr;
+  wxCheckBox* unfold_ = nullptr;
+  wxCheckBox* resolveCrossings_ = nullptr;
+  wxCheckBox* removeCrumbs_ = nullptr;
+  wxStaticText* progressText_ = nullptr;
+  wxGauge* progressBar_ = nullptr;
+  wxStaticText* headline_ = nullptr;
+  wxTextCtrl* report_ = nullptr;
+  CMarkdownTextCtrl* helpPane_ = nullptr;
+  wxTimer marquee_;
+  bool updating_ = false;
+  bool closing_ = false;
+  std::unique_ptr<ExportCheckSession> session_;
+};
+
+// Runs the dialog modally over `parent`; the checked mesh and the options on Save, nothing on
+// Cancel. This is the export method of the document's dialogs (IDocumentDialogs::RunExportCheck).
+std::optional<ExportDialogResult> RunExportCheckDialog(wxWindow* parent, const ExportDialogRequest& request,
+                                                       bool detailedLog);
+
+}  // namespace grainforge::app

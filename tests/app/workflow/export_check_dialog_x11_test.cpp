@@ -1,0 +1,160 @@
+// The "Save STL" dialog on screen: opened by the document's Save on a processed cube, its check
+// finishing green with the help pane beside it, Save handing the checked mesh back; an option
+// changed during a check checking again; the window closed mid-check letting its worker go.
+#include "app/workflow/dialogs/export_check_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include "app/document/grainforge_doc.h"
+#include "app/shell/application_core.h"
+#include "app/workflow/help/markdown_text_ctrl.h"
+#include "engine/mesh/stl_reader.h"
+#include "engine/mesh/test_shapes.h"
+#include "engine/textures/procedural_registry.h"
+#include "tests/app/document/document_fixture.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wx/wx_test_pump.h"
+
+namespace grainforge::app {
+namespace {
+
+namespace mesh = grainforge::mesh;
+using grainforge::test::DocumentFixture;
+using tessary::test::PumpFor;
+using tessary::test::PumpUntil;
+using tessary::test::WindowShot;
+
+CExportDialog* OpenExportDialog() {
+  for (wxWindow* window : wxTopLevelWindows)
+    if (auto* dialog = dynamic_cast<CExportDialog*>(window)) return dialog;
+  return nullptr;
+}
+
+wxString Label(wxWindow& dialog, int id) { return dialog.FindWindow(id)->GetLabel(); }
+
+// The document's dialogs with the real export dialog; `onShown` runs inside its modal loop.
+class ExportDialogs final : public IDocumentDialogs {
+public:
+  std::function<void(CExportDialog&)> onShown;
+  std::optional<mesh::RemeshSettings> EditRemeshInput(const mesh::RemeshSettings&, const mesh::TriangleMesh&) override {
+    return std::nullopt;
+  }
+  std::unique_ptr<mesh::procedural::ProceduralTexture> EditProceduralTexture(
+      std::unique_ptr<mesh::procedural::ProceduralTexture>, int, const LibraryRoots&) override {
+    return nullptr;
+  }
+  std::optional<ExportDialogResult> RunExportCheck(const ExportDialogRequest& request) override {
+    wxTheApp->CallAfter([this] {
+      if (CExportDialog* dialog = OpenExportDialog()) onShown(*dialog);
+    });
+    return RunExportCheckDialog(nullptr, request, false);
+  }
+};
+
+TEST(ExportCheckDialogX11Test, SaveOnAProcessedCubeShowsReadyAndHandsBackTheCheckedMesh) {
+  grainforge::test::TempFolder folder;
+  DocumentFixture f;
+  CGrainforgeDoc& doc = f.WithCube();
+  doc.remeshSettings.targetEdgeMillimetres = 1.0f;
+  doc.displacementSettings.strengthMillimetres = 0.3f;
+  doc.RenderProceduralTexture(
+      mesh::procedural::CreateProceduralTexture(mesh::procedural::ProceduralTextureNames().front()), L"");
+  doc.RequestProcess();
+  f.PollUntilReported();
+
+  ExportDialogs dialogs;
+  bool sawDialog = false;
+  dialogs.onShown = [&](CExportDialog& dialog) {
+    sawDialog = true;
+    ASSERT_TRUE(PumpUntil([&] { return !dialog.Session().IsChecking(); }, std::chrono::seconds(120)));
+    PumpFor(std::chrono::milliseconds(300));
+    EXPECT_NE(dialog.HelpPane(), nullptr);
+    EXPECT_EQ(Label(dialog, export_ids::kHeadline), wxS("Ready to save: no problems found."));
+    EXPECT_EQ(dialog.FindWindow(export_ids::kHeadline)->GetForegroundColour(), wxColour(0, 122, 61));
+    EXPECT_EQ(Label(dialog, export_ids::kProgressText), wxS("The file as it will be written:"));
+    EXPECT_TRUE(dialog.FindWindow(wxID_OK)->IsEnabled());
+    const wxString report = static_cast<wxTextCtrl*>(dialog.FindWindow(export_ids::kReport))->GetValue();
+    EXPECT_NE(report.Find(wxS("Before saving:")), wxNOT_FOUND);
+    EXPECT_EQ(report.Find(wxS("Checked in")), wxNOT_FOUND);  // the detailed log is off
+    const std::filesystem::path shot = std::filesystem::current_path() / "export_check_dialog.png";
+    EXPECT_TRUE(WindowShot::Save(&dialog, shot.string()));
+    wxCommandEvent click(wxEVT_BUTTON, wxID_OK);
+    click.SetEventObject(dialog.FindWindow(wxID_OK));
+    dialog.FindWindow(wxID_OK)->GetEventHandler()->ProcessEvent(click);
+  };
+  DocumentHost host = f.host.Host();
+  host.dialogs = &dialogs;
+  doc.SetHost(host);
+
+  CGrainforgeDoc::ExportPlan plan;
+  ASSERT_TRUE(doc.PrepareExport(plan));
+  EXPECT_TRUE(sawDialog);
+  ASSERT_GT(plan.mesh.TriangleCount(), 12u);
+  const std::filesystem::path path = folder / "checked.stl";
+  ASSERT_TRUE(doc.WriteStl(path, false, plan));
+  const mesh::StlReadResult read = mesh::ReadStlFile(path, mesh::StlReadOptions{});
+  ASSERT_TRUE(read.ok);
+  EXPECT_EQ(read.mesh.TriangleCount(), plan.mesh.TriangleCount());
+  EXPECT_TRUE(PumpUntil([] { return RunningExportChecks().load() == 0; }));
+}
+
+// The n-th check's checklist waits until the test allows n checks through.
+struct HeldChecks {
+  std::atomic<int> entered{0};
+  std::atomic<int> allowed{0};
+  ExportCheckFunction Function() {
+    return [this](const mesh::TriangleMesh&, std::string& text) {
+      const int n = ++entered;
+      while (allowed.load() < n) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      text = "Before saving:\r\n  ok      held\r\n";
+      return true;
+    };
+  }
+};
+
+TEST(ExportCheckDialogX11Test, OptionChangedDuringACheckChecksAgainAndClosingLetsTheWorkerGo) {
+  const mesh::TriangleMesh part = mesh::MakeTestSphere(10.0f);
+  HeldChecks held;
+  ExportDialogRequest request;
+  request.mesh = &part;
+  request.check = held.Function();
+  auto* dialog = new CExportDialog(nullptr, request, true);
+  dialog->Show();
+  ASSERT_TRUE(PumpUntil([&] { return held.entered.load() == 1; }, std::chrono::seconds(60)));
+  EXPECT_FALSE(dialog->FindWindow(wxID_OK)->IsEnabled());
+  const std::uint32_t first = dialog->Session().CurrentCheckId();
+  auto* crumbs = static_cast<wxCheckBox*>(dialog->FindWindow(export_ids::kRemoveCrumbs));
+  crumbs->SetValue(false);
+  wxCommandEvent toggle(wxEVT_CHECKBOX, export_ids::kRemoveCrumbs);
+  toggle.SetEventObject(crumbs);
+  crumbs->GetEventHandler()->ProcessEvent(toggle);
+  EXPECT_EQ(dialog->Session().CurrentCheckId(), first);  // the running check goes on
+  held.allowed = 1;
+  // The first check's result arrives, then the second check starts and is held.
+  ASSERT_TRUE(PumpUntil([&] { return held.entered.load() == 2; }, std::chrono::seconds(60)));
+  EXPECT_EQ(dialog->Session().CurrentCheckId(), first + 1);
+  EXPECT_FALSE(dialog->Session().Options().fixes.removeCrumbs);
+  EXPECT_EQ(RunningExportChecks().load(), 1);
+
+  dialog->Destroy();
+  PumpFor(std::chrono::milliseconds(50));
+  EXPECT_EQ(OpenExportDialog(), nullptr);
+  held.allowed = 2;
+  // The worker ends on its own; its late posts find no dialog.
+  EXPECT_TRUE(PumpUntil([] { return RunningExportChecks().load() == 0; }, std::chrono::seconds(60)));
+  PumpFor(std::chrono::milliseconds(50));
+}
+
+}  // namespace
+}  // namespace grainforge::app

@@ -1,0 +1,325 @@
+#include "app/workflow/dialogs/export_check.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/document/document_reports.h"
+#include "engine/mesh/test_shapes.h"
+
+namespace grainforge::app {
+namespace {
+
+namespace mesh = grainforge::mesh;
+
+ExportCheckFunction DocumentChecklist() {
+  return [](const mesh::TriangleMesh& m, std::string& text) { return BeforeSavingReport(m, mesh::BaseProtection{}, text); };
+}
+
+mesh::TriangleMesh HoledCube() {
+  mesh::TriangleMesh cube = mesh::MakeTestCube(20.0f);
+  cube.indices.resize(cube.indices.size() - 3);
+  return cube;
+}
+
+std::size_t Count(const std::string& text, const std::string& piece) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+  return n;
+}
+
+struct SyncRun {
+  ExportCheckShared shared;
+  std::vector<bool> notices;  // false progress, true done
+  bool finished = false;
+
+  SyncRun(mesh::TriangleMesh part, ExportCheckOptions options, ExportCheckFunction check) {
+    finished = RunExportCheck(ExportCheckJob{std::move(part), 0.0f, options, 1, std::move(check)}, shared,
+                              [this](bool done) { notices.push_back(done); });
+  }
+  const ExportCheckOutcome& Outcome() const { return shared.outcome; }
+};
+
+ExportCheckOptions NoFixes(bool fillHoles) {
+  ExportCheckOptions options;
+  options.cleanup.fillHoles = fillHoles;
+  options.fixes.splitNonManifoldEdges = options.fixes.unfoldTriangles = false;
+  options.fixes.resolveSelfIntersections = options.fixes.removeCrumbs = false;
+  return options;
+}
+
+TEST(ExportCheckWorkerTest, CleanCubePassesInOneRound) {
+  SyncRun run(mesh::MakeTestCube(20.0f), ExportCheckOptions{}, DocumentChecklist());
+  ASSERT_TRUE(run.finished);
+  const ExportCheckOutcome& out = run.Outcome();
+  EXPECT_TRUE(out.completed);
+  EXPECT_TRUE(out.passed);
+  EXPECT_EQ(out.mesh.indices.size(), 36u);
+  EXPECT_EQ(out.report.rfind("Cleanup: nothing to do.\r\n\r\nFixes:\r\n", 0), 0u) << out.report;
+  EXPECT_EQ(Count(out.report, "Read back as a slicer reads it: 12 triangles, nothing a slicer would refuse.\r\n\r\n"
+                              "Before saving:\r\n"),
+            1u)
+      << out.report;
+  EXPECT_GE(Count(out.report, "\r\n  ok      "), 5u);
+  EXPECT_EQ(Count(out.report, "PROBLEM"), 0u);
+  // No bare line feed survives the normalising.
+  EXPECT_EQ(Count(out.report, "\n"), Count(out.report, "\r\n"));
+  const ExportHeadline headline = FormatCheckHeadline(out.report, out.passed);
+  EXPECT_EQ(headline.text, L"Ready to save: no problems found.");
+  EXPECT_TRUE(headline.ok);
+  // Progress first, the end last and once.
+  ASSERT_FALSE(run.notices.empty());
+  EXPECT_TRUE(run.notices.back());
+  EXPECT_EQ(std::count(run.notices.begin(), run.notices.end(), true), 1);
+}
+
+TEST(ExportCheckWorkerTest, HoledCubeReachesTheChecklistAndHeadline) {
+  // Gap filling off so the hole stays; the fixes decide how many read-back rounds run.
+  struct Case {
+    bool fixes;
+    std::size_t readBackLines;
+    const char* lastEnding;
+  };
+  for (const Case& c : {Case{false, 1, "facets with no area.\r\n"}, Case{true, 3, "facets with no area.\r\n"}}) {
+    ExportCheckOptions options = NoFixes(false);
+    options.fixes.splitNonManifoldEdges = c.fixes;
+    SyncRun run(HoledCube(), options, DocumentChecklist());
+    const std::string& report = run.Outcome().report;
+    EXPECT_TRUE(run.Outcome().completed);
+    EXPECT_FALSE(run.Outcome().passed);
+    EXPECT_EQ(Count(report, "Read back as a slicer reads it: 0 non-manifold edges, 3 open edges"), c.readBackLines)
+        << report;
+    EXPECT_EQ(Count(report, " - fixed again.\r\n"), c.readBackLines - 1);
+    EXPECT_EQ(Count(report, c.lastEnding), 1u);
+    EXPECT_EQ(Count(report, "  PROBLEM 3 open edges (watertight when zero)\r\n"), 1u) << report;
+    const ExportHeadline headline = FormatCheckHeadline(report, false);
+    EXPECT_FALSE(headline.ok);
+    EXPECT_EQ(headline.text.rfind(L"1 problem found: 3 open edges (watertight when zero)", 0), 0u);
+  }
+}
+
+TEST(ExportCheckWorkerTest, CancelAndErrorsNeverReportSuccess) {
+  {
+    ExportCheckShared shared;
+    shared.cancel = true;
+    int notices = 0;
+    EXPECT_FALSE(RunExportCheck(ExportCheckJob{mesh::MakeTestCube(5.0f), 0.0f, {}, 1, DocumentChecklist()}, shared,
+                                [&](bool) { ++notices; }));
+    EXPECT_EQ(notices, 0);
+    EXPECT_TRUE(shared.outcome.report.empty());
+  }
+  struct Case {
+    float edge;
+    ExportCheckFunction check;
+    const char* line;
+  };
+  const Case cases[] = {
+      {5.0f, [](const mesh::TriangleMesh&, std::string&) -> bool { throw std::runtime_error("boom"); },
+       "The check stopped on an error: boom.\r\n"},
+      {5.0f, [](const mesh::TriangleMesh&, std::string&) -> bool { throw std::bad_alloc(); },
+       "The check stopped on an error: there is not enough memory for this part.\r\n"},
+      {5.0f, [](const mesh::TriangleMesh&, std::string&) -> bool { throw 7; }, "The check stopped on an error.\r\n"},
+      // No checklist at all: nothing was checked, so nothing passed.
+      {5.0f, nullptr, "nothing a slicer would refuse.\r\n\r\n"},
+      // A cube of no size collapses to a file of no triangles that does not read back: its zero
+      // counts are not a clean read-back.
+      {0.0f, DocumentChecklist(), "Read back as a slicer reads it: the file could not be read back ("},
+  };
+  for (const Case& c : cases) {
+    SyncRun run(mesh::MakeTestCube(c.edge), ExportCheckOptions{}, c.check);
+    EXPECT_TRUE(run.finished);
+    EXPECT_FALSE(run.Outcome().passed);
+    EXPECT_EQ(Count(run.Outcome().report, c.line), 1u) << run.Outcome().report;
+    EXPECT_EQ(Count(run.Outcome().report, "Before saving:"), c.edge == 0.0f ? 1u : 0u);
+    EXPECT_FALSE(FormatCheckHeadline(run.Outcome().report, run.Outcome().passed).ok);
+    EXPECT_FALSE(run.Outcome().completed && c.edge == 0.0f);
+    EXPECT_TRUE(run.notices.back());
+  }
+}
+
+TEST(ExportCheckTextTest, Headlines) {
+  const std::string ok = "  ok      fine\r\n";
+  const std::string note = "  note    1 feature(s) need support\r\n";
+  const std::string problemA = "  PROBLEM 3 open edges  \r\n";
+  const std::string problemB = "  PROBLEM 2 non-manifold edges\r\n";
+  struct Case {
+    std::string report;
+    bool passed;
+    const wchar_t* text;
+    bool ok;
+  };
+  const Case cases[] = {
+      {ok, true, L"Ready to save: no problems found.", true},
+      {ok + note, true, L"Ready to save: no problems found. 1 note about printing below.", true},
+      {note + ok + note, true, L"Ready to save: no problems found. 2 notes about printing below.", true},
+      {problemA, false, L"1 problem found: 3 open edges.", false},
+      {problemA + ok + problemB, false, L"2 problems found: 3 open edges; 2 non-manifold edges.", false},
+      {problemA, true, L"1 problem found: 3 open edges.", false},
+      {ok, false, L"Not checked: see below.", false},
+      // The column is matched case-sensitively and at the line's start only.
+      {"  problem x\r\n x  PROBLEM y\r\n", true, L"Ready to save: no problems found.", true},
+  };
+  for (const Case& c : cases) {
+    const ExportHeadline headline = FormatCheckHeadline(c.report, c.passed);
+    EXPECT_EQ(headline.text, c.text);
+    EXPECT_EQ(headline.ok, c.ok);
+  }
+}
+
+TEST(ExportCheckTextTest, TimeShownOnlyWithTheDetailedLog) {
+  const std::string report = "Fixes:\r\n  relaxed (12 ms)\r\n  in 3.5 ms\r\n\r\nBefore saving:\r\n  ok      x\r\n\r\n";
+  EXPECT_EQ(ShownReportText(report, 1.25, true), report + "\r\nChecked in 1.2 s.");
+  EXPECT_EQ(ShownReportText(report, 1.25, false), "Fixes:\r\n  relaxed\r\n\r\nBefore saving:\r\n  ok      x");
+  EXPECT_EQ(ShownReportText("", 0.0, false), "");
+}
+
+// ---- Session, with a fake window and a queue standing in for the event loop ---------------------
+
+struct FakeView final : IExportCheckView {
+  std::wstring progress;
+  std::string report;
+  ExportHeadline headline;
+  bool checking = false;
+  bool saveEnabled = false;
+  int endedOk = 0;
+  void ShowProgressText(const std::wstring& text) override { progress = text; }
+  void ShowReport(const std::string& text) override { report = text; }
+  void ShowHeadline(const ExportHeadline& h) override { headline = h; }
+  void ShowChecking(bool on) override { checking = on; }
+  void EnableSave(bool on) override { saveEnabled = on; }
+  void EndWithOk() override { ++endedOk; }
+};
+
+struct UiQueue {
+  std::mutex mutex;
+  std::deque<std::function<void()>> closures;
+  int posted = 0;
+  UiPoster Poster() {
+    return [this](std::function<void()> f) {
+      const std::lock_guard lock(mutex);
+      closures.push_back(std::move(f));
+      ++posted;
+    };
+  }
+  void RunPending() {
+    while (true) {
+      std::function<void()> f;
+      {
+        const std::lock_guard lock(mutex);
+        if (closures.empty()) return;
+        f = std::move(closures.front());
+        closures.pop_front();
+      }
+      f();
+    }
+  }
+  // Runs closures until the condition holds; bounded so that a fault fails instead of hanging.
+  bool RunUntil(const std::function<bool()>& condition) {
+    for (int i = 0; i < 60000; ++i) {
+      RunPending();
+      if (condition()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  }
+};
+
+struct SessionRig {
+  mesh::TriangleMesh part = mesh::MakeTestCube(20.0f);
+  FakeView view;
+  UiQueue queue;
+  std::atomic<int> running{0};
+  ExportDialogRequest request;
+  SessionRig() {
+    request.mesh = &part;
+    request.check = DocumentChecklist();
+  }
+  ExportCheckServices Services() { return {queue.Poster(), &running, false}; }
+};
+
+TEST(ExportCheckSessionTest, CheckThenSaveAndSaveWithChangedOptions) {
+  SessionRig rig;
+  ExportCheckSession session(rig.request, rig.view, rig.Services());
+  session.StartCheck();
+  EXPECT_TRUE(rig.view.checking);
+  EXPECT_FALSE(rig.view.saveEnabled);
+  EXPECT_EQ(rig.view.progress, kCopyingPartText);
+  ASSERT_TRUE(rig.queue.RunUntil([&] { return !session.IsChecking(); }));
+  EXPECT_EQ(rig.view.headline.text, L"Ready to save: no problems found.");
+  EXPECT_TRUE(rig.view.saveEnabled);
+  EXPECT_EQ(rig.view.progress, kFileAsWrittenText);
+  EXPECT_TRUE(session.RequestSave(session.Options()));
+
+  // Save with an option typed but not yet checked: one more check, then the dialog ends.
+  ExportCheckOptions changed = session.Options();
+  changed.cleanup.maximumHoleMillimetres = 2.0f;
+  const std::uint32_t before = session.CurrentCheckId();
+  EXPECT_FALSE(session.RequestSave(changed));
+  EXPECT_EQ(session.CurrentCheckId(), before + 1);
+  ASSERT_TRUE(rig.queue.RunUntil([&] { return rig.view.endedOk == 1; }));
+  const ExportDialogResult result = session.TakeResult();
+  EXPECT_EQ(result.cleanup.maximumHoleMillimetres, 2.0f);
+  EXPECT_EQ(result.mesh.indices.size(), 36u);
+  EXPECT_NE(result.reportText.find("Before saving:"), std::string::npos);
+  ASSERT_TRUE(rig.queue.RunUntil([&] { return rig.running.load() == 0; }));
+}
+
+TEST(ExportCheckSessionTest, ClosingDuringTheCheckLeavesNoDanglingPost) {
+  SessionRig rig;
+  std::atomic<bool> inCheck{false};
+  std::atomic<bool> release{false};
+  rig.request.check = [&](const mesh::TriangleMesh& m, std::string& text) {
+    inCheck = true;
+    while (!release.load()) std::this_thread::yield();
+    return BeforeSavingReport(m, mesh::BaseProtection{}, text);
+  };
+  {
+    ExportCheckSession session(rig.request, rig.view, rig.Services());
+    session.StartCheck();
+    while (!inCheck.load()) std::this_thread::yield();
+    EXPECT_EQ(rig.running.load(), 1);
+    EXPECT_EQ(ExportCheckSession::Find(session.CurrentCheckId()), &session);
+  }  // the window closes mid-check
+  const int postedAtClose = rig.queue.posted;
+  release = true;
+  for (int i = 0; i < 60000 && rig.running.load() != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(rig.running.load(), 0);
+  // The cancelled worker posted nothing more, and what was queued before finds no session.
+  EXPECT_EQ(rig.queue.posted, postedAtClose);
+  rig.queue.RunPending();
+  EXPECT_EQ(rig.view.endedOk, 0);
+}
+
+TEST(ExportCheckSessionTest, NoPartOrFailedCheckNeverSaves) {
+  SessionRig rig;
+  rig.request.mesh = nullptr;
+  {
+    ExportCheckSession session(rig.request, rig.view, rig.Services());
+    session.StartCheck();
+    EXPECT_EQ(rig.view.report, kNoExportMeshText);
+    EXPECT_FALSE(rig.view.saveEnabled);
+    EXPECT_FALSE(session.IsChecking());
+    EXPECT_FALSE(session.RequestSave(session.Options()));
+    EXPECT_EQ(rig.running.load(), 0);
+  }
+  rig.request.mesh = &rig.part;
+  rig.request.check = [](const mesh::TriangleMesh&, std::string&) -> bool { throw std::runtime_error("no room"); };
+  ExportCheckSession session(rig.request, rig.view, rig.Services());
+  session.StartCheck();
+  ASSERT_TRUE(rig.queue.RunUntil([&] { return !session.IsChecking(); }));
+  EXPECT_FALSE(rig.view.saveEnabled);
+  EXPECT_FALSE(session.RequestSave(session.Options()));
+  EXPECT_NE(rig.view.report.find("The check stopped on an error: no room."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace grainforge::app
