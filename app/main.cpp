@@ -20,8 +20,9 @@ class CTessaryApp final : public grainforge::app::CGrainforgeApp {
 public:
   CTessaryApp() {
     workflowPane = MakeWorkflowPane;
-    documentDialogs = [](wxWindow* frame) -> std::unique_ptr<grainforge::app::IDocumentDialogs> {
-      return std::make_unique<grainforge::app::WxDocumentDialogs>(frame);
+    documentDialogs = [](wxWindow* frame, std::function<bool()> detailedLog)
+        -> std::unique_ptr<grainforge::app::IDocumentDialogs> {
+      return std::make_unique<grainforge::app::WxDocumentDialogs>(frame, std::move(detailedLog));
     };
   }
 };

@@ -95,7 +95,7 @@ bool CApplicationCore::Start(const StartOptions& options) {
       [this](const std::filesystem::path& path) { AddRecentFile(path); });
   DocumentHost bundle = host_->Bundle(view_);
   if (options.documentDialogs) {
-    dialogs_ = options.documentDialogs(frame_);
+    dialogs_ = options.documentDialogs(frame_, [this] { return detailedLog_; });
     bundle.dialogs = dialogs_.get();
   }
   document_->SetHost(bundle);

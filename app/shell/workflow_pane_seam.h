@@ -44,8 +44,10 @@ struct WorkflowPane {
 
 using WorkflowPaneFactory = std::function<WorkflowPane(wxWindow* parent, const WorkflowPaneContext&)>;
 
-// Makes the dialogs the document opens, over the main frame.
-using DocumentDialogsFactory = std::function<std::unique_ptr<IDocumentDialogs>(wxWindow* frame)>;
+// Makes the dialogs the document opens, over the main frame; `detailedLog` tells whether the
+// detailed log is on (the export check shows its time only then).
+using DocumentDialogsFactory =
+    std::function<std::unique_ptr<IDocumentDialogs>(wxWindow* frame, std::function<bool()> detailedLog)>;
 
 // A "Workflow" pane that only says the workflow is not here yet.
 WorkflowPane MakePlaceholderWorkflowPane(wxWindow* parent, const WorkflowPaneContext& context);

@@ -1,5 +1,6 @@
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 
+#include "app/workflow/dialogs/export_check_dialog.h"
 #include "app/workflow/dialogs/procedural_dialog.h"
 #include "app/workflow/dialogs/remesh_input_dialog.h"
 
@@ -20,8 +21,8 @@ std::unique_ptr<mesh::procedural::ProceduralTexture> WxDocumentDialogs::EditProc
   return pattern;
 }
 
-std::optional<ExportDialogResult> WxDocumentDialogs::RunExportCheck(const ExportDialogRequest&) {
-  return std::nullopt;
+std::optional<ExportDialogResult> WxDocumentDialogs::RunExportCheck(const ExportDialogRequest& request) {
+  return RunExportCheckDialog(parent_, request, detailedLog_ && detailedLog_());
 }
 
 }  // namespace grainforge::app
