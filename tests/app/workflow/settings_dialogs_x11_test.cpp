@@ -4,6 +4,7 @@
 #include "app/workflow/dialogs/procedural_dialog.h"
 #include "app/workflow/dialogs/relief_dialog.h"
 #include "app/workflow/dialogs/remesh_input_dialog.h"
+#include "app/workflow/dialogs/export_check_dialog.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 
 #include "app/document/preset_files.h"
@@ -306,6 +307,8 @@ TEST(SettingsDialogsX11, DocumentDialogsRunModallyAndReturnPlainResults) {
   const auto kept = dialogs.EditProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), 2, presets.roots);
   ASSERT_NE(kept, nullptr);
   EXPECT_EQ(kept->Name(), "Noise");
+  // Save STL's check dialog, cancelled: nothing is saved.
+  PressWhenModal<CExportDialog>(wxID_CANCEL);
   EXPECT_FALSE(dialogs.RunExportCheck(ExportDialogRequest{}));
 }
 
