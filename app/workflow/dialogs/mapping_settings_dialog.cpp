@@ -36,7 +36,7 @@ CMappingSettingsDialog::CMappingSettingsDialog(wxWindow* parent, const MappingDi
   sharpness_ = new wxTextCtrl(box, kSharpnessId, wxEmptyString, wxDefaultPosition, wxSize(dlu(32, 12).x, -1));
   sharpnessRow->Add(sharpness_, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, gap);
   boxGroup->Add(sharpnessRow, 0, wxLEFT | wxRIGHT, gap);
-  note_ = new wxStaticText(box, kNoteId, wxEmptyString, wxDefaultPosition, dlu(190, 20));
+  note_ = new wxStaticText(box, kNoteId, wxEmptyString, wxDefaultPosition, dlu(190, 20), wxST_NO_AUTORESIZE);
   boxGroup->Add(note_, 0, wxEXPAND | wxALL, gap);
   contents->Add(boxGroup, 0, wxEXPAND);
 
@@ -76,7 +76,7 @@ void CMappingSettingsDialog::UpdateBlendControls() {
     note_->SetLabel(wxS("The preview shows a hard seam at the corners; the processed part blends them."));
   else
     note_->SetLabel(wxEmptyString);
-  note_->Wrap(note_->GetSize().x);
+  note_->Wrap(ConvertDialogToPixels(wxSize(190, 0)).x);
 }
 
 void CMappingSettingsDialog::TakeFieldValues() {

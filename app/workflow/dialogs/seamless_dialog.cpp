@@ -97,7 +97,9 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
   methods_ = new wxChoice(this, kMethodId, wxDefaultPosition, wxSize(dlu(120, 12).x, -1));
   methodRow->Add(methods_, 0, wxALIGN_CENTER_VERTICAL);
   contents->Add(methodRow, 0, wxEXPAND);
-  description_ = new wxStaticText(this, kDescriptionId, wxEmptyString, wxDefaultPosition, dlu(384, 34));
+  textWidth_ = dlu(384, 0).x;
+  description_ = new wxStaticText(this, kDescriptionId, wxEmptyString, wxDefaultPosition, dlu(384, 34),
+                                  wxST_NO_AUTORESIZE);
   contents->Add(description_, 0, wxEXPAND | wxTOP, gap);
 
   auto* previews = new wxFlexGridSizer(2, gap, 2 * gap);
@@ -111,7 +113,7 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
   previews->Add(beforePanel_, 1, wxEXPAND);
   previews->Add(afterPanel_, 1, wxEXPAND);
   contents->Add(previews, 1, wxEXPAND | wxTOP, gap);
-  status_ = new wxStaticText(this, kStatusId, wxEmptyString, wxDefaultPosition, wxSize(-1, dlu(0, 20).y));
+  status_ = new wxStaticText(this, kStatusId, wxEmptyString, wxDefaultPosition, dlu(384, 20), wxST_NO_AUTORESIZE);
   contents->Add(status_, 0, wxEXPAND | wxTOP, gap);
 
   auto* rowGrid = new wxFlexGridSizer(3, gap, gap);
@@ -141,7 +143,7 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
   }
   contents->Add(rowGrid, 0, wxEXPAND | wxTOP, gap);
   auto* note = new wxStaticText(this, wxID_ANY, FromUtf8(kJoinNote));
-  note->Wrap(dlu(384, 0).x);
+  note->Wrap(textWidth_);
   contents->Add(note, 0, wxEXPAND | wxTOP, gap);
 
   const std::vector<std::string> names = mesh::seamless::SeamlessMethodNames();
@@ -169,7 +171,7 @@ void CSeamlessDialog::SetSeamlessMethod(const std::string& name) {
   // Coming back to the opening method brings back the parameters it was opened with.
   if (name == openingMethod_ && !openingText_.empty()) mesh::procedural::ParametersFromText(*method_, openingText_);
   description_->SetLabel(FromUtf8(method_->Description()));
-  description_->Wrap(description_->GetSize().x);
+  description_->Wrap(textWidth_);
 }
 
 void CSeamlessDialog::ChooseMethod(const std::string& name) {
@@ -269,7 +271,7 @@ void CSeamlessDialog::UpdateSeamlessPreviews() {
     else
       status_->SetLabel(wxS("The image is used as it was loaded."));
   }
-  status_->Wrap(std::max(1, status_->GetSize().x));
+  status_->Wrap(textWidth_);
   beforePanel_->SetPreview(before_);
   afterPanel_->SetPreview(after_);
 }

@@ -88,6 +88,7 @@ private:
   SeamlessPreviewPanel* beforePanel_ = nullptr;
   SeamlessPreviewPanel* afterPanel_ = nullptr;
   std::array<Row, kRowCount> rows_{};
+  int textWidth_ = 0;  // the wrapping width of the description, status and note
   CMarkdownTextCtrl* helpPane_ = nullptr;
 };
 
