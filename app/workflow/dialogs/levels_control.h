@@ -38,7 +38,7 @@ public:
   void ReadLevelEdits();
 
   wxTextCtrl* Edit(int index) const { return edits_[static_cast<std::size_t>(index)]; }
-  const LevelsLayout& Layout() const { return layout_; }
+  const LevelsLayout& Geometry() const { return layout_; }
   LevelsHandle DragHandle() const { return dragHandle_; }
 
   // Mouse input as the window gets it (client pixels); tests call these directly.

@@ -85,7 +85,7 @@ TEST_F(SettingsDialogs, TextureSettingsShowsTheImageItsLevelsAndHelp) {
   // The levels control sits below the fields and is tall enough for its two rows of edits.
   const wxRect levels = dialog->Levels()->GetRect();
   EXPECT_GE(levels.height, LevelsControlHeight(96));
-  EXPECT_GE(dialog->Levels()->Edit(4)->GetRect().GetBottom(), dialog->Levels()->Layout().outputBar.bottom);
+  EXPECT_GE(dialog->Levels()->Edit(4)->GetRect().GetBottom(), dialog->Levels()->Geometry().outputBar.bottom);
   Shot(dialog, "settings_texture.png");
 
   // Width 40 with the image's aspect of 2 gives height 20 whatever the height field says.
@@ -146,7 +146,7 @@ TEST_F(SettingsDialogs, LevelsDragTellsTheParentOnceOnRelease) {
   int told = 0;
   dialog->Bind(EVT_LEVELS_CHANGED, [&](wxCommandEvent&) { ++told; });
   CLevelsControl* levels = dialog->Levels();
-  const LevelsLayout& layout = levels->Layout();
+  const LevelsLayout& layout = levels->Geometry();
   const int y = layout.inputBar.top + 6;
   levels->PressAt(layout.inputBar.left, y);  // the black handle
   ASSERT_EQ(levels->DragHandle(), LevelsHandle::Black);
