@@ -130,7 +130,11 @@ void CLevelsControl::OnCaptureLost(wxMouseCaptureLostEvent&) { Release(); }
 
 void CLevelsControl::OnCharHook(wxKeyEvent& event) {
   const int key = event.GetKeyCode();
-  const bool inEdit = std::find(edits_.begin(), edits_.end(), FindFocus()) != edits_.end();
+  // The hook's event object is the window the key was typed into (the focus, as a fallback).
+  const auto isEdit = [this](const wxObject* window) {
+    return std::find(edits_.begin(), edits_.end(), window) != edits_.end();
+  };
+  const bool inEdit = isEdit(event.GetEventObject()) || isEdit(FindFocus());
   if (inEdit && (key == WXK_RETURN || key == WXK_NUMPAD_ENTER)) {
     ReadLevelEdits();  // consumed: Enter confirms the edit instead of closing the dialog
     return;

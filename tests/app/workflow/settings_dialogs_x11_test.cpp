@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include <wx/app.h>
@@ -13,6 +14,7 @@
 #include <wx/choice.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
 
 #include "app/shell/kit/compact_gtk_style.h"
 #include "app/workflow/dialogs/levels_control.h"
@@ -63,6 +65,45 @@ void ExpectHelpPaneOnTheLeft(wxDialog& dialog, CMarkdownTextCtrl* pane, int firs
   const wxRect paneRect = pane->GetScreenRect();
   EXPECT_LT(paneRect.GetRight(), control->GetScreenRect().GetLeft());
   EXPECT_GT(paneRect.height, dialog.GetClientSize().y / 2);
+}
+
+// Polls on a timer until a modal dialog of that class runs, then answers it. When none comes,
+// the test fails and any modal dialog is cancelled so that nothing hangs.
+template <class Dialog, class Answer>
+void AnswerWhenShown(Answer answer) {
+  auto* timer = new wxTimer();
+  auto triesLeft = std::make_shared<int>(250);
+  timer->Bind(wxEVT_TIMER, [timer, answer, triesLeft](wxTimerEvent&) {
+    // Stopped first, so that events pumped by the answer cannot run it twice; deleted only
+    // after the answer, which this handler's captures belong to.
+    const auto finish = [timer] {
+      timer->Stop();
+      wxTheApp->CallAfter([timer] { delete timer; });
+    };
+    for (wxWindow* window : wxTopLevelWindows) {
+      auto* dialog = dynamic_cast<Dialog*>(window);
+      if (dialog != nullptr && dialog->IsModal()) {
+        timer->Stop();
+        answer(*dialog);
+        finish();
+        return;
+      }
+    }
+    if (--*triesLeft > 0) return;
+    finish();
+    ADD_FAILURE() << "the dialog never showed";
+    for (wxWindow* window : wxTopLevelWindows)
+      if (auto* other = dynamic_cast<wxDialog*>(window); other != nullptr && other->IsModal()) other->EndModal(wxID_CANCEL);
+  });
+  timer->Start(20);
+}
+
+void Press(wxDialog& dialog, int buttonId) {
+  wxWindow* button = dialog.FindWindow(buttonId);
+  ASSERT_NE(button, nullptr);
+  wxCommandEvent click(wxEVT_BUTTON, buttonId);
+  click.SetEventObject(button);
+  button->ProcessWindowEvent(click);
 }
 
 class SettingsDialogs : public ::testing::Test {
@@ -162,6 +203,23 @@ TEST_F(SettingsDialogs, LevelsDragTellsTheParentOnceOnRelease) {
   EXPECT_EQ(levels->Edit(1)->GetValue(), "2.00");
   levels->ReadLevelEdits();
   EXPECT_EQ(told, 2);
+  // Escape in an edit takes the typing back; Enter confirms it. Neither reaches the dialog.
+  const auto key = [&](int code) {
+    wxKeyEvent press(wxEVT_CHAR_HOOK);
+    press.m_keyCode = code;
+    press.SetEventObject(levels->Edit(2));
+    levels->Edit(2)->ProcessWindowEvent(press);
+  };
+  levels->Edit(2)->ChangeValue("100");
+  key(WXK_ESCAPE);
+  EXPECT_EQ(levels->Edit(2)->GetValue(), "255");
+  EXPECT_EQ(told, 2);
+  EXPECT_TRUE(dialog->IsShown());
+  levels->Edit(2)->ChangeValue("100");
+  key(WXK_RETURN);
+  EXPECT_FLOAT_EQ(levels->values.whiteLevel, 100 / 255.0f);
+  EXPECT_EQ(told, 3);
+  EXPECT_TRUE(dialog->IsShown());
   Shot(dialog, "settings_texture_levels_dragged.png");
   dialog->Destroy();
 }
@@ -261,25 +319,34 @@ TEST_F(SettingsDialogs, MappingSettingsForABoxAndForAPlane) {
 TEST_F(SettingsDialogs, ShowMappingSettingsDialogStoresOkInTheDocument) {
   TexturedDocument f;
   std::string shot;
-  wxTheApp->CallAfter([&] {
-    CMappingSettingsDialog* dialog = nullptr;
-    for (wxWindow* window : wxTopLevelWindows)
-      if (auto* mapping = dynamic_cast<CMappingSettingsDialog*>(window)) dialog = mapping;
-    ASSERT_NE(dialog, nullptr);
+  AnswerWhenShown<CMappingSettingsDialog>([&](CMappingSettingsDialog& dialog) {
     PumpFor(std::chrono::milliseconds(200));
-    shot = Shot(dialog, "settings_mapping_modal.png");
-    static_cast<wxTextCtrl*>(dialog->FindWindow(CMappingSettingsDialog::kSharpnessId))->ChangeValue("9");
-    static_cast<wxCheckBox*>(dialog->FindWindow(CMappingSettingsDialog::kBlendId))->SetValue(true);
-    wxWindow* okButton = dialog->FindWindow(wxID_OK);
-    ASSERT_NE(okButton, nullptr);
-    wxCommandEvent ok(wxEVT_BUTTON, wxID_OK);
-    ok.SetEventObject(okButton);
-    okButton->ProcessWindowEvent(ok);
+    shot = Shot(&dialog, "settings_mapping_modal.png");
+    static_cast<wxTextCtrl*>(dialog.FindWindow(CMappingSettingsDialog::kSharpnessId))->ChangeValue("9");
+    static_cast<wxCheckBox*>(dialog.FindWindow(CMappingSettingsDialog::kBlendId))->SetValue(true);
+    Press(dialog, wxID_OK);
   });
   EXPECT_TRUE(ShowMappingSettingsDialog(nullptr, *f.doc));
   EXPECT_FALSE(shot.empty());
   EXPECT_EQ(f.doc->projection.boxBlended, 1);
   EXPECT_FLOAT_EQ(f.doc->projection.boxBlendSharpness, 9.0f);
+}
+
+// "Seamless..." closes the texture settings through OK and opens the seamless dialog, whose OK
+// applies the method to the document's texture.
+TEST_F(SettingsDialogs, SeamlessButtonAppliesTheSettingsThenOpensTheSeamlessDialog) {
+  TexturedDocument f;
+  AnswerWhenShown<CTextureSettingsDialog>([](CTextureSettingsDialog& dialog) {
+    static_cast<wxTextCtrl*>(dialog.FindWindow(CTextureSettingsDialog::kWidthId))->ChangeValue("24");
+    Press(dialog, CTextureSettingsDialog::kSeamlessButtonId);
+    AnswerWhenShown<CSeamlessDialog>([](CSeamlessDialog& seamless) {
+      seamless.ChooseMethod("Mirror");
+      Press(seamless, wxID_OK);
+    });
+  });
+  EXPECT_TRUE(ShowTextureSettingsDialog(nullptr, *f.doc));
+  EXPECT_FLOAT_EQ(f.doc->heightMap.settings.widthMillimetres, 24.0f);
+  EXPECT_EQ(f.doc->heightMap.settings.seamlessMethod, "Mirror");
 }
 
 }  // namespace
