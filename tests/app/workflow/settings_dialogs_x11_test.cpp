@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <wx/app.h>
 #include <wx/button.h>
@@ -67,30 +68,30 @@ void ExpectHelpPaneOnTheLeft(wxDialog& dialog, CMarkdownTextCtrl* pane, int firs
   EXPECT_GT(paneRect.height, dialog.GetClientSize().y / 2);
 }
 
+// The answering timers live until the test ends; deleting one inside its own handler would free
+// the handler while it runs.
+std::vector<std::unique_ptr<wxTimer>>& AnsweringTimers() {
+  static std::vector<std::unique_ptr<wxTimer>> timers;
+  return timers;
+}
+
 // Polls on a timer until a modal dialog of that class runs, then answers it. When none comes,
 // the test fails and any modal dialog is cancelled so that nothing hangs.
 template <class Dialog, class Answer>
 void AnswerWhenShown(Answer answer) {
-  auto* timer = new wxTimer();
+  wxTimer* timer = AnsweringTimers().emplace_back(std::make_unique<wxTimer>()).get();
   auto triesLeft = std::make_shared<int>(250);
   timer->Bind(wxEVT_TIMER, [timer, answer, triesLeft](wxTimerEvent&) {
-    // Stopped first, so that events pumped by the answer cannot run it twice; deleted only
-    // after the answer, which this handler's captures belong to.
-    const auto finish = [timer] {
-      timer->Stop();
-      wxTheApp->CallAfter([timer] { delete timer; });
-    };
     for (wxWindow* window : wxTopLevelWindows) {
       auto* dialog = dynamic_cast<Dialog*>(window);
       if (dialog != nullptr && dialog->IsModal()) {
-        timer->Stop();
+        timer->Stop();  // first, so that events pumped by the answer cannot run it twice
         answer(*dialog);
-        finish();
         return;
       }
     }
     if (--*triesLeft > 0) return;
-    finish();
+    timer->Stop();
     ADD_FAILURE() << "the dialog never showed";
     for (wxWindow* window : wxTopLevelWindows)
       if (auto* other = dynamic_cast<wxDialog*>(window); other != nullptr && other->IsModal()) other->EndModal(wxID_CANCEL);
@@ -109,6 +110,10 @@ void Press(wxDialog& dialog, int buttonId) {
 class SettingsDialogs : public ::testing::Test {
 protected:
   static void SetUpTestSuite() { ApplyCompactGtkStyle(); }
+  void TearDown() override {
+    for (const auto& timer : AnsweringTimers()) timer->Stop();
+    AnsweringTimers().clear();
+  }
 };
 
 TEST_F(SettingsDialogs, TextureSettingsShowsTheImageItsLevelsAndHelp) {
