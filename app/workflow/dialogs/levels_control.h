@@ -1,0 +1,71 @@
+#pragma once
+
+// The levels widget of the texture settings dialog: a histogram of the height map with the
+// black, middle and white input handles under it, a grey output ramp with the output black and
+// white handles, and five small edit boxes showing the same values. The arithmetic is in
+// levels_model.h; this window paints it and turns the mouse and the edits into value changes.
+// After a change (a drag released, or an edit confirmed that changed a value) the parent gets
+// an EVT_LEVELS_CHANGED command event.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include <wx/event.h>
+#include <wx/window.h>
+
+#include "app/workflow/dialogs/levels_model.h"
+
+class wxTextCtrl;
+
+namespace grainforge::app {
+
+wxDECLARE_EVENT(EVT_LEVELS_CHANGED, wxCommandEvent);
+
+class CLevelsControl final : public wxWindow {
+public:
+  static constexpr int kControlId = 1305;
+
+  CLevelsControl(wxWindow* parent, const wxPoint& pos, const wxSize& size);
+
+  // The owner writes the values and the histogram, then calls UpdateLevelEdits and Refresh.
+  LevelsValues values;
+  std::vector<std::int32_t> histogram;
+
+  // Writes the five edit texts from the values.
+  void UpdateLevelEdits();
+  // Takes the typed texts into the values; the parent is told when a value changed.
+  void ReadLevelEdits();
+
+  wxTextCtrl* Edit(int index) const { return edits_[static_cast<std::size_t>(index)]; }
+  const LevelsLayout& Geometry() const { return layout_; }
+  LevelsHandle DragHandle() const { return dragHandle_; }
+
+  // Mouse input as the window gets it (client pixels); tests call these directly.
+  void PressAt(int x, int y);
+  void DragTo(int x);
+  void Release();
+
+  bool Enable(bool enable = true) override;
+  wxSize DoGetBestClientSize() const override;
+
+private:
+  void LayOut();
+  void Notify();
+  void OnPaint(wxPaintEvent& event);
+  void OnSize(wxSizeEvent& event);
+  void OnLeftDown(wxMouseEvent& event);
+  void OnMotion(wxMouseEvent& event);
+  void OnLeftUp(wxMouseEvent& event);
+  void OnCaptureLost(wxMouseCaptureLostEvent& event);
+  void OnCharHook(wxKeyEvent& event);
+  void OnEditKillFocus(wxFocusEvent& event);
+
+  std::array<wxTextCtrl*, kLevelsEditCount> edits_{};
+  LevelsLayout layout_;
+  LevelsHandle dragHandle_ = LevelsHandle::None;
+  int dpi_ = 96;
+  int editHeight_ = 0;
+};
+
+}  // namespace grainforge::app

@@ -1,0 +1,170 @@
+#include "app/workflow/dialogs/levels_model.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "app/shell/kit/number_text.h"
+#include "app/shell/kit/ui_scale.h"
+
+namespace grainforge::app {
+namespace {
+
+constexpr float kLevelStep = 1.0f / 255.0f;
+constexpr float kMinDragGamma = 0.1001001f;
+constexpr float kMaxDragGamma = 10.0f;
+constexpr float kMinTypedGamma = 0.1f;
+constexpr float kMaxTypedGamma = 9.99f;
+
+constexpr int kMargin = 8;
+constexpr int kHistogramHeight = 64;
+constexpr int kInputBarHeight = 12;
+constexpr int kGap = 4;
+constexpr int kEditWidth = 44;
+constexpr int kEditHeight = 20;
+constexpr int kOutputBarHeight = 24;
+constexpr int kHitRadius = 8;
+
+float Clamp01(float value) { return std::clamp(value, 0.0f, 1.0f); }
+
+PixelRect EditAt(int left, int top, int width, int height) { return {left, top, left + width, top + height}; }
+
+// The fraction of the bar's width at x, 0..1.
+float BarFraction(const PixelRect& bar, int x) {
+  if (bar.Width() < 1) return 0.0f;
+  return Clamp01(static_cast<float>(x - bar.left) / static_cast<float>(bar.Width()));
+}
+
+std::wstring FormatGammaText(float gamma) {
+  const double shown = gamma > 0.0f ? 1.0 / static_cast<double>(gamma) : 1.0;
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, shown, std::chars_format::fixed, 2);
+  if (result.ec != std::errc()) return L"1.00";
+  return std::wstring(buffer, result.ptr);
+}
+
+// The number a text holds, when it holds a finite one.
+std::optional<float> TypedNumber(const std::wstring& text) {
+  const std::optional<double> number = ParseLeadingNumber(text);
+  if (!number || !std::isfinite(*number)) return std::nullopt;
+  return static_cast<float>(*number);
+}
+
+}  // namespace
+
+LevelsLayout LayOutLevels(int clientWidth, int dpi, int minEditHeight) {
+  const int m = ScaleForDpi(kMargin, dpi);
+  const int gap = ScaleForDpi(kGap, dpi);
+  const int editWidth = ScaleForDpi(kEditWidth, dpi);
+  const int editHeight = std::max(ScaleForDpi(kEditHeight, dpi), minEditHeight);
+  LevelsLayout layout;
+  const int left = m;
+  const int right = std::max(left, clientWidth - m);
+  layout.histogram = {left, 0, right, ScaleForDpi(kHistogramHeight, dpi)};
+  layout.inputBar = {left, layout.histogram.bottom, right,
+                     layout.histogram.bottom + ScaleForDpi(kInputBarHeight, dpi)};
+  const int firstRow = layout.inputBar.bottom + gap;
+  layout.edits[0] = EditAt(left, firstRow, editWidth, editHeight);
+  layout.edits[1] = EditAt((left + right - editWidth) / 2, firstRow, editWidth, editHeight);
+  layout.edits[2] = EditAt(right - editWidth, firstRow, editWidth, editHeight);
+  const int outputTop = firstRow + 3 * gap + editHeight;
+  layout.outputBar = {left, outputTop, right, outputTop + ScaleForDpi(kOutputBarHeight, dpi)};
+  const int secondRow = layout.outputBar.bottom + gap;
+  layout.edits[3] = EditAt(left, secondRow, editWidth, editHeight);
+  layout.edits[4] = EditAt(right - editWidth, secondRow, editWidth, editHeight);
+  return layout;
+}
+
+int LevelsControlHeight(int dpi, int minEditHeight) {
+  return LayOutLevels(0, dpi, minEditHeight).edits[4].bottom + ScaleForDpi(kGap, dpi);
+}
+
+int LevelsHandleX(const PixelRect& bar, float value) {
+  return bar.left + static_cast<int>(std::lround(static_cast<float>(bar.Width()) * Clamp01(value)));
+}
+
+float LevelsMiddleValue(const LevelsValues& values) {
+  return values.blackLevel + (values.whiteLevel - values.blackLevel) *
+                                 std::pow(0.5f, 1.0f / std::max(values.gamma, 0.001f));
+}
+
+int LevelsHandlePosition(const LevelsLayout& layout, const LevelsValues& values, LevelsHandle handle) {
+  switch (handle) {
+    case LevelsHandle::Black: return LevelsHandleX(layout.inputBar, values.blackLevel);
+    case LevelsHandle::Gamma: return LevelsHandleX(layout.inputBar, LevelsMiddleValue(values));
+    case LevelsHandle::White: return LevelsHandleX(layout.inputBar, values.whiteLevel);
+    case LevelsHandle::OutputBlack: return LevelsHandleX(layout.outputBar, values.outputBlackLevel);
+    case LevelsHandle::OutputWhite: return LevelsHandleX(layout.outputBar, values.outputWhiteLevel);
+    case LevelsHandle::None: break;
+  }
+  return 0;
+}
+
+LevelsHandle LevelsHitTest(const LevelsLayout& layout, const LevelsValues& values, int x, int y, int dpi) {
+  const int r = ScaleForDpi(kHitRadius, dpi);
+  const auto hit = [&](LevelsHandle handle) {
+    return std::abs(x - LevelsHandlePosition(layout, values, handle)) <= r;
+  };
+  if (y >= layout.inputBar.top - r && y <= layout.inputBar.bottom + r) {
+    // The middle handle first: it often sits between the other two.
+    for (LevelsHandle handle : {LevelsHandle::Gamma, LevelsHandle::Black, LevelsHandle::White})
+      if (hit(handle)) return handle;
+  }
+  if (y >= layout.outputBar.top && y <= layout.outputBar.bottom + r) {
+    for (LevelsHandle handle : {LevelsHandle::OutputBlack, LevelsHandle::OutputWhite})
+      if (hit(handle)) return handle;
+  }
+  return LevelsHandle::None;
+}
+
+LevelsValues DragLevelsHandle(const LevelsLayout& layout, LevelsValues values, LevelsHandle handle, int x) {
+  const bool output = handle == LevelsHandle::OutputBlack || handle == LevelsHandle::OutputWhite;
+  const float t = BarFraction(output ? layout.outputBar : layout.inputBar, x);
+  switch (handle) {
+    case LevelsHandle::Black:
+      values.blackLevel = std::min(values.whiteLevel - kLevelStep, t);
+      break;
+    case LevelsHandle::Gamma: {
+      const float span = std::max(values.whiteLevel - values.blackLevel, kLevelStep);
+      const float u = std::clamp((t - values.blackLevel) / span, 0.02f, 0.98f);
+      values.gamma = std::clamp(std::log(0.5f) / std::log(u), kMinDragGamma, kMaxDragGamma);
+      break;
+    }
+    case LevelsHandle::White:
+      values.whiteLevel = std::max(values.blackLevel + kLevelStep, t);
+      break;
+    case LevelsHandle::OutputBlack:
+      values.outputBlackLevel = std::min(values.outputWhiteLevel, t);
+      break;
+    case LevelsHandle::OutputWhite:
+      values.outputWhiteLevel = std::max(values.outputBlackLevel, t);
+      break;
+    case LevelsHandle::None: break;
+  }
+  return values;
+}
+
+LevelsTexts FormatLevelsTexts(const LevelsValues& values) {
+  const auto level = [](float value) {
+    return std::to_wstring(static_cast<int>(std::lround(Clamp01(value) * 255.0f)));
+  };
+  return {level(values.blackLevel), FormatGammaText(values.gamma), level(values.whiteLevel),
+          level(values.outputBlackLevel), level(values.outputWhiteLevel)};
+}
+
+LevelsValues ReadLevelsTexts(const LevelsTexts& texts, LevelsValues values) {
+  const auto readLevel = [&](int index, float& level) {
+    if (const std::optional<float> typed = TypedNumber(texts[index])) level = Clamp01(*typed / 255.0f);
+  };
+  readLevel(0, values.blackLevel);
+  readLevel(2, values.whiteLevel);
+  readLevel(3, values.outputBlackLevel);
+  readLevel(4, values.outputWhiteLevel);
+  if (const std::optional<float> typed = TypedNumber(texts[1]); typed && *typed > 0.0f)
+    values.gamma = 1.0f / std::clamp(*typed, kMinTypedGamma, kMaxTypedGamma);
+  if (!(values.blackLevel < values.whiteLevel))
+    values.whiteLevel = std::min(values.blackLevel + kLevelStep, 1.0f);
+  return values;
+}
+
+}  // namespace grainforge::app

@@ -1,0 +1,182 @@
+#include "app/workflow/dialogs/texture_settings_dialog.h"
+
+#include <algorithm>
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/msgdlg.h>
+#include <wx/sizer.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include "app/document/grainforge_doc.h"
+#include "app/shell/kit/dialog_numbers.h"
+#include "app/workflow/dialogs/dialog_frame.h"
+#include "app/workflow/dialogs/levels_control.h"
+#include "app/workflow/dialogs/seamless_dialog.h"
+
+namespace grainforge::app {
+namespace {
+
+const wxSize kDesignSize(236, 278);
+
+}  // namespace
+
+CTextureSettingsDialog::CTextureSettingsDialog(wxWindow* parent, TextureDialogInput input)
+    : wxDialog(parent, wxID_ANY, wxS("Texture Settings")), input_(std::move(input)) {
+  refuse = [this](const std::wstring& text) {
+    wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this);
+  };
+  const auto dlu = [this](int x, int y) { return ConvertDialogToPixels(wxSize(x, y)); };
+  const int gap = dlu(4, 4).y;
+  const int fieldWidth = dlu(50, 12).x;
+  auto* contents = new wxBoxSizer(wxVERTICAL);
+
+  auto* fields = new wxFlexGridSizer(2, gap, dlu(6, 6).x);
+  const auto label = [&](const wchar_t* text) {
+    fields->Add(new wxStaticText(this, wxID_ANY, text), 0, wxALIGN_CENTER_VERTICAL);
+  };
+  label(L"Source");
+  fields->Add(new wxStaticText(this, kSourceId, input_.sourceName.empty() ? L"(none loaded)" : input_.sourceName),
+              0, wxALIGN_CENTER_VERTICAL);
+  label(L"Width (mm)");
+  width_ = new wxTextCtrl(this, kWidthId, wxEmptyString, wxDefaultPosition, wxSize(fieldWidth, -1));
+  fields->Add(width_);
+  label(L"Height (mm)");
+  height_ = new wxTextCtrl(this, kHeightId, wxEmptyString, wxDefaultPosition, wxSize(fieldWidth, -1));
+  fields->Add(height_);
+  fields->AddSpacer(0);
+  lockAspect_ = new wxCheckBox(this, kLockAspectId, wxS("Lock aspect ratio"));
+  fields->Add(lockAspect_);
+  fields->AddSpacer(0);
+  tiles_ = new wxCheckBox(this, kTilesId, wxS("Repeats (tiles)"));
+  fields->Add(tiles_);
+  label(L"Blur (mm)");
+  blur_ = new wxTextCtrl(this, kBlurId, wxEmptyString, wxDefaultPosition, wxSize(fieldWidth, -1));
+  fields->Add(blur_);
+  contents->Add(fields, 0, wxEXPAND);
+
+  auto* seamlessRow = new wxBoxSizer(wxHORIZONTAL);
+  seamlessLine_ = new wxStaticText(this, kSeamlessLineId, wxEmptyString, wxDefaultPosition, wxSize(-1, dlu(0, 18).y));
+  seamlessRow->Add(seamlessLine_, 1, wxALIGN_CENTER_VERTICAL);
+  seamlessButton_ = new wxButton(this, kSeamlessButtonId, wxS("Seamless..."));
+  seamlessRow->Add(seamlessButton_, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, gap);
+  contents->Add(seamlessRow, 0, wxEXPAND | wxTOP, gap);
+
+  auto* adjustments = new wxStaticBoxSizer(wxHORIZONTAL, this, wxS("Adjustments, kept when another texture is chosen"));
+  autoLevels_ = new wxCheckBox(adjustments->GetStaticBox(), kAutoLevelsId, wxS("Auto levels"));
+  invert_ = new wxCheckBox(adjustments->GetStaticBox(), kInvertId, wxS("Invert"));
+  adjustments->Add(autoLevels_, 0, wxALL, gap);
+  adjustments->Add(invert_, 0, wxALL, gap);
+  contents->Add(adjustments, 0, wxEXPAND | wxTOP, gap);
+
+  auto* levelsGroup = new wxStaticBoxSizer(wxVERTICAL, this, wxS("Levels for this texture"));
+  levels_ = new CLevelsControl(levelsGroup->GetStaticBox(), wxDefaultPosition, wxDefaultSize);
+  levels_->histogram = input_.levels.histogram;
+  levelsGroup->Add(levels_, 1, wxEXPAND | wxALL, gap);
+  levelsGroup->Add(new wxStaticText(levelsGroup->GetStaticBox(), wxID_ANY,
+                                    wxS("Back to neutral when another texture or pattern is chosen.")),
+                   0, wxALL, gap);
+  contents->Add(levelsGroup, 1, wxEXPAND | wxTOP, gap);
+
+  aspectInUse_ = TextureAspectInUse(input_.imageAspect, input_.settings.widthMillimetres,
+                                    input_.settings.heightMillimetres);
+  ShowTextureSettings();
+  height_->Enable(!input_.settings.lockAspect);
+
+  lockAspect_->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnLockAspect(); });
+  autoLevels_->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnAutoLevels(); });
+  seamlessButton_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+    RequestSeamless();
+    if (TakeFieldValues()) EndDialog(wxID_OK);
+  });
+  Bind(wxEVT_BUTTON, &CTextureSettingsDialog::OnOk, this, wxID_OK);
+  helpPane_ = FinishSettingsDialog(this, contents, kDesignSize, "texture");
+}
+
+void CTextureSettingsDialog::ShowTextureSettings() {
+  const grainforge::mesh::TextureSettings& s = input_.settings;
+  SetWindowFloat(width_, s.widthMillimetres);
+  SetWindowFloat(height_, s.heightMillimetres);
+  SetWindowFloat(blur_, s.blurMillimetres);
+  tiles_->SetValue(s.tiles);
+  seamlessLine_->SetLabel(SeamlessLineText(input_.procedural, s.seamlessMethod));
+  seamlessButton_->Enable(input_.imagePresent && !input_.procedural);
+  lockAspect_->SetValue(s.lockAspect);
+  autoLevels_->SetValue(s.autoLevels);
+  invert_->SetValue(s.invert);
+  SyncLevelsControl();
+}
+
+void CTextureSettingsDialog::SyncLevelsControl() {
+  const grainforge::mesh::TextureSettings& s = input_.settings;
+  const bool automatic = autoLevels_->GetValue();
+  LevelsValues shown;
+  shown.blackLevel = std::clamp(automatic ? input_.levels.autoBlackLevel : s.blackLevel, 0.0f, 1.0f);
+  shown.whiteLevel = std::clamp(automatic ? input_.levels.autoWhiteLevel : s.whiteLevel, 0.0f, 1.0f);
+  shown.gamma = s.gamma > 0.0f ? s.gamma : 1.0f;
+  shown.outputBlackLevel = std::clamp(s.outputBlackLevel, 0.0f, 1.0f);
+  shown.outputWhiteLevel = std::clamp(s.outputWhiteLevel, 0.0f, 1.0f);
+  levels_->values = shown;
+  levels_->UpdateLevelEdits();
+  levels_->Refresh(false);
+  // The automatic levels are shown but cannot be dragged.
+  levels_->Enable(!automatic);
+}
+
+void CTextureSettingsDialog::OnAutoLevels() {
+  if (!autoLevels_->GetValue()) {
+    input_.settings.blackLevel = 0.0f;
+    input_.settings.whiteLevel = 1.0f;
+  }
+  SyncLevelsControl();
+}
+
+void CTextureSettingsDialog::OnLockAspect() {
+  const bool locked = lockAspect_->GetValue();
+  height_->Enable(!locked);
+  if (locked && aspectInUse_ > 0.0f)
+    SetWindowFloat(height_, GetWindowFloat(width_, input_.settings.widthMillimetres) / aspectInUse_);
+}
+
+void CTextureSettingsDialog::RequestSeamless() { seamlessRequested_ = true; }
+
+bool CTextureSettingsDialog::TakeFieldValues() {
+  grainforge::mesh::TextureSettings& s = input_.settings;
+  s.widthMillimetres = GetWindowFloat(width_, s.widthMillimetres);
+  s.heightMillimetres = GetWindowFloat(height_, s.heightMillimetres);
+  s.blurMillimetres = GetWindowFloat(blur_, s.blurMillimetres);
+  s.tiles = tiles_->GetValue();
+  // With auto levels on these are the automatic levels the control shows.
+  s.blackLevel = levels_->values.blackLevel;
+  s.whiteLevel = levels_->values.whiteLevel;
+  s.gamma = levels_->values.gamma;
+  s.outputBlackLevel = levels_->values.outputBlackLevel;
+  s.outputWhiteLevel = levels_->values.outputWhiteLevel;
+  s.lockAspect = lockAspect_->GetValue();
+  s.autoLevels = autoLevels_->GetValue();
+  s.invert = invert_->GetValue();
+  TextureOkResult checked = CheckTextureSettings(s, aspectInUse_);
+  if (!checked.accepted) {
+    seamlessRequested_ = false;
+    if (refuse) refuse(checked.refusal);
+    return false;
+  }
+  s = std::move(checked.settings);
+  return true;
+}
+
+void CTextureSettingsDialog::OnOk(wxCommandEvent&) {
+  if (TakeFieldValues()) EndDialog(wxID_OK);
+}
+
+bool ShowTextureSettingsDialog(wxWindow* parent, CGrainforgeDoc& doc) {
+  CTextureSettingsDialog dialog(parent, TextureInputFromDocument(doc));
+  if (dialog.ShowModal() != wxID_OK) return false;
+  ApplyTextureDialogSettings(doc, dialog.Settings());
+  if (dialog.SeamlessRequested() && CanEditSeamless(doc)) ShowSeamlessDialog(parent, doc);
+  return true;
+}
+
+}  // namespace grainforge::app

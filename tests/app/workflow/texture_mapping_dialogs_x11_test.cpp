@@ -1,0 +1,358 @@
+// The texture settings, seamless and mapping settings dialogs on a real display, opened from a
+// document holding the test cube and a small height map, each screenshotted with its help pane.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/timer.h>
+
+#include "app/shell/kit/compact_gtk_style.h"
+#include "app/workflow/dialogs/levels_control.h"
+#include "app/workflow/dialogs/mapping_settings_dialog.h"
+#include "app/workflow/dialogs/seamless_dialog.h"
+#include "app/workflow/dialogs/texture_settings_dialog.h"
+#include "app/workflow/help/markdown_text_ctrl.h"
+#include "tests/app/document/document_fixture.h"
+#include "tests/support/wx/wx_test_pump.h"
+
+namespace grainforge::app {
+namespace {
+
+using tessary::test::PumpFor;
+using tessary::test::WindowShot;
+
+// The cube with a 96 x 48 image: ripples over a slope, so the histogram and previews show shape.
+struct TexturedDocument : test::DocumentFixture {
+  TexturedDocument() {
+    WithCube();
+    constexpr int w = 96, h = 48;
+    std::vector<float> pixels(w * h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        pixels[static_cast<std::size_t>(y * w + x)] =
+            0.15f + 0.5f * static_cast<float>(x) / w + 0.2f * std::sin(0.4f * static_cast<float>(x + y)) * std::sin(0.3f * y);
+    doc->heightMap.SetImage(w, h, std::move(pixels));
+    doc->textureImagePath = L"/textures/stone/ripples.png";
+    doc->UpdatePreview();
+  }
+};
+
+void Settle() { PumpFor(std::chrono::milliseconds(250)); }
+
+std::string Shot(wxWindow* window, const char* name) {
+  const std::filesystem::path path = std::filesystem::current_path() / name;
+  EXPECT_TRUE(WindowShot::Save(window, path.string())) << name;
+  return path.string();
+}
+
+// The help pane stands on the left, full height, beside the dialog's own controls.
+void ExpectHelpPaneOnTheLeft(wxDialog& dialog, CMarkdownTextCtrl* pane, int firstControlId) {
+  ASSERT_NE(pane, nullptr);
+  EXPECT_EQ(pane->GetId(), kHelpPaneId);
+  EXPECT_GT(pane->View().Layout().lines.size(), 3u) << "the help page did not load";
+  wxWindow* control = dialog.FindWindow(firstControlId);
+  ASSERT_NE(control, nullptr);
+  const wxRect paneRect = pane->GetScreenRect();
+  EXPECT_LT(paneRect.GetRight(), control->GetScreenRect().GetLeft());
+  EXPECT_GT(paneRect.height, dialog.GetClientSize().y / 2);
+}
+
+// The answering timers live until the test ends; deleting one inside its own handler would free
+// the handler while it runs.
+std::vector<std::unique_ptr<wxTimer>>& AnsweringTimers() {
+  static std::vector<std::unique_ptr<wxTimer>> timers;
+  return timers;
+}
+
+// Polls on a timer until a modal dialog of that class runs, then answers it. When none comes,
+// the test fails and any modal dialog is cancelled so that nothing hangs.
+template <class Dialog, class Answer>
+void AnswerWhenShown(Answer answer) {
+  wxTimer* timer = AnsweringTimers().emplace_back(std::make_unique<wxTimer>()).get();
+  auto triesLeft = std::make_shared<int>(250);
+  timer->Bind(wxEVT_TIMER, [timer, answer, triesLeft](wxTimerEvent&) {
+    for (wxWindow* window : wxTopLevelWindows) {
+      auto* dialog = dynamic_cast<Dialog*>(window);
+      if (dialog != nullptr && dialog->IsModal()) {
+        timer->Stop();  // first, so that events pumped by the answer cannot run it twice
+        answer(*dialog);
+        return;
+      }
+    }
+    if (--*triesLeft > 0) return;
+    timer->Stop();
+    ADD_FAILURE() << "the dialog never showed";
+    for (wxWindow* window : wxTopLevelWindows)
+      if (auto* other = dynamic_cast<wxDialog*>(window); other != nullptr && other->IsModal()) other->EndModal(wxID_CANCEL);
+  });
+  timer->Start(20);
+}
+
+void Press(wxDialog& dialog, int buttonId) {
+  wxWindow* button = dialog.FindWindow(buttonId);
+  ASSERT_NE(button, nullptr);
+  wxCommandEvent click(wxEVT_BUTTON, buttonId);
+  click.SetEventObject(button);
+  button->ProcessWindowEvent(click);
+}
+
+class SettingsDialogs : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { ApplyCompactGtkStyle(); }
+  void TearDown() override {
+    for (const auto& timer : AnsweringTimers()) timer->Stop();
+    AnsweringTimers().clear();
+  }
+};
+
+TEST_F(SettingsDialogs, TextureSettingsShowsTheImageItsLevelsAndHelp) {
+  TexturedDocument f;
+  f.doc->heightMap.settings.lockAspect = true;
+  auto* dialog = new CTextureSettingsDialog(nullptr, TextureInputFromDocument(*f.doc));
+  dialog->Move(20, 20);
+  dialog->Show();
+  Settle();
+  ExpectHelpPaneOnTheLeft(*dialog, dialog->HelpPane(), CTextureSettingsDialog::kWidthId);
+  EXPECT_EQ(static_cast<wxStaticText*>(dialog->FindWindow(CTextureSettingsDialog::kSourceId))->GetLabel(), "ripples.png");
+  EXPECT_TRUE(dialog->FindWindow(CTextureSettingsDialog::kSeamlessButtonId)->IsEnabled());
+  EXPECT_FALSE(dialog->FindWindow(CTextureSettingsDialog::kHeightId)->IsEnabled());  // locked
+  EXPECT_EQ(dialog->Levels()->histogram.size(), 256u);
+  // The levels control sits below the fields and is tall enough for its two rows of edits.
+  const wxRect levels = dialog->Levels()->GetRect();
+  EXPECT_GE(levels.height, LevelsControlHeight(96));
+  EXPECT_GE(dialog->Levels()->Edit(4)->GetRect().GetBottom(), dialog->Levels()->Geometry().outputBar.bottom);
+  Shot(dialog, "settings_texture.png");
+
+  // Width 40 with the image's aspect of 2 gives height 20 whatever the height field says.
+  static_cast<wxTextCtrl*>(dialog->FindWindow(CTextureSettingsDialog::kWidthId))->ChangeValue("40");
+  static_cast<wxTextCtrl*>(dialog->FindWindow(CTextureSettingsDialog::kHeightId))->ChangeValue("7");
+  ASSERT_TRUE(dialog->TakeFieldValues());
+  EXPECT_FLOAT_EQ(dialog->Settings().heightMillimetres, 20.0f);
+  dialog->Destroy();
+}
+
+TEST_F(SettingsDialogs, TextureSettingsRefusesAZeroWidthAndWithdrawsTheSeamlessRequest) {
+  TexturedDocument f;
+  auto* dialog = new CTextureSettingsDialog(nullptr, TextureInputFromDocument(*f.doc));
+  std::wstring refused;
+  dialog->refuse = [&](const std::wstring& text) { refused = text; };
+  static_cast<wxTextCtrl*>(dialog->FindWindow(CTextureSettingsDialog::kWidthId))->ChangeValue("0");
+  dialog->RequestSeamless();
+  EXPECT_FALSE(dialog->TakeFieldValues());
+  EXPECT_EQ(refused, kTextureSizeRefusal);
+  EXPECT_FALSE(dialog->SeamlessRequested());
+  dialog->Destroy();
+}
+
+TEST_F(SettingsDialogs, AutoLevelsShowTheImagesLevelsAndTurningThemOffGoesNeutral) {
+  TexturedDocument f;
+  f.doc->heightMap.settings.blackLevel = 0.3f;
+  const TextureDialogInput input = TextureInputFromDocument(*f.doc);
+  auto* dialog = new CTextureSettingsDialog(nullptr, input);
+  auto* autoLevels = static_cast<wxCheckBox*>(dialog->FindWindow(CTextureSettingsDialog::kAutoLevelsId));
+  CLevelsControl* levels = dialog->Levels();
+  EXPECT_FLOAT_EQ(levels->values.blackLevel, 0.3f);
+  EXPECT_TRUE(levels->IsEnabled());
+
+  autoLevels->SetValue(true);
+  wxCommandEvent click(wxEVT_CHECKBOX, CTextureSettingsDialog::kAutoLevelsId);
+  click.SetEventObject(autoLevels);
+  autoLevels->ProcessWindowEvent(click);
+  EXPECT_FLOAT_EQ(levels->values.blackLevel, input.levels.autoBlackLevel);
+  EXPECT_FALSE(levels->IsEnabled());
+  EXPECT_FALSE(levels->Edit(0)->IsEnabled());
+  dialog->Show();
+  Settle();
+  Shot(dialog, "settings_texture_auto_levels.png");
+
+  autoLevels->SetValue(false);
+  autoLevels->ProcessWindowEvent(click);
+  EXPECT_FLOAT_EQ(levels->values.blackLevel, 0.0f);
+  EXPECT_FLOAT_EQ(levels->values.whiteLevel, 1.0f);
+  EXPECT_TRUE(levels->IsEnabled());
+  dialog->Destroy();
+}
+
+TEST_F(SettingsDialogs, LevelsDragTellsTheParentOnceOnRelease) {
+  TexturedDocument f;
+  auto* dialog = new CTextureSettingsDialog(nullptr, TextureInputFromDocument(*f.doc));
+  dialog->Show();
+  Settle();
+  int told = 0;
+  dialog->Bind(EVT_LEVELS_CHANGED, [&](wxCommandEvent&) { ++told; });
+  CLevelsControl* levels = dialog->Levels();
+  const LevelsLayout& layout = levels->Geometry();
+  const int y = layout.inputBar.top + 6;
+  levels->PressAt(layout.inputBar.left, y);  // the black handle
+  ASSERT_EQ(levels->DragHandle(), LevelsHandle::Black);
+  levels->DragTo(layout.inputBar.left + layout.inputBar.Width() / 5);
+  EXPECT_EQ(told, 0);
+  EXPECT_EQ(levels->Edit(0)->GetValue(), "51");  // a fifth of 255
+  levels->Release();
+  EXPECT_EQ(told, 1);
+  // A typed gamma is read on confirmation; the same text again changes nothing and tells nobody.
+  levels->Edit(1)->ChangeValue("2");
+  levels->ReadLevelEdits();
+  EXPECT_FLOAT_EQ(levels->values.gamma, 0.5f);
+  EXPECT_EQ(levels->Edit(1)->GetValue(), "2.00");
+  levels->ReadLevelEdits();
+  EXPECT_EQ(told, 2);
+  // Escape in an edit takes the typing back; Enter confirms it. Neither reaches the dialog.
+  const auto key = [&](int code) {
+    wxKeyEvent press(wxEVT_CHAR_HOOK);
+    press.m_keyCode = code;
+    press.SetEventObject(levels->Edit(2));
+    levels->Edit(2)->ProcessWindowEvent(press);
+  };
+  levels->Edit(2)->ChangeValue("100");
+  key(WXK_ESCAPE);
+  EXPECT_EQ(levels->Edit(2)->GetValue(), "255");
+  EXPECT_EQ(told, 2);
+  EXPECT_TRUE(dialog->IsShown());
+  levels->Edit(2)->ChangeValue("100");
+  key(WXK_RETURN);
+  EXPECT_FLOAT_EQ(levels->values.whiteLevel, 100 / 255.0f);
+  EXPECT_EQ(told, 3);
+  EXPECT_TRUE(dialog->IsShown());
+  Shot(dialog, "settings_texture_levels_dragged.png");
+  dialog->Destroy();
+}
+
+TEST_F(SettingsDialogs, TextureSettingsWithoutATexture) {
+  test::DocumentFixture f;
+  auto* dialog = new CTextureSettingsDialog(nullptr, TextureInputFromDocument(*f.doc));
+  dialog->Move(20, 20);
+  dialog->Show();
+  Settle();
+  EXPECT_EQ(static_cast<wxStaticText*>(dialog->FindWindow(CTextureSettingsDialog::kSourceId))->GetLabel(), "(none loaded)");
+  EXPECT_FALSE(dialog->FindWindow(CTextureSettingsDialog::kSeamlessButtonId)->IsEnabled());
+  EXPECT_EQ(static_cast<wxStaticText*>(dialog->FindWindow(CTextureSettingsDialog::kSeamlessLineId))->GetLabel(),
+            "Seamless: unchanged");
+  EXPECT_TRUE(dialog->Levels()->histogram.empty());
+  Shot(dialog, "settings_texture_none.png");
+  dialog->Destroy();
+}
+
+TEST_F(SettingsDialogs, SeamlessPreviewsTheReducedCopyAndKeepsTheOpeningParameters) {
+  TexturedDocument f;
+  SeamlessDialogInput input = SeamlessInputFromDocument(*f.doc);
+  input.methodName = "Cross-fade";
+  input.parameterText = "percent=35\n";
+  auto* dialog = new CSeamlessDialog(nullptr, input);
+  dialog->Move(20, 20);
+  dialog->Show();
+  Settle();
+  ExpectHelpPaneOnTheLeft(*dialog, dialog->HelpPane(), CSeamlessDialog::kMethodId);
+  EXPECT_EQ(dialog->PreviewSource().width, 96);  // small enough to preview whole
+  EXPECT_EQ(dialog->Before().side, 96);
+  EXPECT_FLOAT_EQ(dialog->Method().GetValue("percent"), 35.0f);
+  EXPECT_TRUE(dialog->FindWindow(CSeamlessDialog::kRowSliderId)->IsShown());
+  EXPECT_FALSE(dialog->FindWindow(CSeamlessDialog::kRowLabelId + 1)->IsShown());
+  Shot(dialog, "settings_seamless.png");
+
+  dialog->ChooseMethod("Unchanged");
+  EXPECT_EQ(static_cast<wxStaticText*>(dialog->FindWindow(CSeamlessDialog::kStatusId))->GetLabel(),
+            "The image is used as it was loaded.");
+  EXPECT_EQ(dialog->After().pixels, dialog->Before().pixels);
+  dialog->ChooseMethod("Mirror");
+  EXPECT_NE(dialog->After().pixels, dialog->Before().pixels);  // right and lower tiles flipped
+  Settle();
+  Shot(dialog, "settings_seamless_mirror.png");
+  dialog->ChooseMethod("Cross-fade");
+  EXPECT_FLOAT_EQ(dialog->Method().GetValue("percent"), 35.0f);
+  dialog->MoveSlider(0, 1000);
+  dialog->TakeFieldValues();
+  EXPECT_EQ(dialog->MethodName(), "Cross-fade");
+  EXPECT_NE(dialog->ParameterText().find("percent=45"), std::string::npos);
+  dialog->Destroy();
+}
+
+TEST_F(SettingsDialogs, SeamlessWithoutAnImageSaysSo) {
+  auto* dialog = new CSeamlessDialog(nullptr, SeamlessDialogInput{});
+  EXPECT_EQ(static_cast<wxStaticText*>(dialog->FindWindow(CSeamlessDialog::kStatusId))->GetLabel(), "No image loaded.");
+  dialog->ChooseMethod("Histogram blend");
+  dialog->TakeFieldValues();
+  EXPECT_EQ(dialog->MethodName(), "Histogram blend");
+  dialog->Destroy();
+}
+
+TEST_F(SettingsDialogs, MappingSettingsForABoxAndForAPlane) {
+  TexturedDocument f;
+  f.doc->projection.boxBlended = 1;
+  f.doc->surfaceTestCells = 300;  // not offered: opens on 256
+  auto* dialog = new CMappingSettingsDialog(nullptr, MappingValuesFromDocument(*f.doc));
+  dialog->Move(20, 20);
+  dialog->Show();
+  Settle();
+  ExpectHelpPaneOnTheLeft(*dialog, dialog->HelpPane(), CMappingSettingsDialog::kBlendId);
+  EXPECT_EQ(static_cast<wxChoice*>(dialog->FindWindow(CMappingSettingsDialog::kTestGridId))->GetSelection(), 1);
+  EXPECT_TRUE(dialog->FindWindow(CMappingSettingsDialog::kSharpnessId)->IsEnabled());
+  Shot(dialog, "settings_mapping.png");
+  auto* blend = static_cast<wxCheckBox*>(dialog->FindWindow(CMappingSettingsDialog::kBlendId));
+  blend->SetValue(false);
+  dialog->UpdateBlendControls();
+  EXPECT_FALSE(dialog->FindWindow(CMappingSettingsDialog::kSharpnessId)->IsEnabled());
+  EXPECT_EQ(static_cast<wxStaticText*>(dialog->FindWindow(CMappingSettingsDialog::kNoteId))->GetLabel(), "");
+  dialog->Destroy();
+
+  MappingDialogValues plane = MappingValuesFromDocument(*f.doc);
+  plane.blendAvailable = false;
+  dialog = new CMappingSettingsDialog(nullptr, plane);
+  EXPECT_FALSE(dialog->FindWindow(CMappingSettingsDialog::kBlendId)->IsEnabled());
+  EXPECT_EQ(static_cast<wxStaticText*>(dialog->FindWindow(CMappingSettingsDialog::kNoteId))->GetLabel(),
+            "Blending belongs to the box and sphere mappings.");
+  static_cast<wxCheckBox*>(dialog->FindWindow(CMappingSettingsDialog::kBlendId))->SetValue(false);
+  static_cast<wxTextCtrl*>(dialog->FindWindow(CMappingSettingsDialog::kSharpnessId))->ChangeValue("40");
+  dialog->TakeFieldValues();
+  EXPECT_TRUE(dialog->Values().blend);  // kept: not the plane's to change
+  EXPECT_FLOAT_EQ(dialog->Values().sharpness, 16.0f);
+  dialog->Destroy();
+}
+
+// The opener runs the dialog modally; pressing OK stores what changed in the document.
+TEST_F(SettingsDialogs, ShowMappingSettingsDialogStoresOkInTheDocument) {
+  TexturedDocument f;
+  std::string shot;
+  AnswerWhenShown<CMappingSettingsDialog>([&](CMappingSettingsDialog& dialog) {
+    PumpFor(std::chrono::milliseconds(200));
+    shot = Shot(&dialog, "settings_mapping_modal.png");
+    static_cast<wxTextCtrl*>(dialog.FindWindow(CMappingSettingsDialog::kSharpnessId))->ChangeValue("9");
+    static_cast<wxCheckBox*>(dialog.FindWindow(CMappingSettingsDialog::kBlendId))->SetValue(true);
+    Press(dialog, wxID_OK);
+  });
+  EXPECT_TRUE(ShowMappingSettingsDialog(nullptr, *f.doc));
+  EXPECT_FALSE(shot.empty());
+  EXPECT_EQ(f.doc->projection.boxBlended, 1);
+  EXPECT_FLOAT_EQ(f.doc->projection.boxBlendSharpness, 9.0f);
+}
+
+// "Seamless..." closes the texture settings through OK and opens the seamless dialog, whose OK
+// applies the method to the document's texture.
+TEST_F(SettingsDialogs, SeamlessButtonAppliesTheSettingsThenOpensTheSeamlessDialog) {
+  TexturedDocument f;
+  AnswerWhenShown<CTextureSettingsDialog>([](CTextureSettingsDialog& dialog) {
+    static_cast<wxTextCtrl*>(dialog.FindWindow(CTextureSettingsDialog::kWidthId))->ChangeValue("24");
+    Press(dialog, CTextureSettingsDialog::kSeamlessButtonId);
+    AnswerWhenShown<CSeamlessDialog>([](CSeamlessDialog& seamless) {
+      seamless.ChooseMethod("Mirror");
+      Press(seamless, wxID_OK);
+    });
+  });
+  EXPECT_TRUE(ShowTextureSettingsDialog(nullptr, *f.doc));
+  EXPECT_FLOAT_EQ(f.doc->heightMap.settings.widthMillimetres, 24.0f);
+  EXPECT_EQ(f.doc->heightMap.settings.seamlessMethod, "Mirror");
+}
+
+}  // namespace
+}  // namespace grainforge::app
