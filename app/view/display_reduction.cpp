@@ -154,10 +154,15 @@ std::vector<std::uint64_t> RefusalBudgets(std::uint64_t triangleCount)
 
 std::string GroupedCount(std::uint64_t count)
 {
-    std::string digits = std::to_string(count);
-    for (std::ptrdiff_t at = std::ptrdiff_t(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<std::size_t>(at), ",");
-    return digits;
+    const std::string digits = std::to_string(count);
+    std::string grouped;
+    grouped.reserve(digits.size() + digits.size() / 3);
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0)
+            grouped.push_back(',');
+        grouped.push_back(digits[i]);
+    }
+    return grouped;
 }
 
 std::string ReducedCopyMessage(bool graphicsCard, std::uint64_t sourceTriangles, std::uint64_t shownTriangles)
