@@ -62,9 +62,9 @@ std::vector<Vec3> SlicedPrintCheckColours(const TriangleMesh& preview, const std
         return colours;
     const int up = ((report.upAxis % 3) + 3) % 3;
     const auto axis = [](Vec3 p, int a) { return a == 0 ? p.x : (a == 1 ? p.y : p.z); };
-    // A stride far past any layer count would loop for ever; the report's keys hold 24-bit
-    // layers.
-    const std::uint64_t stride = std::clamp<std::uint64_t>(layerStride, 1, 1u << 24);
+    // No cell is marked past the report's layers, so a stride beyond them ends there rather
+    // than spinning through empty layers.
+    const std::uint64_t stride = std::max<std::uint64_t>(layerStride, 1);
     mesh::ParallelFor(count, [&](std::size_t t) {
         const Vec3 a = preview.vertices[preview.indices[3 * t]].position;
         const Vec3 b = preview.vertices[preview.indices[3 * t + 1]].position;
@@ -76,7 +76,7 @@ std::vector<Vec3> SlicedPrintCheckColours(const TriangleMesh& preview, const std
             return;
         const auto column = static_cast<std::int64_t>(cu);
         const auto row = static_cast<std::int64_t>(cv);
-        for (std::uint64_t k = 0; k < stride; ++k) {
+        for (std::uint64_t k = 0; k < stride && firstLayers[t] + k < report.layers; ++k) {
             const auto layer = static_cast<std::int64_t>(firstLayers[t] + k);
             if (mesh::IsNearMarkedCell(column, row, layer, report.supportKeys)) {
                 colours[t] = dc::kPrintLevel1;

@@ -1,6 +1,7 @@
 #include "app/view/display_section.h"
 
 #include "engine/mesh/parallel_loop.h"
+#include "engine/pipeline/sliced_preview.h"
 
 #include <algorithm>
 #include <cmath>
@@ -146,6 +147,48 @@ std::vector<Vec3> HeatMapColours(const std::vector<float>& values, float scale)
     for (std::size_t i = 0; i < values.size(); ++i)
         colours[i] = HeatMapColour(std::isnan(values[i]) ? 0.0f : values[i] / scale);
     return colours;
+}
+
+void BuildSectionedMesh(SectionedMesh& out, const TriangleMesh& display, const TriangleMesh& workingPart,
+                        int sectionMode, bool clipping, Vec3 cageCentre, int upAxis)
+{
+    out = SectionedMesh{};
+    out.shown = &display;
+    if (sectionMode == 1) {
+        out.shown = &workingPart;
+    } else if (sectionMode == 2) {
+        out.made = ClipMeshByPlane(display, cageCentre, {1.0f, 0.0f, 0.0f});
+        const TriangleMesh loaded = ClipMeshByPlane(workingPart, cageCentre, {-1.0f, 0.0f, 0.0f});
+        const auto offset = static_cast<std::uint32_t>(out.made.vertices.size());
+        out.made.vertices.insert(out.made.vertices.end(), loaded.vertices.begin(), loaded.vertices.end());
+        for (const std::uint32_t index : loaded.indices)
+            out.made.indices.push_back(index + offset);
+        out.made.ComputeBounds();
+        out.shown = &out.made;
+    } else if (sectionMode == 4) {
+        mesh::SlicedPreviewSettings settings;
+        settings.layerHeightMillimetres = 0.2f;
+        settings.lineWidthMillimetres = 0.42f;
+        settings.upAxis = upAxis;
+        settings.toleranceMillimetres = 0.03f;
+        settings.segmentBudget = 800000;
+        settings.skins = true;
+        mesh::SlicedPreview preview;
+        mesh::BuildSlicedPreview(preview, display, settings);
+        out.slicedReport = mesh::FormatSlicedPreviewReport(preview);
+        out.sliceFirstLayers = std::move(preview.triangleLayers);
+        out.sliceLayerStride = preview.layerStep;
+        out.made = std::move(preview.mesh);
+        out.shown = &out.made;
+    }
+    if (clipping) {
+        TriangleMesh clipped = ClipMeshByPlane(*out.shown, cageCentre, {1.0f, 0.0f, 0.0f});
+        out.made = std::move(clipped);
+        out.shown = &out.made;
+        // The clip gives new triangles: the sliced layers no longer match them.
+        if (out.sliceFirstLayers.size() != out.made.TriangleCount())
+            out.sliceFirstLayers.clear();
+    }
 }
 
 }  // namespace grainforge::app

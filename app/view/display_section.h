@@ -7,6 +7,8 @@
 #include "engine/mesh/triangle_mesh.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 namespace grainforge::app {
@@ -41,5 +43,23 @@ void MeasureDisplayDeviation(std::size_t first, std::size_t last, const Triangle
 // one when above 0, else the largest value when above 0, else 1.
 [[nodiscard]] std::vector<Vec3> HeatMapColours(const std::vector<float>& values, float scale);
 [[nodiscard]] Vec3 HeatMapColour(float t);
+
+// The mesh a section mode and the clipping plane show. `shown` points at `made` or at one of
+// the inputs, so the record is filled in place and not moved while it is used.
+struct SectionedMesh {
+    TriangleMesh made;
+    const TriangleMesh* shown = nullptr;
+    // Section mode 4 only: the sliced preview's text and, per preview triangle, its first layer.
+    std::string slicedReport;
+    std::vector<std::uint32_t> sliceFirstLayers;
+    std::uint64_t sliceLayerStride = 1;
+};
+
+// Section modes: 0 and 3 the display mesh; 1 the part as loaded; 2 the display mesh on the +X
+// side of the cage centre beside the part as loaded on the -X side; 4 the sliced preview of the
+// display mesh (0.2 mm layers, 0.42 mm lines, across `upAxis`). With `clipping` the -X side of
+// the cage centre is then cut away.
+void BuildSectionedMesh(SectionedMesh& out, const TriangleMesh& display, const TriangleMesh& workingPart,
+                        int sectionMode, bool clipping, Vec3 cageCentre, int upAxis);
 
 }  // namespace grainforge::app

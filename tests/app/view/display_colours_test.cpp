@@ -47,6 +47,7 @@ TEST(DisplayColours, SlicedPrintCheckLooksThroughTheTrianglesLayers)
     mesh::PrintabilityReport report;
     report.cellSize = 1.0f;
     report.upAxis = 2;
+    report.layers = 4;
     report.farKeys = {mesh::PrintCellKey(3, 8, 6)};  // a neighbour cell, layer 3
     struct Case {
         const char* name;
@@ -60,6 +61,7 @@ TEST(DisplayColours, SlicedPrintCheckLooksThroughTheTrianglesLayers)
         {"layer 3 reached from 2 with stride 2", {2}, 2, 1.0f, 1, dc::kPrintLevel2},
         {"stride 1 stops at layer 2", {2}, 1, 1.0f, 1, dc::kPrintBase},
         {"no cell size: base", {2}, 2, 0.0f, 1, dc::kPrintBase},
+        {"a stride past the report's layers ends there", {2}, UINT64_MAX, 1.0f, 1, dc::kPrintLevel2},
         {"layer list of another mesh", {2, 3}, 2, 1.0f, 0, {}},
     };
     for (const Case& c : cases) {

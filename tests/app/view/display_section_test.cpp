@@ -128,3 +128,38 @@ TEST(MeasureDisplayDeviation, LiftedCopyDeviatesByTheLift)
 
 }  // namespace
 }  // namespace grainforge::app
+
+namespace grainforge::app {
+namespace {
+
+TEST(BuildSectionedMesh, ModesPickAndCutTheirMeshes)
+{
+    const TriangleMesh part = mesh::MakeTestCube(10.0f);
+    TriangleMesh result = part;
+    for (auto& v : result.vertices)
+        v.position = v.position * 1.2f;  // the "processed" mesh, larger than the part
+    result.ComputeBounds();
+    const Vec3 centre = (part.boundsMin + part.boundsMax) * 0.5f;
+    SectionedMesh out;
+    BuildSectionedMesh(out, result, part, 0, false, centre, 2);
+    EXPECT_EQ(out.shown, &result);
+    BuildSectionedMesh(out, result, part, 1, false, centre, 2);
+    EXPECT_EQ(out.shown, &part);
+
+    BuildSectionedMesh(out, result, part, 2, false, centre, 2);
+    ASSERT_EQ(out.shown, &out.made);
+    EXPECT_FLOAT_EQ(out.made.boundsMax.x, result.boundsMax.x) << "the result on +X";
+    EXPECT_FLOAT_EQ(out.made.boundsMin.x, part.boundsMin.x) << "the part as loaded on -X";
+    EXPECT_TRUE(out.made.IsConsistent());
+
+    BuildSectionedMesh(out, result, part, 0, true, centre, 2);
+    EXPECT_GE(out.made.boundsMin.x, centre.x - 1e-5f) << "clipping cuts the -X side away";
+
+    BuildSectionedMesh(out, result, part, 4, false, centre, 2);
+    EXPECT_EQ(out.slicedReport.rfind("Sliced preview: ", 0), 0u) << out.slicedReport;
+    EXPECT_GT(out.made.TriangleCount(), 0u);
+    EXPECT_EQ(out.sliceFirstLayers.size(), out.made.TriangleCount());
+}
+
+}  // namespace
+}  // namespace grainforge::app
