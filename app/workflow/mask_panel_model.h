@@ -1,0 +1,61 @@
+// The mask panel's rules without a window: how the chosen volume's ten fields show their
+// values, which typed fields reach the volume, when the list is rebuilt, and where the panel
+// opens.
+#pragma once
+
+#include "engine/displacement/mask_volume.h"
+#include "engine/mesh/triangle_mesh.h"
+
+#include <array>
+#include <climits>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace grainforge::app {
+
+// Centre x, y, z; size x, y, z; turn x, y, z; feather (edits 1218 to 1227 in order).
+inline constexpr int kMaskFieldCount = 10;
+using MaskFieldTexts = std::array<std::wstring, kMaskFieldCount>;
+
+// Smallest size and feather a typed value is raised to.
+inline constexpr float kMinimumMaskSize = 0.5f;
+
+// "%.2f" without trailing zeros and point (2.5, 3, 0); magnitudes below 0.005 show as 0.
+[[nodiscard]] std::wstring FormatMaskField(float value);
+
+// The lowest Z of the part when it has vertices, triangles and a valid box; otherwise 0. Mask
+// Z values are shown and typed relative to it.
+[[nodiscard]] float BedBaseHeight(const mesh::TriangleMesh& part);
+
+// The value a field shows (centre z relative to the bed).
+[[nodiscard]] float MaskFieldValue(const mesh::MaskVolume& volume, int field, float bedBase);
+[[nodiscard]] MaskFieldTexts MaskFieldTextsOf(const mesh::MaskVolume& volume, float bedBase);
+
+// The volume with the typed fields applied. Only a field whose text differs from what the
+// panel last showed there is read: the shown texts are rounded to 0.01, so reading them back
+// would move the volume by tabbing through the panel. An unreadable text keeps the value;
+// sizes are raised to 0.5 and the feather to 0.
+[[nodiscard]] mesh::MaskVolume ApplyMaskFieldEdits(const mesh::MaskVolume& volume, const MaskFieldTexts& shown,
+                                                   const MaskFieldTexts& typed, float bedBase);
+
+// "Box", "Cylinder", "Sphere", or "Volume" for any other shape value.
+[[nodiscard]] const wchar_t* MaskShapeName(mesh::MaskShape shape);
+
+// The list is rebuilt when the count, a name or a shape differs from what it shows.
+[[nodiscard]] bool VolumeListNeedsRebuild(const std::vector<mesh::MaskVolume>& shown,
+                                          const std::vector<mesh::MaskVolume>& volumes);
+
+struct PanelPoint {
+    int x = 0;
+    int y = 0;
+    friend bool operator==(const PanelPoint&, const PanelPoint&) = default;
+};
+
+// Where a hidden panel opens: the saved corner (missing values read as INT_MIN) when both are
+// saved and a monitor holds (x + 20, y + 10); otherwise the anchor (the view's top-left
+// corner) plus 12 px.
+[[nodiscard]] PanelPoint MaskPanelOpenPosition(PanelPoint anchor, int savedX, int savedY,
+                                               const std::function<bool(PanelPoint)>& onMonitor);
+
+}  // namespace grainforge::app

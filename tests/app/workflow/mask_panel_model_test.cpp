@@ -1,0 +1,108 @@
+// The mask panel's field texts, which typed fields reach the volume, the list rebuild rule and
+// where the panel opens.
+#include "app/workflow/mask_panel_model.h"
+
+#include "engine/mesh/test_shapes.h"
+
+#include <gtest/gtest.h>
+
+namespace grainforge::app {
+namespace {
+
+mesh::MaskVolume Volume()
+{
+    mesh::MaskVolume v;
+    v.center = {1.23456f, -7.891f, 12.5f + 3.3333f};
+    v.size = {10.004f, 2.5f, 0.75f};
+    v.rotationDegrees = {0.0f, 33.3333f, -90.0f};
+    v.featherMillimetres = 0.125f;
+    v.name = "Keep plain";
+    return v;
+}
+
+TEST(MaskPanelModel, FieldTexts)
+{
+    const std::pair<float, const wchar_t*> cases[] = {
+        {2.5f, L"2.5"},     {3.0f, L"3"},       {0.0f, L"0"},     {-0.001f, L"0"}, {0.0049f, L"0"},
+        {1.23456f, L"1.23"}, {-7.891f, L"-7.89"}, {100.1f, L"100.1"}, {1e30f, L"1000000015047466219876688855040"},
+    };
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(FormatMaskField(value), text) << value;
+    EXPECT_EQ(MaskFieldTextsOf(Volume(), 12.5f)[2], L"3.33") << "z above the bed";
+}
+
+TEST(MaskPanelModel, UnchangedTextsLeaveTheVolumeExact)
+{
+    const mesh::MaskVolume volume = Volume();
+    const MaskFieldTexts shown = MaskFieldTextsOf(volume, 12.5f);
+    EXPECT_TRUE(mesh::MaskVolumeEquals(ApplyMaskFieldEdits(volume, shown, shown, 12.5f), volume))
+        << "tabbing through the fields must not round the volume to the shown 0.01";
+}
+
+TEST(MaskPanelModel, TypedFieldsApplyWithTheirLimits)
+{
+    const mesh::MaskVolume volume = Volume();
+    const MaskFieldTexts shown = MaskFieldTextsOf(volume, 12.5f);
+    struct Case {
+        int field;
+        const wchar_t* typed;
+        float mesh::MaskVolume::*scalar;  // feather, or null for a vector field
+        float want;
+    };
+    const auto component = [](const mesh::MaskVolume& v, int field) {
+        const mesh::Vec3 vectors[3] = {v.center, v.size, v.rotationDegrees};
+        const mesh::Vec3 vec = vectors[field / 3];
+        return field % 3 == 0 ? vec.x : (field % 3 == 1 ? vec.y : vec.z);
+    };
+    const Case cases[] = {
+        {0, L"5", nullptr, 5.0f},        {2, L"5", nullptr, 17.5f},       {2, L"0", nullptr, 12.5f},
+        {3, L"0.1", nullptr, 0.5f},      {5, L"-3", nullptr, 0.5f},       {7, L"45 deg", nullptr, 45.0f},
+        {0, L"abc", nullptr, 1.23456f},  {1, L"", nullptr, -7.891f},      {9, L"-1", &mesh::MaskVolume::featherMillimetres, 0.0f},
+        {9, L"2.25", &mesh::MaskVolume::featherMillimetres, 2.25f},
+    };
+    for (const Case& c : cases) {
+        MaskFieldTexts typed = shown;
+        typed[static_cast<std::size_t>(c.field)] = c.typed;
+        const mesh::MaskVolume edited = ApplyMaskFieldEdits(volume, shown, typed, 12.5f);
+        const float got = c.scalar != nullptr ? edited.*c.scalar : component(edited, c.field);
+        EXPECT_FLOAT_EQ(got, c.want) << "field " << c.field << " typed " << std::string(c.typed, c.typed + wcslen(c.typed));
+        // Every other field keeps its exact value.
+        for (int other = 0; other < 9; ++other)
+            if (other != c.field) {
+                EXPECT_EQ(component(edited, other), component(volume, other)) << other;
+            }
+    }
+}
+
+TEST(MaskPanelModel, BedBaseHeightAndListRebuild)
+{
+    mesh::TriangleMesh cube = mesh::MakeTestCube(10.0f);
+    EXPECT_FLOAT_EQ(BedBaseHeight(cube), cube.boundsMin.z);
+    cube.boundsValid = false;
+    EXPECT_EQ(BedBaseHeight(cube), 0.0f);
+    EXPECT_EQ(BedBaseHeight(mesh::TriangleMesh{}), 0.0f);
+
+    const std::vector<mesh::MaskVolume> shown{Volume(), Volume()};
+    std::vector<mesh::MaskVolume> volumes = shown;
+    volumes[1].enabled = 0;
+    volumes[1].center.x = 40.0f;
+    EXPECT_FALSE(VolumeListNeedsRebuild(shown, volumes)) << "check and place change without a rebuild";
+    volumes[1].name = "other";
+    EXPECT_TRUE(VolumeListNeedsRebuild(shown, volumes));
+    volumes[1] = shown[1];
+    volumes[1].shape = mesh::MaskShape::Sphere;
+    EXPECT_TRUE(VolumeListNeedsRebuild(shown, volumes));
+    EXPECT_STREQ(MaskShapeName(static_cast<mesh::MaskShape>(7)), L"Volume");
+}
+
+TEST(MaskPanelModel, OpenPosition)
+{
+    const auto firstMonitor = [](PanelPoint p) { return p.x >= 0 && p.y >= 0 && p.x < 1600 && p.y < 1000; };
+    EXPECT_EQ(MaskPanelOpenPosition({100, 50}, INT_MIN, INT_MIN, firstMonitor), (PanelPoint{112, 62}));
+    EXPECT_EQ(MaskPanelOpenPosition({100, 50}, 300, 200, firstMonitor), (PanelPoint{300, 200}));
+    EXPECT_EQ(MaskPanelOpenPosition({100, 50}, 2000, 200, firstMonitor), (PanelPoint{112, 62})) << "removed monitor";
+    EXPECT_EQ(MaskPanelOpenPosition({100, 50}, INT_MAX, INT_MAX, firstMonitor), (PanelPoint{112, 62}));
+}
+
+}  // namespace
+}  // namespace grainforge::app

@@ -1,0 +1,143 @@
+// The mask panel on a real display, over a document holding the test cube and one mask: typed
+// fields move the mask as one undo step each, tabbing through the fields changes nothing, the
+// check box switches the mask, and the panel keeps its place in the profile.
+#include "app/workflow/mask_panel.h"
+
+#include "app/document/grainforge_doc.h"
+#include "app/shell/kit/command_target.h"
+#include "app/shell/profile_store.h"
+#include "tests/support/wx/wx_test_pump.h"
+
+#include <gtest/gtest.h>
+
+#include <wx/frame.h>
+#include <wx/listctrl.h>
+#include <wx/textctrl.h>
+
+#include <filesystem>
+
+namespace grainforge::app {
+namespace {
+
+using tessary::test::PumpFor;
+using tessary::test::PumpUntil;
+using tessary::test::WindowShot;
+
+struct RecordingTarget final : ICommandTarget {
+    bool ExecuteCommand(std::uint32_t id) override {
+        executed.push_back(id);
+        return true;
+    }
+    std::optional<CommandState> QueryCommand(std::uint32_t) const override { return CommandState{}; }
+    std::vector<std::uint32_t> executed;
+};
+
+struct PanelFixture {
+    PanelFixture() {
+        doc.surfaceTestCells = 32;
+        doc.OnFileTestShapeCube();
+        mesh::MaskVolume mask;
+        mask.center = {1.23456f, -2.5f, doc.workingPart.boundsMin.z + 3.3333f};
+        mask.size = {6.0f, 4.004f, 5.0f};
+        mask.rotationDegrees = {0.0f, 0.0f, 33.3333f};
+        mask.name = "Keep plain";
+        doc.maskVolumes.push_back(mask);
+        doc.selectedMask = 0;
+        frame = new wxFrame(nullptr, wxID_ANY, wxS("View"), wxPoint(40, 40), wxSize(900, 700));
+        frame->Show();
+        panel = new CMaskPanel(frame, [this] { return &doc; }, &target, &profile);
+        panel->ShowMaskPanel(frame->GetScreenPosition());
+        PumpUntil([this] { return panel->IsShown(); });
+        PumpFor(std::chrono::milliseconds(300));
+    }
+    ~PanelFixture() {
+        frame->Destroy();
+        PumpFor(std::chrono::milliseconds(20));
+    }
+    // Moves the keyboard focus to a field as Tab would, then applies what leaving the previous
+    // field applies (a window manager may not deliver the focus change under Xvfb).
+    void FocusField(int index) {
+        wxWindow* previous = wxWindow::FindFocus();
+        panel->Field(index)->SetFocus();
+        PumpFor(std::chrono::milliseconds(30));
+        if (previous != panel->Field(index))
+            panel->ApplyVolumeFields(panel->Field(index));
+    }
+    const mesh::MaskVolume& Mask() const { return doc.maskVolumes.front(); }
+
+    CGrainforgeDoc doc;
+    RecordingTarget target;
+    MemoryProfileStore profile;
+    wxFrame* frame = nullptr;
+    CMaskPanel* panel = nullptr;
+};
+
+TEST(MaskPanelX11, ShowsTheChosenVolume) {
+    PanelFixture f;
+    ASSERT_EQ(f.panel->List()->GetItemCount(), 1);
+    EXPECT_EQ(f.panel->List()->GetItemText(0, 0), wxS("Keep plain"));
+    EXPECT_EQ(f.panel->List()->GetItemText(0, 1), wxS("Box"));
+    EXPECT_TRUE(f.panel->List()->IsItemChecked(0));
+    const wchar_t* const want[kMaskFieldCount] = {L"1.23", L"-2.5", L"3.33", L"6", L"4", L"5", L"0", L"0", L"33.33", L"0"};
+    for (int i = 0; i < kMaskFieldCount; ++i)
+        EXPECT_EQ(f.panel->Field(i)->GetValue().ToStdWstring(), want[i]) << i;
+    EXPECT_EQ(f.panel->GetScreenPosition(), f.frame->GetScreenPosition() + wxPoint(12, 12));
+    EXPECT_TRUE(WindowShot::Save(f.panel, (std::filesystem::current_path() / "mask_panel.png").string()));
+}
+
+TEST(MaskPanelX11, TabbingThroughTheFieldsChangesNothing) {
+    PanelFixture f;
+    const mesh::MaskVolume before = f.Mask();
+    const std::size_t undoSteps = f.doc.undoStack.size();
+    for (int i = 0; i < kMaskFieldCount; ++i)
+        f.FocusField(i);
+    f.FocusField(0);
+    EXPECT_TRUE(mesh::MaskVolumeEquals(f.Mask(), before));
+    EXPECT_EQ(f.Mask().center.x, before.center.x);
+    EXPECT_EQ(f.Mask().rotationDegrees.z, before.rotationDegrees.z);
+    EXPECT_EQ(f.doc.undoStack.size(), undoSteps);
+}
+
+TEST(MaskPanelX11, TypedFieldsMoveTheMaskOneUndoStepEach) {
+    PanelFixture f;
+    const float base = f.doc.workingPart.boundsMin.z;
+    const std::size_t undoSteps = f.doc.undoStack.size();
+    f.FocusField(0);
+    f.panel->Field(0)->ChangeValue(wxS("5"));
+    f.FocusField(2);
+    EXPECT_FLOAT_EQ(f.Mask().center.x, 5.0f);
+    EXPECT_FLOAT_EQ(f.Mask().center.y, -2.5f);
+    EXPECT_EQ(f.doc.undoStack.size(), undoSteps + 1);
+
+    f.panel->Field(2)->ChangeValue(wxS("7"));
+    f.FocusField(3);
+    EXPECT_FLOAT_EQ(f.Mask().center.z, base + 7.0f) << "z is typed above the bed";
+    f.panel->Field(3)->ChangeValue(wxS("0.1"));
+    f.FocusField(4);
+    EXPECT_FLOAT_EQ(f.Mask().size.x, 0.5f);
+    EXPECT_EQ(f.panel->Field(3)->GetValue(), wxS("0.5")) << "the raised size shows at once";
+    EXPECT_EQ(f.doc.undoStack.size(), undoSteps + 3);
+    EXPECT_FLOAT_EQ(f.Mask().size.y, 4.004f) << "fields left alone keep their exact value";
+
+    f.doc.OnEditUndo();
+    EXPECT_FLOAT_EQ(f.doc.maskVolumes.front().size.x, 6.0f);
+}
+
+TEST(MaskPanelX11, CheckBoxSwitchesTheMaskAndPositionIsKept) {
+    PanelFixture f;
+    f.panel->List()->CheckItem(0, false);
+    PumpUntil([&f] { return f.Mask().enabled == 0; });
+    EXPECT_EQ(f.Mask().enabled, 0);
+
+    f.panel->Move(300, 220);
+    PumpUntil([&f] { return f.profile.Has(L"MaskPanel", L"Y"); });
+    EXPECT_EQ(f.profile.ReadInt(L"MaskPanel", L"X", 0), f.panel->GetPosition().x);
+
+    f.panel->Close();
+    PumpUntil([&f] { return !f.target.executed.empty(); });
+    EXPECT_EQ(f.target.executed, std::vector<std::uint32_t>{kCmdNoHandles}) << "closing switches tools, keeps the panel";
+    EXPECT_TRUE(f.panel->IsShown());
+}
+
+}  // namespace
+}  // namespace grainforge::app
