@@ -1,5 +1,7 @@
 #include "app/shell/grainforge_app.h"
 
+#include <cstdlib>
+
 #include <csignal>
 
 #include <wx/cmdline.h>
@@ -50,6 +52,9 @@ void CGrainforgeApp::OnTerminateSignal(int) {
 int CGrainforgeApp::OnExit() {
   if (core_ != nullptr) {
     core_->Shutdown();
+    // Shutdown waited its 5 s and saved the profile and the log. An export check still running
+    // on its detached thread may touch what the static destructors free: end without them.
+    if (RunningExportChecks().load() > 0) std::quick_exit(0);
     core_.reset();
   }
   return wxApp::OnExit();
