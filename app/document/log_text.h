@@ -30,6 +30,8 @@ namespace grainforge::app {
 [[nodiscard]] std::wstring Utf8ToWide(std::string_view utf8);
 // Wide text to UTF-8; an unpaired surrogate or a value beyond U+10FFFF becomes U+FFFD.
 [[nodiscard]] std::string WideToUtf8(std::wstring_view wide);
+// Appends one code point (at most U+10FFFF, not a surrogate) as UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
 
 // A path as UTF-8 and as wide text, whatever bytes the file system gave it (invalid sequences
 // become U+FFFD instead of throwing).

@@ -1,5 +1,7 @@
 #include "app/document/name_case.h"
 
+#include "app/document/log_text.h"
+
 namespace grainforge::app {
 namespace {
 
@@ -41,25 +43,6 @@ Decoded DecodeAt(std::string_view text, std::size_t at)
     if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
         return {};
     return {value, length};
-}
-
-void AppendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 bool InRange(char16_t unit, char16_t first, char16_t last) { return unit >= first && unit <= last; }

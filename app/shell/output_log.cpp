@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/document/log_text.h"
 #include "app/shell/log_line.h"
 
 namespace grainforge::app {
@@ -100,30 +101,7 @@ std::size_t KeptTopIndex(std::size_t oldTop, std::size_t removed, std::size_t si
   return std::min(top, size - 1);
 }
 
-std::string ToUtf8(std::wstring_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (wchar_t unit : text) {
-    auto c = static_cast<std::uint32_t>(unit);
-    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::string ToUtf8(std::wstring_view text) { return WideToUtf8(text); }
 
 namespace {
 
