@@ -25,23 +25,6 @@ constexpr const char* kNoMeshToSaveText = "There is no mesh to save.";
 constexpr const wchar_t* kStlFilter = L"STL Files (*.stl)|*.stl|All Files (*.*)|*.*||";
 constexpr const wchar_t* kAsciiStlFilter = L"ASCII STL Files (*.stl)|*.stl|All Files (*.*)|*.*||";
 
-mesh::PrintabilitySettings CommandPrintability(std::int32_t upAxis)
-{
-    mesh::PrintabilitySettings p;
-    p.layerHeight = 0.2f;
-    p.lineWidth = 0.42f;
-    p.upAxis = upAxis;
-    p.cellSize = 0.0f;
-    p.overhangAllowance = 0.5f;
-    p.minimumArea = 0.18f;
-    p.bridgeLength = 10.0f;
-    p.cantileverDistance = 3.0f;
-    p.warningDistance = 6.0f;
-    p.overhangAngleDegrees = 30.0f;
-    p.collectDisplay = true;
-    p.displayLayers = 150;
-    return p;
-}
 
 float WeldTolerance(const mesh::TriangleMesh& m)
 {
@@ -90,7 +73,7 @@ void CGrainforgeDoc::OnMeshCheckPrintability()
     if (!HasPart())
         return;
     const BusyScope busy(host.busy);
-    printCheckReport = mesh::CheckPrintability(CurrentDisplayMesh(), CommandPrintability(displacementSettings.base.axis));
+    printCheckReport = mesh::CheckPrintability(CurrentDisplayMesh(), DocumentPrintability(displacementSettings.base.axis, true));
     LogUtf8Lines(mesh::FormatPrintabilityReport(printCheckReport));
     UpdateAllViews(kHintPrintCheck);
     if (host.views != nullptr)

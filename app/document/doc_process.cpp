@@ -18,23 +18,6 @@ constexpr const char* kNeedsTextureText =
 constexpr const char* kStoppedText =
     "Stopped. The part is as it was; Process runs the rest when asked.";
 
-mesh::PrintabilitySettings ProcessPrintability(std::int32_t upAxis)
-{
-    mesh::PrintabilitySettings p;
-    p.layerHeight = 0.2f;
-    p.lineWidth = 0.42f;
-    p.upAxis = upAxis;
-    p.cellSize = 0.0f;
-    p.overhangAllowance = 0.5f;
-    p.minimumArea = 0.18f;
-    p.bridgeLength = 10.0f;
-    p.cantileverDistance = 3.0f;
-    p.warningDistance = 6.0f;
-    p.overhangAngleDegrees = 30.0f;
-    p.collectDisplay = false;
-    p.displayLayers = 150;
-    return p;
-}
 
 bool CageFloatsEqual(const mesh::CageFrame& a, const mesh::CageFrame& b)
 {
@@ -89,6 +72,24 @@ mesh::Projection WithoutLayers(mesh::Projection p)
 
 }  // namespace
 
+mesh::PrintabilitySettings DocumentPrintability(std::int32_t upAxis, bool collectDisplay)
+{
+    mesh::PrintabilitySettings p;
+    p.layerHeight = 0.2f;
+    p.lineWidth = 0.42f;
+    p.upAxis = upAxis;
+    p.cellSize = 0.0f;
+    p.overhangAllowance = 0.5f;
+    p.minimumArea = 0.18f;
+    p.bridgeLength = 10.0f;
+    p.cantileverDistance = 3.0f;
+    p.warningDistance = 6.0f;
+    p.overhangAngleDegrees = 30.0f;
+    p.collectDisplay = collectDisplay;
+    p.displayLayers = 150;
+    return p;
+}
+
 mesh::PipelineSettings CGrainforgeDoc::BuildPipelineSettings() const
 {
     mesh::PipelineSettings s;
@@ -111,7 +112,7 @@ mesh::PipelineSettings CGrainforgeDoc::BuildPipelineSettings() const
     s.remesh = remeshSettings;
     s.displacement = displacementSettings;
     s.simplify = simplifySettings;
-    s.printability = ProcessPrintability(displacementSettings.base.axis);
+    s.printability = DocumentPrintability(displacementSettings.base.axis, false);
     s.wallLineWidth = s.printability.lineWidth;
     s.remeshOn = remeshOn ? 1 : 0;
     s.displacementOn = displacementOn ? 1 : 0;

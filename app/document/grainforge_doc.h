@@ -75,6 +75,10 @@ inline constexpr const wchar_t* kNormalMapQuestion =
     L"No:   convert it, green pointing down the image (DirectX style)\n"
     L"Cancel:  use the image as it is";
 
+// The printability check the document runs, after Process and from Check Printability: the
+// same printer everywhere; only Check Printability keeps the layers for the view's colours.
+mesh::PrintabilitySettings DocumentPrintability(std::int32_t upAxis, bool collectDisplay);
+
 class CGrainforgeDoc {
 public:
     // Every member at the values of File > New, the part empty.
