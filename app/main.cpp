@@ -2,6 +2,7 @@
 #include <wx/app.h>
 
 #include "app/shell/grainforge_app.h"
+#include "app/view/grainforge_view.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 #include "app/workflow/workflow_pane.h"
 
@@ -24,6 +25,7 @@ public:
         -> std::unique_ptr<grainforge::app::IDocumentDialogs> {
       return std::make_unique<grainforge::app::WxDocumentDialogs>(frame, std::move(detailedLog));
     };
+    documentView = grainforge::app::MakeGrainforgeView;
   }
 };
 

@@ -28,8 +28,6 @@
 #include <string>
 #include <vector>
 
-class wxStaticText;
-
 namespace grainforge::app {
 
 class CGrainforgeDoc;
@@ -140,7 +138,7 @@ public:
     // ---- For the program and for checks --------------------------------------------------
     CGrainforgeDoc& Document() { return document_; }
     COpenGLViewport* Viewport() const { return viewport_; }
-    wxStaticText* StartHint() const { return startHint_; }
+    wxWindow* StartHint() const { return startHint_; }
     CMaskPanel* MaskPanel() const { return maskPanel_; }
     bool RendererReady() const;
     // Renderer mesh uploads since the view was made (full meshes and reduced copies).
@@ -190,7 +188,7 @@ private:
     DocumentViewContext context_;
     ViewportWindowOptions viewportOptions_;
     COpenGLViewport* viewport_ = nullptr;
-    wxStaticText* startHint_ = nullptr;
+    wxWindow* startHint_ = nullptr;  // a window of its own: it must show above the viewport's
     CMaskPanel* maskPanel_ = nullptr;
     bool initialUpdateDone_ = false;
     bool rendererStepsDone_ = false;

@@ -87,6 +87,7 @@ public:
     void FitView();
     void GoHome();
     void ClearCageOverlay();
+    void ClearRestingFaceHover() { hoveredRestingFace_ = -1; pressedRestingFace_ = -1; }
     float WorldSizeOfPixels(const float point[3], float pixels) const;
     float CageHandleSize() const;
     float MaskHandleSize() const;

@@ -42,6 +42,15 @@ public:
         controller_.frameStatisticsCallback = std::move(callback);
     }
 
+    // Called once the first paint has tried to make the context, whether it succeeded or not
+    // (the renderer then says which).
+    void SetContextReadyCallback(std::function<void()> callback) { contextReady_ = std::move(callback); }
+    // Stores the projection's blend description for the renderer; repaints only on a change.
+    void SetProjectionOverlay(const gl::ProjectionOverlay& overlay);
+    const gl::ProjectionOverlay& ProjectionOverlay() const { return projectionOverlay_; }
+    // Forgets the hovered resting face (the lay-on-face mode ended).
+    void ClearRestingFaceHover() { controller_.ClearRestingFaceHover(); }
+
     void FitView() { controller_.FitView(); }
     void ClearCageOverlay();
     float WorldSizeOfPixels(const float point[3], float pixels) const { return controller_.WorldSizeOfPixels(point, pixels); }
@@ -88,6 +97,8 @@ private:
     ViewportController controller_;
     wxTimer timer_;
     bool contextTried_ = false;
+    std::function<void()> contextReady_;
+    gl::ProjectionOverlay projectionOverlay_;
 };
 
 }  // namespace grainforge::app
