@@ -357,7 +357,9 @@ void CGrainforgeView::PushProjectionOverlay()
 
 void CGrainforgeView::SyncSurfaceMode()
 {
-    if (!document_.HasPart() || document_.pipeline.IsRunning())
+    // The preview update below refreshes this view again; a nested call would choose against
+    // the other mesh and could switch the outer/inner flag back and forth without end.
+    if (!document_.HasPart() || document_.pipeline.IsRunning() || syncingSurface_)
         return;
     const bool previewShown =
         handleTool != kToolNone || document_.surfaceViewActive || !document_.IsResultCurrent();
@@ -374,7 +376,9 @@ void CGrainforgeView::SyncSurfaceMode()
     const bool outerInner = *mode == 4;
     if (document_.surfaceViewActive != outerInner) {
         document_.surfaceViewActive = outerInner;
+        syncingSurface_ = true;
         document_.UpdatePreview();
+        syncingSurface_ = false;
     }
 }
 

@@ -193,6 +193,7 @@ private:
     bool initialUpdateDone_ = false;
     bool rendererStepsDone_ = false;
     bool printCheckShown_ = false;
+    bool syncingSurface_ = false;  // SyncSurfaceMode's preview update is running
     std::wstring lastToolText_;
     std::wstring lastFrameText_;
     std::uint64_t meshUploads_ = 0;

@@ -153,9 +153,10 @@ COpenGLViewport::COpenGLViewport(wxWindow* parent, ViewportWindowOptions options
       options_(options),
       surface_(std::make_unique<Surface>(*this)),
       platform_(std::make_unique<Platform>(*this)),
-      renderer_([] {
+      renderer_([&options] {
           gl::GlRendererOptions rendererOptions;
           rendererOptions.viewCubeLabels = DrawViewCubeLabels;
+          rendererOptions.maxUploadHostBytes = options.maxUploadHostBytes;
           return rendererOptions;
       }()),
       controller_(renderer_, *platform_),

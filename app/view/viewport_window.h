@@ -13,6 +13,7 @@
 #include <wx/image.h>
 #include <wx/timer.h>
 
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,9 @@ struct ViewportWindowOptions {
     // without a renderer, painting its failure text.
     int glMajor = 3;
     int glMinor = 3;
+    // Host bytes one mesh upload may take (GlRendererOptions); tests lower it to make the
+    // renderer refuse large meshes as a graphics card would.
+    std::uint64_t maxUploadHostBytes = std::numeric_limits<std::uint64_t>::max();
 };
 
 // The label atlas of the view cube drawn with the desktop's sans-serif font: 160 x 576 bytes
