@@ -7,16 +7,21 @@
 #include "app/shell/kit/command_target.h"
 #include "app/workflow/mask_panel.h"
 #include "app/view/view_command_rules.h"
+#include "app/workflow/dialogs/mapping_settings_dialog.h"
 #include "engine/textures/procedural_registry.h"
 #include "tests/app/document/recording_host.h"
 #include "tests/support/wx/wx_test_pump.h"
 
 #include <gtest/gtest.h>
 
+#include <wx/checkbox.h>
+#include <wx/dialog.h>
 #include <wx/frame.h>
+#include <wx/timer.h>
 #include <wx/sizer.h>
 
 #include <cmath>
+#include <functional>
 
 namespace grainforge::app {
 namespace {
@@ -313,6 +318,73 @@ TEST_F(ViewCommandsX11, OuterInnerChosenOnTheResultStaysOnThroughItsOwnPreviewUp
     EXPECT_FALSE(doc.surfaceViewActive);
     doc.UpdateAllViews(0);
     EXPECT_EQ(Renderer().view.surfaceMode, 1);
+}
+
+}  // namespace
+}  // namespace grainforge::app
+
+namespace grainforge::app {
+namespace {
+
+// Once the modal dialog is up, `act` is run on it (from a timer inside its event loop).
+class ModalDialogDriver : public wxEvtHandler {
+public:
+    explicit ModalDialogDriver(std::function<void(wxDialog&)> act) : act_(std::move(act)), timer_(this)
+    {
+        Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+            for (wxWindow* window : wxTopLevelWindows) {
+                auto* dialog = dynamic_cast<wxDialog*>(window);
+                if (dialog != nullptr && dialog->IsModal() && dialog->IsShown()) {
+                    timer_.Stop();
+                    act_(*dialog);
+                    ++dialogs;
+                    return;
+                }
+            }
+        });
+        timer_.Start(20);
+    }
+    int dialogs = 0;
+
+private:
+    std::function<void(wxDialog&)> act_;
+    wxTimer timer_;
+};
+
+void PressOk(wxDialog& dialog)
+{
+    wxCommandEvent ok(wxEVT_BUTTON, wxID_OK);
+    ok.SetEventObject(dialog.FindWindow(wxID_OK));
+    dialog.GetEventHandler()->ProcessEvent(ok);
+}
+
+TEST_F(ViewCommandsX11, TheMappingDialogStoresBlendingAndTheOverlayFollows)
+{
+    ASSERT_EQ(doc.projection.type, mesh::ProjectionKind::Box);
+    doc.projection.boxBlended = 0;
+    doc.UpdateAllViews(1);
+    EXPECT_EQ(view->Viewport()->ProjectionOverlay().blend, 0);
+    ModalDialogDriver driver([](wxDialog& dialog) {
+        auto* blend = dynamic_cast<wxCheckBox*>(dialog.FindWindow(CMappingSettingsDialog::kBlendId));
+        ASSERT_NE(blend, nullptr);
+        blend->SetValue(true);
+        PressOk(dialog);
+    });
+    ASSERT_TRUE(Run(32900));
+    EXPECT_EQ(driver.dialogs, 1);
+    EXPECT_EQ(doc.projection.boxBlended, 1);
+    EXPECT_EQ(view->Viewport()->ProjectionOverlay().blend, 1);
+}
+
+TEST_F(ViewCommandsX11, TheReliefDialogOkWithoutAChangeLeavesTheHistoryAlone)
+{
+    const std::size_t steps = doc.undoStack.size();
+    const std::uint64_t uploads = view->MeshUploadCount();
+    ModalDialogDriver driver(PressOk);
+    ASSERT_TRUE(Run(32832));
+    EXPECT_EQ(driver.dialogs, 1);
+    EXPECT_EQ(doc.undoStack.size(), steps);
+    EXPECT_EQ(view->MeshUploadCount(), uploads);  // nothing stored, nothing shown again
 }
 
 }  // namespace
