@@ -1,6 +1,7 @@
 // The view's commands on a real view over a test cube (Xvfb with GLX): the sliced view and the
 // shading entries, the print check leaving with it, the mask commands and the tools, the
-// texture switches without a height map, the camera presets and the surface choices.
+// texture switches without a height map, the camera presets, the box sides by kind, Outer /
+// Inner chosen on a result, and the mapping dialog.
 #include "app/view/grainforge_view.h"
 
 #include "app/document/grainforge_doc.h"
@@ -36,11 +37,10 @@ public:
     void SetFramePaneText(const std::wstring&) override {}
     void SetReportText(const std::wstring& text) override { report = text; }
     std::wstring InformationText() const override { return {}; }
-    void ShowInformationPane() override { ++informationShown; }
+    void ShowInformationPane() override {}
     void MarkStartupPhase(const char*) override {}
     std::wstring tool;
     std::wstring report;
-    int informationShown = 0;
 };
 
 class NoCommands final : public ICommandTarget {
@@ -239,27 +239,6 @@ TEST_F(ViewCommandsX11, CameraPresetsAndTheAutomaticOrthographic)
     EXPECT_EQ(Renderer().view.orthographic, 0);
 }
 
-TEST_F(ViewCommandsX11, SurfaceChoicesSurviveTheRefreshesTheyCause)
-{
-    EXPECT_TRUE(State(32812).checked);  // the preview without a texture: checkerboard
-    EXPECT_FALSE(State(32820).enabled);
-    ASSERT_TRUE(Run(32813));
-    EXPECT_EQ(Renderer().view.surfaceMode, 2);
-    doc.UpdateAllViews(1);
-    EXPECT_EQ(Renderer().view.surfaceMode, 2);
-
-    ASSERT_TRUE(Run(32896));  // Outer / Inner
-    EXPECT_EQ(Renderer().view.surfaceMode, 4);
-    EXPECT_TRUE(doc.surfaceViewActive);
-    doc.UpdateAllViews(0);
-    EXPECT_EQ(Renderer().view.surfaceMode, 4);
-    EXPECT_TRUE(doc.surfaceViewActive);
-
-    ASSERT_TRUE(Run(32811));
-    EXPECT_EQ(Renderer().view.surfaceMode, 0);
-    EXPECT_FALSE(doc.surfaceViewActive);
-}
-
 TEST_F(ViewCommandsX11, SideSwitchesAndTheKindsThatHaveThem)
 {
     ASSERT_TRUE(Run(32808));  // None
@@ -288,20 +267,6 @@ TEST_F(ViewCommandsX11, SideSwitchesAndTheKindsThatHaveThem)
     EXPECT_FALSE(State(32919).checked);
 }
 
-TEST_F(ViewCommandsX11, MeshInformationShowsTheReportInTheInformationPane)
-{
-    panes.report.clear();
-    ASSERT_TRUE(Run(32789));
-    EXPECT_FALSE(panes.report.empty());
-    EXPECT_EQ(panes.informationShown, 1);
-}
-
-}  // namespace
-}  // namespace grainforge::app
-
-namespace grainforge::app {
-namespace {
-
 TEST_F(ViewCommandsX11, OuterInnerChosenOnTheResultStaysOnThroughItsOwnPreviewUpdate)
 {
     doc.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), L"");
@@ -319,12 +284,6 @@ TEST_F(ViewCommandsX11, OuterInnerChosenOnTheResultStaysOnThroughItsOwnPreviewUp
     doc.UpdateAllViews(0);
     EXPECT_EQ(Renderer().view.surfaceMode, 1);
 }
-
-}  // namespace
-}  // namespace grainforge::app
-
-namespace grainforge::app {
-namespace {
 
 // Once the modal dialog is up, `act` is run on it (from a timer inside its event loop).
 class ModalDialogDriver : public wxEvtHandler {
@@ -374,17 +333,6 @@ TEST_F(ViewCommandsX11, TheMappingDialogStoresBlendingAndTheOverlayFollows)
     EXPECT_EQ(driver.dialogs, 1);
     EXPECT_EQ(doc.projection.boxBlended, 1);
     EXPECT_EQ(view->Viewport()->ProjectionOverlay().blend, 1);
-}
-
-TEST_F(ViewCommandsX11, TheReliefDialogOkWithoutAChangeLeavesTheHistoryAlone)
-{
-    const std::size_t steps = doc.undoStack.size();
-    const std::uint64_t uploads = view->MeshUploadCount();
-    ModalDialogDriver driver(PressOk);
-    ASSERT_TRUE(Run(32832));
-    EXPECT_EQ(driver.dialogs, 1);
-    EXPECT_EQ(doc.undoStack.size(), steps);
-    EXPECT_EQ(view->MeshUploadCount(), uploads);  // nothing stored, nothing shown again
 }
 
 }  // namespace

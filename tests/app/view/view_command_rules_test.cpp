@@ -26,25 +26,6 @@ TEST(ViewCommandRules, SectionCommandsToggleBackToTheNormalView)
     EXPECT_EQ(ShadingModeShown(2, 3), 2);
 }
 
-TEST(ViewCommandRules, SideSwitchesAllNoneInvertAndTheToggles)
-{
-    std::uint8_t sides[mesh::kBoxSideCount] = {1, 0, 1, 0, 0, 1};
-    ApplySideSwitchChange(sides, SideSwitchChange::invert);
-    const std::uint8_t inverted[] = {0, 1, 0, 1, 1, 0};
-    for (int i = 0; i < mesh::kBoxSideCount; ++i)
-        EXPECT_EQ(sides[i], inverted[i]) << i;
-    ApplySideSwitchChange(sides, SideSwitchChange::none);
-    for (const std::uint8_t side : sides)
-        EXPECT_EQ(side, 0);
-    ApplySideSwitchChange(sides, SideSwitchChange::all);
-    for (const std::uint8_t side : sides)
-        EXPECT_EQ(side, 1);
-    EXPECT_EQ(BoxSideOfCommand(32801), 0);
-    EXPECT_EQ(BoxSideOfCommand(32806), 5);
-    EXPECT_EQ(BoxSideOfCommand(32800), -1);
-    EXPECT_EQ(BoxSideOfCommand(32807), -1);
-}
-
 TEST(ViewCommandRules, CameraPresetTable)
 {
     struct Row {
@@ -100,36 +81,6 @@ TEST(ViewCommandRules, ASurfaceChoiceForTheResultSurvivesTheNextSynchronisation)
         RememberSurfaceChoice(fresh, row.mode, row.toolActive, row.resultCurrent, &result);
         EXPECT_EQ(fresh.resultChoiceSet, row.forResult) << row.mode;
         EXPECT_EQ(fresh.previewChoiceSet, !row.forResult) << row.mode;
-    }
-}
-
-TEST(ViewCommandRules, MappingCommandsKindsAxesAndSurfaces)
-{
-    EXPECT_EQ(ProjectionKindOfCommand(32796), mesh::ProjectionKind::Box);
-    EXPECT_EQ(ProjectionKindOfCommand(32798), mesh::ProjectionKind::Cylinder);
-    EXPECT_EQ(ProjectionKindOfCommand(32887), mesh::ProjectionKind::Sphere);
-    EXPECT_FALSE(ProjectionKindOfCommand(32799));
-    EXPECT_EQ(SurfacesModeOfCommand(32919), 2);
-    EXPECT_EQ(SurfacesModeOfCommand(32920), 0);
-    EXPECT_EQ(SurfacesModeOfCommand(32921), 1);
-
-    mesh::Projection projection;
-    EXPECT_EQ(KindAxis(projection), nullptr);  // a box has no axis
-    projection.type = mesh::ProjectionKind::Cylinder;
-    EXPECT_EQ(KindAxis(projection), &projection.cylinderAxis);
-    projection.type = mesh::ProjectionKind::Sphere;
-    EXPECT_EQ(KindAxis(projection), &projection.sphereAxis);
-
-    projection.layers[3].zoom = 2.0f;
-    projection.layers[3].image = 4;
-    projection.layers[0].originMillimetres[1] = 7.0f;
-    projection.activeLayer = 3;
-    ResetSidePlacement(projection);
-    EXPECT_EQ(projection.activeLayer, -1);
-    for (const mesh::ProjectionLayer& layer : projection.layers) {
-        EXPECT_EQ(layer.zoom, 1.0f);
-        EXPECT_EQ(layer.image, 0);
-        EXPECT_EQ(layer.originMillimetres[1], 0.0f);
     }
 }
 
