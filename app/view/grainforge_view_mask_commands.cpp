@@ -64,10 +64,12 @@ void CGrainforgeView::OnEditMasks()
         document_.UpdateAllViews(kHintProjection);
     }
     // A mask tool already in use keeps its kind; choosing it again brings the panel back.
-    OnSelectTool(IsMaskTool(handleTool) ? (handleTool == 6   ? view_command::kMoveMask
-                                           : handleTool == 7 ? view_command::kRotateMask
-                                                             : view_command::kScaleMask)
-                                        : view_command::kMoveMask);
+    int toolCommand = view_command::kMoveMask;
+    if (handleTool == kToolScaleMask)
+        toolCommand = view_command::kScaleMask;
+    else if (IsMaskTool(handleTool) && handleTool != kToolMoveMask)
+        toolCommand = view_command::kRotateMask;
+    OnSelectTool(toolCommand);
 }
 
 void CGrainforgeView::OnDuplicateMask()
