@@ -11,7 +11,9 @@ namespace {
 grainforge::app::WorkflowPane MakeWorkflowPane(wxWindow* parent,
                                                const grainforge::app::WorkflowPaneContext& context) {
   grainforge::app::WorkflowPane pane;
-  pane.pane = grainforge::app::CreateWorkflowPane(parent, context.document, context.profile);
+  grainforge::app::CLeftPane* left = grainforge::app::CreateWorkflowPane(parent, context.document, context.profile);
+  pane.pane = left;
+  pane.reloadTextures = grainforge::app::ReloadTexturesOf(left, context.document);
   return pane;
 }
 

@@ -111,6 +111,47 @@ public:
     void OnMeshLayOnFace();
     void OnStartHintClicked();
 
+    // ---- View commands: the menus' and the bodies' commands, one concept per file ----------
+    // grainforge_view_display_commands.cpp: shading, surfaces, display switches, sections.
+    void AddDisplayCommands(CommandTable& table);
+    void OnShading(std::uint32_t choice);
+    void OnSurfaceMode(std::uint32_t mode);
+    void OnDisplaySwitch(std::uint8_t gl::RenderViewState::*field);
+    void OnSection(int commandId);
+    void OnShowPrintCheck();
+    void OnMeshInformation();
+    // grainforge_view_camera_commands.cpp: orthographic, Reset / Fit and the camera presets.
+    void AddCameraCommands(CommandTable& table);
+    void OnOrthographic();
+    void OnResetFit();
+    void OnCameraPreset(int commandId);
+    // grainforge_view_mapping_commands.cpp: kind, fit, sides, blend, axis, surfaces, layers.
+    void AddMappingCommands(CommandTable& table);
+    void RefreshMappingOverlays();  // cage (with handles), projection overlay, repaint
+    void OnProjectionKind(mesh::ProjectionKind kind);
+    void OnFitToModel();
+    void OnSideSwitches(int commandId);
+    void OnProjectionAxis(int axis);
+    void OnEditPerSide();
+    void OnPlaceOnAllSides();
+    void OnResetPlacement();
+    // grainforge_view_mask_commands.cpp: adding, editing, duplicating and deleting masks.
+    void AddMaskCommands(CommandTable& table);
+    void OnAddMask(mesh::MaskShape shape);
+    void OnEditMasks();
+    void OnDuplicateMask();
+    void OnDeleteMask();
+    void RefreshMaskList();
+    // grainforge_view_texture_commands.cpp: the Texture section's switches.
+    void AddTextureCommands(CommandTable& table);
+    void OnTextureSwitch(int commandId);
+    // grainforge_view_dialog_commands.cpp: the settings dialogs, modal.
+    void AddDialogCommands(CommandTable& table);
+    void OnMappingSettings();
+    void OnTextureSettings();
+    void OnSeamless();
+    void OnReliefSettings(int page);
+
     // ---- ICageHost ----------------------------------------------------------------------
     bool HasPart() override;
     const Projection* GetProjection() override;

@@ -46,8 +46,12 @@ CommandTable CGrainforgeView::Commands()
                          }});
     }
 
-    // More of the view's commands (shading, surfaces, display switches, sections, camera
-    // presets, mapping, masks, texture and dialogs) are added here, one entry each.
+    AddDisplayCommands(table);
+    AddCameraCommands(table);
+    AddMappingCommands(table);
+    AddMaskCommands(table);
+    AddTextureCommands(table);
+    AddDialogCommands(table);
     return table;
 }
 
