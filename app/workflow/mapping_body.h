@@ -38,7 +38,7 @@ public:
   CToolbarHostWnd* SurfacesRow() const { return surfacesRow_; }
   CMappingPicture* Picture() const { return picture_; }
   CProjectorList* List() const { return list_; }
-  const MappingBodyLayout& Layout() const { return layout_; }
+  const MappingBodyLayout& ChildRects() const { return layout_; }
 
 private:
   bool BuildToolbars();

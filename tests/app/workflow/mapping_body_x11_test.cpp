@@ -139,8 +139,9 @@ TEST(MappingBodyX11, ListClicksEditTheDocumentAndTheSectionIsShown) {
   Press(&list, LabelOf(list, 2));
   EXPECT_EQ(f.doc->projection.activeLayer, 2);
   EXPECT_EQ(list.Selected(), 2);
-  // Selecting a layer is not drawn in the sketch.
+  // Selecting a layer is not drawn in the sketch, so it never repaints it.
   EXPECT_EQ(body->Picture()->Projection().activeLayer, -1);
+  EXPECT_FALSE(body->Picture()->SetState(f.doc->projection, 2, true));
   Press(&list, LabelOf(list, 2));
   EXPECT_EQ(f.doc->projection.activeLayer, -1);
   EXPECT_EQ(list.Selected(), -1);
@@ -186,6 +187,11 @@ TEST(MappingBodyX11, WithoutAPartClicksChangeNothing) {
   body->OnProjectorNotify(-1, true);
   EXPECT_EQ(f.doc->projection.activeLayer, -1);
   EXPECT_TRUE(frame.commands.empty());
+  // A selection past the rows shows none rather than painting a row that is not there.
+  list.SetRows(list.Rows(), 2);
+  EXPECT_EQ(list.Selected(), 2);
+  list.SetRows(list.Rows(), 6);
+  EXPECT_EQ(list.Selected(), -1);
   SaveShot(body, "mapping_body_no_part.png");
 }
 
