@@ -329,6 +329,98 @@ def tool_invert(c):
     c.line(4, 16, 28, 16, 1.4, GREY)
 
 
+BLUE = (77, 133, 235)
+
+
+def iso(x, y, z, s=7.0, cx=16.0, cy=16.0):
+    """The Mapping sketch's view from the front right: +X right and down, +Y right and up."""
+    return (cx + s * 0.866 * (x + y), cy + s * (0.5 * x - 0.5 * y - z))
+
+
+def projection_cubic(c):
+    # A cube with its three front faces tinted in the side colours.
+    top = [iso(-1, -1, 1), iso(1, -1, 1), iso(1, 1, 1), iso(-1, 1, 1)]
+    right = [iso(1, -1, 1), iso(1, 1, 1), iso(1, 1, -1), iso(1, -1, -1)]
+    front = [iso(-1, -1, 1), iso(1, -1, 1), iso(1, -1, -1), iso(-1, -1, -1)]
+    c.polygon(top, BLUE, 0.75)
+    c.polygon(right, RED, 0.75)
+    c.polygon(front, GREEN, 0.75)
+    for face in (top, right, front):
+        c.outline(face, 1.3, INK)
+
+
+def projection_planar(c):
+    # One square with the direction it is projected along.
+    c.polygon([(5, 22), (17, 28), (27, 20), (15, 14)], BLUE, 0.7)
+    c.outline([(5, 22), (17, 28), (27, 20), (15, 14)], 1.3, INK)
+    arrow(c, 16, 2, 16, 20, ACCENT, 2.4, 6)
+
+
+def projection_cylindrical(c):
+    c.rect(7, 8, 25, 24, RED, 0.6)
+    c.fill(lambda x, y: ((x - 16) / 9) ** 2 + ((y - 24) / 3.5) ** 2 <= 1, RED, 0.6)
+    c.fill(lambda x, y: ((x - 16) / 9) ** 2 + ((y - 8) / 3.5) ** 2 <= 1, BLUE, 0.8)
+    c.line(7, 8, 7, 24, 1.3, INK)
+    c.line(25, 8, 25, 24, 1.3, INK)
+    c.fill(lambda x, y: abs(math.hypot((x - 16) / 9, (y - 8) / 3.5) - 1) <= 0.09, INK)
+    c.fill(lambda x, y: abs(math.hypot((x - 16) / 9, (y - 24) / 3.5) - 1) <= 0.09 and y >= 24, INK)
+
+
+def projection_sphere(c):
+    c.circle(16, 16, 12, BLUE, 0.55)
+    c.ring(16, 16, 12, 1.4, INK)
+    c.fill(lambda x, y: abs(math.hypot((x - 16) / 12, (y - 16) / 4) - 1) <= 0.07, INK)
+    c.line(16, 4, 16, 28, 1.0, GREY)
+
+
+def axis_icon(c, letter_strokes, colour, direction):
+    arrow(c, 16 - direction[0] * 11, 16 - direction[1] * 11, 16 + direction[0] * 12,
+          16 + direction[1] * 12, colour, 2.6, 7)
+    for (x0, y0), (x1, y1) in letter_strokes:
+        c.line(x0, y0, x1, y1, 2.0, INK)
+
+
+def axis_x(c):
+    axis_icon(c, [((3, 3), (10, 11)), ((10, 3), (3, 11))], RED, (0.866, 0.5))
+
+
+def axis_y(c):
+    axis_icon(c, [((3, 3), (6.5, 7)), ((10, 3), (6.5, 7)), ((6.5, 7), (6.5, 11))], GREEN, (0.866, -0.5))
+
+
+def axis_z(c):
+    axis_icon(c, [((3, 3), (10, 3)), ((10, 3), (3, 11)), ((3, 11), (10, 11))], BLUE, (0.0, -1.0))
+
+
+def tube(c, outer, inner):
+    """A tube seen end on: the outer ring and the bore, each drawn textured or plain."""
+    c.circle(16, 16, 13, ACCENT if outer else LIGHT)
+    c.circle(16, 16, 7, WHITE)
+    c.ring(16, 16, 7, 3.0, ACCENT if inner else LIGHT)
+    if outer:
+        for k in range(12):
+            a = math.radians(k * 30)
+            c.circle(16 + 11.5 * math.cos(a), 16 + 11.5 * math.sin(a), 1.6, WHITE, 0.8)
+    if inner:
+        for k in range(8):
+            a = math.radians(k * 45 + 22.5)
+            c.circle(16 + 7 * math.cos(a), 16 + 7 * math.sin(a), 1.0, WHITE, 0.8)
+    c.ring(16, 16, 13, 1.2, INK)
+    c.ring(16, 16, 5.5, 1.0, INK)
+
+
+def surfaces_all(c):
+    tube(c, True, True)
+
+
+def surfaces_outer(c):
+    tube(c, True, False)
+
+
+def surfaces_inner(c):
+    tube(c, False, True)
+
+
 ICONS = {
     "proj_new": proj_new, "proj_open": proj_open, "proj_save": proj_save,
     "lay_on_face": lay_on_face, "sel_normal": sel_normal, "sel_move": sel_move,
@@ -340,6 +432,10 @@ ICONS = {
     "pane_workflow": pane_workflow, "pane_output": pane_output,
     "pane_information": pane_information,
     "tool_tilling": tool_tilling, "tool_autolevel": tool_autolevel, "tool_invert": tool_invert,
+    "projection_cubic": projection_cubic, "projection_planar": projection_planar,
+    "projection_cylindrical": projection_cylindrical, "projection_sphere": projection_sphere,
+    "axis_x": axis_x, "axis_y": axis_y, "axis_z": axis_z,
+    "surfaces_all": surfaces_all, "surfaces_outer": surfaces_outer, "surfaces_inner": surfaces_inner,
 }
 
 

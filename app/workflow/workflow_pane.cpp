@@ -7,6 +7,7 @@
 #include "app/shell/kit/ui_scale.h"
 #include "app/workflow/flow_refresh.h"
 #include "app/workflow/flow_wnd.h"
+#include "app/workflow/mapping_body.h"
 #include "app/workflow/relief_bodies.h"
 #include "app/workflow/texture_body.h"
 
@@ -81,6 +82,7 @@ CLeftPane* CreateWorkflowPane(wxWindow* parent, CGrainforgeDoc* document, IProfi
   auto* pane = new CLeftPane(parent);
   auto* flow = new CFlowWnd(pane->ContentArea(), kFlowWindowId, GetWindowDpi(parent), profile);
   if (bodies == SectionBodies::Built) {
+    InstallBody<CMappingBody>(*flow, FlowStep::Mapping, document);
     InstallBody<CTextureBody>(*flow, FlowStep::Texture, document, BrowsedLibrary(document));
     InstallBody<CReliefBody>(*flow, FlowStep::Relief, document);
     InstallBody<CSimplifyBody>(*flow, FlowStep::Simplify, document);

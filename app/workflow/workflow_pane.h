@@ -23,7 +23,7 @@ namespace grainforge::app {
 class CFlowWnd;
 class CGrainforgeDoc;
 
-// Which bodies the sections get: the built Texture, Relief and Simplify bodies, or the
+// Which bodies the sections get: the built Mapping, Texture, Relief and Simplify bodies, or the
 // placeholder body everywhere (for tests of the window and its headers alone).
 enum class SectionBodies { Built, Placeholders };
 
