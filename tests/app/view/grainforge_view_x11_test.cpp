@@ -197,6 +197,65 @@ TEST_F(GrainforgeViewX11, OpeningAnStlFramesItHidesTheHintAndFillsTheInformation
     EXPECT_GT(Renderer().CameraState().distance, 40.0f);
 }
 
+TEST_F(GrainforgeViewX11, FirstUpdateReportsTheContextAndTheFramePaneFollowsTheFrames)
+{
+    host.detailedLog = true;
+    Open();
+    EXPECT_EQ(CountLines(host, "OpenGL viewport ready: ", 0), 1);
+    EXPECT_EQ(panes.frameText, L"");  // no mesh, no statistics
+    doc.OnFileTestShapeCube();
+    for (int i = 0; i < 40 && panes.frameText.empty(); ++i) {
+        view->Repaint();
+        PumpFor(20ms);
+    }
+    EXPECT_NE(panes.frameText.find(L" fps"), std::wstring::npos) << panes.frameText;
+}
+
+TEST_F(GrainforgeViewX11, CommandTableAndItsStates)
+{
+    Open();
+    const CommandTable table = view->Commands();
+    std::vector<int> ids;
+    for (const CommandEntry& entry : table)
+        ids.push_back(entry.id);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<int>{32814, 32815, 32817, 32836, 32837, 32845, 32846, 32847, 32905, 32906, 32907}));
+    const auto state = [&](int id) {
+        CommandState result;
+        for (const CommandEntry& entry : table)
+            if (entry.id == id && entry.update)
+                entry.update(result);
+        return result;
+    };
+    EXPECT_FALSE(state(32837).enabled);  // Lay on Face needs a part
+    EXPECT_FALSE(state(32836).enabled);  // nothing runs
+    doc.OnFileTestShapeCube();
+    EXPECT_TRUE(state(32837).enabled);
+    EXPECT_TRUE(state(32817).checked);
+    EXPECT_TRUE(state(32845).enabled);
+    EXPECT_FALSE(state(32905).enabled);  // no mask volume selected
+    for (const CommandEntry& entry : table)
+        if (entry.id == 32846)
+            entry.execute();
+    EXPECT_TRUE(state(32846).checked);
+    EXPECT_FALSE(state(32817).checked);
+    EXPECT_EQ(panes.tool, L"Tool: Rotate Texture");
+    EXPECT_GT(Renderer().HandleLinesOverlay().count, 0);
+}
+
+TEST_F(GrainforgeViewX11, CheckPrintabilityShowsTheSlicedPartWithItsColours)
+{
+    Open();
+    doc.OnFileTestShapeSphere();
+    doc.OnMeshCheckPrintability();
+    PumpFor(20ms);
+    EXPECT_EQ(view->sectionMode, 4u);
+    EXPECT_EQ(Renderer().view.shadingMode, 0);
+    EXPECT_EQ(Renderer().view.showPrintCheck, 1);
+    EXPECT_GT(Renderer().IndexCount(), 0);
+    EXPECT_FALSE(view->slicedPreviewText.empty());
+}
+
 TEST_F(GrainforgeViewX11, ACageDragUploadsNoMeshAndRecordsOneUndoStep)
 {
     Open();
