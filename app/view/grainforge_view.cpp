@@ -80,8 +80,12 @@ CGrainforgeView::~CGrainforgeView()
         viewport_->SetFrameStatisticsCallback({});
         viewport_->SetContextReadyCallback({});
     }
-    if (maskPanel_ != nullptr)
+    if (maskPanel_ != nullptr) {
+        // Its deletion comes later; by then this view is gone.
+        maskPanel_->Unbind(wxEVT_DESTROY, &CGrainforgeView::OnMaskPanelDestroyed, this);
         maskPanel_->Destroy();
+        maskPanel_ = nullptr;
+    }
 }
 
 DocumentView CGrainforgeView::AsDocumentView()

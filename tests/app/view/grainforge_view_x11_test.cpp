@@ -168,6 +168,7 @@ TEST_F(GrainforgeViewX11, OpeningAnStlFramesItHidesTheHintAndFillsTheInformation
     EXPECT_EQ(panes.report, kNoMeshReport);
     EXPECT_EQ(panes.tool, L"Tool: none (orbit)");
     EXPECT_EQ(Renderer().IndexCount(), 0);
+    EXPECT_TRUE(tessary::test::WindowShot::Save(frame, (ShotFolder() / "view_start_hint.png").string()));
 
     // The hint opens the Open STL command, after the click.
     wxMouseEvent click(wxEVT_LEFT_UP);
@@ -404,6 +405,15 @@ TEST_F(GrainforgeViewX11, TheMaskPanelMovesAMaskAndTheLastMaskLeavesTheTool)
     doc.UpdateAllViews(0);
     EXPECT_EQ(view->handleTool, kToolNone);
     EXPECT_FALSE(view->MaskPanel()->IsShown());
+
+    // The main window may delete the panel first: the view forgets it and makes a new one.
+    view->MaskPanel()->Destroy();
+    ASSERT_TRUE(PumpUntil([&] { return view->MaskPanel() == nullptr; }));
+    doc.maskVolumes.push_back(mask);
+    doc.selectedMask = 0;
+    view->OnSelectTool(view_command::kScaleMask);
+    ASSERT_NE(view->MaskPanel(), nullptr);
+    EXPECT_EQ(panes.tool, L"Tool: Scale Mask");
 }
 
 TEST_F(GrainforgeViewX11, ScreenshotsOfTheSurfaceAndSectionModesOfAProcessedCube)
