@@ -315,8 +315,8 @@ void CGrainforgeView::RefreshProjectionOnly()
     const mesh::TextureWeights& weights = document_.DisplayProjectionData();
     if (weights.cornerWeights.size() == shown.indices.size())
         attributes.cornerMask = weights.cornerWeights;
-    const bool ok = renderer.IndexCount() == static_cast<int>(shown.indices.size()) &&
-                    renderer.UploadProjection(shown, &attributes);
+    // Refused also when the renderer's mesh has another size: then everything is sent again.
+    const bool ok = renderer.UploadProjection(shown, &attributes);
     Repaint();
     if (!ok) {
         RefreshAll();

@@ -288,6 +288,20 @@ TEST_F(GrainforgeViewX11, ACageDragUploadsNoMeshAndRecordsOneUndoStep)
     EXPECT_FLOAT_EQ(doc.projection.cage.center.x, start.x);
 }
 
+// A projection-only update after the mesh on display changed its size in place falls back to a
+// full refresh rather than leave the old mesh on screen.
+TEST_F(GrainforgeViewX11, AProjectionUpdateForAMeshOfAnotherSizeRefreshesEverything)
+{
+    Open();
+    doc.OnFileTestShapeCube();
+    ASSERT_EQ(Renderer().IndexCount(), 36);
+    ASSERT_EQ(&doc.CurrentDisplayMesh(), &doc.workingPart);
+    doc.workingPart = mesh::MakeTestSphere(10.0f);
+    doc.UpdateAllViews(kHintProjection);
+    EXPECT_EQ(Renderer().IndexCount(), static_cast<int>(doc.workingPart.indices.size()));
+    EXPECT_EQ(view->CornerProjection().size(), doc.workingPart.indices.size());
+}
+
 TEST_F(GrainforgeViewX11, TheDisplayLimitShowsTheBlueReducedCopyAndSaysSoOnce)
 {
     Open();
