@@ -80,8 +80,12 @@ CGrainforgeView::~CGrainforgeView()
         viewport_->SetFrameStatisticsCallback({});
         viewport_->SetContextReadyCallback({});
     }
-    if (maskPanel_ != nullptr)
+    if (maskPanel_ != nullptr) {
+        // Its deletion comes later; by then this view is gone.
+        maskPanel_->Unbind(wxEVT_DESTROY, &CGrainforgeView::OnMaskPanelDestroyed, this);
         maskPanel_->Destroy();
+        maskPanel_ = nullptr;
+    }
 }
 
 DocumentView CGrainforgeView::AsDocumentView()
@@ -311,8 +315,8 @@ void CGrainforgeView::RefreshProjectionOnly()
     const mesh::TextureWeights& weights = document_.DisplayProjectionData();
     if (weights.cornerWeights.size() == shown.indices.size())
         attributes.cornerMask = weights.cornerWeights;
-    const bool ok = renderer.IndexCount() == static_cast<int>(shown.indices.size()) &&
-                    renderer.UploadProjection(shown, &attributes);
+    // Refused also when the renderer's mesh has another size: then everything is sent again.
+    const bool ok = renderer.UploadProjection(shown, &attributes);
     Repaint();
     if (!ok) {
         RefreshAll();

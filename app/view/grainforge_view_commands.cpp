@@ -93,9 +93,18 @@ void CGrainforgeView::ShowMaskPanelForTool()
         CGrainforgeDoc* document = &document_;
         maskPanel_ = new CMaskPanel(owner != nullptr ? owner : this, [document] { return document; },
                                     context_.commands, context_.profile);
+        // The main window may destroy the panel before this view (both are its children).
+        maskPanel_->Bind(wxEVT_DESTROY, &CGrainforgeView::OnMaskPanelDestroyed, this);
     }
     if (!maskPanel_->IsShown())
         maskPanel_->ShowMaskPanel(GetScreenPosition());
+}
+
+void CGrainforgeView::OnMaskPanelDestroyed(wxWindowDestroyEvent& event)
+{
+    if (event.GetEventObject() == maskPanel_)
+        maskPanel_ = nullptr;
+    event.Skip();
 }
 
 }  // namespace grainforge::app

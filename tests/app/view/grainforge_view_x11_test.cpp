@@ -168,6 +168,7 @@ TEST_F(GrainforgeViewX11, OpeningAnStlFramesItHidesTheHintAndFillsTheInformation
     EXPECT_EQ(panes.report, kNoMeshReport);
     EXPECT_EQ(panes.tool, L"Tool: none (orbit)");
     EXPECT_EQ(Renderer().IndexCount(), 0);
+    EXPECT_TRUE(tessary::test::WindowShot::Save(frame, (ShotFolder() / "view_start_hint.png").string()));
 
     // The hint opens the Open STL command, after the click.
     wxMouseEvent click(wxEVT_LEFT_UP);
@@ -195,6 +196,65 @@ TEST_F(GrainforgeViewX11, OpeningAnStlFramesItHidesTheHintAndFillsTheInformation
     EXPECT_NEAR(Renderer().CameraState().target.x, centre.x, 1.0f);
     EXPECT_NEAR(Renderer().CameraState().target.y, centre.y, 1.0f);
     EXPECT_GT(Renderer().CameraState().distance, 40.0f);
+}
+
+TEST_F(GrainforgeViewX11, FirstUpdateReportsTheContextAndTheFramePaneFollowsTheFrames)
+{
+    host.detailedLog = true;
+    Open();
+    EXPECT_EQ(CountLines(host, "OpenGL viewport ready: ", 0), 1);
+    EXPECT_EQ(panes.frameText, L"");  // no mesh, no statistics
+    doc.OnFileTestShapeCube();
+    for (int i = 0; i < 40 && panes.frameText.empty(); ++i) {
+        view->Repaint();
+        PumpFor(20ms);
+    }
+    EXPECT_NE(panes.frameText.find(L" fps"), std::wstring::npos) << panes.frameText;
+}
+
+TEST_F(GrainforgeViewX11, CommandTableAndItsStates)
+{
+    Open();
+    const CommandTable table = view->Commands();
+    std::vector<int> ids;
+    for (const CommandEntry& entry : table)
+        ids.push_back(entry.id);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<int>{32814, 32815, 32817, 32836, 32837, 32845, 32846, 32847, 32905, 32906, 32907}));
+    const auto state = [&](int id) {
+        CommandState result;
+        for (const CommandEntry& entry : table)
+            if (entry.id == id && entry.update)
+                entry.update(result);
+        return result;
+    };
+    EXPECT_FALSE(state(32837).enabled);  // Lay on Face needs a part
+    EXPECT_FALSE(state(32836).enabled);  // nothing runs
+    doc.OnFileTestShapeCube();
+    EXPECT_TRUE(state(32837).enabled);
+    EXPECT_TRUE(state(32817).checked);
+    EXPECT_TRUE(state(32845).enabled);
+    EXPECT_FALSE(state(32905).enabled);  // no mask volume selected
+    for (const CommandEntry& entry : table)
+        if (entry.id == 32846)
+            entry.execute();
+    EXPECT_TRUE(state(32846).checked);
+    EXPECT_FALSE(state(32817).checked);
+    EXPECT_EQ(panes.tool, L"Tool: Rotate Texture");
+    EXPECT_GT(Renderer().HandleLinesOverlay().count, 0);
+}
+
+TEST_F(GrainforgeViewX11, CheckPrintabilityShowsTheSlicedPartWithItsColours)
+{
+    Open();
+    doc.OnFileTestShapeSphere();
+    doc.OnMeshCheckPrintability();
+    PumpFor(20ms);
+    EXPECT_EQ(view->sectionMode, 4u);
+    EXPECT_EQ(Renderer().view.shadingMode, 0);
+    EXPECT_EQ(Renderer().view.showPrintCheck, 1);
+    EXPECT_GT(Renderer().IndexCount(), 0);
+    EXPECT_FALSE(view->slicedPreviewText.empty());
 }
 
 TEST_F(GrainforgeViewX11, ACageDragUploadsNoMeshAndRecordsOneUndoStep)
@@ -226,6 +286,20 @@ TEST_F(GrainforgeViewX11, ACageDragUploadsNoMeshAndRecordsOneUndoStep)
     EXPECT_EQ(doc.undoStack.size(), undoSteps + 1);
     doc.OnEditUndo();
     EXPECT_FLOAT_EQ(doc.projection.cage.center.x, start.x);
+}
+
+// A projection-only update after the mesh on display changed its size in place falls back to a
+// full refresh rather than leave the old mesh on screen.
+TEST_F(GrainforgeViewX11, AProjectionUpdateForAMeshOfAnotherSizeRefreshesEverything)
+{
+    Open();
+    doc.OnFileTestShapeCube();
+    ASSERT_EQ(Renderer().IndexCount(), 36);
+    ASSERT_EQ(&doc.CurrentDisplayMesh(), &doc.workingPart);
+    doc.workingPart = mesh::MakeTestSphere(10.0f);
+    doc.UpdateAllViews(kHintProjection);
+    EXPECT_EQ(Renderer().IndexCount(), static_cast<int>(doc.workingPart.indices.size()));
+    EXPECT_EQ(view->CornerProjection().size(), doc.workingPart.indices.size());
 }
 
 TEST_F(GrainforgeViewX11, TheDisplayLimitShowsTheBlueReducedCopyAndSaysSoOnce)
@@ -345,6 +419,15 @@ TEST_F(GrainforgeViewX11, TheMaskPanelMovesAMaskAndTheLastMaskLeavesTheTool)
     doc.UpdateAllViews(0);
     EXPECT_EQ(view->handleTool, kToolNone);
     EXPECT_FALSE(view->MaskPanel()->IsShown());
+
+    // The main window may delete the panel first: the view forgets it and makes a new one.
+    view->MaskPanel()->Destroy();
+    ASSERT_TRUE(PumpUntil([&] { return view->MaskPanel() == nullptr; }));
+    doc.maskVolumes.push_back(mask);
+    doc.selectedMask = 0;
+    view->OnSelectTool(view_command::kScaleMask);
+    ASSERT_NE(view->MaskPanel(), nullptr);
+    EXPECT_EQ(panes.tool, L"Tool: Scale Mask");
 }
 
 TEST_F(GrainforgeViewX11, ScreenshotsOfTheSurfaceAndSectionModesOfAProcessedCube)

@@ -69,6 +69,10 @@ TEST(ProgramWithWorkflow, TestCubeProcessFollowedByTheFooterAndStoppedByEscape) 
   EXPECT_EQ(view->Viewport()->Renderer().IndexCount(), 36);
   EXPECT_FALSE(view->StartHint()->IsShown());
   EXPECT_EQ(frame.GetStatusBar()->GetStatusText(2), wxString(L"Tool: none (orbit)"));
+  EXPECT_EQ(core.Router().Execute(32814), CommandOutcome::Executed);  // Move Cage, through the View layer
+  EXPECT_EQ(frame.GetStatusBar()->GetStatusText(2), wxString(L"Tool: Move Cage"));
+  EXPECT_EQ(core.Router().Execute(32817), CommandOutcome::Executed);
+  EXPECT_EQ(frame.GetStatusBar()->GetStatusText(2), wxString(L"Tool: none (orbit)"));
   const std::vector<std::string> names = mesh::procedural::ProceduralTextureNames();
   ASSERT_FALSE(names.empty());
   document.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture(names.front()), L"");
