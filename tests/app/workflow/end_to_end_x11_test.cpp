@@ -135,8 +135,9 @@ public:
   // window's picture can still hold the canvas's previous frame.
   void Shots(const std::string& name) {
     EXPECT_TRUE(WindowShot::Save(&Frame(), Shot(name)));
-    if (View().RendererReady())
+    if (View().RendererReady()) {
       EXPECT_TRUE(View().Viewport()->CaptureFrame().SaveFile(wxString(Shot(name + "_view")), wxBITMAP_TYPE_PNG));
+    }
   }
 
   ScriptedPrompter prompter;
