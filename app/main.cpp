@@ -2,6 +2,7 @@
 #include <wx/app.h>
 
 #include "app/shell/grainforge_app.h"
+#include "app/view/grainforge_view.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 #include "app/workflow/workflow_pane.h"
 
@@ -10,7 +11,9 @@ namespace {
 grainforge::app::WorkflowPane MakeWorkflowPane(wxWindow* parent,
                                                const grainforge::app::WorkflowPaneContext& context) {
   grainforge::app::WorkflowPane pane;
-  pane.pane = grainforge::app::CreateWorkflowPane(parent, context.document, context.profile);
+  grainforge::app::CLeftPane* left = grainforge::app::CreateWorkflowPane(parent, context.document, context.profile);
+  pane.pane = left;
+  pane.reloadTextures = grainforge::app::ReloadTexturesOf(left, context.document);
   return pane;
 }
 
@@ -24,6 +27,7 @@ public:
         -> std::unique_ptr<grainforge::app::IDocumentDialogs> {
       return std::make_unique<grainforge::app::WxDocumentDialogs>(frame, std::move(detailedLog));
     };
+    documentView = grainforge::app::MakeGrainforgeView;
   }
 };
 

@@ -15,6 +15,7 @@
 #include "app/document/log_text.h"
 #include "app/document/user_folders.h"
 #include "app/shell/frame_logic.h"
+#include "app/shell/frame_view_panes.h"
 #include "app/shell/info_pane.h"
 #include "app/shell/main_frame.h"
 #include "app/shell/menu_ids.h"
@@ -83,23 +84,39 @@ bool CApplicationCore::Start(const StartOptions& options) {
   parts.router = &router_;
   parts.workflowPane = options.workflowPane;
   parts.workflowContext = WorkflowPaneContext{document_.get(), &router_, profile_.get()};
-  parts.centreView = [this](wxWindow* parent) {
-    view_ = new CViewPlaceholder(parent, *document_, router_);
-    return view_;
+  viewPanes_ = std::make_unique<FrameViewPanes>();
+  parts.centreView = [this, &options](wxWindow* parent) -> wxWindow* {
+    if (options.documentView) {
+      DocumentView view = options.documentView(
+          parent, DocumentViewContext{document_.get(), &router_, profile_.get(), viewPanes_.get()});
+      if (view.window != nullptr && view.views != nullptr) {
+        viewWindow_ = view.window;
+        views_ = view.views;
+        viewCommands_ = std::move(view.commands);
+        viewInitialUpdate_ = std::move(view.initialUpdate);
+        return viewWindow_;
+      }
+    }
+    placeholder_ = new CViewPlaceholder(parent, *document_, router_);
+    viewWindow_ = placeholder_;
+    views_ = placeholder_;
+    viewCommands_ = [this] { return placeholder_->Commands(); };
+    return viewWindow_;
   };
   frame_ = new CMainFrame(parts);
+  viewPanes_->Bind(frame_);
   if (options.prompter == nullptr) ownPrompter_ = std::make_unique<WxPrompter>(frame_);
   prompter_ = options.prompter != nullptr ? options.prompter : ownPrompter_.get();
   host_ = std::make_unique<ShellDocumentHost>(
       *frame_, *prompter_, [this] { return detailedLog_; },
       [this](const std::filesystem::path& path) { AddRecentFile(path); });
-  DocumentHost bundle = host_->Bundle(view_);
+  DocumentHost bundle = host_->Bundle(views_);
   if (options.documentDialogs) {
     dialogs_ = options.documentDialogs(frame_, [this] { return detailedLog_; });
     bundle.dialogs = dialogs_.get();
   }
   document_->SetHost(bundle);
-  router_.SetTable(CommandLayer::View, view_->Commands());
+  router_.SetTable(CommandLayer::View, viewCommands_ ? viewCommands_() : CommandTable{});
   router_.SetTable(CommandLayer::Document, document_->Commands());
   router_.SetTable(CommandLayer::Application, ApplicationCommands());
   if (wxMenu* recent = frame_->RecentFilesMenu()) {
@@ -112,7 +129,8 @@ bool CApplicationCore::Start(const StartOptions& options) {
   frame_->Bind(wxEVT_IDLE, &CApplicationCore::OnIdle, this);
   frame_->Bind(wxEVT_CLOSE_WINDOW, &CApplicationCore::OnClose, this);
   pollTimer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { PollPipeline(); });
-  view_->DocumentStateChanged();
+  if (viewInitialUpdate_) viewInitialUpdate_();
+  views_->DocumentStateChanged();
   // A file that cannot be opened leaves the empty document and the reader's message in the log;
   // the program still starts.
   if (options.openFile) OpenDocumentFile(*options.openFile);
@@ -174,9 +192,12 @@ void CApplicationCore::OnClose(wxCloseEvent& event) {
   router_.ClearTable(CommandLayer::View);
   router_.ClearTable(CommandLayer::Document);
   if (document_ != nullptr) document_->SetHost({});
+  viewPanes_->Bind(nullptr);
   frame_->Destroy();
   frame_ = nullptr;
-  view_ = nullptr;
+  placeholder_ = nullptr;
+  viewWindow_ = nullptr;
+  views_ = nullptr;
 }
 
 void CApplicationCore::Shutdown() {

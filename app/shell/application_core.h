@@ -19,6 +19,7 @@
 #include <wx/timer.h>
 
 #include "app/shell/command_router.h"
+#include "app/shell/document_view_seam.h"
 #include "app/shell/prompter.h"
 #include "app/shell/workflow_pane_seam.h"
 
@@ -34,6 +35,7 @@ class CGrainforgeDoc;
 class CMainFrame;
 class CViewPlaceholder;
 class ShellDocumentHost;
+class FrameViewPanes;
 
 // The number of export checks whose worker still runs; exit waits for them (a bounded time).
 // Raised and lowered by the export check dialog's workers.
@@ -55,6 +57,8 @@ struct StartOptions {
   // The dialogs the document opens (they live in the workflow area, above the shell); empty:
   // the document's dialog commands do nothing.
   DocumentDialogsFactory documentDialogs;
+  // The document's view in the centre of the main window; empty: the placeholder.
+  DocumentViewFactory documentView;
 };
 
 class CApplicationCore {
@@ -71,6 +75,8 @@ public:
   void Shutdown();
 
   CMainFrame* Frame() const { return frame_; }
+  // The centre window (the view, or the placeholder).
+  wxWindow* CentreView() const { return viewWindow_; }
   CGrainforgeDoc* Document() const { return document_.get(); }
   CommandRouter& Router() { return router_; }
   bool IsDetailedLogOn() const { return detailedLog_; }
@@ -111,7 +117,13 @@ private:
   std::unique_ptr<IDocumentDialogs> dialogs_;
   IPrompter* prompter_ = nullptr;
   CMainFrame* frame_ = nullptr;
-  CViewPlaceholder* view_ = nullptr;
+  // The centre: the program's view from its factory, or the placeholder.
+  std::unique_ptr<FrameViewPanes> viewPanes_;
+  CViewPlaceholder* placeholder_ = nullptr;
+  wxWindow* viewWindow_ = nullptr;
+  IDocumentViews* views_ = nullptr;
+  std::function<CommandTable()> viewCommands_;
+  std::function<void()> viewInitialUpdate_;
   wxFrame* splash_ = nullptr;
   wxTimer pollTimer_;
   std::filesystem::path profilePath_;

@@ -40,6 +40,8 @@ public:
   CommandOutcome Execute(int commandId);
   // Whether some layer holds the command (execute or update).
   bool Knows(int commandId) const;
+  // Whether some layer can run the command (an update alone runs nothing).
+  bool HasHandler(int commandId) const { return FirstWith(commandId, true) != nullptr; }
 
   bool ExecuteCommand(std::uint32_t commandId) override;
   std::optional<CommandState> QueryCommand(std::uint32_t commandId) const override;

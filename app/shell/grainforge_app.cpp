@@ -30,6 +30,7 @@ bool CGrainforgeApp::OnInit() {
   StartOptions options;
   options.workflowPane = workflowPane;
   options.documentDialogs = documentDialogs;
+  options.documentView = documentView;
   if (parser.GetParamCount() > 0) options.openFile = std::filesystem::path(parser.GetParam(0).ToStdString(wxConvFile));
   wxString logFile;
   if (parser.Found(wxS("log-file"), &logFile)) options.logFile = logFile.ToStdString(wxConvFile);

@@ -9,6 +9,7 @@
 
 #include <wx/app.h>
 
+#include "app/shell/document_view_seam.h"
 #include "app/shell/workflow_pane_seam.h"
 
 namespace grainforge::app {
@@ -28,6 +29,8 @@ protected:
   WorkflowPaneFactory workflowPane;
   // The dialogs the document opens; the program sets it before start-up.
   DocumentDialogsFactory documentDialogs;
+  // The document's view; empty: the placeholder.
+  DocumentViewFactory documentView;
 
 private:
   static void OnTerminateSignal(int signal);

@@ -10,6 +10,7 @@
 
 #include "app/view/cage_host.h"
 #include "app/view/renderer/overlay_builders.h"
+#include "engine/displacement/mask_volume.h"
 #include "engine/mesh/aabb_tree.h"
 
 #include <vector>
@@ -22,7 +23,7 @@ using mesh::Vec3;
 // Hit tolerance of arrows and rings, as a share of the handle size.
 inline constexpr float kHandleGrabShare = 0.09f;
 // A mask's size never shrinks below this through a drag (millimetres).
-inline constexpr float kMinimumMaskSize = 0.5f;
+using mesh::kMinimumMaskSize;
 inline constexpr float kMinimumTextureZoom = 0.05f;
 inline constexpr float kMaximumTextureZoom = 20.0f;
 

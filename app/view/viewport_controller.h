@@ -87,6 +87,7 @@ public:
     void FitView();
     void GoHome();
     void ClearCageOverlay();
+    void ClearRestingFaceHover() { hoveredRestingFace_ = -1; pressedRestingFace_ = -1; }
     float WorldSizeOfPixels(const float point[3], float pixels) const;
     float CageHandleSize() const;
     float MaskHandleSize() const;
@@ -97,6 +98,8 @@ public:
     // State, for the view and for checks.
     bool IsAnimating() const { return animating_; }
     bool AutomaticOrthographic() const { return automaticOrthographic_; }
+    // Set when a command turned orthographic on for a face view: the next orbit turns it off.
+    void SetAutomaticOrthographic(bool on) { automaticOrthographic_ = on; }
     bool IsOrbiting() const { return orbit_; }
     bool IsPanning() const { return pan_; }
     bool HandleDragActive() const { return handleDragActive_; }

@@ -1,5 +1,7 @@
 #include "app/view/viewport_window.h"
 
+#include "app/view/view_rules.h"
+
 #include <wx/dcclient.h>
 #include <wx/dcmemory.h>
 #include <wx/log.h>
@@ -151,9 +153,10 @@ COpenGLViewport::COpenGLViewport(wxWindow* parent, ViewportWindowOptions options
       options_(options),
       surface_(std::make_unique<Surface>(*this)),
       platform_(std::make_unique<Platform>(*this)),
-      renderer_([] {
+      renderer_([&options] {
           gl::GlRendererOptions rendererOptions;
           rendererOptions.viewCubeLabels = DrawViewCubeLabels;
+          rendererOptions.maxUploadHostBytes = options.maxUploadHostBytes;
           return rendererOptions;
       }()),
       controller_(renderer_, *platform_),
@@ -213,6 +216,17 @@ void COpenGLViewport::MakeContext()
     // Without a context the renderer fails with its own text ("could not create an OpenGL 3.3
     // Core context"), which the failure paint shows.
     (void)renderer_.Initialise(surface_.get());
+    if (contextReady_)
+        contextReady_();
+}
+
+void COpenGLViewport::SetProjectionOverlay(const gl::ProjectionOverlay& overlay)
+{
+    if (ProjectionOverlaysEqual(overlay, projectionOverlay_))
+        return;
+    projectionOverlay_ = overlay;
+    renderer_.SetProjectionOverlay(overlay);
+    Refresh(false);
 }
 
 void COpenGLViewport::UpdateSize()

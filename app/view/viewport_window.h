@@ -13,6 +13,7 @@
 #include <wx/image.h>
 #include <wx/timer.h>
 
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,9 @@ struct ViewportWindowOptions {
     // without a renderer, painting its failure text.
     int glMajor = 3;
     int glMinor = 3;
+    // Host bytes one mesh upload may take (GlRendererOptions); tests lower it to make the
+    // renderer refuse large meshes as a graphics card would.
+    std::uint64_t maxUploadHostBytes = std::numeric_limits<std::uint64_t>::max();
 };
 
 // The label atlas of the view cube drawn with the desktop's sans-serif font: 160 x 576 bytes
@@ -41,6 +45,15 @@ public:
     {
         controller_.frameStatisticsCallback = std::move(callback);
     }
+
+    // Called once the first paint has tried to make the context, whether it succeeded or not
+    // (the renderer then says which).
+    void SetContextReadyCallback(std::function<void()> callback) { contextReady_ = std::move(callback); }
+    // Stores the projection's blend description for the renderer; repaints only on a change.
+    void SetProjectionOverlay(const gl::ProjectionOverlay& overlay);
+    const gl::ProjectionOverlay& ProjectionOverlay() const { return projectionOverlay_; }
+    // Forgets the hovered resting face (the lay-on-face mode ended).
+    void ClearRestingFaceHover() { controller_.ClearRestingFaceHover(); }
 
     void FitView() { controller_.FitView(); }
     void ClearCageOverlay();
@@ -88,6 +101,8 @@ private:
     ViewportController controller_;
     wxTimer timer_;
     bool contextTried_ = false;
+    std::function<void()> contextReady_;
+    gl::ProjectionOverlay projectionOverlay_;
 };
 
 }  // namespace grainforge::app

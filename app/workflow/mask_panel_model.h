@@ -19,7 +19,7 @@ inline constexpr int kMaskFieldCount = 10;
 using MaskFieldTexts = std::array<std::wstring, kMaskFieldCount>;
 
 // Smallest size and feather a typed value is raised to.
-inline constexpr float kMinimumMaskSize = 0.5f;
+using mesh::kMinimumMaskSize;
 
 // "%.2f" without trailing zeros and point (2.5, 3, 0); magnitudes below 0.005 show as 0.
 [[nodiscard]] std::wstring FormatMaskField(float value);

@@ -98,4 +98,13 @@ CFlowWnd* WorkflowWindowOf(const CLeftPane& pane) {
   return dynamic_cast<CFlowWnd*>(pane.FlowWindow());
 }
 
+std::function<void()> ReloadTexturesOf(CLeftPane* pane, CGrainforgeDoc* document) {
+  return [pane, document] {
+    CFlowWnd* flow = pane != nullptr ? WorkflowWindowOf(*pane) : nullptr;
+    if (flow == nullptr) return;
+    if (auto* texture = dynamic_cast<CTextureBody*>(&flow->Body(FlowStep::Texture)))
+      texture->SetLibrary(BrowsedLibrary(document));
+  };
+}
+
 }  // namespace grainforge::app

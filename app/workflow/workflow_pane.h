@@ -13,6 +13,8 @@
 // to the frame's command routing. The document and the profile must outlive the pane; a null
 // document shows "No part loaded".
 
+#include <functional>
+
 #include "app/shell/left_pane.h"
 #include "app/shell/profile_store.h"
 
@@ -30,5 +32,9 @@ CLeftPane* CreateWorkflowPane(wxWindow* parent, CGrainforgeDoc* document, IProfi
 
 // The workflow window inside a pane made by CreateWorkflowPane.
 CFlowWnd* WorkflowWindowOf(const CLeftPane& pane);
+
+// Texture > Reload Textures for the frame: the Texture section reads the library again (a
+// pane with placeholder bodies has nothing to read). The pane must outlive the function.
+std::function<void()> ReloadTexturesOf(CLeftPane* pane, CGrainforgeDoc* document);
 
 }  // namespace grainforge::app

@@ -19,6 +19,9 @@
 
 namespace grainforge::mesh {
 
+// The smallest size (millimetres) a mask volume is given by a drag or a typed value.
+inline constexpr float kMinimumMaskSize = 0.5f;
+
 enum class MaskShape : std::int32_t {
     Box = 0,
     Cylinder = 1,

@@ -15,6 +15,7 @@
 #include "app/shell/main_frame.h"
 #include "app/shell/menu_ids.h"
 #include "app/shell/scripted_prompter.h"
+#include "app/view/grainforge_view.h"
 #include "app/workflow/flow_wnd.h"
 #include "app/workflow/section_header.h"
 #include "app/workflow/workflow_pane.h"
@@ -45,6 +46,7 @@ TEST(ProgramWithWorkflow, TestCubeProcessFollowedByTheFooterAndStoppedByEscape) 
   options.workflowPane = [](wxWindow* parent, const WorkflowPaneContext& context) {
     return WorkflowPane{CreateWorkflowPane(parent, context.document, context.profile), {}};
   };
+  options.documentView = MakeGrainforgeView;
   CApplicationCore core;
   ASSERT_TRUE(core.Start(options));
   CMainFrame& frame = *core.Frame();
@@ -60,6 +62,17 @@ TEST(ProgramWithWorkflow, TestCubeProcessFollowedByTheFooterAndStoppedByEscape) 
   frame.ProcessWindowEvent(cube);
   CGrainforgeDoc& document = *core.Document();
   ASSERT_TRUE(document.HasPart());
+  // The document's view in the centre shows the cube and names the tool in the status bar.
+  auto* view = dynamic_cast<CGrainforgeView*>(frame.CentreView());
+  ASSERT_NE(view, nullptr);
+  ASSERT_TRUE(PumpUntil([&] { return view->RendererReady(); }, 5000ms));
+  EXPECT_EQ(view->Viewport()->Renderer().IndexCount(), 36);
+  EXPECT_FALSE(view->StartHint()->IsShown());
+  EXPECT_EQ(frame.GetStatusBar()->GetStatusText(2), wxString(L"Tool: none (orbit)"));
+  EXPECT_EQ(core.Router().Execute(32814), CommandOutcome::Executed);  // Move Cage, through the View layer
+  EXPECT_EQ(frame.GetStatusBar()->GetStatusText(2), wxString(L"Tool: Move Cage"));
+  EXPECT_EQ(core.Router().Execute(32817), CommandOutcome::Executed);
+  EXPECT_EQ(frame.GetStatusBar()->GetStatusText(2), wxString(L"Tool: none (orbit)"));
   const std::vector<std::string> names = mesh::procedural::ProceduralTextureNames();
   ASSERT_FALSE(names.empty());
   document.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture(names.front()), L"");

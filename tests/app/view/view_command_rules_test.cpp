@@ -1,0 +1,123 @@
+#include "app/view/view_command_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace grainforge::app {
+namespace {
+
+TEST(ViewCommandRules, SectionCommandsToggleBackToTheNormalView)
+{
+    struct Row {
+        std::uint32_t current;
+        int command;
+        std::uint32_t next;
+    };
+    const Row rows[] = {
+        {0, kCmdSectionSliced, 4}, {4, kCmdSectionSliced, 0},  // sliced twice: the normal view again
+        {2, kCmdSectionSliced, 4}, {4, kCmdSectionLoaded, 1},  {1, kCmdSectionLoaded, 0},
+        {3, kCmdSectionSplit, 2},  {3, kCmdSectionDeviation, 0}, {4, kCmdSectionOff, 0},
+        {0, kCmdSectionOff, 0},    {3, 32817, 3},              // not a section command: kept
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(NextSectionMode(row.current, row.command), row.next) << row.current << " " << row.command;
+    EXPECT_EQ(ShadingModeShown(2, 4), 0);  // drawn smooth while sliced
+    EXPECT_EQ(ShadingModeShown(2, 3), 2);
+}
+
+TEST(ViewCommandRules, CameraPresetTable)
+{
+    struct Row {
+        int command;
+        float yaw;
+        float pitch;
+        bool faceView;
+    };
+    const Row rows[] = {
+        {32774, -135.0f, 45.0f, false}, {32775, -90.0f, 0.0f, true},  {32776, 90.0f, 0.0f, true},
+        {32777, 180.0f, 0.0f, true},    {32778, 0.0f, 0.0f, true},    {32779, -90.0f, 89.5f, true},
+        {32780, -90.0f, -89.5f, true},
+    };
+    for (const Row& row : rows) {
+        const std::optional<CameraPreset> preset = CameraPresetOfCommand(row.command);
+        ASSERT_TRUE(preset) << row.command;
+        EXPECT_EQ(preset->yaw, row.yaw) << row.command;
+        EXPECT_EQ(preset->pitch, row.pitch) << row.command;
+        EXPECT_EQ(preset->faceView, row.faceView) << row.command;
+    }
+    EXPECT_FALSE(CameraPresetOfCommand(32773));
+    EXPECT_FALSE(CameraPresetOfCommand(32781));
+    // radius / sin(pi / 8) x 1.15: about 3.005 radii.
+    EXPECT_NEAR(PresetCameraDistance(10.0f), 30.0507f, 1e-3f);
+}
+
+TEST(ViewCommandRules, ASurfaceChoiceForTheResultSurvivesTheNextSynchronisation)
+{
+    const TriangleMesh result;
+    SurfaceModeMemory memory;
+    RememberSurfaceChoice(memory, 2, false, true, &result);
+    EXPECT_TRUE(memory.resultChoiceSet);
+    EXPECT_FALSE(memory.previewChoiceSet);
+    // The refresh after the command finds nothing to change and keeps the choice.
+    EXPECT_FALSE(NextSurfaceMode(memory, false, &result, true));
+    EXPECT_TRUE(memory.resultChoiceSet);
+    // The preview comes and goes: back on the result the choice returns.
+    EXPECT_EQ(NextSurfaceMode(memory, true, nullptr, true), std::optional<std::uint32_t>(3u));
+    EXPECT_EQ(NextSurfaceMode(memory, false, &result, true), std::optional<std::uint32_t>(2u));
+
+    struct Row {
+        std::uint32_t mode;
+        bool toolActive;
+        bool resultCurrent;
+        bool forResult;
+    };
+    const Row rows[] = {
+        {1, false, true, true}, {4, false, true, false},  // outer/inner is always a preview choice
+        {1, true, true, false}, {1, false, false, false},
+    };
+    for (const Row& row : rows) {
+        SurfaceModeMemory fresh;
+        RememberSurfaceChoice(fresh, row.mode, row.toolActive, row.resultCurrent, &result);
+        EXPECT_EQ(fresh.resultChoiceSet, row.forResult) << row.mode;
+        EXPECT_EQ(fresh.previewChoiceSet, !row.forResult) << row.mode;
+    }
+}
+
+TEST(ViewCommandRules, AMaskVolumeIsFittedToThePartAndNamedFreshly)
+{
+    std::vector<mesh::MaskVolume> existing;
+    const mesh::MaskVolume box =
+        FittedMaskVolume(mesh::MaskShape::Box, {-10.0f, 0.0f, 0.0f}, {30.0f, 20.0f, 10.0f}, existing);
+    EXPECT_EQ(box.name, "Box 1");
+    EXPECT_FLOAT_EQ(box.center.x, 10.0f);
+    EXPECT_FLOAT_EQ(box.center.y, 10.0f);
+    EXPECT_FLOAT_EQ(box.size.x, 16.0f);
+    EXPECT_FLOAT_EQ(box.size.y, 8.0f);
+    EXPECT_FLOAT_EQ(box.size.z, 4.0f);
+
+    existing.push_back(box);
+    existing.back().name = "Cylinder 1";
+    const mesh::MaskVolume cylinder =
+        FittedMaskVolume(mesh::MaskShape::Cylinder, {-10.0f, 0.0f, 0.0f}, {30.0f, 20.0f, 10.0f}, existing);
+    EXPECT_EQ(cylinder.name, "Cylinder 2");
+    EXPECT_FLOAT_EQ(cylinder.size.x, 8.0f);  // round across
+    EXPECT_FLOAT_EQ(cylinder.size.y, 8.0f);
+    EXPECT_FLOAT_EQ(cylinder.size.z, 4.0f);
+    const mesh::MaskVolume sphere =
+        FittedMaskVolume(mesh::MaskShape::Sphere, {-10.0f, 0.0f, 0.0f}, {30.0f, 20.0f, 10.0f}, existing);
+    EXPECT_FLOAT_EQ(sphere.size.x, 4.0f);
+    EXPECT_FLOAT_EQ(sphere.size.z, 4.0f);
+
+    // A flat or broken box still gives a small solid at a finite place.
+    const float nan = std::nanf("");
+    const mesh::MaskVolume flat =
+        FittedMaskVolume(mesh::MaskShape::Box, {0.0f, 0.0f, nan}, {10.0f, 10.0f, nan}, existing);
+    EXPECT_EQ(flat.size.z, mesh::kMinimumMaskSize);
+    EXPECT_EQ(flat.center.z, 0.0f);
+    EXPECT_EQ(MaskShapeOfCommand(32903), mesh::MaskShape::Sphere);
+    EXPECT_FALSE(MaskShapeOfCommand(32904));
+}
+
+}  // namespace
+}  // namespace grainforge::app

@@ -1,0 +1,269 @@
+// The whole program driven through its own window, as a person would use it: menus, the workflow
+// pane's texture browser, Process, the view's display commands, Save STL through the export
+// check, and a project saved, closed and opened again. Screenshots of each step are written
+// beside the test program (end_to_end_*.png) for people to look at.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/statusbr.h>
+
+#include "app/document/grainforge_doc.h"
+#include "app/shell/application_core.h"
+#include "app/shell/left_pane.h"
+#include "app/shell/main_frame.h"
+#include "app/shell/menu_ids.h"
+#include "app/shell/scripted_prompter.h"
+#include "app/view/grainforge_view.h"
+#include "app/workflow/dialogs/export_check_dialog.h"
+#include "app/workflow/dialogs/wx_document_dialogs.h"
+#include "app/workflow/flow_wnd.h"
+#include "app/workflow/texture_body.h"
+#include "app/workflow/workflow_pane.h"
+#include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/stl_reader.h"
+#include "engine/mesh/stl_writer.h"
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wx/wx_test_pump.h"
+
+namespace grainforge::app {
+namespace {
+
+using namespace std::chrono_literals;
+using tessary::test::PumpFor;
+using tessary::test::PumpUntil;
+using tessary::test::WindowShot;
+
+constexpr int kHeightMapSurface = 32820;
+constexpr int kSlicedAsPrinted = 32856;
+constexpr int kAddBoxMask = 32901;
+
+std::string Shot(const std::string& name) {
+  return (std::filesystem::current_path() / ("end_to_end_" + name + ".png")).string();
+}
+
+// One running program with the real workflow pane, view and dialogs; questions go to a script.
+class Program {
+public:
+  explicit Program(const std::filesystem::path& home) {
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    StartOptions options;
+    options.showSplash = false;
+    options.prompter = &prompter;
+    options.workflowPane = [](wxWindow* parent, const WorkflowPaneContext& context) {
+      return WorkflowPane{CreateWorkflowPane(parent, context.document, context.profile), {}};
+    };
+    options.documentView = MakeGrainforgeView;
+    options.documentDialogs = [](wxWindow* frame, std::function<bool()> detailedLog)
+        -> std::unique_ptr<IDocumentDialogs> {
+      return std::make_unique<WxDocumentDialogs>(frame, std::move(detailedLog));
+    };
+    started = core.Start(options);
+    if (!started) return;
+    core.Frame()->SetSize(40, 40, 1400, 900);
+    PumpFor(300ms);
+  }
+
+  ~Program() {
+    if (core.Frame() != nullptr) {
+      core.Frame()->Close(true);
+      PumpUntil([&] { return core.Frame() == nullptr; }, 5000ms);
+    }
+    PumpFor(50ms);
+    core.Shutdown();
+  }
+
+  CMainFrame& Frame() { return *core.Frame(); }
+  CGrainforgeDoc& Document() { return *core.Document(); }
+  CGrainforgeView& View() { return *dynamic_cast<CGrainforgeView*>(Frame().CentreView()); }
+  CTextureBody& Texture() {
+    auto* left = dynamic_cast<CLeftPane*>(Frame().LeftPane());
+    return dynamic_cast<CTextureBody&>(WorkflowWindowOf(*left)->Body(FlowStep::Texture));
+  }
+
+  // A menu or toolbar command as the frame receives it.
+  void Command(int id) {
+    wxCommandEvent event(wxEVT_MENU, Frame().Routing().WindowId(id));
+    Frame().ProcessWindowEvent(event);
+  }
+
+  // Process from the menu, waited for until the result is published.
+  ::testing::AssertionResult Process() {
+    Command(menu_ids::kProcess);
+    if (!PumpUntil([&] { return !Document().pipeline.IsRunning() && Document().IsResultCurrent(); }, 180s))
+      return ::testing::AssertionFailure() << "Process did not finish with a current result";
+    PumpFor(200ms);
+    return ::testing::AssertionSuccess();
+  }
+
+  // Save STL: the export check dialog checks the part; OK is pressed once it is ready, and the
+  // file question is answered with path.
+  ::testing::AssertionResult SaveStl(const std::filesystem::path& path) {
+    std::wstring headline;
+    bool okEnabled = false;
+    wxTheApp->CallAfter([&] {
+      CExportDialog* dialog = nullptr;
+      for (wxWindow* window : wxTopLevelWindows)
+        if ((dialog = dynamic_cast<CExportDialog*>(window)) != nullptr) break;
+      if (dialog == nullptr) return;
+      PumpUntil([&] { return !dialog->Session().IsChecking(); }, 180s);
+      PumpFor(200ms);
+      headline = dialog->FindWindow(export_ids::kHeadline)->GetLabel().ToStdWstring();
+      WindowShot::Save(dialog, Shot("export_check"));
+      wxWindow* ok = dialog->FindWindow(wxID_OK);
+      okEnabled = ok->IsEnabled();
+      wxCommandEvent click(wxEVT_BUTTON, wxID_OK);
+      click.SetEventObject(ok);
+      ok->GetEventHandler()->ProcessEvent(click);
+    });
+    prompter.ExpectFile(path);
+    Command(menu_ids::kSaveStl);
+    PumpUntil([] { return RunningExportChecks().load() == 0; }, 10s);
+    if (headline.rfind(L"Ready to save: no problems found.", 0) != 0 || !okEnabled)
+      return ::testing::AssertionFailure() << "export check said \"" << wxString(headline) << "\"";
+    if (!std::filesystem::exists(path)) return ::testing::AssertionFailure() << "no file written";
+    return ::testing::AssertionSuccess();
+  }
+
+  // The main window, and the viewport's own frame beside it: under a virtual X server the
+  // window's picture can still hold the canvas's previous frame.
+  void Shots(const std::string& name) {
+    EXPECT_TRUE(WindowShot::Save(&Frame(), Shot(name)));
+    if (View().RendererReady()) {
+      EXPECT_TRUE(View().Viewport()->CaptureFrame().SaveFile(wxString(Shot(name + "_view")), wxBITMAP_TYPE_PNG));
+    }
+  }
+
+  ScriptedPrompter prompter;
+  CApplicationCore core;
+  bool started = false;
+};
+
+// The file reads back as a closed, manifold, outward part of the given size.
+void ExpectPrintable(const std::filesystem::path& path, std::size_t triangles) {
+  const mesh::StlReadResult read = mesh::ReadStlFile(path, mesh::StlReadOptions{});
+  ASSERT_TRUE(read.ok) << path;
+  EXPECT_EQ(read.mesh.TriangleCount(), triangles);
+  mesh::ValidationOptions options;
+  const mesh::ValidationReport report = mesh::ValidateMesh(read.mesh, options);
+  EXPECT_TRUE(report.closed);
+  EXPECT_EQ(report.edgeCounts.boundary, 0u);
+  EXPECT_EQ(report.edgeCounts.nonManifold, 0u);
+  EXPECT_FALSE(report.insideOut);
+  EXPECT_GT(report.signedVolume, 0.0f);
+  EXPECT_EQ(report.degenerateTriangleCount, 0u);
+}
+
+TEST(EndToEnd, TestCubeLibraryTextureProcessViewsAndSaveStl) {
+  grainforge::test::TempFolder folder;
+  Program program(folder.Path());
+  ASSERT_TRUE(program.started);
+  CGrainforgeView& view = program.View();
+  ASSERT_TRUE(PumpUntil([&] { return view.RendererReady(); }, 5000ms));
+  program.Shots("1_start");
+
+  program.Command(menu_ids::kTestCube);
+  CGrainforgeDoc& document = program.Document();
+  ASSERT_TRUE(document.HasPart());
+  program.Shots("2_test_cube");
+
+  // The first picture of the factory library's first category.
+  CTextureBody& texture = program.Texture();
+  texture.SetTab(0);
+  texture.OnCategoryClick(0);
+  PumpFor(200ms);
+  texture.OnThumbnailClick(0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return document.heightMap.width > 0; }, 10s));
+  program.Shots("3_library_texture");
+
+  ASSERT_TRUE(program.Process());
+  const std::size_t triangles = document.CurrentDisplayMesh().TriangleCount();
+  EXPECT_GT(triangles, 12u);
+  program.Shots("4_processed");
+
+  program.Command(kHeightMapSurface);
+  EXPECT_EQ(view.Viewport()->Renderer().view.surfaceMode, 3);
+  PumpFor(200ms);
+  program.Shots("5_height_map");
+
+  program.Command(kSlicedAsPrinted);
+  EXPECT_EQ(view.sectionMode, 4u);
+  PumpFor(200ms);
+  program.Shots("6_sliced");
+  program.Command(kSlicedAsPrinted);
+  EXPECT_EQ(view.sectionMode, 0u);
+
+  const std::filesystem::path stl = folder / "textured cube.stl";
+  ASSERT_TRUE(program.SaveStl(stl));
+  ExpectPrintable(stl, triangles);
+  EXPECT_EQ(program.prompter.UnexpectedQuestions(), 0);
+}
+
+TEST(EndToEnd, StlFromDiskWithMaskAndPatternSavedAsProjectReopensToTheSameResult) {
+  grainforge::test::TempFolder folder;
+  const std::filesystem::path part = folder / "part.stl";
+  ASSERT_TRUE(mesh::WriteStlFile(part, mesh::MakeTestCube(20.0f), mesh::StlWriteOptions{}).ok);
+
+  Program program(folder.Path());
+  ASSERT_TRUE(program.started);
+  CGrainforgeDoc& document = program.Document();
+  ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
+
+  program.prompter.ExpectFile(part);
+  program.Command(menu_ids::kOpenStl);
+  ASSERT_TRUE(document.HasPart());
+  EXPECT_FALSE(program.View().StartHint()->IsShown());
+
+  program.Command(kAddBoxMask);
+  ASSERT_EQ(document.maskVolumes.size(), 1u);
+  PumpFor(200ms);
+  program.Shots("7_mask_volume");
+
+  // The first preset of the first procedural pattern.
+  CTextureBody& texture = program.Texture();
+  texture.SetTab(1);
+  texture.OnCategoryClick(0);
+  PumpFor(200ms);
+  texture.OnThumbnailClick(0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return document.heightMap.width > 0; }, 20s));
+
+  ASSERT_TRUE(program.Process());
+  const mesh::TriangleMesh first = document.CurrentDisplayMesh();
+  program.Shots("8_pattern_processed");
+
+  const std::filesystem::path project = folder / "part.gfproj";
+  program.prompter.ExpectFile(project);
+  program.Command(menu_ids::kSaveProjectAs);
+  ASSERT_TRUE(std::filesystem::exists(project));
+  program.Command(menu_ids::kNew);
+  EXPECT_FALSE(document.HasPart());
+  PumpFor(200ms);
+  EXPECT_TRUE(program.View().StartHint()->IsShown());
+
+  program.prompter.ExpectFile(project);
+  program.Command(menu_ids::kOpenProject);
+  ASSERT_TRUE(document.HasPart());
+  ASSERT_EQ(document.maskVolumes.size(), 1u);
+  ASSERT_TRUE(program.Process());
+  const mesh::TriangleMesh& again = document.CurrentDisplayMesh();
+  program.Shots("9_reopened_processed");
+  ASSERT_EQ(again.TriangleCount(), first.TriangleCount());
+  EXPECT_EQ(again.indices, first.indices);
+  for (std::size_t i = 0; i < again.vertices.size() && i < first.vertices.size(); ++i)
+    ASSERT_EQ(again.vertices[i].position, first.vertices[i].position) << "vertex " << i;
+  EXPECT_EQ(again.vertices.size(), first.vertices.size());
+
+  const std::filesystem::path stl = folder / "part textured.stl";
+  ASSERT_TRUE(program.SaveStl(stl));
+  ExpectPrintable(stl, again.TriangleCount());
+  EXPECT_EQ(program.prompter.UnexpectedQuestions(), 0);
+}
+
+}  // namespace
+}  // namespace grainforge::app
