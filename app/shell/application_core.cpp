@@ -185,6 +185,9 @@ void CApplicationCore::OnClose(wxCloseEvent& event) {
     return;
   }
   pollTimer_.Stop();
+  // A window closed before the first idle pass (a command or a signal during a slow start)
+  // would leave the splash up, and with it a shown window that keeps the program running.
+  CloseSplash(splash_);
   // The worker sees the flag at its next progress report; Shutdown joins it.
   if (document_ != nullptr) document_->pipeline.Cancel();
   WriteLogFile();

@@ -372,5 +372,29 @@ TEST(Program, ExitsWithARunGoingAndLeavesNoThreadBehind) {
   EXPECT_LE(ThreadCount(), threadsBefore);
 }
 
+// A signal or a command can close the main window before its first idle pass, which is what
+// takes the splash down: the splash must go with the window, or it keeps the program running.
+TEST(Program, ClosedBeforeItsFirstIdlePassTakesTheSplashAlong) {
+  grainforge::test::TempFolder folder;
+  setenv("HOME", folder.Path().c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (folder.Path() / "config").c_str(), 1);
+  const auto shownWindows = [] {
+    return std::count_if(wxTopLevelWindows.begin(), wxTopLevelWindows.end(),
+                         [](wxWindow* window) { return window->IsShown() && !window->IsBeingDeleted(); });
+  };
+  const auto before = shownWindows();
+  ScriptedPrompter prompter;
+  StartOptions options;
+  options.prompter = &prompter;
+  CApplicationCore core;
+  ASSERT_TRUE(core.Start(options));
+  ASSERT_EQ(shownWindows(), before + 2) << "the splash picture was not found beside the test";
+  core.Frame()->Close();
+  ASSERT_TRUE(PumpUntil([&] { return core.Frame() == nullptr; }, 5000ms));
+  PumpFor(100ms);
+  EXPECT_EQ(shownWindows(), before);
+  core.Shutdown();
+}
+
 }  // namespace
 }  // namespace grainforge::app
