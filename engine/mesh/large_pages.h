@@ -40,6 +40,20 @@ struct LargeBlockAllocator {
 template <typename T>
 using LargeVector = std::vector<T, LargeBlockAllocator<T>>;
 
+// Makes room in `values` for `count` elements, on a block offered large pages when a new block
+// is needed. An assignment of no more elements that follows keeps that block.
+template <typename T>
+void ReserveOnLargePages(std::vector<T>& values, std::size_t count)
+{
+    if (values.capacity() < count) {
+        std::vector<T> fresh;
+        fresh.reserve(count);
+        platform::AdviseLargePages(fresh.data(), fresh.capacity() * sizeof(T));
+        fresh.assign(values.begin(), values.end());
+        values.swap(fresh);
+    }
+}
+
 // values.assign(count, value) for a plain std::vector, with a block too small for `count`
 // replaced by one offered large pages before the fill first writes it.
 template <typename T>
@@ -47,8 +61,7 @@ void AssignOnLargePages(std::vector<T>& values, std::size_t count, const T& valu
 {
     if (values.capacity() < count) {
         std::vector<T>().swap(values);
-        values.reserve(count);
-        platform::AdviseLargePages(values.data(), values.capacity() * sizeof(T));
+        ReserveOnLargePages(values, count);
     }
     values.assign(count, value);
 }
