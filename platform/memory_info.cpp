@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/mman.h>
+
 namespace grainforge::platform {
 
 namespace {
@@ -227,6 +229,23 @@ std::uint64_t AvailableMemoryBytesUnder(const std::filesystem::path& root)
 std::uint64_t AvailableMemoryBytes()
 {
     return AvailableMemoryBytesUnder("/");
+}
+
+void AdviseLargePages(void* data, std::size_t bytes)
+{
+    // The kernel takes only page-aligned ranges; a large page forms where a whole aligned
+    // 2 MiB span lies inside the advised range.
+    constexpr std::uintptr_t kLargePage = std::uintptr_t{1} << 21;
+    constexpr std::uintptr_t kPage = 4096;
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    if (data == nullptr || bytes < kLargePage || begin > UINTPTR_MAX - bytes)
+        return;
+    const std::uintptr_t first = (begin + kPage - 1) & ~(kPage - 1);
+    const std::uintptr_t last = (begin + bytes) & ~(kPage - 1);
+    if (last - first < kLargePage)
+        return;
+    // A refusal (no transparent huge pages in this kernel) leaves ordinary pages: nothing to do.
+    (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 }  // namespace grainforge::platform

@@ -5,6 +5,7 @@
 // cgroup's, which the system-wide figure does not show.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 
@@ -22,5 +23,12 @@ std::uint64_t AvailableMemoryBytes();
 
 // The same, reading proc/ and sys/fs/cgroup/ under `root` instead of "/" (for tests).
 std::uint64_t AvailableMemoryBytesUnder(const std::filesystem::path& root);
+
+// Asks the system to back the whole pages inside [data, data + bytes) with large pages (2 MiB
+// transparent huge pages on Linux). Loops that jump around blocks of many megabytes then miss
+// the address translation cache far less often. Only a hint: the contents are untouched, and
+// a block too small to hold one large page, a null pointer or a refusal is simply left as it
+// is. Thread-safe.
+void AdviseLargePages(void* data, std::size_t bytes);
 
 }  // namespace grainforge::platform

@@ -13,6 +13,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -30,6 +32,34 @@ double PeakResidentMegabytes()
             return std::stod(line.substr(6)) / 1024.0;  // kB
     }
     return 0.0;
+}
+
+// FNV-1a over the bytes of a range of plain values.
+template <typename T>
+std::uint64_t HashBytes(std::uint64_t hash, const std::vector<T>& values)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(values.data());
+    for (std::size_t i = 0; i < values.size() * sizeof(T); ++i) {
+        hash ^= bytes[i];
+        hash *= 1099511628211ULL;
+    }
+    return hash;
+}
+
+// A fingerprint of the published result (positions, normals, indices and weights), printed so
+// that a change meant to be only faster can be checked to give the same bits.
+std::uint64_t ResultHash(const mesh::AsyncPipeline& pipeline)
+{
+    const mesh::TriangleMesh& result = pipeline.PublishedMesh();
+    const mesh::TextureWeights& weights = pipeline.PublishedWeights();
+    std::uint64_t hash = 14695981039346656037ULL;
+    hash = HashBytes(hash, result.vertices);
+    hash = HashBytes(hash, result.indices);
+    hash = HashBytes(hash, weights.cornerWeights);
+    hash = HashBytes(hash, weights.vertexWeights);
+    hash = HashBytes(hash, weights.faceTextured);
+    hash = HashBytes(hash, weights.faceOuterMask);
+    return hash;
 }
 
 mesh::HeightMap NoiseMap()
@@ -64,6 +94,7 @@ void Process(benchmark::State& state, const mesh::TriangleMesh& part, float tria
     settings.simplifyOn = 1;
     mesh::PipelineReport report;
     bool failed = false;
+    std::uint64_t hash = 0;
     for (auto _ : state) {
         state.PauseTiming();
         mesh::AsyncPipeline pipeline;
@@ -75,6 +106,7 @@ void Process(benchmark::State& state, const mesh::TriangleMesh& part, float tria
         state.PauseTiming();
         failed = pipeline.GetStatus().failed;
         report = pipeline.PublishedReport();
+        hash = ResultHash(pipeline);
         state.ResumeTiming();
     }
     state.counters["failed"] = failed ? 1.0 : 0.0;
@@ -84,9 +116,14 @@ void Process(benchmark::State& state, const mesh::TriangleMesh& part, float tria
     state.counters["facesMs"] = report.stageMilliseconds.faces;
     state.counters["reliefMs"] = report.stageMilliseconds.displacement;
     state.counters["simplifyMs"] = report.stageMilliseconds.simplify;
+    // The whole-mesh simplification inside it, which runs on one thread.
+    state.counters["wholeMeshMs"] = report.meshSimplifyReport.seconds * 1000.0;
     state.counters["cleanupMs"] = report.cleanupMilliseconds;
     state.counters["checksMs"] = report.checkMilliseconds;
     state.counters["peakMB"] = PeakResidentMegabytes();
+    char text[32];
+    std::snprintf(text, sizeof text, "hash=%016llx", static_cast<unsigned long long>(hash));
+    state.SetLabel(text);
 }
 
 void RegisterPart(const std::string& name, std::shared_ptr<const mesh::TriangleMesh> part, float size)

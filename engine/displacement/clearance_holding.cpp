@@ -1,5 +1,7 @@
 #include "engine/displacement/clearance_holding.h"
 
+#include "engine/mesh/parallel_loop.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -91,13 +93,28 @@ std::vector<float> LimitsFromDistances(const OpenDistances& distances, float cle
     return limits;
 }
 
+// The length of every triangle's edges (c0, c1), (c1, c2), (c2, c0), worked out once and in
+// parallel: the passes below would otherwise measure each edge once a pass, on one thread.
+std::vector<float> MeasureEdgeLengths(const TriangleMesh& mesh)
+{
+    std::vector<float> lengths(mesh.indices.size() - mesh.indices.size() % 3);
+    ParallelFor(lengths.size() / 3, [&](std::size_t t) {
+        for (std::size_t k = 0; k < 3; ++k) {
+            const std::uint32_t a = mesh.indices[3 * t + k];
+            const std::uint32_t b = mesh.indices[3 * t + (k + 1) % 3];
+            lengths[3 * t + k] = Length(mesh.vertices[b].position - mesh.vertices[a].position);
+        }
+    });
+    return lengths;
+}
+
 // A limit reaches a neighbour grown by the edge between them, so the relief rises no steeper
 // than 45 degrees away from a held spot. In place: later edges see earlier results.
 void SpreadLimitsOverEdges(const TriangleMesh& mesh, std::vector<float>& limits)
 {
     const std::size_t triangles = mesh.TriangleCount();
-    const auto relax = [&](std::uint32_t a, std::uint32_t b) {
-        const float e = Length(mesh.vertices[b].position - mesh.vertices[a].position);
+    const std::vector<float> lengths = MeasureEdgeLengths(mesh);
+    const auto relax = [&](std::uint32_t a, std::uint32_t b, float e) {
         if (!std::isfinite(e))
             return;
         limits[a] = std::min(limits[a], limits[b] + e);
@@ -108,9 +125,9 @@ void SpreadLimitsOverEdges(const TriangleMesh& mesh, std::vector<float>& limits)
             const std::uint32_t a = mesh.indices[3 * t];
             const std::uint32_t b = mesh.indices[3 * t + 1];
             const std::uint32_t c = mesh.indices[3 * t + 2];
-            relax(a, b);
-            relax(b, c);
-            relax(c, a);
+            relax(a, b, lengths[3 * t]);
+            relax(b, c, lengths[3 * t + 1]);
+            relax(c, a, lengths[3 * t + 2]);
         }
     }
 }

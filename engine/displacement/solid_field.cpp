@@ -1,5 +1,6 @@
 #include "engine/displacement/solid_field.h"
 
+#include "engine/mesh/large_pages.h"
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
@@ -128,7 +129,8 @@ struct TriangleCorners {
 
 std::vector<TriangleCorners> GatherTriangleCorners(const TriangleMesh& mesh, const std::vector<float>& heights)
 {
-    std::vector<TriangleCorners> corners(mesh.TriangleCount());
+    std::vector<TriangleCorners> corners;
+    AssignOnLargePages(corners, mesh.TriangleCount(), TriangleCorners{});
     ParallelFor(corners.size(), [&](std::size_t t) {
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t v = mesh.indices[3 * t + static_cast<std::size_t>(k)];
@@ -602,8 +604,8 @@ bool FieldBuilder::SelectBlocks()
         stats_.tooLarge = true;
         return false;
     }
-    field_.values.assign(storedBlocks_.size() * kFieldBlockPoints, 0.0f);
-    field_.displaced.assign(storedBlocks_.size() * kFieldBlockPoints, 0);
+    AssignOnLargePages(field_.values, storedBlocks_.size() * kFieldBlockPoints, 0.0f);
+    AssignOnLargePages(field_.displaced, storedBlocks_.size() * kFieldBlockPoints, std::uint8_t{0});
     return true;
 }
 
@@ -734,6 +736,9 @@ void FieldBuilder::SeedLabels()
     for (int pair = 0; pair < 2; ++pair) {
         labels_[pair].reset(new std::uint64_t[points]);
         changed_[pair].reset(new std::uint8_t[points]);
+        // The passes follow labels to triangles anywhere in the grid.
+        platform::AdviseLargePages(labels_[pair].get(), points * sizeof(std::uint64_t));
+        platform::AdviseLargePages(changed_[pair].get(), points);
     }
     ParallelFor(points, [&](std::size_t i) { labels_[0][i] = kNoLabel; }, kPropagationBlock);
     FindNeighbourSlots();

@@ -1,5 +1,6 @@
 #include "engine/mesh/aabb_tree.h"
 
+#include "engine/mesh/large_pages.h"
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
@@ -115,7 +116,8 @@ void AabbTree::Build(const TriangleMesh& mesh)
         || triangles > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
         return;
     const auto count = static_cast<std::uint32_t>(triangles);
-    order.resize(count);
+    // Searches jump all over the order, the nodes and the kept corners: all on large pages.
+    AssignOnLargePages(order, count, 0u);
     std::iota(order.begin(), order.end(), 0u);
     centroids.resize(count);
     ParallelFor(count, [&](std::size_t t) {
@@ -125,7 +127,7 @@ void AabbTree::Build(const TriangleMesh& mesh)
     const std::uint64_t nodeCount = count < kLeafLimit
         ? 1
         : 1 + EstimateNodeCount(count - count / 2, 1) + EstimateNodeCount(count / 2, 1);
-    nodes.assign(nodeCount, AabbNode{});
+    AssignOnLargePages(nodes, static_cast<std::size_t>(nodeCount), AabbNode{});
     vertexCount = mesh.vertices.size();
     levels = BuildRange(mesh, 0, 0, count, 0);
     centroids.clear();
@@ -200,7 +202,7 @@ void AabbTree::KeepCorners(const TriangleMesh& mesh)
     leafCorners.clear();
     if (nodes.empty() || mesh.indices.size() != std::size_t{3} * order.size() || mesh.vertices.size() < vertexCount)
         return;
-    leafCorners.resize(std::size_t{3} * order.size());
+    AssignOnLargePages(leafCorners, std::size_t{3} * order.size(), Vec3{});
     ParallelFor(order.size(), [&](std::size_t position) {
         for (int corner = 0; corner < 3; ++corner)
             leafCorners[3 * position + static_cast<std::size_t>(corner)] = Corner(mesh, order[position], corner);

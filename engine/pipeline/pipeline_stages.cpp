@@ -5,6 +5,7 @@
 #include "engine/displacement/vertex_displacement.h"
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/large_pages.h"
 #include "engine/mesh/mesh_simplify.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
@@ -491,6 +492,9 @@ PipelineStages::SimplifiedMesh PipelineStages::SimplifyDisplaced(const ProgressC
         kept = &displacedWeights.faceTextured;
 
     SimplifiedMesh simplified;
+    // The flat regions are grown over triangles all over the copy: on large pages.
+    ReserveOnLargePages(simplified.mesh.vertices, displaced.vertices.size());
+    ReserveOnLargePages(simplified.mesh.indices, displaced.indices.size());
     simplified.mesh = displaced;
     TriangleMesh& mesh = simplified.mesh;
     std::vector<std::uint32_t>& vertexMap = simplified.vertexMap;

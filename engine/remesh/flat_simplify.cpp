@@ -1,5 +1,6 @@
 #include "engine/remesh/flat_simplify.h"
 
+#include "engine/mesh/large_pages.h"
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
@@ -110,7 +111,10 @@ std::vector<std::uint32_t> BuildTriangleNeighbours(const TriangleMesh& mesh)
             if (isFirstUse(t, k))
                 around[fill[index[3 * t + static_cast<std::size_t>(k)]]++] = static_cast<std::uint32_t>(t);
 
-    std::vector<std::uint32_t> neighbours(corners, kNoFace);
+    // The region growing reads the neighbours, the shapes and the regions of triangles all
+    // over the mesh: on large pages.
+    std::vector<std::uint32_t> neighbours;
+    AssignOnLargePages(neighbours, corners, kNoFace);
     ParallelFor(corners, [&](std::size_t slot) {
         const std::size_t t = slot / 3;
         const std::size_t i = slot % 3;
@@ -158,7 +162,9 @@ struct FaceShapes {
 FaceShapes MeasureFaces(const TriangleMesh& mesh)
 {
     const std::size_t triangleCount = mesh.TriangleCount();
-    FaceShapes shapes{std::vector<Vec3>(triangleCount), std::vector<float>(triangleCount)};
+    FaceShapes shapes;
+    AssignOnLargePages(shapes.normals, triangleCount, Vec3{});
+    AssignOnLargePages(shapes.areas, triangleCount, 0.0f);
     ParallelFor(triangleCount, [&](std::size_t t) {
         const Vec3 p0 = mesh.vertices[mesh.indices[3 * t]].position;
         const Vec3 cross = Cross(mesh.vertices[mesh.indices[3 * t + 1]].position - p0,
@@ -280,7 +286,7 @@ PlanarRegions FindPlanarRegions(const TriangleMesh& mesh, const SimplifySettings
 {
     PlanarRegions regions;
     const std::size_t triangleCount = mesh.TriangleCount();
-    regions.regionOfTriangle.assign(triangleCount, kNoRegion);
+    AssignOnLargePages(regions.regionOfTriangle, triangleCount, kNoRegion);
     if (triangleCount == 0 || !mesh.IsConsistent() || neighbours.size() != 3 * triangleCount)
         return regions;
     const FaceShapes shapes = MeasureFaces(mesh);

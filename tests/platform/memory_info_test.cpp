@@ -103,5 +103,33 @@ TEST(AvailableMemoryBytes, TakesTheSmallerOfTheSystemAndTheCgroup)
     }
 }
 
+// The advice is only a hint: blocks of any size and alignment keep their bytes and stay
+// writable, and a null or tiny block is left alone.
+TEST(AdviseLargePages, LeavesEveryBlockAsItWas)
+{
+    struct Case {
+        const char* name;
+        std::size_t bytes;
+        std::size_t offset;  // start this far into the allocation, off any page boundary
+    };
+    const Case cases[] = {
+        {"empty", 0, 0}, {"a few bytes", 100, 3}, {"just under a large page", (2u << 20) - 1, 0},
+        {"several large pages, unaligned", (9u << 20) + 123, 17}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::uint8_t> block(c.bytes + c.offset);
+        for (std::size_t i = 0; i < block.size(); ++i)
+            block[i] = static_cast<std::uint8_t>(i * 7 + 1);
+        const std::vector<std::uint8_t> before = block;
+        AdviseLargePages(block.data() + c.offset, c.bytes);
+        EXPECT_EQ(block, before);
+        for (std::uint8_t& b : block)
+            b = static_cast<std::uint8_t>(b ^ 0x5A);
+        for (std::size_t i = 0; i < block.size(); ++i)
+            ASSERT_EQ(block[i], static_cast<std::uint8_t>(before[i] ^ 0x5A));
+    }
+    AdviseLargePages(nullptr, 8u << 20);
+}
+
 }  // namespace
 }  // namespace grainforge::platform
