@@ -12,6 +12,7 @@
 #include "app/shell/grainforge_app.h"
 #include "app/shell/kit/command_events.h"
 #include "app/shell/menu_ids.h"
+#include "app/view/grainforge_view.h"
 #include "app/workflow/dialogs/export_check_dialog.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 #include "app/workflow/workflow_pane.h"
@@ -42,6 +43,7 @@ public:
     documentDialogs = [](wxWindow* frame, std::function<bool()> detailedLog) -> std::unique_ptr<IDocumentDialogs> {
       return std::make_unique<WxDocumentDialogs>(frame, std::move(detailedLog));
     };
+    documentView = MakeGrainforgeView;
   }
 
   bool OnInit() override {
