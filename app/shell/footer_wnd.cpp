@@ -15,12 +15,6 @@ wxRect ToWxRect(const PixelRect& rect) {
   return wxRect(rect.left, rect.top, rect.Width(), rect.Height());
 }
 
-void FillRect(wxDC& dc, const PixelRect& rect, Rgb colour) {
-  if (rect.IsEmpty()) return;
-  dc.SetPen(*wxTRANSPARENT_PEN);
-  dc.SetBrush(wxBrush(ToWxColour(colour)));
-  dc.DrawRectangle(ToWxRect(rect));
-}
 
 // One line in the rectangle, vertically centred, cut with an ellipsis when too long; "&" is
 // drawn as it is.

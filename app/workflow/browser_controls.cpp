@@ -22,17 +22,7 @@ constexpr int kBadge = 14;
 constexpr int kEmptyInset = 8;
 constexpr Rgb kUserItemFill{255, 247, 228};
 
-void FillRect(wxDC& dc, const PixelRect& r, Rgb colour) {
-  dc.SetPen(*wxTRANSPARENT_PEN);
-  dc.SetBrush(wxBrush(ToWxColour(colour)));
-  dc.DrawRectangle(r.left, r.top, r.Width(), r.Height());
-}
 
-void FrameRect(wxDC& dc, const PixelRect& r, Rgb colour) {
-  dc.SetPen(wxPen(ToWxColour(colour), 1));
-  dc.SetBrush(*wxTRANSPARENT_BRUSH);
-  dc.DrawRectangle(r.left, r.top, r.Width(), r.Height());
-}
 
 PixelRect ClientOf(const wxWindow& window) {
   const wxSize size = window.GetClientSize();

@@ -17,17 +17,7 @@ constexpr Rgb kWhite{255, 255, 255};
 // Check boxes that cannot be clicked and swatches of projectors that are off.
 constexpr Rgb kInactive{170, 176, 186};
 
-void FillRect(wxDC& dc, const PixelRect& r, Rgb colour) {
-  dc.SetPen(*wxTRANSPARENT_PEN);
-  dc.SetBrush(wxBrush(ToWxColour(colour)));
-  dc.DrawRectangle(r.left, r.top, r.Width(), r.Height());
-}
 
-void FrameRect(wxDC& dc, const PixelRect& r, Rgb colour) {
-  dc.SetPen(wxPen(ToWxColour(colour), 1));
-  dc.SetBrush(*wxTRANSPARENT_BRUSH);
-  dc.DrawRectangle(r.left, r.top, r.Width(), r.Height());
-}
 
 }  // namespace
 

@@ -17,12 +17,6 @@ wxRect ToWxRect(const PixelRect& rect) {
   return wxRect(rect.left, rect.top, rect.Width(), rect.Height());
 }
 
-void FillRect(wxDC& dc, const PixelRect& rect, Rgb colour) {
-  if (rect.IsEmpty()) return;
-  dc.SetPen(*wxTRANSPARENT_PEN);
-  dc.SetBrush(wxBrush(ToWxColour(colour)));
-  dc.DrawRectangle(ToWxRect(rect));
-}
 
 void DrawChevron(wxDC& dc, const PixelRect& rect, bool collapsed) {
   const auto corners = ChevronTriangle(rect, collapsed);

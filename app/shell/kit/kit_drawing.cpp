@@ -42,6 +42,19 @@ wxColour ToWxColour(Rgb colour) {
   return wxColour(colour.r, colour.g, colour.b);
 }
 
+void FillRect(wxDC& dc, const PixelRect& rect, Rgb colour) {
+  if (rect.IsEmpty()) return;
+  dc.SetPen(*wxTRANSPARENT_PEN);
+  dc.SetBrush(wxBrush(ToWxColour(colour)));
+  dc.DrawRectangle(rect.left, rect.top, rect.Width(), rect.Height());
+}
+
+void FrameRect(wxDC& dc, const PixelRect& rect, Rgb colour) {
+  dc.SetPen(wxPen(ToWxColour(colour), 1));
+  dc.SetBrush(*wxTRANSPARENT_BRUSH);
+  dc.DrawRectangle(rect.left, rect.top, rect.Width(), rect.Height());
+}
+
 void DrawIconPlaceholder(wxDC& dc, const PixelRect& rect) {
   const auto gc = MakeSmoothContext(dc);
   if (!gc || rect.IsEmpty()) return;

@@ -18,6 +18,11 @@ namespace grainforge::app {
 
 wxColour ToWxColour(Rgb colour);
 
+// The rectangle filled with the colour, no outline; nothing for an empty rectangle.
+void FillRect(wxDC& dc, const PixelRect& rect, Rgb colour);
+// A one-pixel outline of the rectangle in the colour, nothing filled.
+void FrameRect(wxDC& dc, const PixelRect& rect, Rgb colour);
+
 // The icon resources/<name>.png as a bitmap, made once per name and kept for the life of the
 // process; null when it is missing or does not decode (and then it is not looked for again).
 const wxBitmap* GetIconBitmap(const std::wstring& name);
