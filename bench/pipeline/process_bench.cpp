@@ -115,6 +115,15 @@ void Process(benchmark::State& state, const mesh::TriangleMesh& part, float tria
     state.counters["remeshMs"] = report.stageMilliseconds.remesh;
     state.counters["facesMs"] = report.stageMilliseconds.faces;
     state.counters["reliefMs"] = report.stageMilliseconds.displacement;
+    // The relief's own phases: heights held back, the distance field, the contour.
+    state.counters["capMs"] = report.solidReport.clearanceMilliseconds;
+    state.counters["fieldMs"] = report.solidReport.fieldMilliseconds;
+    state.counters["contourMs"] = report.solidReport.contourMilliseconds;
+    state.counters["seedMs"] = report.solidReport.seedMilliseconds;
+    state.counters["propagateMs"] = report.solidReport.propagateMilliseconds;
+    state.counters["valueMs"] = report.solidReport.valueMilliseconds;
+    state.counters["passes"] = report.solidReport.propagationPasses;
+    state.counters["columnBlockMs"] = (report.solidReport.columnSeconds + report.solidReport.blockSeconds) * 1000.0;
     state.counters["simplifyMs"] = report.stageMilliseconds.simplify;
     // The whole-mesh simplification inside it, which runs on one thread.
     state.counters["wholeMeshMs"] = report.meshSimplifyReport.seconds * 1000.0;
@@ -124,6 +133,7 @@ void Process(benchmark::State& state, const mesh::TriangleMesh& part, float tria
     char text[32];
     std::snprintf(text, sizeof text, "hash=%016llx", static_cast<unsigned long long>(hash));
     state.SetLabel(text);
+
 }
 
 void RegisterPart(const std::string& name, std::shared_ptr<const mesh::TriangleMesh> part, float size)

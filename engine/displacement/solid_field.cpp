@@ -121,24 +121,73 @@ std::int64_t ClampedIndex(double value, std::int64_t count)
 
 // A triangle's corners and corner heights side by side: the passes measure triangles met in
 // no particular order, and one record costs one miss where the mesh's index and vertex arrays
-// cost four.
+// cost four. `slack` bounds how far (mm) a measured distance to it can fall short of the
+// distance to its box, or is negative when no bound is known (a sliver).
 struct TriangleCorners {
     Vec3 position[3];
     float height[3];
+    float slack;
 };
 
-std::vector<TriangleCorners> GatherTriangleCorners(const TriangleMesh& mesh, const std::vector<float>& heights)
+// A triangle at least this fat (twice its area over its longest edge squared) measures its
+// closest points onto itself to within rounding; a sliver's closest point may stray.
+constexpr double kFatTriangle = 1e-4;
+// Rounding bound of a measured closest point, relative to the coordinates and to the edge.
+constexpr double kClosestPointRounding = 1e-9;
+// A distance measured to a triangle falls short of the real one by at most its float rounding.
+constexpr double kMeasuredDistanceRounding = 1e-6;
+
+std::vector<TriangleCorners> GatherTriangleCorners(
+    const TriangleMesh& mesh, const std::vector<float>& heights, double largestCoordinate)
 {
     std::vector<TriangleCorners> corners;
     AssignOnLargePages(corners, mesh.TriangleCount(), TriangleCorners{});
     ParallelFor(corners.size(), [&](std::size_t t) {
+        TriangleCorners& corner = corners[t];
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t v = mesh.indices[3 * t + static_cast<std::size_t>(k)];
-            corners[t].position[k] = mesh.vertices[v].position;
-            corners[t].height[k] = heights[v];
+            corner.position[k] = mesh.vertices[v].position;
+            corner.height[k] = heights[v];
         }
+        const Vec3d a = Widen(corner.position[0]);
+        const Vec3d b = Widen(corner.position[1]);
+        const Vec3d c = Widen(corner.position[2]);
+        const Vec3d ab{b.x - a.x, b.y - a.y, b.z - a.z};
+        const Vec3d ac{c.x - a.x, c.y - a.y, c.z - a.z};
+        const Vec3d n{ab.y * ac.z - ab.z * ac.y, ab.z * ac.x - ab.x * ac.z, ab.x * ac.y - ab.y * ac.x};
+        const double longest = std::max({DistanceSquared(a, b), DistanceSquared(b, c), DistanceSquared(c, a)});
+        const double twiceArea = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+        corner.slack = longest > 0.0 && twiceArea >= kFatTriangle * longest
+            ? static_cast<float>(kClosestPointRounding * (largestCoordinate + std::sqrt(longest) + 1.0))
+            : -1.0f;
     });
     return corners;
+}
+
+// Squared distance from p to the box of a triangle's corners.
+double BoxDistanceSquared(const TriangleCorners& corner, Vec3d p)
+{
+    const Vec3 (&q)[3] = corner.position;
+    auto gap = [](double at, float x, float y, float z) {
+        const double low = std::min({x, y, z});
+        const double high = std::max({x, y, z});
+        return std::max({low - at, at - high, 0.0});
+    };
+    const double dx = gap(p.x, q[0].x, q[1].x, q[2].x);
+    const double dy = gap(p.y, q[0].y, q[1].y, q[2].y);
+    const double dz = gap(p.z, q[0].z, q[1].z, q[2].z);
+    return dx * dx + dy * dy + dz * dz;
+}
+
+// Whether the distance measured from p to the triangle would come out above `distance`: its box
+// is farther than that by more than the measure's rounding. Such a triangle cannot win a label
+// of that distance, so it need not be measured.
+bool IsSurelyFarther(const TriangleCorners& corner, Vec3d p, float distance)
+{
+    if (corner.slack < 0.0f)
+        return false;
+    const double limit = static_cast<double>(distance) * (1.0 + kMeasuredDistanceRounding) + corner.slack;
+    return BoxDistanceSquared(corner, p) > limit * limit;
 }
 
 // Nearest point of triangle t to p, measured exactly as the tree measures it, so a label's
@@ -260,7 +309,7 @@ public:
             field_ = SolidField{};
             return false;
         }
-        corners_ = GatherTriangleCorners(*mesh_, *input_.heights);
+        corners_ = GatherTriangleCorners(*mesh_, *input_.heights, LargestGridCoordinate());
         if (labelMode_) {
             SeedLabels();
             PropagateLabels();
@@ -279,6 +328,7 @@ private:
 
     bool IsUsableInput();
     bool HasUsableParts();
+    double LargestGridCoordinate() const;
     bool PlaceGrid();
     void PlaceFloor(double lowestPlane);
     bool GatherColumnCrossings();
@@ -791,9 +841,14 @@ void FieldBuilder::SeedTriangle(std::uint32_t t)
             }
             // As MeasureTriangle measures it, with the corners widened once per triangle.
             const Vec3d point = Widen(GridPoint(x, y, z));
+            std::uint64_t& label = labels_[0][static_cast<std::size_t>(slot)];
+            // Labels only fall, so one already nearer than this triangle's box stays nearer.
+            const std::uint64_t held = std::atomic_ref<std::uint64_t>(label).load(std::memory_order_relaxed);
+            if (held != kNoLabel && IsSurelyFarther(corner, point, LabelDistance(held)))
+                continue;
             const Vec3d closest = ClosestPointOnTriangle(point, a, b, c);
             const auto distance = static_cast<float>(std::sqrt(DistanceSquared(closest, point)));
-            AtomicMinimum(labels_[0][static_cast<std::size_t>(slot)], LabelKey(distance, t));
+            AtomicMinimum(label, LabelKey(distance, t));
         }
     }, std::max<std::size_t>(1, kSeedPointsAtOnce / width));
 }
@@ -946,6 +1001,8 @@ bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3],
                 || std::find(tried, tried + triedCount, t) != tried + triedCount)
                 continue;
             tried[triedCount++] = t;
+            if (best != kNoLabel && IsSurelyFarther(corners_[t], Widen(p), LabelDistance(best)))
+                continue;
             best = std::min(best, LabelKey(MeasureTriangle(corners_, t, p).distance, t));
         }
     }
@@ -1091,6 +1148,12 @@ void FieldBuilder::FindSeededDistance()
 {
     constexpr double kSeededMarginCells = 0.1;
     constexpr double kCoordinateRounding = 8.0 / 16777216.0;  // 8 float steps, relative
+    seededExactly_ = (kSeedGrowthCells - kSeededMarginCells) * h_ - kCoordinateRounding * LargestGridCoordinate();
+}
+
+// The largest magnitude of any grid coordinate.
+double FieldBuilder::LargestGridCoordinate() const
+{
     double largest = 0.0;
     const double origin[3] = {field_.originX, field_.originY, field_.originZ};
     const std::int64_t count[3] = {field_.pointsX, field_.pointsY, field_.pointsZ};
@@ -1098,7 +1161,7 @@ void FieldBuilder::FindSeededDistance()
         largest = std::max({largest, std::fabs(origin[axis]),
             std::fabs(origin[axis] + static_cast<double>(count[axis]) * h_)});
     }
-    seededExactly_ = (kSeedGrowthCells - kSeededMarginCells) * h_ - kCoordinateRounding * largest;
+    return largest;
 }
 
 // The point's propagated triangle; near the displaced surface a bounded search makes sure no

@@ -1,16 +1,22 @@
 #include "engine/displacement/source_transfer.h"
 
 #include "engine/displacement/parallel_blocks.h"
+#include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 
 namespace grainforge::mesh {
 
 namespace {
 
 constexpr float kThird = 0.33333334f;
+// Within this (mm) of the origin every search of the tree finds a nearest point; beyond it a
+// squared distance could overflow, and the searches decide.
+constexpr float kSearchableCoordinate = 1e9f;
 
 bool CanTransfer(const TriangleMesh& source, const TextureWeights& sourceWeights, const TriangleMesh& newMesh)
 {
@@ -56,6 +62,33 @@ float InterpolatedWeight(const TriangleMesh& source, const std::vector<float>& w
     const double weight = SourceWeight(weights, ia) * (1.0 - u - v) + SourceWeight(weights, ib) * u
         + SourceWeight(weights, ic) * v;
     return static_cast<float>(weight);
+}
+
+bool IsSearchable(const TriangleMesh& mesh)
+{
+    return std::all_of(mesh.vertices.begin(), mesh.vertices.end(), [](const MeshVertex& vertex) {
+        const Vec3 p = vertex.position;
+        return std::fabs(p.x) <= kSearchableCoordinate && std::fabs(p.y) <= kSearchableCoordinate
+            && std::fabs(p.z) <= kSearchableCoordinate;
+    });
+}
+
+// The weight every source vertex has, bit for bit, when they all have one and it is finite.
+// Blending three equal weights with coefficients that sum to 1 gives that weight again once
+// narrowed to a float, so the searches can be left out.
+std::optional<float> SharedWeight(const std::vector<float>& weights)
+{
+    if (weights.empty() || !std::isfinite(weights.front()))
+        return std::nullopt;
+    const auto bits = std::bit_cast<std::uint32_t>(weights.front());
+    const bool shared = std::all_of(
+        weights.begin(), weights.end(), [&](float w) { return std::bit_cast<std::uint32_t>(w) == bits; });
+    return shared ? std::optional<float>(weights.front()) : std::nullopt;
+}
+
+bool AllEqual(const std::vector<std::uint8_t>& bytes)
+{
+    return !bytes.empty() && std::all_of(bytes.begin(), bytes.end(), [&](std::uint8_t b) { return b == bytes.front(); });
 }
 
 // Nearest source points of a run of nearby query points. The distance to the source changes
@@ -151,13 +184,33 @@ TextureWeights TransferSourceValues(const TriangleMesh& source, const TextureWei
     TextureWeights result;
     if (!CanTransfer(source, sourceWeights, newMesh))
         return result;
+    // A part without masks has the same weights everywhere; then every search would find a
+    // point and every answer would be the same, so none is made.
+    const bool searchable = source.TriangleCount() > 0 && IsSearchable(source) && IsSearchable(newMesh);
+    const std::optional<float> sharedWeight =
+        searchable ? SharedWeight(sourceWeights.vertexWeights) : std::nullopt;
+    const bool sharedFaces =
+        searchable && AllEqual(sourceWeights.faceTextured) && AllEqual(sourceWeights.faceOuterMask);
     AabbTree built;
-    if (sourceTree == nullptr) {
+    if (sourceTree == nullptr && !(sharedWeight && sharedFaces)) {
         built.Build(source);
         sourceTree = &built;
     }
-    TransferVertexWeights(source, sourceWeights, *sourceTree, newMesh, result);
-    TransferFaceValues(source, sourceWeights, *sourceTree, newMesh, result);
+    if (sharedWeight)
+        result.vertexWeights.assign(newMesh.vertices.size(), *sharedWeight);
+    else
+        TransferVertexWeights(source, sourceWeights, *sourceTree, newMesh, result);
+    if (sharedFaces) {
+        const std::uint8_t textured = sourceWeights.faceTextured.front();
+        result.faceTextured.assign(newMesh.TriangleCount(), textured);
+        result.faceOuterMask.assign(newMesh.TriangleCount(), sourceWeights.faceOuterMask.front());
+        result.cornerWeights.assign(newMesh.indices.size(), 0.0f);
+        if (textured != 0)
+            ParallelFor(newMesh.indices.size(),
+                [&](std::size_t c) { result.cornerWeights[c] = result.vertexWeights[newMesh.indices[c]]; });
+    } else {
+        TransferFaceValues(source, sourceWeights, *sourceTree, newMesh, result);
+    }
     return result;
 }
 

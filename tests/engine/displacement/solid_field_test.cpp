@@ -373,17 +373,51 @@ TEST(SolidField, LabelAndDirectModesAgreeWhereTheContourReadsThem)
     }
 }
 
-TEST(SolidField, VerificationFindsNoMismatchOnASphere)
+// A closed drum whose caps are fans of `spokes` slivers.
+TriangleMesh MakeSliverDrum(std::uint32_t spokes, float radius, float height)
 {
-    const TriangleMesh sphere = MakeTestSphere(8.0f);
-    for (const FieldMeasure measure : {FieldMeasure::labels, FieldMeasure::direct}) {
-        const Built built = BuildField(sphere, Heights(sphere, 0.6f), 0.3, measure,
-            [](SolidFieldInput& input) { input.verify = true; });
-        ASSERT_TRUE(built.ok);
-        EXPECT_GT(built.stats.verifyChecks, 10000u);
-        EXPECT_EQ(built.stats.verifyMismatches, 0u);
-        EXPECT_EQ(built.stats.verifyMisses, 0u);
-        EXPECT_LE(built.stats.verifyMaxError, 1e-4);
+    TriangleMesh drum;
+    drum.vertices.push_back({{0.0f, 0.0f, height}, {}});
+    drum.vertices.push_back({{0.0f, 0.0f, 0.0f}, {}});
+    for (std::uint32_t i = 0; i < spokes; ++i) {
+        const double angle = 2.0 * 3.14159265358979323846 * i / spokes;
+        const float x = static_cast<float>(radius * std::cos(angle));
+        const float y = static_cast<float>(radius * std::sin(angle));
+        drum.vertices.push_back({{x, y, height}, {}});
+        drum.vertices.push_back({{x, y, 0.0f}, {}});
+    }
+    for (std::uint32_t i = 0; i < spokes; ++i) {
+        const std::uint32_t top = 2 + 2 * i;
+        const std::uint32_t nextTop = 2 + 2 * ((i + 1) % spokes);
+        drum.indices.insert(drum.indices.end(), {0, top, nextTop, 1, nextTop + 1, top + 1});
+        drum.indices.insert(drum.indices.end(), {top + 1, nextTop + 1, nextTop, top + 1, nextTop, top});
+    }
+    return drum;
+}
+
+// The seeding and the passes skip triangles whose box is farther than a label already held;
+// that must never skip the nearest one, for slivers and far from the origin alike.
+TEST(SolidField, VerificationFindsNoMismatch)
+{
+    struct Case {
+        const char* name;
+        TriangleMesh mesh;
+    };
+    const Case cases[] = {
+        {"sphere", MakeTestSphere(8.0f)},
+        {"sphere far from the origin", test::Translated(MakeTestSphere(8.0f), {1.0e4f, -2.0e4f, 5.0e3f})},
+        {"drum with sliver caps", MakeSliverDrum(70000, 5.0f, 3.0f)},
+    };
+    for (const Case& c : cases) {
+        for (const FieldMeasure measure : {FieldMeasure::labels, FieldMeasure::direct}) {
+            const Built built = BuildField(c.mesh, Heights(c.mesh, 0.6f), 0.3, measure,
+                [](SolidFieldInput& input) { input.verify = true; });
+            ASSERT_TRUE(built.ok) << c.name;
+            EXPECT_GT(built.stats.verifyChecks, 10000u) << c.name;
+            EXPECT_EQ(built.stats.verifyMismatches, 0u) << c.name;
+            EXPECT_EQ(built.stats.verifyMisses, 0u) << c.name;
+            EXPECT_LE(built.stats.verifyMaxError, 1e-4) << c.name;
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -207,6 +208,65 @@ TEST(TransferSourceValues, NonFiniteValuesDoNotSpread)
         }
         for (float w : moved.cornerWeights)
             EXPECT_TRUE(std::isfinite(w)) << c.what;
+    }
+}
+
+// A part without masks weighs the same everywhere. Three equal corner weights blend back to that
+// weight exactly, so it arrives unchanged, whether searched for or not, and the faces take the
+// shared bytes; a new vertex without a place still weighs 0.
+TEST(TransferSourceValues, AWeightSharedByEverySourceVertexArrivesExactly)
+{
+    struct Case {
+        const char* what;
+        float weight;
+        std::uint8_t textured;
+        bool nanVertex;
+    };
+    const Case cases[] = {
+        {"full weight", 1.0f, 1, false},
+        {"a tenth", 0.1f, 1, false},
+        {"below the smallest normal float", 1e-40f, 1, false},
+        {"the largest float", 3.4e38f, 1, false},
+        {"nothing textured", 0.7f, 0, false},
+        {"a new vertex at NaN", 1.0f, 1, true},
+    };
+    const TriangleMesh source = test::MakeBumpySphere(10.0f, 0.6f, 40, 80);
+    for (const Case& c : cases) {
+        TriangleMesh newMesh = MakeTestSphere(10.2f);
+        if (c.nanVertex)
+            newMesh.vertices[7].position = {kNaN, kNaN, kNaN};
+        TextureWeights weights;
+        weights.vertexWeights.assign(source.vertices.size(), c.weight);
+        weights.cornerWeights.assign(source.indices.size(), c.weight);
+        weights.faceTextured.assign(source.TriangleCount(), c.textured);
+        weights.faceOuterMask.assign(source.TriangleCount(), 255);
+        const TextureWeights moved = TransferSourceValues(source, weights, newMesh, nullptr);
+        ASSERT_TRUE(moved.MatchesMesh(newMesh)) << c.what;
+        for (std::size_t v = 0; v < newMesh.vertices.size(); ++v)
+            ASSERT_EQ(moved.vertexWeights[v], c.nanVertex && v == 7 ? 0.0f : c.weight) << c.what << ", vertex " << v;
+        for (std::size_t t = 0; t < newMesh.TriangleCount(); ++t) {
+            // A triangle on the vertex without a place has no centroid to search from.
+            const std::uint32_t* corner = &newMesh.indices[3 * t];
+            const bool placed = !c.nanVertex || (corner[0] != 7 && corner[1] != 7 && corner[2] != 7);
+            ASSERT_EQ(moved.faceTextured[t], placed ? c.textured : 0) << c.what << ", triangle " << t;
+            ASSERT_EQ(moved.faceOuterMask[t], placed ? 255 : 0) << c.what << ", triangle " << t;
+            for (int k = 0; k < 3; ++k)
+                ASSERT_EQ(moved.cornerWeights[3 * t + k],
+                    placed && c.textured != 0 ? moved.vertexWeights[corner[k]] : 0.0f)
+                    << c.what << ", triangle " << t;
+        }
+
+        // The searches blend the same weight back exactly: with one source vertex apart they
+        // still give it everywhere but near that vertex.
+        if (c.nanVertex)
+            continue;
+        weights.vertexWeights[0] = c.weight * 0.5f;
+        const TextureWeights searched = TransferSourceValues(source, weights, newMesh, nullptr);
+        for (std::size_t v = 0; v < newMesh.vertices.size(); ++v) {
+            if (Length(newMesh.vertices[v].position - source.vertices[0].position) > 2.0f) {
+                ASSERT_EQ(searched.vertexWeights[v], c.weight) << c.what << ", vertex " << v;
+            }
+        }
     }
 }
 
