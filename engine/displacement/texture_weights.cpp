@@ -88,15 +88,27 @@ std::vector<std::uint8_t> OuterMaskFor(const TriangleMesh& mesh, std::span<const
     return std::vector<std::uint8_t>(mesh.TriangleCount(), kOuter);
 }
 
-// Each triangle writes its own three corners and its own textured byte.
+// Each triangle writes its own three corners and its own textured byte. A corner's weight
+// depends only on its vertex and its triangle's outer-mask byte; when every triangle has the
+// same byte, each vertex is weighed once for the six or so corners it has.
 void WeighCorners(const TriangleMesh& mesh, const CornerInputs& in, TextureWeights& weights)
 {
     weights.cornerWeights.assign(mesh.indices.size(), 0.0f);
     weights.faceTextured.assign(mesh.TriangleCount(), 0);
+    const std::vector<std::uint8_t>& outer = weights.faceOuterMask;
+    const bool oneByte = !outer.empty()
+        && std::all_of(outer.begin(), outer.end(), [&](std::uint8_t b) { return b == outer.front(); });
+    std::vector<float> vertexWeight;
+    if (oneByte) {
+        vertexWeight.resize(mesh.vertices.size());
+        ParallelFor(mesh.vertices.size(),
+            [&](std::size_t v) { vertexWeight[v] = CornerWeight(in, mesh.vertices[v], outer.front()); });
+    }
     ParallelFor(mesh.TriangleCount(), [&](std::size_t t) {
         bool textured = false;
         for (std::size_t corner = 3 * t; corner < 3 * t + 3; ++corner) {
-            const float w = CornerWeight(in, mesh.vertices[mesh.indices[corner]], weights.faceOuterMask[t]);
+            const std::uint32_t v = mesh.indices[corner];
+            const float w = oneByte ? vertexWeight[v] : CornerWeight(in, mesh.vertices[v], outer[t]);
             weights.cornerWeights[corner] = w;
             textured = textured || w > 0.0f;
         }

@@ -3,6 +3,7 @@
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -191,6 +192,26 @@ double PercentileOfSorted(const std::vector<float>& sortedValues, double fractio
     return low + (high - low) * (position - static_cast<double>(i));
 }
 
+namespace {
+
+// PercentileOfSorted of `values` as if sorted; reorders them.
+double PercentileBySelection(std::vector<float>& values, double fraction)
+{
+    if (values.empty())
+        return 0.0;
+    const std::size_t n = values.size();
+    const double position = static_cast<double>(n - 1) * fraction;
+    const std::size_t i = static_cast<std::size_t>(position);
+    const auto at = values.begin() + static_cast<std::ptrdiff_t>(i);
+    std::nth_element(values.begin(), at, values.end());
+    // Everything after the i-th smallest is at least as large: the next one is their minimum.
+    const double low = *at;
+    const double high = i + 1 < n ? *std::min_element(at + 1, values.end()) : low;
+    return low + (high - low) * (position - static_cast<double>(i));
+}
+
+}  // namespace
+
 MeshQuality MeasureMeshQuality(const TriangleMesh& mesh)
 {
     MeshQuality quality;
@@ -198,7 +219,6 @@ MeshQuality MeasureMeshQuality(const TriangleMesh& mesh)
         return quality;
     const std::size_t triangles = mesh.indices.size() / 3;
     quality.triangles = triangles;
-    std::vector<EdgeKey> keys(3 * triangles);
     std::vector<float> aspects(triangles, -1.0f);
     ParallelFor(triangles, [&](std::size_t t) {
         float lengths[3];
@@ -206,39 +226,69 @@ MeshQuality MeasureMeshQuality(const TriangleMesh& mesh)
             const std::uint32_t a = mesh.indices[3 * t + k];
             const std::uint32_t b = mesh.indices[3 * t + (k + 1) % 3];
             lengths[k] = Distance(mesh.vertices[a].position, mesh.vertices[b].position);
-            keys[3 * t + k] = MakeEdgeKey(a, b);
         }
         const float shortest = std::min({lengths[0], lengths[1], lengths[2]});
         const float longest = std::max({lengths[0], lengths[1], lengths[2]});
         if (shortest > 0.0f)
             aspects[t] = longest / shortest;
     });
-    // Every record of a key has the same length (the same two corners), so the keys alone are
-    // sorted and each distinct key's length is measured once.
-    ParallelSort(keys.begin(), keys.end());
-    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    std::vector<float> lengths(keys.size());
-    ParallelFor(keys.size(), [&](std::size_t i) {
-        lengths[i] = Distance(mesh.vertices[keys[i] >> 32].position,
-            mesh.vertices[keys[i] & 0xffffffffu].position);
+    // Every record of an edge has the same length (the same two corners), so each distinct
+    // edge is measured once: the far ends are listed under the nearer-numbered end, and each
+    // short list is sorted on its own. A repeat is given a NaN length, left out below.
+    const std::size_t vertices = mesh.vertices.size();
+    const std::size_t corners = 3 * triangles;
+    std::vector<std::size_t> start(vertices + 1, 0);
+    for (std::size_t i = 0; i < corners; ++i) {
+        const std::uint32_t a = mesh.indices[i];
+        const std::uint32_t b = mesh.indices[i % 3 == 2 ? i - 2 : i + 1];
+        ++start[std::min(a, b) + 1];
+    }
+    for (std::size_t v = 0; v < vertices; ++v)
+        start[v + 1] += start[v];
+    std::vector<std::uint32_t> farEnds(corners);
+    {
+        std::vector<std::size_t> next(start.begin(), start.end() - 1);
+        for (std::size_t i = 0; i < corners; ++i) {
+            const std::uint32_t a = mesh.indices[i];
+            const std::uint32_t b = mesh.indices[i % 3 == 2 ? i - 2 : i + 1];
+            farEnds[next[std::min(a, b)]++] = std::max(a, b);
+        }
+    }
+    constexpr float kRepeat = std::numeric_limits<float>::quiet_NaN();
+    std::vector<float> lengths(farEnds.size());
+    std::atomic<std::uint64_t> distinct{0};
+    ParallelForBlocks(vertices, 4096, [&](std::size_t begin, std::size_t end) {
+        std::uint64_t count = 0;
+        for (std::size_t v = begin; v < end; ++v) {
+            const auto first = farEnds.begin() + start[v];
+            const auto last = farEnds.begin() + start[v + 1];
+            std::sort(first, last);
+            for (auto at = first; at != last; ++at) {
+                const std::size_t i = static_cast<std::size_t>(at - farEnds.begin());
+                const bool repeat = at != first && *at == *(at - 1);
+                lengths[i] = repeat ? kRepeat : Distance(mesh.vertices[v].position, mesh.vertices[*at].position);
+                count += repeat ? 0 : 1;
+            }
+        }
+        distinct.fetch_add(count, std::memory_order_relaxed);
     });
-    quality.edges = lengths.size();
+    quality.edges = distinct.load();
     // Lengths and aspects of NaN coordinates are left out: NaN has no place in a sorted order
     // (sorting with it can run past the ends).
     std::erase_if(lengths, [](float l) { return l != l; });
     std::erase_if(aspects, [](float a) { return !(a >= 0.0f); });
-    ParallelSort(lengths.begin(), lengths.end());
-    ParallelSort(aspects.begin(), aspects.end());
+    // A few order statistics, each found by selection rather than by sorting everything.
     if (!lengths.empty()) {
-        quality.edgeMin = lengths.front();
-        quality.edgeMax = lengths.back();
-        quality.edgeP1 = static_cast<float>(PercentileOfSorted(lengths, 0.01));
-        quality.edgeMedian = static_cast<float>(PercentileOfSorted(lengths, 0.5));
-        quality.edgeP99 = static_cast<float>(PercentileOfSorted(lengths, 0.99));
+        const auto [shortest, longest] = std::minmax_element(lengths.begin(), lengths.end());
+        quality.edgeMin = *shortest;
+        quality.edgeMax = *longest;
+        quality.edgeP1 = static_cast<float>(PercentileBySelection(lengths, 0.01));
+        quality.edgeMedian = static_cast<float>(PercentileBySelection(lengths, 0.5));
+        quality.edgeP99 = static_cast<float>(PercentileBySelection(lengths, 0.99));
     }
     if (!aspects.empty()) {
-        quality.aspectMedian = static_cast<float>(PercentileOfSorted(aspects, 0.5));
-        quality.aspectWorst = aspects.back();
+        quality.aspectMedian = static_cast<float>(PercentileBySelection(aspects, 0.5));
+        quality.aspectWorst = *std::max_element(aspects.begin(), aspects.end());
         const auto over = std::count_if(aspects.begin(), aspects.end(),
             [](float a) { return a > 10.0f; });
         quality.shareOver10 = static_cast<double>(over) / static_cast<double>(aspects.size());

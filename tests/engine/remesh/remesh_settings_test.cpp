@@ -2,11 +2,16 @@
 
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/json_view_of.h"
+#include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <set>
+#include <vector>
 #include <string>
 #include <tuple>
 
@@ -143,6 +148,65 @@ TEST(MeasureMeshQuality, KnownMeshesAndTheirText)
     const MeshQuality cube = MeasureMeshQuality(MakeTestCube(2.0f));
     EXPECT_EQ(cube.edges, 18u);  // 12 sides and 6 face diagonals
     EXPECT_NEAR(cube.edgeMax, 2.0f * std::sqrt(2.0f), 1e-6f);
+}
+
+// The figures as a plain sort over every distinct edge gives them.
+MeshQuality SortedQuality(const TriangleMesh& mesh)
+{
+    std::set<EdgeKey> keys;
+    std::vector<float> aspects;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        float length[3];
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t a = mesh.indices[3 * t + k];
+            const std::uint32_t b = mesh.indices[3 * t + (k + 1) % 3];
+            keys.insert(MakeEdgeKey(a, b));
+            length[k] = Length(mesh.vertices[b].position - mesh.vertices[a].position);
+        }
+        const float shortest = std::min({length[0], length[1], length[2]});
+        if (shortest > 0.0f)
+            aspects.push_back(std::max({length[0], length[1], length[2]}) / shortest);
+    }
+    std::vector<float> lengths;
+    for (const EdgeKey key : keys) {
+        const float l = Length(mesh.vertices[key & 0xffffffffu].position - mesh.vertices[key >> 32].position);
+        if (l == l)
+            lengths.push_back(l);
+    }
+    std::sort(lengths.begin(), lengths.end());
+    std::sort(aspects.begin(), aspects.end());
+    MeshQuality q;
+    q.triangles = mesh.TriangleCount();
+    q.edges = keys.size();
+    q.edgeMin = lengths.front();
+    q.edgeMax = lengths.back();
+    q.edgeP1 = static_cast<float>(PercentileOfSorted(lengths, 0.01));
+    q.edgeMedian = static_cast<float>(PercentileOfSorted(lengths, 0.5));
+    q.edgeP99 = static_cast<float>(PercentileOfSorted(lengths, 0.99));
+    q.aspectMedian = static_cast<float>(PercentileOfSorted(aspects, 0.5));
+    q.aspectWorst = aspects.back();
+    q.shareOver10 = static_cast<double>(std::count_if(aspects.begin(), aspects.end(), [](float a) { return a > 10.0f; }))
+        / static_cast<double>(aspects.size());
+    return q;
+}
+
+TEST(MeasureMeshQuality, FiguresAsASortOfEveryDistinctEdgeGivesThem)
+{
+    TriangleMesh twice = MakeTestSphere(5.0f);  // every triangle twice: each edge four times
+    const std::vector<std::uint32_t> once = twice.indices;
+    twice.indices.insert(twice.indices.end(), once.begin(), once.end());
+    TriangleMesh withNaN = test::MakeBumpySphere(6.0f, 0.5f, 30, 50);
+    withNaN.vertices[40].position.x = std::numeric_limits<float>::quiet_NaN();
+    const TriangleMesh meshes[] = {test::MakeBumpySphere(6.0f, 0.5f, 30, 50), twice, withNaN, test::MakeFan(3)};
+    for (const TriangleMesh& mesh : meshes) {
+        const MeshQuality measured = MeasureMeshQuality(mesh);
+        const MeshQuality sorted = SortedQuality(mesh);
+        EXPECT_EQ(std::tie(measured.triangles, measured.edges, measured.edgeMin, measured.edgeP1, measured.edgeMedian,
+                      measured.edgeP99, measured.edgeMax, measured.aspectMedian, measured.aspectWorst,
+                      measured.shareOver10),
+            std::tie(sorted.triangles, sorted.edges, sorted.edgeMin, sorted.edgeP1, sorted.edgeMedian, sorted.edgeP99,
+                sorted.edgeMax, sorted.aspectMedian, sorted.aspectWorst, sorted.shareOver10));
+    }
 }
 
 TEST(FormatRemeshReport, ContourAndIsotropicForms)
