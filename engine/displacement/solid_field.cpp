@@ -121,9 +121,9 @@ std::int64_t ClampedIndex(double value, std::int64_t count)
 
 // A triangle's corners and corner heights side by side: the passes measure triangles met in
 // no particular order, and one record costs one miss where the mesh's index and vertex arrays
-// cost four. `slack` bounds how far (mm) a measured distance to it can fall short of the
-// distance to its box, or is negative when no bound is known (a sliver).
-struct TriangleCorners {
+// cost four; a record to a cache line. `slack` bounds how far (mm) a measured distance to it can
+// fall short of the distance to its box, or is negative when no bound is known (a sliver).
+struct alignas(64) TriangleCorners {
     Vec3 position[3];
     float height[3];
     float slack;
