@@ -245,34 +245,41 @@ void Simplifier::Setup()
     const std::size_t triangleCount = mesh_.TriangleCount();
     vertex_.resize(vertexCount);
     life_.resize(vertexCount);
-    for (std::size_t v = 0; v < vertexCount; ++v) {
+    ParallelFor(vertexCount, [&](std::size_t v) {
         const Vec3 p = mesh_.vertices[v].position;
         vertex_[v].position = {p.x, p.y, p.z};
-    }
+    });
     face_.resize(triangleCount);
-    alive_.assign(triangleCount, 1);
-    liveTriangles_ = 0;
-    for (std::size_t t = 0; t < triangleCount; ++t) {
-        FaceState& face = face_[t];
+    alive_.resize(triangleCount);
+    ParallelFor(triangleCount, [&](std::size_t t) {
         const std::uint32_t* c = &mesh_.indices[3 * t];
-        std::copy(c, c + 3, face.corner);
-        if (IsDegenerate(c)) {
-            alive_[t] = 0;
-            continue;
+        std::copy(c, c + 3, face_[t].corner);
+        alive_[t] = IsDegenerate(c) ? 0 : 1;
+    });
+    liveTriangles_ = static_cast<std::uint64_t>(std::count(alive_.begin(), alive_.end(), std::uint8_t{1}));
+    const double turn = std::clamp(static_cast<double>(options_.maximumNormalTurnDegrees), 1.0, 179.0);
+    cosTurnLimit_ = std::cos(turn * 3.14159265358979323846 / 180.0);
+    BuildIncidence();
+    initialIncidence_ = incidence_.size();
+    // Each vertex sums the planes of its live triangles in triangle order, which is the order
+    // of its incidence list: the same sums on any number of threads.
+    ParallelFor(vertexCount, [&](std::size_t v) {
+        const std::size_t start = vertex_[v].incidenceStart;
+        const std::size_t end = start + life_[v].incidenceCount;
+        for (std::size_t i = start; i < end; ++i) {
+            const std::uint32_t* c = face_[incidence_[i]].corner;
+            const D3 p0 = vertex_[c[0]].position;
+            D3 n = Cross(vertex_[c[1]].position - p0, vertex_[c[2]].position - p0);
+            const double length = Length(n);
+            if (!(length > 0.0))
+                continue;
+            n = n * (1.0 / length);  // as FaceNormal gives it
+            const double d = -Dot(n, p0);
+            const Quadric plane{n.x * n.x, n.x * n.y, n.x * n.z, n.x * d, n.y * n.y, n.y * n.z, n.y * d,
+                n.z * n.z, n.z * d, d * d};
+            AddTo(vertex_[v].quadric, plane);
         }
-        ++liveTriangles_;
-        const D3 p0 = vertex_[c[0]].position;
-        D3 n = Cross(vertex_[c[1]].position - p0, vertex_[c[2]].position - p0);
-        const double length = Length(n);
-        if (!(length > 0.0))
-            continue;
-        n = n * (1.0 / length);  // as FaceNormal gives it
-        const double d = -Dot(n, p0);
-        const Quadric plane{n.x * n.x, n.x * n.y, n.x * n.z, n.x * d, n.y * n.y, n.y * n.z, n.y * d,
-            n.z * n.z, n.z * d, d * d};
-        for (int k = 0; k < 3; ++k)
-            AddTo(vertex_[c[k]].quadric, plane);
-    }
+    });
     HoldBedVertices();
     const std::vector<std::uint8_t>* flags = options_.protectedTriangles;
     if (flags != nullptr && flags->size() == triangleCount) {
@@ -281,10 +288,6 @@ void Simplifier::Setup()
                 for (int k = 0; k < 3; ++k)
                     vertex_[face_[t].corner[k]].held = 1;
     }
-    const double turn = std::clamp(static_cast<double>(options_.maximumNormalTurnDegrees), 1.0, 179.0);
-    cosTurnLimit_ = std::cos(turn * 3.14159265358979323846 / 180.0);
-    BuildIncidence();
-    initialIncidence_ = incidence_.size();
 }
 
 void Simplifier::HoldBedVertices()
