@@ -105,7 +105,7 @@ void AabbTree::Build(const TriangleMesh& mesh)
 {
     nodes.clear();
     order.clear();
-    centroids.clear();
+    building.clear();
     leafCorners.clear();
     minLabel.clear();
     maxLabel.clear();
@@ -118,11 +118,11 @@ void AabbTree::Build(const TriangleMesh& mesh)
     const auto count = static_cast<std::uint32_t>(triangles);
     // Searches jump all over the order, the nodes and the kept corners: all on large pages.
     AssignOnLargePages(order, count, 0u);
-    std::iota(order.begin(), order.end(), 0u);
-    centroids.resize(count);
+    building.resize(count);
     ParallelFor(count, [&](std::size_t t) {
         const auto triangle = static_cast<std::uint32_t>(t);
-        centroids[t] = (Corner(mesh, triangle, 0) + Corner(mesh, triangle, 1) + Corner(mesh, triangle, 2)) * kOneThird;
+        building[t] = {(Corner(mesh, triangle, 0) + Corner(mesh, triangle, 1) + Corner(mesh, triangle, 2)) * kOneThird,
+            triangle};
     });
     const std::uint64_t nodeCount = count < kLeafLimit
         ? 1
@@ -130,8 +130,8 @@ void AabbTree::Build(const TriangleMesh& mesh)
     AssignOnLargePages(nodes, static_cast<std::size_t>(nodeCount), AabbNode{});
     vertexCount = mesh.vertices.size();
     levels = BuildRange(mesh, 0, 0, count, 0);
-    centroids.clear();
-    centroids.shrink_to_fit();
+    ParallelFor(count, [&](std::size_t position) { order[position] = building[position].triangle; });
+    std::vector<BuildItem>().swap(building);
 }
 
 std::uint32_t AabbTree::BuildRange(const TriangleMesh& mesh, std::uint32_t node, std::uint32_t first,
@@ -143,7 +143,7 @@ std::uint32_t AabbTree::BuildRange(const TriangleMesh& mesh, std::uint32_t node,
         Vec3 boxMax{kEmptyBoxMax, kEmptyBoxMax, kEmptyBoxMax};
         for (std::uint32_t position = first; position < first + count; ++position)
             for (int corner = 0; corner < 3; ++corner)
-                Grow(boxMin, boxMax, Corner(mesh, order[position], corner));
+                Grow(boxMin, boxMax, Corner(mesh, building[position].triangle, corner));
         target.boxMin = boxMin;
         target.boxMax = boxMax;
         target.first = first;
@@ -155,7 +155,7 @@ std::uint32_t AabbTree::BuildRange(const TriangleMesh& mesh, std::uint32_t node,
     Vec3 centreMin{kEmptyBoxMin, kEmptyBoxMin, kEmptyBoxMin};
     Vec3 centreMax{kEmptyBoxMax, kEmptyBoxMax, kEmptyBoxMax};
     for (std::uint32_t position = first; position < first + count; ++position)
-        Grow(centreMin, centreMax, centroids[order[position]]);
+        Grow(centreMin, centreMax, building[position].centroid);
 
     const Vec3 extent = centreMax - centreMin;
     int axis = 0;
@@ -164,9 +164,9 @@ std::uint32_t AabbTree::BuildRange(const TriangleMesh& mesh, std::uint32_t node,
     if (extent.z > Axis(extent, axis))
         axis = 2;
     const std::uint32_t half = count / 2;
-    std::nth_element(order.begin() + first, order.begin() + first + half, order.begin() + first + count,
-        [&](std::uint32_t a, std::uint32_t b) {
-            return CoordinateLess(Axis(centroids[a], axis), Axis(centroids[b], axis));
+    std::nth_element(building.begin() + first, building.begin() + first + half, building.begin() + first + count,
+        [&](const BuildItem& a, const BuildItem& b) {
+            return CoordinateLess(Axis(a.centroid, axis), Axis(b.centroid, axis));
         });
 
     const bool leftIsLeaf = half < kLeafLimit || depth + 1 >= kMaxDepth;

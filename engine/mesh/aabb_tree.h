@@ -93,7 +93,13 @@ struct AabbTree {
     std::vector<std::uint32_t> minLabel; // per node, after RefitLabels
     std::vector<std::uint32_t> maxLabel;
     std::vector<std::uint32_t> order;    // triangle indices; each leaf owns a contiguous run
-    std::vector<Vec3> centroids;         // used during the build only, then released
+    // During the build only, then released: the triangles in the order's order beside their
+    // centroids, which the splits move together (one contiguous record instead of a lookup).
+    struct BuildItem {
+        Vec3 centroid;
+        std::uint32_t triangle = 0;
+    };
+    std::vector<BuildItem> building;
     // Empty, or after KeepCorners three corners per position of `order`, which the queries
     // then read instead of the mesh.
     std::vector<Vec3> leafCorners;
