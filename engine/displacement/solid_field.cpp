@@ -164,30 +164,31 @@ std::vector<TriangleCorners> GatherTriangleCorners(
     return corners;
 }
 
+// How far `at` lies outside [low, high].
+double Gap(double at, double low, double high)
+{
+    return std::max({low - at, at - high, 0.0});
+}
+
 // Squared distance from p to the box of a triangle's corners.
 double BoxDistanceSquared(const TriangleCorners& corner, Vec3d p)
 {
     const Vec3 (&q)[3] = corner.position;
-    auto gap = [](double at, float x, float y, float z) {
-        const double low = std::min({x, y, z});
-        const double high = std::max({x, y, z});
-        return std::max({low - at, at - high, 0.0});
-    };
-    const double dx = gap(p.x, q[0].x, q[1].x, q[2].x);
-    const double dy = gap(p.y, q[0].y, q[1].y, q[2].y);
-    const double dz = gap(p.z, q[0].z, q[1].z, q[2].z);
+    const double dx = Gap(p.x, std::min({q[0].x, q[1].x, q[2].x}), std::max({q[0].x, q[1].x, q[2].x}));
+    const double dy = Gap(p.y, std::min({q[0].y, q[1].y, q[2].y}), std::max({q[0].y, q[1].y, q[2].y}));
+    const double dz = Gap(p.z, std::min({q[0].z, q[1].z, q[2].z}), std::max({q[0].z, q[1].z, q[2].z}));
     return dx * dx + dy * dy + dz * dz;
 }
 
-// Whether the distance measured from p to the triangle would come out above `distance`: its box
-// is farther than that by more than the measure's rounding. Such a triangle cannot win a label
-// of that distance, so it need not be measured.
-bool IsSurelyFarther(const TriangleCorners& corner, Vec3d p, float distance)
+// Whether a triangle whose box lies `boxDistanceSquared` away would measure above `distance`:
+// farther than that by more than the measure's rounding (`slack`, negative when unknown). Such
+// a triangle cannot win a label of that distance, so it need not be measured.
+bool IsSurelyFarther(double boxDistanceSquared, float slack, float distance)
 {
-    if (corner.slack < 0.0f)
+    if (slack < 0.0f)
         return false;
-    const double limit = static_cast<double>(distance) * (1.0 + kMeasuredDistanceRounding) + corner.slack;
-    return BoxDistanceSquared(corner, p) > limit * limit;
+    const double limit = static_cast<double>(distance) * (1.0 + kMeasuredDistanceRounding) + slack;
+    return boxDistanceSquared > limit * limit;
 }
 
 // Nearest point of triangle t to p, measured exactly as the tree measures it, so a label's
@@ -832,23 +833,35 @@ void FieldBuilder::SeedTriangle(std::uint32_t t)
     ParallelFor(rows, [&](std::size_t row) {
         const std::int64_t y = first[1] + static_cast<std::int64_t>(row % height);
         const std::int64_t z = first[2] + static_cast<std::int64_t>(row / height);
-        for (std::int64_t x = first[0]; x <= last[0]; ++x) {
-            const std::int64_t slot = field_.PointSlot(x, y, z);
+        // Along a row only x changes: the other coordinates, their part of the box distance
+        // and the slot's step are worked out once per row and block.
+        const Vec3 rowStart = GridPoint(first[0], y, z);
+        const double gapY = Gap(rowStart.y, low.y, high.y);
+        const double gapZ = Gap(rowStart.z, low.z, high.z);
+        const double rowGap = gapY * gapY + gapZ * gapZ;
+        std::int64_t x = first[0];
+        while (x <= last[0]) {
+            const std::int64_t blockLast = std::min(last[0], x | (kFieldBlockSide - 1));
+            std::int64_t slot = field_.PointSlot(x, y, z);
             if (slot < 0) {
                 // The rest of this block's row is not stored either.
-                x |= kFieldBlockSide - 1;
+                x = blockLast + 1;
                 continue;
             }
-            // As MeasureTriangle measures it, with the corners widened once per triangle.
-            const Vec3d point = Widen(GridPoint(x, y, z));
-            std::uint64_t& label = labels_[0][static_cast<std::size_t>(slot)];
-            // Labels only fall, so one already nearer than this triangle's box stays nearer.
-            const std::uint64_t held = std::atomic_ref<std::uint64_t>(label).load(std::memory_order_relaxed);
-            if (held != kNoLabel && IsSurelyFarther(corner, point, LabelDistance(held)))
-                continue;
-            const Vec3d closest = ClosestPointOnTriangle(point, a, b, c);
-            const auto distance = static_cast<float>(std::sqrt(DistanceSquared(closest, point)));
-            AtomicMinimum(label, LabelKey(distance, t));
+            for (; x <= blockLast; ++x, ++slot) {
+                // As MeasureTriangle measures it, with the corners widened once per triangle.
+                const Vec3d point{static_cast<float>(field_.originX + static_cast<double>(x) * h_), rowStart.y,
+                    rowStart.z};
+                std::uint64_t& label = labels_[0][static_cast<std::size_t>(slot)];
+                // Labels only fall, so one already nearer than this triangle's box stays nearer.
+                const std::uint64_t held = std::atomic_ref<std::uint64_t>(label).load(std::memory_order_relaxed);
+                const double gapX = Gap(point.x, low.x, high.x);
+                if (held != kNoLabel && IsSurelyFarther(gapX * gapX + rowGap, corner.slack, LabelDistance(held)))
+                    continue;
+                const Vec3d closest = ClosestPointOnTriangle(point, a, b, c);
+                const auto distance = static_cast<float>(std::sqrt(DistanceSquared(closest, point)));
+                AtomicMinimum(label, LabelKey(distance, t));
+            }
         }
     }, std::max<std::size_t>(1, kSeedPointsAtOnce / width));
 }
@@ -1001,7 +1014,9 @@ bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3],
                 || std::find(tried, tried + triedCount, t) != tried + triedCount)
                 continue;
             tried[triedCount++] = t;
-            if (best != kNoLabel && IsSurelyFarther(corners_[t], Widen(p), LabelDistance(best)))
+            const TriangleCorners& corner = corners_[t];
+            if (best != kNoLabel
+                && IsSurelyFarther(BoxDistanceSquared(corner, Widen(p)), corner.slack, LabelDistance(best)))
                 continue;
             best = std::min(best, LabelKey(MeasureTriangle(corners_, t, p).distance, t));
         }
