@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 namespace grainforge::mesh {
@@ -124,10 +125,27 @@ std::int64_t ClampedIndex(double value, std::int64_t count)
 // cost four; a record to a cache line. `slack` bounds how far (mm) a measured distance to it can
 // fall short of the distance to its box, or is negative when no bound is known (a sliver).
 struct alignas(64) TriangleCorners {
-    Vec3 position[3];
+    // A corner as plain floats, so that a record needs no initialising before it is filled.
+    struct Point {
+        float x, y, z;
+        Point& operator=(Vec3 v)
+        {
+            x = v.x;
+            y = v.y;
+            z = v.z;
+            return *this;
+        }
+        operator Vec3() const { return {x, y, z}; }
+    };
+    Point position[3];
     float height[3];
     float slack;
 };
+static_assert(std::is_trivially_default_constructible_v<TriangleCorners>);
+
+// The records of all triangles, filled by a parallel loop straight after allocation: a
+// zero-filled vector would first clear them on one thread.
+using CornerRecords = std::unique_ptr<TriangleCorners[]>;
 
 // A triangle at least this fat (twice its area over its longest edge squared) measures its
 // closest points onto itself to within rounding; a sliver's closest point may stray.
@@ -137,12 +155,12 @@ constexpr double kClosestPointRounding = 1e-9;
 // A distance measured to a triangle falls short of the real one by at most its float rounding.
 constexpr double kMeasuredDistanceRounding = 1e-6;
 
-std::vector<TriangleCorners> GatherTriangleCorners(
-    const TriangleMesh& mesh, const std::vector<float>& heights, double largestCoordinate)
+CornerRecords GatherTriangleCorners(const TriangleMesh& mesh, const std::vector<float>& heights, double largestCoordinate)
 {
-    std::vector<TriangleCorners> corners;
-    AssignOnLargePages(corners, mesh.TriangleCount(), TriangleCorners{});
-    ParallelFor(corners.size(), [&](std::size_t t) {
+    const std::size_t triangles = mesh.TriangleCount();
+    CornerRecords corners = std::make_unique_for_overwrite<TriangleCorners[]>(triangles);
+    platform::AdviseLargePages(corners.get(), triangles * sizeof(TriangleCorners));
+    ParallelFor(triangles, [&](std::size_t t) {
         TriangleCorners& corner = corners[t];
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t v = mesh.indices[3 * t + static_cast<std::size_t>(k)];
@@ -173,7 +191,7 @@ double Gap(double at, double low, double high)
 // Squared distance from p to the box of a triangle's corners.
 double BoxDistanceSquared(const TriangleCorners& corner, Vec3d p)
 {
-    const Vec3 (&q)[3] = corner.position;
+    const TriangleCorners::Point (&q)[3] = corner.position;
     const double dx = Gap(p.x, std::min({q[0].x, q[1].x, q[2].x}), std::max({q[0].x, q[1].x, q[2].x}));
     const double dy = Gap(p.y, std::min({q[0].y, q[1].y, q[2].y}), std::max({q[0].y, q[1].y, q[2].y}));
     const double dz = Gap(p.z, std::min({q[0].z, q[1].z, q[2].z}), std::max({q[0].z, q[1].z, q[2].z}));
@@ -193,7 +211,7 @@ bool IsSurelyFarther(double boxDistanceSquared, float slack, float distance)
 
 // Nearest point of triangle t to p, measured exactly as the tree measures it, so a label's
 // distance and a search's agree to the bit.
-NearestHit MeasureTriangle(const std::vector<TriangleCorners>& corners, std::uint32_t t, Vec3 p)
+NearestHit MeasureTriangle(const TriangleCorners* corners, std::uint32_t t, Vec3 p)
 {
     const TriangleCorners& corner = corners[t];
     const Vec3d point = Widen(p);
@@ -251,7 +269,7 @@ std::size_t CrossingsBelow(const float* begin, const float* end, double z)
 // Height interpolated at the surface point of a hit: barycentric coordinates of the point in
 // its triangle, clamped onto the triangle (both 0 for a degenerate one), weighting the corner
 // heights, in double.
-double HeightAt(const std::vector<TriangleCorners>& corners, const NearestHit& hit)
+double HeightAt(const TriangleCorners* corners, const NearestHit& hit)
 {
     const TriangleCorners& corner = corners[static_cast<std::uint32_t>(hit.triangle)];
     const Vec3d a = Widen(corner.position[0]);
@@ -316,7 +334,7 @@ public:
             PropagateLabels();
         }
         ComputeBlockValues();
-        std::vector<TriangleCorners>().swap(corners_);
+        corners_.reset();
         return true;
     }
 
@@ -380,7 +398,7 @@ private:
     SolidFieldStats& stats_;
     JobProgressContext* job_;
     const TriangleMesh* mesh_ = nullptr;
-    std::vector<TriangleCorners> corners_;
+    CornerRecords corners_;
     bool labelMode_ = false;
 
     double h_ = 0.0;
@@ -1018,7 +1036,7 @@ bool FieldBuilder::PropagatePoint(std::size_t slot, const std::int64_t block[3],
             if (best != kNoLabel
                 && IsSurelyFarther(BoxDistanceSquared(corner, Widen(p)), corner.slack, LabelDistance(best)))
                 continue;
-            best = std::min(best, LabelKey(MeasureTriangle(corners_, t, p).distance, t));
+            best = std::min(best, LabelKey(MeasureTriangle(corners_.get(), t, p).distance, t));
         }
     }
     labels_[to][i] = best;
@@ -1112,7 +1130,7 @@ void FieldBuilder::ComputeBlock(std::size_t slot, ValueCounters& counters) const
                     if (input_.verify)
                         Verify(p, hit, counters);
                     if (hit.found) {
-                        const double height = HeightAt(corners_, hit);
+                        const double height = HeightAt(corners_.get(), hit);
                         const double distance = hit.distance;
                         value = static_cast<float>((inside ? -distance : distance) - height);
                         if (height != 0.0) {
@@ -1188,8 +1206,8 @@ NearestHit FieldBuilder::MeasureByLabel(std::size_t i, Vec3 p, ValueCounters& co
     const std::uint64_t label = labels_[finalLabels_][i];
     if (label == kNoLabel || !(static_cast<double>(LabelDistance(label)) < reach_ + 2.0 * h_))
         return {};
-    NearestHit hit = MeasureTriangle(corners_, LabelTriangle(label), p);
-    const double height = HeightAt(corners_, hit);
+    NearestHit hit = MeasureTriangle(corners_.get(), LabelTriangle(label), p);
+    const double height = HeightAt(corners_.get(), hit);
     if (std::fabs(static_cast<double>(hit.distance) - std::fabs(height)) < 2.0 * h_ + kRecheckBand) {
         ++counters.rechecked;
         if (static_cast<double>(hit.distance) <= seededExactly_)
