@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 
 namespace grainforge::mesh {
@@ -19,6 +20,7 @@ constexpr float kFacingBack = -0.5f;
 constexpr float kFoundBelow = 1e29f;
 // Enough for a held region's limits to fan out over a few rings of neighbours.
 constexpr int kSmoothingPasses = 6;
+constexpr std::size_t kSettledCheckBlock = 65536;  // triangles
 
 // The rays of one vertex: the first along the movement, the rest tilted side rays.
 struct RayFan {
@@ -110,10 +112,34 @@ std::vector<float> MeasureEdgeLengths(const TriangleMesh& mesh)
 
 // A limit reaches a neighbour grown by the edge between them, so the relief rises no steeper
 // than 45 degrees away from a held spot. In place: later edges see earlier results.
+// Whether relaxing every edge would leave every limit as it is, as on a part where nothing is
+// held: then no pass changes anything, and the passes, which must run in order on one thread,
+// are left out. Judged in parallel with the very comparisons the relaxation makes.
+bool AreLimitsSettled(const TriangleMesh& mesh, const std::vector<float>& limits, const std::vector<float>& lengths)
+{
+    std::atomic<bool> settled{true};
+    ParallelForBlocks(mesh.TriangleCount(), kSettledCheckBlock, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t t = begin; t < end && settled.load(std::memory_order_relaxed); ++t) {
+            for (std::size_t k = 0; k < 3; ++k) {
+                const float e = lengths[3 * t + k];
+                if (!std::isfinite(e))
+                    continue;
+                const float a = limits[mesh.indices[3 * t + k]];
+                const float b = limits[mesh.indices[3 * t + (k + 1) % 3]];
+                if (b + e < a || a + e < b)
+                    settled.store(false, std::memory_order_relaxed);
+            }
+        }
+    });
+    return settled.load();
+}
+
 void SpreadLimitsOverEdges(const TriangleMesh& mesh, std::vector<float>& limits)
 {
     const std::size_t triangles = mesh.TriangleCount();
     const std::vector<float> lengths = MeasureEdgeLengths(mesh);
+    if (AreLimitsSettled(mesh, limits, lengths))
+        return;
     const auto relax = [&](std::uint32_t a, std::uint32_t b, float e) {
         if (!std::isfinite(e))
             return;
