@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace grainforge::mesh {
 namespace {
@@ -237,22 +238,26 @@ MeshQuality MeasureMeshQuality(const TriangleMesh& mesh)
     // short list is sorted on its own. A repeat is given a NaN length, left out below.
     const std::size_t vertices = mesh.vertices.size();
     const std::size_t corners = 3 * triangles;
-    std::vector<std::size_t> start(vertices + 1, 0);
-    for (std::size_t i = 0; i < corners; ++i) {
+    // The lists are filled in parallel; their order within a list does not matter, as each is
+    // sorted before it is read.
+    const auto edgeEnds = [&](std::size_t i) {
         const std::uint32_t a = mesh.indices[i];
         const std::uint32_t b = mesh.indices[i % 3 == 2 ? i - 2 : i + 1];
-        ++start[std::min(a, b) + 1];
-    }
+        return std::pair{std::min(a, b), std::max(a, b)};
+    };
+    std::vector<std::size_t> start(vertices + 1, 0);
+    ParallelFor(corners, [&](std::size_t i) {
+        std::atomic_ref<std::size_t>(start[edgeEnds(i).first + 1]).fetch_add(1, std::memory_order_relaxed);
+    });
     for (std::size_t v = 0; v < vertices; ++v)
         start[v + 1] += start[v];
     std::vector<std::uint32_t> farEnds(corners);
     {
         std::vector<std::size_t> next(start.begin(), start.end() - 1);
-        for (std::size_t i = 0; i < corners; ++i) {
-            const std::uint32_t a = mesh.indices[i];
-            const std::uint32_t b = mesh.indices[i % 3 == 2 ? i - 2 : i + 1];
-            farEnds[next[std::min(a, b)]++] = std::max(a, b);
-        }
+        ParallelFor(corners, [&](std::size_t i) {
+            const auto [near, far] = edgeEnds(i);
+            farEnds[std::atomic_ref<std::size_t>(next[near]).fetch_add(1, std::memory_order_relaxed)] = far;
+        });
     }
     constexpr float kRepeat = std::numeric_limits<float>::quiet_NaN();
     std::vector<float> lengths(farEnds.size());
@@ -274,25 +279,29 @@ MeshQuality MeasureMeshQuality(const TriangleMesh& mesh)
     });
     quality.edges = distinct.load();
     // Lengths and aspects of NaN coordinates are left out: NaN has no place in a sorted order
-    // (sorting with it can run past the ends).
-    std::erase_if(lengths, [](float l) { return l != l; });
-    std::erase_if(aspects, [](float a) { return !(a >= 0.0f); });
-    // A few order statistics, each found by selection rather than by sorting everything.
-    if (!lengths.empty()) {
+    // (sorting with it can run past the ends). A few order statistics of each, found by
+    // selection rather than by sorting everything, the lengths' beside the aspects'.
+    const auto lengthFigures = [&] {
+        std::erase_if(lengths, [](float l) { return l != l; });
+        if (lengths.empty())
+            return;
         const auto [shortest, longest] = std::minmax_element(lengths.begin(), lengths.end());
         quality.edgeMin = *shortest;
         quality.edgeMax = *longest;
         quality.edgeP1 = static_cast<float>(PercentileBySelection(lengths, 0.01));
         quality.edgeMedian = static_cast<float>(PercentileBySelection(lengths, 0.5));
         quality.edgeP99 = static_cast<float>(PercentileBySelection(lengths, 0.99));
-    }
-    if (!aspects.empty()) {
+    };
+    const auto aspectFigures = [&] {
+        std::erase_if(aspects, [](float a) { return !(a >= 0.0f); });
+        if (aspects.empty())
+            return;
         quality.aspectMedian = static_cast<float>(PercentileBySelection(aspects, 0.5));
         quality.aspectWorst = *std::max_element(aspects.begin(), aspects.end());
-        const auto over = std::count_if(aspects.begin(), aspects.end(),
-            [](float a) { return a > 10.0f; });
+        const auto over = std::count_if(aspects.begin(), aspects.end(), [](float a) { return a > 10.0f; });
         quality.shareOver10 = static_cast<double>(over) / static_cast<double>(aspects.size());
-    }
+    };
+    ParallelInvoke(lengthFigures, aspectFigures);
     return quality;
 }
 
