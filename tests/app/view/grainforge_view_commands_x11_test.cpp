@@ -4,13 +4,12 @@
 // Inner chosen on a result, and the mapping dialog.
 #include "app/view/grainforge_view.h"
 
-#include "app/document/grainforge_doc.h"
-#include "app/shell/kit/command_target.h"
 #include "app/workflow/mask_panel.h"
 #include "app/view/view_command_rules.h"
 #include "app/workflow/dialogs/mapping_settings_dialog.h"
 #include "engine/textures/procedural_registry.h"
 #include "tests/app/document/recording_host.h"
+#include "tests/app/view/view_window_fixture.h"
 #include "tests/support/wx/wx_test_pump.h"
 
 #include <gtest/gtest.h>
@@ -31,58 +30,16 @@ using namespace std::chrono_literals;
 using tessary::test::PumpFor;
 using tessary::test::PumpUntil;
 
-class PanesOfTest final : public IViewFrame {
-public:
-    void SetToolPaneText(const std::wstring& text) override { tool = text; }
-    void SetFramePaneText(const std::wstring&) override {}
-    void SetReportText(const std::wstring& text) override { report = text; }
-    std::wstring InformationText() const override { return {}; }
-    void ShowInformationPane() override {}
-    void MarkStartupPhase(const char*) override {}
-    std::wstring tool;
-    std::wstring report;
-};
-
-class NoCommands final : public ICommandTarget {
-public:
-    bool ExecuteCommand(std::uint32_t) override { return true; }
-    std::optional<CommandState> QueryCommand(std::uint32_t) const override { return CommandState{}; }
-};
-
-class ViewCommandsX11 : public ::testing::Test {
+class ViewCommandsX11 : public ViewWindowTest {
 protected:
     void SetUp() override
     {
-        frame = new wxFrame(nullptr, wxID_ANY, "View commands", wxDefaultPosition, wxDefaultSize);
-        frame->SetClientSize(800, 600);
-        DocumentViewContext context{&doc, &commands, nullptr, &panes};
-        view = new CGrainforgeView(frame, context);
-        auto* sizer = new wxBoxSizer(wxVERTICAL);
-        sizer->Add(view, 1, wxEXPAND);
-        frame->SetSizer(sizer);
-        DocumentHost bundle;
-        bundle.log = &host;
-        bundle.information = &host;
-        bundle.views = view;
-        bundle.prompts = &host;
-        bundle.busy = &host;
-        bundle.dialogs = &host;
-        doc.SetHost(bundle);
-        view->OnInitialUpdate();
-        frame->Layout();
-        frame->Show();
-        ASSERT_TRUE(PumpUntil([&] { return view->RendererReady(); }, 5000ms)) << "no OpenGL context";
+        OpenView("View commands", 800, 600);
+        if (HasFatalFailure())
+            return;
         doc.OnFileTestShapeCube();
         ASSERT_TRUE(doc.HasPart());
         table = view->Commands();
-        PumpFor(30ms);
-    }
-
-    void TearDown() override
-    {
-        doc.SetHost({});
-        if (frame != nullptr)
-            frame->Destroy();
         PumpFor(30ms);
     }
 
@@ -113,12 +70,6 @@ protected:
 
     gl::GlRenderer& Renderer() { return view->Viewport()->Renderer(); }
 
-    test::RecordingHost host;
-    CGrainforgeDoc doc;
-    PanesOfTest panes;
-    NoCommands commands;
-    wxFrame* frame = nullptr;
-    CGrainforgeView* view = nullptr;
     CommandTable table;
 };
 

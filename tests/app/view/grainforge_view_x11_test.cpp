@@ -5,13 +5,12 @@
 // the surface and section modes of a processed cube go to build/shots for a person to look at.
 #include "app/view/grainforge_view.h"
 
-#include "app/document/grainforge_doc.h"
-#include "app/shell/kit/command_target.h"
 #include "app/workflow/mask_panel.h"
 #include "engine/mesh/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/textures/procedural_registry.h"
 #include "tests/app/document/recording_host.h"
+#include "tests/app/view/view_window_fixture.h"
 #include "tests/support/wx/wx_test_pump.h"
 
 #include <gtest/gtest.h>
@@ -31,38 +30,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using tessary::test::PumpFor;
 using tessary::test::PumpUntil;
-
-class FakeViewFrame final : public IViewFrame {
-public:
-    explicit FakeViewFrame(test::RecordingHost& host) : host_(host) {}
-    void SetToolPaneText(const std::wstring& text) override { tool = text; }
-    void SetFramePaneText(const std::wstring& text) override { frameText = text; }
-    void SetReportText(const std::wstring& text) override { report = text; }
-    std::wstring InformationText() const override
-    {
-        return host_.information.empty() ? std::wstring() : host_.information.back().first;
-    }
-    void ShowInformationPane() override {}
-    void MarkStartupPhase(const char*) override {}
-
-    std::wstring tool;
-    std::wstring frameText;
-    std::wstring report;
-
-private:
-    test::RecordingHost& host_;
-};
-
-class RecordingCommands final : public ICommandTarget {
-public:
-    bool ExecuteCommand(std::uint32_t id) override
-    {
-        executed.push_back(id);
-        return true;
-    }
-    std::optional<CommandState> QueryCommand(std::uint32_t) const override { return CommandState{}; }
-    std::vector<std::uint32_t> executed;
-};
 
 // A flat square plate of 2 x n x n triangles, 100 mm across.
 mesh::TriangleMesh MakePlate(std::uint32_t n)
@@ -106,38 +73,14 @@ int CountLines(const test::RecordingHost& host, const std::string& part, int lev
     }));
 }
 
-class GrainforgeViewX11 : public ::testing::Test {
+class GrainforgeViewX11 : public ViewWindowTest {
 protected:
     void Open(ViewportWindowOptions options = {})
     {
-        frame = new wxFrame(nullptr, wxID_ANY, "View", wxDefaultPosition, wxDefaultSize);
-        frame->SetClientSize(900, 640);
-        DocumentViewContext context{&doc, &commands, nullptr, &panes};
-        view = new CGrainforgeView(frame, context, options);
-        auto* sizer = new wxBoxSizer(wxVERTICAL);
-        sizer->Add(view, 1, wxEXPAND);
-        frame->SetSizer(sizer);
-        DocumentHost bundle;
-        bundle.log = &host;
-        bundle.information = &host;
-        bundle.views = view;
-        bundle.prompts = &host;
-        bundle.busy = &host;
-        bundle.dialogs = &host;
-        doc.SetHost(bundle);
-        view->OnInitialUpdate();
-        frame->Layout();
-        frame->Show();
-        ASSERT_TRUE(PumpUntil([&] { return view->RendererReady(); }, 5000ms)) << "no OpenGL context";
+        OpenView("View", 900, 640, options);
+        if (HasFatalFailure())
+            return;
         PumpFor(50ms);
-    }
-
-    void TearDown() override
-    {
-        doc.SetHost({});
-        if (frame != nullptr)
-            frame->Destroy();
-        PumpFor(30ms);
     }
 
     gl::GlRenderer& Renderer() { return view->Viewport()->Renderer(); }
@@ -152,12 +95,6 @@ protected:
         ASSERT_TRUE(doc.IsResultCurrent());
     }
 
-    test::RecordingHost host;
-    CGrainforgeDoc doc;
-    FakeViewFrame panes{host};
-    RecordingCommands commands;
-    wxFrame* frame = nullptr;
-    CGrainforgeView* view = nullptr;
 };
 
 TEST_F(GrainforgeViewX11, OpeningAnStlFramesItHidesTheHintAndFillsTheInformation)
