@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <limits>
 #include <numeric>
+#include <utility>
 
 namespace grainforge::mesh {
 
@@ -184,12 +185,33 @@ std::vector<std::uint32_t> SeedsLargestFirst(const std::vector<float>& areas)
     // The order is total, so it is the order the comparison below gives.
     const bool plain = std::all_of(areas.begin(), areas.end(), [](float area) { return area >= 0.0f; });
     if (plain) {
-        std::vector<std::uint64_t> keys(areas.size());
-        ParallelFor(areas.size(), [&](std::size_t t) {
+        // The keys start in index order and a stable radix sort by the area half alone keeps
+        // that order among equal areas: digit by digit from the lowest, on one thread, which
+        // beats a parallel comparison sort and leaves the other thread to the seed tests.
+        LargeVector<std::uint64_t> keys(areas.size());
+        LargeVector<std::uint64_t> sorted(areas.size());
+        for (std::size_t t = 0; t < areas.size(); ++t)
             keys[t] = (std::uint64_t{~std::bit_cast<std::uint32_t>(areas[t] + 0.0f)} << 32) | t;
-        });
-        ParallelSort(keys.begin(), keys.end());
-        ParallelFor(keys.size(), [&](std::size_t i) { seeds[i] = static_cast<std::uint32_t>(keys[i]); });
+        constexpr int kDigitBits = 11;
+        std::vector<std::size_t> starts(std::size_t{1} << kDigitBits);
+        for (int shift = 32; shift < 64; shift += kDigitBits) {
+            const int bits = std::min(kDigitBits, 64 - shift);
+            const std::uint64_t mask = (std::uint64_t{1} << bits) - 1;
+            std::fill(starts.begin(), starts.end(), 0);
+            for (const std::uint64_t key : keys)
+                ++starts[(key >> shift) & mask];
+            // One digit for all keys would leave them where they are.
+            if (std::find(starts.begin(), starts.end(), keys.size()) != starts.end())
+                continue;
+            std::size_t sum = 0;
+            for (std::size_t& start : starts)
+                sum += std::exchange(start, sum);
+            for (const std::uint64_t key : keys)
+                sorted[starts[(key >> shift) & mask]++] = key;
+            keys.swap(sorted);
+        }
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            seeds[i] = static_cast<std::uint32_t>(keys[i]);
         return seeds;
     }
     std::iota(seeds.begin(), seeds.end(), 0u);
@@ -199,66 +221,36 @@ std::vector<std::uint32_t> SeedsLargestFirst(const std::vector<float>& areas)
     return seeds;
 }
 
-// The growth of one region: its fixed plane and the limits a new member must keep.
-class RegionGrower {
+// Whether a triangle joins a region: the test of the growth, for any fixed plane.
+class JoinTest {
 public:
-    RegionGrower(const TriangleMesh& mesh, const std::vector<std::uint32_t>& neighbours,
-        const FaceShapes& shapes, const SimplifySettings& settings)
-        : mesh_(mesh), neighbours_(neighbours), shapes_(shapes), tolerance_(PlaneTolerance(mesh, settings)),
+    JoinTest(const TriangleMesh& mesh, const FaceShapes& shapes, const SimplifySettings& settings)
+        : mesh_(mesh), shapes_(shapes), tolerance_(PlaneTolerance(mesh, settings)),
           cosineLimit_(std::cos(std::clamp(settings.planarAngleDegrees, 0.0f, 90.0f) * 3.1415927f / 180.0f))
     {
     }
 
-    // Grows region `id` from `seed` depth first into regionOfTriangle; its triangle count.
-    std::uint64_t Grow(std::uint32_t seed, std::uint32_t id, std::vector<std::uint32_t>& regionOfTriangle)
-    {
-        normal_ = shapes_.normals[seed];
-        planePoint_ = Corner(seed, 0);
-        std::uint64_t members = 1;
-        regionOfTriangle[seed] = id;
-        stack_.assign(1, seed);
-        while (!stack_.empty()) {
-            const std::uint32_t t = stack_.back();
-            stack_.pop_back();
-            for (std::size_t i = 0; i < 3; ++i) {
-                const std::uint32_t other = neighbours_[3 * t + i];
-                if (other == kNoFace || regionOfTriangle[other] != kNoRegion || !Joins(t, i, other))
-                    continue;
-                regionOfTriangle[other] = id;
-                ++members;
-                stack_.push_back(other);
-            }
-        }
-        return members;
-    }
-
-    Vec3 Normal() const { return normal_; }
-    Vec3 PlanePoint() const { return planePoint_; }
-
-private:
     Vec3 Corner(std::size_t t, std::size_t i) const { return mesh_.vertices[mesh_.indices[3 * t + i]].position; }
 
-    double OffPlane(Vec3 p) const
-    {
-        const Vec3 d = p - planePoint_;
-        return std::abs(double(d.x) * normal_.x + double(d.y) * normal_.y + double(d.z) * normal_.z);
-    }
-
-    // Whether `other`, across edge i of member t, joins: its normal within the angle (a
-    // degenerate one has no say), its corners on the plane, and it lies beyond the edge, not
-    // folded back over t.
-    bool Joins(std::uint32_t t, std::size_t i, std::uint32_t other) const
+    // Whether `other`, across edge i of member t, joins the region with unit normal `normal`
+    // through `planePoint`: its normal within the angle (a degenerate one has no say), its
+    // corners on the plane, and it lies beyond the edge, not folded back over t.
+    bool Joins(Vec3 normal, Vec3 planePoint, std::uint32_t t, std::size_t i, std::uint32_t other) const
     {
         const Vec3 otherNormal = shapes_.normals[other];
-        if (!IsZero(otherNormal) && !(Dot(otherNormal, normal_) >= cosineLimit_))
+        if (!IsZero(otherNormal) && !(Dot(otherNormal, normal) >= cosineLimit_))
             return false;
-        if (OffPlane(Corner(other, 0)) > tolerance_ || OffPlane(Corner(other, 1)) > tolerance_
-            || OffPlane(Corner(other, 2)) > tolerance_)
+        const auto offPlane = [&](Vec3 p) {
+            const Vec3 d = p - planePoint;
+            return std::abs(double(d.x) * normal.x + double(d.y) * normal.y + double(d.z) * normal.z);
+        };
+        if (offPlane(Corner(other, 0)) > tolerance_ || offPlane(Corner(other, 1)) > tolerance_
+            || offPlane(Corner(other, 2)) > tolerance_)
             return false;
         const std::uint32_t i0 = mesh_.indices[3 * t + i];
         const std::uint32_t i1 = mesh_.indices[3 * t + (i + 1) % 3];
         const Vec3 e0 = mesh_.vertices[i0].position;
-        const Vec3 acrossEdge = Normalized(Cross(normal_, mesh_.vertices[i1].position - e0));
+        const Vec3 acrossEdge = Normalized(Cross(normal, mesh_.vertices[i1].position - e0));
         Vec3 otherApex = Corner(other, 0);
         for (std::size_t k = 0; k < 3; ++k) {
             const std::uint32_t index = mesh_.indices[3 * other + k];
@@ -269,11 +261,89 @@ private:
         return !(side > 0.0f);
     }
 
+private:
     const TriangleMesh& mesh_;
-    const std::vector<std::uint32_t>& neighbours_;
     const FaceShapes& shapes_;
     const double tolerance_;
     const float cosineLimit_;
+};
+
+// Bit i of a seed's flags: the triangle across its edge i joins the region the seed would
+// grow. kDegenerateSeed: the seed has no normal and grows none.
+constexpr std::uint8_t kDegenerateSeed = 8;
+
+// The flags of every triangle as a seed. What a seed's neighbours are tested against is the
+// seed's own plane, so these tests need no growth and run in parallel; most seeds of a curved
+// surface are then seen to make one-triangle regions without reading their neighbours.
+std::vector<std::uint8_t> SeedFlags(const std::vector<std::uint32_t>& neighbours, const FaceShapes& shapes,
+    const JoinTest& test)
+{
+    std::vector<std::uint8_t> flags(shapes.normals.size(), 0);
+    ParallelFor(flags.size(), [&](std::size_t t) {
+        const Vec3 normal = shapes.normals[t];
+        if (IsZero(normal)) {
+            flags[t] = kDegenerateSeed;
+            return;
+        }
+        const Vec3 planePoint = test.Corner(t, 0);
+        std::uint8_t bits = 0;
+        for (std::size_t i = 0; i < 3; ++i) {
+            const std::uint32_t other = neighbours[3 * t + i];
+            if (other != kNoFace && test.Joins(normal, planePoint, static_cast<std::uint32_t>(t), i, other))
+                bits |= static_cast<std::uint8_t>(1u << i);
+        }
+        flags[t] = bits;
+    });
+    return flags;
+}
+
+// The growth of one region from its seed, with its fixed plane.
+class RegionGrower {
+public:
+    RegionGrower(const std::vector<std::uint32_t>& neighbours, const FaceShapes& shapes, const JoinTest& test)
+        : neighbours_(neighbours), shapes_(shapes), test_(test)
+    {
+    }
+
+    // Grows region `id` from `seed` (with its SeedFlags) depth first into regionOfTriangle;
+    // its triangle count.
+    std::uint64_t Grow(std::uint32_t seed, std::uint8_t seedFlags, std::uint32_t id,
+        std::vector<std::uint32_t>& regionOfTriangle)
+    {
+        normal_ = shapes_.normals[seed];
+        planePoint_ = test_.Corner(seed, 0);
+        std::uint64_t members = 1;
+        regionOfTriangle[seed] = id;
+        stack_.clear();
+        // The seed's own neighbours were tested ahead: the same pushes as for any member.
+        for (std::size_t i = 0; i < 3; ++i) {
+            const std::uint32_t other = neighbours_[3 * std::size_t{seed} + i];
+            if (!((seedFlags >> i) & 1u) || regionOfTriangle[other] != kNoRegion)
+                continue;
+            regionOfTriangle[other] = id;
+            ++members;
+            stack_.push_back(other);
+        }
+        while (!stack_.empty()) {
+            const std::uint32_t t = stack_.back();
+            stack_.pop_back();
+            for (std::size_t i = 0; i < 3; ++i) {
+                const std::uint32_t other = neighbours_[3 * std::size_t{t} + i];
+                if (other == kNoFace || regionOfTriangle[other] != kNoRegion
+                    || !test_.Joins(normal_, planePoint_, t, i, other))
+                    continue;
+                regionOfTriangle[other] = id;
+                ++members;
+                stack_.push_back(other);
+            }
+        }
+        return members;
+    }
+
+private:
+    const std::vector<std::uint32_t>& neighbours_;
+    const FaceShapes& shapes_;
+    const JoinTest& test_;
     Vec3 normal_{};
     Vec3 planePoint_{};
     std::vector<std::uint32_t> stack_;
@@ -290,40 +360,55 @@ PlanarRegions FindPlanarRegions(const TriangleMesh& mesh, const SimplifySettings
     if (triangleCount == 0 || !mesh.IsConsistent() || neighbours.size() != 3 * triangleCount)
         return regions;
     const FaceShapes shapes = MeasureFaces(mesh);
-    RegionGrower grower(mesh, neighbours, shapes, settings);
-    const std::vector<std::uint32_t> seeds = SeedsLargestFirst(shapes.areas);
-    // Seeds in order of area jump all over the mesh: what a seed and its neighbours read is
-    // asked for some seeds ahead, the neighbours' part once the seed's own part has arrived.
+    const JoinTest test(mesh, shapes, settings);
+    std::vector<std::uint32_t> seeds;
+    std::vector<std::uint8_t> flags;
+    ParallelInvoke([&] { seeds = SeedsLargestFirst(shapes.areas); },
+        [&] { flags = SeedFlags(neighbours, shapes, test); });
+    // The flags in seed order, so that the growth reads them in turn.
+    std::vector<std::uint8_t> flagsInTurn(seeds.size());
+    ParallelFor(seeds.size(), [&](std::size_t i) { flagsInTurn[i] = flags[seeds[i]]; });
+
+    RegionGrower grower(neighbours, shapes, test);
+    // On a curved surface nearly every triangle is a region of its own.
+    LargeVector<std::uint32_t> seedOfRegion;
+    seedOfRegion.reserve(triangleCount);
+    ReserveOnLargePages(regions.triangleCounts, triangleCount);
+    // Seeds in order of area jump all over the mesh: whether a seed is taken is asked for some
+    // seeds ahead, and what a growing seed reads once that has arrived.
     constexpr std::size_t kSeedAhead = 16;
-    constexpr std::size_t kNeighbourAhead = 8;
+    constexpr std::size_t kGrowAhead = 8;
     for (std::size_t i = 0; i < seeds.size(); ++i) {
-        if (i + kSeedAhead < seeds.size()) {
-            const std::uint32_t ahead = seeds[i + kSeedAhead];
-            __builtin_prefetch(&regions.regionOfTriangle[ahead]);
-            __builtin_prefetch(&shapes.normals[ahead]);
+        if (i + kSeedAhead < seeds.size())
+            __builtin_prefetch(&regions.regionOfTriangle[seeds[i + kSeedAhead]]);
+        if (i + kGrowAhead < seeds.size() && (flagsInTurn[i + kGrowAhead] & 7u) != 0) {
+            const std::uint32_t ahead = seeds[i + kGrowAhead];
             __builtin_prefetch(&neighbours[3 * std::size_t{ahead}]);
             __builtin_prefetch(&mesh.indices[3 * std::size_t{ahead}]);
-        }
-        if (i + kNeighbourAhead < seeds.size()) {
-            const std::uint32_t ahead = seeds[i + kNeighbourAhead];
-            for (std::size_t k = 0; k < 3; ++k) {
-                const std::uint32_t other = neighbours[3 * std::size_t{ahead} + k];
-                if (other == kNoFace)
-                    continue;
-                __builtin_prefetch(&regions.regionOfTriangle[other]);
-                __builtin_prefetch(&shapes.normals[other]);
-                __builtin_prefetch(&mesh.indices[3 * std::size_t{other}]);
-            }
-            __builtin_prefetch(&mesh.vertices[mesh.indices[3 * std::size_t{ahead}]]);
+            __builtin_prefetch(&shapes.normals[ahead]);
         }
         const std::uint32_t seed = seeds[i];
-        if (regions.regionOfTriangle[seed] != kNoRegion || IsZero(shapes.normals[seed]))
+        const std::uint8_t seedFlags = flagsInTurn[i];
+        if ((seedFlags & kDegenerateSeed) != 0 || regions.regionOfTriangle[seed] != kNoRegion)
             continue;
-        const auto id = static_cast<std::uint32_t>(regions.normals.size());
-        regions.triangleCounts.push_back(grower.Grow(seed, id, regions.regionOfTriangle));
-        regions.normals.push_back(grower.Normal());
-        regions.planePoints.push_back(grower.PlanePoint());
+        const auto id = static_cast<std::uint32_t>(seedOfRegion.size());
+        seedOfRegion.push_back(seed);
+        if ((seedFlags & 7u) == 0) {
+            regions.regionOfTriangle[seed] = id;
+            regions.triangleCounts.push_back(1);
+        } else {
+            regions.triangleCounts.push_back(grower.Grow(seed, seedFlags, id, regions.regionOfTriangle));
+        }
     }
+    // Each region's plane is its seed's normal through the seed's first corner.
+    ReserveOnLargePages(regions.normals, seedOfRegion.size());
+    ReserveOnLargePages(regions.planePoints, seedOfRegion.size());
+    regions.normals.resize(seedOfRegion.size());
+    regions.planePoints.resize(seedOfRegion.size());
+    ParallelFor(seedOfRegion.size(), [&](std::size_t r) {
+        regions.normals[r] = shapes.normals[seedOfRegion[r]];
+        regions.planePoints[r] = test.Corner(seedOfRegion[r], 0);
+    });
     return regions;
 }
 
