@@ -48,24 +48,24 @@ struct Measures {
     double volume = 0.0;
 };
 
-// Area and signed volume about the box centre; nothing is read for an inconsistent mesh.
-Measures MeasureOf(const TriangleMesh& mesh, const std::array<Vec3, 2>& box, bool consistent)
+// Area and signed volume about the box centre of the triangles `forEach` gives as three
+// corner positions each, summed in that order.
+template <class ForEachTriangle>
+Measures MeasureTriangles(bool noVertices, const std::array<Vec3, 2>& box, ForEachTriangle&& forEach)
 {
     Measures m;
-    if (!consistent)
-        return m;
-    const double cx = mesh.vertices.empty() ? 0.0 : (double(box[0].x) + double(box[1].x)) * 0.5;
-    const double cy = mesh.vertices.empty() ? 0.0 : (double(box[0].y) + double(box[1].y)) * 0.5;
-    const double cz = mesh.vertices.empty() ? 0.0 : (double(box[0].z) + double(box[1].z)) * 0.5;
+    const double cx = noVertices ? 0.0 : (double(box[0].x) + double(box[1].x)) * 0.5;
+    const double cy = noVertices ? 0.0 : (double(box[0].y) + double(box[1].y)) * 0.5;
+    const double cz = noVertices ? 0.0 : (double(box[0].z) + double(box[1].z)) * 0.5;
     KahanSum area;
     KahanSum volume;
-    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+    forEach([&](Vec3 q0, Vec3 q1, Vec3 q2) {
+        const Vec3 q[3] = {q0, q1, q2};
         double p[3][3];
         for (int i = 0; i < 3; ++i) {
-            const Vec3 q = mesh.vertices[mesh.indices[3 * t + i]].position;
-            p[i][0] = double(q.x) - cx;
-            p[i][1] = double(q.y) - cy;
-            p[i][2] = double(q.z) - cz;
+            p[i][0] = double(q[i].x) - cx;
+            p[i][1] = double(q[i].y) - cy;
+            p[i][2] = double(q[i].z) - cz;
         }
         const double e1[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
         const double e2[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
@@ -76,10 +76,66 @@ Measures MeasureOf(const TriangleMesh& mesh, const std::array<Vec3, 2>& box, boo
             - p[0][1] * (p[1][0] * p[2][2] - p[1][2] * p[2][0])
             + p[0][2] * (p[1][0] * p[2][1] - p[1][1] * p[2][0]);
         volume.Add(det / 6.0);
-    }
+    });
     m.area = area.sum;
     m.volume = volume.sum;
     return m;
+}
+
+// Area and signed volume about the box centre; nothing is read for an inconsistent mesh.
+Measures MeasureOf(const TriangleMesh& mesh, const std::array<Vec3, 2>& box, bool consistent)
+{
+    if (!consistent)
+        return {};
+    return MeasureTriangles(mesh.vertices.empty(), box, [&](auto&& add) {
+        for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+            add(mesh.vertices[mesh.indices[3 * t]].position, mesh.vertices[mesh.indices[3 * t + 1]].position,
+                mesh.vertices[mesh.indices[3 * t + 2]].position);
+        }
+    });
+}
+
+// Whether RebuildMeshFromTopology keeps triangle t.
+bool IsKept(const RemeshTopology& topology, std::size_t t)
+{
+    const auto& c = topology.triangles[t];
+    return topology.triangleAlive[t] && c[0] != c[1] && c[1] != c[2] && c[0] != c[2]
+        && topology.vertexAlive[c[0]] && topology.vertexAlive[c[1]] && topology.vertexAlive[c[2]];
+}
+
+// BoxOf and MeasureOf of the mesh RebuildMeshFromTopology makes, read from the topology: its
+// vertices are the alive ones in order and its triangles the kept ones in order, so every
+// comparison and sum meets the same numbers in the same order.
+std::array<Vec3, 2> BoxOfRebuilt(const RemeshTopology& topology)
+{
+    std::array<Vec3, 2> box{};
+    bool first = true;
+    for (std::size_t v = 0; v < topology.VertexCount(); ++v) {
+        if (!topology.vertexAlive[v])
+            continue;
+        const Vec3 p = topology.positions[v];
+        if (first) {
+            box = {p, p};
+            first = false;
+        }
+        box[0] = {std::min(box[0].x, p.x), std::min(box[0].y, p.y), std::min(box[0].z, p.z)};
+        box[1] = {std::max(box[1].x, p.x), std::max(box[1].y, p.y), std::max(box[1].z, p.z)};
+    }
+    return box;
+}
+
+Measures MeasureOfRebuilt(const RemeshTopology& topology, const std::array<Vec3, 2>& box)
+{
+    const bool noVertices = std::find(topology.vertexAlive.begin(), topology.vertexAlive.end(), 1)
+        == topology.vertexAlive.end();
+    return MeasureTriangles(noVertices, box, [&](auto&& add) {
+        for (std::size_t t = 0; t < topology.TriangleCount(); ++t) {
+            if (!IsKept(topology, t))
+                continue;
+            const auto& c = topology.triangles[t];
+            add(topology.positions[c[0]], topology.positions[c[1]], topology.positions[c[2]]);
+        }
+    });
 }
 
 }  // namespace
@@ -116,25 +172,45 @@ std::vector<std::uint32_t> BuildTriangleNeighbours(const TriangleMesh& mesh)
     // over the mesh: on large pages.
     std::vector<std::uint32_t> neighbours;
     AssignOnLargePages(neighbours, corners, kNoFace);
-    ParallelFor(corners, [&](std::size_t slot) {
-        const std::size_t t = slot / 3;
-        const std::size_t i = slot % 3;
-        const std::uint32_t a = index[3 * t + i];
-        const EdgeKey key = MakeEdgeKey(a, index[3 * t + (i + 1) % 3]);
-        std::size_t users = 0;
-        std::size_t other = 0;
-        for (std::uint32_t k = start[a]; k < start[a + 1] && users <= 2; ++k) {
-            const std::size_t u = around[k];
-            for (std::size_t j = 0; j < 3; ++j) {
-                if (MakeEdgeKey(index[3 * u + j], index[3 * u + (j + 1) % 3]) != key)
+    // Per vertex a: the corner slots of a's triangles whose edge has a for an end, each with
+    // its other end. The slots starting at a find their users among them, so each triangle
+    // around a is read once for all of them.
+    const std::size_t vertexCount = mesh.vertices.size();
+    ParallelForBlocks(vertexCount, 1024, [&](std::size_t begin, std::size_t end) {
+        struct Use {
+            std::uint32_t otherEnd;
+            std::size_t slot;
+        };
+        std::vector<Use> uses;
+        for (std::size_t a = begin; a < end; ++a) {
+            uses.clear();
+            for (std::uint32_t k = start[a]; k < start[a + 1]; ++k) {
+                const std::size_t u = around[k];
+                for (std::size_t j = 0; j < 3; ++j) {
+                    const std::uint32_t p = index[3 * u + j];
+                    const std::uint32_t q = index[3 * u + (j + 1) % 3];
+                    if (p == a)
+                        uses.push_back({q, 3 * u + j});
+                    else if (q == a)
+                        uses.push_back({p, 3 * u + j});
+                }
+            }
+            for (const Use& own : uses) {
+                if (index[own.slot] != a)
                     continue;
-                ++users;
-                if (3 * u + j != slot)
-                    other = 3 * u + j;
+                std::size_t users = 0;
+                std::size_t other = 0;
+                for (const Use& use : uses) {
+                    if (use.otherEnd != own.otherEnd)
+                        continue;
+                    ++users;
+                    if (use.slot != own.slot)
+                        other = use.slot;
+                }
+                if (users == 2)
+                    neighbours[own.slot] = static_cast<std::uint32_t>(other / 3);
             }
         }
-        if (users == 2)
-            neighbours[slot] = static_cast<std::uint32_t>(other / 3);
     });
     return neighbours;
 }
@@ -468,14 +544,26 @@ namespace {
 constexpr std::size_t kVertexBlock = 1024;
 
 // Figures of the input; until a result is written they stand for the result as well.
-void RecordInput(const TriangleMesh& mesh, bool consistent, FlatSimplifyReport& report)
+struct InputFigures {
+    std::array<Vec3, 2> box{};
+    Measures measures;
+};
+
+InputFigures MeasureInput(const TriangleMesh& mesh, bool consistent)
+{
+    InputFigures figures;
+    figures.box = BoxOf(mesh);
+    figures.measures = MeasureOf(mesh, figures.box, consistent);
+    return figures;
+}
+
+void RecordInput(const TriangleMesh& mesh, const InputFigures& figures, FlatSimplifyReport& report)
 {
     report.trianglesBefore = mesh.indices.size() / 3;
     report.verticesBefore = mesh.vertices.size();
-    report.boundsBefore = BoxOf(mesh);
-    const Measures before = MeasureOf(mesh, report.boundsBefore, consistent);
-    report.areaBefore = before.area;
-    report.volumeBefore = before.volume;
+    report.boundsBefore = figures.box;
+    report.areaBefore = figures.measures.area;
+    report.volumeBefore = figures.measures.volume;
     report.trianglesAfter = report.trianglesBefore;
     report.verticesAfter = report.verticesBefore;
     report.boundsAfter = report.boundsBefore;
@@ -850,9 +938,21 @@ void WriteResult(const RemeshTopology& topology, bool preserveVertexNormals, Tri
     FlatSimplifyReport& report)
 {
     TopologySources sources;
-    TriangleMesh result = RebuildMeshFromTopology(topology, sources);
-    for (std::size_t i = 0; i < result.vertices.size(); ++i)
-        result.vertices[i].normal = mesh.vertices[sources.vertices[i]].normal;
+    TriangleMesh result;
+    // The after figures come from the topology on one thread while the mesh is built from it.
+    std::array<Vec3, 2> boxAfter{};
+    Measures after;
+    ParallelInvoke(
+        [&] {
+            boxAfter = BoxOfRebuilt(topology);
+            after = MeasureOfRebuilt(topology, boxAfter);
+        },
+        [&] {
+            result = RebuildMeshFromTopology(topology, sources);
+            ParallelFor(result.vertices.size(), [&](std::size_t i) {
+                result.vertices[i].normal = mesh.vertices[sources.vertices[i]].normal;
+            });
+        });
     if (!preserveVertexNormals)
         result.ComputeVertexNormals();
     for (std::size_t i = 0; i < result.vertices.size(); ++i) {
@@ -864,8 +964,7 @@ void WriteResult(const RemeshTopology& topology, bool preserveVertexNormals, Tri
     mesh = std::move(result);
     report.trianglesAfter = mesh.indices.size() / 3;
     report.verticesAfter = mesh.vertices.size();
-    report.boundsAfter = BoxOf(mesh);
-    const Measures after = MeasureOf(mesh, report.boundsAfter, true);
+    report.boundsAfter = boxAfter;
     report.areaAfter = after.area;
     report.volumeAfter = after.volume;
 }
@@ -877,21 +976,31 @@ FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::
 {
     FlatSimplifyReport report;
     const bool consistent = mesh.IsConsistent();
-    RecordInput(mesh, consistent, report);
-    if (!CanSimplify(mesh, consistent))
+    if (!CanSimplify(mesh, consistent)) {
+        RecordInput(mesh, MeasureInput(mesh, consistent), report);
         return report;
+    }
 
     const std::vector<std::uint32_t> neighbours = BuildTriangleNeighbours(mesh);
-    const PlanarRegions regions = FindPlanarRegions(mesh, settings, neighbours);
+    // The regions grow on one thread; the topology, the valences and the input figures, which
+    // do not depend on them, are made meanwhile.
+    PlanarRegions regions;
+    RemeshTopology topology;
+    std::vector<std::uint32_t> valences;
+    InputFigures input;
+    ParallelInvoke([&] { regions = FindPlanarRegions(mesh, settings, neighbours); },
+        [&] {
+            topology = BuildRemeshTopology(mesh);
+            RebuildVertexFaceLists(topology);
+            valences = MeasureValences(topology);
+            input = MeasureInput(mesh, consistent);
+        });
+    RecordInput(mesh, input, report);
     report.planarRegions = regions.normals.size();
     report.planarTriangles = std::accumulate(regions.triangleCounts.begin(), regions.triangleCounts.end(),
         std::uint64_t{0});
     const std::vector<std::uint8_t> vertexLocks =
         LockVertices(mesh, neighbours, regions.regionOfTriangle, texturedFaces, report);
-
-    RemeshTopology topology = BuildRemeshTopology(mesh);
-    RebuildVertexFaceLists(topology);
-    std::vector<std::uint32_t> valences = MeasureValences(topology);
     std::vector<std::uint32_t> candidates =
         ListCandidates(topology, vertexLocks, regions.regionOfTriangle, valences, report);
     FlatCollapser collapser(topology, vertexLocks, regions, std::move(valences), settings, report);
