@@ -1,5 +1,6 @@
 #include "engine/remesh/remesh_topology.h"
 
+#include "engine/mesh/large_pages.h"
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
@@ -21,11 +22,15 @@ RemeshTopology BuildRemeshTopology(const TriangleMesh& mesh)
     RemeshTopology topology;
     const std::size_t vertexCount = mesh.vertices.size();
     const std::size_t triangleCount = mesh.indices.size() / 3;
+    // The passes over the topology read vertices and triangles all over it: on large pages.
+    ReserveOnLargePages(topology.positions, vertexCount);
+    ReserveOnLargePages(topology.extraVertexFaces, vertexCount);
+    ReserveOnLargePages(topology.triangles, triangleCount);
     topology.positions.resize(vertexCount);
-    topology.vertexAlive.assign(vertexCount, 1);
+    AssignOnLargePages(topology.vertexAlive, vertexCount, std::uint8_t{1});
     topology.extraVertexFaces.resize(vertexCount);
     topology.triangles.resize(triangleCount);
-    topology.triangleAlive.assign(triangleCount, 1);
+    AssignOnLargePages(topology.triangleAlive, triangleCount, std::uint8_t{1});
     ParallelFor(vertexCount, [&](std::size_t v) { topology.positions[v] = mesh.vertices[v].position; });
     ParallelFor(triangleCount, [&](std::size_t t) {
         topology.triangles[t] = {mesh.indices[3 * t], mesh.indices[3 * t + 1], mesh.indices[3 * t + 2]};
@@ -45,7 +50,7 @@ void RebuildVertexFaceLists(RemeshTopology& topology)
     const std::size_t runs = std::clamp<std::size_t>(triangleCount / kFewestPerRun, 1, kRuns);
     const std::size_t perRun = (triangleCount + runs - 1) / runs;
     // cursors[r * vertexCount + v]: the count, then the first place, of run r at vertex v.
-    std::vector<std::uint32_t> cursors(runs * vertexCount, 0);
+    LargeVector<std::uint32_t> cursors(runs * vertexCount, 0);
     ParallelFor(runs, [&](std::size_t r) {
         std::uint32_t* count = cursors.data() + r * vertexCount;
         for (std::size_t t = r * perRun; t < std::min(triangleCount, (r + 1) * perRun); ++t) {
@@ -56,7 +61,7 @@ void RebuildVertexFaceLists(RemeshTopology& topology)
         }
     }, 1);
     std::vector<std::uint32_t>& offsets = topology.vertexFaceOffsets;
-    offsets.assign(vertexCount + 1, 0);
+    AssignOnLargePages(offsets, vertexCount + 1, 0u);
     std::uint32_t sum = 0;
     for (std::size_t v = 0; v < vertexCount; ++v) {
         offsets[v] = sum;
@@ -64,6 +69,7 @@ void RebuildVertexFaceLists(RemeshTopology& topology)
             sum += std::exchange(cursors[r * vertexCount + v], sum);
     }
     offsets[vertexCount] = sum;
+    ReserveOnLargePages(topology.vertexFaces, sum);
     topology.vertexFaces.resize(sum);
     ParallelFor(runs, [&](std::size_t r) {
         std::uint32_t* cursor = cursors.data() + r * vertexCount;
