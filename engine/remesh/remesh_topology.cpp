@@ -272,6 +272,8 @@ TriangleMesh RebuildMeshFromTopology(const RemeshTopology& topology, TopologySou
     std::vector<std::uint32_t> remap(vertexCount, kNoVertex);
     sources.vertices.clear();
     sources.triangles.clear();
+    sources.vertices.reserve(vertexCount);
+    sources.triangles.reserve(topology.triangles.size());
     for (std::size_t v = 0; v < vertexCount; ++v) {
         if (topology.vertexAlive[v]) {
             remap[v] = static_cast<std::uint32_t>(sources.vertices.size());
