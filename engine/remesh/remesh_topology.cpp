@@ -4,7 +4,6 @@
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace grainforge::mesh {
 
@@ -40,47 +39,32 @@ RemeshTopology BuildRemeshTopology(const TriangleMesh& mesh)
 
 void RebuildVertexFaceLists(RemeshTopology& topology)
 {
-    // A counting sort of the corners by vertex. The triangles are cut into a fixed number of
-    // runs, each counted and placed on its own thread; a vertex's entries from run r follow
-    // those from the runs before, so the lists are in triangle order as a single pass gives.
+    // One pass on the calling thread: the flat simplification rebuilds between its sweeps
+    // while the pipeline's weight transfer keeps the other threads busy, where a split into
+    // parallel runs measured slower.
     const std::size_t vertexCount = topology.positions.size();
-    const std::size_t triangleCount = topology.triangles.size();
-    constexpr std::size_t kRuns = 4;
-    constexpr std::size_t kFewestPerRun = 65536;
-    const std::size_t runs = std::clamp<std::size_t>(triangleCount / kFewestPerRun, 1, kRuns);
-    const std::size_t perRun = (triangleCount + runs - 1) / runs;
-    // cursors[r * vertexCount + v]: the count, then the first place, of run r at vertex v.
-    LargeVector<std::uint32_t> cursors(runs * vertexCount, 0);
-    ParallelFor(runs, [&](std::size_t r) {
-        std::uint32_t* count = cursors.data() + r * vertexCount;
-        for (std::size_t t = r * perRun; t < std::min(triangleCount, (r + 1) * perRun); ++t) {
-            if (!topology.triangleAlive[t])
-                continue;
-            for (std::uint32_t v : topology.triangles[t])
-                ++count[v];
-        }
-    }, 1);
     std::vector<std::uint32_t>& offsets = topology.vertexFaceOffsets;
     AssignOnLargePages(offsets, vertexCount + 1, 0u);
-    std::uint32_t sum = 0;
-    for (std::size_t v = 0; v < vertexCount; ++v) {
-        offsets[v] = sum;
-        for (std::size_t r = 0; r < runs; ++r)
-            sum += std::exchange(cursors[r * vertexCount + v], sum);
+    const std::size_t triangleCount = topology.triangles.size();
+    for (std::size_t t = 0; t < triangleCount; ++t) {
+        if (!topology.triangleAlive[t])
+            continue;
+        for (std::uint32_t v : topology.triangles[t])
+            ++offsets[v + 1];
     }
-    offsets[vertexCount] = sum;
-    ReserveOnLargePages(topology.vertexFaces, sum);
-    topology.vertexFaces.resize(sum);
-    ParallelFor(runs, [&](std::size_t r) {
-        std::uint32_t* cursor = cursors.data() + r * vertexCount;
-        for (std::size_t t = r * perRun; t < std::min(triangleCount, (r + 1) * perRun); ++t) {
-            if (!topology.triangleAlive[t])
-                continue;
-            for (std::uint32_t v : topology.triangles[t])
-                topology.vertexFaces[cursor[v]++] = static_cast<std::uint32_t>(t);
-        }
-    }, 1);
-    ParallelFor(topology.extraVertexFaces.size(), [&](std::size_t v) { topology.extraVertexFaces[v].clear(); });
+    for (std::size_t v = 0; v < vertexCount; ++v)
+        offsets[v + 1] += offsets[v];
+    ReserveOnLargePages(topology.vertexFaces, offsets[vertexCount]);
+    topology.vertexFaces.resize(offsets[vertexCount]);
+    std::vector<std::uint32_t> cursor(offsets.begin(), offsets.end() - 1);
+    for (std::size_t t = 0; t < triangleCount; ++t) {
+        if (!topology.triangleAlive[t])
+            continue;
+        for (std::uint32_t v : topology.triangles[t])
+            topology.vertexFaces[cursor[v]++] = static_cast<std::uint32_t>(t);
+    }
+    for (auto& extra : topology.extraVertexFaces)
+        extra.clear();
 }
 
 std::vector<TopologyEdge> BuildTopologyEdges(const RemeshTopology& topology)

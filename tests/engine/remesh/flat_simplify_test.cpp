@@ -241,8 +241,8 @@ TEST(FlatSimplify, NeighboursAreTheEdgesSharedByExactlyTwoSlots)
     }
 }
 
-// The face lists are rebuilt in runs of triangles on several threads once a mesh is large: they
-// must hold every alive triangle once per corner, in triangle order, as one pass gives.
+// The face lists, which the sweeps read, hold every alive triangle once
+// per corner in triangle order, and nothing attached since the last rebuild.
 TEST(FlatSimplify, FaceListsAreInTriangleOrder)
 {
     struct Case {
@@ -251,7 +251,7 @@ TEST(FlatSimplify, FaceListsAreInTriangleOrder)
     };
     const Case cases[] = {
         {"twelve triangles", MakeTestCube(10)},
-        {"grid-top box of 300, several runs", MakeGridTopBox(300)},
+        {"grid-top box of 300", MakeGridTopBox(300)},
     };
     for (const Case& c : cases) {
         RemeshTopology topology = BuildRemeshTopology(c.mesh);
