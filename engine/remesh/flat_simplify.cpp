@@ -4,11 +4,13 @@
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <numeric>
+#include <utility>
 
 namespace grainforge::mesh {
 
@@ -47,24 +49,24 @@ struct Measures {
     double volume = 0.0;
 };
 
-// Area and signed volume about the box centre; nothing is read for an inconsistent mesh.
-Measures MeasureOf(const TriangleMesh& mesh, const std::array<Vec3, 2>& box, bool consistent)
+// Area and signed volume about the box centre of the triangles `forEach` gives as three
+// corner positions each, summed in that order.
+template <class ForEachTriangle>
+Measures MeasureTriangles(bool noVertices, const std::array<Vec3, 2>& box, ForEachTriangle&& forEach)
 {
     Measures m;
-    if (!consistent)
-        return m;
-    const double cx = mesh.vertices.empty() ? 0.0 : (double(box[0].x) + double(box[1].x)) * 0.5;
-    const double cy = mesh.vertices.empty() ? 0.0 : (double(box[0].y) + double(box[1].y)) * 0.5;
-    const double cz = mesh.vertices.empty() ? 0.0 : (double(box[0].z) + double(box[1].z)) * 0.5;
+    const double cx = noVertices ? 0.0 : (double(box[0].x) + double(box[1].x)) * 0.5;
+    const double cy = noVertices ? 0.0 : (double(box[0].y) + double(box[1].y)) * 0.5;
+    const double cz = noVertices ? 0.0 : (double(box[0].z) + double(box[1].z)) * 0.5;
     KahanSum area;
     KahanSum volume;
-    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+    forEach([&](Vec3 q0, Vec3 q1, Vec3 q2) {
+        const Vec3 q[3] = {q0, q1, q2};
         double p[3][3];
         for (int i = 0; i < 3; ++i) {
-            const Vec3 q = mesh.vertices[mesh.indices[3 * t + i]].position;
-            p[i][0] = double(q.x) - cx;
-            p[i][1] = double(q.y) - cy;
-            p[i][2] = double(q.z) - cz;
+            p[i][0] = double(q[i].x) - cx;
+            p[i][1] = double(q[i].y) - cy;
+            p[i][2] = double(q[i].z) - cz;
         }
         const double e1[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
         const double e2[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
@@ -75,10 +77,66 @@ Measures MeasureOf(const TriangleMesh& mesh, const std::array<Vec3, 2>& box, boo
             - p[0][1] * (p[1][0] * p[2][2] - p[1][2] * p[2][0])
             + p[0][2] * (p[1][0] * p[2][1] - p[1][1] * p[2][0]);
         volume.Add(det / 6.0);
-    }
+    });
     m.area = area.sum;
     m.volume = volume.sum;
     return m;
+}
+
+// Area and signed volume about the box centre; nothing is read for an inconsistent mesh.
+Measures MeasureOf(const TriangleMesh& mesh, const std::array<Vec3, 2>& box, bool consistent)
+{
+    if (!consistent)
+        return {};
+    return MeasureTriangles(mesh.vertices.empty(), box, [&](auto&& add) {
+        for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+            add(mesh.vertices[mesh.indices[3 * t]].position, mesh.vertices[mesh.indices[3 * t + 1]].position,
+                mesh.vertices[mesh.indices[3 * t + 2]].position);
+        }
+    });
+}
+
+// Whether RebuildMeshFromTopology keeps triangle t.
+bool IsKept(const RemeshTopology& topology, std::size_t t)
+{
+    const auto& c = topology.triangles[t];
+    return topology.triangleAlive[t] && c[0] != c[1] && c[1] != c[2] && c[0] != c[2]
+        && topology.vertexAlive[c[0]] && topology.vertexAlive[c[1]] && topology.vertexAlive[c[2]];
+}
+
+// BoxOf and MeasureOf of the mesh RebuildMeshFromTopology makes, read from the topology: its
+// vertices are the alive ones in order and its triangles the kept ones in order, so every
+// comparison and sum meets the same numbers in the same order.
+std::array<Vec3, 2> BoxOfRebuilt(const RemeshTopology& topology)
+{
+    std::array<Vec3, 2> box{};
+    bool first = true;
+    for (std::size_t v = 0; v < topology.VertexCount(); ++v) {
+        if (!topology.vertexAlive[v])
+            continue;
+        const Vec3 p = topology.positions[v];
+        if (first) {
+            box = {p, p};
+            first = false;
+        }
+        box[0] = {std::min(box[0].x, p.x), std::min(box[0].y, p.y), std::min(box[0].z, p.z)};
+        box[1] = {std::max(box[1].x, p.x), std::max(box[1].y, p.y), std::max(box[1].z, p.z)};
+    }
+    return box;
+}
+
+Measures MeasureOfRebuilt(const RemeshTopology& topology, const std::array<Vec3, 2>& box)
+{
+    const bool noVertices = std::find(topology.vertexAlive.begin(), topology.vertexAlive.end(), 1)
+        == topology.vertexAlive.end();
+    return MeasureTriangles(noVertices, box, [&](auto&& add) {
+        for (std::size_t t = 0; t < topology.TriangleCount(); ++t) {
+            if (!IsKept(topology, t))
+                continue;
+            const auto& c = topology.triangles[t];
+            add(topology.positions[c[0]], topology.positions[c[1]], topology.positions[c[2]]);
+        }
+    });
 }
 
 }  // namespace
@@ -115,25 +173,45 @@ std::vector<std::uint32_t> BuildTriangleNeighbours(const TriangleMesh& mesh)
     // over the mesh: on large pages.
     std::vector<std::uint32_t> neighbours;
     AssignOnLargePages(neighbours, corners, kNoFace);
-    ParallelFor(corners, [&](std::size_t slot) {
-        const std::size_t t = slot / 3;
-        const std::size_t i = slot % 3;
-        const std::uint32_t a = index[3 * t + i];
-        const EdgeKey key = MakeEdgeKey(a, index[3 * t + (i + 1) % 3]);
-        std::size_t users = 0;
-        std::size_t other = 0;
-        for (std::uint32_t k = start[a]; k < start[a + 1] && users <= 2; ++k) {
-            const std::size_t u = around[k];
-            for (std::size_t j = 0; j < 3; ++j) {
-                if (MakeEdgeKey(index[3 * u + j], index[3 * u + (j + 1) % 3]) != key)
+    // Per vertex a: the corner slots of a's triangles whose edge has a for an end, each with
+    // its other end. The slots starting at a find their users among them, so each triangle
+    // around a is read once for all of them.
+    const std::size_t vertexCount = mesh.vertices.size();
+    ParallelForBlocks(vertexCount, 1024, [&](std::size_t begin, std::size_t end) {
+        struct Use {
+            std::uint32_t otherEnd;
+            std::size_t slot;
+        };
+        std::vector<Use> uses;
+        for (std::size_t a = begin; a < end; ++a) {
+            uses.clear();
+            for (std::uint32_t k = start[a]; k < start[a + 1]; ++k) {
+                const std::size_t u = around[k];
+                for (std::size_t j = 0; j < 3; ++j) {
+                    const std::uint32_t p = index[3 * u + j];
+                    const std::uint32_t q = index[3 * u + (j + 1) % 3];
+                    if (p == a)
+                        uses.push_back({q, 3 * u + j});
+                    else if (q == a)
+                        uses.push_back({p, 3 * u + j});
+                }
+            }
+            for (const Use& own : uses) {
+                if (index[own.slot] != a)
                     continue;
-                ++users;
-                if (3 * u + j != slot)
-                    other = 3 * u + j;
+                std::size_t users = 0;
+                std::size_t other = 0;
+                for (const Use& use : uses) {
+                    if (use.otherEnd != own.otherEnd)
+                        continue;
+                    ++users;
+                    if (use.slot != own.slot)
+                        other = use.slot;
+                }
+                if (users == 2)
+                    neighbours[own.slot] = static_cast<std::uint32_t>(other / 3);
             }
         }
-        if (users == 2)
-            neighbours[slot] = static_cast<std::uint32_t>(other / 3);
     });
     return neighbours;
 }
@@ -184,12 +262,33 @@ std::vector<std::uint32_t> SeedsLargestFirst(const std::vector<float>& areas)
     // The order is total, so it is the order the comparison below gives.
     const bool plain = std::all_of(areas.begin(), areas.end(), [](float area) { return area >= 0.0f; });
     if (plain) {
-        std::vector<std::uint64_t> keys(areas.size());
-        ParallelFor(areas.size(), [&](std::size_t t) {
+        // The keys start in index order and a stable radix sort by the area half alone keeps
+        // that order among equal areas: digit by digit from the lowest, on one thread, which
+        // beats a parallel comparison sort and leaves the other thread to the seed tests.
+        LargeVector<std::uint64_t> keys(areas.size());
+        LargeVector<std::uint64_t> sorted(areas.size());
+        for (std::size_t t = 0; t < areas.size(); ++t)
             keys[t] = (std::uint64_t{~std::bit_cast<std::uint32_t>(areas[t] + 0.0f)} << 32) | t;
-        });
-        ParallelSort(keys.begin(), keys.end());
-        ParallelFor(keys.size(), [&](std::size_t i) { seeds[i] = static_cast<std::uint32_t>(keys[i]); });
+        constexpr int kDigitBits = 11;
+        std::vector<std::size_t> starts(std::size_t{1} << kDigitBits);
+        for (int shift = 32; shift < 64; shift += kDigitBits) {
+            const int bits = std::min(kDigitBits, 64 - shift);
+            const std::uint64_t mask = (std::uint64_t{1} << bits) - 1;
+            std::fill(starts.begin(), starts.end(), 0);
+            for (const std::uint64_t key : keys)
+                ++starts[(key >> shift) & mask];
+            // One digit for all keys would leave them where they are.
+            if (std::find(starts.begin(), starts.end(), keys.size()) != starts.end())
+                continue;
+            std::size_t sum = 0;
+            for (std::size_t& start : starts)
+                sum += std::exchange(start, sum);
+            for (const std::uint64_t key : keys)
+                sorted[starts[(key >> shift) & mask]++] = key;
+            keys.swap(sorted);
+        }
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            seeds[i] = static_cast<std::uint32_t>(keys[i]);
         return seeds;
     }
     std::iota(seeds.begin(), seeds.end(), 0u);
@@ -199,66 +298,36 @@ std::vector<std::uint32_t> SeedsLargestFirst(const std::vector<float>& areas)
     return seeds;
 }
 
-// The growth of one region: its fixed plane and the limits a new member must keep.
-class RegionGrower {
+// Whether a triangle joins a region: the test of the growth, for any fixed plane.
+class JoinTest {
 public:
-    RegionGrower(const TriangleMesh& mesh, const std::vector<std::uint32_t>& neighbours,
-        const FaceShapes& shapes, const SimplifySettings& settings)
-        : mesh_(mesh), neighbours_(neighbours), shapes_(shapes), tolerance_(PlaneTolerance(mesh, settings)),
+    JoinTest(const TriangleMesh& mesh, const FaceShapes& shapes, const SimplifySettings& settings)
+        : mesh_(mesh), shapes_(shapes), tolerance_(PlaneTolerance(mesh, settings)),
           cosineLimit_(std::cos(std::clamp(settings.planarAngleDegrees, 0.0f, 90.0f) * 3.1415927f / 180.0f))
     {
     }
 
-    // Grows region `id` from `seed` depth first into regionOfTriangle; its triangle count.
-    std::uint64_t Grow(std::uint32_t seed, std::uint32_t id, std::vector<std::uint32_t>& regionOfTriangle)
-    {
-        normal_ = shapes_.normals[seed];
-        planePoint_ = Corner(seed, 0);
-        std::uint64_t members = 1;
-        regionOfTriangle[seed] = id;
-        stack_.assign(1, seed);
-        while (!stack_.empty()) {
-            const std::uint32_t t = stack_.back();
-            stack_.pop_back();
-            for (std::size_t i = 0; i < 3; ++i) {
-                const std::uint32_t other = neighbours_[3 * t + i];
-                if (other == kNoFace || regionOfTriangle[other] != kNoRegion || !Joins(t, i, other))
-                    continue;
-                regionOfTriangle[other] = id;
-                ++members;
-                stack_.push_back(other);
-            }
-        }
-        return members;
-    }
-
-    Vec3 Normal() const { return normal_; }
-    Vec3 PlanePoint() const { return planePoint_; }
-
-private:
     Vec3 Corner(std::size_t t, std::size_t i) const { return mesh_.vertices[mesh_.indices[3 * t + i]].position; }
 
-    double OffPlane(Vec3 p) const
-    {
-        const Vec3 d = p - planePoint_;
-        return std::abs(double(d.x) * normal_.x + double(d.y) * normal_.y + double(d.z) * normal_.z);
-    }
-
-    // Whether `other`, across edge i of member t, joins: its normal within the angle (a
-    // degenerate one has no say), its corners on the plane, and it lies beyond the edge, not
-    // folded back over t.
-    bool Joins(std::uint32_t t, std::size_t i, std::uint32_t other) const
+    // Whether `other`, across edge i of member t, joins the region with unit normal `normal`
+    // through `planePoint`: its normal within the angle (a degenerate one has no say), its
+    // corners on the plane, and it lies beyond the edge, not folded back over t.
+    bool Joins(Vec3 normal, Vec3 planePoint, std::uint32_t t, std::size_t i, std::uint32_t other) const
     {
         const Vec3 otherNormal = shapes_.normals[other];
-        if (!IsZero(otherNormal) && !(Dot(otherNormal, normal_) >= cosineLimit_))
+        if (!IsZero(otherNormal) && !(Dot(otherNormal, normal) >= cosineLimit_))
             return false;
-        if (OffPlane(Corner(other, 0)) > tolerance_ || OffPlane(Corner(other, 1)) > tolerance_
-            || OffPlane(Corner(other, 2)) > tolerance_)
+        const auto offPlane = [&](Vec3 p) {
+            const Vec3 d = p - planePoint;
+            return std::abs(double(d.x) * normal.x + double(d.y) * normal.y + double(d.z) * normal.z);
+        };
+        if (offPlane(Corner(other, 0)) > tolerance_ || offPlane(Corner(other, 1)) > tolerance_
+            || offPlane(Corner(other, 2)) > tolerance_)
             return false;
         const std::uint32_t i0 = mesh_.indices[3 * t + i];
         const std::uint32_t i1 = mesh_.indices[3 * t + (i + 1) % 3];
         const Vec3 e0 = mesh_.vertices[i0].position;
-        const Vec3 acrossEdge = Normalized(Cross(normal_, mesh_.vertices[i1].position - e0));
+        const Vec3 acrossEdge = Normalized(Cross(normal, mesh_.vertices[i1].position - e0));
         Vec3 otherApex = Corner(other, 0);
         for (std::size_t k = 0; k < 3; ++k) {
             const std::uint32_t index = mesh_.indices[3 * other + k];
@@ -269,11 +338,89 @@ private:
         return !(side > 0.0f);
     }
 
+private:
     const TriangleMesh& mesh_;
-    const std::vector<std::uint32_t>& neighbours_;
     const FaceShapes& shapes_;
     const double tolerance_;
     const float cosineLimit_;
+};
+
+// Bit i of a seed's flags: the triangle across its edge i joins the region the seed would
+// grow. kDegenerateSeed: the seed has no normal and grows none.
+constexpr std::uint8_t kDegenerateSeed = 8;
+
+// The flags of every triangle as a seed. What a seed's neighbours are tested against is the
+// seed's own plane, so these tests need no growth and run in parallel; most seeds of a curved
+// surface are then seen to make one-triangle regions without reading their neighbours.
+std::vector<std::uint8_t> SeedFlags(const std::vector<std::uint32_t>& neighbours, const FaceShapes& shapes,
+    const JoinTest& test)
+{
+    std::vector<std::uint8_t> flags(shapes.normals.size(), 0);
+    ParallelFor(flags.size(), [&](std::size_t t) {
+        const Vec3 normal = shapes.normals[t];
+        if (IsZero(normal)) {
+            flags[t] = kDegenerateSeed;
+            return;
+        }
+        const Vec3 planePoint = test.Corner(t, 0);
+        std::uint8_t bits = 0;
+        for (std::size_t i = 0; i < 3; ++i) {
+            const std::uint32_t other = neighbours[3 * t + i];
+            if (other != kNoFace && test.Joins(normal, planePoint, static_cast<std::uint32_t>(t), i, other))
+                bits |= static_cast<std::uint8_t>(1u << i);
+        }
+        flags[t] = bits;
+    });
+    return flags;
+}
+
+// The growth of one region from its seed, with its fixed plane.
+class RegionGrower {
+public:
+    RegionGrower(const std::vector<std::uint32_t>& neighbours, const FaceShapes& shapes, const JoinTest& test)
+        : neighbours_(neighbours), shapes_(shapes), test_(test)
+    {
+    }
+
+    // Grows region `id` from `seed` (with its SeedFlags) depth first into regionOfTriangle;
+    // its triangle count.
+    std::uint64_t Grow(std::uint32_t seed, std::uint8_t seedFlags, std::uint32_t id,
+        std::vector<std::uint32_t>& regionOfTriangle)
+    {
+        normal_ = shapes_.normals[seed];
+        planePoint_ = test_.Corner(seed, 0);
+        std::uint64_t members = 1;
+        regionOfTriangle[seed] = id;
+        stack_.clear();
+        // The seed's own neighbours were tested ahead: the same pushes as for any member.
+        for (std::size_t i = 0; i < 3; ++i) {
+            const std::uint32_t other = neighbours_[3 * std::size_t{seed} + i];
+            if (!((seedFlags >> i) & 1u) || regionOfTriangle[other] != kNoRegion)
+                continue;
+            regionOfTriangle[other] = id;
+            ++members;
+            stack_.push_back(other);
+        }
+        while (!stack_.empty()) {
+            const std::uint32_t t = stack_.back();
+            stack_.pop_back();
+            for (std::size_t i = 0; i < 3; ++i) {
+                const std::uint32_t other = neighbours_[3 * std::size_t{t} + i];
+                if (other == kNoFace || regionOfTriangle[other] != kNoRegion
+                    || !test_.Joins(normal_, planePoint_, t, i, other))
+                    continue;
+                regionOfTriangle[other] = id;
+                ++members;
+                stack_.push_back(other);
+            }
+        }
+        return members;
+    }
+
+private:
+    const std::vector<std::uint32_t>& neighbours_;
+    const FaceShapes& shapes_;
+    const JoinTest& test_;
     Vec3 normal_{};
     Vec3 planePoint_{};
     std::vector<std::uint32_t> stack_;
@@ -290,40 +437,55 @@ PlanarRegions FindPlanarRegions(const TriangleMesh& mesh, const SimplifySettings
     if (triangleCount == 0 || !mesh.IsConsistent() || neighbours.size() != 3 * triangleCount)
         return regions;
     const FaceShapes shapes = MeasureFaces(mesh);
-    RegionGrower grower(mesh, neighbours, shapes, settings);
-    const std::vector<std::uint32_t> seeds = SeedsLargestFirst(shapes.areas);
-    // Seeds in order of area jump all over the mesh: what a seed and its neighbours read is
-    // asked for some seeds ahead, the neighbours' part once the seed's own part has arrived.
+    const JoinTest test(mesh, shapes, settings);
+    std::vector<std::uint32_t> seeds;
+    std::vector<std::uint8_t> flags;
+    ParallelInvoke([&] { seeds = SeedsLargestFirst(shapes.areas); },
+        [&] { flags = SeedFlags(neighbours, shapes, test); });
+    // The flags in seed order, so that the growth reads them in turn.
+    std::vector<std::uint8_t> flagsInTurn(seeds.size());
+    ParallelFor(seeds.size(), [&](std::size_t i) { flagsInTurn[i] = flags[seeds[i]]; });
+
+    RegionGrower grower(neighbours, shapes, test);
+    // On a curved surface nearly every triangle is a region of its own.
+    LargeVector<std::uint32_t> seedOfRegion;
+    seedOfRegion.reserve(triangleCount);
+    ReserveOnLargePages(regions.triangleCounts, triangleCount);
+    // Seeds in order of area jump all over the mesh: whether a seed is taken is asked for some
+    // seeds ahead, and what a growing seed reads once that has arrived.
     constexpr std::size_t kSeedAhead = 16;
-    constexpr std::size_t kNeighbourAhead = 8;
+    constexpr std::size_t kGrowAhead = 8;
     for (std::size_t i = 0; i < seeds.size(); ++i) {
-        if (i + kSeedAhead < seeds.size()) {
-            const std::uint32_t ahead = seeds[i + kSeedAhead];
-            __builtin_prefetch(&regions.regionOfTriangle[ahead]);
-            __builtin_prefetch(&shapes.normals[ahead]);
+        if (i + kSeedAhead < seeds.size())
+            __builtin_prefetch(&regions.regionOfTriangle[seeds[i + kSeedAhead]]);
+        if (i + kGrowAhead < seeds.size() && (flagsInTurn[i + kGrowAhead] & 7u) != 0) {
+            const std::uint32_t ahead = seeds[i + kGrowAhead];
             __builtin_prefetch(&neighbours[3 * std::size_t{ahead}]);
             __builtin_prefetch(&mesh.indices[3 * std::size_t{ahead}]);
-        }
-        if (i + kNeighbourAhead < seeds.size()) {
-            const std::uint32_t ahead = seeds[i + kNeighbourAhead];
-            for (std::size_t k = 0; k < 3; ++k) {
-                const std::uint32_t other = neighbours[3 * std::size_t{ahead} + k];
-                if (other == kNoFace)
-                    continue;
-                __builtin_prefetch(&regions.regionOfTriangle[other]);
-                __builtin_prefetch(&shapes.normals[other]);
-                __builtin_prefetch(&mesh.indices[3 * std::size_t{other}]);
-            }
-            __builtin_prefetch(&mesh.vertices[mesh.indices[3 * std::size_t{ahead}]]);
+            __builtin_prefetch(&shapes.normals[ahead]);
         }
         const std::uint32_t seed = seeds[i];
-        if (regions.regionOfTriangle[seed] != kNoRegion || IsZero(shapes.normals[seed]))
+        const std::uint8_t seedFlags = flagsInTurn[i];
+        if ((seedFlags & kDegenerateSeed) != 0 || regions.regionOfTriangle[seed] != kNoRegion)
             continue;
-        const auto id = static_cast<std::uint32_t>(regions.normals.size());
-        regions.triangleCounts.push_back(grower.Grow(seed, id, regions.regionOfTriangle));
-        regions.normals.push_back(grower.Normal());
-        regions.planePoints.push_back(grower.PlanePoint());
+        const auto id = static_cast<std::uint32_t>(seedOfRegion.size());
+        seedOfRegion.push_back(seed);
+        if ((seedFlags & 7u) == 0) {
+            regions.regionOfTriangle[seed] = id;
+            regions.triangleCounts.push_back(1);
+        } else {
+            regions.triangleCounts.push_back(grower.Grow(seed, seedFlags, id, regions.regionOfTriangle));
+        }
     }
+    // Each region's plane is its seed's normal through the seed's first corner.
+    ReserveOnLargePages(regions.normals, seedOfRegion.size());
+    ReserveOnLargePages(regions.planePoints, seedOfRegion.size());
+    regions.normals.resize(seedOfRegion.size());
+    regions.planePoints.resize(seedOfRegion.size());
+    ParallelFor(seedOfRegion.size(), [&](std::size_t r) {
+        regions.normals[r] = shapes.normals[seedOfRegion[r]];
+        regions.planePoints[r] = test.Corner(seedOfRegion[r], 0);
+    });
     return regions;
 }
 
@@ -363,7 +525,17 @@ bool IsInteriorPlanar(const RemeshTopology& topology, const std::vector<std::uin
         if (regionOfTriangle[f] != region)
             return false;
     }
-    GatherOneRing(topology, vertex, ring);
+    // The one-ring from the faces just gathered: the same corners GatherOneRing collects, with
+    // no second walk over the lists.
+    ring.clear();
+    for (std::uint32_t f : faces) {
+        for (std::uint32_t c : topology.triangles[f]) {
+            if (c != vertex)
+                ring.push_back(c);
+        }
+    }
+    std::sort(ring.begin(), ring.end());
+    ring.erase(std::unique(ring.begin(), ring.end()), ring.end());
     return ring.size() == faces.size();
 }
 
@@ -383,14 +555,26 @@ namespace {
 constexpr std::size_t kVertexBlock = 1024;
 
 // Figures of the input; until a result is written they stand for the result as well.
-void RecordInput(const TriangleMesh& mesh, bool consistent, FlatSimplifyReport& report)
+struct InputFigures {
+    std::array<Vec3, 2> box{};
+    Measures measures;
+};
+
+InputFigures MeasureInput(const TriangleMesh& mesh, bool consistent)
+{
+    InputFigures figures;
+    figures.box = BoxOf(mesh);
+    figures.measures = MeasureOf(mesh, figures.box, consistent);
+    return figures;
+}
+
+void RecordInput(const TriangleMesh& mesh, const InputFigures& figures, FlatSimplifyReport& report)
 {
     report.trianglesBefore = mesh.indices.size() / 3;
     report.verticesBefore = mesh.vertices.size();
-    report.boundsBefore = BoxOf(mesh);
-    const Measures before = MeasureOf(mesh, report.boundsBefore, consistent);
-    report.areaBefore = before.area;
-    report.volumeBefore = before.volume;
+    report.boundsBefore = figures.box;
+    report.areaBefore = figures.measures.area;
+    report.volumeBefore = figures.measures.volume;
     report.trianglesAfter = report.trianglesBefore;
     report.verticesAfter = report.verticesBefore;
     report.boundsAfter = report.boundsBefore;
@@ -472,14 +656,28 @@ std::vector<std::uint8_t> LockVertices(const TriangleMesh& mesh, const std::vect
     return vertexLocks;
 }
 
-// The one-ring size of every vertex, locked ones included: the limit on the kept vertex must
-// hold for a collapse onto a border or textured vertex as well.
-std::vector<std::uint32_t> MeasureValences(const RemeshTopology& topology)
+// The one-ring size of every vertex a collapse may read it for: the unlocked ones (the
+// candidates) and every corner of their faces, locked ones included, since the limit on the kept
+// vertex must hold for a collapse onto a border or textured vertex as well. Others are left 0:
+// no collapse reaches them, and on a mostly curved part they are most vertices.
+std::vector<std::uint32_t> MeasureValences(const RemeshTopology& topology, const std::vector<std::uint8_t>& vertexLocks)
 {
-    std::vector<std::uint32_t> valences(topology.VertexCount(), 0);
+    std::vector<std::uint8_t> reached(topology.VertexCount(), 0);
+    ParallelFor(topology.TriangleCount(), [&](std::size_t t) {
+        const auto& c = topology.triangles[t];
+        if (!topology.triangleAlive[t]
+            || (vertexLocks[c[0]] != kUnlocked && vertexLocks[c[1]] != kUnlocked && vertexLocks[c[2]] != kUnlocked))
+            return;
+        for (std::uint32_t v : c)
+            std::atomic_ref<std::uint8_t>(reached[v]).store(1, std::memory_order_relaxed);
+    });
+    std::vector<std::uint32_t> valences;
+    AssignOnLargePages(valences, topology.VertexCount(), 0u);
     ParallelForBlocks(valences.size(), kVertexBlock, [&](std::size_t begin, std::size_t end) {
         std::vector<std::uint32_t> ring;
         for (std::size_t v = begin; v < end; ++v) {
+            if (!reached[v])
+                continue;
             GatherOneRing(topology, static_cast<std::uint32_t>(v), ring);
             valences[v] = static_cast<std::uint32_t>(ring.size());
         }
@@ -570,8 +768,10 @@ public:
 private:
     // A rebuild once the faces moved since the last one reach 1 / kRebuildShare of all
     // triangles. On FlatSimplify4M (2 cores, fastest of five runs taken in turns) the sweeps
-    // took 3.5 to 3.6 s with 4, 8 or 16, and 4.2 s with a rebuild after every sweep.
-    static constexpr std::uint64_t kRebuildShare = 8;
+    // took 3.5 to 3.6 s with 4, 8 or 16, and 4.2 s with a rebuild after every sweep; on the
+    // Process cube (1.5 M triangles, one thread, fastest of eight) 0.30 s with 4 against 0.34 s
+    // with 8 and 0.37 s with 16.
+    static constexpr std::uint64_t kRebuildShare = 4;
 
     // triedAt_ of a vertex whose last try does not stand for the next one (never tried, or a
     // neighbour was passed over as changed in that sweep). Above any collapse count: there are
@@ -663,11 +863,29 @@ private:
     // neither pinches the surface nor doubles a triangle. Costs u's ring, not v's.
     bool KeepsLinkCondition(std::uint32_t v, std::uint32_t u)
     {
-        GatherOneRing(topology_, u, ringOfTarget_);
+        // u's ring and its faces on edge uv in one walk over u's lists: what GatherOneRing
+        // and GatherEdgeFaces give.
+        ringOfTarget_.clear();
+        edgeFaces_.clear();
+        topology_.ForEachListedFace(u, [&](std::uint32_t f) {
+            if (!topology_.triangleAlive[f] || !topology_.FaceContains(f, u))
+                return;
+            bool holdsV = false;
+            for (std::uint32_t c : topology_.triangles[f]) {
+                if (c != u)
+                    ringOfTarget_.push_back(c);
+                holdsV = holdsV || c == v;
+            }
+            if (holdsV)
+                edgeFaces_.push_back(f);
+        });
+        std::sort(ringOfTarget_.begin(), ringOfTarget_.end());
+        ringOfTarget_.erase(std::unique(ringOfTarget_.begin(), ringOfTarget_.end()), ringOfTarget_.end());
+        std::sort(edgeFaces_.begin(), edgeFaces_.end());
+        edgeFaces_.erase(std::unique(edgeFaces_.begin(), edgeFaces_.end()), edgeFaces_.end());
         std::size_t common = 0;
         for (std::uint32_t w : ringOfTarget_)
             common += std::binary_search(ring_.begin(), ring_.end(), w);
-        GatherEdgeFaces(topology_, u, v, edgeFaces_);
         return edgeFaces_.size() == common;
     }
 
@@ -728,8 +946,8 @@ private:
     std::uint64_t collapses_ = 0;
     std::uint64_t sweepStart_ = 0;         // collapses before the running sweep
     std::uint64_t facesMovedSinceRebuild_ = 0;
-    std::vector<std::uint32_t> changedAt_; // collapses done when the one-ring last changed
-    std::vector<std::uint32_t> triedAt_;   // collapses done at the last try, or kMustTry
+    LargeVector<std::uint32_t> changedAt_; // collapses done when the one-ring last changed
+    LargeVector<std::uint32_t> triedAt_;   // collapses done at the last try, or kMustTry
     std::vector<std::uint32_t> faces_;     // of the vertex on its turn
     std::vector<std::uint32_t> ring_;      // of the vertex on its turn, sorted
     std::vector<std::uint32_t> ringOfTarget_;
@@ -765,9 +983,21 @@ void WriteResult(const RemeshTopology& topology, bool preserveVertexNormals, Tri
     FlatSimplifyReport& report)
 {
     TopologySources sources;
-    TriangleMesh result = RebuildMeshFromTopology(topology, sources);
-    for (std::size_t i = 0; i < result.vertices.size(); ++i)
-        result.vertices[i].normal = mesh.vertices[sources.vertices[i]].normal;
+    TriangleMesh result;
+    // The after figures come from the topology on one thread while the mesh is built from it.
+    std::array<Vec3, 2> boxAfter{};
+    Measures after;
+    ParallelInvoke(
+        [&] {
+            boxAfter = BoxOfRebuilt(topology);
+            after = MeasureOfRebuilt(topology, boxAfter);
+        },
+        [&] {
+            result = RebuildMeshFromTopology(topology, sources);
+            ParallelFor(result.vertices.size(), [&](std::size_t i) {
+                result.vertices[i].normal = mesh.vertices[sources.vertices[i]].normal;
+            });
+        });
     if (!preserveVertexNormals)
         result.ComputeVertexNormals();
     for (std::size_t i = 0; i < result.vertices.size(); ++i) {
@@ -779,8 +1009,7 @@ void WriteResult(const RemeshTopology& topology, bool preserveVertexNormals, Tri
     mesh = std::move(result);
     report.trianglesAfter = mesh.indices.size() / 3;
     report.verticesAfter = mesh.vertices.size();
-    report.boundsAfter = BoxOf(mesh);
-    const Measures after = MeasureOf(mesh, report.boundsAfter, true);
+    report.boundsAfter = boxAfter;
     report.areaAfter = after.area;
     report.volumeAfter = after.volume;
 }
@@ -792,21 +1021,31 @@ FlatSimplifyReport SimplifyFlatAreas(TriangleMesh& mesh, const std::vector<std::
 {
     FlatSimplifyReport report;
     const bool consistent = mesh.IsConsistent();
-    RecordInput(mesh, consistent, report);
-    if (!CanSimplify(mesh, consistent))
+    if (!CanSimplify(mesh, consistent)) {
+        RecordInput(mesh, MeasureInput(mesh, consistent), report);
         return report;
+    }
 
     const std::vector<std::uint32_t> neighbours = BuildTriangleNeighbours(mesh);
-    const PlanarRegions regions = FindPlanarRegions(mesh, settings, neighbours);
+    // The regions grow on one thread; the topology and the input figures, which do not depend
+    // on them, are made meanwhile.
+    PlanarRegions regions;
+    RemeshTopology topology;
+    std::vector<std::uint32_t> valences;
+    InputFigures input;
+    ParallelInvoke([&] { regions = FindPlanarRegions(mesh, settings, neighbours); },
+        [&] {
+            topology = BuildRemeshTopology(mesh);
+            RebuildVertexFaceLists(topology);
+            input = MeasureInput(mesh, consistent);
+        });
+    RecordInput(mesh, input, report);
     report.planarRegions = regions.normals.size();
     report.planarTriangles = std::accumulate(regions.triangleCounts.begin(), regions.triangleCounts.end(),
         std::uint64_t{0});
     const std::vector<std::uint8_t> vertexLocks =
         LockVertices(mesh, neighbours, regions.regionOfTriangle, texturedFaces, report);
-
-    RemeshTopology topology = BuildRemeshTopology(mesh);
-    RebuildVertexFaceLists(topology);
-    std::vector<std::uint32_t> valences = MeasureValences(topology);
+    valences = MeasureValences(topology, vertexLocks);
     std::vector<std::uint32_t> candidates =
         ListCandidates(topology, vertexLocks, regions.regionOfTriangle, valences, report);
     FlatCollapser collapser(topology, vertexLocks, regions, std::move(valences), settings, report);

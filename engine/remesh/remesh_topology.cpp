@@ -1,5 +1,6 @@
 #include "engine/remesh/remesh_topology.h"
 
+#include "engine/mesh/large_pages.h"
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
@@ -20,11 +21,15 @@ RemeshTopology BuildRemeshTopology(const TriangleMesh& mesh)
     RemeshTopology topology;
     const std::size_t vertexCount = mesh.vertices.size();
     const std::size_t triangleCount = mesh.indices.size() / 3;
+    // The passes over the topology read vertices and triangles all over it: on large pages.
+    ReserveOnLargePages(topology.positions, vertexCount);
+    ReserveOnLargePages(topology.extraVertexFaces, vertexCount);
+    ReserveOnLargePages(topology.triangles, triangleCount);
     topology.positions.resize(vertexCount);
-    topology.vertexAlive.assign(vertexCount, 1);
+    AssignOnLargePages(topology.vertexAlive, vertexCount, std::uint8_t{1});
     topology.extraVertexFaces.resize(vertexCount);
     topology.triangles.resize(triangleCount);
-    topology.triangleAlive.assign(triangleCount, 1);
+    AssignOnLargePages(topology.triangleAlive, triangleCount, std::uint8_t{1});
     ParallelFor(vertexCount, [&](std::size_t v) { topology.positions[v] = mesh.vertices[v].position; });
     ParallelFor(triangleCount, [&](std::size_t t) {
         topology.triangles[t] = {mesh.indices[3 * t], mesh.indices[3 * t + 1], mesh.indices[3 * t + 2]};
@@ -34,9 +39,12 @@ RemeshTopology BuildRemeshTopology(const TriangleMesh& mesh)
 
 void RebuildVertexFaceLists(RemeshTopology& topology)
 {
+    // One pass on the calling thread: the flat simplification rebuilds between its sweeps
+    // while the pipeline's weight transfer keeps the other threads busy, where a split into
+    // parallel runs measured slower.
     const std::size_t vertexCount = topology.positions.size();
     std::vector<std::uint32_t>& offsets = topology.vertexFaceOffsets;
-    offsets.assign(vertexCount + 1, 0);
+    AssignOnLargePages(offsets, vertexCount + 1, 0u);
     const std::size_t triangleCount = topology.triangles.size();
     for (std::size_t t = 0; t < triangleCount; ++t) {
         if (!topology.triangleAlive[t])
@@ -46,6 +54,7 @@ void RebuildVertexFaceLists(RemeshTopology& topology)
     }
     for (std::size_t v = 0; v < vertexCount; ++v)
         offsets[v + 1] += offsets[v];
+    ReserveOnLargePages(topology.vertexFaces, offsets[vertexCount]);
     topology.vertexFaces.resize(offsets[vertexCount]);
     std::vector<std::uint32_t> cursor(offsets.begin(), offsets.end() - 1);
     for (std::size_t t = 0; t < triangleCount; ++t) {
@@ -247,6 +256,8 @@ TriangleMesh RebuildMeshFromTopology(const RemeshTopology& topology, TopologySou
     std::vector<std::uint32_t> remap(vertexCount, kNoVertex);
     sources.vertices.clear();
     sources.triangles.clear();
+    sources.vertices.reserve(vertexCount);
+    sources.triangles.reserve(topology.triangles.size());
     for (std::size_t v = 0; v < vertexCount; ++v) {
         if (topology.vertexAlive[v]) {
             remap[v] = static_cast<std::uint32_t>(sources.vertices.size());

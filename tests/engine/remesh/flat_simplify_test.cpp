@@ -241,6 +241,42 @@ TEST(FlatSimplify, NeighboursAreTheEdgesSharedByExactlyTwoSlots)
     }
 }
 
+// The face lists, which the sweeps read, hold every alive triangle once
+// per corner in triangle order, and nothing attached since the last rebuild.
+TEST(FlatSimplify, FaceListsAreInTriangleOrder)
+{
+    struct Case {
+        const char* name;
+        TriangleMesh mesh;
+    };
+    const Case cases[] = {
+        {"twelve triangles", MakeTestCube(10)},
+        {"grid-top box of 300", MakeGridTopBox(300)},
+    };
+    for (const Case& c : cases) {
+        RemeshTopology topology = BuildRemeshTopology(c.mesh);
+        for (std::size_t t = 0; t < topology.TriangleCount(); t += 7)
+            topology.triangleAlive[t] = 0;
+        topology.triangles[1][1] = topology.triangles[1][0];  // a vertex twice in one triangle
+        std::vector<std::vector<std::uint32_t>> expected(topology.VertexCount());
+        for (std::size_t t = 0; t < topology.TriangleCount(); ++t) {
+            if (!topology.triangleAlive[t])
+                continue;
+            for (std::uint32_t v : topology.triangles[t])
+                expected[v].push_back(static_cast<std::uint32_t>(t));
+        }
+        topology.extraVertexFaces[0].push_back(5);
+        RebuildVertexFaceLists(topology);
+        ASSERT_EQ(topology.vertexFaceOffsets.size(), topology.VertexCount() + 1) << c.name;
+        for (std::uint32_t v = 0; v < topology.VertexCount(); ++v) {
+            const std::vector<std::uint32_t> listed(topology.vertexFaces.begin() + topology.vertexFaceOffsets[v],
+                topology.vertexFaces.begin() + topology.vertexFaceOffsets[v + 1]);
+            ASSERT_EQ(listed, expected[v]) << c.name << ", vertex " << v;
+            ASSERT_TRUE(topology.extraVertexFaces[v].empty()) << c.name;
+        }
+    }
+}
+
 TEST(FlatSimplify, ResultDoesNotDependOnTheThreadCount)
 {
     const TriangleMesh input = MakeGridTopBox(120);
