@@ -39,9 +39,8 @@ RemeshTopology BuildRemeshTopology(const TriangleMesh& mesh)
 
 void RebuildVertexFaceLists(RemeshTopology& topology)
 {
-    // One pass on the calling thread: the flat simplification rebuilds between its sweeps
-    // while the pipeline's weight transfer keeps the other threads busy, where a split into
-    // parallel runs measured slower.
+    // One pass on the calling thread: a split into parallel runs measured no faster between
+    // the flat simplification's sweeps, and slower while other work shares the threads.
     const std::size_t vertexCount = topology.positions.size();
     std::vector<std::uint32_t>& offsets = topology.vertexFaceOffsets;
     AssignOnLargePages(offsets, vertexCount + 1, 0u);
