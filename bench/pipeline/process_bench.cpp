@@ -116,6 +116,8 @@ void Process(benchmark::State& state, const mesh::TriangleMesh& part, float tria
     state.counters["facesMs"] = report.stageMilliseconds.faces;
     state.counters["reliefMs"] = report.stageMilliseconds.displacement;
     state.counters["simplifyMs"] = report.stageMilliseconds.simplify;
+    // The solid displacement's contouring and piece removal, inside reliefMs.
+    state.counters["contourMs"] = report.solidReport.contourMilliseconds;
     // The whole-mesh simplification inside it, which runs on one thread.
     state.counters["wholeMeshMs"] = report.meshSimplifyReport.seconds * 1000.0;
     state.counters["cleanupMs"] = report.cleanupMilliseconds;
