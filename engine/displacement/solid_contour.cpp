@@ -161,32 +161,133 @@ void ListBlockCells(const SolidField& field, const ContourCellList& cells, const
 
 // ---- Cell vertices ---------------------------------------------------------------------
 
-bool IsDisplacedPoint(const SolidField& field, const GridPoint& p)
+// The field round one cell: the 4 x 4 x 4 grid points from one before its corner 0 to one
+// past its far corner on each axis, which hold its corners and every point their central
+// differences read. Each point is read at most once, straight from its stored block; a point
+// of a block that is not stored, or beyond the grid, goes through ValueAt. The values are
+// those of ValueAt and Gradient exactly.
+class CellNeighbourhood {
+public:
+    CellNeighbourhood(const SolidField& field, const GridPoint& at) : field_(field), at_(at)
+    {
+        for (int k = 0; k < 3; ++k) {
+            const std::int64_t points = Points(field, k);
+            for (int i = 0; i < 4; ++i) {
+                const std::int64_t c = at[k] - 1 + i;
+                inGrid_[k][i] = c >= 0 && c < points;
+                block_[k][i] = inGrid_[k][i] ? c / kFieldBlockSide : 0;
+                offset_[k][i] = inGrid_[k][i] ? c % kFieldBlockSide : 0;
+            }
+        }
+    }
+
+    // Value at neighbourhood point (i, j, k), each 0..3 (1 and 2 are the cell's corners).
+    float Value(int i, int j, int k)
+    {
+        const int n = (k * 4 + j) * 4 + i;
+        if (((known_ >> n) & 1) == 0) {
+            values_[n] = Read(i, j, k);
+            known_ |= std::uint64_t{1} << n;
+        }
+        return values_[n];
+    }
+
+    // Slot in the field's values of a corner (each of i, j, k 1 or 2), or -1 when its block is
+    // not stored.
+    std::int64_t CornerSlot(int i, int j, int k) const
+    {
+        const std::int64_t block = (block_[2][k] * field_.blocksY + block_[1][j]) * field_.blocksX + block_[0][i];
+        const std::int32_t slot = field_.blockIndex[static_cast<std::size_t>(block)];
+        if (slot < 0)
+            return -1;
+        return std::int64_t{slot} * kFieldBlockPoints + offset_[2][k] * 64 + offset_[1][j] * 8 + offset_[0][i];
+    }
+
+    // Gradient (as SolidField::Gradient) at corner c of the cell.
+    const std::array<double, 3>& CornerGradient(int c)
+    {
+        if (((gradientsKnown_ >> c) & 1) == 0) {
+            const int corner[3] = {1 + (c & 1), 1 + ((c >> 1) & 1), 1 + ((c >> 2) & 1)};
+            std::array<double, 3>& gradient = gradients_[c];
+            for (int axis = 0; axis < 3; ++axis) {
+                const std::int64_t at = at_[axis] + corner[axis] - 1;
+                const std::int64_t hi = std::min(at + 1, Points(field_, axis) - 1);
+                const std::int64_t lo = std::max(at - 1, std::int64_t{0});
+                gradient[static_cast<std::size_t>(axis)] = 0.0;
+                if (hi <= lo)
+                    continue;
+                int high[3] = {corner[0], corner[1], corner[2]};
+                int low[3] = {corner[0], corner[1], corner[2]};
+                high[axis] = static_cast<int>(hi - at_[axis] + 1);
+                low[axis] = static_cast<int>(lo - at_[axis] + 1);
+                gradient[static_cast<std::size_t>(axis)] =
+                    (static_cast<double>(Value(high[0], high[1], high[2])) - Value(low[0], low[1], low[2]))
+                    / (static_cast<double>(hi - lo) * field_.cell);
+            }
+            gradientsKnown_ = static_cast<std::uint8_t>(gradientsKnown_ | (1u << c));
+        }
+        return gradients_[c];
+    }
+
+private:
+    float Read(int i, int j, int k) const
+    {
+        if (inGrid_[0][i] && inGrid_[1][j] && inGrid_[2][k]) {
+            const std::int64_t block = (block_[2][k] * field_.blocksY + block_[1][j]) * field_.blocksX + block_[0][i];
+            const std::int32_t slot = field_.blockIndex[static_cast<std::size_t>(block)];
+            if (slot >= 0)
+                return field_.values[static_cast<std::size_t>(std::int64_t{slot} * kFieldBlockPoints
+                    + offset_[2][k] * 64 + offset_[1][j] * 8 + offset_[0][i])];
+        }
+        return field_.ValueAt(at_[0] - 1 + i, at_[1] - 1 + j, at_[2] - 1 + k);
+    }
+
+    const SolidField& field_;
+    GridPoint at_;
+    bool inGrid_[3][4];
+    std::int64_t block_[3][4];
+    std::int64_t offset_[3][4];
+    std::uint64_t known_ = 0;
+    std::uint8_t gradientsKnown_ = 0;
+    float values_[64];
+    std::array<double, 3> gradients_[8];
+};
+
+bool IsDisplacedCorner(const SolidField& field, const CellNeighbourhood& around, int corner)
 {
-    const std::int64_t slot = field.PointSlot(p[0], p[1], p[2]);
+    const std::int64_t slot = around.CornerSlot(1 + (corner & 1), 1 + ((corner >> 1) & 1), 1 + ((corner >> 2) & 1));
     return slot >= 0 && field.displaced[static_cast<std::size_t>(slot)] != 0;
 }
 
-// Adds the crossing of edge `edge` of the cell at `at` to the piece.
-void AddEdgeCrossing(const SolidField& field, const GridPoint& at, int edge, PieceCrossings& piece)
+// The crossing fraction of EdgeCrossingFraction from the two ends' values.
+double CrossingFraction(double f0, double f1)
+{
+    if (f0 == f1)
+        return 0.5;
+    const double t = f0 / (f0 - f1);
+    if (std::isnan(t))
+        return 0.5;
+    return std::clamp(t, 0.0, 1.0);
+}
+
+// Adds the crossing of edge `edge` of the cell to the piece.
+void AddEdgeCrossing(const SolidField& field, CellNeighbourhood& around, int edge, PieceCrossings& piece)
 {
     const int k = edge >> 2;
     const int a1 = (k + 1) % 3;
     const int a2 = (k + 2) % 3;
     const int s1 = edge & 1;
     const int s2 = (edge >> 1) & 1;
-    GridPoint start = at;
-    start[a1] += s1;
-    start[a2] += s2;
-    GridPoint end = start;
-    end[k] += 1;
-    const double t = EdgeCrossingFraction(field, start[0], start[1], start[2], k);
+    const int start = EdgeStartCorner(edge);
+    const int end = EdgeEndCorner(edge);
+    const double t = CrossingFraction(around.Value(1 + (start & 1), 1 + ((start >> 1) & 1), 1 + ((start >> 2) & 1)),
+        around.Value(1 + (end & 1), 1 + ((end >> 1) & 1), 1 + ((end >> 2) & 1)));
     const int i = piece.count++;
     piece.points[i].x[k] = t;
     piece.points[i].x[a1] = s1;
     piece.points[i].x[a2] = s2;
-    const std::array<double, 3> g0 = field.Gradient(start[0], start[1], start[2]);
-    const std::array<double, 3> g1 = field.Gradient(end[0], end[1], end[2]);
+    const std::array<double, 3>& g0 = around.CornerGradient(start);
+    const std::array<double, 3>& g1 = around.CornerGradient(end);
     double n[3];
     for (int axis = 0; axis < 3; ++axis)
         n[axis] = (1.0 - t) * g0[axis] + t * g1[axis];
@@ -196,7 +297,7 @@ void AddEdgeCrossing(const SolidField& field, const GridPoint& at, int edge, Pie
         piece.normals[i].x[axis] = piece.use[i] != 0 ? n[axis] / length : 0.0;
     (s1 != 0 ? piece.touchesHigh : piece.touchesLow)[a1] = true;
     (s2 != 0 ? piece.touchesHigh : piece.touchesLow)[a2] = true;
-    piece.displaced = piece.displaced || IsDisplacedPoint(field, start) || IsDisplacedPoint(field, end);
+    piece.displaced = piece.displaced || IsDisplacedCorner(field, around, start) || IsDisplacedCorner(field, around, end);
 }
 
 // A vertex keeps above the floor, and one within half a cell above it in the cell that holds
@@ -232,10 +333,58 @@ Vec3 PlacePieceVertex(const SolidField& field, const GridPoint& at, const PieceC
 
 // ---- Quads -----------------------------------------------------------------------------
 
-// The vertices round the sign-changing edge along axis k that leaves corner 0 of the cell at
-// `at`, in ring order: the cell, the one lower on a1, lower on both, lower on a2. False when a
-// cell is not listed or lacks the edge.
-bool QuadRing(const ContourCellList& cells, const GridPoint& at, int k, std::uint32_t ring[4])
+// Where each row of cells (one y and z) starts in the sorted list, so that a cell is found by
+// a search within its row instead of the whole list. A grid with far more rows than listed
+// cells keeps no index and searches the whole list.
+class CellRows {
+public:
+    CellRows(const ContourCellList& cells, JobProgressContext* job) : cells_(cells)
+    {
+        const std::size_t n = cells.ids.size();
+        if (cells.cellsX <= 0 || cells.cellsY <= 0 || cells.cellsZ <= 0 || n == 0)
+            return;
+        const std::uint64_t rows = static_cast<std::uint64_t>(cells.cellsY) * static_cast<std::uint64_t>(cells.cellsZ);
+        if (rows / 8 > n + (std::uint64_t{1} << 20))
+            return;
+        starts_.resize(static_cast<std::size_t>(rows) + 1);
+        // Every row from just after the previous cell's row up to this cell's starts here.
+        ParallelBlocks(n + 1, kFlipBytesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
+            for (std::size_t i = begin; i < end; ++i) {
+                const std::uint64_t first = i == 0 ? 0 : static_cast<std::uint64_t>(cells.ids[i - 1] / cells.cellsX) + 1;
+                const std::uint64_t last = i == n ? rows : static_cast<std::uint64_t>(cells.ids[i] / cells.cellsX);
+                for (std::uint64_t r = first; r <= last; ++r)
+                    starts_[static_cast<std::size_t>(r)] = i;
+            }
+        }, job);
+    }
+
+    // As FindContourCell.
+    std::int64_t Find(std::int64_t x, std::int64_t y, std::int64_t z) const
+    {
+        if (starts_.empty())
+            return FindContourCell(cells_, x, y, z);
+        if (x < 0 || y < 0 || z < 0 || x >= cells_.cellsX || y >= cells_.cellsY || z >= cells_.cellsZ)
+            return -1;
+        const std::int64_t row = z * cells_.cellsY + y;
+        const std::int64_t id = row * cells_.cellsX + x;
+        const auto first = cells_.ids.begin() + static_cast<std::ptrdiff_t>(starts_[static_cast<std::size_t>(row)]);
+        const auto last = cells_.ids.begin() + static_cast<std::ptrdiff_t>(starts_[static_cast<std::size_t>(row) + 1]);
+        const auto found = std::lower_bound(first, last, id);
+        if (found == last || *found != id)
+            return -1;
+        return found - cells_.ids.begin();
+    }
+
+private:
+    const ContourCellList& cells_;
+    std::vector<std::size_t> starts_;
+};
+
+// The vertices round the sign-changing edge along axis k that leaves corner 0 of cell `cell`
+// (at `at`), in ring order: the cell, the one lower on a1, lower on both, lower on a2. False
+// when a cell is not listed or lacks the edge.
+bool QuadRing(const ContourCellList& cells, const CellRows& rows, std::size_t cell, const GridPoint& at, int k,
+    std::uint32_t ring[4])
 {
     const int a1 = (k + 1) % 3;
     const int a2 = (k + 2) % 3;
@@ -245,7 +394,7 @@ bool QuadRing(const ContourCellList& cells, const GridPoint& at, int k, std::uin
         GridPoint c = at;
         c[a1] -= s1;
         c[a2] -= s2;
-        const std::int64_t found = FindContourCell(cells, c[0], c[1], c[2]);
+        const std::int64_t found = r == 0 ? static_cast<std::int64_t>(cell) : rows.Find(c[0], c[1], c[2]);
         if (found < 0)
             return false;
         const std::size_t j = static_cast<std::size_t>(found);
@@ -260,11 +409,11 @@ bool QuadRing(const ContourCellList& cells, const GridPoint& at, int k, std::uin
 }
 
 // Writes the two triangles of the quad round the edge along axis k of the cell at `at`.
-bool TriangulateEdge(const SolidField& field, const ContourCellList& cells, const GridPoint& at,
-    std::uint8_t mask, int k, const std::vector<Vec3>& vertices, std::uint32_t* slot)
+bool TriangulateEdge(const SolidField& field, const ContourCellList& cells, const CellRows& rows, std::size_t cell,
+    const GridPoint& at, std::uint8_t mask, int k, const std::vector<Vec3>& vertices, std::uint32_t* slot)
 {
     std::uint32_t ring[4];
-    if (!QuadRing(cells, at, k, ring))
+    if (!QuadRing(cells, rows, cell, at, k, ring))
         return false;
     // With corner 0 inside the surface faces +k, and the ring as listed runs counter-clockwise
     // seen from there; otherwise it is reversed.
@@ -294,6 +443,7 @@ std::vector<std::uint32_t> BuildQuadIndices(const SolidField& field, const Conto
     JobProgressContext* job)
 {
     std::vector<std::uint32_t> indices(static_cast<std::size_t>(6 * quads), 0u);
+    const CellRows rows(cells, job);
     ParallelBlocks(cells.ids.size(), kQuadsBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
         for (std::size_t i = begin; i < end; ++i) {
             const GridPoint at = cells.Coordinates(i);
@@ -302,7 +452,7 @@ std::vector<std::uint32_t> BuildQuadIndices(const SolidField& field, const Conto
             for (int k = 0; k < 3; ++k) {
                 if (((mask >> (1 << k)) & 1) == (mask & 1))
                     continue;
-                if (!TriangulateEdge(field, cells, at, mask, k, vertices, indices.data() + 6 * slot))
+                if (!TriangulateEdge(field, cells, rows, i, at, mask, k, vertices, indices.data() + 6 * slot))
                     holes.exchange(true);
                 ++slot;
             }
@@ -439,11 +589,12 @@ std::vector<Vec3> PlaceContourVertices(const SolidField& field, const ContourCel
             const GridPoint at = cells.Coordinates(i);
             std::array<std::uint8_t, 12> components{};
             const int count = CellEdgeComponents(cells.masks[i], cells.flips[i], components);
+            CellNeighbourhood around(field, at);
             for (int c = 0; c < count; ++c) {
                 PieceCrossings piece;
                 for (int edge = 0; edge < 12; ++edge)
                     if (components[edge] == c)
-                        AddEdgeCrossing(field, at, edge, piece);
+                        AddEdgeCrossing(field, around, edge, piece);
                 const double pieceSharpness = smoothDisplaced && piece.displaced ? 0.0 : sharpness;
                 vertices[cells.vertexOffsets[i] + static_cast<std::uint64_t>(c)] =
                     PlacePieceVertex(field, at, piece, pieceSharpness, margin, floorZ);
