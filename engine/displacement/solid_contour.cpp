@@ -31,6 +31,7 @@ constexpr std::uint64_t kMostVertices = std::uint64_t{1} << 32;
 struct CellEntry {
     std::int64_t id = 0;
     std::uint8_t mask = 0;
+    std::uint8_t row = 0;  // within its block: z 8 + y
 };
 
 // The crossings of one piece of a cell, in cell-local coordinates.
@@ -128,10 +129,25 @@ std::vector<GridPoint> StoredBlocks(const SolidField& field)
     return blocks;
 }
 
-// Appends the sign-changing cells whose corner 0 lies in `block`. The corners' signs are read
-// once for the block's points and the next point on each axis.
+// ValueAt, read straight from the point's stored block when it has one.
+float ReadValue(const SolidField& field, std::int64_t x, std::int64_t y, std::int64_t z)
+{
+    if (x >= 0 && y >= 0 && z >= 0 && x < field.pointsX && y < field.pointsY && z < field.pointsZ) {
+        const std::int64_t block =
+            ((z / kFieldBlockSide) * field.blocksY + y / kFieldBlockSide) * field.blocksX + x / kFieldBlockSide;
+        const std::int32_t slot = field.blockIndex[static_cast<std::size_t>(block)];
+        if (slot >= 0)
+            return field.values[static_cast<std::size_t>(std::int64_t{slot} * kFieldBlockPoints
+                + (z % kFieldBlockSide) * 64 + (y % kFieldBlockSide) * 8 + x % kFieldBlockSide)];
+    }
+    return field.ValueAt(x, y, z);
+}
+
+// Appends the sign-changing cells whose corner 0 lies in `block`, stored at `slot`, in id
+// order. The corners' signs are read once for the block's points and the next point on each
+// axis.
 void ListBlockCells(const SolidField& field, const ContourCellList& cells, const GridPoint& block,
-    std::vector<CellEntry>& out)
+    std::size_t slot, std::vector<CellEntry>& out)
 {
     constexpr std::int64_t side = kFieldBlockSide + 1;
     const GridPoint first = {block[0] * kFieldBlockSide, block[1] * kFieldBlockSide, block[2] * kFieldBlockSide};
@@ -139,12 +155,16 @@ void ListBlockCells(const SolidField& field, const ContourCellList& cells, const
         std::min(kFieldBlockSide, cells.cellsY - first[1]), std::min(kFieldBlockSide, cells.cellsZ - first[2])};
     if (span[0] <= 0 || span[1] <= 0 || span[2] <= 0)
         return;
+    const float* own = field.values.data() + slot * static_cast<std::size_t>(kFieldBlockPoints);
     std::uint8_t inside[side * side * side];
     for (std::int64_t z = 0; z <= span[2]; ++z)
         for (std::int64_t y = 0; y <= span[1]; ++y)
-            for (std::int64_t x = 0; x <= span[0]; ++x)
-                inside[(z * side + y) * side + x] =
-                    field.ValueAt(first[0] + x, first[1] + y, first[2] + z) < 0.0f ? 1 : 0;
+            for (std::int64_t x = 0; x <= span[0]; ++x) {
+                const float value = x < kFieldBlockSide && y < kFieldBlockSide && z < kFieldBlockSide
+                    ? own[(z * kFieldBlockSide + y) * kFieldBlockSide + x]
+                    : ReadValue(field, first[0] + x, first[1] + y, first[2] + z);
+                inside[(z * side + y) * side + x] = value < 0.0f ? 1 : 0;
+            }
     for (std::int64_t z = 0; z < span[2]; ++z)
         for (std::int64_t y = 0; y < span[1]; ++y)
             for (std::int64_t x = 0; x < span[0]; ++x) {
@@ -155,7 +175,7 @@ void ListBlockCells(const SolidField& field, const ContourCellList& cells, const
                     continue;
                 const std::int64_t id =
                     ((first[2] + z) * cells.cellsY + first[1] + y) * cells.cellsX + first[0] + x;
-                out.push_back({id, static_cast<std::uint8_t>(mask)});
+                out.push_back({id, static_cast<std::uint8_t>(mask), static_cast<std::uint8_t>(z * kFieldBlockSide + y)});
             }
 }
 
@@ -163,99 +183,80 @@ void ListBlockCells(const SolidField& field, const ContourCellList& cells, const
 
 // The field round one cell: the 4 x 4 x 4 grid points from one before its corner 0 to one
 // past its far corner on each axis, which hold its corners and every point their central
-// differences read. Each point is read at most once, straight from its stored block; a point
-// of a block that is not stored, or beyond the grid, goes through ValueAt. The values are
-// those of ValueAt and Gradient exactly.
+// differences read, and the gradients at its eight corners. All are read up front, without
+// branches that depend on the cell's case: straight from the stored blocks, or through ValueAt
+// for a point of a block that is not stored or beyond the grid. The values are those of
+// ValueAt and Gradient exactly.
 class CellNeighbourhood {
 public:
-    CellNeighbourhood(const SolidField& field, const GridPoint& at) : field_(field), at_(at)
+    CellNeighbourhood(const SolidField& field, const GridPoint& at)
     {
+        std::int64_t block[3][4];
+        std::int64_t offset[3][4];
+        bool inGrid[3][4];
+        std::int64_t points[3];
         for (int k = 0; k < 3; ++k) {
-            const std::int64_t points = Points(field, k);
+            points[k] = Points(field, k);
             for (int i = 0; i < 4; ++i) {
                 const std::int64_t c = at[k] - 1 + i;
-                inGrid_[k][i] = c >= 0 && c < points;
-                block_[k][i] = inGrid_[k][i] ? c / kFieldBlockSide : 0;
-                offset_[k][i] = inGrid_[k][i] ? c % kFieldBlockSide : 0;
+                inGrid[k][i] = c >= 0 && c < points[k];
+                block[k][i] = inGrid[k][i] ? c / kFieldBlockSide : 0;
+                offset[k][i] = inGrid[k][i] ? c % kFieldBlockSide : 0;
+            }
+        }
+        for (int k = 0; k < 4; ++k)
+            for (int j = 0; j < 4; ++j) {
+                const bool rowInGrid = inGrid[2][k] && inGrid[1][j];
+                const std::int64_t rowBlock = (block[2][k] * field.blocksY + block[1][j]) * field.blocksX;
+                const std::int64_t rowOffset = offset[2][k] * 64 + offset[1][j] * 8;
+                for (int i = 0; i < 4; ++i) {
+                    std::int32_t slot = -1;
+                    if (rowInGrid && inGrid[0][i])
+                        slot = field.blockIndex[static_cast<std::size_t>(rowBlock + block[0][i])];
+                    const std::int64_t index = std::int64_t{slot} * kFieldBlockPoints + rowOffset + offset[0][i];
+                    slots_[k][j][i] = slot >= 0 ? index : -1;
+                    values_[k][j][i] = slot >= 0 ? field.values[static_cast<std::size_t>(index)]
+                                                 : field.ValueAt(at[0] - 1 + i, at[1] - 1 + j, at[2] - 1 + k);
+                }
+            }
+        for (int c = 0; c < 8; ++c) {
+            const int corner[3] = {1 + (c & 1), 1 + ((c >> 1) & 1), 1 + ((c >> 2) & 1)};
+            for (int axis = 0; axis < 3; ++axis) {
+                const std::int64_t p = at[axis] + corner[axis] - 1;
+                const std::int64_t hi = std::min(p + 1, points[axis] - 1);
+                const std::int64_t lo = std::max(p - 1, std::int64_t{0});
+                double g = 0.0;
+                if (hi > lo) {
+                    int high[3] = {corner[0], corner[1], corner[2]};
+                    int low[3] = {corner[0], corner[1], corner[2]};
+                    high[axis] = static_cast<int>(hi - at[axis] + 1);
+                    low[axis] = static_cast<int>(lo - at[axis] + 1);
+                    g = (static_cast<double>(values_[high[2]][high[1]][high[0]]) - values_[low[2]][low[1]][low[0]])
+                        / (static_cast<double>(hi - lo) * field.cell);
+                }
+                gradients_[c][static_cast<std::size_t>(axis)] = g;
             }
         }
     }
 
-    // Value at neighbourhood point (i, j, k), each 0..3 (1 and 2 are the cell's corners).
-    float Value(int i, int j, int k)
-    {
-        const int n = (k * 4 + j) * 4 + i;
-        if (((known_ >> n) & 1) == 0) {
-            values_[n] = Read(i, j, k);
-            known_ |= std::uint64_t{1} << n;
-        }
-        return values_[n];
-    }
+    // Value at corner c of the cell.
+    float CornerValue(int c) const { return values_[1 + ((c >> 2) & 1)][1 + ((c >> 1) & 1)][1 + (c & 1)]; }
 
-    // Slot in the field's values of a corner (each of i, j, k 1 or 2), or -1 when its block is
-    // not stored.
-    std::int64_t CornerSlot(int i, int j, int k) const
-    {
-        const std::int64_t block = (block_[2][k] * field_.blocksY + block_[1][j]) * field_.blocksX + block_[0][i];
-        const std::int32_t slot = field_.blockIndex[static_cast<std::size_t>(block)];
-        if (slot < 0)
-            return -1;
-        return std::int64_t{slot} * kFieldBlockPoints + offset_[2][k] * 64 + offset_[1][j] * 8 + offset_[0][i];
-    }
+    // Slot in the field's values of corner c, or -1 when its block is not stored.
+    std::int64_t CornerSlot(int c) const { return slots_[1 + ((c >> 2) & 1)][1 + ((c >> 1) & 1)][1 + (c & 1)]; }
 
     // Gradient (as SolidField::Gradient) at corner c of the cell.
-    const std::array<double, 3>& CornerGradient(int c)
-    {
-        if (((gradientsKnown_ >> c) & 1) == 0) {
-            const int corner[3] = {1 + (c & 1), 1 + ((c >> 1) & 1), 1 + ((c >> 2) & 1)};
-            std::array<double, 3>& gradient = gradients_[c];
-            for (int axis = 0; axis < 3; ++axis) {
-                const std::int64_t at = at_[axis] + corner[axis] - 1;
-                const std::int64_t hi = std::min(at + 1, Points(field_, axis) - 1);
-                const std::int64_t lo = std::max(at - 1, std::int64_t{0});
-                gradient[static_cast<std::size_t>(axis)] = 0.0;
-                if (hi <= lo)
-                    continue;
-                int high[3] = {corner[0], corner[1], corner[2]};
-                int low[3] = {corner[0], corner[1], corner[2]};
-                high[axis] = static_cast<int>(hi - at_[axis] + 1);
-                low[axis] = static_cast<int>(lo - at_[axis] + 1);
-                gradient[static_cast<std::size_t>(axis)] =
-                    (static_cast<double>(Value(high[0], high[1], high[2])) - Value(low[0], low[1], low[2]))
-                    / (static_cast<double>(hi - lo) * field_.cell);
-            }
-            gradientsKnown_ = static_cast<std::uint8_t>(gradientsKnown_ | (1u << c));
-        }
-        return gradients_[c];
-    }
+    const std::array<double, 3>& CornerGradient(int c) const { return gradients_[c]; }
 
 private:
-    float Read(int i, int j, int k) const
-    {
-        if (inGrid_[0][i] && inGrid_[1][j] && inGrid_[2][k]) {
-            const std::int64_t block = (block_[2][k] * field_.blocksY + block_[1][j]) * field_.blocksX + block_[0][i];
-            const std::int32_t slot = field_.blockIndex[static_cast<std::size_t>(block)];
-            if (slot >= 0)
-                return field_.values[static_cast<std::size_t>(std::int64_t{slot} * kFieldBlockPoints
-                    + offset_[2][k] * 64 + offset_[1][j] * 8 + offset_[0][i])];
-        }
-        return field_.ValueAt(at_[0] - 1 + i, at_[1] - 1 + j, at_[2] - 1 + k);
-    }
-
-    const SolidField& field_;
-    GridPoint at_;
-    bool inGrid_[3][4];
-    std::int64_t block_[3][4];
-    std::int64_t offset_[3][4];
-    std::uint64_t known_ = 0;
-    std::uint8_t gradientsKnown_ = 0;
-    float values_[64];
+    float values_[4][4][4];
+    std::int64_t slots_[4][4][4];
     std::array<double, 3> gradients_[8];
 };
 
 bool IsDisplacedCorner(const SolidField& field, const CellNeighbourhood& around, int corner)
 {
-    const std::int64_t slot = around.CornerSlot(1 + (corner & 1), 1 + ((corner >> 1) & 1), 1 + ((corner >> 2) & 1));
+    const std::int64_t slot = around.CornerSlot(corner);
     return slot >= 0 && field.displaced[static_cast<std::size_t>(slot)] != 0;
 }
 
@@ -271,7 +272,7 @@ double CrossingFraction(double f0, double f1)
 }
 
 // Adds the crossing of edge `edge` of the cell to the piece.
-void AddEdgeCrossing(const SolidField& field, CellNeighbourhood& around, int edge, PieceCrossings& piece)
+void AddEdgeCrossing(const SolidField& field, const CellNeighbourhood& around, int edge, PieceCrossings& piece)
 {
     const int k = edge >> 2;
     const int a1 = (k + 1) % 3;
@@ -280,8 +281,7 @@ void AddEdgeCrossing(const SolidField& field, CellNeighbourhood& around, int edg
     const int s2 = (edge >> 1) & 1;
     const int start = EdgeStartCorner(edge);
     const int end = EdgeEndCorner(edge);
-    const double t = CrossingFraction(around.Value(1 + (start & 1), 1 + ((start >> 1) & 1), 1 + ((start >> 2) & 1)),
-        around.Value(1 + (end & 1), 1 + ((end >> 1) & 1), 1 + ((end >> 2) & 1)));
+    const double t = CrossingFraction(around.CornerValue(start), around.CornerValue(end));
     const int i = piece.count++;
     piece.points[i].x[k] = t;
     piece.points[i].x[a1] = s1;
@@ -410,7 +410,7 @@ bool QuadRing(const ContourCellList& cells, const CellRows& rows, std::size_t ce
 
 // Writes the two triangles of the quad round the edge along axis k of the cell at `at`.
 bool TriangulateEdge(const SolidField& field, const ContourCellList& cells, const CellRows& rows, std::size_t cell,
-    const GridPoint& at, std::uint8_t mask, int k, const std::vector<Vec3>& vertices, std::uint32_t* slot)
+    const GridPoint& at, std::uint8_t mask, int k, const std::vector<MeshVertex>& vertices, std::uint32_t* slot)
 {
     std::uint32_t ring[4];
     if (!QuadRing(cells, rows, cell, at, k, ring))
@@ -421,7 +421,7 @@ bool TriangulateEdge(const SolidField& field, const ContourCellList& cells, cons
     const std::uint32_t q[4] = {ring[0], inside ? ring[1] : ring[3], ring[2], inside ? ring[3] : ring[1]};
     Point3d quad[4];
     for (int r = 0; r < 4; ++r) {
-        const Vec3 p = vertices[q[r]];
+        const Vec3 p = vertices[q[r]].position;
         quad[r] = Point3d{{p.x, p.y, p.z}};
     }
     const int a1 = (k + 1) % 3;
@@ -439,7 +439,7 @@ bool TriangulateEdge(const SolidField& field, const ContourCellList& cells, cons
 // Six indices per quad, in cell and axis order; a quad that cannot be made stays six zeros and
 // sets `holes`.
 std::vector<std::uint32_t> BuildQuadIndices(const SolidField& field, const ContourCellList& cells,
-    std::uint64_t quads, const std::vector<Vec3>& vertices, std::atomic<bool>& holes,
+    std::uint64_t quads, const std::vector<MeshVertex>& vertices, std::atomic<bool>& holes,
     JobProgressContext* job)
 {
     std::vector<std::uint32_t> indices(static_cast<std::size_t>(6 * quads), 0u);
@@ -459,6 +459,31 @@ std::vector<std::uint32_t> BuildQuadIndices(const SolidField& field, const Conto
         }
     }, job);
     return indices;
+}
+
+// The vertex of every piece of every cell, given to store(vertex number, position).
+template <class Store>
+void PlaceVertices(const SolidField& field, const ContourCellList& cells, float floorZ, double sharpness,
+    bool smoothDisplaced, JobProgressContext* job, Store&& store)
+{
+    const double margin = ContourVertexMargin(field);
+    ParallelBlocks(cells.ids.size(), kCellVerticesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const GridPoint at = cells.Coordinates(i);
+            std::array<std::uint8_t, 12> components{};
+            const int count = CellEdgeComponents(cells.masks[i], cells.flips[i], components);
+            const CellNeighbourhood around(field, at);
+            for (int c = 0; c < count; ++c) {
+                PieceCrossings piece;
+                for (int edge = 0; edge < 12; ++edge)
+                    if (components[edge] == c)
+                        AddEdgeCrossing(field, around, edge, piece);
+                const double pieceSharpness = smoothDisplaced && piece.displaced ? 0.0 : sharpness;
+                store(cells.vertexOffsets[i] + static_cast<std::uint64_t>(c),
+                    PlacePieceVertex(field, at, piece, pieceSharpness, margin, floorZ));
+            }
+        }
+    }, job);
 }
 
 }  // namespace
@@ -493,25 +518,54 @@ ContourCellList ListContourCells(const SolidField& field, JobProgressContext* jo
     ParallelBlocks(blocks.size(), kSignChangeBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
         for (std::size_t b = begin; b < end; ++b)
             if (blocks[b][0] >= 0)
-                ListBlockCells(field, cells, blocks[b], perBlock[b]);
+                ListBlockCells(field, cells, blocks[b], b, perBlock[b]);
     }, job);
-    std::size_t total = 0;
-    for (const auto& list : perBlock)
-        total += list.size();
-    std::vector<CellEntry> joined;
-    joined.reserve(total);
-    for (auto& list : perBlock) {
-        joined.insert(joined.end(), list.begin(), list.end());
-        std::vector<CellEntry>().swap(list);
+    // Each layer of blocks holds the cells of its eight z values: the layers' lists follow one
+    // another in id order, so each is put in order on its own and written at its offset.
+    const auto layers = static_cast<std::size_t>(field.blocksZ);
+    const auto rowsPerLayer = static_cast<std::size_t>(field.blocksY);
+    const auto blocksPerRow = static_cast<std::size_t>(field.blocksX);
+    std::vector<std::size_t> layerOffsets(layers + 1, 0);
+    for (std::size_t layer = 0; layer < layers; ++layer) {
+        std::size_t count = 0;
+        for (std::size_t b = layer * rowsPerLayer * blocksPerRow; b < (layer + 1) * rowsPerLayer * blocksPerRow; ++b)
+            if (field.blockIndex[b] >= 0)
+                count += perBlock[static_cast<std::size_t>(field.blockIndex[b])].size();
+        layerOffsets[layer + 1] = layerOffsets[layer] + count;
     }
-    // Ids are distinct, so the sorted order is unique whatever the threads did.
-    ParallelSort(joined.begin(), joined.end(), [](const CellEntry& a, const CellEntry& b) { return a.id < b.id; });
+    const std::size_t total = layerOffsets[layers];
     cells.ids.resize(total);
     cells.masks.resize(total);
-    for (std::size_t i = 0; i < total; ++i) {
-        cells.ids[i] = joined[i].id;
-        cells.masks[i] = joined[i].mask;
-    }
+    ParallelBlocks(layers, 1, [&](std::size_t begin, std::size_t end, std::size_t) {
+        std::vector<const std::vector<CellEntry>*> row;
+        for (std::size_t layer = begin; layer < end; ++layer) {
+            std::size_t out = layerOffsets[layer];
+            // Cell z, then y across the rows of blocks, then x across a row's blocks: id order.
+            for (std::uint8_t z = 0; z < kFieldBlockSide; ++z)
+                for (std::size_t by = 0; by < rowsPerLayer; ++by) {
+                    row.clear();
+                    const std::size_t rowStart = (layer * rowsPerLayer + by) * blocksPerRow;
+                    for (std::size_t b = rowStart; b < rowStart + blocksPerRow; ++b)
+                        if (field.blockIndex[b] >= 0 && !perBlock[static_cast<std::size_t>(field.blockIndex[b])].empty())
+                            row.push_back(&perBlock[static_cast<std::size_t>(field.blockIndex[b])]);
+                    if (row.empty())
+                        continue;
+                    for (std::uint8_t y = 0; y < kFieldBlockSide; ++y) {
+                        const auto wanted = static_cast<std::uint8_t>(z * kFieldBlockSide + y);
+                        for (const std::vector<CellEntry>* list : row) {
+                            // A block's cells come in its own row order; skip to the row wanted.
+                            auto it = std::lower_bound(list->begin(), list->end(), wanted,
+                                [](const CellEntry& e, std::uint8_t r) { return e.row < r; });
+                            for (; it != list->end() && it->row == wanted; ++it) {
+                                cells.ids[out] = it->id;
+                                cells.masks[out] = it->mask;
+                                ++out;
+                            }
+                        }
+                    }
+                }
+        }
+    }, job);
     cells.flips.assign(total, 0);
     return cells;
 }
@@ -583,24 +637,8 @@ std::vector<Vec3> PlaceContourVertices(const SolidField& field, const ContourCel
     std::uint64_t vertexCount, float floorZ, double sharpness, bool smoothDisplaced, JobProgressContext* job)
 {
     std::vector<Vec3> vertices(static_cast<std::size_t>(vertexCount));
-    const double margin = ContourVertexMargin(field);
-    ParallelBlocks(cells.ids.size(), kCellVerticesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
-        for (std::size_t i = begin; i < end; ++i) {
-            const GridPoint at = cells.Coordinates(i);
-            std::array<std::uint8_t, 12> components{};
-            const int count = CellEdgeComponents(cells.masks[i], cells.flips[i], components);
-            CellNeighbourhood around(field, at);
-            for (int c = 0; c < count; ++c) {
-                PieceCrossings piece;
-                for (int edge = 0; edge < 12; ++edge)
-                    if (components[edge] == c)
-                        AddEdgeCrossing(field, around, edge, piece);
-                const double pieceSharpness = smoothDisplaced && piece.displaced ? 0.0 : sharpness;
-                vertices[cells.vertexOffsets[i] + static_cast<std::uint64_t>(c)] =
-                    PlacePieceVertex(field, at, piece, pieceSharpness, margin, floorZ);
-            }
-        }
-    }, job);
+    PlaceVertices(field, cells, floorZ, sharpness, smoothDisplaced, job,
+        [&](std::uint64_t v, const Vec3& p) { vertices[static_cast<std::size_t>(v)] = p; });
     return vertices;
 }
 
@@ -647,17 +685,16 @@ void ContourSolidField(TriangleMesh& mesh, const SolidField& field, float floorZ
         context.seconds = Seconds(start);
         return;
     }
-    const std::vector<Vec3> positions =
-        PlaceContourVertices(field, cells, vertexCount, floorZ, sharpness, smoothDisplaced, job);
-    std::atomic<bool> holes{false};
-    std::vector<std::uint32_t> indices = BuildQuadIndices(field, cells, quads, positions, holes, job);
     TriangleMesh result;
-    result.vertices.resize(positions.size());
-    for (std::size_t v = 0; v < positions.size(); ++v)
-        result.vertices[v].position = positions[v];
-    result.indices = std::move(indices);
-    result.ComputeBounds();
-    result.ComputeVertexNormals();
+    result.vertices.resize(static_cast<std::size_t>(vertexCount));
+    PlaceVertices(field, cells, floorZ, sharpness, smoothDisplaced, job,
+        [&](std::uint64_t v, const Vec3& p) { result.vertices[static_cast<std::size_t>(v)].position = p; });
+    std::atomic<bool> holes{false};
+    result.indices = BuildQuadIndices(field, cells, quads, result.vertices, holes, job);
+    if (context.boxAndNormals) {
+        result.ComputeBounds();
+        result.ComputeVertexNormals();
+    }
     mesh = std::move(result);
     context.contourHoles = holes.load();
     context.seconds = Seconds(start);

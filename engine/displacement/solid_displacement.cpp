@@ -153,6 +153,8 @@ bool ContourField(SolidJob& job)
 {
     SolidContourContext contour;
     contour.triangleLimit = job.settings.triangleLimit;
+    // The removals change the mesh; RunPhases computes the box and normals once they are done.
+    contour.boxAndNormals = false;
     const float vertexFloor = job.settings.baseEnabled ? job.floorZ : kNoVertexFloor;
     ContourSolidField(job.mesh, job.field, vertexFloor, kContourSharpness, job.settings.smoothDisplacedCells,
         contour, &job.context);
