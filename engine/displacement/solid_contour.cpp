@@ -426,7 +426,9 @@ bool TriangulateEdge(const SolidField& field, const ContourCellList& cells, cons
     }
     const int a1 = (k + 1) % 3;
     const int a2 = (k + 2) % 3;
-    const double t = EdgeCrossingFraction(field, at[0], at[1], at[2], k);
+    GridPoint next = at;
+    next[k] += 1;
+    const double t = CrossingFraction(ReadValue(field, at[0], at[1], at[2]), ReadValue(field, next[0], next[1], next[2]));
     const double u = Origin(field, a1) + static_cast<double>(at[a1]) * field.cell;
     const double w = Origin(field, a2) + static_cast<double>(at[a2]) * field.cell;
     const double height = Origin(field, k) + (static_cast<double>(at[k]) + t) * field.cell;
@@ -462,19 +464,27 @@ std::vector<std::uint32_t> BuildQuadIndices(const SolidField& field, const Conto
 }
 
 // The vertex of every piece of every cell, given to store(vertex number, position).
+// Cells are taken in `order` (positions in the list) when it is given, else in list order;
+// each cell's vertices are its own, so the order changes no result.
 template <class Store>
-void PlaceVertices(const SolidField& field, const ContourCellList& cells, float floorZ, double sharpness,
-    bool smoothDisplaced, JobProgressContext* job, Store&& store)
+void PlaceVertices(const SolidField& field, const ContourCellList& cells, const std::vector<std::size_t>* order,
+    float floorZ, double sharpness, bool smoothDisplaced, JobProgressContext* job, Store&& store)
 {
     const double margin = ContourVertexMargin(field);
     ParallelBlocks(cells.ids.size(), kCellVerticesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
-        for (std::size_t i = begin; i < end; ++i) {
+        // Every piece sets what it reads; the crossings past its count are never read.
+        PieceCrossings piece;
+        for (std::size_t j = begin; j < end; ++j) {
+            const std::size_t i = order != nullptr ? (*order)[j] : j;
             const GridPoint at = cells.Coordinates(i);
             std::array<std::uint8_t, 12> components{};
             const int count = CellEdgeComponents(cells.masks[i], cells.flips[i], components);
             const CellNeighbourhood around(field, at);
             for (int c = 0; c < count; ++c) {
-                PieceCrossings piece;
+                piece.count = 0;
+                for (int k = 0; k < 3; ++k)
+                    piece.touchesLow[k] = piece.touchesHigh[k] = false;
+                piece.displaced = false;
                 for (int edge = 0; edge < 12; ++edge)
                     if (components[edge] == c)
                         AddEdgeCrossing(field, around, edge, piece);
@@ -507,7 +517,12 @@ std::int64_t FindContourCell(const ContourCellList& cells, std::int64_t x, std::
     return found - cells.ids.begin();
 }
 
-ContourCellList ListContourCells(const SolidField& field, JobProgressContext* job)
+namespace {
+
+// ListContourCells; with `blockOrder`, also the cells' positions in the list block by block
+// (blocks in grid order, each block's cells in id order), an order in which neighbouring
+// cells read the same few blocks of the field one after another.
+ContourCellList ListCells(const SolidField& field, JobProgressContext* job, std::vector<std::size_t>* blockOrder)
 {
     ContourCellList cells;
     cells.cellsX = std::max<std::int64_t>(0, field.pointsX - 1);
@@ -523,42 +538,49 @@ ContourCellList ListContourCells(const SolidField& field, JobProgressContext* jo
     // Each layer of blocks holds the cells of its eight z values: the layers' lists follow one
     // another in id order, so each is put in order on its own and written at its offset.
     const auto layers = static_cast<std::size_t>(field.blocksZ);
-    const auto rowsPerLayer = static_cast<std::size_t>(field.blocksY);
+    const auto blocksPerLayer = static_cast<std::size_t>(field.blocksY * field.blocksX);
     const auto blocksPerRow = static_cast<std::size_t>(field.blocksX);
     std::vector<std::size_t> layerOffsets(layers + 1, 0);
+    std::vector<std::size_t> blockStarts(perBlock.size(), 0);  // in the block order, by slot
     for (std::size_t layer = 0; layer < layers; ++layer) {
-        std::size_t count = 0;
-        for (std::size_t b = layer * rowsPerLayer * blocksPerRow; b < (layer + 1) * rowsPerLayer * blocksPerRow; ++b)
-            if (field.blockIndex[b] >= 0)
-                count += perBlock[static_cast<std::size_t>(field.blockIndex[b])].size();
-        layerOffsets[layer + 1] = layerOffsets[layer] + count;
+        std::size_t count = layerOffsets[layer];
+        for (std::size_t b = layer * blocksPerLayer; b < (layer + 1) * blocksPerLayer; ++b)
+            if (field.blockIndex[b] >= 0) {
+                const auto slot = static_cast<std::size_t>(field.blockIndex[b]);
+                blockStarts[slot] = count;
+                count += perBlock[slot].size();
+            }
+        layerOffsets[layer + 1] = count;
     }
     const std::size_t total = layerOffsets[layers];
     cells.ids.resize(total);
     cells.masks.resize(total);
+    if (blockOrder != nullptr)
+        blockOrder->resize(total);
     ParallelBlocks(layers, 1, [&](std::size_t begin, std::size_t end, std::size_t) {
-        std::vector<const std::vector<CellEntry>*> row;
+        std::vector<std::size_t> row;  // slots of the stored blocks of a row that have cells
         for (std::size_t layer = begin; layer < end; ++layer) {
             std::size_t out = layerOffsets[layer];
             // Cell z, then y across the rows of blocks, then x across a row's blocks: id order.
             for (std::uint8_t z = 0; z < kFieldBlockSide; ++z)
-                for (std::size_t by = 0; by < rowsPerLayer; ++by) {
+                for (std::size_t rowStart = layer * blocksPerLayer; rowStart < (layer + 1) * blocksPerLayer;
+                     rowStart += blocksPerRow) {
                     row.clear();
-                    const std::size_t rowStart = (layer * rowsPerLayer + by) * blocksPerRow;
                     for (std::size_t b = rowStart; b < rowStart + blocksPerRow; ++b)
                         if (field.blockIndex[b] >= 0 && !perBlock[static_cast<std::size_t>(field.blockIndex[b])].empty())
-                            row.push_back(&perBlock[static_cast<std::size_t>(field.blockIndex[b])]);
-                    if (row.empty())
-                        continue;
-                    for (std::uint8_t y = 0; y < kFieldBlockSide; ++y) {
+                            row.push_back(static_cast<std::size_t>(field.blockIndex[b]));
+                    for (std::uint8_t y = 0; y < kFieldBlockSide && !row.empty(); ++y) {
                         const auto wanted = static_cast<std::uint8_t>(z * kFieldBlockSide + y);
-                        for (const std::vector<CellEntry>* list : row) {
+                        for (const std::size_t slot : row) {
+                            const std::vector<CellEntry>& list = perBlock[slot];
                             // A block's cells come in its own row order; skip to the row wanted.
-                            auto it = std::lower_bound(list->begin(), list->end(), wanted,
+                            auto it = std::lower_bound(list.begin(), list.end(), wanted,
                                 [](const CellEntry& e, std::uint8_t r) { return e.row < r; });
-                            for (; it != list->end() && it->row == wanted; ++it) {
+                            for (; it != list.end() && it->row == wanted; ++it) {
                                 cells.ids[out] = it->id;
                                 cells.masks[out] = it->mask;
+                                if (blockOrder != nullptr)
+                                    (*blockOrder)[blockStarts[slot] + static_cast<std::size_t>(it - list.begin())] = out;
                                 ++out;
                             }
                         }
@@ -568,6 +590,13 @@ ContourCellList ListContourCells(const SolidField& field, JobProgressContext* jo
     }, job);
     cells.flips.assign(total, 0);
     return cells;
+}
+
+}  // namespace
+
+ContourCellList ListContourCells(const SolidField& field, JobProgressContext* job)
+{
+    return ListCells(field, job, nullptr);
 }
 
 void SetFlipBytes(ContourCellList& cells, JobProgressContext* job)
@@ -637,7 +666,7 @@ std::vector<Vec3> PlaceContourVertices(const SolidField& field, const ContourCel
     std::uint64_t vertexCount, float floorZ, double sharpness, bool smoothDisplaced, JobProgressContext* job)
 {
     std::vector<Vec3> vertices(static_cast<std::size_t>(vertexCount));
-    PlaceVertices(field, cells, floorZ, sharpness, smoothDisplaced, job,
+    PlaceVertices(field, cells, nullptr, floorZ, sharpness, smoothDisplaced, job,
         [&](std::uint64_t v, const Vec3& p) { vertices[static_cast<std::size_t>(v)] = p; });
     return vertices;
 }
@@ -676,7 +705,8 @@ void ContourSolidField(TriangleMesh& mesh, const SolidField& field, float floorZ
         context.seconds = Seconds(start);
         return;
     }
-    ContourCellList cells = ListContourCells(field, job);
+    std::vector<std::size_t> blockOrder;
+    ContourCellList cells = ListCells(field, job, &blockOrder);
     SetFlipBytes(cells, job);
     std::uint64_t quads = 0;
     const std::uint64_t vertexCount = NumberContourCells(cells, context, quads);
@@ -687,7 +717,7 @@ void ContourSolidField(TriangleMesh& mesh, const SolidField& field, float floorZ
     }
     TriangleMesh result;
     result.vertices.resize(static_cast<std::size_t>(vertexCount));
-    PlaceVertices(field, cells, floorZ, sharpness, smoothDisplaced, job,
+    PlaceVertices(field, cells, &blockOrder, floorZ, sharpness, smoothDisplaced, job,
         [&](std::uint64_t v, const Vec3& p) { result.vertices[static_cast<std::size_t>(v)].position = p; });
     std::atomic<bool> holes{false};
     result.indices = BuildQuadIndices(field, cells, quads, result.vertices, holes, job);

@@ -116,7 +116,7 @@ bool UniteThroughVertexLists(const TriangleMesh& mesh, std::vector<std::uint32_t
 
 std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
                            std::uint64_t* removedTriangles, float volumeLimit,
-                           std::vector<CrumbRecord>* records)
+                           std::vector<CrumbRecord>* records, std::uint64_t* bodiesLeft)
 {
     const std::size_t triangleCount = mesh.TriangleCount();
     if (triangleCount == 0 || !mesh.IsConsistent() || triangleCount > 0xFFFFFFFFull)
@@ -152,6 +152,8 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
         ++bodyTriangles[bodyOf[t]];
     }
     const std::size_t bodyCount = bodyTriangles.size();
+    if (bodiesLeft != nullptr)
+        *bodiesLeft = bodyCount;
     if (bodyCount < 2 || (bodyCount <= keepLargest && !volumeTest))
         return 0;
 
@@ -193,6 +195,8 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
     }
     if (crumbs.empty())
         return 0;
+    if (bodiesLeft != nullptr)
+        *bodiesLeft = bodyCount - crumbs.size();
 
     if (removedTriangles != nullptr) {
         for (const std::uint32_t body : crumbs)

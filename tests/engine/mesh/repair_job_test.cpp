@@ -266,16 +266,19 @@ TEST(RemoveCrumbs, TrianglesOnOneEdgeAreOneBodyHoweverManyAndHoweverShort)
         TriangleMesh mesh;
         std::uint64_t removed;
         std::uint64_t trianglesLeft;
+        std::uint64_t bodiesLeft;
     } cases[] = {
-        {"40 pages beside a part", test::Combined(Part(100, 100), Book(40)), 1, 20000},
-        {"a book of 300 pages and a lone triangle", test::Combined(Book(300), lone), 1, 300},
-        {"two triangles joined through an edge of length 0", test::Combined(Part(100, 100), zeroLength), 1, 20000},
+        {"40 pages beside a part", test::Combined(Part(100, 100), Book(40)), 1, 20000, 1},
+        {"a book of 300 pages and a lone triangle", test::Combined(Book(300), lone), 1, 300, 1},
+        {"a book of 40 pages and a lone triangle: not a crumb", test::Combined(Book(40), lone), 0, 41, 2},
+        {"two triangles joined through an edge of length 0", test::Combined(Part(100, 100), zeroLength), 1, 20000, 1},
     };
     for (const auto& c : cases) {
         TriangleMesh mesh = c.mesh;
         std::vector<CrumbRecord> records;
-        EXPECT_EQ(RemoveCrumbs(mesh, 1, nullptr, 0.0f, &records), c.removed) << c.what;
-        EXPECT_EQ(mesh.TriangleCount(), c.trianglesLeft) << c.what;
+        std::uint64_t bodiesLeft = 0;
+        EXPECT_EQ(RemoveCrumbs(mesh, 1, nullptr, 0.0f, &records, &bodiesLeft), c.removed) << c.what;
+        EXPECT_EQ(std::tuple(mesh.TriangleCount(), bodiesLeft), std::tuple(c.trianglesLeft, c.bodiesLeft)) << c.what;
     }
 }
 
