@@ -620,17 +620,41 @@ std::uint64_t NumberContourCells(ContourCellList& cells, SolidContourContext& co
     const std::size_t n = cells.ids.size();
     cells.vertexOffsets.assign(n + 1, 0);
     cells.quadOffsets.assign(n + 1, 0);
-    std::uint64_t vertices = 0;
+    // A scan in blocks: each block counts its cells into their own slots (exact integers), the
+    // blocks' totals are summed in order, and each block adds its start.
+    constexpr std::size_t kBlock = 16384;
+    const std::size_t blocks = (n + kBlock - 1) / kBlock;
+    std::vector<std::uint64_t> blockVertices(blocks + 1, 0), blockQuads(blocks + 1, 0), blockFlipped(blocks, 0);
+    ParallelForBlocks(n, kBlock, [&](std::size_t begin, std::size_t end) {
+        std::uint64_t vertices = 0;
+        std::uint64_t count = 0;
+        std::uint64_t flipped = 0;
+        for (std::size_t i = begin; i < end; ++i) {
+            std::array<std::uint8_t, 12> components{};
+            cells.vertexOffsets[i] = vertices;
+            cells.quadOffsets[i] = count;
+            vertices += static_cast<std::uint64_t>(CellEdgeComponents(cells.masks[i], cells.flips[i], components));
+            count += static_cast<std::uint64_t>(SignChangingAxesAtCorner0(cells.masks[i]));
+            flipped += cells.flips[i] != 0 ? 1 : 0;
+        }
+        blockVertices[begin / kBlock + 1] = vertices;
+        blockQuads[begin / kBlock + 1] = count;
+        blockFlipped[begin / kBlock] = flipped;
+    });
     std::uint64_t flipped = 0;
-    quads = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        std::array<std::uint8_t, 12> components{};
-        cells.vertexOffsets[i] = vertices;
-        cells.quadOffsets[i] = quads;
-        vertices += static_cast<std::uint64_t>(CellEdgeComponents(cells.masks[i], cells.flips[i], components));
-        quads += static_cast<std::uint64_t>(SignChangingAxesAtCorner0(cells.masks[i]));
-        flipped += cells.flips[i] != 0 ? 1 : 0;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        blockVertices[b + 1] += blockVertices[b];
+        blockQuads[b + 1] += blockQuads[b];
+        flipped += blockFlipped[b];
     }
+    ParallelForBlocks(n, kBlock, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            cells.vertexOffsets[i] += blockVertices[begin / kBlock];
+            cells.quadOffsets[i] += blockQuads[begin / kBlock];
+        }
+    });
+    const std::uint64_t vertices = blockVertices[blocks];
+    quads = blockQuads[blocks];
     cells.vertexOffsets[n] = vertices;
     cells.quadOffsets[n] = quads;
     context.cellsContoured = n;
