@@ -125,6 +125,8 @@ void Process(benchmark::State& state, const mesh::TriangleMesh& part, float tria
     state.counters["passes"] = report.solidReport.propagationPasses;
     state.counters["columnBlockMs"] = (report.solidReport.columnSeconds + report.solidReport.blockSeconds) * 1000.0;
     state.counters["simplifyMs"] = report.stageMilliseconds.simplify;
+    // The solid displacement's contouring and piece removal, inside reliefMs.
+    state.counters["contourMs"] = report.solidReport.contourMilliseconds;
     // The whole-mesh simplification inside it, which runs on one thread.
     state.counters["wholeMeshMs"] = report.meshSimplifyReport.seconds * 1000.0;
     state.counters["cleanupMs"] = report.cleanupMilliseconds;

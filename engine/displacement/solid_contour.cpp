@@ -31,6 +31,7 @@ constexpr std::uint64_t kMostVertices = std::uint64_t{1} << 32;
 struct CellEntry {
     std::int64_t id = 0;
     std::uint8_t mask = 0;
+    std::uint8_t row = 0;  // within its block: z 8 + y
 };
 
 // The crossings of one piece of a cell, in cell-local coordinates.
@@ -128,10 +129,25 @@ std::vector<GridPoint> StoredBlocks(const SolidField& field)
     return blocks;
 }
 
-// Appends the sign-changing cells whose corner 0 lies in `block`. The corners' signs are read
-// once for the block's points and the next point on each axis.
+// ValueAt, read straight from the point's stored block when it has one.
+float ReadValue(const SolidField& field, std::int64_t x, std::int64_t y, std::int64_t z)
+{
+    if (x >= 0 && y >= 0 && z >= 0 && x < field.pointsX && y < field.pointsY && z < field.pointsZ) {
+        const std::int64_t block =
+            ((z / kFieldBlockSide) * field.blocksY + y / kFieldBlockSide) * field.blocksX + x / kFieldBlockSide;
+        const std::int32_t slot = field.blockIndex[static_cast<std::size_t>(block)];
+        if (slot >= 0)
+            return field.values[static_cast<std::size_t>(std::int64_t{slot} * kFieldBlockPoints
+                + (z % kFieldBlockSide) * 64 + (y % kFieldBlockSide) * 8 + x % kFieldBlockSide)];
+    }
+    return field.ValueAt(x, y, z);
+}
+
+// Appends the sign-changing cells whose corner 0 lies in `block`, stored at `slot`, in id
+// order. The corners' signs are read once for the block's points and the next point on each
+// axis.
 void ListBlockCells(const SolidField& field, const ContourCellList& cells, const GridPoint& block,
-    std::vector<CellEntry>& out)
+    std::size_t slot, std::vector<CellEntry>& out)
 {
     constexpr std::int64_t side = kFieldBlockSide + 1;
     const GridPoint first = {block[0] * kFieldBlockSide, block[1] * kFieldBlockSide, block[2] * kFieldBlockSide};
@@ -139,12 +155,16 @@ void ListBlockCells(const SolidField& field, const ContourCellList& cells, const
         std::min(kFieldBlockSide, cells.cellsY - first[1]), std::min(kFieldBlockSide, cells.cellsZ - first[2])};
     if (span[0] <= 0 || span[1] <= 0 || span[2] <= 0)
         return;
+    const float* own = field.values.data() + slot * static_cast<std::size_t>(kFieldBlockPoints);
     std::uint8_t inside[side * side * side];
     for (std::int64_t z = 0; z <= span[2]; ++z)
         for (std::int64_t y = 0; y <= span[1]; ++y)
-            for (std::int64_t x = 0; x <= span[0]; ++x)
-                inside[(z * side + y) * side + x] =
-                    field.ValueAt(first[0] + x, first[1] + y, first[2] + z) < 0.0f ? 1 : 0;
+            for (std::int64_t x = 0; x <= span[0]; ++x) {
+                const float value = x < kFieldBlockSide && y < kFieldBlockSide && z < kFieldBlockSide
+                    ? own[(z * kFieldBlockSide + y) * kFieldBlockSide + x]
+                    : ReadValue(field, first[0] + x, first[1] + y, first[2] + z);
+                inside[(z * side + y) * side + x] = value < 0.0f ? 1 : 0;
+            }
     for (std::int64_t z = 0; z < span[2]; ++z)
         for (std::int64_t y = 0; y < span[1]; ++y)
             for (std::int64_t x = 0; x < span[0]; ++x) {
@@ -155,38 +175,119 @@ void ListBlockCells(const SolidField& field, const ContourCellList& cells, const
                     continue;
                 const std::int64_t id =
                     ((first[2] + z) * cells.cellsY + first[1] + y) * cells.cellsX + first[0] + x;
-                out.push_back({id, static_cast<std::uint8_t>(mask)});
+                out.push_back({id, static_cast<std::uint8_t>(mask), static_cast<std::uint8_t>(z * kFieldBlockSide + y)});
             }
 }
 
 // ---- Cell vertices ---------------------------------------------------------------------
 
-bool IsDisplacedPoint(const SolidField& field, const GridPoint& p)
+// The field round one cell: the 4 x 4 x 4 grid points from one before its corner 0 to one
+// past its far corner on each axis, which hold its corners and every point their central
+// differences read, and the gradients at its eight corners. All are read up front, without
+// branches that depend on the cell's case: straight from the stored blocks, or through ValueAt
+// for a point of a block that is not stored or beyond the grid. The values are those of
+// ValueAt and Gradient exactly.
+class CellNeighbourhood {
+public:
+    CellNeighbourhood(const SolidField& field, const GridPoint& at)
+    {
+        std::int64_t block[3][4];
+        std::int64_t offset[3][4];
+        bool inGrid[3][4];
+        std::int64_t points[3];
+        for (int k = 0; k < 3; ++k) {
+            points[k] = Points(field, k);
+            for (int i = 0; i < 4; ++i) {
+                const std::int64_t c = at[k] - 1 + i;
+                inGrid[k][i] = c >= 0 && c < points[k];
+                block[k][i] = inGrid[k][i] ? c / kFieldBlockSide : 0;
+                offset[k][i] = inGrid[k][i] ? c % kFieldBlockSide : 0;
+            }
+        }
+        for (int k = 0; k < 4; ++k)
+            for (int j = 0; j < 4; ++j) {
+                const bool rowInGrid = inGrid[2][k] && inGrid[1][j];
+                const std::int64_t rowBlock = (block[2][k] * field.blocksY + block[1][j]) * field.blocksX;
+                const std::int64_t rowOffset = offset[2][k] * 64 + offset[1][j] * 8;
+                for (int i = 0; i < 4; ++i) {
+                    std::int32_t slot = -1;
+                    if (rowInGrid && inGrid[0][i])
+                        slot = field.blockIndex[static_cast<std::size_t>(rowBlock + block[0][i])];
+                    const std::int64_t index = std::int64_t{slot} * kFieldBlockPoints + rowOffset + offset[0][i];
+                    slots_[k][j][i] = slot >= 0 ? index : -1;
+                    values_[k][j][i] = slot >= 0 ? field.values[static_cast<std::size_t>(index)]
+                                                 : field.ValueAt(at[0] - 1 + i, at[1] - 1 + j, at[2] - 1 + k);
+                }
+            }
+        for (int c = 0; c < 8; ++c) {
+            const int corner[3] = {1 + (c & 1), 1 + ((c >> 1) & 1), 1 + ((c >> 2) & 1)};
+            for (int axis = 0; axis < 3; ++axis) {
+                const std::int64_t p = at[axis] + corner[axis] - 1;
+                const std::int64_t hi = std::min(p + 1, points[axis] - 1);
+                const std::int64_t lo = std::max(p - 1, std::int64_t{0});
+                double g = 0.0;
+                if (hi > lo) {
+                    int high[3] = {corner[0], corner[1], corner[2]};
+                    int low[3] = {corner[0], corner[1], corner[2]};
+                    high[axis] = static_cast<int>(hi - at[axis] + 1);
+                    low[axis] = static_cast<int>(lo - at[axis] + 1);
+                    g = (static_cast<double>(values_[high[2]][high[1]][high[0]]) - values_[low[2]][low[1]][low[0]])
+                        / (static_cast<double>(hi - lo) * field.cell);
+                }
+                gradients_[c][static_cast<std::size_t>(axis)] = g;
+            }
+        }
+    }
+
+    // Value at corner c of the cell.
+    float CornerValue(int c) const { return values_[1 + ((c >> 2) & 1)][1 + ((c >> 1) & 1)][1 + (c & 1)]; }
+
+    // Slot in the field's values of corner c, or -1 when its block is not stored.
+    std::int64_t CornerSlot(int c) const { return slots_[1 + ((c >> 2) & 1)][1 + ((c >> 1) & 1)][1 + (c & 1)]; }
+
+    // Gradient (as SolidField::Gradient) at corner c of the cell.
+    const std::array<double, 3>& CornerGradient(int c) const { return gradients_[c]; }
+
+private:
+    float values_[4][4][4];
+    std::int64_t slots_[4][4][4];
+    std::array<double, 3> gradients_[8];
+};
+
+bool IsDisplacedCorner(const SolidField& field, const CellNeighbourhood& around, int corner)
 {
-    const std::int64_t slot = field.PointSlot(p[0], p[1], p[2]);
+    const std::int64_t slot = around.CornerSlot(corner);
     return slot >= 0 && field.displaced[static_cast<std::size_t>(slot)] != 0;
 }
 
-// Adds the crossing of edge `edge` of the cell at `at` to the piece.
-void AddEdgeCrossing(const SolidField& field, const GridPoint& at, int edge, PieceCrossings& piece)
+// The crossing fraction of EdgeCrossingFraction from the two ends' values.
+double CrossingFraction(double f0, double f1)
+{
+    if (f0 == f1)
+        return 0.5;
+    const double t = f0 / (f0 - f1);
+    if (std::isnan(t))
+        return 0.5;
+    return std::clamp(t, 0.0, 1.0);
+}
+
+// Adds the crossing of edge `edge` of the cell to the piece.
+void AddEdgeCrossing(const SolidField& field, const CellNeighbourhood& around, int edge, PieceCrossings& piece)
 {
     const int k = edge >> 2;
     const int a1 = (k + 1) % 3;
     const int a2 = (k + 2) % 3;
     const int s1 = edge & 1;
     const int s2 = (edge >> 1) & 1;
-    GridPoint start = at;
-    start[a1] += s1;
-    start[a2] += s2;
-    GridPoint end = start;
-    end[k] += 1;
-    const double t = EdgeCrossingFraction(field, start[0], start[1], start[2], k);
+    const int start = EdgeStartCorner(edge);
+    const int end = EdgeEndCorner(edge);
+    const double t = CrossingFraction(around.CornerValue(start), around.CornerValue(end));
     const int i = piece.count++;
     piece.points[i].x[k] = t;
     piece.points[i].x[a1] = s1;
     piece.points[i].x[a2] = s2;
-    const std::array<double, 3> g0 = field.Gradient(start[0], start[1], start[2]);
-    const std::array<double, 3> g1 = field.Gradient(end[0], end[1], end[2]);
+    const std::array<double, 3>& g0 = around.CornerGradient(start);
+    const std::array<double, 3>& g1 = around.CornerGradient(end);
     double n[3];
     for (int axis = 0; axis < 3; ++axis)
         n[axis] = (1.0 - t) * g0[axis] + t * g1[axis];
@@ -196,7 +297,7 @@ void AddEdgeCrossing(const SolidField& field, const GridPoint& at, int edge, Pie
         piece.normals[i].x[axis] = piece.use[i] != 0 ? n[axis] / length : 0.0;
     (s1 != 0 ? piece.touchesHigh : piece.touchesLow)[a1] = true;
     (s2 != 0 ? piece.touchesHigh : piece.touchesLow)[a2] = true;
-    piece.displaced = piece.displaced || IsDisplacedPoint(field, start) || IsDisplacedPoint(field, end);
+    piece.displaced = piece.displaced || IsDisplacedCorner(field, around, start) || IsDisplacedCorner(field, around, end);
 }
 
 // A vertex keeps above the floor, and one within half a cell above it in the cell that holds
@@ -232,10 +333,58 @@ Vec3 PlacePieceVertex(const SolidField& field, const GridPoint& at, const PieceC
 
 // ---- Quads -----------------------------------------------------------------------------
 
-// The vertices round the sign-changing edge along axis k that leaves corner 0 of the cell at
-// `at`, in ring order: the cell, the one lower on a1, lower on both, lower on a2. False when a
-// cell is not listed or lacks the edge.
-bool QuadRing(const ContourCellList& cells, const GridPoint& at, int k, std::uint32_t ring[4])
+// Where each row of cells (one y and z) starts in the sorted list, so that a cell is found by
+// a search within its row instead of the whole list. A grid with far more rows than listed
+// cells keeps no index and searches the whole list.
+class CellRows {
+public:
+    CellRows(const ContourCellList& cells, JobProgressContext* job) : cells_(cells)
+    {
+        const std::size_t n = cells.ids.size();
+        if (cells.cellsX <= 0 || cells.cellsY <= 0 || cells.cellsZ <= 0 || n == 0)
+            return;
+        const std::uint64_t rows = static_cast<std::uint64_t>(cells.cellsY) * static_cast<std::uint64_t>(cells.cellsZ);
+        if (rows / 8 > n + (std::uint64_t{1} << 20))
+            return;
+        starts_.resize(static_cast<std::size_t>(rows) + 1);
+        // Every row from just after the previous cell's row up to this cell's starts here.
+        ParallelBlocks(n + 1, kFlipBytesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
+            for (std::size_t i = begin; i < end; ++i) {
+                const std::uint64_t first = i == 0 ? 0 : static_cast<std::uint64_t>(cells.ids[i - 1] / cells.cellsX) + 1;
+                const std::uint64_t last = i == n ? rows : static_cast<std::uint64_t>(cells.ids[i] / cells.cellsX);
+                for (std::uint64_t r = first; r <= last; ++r)
+                    starts_[static_cast<std::size_t>(r)] = i;
+            }
+        }, job);
+    }
+
+    // As FindContourCell.
+    std::int64_t Find(std::int64_t x, std::int64_t y, std::int64_t z) const
+    {
+        if (starts_.empty())
+            return FindContourCell(cells_, x, y, z);
+        if (x < 0 || y < 0 || z < 0 || x >= cells_.cellsX || y >= cells_.cellsY || z >= cells_.cellsZ)
+            return -1;
+        const std::int64_t row = z * cells_.cellsY + y;
+        const std::int64_t id = row * cells_.cellsX + x;
+        const auto first = cells_.ids.begin() + static_cast<std::ptrdiff_t>(starts_[static_cast<std::size_t>(row)]);
+        const auto last = cells_.ids.begin() + static_cast<std::ptrdiff_t>(starts_[static_cast<std::size_t>(row) + 1]);
+        const auto found = std::lower_bound(first, last, id);
+        if (found == last || *found != id)
+            return -1;
+        return found - cells_.ids.begin();
+    }
+
+private:
+    const ContourCellList& cells_;
+    std::vector<std::size_t> starts_;
+};
+
+// The vertices round the sign-changing edge along axis k that leaves corner 0 of cell `cell`
+// (at `at`), in ring order: the cell, the one lower on a1, lower on both, lower on a2. False
+// when a cell is not listed or lacks the edge.
+bool QuadRing(const ContourCellList& cells, const CellRows& rows, std::size_t cell, const GridPoint& at, int k,
+    std::uint32_t ring[4])
 {
     const int a1 = (k + 1) % 3;
     const int a2 = (k + 2) % 3;
@@ -245,7 +394,7 @@ bool QuadRing(const ContourCellList& cells, const GridPoint& at, int k, std::uin
         GridPoint c = at;
         c[a1] -= s1;
         c[a2] -= s2;
-        const std::int64_t found = FindContourCell(cells, c[0], c[1], c[2]);
+        const std::int64_t found = r == 0 ? static_cast<std::int64_t>(cell) : rows.Find(c[0], c[1], c[2]);
         if (found < 0)
             return false;
         const std::size_t j = static_cast<std::size_t>(found);
@@ -260,11 +409,11 @@ bool QuadRing(const ContourCellList& cells, const GridPoint& at, int k, std::uin
 }
 
 // Writes the two triangles of the quad round the edge along axis k of the cell at `at`.
-bool TriangulateEdge(const SolidField& field, const ContourCellList& cells, const GridPoint& at,
-    std::uint8_t mask, int k, const std::vector<Vec3>& vertices, std::uint32_t* slot)
+bool TriangulateEdge(const SolidField& field, const ContourCellList& cells, const CellRows& rows, std::size_t cell,
+    const GridPoint& at, std::uint8_t mask, int k, const std::vector<MeshVertex>& vertices, std::uint32_t* slot)
 {
     std::uint32_t ring[4];
-    if (!QuadRing(cells, at, k, ring))
+    if (!QuadRing(cells, rows, cell, at, k, ring))
         return false;
     // With corner 0 inside the surface faces +k, and the ring as listed runs counter-clockwise
     // seen from there; otherwise it is reversed.
@@ -272,12 +421,14 @@ bool TriangulateEdge(const SolidField& field, const ContourCellList& cells, cons
     const std::uint32_t q[4] = {ring[0], inside ? ring[1] : ring[3], ring[2], inside ? ring[3] : ring[1]};
     Point3d quad[4];
     for (int r = 0; r < 4; ++r) {
-        const Vec3 p = vertices[q[r]];
+        const Vec3 p = vertices[q[r]].position;
         quad[r] = Point3d{{p.x, p.y, p.z}};
     }
     const int a1 = (k + 1) % 3;
     const int a2 = (k + 2) % 3;
-    const double t = EdgeCrossingFraction(field, at[0], at[1], at[2], k);
+    GridPoint next = at;
+    next[k] += 1;
+    const double t = CrossingFraction(ReadValue(field, at[0], at[1], at[2]), ReadValue(field, next[0], next[1], next[2]));
     const double u = Origin(field, a1) + static_cast<double>(at[a1]) * field.cell;
     const double w = Origin(field, a2) + static_cast<double>(at[a2]) * field.cell;
     const double height = Origin(field, k) + (static_cast<double>(at[k]) + t) * field.cell;
@@ -290,10 +441,11 @@ bool TriangulateEdge(const SolidField& field, const ContourCellList& cells, cons
 // Six indices per quad, in cell and axis order; a quad that cannot be made stays six zeros and
 // sets `holes`.
 std::vector<std::uint32_t> BuildQuadIndices(const SolidField& field, const ContourCellList& cells,
-    std::uint64_t quads, const std::vector<Vec3>& vertices, std::atomic<bool>& holes,
+    std::uint64_t quads, const std::vector<MeshVertex>& vertices, std::atomic<bool>& holes,
     JobProgressContext* job)
 {
     std::vector<std::uint32_t> indices(static_cast<std::size_t>(6 * quads), 0u);
+    const CellRows rows(cells, job);
     ParallelBlocks(cells.ids.size(), kQuadsBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
         for (std::size_t i = begin; i < end; ++i) {
             const GridPoint at = cells.Coordinates(i);
@@ -302,13 +454,46 @@ std::vector<std::uint32_t> BuildQuadIndices(const SolidField& field, const Conto
             for (int k = 0; k < 3; ++k) {
                 if (((mask >> (1 << k)) & 1) == (mask & 1))
                     continue;
-                if (!TriangulateEdge(field, cells, at, mask, k, vertices, indices.data() + 6 * slot))
+                if (!TriangulateEdge(field, cells, rows, i, at, mask, k, vertices, indices.data() + 6 * slot))
                     holes.exchange(true);
                 ++slot;
             }
         }
     }, job);
     return indices;
+}
+
+// The vertex of every piece of every cell, given to store(vertex number, position).
+// Cells are taken in `order` (positions in the list) when it is given, else in list order;
+// each cell's vertices are its own, so the order changes no result.
+template <class Store>
+void PlaceVertices(const SolidField& field, const ContourCellList& cells, const std::vector<std::size_t>* order,
+    float floorZ, double sharpness, bool smoothDisplaced, JobProgressContext* job, Store&& store)
+{
+    const double margin = ContourVertexMargin(field);
+    ParallelBlocks(cells.ids.size(), kCellVerticesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
+        // Every piece sets what it reads; the crossings past its count are never read.
+        PieceCrossings piece;
+        for (std::size_t j = begin; j < end; ++j) {
+            const std::size_t i = order != nullptr ? (*order)[j] : j;
+            const GridPoint at = cells.Coordinates(i);
+            std::array<std::uint8_t, 12> components{};
+            const int count = CellEdgeComponents(cells.masks[i], cells.flips[i], components);
+            const CellNeighbourhood around(field, at);
+            for (int c = 0; c < count; ++c) {
+                piece.count = 0;
+                for (int k = 0; k < 3; ++k)
+                    piece.touchesLow[k] = piece.touchesHigh[k] = false;
+                piece.displaced = false;
+                for (int edge = 0; edge < 12; ++edge)
+                    if (components[edge] == c)
+                        AddEdgeCrossing(field, around, edge, piece);
+                const double pieceSharpness = smoothDisplaced && piece.displaced ? 0.0 : sharpness;
+                store(cells.vertexOffsets[i] + static_cast<std::uint64_t>(c),
+                    PlacePieceVertex(field, at, piece, pieceSharpness, margin, floorZ));
+            }
+        }
+    }, job);
 }
 
 }  // namespace
@@ -332,7 +517,12 @@ std::int64_t FindContourCell(const ContourCellList& cells, std::int64_t x, std::
     return found - cells.ids.begin();
 }
 
-ContourCellList ListContourCells(const SolidField& field, JobProgressContext* job)
+namespace {
+
+// ListContourCells; with `blockOrder`, also the cells' positions in the list block by block
+// (blocks in grid order, each block's cells in id order), an order in which neighbouring
+// cells read the same few blocks of the field one after another.
+ContourCellList ListCells(const SolidField& field, JobProgressContext* job, std::vector<std::size_t>* blockOrder)
 {
     ContourCellList cells;
     cells.cellsX = std::max<std::int64_t>(0, field.pointsX - 1);
@@ -343,27 +533,70 @@ ContourCellList ListContourCells(const SolidField& field, JobProgressContext* jo
     ParallelBlocks(blocks.size(), kSignChangeBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
         for (std::size_t b = begin; b < end; ++b)
             if (blocks[b][0] >= 0)
-                ListBlockCells(field, cells, blocks[b], perBlock[b]);
+                ListBlockCells(field, cells, blocks[b], b, perBlock[b]);
     }, job);
-    std::size_t total = 0;
-    for (const auto& list : perBlock)
-        total += list.size();
-    std::vector<CellEntry> joined;
-    joined.reserve(total);
-    for (auto& list : perBlock) {
-        joined.insert(joined.end(), list.begin(), list.end());
-        std::vector<CellEntry>().swap(list);
+    // Each layer of blocks holds the cells of its eight z values: the layers' lists follow one
+    // another in id order, so each is put in order on its own and written at its offset.
+    const auto layers = static_cast<std::size_t>(field.blocksZ);
+    const auto blocksPerLayer = static_cast<std::size_t>(field.blocksY * field.blocksX);
+    const auto blocksPerRow = static_cast<std::size_t>(field.blocksX);
+    std::vector<std::size_t> layerOffsets(layers + 1, 0);
+    std::vector<std::size_t> blockStarts(perBlock.size(), 0);  // in the block order, by slot
+    for (std::size_t layer = 0; layer < layers; ++layer) {
+        std::size_t count = layerOffsets[layer];
+        for (std::size_t b = layer * blocksPerLayer; b < (layer + 1) * blocksPerLayer; ++b)
+            if (field.blockIndex[b] >= 0) {
+                const auto slot = static_cast<std::size_t>(field.blockIndex[b]);
+                blockStarts[slot] = count;
+                count += perBlock[slot].size();
+            }
+        layerOffsets[layer + 1] = count;
     }
-    // Ids are distinct, so the sorted order is unique whatever the threads did.
-    ParallelSort(joined.begin(), joined.end(), [](const CellEntry& a, const CellEntry& b) { return a.id < b.id; });
+    const std::size_t total = layerOffsets[layers];
     cells.ids.resize(total);
     cells.masks.resize(total);
-    for (std::size_t i = 0; i < total; ++i) {
-        cells.ids[i] = joined[i].id;
-        cells.masks[i] = joined[i].mask;
-    }
+    if (blockOrder != nullptr)
+        blockOrder->resize(total);
+    ParallelBlocks(layers, 1, [&](std::size_t begin, std::size_t end, std::size_t) {
+        std::vector<std::size_t> row;  // slots of the stored blocks of a row that have cells
+        for (std::size_t layer = begin; layer < end; ++layer) {
+            std::size_t out = layerOffsets[layer];
+            // Cell z, then y across the rows of blocks, then x across a row's blocks: id order.
+            for (std::uint8_t z = 0; z < kFieldBlockSide; ++z)
+                for (std::size_t rowStart = layer * blocksPerLayer; rowStart < (layer + 1) * blocksPerLayer;
+                     rowStart += blocksPerRow) {
+                    row.clear();
+                    for (std::size_t b = rowStart; b < rowStart + blocksPerRow; ++b)
+                        if (field.blockIndex[b] >= 0 && !perBlock[static_cast<std::size_t>(field.blockIndex[b])].empty())
+                            row.push_back(static_cast<std::size_t>(field.blockIndex[b]));
+                    for (std::uint8_t y = 0; y < kFieldBlockSide && !row.empty(); ++y) {
+                        const auto wanted = static_cast<std::uint8_t>(z * kFieldBlockSide + y);
+                        for (const std::size_t slot : row) {
+                            const std::vector<CellEntry>& list = perBlock[slot];
+                            // A block's cells come in its own row order; skip to the row wanted.
+                            auto it = std::lower_bound(list.begin(), list.end(), wanted,
+                                [](const CellEntry& e, std::uint8_t r) { return e.row < r; });
+                            for (; it != list.end() && it->row == wanted; ++it) {
+                                cells.ids[out] = it->id;
+                                cells.masks[out] = it->mask;
+                                if (blockOrder != nullptr)
+                                    (*blockOrder)[blockStarts[slot] + static_cast<std::size_t>(it - list.begin())] = out;
+                                ++out;
+                            }
+                        }
+                    }
+                }
+        }
+    }, job);
     cells.flips.assign(total, 0);
     return cells;
+}
+
+}  // namespace
+
+ContourCellList ListContourCells(const SolidField& field, JobProgressContext* job)
+{
+    return ListCells(field, job, nullptr);
 }
 
 void SetFlipBytes(ContourCellList& cells, JobProgressContext* job)
@@ -387,17 +620,41 @@ std::uint64_t NumberContourCells(ContourCellList& cells, SolidContourContext& co
     const std::size_t n = cells.ids.size();
     cells.vertexOffsets.assign(n + 1, 0);
     cells.quadOffsets.assign(n + 1, 0);
-    std::uint64_t vertices = 0;
+    // A scan in blocks: each block counts its cells into their own slots (exact integers), the
+    // blocks' totals are summed in order, and each block adds its start.
+    constexpr std::size_t kBlock = 16384;
+    const std::size_t blocks = (n + kBlock - 1) / kBlock;
+    std::vector<std::uint64_t> blockVertices(blocks + 1, 0), blockQuads(blocks + 1, 0), blockFlipped(blocks, 0);
+    ParallelForBlocks(n, kBlock, [&](std::size_t begin, std::size_t end) {
+        std::uint64_t vertices = 0;
+        std::uint64_t count = 0;
+        std::uint64_t flipped = 0;
+        for (std::size_t i = begin; i < end; ++i) {
+            std::array<std::uint8_t, 12> components{};
+            cells.vertexOffsets[i] = vertices;
+            cells.quadOffsets[i] = count;
+            vertices += static_cast<std::uint64_t>(CellEdgeComponents(cells.masks[i], cells.flips[i], components));
+            count += static_cast<std::uint64_t>(SignChangingAxesAtCorner0(cells.masks[i]));
+            flipped += cells.flips[i] != 0 ? 1 : 0;
+        }
+        blockVertices[begin / kBlock + 1] = vertices;
+        blockQuads[begin / kBlock + 1] = count;
+        blockFlipped[begin / kBlock] = flipped;
+    });
     std::uint64_t flipped = 0;
-    quads = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        std::array<std::uint8_t, 12> components{};
-        cells.vertexOffsets[i] = vertices;
-        cells.quadOffsets[i] = quads;
-        vertices += static_cast<std::uint64_t>(CellEdgeComponents(cells.masks[i], cells.flips[i], components));
-        quads += static_cast<std::uint64_t>(SignChangingAxesAtCorner0(cells.masks[i]));
-        flipped += cells.flips[i] != 0 ? 1 : 0;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        blockVertices[b + 1] += blockVertices[b];
+        blockQuads[b + 1] += blockQuads[b];
+        flipped += blockFlipped[b];
     }
+    ParallelForBlocks(n, kBlock, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            cells.vertexOffsets[i] += blockVertices[begin / kBlock];
+            cells.quadOffsets[i] += blockQuads[begin / kBlock];
+        }
+    });
+    const std::uint64_t vertices = blockVertices[blocks];
+    quads = blockQuads[blocks];
     cells.vertexOffsets[n] = vertices;
     cells.quadOffsets[n] = quads;
     context.cellsContoured = n;
@@ -433,23 +690,8 @@ std::vector<Vec3> PlaceContourVertices(const SolidField& field, const ContourCel
     std::uint64_t vertexCount, float floorZ, double sharpness, bool smoothDisplaced, JobProgressContext* job)
 {
     std::vector<Vec3> vertices(static_cast<std::size_t>(vertexCount));
-    const double margin = ContourVertexMargin(field);
-    ParallelBlocks(cells.ids.size(), kCellVerticesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
-        for (std::size_t i = begin; i < end; ++i) {
-            const GridPoint at = cells.Coordinates(i);
-            std::array<std::uint8_t, 12> components{};
-            const int count = CellEdgeComponents(cells.masks[i], cells.flips[i], components);
-            for (int c = 0; c < count; ++c) {
-                PieceCrossings piece;
-                for (int edge = 0; edge < 12; ++edge)
-                    if (components[edge] == c)
-                        AddEdgeCrossing(field, at, edge, piece);
-                const double pieceSharpness = smoothDisplaced && piece.displaced ? 0.0 : sharpness;
-                vertices[cells.vertexOffsets[i] + static_cast<std::uint64_t>(c)] =
-                    PlacePieceVertex(field, at, piece, pieceSharpness, margin, floorZ);
-            }
-        }
-    }, job);
+    PlaceVertices(field, cells, nullptr, floorZ, sharpness, smoothDisplaced, job,
+        [&](std::uint64_t v, const Vec3& p) { vertices[static_cast<std::size_t>(v)] = p; });
     return vertices;
 }
 
@@ -487,7 +729,8 @@ void ContourSolidField(TriangleMesh& mesh, const SolidField& field, float floorZ
         context.seconds = Seconds(start);
         return;
     }
-    ContourCellList cells = ListContourCells(field, job);
+    std::vector<std::size_t> blockOrder;
+    ContourCellList cells = ListCells(field, job, &blockOrder);
     SetFlipBytes(cells, job);
     std::uint64_t quads = 0;
     const std::uint64_t vertexCount = NumberContourCells(cells, context, quads);
@@ -496,17 +739,16 @@ void ContourSolidField(TriangleMesh& mesh, const SolidField& field, float floorZ
         context.seconds = Seconds(start);
         return;
     }
-    const std::vector<Vec3> positions =
-        PlaceContourVertices(field, cells, vertexCount, floorZ, sharpness, smoothDisplaced, job);
-    std::atomic<bool> holes{false};
-    std::vector<std::uint32_t> indices = BuildQuadIndices(field, cells, quads, positions, holes, job);
     TriangleMesh result;
-    result.vertices.resize(positions.size());
-    for (std::size_t v = 0; v < positions.size(); ++v)
-        result.vertices[v].position = positions[v];
-    result.indices = std::move(indices);
-    result.ComputeBounds();
-    result.ComputeVertexNormals();
+    result.vertices.resize(static_cast<std::size_t>(vertexCount));
+    PlaceVertices(field, cells, &blockOrder, floorZ, sharpness, smoothDisplaced, job,
+        [&](std::uint64_t v, const Vec3& p) { result.vertices[static_cast<std::size_t>(v)].position = p; });
+    std::atomic<bool> holes{false};
+    result.indices = BuildQuadIndices(field, cells, quads, result.vertices, holes, job);
+    if (context.boxAndNormals) {
+        result.ComputeBounds();
+        result.ComputeVertexNormals();
+    }
     mesh = std::move(result);
     context.contourHoles = holes.load();
     context.seconds = Seconds(start);

@@ -31,6 +31,10 @@ struct SolidContourContext {
     // In: the largest number of triangles the result may have; the contouring refuses before
     // it places a vertex when the quads it counted would give more.
     std::uint64_t triangleLimit = ~std::uint64_t{0};
+    // In: give the mesh its box and vertex normals. A caller that changes the mesh further and
+    // computes both afterwards turns this off; the box is then left not valid and the normals
+    // zero.
+    bool boxAndNormals = true;
 
     // Out.
     std::uint64_t cellsContoured = 0;      // cells of stored blocks whose corners change sign

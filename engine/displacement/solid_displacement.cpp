@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 
 namespace grainforge::mesh {
@@ -153,6 +154,8 @@ bool ContourField(SolidJob& job)
 {
     SolidContourContext contour;
     contour.triangleLimit = job.settings.triangleLimit;
+    // The removals change the mesh; RunPhases computes the box and normals once they are done.
+    contour.boxAndNormals = false;
     const float vertexFloor = job.settings.baseEnabled ? job.floorZ : kNoVertexFloor;
     ContourSolidField(job.mesh, job.field, vertexFloor, kContourSharpness, job.settings.smoothDisplacedCells,
         contour, &job.context);
@@ -177,13 +180,18 @@ void RemovePieces(SolidJob& job)
     const float line = std::max(0.05f, job.settings.lineWidthMillimetres);
     report.lineWidth = line;
     std::vector<RemovedPiece> records;
-    RemoveCrumbs(job.mesh, bodies, &report.trianglesRemoved, line * line * line, &records);
+    std::uint64_t bodiesLeft = std::numeric_limits<std::uint64_t>::max();
+    RemoveCrumbs(job.mesh, bodies, &report.trianglesRemoved, line * line * line, &records, &bodiesLeft);
     for (const RemovedPiece& record : records)
         (record.volume < 0.0 ? report.voids : report.crumbs).push_back(record);
     report.voidsRemoved = report.voids.size();
     report.crumbsRemoved = report.crumbs.size();
-    report.thinBodiesRemoved =
-        RemoveUnprintablePieces(job.mesh, bodies, line, &report.trianglesRemoved, &report.thinBodies);
+    // Bodies joined through vertices are unions of those joined through edges: when no more
+    // of those are left than the input's bodies, none is taken off as thin and the search is
+    // not needed.
+    report.thinBodiesRemoved = bodiesLeft <= bodies
+        ? 0
+        : RemoveUnprintablePieces(job.mesh, bodies, line, &report.trianglesRemoved, &report.thinBodies);
     report.piecesRemoved = report.voidsRemoved + report.crumbsRemoved + report.thinBodiesRemoved;
 }
 

@@ -1,10 +1,12 @@
 #include "engine/mesh/crumb_removal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numeric>
 
 #include "engine/mesh/non_manifold_repair.h"
+#include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/welding.h"
 
 namespace grainforge::mesh {
@@ -33,12 +35,88 @@ void Unite(std::vector<std::uint32_t>& parent, std::uint32_t a, std::uint32_t b)
 }
 
 
+// Whether a triangle with corner v has an edge (a corner pair 0-1, 1-2 or 2-0) joining v and w:
+// any two of its corners form a pair, so it needs w as well, or for v = w two corners at v.
+bool SharesPair(const std::uint32_t* corners, std::uint32_t v, std::uint32_t w)
+{
+    if (v != w)
+        return corners[0] == w || corners[1] == w || corners[2] == w;
+    return (corners[0] == v ? 1 : 0) + (corners[1] == v ? 1 : 0) + (corners[2] == v ? 1 : 0) >= 2;
+}
+
+// Above this many triangle-list entries read per corner pair, the vertex lists would cost more
+// than the sorted edge table (many triangles on one edge, as in a fan of books).
+constexpr std::uint64_t kMostListReadsPerPair = 24;
+
+// Joins every triangle with the lowest triangle that shares one of its edges (the same key),
+// which joins all triangles of an edge as the sorted edge table does, through the triangle
+// lists of the vertices: no sort. False, nothing joined, when the lists are too long to walk.
+bool UniteThroughVertexLists(const TriangleMesh& mesh, std::vector<std::uint32_t>& parent)
+{
+    const std::size_t triangles = mesh.TriangleCount();
+    const std::size_t corners = mesh.indices.size();
+    const std::size_t vertexCount = mesh.vertices.size();
+    const std::uint32_t* indices = mesh.indices.data();
+    constexpr std::size_t kGrain = 16384;
+
+    std::vector<std::uint64_t> offsets(vertexCount + 1, 0);
+    ParallelFor(corners, [&](std::size_t c) {
+        std::atomic_ref<std::uint64_t>(offsets[indices[c] + 1]).fetch_add(1, std::memory_order_relaxed);
+    }, kGrain);
+    for (std::size_t v = 0; v < vertexCount; ++v)
+        offsets[v + 1] += offsets[v];
+    // Each pair walks the shorter list of its two ends; the total is an exact integer sum.
+    std::atomic<std::uint64_t> reads{0};
+    ParallelForBlocks(triangles, kGrain, [&](std::size_t begin, std::size_t end) {
+        std::uint64_t local = 0;
+        for (std::size_t t = begin; t < end; ++t)
+            for (int p = 0; p < 3; ++p) {
+                const std::uint32_t a = indices[3 * t + static_cast<std::size_t>(p)];
+                const std::uint32_t b = indices[3 * t + static_cast<std::size_t>((p + 1) % 3)];
+                local += std::min(offsets[a + 1] - offsets[a], offsets[b + 1] - offsets[b]);
+            }
+        reads.fetch_add(local, std::memory_order_relaxed);
+    });
+    if (reads.load() > kMostListReadsPerPair * corners)
+        return false;
+
+    // A list's order depends on the threads; only its set of triangles is used.
+    std::vector<std::uint32_t> trianglesOf(corners);
+    {
+        std::vector<std::uint64_t> next(offsets.begin(), offsets.end() - 1);
+        ParallelFor(corners, [&](std::size_t c) {
+            const std::uint64_t slot = std::atomic_ref<std::uint64_t>(next[indices[c]]).fetch_add(1, std::memory_order_relaxed);
+            trianglesOf[slot] = static_cast<std::uint32_t>(c / 3);
+        }, kGrain);
+    }
+    std::vector<std::uint32_t> lowest(corners);
+    ParallelForBlocks(triangles, kGrain, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t t = begin; t < end; ++t)
+            for (int p = 0; p < 3; ++p) {
+                const std::uint32_t a = indices[3 * t + static_cast<std::size_t>(p)];
+                const std::uint32_t b = indices[3 * t + static_cast<std::size_t>((p + 1) % 3)];
+                const std::uint32_t v = offsets[a + 1] - offsets[a] <= offsets[b + 1] - offsets[b] ? a : b;
+                const std::uint32_t w = v == a ? b : a;
+                auto low = static_cast<std::uint32_t>(t);
+                for (std::uint64_t i = offsets[v]; i < offsets[v + 1]; ++i) {
+                    const std::uint32_t u = trianglesOf[i];
+                    if (u < low && SharesPair(indices + 3 * std::size_t{u}, v, w))
+                        low = u;
+                }
+                lowest[3 * t + static_cast<std::size_t>(p)] = low;
+            }
+    });
+    for (std::size_t c = 0; c < corners; ++c)
+        if (lowest[c] != c / 3)
+            Unite(parent, static_cast<std::uint32_t>(c / 3), lowest[c]);
+    return true;
+}
 
 }  // namespace
 
 std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
                            std::uint64_t* removedTriangles, float volumeLimit,
-                           std::vector<CrumbRecord>* records)
+                           std::vector<CrumbRecord>* records, std::uint64_t* bodiesLeft)
 {
     const std::size_t triangleCount = mesh.TriangleCount();
     if (triangleCount == 0 || !mesh.IsConsistent() || triangleCount > 0xFFFFFFFFull)
@@ -49,7 +127,7 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
 
     std::vector<std::uint32_t> parent(triangleCount);
     std::iota(parent.begin(), parent.end(), 0u);
-    {
+    if (!UniteThroughVertexLists(mesh, parent)) {
         const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
         for (std::size_t i = 1; i < table.size(); ++i) {
             if (table[i].key == table[i - 1].key)
@@ -74,6 +152,8 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
         ++bodyTriangles[bodyOf[t]];
     }
     const std::size_t bodyCount = bodyTriangles.size();
+    if (bodiesLeft != nullptr)
+        *bodiesLeft = bodyCount;
     if (bodyCount < 2 || (bodyCount <= keepLargest && !volumeTest))
         return 0;
 
@@ -115,6 +195,8 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
     }
     if (crumbs.empty())
         return 0;
+    if (bodiesLeft != nullptr)
+        *bodiesLeft = bodyCount - crumbs.size();
 
     if (removedTriangles != nullptr) {
         for (const std::uint32_t body : crumbs)

@@ -25,10 +25,13 @@ struct CrumbRecord {
 // `volumeLimit` > 0, its absolute volume is below the limit. Adds the removed triangles to
 // *removedTriangles and appends one record per removed body to *records when those are given.
 // Returns the number of bodies removed; 0 (mesh untouched) for an inconsistent mesh.
+// *bodiesLeft, when given, gets the number of bodies the mesh has afterwards once they were
+// counted (it is left alone for a mesh without triangles, an inconsistent one or one of more
+// than 2^32 - 1 triangles).
 std::uint64_t RemoveCrumbs(TriangleMesh& mesh,
                            std::uint64_t keepLargest = std::numeric_limits<std::uint64_t>::max(),
                            std::uint64_t* removedTriangles = nullptr, float volumeLimit = 0.0f,
-                           std::vector<CrumbRecord>* records = nullptr);
+                           std::vector<CrumbRecord>* records = nullptr, std::uint64_t* bodiesLeft = nullptr);
 
 // Zero face normal and three edges longer than 0 (distinct corners on one line).
 bool IsNoAreaTriangle(const TriangleMesh& mesh, std::uint64_t triangle);

@@ -393,6 +393,84 @@ TEST(ContourSolidField, SameMeshOnOneThreadAndMany)
     test::ExpectSameOnOneThread(contour);
 }
 
+// The field with its stored blocks in the opposite slot order, as a build may leave them.
+SolidField WithSlotsReversed(SolidField field)
+{
+    const std::int32_t slots = std::int32_t(field.values.size() / 512);
+    std::vector<float> values(field.values.size());
+    std::vector<std::uint8_t> displaced(field.displaced.size());
+    for (std::int32_t& slot : field.blockIndex) {
+        if (slot < 0)
+            continue;
+        const std::int32_t moved = slots - 1 - slot;
+        std::copy_n(field.values.begin() + slot * 512, 512, values.begin() + moved * 512);
+        std::copy_n(field.displaced.begin() + slot * 512, 512, displaced.begin() + moved * 512);
+        slot = moved;
+    }
+    field.values = std::move(values);
+    field.displaced = std::move(displaced);
+    return field;
+}
+
+TEST(ListContourCells, EverySignChangingCellOfTheStoredBlocksInIdOrder)
+{
+    // Grids of several blocks each way that end inside a block, some blocks not stored, the
+    // slots in block order and reversed; every cell checked against its corners' values.
+    FieldRecipe tall = GridRound(0.5, 9.3);
+    tall.points[2] = 31;
+    tall.onlyNearSignChanges = true;
+    FieldRecipe flat = GridRound(0.4, 13.1);
+    flat.points[1] = 20;
+    const struct {
+        const char* what;
+        SolidField field;
+    } cases[] = {
+        {"sphere, all blocks", MakeField(SphereValue(3.3), GridRound(0.5, 9.3))},
+        {"sphere, near blocks only, slots reversed", WithSlotsReversed(MakeField(SphereValue(3.3), tall))},
+        {"wedge", MakeField(Wedge, flat)},
+        {"wedge, slots reversed", WithSlotsReversed(MakeField(Wedge, flat))},
+    };
+    for (const auto& c : cases) {
+        const SolidField& f = c.field;
+        std::vector<std::int64_t> ids;
+        std::vector<std::uint8_t> masks;
+        for (std::int64_t z = 0; z + 1 < f.pointsZ; ++z)
+            for (std::int64_t y = 0; y + 1 < f.pointsY; ++y)
+                for (std::int64_t x = 0; x + 1 < f.pointsX; ++x) {
+                    if (f.PointSlot(x, y, z) < 0)
+                        continue;
+                    unsigned mask = 0;
+                    for (unsigned k = 0; k < 8; ++k)
+                        mask |= unsigned(f.ValueAt(x + (k & 1), y + ((k >> 1) & 1), z + (k >> 2)) < 0.0f) << k;
+                    if (mask != 0 && mask != 255) {
+                        ids.push_back((z * (f.pointsY - 1) + y) * (f.pointsX - 1) + x);
+                        masks.push_back(std::uint8_t(mask));
+                    }
+                }
+        const ContourCellList cells = ListContourCells(f, nullptr);
+        ASSERT_GT(ids.size(), 100u) << c.what;
+        EXPECT_EQ(cells.ids, ids) << c.what;
+        EXPECT_EQ(cells.masks, masks) << c.what;
+    }
+}
+
+TEST(ContourSolidField, WithoutBoxAndNormalsTheSameTrianglesAndPositions)
+{
+    const SolidField field = MakeField(Wedge, GridRound(0.5, 9.0));
+    const Contoured full = Contour(field);
+    Contoured bare;
+    bare.context.boxAndNormals = false;
+    ContourSolidField(bare.mesh, field, -1e30f, 1.0, true, bare.context, nullptr);
+    ASSERT_EQ(bare.mesh.vertices.size(), full.mesh.vertices.size());
+    EXPECT_EQ(bare.mesh.indices, full.mesh.indices);
+    EXPECT_TRUE(full.mesh.boundsValid);
+    EXPECT_FALSE(bare.mesh.boundsValid);
+    for (std::size_t v = 0; v < full.mesh.vertices.size(); ++v) {
+        EXPECT_EQ(bare.mesh.vertices[v].position, full.mesh.vertices[v].position) << v;
+        EXPECT_EQ(bare.mesh.vertices[v].normal, Vec3{}) << v;
+    }
+}
+
 TEST(EdgeCrossingFraction, WhereTheFieldCrossesZeroAlongAnEdge)
 {
     const struct {

@@ -242,6 +242,46 @@ TEST(RemoveCrumbs, BodiesTouchingAtOneVertexAreSeparate)
     EXPECT_EQ(records[0].volume, 0.0);  // no volume test, no volume
 }
 
+// `pages` triangles on the one edge (0,0,0)-(1,0,0), fanned round it.
+TriangleMesh Book(std::uint32_t pages)
+{
+    std::vector<Vec3> positions = {{0, 0, 0}, {1, 0, 0}};
+    std::vector<std::uint32_t> indices;
+    for (std::uint32_t p = 0; p < pages; ++p) {
+        const float angle = 6.0f * static_cast<float>(p) / static_cast<float>(pages);
+        positions.push_back({0.5f, std::cos(angle), std::sin(angle)});
+        indices.insert(indices.end(), {0, 1, p + 2});
+    }
+    return MeshOf(positions, indices);
+}
+
+TEST(RemoveCrumbs, TrianglesOnOneEdgeAreOneBodyHoweverManyAndHoweverShort)
+{
+    // Every triangle on an edge joins one body, also an edge of length 0 (two corners at one
+    // vertex); a single lone triangle is a body of its own.
+    const TriangleMesh lone = MeshOf({{-9, 0, 0}, {-8, 0, 0}, {-9, 1, 0}}, {0, 1, 2});
+    const TriangleMesh zeroLength = MeshOf({{-5, 0, 0}, {-5, 1, 0}, {-5, 0, 1}}, {0, 0, 1, 0, 0, 2});
+    const struct {
+        const char* what;
+        TriangleMesh mesh;
+        std::uint64_t removed;
+        std::uint64_t trianglesLeft;
+        std::uint64_t bodiesLeft;
+    } cases[] = {
+        {"40 pages beside a part", test::Combined(Part(100, 100), Book(40)), 1, 20000, 1},
+        {"a book of 300 pages and a lone triangle", test::Combined(Book(300), lone), 1, 300, 1},
+        {"a book of 40 pages and a lone triangle: not a crumb", test::Combined(Book(40), lone), 0, 41, 2},
+        {"two triangles joined through an edge of length 0", test::Combined(Part(100, 100), zeroLength), 1, 20000, 1},
+    };
+    for (const auto& c : cases) {
+        TriangleMesh mesh = c.mesh;
+        std::vector<CrumbRecord> records;
+        std::uint64_t bodiesLeft = 0;
+        EXPECT_EQ(RemoveCrumbs(mesh, 1, nullptr, 0.0f, &records, &bodiesLeft), c.removed) << c.what;
+        EXPECT_EQ(std::tuple(mesh.TriangleCount(), bodiesLeft), std::tuple(c.trianglesLeft, c.bodiesLeft)) << c.what;
+    }
+}
+
 // Flat triangle t = (a, b, c) with c on the middle of its longest edge a-b; neighbour
 // u = (b, a, d) across a-b, properly wound.
 TriangleMesh FlatPair(bool withNeighbour)
