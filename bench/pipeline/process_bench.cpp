@@ -115,18 +115,15 @@ void Process(benchmark::State& state, const mesh::TriangleMesh& part, float tria
     state.counters["remeshMs"] = report.stageMilliseconds.remesh;
     state.counters["facesMs"] = report.stageMilliseconds.faces;
     state.counters["reliefMs"] = report.stageMilliseconds.displacement;
-    // The relief's own phases: heights held back, the distance field, the contour.
+    // The relief's own phases, inside reliefMs: heights held back, the distance field (seeded,
+    // propagated, valued) and the contour with the piece removal.
     state.counters["capMs"] = report.solidReport.clearanceMilliseconds;
     state.counters["fieldMs"] = report.solidReport.fieldMilliseconds;
-    state.counters["contourMs"] = report.solidReport.contourMilliseconds;
     state.counters["seedMs"] = report.solidReport.seedMilliseconds;
     state.counters["propagateMs"] = report.solidReport.propagateMilliseconds;
     state.counters["valueMs"] = report.solidReport.valueMilliseconds;
-    state.counters["passes"] = report.solidReport.propagationPasses;
-    state.counters["columnBlockMs"] = (report.solidReport.columnSeconds + report.solidReport.blockSeconds) * 1000.0;
-    state.counters["simplifyMs"] = report.stageMilliseconds.simplify;
-    // The solid displacement's contouring and piece removal, inside reliefMs.
     state.counters["contourMs"] = report.solidReport.contourMilliseconds;
+    state.counters["simplifyMs"] = report.stageMilliseconds.simplify;
     // The whole-mesh simplification inside it, which runs on one thread.
     state.counters["wholeMeshMs"] = report.meshSimplifyReport.seconds * 1000.0;
     state.counters["cleanupMs"] = report.cleanupMilliseconds;
