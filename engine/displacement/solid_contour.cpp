@@ -260,7 +260,7 @@ bool IsDisplacedCorner(const SolidField& field, const CellNeighbourhood& around,
     return slot >= 0 && field.displaced[static_cast<std::size_t>(slot)] != 0;
 }
 
-// The crossing fraction of EdgeCrossingFraction from the two ends' values.
+// Where along an edge the field crosses zero, from the values at its two ends.
 double CrossingFraction(double f0, double f1)
 {
     if (f0 == f1)
@@ -704,14 +704,7 @@ double EdgeCrossingFraction(const SolidField& field, std::int64_t x, std::int64_
     const GridPoint start = {x, y, z};
     GridPoint end = start;
     end[static_cast<std::size_t>(axis)] += 1;
-    const double f0 = FieldValue(field, start);
-    const double f1 = FieldValue(field, end);
-    if (f0 == f1)
-        return 0.5;
-    const double t = f0 / (f0 - f1);
-    if (std::isnan(t))
-        return 0.5;
-    return std::clamp(t, 0.0, 1.0);
+    return CrossingFraction(FieldValue(field, start), FieldValue(field, end));
 }
 
 void ContourSolidField(TriangleMesh& mesh, const SolidField& field, float floorZ, double sharpness,

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <exception>
 
+extern char** environ;
+
 namespace grainforge::test {
 
 namespace {
@@ -65,5 +67,18 @@ std::optional<std::string> Run(const std::function<std::string()>& body, bool dr
 std::string RunInChild(const std::function<std::string()>& body) { return *Run(body, false); }
 
 std::optional<std::string> RunUnprivileged(const std::function<std::string()>& body) { return Run(body, true); }
+
+std::vector<std::string> EnvironmentWithHome(const std::filesystem::path& home)
+{
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        if (text.rfind("HOME=", 0) != 0 && text.rfind("XDG_CONFIG_HOME=", 0) != 0)
+            environment.push_back(text);
+    }
+    environment.push_back("HOME=" + home.string());
+    environment.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
+    return environment;
+}
 
 }  // namespace grainforge::test

@@ -4,9 +4,11 @@
 // keep its inputs small enough that the parallel loops run serially.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace grainforge::test {
 
@@ -17,5 +19,9 @@ std::string RunInChild(const std::function<std::string()>& body);
 // Like RunInChild, but the child first drops to user and group 65534 when the tests run as
 // root, so that permission bits apply. Returns nullopt when it could not drop them.
 std::optional<std::string> RunUnprivileged(const std::function<std::string()>& body);
+
+// This process's environment for a program started by a test, with HOME set to `home` and
+// XDG_CONFIG_HOME to its "config" folder, so that the program's settings stay the test's own.
+std::vector<std::string> EnvironmentWithHome(const std::filesystem::path& home);
 
 }  // namespace grainforge::test

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 
-extern char** environ;
 
 namespace {
 
@@ -42,13 +42,7 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds cap) {
 class ProgramProcess {
 public:
   ProgramProcess(const grainforge::test::TempFolder& folder, std::vector<std::string> args) {
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      const std::string text = *entry;
-      if (text.rfind("HOME=", 0) != 0 && text.rfind("XDG_CONFIG_HOME=", 0) != 0) environment.push_back(text);
-    }
-    environment.push_back("HOME=" + folder.Path().string());
-    environment.push_back("XDG_CONFIG_HOME=" + (folder.Path() / "config").string());
+    std::vector<std::string> environment = grainforge::test::EnvironmentWithHome(folder.Path());
     args.insert(args.begin(), TESSARY_PROGRAM);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());

@@ -19,9 +19,9 @@
 
 #include "bench/bench_meshes.h"
 #include "engine/mesh/stl_writer.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 
-extern char** environ;
 
 namespace {
 
@@ -32,13 +32,7 @@ using Clock = std::chrono::steady_clock;
 class DriverProcess {
 public:
   DriverProcess(const grainforge::test::TempFolder& folder, const std::filesystem::path& part) {
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      const std::string text = *entry;
-      if (text.rfind("HOME=", 0) != 0 && text.rfind("XDG_CONFIG_HOME=", 0) != 0) environment.push_back(text);
-    }
-    environment.push_back("HOME=" + folder.Path().string());
-    environment.push_back("XDG_CONFIG_HOME=" + (folder.Path() / "config").string());
+    std::vector<std::string> environment = grainforge::test::EnvironmentWithHome(folder.Path());
     std::vector<std::string> args{EXPORT_CLOSE_DRIVER, part.string()};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
