@@ -113,7 +113,7 @@ struct AabbTree {
     // count. Throws only on allocation failure.
     void Build(const TriangleMesh& mesh);
 
-    // Builds the subtree of node `node` over positions [first, first + count) of `order` and
+    // Builds the subtree of node `node` over positions [first, first + count) of `building` and
     // returns its number of levels (including this node's). Used by Build; the node array must
     // already be sized by EstimateNodeCount.
     std::uint32_t BuildRange(const TriangleMesh& mesh, std::uint32_t node, std::uint32_t first,
