@@ -13,6 +13,8 @@
 //   fans, one centre joined to every rim vertex, beside a 20 mm cube remeshed isotropically to
 //   about 119,000 triangles: vertices of a valence no collapse can accept, next to a surface
 //   that needs some 35 sweeps.
+// - FlatSimplifyFanCylinder/<segments>: the same fan-capped cylinder alone, so that the time is
+//   the time of the two fan centres: it grew with the square of their valence.
 // Items are input triangles. Thread counts follow the process's CPU set (taskset).
 #include "bench/bench_meshes.h"
 #include "engine/mesh/test_shapes.h"
@@ -302,6 +304,30 @@ void FlatSimplifyFanCaps(benchmark::State& state)
     state.counters["guaranteeHeld"] = mesh::NoMovementGuaranteeHeld(report) ? 1.0 : 0.0;
 }
 BENCHMARK(FlatSimplifyFanCaps)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void FlatSimplifyFanCylinder(benchmark::State& state)
+{
+    static std::map<std::int64_t, mesh::TriangleMesh> inputs;
+    auto [it, added] = inputs.try_emplace(state.range(0));
+    if (added)
+        it->second = MakeFanCapCylinder(static_cast<std::uint32_t>(state.range(0)));
+    const mesh::TriangleMesh& input = it->second;
+    mesh::FlatSimplifyReport report;
+    for (auto _ : state) {
+        state.PauseTiming();
+        mesh::TriangleMesh mesh = input;
+        state.ResumeTiming();
+        report = mesh::SimplifyFlatAreas(mesh, nullptr, mesh::SimplifySettings{}, {});
+        state.PauseTiming();
+        mesh = {};
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(input.TriangleCount()));
+    state.counters["trianglesIn"] = static_cast<double>(input.TriangleCount());
+    state.counters["trianglesOut"] = static_cast<double>(report.trianglesAfter);
+    state.counters["guaranteeHeld"] = mesh::NoMovementGuaranteeHeld(report) ? 1.0 : 0.0;
+}
+BENCHMARK(FlatSimplifyFanCylinder)->Arg(16000)->Arg(64000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace grainforge::bench

@@ -141,6 +141,64 @@ Measures MeasureOfRebuilt(const RemeshTopology& topology, const std::array<Vec3,
 
 }  // namespace
 
+namespace {
+
+// A corner slot of a triangle around vertex a whose edge has a for an end, with its other end.
+struct EdgeUse {
+    std::uint32_t otherEnd;
+    std::size_t slot;
+};
+
+// Up to this many uses of a vertex, a pairwise search beats a sort; a fan's centre has two per
+// triangle around it, where the pairwise search grew with the square of its valence.
+constexpr std::size_t kFewUses = 64;
+
+// Each slot that starts at a, whose edge exactly one other slot uses, gets that slot's triangle.
+void MatchFewUses(std::size_t a, const std::vector<EdgeUse>& uses, const std::uint32_t* index,
+    std::vector<std::uint32_t>& neighbours)
+{
+    for (const EdgeUse& own : uses) {
+        if (index[own.slot] != a)
+            continue;
+        std::size_t users = 0;
+        std::size_t other = 0;
+        for (const EdgeUse& use : uses) {
+            if (use.otherEnd != own.otherEnd)
+                continue;
+            ++users;
+            if (use.slot != own.slot)
+                other = use.slot;
+        }
+        if (users == 2)
+            neighbours[own.slot] = static_cast<std::uint32_t>(other / 3);
+    }
+}
+
+// The same by sorting the uses by their other end: every edge's users lie side by side.
+void MatchManyUses(std::size_t a, std::vector<EdgeUse>& uses, const std::uint32_t* index,
+    std::vector<std::uint32_t>& neighbours)
+{
+    std::sort(uses.begin(), uses.end(), [](const EdgeUse& x, const EdgeUse& y) {
+        return x.otherEnd != y.otherEnd ? x.otherEnd < y.otherEnd : x.slot < y.slot;
+    });
+    for (std::size_t first = 0; first < uses.size();) {
+        std::size_t last = first + 1;
+        while (last < uses.size() && uses[last].otherEnd == uses[first].otherEnd)
+            ++last;
+        if (last - first == 2) {
+            const EdgeUse& x = uses[first];
+            const EdgeUse& y = uses[first + 1];
+            if (index[x.slot] == a)
+                neighbours[x.slot] = static_cast<std::uint32_t>(y.slot / 3);
+            if (index[y.slot] == a)
+                neighbours[y.slot] = static_cast<std::uint32_t>(x.slot / 3);
+        }
+        first = last;
+    }
+}
+
+}  // namespace
+
 std::vector<std::uint32_t> BuildTriangleNeighbours(const TriangleMesh& mesh)
 {
     // Every corner slot whose edge has the same key lies in a triangle around the edge's first
@@ -178,11 +236,7 @@ std::vector<std::uint32_t> BuildTriangleNeighbours(const TriangleMesh& mesh)
     // around a is read once for all of them.
     const std::size_t vertexCount = mesh.vertices.size();
     ParallelForBlocks(vertexCount, 1024, [&](std::size_t begin, std::size_t end) {
-        struct Use {
-            std::uint32_t otherEnd;
-            std::size_t slot;
-        };
-        std::vector<Use> uses;
+        std::vector<EdgeUse> uses;
         for (std::size_t a = begin; a < end; ++a) {
             uses.clear();
             for (std::uint32_t k = start[a]; k < start[a + 1]; ++k) {
@@ -196,21 +250,10 @@ std::vector<std::uint32_t> BuildTriangleNeighbours(const TriangleMesh& mesh)
                         uses.push_back({p, 3 * u + j});
                 }
             }
-            for (const Use& own : uses) {
-                if (index[own.slot] != a)
-                    continue;
-                std::size_t users = 0;
-                std::size_t other = 0;
-                for (const Use& use : uses) {
-                    if (use.otherEnd != own.otherEnd)
-                        continue;
-                    ++users;
-                    if (use.slot != own.slot)
-                        other = use.slot;
-                }
-                if (users == 2)
-                    neighbours[own.slot] = static_cast<std::uint32_t>(other / 3);
-            }
+            if (uses.size() <= kFewUses)
+                MatchFewUses(a, uses, index, neighbours);
+            else
+                MatchManyUses(a, uses, index, neighbours);
         }
     });
     return neighbours;

@@ -317,4 +317,32 @@ mesh::TriangleMesh MakeWeldedCubePair(mesh::Vec3 offset)
     return pair;
 }
 
+mesh::TriangleMesh MakeWedge(float length, float width, float rootThickness, float edgeThickness)
+{
+    mesh::TriangleMesh wedge = mesh::MakeTestCube(1.0f);
+    for (mesh::MeshVertex& v : wedge.vertices) {
+        const bool atEdge = v.position.x > 0.0f;
+        const float half = 0.5f * (atEdge ? edgeThickness : rootThickness);
+        v.position = {atEdge ? length : 0.0f, v.position.y < 0.0f ? 0.0f : width, v.position.z < 0.0f ? -half : half};
+    }
+    wedge.ComputeBounds();
+    wedge.ComputeVertexNormals();
+    return wedge;
+}
+
+mesh::TriangleMesh MakeNoisySphere(std::uint32_t seed, float radius, float noise, std::uint32_t bands,
+                                   std::uint32_t segments)
+{
+    mesh::TriangleMesh sphere = MakeBumpySphere(radius, 0.0f, bands, segments);
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> offset(-noise, noise);
+    for (mesh::MeshVertex& v : sphere.vertices) {
+        const float length = mesh::Length(v.position);
+        v.position = v.position * ((length + offset(random)) / length);
+    }
+    sphere.ComputeBounds();
+    sphere.ComputeVertexNormals();
+    return sphere;
+}
+
 }  // namespace grainforge::test

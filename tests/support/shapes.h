@@ -85,4 +85,15 @@ mesh::TriangleMesh MakeWeldedCubePair(mesh::Vec3 offset);
 // an edge (a, b) splits the triangle on one side, and (a, b, middle) closes the slit. Closed.
 mesh::TriangleMesh MakeCubeWithFlatTriangle();
 
+// A blade: a closed wedge `length` long along x and `width` wide along y, `rootThickness`
+// thick (along z, centred on z = 0) at x = 0, tapering to `edgeThickness` at x = length.
+// 8 vertices, 12 triangles, outward wound.
+mesh::TriangleMesh MakeWedge(float length, float width, float rootThickness, float edgeThickness);
+
+// A UV sphere as MakeBumpySphere without relief, every vertex moved along its radius by a
+// pseudo-random amount of up to `noise` mm either way from `seed`, as a scan comes out. Closed,
+// box and normals computed.
+mesh::TriangleMesh MakeNoisySphere(std::uint32_t seed, float radius, float noise, std::uint32_t bands,
+                                   std::uint32_t segments);
+
 }  // namespace grainforge::test

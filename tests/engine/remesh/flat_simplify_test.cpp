@@ -211,34 +211,39 @@ TEST(FlatSimplify, TiltedTriangleOpensItsOwnRegion)
 }
 
 // Neighbours by the definition: every corner slot sorted by its edge, a pair wherever exactly
-// two slots share one. Shapes with open edges, edges of three triangles, repeated corners and
-// a triangle folded onto itself (two of its own slots share an edge).
+// two slots share one.
+std::vector<std::uint32_t> NeighboursByDefinition(const TriangleMesh& mesh)
+{
+    const std::size_t corners = mesh.indices.size();
+    std::vector<EdgeRecord> records(corners);
+    for (std::size_t slot = 0; slot < corners; ++slot)
+        records[slot] = {MakeEdgeKey(mesh.indices[slot], mesh.indices[slot - slot % 3 + (slot + 1) % 3]),
+            static_cast<std::uint32_t>(slot)};
+    std::sort(records.begin(), records.end(),
+        [](const EdgeRecord& a, const EdgeRecord& b) { return std::tie(a.key, a.triangle) < std::tie(b.key, b.triangle); });
+    std::vector<std::uint32_t> expected(corners, kNoFace);
+    for (std::size_t i = 0; i < corners;) {
+        std::size_t j = i;
+        while (j < corners && records[j].key == records[i].key)
+            ++j;
+        if (j - i == 2) {
+            expected[records[i].triangle] = records[i + 1].triangle / 3;
+            expected[records[i + 1].triangle] = records[i].triangle / 3;
+        }
+        i = j;
+    }
+    return expected;
+}
+
+// Shapes with open edges, edges of three triangles, repeated corners and a triangle folded onto
+// itself (two of its own slots share an edge).
 TEST(FlatSimplify, NeighboursAreTheEdgesSharedByExactlyTwoSlots)
 {
     TriangleMesh fan = test::MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}},
         {0, 1, 2, 1, 0, 3, 0, 1, 4, 2, 3, 4, 0, 0, 2, 3, 4, 3, 4, 2, 1});
     const TriangleMesh shapes[] = {MakeGridTopBox(6), MakeTestCube(10), fan, test::MakeRandomTriangles(3, 200, 5, 1)};
-    for (const TriangleMesh& mesh : shapes) {
-        const std::size_t corners = mesh.indices.size();
-        std::vector<EdgeRecord> records(corners);
-        for (std::size_t slot = 0; slot < corners; ++slot)
-            records[slot] = {MakeEdgeKey(mesh.indices[slot], mesh.indices[slot - slot % 3 + (slot + 1) % 3]),
-                static_cast<std::uint32_t>(slot)};
-        std::sort(records.begin(), records.end(),
-            [](const EdgeRecord& a, const EdgeRecord& b) { return std::tie(a.key, a.triangle) < std::tie(b.key, b.triangle); });
-        std::vector<std::uint32_t> expected(corners, kNoFace);
-        for (std::size_t i = 0; i < corners;) {
-            std::size_t j = i;
-            while (j < corners && records[j].key == records[i].key)
-                ++j;
-            if (j - i == 2) {
-                expected[records[i].triangle] = records[i + 1].triangle / 3;
-                expected[records[i + 1].triangle] = records[i].triangle / 3;
-            }
-            i = j;
-        }
-        EXPECT_EQ(BuildTriangleNeighbours(mesh), expected) << mesh.TriangleCount();
-    }
+    for (const TriangleMesh& mesh : shapes)
+        EXPECT_EQ(BuildTriangleNeighbours(mesh), NeighboursByDefinition(mesh)) << mesh.TriangleCount();
 }
 
 // The face lists, which the sweeps read, hold every alive triangle once
@@ -321,6 +326,51 @@ TriangleMesh FanCapCylinder(std::uint32_t segments)
 TriangleMesh FanCapsBesideGridTopBox(std::uint32_t segments)
 {
     return test::Combined(FanCapCylinder(segments), test::Translated(MakeGridTopBox(12), {40.0f, 0.0f, 0.0f}));
+}
+
+// Vertices of hundreds of neighbours match their edges by sorting, not pairwise: the fan
+// centres, alone and with spokes of three triangles, a triangle folded onto a spoke and a
+// repeated corner at the centre.
+TEST(FlatSimplify, NeighboursOfFanCentresAreTheEdgesSharedByExactlyTwoSlots)
+{
+    TriangleMesh torn = FanCapCylinder(300);
+    torn.indices.insert(torn.indices.end(), {0, 2, 4, 0, 8, 6, 0, 0, 10, 0, 12, 12, 1, 3, 1});
+    const std::tuple<const char*, TriangleMesh> cases[] = {
+        {"fan caps of 300", FanCapCylinder(300)},
+        {"fan caps of 4000", FanCapCylinder(4000)},
+        {"fan caps of 300 with torn spokes", torn},
+    };
+    for (const auto& [name, mesh] : cases)
+        EXPECT_EQ(BuildTriangleNeighbours(mesh), NeighboursByDefinition(mesh)) << name;
+}
+
+// A fan-capped cylinder alone is closed and, once its centres are over the valence limit,
+// stays as it is: every other vertex lies on a region border. Pinned to the results it had
+// while the edge matching around a centre still grew with the square of its valence.
+TEST(FlatSimplify, FanCappedCylinderIsLeftAsItWas)
+{
+    const struct {
+        std::uint32_t segments;
+        std::uint64_t collapses, checksum;
+    } cases[] = {
+        {16, 2, 0x56029d87517cb5e1},  // each centre collapses into a rim vertex
+        {2000, 0, 0xf8d30abb3a9fd1fb},
+        {16000, 0, 0xb929862b8520218f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.segments);
+        TriangleMesh mesh = FanCapCylinder(c.segments);
+        const FlatSimplifyReport report = SimplifyFlatAreas(mesh, nullptr, {}, {});
+        EXPECT_TRUE(NoMovementGuaranteeHeld(report));
+        EXPECT_EQ(report.collapses, c.collapses);
+        EXPECT_EQ(report.trianglesAfter, 4u * c.segments - 2 * c.collapses);
+        EXPECT_EQ(report.verticesAfter, 2u * c.segments + 2 - c.collapses);
+        const std::vector<std::uint32_t> neighbours = BuildTriangleNeighbours(mesh);
+        EXPECT_EQ(std::count(neighbours.begin(), neighbours.end(), kNoFace), 0) << "an open or shared edge";
+        test::Fnv1a sum;
+        test::AddMesh(sum, mesh).Add(report.vertexSources).Add(report.triangleSources);
+        EXPECT_EQ(sum.Value(), c.checksum) << std::hex << "0x" << sum.Value();
+    }
 }
 
 // The result mesh, its sources and the collapse and sweep counts, as the simplification gave them
