@@ -31,61 +31,159 @@ int OpenNoInterrupt(const char* path, int flags, mode_t mode = 0)
 
 }  // namespace
 
-FileSizeResult QueryFileSize(const std::filesystem::path& path)
+ReadableFile::ReadableFile(ReadableFile&& other) noexcept : fd_(other.fd_), size_(other.size_) { other.fd_ = -1; }
+
+ReadableFile& ReadableFile::operator=(ReadableFile&& other) noexcept
 {
-    FileSizeResult result;
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        result.error = errno;
-        return result;
+    if (this != &other) {
+        if (fd_ >= 0)
+            CloseDescriptor(fd_);
+        fd_ = other.fd_;
+        size_ = other.size_;
+        other.fd_ = -1;
     }
-    if (S_ISDIR(info.st_mode)) {
-        result.error = EISDIR;
-        return result;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        result.error = EINVAL;
-        return result;
-    }
-    result.ok = true;
-    result.size = static_cast<std::uint64_t>(info.st_size);
-    return result;
+    return *this;
 }
 
-ReadResult ReadFileBytes(const std::filesystem::path& path, std::uint64_t expectedSize)
+ReadableFile::~ReadableFile()
 {
-    ReadResult result;
-    const int fd = OpenNoInterrupt(path.c_str(), O_RDONLY);
-    if (fd < 0) {
-        result.status = ReadStatus::OpenFailed;
-        result.error = errno;
-        return result;
-    }
-    try {
-        result.bytes.resize(static_cast<std::size_t>(expectedSize));
-    } catch (...) {
-        CloseDescriptor(fd);
-        throw;
-    }
+    if (fd_ >= 0)
+        CloseDescriptor(fd_);
+}
+
+std::size_t ReadableFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size, int* error) const
+{
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
     std::size_t done = 0;
-    while (done < result.bytes.size()) {
-        const std::size_t chunk = std::min<std::size_t>(result.bytes.size() - done, std::size_t{1} << 30);
-        const ssize_t got = ::read(fd, result.bytes.data() + done, chunk);
+    while (done < size) {
+        const std::size_t chunk = std::min<std::size_t>(size - done, std::size_t{1} << 30);
+        const ssize_t got = ::pread(fd_, bytes + done, chunk, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {
-            result.error = got < 0 ? errno : 0;
+            if (got < 0 && error)
+                *error = errno;
             break;
         }
         done += static_cast<std::size_t>(got);
     }
-    CloseDescriptor(fd);
+    return done;
+}
+
+int ReadableFile::Release() noexcept
+{
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+OpenedFile OpenRegularFile(const std::filesystem::path& path)
+{
+    OpenedFile opened;
+    // Opening a named pipe for reading waits for a writer unless it is non-blocking; the type
+    // is then checked on the descriptor itself, so nothing can swap the file in between.
+    const int fd = OpenNoInterrupt(path.c_str(), O_RDONLY | O_NONBLOCK);
+    struct stat info {};
+    if (fd < 0) {
+        opened.error = errno;
+        // Tell a missing file from one that exists but refuses to open (a socket always does).
+        if (::stat(path.c_str(), &info) != 0) {
+            opened.status = OpenStatus::Unreachable;
+        } else if (!S_ISREG(info.st_mode)) {
+            opened.status = OpenStatus::NotRegularFile;
+            opened.error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        } else {
+            opened.status = OpenStatus::OpenFailed;
+        }
+        return opened;
+    }
+    if (::fstat(fd, &info) != 0) {
+        opened.status = OpenStatus::OpenFailed;
+        opened.error = errno;
+        CloseDescriptor(fd);
+        return opened;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        opened.status = OpenStatus::NotRegularFile;
+        opened.error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        CloseDescriptor(fd);
+        return opened;
+    }
+    // Reads from a regular file never wait anyway; clearing the flag keeps a file system that
+    // honours it from answering EAGAIN.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    opened.status = OpenStatus::Ok;
+    opened.file = ReadableFile(fd, static_cast<std::uint64_t>(info.st_size));
+    return opened;
+}
+
+FileSizeResult QueryFileSize(const std::filesystem::path& path)
+{
+    FileSizeResult result;
+    const OpenedFile opened = OpenRegularFile(path);
+    if (opened.status != OpenStatus::Ok) {
+        result.error = opened.error;
+        return result;
+    }
+    result.ok = true;
+    result.size = opened.file.Size();
+    return result;
+}
+
+namespace {
+
+ReadStatus ReadStatusFor(OpenStatus status)
+{
+    return status == OpenStatus::NotRegularFile ? ReadStatus::NotRegularFile : ReadStatus::OpenFailed;
+}
+
+// Reads `expectedSize` bytes from the start of the open file into `result`.
+void ReadInto(const ReadableFile& file, std::uint64_t expectedSize, ReadResult& result)
+{
+    result.bytes.resize(static_cast<std::size_t>(expectedSize));
+    const std::size_t done = file.ReadAt(0, result.bytes.data(), result.bytes.size(), &result.error);
     if (done < result.bytes.size()) {
         result.status = ReadStatus::ShortRead;
         result.bytes.resize(done);
-        return result;
+        return;
     }
     result.status = ReadStatus::Ok;
+}
+
+}  // namespace
+
+ReadResult ReadFileBytes(const std::filesystem::path& path, std::uint64_t expectedSize)
+{
+    ReadResult result;
+    OpenedFile opened = OpenRegularFile(path);
+    if (opened.status != OpenStatus::Ok) {
+        result.status = ReadStatusFor(opened.status);
+        result.error = opened.error;
+        return result;
+    }
+    result.size = opened.file.Size();
+    ReadInto(opened.file, expectedSize, result);
+    return result;
+}
+
+ReadResult ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes)
+{
+    ReadResult result;
+    OpenedFile opened = OpenRegularFile(path);
+    if (opened.status != OpenStatus::Ok) {
+        result.status = ReadStatusFor(opened.status);
+        result.error = opened.error;
+        return result;
+    }
+    result.size = opened.file.Size();
+    if (result.size > maxBytes) {
+        result.status = ReadStatus::TooLarge;
+        result.error = EFBIG;
+        return result;
+    }
+    ReadInto(opened.file, result.size, result);
     return result;
 }
 

@@ -1,5 +1,5 @@
-// File operations the engine needs from the operating system: size queries, whole-file reads,
-// and the pieces of a durable replace (exclusive creation of a temporary file, complete write,
+// File operations the engine needs from the operating system: regular files opened for reading
+// without ever waiting on a pipe or device, size queries, whole-file reads, and the pieces of a durable replace (exclusive creation of a temporary file, complete write,
 // flush to disk, rename over the target, flush of the folder). Errors are errno values; turn
 // them into text with SystemErrorText. Nothing here throws except on allocation failure.
 #pragma once
@@ -11,29 +11,90 @@
 
 namespace grainforge::platform {
 
+// Why a file could not be opened for reading.
+enum class OpenStatus {
+    Ok,
+    Unreachable,     // the path names no file (missing, a folder on the way that may not be searched, ...)
+    NotRegularFile,  // a folder, named pipe, device or socket: refused before anything is read
+    OpenFailed,      // a regular file that the system would not open for reading
+};
+
+struct OpenedFile;
+OpenedFile OpenRegularFile(const std::filesystem::path& path);
+
+// A regular file open for reading. Size and bytes come from the same descriptor, so the file
+// that was checked is the file that is read. Closed when destroyed.
+class [[nodiscard]] ReadableFile {
+public:
+    ReadableFile() = default;
+    ReadableFile(ReadableFile&& other) noexcept;
+    ReadableFile& operator=(ReadableFile&& other) noexcept;
+    ReadableFile(const ReadableFile&) = delete;
+    ReadableFile& operator=(const ReadableFile&) = delete;
+    ~ReadableFile();
+
+    bool IsOpen() const { return fd_ >= 0; }
+
+    // The size when the file was opened.
+    std::uint64_t Size() const { return size_; }
+
+    // Reads up to `size` bytes from `offset`, retrying short and interrupted reads. Returns the
+    // count read: less than asked only at the end of the file or on an error, which then goes
+    // into `*error` (left alone at the end of the file).
+    std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t size, int* error) const;
+
+    // Hands the descriptor to the caller (for a stdio stream), leaving this object closed.
+    int Release() noexcept;
+
+private:
+    friend OpenedFile OpenRegularFile(const std::filesystem::path& path);
+    ReadableFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
+
+struct OpenedFile {
+    OpenStatus status = OpenStatus::Unreachable;
+    // errno when not Ok; NotRegularFile gives EISDIR for a folder and EINVAL for anything else.
+    int error = 0;
+    ReadableFile file;  // open only when Ok
+};
+
+// Opens the file at `path` (symbolic links followed) for reading, without waiting: a named
+// pipe, a device or a folder is refused at once with NotRegularFile, before any byte is read.
+OpenedFile OpenRegularFile(const std::filesystem::path& path);
+
 struct FileSizeResult {
     bool ok = false;
     std::uint64_t size = 0;
     int error = 0;  // errno when !ok; a folder or other non-regular file gives EISDIR or EINVAL
 };
 
-// Size of the regular file at `path` (symbolic links followed).
+// Size of the regular file at `path` (symbolic links followed), which must open for reading.
 FileSizeResult QueryFileSize(const std::filesystem::path& path);
 
 enum class ReadStatus {
     Ok,
-    OpenFailed,  // the file could not be opened for reading
-    ShortRead,   // fewer bytes arrived than expected
+    OpenFailed,      // the file could not be opened for reading
+    ShortRead,       // fewer bytes arrived than expected
+    NotRegularFile,  // a folder, pipe or device: refused without reading
+    TooLarge,        // larger than the caller's limit: refused without reading
 };
 
 struct ReadResult {
     ReadStatus status = ReadStatus::OpenFailed;
     std::vector<std::uint8_t> bytes;  // exactly `expectedSize` bytes when Ok
     int error = 0;
+    std::uint64_t size = 0;  // the file's size when it opened
 };
 
-// Reads the first `expectedSize` bytes of the file at `path` (normally its whole size).
+// Reads the first `expectedSize` bytes of the regular file at `path` (normally its whole size).
 ReadResult ReadFileBytes(const std::filesystem::path& path, std::uint64_t expectedSize);
+
+// Reads the whole regular file at `path`, refusing one larger than `maxBytes` before reading.
+// Ok, or ShortRead with the bytes that came when the file shrank or a read failed (`error`
+// set only for a failed read).
+ReadResult ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes);
 
 // Where a write aimed at `target` must land: a symbolic link is followed to the file it names
 // (also when that file does not exist yet), so that replacing it keeps the link. Other paths

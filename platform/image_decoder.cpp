@@ -1,8 +1,9 @@
 #include "platform/image_decoder.h"
 
+#include "platform/file_system.h"
 #include "platform/image_format_decoder.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -69,17 +70,23 @@ private:
     std::size_t position_ = 0;
 };
 
-std::unique_ptr<ByteSource> OpenFileSource(const std::filesystem::path& path)
+// A source over the regular file at `path`, or nothing with the reason in `status`.
+std::unique_ptr<ByteSource> OpenFileSource(const std::filesystem::path& path, ImageDecodeStatus& status)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rbe");
-    if (file == nullptr)
+    OpenedFile opened = OpenRegularFile(path);
+    status = opened.status == OpenStatus::NotRegularFile ? ImageDecodeStatus::NotRegularFile
+                                                         : ImageDecodeStatus::NotReadable;
+    if (opened.status != OpenStatus::Ok)
         return nullptr;
-    struct stat info {};
-    if (::fstat(::fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-        std::fclose(file);
+    const std::uint64_t size = opened.file.Size();
+    const int fd = opened.file.Release();
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (file == nullptr) {
+        ::close(fd);
         return nullptr;
     }
-    return std::make_unique<FileByteSource>(file, static_cast<std::uint64_t>(info.st_size));
+    status = ImageDecodeStatus::Ok;
+    return std::make_unique<FileByteSource>(file, size);
 }
 
 // The container named by the file's first bytes (its signature).
@@ -135,7 +142,13 @@ ImageDecoder::~ImageDecoder()
 
 ImageDecodeStatus ImageDecoder::OpenFile(const std::filesystem::path& path)
 {
-    return Open(OpenFileSource(path));
+    ImageDecodeStatus status = ImageDecodeStatus::NotReadable;
+    std::unique_ptr<ByteSource> source = OpenFileSource(path, status);
+    if (!source) {
+        Open(nullptr);
+        return status;
+    }
+    return Open(std::move(source));
 }
 
 ImageDecodeStatus ImageDecoder::OpenMemory(std::span<const std::uint8_t> bytes)

@@ -49,6 +49,7 @@ enum class ImageDecodeStatus {
     NoFrame,           // the container holds no first image (a GIF of extensions only)
     Unconvertible,     // a pixel layout that cannot be turned into 16-bit RGBA
     PixelsUnreadable,  // the pixel data is damaged or cut short
+    NotRegularFile,    // a folder, named pipe or device: refused before anything is read
 };
 
 // What Open found. Width and height are as the file states them (either may be 0 or far

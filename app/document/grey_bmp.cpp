@@ -124,10 +124,7 @@ std::optional<GreyImage> DecodeGreyBmp(std::span<const std::uint8_t> bytes)
 
 std::optional<GreyImage> ReadGreyBmp(const std::filesystem::path& path)
 {
-    const platform::FileSizeResult size = platform::QueryFileSize(path);
-    if (!size.ok || size.size > kMaxGreyBmpFileBytes)
-        return std::nullopt;
-    const platform::ReadResult read = platform::ReadFileBytes(path, size.size);
+    const platform::ReadResult read = platform::ReadWholeFile(path, kMaxGreyBmpFileBytes);
     if (read.status != platform::ReadStatus::Ok)
         return std::nullopt;
     return DecodeGreyBmp(read.bytes);

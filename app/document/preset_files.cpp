@@ -137,14 +137,9 @@ PresetResult ReadPreset(const fs::path& path, ProceduralTexture& pattern)
 
 PresetResult ReadLegacyPreset(const fs::path& path, ProceduralTexture& pattern)
 {
-    if (!IsReadableFile(path))
-        return CouldNotOpen();
-    const platform::FileSizeResult size = platform::QueryFileSize(path);
-    if (!size.ok)
-        return CouldNotOpen();
-    if (size.size > kMaxPresetFileBytes)
+    const platform::ReadResult read = platform::ReadWholeFile(path, kMaxPresetFileBytes);
+    if (read.status == platform::ReadStatus::TooLarge)
         return Refused("not a Tessary preset");
-    const platform::ReadResult read = platform::ReadFileBytes(path, size.size);
     if (read.status != platform::ReadStatus::Ok)
         return CouldNotOpen();
     const std::string_view text(reinterpret_cast<const char*>(read.bytes.data()), read.bytes.size());

@@ -2,10 +2,10 @@
 
 #include "app/document/durable_file.h"
 #include "app/document/name_case.h"
+#include "platform/file_system.h"
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <unordered_map>
 
@@ -21,6 +21,27 @@ bool IsRegularFile(const fs::path& path)
 {
     std::error_code error;
     return fs::is_regular_file(path, error);
+}
+
+// Small settings files of a few lines; anything larger is not one of ours.
+constexpr std::uint64_t kMaxLineFileBytes = std::uint64_t{16} << 20;
+
+// The lines of a small regular file, as std::getline splits them (no empty line after a final
+// line feed); empty when the file is missing, larger than kMaxLineFileBytes, or a pipe or
+// device, which is refused without waiting on it.
+std::vector<std::string> ReadFileLines(const fs::path& path)
+{
+    std::vector<std::string> lines;
+    const platform::ReadResult read = platform::ReadWholeFile(path, kMaxLineFileBytes);
+    if (read.status != platform::ReadStatus::Ok && read.status != platform::ReadStatus::ShortRead)
+        return lines;
+    std::string_view rest(reinterpret_cast<const char*>(read.bytes.data()), read.bytes.size());
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        lines.emplace_back(rest.substr(0, end));
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    }
+    return lines;
 }
 
 // ---- Documents folder --------------------------------------------------------------------
@@ -100,12 +121,9 @@ fs::path DocumentsFromUserDirs(const fs::path& home)
         configHome = home / ".config";
     }
     const fs::path file = configHome / "user-dirs.dirs";
-    if (!IsRegularFile(file))  // a pipe of that name would stop start-up
-        return {};
-    std::ifstream in(file);
     constexpr std::string_view kKey = "XDG_DOCUMENTS_DIR=";
     fs::path documents;
-    for (std::string line; std::getline(in, line);) {
+    for (const std::string& line : ReadFileLines(file)) {
         std::string_view text = TrimSpaces(line);
         if (text.starts_with("export "))
             text = TrimSpaces(text.substr(7));
@@ -396,10 +414,9 @@ std::vector<std::string> ReadDeletedIndex(const LibraryRoots& roots, const fs::p
 {
     std::vector<std::string> names;
     const fs::path path = DeletedIndexPath(roots, folder);
-    if (path.empty() || !IsRegularFile(path))
+    if (path.empty())
         return names;
-    std::ifstream in(path, std::ios::binary);
-    for (std::string line; std::getline(in, line);) {
+    for (std::string line : ReadFileLines(path)) {
         while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
             line.pop_back();
         if (!line.empty())

@@ -273,12 +273,10 @@ std::shared_ptr<JsonValue> ReadJsonFile(const fs::path& path)
 {
     try {
         const fs::path absolute = ToAbsolutePath(path);
-        // Sized and refused before any byte is read, so a huge file costs no memory.
-        const platform::FileSizeResult size = platform::QueryFileSize(absolute);
-        if (!size.ok || size.size >= kMaxJsonFileBytes)
-            return {};
-        platform::ReadResult read = platform::ReadFileBytes(absolute, size.size);
-        if (read.status == platform::ReadStatus::OpenFailed)
+        // Sized and refused before any byte is read, so a huge file costs no memory; a pipe or
+        // device is refused without waiting on it.
+        const platform::ReadResult read = platform::ReadWholeFile(absolute, kMaxJsonFileBytes - 1);
+        if (read.status != platform::ReadStatus::Ok && read.status != platform::ReadStatus::ShortRead)
             return {};
         // A read error gives nothing; a file that shrank meanwhile keeps the bytes that came.
         if (read.status == platform::ReadStatus::ShortRead && read.error != 0)

@@ -1,4 +1,5 @@
 #include "engine/mesh/stl_reader.h"
+#include "engine/mesh/stl_reader_detail.h"
 
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
@@ -29,6 +30,8 @@ constexpr std::size_t kMinimumFileSize = 16;
 constexpr std::uint64_t kMaxCorners = std::numeric_limits<std::uint32_t>::max();
 
 constexpr char kTooManyTrianglesText[] = "The file contains more triangles than one mesh can hold.";
+constexpr char kNotRegularFileText[] =
+    "The file could not be opened: it is not a regular file (it is a folder, a pipe or a device).";
 constexpr char kNonFiniteText[] = "The file contains a coordinate that is not a number (NaN or infinity).";
 // The exact weld keeps 32-bit vertex maps with a flag bit: from 2^31 corners on the soup is
 // left as it is (WeldIdenticalVertices leaves it untouched too).
@@ -51,8 +54,6 @@ bool IsStrayControl(std::uint8_t c) { return (c < 0x20 && !IsStlSpace(c)) || c =
 // What may end a text file without comment: the DOS end-of-file mark (0x1A) that older programs
 // append, NUL padding, whitespace.
 bool IsQuietTailByte(std::uint8_t c) { return c == 0x1a || c == 0 || IsStlSpace(c); }
-
-bool IsQuietTail(std::span<const std::uint8_t> bytes) { return std::all_of(bytes.begin(), bytes.end(), IsQuietTailByte); }
 
 std::span<const std::uint8_t> WithoutQuietTail(std::span<const std::uint8_t> bytes)
 {
@@ -167,6 +168,101 @@ private:
     std::size_t pos_ = 0;
 };
 
+// Walks ASCII STL text in a file word by word, holding a chunk at a time: the bytes of a word
+// that runs past the loaded chunk are kept and more are read, so a word split across two
+// chunks reads as one. Positions are offsets in the file. A word stays valid until the next call.
+class ChunkedWordReader {
+public:
+    ChunkedWordReader(const platform::ReadableFile& file, std::uint64_t textEnd, std::size_t chunkBytes)
+        : file_(file), textEnd_(textEnd), chunkBytes_(std::max<std::size_t>(chunkBytes, 1)) {}
+
+    std::string_view Next()
+    {
+        for (;;) {
+            while (pos_ < filled_ && IsStlSpace(static_cast<std::uint8_t>(buffer_[pos_])))
+                ++pos_;
+            std::size_t keep = pos_;
+            if (pos_ < filled_ || !Load(keep))
+                break;
+        }
+        std::size_t start = pos_;
+        for (;;) {
+            while (pos_ < filled_ && !IsStlSpace(static_cast<std::uint8_t>(buffer_[pos_])))
+                ++pos_;
+            if (pos_ < filled_ || !Load(start))
+                break;
+        }
+        return std::string_view(buffer_.data() + start, pos_ - start);
+    }
+
+    void SkipRestOfLine()
+    {
+        for (;;) {
+            while (pos_ < filled_ && !IsLineEnd(buffer_[pos_]))
+                ++pos_;
+            std::size_t keep = pos_;
+            if (pos_ < filled_ || !Load(keep))
+                return;
+        }
+    }
+
+    bool SkipEndsolidName(const char* keywordEnd)
+    {
+        pos_ = static_cast<std::size_t>(keywordEnd - buffer_.data());
+        for (;;) {
+            for (; pos_ < filled_ && !IsLineEnd(buffer_[pos_]); ++pos_)
+                if (IsStrayControl(static_cast<std::uint8_t>(buffer_[pos_])))
+                    return true;
+            std::size_t keep = pos_;
+            if (pos_ < filled_ || !Load(keep))
+                return false;
+        }
+    }
+
+    std::size_t Position() const { return static_cast<std::size_t>(loadedFrom_ + pos_); }
+
+    // Whether the file gave fewer bytes than it had when opened (it shrank, or a read failed).
+    bool ReadFailed() const { return failed_; }
+
+private:
+    static bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
+
+    // Drops the loaded bytes before `keep` and reads more after the rest; false at the end of
+    // the text or when nothing more comes. `keep` and the position move with the bytes. The
+    // buffer doubles only while one word fills it, so a long word is read in linear time.
+    bool Load(std::size_t& keep)
+    {
+        const std::uint64_t loadedEnd = loadedFrom_ + filled_;
+        if (loadedEnd >= textEnd_ || failed_)
+            return false;
+        std::memmove(buffer_.data(), buffer_.data() + keep, filled_ - keep);
+        loadedFrom_ += keep;
+        filled_ -= keep;
+        pos_ -= keep;
+        keep = 0;
+        if (buffer_.size() < chunkBytes_)
+            buffer_.resize(chunkBytes_);
+        else if (filled_ == buffer_.size())
+            buffer_.resize(2 * buffer_.size());
+        const std::size_t wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size() - filled_, textEnd_ - loadedEnd));
+        int error = 0;
+        const std::size_t got = file_.ReadAt(loadedEnd, buffer_.data() + filled_, wanted, &error);
+        filled_ += got;
+        failed_ = got < wanted;
+        return got > 0;
+    }
+
+    const platform::ReadableFile& file_;
+    std::uint64_t textEnd_;
+    std::size_t chunkBytes_;
+    std::vector<char> buffer_;
+    std::size_t filled_ = 0;
+    std::size_t pos_ = 0;
+    std::uint64_t loadedFrom_ = 0;  // file offset of buffer_[0]
+    bool failed_ = false;
+};
+
 // The decimal exponent of a well-formed number word, saturated far beyond any word's length so
 // that adding the position of its first digit cannot overflow and the sum keeps its sign.
 std::int64_t SaturatedExponent(std::string_view digits, bool negative)
@@ -244,7 +340,8 @@ std::string QuotedWord(std::string_view word)
         + " characters)";
 }
 
-bool ReadVertex(WordReader& reader, AsciiReading& reading)
+template <class Reader>
+bool ReadVertex(Reader& reader, AsciiReading& reading)
 {
     float xyz[3];
     for (float& value : xyz) {
@@ -264,9 +361,9 @@ bool ReadVertex(WordReader& reader, AsciiReading& reading)
 
 // Reads the words until the data ends, a vertex fails, or bytes no text holds follow an
 // "endsolid" line (on it, or before the next solid opens): a trailer, which ends the text.
-void ReadAsciiWords(std::span<const std::uint8_t> bytes, AsciiReading& reading)
+template <class Reader>
+void ReadAsciiWords(Reader& reader, AsciiReading& reading)
 {
-    WordReader reader(bytes);
     bool firstWord = true;
     // Where the last "endsolid" line ends, until a solid opens again (a plain index: GCC 12
     // warns falsely that an optional here may be used uninitialised).
@@ -288,21 +385,27 @@ void ReadAsciiWords(std::span<const std::uint8_t> bytes, AsciiReading& reading)
         } else if (endsolidLineEnd != kNoEndsolid && HoldsStrayControl(word)) {
             reading.end = endsolidLineEnd;
             return;
-        } else if (word == "facet") {
+        } else if (EqualsIgnoringCase(word, "facet")) {
             ++reading.facetKeywords;
-        } else if (word == "vertex" && !ReadVertex(reader, reading)) {
+        } else if (EqualsIgnoringCase(word, "vertex") && !ReadVertex(reader, reading)) {
             return;
         }
     }
 }
 
-AsciiReading ReadAsciiSolids(std::span<const std::uint8_t> bytes)
+void CheckWholeTriangles(AsciiReading& reading)
 {
-    AsciiReading reading;
-    ReadAsciiWords(bytes, reading);
     if (reading.error.empty() && reading.corners.size() % 3 != 0)
         reading.error = "The file ends in the middle of a facet: " + std::to_string(reading.corners.size()) +
                         " vertices is not a whole number of triangles.";
+}
+
+AsciiReading ReadAsciiSolids(std::span<const std::uint8_t> bytes)
+{
+    AsciiReading reading;
+    WordReader reader(bytes);
+    ReadAsciiWords(reader, reading);
+    CheckWholeTriangles(reading);
     return reading;
 }
 
@@ -315,14 +418,27 @@ std::optional<std::size_t> FindStrayControl(std::span<const std::uint8_t> bytes,
     return std::nullopt;
 }
 
+// What the detection looks at: the file's size, its first bytes (kDetectionBytes of them,
+// or all when it is shorter), whether its first word begins with "solid", and where the run
+// of quiet bytes that ends it begins (only asked for when the first word does).
+struct DetectionInput {
+    std::span<const std::uint8_t> head;
+    std::uint64_t size = 0;
+    bool opensWithSolid = false;
+    std::uint64_t quietTailStart = 0;
+};
+
+constexpr std::size_t kProbeBytes = 4096;
+constexpr std::size_t kDetectionBytes = kBinaryCountOffset + kProbeBytes;
+
 // Whether the byte no text holds at `at` is where ASCII text ends: it starts a quiet tail, or
 // the text up to it reads as solids and stops there after "endsolid". Never within the count
 // at offset 80, whatever the header says: a binary count below 2^24 holds a zero byte there.
-bool EndsAsciiText(std::span<const std::uint8_t> bytes, std::size_t at)
+bool EndsAsciiText(const DetectionInput& input, std::size_t at)
 {
     if (at < kBinaryHeaderSize)
         return false;
-    return IsQuietTail(bytes.subspan(at)) || ReadAsciiSolids(bytes.first(at + 1)).end.has_value();
+    return at >= input.quietTailStart || ReadAsciiSolids(input.head.first(at + 1)).end.has_value();
 }
 
 // Many exporters write "solid" into a binary header, so a binary file of the wrong size may
@@ -330,17 +446,32 @@ bool EndsAsciiText(std::span<const std::uint8_t> bytes, std::size_t at)
 // one facet, or when the bytes after the header hold a control byte that no text has (binary
 // floats and attributes nearly always hold a zero byte), unless that byte is where the text
 // ends. Only the first bytes are looked at, so a large ASCII file costs no extra pass.
-bool LooksLikeDamagedBinary(std::span<const std::uint8_t> bytes)
+bool LooksLikeDamagedBinary(const DetectionInput& input)
 {
-    constexpr std::size_t kProbeBytes = 4096;
-    if (bytes.size() < kBinaryHeaderSize)
+    if (input.size < kBinaryHeaderSize)
         return false;
-    const std::uint64_t needed = BinarySizeFor(DeclaredBinaryCount(bytes));
-    const std::uint64_t size = bytes.size();
+    const std::uint64_t needed = BinarySizeFor(DeclaredBinaryCount(input.head));
+    const std::uint64_t size = input.size;
     if ((needed > size ? needed - size : size - needed) <= kFacetSize)
         return true;
-    const std::optional<std::size_t> stray = FindStrayControl(bytes, kBinaryCountOffset, kProbeBytes);
-    return stray && !EndsAsciiText(bytes, *stray);
+    const std::optional<std::size_t> stray = FindStrayControl(input.head, kBinaryCountOffset, kProbeBytes);
+    return stray && !EndsAsciiText(input, *stray);
+}
+
+StlFormat DetectFormat(const DetectionInput& input)
+{
+    if (input.size >= kBinaryHeaderSize && BinarySizeFor(DeclaredBinaryCount(input.head)) == input.size)
+        return StlFormat::Binary;
+    if (input.opensWithSolid && !LooksLikeDamagedBinary(input))
+        return StlFormat::Ascii;
+    return StlFormat::Unrecognised;
+}
+
+// Whether the five bytes at `at` spell "solid" in any case.
+bool SpellsSolid(std::span<const std::uint8_t> bytes, std::size_t at)
+{
+    return bytes.size() - at >= 5 &&
+           EqualsIgnoringCase(std::string_view(reinterpret_cast<const char*>(bytes.data() + at), 5), "solid");
 }
 
 StlReadResult Failure(const std::string& fileName, StlFormat format, std::string text)
@@ -353,45 +484,80 @@ StlReadResult Failure(const std::string& fileName, StlFormat format, std::string
 }
 
 // What one pass over the soup learns besides filling it: whether every coordinate is finite,
-// and the largest absolute coordinate (the box's six corner coordinates give the same value).
+// the largest absolute coordinate and the box.
 struct SoupScan {
     bool finite = true;
     float largestMagnitude = 0.0f;
+    Vec3 low{std::numeric_limits<float>::max(), std::numeric_limits<float>::max(), std::numeric_limits<float>::max()};
+    Vec3 high{-std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(), -std::numeric_limits<float>::max()};
 
     void Note(Vec3 p)
     {
         finite = finite && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
         largestMagnitude = std::max({largestMagnitude, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+        low = Vec3{std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = Vec3{std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
     }
     void Join(const SoupScan& other)
     {
         finite = finite && other.finite;
         largestMagnitude = std::max(largestMagnitude, other.largestMagnitude);
+        low = Vec3{std::min(low.x, other.low.x), std::min(low.y, other.low.y), std::min(low.z, other.low.z)};
+        high = Vec3{std::max(high.x, other.high.x), std::max(high.y, other.high.y), std::max(high.z, other.high.z)};
+    }
+    // The box's largest side (0 for an empty scan).
+    float LargestExtent() const
+    {
+        if (high.x < low.x)
+            return 0.0f;
+        return std::max({high.x - low.x, high.y - low.y, high.z - low.z});
     }
 };
 
-// A soup of `cornerCount` vertices (normal zero) with indices in corner order, positions from
-// cornerAt(i). Blocks are fixed by the count alone and joined in order, so the scan is the
-// same on any number of threads (a maximum of absolute values does not depend on order anyway).
-template <class CornerAt>
-TriangleMesh BuildSoup(std::size_t cornerCount, CornerAt&& cornerAt, SoupScan& scan)
+// Passes cornerAt(i) for i in [0, count) to store(first + i, p) and notes it in `scan`. Blocks
+// are fixed by the count alone and joined in order, so the scan is the same on any number of
+// threads (minima, maxima and a conjunction do not depend on order anyway).
+template <class CornerAt, class Store>
+void ScanCorners(std::size_t count, std::size_t first, CornerAt&& cornerAt, Store&& store, SoupScan& scan)
 {
     constexpr std::size_t kGrain = 1u << 15;
-    TriangleMesh mesh;
-    mesh.vertices.resize(cornerCount);
-    mesh.indices.resize(cornerCount);
-    std::vector<SoupScan> blocks((cornerCount + kGrain - 1) / kGrain);
-    ParallelForBlocks(cornerCount, kGrain, [&](std::size_t begin, std::size_t end) {
+    std::vector<SoupScan> blocks((count + kGrain - 1) / kGrain);
+    ParallelForBlocks(count, kGrain, [&](std::size_t begin, std::size_t end) {
         SoupScan& block = blocks[begin / kGrain];
         for (std::size_t i = begin; i < end; ++i) {
             const Vec3 p = cornerAt(i);
-            mesh.vertices[i].position = p;
-            mesh.indices[i] = static_cast<std::uint32_t>(i);
+            store(first + i, p);
             block.Note(p);
         }
     });
     for (const SoupScan& block : blocks)
         scan.Join(block);
+}
+
+// A soup of `cornerCount` vertices (normal zero) with indices in corner order.
+TriangleMesh MakeSoup(std::size_t cornerCount)
+{
+    TriangleMesh mesh;
+    mesh.vertices.resize(cornerCount);
+    mesh.indices.resize(cornerCount);
+    return mesh;
+}
+
+// Stores corner i of a soup made by MakeSoup.
+auto SoupStore(TriangleMesh& mesh)
+{
+    return [&mesh](std::size_t i, Vec3 p) {
+        mesh.vertices[i].position = p;
+        mesh.indices[i] = static_cast<std::uint32_t>(i);
+    };
+}
+
+// The soup whose positions are cornerAt(i), scanned.
+template <class CornerAt>
+TriangleMesh BuildSoup(std::size_t cornerCount, CornerAt&& cornerAt, SoupScan& scan)
+{
+    TriangleMesh mesh = MakeSoup(cornerCount);
+    ScanCorners(cornerCount, 0, cornerAt, SoupStore(mesh), scan);
     return mesh;
 }
 
@@ -399,36 +565,40 @@ TriangleMesh BuildSoup(std::size_t cornerCount, CornerAt&& cornerAt, SoupScan& s
 template <class CornerAt>
 std::vector<Vec3> ReadCorners(std::size_t cornerCount, CornerAt&& cornerAt, SoupScan& scan)
 {
-    constexpr std::size_t kGrain = 1u << 15;
     std::vector<Vec3> corners(cornerCount);
-    std::vector<SoupScan> blocks((cornerCount + kGrain - 1) / kGrain);
-    ParallelForBlocks(cornerCount, kGrain, [&](std::size_t begin, std::size_t end) {
-        SoupScan& block = blocks[begin / kGrain];
-        for (std::size_t i = begin; i < end; ++i) {
-            const Vec3 p = cornerAt(i);
-            corners[i] = p;
-            block.Note(p);
-        }
-    });
-    for (const SoupScan& block : blocks)
-        scan.Join(block);
+    ScanCorners(cornerCount, 0, cornerAt, [&](std::size_t i, Vec3 p) { corners[i] = p; }, scan);
     return corners;
+}
+
+// Corner `corner` of the facets that start at `facets`.
+Vec3 FacetCorner(const std::uint8_t* facets, std::size_t corner)
+{
+    const std::uint8_t* p = facets + kFacetSize * (corner / 3) + kFacetCornerOffset + 12 * (corner % 3);
+    return Vec3{LoadF32(p), LoadF32(p + 4), LoadF32(p + 8)};
 }
 
 Vec3 BinaryCorner(std::span<const std::uint8_t> bytes, std::size_t corner)
 {
-    const std::uint8_t* p = bytes.data() + kBinaryHeaderSize + kFacetSize * (corner / 3) + kFacetCornerOffset +
-                            12 * (corner % 3);
-    return Vec3{LoadF32(p), LoadF32(p + 4), LoadF32(p + 8)};
+    return FacetCorner(bytes.data() + kBinaryHeaderSize, corner);
 }
 
-// Negative asks for the size-relative tolerance: 1e-6 of the largest absolute coordinate of
-// the part's box, at least 1e-6 (so a part near the origin still closes float-noise seams).
+// Float steps of the largest coordinate that a seam may be off by and still close: writers
+// that place copies of a corner by different sums land one or two steps apart per axis.
+constexpr float kSeamFloatSteps = 4.0f;
+
+// Negative asks for the automatic tolerance: 1e-6 of the largest absolute coordinate, but
+// never more than 1e-6 of twice the part's largest side. A part within its own size of the
+// origin keeps the tolerance it always had; one placed far out gets one that follows its own
+// size, not its distance, which would weld its details away. Never below 1e-6, nor below a
+// few float steps at the part's place, so float-noise seams close wherever the part sits.
 float SecondWeldTolerance(const SoupScan& scan, float requested)
 {
     if (!(requested < 0.0f))
         return requested;
-    return std::max(scan.largestMagnitude * 1e-6f, 1e-6f);
+    const float size = std::min(scan.largestMagnitude, 2.0f * scan.LargestExtent());
+    const float floatStep =
+        std::nextafter(scan.largestMagnitude, std::numeric_limits<float>::infinity()) - scan.largestMagnitude;
+    return std::max({size * 1e-6f, kSeamFloatSteps * floatStep, 1e-6f});
 }
 
 bool HasOpenOrNonManifoldEdges(const EdgeCounts& counts) { return counts.boundary != 0 || counts.nonManifold != 0; }
@@ -585,37 +755,213 @@ StlReadResult ParseBinaryIntoMesh(std::span<const std::uint8_t> bytes, const std
 
 // A quiet tail is dropped without comment; bytes no text holds after "endsolid" are dropped
 // with a warning.
-StlReadResult ParseAsciiIntoMesh(std::span<const std::uint8_t> bytes, const std::string& fileName,
+StlReadResult AsciiReadingToMesh(AsciiReading reading, std::uint64_t size, const std::string& fileName,
                                  const StlReadOptions& options)
 {
-    AsciiReading reading = ReadAsciiSolids(WithoutQuietTail(bytes));
     if (!reading.error.empty())
         return Failure(fileName, StlFormat::Ascii, reading.error);
     if (reading.corners.empty())
         return Failure(fileName, StlFormat::Ascii, "The file contains no triangles.");
     if (reading.corners.size() > kMaxCorners)
         return Failure(fileName, StlFormat::Ascii, kTooManyTrianglesText);
-    const AsciiFacts facts{reading.facetKeywords, reading.end ? bytes.size() - *reading.end : 0};
+    const AsciiFacts facts{reading.facetKeywords, reading.end ? size - *reading.end : 0};
     SoupScan scan;
     TriangleMesh soup = BuildSoup(reading.corners.size(), [&](std::size_t i) { return reading.corners[i]; }, scan);
     reading.corners = std::vector<Vec3>();
     return BuildMesh(std::move(soup), scan, facts, fileName, StlFormat::Ascii, options);
 }
 
+StlReadResult ParseAsciiIntoMesh(std::span<const std::uint8_t> bytes, const std::string& fileName,
+                                 const StlReadOptions& options)
+{
+    return AsciiReadingToMesh(ReadAsciiSolids(WithoutQuietTail(bytes)), bytes.size(), fileName, options);
+}
+
+// ---- Reading from a file a chunk at a time ----------------------------------------------
+
+StlReadResult EndedEarly(const std::string& fileName, std::uint64_t size)
+{
+    return Failure(fileName, StlFormat::Unrecognised,
+                   "The file ended earlier than its reported size of " + FormatCountGrouped(size) + " bytes.");
+}
+
+// The open STL file, read through one chunk buffer; any read that comes up short sets `failed`.
+struct StlFile {
+    const platform::ReadableFile& file;
+    std::size_t chunkBytes;
+    std::vector<std::uint8_t> chunk;
+    bool failed = false;
+
+    std::uint64_t Size() const { return file.Size(); }
+
+    // The bytes [offset, offset + count), count at most chunkBytes; empty after a short read.
+    std::span<const std::uint8_t> Read(std::uint64_t offset, std::size_t count)
+    {
+        chunk.resize(std::max(chunk.size(), count));
+        int error = 0;
+        if (file.ReadAt(offset, chunk.data(), count, &error) != count) {
+            failed = true;
+            return {};
+        }
+        return std::span<const std::uint8_t>(chunk).first(count);
+    }
+};
+
+// Whether the first word, after any run of whitespace, begins with "solid".
+bool OpensWithSolid(StlFile& file)
+{
+    for (std::uint64_t offset = 0; offset < file.Size();) {
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(file.chunkBytes, file.Size() - offset));
+        const std::span<const std::uint8_t> bytes = file.Read(offset, count);
+        const auto word = std::find_if_not(bytes.begin(), bytes.end(), IsStlSpace);
+        if (word != bytes.end()) {
+            const std::uint64_t at = offset + static_cast<std::uint64_t>(word - bytes.begin());
+            const std::size_t available = static_cast<std::size_t>(std::min<std::uint64_t>(5, file.Size() - at));
+            const std::span<const std::uint8_t> five = file.Read(at, available);
+            return SpellsSolid(five, 0);
+        }
+        if (bytes.empty())
+            return false;
+        offset += count;
+    }
+    return false;
+}
+
+// Where the run of quiet bytes that ends the file begins, read backwards from the end.
+std::uint64_t FindQuietTailStart(StlFile& file)
+{
+    for (std::uint64_t end = file.Size(); end > 0;) {
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(file.chunkBytes, end));
+        const std::span<const std::uint8_t> bytes = file.Read(end - count, count);
+        if (bytes.empty())
+            return end;
+        const auto last = std::find_if_not(bytes.rbegin(), bytes.rend(), IsQuietTailByte);
+        if (last != bytes.rend())
+            return end - static_cast<std::uint64_t>(last - bytes.rbegin());
+        end -= count;
+    }
+    return 0;
+}
+
+// Reads `count` facets after the header, a chunk at a time, handing every corner to store.
+template <class Store>
+void ReadBinaryFacets(StlFile& file, std::uint64_t count, Store&& store, SoupScan& scan)
+{
+    const std::uint64_t perChunk = std::max<std::uint64_t>(1, file.chunkBytes / kFacetSize);
+    for (std::uint64_t first = 0; first < count && !file.failed; first += perChunk) {
+        const std::uint64_t facets = std::min(perChunk, count - first);
+        const std::span<const std::uint8_t> bytes =
+            file.Read(kBinaryHeaderSize + kFacetSize * first, static_cast<std::size_t>(facets * kFacetSize));
+        if (bytes.empty())
+            return;
+        ScanCorners(static_cast<std::size_t>(facets * 3), static_cast<std::size_t>(first * 3),
+                    [&](std::size_t i) { return FacetCorner(bytes.data(), i); }, store, scan);
+    }
+}
+
+// The binary form read into the mesh's arrays straight from the file, as ParseBinaryIntoMesh
+// reads it from memory.
+StlReadResult ReadBinaryFile(StlFile& file, std::uint32_t count, const std::string& fileName,
+                             const StlReadOptions& options)
+{
+    const std::uint64_t corners = std::uint64_t{count} * 3;
+    if (corners == 0)
+        return Failure(fileName, StlFormat::Binary, "The file contains no triangles.");
+    if (corners > kMaxCorners)
+        return Failure(fileName, StlFormat::Binary, kTooManyTrianglesText);
+    SoupScan scan;
+    if (options.mergeVertices && corners < kMaxWeldedCorners) {
+        std::vector<Vec3> positions(static_cast<std::size_t>(corners));
+        ReadBinaryFacets(file, count, [&](std::size_t i, Vec3 p) { positions[i] = p; }, scan);
+        if (file.failed)
+            return EndedEarly(fileName, file.Size());
+        if (!scan.finite)
+            return Failure(fileName, StlFormat::Binary, kNonFiniteText);
+        TriangleMesh welded = WeldCorners(positions);
+        positions = std::vector<Vec3>();
+        return BuildMesh(std::move(welded), scan, {}, fileName, StlFormat::Binary, options, corners);
+    }
+    TriangleMesh soup = MakeSoup(static_cast<std::size_t>(corners));
+    ReadBinaryFacets(file, count, SoupStore(soup), scan);
+    if (file.failed)
+        return EndedEarly(fileName, file.Size());
+    return BuildMesh(std::move(soup), scan, {}, fileName, StlFormat::Binary, options);
+}
+
+StlReadResult ReadAsciiFile(StlFile& file, std::uint64_t textEnd, const std::string& fileName,
+                            const StlReadOptions& options)
+{
+    ChunkedWordReader reader(file.file, textEnd, file.chunkBytes);
+    AsciiReading reading;
+    ReadAsciiWords(reader, reading);
+    if (reader.ReadFailed())
+        return EndedEarly(fileName, file.Size());
+    CheckWholeTriangles(reading);
+    return AsciiReadingToMesh(std::move(reading), file.Size(), fileName, options);
+}
+
+// ParseStl's steps on a file too large to hold twice: only the first bytes are read before
+// the form is known, and a header that cannot match the size is refused at once.
+StlReadResult ReadLargeStl(StlFile& file, const std::string& fileName, const StlReadOptions& options)
+{
+    const std::span<const std::uint8_t> first = file.Read(0, kDetectionBytes);
+    if (file.failed)
+        return EndedEarly(fileName, file.Size());
+    const std::vector<std::uint8_t> head(first.begin(), first.end());
+    DetectionInput input{.head = head, .size = file.Size()};
+    const std::uint32_t count = DeclaredBinaryCount(input.head);
+    if (BinarySizeFor(count) != input.size) {
+        input.opensWithSolid = OpensWithSolid(file);
+        if (input.opensWithSolid)
+            input.quietTailStart = FindQuietTailStart(file);
+        if (file.failed)
+            return EndedEarly(fileName, file.Size());
+    }
+    switch (DetectFormat(input)) {
+    case StlFormat::Binary:
+        return ReadBinaryFile(file, count, fileName, options);
+    case StlFormat::Ascii:
+        return ReadAsciiFile(file, input.quietTailStart, fileName, options);
+    case StlFormat::Unrecognised:
+        break;
+    }
+    return Failure(fileName, StlFormat::Unrecognised, HeaderMismatchText(count, input.size));
+}
+
+StlReadResult ReadStlFrom(const std::filesystem::path& path, const StlReadOptions& options, std::size_t chunkBytes)
+{
+    const std::string fileName = ReportFileName(path);
+    const platform::OpenedFile opened = platform::OpenRegularFile(path);
+    switch (opened.status) {
+    case platform::OpenStatus::Ok:
+        break;
+    case platform::OpenStatus::Unreachable:
+        return Failure(fileName, StlFormat::Unrecognised,
+                       "The file could not be opened: " + platform::SystemErrorText(opened.error));
+    case platform::OpenStatus::NotRegularFile:
+        return Failure(fileName, StlFormat::Unrecognised, kNotRegularFileText);
+    case platform::OpenStatus::OpenFailed:
+        return Failure(fileName, StlFormat::Unrecognised, "The file could not be opened for reading.");
+    }
+    StlFile file{opened.file, std::max<std::size_t>(chunkBytes, 1), {}};
+    if (file.Size() > kDetectionBytes)
+        return ReadLargeStl(file, fileName, options);
+    const std::span<const std::uint8_t> bytes = file.Read(0, static_cast<std::size_t>(file.Size()));
+    if (file.failed)
+        return EndedEarly(fileName, file.Size());
+    return ParseStl(bytes, fileName, options);
+}
+
 }  // namespace
 
 StlFormat DetectStlFormat(std::span<const std::uint8_t> bytes)
 {
-    if (bytes.size() >= kBinaryHeaderSize && BinarySizeFor(DeclaredBinaryCount(bytes)) == bytes.size())
-        return StlFormat::Binary;
-    std::size_t pos = 0;
-    while (pos < bytes.size() && IsStlSpace(bytes[pos]))
-        ++pos;
-    if (bytes.size() - pos >= 5 &&
-        EqualsIgnoringCase(std::string_view(reinterpret_cast<const char*>(bytes.data() + pos), 5), "solid") &&
-        !LooksLikeDamagedBinary(bytes))
-        return StlFormat::Ascii;
-    return StlFormat::Unrecognised;
+    DetectionInput input{.head = bytes.first(std::min(bytes.size(), kDetectionBytes)), .size = bytes.size()};
+    const auto word = std::find_if_not(bytes.begin(), bytes.end(), IsStlSpace);
+    input.opensWithSolid = SpellsSolid(bytes, static_cast<std::size_t>(word - bytes.begin()));
+    if (input.opensWithSolid)
+        input.quietTailStart = WithoutQuietTail(bytes).size();
+    return DetectFormat(input);
 }
 
 bool ParseBinaryStl(std::span<const std::uint8_t> bytes, std::vector<Vec3>& corners, std::uint64_t& declaredCount,
@@ -677,19 +1023,18 @@ StlReadResult ParseStl(std::span<const std::uint8_t> bytes, const std::string& f
 
 StlReadResult ReadStlFile(const std::filesystem::path& path, const StlReadOptions& options)
 {
-    const std::string fileName = ReportFileName(path);
-    const platform::FileSizeResult size = platform::QueryFileSize(path);
-    if (!size.ok)
-        return Failure(fileName, StlFormat::Unrecognised,
-                       "The file could not be opened: " + platform::SystemErrorText(size.error));
-    const platform::ReadResult read = platform::ReadFileBytes(path, size.size);
-    if (read.status == platform::ReadStatus::OpenFailed)
-        return Failure(fileName, StlFormat::Unrecognised, "The file could not be opened for reading.");
-    if (read.status != platform::ReadStatus::Ok)
-        return Failure(fileName, StlFormat::Unrecognised,
-                       "The file ended earlier than its reported size of " + FormatCountGrouped(size.size) + " bytes.");
-    return ParseStl(read.bytes, fileName, options);
+    return ReadStlFrom(path, options, detail::kStlReadChunkBytes);
 }
+
+namespace detail {
+
+StlReadResult ReadStlFileInChunks(const std::filesystem::path& path, const StlReadOptions& options,
+                                  std::size_t chunkBytes)
+{
+    return ReadStlFrom(path, options, chunkBytes);
+}
+
+}  // namespace detail
 
 std::string FormatImportReport(const StlImportReport& report)
 {

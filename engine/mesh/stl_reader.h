@@ -8,7 +8,7 @@
 // then N facets of 50 bytes: normal (3 floats, ignored), corners 0, 1, 2 (3 floats each),
 // a 16-bit attribute (ignored). A binary file is exactly 84 + 50 x N bytes long.
 // ASCII form: whitespace-separated words; "facet" is counted, "vertex" is followed by the
-// corner's x, y and z; every other word is skipped, and so is the rest of the line after
+// corner's x, y and z (keywords in any case, as older programs write them in capitals); every other word is skipped, and so is the rest of the line after
 // "solid" and after "endsolid" (the solid's name, which may hold any word). A control byte no
 // text holds (other than whitespace) after an "endsolid", on its line or before the next
 // "solid", ends the text: the rest is ignored with a warning. A run of DOS end-of-file marks
@@ -38,7 +38,9 @@ struct StlReadOptions {
     // when that leaves open or non-manifold edges, positions within weldTolerance.
     bool mergeVertices = true;
     // Tolerance of the second weld, mm. Negative: automatic, 1e-6 times the largest absolute
-    // coordinate of the part but at least 1e-6. 0: exact weld only. Ignored without merging.
+    // coordinate of the part but no more than 1e-6 times twice its largest side (so that where
+    // the part sits never widens it), at least 1e-6 and at least four float steps of its
+    // largest coordinate. 0: exact weld only. Ignored without merging.
     float weldTolerance = -1.0f;
     // Drop triangles with a repeated vertex (after welding, when merging).
     bool removeDegenerate = true;
@@ -77,10 +79,15 @@ struct StlReadResult {
     StlImportReport report;
 };
 
-// Reads the whole file at `path` into memory and parses it with ParseStl. Failures before
-// parsing: "The file could not be opened: " with the system's error text (missing file,
-// folder, device), "The file could not be opened for reading.", and "The file ended earlier
-// than its reported size of N bytes.". Parts of the work run in parallel.
+// Reads the file at `path` as ParseStl reads its bytes, with the same result, without holding
+// the whole file: the form is told from the first bytes and the size, so a header that cannot
+// match the size is refused before anything more is read; binary facets go a chunk at a time
+// straight into the mesh's arrays and ASCII text is read a chunk at a time. Failures before
+// parsing: "The file could not be opened: " with the system's error text (a missing file),
+// "The file could not be opened: it is not a regular file (it is a folder, a pipe or a
+// device)." (refused at once, never waiting on a pipe), "The file could not be opened for
+// reading.", and "The file ended earlier than its reported size of N bytes." (also when it
+// shrinks while read). Parts of the work run in parallel.
 [[nodiscard]] StlReadResult ReadStlFile(const std::filesystem::path& path, const StlReadOptions& options);
 
 // Parses STL bytes held in memory; `fileName` only goes into the report. Detects the form,
@@ -108,7 +115,7 @@ struct StlReadResult {
                                   std::uint64_t& declaredCount, std::string& error);
 
 // Reads the corners of an ASCII STL in file order into `corners` (replacing its contents) and
-// counts the "facet" keywords into `declaredCount`. Numbers are read without any locale: an
+// counts the "facet" keywords (in any case) into `declaredCount`. Numbers are read without any locale: an
 // optional sign, digits with an optional point and exponent, or the words for infinity and NaN
 // in any case. A value too small for a float reads as the nearest float (a subnormal, or zero
 // with its sign); a value beyond the float range or a word with anything else fails. Fails

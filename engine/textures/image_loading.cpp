@@ -18,6 +18,8 @@ using platform::ImageSampleType;
 
 constexpr const char* kOpenFailed =
     "The file could not be opened as an image. It may be missing, in a format this program does not read, or damaged.";
+constexpr const char* kNotRegularFile =
+    "The file is not a regular file (it is a folder, a pipe or a device), so it was not read as an image.";
 constexpr const char* kNoFrame = "The image contains no readable frame.";
 constexpr const char* kNoSize = "The image has no size.";
 constexpr const char* kTooLarge = "The image is larger than 16384 pixels on a side.";
@@ -183,6 +185,8 @@ ImageLoadResult LoadFromDecoder(platform::ImageDecoder& decoder, ImageDecodeStat
     ImageLoadResult result;
     if (opened == ImageDecodeStatus::NotReadable)
         return Refuse(std::move(result), kOpenFailed);
+    if (opened == ImageDecodeStatus::NotRegularFile)
+        return Refuse(std::move(result), kNotRegularFile);
     const platform::ImageHeader& header = decoder.Header();
     result.formatName = ContainerName(header.container);
     if (opened != ImageDecodeStatus::Ok)

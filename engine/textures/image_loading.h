@@ -48,6 +48,8 @@ struct ImageLoadResult {
 // reasons for refusal are:
 //   "The file could not be opened as an image. It may be missing, in a format this program
 //    does not read, or damaged."
+//   "The file is not a regular file (it is a folder, a pipe or a device), so it was not read
+//    as an image." (refused at once, without waiting on a pipe)
 //   "The image contains no readable frame."
 //   "The image has no size."
 //   "The image is larger than 16384 pixels on a side."

@@ -2,6 +2,7 @@
 
 #include "platform/random_source.h"
 #include "platform/system_error.h"
+#include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <tuple>
+#include <functional>
 
 namespace grainforge::platform {
 namespace {
@@ -43,6 +46,52 @@ TEST(ReadFileBytes, ReadsExactlyTheExpectedBytesOrSaysWhyNot)
     EXPECT_EQ(shorter.bytes, Bytes("abcdef"));
     const ReadResult missing = ReadFileBytes(folder / "missing", 1);
     EXPECT_TRUE(missing.status == ReadStatus::OpenFailed && missing.error == ENOENT);
+}
+
+// Each way of reading a file refuses a pipe, a folder or a device at once, before reading.
+TEST(OpenRegularFile, NamedPipeFolderAndDeviceAreRefusedAtOnce)
+{
+    TempFolder folder;
+    using Outcome = std::tuple<int, int>;  // status, error
+    const std::pair<const char*, std::function<Outcome(const std::filesystem::path&)>> readers[] = {
+        {"OpenRegularFile", [](const std::filesystem::path& p) {
+             const OpenedFile opened = OpenRegularFile(p);
+             return Outcome(opened.status == OpenStatus::NotRegularFile, opened.error);
+         }},
+        {"QueryFileSize", [](const std::filesystem::path& p) {
+             const FileSizeResult size = QueryFileSize(p);
+             return Outcome(!size.ok, size.error);
+         }},
+        {"ReadFileBytes", [](const std::filesystem::path& p) {
+             const ReadResult read = ReadFileBytes(p, 10);
+             return Outcome(read.status == ReadStatus::NotRegularFile && read.bytes.empty(), read.error);
+         }},
+        {"ReadWholeFile", [](const std::filesystem::path& p) {
+             const ReadResult read = ReadWholeFile(p, 10);
+             return Outcome(read.status == ReadStatus::NotRegularFile && read.bytes.empty(), read.error);
+         }},
+    };
+    for (const test::NonRegularFile& file : test::MakeNonRegularFiles(folder.Path(), "input")) {
+        for (const auto& [name, read] : readers) {
+            SCOPED_TRACE(std::string(name) + " on a " + file.kind);
+            const auto outcome = test::CallWithin<Outcome>([read = read, path = file.path] { return read(path); });
+            ASSERT_TRUE(outcome) << "still waiting";
+            EXPECT_EQ(*outcome, Outcome(1, file.kind == "folder" ? EISDIR : EINVAL));
+        }
+    }
+}
+
+TEST(ReadWholeFile, ReadsTheFileOrRefusesOneAboveTheLimitBeforeReading)
+{
+    TempFolder folder;
+    test::WriteAllText(folder / "data", "abcdef");
+    const ReadResult whole = ReadWholeFile(folder / "data", 6);
+    EXPECT_EQ(std::tuple(whole.status, whole.bytes, whole.size), std::tuple(ReadStatus::Ok, Bytes("abcdef"), 6u));
+    const ReadResult large = ReadWholeFile(folder / "data", 5);
+    EXPECT_EQ(std::tuple(large.status, large.bytes.size(), large.size), std::tuple(ReadStatus::TooLarge, 0u, 6u));
+    EXPECT_EQ(ReadWholeFile(folder / "missing", 5).status, ReadStatus::OpenFailed);
+    const OpenedFile missing = OpenRegularFile(folder / "missing");
+    EXPECT_EQ(std::tuple(missing.status, missing.error), std::tuple(OpenStatus::Unreachable, ENOENT));
 }
 
 TEST(ResolveWriteTarget, FollowsLinksToTheFileTheyName)

@@ -2,6 +2,7 @@
 
 #include "tests/support/decoded_image.h"
 #include "tests/support/image_fixtures.h"
+#include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -375,6 +376,18 @@ TEST(ImageDecoder, SampleCountThatWouldWrapOrExceedTheCapIsRefused)
     std::vector<std::uint16_t> pixels(RgbaSampleCount(decoder.Header()));
     EXPECT_EQ(decoder.ReadRgba16(pixels), ImageDecodeStatus::Ok);
     EXPECT_EQ(pixels[4], 0x80 * 257);
+}
+
+// A texture named by a project may be a pipe: opening it the ordinary way would wait forever.
+TEST(ImageDecoder, NamedPipeFolderAndDeviceAreRefusedAtOnce)
+{
+    const test::TempFolder folder;
+    for (const test::NonRegularFile& file : test::MakeNonRegularFiles(folder.Path(), "texture.png")) {
+        SCOPED_TRACE(file.kind);
+        const auto status = test::CallWithin<ImageDecodeStatus>([path = file.path] { return ImageDecoder().OpenFile(path); });
+        ASSERT_TRUE(status) << "still waiting";
+        EXPECT_EQ(*status, ImageDecodeStatus::NotRegularFile);
+    }
 }
 
 }  // namespace

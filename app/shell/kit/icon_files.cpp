@@ -1,7 +1,6 @@
 #include "app/shell/kit/icon_files.h"
 
 #include <cstdint>
-#include <fstream>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -9,6 +8,8 @@
 #include <wx/log.h>
 #include <wx/mstream.h>
 #include <wx/stdpaths.h>
+
+#include "platform/file_system.h"
 
 namespace grainforge::app {
 namespace {
@@ -19,15 +20,11 @@ void EnsurePngHandler() {
   if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
 }
 
-std::optional<std::vector<char>> ReadWholeFile(const std::filesystem::path& path) {
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error || size < 1 || size > kLargestIconFile) return std::nullopt;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::vector<char> bytes(static_cast<std::size_t>(size));
-  if (!file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
-  return bytes;
+// The bytes of a regular file; a pipe or device is refused without waiting on it.
+std::optional<std::vector<std::uint8_t>> ReadIconBytes(const std::filesystem::path& path) {
+  platform::ReadResult read = platform::ReadWholeFile(path, kLargestIconFile);
+  if (read.status != platform::ReadStatus::Ok || read.bytes.empty()) return std::nullopt;
+  return std::move(read.bytes);
 }
 
 std::wstring TrimSpace(const std::wstring& text) {
@@ -55,7 +52,7 @@ std::filesystem::path ResourcesFolder() {
 }
 
 std::optional<wxImage> LoadPngFromFile(const std::filesystem::path& path) {
-  const auto bytes = ReadWholeFile(path);
+  const auto bytes = ReadIconBytes(path);
   if (!bytes) return std::nullopt;
   EnsurePngHandler();
   // A broken file would otherwise end in a message box from wx's log.

@@ -1,10 +1,11 @@
 #include "app/workflow/help/help_pages.h"
 
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 
 #include "app/document/log_text.h"
+#include "platform/file_system.h"
 
 namespace grainforge::app {
 namespace {
@@ -14,13 +15,13 @@ constexpr std::wstring_view kCutNote =
     L"\n\n*This page is longer than the help pane shows; the rest of the file is left out.*\n";
 
 // The file's bytes, at most one more than the page limit so that a longer file is noticed;
-// nothing when it cannot be opened.
+// nothing when it cannot be opened or is not a regular file (a pipe is refused, not waited on).
 std::optional<std::string> ReadPageBytes(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes(kMaxHelpPageBytes + 1, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  const platform::OpenedFile opened = platform::OpenRegularFile(file);
+  if (opened.status != platform::OpenStatus::Ok) return std::nullopt;
+  const std::uint64_t wanted = std::min<std::uint64_t>(opened.file.Size(), kMaxHelpPageBytes + 1);
+  std::string bytes(static_cast<std::size_t>(wanted), '\0');
+  bytes.resize(opened.file.ReadAt(0, bytes.data(), bytes.size(), nullptr));
   return bytes;
 }
 

@@ -2,13 +2,17 @@
 
 #include "app/document/grey_bmp.h"
 #include "engine/textures/procedural_registry.h"
+#include "engine/mesh/json_settings.h"
 #include "tests/support/child_process.h"
+#include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
+
+#include <functional>
 
 namespace grainforge::app {
 namespace {
@@ -210,6 +214,29 @@ TEST(ReadPreset, AHugeFileIsRefusedBeforeItIsRead)
     const auto noise = Noise();
     EXPECT_EQ(ReadPreset(folder / "big.gfpreset", *noise).error, "not a Tessary preset");
     EXPECT_EQ(ReadLegacyPreset(folder / "big.gfpreset", *noise).error, "not a Tessary preset");
+}
+
+// Presets, their thumbnails and the JSON files under them may be named by the user: a pipe,
+// folder or device of such a name is refused at once, never waited on.
+TEST(ReadPreset, NamedPipeFolderAndDeviceAreRefusedAtOnce)
+{
+    const test::TempFolder folder;
+    const std::pair<const char*, std::function<std::string(const std::filesystem::path&)>> readers[] = {
+        {"ReadPreset", [](const std::filesystem::path& p) { return ReadPreset(p, *Noise()).error; }},
+        {"ReadLegacyPreset", [](const std::filesystem::path& p) { return ReadLegacyPreset(p, *Noise()).error; }},
+        {"ReadGreyBmp", [](const std::filesystem::path& p) { return std::string(ReadGreyBmp(p) ? "read" : "none"); }},
+        {"LoadJsonFile", [](const std::filesystem::path& p) {
+             return std::string(mesh::LoadJsonFile(p).IsEmpty() ? "none" : "read");
+         }},
+    };
+    for (const test::NonRegularFile& file : test::MakeNonRegularFiles(folder.Path(), "preset.json")) {
+        for (const auto& [name, read] : readers) {
+            SCOPED_TRACE(std::string(name) + " on a " + file.kind);
+            const auto text = test::CallWithin<std::string>([read = read, path = file.path] { return read(path); });
+            ASSERT_TRUE(text) << "still waiting";
+            EXPECT_TRUE(*text == "could not open the preset" || *text == "none") << *text;
+        }
+    }
 }
 
 TEST(ListPresets, ListsBothRootsWithOriginsAndThumbnails)

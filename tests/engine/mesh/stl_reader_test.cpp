@@ -1,14 +1,26 @@
 #include "engine/mesh/stl_reader.h"
 
 #include "engine/mesh/report_text.h"
+#include "engine/mesh/stl_reader_detail.h"
+#include "engine/mesh/stl_writer.h"
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/checksum.h"
 #include "tests/support/child_process.h"
+#include "tests/support/non_regular_files.h"
 #include "tests/support/shapes.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <array>
 #include <bit>
+#include <cmath>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <tuple>
@@ -363,6 +375,164 @@ TEST(ReadStlFile, UnreadableFileFailsWithTheOpenText)
     if (!text)
         GTEST_SKIP() << "could not drop root privileges, so the file's permissions would not apply";
     EXPECT_EQ(*text, "The file could not be opened for reading.");
+}
+
+TEST(ReadStlFile, NamedPipeFolderAndDeviceAreRefusedAtOnce)
+{
+    const test::TempFolder folder;
+    for (const test::NonRegularFile& file : test::MakeNonRegularFiles(folder.Path(), "part.stl")) {
+        SCOPED_TRACE(file.kind);
+        const auto error = test::CallWithin<std::string>([path = file.path] { return ReadStlFile(path, {}).error; });
+        ASSERT_TRUE(error) << "still waiting";
+        EXPECT_EQ(*error, "The file could not be opened: it is not a regular file (it is a folder, a pipe or a device).");
+    }
+}
+
+// Older CAD programs write every keyword in capitals.
+TEST(ParseStl, AsciiKeywordsInAnyCase)
+{
+    const std::pair<const char*, std::array<const char*, 7>> spellings[] = {
+        {"lower", {"facet normal", "outer loop", "vertex", "endloop", "endfacet", "solid", "endsolid"}},
+        {"upper", {"FACET NORMAL", "OUTER LOOP", "VERTEX", "ENDLOOP", "ENDFACET", "SOLID", "ENDSOLID"}},
+        {"mixed", {"Facet Normal", "Outer Loop", "VerTex", "EndLoop", "endFacet", "Solid", "EndSolid"}},
+    };
+    for (const auto& [name, word] : spellings) {
+        SCOPED_TRACE(name);
+        std::string text = std::string(word[5]) + " part\n";
+        const std::vector<Vec3> corners = CubeCorners(20.0f);
+        for (std::size_t i = 0; i < corners.size(); ++i) {
+            if (i % 3 == 0)
+                text += std::string(word[0]) + " 0 0 0\n" + word[1] + "\n";
+            text += std::string(word[2]) + " " + std::to_string(corners[i].x) + " " + std::to_string(corners[i].y) +
+                    " " + std::to_string(corners[i].z) + "\n";
+            if (i % 3 == 2)
+                text += std::string(word[3]) + "\n" + word[4] + "\n";
+        }
+        text += std::string(word[6]) + " part\n";
+        const StlReadResult result = Parse(ToBytes(text));
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(std::tuple(result.report.format, result.report.trianglesKept, result.report.verticesAfterWelding,
+                             result.report.warnings.size()), std::tuple(StlFormat::Ascii, 12u, 8u, 0u));
+    }
+}
+
+std::string ResultText(const StlReadResult& result)
+{
+    return std::to_string(result.ok) + "|" + result.error + "|" + FormatImportReport(result.report) + "|" +
+           std::to_string(test::MeshChecksum(result.mesh));
+}
+
+// Reading a file a chunk at a time gives what reading its bytes at once gives, wherever the
+// chunk borders fall: inside keywords, numbers, the solid's name, a trailer after "endsolid".
+TEST(ReadStlFile, ChunkBordersAnywhereGiveTheSameResult)
+{
+    const std::vector<Vec3> sphere = [] {
+        std::vector<Vec3> corners;
+        for (const MeshVertex& v : test::ToSoup(MakeTestSphere(5)).vertices)
+            corners.push_back(v.position);
+        corners.resize(3 * 120);
+        return corners;
+    }();
+    const std::string ascii = AsciiStl(sphere, "solid a name with vertex 1 2 in it");
+    const std::string longNumber = "0." + std::string(9000, '0') + "1";
+    const struct { const char* name; Bytes bytes; } files[] = {
+        {"ascii", ToBytes(ascii)},
+        {"ascii in capitals, CR LF", ToBytes([&] {
+             std::string text;
+             for (const char c : ascii)
+                 text += c == '\n' ? std::string("\r\n") : std::string(1, static_cast<char>(std::toupper(c)));
+             return text;
+         }())},
+        {"two solids", ToBytes(ascii + ascii)},
+        {"quiet tail", [&] { Bytes b = ToBytes(ascii); b.insert(b.end(), 5000, 0); b.push_back(0x1a); return b; }()},
+        {"trailer after endsolid", [&] { Bytes b = ToBytes(ascii); b.insert(b.end(), {1, 2, 3, 'x', 0, 9}); return b; }()},
+        {"a number longer than a chunk", ToBytes(AsciiStl(sphere).insert(5, "\nvertex " + longNumber + " 0 0\n"))},
+        {"ends inside a vertex", ToBytes(ascii.substr(0, ascii.rfind("vertex") + 12))},
+        {"a word that is no number", ToBytes(ascii.substr(0, ascii.rfind("vertex") + 7) + "1.5x 0 0\n")},
+        {"binary", BinaryStl(sphere)},
+        {"binary with solid in its header", BinaryStl(sphere, "solid binary")},
+        {"binary, one facet short", [&] { Bytes b = BinaryStl(sphere, "solid x"); b.resize(b.size() - 50); return b; }()},
+    };
+    const test::TempFolder folder;
+    for (const auto& file : files) {
+        ASSERT_GT(file.bytes.size(), 4176u) << file.name << ": the small-file path would be taken";
+        test::WriteAllBytes(folder / "part.stl", file.bytes);
+        const std::string expected = ResultText(ParseStl(file.bytes, "part.stl", {}));
+        for (const std::size_t chunk : {1, 2, 3, 5, 7, 50, 51, 64, 4097, 1 << 20}) {
+            SCOPED_TRACE(std::string(file.name) + ", chunks of " + std::to_string(chunk));
+            EXPECT_EQ(ResultText(detail::ReadStlFileInChunks(folder / "part.stl", {}, chunk)), expected);
+        }
+    }
+}
+
+// A file of gigabytes whose header cannot match its size is refused after its first bytes.
+TEST(ReadStlFile, HugeFileThatIsNoStlIsRefusedWithoutReadingIt)
+{
+    constexpr off_t kSize = off_t{6} << 30;
+    const test::TempFolder folder;
+    const std::pair<const char*, std::string> heads[] = {
+        {"text", "This is a letter, not a part.\n"},
+        {"image", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)},
+    };
+    for (const auto& [name, head] : heads) {
+        SCOPED_TRACE(name);
+        const auto path = folder / "huge.stl";
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
+        ASSERT_EQ(::ftruncate(fd, kSize), 0);  // sparse: no disk space is used
+        ::close(fd);
+        // In a child whose address space may grow by 256 MiB at most: reading the file whole
+        // would fail to allocate there.
+        const std::string error = test::RunInChild([&] {
+            std::ifstream status("/proc/self/status");
+            std::uint64_t virtualKiB = 0;
+            for (std::string line; std::getline(status, line);)
+                if (line.rfind("VmSize:", 0) == 0)
+                    virtualKiB = std::stoull(line.substr(7));
+            const rlimit limit{(virtualKiB << 10) + (std::uint64_t{256} << 20), RLIM_INFINITY};
+            if (virtualKiB == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0)
+                return std::string("no limit set");
+            return ReadStlFile(path, {}).error;
+        });
+        EXPECT_EQ(error, "The file is not a valid STL. Its header declares 0 triangles, which needs 84 bytes, but "
+                         "the file is 6,442,450,944 bytes (unexpected trailing data).");
+    }
+}
+
+// A torus a few millimetres across, as separate facets whose every other facet has its corners
+// one float step off in each axis, so that only the tolerance weld closes it.
+TriangleMesh SeamedTorusSoup(Vec3 offset)
+{
+    TriangleMesh soup = test::ToSoup(test::Translated(test::MakeTorus(3.0f, 1.0f, 24, 12), offset));
+    const auto step = [](float v) { return std::nextafter(v, std::numeric_limits<float>::infinity()); };
+    for (std::size_t corner = 3; corner < soup.vertices.size(); corner += (corner % 3 == 2 ? 4 : 1)) {
+        Vec3& p = soup.vertices[corner].position;
+        p = Vec3{step(p.x), step(p.y), step(p.z)};
+    }
+    return soup;
+}
+
+// Where a part sits must not decide how much of it survives: far from the origin the weld
+// tolerance follows the part's size and the float spacing there, not its distance.
+TEST(ParseStl, PartFarFromTheOriginKeepsEveryTriangle)
+{
+    const std::size_t triangles = test::MakeTorus(3.0f, 1.0f, 24, 12).TriangleCount();
+    const struct { const char* name; Vec3 offset; float tolerance; } cases[] = {
+        {"at the origin", {0, 0, 0}, 4.0f * 1e-6f},           // as always: 1e-6 of the largest coordinate
+        {"1e6 mm out", {1e6f, 1e6f, 1e6f}, 4.0f * 0.0625f},   // four float steps at 1e6
+        {"1e6 mm out in x only", {-1e6f, 0, 0}, 4.0f * 0.0625f},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        const StlReadResult result = Parse(EncodeBinaryStl(SeamedTorusSoup(test.offset), "torus"));
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(std::tuple(result.report.trianglesKept, result.report.degenerateRemoved,
+                             result.report.openBoundaryEdges, result.report.nonManifoldEdges, result.report.components),
+                  std::tuple(triangles, 0u, 0u, 0u, 1u));
+        EXPECT_FLOAT_EQ(result.report.weldTolerance, test.tolerance);
+        EXPECT_EQ(result.report.warnings, std::vector<std::string>{});
+    }
 }
 
 TEST(ReportText, CountsAndNumbersAsPrintfShowsThem)

@@ -2,6 +2,7 @@
 
 #include "engine/textures/image_loading_detail.h"
 #include "tests/support/image_fixtures.h"
+#include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -193,10 +194,17 @@ TEST(ReadHeightImage, EachFailureGivesItsReason)
     test::TempFolder folder;
     test::WriteAllText(folder / "notes.png", "plain text, not an image");
     for (const std::filesystem::path& path :
-         {folder / "missing.png", folder / "notes.png", folder.Path(), std::filesystem::path()}) {
+         {folder / "missing.png", folder / "notes.png", std::filesystem::path()}) {
         const ImageLoadResult r = ReadHeightImage(path, {});
         EXPECT_EQ(r.error, kOpenFailed) << path;
         EXPECT_TRUE(r.formatName.empty()) << path;
+    }
+    // A folder, a pipe (a texture a project names may be one) or a device is refused at once.
+    for (const test::NonRegularFile& file : test::MakeNonRegularFiles(folder.Path(), "texture.png")) {
+        const auto r = test::CallWithin<ImageLoadResult>([path = file.path] { return ReadHeightImage(path, {}); });
+        ASSERT_TRUE(r) << file.kind << " still waiting";
+        EXPECT_EQ(r->error, "The file is not a regular file (it is a folder, a pipe or a device), so it was not read "
+                            "as an image.") << file.kind;
     }
     std::vector<std::uint8_t> zeroWidth = test::EncodeBmp({.samples = {1, 2, 3}}), embeddedJpeg = zeroWidth;
     zeroWidth[18] = 0;
