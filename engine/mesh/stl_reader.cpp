@@ -582,23 +582,12 @@ Vec3 BinaryCorner(std::span<const std::uint8_t> bytes, std::size_t corner)
     return FacetCorner(bytes.data() + kBinaryHeaderSize, corner);
 }
 
-// Float steps of the largest coordinate that a seam may be off by and still close: writers
-// that place copies of a corner by different sums land one or two steps apart per axis.
-constexpr float kSeamFloatSteps = 4.0f;
-
-// Negative asks for the automatic tolerance: 1e-6 of the largest absolute coordinate, but
-// never more than 1e-6 of twice the part's largest side. A part within its own size of the
-// origin keeps the tolerance it always had; one placed far out gets one that follows its own
-// size, not its distance, which would weld its details away. Never below 1e-6, nor below a
-// few float steps at the part's place, so float-noise seams close wherever the part sits.
+// Negative asks for the automatic tolerance, which follows the part's size and place.
 float SecondWeldTolerance(const SoupScan& scan, float requested)
 {
     if (!(requested < 0.0f))
         return requested;
-    const float size = std::min(scan.largestMagnitude, 2.0f * scan.LargestExtent());
-    const float floatStep =
-        std::nextafter(scan.largestMagnitude, std::numeric_limits<float>::infinity()) - scan.largestMagnitude;
-    return std::max({size * 1e-6f, kSeamFloatSteps * floatStep, 1e-6f});
+    return AutomaticWeldTolerance(scan.largestMagnitude, scan.LargestExtent());
 }
 
 bool HasOpenOrNonManifoldEdges(const EdgeCounts& counts) { return counts.boundary != 0 || counts.nonManifold != 0; }

@@ -6,28 +6,33 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace grainforge::mesh {
 namespace {
 
-constexpr float kRelativeWeldTolerance = 1e-6f;
-
-// The automatic weld tolerance: relative to the largest absolute coordinate of the vertex box,
-// never below 1e-6 mm; 0 without vertices. Non-finite coordinates are left out: one infinite
-// vertex would otherwise make the tolerance infinite and weld the whole part into one point.
-float AutomaticWeldTolerance(const TriangleMesh& mesh)
+// The automatic weld tolerance of the vertex box (see AutomaticWeldTolerance); 0 without
+// vertices. Non-finite coordinates are left out: one infinite vertex would otherwise make the
+// tolerance infinite and weld the whole part into one point.
+float AutomaticWeldToleranceOf(const TriangleMesh& mesh)
 {
     if (mesh.vertices.empty())
         return 0.0f;
     float largest = 0.0f;
+    Vec3 low{std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity(),
+             std::numeric_limits<float>::infinity()};
+    Vec3 high{-low.x, -low.y, -low.z};
     for (const MeshVertex& vertex : mesh.vertices) {
-        for (float coordinate : {vertex.position.x, vertex.position.y, vertex.position.z}) {
-            if (std::isfinite(coordinate))
-                largest = std::max(largest, std::fabs(coordinate));
-        }
+        const Vec3& p = vertex.position;
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
+            continue;
+        largest = std::max({largest, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
     }
-    return std::max(kRelativeWeldTolerance, kRelativeWeldTolerance * largest);
+    const float extent = high.x < low.x ? 0.0f : std::max({high.x - low.x, high.y - low.y, high.z - low.z});
+    return AutomaticWeldTolerance(largest, extent);
 }
 
 // Reverses the triangles validation finds wound against their body, when the surface can be
@@ -58,7 +63,7 @@ TidyReport TidyMesh(TriangleMesh& mesh, const TidyOptions& options)
     if (!mesh.IsConsistent())
         return report;
     if (options.mergeVertices) {
-        const float tolerance = options.weldTolerance < 0.0f ? AutomaticWeldTolerance(mesh) : options.weldTolerance;
+        const float tolerance = options.weldTolerance < 0.0f ? AutomaticWeldToleranceOf(mesh) : options.weldTolerance;
         report.weldTolerance = tolerance;
         report.verticesMerged = tolerance > 0.0f ? WeldVerticesWithin(mesh, tolerance) : WeldIdenticalVertices(mesh);
     }

@@ -519,6 +519,19 @@ TriangleMesh WeldCorners(std::span<const Vec3> corners)
     return mesh;
 }
 
+// Float steps of the largest coordinate that a seam may be off by and still close: writers
+// that place copies of a corner by different sums land one or two steps apart per axis.
+constexpr float kSeamFloatSteps = 4.0f;
+constexpr float kRelativeWeldTolerance = 1e-6f;
+
+float AutomaticWeldTolerance(float largestMagnitude, float largestExtent)
+{
+    const float size = std::min(largestMagnitude, 2.0f * largestExtent);
+    const float floatStep =
+        std::nextafter(largestMagnitude, std::numeric_limits<float>::infinity()) - largestMagnitude;
+    return std::max({size * kRelativeWeldTolerance, kSeamFloatSteps * floatStep, kRelativeWeldTolerance});
+}
+
 std::uint64_t WeldVerticesWithin(TriangleMesh& mesh, float tolerance)
 {
     if (tolerance == 0.0f)

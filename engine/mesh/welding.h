@@ -27,6 +27,15 @@ std::uint64_t WeldIdenticalVertices(TriangleMesh& mesh);
 // corners do not make whole triangles or number 2^31 or more.
 TriangleMesh WeldCorners(std::span<const Vec3> corners);
 
+// The automatic tolerance of WeldVerticesWithin for a part whose largest absolute coordinate is
+// `largestMagnitude` and whose box's largest side is `largestExtent`: 1e-6 of the largest
+// coordinate, but never more than 1e-6 of twice the part's largest side. A part within its own
+// size of the origin keeps the tolerance it always had; one placed far out gets one that
+// follows its own size, not its distance, which would weld its details away. Never below 1e-6,
+// nor below a few float steps at the part's place, so float-noise seams close wherever the
+// part sits.
+float AutomaticWeldTolerance(float largestMagnitude, float largestExtent);
+
 // Merges each vertex, in index order, into the first kept vertex found within `tolerance` mm
 // (searching the 27 neighbouring grid cells of size `tolerance`); greedy and order-dependent,
 // hence serial; kept positions never move. A tolerance of 0 runs WeldIdenticalVertices; a
