@@ -104,18 +104,10 @@ std::vector<TextureLibraryItem> ScanTextureLibrary(const LibraryRoots& roots, st
     if (!category.empty())
         folder /= fs::path(std::string(category));
     std::vector<TextureLibraryItem> items;
-    for (const std::string& extension : ImageExtensions()) {
-        for (std::string& name : ListLibraryItems(roots, folder, extension)) {
-            fs::path path = ResolveLibraryItem(roots, folder, name);
-            if (path.empty())
-                continue;
-            const LibraryItemOrigin origin = LibraryItemExists(roots, folder, name);
-            items.push_back({std::move(name), std::move(path), origin});
-        }
+    for (LibraryEntry& entry : ListLibraryEntries(roots, folder, ImageExtensions())) {
+        if (!entry.path.empty())
+            items.push_back({std::move(entry.name), std::move(entry.path), entry.origin});
     }
-    std::stable_sort(items.begin(), items.end(), [](const TextureLibraryItem& a, const TextureLibraryItem& b) {
-        return CaseInsensitiveLess(a.name, b.name);
-    });
     return items;
 }
 

@@ -44,9 +44,10 @@ struct TextureLibraryItem {
     LibraryItemOrigin origin = LibraryItemOrigin::None;
 };
 
-// The images of "textures/<category>" over all roots (one per name without regard to case,
-// hidden ones left out), each with its resolved path and origin, sorted by name with
-// CaseInsensitiveLess.
+// The images of "textures/<category>" over all roots (ListLibraryEntries: one per name, two
+// names that differ in case being two files; hidden factory ones left out), each with its
+// resolved path and origin, sorted by name with LibraryNameLess. The folders are walked once
+// and the deleted index read once, however many images there are.
 std::vector<TextureLibraryItem> ScanTextureLibrary(const LibraryRoots& roots, std::string_view category);
 
 // ---- Images loaded from disk -------------------------------------------------------------

@@ -6,8 +6,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <optional>
-#include <unordered_map>
+#include <unordered_set>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -141,27 +142,21 @@ bool UserRootHas(const LibraryRoots& roots, const fs::path& folder, std::string_
     return user != nullptr && IsRegularFile(LibraryItemPath(user->path, folder, name));
 }
 
-// Names met so far, one per lower-cased name; a name met again replaces the spelling kept.
-struct NameList {
-    std::vector<std::string> names;
-    std::unordered_map<std::string, std::size_t> byLowerCase;
+// The lower-cased names of the folder's deleted index, read once for any number of look-ups.
+using HiddenNames = std::unordered_set<std::string>;
 
-    void Add(const std::string& name)
-    {
-        const auto [at, added] = byLowerCase.try_emplace(LowerCaseName(name), names.size());
-        if (added)
-            names.push_back(name);
-        else
-            names[at->second] = name;
-    }
-};
-
-// Walks the folder's entries in every root and adds the names `wanted` accepts. A folder
-// that cannot be read, or whose walk breaks off, contributes what was read of it.
-template <typename Wanted>
-NameList GatherNames(const LibraryRoots& roots, const fs::path& folder, Wanted wanted)
+HiddenNames ReadHiddenNames(const LibraryRoots& roots, const fs::path& folder)
 {
-    NameList list;
+    std::vector<std::string> names = ReadDeletedIndex(roots, folder);
+    return HiddenNames(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
+}
+
+// Walks the folder's entries in every root, first to last, and hands `take` each entry
+// `wanted` accepts with its root. A folder that cannot be read, or whose walk breaks off,
+// contributes what was read of it.
+template <typename Wanted, typename Take>
+void WalkRoots(const LibraryRoots& roots, const fs::path& folder, Wanted wanted, Take take)
+{
     for (const LibraryRoot& root : roots) {
         const fs::path where = LibraryItemPath(root.path, folder, {});
         if (!IsFolder(where))
@@ -169,13 +164,20 @@ NameList GatherNames(const LibraryRoots& roots, const fs::path& folder, Wanted w
         std::error_code error;
         for (fs::directory_iterator it(where, error), end; !error && it != end; it.increment(error)) {
             if (wanted(*it))
-                list.Add(it->path().filename().string());
+                take(root, *it);
         }
     }
-    return list;
 }
 
-void SortNames(std::vector<std::string>& names) { std::sort(names.begin(), names.end(), CaseInsensitiveLess); }
+// The origin from where a visible file of the name was found.
+LibraryItemOrigin OriginOf(bool user, bool factory, bool userRootIsFactoryRoot)
+{
+    if (userRootIsFactoryRoot)
+        return user ? LibraryItemOrigin::UserOnly : LibraryItemOrigin::None;
+    if (user)
+        return factory ? LibraryItemOrigin::UserOverFactory : LibraryItemOrigin::UserOnly;
+    return factory ? LibraryItemOrigin::FactoryOnly : LibraryItemOrigin::None;
+}
 
 // ---- Moving ------------------------------------------------------------------------------
 
@@ -382,6 +384,13 @@ bool CaseInsensitiveLess(std::string_view a, std::string_view b)
                                         [](char16_t x, char16_t y) { return LowerCaseUnit(x) < LowerCaseUnit(y); });
 }
 
+bool LibraryNameLess(std::string_view a, std::string_view b)
+{
+    if (CaseInsensitiveLess(a, b))
+        return true;
+    return !CaseInsensitiveLess(b, a) && a < b;
+}
+
 // ---- Deleted index -----------------------------------------------------------------------
 
 fs::path DeletedIndexPath(const LibraryRoots& roots, const fs::path& folder)
@@ -439,11 +448,16 @@ fs::path ResolveLibraryItem(const LibraryRoots& roots, const fs::path& folder, s
         return {};
     if (IsAbsoluteName(name))
         return fs::path(std::string(name));
-    if (IsLibraryItemDeleted(roots, folder, name))
-        return {};
+    std::optional<bool> hidden;  // the index is read only when a factory file is found
     for (auto root = roots.rbegin(); root != roots.rend(); ++root) {
         fs::path path = LibraryItemPath(root->path, folder, name);
-        if (IsRegularFile(path))
+        if (!IsRegularFile(path))
+            continue;
+        if (root->user)
+            return path;
+        if (!hidden)
+            hidden = IsLibraryItemDeleted(roots, folder, name);
+        if (!*hidden)
             return path;
     }
     return {};
@@ -469,41 +483,79 @@ fs::path UserLibraryPath(const LibraryRoots& roots, const fs::path& folder, std:
 std::vector<std::string> ListLibraryItems(const LibraryRoots& roots, const fs::path& folder,
                                           std::string_view extension)
 {
+    std::vector<std::string> names;
+    for (LibraryEntry& entry : ListLibraryEntries(roots, folder, {std::string(extension)}))
+        names.push_back(std::move(entry.name));
+    return names;
+}
+
+std::vector<LibraryEntry> ListLibraryEntries(const LibraryRoots& roots, const fs::path& folder,
+                                             const std::vector<std::string>& extensions)
+{
     const std::string indexName = LowerCaseName(kDeletedIndexFile);
-    NameList list = GatherNames(roots, folder, [&](const fs::directory_entry& entry) {
+    const HiddenNames hidden = ReadHiddenNames(roots, folder);
+    const LibraryRoot* userRoot = UserRoot(roots);
+    struct Found {
+        fs::path path;
+        bool user = false;
+        bool factory = false;
+    };
+    std::map<std::string, Found> found;
+    const auto wanted = [&](const fs::directory_entry& entry) {
         std::error_code error;
-        return entry.is_regular_file(error) && LowerCaseName(entry.path().filename().string()) != indexName &&
-               ExtensionMatches(entry.path(), extension);
+        if (!entry.is_regular_file(error))
+            return false;
+        const std::string name = entry.path().filename().string();
+        return LowerCaseName(name) != indexName &&
+               (extensions.empty() || std::any_of(extensions.begin(), extensions.end(), [&](const std::string& pattern) {
+                    return ExtensionMatches(name, pattern);
+                }));
+    };
+    WalkRoots(roots, folder, wanted, [&](const LibraryRoot& root, const fs::directory_entry& entry) {
+        std::string name = entry.path().filename().string();
+        if (!root.user && hidden.contains(LowerCaseName(name)))
+            return;
+        Found& item = found[std::move(name)];
+        item.path = entry.path();  // the last root that has it is the one looked up first
+        item.user = item.user || &root == userRoot;
+        item.factory = item.factory || !root.user;
     });
-    std::vector<std::string> hidden = ReadDeletedIndex(roots, folder);
-    std::erase_if(list.names, [&](const std::string& name) {
-        return std::find(hidden.begin(), hidden.end(), LowerCaseName(name)) != hidden.end();
-    });
-    SortNames(list.names);
-    return std::move(list.names);
+    const bool userIsFactory = UserRootIsFactoryRoot(roots);
+    std::vector<LibraryEntry> entries;
+    entries.reserve(found.size());
+    for (auto& [name, item] : found)
+        entries.push_back({name, std::move(item.path), OriginOf(item.user, item.factory, userIsFactory)});
+    std::sort(entries.begin(), entries.end(),
+              [](const LibraryEntry& a, const LibraryEntry& b) { return LibraryNameLess(a.name, b.name); });
+    return entries;
 }
 
 std::vector<std::string> ListLibraryCategories(const LibraryRoots& roots, const fs::path& folder)
 {
-    NameList list = GatherNames(roots, folder, [](const fs::directory_entry& entry) {
+    std::vector<std::string> names;
+    std::unordered_set<std::string> met;
+    const auto wanted = [](const fs::directory_entry& entry) {
         std::error_code error;
         return entry.is_directory(error);
+    };
+    WalkRoots(roots, folder, wanted, [&](const LibraryRoot&, const fs::directory_entry& entry) {
+        std::string name = entry.path().filename().string();
+        if (met.insert(name).second)
+            names.push_back(std::move(name));
     });
-    SortNames(list.names);
-    return std::move(list.names);
+    std::sort(names.begin(), names.end(), LibraryNameLess);
+    return names;
 }
 
 LibraryItemOrigin LibraryItemExists(const LibraryRoots& roots, const fs::path& folder, std::string_view name)
 {
-    if (name.empty() || IsLibraryItemDeleted(roots, folder, name))
+    if (name.empty())
         return LibraryItemOrigin::None;
     const bool user = UserRootHas(roots, folder, name);
-    if (UserRootIsFactoryRoot(roots))
-        return user ? LibraryItemOrigin::UserOnly : LibraryItemOrigin::None;
-    const bool factory = AnyFactoryRootHas(roots, folder, name);
-    if (user)
-        return factory ? LibraryItemOrigin::UserOverFactory : LibraryItemOrigin::UserOnly;
-    return factory ? LibraryItemOrigin::FactoryOnly : LibraryItemOrigin::None;
+    const bool userIsFactory = UserRootIsFactoryRoot(roots);
+    const bool factory =
+        !userIsFactory && AnyFactoryRootHas(roots, folder, name) && !IsLibraryItemDeleted(roots, folder, name);
+    return OriginOf(user, factory, userIsFactory);
 }
 
 bool MarkFactoryItemDeleted(const LibraryRoots& roots, const fs::path& folder, std::string_view name)

@@ -62,6 +62,29 @@ TEST(ScanTextureLibrary, ListsTheImagesOfACategoryByNameWithTheirOrigins)
     EXPECT_TRUE(ScanTextureLibrary(library.roots, "Glass").empty());
 }
 
+TEST(ScanTextureLibrary, ListsEveryFileWhoseNameDiffersOnlyInCase)
+{
+    Library library;
+    const fs::path upper = library.Put(library.program, "textures/Stone/Rock.png");
+    const fs::path lower = library.Put(library.program, "textures/Stone/rock.png");
+    const fs::path usersUpper = library.Put(library.user, "textures/Stone/ROCK.png");
+    const fs::path usersLower = library.Put(library.user, "textures/Stone/rock.png");
+    library.Put(library.program, "textures/Stone/Granite.png");
+    const fs::path granite = library.Put(library.user, "textures/Stone/granite.png");
+    library.Put(library.user, "textures/Stone/_deleted.index", {'g', 'r', 'a', 'n', 'i', 't', 'e', '.', 'p', 'n', 'g'});
+    std::vector<std::tuple<std::string, fs::path, LibraryItemOrigin>> seen;
+    for (const TextureLibraryItem& item : ScanTextureLibrary(library.roots, "Stone"))
+        seen.emplace_back(item.name, item.path, item.origin);
+    const std::vector<std::tuple<std::string, fs::path, LibraryItemOrigin>> expected = {
+        {"granite.png", granite, LibraryItemOrigin::UserOnly},  // only the factory's Granite.png is hidden
+        {"ROCK.png", usersUpper, LibraryItemOrigin::UserOnly},
+        {"Rock.png", upper, LibraryItemOrigin::FactoryOnly},
+        {"rock.png", usersLower, LibraryItemOrigin::UserOverFactory},
+    };
+    EXPECT_EQ(seen, expected);
+    EXPECT_TRUE(fs::exists(lower));
+}
+
 TEST(PutCustomImageFirst, MovesAnImageLoadedAgainToTheFrontWithoutASecondEntry)
 {
     Library library;
