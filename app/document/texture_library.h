@@ -115,8 +115,10 @@ std::vector<std::uint8_t> MakeThumbnailPixels(std::span<const float> pixels, std
                                               std::int32_t height, std::int32_t side);
 
 // The image's thumbnail (side min(120, width, height)): the cached one when either root's
-// "thumbnails" folder has a square one under ThumbnailFileName, otherwise made from the loaded
-// image and cached in the user root (a failed cache write is ignored). Nothing when the image
+// "thumbnails" folder has one of that size under ThumbnailFileName, otherwise made from the
+// loaded image and cached in the user root (a failed cache write is ignored). A cached square
+// of 120 is taken without loading the image; a smaller one only once the loaded image shows
+// it is that small, and one of any other size is made afresh and replaced. Nothing when the image
 // is not a regular file or does not load. Any number of threads may call it at once.
 std::optional<GreyImage> GetThumbnail(const LibraryRoots& roots, const std::filesystem::path& image);
 
