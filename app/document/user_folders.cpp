@@ -237,6 +237,28 @@ void MoveEntry(const fs::path& entry, const fs::path& target, MoveCounts& counts
         ++counts.failed;
 }
 
+// True when both paths lead to one existing folder (the same device and inode), whatever links
+// lie on the way.
+bool SameFolder(const fs::path& a, const fs::path& b)
+{
+    std::error_code error;
+    return IsFolder(a) && IsFolder(b) && fs::equivalent(a, b, error) && !error;
+}
+
+// The entries under the folder other than folders (files, links and the like), at any depth;
+// links to folders are counted, not followed.
+std::int64_t CountEntriesLeft(const fs::path& folder)
+{
+    std::int64_t count = 0;
+    std::error_code error;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+    for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
+        if (!fs::is_directory(it->symlink_status(error)))
+            ++count;
+    }
+    return count;
+}
+
 void MoveContents(const fs::path& source, const fs::path& destination, MoveCounts& counts)
 {
     std::error_code error;
@@ -251,7 +273,8 @@ void MoveContents(const fs::path& source, const fs::path& destination, MoveCount
             MoveEntry(entry, target, counts);
         } else if (error) {
             ++counts.failed;  // cannot tell whether the name is free
-        } else if (fs::is_directory(fs::symlink_status(entry, error)) && IsFolder(target)) {
+        } else if (fs::is_directory(fs::symlink_status(entry, error)) && IsFolder(target) &&
+                   !SameFolder(entry, target)) {
             MoveContents(entry, target, counts);
         }
         // Otherwise the name is taken at the destination: the entry stays, uncounted.
@@ -592,7 +615,10 @@ bool RestoreFactoryItem(const LibraryRoots& roots, const fs::path& folder, std::
 MoveCounts MoveFolderContents(const fs::path& source, const fs::path& destination)
 {
     MoveCounts counts;
-    MoveContents(source, destination, counts);
+    // Moving a folder into itself would find every name taken and then remove its empty
+    // sub-folders.
+    if (!SameFolder(source, destination))
+        MoveContents(source, destination, counts);
     return counts;
 }
 
@@ -604,13 +630,24 @@ std::string MigrateUserFolder(const fs::path& documentsFolder)
     if (!IsFolder(oldFolder))
         return {};
     const fs::path newFolder = documentsFolder / kUserFolderName;
+    // One folder under two names (a link kept for the older installation): nothing to move,
+    // and its thumbnail cache is the new folder's own.
+    if (SameFolder(oldFolder, newFolder))
+        return {};
     const MoveCounts counts = MoveFolderContents(oldFolder, newFolder);
     std::error_code error;
     fs::remove_all(oldFolder / "thumbnails", error);  // a cache: rebuilt when needed
     if (fs::is_directory(fs::symlink_status(oldFolder, error)))
         fs::remove(oldFolder, error);
-    if (counts.moved == 0 && counts.failed == 0)
-        return {};
+    if (counts.moved == 0 && counts.failed == 0) {
+        // Every name was taken: say what stayed, or the user never learns of the old files.
+        const std::int64_t left = CountEntriesLeft(oldFolder);
+        if (left == 0)
+            return {};
+        return "Nothing moved from " + oldFolder.string() + " to " + newFolder.string() +
+               ": the new folder already has items of the same names, so " + std::to_string(left) +
+               " stayed in the old folder; it can be deleted once you have checked it.";
+    }
     std::string message = "Your files moved from " + oldFolder.string() + " to " + newFolder.string() + ".";
     // When the check itself fails, saying that something stayed is the safe side.
     const fs::file_status old = fs::symlink_status(oldFolder, error);

@@ -195,19 +195,24 @@ struct MoveCounts {
 // nothing of its name at the destination is renamed there, or copied when the rename fails
 // (across file systems: the copy counts as moved but the original stays); a folder whose
 // name is a folder at the destination too is merged entry by entry; an entry whose name is
-// taken otherwise stays where it is and is not counted. A folder that cannot be read (or
-// whose reading breaks off) counts as one failure, and the entries read before that are still
+// taken otherwise stays where it is and is not counted. A folder that cannot be read (or whose
+// reading breaks off) counts as one failure, and the entries read before that are still
 // moved. The source folder is removed when it ends up empty. Symbolic links are moved as
-// links, never followed into.
+// links, never followed into. When source and destination are the same folder (one a link to
+// the other, or both links to one folder) nothing is touched and nothing counted.
 MoveCounts MoveFolderContents(const std::filesystem::path& source, const std::filesystem::path& destination);
 
 // Moves the files of documents/Grainforge to documents/Tessary, drops the old folder's
 // thumbnail cache and removes the old folder when it is empty. Returns what to tell the user:
-// empty when there was no old folder or nothing was moved or failed; otherwise
-// "Your files moved from <old> to <new>." followed, when the old folder is still there, by
-// " Some stayed in the old folder" with " (<n> could not be moved)" when n > 0 failed, and
-// "; it can be deleted once you have checked it.". Never throws except on allocation failure:
-// start-up calls it with nothing to catch an exception.
+// empty when there was no old folder, when the two are the same folder (then nothing is
+// touched), or when nothing was moved, nothing failed and nothing stayed; when nothing moved
+// because every name was taken, "Nothing moved from <old> to <new>: the new folder already
+// has items of the same names, so <n> stayed in the old folder; it can be deleted once you
+// have checked it." (n: the entries other than folders left in the old folder, at any
+// depth); otherwise "Your files moved from <old> to <new>." followed, when the old folder is
+// still there, by " Some stayed in the old folder" with " (<n> could not be moved)" when
+// n > 0 failed, and "; it can be deleted once you have checked it.". Never throws except on
+// allocation failure: start-up calls it with nothing to catch an exception.
 std::string MigrateUserFolder(const std::filesystem::path& documentsFolder);
 
 }  // namespace grainforge::app

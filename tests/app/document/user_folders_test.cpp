@@ -288,6 +288,47 @@ TEST(MigrateUserFolder, AFileAlreadyInTheNewFolderStaysInTheOldOne)
     EXPECT_FALSE(fs::exists(documents / "Grainforge/thumbnails"));
 }
 
+TEST(MigrateUserFolder, SaysHowManyStayedWhenEveryNameIsTaken)
+{
+    TempFolder documents;
+    TwoRoots::Put(documents / "Grainforge", "procedural/Noise/Fine.gfpreset", "old fine");
+    TwoRoots::Put(documents / "Grainforge", "textures/Stone/rock.png", "old rock");
+    TwoRoots::Put(documents / "Grainforge", "thumbnails/0123.bmp");  // a cache: dropped, not counted
+    TwoRoots::Put(documents / "Tessary", "thumbnails/0123.bmp");
+    TwoRoots::Put(documents / "Tessary", "procedural/Noise/Fine.gfpreset", "new fine");
+    TwoRoots::Put(documents / "Tessary", "textures/Stone/rock.png", "new rock");
+    const std::string expected = "Nothing moved from " + (documents / "Grainforge").string() + " to " +
+                                 (documents / "Tessary").string() +
+                                 ": the new folder already has items of the same names, so 2 stayed in the old "
+                                 "folder; it can be deleted once you have checked it.";
+    EXPECT_EQ(MigrateUserFolder(documents.Path()), expected);
+    EXPECT_EQ(test::ReadAllBytes(documents / "Tessary/textures/Stone/rock.png").size(), 8u);
+    EXPECT_TRUE(fs::exists(documents / "Grainforge/textures/Stone/rock.png"));
+    EXPECT_EQ(MigrateUserFolder(documents.Path()), expected);  // still there on the next start
+}
+
+TEST(MigrateUserFolder, OneFolderUnderBothNamesIsLeftAlone)
+{
+    // Either folder a link to the other: moving it into itself used to remove its empty
+    // category folders and its thumbnail cache on every start.
+    for (const bool oldIsLink : {true, false}) {
+        TempFolder documents;
+        const fs::path real = documents / (oldIsLink ? "Tessary" : "Grainforge");
+        const fs::path link = documents / (oldIsLink ? "Grainforge" : "Tessary");
+        TwoRoots::Put(real, "thumbnails/0123.bmp");
+        TwoRoots::Put(real, "textures/Stone/rock.png");
+        fs::create_directories(real / "textures/Empty");
+        fs::create_directory_symlink(real, link);
+        EXPECT_EQ(MigrateUserFolder(documents.Path()), "") << oldIsLink;
+        EXPECT_TRUE(fs::exists(real / "thumbnails/0123.bmp")) << oldIsLink;
+        EXPECT_TRUE(fs::is_directory(real / "textures/Empty")) << oldIsLink;
+        EXPECT_TRUE(fs::is_symlink(link)) << oldIsLink;
+        const MoveCounts counts = MoveFolderContents(link, real);
+        EXPECT_EQ(std::tuple(counts.moved, counts.failed), std::tuple(0, 0));
+        EXPECT_TRUE(fs::is_directory(real / "textures/Empty")) << oldIsLink;
+    }
+}
+
 TEST(MigrateUserFolder, MovesEverythingOnceAndThenSaysNothing)
 {
     TempFolder documents;
