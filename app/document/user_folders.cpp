@@ -528,11 +528,10 @@ std::vector<LibraryEntry> ListLibraryEntries(const LibraryRoots& roots, const fs
         std::error_code error;
         if (!entry.is_regular_file(error))
             return false;
-        const std::string name = entry.path().filename().string();
-        return LowerCaseName(name) != indexName &&
-               (extensions.empty() || std::any_of(extensions.begin(), extensions.end(), [&](const std::string& pattern) {
-                    return ExtensionMatches(name, pattern);
-                }));
+        const fs::path name = entry.path().filename();
+        const auto matches = [&](const std::string& pattern) { return ExtensionMatches(name, pattern); };
+        return LowerCaseName(name.string()) != indexName &&
+               (extensions.empty() || std::any_of(extensions.begin(), extensions.end(), matches));
     };
     WalkRoots(roots, folder, wanted, [&](const LibraryRoot& root, const fs::directory_entry& entry) {
         std::string name = entry.path().filename().string();

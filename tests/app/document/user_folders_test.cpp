@@ -229,9 +229,13 @@ TEST(ListLibraryEntries, TheDeletedIndexHidesOnlyTheFactoryFileItNames)
         // Only the factory file, hidden whatever the case of its name.
         {{"f/Sand.png", "f/clay.png"}, "sand.png\r\n", {{"clay.png", "f/clay.png", FactoryOnly}}},
         // Two factory files differing in case, neither hidden.
-        {{"f/Rock.png", "f/rock.png"}, "", {{"Rock.png", "f/Rock.png", FactoryOnly}, {"rock.png", "f/rock.png", FactoryOnly}}},
+        {{"f/Rock.png", "f/rock.png"},
+         "",
+         {{"Rock.png", "f/Rock.png", FactoryOnly}, {"rock.png", "f/rock.png", FactoryOnly}}},
         // One in each root differing in case: two files, neither over the other.
-        {{"f/bark.png", "u/Bark.png"}, "", {{"Bark.png", "u/Bark.png", UserOnly}, {"bark.png", "f/bark.png", FactoryOnly}}},
+        {{"f/bark.png", "u/Bark.png"},
+         "",
+         {{"Bark.png", "u/Bark.png", UserOnly}, {"bark.png", "f/bark.png", FactoryOnly}}},
     };
     for (const Case& c : cases) {
         TwoRoots library;
@@ -254,18 +258,6 @@ TEST(ListLibraryEntries, TheDeletedIndexHidesOnlyTheFactoryFileItNames)
         EXPECT_EQ(listed, expected) << c.files.front() << " " << c.index;
         EXPECT_EQ(lookedUp, expected) << c.files.front() << " " << c.index;
     }
-}
-
-TEST(MarkFactoryItemDeleted, LeavesTheUsersFileOfAnotherCaseAlone)
-{
-    TwoRoots library;
-    TwoRoots::Put(library.program, "textures/Stone/Granite.png");
-    const fs::path users = TwoRoots::Put(library.user, "textures/Stone/granite.png");
-    ASSERT_TRUE(MarkFactoryItemDeleted(library.roots, "textures/Stone", "Granite.png"));
-    EXPECT_TRUE(fs::exists(users));
-    EXPECT_EQ(ListLibraryItems(library.roots, "textures/Stone", ".png"), std::vector<std::string>{"granite.png"});
-    EXPECT_EQ(ResolveLibraryItem(library.roots, "textures/Stone", "granite.png"), users);
-    EXPECT_EQ(ResolveLibraryItem(library.roots, "textures/Stone", "Granite.png"), fs::path());
 }
 
 // ---- Moving an older user folder ---------------------------------------------------------
