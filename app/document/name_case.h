@@ -1,6 +1,6 @@
-// Letter case of file and item names. Library names are compared and de-duplicated without
-// regard to case (the deleted index holds lower-cased names, a listing shows one entry per
-// name whatever its case), while the files themselves are told apart exactly.
+// Letter case of file and item names. Library listings are ordered without regard to case and
+// the deleted index holds lower-cased names, while files and their names are told apart
+// exactly (two names that differ only in case are two files).
 //
 // Names are UTF-8 as the file system gives them. Lower-casing works on UTF-16 units, as the
 // library files written elsewhere expect, and uses a fixed table (the case pairs of the Latin,

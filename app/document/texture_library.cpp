@@ -76,6 +76,12 @@ std::uint64_t HashBytes(std::uint64_t hash, std::uint64_t value)
     return hash;
 }
 
+bool IsSquareOfSide(const GreyImage& image, std::int32_t side)
+{
+    return image.width == side && image.height == side &&
+           image.pixels.size() == static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
+}
+
 // Mean of the box of source pixels as a byte; the box is never empty.
 std::uint8_t BoxMean(std::span<const float> pixels, std::int64_t width, std::int64_t x0, std::int64_t x1,
                      std::int64_t y0, std::int64_t y1)
@@ -104,18 +110,10 @@ std::vector<TextureLibraryItem> ScanTextureLibrary(const LibraryRoots& roots, st
     if (!category.empty())
         folder /= fs::path(std::string(category));
     std::vector<TextureLibraryItem> items;
-    for (const std::string& extension : ImageExtensions()) {
-        for (std::string& name : ListLibraryItems(roots, folder, extension)) {
-            fs::path path = ResolveLibraryItem(roots, folder, name);
-            if (path.empty())
-                continue;
-            const LibraryItemOrigin origin = LibraryItemExists(roots, folder, name);
-            items.push_back({std::move(name), std::move(path), origin});
-        }
+    for (LibraryEntry& entry : ListLibraryEntries(roots, folder, ImageExtensions())) {
+        if (!entry.path.empty())
+            items.push_back({std::move(entry.name), std::move(entry.path), entry.origin});
     }
-    std::stable_sort(items.begin(), items.end(), [](const TextureLibraryItem& a, const TextureLibraryItem& b) {
-        return CaseInsensitiveLess(a.name, b.name);
-    });
     return items;
 }
 
@@ -257,11 +255,11 @@ std::optional<GreyImage> GetThumbnail(const LibraryRoots& roots, const fs::path&
         return std::nullopt;
     const std::string name = ThumbnailFileName(entry);
     const fs::path cached = ResolveLibraryItem(roots, ThumbnailFolder(), name);
-    if (!cached.empty()) {
-        std::optional<GreyImage> thumbnail = ReadGreyBmp(cached);
-        if (thumbnail && thumbnail->width == thumbnail->height)
-            return thumbnail;
-    }
+    // Only a full-size square is right for any image unseen; a smaller one is right only for
+    // an image that small, which the load below tells (and small images load quickly).
+    const std::optional<GreyImage> cachedThumbnail = cached.empty() ? std::nullopt : ReadGreyBmp(cached);
+    if (cachedThumbnail && IsSquareOfSide(*cachedThumbnail, kLibraryThumbnailSide))
+        return cachedThumbnail;
 
     const mesh::ImageLoadResult loaded = mesh::ReadHeightImage(image, {});
     if (!loaded.ok || loaded.width < 1 || loaded.height < 1 ||
@@ -270,7 +268,8 @@ std::optional<GreyImage> GetThumbnail(const LibraryRoots& roots, const fs::path&
     GreyImage thumbnail;
     thumbnail.width = thumbnail.height = std::min({kLibraryThumbnailSide, loaded.width, loaded.height});
     thumbnail.pixels = MakeThumbnailPixels(loaded.heights, loaded.width, loaded.height, thumbnail.width);
-    const fs::path target = UserLibraryPath(roots, ThumbnailFolder(), name);
+    const bool cachedFits = cachedThumbnail && IsSquareOfSide(*cachedThumbnail, thumbnail.width);
+    const fs::path target = cachedFits ? fs::path() : UserLibraryPath(roots, ThumbnailFolder(), name);
     if (!target.empty())
         (void)WriteGreyBmp(target, thumbnail.pixels, thumbnail.width);  // the cache is only a saving
     return thumbnail;

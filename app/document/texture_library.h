@@ -44,9 +44,10 @@ struct TextureLibraryItem {
     LibraryItemOrigin origin = LibraryItemOrigin::None;
 };
 
-// The images of "textures/<category>" over all roots (one per name without regard to case,
-// hidden ones left out), each with its resolved path and origin, sorted by name with
-// CaseInsensitiveLess.
+// The images of "textures/<category>" over all roots (ListLibraryEntries: one per name, two
+// names that differ in case being two files; hidden factory ones left out), each with its
+// resolved path and origin, sorted by name with LibraryNameLess. The folders are walked once
+// and the deleted index read once, however many images there are.
 std::vector<TextureLibraryItem> ScanTextureLibrary(const LibraryRoots& roots, std::string_view category);
 
 // ---- Images loaded from disk -------------------------------------------------------------
@@ -114,8 +115,10 @@ std::vector<std::uint8_t> MakeThumbnailPixels(std::span<const float> pixels, std
                                               std::int32_t height, std::int32_t side);
 
 // The image's thumbnail (side min(120, width, height)): the cached one when either root's
-// "thumbnails" folder has a square one under ThumbnailFileName, otherwise made from the loaded
-// image and cached in the user root (a failed cache write is ignored). Nothing when the image
+// "thumbnails" folder has one of that size under ThumbnailFileName, otherwise made from the
+// loaded image and cached in the user root (a failed cache write is ignored). A cached square
+// of 120 is taken without loading the image; a smaller one only once the loaded image shows
+// it is that small, and one of any other size is made afresh and replaced. Nothing when the image
 // is not a regular file or does not load. Any number of threads may call it at once.
 std::optional<GreyImage> GetThumbnail(const LibraryRoots& roots, const std::filesystem::path& image);
 

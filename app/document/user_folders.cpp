@@ -6,8 +6,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <optional>
-#include <unordered_map>
+#include <unordered_set>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -159,27 +160,21 @@ bool UserRootHas(const LibraryRoots& roots, const fs::path& folder, std::string_
     return user != nullptr && IsRegularFile(LibraryItemPath(user->path, folder, name));
 }
 
-// Names met so far, one per lower-cased name; a name met again replaces the spelling kept.
-struct NameList {
-    std::vector<std::string> names;
-    std::unordered_map<std::string, std::size_t> byLowerCase;
+// The lower-cased names of the folder's deleted index, read once for any number of look-ups.
+using HiddenNames = std::unordered_set<std::string>;
 
-    void Add(const std::string& name)
-    {
-        const auto [at, added] = byLowerCase.try_emplace(LowerCaseName(name), names.size());
-        if (added)
-            names.push_back(name);
-        else
-            names[at->second] = name;
-    }
-};
-
-// Walks the folder's entries in every root and adds the names `wanted` accepts. A folder
-// that cannot be read, or whose walk breaks off, contributes what was read of it.
-template <typename Wanted>
-NameList GatherNames(const LibraryRoots& roots, const fs::path& folder, Wanted wanted)
+HiddenNames ReadHiddenNames(const LibraryRoots& roots, const fs::path& folder)
 {
-    NameList list;
+    std::vector<std::string> names = ReadDeletedIndex(roots, folder);
+    return HiddenNames(std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
+}
+
+// Walks the folder's entries in every root, first to last, and hands `take` each entry
+// `wanted` accepts with its root. A folder that cannot be read, or whose walk breaks off,
+// contributes what was read of it.
+template <typename Wanted, typename Take>
+void WalkRoots(const LibraryRoots& roots, const fs::path& folder, Wanted wanted, Take take)
+{
     for (const LibraryRoot& root : roots) {
         const fs::path where = LibraryItemPath(root.path, folder, {});
         if (!IsFolder(where))
@@ -187,13 +182,20 @@ NameList GatherNames(const LibraryRoots& roots, const fs::path& folder, Wanted w
         std::error_code error;
         for (fs::directory_iterator it(where, error), end; !error && it != end; it.increment(error)) {
             if (wanted(*it))
-                list.Add(it->path().filename().string());
+                take(root, *it);
         }
     }
-    return list;
 }
 
-void SortNames(std::vector<std::string>& names) { std::sort(names.begin(), names.end(), CaseInsensitiveLess); }
+// The origin from where a visible file of the name was found.
+LibraryItemOrigin OriginOf(bool user, bool factory, bool userRootIsFactoryRoot)
+{
+    if (userRootIsFactoryRoot)
+        return user ? LibraryItemOrigin::UserOnly : LibraryItemOrigin::None;
+    if (user)
+        return factory ? LibraryItemOrigin::UserOverFactory : LibraryItemOrigin::UserOnly;
+    return factory ? LibraryItemOrigin::FactoryOnly : LibraryItemOrigin::None;
+}
 
 // ---- Moving ------------------------------------------------------------------------------
 
@@ -253,6 +255,28 @@ void MoveEntry(const fs::path& entry, const fs::path& target, MoveCounts& counts
         ++counts.failed;
 }
 
+// True when both paths lead to one existing folder (the same device and inode), whatever links
+// lie on the way.
+bool SameFolder(const fs::path& a, const fs::path& b)
+{
+    std::error_code error;
+    return IsFolder(a) && IsFolder(b) && fs::equivalent(a, b, error) && !error;
+}
+
+// The entries under the folder other than folders (files, links and the like), at any depth;
+// links to folders are counted, not followed.
+std::int64_t CountEntriesLeft(const fs::path& folder)
+{
+    std::int64_t count = 0;
+    std::error_code error;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+    for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
+        if (!fs::is_directory(it->symlink_status(error)))
+            ++count;
+    }
+    return count;
+}
+
 void MoveContents(const fs::path& source, const fs::path& destination, MoveCounts& counts)
 {
     std::error_code error;
@@ -267,7 +291,8 @@ void MoveContents(const fs::path& source, const fs::path& destination, MoveCount
             MoveEntry(entry, target, counts);
         } else if (error) {
             ++counts.failed;  // cannot tell whether the name is free
-        } else if (fs::is_directory(fs::symlink_status(entry, error)) && IsFolder(target)) {
+        } else if (fs::is_directory(fs::symlink_status(entry, error)) && IsFolder(target) &&
+                   !SameFolder(entry, target)) {
             MoveContents(entry, target, counts);
         }
         // Otherwise the name is taken at the destination: the entry stays, uncounted.
@@ -400,6 +425,13 @@ bool CaseInsensitiveLess(std::string_view a, std::string_view b)
                                         [](char16_t x, char16_t y) { return LowerCaseUnit(x) < LowerCaseUnit(y); });
 }
 
+bool LibraryNameLess(std::string_view a, std::string_view b)
+{
+    if (CaseInsensitiveLess(a, b))
+        return true;
+    return !CaseInsensitiveLess(b, a) && a < b;
+}
+
 // ---- Deleted index -----------------------------------------------------------------------
 
 fs::path DeletedIndexPath(const LibraryRoots& roots, const fs::path& folder)
@@ -456,11 +488,16 @@ fs::path ResolveLibraryItem(const LibraryRoots& roots, const fs::path& folder, s
         return {};
     if (IsAbsoluteName(name))
         return fs::path(std::string(name));
-    if (IsLibraryItemDeleted(roots, folder, name))
-        return {};
+    std::optional<bool> hidden;  // the index is read only when a factory file is found
     for (auto root = roots.rbegin(); root != roots.rend(); ++root) {
         fs::path path = LibraryItemPath(root->path, folder, name);
-        if (IsRegularFile(path))
+        if (!IsRegularFile(path))
+            continue;
+        if (root->user)
+            return path;
+        if (!hidden)
+            hidden = IsLibraryItemDeleted(roots, folder, name);
+        if (!*hidden)
             return path;
     }
     return {};
@@ -486,41 +523,78 @@ fs::path UserLibraryPath(const LibraryRoots& roots, const fs::path& folder, std:
 std::vector<std::string> ListLibraryItems(const LibraryRoots& roots, const fs::path& folder,
                                           std::string_view extension)
 {
+    std::vector<std::string> names;
+    for (LibraryEntry& entry : ListLibraryEntries(roots, folder, {std::string(extension)}))
+        names.push_back(std::move(entry.name));
+    return names;
+}
+
+std::vector<LibraryEntry> ListLibraryEntries(const LibraryRoots& roots, const fs::path& folder,
+                                             const std::vector<std::string>& extensions)
+{
     const std::string indexName = LowerCaseName(kDeletedIndexFile);
-    NameList list = GatherNames(roots, folder, [&](const fs::directory_entry& entry) {
+    const HiddenNames hidden = ReadHiddenNames(roots, folder);
+    const LibraryRoot* userRoot = UserRoot(roots);
+    struct Found {
+        fs::path path;
+        bool user = false;
+        bool factory = false;
+    };
+    std::map<std::string, Found> found;
+    const auto wanted = [&](const fs::directory_entry& entry) {
         std::error_code error;
-        return entry.is_regular_file(error) && LowerCaseName(entry.path().filename().string()) != indexName &&
-               ExtensionMatches(entry.path(), extension);
+        if (!entry.is_regular_file(error))
+            return false;
+        const fs::path name = entry.path().filename();
+        const auto matches = [&](const std::string& pattern) { return ExtensionMatches(name, pattern); };
+        return LowerCaseName(name.string()) != indexName &&
+               (extensions.empty() || std::any_of(extensions.begin(), extensions.end(), matches));
+    };
+    WalkRoots(roots, folder, wanted, [&](const LibraryRoot& root, const fs::directory_entry& entry) {
+        std::string name = entry.path().filename().string();
+        if (!root.user && hidden.contains(LowerCaseName(name)))
+            return;
+        Found& item = found[std::move(name)];
+        item.path = entry.path();  // the last root that has it is the one looked up first
+        item.user = item.user || &root == userRoot;
+        item.factory = item.factory || !root.user;
     });
-    std::vector<std::string> hidden = ReadDeletedIndex(roots, folder);
-    std::erase_if(list.names, [&](const std::string& name) {
-        return std::find(hidden.begin(), hidden.end(), LowerCaseName(name)) != hidden.end();
-    });
-    SortNames(list.names);
-    return std::move(list.names);
+    const bool userIsFactory = UserRootIsFactoryRoot(roots);
+    std::vector<LibraryEntry> entries;
+    entries.reserve(found.size());
+    for (auto& [name, item] : found)
+        entries.push_back({name, std::move(item.path), OriginOf(item.user, item.factory, userIsFactory)});
+    std::sort(entries.begin(), entries.end(),
+              [](const LibraryEntry& a, const LibraryEntry& b) { return LibraryNameLess(a.name, b.name); });
+    return entries;
 }
 
 std::vector<std::string> ListLibraryCategories(const LibraryRoots& roots, const fs::path& folder)
 {
-    NameList list = GatherNames(roots, folder, [](const fs::directory_entry& entry) {
+    std::vector<std::string> names;
+    std::unordered_set<std::string> met;
+    const auto wanted = [](const fs::directory_entry& entry) {
         std::error_code error;
         return entry.is_directory(error);
+    };
+    WalkRoots(roots, folder, wanted, [&](const LibraryRoot&, const fs::directory_entry& entry) {
+        std::string name = entry.path().filename().string();
+        if (met.insert(name).second)
+            names.push_back(std::move(name));
     });
-    SortNames(list.names);
-    return std::move(list.names);
+    std::sort(names.begin(), names.end(), LibraryNameLess);
+    return names;
 }
 
 LibraryItemOrigin LibraryItemExists(const LibraryRoots& roots, const fs::path& folder, std::string_view name)
 {
-    if (name.empty() || IsLibraryItemDeleted(roots, folder, name))
+    if (name.empty())
         return LibraryItemOrigin::None;
     const bool user = UserRootHas(roots, folder, name);
-    if (UserRootIsFactoryRoot(roots))
-        return user ? LibraryItemOrigin::UserOnly : LibraryItemOrigin::None;
-    const bool factory = AnyFactoryRootHas(roots, folder, name);
-    if (user)
-        return factory ? LibraryItemOrigin::UserOverFactory : LibraryItemOrigin::UserOnly;
-    return factory ? LibraryItemOrigin::FactoryOnly : LibraryItemOrigin::None;
+    const bool userIsFactory = UserRootIsFactoryRoot(roots);
+    const bool factory =
+        !userIsFactory && AnyFactoryRootHas(roots, folder, name) && !IsLibraryItemDeleted(roots, folder, name);
+    return OriginOf(user, factory, userIsFactory);
 }
 
 bool MarkFactoryItemDeleted(const LibraryRoots& roots, const fs::path& folder, std::string_view name)
@@ -557,7 +631,10 @@ bool RestoreFactoryItem(const LibraryRoots& roots, const fs::path& folder, std::
 MoveCounts MoveFolderContents(const fs::path& source, const fs::path& destination)
 {
     MoveCounts counts;
-    MoveContents(source, destination, counts);
+    // Moving a folder into itself would find every name taken and then remove its empty
+    // sub-folders.
+    if (!SameFolder(source, destination))
+        MoveContents(source, destination, counts);
     return counts;
 }
 
@@ -569,13 +646,24 @@ std::string MigrateUserFolder(const fs::path& documentsFolder)
     if (!IsFolder(oldFolder))
         return {};
     const fs::path newFolder = documentsFolder / kUserFolderName;
+    // One folder under two names (a link kept for the older installation): nothing to move,
+    // and its thumbnail cache is the new folder's own.
+    if (SameFolder(oldFolder, newFolder))
+        return {};
     const MoveCounts counts = MoveFolderContents(oldFolder, newFolder);
     std::error_code error;
     fs::remove_all(oldFolder / "thumbnails", error);  // a cache: rebuilt when needed
     if (fs::is_directory(fs::symlink_status(oldFolder, error)))
         fs::remove(oldFolder, error);
-    if (counts.moved == 0 && counts.failed == 0)
-        return {};
+    if (counts.moved == 0 && counts.failed == 0) {
+        // Every name was taken: say what stayed, or the user never learns of the old files.
+        const std::int64_t left = CountEntriesLeft(oldFolder);
+        if (left == 0)
+            return {};
+        return "Nothing moved from " + oldFolder.string() + " to " + newFolder.string() +
+               ": the new folder already has items of the same names, so " + std::to_string(left) +
+               " stayed in the old folder; it can be deleted once you have checked it.";
+    }
     std::string message = "Your files moved from " + oldFolder.string() + " to " + newFolder.string() + ".";
     // When the check itself fails, saying that something stayed is the safe side.
     const fs::file_status old = fs::symlink_status(oldFolder, error);

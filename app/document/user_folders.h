@@ -7,11 +7,12 @@
 // an older installation's user folder ("Grainforge") are moved over once.
 //
 // Paths are std::filesystem::path and names UTF-8 strings, as the file system gives them. Two
-// files whose names differ only in case are different files, so paths are compared exactly;
-// names are still de-duplicated without regard to case in listings and in the deleted index,
-// so a library copied from a case-blind file system shows each item once. Every operation
-// works through error codes: a file-system failure gives an empty path, an empty list, false
-// or a failed count, never an exception (except on allocation failure).
+// files whose names differ only in case are different files, so paths and names are compared
+// exactly and listings show both; only the order of a listing ignores case. The deleted index
+// keeps its lower-cased names and hides the factory files whose lower-cased name it lists,
+// never a file of the user root. Every operation works through error codes: a file-system
+// failure gives an empty path, an empty list, false or a failed count, never an exception
+// (except on allocation failure).
 #pragma once
 
 #include <cstdint>
@@ -105,6 +106,10 @@ std::string MakeSafeFileName(std::string_view displayName);
 // order of every library listing.
 bool CaseInsensitiveLess(std::string_view a, std::string_view b);
 
+// CaseInsensitiveLess, and for two names that differ only in case their bytes: the order of
+// every library listing, the same whatever order the folders were read in.
+bool LibraryNameLess(std::string_view a, std::string_view b);
+
 // ---- Items -------------------------------------------------------------------------------
 // `folder` is a library folder relative to the roots ("textures/Stone", "procedural/Noise");
 // `name` an item's file name, or an absolute path, which ResolveLibraryItem and
@@ -122,12 +127,13 @@ std::vector<std::string> ReadDeletedIndex(const LibraryRoots& roots, const std::
 [[nodiscard]] bool WriteDeletedIndex(const LibraryRoots& roots, const std::filesystem::path& folder,
                                      const std::vector<std::string>& names);
 
-// Whether the lower-cased name is in the folder's deleted index.
+// Whether the lower-cased name is in the folder's deleted index: a factory item of that name
+// is hidden (the user's own file of any name never is).
 bool IsLibraryItemDeleted(const LibraryRoots& roots, const std::filesystem::path& folder, std::string_view name);
 
 // The item's file: the first root / folder / name that is a regular file, trying the roots
-// from the last (the user's) to the first. Empty for an empty or hidden name, or when no root
-// has it.
+// from the last (the user's) to the first and passing over a factory root's file when the
+// name is hidden. Empty for an empty name, or when no root has it.
 std::filesystem::path ResolveLibraryItem(const LibraryRoots& roots, const std::filesystem::path& folder,
                                          std::string_view name);
 
@@ -137,19 +143,31 @@ std::filesystem::path UserLibraryPath(const LibraryRoots& roots, const std::file
                                       std::string_view name);
 
 // The names of the regular files in the folder over all roots whose extension matches
-// (ExtensionMatches; "_deleted.index" is never listed): one entry per name without regard to
-// case, spelled as the last root that has it spells it, hidden names left out, sorted with
-// CaseInsensitiveLess. A folder that cannot be read contributes what was read of it.
+// (ExtensionMatches; "_deleted.index" is never listed, whatever its case): one entry per
+// name, hidden factory files left out, sorted with LibraryNameLess. A folder that cannot be
+// read contributes what was read of it.
 std::vector<std::string> ListLibraryItems(const LibraryRoots& roots, const std::filesystem::path& folder,
                                           std::string_view extension);
 
-// The sub-folders of the folder over all roots, de-duplicated and sorted the same way (the
-// deleted index does not apply to them).
+struct LibraryEntry {
+    std::string name;
+    std::filesystem::path path;  // the file ResolveLibraryItem gives for the name
+    LibraryItemOrigin origin = LibraryItemOrigin::None;  // as LibraryItemExists gives it
+};
+
+// ListLibraryItems for files matching any of the extensions (all files when there are none),
+// each with its file and origin; one walk of each root and one read of the deleted index,
+// however many items the folder holds.
+std::vector<LibraryEntry> ListLibraryEntries(const LibraryRoots& roots, const std::filesystem::path& folder,
+                                             const std::vector<std::string>& extensions);
+
+// The sub-folders of the folder over all roots, one entry per name and sorted the same way
+// (the deleted index does not apply to them).
 std::vector<std::string> ListLibraryCategories(const LibraryRoots& roots, const std::filesystem::path& folder);
 
-// Where the item is: None for an empty or hidden name; when the user root is a factory root,
-// UserOnly or None; otherwise whether the user root and any factory root have it as a
-// regular file.
+// Where the item is: None for an empty name; when the user root is a factory root, UserOnly
+// or None; otherwise whether the user root has it and whether a factory root has it, not
+// hidden, as a regular file.
 LibraryItemOrigin LibraryItemExists(const LibraryRoots& roots, const std::filesystem::path& folder,
                                     std::string_view name);
 
@@ -177,19 +195,24 @@ struct MoveCounts {
 // nothing of its name at the destination is renamed there, or copied when the rename fails
 // (across file systems: the copy counts as moved but the original stays); a folder whose
 // name is a folder at the destination too is merged entry by entry; an entry whose name is
-// taken otherwise stays where it is and is not counted. A folder that cannot be read (or
-// whose reading breaks off) counts as one failure, and the entries read before that are still
+// taken otherwise stays where it is and is not counted. A folder that cannot be read (or whose
+// reading breaks off) counts as one failure, and the entries read before that are still
 // moved. The source folder is removed when it ends up empty. Symbolic links are moved as
-// links, never followed into.
+// links, never followed into. When source and destination are the same folder (one a link to
+// the other, or both links to one folder) nothing is touched and nothing counted.
 MoveCounts MoveFolderContents(const std::filesystem::path& source, const std::filesystem::path& destination);
 
 // Moves the files of documents/Grainforge to documents/Tessary, drops the old folder's
 // thumbnail cache and removes the old folder when it is empty. Returns what to tell the user:
-// empty when there was no old folder or nothing was moved or failed; otherwise
-// "Your files moved from <old> to <new>." followed, when the old folder is still there, by
-// " Some stayed in the old folder" with " (<n> could not be moved)" when n > 0 failed, and
-// "; it can be deleted once you have checked it.". Never throws except on allocation failure:
-// start-up calls it with nothing to catch an exception.
+// empty when there was no old folder, when the two are the same folder (then nothing is
+// touched), or when nothing was moved, nothing failed and nothing stayed; when nothing moved
+// because every name was taken, "Nothing moved from <old> to <new>: the new folder already
+// has items of the same names, so <n> stayed in the old folder; it can be deleted once you
+// have checked it." (n: the entries other than folders left in the old folder, at any
+// depth); otherwise "Your files moved from <old> to <new>." followed, when the old folder is
+// still there, by " Some stayed in the old folder" with " (<n> could not be moved)" when
+// n > 0 failed, and "; it can be deleted once you have checked it.". Never throws except on
+// allocation failure: start-up calls it with nothing to catch an exception.
 std::string MigrateUserFolder(const std::filesystem::path& documentsFolder);
 
 }  // namespace grainforge::app

@@ -62,6 +62,29 @@ TEST(ScanTextureLibrary, ListsTheImagesOfACategoryByNameWithTheirOrigins)
     EXPECT_TRUE(ScanTextureLibrary(library.roots, "Glass").empty());
 }
 
+TEST(ScanTextureLibrary, ListsEveryFileWhoseNameDiffersOnlyInCase)
+{
+    Library library;
+    const fs::path upper = library.Put(library.program, "textures/Stone/Rock.png");
+    const fs::path lower = library.Put(library.program, "textures/Stone/rock.png");
+    const fs::path usersUpper = library.Put(library.user, "textures/Stone/ROCK.png");
+    const fs::path usersLower = library.Put(library.user, "textures/Stone/rock.png");
+    library.Put(library.program, "textures/Stone/Granite.png");
+    const fs::path granite = library.Put(library.user, "textures/Stone/granite.png");
+    library.Put(library.user, "textures/Stone/_deleted.index", {'g', 'r', 'a', 'n', 'i', 't', 'e', '.', 'p', 'n', 'g'});
+    std::vector<std::tuple<std::string, fs::path, LibraryItemOrigin>> seen;
+    for (const TextureLibraryItem& item : ScanTextureLibrary(library.roots, "Stone"))
+        seen.emplace_back(item.name, item.path, item.origin);
+    const std::vector<std::tuple<std::string, fs::path, LibraryItemOrigin>> expected = {
+        {"granite.png", granite, LibraryItemOrigin::UserOnly},  // only the factory's Granite.png is hidden
+        {"ROCK.png", usersUpper, LibraryItemOrigin::UserOnly},
+        {"Rock.png", upper, LibraryItemOrigin::FactoryOnly},
+        {"rock.png", usersLower, LibraryItemOrigin::UserOverFactory},
+    };
+    EXPECT_EQ(seen, expected);
+    EXPECT_TRUE(fs::exists(lower));
+}
+
 TEST(PutCustomImageFirst, MovesAnImageLoadedAgainToTheFrontWithoutASecondEntry)
 {
     Library library;
@@ -159,9 +182,27 @@ TEST(GetThumbnail, MakesCachesAndRereadsTheThumbnail)
     const fs::path cached = library.user / "thumbnails" / ThumbnailFileName(fs::directory_entry(image));
     ASSERT_TRUE(fs::is_regular_file(cached));
 
-    // A cached square is taken as it is, without loading the image.
-    ASSERT_TRUE(WriteGreyBmp(cached, std::vector<std::uint8_t>(4, 7), 2));
-    EXPECT_EQ(GetThumbnail(library.roots, image)->pixels, std::vector<std::uint8_t>(4, 7));
+    // A cached square of the wrong size is made afresh and replaced (it used to be shown as
+    // it was); one of the right size is left as it is. (A square of 120 is taken unseen: the
+    // image is not loaded to check it.)
+    for (const std::int32_t side : {2, 59, 61, 128}) {
+        ASSERT_TRUE(WriteGreyBmp(cached, std::vector<std::uint8_t>(side * side, 7), side));
+        EXPECT_EQ(GetThumbnail(library.roots, image)->pixels, std::vector<std::uint8_t>(3600, 51)) << side;
+        EXPECT_EQ(ReadGreyBmp(cached)->width, 60) << side;
+    }
+    const auto written = fs::last_write_time(cached);
+    fs::last_write_time(cached, written - std::chrono::seconds(10));
+    EXPECT_TRUE(GetThumbnail(library.roots, image));
+    EXPECT_EQ(fs::last_write_time(cached), written - std::chrono::seconds(10));  // not written again
+
+    // A full-size square is taken as it is, without loading the image.
+    const fs::path large = library.folder / "large.png";
+    test::WriteAllBytes(large, test::UniformGreyPng(200, 150, 51));
+    const fs::path largeCached = library.user / "thumbnails" / ThumbnailFileName(fs::directory_entry(large));
+    ASSERT_TRUE(WriteGreyBmp(largeCached, std::vector<std::uint8_t>(14400, 7), 120));
+    EXPECT_EQ(GetThumbnail(library.roots, large)->pixels, std::vector<std::uint8_t>(14400, 7));
+    ASSERT_TRUE(WriteGreyBmp(largeCached, std::vector<std::uint8_t>(3600, 7), 60));
+    EXPECT_EQ(GetThumbnail(library.roots, large)->pixels, std::vector<std::uint8_t>(14400, 51));
 
     // Touching the image gives it a new cache name, so it is made afresh.
     fs::last_write_time(image, fs::last_write_time(image) + std::chrono::seconds(5));

@@ -187,7 +187,7 @@ TEST(MarkFactoryItemDeleted, WithoutADocumentsFolderRemovesTheFileAndWritesNoInd
     EXPECT_FALSE(RestoreFactoryItem(roots, "procedural/Noise", "Fine.gfpreset"));
 }
 
-TEST(ListLibraryItems, ListsANameInTwoCasesOnceInTheUsersSpelling)
+TEST(ListLibraryItems, ListsNamesThatDifferInCaseAsTheTwoFilesTheyAre)
 {
     TwoRoots library;
     TwoRoots::Put(library.program, "textures/Stone/rock.png");
@@ -199,16 +199,65 @@ TEST(ListLibraryItems, ListsANameInTwoCasesOnceInTheUsersSpelling)
     TwoRoots::Put(library.program, "textures/Stone/Gone.png");
     fs::create_directories(library.program / "textures/Stone/folder.png");
     EXPECT_EQ(ListLibraryItems(library.roots, "textures/Stone", ".png"),
-              (std::vector<std::string>{"bark.PNG", "ROCK.png"}));
+              (std::vector<std::string>{"bark.PNG", "ROCK.png", "rock.png"}));
     EXPECT_EQ(ListLibraryItems(library.roots, "textures/Stone", ""),
-              (std::vector<std::string>{"bark.PNG", "notes.txt", "ROCK.png"}));
+              (std::vector<std::string>{"bark.PNG", "notes.txt", "ROCK.png", "rock.png"}));
     EXPECT_EQ(ListLibraryItems(library.roots, "textures/Missing", ".png"), std::vector<std::string>{});
 
     fs::create_directories(library.program / "textures/wood");
     fs::create_directories(library.user / "textures/Wood");
     fs::create_directories(library.user / "textures/Metal");
     EXPECT_EQ(ListLibraryCategories(library.roots, "textures"),
-              (std::vector<std::string>{"Metal", "Stone", "Wood"}));
+              (std::vector<std::string>{"Metal", "Stone", "Wood", "wood"}));
+}
+
+TEST(ListLibraryEntries, TheDeletedIndexHidesOnlyTheFactoryFileItNames)
+{
+    // Each case: the files of one folder ("u/" in the user root, "f/" in the factory root),
+    // the index, and what each name resolves to ("" for nothing) with its origin.
+    struct Case {
+        std::vector<std::string> files;
+        std::string index;
+        std::vector<std::tuple<std::string, std::string, LibraryItemOrigin>> listed;
+    };
+    using enum LibraryItemOrigin;
+    const Case cases[] = {
+        // The user's own file differing in case from the deleted factory one.
+        {{"f/Granite.png", "u/granite.png"}, "granite.png\r\n", {{"granite.png", "u/granite.png", UserOnly}}},
+        // The user's file of the very name a deleted factory file had.
+        {{"f/rock.png", "u/rock.png"}, "rock.png\r\n", {{"rock.png", "u/rock.png", UserOnly}}},
+        // Only the factory file, hidden whatever the case of its name.
+        {{"f/Sand.png", "f/clay.png"}, "sand.png\r\n", {{"clay.png", "f/clay.png", FactoryOnly}}},
+        // Two factory files differing in case, neither hidden.
+        {{"f/Rock.png", "f/rock.png"},
+         "",
+         {{"Rock.png", "f/Rock.png", FactoryOnly}, {"rock.png", "f/rock.png", FactoryOnly}}},
+        // One in each root differing in case: two files, neither over the other.
+        {{"f/bark.png", "u/Bark.png"},
+         "",
+         {{"Bark.png", "u/Bark.png", UserOnly}, {"bark.png", "f/bark.png", FactoryOnly}}},
+    };
+    for (const Case& c : cases) {
+        TwoRoots library;
+        for (const std::string& file : c.files)
+            TwoRoots::Put(file[0] == 'u' ? library.user : library.program, "textures/Stone/" + file.substr(2));
+        if (!c.index.empty())
+            TwoRoots::Put(library.user, "textures/Stone/_deleted.index", c.index);
+        const auto where = [&](const std::string& file) {
+            return file.empty() ? fs::path() : (file[0] == 'u' ? library.user : library.program) / "textures/Stone" /
+                                                   file.substr(2);
+        };
+        std::vector<std::tuple<std::string, fs::path, LibraryItemOrigin>> expected, listed, lookedUp;
+        for (const auto& [name, file, origin] : c.listed)
+            expected.emplace_back(name, where(file), origin);
+        for (const LibraryEntry& entry : ListLibraryEntries(library.roots, "textures/Stone", {".png"}))
+            listed.emplace_back(entry.name, entry.path, entry.origin);
+        for (const auto& [name, file, origin] : c.listed)
+            lookedUp.emplace_back(name, ResolveLibraryItem(library.roots, "textures/Stone", name),
+                                  LibraryItemExists(library.roots, "textures/Stone", name));
+        EXPECT_EQ(listed, expected) << c.files.front() << " " << c.index;
+        EXPECT_EQ(lookedUp, expected) << c.files.front() << " " << c.index;
+    }
 }
 
 // ---- Moving an older user folder ---------------------------------------------------------
@@ -229,6 +278,47 @@ TEST(MigrateUserFolder, AFileAlreadyInTheNewFolderStaysInTheOldOne)
     EXPECT_EQ(test::ReadAllBytes(documents / "Tessary/procedural/Noise/Fine.gfpreset").size(), 8u);  // kept
     EXPECT_TRUE(fs::exists(documents / "Grainforge/procedural/Noise/Fine.gfpreset"));
     EXPECT_FALSE(fs::exists(documents / "Grainforge/thumbnails"));
+}
+
+TEST(MigrateUserFolder, SaysHowManyStayedWhenEveryNameIsTaken)
+{
+    TempFolder documents;
+    TwoRoots::Put(documents / "Grainforge", "procedural/Noise/Fine.gfpreset", "old fine");
+    TwoRoots::Put(documents / "Grainforge", "textures/Stone/rock.png", "old rock");
+    TwoRoots::Put(documents / "Grainforge", "thumbnails/0123.bmp");  // a cache: dropped, not counted
+    TwoRoots::Put(documents / "Tessary", "thumbnails/0123.bmp");
+    TwoRoots::Put(documents / "Tessary", "procedural/Noise/Fine.gfpreset", "new fine");
+    TwoRoots::Put(documents / "Tessary", "textures/Stone/rock.png", "new rock");
+    const std::string expected = "Nothing moved from " + (documents / "Grainforge").string() + " to " +
+                                 (documents / "Tessary").string() +
+                                 ": the new folder already has items of the same names, so 2 stayed in the old "
+                                 "folder; it can be deleted once you have checked it.";
+    EXPECT_EQ(MigrateUserFolder(documents.Path()), expected);
+    EXPECT_EQ(test::ReadAllBytes(documents / "Tessary/textures/Stone/rock.png").size(), 8u);
+    EXPECT_TRUE(fs::exists(documents / "Grainforge/textures/Stone/rock.png"));
+    EXPECT_EQ(MigrateUserFolder(documents.Path()), expected);  // still there on the next start
+}
+
+TEST(MigrateUserFolder, OneFolderUnderBothNamesIsLeftAlone)
+{
+    // Either folder a link to the other: moving it into itself used to remove its empty
+    // category folders and its thumbnail cache on every start.
+    for (const bool oldIsLink : {true, false}) {
+        TempFolder documents;
+        const fs::path real = documents / (oldIsLink ? "Tessary" : "Grainforge");
+        const fs::path link = documents / (oldIsLink ? "Grainforge" : "Tessary");
+        TwoRoots::Put(real, "thumbnails/0123.bmp");
+        TwoRoots::Put(real, "textures/Stone/rock.png");
+        fs::create_directories(real / "textures/Empty");
+        fs::create_directory_symlink(real, link);
+        EXPECT_EQ(MigrateUserFolder(documents.Path()), "") << oldIsLink;
+        EXPECT_TRUE(fs::exists(real / "thumbnails/0123.bmp")) << oldIsLink;
+        EXPECT_TRUE(fs::is_directory(real / "textures/Empty")) << oldIsLink;
+        EXPECT_TRUE(fs::is_symlink(link)) << oldIsLink;
+        const MoveCounts counts = MoveFolderContents(link, real);
+        EXPECT_EQ(std::tuple(counts.moved, counts.failed), std::tuple(0, 0));
+        EXPECT_TRUE(fs::is_directory(real / "textures/Empty")) << oldIsLink;
+    }
 }
 
 TEST(MigrateUserFolder, MovesEverythingOnceAndThenSaysNothing)
