@@ -275,10 +275,9 @@ bool WriteProject(const fs::path& projectPath, const ProjectData& data, std::str
         // meant never replaces the old project.
         if (grainforge::mesh::SaveJsonFile(root, projectPath, {.readBack = true}, &failure))
             return true;
-    } catch (const std::bad_alloc&) {
-        failure = ENOMEM;  // while building the document: nothing was written
     } catch (...) {
-        failure = 0;
+        // Only allocation failure while building the document reaches here: nothing was written.
+        failure = ENOMEM;
     }
     error = kWriteError;
     if (failure != 0)
