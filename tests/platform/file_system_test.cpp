@@ -133,30 +133,6 @@ TEST(ReplaceFile, MoveAcrossFileSystemsFailsInsteadOfCopying)
     EXPECT_EQ(test::ReadAllBytes(folder / "to"), Bytes("old"));
 }
 
-// A link at the name is written through for a file the user named and replaced for one the
-// program owns; a file that is not the target is never touched.
-TEST(FileReplacement, FollowsOrReplacesALinkAsAsked)
-{
-    const struct {
-        LinkHandling links;
-        const char* linkAfter;  // what "name" is afterwards
-        const char* realAfter;
-    } cases[] = {{LinkHandling::WriteThrough, "link", "new"}, {LinkHandling::ReplaceLink, "file", "old"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.linkAfter);
-        TempFolder folder;
-        test::WriteAllText(folder / "real", "old");
-        std::filesystem::create_symlink("real", folder / "name");
-        ReplacementOptions options;
-        options.links = c.links;
-        ASSERT_EQ(ReplaceFileContents(folder / "name", "new", 3, options), 0);
-        EXPECT_EQ(std::filesystem::is_symlink(folder / "name") ? "link" : "file", std::string(c.linkAfter));
-        EXPECT_EQ(test::ReadAllBytes(folder / "real"), Bytes(c.realAfter));
-        EXPECT_EQ(test::ReadAllBytes(folder / "name"), Bytes("new"));
-        EXPECT_EQ(folder.List(), (std::vector<std::string>{"name", "real"}));
-    }
-}
-
 // The temporary file has its final bits before any data is in it, and only it is removed when
 // the replacement is given up.
 TEST(FileReplacement, TakesTheBitsAtCreationAndRemovesOnlyItsOwnFile)
