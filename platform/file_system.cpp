@@ -1,11 +1,16 @@
 #include "platform/file_system.h"
 
+#include "platform/random_source.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
 #include <system_error>
 
 namespace grainforge::platform {
@@ -27,6 +32,44 @@ int OpenNoInterrupt(const char* path, int flags, mode_t mode = 0)
         fd = ::open(path, flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+// The rwx bits of the regular file at `path`, or -1 when there is none. Only those bits:
+// copying set-user-id or set-group-id onto a file that the writer owns would hand the
+// writer's rights to whoever runs it.
+int RegularFileBits(const std::filesystem::path& path, bool followLinks)
+{
+    struct stat info {};
+    const int status = followLinks ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
+    if (status != 0 || !S_ISREG(info.st_mode))
+        return -1;
+    return static_cast<int>(info.st_mode & 0777);
+}
+
+// Random names keep two writers of one target from sharing a temporary file; a name that
+// exists is only a collision and worth another try, any other error ends the tries.
+constexpr int kTemporaryNameAttempts = 16;
+
+// Longest file name most Linux file systems take, in bytes.
+constexpr std::size_t kLongestFileName = 255;
+
+// The target's name, "." and eight random hexadecimal digits, then `suffix`. A name that
+// would grow past the longest file name is shortened first (at a UTF-8 character's start),
+// or a target with a long name, easily reached in a script of three-byte characters, could
+// never be saved.
+std::filesystem::path TemporaryNameBeside(const std::filesystem::path& target, const char* suffix)
+{
+    char random[16];
+    std::snprintf(random, sizeof random, ".%08x", static_cast<unsigned>(RandomU32()));
+    std::string name = target.filename().native();
+    const std::size_t added = std::strlen(random) + std::strlen(suffix);
+    if (name.size() + added > kLongestFileName) {
+        std::size_t keep = kLongestFileName > added ? kLongestFileName - added : 0;
+        while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+            --keep;
+        name.resize(keep);
+    }
+    return target.parent_path() / (name + random + suffix);
 }
 
 }  // namespace
@@ -227,17 +270,24 @@ void ExclusiveFile::CloseQuietly() noexcept
 ExclusiveFile ExclusiveFile::Create(const std::filesystem::path& path,
                                     const std::filesystem::path& permissionsFrom, int* error)
 {
-    const int fd = OpenNoInterrupt(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    return CreateWithBits(path, permissionsFrom.empty() ? -1 : RegularFileBits(permissionsFrom, true), error);
+}
+
+ExclusiveFile ExclusiveFile::CreateWithBits(const std::filesystem::path& path, int permissionBits, int* error)
+{
+    // With bits to copy, the file starts as the owner's alone, so the data of a private file
+    // is never readable by others, not even between creation and the change of mode.
+    const mode_t initial = permissionBits < 0 ? 0666 : 0600;
+    const int fd = OpenNoInterrupt(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, initial);
     if (fd < 0) {
         if (error)
             *error = errno;
         return ExclusiveFile();
     }
-    struct stat info {};
-    // Only the read, write and execute bits: copying set-user-id or set-group-id onto a file
-    // that the writer owns would hand the writer's rights to whoever runs it.
-    if (!permissionsFrom.empty() && ::stat(permissionsFrom.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-        ::fchmod(fd, info.st_mode & 0777);
+    // Set explicitly, since the umask applied at creation may have taken bits away. A
+    // failure keeps the owner-only mode, which errs on the safe side.
+    if (permissionBits >= 0)
+        ::fchmod(fd, static_cast<mode_t>(permissionBits) & 0777);
     return ExclusiveFile(fd);
 }
 
@@ -298,6 +348,108 @@ int ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& 
         ::fsync(dirFd);
         CloseDescriptor(dirFd);
     }
+    return 0;
+}
+
+FileReplacement::FileReplacement(FileReplacement&& other) noexcept
+    : file_(std::move(other.file_)), temporary_(std::move(other.temporary_)), target_(std::move(other.target_)),
+      finished_(other.finished_)
+{
+    other.temporary_.clear();
+}
+
+FileReplacement& FileReplacement::operator=(FileReplacement&& other) noexcept
+{
+    if (this != &other) {
+        Discard();
+        file_ = std::move(other.file_);
+        temporary_ = std::move(other.temporary_);
+        target_ = std::move(other.target_);
+        finished_ = other.finished_;
+        other.temporary_.clear();
+    }
+    return *this;
+}
+
+FileReplacement::~FileReplacement() { Discard(); }
+
+FileReplacement FileReplacement::Begin(const std::filesystem::path& target, const ReplacementOptions& options,
+                                       int* error)
+{
+    FileReplacement replacement;
+    const bool follow = options.links == LinkHandling::WriteThrough;
+    // Followed, the temporary file also lands on the file system of the file it replaces.
+    replacement.target_ = follow ? ResolveWriteTarget(target) : target;
+    const int bits = options.permissionsFrom.empty() ? RegularFileBits(replacement.target_, follow)
+                                                     : RegularFileBits(options.permissionsFrom, true);
+    int failure = EEXIST;
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && failure == EEXIST; ++attempt) {
+        const std::filesystem::path name = TemporaryNameBeside(replacement.target_, options.suffix);
+        failure = 0;
+        ExclusiveFile file = ExclusiveFile::CreateWithBits(name, bits, &failure);
+        if (file.IsOpen()) {
+            replacement.file_ = std::move(file);
+            replacement.temporary_ = name;
+            return replacement;
+        }
+    }
+    if (error)
+        *error = failure;
+    return FileReplacement();
+}
+
+bool FileReplacement::Write(const void* data, std::size_t size, int* error)
+{
+    return size == 0 || file_.WriteAll(data, size, error);
+}
+
+bool FileReplacement::Finish(int* error)
+{
+    if (finished_)
+        return true;
+    finished_ = file_.SyncAndClose(error);
+    return finished_;
+}
+
+bool FileReplacement::Commit(int* error)
+{
+    if (temporary_.empty()) {
+        if (error)
+            *error = EBADF;
+        return false;
+    }
+    if (!Finish(error)) {
+        Discard();
+        return false;
+    }
+    const int failure = ReplaceFile(temporary_, target_);
+    if (failure != 0) {
+        if (error)
+            *error = failure;
+        Discard();
+        return false;
+    }
+    temporary_.clear();
+    return true;
+}
+
+void FileReplacement::Discard() noexcept
+{
+    file_ = ExclusiveFile();
+    if (!temporary_.empty())
+        RemoveFileQuietly(temporary_);
+    temporary_.clear();
+}
+
+int ReplaceFileContents(const std::filesystem::path& target, const void* data, std::size_t size,
+                        const ReplacementOptions& options)
+{
+    int error = 0;
+    FileReplacement replacement = FileReplacement::Begin(target, options, &error);
+    if (!replacement.IsOpen())
+        return error != 0 ? error : EIO;
+    if (!replacement.Write(data, size, &error) || !replacement.Commit(&error))
+        return error != 0 ? error : EIO;
     return 0;
 }
 

@@ -118,6 +118,11 @@ public:
     static ExclusiveFile Create(const std::filesystem::path& path,
                                 const std::filesystem::path& permissionsFrom, int* error);
 
+    // The same with the permission bits given: `permissionBits` (rwx only) when not negative,
+    // else the usual default. The file is created readable by its owner alone and given its
+    // bits before anything can be written into it.
+    static ExclusiveFile CreateWithBits(const std::filesystem::path& path, int permissionBits, int* error);
+
     bool IsOpen() const { return fd_ >= 0; }
 
     // Writes every byte, retrying short and interrupted writes.
@@ -131,6 +136,71 @@ private:
     void CloseQuietly() noexcept;
     int fd_ = -1;
 };
+
+// How a replace treats a symbolic link at the target's name.
+enum class LinkHandling {
+    // A file the user named (a project, a preset, an exported part): the link is followed and
+    // the file it names is replaced, so the link stays as the user made it.
+    WriteThrough,
+    // A file the program makes for itself (a cache, an index, its own lists): the new file
+    // takes the name and the link itself is replaced; whatever it named is never touched.
+    ReplaceLink,
+};
+
+struct ReplacementOptions {
+    LinkHandling links = LinkHandling::WriteThrough;
+    // Ends the temporary file's name, after the target's name and "." plus eight random
+    // hexadecimal digits.
+    const char* suffix = ".tmp";
+    // Whose permission bits the new file takes; empty for the file it replaces.
+    std::filesystem::path permissionsFrom;
+};
+
+// A new file that is to replace `target`, written in full before it is put in place. It is
+// created exclusively beside the target under a random name of its own, so no file already
+// there is ever truncated or removed, and it takes the permission bits (rwx for user, group,
+// others) of the file it replaces before any byte is written; set-user-id, set-group-id and
+// sticky are never carried over. Until Commit succeeds the temporary file is removed when the
+// object goes away, and only that file: it is the one thing this object created.
+class [[nodiscard]] FileReplacement {
+public:
+    FileReplacement() = default;
+    FileReplacement(FileReplacement&& other) noexcept;
+    FileReplacement& operator=(FileReplacement&& other) noexcept;
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+    ~FileReplacement();
+
+    // Creates the temporary file; not open, with `error` set, when no name could be made
+    // (the folder is missing, read-only, full, ...).
+    static FileReplacement Begin(const std::filesystem::path& target, const ReplacementOptions& options, int* error);
+
+    bool IsOpen() const { return file_.IsOpen(); }
+    // Where the bytes go; can be read back once Finish has succeeded.
+    const std::filesystem::path& TemporaryPath() const { return temporary_; }
+    // The name that Commit replaces: the target, or the file its link names.
+    const std::filesystem::path& Target() const { return target_; }
+
+    bool Write(const void* data, std::size_t size, int* error);
+    // Flushes the data to disk and closes the temporary file.
+    bool Finish(int* error);
+    // Finishes when not yet done and renames the temporary file over the target. On failure
+    // the temporary file is removed and the target is as it was.
+    bool Commit(int* error);
+    // Removes the temporary file, when there still is one.
+    void Discard() noexcept;
+
+private:
+    ExclusiveFile file_;
+    std::filesystem::path temporary_;
+    std::filesystem::path target_;
+    bool finished_ = false;
+};
+
+// Replaces (or creates) `target` with `size` bytes through a FileReplacement. Returns 0 or the
+// errno of the step that failed; the target is then as it was and no temporary file is left.
+int ReplaceFileContents(const std::filesystem::path& target, const void* data, std::size_t size,
+                        const ReplacementOptions& options);
 
 // Renames `from` over `to` (atomic on one file system) and flushes the folder of `to` so the
 // rename survives a power cut. Returns 0 or the errno of the rename; a move across file

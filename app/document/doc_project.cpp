@@ -7,6 +7,7 @@
 
 #include "engine/textures/image_loading.h"
 #include "engine/textures/procedural_registry.h"
+#include "platform/file_system.h"
 
 #include <new>
 
@@ -56,6 +57,12 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
 
     const BusyScope busy(host.busy);
     BesidePartChoice beside;
+    if (!partChangedSinceOpened && !data.partPath.empty()) {
+        // The part this project wrote beside itself stays its own through a save that does
+        // not change it; under another project's name it is that other project's file.
+        const ProjectPart replaced = ReadProjectPart(path);
+        data.partWrittenBeside = replaced.written && IsSameFile(replaced.part, data.partPath);
+    }
     if (partChangedSinceOpened) {
         beside = PartBesideProject(path, std::filesystem::path(partSourcePath));
         std::string message;
@@ -77,6 +84,7 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
             return false;
         }
         data.partPath = beside.chosen;
+        data.partWrittenBeside = true;
         data.testShape.clear();
     }
 
@@ -88,7 +96,10 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
         error = "the file could not be written";
     }
     if (!projectWritten) {
-        // The old project still names its own part, which is left where it was.
+        // The old project still names its own part, which is left where it was; the part just
+        // written went to a name that was free, so removing it takes nothing from anyone.
+        if (partChangedSinceOpened)
+            platform::RemoveFileQuietly(beside.chosen);
         LogMessage("Project not saved: " + error, kLogError);
         ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(error) +
                             L"\nThe file that was there is as it was.",
@@ -97,7 +108,7 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
     }
 
     if (partChangedSinceOpened) {
-        (void)RemoveReplacedBesidePart(path, beside.replacedPart, beside.chosen);
+        (void)RemoveReplacedBesidePart(path, beside.replacedPart, beside.chosen, beside.replacedPartWritten);
         partSourcePath = PathToWide(beside.chosen);
         testShapeName.clear();
         partChangedSinceOpened = false;

@@ -11,15 +11,17 @@
 
 namespace grainforge::app {
 
-// Replaces (or creates) `target` with `bytes`. A symbolic link is written through to the
-// file it names, and an existing target's permission bits are kept. False when the
+// Replaces (or creates) `target` with `bytes`. These are the program's own files, so a
+// symbolic link at the name is replaced by the new file and whatever it named is left
+// alone; an existing regular file's permission bits are kept. False when the
 // temporary file cannot be made, written or flushed, or the rename fails; the target then
 // keeps its old content and no temporary file is left. Never throws except on allocation
 // failure.
 [[nodiscard]] bool WriteFileDurably(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
 
-// Copies the regular file `source` to `target` the same way, in pieces (the file need not fit
-// in memory), the copy taking the source's permission bits. False when the source cannot be
+// Copies the regular file `source` to `target` the same way (a link at `target` replaced, not
+// followed), in pieces (the file need not fit in memory), the copy taking the source's
+// permission bits. False when the source cannot be
 // read to its end or the copy cannot be put in place. Never throws except on allocation
 // failure.
 [[nodiscard]] bool CopyFileDurably(const std::filesystem::path& source, const std::filesystem::path& target);

@@ -2,10 +2,12 @@
 
 #include "engine/mesh/stl_writer.h"
 #include "platform/file_system.h"
+#include "platform/system_error.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 #include <new>
 #include <system_error>
@@ -78,12 +80,27 @@ std::size_t ExtendedDrivePrefixLength(const std::string& text)
     return end;
 }
 
+// Records that the program wrote the part beside the project; holds the part's file name.
+constexpr const char* kWrittenBesideKey = "part.writtenBeside";
+
+// The project wrote its part itself only when the recorded name is the part's own and the
+// part lies in the project's folder: a hand-edited or moved entry claims nothing.
+bool ClaimsWrittenPart(const JsonView& root, const fs::path& folder, const fs::path& part)
+{
+    std::string name;
+    if (part.empty() || !grainforge::mesh::GetJsonPathString(root, kWrittenBesideKey, name))
+        return false;
+    return !name.empty() && name == PathText(part.filename()) && IsSameFile(part.parent_path(), folder);
+}
+
 void WriteProjectDocument(const JsonNode& root, const fs::path& folder, const ProjectData& data)
 {
     using namespace grainforge::mesh;
     SetJsonPathString(root, "application", kProjectApplication);
     SetJsonPathInteger(root, "version", kProjectVersion);
     WritePathEntry(root, "part", data.partPath, folder);
+    if (data.partWrittenBeside && !data.partPath.empty())
+        SetJsonPathString(root, kWrittenBesideKey, PathText(data.partPath.filename()));
     if (!data.testShape.empty())
         SetJsonPathString(root, "part.testShape", data.testShape);
     WriteTransformJson(root.ObjectChild("part").ObjectChild("orientation"), data.partTransform);
@@ -113,6 +130,7 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
 {
     using namespace grainforge::mesh;
     data.partPath = ReadPathEntry(root, "part", folder);
+    data.partWrittenBeside = ClaimsWrittenPart(root, folder, data.partPath);
     GetJsonPathString(root, "part.testShape", data.testShape);
     if (JsonView part = root.Section("part"); !part.IsEmpty())
         if (JsonView orientation = part.Section("orientation"); !orientation.IsEmpty())
@@ -248,29 +266,22 @@ fs::path ReadPathEntry(const JsonView& node, std::string_view key, const fs::pat
 
 bool WriteProject(const fs::path& projectPath, const ProjectData& data, std::string& error)
 {
+    int failure = 0;
     try {
         const fs::path folder = grainforge::mesh::ToAbsolutePath(projectPath).parent_path();
         const JsonNode root = grainforge::mesh::NewJsonDocument();
         WriteProjectDocument(root, folder, data);
-        // Written beside the target and read back before it is put in place: a file that
-        // does not read back as the document meant never replaces the old project.
-        const fs::path target = platform::ResolveWriteTarget(projectPath);
-        fs::path temporary = target;
-        temporary += ".tmp";
-        if (grainforge::mesh::WriteJsonFile(root, temporary)) {
-            std::error_code status;
-            const fs::file_status old = fs::status(target, status);
-            if (!status && fs::exists(old))
-                fs::permissions(temporary, old.permissions(), status);
-            const std::shared_ptr<grainforge::mesh::JsonValue> back = grainforge::mesh::ReadJsonFile(temporary);
-            if (back && *back == *root.root && platform::ReplaceFile(temporary, target) == 0)
-                return true;
-            platform::RemoveFileQuietly(temporary);
-        }
+        // Read back before it is put in place: a file that does not read back as the document
+        // meant never replaces the old project.
+        if (grainforge::mesh::SaveJsonFile(root, projectPath, {.readBack = true}, &failure))
+            return true;
     } catch (...) {
-        // An allocation failure while building the document: nothing was written.
+        // Only allocation failure while building the document reaches here: nothing was written.
+        failure = ENOMEM;
     }
     error = kWriteError;
+    if (failure != 0)
+        error += ": " + platform::SystemErrorText(failure);
     return false;
 }
 
@@ -324,15 +335,26 @@ bool IsSameFile(const fs::path& a, const fs::path& b)
     return normalA == normalB;
 }
 
-BesidePartChoice PartBesideProject(const fs::path& projectPath, const fs::path& partSourcePath)
+ProjectPart ReadProjectPart(const fs::path& projectPath)
 {
-    BesidePartChoice choice;
+    ProjectPart found;
     if (Exists(projectPath)) {
         ProjectData replaced;
         std::string error;
-        if (ReadProject(projectPath, replaced, error))
-            choice.replacedPart = replaced.partPath;
+        if (ReadProject(projectPath, replaced, error)) {
+            found.part = replaced.partPath;
+            found.written = replaced.partWrittenBeside;
+        }
     }
+    return found;
+}
+
+BesidePartChoice PartBesideProject(const fs::path& projectPath, const fs::path& partSourcePath)
+{
+    BesidePartChoice choice;
+    const ProjectPart replaced = ReadProjectPart(projectPath);
+    choice.replacedPart = replaced.part;
+    choice.replacedPartWritten = replaced.written;
     const fs::path absoluteProject = grainforge::mesh::ToAbsolutePath(projectPath);
     const fs::path folder = absoluteProject.parent_path();
     const std::string stem = absoluteProject.stem().string();
@@ -368,9 +390,10 @@ bool WritePartBesideProject(const fs::path& path, const grainforge::mesh::Triang
     return false;
 }
 
-bool RemoveReplacedBesidePart(const fs::path& projectPath, const fs::path& replacedPart, const fs::path& chosen)
+bool RemoveReplacedBesidePart(const fs::path& projectPath, const fs::path& replacedPart, const fs::path& chosen,
+    bool replacedPartWritten)
 {
-    if (replacedPart.empty() || IsSameFile(replacedPart, chosen))
+    if (!replacedPartWritten || replacedPart.empty() || IsSameFile(replacedPart, chosen))
         return false;
     const fs::path absoluteProject = grainforge::mesh::ToAbsolutePath(projectPath);
     const fs::path absoluteReplaced = grainforge::mesh::ToAbsolutePath(replacedPart);

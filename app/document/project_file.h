@@ -38,6 +38,10 @@ namespace grainforge::app {
 // Everything a project stores. A fresh record holds the values a reader starts from.
 struct ProjectData {
     std::filesystem::path partPath;  // empty for a test shape
+    // The program wrote the file at `partPath` beside this project (a changed part), so a later
+    // save of this project may remove it; a part the user chose is never removed. Stored as
+    // "part.writtenBeside", the file's name; older projects without it claim no file.
+    bool partWrittenBeside = false;
     std::string testShape;           // "cube", "cylinder", "sphere" or empty
     grainforge::mesh::Transform3x4 partTransform;
     grainforge::mesh::Projection projection = grainforge::mesh::InitProjection();
@@ -71,10 +75,11 @@ inline constexpr std::int32_t kSurfaceTestCellChoices[3] = {128, 256, 512};
 // " part.stl", " part 2.stl" ... up to this number; past it no name is free.
 inline constexpr int kMaximumBesidePartNumber = 9999;
 
-// Writes the project to "<path>.tmp", reads that back and only when it holds the document
-// meant renames it over `projectPath`; false with `error` = "the file could not be written"
-// when any step fails (also for a path that is not valid UTF-8). The old file is then
-// untouched and the temporary file removed.
+// Writes the project to a new temporary file beside it, reads that back and only when it
+// holds the document meant renames it over `projectPath`; false with `error` = "the file could
+// not be written" followed by ": " and the system's reason (no space left, read-only file
+// system, a folder in the way, ...) when any step fails. The old file is then untouched and
+// the temporary file removed; no other file is touched.
 bool WriteProject(const std::filesystem::path& projectPath, const ProjectData& data, std::string& error);
 
 // Reads a project into `data`, which is replaced only on success. Errors: "the file is not a
@@ -117,7 +122,16 @@ std::int32_t ClampSurfaceTestCells(std::int32_t cells);
 struct BesidePartChoice {
     std::filesystem::path chosen;        // empty when no name is free
     std::filesystem::path replacedPart;  // part of the project being overwritten, or empty
+    bool replacedPartWritten = false;    // that project wrote its part itself
 };
+
+// The part named by the readable project at `projectPath` and whether that project wrote it
+// itself (see ProjectData::partWrittenBeside); empty and false when no project is there.
+struct ProjectPart {
+    std::filesystem::path part;
+    bool written = false;
+};
+ProjectPart ReadProjectPart(const std::filesystem::path& projectPath);
 
 // The name for a changed part beside the project: the first of "<stem> part.stl",
 // "<stem> part 2.stl", "<stem> part 3.stl", ... in the project's folder that is neither the
@@ -131,10 +145,12 @@ BesidePartChoice PartBesideProject(const std::filesystem::path& projectPath,
 bool WritePartBesideProject(const std::filesystem::path& path, const grainforge::mesh::TriangleMesh& part,
     std::string& error);
 
-// After the new project is written: removes `replacedPart` when it carries one of the beside
-// names of `projectPath` and is not `chosen`. True when a file was removed.
+// After the new project is written: removes `replacedPart` when the replaced project wrote it
+// (`replacedPartWritten`), it carries one of the beside names of `projectPath` and is not
+// `chosen`. A file of those names that the user made is never removed. True when a file was
+// removed.
 bool RemoveReplacedBesidePart(const std::filesystem::path& projectPath, const std::filesystem::path& replacedPart,
-    const std::filesystem::path& chosen);
+    const std::filesystem::path& chosen, bool replacedPartWritten);
 
 // The file system says both name the same file, or else their normal absolute forms are
 // equal. An empty path matches nothing.

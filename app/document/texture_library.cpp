@@ -56,7 +56,10 @@ bool SaveImagesList(const LibraryRoots& roots, std::string_view fileName, PutIte
     if (images == nullptr)
         return false;
     putItems(*images);
-    return mesh::SaveJsonFile(document, target);
+    // The program's own list: a link planted at its name is replaced, never written through.
+    mesh::JsonSaveOptions options;
+    options.links = platform::LinkHandling::ReplaceLink;
+    return mesh::SaveJsonFile(document, target, options, nullptr);
 }
 
 std::uint64_t WriteTicks(const fs::directory_entry& image)

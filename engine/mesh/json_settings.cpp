@@ -5,9 +5,11 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <system_error>
 #include <vector>
 
@@ -69,39 +71,63 @@ bool HasNonFiniteNumber(const JsonValue& document)
     return false;
 }
 
-// The pretty-printed text, or false for a document that cannot be written: a string that is
-// not valid UTF-8 makes the strict serialiser throw, a non-finite number is refused above.
-bool SerializeDocument(const JsonValue& document, std::string& text)
+// The file's bytes (mark and pretty-printed text), or 0 replaced by the reason a document
+// cannot be written: a string that is not valid UTF-8 makes the strict serialiser throw
+// (EILSEQ), a non-finite number is refused beforehand (EDOM).
+int SerializeDocument(const JsonValue& document, std::string& bytes)
 {
     if (HasNonFiniteNumber(document))
-        return false;
+        return EDOM;
     try {
-        text = document.dump(kIndent, ' ', false, nlohmann::json::error_handler_t::strict);
+        bytes.assign(reinterpret_cast<const char*>(kByteOrderMark), sizeof kByteOrderMark);
+        bytes += document.dump(kIndent, ' ', false, nlohmann::json::error_handler_t::strict);
     } catch (const nlohmann::json::exception&) {
-        return false;
+        return EILSEQ;
     }
-    return true;
+    return 0;
 }
 
 // Creates `path` afresh (a file already there, such as the temporary file of an interrupted
-// save, is removed first) and writes the mark and the text, flushed to disk. A file this
-// function created is removed again when any step fails.
-bool WriteDocumentFile(const JsonValue& document, const fs::path& path, const fs::path& permissionsFrom)
+// save, is removed first) and writes the document, flushed to disk. A file this function
+// created is removed again when any step fails.
+bool WriteDocumentFile(const JsonValue& document, const fs::path& path)
 {
-    std::string text;
-    if (!SerializeDocument(document, text))
+    std::string bytes;
+    if (SerializeDocument(document, bytes) != 0)
         return false;
     platform::RemoveFileQuietly(path);
     int error = 0;
-    platform::ExclusiveFile file = platform::ExclusiveFile::Create(path, permissionsFrom, &error);
+    platform::ExclusiveFile file = platform::ExclusiveFile::Create(path, fs::path(), &error);
     if (!file.IsOpen())
         return false;
-    const bool written = file.WriteAll(kByteOrderMark, sizeof kByteOrderMark, &error) &&
-                         (text.empty() || file.WriteAll(text.data(), text.size(), &error)) &&
-                         file.SyncAndClose(&error);
+    const bool written = file.WriteAll(bytes.data(), bytes.size(), &error) && file.SyncAndClose(&error);
     if (!written)
         platform::RemoveFileQuietly(path);
     return written;
+}
+
+// Writes the document into a new temporary file beside `target`, optionally reads it back,
+// and renames it over the target. Returns 0 or the reason it failed; the temporary file is
+// gone either way.
+int ReplaceWithDocument(const JsonValue& document, const fs::path& target, const JsonSaveOptions& options)
+{
+    std::string bytes;
+    if (const int refused = SerializeDocument(document, bytes); refused != 0)
+        return refused;
+    int error = 0;
+    platform::ReplacementOptions replacement;
+    replacement.links = options.links;
+    platform::FileReplacement file = platform::FileReplacement::Begin(target, replacement, &error);
+    if (!file.IsOpen())
+        return error != 0 ? error : EIO;
+    if (!file.Write(bytes.data(), bytes.size(), &error) || !file.Finish(&error))
+        return error != 0 ? error : EIO;
+    if (options.readBack) {
+        const std::shared_ptr<JsonValue> back = ReadJsonFile(file.TemporaryPath());
+        if (!back || *back != document)
+            return EIO;
+    }
+    return file.Commit(&error) ? 0 : (error != 0 ? error : EIO);
 }
 
 }  // namespace
@@ -314,7 +340,7 @@ bool WriteJsonFile(const JsonNode& node, const fs::path& path)
     if (!node.root)
         return false;
     try {
-        return WriteDocumentFile(*node.root, ToAbsolutePath(path), fs::path());
+        return WriteDocumentFile(*node.root, ToAbsolutePath(path));
     } catch (...) {
         return false;
     }
@@ -322,24 +348,23 @@ bool WriteJsonFile(const JsonNode& node, const fs::path& path)
 
 bool SaveJsonFile(const JsonNode& node, const fs::path& path)
 {
-    if (!node.root)
-        return false;
+    return SaveJsonFile(node, path, JsonSaveOptions{}, nullptr);
+}
+
+bool SaveJsonFile(const JsonNode& node, const fs::path& path, const JsonSaveOptions& options, int* error)
+{
+    int failure = EINVAL;
     try {
-        // Through a symbolic link to the file it names, so the link survives the replace and
-        // the temporary file sits on the same file system as the file it replaces.
-        const fs::path target = platform::ResolveWriteTarget(ToAbsolutePath(path));
-        fs::path temporary = target;
-        temporary += ".tmp";
-        if (!WriteDocumentFile(*node.root, temporary, target))
-            return false;
-        if (platform::ReplaceFile(temporary, target) != 0) {
-            platform::RemoveFileQuietly(temporary);
-            return false;
-        }
-        return true;
+        if (node.root)
+            failure = ReplaceWithDocument(*node.root, ToAbsolutePath(path), options);
+    } catch (const std::bad_alloc&) {
+        failure = ENOMEM;
     } catch (...) {
-        return false;
+        failure = EIO;
     }
+    if (failure != 0 && error)
+        *error = failure;
+    return failure == 0;
 }
 
 // ---- Keys and numbers --------------------------------------------------------------------

@@ -14,6 +14,8 @@
 // a document is being built.
 #pragma once
 
+#include "platform/file_system.h"
+
 #include <nlohmann/json_fwd.hpp>
 
 #include <cstddef>
@@ -117,13 +119,29 @@ std::shared_ptr<JsonValue> ReadJsonFile(const std::filesystem::path& path);
 // A new document whose root is an empty object; the node names the root.
 JsonNode NewJsonDocument();
 
-// Durable save of the node's whole document (not only the part the node names): written to
-// the target's name with ".tmp" appended, flushed, renamed over the target, folder flushed.
-// A symbolic link is written through to the file it names, and the target's permission bits
-// are kept. False when the document cannot be serialised (invalid UTF-8, a non-finite number),
-// the temporary file cannot be made or written, or the rename fails; the target then keeps its
-// old content and no temporary file is left behind.
+// Durable save of the node's whole document (not only the part the node names): written to a
+// new temporary file beside the target (the target's name, a random part and ".tmp"; a file
+// already there under any name is never touched), flushed, renamed over the target, folder
+// flushed. A symbolic link is written through to the file it names, and the target's
+// permission bits are kept. False when the document cannot be serialised (invalid UTF-8, a
+// non-finite number), the temporary file cannot be made or written, or the rename fails; the
+// target then keeps its old content and no temporary file is left behind.
 bool SaveJsonFile(const JsonNode& node, const std::filesystem::path& path);
+
+struct JsonSaveOptions {
+    // ReplaceLink for the program's own files (library lists): a symbolic link planted at the
+    // name is replaced, never written through.
+    platform::LinkHandling links = platform::LinkHandling::WriteThrough;
+    // Parse the written temporary file and compare it with the document before it replaces
+    // the target, so a file that would not read back as meant never takes the old one's place.
+    bool readBack = false;
+};
+
+// SaveJsonFile with options; on failure `error` (when given) receives the errno of the step
+// that failed: EILSEQ for text that is not UTF-8, EDOM for a non-finite number, EIO for a file
+// that did not read back as written.
+bool SaveJsonFile(const JsonNode& node, const std::filesystem::path& path, const JsonSaveOptions& options,
+                  int* error);
 
 // Writes the document straight to `path` (an existing file there is replaced), flushed to
 // disk: byte-order mark, then the text indented by 2, no trailing line break. False when the

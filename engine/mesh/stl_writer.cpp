@@ -4,12 +4,10 @@
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/stl_reader.h"
 #include "platform/file_system.h"
-#include "platform/random_source.h"
 #include "platform/system_error.h"
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -24,7 +22,6 @@ namespace {
 constexpr std::size_t kBinaryHeaderSize = 84;
 constexpr std::size_t kHeaderTextSize = 80;
 constexpr std::size_t kFacetSize = 50;
-constexpr int kTemporaryNameAttempts = 16;
 // Facets per block of the parallel encoders; a block's ASCII text is built on its own and
 // the blocks are joined in order.
 constexpr std::size_t kFacetsPerBlock = 4096;
@@ -222,32 +219,6 @@ ExportResult Failure(const std::string& fileName, std::int32_t format, std::stri
     return result;
 }
 
-std::filesystem::path TemporaryPath(const std::filesystem::path& target, std::uint32_t value)
-{
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%08x.part", value);
-    std::filesystem::path path = target;
-    path += suffix;
-    return path;
-}
-
-// A new temporary file beside `target` with a random name; it takes the target's permission
-// bits. An error other than "exists" will not go away with another name, so it ends the tries.
-platform::ExclusiveFile CreateTemporaryFile(const std::filesystem::path& target, std::filesystem::path& path)
-{
-    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        path = TemporaryPath(target, platform::RandomU32());
-        int error = 0;
-        platform::ExclusiveFile file = platform::ExclusiveFile::Create(path, target, &error);
-        if (file.IsOpen())
-            return file;
-        if (error != EEXIST)
-            break;
-    }
-    path.clear();
-    return platform::ExclusiveFile();
-}
-
 StlReadOptions ReadBackOptions()
 {
     StlReadOptions options;
@@ -278,34 +249,27 @@ std::string VerifyWrittenFile(const std::filesystem::path& path, const TriangleM
 
 // Writes, flushes and (when asked) verifies the temporary file, then renames it over the
 // target. Returns the failure text, or an empty text once the target is replaced; a failure
-// removes the temporary file and leaves the target as it was.
+// removes the temporary file and leaves the target as it was. The system's reason ends each
+// text, so a full disk, a read-only folder or a folder in the way can be told apart.
 std::string PutInPlace(const std::filesystem::path& target, std::span<const std::uint8_t> bytes,
                        const TriangleMesh& mesh, const StlWriteOptions& options, StlExportReport& report)
 {
-    const std::filesystem::path realTarget = platform::ResolveWriteTarget(target);
-    std::filesystem::path temporary;
-    platform::ExclusiveFile file = CreateTemporaryFile(realTarget, temporary);
-    if (!file.IsOpen())
-        return "The file could not be opened for writing.";
+    platform::ReplacementOptions replacement;
+    replacement.suffix = ".part";
     int error = 0;
-    const bool written = file.WriteAll(bytes.data(), bytes.size(), &error);
-    if (!written || !file.SyncAndClose(&error)) {
-        platform::RemoveFileQuietly(temporary);
-        return "The file could not be written completely.";
-    }
+    platform::FileReplacement file = platform::FileReplacement::Begin(target, replacement, &error);
+    if (!file.IsOpen())
+        return "The file could not be opened for writing: " + platform::SystemErrorText(error);
+    if (!file.Write(bytes.data(), bytes.size(), &error) || !file.Finish(&error))
+        return "The file could not be written completely: " + platform::SystemErrorText(error);
     report.bytesWritten = bytes.size();
     if (options.readBack) {
-        const std::string failure = VerifyWrittenFile(temporary, mesh, report);
-        if (!failure.empty()) {
-            platform::RemoveFileQuietly(temporary);
+        const std::string failure = VerifyWrittenFile(file.TemporaryPath(), mesh, report);
+        if (!failure.empty())
             return failure;
-        }
     }
-    error = platform::ReplaceFile(temporary, realTarget);
-    if (error != 0) {
-        platform::RemoveFileQuietly(temporary);
+    if (!file.Commit(&error))
         return "The file could not be put in place: " + platform::SystemErrorText(error);
-    }
     return std::string();
 }
 

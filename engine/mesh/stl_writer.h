@@ -65,7 +65,10 @@ struct ExportResult {
 // Writes `mesh` to `target` as the options ask. Refuses an empty mesh ("There is no geometry
 // to export."), an inconsistent one ("The mesh has invalid indices and was not written.") and
 // one whose triangles reach a NaN or infinite coordinate, which no reader accepts. On any
-// failure the old target is untouched and no temporary file is left. Encoding runs in
+// failure the old target is untouched and no temporary file is left; a failed file operation
+// ends its text with the system's reason ("The file could not be written completely: No space
+// left on device"), so a full disk, a read-only folder or a folder in the way can be told
+// apart. Encoding runs in
 // parallel; the bytes do not depend on the number of threads.
 [[nodiscard]] ExportResult WriteStlFile(const std::filesystem::path& target, const TriangleMesh& mesh,
                                         const StlWriteOptions& options);

@@ -182,6 +182,40 @@ TEST(ReplaceFile, MoveAcrossFileSystemsFailsInsteadOfCopying)
     EXPECT_EQ(test::ReadAllBytes(folder / "to"), Bytes("old"));
 }
 
+// The temporary file has its final bits before any data is in it, and only it is removed when
+// the replacement is given up.
+TEST(FileReplacement, TakesTheBitsAtCreationAndRemovesOnlyItsOwnFile)
+{
+    TempFolder folder;
+    test::WriteAllText(folder / "target", "old");
+    test::WriteAllText(folder / "target.tmp", "the user's");
+    ::chmod((folder / "target").c_str(), 06600);
+    int error = 0;
+    {
+        FileReplacement file = FileReplacement::Begin(folder / "target", ReplacementOptions{}, &error);
+        ASSERT_TRUE(file.IsOpen()) << error;
+        struct stat info {};
+        ASSERT_EQ(::stat(file.TemporaryPath().c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+        EXPECT_EQ(info.st_size, 0);
+        EXPECT_EQ(file.TemporaryPath().parent_path(), folder.Path());
+        ASSERT_TRUE(file.Write("new", 3, &error));
+    }
+    EXPECT_EQ(folder.List(), (std::vector<std::string>{"target", "target.tmp"}));
+    EXPECT_EQ(test::ReadAllBytes(folder / "target"), Bytes("old"));
+
+    FileReplacement file = FileReplacement::Begin(folder / "target", ReplacementOptions{}, &error);
+    ASSERT_TRUE(file.Write("new", 3, &error) && file.Commit(&error)) << error;
+    EXPECT_FALSE(file.Commit(&error)) << "committed once";
+    EXPECT_EQ(test::ReadAllBytes(folder / "target"), Bytes("new"));
+    EXPECT_EQ(test::ReadAllBytes(folder / "target.tmp"), Bytes("the user's"));
+    EXPECT_EQ(std::filesystem::status(folder / "target").permissions(), std::filesystem::perms(0600));
+
+    error = 0;
+    EXPECT_FALSE(FileReplacement::Begin(folder / "missing" / "t", ReplacementOptions{}, &error).IsOpen());
+    EXPECT_EQ(error, ENOENT);
+}
+
 TEST(SystemErrorText, GivesTheSystemsWording)
 {
     EXPECT_EQ(SystemErrorText(ENOENT), "No such file or directory");

@@ -2,8 +2,10 @@
 // the part beside the project, the missing part and texture, failed saves.
 #include "app/document/document_commands.h"
 #include "app/document/grey_bmp.h"
+#include "app/document/log_text.h"
 #include "app/document/project_file.h"
 #include "tests/app/document/document_fixture.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 
 #include "engine/mesh/stl_writer.h"
@@ -12,7 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <string>
 
@@ -319,7 +324,8 @@ TEST(DocumentProjectTest, UnknownTestShapeIsRefused)
     EXPECT_EQ(doc.testShapeName, "cube");
 }
 
-// A save that cannot put its file in place leaves the project that was there and says so.
+// A save that cannot put its file in place leaves the project that was there and says why. A
+// file-size limit in a child process stands in for a full disk (root ignores permissions).
 TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
 {
     TempFolder folder;
@@ -328,18 +334,79 @@ TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
     const fs::path path = folder / "job.gfproj";
     ASSERT_TRUE(doc.SaveProject(path));
     const std::string before = FileText(path);
-    // The temporary file's name is taken by a folder: the write cannot start.
-    fs::create_directory(folder / "job.gfproj.tmp");
     doc.maximumTriangles = 1234;
     doc.SetModifiedFlag(true);
-    EXPECT_FALSE(doc.SaveProject(path));
+    const std::string outcome = RunInChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100, 100};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            return std::string("setrlimit failed");
+        const bool saved = doc.SaveProject(path);
+        return std::string(saved ? "saved" : "refused") + (doc.IsModified() ? ", modified\n" : "\n") +
+               f.host.Lines(app::kLogError).back() + "\n" + app::WideToUtf8(f.host.information.back().first);
+    });
+    EXPECT_EQ(outcome,
+        "refused, modified\n"
+        "Project not saved: the file could not be written: File too large\n"
+        "The project could not be saved.\nthe file could not be written: File too large\n"
+        "The file that was there is as it was.");
     EXPECT_EQ(FileText(path), before);
-    EXPECT_TRUE(doc.IsModified());
-    EXPECT_EQ(f.host.Lines(app::kLogError).back(), "Project not saved: the file could not be written");
-    EXPECT_EQ(f.host.information.back(),
-        std::make_pair(std::wstring(L"The project could not be saved.\nthe file could not be written\n"
-                                    L"The file that was there is as it was."),
-            app::kInfoError));
+    EXPECT_EQ(folder.List(), std::vector<std::string>{"job.gfproj"});
+}
+
+// A changed part is written beside the project before the project itself; when the project
+// then cannot be written, that part goes again, and only it: the user's files stay.
+TEST(DocumentProjectTest, FailedSaveRemovesOnlyThePartItWrote)
+{
+    TempFolder folder;
+    WriteCube(folder / "parts" / "block.stl");
+    WriteAllText(folder / "job part.stl", "the user's own");
+    fs::create_directory(folder / "job.gfproj");  // a folder in the way of the project
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = *f.doc;
+    doc.surfaceTestCells = 32;
+    ASSERT_TRUE(doc.OpenDocument(folder / "parts" / "block.stl"));
+    doc.partChangedSinceOpened = true;
+    EXPECT_FALSE(doc.SaveProject(folder / "job.gfproj"));
+    EXPECT_EQ(folder.List(), (std::vector<std::string>{"job part.stl", "job.gfproj", "parts"}));
+    EXPECT_EQ(FileText(folder / "job part.stl"), "the user's own");
+    EXPECT_TRUE(fs::is_empty(folder / "job.gfproj"));
+    EXPECT_EQ(f.host.Lines(app::kLogError).back(), "Project not saved: the file could not be written: Is a directory");
+    EXPECT_TRUE(doc.partChangedSinceOpened);
+    EXPECT_EQ(doc.partSourcePath, (folder / "parts" / "block.stl").wstring());
+}
+
+// Open the user's "job part.stl", save it as job.gfproj, reopen, change the part and save
+// twice: the project's own parts come and go, the user's file is never replaced or removed.
+TEST(DocumentProjectTest, SavesNeverRemoveAPartFileTheUserMade)
+{
+    TempFolder folder;
+    WriteCube(folder / "job part.stl");
+    const std::string users = FileText(folder / "job part.stl");
+    const fs::path project = folder / "job.gfproj";
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = *f.doc;
+    doc.surfaceTestCells = 32;
+    ASSERT_TRUE(doc.OpenDocument(folder / "job part.stl"));
+    ASSERT_TRUE(doc.SaveProject(project));
+    doc.OnNewDocument();
+    ASSERT_TRUE(doc.OpenDocument(project));
+
+    const char* expected[] = {"job part 2.stl", "job part 3.stl", "job part 2.stl"};
+    for (const char* written : expected) {
+        SCOPED_TRACE(written);
+        doc.partChangedSinceOpened = true;
+        ASSERT_TRUE(doc.SaveProject(project));
+        EXPECT_EQ(doc.partSourcePath, (folder / written).wstring());
+        EXPECT_TRUE(FileText(folder / "job part.stl") == users) << "the user's part was replaced or removed";
+        EXPECT_EQ(folder.List(), (std::vector<std::string>{written, "job part.stl", "job.gfproj"}));
+    }
+    // A save that leaves the part as it is keeps the project's claim on the file it wrote.
+    doc.SetModifiedFlag(true);
+    ASSERT_TRUE(doc.SaveProject(project));
+    doc.partChangedSinceOpened = true;
+    ASSERT_TRUE(doc.SaveProject(project));
+    EXPECT_EQ(folder.List(), (std::vector<std::string>{"job part 3.stl", "job part.stl", "job.gfproj"}));
 }
 
 TEST(DocumentProjectTest, SaveModifiedAsksOnlyWhenThereIsWorkToLose)

@@ -2,12 +2,17 @@
 
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -425,7 +430,7 @@ TEST(ProjectFile, FailedWriteSaysSoAndKeepsTheOldFile)
     data.testShape = "cube";
     std::string error;
     EXPECT_FALSE(WriteProject(folder / "missing" / "x.gfproj", data, error));
-    EXPECT_EQ(error, "the file could not be written");
+    EXPECT_EQ(error, "the file could not be written: No such file or directory");
 
     ASSERT_TRUE(WriteProject(folder / "x.gfproj", data, error));
     const std::vector<std::uint8_t> before = test::ReadAllBytes(folder / "x.gfproj");
@@ -433,9 +438,96 @@ TEST(ProjectFile, FailedWriteSaysSoAndKeepsTheOldFile)
     data.proceduralName = "\xff\xfe not UTF-8";
     error.clear();
     EXPECT_FALSE(WriteProject(folder / "x.gfproj", data, error));
-    EXPECT_EQ(error, "the file could not be written");
+    EXPECT_EQ(error, "the file could not be written: Invalid or incomplete multibyte or wide character");
     EXPECT_EQ(test::ReadAllBytes(folder / "x.gfproj"), before);
     EXPECT_EQ(folder.List(), std::vector<std::string>{"x.gfproj"});  // no temporary file left
+}
+
+// Each way a save fails names its reason after the sentence, and leaves the old file and no
+// temporary file. Root may write anywhere: a size limit stands in for a full disk, and the
+// read-only folder needs an unprivileged child.
+TEST(ProjectFile, FailedWriteSaysWhy)
+{
+    enum class Run { Here, SizeLimit, Unprivileged };
+    const struct {
+        const char* target;
+        Run run;
+        const char* reason;
+    } cases[] = {
+        {"folder.gfproj", Run::Here, "Is a directory"},
+        {"old.gfproj/x.gfproj", Run::Here, "Not a directory"},
+        {"old.gfproj", Run::SizeLimit, "File too large"},
+        {"locked/x.gfproj", Run::Unprivileged, "Permission denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        TempFolder folder;
+        fs::permissions(folder.Path(), fs::perms(0755));
+        fs::create_directories(folder / "folder.gfproj" / "inside");
+        fs::create_directories(folder / "locked");
+        fs::permissions(folder / "locked", fs::perms(0555));
+        ProjectData data;
+        data.testShape = "cube";
+        std::string error;
+        ASSERT_TRUE(WriteProject(folder / "old.gfproj", data, error)) << error;
+        const std::vector<std::uint8_t> before = test::ReadAllBytes(folder / "old.gfproj");
+        const auto save = [&] {
+            std::string text;
+            return WriteProject(folder / c.target, data, text) ? std::string("saved") : text;
+        };
+        std::optional<std::string> result;
+        if (c.run == Run::Here) {
+            result = save();
+        } else if (c.run == Run::SizeLimit) {
+            result = test::RunInChild([&] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{100, 100};
+                return setrlimit(RLIMIT_FSIZE, &limit) == 0 ? save() : "setrlimit failed";
+            });
+        } else if (!(result = test::RunUnprivileged(save))) {
+            continue;  // could not drop root privileges, so the folder's permissions would not apply
+        }
+        EXPECT_EQ(*result, std::string("the file could not be written: ") + c.reason);
+        EXPECT_EQ(test::ReadAllBytes(folder / "old.gfproj"), before);
+        EXPECT_EQ(folder.List(), (std::vector<std::string>{"folder.gfproj", "locked", "old.gfproj"}));
+        EXPECT_TRUE(fs::is_empty(folder / "locked"));
+        fs::permissions(folder / "locked", fs::perms(0755));
+    }
+}
+
+// Files of the user's named like the old fixed temporary names stay as they are.
+TEST(ProjectFile, SaveLeavesTheUsersFilesNamedLikeTemporaryFiles)
+{
+    TempFolder folder;
+    WriteAllText(folder / "x.gfproj.tmp", "mine");
+    WriteAllText(folder / "x.gfproj.part", "mine too");
+    ProjectData data;
+    data.testShape = "cube";
+    std::string error;
+    for (int twice = 0; twice < 2; ++twice)
+        ASSERT_TRUE(WriteProject(folder / "x.gfproj", data, error)) << error;
+    EXPECT_EQ(folder.List(), (std::vector<std::string>{"x.gfproj", "x.gfproj.part", "x.gfproj.tmp"}));
+    EXPECT_EQ(test::ReadAllBytes(folder / "x.gfproj.tmp").size(), 4u);
+    ProjectData read;
+    EXPECT_TRUE(ReadProject(folder / "x.gfproj", read, error)) << error;
+}
+
+// The new file takes the old one's read, write and execute bits, never set-user-id,
+// set-group-id or sticky.
+TEST(ProjectFile, SaveKeepsTheOldPermissionBitsWithoutTheSpecialOnes)
+{
+    const std::pair<fs::perms, fs::perms> cases[] = {{fs::perms(04755), fs::perms(0755)},
+        {fs::perms(02750), fs::perms(0750)}, {fs::perms(01644), fs::perms(0644)}, {fs::perms(0600), fs::perms(0600)}};
+    for (const auto& [old, expected] : cases) {
+        TempFolder folder;
+        ProjectData data;
+        data.testShape = "cube";
+        std::string error;
+        ASSERT_TRUE(WriteProject(folder / "x.gfproj", data, error)) << error;
+        fs::permissions(folder / "x.gfproj", old);
+        ASSERT_TRUE(WriteProject(folder / "x.gfproj", data, error)) << error;
+        EXPECT_EQ(fs::status(folder / "x.gfproj").permissions(), expected) << static_cast<int>(old);
+    }
 }
 
 TEST(ProjectFile, RelativePathsAndProjectNames)
@@ -479,7 +571,7 @@ TEST(BesidePart, UnrelatedFilesOfTheCandidateNamesAreSkipped)
     std::string error;
     ASSERT_TRUE(WritePartBesideProject(choice.chosen, mesh::MakeTestCube(10.0f), error)) << error;
     WriteAllText(folder / "job.gfproj", "not a project");
-    EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", fs::path(), choice.chosen));
+    EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", fs::path(), choice.chosen, true));
     EXPECT_EQ(folder.List(), (std::vector<std::string>{"job part 2.stl", "job part 3.stl", "job part 4.stl",
                                  "job part.stl", "job.gfproj"}));
     EXPECT_EQ(test::ReadAllBytes(folder / "job part.stl").size(), 14u);
@@ -492,13 +584,15 @@ TEST(BesidePart, ReplacedProjectsPartIsKeptUntilTheNewProjectIsWritten)
     ASSERT_TRUE(WritePartBesideProject(folder / "job part.stl", mesh::MakeTestCube(10.0f), error));
     ProjectData old;
     old.partPath = folder / "job part.stl";
+    old.partWrittenBeside = true;
     ASSERT_TRUE(WriteProject(folder / "job.gfproj", old, error));
 
     const BesidePartChoice choice = PartBesideProject(folder / "job.gfproj", folder / "job part.stl");
     EXPECT_EQ(choice.replacedPart, folder / "job part.stl");
+    EXPECT_TRUE(choice.replacedPartWritten);
     EXPECT_EQ(choice.chosen, folder / "job part 2.stl");
     ASSERT_TRUE(WritePartBesideProject(choice.chosen, mesh::MakeTestCube(12.0f), error));
-    EXPECT_TRUE(RemoveReplacedBesidePart(folder / "job.gfproj", choice.replacedPart, choice.chosen));
+    EXPECT_TRUE(RemoveReplacedBesidePart(folder / "job.gfproj", choice.replacedPart, choice.chosen, choice.replacedPartWritten));
     EXPECT_EQ(folder.List(), (std::vector<std::string>{"job part 2.stl", "job.gfproj"}));
 
     // The written part reads back as the part that was meant.
@@ -514,12 +608,55 @@ TEST(BesidePart, OnlyThisProjectsBesideNamesAreRemoved)
         "other part.stl"};
     for (const char* name : kept) {
         WriteAllText(folder / name, "x");
-        EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / name, folder / "job part 5.stl")) << name;
+        EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / name, folder / "job part 5.stl", true)) << name;
     }
     WriteAllText(folder / "job part 12.stl", "x");
-    EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / "job part 12.stl", folder / "job part 12.stl"));
-    EXPECT_TRUE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / "job part 12.stl", folder / "job part.stl"));
+    EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / "job part 12.stl", folder / "job part 12.stl", true));
+    EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / "job part 12.stl", folder / "job part.stl", false));
+    EXPECT_TRUE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / "job part 12.stl", folder / "job part.stl", true));
     EXPECT_EQ(folder.List().size(), std::size(kept));
+}
+
+// A project claims its part as one it wrote only when the recorded name is the part's and the
+// part lies beside it; projects without the key (all older ones) claim nothing.
+TEST(BesidePart, OnlyAPartTheProjectWroteIsClaimed)
+{
+    TempFolder folder;
+    fs::create_directory(folder / "elsewhere");
+    const struct {
+        const char* part;
+        const char* writtenBeside;  // null: no key
+        bool claimed;
+    } cases[] = {
+        {"job part.stl", "job part.stl", true},
+        {"job part.stl", nullptr, false},
+        {"job part.stl", "job part 2.stl", false},
+        {"job part.stl", "", false},
+        {"elsewhere/job part.stl", "job part.stl", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.part);
+        ProjectData data;
+        data.partPath = folder / c.part;
+        std::string error;
+        ASSERT_TRUE(WriteProject(folder / "job.gfproj", data, error)) << error;
+        mesh::JsonValue project = ReadJson(folder / "job.gfproj");
+        if (c.writtenBeside)
+            project["part"]["writtenBeside"] = c.writtenBeside;
+        WriteJson(folder / "job.gfproj", project);
+        EXPECT_EQ(ReadProjectPart(folder / "job.gfproj").written, c.claimed);
+        EXPECT_EQ(PartBesideProject(folder / "job.gfproj", fs::path()).replacedPartWritten, c.claimed);
+    }
+    // Written and read back through the record.
+    ProjectData data;
+    data.partPath = folder / "job part.stl";
+    data.partWrittenBeside = true;
+    std::string error;
+    ASSERT_TRUE(WriteProject(folder / "job.gfproj", data, error)) << error;
+    ProjectData read;
+    ASSERT_TRUE(ReadProject(folder / "job.gfproj", read, error)) << error;
+    EXPECT_TRUE(read.partWrittenBeside);
+    EXPECT_EQ(ReadJson(folder / "job.gfproj")["part"]["writtenBeside"], "job part.stl");
 }
 
 TEST(BesidePart, FailedWriteKeepsTheOldFileAndSaysWhy)

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <functional>
 #include <limits>
 
 namespace grainforge::app {
@@ -211,6 +212,40 @@ TEST(GetThumbnail, MakesCachesAndRereadsTheThumbnail)
     EXPECT_FALSE(GetThumbnail(library.roots, library.folder / "missing.png"));
     WriteAllText(library.folder / "broken.png", "not an image");
     EXPECT_FALSE(GetThumbnail(library.roots, library.folder / "broken.png"));
+}
+
+// The program's own files (the thumbnail cache, the list of loaded images, the hidden-items
+// index) are written beside their name and renamed over it: a symbolic link planted at the
+// name is replaced by the new file, and the file it named keeps its contents.
+TEST(ProgramsOwnFiles, ReplaceAPlantedLinkInsteadOfWritingThroughIt)
+{
+    Library library;
+    const fs::path image = library.folder / "wide.png";
+    test::WriteAllBytes(image, test::UniformGreyPng(100, 60, 51));
+    const struct {
+        const char* name;
+        fs::path relative;
+        std::function<bool()> write;
+    } cases[] = {
+        {"thumbnail cache", fs::path("thumbnails") / ThumbnailFileName(fs::directory_entry(image)),
+            [&] { return GetThumbnail(library.roots, image).has_value(); }},
+        {"loaded images list", "custom/images.json", [&] { return PutCustomImageFirst(library.roots, "/img/a.png"); }},
+        {"hidden items index", "textures/Stone/_deleted.index",
+            [&] { return WriteDeletedIndex(library.roots, "textures/Stone", {"rock.png"}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path victim = library.folder / (std::string(c.name) + " victim");
+        WriteAllText(victim, "someone's file");
+        const fs::path name = library.user / c.relative;
+        fs::create_directories(name.parent_path());
+        fs::create_symlink(victim, name);
+        EXPECT_TRUE(c.write());
+        const std::vector<std::uint8_t> kept = test::ReadAllBytes(victim);
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), "someone's file");
+        EXPECT_FALSE(fs::is_symlink(name));
+        EXPECT_TRUE(fs::is_regular_file(name));
+    }
 }
 
 }  // namespace

@@ -44,7 +44,27 @@ TEST(SaveJsonFile, MarkIndentTwoWrittenOrderAndNoTrailingLineBreak)
     ASSERT_TRUE(SaveJsonFile(document, folder / "order.json"));
     EXPECT_EQ(ReadAllBytes(folder / "order.json"),
               Bytes(WithMark("{\n  \"zeta\": true,\n  \"alpha\": \"\xC3\xA9t\xC3\xA9\",\n  \"mid\": -7,\n  \"a\": 0.1\n}")));
-    EXPECT_EQ(folder.List(), std::vector<std::string>{"order.json"}) << "the leftover temporary file is replaced";
+    // A file named like a temporary file may be the user's: it is left as it was.
+    EXPECT_EQ(folder.List(), (std::vector<std::string>{"order.json", "order.json.tmp"}));
+    EXPECT_EQ(ReadAllBytes(folder / "order.json.tmp"), Bytes("left over by a crash"));
+}
+
+// A name near the longest a file system takes (85 three-byte characters is 255 bytes) still
+// saves: the temporary name beside it is cut short, not refused as too long.
+TEST(SaveJsonFile, SavesUnderTheLongestFileNames)
+{
+    TempFolder folder;
+    std::string longest;
+    for (int i = 0; i < 83; ++i)
+        longest += "\xE6\x96\x87";  // a CJK character
+    longest += ".json";
+    ASSERT_EQ(longest.size(), 254u);
+    JsonNode document = NewJsonDocument();
+    document.PutInt("a", 1);
+    for (int twice = 0; twice < 2; ++twice)
+        ASSERT_TRUE(SaveJsonFile(document, folder / longest));
+    EXPECT_EQ(folder.List(), std::vector<std::string>{longest});
+    EXPECT_EQ(ReadAllBytes(folder / longest), Bytes(WithMark("{\n  \"a\": 1\n}")));
 }
 
 TEST(DottedKeys, WritesNestObjectsReplaceOtherTypesAndAppendToVectors)

@@ -306,13 +306,14 @@ TEST(DurableReplace, FailuresLeaveTheOldTargetAndNoTemporaryFile)
     const Save point = [](const std::filesystem::path& p) { return SaveStl(p, OneTriangle({1, 1, 1}, {1, 1, 1}, {1, 1, 1})); };
     const struct { const char* name; Save save; const char* target; Run run; std::string error; } cases[] = {
         {"STL onto a folder", stl, "folder/inside", Run::Here, "The file could not be put in place: Is a directory"},
-        {"STL below a file", stl, "old/part.stl", Run::Here, "The file could not be opened for writing."},
+        {"STL below a file", stl, "old/part.stl", Run::Here, "The file could not be opened for writing: Not a directory"},
         {"JSON in a missing folder", SaveJson, "none/t.json", Run::Here, "refused"},
         {"STL that reads back as nothing", point, "old", Run::Here,
          "The exported file could not be read back: Every triangle in the file was removed as degenerate, leaving no "
          "geometry."},
-        {"STL short write", stl, "old", Run::SizeLimit, "The file could not be written completely."},
-        {"STL in a read-only folder", stl, "locked/old", Run::ReadOnly, "The file could not be opened for writing."},
+        {"STL short write", stl, "old", Run::SizeLimit, "The file could not be written completely: File too large"},
+        {"STL in a read-only folder", stl, "locked/old", Run::ReadOnly,
+         "The file could not be opened for writing: Permission denied"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
