@@ -222,9 +222,14 @@ bool CornerSharingTrianglesCrossExactly(Vec3 apex, Vec3 a1, Vec3 a2, Vec3 b1, Ve
 
 bool EdgeSharingTrianglesOverlapExactly(Vec3 a, Vec3 b, Vec3 c, Vec3 d)
 {
-    const Point3 pa = ToPoint(a), pb = ToPoint(b), pc = ToPoint(c), pd = ToPoint(d);
-    if (Orient3d(pa, pb, pc, pd) != 0)
+    if (Orient3d(ToPoint(a), ToPoint(b), ToPoint(c), ToPoint(d)) != 0)
         return false;
+    return CoplanarTrianglesFoldOnEdge(a, b, c, d);
+}
+
+bool CoplanarTrianglesFoldOnEdge(Vec3 a, Vec3 b, Vec3 c, Vec3 d)
+{
+    const Point3 pa = ToPoint(a), pb = ToPoint(b), pc = ToPoint(c), pd = ToPoint(d);
     // In a plane of axes where a-b-c has area, the projection maps the common plane one to one,
     // so sides of the edge there are sides in the plane itself.
     for (const auto& axes : kAxisPairs) {

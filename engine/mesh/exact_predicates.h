@@ -98,8 +98,18 @@ private:
     Point3 bound_;
 };
 
+// Whether the points all have the same coordinate on one axis: then they lie in one plane, as
+// the flat faces of most parts do, which the exact arithmetic would take long to confirm.
+inline bool ShareAnAxisPlane(Vec3 a, Vec3 b, Vec3 c, Vec3 d, Vec3 e)
+{
+    return (a.x == b.x && a.x == c.x && a.x == d.x && a.x == e.x) || (a.y == b.y && a.y == c.y && a.y == d.y && a.y == e.y)
+        || (a.z == b.z && a.z == c.z && a.z == d.z && a.z == e.z);
+}
+
 bool CornerSharingTrianglesCrossExactly(Vec3 apex, Vec3 a1, Vec3 a2, Vec3 b1, Vec3 b2);
 bool EdgeSharingTrianglesOverlapExactly(Vec3 a, Vec3 b, Vec3 c, Vec3 d);
+// The second half of EdgeSharingTrianglesOverlapExactly, for four points known to be coplanar.
+bool CoplanarTrianglesFoldOnEdge(Vec3 a, Vec3 b, Vec3 c, Vec3 d);
 
 }  // namespace detail
 
@@ -110,6 +120,9 @@ inline bool CornerSharingTrianglesCross(Vec3 apex, Vec3 a1, Vec3 a2, Vec3 b1, Ve
     // floating point.
     if (detail::PlaneFilter(apex, a1, a2).SurelyOnOneSide(b1, b2) || detail::PlaneFilter(apex, b1, b2).SurelyOnOneSide(a1, a2))
         return false;
+    // Coplanar pairs never count.
+    if (detail::ShareAnAxisPlane(apex, a1, a2, b1, b2))
+        return false;
     return detail::CornerSharingTrianglesCrossExactly(apex, a1, a2, b1, b2);
 }
 
@@ -118,6 +131,8 @@ inline bool EdgeSharingTrianglesOverlap(Vec3 a, Vec3 b, Vec3 c, Vec3 d)
     // Neighbours across an edge are rarely coplanar but on flat faces.
     if (detail::PlaneFilter(a, b, c).SureSide(d) != 0)
         return false;
+    if (detail::ShareAnAxisPlane(a, b, c, d, d))
+        return detail::CoplanarTrianglesFoldOnEdge(a, b, c, d);
     return detail::EdgeSharingTrianglesOverlapExactly(a, b, c, d);
 }
 
