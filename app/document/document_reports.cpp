@@ -287,6 +287,16 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
         }
     }
 
+    // Crossings the check found in the result: a slicer may fill or drop what lies between them.
+    if (r.validated && r.validation.selfIntersectingTriangleCount != 0) {
+        const std::string d = Thousands(r.validation.selfIntersectingTriangleCount) +
+                              " triangles of the result pass through others, where the relief folded or met itself. "
+                              "Save STL's \"Fix self-intersections\" resolves them when the file is written, and "
+                              "its report says if any are left.";
+        notes.logLines.push_back({d, 3});
+        a = a.empty() ? d : a + "\n\n" + d;
+    }
+
     std::size_t f0 = 0;
     std::size_t r0 = 0;
     if (r.printabilityBeforeRelief) {

@@ -47,7 +47,8 @@ inline constexpr float kSmallPartMillimetres = 20.0f;
 inline constexpr float kLargestReliefShare = 0.083333336f;
 
 // The notes of one published run: thinned walls, held vertices, held heights and removed
-// pieces, the small-part warning and the support advice. `partSize` is the working part's box
+// pieces, the small-part warning, triangles of the result that pass through others and the
+// support advice. `partSize` is the working part's box
 // size (zero when its bounds are not valid); `wallThresholdMillimetres` the document's.
 [[nodiscard]] ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& report,
     grainforge::mesh::Vec3 partSize, float wallThresholdMillimetres);

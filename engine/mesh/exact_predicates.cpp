@@ -10,9 +10,6 @@
 namespace grainforge::mesh {
 namespace {
 
-// The floating-point determinant is trusted when it exceeds its permanent times this bound.
-constexpr double kOrientFilterBound = 8.881784197001252e-16;  // 2^-50
-
 // Six permutations of three terms, each with its sign, for the Leibniz expansion of a 3x3
 // determinant.
 struct Permutation {
@@ -113,6 +110,18 @@ int SignOf(double value)
     return value > 0.0 ? 1 : (value < 0.0 ? -1 : 0);
 }
 
+Point3 ToPoint(Vec3 v) { return {v.x, v.y, v.z}; }
+
+// Sign of the orientation of p, q, r seen in the plane of the axes i and j (positive when they
+// turn counter-clockwise there): the orientation of the three points laid in z = 0 against the
+// point one above p, which is exact because Orient3d is.
+int Orient2dOnAxes(const Point3& p, const Point3& q, const Point3& r, int i, int j)
+{
+    return Orient3d({p[i], p[j], 0.0}, {q[i], q[j], 0.0}, {r[i], r[j], 0.0}, {p[i], p[j], 1.0});
+}
+
+constexpr int kAxisPairs[3][2] = {{0, 1}, {1, 2}, {2, 0}};
+
 }  // namespace
 
 int Orient3dExact(const Point3& a, const Point3& b, const Point3& c, const Point3& d)
@@ -142,7 +151,7 @@ int Orient3d(const Point3& a, const Point3& b, const Point3& c, const Point3& d)
     const double permanent = std::fabs(bx) * (std::fabs(cy * dz) + std::fabs(cz * dy))
         + std::fabs(by) * (std::fabs(cx * dz) + std::fabs(cz * dx))
         + std::fabs(bz) * (std::fabs(cx * dy) + std::fabs(cy * dx));
-    if (std::fabs(det) > permanent * kOrientFilterBound)
+    if (std::fabs(det) > permanent * detail::kOrientFilterBound)
         return SignOf(det);
     return Orient3dExact(a, b, c, d);
 }
@@ -192,5 +201,45 @@ bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3,
     }
     return false;
 }
+
+bool AreCollinear(const Point3& a, const Point3& b, const Point3& c)
+{
+    for (const auto& axes : kAxisPairs)
+        if (Orient2dOnAxes(a, b, c, axes[0], axes[1]) != 0)
+            return false;
+    return true;
+}
+
+namespace detail {
+
+bool CornerSharingTrianglesCrossExactly(Vec3 apex, Vec3 a1, Vec3 a2, Vec3 b1, Vec3 b2)
+{
+    const Point3 v = ToPoint(apex), p1 = ToPoint(a1), p2 = ToPoint(a2), q1 = ToPoint(b1), q2 = ToPoint(b2);
+    // The collinearity test runs only on a yes: it is rare.
+    return (SegmentCrossesTriangle(p1, p2, v, q1, q2) && !AreCollinear(v, p1, p2))
+        || (SegmentCrossesTriangle(q1, q2, v, p1, p2) && !AreCollinear(v, q1, q2));
+}
+
+bool EdgeSharingTrianglesOverlapExactly(Vec3 a, Vec3 b, Vec3 c, Vec3 d)
+{
+    if (Orient3d(ToPoint(a), ToPoint(b), ToPoint(c), ToPoint(d)) != 0)
+        return false;
+    return CoplanarTrianglesFoldOnEdge(a, b, c, d);
+}
+
+bool CoplanarTrianglesFoldOnEdge(Vec3 a, Vec3 b, Vec3 c, Vec3 d)
+{
+    const Point3 pa = ToPoint(a), pb = ToPoint(b), pc = ToPoint(c), pd = ToPoint(d);
+    // In a plane of axes where a-b-c has area, the projection maps the common plane one to one,
+    // so sides of the edge there are sides in the plane itself.
+    for (const auto& axes : kAxisPairs) {
+        const int sideC = Orient2dOnAxes(pa, pb, pc, axes[0], axes[1]);
+        if (sideC != 0)
+            return Orient2dOnAxes(pa, pb, pd, axes[0], axes[1]) == sideC;
+    }
+    return false;
+}
+
+}  // namespace detail
 
 }  // namespace grainforge::mesh

@@ -594,6 +594,44 @@ bool ShareVertex(const Candidate& t, const Candidate& u)
     return false;
 }
 
+bool HasRepeatedCorner(const Candidate& t)
+{
+    return t.corners[0] == t.corners[1] || t.corners[1] == t.corners[2] || t.corners[2] == t.corners[0];
+}
+
+// Neighbours through a vertex or an edge meet there anyway; what counts is whether they meet
+// anywhere else: an edge of one through the other beyond a shared corner, or a flap folded
+// flat onto its neighbour across a shared edge. Two triangles on three shared corners are one
+// triangle twice, and one with a repeated corner has no area; both are counted elsewhere.
+bool SharedCornerTrianglesMeet(const Candidate& t, const Candidate& u, const TriangleRecord& tr,
+    const TriangleRecord& ur)
+{
+    if (HasRepeatedCorner(t) || HasRepeatedCorner(u))
+        return false;
+    // match[i]: the corner of u that is corner i of t, or -1.
+    std::array<int, 3> match{-1, -1, -1};
+    int shared = 0;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            if (t.corners[i] == u.corners[j]) {
+                match[i] = j;
+                ++shared;
+            }
+    if (shared == 1) {
+        const int i = match[0] >= 0 ? 0 : (match[1] >= 0 ? 1 : 2);
+        const int j = match[i];
+        return CornerSharingTrianglesCross(tr.corners[i], tr.corners[(i + 1) % 3], tr.corners[(i + 2) % 3],
+            ur.corners[(j + 1) % 3], ur.corners[(j + 2) % 3]);
+    }
+    if (shared == 2) {
+        const int free = match[0] < 0 ? 0 : (match[1] < 0 ? 1 : 2);
+        const int otherFree = 3 - match[(free + 1) % 3] - match[(free + 2) % 3];
+        return EdgeSharingTrianglesOverlap(tr.corners[(free + 1) % 3], tr.corners[(free + 2) % 3], tr.corners[free],
+            ur.corners[otherFree]);
+    }
+    return false;
+}
+
 bool Search::FlushPairCount(Task& task)
 {
     const std::uint64_t count = pairCounter_.fetch_add(task.uncounted, std::memory_order_relaxed) + task.uncounted;
@@ -631,17 +669,27 @@ void Search::TestPair(const Candidate& t, const Candidate& u, OwnsPair&& ownsPai
         return;
     if (!BoxesOverlap(t, u))
         return;
-    // Neighbours sharing a vertex are most of the overlapping pairs of a mesh and the cheaper
-    // filter; the filters only decide together, so their order changes nothing else.
-    if (ShareVertex(t, u))
-        return;
     // The owner cell is the cell of the point made of the larger of the two boxes' minima per
     // axis; the cell map is monotone, so that is the larger of the two first cells per axis.
     if (!ownsPair(CellCoordinates{std::max(t.low.x, u.low.x), std::max(t.low.y, u.low.y), std::max(t.low.z, u.low.z)}))
         return;
-    if (!TakePairNumber(task))
-        return;
-    if (TrianglesIntersect(records_[t.triangle].corners, records_[u.triangle].corners)) {
+    const TriangleRecord& tr = records_[t.triangle];
+    const TriangleRecord& ur = records_[u.triangle];
+    bool meet = false;
+    if (ShareVertex(t, u)) {
+        // Neighbours are most of the overlapping pairs of a mesh, their number bounded by its
+        // valences, and their test is a few orientations that mostly end on the first two:
+        // they take no pair number, so the limit still bounds the tests of a tangled mesh.
+        meet = SharedCornerTrianglesMeet(t, u, tr, ur);
+    } else {
+        if (!TakePairNumber(task))
+            return;
+        // The lower-numbered triangle takes the first role, so that a triangle without area
+        // meets the same triangles whichever grid level it was filed at.
+        meet = t.triangle < u.triangle ? TrianglesIntersect(tr.corners, ur.corners)
+                                       : TrianglesIntersect(ur.corners, tr.corners);
+    }
+    if (meet) {
         task.found.push_back(t.triangle);
         task.found.push_back(u.triangle);
     }

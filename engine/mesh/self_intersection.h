@@ -1,8 +1,12 @@
-// Finds the pairs of triangles of a mesh that cross or touch each other without sharing a
-// vertex index. Candidate pairs come from a hierarchical hash grid (eight levels, each
-// triangle filed at the one level where its box covers few cells) and are decided by the exact
-// predicates of exact_predicates.h, so the answer is exact for the mesh's float coordinates.
-// Coplanar pairs, and pairs that share a vertex index, are never reported.
+// Finds the pairs of triangles of a mesh that cross or touch each other. Candidate pairs come
+// from a hierarchical hash grid (eight levels, each triangle filed at the one level where its
+// box covers few cells) and are decided by the exact predicates of exact_predicates.h, so the
+// answer is exact for the mesh's float coordinates. Pairs without a common vertex index count
+// when they cross or touch anywhere, coplanar pairs excepted. Neighbours count only where they
+// meet beyond what they share: through one shared vertex, when an edge of one passes through
+// or touches the other (again not when coplanar); across a shared edge, when they lie folded
+// flat onto each other (one plane, both on the same side of the edge). Triangles repeating
+// all three vertices, or one of their own, are never reported.
 //
 // The search runs two parallel passes; the set of pairs it finds does not depend on the thread
 // count, their order does. It takes no progress callback: it runs to its end or to its limit
@@ -28,11 +32,12 @@ inline constexpr std::uint64_t kNoPairLimit = std::numeric_limits<std::uint64_t>
 // Searches the mesh and fills `pairs` with two triangle indices per intersecting pair (each
 // pair once, in no defined order). `focus`, when it holds one byte per triangle, restricts the
 // search to pairs with at least one flagged (non-zero) triangle, looking only near the flagged
-// ones; a focus of any other length is ignored. `maximumPairs` limits the number of pairs that
-// reach the exact test: the search stops, with `stopped` set, exactly when more pairs than
-// that would reach it, and `pairs` then holds what was found by then (limits of 2^20 and more
-// are counted in batches, so a few hundred tests per thread may run past the limit before
-// the stop is seen). Both outputs are cleared first. Throws only on allocation failure.
+// ones; a focus of any other length is ignored. `maximumPairs` limits the number of pairs
+// without a common vertex that reach the exact test (neighbours are always tested: their
+// number is bounded by the mesh's valences): the search stops, with `stopped` set, exactly
+// when more pairs than that would reach it, and `pairs` then holds what was found by then
+// (limits of 2^20 and more are counted in batches, so a few hundred tests per thread may run
+// past the limit before the stop is seen). Both outputs are cleared first. Throws only on allocation failure.
 void FindSelfIntersections(const TriangleMesh& mesh, std::span<const std::uint8_t> focus,
     std::uint64_t maximumPairs, std::vector<std::uint32_t>& pairs, bool& stopped);
 

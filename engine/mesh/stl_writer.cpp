@@ -3,6 +3,7 @@
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/stl_reader.h"
+#include "engine/mesh/welding.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
 
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <limits>
 #include <span>
+#include <utility>
 
 namespace grainforge::mesh {
 
@@ -292,6 +294,37 @@ TriangleBox MeasureTriangleBox(const TriangleMesh& mesh)
 
 Vec3 ExtentsOf(const TriangleBox& box) { return box.valid ? box.max - box.min : Vec3{}; }
 
+struct EdgeAndDuplicateCounts {
+    std::uint64_t open = 0;
+    std::uint64_t nonManifold = 0;
+    std::uint64_t duplicates = 0;
+};
+
+// A triangle that repeats a vertex has no edges to walk; the reader drops it, so it counts on
+// neither side.
+EdgeAndDuplicateCounts CountEdgesAndDuplicates(TriangleMesh mesh)
+{
+    (void)RemoveDegenerateTriangles(mesh, true);
+    const EdgeCounts edges = CountEdges(mesh);
+    return {edges.boundary, edges.nonManifold, CountDuplicateTriangles(mesh)};
+}
+
+// A file holds positions, not vertex numbers: a slicer takes the corners at one position as one
+// vertex, whatever the mesh numbered them.
+EdgeAndDuplicateCounts CountAsWelded(const TriangleMesh& mesh)
+{
+    TriangleMesh welded;
+    welded.vertices = mesh.vertices;
+    welded.indices = mesh.indices;
+    (void)WeldIdenticalVertices(welded);
+    return CountEdgesAndDuplicates(std::move(welded));
+}
+
+std::string ChangedCountText(const char* what, std::uint64_t before, std::uint64_t after)
+{
+    return std::string(what) + " changed from " + FormatCountGrouped(before) + " to " + FormatCountGrouped(after) + ".";
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> EncodeBinaryStl(const TriangleMesh& mesh, const std::string& headerText)
@@ -365,8 +398,14 @@ RoundTripComparison CompareRoundTrip(const TriangleMesh& meant, const TriangleMe
     comparison.dimensionsAfter = ExtentsOf(boxAfter);
     comparison.volumeBefore = std::fabs(meant.Volume());
     comparison.volumeAfter = std::fabs(readBack.Volume());
-    comparison.openEdgesBefore = CountEdges(meant).boundary;
-    comparison.openEdgesAfter = CountEdges(readBack).boundary;
+    const EdgeAndDuplicateCounts before = CountEdgesAndDuplicates(meant);
+    const EdgeAndDuplicateCounts after = CountAsWelded(readBack);
+    comparison.openEdgesBefore = before.open;
+    comparison.openEdgesAfter = after.open;
+    comparison.nonManifoldEdgesBefore = before.nonManifold;
+    comparison.nonManifoldEdgesAfter = after.nonManifold;
+    comparison.duplicateTrianglesBefore = before.duplicates;
+    comparison.duplicateTrianglesAfter = after.duplicates;
 
     auto& differences = comparison.differences;
     if (comparison.trianglesBefore != comparison.trianglesAfter)
@@ -384,8 +423,13 @@ RoundTripComparison CompareRoundTrip(const TriangleMesh& meant, const TriangleMe
         differences.push_back("Volume changed from " + FormatGeneral6(comparison.volumeBefore) + " to " +
                               FormatGeneral6(comparison.volumeAfter) + " cubic mm.");
     if (comparison.openEdgesBefore != comparison.openEdgesAfter)
-        differences.push_back("Open boundary edges changed from " + FormatCountGrouped(comparison.openEdgesBefore) +
-                              " to " + FormatCountGrouped(comparison.openEdgesAfter) + ".");
+        differences.push_back(ChangedCountText("Open boundary edges", comparison.openEdgesBefore, comparison.openEdgesAfter));
+    if (comparison.nonManifoldEdgesBefore != comparison.nonManifoldEdgesAfter)
+        differences.push_back(ChangedCountText("Non-manifold edges", comparison.nonManifoldEdgesBefore,
+            comparison.nonManifoldEdgesAfter));
+    if (comparison.duplicateTrianglesBefore != comparison.duplicateTrianglesAfter)
+        differences.push_back(ChangedCountText("Duplicate triangles", comparison.duplicateTrianglesBefore,
+            comparison.duplicateTrianglesAfter));
     comparison.unchanged = differences.empty();
     return comparison;
 }

@@ -38,9 +38,18 @@ struct RoundTripComparison {
     Vec3 dimensionsAfter;
     float volumeBefore = 0.0f;  // cubic mm, absolute
     float volumeAfter = 0.0f;
+    // Edges and triangles as a slicer counts them: the mesh meant by its vertex numbers, the
+    // mesh read back with the vertices at one position (of the floats as written) taken as one,
+    // so that distinct vertices the writing put in one place show.
     std::uint64_t openEdgesBefore = 0;
     std::uint64_t openEdgesAfter = 0;
-    std::vector<std::string> differences;  // triangle count, box, volume, open edges, in that order
+    std::uint64_t nonManifoldEdgesBefore = 0;  // edges used by more than two triangles
+    std::uint64_t nonManifoldEdgesAfter = 0;
+    std::uint64_t duplicateTrianglesBefore = 0;  // triangles repeating an earlier one's corners
+    std::uint64_t duplicateTrianglesAfter = 0;
+    // Triangle count, box, volume, open edges, non-manifold edges, duplicate triangles, in that
+    // order.
+    std::vector<std::string> differences;
 };
 
 struct StlExportReport {
@@ -84,7 +93,8 @@ struct ExportResult {
 
 // Compares the mesh meant with the mesh read back: triangle count, box of the positions the
 // triangles use (exact; the stored box and unused vertices play no part), volume (relative
-// change above 1e-5) and open edge count. The box of an inconsistent mesh counts as empty.
+// change above 1e-5), and the open edges, non-manifold edges and duplicate triangles a slicer
+// finds (see RoundTripComparison). The box of an inconsistent mesh counts as empty.
 [[nodiscard]] RoundTripComparison CompareRoundTrip(const TriangleMesh& meant, const TriangleMesh& readBack);
 
 // The comparison as lines ending in a line feed.

@@ -219,6 +219,40 @@ TEST(ReliefNotes, SupportOnlyForWhatTheReliefAdded)
     EXPECT_EQ(notes.informationText.rfind(head, 0), 0u) << notes.informationText;
 }
 
+// Crossings the check found in the result are told in the log and the information box, after
+// the other notes; a run that was not checked, or found none, says nothing of them.
+TEST(ReliefNotes, TrianglesPassingThroughOthers)
+{
+    const std::string told = "1,234 triangles of the result pass through others, where the relief folded or met "
+                             "itself. Save STL's \"Fix self-intersections\" resolves them when the file is written, "
+                             "and its report says if any are left.";
+    mesh::PipelineReport report;
+    report.solidReport.ok = true;
+    report.validated = true;
+    report.validation.selfIntersectingTriangleCount = 1234;
+    ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
+    ASSERT_EQ(notes.logLines.size(), 1u);
+    EXPECT_EQ(notes.logLines[0].text, told);
+    EXPECT_EQ(notes.logLines[0].level, 3);
+    EXPECT_TRUE(notes.showInformation);
+    EXPECT_EQ(notes.informationText, told);
+
+    report.displacementReport.relief = 10.0f;  // too deep for a 50 mm part: that note comes first
+    notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
+    EXPECT_EQ(notes.informationText.rfind("This part is small for a relief", 0), 0u);
+    EXPECT_EQ(notes.informationText.substr(notes.informationText.size() - told.size() - 2), "\n\n" + told);
+
+    for (const bool validated : {false, true}) {
+        report = {};
+        report.solidReport.ok = true;
+        report.validated = validated;
+        report.validation.selfIntersectingTriangleCount = validated ? 0 : 5;
+        notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
+        EXPECT_FALSE(notes.showInformation);
+        EXPECT_TRUE(notes.logLines.empty());
+    }
+}
+
 // ---- Mesh information ----
 
 struct InformationFixture {

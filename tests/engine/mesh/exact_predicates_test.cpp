@@ -99,5 +99,28 @@ TEST(TrianglesIntersect, AgreesWithTheEdgeByEdgeTestOnDegenerateRichPairs)
     EXPECT_GT(yes, 1000);
 }
 
+// The neighbour tests decide most pairs in floating point before their exact part: on corners
+// of a coarse grid, where coplanar and collinear corners are common and the floating-point
+// value is often exactly 0, both must give the exact part's answer.
+TEST(NeighbourTriangleTests, AgreeWithTheirExactPartsOnDegenerateRichPairs)
+{
+    std::mt19937 random(23);
+    std::uniform_int_distribution<int> grid(0, 3);
+    auto corner = [&] { return Vec3{static_cast<float>(grid(random)), static_cast<float>(grid(random)),
+                            static_cast<float>(grid(random))}; };
+    int crossing = 0, folded = 0;
+    for (int trial = 0; trial < 200000; ++trial) {
+        const Vec3 apex = corner(), a1 = corner(), a2 = corner(), b1 = corner(), b2 = corner();
+        const bool cross = detail::CornerSharingTrianglesCrossExactly(apex, a1, a2, b1, b2);
+        crossing += cross ? 1 : 0;
+        ASSERT_EQ(CornerSharingTrianglesCross(apex, a1, a2, b1, b2), cross) << "trial " << trial;
+        const bool fold = detail::EdgeSharingTrianglesOverlapExactly(apex, a1, a2, b1);
+        folded += fold ? 1 : 0;
+        ASSERT_EQ(EdgeSharingTrianglesOverlap(apex, a1, a2, b1), fold) << "trial " << trial;
+    }
+    EXPECT_GT(crossing, 1000);
+    EXPECT_GT(folded, 1000);
+}
+
 }  // namespace
 }  // namespace grainforge::mesh

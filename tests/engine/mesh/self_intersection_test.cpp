@@ -4,6 +4,7 @@
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/repair_driver.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/exact_crossings.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 #include "tests/support/validation_shapes.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <random>
 #include <set>
 #include <utility>
 
@@ -39,32 +41,14 @@ PairSet ToSet(const std::vector<std::uint32_t>& pairs)
     return set;
 }
 
-bool ShareVertex(const TriangleMesh& mesh, std::size_t t, std::size_t u)
-{
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
-            if (mesh.indices[3 * t + i] == mesh.indices[3 * u + j])
-                return true;
-    return false;
-}
-
-// Every pair of triangles without a shared vertex that intersects (with at least one flagged
-// triangle when focus is given). Non-degenerate random triangles intersect symmetrically, so
-// the role order does not matter here.
+// Every crossing pair by testing all pairs (with at least one flagged triangle when focus is
+// given).
 PairSet BruteForcePairs(const TriangleMesh& mesh, const std::vector<std::uint8_t>& focus = {})
 {
     PairSet set;
-    const std::size_t n = mesh.TriangleCount();
-    for (std::size_t t = 0; t < n; ++t) {
-        const auto a = Corners(mesh, t);
-        for (std::size_t u = t + 1; u < n; ++u) {
-            if (!focus.empty() && !focus[t] && !focus[u])
-                continue;
-            const auto b = Corners(mesh, u);
-            if (!ShareVertex(mesh, t, u) && TrianglesIntersect(a, b))
-                set.insert({static_cast<std::uint32_t>(t), static_cast<std::uint32_t>(u)});
-        }
-    }
+    for (const test::CrossingPair& pair : test::FindCrossingPairsByBruteForce(mesh))
+        if (focus.empty() || focus[pair.first] != 0 || focus[pair.second] != 0)
+            set.insert(pair);
     return set;
 }
 
@@ -98,16 +82,133 @@ TEST(FindSelfIntersections, MatchesBruteForceOnRandomSoups)
 TEST(FindSelfIntersections, SharedVertexCoplanarAndTouchingPairs)
 {
     const auto mesh = test::MeshOf;
-    // Share vertex 0 and also cross elsewhere.
+    // Share vertex 0 and also cross elsewhere: the second's far edge pierces the first.
     const TriangleMesh sharing = mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, -1}, {1, 1, 3}}, {0, 1, 2, 0, 3, 4});
     EXPECT_TRUE(TrianglesIntersect(Corners(sharing, 0), Corners(sharing, 1)));
-    EXPECT_TRUE(Search(sharing).empty());
+    EXPECT_EQ(Search(sharing), (PairSet{{0, 1}}));
     // Coplanar and overlapping.
     const TriangleMesh coplanar = mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, 0}, {5, 1, 0}, {1, 5, 0}}, {0, 1, 2, 3, 4, 5});
     EXPECT_TRUE(Search(coplanar).empty());
     // A corner of one resting on the face of the other: one point in common.
     const TriangleMesh touching = mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, 0}, {1, 1, 3}, {2, 3, 3}}, {0, 1, 2, 3, 4, 5});
     EXPECT_EQ(Search(touching), (PairSet{{0, 1}}));
+}
+
+// Two triangles that share one vertex or one edge, typed in a frame where the answer is plain
+// (the first triangle lies in z = 0), then moved by integer maps: any invertible linear map
+// keeps which points lie on a plane, a line or a side, and integer coordinates stay exact in
+// floats, so every copy must give the same answer. The corners of each triangle are also
+// rotated and the two triangles listed in either order.
+TEST(FindSelfIntersections, NeighboursCountOnlyWhereTheyMeetBeyondWhatTheyShare)
+{
+    struct Case { const char* name; std::array<Vec3, 3> first, second; bool meet; };
+    const Vec3 v{0, 0, 0}, a1{6, 0, 0}, a2{0, 6, 0};
+    const Case cases[] = {
+        // One shared vertex, v.
+        {"vertex: touching there only", {v, a1, a2}, {v, {-3, 1, 2}, {1, -3, 4}}, false},
+        {"vertex: far edge pierces the face", {v, a1, a2}, {v, {2, 2, 3}, {2, 2, -3}}, true},
+        {"vertex: far edge crosses the plane beside the face", {v, a1, a2}, {v, {-2, -2, 3}, {-2, -2, -3}}, false},
+        {"vertex: an edge lies on the face", {v, a1, a2}, {v, {2, 2, 0}, {1, 1, 5}}, true},
+        {"vertex: first without area, its far edge through the vertex", {v, a1, {-6, 0, 0}}, {v, {1, 2, -3}, {1, 2, 3}}, false},
+        // One shared edge, v-a1.
+        {"edge: ordinary dihedral", {v, a1, a2}, {a1, v, {3, -4, 3}}, false},
+        {"edge: exactly flat", {v, a1, a2}, {a1, v, {3, -4, 0}}, false},
+        {"edge: flap folded onto the neighbour", {v, a1, a2}, {a1, v, {3, 2, 0}}, true},
+        {"edge: flap folded nearly flat", {v, a1, a2}, {a1, v, {3, 2, 1}}, false},
+        {"edge: flap without area along the edge", {v, a1, a2}, {a1, v, {9, 0, 0}}, false},
+    };
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> entry(-3, 3), shift(-1000, 1000), coin(0, 5);
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        for (int trial = 0; trial < 40; ++trial) {
+            int m[3][3];
+            long determinant = 0;
+            while (determinant == 0) {
+                for (auto& row : m)
+                    for (int& x : row)
+                        x = trial == 0 ? 0 : entry(random);
+                if (trial == 0)
+                    m[0][0] = m[1][1] = m[2][2] = 1;
+                determinant = long{m[0][0]} * (m[1][1] * m[2][2] - m[1][2] * m[2][1])
+                    - long{m[0][1]} * (m[1][0] * m[2][2] - m[1][2] * m[2][0])
+                    + long{m[0][2]} * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+            }
+            const Vec3 offset{float(shift(random)), float(shift(random)), float(shift(random))};
+            auto map = [&](Vec3 p) {
+                return Vec3{m[0][0] * p.x + m[0][1] * p.y + m[0][2] * p.z, m[1][0] * p.x + m[1][1] * p.y + m[1][2] * p.z,
+                           m[2][0] * p.x + m[2][1] * p.y + m[2][2] * p.z} + offset;
+            };
+            // Shared corners become shared vertex indices.
+            TriangleMesh mesh;
+            auto vertexOf = [&](Vec3 p) {
+                const Vec3 q = map(p);
+                for (std::uint32_t i = 0; i < mesh.vertices.size(); ++i)
+                    if (mesh.vertices[i].position == q)
+                        return i;
+                mesh.vertices.push_back({q, {}});
+                return static_cast<std::uint32_t>(mesh.vertices.size() - 1);
+            };
+            const bool swapped = coin(random) % 2 == 1;
+            for (const auto* triangle : swapped ? std::array{&test.second, &test.first} : std::array{&test.first, &test.second}) {
+                const int turn = coin(random) % 3;
+                for (int k = 0; k < 3; ++k)
+                    mesh.indices.push_back(vertexOf((*triangle)[(k + turn) % 3]));
+            }
+            const PairSet expected = test.meet ? PairSet{{0, 1}} : PairSet{};
+            ASSERT_EQ(Search(mesh), expected) << "trial " << trial;
+            ASSERT_EQ(BruteForcePairs(mesh), expected) << "trial " << trial;
+        }
+    }
+}
+
+// Meshes whose neighbours fold and cross: the search must find exactly what testing every pair
+// finds, neighbours through a vertex or an edge included. Clean closed meshes, flat faces and
+// a vertex of very high degree among them, must give nothing.
+TEST(FindSelfIntersections, MatchesBruteForceOnFoldedAndNoisyMeshes)
+{
+    // Each vertex moved by up to `amount` on the chosen axes, the same on every run.
+    auto jittered = [](TriangleMesh mesh, std::uint32_t seed, float amount, bool alongZ) {
+        std::mt19937 random(seed);
+        std::uniform_real_distribution<float> step(-amount, amount);
+        for (MeshVertex& v : mesh.vertices) {
+            v.position.x += step(random);
+            v.position.y += step(random);
+            if (alongZ)
+                v.position.z += step(random);
+        }
+        return mesh;
+    };
+    struct Case { const char* name; TriangleMesh mesh; bool crossing; };
+    const Case cases[] = {
+        {"noisy box", test::MakeNoisyBox(6, 0.7f), true},
+        {"flat grid pushed about in its plane", jittered(test::MakeFlatGrid(16, 1.0f), 7, 0.8f, false), true},
+        {"wavy sheet shaken", jittered(test::MakeWavyGrid(14, 14), 8, 0.4f, true), true},
+        {"bumpy sphere shaken", jittered(test::MakeBumpySphere(10, 1, 16, 24), 9, 0.9f, true), true},
+        {"test sphere", MakeTestSphere(10), false},
+        {"bumpy sphere", test::MakeBumpySphere(10, 1, 16, 24), false},
+        {"box with a gridded top", test::MakeGridTopBox(8), false},
+        {"fan of 200 spokes", test::MakeFan(200), false},
+        {"two cubes", test::MakeTwoCubes(), false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const PairSet expected = BruteForcePairs(test.mesh);
+        EXPECT_EQ(Search(test.mesh), expected);
+        if (!test.crossing) {
+            EXPECT_TRUE(expected.empty());
+            continue;
+        }
+        const std::size_t neighbours = static_cast<std::size_t>(std::count_if(expected.begin(), expected.end(),
+            [&](const auto& pair) {
+                for (int i = 0; i < 3; ++i)
+                    for (int j = 0; j < 3; ++j)
+                        if (test.mesh.indices[3 * pair.first + i] == test.mesh.indices[3 * pair.second + j])
+                            return true;
+                return false;
+            }));
+        EXPECT_GT(neighbours, 0u);
+    }
 }
 
 TEST(FindSelfIntersections, PairLimitStopsTheSearch)

@@ -6,6 +6,7 @@
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/child_process.h"
 #include "tests/support/mesh_of.h"
+#include "tests/support/shapes.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -251,6 +252,42 @@ TEST(CompareRoundTrip, ReportsEachDifferenceInOrderAndTheVolumeOnlyAboveItsLimit
               "  Difference: Bounding box changed from 20.00 x 20.00 x 20.00 mm to 20.00 x 20.00 x 20.25 mm.\n"
               "  Difference: Volume changed from 8000 to 7425 cubic mm.\n"
               "  Difference: Open boundary edges changed from 0 to 3.\n");
+}
+
+// Distinct vertices at one position are one vertex in the file: the read-back counts edges and
+// duplicate triangles as a slicer will, and says when they differ from the mesh's own.
+TEST(WriteStlFile, ReadBackSeesVerticesThatShareAPositionAsOne)
+{
+    const TriangleMesh cube = MakeTestCube(20.0f);
+    // A copy of the cube's first triangle on vertices of its own.
+    TriangleMesh twinned = cube;
+    for (int k = 0; k < 3; ++k) {
+        twinned.vertices.push_back(cube.vertices[cube.indices[k]]);
+        twinned.indices.push_back(static_cast<std::uint32_t>(twinned.vertices.size() - 1));
+    }
+    struct Case { const char* name; TriangleMesh mesh; std::vector<std::string> differences; };
+    const Case cases[] = {
+        {"two cubes touching along an edge", test::Combined(cube, test::Translated(cube, {20, 20, 0})),
+            {"Non-manifold edges changed from 0 to 1."}},
+        {"two cubes touching at a corner", test::Combined(cube, test::Translated(cube, {20, 20, 20})), {}},
+        {"two cubes side by side", test::Combined(cube, test::Translated(cube, {30, 0, 0})), {}},
+        {"a triangle twice on vertices of its own", twinned,
+            {"Open boundary edges changed from 3 to 0.", "Non-manifold edges changed from 0 to 3.",
+                "Duplicate triangles changed from 0 to 1."}},
+    };
+    const test::TempFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ExportResult result = WriteStlFile(folder / "part.stl", c.mesh, StlWriteOptions{});
+        ASSERT_TRUE(result.ok) << result.error;
+        ASSERT_TRUE(result.report.verified);
+        EXPECT_EQ(result.report.roundTrip.differences, c.differences);
+        EXPECT_EQ(result.report.roundTrip.unchanged, c.differences.empty());
+        std::vector<std::string> warnings;
+        for (const std::string& difference : c.differences)
+            warnings.push_back("Round trip: " + difference);
+        EXPECT_EQ(result.report.warnings, warnings);
+    }
 }
 
 TEST(WriteStlFile, ReadBackComparesTheBoxOfTheTrianglesNotTheStoredOne)

@@ -5,7 +5,9 @@
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/remesh/remesh_settings.h"
 
+#include "tests/support/exact_crossings.h"
 #include "tests/support/same_on_one_thread.h"
+#include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
 
@@ -227,6 +229,37 @@ TEST(PipelineStagesTest, ActiveLayerChangeRunsNothing)
     ASSERT_TRUE(stages.Run(recorder.Callback()));
     EXPECT_TRUE(recorder.texts.empty());
     EXPECT_TRUE(SameMesh(stages.result, result));
+}
+
+// The check searches the result for triangles passing through others: a result that crosses
+// is never "Good", and the count is what testing every pair finds.
+TEST(PipelineStagesTest, CheckFindsTrianglesPassingThroughOthers)
+{
+    PipelineSettings settings;
+    settings.simplifyOn = 1;
+    struct Case { const char* name; TriangleMesh part; Verdict verdict; };
+    const Case cases[] = {
+        {"one cube", MakeTestCube(10.0f), Verdict::Good},
+        {"two cubes through each other", test::Combined(MakeTestCube(10.0f), test::Translated(MakeTestCube(10.0f), {3, 4, 5})),
+            Verdict::UsableWithCare},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PipelineStages stages;
+        stages.InstallSource(c.part);
+        stages.InvalidateStages(settings);
+        ASSERT_TRUE(stages.Run({}));
+        const ValidationReport& validation = stages.report.validation;
+        ASSERT_TRUE(stages.report.validated);
+        EXPECT_TRUE(validation.selfIntersectionsChecked);
+        EXPECT_EQ(validation.verdict, c.verdict) << VerdictHeadline(validation);
+        const std::vector<std::uint32_t> crossing =
+            test::CrossingTriangles(test::FindCrossingPairsByBruteForce(stages.result));
+        EXPECT_EQ(validation.selfIntersectingTriangles, crossing);
+        if (!crossing.empty()) {
+            EXPECT_EQ(validation.problems.back(), std::to_string(crossing.size()) + " triangles pass through others.");
+        }
+    }
 }
 
 TEST(PipelineStagesTest, TriangleLimitRefusesBeforeRemeshing)
