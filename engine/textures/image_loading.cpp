@@ -174,7 +174,8 @@ struct ChannelSums {
 // Decodes every row into heights for `takeRow`: luminance for colour, red for grey. With
 // `sums`, a colour image's channel sums of each row go to the row's slot.
 ImageDecodeStatus DecodeHeightRows(platform::ImageDecoder& decoder, const ImageLoadResult& result,
-                                   std::vector<ChannelSums>* sums, const HeightRowSink& takeRow)
+                                   std::vector<ChannelSums>* sums,
+                                   const std::function<void(std::int32_t, std::span<const float>)>& takeRow)
 {
     const SampleValues value(result.decodedFromSrgb);
     const auto width = static_cast<std::size_t>(result.width);
@@ -297,14 +298,16 @@ ImageLoadResult LoadImage(const Open& open, const ImageLoadOptions& options)
 }
 
 template <class Open>
-ImageLoadResult LoadImageRows(const Open& open, const ImageLoadOptions& options, const HeightRowSink& takeRow)
+ImageLoadResult LoadImageRows(const Open& open, const ImageLoadOptions& options, const HeightRowSink& sink)
 {
     ImageLoadResult result;
     platform::ImageDecoder decoder;
     const ImageDecodeStatus opened = open(decoder);
     if (std::string reason = CheckHeader(opened, decoder.Header(), options, result); !reason.empty())
         return Refuse(std::move(result), std::move(reason));
-    const ImageDecodeStatus read = DecodeHeightRows(decoder, result, nullptr, takeRow);
+    if (sink.begin)
+        sink.begin(result.width, result.height);
+    const ImageDecodeStatus read = DecodeHeightRows(decoder, result, nullptr, sink.takeRow);
     if (read != ImageDecodeStatus::Ok)
         return Refuse(std::move(result), ReadFailureReason(read));
     AddWarnings(result);
@@ -332,10 +335,10 @@ ImageLoadResult ReadHeightImage(const std::filesystem::path& path, const ImageLo
 }
 
 ImageLoadResult ReadHeightImageRows(const std::filesystem::path& path, const ImageLoadOptions& options,
-                                    const HeightRowSink& takeRow)
+                                    const HeightRowSink& sink)
 {
     const auto open = [&](platform::ImageDecoder& decoder) { return decoder.OpenFile(path); };
-    return ReadGuarded([&] { return LoadImageRows(open, options, takeRow); });
+    return ReadGuarded([&] { return LoadImageRows(open, options, sink); });
 }
 
 namespace detail {

@@ -76,19 +76,23 @@ struct ImageLoadResult {
 // at once.
 [[nodiscard]] ImageLoadResult ReadHeightImage(const std::filesystem::path& path, const ImageLoadOptions& options);
 
-// Receives one row of heights as ReadHeightImage computes them: its index (0 is the top row)
-// and its `width` values, valid only during the call.
-using HeightRowSink = std::function<void(std::int32_t y, std::span<const float> heights)>;
+// Receives the image row by row, with the heights ReadHeightImage computes.
+struct HeightRowSink {
+    // Called once with the image's size, after the header's checks and before the first row.
+    std::function<void(std::int32_t width, std::int32_t height)> begin;
+    // Each row's index (0 is the top row) and its `width` heights, valid only during the call.
+    std::function<void(std::int32_t y, std::span<const float> heights)> takeRow;
+};
 
 // Reads the image at `path` as ReadHeightImage does, with the same checks and reasons, but
-// hands every row of heights to `takeRow` once, as it is decoded, instead of keeping them:
+// hands every row of heights to the sink once, as it is decoded, instead of keeping them:
 // rows come in the order the file stores them, which is not always top first (bottom-up BMP,
 // interlaced GIF). The result carries everything but the heights and the normal-map test
 // (`heights` and `normalRgb` stay empty, `looksLikeNormalMap` false, no normal-map warning).
 // A failure may come after some rows were handed over. Memory stays at a few rows for most
 // files; for thumbnails of large images.
 [[nodiscard]] ImageLoadResult ReadHeightImageRows(const std::filesystem::path& path, const ImageLoadOptions& options,
-                                                  const HeightRowSink& takeRow);
+                                                  const HeightRowSink& sink);
 
 // The load as output-log lines, each ending in a line feed: on failure "Height map failed
 // to load: " and the reason; on success the size and depth, the source colour, the value
