@@ -18,14 +18,17 @@
 
 namespace grainforge::fuzz {
 
-// Images whose header states more pixels than this are decoded only up to the header: a tiny
-// file may legitimately describe a 16384 x 16384 image (run-length or sparse data), and
-// filling gigabytes on every such input would stall the search. The size limit itself is
-// covered by the unit tests.
+// Images whose header states more pixels than this, but no more than a height map may have,
+// are decoded only up to the header by the per-family targets: a tiny file may legitimately
+// describe an image at the limit (run-length or sparse data), and filling hundreds of
+// megabytes on every such input would stall the search. Those targets still run every image
+// over the height-map limit through the loader, which refuses it from its header at no cost;
+// image_limit_fuzz decodes images right up to the limit.
 inline constexpr std::uint64_t kFuzzPixelLimit = std::uint64_t{1} << 18;
 
 inline int FuzzImageFamily(const std::uint8_t* data, std::size_t size,
-                           std::initializer_list<std::string_view> signatures)
+                           std::initializer_list<std::string_view> signatures,
+                           std::uint64_t pixelLimit = kFuzzPixelLimit)
 {
     std::vector<std::uint8_t> bytes;
     bool signed_ = false;
@@ -39,9 +42,11 @@ inline int FuzzImageFamily(const std::uint8_t* data, std::size_t size,
 
     {
         platform::ImageDecoder decoder;
-        if (decoder.OpenMemory(bytes) == platform::ImageDecodeStatus::Ok &&
-            std::uint64_t{decoder.Header().width} * decoder.Header().height > kFuzzPixelLimit)
-            return 0;
+        if (decoder.OpenMemory(bytes) == platform::ImageDecodeStatus::Ok) {
+            const std::uint64_t pixels = std::uint64_t{decoder.Header().width} * decoder.Header().height;
+            if (pixels > pixelLimit && pixels <= mesh::kMaxHeightMapPixels)
+                return 0;
+        }
     }
     const std::int32_t srgbMode = size > 0 ? data[size - 1] % 3 : 0;
     const mesh::ImageLoadResult result = mesh::detail::ReadHeightImageFromMemory(bytes, {.srgbMode = srgbMode});

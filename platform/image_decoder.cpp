@@ -184,15 +184,23 @@ ImageDecodeStatus ImageDecoder::Open(std::unique_ptr<ByteSource> source)
     return ImageDecodeStatus::Ok;
 }
 
+ImageDecodeStatus ImageDecoder::ReadRows(const ImageRowSink& sink)
+{
+    if (!decoder_ || pixelsRead_ || !header_.convertible || RgbaSampleCount(header_) == 0)
+        return ImageDecodeStatus::Unconvertible;
+    pixelsRead_ = true;
+    return decoder_->ReadRows(sink);
+}
+
 ImageDecodeStatus ImageDecoder::ReadRgba16(std::span<std::uint16_t> pixels)
 {
-    if (!decoder_ || pixelsRead_ || !header_.convertible)
-        return ImageDecodeStatus::Unconvertible;
     const std::size_t expected = RgbaSampleCount(header_);
     if (expected == 0 || pixels.size() != expected)
         return ImageDecodeStatus::Unconvertible;
-    pixelsRead_ = true;
-    return decoder_->ReadPixels(pixels.data());
+    const std::size_t rowSamples = std::size_t{header_.width} * 4;
+    return ReadRows([&](std::uint32_t y, std::span<const std::uint16_t> row) {
+        std::copy(row.begin(), row.end(), pixels.begin() + static_cast<std::ptrdiff_t>(y * rowSamples));
+    });
 }
 
 }  // namespace grainforge::platform

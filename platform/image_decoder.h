@@ -4,8 +4,9 @@
 // reads as PNG.
 //
 // Decoding runs in two steps so that the caller can refuse an image before any pixel memory
-// is spent: Open reads the header (size and pixel format), ReadRgba16 then fills a buffer the
-// caller sized from that header. No crafted file can make a decoder end the process, read or
+// is spent: Open reads the header (size and pixel format), then ReadRows hands the decoded
+// rows over one at a time (so a caller that keeps less than 16-bit RGBA never holds the whole
+// frame in that form), or ReadRgba16 fills a buffer the caller sized from that header. No crafted file can make a decoder end the process, read or
 // write outside its buffers or allocate without bound: library errors come back as a status,
 // and the libraries' own allocations are capped. Each decoder keeps its state in its own
 // object, so any number of threads may decode at once.
@@ -14,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -71,6 +73,10 @@ inline constexpr std::uint64_t kMaxDecodedPixels = std::uint64_t{1} << 30;
 // side is 0 or the image has more than kMaxDecodedPixels pixels. Size buffers with this.
 std::size_t RgbaSampleCount(const ImageHeader& header);
 
+// Receives one decoded row: its index (0 is the top row) and its width x 4 samples (red,
+// green, blue, alpha), valid only during the call.
+using ImageRowSink = std::function<void(std::uint32_t y, std::span<const std::uint16_t> rgba)>;
+
 class FormatDecoder;
 class ByteSource;
 
@@ -90,6 +96,16 @@ public:
 
     // The header found by a successful Open. After NoFrame only its container is set.
     const ImageHeader& Header() const { return header_; }
+
+    // Decodes the first frame and hands every row to `sink` once, in the order the file stores
+    // them: top first for most files, bottom first for most BMPs, in the four interlace passes
+    // for an interlaced GIF. Samples as for ReadRgba16. Most layouts keep only a row, a strip or
+    // a band of tiles at a time; those that place pixels out of row order (interlaced PNG, TIFF
+    // strips in separate planes, run-length BMP) are decoded whole into one buffer first and
+    // then handed over top first. Returns Ok, Unconvertible (also for an empty image or one
+    // over kMaxDecodedPixels, with nothing read) or PixelsUnreadable, in which case some rows
+    // may already have been handed over; may be called once per Open, as may ReadRgba16.
+    ImageDecodeStatus ReadRows(const ImageRowSink& sink);
 
     // Decodes the first frame into `pixels`: width x height pixels, row-major with the top
     // row first, four samples each (red, green, blue, alpha), 8-bit samples scaled by 257,

@@ -185,13 +185,15 @@ public:
         return ImageDecodeStatus::Ok;
     }
 
-    ImageDecodeStatus ReadPixels(std::uint16_t* rgba) override
+    ImageDecodeStatus ReadRows(const ImageRowSink& sink) override
     {
         if (!source_.Seek(info_.dataOffset))
             return ImageDecodeStatus::PixelsUnreadable;
+        // Runs may jump anywhere in the image, so run-length data is decoded whole.
         if (info_.compression == kBmpRle8 || info_.compression == kBmpRle4)
-            return ReadRunLengthPixels(rgba);
-        return ReadPlainPixels(rgba);
+            return DecodeWholeFrame(width_, height_, sink,
+                                    [&](std::uint16_t* rgba) { return ReadRunLengthPixels(rgba); });
+        return ReadPlainRows(sink);
     }
 
 private:
@@ -210,7 +212,8 @@ private:
         }
     }
 
-    ImageDecodeStatus ReadPlainPixels(std::uint16_t* rgba)
+    // Rows as stored (bottom first unless the height is negative), each to the sink as read.
+    ImageDecodeStatus ReadPlainRows(const ImageRowSink& sink)
     {
         const std::size_t stride = (std::size_t{width_} * info_.bitsPerPixel + 31) / 32 * 4;
         std::vector<std::uint8_t> row(stride);
@@ -225,12 +228,14 @@ private:
                 channels[c] = BitChannel(masks[c]);
         }
         const bool topDown = info_.height < 0;
-        for (std::size_t i = 0; i < height_; ++i) {
+        std::vector<std::uint16_t> rgba(std::size_t{width_} * 4);
+        for (std::uint32_t i = 0; i < height_; ++i) {
             if (!source_.ReadExactly(row.data(), stride))
                 return ImageDecodeStatus::PixelsUnreadable;
-            std::uint16_t* out = PixelAt(rgba, 0, topDown ? height_ - 1 - i : i);
+            std::uint16_t* out = rgba.data();
             for (std::size_t x = 0; x < width_; ++x, out += 4)
                 StorePixel(row.data(), x, channels, out);
+            sink(topDown ? i : height_ - 1 - i, rgba);
         }
         return ImageDecodeStatus::Ok;
     }

@@ -72,15 +72,17 @@ public:
         return ImageDecodeStatus::Ok;
     }
 
-    ImageDecodeStatus ReadPixels(std::uint16_t* rgba) override
+    ImageDecodeStatus ReadRows(const ImageRowSink& sink) override
     {
         const std::size_t width = static_cast<std::size_t>(gif_->Image.Width);
         const std::size_t height = static_cast<std::size_t>(gif_->Image.Height);
         std::vector<GifPixelType> line(width);
+        std::vector<std::uint16_t> row(width * 4);
         for (std::size_t y : RowOrder(height, gif_->Image.Interlace)) {
             if (DGifGetLine(gif_, line.data(), static_cast<int>(width)) == GIF_ERROR)
                 return ImageDecodeStatus::PixelsUnreadable;
-            StoreLine(line, rgba + y * width * 4);
+            StoreLine(line, row.data());
+            sink(static_cast<std::uint32_t>(y), row);
         }
         return ImageDecodeStatus::Ok;
     }

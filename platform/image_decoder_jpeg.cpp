@@ -167,7 +167,10 @@ void ConvertJpegRow(const JSAMPLE* row, J_COLOR_SPACE space, bool adobe, std::ui
     }
 }
 
-bool DecodeJpegRows(JpegContext* context, J_COLOR_SPACE space, JSAMPLE* row, std::uint16_t* rgba)
+// `row` holds one decoded row and `rgba` its converted samples; each row goes to the sink as
+// soon as it is converted.
+bool DecodeJpegRows(JpegContext* context, J_COLOR_SPACE space, JSAMPLE* row, std::uint16_t* rgba,
+                    const ImageRowSink* sink)
 {
     if (setjmp(context->jump) != 0)
         return false;
@@ -180,11 +183,12 @@ bool DecodeJpegRows(JpegContext* context, J_COLOR_SPACE space, JSAMPLE* row, std
         return false;
     const std::size_t rowSamples = std::size_t{info->output_width} * 4;
     while (info->output_scanline < info->output_height) {
-        const std::size_t y = info->output_scanline;
+        const auto y = static_cast<std::uint32_t>(info->output_scanline);
         JSAMPROW rows[1] = {row};
         if (jpeg_read_scanlines(info, rows, 1) != 1)
             return false;
-        ConvertJpegRow(row, space, info->saw_Adobe_marker != 0, info->output_width, rgba + y * rowSamples);
+        ConvertJpegRow(row, space, info->saw_Adobe_marker != 0, info->output_width, rgba);
+        (*sink)(y, {rgba, rowSamples});
     }
     return true;
 }
@@ -236,11 +240,13 @@ public:
         return ImageDecodeStatus::Ok;
     }
 
-    ImageDecodeStatus ReadPixels(std::uint16_t* rgba) override
+    ImageDecodeStatus ReadRows(const ImageRowSink& sink) override
     {
         std::vector<JSAMPLE> row(std::size_t{width_} * 4);
-        return DecodeJpegRows(context_.get(), outputSpace_, row.data(), rgba) ? ImageDecodeStatus::Ok
-                                                                              : ImageDecodeStatus::PixelsUnreadable;
+        std::vector<std::uint16_t> rgba(std::size_t{width_} * 4);
+        return DecodeJpegRows(context_.get(), outputSpace_, row.data(), rgba.data(), &sink)
+                   ? ImageDecodeStatus::Ok
+                   : ImageDecodeStatus::PixelsUnreadable;
     }
 
 private:

@@ -48,6 +48,7 @@ struct PngFacts {
     png_uint_32 height = 0;
     int bitDepth = 0;
     int colourType = 0;
+    bool interlaced = false;
 };
 
 bool ReadPngInfo(PngContext* context, PngFacts* facts)
@@ -64,6 +65,7 @@ bool ReadPngInfo(PngContext* context, PngFacts* facts)
     int interlace = 0;
     png_get_IHDR(context->png, context->info, &facts->width, &facts->height, &facts->bitDepth,
                  &facts->colourType, &interlace, nullptr, nullptr);
+    facts->interlaced = interlace != PNG_INTERLACE_NONE;
     return true;
 }
 
@@ -90,6 +92,14 @@ bool ReadPngRows(PngContext* context, png_bytepp rows)
     if (setjmp(context->jump) != 0)
         return false;
     png_read_image(context->png, rows);
+    return true;
+}
+
+bool ReadPngRow(PngContext* context, png_bytep row)
+{
+    if (setjmp(context->jump) != 0)
+        return false;
+    png_read_row(context->png, row, nullptr);
     return true;
 }
 
@@ -133,15 +143,26 @@ public:
         return ImageDecodeStatus::Ok;
     }
 
-    ImageDecodeStatus ReadPixels(std::uint16_t* rgba) override
+    ImageDecodeStatus ReadRows(const ImageRowSink& sink) override
     {
         if (!SetRgba16Transforms(&context_, facts_.width))
             return ImageDecodeStatus::Unconvertible;
-        std::vector<png_bytep> rows(facts_.height);
         const std::size_t rowSamples = std::size_t{facts_.width} * 4;
-        for (std::size_t y = 0; y < rows.size(); ++y)
-            rows[y] = reinterpret_cast<png_bytep>(rgba + y * rowSamples);
-        return ReadPngRows(&context_, rows.data()) ? ImageDecodeStatus::Ok : ImageDecodeStatus::PixelsUnreadable;
+        // Each interlace pass adds pixels to every row, so those rows must all be held.
+        if (facts_.interlaced)
+            return DecodeWholeFrame(facts_.width, facts_.height, sink, [&](std::uint16_t* rgba) {
+                std::vector<png_bytep> rows(facts_.height);
+                for (std::size_t y = 0; y < rows.size(); ++y)
+                    rows[y] = reinterpret_cast<png_bytep>(rgba + y * rowSamples);
+                return ReadPngRows(&context_, rows.data()) ? ImageDecodeStatus::Ok : ImageDecodeStatus::PixelsUnreadable;
+            });
+        std::vector<std::uint16_t> row(rowSamples);
+        for (std::uint32_t y = 0; y < facts_.height; ++y) {
+            if (!ReadPngRow(&context_, reinterpret_cast<png_bytep>(row.data())))
+                return ImageDecodeStatus::PixelsUnreadable;
+            sink(y, row);
+        }
+        return ImageDecodeStatus::Ok;
     }
 
 private:

@@ -8,6 +8,7 @@
 #include <tiffio.h>
 
 #include <cstdarg>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -209,10 +210,17 @@ public:
         return ImageDecodeStatus::Ok;
     }
 
-    ImageDecodeStatus ReadPixels(std::uint16_t* rgba) override
+    ImageDecodeStatus ReadRows(const ImageRowSink& sink) override
     {
         handle_.failed = false;
-        const ImageDecodeStatus status = layout_.tiled ? ReadTiles(rgba) : ReadStrips(rgba);
+        ImageDecodeStatus status;
+        if (layout_.tiled)
+            status = ReadTiles(sink);
+        else if (Separate())  // each plane runs through all rows before the next begins
+            status = DecodeWholeFrame(layout_.width, layout_.height, sink,
+                                      [&](std::uint16_t* rgba) { return ReadStrips(rgba); });
+        else
+            status = ReadStrips(sink);
         if (status == ImageDecodeStatus::Ok && handle_.failed)
             return ImageDecodeStatus::PixelsUnreadable;
         return status;
@@ -225,11 +233,20 @@ private:
     // Bytes between neighbouring pixels in a decoded run.
     std::size_t PixelStride() const { return Separate() ? SampleBytes() : SampleBytes() * layout_.samplesPerPixel; }
 
-    ImageDecodeStatus ReadStrips(std::uint16_t* rgba)
+    // Bytes of one scanline of strips; 0 when a line is shorter than its pixels or larger
+    // than we read.
+    std::size_t LineBytes() const
     {
         const std::uint64_t needed = std::uint64_t{layout_.width} * PixelStride();
         const std::uint64_t lineBytes = static_cast<std::uint64_t>(TIFFScanlineSize64(tiff_));
-        if (lineBytes < needed || lineBytes > kTileByteLimit)
+        return lineBytes < needed || lineBytes > kTileByteLimit ? 0 : static_cast<std::size_t>(lineBytes);
+    }
+
+    // Separate planes: each plane's rows in turn, into the whole frame.
+    ImageDecodeStatus ReadStrips(std::uint16_t* rgba)
+    {
+        const std::size_t lineBytes = LineBytes();
+        if (lineBytes == 0)
             return ImageDecodeStatus::Unconvertible;
         std::vector<unsigned char> line(lineBytes);
         const std::size_t rowSamples = std::size_t{layout_.width} * 4;
@@ -237,14 +254,32 @@ private:
             for (std::uint32_t y = 0; y < layout_.height; ++y) {
                 if (TIFFReadScanline(tiff_, line.data(), y, static_cast<std::uint16_t>(plane)) < 0 || handle_.failed)
                     return ImageDecodeStatus::PixelsUnreadable;
-                StoreRun(line.data(), layout_.width, PixelStride(), Separate() ? plane : -1, layout_,
-                         rgba + y * rowSamples);
+                StoreRun(line.data(), layout_.width, PixelStride(), plane, layout_, rgba + y * rowSamples);
             }
         }
         return ImageDecodeStatus::Ok;
     }
 
-    ImageDecodeStatus ReadTiles(std::uint16_t* rgba)
+    // Interleaved samples: each row to the sink as read.
+    ImageDecodeStatus ReadStrips(const ImageRowSink& sink)
+    {
+        const std::size_t lineBytes = LineBytes();
+        if (lineBytes == 0)
+            return ImageDecodeStatus::Unconvertible;
+        std::vector<unsigned char> line(lineBytes);
+        std::vector<std::uint16_t> rgba(std::size_t{layout_.width} * 4);
+        for (std::uint32_t y = 0; y < layout_.height; ++y) {
+            if (TIFFReadScanline(tiff_, line.data(), y, 0) < 0 || handle_.failed)
+                return ImageDecodeStatus::PixelsUnreadable;
+            StoreRun(line.data(), layout_.width, PixelStride(), -1, layout_, rgba.data());
+            sink(y, rgba);
+        }
+        return ImageDecodeStatus::Ok;
+    }
+
+    // One row of tiles (every plane of it) at a time into a band of full rows, which then goes
+    // to the sink.
+    ImageDecodeStatus ReadTiles(const ImageRowSink& sink)
     {
         std::uint32_t tileWidth = 0;
         std::uint32_t tileHeight = 0;
@@ -256,23 +291,26 @@ private:
             return ImageDecodeStatus::Unconvertible;
         std::vector<unsigned char> tile(tileBytes);
         const std::size_t rowSamples = std::size_t{layout_.width} * 4;
-        for (int plane = 0; plane < PlaneCount(); ++plane) {
-            for (std::uint32_t ty = 0; ty < layout_.height; ty += tileHeight) {
+        std::vector<std::uint16_t> band(std::size_t{std::min(tileHeight, layout_.height)} * rowSamples);
+        for (std::uint32_t ty = 0; ty < layout_.height; ty += tileHeight) {
+            const std::uint32_t rows = std::min(tileHeight, layout_.height - ty);
+            for (int plane = 0; plane < PlaneCount(); ++plane) {
                 for (std::uint32_t tx = 0; tx < layout_.width; tx += tileWidth) {
                     if (TIFFReadTile(tiff_, tile.data(), tx, ty, 0, static_cast<std::uint16_t>(plane)) < 0 ||
                         handle_.failed)
                         return ImageDecodeStatus::PixelsUnreadable;
-                    const std::uint32_t rows = std::min(tileHeight, layout_.height - ty);
                     const std::uint32_t columns = std::min(tileWidth, layout_.width - tx);
                     for (std::uint32_t r = 0; r < rows; ++r)
                         StoreRun(tile.data() + r * tileRowBytes, columns, PixelStride(), Separate() ? plane : -1,
-                                 layout_, rgba + (ty + r) * rowSamples + std::size_t{tx} * 4);
+                                 layout_, band.data() + r * rowSamples + std::size_t{tx} * 4);
                     if (tileWidth > layout_.width - tx)  // the last tile of a row
                         break;
                 }
-                if (tileHeight > layout_.height - ty)
-                    break;
             }
+            for (std::uint32_t r = 0; r < rows; ++r)
+                sink(ty + r, {band.data() + r * rowSamples, rowSamples});
+            if (tileHeight > layout_.height - ty)
+                break;
         }
         return ImageDecodeStatus::Ok;
     }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 
 namespace grainforge::platform {
 
@@ -27,16 +28,38 @@ public:
     bool ReadExactly(void* buffer, std::size_t size) noexcept { return Read(buffer, size) == size; }
 };
 
-// One format's reader. ReadHeader runs once; ReadPixels at most once after a successful
-// header, with a buffer of width x height x 4 samples that the caller has checked.
+// One format's reader. ReadHeader runs once; ReadRows at most once after a successful header
+// whose pixel count the caller has checked against kMaxDecodedPixels.
 class FormatDecoder {
 public:
     virtual ~FormatDecoder() = default;
     // Ok, NotReadable or NoFrame; fills `header` on Ok (the container is set by the caller).
     virtual ImageDecodeStatus ReadHeader(ImageHeader& header) = 0;
-    // Ok, Unconvertible or PixelsUnreadable.
-    virtual ImageDecodeStatus ReadPixels(std::uint16_t* rgba) = 0;
+    // Every row to the sink once (see ImageDecoder::ReadRows). Ok, Unconvertible or
+    // PixelsUnreadable.
+    virtual ImageDecodeStatus ReadRows(const ImageRowSink& sink) = 0;
 };
+
+// For layouts that place pixels out of row order: `fill` decodes the frame into a buffer of
+// width x height x 4 samples held here, whose rows then go to the sink top first. The caller
+// has checked the size against kMaxDecodedPixels; a buffer that cannot be had is
+// PixelsUnreadable.
+template <class Fill>
+ImageDecodeStatus DecodeWholeFrame(std::uint32_t width, std::uint32_t height, const ImageRowSink& sink, Fill fill)
+{
+    const std::size_t rowSamples = std::size_t{width} * 4;
+    // Left uninitialised: the reader writes every sample, and untouched pages cost nothing
+    // when a damaged file stops early.
+    std::unique_ptr<std::uint16_t[]> rgba(new (std::nothrow) std::uint16_t[rowSamples * height]);
+    if (!rgba)
+        return ImageDecodeStatus::PixelsUnreadable;
+    const ImageDecodeStatus status = fill(rgba.get());
+    if (status != ImageDecodeStatus::Ok)
+        return status;
+    for (std::uint32_t y = 0; y < height; ++y)
+        sink(y, {rgba.get() + y * rowSamples, rowSamples});
+    return ImageDecodeStatus::Ok;
+}
 
 std::unique_ptr<FormatDecoder> MakePngDecoder(ByteSource& source);
 std::unique_ptr<FormatDecoder> MakeJpegDecoder(ByteSource& source);

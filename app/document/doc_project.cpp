@@ -179,6 +179,7 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
     // The texture. One that cannot be installed leaves no texture at all: the previous
     // document's map would otherwise be processed under this project's settings.
     bool textureMissing = false;
+    bool textureUnreadable = false;  // there, but not an image this program reads
     bool installed = false;
     if (!data.proceduralName.empty()) {
         std::unique_ptr<mesh::procedural::ProceduralTexture> pattern =
@@ -191,13 +192,15 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
                 kLogWarning);
         }
     } else if (!data.textureImagePath.empty()) {
-        installed = ProjectFileExists(data.textureImagePath) && LoadHeightMap(data.textureImagePath);
-        textureMissing = !installed;
+        textureMissing = !ProjectFileExists(data.textureImagePath);
+        installed = !textureMissing && LoadHeightMap(data.textureImagePath);
+        textureUnreadable = !textureMissing && !installed;
     }
     if (!installed) {
         proceduralTexture.reset();
         proceduralPresetName.clear();
-        textureImagePath = textureMissing ? PathToWide(data.textureImagePath) : std::wstring();
+        textureImagePath =
+            textureMissing || textureUnreadable ? PathToWide(data.textureImagePath) : std::wstring();
         EmptyHeightMap(heightMap);
         heightMap.sourceName.clear();
         ++pixelGeneration;
@@ -245,6 +248,15 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         LogMessage("The project's texture is not at " + where + "; its settings are kept", kLogWarning);
         ShowInformation(L"The project's texture was not found:\n" + Utf8ToWide(where) +
                             L"\nLoad it again; its size and placement are kept.",
+            kInfoWarning);
+    }
+    if (textureUnreadable) {
+        // The load has shown its own reason already; this says what became of the project.
+        const std::string where = PathToUtf8(data.textureImagePath);
+        LogMessage("The project's texture at " + where + " is not an image this program reads; its settings are kept",
+            kLogWarning);
+        ShowInformation(L"The project's texture is not an image this program reads:\n" + Utf8ToWide(where) +
+                            L"\nLoad another; its size and placement are kept.",
             kInfoWarning);
     }
     if (data.stageSubdivide)

@@ -1,5 +1,6 @@
 #include "app/document/edit_state.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace grainforge::app {
@@ -92,12 +93,15 @@ std::uint64_t HistoryHeightMapBytes(const std::vector<EditState>& undo,
     const std::vector<EditState>& redo, const EditState& base)
 {
     std::unordered_set<const mesh::HeightMap*> counted;
-    counted.insert(base.heightMap.get());
     std::uint64_t bytes = 0;
+    const auto count = [&](const EditState& state) {
+        if (state.heightMap && counted.insert(state.heightMap.get()).second)
+            bytes += HeightMapBytes(*state.heightMap);
+    };
+    count(base);
     for (const std::vector<EditState>* stack : {&undo, &redo})
         for (const EditState& state : *stack)
-            if (state.heightMap && counted.insert(state.heightMap.get()).second)
-                bytes += HeightMapBytes(*state.heightMap);
+            count(state);
     return bytes;
 }
 
@@ -108,9 +112,11 @@ void TrimEditHistory(std::vector<EditState>& undo, std::vector<EditState>& redo,
         undo.erase(undo.begin(), undo.begin() + static_cast<std::ptrdiff_t>(undo.size() - limits.maximumSteps));
     if (redo.size() > limits.maximumSteps)
         redo.erase(redo.begin(), redo.begin() + static_cast<std::ptrdiff_t>(redo.size() - limits.maximumSteps));
-    // The redo stack's bottom is the step furthest from the present.
-    while ((!undo.empty() || !redo.empty()) &&
-           HistoryHeightMapBytes(undo, redo, base) > limits.maximumHeightMapBytes) {
+    // The redo stack's bottom is the step furthest from the present. The base's own map stays
+    // whatever its size, so steps are dropped only while maps other than it break the budget.
+    const std::uint64_t budget =
+        std::max(limits.maximumHeightMapBytes, base.heightMap ? HeightMapBytes(*base.heightMap) : 0);
+    while ((!undo.empty() || !redo.empty()) && HistoryHeightMapBytes(undo, redo, base) > budget) {
         if (!undo.empty())
             undo.erase(undo.begin());
         else

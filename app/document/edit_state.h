@@ -66,19 +66,21 @@ struct EditState {
 // 4096 x 4096 (about 200 MB) into every step, so the pixels need a budget of their own.
 struct EditHistoryLimits {
     std::size_t maximumSteps = 100;                     // per stack
-    std::uint64_t maximumHeightMapBytes = 1ull << 30;   // maps held only by the history
+    std::uint64_t maximumHeightMapBytes = 1ull << 30;   // every map the history holds, the base's too
 };
 
 // Bytes of the map's three pixel images.
 [[nodiscard]] std::uint64_t HeightMapBytes(const grainforge::mesh::HeightMap& map);
 
-// Bytes of the distinct maps the undo and redo stacks hold, leaving out the base's map (the
-// current texture, which the document holds anyway).
+// Bytes of the distinct maps the undo and redo stacks and the base hold, each shared map once.
+// The base's map counts too: it is a copy of its own, not the document's working map.
 [[nodiscard]] std::uint64_t HistoryHeightMapBytes(const std::vector<EditState>& undo,
     const std::vector<EditState>& redo, const EditState& base);
 
 // Drops steps until both stacks are within the step limit and the history's maps within the
-// byte budget: the oldest undo steps first, then the redo steps furthest from the present.
+// byte budget: the oldest undo steps first, then the redo steps furthest from the present. The
+// base is never dropped: a base map alone over the budget leaves the steps without maps of
+// their own.
 void TrimEditHistory(std::vector<EditState>& undo, std::vector<EditState>& redo,
     const EditState& base, const EditHistoryLimits& limits);
 

@@ -99,6 +99,81 @@ std::uint8_t BoxMean(std::span<const float> pixels, std::int64_t width, std::int
     return static_cast<std::uint8_t>(std::clamp(mean, 0.0, 1.0) * 255.0 + 0.5);
 }
 
+// A thumbnail made as the image's rows arrive, in any order. The rows of each output row's
+// band are gathered, and once the band is complete its boxes are averaged by BoxMean over
+// them, in the same order MakeThumbnailPixels sums the whole image, so the bytes are the same.
+class ThumbnailFromRows {
+public:
+    void Begin(std::int32_t width, std::int32_t height)
+    {
+        square_ = std::min(width, height);
+        x0_ = (width - square_) / 2;
+        y0_ = (height - square_) / 2;
+        side_ = std::min({kLibraryThumbnailSide, width, height});
+        pixels_.assign(static_cast<std::size_t>(side_) * static_cast<std::size_t>(side_), 0);
+        bands_.assign(static_cast<std::size_t>(side_), Band{});
+        for (std::int64_t row = 0; row < side_; ++row) {
+            bands_[static_cast<std::size_t>(row)].top = y0_ + row * square_ / side_;
+            bands_[static_cast<std::size_t>(row)].bottom = y0_ + (row + 1) * square_ / side_;
+        }
+    }
+
+    void TakeRow(std::int32_t y, std::span<const float> heights)
+    {
+        if (y < y0_ || y >= y0_ + square_)
+            return;
+        // The band whose rows hold y: the last one starting at or above it.
+        const auto found = std::upper_bound(bands_.begin(), bands_.end(), std::int64_t{y},
+                                            [](std::int64_t value, const Band& band) { return value < band.top; });
+        const auto row = static_cast<std::int64_t>(found - bands_.begin()) - 1;
+        Band& band = bands_[static_cast<std::size_t>(row)];
+        if (band.values.empty())
+            band.values.resize(static_cast<std::size_t>((band.bottom - band.top) * square_));
+        std::copy_n(heights.begin() + x0_, square_, band.values.begin() + (y - band.top) * square_);
+        if (++band.received == band.bottom - band.top)
+            AverageBand(row, band);
+    }
+
+    // The thumbnail once every band arrived; nothing otherwise.
+    std::optional<GreyImage> Finish()
+    {
+        if (side_ < 1 || completed_ != side_)
+            return std::nullopt;
+        GreyImage thumbnail;
+        thumbnail.width = thumbnail.height = side_;
+        thumbnail.pixels = std::move(pixels_);
+        return thumbnail;
+    }
+
+private:
+    struct Band {
+        std::int64_t top = 0;
+        std::int64_t bottom = 0;  // the square is at least as large as the thumbnail: never empty
+        std::int64_t received = 0;
+        std::vector<float> values;  // its rows of the square, while they are being gathered
+    };
+
+    void AverageBand(std::int64_t row, Band& band)
+    {
+        const std::int64_t rows = band.bottom - band.top;
+        for (std::int64_t column = 0; column < side_; ++column) {
+            const std::int64_t left = column * square_ / side_;
+            const std::int64_t right = (column + 1) * square_ / side_;
+            pixels_[static_cast<std::size_t>(row * side_ + column)] = BoxMean(band.values, square_, left, right, 0, rows);
+        }
+        band.values = {};
+        ++completed_;
+    }
+
+    std::int64_t square_ = 0;
+    std::int64_t x0_ = 0;
+    std::int64_t y0_ = 0;
+    std::int32_t side_ = 0;
+    std::int32_t completed_ = 0;
+    std::vector<Band> bands_;
+    std::vector<std::uint8_t> pixels_;
+};
+
 }  // namespace
 
 const std::vector<std::string>& ImageExtensions()
@@ -264,17 +339,18 @@ std::optional<GreyImage> GetThumbnail(const LibraryRoots& roots, const fs::path&
     if (cachedThumbnail && IsSquareOfSide(*cachedThumbnail, kLibraryThumbnailSide))
         return cachedThumbnail;
 
-    const mesh::ImageLoadResult loaded = mesh::ReadHeightImage(image, {});
-    if (!loaded.ok || loaded.width < 1 || loaded.height < 1 ||
-        loaded.heights.size() < static_cast<std::size_t>(loaded.width) * static_cast<std::size_t>(loaded.height))
+    ThumbnailFromRows builder;
+    const mesh::ImageLoadResult loaded = mesh::ReadHeightImageRows(
+        image, {},
+        {.begin = [&](std::int32_t width, std::int32_t height) { builder.Begin(width, height); },
+         .takeRow = [&](std::int32_t y, std::span<const float> heights) { builder.TakeRow(y, heights); }});
+    std::optional<GreyImage> thumbnail = builder.Finish();
+    if (!loaded.ok || !thumbnail)
         return std::nullopt;
-    GreyImage thumbnail;
-    thumbnail.width = thumbnail.height = std::min({kLibraryThumbnailSide, loaded.width, loaded.height});
-    thumbnail.pixels = MakeThumbnailPixels(loaded.heights, loaded.width, loaded.height, thumbnail.width);
-    const bool cachedFits = cachedThumbnail && IsSquareOfSide(*cachedThumbnail, thumbnail.width);
+    const bool cachedFits = cachedThumbnail && IsSquareOfSide(*cachedThumbnail, thumbnail->width);
     const fs::path target = cachedFits ? fs::path() : UserLibraryPath(roots, ThumbnailFolder(), name);
     if (!target.empty())
-        (void)WriteGreyBmp(target, thumbnail.pixels, thumbnail.width);  // the cache is only a saving
+        (void)WriteGreyBmp(target, thumbnail->pixels, thumbnail->width);  // the cache is only a saving
     return thumbnail;
 }
 

@@ -118,8 +118,12 @@ std::vector<std::uint8_t> MakeThumbnailPixels(std::span<const float> pixels, std
 // "thumbnails" folder has one of that size under ThumbnailFileName, otherwise made from the
 // loaded image and cached in the user root (a failed cache write is ignored). A cached square
 // of 120 is taken without loading the image; a smaller one only once the loaded image shows
-// it is that small, and one of any other size is made afresh and replaced. Nothing when the image
-// is not a regular file or does not load. Any number of threads may call it at once.
+// it is that small, and one of any other size is made afresh and replaced. The image is read
+// row by row into the boxes, so making a thumbnail holds a band of rows rather than the whole
+// image (all of it only for an interlaced GIF), with the same bytes MakeThumbnailPixels gives.
+// Nothing when the image is not a regular file or does not load, which includes an image over
+// the height-map pixel limit: the picker shows its placeholder for it. Any number of threads
+// may call it at once.
 std::optional<GreyImage> GetThumbnail(const LibraryRoots& roots, const std::filesystem::path& image);
 
 }  // namespace grainforge::app

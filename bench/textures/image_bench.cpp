@@ -1,5 +1,6 @@
 // Image loading, normal-map integration and pattern rendering. Throughput is in pixels per
-// second; the loaded and integrated results' sizes are shown beside the time.
+// second; the loaded and integrated results' sizes are shown beside the time. The load at the
+// height-map pixel limit also reports the process's peak resident memory during the load.
 #include "engine/textures/image_loading.h"
 #include "engine/textures/normal_map.h"
 #include "engine/textures/procedural_registry.h"
@@ -11,6 +12,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -23,7 +25,7 @@ constexpr int kPngSide = 4096;
 
 // Writes a 16-bit grey PNG whose heights are smooth waves with fine ripples: it compresses
 // about as well as a scanned or rendered height map.
-bool WriteWavePng(const std::filesystem::path& path, int side)
+bool WriteWavePng(const std::filesystem::path& path, int side, int compression = 6)
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
@@ -34,7 +36,7 @@ bool WriteWavePng(const std::filesystem::path& path, int side)
     bool ok = false;
     if (setjmp(png_jmpbuf(png)) == 0) {
         png_init_io(png, file);
-        png_set_compression_level(png, 6);
+        png_set_compression_level(png, compression);
         png_set_IHDR(png, info, side, side, 16, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                      PNG_FILTER_TYPE_DEFAULT);
         png_write_info(png, info);
@@ -75,6 +77,54 @@ void BM_ReadHeightImagePng16(benchmark::State& state)
     state.counters["side"] = result.width;
 }
 BENCHMARK(BM_ReadHeightImagePng16)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A "Vm...:" figure of /proc/self/status in MiB; 0 when it cannot be read.
+double StatusMebibytes(const char* key)
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(key, 0) == 0)
+            return std::stod(line.substr(std::string(key).size())) / 1024.0;  // the figure is in KiB
+    return 0.0;
+}
+
+// Starts the peak resident figure (VmHWM) afresh from the current one.
+bool ResetPeakResident()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    return static_cast<bool>(clear.flush());
+}
+
+// An 8192 x 8192 16-bit grey PNG, the largest height map accepted. "peak_MiB" is the process's
+// peak resident memory during the last load less what it held before it: the heights (256 MiB)
+// and what decoding needs beside them.
+void BM_ReadHeightImageAtThePixelLimit(benchmark::State& state)
+{
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "tessary_bench_limit_16bit.png";
+    if (!WriteWavePng(path, kMaxHeightMapSquareSide, 1)) {
+        state.SkipWithError("could not write the PNG");
+        return;
+    }
+    ImageLoadResult result;
+    double peak = 0.0;
+    for (auto _ : state) {
+        result = ImageLoadResult{};
+        const double before = StatusMebibytes("VmRSS:");
+        const bool reset = ResetPeakResident();
+        result = ReadHeightImage(path, {});
+        benchmark::DoNotOptimize(result.heights.data());
+        peak = reset ? StatusMebibytes("VmHWM:") - before : 0.0;
+    }
+    std::filesystem::remove(path);
+    if (!result.ok)
+        state.SkipWithError(result.error.c_str());
+    state.SetItemsProcessed(state.iterations() * std::int64_t{result.width} * result.height);
+    state.counters["side"] = result.width;
+    state.counters["heights_MiB"] = static_cast<double>(result.heights.size() * sizeof(float)) / (1 << 20);
+    state.counters["peak_MiB"] = peak;
+}
+BENCHMARK(BM_ReadHeightImageAtThePixelLimit)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 // Normals of a periodic wave field at the given size.
 std::vector<float> WaveNormals(int side)

@@ -1,12 +1,13 @@
 #include "engine/textures/image_loading.h"
 
-#include "engine/mesh/parallel_loop.h"
 #include "engine/textures/image_loading_detail.h"
 #include "platform/image_decoder.h"
 
+#include <algorithm>
 #include <cmath>
-#include <memory>
 #include <new>
+#include <string>
+#include <utility>
 
 namespace grainforge::mesh {
 
@@ -77,76 +78,155 @@ const char* ContainerName(platform::ImageContainer container)
     return "Image";
 }
 
-ImageLoadResult Refuse(ImageLoadResult result, const char* reason)
+ImageLoadResult Refuse(ImageLoadResult result, std::string reason)
 {
     result.ok = false;
-    result.error = reason;
+    result.error = std::move(reason);
+    result.width = 0;
+    result.height = 0;
+    result.heights.clear();
+    result.looksLikeNormalMap = false;
+    result.normalRgb.clear();
     return result;
 }
 
-// Linear value of every 16-bit sample after sRGB decoding.
-std::vector<float> MakeSrgbDecodeTable()
+std::string WithThousands(std::uint64_t value)
 {
-    std::vector<float> table(65536);
-    for (std::size_t s = 0; s < table.size(); ++s) {
-        const float c = static_cast<float>(s) * kSampleScale;
-        table[s] = c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            text += ',';
+        text += digits[i];
     }
-    return table;
+    return text;
 }
 
-// Heights from the 16-bit RGBA samples: luminance for colour, red for grey.
-void ComputeHeights(const std::uint16_t* rgba, const std::vector<float>* decode, bool colour,
-                    std::vector<float>& heights)
+std::string TooManyPixelsReason(std::uint32_t width, std::uint32_t height)
 {
-    const auto value = [decode](std::uint16_t sample) {
-        return decode != nullptr ? (*decode)[sample] : static_cast<float>(sample) * kSampleScale;
-    };
-    ParallelFor(heights.size(), [&](std::size_t i) {
-        const std::uint16_t* p = rgba + 4 * i;
-        const float r = value(p[0]);
-        heights[i] = colour ? 0.2126f * r + 0.7152f * value(p[1]) + 0.0722f * value(p[2]) : r;
-    }, 1 << 16);
+    const std::string side = WithThousands(kMaxHeightMapSquareSide);
+    return "The image is " + WithThousands(width) + " x " + WithThousands(height) +
+           " pixels; the largest height map this program uses is " + side + " x " + side + " (" +
+           WithThousands(kMaxHeightMapPixels) + " pixels).";
+}
+
+// The value of each 16-bit sample: decoded from sRGB through a table, or scaled as it is.
+class SampleValues {
+public:
+    explicit SampleValues(bool decodeSrgb)
+    {
+        if (!decodeSrgb)
+            return;
+        table_.resize(65536);
+        for (std::size_t s = 0; s < table_.size(); ++s) {
+            const float c = static_cast<float>(s) * kSampleScale;
+            table_[s] = c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
+        }
+    }
+    float operator()(std::uint16_t sample) const
+    {
+        return table_.empty() ? static_cast<float>(sample) * kSampleScale : table_[sample];
+    }
+
+private:
+    std::vector<float> table_;
+};
+
+// The header's checks in order, filling the format name, bit depth and colour as far as they
+// got; on passing, the size and the sRGB choice too. Returns the reason for a refusal, or an
+// empty text when the pixels may be decoded.
+std::string CheckHeader(ImageDecodeStatus opened, const platform::ImageHeader& header,
+                        const ImageLoadOptions& options, ImageLoadResult& result)
+{
+    if (opened == ImageDecodeStatus::NotReadable)
+        return kOpenFailed;
+    if (opened == ImageDecodeStatus::NotRegularFile)
+        return kNotRegularFile;
+    result.formatName = ContainerName(header.container);
+    if (opened != ImageDecodeStatus::Ok)
+        return kNoFrame;
+    if (header.width == 0 || header.height == 0)
+        return kNoSize;
+    if (header.width > static_cast<std::uint32_t>(kMaxImageSide) || header.height > static_cast<std::uint32_t>(kMaxImageSide))
+        return kTooLarge;
+    if (std::uint64_t{header.width} * header.height > kMaxHeightMapPixels)
+        return TooManyPixelsReason(header.width, header.height);
+    const ChannelClass channelClass = ClassifyPixelFormat(header.pixelFormat);
+    result.bitsPerChannel = channelClass.bitsPerChannel;
+    result.colour = channelClass.colour;
+    if (!header.convertible)
+        return kNotConvertible;
+    result.width = static_cast<std::int32_t>(header.width);
+    result.height = static_cast<std::int32_t>(header.height);
+    result.decodedFromSrgb = options.srgbMode == 1 || (options.srgbMode == 2 && result.bitsPerChannel <= 8);
+    return {};
+}
+
+const char* ReadFailureReason(ImageDecodeStatus status)
+{
+    return status == ImageDecodeStatus::Unconvertible ? kNotConvertible : kPixelsUnreadable;
+}
+
+// Sums of one row's (decoded) channels, for the normal-map test.
+struct ChannelSums {
+    double r = 0.0;
+    double g = 0.0;
+    double b = 0.0;
+    double bb = 0.0;
+};
+
+// Decodes every row into heights for `takeRow`: luminance for colour, red for grey. With
+// `sums`, a colour image's channel sums of each row go to the row's slot.
+ImageDecodeStatus DecodeHeightRows(platform::ImageDecoder& decoder, const ImageLoadResult& result,
+                                   std::vector<ChannelSums>* sums,
+                                   const std::function<void(std::int32_t, std::span<const float>)>& takeRow)
+{
+    const SampleValues value(result.decodedFromSrgb);
+    const auto width = static_cast<std::size_t>(result.width);
+    std::vector<float> heights(width);
+    return decoder.ReadRows([&](std::uint32_t y, std::span<const std::uint16_t> rgba) {
+        ChannelSums row;
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::uint16_t* p = rgba.data() + 4 * x;
+            const float r = value(p[0]);
+            if (!result.colour) {
+                heights[x] = r;
+                continue;
+            }
+            const float g = value(p[1]);
+            const float b = value(p[2]);
+            heights[x] = 0.2126f * r + 0.7152f * g + 0.0722f * b;
+            row.r += r;
+            row.g += g;
+            row.b += b;
+            row.bb += static_cast<double>(b) * b;
+        }
+        if (sums != nullptr)
+            (*sums)[y] = row;
+        takeRow(static_cast<std::int32_t>(y), heights);
+    });
 }
 
 // The normal-map test over the (decoded) channels: mostly blue, red and green centred, and
-// blue nearly constant. Sums run in pixel order on one thread, so the verdict never depends
-// on the thread count.
-bool LooksLikeNormalMap(const std::uint16_t* rgba, std::size_t count, const std::vector<float>* decode)
+// blue nearly constant. The rows' sums are added top to bottom whatever order the file stored
+// them in, so the verdict depends on nothing but the pixels.
+bool LooksLikeNormalMap(const std::vector<ChannelSums>& rows, std::size_t count)
 {
     if (count == 0)
         return false;
-    const auto value = [decode](std::uint16_t sample) {
-        return decode != nullptr ? (*decode)[sample] : static_cast<float>(sample) * kSampleScale;
-    };
-    double sumR = 0.0;
-    double sumG = 0.0;
-    double sumB = 0.0;
-    double sumBB = 0.0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint16_t* p = rgba + 4 * i;
-        const double b = value(p[2]);
-        sumR += value(p[0]);
-        sumG += value(p[1]);
-        sumB += b;
-        sumBB += b * b;
+    ChannelSums total;
+    for (const ChannelSums& row : rows) {
+        total.r += row.r;
+        total.g += row.g;
+        total.b += row.b;
+        total.bb += row.bb;
     }
     const double n = static_cast<double>(count);
-    const double meanR = sumR / n;
-    const double meanG = sumG / n;
-    const double meanB = sumB / n;
-    const double blueVariance = sumBB / n - meanB * meanB;
+    const double meanR = total.r / n;
+    const double meanG = total.g / n;
+    const double meanB = total.b / n;
+    const double blueVariance = total.bb / n - meanB * meanB;
     return meanB > 0.72 && std::fabs(meanR - 0.5) < 0.12 && std::fabs(meanG - 0.5) < 0.12 && blueVariance < 0.02;
-}
-
-std::vector<float> RawRgb(const std::uint16_t* rgba, std::size_t count)
-{
-    std::vector<float> rgb(count * 3);
-    ParallelFor(count, [&](std::size_t i) {
-        for (int c = 0; c < 3; ++c)
-            rgb[3 * i + c] = static_cast<float>(rgba[4 * i + c]) * kSampleScale;
-    }, 1 << 16);
-    return rgb;
 }
 
 void AddWarnings(ImageLoadResult& result)
@@ -161,73 +241,90 @@ void AddWarnings(ImageLoadResult& result)
         result.warnings.emplace_back(kColourWarning);
 }
 
-// Steps after a successful read of the pixels: values, heights, the normal-map test and the
-// warnings.
-void ConvertPixels(const std::uint16_t* rgba, const ImageLoadOptions& options, ImageLoadResult& result)
+// The first pass: header checks, then the heights and the rows' channel sums. Returns the
+// reason for a refusal, or an empty text. The decoder (and whatever its library holds) is gone
+// when this returns.
+template <class Open>
+std::string ReadHeights(const Open& open, const ImageLoadOptions& options, ImageLoadResult& result,
+                        std::vector<ChannelSums>& sums)
 {
-    result.decodedFromSrgb = options.srgbMode == 1 || (options.srgbMode == 2 && result.bitsPerChannel <= 8);
-    const std::size_t count = static_cast<std::size_t>(result.width) * static_cast<std::size_t>(result.height);
-    const std::vector<float> table = result.decodedFromSrgb ? MakeSrgbDecodeTable() : std::vector<float>{};
-    const std::vector<float>* decode = result.decodedFromSrgb ? &table : nullptr;
-    result.heights.resize(count);
-    ComputeHeights(rgba, decode, result.colour, result.heights);
-    if (result.colour && LooksLikeNormalMap(rgba, count, decode)) {
-        result.looksLikeNormalMap = true;
-        result.normalRgb = RawRgb(rgba, count);
-    }
-    AddWarnings(result);
+    platform::ImageDecoder decoder;
+    const ImageDecodeStatus opened = open(decoder);
+    if (std::string reason = CheckHeader(opened, decoder.Header(), options, result); !reason.empty())
+        return reason;
+    const auto width = static_cast<std::size_t>(result.width);
+    result.heights.resize(width * static_cast<std::size_t>(result.height));
+    sums.resize(result.colour ? static_cast<std::size_t>(result.height) : 0);
+    const ImageDecodeStatus read =
+        DecodeHeightRows(decoder, result, result.colour ? &sums : nullptr,
+                         [&](std::int32_t y, std::span<const float> row) {
+                             std::copy(row.begin(), row.end(),
+                                       result.heights.begin() + static_cast<std::ptrdiff_t>(y * width));
+                         });
+    return read == ImageDecodeStatus::Ok ? std::string() : ReadFailureReason(read);
 }
 
-// The reading steps once the decoder has opened (or failed to open) the file.
-ImageLoadResult LoadFromDecoder(platform::ImageDecoder& decoder, ImageDecodeStatus opened,
-                                const ImageLoadOptions& options)
+// The raw red, green and blue of every pixel, from a second decode of the same file: only an
+// image that looks like a normal map needs them, so the first pass holds nothing but heights.
+template <class Open>
+bool ReadRawRgb(const Open& open, const ImageLoadResult& result, std::vector<float>& rgb)
+{
+    platform::ImageDecoder decoder;
+    const platform::ImageHeader& header = decoder.Header();
+    if (open(decoder) != ImageDecodeStatus::Ok || header.width != static_cast<std::uint32_t>(result.width) ||
+        header.height != static_cast<std::uint32_t>(result.height))
+        return false;  // the file changed between the two reads
+    const auto width = static_cast<std::size_t>(result.width);
+    rgb.resize(width * static_cast<std::size_t>(result.height) * 3);
+    return decoder.ReadRows([&](std::uint32_t y, std::span<const std::uint16_t> rgba) {
+               float* out = rgb.data() + std::size_t{y} * width * 3;
+               for (std::size_t x = 0; x < width; ++x)
+                   for (std::size_t c = 0; c < 3; ++c)
+                       out[3 * x + c] = static_cast<float>(rgba[4 * x + c]) * kSampleScale;
+           }) == ImageDecodeStatus::Ok;
+}
+
+template <class Open>
+ImageLoadResult LoadImage(const Open& open, const ImageLoadOptions& options)
 {
     ImageLoadResult result;
-    if (opened == ImageDecodeStatus::NotReadable)
-        return Refuse(std::move(result), kOpenFailed);
-    if (opened == ImageDecodeStatus::NotRegularFile)
-        return Refuse(std::move(result), kNotRegularFile);
-    const platform::ImageHeader& header = decoder.Header();
-    result.formatName = ContainerName(header.container);
-    if (opened != ImageDecodeStatus::Ok)
-        return Refuse(std::move(result), kNoFrame);
-    if (header.width == 0 || header.height == 0)
-        return Refuse(std::move(result), kNoSize);
-    if (header.width > static_cast<std::uint32_t>(kMaxImageSide) || header.height > static_cast<std::uint32_t>(kMaxImageSide))
-        return Refuse(std::move(result), kTooLarge);
-    const ChannelClass channelClass = ClassifyPixelFormat(header.pixelFormat);
-    result.bitsPerChannel = channelClass.bitsPerChannel;
-    result.colour = channelClass.colour;
-    if (!header.convertible)
-        return Refuse(std::move(result), kNotConvertible);
-
-    // Left uninitialised: the decoder writes every sample, and untouched pages cost nothing
-    // when a damaged file stops early.
-    const std::size_t samples = std::size_t{header.width} * header.height * 4;
-    std::unique_ptr<std::uint16_t[]> rgba(new (std::nothrow) std::uint16_t[samples]);
-    if (!rgba)
-        return Refuse(std::move(result), kPixelsUnreadable);
-    const ImageDecodeStatus read = decoder.ReadRgba16({rgba.get(), samples});
-    if (read == ImageDecodeStatus::Unconvertible)
-        return Refuse(std::move(result), kNotConvertible);
-    if (read != ImageDecodeStatus::Ok)
-        return Refuse(std::move(result), kPixelsUnreadable);
-
-    result.width = static_cast<std::int32_t>(header.width);
-    result.height = static_cast<std::int32_t>(header.height);
-    ConvertPixels(rgba.get(), options, result);
+    std::vector<ChannelSums> sums;
+    if (std::string reason = ReadHeights(open, options, result, sums); !reason.empty())
+        return Refuse(std::move(result), std::move(reason));
+    if (result.colour && LooksLikeNormalMap(sums, result.heights.size())) {
+        if (!ReadRawRgb(open, result, result.normalRgb))
+            return Refuse(std::move(result), kPixelsUnreadable);
+        result.looksLikeNormalMap = true;
+    }
+    AddWarnings(result);
     result.ok = true;
     return result;
 }
 
-// Out of memory while converting is reported as unreadable pixels, with nothing kept.
 template <class Open>
-ImageLoadResult ReadGuarded(Open open, const ImageLoadOptions& options)
+ImageLoadResult LoadImageRows(const Open& open, const ImageLoadOptions& options, const HeightRowSink& sink)
+{
+    ImageLoadResult result;
+    platform::ImageDecoder decoder;
+    const ImageDecodeStatus opened = open(decoder);
+    if (std::string reason = CheckHeader(opened, decoder.Header(), options, result); !reason.empty())
+        return Refuse(std::move(result), std::move(reason));
+    if (sink.begin)
+        sink.begin(result.width, result.height);
+    const ImageDecodeStatus read = DecodeHeightRows(decoder, result, nullptr, sink.takeRow);
+    if (read != ImageDecodeStatus::Ok)
+        return Refuse(std::move(result), ReadFailureReason(read));
+    AddWarnings(result);
+    result.ok = true;
+    return result;
+}
+
+// Out of memory while reading is reported as unreadable pixels, with nothing kept.
+template <class Load>
+ImageLoadResult ReadGuarded(const Load& load)
 {
     try {
-        platform::ImageDecoder decoder;
-        const ImageDecodeStatus opened = open(decoder);
-        return LoadFromDecoder(decoder, opened, options);
+        return load();
     } catch (const std::bad_alloc&) {
         return Refuse(ImageLoadResult{}, kPixelsUnreadable);
     }
@@ -237,14 +334,23 @@ ImageLoadResult ReadGuarded(Open open, const ImageLoadOptions& options)
 
 ImageLoadResult ReadHeightImage(const std::filesystem::path& path, const ImageLoadOptions& options)
 {
-    return ReadGuarded([&](platform::ImageDecoder& decoder) { return decoder.OpenFile(path); }, options);
+    const auto open = [&](platform::ImageDecoder& decoder) { return decoder.OpenFile(path); };
+    return ReadGuarded([&] { return LoadImage(open, options); });
+}
+
+ImageLoadResult ReadHeightImageRows(const std::filesystem::path& path, const ImageLoadOptions& options,
+                                    const HeightRowSink& sink)
+{
+    const auto open = [&](platform::ImageDecoder& decoder) { return decoder.OpenFile(path); };
+    return ReadGuarded([&] { return LoadImageRows(open, options, sink); });
 }
 
 namespace detail {
 
 ImageLoadResult ReadHeightImageFromMemory(std::span<const std::uint8_t> bytes, const ImageLoadOptions& options)
 {
-    return ReadGuarded([&](platform::ImageDecoder& decoder) { return decoder.OpenMemory(bytes); }, options);
+    const auto open = [&](platform::ImageDecoder& decoder) { return decoder.OpenMemory(bytes); };
+    return ReadGuarded([&] { return LoadImage(open, options); });
 }
 
 }  // namespace detail

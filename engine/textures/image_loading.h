@@ -12,6 +12,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,18 @@ namespace grainforge::mesh {
 
 // Images larger than this on either side are refused before any pixel memory is taken.
 inline constexpr std::int32_t kMaxImageSide = 16384;
+
+// The most pixels an image may have to be read: 8192 x 8192, checked from the header before
+// any pixel memory is taken. A height map holds three float images of its size (the source,
+// the seamless and the blurred one: 12 bytes a pixel, 768 MiB here), and the program keeps
+// three such maps at once (the document's, the pipeline's copy and the undo history's),
+// 2.3 GiB, beside a 256 MiB float texture on the graphics card and the meshes the pipeline
+// builds while it samples the map. At 16384 x 16384 the same copies would take 9 GiB of a
+// 24 GB machine before any mesh work, for detail finer than a printer can lay down on any
+// tile a few centimetres wide.
+inline constexpr std::int32_t kMaxHeightMapSquareSide = 8192;
+inline constexpr std::uint64_t kMaxHeightMapPixels =
+    std::uint64_t{kMaxHeightMapSquareSide} * kMaxHeightMapSquareSide;
 
 struct ImageLoadOptions {
     // How sample values are taken: 0 as linear (what the document and the texture library
@@ -53,10 +67,34 @@ struct ImageLoadResult {
 //   "The image contains no readable frame."
 //   "The image has no size."
 //   "The image is larger than 16384 pixels on a side."
+//   "The image is <w> x <h> pixels; the largest height map this program uses is 8,192 x 8,192
+//    (67,108,864 pixels)." (more than kMaxHeightMapPixels, sizes with thousands separators)
 //   "The image could not be converted to a form we can read."
 //   "The image pixels could not be read." (also when the pixel memory cannot be had)
-// A successful result holds width x height heights. Any number of threads may read at once.
+// A successful result holds width x height heights. The pixels are decoded row by row into
+// the heights, so the peak memory is the heights and a few rows (or, for the few layouts that
+// place pixels out of row order, 8 bytes a pixel more while decoding); an image that looks like
+// a normal map is decoded a second time for its raw colours. Any number of threads may read
+// at once.
 [[nodiscard]] ImageLoadResult ReadHeightImage(const std::filesystem::path& path, const ImageLoadOptions& options);
+
+// Receives the image row by row, with the heights ReadHeightImage computes.
+struct HeightRowSink {
+    // Called once with the image's size, after the header's checks and before the first row.
+    std::function<void(std::int32_t width, std::int32_t height)> begin;
+    // Each row's index (0 is the top row) and its `width` heights, valid only during the call.
+    std::function<void(std::int32_t y, std::span<const float> heights)> takeRow;
+};
+
+// Reads the image at `path` as ReadHeightImage does, with the same checks and reasons, but
+// hands every row of heights to the sink once, as it is decoded, instead of keeping them:
+// rows come in the order the file stores them, which is not always top first (bottom-up BMP,
+// interlaced GIF). The result carries everything but the heights and the normal-map test
+// (`heights` and `normalRgb` stay empty, `looksLikeNormalMap` false, no normal-map warning).
+// A failure may come after some rows were handed over. Memory stays at a few rows for most
+// files; for thumbnails of large images.
+[[nodiscard]] ImageLoadResult ReadHeightImageRows(const std::filesystem::path& path, const ImageLoadOptions& options,
+                                                  const HeightRowSink& sink);
 
 // The load as output-log lines, each ending in a line feed: on failure "Height map failed
 // to load: " and the reason; on success the size and depth, the source colour, the value

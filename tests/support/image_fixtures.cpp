@@ -15,6 +15,7 @@
 #include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 namespace grainforge::test {
 
@@ -171,6 +172,73 @@ std::vector<std::uint8_t> BmpRows(const BmpFixture& f)
     if (f.runLength)
         data.insert(data.end(), {0, 1});
     return data;
+}
+
+// ---- Stated sizes ---------------------------------------------------------------------------
+
+void PutBigEndian(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int count)
+{
+    for (int i = 0; i < count; ++i)
+        bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * (count - 1 - i)));
+}
+
+void PutLittleEndian(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int count)
+{
+    for (int i = 0; i < count; ++i)
+        bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// The PNG header chunk (at byte 8: length, "IHDR", 13 bytes, CRC) restated, its CRC redone.
+void RestatePngSize(std::vector<std::uint8_t>& bytes, std::uint32_t width, std::uint32_t height)
+{
+    PutBigEndian(bytes, 16, width, 4);
+    PutBigEndian(bytes, 20, height, 4);
+    PutBigEndian(bytes, 29, static_cast<std::uint32_t>(crc32(0, bytes.data() + 12, 17)), 4);
+}
+
+// The frame header of a baseline JPEG (marker FF C0: length, precision, height, width).
+void RestateJpegSize(std::vector<std::uint8_t>& bytes, std::uint32_t width, std::uint32_t height)
+{
+    for (std::size_t i = 2; i + 8 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
+            PutBigEndian(bytes, i + 5, height, 2);
+            PutBigEndian(bytes, i + 7, width, 2);
+            return;
+        }
+    throw std::runtime_error("JPEG fixture has no frame header");
+}
+
+// The logical screen (byte 6) and the first image descriptor, found past the global colour
+// table and the extension records before it.
+void RestateGifSize(std::vector<std::uint8_t>& bytes, std::uint32_t width, std::uint32_t height)
+{
+    PutLittleEndian(bytes, 6, width, 2);
+    PutLittleEndian(bytes, 8, height, 2);
+    std::size_t at = 13 + ((bytes[10] & 0x80) != 0 ? 3u << ((bytes[10] & 7) + 1) : 0);
+    while (at < bytes.size() && bytes[at] == 0x21) {  // an extension: label, then sub-blocks
+        at += 2;
+        while (at < bytes.size() && bytes[at] != 0)
+            at += bytes[at] + 1u;
+        ++at;
+    }
+    if (at + 9 > bytes.size() || bytes[at] != 0x2C)
+        throw std::runtime_error("GIF fixture has no image descriptor");
+    PutLittleEndian(bytes, at + 5, width, 2);
+    PutLittleEndian(bytes, at + 7, height, 2);
+}
+
+bool WriteUniformPngRows(png_structp png, png_infop info, std::uint32_t width, std::uint32_t height, png_bytep row)
+{
+    if (setjmp(png_jmpbuf(png)) != 0)
+        return false;
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, 1);
+    png_write_info(png, info);
+    for (std::uint32_t y = 0; y < height; ++y)
+        png_write_row(png, row);
+    png_write_end(png, nullptr);
+    return true;
 }
 
 }  // namespace
@@ -330,6 +398,56 @@ std::vector<std::uint8_t> EncodeTiffStatingSize(std::uint32_t width, std::uint32
     AppendLittleEndian(bytes, {{0, 4}});
     bytes.resize(bytes.size() + 16, 0x80);
     return bytes;
+}
+
+std::vector<std::uint8_t> EncodeImageStatingSize(ImageFormat format, std::uint32_t width, std::uint32_t height)
+{
+    constexpr std::uint32_t kSide = 8;
+    const std::vector<std::uint8_t> grey(kSide * kSide, 0x80);
+    std::vector<std::uint8_t> bytes;
+    switch (format) {
+    case ImageFormat::Png:
+        bytes = UniformGreyPng(kSide, kSide, 0x80);
+        RestatePngSize(bytes, width, height);
+        break;
+    case ImageFormat::Jpeg:
+        bytes = EncodeJpeg({kSide, kSide, 1, grey});
+        RestateJpegSize(bytes, width, height);
+        break;
+    case ImageFormat::Tiff:
+        bytes = EncodeTiffStatingSize(width, height);
+        break;
+    case ImageFormat::Gif:
+        bytes = EncodeGif({kSide, kSide, {{0, 0, 0}, {255, 255, 255}}, {std::vector<std::uint8_t>(kSide * kSide, 1)}});
+        RestateGifSize(bytes, width, height);
+        break;
+    case ImageFormat::Bmp:
+        bytes = EncodeBmp({.width = kSide, .height = kSide, .samples = std::vector<std::uint8_t>(3 * kSide * kSide)});
+        PutLittleEndian(bytes, 18, width, 4);
+        PutLittleEndian(bytes, 22, height, 4);
+        break;
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> LargeUniformGreyPng(std::uint32_t width, std::uint32_t height, std::uint8_t value)
+{
+    std::vector<std::uint8_t> out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, std::size_t size) {
+            auto* bytes = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(p));
+            bytes->insert(bytes->end(), data, data + size);
+        },
+        [](png_structp) {});
+    std::vector<png_byte> row(width, value);
+    const bool ok = WriteUniformPngRows(png, info, width, height, row.data());
+    png_destroy_write_struct(&png, &info);
+    if (!ok)
+        throw std::runtime_error("PNG fixture could not be written");
+    return out;
 }
 
 }  // namespace grainforge::test

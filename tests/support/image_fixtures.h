@@ -69,6 +69,17 @@ struct BmpFixture {
 };
 std::vector<std::uint8_t> EncodeBmp(const BmpFixture& fixture);
 
+enum class ImageFormat { Png, Jpeg, Tiff, Gif, Bmp };
+
+// A small image file of the format whose header states the given size (each side at most
+// 65535) while its body is that of an 8 x 8 grey image: for sizes too large to write, so any
+// decoder that gets past the header finds its pixels cut short.
+std::vector<std::uint8_t> EncodeImageStatingSize(ImageFormat format, std::uint32_t width, std::uint32_t height);
+
+// An 8-bit grey PNG of the given size whose every sample is `value`, written row by row so
+// that large sizes cost only the (well compressed) file.
+std::vector<std::uint8_t> LargeUniformGreyPng(std::uint32_t width, std::uint32_t height, std::uint8_t value);
+
 // A grey PNG of the given size whose every sample is `value`.
 // A one-strip 8-bit grey TIFF, written byte by byte, that states the given size and holds 16
 // bytes of samples (0x80): for sizes no library would write.

@@ -209,21 +209,25 @@ TEST(DocumentProjectTest, MissingPartAsksFindIt)
     EXPECT_EQ(doc.projectPath, (folder / "job.gfproj").wstring());
 }
 
-// A project whose texture cannot be installed (an image that is gone, a pattern no pattern
-// has) or that names none leaves no texture behind, not the previous document's: Process asks
-// for one. The project's texture settings are kept.
+// A project whose texture cannot be installed (an image that is gone, a file that is not an
+// image, a pattern no pattern has) or that names none leaves no texture behind, not the
+// previous document's: Process asks for one. The project's texture settings are kept. A file
+// that is there but not an image is not reported as missing.
 TEST(DocumentProjectTest, TextureThatCannotBeInstalledEmptiesTheHeightMap)
 {
+    enum class Note { none, missing, notAnImage };
     struct Case {
         const char* name;
         const char* image;
         const char* pattern;
-        bool missingNote;
+        Note note;
+        const char* content = nullptr;  // written to the image file when given
     };
     const Case cases[] = {
-        {"missing image", "gone.png", "", true},
-        {"unknown pattern", "", "No Such Pattern", false},
-        {"no texture", "", "", false},
+        {"missing image", "gone.png", "", Note::missing},
+        {"file that is not an image", "notes.png", "", Note::notAnImage, "plain text, not an image"},
+        {"unknown pattern", "", "No Such Pattern", Note::none},
+        {"no texture", "", "", Note::none},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -233,6 +237,8 @@ TEST(DocumentProjectTest, TextureThatCannotBeInstalledEmptiesTheHeightMap)
         data.textureSettings.widthMillimetres = 17.0f;
         if (*c.image != '\0')
             data.textureImagePath = folder / c.image;
+        if (c.content != nullptr)
+            WriteAllText(folder / c.image, c.content);
         data.proceduralName = c.pattern;
         data.occupancyCells = 128;
         std::string error;
@@ -250,8 +256,18 @@ TEST(DocumentProjectTest, TextureThatCannotBeInstalledEmptiesTheHeightMap)
         doc.RequestProcess();
         EXPECT_TRUE(HasLine(f.host, "Displacement needs a texture: load one, or turn Displacement off.",
             app::kLogWarning));
-        if (c.missingNote) {
-            const fs::path image = folder / c.image;
+        const fs::path image = folder / c.image;
+        if (c.note == Note::notAnImage) {
+            EXPECT_TRUE(HasLine(f.host,
+                "The project's texture at " + image.string() + " is not an image this program reads; its settings "
+                "are kept",
+                app::kLogWarning));
+            EXPECT_EQ(f.host.information.back(),
+                std::make_pair(L"The project's texture is not an image this program reads:\n" + image.wstring() +
+                                   L"\nLoad another; its size and placement are kept.",
+                    app::kInfoWarning));
+        }
+        if (c.note == Note::missing) {
             EXPECT_TRUE(HasLine(f.host, "The project's texture is not at " + image.string() + "; its settings are kept",
                 app::kLogWarning));
             EXPECT_EQ(f.host.information.back(),

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace grainforge::test {
 namespace {
 
@@ -86,17 +88,53 @@ TEST(EditHistoryTest, HistoryIsBounded)
     EXPECT_EQ(doc.undoStack.size(), 100u);
     EXPECT_EQ(doc.undoStack.front().remesh.targetEdgeMillimetres, 0.01f * 30.0f);
 
-    // Every new texture is a map of 3 x 16 floats; a budget of four such maps keeps four steps.
+    // Every new texture is a map of 3 x 16 floats; a budget of four such maps keeps the base's
+    // and three steps'.
     const std::uint64_t mapBytes = 3 * 16 * sizeof(float);
     doc.historyLimits.maximumHeightMapBytes = 4 * mapBytes;
     for (int i = 0; i < 10; ++i)
         f.GiveTexture();
     EXPECT_LE(app::HistoryHeightMapBytes(doc.undoStack, doc.redoStack, doc.undoBase), 4 * mapBytes);
-    EXPECT_GE(doc.undoStack.size(), 4u);
+    EXPECT_GE(doc.undoStack.size(), 3u);
     const std::uint32_t generation = doc.pixelGeneration;
     doc.OnEditUndo();
     EXPECT_EQ(doc.pixelGeneration, generation - 1);
     EXPECT_TRUE(doc.IsHeightMapLoaded());
+}
+
+// The base holds a copy of the map of its own (the document edits its working map in place),
+// so it counts against the budget like a step's map; shared maps count once. A base map over
+// the budget on its own is kept, and only steps with other maps make way for it.
+TEST(EditHistoryTest, HistoryBudgetCountsTheBasesCopyOfTheMap)
+{
+    const std::uint64_t mapBytes = 3 * 16 * sizeof(float);
+    const struct { const char* name; std::uint64_t budget; std::size_t maps; } cases[] = {
+        {"two maps", 2 * mapBytes, 2},
+        {"one map", mapBytes, 1},
+        {"less than the base's", mapBytes / 2, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = f.WithCube();
+        doc.historyLimits.maximumHeightMapBytes = c.budget;
+        for (int i = 0; i < 5; ++i) {
+            f.GiveTexture();
+            doc.projection.cage.center.x += 1.0f;  // a step sharing the new map
+            doc.UpdatePreview();
+        }
+        ASSERT_NE(doc.undoBase.heightMap, nullptr);
+        EXPECT_NE(doc.undoBase.heightMap.get(), &doc.heightMap);
+        std::set<const mesh::HeightMap*> held = {doc.undoBase.heightMap.get()};
+        for (const app::EditState& state : doc.undoStack)
+            if (state.heightMap)
+                held.insert(state.heightMap.get());
+        EXPECT_EQ(held.size(), c.maps);
+        EXPECT_EQ(app::HistoryHeightMapBytes(doc.undoStack, doc.redoStack, doc.undoBase), c.maps * mapBytes);
+        // The step that only moved the cage shares the base's map and stays.
+        ASSERT_FALSE(doc.undoStack.empty());
+        EXPECT_EQ(doc.undoStack.back().heightMap, doc.undoBase.heightMap);
+    }
 }
 
 // Undoing a Lay on Face rebuilds the part at its old placement, which seats the relief base

@@ -1,11 +1,14 @@
 #include "app/document/texture_library.h"
 
+#include "engine/textures/image_loading.h"
+
 #include "tests/support/image_fixtures.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <limits>
@@ -246,6 +249,60 @@ TEST(ProgramsOwnFiles, ReplaceAPlantedLinkInsteadOfWritingThroughIt)
         EXPECT_FALSE(fs::is_symlink(name));
         EXPECT_TRUE(fs::is_regular_file(name));
     }
+}
+
+// Thumbnails are made from the rows as they are decoded, whatever order the file stores them
+// in (bottom-up BMP, interlaced GIF, tiles, interlaced PNG), with the same bytes as the box
+// means of the whole loaded image; sizes that do not divide by the thumbnail's side give
+// boxes of two sizes.
+TEST(GetThumbnail, RowByRowThumbnailsMatchTheWholeImagesBoxMeans)
+{
+    const auto noise = [](std::size_t n, std::size_t channels) {
+        std::vector<std::uint8_t> bytes(n * channels);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<std::uint8_t>((i * 37 + i / 7 * 11) % 251);
+        return bytes;
+    };
+    std::vector<test::Rgb8> palette;
+    for (int i = 0; i < 256; ++i)
+        palette.push_back({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i), 7});
+    const std::vector<std::uint8_t> rgb = noise(250 * 130, 3);
+    const std::vector<std::uint16_t> grey16(rgb.begin(), rgb.begin() + 250 * 130);
+    test::TiffPage tiled{.width = 250, .height = 130, .samplesPerPixel = 3, .bitsPerSample = 8, .tileSize = 32};
+    tiled.samples.assign(rgb.begin(), rgb.end());
+    const struct { const char* name; std::vector<std::uint8_t> bytes; } files[] = {
+        {"bmp bottom-up", test::EncodeBmp({.width = 250, .height = 130, .samples = rgb})},
+        {"bmp top-down", test::EncodeBmp({.width = 130, .height = 250, .topDown = true, .samples = rgb})},
+        {"gif interlaced", test::EncodeGif({130, 250, palette, {noise(250 * 130, 1)}, true})},
+        {"tiff tiles", test::EncodeTiff({tiled})},
+        {"png interlaced", test::EncodePng({250, 130, test::PngColour::Grey, 8, grey16, {}, true})},
+        {"jpeg", test::EncodeJpeg({250, 130, 3, rgb})},
+        {"small png", test::EncodePng({7, 9, test::PngColour::Grey, 8, {grey16.begin(), grey16.begin() + 63}})},
+    };
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        Library library;
+        const fs::path image = library.folder / "image";
+        test::WriteAllBytes(image, f.bytes);
+        const mesh::ImageLoadResult whole = mesh::ReadHeightImage(image, {});
+        ASSERT_TRUE(whole.ok) << whole.error;
+        const std::int32_t side = std::min({kLibraryThumbnailSide, whole.width, whole.height});
+        const std::optional<GreyImage> made = GetThumbnail(library.roots, image);
+        ASSERT_TRUE(made);
+        EXPECT_EQ(made->width, side);
+        EXPECT_EQ(made->pixels, MakeThumbnailPixels(whole.heights, whole.width, whole.height, side));
+    }
+}
+
+// An image with more pixels than a height map may have gets no thumbnail (the picker shows
+// its placeholder) and nothing is cached for it.
+TEST(GetThumbnail, ImageOverThePixelLimitGetsNone)
+{
+    Library library;
+    const fs::path image = library.folder / "huge.png";
+    test::WriteAllBytes(image, test::LargeUniformGreyPng(8200, 8200, 51));
+    EXPECT_FALSE(GetThumbnail(library.roots, image));
+    EXPECT_FALSE(fs::exists(library.user / "thumbnails" / ThumbnailFileName(fs::directory_entry(image))));
 }
 
 }  // namespace

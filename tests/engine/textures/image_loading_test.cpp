@@ -10,8 +10,52 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <set>
 #include <thread>
+
+// The largest single allocation the calling thread asks for while its record is not -1: how
+// a test sees that a refused image took no pixel memory, and that a loaded one took no more
+// than its heights at once. The operators stay out of line and paired, so that neither the
+// compiler nor the sanitizer sees a malloc freed by delete.
+thread_local std::int64_t g_largestAllocation = -1;  // -1: not recording
+
+namespace {
+void* RecordAllocation(std::size_t size) noexcept
+{
+    if (g_largestAllocation >= 0)
+        g_largestAllocation = std::max(g_largestAllocation, static_cast<std::int64_t>(size));
+    return std::malloc(size == 0 ? 1 : size);
+}
+}  // namespace
+
+__attribute__((noinline)) void* operator new(std::size_t size)
+{
+    if (void* p = RecordAllocation(size))
+        return p;
+    throw std::bad_alloc();
+}
+__attribute__((noinline)) void* operator new[](std::size_t size)
+{
+    if (void* p = RecordAllocation(size))
+        return p;
+    throw std::bad_alloc();
+}
+__attribute__((noinline)) void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return RecordAllocation(size);
+}
+__attribute__((noinline)) void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return RecordAllocation(size);
+}
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace grainforge::mesh {
 namespace {
@@ -187,6 +231,70 @@ TEST(ReadHeightImage, SixteenThousandThreeHundredEightyFourPixelsIsTheLargestSid
     bytes[22] = 0x20;  // height 20000 = 0x4E20
     bytes[23] = 0x4E;
     EXPECT_EQ(Load(bytes).error, kTooLarge);
+}
+
+// The bytes of the largest single allocation `load` makes on this thread.
+template <class Load>
+std::int64_t LargestAllocationOf(const Load& load)
+{
+    g_largestAllocation = 0;
+    load();
+    const std::int64_t largest = g_largestAllocation;
+    g_largestAllocation = -1;
+    return largest;
+}
+
+// Headers stating more pixels than a height map may have are refused from the header, with
+// the size and the limit in the message, before any pixel buffer: the bodies hold 8 x 8
+// pixels, so a decoder that went on would fail on its pixels, with another reason.
+TEST(ReadHeightImage, HeadersOverThePixelLimitAreRefusedBeforeAnyPixelMemory)
+{
+    const struct { std::uint32_t width, height; const char* error; } sizes[] = {
+        {16384, 16384,
+         "The image is 16,384 x 16,384 pixels; the largest height map this program uses is 8,192 x 8,192 "
+         "(67,108,864 pixels)."},
+        {8193, 8192,
+         "The image is 8,193 x 8,192 pixels; the largest height map this program uses is 8,192 x 8,192 "
+         "(67,108,864 pixels)."},
+        {16384, 4097,
+         "The image is 16,384 x 4,097 pixels; the largest height map this program uses is 8,192 x 8,192 "
+         "(67,108,864 pixels)."},
+    };
+    const struct { const char* name; test::ImageFormat format; } formats[] = {
+        {"PNG", test::ImageFormat::Png}, {"JPEG", test::ImageFormat::Jpeg}, {"TIFF", test::ImageFormat::Tiff},
+        {"GIF", test::ImageFormat::Gif}, {"BMP", test::ImageFormat::Bmp},
+    };
+    for (const auto& f : formats) {
+        for (const auto& size : sizes) {
+            SCOPED_TRACE(std::string(f.name) + " " + std::to_string(size.width) + " x " + std::to_string(size.height));
+            const std::vector<std::uint8_t> bytes = test::EncodeImageStatingSize(f.format, size.width, size.height);
+            ImageLoadResult r;
+            const std::int64_t largest = LargestAllocationOf([&] { r = Load(bytes); });
+            EXPECT_EQ(r.error, size.error);
+            EXPECT_EQ(r.formatName, f.name);
+            EXPECT_TRUE(r.heights.empty());
+            EXPECT_LT(largest, std::int64_t{1} << 20);
+        }
+        // Just inside the limit the header passes, and the cut-short body is what fails.
+        EXPECT_EQ(Load(test::EncodeImageStatingSize(f.format, 8192, 8192)).error, kPixelsUnreadable) << f.name;
+    }
+}
+
+// An image of exactly the largest size loads, and its largest single allocation is its
+// heights: the decoded rows go straight into them, with no 16-bit RGBA copy of the image.
+TEST(ReadHeightImage, ImageAtThePixelLimitLoadsWithoutAWholeSixteenBitCopy)
+{
+    for (const auto& [w, h] : {std::pair{8192u, 8192u}, {16384u, 4096u}}) {
+        SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+        const std::vector<std::uint8_t> bytes = test::LargeUniformGreyPng(w, h, 51);
+        ImageLoadResult r;
+        const std::int64_t largest = LargestAllocationOf([&] { r = Load(bytes); });
+        ASSERT_TRUE(r.ok) << r.error;
+        ASSERT_EQ(r.heights.size(), kMaxHeightMapPixels);
+        EXPECT_EQ(largest, static_cast<std::int64_t>(kMaxHeightMapPixels * sizeof(float)));
+        EXPECT_EQ(*std::min_element(r.heights.begin(), r.heights.end()), 51.0f * 257.0f * kSixteenBit);
+        EXPECT_EQ(*std::max_element(r.heights.begin(), r.heights.end()), 51.0f * 257.0f * kSixteenBit);
+    }
 }
 
 TEST(ReadHeightImage, EachFailureGivesItsReason)
