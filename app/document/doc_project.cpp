@@ -29,7 +29,7 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
     ProjectData data;
     const EditState state = CaptureEditState();
     if (testShapeName.empty())
-        data.partPath = std::filesystem::path(partSourcePath);
+        data.partPath = PathFromWide(partSourcePath);
     data.testShape = testShapeName;
     data.partTransform = state.partTransform;
     data.projection = projection;
@@ -51,13 +51,13 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
         data.proceduralParameters = state.patternParameters;
         data.proceduralPreset = WideToUtf8(state.presetName);
     } else if (!state.imagePath.empty()) {
-        data.textureImagePath = std::filesystem::path(state.imagePath);
+        data.textureImagePath = PathFromWide(state.imagePath);
     }
 
     const BusyScope busy(host.busy);
     BesidePartChoice beside;
     if (partChangedSinceOpened) {
-        beside = PartBesideProject(path, std::filesystem::path(partSourcePath));
+        beside = PartBesideProject(path, PathFromWide(partSourcePath));
         std::string message;
         bool written = false;
         if (beside.chosen.empty()) {
@@ -258,7 +258,7 @@ void CGrainforgeDoc::OnFileOpenProject()
 void CGrainforgeDoc::OnFileSaveProject()
 {
     if (!projectPath.empty())
-        (void)SaveProject(std::filesystem::path(projectPath));
+        (void)SaveProject(PathFromWide(projectPath));
     else
         OnFileSaveProjectAs();
 }
@@ -269,9 +269,9 @@ void CGrainforgeDoc::OnFileSaveProjectAs()
         return;
     std::wstring name = L"Project";
     if (!projectPath.empty())
-        name = PathToWide(std::filesystem::path(projectPath).stem());
+        name = PathToWide(PathFromWide(projectPath).stem());
     else if (testShapeName.empty() && !partSourcePath.empty())
-        name = PathToWide(std::filesystem::path(partSourcePath).stem());
+        name = PathToWide(PathFromWide(partSourcePath).stem());
     const std::optional<std::filesystem::path> chosen =
         host.prompts->AskSaveFile({L"", kProjectFilter, name + L".gfproj", L"gfproj"});
     if (chosen)
@@ -286,7 +286,7 @@ bool CGrainforgeDoc::SaveModified()
         projectPath.empty()
             ? std::wstring(L"Save the project before going on?\n\nIt keeps the part, the texture, its placement, "
                            L"the masks and every setting.")
-            : L"Save the changes to " + PathToWide(std::filesystem::path(projectPath).filename()) + L"?";
+            : L"Save the changes to " + PathToDisplay(PathFromWide(projectPath).filename()) + L"?";
     const PromptAnswer answer = host.prompts != nullptr
         ? host.prompts->AskYesNoCancel(question, L"", L"", L"")
         : PromptAnswer::cancel;
@@ -297,7 +297,7 @@ bool CGrainforgeDoc::SaveModified()
     if (projectPath.empty())
         OnFileSaveProjectAs();
     else
-        (void)SaveProject(std::filesystem::path(projectPath));
+        (void)SaveProject(PathFromWide(projectPath));
     return !IsModified();
 }
 

@@ -73,8 +73,7 @@ inline constexpr int kMaximumBesidePartNumber = 9999;
 
 // Writes the project to "<path>.tmp", reads that back and only when it holds the document
 // meant renames it over `projectPath`; false with `error` = "the file could not be written"
-// when any step fails (also for a path that is not valid UTF-8). The old file is then
-// untouched and the temporary file removed.
+// when any step fails. The old file is then untouched and the temporary file removed.
 bool WriteProject(const std::filesystem::path& projectPath, const ProjectData& data, std::string& error);
 
 // Reads a project into `data`, which is replaced only on success. Errors: "the file is not a
@@ -87,7 +86,10 @@ bool ReadProjectJson(const grainforge::mesh::JsonView& root, const std::filesyst
     ProjectData& data, std::string& error);
 
 // `key` + ".path" (the path as given) and `key` + ".relative" (relative to `projectFolder`,
-// with "/" separators, only when one exists). Nothing for an empty path.
+// with "/" separators, only when one exists). Nothing for an empty path. Both are UTF-8 for
+// people; a name whose bytes are not UTF-8 also gets ".pathEscaped" and ".relativeEscaped",
+// its bytes with each one outside UTF-8 (and "%") written as "%" and two hex digits, which the
+// reader prefers, so such a name reopens exactly.
 void WritePathEntry(const grainforge::mesh::JsonNode& node, std::string_view key,
     const std::filesystem::path& path, const std::filesystem::path& projectFolder);
 
