@@ -295,7 +295,8 @@ std::string CGrainforgeDoc::MeshInformationReport()
     inputs.masks = maskVolumes;
     inputs.sampling = runReport.sampling;
     inputs.importWarnings = importReport.warnings;
-    return app::MeshInformationReport(inputs);
+    // Engine texts may carry a file name's bytes; the view shows only valid UTF-8.
+    return WideToUtf8(Utf8ToWide(app::MeshInformationReport(inputs)));
 }
 
 }  // namespace grainforge::app

@@ -267,13 +267,17 @@ void CGrainforgeDoc::OnFileSaveProjectAs()
 {
     if (!HasPart() || host.prompts == nullptr)
         return;
-    std::wstring name = L"Project";
+    // The dialog starts beside the project, or else beside the part, named after it.
+    std::filesystem::path beside;
     if (!projectPath.empty())
-        name = PathToWide(PathFromWide(projectPath).stem());
+        beside = PathFromWide(projectPath);
     else if (testShapeName.empty() && !partSourcePath.empty())
-        name = PathToWide(PathFromWide(partSourcePath).stem());
+        beside = PathFromWide(partSourcePath);
+    std::filesystem::path initial =
+        beside.empty() ? std::filesystem::path("Project") : beside.parent_path() / beside.stem();
+    initial += ".gfproj";
     const std::optional<std::filesystem::path> chosen =
-        host.prompts->AskSaveFile({L"", kProjectFilter, name + L".gfproj", L"gfproj"});
+        host.prompts->AskSaveFile({L"", kProjectFilter, PathToWide(initial), L"gfproj"});
     if (chosen)
         (void)SaveProject(*chosen);
 }

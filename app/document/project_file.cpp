@@ -66,7 +66,11 @@ std::string EscapedNameText(const fs::path& path)
 fs::path UnescapedName(std::string_view text)
 {
     const auto digit = [](char c) {
-        return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
     };
     std::string bytes;
     for (std::size_t i = 0; i < text.size(); ++i) {

@@ -87,7 +87,10 @@ TEST(DocumentFileNames, ProjectWithSuchNamesReopensToTheSamePartAndTexture)
         ASSERT_TRUE(doc.LoadHeightMap(Named(before, name.stem, ".bmp")));
         EXPECT_EQ(app::PathFromWide(doc.partSourcePath), Named(before, name.stem, ".stl"));
         const fs::path project = Named(before, name.stem, ".gfproj");
-        ASSERT_TRUE(doc.SaveProject(project));
+        f.host.files.push_back(project);
+        doc.OnFileSaveProjectAs();
+        ASSERT_EQ(f.host.fileDialogNames.size(), 1u);
+        EXPECT_EQ(app::PathFromWide(f.host.fileDialogNames[0]), project);  // beside the part, named after it
         EXPECT_TRUE(fs::exists(project));
         EXPECT_EQ(app::PathFromWide(doc.projectPath), project);
         ASSERT_FALSE(f.host.recentFiles.empty());

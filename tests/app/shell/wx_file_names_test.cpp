@@ -68,10 +68,13 @@ TEST(WxFileNames, DroppedFilesMessagesAndDialogNamesTakeSuchNames) {
 TEST(CommandRouter, ACommandThatThrowsIsReportedAndStopsThere) {
   CommandRouter router;
   std::vector<std::string> failures;
-  router.SetFailureHandler([&](int id, const std::string& what) { failures.push_back(std::to_string(id) + " " + what); });
+  router.SetFailureHandler(
+      [&](int id, const std::string& what) { failures.push_back(std::to_string(id) + " " + what); });
   int ran = 0;
   router.SetTable(CommandLayer::Document,
-                  {CommandEntry{1, [] { throw fs::filesystem_error("Cannot convert character sequence", std::error_code()); }, nullptr},
+                  {CommandEntry{1,
+                                [] { throw fs::filesystem_error("Cannot convert character sequence", std::error_code()); },
+                                nullptr},
                    CommandEntry{2, [] { throw 7; }, nullptr}, CommandEntry{3, [&] { ++ran; }, nullptr}});
   EXPECT_EQ(router.Execute(1), CommandOutcome::Failed);
   EXPECT_EQ(router.Execute(2), CommandOutcome::Failed);
