@@ -366,6 +366,14 @@ TEST(Program, NamesInAnyBytesOpenSaveAndComeBackThroughTheRecentList) {
     EXPECT_EQ(PathFromWide(program.Document().partSourcePath), part);
     EXPECT_EQ(program.Prompter().UnexpectedQuestions(), 0);
     EXPECT_TRUE(std::filesystem::exists(program.Home() / "config" / "Brookvane" / "Tessary.conf"));
+
+    // New with changes asks about them by the project's name as a person reads it.
+    program.Document().SetModifiedFlag(true);
+    program.Prompter().ExpectMessage(MessageAnswer::No);
+    program.SendMenu(menu_ids::kNew);
+    EXPECT_EQ(program.Prompter().Messages().back().text,
+              L"Save changes to " + PathToDisplay(project.filename()) + L"?");
+    EXPECT_FALSE(program.Document().HasPart());
     for (const std::wstring& line : LogLines(frame)) EXPECT_EQ(DisplayText(line), line);
   }
 }
