@@ -1,7 +1,13 @@
 // The program "tessary": the application object with the program's panes.
 #include <wx/app.h>
+#include <wx/init.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "app/shell/grainforge_app.h"
+#include "app/shell/kit/wx_file_names.h"
 #include "app/view/grainforge_view.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 #include "app/workflow/workflow_pane.h"
@@ -31,4 +37,18 @@ public:
   }
 };
 
-wxIMPLEMENT_APP(CTessaryApp);
+wxIMPLEMENT_WX_THEME_SUPPORT
+wxIMPLEMENT_APP_NO_MAIN(CTessaryApp);
+
+int main(int argc, char** argv) {
+  wxDISABLE_DEBUG_SUPPORT();
+  // wx would turn the arguments into text by the locale and drop one that is not valid in it,
+  // such as a file name in other bytes; converted as names they keep their bytes.
+  std::vector<std::wstring> texts;
+  for (int i = 0; i < argc; ++i)
+    texts.push_back(grainforge::app::WxStringFromPath(std::filesystem::path(argv[i])).ToStdWstring());
+  std::vector<wchar_t*> pointers;
+  for (std::wstring& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return wxEntry(argc, pointers.data());
+}

@@ -40,7 +40,18 @@ std::wstring DefaultStlName(const std::wstring& partSourcePath)
 {
     if (partSourcePath.empty())
         return L"model.stl";
-    return PathToWide(std::filesystem::path(partSourcePath).filename());
+    return PathToWide(PathFromWide(partSourcePath).filename());
+}
+
+// Whether `path` is the file the part was loaded from: the same file to the file system
+// ("./", "..", a symbolic or a hard link all reach it), or the same name letter for letter
+// without regard to case.
+bool NamesLoadedPart(const std::filesystem::path& path, const std::wstring& partSourcePath)
+{
+    if (partSourcePath.empty())
+        return false;
+    const std::filesystem::path source = PathFromWide(partSourcePath);
+    return IsSameFile(path, source) || LowerCaseName(path.native()) == LowerCaseName(source.native());
 }
 
 }  // namespace
@@ -218,8 +229,7 @@ bool CGrainforgeDoc::OnSaveDocument(const std::filesystem::path& path)
 {
     if (IsProjectPath(path))
         return SaveProject(path);
-    if (!partSourcePath.empty() &&
-        LowerCaseName(PathToUtf8(path)) == LowerCaseName(WideToUtf8(partSourcePath)))
+    if (NamesLoadedPart(path, partSourcePath))
         return SaveStlAs();
     ExportPlan plan;
     if (!PrepareExport(plan))
@@ -262,7 +272,7 @@ std::string CGrainforgeDoc::MeshInformationReport()
     inputs.displayMesh = &shown;
     inputs.validation = &CurrentValidation();
     inputs.measurements = measurements;
-    inputs.partSourcePath = std::filesystem::path(partSourcePath);
+    inputs.partSourcePath = PathFromWide(partSourcePath);
     // The shares and timings of the surfaces section need the classification's report,
     // which the cached per-triangle bytes do not keep: one march more, only when asked.
     mesh::SurfaceClassReport classes;
@@ -285,7 +295,8 @@ std::string CGrainforgeDoc::MeshInformationReport()
     inputs.masks = maskVolumes;
     inputs.sampling = runReport.sampling;
     inputs.importWarnings = importReport.warnings;
-    return app::MeshInformationReport(inputs);
+    // Engine texts may carry a file name's bytes; the view shows only valid UTF-8.
+    return WideToUtf8(Utf8ToWide(app::MeshInformationReport(inputs)));
 }
 
 }  // namespace grainforge::app

@@ -181,7 +181,7 @@ void CGrainforgeDoc::ApplyTextureSettings(const mesh::TextureSettings& newSettin
     if (IsHeightMapLoaded() && seamChanged) {
         LogMessage(mesh::seamless::SeamlessSummaryText(heightMap.seamlessReport), kLogPlain);
         if (!proceduralTexture && !textureImagePath.empty())
-            (void)WriteSeamSettings(LibraryRootsOfHost(), std::filesystem::path(WideToUtf8(textureImagePath)),
+            (void)WriteSeamSettings(LibraryRootsOfHost(), PathFromWide(textureImagePath),
                 heightMap.settings.seamlessMethod, heightMap.settings.seamlessParameters);
     }
 

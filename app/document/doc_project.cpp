@@ -30,7 +30,7 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
     ProjectData data;
     const EditState state = CaptureEditState();
     if (testShapeName.empty())
-        data.partPath = std::filesystem::path(partSourcePath);
+        data.partPath = PathFromWide(partSourcePath);
     data.testShape = testShapeName;
     data.partTransform = state.partTransform;
     data.projection = projection;
@@ -52,7 +52,7 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
         data.proceduralParameters = state.patternParameters;
         data.proceduralPreset = WideToUtf8(state.presetName);
     } else if (!state.imagePath.empty()) {
-        data.textureImagePath = std::filesystem::path(state.imagePath);
+        data.textureImagePath = PathFromWide(state.imagePath);
     }
 
     const BusyScope busy(host.busy);
@@ -64,7 +64,7 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
         data.partWrittenBeside = replaced.written && IsSameFile(replaced.part, data.partPath);
     }
     if (partChangedSinceOpened) {
-        beside = PartBesideProject(path, std::filesystem::path(partSourcePath));
+        beside = PartBesideProject(path, PathFromWide(partSourcePath));
         std::string message;
         bool written = false;
         if (beside.chosen.empty()) {
@@ -281,7 +281,7 @@ void CGrainforgeDoc::OnFileOpenProject()
 void CGrainforgeDoc::OnFileSaveProject()
 {
     if (!projectPath.empty())
-        (void)SaveProject(std::filesystem::path(projectPath));
+        (void)SaveProject(PathFromWide(projectPath));
     else
         OnFileSaveProjectAs();
 }
@@ -290,13 +290,17 @@ void CGrainforgeDoc::OnFileSaveProjectAs()
 {
     if (!HasPart() || host.prompts == nullptr)
         return;
-    std::wstring name = L"Project";
+    // The dialog starts beside the project, or else beside the part, named after it.
+    std::filesystem::path beside;
     if (!projectPath.empty())
-        name = PathToWide(std::filesystem::path(projectPath).stem());
+        beside = PathFromWide(projectPath);
     else if (testShapeName.empty() && !partSourcePath.empty())
-        name = PathToWide(std::filesystem::path(partSourcePath).stem());
+        beside = PathFromWide(partSourcePath);
+    std::filesystem::path initial =
+        beside.empty() ? std::filesystem::path("Project") : beside.parent_path() / beside.stem();
+    initial += ".gfproj";
     const std::optional<std::filesystem::path> chosen =
-        host.prompts->AskSaveFile({L"", kProjectFilter, name + L".gfproj", L"gfproj"});
+        host.prompts->AskSaveFile({L"", kProjectFilter, PathToWide(initial), L"gfproj"});
     if (chosen)
         (void)SaveProject(*chosen);
 }
@@ -309,7 +313,7 @@ bool CGrainforgeDoc::SaveModified()
         projectPath.empty()
             ? std::wstring(L"Save the project before going on?\n\nIt keeps the part, the texture, its placement, "
                            L"the masks and every setting.")
-            : L"Save the changes to " + PathToWide(std::filesystem::path(projectPath).filename()) + L"?";
+            : L"Save the changes to " + PathToDisplay(PathFromWide(projectPath).filename()) + L"?";
     const PromptAnswer answer = host.prompts != nullptr
         ? host.prompts->AskYesNoCancel(question, L"", L"", L"")
         : PromptAnswer::cancel;
@@ -320,7 +324,7 @@ bool CGrainforgeDoc::SaveModified()
     if (projectPath.empty())
         OnFileSaveProjectAs();
     else
-        (void)SaveProject(std::filesystem::path(projectPath));
+        (void)SaveProject(PathFromWide(projectPath));
     return !IsModified();
 }
 

@@ -1,4 +1,5 @@
 #include "app/document/document_reports.h"
+#include "app/document/log_text.h"
 
 #include "engine/displacement/wall_measurement.h"
 #include "engine/mesh/repair_driver.h"
@@ -401,7 +402,7 @@ std::string MeshInformationReport(const MeshInformationInputs& in)
     text += kEnd;
 
     text += Format("Part\r\n  %s\r\n  %.2f x %.2f x %.2f mm\r\n  %s triangles\r\n\r\n",
-        in.partSourcePath.filename().string().c_str(), size.x, size.y, size.z,
+        PathToUtf8(in.partSourcePath.filename()).c_str(), size.x, size.y, size.z,
         Thousands(m.TriangleCount()).c_str());
     const std::size_t insertAt = text.size();
 

@@ -117,7 +117,7 @@ void CGrainforgeDoc::SetPathName(const std::filesystem::path& value)
         return;
     pathName = value;
     if (!value.empty())
-        title = PathToWide(value.filename());
+        title = PathToDisplay(value.filename());
     if (host.views != nullptr)
         host.views->DocumentStateChanged();
 }
@@ -210,12 +210,14 @@ bool CGrainforgeDoc::IsDetailedLogOn() const
     return host.log != nullptr && host.log->IsDetailedLogOn();
 }
 
-void CGrainforgeDoc::LogMessage(std::string_view utf8, int level) const
+void CGrainforgeDoc::LogMessage(std::string_view text, int level) const
 {
     if (host.log == nullptr)
         return;
+    // Engine reports carry file names as the file system's bytes, which need not be UTF-8.
+    const std::string utf8 = WideToUtf8(Utf8ToWide(text));
     if (host.log->IsDetailedLogOn()) {
-        host.log->AppendLine(std::string(utf8), level);
+        host.log->AppendLine(utf8, level);
         return;
     }
     const std::string stripped = StripTimings(utf8);
@@ -233,7 +235,7 @@ void CGrainforgeDoc::LogUtf8Lines(std::string_view utf8) const
 void CGrainforgeDoc::ShowInformation(const std::wstring& text, int kind) const
 {
     if (host.information != nullptr)
-        host.information->ShowInformation(text, kind);
+        host.information->ShowInformation(DisplayText(text), kind);
 }
 
 bool CGrainforgeDoc::HasPart() const

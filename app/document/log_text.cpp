@@ -22,16 +22,18 @@ void AppendWide(std::wstring& out, char32_t c)
     out += static_cast<wchar_t>(c);
 }
 
-// Decodes one UTF-8 sequence at `i`, moving `i` past it; overlong forms, surrogates and values
-// past U+10FFFF give the replacement character.
-char32_t DecodeUtf8(std::string_view s, std::size_t& i)
+// Decodes one UTF-8 sequence at `i` into `c`, moving `i` past it. False for a byte that does
+// not start a valid sequence (truncated, overlong, a surrogate, past U+10FFFF): `i` has then
+// moved past the bytes looked at, at least one.
+bool DecodeUtf8(std::string_view s, std::size_t& i, char32_t& c)
 {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
     const unsigned char lead = byte(i++);
-    if (lead < 0x80)
-        return lead;
+    if (lead < 0x80) {
+        c = lead;
+        return true;
+    }
     int extra = 0;
-    char32_t c = 0;
     char32_t least = 0;
     if ((lead & 0xE0) == 0xC0) {
         extra = 1, c = lead & 0x1F, least = 0x80;
@@ -40,17 +42,38 @@ char32_t DecodeUtf8(std::string_view s, std::size_t& i)
     } else if ((lead & 0xF8) == 0xF0) {
         extra = 3, c = lead & 0x07, least = 0x10000;
     } else {
-        return kReplacement;
+        return false;
     }
     for (int k = 0; k < extra; ++k) {
         if (i >= s.size() || (byte(i) & 0xC0) != 0x80)
-            return kReplacement;
+            return false;
         c = (c << 6) | (byte(i++) & 0x3F);
     }
-    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-        return kReplacement;
+    return c >= least && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
+}
+
+// A byte outside UTF-8 kept in a file name's wide text.
+constexpr char32_t kEscapeBase = 0xDC00;
+bool IsEscapedByte(char32_t c) { return c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF; }
+
+// The code point at `i` of wide text, moving `i` past it; pairs are joined where wchar_t is
+// 16 bits, a lone surrogate is returned as it is.
+char32_t NextWide(std::wstring_view wide, std::size_t& i)
+{
+    char32_t c = static_cast<char32_t>(wide[i++]);
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (c >= 0xD800 && c <= 0xDBFF && i < wide.size()) {
+            const char32_t low = static_cast<char32_t>(wide[i]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+    }
     return c;
 }
+
+bool IsScalarValue(char32_t c) { return c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF); }
 
 }  // namespace
 
@@ -118,8 +141,10 @@ std::wstring Utf8ToWide(std::string_view utf8)
 {
     std::wstring out;
     out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();)
-        AppendWide(out, DecodeUtf8(utf8, i));
+    for (std::size_t i = 0; i < utf8.size();) {
+        char32_t c = 0;
+        AppendWide(out, DecodeUtf8(utf8, i, c) ? c : kReplacement);
+    }
     return out;
 }
 
@@ -127,33 +152,76 @@ std::string WideToUtf8(std::wstring_view wide)
 {
     std::string out;
     out.reserve(wide.size());
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        char32_t c = static_cast<char32_t>(wide[i]);
-        if constexpr (sizeof(wchar_t) == 2) {
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size()) {
-                const char32_t low = static_cast<char32_t>(wide[i + 1]);
-                if (low >= 0xDC00 && low <= 0xDFFF) {
-                    c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                    ++i;
-                }
-            }
-        }
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            c = kReplacement;
-        AppendUtf8(out, c);
+    for (std::size_t i = 0; i < wide.size();) {
+        const char32_t c = NextWide(wide, i);
+        AppendUtf8(out, IsScalarValue(c) ? c : kReplacement);
     }
     return out;
 }
 
-std::string PathToUtf8(const std::filesystem::path& path)
+std::wstring DisplayText(std::wstring_view wide)
 {
-    // The native form is bytes on this system; decoding them here never throws.
-    return WideToUtf8(Utf8ToWide(path.native()));
+    std::wstring out;
+    out.reserve(wide.size());
+    for (std::size_t i = 0; i < wide.size();) {
+        const char32_t c = NextWide(wide, i);
+        AppendWide(out, IsScalarValue(c) ? c : kReplacement);
+    }
+    return out;
 }
 
 std::wstring PathToWide(const std::filesystem::path& path)
 {
-    return Utf8ToWide(path.native());
+    const std::string_view bytes = path.native();
+    std::wstring out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t start = i;
+        char32_t c = 0;
+        if (DecodeUtf8(bytes, i, c)) {
+            AppendWide(out, c);
+        } else {
+            // Only the first byte is kept as an escape; the next ones may start a valid sequence.
+            i = start + 1;
+            out += static_cast<wchar_t>(kEscapeBase + static_cast<unsigned char>(bytes[start]));
+        }
+    }
+    return out;
+}
+
+std::filesystem::path PathFromWide(std::wstring_view wide)
+{
+    std::string bytes;
+    bytes.reserve(wide.size());
+    for (std::size_t i = 0; i < wide.size();) {
+        const char32_t c = NextWide(wide, i);
+        if (IsEscapedByte(c))
+            bytes += static_cast<char>(c - kEscapeBase);
+        else
+            AppendUtf8(bytes, IsScalarValue(c) ? c : kReplacement);
+    }
+    return std::filesystem::path(std::move(bytes));
+}
+
+std::string PathToUtf8(const std::filesystem::path& path)
+{
+    return WideToUtf8(PathToWide(path));
+}
+
+std::wstring PathToDisplay(const std::filesystem::path& path)
+{
+    return DisplayText(PathToWide(path));
+}
+
+bool IsUtf8Path(const std::filesystem::path& path)
+{
+    const std::string_view bytes = path.native();
+    for (std::size_t i = 0; i < bytes.size();) {
+        char32_t c = 0;
+        if (!DecodeUtf8(bytes, i, c))
+            return false;
+    }
+    return true;
 }
 
 std::vector<std::string> SplitLogLines(std::string_view text)

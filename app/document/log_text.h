@@ -33,10 +33,24 @@ namespace grainforge::app {
 // Appends one code point (at most U+10FFFF, not a surrogate) as UTF-8.
 void AppendUtf8(std::string& out, char32_t c);
 
-// A path as UTF-8 and as wide text, whatever bytes the file system gave it (invalid sequences
-// become U+FFFD instead of throwing).
-[[nodiscard]] std::string PathToUtf8(const std::filesystem::path& path);
+// ---- File names ----------------------------------------------------------------------------
+// A file name here is bytes, UTF-8 by custom but not by rule, while the document keeps names in
+// wide text. These two are the only conversions between them: valid UTF-8 becomes its
+// characters, and each byte outside valid UTF-8 becomes the lone surrogate U+DC00 + byte
+// (U+DC80..U+DCFF), which no character uses. So every name the system gives converts to wide
+// text and back to the same bytes, and never throws (std::filesystem::path's own wide
+// conversions throw for anything outside ASCII here). A lone surrogate outside that range, or
+// a value past U+10FFFF, has no byte form and becomes U+FFFD.
+[[nodiscard]] std::filesystem::path PathFromWide(std::wstring_view wide);
 [[nodiscard]] std::wstring PathToWide(const std::filesystem::path& path);
+
+// Texts for people: a kept byte (and any other lone surrogate) shows as U+FFFD. WideToUtf8
+// does the same, so every log line and report made from a name is valid UTF-8.
+[[nodiscard]] std::string PathToUtf8(const std::filesystem::path& path);
+[[nodiscard]] std::wstring PathToDisplay(const std::filesystem::path& path);
+[[nodiscard]] std::wstring DisplayText(std::wstring_view wide);
+// Whether the name's bytes are valid UTF-8 (then PathToUtf8 is exact).
+[[nodiscard]] bool IsUtf8Path(const std::filesystem::path& path);
 
 // The pieces of `text` between line feeds; a final line feed adds no empty piece, empty pieces
 // in between are kept, and a carriage return ending a piece is dropped (the document's own

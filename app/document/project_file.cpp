@@ -1,4 +1,5 @@
 #include "app/document/project_file.h"
+#include "app/document/log_text.h"
 
 #include "engine/mesh/stl_writer.h"
 #include "platform/file_system.h"
@@ -26,8 +27,6 @@ constexpr const char* kNotReadableError = "the file is not a project (it could n
 constexpr const char* kNotOursError = "the file is not a Tessary project";
 constexpr const char* kNoPartError = "the project names no part";
 
-std::string PathText(const fs::path& path) { return path.string(); }
-
 bool Exists(const fs::path& path)
 {
     std::error_code error;
@@ -41,6 +40,77 @@ std::string Key(std::string_view key, std::string_view member)
     text += '.';
     text += member;
     return text;
+}
+
+// A name's bytes as text a JSON file can hold: each byte outside valid UTF-8, and "%", as
+// "%" + two hex digits; everything else as it is. Only names that are not UTF-8 need it.
+std::string EscapedNameText(const fs::path& path)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const auto escape = [](std::string& out, unsigned byte) {
+        out += '%';
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0xF];
+    };
+    std::string out;
+    for (const wchar_t c : PathToWide(path)) {
+        if (c == L'%')
+            escape(out, '%');
+        else if (c >= 0xDC80 && c <= 0xDCFF)
+            escape(out, static_cast<unsigned>(c - 0xDC00));
+        else
+            out += WideToUtf8(std::wstring_view(&c, 1));
+    }
+    return out;
+}
+
+// The bytes of EscapedNameText; empty for a text that is not one (a "%" without two hex digits).
+fs::path UnescapedName(std::string_view text)
+{
+    const auto digit = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            bytes += text[i];
+            continue;
+        }
+        const int high = i + 2 < text.size() ? digit(text[i + 1]) : -1;
+        const int low = high >= 0 ? digit(text[i + 2]) : -1;
+        if (low < 0)
+            return {};
+        bytes += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return fs::path(std::move(bytes));
+}
+
+// `key` + "." + `member` as a path: from the escaped entry when the name was not UTF-8,
+// else from the plain one.
+std::string ReadNameEntry(const JsonView& node, std::string_view key, std::string_view member)
+{
+    std::string escaped;
+    grainforge::mesh::GetJsonPathString(node, Key(key, std::string(member) + "Escaped"), escaped);
+    if (!escaped.empty())
+        if (const fs::path name = UnescapedName(escaped); !name.empty())
+            return name.native();
+    std::string plain;
+    grainforge::mesh::GetJsonPathString(node, Key(key, member), plain);
+    return plain;
+}
+
+// `key` + "." + `member` = the name for people (UTF-8, U+FFFD for a byte outside it); a name
+// that is not UTF-8 also gets `member` + "Escaped" with its exact bytes.
+void WriteNameEntry(const JsonNode& node, std::string_view key, std::string_view member, const fs::path& name)
+{
+    grainforge::mesh::SetJsonPathString(node, Key(key, member), PathToUtf8(name));
+    if (!IsUtf8Path(name))
+        grainforge::mesh::SetJsonPathString(node, Key(key, std::string(member) + "Escaped"), EscapedNameText(name));
 }
 
 // Any JSON integer of 0 or more, the unsigned range included.
@@ -232,22 +302,20 @@ void WritePathEntry(const JsonNode& node, std::string_view key, const fs::path& 
 {
     if (path.empty())
         return;
-    grainforge::mesh::SetJsonPathString(node, Key(key, "path"), PathText(path));
+    WriteNameEntry(node, key, "path", path);
     const fs::path absolutePath = grainforge::mesh::ToAbsolutePath(path);
     const fs::path absoluteFolder = grainforge::mesh::ToAbsolutePath(projectFolder);
     if (!absolutePath.is_absolute() || !absoluteFolder.is_absolute())
         return;
     const fs::path relative = MakeProjectRelativePath(absolutePath, absoluteFolder);
     if (!relative.empty())
-        grainforge::mesh::SetJsonPathString(node, Key(key, "relative"), relative.generic_string());
+        WriteNameEntry(node, key, "relative", relative.generic_string());
 }
 
 fs::path ReadPathEntry(const JsonView& node, std::string_view key, const fs::path& projectFolder)
 {
-    std::string absolute;
-    std::string relative;
-    grainforge::mesh::GetJsonPathString(node, Key(key, "path"), absolute);
-    grainforge::mesh::GetJsonPathString(node, Key(key, "relative"), relative);
+    const std::string absolute = ReadNameEntry(node, key, "path");
+    const std::string relative = ReadNameEntry(node, key, "relative");
     if (!relative.empty()) {
         const fs::path joined = (projectFolder / fs::path(relative)).lexically_normal();
         if (Exists(joined))

@@ -92,7 +92,10 @@ bool ReadProjectJson(const grainforge::mesh::JsonView& root, const std::filesyst
     ProjectData& data, std::string& error);
 
 // `key` + ".path" (the path as given) and `key` + ".relative" (relative to `projectFolder`,
-// with "/" separators, only when one exists). Nothing for an empty path.
+// with "/" separators, only when one exists). Nothing for an empty path. Both are UTF-8 for
+// people; a name whose bytes are not UTF-8 also gets ".pathEscaped" and ".relativeEscaped",
+// its bytes with each one outside UTF-8 (and "%") written as "%" and two hex digits, which the
+// reader prefers, so such a name reopens exactly.
 void WritePathEntry(const grainforge::mesh::JsonNode& node, std::string_view key,
     const std::filesystem::path& path, const std::filesystem::path& projectFolder);
 

@@ -28,6 +28,7 @@
 #include "app/shell/view_placeholder.h"
 #include "app/shell/wx_prompter.h"
 #include "app/shell/kit/compact_gtk_style.h"
+#include "app/shell/kit/wx_file_names.h"
 
 namespace grainforge::app {
 namespace {
@@ -37,6 +38,7 @@ constexpr int kPollWhileRunningMs = 50;
 constexpr const wchar_t* kRecentFilesGroup = L"/Recent File List";
 constexpr const wchar_t* kDetailedLogKey = L"/Log/Detailed";
 constexpr int kWarningLevel = 3;
+constexpr int kErrorLevel = 4;
 constexpr int kInfoWarningKind = 1;
 
 }  // namespace
@@ -66,7 +68,7 @@ bool CApplicationCore::Start(const StartOptions& options) {
   // written, and wx would say so in a message box at exit.
   std::error_code folderError;
   std::filesystem::create_directories(profilePath_.parent_path(), folderError);
-  config_ = std::make_unique<wxFileConfig>(wxS("Tessary"), wxS("Brookvane"), wxString(profilePath_.wstring()),
+  config_ = std::make_unique<wxFileConfig>(wxS("Tessary"), wxS("Brookvane"), WxStringFromPath(profilePath_),
                                            wxString(), wxCONFIG_USE_LOCAL_FILE);
   history_ = std::make_unique<wxFileHistory>(kRecentFileCount);
   config_->SetPath(kRecentFilesGroup);
@@ -116,6 +118,9 @@ bool CApplicationCore::Start(const StartOptions& options) {
     bundle.dialogs = dialogs_.get();
   }
   document_->SetHost(bundle);
+  router_.SetFailureHandler([this](int, const std::string& what) {
+    if (frame_ != nullptr) frame_->Log(L"The command could not be completed: " + Utf8ToWide(what), kErrorLevel);
+  });
   router_.SetTable(CommandLayer::View, viewCommands_ ? viewCommands_() : CommandTable{});
   router_.SetTable(CommandLayer::Document, document_->Commands());
   router_.SetTable(CommandLayer::Application, ApplicationCommands());
@@ -163,8 +168,8 @@ void CApplicationCore::OnFirstIdle() {
 void CApplicationCore::WriteLogFile() {
   if (logFile_.empty() || frame_ == nullptr || frame_->OutputPane() == nullptr) return;
   std::wstring error;
-  if (!frame_->OutputPane()->WriteLogFile(logFile_.wstring(), error))
-    frame_->Log(L"The log could not be written to " + logFile_.wstring() + L": " + error, kWarningLevel);
+  if (!frame_->OutputPane()->WriteLogFile(PathToWide(logFile_), error))
+    frame_->Log(L"The log could not be written to " + PathToDisplay(logFile_) + L": " + error, kWarningLevel);
 }
 
 void CApplicationCore::PollPipeline() {
@@ -276,7 +281,7 @@ void CApplicationCore::OnOpenRecent(int index) {
   const wxString file = history_->GetHistoryFile(static_cast<std::size_t>(index));
   if (!SaveModified()) return;
   // A file that has gone is taken off the list, as the recent list of any desktop program does.
-  if (!OpenDocumentFile(std::filesystem::path(file.ToStdString(wxConvFile))))
+  if (!OpenDocumentFile(PathFromWxString(file)))
     history_->RemoveFileFromHistory(static_cast<std::size_t>(index));
 }
 
@@ -285,7 +290,7 @@ void CApplicationCore::OnDroppedFiles(const std::vector<std::filesystem::path>& 
   if (dropped.part && SaveModified()) OpenDocumentFile(*dropped.part);
   if (dropped.image) {
     const std::wstring message = L"Loading a texture from a dropped image is not part of this build yet, so " +
-                                 dropped.image->filename().wstring() + L" was left alone.";
+                                 PathToDisplay(dropped.image->filename()) + L" was left alone.";
     frame_->Log(message, kWarningLevel);
   }
   const std::wstring leftAlone = LeftAloneMessage(dropped.leftAlone);
@@ -306,7 +311,7 @@ void CApplicationCore::OpenUserManual() {
   const std::filesystem::path path = GetExecutableFolder() / kManualFileName;
   std::error_code error;
   const bool exists = std::filesystem::is_regular_file(path, error);
-  if (exists && wxLaunchDefaultApplication(wxString(path.wstring()))) return;
+  if (exists && wxLaunchDefaultApplication(WxStringFromPath(path))) return;
   const std::wstring message = ManualFailureMessage(path, exists);
   frame_->Log(message, kWarningLevel);
   frame_->ShowInformation(message, kInfoWarningKind);
@@ -317,7 +322,7 @@ void CApplicationCore::ShowAbout() {
 }
 
 void CApplicationCore::AddRecentFile(const std::filesystem::path& path) {
-  history_->AddFileToHistory(wxString(path.wstring()));
+  history_->AddFileToHistory(WxStringFromPath(path));
   SaveProfile();
 }
 

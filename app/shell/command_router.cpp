@@ -1,5 +1,6 @@
 #include "app/shell/command_router.h"
 
+#include <exception>
 #include <utility>
 
 namespace grainforge::app {
@@ -45,8 +46,17 @@ CommandOutcome CommandRouter::Execute(int commandId) {
   if (state && !state->enabled) return CommandOutcome::Disabled;
   // A copy: the command may replace the tables it was found in (a new view, a new document).
   const auto execute = entry->execute;
-  execute();
-  return CommandOutcome::Executed;
+  std::string what;
+  try {
+    execute();
+    return CommandOutcome::Executed;
+  } catch (const std::exception& error) {
+    what = error.what();
+  } catch (...) {
+    what = "an unknown error";
+  }
+  if (onFailure_) onFailure_(commandId, what);
+  return CommandOutcome::Failed;
 }
 
 bool CommandRouter::ExecuteCommand(std::uint32_t commandId) {

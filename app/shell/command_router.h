@@ -7,8 +7,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
+#include <string>
 
 #include "app/document/command_entry.h"
 #include "app/shell/kit/command_target.h"
@@ -24,7 +26,13 @@ enum class CommandOutcome {
   Disabled,
   // No layer has an execute handler for it.
   Unhandled,
+  // The handler threw; the failure handler heard of it and nothing left this call.
+  Failed,
 };
+
+// Hears of a command whose handler threw: the command and the exception's text (UTF-8 or the
+// bytes a file name gave it).
+using CommandFailureHandler = std::function<void(int commandId, const std::string& what)>;
 
 class CommandRouter : public ICommandTarget {
 public:
@@ -36,8 +44,12 @@ public:
   // enabled and unchecked); a command with an execute handler but no update is enabled; empty
   // when no layer holds the command at all.
   std::optional<CommandState> Query(int commandId) const;
-  // Runs the first execute handler in layer order, unless the command's state is disabled.
+  // Runs the first execute handler in layer order, unless the command's state is disabled. An
+  // exception from the handler stops here (Failed): every menu, key and toolbar command comes
+  // through this call, and one escaping into the window system's loop would end the program
+  // with the user's work unsaved.
   CommandOutcome Execute(int commandId);
+  void SetFailureHandler(CommandFailureHandler handler) { onFailure_ = std::move(handler); }
   // Whether some layer holds the command (execute or update).
   bool Knows(int commandId) const;
   // Whether some layer can run the command (an update alone runs nothing).
@@ -50,6 +62,7 @@ private:
   const CommandEntry* FirstWith(int commandId, bool wantExecute) const;
 
   std::array<CommandTable, 4> tables_;
+  CommandFailureHandler onFailure_;
 };
 
 // Window-system command ids for the program's command ids. wx ids must lie within 1..32767 and

@@ -110,7 +110,7 @@ DroppedFiles ClassifyDroppedFiles(const std::vector<std::filesystem::path>& path
     } else if (std::find(images.begin(), images.end(), extension) != images.end()) {
       if (!dropped.image) dropped.image = path;
     } else {
-      dropped.leftAlone.push_back(path.filename().wstring());
+      dropped.leftAlone.push_back(PathToDisplay(path.filename()));
     }
   }
   return dropped;
@@ -151,7 +151,7 @@ std::wstring DetailedLogMessage(bool on) {
 
 std::wstring ManualFailureMessage(const std::filesystem::path& path, bool fileExists) {
   return (fileExists ? L"The manual could not be opened: " : L"The manual is not beside the program: ") +
-         path.wstring();
+         PathToDisplay(path);
 }
 
 bool KeepWaitingAtExit(int runningChecks, std::int64_t elapsedMilliseconds) {

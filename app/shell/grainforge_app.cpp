@@ -8,7 +8,9 @@
 #include <wx/frame.h>
 #include <wx/image.h>
 
+#include "app/document/log_text.h"
 #include "app/shell/application_core.h"
+#include "app/shell/kit/wx_file_names.h"
 #include "app/shell/main_frame.h"
 
 namespace grainforge::app {
@@ -31,9 +33,9 @@ bool CGrainforgeApp::OnInit() {
   options.workflowPane = workflowPane;
   options.documentDialogs = documentDialogs;
   options.documentView = documentView;
-  if (parser.GetParamCount() > 0) options.openFile = std::filesystem::path(parser.GetParam(0).ToStdString(wxConvFile));
+  if (parser.GetParamCount() > 0) options.openFile = PathFromWxString(parser.GetParam(0));
   wxString logFile;
-  if (parser.Found(wxS("log-file"), &logFile)) options.logFile = logFile.ToStdString(wxConvFile);
+  if (parser.Found(wxS("log-file"), &logFile)) options.logFile = PathFromWxString(logFile);
 
   core_ = std::make_unique<CApplicationCore>();
   if (!core_->Start(options)) return false;
@@ -48,6 +50,21 @@ void CGrainforgeApp::OnTerminateSignal(int) {
   auto* app = dynamic_cast<CGrainforgeApp*>(wxTheApp);
   if (app == nullptr || app->core_ == nullptr || app->core_->Frame() == nullptr) return;
   app->core_->Frame()->Close(true);
+}
+
+bool CGrainforgeApp::OnExceptionInMainLoop() {
+  std::string what = "an unknown error";
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    what = error.what();
+  } catch (...) {
+    // Nothing more is known of it.
+  }
+  constexpr int kErrorLevel = 4;
+  if (core_ != nullptr && core_->Frame() != nullptr)
+    core_->Frame()->Log(L"Something went wrong and was stopped: " + Utf8ToWide(what), kErrorLevel);
+  return true;
 }
 
 int CGrainforgeApp::OnExit() {

@@ -23,6 +23,9 @@ public:
 
   bool OnInit() override;
   int OnExit() override;
+  // The last net under every event handler: an exception that reached the event loop is
+  // logged as an error and the program goes on, with the user's work as it stands.
+  bool OnExceptionInMainLoop() override;
 
 protected:
   // The "Workflow" pane of the program; the program sets it before start-up.

@@ -1,4 +1,6 @@
 #include "app/shell/main_frame.h"
+#include "app/shell/kit/wx_file_names.h"
+#include "app/document/log_text.h"
 
 #include <algorithm>
 
@@ -325,11 +327,11 @@ void CMainFrame::UpdateLockIndicators() {
 }
 
 void CMainFrame::Log(const std::wstring& text, int level) {
-  if (output_ != nullptr) output_->AppendOutputLine(text.c_str(), level);
+  if (output_ != nullptr) output_->AppendOutputLine(DisplayText(text).c_str(), level);
 }
 
 void CMainFrame::ShowInformation(const std::wstring& text, int kind) {
-  if (right_ != nullptr) right_->SetInfoText(text, kind);
+  if (right_ != nullptr) right_->SetInfoText(DisplayText(text), kind);
 }
 
 void CMainFrame::OnCharHook(wxKeyEvent& event) {
@@ -360,7 +362,7 @@ bool CMainFrame::HandleKeyHook(int keyCode, int modifiers, const wxWindow* focus
 void CMainFrame::OnDropFiles(wxDropFilesEvent& event) {
   std::vector<std::filesystem::path> paths;
   for (int i = 0; i < event.GetNumberOfFiles(); ++i)
-    paths.emplace_back(event.GetFiles()[i].ToStdString(wxConvFile));
+    paths.push_back(PathFromWxString(event.GetFiles()[i]));
   Raise();
   OpenDroppedFiles(paths);
 }

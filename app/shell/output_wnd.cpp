@@ -1,4 +1,6 @@
 #include "app/shell/output_wnd.h"
+#include "app/shell/kit/wx_file_names.h"
+#include "app/document/log_text.h"
 
 #include <wx/clipbrd.h>
 #include <wx/dataobj.h>
@@ -233,7 +235,7 @@ bool COutputWnd::WriteLogFile(const std::wstring& path, std::wstring& error) {
     error = L"the log is not created";
     return false;
   }
-  if (!app::WriteLogFile(std::filesystem::path(path), model_.FileBytes(), error)) return false;
+  if (!app::WriteLogFile(PathFromWide(path), model_.FileBytes(), error)) return false;
   lastSavePath_ = path;
   const std::size_t slash = path.find_last_of(L'/');
   if (slash != std::wstring::npos && slash > 0) lastSaveFolder_ = path.substr(0, slash);
@@ -245,9 +247,9 @@ void COutputWnd::SaveOutputLog() {
   if (askSavePath_) {
     path = askSavePath_(lastSaveFolder_, L"Tessary log.txt");
   } else {
-    wxFileDialog dialog(this, wxS("Save As"), lastSaveFolder_, wxS("Tessary log.txt"),
+    wxFileDialog dialog(this, wxS("Save As"), WxStringFromPath(PathFromWide(lastSaveFolder_)), wxS("Tessary log.txt"),
                         wxS("Text files (*.txt)|*.txt;*.TXT|All files (*.*)|*"), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
-    if (dialog.ShowModal() == wxID_OK) path = dialog.GetPath().ToStdWstring();
+    if (dialog.ShowModal() == wxID_OK) path = PathToWide(PathFromWxString(dialog.GetPath()));
   }
   if (!path) return;
   std::wstring error;

@@ -1,5 +1,7 @@
 #include "app/shell/prompter.h"
 
+#include "app/document/log_text.h"
+
 #include <algorithm>
 #include <cwctype>
 
@@ -56,7 +58,7 @@ std::filesystem::path WithFilterExtension(const std::filesystem::path& path,
   const std::wstring extension = pattern.substr(1);
   if (extension.find_first_of(L"*?") != std::wstring::npos) return path;
   std::filesystem::path withExtension = path;
-  withExtension += ChangeCase(extension, false);
+  withExtension += PathFromWide(ChangeCase(extension, false)).native();
   return withExtension;
 }
 

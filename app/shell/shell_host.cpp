@@ -43,8 +43,8 @@ std::vector<FileFilter> ParseDialogFilter(std::wstring_view filter) {
 }
 
 FilePrompt ToFilePrompt(const FileDialogRequest& request) {
-  const std::filesystem::path initial(request.initialName);
-  return FilePrompt{request.title, initial.parent_path(), initial.filename().wstring(),
+  const std::filesystem::path initial = PathFromWide(request.initialName);
+  return FilePrompt{request.title, initial.parent_path(), PathToWide(initial.filename()),
                     ParseDialogFilter(request.filter)};
 }
 

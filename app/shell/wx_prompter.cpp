@@ -1,4 +1,6 @@
 #include "app/shell/wx_prompter.h"
+#include "app/shell/kit/wx_file_names.h"
+#include "app/document/log_text.h"
 
 #include <wx/filedlg.h>
 #include <wx/msgdlg.h>
@@ -37,29 +39,31 @@ MessageAnswer ToAnswer(int result, PromptButtons buttons) {
   }
 }
 
-std::filesystem::path ToPath(const wxString& text) {
-  return std::filesystem::path(text.ToStdString(wxConvFile));
-}
+std::filesystem::path ToPath(const wxString& text) { return PathFromWxString(text); }
+
+// The name to start a file dialog with: as a name, so that one not in UTF-8 is offered by its
+// bytes.
+wxString DialogFileName(const std::wstring& name) { return WxStringFromPath(PathFromWide(name)); }
 
 }  // namespace
 
 MessageAnswer WxPrompter::ShowMessage(const MessagePrompt& prompt) {
-  wxMessageDialog dialog(parent_, wxString(prompt.text), wxString(prompt.caption),
+  wxMessageDialog dialog(parent_, WxDisplayText(prompt.text), WxDisplayText(prompt.caption),
                          ButtonStyle(prompt.buttons) | IconStyle(prompt.icon));
   return ToAnswer(dialog.ShowModal(), prompt.buttons);
 }
 
 std::optional<std::filesystem::path> WxPrompter::AskOpenFile(const FilePrompt& prompt) {
-  wxFileDialog dialog(parent_, wxString(prompt.title), wxString(prompt.folder.wstring()),
-                      wxString(prompt.fileName), wxString(MakeDialogWildcard(prompt.filters)),
+  wxFileDialog dialog(parent_, WxDisplayText(prompt.title), WxStringFromPath(prompt.folder),
+                      DialogFileName(prompt.fileName), wxString(MakeDialogWildcard(prompt.filters)),
                       wxFD_OPEN | wxFD_FILE_MUST_EXIST);
   if (dialog.ShowModal() != wxID_OK) return std::nullopt;
   return ToPath(dialog.GetPath());
 }
 
 std::optional<std::filesystem::path> WxPrompter::AskSaveFile(const FilePrompt& prompt) {
-  wxFileDialog dialog(parent_, wxString(prompt.title), wxString(prompt.folder.wstring()),
-                      wxString(prompt.fileName), wxString(MakeDialogWildcard(prompt.filters)),
+  wxFileDialog dialog(parent_, WxDisplayText(prompt.title), WxStringFromPath(prompt.folder),
+                      DialogFileName(prompt.fileName), wxString(MakeDialogWildcard(prompt.filters)),
                       wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
   if (dialog.ShowModal() != wxID_OK) return std::nullopt;
   const std::filesystem::path typed = ToPath(dialog.GetPath());
@@ -71,7 +75,7 @@ std::optional<std::filesystem::path> WxPrompter::AskSaveFile(const FilePrompt& p
   std::error_code error;
   if (path != typed && std::filesystem::exists(path, error)) {
     MessagePrompt replace{prompt.title,
-                          path.filename().wstring() +
+                          PathToDisplay(path.filename()) +
                               L" already exists.\nDo you want to replace it?",
                           PromptButtons::YesNo, PromptIcon::Warning};
     if (ShowMessage(replace) != MessageAnswer::Yes) return std::nullopt;

@@ -364,7 +364,7 @@ void CTextureBody::RefreshSummary(CGrainforgeDoc* document) {
   if (hasTexture) {
     if (document->proceduralTexture) input.patternName = document->proceduralTexture->Name();
     input.presetName = document->proceduralPresetName;
-    input.imagePath = std::filesystem::path(document->textureImagePath);
+    input.imagePath = PathFromWide(document->textureImagePath);
     input.isCustomImage = IsCustomImage(input.imagePath);
   }
   const TextureSummary summary = DeriveTextureSummary(input);

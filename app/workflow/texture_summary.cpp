@@ -57,11 +57,11 @@ TextureSummary DeriveTextureSummary(const TextureSummaryInput& input) {
     return s;
   }
   const std::filesystem::path& path = input.imagePath;
-  s.title = PathToWide(path.filename());
+  s.title = PathToDisplay(path.filename());
   s.key = ImageKey(path);
   const std::filesystem::path folder = path.parent_path();
   if (!folder.empty() && LowerAscii(PathToUtf8(folder.parent_path().filename())) == "textures") {
-    s.subtitle = L"Textures > " + PathToWide(folder.filename());
+    s.subtitle = L"Textures > " + PathToDisplay(folder.filename());
     s.tab = kTabTextures;
     s.category = PathToUtf8(folder.filename());
   } else if (input.isCustomImage) {

@@ -1,4 +1,6 @@
 #include "app/shell/kit/icon_files.h"
+#include "app/shell/kit/wx_file_names.h"
+#include "app/document/log_text.h"
 
 #include <cstdint>
 #include <system_error>
@@ -38,7 +40,7 @@ std::wstring TrimSpace(const std::wstring& text) {
 
 std::filesystem::path ProgramFolder() {
   const wxString executable = wxStandardPaths::Get().GetExecutablePath();
-  return std::filesystem::path(executable.ToStdString(wxConvFile)).parent_path();
+  return PathFromWxString(executable).parent_path();
 }
 
 std::filesystem::path ResourcesFolder() {
@@ -64,15 +66,15 @@ std::optional<wxImage> LoadPngFromFile(const std::filesystem::path& path) {
 }
 
 std::filesystem::path IconFilePath(const std::filesystem::path& folder, const std::wstring& name) {
-  return folder / (name + L".png");
+  return folder / PathFromWide(name + L".png");
 }
 
 std::filesystem::path ToolbarIconFilePath(const std::filesystem::path& folder,
                                           const std::wstring& name) {
   const std::wstring trimmed = TrimSpace(name);
   if (trimmed.empty()) return std::filesystem::path();
-  if (trimmed.find(L'.') != std::wstring::npos) return folder / trimmed;
-  return folder / (trimmed + L".png");
+  if (trimmed.find(L'.') != std::wstring::npos) return folder / PathFromWide(trimmed);
+  return folder / PathFromWide(trimmed + L".png");
 }
 
 IconFileCache::IconFileCache(std::filesystem::path folder, Misses misses, PathForName pathForName)

@@ -4,6 +4,7 @@
 
 #include "app/document/edit_state.h"
 #include "app/document/grainforge_doc.h"
+#include "app/document/log_text.h"
 #include "engine/textures/seamless_method.h"
 
 namespace grainforge::app {
@@ -67,7 +68,7 @@ TextureDialogInput TextureInputFromDocument(const CGrainforgeDoc& doc) {
     input.sourceName.assign(name.begin(), name.end());
     if (!doc.proceduralPresetName.empty()) input.sourceName += L" (" + doc.proceduralPresetName + L")";
   } else if (!doc.textureImagePath.empty()) {
-    input.sourceName = std::filesystem::path(doc.textureImagePath).filename().wstring();
+    input.sourceName = PathToDisplay(PathFromWide(doc.textureImagePath).filename());
   }
   if (map.sourceWidth > 0 && map.sourceHeight > 0)
     input.imageAspect = static_cast<float>(map.sourceWidth) / static_cast<float>(map.sourceHeight);

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+
 namespace grainforge::test {
 namespace {
 
@@ -41,6 +44,38 @@ TEST(LogTextTest, WideTextRoundTripsThroughUtf8)
     const std::string utf8 = "Laid on 2 mm\xC2\xB2 \xE2\x80\x94 \xF0\x9F\x99\x82";
     EXPECT_EQ(app::WideToUtf8(app::Utf8ToWide(utf8)), utf8);
     EXPECT_EQ(app::Utf8ToWide("a\xFF" "b"), L"a\xFFFD" L"b");  // a stray byte is replaced
+}
+
+// File names go to wide text and back to the same bytes, whatever they are; texts for people
+// show a byte outside UTF-8 as U+FFFD and are valid UTF-8.
+TEST(LogTextTest, FileNamesKeepTheirBytesThroughWideText)
+{
+    struct Case {
+        std::string bytes;
+        std::wstring wide;
+        std::wstring display;
+    };
+    const Case cases[] = {
+        {"/tmp/\xC3\x9C" "bung.stl", L"/tmp/\x00DC" L"bung.stl", L"/tmp/\x00DC" L"bung.stl"},
+        {"\xE9\x83\xA8\xE5\x93\x81.png", L"\x90E8\x54C1.png", L"\x90E8\x54C1.png"},
+        {"\xF0\x9F\xA7\xB1", L"\x1F9F1", L"\x1F9F1"},
+        {"part\xFF.stl", L"part\xDCFF.stl", L"part\xFFFD.stl"},
+        // A truncated sequence keeps each byte; the valid character after it is decoded.
+        {"a\xE2\x82" "\xC3\xA9", L"a\xDCE2\xDC82\x00E9", L"a\xFFFD\xFFFD\x00E9"},
+        // An overlong "/" and an encoded surrogate are bytes, not characters.
+        {"\xC0\xAF" "\xED\xA0\x80", L"\xDCC0\xDCAF\xDCED\xDCA0\xDC80", L"\xFFFD\xFFFD\xFFFD\xFFFD\xFFFD"},
+        {"\xEF\xBF\xBD", L"\xFFFD", L"\xFFFD"},  // a real U+FFFD stays one
+    };
+    for (const Case& c : cases) {
+        const std::filesystem::path path(c.bytes);
+        EXPECT_EQ(app::PathToWide(path), c.wide) << c.bytes;
+        EXPECT_EQ(app::PathFromWide(c.wide).native(), c.bytes);
+        EXPECT_EQ(app::PathToDisplay(path), c.display) << c.bytes;
+        EXPECT_EQ(app::PathToUtf8(path), app::WideToUtf8(c.display)) << c.bytes;
+        EXPECT_EQ(app::IsUtf8Path(path), c.wide == c.display) << c.bytes;
+    }
+    // Wide text that no file name gives: a lone surrogate outside the kept bytes.
+    EXPECT_EQ(app::PathFromWide(L"a\xD800" L"b").native(), "a\xEF\xBF\xBD" "b");
 }
 
 // A line that only held timings is dropped with the detailed log off and shown with it on; an

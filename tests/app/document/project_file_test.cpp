@@ -1,4 +1,5 @@
 #include "app/document/project_file.h"
+#include "app/document/log_text.h"
 
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
@@ -232,6 +233,40 @@ TEST(ProjectFile, PartFoundThroughItsRelativeEntryAfterAMove)
     ASSERT_TRUE(ReadProject(folder / "after" / "job.gfproj", read, error)) << error;
     EXPECT_EQ(read.partPath, folder / "after" / "parts" / "bracket.stl");
     EXPECT_TRUE(ProjectFileExists(read.partPath));
+}
+
+// Part and texture names in any script, or in bytes that are not UTF-8 (kept exactly through
+// the escaped entries, "%" in a name included), are read back as written, by the absolute
+// entry and, after a move, by the relative one; the plain entries stay valid UTF-8.
+TEST(ProjectFile, NamesInAnyBytesAreReadBackExactly)
+{
+    const std::string names[] = {"\xC3\x9C" "bung", "\xE9\x83\xA8\xE5\x93\x81", "\xF0\x9F\xA7\xB1",
+                                 "part\xFF", "50% \xFE" "done%41"};
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        TempFolder folder;
+        const fs::path before = folder / "before";
+        fs::create_directories(before / fs::path(name));
+        const fs::path part = before / fs::path(name) / fs::path(name + ".stl");
+        const fs::path image = before / fs::path(name + ".png");
+        WriteAllText(part, "x");
+        WriteAllText(image, "x");
+        ProjectData data;
+        data.partPath = part;
+        data.textureImagePath = image;
+        std::string error;
+        ASSERT_TRUE(WriteProject(before / fs::path(name + ".gfproj"), data, error)) << error;
+        ProjectData read;
+        ASSERT_TRUE(ReadProject(before / fs::path(name + ".gfproj"), read, error)) << error;
+        EXPECT_EQ(read.partPath, part);
+        EXPECT_EQ(read.textureImagePath, image);
+        EXPECT_EQ(ReadJson(before / fs::path(name + ".gfproj"))["part"]["path"], PathToUtf8(part));
+
+        fs::rename(before, folder / "after");
+        ASSERT_TRUE(ReadProject(folder / "after" / fs::path(name + ".gfproj"), read, error)) << error;
+        EXPECT_EQ(read.partPath, folder / "after" / fs::path(name) / fs::path(name + ".stl"));
+        EXPECT_EQ(read.textureImagePath, folder / "after" / fs::path(name + ".png"));
+    }
 }
 
 TEST(ProjectFile, MissingPartKeepsTheAbsolutePathToAskFor)

@@ -18,6 +18,7 @@
 #include <wx/textctrl.h>
 
 #include "app/document/grainforge_doc.h"
+#include "app/document/log_text.h"
 #include "app/shell/app_toolbar_pane.h"
 #include "app/shell/info_pane.h"
 #include "app/shell/main_frame.h"
@@ -66,11 +67,13 @@ std::string ShotPath(const std::string& name) {
 // The program, started in this process with HOME and XDG_CONFIG_HOME in a temporary folder.
 class Program {
 public:
-  explicit Program(bool detailedLog) {
-    setenv("HOME", folder_.Path().c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (folder_.Path() / "config").c_str(), 1);
-    std::filesystem::create_directories(folder_.Path() / "config" / "Brookvane");
-    std::ofstream(folder_.Path() / "config" / "Brookvane" / "Tessary.conf")
+  // `homeName`: a folder of the temporary folder to be the home instead of the folder itself.
+  explicit Program(bool detailedLog, const std::string& homeName = {})
+      : home_(homeName.empty() ? folder_.Path() : folder_.Path() / std::filesystem::path(homeName)) {
+    setenv("HOME", home_.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
+    std::filesystem::create_directories(home_ / "config" / "Brookvane");
+    std::ofstream(home_ / "config" / "Brookvane" / "Tessary.conf")
         << "[Log]\nDetailed=" << (detailedLog ? 1 : 0) << "\n";
     StartOptions options;
     options.showSplash = false;
@@ -98,6 +101,7 @@ public:
   CGrainforgeDoc& Document() { return *core_->Document(); }
   ScriptedPrompter& Prompter() { return prompter_; }
   const grainforge::test::TempFolder& Folder() const { return folder_; }
+  const std::filesystem::path& Home() const { return home_; }
 
   // A menu command as the menu or its accelerator sends it.
   void SendMenu(int commandId) {
@@ -109,6 +113,7 @@ public:
 
 private:
   grainforge::test::TempFolder folder_;
+  std::filesystem::path home_;
   ScriptedPrompter prompter_;
   std::unique_ptr<CApplicationCore> core_;
   bool started_ = false;
@@ -321,6 +326,56 @@ TEST(Program, DroppedFilesOpenThePartAndNameWhatWasLeftAlone) {
   EXPECT_TRUE(LogHas(program.Frame(), message));
   EXPECT_EQ(program.Frame().RightPane()->Dialog()->InfoText(), message);
   EXPECT_EQ(program.Frame().RightPane()->Dialog()->InfoKind(), 1);
+}
+
+// Names in any script and in bytes that are not UTF-8, as a person meets them: the profile
+// under such a home folder, a dropped part and a dropped file left alone, Save Project to such
+// a name, and the recent-file list that opens the project again. Every log line stays text a
+// window can show.
+TEST(Program, NamesInAnyBytesOpenSaveAndComeBackThroughTheRecentList) {
+  const std::string names[] = {"\xC3\x9C" "bung", "\xE9\x83\xA8\xE5\x93\x81", "\xF0\x9F\xA7\xB1", "part\xFF"};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    Program program(false, name + " home");
+    ASSERT_TRUE(program.Started());
+    CMainFrame& frame = program.Frame();
+    const std::filesystem::path part = program.Home() / std::filesystem::path(name + ".stl");
+    {
+      std::ofstream stl(part);
+      stl << "solid t\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+             "endloop\nendfacet\nendsolid t\n";
+    }
+    const std::filesystem::path notes = program.Home() / std::filesystem::path(name + ".txt");
+    frame.OpenDroppedFiles({part, notes});
+    ASSERT_TRUE(program.Document().HasPart());
+    EXPECT_EQ(program.Document().GetPathName(), part);
+    EXPECT_TRUE(LogHas(frame, L"Not a part, a project or an image, so left alone: " + PathToDisplay(notes.filename())));
+
+    const std::filesystem::path project = program.Home() / std::filesystem::path(name + ".gfproj");
+    program.Prompter().ExpectFile(project);
+    program.SendMenu(menu_ids::kSaveProject);
+    EXPECT_TRUE(std::filesystem::exists(project));
+    EXPECT_EQ(program.Document().GetTitle(), PathToDisplay(project.filename()));
+
+    program.SendMenu(menu_ids::kTestCube);
+    if (program.Document().IsModified()) program.Prompter().ExpectMessage(MessageAnswer::No);
+    wxCommandEvent recent(wxEVT_MENU, wxID_FILE1);
+    recent.SetEventObject(&frame);
+    frame.ProcessWindowEvent(recent);
+    EXPECT_EQ(PathFromWide(program.Document().projectPath), project);
+    EXPECT_EQ(PathFromWide(program.Document().partSourcePath), part);
+    EXPECT_EQ(program.Prompter().UnexpectedQuestions(), 0);
+    EXPECT_TRUE(std::filesystem::exists(program.Home() / "config" / "Brookvane" / "Tessary.conf"));
+
+    // New with changes asks about them by the project's name as a person reads it.
+    program.Document().SetModifiedFlag(true);
+    program.Prompter().ExpectMessage(MessageAnswer::No);
+    program.SendMenu(menu_ids::kNew);
+    EXPECT_EQ(program.Prompter().Messages().back().text,
+              L"Save changes to " + PathToDisplay(project.filename()) + L"?");
+    EXPECT_FALSE(program.Document().HasPart());
+    for (const std::wstring& line : LogLines(frame)) EXPECT_EQ(DisplayText(line), line);
+  }
 }
 
 // Answering "Yes" to saving must not lose the work when the save does not happen.

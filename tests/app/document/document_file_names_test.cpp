@@ -1,0 +1,200 @@
+// File names in any script, and in bytes that are not UTF-8, through the document's commands:
+// the part, the texture and the project keep their exact names from saving to opening again,
+// and every text for people stays valid. Also: the document's save never writes over the file
+// the part came from, whatever other name reaches it.
+#include "app/document/grey_bmp.h"
+#include "app/document/log_text.h"
+#include "tests/app/document/document_fixture.h"
+#include "tests/support/temp_folder.h"
+
+#include "engine/mesh/stl_reader.h"
+#include "engine/mesh/stl_writer.h"
+#include "engine/mesh/test_shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace grainforge::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct NameCase {
+    const char* label;
+    std::string stem;  // the name's bytes
+};
+
+const NameCase kNames[] = {
+    {"umlaut", "\xC3\x9C" "bung"},
+    {"CJK", "\xE9\x83\xA8\xE5\x93\x81"},
+    {"emoji", "\xF0\x9F\xA7\xB1 brick"},
+    {"bytes that are not UTF-8", "part\xFF"},
+};
+
+fs::path Named(const fs::path& folder, const std::string& stem, const char* extension)
+{
+    return folder / fs::path(stem + extension);
+}
+
+void WriteCube(const fs::path& path)
+{
+    fs::create_directories(path.parent_path());
+    WriteAllBytes(path, mesh::EncodeBinaryStl(mesh::MakeTestCube(10.0f), "part"));
+}
+
+void WriteGrain(const fs::path& path)
+{
+    std::vector<std::uint8_t> pixels(8 * 8);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<std::uint8_t>(i * 4);
+    ASSERT_TRUE(app::WriteGreyBmp(path, pixels, 8));
+}
+
+bool IsValidUtf8(const std::string& text) { return app::WideToUtf8(app::Utf8ToWide(text)) == text; }
+bool IsDisplayable(const std::wstring& text) { return app::DisplayText(text) == text; }
+
+// Every log line is UTF-8 and every box and question is text a window can show.
+void ExpectTextsForPeople(const RecordingHost& host)
+{
+    for (const LoggedLine& line : host.lines)
+        EXPECT_TRUE(IsValidUtf8(line.text)) << line.text;
+    for (const auto& [text, kind] : host.information)
+        EXPECT_TRUE(IsDisplayable(text));
+    for (const std::wstring& question : host.questions)
+        EXPECT_TRUE(IsDisplayable(question));
+}
+
+// A project naming such a part and texture, saved under such a name and moved with its files
+// to another folder, opens again on the same part and texture (through the relative entries).
+TEST(DocumentFileNames, ProjectWithSuchNamesReopensToTheSamePartAndTexture)
+{
+    for (const NameCase& name : kNames) {
+        SCOPED_TRACE(name.label);
+        TempFolder folder;
+        const fs::path before = Named(folder.Path(), name.stem, " work");
+        WriteCube(Named(before, name.stem, ".stl"));
+        WriteGrain(Named(before, name.stem, ".bmp"));
+
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = *f.doc;
+        doc.surfaceTestCells = 32;
+        ASSERT_TRUE(doc.OpenDocument(Named(before, name.stem, ".stl")));
+        ASSERT_TRUE(doc.LoadHeightMap(Named(before, name.stem, ".bmp")));
+        EXPECT_EQ(app::PathFromWide(doc.partSourcePath), Named(before, name.stem, ".stl"));
+        const fs::path project = Named(before, name.stem, ".gfproj");
+        f.host.files.push_back(project);
+        doc.OnFileSaveProjectAs();
+        ASSERT_EQ(f.host.fileDialogNames.size(), 1u);
+        EXPECT_EQ(app::PathFromWide(f.host.fileDialogNames[0]), project);  // beside the part, named after it
+        EXPECT_TRUE(fs::exists(project));
+        EXPECT_EQ(app::PathFromWide(doc.projectPath), project);
+        ASSERT_FALSE(f.host.recentFiles.empty());
+        EXPECT_EQ(f.host.recentFiles.back(), project);
+        EXPECT_EQ(doc.GetTitle(), app::PathToDisplay(project.filename()));
+        EXPECT_TRUE(IsDisplayable(doc.GetTitle()));
+        ExpectTextsForPeople(f.host);
+
+        const fs::path after = folder / "moved";
+        fs::rename(before, after);
+        DocumentFixture g;
+        g.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(g.doc->OpenDocument(Named(after, name.stem, ".gfproj")));
+        EXPECT_EQ(app::PathFromWide(g.doc->partSourcePath), Named(after, name.stem, ".stl"));
+        EXPECT_EQ(app::PathFromWide(g.doc->textureImagePath), Named(after, name.stem, ".bmp"));
+        EXPECT_TRUE(g.doc->IsHeightMapLoaded());
+        EXPECT_TRUE(g.host.questions.empty());  // nothing had to be looked for
+        ExpectTextsForPeople(g.host);
+    }
+}
+
+// The save question, Save STL As and the mesh information report with such names: the question
+// and the report show the name (U+FFFD for a byte outside UTF-8), the dialog starts on the
+// part's own name, and the STL is written where the user chose.
+TEST(DocumentFileNames, SaveQuestionStlSaveAndReportShowSuchNames)
+{
+    for (const NameCase& name : kNames) {
+        SCOPED_TRACE(name.label);
+        TempFolder folder;
+        const fs::path part = Named(folder.Path(), name.stem, ".stl");
+        WriteCube(part);
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = *f.doc;
+        doc.surfaceTestCells = 32;
+        doc.displacementOn = false;
+        ASSERT_TRUE(doc.OpenDocument(part));
+        const fs::path project = Named(folder.Path(), name.stem, ".gfproj");
+        ASSERT_TRUE(doc.SaveProject(project));
+
+        doc.partTransform.translation = {1.0f, 0.0f, 0.0f};
+        doc.SetModifiedFlag(true);
+        f.host.answers.push_back(app::PromptAnswer::cancel);
+        EXPECT_FALSE(doc.SaveModified());
+        ASSERT_EQ(f.host.questions.size(), 1u);
+        EXPECT_EQ(f.host.questions[0], L"Save the changes to " + app::PathToDisplay(project.filename()) + L"?");
+        f.host.answers.push_back(app::PromptAnswer::yes);
+        EXPECT_TRUE(doc.SaveModified());
+        EXPECT_FALSE(doc.IsModified());
+
+        const fs::path out = Named(folder.Path(), name.stem, " out.stl");
+        f.host.acceptExport = true;
+        f.host.files.push_back(out);
+        EXPECT_TRUE(doc.SaveStlAs());
+        ASSERT_FALSE(f.host.fileDialogNames.empty());
+        EXPECT_EQ(app::PathFromWide(f.host.fileDialogNames.back()), part.filename());
+        const mesh::StlReadResult read = mesh::ReadStlFile(out, mesh::StlReadOptions{});
+        EXPECT_TRUE(read.ok) << read.error;
+
+        const std::string report = doc.MeshInformationReport();
+        EXPECT_TRUE(IsValidUtf8(report));
+        EXPECT_NE(report.find("Part\r\n  " + app::PathToUtf8(part.filename()) + "\r\n"), std::string::npos);
+        ExpectTextsForPeople(f.host);
+    }
+}
+
+// The document's save onto the loaded part by another name that reaches the same file opens
+// "Save STL As" instead and leaves the file as it was; another file is written.
+TEST(DocumentFileNames, SaveOntoTheLoadedPartByAnotherNameAsksWhereInstead)
+{
+    TempFolder folder;
+    const fs::path parts = folder / "parts";
+    const fs::path part = parts / "part.stl";
+    WriteCube(part);
+    fs::create_symlink(part, folder / "link.stl");
+    fs::create_hard_link(part, folder / "hard.stl");
+    struct Case {
+        const char* label;
+        fs::path target;
+        bool isLoadedPart;
+    };
+    const Case cases[] = {
+        {"through ./", parts / "." / "part.stl", true},
+        {"through ../", parts / ".." / "parts" / "part.stl", true},
+        {"symbolic link", folder / "link.stl", true},
+        {"hard link", folder / "hard.stl", true},
+        {"another file", folder / "other.stl", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        f.doc->displacementOn = false;
+        ASSERT_TRUE(f.doc->OpenDocument(part));
+        const std::vector<std::uint8_t> bytes = ReadAllBytes(part);
+        f.host.acceptExport = true;
+        EXPECT_EQ(f.doc->OnSaveDocument(c.target), !c.isLoadedPart);  // the dialog is cancelled
+        EXPECT_EQ(f.host.fileDialogTitles, c.isLoadedPart ? std::vector<std::wstring>{L"Save STL As"}
+                                                           : std::vector<std::wstring>{});
+        EXPECT_EQ(ReadAllBytes(part), bytes);
+        if (!c.isLoadedPart) {
+            EXPECT_TRUE(fs::exists(c.target));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace grainforge::test
