@@ -150,7 +150,8 @@ std::size_t ExtendedDrivePrefixLength(const std::string& text)
     return end;
 }
 
-// Records that the program wrote the part beside the project; holds the part's file name.
+// Records that the program wrote the part beside the project; holds the part's file name as
+// EscapedNameText, so a name in any bytes is kept exactly.
 constexpr const char* kWrittenBesideKey = "part.writtenBeside";
 
 // The project wrote its part itself only when the recorded name is the part's own and the
@@ -160,7 +161,7 @@ bool ClaimsWrittenPart(const JsonView& root, const fs::path& folder, const fs::p
     std::string name;
     if (part.empty() || !grainforge::mesh::GetJsonPathString(root, kWrittenBesideKey, name))
         return false;
-    return !name.empty() && name == PathText(part.filename()) && IsSameFile(part.parent_path(), folder);
+    return !name.empty() && name == EscapedNameText(part.filename()) && IsSameFile(part.parent_path(), folder);
 }
 
 void WriteProjectDocument(const JsonNode& root, const fs::path& folder, const ProjectData& data)
@@ -170,7 +171,7 @@ void WriteProjectDocument(const JsonNode& root, const fs::path& folder, const Pr
     SetJsonPathInteger(root, "version", kProjectVersion);
     WritePathEntry(root, "part", data.partPath, folder);
     if (data.partWrittenBeside && !data.partPath.empty())
-        SetJsonPathString(root, kWrittenBesideKey, PathText(data.partPath.filename()));
+        SetJsonPathString(root, kWrittenBesideKey, EscapedNameText(data.partPath.filename()));
     if (!data.testShape.empty())
         SetJsonPathString(root, "part.testShape", data.testShape);
     WriteTransformJson(root.ObjectChild("part").ObjectChild("orientation"), data.partTransform);
