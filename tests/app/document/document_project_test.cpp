@@ -394,35 +394,39 @@ TEST(DocumentProjectTest, FailedSaveRemovesOnlyThePartItWrote)
 
 // Open the user's "job part.stl", save it as job.gfproj, reopen, change the part and save
 // twice: the project's own parts come and go, the user's file is never replaced or removed.
+// The project claims only the part it wrote, also when its name is not ASCII or not UTF-8.
 TEST(DocumentProjectTest, SavesNeverRemoveAPartFileTheUserMade)
 {
-    TempFolder folder;
-    WriteCube(folder / "job part.stl");
-    const std::string users = FileText(folder / "job part.stl");
-    const fs::path project = folder / "job.gfproj";
-    DocumentFixture f;
-    app::CGrainforgeDoc& doc = *f.doc;
-    doc.surfaceTestCells = 32;
-    ASSERT_TRUE(doc.OpenDocument(folder / "job part.stl"));
-    ASSERT_TRUE(doc.SaveProject(project));
-    doc.OnNewDocument();
-    ASSERT_TRUE(doc.OpenDocument(project));
+    for (const std::string stem : {"job", "\xc3\x9c" "bung", "job\xff"}) {
+        SCOPED_TRACE(app::PathToUtf8(stem));
+        const auto name = [&](const char* tail) { return stem + tail; };
+        TempFolder folder;
+        WriteCube(folder / name(" part.stl"));
+        const std::string users = FileText(folder / name(" part.stl"));
+        const fs::path project = folder / name(".gfproj");
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = *f.doc;
+        doc.surfaceTestCells = 32;
+        ASSERT_TRUE(doc.OpenDocument(folder / name(" part.stl")));
+        ASSERT_TRUE(doc.SaveProject(project));
+        doc.OnNewDocument();
+        ASSERT_TRUE(doc.OpenDocument(project));
 
-    const char* expected[] = {"job part 2.stl", "job part 3.stl", "job part 2.stl"};
-    for (const char* written : expected) {
-        SCOPED_TRACE(written);
+        for (const char* written : {" part 2.stl", " part 3.stl", " part 2.stl"}) {
+            SCOPED_TRACE(written);
+            doc.partChangedSinceOpened = true;
+            ASSERT_TRUE(doc.SaveProject(project));
+            EXPECT_EQ(doc.partSourcePath, app::PathToWide(folder / name(written)));
+            EXPECT_TRUE(FileText(folder / name(" part.stl")) == users) << "the user's part was replaced or removed";
+            EXPECT_EQ(folder.List(), (std::vector<std::string>{name(written), name(" part.stl"), name(".gfproj")}));
+        }
+        // A save that leaves the part as it is keeps the project's claim on the file it wrote.
+        doc.SetModifiedFlag(true);
+        ASSERT_TRUE(doc.SaveProject(project));
         doc.partChangedSinceOpened = true;
         ASSERT_TRUE(doc.SaveProject(project));
-        EXPECT_EQ(doc.partSourcePath, (folder / written).wstring());
-        EXPECT_TRUE(FileText(folder / "job part.stl") == users) << "the user's part was replaced or removed";
-        EXPECT_EQ(folder.List(), (std::vector<std::string>{written, "job part.stl", "job.gfproj"}));
+        EXPECT_EQ(folder.List(), (std::vector<std::string>{name(" part 3.stl"), name(" part.stl"), name(".gfproj")}));
     }
-    // A save that leaves the part as it is keeps the project's claim on the file it wrote.
-    doc.SetModifiedFlag(true);
-    ASSERT_TRUE(doc.SaveProject(project));
-    doc.partChangedSinceOpened = true;
-    ASSERT_TRUE(doc.SaveProject(project));
-    EXPECT_EQ(folder.List(), (std::vector<std::string>{"job part 3.stl", "job part.stl", "job.gfproj"}));
 }
 
 TEST(DocumentProjectTest, SaveModifiedAsksOnlyWhenThereIsWorkToLose)
