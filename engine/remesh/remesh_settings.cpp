@@ -331,9 +331,6 @@ std::string RemeshFailureText(RemeshFailure failure)
     case RemeshFailure::targetTooFine:
         return "the isotropic remesh at this edge length needs more memory than is available; "
                "the part is unchanged (choose a larger edge length)";
-    case RemeshFailure::noSurface:
-        return "the contour found no surface: the part is thinner than the cell everywhere; "
-               "the part is unchanged (choose a smaller edge length)";
     }
     return {};
 }

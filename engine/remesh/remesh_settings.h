@@ -87,9 +87,6 @@ enum class RemeshFailure : std::int32_t {
     // The isotropic remesh at this edge length needs more memory than the machine has
     // available (or more triangles than 32-bit indices can number).
     targetTooFine = 4,
-    // The contour found no surface: the part is thinner than the cell everywhere, or encloses
-    // no volume at all.
-    noSurface = 5,
 };
 
 struct RemeshReport {
