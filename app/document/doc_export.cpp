@@ -243,14 +243,15 @@ void CGrainforgeDoc::OnTestGridResolution(int commandId)
     SetSurfaceTestGridResolution(cells);
 }
 
-void CGrainforgeDoc::ReportReliefNotes()
+void CGrainforgeDoc::ReportReliefNotes(const std::string& warnings)
 {
     const ReliefNotes notes = app::ReliefReportText(runReport, BoundsSize(workingPart),
         displacementSettings.wallThresholdMillimetres);
     for (const DocumentLogLine& line : notes.logLines)
         LogMessage(line.text, line.level);
     if (notes.showInformation)
-        ShowInformation(Utf8ToWide(notes.informationText), notes.informationKind);
+        ShowInformation(Utf8ToWide(warnings.empty() ? notes.informationText : warnings + "\n\n" + notes.informationText),
+            notes.informationKind);
 }
 
 std::string CGrainforgeDoc::MeshInformationReport()

@@ -1,4 +1,5 @@
 #include "app/document/document_commands.h"
+#include "app/document/document_reports.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 
@@ -391,8 +392,13 @@ void CGrainforgeDoc::OnPipelineFinished()
         shownRunSettings = runSettings;
         textureHandOversShown = textureHandOversAtStart;
         ShowInformation(L"", kInfoOk);
+        const std::string warnings = ResultWarningText(runReport);
+        for (const std::string& line : SplitLogLines(warnings))
+            LogMessage(line, kLogWarning);
+        if (!warnings.empty())
+            ShowInformation(Utf8ToWide(warnings), kInfoWarning);
         if (runSettings.displacementOn != 0)
-            ReportReliefNotes();
+            ReportReliefNotes(warnings);
         BindResultWeights();
         printCheckReport = mesh::PrintabilityReport{};
         if (runReport.validated)

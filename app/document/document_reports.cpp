@@ -229,6 +229,20 @@ std::string TextureDetail(const grainforge::mesh::SamplingReport& sampling)
 
 // ---- Notes after a run ---------------------------------------------------------------------
 
+std::string ResultWarningText(const grainforge::mesh::PipelineReport& r)
+{
+    std::string text = grainforge::mesh::FormatRunSurfaceLoss(r);
+    const std::uint64_t open = r.validation.edgeCounts.boundary;
+    if (r.validated && open != 0) {
+        if (!text.empty())
+            text += "\n";
+        text += "The result is not a closed solid: " + Thousands(open) + (open == 1 ? " edge is" : " edges are")
+            + " open, so it will not print as it stands. Close the part's holes (Mesh > Repair closes small ones) "
+              "and Process again.";
+    }
+    return text;
+}
+
 Vec3 BoundsSize(const grainforge::mesh::TriangleMesh& mesh)
 {
     if (!mesh.boundsValid)

@@ -53,6 +53,10 @@ inline constexpr float kLargestReliefShare = 0.083333336f;
 [[nodiscard]] ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& report,
     grainforge::mesh::Vec3 partSize, float wallThresholdMillimetres);
 
+// What the user must know of a published result before using it, one paragraph a line: surface
+// the remesh or the relief lost, and a result that is not closed. Empty when there is nothing.
+[[nodiscard]] std::string ResultWarningText(const grainforge::mesh::PipelineReport& report);
+
 // The box size of the mesh's stored bounds, zero when they are not valid.
 [[nodiscard]] grainforge::mesh::Vec3 BoundsSize(const grainforge::mesh::TriangleMesh& mesh);
 

@@ -158,7 +158,8 @@ public:
     void ReportOutOfDate();
     // The notes of the run just published: log lines, and a warning in the information box
     // when there is something to say.
-    void ReportReliefNotes();
+    // The relief's notes; `warnings` (the run's own, already logged) lead the information box.
+    void ReportReliefNotes(const std::string& warnings);
 
     // ---- Parts, test shapes and placement --------------------------------------------------
     bool ImportStl(const std::filesystem::path& path);

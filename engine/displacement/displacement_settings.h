@@ -81,7 +81,7 @@ struct DisplacementReport {
     std::uint64_t vertexCount = 0;
     std::uint64_t displacedVertices = 0;
     float midLevel = 0.5f;                // mid level used (0.5 when nothing ran)
-    float minimumOffset = 0.0f;           // smallest signed move, never above 0
+    float minimumOffset = 0.0f;           // smallest signed move the surface made, never above 0
     float maximumOffset = 0.0f;           // largest signed move, never below 0
     float relief = 0.0f;                  // maximumOffset - minimumOffset
     std::uint64_t keptLevelAtBase = 0;    // moves along the base axis removed in the band

@@ -730,6 +730,27 @@ void EaseFolds(DisplacementRun& run)
     CountEasedVertices(run, guard);
 }
 
+// The offsets the surface actually moved by, from where each vertex started: the clearance,
+// the base and the fold guard shorten or turn the planned moves. A move counts as outward when
+// it goes along the vertex's planned direction.
+void MeasureMoves(DisplacementRun& run, const std::vector<Vec3>& before)
+{
+    DisplacementReport& report = run.report;
+    report.minimumOffset = 0.0f;
+    report.maximumOffset = 0.0f;
+    for (std::size_t v = 0; v < before.size(); ++v) {
+        const Vec3 moved = run.mesh.vertices[v].position - before[v];
+        if (IsZero(moved))
+            continue;
+        const Vec3 direction = run.directions.empty() ? UnitNormal(run.mesh.vertices[v].normal) : run.directions[v];
+        const float length = Length(moved);
+        const float offset = Dot(moved, direction) < 0.0f ? -length : length;
+        report.minimumOffset = std::min(report.minimumOffset, offset);
+        report.maximumOffset = std::max(report.maximumOffset, offset);
+    }
+    report.relief = report.maximumOffset - report.minimumOffset;
+}
+
 }  // namespace
 
 float ResolveMidLevel(const HeightMap& map, const DisplacementSettings& settings)
@@ -828,11 +849,15 @@ DisplacementReport ApplyDisplacement(TriangleMesh& mesh, const Projection& proje
         ComputeMitreDirections(run);
     }
     RecordDisplacementStage(timer, "Moving");
+    std::vector<Vec3> before(mesh.vertices.size());
+    for (std::size_t v = 0; v < before.size(); ++v)
+        before[v] = mesh.vertices[v].position;
     MoveVertices(run);
     if (settings.preventFolds && mesh.TriangleCount() > 0) {
         RecordDisplacementStage(timer, "Fold guard");
         EaseFolds(run);
     }
+    MeasureMoves(run, before);
     RecordDisplacementStage(timer, "Bounds and normals");
     mesh.ComputeBounds();
     mesh.ComputeVertexNormals();

@@ -18,6 +18,7 @@
 #include "engine/mesh/mesh_simplify.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/pipeline/printability_check.h"
+#include "engine/pipeline/surface_distance.h"
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh_settings.h"
 
@@ -144,6 +145,10 @@ struct PipelineReport {
     TextureFigures textureFigures;
     TextureWeights resultWeights;         // carried to the final mesh
     StageMilliseconds stageMilliseconds;
+    // How far the part lies from the remesh, and the relief's input from the result of a solid
+    // relief: surface farther away than allowed was lost.
+    SurfaceDistanceReport remeshDistance;
+    SurfaceDistanceReport reliefDistance;
 };
 
 }  // namespace grainforge::mesh

@@ -159,6 +159,9 @@ std::string FormatPipelineReport(const PipelineReport& r)
         AppendLine(text, "cleanup: ", FormatExportCleanupReport(r.cleanupReport));
     if (!r.message.empty() && r.message != kContourHolesText)
         AppendLine(text, "", r.message);
+    const std::string loss = FormatRunSurfaceLoss(r);
+    if (!loss.empty())
+        AppendLine(text, "", loss);
 
     text += "  result: " + std::to_string(r.resultTriangles) + " triangles";
     if (r.stopped && !RunFailed(r))
@@ -199,6 +202,52 @@ std::string FormatSamplingAdvice(const SamplingReport& s)
         return {};
     return "To carry it fully: spread the texture to about " + Fixed(s.advisedWidth, 1)
         + " mm wide, or ask for triangles of about " + Fixed(s.advisedTriangleSize, 3) + " mm.";
+}
+
+std::string FormatPartTooSmallText(float size, float triangleSize)
+{
+    return "The part is " + Fixed(size, 2) + " mm across, smaller than the " + Fixed(triangleSize, 2)
+        + " mm triangle size: Process would leave only a sliver of it. Nothing was changed; a triangle size "
+          "below "
+        + Fixed(size, 2) + " mm keeps its shape.";
+}
+
+std::string FormatNoSurfaceText(float thickness, float triangleSize)
+{
+    if (!(thickness > kNoVolumeMillimetres))
+        return "Process made no surface: the part encloses no volume (its faces lie on one another), so there "
+               "is nothing to build round. Nothing was changed.";
+    return "Process made no surface: the part is " + Fixed(thickness, 2) + " mm thick, thinner than the "
+        + Fixed(triangleSize, 2) + " mm triangle size. Nothing was changed; a triangle size well below "
+        + Fixed(thickness, 2) + " mm, or a thicker part, keeps it.";
+}
+
+std::string FormatLostMostText(double keptShare, float thickness, float triangleSize)
+{
+    return "Process lost most of the part: the result keeps only " + Fixed(keptShare * 100.0, 0)
+        + "% of its surface, as the part is " + Fixed(thickness, 2) + " mm thick and the triangle size "
+        + Fixed(triangleSize, 2) + " mm. Nothing was changed; a smaller triangle size keeps more of it.";
+}
+
+std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief)
+{
+    if (!d.Exceeded())
+        return {};
+    const std::string where = Fixed(d.where.x, 2) + ", " + Fixed(d.where.y, 2) + ", " + Fixed(d.where.z, 2);
+    return std::string(relief ? "The relief lost part of the surface: " : "The remesh lost part of the surface: ")
+        + "the part reaches " + Fixed(d.largest, 2) + " mm from the result at " + where + " mm, more than the "
+        + Fixed(d.allowed, 2) + " mm allowed at a " + Fixed(d.triangleSize, 2)
+        + " mm triangle size. Features thinner than the triangles are dropped; a smaller triangle size keeps "
+          "them.";
+}
+
+std::string FormatRunSurfaceLoss(const PipelineReport& r)
+{
+    std::string text = FormatSurfaceLossText(r.remeshDistance, false);
+    const std::string relief = FormatSurfaceLossText(r.reliefDistance, true);
+    if (!relief.empty())
+        text += (text.empty() ? "" : "\n") + relief;
+    return text;
 }
 
 }  // namespace grainforge::mesh

@@ -40,4 +40,21 @@ inline constexpr const char* kContourHolesText =
 // empty otherwise.
 [[nodiscard]] std::string FormatSamplingAdvice(const SamplingReport& sampling);
 
+// Why a run was refused for a part too small or too thin for its triangles; each names the
+// part's measure and the triangle size in mm with two decimals and ends "Nothing was changed".
+// `thickness` is the part's mean thickness (twice its volume over its area): at most
+// kNoVolumeMillimetres it is worded as a part that encloses no volume.
+inline constexpr float kNoVolumeMillimetres = 0.0001f;
+[[nodiscard]] std::string FormatPartTooSmallText(float size, float triangleSize);
+[[nodiscard]] std::string FormatNoSurfaceText(float thickness, float triangleSize);
+[[nodiscard]] std::string FormatLostMostText(double keptShare, float thickness, float triangleSize);
+
+// The warning for surface a stage lost (the largest distance, where, and what was allowed), one
+// line; empty when the distance was not measured or stays within what is allowed. `relief`
+// words it for the solid relief, otherwise for the remesh.
+[[nodiscard]] std::string FormatSurfaceLossText(const SurfaceDistanceReport& distance, bool relief);
+
+// The losses of a run, each as FormatSurfaceLossText gives it, remesh first, "\n" between.
+[[nodiscard]] std::string FormatRunSurfaceLoss(const PipelineReport& report);
+
 }  // namespace grainforge::mesh

@@ -10,10 +10,12 @@
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/pipeline/pipeline_report_text.h"
+#include "engine/pipeline/surface_distance.h"
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -73,6 +75,85 @@ std::vector<std::uint32_t> Identity(std::size_t count)
 bool DisplacementWanted(const PipelineSettings& settings, const HeightMap& map)
 {
     return settings.displacementOn != 0 && map.width >= 1 && map.height >= 1;
+}
+
+bool SolidReliefWanted(const PipelineSettings& settings, const HeightMap& map)
+{
+    return DisplacementWanted(settings, map) && settings.displacement.method != DisplacementMethod::mesh;
+}
+
+// A result keeping less than this share of its input's area lost most of the part.
+constexpr double kSmallestKeptAreaShare = 0.5;
+
+// Twice the volume over the area: the thickness of a plate, the wall of a hollow part, zero for
+// faces lying on one another.
+float MeanThickness(const TriangleMesh& mesh)
+{
+    const double area = mesh.SurfaceArea();
+    const double volume = std::fabs(static_cast<double>(mesh.Volume()));
+    return area > 0.0 && std::isfinite(volume) ? static_cast<float>(2.0 * volume / area) : 0.0f;
+}
+
+std::string Fixed2(double value)
+{
+    char buffer[400];  // the largest double in fixed notation needs 310 characters
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
+    return end.ec == std::errc() ? std::string(buffer, end.ptr) : std::string("?");
+}
+
+std::string FormatMillimetres(float value) { return Fixed2(value) + " mm"; }
+
+std::string FormatMillimetres(Vec3 point)
+{
+    return Fixed2(point.x) + ", " + Fixed2(point.y) + ", " + Fixed2(point.z) + " mm";
+}
+
+// Why a stage's output cannot stand for its input: no surface at all, or most of it lost;
+// empty when it can.
+std::string LostPartText(const TriangleMesh& input, const TriangleMesh& output, float triangleSize)
+{
+    if (output.TriangleCount() == 0)
+        return FormatNoSurfaceText(MeanThickness(input), triangleSize);
+    const double before = input.SurfaceArea();
+    const double after = output.SurfaceArea();
+    if (before > 0.0 && after < kSmallestKeptAreaShare * before)
+        return FormatLostMostText(after / before, MeanThickness(input), triangleSize);
+    return {};
+}
+
+// The triangle size of the remesh: its contour cell, or the isotropic target edge.
+float RemeshTriangleSize(const TriangleMesh& source, const RemeshSettings& remesh)
+{
+    if (remesh.method != RemeshMethod::isotropic)
+        return ContourCellSize(source, remesh);
+    return remesh.targetEdgeMillimetres;
+}
+
+// The remesh keeps what is thicker than its triangles: up to two triangle sizes off.
+float RemeshAllowance(float triangleSize) { return 2.0f * triangleSize; }
+
+// A solid relief moves the surface by its depth on purpose, up to sqrt(3) x the depth from an
+// inward corner to the corner of the moved surface, besides what its contour may round off.
+float ReliefAllowance(float cell, float depth) { return 2.0f * cell + 2.0f * depth; }
+
+bool HasFiniteCoordinates(const TriangleMesh& mesh)
+{
+    return std::all_of(mesh.vertices.begin(), mesh.vertices.end(),
+        [](const MeshVertex& vertex) { return IsFinite(vertex.position); });
+}
+
+// The relief settings a run cannot use, worded for the user; empty when all can be used.
+std::string UnusableReliefText(const DisplacementSettings& displacement)
+{
+    const char* setting = nullptr;
+    if (!std::isfinite(displacement.strengthMillimetres))
+        setting = "Strength";
+    else if (displacement.midLevelMode == MidLevelMode::manual && !std::isfinite(displacement.midLevel))
+        setting = "Midlevel";
+    if (setting == nullptr)
+        return {};
+    return std::string("Process could not make the relief: its ") + setting
+        + " is not a number. Nothing was changed; set " + setting + " to a value.";
 }
 
 }  // namespace
@@ -233,6 +314,8 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     report.refused = 0;
     report.refusedTriangles = 0;
     report.remeshReport = {};
+    report.remeshDistance = {};
+    remeshDistanceDue_ = false;
     if (settings.remeshOn == 0) {
         TriangleMesh copy = source;
         TriangleMesh input = source;
@@ -242,6 +325,9 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
         return true;
     }
     const RemeshSettings remesh = EffectiveRemeshSettings(settings);
+    const float triangleSize = RemeshTriangleSize(source, remesh);
+    if (!RefusePartBelowTriangleSize(triangleSize))
+        return false;
     if (settings.maximumTriangles != 0) {
         const RemeshEstimate estimate = EstimateRemeshResult(source, remesh);
         if (estimate.totalTriangles > settings.maximumTriangles) {
@@ -263,12 +349,80 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
             + RemeshFailureText(report.remeshReport.failure) + ". Nothing was changed.";
         return false;
     }
+    // A contour that found no surface hands the part back unchanged, which must not pass for a
+    // remesh that kept it.
+    const bool noSurface = remesh.method != RemeshMethod::isotropic && report.remeshReport.trianglesAfter == 0;
+    report.message = noSurface ? FormatNoSurfaceText(MeanThickness(source), triangleSize)
+                               : LostPartText(source, mesh, triangleSize);
+    if (!report.message.empty())
+        return false;
     TriangleMesh copy = mesh;
     remeshed = std::move(mesh);
     faceInput = std::move(copy);
     report.remeshed = 1;
     report.remeshedTriangles = remeshed.TriangleCount();
+    report.remeshDistance.triangleSize = triangleSize;
+    report.remeshDistance.allowed = RemeshAllowance(triangleSize);
+    // A solid relief builds a tree over this mesh anyway and measures with it.
+    remeshDistanceDue_ = true;
+    if (!SolidReliefWanted(settings, heightMap)) {
+        AabbTree tree;
+        tree.Build(remeshed);
+        MeasureRemeshDistance(tree);
+    }
     return true;
+}
+
+bool PipelineStages::RefusePartBelowTriangleSize(float triangleSize)
+{
+    if (!source.boundsValid)
+        return true;
+    const Vec3 extent = source.boundsMax - source.boundsMin;
+    const float size = std::max({extent.x, extent.y, extent.z});
+    if (!(size < triangleSize))
+        return true;
+    report.message = FormatPartTooSmallText(size, triangleSize);
+    return false;
+}
+
+void PipelineStages::MeasureRemeshDistance(const AabbTree& tree)
+{
+    if (!remeshDistanceDue_)
+        return;
+    const SurfaceDistanceReport limits = report.remeshDistance;
+    report.remeshDistance = MeasureSurfaceDistance(source, faceInput, tree, limits.allowed);
+    report.remeshDistance.triangleSize = limits.triangleSize;
+    remeshDistanceDue_ = false;
+}
+
+void PipelineStages::MeasureReliefDistance()
+{
+    SurfaceDistanceReport& distance = report.reliefDistance;
+    if (!(distance.allowed > 0.0f) || result.TriangleCount() == 0)
+        return;
+    AabbTree tree;
+    tree.Build(result);
+    const SurfaceDistanceReport limits = distance;
+    distance = MeasureSurfaceDistance(faceInput, result, tree, limits.allowed);
+    distance.triangleSize = limits.triangleSize;
+}
+
+void PipelineStages::NoteLostSurface()
+{
+    if (!report.validated)
+        return;
+    for (const SurfaceDistanceReport* distance : {&report.remeshDistance, &report.reliefDistance}) {
+        if (!distance->Exceeded())
+            continue;
+        ValidationReport& validation = report.validation;
+        if (validation.verdict == Verdict::Good)
+            validation.verdict = Verdict::UsableWithCare;
+        const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
+        validation.problems.push_back("Part of the surface was lost: the part reaches " + FormatMillimetres(distance->largest)
+            + " from the result at " + FormatMillimetres(distance->where) + ".");
+        validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at),
+            "Features thinner than the triangles were dropped. A smaller triangle size keeps them.");
+    }
 }
 
 void PipelineStages::RunMaskStage()
@@ -306,7 +460,13 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     report.displacementReport = {};
     report.solidReport = {};
     report.sampling = {};
+    report.reliefDistance = {};
     pendingWeights_.reset();
+    if (DisplacementWanted(settings, heightMap)) {
+        report.message = UnusableReliefText(settings.displacement);
+        if (!report.message.empty())
+            return false;
+    }
     if (!DisplacementWanted(settings, heightMap)) {
         TriangleMesh copy = faceInput;
         TextureWeights weights = stageWeights;
@@ -412,9 +572,16 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     tree->Build(input);
     // Millions of searches follow, over `input`, which stays as it is.
     tree->KeepCorners(input);
+    MeasureRemeshDistance(*tree);
+    const float depth = std::max(-heightsReport.minimumOffset, heightsReport.maximumOffset);
     TriangleMesh mesh;
     if (ApplySolidDisplacement(input, std::move(heights), solid, progress, mesh,
             report.solidReport, tree.get())) {
+        report.message = LostPartText(input, mesh, solid.cellMillimetres);
+        if (!report.message.empty())
+            return false;
+        report.reliefDistance.triangleSize = solid.cellMillimetres;
+        report.reliefDistance.allowed = ReliefAllowance(solid.cellMillimetres, depth);
         auto pending = std::make_unique<PendingWeights>();
         pending->weights = stageWeights;
         pending->source = std::move(input);
@@ -684,6 +851,15 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
         RunCleanupStage();
         report.cleanupMilliseconds = MillisecondsSince(start);
     }
+    // A coordinate that is not a number would reach the view and the saved file; the chain
+    // runs again from the start next time, and refuses again while the cause stays.
+    if (!HasFiniteCoordinates(result)) {
+        report.message = kNonFiniteResultText;
+        stageDirty.fill(1);
+        return false;
+    }
+    if (dirtyAtStart[kStageDisplacement] != 0 || dirtyAtStart[kStageSimplify] != 0)
+        MeasureReliefDistance();
 
     // Validation.
     const bool displacementWanted = DisplacementWanted(settings, heightMap);
@@ -714,6 +890,7 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
         report.validated = true;
         report.checkMilliseconds = MillisecondsSince(start);
     }
+    NoteLostSurface();
 
     // Walls, after a vertex relief only.
     const WallSettings walls = settings.Walls();
@@ -762,6 +939,9 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
         report.beforeRelief = CheckPrintability(faceInput, settings.printability);
         report.printabilityBeforeRelief = true;
     }
+    // The check cannot be stopped inside; a stop asked while it ran is honoured here.
+    if (ReportPhase(progress, kPrintCheckPhaseText))
+        return false;
     printCheckedSettings = settings.printability;
     printChecked = true;
     return true;

@@ -44,6 +44,10 @@ inline constexpr const char* kPrintCheckPhaseText = "Checking that it prints";
 // What a run reports when the memory ran out; the stage state stays as it was.
 inline constexpr const char* kOutOfMemoryText =
     "Process ran out of memory. Nothing was changed; a larger triangle size needs less.";
+// What a run reports when a stage made a coordinate that is not a number.
+inline constexpr const char* kNonFiniteResultText =
+    "Process made a coordinate that is not a number, so the result cannot be shown or saved. Nothing "
+    "was changed.";
 // What the solid displacement's memory refusal reports.
 inline constexpr const char* kReliefTooLargeText =
     "The part is too large for this triangle size: making its relief would need more memory "
@@ -153,6 +157,18 @@ private:
     SimplifiedMesh SimplifyDisplaced(const ProgressCallback& progress);
 
     std::unique_ptr<PendingWeights> pendingWeights_;
+    // The remesh stage made `faceInput` and its distance from the source is still to measure.
+    bool remeshDistanceDue_ = false;
+
+    // Refuses (the report's `message`) a part whose box is smaller than the triangle size on
+    // every side; true when the part is large enough.
+    bool RefusePartBelowTriangleSize(float triangleSize);
+    // The source's distance from `faceInput` through `tree` (over `faceInput`), once per remesh.
+    void MeasureRemeshDistance(const AabbTree& tree);
+    // The distance of `faceInput` from the result of a solid relief, after simplify and cleanup.
+    void MeasureReliefDistance();
+    // Adds a problem to the validation for each distance past its allowance.
+    void NoteLostSurface();
 
     // Run's body; `current` follows the stage at work, so that an allocation failure can
     // leave it dirty.

@@ -109,6 +109,51 @@ TEST(DocumentProcessTest, ReportedRunTexts)
     EXPECT_EQ(f.host.information.back(), std::make_pair(app::Utf8ToWide(message), app::kInfoError));
 }
 
+// Lost surface and an open result are said in the log and in the information box, beside the
+// success line; a run without either says nothing more.
+TEST(DocumentProcessTest, LostSurfaceAndOpenResultAreSaid)
+{
+    const struct {
+        const char* what;
+        bool lost;
+        std::uint64_t openEdges;
+        std::vector<std::string> starts;
+    } cases[] = {
+        {"nothing", false, 0, {}},
+        {"lost surface", true, 0, {"The remesh lost part of the surface: the part reaches 3.40 mm from the result at 1.00, 2.00, 0.50 mm"}},
+        {"open result", false, 1008, {"The result is not a closed solid: 1,008 edges are open"}},
+        {"both", true, 3, {"The remesh lost part", "The result is not a closed solid: 3 edges are open"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DocumentFixture f;
+        f.WithCube();
+        f.GiveTexture();
+        f.doc->pipeline.SetRunForTesting([&](mesh::PipelineStages& stages, const mesh::ProgressCallback&) {
+            stages.result = stages.source;
+            stages.report = mesh::PipelineReport{};
+            stages.report.validated = true;
+            stages.report.validation.edgeCounts.boundary = c.openEdges;
+            if (c.lost)
+                stages.report.remeshDistance = {true, 100, 3.4f, {1.0f, 2.0f, 0.5f}, 0.4f, 0.2f};
+            stages.stageDirty = {0, 0, 0, 0};
+            return true;
+        });
+        f.doc->RequestProcess();
+        f.PollUntilReported();
+        const std::vector<std::string> warnings = f.host.Lines(app::kLogWarning);
+        ASSERT_EQ(warnings.size(), c.starts.size());
+        for (std::size_t i = 0; i < warnings.size(); ++i)
+            EXPECT_EQ(warnings[i].rfind(c.starts[i], 0), 0u) << warnings[i];
+        ASSERT_FALSE(f.host.information.empty());
+        const auto& shown = f.host.information.back();
+        EXPECT_EQ(shown.second, c.starts.empty() ? app::kInfoOk : app::kInfoWarning);
+        if (!c.starts.empty()) {
+            EXPECT_NE(shown.first.find(app::Utf8ToWide(c.starts.front())), std::wstring::npos);
+        }
+    }
+}
+
 TEST(DocumentProcessTest, StoppedRunWarnsOnlyWhenProcessStartedIt)
 {
     DocumentFixture f;

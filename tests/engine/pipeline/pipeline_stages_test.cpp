@@ -98,6 +98,72 @@ void Prepare(PipelineStages& stages, const PipelineSettings& settings)
 
 Dirty DirtyFlags(const PipelineStages& stages) { return stages.stageDirty; }
 
+// A box from `low` to `high`, 12 triangles, wound outward.
+TriangleMesh MakeBox(Vec3 low, Vec3 high)
+{
+    TriangleMesh box = MakeTestCube(1.0f);
+    for (MeshVertex& v : box.vertices) {
+        v.position.x = v.position.x < 0.0f ? low.x : high.x;
+        v.position.y = v.position.y < 0.0f ? low.y : high.y;
+        v.position.z = v.position.z < 0.0f ? low.z : high.z;
+    }
+    box.ComputeBounds();
+    box.ComputeVertexNormals();
+    return box;
+}
+
+void AppendMesh(TriangleMesh& to, const TriangleMesh& from)
+{
+    const auto offset = static_cast<std::uint32_t>(to.vertices.size());
+    to.vertices.insert(to.vertices.end(), from.vertices.begin(), from.vertices.end());
+    for (const std::uint32_t index : from.indices)
+        to.indices.push_back(index + offset);
+}
+
+TriangleMesh Triangles(std::vector<Vec3> corners, std::vector<std::uint32_t> indices)
+{
+    TriangleMesh mesh;
+    for (const Vec3 corner : corners)
+        mesh.vertices.push_back(MeshVertex{corner, {}});
+    mesh.indices = std::move(indices);
+    mesh.ComputeBounds();
+    return mesh;
+}
+
+// A 20 x 20 x 2 mm top on four legs of `kLeg` mm square, reaching 0.5 mm into the top.
+TriangleMesh MakeThinLeggedTable(float kLeg)
+{
+    TriangleMesh table = MakeBox({0.0f, 0.0f, 5.0f}, {20.0f, 20.0f, 7.0f});
+    for (const float x : {1.0f, 18.0f})
+        for (const float y : {1.0f, 18.0f})
+            AppendMesh(table, MakeBox({x, y, 0.0f}, {x + kLeg, y + kLeg, 5.5f}));
+    table.ComputeBounds();
+    table.ComputeVertexNormals();
+    return table;
+}
+
+PipelineSettings SolidAtDefaults()
+{
+    PipelineSettings s;
+    s.remeshOn = 1;
+    s.displacementOn = 1;
+    s.displacement.strengthMillimetres = 0.5f;
+    return s;
+}
+
+// Stages over `part` with the ramp as the height map.
+bool RunOn(PipelineStages& stages, TriangleMesh part, const PipelineSettings& settings,
+    const ProgressCallback& progress = {})
+{
+    stages.InstallSource(std::move(part));
+    std::vector<float> ramp(16);
+    for (std::size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = static_cast<float>(i) / 15.0f;
+    stages.heightMap.SetImage(4, 4, ramp);
+    stages.InvalidateStages(settings);
+    return stages.Run(progress);
+}
+
 TEST(PipelineStagesTest, EachSettingStalesItsOwnStage)
 {
     struct Case {
@@ -513,6 +579,173 @@ TEST(PipelineStagesTest, SolidReliefWeightsCarriedBesideTheSimplification)
             positions.push_back(v.position);
         return std::tuple(positions, stages.result.indices, stages.report.resultWeights);
     });
+}
+
+// Parts that leave no surface, or next to none, at their triangle size are refused with a
+// reason naming the part's measure and the triangle size; the part stays the result.
+TEST(PipelineStagesTest, EmptyOrSliverResultIsRefusedNotReportedAsDone)
+{
+    PipelineSettings solidNoRemesh = SolidAtDefaults();
+    solidNoRemesh.remeshOn = 0;
+    PipelineSettings remeshOnly;
+    remeshOnly.remeshOn = 1;
+    const Vec3 a{0.0f, 0.0f, 0.0f}, b{10.0f, 0.0f, 0.0f}, c{0.0f, 10.0f, 0.0f};
+    const struct {
+        const char* what;
+        TriangleMesh part;
+        PipelineSettings settings;
+        const char* words;
+    } cases[] = {
+        {"thin plate, solid relief", MakeBox({0, 0, 0}, {20, 20, 0.05f}), SolidAtDefaults(),
+            "the part is 0.05 mm thick, thinner than the 0.20 mm triangle size"},
+        {"thin plate, remesh only", MakeBox({0, 0, 0}, {20, 20, 0.05f}), remeshOnly, "0.05 mm thick"},
+        {"thin plate, relief without remesh", MakeBox({0, 0, 0}, {20, 20, 0.05f}), solidNoRemesh, "0.05 mm thick"},
+        {"box of zero height", MakeBox({0, 0, 0}, {20, 20, 0}), SolidAtDefaults(), "encloses no volume"},
+        {"two identical triangles", Triangles({a, b, c}, {0, 1, 2, 0, 1, 2}), SolidAtDefaults(), "encloses no volume"},
+        {"two opposite triangles", Triangles({a, b, c}, {0, 1, 2, 0, 2, 1}), SolidAtDefaults(), "encloses no volume"},
+        {"cube under the triangle size", MakeTestCube(0.13f), remeshOnly,
+            "The part is 0.13 mm across, smaller than the 0.20 mm triangle size"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PipelineStages stages;
+        const TriangleMesh part = c.part;
+        EXPECT_FALSE(RunOn(stages, part, c.settings));
+        EXPECT_NE(stages.report.message.find(c.words), std::string::npos) << stages.report.message;
+        EXPECT_NE(stages.report.message.find("Nothing was changed"), std::string::npos);
+        EXPECT_EQ(stages.report.stopped, 0);
+        EXPECT_TRUE(SameMesh(stages.result, part));
+        EXPECT_TRUE(stages.StageToRerun(c.settings).any);
+    }
+}
+
+// Legs thinner than the cell vanish in the contour: the run still ends, but the loss is
+// measured, placed and marks the verdict; a cube, with or without relief, loses nothing.
+TEST(PipelineStagesTest, LostThinFeaturesAreMeasuredAndMarkTheVerdict)
+{
+    PipelineSettings remeshOnly;
+    remeshOnly.remeshOn = 1;
+    PipelineSettings isotropic = remeshOnly;
+    isotropic.remesh.method = RemeshMethod::isotropic;
+    isotropic.remesh.targetEdgeMillimetres = 1.0f;
+    isotropic.remesh.rounds = 1;
+    PipelineSettings inward = SolidAtDefaults();
+    inward.displacement.direction = DisplacementDirection::inward;
+    const struct {
+        const char* what;
+        TriangleMesh part;
+        PipelineSettings settings;
+        bool lost;
+    } cases[] = {
+        {"thin legs, remesh", MakeThinLeggedTable(0.06f), remeshOnly, true},
+        {"thin legs, solid relief", MakeThinLeggedTable(0.12f), SolidAtDefaults(), true},
+        {"thick legs, remesh", MakeThinLeggedTable(1.0f), remeshOnly, false},
+        {"thick legs, solid relief", MakeThinLeggedTable(1.0f), SolidAtDefaults(), false},
+        {"cube, remesh", MakeTestCube(10.0f), remeshOnly, false},
+        {"cube, isotropic remesh", MakeTestCube(10.0f), isotropic, false},
+        {"cube, solid relief", MakeTestCube(10.0f), SolidAtDefaults(), false},
+        {"cube, inward solid relief", MakeTestCube(10.0f), inward, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PipelineStages stages;
+        ASSERT_TRUE(RunOn(stages, c.part, c.settings)) << stages.report.message;
+        const PipelineReport& report = stages.report;
+        ASSERT_TRUE(report.remeshDistance.measured);
+        EXPECT_EQ(report.reliefDistance.measured, c.settings.displacementOn != 0);
+        // The contour may keep a sliver of a leg that the relief then takes off as a crumb.
+        const SurfaceDistanceReport& loss =
+            report.remeshDistance.Exceeded() ? report.remeshDistance : report.reliefDistance;
+        EXPECT_EQ(loss.Exceeded(), c.lost) << report.remeshDistance.largest << " " << report.reliefDistance.largest;
+        ASSERT_TRUE(report.validated);
+        EXPECT_EQ(report.validation.verdict == Verdict::Good, !c.lost);
+        EXPECT_EQ(report.validation.problems.size(), report.validation.notes.size());
+        const std::string text = FormatPipelineReport(report);
+        EXPECT_EQ(text.find("lost part of the surface") != std::string::npos, c.lost);
+        if (c.lost) {
+            // The feet of the legs, 5 mm below the top's underside, are what went missing.
+            EXPECT_GT(loss.largest, 3.0f);
+            EXPECT_LT(loss.where.z, 2.5f);
+        }
+    }
+}
+
+TEST(PipelineStagesTest, UnusableReliefSettingsAreRefusedByName)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    PipelineSettings vertexNoRemesh;
+    vertexNoRemesh.displacementOn = 1;
+    vertexNoRemesh.displacement.method = DisplacementMethod::mesh;
+    const struct {
+        const char* what;
+        PipelineSettings settings;
+        std::function<void(DisplacementSettings&)> change;
+        const char* setting;
+    } cases[] = {
+        {"strength, solid", SolidAtDefaults(), [&](DisplacementSettings& d) { d.strengthMillimetres = nan; }, "Strength"},
+        {"strength, vertex", vertexNoRemesh, [&](DisplacementSettings& d) { d.strengthMillimetres = nan; }, "Strength"},
+        {"infinite strength", vertexNoRemesh,
+            [&](DisplacementSettings& d) { d.strengthMillimetres = std::numeric_limits<float>::infinity(); }, "Strength"},
+        {"mid level", vertexNoRemesh, [&](DisplacementSettings& d) { d.midLevel = nan; }, "Midlevel"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PipelineSettings settings = c.settings;
+        c.change(settings.displacement);
+        PipelineStages stages;
+        EXPECT_FALSE(RunOn(stages, MakeTestCube(10.0f), settings));
+        EXPECT_NE(stages.report.message.find(std::string("its ") + c.setting + " is not a number"), std::string::npos)
+            << stages.report.message;
+        EXPECT_EQ(stages.report.stopped, 0);
+        for (const MeshVertex& v : stages.result.vertices)
+            EXPECT_TRUE(IsFinite(v.position));
+    }
+}
+
+TEST(PipelineStagesTest, NonFiniteCoordinatesAreNeverTheResult)
+{
+    TriangleMesh cube = MakeTestCube(10.0f);
+    cube.vertices[3].position.y = std::numeric_limits<float>::infinity();
+    PipelineStages stages;
+    EXPECT_FALSE(RunOn(stages, cube, PipelineSettings{}));
+    EXPECT_EQ(stages.report.message, kNonFiniteResultText);
+    EXPECT_TRUE(stages.StageToRerun(PipelineSettings{}).any);
+}
+
+// The print check cannot be stopped inside; a stop asked while it runs still ends the run.
+TEST(PipelineStagesTest, StopAskedDuringThePrintCheckIsHonoured)
+{
+    PipelineStages stages;
+    Prepare(stages, AllOn());
+    bool checking = false;
+    const ProgressCallback progress = [&](const std::string& text, float) {
+        const bool stop = checking;
+        checking = checking || text == kPrintCheckPhaseText;
+        return !stop;
+    };
+    EXPECT_FALSE(stages.Run(progress));
+    EXPECT_EQ(stages.report.stopped, 1);
+    EXPECT_EQ(stages.stageDirty[kStageSimplify], 1);
+}
+
+// The vertex relief reports the offsets the surface moved by, after the clearance and the fold
+// guard shortened the planned ones.
+TEST(PipelineStagesTest, VertexReliefReportsWhatMoved)
+{
+    PipelineSettings settings = AllOn();
+    settings.remesh.targetEdgeMillimetres = 1.0f;
+    settings.displacement.strengthMillimetres = 1.0f;
+    settings.simplifyOn = 0;
+    PipelineStages stages;
+    Prepare(stages, settings);
+    ASSERT_TRUE(stages.Run({}));
+    ASSERT_EQ(stages.faceInput.vertices.size(), stages.displaced.vertices.size());
+    float longest = 0.0f;
+    for (std::size_t v = 0; v < stages.faceInput.vertices.size(); ++v)
+        longest = std::max(longest, Length(stages.displaced.vertices[v].position - stages.faceInput.vertices[v].position));
+    const DisplacementReport& moved = stages.report.displacementReport;
+    EXPECT_NEAR(std::max(-moved.minimumOffset, moved.maximumOffset), longest, 1e-5f);
+    EXPECT_FLOAT_EQ(moved.relief, moved.maximumOffset - moved.minimumOffset);
 }
 
 }  // namespace
