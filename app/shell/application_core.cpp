@@ -29,6 +29,7 @@
 #include "app/shell/wx_prompter.h"
 #include "app/shell/kit/compact_gtk_style.h"
 #include "app/shell/kit/wx_file_names.h"
+#include "platform/desktop_open.h"
 
 namespace grainforge::app {
 namespace {
@@ -109,6 +110,9 @@ bool CApplicationCore::Start(const StartOptions& options) {
   viewPanes_->Bind(frame_);
   if (options.prompter == nullptr) ownPrompter_ = std::make_unique<WxPrompter>(frame_);
   prompter_ = options.prompter != nullptr ? options.prompter : ownPrompter_.get();
+  openWithDesktop_ = options.openWithDesktop ? options.openWithDesktop : [](const std::filesystem::path& file) {
+    return grainforge::platform::OpenWithDesktopHandler(file).started;
+  };
   host_ = std::make_unique<ShellDocumentHost>(
       *frame_, *prompter_, [this] { return detailedLog_; },
       [this](const std::filesystem::path& path) { AddRecentFile(path); });
@@ -308,11 +312,8 @@ void CApplicationCore::ToggleDetailedLog() {
 }
 
 void CApplicationCore::OpenUserManual() {
-  const std::filesystem::path path = GetExecutableFolder() / kManualFileName;
-  std::error_code error;
-  const bool exists = std::filesystem::is_regular_file(path, error);
-  if (exists && wxLaunchDefaultApplication(WxStringFromPath(path))) return;
-  const std::wstring message = ManualFailureMessage(path, exists);
+  const std::wstring message = grainforge::app::OpenUserManual(GetExecutableFolder(), openWithDesktop_);
+  if (message.empty()) return;
   frame_->Log(message, kWarningLevel);
   frame_->ShowInformation(message, kInfoWarningKind);
 }

@@ -21,6 +21,7 @@
 #include "app/shell/command_router.h"
 #include "app/shell/document_view_seam.h"
 #include "app/shell/prompter.h"
+#include "app/shell/user_manual.h"
 #include "app/shell/workflow_pane_seam.h"
 
 class wxFileConfig;
@@ -59,6 +60,8 @@ struct StartOptions {
   DocumentDialogsFactory documentDialogs;
   // The document's view in the centre of the main window; empty: the placeholder.
   DocumentViewFactory documentView;
+  // Hands the user manual to the desktop; empty: xdg-open.
+  DesktopOpener openWithDesktop;
 };
 
 class CApplicationCore {
@@ -116,6 +119,7 @@ private:
   std::unique_ptr<ShellDocumentHost> host_;
   std::unique_ptr<IDocumentDialogs> dialogs_;
   IPrompter* prompter_ = nullptr;
+  DesktopOpener openWithDesktop_;
   CMainFrame* frame_ = nullptr;
   // The centre: the program's view from its factory, or the placeholder.
   std::unique_ptr<FrameViewPanes> viewPanes_;

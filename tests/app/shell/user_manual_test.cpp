@@ -1,0 +1,95 @@
+#include "app/shell/user_manual.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/support/temp_folder.h"
+
+namespace grainforge::app {
+namespace {
+
+using grainforge::test::TempFolder;
+using grainforge::test::WriteAllText;
+
+// An installed program's layout: <prefix>/bin/tessary with its data in <prefix>/share/tessary.
+struct Install {
+  TempFolder prefix;
+  std::filesystem::path bin = prefix / "bin";
+  std::filesystem::path share = prefix / "share" / "tessary";
+  Install() {
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(share);
+  }
+};
+
+TEST(FindManual, LooksBesideTheProgramThenInTheInstalledDataFolder) {
+  struct Case {
+    const char* name;
+    bool beside;
+    bool installed;
+    bool found;
+    bool expectBeside;  // the path given is the one beside the program
+  };
+  const Case cases[] = {
+      {"only beside", true, false, true, true},
+      {"only installed", false, true, true, false},
+      {"both: the program's own first", true, true, true, true},
+      {"neither: names the file beside the program", false, false, false, true},
+  };
+  for (const Case& c : cases) {
+    Install install;
+    if (c.beside) WriteAllText(install.bin / "Tessary_Manual.pdf", "%PDF-1.4");
+    if (c.installed) WriteAllText(install.share / "Tessary_Manual.pdf", "%PDF-1.4");
+    const ManualLocation found = FindManual(install.bin);
+    EXPECT_EQ(found.found, c.found) << c.name;
+    const std::filesystem::path expected =
+        c.expectBeside ? install.bin / "Tessary_Manual.pdf" : install.share / "Tessary_Manual.pdf";
+    EXPECT_EQ(found.path, expected.lexically_normal()) << c.name;
+  }
+}
+
+TEST(FindManual, TakesNoFolderOrBrokenLinkForTheManual) {
+  Install install;
+  std::filesystem::create_directory(install.bin / "Tessary_Manual.pdf");
+  std::filesystem::create_symlink(install.prefix / "gone.pdf", install.share / "Tessary_Manual.pdf");
+  const ManualLocation found = FindManual(install.bin);
+  EXPECT_FALSE(found.found);
+  EXPECT_EQ(found.path, install.bin / "Tessary_Manual.pdf");
+  // An unknown program folder finds nothing and names only the file.
+  EXPECT_FALSE(FindManual({}).found);
+}
+
+TEST(OpenUserManual, HandsTheFoundManualToTheDesktopAndSaysNothing) {
+  Install install;
+  WriteAllText(install.share / "Tessary_Manual.pdf", "%PDF-1.4");
+  std::vector<std::filesystem::path> opened;
+  const std::wstring message = OpenUserManual(install.bin, [&](const std::filesystem::path& file) {
+    opened.push_back(file);
+    return true;
+  });
+  EXPECT_EQ(message, L"");
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0], (install.share / "Tessary_Manual.pdf").lexically_normal());
+}
+
+TEST(OpenUserManual, SaysWhyWhenMissingOrTheDesktopFails) {
+  Install install;
+  int calls = 0;
+  const auto fails = [&](const std::filesystem::path&) {
+    ++calls;
+    return false;
+  };
+  const std::wstring beside = (install.bin / "Tessary_Manual.pdf").wstring();
+  // Missing: the desktop is not asked at all.
+  EXPECT_EQ(OpenUserManual(install.bin, fails), L"The manual is not beside the program: " + beside);
+  EXPECT_EQ(calls, 0);
+  WriteAllText(install.bin / "Tessary_Manual.pdf", "%PDF-1.4");
+  EXPECT_EQ(OpenUserManual(install.bin, fails), L"The manual could not be opened: " + beside);
+  EXPECT_EQ(calls, 1);
+  // No opener at all is a failure too, never a silent success.
+  EXPECT_EQ(OpenUserManual(install.bin, {}), L"The manual could not be opened: " + beside);
+}
+
+}  // namespace
+}  // namespace grainforge::app

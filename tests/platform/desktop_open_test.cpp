@@ -1,0 +1,113 @@
+#include "platform/desktop_open.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "tests/support/temp_folder.h"
+
+namespace grainforge::platform {
+namespace {
+
+using grainforge::test::TempFolder;
+using grainforge::test::WriteAllText;
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Waits for a detached program's output to appear; it is no child of ours, so there is
+// nothing to wait on but the file. The bound only keeps a broken run from hanging.
+bool WaitForFile(const std::filesystem::path& path) {
+  for (int i = 0; i < 3000 && !std::filesystem::exists(path); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return std::filesystem::exists(path);
+}
+
+TEST(StartDetachedProgram, RefusesWhatCannotRunWithTheReason) {
+  TempFolder folder;
+  WriteAllText(folder / "not_runnable", "#!/bin/sh\n");
+  ::chmod((folder / "not_runnable").c_str(), 0644);
+  struct Case {
+    std::vector<std::string> arguments;
+    int error;
+  };
+  const Case cases[] = {
+      {{}, EINVAL},
+      {{""}, EINVAL},
+      {{"tessary-no-such-program"}, ENOENT},
+      {{(folder / "missing").string()}, ENOENT},
+      {{(folder / "not_runnable").string()}, EACCES},
+      {{folder.Path().string()}, EACCES},  // a folder is not a program
+  };
+  for (const Case& c : cases) {
+    const LaunchReport report = StartDetachedProgram(c.arguments);
+    EXPECT_FALSE(report.started) << (c.arguments.empty() ? "-" : c.arguments.front());
+    EXPECT_EQ(report.errorNumber, c.error) << (c.arguments.empty() ? "-" : c.arguments.front());
+  }
+}
+
+TEST(StartDetachedProgram, ReportsAnExecThatFailsInTheChild) {
+  // Runnable by its mode but not a program the kernel can load: only exec itself finds out.
+  TempFolder folder;
+  WriteAllText(folder / "garbage", "\x01\x02\x03 not an executable");
+  ::chmod((folder / "garbage").c_str(), 0755);
+  const LaunchReport report = StartDetachedProgram({(folder / "garbage").string()});
+  EXPECT_FALSE(report.started);
+  EXPECT_EQ(report.errorNumber, ENOEXEC);
+}
+
+TEST(StartDetachedProgram, PassesEachArgumentAsItIsWithoutAShell) {
+  TempFolder folder;
+  const std::filesystem::path out = folder / "out";
+  const std::string tricky = "a b;touch " + (folder / "injected").string() + " $HOME \"q\" \xff\xfe";
+  // printf through sh's own argument list: the tricky text is $2, never parsed as commands.
+  const LaunchReport report =
+      StartDetachedProgram({"sh", "-c", "printf '%s' \"$2\" > \"$1.tmp\" && mv \"$1.tmp\" \"$1\"", "sh", out.string(), tricky});
+  ASSERT_TRUE(report.started);
+  EXPECT_EQ(report.errorNumber, 0);
+  ASSERT_TRUE(WaitForFile(out));
+  EXPECT_EQ(ReadText(out), tricky);
+  EXPECT_FALSE(std::filesystem::exists(folder / "injected"));
+}
+
+TEST(StartDetachedProgram, LeavesNoChildOfOursBehind) {
+  TempFolder folder;
+  const std::filesystem::path out = folder / "done";
+  ASSERT_TRUE(StartDetachedProgram({"touch", out.string()}).started);
+  ASSERT_TRUE(WaitForFile(out));
+  // The program went to init: nothing here is left to reap, not even a zombie.
+  int status = 0;
+  EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(OpenWithDesktopHandler, StartsXdgOpenFromThePathWithTheFile) {
+  // A stand-in xdg-open first in PATH records what it was given.
+  TempFolder folder;
+  const std::filesystem::path out = folder / "opened";
+  WriteAllText(folder / "xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > \"" + out.string() + ".tmp\" && mv \"" +
+                                        out.string() + ".tmp\" \"" + out.string() + "\"\n");
+  ::chmod((folder / "xdg-open").c_str(), 0755);
+  const std::string oldPath = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+  ::setenv("PATH", (folder.Path().string() + ":" + oldPath).c_str(), 1);
+  const std::filesystem::path manual = "/opt/some where/Tessary_Manual.pdf";
+  const LaunchReport report = OpenWithDesktopHandler(manual);
+  ::setenv("PATH", oldPath.c_str(), 1);
+  ASSERT_TRUE(report.started);
+  ASSERT_TRUE(WaitForFile(out));
+  EXPECT_EQ(ReadText(out), manual.string());
+}
+
+}  // namespace
+}  // namespace grainforge::platform
