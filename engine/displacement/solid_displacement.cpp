@@ -4,6 +4,7 @@
 #include "engine/displacement/parallel_blocks.h"
 #include "engine/displacement/solid_field.h"
 #include "engine/mesh/crumb_removal.h"
+#include "engine/mesh/report_text.h"
 #include "platform/memory_info.h"
 
 #include <algorithm>
@@ -280,7 +281,7 @@ bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> height
 std::string FormatSolidDisplacementReport(const SolidDisplacementReport& r)
 {
     if (r.refused)
-        return "Solid displacement refused: about " + std::to_string(r.estimatedTriangles)
+        return "Solid displacement refused: about " + FormatCountGrouped(r.estimatedTriangles)
             + " triangles would be over the limit";
     std::string text = "Solid displacement: " + std::to_string(r.heightsHeld) + " of "
         + std::to_string(r.heightCount) + " heights held to keep slots and walls open; field "
