@@ -42,6 +42,11 @@ double MillisecondsSince(Clock::time_point start)
 bool ReportStage(JobProgressContext& job, const char* stage)
 {
     job.stage = stage;
+    job.spanFrom = job.spanTo = 0.0f;
+    {
+        const std::lock_guard lock(job.mutex);
+        job.reported = -1.0f;
+    }
     if (job.callback && !job.callback(job.stage, -1.0f))
         job.stopped.store(true, std::memory_order_release);
     return !job.stopped.load(std::memory_order_acquire);
@@ -213,7 +218,12 @@ bool RunPhases(SolidJob& job, std::uint64_t memoryBudget, TriangleMesh& result)
     const Clock::time_point start = Clock::now();
     if (!ContourField(job))
         return false;
+    // The contour's loops report up to here; the removals and normals take the rest.
+    if (ReportPhaseFraction(job.context, 0.8f))
+        throw Stopped{};
     RemovePieces(job);
+    if (ReportPhaseFraction(job.context, 0.95f))
+        throw Stopped{};
     job.mesh.ComputeBounds();
     job.mesh.ComputeVertexNormals();
     job.report.contourMilliseconds = MillisecondsSince(start);
