@@ -5,6 +5,8 @@
 
 #include "engine/displacement/wall_measurement.h"
 #include "engine/pipeline/pipeline_report_text.h"
+#include "engine/pipeline/pipeline_stages.h"
+#include "engine/pipeline/process_estimate.h"
 
 #include <cmath>
 
@@ -251,6 +253,14 @@ void CGrainforgeDoc::RequestProcess()
     const mesh::StaleStage stage = StageToRerun(s);
     if (!stage.any)
         return;
+    // Refused at once, with the count the relief section shows, instead of after the stages.
+    const mesh::ProcessEstimate estimate = mesh::EstimateProcessTriangles(workingPart, s);
+    if (estimate.overLimit) {
+        const std::string message = mesh::TriangleLimitText(estimate.triangles);
+        LogMessage("Refused: " + message, kLogError);
+        ShowInformation(Utf8ToWide(message), kInfoError);
+        return;
+    }
     runStartStage = {stage.stage, stage.any};
     textureHandOversAtStart = textureHandOvers;
     runSettings = s;

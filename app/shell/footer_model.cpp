@@ -46,11 +46,12 @@ FooterLayout LayoutFooter(const PixelRect& client, int dpi) {
 std::wstring FooterLineText(const FooterShown& shown) {
   if (shown.state != FooterState::Processing) return shown.statusText;
   std::wstring text = shown.stageText.empty() ? std::wstring(L"Processing") : shown.stageText;
-  if (shown.fractionKnown) {
-    const int percent = static_cast<int>(ClampedFraction(shown.fraction) * 100.0f + 0.5f);
-    text += L"  " + std::to_wstring(percent) + L"%";
-  }
+  if (shown.fractionKnown) text += L"  " + std::to_wstring(ProgressPercent(shown.fraction)) + L"%";
   return text;
+}
+
+int ProgressPercent(float fraction) {
+  return static_cast<int>(ClampedFraction(fraction) * 100.0f + 0.5f);
 }
 
 FooterButtonLook FooterButtonLookFor(FooterState state, bool hover) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "app/shell/progress_percent.h"
 #include "app/shell/kit/pixel_rect.h"
 #include "app/shell/kit/ui_colours.h"
 

@@ -6,6 +6,7 @@
 
 #include "app/document/log_text.h"
 #include "app/document/texture_library.h"
+#include "app/shell/progress_percent.h"
 #include "app/shell/kit/ui_scale.h"
 
 namespace grainforge::app {
@@ -31,9 +32,7 @@ std::wstring PipelineProgressText(const grainforge::mesh::PipelineStatus& status
   if (status.stageText.empty()) {
     text = L"Working...";
   } else if (status.hasFraction) {
-    wchar_t percent[32];
-    std::swprintf(percent, 32, L"... %.0f%%", static_cast<double>(status.fraction) * 100.0);
-    text = Utf8ToWide(status.stageText) + percent;
+    text = Utf8ToWide(status.stageText) + L"... " + std::to_wstring(ProgressPercent(status.fraction)) + L"%";
   } else {
     text = Utf8ToWide(status.stageText) + L"...";
   }

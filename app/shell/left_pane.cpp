@@ -1,6 +1,7 @@
 #include "app/shell/left_pane.h"
 
 #include "app/shell/kit/ui_scale.h"
+#include "app/shell/run_progress_seam.h"
 
 namespace grainforge::app {
 
@@ -33,6 +34,23 @@ void CLeftPane::SetFlowWindow(wxWindow* flow, std::unique_ptr<ILeftPaneDriver> d
 
 void CLeftPane::RefreshNow() {
   if (driver_ && footer_ != nullptr) driver_->Refresh(*footer_);
+  ApplyRunSample();
+}
+
+void CLeftPane::ShowRunProgress(const std::wstring& stage, float fraction, bool fractionKnown) {
+  run_ = RunSample{stage, fraction, fractionKnown};
+  ApplyRunSample();
+}
+
+void CLeftPane::ClearRunProgress() { run_.reset(); }
+
+void CLeftPane::ApplyRunSample() {
+  if (!run_ || footer_ == nullptr || footer_->Shown().state != FooterState::Processing) return;
+  FooterShown shown = footer_->Shown();
+  shown.stageText = run_->stage;
+  shown.fraction = run_->fraction;
+  shown.fractionKnown = run_->fractionKnown;
+  footer_->SetShown(shown);
 }
 
 void CLeftPane::SetDpi(int dpi) {
@@ -62,6 +80,14 @@ void CLeftPane::OnAreaSize(wxSizeEvent& event) {
 void CLeftPane::OnAreaFocus(wxFocusEvent& event) {
   if (flow_ != nullptr) flow_->SetFocus();
   event.Skip();
+}
+
+void ShowRunProgressIn(CStaticPane* pane, const std::wstring& stage, float fraction, bool fractionKnown) {
+  if (auto* left = dynamic_cast<CLeftPane*>(pane)) left->ShowRunProgress(stage, fraction, fractionKnown);
+}
+
+void ClearRunProgressIn(CStaticPane* pane) {
+  if (auto* left = dynamic_cast<CLeftPane*>(pane)) left->ClearRunProgress();
 }
 
 }  // namespace grainforge::app

@@ -7,6 +7,8 @@
 // document nor the sections.
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include <wx/timer.h>
 
@@ -48,6 +50,11 @@ public:
   void SetDpi(int dpi) override;
   void LayoutChildren();
   bool IsRefreshing() const { return timer_.IsRunning(); }
+  // The run's stage and fraction as the status bar shows them: while a run is shown, the
+  // footer takes them from this sample and not from a reading of its own, so both show one
+  // number at the same moment.
+  void ShowRunProgress(const std::wstring& stage, float fraction, bool fractionKnown);
+  void ClearRunProgress();
 
 private:
   void OnTimer(wxTimerEvent& event);
@@ -58,6 +65,13 @@ private:
   wxWindow* flow_ = nullptr;
   CFooterWnd* footer_ = nullptr;
   std::unique_ptr<ILeftPaneDriver> driver_;
+  struct RunSample {
+    std::wstring stage;
+    float fraction = 0.0f;
+    bool fractionKnown = false;
+  };
+  std::optional<RunSample> run_;
+  void ApplyRunSample();
   wxTimer timer_;
   int dpi_ = 96;
 };

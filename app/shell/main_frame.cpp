@@ -15,6 +15,7 @@
 
 #include "app/shell/app_toolbar_pane.h"
 #include "app/shell/info_pane.h"
+#include "app/shell/run_progress_seam.h"
 #include "app/shell/main_menu.h"
 #include "app/shell/menu_ids.h"
 #include "app/shell/output_wnd.h"
@@ -278,10 +279,12 @@ void CMainFrame::OnStatusBarSize(wxSizeEvent& event) {
 
 void CMainFrame::ShowPipelineProgress(const grainforge::mesh::PipelineStatus& status) {
   ApplyProgressChange(grainforge::app::ShowPipelineProgress(progress_, status));
+  ShowRunProgressIn(left_.pane, Utf8ToWide(status.stageText), status.fraction, status.hasFraction);
 }
 
 void CMainFrame::HidePipelineProgress() {
   ApplyProgressChange(grainforge::app::HidePipelineProgress(progress_));
+  ClearRunProgressIn(left_.pane);
 }
 
 void CMainFrame::ApplyProgressChange(const ProgressChange& change) {

@@ -11,6 +11,8 @@
 #include <wx/textctrl.h>
 
 #include "app/document/grainforge_doc.h"
+#include "engine/pipeline/pipeline_stages.h"
+#include "engine/pipeline/process_estimate.h"
 #include "app/shell/kit/kit_drawing.h"
 #include "app/shell/kit/number_text.h"
 #include "app/shell/kit/ui_colours.h"
@@ -85,7 +87,7 @@ void SetControlFont(wxWindow* window, int dpi) {
 bool CRemeshBody::Build(wxWindow* parent, int id, FlowStep step) {
   if (!CreateSectionBody(this, parent, id, step)) return false;
   edit_ = MakeNumberEdit(this, 1);
-  BindEntryKeys(edit_, [this] { CommitEdit(); }, [this] { lastSize_ = -1.0f; if (document_) SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres); });
+  BindEntryKeys(edit_, [this] { CommitEdit(); }, [this] { lastEstimate_.reset(); if (document_) SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres); });
   for (int i = 0; i < 3; ++i) {
     quick_[i] = new wxButton(this, 2 + i, wxString(FormatDialogFloat(kQuickSizes[i])), wxDefaultPosition,
                              wxDefaultSize, wxBU_EXACTFIT);
@@ -140,19 +142,18 @@ void CRemeshBody::UpdateFromDocument(CGrainforgeDoc* document) {
   const float size = document->remeshSettings.targetEdgeMillimetres;
   if (wxWindow::FindFocus() != edit_) SetFieldText(edit_, size);
   const bool hasPart = document->HasPart();
-  const std::uint32_t part = hasPart ? document->partGeneration : 0;
-  if (size == lastSize_ && part == lastPart_ && hasPart == lastHadPart_) return;
-  lastSize_ = size;
-  lastPart_ = part;
-  lastHadPart_ = hasPart;
-  if (!hasPart) {
-    estimate_ = TriangleEstimateText(false, 0, 0.0f);
-  } else {
-    mesh::RemeshSettings settings = document->remeshSettings;
-    settings.method = mesh::RemeshMethod::contour;
-    const mesh::RemeshEstimate estimate = mesh::EstimateRemeshResult(document->workingPart, settings);
-    estimate_ = TriangleEstimateText(true, estimate.estimatedTriangles, estimate.cappedCellMillimetres);
-  }
+  // The same settings and the same estimate as Process, so the text and a refusal agree.
+  const mesh::PipelineSettings settings = document->BuildPipelineSettings();
+  const EstimateKey key{hasPart ? document->partGeneration : 0,
+                        hasPart,
+                        size,
+                        static_cast<int>(mesh::EffectiveRemeshSettings(settings).method),
+                        settings.remeshOn != 0,
+                        settings.maximumTriangles};
+  if (lastEstimate_ && key == *lastEstimate_) return;
+  lastEstimate_ = key;
+  estimate_ = hasPart ? TriangleEstimateText(true, mesh::EstimateProcessTriangles(document->workingPart, settings))
+                      : TriangleEstimateText(false, mesh::ProcessEstimate{});
   Refresh(false);
 }
 

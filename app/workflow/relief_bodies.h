@@ -6,6 +6,7 @@
 // equality), then refresh from the document. Without a document, a part or the section's
 // switch on, every control is disabled.
 
+#include <optional>
 #include <string>
 
 #include "app/workflow/section_body.h"
@@ -42,9 +43,17 @@ private:
   wxButton* quick_[3] = {};
   PixelRect label_, unit_, estimateRect_;
   std::wstring estimate_;
-  float lastSize_ = -1.0f;
-  std::uint32_t lastPart_ = 0;
-  bool lastHadPart_ = false;
+  // What the shown estimate was made from; it is worked out again only when this changes.
+  struct EstimateKey {
+    std::uint32_t part = 0;
+    bool hasPart = false;
+    float size = 0.0f;
+    int method = 0;
+    bool remeshOn = false;
+    std::uint64_t limit = 0;
+    bool operator==(const EstimateKey&) const = default;
+  };
+  std::optional<EstimateKey> lastEstimate_;
   bool enabled_ = true;
 };
 

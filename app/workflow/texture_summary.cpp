@@ -171,19 +171,29 @@ std::wstring GroupThousands(std::uint64_t value) {
 }
 
 std::wstring TriangleEstimateText(bool hasPart, std::uint64_t estimated, float cappedCellMillimetres) {
+  grainforge::mesh::ProcessEstimate estimate;
+  estimate.triangles = grainforge::mesh::ShownTriangleEstimate(estimated);
+  estimate.cappedCellMillimetres = cappedCellMillimetres;
+  return TriangleEstimateText(hasPart, estimate);
+}
+
+std::wstring TriangleEstimateText(bool hasPart, const grainforge::mesh::ProcessEstimate& estimate) {
   if (!hasPart) return L"Open a part to see how many triangles the relief makes.";
-  // The estimate runs low on curved parts; a twelfth more is closer to what Process makes.
-  const std::uint64_t extra = estimated / 12;
-  const std::uint64_t shown =
-      estimated > std::numeric_limits<std::uint64_t>::max() - extra ? std::numeric_limits<std::uint64_t>::max()
-                                                                      : estimated + extra;
   std::wstring suffix;
-  if (cappedCellMillimetres > 0.0f) {
+  if (estimate.cappedCellMillimetres > 0.0f) {
     wchar_t buffer[96];
-    std::swprintf(buffer, 96, L" at %.2f mm, the finest this part allows", static_cast<double>(cappedCellMillimetres));
+    std::swprintf(buffer, 96, L" at %.2f mm, the finest this part allows",
+                  static_cast<double>(estimate.cappedCellMillimetres));
     suffix = buffer;
   }
-  return L"About " + GroupThousands(shown) + L" triangles" + suffix + L".";
+  std::wstring text = L"About " + GroupThousands(estimate.triangles) + L" triangles" + suffix + L".";
+  if (estimate.overLimit) {
+    wchar_t buffer[128];
+    std::swprintf(buffer, 128, L" Over the triangle limit of %g million: Process would refuse it.",
+                  static_cast<double>(estimate.limit) / 1e6);
+    text += buffer;
+  }
+  return text;
 }
 
 std::optional<float> TriangleSizeFromEntry(const std::wstring& text) {

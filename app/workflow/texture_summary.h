@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/shell/kit/pixel_rect.h"
+#include "engine/pipeline/process_estimate.h"
 #include "engine/textures/height_map.h"
 
 namespace grainforge::app {
@@ -83,6 +84,9 @@ std::wstring GroupThousands(std::uint64_t value);
 // relief makes." without a part; else "About <n + n / 12> triangles." with
 // " at <c> mm, the finest this part allows" before the stop when the cell was raised.
 std::wstring TriangleEstimateText(bool hasPart, std::uint64_t estimated, float cappedCellMillimetres);
+// The same text for a Process estimate (whose count already holds the twelfth), with
+// " Over the triangle limit of <m> million: Process would refuse it." when it is over.
+std::wstring TriangleEstimateText(bool hasPart, const grainforge::mesh::ProcessEstimate& estimate);
 // The size to store for a typed entry: none (put the stored value back) for text that is no
 // number, negative, above 100000 or zero as a float; else max(value, 0.01).
 std::optional<float> TriangleSizeFromEntry(const std::wstring& text);

@@ -37,7 +37,22 @@ struct JobProgressContext {
     std::atomic<bool> stopped{false};    // once set, stays set for the rest of the job
     std::atomic<std::uint32_t> calls{0};
     std::mutex mutex;                    // one worker at a time calls the callback
+    // The share of the phase done when the next loop starts and when it ends: a loop reports
+    // its finished blocks inside this span. Set by the calling thread between loops; an empty
+    // span reports no fraction.
+    float spanFrom = 0.0f;
+    float spanTo = 0.0f;
+    std::size_t blocksTotal = 0;          // of the running loop, set before it starts
+    std::atomic<std::size_t> blocksDone{0};
+    float reported = -1.0f;               // the last fraction given, under `mutex`
 };
+
+// The running phase's next loops report inside [from, to] (shares of the phase, 0..1).
+void SetProgressSpan(JobProgressContext* job, float from, float to);
+
+// A checkpoint between loops, on the calling thread: reports `fraction` of the phase (never
+// less than what was reported) and asks whether to go on. True when the job should stop.
+bool ReportPhaseFraction(JobProgressContext& job, float fraction);
 
 // Block sizes of the loops: the work of one block is about the same for all of them.
 inline constexpr std::size_t kColumnCrossingBlock = 4096;     // input triangles
@@ -67,10 +82,16 @@ void ParallelBlocks(std::size_t n, std::size_t blockSize, Body&& body, JobProgre
 {
     if (blockSize == 0)
         blockSize = 1;
+    if (job) {
+        job->blocksTotal = (n + blockSize - 1) / blockSize;
+        job->blocksDone.store(0, std::memory_order_relaxed);
+    }
     ParallelForBlocks(n, blockSize, [&](std::size_t begin, std::size_t end) {
         if (job && PollSolidCancel(*job))
             return;
         body(begin, end, begin / blockSize);
+        if (job)
+            job->blocksDone.fetch_add(1, std::memory_order_relaxed);
     });
     if (job && job->stopped.load(std::memory_order_acquire))
         throw Stopped{};

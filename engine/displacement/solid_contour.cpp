@@ -723,8 +723,12 @@ void ContourSolidField(TriangleMesh& mesh, const SolidField& field, float floorZ
         return;
     }
     std::vector<std::size_t> blockOrder;
+    // Shares of the phase by the loops' rough cost; the removals after the contour take the rest.
+    SetProgressSpan(job, 0.0f, 0.1f);
     ContourCellList cells = ListCells(field, job, &blockOrder);
+    SetProgressSpan(job, 0.1f, 0.15f);
     SetFlipBytes(cells, job);
+    SetProgressSpan(job, 0.15f, 0.15f);
     std::uint64_t quads = 0;
     const std::uint64_t vertexCount = NumberContourCells(cells, context, quads);
     if (RefuseOversizedContour(quads, vertexCount, context)) {
@@ -734,10 +738,13 @@ void ContourSolidField(TriangleMesh& mesh, const SolidField& field, float floorZ
     }
     TriangleMesh result;
     result.vertices.resize(static_cast<std::size_t>(vertexCount));
+    SetProgressSpan(job, 0.15f, 0.6f);
     PlaceVertices(field, cells, &blockOrder, floorZ, sharpness, smoothDisplaced, job,
         [&](std::uint64_t v, const Vec3& p) { result.vertices[static_cast<std::size_t>(v)].position = p; });
     std::atomic<bool> holes{false};
+    SetProgressSpan(job, 0.6f, 0.8f);
     result.indices = BuildQuadIndices(field, cells, quads, result.vertices, holes, job);
+    SetProgressSpan(job, 0.8f, 0.8f);
     if (context.boxAndNormals) {
         result.ComputeBounds();
         result.ComputeVertexNormals();

@@ -4,6 +4,7 @@
 #include "engine/displacement/parallel_blocks.h"
 #include "engine/displacement/solid_field.h"
 #include "engine/mesh/crumb_removal.h"
+#include "engine/mesh/report_text.h"
 #include "platform/memory_info.h"
 
 #include <algorithm>
@@ -41,6 +42,11 @@ double MillisecondsSince(Clock::time_point start)
 bool ReportStage(JobProgressContext& job, const char* stage)
 {
     job.stage = stage;
+    job.spanFrom = job.spanTo = 0.0f;
+    {
+        const std::lock_guard lock(job.mutex);
+        job.reported = -1.0f;
+    }
     if (job.callback && !job.callback(job.stage, -1.0f))
         job.stopped.store(true, std::memory_order_release);
     return !job.stopped.load(std::memory_order_acquire);
@@ -212,7 +218,12 @@ bool RunPhases(SolidJob& job, std::uint64_t memoryBudget, TriangleMesh& result)
     const Clock::time_point start = Clock::now();
     if (!ContourField(job))
         return false;
+    // The contour's loops report up to here; the removals and normals take the rest.
+    if (ReportPhaseFraction(job.context, 0.8f))
+        throw Stopped{};
     RemovePieces(job);
+    if (ReportPhaseFraction(job.context, 0.95f))
+        throw Stopped{};
     job.mesh.ComputeBounds();
     job.mesh.ComputeVertexNormals();
     job.report.contourMilliseconds = MillisecondsSince(start);
@@ -280,7 +291,7 @@ bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> height
 std::string FormatSolidDisplacementReport(const SolidDisplacementReport& r)
 {
     if (r.refused)
-        return "Solid displacement refused: about " + std::to_string(r.estimatedTriangles)
+        return "Solid displacement refused: about " + FormatCountGrouped(r.estimatedTriangles)
             + " triangles would be over the limit";
     std::string text = "Solid displacement: " + std::to_string(r.heightsHeld) + " of "
         + std::to_string(r.heightCount) + " heights held to keep slots and walls open; field "

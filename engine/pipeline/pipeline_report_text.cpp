@@ -1,5 +1,7 @@
 #include "engine/pipeline/pipeline_report_text.h"
 
+#include "engine/mesh/report_text.h"
+
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -142,7 +144,7 @@ std::string FormatPipelineReport(const PipelineReport& r)
     std::string text = "Pipeline: " + std::to_string(r.sourceTriangles) + " source triangles\n";
     AppendStageTimes(text, r);
     if (r.refused) {
-        text += "  remesh REFUSED: about " + std::to_string(r.refusedTriangles)
+        text += "  remesh REFUSED: about " + FormatCountGrouped(r.refusedTriangles)
             + " triangles, over the limit. Nothing was changed; use a coarser target.\n";
     }
     AppendRemesh(text, r);

@@ -9,6 +9,7 @@
 #include "engine/mesh/mesh_simplify.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/report_text.h"
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/pipeline/surface_distance.h"
 #include "engine/remesh/flat_simplify.h"
@@ -160,7 +161,7 @@ std::string UnusableReliefText(const DisplacementSettings& displacement)
 
 std::string TriangleLimitText(std::uint64_t estimatedTriangles)
 {
-    return "About " + std::to_string(estimatedTriangles)
+    return "About " + FormatCountGrouped(estimatedTriangles)
         + " triangles, which is over the limit. Nothing was changed.";
 }
 

@@ -6,6 +6,7 @@
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
+#include "engine/pipeline/process_estimate.h"
 
 #include <gtest/gtest.h>
 
@@ -316,6 +317,68 @@ TEST(DocumentProcessTest, OpenChooseProcessEndToEnd)
     EXPECT_TRUE(check.closed);
     EXPECT_EQ(f.doc->StatusText(), L"Up to date");
     EXPECT_TRUE(f.doc->IsModified());  // a validated result marks the document
+}
+
+}  // namespace
+}  // namespace grainforge::test
+
+namespace grainforge::test {
+namespace {
+
+// A run over the triangle limit is refused before any stage runs, with the count the Relief
+// section shows, grouped by thousands; at the limit it runs.
+TEST(DocumentProcessTest, OverTheLimitIsRefusedBeforeAnyStageWithTheShownCount)
+{
+    DocumentFixture probe;
+    probe.WithCube();
+    const mesh::ProcessEstimate shown =
+        mesh::EstimateProcessTriangles(probe.doc->workingPart, probe.doc->BuildPipelineSettings());
+    ASSERT_GT(shown.triangles, 100000u);  // the 20 mm cube at 0.2 mm
+
+    const struct {
+        const char* what;
+        std::uint64_t limit;
+        bool remeshOn;
+        bool refused;
+    } cases[] = {
+        {"one under the estimate", shown.triangles - 1, true, true},
+        {"a tiny limit", 1000, true, true},
+        {"at the estimate", shown.triangles, true, false},
+        {"no limit", 0, true, false},
+        {"no remesh", 1000, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DocumentFixture f;
+        f.WithCube();
+        f.GiveTexture();
+        f.doc->maximumTriangles = c.limit;
+        f.doc->remeshOn = c.remeshOn;
+        int runs = 0;
+        f.doc->pipeline.SetRunForTesting([&runs](mesh::PipelineStages& stages, const mesh::ProgressCallback&) {
+            ++runs;
+            stages.result = stages.source;
+            stages.stageDirty = {0, 0, 0, 0};
+            return true;
+        });
+        const mesh::ProcessEstimate estimate =
+            mesh::EstimateProcessTriangles(f.doc->workingPart, f.doc->BuildPipelineSettings());
+        EXPECT_EQ(estimate.overLimit, c.refused);
+        f.doc->RequestProcess();
+        if (c.refused) {
+            EXPECT_FALSE(f.doc->pipeline.IsRunning());
+            EXPECT_FALSE(f.doc->runStartedByProcess);
+            const std::string message =
+                "About " + app::FormatThousands(shown.triangles) + " triangles, which is over the limit. Nothing was changed.";
+            EXPECT_EQ(f.host.Lines(app::kLogError), std::vector<std::string>{"Refused: " + message});
+            ASSERT_FALSE(f.host.information.empty());
+            EXPECT_EQ(f.host.information.back(), std::make_pair(app::Utf8ToWide(message), app::kInfoError));
+        } else {
+            f.PollUntilReported();
+            EXPECT_TRUE(f.host.Lines(app::kLogError).empty());
+        }
+        EXPECT_EQ(runs, c.refused ? 0 : 1);
+    }
 }
 
 }  // namespace

@@ -174,5 +174,22 @@ TEST(WxProfileStoreTest, ReadsWritesAndRefusesNumbersOutsideInt) {
   EXPECT_EQ(store.ReadInt(L"Workflow", L"Collapsed2", 0), 12);
 }
 
+// The footer writes the percent the status bar writes (frame_logic_test holds its half).
+TEST(ProgressPercent, FooterShowsTheSharedNumber) {
+  const struct {
+    float fraction;
+    int percent;
+  } cases[] = {{0.0f, 0}, {0.125f, 13}, {0.994f, 99}, {0.996f, 100}, {1.5f, 100}, {-0.2f, 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(ProgressPercent(c.fraction), c.percent) << c.fraction;
+    FooterShown shown;
+    shown.state = FooterState::Processing;
+    shown.stageText = L"Displacing: contouring the solid";
+    shown.fraction = c.fraction;
+    shown.fractionKnown = true;
+    EXPECT_EQ(FooterLineText(shown), L"Displacing: contouring the solid  " + std::to_wstring(c.percent) + L"%");
+  }
+}
+
 }  // namespace
 }  // namespace grainforge::app

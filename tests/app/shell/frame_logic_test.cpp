@@ -1,4 +1,5 @@
 #include "app/shell/frame_logic.h"
+#include "app/shell/progress_percent.h"
 
 #include <gtest/gtest.h>
 
@@ -217,6 +218,32 @@ TEST(ViewPlaceholderText, GivesTheStartHintUntilAPartIsLoaded) {
   EXPECT_EQ(ViewPlaceholderText(false, L"Untitled", 0),
             L"Open an STL to begin: File > Open STL (Ctrl+O), or drop a file here.");
   EXPECT_EQ(ViewPlaceholderText(true, L"Test Cube", 12).rfind(L"Test Cube: 12 triangles", 0), 0u);
+}
+
+}  // namespace
+}  // namespace grainforge::app
+
+namespace grainforge::app {
+namespace {
+
+// The status bar writes the percent the footer writes (footer_model_test holds its half):
+// halves round up, ends are clamped, and a fraction that is not a number is 0.
+TEST(ProgressPercent, StatusBarShowsTheSharedNumber) {
+  const struct {
+    float fraction;
+    int percent;
+  } cases[] = {{0.0f, 0},   {0.125f, 13}, {0.994f, 99},   {0.5f, 50},  {0.996f, 100},
+               {1.5f, 100}, {-0.2f, 0},   {std::numeric_limits<float>::quiet_NaN(), 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(ProgressPercent(c.fraction), c.percent) << c.fraction;
+    mesh::PipelineStatus status;
+    status.stageText = "Displacing: contouring the solid";
+    status.fraction = c.fraction;
+    status.hasFraction = true;
+    const std::wstring number = std::to_wstring(c.percent) + L"%";
+    EXPECT_EQ(PipelineProgressText(status),
+              L"Displacing: contouring the solid... " + number + L"   -  Mesh > Stop, or Escape, to cancel");
+  }
 }
 
 }  // namespace

@@ -20,6 +20,8 @@
 #include <wx/textctrl.h>
 
 #include "app/document/grainforge_doc.h"
+#include "app/document/document_commands.h"
+#include "app/document/log_text.h"
 #include "app/document/preset_files.h"
 #include "app/shell/kit/command_events.h"
 #include "app/workflow/flow_wnd.h"
@@ -105,6 +107,7 @@ public:
   CTextureBody& Texture() { return dynamic_cast<CTextureBody&>(Flow().Body(FlowStep::Texture)); }
   CReliefBody& Relief() { return dynamic_cast<CReliefBody&>(Flow().Body(FlowStep::Relief)); }
   CLeftPane& Pane() { return *pane_; }
+  wxFrame* Frame() { return frame_; }
 
   std::vector<int> commands;
 
@@ -308,6 +311,41 @@ TEST(ReliefBodyX11, StrengthCommitsOnEnterAndIgnoresTooLarge) {
   displacement.UpdateFromDocument(empty.doc.get());
   EXPECT_FALSE(edit->IsEnabled());
   displacement.UpdateFromDocument(f.doc.get());
+}
+
+// A part whose estimate is over the triangle limit: the body says Process would refuse it, and
+// Process refuses at once, quoting the same count. A screenshot is left beside the test program.
+TEST(ReliefBodyX11, OverTheLimitIsSaidBeforeProcessAndRefusedWithTheSameCount) {
+  FixtureLibrary library;
+  DocumentFixture f;
+  f.WithCube();
+  f.GiveTexture();
+  f.doc->maximumTriangles = 100000;
+  BodyFrame frame(f, library);
+  frame.Relief().Remesh()->UpdateFromDocument(f.doc.get());
+  const std::wstring shown = frame.Relief().Remesh()->EstimateText();
+  const std::wstring sentence = L" Over the triangle limit of 0.1 million: Process would refuse it.";
+  ASSERT_GE(shown.size(), sentence.size());
+  EXPECT_EQ(shown.substr(shown.size() - sentence.size()), sentence) << shown;
+  const std::size_t end = shown.find(L" triangles");
+  ASSERT_NE(end, std::wstring::npos);
+  const std::wstring count = shown.substr(6, end - 6);  // after "About "
+  EXPECT_NE(count.find(L','), std::wstring::npos) << count;
+  frame.Frame()->Refresh();
+  frame.Frame()->Update();
+  PumpFor(std::chrono::milliseconds(100));
+  EXPECT_TRUE(WindowShot::Save(frame.Frame(), (fs::current_path() / "relief_over_limit.png").string()));
+
+  f.doc->RequestProcess();
+  EXPECT_FALSE(f.doc->pipeline.IsRunning());
+  const std::vector<std::string> errors = f.host.Lines(kLogError);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(Utf8ToWide(errors[0]), L"Refused: About " + count + L" triangles, which is over the limit. Nothing was changed.");
+
+  // Raised past the estimate, the sentence goes and Process starts.
+  f.doc->maximumTriangles = 18000000;
+  frame.Relief().Remesh()->UpdateFromDocument(f.doc.get());
+  EXPECT_EQ(frame.Relief().Remesh()->EstimateText(), L"About " + count + L" triangles.");
 }
 
 }  // namespace

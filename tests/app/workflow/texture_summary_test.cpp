@@ -98,6 +98,33 @@ TEST(ReliefEntries, EstimateTextGroupsTheCount) {
   EXPECT_EQ(GroupThousands(1000), L"1,000");
 }
 
+// The body's text for the estimate Process refuses with: the same count, and the over-limit
+// sentence exactly when Process would refuse.
+TEST(ReliefEntries, EstimateTextSaysWhenProcessWouldRefuse) {
+  const struct {
+    std::uint64_t triangles;
+    float capped;
+    std::uint64_t limit;
+    bool over;
+    const wchar_t* text;
+  } cases[] = {
+      {18419836, 0.0f, 18000000, true,
+       L"About 18,419,836 triangles. Over the triangle limit of 18 million: Process would refuse it."},
+      {18419836, 0.232f, 2500000, true,
+       L"About 18,419,836 triangles at 0.23 mm, the finest this part allows. Over the triangle limit of 2.5 "
+       L"million: Process would refuse it."},
+      {13222098, 0.0f, 18000000, false, L"About 13,222,098 triangles."},
+  };
+  for (const auto& c : cases) {
+    grainforge::mesh::ProcessEstimate estimate;
+    estimate.triangles = c.triangles;
+    estimate.cappedCellMillimetres = c.capped;
+    estimate.limit = c.limit;
+    estimate.overLimit = c.over;
+    EXPECT_EQ(TriangleEstimateText(true, estimate), c.text);
+  }
+}
+
 TEST(ReliefEntries, TypedSizesAndStrengths) {
   struct SizeCase {
     const wchar_t* text;

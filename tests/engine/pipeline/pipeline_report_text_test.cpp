@@ -177,7 +177,7 @@ TEST(FormatPipelineReport, FailureIsNotWordedAsACancel)
         {"remesh failed", remeshFailed, "  " + FormatRemeshReport(remeshFailed.remeshReport) + "\n", "  remesh: "},
         {"contour holes", contourHoles, "  " + std::string(kContourHolesText) + "\n", "Solid displacement: "},
         {"refused", refused,
-            "  remesh REFUSED: about 25000000 triangles, over the limit. Nothing was changed; use a coarser target.\n",
+            "  remesh REFUSED: about 25,000,000 triangles, over the limit. Nothing was changed; use a coarser target.\n",
             "  remesh: "},
         {"too large", tooLarge, "  The part is too large for this triangle size.\n", "Solid displacement: "},
     };

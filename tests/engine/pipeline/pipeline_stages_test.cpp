@@ -366,7 +366,7 @@ TEST(PipelineStagesTest, TriangleLimitRefusesBeforeRemeshing)
         }
     }
     EXPECT_EQ(TriangleLimitText(25000001),
-        "About 25000001 triangles, which is over the limit. Nothing was changed.");
+        "About 25,000,001 triangles, which is over the limit. Nothing was changed.");
 }
 
 TEST(PipelineStagesTest, StopDuringACheckResumesAtSimplify)
