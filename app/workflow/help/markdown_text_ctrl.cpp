@@ -9,6 +9,7 @@
 #include <wx/dcmemory.h>
 #include <wx/dialog.h>
 #include <wx/menu.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 
 #include "app/shell/kit/scroll_arithmetic.h"
@@ -206,9 +207,13 @@ void CMarkdownTextCtrl::UpdateGeometry() {
   MarkdownGeometry geometry;
   geometry.clientWidth = client.x;
   geometry.clientHeight = client.y;
-  // The window's own scroll bar is always shown (greyed when the page fits) and lies outside
-  // the client area, so nothing more needs reserving for it.
-  geometry.scrollBarWidth = 0;
+  // The scroll bar's width stays free on the right whether the bar takes room or not. GTK gives
+  // the bar its room only once the page is taller than the pane, which narrows the client area
+  // without a size event: a page laid out for the wider area would run under the bar and be
+  // cut off there, and its height (and so the scroll range) would be that of the wider layout.
+  const int taken = std::max(0, GetSize().x - client.x);
+  reservedBarWidth_ = std::max({reservedBarWidth_, taken, wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this)});
+  geometry.scrollBarWidth = reservedBarWidth_ - taken;
   geometry.marginLeft = ScaleForDpi(margins_.left, dpi_);
   geometry.marginTop = ScaleForDpi(margins_.top, dpi_);
   geometry.marginRight = ScaleForDpi(margins_.right, dpi_);

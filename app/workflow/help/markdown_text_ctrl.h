@@ -104,6 +104,8 @@ private:
   MarkdownMargins margins_;
   int dpi_ = 96;
   int lineHeight_ = 0;
+  // The widest the vertical scroll bar has been, at least the system's figure.
+  int reservedBarWidth_ = 0;
   wxTimer autoScrollTimer_;
   bool dragging_ = false;
   wxPoint lastMousePoint_;
