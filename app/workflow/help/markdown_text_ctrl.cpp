@@ -523,7 +523,10 @@ CMarkdownTextCtrl* AttachHelpPane(wxDialog* dialog, const std::wstring& text) {
   const wxSize strip = dialog->ConvertDialogToPixels(wxSize(190, 8));
   const int width = strip.x;
   const int margin = strip.y;
-  const wxSize client = dialog->GetClientSize();
+  // A short dialog (one field and a note) would leave the page a few lines: the pane gets
+  // enough height for a paragraph and its heading, and the dialog grows to hold it.
+  const int leastHeight = dialog->ConvertDialogToPixels(wxSize(0, kHelpPaneLeastHeight)).y;
+  const wxSize client(dialog->GetClientSize().x, std::max(dialog->GetClientSize().y, leastHeight + 2 * margin));
   auto* pane = new CMarkdownTextCtrl(dialog, kHelpPaneId, wxPoint(margin, margin),
                                      wxSize(width, std::max(1, client.y - 2 * margin)));
   pane->SetColours(wxColour(28, 32, 38), wxColour(255, 255, 255));
@@ -532,7 +535,7 @@ CMarkdownTextCtrl* AttachHelpPane(wxDialog* dialog, const std::wstring& text) {
   if (wxSizer* contents = dialog->GetSizer()) {
     // A dialog laid out by a sizer gets the pane as a new first column of an outer sizer.
     auto* outer = new wxBoxSizer(wxHORIZONTAL);
-    pane->SetMinSize(wxSize(width, -1));
+    pane->SetMinSize(wxSize(width, leastHeight));
     outer->Add(pane, 0, wxEXPAND | wxLEFT | wxTOP | wxBOTTOM, margin);
     outer->Add(contents, 1, wxEXPAND);
     dialog->SetSizer(outer, false);
