@@ -181,6 +181,36 @@ def sel_mask(c):
     c.circle(16, 16, 8, ORANGE, 0.85)
 
 
+def dashed_box(c, x0, y0, x1, y1, colour, width=1.6, dash=2.4, gap=1.6):
+    """A dashed square outline: the look of a mask volume in the toolbar."""
+    for (ax, ay, bx, by) in [(x0, y0, x1, y0), (x1, y0, x1, y1), (x1, y1, x0, y1), (x0, y1, x0, y0)]:
+        length = math.hypot(bx - ax, by - ay)
+        t = 0.0
+        while t < length:
+            e = min(t + dash, length)
+            c.line(ax + (bx - ax) * t / length, ay + (by - ay) * t / length,
+                   ax + (bx - ax) * e / length, ay + (by - ay) * e / length, width, colour)
+            t = e + gap
+
+
+def mask_duplicate(c):
+    c.rect(2, 2, 17, 17, PALE)
+    dashed_box(c, 2, 2, 17, 17, INK)
+    c.rect(9, 9, 24, 24, WHITE)
+    c.circle(16.5, 16.5, 5, ORANGE, 0.85)
+    dashed_box(c, 9, 9, 24, 24, INK)
+    c.line(26, 21, 26, 30, 2.6, GREEN)
+    c.line(21.5, 25.5, 30.5, 25.5, 2.6, GREEN)
+
+
+def mask_delete(c):
+    c.rect(4, 4, 24, 24, PALE)
+    c.circle(14, 14, 6.5, ORANGE, 0.85)
+    dashed_box(c, 4, 4, 24, 24, INK)
+    c.line(18, 18, 29, 29, 3.0, RED)
+    c.line(29, 18, 18, 29, 3.0, RED)
+
+
 def sphere(c, colour, shade=True):
     c.circle(16, 16, 12.5, colour)
     if shade:
@@ -425,6 +455,7 @@ ICONS = {
     "proj_new": proj_new, "proj_open": proj_open, "proj_save": proj_save,
     "lay_on_face": lay_on_face, "sel_normal": sel_normal, "sel_move": sel_move,
     "sel_rotate": sel_rotate, "sel_scale": sel_scale, "sel_mask": sel_mask,
+    "mask_duplicate": mask_duplicate, "mask_delete": mask_delete,
     "surf_plain": surf_plain, "surf_checkered": surf_checkered, "surf_colored": surf_colored,
     "surf_texture": surf_texture, "surf_exposure": surf_exposure,
     "smoothshaded": smoothshaded, "flatshaded": flatshaded, "wireframe": wireframe,

@@ -97,7 +97,7 @@ void CGrainforgeView::ShowMaskPanelForTool()
         maskPanel_->Bind(wxEVT_DESTROY, &CGrainforgeView::OnMaskPanelDestroyed, this);
     }
     if (!maskPanel_->IsShown())
-        maskPanel_->ShowMaskPanel(GetScreenPosition());
+        maskPanel_->ShowMaskPanel(GetScreenRect());
 }
 
 void CGrainforgeView::OnMaskPanelDestroyed(wxWindowDestroyEvent& event)

@@ -51,6 +51,9 @@ CFlowWnd::CFlowWnd(wxWindow* parent, wxWindowID id, int dpi, IProfileStore* prof
   for (const auto& type : {wxEVT_SCROLL_TOP, wxEVT_SCROLL_BOTTOM, wxEVT_SCROLL_LINEUP,
                            wxEVT_SCROLL_LINEDOWN, wxEVT_SCROLL_PAGEUP, wxEVT_SCROLL_PAGEDOWN})
     scrollBar_->Bind(type, &CFlowWnd::OnScroll, this);
+  wheelRedirect_ = std::make_unique<PaneWheelRedirect>(*this, [this](const wxMouseEvent& wheel) {
+    ScrollFlowTo(WheelScrollTarget(scrollPos_, wheel.GetWheelRotation(), dpi_));
+  });
   collapse_.LoadFromProfile();
   ApplyCollapsedFlags();
   RelayoutSections();

@@ -16,6 +16,7 @@ class wxScrollEvent;
 #include "app/shell/profile_store.h"
 #include "app/workflow/flow_layout.h"
 #include "app/workflow/flow_types.h"
+#include "app/workflow/pane_wheel.h"
 #include "app/workflow/section_body.h"
 #include "app/workflow/section_header.h"
 
@@ -69,6 +70,8 @@ private:
   std::array<Section, kFlowStepCount> sections_;
   FlowCallback onFlowEvent_;
   wxScrollBar* scrollBar_ = nullptr;
+  // Wheels over unfocused combo boxes and fields in any section scroll the column instead.
+  std::unique_ptr<PaneWheelRedirect> wheelRedirect_;
   int dpi_;
   int scrollPos_ = 0;
   int contentHeight_ = 0;

@@ -144,13 +144,17 @@ void CMaskPanel::SavePosition() {
     profile_->WriteInt(kSection, L"Y", at.y);
 }
 
-void CMaskPanel::ShowMaskPanel(wxPoint anchor) {
+void CMaskPanel::ShowMaskPanel(const wxRect& view) {
     if (!IsShown()) {
         const int savedX = profile_ != nullptr ? profile_->ReadInt(kSection, L"X", INT_MIN) : INT_MIN;
         const int savedY = profile_ != nullptr ? profile_->ReadInt(kSection, L"Y", INT_MIN) : INT_MIN;
-        const PanelPoint at = MaskPanelOpenPosition({anchor.x, anchor.y}, savedX, savedY, [](PanelPoint p) {
-            return wxDisplay::GetFromPoint(wxPoint(p.x, p.y)) != wxNOT_FOUND;
-        });
+        const int display = wxDisplay::GetFromPoint(view.GetTopLeft());
+        const wxRect work = wxDisplay(display != wxNOT_FOUND ? static_cast<unsigned>(display) : 0u).GetClientArea();
+        const wxSize size = GetSize();
+        const PanelPoint at = MaskPanelPlacement(
+            {view.x, view.y, view.width, view.height}, size.x, size.y, {work.x, work.y, work.width, work.height},
+            savedX, savedY,
+            [](PanelPoint p) { return wxDisplay::GetFromPoint(wxPoint(p.x, p.y)) != wxNOT_FOUND; });
         Move(at.x, at.y);
         ShowWithoutActivating();
     }

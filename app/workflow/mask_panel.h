@@ -43,9 +43,9 @@ public:
                IProfileStore* profile);
     ~CMaskPanel() override;
 
-    // Shows a hidden panel at its saved place or beside `anchor` (the view's top-left corner in
-    // screen coordinates) without activating it; then refreshes the list and the toolbar.
-    void ShowMaskPanel(wxPoint anchor);
+    // Shows a hidden panel at its saved place or beside the view (its rectangle in screen
+    // coordinates) without activating it; then refreshes the list and the toolbar.
+    void ShowMaskPanel(const wxRect& view);
     // Refills the list and the fields from the document, rebuilding the list only when the
     // volumes' count, names or shapes changed.
     void FillVolumeList(CGrainforgeDoc* document);

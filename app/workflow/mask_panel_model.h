@@ -8,6 +8,7 @@
 
 #include <array>
 #include <climits>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -57,5 +58,26 @@ struct PanelPoint {
 // corner) plus 12 px.
 [[nodiscard]] PanelPoint MaskPanelOpenPosition(PanelPoint anchor, int savedX, int savedY,
                                                const std::function<bool(PanelPoint)>& onMonitor);
+
+// A rectangle in screen coordinates.
+struct PanelRect {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    std::int64_t Right() const { return static_cast<std::int64_t>(left) + width; }
+    std::int64_t Bottom() const { return static_cast<std::int64_t>(top) + height; }
+};
+
+// Where a panel of `width` x `height` opens when no saved place is used, so that it hides none
+// of the part being edited: right of the view, else left of it, 12 px below the view's top,
+// wherever it lies whole in the work area; where neither side has room, against the work
+// area's right edge at the view's bottom (over the information pane and the view's edge, away
+// from the view cube in the top right corner).
+[[nodiscard]] PanelPoint MaskPanelBesideView(PanelRect view, int width, int height, PanelRect workArea);
+
+// The saved place when it is usable (as for MaskPanelOpenPosition), else beside the view.
+[[nodiscard]] PanelPoint MaskPanelPlacement(PanelRect view, int width, int height, PanelRect workArea, int savedX,
+                                            int savedY, const std::function<bool(PanelPoint)>& onMonitor);
 
 }  // namespace grainforge::app

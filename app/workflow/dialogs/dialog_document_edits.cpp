@@ -73,6 +73,7 @@ TextureDialogInput TextureInputFromDocument(const CGrainforgeDoc& doc) {
   if (map.sourceWidth > 0 && map.sourceHeight > 0)
     input.imageAspect = static_cast<float>(map.sourceWidth) / static_cast<float>(map.sourceHeight);
   input.levels = MakeTextureDialogLevels(map);
+  input.tileZoom = TileZoomOnPart(doc.projection, map.settings);
   return input;
 }
 

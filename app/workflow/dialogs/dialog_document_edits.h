@@ -36,6 +36,9 @@ struct TextureDialogInput {
   bool procedural = false;
   bool imagePresent = false;
   TextureDialogLevels levels;
+  // The zoom the part's projection lays the tile at: the tile on the part is the stored size
+  // times this, and that is the size the dialog shows and takes.
+  float tileZoom = 1.0f;
 };
 
 TextureDialogInput TextureInputFromDocument(const CGrainforgeDoc& doc);

@@ -145,8 +145,9 @@ int FindPresetEntry(const std::vector<PresetEntry>& entries, const std::wstring&
 std::wstring ProceduralHelpText(const std::wstring& page, const procedural::ProceduralTexture& pattern) {
   std::wstring text = page + L"\n\n### " + Widen(pattern.Name()) +
                       L"\n\n| Setting | Meaning |\n|:--|:--|\n";
+  // Table cells are drawn as plain text, so the label goes in without emphasis markers.
   for (const procedural::ParameterSpec& spec : pattern.GetParameters())
-    text += L"| **" + TableCell(spec.label) + L"** | " + TableCell(spec.help) + L" |\n";
+    text += L"| " + TableCell(spec.label) + L" | " + TableCell(spec.help) + L" |\n";
   return text;
 }
 

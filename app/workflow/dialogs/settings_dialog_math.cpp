@@ -50,6 +50,30 @@ TextureDialogLevels MakeTextureDialogLevels(const mesh::HeightMap& map) {
   return levels;
 }
 
+float TileZoomOnPart(const grainforge::mesh::Projection& projection, const grainforge::mesh::TextureSettings& settings) {
+  namespace mesh = grainforge::mesh;
+  // The side the information pane reports, and for the round mappings the side that goes round.
+  int side = std::clamp(projection.activeLayer, 0, mesh::kBoxSideCount - 1);
+  if (projection.type == mesh::ProjectionKind::Cylinder) side = 0;
+  if (projection.type == mesh::ProjectionKind::Sphere)
+    for (int s = 0; s <= 4; ++s)
+      if (mesh::SideFrame(s, projection.sphereAxis).alongUp == 0) {
+        side = s;
+        break;
+      }
+  const mesh::SideTiling tiling = mesh::ComputeTileFrame(projection, settings, side);
+  const float zoom = tiling.wholeTiles != 0 ? tiling.fittedZoom : projection.layers[static_cast<std::size_t>(side)].zoom;
+  return zoom > 0.0f && std::isfinite(zoom) ? zoom : 1.0f;
+}
+
+float TileSizeShown(float stored, float zoom) { return stored * zoom; }
+
+float TileSizeTaken(const std::wstring& typedText, const std::wstring& shownText, float stored, float zoom) {
+  if (typedText == shownText) return stored;
+  const float typed = ParseDialogFloat(typedText, TileSizeShown(stored, zoom));
+  return zoom > 0.0f && std::isfinite(zoom) ? typed / zoom : typed;
+}
+
 float TextureAspectInUse(float imageAspect, float widthMillimetres, float heightMillimetres) {
   if (imageAspect > 0.0f && std::isfinite(imageAspect)) return imageAspect;
   if (heightMillimetres != 0.0f) {

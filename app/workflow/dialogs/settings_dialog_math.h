@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/displacement/projection.h"
 #include "engine/textures/height_map.h"
 #include "engine/textures/parameter_set.h"
 
@@ -36,6 +37,17 @@ TextureDialogLevels MakeTextureDialogLevels(const grainforge::mesh::HeightMap& m
 // The aspect the lock keeps: the image's when above 0, else the tile's width over height when
 // that is a positive finite number, else 1.
 float TextureAspectInUse(float imageAspect, float widthMillimetres, float heightMillimetres);
+
+// The zoom at which the projection lays the tile on the part: the fitted zoom where whole tiles
+// go round a cylinder or sphere, else the zoom of the side the information pane shows (the
+// active one, the first for all sides); 1 when the zoom is not positive.
+float TileZoomOnPart(const grainforge::mesh::Projection& projection, const grainforge::mesh::TextureSettings& settings);
+
+// A tile size field of the texture dialog: it shows the size on the part, `stored` times `zoom`.
+// What it takes back: the stored size unchanged while the field still holds the text it was
+// given (so OK alone changes nothing), else the typed size on the part divided by the zoom.
+float TileSizeShown(float stored, float zoom);
+float TileSizeTaken(const std::wstring& typedText, const std::wstring& shownText, float stored, float zoom);
 
 // "Seamless: not needed", "Seamless: <method>" or "Seamless: unchanged".
 std::wstring SeamlessLineText(bool procedural, const std::string& seamlessMethod);

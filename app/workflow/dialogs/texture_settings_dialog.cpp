@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <wx/button.h>
+#include <wx/utils.h>
 #include <wx/checkbox.h>
 #include <wx/msgdlg.h>
 #include <wx/sizer.h>
@@ -12,6 +13,7 @@
 
 #include "app/document/grainforge_doc.h"
 #include "app/shell/kit/dialog_numbers.h"
+#include "app/shell/kit/number_text.h"
 #include "app/workflow/dialogs/dialog_frame.h"
 #include "app/workflow/dialogs/levels_control.h"
 #include "app/workflow/dialogs/seamless_dialog.h"
@@ -86,6 +88,11 @@ CTextureSettingsDialog::CTextureSettingsDialog(wxWindow* parent, TextureDialogIn
   height_->Enable(!input_.settings.lockAspect);
 
   lockAspect_->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnLockAspect(); });
+  // With the aspect locked the height follows the width as it is typed.
+  width_->Bind(wxEVT_TEXT, [this](wxCommandEvent& event) {
+    event.Skip();
+    FollowWidth();
+  });
   autoLevels_->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnAutoLevels(); });
   seamlessButton_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
     RequestSeamless();
@@ -97,8 +104,11 @@ CTextureSettingsDialog::CTextureSettingsDialog(wxWindow* parent, TextureDialogIn
 
 void CTextureSettingsDialog::ShowTextureSettings() {
   const grainforge::mesh::TextureSettings& s = input_.settings;
-  SetWindowFloat(width_, s.widthMillimetres);
-  SetWindowFloat(height_, s.heightMillimetres);
+  // The sizes shown are the tile's on the part, as the information pane reports it.
+  SetWindowFloat(width_, TileSizeShown(s.widthMillimetres, input_.tileZoom));
+  SetWindowFloat(height_, TileSizeShown(s.heightMillimetres, input_.tileZoom));
+  shownWidth_ = width_->GetValue().ToStdWstring();
+  shownHeight_ = height_->GetValue().ToStdWstring();
   SetWindowFloat(blur_, s.blurMillimetres);
   tiles_->SetValue(s.tiles);
   seamlessLine_->SetLabel(SeamlessLineText(input_.procedural, s.seamlessMethod));
@@ -136,16 +146,22 @@ void CTextureSettingsDialog::OnAutoLevels() {
 void CTextureSettingsDialog::OnLockAspect() {
   const bool locked = lockAspect_->GetValue();
   height_->Enable(!locked);
-  if (locked && aspectInUse_ > 0.0f)
-    SetWindowFloat(height_, GetWindowFloat(width_, input_.settings.widthMillimetres) / aspectInUse_);
+  if (locked) FollowWidth();
+}
+
+void CTextureSettingsDialog::FollowWidth() {
+  if (!lockAspect_->GetValue() || !(aspectInUse_ > 0.0f)) return;
+  const float width = GetWindowFloat(width_, TileSizeShown(input_.settings.widthMillimetres, input_.tileZoom));
+  height_->ChangeValue(FormatDialogFloat(width / aspectInUse_));
 }
 
 void CTextureSettingsDialog::RequestSeamless() { seamlessRequested_ = true; }
 
 bool CTextureSettingsDialog::TakeFieldValues() {
   grainforge::mesh::TextureSettings& s = input_.settings;
-  s.widthMillimetres = GetWindowFloat(width_, s.widthMillimetres);
-  s.heightMillimetres = GetWindowFloat(height_, s.heightMillimetres);
+  s.widthMillimetres = TileSizeTaken(width_->GetValue().ToStdWstring(), shownWidth_, s.widthMillimetres, input_.tileZoom);
+  s.heightMillimetres =
+      TileSizeTaken(height_->GetValue().ToStdWstring(), shownHeight_, s.heightMillimetres, input_.tileZoom);
   s.blurMillimetres = GetWindowFloat(blur_, s.blurMillimetres);
   s.tiles = tiles_->GetValue();
   // With auto levels on these are the automatic levels the control shows.
@@ -174,7 +190,11 @@ void CTextureSettingsDialog::OnOk(wxCommandEvent&) {
 bool ShowTextureSettingsDialog(wxWindow* parent, CGrainforgeDoc& doc) {
   CTextureSettingsDialog dialog(parent, TextureInputFromDocument(doc));
   if (dialog.ShowModal() != wxID_OK) return false;
-  ApplyTextureDialogSettings(doc, dialog.Settings());
+  {
+    // A new size or blur re-filters a large image and hands it to the pipeline again.
+    const wxBusyCursor busy;
+    ApplyTextureDialogSettings(doc, dialog.Settings());
+  }
   if (dialog.SeamlessRequested() && CanEditSeamless(doc)) ShowSeamlessDialog(parent, doc);
   return true;
 }

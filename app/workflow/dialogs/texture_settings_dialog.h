@@ -59,12 +59,16 @@ private:
   void ShowTextureSettings();
   void SyncLevelsControl();
   void OnLockAspect();
+  void FollowWidth();
   void OnAutoLevels();
   void OnOk(wxCommandEvent& event);
 
   TextureDialogInput input_;
   float aspectInUse_ = 1.0f;
   bool seamlessRequested_ = false;
+  // The size texts as shown: a field still holding its text gives back the stored size exactly.
+  std::wstring shownWidth_;
+  std::wstring shownHeight_;
   wxTextCtrl* width_ = nullptr;
   wxTextCtrl* height_ = nullptr;
   wxTextCtrl* blur_ = nullptr;

@@ -9,6 +9,7 @@
 #include <wx/dcmemory.h>
 #include <wx/dialog.h>
 #include <wx/menu.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 
 #include "app/shell/kit/scroll_arithmetic.h"
@@ -206,9 +207,13 @@ void CMarkdownTextCtrl::UpdateGeometry() {
   MarkdownGeometry geometry;
   geometry.clientWidth = client.x;
   geometry.clientHeight = client.y;
-  // The window's own scroll bar is always shown (greyed when the page fits) and lies outside
-  // the client area, so nothing more needs reserving for it.
-  geometry.scrollBarWidth = 0;
+  // The scroll bar's width stays free on the right whether the bar takes room or not. GTK gives
+  // the bar its room only once the page is taller than the pane, which narrows the client area
+  // without a size event: a page laid out for the wider area would run under the bar and be
+  // cut off there, and its height (and so the scroll range) would be that of the wider layout.
+  const int taken = std::max(0, GetSize().x - client.x);
+  reservedBarWidth_ = std::max({reservedBarWidth_, taken, wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this)});
+  geometry.scrollBarWidth = reservedBarWidth_ - taken;
   geometry.marginLeft = ScaleForDpi(margins_.left, dpi_);
   geometry.marginTop = ScaleForDpi(margins_.top, dpi_);
   geometry.marginRight = ScaleForDpi(margins_.right, dpi_);
@@ -518,7 +523,10 @@ CMarkdownTextCtrl* AttachHelpPane(wxDialog* dialog, const std::wstring& text) {
   const wxSize strip = dialog->ConvertDialogToPixels(wxSize(190, 8));
   const int width = strip.x;
   const int margin = strip.y;
-  const wxSize client = dialog->GetClientSize();
+  // A short dialog (one field and a note) would leave the page a few lines: the pane gets
+  // enough height for a paragraph and its heading, and the dialog grows to hold it.
+  const int leastHeight = dialog->ConvertDialogToPixels(wxSize(0, kHelpPaneLeastHeight)).y;
+  const wxSize client(dialog->GetClientSize().x, std::max(dialog->GetClientSize().y, leastHeight + 2 * margin));
   auto* pane = new CMarkdownTextCtrl(dialog, kHelpPaneId, wxPoint(margin, margin),
                                      wxSize(width, std::max(1, client.y - 2 * margin)));
   pane->SetColours(wxColour(28, 32, 38), wxColour(255, 255, 255));
@@ -527,7 +535,7 @@ CMarkdownTextCtrl* AttachHelpPane(wxDialog* dialog, const std::wstring& text) {
   if (wxSizer* contents = dialog->GetSizer()) {
     // A dialog laid out by a sizer gets the pane as a new first column of an outer sizer.
     auto* outer = new wxBoxSizer(wxHORIZONTAL);
-    pane->SetMinSize(wxSize(width, -1));
+    pane->SetMinSize(wxSize(width, leastHeight));
     outer->Add(pane, 0, wxEXPAND | wxLEFT | wxTOP | wxBOTTOM, margin);
     outer->Add(contents, 1, wxEXPAND);
     dialog->SetSizer(outer, false);

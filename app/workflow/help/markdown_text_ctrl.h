@@ -104,6 +104,8 @@ private:
   MarkdownMargins margins_;
   int dpi_ = 96;
   int lineHeight_ = 0;
+  // The widest the vertical scroll bar has been, at least the system's figure.
+  int reservedBarWidth_ = 0;
   wxTimer autoScrollTimer_;
   bool dragging_ = false;
   wxPoint lastMousePoint_;
@@ -111,6 +113,8 @@ private:
 
 // Window id of the help pane inside a dialog.
 inline constexpr int kHelpPaneId = 32528;
+// The least height of a help pane, in dialog units.
+inline constexpr int kHelpPaneLeastHeight = 160;
 
 // Widens the dialog by a strip on its left (190 dialog units and a margin of 8), moves its
 // contents right and shows the page there in a help pane. Returns the pane (owned by the

@@ -203,6 +203,27 @@ TEST(HelpPaneX11, DraggingBelowThePaneScrollsAndExtendsUntilRelease) {
   EXPECT_FALSE(pane.HasCapture());
 }
 
+// A page taller than the pane brings up the scroll bar, which narrows the client area without
+// a size event. The page must already be laid out for the narrower area: text laid out for the
+// wider one runs under the bar and is cut off, and the scroll range is that of a shorter page.
+TEST(HelpPaneX11, ALongPageIsLaidOutForTheRoomLeftBesideTheScrollBar) {
+  for (const char* page : {"relief", "stack", "texture", "procedural"}) {
+    HelpDialog dialog(LoadHelpPage(page));
+    CMarkdownTextCtrl& pane = dialog.Pane();
+    const MarkdownView& view = pane.View();
+    ASSERT_GT(view.Layout().contentHeight, pane.GetClientSize().y) << page;
+    const int marginRight = view.Geometry().marginRight;
+    EXPECT_LE(view.Geometry().AvailableRight(), pane.GetClientSize().x - marginRight) << page;
+    const std::size_t lines = view.Layout().lines.size();
+    const int height = view.Layout().contentHeight;
+    // Scrolling brings the layout up to date with the pane's size: nothing may move.
+    pane.ScrollTo(1000000);
+    EXPECT_EQ(view.Layout().lines.size(), lines) << page;
+    EXPECT_EQ(view.Layout().contentHeight, height) << page;
+    EXPECT_EQ(view.ScrollPos(), height - pane.GetClientSize().y) << page;
+  }
+}
+
 TEST(HelpPaneX11, TheWheelScrollsThreeLinesPerNotch) {
   std::wstring text;
   for (int i = 0; i < 80; ++i) text += L"Line " + std::to_wstring(i) + L"\n\n";

@@ -5,6 +5,8 @@
 
 #include "app/document/grainforge_doc.h"
 #include "app/shell/kit/command_target.h"
+#include "app/shell/kit/icon_files.h"
+#include "app/shell/kit/toolbar_host_wnd.h"
 #include "app/shell/profile_store.h"
 #include "tests/support/wx/wx_test_pump.h"
 
@@ -46,7 +48,7 @@ struct PanelFixture {
         frame = new wxFrame(nullptr, wxID_ANY, wxS("View"), wxPoint(40, 40), wxSize(900, 700));
         frame->Show();
         panel = new CMaskPanel(frame, [this] { return &doc; }, &target, &profile);
-        panel->ShowMaskPanel(frame->GetScreenPosition());
+        panel->ShowMaskPanel(frame->GetScreenRect());
         PumpUntil([this] { return panel->IsShown(); });
         PumpFor(std::chrono::milliseconds(300));
     }
@@ -72,6 +74,21 @@ struct PanelFixture {
     CMaskPanel* panel = nullptr;
 };
 
+// The panel opens beside the view, hiding none of the part being edited, and every tool on its
+// toolbar has its picture.
+TEST(MaskPanelX11, OpensBesideTheViewWithEveryToolIcon) {
+    PanelFixture f;
+    const wxRect view = f.frame->GetScreenRect();
+    const wxRect panel = f.panel->GetScreenRect();
+    EXPECT_FALSE(panel.Intersects(view)) << panel.x << "," << panel.y << " view " << view.x << "," << view.y;
+    EXPECT_GE(panel.x, view.GetRight());
+    ASSERT_NE(f.panel->Toolbar(), nullptr);
+    ASSERT_EQ(f.panel->Toolbar()->Model().Buttons().size(), 5u);
+    for (const ToolbarButtonState& button : f.panel->Toolbar()->Model().Buttons())
+        EXPECT_NE(GetIconImage(button.item.iconName), nullptr) << button.item.iconName;
+    EXPECT_TRUE(WindowShot::Save(f.panel, "mask_panel_beside_view.png"));
+}
+
 TEST(MaskPanelX11, ShowsTheChosenVolume) {
     PanelFixture f;
     ASSERT_EQ(f.panel->List()->GetItemCount(), 1);
@@ -81,7 +98,9 @@ TEST(MaskPanelX11, ShowsTheChosenVolume) {
     const wchar_t* const want[kMaskFieldCount] = {L"1.23", L"-2.5", L"3.33", L"6", L"4", L"5", L"0", L"0", L"33.33", L"0"};
     for (int i = 0; i < kMaskFieldCount; ++i)
         EXPECT_EQ(f.panel->Field(i)->GetValue().ToStdWstring(), want[i]) << i;
-    EXPECT_EQ(f.panel->GetScreenPosition(), f.frame->GetScreenPosition() + wxPoint(12, 12));
+    // Right of the view, 12 px below its top.
+    const wxRect view = f.frame->GetScreenRect();
+    EXPECT_EQ(f.panel->GetScreenPosition(), wxPoint(view.GetRight() + 1, view.y + 12));
     EXPECT_TRUE(WindowShot::Save(f.panel, (std::filesystem::current_path() / "mask_panel.png").string()));
 }
 

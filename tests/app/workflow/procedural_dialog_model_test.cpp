@@ -1,6 +1,7 @@
 #include "app/workflow/dialogs/procedural_dialog_model.h"
 
 #include "engine/textures/procedural_registry.h"
+#include "tests/app/workflow/markdown_test_fonts.h"
 
 #include <gtest/gtest.h>
 
@@ -116,8 +117,28 @@ TEST(ProceduralDialogModel, HelpTableKeepsEachSettingOnOneRow) {
   RampPattern ramp;
   const std::wstring help = ProceduralHelpText(L"# Procedural", ramp);
   EXPECT_EQ(help.rfind(L"# Procedural\n\n### Ramp\n\n| Setting | Meaning |\n|:--|:--|\n", 0), 0u);
-  EXPECT_NE(help.find(L"| **Cells / count** | How many cells. |\n"), std::wstring::npos);
-  EXPECT_NE(help.find(L"| **Depth** | Height of a / step. |\n"), std::wstring::npos);
+  EXPECT_NE(help.find(L"| Cells / count | How many cells. |\n"), std::wstring::npos);
+  EXPECT_NE(help.find(L"| Depth | Height of a / step. |\n"), std::wstring::npos);
+}
+
+// Table cells are shown as plain text: every pattern's table shows its labels without the
+// emphasis markers of running text.
+TEST(ProceduralDialogModel, HelpTableCellsCarryNoMarkers) {
+  const test::FakeMarkdownFonts fonts;
+  for (const std::string& name : procedural::ProceduralTextureNames()) {
+    const auto pattern = procedural::CreateProceduralTexture(name);
+    ASSERT_NE(pattern, nullptr) << name;
+    const MarkdownLayout layout = ParseMarkdown(ProceduralHelpText(L"# Procedural", *pattern),
+                                                test::TestGeometry(900, 400), fonts);
+    std::size_t rows = 0;
+    for (const FormattedLine& line : layout.lines) {
+      if (!line.isTableRow || line.isHeaderRow) continue;
+      ++rows;
+      ASSERT_FALSE(line.cells.empty()) << name;
+      EXPECT_EQ(line.cells[0].find(L'*'), std::wstring::npos) << name;
+    }
+    EXPECT_EQ(rows, pattern->GetParameters().size()) << name;
+  }
 }
 
 }  // namespace

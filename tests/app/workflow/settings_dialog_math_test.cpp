@@ -102,6 +102,53 @@ TEST(TextureDialogTexts, AspectAndSeamlessLine) {
   EXPECT_EQ(SeamlessLineText(false, ""), L"Seamless: unchanged");
 }
 
+// The texture dialog's sizes are the tile on the part: the set size at the projection's zoom.
+TEST(TextureDialogTileSize, ShownAtTheZoomTheTileIsLaidAtAndTakenBackExactly) {
+  const struct {
+    const char* name;
+    std::wstring typed;
+    std::wstring shown;
+    float zoom;
+    float expected;
+  } cases[] = {
+      {"untouched field keeps the stored size", L"85.2", L"85.2", 2.84f, 30.0f},
+      {"typed size on the part", L"56.8", L"85.2", 2.84f, 20.0f},
+      {"unreadable text keeps the size", L"abc", L"85.2", 2.84f, 30.0f},
+      {"no zoom", L"40", L"30", 1.0f, 40.0f},
+  };
+  for (const auto& c : cases)
+    EXPECT_NEAR(TileSizeTaken(c.typed, c.shown, 30.0f, c.zoom), c.expected, 1e-4f) << c.name;
+  EXPECT_FLOAT_EQ(TileSizeShown(30.0f, 2.84f), 85.2f);
+
+  mesh::Projection projection;
+  mesh::TextureSettings settings;
+  for (mesh::ProjectionLayer& layer : projection.layers) layer.zoom = 1.5f;
+  projection.layers[3].zoom = 2.0f;
+  EXPECT_FLOAT_EQ(TileZoomOnPart(projection, settings), 1.5f);  // all sides: the first
+  projection.activeLayer = 3;
+  EXPECT_FLOAT_EQ(TileZoomOnPart(projection, settings), 2.0f);
+  projection.layers[3].zoom = 0.0f;
+  EXPECT_FLOAT_EQ(TileZoomOnPart(projection, settings), 1.0f);
+}
+
+// Whole tiles round a cylinder: the zoom the part gets is the fitted one.
+TEST(TextureDialogTileSize, WholeTilesRoundACylinderShowTheFittedTile) {
+  test::DocumentFixture f;
+  f.WithCube();
+  mesh::Projection projection = f.doc->projection;
+  projection.type = mesh::ProjectionKind::Cylinder;
+  projection.cylinderWholeTiles = 1;
+  mesh::TextureSettings settings = f.doc->heightMap.settings;
+  settings.tiles = true;
+  settings.widthMillimetres = 7.0f;
+  settings.heightMillimetres = 7.0f;
+  const mesh::SideTiling tiling = mesh::ComputeTileFrame(projection, settings, 0);
+  ASSERT_EQ(tiling.wholeTiles, 1);
+  EXPECT_FLOAT_EQ(TileZoomOnPart(projection, settings), tiling.fittedZoom);
+  EXPECT_NEAR(TileSizeShown(settings.widthMillimetres, TileZoomOnPart(projection, settings)),
+              tiling.fittedTileMillimetres, 1e-3f);
+}
+
 TEST(MappingDialogOk, SharpnessClampedAndGridChoiceDefaulted) {
   EXPECT_FLOAT_EQ(ReadBlendSharpness(L"0.5", 4.0f), 1.0f);
   EXPECT_FLOAT_EQ(ReadBlendSharpness(L"40", 4.0f), 16.0f);

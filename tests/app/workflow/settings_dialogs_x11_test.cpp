@@ -108,6 +108,9 @@ TEST(SettingsDialogsX11, ProceduralDialogSavesAUserPresetAndDeletingYoursBringsT
   for (int id : {kIdRowLabel, kIdRowEdit, kIdRowSlider, kIdRowChoice, kIdRowCheck})
     EXPECT_FALSE(dialog->FindWindow(id + static_cast<int>(used))->IsShown()) << id;
   ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("procedural_dialog.png")));
+  dialog->HelpPane()->ScrollTo(1000000);
+  PumpFor(std::chrono::milliseconds(100));
+  ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("procedural_help_table.png")));
 
   // A typed value outside the limits shows clamped once read.
   const auto& specs = pattern->GetParameters();
@@ -247,12 +250,18 @@ TEST(SettingsDialogsX11, ReliefSectionShowsOnlyTheReliefBand) {
   EXPECT_TRUE(dialog->FindWindow(kIdStrength)->IsShown());
   EXPECT_FALSE(dialog->FindWindow(kIdPlanarTolerance)->IsShown());
   ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("relief_dialog.png")));
+  dialog->HelpPane()->ScrollTo(1000000);
+  PumpFor(std::chrono::milliseconds(100));
+  ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("relief_dialog_help_end.png")));
 }
 
 TEST(SettingsDialogsX11, RemeshInputDialogEstimatesAndRaisesTinySizes) {
   ReliefFixture fixture;
   Shown dialog(new CRemeshInputDialog(nullptr, mesh::RemeshSettings{}, &fixture.cube));
   ASSERT_NE(dialog->HelpPane(), nullptr);
+  // The dialog is short, yet its help pane is as wide as every help pane and tall enough to read.
+  EXPECT_EQ(dialog->HelpPane()->GetSize().x, dialog->ConvertDialogToPixels(wxSize(190, 0)).x);
+  EXPECT_GE(dialog->HelpPane()->GetSize().y, dialog->ConvertDialogToPixels(wxSize(0, kHelpPaneLeastHeight)).y);
   EXPECT_NE(Label(dialog.dialog, kIdRemeshInputEstimate).find(L" triangles from 12."), std::wstring::npos);
   ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("remesh_input_dialog.png")));
   static_cast<wxTextCtrl*>(dialog->FindWindow(kIdRemeshInputSize))->ChangeValue(wxS("0.001"));

@@ -24,6 +24,7 @@
 #include "app/document/log_text.h"
 #include "app/document/preset_files.h"
 #include "app/shell/kit/command_events.h"
+#include "app/shell/kit/icon_files.h"
 #include "app/workflow/flow_wnd.h"
 #include "app/workflow/relief_bodies.h"
 #include "app/workflow/workflow_pane.h"
@@ -207,6 +208,31 @@ TEST(TextureBodyX11, APresetClickRendersItsPattern) {
   // A right click on a preset does nothing.
   Press(body.Grid(), body.Grid()->CellRect(0), wxEVT_RIGHT_DOWN);
   EXPECT_EQ(body.Grid()->Items().size(), 1u);
+}
+
+// Every pattern in the Procedural list can be chosen from the factory library that ships beside
+// the program: each shows at least one preset, and clicking one applies the pattern.
+TEST(TextureBodyX11, EveryPatternOfTheFactoryLibraryHasAPresetToChoose) {
+  FixtureLibrary library;
+  library.factory = ProgramFolder();
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CTextureBody& body = frame.Texture();
+  ASSERT_EQ(body.CurrentTab(), 1);
+  for (const std::string& name : mesh::procedural::ProceduralTextureNames()) {
+    const int row = body.Categories()->IndexOf(name);
+    ASSERT_GE(row, 0) << name;
+    body.Categories()->SetSelected(row);  // scrolls the row into view, as the user would
+    Press(body.Categories(), body.Categories()->RowRect(row));
+    EXPECT_FALSE(body.Grid()->Items().empty()) << name;
+    if (name != "Contours" || body.Grid()->Items().empty()) continue;
+    Press(body.Grid(), body.Grid()->CellRect(0));
+    ASSERT_TRUE(f.doc->proceduralTexture) << name;
+    EXPECT_EQ(f.doc->proceduralTexture->Name(), name);
+    PumpFor(std::chrono::milliseconds(200));
+    EXPECT_TRUE(WindowShot::Save(&body, (fs::current_path() / "texture_body_contours.png").string()));
+  }
 }
 
 TEST(TextureBodyX11, CustomLoadAddsTheImageAndARightClickTakesItOut) {

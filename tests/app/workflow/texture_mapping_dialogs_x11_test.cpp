@@ -18,6 +18,7 @@
 #include <wx/timer.h>
 
 #include "app/shell/kit/compact_gtk_style.h"
+#include "app/shell/kit/number_text.h"
 #include "app/workflow/dialogs/levels_control.h"
 #include "app/workflow/dialogs/mapping_settings_dialog.h"
 #include "app/workflow/dialogs/seamless_dialog.h"
@@ -139,6 +140,38 @@ TEST_F(SettingsDialogs, TextureSettingsShowsTheImageItsLevelsAndHelp) {
   static_cast<wxTextCtrl*>(dialog->FindWindow(CTextureSettingsDialog::kHeightId))->ChangeValue("7");
   ASSERT_TRUE(dialog->TakeFieldValues());
   EXPECT_FLOAT_EQ(dialog->Settings().heightMillimetres, 20.0f);
+  dialog->Destroy();
+}
+
+// The dialog shows the tile the part gets (the set size at the projection's zoom), OK without a
+// change keeps the stored size exactly, and with the aspect locked the height follows the width
+// while it is typed.
+TEST_F(SettingsDialogs, TextureSettingsShowTheTileOnThePartAndTheHeightFollowsTheWidth) {
+  TexturedDocument f;
+  f.doc->heightMap.settings.lockAspect = true;
+  f.doc->heightMap.settings.widthMillimetres = 30.0f;
+  f.doc->heightMap.settings.heightMillimetres = 15.0f;
+  for (mesh::ProjectionLayer& layer : f.doc->projection.layers) layer.zoom = 2.84f;
+  const TextureDialogInput input = TextureInputFromDocument(*f.doc);
+  EXPECT_FLOAT_EQ(input.tileZoom, 2.84f);
+  auto* dialog = new CTextureSettingsDialog(nullptr, input);
+  dialog->Move(20, 20);
+  dialog->Show();
+  Settle();
+  auto* width = static_cast<wxTextCtrl*>(dialog->FindWindow(CTextureSettingsDialog::kWidthId));
+  auto* height = static_cast<wxTextCtrl*>(dialog->FindWindow(CTextureSettingsDialog::kHeightId));
+  EXPECT_EQ(width->GetValue().ToStdWstring(), FormatDialogFloat(30.0f * 2.84f));
+  EXPECT_EQ(height->GetValue().ToStdWstring(), FormatDialogFloat(15.0f * 2.84f));
+  ASSERT_TRUE(dialog->TakeFieldValues());
+  EXPECT_EQ(dialog->Settings().widthMillimetres, 30.0f);
+  EXPECT_EQ(dialog->Settings().heightMillimetres, 15.0f);
+
+  width->SetValue(wxS("60"));  // as typed: sends the text event
+  EXPECT_EQ(height->GetValue(), wxS("30"));
+  Shot(dialog, "settings_texture_tile_on_part.png");
+  ASSERT_TRUE(dialog->TakeFieldValues());
+  EXPECT_FLOAT_EQ(dialog->Settings().widthMillimetres, 60.0f / 2.84f);
+  EXPECT_FLOAT_EQ(dialog->Settings().heightMillimetres, 30.0f / 2.84f);
   dialog->Destroy();
 }
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -18,8 +19,13 @@
 #include "app/document/grainforge_doc.h"
 #include "app/shell/kit/command_events.h"
 #include "app/workflow/flow_wnd.h"
+#include "app/workflow/relief_bodies.h"
+#include "app/workflow/texture_body.h"
 
+#include <wx/choice.h>
 #include <wx/scrolbar.h>
+#include <wx/spinctrl.h>
+#include <wx/textctrl.h>
 #include "tests/app/document/document_fixture.h"
 #include "tests/support/wx/wx_test_pump.h"
 
@@ -35,9 +41,10 @@ using tessary::test::WindowShot;
 // The sections hold placeholder bodies, so the window's own layout is what is measured.
 class PaneFrame {
 public:
-  PaneFrame(CGrainforgeDoc* document, IProfileStore* profile, int height = 520) {
+  PaneFrame(CGrainforgeDoc* document, IProfileStore* profile, int height = 520,
+            SectionBodies bodies = SectionBodies::Placeholders) {
     frame_ = new wxFrame(nullptr, wxID_ANY, wxS("Workflow"), wxPoint(30, 30), wxDefaultSize);
-    pane_ = CreateWorkflowPane(frame_, document, profile, SectionBodies::Placeholders);
+    pane_ = CreateWorkflowPane(frame_, document, profile, bodies);
     auto* sizer = new wxBoxSizer(wxHORIZONTAL);
     sizer->Add(pane_, 0, wxEXPAND);
     frame_->SetSizer(sizer);
@@ -262,6 +269,83 @@ TEST(WorkflowPaneX11, AShortPaneScrollsAndClampsWhenSectionsClose) {
   EXPECT_EQ(frame.Footer().Shown(), FooterShown{});
   EXPECT_EQ(flow.Header(FlowStep::Relief).Model().Status(), SectionStatus::Inactive);
   EXPECT_FALSE(flow.Header(FlowStep::Relief).Model().IsSwitchOn());
+}
+
+wxMouseEvent WheelOver(wxWindow* window, int rotation) {
+  wxMouseEvent wheel(wxEVT_MOUSEWHEEL);
+  wheel.SetEventObject(window);
+  wheel.m_wheelRotation = rotation;
+  wheel.m_wheelDelta = 120;
+  wheel.m_wheelAxis = wxMOUSE_WHEEL_VERTICAL;
+  return wheel;
+}
+
+// Scrolling the pane with the wheel passes over combo boxes and number fields without changing
+// them: the wheel is theirs only once they have the focus. GTK steps a combo box under the
+// pointer unless the wheel event is taken before it, which is what a true ProcessEvent means.
+TEST(WorkflowPaneX11, TheWheelOverAnUnfocusedControlScrollsThePaneAndChangesNothing) {
+  DocumentFixture f;
+  f.WithCube();
+  f.GiveTexture();
+  MemoryProfileStore profile;
+  PaneFrame frame(f.doc.get(), &profile, 420, SectionBodies::Built);
+  CFlowWnd& flow = frame.Flow();
+  flow.SetCollapsedMask(0);
+  auto* texture = dynamic_cast<CTextureBody*>(&flow.Body(FlowStep::Texture));
+  auto* relief = dynamic_cast<CReliefBody*>(&flow.Body(FlowStep::Relief));
+  ASSERT_NE(texture, nullptr);
+  ASSERT_NE(relief, nullptr);
+  ASSERT_GT(flow.ContentHeight(), flow.GetClientSize().y + 400);
+  // A control made after the pane, as a body may make one later.
+  auto* later = new wxSpinCtrl(&flow.Body(FlowStep::Simplify), wxID_ANY);
+  later->SetValue(5);
+
+  const struct {
+    const char* name;
+    wxWindow* control;
+    std::function<wxString()> value;
+  } cases[] = {
+      {"seams", texture->SeamsChoice(), [&] { return texture->SeamsChoice()->GetStringSelection(); }},
+      {"direction", relief->Displacement()->DirectionCombo(),
+       [&] { return relief->Displacement()->DirectionCombo()->GetStringSelection(); }},
+      {"strength", relief->Displacement()->StrengthEdit(),
+       [&] { return relief->Displacement()->StrengthEdit()->GetValue(); }},
+      {"triangle size", relief->Remesh()->SizeEdit(), [&] { return relief->Remesh()->SizeEdit()->GetValue(); }},
+      {"made later", later, [&] { return wxString::Format("%d", later->GetValue()); }},
+  };
+  for (const auto& c : cases) {
+    flow.ScrollFlowTo(0);
+    const wxString before = c.value();
+    for (int notch = 1; notch <= 3; ++notch) {
+      wxMouseEvent wheel = WheelOver(c.control, -120);
+      EXPECT_TRUE(c.control->GetEventHandler()->ProcessEvent(wheel)) << c.name;
+      EXPECT_EQ(flow.ScrollPosition(), notch * 72) << c.name;
+    }
+    EXPECT_EQ(c.value(), before) << c.name;
+    wxMouseEvent up = WheelOver(c.control, 120);
+    c.control->GetEventHandler()->ProcessEvent(up);
+    EXPECT_EQ(flow.ScrollPosition(), 2 * 72) << c.name;
+  }
+
+  // A control outside the pane keeps its own wheel.
+  auto* outside = new wxChoice(frame.Pane().GetParent(), wxID_ANY);
+  wxMouseEvent wheel = WheelOver(outside, -120);
+  EXPECT_FALSE(outside->GetEventHandler()->ProcessEvent(wheel));
+  outside->Destroy();
+
+  // With the focus the control takes the wheel itself (when the display gives focus at all).
+  wxChoice* seams = texture->SeamsChoice();
+  seams->Enable();
+  seams->SetFocus();
+  if (PumpUntil([&] { return wxWindow::FindFocus() == seams; }, std::chrono::milliseconds(500))) {
+    flow.ScrollFlowTo(0);
+    wxMouseEvent focused = WheelOver(seams, -120);
+    EXPECT_FALSE(seams->GetEventHandler()->ProcessEvent(focused));
+    EXPECT_EQ(flow.ScrollPosition(), 0);
+  }
+  flow.ScrollFlowTo(3 * 72);
+  PumpFor(std::chrono::milliseconds(200));
+  Shoot(&frame.Pane(), "workflow_wheel_scrolled.png");
 }
 
 // A DPI change reaches the headers, the bodies and the footer through the pane.
