@@ -241,7 +241,8 @@ void CGrainforgeDoc::ValidatePart()
     RunPipelineNow();
     const mesh::TriangleMesh& shown = CurrentDisplayMesh();
     if (!handleToolActive && !surfaceViewActive && IsResultCurrent()) {
-        resultValidation = mesh::ValidateMesh(shown, JobValidation(true));
+        // As the check after processing sees it, so that both say the same of one result.
+        resultValidation = mesh::ValidateAsWritten(shown, JobValidation(true));
         resultValidationMesh = &shown;
         resultValidationRun = runsReported;
     } else {

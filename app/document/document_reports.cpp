@@ -57,7 +57,8 @@ void AppendValidationLines(const grainforge::mesh::TriangleMesh& mesh, std::stri
     options.checkSelfIntersections = false;
     options.displacedResult = false;
     options.maximumSelfIntersectionPairs = 40000000;
-    const grainforge::mesh::ValidationReport report = grainforge::mesh::ValidateMesh(mesh, options);
+    // The mesh about to be saved, counted as the file will hold it.
+    const grainforge::mesh::ValidationReport report = grainforge::mesh::ValidateAsWritten(mesh, options);
     const std::uint64_t open = report.edgeCounts.boundary;
     const std::uint64_t nonManifold = report.edgeCounts.nonManifold;
     const std::uint64_t noArea = report.degenerateTriangleCount;

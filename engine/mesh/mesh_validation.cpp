@@ -343,6 +343,15 @@ ValidationReport ValidateMesh(const TriangleMesh& mesh, const ValidationOptions&
     return report;
 }
 
+ValidationReport ValidateAsWritten(const TriangleMesh& mesh, const ValidationOptions& options)
+{
+    if (!HasCoincidentVertices(mesh))
+        return ValidateMesh(mesh, options);
+    TriangleMesh welded = mesh;
+    (void)WeldIdenticalVertices(welded);
+    return ValidateMesh(welded, options);
+}
+
 std::string VerdictText(Verdict verdict)
 {
     switch (verdict) {

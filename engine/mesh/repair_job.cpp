@@ -52,8 +52,11 @@ bool TidyPart(TriangleMesh& mesh, RepairForPrintReport& report, std::string& log
     if (report.doubleSkinnedPairsRemoved != 0)
         log += "  Double-skinned triangle pairs removed: " + N(report.doubleSkinnedPairsRemoved) + "\n";
     TidyOptions options;
+    // A slicer joins corners whose coordinates are the same bits and no others: a tolerance
+    // would join what the file keeps apart (the copies a repair split, a seam left open) and
+    // count a part clean that the slicer does not.
     options.mergeVertices = true;
-    options.weldTolerance = -1.0f;
+    options.weldTolerance = 0.0f;
     options.removeDegenerate = true;
     options.removeDuplicates = true;
     options.reorient = true;
@@ -129,8 +132,12 @@ bool LogReadBack(TriangleMesh& mesh, const RepairProgress& progress, std::string
         return false;
     }
     log += "  read back as a slicer reads it: " + N(counts.overSharedEdges) + " over-shared edges, "
-        + N(counts.openEdges) + " open, " + N(counts.facetsWithNoArea) + " facets with no area\n";
-    return counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0;
+        + N(counts.openEdges) + " open, " + N(counts.facetsWithNoArea) + " facets with no area";
+    if (counts.duplicateTriangles != 0)
+        log += ", " + N(counts.duplicateTriangles) + " duplicate triangles";
+    log += "\n";
+    return counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0
+        && counts.duplicateTriangles == 0;
 }
 
 }  // namespace
@@ -186,8 +193,11 @@ ReadBackCounts ReadBackAsSlicer(TriangleMesh& mesh)
     counts.facetsWithNoArea = CountNoAreaTriangles(mesh);
     const std::vector<std::uint8_t> bytes = EncodeBinaryStl(mesh, kReadBackName);
     StlReadOptions options;
+    // A slicer joins corners whose coordinates are the same bits and no others: a tolerance
+    // would join what the file keeps apart (the copies a repair split, a seam left open) and
+    // count a part clean that the slicer does not.
     options.mergeVertices = true;
-    options.weldTolerance = -1.0f;
+    options.weldTolerance = 0.0f;
     options.removeDegenerate = true;
     options.removeZeroArea = false;  // a slicer sees flat triangles too
     options.removeDuplicates = false;
@@ -204,6 +214,7 @@ ReadBackCounts ReadBackAsSlicer(TriangleMesh& mesh)
     counts.ok = true;
     counts.trianglesRead = mesh.TriangleCount();
     CountOpenAndOverSharedEdges(mesh, counts.openEdges, counts.overSharedEdges);
+    counts.duplicateTriangles = read.report.duplicateTriangles;
     return counts;
 }
 

@@ -40,6 +40,8 @@ struct ReadBackCounts {
     std::uint64_t overSharedEdges = 0;   // edges used by more than two triangles after reading
     std::uint64_t openEdges = 0;         // edges used by exactly one triangle after reading
     std::uint64_t facetsWithNoArea = 0;  // triangles with no area as written
+    // Triangles over the same three vertices as an earlier one, in either winding, after reading.
+    std::uint64_t duplicateTriangles = 0;
     // False when the reader refused the bytes: the read counts are then unknown (left 0) and
     // must not be taken for a clean part; `error` holds the reader's reason.
     bool ok = false;
@@ -51,8 +53,9 @@ struct ReadBackCounts {
 // cannot be stopped; allocation failures reach the caller, so callers pass a copy.
 [[nodiscard]] RepairForPrintReport RepairForPrint(TriangleMesh& mesh, const RepairProgress& progress);
 
-// Writes `mesh` as binary STL in memory, reads it back as a slicer will (vertices welded,
-// collapsed triangles dropped, flat ones kept) and counts the trouble. On success the mesh is
+// Writes `mesh` as binary STL in memory, reads it back as a slicer will (vertices at one
+// position, bit for bit, welded and nothing nearer joined; collapsed triangles dropped, flat ones
+// kept) and counts the trouble, as the writer's own read-back counts it. On success the mesh is
 // replaced by what was read; on a refusal it stays as it was and `ok` is false.
 [[nodiscard]] ReadBackCounts ReadBackAsSlicer(TriangleMesh& mesh);
 

@@ -484,6 +484,19 @@ std::uint64_t WeldIdenticalVertices(TriangleMesh& mesh)
     return CompactVertices(mesh, keeper.get());
 }
 
+bool HasCoincidentVertices(const TriangleMesh& mesh)
+{
+    if (mesh.vertices.empty() || !mesh.IsConsistent() || !FitsVertexMaps(mesh))
+        return false;
+    const MeshVertex* vertices = mesh.vertices.data();
+    const auto keeper = FirstsOfPositions(mesh.vertices.size(), [vertices](std::size_t v) { return vertices[v].position; });
+    for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
+        if (keeper[v] != v)
+            return true;
+    }
+    return false;
+}
+
 TriangleMesh WeldCorners(std::span<const Vec3> corners)
 {
     TriangleMesh mesh;

@@ -22,6 +22,10 @@ namespace grainforge::mesh {
 // merges is not touched.
 std::uint64_t WeldIdenticalVertices(TriangleMesh& mesh);
 
+// True when WeldIdenticalVertices would merge something: two vertices have bitwise equal
+// positions (-0 taken as +0). One hash pass, without copying the mesh.
+bool HasCoincidentVertices(const TriangleMesh& mesh);
+
 // The mesh WeldIdenticalVertices makes of the soup whose vertex i is corners[i] (normal zero)
 // and whose indices are 0, 1, 2, ..., built without making the soup. An empty mesh when the
 // corners do not make whole triangles or number 2^31 or more.

@@ -1,10 +1,12 @@
 #include "tests/support/exact_crossings.h"
 
 #include "engine/mesh/exact_predicates.h"
+#include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <mutex>
 
 namespace grainforge::test {
 namespace {
@@ -12,36 +14,79 @@ namespace {
 using mesh::Orient3d;
 using mesh::Point3;
 
-using Triangle = std::array<Point3, 3>;
+struct Triangle {
+    std::array<std::uint32_t, 3> index{};
+    std::array<Point3, 3> point{};
+    bool finite = false;
+    bool repeats = false;  // names one vertex twice
+    int areaAxes = -1;     // a plane of axes (see Orient2d) in which it keeps an area; -1: none
+};
 
-Point3 Widen(mesh::Vec3 v) { return {v.x, v.y, v.z}; }
+struct Box {
+    Point3 low;
+    Point3 high;
+};
 
-bool IsFinite(const Triangle& t)
+// Orientation of p, q, r in the plane of axes `axes` and `axes` + 1 (mod 3), exact through
+// Orient3d: the points laid in z = 0 against the point one above p.
+int Orient2d(const Point3& p, const Point3& q, const Point3& r, int axes)
 {
-    for (const Point3& p : t)
-        for (double c : p)
-            if (!std::isfinite(c))
-                return false;
-    return true;
-}
-
-// Orientation of p, q, r in the plane of axes i and j, exact through Orient3d: the points laid
-// in z = 0 against the point one above p.
-int Orient2d(const Point3& p, const Point3& q, const Point3& r, int i, int j)
-{
+    const int i = axes;
+    const int j = (axes + 1) % 3;
     return Orient3d({p[i], p[j], 0}, {q[i], q[j], 0}, {r[i], r[j], 0}, {p[i], p[j], 1});
 }
 
-bool HasArea(const Triangle& t)
+Triangle TriangleOf(const mesh::TriangleMesh& m, std::size_t t)
 {
-    return Orient2d(t[0], t[1], t[2], 0, 1) != 0 || Orient2d(t[0], t[1], t[2], 1, 2) != 0
-        || Orient2d(t[0], t[1], t[2], 2, 0) != 0;
+    Triangle tri;
+    tri.finite = true;
+    for (int k = 0; k < 3; ++k) {
+        tri.index[k] = m.indices[3 * t + k];
+        const mesh::Vec3 v = m.vertices[tri.index[k]].position;
+        tri.point[k] = {v.x, v.y, v.z};
+        tri.finite = tri.finite && std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+    }
+    tri.repeats = tri.index[0] == tri.index[1] || tri.index[1] == tri.index[2] || tri.index[2] == tri.index[0];
+    if (tri.finite) {
+        for (int axes = 0; axes < 3 && tri.areaAxes < 0; ++axes) {
+            if (Orient2d(tri.point[0], tri.point[1], tri.point[2], axes) != 0)
+                tri.areaAxes = axes;
+        }
+    }
+    return tri;
 }
 
+bool HasArea(const Triangle& t) { return t.areaAxes >= 0; }
+
+Box BoxOf(const Triangle& t)
+{
+    Box box{t.point[0], t.point[0]};
+    for (const Point3& p : t.point) {
+        for (int axis = 0; axis < 3; ++axis) {
+            box.low[axis] = std::min(box.low[axis], p[axis]);
+            box.high[axis] = std::max(box.high[axis], p[axis]);
+        }
+    }
+    return box;
+}
+
+bool BoxesMeet(const Box& a, const Box& b)
+{
+    for (int axis = 0; axis < 3; ++axis) {
+        if (a.low[axis] > b.high[axis] || b.low[axis] > a.high[axis])
+            return false;
+    }
+    return true;
+}
+
+// Every corner of b lies in a's plane (always so when a has no area).
 bool Coplanar(const Triangle& a, const Triangle& b)
 {
-    return Orient3d(a[0], a[1], a[2], b[0]) == 0 && Orient3d(a[0], a[1], a[2], b[1]) == 0
-        && Orient3d(a[0], a[1], a[2], b[2]) == 0;
+    for (const Point3& p : b.point) {
+        if (Orient3d(a.point[0], a.point[1], a.point[2], p) != 0)
+            return false;
+    }
+    return true;
 }
 
 // The closed segment p-q meets the closed triangle t at a point, the segment not lying in t's
@@ -49,129 +94,304 @@ bool Coplanar(const Triangle& a, const Triangle& b)
 // inside or on the border of t.
 bool SegmentMeets(const Point3& p, const Point3& q, const Triangle& t)
 {
-    const int sp = Orient3d(t[0], t[1], t[2], p);
-    const int sq = Orient3d(t[0], t[1], t[2], q);
+    const int sp = Orient3d(t.point[0], t.point[1], t.point[2], p);
+    const int sq = Orient3d(t.point[0], t.point[1], t.point[2], q);
     if (sp == sq)
         return false;
     int positive = 0, negative = 0;
     for (int k = 0; k < 3; ++k) {
-        const int o = Orient3d(p, q, t[k], t[(k + 1) % 3]);
+        const int o = Orient3d(p, q, t.point[k], t.point[(k + 1) % 3]);
         positive += o > 0 ? 1 : 0;
         negative += o < 0 ? 1 : 0;
     }
     return (positive == 0) != (negative == 0);
 }
 
+// Triangles in different planes meet exactly where an edge of one meets the other.
 bool AnyEdgeMeets(const Triangle& a, const Triangle& b)
 {
-    for (int k = 0; k < 3; ++k)
-        if (SegmentMeets(a[k], a[(k + 1) % 3], b) || SegmentMeets(b[k], b[(k + 1) % 3], a))
+    for (int k = 0; k < 3; ++k) {
+        if (SegmentMeets(a.point[k], a.point[(k + 1) % 3], b) || SegmentMeets(b.point[k], b.point[(k + 1) % 3], a))
             return true;
+    }
     return false;
 }
 
-bool ApartMeet(const Triangle& first, const Triangle& second)
+// Closed coplanar triangles (a with area) meet unless an edge line of one has the whole other
+// strictly outside (separating lines of convex shapes).
+bool CoplanarTrianglesMeet(const Triangle& a, const Triangle& b)
 {
-    return !Coplanar(first, second) && AnyEdgeMeets(first, second);
-}
-
-// Corner `apex` of a and corner `apexOfB` of b are one vertex.
-bool MeetBeyondCorner(const Triangle& a, int apex, const Triangle& b, int apexOfB)
-{
-    if (!HasArea(a) || !HasArea(b))
+    const int axes = a.areaAxes;
+    const auto separatedByAnEdgeOf = [axes](const Triangle& x, const Triangle& y) {
+        const int turn = Orient2d(x.point[0], x.point[1], x.point[2], axes);
+        for (int e = 0; e < 3; ++e) {
+            const Point3& p = x.point[e];
+            const Point3& q = x.point[(e + 1) % 3];
+            bool allOutside = true;
+            for (const Point3& r : y.point)
+                allOutside = allOutside && Orient2d(p, q, r, axes) * turn < 0;
+            if (allOutside)
+                return true;
+        }
         return false;
-    return SegmentMeets(a[(apex + 1) % 3], a[(apex + 2) % 3], b)
-        || SegmentMeets(b[(apexOfB + 1) % 3], b[(apexOfB + 2) % 3], a);
+    };
+    return !separatedByAnEdgeOf(a, b) && !separatedByAnEdgeOf(b, a);
 }
 
-// Corner `free` of a and `freeOfB` of b are the ones off the shared edge.
+// Coplanar triangles s-a1-a2 and s-b1-b2 meet beyond s when their corners' angular spans at s
+// overlap: a bounding ray of one lies in the closed span of the other (spans under half a turn).
+bool CoplanarFansMeet(const Point3& s, std::array<Point3, 2> a, std::array<Point3, 2> b, int axes)
+{
+    if (Orient2d(s, a[0], a[1], axes) < 0)
+        std::swap(a[0], a[1]);
+    if (Orient2d(s, b[0], b[1], axes) < 0)
+        std::swap(b[0], b[1]);
+    const auto inSpan = [&](const std::array<Point3, 2>& span, const Point3& ray) {
+        return Orient2d(s, span[0], ray, axes) >= 0 && Orient2d(s, ray, span[1], axes) >= 0;
+    };
+    return inSpan(a, b[0]) || inSpan(a, b[1]) || inSpan(b, a[0]) || inSpan(b, a[1]);
+}
+
+// Corner `free` of a and `freeOfB` of b are the ones off the shared edge: they fold when b's
+// lies in a's plane on the same side of the edge as a's.
 bool FoldedOnEdge(const Triangle& a, int free, const Triangle& b, int freeOfB)
 {
-    const Point3& e0 = a[(free + 1) % 3];
-    const Point3& e1 = a[(free + 2) % 3];
-    if (Orient3d(e0, e1, a[free], b[freeOfB]) != 0)
+    const Point3& e0 = a.point[(free + 1) % 3];
+    const Point3& e1 = a.point[(free + 2) % 3];
+    if (Orient3d(e0, e1, a.point[free], b.point[freeOfB]) != 0)
         return false;
-    for (int i = 0; i < 3; ++i) {
-        const int j = (i + 1) % 3;
-        const int side = Orient2d(e0, e1, a[free], i, j);
+    for (int axes = 0; axes < 3; ++axes) {
+        const int side = Orient2d(e0, e1, a.point[free], axes);
         if (side != 0)
-            return Orient2d(e0, e1, b[freeOfB], i, j) == side;
+            return Orient2d(e0, e1, b.point[freeOfB], axes) == side;
     }
     return false;
 }
 
-bool BoxesMeet(const Triangle& a, const Triangle& b)
+// The one pair test, a being the lower-numbered triangle.
+bool PairMeets(const Triangle& a, const Triangle& b, PairRule rule)
 {
-    for (int axis = 0; axis < 3; ++axis) {
-        const double aLow = std::min({a[0][axis], a[1][axis], a[2][axis]});
-        const double aHigh = std::max({a[0][axis], a[1][axis], a[2][axis]});
-        const double bLow = std::min({b[0][axis], b[1][axis], b[2][axis]});
-        const double bHigh = std::max({b[0][axis], b[1][axis], b[2][axis]});
-        if (aLow > bHigh || bLow > aHigh)
-            return false;
-    }
-    return true;
-}
-
-bool PairMeets(const mesh::TriangleMesh& m, const std::vector<Triangle>& triangles, std::size_t t, std::size_t u)
-{
-    const std::uint32_t* ti = m.indices.data() + 3 * t;
-    const std::uint32_t* ui = m.indices.data() + 3 * u;
-    int shared = 0, tCorner = -1, uCorner = -1, tFree = -1;
+    const bool meeting = rule == PairRule::meeting;
+    if (!a.finite || !b.finite || (meeting && (!HasArea(a) || !HasArea(b))))
+        return false;
+    int shared = 0, aCorner = -1, bCorner = -1, aFree = -1;
     for (int i = 0; i < 3; ++i) {
         bool found = false;
-        for (int j = 0; j < 3; ++j)
-            if (ti[i] == ui[j]) {
+        for (int j = 0; j < 3; ++j) {
+            if (a.index[i] == b.index[j]) {
                 found = true;
-                tCorner = i;
-                uCorner = j;
+                aCorner = i;
+                bCorner = j;
             }
+        }
         shared += found ? 1 : 0;
         if (!found)
-            tFree = i;
+            aFree = i;
     }
-    const Triangle& a = triangles[t];
-    const Triangle& b = triangles[u];
-    if (shared == 0)
-        return t < u ? ApartMeet(a, b) : ApartMeet(b, a);
-    for (const std::uint32_t* c : {ti, ui})
-        if (c[0] == c[1] || c[1] == c[2] || c[2] == c[0])
-            return false;
-    if (shared == 1)
-        return MeetBeyondCorner(a, tCorner, b, uCorner);
+    if (shared == 0) {
+        if (Coplanar(a, b))
+            return meeting && CoplanarTrianglesMeet(a, b);
+        return AnyEdgeMeets(a, b);
+    }
+    if (a.repeats || b.repeats)
+        return false;
+    if (shared == 3)
+        return meeting;
     if (shared == 2) {
-        int uFree = 0;
-        while (ui[uFree] == ti[0] || ui[uFree] == ti[1] || ui[uFree] == ti[2])
-            ++uFree;
-        return FoldedOnEdge(a, tFree, b, uFree);
+        int bFree = 0;
+        while (b.index[bFree] == a.index[0] || b.index[bFree] == a.index[1] || b.index[bFree] == a.index[2])
+            ++bFree;
+        return FoldedOnEdge(a, aFree, b, bFree);
     }
-    return false;
+    if (!HasArea(a) || !HasArea(b))
+        return false;
+    const Point3& a1 = a.point[(aCorner + 1) % 3];
+    const Point3& a2 = a.point[(aCorner + 2) % 3];
+    const Point3& b1 = b.point[(bCorner + 1) % 3];
+    const Point3& b2 = b.point[(bCorner + 2) % 3];
+    if (Coplanar(a, b))
+        return meeting && CoplanarFansMeet(a.point[aCorner], {a1, a2}, {b1, b2}, a.areaAxes);
+    // The planes meet in a line through the shared corner; the triangles overlap on it beyond
+    // that corner exactly when the edge opposite it in one meets the other.
+    return SegmentMeets(a1, a2, b) || SegmentMeets(b1, b2, a);
 }
+
+struct Prepared {
+    std::vector<Triangle> triangles;
+    std::vector<Box> boxes;
+    std::vector<std::uint32_t> members;  // the triangles that can take part in a pair, ascending
+};
+
+Prepared Prepare(const mesh::TriangleMesh& m, PairRule rule)
+{
+    Prepared p;
+    const std::size_t count = m.TriangleCount();
+    p.triangles.resize(count);
+    p.boxes.resize(count);
+    mesh::ParallelFor(count, [&](std::size_t t) {
+        p.triangles[t] = TriangleOf(m, t);
+        p.boxes[t] = BoxOf(p.triangles[t]);
+    });
+    for (std::size_t t = 0; t < count; ++t) {
+        const Triangle& tri = p.triangles[t];
+        if (tri.finite && (rule == PairRule::crossing || HasArea(tri)))
+            p.members.push_back(static_cast<std::uint32_t>(t));
+    }
+    return p;
+}
+
+// A uniform grid over the members' boxes; each member is listed, in ascending order, in every
+// cell its box touches.
+class BoxGrid {
+public:
+    BoxGrid(const std::vector<Box>& boxes, const std::vector<std::uint32_t>& members)
+    {
+        if (members.empty())
+            return;
+        Box all = boxes[members[0]];
+        double sumExtent = 0.0;
+        for (std::uint32_t t : members) {
+            const Box& b = boxes[t];
+            double largest = 0.0;
+            for (int k = 0; k < 3; ++k) {
+                all.low[k] = std::min(all.low[k], b.low[k]);
+                all.high[k] = std::max(all.high[k], b.high[k]);
+                largest = std::max(largest, b.high[k] - b.low[k]);
+            }
+            sumExtent += largest;
+        }
+        low_ = all.low;
+        // Cells about as large as a typical triangle, at most some 4 million of them.
+        double cell = std::max(sumExtent / double(members.size()), 1e-30);
+        for (;;) {
+            std::uint64_t total = 1;
+            for (int k = 0; k < 3; ++k) {
+                cells_[k] = static_cast<std::uint32_t>(std::min((all.high[k] - low_[k]) / cell, 1e6)) + 1;
+                total *= cells_[k];
+            }
+            if (total <= (std::uint64_t{1} << 22))
+                break;
+            cell *= 1.5;
+        }
+        cell_ = cell;
+        std::vector<std::uint32_t> count(std::size_t{cells_[0]} * cells_[1] * cells_[2] + 1, 0);
+        ForEachCell(boxes, members, [&](std::size_t c, std::uint32_t) { ++count[c + 1]; });
+        for (std::size_t c = 1; c < count.size(); ++c)
+            count[c] += count[c - 1];
+        start_ = count;
+        listed_.resize(count.back());
+        ForEachCell(boxes, members, [&](std::size_t c, std::uint32_t t) { listed_[count[c]++] = t; });
+    }
+
+    std::size_t CellCount() const { return start_.empty() ? 0 : start_.size() - 1; }
+    const std::uint32_t* Begin(std::size_t c) const { return listed_.data() + start_[c]; }
+    const std::uint32_t* End(std::size_t c) const { return listed_.data() + start_[c + 1]; }
+
+    // The cell holding a point, clamped into the grid.
+    std::size_t CellOf(const Point3& p) const
+    {
+        return (std::size_t{Step(2, p[2])} * cells_[1] + Step(1, p[1])) * cells_[0] + Step(0, p[0]);
+    }
+
+private:
+    std::uint32_t Step(int axis, double value) const
+    {
+        const double s = std::floor((value - low_[axis]) / cell_);
+        return static_cast<std::uint32_t>(std::clamp(s, 0.0, double(cells_[axis] - 1)));
+    }
+
+    template <class F>
+    void ForEachCell(const std::vector<Box>& boxes, const std::vector<std::uint32_t>& members, F&& f) const
+    {
+        for (std::uint32_t t : members) {
+            const Box& b = boxes[t];
+            const std::uint32_t x0 = Step(0, b.low[0]), x1 = Step(0, b.high[0]);
+            const std::uint32_t y0 = Step(1, b.low[1]), y1 = Step(1, b.high[1]);
+            const std::uint32_t z0 = Step(2, b.low[2]), z1 = Step(2, b.high[2]);
+            for (std::uint32_t z = z0; z <= z1; ++z)
+                for (std::uint32_t y = y0; y <= y1; ++y)
+                    for (std::uint32_t x = x0; x <= x1; ++x)
+                        f((std::size_t{z} * cells_[1] + y) * cells_[0] + x, t);
+        }
+    }
+
+    Point3 low_{};
+    std::array<std::uint32_t, 3> cells_{1, 1, 1};
+    double cell_ = 1.0;
+    std::vector<std::uint32_t> start_;
+    std::vector<std::uint32_t> listed_;
+};
 
 }  // namespace
 
-std::vector<CrossingPair> FindCrossingPairsByBruteForce(const mesh::TriangleMesh& m)
+std::vector<CrossingPair> FindPairsByBruteForce(const mesh::TriangleMesh& m, PairRule rule)
 {
     std::vector<CrossingPair> pairs;
     if (!m.IsConsistent())
         return pairs;
-    const std::size_t n = m.TriangleCount();
-    std::vector<Triangle> triangles(n);
-    std::vector<char> finite(n);
-    for (std::size_t t = 0; t < n; ++t) {
-        for (int k = 0; k < 3; ++k)
-            triangles[t][k] = Widen(m.vertices[m.indices[3 * t + k]].position);
-        finite[t] = IsFinite(triangles[t]) ? 1 : 0;
-    }
-    for (std::size_t t = 0; t < n; ++t) {
-        if (!finite[t])
-            continue;
-        for (std::size_t u = t + 1; u < n; ++u) {
-            if (finite[u] && BoxesMeet(triangles[t], triangles[u]) && PairMeets(m, triangles, t, u))
-                pairs.emplace_back(static_cast<std::uint32_t>(t), static_cast<std::uint32_t>(u));
+    const Prepared p = Prepare(m, rule);
+    for (std::size_t i = 0; i < p.members.size(); ++i) {
+        const std::uint32_t t = p.members[i];
+        for (std::size_t j = i + 1; j < p.members.size(); ++j) {
+            const std::uint32_t u = p.members[j];
+            if (BoxesMeet(p.boxes[t], p.boxes[u]) && PairMeets(p.triangles[t], p.triangles[u], rule))
+                pairs.emplace_back(t, u);
         }
     }
     return pairs;
+}
+
+std::vector<CrossingPair> FindPairsThroughGrid(const mesh::TriangleMesh& m, PairRule rule)
+{
+    std::vector<CrossingPair> pairs;
+    if (!m.IsConsistent())
+        return pairs;
+    const Prepared p = Prepare(m, rule);
+    const BoxGrid grid(p.boxes, p.members);
+    std::mutex found;
+    mesh::ParallelForBlocks(grid.CellCount(), 4096, [&](std::size_t begin, std::size_t end) {
+        std::vector<CrossingPair> local;
+        for (std::size_t c = begin; c < end; ++c) {
+            for (const std::uint32_t* i = grid.Begin(c); i != grid.End(c); ++i) {
+                for (const std::uint32_t* j = i + 1; j != grid.End(c); ++j) {
+                    const Box& a = p.boxes[*i];
+                    const Box& b = p.boxes[*j];
+                    if (!BoxesMeet(a, b))
+                        continue;
+                    // Each pair is decided in the one cell that holds the low corner of the
+                    // boxes' overlap.
+                    const Point3 overlapLow{std::max(a.low[0], b.low[0]), std::max(a.low[1], b.low[1]),
+                        std::max(a.low[2], b.low[2])};
+                    if (grid.CellOf(overlapLow) == c && PairMeets(p.triangles[*i], p.triangles[*j], rule))
+                        local.emplace_back(*i, *j);
+                }
+            }
+        }
+        const std::lock_guard<std::mutex> lock(found);
+        pairs.insert(pairs.end(), local.begin(), local.end());
+    });
+    std::sort(pairs.begin(), pairs.end());
+    return pairs;
+}
+
+std::vector<CrossingPair> FindCrossingPairsByBruteForce(const mesh::TriangleMesh& m)
+{
+    return FindPairsByBruteForce(m, PairRule::crossing);
+}
+
+std::vector<CrossingPair> FindMeetingPairsThroughGrid(const mesh::TriangleMesh& m)
+{
+    return FindPairsThroughGrid(m, PairRule::meeting);
+}
+
+std::uint64_t CountTrianglesWithoutArea(const mesh::TriangleMesh& m)
+{
+    if (!m.IsConsistent())
+        return 0;
+    std::uint64_t without = 0;
+    for (std::size_t t = 0; t < m.TriangleCount(); ++t)
+        without += HasArea(TriangleOf(m, t)) ? 0 : 1;
+    return without;
 }
 
 std::vector<CrossingPair> SortedCrossingPairs(const std::vector<std::uint32_t>& pairs)

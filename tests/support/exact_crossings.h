@@ -1,15 +1,23 @@
-// A brute-force reference for the self-intersection search: every pair of triangles of a mesh
-// is tested, O(n^2), with nothing but the exact orientation of four points (Orient3d, itself
-// checked against integer arithmetic), and the rules written out case by case:
-// - no common vertex index: the triangles cross or touch, coplanar pairs excepted; the
+// Exact references for the self-intersection search and for sound results: one test of a pair
+// of triangles, written out case by case with nothing but the exact orientation of four points
+// (Orient3d, itself checked against integer arithmetic), and two ways to find the pairs to put
+// to it: every pair (O(n^2), for meshes of a few thousand triangles) or a uniform grid of
+// triangle boxes (quick enough for a few hundred thousand).
+//
+// Two rules, apart on purpose:
+// - crossing, what FindSelfIntersections must report: contacts a slicer cannot take for a
+//   seam. No common vertex index: the triangles cross or touch, coplanar pairs excepted; the
 //   lower-numbered triangle takes the first role, so a triangle without area in that role
-//   meets nothing;
-// - one common vertex: an edge of one meets the other beyond that vertex (both triangles with
-//   area, not coplanar);
-// - two common vertices (an edge): both in one plane, folded onto the same side of the edge;
-// - three common vertices, or a triangle repeating a vertex of its own: never;
-// - a triangle with a non-finite corner: never.
-// Meant for meshes of a few thousand triangles.
+//   meets nothing. One common vertex: an edge of one meets the other beyond that vertex (both
+//   with area, not coplanar). Two (an edge): both in one plane, folded onto the same side of
+//   the edge. Three, or a triangle repeating a vertex of its own: never.
+// - meeting, what a sound solid must be free of: triangles meet only where they share
+//   vertices. Coplanar overlaps and touches count too (no common vertex: the closed triangles
+//   meet; one: they meet anywhere else; two: folded as above; three: always, a triangle
+//   present twice). Triangles without area take part in no pair; CountTrianglesWithoutArea
+//   reports them.
+// Under both, a triangle with a non-finite corner meets nothing, and an inconsistent mesh has no
+// pairs.
 #pragma once
 
 #include "engine/mesh/triangle_mesh.h"
@@ -22,9 +30,23 @@ namespace grainforge::test {
 
 using CrossingPair = std::pair<std::uint32_t, std::uint32_t>;
 
-// Every crossing pair as (lower, higher) triangle index, in ascending order. An inconsistent
-// mesh has none.
+enum class PairRule { crossing, meeting };
+
+// Every pair the rule counts as (lower, higher) triangle index, ascending, by testing every
+// pair whose boxes meet.
+std::vector<CrossingPair> FindPairsByBruteForce(const mesh::TriangleMesh& mesh, PairRule rule);
+
+// The same pairs, with the candidates from a uniform grid of triangle boxes.
+std::vector<CrossingPair> FindPairsThroughGrid(const mesh::TriangleMesh& mesh, PairRule rule);
+
+// FindPairsByBruteForce under the crossing rule.
 std::vector<CrossingPair> FindCrossingPairsByBruteForce(const mesh::TriangleMesh& mesh);
+
+// FindPairsThroughGrid under the meeting rule.
+std::vector<CrossingPair> FindMeetingPairsThroughGrid(const mesh::TriangleMesh& mesh);
+
+// Triangles whose three corners are exactly collinear (or repeat a vertex index, or are not finite).
+std::uint64_t CountTrianglesWithoutArea(const mesh::TriangleMesh& mesh);
 
 // A pair list as FindSelfIntersections gives it (two indices per pair, any order) in the same
 // form: (lower, higher), ascending; a pair listed twice stays twice, so that a comparison

@@ -134,17 +134,23 @@ std::string CleanupText(const mesh::ExportCleanupReport& cleanup) {
 }
 
 bool IsCleanReadBack(const mesh::ReadBackCounts& counts) {
-  return counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0;
+  return counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0 &&
+         counts.duplicateTriangles == 0;
 }
 
 std::string ReadBackLine(const mesh::ReadBackCounts& counts, std::uint64_t triangles, bool fixedAgain) {
   if (IsCleanReadBack(counts))
     return FormatText("Read back as a slicer reads it: %llu triangles, nothing a slicer would refuse.\r\n",
                       static_cast<unsigned long long>(triangles));
+  const std::string duplicates =
+      counts.duplicateTriangles == 0
+          ? std::string()
+          : FormatText(", %llu duplicate triangles", static_cast<unsigned long long>(counts.duplicateTriangles));
   return FormatText(
-      "Read back as a slicer reads it: %llu non-manifold edges, %llu open edges, %llu facets with no area%s\r\n",
+      "Read back as a slicer reads it: %llu non-manifold edges, %llu open edges, %llu facets with no area%s%s\r\n",
       static_cast<unsigned long long>(counts.overSharedEdges), static_cast<unsigned long long>(counts.openEdges),
-      static_cast<unsigned long long>(counts.facetsWithNoArea), fixedAgain ? " - fixed again." : ".");
+      static_cast<unsigned long long>(counts.facetsWithNoArea), duplicates.c_str(),
+      fixedAgain ? " - fixed again." : ".");
 }
 
 // Up to three rounds of cleanup, fixes and read-back; a clean read-back ends them unless the

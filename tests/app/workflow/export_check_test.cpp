@@ -107,6 +107,25 @@ TEST(ExportCheckWorkerTest, HoledCubeReachesTheChecklistAndHeadline) {
   }
 }
 
+// A triangle repeated over corners of its own is one triangle twice in the file: the read-back
+// names the duplicate and the part does not pass.
+TEST(ExportCheckWorkerTest, RepeatedTriangleIsNamedByTheReadBack) {
+  mesh::TriangleMesh part = mesh::MakeTestCube(20.0f);
+  for (std::uint32_t c = 0; c < 3; ++c) {
+    part.indices.push_back(static_cast<std::uint32_t>(part.vertices.size()));
+    part.vertices.push_back(part.vertices[part.indices[c]]);
+  }
+  SyncRun run(part, NoFixes(false), DocumentChecklist());
+  const std::string& report = run.Outcome().report;
+  EXPECT_TRUE(run.Outcome().completed);
+  EXPECT_FALSE(run.Outcome().passed);
+  EXPECT_EQ(Count(report, "Read back as a slicer reads it: 3 non-manifold edges, 0 open edges, 0 facets with no "
+                          "area, 1 duplicate triangles.\r\n"),
+            1u)
+      << report;
+  EXPECT_FALSE(FormatCheckHeadline(report, run.Outcome().passed).ok);
+}
+
 TEST(ExportCheckWorkerTest, CancelAndErrorsNeverReportSuccess) {
   {
     ExportCheckShared shared;

@@ -220,5 +220,39 @@ TEST(ValidateMesh, ProblemsComeInTheirFixedOrder)
         std::string::npos);
 }
 
+// Validated as the file holds it, vertices at one position are one; the report's triangle
+// lists still name the mesh's own triangles, and a mesh with nothing to join is judged as is.
+TEST(ValidateAsWritten, JoinsVerticesAtOnePositionAndKeepsTriangleNumbers)
+{
+    const TriangleMesh cube = MakeTestCube(10.0f);
+    TriangleMesh flippedSecond = test::Combined(cube, test::Translated(cube, {10, 10, 0}));
+    std::swap(flippedSecond.indices[39 + 1], flippedSecond.indices[39 + 2]);
+    struct Case {
+        const char* name;
+        TriangleMesh mesh;
+        std::uint64_t vertices;
+        std::uint64_t nonManifold;
+        std::vector<std::uint32_t> reversed;
+    };
+    const Case cases[] = {
+        {"one cube", cube, 8, 0, {}},
+        {"two cubes on one edge, one triangle turned", flippedSecond, 14, 1, {13}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ValidationOptions options;
+        options.checkSelfIntersections = true;
+        const ValidationReport report = ValidateAsWritten(c.mesh, options);
+        EXPECT_EQ(report.vertexCount, c.vertices);
+        EXPECT_EQ(report.edgeCounts.nonManifold, c.nonManifold);
+        EXPECT_EQ(report.reversedTriangles, c.reversed);
+        EXPECT_EQ(report.triangleComponents.size(), c.mesh.TriangleCount());
+        EXPECT_TRUE(report.selfIntersectionsChecked);
+        if (c.nonManifold == 0) {
+            EXPECT_EQ(FormatValidationReport(report), FormatValidationReport(ValidateMesh(c.mesh, options)));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace grainforge::mesh

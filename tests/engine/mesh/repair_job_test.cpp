@@ -89,6 +89,46 @@ TEST(RepairForPrint, SmallHoleIsFilledAndAFailedReadBackIsLoggedNotTakenForClean
     }
 }
 
+// The read-back counts what a slicer finds in the file: corners at one position are one
+// vertex, corners a float step apart are two, and repeats are counted.
+TEST(ReadBackAsSlicer, JoinsOnlyBitEqualCornersAndCountsDuplicates)
+{
+    const TriangleMesh cube = MakeTestCube(10.0f);
+    TriangleMesh repeated = cube;
+    TriangleMesh seam = cube;
+    const std::uint32_t corner = cube.indices[0];
+    for (std::uint32_t c = 0; c < 3; ++c) {
+        repeated.indices.push_back(static_cast<std::uint32_t>(repeated.vertices.size()));
+        repeated.vertices.push_back(cube.vertices[cube.indices[c]]);
+    }
+    seam.vertices.push_back(cube.vertices[corner]);
+    seam.vertices.back().position.x = std::nextafter(seam.vertices.back().position.x, 1e9f);
+    seam.indices[0] = static_cast<std::uint32_t>(seam.vertices.size() - 1);
+    struct Case {
+        const char* name;
+        TriangleMesh part;
+        std::uint64_t overShared;
+        std::uint64_t open;
+        std::uint64_t duplicates;
+    };
+    const Case cases[] = {
+        {"cube", cube, 0, 0, 0},
+        {"two cubes on one edge", test::Combined(cube, test::Translated(cube, {10, 10, 0})), 1, 0, 0},
+        {"a triangle repeated over corners of its own", repeated, 3, 0, 1},
+        {"a corner one float step off its place", seam, 0, 4, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TriangleMesh part = c.part;
+        const ReadBackCounts counts = ReadBackAsSlicer(part);
+        ASSERT_TRUE(counts.ok);
+        EXPECT_EQ(std::tuple(counts.overSharedEdges, counts.openEdges, counts.duplicateTriangles),
+            std::tuple(c.overShared, c.open, c.duplicates));
+        EXPECT_EQ(std::tuple(counts.trianglesWritten, counts.trianglesRead, part.TriangleCount()),
+            std::tuple(c.part.TriangleCount(), c.part.TriangleCount(), c.part.TriangleCount()));
+    }
+}
+
 using test::Identical;
 
 TEST(TidyMesh, AutomaticToleranceFollowsThePartsSize)

@@ -307,3 +307,66 @@ TEST(CheckSelfIntersections, FillsTheReportOrOnlyTheStoppedFlag)
 
 }  // namespace
 }  // namespace grainforge::mesh
+
+namespace grainforge::mesh {
+namespace {
+
+// Triangles on corners of a small integer lattice, most of them on two levels: coplanar,
+// collinear, repeated and shared corners everywhere.
+TriangleMesh LatticeTriangles(std::uint32_t seed, int pool, int triangles, int span)
+{
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> coordinate(0, span);
+    std::uniform_int_distribution<int> vertex(0, pool - 1);
+    TriangleMesh mesh;
+    for (int i = 0; i < pool; ++i) {
+        const float z = i < pool / 3 ? float(coordinate(random)) : float(coordinate(random) % 2);
+        mesh.vertices.push_back({{float(coordinate(random)), float(coordinate(random)), z}, {}});
+    }
+    for (int k = 0; k < 3 * triangles; ++k)
+        mesh.indices.push_back(static_cast<std::uint32_t>(vertex(random)));
+    mesh.ComputeBounds();
+    return mesh;
+}
+
+TriangleMesh TwoOf(const TriangleMesh& mesh, test::CrossingPair pair)
+{
+    TriangleMesh two;
+    two.vertices = mesh.vertices;
+    for (const std::uint32_t t : {pair.first, pair.second})
+        two.indices.insert(two.indices.end(), mesh.indices.begin() + 3 * t, mesh.indices.begin() + 3 * t + 3);
+    return two;
+}
+
+// The test references find the same pairs whether every pair is tried or the grid proposes
+// them, under either rule; the meeting rule finds every crossing and more.
+TEST(ExactCrossings, GridAndEveryPairAgreeUnderBothRules)
+{
+    std::vector<TriangleMesh> meshes;
+    for (std::uint32_t seed = 0; seed < 60; ++seed)
+        meshes.push_back(LatticeTriangles(seed, 10 + seed % 40, 30 + seed % 50, 1 + seed % 4));
+    meshes.push_back(test::MakeRandomTriangles(7, 1500, 30, 2.0f, 500));
+    std::size_t crossings = 0;
+    std::size_t meetingOnly = 0;
+    for (std::size_t i = 0; i < meshes.size(); ++i) {
+        SCOPED_TRACE(i);
+        const TriangleMesh& mesh = meshes[i];
+        const std::vector<test::CrossingPair> crossing = test::FindPairsByBruteForce(mesh, test::PairRule::crossing);
+        const std::vector<test::CrossingPair> meeting = test::FindPairsThroughGrid(mesh, test::PairRule::meeting);
+        EXPECT_EQ(test::FindPairsThroughGrid(mesh, test::PairRule::crossing), crossing);
+        EXPECT_EQ(test::FindPairsByBruteForce(mesh, test::PairRule::meeting), meeting);
+        // A crossing pair of triangles with area meets.
+        for (const test::CrossingPair& pair : crossing) {
+            const bool flat = test::CountTrianglesWithoutArea(TwoOf(mesh, pair)) != 0;
+            EXPECT_TRUE(flat || std::binary_search(meeting.begin(), meeting.end(), pair)) << pair.first << ", " << pair.second;
+        }
+        crossings += crossing.size();
+        meetingOnly += meeting.size() > crossing.size() ? meeting.size() - crossing.size() : 0;
+    }
+    // The lattice gives both rules plenty to disagree on.
+    EXPECT_GT(crossings, 1000u);
+    EXPECT_GT(meetingOnly, 100u);
+}
+
+}  // namespace
+}  // namespace grainforge::mesh

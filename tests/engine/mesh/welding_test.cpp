@@ -85,6 +85,7 @@ TEST(WeldIdenticalVertices, MatchesTheSerialWalkAndWeldCornersOnAnyThreadCount)
             soup.indices.push_back(static_cast<std::uint32_t>(i));
         }
         const TriangleMesh expected = ReferenceExactWeld(soup);
+        EXPECT_EQ(HasCoincidentVertices(soup), expected.vertices.size() != soup.vertices.size());
         TriangleMesh bare = expected;
         for (MeshVertex& v : bare.vertices)
             v.normal = {};

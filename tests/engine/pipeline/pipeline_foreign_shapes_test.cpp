@@ -10,7 +10,7 @@
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/async_pipeline.h"
 #include "engine/textures/procedural_registry.h"
-#include "tests/support/grid_crossings.h"
+#include "tests/support/exact_crossings.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>

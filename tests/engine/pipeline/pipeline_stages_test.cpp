@@ -328,6 +328,42 @@ TEST(PipelineStagesTest, CheckFindsTrianglesPassingThroughOthers)
     }
 }
 
+// The check judges the file that will be written, where distinct vertices at one position are
+// one vertex: bodies touching there branch their edges, and a triangle repeated over vertices of
+// its own is a duplicate.
+TEST(PipelineStagesTest, CheckCountsWhatTheWrittenFileHolds)
+{
+    PipelineSettings settings;
+    settings.simplifyOn = 1;
+    const TriangleMesh cube = MakeTestCube(10.0f);
+    TriangleMesh repeated = cube;
+    for (std::uint32_t c = 0; c < 3; ++c) {
+        repeated.indices.push_back(static_cast<std::uint32_t>(repeated.vertices.size()));
+        repeated.vertices.push_back(cube.vertices[cube.indices[c]]);
+    }
+    struct Case { const char* name; TriangleMesh part; std::uint64_t nonManifold; std::uint64_t duplicates; Verdict verdict; };
+    const Case cases[] = {
+        {"one cube", cube, 0, 0, Verdict::Good},
+        {"two cubes on one edge", test::Combined(cube, test::Translated(cube, {10, 10, 0})), 1, 0, Verdict::Unsuitable},
+        {"two cubes on one corner", test::Combined(cube, test::Translated(cube, {10, 10, 10})), 0, 0, Verdict::Good},
+        {"a triangle repeated", repeated, 3, 1, Verdict::Unsuitable},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PipelineStages stages;
+        stages.InstallSource(c.part);
+        stages.InvalidateStages(settings);
+        ASSERT_TRUE(stages.Run({}));
+        ASSERT_TRUE(stages.report.validated);
+        const ValidationReport& validation = stages.report.validation;
+        EXPECT_EQ(validation.edgeCounts.nonManifold, c.nonManifold);
+        EXPECT_EQ(validation.duplicateTriangleCount, c.duplicates);
+        EXPECT_EQ(validation.closed, c.nonManifold == 0);
+        EXPECT_EQ(validation.verdict, c.verdict) << VerdictHeadline(validation);
+        EXPECT_EQ(validation.triangleCount, stages.result.TriangleCount());
+    }
+}
+
 TEST(PipelineStagesTest, TriangleLimitRefusesBeforeRemeshing)
 {
     PipelineSettings settings;
