@@ -130,6 +130,39 @@ void GiveATexture(CGrainforgeDoc& document) {
   ASSERT_TRUE(document.IsHeightMapLoaded());
 }
 
+// An ASCII STL of one triangle.
+void WriteTriangleStl(const std::filesystem::path& path) {
+  std::ofstream stl(path);
+  stl << "solid t\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+         "endloop\nendfacet\nendsolid t\n";
+}
+
+// A 16 x 16 PNG: a grey ramp, or the flat blue of a normal map.
+void WritePng(const std::filesystem::path& path, bool normalMap) {
+  wxImage image(16, 16);
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      const auto grey = static_cast<unsigned char>(x * 16);
+      if (normalMap) image.SetRGB(x, y, 128, 128, 255);
+      else image.SetRGB(x, y, grey, grey, grey);
+    }
+  }
+  ASSERT_TRUE(image.SaveFile(wxString(path.wstring()), wxBITMAP_TYPE_PNG));
+}
+
+// Files dropped on the main window, as the window system delivers them.
+void DropOnFrame(CMainFrame& frame, const std::vector<std::filesystem::path>& paths) {
+  // The event owns the array it is given.
+  auto* names = new wxString[paths.size()];
+  for (std::size_t i = 0; i < paths.size(); ++i) names[i] = wxString(paths[i].wstring());
+  wxDropFilesEvent event(wxEVT_DROP_FILES, static_cast<int>(paths.size()), names);
+  event.SetEventObject(&frame);
+  frame.ProcessWindowEvent(event);
+}
+
+constexpr const wchar_t* kSaveProjectQuestion =
+    L"Save the project before going on?\n\nIt keeps the part, the texture, its placement, the masks and every setting.";
+
 TEST(Program, StartsWithThePanesAtTheirDesignSizesAndSaysItIsReady) {
   Program program(false);
   ASSERT_TRUE(program.Started());
@@ -323,6 +356,121 @@ TEST(Program, DroppedFilesOpenThePartAndNameWhatWasLeftAlone) {
   EXPECT_EQ(program.Frame().RightPane()->Dialog()->InfoKind(), 1);
 }
 
+// A dropped image becomes the texture, after any part dropped with it, and a normal map is
+// asked about as when it is loaded from the Texture menu.
+TEST(Program, DroppedImagesLoadAsTheTexture) {
+  struct Case {
+    const char* name;
+    bool withPart;
+    bool normalMap;
+    std::vector<MessageAnswer> answers;
+    std::vector<std::wstring> questions;
+  };
+  const Case cases[] = {
+      {"image alone", false, false, {}, {}},
+      {"normal map, converted", false, true, {MessageAnswer::Yes}, {kNormalMapQuestion}},
+      {"image before a part", true, false, {}, {}},
+      {"normal map with a part", true, true, {MessageAnswer::No}, {kNormalMapQuestion}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Program program(false);
+    ASSERT_TRUE(program.Started());
+    const std::filesystem::path part = program.Folder() / "drop.stl";
+    const std::filesystem::path image = program.Folder() / "grain.png";
+    WriteTriangleStl(part);
+    WritePng(image, c.normalMap);
+    for (MessageAnswer answer : c.answers) program.Prompter().ExpectMessage(answer);
+    std::vector<std::filesystem::path> dropped = {image};
+    if (c.withPart) dropped.push_back(part);
+    DropOnFrame(program.Frame(), dropped);
+
+    EXPECT_EQ(program.Document().HasPart(), c.withPart);
+    if (c.withPart) {
+      EXPECT_EQ(program.Document().GetPathName(), part);
+    }
+    EXPECT_TRUE(program.Document().IsHeightMapLoaded());
+    EXPECT_EQ(program.Document().textureImagePath, image.wstring());
+    std::vector<std::wstring> asked;
+    for (const MessagePrompt& prompt : program.Prompter().Messages()) asked.push_back(prompt.text);
+    EXPECT_EQ(asked, c.questions);
+    EXPECT_EQ(program.Prompter().UnexpectedQuestions(), 0);
+    EXPECT_TRUE(LogHas(program.Frame(), L"Loading height map " + image.wstring()));
+  }
+}
+
+// Every road away from modified work asks the document's question, and "Yes" opens the project
+// dialog with its title; "No" goes on, Cancel stays.
+TEST(Program, EveryRoadAwayFromChangesAsksToSaveTheProject) {
+  enum class Road { New, OpenStl, Recent, DroppedPart, Close };
+  struct Case {
+    const char* name;
+    Road road;
+    MessageAnswer answer;
+    bool wentOn;  // the part was replaced or the window closed
+  };
+  const Case cases[] = {
+      {"New, no", Road::New, MessageAnswer::No, true},
+      {"New, cancel", Road::New, MessageAnswer::Cancel, false},
+      {"Open STL, no", Road::OpenStl, MessageAnswer::No, true},
+      {"Open STL, yes without saving", Road::OpenStl, MessageAnswer::Yes, false},
+      {"recent file, no", Road::Recent, MessageAnswer::No, true},
+      {"recent file, cancel", Road::Recent, MessageAnswer::Cancel, false},
+      {"dropped part, no", Road::DroppedPart, MessageAnswer::No, true},
+      {"dropped part, yes without saving", Road::DroppedPart, MessageAnswer::Yes, false},
+      {"close, cancel", Road::Close, MessageAnswer::Cancel, false},
+      {"close, no", Road::Close, MessageAnswer::No, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Program program(false);
+    ASSERT_TRUE(program.Started());
+    const std::filesystem::path part = program.Folder() / "other.stl";
+    WriteTriangleStl(part);
+    program.Core().OpenDocumentFile(part);  // the recent list's only entry
+    program.SendMenu(menu_ids::kTestCube);
+    GiveATexture(program.Document());
+    program.Document().SetModifiedFlag(true);  // as any edit leaves it
+    const std::size_t asked = program.Prompter().Messages().size();
+
+    if (c.road == Road::OpenStl) program.Prompter().ExpectFile(part);
+    program.Prompter().ExpectMessage(c.answer);
+    if (c.answer == MessageAnswer::Yes) program.Prompter().ExpectFile(std::nullopt);  // the save dialog, cancelled
+    switch (c.road) {
+      case Road::New: program.SendMenu(menu_ids::kNew); break;
+      case Road::OpenStl: program.SendMenu(menu_ids::kOpenStl); break;
+      case Road::Recent: {
+        wxCommandEvent event(wxEVT_MENU, wxID_FILE1);
+        event.SetEventObject(&program.Frame());
+        program.Frame().ProcessWindowEvent(event);
+        break;
+      }
+      case Road::DroppedPart: DropOnFrame(program.Frame(), {part}); break;
+      case Road::Close: program.Frame().Close(); break;
+    }
+    PumpFor(50ms);
+
+    ASSERT_EQ(program.Prompter().Messages().size(), asked + 1);
+    const MessagePrompt& question = program.Prompter().Messages().back();
+    EXPECT_EQ(question.text, kSaveProjectQuestion);
+    EXPECT_EQ(question.buttons, PromptButtons::YesNoCancel);
+    EXPECT_EQ(program.Prompter().UnexpectedQuestions(), 0);
+    EXPECT_EQ(program.Prompter().AnswersLeft(), 0u);
+    if (c.answer == MessageAnswer::Yes) {
+      EXPECT_EQ(program.Prompter().FilePrompts().back().title, L"Save Project As");
+    }
+    if (c.road == Road::Close) {
+      EXPECT_EQ(program.Core().Frame() == nullptr, c.wentOn);
+      continue;
+    }
+    EXPECT_EQ(program.Document().GetTitle() != L"Test Cube", c.wentOn);
+    // Opening another part keeps the texture; only New starts afresh.
+    if (c.road != Road::New || !c.wentOn) {
+      EXPECT_TRUE(program.Document().IsHeightMapLoaded());
+    }
+  }
+}
+
 // Answering "Yes" to saving must not lose the work when the save does not happen.
 TEST(Program, CloseKeepsTheWindowWhenTheChangesWereNotSaved) {
   Program program(false);
@@ -333,8 +481,8 @@ TEST(Program, CloseKeepsTheWindowWhenTheChangesWereNotSaved) {
   program.Frame().Close();
   PumpFor(100ms);
   ASSERT_NE(program.Core().Frame(), nullptr);
-  EXPECT_EQ(program.Prompter().Messages().back().text, L"Save changes to Test Cube?");
-  EXPECT_TRUE(LogHas(program.Frame(), L"The changes to Test Cube were not saved, so they are kept open."));
+  EXPECT_EQ(program.Prompter().Messages().back().text, kSaveProjectQuestion);
+  EXPECT_EQ(program.Prompter().FilePrompts().back().title, L"Save Project As");
   // Cancel keeps it too, silently.
   program.Prompter().ExpectMessage(MessageAnswer::Cancel);
   program.Frame().Close();
