@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
 #include <dirent.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,6 +16,8 @@
 #include <thread>
 
 #include <wx/accel.h>
+#include <wx/app.h>
+#include <wx/evtloop.h>
 #include <wx/gauge.h>
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
@@ -24,6 +29,7 @@
 #include "app/shell/menu_ids.h"
 #include "app/shell/output_wnd.h"
 #include "app/shell/scripted_prompter.h"
+#include "app/shell/shell_host.h"
 #include "app/shell/startup_timer.h"
 #include "app/shell/view_placeholder.h"
 #include "engine/textures/procedural_registry.h"
@@ -468,6 +474,107 @@ TEST(Program, EveryRoadAwayFromChangesAsksToSaveTheProject) {
     if (c.road != Road::New || !c.wentOn) {
       EXPECT_TRUE(program.Document().IsHeightMapLoaded());
     }
+  }
+}
+
+// Real input through the display server (the XTest extension, which wx has loaded): a key and
+// a click, on a connection of its own so that another thread may send them.
+class ServerInput {
+public:
+  ServerInput() {
+    open_ = Find<Display* (*)(const char*)>("XOpenDisplay");
+    close_ = Find<int (*)(Display*)>("XCloseDisplay");
+    sync_ = Find<int (*)(Display*, Bool)>("XSync");
+    keycode_ = Find<KeyCode (*)(Display*, KeySym)>("XKeysymToKeycode");
+    key_ = Find<int (*)(Display*, unsigned, Bool, unsigned long)>("XTestFakeKeyEvent");
+    button_ = Find<int (*)(Display*, unsigned, Bool, unsigned long)>("XTestFakeButtonEvent");
+    motion_ = Find<int (*)(Display*, int, int, int, unsigned long)>("XTestFakeMotionEvent");
+    if (open_ != nullptr && close_ && sync_ && keycode_ && key_ && button_ && motion_) display_ = open_(nullptr);
+  }
+  ~ServerInput() {
+    if (display_ != nullptr) close_(display_);
+  }
+  bool Ready() const { return display_ != nullptr; }
+  // Moves the pointer to the screen point, clicks there and types x; returns once the server has
+  // passed them on.
+  void KeyAndClickAt(wxPoint screen) {
+    motion_(display_, -1, screen.x, screen.y, 0);
+    button_(display_, 1, True, 0);
+    button_(display_, 1, False, 0);
+    const KeyCode code = keycode_(display_, XK_x);
+    key_(display_, code, True, 0);
+    key_(display_, code, False, 0);
+    sync_(display_, False);
+  }
+
+private:
+  template <typename Function>
+  static Function Find(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
+  }
+  Display* (*open_)(const char*) = nullptr;
+  int (*close_)(Display*) = nullptr;
+  int (*sync_)(Display*, Bool) = nullptr;
+  KeyCode (*keycode_)(Display*, KeySym) = nullptr;
+  int (*key_)(Display*, unsigned, Bool, unsigned long) = nullptr;
+  int (*button_)(Display*, unsigned, Bool, unsigned long) = nullptr;
+  int (*motion_)(Display*, int, int, int, unsigned long) = nullptr;
+  Display* display_ = nullptr;
+};
+
+// Keys and clicks made while a modal mesh job runs are thrown away, not run once it ends; the
+// same input without a job arrives, so the test would see it come late.
+TEST(Program, KeysAndClicksMadeDuringAMeshJobAreThrownAway) {
+  Program program(false);
+  ASSERT_TRUE(program.Started());
+  ServerInput input;
+  ASSERT_TRUE(input.Ready()) << "no XTest on this display";
+  CMainFrame& frame = program.Frame();
+  wxWindow* view = frame.CentreView();
+  int keys = 0;
+  int clicks = 0;
+  view->Bind(wxEVT_KEY_DOWN, [&](wxKeyEvent& event) { keys += event.GetKeyCode() == 'X'; event.Skip(); });
+  // A click soon after the one before comes as a double click.
+  for (const auto type : {wxEVT_LEFT_DOWN, wxEVT_LEFT_DCLICK})
+    view->Bind(type, [&](wxMouseEvent& event) { ++clicks; event.Skip(); });
+  frame.Raise();
+  view->SetFocus();
+  PumpFor(200ms);
+  const wxPoint centre = view->ClientToScreen(wxPoint(view->GetClientSize().x / 2, view->GetClientSize().y / 2));
+  IModalJobRunner* jobs = program.Document().Host().jobs;
+  ASSERT_NE(jobs, nullptr);
+
+  struct Case {
+    const char* name;
+    bool duringJob;
+    int arrived;
+  };
+  const Case cases[] = {
+      {"without a job", false, 1},
+      {"during a job", true, 0},
+      {"without a job after it", false, 1},
+      {"during a second job", true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    keys = 0;
+    clicks = 0;
+    if (c.duringJob) {
+      // From a command, as the menu runs it: inside the main loop.
+      wxGUIEventLoop loop;
+      wxTheApp->CallAfter([&] {
+        EXPECT_TRUE(jobs->RunModalJob([&](const std::atomic<bool>&) { input.KeyAndClickAt(centre); }));
+        loop.Exit();
+      });
+      loop.Run();
+      // Whatever was kept back would be handed on now.
+      PumpFor(300ms);
+    } else {
+      input.KeyAndClickAt(centre);
+      PumpUntil([&] { return keys > 0 && clicks > 0; });
+    }
+    EXPECT_EQ(keys, c.arrived);
+    EXPECT_EQ(clicks, c.arrived);
   }
 }
 
