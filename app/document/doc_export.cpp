@@ -284,7 +284,9 @@ std::string CGrainforgeDoc::MeshInformationReport()
     }
     inputs.detailedLog = IsDetailedLogOn();
     inputs.fileFormat = importReport.format;
-    inputs.bodies = importReport.components;
+    // Counted with the other measurements of the mesh on display: a test shape has no import
+    // report, and a processed result or a repaired part need not have the bodies the file had.
+    inputs.bodies = measurements.bodies;
     if (proceduralTexture) {
         inputs.hasProceduralTexture = true;
         inputs.proceduralDescription = mesh::procedural::DescribeParameters(*proceduralTexture);

@@ -18,6 +18,8 @@ namespace mesh = grainforge::mesh;
 namespace {
 
 constexpr const wchar_t* kProjectFilter = L"Tessary projects (*.gfproj)|*.gfproj|All files (*.*)|*.*||";
+constexpr const wchar_t* kOpenProjectTitle = L"Open Project";
+constexpr const wchar_t* kSaveProjectTitle = L"Save Project As";
 constexpr const wchar_t* kPartFilter = L"STL files (*.stl)|*.stl|All files (*.*)|*.*||";
 
 }  // namespace
@@ -272,7 +274,7 @@ void CGrainforgeDoc::OnFileOpenProject()
     if (host.prompts == nullptr)
         return;
     const std::optional<std::filesystem::path> chosen =
-        host.prompts->AskOpenFile({L"", kProjectFilter, L"", L"gfproj"});
+        host.prompts->AskOpenFile({kOpenProjectTitle, kProjectFilter, L"", L"gfproj"});
     if (!chosen || !SaveModified())
         return;
     (void)OpenDocument(*chosen);
@@ -300,7 +302,7 @@ void CGrainforgeDoc::OnFileSaveProjectAs()
         beside.empty() ? std::filesystem::path("Project") : beside.parent_path() / beside.stem();
     initial += ".gfproj";
     const std::optional<std::filesystem::path> chosen =
-        host.prompts->AskSaveFile({L"", kProjectFilter, PathToWide(initial), L"gfproj"});
+        host.prompts->AskSaveFile({kSaveProjectTitle, kProjectFilter, PathToWide(initial), L"gfproj"});
     if (chosen)
         (void)SaveProject(*chosen);
 }

@@ -389,6 +389,7 @@ MeshMeasurements MeasureMesh(const grainforge::mesh::TriangleMesh& mesh)
     measured.edges = grainforge::mesh::CountEdges(mesh);
     measured.volume = std::fabs(mesh.Volume());
     measured.surfaceArea = mesh.SurfaceArea();
+    measured.bodies = grainforge::mesh::CountBodies(mesh);
     return measured;
 }
 

@@ -81,6 +81,7 @@ struct MeshMeasurements {
     grainforge::mesh::EdgeCounts edges;
     float volume = 0.0f;  // absolute, cubic millimetres
     float surfaceArea = 0.0f;
+    std::uint64_t bodies = 0;  // connected pieces
 };
 
 [[nodiscard]] MeshMeasurements MeasureMesh(const grainforge::mesh::TriangleMesh& mesh);
@@ -99,7 +100,7 @@ struct MeshInformationInputs {
     const grainforge::mesh::SurfaceClassReport* surfaceClasses = nullptr;  // one march a triangle
     bool detailedLog = false;
     grainforge::mesh::StlFormat fileFormat = grainforge::mesh::StlFormat::Unrecognised;
-    std::uint64_t bodies = 0;  // counted when the part was loaded
+    std::uint64_t bodies = 0;  // of the mesh on display
     // With a procedural texture: DescribeParameters of its parameters and the rendered size.
     bool hasProceduralTexture = false;
     std::string proceduralDescription;

@@ -247,18 +247,10 @@ CommandTable CApplicationCore::ApplicationCommands() {
 }
 
 bool CApplicationCore::SaveModified() {
-  if (document_ == nullptr || !document_->IsModified()) return true;
-  const MessageAnswer answer = prompter_->ShowMessage(
-      {L"Tessary", L"Save changes to " + document_->GetTitle() + L"?", PromptButtons::YesNoCancel,
-       PromptIcon::Question});
-  if (answer == MessageAnswer::No) return true;
-  if (answer != MessageAnswer::Yes) return false;
-  document_->OnFileSaveProject();
-  if (!document_->IsModified()) return true;
-  // The save did not happen (refused, failed or cancelled): keep the work rather than lose it.
-  if (frame_ != nullptr)
-    frame_->Log(L"The changes to " + document_->GetTitle() + L" were not saved, so they are kept open.", kWarningLevel);
-  return false;
+  // The document's own question: it offers to save the project, which keeps the part, the
+  // texture and its placement, rather than a bare "save changes" that reads as overwriting the
+  // part's file.
+  return document_ == nullptr || document_->SaveModified();
 }
 
 void CApplicationCore::OnFileNew() {
@@ -269,10 +261,10 @@ void CApplicationCore::OnFileNew() {
 }
 
 void CApplicationCore::OnFileOpen() {
-  if (!SaveModified()) return;
+  // The file first, as Open Project does: a cancelled dialog asks nothing more.
   const std::optional<std::filesystem::path> path = prompter_->AskOpenFile(
       FilePrompt{L"Open STL", {}, {}, {{L"STL Files (*.stl)", {L"*.stl"}}, {L"All Files (*.*)", {L"*"}}}});
-  if (path) OpenDocumentFile(*path);
+  if (path && SaveModified()) OpenDocumentFile(*path);
 }
 
 bool CApplicationCore::OpenDocumentFile(const std::filesystem::path& path) {
@@ -292,11 +284,9 @@ void CApplicationCore::OnOpenRecent(int index) {
 void CApplicationCore::OnDroppedFiles(const std::vector<std::filesystem::path>& paths) {
   const DroppedFiles dropped = ClassifyDroppedFiles(paths);
   if (dropped.part && SaveModified()) OpenDocumentFile(*dropped.part);
-  if (dropped.image) {
-    const std::wstring message = L"Loading a texture from a dropped image is not part of this build yet, so " +
-                                 PathToDisplay(dropped.image->filename()) + L" was left alone.";
-    frame_->Log(message, kWarningLevel);
-  }
+  // After the part, so that a part and its texture dropped together end up together; the load
+  // asks about a normal map itself.
+  if (dropped.image && document_ != nullptr) (void)document_->LoadHeightMap(*dropped.image);
   const std::wstring leftAlone = LeftAloneMessage(dropped.leftAlone);
   if (!leftAlone.empty()) {
     frame_->Log(leftAlone, kWarningLevel);

@@ -1,5 +1,7 @@
 #include "app/shell/shell_host.h"
 
+#include <dlfcn.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -14,6 +16,60 @@
 #include "app/shell/output_wnd.h"
 
 namespace grainforge::app {
+namespace {
+
+// Swallows the input that reaches any window while it lives; one lives for each modal job.
+// A plain yield is no way to drop input in wxGTK: the events it does not dispatch are put back
+// in GTK's queue and run once the job has ended.
+class ModalJobInputFilter final : public wxEventFilter {
+public:
+  ModalJobInputFilter() { wxEvtHandler::AddFilter(this); }
+  ~ModalJobInputFilter() override { wxEvtHandler::RemoveFilter(this); }
+  ModalJobInputFilter(const ModalJobInputFilter&) = delete;
+  ModalJobInputFilter& operator=(const ModalJobInputFilter&) = delete;
+
+  int FilterEvent(wxEvent& event) override {
+    return IsDiscardedDuringModalJob(event.GetEventType()) ? Event_Processed : Event_Skip;
+  }
+};
+
+// Dispatches what GTK holds, input included (the filter drops it), so that nothing is kept
+// for later.
+void DispatchPendingEvents() {
+  if (wxEventLoopBase* loop = wxEventLoopBase::GetActive())
+    loop->YieldFor(wxEVT_CATEGORY_UI | wxEVT_CATEGORY_USER_INPUT);
+}
+
+// A round trip to the display server, so that input it sent before now is in GTK's queue.
+// GTK's own call, found in the running process (wx has loaded GTK); nothing without it.
+void SyncWithDisplayServer() {
+  using DefaultDisplay = void* (*)();
+  using Sync = void (*)(void*);
+  static const auto defaultDisplay =
+      reinterpret_cast<DefaultDisplay>(dlsym(RTLD_DEFAULT, "gdk_display_get_default"));
+  static const auto sync = reinterpret_cast<Sync>(dlsym(RTLD_DEFAULT, "gdk_display_sync"));
+  if (defaultDisplay == nullptr || sync == nullptr) return;
+  if (void* display = defaultDisplay()) sync(display);
+}
+
+}  // namespace
+
+bool IsDiscardedDuringModalJob(wxEventType type) {
+  static const wxEventType discarded[] = {
+      wxEVT_KEY_DOWN, wxEVT_KEY_UP, wxEVT_CHAR, wxEVT_CHAR_HOOK,
+      wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, wxEVT_LEFT_DCLICK,
+      wxEVT_MIDDLE_DOWN, wxEVT_MIDDLE_UP, wxEVT_MIDDLE_DCLICK,
+      wxEVT_RIGHT_DOWN, wxEVT_RIGHT_UP, wxEVT_RIGHT_DCLICK,
+      wxEVT_AUX1_DOWN, wxEVT_AUX1_UP, wxEVT_AUX1_DCLICK,
+      wxEVT_AUX2_DOWN, wxEVT_AUX2_UP, wxEVT_AUX2_DCLICK,
+      wxEVT_MOUSEWHEEL, wxEVT_MOTION, wxEVT_CONTEXT_MENU,
+      wxEVT_MENU, wxEVT_DROP_FILES, wxEVT_CLOSE_WINDOW,
+  };
+  for (const wxEventType candidate : discarded) {
+    if (candidate == type) return true;
+  }
+  return false;
+}
 
 std::vector<FileFilter> ParseDialogFilter(std::wstring_view filter) {
   std::vector<std::wstring> parts;
@@ -123,12 +179,21 @@ bool ShellDocumentHost::RunModalJob(const ModalJob& job) {
   } catch (const std::system_error&) {
     return false;
   }
-  while (!done) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(15));
-    if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) loop->YieldFor(wxEVT_CATEGORY_UI);
-    if (frame_.IsActive() && wxGetKeyState(WXK_ESCAPE)) cancel = true;
+  {
+    // A job started outside the main loop (before it runs, or from a test) still waits in one.
+    const wxEventLoopGuarantor loop;
+    const ModalJobInputFilter discarding;
+    while (!done) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(15));
+      DispatchPendingEvents();
+      // Read from the keyboard itself: the key's events are thrown away with the rest.
+      if (frame_.IsActive() && wxGetKeyState(WXK_ESCAPE)) cancel = true;
+    }
+    worker.join();
+    // Input made in the job's last moments may still be on its way: fetch it and drop it too.
+    SyncWithDisplayServer();
+    DispatchPendingEvents();
   }
-  worker.join();
   return !cancel;
 }
 

@@ -11,6 +11,8 @@
 #include "app/document/document_host.h"
 #include "app/shell/prompter.h"
 
+#include <wx/event.h>
+
 class wxWindow;
 
 namespace grainforge::app {
@@ -23,6 +25,12 @@ std::vector<FileFilter> ParseDialogFilter(std::wstring_view filter);
 // The prompter's file question for the document's request: the initial name split into folder
 // and file name.
 FilePrompt ToFilePrompt(const FileDialogRequest& request);
+
+// Whether an event of this type is thrown away while a modal mesh job runs: keys, clicks, the
+// wheel, moves, menu commands, dropped files and the window's close button. What was typed or
+// clicked while waiting must not act on the part the job then replaces (a click on Process, a
+// key of a text field, a part dropped on the window). Paints, sizes and timers go on.
+bool IsDiscardedDuringModalJob(wxEventType type);
 
 class ShellDocumentHost final : public IOutputLog,
                                 public IInformationBox,
@@ -53,8 +61,9 @@ public:
   void BeginBusy() override;
   void EndBusy() override;
 
-  // Runs the job on one extra thread; meanwhile only paint and size events are handled, and
-  // Escape held while the main window is active sets the cancel flag.
+  // Runs the job on one extra thread; meanwhile only paint and size events are handled, input
+  // is thrown away (also what is still queued when the job ends), and Escape held while the
+  // main window is active sets the cancel flag.
   bool RunModalJob(const ModalJob& job) override;
 
   void AddRecentFile(const std::filesystem::path& path) override;

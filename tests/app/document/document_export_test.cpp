@@ -179,6 +179,54 @@ TEST(DocumentExportTest, MeshInformationOfTheDisplayedMesh)
     EXPECT_FALSE(Contains(doc.MeshInformationReport(), "Volume: 8000.000"));
 }
 
+// The bodies line counts the mesh on display: the test shapes, which no file import counted,
+// and a processed result whose bodies differ from the part's.
+TEST(DocumentExportTest, MeshInformationCountsTheBodiesOnDisplay)
+{
+    struct Case {
+        const char* name;
+        void (app::CGrainforgeDoc::*make)();
+    };
+    const Case shapes[] = {
+        {"cube", &app::CGrainforgeDoc::OnFileTestShapeCube},
+        {"cylinder", &app::CGrainforgeDoc::OnFileTestShapeCylinder},
+        {"sphere", &app::CGrainforgeDoc::OnFileTestShapeSphere},
+    };
+    for (const Case& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        (f.doc.get()->*shape.make)();
+        EXPECT_TRUE(Contains(f.doc->MeshInformationReport(), "  Bodies: 1\r\n")) << f.doc->MeshInformationReport();
+    }
+
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    f.GiveTexture();
+    // A run whose result is the part twice, side by side.
+    doc.pipeline.SetRunForTesting([](mesh::PipelineStages& stages, const mesh::ProgressCallback&) {
+        mesh::TriangleMesh twice = stages.source;
+        const auto offset = static_cast<std::uint32_t>(twice.vertices.size());
+        for (mesh::MeshVertex v : stages.source.vertices) {
+            v.position.x += 50.0f;
+            twice.vertices.push_back(v);
+        }
+        for (const std::uint32_t index : stages.source.indices)
+            twice.indices.push_back(index + offset);
+        twice.ComputeBounds();
+        stages.result = std::move(twice);
+        stages.report = mesh::PipelineReport{};
+        stages.report.resultTriangles = stages.result.TriangleCount();
+        stages.report.displacementReport.displacedVertices = 1;
+        stages.stageDirty = {0, 0, 0, 0};
+        return true;
+    });
+    doc.RequestProcess();
+    f.PollUntilReported();
+    ASSERT_EQ(doc.CurrentDisplayMesh().TriangleCount(), 24u);
+    EXPECT_TRUE(Contains(doc.MeshInformationReport(), "  Bodies: 2\r\n")) << doc.MeshInformationReport();
+}
+
 TEST(DocumentExportTest, CheckPrintabilityAndRepairOnACleanCube)
 {
     DocumentFixture f;

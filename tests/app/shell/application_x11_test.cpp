@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
 #include <dirent.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,6 +16,8 @@
 #include <thread>
 
 #include <wx/accel.h>
+#include <wx/app.h>
+#include <wx/evtloop.h>
 #include <wx/gauge.h>
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
@@ -25,6 +30,7 @@
 #include "app/shell/menu_ids.h"
 #include "app/shell/output_wnd.h"
 #include "app/shell/scripted_prompter.h"
+#include "app/shell/shell_host.h"
 #include "app/shell/startup_timer.h"
 #include "app/shell/view_placeholder.h"
 #include "engine/textures/procedural_registry.h"
@@ -134,6 +140,39 @@ void GiveATexture(CGrainforgeDoc& document) {
   document.RenderProceduralTexture(grainforge::mesh::procedural::CreateProceduralTexture(names.front()), L"");
   ASSERT_TRUE(document.IsHeightMapLoaded());
 }
+
+// An ASCII STL of one triangle.
+void WriteTriangleStl(const std::filesystem::path& path) {
+  std::ofstream stl(path);
+  stl << "solid t\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+         "endloop\nendfacet\nendsolid t\n";
+}
+
+// A 16 x 16 PNG: a grey ramp, or the flat blue of a normal map.
+void WritePng(const std::filesystem::path& path, bool normalMap) {
+  wxImage image(16, 16);
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      const auto grey = static_cast<unsigned char>(x * 16);
+      if (normalMap) image.SetRGB(x, y, 128, 128, 255);
+      else image.SetRGB(x, y, grey, grey, grey);
+    }
+  }
+  ASSERT_TRUE(image.SaveFile(wxString(path.wstring()), wxBITMAP_TYPE_PNG));
+}
+
+// Files dropped on the main window, as the window system delivers them.
+void DropOnFrame(CMainFrame& frame, const std::vector<std::filesystem::path>& paths) {
+  // The event owns the array it is given.
+  auto* names = new wxString[paths.size()];
+  for (std::size_t i = 0; i < paths.size(); ++i) names[i] = wxString(paths[i].wstring());
+  wxDropFilesEvent event(wxEVT_DROP_FILES, static_cast<int>(paths.size()), names);
+  event.SetEventObject(&frame);
+  frame.ProcessWindowEvent(event);
+}
+
+constexpr const wchar_t* kSaveProjectQuestion =
+    L"Save the project before going on?\n\nIt keeps the part, the texture, its placement, the masks and every setting.";
 
 TEST(Program, StartsWithThePanesAtTheirDesignSizesAndSaysItIsReady) {
   Program program(false);
@@ -372,9 +411,225 @@ TEST(Program, NamesInAnyBytesOpenSaveAndComeBackThroughTheRecentList) {
     program.Prompter().ExpectMessage(MessageAnswer::No);
     program.SendMenu(menu_ids::kNew);
     EXPECT_EQ(program.Prompter().Messages().back().text,
-              L"Save changes to " + PathToDisplay(project.filename()) + L"?");
+              L"Save the changes to " + PathToDisplay(project.filename()) + L"?");
     EXPECT_FALSE(program.Document().HasPart());
     for (const std::wstring& line : LogLines(frame)) EXPECT_EQ(DisplayText(line), line);
+  }
+}
+
+// A dropped image becomes the texture, after any part dropped with it, and a normal map is
+// asked about as when it is loaded from the Texture menu.
+TEST(Program, DroppedImagesLoadAsTheTexture) {
+  struct Case {
+    const char* name;
+    bool withPart;
+    bool normalMap;
+    std::vector<MessageAnswer> answers;
+    std::vector<std::wstring> questions;
+  };
+  const Case cases[] = {
+      {"image alone", false, false, {}, {}},
+      {"normal map, converted", false, true, {MessageAnswer::Yes}, {kNormalMapQuestion}},
+      {"image before a part", true, false, {}, {}},
+      {"normal map with a part", true, true, {MessageAnswer::No}, {kNormalMapQuestion}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Program program(false);
+    ASSERT_TRUE(program.Started());
+    const std::filesystem::path part = program.Folder() / "drop.stl";
+    const std::filesystem::path image = program.Folder() / "grain.png";
+    WriteTriangleStl(part);
+    WritePng(image, c.normalMap);
+    for (MessageAnswer answer : c.answers) program.Prompter().ExpectMessage(answer);
+    std::vector<std::filesystem::path> dropped = {image};
+    if (c.withPart) dropped.push_back(part);
+    DropOnFrame(program.Frame(), dropped);
+
+    EXPECT_EQ(program.Document().HasPart(), c.withPart);
+    if (c.withPart) {
+      EXPECT_EQ(program.Document().GetPathName(), part);
+    }
+    EXPECT_TRUE(program.Document().IsHeightMapLoaded());
+    EXPECT_EQ(program.Document().textureImagePath, image.wstring());
+    std::vector<std::wstring> asked;
+    for (const MessagePrompt& prompt : program.Prompter().Messages()) asked.push_back(prompt.text);
+    EXPECT_EQ(asked, c.questions);
+    EXPECT_EQ(program.Prompter().UnexpectedQuestions(), 0);
+    EXPECT_TRUE(LogHas(program.Frame(), L"Loading height map " + image.wstring()));
+  }
+}
+
+// Every road away from modified work asks the document's question, and "Yes" opens the project
+// dialog with its title; "No" goes on, Cancel stays.
+TEST(Program, EveryRoadAwayFromChangesAsksToSaveTheProject) {
+  enum class Road { New, OpenStl, Recent, DroppedPart, Close };
+  struct Case {
+    const char* name;
+    Road road;
+    MessageAnswer answer;
+    bool wentOn;  // the part was replaced or the window closed
+  };
+  const Case cases[] = {
+      {"New, no", Road::New, MessageAnswer::No, true},
+      {"New, cancel", Road::New, MessageAnswer::Cancel, false},
+      {"Open STL, no", Road::OpenStl, MessageAnswer::No, true},
+      {"Open STL, yes without saving", Road::OpenStl, MessageAnswer::Yes, false},
+      {"recent file, no", Road::Recent, MessageAnswer::No, true},
+      {"recent file, cancel", Road::Recent, MessageAnswer::Cancel, false},
+      {"dropped part, no", Road::DroppedPart, MessageAnswer::No, true},
+      {"dropped part, yes without saving", Road::DroppedPart, MessageAnswer::Yes, false},
+      {"close, cancel", Road::Close, MessageAnswer::Cancel, false},
+      {"close, no", Road::Close, MessageAnswer::No, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Program program(false);
+    ASSERT_TRUE(program.Started());
+    const std::filesystem::path part = program.Folder() / "other.stl";
+    WriteTriangleStl(part);
+    program.Core().OpenDocumentFile(part);  // the recent list's only entry
+    program.SendMenu(menu_ids::kTestCube);
+    GiveATexture(program.Document());
+    program.Document().SetModifiedFlag(true);  // as any edit leaves it
+    const std::size_t asked = program.Prompter().Messages().size();
+
+    if (c.road == Road::OpenStl) program.Prompter().ExpectFile(part);
+    program.Prompter().ExpectMessage(c.answer);
+    if (c.answer == MessageAnswer::Yes) program.Prompter().ExpectFile(std::nullopt);  // the save dialog, cancelled
+    switch (c.road) {
+      case Road::New: program.SendMenu(menu_ids::kNew); break;
+      case Road::OpenStl: program.SendMenu(menu_ids::kOpenStl); break;
+      case Road::Recent: {
+        wxCommandEvent event(wxEVT_MENU, wxID_FILE1);
+        event.SetEventObject(&program.Frame());
+        program.Frame().ProcessWindowEvent(event);
+        break;
+      }
+      case Road::DroppedPart: DropOnFrame(program.Frame(), {part}); break;
+      case Road::Close: program.Frame().Close(); break;
+    }
+    PumpFor(50ms);
+
+    ASSERT_EQ(program.Prompter().Messages().size(), asked + 1);
+    const MessagePrompt& question = program.Prompter().Messages().back();
+    EXPECT_EQ(question.text, kSaveProjectQuestion);
+    EXPECT_EQ(question.buttons, PromptButtons::YesNoCancel);
+    EXPECT_EQ(program.Prompter().UnexpectedQuestions(), 0);
+    EXPECT_EQ(program.Prompter().AnswersLeft(), 0u);
+    if (c.answer == MessageAnswer::Yes) {
+      EXPECT_EQ(program.Prompter().FilePrompts().back().title, L"Save Project As");
+    }
+    if (c.road == Road::Close) {
+      EXPECT_EQ(program.Core().Frame() == nullptr, c.wentOn);
+      continue;
+    }
+    EXPECT_EQ(program.Document().GetTitle() != L"Test Cube", c.wentOn);
+    // Opening another part keeps the texture; only New starts afresh.
+    if (c.road != Road::New || !c.wentOn) {
+      EXPECT_TRUE(program.Document().IsHeightMapLoaded());
+    }
+  }
+}
+
+// Real input through the display server (the XTest extension, which wx has loaded): a key and
+// a click, on a connection of its own so that another thread may send them.
+class ServerInput {
+public:
+  ServerInput() {
+    open_ = Find<Display* (*)(const char*)>("XOpenDisplay");
+    close_ = Find<int (*)(Display*)>("XCloseDisplay");
+    sync_ = Find<int (*)(Display*, Bool)>("XSync");
+    keycode_ = Find<KeyCode (*)(Display*, KeySym)>("XKeysymToKeycode");
+    key_ = Find<int (*)(Display*, unsigned, Bool, unsigned long)>("XTestFakeKeyEvent");
+    button_ = Find<int (*)(Display*, unsigned, Bool, unsigned long)>("XTestFakeButtonEvent");
+    motion_ = Find<int (*)(Display*, int, int, int, unsigned long)>("XTestFakeMotionEvent");
+    if (open_ != nullptr && close_ && sync_ && keycode_ && key_ && button_ && motion_) display_ = open_(nullptr);
+  }
+  ~ServerInput() {
+    if (display_ != nullptr) close_(display_);
+  }
+  bool Ready() const { return display_ != nullptr; }
+  // Moves the pointer to the screen point, clicks there and types x; returns once the server has
+  // passed them on.
+  void KeyAndClickAt(wxPoint screen) {
+    motion_(display_, -1, screen.x, screen.y, 0);
+    button_(display_, 1, True, 0);
+    button_(display_, 1, False, 0);
+    const KeyCode code = keycode_(display_, XK_x);
+    key_(display_, code, True, 0);
+    key_(display_, code, False, 0);
+    sync_(display_, False);
+  }
+
+private:
+  template <typename Function>
+  static Function Find(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
+  }
+  Display* (*open_)(const char*) = nullptr;
+  int (*close_)(Display*) = nullptr;
+  int (*sync_)(Display*, Bool) = nullptr;
+  KeyCode (*keycode_)(Display*, KeySym) = nullptr;
+  int (*key_)(Display*, unsigned, Bool, unsigned long) = nullptr;
+  int (*button_)(Display*, unsigned, Bool, unsigned long) = nullptr;
+  int (*motion_)(Display*, int, int, int, unsigned long) = nullptr;
+  Display* display_ = nullptr;
+};
+
+// Keys and clicks made while a modal mesh job runs are thrown away, not run once it ends; the
+// same input without a job arrives, so the test would see it come late.
+TEST(Program, KeysAndClicksMadeDuringAMeshJobAreThrownAway) {
+  Program program(false);
+  ASSERT_TRUE(program.Started());
+  ServerInput input;
+  ASSERT_TRUE(input.Ready()) << "no XTest on this display";
+  CMainFrame& frame = program.Frame();
+  wxWindow* view = frame.CentreView();
+  int keys = 0;
+  int clicks = 0;
+  view->Bind(wxEVT_KEY_DOWN, [&](wxKeyEvent& event) { keys += event.GetKeyCode() == 'X'; event.Skip(); });
+  // A click soon after the one before comes as a double click.
+  for (const auto type : {wxEVT_LEFT_DOWN, wxEVT_LEFT_DCLICK})
+    view->Bind(type, [&](wxMouseEvent& event) { ++clicks; event.Skip(); });
+  frame.Raise();
+  view->SetFocus();
+  PumpFor(200ms);
+  const wxPoint centre = view->ClientToScreen(wxPoint(view->GetClientSize().x / 2, view->GetClientSize().y / 2));
+  IModalJobRunner* jobs = program.Document().Host().jobs;
+  ASSERT_NE(jobs, nullptr);
+
+  struct Case {
+    const char* name;
+    bool duringJob;
+    int arrived;
+  };
+  const Case cases[] = {
+      {"without a job", false, 1},
+      {"during a job", true, 0},
+      {"without a job after it", false, 1},
+      {"during a second job", true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    keys = 0;
+    clicks = 0;
+    if (c.duringJob) {
+      // From a command, as the menu runs it: inside the main loop.
+      wxGUIEventLoop loop;
+      wxTheApp->CallAfter([&] {
+        EXPECT_TRUE(jobs->RunModalJob([&](const std::atomic<bool>&) { input.KeyAndClickAt(centre); }));
+        loop.Exit();
+      });
+      loop.Run();
+      // Whatever was kept back would be handed on now.
+      PumpFor(300ms);
+    } else {
+      input.KeyAndClickAt(centre);
+      PumpUntil([&] { return keys > 0 && clicks > 0; });
+    }
+    EXPECT_EQ(keys, c.arrived);
+    EXPECT_EQ(clicks, c.arrived);
   }
 }
 
@@ -388,8 +643,8 @@ TEST(Program, CloseKeepsTheWindowWhenTheChangesWereNotSaved) {
   program.Frame().Close();
   PumpFor(100ms);
   ASSERT_NE(program.Core().Frame(), nullptr);
-  EXPECT_EQ(program.Prompter().Messages().back().text, L"Save changes to Test Cube?");
-  EXPECT_TRUE(LogHas(program.Frame(), L"The changes to Test Cube were not saved, so they are kept open."));
+  EXPECT_EQ(program.Prompter().Messages().back().text, kSaveProjectQuestion);
+  EXPECT_EQ(program.Prompter().FilePrompts().back().title, L"Save Project As");
   // Cancel keeps it too, silently.
   program.Prompter().ExpectMessage(MessageAnswer::Cancel);
   program.Frame().Close();

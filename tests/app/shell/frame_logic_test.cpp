@@ -220,6 +220,24 @@ TEST(ViewPlaceholderText, GivesTheStartHintUntilAPartIsLoaded) {
   EXPECT_EQ(ViewPlaceholderText(true, L"Test Cube", 12).rfind(L"Test Cube: 12 triangles", 0), 0u);
 }
 
+// Which events a modal mesh job throws away: input and what input starts, never paints,
+// sizes or timers.
+TEST(ModalJobInput, DropsInputButNotPaints) {
+  struct Case {
+    wxEventType type;
+    bool discarded;
+  };
+  const Case cases[] = {
+      {wxEVT_KEY_DOWN, true},   {wxEVT_CHAR, true},         {wxEVT_CHAR_HOOK, true},
+      {wxEVT_LEFT_DOWN, true},  {wxEVT_LEFT_UP, true},      {wxEVT_RIGHT_DOWN, true},
+      {wxEVT_MOUSEWHEEL, true}, {wxEVT_MENU, true},         {wxEVT_DROP_FILES, true},
+      {wxEVT_CLOSE_WINDOW, true},
+      {wxEVT_PAINT, false},     {wxEVT_SIZE, false},        {wxEVT_SCROLLWIN_TOP, false},
+      {wxEVT_IDLE, false},      {wxEVT_SET_FOCUS, false},   {wxEVT_UPDATE_UI, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsDiscardedDuringModalJob(c.type), c.discarded) << c.type;
+}
+
 }  // namespace
 }  // namespace grainforge::app
 
