@@ -163,9 +163,11 @@ void RemeshSettingsFromJson(const JsonView& node, RemeshSettings& settings);
 float ContourCellSize(const TriangleMesh& mesh, const RemeshSettings& settings,
     bool* capped = nullptr);
 
-// Triangles a remesh of `mesh` with `settings` will make, from the surface area; zero for an
-// inconsistent mesh, and none estimated when a NaN coordinate makes the area NaN. For the contour remesh it runs about 8% high on faces lying in the grid
-// and about 28% low on curved parts (the real count is some 1.39 times the estimate).
+// Triangles a remesh of `mesh` with `settings` will make; zero for an inconsistent mesh, and
+// none estimated when a NaN coordinate makes the area NaN. The isotropic remesh's count comes
+// from the surface area; the contour's from the surface's shadows on the three axis planes,
+// which count the grid edges it crosses, so it holds for faces in the grid and curved parts
+// alike.
 RemeshEstimate EstimateRemeshResult(const TriangleMesh& mesh, const RemeshSettings& settings);
 
 // Closes the running stage (adding its milliseconds to the entry of its name, or appending

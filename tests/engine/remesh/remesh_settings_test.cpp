@@ -107,16 +107,17 @@ TEST(ContourCellSize, SmallestCellAndCap)
 
 TEST(EstimateRemeshResult, GivesTheAreaRuleNumbers)
 {
-    // A 10 mm cube has 600 mm2. Contour cell 0.5: 600 / (0.25 / 2.16) = 5184 triangles;
-    // isotropic edge 1: 600 / (sqrt(3) / 4) = 1385.6, truncated.
+    // A 10 mm cube has 600 mm2, all of it lying in the grid's planes. Contour cell 0.5: two
+    // triangles per crossed cell, 2 x 600 / 0.25 = 4800; isotropic edge 1: 600 / (sqrt(3) / 4)
+    // = 1385.6, truncated.
     const TriangleMesh cube = MakeTestCube(10.0f);
     RemeshSettings s;
     s.targetEdgeMillimetres = 0.5f;
     RemeshEstimate e = EstimateRemeshResult(cube, s);
     EXPECT_EQ(e.countedTriangles, 12u);
     EXPECT_NEAR(e.areaSquareMillimetres, 600.0, 1e-9);
-    EXPECT_EQ(e.estimatedTriangles, 5184u);
-    EXPECT_EQ(e.totalTriangles, 5184u);
+    EXPECT_EQ(e.estimatedTriangles, 4800u);
+    EXPECT_EQ(e.totalTriangles, 4800u);
     EXPECT_EQ(e.cappedCellMillimetres, 0.0f);
     s.method = RemeshMethod::isotropic;
     s.targetEdgeMillimetres = 1.0f;
