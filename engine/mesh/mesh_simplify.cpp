@@ -7,6 +7,7 @@
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/large_pages.h"
 #include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/triangle_contact.h"
 
 #include <algorithm>
 #include <array>
@@ -178,6 +179,16 @@ private:
     LargeVector<Candidate> nodes_;
 };
 
+// Where the result will hold a position: in float, as Compact writes it. The floats pass
+// through memory the optimiser may not look into: g++ 12 drops a plain double -> float ->
+// double round trip of x and y when it vectorises the pair, which left them unrounded.
+Point3 Written(D3 p)
+{
+    Vec3 rounded{static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
+    asm("" : "+m"(rounded));
+    return {rounded.x, rounded.y, rounded.z};
+}
+
 // The working state of one run and its collapse loop.
 class Simplifier {
 public:
@@ -207,6 +218,9 @@ private:
     void PushNeighbourCandidates(std::uint32_t keep, std::size_t start);
     bool PassesLinkTest(std::uint32_t keep, std::uint32_t remove);
     bool PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 position);
+    bool PassesContactTest(std::uint32_t keep, std::uint32_t remove, D3 position);
+    void PrefetchRim(std::uint32_t keep, std::uint32_t remove) const;
+    ContactTriangle ContactOf(const FaceState& face, std::uint32_t keep, std::uint32_t remove, const Point3& moved) const;
     void GatherLive(std::uint32_t v, std::vector<std::uint32_t>& out) const;
     std::uint32_t NextStamp();
     D3 FaceNormal(const FaceState& face) const;
@@ -220,6 +234,9 @@ private:
     // million triangle relief).
     LargeVector<VertexState> vertex_;
     LargeVector<VertexLife> life_;
+    // Each position as the result will hold it, in float: the contact test reads the positions
+    // of two rings of vertices, and these pack five to a cache line where the states take one.
+    LargeVector<Vec3> written_;
     LargeVector<std::uint32_t> incidence_;
     std::size_t initialIncidence_ = 0;
     std::uint32_t stampCounter_ = 0;
@@ -237,6 +254,8 @@ private:
     std::vector<std::uint32_t> keepList_;
     std::vector<std::uint32_t> removeList_;
     std::vector<std::uint32_t> scratch_;
+    std::vector<ContactTriangle> fan_;
+    std::vector<std::uint32_t> ring_;
 };
 
 void Simplifier::Setup()
@@ -245,9 +264,11 @@ void Simplifier::Setup()
     const std::size_t triangleCount = mesh_.TriangleCount();
     vertex_.resize(vertexCount);
     life_.resize(vertexCount);
+    written_.resize(vertexCount);
     ParallelFor(vertexCount, [&](std::size_t v) {
         const Vec3 p = mesh_.vertices[v].position;
         vertex_[v].position = {p.x, p.y, p.z};
+        written_[v] = p;
     });
     face_.resize(triangleCount);
     alive_.resize(triangleCount);
@@ -530,6 +551,114 @@ bool Simplifier::PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 posi
     return true;
 }
 
+
+ContactTriangle Simplifier::ContactOf(const FaceState& face, std::uint32_t keep, std::uint32_t remove,
+                                      const Point3& moved) const
+{
+    ContactTriangle contact;
+    for (int k = 0; k < 3; ++k) {
+        const std::uint32_t c = face.corner[k];
+        const bool merged = c == keep || c == remove;
+        contact.index[k] = merged ? keep : c;
+        if (merged)
+            contact.point[k] = moved;
+        else
+            contact.point[k] = {written_[c].x, written_[c].y, written_[c].z};
+    }
+    PrepareContact(contact);
+    return contact;
+}
+
+// The tip test bounds how far each triangle of the merged fan turns, but says nothing about
+// the fan against its neighbours, and it reads positions before they are rounded to float,
+// which at large coordinates moves them by a good share of a triangle. So the fan is checked
+// as the result will hold it: no triangle without area, none meeting another of the fan or a
+// triangle round the fan's rim anywhere but at shared vertices.
+bool Simplifier::PassesContactTest(std::uint32_t keep, std::uint32_t remove, D3 position)
+{
+    const Point3 moved = Written(position);
+    fan_.clear();
+    scratch_.clear();
+    for (const std::vector<std::uint32_t>* list : {&keepList_, &removeList_}) {
+        for (const std::uint32_t t : *list) {
+            const FaceState& face = face_[t];
+            if (HasCorner(face, keep) && HasCorner(face, remove))
+                continue;
+            fan_.push_back(ContactOf(face, keep, remove, moved));
+            const ContactTriangle& added = fan_.back();
+            if (PointsCollinear(added.point[0], added.point[1], added.point[2]))
+                return false;
+            for (const std::uint32_t c : added.index)
+                if (c != keep)
+                    scratch_.push_back(c);
+        }
+    }
+    Point3 fanLow = fan_.empty() ? Point3{} : fan_[0].low;
+    Point3 fanHigh = fan_.empty() ? Point3{} : fan_[0].high;
+    for (std::size_t i = 0; i < fan_.size(); ++i) {
+        for (int axis = 0; axis < 3; ++axis) {
+            fanLow[axis] = std::min(fanLow[axis], fan_[i].low[axis]);
+            fanHigh[axis] = std::max(fanHigh[axis], fan_[i].high[axis]);
+        }
+        for (std::size_t j = i + 1; j < fan_.size(); ++j)
+            if (TrianglesMeetBeyondSharedVertices(fan_[i], fan_[j]))
+                return false;
+    }
+    // The triangles round the rim: those on a rim vertex that are not on keep or remove. They
+    // lie all over memory: each step asks for all it will read next before reading any.
+    std::sort(scratch_.begin(), scratch_.end());
+    scratch_.erase(std::unique(scratch_.begin(), scratch_.end()), scratch_.end());
+    for (const std::uint32_t w : scratch_) {
+        const std::size_t start = vertex_[w].incidenceStart;
+        const std::size_t end = start + life_[w].incidenceCount;
+        for (std::size_t i = start; i < end; ++i) {
+            __builtin_prefetch(&face_[incidence_[i]]);
+            __builtin_prefetch(&alive_[incidence_[i]]);
+        }
+    }
+    ring_.clear();
+    for (const std::uint32_t w : scratch_) {
+        const std::size_t start = vertex_[w].incidenceStart;
+        const std::size_t end = start + life_[w].incidenceCount;
+        for (std::size_t i = start; i < end; ++i) {
+            const std::uint32_t t = incidence_[i];
+            if (alive_[t] != 0 && !HasCorner(face_[t], keep) && !HasCorner(face_[t], remove)) {
+                ring_.push_back(t);
+                for (const std::uint32_t c : face_[t].corner)
+                    __builtin_prefetch(&written_[c]);
+            }
+        }
+    }
+    std::sort(ring_.begin(), ring_.end());
+    ring_.erase(std::unique(ring_.begin(), ring_.end()), ring_.end());
+    for (const std::uint32_t t : ring_) {
+        const ContactTriangle other = ContactOf(face_[t], keep, remove, moved);
+        if (!(other.low[0] <= fanHigh[0] && fanLow[0] <= other.high[0] && other.low[1] <= fanHigh[1]
+                && fanLow[1] <= other.high[1] && other.low[2] <= fanHigh[2] && fanLow[2] <= other.high[2]))
+            continue;
+        for (const ContactTriangle& mine : fan_)
+            if (TrianglesMeetBeyondSharedVertices(mine, other))
+                return false;
+    }
+    return true;
+}
+
+// Asks for the incidence lists of the rim vertices, which the contact test reads, while the tip
+// test works on what is already at hand.
+void Simplifier::PrefetchRim(std::uint32_t keep, std::uint32_t remove) const
+{
+    for (const std::vector<std::uint32_t>* list : {&keepList_, &removeList_}) {
+        for (const std::uint32_t t : *list) {
+            for (const std::uint32_t c : face_[t].corner) {
+                if (c != keep && c != remove) {
+                    __builtin_prefetch(&life_[c]);
+                    __builtin_prefetch(&incidence_[vertex_[c].incidenceStart]);
+                }
+            }
+        }
+    }
+}
+
 void Simplifier::TryCollapse(std::uint32_t a, std::uint32_t b)
 {
     std::uint32_t keep = a;
@@ -557,8 +686,13 @@ void Simplifier::TryCollapse(std::uint32_t a, std::uint32_t b)
         ++report_.refusedPinch;
         return;
     }
+    PrefetchRim(keep, remove);
     if (!PassesTipTest(keep, remove, position))
         return;
+    if (!PassesContactTest(keep, remove, position)) {
+        ++report_.refusedTip;
+        return;
+    }
     const std::size_t start = MergeInto(keep, remove, position, edgeTriangles);
     report_.largestError = std::max(report_.largestError, static_cast<float>(cost));
     ++report_.collapses;
@@ -592,6 +726,8 @@ std::size_t Simplifier::MergeInto(std::uint32_t keep, std::uint32_t remove, D3 p
     life_[remove].incidenceCount = 0;
     AddTo(k.quadric, vertex_[remove].quadric);
     k.position = position;
+    const Point3 rounded = Written(position);
+    written_[keep] = {static_cast<float>(rounded[0]), static_cast<float>(rounded[1]), static_cast<float>(rounded[2])};
     ++life_[keep].version;
     ++life_[remove].version;
     return start;

@@ -1,0 +1,196 @@
+#include "engine/mesh/triangle_contact.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace grainforge::mesh {
+namespace {
+
+// Exact sign of the orientation of a, b, c seen along axis `dropped`: the three points
+// flattened into a plane of constant height, against a point one unit above a.
+int Orient2d(const Point3& a, const Point3& b, const Point3& c, int dropped)
+{
+    const int u = (dropped + 1) % 3;
+    const int v = (dropped + 2) % 3;
+    return Orient3d({a[u], a[v], 0.0}, {b[u], b[v], 0.0}, {c[u], c[v], 0.0}, {a[u], a[v], 1.0});
+}
+
+// The axis along which the triangle is seen with the most area (it keeps an area there unless
+// the corners are collinear), or -1 when they are collinear.
+int DropForArea(const Point3& a, const Point3& b, const Point3& c)
+{
+    const double e1[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+    const double e2[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+    const double n[3] = {std::fabs(e1[1] * e2[2] - e1[2] * e2[1]), std::fabs(e1[2] * e2[0] - e1[0] * e2[2]),
+        std::fabs(e1[0] * e2[1] - e1[1] * e2[0])};
+    int first = n[0] >= n[1] ? (n[0] >= n[2] ? 0 : 2) : (n[1] >= n[2] ? 1 : 2);
+    if (Orient2d(a, b, c, first) != 0)
+        return first;
+    for (int dropped = 0; dropped < 3; ++dropped)
+        if (dropped != first && Orient2d(a, b, c, dropped) != 0)
+            return dropped;
+    return -1;
+}
+
+
+bool BoxesMeet(const ContactTriangle& a, const ContactTriangle& b)
+{
+    for (int axis = 0; axis < 3; ++axis)
+        if (a.high[axis] < b.low[axis] || b.high[axis] < a.low[axis])
+            return false;
+    return true;
+}
+
+double Norm(double x, double y, double z) { return std::sqrt(x * x + y * y + z * z); }
+
+// Closed coplanar triangles are apart exactly when an edge line of one has the whole other
+// strictly outside (a separating line of two convex shapes can be laid along an edge).
+bool CoplanarTrianglesMeet(const ContactTriangle& a, const ContactTriangle& b, int dropped)
+{
+    const auto separatedByAnEdgeOf = [dropped](const ContactTriangle& x, const ContactTriangle& y) {
+        const int turn = Orient2d(x.point[0], x.point[1], x.point[2], dropped);
+        for (int e = 0; e < 3; ++e) {
+            bool allOutside = true;
+            for (const Point3& r : y.point)
+                allOutside = allOutside && Orient2d(x.point[e], x.point[(e + 1) % 3], r, dropped) * turn < 0;
+            if (allOutside)
+                return true;
+        }
+        return false;
+    };
+    return !separatedByAnEdgeOf(a, b) && !separatedByAnEdgeOf(b, a);
+}
+
+// Coplanar triangles s-a1-a2 and s-b1-b2 meet beyond s when their angular spans at s overlap:
+// a bounding ray of one lies in the closed span of the other (each span under half a turn).
+bool CoplanarFansMeet(const Point3& s, std::array<Point3, 2> a, std::array<Point3, 2> b, int dropped)
+{
+    if (Orient2d(s, a[0], a[1], dropped) < 0)
+        std::swap(a[0], a[1]);
+    if (Orient2d(s, b[0], b[1], dropped) < 0)
+        std::swap(b[0], b[1]);
+    const auto inSpan = [&](const std::array<Point3, 2>& span, const Point3& ray) {
+        return Orient2d(s, span[0], ray, dropped) >= 0 && Orient2d(s, ray, span[1], dropped) >= 0;
+    };
+    return inSpan(a, b[0]) || inSpan(a, b[1]) || inSpan(b, a[0]) || inSpan(b, a[1]);
+}
+
+// The side of a's plane on which a point lies, from the stored normal when the rounding of
+// that product cannot change its sign (the bound is a thousand times the worst rounding of
+// differences, cross and dot products in double), else exactly.
+int SideOf(const ContactTriangle& a, const Point3& q)
+{
+    const double dx = q[0] - a.point[0][0];
+    const double dy = q[1] - a.point[0][1];
+    const double dz = q[2] - a.point[0][2];
+    const double side = a.normal[0] * dx + a.normal[1] * dy + a.normal[2] * dz;
+    const double bound = 1e-12 * a.edgeProduct * Norm(dx, dy, dz);
+    if (side > bound)
+        return 1;
+    if (side < -bound)
+        return -1;
+    return Orient3d(a.point[0], a.point[1], a.point[2], q);
+}
+
+bool Coplanar(const ContactTriangle& a, const ContactTriangle& b)
+{
+    for (const Point3& p : b.point)
+        if (SideOf(a, p) != 0)
+            return false;
+    return true;
+}
+
+// Whether the corners of `b` at the given positions all lie strictly on one side of a's plane.
+bool StrictlyOnOneSide(const ContactTriangle& a, const ContactTriangle& b, const int* corners, int count)
+{
+    const int first = SideOf(a, b.point[corners[0]]);
+    if (first == 0)
+        return false;
+    for (int k = 1; k < count; ++k)
+        if (SideOf(a, b.point[corners[k]]) != first)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+void PrepareContact(ContactTriangle& t)
+{
+    const Point3& p0 = t.point[0];
+    const double e1[3] = {t.point[1][0] - p0[0], t.point[1][1] - p0[1], t.point[1][2] - p0[2]};
+    const double e2[3] = {t.point[2][0] - p0[0], t.point[2][1] - p0[1], t.point[2][2] - p0[2]};
+    t.normal = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+    t.edgeProduct = Norm(e1[0], e1[1], e1[2]) * Norm(e2[0], e2[1], e2[2]);
+    for (int axis = 0; axis < 3; ++axis) {
+        t.low[axis] = std::min({t.point[0][axis], t.point[1][axis], t.point[2][axis]});
+        t.high[axis] = std::max({t.point[0][axis], t.point[1][axis], t.point[2][axis]});
+    }
+}
+
+bool PointsCollinear(const Point3& a, const Point3& b, const Point3& c) { return DropForArea(a, b, c) < 0; }
+
+bool TrianglesMeetBeyondSharedVertices(const ContactTriangle& a, const ContactTriangle& b)
+{
+    int sharedA[3];
+    int sharedB[3];
+    int shared = 0;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            if (a.index[i] == b.index[j]) {
+                sharedA[shared] = i;
+                sharedB[shared] = j;
+                ++shared;
+            }
+        }
+    }
+    if (shared == 3)
+        return true;
+    if (shared == 0) {
+        if (!BoxesMeet(a, b))
+            return false;
+        static constexpr int kAll[3] = {0, 1, 2};
+        if (StrictlyOnOneSide(a, b, kAll, 3) || StrictlyOnOneSide(b, a, kAll, 3))
+            return false;
+        if (Coplanar(a, b)) {
+            const int dropped = DropForArea(a.point[0], a.point[1], a.point[2]);
+            return dropped >= 0 && CoplanarTrianglesMeet(a, b, dropped);
+        }
+        // Each edge of one against the other, on the points as given.
+        for (int i = 0; i < 3; ++i) {
+            const int next = (i + 1) % 3;
+            if (SegmentCrossesTriangle(a.point[i], a.point[next], b.point[0], b.point[1], b.point[2])
+                || SegmentCrossesTriangle(b.point[i], b.point[next], a.point[0], a.point[1], a.point[2]))
+                return true;
+        }
+        return false;
+    }
+    if (shared == 1) {
+        const int i = sharedA[0];
+        const int j = sharedB[0];
+        const int otherA[2] = {(i + 1) % 3, (i + 2) % 3};
+        const int otherB[2] = {(j + 1) % 3, (j + 2) % 3};
+        if (StrictlyOnOneSide(a, b, otherB, 2) || StrictlyOnOneSide(b, a, otherA, 2))
+            return false;
+        if (Coplanar(a, b)) {
+            const int dropped = DropForArea(a.point[0], a.point[1], a.point[2]);
+            return dropped >= 0 && CoplanarFansMeet(a.point[i], {a.point[otherA[0]], a.point[otherA[1]]},
+                {b.point[otherB[0]], b.point[otherB[1]]}, dropped);
+        }
+        // The planes meet in a line through the shared vertex; the triangles overlap on it
+        // beyond that vertex exactly when the edge opposite it in one meets the other.
+        return SegmentCrossesTriangle(a.point[otherA[0]], a.point[otherA[1]], b.point[0], b.point[1], b.point[2])
+            || SegmentCrossesTriangle(b.point[otherB[0]], b.point[otherB[1]], a.point[0], a.point[1], a.point[2]);
+    }
+    // One shared edge: triangles in different planes meet only on it.
+    const int apexA = 3 - sharedA[0] - sharedA[1];
+    const int apexB = 3 - sharedB[0] - sharedB[1];
+    if (SideOf(a, b.point[apexB]) != 0)
+        return false;
+    const Point3& s0 = a.point[sharedA[0]];
+    const Point3& s1 = a.point[sharedA[1]];
+    const int dropped = DropForArea(a.point[0], a.point[1], a.point[2]);
+    return dropped >= 0 && Orient2d(s0, s1, a.point[apexA], dropped) * Orient2d(s0, s1, b.point[apexB], dropped) > 0;
+}
+
+}  // namespace grainforge::mesh
