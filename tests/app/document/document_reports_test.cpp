@@ -1,5 +1,8 @@
 #include "app/document/document_reports.h"
 
+#include "app/document/grainforge_doc.h"
+#include "engine/pipeline/printability_check.h"
+
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/shapes.h"
 
@@ -118,6 +121,32 @@ TEST(BeforeSaving, CheckLinesAndEmptyMesh)
                     "checked\r\n");
     EXPECT_FALSE(BeforeSavingReport(mesh::TriangleMesh{}, mesh::BaseProtection{}, text));
     EXPECT_EQ(text, "Before saving:\r\n  PROBLEM the mesh has no triangles\r\n");
+}
+
+// The checklist's support lines agree with the check after a run: a place laid in the air is
+// never passed as "nothing needs support".
+TEST(BeforeSaving, SupportLinesAgreeWithTheRunCheck)
+{
+    struct Case {
+        const char* name;
+        mesh::TriangleMesh part;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"cube", CubeOnTheBed(20.0f), "  ok      nothing needs support\r\n"},
+        {"plate reaching 7 mm", test::Combined(test::MakeBox({0, 0, 0}, {10, 10, 10}), test::MakeBox({0, 0, 10}, {17, 10, 12})),
+            "  note    1 place(s) laid in the air: support needed (the first at "},
+        {"plate above a gap", test::Combined(test::MakeBox({0, 0, 0}, {10, 10, 10}), test::MakeBox({0, 0, 12}, {10, 10, 14})),
+            "  note    1 feature(s) need support: nothing beneath them (the first at "},
+    };
+    for (const Case& c : cases) {
+        std::string text;
+        (void)BeforeSavingReport(c.part, mesh::BaseProtection{}, text);
+        EXPECT_NE(text.find(c.line), std::string::npos) << c.name << "\n" << text;
+        const mesh::PrintabilityReport run = mesh::CheckPrintability(c.part, DocumentPrintability(2, false));
+        const bool supportNeeded = !run.featuresInAir.empty() || !run.airPlaces.empty();
+        EXPECT_EQ(text.find("nothing needs support") == std::string::npos, supportNeeded) << c.name;
+    }
 }
 
 // ---- Notes after a run ----
