@@ -176,9 +176,10 @@ bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, con
     }
     if (!result.ok) {
         LogMessage("Export failed: " + result.error, kLogError);
-        ShowInformation(L"This file could not be saved.\n" + Utf8ToWide(result.error), kInfoError);
+        ShowInformation(std::wstring(kSaveFailedText) + L"\n" + Utf8ToWide(result.error), kInfoError);
         return false;
     }
+    ClearSaveFailure();
     LogUtf8Lines(mesh::FormatExportReport(result.report));
     return true;
 }

@@ -49,6 +49,9 @@ std::string Vec3Text(Vec3 v) { return Format("%.3f, %.3f, %.3f", v.x, v.y, v.z);
 
 constexpr const char* kEnd = "\r\n";
 
+// The layer a plane projection takes its texture from (the top side's).
+constexpr int kPlaneLayer = 4;
+
 // ---- The checklist's steps ----
 
 void AppendValidationLines(const grainforge::mesh::TriangleMesh& mesh, std::string& text, bool& allPassed)
@@ -159,8 +162,13 @@ std::string PlacementBlock(const MeshInformationInputs& in)
     using grainforge::mesh::ProjectionKind;
     const grainforge::mesh::Projection& projection = in.projection;
     const int active = projection.activeLayer;
-    const std::string label = active < 0 ? std::string("All sides") : "Side " + std::string(grainforge::mesh::BoxSideName(active));
-    const int shown = std::clamp(active, 0, grainforge::mesh::kBoxSideCount - 1);
+    std::string label = active < 0 ? std::string("All sides") : "Side " + std::string(grainforge::mesh::BoxSideName(active));
+    int shown = std::clamp(active, 0, grainforge::mesh::kBoxSideCount - 1);
+    if (projection.type == ProjectionKind::Plane) {
+        // A plane has no sides to choose from: it reads the top side's layer whatever is chosen.
+        label = "Plane projection";
+        shown = kPlaneLayer;
+    }
     const grainforge::mesh::ProjectionLayer& layer = projection.layers[shown];
     std::string block = "Texture placement\r\n" +
                         Format("  %s\r\n  Origin: %.2f, %.2f mm\r\n  Rotation: %.1f deg\r\n  Zoom: %.2f\r\n\r\n",

@@ -122,6 +122,9 @@ public:
     // Each line of the text at level 0.
     void LogUtf8Lines(std::string_view utf8) const;
     void ShowInformation(const std::wstring& text, int kind) const;
+    // Takes a save failure's message out of the information box once a save has succeeded;
+    // any other message stays.
+    void ClearSaveFailure() const;
     [[nodiscard]] bool IsDetailedLogOn() const;
 
     // ---- Commands ------------------------------------------------------------------------
@@ -414,6 +417,10 @@ private:
     bool modified = false;
     std::wstring title = L"Untitled";
     std::filesystem::path pathName;
+
+    // Whether the information box shows a save's failure, so that the next successful save
+    // takes it away rather than leave it contradicting the log.
+    mutable bool saveFailureShown = false;
 };
 
 }  // namespace grainforge::app

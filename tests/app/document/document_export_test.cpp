@@ -112,6 +112,37 @@ TEST(DocumentExportTest, NothingToSaveAndFailedWrites)
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old bytes");
 }
 
+// A save that works takes a failed save's message out of the box; any other message stays.
+TEST(DocumentExportTest, SuccessfulSaveClearsTheFailureBanner)
+{
+    struct Case {
+        std::wstring shown;
+        int kind;
+        bool cleared;
+    };
+    const Case cases[] = {
+        {L"This file could not be saved.\nNo such folder", app::kInfoError, true},
+        {L"The project could not be saved.\nDisk full", app::kInfoError, true},
+        {L"The relief needs support.", app::kInfoWarning, false},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        DocumentFixture f;
+        f.WithCube();
+        app::CGrainforgeDoc::ExportPlan plan;
+        plan.mesh = f.doc->workingPart;
+        f.doc->ShowInformation(c.shown, c.kind);
+        const std::size_t shownBefore = f.host.information.size();
+        ASSERT_TRUE(f.doc->WriteStl(folder / "part.stl", false, plan));
+        if (c.cleared) {
+            ASSERT_EQ(f.host.information.size(), shownBefore + 1);
+            EXPECT_EQ(f.host.information.back(), std::make_pair(std::wstring(), app::kInfoOk));
+        } else {
+            EXPECT_EQ(f.host.information.size(), shownBefore);
+        }
+    }
+}
+
 // The document's save onto the file the part came from goes through "Save STL As"; a project
 // path saves the project.
 TEST(DocumentExportTest, SaveOntoTheLoadedFileAsksWhereInstead)

@@ -400,6 +400,32 @@ TEST(MeshInformation, WrappingSidesEndThePlacementBlock)
     EXPECT_EQ(text.find("\r\n\r\nTopology", line), text.find("\r\n", line));
 }
 
+// The placement block names what is placed: a plane has no sides, and shows the layer it reads.
+TEST(MeshInformation, PlacementLabelFollowsTheMapping)
+{
+    struct Case {
+        mesh::ProjectionKind kind;
+        int active;
+        std::string block;
+    };
+    const Case cases[] = {
+        {mesh::ProjectionKind::Box, -1, "Texture placement\r\n  All sides\r\n  Origin: 1.00, 0.00 mm"},
+        {mesh::ProjectionKind::Box, 4,
+            "Texture placement\r\n  Side " + std::string(mesh::BoxSideName(4)) + "\r\n  Origin: 5.00, 0.00 mm"},
+        {mesh::ProjectionKind::Plane, -1, "Texture placement\r\n  Plane projection\r\n  Origin: 5.00, 0.00 mm"},
+        {mesh::ProjectionKind::Plane, 0, "Texture placement\r\n  Plane projection\r\n  Origin: 5.00, 0.00 mm"},
+    };
+    for (const Case& c : cases) {
+        InformationFixture f;
+        f.inputs.projection.type = c.kind;
+        f.inputs.projection.activeLayer = c.active;
+        f.inputs.projection.layers[0].originMillimetres[0] = 1.0f;
+        f.inputs.projection.layers[4].originMillimetres[0] = 5.0f;
+        const std::string text = MeshInformationReport(f.inputs);
+        EXPECT_NE(text.find(c.block), std::string::npos) << text;
+    }
+}
+
 TEST(MeshInformation, TextureDetailVerdictsAndFilter)
 {
     const std::pair<float, const char*> cases[] = {{1.5f, "the mesh carries this map at full detail"},
