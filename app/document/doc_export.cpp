@@ -36,11 +36,13 @@ float WeldTolerance(const mesh::TriangleMesh& m)
     return std::max(1e-6f, 1e-6f * largest);
 }
 
+// The name a save proposes: never the loaded file's own, which a hurried Enter would replace.
 std::wstring DefaultStlName(const std::wstring& partSourcePath)
 {
-    if (partSourcePath.empty())
+    const std::filesystem::path stem = std::filesystem::path(partSourcePath).stem();
+    if (stem.empty())
         return L"model.stl";
-    return PathToWide(std::filesystem::path(partSourcePath).filename());
+    return PathToWide(stem) + L" textured.stl";
 }
 
 }  // namespace

@@ -77,6 +77,12 @@ inline constexpr const wchar_t* kNormalMapQuestion =
 
 // The printability check the document runs, after Process and from Check Printability: the
 // same printer everywhere; only Check Printability keeps the layers for the view's colours.
+// The file dialog's types for a texture image: every format the image reader takes.
+inline constexpr const wchar_t* kTextureImageFilter =
+    L"Images (*.png;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg;*.gif)|*.png;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg;*.gif|"
+    L"PNG (*.png)|*.png|TIFF (*.tif;*.tiff)|*.tif;*.tiff|BMP (*.bmp)|*.bmp|"
+    L"JPEG (*.jpg;*.jpeg)|*.jpg;*.jpeg|GIF (*.gif)|*.gif|All Files (*.*)|*.*||";
+
 mesh::PrintabilitySettings DocumentPrintability(std::int32_t upAxis, bool collectDisplay);
 
 class CGrainforgeDoc {

@@ -106,7 +106,10 @@ bool CApplicationCore::Start(const StartOptions& options) {
   frame_ = new CMainFrame(parts);
   viewPanes_->Bind(frame_);
   if (options.prompter == nullptr) ownPrompter_ = std::make_unique<WxPrompter>(frame_);
-  prompter_ = options.prompter != nullptr ? options.prompter : ownPrompter_.get();
+  folderPrompter_ = std::make_unique<FolderRememberingPrompter>(
+      options.prompter != nullptr ? *options.prompter : *ownPrompter_, [this] { return PartFolder(); },
+      std::filesystem::path(wxGetHomeDir().ToStdString(wxConvFile)));
+  prompter_ = folderPrompter_.get();
   host_ = std::make_unique<ShellDocumentHost>(
       *frame_, *prompter_, [this] { return detailedLog_; },
       [this](const std::filesystem::path& path) { AddRecentFile(path); });
@@ -250,6 +253,13 @@ bool CApplicationCore::SaveModified() {
   if (frame_ != nullptr)
     frame_->Log(L"The changes to " + document_->GetTitle() + L" were not saved, so they are kept open.", kWarningLevel);
   return false;
+}
+
+std::filesystem::path CApplicationCore::PartFolder() const {
+  if (document_ == nullptr) return {};
+  const std::filesystem::path part(document_->partSourcePath);
+  // A made test shape carries a name, not a path.
+  return part.is_absolute() ? part.parent_path() : std::filesystem::path();
 }
 
 void CApplicationCore::OnFileNew() {

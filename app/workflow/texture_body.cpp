@@ -40,10 +40,6 @@ constexpr int kCmdProceduralEdit = 32881;
 constexpr int kCmdSeamlessDialog = 32882;
 
 const wchar_t* const kLoadTitle = L"Load Texture Image";
-const wchar_t* const kLoadFilter =
-    L"Images (*.png;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg)|*.png;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg|"
-    L"PNG (*.png)|*.png|TIFF (*.tif;*.tiff)|*.tif;*.tiff|BMP (*.bmp)|*.bmp|"
-    L"JPEG (*.jpg;*.jpeg)|*.jpg;*.jpeg|All Files (*.*)|*.*||";
 
 bool SameNameNoCase(const std::string& a, const std::string& b) { return LowerCaseName(a) == LowerCaseName(b); }
 
@@ -286,7 +282,7 @@ void CTextureBody::LoadImagePath(const std::filesystem::path& path) {
 void CTextureBody::OnLoadClick() {
   if (document_ == nullptr || document_->Host().prompts == nullptr) return;
   const std::optional<std::filesystem::path> file =
-      document_->Host().prompts->AskOpenFile(FileDialogRequest{kLoadTitle, kLoadFilter, L"", L""});
+      document_->Host().prompts->AskOpenFile(FileDialogRequest{kLoadTitle, kTextureImageFilter, L"", L""});
   if (!file || file->empty()) return;
   // Only an image that loaded joins the list: a file that is no image would stay there as a
   // blank cell that fails again on every click.

@@ -165,6 +165,46 @@ TEST(DocumentExportTest, SaveOntoTheLoadedFileAsksWhereInstead)
     EXPECT_TRUE(fs::exists(folder / "job.GFPROJ"));
 }
 
+// Save STL never proposes the file the part came from: "<name> textured.stl" beside it.
+TEST(DocumentExportTest, SaveProposesATexturedNameNotTheLoadedFile)
+{
+    struct Case {
+        std::wstring source;
+        std::wstring proposed;
+    };
+    const Case cases[] = {
+        {L"/parts/Block.stl", L"Block textured.stl"},
+        {L"/parts/bearing.v2.STL", L"bearing.v2 textured.stl"},
+        {L"Test cube", L"Test cube textured.stl"},
+        {L"", L"model.stl"},
+    };
+    for (const Case& c : cases) {
+        DocumentFixture f;
+        f.WithCube();
+        f.doc->partSourcePath = c.source;
+        f.host.acceptExport = true;
+        f.doc->displacementOn = false;
+        for (const bool ascii : {false, true}) {
+            f.doc->OnFileSaveStl(ascii);
+            ASSERT_FALSE(f.host.fileDialogs.empty());
+            EXPECT_EQ(f.host.fileDialogs.back().initialName, c.proposed) << ascii;
+        }
+    }
+}
+
+// The texture chooser offers every format the image reader takes, GIF among them.
+TEST(DocumentExportTest, TextureChooserListsGif)
+{
+    DocumentFixture f;
+    f.doc->OnTextureLoadFromDisk();
+    ASSERT_EQ(f.host.fileDialogs.size(), 1u);
+    const std::wstring& filter = f.host.fileDialogs[0].filter;
+    const std::wstring images = filter.substr(0, filter.find(L'|', filter.find(L'|') + 1)) + L";";
+    for (const wchar_t* pattern : {L"*.png", L"*.tif", L"*.tiff", L"*.bmp", L"*.jpg", L"*.jpeg", L"*.gif"})
+        EXPECT_NE(images.find(std::wstring(pattern) + L";"), std::wstring::npos) << pattern;
+    EXPECT_NE(filter.find(L"GIF (*.gif)|*.gif|"), std::wstring::npos);
+}
+
 // After a published run the notes reach the log and the box: a 20 mm cube with 5 mm of relief
 // is small for it.
 TEST(DocumentExportTest, PublishedRunShowsTheReliefNotes)

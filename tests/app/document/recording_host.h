@@ -132,6 +132,7 @@ public:
     std::vector<std::wstring> questions;
     std::deque<app::PromptAnswer> answers;
     std::vector<std::wstring> fileDialogTitles;
+    std::vector<app::FileDialogRequest> fileDialogs;
     std::deque<std::optional<std::filesystem::path>> files;
     int busyDepth = 0;
     int busyScopes = 0;
@@ -159,6 +160,7 @@ private:
     std::optional<std::filesystem::path> NextFile(const app::FileDialogRequest& request)
     {
         fileDialogTitles.push_back(request.title);
+        fileDialogs.push_back(request);
         if (files.empty())
             return std::nullopt;
         std::optional<std::filesystem::path> file = files.front();
