@@ -16,6 +16,7 @@
 #include <wx/accel.h>
 #include <wx/filedlg.h>
 #include <wx/gauge.h>
+#include <wx/menu.h>
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
 
@@ -304,6 +305,31 @@ TEST(Program, HomeAndFReachTheViewOnlyAndNeverLeaveATextField) {
     view->ProcessWindowEvent(event);
   }
   EXPECT_EQ(fits, 2);
+}
+
+// Desktop conventions: Ctrl+Q quits as Exit does, and a command that can never run here (the
+// repair service of another system) is not in the menus at all.
+TEST(Program, CtrlQQuitsAndAnUnavailableRepairIsNotInTheMenu) {
+  Program program(false);
+  ASSERT_TRUE(program.Started());
+  CMainFrame& frame = program.Frame();
+  wxMenuBar* bar = frame.GetMenuBar();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->FindItem(frame.Routing().WindowId(menu_ids::kExit))->GetItemLabel().ToStdWstring(),
+            L"E&xit\tCtrl+Q");
+  EXPECT_EQ(bar->FindItem(frame.Routing().WindowId(kCmdRepairWithWindows)), nullptr);
+  EXPECT_EQ(bar->FindMenuItem("&Mesh", "Repair with &Windows"), wxNOT_FOUND);
+  EXPECT_NE(bar->FindMenuItem("&Mesh", "&Repair"), wxNOT_FOUND);
+
+  wxKeyEvent quit(wxEVT_KEY_DOWN);
+  quit.m_keyCode = 'Q';
+  quit.m_controlDown = true;
+  const int command = frame.GetAcceleratorTable()->GetCommand(quit);
+  ASSERT_EQ(command, frame.Routing().WindowId(menu_ids::kExit));
+  wxCommandEvent event(wxEVT_MENU, command);
+  event.SetEventObject(&frame);
+  frame.ProcessWindowEvent(event);
+  EXPECT_TRUE(PumpUntil([&program] { return program.Core().Frame() == nullptr; }, 5000ms));
 }
 
 TEST(Program, DroppedFilesOpenThePartAndNameWhatWasLeftAlone) {
