@@ -46,7 +46,7 @@ bool SameNameNoCase(const std::string& a, const std::string& b) { return LowerCa
 }  // namespace
 
 CTextureBody::CTextureBody(CGrainforgeDoc* document, LibraryRoots roots)
-    : document_(document), library_(std::move(roots)) {}
+    : document_(document), library_(std::move(roots), ThumbnailCacheFolder()) {}
 
 bool CTextureBody::Build(wxWindow* parent, int id, FlowStep step) {
   if (!CreateSectionBody(this, parent, id, step)) return false;
@@ -151,7 +151,7 @@ void CTextureBody::UpdateFromDocument(CGrainforgeDoc* document) {
 }
 
 void CTextureBody::SetLibrary(LibraryRoots roots) {
-  library_.SetRoots(std::move(roots));
+  library_.SetRoots(std::move(roots), ThumbnailCacheFolder());
   ReadCustomList();
   RebuildCategories();
   RebuildThumbnails();
