@@ -36,11 +36,13 @@ float WeldTolerance(const mesh::TriangleMesh& m)
     return std::max(1e-6f, 1e-6f * largest);
 }
 
+// The name a save proposes: never the loaded file's own, which a hurried Enter would replace.
 std::wstring DefaultStlName(const std::wstring& partSourcePath)
 {
-    if (partSourcePath.empty())
+    const std::filesystem::path stem = PathFromWide(partSourcePath).stem();
+    if (stem.empty())
         return L"model.stl";
-    return PathToWide(PathFromWide(partSourcePath).filename());
+    return PathToWide(stem) + L" textured.stl";
 }
 
 // Whether `path` is the file the part was loaded from: the same file to the file system
@@ -187,9 +189,10 @@ bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, con
     }
     if (!result.ok) {
         LogMessage("Export failed: " + result.error, kLogError);
-        ShowInformation(L"This file could not be saved.\n" + Utf8ToWide(result.error), kInfoError);
+        ShowInformation(std::wstring(kSaveFailedText) + L"\n" + Utf8ToWide(result.error), kInfoError);
         return false;
     }
+    ClearSaveFailure();
     LogUtf8Lines(mesh::FormatExportReport(result.report));
     return true;
 }

@@ -21,10 +21,6 @@ namespace mesh = grainforge::mesh;
 namespace {
 
 const wchar_t* const kLoadTextureTitle = L"Load Texture From Disk";
-const wchar_t* const kLoadTextureFilter =
-    L"Images (*.png;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg)|*.png;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg|"
-    L"PNG (*.png)|*.png|TIFF (*.tif;*.tiff)|*.tif;*.tiff|BMP (*.bmp)|*.bmp|"
-    L"JPEG (*.jpg;*.jpeg)|*.jpg;*.jpeg|All Files (*.*)|*.*||";
 
 void ResetLevels(mesh::TextureSettings& settings)
 {
@@ -197,7 +193,7 @@ void CGrainforgeDoc::OnTextureLoadFromDisk()
     if (host.prompts == nullptr)
         return;
     const std::optional<std::filesystem::path> file =
-        host.prompts->AskOpenFile(FileDialogRequest{kLoadTextureTitle, kLoadTextureFilter, L"", L""});
+        host.prompts->AskOpenFile(FileDialogRequest{kLoadTextureTitle, kTextureImageFilter, L"", L""});
     if (!file || file->empty())
         return;
     // Only an image that loaded joins the list of images loaded from disk.

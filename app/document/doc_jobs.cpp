@@ -75,7 +75,9 @@ void CGrainforgeDoc::TakeJobResult(mesh::TriangleMesh result)
     RebuildWorkingPart();
     partChangedSinceOpened = true;
     SetModifiedFlag(true);
-    partValidation = mesh::ValidateMesh(CurrentDisplayMesh(), JobValidation(false));
+    // The rebuild validated the working part; only a different mesh on show needs its own.
+    if (&CurrentDisplayMesh() != &workingPart)
+        partValidation = mesh::ValidateMesh(CurrentDisplayMesh(), JobValidation(false));
     LogUtf8Lines(mesh::FormatValidationReport(partValidation));
     UpdateAllViews(kHintFullRefresh);
 }

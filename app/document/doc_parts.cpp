@@ -26,13 +26,6 @@ mesh::ValidationOptions InstallValidation()
     return o;
 }
 
-mesh::ValidationOptions RebuildValidation()
-{
-    mesh::ValidationOptions o = InstallValidation();
-    o.checkSelfIntersections = false;
-    return o;
-}
-
 mesh::TriangleMesh CopyWithTransform(const mesh::TriangleMesh& part, const mesh::Transform3x4& t)
 {
     mesh::TriangleMesh copy = part;
@@ -237,7 +230,9 @@ void CGrainforgeDoc::RebuildWorkingPart()
     FitMappingToModel();
     SeatReliefBase();
     ComputeRestingFaces();
-    partValidation = mesh::ValidateMesh(workingPart, RebuildValidation());
+    // With the crossing search, as at the load: a placement or an undone job must not bring
+    // back a verdict of "Good" on a part whose triangles pass through others.
+    partValidation = mesh::ValidateMesh(workingPart, InstallValidation());
     UpdatePreview();
     UpdateAllViews(kHintFullRefresh);
 }

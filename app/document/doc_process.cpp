@@ -27,6 +27,24 @@ bool CageFloatsEqual(const mesh::CageFrame& a, const mesh::CageFrame& b)
     return a.center == b.center && a.rotationDegrees == b.rotationDegrees && a.size == b.size;
 }
 
+// What changed about the cage. A move too small to show in the text is not worded as a move
+// of "0.0000 mm": the size or the turn that changed is named instead.
+std::string CageChangeReason(const mesh::CageFrame& now, const mesh::CageFrame& shown)
+{
+    const double moved = static_cast<double>(mesh::Length(now.center - shown.center));
+    if (moved >= 0.00005)
+        return FormatText("cage (centre moved %.4f mm)", moved);
+    const bool resized = !(now.size == shown.size);
+    const bool turned = !(now.rotationDegrees == shown.rotationDegrees);
+    if (resized && turned)
+        return "cage (turned and resized)";
+    if (turned)
+        return "cage (turned)";
+    if (resized)
+        return "cage (resized)";
+    return "cage (centre moved less than 0.0001 mm)";
+}
+
 bool SidesOrBlendEqual(const mesh::Projection& a, const mesh::Projection& b)
 {
     for (int s = 0; s < mesh::kBoxSideCount; ++s)
@@ -429,10 +447,8 @@ std::wstring CGrainforgeDoc::OutOfDateReasons() const
         reasons.push_back("triangle limit");
     if (s.projection.type != shown.projection.type)
         reasons.push_back("mapping type");
-    if (!CageFloatsEqual(s.projection.cage, shown.projection.cage)) {
-        const mesh::Vec3 moved = s.projection.cage.center - shown.projection.cage.center;
-        reasons.push_back(FormatText("cage (centre moved %.4f mm)", static_cast<double>(mesh::Length(moved))));
-    }
+    if (!CageFloatsEqual(s.projection.cage, shown.projection.cage))
+        reasons.push_back(CageChangeReason(s.projection.cage, shown.projection.cage));
     if (!SidesOrBlendEqual(s.projection, shown.projection))
         reasons.push_back("sides or blend");
     if (!MappingSettingsEqual(s.projection, shown.projection))

@@ -124,6 +124,7 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
     if (host.recentFiles != nullptr)
         host.recentFiles->AddRecentFile(path);
     SetModifiedFlag(false);
+    ClearSaveFailure();
     LogMessage("Project saved: " + PathToUtf8(path), kLogSuccess);
     return true;
 }

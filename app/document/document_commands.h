@@ -5,6 +5,8 @@
 
 #include "app/document/no_window_system.h"
 
+#include <string_view>
+
 namespace grainforge::app {
 
 inline constexpr int kCmdNew = 57600;              // routed by the application
@@ -52,5 +54,9 @@ inline constexpr int kLogError = 4;
 inline constexpr int kInfoOk = 0;
 inline constexpr int kInfoWarning = 1;
 inline constexpr int kInfoError = 2;
+
+// How the information box's messages of a failed save begin.
+inline constexpr std::wstring_view kSaveFailedText = L"This file could not be saved.";
+inline constexpr std::wstring_view kProjectSaveFailedText = L"The project could not be saved";
 
 }  // namespace grainforge::app

@@ -1,6 +1,8 @@
 #include "app/document/document_reports.h"
 #include "app/document/log_text.h"
 
+#include "app/document/grainforge_doc.h"
+
 #include "engine/displacement/wall_measurement.h"
 #include "engine/mesh/repair_driver.h"
 #include "engine/mesh/report_text.h"
@@ -47,6 +49,9 @@ std::string Thousands(std::uint64_t count) { return FormatCountGrouped(count); }
 std::string Vec3Text(Vec3 v) { return Format("%.3f, %.3f, %.3f", v.x, v.y, v.z); }
 
 constexpr const char* kEnd = "\r\n";
+
+// The layer a plane projection takes its texture from (the top side's).
+constexpr int kPlaneLayer = 4;
 
 // ---- The checklist's steps ----
 
@@ -122,20 +127,10 @@ void AppendBaseLine(const grainforge::mesh::TriangleMesh& mesh, const grainforge
 void AppendSupportLines(const grainforge::mesh::TriangleMesh& mesh, const grainforge::mesh::BaseProtection& base,
     std::string& text, bool& allPassed)
 {
-    grainforge::mesh::PrintabilitySettings settings;
-    settings.layerHeight = 0.2f;
-    settings.lineWidth = 0.42f;
-    settings.upAxis = base.axis;
-    settings.cellSize = 0.0f;
-    settings.overhangAllowance = 0.5f;
-    settings.minimumArea = 0.18f;
-    settings.bridgeLength = 10.0f;
-    settings.cantileverDistance = 3.0f;
-    settings.warningDistance = 6.0f;
-    settings.overhangAngleDegrees = 30.0f;
-    settings.collectDisplay = false;
-    settings.displayLayers = 150;
-    const grainforge::mesh::PrintabilityReport report = grainforge::mesh::CheckPrintability(mesh, settings);
+    // The same settings as the check after a run and Check Printability, so that the three
+    // never disagree about one mesh.
+    const grainforge::mesh::PrintabilityReport report =
+        grainforge::mesh::CheckPrintability(mesh, DocumentPrintability(base.axis, false));
     if (!report.checked)
         return;
     if (!report.featuresInAir.empty()) {
@@ -144,9 +139,17 @@ void AppendSupportLines(const grainforge::mesh::TriangleMesh& mesh, const grainf
                 Format("%s feature(s) need support: nothing beneath them (the first at %.1f, %.1f, %.1f)",
                     Thousands(report.featuresInAir.size()).c_str(), first.x, first.y, first.z) +
                 kEnd;
-    } else {
-        AppendCheckLine(text, allPassed, true, "nothing needs support");
     }
+    if (!report.airPlaces.empty()) {
+        // A region laid over nothing needs support as much as a feature that starts in the air.
+        const grainforge::mesh::PrintFinding& first = report.airPlaces.front();
+        text += "  note    " +
+                Format("%s place(s) laid in the air: support needed (the first at %.1f, %.1f, %.1f)",
+                    Thousands(report.airPlaces.size()).c_str(), first.x, first.y, first.z) +
+                kEnd;
+    }
+    if (report.featuresInAir.empty() && report.airPlaces.empty())
+        AppendCheckLine(text, allPassed, true, "nothing needs support");
     if (!report.farReaches.empty())
         text += "  note    " +
                 Format("%s layer(s) reach up to %.1f mm past the layer below; support recommended",
@@ -161,8 +164,13 @@ std::string PlacementBlock(const MeshInformationInputs& in)
     using grainforge::mesh::ProjectionKind;
     const grainforge::mesh::Projection& projection = in.projection;
     const int active = projection.activeLayer;
-    const std::string label = active < 0 ? std::string("All sides") : "Side " + std::string(grainforge::mesh::BoxSideName(active));
-    const int shown = std::clamp(active, 0, grainforge::mesh::kBoxSideCount - 1);
+    std::string label = active < 0 ? std::string("All sides") : "Side " + std::string(grainforge::mesh::BoxSideName(active));
+    int shown = std::clamp(active, 0, grainforge::mesh::kBoxSideCount - 1);
+    if (projection.type == ProjectionKind::Plane) {
+        // A plane has no sides to choose from: it reads the top side's layer whatever is chosen.
+        label = "Plane projection";
+        shown = kPlaneLayer;
+    }
     const grainforge::mesh::ProjectionLayer& layer = projection.layers[shown];
     std::string block = "Texture placement\r\n" +
                         Format("  %s\r\n  Origin: %.2f, %.2f mm\r\n  Rotation: %.1f deg\r\n  Zoom: %.2f\r\n\r\n",

@@ -234,8 +234,15 @@ void CGrainforgeDoc::LogUtf8Lines(std::string_view utf8) const
 
 void CGrainforgeDoc::ShowInformation(const std::wstring& text, int kind) const
 {
+    saveFailureShown = text.starts_with(kSaveFailedText) || text.starts_with(kProjectSaveFailedText);
     if (host.information != nullptr)
         host.information->ShowInformation(DisplayText(text), kind);
+}
+
+void CGrainforgeDoc::ClearSaveFailure() const
+{
+    if (saveFailureShown)
+        ShowInformation(L"", kInfoOk);
 }
 
 bool CGrainforgeDoc::HasPart() const

@@ -77,6 +77,12 @@ inline constexpr const wchar_t* kNormalMapQuestion =
 
 // The printability check the document runs, after Process and from Check Printability: the
 // same printer everywhere; only Check Printability keeps the layers for the view's colours.
+// The file dialog's types for a texture image: every format the image reader takes.
+inline constexpr const wchar_t* kTextureImageFilter =
+    L"Images (*.png;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg;*.gif)|*.png;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg;*.gif|"
+    L"PNG (*.png)|*.png|TIFF (*.tif;*.tiff)|*.tif;*.tiff|BMP (*.bmp)|*.bmp|"
+    L"JPEG (*.jpg;*.jpeg)|*.jpg;*.jpeg|GIF (*.gif)|*.gif|All Files (*.*)|*.*||";
+
 mesh::PrintabilitySettings DocumentPrintability(std::int32_t upAxis, bool collectDisplay);
 
 class CGrainforgeDoc {
@@ -122,6 +128,9 @@ public:
     // Each line of the text at level 0.
     void LogUtf8Lines(std::string_view utf8) const;
     void ShowInformation(const std::wstring& text, int kind) const;
+    // Takes a save failure's message out of the information box once a save has succeeded;
+    // any other message stays.
+    void ClearSaveFailure() const;
     [[nodiscard]] bool IsDetailedLogOn() const;
 
     // ---- Commands ------------------------------------------------------------------------
@@ -415,6 +424,10 @@ private:
     bool modified = false;
     std::wstring title = L"Untitled";
     std::filesystem::path pathName;
+
+    // Whether the information box shows a save's failure, so that the next successful save
+    // takes it away rather than leave it contradicting the log.
+    mutable bool saveFailureShown = false;
 };
 
 }  // namespace grainforge::app

@@ -325,14 +325,36 @@ std::vector<std::uint8_t> MakeThumbnailPixels(std::span<const float> pixels, std
     return thumbnail;
 }
 
-std::optional<GreyImage> GetThumbnail(const LibraryRoots& roots, const fs::path& image)
+// A cached thumbnail: the cache's own, else one shipped in a factory root's "thumbnails".
+fs::path FindCachedThumbnail(const LibraryRoots& roots, const fs::path& cacheFolder, const std::string& name)
+{
+    std::error_code error;
+    if (!cacheFolder.empty() && fs::is_regular_file(cacheFolder / name, error))
+        return cacheFolder / name;
+    for (auto root = roots.rbegin(); root != roots.rend(); ++root)
+        if (!root->user && fs::is_regular_file(LibraryItemPath(root->path, ThumbnailFolder(), name), error))
+            return LibraryItemPath(root->path, ThumbnailFolder(), name);
+    return {};
+}
+
+// Where a new thumbnail goes, its folder made; empty without a cache or when it cannot be made.
+fs::path ThumbnailCachePath(const fs::path& cacheFolder, const std::string& name)
+{
+    if (cacheFolder.empty())
+        return {};
+    std::error_code error;
+    fs::create_directories(cacheFolder, error);
+    return fs::is_directory(cacheFolder, error) ? cacheFolder / name : fs::path();
+}
+
+std::optional<GreyImage> GetThumbnail(const LibraryRoots& roots, const fs::path& cacheFolder, const fs::path& image)
 {
     std::error_code error;
     const fs::directory_entry entry(image, error);
     if (error || !entry.is_regular_file(error))
         return std::nullopt;
     const std::string name = ThumbnailFileName(entry);
-    const fs::path cached = ResolveLibraryItem(roots, ThumbnailFolder(), name);
+    const fs::path cached = FindCachedThumbnail(roots, cacheFolder, name);
     // Only a full-size square is right for any image unseen; a smaller one is right only for
     // an image that small, which the load below tells (and small images load quickly).
     const std::optional<GreyImage> cachedThumbnail = cached.empty() ? std::nullopt : ReadGreyBmp(cached);
@@ -348,7 +370,7 @@ std::optional<GreyImage> GetThumbnail(const LibraryRoots& roots, const fs::path&
     if (!loaded.ok || !thumbnail)
         return std::nullopt;
     const bool cachedFits = cachedThumbnail && IsSquareOfSide(*cachedThumbnail, thumbnail->width);
-    const fs::path target = cachedFits ? fs::path() : UserLibraryPath(roots, ThumbnailFolder(), name);
+    const fs::path target = cachedFits ? fs::path() : ThumbnailCachePath(cacheFolder, name);
     if (!target.empty())
         (void)WriteGreyBmp(target, thumbnail->pixels, thumbnail->width);  // the cache is only a saving
     return thumbnail;

@@ -114,9 +114,11 @@ std::string ThumbnailFileNameFor(std::string_view pathUtf8, std::uint64_t size, 
 std::vector<std::uint8_t> MakeThumbnailPixels(std::span<const float> pixels, std::int32_t width,
                                               std::int32_t height, std::int32_t side);
 
-// The image's thumbnail (side min(120, width, height)): the cached one when either root's
-// "thumbnails" folder has one of that size under ThumbnailFileName, otherwise made from the
-// loaded image and cached in the user root (a failed cache write is ignored). A cached square
+// The image's thumbnail (side min(120, width, height)): the cached one when `cacheFolder`
+// (ThumbnailCacheFolder in the program), or else a factory root's "thumbnails" folder, has one
+// of that size under ThumbnailFileName, otherwise made from the loaded image and cached in
+// `cacheFolder` (made when missing; a failed cache write is ignored, an empty folder caches
+// nothing). A cached square
 // of 120 is taken without loading the image; a smaller one only once the loaded image shows
 // it is that small, and one of any other size is made afresh and replaced. The image is read
 // row by row into the boxes, so making a thumbnail holds a band of rows rather than the whole
@@ -124,6 +126,7 @@ std::vector<std::uint8_t> MakeThumbnailPixels(std::span<const float> pixels, std
 // Nothing when the image is not a regular file or does not load, which includes an image over
 // the height-map pixel limit: the picker shows its placeholder for it. Any number of threads
 // may call it at once.
-std::optional<GreyImage> GetThumbnail(const LibraryRoots& roots, const std::filesystem::path& image);
+std::optional<GreyImage> GetThumbnail(const LibraryRoots& roots, const std::filesystem::path& cacheFolder,
+                                      const std::filesystem::path& image);
 
 }  // namespace grainforge::app

@@ -340,6 +340,18 @@ LibraryRoots MakeLibraryRoots(const fs::path& executableFolder, const fs::path& 
     return roots;
 }
 
+fs::path ThumbnailCacheFolder()
+{
+    fs::path cacheHome = AbsoluteFromEnvironment("XDG_CACHE_HOME");
+    if (cacheHome.empty()) {
+        const fs::path home = HomeFolder();
+        if (home.empty())
+            return {};
+        cacheHome = home / ".cache";
+    }
+    return cacheHome / std::string(kUserFolderName) / "thumbnails";
+}
+
 LibraryRoots FindLibraryRoots() { return MakeLibraryRoots(GetExecutableFolder(), GetDocumentsFolder()); }
 
 const LibraryRoots& UserDataFolderCached()
@@ -650,9 +662,11 @@ std::string MigrateUserFolder(const fs::path& documentsFolder)
     // and its thumbnail cache is the new folder's own.
     if (SameFolder(oldFolder, newFolder))
         return {};
-    const MoveCounts counts = MoveFolderContents(oldFolder, newFolder);
     std::error_code error;
-    fs::remove_all(oldFolder / "thumbnails", error);  // a cache: rebuilt when needed
+    // A cache, rebuilt when needed, and kept in the cache folder now: not carried into the
+    // user's documents.
+    fs::remove_all(oldFolder / "thumbnails", error);
+    const MoveCounts counts = MoveFolderContents(oldFolder, newFolder);
     if (fs::is_directory(fs::symlink_status(oldFolder, error)))
         fs::remove(oldFolder, error);
     if (counts.moved == 0 && counts.failed == 0) {

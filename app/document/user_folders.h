@@ -58,6 +58,11 @@ std::filesystem::path GetExecutableFolder();
 // exist yet.
 std::filesystem::path GetDocumentsFolder();
 
+// Where thumbnails are cached: $XDG_CACHE_HOME/Tessary/thumbnails, by default
+// ~/.cache/Tessary/thumbnails (a cache is no document of the user's). Empty when neither
+// XDG_CACHE_HOME nor a home folder is known. The folder need not exist yet.
+std::filesystem::path ThumbnailCacheFolder();
+
 // The roots for a program in `executableFolder` and a user with `documentsFolder`:
 //   1. `executableFolder`/../share/tessary when that is a folder (an installed program's data);
 //   2. `executableFolder`, so data beside the executable comes before the installed data;

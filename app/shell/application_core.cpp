@@ -109,7 +109,10 @@ bool CApplicationCore::Start(const StartOptions& options) {
   frame_ = new CMainFrame(parts);
   viewPanes_->Bind(frame_);
   if (options.prompter == nullptr) ownPrompter_ = std::make_unique<WxPrompter>(frame_);
-  prompter_ = options.prompter != nullptr ? options.prompter : ownPrompter_.get();
+  folderPrompter_ = std::make_unique<FolderRememberingPrompter>(
+      options.prompter != nullptr ? *options.prompter : *ownPrompter_, [this] { return PartFolder(); },
+      PathFromWxString(wxGetHomeDir()));
+  prompter_ = folderPrompter_.get();
   openWithDesktop_ = options.openWithDesktop ? options.openWithDesktop : [](const std::filesystem::path& file) {
     return grainforge::platform::OpenWithDesktopHandler(file).started;
   };
@@ -251,6 +254,13 @@ bool CApplicationCore::SaveModified() {
   // texture and its placement, rather than a bare "save changes" that reads as overwriting the
   // part's file.
   return document_ == nullptr || document_->SaveModified();
+}
+
+std::filesystem::path CApplicationCore::PartFolder() const {
+  if (document_ == nullptr) return {};
+  const std::filesystem::path part = PathFromWide(document_->partSourcePath);
+  // A made test shape carries a name, not a path.
+  return part.is_absolute() ? part.parent_path() : std::filesystem::path();
 }
 
 void CApplicationCore::OnFileNew() {

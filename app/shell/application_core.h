@@ -99,6 +99,8 @@ private:
   void OnClose(wxCloseEvent& event);
   CommandTable ApplicationCommands();
   void OnFileNew();
+  // The folder of the part on show, for the file dialogs; empty for a made test shape.
+  std::filesystem::path PartFolder() const;
   void OnFileOpen();
   void OnOpenRecent(int index);
   void OnDroppedFiles(const std::vector<std::filesystem::path>& paths);
@@ -116,6 +118,7 @@ private:
   std::unique_ptr<IProfileStore> profile_;
   std::unique_ptr<wxFileHistory> history_;
   std::unique_ptr<IPrompter> ownPrompter_;
+  std::unique_ptr<FolderRememberingPrompter> folderPrompter_;
   std::unique_ptr<ShellDocumentHost> host_;
   std::unique_ptr<IDocumentDialogs> dialogs_;
   IPrompter* prompter_ = nullptr;

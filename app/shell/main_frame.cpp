@@ -116,6 +116,13 @@ CMainFrame::CMainFrame(const MainFrameParts& parts)
       routing_(this, *parts.router),
       marqueeTimer_(this),
       lockTimer_(this) {
+#ifdef __WXGTK__
+  // wxGTK holds a decorated window's first show back until the window manager reports its
+  // frame, and then maps it at a few pixels for a moment: GTK's box and scroll-bar layout
+  // complain (three Gtk-CRITICAL lines at every start). Shown at once, the window keeps its
+  // client size and takes the frame's size when it is known.
+  m_deferShow = false;
+#endif
   MarkStartupPhase("  the frame window");
   CreateMenuBar();
   CreateStatusPanes();

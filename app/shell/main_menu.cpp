@@ -2,6 +2,7 @@
 
 #include "app/shell/frame_logic.h"
 #include "app/shell/menu_ids.h"
+#include "engine/mesh/windows_repair.h"
 
 namespace grainforge::app {
 namespace {
@@ -34,7 +35,7 @@ std::vector<MainMenuEntry> FileMenu() {
           Item(L"Save Project As...", id::kSaveProjectAs), Separator(),
           Item(L"&Save STL...\tCtrl+S", id::kSaveStl), Item(L"Save &ASCII STL...", id::kSaveAsciiStl),
           Separator(), {Kind::RecentFiles, L"Recent &Files", id::kRecentFile, {}}, Separator(),
-          Item(L"E&xit", id::kExit)};
+          Item(L"E&xit\tCtrl+Q", id::kExit)};
 }
 
 std::vector<MainMenuEntry> ViewMenu() {
@@ -66,13 +67,17 @@ std::vector<MainMenuEntry> TextureMenu() {
 }
 
 std::vector<MainMenuEntry> MeshMenu() {
-  return {Item(L"&Process\tF5", menu_ids::kProcess),
+  std::vector<MainMenuEntry> entries = {Item(L"&Process\tF5", menu_ids::kProcess),
           Item(L"Sto&p Processing\tEsc", menu_ids::kStopProcessing), Separator(),
           Check(L"&Lay on Face", 32837), Separator(), Item(L"&Validate", 32790),
-          Item(L"&Check Printability", 32854), Separator(), Item(L"&Repair", 32791),
-          Item(L"Repair with &Windows", 32913), Item(L"Simplify &Input Mesh...", 32914),
-          Item(L"Re&mesh Input Mesh...", 32917), Separator(),
-          Menu(L"S&ettings", {Item(L"&Relief...", 32889), Item(L"S&implify...", 32890)})};
+          Item(L"&Check Printability", 32854), Separator(), Item(L"&Repair", 32791)};
+  // Where the repair service does not exist its item is left out rather than shown greyed for good.
+  if (grainforge::mesh::IsWindowsRepairAvailable()) entries.push_back(Item(L"Repair with &Windows", 32913));
+  for (MainMenuEntry entry : {Item(L"Simplify &Input Mesh...", 32914), Item(L"Re&mesh Input Mesh...", 32917),
+                              Separator(),
+                              Menu(L"S&ettings", {Item(L"&Relief...", 32889), Item(L"S&implify...", 32890)})})
+    entries.push_back(std::move(entry));
+  return entries;
 }
 
 // A key name after "\t" is a window-wide accelerator only with Ctrl or Alt, or as a function key.
@@ -120,7 +125,7 @@ std::vector<MainAccelerator> MainAccelerators() {
           {shift, kKeyInsert, id::kPaste}, {0, kKeyF6, id::kNextPane},
           {shift, kKeyF6, id::kPreviousPane}, {0, kKeyHome, id::kResetFit},
           {0, 'F', id::kResetFit},       {0, kKeyF5, id::kProcess},
-          {0, kKeyEscape, id::kStopProcessing}};
+          {0, kKeyEscape, id::kStopProcessing}, {ctrl, 'Q', id::kExit}};
 }
 
 std::wstring MenuLabelForToolkit(std::wstring_view text) {

@@ -43,9 +43,12 @@ std::wstring Join(const std::vector<std::wstring>& parts, const std::wstring& se
 std::wstring MakeDialogWildcard(const std::vector<FileFilter>& filters) {
   std::vector<std::wstring> entries;
   for (const FileFilter& filter : filters) {
-    const std::wstring shown = Join(filter.patterns, L";");
-    entries.push_back(filter.description + L" (" + shown + L")|" +
-                      Join(CaseVariants(filter.patterns), L";"));
+    // GTK shows the description as it is: a description that names its patterns already
+    // ("STL Files (*.stl)") gets them once, not twice.
+    const bool namesPatterns = filter.description.find(L'(') != std::wstring::npos;
+    const std::wstring shown =
+        namesPatterns ? filter.description : filter.description + L" (" + Join(filter.patterns, L";") + L")";
+    entries.push_back(shown + L"|" + Join(CaseVariants(filter.patterns), L";"));
   }
   return Join(entries, L"|");
 }
@@ -60,6 +63,48 @@ std::filesystem::path WithFilterExtension(const std::filesystem::path& path,
   std::filesystem::path withExtension = path;
   withExtension += PathFromWide(ChangeCase(extension, false)).native();
   return withExtension;
+}
+
+std::wstring FileKindOf(const FilePrompt& prompt) {
+  if (prompt.filters.empty() || prompt.filters.front().patterns.empty()) return {};
+  return ChangeCase(prompt.filters.front().patterns.front(), false);
+}
+
+FolderRememberingPrompter::FolderRememberingPrompter(IPrompter& inner,
+                                                     std::function<std::filesystem::path()> partFolder,
+                                                     std::filesystem::path homeFolder)
+    : inner_(inner), partFolder_(std::move(partFolder)), homeFolder_(std::move(homeFolder)) {}
+
+MessageAnswer FolderRememberingPrompter::ShowMessage(const MessagePrompt& prompt) {
+  return inner_.ShowMessage(prompt);
+}
+
+std::optional<std::filesystem::path> FolderRememberingPrompter::AskOpenFile(const FilePrompt& prompt) {
+  return Remember(prompt, inner_.AskOpenFile(WithFolder(prompt)));
+}
+
+std::optional<std::filesystem::path> FolderRememberingPrompter::AskSaveFile(const FilePrompt& prompt) {
+  return Remember(prompt, inner_.AskSaveFile(WithFolder(prompt)));
+}
+
+std::filesystem::path FolderRememberingPrompter::FolderFor(const FilePrompt& prompt) const {
+  const auto used = lastFolders_.find(FileKindOf(prompt));
+  if (used != lastFolders_.end()) return used->second;
+  std::filesystem::path part = partFolder_ ? partFolder_() : std::filesystem::path();
+  if (!part.empty()) return part;
+  return homeFolder_;
+}
+
+FilePrompt FolderRememberingPrompter::WithFolder(const FilePrompt& prompt) const {
+  FilePrompt placed = prompt;
+  if (placed.folder.empty()) placed.folder = FolderFor(prompt);
+  return placed;
+}
+
+std::optional<std::filesystem::path> FolderRememberingPrompter::Remember(
+    const FilePrompt& prompt, std::optional<std::filesystem::path> chosen) {
+  if (chosen && chosen->has_parent_path()) lastFolders_[FileKindOf(prompt)] = chosen->parent_path();
+  return chosen;
 }
 
 }  // namespace grainforge::app

@@ -5,6 +5,8 @@
 // (ScriptedPrompter), so no test ever blocks on a window.
 
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,5 +57,33 @@ std::wstring MakeDialogWildcard(const std::vector<FileFilter>& filters);
 // filter whose first pattern names none ("*" or "*.*"), is left as it is.
 std::filesystem::path WithFilterExtension(const std::filesystem::path& path,
                                           const FileFilter& filter);
+
+// The kind of file a dialog is for: its first filter's first pattern in lower case ("*.stl"),
+// so that opening and saving parts share a folder, and images another. Empty without filters.
+std::wstring FileKindOf(const FilePrompt& prompt);
+
+// File dialogs that open where the user last was: the folder of the last file chosen for that
+// kind of file in this run, else the part's folder, else the home folder; never the folder the
+// program happened to be started from. A prompt that names its own folder keeps it.
+class FolderRememberingPrompter final : public IPrompter {
+public:
+  // `partFolder` gives the folder of the part on show (empty when it has none).
+  FolderRememberingPrompter(IPrompter& inner, std::function<std::filesystem::path()> partFolder,
+                            std::filesystem::path homeFolder);
+  MessageAnswer ShowMessage(const MessagePrompt& prompt) override;
+  std::optional<std::filesystem::path> AskOpenFile(const FilePrompt& prompt) override;
+  std::optional<std::filesystem::path> AskSaveFile(const FilePrompt& prompt) override;
+
+private:
+  std::filesystem::path FolderFor(const FilePrompt& prompt) const;
+  FilePrompt WithFolder(const FilePrompt& prompt) const;
+  std::optional<std::filesystem::path> Remember(const FilePrompt& prompt,
+                                                std::optional<std::filesystem::path> chosen);
+
+  IPrompter& inner_;
+  std::function<std::filesystem::path()> partFolder_;
+  std::filesystem::path homeFolder_;
+  std::map<std::wstring, std::filesystem::path> lastFolders_;
+};
 
 }  // namespace grainforge::app

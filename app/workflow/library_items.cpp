@@ -20,8 +20,9 @@ std::vector<std::uint32_t> GreyToPixels(const std::vector<std::uint8_t>& grey) {
 
 }  // namespace
 
-void LibraryItemCache::SetRoots(LibraryRoots roots) {
+void LibraryItemCache::SetRoots(LibraryRoots roots, std::filesystem::path thumbnailCache) {
   roots_ = std::move(roots);
+  thumbnailCache_ = std::move(thumbnailCache);
   presetItems_.clear();
   categoryItems_.clear();
   listings_.clear();
@@ -34,7 +35,7 @@ ThumbnailItem LibraryItemCache::ImageItem(const std::filesystem::path& path, con
   if (found == thumbnails_.end()) {
     ThumbnailItem item;
     item.key = key;
-    if (const std::optional<GreyImage> grey = GetThumbnail(roots_, path);
+    if (const std::optional<GreyImage> grey = GetThumbnail(roots_, thumbnailCache_, path);
         grey && grey->width == grey->height && grey->width > 0) {
       item.pixels = GreyToPixels(grey->pixels);
       item.size = grey->width;

@@ -20,11 +20,13 @@ namespace grainforge::app {
 
 class LibraryItemCache {
 public:
-  explicit LibraryItemCache(LibraryRoots roots = {}) : roots_(std::move(roots)) {}
+  // Thumbnails are cached in `thumbnailCache` (none when empty).
+  explicit LibraryItemCache(LibraryRoots roots = {}, std::filesystem::path thumbnailCache = {})
+      : roots_(std::move(roots)), thumbnailCache_(std::move(thumbnailCache)) {}
 
   const LibraryRoots& Roots() const { return roots_; }
   // New roots empty every list.
-  void SetRoots(LibraryRoots roots);
+  void SetRoots(LibraryRoots roots, std::filesystem::path thumbnailCache);
 
   // The category's images, by name; highlighted when only the user's folder has them.
   const std::vector<ThumbnailItem>& ImageItems(const std::string& category);
@@ -40,6 +42,7 @@ public:
 
 private:
   LibraryRoots roots_;
+  std::filesystem::path thumbnailCache_;
   std::map<std::string, std::vector<ThumbnailItem>> presetItems_;
   std::map<std::string, std::vector<ThumbnailItem>> categoryItems_;
   std::map<std::string, std::vector<TextureLibraryItem>> listings_;

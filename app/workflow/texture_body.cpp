@@ -40,17 +40,13 @@ constexpr int kCmdProceduralEdit = 32881;
 constexpr int kCmdSeamlessDialog = 32882;
 
 const wchar_t* const kLoadTitle = L"Load Texture Image";
-const wchar_t* const kLoadFilter =
-    L"Images (*.png;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg)|*.png;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg|"
-    L"PNG (*.png)|*.png|TIFF (*.tif;*.tiff)|*.tif;*.tiff|BMP (*.bmp)|*.bmp|"
-    L"JPEG (*.jpg;*.jpeg)|*.jpg;*.jpeg|All Files (*.*)|*.*||";
 
 bool SameNameNoCase(const std::string& a, const std::string& b) { return LowerCaseName(a) == LowerCaseName(b); }
 
 }  // namespace
 
 CTextureBody::CTextureBody(CGrainforgeDoc* document, LibraryRoots roots)
-    : document_(document), library_(std::move(roots)) {}
+    : document_(document), library_(std::move(roots), ThumbnailCacheFolder()) {}
 
 bool CTextureBody::Build(wxWindow* parent, int id, FlowStep step) {
   if (!CreateSectionBody(this, parent, id, step)) return false;
@@ -155,7 +151,7 @@ void CTextureBody::UpdateFromDocument(CGrainforgeDoc* document) {
 }
 
 void CTextureBody::SetLibrary(LibraryRoots roots) {
-  library_.SetRoots(std::move(roots));
+  library_.SetRoots(std::move(roots), ThumbnailCacheFolder());
   ReadCustomList();
   RebuildCategories();
   RebuildThumbnails();
@@ -286,7 +282,7 @@ void CTextureBody::LoadImagePath(const std::filesystem::path& path) {
 void CTextureBody::OnLoadClick() {
   if (document_ == nullptr || document_->Host().prompts == nullptr) return;
   const std::optional<std::filesystem::path> file =
-      document_->Host().prompts->AskOpenFile(FileDialogRequest{kLoadTitle, kLoadFilter, L"", L""});
+      document_->Host().prompts->AskOpenFile(FileDialogRequest{kLoadTitle, kTextureImageFilter, L"", L""});
   if (!file || file->empty()) return;
   // Only an image that loaded joins the list: a file that is no image would stay there as a
   // blank cell that fails again on every click.

@@ -467,6 +467,17 @@ StlFormat DetectFormat(const DetectionInput& input)
     return StlFormat::Unrecognised;
 }
 
+// Why bytes of at least a header's length are no STL. Text that does not open with "solid" (an
+// OFF or OBJ file, a note) is said to be text: read as binary, its letters would make up a
+// triangle count that means nothing to the user.
+std::string UnrecognisedText(const DetectionInput& input)
+{
+    const bool text = !input.opensWithSolid && !FindStrayControl(input.head, 0, input.head.size());
+    if (text)
+        return "The file is not an STL: it is text that does not begin with \"solid\".";
+    return HeaderMismatchText(DeclaredBinaryCount(input.head), input.size);
+}
+
 // Whether the five bytes at `at` spell "solid" in any case.
 bool SpellsSolid(std::span<const std::uint8_t> bytes, std::size_t at)
 {
@@ -914,7 +925,7 @@ StlReadResult ReadLargeStl(StlFile& file, const std::string& fileName, const Stl
     case StlFormat::Unrecognised:
         break;
     }
-    return Failure(fileName, StlFormat::Unrecognised, HeaderMismatchText(count, input.size));
+    return Failure(fileName, StlFormat::Unrecognised, UnrecognisedText(input));
 }
 
 StlReadResult ReadStlFrom(const std::filesystem::path& path, const StlReadOptions& options, std::size_t chunkBytes)
@@ -1002,7 +1013,10 @@ StlReadResult ParseStl(std::span<const std::uint8_t> bytes, const std::string& f
     if (format == StlFormat::Unrecognised) {
         if (bytes.size() < kBinaryHeaderSize)
             return Failure(fileName, format, "The file is not recognised as either a binary or an ASCII STL.");
-        return Failure(fileName, format, HeaderMismatchText(DeclaredBinaryCount(bytes), bytes.size()));
+        DetectionInput input{.head = bytes.first(std::min(bytes.size(), kDetectionBytes)), .size = bytes.size()};
+        const auto word = std::find_if_not(bytes.begin(), bytes.end(), IsStlSpace);
+        input.opensWithSolid = SpellsSolid(bytes, static_cast<std::size_t>(word - bytes.begin()));
+        return Failure(fileName, format, UnrecognisedText(input));
     }
 
     if (format == StlFormat::Binary)

@@ -781,6 +781,14 @@ void GlRenderer::DrawMesh(bool wire)
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
 }
 
+std::optional<double> GpuFrameMilliseconds(std::uint64_t nanoseconds)
+{
+    const double milliseconds = static_cast<double>(nanoseconds) / 1.0e6;
+    if (!(milliseconds <= kLongestGpuFrameMilliseconds))
+        return std::nullopt;
+    return milliseconds;
+}
+
 void GlRenderer::BeginGpuTimer()
 {
     if (!gl_.HasTimerQueries())
@@ -795,8 +803,10 @@ void GlRenderer::BeginGpuTimer()
         if (available != 0) {
             GLuint64 nanoseconds = 0;
             gl_.GetQueryObjectui64v(query, GL_QUERY_RESULT, &nanoseconds);
-            statistics_.gpuMilliseconds = static_cast<double>(nanoseconds) / 1.0e6;
-            statistics_.gpuTimingValid = true;
+            if (const std::optional<double> milliseconds = GpuFrameMilliseconds(nanoseconds)) {
+                statistics_.gpuMilliseconds = *milliseconds;
+                statistics_.gpuTimingValid = true;
+            }
         }
     }
     gl_.BeginQuery(GL_TIME_ELAPSED, query);

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,12 @@ struct FrameStatistics {
     double framesPerSecond = 0.0;    // over the last window of at least 0.5 s
     bool gpuTimingValid = false;     // false until a GPU time has been read once
 };
+
+// A GPU timer query's result in milliseconds, or nothing for a sample no frame can take: a
+// query that spanned a resize, a lost context or a stall of the whole system reads seconds or
+// hours. A frame that slow is not drawn interactively, so the last good figure stays shown.
+inline constexpr double kLongestGpuFrameMilliseconds = 1000.0;
+std::optional<double> GpuFrameMilliseconds(std::uint64_t nanoseconds);
 
 // Where the renderer gets its entry points and how much host memory an upload may take.
 struct GlRendererOptions {

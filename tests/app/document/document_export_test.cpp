@@ -112,6 +112,37 @@ TEST(DocumentExportTest, NothingToSaveAndFailedWrites)
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old bytes");
 }
 
+// A save that works takes a failed save's message out of the box; any other message stays.
+TEST(DocumentExportTest, SuccessfulSaveClearsTheFailureBanner)
+{
+    struct Case {
+        std::wstring shown;
+        int kind;
+        bool cleared;
+    };
+    const Case cases[] = {
+        {L"This file could not be saved.\nNo such folder", app::kInfoError, true},
+        {L"The project could not be saved.\nDisk full", app::kInfoError, true},
+        {L"The relief needs support.", app::kInfoWarning, false},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        DocumentFixture f;
+        f.WithCube();
+        app::CGrainforgeDoc::ExportPlan plan;
+        plan.mesh = f.doc->workingPart;
+        f.doc->ShowInformation(c.shown, c.kind);
+        const std::size_t shownBefore = f.host.information.size();
+        ASSERT_TRUE(f.doc->WriteStl(folder / "part.stl", false, plan));
+        if (c.cleared) {
+            ASSERT_EQ(f.host.information.size(), shownBefore + 1);
+            EXPECT_EQ(f.host.information.back(), std::make_pair(std::wstring(), app::kInfoOk));
+        } else {
+            EXPECT_EQ(f.host.information.size(), shownBefore);
+        }
+    }
+}
+
 // The document's save onto the file the part came from goes through "Save STL As"; a project
 // path saves the project.
 TEST(DocumentExportTest, SaveOntoTheLoadedFileAsksWhereInstead)
@@ -132,6 +163,46 @@ TEST(DocumentExportTest, SaveOntoTheLoadedFileAsksWhereInstead)
 
     EXPECT_TRUE(f.doc->OnSaveDocument(folder / "job.GFPROJ"));
     EXPECT_TRUE(fs::exists(folder / "job.GFPROJ"));
+}
+
+// Save STL never proposes the file the part came from: "<name> textured.stl" beside it.
+TEST(DocumentExportTest, SaveProposesATexturedNameNotTheLoadedFile)
+{
+    struct Case {
+        std::wstring source;
+        std::wstring proposed;
+    };
+    const Case cases[] = {
+        {L"/parts/Block.stl", L"Block textured.stl"},
+        {L"/parts/bearing.v2.STL", L"bearing.v2 textured.stl"},
+        {L"Test cube", L"Test cube textured.stl"},
+        {L"", L"model.stl"},
+    };
+    for (const Case& c : cases) {
+        DocumentFixture f;
+        f.WithCube();
+        f.doc->partSourcePath = c.source;
+        f.host.acceptExport = true;
+        f.doc->displacementOn = false;
+        for (const bool ascii : {false, true}) {
+            f.doc->OnFileSaveStl(ascii);
+            ASSERT_FALSE(f.host.fileDialogs.empty());
+            EXPECT_EQ(f.host.fileDialogs.back().initialName, c.proposed) << ascii;
+        }
+    }
+}
+
+// The texture chooser offers every format the image reader takes, GIF among them.
+TEST(DocumentExportTest, TextureChooserListsGif)
+{
+    DocumentFixture f;
+    f.doc->OnTextureLoadFromDisk();
+    ASSERT_EQ(f.host.fileDialogs.size(), 1u);
+    const std::wstring& filter = f.host.fileDialogs[0].filter;
+    const std::wstring images = filter.substr(0, filter.find(L'|', filter.find(L'|') + 1)) + L";";
+    for (const wchar_t* pattern : {L"*.png", L"*.tif", L"*.tiff", L"*.bmp", L"*.jpg", L"*.jpeg", L"*.gif"})
+        EXPECT_NE(images.find(std::wstring(pattern) + L";"), std::wstring::npos) << pattern;
+    EXPECT_NE(filter.find(L"GIF (*.gif)|*.gif|"), std::wstring::npos);
 }
 
 // After a published run the notes reach the log and the box: a 20 mm cube with 5 mm of relief

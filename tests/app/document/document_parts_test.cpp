@@ -1,5 +1,6 @@
 #include "app/document/document_commands.h"
 #include "tests/app/document/document_fixture.h"
+#include "tests/support/shapes.h"
 #include "tests/support/temp_folder.h"
 
 #include "engine/mesh/stl_writer.h"
@@ -124,6 +125,23 @@ TEST(DocumentPartsTest, LayOnFaceCarriesMasksAndRefits)
     ASSERT_FALSE(doc.restingFaces.empty());
     EXPECT_FALSE(doc.LayOnFace(static_cast<int>(doc.restingFaces.size())));
     EXPECT_FALSE(doc.LayOnFace(-1));
+}
+
+// Two boxes that pass through each other: the verdict keeps the crossings after the part is
+// laid on a face, as it had them at the load.
+TEST(DocumentPartsTest, PlacementKeepsTheCrossingsInTheVerdict)
+{
+    DocumentFixture f;
+    f.doc->surfaceTestCells = 32;
+    f.doc->InstallGeneratedPart(Combined(MakeBox({0, 0, 0}, {10, 10, 10}), MakeBox({5, 5, 5}, {15, 15, 15})),
+        "Crossing boxes", L"Crossing boxes", "Crossing boxes.");
+    const std::uint64_t crossing = f.doc->CurrentValidation().selfIntersectingTriangleCount;
+    ASSERT_GT(crossing, 0u);
+    f.doc->ComputeRestingFaces();
+    ASSERT_FALSE(f.doc->restingFaces.empty());
+    ASSERT_TRUE(f.doc->LayOnFace(0));
+    EXPECT_EQ(f.doc->CurrentValidation().selfIntersectingTriangleCount, crossing);
+    EXPECT_NE(f.doc->CurrentValidation().verdict, mesh::Verdict::Good);
 }
 
 // A file that cannot be read leaves the document exactly as it was: part, settings, history,

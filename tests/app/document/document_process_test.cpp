@@ -228,6 +228,39 @@ TEST(DocumentProcessTest, OutOfDateNoteOncePerChange)
     EXPECT_EQ(f.host.lines[1].text, "The result is out of date: cage (centre moved 2.0000 mm).");
 }
 
+// A cage that was only resized or turned is not said to have moved "0.0000 mm".
+TEST(DocumentProcessTest, OutOfDateCageSaysWhatChanged)
+{
+    struct Case {
+        void (*change)(mesh::CageFrame&);
+        const char* note;
+    };
+    const Case cases[] = {
+        {[](mesh::CageFrame& c) { c.center.x += 2.0f; }, "The result is out of date: cage (centre moved 2.0000 mm)."},
+        {[](mesh::CageFrame& c) { c.size.x += 1.0f; }, "The result is out of date: cage (resized)."},
+        {[](mesh::CageFrame& c) { c.rotationDegrees.z += 10.0f; }, "The result is out of date: cage (turned)."},
+        {[](mesh::CageFrame& c) {
+             c.rotationDegrees.z += 10.0f;
+             c.size.y *= 2.0f;
+         },
+            "The result is out of date: cage (turned and resized)."},
+    };
+    for (const Case& c : cases) {
+        DocumentFixture f;
+        f.WithCube();
+        f.GiveTexture();
+        f.FakeRuns();
+        f.doc->RequestProcess();
+        f.PollUntilReported();
+        f.doc->ReportOutOfDate();
+        f.host.lines.clear();
+        c.change(f.doc->projection.cage);
+        f.doc->UpdatePreview();
+        f.doc->ReportOutOfDate();
+        EXPECT_EQ(f.host.Lines(app::kLogPlain), std::vector<std::string>{c.note});
+    }
+}
+
 TEST(DocumentProcessTest, StatusTextOrder)
 {
     DocumentFixture f;

@@ -1,5 +1,8 @@
 #include "app/document/document_reports.h"
 
+#include "app/document/grainforge_doc.h"
+#include "engine/pipeline/printability_check.h"
+
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/shapes.h"
 
@@ -118,6 +121,32 @@ TEST(BeforeSaving, CheckLinesAndEmptyMesh)
                     "checked\r\n");
     EXPECT_FALSE(BeforeSavingReport(mesh::TriangleMesh{}, mesh::BaseProtection{}, text));
     EXPECT_EQ(text, "Before saving:\r\n  PROBLEM the mesh has no triangles\r\n");
+}
+
+// The checklist's support lines agree with the check after a run: a place laid in the air is
+// never passed as "nothing needs support".
+TEST(BeforeSaving, SupportLinesAgreeWithTheRunCheck)
+{
+    struct Case {
+        const char* name;
+        mesh::TriangleMesh part;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"cube", CubeOnTheBed(20.0f), "  ok      nothing needs support\r\n"},
+        {"plate reaching 7 mm", test::Combined(test::MakeBox({0, 0, 0}, {10, 10, 10}), test::MakeBox({0, 0, 10}, {17, 10, 12})),
+            "  note    1 place(s) laid in the air: support needed (the first at "},
+        {"plate above a gap", test::Combined(test::MakeBox({0, 0, 0}, {10, 10, 10}), test::MakeBox({0, 0, 12}, {10, 10, 14})),
+            "  note    1 feature(s) need support: nothing beneath them (the first at "},
+    };
+    for (const Case& c : cases) {
+        std::string text;
+        (void)BeforeSavingReport(c.part, mesh::BaseProtection{}, text);
+        EXPECT_NE(text.find(c.line), std::string::npos) << c.name << "\n" << text;
+        const mesh::PrintabilityReport run = mesh::CheckPrintability(c.part, DocumentPrintability(2, false));
+        const bool supportNeeded = !run.featuresInAir.empty() || !run.airPlaces.empty();
+        EXPECT_EQ(text.find("nothing needs support") == std::string::npos, supportNeeded) << c.name;
+    }
 }
 
 // ---- Notes after a run ----
@@ -369,6 +398,32 @@ TEST(MeshInformation, WrappingSidesEndThePlacementBlock)
     EXPECT_NE(text.find(" whole tile", line), std::string::npos);
     EXPECT_NE(text.find(" mm round, set ", line), std::string::npos);
     EXPECT_EQ(text.find("\r\n\r\nTopology", line), text.find("\r\n", line));
+}
+
+// The placement block names what is placed: a plane has no sides, and shows the layer it reads.
+TEST(MeshInformation, PlacementLabelFollowsTheMapping)
+{
+    struct Case {
+        mesh::ProjectionKind kind;
+        int active;
+        std::string block;
+    };
+    const Case cases[] = {
+        {mesh::ProjectionKind::Box, -1, "Texture placement\r\n  All sides\r\n  Origin: 1.00, 0.00 mm"},
+        {mesh::ProjectionKind::Box, 4,
+            "Texture placement\r\n  Side " + std::string(mesh::BoxSideName(4)) + "\r\n  Origin: 5.00, 0.00 mm"},
+        {mesh::ProjectionKind::Plane, -1, "Texture placement\r\n  Plane projection\r\n  Origin: 5.00, 0.00 mm"},
+        {mesh::ProjectionKind::Plane, 0, "Texture placement\r\n  Plane projection\r\n  Origin: 5.00, 0.00 mm"},
+    };
+    for (const Case& c : cases) {
+        InformationFixture f;
+        f.inputs.projection.type = c.kind;
+        f.inputs.projection.activeLayer = c.active;
+        f.inputs.projection.layers[0].originMillimetres[0] = 1.0f;
+        f.inputs.projection.layers[4].originMillimetres[0] = 5.0f;
+        const std::string text = MeshInformationReport(f.inputs);
+        EXPECT_NE(text.find(c.block), std::string::npos) << text;
+    }
 }
 
 TEST(MeshInformation, TextureDetailVerdictsAndFilter)

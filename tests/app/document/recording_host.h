@@ -133,6 +133,7 @@ public:
     std::deque<app::PromptAnswer> answers;
     std::vector<std::wstring> fileDialogTitles;
     std::vector<std::wstring> fileDialogNames;
+    std::vector<app::FileDialogRequest> fileDialogs;
     std::deque<std::optional<std::filesystem::path>> files;
     int busyDepth = 0;
     int busyScopes = 0;
@@ -161,6 +162,7 @@ private:
     {
         fileDialogTitles.push_back(request.title);
         fileDialogNames.push_back(request.initialName);
+        fileDialogs.push_back(request);
         if (files.empty())
             return std::nullopt;
         std::optional<std::filesystem::path> file = files.front();

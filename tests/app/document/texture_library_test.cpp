@@ -179,7 +179,7 @@ TEST(GetThumbnail, MakesCachesAndRereadsTheThumbnail)
     Library library;
     const fs::path image = library.folder / "wide.png";
     test::WriteAllBytes(image, test::UniformGreyPng(100, 60, 51));
-    const std::optional<GreyImage> made = GetThumbnail(library.roots, image);
+    const std::optional<GreyImage> made = GetThumbnail(library.roots, library.user / "thumbnails", image);
     ASSERT_TRUE(made);
     EXPECT_EQ(std::tuple(made->width, made->height, made->pixels),
               std::tuple(60, 60, std::vector<std::uint8_t>(3600, 51)));
@@ -191,12 +191,12 @@ TEST(GetThumbnail, MakesCachesAndRereadsTheThumbnail)
     // image is not loaded to check it.)
     for (const std::int32_t side : {2, 59, 61, 128}) {
         ASSERT_TRUE(WriteGreyBmp(cached, std::vector<std::uint8_t>(side * side, 7), side));
-        EXPECT_EQ(GetThumbnail(library.roots, image)->pixels, std::vector<std::uint8_t>(3600, 51)) << side;
+        EXPECT_EQ(GetThumbnail(library.roots, library.user / "thumbnails", image)->pixels, std::vector<std::uint8_t>(3600, 51)) << side;
         EXPECT_EQ(ReadGreyBmp(cached)->width, 60) << side;
     }
     const auto written = fs::last_write_time(cached);
     fs::last_write_time(cached, written - std::chrono::seconds(10));
-    EXPECT_TRUE(GetThumbnail(library.roots, image));
+    EXPECT_TRUE(GetThumbnail(library.roots, library.user / "thumbnails", image));
     EXPECT_EQ(fs::last_write_time(cached), written - std::chrono::seconds(10));  // not written again
 
     // A full-size square is taken as it is, without loading the image.
@@ -204,17 +204,55 @@ TEST(GetThumbnail, MakesCachesAndRereadsTheThumbnail)
     test::WriteAllBytes(large, test::UniformGreyPng(200, 150, 51));
     const fs::path largeCached = library.user / "thumbnails" / ThumbnailFileName(fs::directory_entry(large));
     ASSERT_TRUE(WriteGreyBmp(largeCached, std::vector<std::uint8_t>(14400, 7), 120));
-    EXPECT_EQ(GetThumbnail(library.roots, large)->pixels, std::vector<std::uint8_t>(14400, 7));
+    EXPECT_EQ(GetThumbnail(library.roots, library.user / "thumbnails", large)->pixels, std::vector<std::uint8_t>(14400, 7));
     ASSERT_TRUE(WriteGreyBmp(largeCached, std::vector<std::uint8_t>(3600, 7), 60));
-    EXPECT_EQ(GetThumbnail(library.roots, large)->pixels, std::vector<std::uint8_t>(14400, 51));
+    EXPECT_EQ(GetThumbnail(library.roots, library.user / "thumbnails", large)->pixels, std::vector<std::uint8_t>(14400, 51));
 
     // Touching the image gives it a new cache name, so it is made afresh.
     fs::last_write_time(image, fs::last_write_time(image) + std::chrono::seconds(5));
-    EXPECT_EQ(GetThumbnail(library.roots, image)->pixels, std::vector<std::uint8_t>(3600, 51));
+    EXPECT_EQ(GetThumbnail(library.roots, library.user / "thumbnails", image)->pixels, std::vector<std::uint8_t>(3600, 51));
 
-    EXPECT_FALSE(GetThumbnail(library.roots, library.folder / "missing.png"));
+    EXPECT_FALSE(GetThumbnail(library.roots, library.user / "thumbnails", library.folder / "missing.png"));
     WriteAllText(library.folder / "broken.png", "not an image");
-    EXPECT_FALSE(GetThumbnail(library.roots, library.folder / "broken.png"));
+    EXPECT_FALSE(GetThumbnail(library.roots, library.user / "thumbnails", library.folder / "broken.png"));
+}
+
+// A thumbnail is cached where it is told, not in the user's library; one shipped in the
+// program's folder is read from there, and the user's old cache in the library is not read.
+TEST(GetThumbnail, CachesInTheCacheFolderAndReadsShippedOnes)
+{
+    Library library;
+    const fs::path cache = library.folder / "cache" / "Tessary" / "thumbnails";
+    const fs::path image = library.folder / "wide.png";
+    test::WriteAllBytes(image, test::UniformGreyPng(200, 150, 51));
+    const std::string name = ThumbnailFileName(fs::directory_entry(image));
+    struct Case {
+        const char* name;
+        fs::path planted;
+        std::uint8_t plantedValue;
+        std::uint8_t expected;
+    };
+    const Case cases[] = {
+        {"nothing cached", {}, 0, 51},
+        {"in the old library cache", library.user / "thumbnails" / name, 5, 51},
+        {"shipped with the program", library.program / "thumbnails" / name, 9, 9},
+        {"in the cache folder", cache / name, 7, 7},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(cache);
+        fs::remove_all(library.user / "thumbnails");
+        fs::remove_all(library.program / "thumbnails");
+        if (!c.planted.empty()) {
+            fs::create_directories(c.planted.parent_path());
+            ASSERT_TRUE(WriteGreyBmp(c.planted, std::vector<std::uint8_t>(14400, c.plantedValue), 120));
+        }
+        const std::optional<GreyImage> thumbnail = GetThumbnail(library.roots, cache, image);
+        ASSERT_TRUE(thumbnail) << c.name;
+        EXPECT_EQ(thumbnail->pixels, std::vector<std::uint8_t>(14400, c.expected)) << c.name;
+        EXPECT_EQ(fs::exists(cache / name), c.expected != 9) << c.name;
+        EXPECT_EQ(fs::exists(library.user / "thumbnails" / name), c.planted == library.user / "thumbnails" / name)
+            << c.name;
+    }
 }
 
 // The program's own files (the thumbnail cache, the list of loaded images, the hidden-items
@@ -231,7 +269,7 @@ TEST(ProgramsOwnFiles, ReplaceAPlantedLinkInsteadOfWritingThroughIt)
         std::function<bool()> write;
     } cases[] = {
         {"thumbnail cache", fs::path("thumbnails") / ThumbnailFileName(fs::directory_entry(image)),
-            [&] { return GetThumbnail(library.roots, image).has_value(); }},
+            [&] { return GetThumbnail(library.roots, library.user / "thumbnails", image).has_value(); }},
         {"loaded images list", "custom/images.json", [&] { return PutCustomImageFirst(library.roots, "/img/a.png"); }},
         {"hidden items index", "textures/Stone/_deleted.index",
             [&] { return WriteDeletedIndex(library.roots, "textures/Stone", {"rock.png"}); }},
@@ -287,7 +325,7 @@ TEST(GetThumbnail, RowByRowThumbnailsMatchTheWholeImagesBoxMeans)
         const mesh::ImageLoadResult whole = mesh::ReadHeightImage(image, {});
         ASSERT_TRUE(whole.ok) << whole.error;
         const std::int32_t side = std::min({kLibraryThumbnailSide, whole.width, whole.height});
-        const std::optional<GreyImage> made = GetThumbnail(library.roots, image);
+        const std::optional<GreyImage> made = GetThumbnail(library.roots, library.user / "thumbnails", image);
         ASSERT_TRUE(made);
         EXPECT_EQ(made->width, side);
         EXPECT_EQ(made->pixels, MakeThumbnailPixels(whole.heights, whole.width, whole.height, side));
@@ -301,7 +339,7 @@ TEST(GetThumbnail, ImageOverThePixelLimitGetsNone)
     Library library;
     const fs::path image = library.folder / "huge.png";
     test::WriteAllBytes(image, test::LargeUniformGreyPng(8200, 8200, 51));
-    EXPECT_FALSE(GetThumbnail(library.roots, image));
+    EXPECT_FALSE(GetThumbnail(library.roots, library.user / "thumbnails", image));
     EXPECT_FALSE(fs::exists(library.user / "thumbnails" / ThumbnailFileName(fs::directory_entry(image))));
 }
 

@@ -121,6 +121,24 @@ TEST(GetDocumentsFolder, ReadsTheUserDirsFileAndFallsBackToDocumentsInHome)
     }
 }
 
+// Thumbnails are a cache: they go to the XDG cache folder, never into the user's documents.
+TEST(ThumbnailCacheFolder, FollowsXdgCacheHomeElseTheHomeCache)
+{
+    TempFolder folder;
+    const fs::path home = folder / "home";
+    ScopedEnvironment homeVariable("HOME", home.string());
+    const std::pair<std::string, fs::path> cases[] = {
+        {(folder / "cache").string(), folder / "cache" / "Tessary" / "thumbnails"},
+        {"relative/cache", home / ".cache" / "Tessary" / "thumbnails"},  // not usable
+        {"", home / ".cache" / "Tessary" / "thumbnails"},
+    };
+    for (const auto& [cacheHome, expected] : cases) {
+        ScopedEnvironment cacheVariable("XDG_CACHE_HOME", cacheHome);
+        EXPECT_EQ(ThumbnailCacheFolder(), expected) << cacheHome;
+        EXPECT_EQ(ThumbnailCacheFolder().string().find(GetDocumentsFolder().string()), std::string::npos);
+    }
+}
+
 TEST(ResolveLibraryItem, FindsTheUsersFileBeforeTheFactorys)
 {
     TwoRoots library;
@@ -278,6 +296,7 @@ TEST(MigrateUserFolder, AFileAlreadyInTheNewFolderStaysInTheOldOne)
     EXPECT_EQ(test::ReadAllBytes(documents / "Tessary/procedural/Noise/Fine.gfpreset").size(), 8u);  // kept
     EXPECT_TRUE(fs::exists(documents / "Grainforge/procedural/Noise/Fine.gfpreset"));
     EXPECT_FALSE(fs::exists(documents / "Grainforge/thumbnails"));
+    EXPECT_FALSE(fs::exists(documents / "Tessary/thumbnails"));  // the cache is not moved into documents
 }
 
 TEST(MigrateUserFolder, SaysHowManyStayedWhenEveryNameIsTaken)

@@ -18,10 +18,13 @@
 #include <wx/accel.h>
 #include <wx/app.h>
 #include <wx/evtloop.h>
+#include <wx/filedlg.h>
 #include <wx/gauge.h>
+#include <wx/menu.h>
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
 
+#include "app/document/document_commands.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 #include "app/shell/app_toolbar_pane.h"
@@ -347,6 +350,31 @@ TEST(Program, HomeAndFReachTheViewOnlyAndNeverLeaveATextField) {
   EXPECT_EQ(fits, 2);
 }
 
+// Desktop conventions: Ctrl+Q quits as Exit does, and a command that can never run here (the
+// repair service of another system) is not in the menus at all.
+TEST(Program, CtrlQQuitsAndAnUnavailableRepairIsNotInTheMenu) {
+  Program program(false);
+  ASSERT_TRUE(program.Started());
+  CMainFrame& frame = program.Frame();
+  wxMenuBar* bar = frame.GetMenuBar();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->FindItem(frame.Routing().WindowId(menu_ids::kExit))->GetItemLabel().ToStdWstring(),
+            L"E&xit\tCtrl+Q");
+  EXPECT_EQ(bar->FindItem(frame.Routing().WindowId(kCmdRepairWithWindows)), nullptr);
+  EXPECT_EQ(bar->FindMenuItem("&Mesh", "Repair with &Windows"), wxNOT_FOUND);
+  EXPECT_NE(bar->FindMenuItem("&Mesh", "&Repair"), wxNOT_FOUND);
+
+  wxKeyEvent quit(wxEVT_KEY_DOWN);
+  quit.m_keyCode = 'Q';
+  quit.m_controlDown = true;
+  const int command = frame.GetAcceleratorTable()->GetCommand(quit);
+  ASSERT_EQ(command, frame.Routing().WindowId(menu_ids::kExit));
+  wxCommandEvent event(wxEVT_MENU, command);
+  event.SetEventObject(&frame);
+  frame.ProcessWindowEvent(event);
+  EXPECT_TRUE(PumpUntil([&program] { return program.Core().Frame() == nullptr; }, 5000ms));
+}
+
 TEST(Program, DroppedFilesOpenThePartAndNameWhatWasLeftAlone) {
   Program program(false);
   ASSERT_TRUE(program.Started());
@@ -631,6 +659,61 @@ TEST(Program, KeysAndClicksMadeDuringAMeshJobAreThrownAway) {
     EXPECT_EQ(keys, c.arrived);
     EXPECT_EQ(clicks, c.arrived);
   }
+}
+
+// The names GTK shows for the types of a real file dialog made from the prompt's filters.
+// (GTK's functions are looked up in the running program: the toolkit's headers are not needed.)
+struct GtkListNode {
+  void* data;
+  GtkListNode* next;
+};
+
+std::vector<std::string> GtkFilterNames(const FilePrompt& prompt) {
+  using ListFilters = GtkListNode* (*)(void*);
+  using FilterName = const char* (*)(void*);
+  using FreeList = void (*)(GtkListNode*);
+  const auto list = reinterpret_cast<ListFilters>(dlsym(RTLD_DEFAULT, "gtk_file_chooser_list_filters"));
+  const auto name = reinterpret_cast<FilterName>(dlsym(RTLD_DEFAULT, "gtk_file_filter_get_name"));
+  const auto release = reinterpret_cast<FreeList>(dlsym(RTLD_DEFAULT, "g_slist_free"));
+  std::vector<std::string> names;
+  if (list == nullptr || name == nullptr || release == nullptr) return names;
+  wxFileDialog dialog(nullptr, "t", "", "", wxString(MakeDialogWildcard(prompt.filters)), wxFD_OPEN);
+  GtkListNode* filters = list(dialog.GetHandle());
+  for (GtkListNode* item = filters; item != nullptr; item = item->next) names.emplace_back(name(item->data));
+  release(filters);
+  return names;
+}
+
+// File dialogs open at home, then where the part is, then where that kind of file was last
+// chosen; never in the folder the tests were started from. Their types read as they should.
+TEST(Program, FileDialogsOpenWhereTheUserLastWas) {
+  Program program(false);
+  ASSERT_TRUE(program.Started());
+  const std::filesystem::path parts = program.Folder() / "parts";
+  std::filesystem::create_directories(parts);
+  {
+    std::ofstream stl(parts / "tri.stl");
+    stl << "solid t\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+           "endloop\nendfacet\nendsolid t\n";
+  }
+  ScriptedPrompter& prompter = program.Prompter();
+  prompter.ExpectFile(parts / "tri.stl");
+  program.SendMenu(menu_ids::kOpenStl);
+  ASSERT_EQ(prompter.FilePrompts().size(), 1u);
+  EXPECT_EQ(prompter.FilePrompts()[0].folder, program.Folder().Path());
+  EXPECT_EQ(GtkFilterNames(prompter.FilePrompts()[0]),
+            (std::vector<std::string>{"STL Files (*.stl)", "All Files (*.*)"}));
+  ASSERT_TRUE(program.Document().HasPart());
+
+  prompter.ExpectFile(std::nullopt);
+  program.SendMenu(kCmdLoadTextureFromDisk);
+  ASSERT_EQ(prompter.FilePrompts().size(), 2u);
+  EXPECT_EQ(prompter.FilePrompts()[1].folder, parts);
+
+  prompter.ExpectFile(std::nullopt);
+  program.SendMenu(menu_ids::kOpenStl);
+  ASSERT_EQ(prompter.FilePrompts().size(), 3u);
+  EXPECT_EQ(prompter.FilePrompts()[2].folder, parts);
 }
 
 // Answering "Yes" to saving must not lose the work when the save does not happen.

@@ -21,6 +21,51 @@ TEST(MakeDialogWildcard, ListsEveryPatternInLowerAndUpperCaseForGtk) {
   EXPECT_EQ(MakeDialogWildcard({}), L"");
 }
 
+// A description that already names its patterns shows them once: GTK adds nothing of its own.
+TEST(MakeDialogWildcard, DescriptionThatNamesItsPatternsIsNotRepeated) {
+  EXPECT_EQ(MakeDialogWildcard({{L"STL Files (*.stl)", {L"*.stl"}}, {L"All Files (*.*)", {L"*"}}}),
+            L"STL Files (*.stl)|*.stl;*.STL|All Files (*.*)|*");
+}
+
+// Each dialog opens where the user last was for that kind of file, else in the part's folder,
+// else at home; a prompt's own folder and a cancelled dialog change nothing.
+TEST(FolderRememberingPrompter, OpensWhereThatKindOfFileWasLastChosen) {
+  const FileFilter stl{L"STL Files (*.stl)", {L"*.stl"}};
+  const FileFilter upperStl{L"STL", {L"*.STL"}};
+  const FileFilter images{L"Images", {L"*.png", L"*.gif"}};
+  ScriptedPrompter inner;
+  std::filesystem::path partFolder;
+  FolderRememberingPrompter prompter(inner, [&partFolder] { return partFolder; }, "/home/user");
+  struct Step {
+    bool save;
+    FileFilter filter;
+    std::filesystem::path ownFolder;
+    std::optional<std::filesystem::path> chosen;
+    std::filesystem::path partFolder;
+    std::filesystem::path expectedFolder;
+  };
+  const Step steps[] = {
+      {false, stl, {}, std::nullopt, {}, "/home/user"},
+      {false, stl, {}, "/parts/a.stl", {}, "/home/user"},
+      {false, images, {}, std::nullopt, "/parts", "/parts"},
+      {true, upperStl, {}, "/out/a textured.stl", "/parts", "/parts"},
+      {false, stl, {}, std::nullopt, "/parts", "/out"},
+      {false, images, {}, "/pictures/bark.gif", "/parts", "/parts"},
+      {false, images, "/given", std::nullopt, "/parts", "/given"},
+      {false, images, {}, std::nullopt, "/parts", "/pictures"},
+  };
+  for (const Step& step : steps) {
+    partFolder = step.partFolder;
+    inner.ExpectFile(step.chosen);
+    const FilePrompt prompt{L"t", step.ownFolder, L"", {step.filter}};
+    const auto chosen = step.save ? prompter.AskSaveFile(prompt) : prompter.AskOpenFile(prompt);
+    EXPECT_EQ(chosen, step.chosen);
+    ASSERT_FALSE(inner.FilePrompts().empty());
+    EXPECT_EQ(inner.FilePrompts().back().folder, step.expectedFolder) << inner.FilePrompts().size();
+  }
+  EXPECT_EQ(inner.UnexpectedQuestions(), 0);
+}
+
 TEST(WithFilterExtension, AddsTheFiltersExtensionOnlyWhenNoneWasTyped) {
   const FileFilter stl{L"STL files", {L"*.STL"}};
   const FileFilter any{L"All files", {L"*.*"}};

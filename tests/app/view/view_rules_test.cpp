@@ -9,6 +9,8 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <utility>
 
 namespace grainforge::app {
 namespace {
@@ -44,6 +46,20 @@ TEST(ViewRulesTest, FrameStatisticsTexts)
     EXPECT_EQ(FrameStatisticsText(gpu, true), L"GPU 2.3 ms  |  60 fps");
     EXPECT_EQ(FrameStatisticsText(cpu, true), L"9.0 ms  |  60 fps");
     EXPECT_EQ(FrameStatisticsText(gpu, false), L"");
+}
+
+// A timer query that spanned a resize read 2539806.4 ms; such a sample is dropped, not shown.
+TEST(ViewRulesTest, BogusGpuSamplesAreDropped)
+{
+    const std::pair<std::uint64_t, std::optional<double>> cases[] = {
+        {0u, 0.0},
+        {2'260'000u, 2.26},
+        {1'000'000'000u, 1000.0},
+        {2'539'806'400'000u, std::nullopt},
+        {std::numeric_limits<std::uint64_t>::max(), std::nullopt},
+    };
+    for (const auto& [nanoseconds, expected] : cases)
+        EXPECT_EQ(gl::GpuFrameMilliseconds(nanoseconds), expected) << nanoseconds;
 }
 
 TEST(ViewRulesTest, OverlayEqualityTreatsTwoOffRecordsAsEqualAndNaNAsUnequal)

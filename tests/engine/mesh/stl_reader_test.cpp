@@ -466,6 +466,31 @@ TEST(ReadStlFile, ChunkBordersAnywhereGiveTheSameResult)
 }
 
 // A file of gigabytes whose header cannot match its size is refused after its first bytes.
+// A text file in another format is said to be no STL, not given a triangle count made of its
+// letters; small and large files (the large ones are only looked at in part) alike.
+TEST(ReadStlFile, TextInAnotherFormatIsSaidToBeNoStl)
+{
+    std::string off = "OFF\n8 6 0\n";
+    for (int i = 0; i < 8; ++i)
+        off += "-0.5 -0.5 0.5\n";
+    std::string largeObj;
+    while (largeObj.size() < 20000)
+        largeObj += "v 1.000000 2.000000 3.000000\n";
+    const std::pair<const char*, std::string> files[] = {
+        {"off", off},
+        {"obj larger than the first look", largeObj},
+        {"off with CR LF", "OFF\r\n3 1 0\r\n0 0 0\r\n1 0 0\r\n0 1 0\r\n3 0 1 2\r\n# made by hand in a text editor: one triangle and its three corners\r\n"},
+    };
+    const test::TempFolder folder;
+    for (const auto& [name, text] : files) {
+        test::WriteAllBytes(folder / "part.off", ToBytes(text));
+        const StlReadResult result = ReadStlFile(folder / "part.off", {});
+        EXPECT_FALSE(result.ok) << name;
+        EXPECT_EQ(result.error, "The file is not an STL: it is text that does not begin with \"solid\".") << name;
+        EXPECT_EQ(result.report.format, StlFormat::Unrecognised) << name;
+    }
+}
+
 TEST(ReadStlFile, HugeFileThatIsNoStlIsRefusedWithoutReadingIt)
 {
     constexpr off_t kSize = off_t{6} << 30;
