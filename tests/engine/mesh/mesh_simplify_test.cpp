@@ -3,7 +3,7 @@
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/checksum.h"
-#include "tests/support/grid_crossings.h"
+#include "tests/support/exact_crossings.h"
 #include "tests/support/mesh_compare.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
