@@ -10,6 +10,8 @@ packages=(
   clang libclang-rt-14-dev
   libwxgtk3.2-dev libepoxy-dev libegl-dev libgl1-mesa-dri libegl-mesa0
   xvfb xauth x11-apps fonts-dejavu-core locales
+  # a window manager, so a window test can start the program as a desktop does
+  openbox
   # makes the user manual, Tessary_Manual.pdf, at build time; the build goes on without it
   ruby-asciidoctor-pdf
   # xdg-open, which hands the manual to the desktop's PDF reader
