@@ -235,7 +235,8 @@ private:
         const std::uint64_t loadedEnd = loadedFrom_ + filled_;
         if (loadedEnd >= textEnd_ || failed_)
             return false;
-        std::memmove(buffer_.data(), buffer_.data() + keep, filled_ - keep);
+        if (filled_ > keep)  // an empty buffer has no storage to move within
+            std::memmove(buffer_.data(), buffer_.data() + keep, filled_ - keep);
         loadedFrom_ += keep;
         filled_ -= keep;
         pos_ -= keep;
