@@ -9,6 +9,7 @@
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/triangle_contact.h"
 #include "engine/mesh/welding.h"
 #include "engine/remesh/contour_cells.h"
 #include "platform/memory_info.h"
@@ -18,6 +19,8 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace grainforge::mesh {
 namespace {
@@ -733,8 +736,12 @@ ContourVertex PlacePieceVertex(const ContourState& state, const ActiveCell& cell
     const TriangleMesh& mesh = *state.mesh;
     std::int64_t at[3];
     CellCoordinates(cell, at);
-    float position[3], boxMin[3], boxMax[3];
+    float position[3], boxMin[3], boxMax[3], fallback[3], cellMin[3], cellMax[3];
     for (int k = 0; k < 3; ++k) {
+        double mean = 0.0;
+        for (int i = 0; i < piece.count; ++i)
+            mean += piece.points[i].x[k];
+        mean /= static_cast<double>(std::max(1, piece.count));
         double world = CellToWorld(state, at[k], local.x[k], k);
         for (int p = 0; p < piece.planeCount[k]; ++p)
             if (std::fabs(world - piece.planes[k][p]) <= g.cell * 1e-6) {
@@ -744,6 +751,9 @@ ContourVertex PlacePieceVertex(const ContourState& state, const ActiveCell& cell
         const double low = Coordinate(mesh.boundsMin, k);
         const double high = Coordinate(mesh.boundsMax, k);
         position[k] = static_cast<float>(std::clamp(world, low, high));
+        fallback[k] = static_cast<float>(std::clamp(CellToWorld(state, at[k], mean, k), low, high));
+        cellMin[k] = static_cast<float>(CellToWorld(state, at[k], 0.0, k));
+        cellMax[k] = static_cast<float>(CellToWorld(state, at[k], 1.0, k));
         boxMin[k] = static_cast<float>(
             std::clamp(CellToWorld(state, at[k], problem.clampLow.x[k], k), low, high));
         boxMax[k] = static_cast<float>(
@@ -753,6 +763,10 @@ ContourVertex PlacePieceVertex(const ContourState& state, const ActiveCell& cell
     vertex.position = {position[0], position[1], position[2]};
     vertex.boxMin = {boxMin[0], boxMin[1], boxMin[2]};
     vertex.boxMax = {boxMax[0], boxMax[1], boxMax[2]};
+    vertex.fallback = {fallback[0], fallback[1], fallback[2]};
+    vertex.cellMin = {cellMin[0], cellMin[1], cellMin[2]};
+    vertex.cellMax = {cellMax[0], cellMax[1], cellMax[2]};
+    vertex.sharesCell = cell.components > 1;
     const double* s = piece.normalSum;
     const double length = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
     if (length > 1e-9)
@@ -868,6 +882,259 @@ bool TriangulateCells(const ContourState& state, const std::vector<ContourVertex
         }
     });
     return !failed;
+}
+
+// ---- Keeping the surface from meeting itself ---------------------------------------------
+//
+// A vertex placed outside its cell (the error minimiser may leave it on a rough surface, and
+// the projection may carry it there), or one of several pieces in one cell (where a
+// non-manifold input touches itself), can make triangles meet that only share a neighbourhood.
+// The triangles round such vertices are checked exactly against every triangle near them; the
+// vertices of a pair that meets go back to a safer place and their quads are split again, round
+// by round. Elsewhere nothing is checked and nothing changes.
+
+constexpr int kUnfoldRounds = 8;
+constexpr float kTurnedCosine = 0.0f;
+
+ContactTriangle ContactOf(const std::vector<ContourVertex>& vertices,
+    const std::vector<std::uint32_t>& triangles, std::size_t t)
+{
+    ContactTriangle contact;
+    for (int k = 0; k < 3; ++k) {
+        contact.index[k] = triangles[3 * t + k];
+        const Vec3 p = vertices[contact.index[k]].position;
+        contact.point[k] = {p.x, p.y, p.z};
+    }
+    PrepareContact(contact);
+    return contact;
+}
+
+bool HasArea(const ContactTriangle& t)
+{
+    return t.index[0] != t.index[1] && t.index[1] != t.index[2] && t.index[0] != t.index[2]
+        && !PointsCollinear(t.point[0], t.point[1], t.point[2]);
+}
+
+bool OutsideItsCell(const ContourVertex& v)
+{
+    return v.position.x < v.cellMin.x || v.position.x > v.cellMax.x || v.position.y < v.cellMin.y
+        || v.position.y > v.cellMax.y || v.position.z < v.cellMin.z || v.position.z > v.cellMax.z;
+}
+
+// Grid keys of a box, in cells of size `cell`.
+struct KeyRange {
+    std::int64_t low[3];
+    std::int64_t high[3];
+};
+
+KeyRange KeysOf(const ContactTriangle& t, double cell)
+{
+    KeyRange r;
+    for (int k = 0; k < 3; ++k) {
+        r.low[k] = static_cast<std::int64_t>(std::floor(t.low[k] / cell));
+        r.high[k] = static_cast<std::int64_t>(std::floor(t.high[k] / cell));
+    }
+    return r;
+}
+
+std::uint64_t PackKey(std::int64_t x, std::int64_t y, std::int64_t z)
+{
+    const auto part = [](std::int64_t v) { return static_cast<std::uint64_t>(v) & 0x1fffffu; };
+    return part(x) | (part(y) << 21) | (part(z) << 42);
+}
+
+template <class Visit>
+void ForEachKey(const KeyRange& r, Visit&& visit)
+{
+    for (std::int64_t z = r.low[2]; z <= r.high[2]; ++z)
+        for (std::int64_t y = r.low[1]; y <= r.high[1]; ++y)
+            for (std::int64_t x = r.low[0]; x <= r.high[0]; ++x)
+                visit(PackKey(x, y, z));
+}
+
+// The triangles among `focus` (ascending) that have no area or meet another triangle, and
+// those others: ascending, each once.
+std::vector<std::uint32_t> MeetingTriangles(const std::vector<ContourVertex>& vertices,
+    const std::vector<std::uint32_t>& triangles, const std::vector<std::uint32_t>& focus,
+    double cell)
+{
+    std::unordered_set<std::uint64_t> hot;
+    for (const std::uint32_t t : focus)
+        ForEachKey(KeysOf(ContactOf(vertices, triangles, t), cell), [&](std::uint64_t key) { hot.insert(key); });
+    // The triangles near the focus, by key; a triangle far bigger than a cell (none in a
+    // contour) would only cost time.
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> near;
+    const std::size_t count = triangles.size() / 3;
+    for (std::size_t t = 0; t < count; ++t) {
+        const ContactTriangle c = ContactOf(vertices, triangles, t);
+        ForEachKey(KeysOf(c, cell), [&](std::uint64_t key) {
+            if (hot.count(key) != 0)
+                near[key].push_back(static_cast<std::uint32_t>(t));
+        });
+    }
+    std::vector<std::vector<std::uint32_t>> found(focus.size());
+    ParallelFor(focus.size(), [&](std::size_t i) {
+        const std::uint32_t t = focus[i];
+        const ContactTriangle a = ContactOf(vertices, triangles, t);
+        if (!HasArea(a)) {
+            found[i].push_back(t);
+            return;
+        }
+        std::vector<std::uint32_t> seen;
+        ForEachKey(KeysOf(a, cell), [&](std::uint64_t key) {
+            const auto bucket = near.find(key);
+            if (bucket == near.end())
+                return;
+            for (const std::uint32_t u : bucket->second) {
+                if (u == t || std::find(seen.begin(), seen.end(), u) != seen.end())
+                    continue;
+                seen.push_back(u);
+                const ContactTriangle b = ContactOf(vertices, triangles, u);
+                if (HasArea(b) && TrianglesMeetBeyondSharedVertices(a, b)) {
+                    found[i].push_back(t);
+                    found[i].push_back(u);
+                }
+            }
+        });
+    }, 64);
+    std::vector<std::uint32_t> all;
+    for (const auto& list : found)
+        all.insert(all.end(), list.begin(), list.end());
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    return all;
+}
+
+// Whether the two triangles of a quad split are sound on their own: both with area and not
+// folded onto each other.
+bool SplitSound(const std::vector<ContourVertex>& vertices, const std::uint32_t six[6])
+{
+    const std::vector<std::uint32_t> pair(six, six + 6);
+    const ContactTriangle a = ContactOf(vertices, pair, 0);
+    const ContactTriangle b = ContactOf(vertices, pair, 1);
+    return HasArea(a) && HasArea(b) && !TrianglesMeetBeyondSharedVertices(a, b);
+}
+
+// Splits the quad of `slot` along its other diagonal when the current split is unsound and
+// the other is not.
+void ResplitQuad(const std::vector<ContourVertex>& vertices, std::uint32_t* slot)
+{
+    if (SplitSound(vertices, slot))
+        return;
+    // Triangles (q0 q1 q3)(q1 q2 q3) or (q0 q1 q2)(q0 q2 q3): the ring is q0 q1 then the
+    // second triangle's last two.
+    const std::uint32_t q[4] = {slot[0], slot[1], slot[4], slot[5]};
+    const bool along13 = slot[2] == q[3];
+    const std::uint32_t other[6] = {q[0], q[1], along13 ? q[2] : q[3], along13 ? q[0] : q[1], q[2], q[3]};
+    if (SplitSound(vertices, other))
+        std::copy(other, other + 6, slot);
+}
+
+// Moves the vertices of triangles that meet to `fallback` (once each), splits their quads
+// again, and checks round them again; starts from the vertices flagged `loose`. Returns the
+// number of vertices moved.
+std::uint64_t UnfoldContour(std::vector<ContourVertex>& vertices, std::vector<std::uint32_t>& triangles,
+    const std::vector<Vec3>& fallback, std::vector<std::uint8_t> loose, double cell)
+{
+    std::vector<std::uint8_t> moved(vertices.size(), 0);
+    std::uint64_t movedCount = 0;
+    const std::size_t count = triangles.size() / 3;
+    for (int round = 0; round < kUnfoldRounds; ++round) {
+        std::vector<std::uint32_t> focus;
+        for (std::size_t t = 0; t < count; ++t)
+            if (loose[triangles[3 * t]] | loose[triangles[3 * t + 1]] | loose[triangles[3 * t + 2]])
+                focus.push_back(static_cast<std::uint32_t>(t));
+        if (focus.empty())
+            break;
+        const std::vector<std::uint32_t> meeting = MeetingTriangles(vertices, triangles, focus, cell);
+        std::fill(loose.begin(), loose.end(), 0);
+        std::vector<std::uint32_t> slots;
+        for (const std::uint32_t t : meeting) {
+            for (int k = 0; k < 3; ++k) {
+                const std::uint32_t v = triangles[3 * t + k];
+                if (moved[v] != 0)
+                    continue;
+                moved[v] = 1;
+                loose[v] = 1;
+                ++movedCount;
+                vertices[v].position = fallback[v];
+            }
+            slots.push_back(t / 2);
+        }
+        for (std::size_t t = 0; t < count; ++t)
+            if (loose[triangles[3 * t]] | loose[triangles[3 * t + 1]] | loose[triangles[3 * t + 2]])
+                slots.push_back(static_cast<std::uint32_t>(t / 2));
+        std::sort(slots.begin(), slots.end());
+        slots.erase(std::unique(slots.begin(), slots.end()), slots.end());
+        for (const std::uint32_t slot : slots)
+            ResplitQuad(vertices, triangles.data() + 6 * static_cast<std::size_t>(slot));
+        // The quads split again are checked with the moved vertices' triangles next round.
+        for (const std::uint32_t slot : slots)
+            for (int c = 0; c < 6; ++c)
+                loose[triangles[6 * static_cast<std::size_t>(slot) + c]] = 1;
+        if (meeting.empty())
+            break;
+    }
+    return movedCount;
+}
+
+// Flags the corners of every triangle that faces away from the surface normal at one of its
+// corners (a fold turns it over); a cheap look that sends only such places to the exact check.
+void FlagTurnedTriangles(const std::vector<ContourVertex>& vertices, const std::vector<std::uint32_t>& triangles,
+    std::vector<std::uint8_t>& loose)
+{
+    const std::size_t count = triangles.size() / 3;
+    std::vector<std::uint8_t> turned(count, 0);
+    ParallelFor(count, [&](std::size_t t) {
+        const Vec3 a = vertices[triangles[3 * t]].position;
+        const Vec3 n = Cross(vertices[triangles[3 * t + 1]].position - a, vertices[triangles[3 * t + 2]].position - a);
+        const float length = Length(n);
+        for (int k = 0; k < 3; ++k) {
+            const Vec3 normal = vertices[triangles[3 * t + k]].normal;
+            if (!(Dot(n, normal) > kTurnedCosine * length))
+                turned[t] = 1;
+        }
+    }, kVertexBlock);
+    for (std::size_t t = 0; t < count; ++t)
+        if (turned[t] != 0)
+            for (int k = 0; k < 3; ++k)
+                loose[triangles[3 * t + k]] = 1;
+}
+
+// The contour as placed: vertices outside their cells and those sharing a cell are checked;
+// the fallback is the mean of each piece's crossings.
+void UnfoldPlacedContour(ContourResult& result, double cell)
+{
+    std::vector<std::uint8_t> loose(result.vertices.size(), 0);
+    std::vector<Vec3> fallback(result.vertices.size());
+    bool any = false;
+    for (std::size_t v = 0; v < result.vertices.size(); ++v) {
+        const ContourVertex& vertex = result.vertices[v];
+        loose[v] = vertex.sharesCell || OutsideItsCell(vertex);
+        any = any || loose[v] != 0;
+        fallback[v] = vertex.fallback;
+    }
+    FlagTurnedTriangles(result.vertices, result.triangles, loose);
+    any = any || std::find(loose.begin(), loose.end(), 1) != loose.end();
+    if (any)
+        result.unfoldedVertices = UnfoldContour(result.vertices, result.triangles, fallback, std::move(loose), cell);
+}
+
+// The contour after the projection: vertices it carried out of their cells, and those sharing
+// a cell, are checked; the fallback is the place before the projection.
+void UnfoldProjectedContour(std::vector<ContourVertex>& vertices, std::vector<std::uint32_t>& triangles,
+    const std::vector<Vec3>& placed, double cell)
+{
+    std::vector<std::uint8_t> loose(vertices.size(), 0);
+    bool any = false;
+    for (std::size_t v = 0; v < vertices.size(); ++v) {
+        loose[v] = vertices[v].sharesCell || OutsideItsCell(vertices[v]);
+        any = any || loose[v] != 0;
+    }
+    FlagTurnedTriangles(vertices, triangles, loose);
+    any = any || std::find(loose.begin(), loose.end(), 1) != loose.end();
+    if (any)
+        (void)UnfoldContour(vertices, triangles, placed, std::move(loose), cell);
 }
 
 // ---- The remesh ------------------------------------------------------------------------
@@ -1106,6 +1373,8 @@ bool ContourMesh(const TriangleMesh& mesh, const ContourGrid& grid, double sharp
         return false;
     result.triangles.assign(6 * slots, 0);
     result.failed = !TriangulateCells(state, result.vertices, result.triangles);
+    if (!result.failed)
+        UnfoldPlacedContour(result, grid.cell);
     return true;
 }
 
@@ -1254,7 +1523,11 @@ RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
         RecordStageTime(timer, "");
         return report;
     }
+    std::vector<Vec3> placed(contour.vertices.size());
+    for (std::size_t v = 0; v < placed.size(); ++v)
+        placed[v] = contour.vertices[v].position;
     const float deviation = ProjectOntoOriginal(source, contour.vertices, preserve, cell);
+    UnfoldProjectedContour(contour.vertices, contour.triangles, placed, cell);
     (void)stage("Rebuilding");  // past the point of stopping: the answer is not used
     TriangleMesh result = BuildResultMesh(contour.vertices, std::move(contour.triangles));
     std::vector<ContourVertex>().swap(contour.vertices);

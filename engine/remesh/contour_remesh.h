@@ -66,6 +66,12 @@ struct ContourVertex {
     Vec3 normal;     // unit, or zero
     Vec3 boxMin;
     Vec3 boxMax;
+    // Where the vertex goes when its own place would make the surface meet itself: the mean of
+    // its piece's crossings, inside its cell and apart from the cell's other pieces.
+    Vec3 fallback;
+    Vec3 cellMin;    // its grid cell
+    Vec3 cellMax;
+    bool sharesCell = false;  // its cell holds more than one piece of surface
 };
 
 struct ContourResult {
@@ -74,6 +80,7 @@ struct ContourResult {
     std::uint64_t openLines = 0;           // grid lines through a hole (all three axes)
     std::uint64_t thinPlaces = 0;          // places thinner than the cell
     std::uint64_t crossingsWithoutTriangle = 0;
+    std::uint64_t unfoldedVertices = 0;    // moved back so that no triangles meet
     bool failed = false;                   // some quad lacked one of its four vertices
 };
 

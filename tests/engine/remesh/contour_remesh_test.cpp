@@ -3,6 +3,7 @@
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/welding.h"
+#include "tests/support/exact_crossings.h"
 #include "tests/support/mesh_compare.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
@@ -108,6 +109,41 @@ TEST(RemeshByContour, StagesInOrderAndAStopLeavesThePartUnchanged)
 
 // No grid to lay, or nothing inside it: the part is left as it was, without a failure. Index
 // faults and the empty mesh are in inconsistent_mesh_test.cpp.
+// A rough scan (noise as large as the cell) and two boxes touching along an edge (a non-manifold
+// input) give a surface that meets itself only at shared vertices, both as contoured and after
+// the projection onto the original.
+TEST(RemeshByContour, RoughAndTouchingPartsGiveNoMeetingTriangles)
+{
+    const struct {
+        const char* name;
+        TriangleMesh part;
+    } cases[] = {
+        {"noisy sphere", test::MakeNoisySphere(7, 10.0f, 0.3f, 48, 96)},
+        {"boxes sharing an edge", test::MakeWeldedCubePair({10.0f, 10.0f, 0.0f})},
+    };
+    for (const auto& c : cases) {
+        ContourResult contour;
+        const ContourGrid grid = SetUpContourGrid(c.part.boundsMin, c.part.boundsMax, c.part.boundsValid, 0.3);
+        ASSERT_TRUE(ContourMesh(c.part, grid, 1.0, {}, contour)) << c.name;
+        ASSERT_FALSE(contour.failed) << c.name;
+        TriangleMesh placed;
+        for (const ContourVertex& v : contour.vertices)
+            placed.vertices.push_back({v.position, {}});
+        placed.indices = contour.triangles;
+        placed.ComputeBounds();
+        EXPECT_EQ(test::FindMeetingPairsThroughGrid(placed).size(), 0u) << c.name << ", as contoured";
+        EXPECT_EQ(test::CountTrianglesWithoutArea(placed), 0u) << c.name << ", as contoured";
+
+        TriangleMesh mesh = c.part;
+        const RemeshReport report = RemeshByContour(mesh, CellSettings(0.3f), {});
+        ASSERT_FALSE(report.failed || report.cancelled) << c.name;
+        ExpectClosedManifold(mesh, c.name);
+        EXPECT_GT(mesh.Volume(), 0.0f) << c.name;
+        EXPECT_EQ(test::FindMeetingPairsThroughGrid(mesh).size(), 0u) << c.name << ", remeshed";
+        EXPECT_EQ(test::CountTrianglesWithoutArea(mesh), 0u) << c.name << ", remeshed";
+    }
+}
+
 TEST(RemeshByContour, PartsWithoutAGridAreLeftAlone)
 {
     const TriangleMesh sheet = test::MeshOf({{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}}, {0, 1, 2, 0, 2, 3});
