@@ -4,6 +4,7 @@
 
 #include <wx/dcbuffer.h>
 #include <wx/toplevel.h>
+#include <wx/utils.h>
 
 #include "app/shell/kit/command_events.h"
 #include "app/shell/kit/kit_drawing.h"
@@ -20,6 +21,16 @@ const Rgb kMissingIconFrame{170, 170, 170};
 
 wxRect ToWxRect(const PixelRect& rect) {
   return wxRect(rect.left, rect.top, rect.Width(), rect.Height());
+}
+
+// Whether the window under the pointer is this one or one of its own (its tooltip); a dialog
+// in front of it does not count.
+bool PointerIsOver(const wxWindow& window) {
+  for (wxWindow* found = wxFindWindowAtPoint(wxGetMousePosition()); found != nullptr;
+       found = found->GetParent()) {
+    if (found == &window) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -181,6 +192,14 @@ void CToolbarHostWnd::SendCommand(std::uint32_t commandId) {
   ProcessWindowEvent(event);
 }
 
+// wxGTK drops the leave that comes while a menu or a modal dialog holds the pointer, so a
+// button hovered just before (the one clicked before Open, say) would keep its hover look next
+// to the checked one; the pointer itself is asked instead.
+void CToolbarHostWnd::DropHoverLeftBehind() {
+  if (model_.HotIndex() < 0 || HasCapture() || PointerIsOver(*this)) return;
+  RefreshRects(model_.PointerElsewhere());
+}
+
 void CToolbarHostWnd::UpdateCommandStates() {
   if (model_.UpdateCommandStates([this](std::uint32_t id) { return AskState(id); }))
     Refresh(false);
@@ -314,6 +333,7 @@ void CToolbarHostWnd::OnCaptureLost(wxMouseCaptureLostEvent&) {
 void CToolbarHostWnd::OnIdle(wxIdleEvent& event) {
   const auto now = IdleThrottle::Clock::now();
   if (updateThrottle_.TryRun(now)) {
+    DropHoverLeftBehind();
     UpdateCommandStates();
   } else if (!updateTimer_.IsRunning()) {
     // Come back once the interval is over, so the last change before a quiet spell shows.
@@ -324,7 +344,9 @@ void CToolbarHostWnd::OnIdle(wxIdleEvent& event) {
 }
 
 void CToolbarHostWnd::OnUpdateTimer(wxTimerEvent&) {
-  if (updateThrottle_.TryRun(IdleThrottle::Clock::now())) UpdateCommandStates();
+  if (!updateThrottle_.TryRun(IdleThrottle::Clock::now())) return;
+  DropHoverLeftBehind();
+  UpdateCommandStates();
 }
 
 void CToolbarHostWnd::OnDpiChanged(wxDPIChangedEvent& event) {

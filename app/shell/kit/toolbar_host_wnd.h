@@ -4,7 +4,8 @@
 // body's bars, the texture body's tool row, the mask panel's tool row). A row or column of icon
 // buttons and separators, painted flat with hover, pressed, checked and disabled looks, with
 // two-part tooltips. It asks its command target for each button's state on idle (throttled)
-// and sends a clicked button's command to it. The logic is ToolbarModel's; this is its window.
+// and sends a clicked button's command to it; the same pass drops a hover the pointer has left
+// without a leave reaching the bar. The logic is ToolbarModel's; this is its window.
 
 #include <chrono>
 #include <filesystem>
@@ -79,6 +80,7 @@ private:
   void SendCommand(std::uint32_t commandId);
   std::optional<CommandState> AskState(std::uint32_t commandId);
   void RefreshRects(const std::vector<PixelRect>& rects);
+  void DropHoverLeftBehind();
 
   bool IsHorizontal() const;
   void DrawSeparator(wxDC& dc, const PixelRect& rect, int dpi) const;

@@ -231,6 +231,11 @@ std::vector<PixelRect> ToolbarModel::MouseLeave() {
   return {rect};
 }
 
+std::vector<PixelRect> ToolbarModel::PointerElsewhere() {
+  if (pressed_ >= 0) return {};
+  return MouseLeave();
+}
+
 bool ToolbarModel::ButtonDown(int x, int y) {
   const int index = HitTestButton(x, y);
   if (index < 0 || !buttons_[static_cast<std::size_t>(index)].enabled) return false;

@@ -126,6 +126,10 @@ public:
   // are returned; none when nothing changed.
   std::vector<PixelRect> MouseMove(int x, int y);
   std::vector<PixelRect> MouseLeave();
+  // The pointer is found elsewhere although no leave came (the toolkit drops the leaves that
+  // happen while a menu or a modal dialog holds the pointer): the hover is dropped, as a leave
+  // would, unless a press is going on. The rectangle to repaint is returned.
+  std::vector<PixelRect> PointerElsewhere();
   // A press on an enabled button makes it the pressed one; true when the window should capture
   // the mouse. A press elsewhere or on a disabled button does nothing.
   bool ButtonDown(int x, int y);

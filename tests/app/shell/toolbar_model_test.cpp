@@ -189,6 +189,21 @@ TEST_F(ToolbarModelTest, HoverRepaintsTheOldAndTheNewButtonOnlyOnAChange) {
   EXPECT_TRUE(model.MouseLeave().empty());
 }
 
+TEST_F(ToolbarModelTest, AHoverTheLeaveNeverReachedIsDroppedButNotDuringAPress) {
+  model.MouseMove(kOnB, kY);
+  const auto repaint = model.PointerElsewhere();
+  ASSERT_EQ(repaint.size(), 1u);
+  EXPECT_EQ(repaint[0], model.Buttons()[1].rect);
+  EXPECT_EQ(model.HotIndex(), -1);
+  EXPECT_TRUE(model.PointerElsewhere().empty());
+
+  // Held down, the pointer may be dragged off and back: the press decides, not the hover.
+  model.MouseMove(kOnB, kY);
+  ASSERT_TRUE(model.ButtonDown(kOnB, kY));
+  EXPECT_TRUE(model.PointerElsewhere().empty());
+  EXPECT_EQ(model.HotIndex(), 1);
+}
+
 TEST_F(ToolbarModelTest, UpdatePassTakesHandlersAnswersAndReportsOnlyChanges) {
   // No handler anywhere: enabled and unchecked, which is how the buttons start.
   EXPECT_FALSE(Update());
