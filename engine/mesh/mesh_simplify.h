@@ -63,7 +63,8 @@ struct MeshSimplifyReport {
 // Simplifies `mesh` in place and reports what it did. The collapse loop runs on the calling
 // thread; the initial edge costs and the movement measurement are worked out in parallel, and
 // the result is the same on any number of threads. `progress` (may be empty) is called
-// at the start and every 16384 collapse attempts; a false answer stops the run and leaves the
+// at the start and every 16384 collapse attempts (from the start again when a result is made a
+// second time, with the contact test); a false answer stops the run and leaves the
 // mesh bit for bit as it was, with `stopped` set and both maps empty. Throws only on
 // allocation failure (the mesh is then unchanged).
 [[nodiscard]] MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& options,

@@ -1,6 +1,10 @@
 #include "engine/mesh/triangle_contact.h"
 
+#include "engine/mesh/aabb_tree.h"
+#include "engine/mesh/parallel_loop.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <utility>
 
@@ -191,6 +195,82 @@ bool TrianglesMeetBeyondSharedVertices(const ContactTriangle& a, const ContactTr
     const Point3& s1 = a.point[sharedA[1]];
     const int dropped = DropForArea(a.point[0], a.point[1], a.point[2]);
     return dropped >= 0 && Orient2d(s0, s1, a.point[apexA], dropped) * Orient2d(s0, s1, b.point[apexB], dropped) > 0;
+}
+
+namespace {
+
+ContactTriangle ContactOf(const TriangleMesh& mesh, std::size_t t)
+{
+    ContactTriangle contact;
+    for (int k = 0; k < 3; ++k) {
+        const std::uint32_t c = mesh.indices[3 * t + k];
+        const Vec3 p = mesh.vertices[c].position;
+        contact.index[k] = c;
+        contact.point[k] = {p.x, p.y, p.z};
+    }
+    PrepareContact(contact);
+    return contact;
+}
+
+bool IsFlat(const ContactTriangle& t) { return PointsCollinear(t.point[0], t.point[1], t.point[2]); }
+
+}  // namespace
+
+bool ChangedTrianglesMeetOrAreFlat(const TriangleMesh& result, std::span<const std::uint8_t> changed)
+{
+    if (!result.IsConsistent())
+        return false;
+    const std::size_t count = result.TriangleCount();
+    const bool all = changed.size() != count;
+    const auto isChanged = [&](std::size_t t) { return all || changed[t] != 0; };
+    std::atomic<bool> found{false};
+    ParallelFor(count, [&](std::size_t t) {
+        if (isChanged(t) && !found.load(std::memory_order_relaxed) && IsFlat(ContactOf(result, t)))
+            found.store(true, std::memory_order_relaxed);
+    });
+    if (found.load())
+        return true;
+    AabbTree tree;
+    tree.Build(result);
+    if (tree.nodes.empty())
+        return false;
+    ParallelForBlocks(count, 256, [&](std::size_t begin, std::size_t end) {
+        std::vector<std::uint32_t> stack;
+        for (std::size_t t = begin; t < end && !found.load(std::memory_order_relaxed); ++t) {
+            if (!isChanged(t))
+                continue;
+            const ContactTriangle mine = ContactOf(result, t);
+            const auto reaches = [&mine](Vec3 low, Vec3 high) {
+                return low.x <= mine.high[0] && mine.low[0] <= high.x && low.y <= mine.high[1]
+                    && mine.low[1] <= high.y && low.z <= mine.high[2] && mine.low[2] <= high.z;
+            };
+            stack.assign(1, 0);
+            while (!stack.empty()) {
+                const AabbNode& node = tree.nodes[stack.back()];
+                const std::uint32_t at = stack.back();
+                stack.pop_back();
+                if (!reaches(node.boxMin, node.boxMax))
+                    continue;
+                if (node.count == 0) {
+                    stack.push_back(node.right);
+                    stack.push_back(at + 1);
+                    continue;
+                }
+                for (std::uint32_t i = node.first; i < node.first + node.count; ++i) {
+                    const std::uint32_t u = tree.order[i];
+                    // A pair of changed triangles is taken from its lower one.
+                    if (u == t || (isChanged(u) && u < t))
+                        continue;
+                    const ContactTriangle other = ContactOf(result, u);
+                    if (IsFlat(other) || !TrianglesMeetBeyondSharedVertices(mine, other))
+                        continue;
+                    found.store(true, std::memory_order_relaxed);
+                    return;
+                }
+            }
+        }
+    });
+    return found.load();
 }
 
 }  // namespace grainforge::mesh

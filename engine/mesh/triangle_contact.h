@@ -9,9 +9,11 @@
 #pragma once
 
 #include "engine/mesh/exact_predicates.h"
+#include "engine/mesh/triangle_mesh.h"
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 namespace grainforge::mesh {
 
@@ -35,5 +37,13 @@ bool PointsCollinear(const Point3& a, const Point3& b, const Point3& c);
 // Whether two prepared triangles with area meet anywhere but at their shared vertices (rules
 // above).
 bool TrianglesMeetBeyondSharedVertices(const ContactTriangle& a, const ContactTriangle& b);
+
+// Whether a changed triangle of the mesh has no area (exactly collinear corners) or meets
+// another triangle beyond their shared vertices by the rules above. `changed` holds one byte
+// per triangle, non-zero for the changed ones; of any other length, every triangle counts as
+// changed. Pairs of two unchanged triangles are not looked at, nor pairs with a triangle
+// without area. Exact for the float coordinates, searched in parallel; the answer does not
+// depend on the thread count. An inconsistent mesh gives false.
+bool ChangedTrianglesMeetOrAreFlat(const TriangleMesh& mesh, std::span<const std::uint8_t> changed);
 
 }  // namespace grainforge::mesh

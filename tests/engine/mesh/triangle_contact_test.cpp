@@ -1,8 +1,13 @@
 #include "engine/mesh/triangle_contact.h"
 
+#include "tests/support/exact_crossings.h"
+#include "tests/support/mesh_of.h"
+#include "tests/support/shapes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 namespace grainforge::mesh {
@@ -54,6 +59,84 @@ TEST(TriangleContact, MeetsOnlyBeyondSharedVertices)
     }
     EXPECT_TRUE(PointsCollinear({1e6, 1e6, 0}, {1e6 + 0.0625, 1e6, 0}, {1e6 + 0.125, 1e6, 0}));
     EXPECT_FALSE(PointsCollinear({1e6, 1e6, 0}, {1e6 + 0.0625, 1e6, 0}, {1e6 + 0.125, 1e6 + 0.0625, 0}));
+}
+
+// Small meshes whose answer is known. Each flag list marks the changed triangles; an empty
+// one marks them all. The coplanar cases are ones the self-intersection search lets pass.
+TEST(ChangedTrianglesMeetOrAreFlat, FindsWhatAChangedTriangleMeets)
+{
+    const std::vector<Vec3> points = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, -1}, {1, 1, 1}, {3, 3, 1},
+        {1, -2, 0}, {-2, 1, 0}, {1, 1, 0}, {10, 10, 10}, {11, 10, 10}, {12, 10, 10}};
+    const struct {
+        const char* name;
+        std::vector<std::uint32_t> indices;
+        std::vector<std::uint8_t> changed;
+        bool found;
+    } cases[] = {
+        {"one pierces the other", {0, 1, 2, 3, 4, 5}, {}, true},
+        {"one pierces the other, first changed", {0, 1, 2, 3, 4, 5}, {1, 0}, true},
+        {"one pierces the other, second changed", {0, 1, 2, 3, 4, 5}, {0, 1}, true},
+        {"one pierces the other, neither changed", {0, 1, 2, 3, 4, 5}, {0, 0}, false},
+        {"coplanar overlap, no shared vertex", {0, 1, 2, 8, 6, 7}, {0, 1}, true},
+        {"coplanar overlap through a shared vertex", {0, 1, 2, 0, 8, 6}, {1, 0}, true},
+        {"coplanar, sharing a vertex, apart", {0, 1, 2, 0, 6, 7}, {}, false},
+        {"folded onto one side of an edge", {0, 1, 2, 1, 0, 8}, {0, 1}, true},
+        {"opening flat across an edge", {0, 1, 2, 1, 0, 6}, {}, false},
+        {"a changed triangle without area", {0, 1, 2, 9, 10, 11}, {0, 1}, true},
+        {"an unchanged triangle without area", {0, 1, 2, 9, 10, 11}, {1, 0}, false},
+        {"a flat triangle lying across a changed one", {0, 1, 2, 3, 4, 8}, {1, 0}, false},
+        {"flags of another length count all as changed", {0, 1, 2, 3, 4, 5}, {0, 0, 0}, true},
+        {"an index past the vertices", {0, 1, 2, 3, 4, 40}, {}, false},
+    };
+    for (const auto& c : cases) {
+        const TriangleMesh mesh = test::MeshOf(points, c.indices);
+        EXPECT_EQ(ChangedTrianglesMeetOrAreFlat(mesh, c.changed), c.found) << c.name;
+    }
+}
+
+// Two rough spheres at distances from apart to overlapping, against the reference grid search
+// (also a million millimetres out), with every triangle changed and with a random few.
+TriangleMesh TwoSpheres(std::uint32_t seed, float apart)
+{
+    TriangleMesh mesh = test::MakeNoisySphere(seed, 10.0f, 0.3f, 16, 32);
+    const TriangleMesh other = test::MakeNoisySphere(seed + 100, 10.0f, 0.3f, 16, 32);
+    const auto base = static_cast<std::uint32_t>(mesh.vertices.size());
+    for (MeshVertex v : other.vertices) {
+        v.position.x += apart;
+        mesh.vertices.push_back(v);
+    }
+    for (const std::uint32_t i : other.indices)
+        mesh.indices.push_back(base + i);
+    return mesh;
+}
+
+TEST(ChangedTrianglesMeetOrAreFlat, AgreesWithTheReferenceSearch)
+{
+    std::mt19937 random(11);
+    int found = 0;
+    int clean = 0;
+    for (std::uint32_t seed = 1; seed <= 4; ++seed) {
+        for (const float apart : {25.0f, 19.0f, 12.0f}) {
+            TriangleMesh mesh = TwoSpheres(seed, apart);
+            if (seed % 2 == 0)
+                mesh = test::Translated(mesh, {1.0e6f, -1.0e6f, 0.0f});
+            const auto pairs = test::FindMeetingPairsThroughGrid(mesh);
+            const bool flat = test::CountTrianglesWithoutArea(mesh) != 0;
+            EXPECT_EQ(ChangedTrianglesMeetOrAreFlat(mesh, {}), flat || !pairs.empty()) << seed << " " << apart;
+            if (flat)
+                continue;
+            std::vector<std::uint8_t> changed(mesh.TriangleCount(), 0);
+            for (std::uint8_t& f : changed)
+                f = random() % 8 == 0 ? 1 : 0;
+            bool expected = false;
+            for (const auto& [a, b] : pairs)
+                expected = expected || changed[a] != 0 || changed[b] != 0;
+            EXPECT_EQ(ChangedTrianglesMeetOrAreFlat(mesh, changed), expected) << seed << " " << apart << ", a few changed";
+            (expected ? found : clean) += 1;
+        }
+    }
+    EXPECT_GT(found, 0);
+    EXPECT_GT(clean, 0);
 }
 
 }  // namespace
