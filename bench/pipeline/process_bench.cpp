@@ -128,6 +128,7 @@ void Process(benchmark::State& state, const mesh::TriangleMesh& part, float tria
     state.counters["wholeMeshMs"] = report.meshSimplifyReport.seconds * 1000.0;
     state.counters["cleanupMs"] = report.cleanupMilliseconds;
     state.counters["checksMs"] = report.checkMilliseconds;
+    state.counters["distanceMs"] = report.surfaceDistanceMilliseconds;
     state.counters["peakMB"] = PeakResidentMegabytes();
     char text[32];
     std::snprintf(text, sizeof text, "hash=%016llx", static_cast<unsigned long long>(hash));

@@ -136,6 +136,9 @@ struct PipelineReport {
     ValidationReport validation;
     bool unchanged = false;               // no stage changed the source mesh
     double checkMilliseconds = 0.0;
+    // The measuring of lost surface after the remesh and the relief, with the search trees
+    // built for it alone (not part of any stage's time).
+    double surfaceDistanceMilliseconds = 0.0;
     PrintabilityReport printability;      // of the result
     bool printabilityBeforeRelief = false;
     PrintabilityReport beforeRelief;      // of the mesh before the displacement

@@ -367,9 +367,11 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     // A solid relief builds a tree over this mesh anyway and measures with it.
     remeshDistanceDue_ = true;
     if (!SolidReliefWanted(settings, heightMap)) {
+        const Clock::time_point start = Clock::now();
         AabbTree tree;
         tree.Build(remeshed);
         MeasureRemeshDistance(tree);
+        report.surfaceDistanceMilliseconds += MillisecondsSince(start);
     }
     return true;
 }
@@ -573,7 +575,9 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     tree->Build(input);
     // Millions of searches follow, over `input`, which stays as it is.
     tree->KeepCorners(input);
+    const Clock::time_point measureStart = Clock::now();
     MeasureRemeshDistance(*tree);
+    report.surfaceDistanceMilliseconds += MillisecondsSince(measureStart);
     const float depth = std::max(-heightsReport.minimumOffset, heightsReport.maximumOffset);
     TriangleMesh mesh;
     if (ApplySolidDisplacement(input, std::move(heights), solid, progress, mesh,
@@ -859,8 +863,11 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
         stageDirty.fill(1);
         return false;
     }
-    if (dirtyAtStart[kStageDisplacement] != 0 || dirtyAtStart[kStageSimplify] != 0)
+    if (dirtyAtStart[kStageDisplacement] != 0 || dirtyAtStart[kStageSimplify] != 0) {
+        const Clock::time_point start = Clock::now();
         MeasureReliefDistance();
+        report.surfaceDistanceMilliseconds += MillisecondsSince(start);
+    }
 
     // Validation.
     const bool displacementWanted = DisplacementWanted(settings, heightMap);
