@@ -1,5 +1,6 @@
 #include "app/document/texture_library.h"
 
+#include "app/document/log_text.h"
 #include "app/document/name_case.h"
 #include "engine/mesh/json_settings.h"
 #include "engine/textures/image_loading.h"
@@ -216,9 +217,12 @@ std::vector<fs::path> ReadCustomImages(const LibraryRoots& roots)
 
 bool WriteCustomImages(const LibraryRoots& roots, const std::vector<fs::path>& images)
 {
+    // A JSON file holds only UTF-8: an image whose name is not UTF-8 is left out of the list
+    // (it still loads) rather than failing the whole list.
     return SaveImagesList(roots, kCustomImagesFile, [&](mesh::JsonValue& list) {
         for (const fs::path& image : images)
-            list.push_back(image.string());
+            if (IsUtf8Path(image))
+                list.push_back(image.string());
     });
 }
 
@@ -273,7 +277,8 @@ bool WriteSeamSettings(const LibraryRoots& roots, const fs::path& image, std::st
         settings.push_back({image, std::string(method), std::string(parameters)});
     return SaveImagesList(roots, kSeamSettingsFile, [&](mesh::JsonValue& list) {
         for (const SeamSetting& setting : settings)
-            list.push_back(mesh::JsonValue{{"image", setting.image.string()},
+            if (IsUtf8Path(setting.image))
+                list.push_back(mesh::JsonValue{{"image", setting.image.string()},
                                            {"method", setting.method},
                                            {"parameters", setting.parameters}});
     });

@@ -102,6 +102,12 @@ TEST(PutCustomImageFirst, MovesAnImageLoadedAgainToTheFrontWithoutASecondEntry)
     ASSERT_TRUE(PutCustomImageFirst(library.roots, "/img/A.png"));
     EXPECT_EQ(ReadCustomImages(library.roots), (std::vector<fs::path>{"/img/A.png", "/img/a.png", "/img/b.png"}));
     EXPECT_FALSE(WriteCustomImages(LibraryRoots{{library.program, false}}, {"/x.png"}));
+
+    // A name that is not UTF-8 cannot stand in the JSON list: it is left out, the rest is kept.
+    const fs::path bytes = "/img/part\xff.png";
+    EXPECT_TRUE(PutCustomImageFirst(library.roots, bytes));
+    EXPECT_TRUE(WriteSeamSettings(library.roots, bytes, "Mirror", ""));
+    EXPECT_EQ(ReadCustomImages(library.roots), (std::vector<fs::path>{"/img/A.png", "/img/a.png", "/img/b.png"}));
 }
 
 TEST(WriteSeamSettings, RemembersOneChoicePerImageAndForgetsUnchanged)
