@@ -19,8 +19,6 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
-#include <unordered_map>
-#include <unordered_set>
 
 namespace grainforge::mesh {
 namespace {
@@ -927,20 +925,16 @@ struct KeyRange {
     std::int64_t high[3];
 };
 
-KeyRange KeysOf(const ContactTriangle& t, double cell)
-{
-    KeyRange r;
-    for (int k = 0; k < 3; ++k) {
-        r.low[k] = static_cast<std::int64_t>(std::floor(t.low[k] / cell));
-        r.high[k] = static_cast<std::int64_t>(std::floor(t.high[k] / cell));
-    }
-    return r;
-}
-
 std::uint64_t PackKey(std::int64_t x, std::int64_t y, std::int64_t z)
 {
     const auto part = [](std::int64_t v) { return static_cast<std::uint64_t>(v) & 0x1fffffu; };
     return part(x) | (part(y) << 21) | (part(z) << 42);
+}
+
+// At most two keys on every axis.
+bool Narrow(const KeyRange& r)
+{
+    return r.high[0] - r.low[0] <= 1 && r.high[1] - r.low[1] <= 1 && r.high[2] - r.low[2] <= 1;
 }
 
 template <class Visit>
@@ -952,47 +946,189 @@ void ForEachKey(const KeyRange& r, Visit&& visit)
                 visit(PackKey(x, y, z));
 }
 
-// The triangles among `focus` (ascending) that have no area or meet another triangle, and
-// those others: ascending, each once.
-std::vector<std::uint32_t> MeetingTriangles(const std::vector<ContourVertex>& vertices,
-    const std::vector<std::uint32_t>& triangles, const std::vector<std::uint32_t>& focus,
-    double cell)
-{
-    std::unordered_set<std::uint64_t> hot;
-    for (const std::uint32_t t : focus)
-        ForEachKey(KeysOf(ContactOf(vertices, triangles, t), cell), [&](std::uint64_t key) { hot.insert(key); });
-    // The triangles near the focus, by key; a triangle far bigger than a cell (none in a
-    // contour) would only cost time.
-    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> near;
-    const std::size_t count = triangles.size() / 3;
-    for (std::size_t t = 0; t < count; ++t) {
-        const ContactTriangle c = ContactOf(vertices, triangles, t);
-        ForEachKey(KeysOf(c, cell), [&](std::uint64_t key) {
-            if (hot.count(key) != 0)
-                near[key].push_back(static_cast<std::uint32_t>(t));
-        });
+// The grid key of every vertex, kept while vertices move. Division and floor both keep order,
+// so the keys of a triangle's box run from the least to the greatest of its corners' keys,
+// without a division per triangle.
+class VertexKeys {
+public:
+    VertexKeys(const std::vector<ContourVertex>& vertices, double cell) : keys_(vertices.size()), cell_(cell)
+    {
+        ParallelFor(vertices.size(), [&](std::size_t v) { Update(vertices, v); }, kVertexBlock);
     }
+
+    void Update(const std::vector<ContourVertex>& vertices, std::size_t v)
+    {
+        const Vec3 p = vertices[v].position;
+        const double at[3] = {p.x, p.y, p.z};
+        for (int k = 0; k < 3; ++k)
+            keys_[v][k] = static_cast<std::int64_t>(std::floor(at[k] / cell_));
+    }
+
+    std::uint64_t Packed(std::size_t v) const { return PackKey(keys_[v][0], keys_[v][1], keys_[v][2]); }
+
+    KeyRange OfTriangle(const std::vector<std::uint32_t>& triangles, std::size_t t) const
+    {
+        const auto& a = keys_[triangles[3 * t]];
+        const auto& b = keys_[triangles[3 * t + 1]];
+        const auto& c = keys_[triangles[3 * t + 2]];
+        KeyRange r;
+        for (int k = 0; k < 3; ++k) {
+            r.low[k] = std::min({a[k], b[k], c[k]});
+            r.high[k] = std::max({a[k], b[k], c[k]});
+        }
+        return r;
+    }
+
+private:
+    std::vector<std::array<std::int64_t, 3>> keys_;
+    double cell_;
+};
+
+// Hashed bits of grid keys: a key whose bit is clear is surely not among them.
+class KeyBits {
+public:
+    KeyBits() : bits_(kWords, 0) {}
+    void Add(std::uint64_t key) { bits_[Bit(key) / 64] |= std::uint64_t{1} << (Bit(key) % 64); }
+    bool MayHave(std::uint64_t key) const { return (bits_[Bit(key) / 64] >> (Bit(key) % 64) & 1u) != 0; }
+
+private:
+    static constexpr int kBitsLog = 22;
+    static constexpr std::size_t kWords = (std::size_t{1} << kBitsLog) / 64;
+    static std::size_t Bit(std::uint64_t key)
+    {
+        return static_cast<std::size_t>((key * 0x9e3779b97f4a7c15ull) >> (64 - kBitsLog));
+    }
+
+    std::vector<std::uint64_t> bits_;
+};
+
+// A set of grid keys read by many threads at once: the bits turn most questions away before
+// the sorted keys are searched.
+class KeySet {
+public:
+    explicit KeySet(std::vector<std::uint64_t> keys) : keys_(std::move(keys))
+    {
+        std::sort(keys_.begin(), keys_.end());
+        keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
+        for (const std::uint64_t key : keys_)
+            bits_.Add(key);
+    }
+
+    bool Has(std::uint64_t key) const
+    {
+        return bits_.MayHave(key) && std::binary_search(keys_.begin(), keys_.end(), key);
+    }
+
+private:
+    std::vector<std::uint64_t> keys_;
+    KeyBits bits_;
+};
+
+// The triangles (ascending) for which `keep(t)` holds, tested in parallel blocks; each block
+// fills its own list, and the lists are joined in block order.
+template <class Keep>
+std::vector<std::uint32_t> SelectTriangles(std::size_t count, Keep&& keep)
+{
+    constexpr std::size_t kGrain = 16384;
+    std::vector<std::vector<std::uint32_t>> lists((count + kGrain - 1) / kGrain);
+    ParallelForBlocks(count, kGrain, [&](std::size_t begin, std::size_t end) {
+        std::vector<std::uint32_t>& list = lists[begin / kGrain];
+        for (std::size_t t = begin; t < end; ++t)
+            if (keep(t))
+                list.push_back(static_cast<std::uint32_t>(t));
+    });
+    std::vector<std::uint32_t> all;
+    for (const auto& list : lists)
+        all.insert(all.end(), list.begin(), list.end());
+    return all;
+}
+
+// The triangles with a corner flagged in `loose`, ascending.
+std::vector<std::uint32_t> TrianglesTouching(const std::vector<std::uint32_t>& triangles,
+    const std::vector<std::uint8_t>& loose)
+{
+    return SelectTriangles(triangles.size() / 3, [&](std::size_t t) {
+        return (loose[triangles[3 * t]] | loose[triangles[3 * t + 1]] | loose[triangles[3 * t + 2]]) != 0;
+    });
+}
+
+// The triangles among `focus` (ascending) that have no area or meet another triangle, and
+// those others: ascending, each once. Only the triangles whose boxes reach a grid key of the
+// focus are read closely; the rest are turned away by their keys alone.
+std::vector<std::uint32_t> MeetingTriangles(const std::vector<ContourVertex>& vertices,
+    const std::vector<std::uint32_t>& triangles, const std::vector<std::uint32_t>& focus, const VertexKeys& keys)
+{
+    std::vector<std::uint64_t> focusKeys;
+    for (const std::uint32_t t : focus)
+        ForEachKey(keys.OfTriangle(triangles, t), [&](std::uint64_t key) { focusKeys.push_back(key); });
+    const KeySet hot(std::move(focusKeys));
+    // A triangle spanning at most two keys on each axis reaches a focus key only if each of its
+    // corners lies within one key of that key, so within a focus triangle's box grown by one:
+    // a triangle with a corner outside all of those needs no closer look.
+    KeyBits around;
+    for (const std::uint32_t t : focus) {
+        KeyRange r = keys.OfTriangle(triangles, t);
+        for (int k = 0; k < 3; ++k) {
+            --r.low[k];
+            ++r.high[k];
+        }
+        ForEachKey(r, [&](std::uint64_t key) { around.Add(key); });
+    }
+    std::vector<std::uint8_t> close(vertices.size());
+    ParallelFor(vertices.size(), [&](std::size_t v) { close[v] = around.MayHave(keys.Packed(v)); }, kVertexBlock);
+    // The triangles near the focus (the focus among them), each prepared once; a triangle far
+    // bigger than a cell (none in a contour) would only cost time.
+    const std::vector<std::uint32_t> near = SelectTriangles(triangles.size() / 3, [&](std::size_t t) {
+        const KeyRange range = keys.OfTriangle(triangles, t);
+        if (close[triangles[3 * t]] == 0 && Narrow(range))
+            return false;
+        bool reaches = false;
+        ForEachKey(range, [&](std::uint64_t key) { reaches = reaches || hot.Has(key); });
+        return reaches;
+    });
+    std::vector<ContactTriangle> contact(near.size());
+    std::vector<std::uint8_t> withArea(near.size());
+    ParallelFor(near.size(), [&](std::size_t i) {
+        contact[i] = ContactOf(vertices, triangles, near[i]);
+        withArea[i] = HasArea(contact[i]);
+    }, 1024);
+    // (hot key, place in `near`) for every key of every near triangle, sorted: a key's
+    // triangles are a run, ascending.
+    using KeyEntry = std::pair<std::uint64_t, std::uint32_t>;
+    constexpr std::size_t kGrain = 4096;
+    std::vector<std::vector<KeyEntry>> lists((near.size() + kGrain - 1) / kGrain);
+    ParallelForBlocks(near.size(), kGrain, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i)
+            ForEachKey(keys.OfTriangle(triangles, near[i]), [&](std::uint64_t key) {
+                if (hot.Has(key))
+                    lists[begin / kGrain].emplace_back(key, static_cast<std::uint32_t>(i));
+            });
+    });
+    std::vector<KeyEntry> byKey;
+    for (const auto& list : lists)
+        byKey.insert(byKey.end(), list.begin(), list.end());
+    ParallelSort(byKey.begin(), byKey.end());
     std::vector<std::vector<std::uint32_t>> found(focus.size());
     ParallelFor(focus.size(), [&](std::size_t i) {
         const std::uint32_t t = focus[i];
-        const ContactTriangle a = ContactOf(vertices, triangles, t);
-        if (!HasArea(a)) {
+        const auto self = static_cast<std::uint32_t>(std::lower_bound(near.begin(), near.end(), t) - near.begin());
+        // Every focus triangle reaches its own keys; a box without keys (no finite corner)
+        // goes back as one without area.
+        if (self == near.size() || near[self] != t || withArea[self] == 0) {
             found[i].push_back(t);
             return;
         }
         std::vector<std::uint32_t> seen;
-        ForEachKey(KeysOf(a, cell), [&](std::uint64_t key) {
-            const auto bucket = near.find(key);
-            if (bucket == near.end())
-                return;
-            for (const std::uint32_t u : bucket->second) {
-                if (u == t || std::find(seen.begin(), seen.end(), u) != seen.end())
+        ForEachKey(keys.OfTriangle(triangles, t), [&](std::uint64_t key) {
+            auto entry = std::lower_bound(byKey.begin(), byKey.end(), KeyEntry(key, 0u));
+            for (; entry != byKey.end() && entry->first == key; ++entry) {
+                const std::uint32_t u = entry->second;
+                if (u == self || std::find(seen.begin(), seen.end(), u) != seen.end())
                     continue;
                 seen.push_back(u);
-                const ContactTriangle b = ContactOf(vertices, triangles, u);
-                if (HasArea(b) && TrianglesMeetBeyondSharedVertices(a, b)) {
+                if (withArea[u] != 0 && TrianglesMeetBeyondSharedVertices(contact[self], contact[u])) {
                     found[i].push_back(t);
-                    found[i].push_back(u);
+                    found[i].push_back(near[u]);
                 }
             }
         });
@@ -1038,15 +1174,14 @@ std::uint64_t UnfoldContour(std::vector<ContourVertex>& vertices, std::vector<st
 {
     std::vector<std::uint8_t> moved(vertices.size(), 0);
     std::uint64_t movedCount = 0;
-    const std::size_t count = triangles.size() / 3;
+    VertexKeys keys(vertices, cell);
     for (int round = 0; round < kUnfoldRounds; ++round) {
-        std::vector<std::uint32_t> focus;
-        for (std::size_t t = 0; t < count; ++t)
-            if (loose[triangles[3 * t]] | loose[triangles[3 * t + 1]] | loose[triangles[3 * t + 2]])
-                focus.push_back(static_cast<std::uint32_t>(t));
+        const std::vector<std::uint32_t> focus = TrianglesTouching(triangles, loose);
         if (focus.empty())
             break;
-        const std::vector<std::uint32_t> meeting = MeetingTriangles(vertices, triangles, focus, cell);
+        const std::vector<std::uint32_t> meeting = MeetingTriangles(vertices, triangles, focus, keys);
+        if (meeting.empty())
+            break;
         std::fill(loose.begin(), loose.end(), 0);
         std::vector<std::uint32_t> slots;
         for (const std::uint32_t t : meeting) {
@@ -1058,12 +1193,12 @@ std::uint64_t UnfoldContour(std::vector<ContourVertex>& vertices, std::vector<st
                 loose[v] = 1;
                 ++movedCount;
                 vertices[v].position = fallback[v];
+                keys.Update(vertices, v);
             }
             slots.push_back(t / 2);
         }
-        for (std::size_t t = 0; t < count; ++t)
-            if (loose[triangles[3 * t]] | loose[triangles[3 * t + 1]] | loose[triangles[3 * t + 2]])
-                slots.push_back(static_cast<std::uint32_t>(t / 2));
+        for (const std::uint32_t t : TrianglesTouching(triangles, loose))
+            slots.push_back(t / 2);
         std::sort(slots.begin(), slots.end());
         slots.erase(std::unique(slots.begin(), slots.end()), slots.end());
         for (const std::uint32_t slot : slots)
@@ -1072,8 +1207,6 @@ std::uint64_t UnfoldContour(std::vector<ContourVertex>& vertices, std::vector<st
         for (const std::uint32_t slot : slots)
             for (int c = 0; c < 6; ++c)
                 loose[triangles[6 * static_cast<std::size_t>(slot) + c]] = 1;
-        if (meeting.empty())
-            break;
     }
     return movedCount;
 }
@@ -1083,22 +1216,18 @@ std::uint64_t UnfoldContour(std::vector<ContourVertex>& vertices, std::vector<st
 void FlagTurnedTriangles(const std::vector<ContourVertex>& vertices, const std::vector<std::uint32_t>& triangles,
     std::vector<std::uint8_t>& loose)
 {
-    const std::size_t count = triangles.size() / 3;
-    std::vector<std::uint8_t> turned(count, 0);
-    ParallelFor(count, [&](std::size_t t) {
+    const std::vector<std::uint32_t> turned = SelectTriangles(triangles.size() / 3, [&](std::size_t t) {
         const Vec3 a = vertices[triangles[3 * t]].position;
         const Vec3 n = Cross(vertices[triangles[3 * t + 1]].position - a, vertices[triangles[3 * t + 2]].position - a);
         const float length = Length(n);
-        for (int k = 0; k < 3; ++k) {
-            const Vec3 normal = vertices[triangles[3 * t + k]].normal;
-            if (!(Dot(n, normal) > kTurnedCosine * length))
-                turned[t] = 1;
-        }
-    }, kVertexBlock);
-    for (std::size_t t = 0; t < count; ++t)
-        if (turned[t] != 0)
-            for (int k = 0; k < 3; ++k)
-                loose[triangles[3 * t + k]] = 1;
+        bool away = false;
+        for (int k = 0; k < 3; ++k)
+            away = away || !(Dot(n, vertices[triangles[3 * t + k]].normal) > kTurnedCosine * length);
+        return away;
+    });
+    for (const std::uint32_t t : turned)
+        for (int k = 0; k < 3; ++k)
+            loose[triangles[3 * static_cast<std::size_t>(t) + k]] = 1;
 }
 
 // The contour as placed: vertices outside their cells and those sharing a cell are checked;
@@ -1106,18 +1235,15 @@ void FlagTurnedTriangles(const std::vector<ContourVertex>& vertices, const std::
 void UnfoldPlacedContour(ContourResult& result, double cell)
 {
     std::vector<std::uint8_t> loose(result.vertices.size(), 0);
-    std::vector<Vec3> fallback(result.vertices.size());
-    bool any = false;
-    for (std::size_t v = 0; v < result.vertices.size(); ++v) {
-        const ContourVertex& vertex = result.vertices[v];
-        loose[v] = vertex.sharesCell || OutsideItsCell(vertex);
-        any = any || loose[v] != 0;
-        fallback[v] = vertex.fallback;
-    }
+    ParallelFor(result.vertices.size(), [&](std::size_t v) {
+        loose[v] = result.vertices[v].sharesCell || OutsideItsCell(result.vertices[v]);
+    }, kVertexBlock);
     FlagTurnedTriangles(result.vertices, result.triangles, loose);
-    any = any || std::find(loose.begin(), loose.end(), 1) != loose.end();
-    if (any)
-        result.unfoldedVertices = UnfoldContour(result.vertices, result.triangles, fallback, std::move(loose), cell);
+    if (std::find(loose.begin(), loose.end(), 1) == loose.end())
+        return;
+    std::vector<Vec3> fallback(result.vertices.size());
+    ParallelFor(result.vertices.size(), [&](std::size_t v) { fallback[v] = result.vertices[v].fallback; }, kVertexBlock);
+    result.unfoldedVertices = UnfoldContour(result.vertices, result.triangles, fallback, std::move(loose), cell);
 }
 
 // The contour after the projection: vertices it carried out of their cells, and those sharing
@@ -1126,14 +1252,11 @@ void UnfoldProjectedContour(std::vector<ContourVertex>& vertices, std::vector<st
     const std::vector<Vec3>& placed, double cell)
 {
     std::vector<std::uint8_t> loose(vertices.size(), 0);
-    bool any = false;
-    for (std::size_t v = 0; v < vertices.size(); ++v) {
+    ParallelFor(vertices.size(), [&](std::size_t v) {
         loose[v] = vertices[v].sharesCell || OutsideItsCell(vertices[v]);
-        any = any || loose[v] != 0;
-    }
+    }, kVertexBlock);
     FlagTurnedTriangles(vertices, triangles, loose);
-    any = any || std::find(loose.begin(), loose.end(), 1) != loose.end();
-    if (any)
+    if (std::find(loose.begin(), loose.end(), 1) != loose.end())
         (void)UnfoldContour(vertices, triangles, placed, std::move(loose), cell);
 }
 
@@ -1524,8 +1647,7 @@ RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
         return report;
     }
     std::vector<Vec3> placed(contour.vertices.size());
-    for (std::size_t v = 0; v < placed.size(); ++v)
-        placed[v] = contour.vertices[v].position;
+    ParallelFor(placed.size(), [&](std::size_t v) { placed[v] = contour.vertices[v].position; }, kVertexBlock);
     const float deviation = ProjectOntoOriginal(source, contour.vertices, preserve, cell);
     UnfoldProjectedContour(contour.vertices, contour.triangles, placed, cell);
     (void)stage("Rebuilding");  // past the point of stopping: the answer is not used

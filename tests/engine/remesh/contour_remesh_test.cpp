@@ -144,6 +144,38 @@ TEST(RemeshByContour, RoughAndTouchingPartsGiveNoMeetingTriangles)
     }
 }
 
+// The vertices moved back where triangles would meet, and the quads split again, are the same
+// bits on one thread as on many: the search for near triangles runs in parallel blocks.
+TEST(RemeshByContour, UnfoldingGivesTheSameBitsOnAnyThreadCount)
+{
+    const TriangleMesh parts[] = {test::MakeNoisySphere(11, 12.0f, 0.3f, 64, 128),
+        test::MakeWeldedCubePair({10.0f, 10.0f, 0.0f})};
+    for (const TriangleMesh& part : parts) {
+        const ContourGrid grid = SetUpContourGrid(part.boundsMin, part.boundsMax, part.boundsValid, 0.3);
+        const auto contour = [&] {
+            ContourResult result;
+            EXPECT_TRUE(ContourMesh(part, grid, 1.0, {}, result));
+            std::vector<float> positions;
+            for (const ContourVertex& v : result.vertices)
+                positions.insert(positions.end(), {v.position.x, v.position.y, v.position.z});
+            return std::make_tuple(result.unfoldedVertices, positions, result.triangles);
+        };
+        const auto many = contour();
+        EXPECT_GT(std::get<0>(many), 0u) << "nothing to unfold: the test shape no longer tests it";
+        std::tuple<std::uint64_t, std::vector<float>, std::vector<std::uint32_t>> one;
+        TriangleMesh remeshed = part;
+        (void)RemeshByContour(remeshed, CellSettings(0.3f), {});
+        TriangleMesh remeshedOnOne = part;
+        {
+            const ThreadLimit limit(1);
+            one = contour();
+            (void)RemeshByContour(remeshedOnOne, CellSettings(0.3f), {});
+        }
+        EXPECT_TRUE(one == many) << "contour differs on one thread";
+        EXPECT_TRUE(test::Identical(remeshedOnOne, remeshed));
+    }
+}
+
 TEST(RemeshByContour, PartsWithoutAGridAreLeftAlone)
 {
     const TriangleMesh sheet = test::MeshOf({{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}}, {0, 1, 2, 0, 2, 3});
