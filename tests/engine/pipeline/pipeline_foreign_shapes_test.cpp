@@ -305,8 +305,14 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
         if (row.expect == Expect::refused)
             findings.push_back("processed where a refusal was expected");
     }
-    if (row.knownFault != nullptr)
-        GTEST_SKIP() << "known fault: " << row.knownFault << Joined(findings);
+    if (row.knownFault != nullptr) {
+        // Until the fault is mended the run must at least not call the result good.
+        std::cout << "known fault: " << row.knownFault << Joined(findings) << "\n";
+        if (!findings.empty()) {
+            EXPECT_TRUE(Warned(outcome.report)) << row.name << " was called good" << Joined(findings);
+        }
+        return;
+    }
     EXPECT_TRUE(findings.empty()) << row.name << Joined(findings);
 }
 
