@@ -19,6 +19,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <utility>
 
 namespace grainforge::mesh {
 namespace {
@@ -1269,11 +1270,25 @@ Vec3 Extents(const TriangleMesh& mesh)
 
 std::array<float, 3> ToArray(Vec3 v) { return {v.x, v.y, v.z}; }
 
+// The share of the remesh done when each step starts, from the steps' times on a sphere of a
+// million triangles at 0.2 mm (the contour benchmark): reading 5%, contouring 30%,
+// triangulating 10%, projecting 38%, the rest the rebuilding and measuring.
+float ContourStepStart(const std::string& stage)
+{
+    static constexpr std::pair<const char*, float> kSteps[] = {{"Reading the surface", 0.0f},
+        {"Contouring", 0.05f}, {"Triangulating", 0.35f}, {"Projecting onto the original", 0.45f},
+        {"Measuring deviation", 0.45f}, {"Rebuilding", 0.83f}};
+    for (const auto& [name, start] : kSteps)
+        if (stage == name)
+            return start;
+    return -1.0f;
+}
+
 bool RelayContourProgress(StageTimer& timer, const ProgressCallback& progress,
     const std::string& stage)
 {
     RecordStageTime(timer, stage);
-    return progress ? progress(stage, -1.0f) : true;
+    return progress ? progress(stage, ContourStepStart(stage)) : true;
 }
 
 Vec3 ClampIntoBox(Vec3 p, Vec3 low, Vec3 high)

@@ -107,6 +107,24 @@ TEST(RemeshByContour, StagesInOrderAndAStopLeavesThePartUnchanged)
     }
 }
 
+// Each step says how far the remesh is when it starts, so a long remesh shows its progress.
+TEST(RemeshByContour, StepsReportRisingFractions)
+{
+    TriangleMesh cube = MakeTestCube(4.0f);
+    std::vector<float> fractions;
+    const RemeshReport report = RemeshByContour(cube, CellSettings(0.5f), [&](const std::string&, float fraction) {
+        fractions.push_back(fraction);
+        return true;
+    });
+    ASSERT_FALSE(report.cancelled || report.failed);
+    ASSERT_EQ(fractions.size(), 5u);
+    EXPECT_EQ(fractions.front(), 0.0f);
+    for (std::size_t i = 1; i < fractions.size(); ++i) {
+        EXPECT_GT(fractions[i], fractions[i - 1]) << i;
+        EXPECT_LT(fractions[i], 1.0f) << i;
+    }
+}
+
 // No grid to lay, or nothing inside it: the part is left as it was, without a failure. Index
 // faults and the empty mesh are in inconsistent_mesh_test.cpp.
 // A rough scan (noise as large as the cell) and two boxes touching along an edge (a non-manifold
