@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -197,36 +198,44 @@ void ReadInto(const ReadableFile& file, std::uint64_t expectedSize, ReadResult& 
 
 }  // namespace
 
-ReadResult ReadFileBytes(const std::filesystem::path& path, std::uint64_t expectedSize)
+namespace {
+
+// Opens `path` for the reads below and notes its size in `result`; nothing when it cannot be
+// read, with `result`'s status and error saying why.
+std::optional<ReadableFile> OpenForReading(const std::filesystem::path& path, ReadResult& result)
 {
-    ReadResult result;
     OpenedFile opened = OpenRegularFile(path);
     if (opened.status != OpenStatus::Ok) {
         result.status = ReadStatusFor(opened.status);
         result.error = opened.error;
-        return result;
+        return std::nullopt;
     }
     result.size = opened.file.Size();
-    ReadInto(opened.file, expectedSize, result);
+    return std::move(opened.file);
+}
+
+}  // namespace
+
+ReadResult ReadFileBytes(const std::filesystem::path& path, std::uint64_t expectedSize)
+{
+    ReadResult result;
+    if (const std::optional<ReadableFile> file = OpenForReading(path, result))
+        ReadInto(*file, expectedSize, result);
     return result;
 }
 
 ReadResult ReadWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes)
 {
     ReadResult result;
-    OpenedFile opened = OpenRegularFile(path);
-    if (opened.status != OpenStatus::Ok) {
-        result.status = ReadStatusFor(opened.status);
-        result.error = opened.error;
+    const std::optional<ReadableFile> file = OpenForReading(path, result);
+    if (!file)
         return result;
-    }
-    result.size = opened.file.Size();
     if (result.size > maxBytes) {
         result.status = ReadStatus::TooLarge;
         result.error = EFBIG;
         return result;
     }
-    ReadInto(opened.file, result.size, result);
+    ReadInto(*file, result.size, result);
     return result;
 }
 

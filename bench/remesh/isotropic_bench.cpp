@@ -280,12 +280,14 @@ mesh::TriangleMesh MakeFanCapsBesideCube(std::uint32_t segments)
     return both;
 }
 
-void FlatSimplifyFanCaps(benchmark::State& state)
+// Simplifies the flat areas of the part `make` builds for the case's argument (built once per
+// argument and copied for each iteration).
+void RunFlatSimplify(benchmark::State& state, mesh::TriangleMesh (*make)(std::uint32_t),
+    std::map<std::int64_t, mesh::TriangleMesh>& inputs)
 {
-    static std::map<std::int64_t, mesh::TriangleMesh> inputs;
     auto [it, added] = inputs.try_emplace(state.range(0));
     if (added)
-        it->second = MakeFanCapsBesideCube(static_cast<std::uint32_t>(state.range(0)));
+        it->second = make(static_cast<std::uint32_t>(state.range(0)));
     const mesh::TriangleMesh& input = it->second;
     mesh::FlatSimplifyReport report;
     for (auto _ : state) {
@@ -303,29 +305,18 @@ void FlatSimplifyFanCaps(benchmark::State& state)
     state.counters["sweeps"] = static_cast<double>(report.sweeps);
     state.counters["guaranteeHeld"] = mesh::NoMovementGuaranteeHeld(report) ? 1.0 : 0.0;
 }
+
+void FlatSimplifyFanCaps(benchmark::State& state)
+{
+    static std::map<std::int64_t, mesh::TriangleMesh> inputs;
+    RunFlatSimplify(state, MakeFanCapsBesideCube, inputs);
+}
 BENCHMARK(FlatSimplifyFanCaps)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void FlatSimplifyFanCylinder(benchmark::State& state)
 {
     static std::map<std::int64_t, mesh::TriangleMesh> inputs;
-    auto [it, added] = inputs.try_emplace(state.range(0));
-    if (added)
-        it->second = MakeFanCapCylinder(static_cast<std::uint32_t>(state.range(0)));
-    const mesh::TriangleMesh& input = it->second;
-    mesh::FlatSimplifyReport report;
-    for (auto _ : state) {
-        state.PauseTiming();
-        mesh::TriangleMesh mesh = input;
-        state.ResumeTiming();
-        report = mesh::SimplifyFlatAreas(mesh, nullptr, mesh::SimplifySettings{}, {});
-        state.PauseTiming();
-        mesh = {};
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(input.TriangleCount()));
-    state.counters["trianglesIn"] = static_cast<double>(input.TriangleCount());
-    state.counters["trianglesOut"] = static_cast<double>(report.trianglesAfter);
-    state.counters["guaranteeHeld"] = mesh::NoMovementGuaranteeHeld(report) ? 1.0 : 0.0;
+    RunFlatSimplify(state, MakeFanCapCylinder, inputs);
 }
 BENCHMARK(FlatSimplifyFanCylinder)->Arg(16000)->Arg(64000)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -28,6 +28,7 @@
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/app/workflow/running_program.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wx/wx_test_pump.h"
 
@@ -47,50 +48,15 @@ std::string Shot(const std::string& name) {
   return (std::filesystem::current_path() / ("end_to_end_" + name + ".png")).string();
 }
 
-// One running program with the real workflow pane, view and dialogs; questions go to a script.
-class Program {
+// The running program with the steps of a person's session.
+class Program : public RunningProgram {
 public:
-  explicit Program(const std::filesystem::path& home) {
-    setenv("HOME", home.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
-    StartOptions options;
-    options.showSplash = false;
-    options.prompter = &prompter;
-    options.workflowPane = [](wxWindow* parent, const WorkflowPaneContext& context) {
-      return WorkflowPane{CreateWorkflowPane(parent, context.document, context.profile), {}};
-    };
-    options.documentView = MakeGrainforgeView;
-    options.documentDialogs = [](wxWindow* frame, std::function<bool()> detailedLog)
-        -> std::unique_ptr<IDocumentDialogs> {
-      return std::make_unique<WxDocumentDialogs>(frame, std::move(detailedLog));
-    };
-    started = core.Start(options);
-    if (!started) return;
-    core.Frame()->SetSize(40, 40, 1400, 900);
-    PumpFor(300ms);
-  }
+  using RunningProgram::RunningProgram;
 
-  ~Program() {
-    if (core.Frame() != nullptr) {
-      core.Frame()->Close(true);
-      PumpUntil([&] { return core.Frame() == nullptr; }, 5000ms);
-    }
-    PumpFor(50ms);
-    core.Shutdown();
-  }
-
-  CMainFrame& Frame() { return *core.Frame(); }
-  CGrainforgeDoc& Document() { return *core.Document(); }
   CGrainforgeView& View() { return *dynamic_cast<CGrainforgeView*>(Frame().CentreView()); }
   CTextureBody& Texture() {
     auto* left = dynamic_cast<CLeftPane*>(Frame().LeftPane());
     return dynamic_cast<CTextureBody&>(WorkflowWindowOf(*left)->Body(FlowStep::Texture));
-  }
-
-  // A menu or toolbar command as the frame receives it.
-  void Command(int id) {
-    wxCommandEvent event(wxEVT_MENU, Frame().Routing().WindowId(id));
-    Frame().ProcessWindowEvent(event);
   }
 
   // Process from the menu, waited for until the result is published.
@@ -139,10 +105,6 @@ public:
       EXPECT_TRUE(View().Viewport()->CaptureFrame().SaveFile(wxString(Shot(name + "_view")), wxBITMAP_TYPE_PNG));
     }
   }
-
-  ScriptedPrompter prompter;
-  CApplicationCore core;
-  bool started = false;
 };
 
 // The file reads back as a closed, manifold, outward part of the given size.

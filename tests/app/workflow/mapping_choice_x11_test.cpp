@@ -23,6 +23,7 @@
 #include "app/workflow/workflow_pane.h"
 #include "engine/mesh/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/app/workflow/running_program.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wx/wx_test_pump.h"
 
@@ -38,43 +39,15 @@ constexpr int kBox = 0;
 constexpr int kPlane = 1;
 constexpr int kNone = -1;
 
-class Program {
+class Program : public RunningProgram {
 public:
-  explicit Program(const std::filesystem::path& home) {
-    setenv("HOME", home.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
-    StartOptions options;
-    options.showSplash = false;
-    options.prompter = &prompter;
-    options.workflowPane = [](wxWindow* parent, const WorkflowPaneContext& context) {
-      return WorkflowPane{CreateWorkflowPane(parent, context.document, context.profile), {}};
-    };
-    options.documentView = MakeGrainforgeView;
-    started = core.Start(options);
-    if (!started) return;
-    core.Frame()->SetSize(40, 40, 1400, 900);
-    PumpFor(300ms);
-  }
-  ~Program() {
-    if (core.Frame() != nullptr) {
-      core.Frame()->Close(true);
-      PumpUntil([&] { return core.Frame() == nullptr; }, 5000ms);
-    }
-    PumpFor(50ms);
-    core.Shutdown();
-  }
+  using RunningProgram::RunningProgram;
 
-  CGrainforgeDoc& Document() { return *core.Document(); }
   CMappingBody& Mapping() {
     auto* left = dynamic_cast<CLeftPane*>(core.Frame()->LeftPane());
     return dynamic_cast<CMappingBody&>(WorkflowWindowOf(*left)->Body(FlowStep::Mapping));
   }
   CToolbarHostWnd& Kinds() { return *Mapping().TypeRow(); }
-
-  void Command(int id) {
-    wxCommandEvent event(wxEVT_MENU, core.Frame()->Routing().WindowId(id));
-    core.Frame()->ProcessWindowEvent(event);
-  }
 
   // Plane as a person clicks it: the pointer comes onto the button, presses and lets go.
   void ClickPlane() {
@@ -102,9 +75,6 @@ public:
     return chosen;
   }
 
-  ScriptedPrompter prompter;
-  CApplicationCore core;
-  bool started = false;
 };
 
 std::vector<int> Only(int index) { return index < 0 ? std::vector<int>{} : std::vector<int>{index}; }
