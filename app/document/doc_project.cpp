@@ -1,6 +1,7 @@
 // The document's side of the project file: gathering what a project stores, writing a changed
 // part beside it, taking up a project's work again, and the project commands.
 #include "app/document/document_commands.h"
+#include "app/document/file_identity.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 #include "app/document/project_file.h"
@@ -59,12 +60,6 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
 
     const BusyScope busy(host.busy);
     BesidePartChoice beside;
-    if (!partChangedSinceOpened && !data.partPath.empty()) {
-        // The part this project wrote beside itself stays its own through a save that does
-        // not change it; under another project's name it is that other project's file.
-        const ProjectPart replaced = ReadProjectPart(path);
-        data.partWrittenBeside = replaced.written && IsSameFile(replaced.part, data.partPath);
-    }
     if (partChangedSinceOpened) {
         beside = PartBesideProject(path, PathFromWide(partSourcePath));
         std::string message;
@@ -86,7 +81,6 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
             return false;
         }
         data.partPath = beside.chosen;
-        data.partWrittenBeside = true;
         data.testShape.clear();
     }
 
@@ -109,8 +103,9 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
         return false;
     }
 
+    // The part the project named before stays where it is: copies of this project, and
+    // projects saved from it under other names, may still name it.
     if (partChangedSinceOpened) {
-        (void)RemoveReplacedBesidePart(path, beside.replacedPart, beside.chosen, beside.replacedPartWritten);
         partSourcePath = PathToWide(beside.chosen);
         testShapeName.clear();
         partChangedSinceOpened = false;

@@ -393,8 +393,8 @@ TEST(DocumentProjectTest, FailedSaveRemovesOnlyThePartItWrote)
 }
 
 // Open the user's "job part.stl", save it as job.gfproj, reopen, change the part and save
-// twice: the project's own parts come and go, the user's file is never replaced or removed.
-// The project claims only the part it wrote, also when its name is not ASCII or not UTF-8.
+// again and again: each changed part goes to a new free name, and no part file, the user's or
+// one the project wrote, is replaced or removed, also when the name is not ASCII or not UTF-8.
 TEST(DocumentProjectTest, SavesNeverRemoveAPartFileTheUserMade)
 {
     for (const std::string stem : {"job", "\xc3\x9c" "bung", "job\xff"}) {
@@ -412,20 +412,60 @@ TEST(DocumentProjectTest, SavesNeverRemoveAPartFileTheUserMade)
         doc.OnNewDocument();
         ASSERT_TRUE(doc.OpenDocument(project));
 
-        for (const char* written : {" part 2.stl", " part 3.stl", " part 2.stl"}) {
+        std::vector<std::string> expected = {name(" part.stl"), name(".gfproj")};
+        for (const char* written : {" part 2.stl", " part 3.stl", " part 4.stl"}) {
             SCOPED_TRACE(written);
             doc.partChangedSinceOpened = true;
             ASSERT_TRUE(doc.SaveProject(project));
             EXPECT_EQ(doc.partSourcePath, app::PathToWide(folder / name(written)));
             EXPECT_TRUE(FileText(folder / name(" part.stl")) == users) << "the user's part was replaced or removed";
-            EXPECT_EQ(folder.List(), (std::vector<std::string>{name(written), name(" part.stl"), name(".gfproj")}));
+            expected.push_back(name(written));
+            std::sort(expected.begin(), expected.end());
+            EXPECT_EQ(folder.List(), expected);
         }
-        // A save that leaves the part as it is keeps the project's claim on the file it wrote.
+        // A save that leaves the part as it is writes no part.
         doc.SetModifiedFlag(true);
         ASSERT_TRUE(doc.SaveProject(project));
-        doc.partChangedSinceOpened = true;
-        ASSERT_TRUE(doc.SaveProject(project));
-        EXPECT_EQ(folder.List(), (std::vector<std::string>{name(" part 3.stl"), name(" part.stl"), name(".gfproj")}));
+        EXPECT_EQ(folder.List(), expected);
+    }
+}
+
+// Another project names "A part.stl": one saved from A under another name, a file-manager copy
+// of A, or A itself received naming the user's own file as one it wrote. A save of A with a
+// changed part keeps that file, and the other project still opens on it.
+TEST(DocumentProjectTest, ChangedPartSaveKeepsThePartOtherProjectsName)
+{
+    for (const char* other : {"B.gfproj", "A backup.gfproj", ""}) {
+        SCOPED_TRACE(other);
+        TempFolder folder;
+        const fs::path a = folder / "A.gfproj";
+        const fs::path shared = folder / "A part.stl";
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        if (*other == '\0') {
+            WriteCube(shared, 12.0f);
+            WriteAllText(a, "{\"application\": \"Grainforge project\", \"part\": {\"path\": \"" + shared.string() +
+                                "\", \"writtenBeside\": \"A part.stl\"}}");
+        } else {
+            WriteCube(folder / "mine.stl");
+            ASSERT_TRUE(f.doc->OpenDocument(folder / "mine.stl"));
+            f.doc->partChangedSinceOpened = true;
+            ASSERT_TRUE(f.doc->SaveProject(a) && f.doc->OpenDocument(a));
+            if (std::string(other) == "B.gfproj")
+                ASSERT_TRUE(f.doc->SaveProject(folder / other));
+            else
+                fs::copy_file(a, folder / other);
+        }
+        const std::string before = FileText(shared);
+        ASSERT_TRUE(f.doc->OpenDocument(a));
+        f.doc->partChangedSinceOpened = true;
+        ASSERT_TRUE(f.doc->SaveProject(a));
+        EXPECT_TRUE(fs::exists(shared) && FileText(shared) == before) << "the older part was removed or replaced";
+        if (*other != '\0') {
+            DocumentFixture g;
+            g.doc->surfaceTestCells = 32;
+            EXPECT_TRUE(g.doc->OpenDocument(folder / other) && g.doc->partSourcePath == shared.wstring());
+        }
     }
 }
 
