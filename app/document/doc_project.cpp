@@ -23,12 +23,43 @@ constexpr const wchar_t* kOpenProjectTitle = L"Open Project";
 constexpr const wchar_t* kSaveProjectTitle = L"Save Project As";
 constexpr const wchar_t* kPartFilter = L"STL files (*.stl)|*.stl|All files (*.*)|*.*||";
 
+// A file the project takes in, which the project's own file must never replace.
+struct ProjectInput {
+    std::filesystem::path file;
+    const char* what = "";  // "part", "texture image"
+};
+
+// The name for people: the UTF-8 text, a NUL byte (which no file name holds) shown as the
+// sign for it rather than cutting the text there.
+std::string NameForPeople(const std::filesystem::path& path)
+{
+    std::string text = PathToUtf8(path);
+    for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at))
+        text.replace(at, 1, "\xE2\x90\x80");
+    return text;
+}
+
+// Whether a regular file (through a link, too) is at `path`: only then has a failed save a
+// file there to leave as it was.
+bool RegularFileAt(const std::filesystem::path& path)
+{
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error) && !error;
+}
+
 }  // namespace
 
 bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
 {
+    return SaveProjectAt(path) == ProjectSave::saved;
+}
+
+CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem::path& given)
+{
+    // Kept as the project's name and in the recent files: absolute, like every file taken in.
+    const std::filesystem::path path = AbsoluteFileName(given);
     if (!HasPart())
-        return false;
+        return ProjectSave::failed;
 
     ProjectData data;
     const EditState state = CaptureEditState();
@@ -58,7 +89,25 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
         data.textureImagePath = PathFromWide(state.imagePath);
     }
 
+    // Written over its part or image, the project would name itself as that file and the only
+    // copy would be gone. A changed part goes beside, but the file it came from is still the
+    // user's original.
+    for (const ProjectInput& input : {ProjectInput{data.partPath, "part"},
+             ProjectInput{data.textureImagePath, "texture image"}}) {
+        if (!IsSameFile(path, input.file))
+            continue;
+        const std::string where = NameForPeople(path);
+        LogMessage("Project not saved: the file chosen is the project's own " + std::string(input.what) + ": " + where,
+            kLogError);
+        ShowInformation(L"The project could not be saved: the file chosen is its own " + Utf8ToWide(input.what) +
+                            L".\n" + Utf8ToWide(where) + L"\nSaving the project there would replace it. Choose "
+                            L"another name for the project.",
+            kInfoError);
+        return ProjectSave::targetIsInput;
+    }
+
     const BusyScope busy(host.busy);
+    const bool fileWasThere = RegularFileAt(path);
     BesidePartChoice beside;
     if (partChangedSinceOpened) {
         beside = PartBesideProject(path, PathFromWide(partSourcePath));
@@ -78,7 +127,7 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
             ShowInformation(L"The project could not be saved: the changed part could not be written beside it.\n" +
                                 Utf8ToWide(message),
                 kInfoError);
-            return false;
+            return ProjectSave::failed;
         }
         data.partPath = beside.chosen;
         data.testShape.clear();
@@ -98,9 +147,9 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
             platform::RemoveFileQuietly(beside.chosen);
         LogMessage("Project not saved: " + error, kLogError);
         ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(error) +
-                            L"\nThe file that was there is as it was.",
+                            (fileWasThere ? L"\nThe file that was there is as it was." : L""),
             kInfoError);
-        return false;
+        return ProjectSave::failed;
     }
 
     // The part the project named before stays where it is: copies of this project, and
@@ -121,7 +170,7 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
     SetModifiedFlag(false);
     ClearSaveFailure();
     LogMessage("Project saved: " + PathToUtf8(path), kLogSuccess);
-    return true;
+    return ProjectSave::saved;
 }
 
 bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
@@ -297,10 +346,14 @@ void CGrainforgeDoc::OnFileSaveProjectAs()
     std::filesystem::path initial =
         beside.empty() ? std::filesystem::path("Project") : beside.parent_path() / beside.stem();
     initial += ".gfproj";
-    const std::optional<std::filesystem::path> chosen =
-        host.prompts->AskSaveFile({kSaveProjectTitle, kProjectFilter, PathToWide(initial), L"gfproj"});
-    if (chosen)
-        (void)SaveProject(*chosen);
+    // A name that is the part's or the image's own file is refused: the dialog comes again
+    // until another name is chosen or it is cancelled.
+    for (;;) {
+        const std::optional<std::filesystem::path> chosen =
+            host.prompts->AskSaveFile({kSaveProjectTitle, kProjectFilter, PathToWide(initial), L"gfproj"});
+        if (!chosen || SaveProjectAt(*chosen) != ProjectSave::targetIsInput)
+            return;
+    }
 }
 
 bool CGrainforgeDoc::SaveModified()

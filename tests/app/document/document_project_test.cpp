@@ -388,6 +388,9 @@ TEST(DocumentProjectTest, FailedSaveRemovesOnlyThePartItWrote)
     EXPECT_EQ(FileText(folder / "job part.stl"), "the user's own");
     EXPECT_TRUE(fs::is_empty(folder / "job.gfproj"));
     EXPECT_EQ(f.host.Lines(app::kLogError).back(), "Project not saved: the file could not be written: Is a directory");
+    // Nothing was there to keep (a folder is no file): the box does not say the file is kept.
+    EXPECT_EQ(f.host.information.back().first,
+        L"The project could not be saved.\nthe file could not be written: Is a directory");
     EXPECT_TRUE(doc.partChangedSinceOpened);
     EXPECT_EQ(doc.partSourcePath, (folder / "parts" / "block.stl").wstring());
 }
@@ -466,6 +469,29 @@ TEST(DocumentProjectTest, ChangedPartSaveKeepsThePartOtherProjectsName)
             g.doc->surfaceTestCells = 32;
             EXPECT_TRUE(g.doc->OpenDocument(folder / other) && g.doc->partSourcePath == shared.wstring());
         }
+    }
+}
+
+// A part or project given by a name relative to the current folder (the command line) is kept
+// by its absolute name: the part's ".path", the project's path and the recent files.
+TEST(DocumentProjectTest, RelativeNamesAreKeptAbsolute)
+{
+    TempFolder folder;
+    WriteCube(folder / "part.stl");
+    const struct InFolder {
+        fs::path previous = fs::current_path();
+        ~InFolder() { fs::current_path(previous); }
+    } restore;
+    fs::current_path(folder.Path());
+    const fs::path here = fs::current_path();
+    for (const char* given : {"part.stl", "./part.stl"}) {
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(f.doc->OpenDocument(given) && f.doc->SaveProject("job.gfproj"));
+        EXPECT_NE(FileText("job.gfproj").find("\"path\": \"" + (here / "part.stl").string()), std::string::npos);
+        ASSERT_TRUE(f.doc->OpenDocument("./job.gfproj"));
+        const fs::path job = here / "job.gfproj";
+        EXPECT_EQ(f.host.recentFiles, (std::vector<fs::path>{here / "part.stl", job, job})) << given;
     }
 }
 
