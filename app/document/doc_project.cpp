@@ -210,15 +210,17 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         if (!ImportStl(data.partPath))
             return false;
     } else {
-        const std::string where = PathToUtf8(data.partPath);
+        const std::string where = NameForPeople(data.partPath);
         LogMessage("The project's part is not at " + where, kLogWarning);
         const std::wstring notFound = L"The project's part was not found:\n" + Utf8ToWide(where);
         if (host.prompts == nullptr || !host.prompts->AskYesNo(notFound + L"\n\nFind it?")) {
             ShowInformation(notFound, kInfoError);
             return false;
         }
+        const std::wstring missingName =
+            NameHoldsNul(data.partPath) ? std::wstring() : PathToWide(data.partPath.filename());
         const std::optional<std::filesystem::path> chosen =
-            host.prompts->AskOpenFile({L"", kPartFilter, PathToWide(data.partPath.filename()), L"stl"});
+            host.prompts->AskOpenFile({L"", kPartFilter, missingName, L"stl"});
         if (!chosen || !ImportStl(*chosen))
             return false;
     }
@@ -246,8 +248,11 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
     if (!installed) {
         proceduralTexture.reset();
         proceduralPresetName.clear();
-        textureImagePath =
-            textureMissing || textureUnreadable ? PathToWide(data.textureImagePath) : std::wstring();
+        // A missing image stays named, so that a save keeps it for when it is back; a name
+        // holding NUL names no file and is not written back.
+        textureImagePath = (textureMissing || textureUnreadable) && !NameHoldsNul(data.textureImagePath)
+            ? PathToWide(data.textureImagePath)
+            : std::wstring();
         EmptyHeightMap(heightMap);
         heightMap.sourceName.clear();
         ++pixelGeneration;
@@ -291,7 +296,7 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
     UpdateAllViews(kHintFullRefresh);
 
     if (textureMissing) {
-        const std::string where = PathToUtf8(data.textureImagePath);
+        const std::string where = NameForPeople(data.textureImagePath);
         LogMessage("The project's texture is not at " + where + "; its settings are kept", kLogWarning);
         ShowInformation(L"The project's texture was not found:\n" + Utf8ToWide(where) +
                             L"\nLoad it again; its size and placement are kept.",

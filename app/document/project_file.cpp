@@ -259,9 +259,14 @@ bool IsProjectPath(const fs::path& path)
     return extension == ".gfproj";
 }
 
+bool NameHoldsNul(const fs::path& path)
+{
+    return path.native().find('\0') != fs::path::string_type::npos;
+}
+
 bool ProjectFileExists(const fs::path& path)
 {
-    if (path.empty() || !path.is_absolute())
+    if (path.empty() || !path.is_absolute() || NameHoldsNul(path))
         return false;
     std::error_code error;
     return fs::exists(path, error) && !error;
@@ -300,7 +305,9 @@ fs::path ReadPathEntry(const JsonView& node, std::string_view key, const fs::pat
 {
     const std::string absolute = ReadNameEntry(node, key, "path");
     const std::string relative = ReadNameEntry(node, key, "relative");
-    if (!relative.empty()) {
+    // The system reads a name only up to a NUL byte: looked up, such a name would find another
+    // file, which would then be opened and written back as this one.
+    if (!relative.empty() && !NameHoldsNul(relative)) {
         const fs::path joined = (projectFolder / fs::path(relative)).lexically_normal();
         if (Exists(joined))
             return joined;
@@ -313,6 +320,8 @@ fs::path ReadPathEntry(const JsonView& node, std::string_view key, const fs::pat
                 return converted;
         }
     }
+    if (absolute.empty() && !relative.empty())
+        return (projectFolder / fs::path(relative)).lexically_normal();
     return fs::path(absolute);
 }
 

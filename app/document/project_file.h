@@ -102,7 +102,9 @@ void WritePathEntry(const grainforge::mesh::JsonNode& node, std::string_view key
 
 // The ".relative" entry joined to `projectFolder` when something exists there ("\" separators
 // of a project written on Windows are tried as "/" too); otherwise the ".path" entry as it
-// stands, or empty.
+// stands or, when there is none, the ".relative" one joined to the folder: a name not found,
+// to ask for. Empty when neither is there. A name holding a NUL byte is looked up nowhere and
+// comes back whole, so that it is a name that is not found (see ProjectFileExists).
 std::filesystem::path ReadPathEntry(const grainforge::mesh::JsonView& node, std::string_view key,
     const std::filesystem::path& projectFolder);
 
@@ -115,8 +117,12 @@ bool IsProjectPath(const std::filesystem::path& path);
 
 // Whether a part or image named by a project can be opened here: an absolute path of this
 // system at which something exists. A path written on Windows ("C:\parts\a.stl") is relative
-// here and would otherwise be looked up in the current folder.
+// here and would otherwise be looked up in the current folder. A name holding a NUL byte is
+// never found: the system would read it only up to that byte, which is another file.
 bool ProjectFileExists(const std::filesystem::path& path);
+
+// The name holds a NUL byte (a project may carry one as "%00" or "\u0000"): it names no file.
+bool NameHoldsNul(const std::filesystem::path& path);
 
 // Nearest offered resolution (128, 256, 512); a hand-edited 1024 would cost gigabytes.
 std::int32_t ClampSurfaceTestCells(std::int32_t cells);

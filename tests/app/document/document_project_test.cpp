@@ -13,6 +13,7 @@
 #include "engine/textures/procedural_registry.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <sys/resource.h>
 
@@ -469,6 +470,30 @@ TEST(DocumentProjectTest, ChangedPartSaveKeepsThePartOtherProjectsName)
             g.doc->surfaceTestCells = 32;
             EXPECT_TRUE(g.doc->OpenDocument(folder / other) && g.doc->partSourcePath == shared.wstring());
         }
+    }
+}
+
+// A NUL byte in an image name entry ("%00" escaped, "\u0000" plain) makes a name that is not
+// found, never the image named up to that byte, and a save does not write it back.
+TEST(DocumentProjectTest, ImageNameHoldingNulIsNotFoundNorWrittenBack)
+{
+    TempFolder folder;
+    ASSERT_TRUE(app::WriteGreyBmp(folder / "grain.bmp", std::vector<std::uint8_t>(64, 128), 8));
+    const std::string image = (folder / "grain.bmp").string();
+    const std::pair<const char*, std::string> entries[] = {{"path", image + std::string(1, '\0') + "b.bmp"},
+        {"pathEscaped", image + "%00b.bmp"}, {"relative", std::string("grain.bmp\0b.bmp", 15)},
+        {"relativeEscaped", "grain.bmp%00b.bmp"}};
+    for (const auto& [member, name] : entries) {
+        SCOPED_TRACE(member);
+        mesh::JsonValue project = {{"application", "Grainforge project"}, {"part", {{"testShape", "cube"}}}};
+        project["texture"]["image"][member] = name;
+        WriteAllText(folder / "job.gfproj", project.dump());
+        DocumentFixture f;
+        ASSERT_TRUE(f.WithCube().OpenDocument(folder / "job.gfproj"));
+        EXPECT_FALSE(f.doc->IsHeightMapLoaded());
+        EXPECT_TRUE(f.host.information.back().first.starts_with(L"The project's texture was not found:"));
+        ASSERT_TRUE(f.doc->SaveProject(folder / "again.gfproj"));
+        EXPECT_EQ(FileText(folder / "again.gfproj").find("grain.bmp"), std::string::npos);
     }
 }
 
