@@ -21,6 +21,7 @@
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 namespace grainforge::test {
 namespace {
@@ -470,6 +471,31 @@ TEST(DocumentProjectTest, ChangedPartSaveKeepsThePartOtherProjectsName)
             g.doc->surfaceTestCells = 32;
             EXPECT_TRUE(g.doc->OpenDocument(folder / other) && g.doc->partSourcePath == shared.wstring());
         }
+    }
+}
+
+// File > Test Shape replaces the work as Open does, so it asks first: Cancel keeps the part
+// and its changes, No makes the shape.
+TEST(DocumentProjectTest, TestShapeCommandsAskBeforeReplacingTheWork)
+{
+    TempFolder folder;
+    WriteCube(folder / "block.stl");
+    const std::tuple<int, app::PromptAnswer, const char*> cases[] = {
+        {app::kCmdTestShapeCube, app::PromptAnswer::cancel, ""}, {app::kCmdTestShapeCube, app::PromptAnswer::no, "cube"},
+        {app::kCmdTestShapeCylinder, app::PromptAnswer::cancel, ""}, {app::kCmdTestShapeSphere, app::PromptAnswer::no, "sphere"}};
+    for (const auto& [id, answer, shape] : cases) {
+        SCOPED_TRACE(id);
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(f.doc->OpenDocument(folder / "block.stl"));
+        f.doc->SetModifiedFlag(true);
+        f.host.answers = {answer};
+        for (const app::CommandEntry& e : f.doc->Commands())
+            if (e.id == id)
+                e.execute();
+        EXPECT_EQ(f.host.questions.size(), 1u);
+        EXPECT_EQ(f.doc->testShapeName, shape);
+        EXPECT_EQ(f.doc->IsModified(), answer == app::PromptAnswer::cancel);
     }
 }
 
