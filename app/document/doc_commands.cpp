@@ -27,9 +27,11 @@ CommandTable CGrainforgeDoc::Commands()
         table.push_back({id, [this, id] { OnProceduralPattern(id); }, {}});
     table.push_back({kCmdProceduralSettings, [this] { OnProceduralSettings(); },
         [this](CommandState& state) { state.enabled = proceduralTexture != nullptr; }});
-    table.push_back({kCmdTestShapeCube, [this] { OnFileTestShapeCube(); }, {}});
-    table.push_back({kCmdTestShapeCylinder, [this] { OnFileTestShapeCylinder(); }, {}});
-    table.push_back({kCmdTestShapeSphere, [this] { OnFileTestShapeSphere(); }, {}});
+    // A test shape replaces the part as New and Open do, so it asks first as they do. (A
+    // project that names one makes it without asking again: it was asked before it opened.)
+    table.push_back({kCmdTestShapeCube, [this] { if (SaveModified()) OnFileTestShapeCube(); }, {}});
+    table.push_back({kCmdTestShapeCylinder, [this] { if (SaveModified()) OnFileTestShapeCylinder(); }, {}});
+    table.push_back({kCmdTestShapeSphere, [this] { if (SaveModified()) OnFileTestShapeSphere(); }, {}});
     table.push_back({kCmdOpenProject, [this] { OnFileOpenProject(); }, {}});
     table.push_back({kCmdSaveProject, [this] { OnFileSaveProject(); }, needsPart});
     table.push_back({kCmdSaveProjectAs, [this] { OnFileSaveProjectAs(); }, needsPart});

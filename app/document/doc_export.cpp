@@ -4,6 +4,7 @@
 #include "app/document/document_commands.h"
 #include "app/document/document_reports.h"
 #include "app/document/grainforge_doc.h"
+#include "app/document/file_identity.h"
 #include "app/document/log_text.h"
 #include "app/document/name_case.h"
 #include "app/document/project_file.h"
@@ -46,8 +47,9 @@ std::wstring DefaultStlName(const std::wstring& partSourcePath)
 }
 
 // Whether `path` is the file the part was loaded from: the same file to the file system
-// ("./", "..", a symbolic or a hard link all reach it), or the same name letter for letter
-// without regard to case.
+// ("./", "..", a symbolic or a hard link all reach it, by the one rule every save asks), or
+// the same name letter for letter without regard to case. The document's save then asks
+// where instead, so a name that only looks like the part's costs a question, never the part.
 bool NamesLoadedPart(const std::filesystem::path& path, const std::wstring& partSourcePath)
 {
     if (partSourcePath.empty())

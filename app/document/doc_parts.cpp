@@ -1,4 +1,5 @@
 #include "app/document/document_commands.h"
+#include "app/document/file_identity.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 #include "app/document/project_file.h"
@@ -35,8 +36,12 @@ mesh::TriangleMesh CopyWithTransform(const mesh::TriangleMesh& part, const mesh:
 
 }  // namespace
 
-bool CGrainforgeDoc::OpenDocument(const std::filesystem::path& path)
+// Every file is taken in by an absolute name: one given relative to the current folder (the
+// command line) would otherwise be stored so in a project and in the recent files, and lead
+// elsewhere from anywhere else.
+bool CGrainforgeDoc::OpenDocument(const std::filesystem::path& given)
 {
+    const std::filesystem::path path = AbsoluteFileName(given);
     if (!OnOpenDocument(path))
         return false;
     SetPathName(path);
@@ -46,15 +51,17 @@ bool CGrainforgeDoc::OpenDocument(const std::filesystem::path& path)
     return true;
 }
 
-bool CGrainforgeDoc::OnOpenDocument(const std::filesystem::path& path)
+bool CGrainforgeDoc::OnOpenDocument(const std::filesystem::path& given)
 {
+    const std::filesystem::path path = AbsoluteFileName(given);
     if (IsProjectPath(path))
         return OpenProject(path);
     return ImportStl(path);
 }
 
-bool CGrainforgeDoc::ImportStl(const std::filesystem::path& path)
+bool CGrainforgeDoc::ImportStl(const std::filesystem::path& given)
 {
+    const std::filesystem::path path = AbsoluteFileName(given);
     const BusyScope busy(host.busy);
     LogMessage("Opening " + PathToUtf8(path), kLogPlain);
     const auto start = std::chrono::steady_clock::now();

@@ -1,6 +1,7 @@
 // The document's side of the project file: gathering what a project stores, writing a changed
 // part beside it, taking up a project's work again, and the project commands.
 #include "app/document/document_commands.h"
+#include "app/document/file_identity.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 #include "app/document/project_file.h"
@@ -22,12 +23,43 @@ constexpr const wchar_t* kOpenProjectTitle = L"Open Project";
 constexpr const wchar_t* kSaveProjectTitle = L"Save Project As";
 constexpr const wchar_t* kPartFilter = L"STL files (*.stl)|*.stl|All files (*.*)|*.*||";
 
+// A file the project takes in, which the project's own file must never replace.
+struct ProjectInput {
+    std::filesystem::path file;
+    const char* what = "";  // "part", "texture image"
+};
+
+// The name for people: the UTF-8 text, a NUL byte (which no file name holds) shown as the
+// sign for it rather than cutting the text there.
+std::string NameForPeople(const std::filesystem::path& path)
+{
+    std::string text = PathToUtf8(path);
+    for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at))
+        text.replace(at, 1, "\xE2\x90\x80");
+    return text;
+}
+
+// Whether a regular file (through a link, too) is at `path`: only then has a failed save a
+// file there to leave as it was.
+bool RegularFileAt(const std::filesystem::path& path)
+{
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error) && !error;
+}
+
 }  // namespace
 
 bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
 {
+    return SaveProjectAt(path) == ProjectSave::saved;
+}
+
+CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem::path& given)
+{
+    // Kept as the project's name and in the recent files: absolute, like every file taken in.
+    const std::filesystem::path path = AbsoluteFileName(given);
     if (!HasPart())
-        return false;
+        return ProjectSave::failed;
 
     ProjectData data;
     const EditState state = CaptureEditState();
@@ -57,14 +89,26 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
         data.textureImagePath = PathFromWide(state.imagePath);
     }
 
-    const BusyScope busy(host.busy);
-    BesidePartChoice beside;
-    if (!partChangedSinceOpened && !data.partPath.empty()) {
-        // The part this project wrote beside itself stays its own through a save that does
-        // not change it; under another project's name it is that other project's file.
-        const ProjectPart replaced = ReadProjectPart(path);
-        data.partWrittenBeside = replaced.written && IsSameFile(replaced.part, data.partPath);
+    // Written over its part or image, the project would name itself as that file and the only
+    // copy would be gone. A changed part goes beside, but the file it came from is still the
+    // user's original.
+    for (const ProjectInput& input : {ProjectInput{data.partPath, "part"},
+             ProjectInput{data.textureImagePath, "texture image"}}) {
+        if (!IsSameFile(path, input.file))
+            continue;
+        const std::string where = NameForPeople(path);
+        LogMessage("Project not saved: the file chosen is the project's own " + std::string(input.what) + ": " + where,
+            kLogError);
+        ShowInformation(L"The project could not be saved: the file chosen is its own " + Utf8ToWide(input.what) +
+                            L".\n" + Utf8ToWide(where) + L"\nSaving the project there would replace it. Choose "
+                            L"another name for the project.",
+            kInfoError);
+        return ProjectSave::targetIsInput;
     }
+
+    const BusyScope busy(host.busy);
+    const bool fileWasThere = RegularFileAt(path);
+    BesidePartChoice beside;
     if (partChangedSinceOpened) {
         beside = PartBesideProject(path, PathFromWide(partSourcePath));
         std::string message;
@@ -83,10 +127,9 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
             ShowInformation(L"The project could not be saved: the changed part could not be written beside it.\n" +
                                 Utf8ToWide(message),
                 kInfoError);
-            return false;
+            return ProjectSave::failed;
         }
         data.partPath = beside.chosen;
-        data.partWrittenBeside = true;
         data.testShape.clear();
     }
 
@@ -104,13 +147,14 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
             platform::RemoveFileQuietly(beside.chosen);
         LogMessage("Project not saved: " + error, kLogError);
         ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(error) +
-                            L"\nThe file that was there is as it was.",
+                            (fileWasThere ? L"\nThe file that was there is as it was." : L""),
             kInfoError);
-        return false;
+        return ProjectSave::failed;
     }
 
+    // The part the project named before stays where it is: copies of this project, and
+    // projects saved from it under other names, may still name it.
     if (partChangedSinceOpened) {
-        (void)RemoveReplacedBesidePart(path, beside.replacedPart, beside.chosen, beside.replacedPartWritten);
         partSourcePath = PathToWide(beside.chosen);
         testShapeName.clear();
         partChangedSinceOpened = false;
@@ -126,7 +170,7 @@ bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
     SetModifiedFlag(false);
     ClearSaveFailure();
     LogMessage("Project saved: " + PathToUtf8(path), kLogSuccess);
-    return true;
+    return ProjectSave::saved;
 }
 
 bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
@@ -166,15 +210,17 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         if (!ImportStl(data.partPath))
             return false;
     } else {
-        const std::string where = PathToUtf8(data.partPath);
+        const std::string where = NameForPeople(data.partPath);
         LogMessage("The project's part is not at " + where, kLogWarning);
         const std::wstring notFound = L"The project's part was not found:\n" + Utf8ToWide(where);
         if (host.prompts == nullptr || !host.prompts->AskYesNo(notFound + L"\n\nFind it?")) {
             ShowInformation(notFound, kInfoError);
             return false;
         }
+        const std::wstring missingName =
+            NameHoldsNul(data.partPath) ? std::wstring() : PathToWide(data.partPath.filename());
         const std::optional<std::filesystem::path> chosen =
-            host.prompts->AskOpenFile({L"", kPartFilter, PathToWide(data.partPath.filename()), L"stl"});
+            host.prompts->AskOpenFile({L"", kPartFilter, missingName, L"stl"});
         if (!chosen || !ImportStl(*chosen))
             return false;
     }
@@ -202,8 +248,11 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
     if (!installed) {
         proceduralTexture.reset();
         proceduralPresetName.clear();
-        textureImagePath =
-            textureMissing || textureUnreadable ? PathToWide(data.textureImagePath) : std::wstring();
+        // A missing image stays named, so that a save keeps it for when it is back; a name
+        // holding NUL names no file and is not written back.
+        textureImagePath = (textureMissing || textureUnreadable) && !NameHoldsNul(data.textureImagePath)
+            ? PathToWide(data.textureImagePath)
+            : std::wstring();
         EmptyHeightMap(heightMap);
         heightMap.sourceName.clear();
         ++pixelGeneration;
@@ -247,7 +296,7 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
     UpdateAllViews(kHintFullRefresh);
 
     if (textureMissing) {
-        const std::string where = PathToUtf8(data.textureImagePath);
+        const std::string where = NameForPeople(data.textureImagePath);
         LogMessage("The project's texture is not at " + where + "; its settings are kept", kLogWarning);
         ShowInformation(L"The project's texture was not found:\n" + Utf8ToWide(where) +
                             L"\nLoad it again; its size and placement are kept.",
@@ -302,10 +351,14 @@ void CGrainforgeDoc::OnFileSaveProjectAs()
     std::filesystem::path initial =
         beside.empty() ? std::filesystem::path("Project") : beside.parent_path() / beside.stem();
     initial += ".gfproj";
-    const std::optional<std::filesystem::path> chosen =
-        host.prompts->AskSaveFile({kSaveProjectTitle, kProjectFilter, PathToWide(initial), L"gfproj"});
-    if (chosen)
-        (void)SaveProject(*chosen);
+    // A name that is the part's or the image's own file is refused: the dialog comes again
+    // until another name is chosen or it is cancelled.
+    for (;;) {
+        const std::optional<std::filesystem::path> chosen =
+            host.prompts->AskSaveFile({kSaveProjectTitle, kProjectFilter, PathToWide(initial), L"gfproj"});
+        if (!chosen || SaveProjectAt(*chosen) != ProjectSave::targetIsInput)
+            return;
+    }
 }
 
 bool CGrainforgeDoc::SaveModified()

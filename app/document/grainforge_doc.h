@@ -249,8 +249,9 @@ public:
     void OnMeshRemeshInput();
 
     // ---- Project file (doc_project.cpp) ----------------------------------------------------
-    // Writes the project at `path`, and a part changed by a mesh job beside it. False (with
-    // the reason logged and shown) when nothing was saved; the old files stay as they were.
+    // Writes the project at `path`, and a part changed by a mesh job beside it under a free
+    // name. False (with the reason logged and shown) when nothing was saved, among others when
+    // `path` reaches the part's file or the texture image; the old files stay as they were.
     bool SaveProject(const std::filesystem::path& path);
     // Reads the project and takes up its work: part, texture, settings. False when the
     // project could not be read or its part could not be had.
@@ -395,6 +396,10 @@ public:
     std::uint64_t partChanges = 0;
 
 private:
+    // SaveProject's work, telling a target refused because it is a file the project takes in
+    // (its part, its texture image) from the other failures: Save Project As then asks again.
+    enum class ProjectSave { saved, failed, targetIsInput };
+    ProjectSave SaveProjectAt(const std::filesystem::path& path);
     // Shared end of the jobs that replace the part: installs `mesh` as the loaded part,
     // validates and logs, refreshes.
     void TakeJobResult(grainforge::mesh::TriangleMesh mesh);

@@ -150,28 +150,12 @@ std::size_t ExtendedDrivePrefixLength(const std::string& text)
     return end;
 }
 
-// Records that the program wrote the part beside the project; holds the part's file name as
-// EscapedNameText, so a name in any bytes is kept exactly.
-constexpr const char* kWrittenBesideKey = "part.writtenBeside";
-
-// The project wrote its part itself only when the recorded name is the part's own and the
-// part lies in the project's folder: a hand-edited or moved entry claims nothing.
-bool ClaimsWrittenPart(const JsonView& root, const fs::path& folder, const fs::path& part)
-{
-    std::string name;
-    if (part.empty() || !grainforge::mesh::GetJsonPathString(root, kWrittenBesideKey, name))
-        return false;
-    return !name.empty() && name == EscapedNameText(part.filename()) && IsSameFile(part.parent_path(), folder);
-}
-
 void WriteProjectDocument(const JsonNode& root, const fs::path& folder, const ProjectData& data)
 {
     using namespace grainforge::mesh;
     SetJsonPathString(root, "application", kProjectApplication);
     SetJsonPathInteger(root, "version", kProjectVersion);
     WritePathEntry(root, "part", data.partPath, folder);
-    if (data.partWrittenBeside && !data.partPath.empty())
-        SetJsonPathString(root, kWrittenBesideKey, EscapedNameText(data.partPath.filename()));
     if (!data.testShape.empty())
         SetJsonPathString(root, "part.testShape", data.testShape);
     WriteTransformJson(root.ObjectChild("part").ObjectChild("orientation"), data.partTransform);
@@ -201,7 +185,6 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
 {
     using namespace grainforge::mesh;
     data.partPath = ReadPathEntry(root, "part", folder);
-    data.partWrittenBeside = ClaimsWrittenPart(root, folder, data.partPath);
     GetJsonPathString(root, "part.testShape", data.testShape);
     if (JsonView part = root.Section("part"); !part.IsEmpty())
         if (JsonView orientation = part.Section("orientation"); !orientation.IsEmpty())
@@ -276,9 +259,14 @@ bool IsProjectPath(const fs::path& path)
     return extension == ".gfproj";
 }
 
+bool NameHoldsNul(const fs::path& path)
+{
+    return path.native().find('\0') != fs::path::string_type::npos;
+}
+
 bool ProjectFileExists(const fs::path& path)
 {
-    if (path.empty() || !path.is_absolute())
+    if (path.empty() || !path.is_absolute() || NameHoldsNul(path))
         return false;
     std::error_code error;
     return fs::exists(path, error) && !error;
@@ -317,7 +305,9 @@ fs::path ReadPathEntry(const JsonView& node, std::string_view key, const fs::pat
 {
     const std::string absolute = ReadNameEntry(node, key, "path");
     const std::string relative = ReadNameEntry(node, key, "relative");
-    if (!relative.empty()) {
+    // The system reads a name only up to a NUL byte: looked up, such a name would find another
+    // file, which would then be opened and written back as this one.
+    if (!relative.empty() && !NameHoldsNul(relative)) {
         const fs::path joined = (projectFolder / fs::path(relative)).lexically_normal();
         if (Exists(joined))
             return joined;
@@ -330,6 +320,8 @@ fs::path ReadPathEntry(const JsonView& node, std::string_view key, const fs::pat
                 return converted;
         }
     }
+    if (absolute.empty() && !relative.empty())
+        return (projectFolder / fs::path(relative)).lexically_normal();
     return fs::path(absolute);
 }
 
@@ -392,38 +384,15 @@ bool ReadProject(const fs::path& projectPath, ProjectData& data, std::string& er
     }
 }
 
-bool IsSameFile(const fs::path& a, const fs::path& b)
-{
-    if (a.empty() || b.empty())
-        return false;
-    std::error_code error;
-    if (fs::equivalent(a, b, error) && !error)
-        return true;
-    const fs::path normalA = grainforge::mesh::ToAbsolutePath(a).lexically_normal();
-    const fs::path normalB = grainforge::mesh::ToAbsolutePath(b).lexically_normal();
-    return normalA == normalB;
-}
-
-ProjectPart ReadProjectPart(const fs::path& projectPath)
-{
-    ProjectPart found;
-    if (Exists(projectPath)) {
-        ProjectData replaced;
-        std::string error;
-        if (ReadProject(projectPath, replaced, error)) {
-            found.part = replaced.partPath;
-            found.written = replaced.partWrittenBeside;
-        }
-    }
-    return found;
-}
-
 BesidePartChoice PartBesideProject(const fs::path& projectPath, const fs::path& partSourcePath)
 {
     BesidePartChoice choice;
-    const ProjectPart replaced = ReadProjectPart(projectPath);
-    choice.replacedPart = replaced.part;
-    choice.replacedPartWritten = replaced.written;
+    if (Exists(projectPath)) {
+        ProjectData replaced;
+        std::string error;
+        if (ReadProject(projectPath, replaced, error))
+            choice.replacedPart = replaced.partPath;
+    }
     const fs::path absoluteProject = grainforge::mesh::ToAbsolutePath(projectPath);
     const fs::path folder = absoluteProject.parent_path();
     const std::string stem = absoluteProject.stem().string();
@@ -457,36 +426,6 @@ bool WritePartBesideProject(const fs::path& path, const grainforge::mesh::Triang
         error = "The part could not be written.";
     }
     return false;
-}
-
-bool RemoveReplacedBesidePart(const fs::path& projectPath, const fs::path& replacedPart, const fs::path& chosen,
-    bool replacedPartWritten)
-{
-    if (!replacedPartWritten || replacedPart.empty() || IsSameFile(replacedPart, chosen))
-        return false;
-    const fs::path absoluteProject = grainforge::mesh::ToAbsolutePath(projectPath);
-    const fs::path absoluteReplaced = grainforge::mesh::ToAbsolutePath(replacedPart);
-    if (!IsSameFile(absoluteReplaced.parent_path(), absoluteProject.parent_path()))
-        return false;
-    // Only a file of this project's beside names: anything else the old project named is
-    // the user's own file.
-    const std::string prefix = absoluteProject.stem().string() + " part";
-    const std::string name = absoluteReplaced.filename().string();
-    if (name.size() < prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
-        name.compare(name.size() - 4, 4, ".stl") != 0)
-        return false;
-    const std::string number = name.substr(prefix.size(), name.size() - 4 - prefix.size());
-    if (!number.empty()) {
-        if (number.size() < 2 || number.size() > 5 || number[0] != ' ' || number[1] == '0')
-            return false;
-        if (!std::all_of(number.begin() + 1, number.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            return false;
-        const int value = std::stoi(number.substr(1));
-        if (value < 2 || value > kMaximumBesidePartNumber)
-            return false;
-    }
-    std::error_code error;
-    return fs::remove(absoluteReplaced, error) && !error;
 }
 
 }  // namespace grainforge::app

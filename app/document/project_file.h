@@ -5,14 +5,17 @@
 //
 // Paths are stored twice: as given, and relative to the project's folder, so that a project
 // moved together with its part (also from Windows, where the separators are "\") still finds
-// it. A part changed after it was opened is written beside the project as "<stem> part.stl"
-// (" part 2.stl", ...), never over an unrelated file.
+// it. A part changed after it was opened is written beside the project under the first free
+// name of "<stem> part.stl", " part 2.stl", ...: never over a file that exists, and no save
+// removes one, since project files are copied and saved under new names and any of them may
+// still name an older part.
 //
 // Every file goes through the durable replace (temporary file, flush, rename), so a failed
 // save leaves the old file as it was. Plain functions on plain records; the document calls
 // them on the user-interface thread, and nothing here throws.
 #pragma once
 
+#include "app/document/file_identity.h"
 #include "app/document/no_window_system.h"
 
 #include "engine/displacement/displacement_settings.h"
@@ -37,11 +40,9 @@ namespace grainforge::app {
 
 // Everything a project stores. A fresh record holds the values a reader starts from.
 struct ProjectData {
-    std::filesystem::path partPath;  // empty for a test shape
-    // The program wrote the file at `partPath` beside this project (a changed part), so a later
-    // save of this project may remove it; a part the user chose is never removed. Stored as
-    // "part.writtenBeside", the file's name; older projects without it claim no file.
-    bool partWrittenBeside = false;
+    // Empty for a test shape. (Older projects may also carry "part.writtenBeside", from when a
+    // save removed the part it had written before; it is read past.)
+    std::filesystem::path partPath;
     std::string testShape;           // "cube", "cylinder", "sphere" or empty
     grainforge::mesh::Transform3x4 partTransform;
     grainforge::mesh::Projection projection = grainforge::mesh::InitProjection();
@@ -101,7 +102,9 @@ void WritePathEntry(const grainforge::mesh::JsonNode& node, std::string_view key
 
 // The ".relative" entry joined to `projectFolder` when something exists there ("\" separators
 // of a project written on Windows are tried as "/" too); otherwise the ".path" entry as it
-// stands, or empty.
+// stands or, when there is none, the ".relative" one joined to the folder: a name not found,
+// to ask for. Empty when neither is there. A name holding a NUL byte is looked up nowhere and
+// comes back whole, so that it is a name that is not found (see ProjectFileExists).
 std::filesystem::path ReadPathEntry(const grainforge::mesh::JsonView& node, std::string_view key,
     const std::filesystem::path& projectFolder);
 
@@ -114,8 +117,12 @@ bool IsProjectPath(const std::filesystem::path& path);
 
 // Whether a part or image named by a project can be opened here: an absolute path of this
 // system at which something exists. A path written on Windows ("C:\parts\a.stl") is relative
-// here and would otherwise be looked up in the current folder.
+// here and would otherwise be looked up in the current folder. A name holding a NUL byte is
+// never found: the system would read it only up to that byte, which is another file.
 bool ProjectFileExists(const std::filesystem::path& path);
+
+// The name holds a NUL byte (a project may carry one as "%00" or "\u0000"): it names no file.
+bool NameHoldsNul(const std::filesystem::path& path);
 
 // Nearest offered resolution (128, 256, 512); a hand-edited 1024 would cost gigabytes.
 std::int32_t ClampSurfaceTestCells(std::int32_t cells);
@@ -125,21 +132,12 @@ std::int32_t ClampSurfaceTestCells(std::int32_t cells);
 struct BesidePartChoice {
     std::filesystem::path chosen;        // empty when no name is free
     std::filesystem::path replacedPart;  // part of the project being overwritten, or empty
-    bool replacedPartWritten = false;    // that project wrote its part itself
 };
-
-// The part named by the readable project at `projectPath` and whether that project wrote it
-// itself (see ProjectData::partWrittenBeside); empty and false when no project is there.
-struct ProjectPart {
-    std::filesystem::path part;
-    bool written = false;
-};
-ProjectPart ReadProjectPart(const std::filesystem::path& projectPath);
 
 // The name for a changed part beside the project: the first of "<stem> part.stl",
 // "<stem> part 2.stl", "<stem> part 3.stl", ... in the project's folder that is neither the
-// part of the project at `projectPath` (when a readable project is there: it stays valid until
-// the new project is written) nor `partSourcePath`, and at which nothing exists yet.
+// part of the project at `projectPath` (when a readable project is there) nor
+// `partSourcePath`, and at which nothing exists yet. The older part files stay as they are.
 BesidePartChoice PartBesideProject(const std::filesystem::path& projectPath,
     const std::filesystem::path& partSourcePath);
 
@@ -147,16 +145,5 @@ BesidePartChoice PartBesideProject(const std::filesystem::path& projectPath,
 // False with the writer's text in `error`; the old file at `path` then stays as it was.
 bool WritePartBesideProject(const std::filesystem::path& path, const grainforge::mesh::TriangleMesh& part,
     std::string& error);
-
-// After the new project is written: removes `replacedPart` when the replaced project wrote it
-// (`replacedPartWritten`), it carries one of the beside names of `projectPath` and is not
-// `chosen`. A file of those names that the user made is never removed. True when a file was
-// removed.
-bool RemoveReplacedBesidePart(const std::filesystem::path& projectPath, const std::filesystem::path& replacedPart,
-    const std::filesystem::path& chosen, bool replacedPartWritten);
-
-// The file system says both name the same file, or else their normal absolute forms are
-// equal. An empty path matches nothing.
-bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
 }  // namespace grainforge::app

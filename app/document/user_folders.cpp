@@ -1,6 +1,7 @@
 #include "app/document/user_folders.h"
 
 #include "app/document/durable_file.h"
+#include "app/document/file_identity.h"
 #include "app/document/name_case.h"
 #include "platform/file_system.h"
 
@@ -259,8 +260,7 @@ void MoveEntry(const fs::path& entry, const fs::path& target, MoveCounts& counts
 // lie on the way.
 bool SameFolder(const fs::path& a, const fs::path& b)
 {
-    std::error_code error;
-    return IsFolder(a) && IsFolder(b) && fs::equivalent(a, b, error) && !error;
+    return IsFolder(a) && IsFolder(b) && IsSameFile(a, b);
 }
 
 // The entries under the folder other than folders (files, links and the like), at any depth;
@@ -388,12 +388,7 @@ fs::path LibraryItemPath(const fs::path& root, const fs::path& folder, std::stri
 
 bool SamePathNoCase(const fs::path& a, const fs::path& b)
 {
-    const auto canonicalOrGiven = [](const fs::path& path) {
-        std::error_code error;
-        fs::path canonical = fs::canonical(path, error);
-        return error ? path : canonical;
-    };
-    return canonicalOrGiven(a) == canonicalOrGiven(b);
+    return IsSameFile(a, b);
 }
 
 bool ExtensionMatches(const fs::path& file, std::string_view pattern)

@@ -91,9 +91,9 @@ bool UserRootIsFactoryRoot(const LibraryRoots& roots);
 std::filesystem::path LibraryItemPath(const std::filesystem::path& root, const std::filesystem::path& folder,
                                       std::string_view name);
 
-// True when both paths name the same file: their canonical forms are equal (a path that
-// cannot be made canonical, for example one that does not exist, is compared as given). The
-// comparison is exact: on this system case makes a different file.
+// True when both paths name the same file (IsSameFile: the same device and inode, or for
+// names at which nothing exists, the same absolute normal form). The comparison is exact: on
+// this system case makes a different file.
 bool SamePathNoCase(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // True for an empty pattern; otherwise one leading "*" and one leading "." are removed from

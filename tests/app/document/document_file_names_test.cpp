@@ -2,6 +2,7 @@
 // the part, the texture and the project keep their exact names from saving to opening again,
 // and every text for people stays valid. Also: the document's save never writes over the file
 // the part came from, whatever other name reaches it.
+#include "app/document/document_commands.h"
 #include "app/document/grey_bmp.h"
 #include "app/document/log_text.h"
 #include "tests/app/document/document_fixture.h"
@@ -13,8 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <unistd.h>
@@ -193,6 +196,41 @@ TEST(DocumentFileNames, SaveOntoTheLoadedPartByAnotherNameAsksWhereInstead)
         if (!c.isLoadedPart) {
             EXPECT_TRUE(fs::exists(c.target));
         }
+    }
+}
+
+// Save Project As onto the part (also one changed since: the file is its original) or the
+// texture image, by any name that reaches it, is refused naming the file, and the dialog comes
+// again: the files stay, and "Project saved" is said only for the other name chosen next.
+TEST(DocumentFileNames, ProjectIsNeverSavedOverItsOwnPartOrImage)
+{
+    TempFolder folder;
+    const fs::path part = folder / "parts" / "part.stl";
+    const fs::path image = folder / "grain.bmp";
+    WriteCube(part);
+    WriteGrain(image);
+    fs::create_symlink(part, folder / "link.stl");
+    fs::create_hard_link(image, folder / "hard.bmp");
+    const std::tuple<fs::path, const wchar_t*, bool> cases[] = {{part, L"part", false},
+        {folder / "parts" / "." / "part.stl", L"part", false}, {folder / "link.stl", L"part", false},
+        {part, L"part", true}, {folder / "hard.bmp", L"texture image", false}};
+    for (const auto& [target, what, changed] : cases) {
+        SCOPED_TRACE(target);
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(f.doc->OpenDocument(part) && f.doc->LoadHeightMap(image));
+        f.doc->partChangedSinceOpened = changed;
+        const std::vector<std::uint8_t> partBytes = ReadAllBytes(part);
+        const std::vector<std::uint8_t> imageBytes = ReadAllBytes(image);
+        f.host.files = {target, folder / "job.gfproj"};
+        f.doc->OnFileSaveProjectAs();
+        EXPECT_EQ(f.host.fileDialogTitles.size(), 2u);
+        EXPECT_TRUE(ReadAllBytes(part) == partBytes && ReadAllBytes(image) == imageBytes);
+        const std::pair<std::wstring, int> refusal{std::wstring(L"The project could not be saved: the file chosen is "
+            L"its own ") + what + L".\n" + target.lexically_normal().wstring() + L"\nSaving the project there would "
+            L"replace it. Choose another name for the project.", app::kInfoError};
+        EXPECT_NE(std::find(f.host.information.begin(), f.host.information.end(), refusal), f.host.information.end());
+        EXPECT_EQ(f.host.Lines(app::kLogSuccess), std::vector<std::string>{"Project saved: " + (folder / "job.gfproj").string()});
     }
 }
 

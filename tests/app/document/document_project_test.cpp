@@ -13,6 +13,7 @@
 #include "engine/textures/procedural_registry.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <sys/resource.h>
 
@@ -20,6 +21,7 @@
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 namespace grainforge::test {
 namespace {
@@ -388,13 +390,16 @@ TEST(DocumentProjectTest, FailedSaveRemovesOnlyThePartItWrote)
     EXPECT_EQ(FileText(folder / "job part.stl"), "the user's own");
     EXPECT_TRUE(fs::is_empty(folder / "job.gfproj"));
     EXPECT_EQ(f.host.Lines(app::kLogError).back(), "Project not saved: the file could not be written: Is a directory");
+    // Nothing was there to keep (a folder is no file): the box does not say the file is kept.
+    EXPECT_EQ(f.host.information.back().first,
+        L"The project could not be saved.\nthe file could not be written: Is a directory");
     EXPECT_TRUE(doc.partChangedSinceOpened);
     EXPECT_EQ(doc.partSourcePath, (folder / "parts" / "block.stl").wstring());
 }
 
 // Open the user's "job part.stl", save it as job.gfproj, reopen, change the part and save
-// twice: the project's own parts come and go, the user's file is never replaced or removed.
-// The project claims only the part it wrote, also when its name is not ASCII or not UTF-8.
+// again and again: each changed part goes to a new free name, and no part file, the user's or
+// one the project wrote, is replaced or removed, also when the name is not ASCII or not UTF-8.
 TEST(DocumentProjectTest, SavesNeverRemoveAPartFileTheUserMade)
 {
     for (const std::string stem : {"job", "\xc3\x9c" "bung", "job\xff"}) {
@@ -412,20 +417,132 @@ TEST(DocumentProjectTest, SavesNeverRemoveAPartFileTheUserMade)
         doc.OnNewDocument();
         ASSERT_TRUE(doc.OpenDocument(project));
 
-        for (const char* written : {" part 2.stl", " part 3.stl", " part 2.stl"}) {
+        std::vector<std::string> expected = {name(" part.stl"), name(".gfproj")};
+        for (const char* written : {" part 2.stl", " part 3.stl", " part 4.stl"}) {
             SCOPED_TRACE(written);
             doc.partChangedSinceOpened = true;
             ASSERT_TRUE(doc.SaveProject(project));
             EXPECT_EQ(doc.partSourcePath, app::PathToWide(folder / name(written)));
             EXPECT_TRUE(FileText(folder / name(" part.stl")) == users) << "the user's part was replaced or removed";
-            EXPECT_EQ(folder.List(), (std::vector<std::string>{name(written), name(" part.stl"), name(".gfproj")}));
+            expected.push_back(name(written));
+            std::sort(expected.begin(), expected.end());
+            EXPECT_EQ(folder.List(), expected);
         }
-        // A save that leaves the part as it is keeps the project's claim on the file it wrote.
+        // A save that leaves the part as it is writes no part.
         doc.SetModifiedFlag(true);
         ASSERT_TRUE(doc.SaveProject(project));
-        doc.partChangedSinceOpened = true;
-        ASSERT_TRUE(doc.SaveProject(project));
-        EXPECT_EQ(folder.List(), (std::vector<std::string>{name(" part 3.stl"), name(" part.stl"), name(".gfproj")}));
+        EXPECT_EQ(folder.List(), expected);
+    }
+}
+
+// Another project names "A part.stl": one saved from A under another name, a file-manager copy
+// of A, or A itself received naming the user's own file as one it wrote. A save of A with a
+// changed part keeps that file, and the other project still opens on it.
+TEST(DocumentProjectTest, ChangedPartSaveKeepsThePartOtherProjectsName)
+{
+    for (const char* other : {"B.gfproj", "A backup.gfproj", ""}) {
+        SCOPED_TRACE(other);
+        TempFolder folder;
+        const fs::path a = folder / "A.gfproj";
+        const fs::path shared = folder / "A part.stl";
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        if (*other == '\0') {
+            WriteCube(shared, 12.0f);
+            WriteAllText(a, "{\"application\": \"Grainforge project\", \"part\": {\"path\": \"" + shared.string() +
+                                "\", \"writtenBeside\": \"A part.stl\"}}");
+        } else {
+            WriteCube(folder / "mine.stl");
+            ASSERT_TRUE(f.doc->OpenDocument(folder / "mine.stl"));
+            f.doc->partChangedSinceOpened = true;
+            ASSERT_TRUE(f.doc->SaveProject(a) && f.doc->OpenDocument(a));
+            if (std::string(other) == "B.gfproj")
+                ASSERT_TRUE(f.doc->SaveProject(folder / other));
+            else
+                fs::copy_file(a, folder / other);
+        }
+        const std::string before = FileText(shared);
+        ASSERT_TRUE(f.doc->OpenDocument(a));
+        f.doc->partChangedSinceOpened = true;
+        ASSERT_TRUE(f.doc->SaveProject(a));
+        EXPECT_TRUE(fs::exists(shared) && FileText(shared) == before) << "the older part was removed or replaced";
+        if (*other != '\0') {
+            DocumentFixture g;
+            g.doc->surfaceTestCells = 32;
+            EXPECT_TRUE(g.doc->OpenDocument(folder / other) && g.doc->partSourcePath == shared.wstring());
+        }
+    }
+}
+
+// File > Test Shape replaces the work as Open does, so it asks first: Cancel keeps the part
+// and its changes, No makes the shape.
+TEST(DocumentProjectTest, TestShapeCommandsAskBeforeReplacingTheWork)
+{
+    TempFolder folder;
+    WriteCube(folder / "block.stl");
+    const std::tuple<int, app::PromptAnswer, const char*> cases[] = {
+        {app::kCmdTestShapeCube, app::PromptAnswer::cancel, ""}, {app::kCmdTestShapeCube, app::PromptAnswer::no, "cube"},
+        {app::kCmdTestShapeCylinder, app::PromptAnswer::cancel, ""}, {app::kCmdTestShapeSphere, app::PromptAnswer::no, "sphere"}};
+    for (const auto& [id, answer, shape] : cases) {
+        SCOPED_TRACE(id);
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(f.doc->OpenDocument(folder / "block.stl"));
+        f.doc->SetModifiedFlag(true);
+        f.host.answers = {answer};
+        for (const app::CommandEntry& e : f.doc->Commands())
+            if (e.id == id)
+                e.execute();
+        EXPECT_EQ(f.host.questions.size(), 1u);
+        EXPECT_EQ(f.doc->testShapeName, shape);
+        EXPECT_EQ(f.doc->IsModified(), answer == app::PromptAnswer::cancel);
+    }
+}
+
+// A NUL byte in an image name entry ("%00" escaped, "\u0000" plain) makes a name that is not
+// found, never the image named up to that byte, and a save does not write it back.
+TEST(DocumentProjectTest, ImageNameHoldingNulIsNotFoundNorWrittenBack)
+{
+    TempFolder folder;
+    ASSERT_TRUE(app::WriteGreyBmp(folder / "grain.bmp", std::vector<std::uint8_t>(64, 128), 8));
+    const std::string image = (folder / "grain.bmp").string();
+    const std::pair<const char*, std::string> entries[] = {{"path", image + std::string(1, '\0') + "b.bmp"},
+        {"pathEscaped", image + "%00b.bmp"}, {"relative", std::string("grain.bmp\0b.bmp", 15)},
+        {"relativeEscaped", "grain.bmp%00b.bmp"}};
+    for (const auto& [member, name] : entries) {
+        SCOPED_TRACE(member);
+        mesh::JsonValue project = {{"application", "Grainforge project"}, {"part", {{"testShape", "cube"}}}};
+        project["texture"]["image"][member] = name;
+        WriteAllText(folder / "job.gfproj", project.dump());
+        DocumentFixture f;
+        ASSERT_TRUE(f.WithCube().OpenDocument(folder / "job.gfproj"));
+        EXPECT_FALSE(f.doc->IsHeightMapLoaded());
+        EXPECT_TRUE(f.host.information.back().first.starts_with(L"The project's texture was not found:"));
+        ASSERT_TRUE(f.doc->SaveProject(folder / "again.gfproj"));
+        EXPECT_EQ(FileText(folder / "again.gfproj").find("grain.bmp"), std::string::npos);
+    }
+}
+
+// A part or project given by a name relative to the current folder (the command line) is kept
+// by its absolute name: the part's ".path", the project's path and the recent files.
+TEST(DocumentProjectTest, RelativeNamesAreKeptAbsolute)
+{
+    TempFolder folder;
+    WriteCube(folder / "part.stl");
+    const struct InFolder {
+        fs::path previous = fs::current_path();
+        ~InFolder() { fs::current_path(previous); }
+    } restore;
+    fs::current_path(folder.Path());
+    const fs::path here = fs::current_path();
+    for (const char* given : {"part.stl", "./part.stl"}) {
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(f.doc->OpenDocument(given) && f.doc->SaveProject("job.gfproj"));
+        EXPECT_NE(FileText("job.gfproj").find("\"path\": \"" + (here / "part.stl").string()), std::string::npos);
+        ASSERT_TRUE(f.doc->OpenDocument("./job.gfproj"));
+        const fs::path job = here / "job.gfproj";
+        EXPECT_EQ(f.host.recentFiles, (std::vector<fs::path>{here / "part.stl", job, job})) << given;
     }
 }
 

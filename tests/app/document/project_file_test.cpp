@@ -606,29 +606,26 @@ TEST(BesidePart, UnrelatedFilesOfTheCandidateNamesAreSkipped)
     std::string error;
     ASSERT_TRUE(WritePartBesideProject(choice.chosen, mesh::MakeTestCube(10.0f), error)) << error;
     WriteAllText(folder / "job.gfproj", "not a project");
-    EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", fs::path(), choice.chosen, true));
     EXPECT_EQ(folder.List(), (std::vector<std::string>{"job part 2.stl", "job part 3.stl", "job part 4.stl",
                                  "job part.stl", "job.gfproj"}));
     EXPECT_EQ(test::ReadAllBytes(folder / "job part.stl").size(), 14u);
 }
 
-TEST(BesidePart, ReplacedProjectsPartIsKeptUntilTheNewProjectIsWritten)
+// The replaced project's part stays: copies of that project may still name it.
+TEST(BesidePart, ReplacedProjectsPartIsKept)
 {
     TempFolder folder;
     std::string error;
     ASSERT_TRUE(WritePartBesideProject(folder / "job part.stl", mesh::MakeTestCube(10.0f), error));
     ProjectData old;
     old.partPath = folder / "job part.stl";
-    old.partWrittenBeside = true;
     ASSERT_TRUE(WriteProject(folder / "job.gfproj", old, error));
 
     const BesidePartChoice choice = PartBesideProject(folder / "job.gfproj", folder / "job part.stl");
     EXPECT_EQ(choice.replacedPart, folder / "job part.stl");
-    EXPECT_TRUE(choice.replacedPartWritten);
     EXPECT_EQ(choice.chosen, folder / "job part 2.stl");
     ASSERT_TRUE(WritePartBesideProject(choice.chosen, mesh::MakeTestCube(12.0f), error));
-    EXPECT_TRUE(RemoveReplacedBesidePart(folder / "job.gfproj", choice.replacedPart, choice.chosen, choice.replacedPartWritten));
-    EXPECT_EQ(folder.List(), (std::vector<std::string>{"job part 2.stl", "job.gfproj"}));
+    EXPECT_EQ(folder.List(), (std::vector<std::string>{"job part 2.stl", "job part.stl", "job.gfproj"}));
 
     // The written part reads back as the part that was meant.
     const mesh::StlReadResult read = mesh::ReadStlFile(choice.chosen, mesh::StlReadOptions{});
@@ -636,38 +633,33 @@ TEST(BesidePart, ReplacedProjectsPartIsKeptUntilTheNewProjectIsWritten)
     EXPECT_EQ(read.mesh.TriangleCount(), 12u);
 }
 
-TEST(BesidePart, OnlyThisProjectsBesideNamesAreRemoved)
+// Names that only look like the beside names take none of them, and stay.
+TEST(BesidePart, OnlyThisProjectsBesideNamesAreCandidates)
 {
     TempFolder folder;
     const char* kept[] = {"bracket.stl", "job part 0.stl", "job part 02.stl", "job part x.stl", "job partial.stl",
-        "other part.stl"};
-    for (const char* name : kept) {
+        "other part.stl", "job part 12.stl"};
+    for (const char* name : kept)
         WriteAllText(folder / name, "x");
-        EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / name, folder / "job part 5.stl", true)) << name;
-    }
-    WriteAllText(folder / "job part 12.stl", "x");
-    EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / "job part 12.stl", folder / "job part 12.stl", true));
-    EXPECT_FALSE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / "job part 12.stl", folder / "job part.stl", false));
-    EXPECT_TRUE(RemoveReplacedBesidePart(folder / "job.gfproj", folder / "job part 12.stl", folder / "job part.stl", true));
+    EXPECT_EQ(PartBesideProject(folder / "job.gfproj", folder / "job part 12.stl").chosen, folder / "job part.stl");
     EXPECT_EQ(folder.List().size(), std::size(kept));
 }
 
-// A project claims its part as one it wrote only when the recorded name is the part's and the
-// part lies beside it; projects without the key (all older ones) claim nothing.
-TEST(BesidePart, OnlyAPartTheProjectWroteIsClaimed)
+// Older projects recorded "part.writtenBeside" for the part they wrote; whatever it holds,
+// they read as before, and a save no longer writes the key.
+TEST(BesidePart, OlderProjectsWithTheWrittenBesideKeyStillRead)
 {
     TempFolder folder;
     fs::create_directory(folder / "elsewhere");
     const struct {
         const char* part;
         const char* writtenBeside;  // null: no key
-        bool claimed;
     } cases[] = {
-        {"job part.stl", "job part.stl", true},
-        {"job part.stl", nullptr, false},
-        {"job part.stl", "job part 2.stl", false},
-        {"job part.stl", "", false},
-        {"elsewhere/job part.stl", "job part.stl", false},
+        {"job part.stl", "job part.stl"},
+        {"job part.stl", nullptr},
+        {"job part.stl", "job part 2.stl"},
+        {"job part.stl", ""},
+        {"elsewhere/job part.stl", "job part.stl"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.part);
@@ -679,19 +671,13 @@ TEST(BesidePart, OnlyAPartTheProjectWroteIsClaimed)
         if (c.writtenBeside)
             project["part"]["writtenBeside"] = c.writtenBeside;
         WriteJson(folder / "job.gfproj", project);
-        EXPECT_EQ(ReadProjectPart(folder / "job.gfproj").written, c.claimed);
-        EXPECT_EQ(PartBesideProject(folder / "job.gfproj", fs::path()).replacedPartWritten, c.claimed);
+        ProjectData read;
+        ASSERT_TRUE(ReadProject(folder / "job.gfproj", read, error)) << error;
+        EXPECT_EQ(read.partPath, folder / c.part);
+        EXPECT_EQ(PartBesideProject(folder / "job.gfproj", fs::path()).replacedPart, folder / c.part);
+        ASSERT_TRUE(WriteProject(folder / "job.gfproj", read, error)) << error;
+        EXPECT_FALSE(ReadJson(folder / "job.gfproj")["part"].contains("writtenBeside"));
     }
-    // Written and read back through the record.
-    ProjectData data;
-    data.partPath = folder / "job part.stl";
-    data.partWrittenBeside = true;
-    std::string error;
-    ASSERT_TRUE(WriteProject(folder / "job.gfproj", data, error)) << error;
-    ProjectData read;
-    ASSERT_TRUE(ReadProject(folder / "job.gfproj", read, error)) << error;
-    EXPECT_TRUE(read.partWrittenBeside);
-    EXPECT_EQ(ReadJson(folder / "job.gfproj")["part"]["writtenBeside"], "job part.stl");
 }
 
 TEST(BesidePart, FailedWriteKeepsTheOldFileAndSaysWhy)

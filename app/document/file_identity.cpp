@@ -1,0 +1,35 @@
+#include "app/document/file_identity.h"
+
+#include <system_error>
+
+namespace grainforge::app {
+
+namespace fs = std::filesystem;
+
+bool IsSameFile(const fs::path& a, const fs::path& b)
+{
+    if (a.empty() || b.empty())
+        return false;
+    std::error_code error;
+    if (fs::equivalent(a, b, error) && !error)
+        return true;
+    // Names at which nothing is found yet (a file about to be written) are told by their text.
+    return AbsoluteFileName(a).lexically_normal() == AbsoluteFileName(b).lexically_normal();
+}
+
+fs::path AbsoluteFileName(const fs::path& path)
+{
+    if (path.empty())
+        return path;
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    if (error)
+        return path;
+    fs::path name = absolute.root_path();
+    for (const fs::path& element : absolute.relative_path())
+        if (!element.empty() && element != ".")
+            name /= element;
+    return name;
+}
+
+}  // namespace grainforge::app

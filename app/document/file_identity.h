@@ -1,0 +1,25 @@
+// Which file a name reaches. Every place that must tell whether two names are one file (a save
+// over the file a part came from, a project over its own part or image, a beside name already
+// taken) asks here, so that links, "./", ".." and hard links are seen through alike. Nothing
+// here throws except on allocation failure.
+#pragma once
+
+#include <filesystem>
+
+namespace grainforge::app {
+
+// Both names reach one file: the same device and inode, whatever links or dots lie on the way
+// (hard links included). Where nothing exists yet, the names are one file when their absolute,
+// lexically normal forms are equal. An empty name matches nothing. Letter case counts: on this
+// system two names that differ in case are two files (a file system that ignores case gives
+// one device and inode, and is seen through too).
+bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// The name made absolute against the current folder, with its "." elements left out: a file
+// taken in by a relative name ("part.stl", "./part.stl" from the command line) is kept by a
+// name that still reaches it from anywhere. ".." is kept, since a link before it may lead
+// elsewhere than the name suggests. An empty name, or one that cannot be made absolute, comes
+// back as it was.
+std::filesystem::path AbsoluteFileName(const std::filesystem::path& path);
+
+}  // namespace grainforge::app
