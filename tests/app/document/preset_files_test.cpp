@@ -108,6 +108,37 @@ TEST(SavePreset, ReportsEachFailure)
     EXPECT_TRUE(fs::is_regular_file(library.user / "procedural/Noise/Pictured.gfpreset"));
 }
 
+// A name whose file name would pass the system's 255 bytes says so, not only that the write
+// failed; one that just fits is saved with its picture.
+TEST(SavePreset, ANameTooLongForAFileNameSaysSo)
+{
+    const auto named = [](std::size_t count, const char* piece, const char* end) {
+        std::string name;
+        for (std::size_t i = 0; i < count; ++i)
+            name.append(piece);
+        return name.append(end);
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {named(246, "a", ""), ""},
+        {named(246, "a", ".gfpreset"), ""},  // the extension typed is not doubled
+        {named(247, "a", ""), "its file name would take 256 bytes; at most 255 fit"},
+        {named(100, "\xE6\x9C\xA8", ""), "its file name would take 309 bytes; at most 255 fit"},
+    };
+    for (const auto& [name, reason] : cases) {
+        SCOPED_TRACE(name.size());
+        PresetLibrary library;
+        const PresetResult result = SavePreset(library.roots, *Noise(), name);
+        if (reason.empty()) {
+            EXPECT_TRUE(result.ok) << result.error;
+            continue;
+        }
+        EXPECT_EQ(std::tuple(result.ok, result.error),
+                  std::tuple(false, "could not write the preset: the name is too long (" + reason + ")"));
+        std::error_code status;
+        EXPECT_FALSE(fs::exists(library.user / "procedural/Noise" / (name + ".gfpreset"), status));
+    }
+}
+
 TEST(ReadPreset, AcceptsVersionTwoAndOlderRefusesNewer)
 {
     TempFolder folder;
