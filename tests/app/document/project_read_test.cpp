@@ -8,22 +8,15 @@
 
 #include <gtest/gtest.h>
 
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
-
-extern char** environ;
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TESSARY_ADDRESS_SANITIZER 1
@@ -40,7 +33,6 @@ namespace fs = std::filesystem;
 using test::TempFolder;
 
 const std::string kProjectHead = R"({"application": "Grainforge project", "part": {"testShape": "cube"})";
-const std::string kProjectText = kProjectHead + "}";
 
 std::string ReadError(const fs::path& path)
 {
@@ -49,91 +41,60 @@ std::string ReadError(const fs::path& path)
     return ReadProject(path, data, error) ? std::string("read") : error;
 }
 
-void MakeSparse(const fs::path& path, std::uint64_t size)
-{
-    test::WriteAllText(path, "{}");
-    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
-}
-
 TEST(ReadProject, SaysWhyAFileCouldNotBeReadAsAProject)
 {
+    enum class Make { Nothing, FileOnTheWay, Folder, Pipe, Sparse, Padded, Text, Locked };
+    const std::string tooLarge = "the file is too large to be a project: it holds ";
     const struct {
         const char* name;
-        std::function<fs::path(const TempFolder&)> make;
+        Make make;
+        std::uint64_t size;
         std::string error;
-        bool unprivileged = false;
     } cases[] = {
-        {"missing", [](const TempFolder& f) { return f / "none.gfproj"; }, "the file was not found"},
-        {"missing folder", [](const TempFolder& f) { return f / "none" / "p.gfproj"; }, "the file was not found"},
-        {"a file on the way",
-         [](const TempFolder& f) {
-             test::WriteAllText(f / "file", "");
-             return f / "file" / "p.gfproj";
-         },
-         "the file was not found"},
-        {"folder",
-         [](const TempFolder& f) {
-             fs::create_directory(f / "p.gfproj");
-             return f / "p.gfproj";
-         },
-         "the file is not a regular file: it is a folder"},
-        {"named pipe",
-         [](const TempFolder& f) {
-             ::mkfifo((f / "p.gfproj").c_str(), 0600);
-             return f / "p.gfproj";
-         },
-         "the file is not a regular file: it is a named pipe"},
-        {"device", [](const TempFolder&) { return fs::path("/dev/zero"); }, "the file is not a regular file: it is a device"},
-        {"5 GB",
-         [](const TempFolder& f) {
-             MakeSparse(f / "p.gfproj", 5000000000ull);
-             return f / "p.gfproj";
-         },
-         "the file is too large to be a project: it holds 5,000,000,000 bytes, and a project is at most 16 MiB"},
-        {"a byte over the limit",
-         [](const TempFolder& f) {
-             MakeSparse(f / "p.gfproj", mesh::kMaxJsonFileBytes + 1);
-             return f / "p.gfproj";
-         },
-         "the file is too large to be a project: it holds 16,777,217 bytes, and a project is at most 16 MiB"},
-        {"at the limit",
-         [](const TempFolder& f) {
-             std::string text = kProjectText;
-             text.resize(mesh::kMaxJsonFileBytes, ' ');
-             test::WriteAllText(f / "p.gfproj", text);
-             return f / "p.gfproj";
-         },
-         "read"},
-        {"not JSON",
-         [](const TempFolder& f) {
-             test::WriteAllText(f / "p.gfproj", "{ not json");
-             return f / "p.gfproj";
-         },
-         "the file is not a project (it could not be read as one)"},
-        {"no permission",
-         [](const TempFolder& f) {
-             test::WriteAllText(f / "p.gfproj", kProjectText);
-             fs::permissions(f / "p.gfproj", fs::perms::none);
-             return f / "p.gfproj";
-         },
-         "the file could not be opened: Permission denied", true},
+        {"none/p.gfproj", Make::Nothing, 0, "the file was not found"},
+        {"file/p.gfproj", Make::FileOnTheWay, 0, "the file was not found"},
+        {"p.gfproj", Make::Folder, 0, "the file is not a regular file: it is a folder"},
+        {"p.gfproj", Make::Pipe, 0, "the file is not a regular file: it is a named pipe"},
+        {"/dev/zero", Make::Nothing, 0, "the file is not a regular file: it is a device"},
+        {"p.gfproj", Make::Sparse, 5000000000ull, tooLarge + "5,000,000,000 bytes, and a project is at most 16 MiB"},
+        {"p.gfproj", Make::Sparse, mesh::kMaxJsonFileBytes + 1, tooLarge + "16,777,217 bytes, and a project is at most 16 MiB"},
+        {"p.gfproj", Make::Padded, mesh::kMaxJsonFileBytes, "read"},
+        {"p.gfproj", Make::Text, 0, "the file is not a project (it could not be read as one)"},
+        {"p.gfproj", Make::Locked, 0, "the file could not be opened: Permission denied"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.error);
         TempFolder folder;
         fs::permissions(folder.Path(), fs::perms(0755));
-        const fs::path path = c.make(folder);
-        if (!c.unprivileged) {
+        const fs::path path = folder / c.name;
+        if (c.make == Make::FileOnTheWay)
+            test::WriteAllText(folder / "file", "");
+        if (c.make == Make::Folder)
+            fs::create_directory(path);
+        if (c.make == Make::Pipe) {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        }
+        if (c.make == Make::Sparse)
+            test::WriteAllText(path, "{}");
+        if (c.make == Make::Padded || c.make == Make::Locked)
+            test::WriteAllText(path, std::string(kProjectHead).append("}").append(c.size ? c.size - 67 : 0, ' '));
+        if (c.make == Make::Text)
+            test::WriteAllText(path, "{ not json");
+        if (c.size != 0) {
+            ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(c.size)), 0);
+        }
+        if (c.make != Make::Locked) {
             EXPECT_EQ(ReadError(path), c.error);
             continue;
         }
         // Root reads whatever the permission bits say: the row runs as nobody.
+        fs::permissions(path, fs::perms::none);
         const std::optional<std::string> error = test::RunUnprivileged([&] { return ReadError(path); });
-        if (!error) {
-            std::printf("skipped \"%s\": could not drop root privileges\n", c.name);
-            continue;
+        if (error) {
+            EXPECT_EQ(*error, c.error);
+        } else {
+            std::printf("skipped the permission row: could not drop root privileges\n");
         }
-        EXPECT_EQ(*error, c.error);
     }
 }
 
@@ -141,15 +102,15 @@ TEST(ReadProject, SaysWhyAFileCouldNotBeReadAsAProject)
 // "<headroom in bytes>:<project path>".
 constexpr const char* kLimitedReadRequest = "TESSARY_TEST_READ_PROJECT_WITHIN";
 
-// In a copy started by ReadWithin, before the tests: limits the address space to what is mapped
-// now and the headroom, reads the project, prints the reader's answer and ends. A copy whose
-// reader lets an exception escape ends without an answer.
+// In such a copy, before any test: limits the address space to what is mapped now and the
+// headroom, reads the project, prints the reader's answer and ends. A reader that lets an
+// exception escape ends the copy without an answer.
 [[maybe_unused]] const bool kLimitedReadDone = [] {
     const char* request = std::getenv(kLimitedReadRequest);
     if (request == nullptr)
         return false;
-    char* pathStart = nullptr;
-    const std::uint64_t headroom = std::strtoull(request, &pathStart, 10);
+    char* path = nullptr;
+    const std::uint64_t headroom = std::strtoull(request, &path, 10);
     std::ifstream status("/proc/self/status");
     std::uint64_t virtualKiB = 0;
     for (std::string line; std::getline(status, line);)
@@ -158,85 +119,52 @@ constexpr const char* kLimitedReadRequest = "TESSARY_TEST_READ_PROJECT_WITHIN";
     const rlimit limit{(virtualKiB << 10) + headroom, RLIM_INFINITY};
     if (virtualKiB == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0)
         std::_Exit(2);
-    std::printf("answer: %s\n", ReadError(pathStart + 1).c_str());
+    std::printf("%s\n", ReadError(path + 1).c_str());
     std::fflush(stdout);
     std::_Exit(0);
 }();
 
-// The reader's answer for `path` from a new copy of this program whose address space may grow
-// by `headroom` bytes. A new process rather than a forked one: memory this process freed but
+// The reader's answer from a new copy of this program whose address space may grow by
+// `headroom` bytes. A new process rather than a forked one: memory this process freed but
 // still holds would be drawn on beyond the limit.
 std::string ReadWithin(const fs::path& path, std::uint64_t headroom)
 {
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry)
-        environment.emplace_back(*entry);
-    environment.push_back(std::string(kLimitedReadRequest) + "=" + std::to_string(headroom) + ":" + path.string());
-    std::vector<char*> envp;
-    for (std::string& entry : environment)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    char program[] = "/proc/self/exe";
-    char* argv[] = {program, nullptr};
-    int out[2];
-    if (::pipe(out) != 0)
-        return "no pipe";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    pid_t pid = 0;
-    const bool started = ::posix_spawn(&pid, program, &actions, nullptr, argv, envp.data()) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    std::string text;
-    char buffer[4096];
-    for (ssize_t got; started && (got = ::read(out[0], buffer, sizeof buffer)) != 0;)
-        if (got > 0)
-            text.append(buffer, static_cast<std::size_t>(got));
-        else if (errno != EINTR)
-            break;
-    ::close(out[0]);
-    int status = 0;
-    while (started && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    const std::size_t answer = text.find("answer: ");
-    if (!started || answer == std::string::npos)
-        return "no answer";
-    return text.substr(answer + 8, text.find('\n', answer) - answer - 8);
+    const std::string request = std::to_string(headroom) + ":" + path.string();
+    ::setenv(kLimitedReadRequest, request.c_str(), 1);
+    const std::string command = std::string("'").append(fs::read_symlink("/proc/self/exe").string()).append("'");
+    FILE* copy = ::popen(command.c_str(), "r");
+    ::unsetenv(kLimitedReadRequest);
+    char answer[256] = "no answer";
+    if (copy == nullptr || std::fgets(answer, sizeof answer, copy) == nullptr)
+        std::snprintf(answer, sizeof answer, "no answer");
+    if (copy != nullptr)
+        ::pclose(copy);
+    return std::string(answer).substr(0, std::string_view(answer).find('\n'));
 }
 
-// `middle` repeated `count` times between `open` and `close` (built by appending: GCC 12 warns
-// falsely on long chains of + here).
-std::string Repeated(std::string_view open, std::string_view middle, std::size_t count, std::string_view close)
+std::string Repeated(std::string text, std::string_view piece, std::size_t count, std::string_view close)
 {
-    std::string text(open);
-    text.reserve(open.size() + middle.size() * count + close.size());
     for (std::size_t i = 0; i < count; ++i)
-        text.append(middle);
-    text.append(close);
-    return text;
+        text.append(piece);
+    return text.append(close);
 }
 
-// Projects under the size limit whose documents need far more memory than the child has:
-// the reader must say so and the child go on, whatever the document's shape (a half-built
-// document used to be freed by a destructor that itself allocates, ending the program).
+// Projects under the size limit whose documents need far more memory than the copy has: the
+// reader must say so, whatever the document's shape (a half-built document used to be freed
+// by a destructor that itself allocates, and that ended the program).
 TEST(ReadProject, RunningOutOfMemoryIsAnAnswerNotAnAbort)
 {
 #ifdef TESSARY_ADDRESS_SANITIZER
     GTEST_SKIP() << "the address sanitizer's allocator ends the process when memory runs out";
 #endif
-    const std::string shortList = Repeated("[", "0,", 100, "0],");
-    const std::string longList = Repeated("[", "0,", 1000, "0]");
+    const std::string list = Repeated("[", "0,", 1000, "0],");
+    std::string objectOfLists = "{";
+    for (int i = 0; i < 7000; ++i)
+        objectOfLists.append("\"k").append(std::to_string(i)).append("\": ").append(list);
     const std::pair<const char*, std::string> cases[] = {
         {"a long flat list", Repeated("[", "0,", 7000000, "0]")},
-        {"an object of lists", [&] {
-             std::string members = "{";
-             for (int i = 0; i < 7000; ++i)
-                 members.append("\"k").append(std::to_string(i)).append("\": ").append(longList).append(",");
-             return members.append("\"z\": 0}");
-         }()},
-        {"many short lists", Repeated("[", shortList, 40000, "0]")},
+        {"an object of lists", objectOfLists.append("\"z\": 0}")},
+        {"many short lists", Repeated("[", Repeated("[", "0,", 100, "0],"), 40000, "0]")},
         {"deep nesting", Repeated("", "[", 6000000, std::string(6000000, ']'))},
     };
     TempFolder folder;

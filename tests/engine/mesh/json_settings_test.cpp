@@ -10,12 +10,10 @@
 #include <unistd.h>
 
 #include <bit>
-#include <cerrno>
 #include <cfloat>
 #include <iomanip>
 #include <random>
 #include <sstream>
-#include <tuple>
 
 namespace grainforge::mesh {
 namespace {
@@ -240,61 +238,23 @@ TEST(LoadJsonFile, HugeFileIsRefusedBeforeReadingAndDeepNestingLoads)
 TEST(ParseJsonBytes, BuildsWhatTheLibrarysParserBuilds)
 {
     std::string manyRepeats = "{";
-    for (int round = 0; round < 3; ++round)
-        for (int key = 40; key-- > 0;)
-            manyRepeats.append("\"k").append(std::to_string(key * 7 % 40)).append("\": [").append(std::to_string(round)).append("],");
-    manyRepeats.append("\"k3\": {\"k3\": 1, \"k3\": {\"x\": [{}]}}}");
+    for (int key = 0; key < 120; ++key)
+        manyRepeats.append("\"k").append(std::to_string(key * 7 % 40)).append("\": [").append(std::to_string(key)).append("],");
     const std::string texts[] = {
         R"({"a": 1, "b": 2, "a": 3})",
-        R"({"a": {"x": [1, {"y": 2}]}, "b": [], "a": [true, null, "s"]})",
-        R"({"": 1, "z": {"": [], "": {"q": -2.5e3}}, "": "last"})",
+        R"({"": 1, "z": {"": [], "": {"q": -2.5e3}}, "": [true, null, "s"]})",
         R"([{"k": 1, "k": {"k": [[], {}, [[1]]]}}, 18446744073709551615, -9223372036854775808, 0.1])",
         R"({"\u00e9": "\ud83d\ude00", "\u00e9": "e"})",
-        manyRepeats,
+        manyRepeats.append(R"("k3": {"k3": 1, "k3": {"x": [{}]}}})"),
         "  \"text\" ",
         "12",
-        "null",
-        "{}",
     };
     for (const std::string& text : texts) {
-        SCOPED_TRACE(text.substr(0, 60));
         for (const std::string& bytes : {text, WithMark(text)}) {
-            const JsonLoadResult parsed =
-                ParseJsonBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-            ASSERT_EQ(parsed.status, JsonLoadStatus::Ok);
-            EXPECT_EQ(parsed.view.value->dump(), JsonValue::parse(text).dump());
+            const JsonLoadResult parsed = ParseJsonBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+            ASSERT_EQ(parsed.status, JsonLoadStatus::Ok) << text;
+            EXPECT_EQ(parsed.view.value->dump(), JsonValue::parse(text).dump()) << text;
         }
-    }
-}
-
-// Each way a file fails to load has its own status and system error, so readers can say why.
-TEST(LoadJsonFileWithStatus, SaysWhyAFileDidNotLoad)
-{
-    TempFolder folder;
-    WriteAllText(folder / "good.json", R"({"a": 1})");
-    WriteAllText(folder / "broken.json", R"({"a": 1)");
-    fs::create_directory(folder / "folder.json");
-    ASSERT_EQ(::mkfifo((folder / "pipe.json").c_str(), 0600), 0);
-    WriteAllText(folder / "over.json", "{}");
-    ASSERT_EQ(::truncate((folder / "over.json").c_str(), static_cast<off_t>(kMaxJsonFileBytes + 1)), 0);
-    const struct {
-        const char* name;
-        JsonLoadStatus status;
-        int error;
-    } cases[] = {
-        {"good.json", JsonLoadStatus::Ok, 0},
-        {"broken.json", JsonLoadStatus::NotJson, 0},
-        {"missing.json", JsonLoadStatus::OpenFailed, ENOENT},
-        {"good.json/below.json", JsonLoadStatus::OpenFailed, ENOTDIR},
-        {"folder.json", JsonLoadStatus::NotRegularFile, EISDIR},
-        {"pipe.json", JsonLoadStatus::NotRegularFile, EINVAL},
-        {"over.json", JsonLoadStatus::TooLarge, EFBIG},
-    };
-    for (const auto& c : cases) {
-        const JsonLoadResult load = LoadJsonFileWithStatus(folder / c.name);
-        EXPECT_EQ(std::tuple(load.status, load.error, load.view.IsEmpty()),
-                  std::tuple(c.status, c.error, c.status != JsonLoadStatus::Ok))
-            << c.name;
     }
 }
 
