@@ -1,5 +1,6 @@
-// Feeds arbitrary bytes to the project reader, parsed as the JSON layer parses a file (a
-// byte-order mark skipped, strict JSON). Any input gives a project or an error text; a project
+// Feeds arbitrary bytes to the project reader, parsed by the JSON layer as it parses a file (a
+// byte-order mark skipped, strict JSON; the document built and freed without the library's
+// own parser and destructor). Any input gives a project or an error text; a project
 // always names a part and keeps its limits (256 masks, the offered surface-test cells).
 #include "app/document/project_file.h"
 
@@ -8,20 +9,25 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace grainforge;
+    const mesh::JsonLoadResult parsed = mesh::ParseJsonBytes(data, size);
+    if (parsed.status != mesh::JsonLoadStatus::Ok && parsed.status != mesh::JsonLoadStatus::NotJson)
+        __builtin_trap();
+    // The layer builds its documents itself; they must be the ones the library's parser makes,
+    // member order and repeated keys included.
     const std::uint8_t* begin = data;
     if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF)
         begin += 3;
-    auto document = std::make_shared<mesh::JsonValue>(
-        mesh::JsonValue::parse(begin, data + size, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false));
-    mesh::JsonView root;
-    if (!document->is_discarded()) {
-        root.value = document.get();
-        root.root = document;
-    }
+    const mesh::JsonValue reference =
+        mesh::JsonValue::parse(begin, data + size, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
+    if (reference.is_discarded() != (parsed.status == mesh::JsonLoadStatus::NotJson) ||
+        (!reference.is_discarded() && reference != *parsed.view.value))
+        __builtin_trap();
+    const mesh::JsonView& root = parsed.view;
     app::ProjectData project;
     std::string error;
     // A folder that does not exist: relative entries are looked up, never found.

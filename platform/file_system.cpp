@@ -10,8 +10,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace grainforge::platform {
@@ -51,26 +54,44 @@ int RegularFileBits(const std::filesystem::path& path, bool followLinks)
 // exists is only a collision and worth another try, any other error ends the tries.
 constexpr int kTemporaryNameAttempts = 16;
 
-// Longest file name most Linux file systems take, in bytes.
-constexpr std::size_t kLongestFileName = 255;
+// "." and eight hexadecimal digits: the random part of a temporary file's name.
+constexpr std::size_t kRandomPartLength = 9;
 
-// The target's name, "." and eight random hexadecimal digits, then `suffix`. A name that
-// would grow past the longest file name is shortened first (at a UTF-8 character's start),
-// or a target with a long name, easily reached in a script of three-byte characters, could
-// never be saved.
-std::filesystem::path TemporaryNameBeside(const std::filesystem::path& target, const char* suffix)
+// The start of the temporary names for `target`: the target's name, shortened (at a UTF-8
+// character's start) when the random part and `suffix` would grow the name past the longest
+// file name, or a target with a long name, easily reached in a script of three-byte
+// characters, could never be saved.
+std::string TemporaryStem(const std::filesystem::path& target, const char* suffix)
 {
-    char random[16];
-    std::snprintf(random, sizeof random, ".%08x", static_cast<unsigned>(RandomU32()));
     std::string name = target.filename().native();
-    const std::size_t added = std::strlen(random) + std::strlen(suffix);
-    if (name.size() + added > kLongestFileName) {
-        std::size_t keep = kLongestFileName > added ? kLongestFileName - added : 0;
+    const std::size_t added = kRandomPartLength + std::strlen(suffix);
+    if (name.size() + added > kLongestFileNameBytes) {
+        std::size_t keep = kLongestFileNameBytes > added ? kLongestFileNameBytes - added : 0;
         while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
             --keep;
         name.resize(keep);
     }
-    return target.parent_path() / (name + random + suffix);
+    return name;
+}
+
+// The target's name, "." and eight random hexadecimal digits, then `suffix`.
+std::filesystem::path TemporaryNameBeside(const std::filesystem::path& target, const char* suffix)
+{
+    char random[16];
+    std::snprintf(random, sizeof random, ".%08x", static_cast<unsigned>(RandomU32()));
+    return target.parent_path() / (TemporaryStem(target, suffix) + random + suffix);
+}
+
+// Whether `name` is exactly `stem` + "." + eight lower-case hexadecimal digits + `suffix`, as
+// TemporaryNameBeside makes them.
+bool IsTemporaryName(std::string_view name, std::string_view stem, std::string_view suffix)
+{
+    if (name.size() != stem.size() + kRandomPartLength + suffix.size() || !name.starts_with(stem) ||
+        !name.ends_with(suffix) || name[stem.size()] != '.')
+        return false;
+    const std::string_view digits = name.substr(stem.size() + 1, kRandomPartLength - 1);
+    return std::all_of(digits.begin(), digits.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 }  // namespace
@@ -360,6 +381,44 @@ int ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& 
     return 0;
 }
 
+std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& target, const char* suffix,
+                                      std::chrono::seconds age) noexcept
+{
+    std::size_t removed = 0;
+    DIR* folder = nullptr;
+    try {
+        const std::string stem = TemporaryStem(target, suffix);
+        const std::filesystem::path parent = target.parent_path();
+        const int folderFd = OpenNoInterrupt(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY);
+        if (folderFd < 0)
+            return 0;
+        folder = ::fdopendir(folderFd);
+        if (folder == nullptr) {
+            CloseDescriptor(folderFd);
+            return 0;
+        }
+        // Names first, removals after, so the walk never meets a folder it changed.
+        std::vector<std::string> names;
+        while (const dirent* entry = ::readdir(folder))
+            if (IsTemporaryName(entry->d_name, stem, suffix))
+                names.emplace_back(entry->d_name);
+        const std::time_t newest = std::time(nullptr) - static_cast<std::time_t>(age.count());
+        for (const std::string& name : names) {
+            // Looked at without following a link: a link of that name is removed by nobody,
+            // and neither is what it names. A time in the future is no leftover either.
+            struct stat info {};
+            if (::fstatat(::dirfd(folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISREG(info.st_mode) && info.st_mtime <= newest && ::unlinkat(::dirfd(folder), name.c_str(), 0) == 0)
+                ++removed;
+        }
+    } catch (...) {
+        // Out of memory for the names: the leftovers wait for the next save.
+    }
+    if (folder != nullptr)
+        ::closedir(folder);
+    return removed;
+}
+
 FileReplacement::FileReplacement(FileReplacement&& other) noexcept
     : file_(std::move(other.file_)), temporary_(std::move(other.temporary_)), target_(std::move(other.target_)),
       finished_(other.finished_)
@@ -389,6 +448,7 @@ FileReplacement FileReplacement::Begin(const std::filesystem::path& target, cons
     const bool follow = options.links == LinkHandling::WriteThrough;
     // Followed, the temporary file also lands on the file system of the file it replaces.
     replacement.target_ = follow ? ResolveWriteTarget(target) : target;
+    RemoveStaleTemporaryFiles(replacement.target_, options.suffix);
     const int bits = options.permissionsFrom.empty() ? RegularFileBits(replacement.target_, follow)
                                                      : RegularFileBits(options.permissionsFrom, true);
     int failure = EEXIST;

@@ -4,12 +4,17 @@
 // them into text with SystemErrorText. Nothing here throws except on allocation failure.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <vector>
 
 namespace grainforge::platform {
+
+// Longest file name (one path element) most Linux file systems take, in bytes; a longer name
+// fails with ENAMETOOLONG.
+inline constexpr std::size_t kLongestFileNameBytes = 255;
 
 // Why a file could not be opened for reading.
 enum class OpenStatus {
@@ -156,12 +161,28 @@ struct ReplacementOptions {
     std::filesystem::path permissionsFrom;
 };
 
+// How long a temporary file of a replace must have gone unchanged before a later replace of
+// the same target takes it for the leftover of a save that was killed or lost its power. A
+// save at work writes its file without pause and renames it straight after, so no running
+// save, in this process or another copy of the program, leaves its file that long untouched.
+inline constexpr std::chrono::seconds kStaleTemporaryFileAge{3600};
+
+// Removes the leftovers of replaces of `target` that never finished: beside the target only,
+// the regular files (not links, folders, pipes, ...) whose name is exactly the temporary name a
+// FileReplacement gives (the target's name, "." and eight lower-case hexadecimal digits, then
+// `suffix`) and whose last change is at least `age` old. Returns how many were removed; any
+// error only leaves files in place.
+std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& target, const char* suffix,
+                                      std::chrono::seconds age = kStaleTemporaryFileAge) noexcept;
+
 // A new file that is to replace `target`, written in full before it is put in place. It is
 // created exclusively beside the target under a random name of its own, so no file already
 // there is ever truncated or removed, and it takes the permission bits (rwx for user, group,
 // others) of the file it replaces before any byte is written; set-user-id, set-group-id and
 // sticky are never carried over. Until Commit succeeds the temporary file is removed when the
-// object goes away, and only that file: it is the one thing this object created.
+// object goes away, and only that file: it is the one thing this object created. Begin first
+// clears the stale temporary files of earlier replaces of the same target that were killed
+// (RemoveStaleTemporaryFiles with the same suffix), so they do not pile up at full size.
 class [[nodiscard]] FileReplacement {
 public:
     FileReplacement() = default;

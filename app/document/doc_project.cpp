@@ -182,9 +182,12 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
     try {
         read = ReadProject(path, data, error);
     } catch (const std::bad_alloc&) {
-        error = "the file is not a project (it could not be read as one)";
+        // Nothing is built in here while memory is short: the text follows once it is freed.
+        error.clear();
     }
     if (!read) {
+        if (error.empty())
+            error = kProjectMemoryError;
         LogMessage("Project not opened: " + error, kLogError);
         ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(error), kInfoError);
         return false;

@@ -177,6 +177,11 @@ PresetResult SavePreset(const LibraryRoots& roots, const ProceduralTexture& patt
     const fs::path target = UserLibraryPath(roots, folder, stem + std::string(kPresetExtension));
     if (target.empty())
         return Refused("there is nowhere to save presets");
+    // Said before any attempt: the system's own answer would only be that the write failed.
+    if (const std::size_t length = target.filename().native().size(); length > platform::kLongestFileNameBytes)
+        return Refused("could not write the preset: the name is too long (its file name would take " +
+                       std::to_string(length) + " bytes; at most " +
+                       std::to_string(platform::kLongestFileNameBytes) + " fit)");
 
     const mesh::JsonNode document = mesh::NewJsonDocument();
     document.PutString("format", kPresetFormat);

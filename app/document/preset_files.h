@@ -17,6 +17,7 @@
 #pragma once
 
 #include "app/document/user_folders.h"
+#include "engine/mesh/json_settings.h"
 #include "engine/textures/procedural_texture.h"
 
 #include <cstdint>
@@ -35,9 +36,9 @@ inline constexpr std::string_view kLegacyPresetFirstLine = "Grainforge preset 1"
 // Written into new presets; files of a higher version are refused.
 inline constexpr std::int32_t kPresetVersion = 2;
 inline constexpr std::int32_t kPresetThumbnailSide = 120;
-// A preset is a few hundred bytes; larger files are refused as not being presets before they
-// are read.
-inline constexpr std::uint64_t kMaxPresetFileBytes = std::uint64_t{1} << 20;
+// A preset is a few hundred bytes; files above the JSON layer's limit, in either form, are
+// refused as not being presets before they are read.
+inline constexpr std::uint64_t kMaxPresetFileBytes = mesh::kMaxJsonFileBytes;
 
 struct PresetFileEntry {
     std::string name;  // the file's stem, as listed
@@ -53,7 +54,8 @@ struct [[nodiscard]] PresetResult {
     // Empty on success; otherwise one of "could not open the preset", "not a Tessary preset",
     // "a preset from a newer Tessary", "no texture", "a preset for <texture>, not <pattern>",
     // "there is nowhere to save presets", "could not write the preset",
-    // "saved, but the thumbnail could not be written".
+    // "could not write the preset: the name is too long (its file name would take N bytes;
+    // at most 255 fit)", "saved, but the thumbnail could not be written".
     std::string error;
     // SavePreset: the stem the preset was stored under, set once the preset file is written
     // (also when only its thumbnail failed).

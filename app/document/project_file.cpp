@@ -1,6 +1,7 @@
 #include "app/document/project_file.h"
 #include "app/document/log_text.h"
 
+#include "engine/mesh/report_text.h"
 #include "engine/mesh/stl_writer.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
@@ -26,6 +27,52 @@ constexpr const char* kWriteError = "the file could not be written";
 constexpr const char* kNotReadableError = "the file is not a project (it could not be read as one)";
 constexpr const char* kNotOursError = "the file is not a Tessary project";
 constexpr const char* kNoPartError = "the project names no part";
+constexpr const char* kNotFoundError = "the file was not found";
+
+// What is at `path` when it is not a regular file, for the reason a project did not open.
+const char* KindOfFile(const fs::path& path)
+{
+    std::error_code error;
+    switch (fs::status(path, error).type()) {
+    case fs::file_type::directory:
+        return "a folder";
+    case fs::file_type::fifo:
+        return "a named pipe";
+    case fs::file_type::block:
+    case fs::file_type::character:
+        return "a device";
+    case fs::file_type::socket:
+        return "a socket";
+    default:
+        return "something other than a file";
+    }
+}
+
+// Why the JSON layer did not load a project file, in the words the user sees.
+std::string LoadFailureText(const fs::path& path, const grainforge::mesh::JsonLoadResult& load)
+{
+    using grainforge::mesh::JsonLoadStatus;
+    switch (load.status) {
+    case JsonLoadStatus::OpenFailed:
+        if (load.error == ENOENT || load.error == ENOTDIR)
+            return kNotFoundError;
+        return "the file could not be opened: " + platform::SystemErrorText(load.error);
+    case JsonLoadStatus::NotRegularFile:
+        return std::string("the file is not a regular file: it is ") + KindOfFile(path);
+    case JsonLoadStatus::TooLarge:
+        return "the file is too large to be a project: it holds " + grainforge::mesh::FormatCountGrouped(load.size) +
+               " bytes, and a project is at most " +
+               std::to_string(grainforge::mesh::kMaxJsonFileBytes >> 20) + " MiB";
+    case JsonLoadStatus::ReadFailed:
+        return "the file could not be read: " + platform::SystemErrorText(load.error);
+    case JsonLoadStatus::OutOfMemory:
+        return kProjectMemoryError;
+    case JsonLoadStatus::Ok:
+    case JsonLoadStatus::NotJson:
+        break;
+    }
+    return kNotReadableError;
+}
 
 bool Exists(const fs::path& path)
 {
@@ -367,21 +414,28 @@ bool ReadProjectJson(const JsonView& root, const fs::path& projectFolder, Projec
         data = std::move(read);
         return true;
     } catch (...) {
-        // Only allocation failure reaches here (a huge mask list, a deep document).
-        error = kNotReadableError;
-        return false;
+        // Only allocation failure reaches here (a huge mask list, long names). The text is
+        // set once the half-read record is freed, not while memory is still short.
     }
+    error = kProjectMemoryError;
+    return false;
 }
 
 bool ReadProject(const fs::path& projectPath, ProjectData& data, std::string& error)
 {
     try {
-        const JsonView root = grainforge::mesh::LoadJsonFile(projectPath);
-        return ReadProjectJson(root, grainforge::mesh::ToAbsolutePath(projectPath).parent_path(), data, error);
+        const grainforge::mesh::JsonLoadResult load = grainforge::mesh::LoadJsonFileWithStatus(projectPath);
+        if (load.status != grainforge::mesh::JsonLoadStatus::Ok &&
+            load.status != grainforge::mesh::JsonLoadStatus::NotJson) {
+            error = LoadFailureText(projectPath, load);
+            return false;
+        }
+        return ReadProjectJson(load.view, grainforge::mesh::ToAbsolutePath(projectPath).parent_path(), data, error);
     } catch (...) {
-        error = kNotReadableError;
-        return false;
+        // Out of memory for a path or a text; the document is freed by now.
     }
+    error = kProjectMemoryError;
+    return false;
 }
 
 BesidePartChoice PartBesideProject(const fs::path& projectPath, const fs::path& partSourcePath)

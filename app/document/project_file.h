@@ -83,9 +83,17 @@ inline constexpr int kMaximumBesidePartNumber = 9999;
 // the temporary file removed; no other file is touched.
 bool WriteProject(const std::filesystem::path& projectPath, const ProjectData& data, std::string& error);
 
-// Reads a project into `data`, which is replaced only on success. Errors: "the file is not a
-// project (it could not be read as one)", "the file is not a Tessary project", "the project
-// names no part". A key that is missing or of the wrong type keeps the field's default.
+// Said when memory ran out while a project was read.
+inline constexpr const char* kProjectMemoryError = "there was not enough memory to read the project";
+
+// Reads a project into `data`, which is replaced only on success. Errors: "the file was not
+// found", "the file could not be opened: " + the system's reason (such as "Permission
+// denied"), "the file is not a regular file: it is a folder" (or a named pipe, a device, a
+// socket), "the file is too large to be a project: it holds N bytes, and a project is at most
+// 16 MiB", "the file could not be read: " + the system's reason, "the file is not a project
+// (it could not be read as one)" for a file that is there but is not JSON, "the file is not a
+// Tessary project", "the project names no part", and kProjectMemoryError. A key that is
+// missing or of the wrong type keeps the field's default. Never throws.
 bool ReadProject(const std::filesystem::path& projectPath, ProjectData& data, std::string& error);
 
 // ReadProject on a document already parsed; `projectFolder` is where relative entries start.

@@ -130,6 +130,312 @@ int ReplaceWithDocument(const JsonValue& document, const fs::path& target, const
     return file.Commit(&error) ? 0 : (error != 0 ? error : EIO);
 }
 
+// ---- Taking documents apart and building them -------------------------------------------
+//
+// The library frees a document through a stack it allocates (one entry per child), and its
+// destructor may not throw: a document freed while memory is short, such as one half-built
+// when the memory ran out, ends the program. Documents the readers build are freed here
+// instead, and built so that nothing half-made is ever left to the library's destructor.
+
+using JsonArray = JsonValue::array_t;
+using JsonObject = JsonValue::object_t;
+// The object's members as the vector it is: members can be dropped from the back.
+using JsonMembers = std::vector<std::pair<const std::string, JsonValue>>;
+
+// The last child of an array or object; null for any other value and for an empty one.
+JsonValue* LastChild(JsonValue& value) noexcept
+{
+    if (value.is_array()) {
+        JsonArray& array = *value.get_ptr<JsonArray*>();
+        return array.empty() ? nullptr : &array.back();
+    }
+    if (value.is_object()) {
+        JsonMembers& members = *value.get_ptr<JsonObject*>();
+        return members.empty() ? nullptr : &members.back().second;
+    }
+    return nullptr;
+}
+
+// Drops the last child, which must hold no children itself: freeing it then allocates nothing.
+void DropLastChild(JsonValue& value) noexcept
+{
+    if (value.is_array())
+        value.get_ptr<JsonArray*>()->pop_back();
+    else if (value.is_object())
+        static_cast<JsonMembers&>(*value.get_ptr<JsonObject*>()).pop_back();
+}
+
+bool HasChildren(const JsonValue& value) noexcept { return value.is_structured() && !value.empty(); }
+
+// Frees everything under `document`, which is left null, without allocating and without
+// recursion, whatever the nesting: going down, each container's last slot is lent to hold
+// the way back up (the containers above it), and on the way back the slot is dropped.
+void DismantleJson(JsonValue& document) noexcept
+{
+    JsonValue current(std::move(document));
+    JsonValue above;  // null at the top
+    for (;;) {
+        if (JsonValue* last = LastChild(current)) {
+            if (HasChildren(*last)) {
+                JsonValue child(std::move(*last));
+                *last = std::move(above);
+                above = std::move(current);
+                current = std::move(child);
+            } else {
+                DropLastChild(current);
+            }
+            continue;
+        }
+        if (above.is_null())
+            return;
+        current = std::move(above);  // frees the emptied child
+        above = std::move(*LastChild(current));
+        DropLastChild(current);
+    }
+}
+
+struct DismantlingDelete {
+    void operator()(JsonValue* document) const noexcept
+    {
+        if (document != nullptr)
+            DismantleJson(*document);
+        delete document;
+    }
+};
+
+// Builds a document from the parser's events. A container being filled stays in its frame
+// until it is placed in its parent, and objects gather their members in a vector of their own
+// (whose elements move without throwing) rather than in the library's object, which copies
+// every member whole each time it grows. Whatever is left in the frames when parsing stops
+// (an error, or memory running out) is taken apart by the destructor.
+class DocumentBuilder {
+public:
+    explicit DocumentBuilder(JsonValue& document) : document_(document) {}
+    DocumentBuilder(const DocumentBuilder&) = delete;
+    DocumentBuilder& operator=(const DocumentBuilder&) = delete;
+    ~DocumentBuilder()
+    {
+        for (Frame& frame : frames_) {
+            DismantleJson(frame.value);
+            for (Member& member : frame.members)
+                DismantleJson(member.second);
+        }
+    }
+
+    bool null() { return PutScalar(JsonValue(nullptr)); }
+    bool boolean(bool value) { return PutScalar(JsonValue(value)); }
+    bool number_integer(JsonValue::number_integer_t value) { return PutScalar(JsonValue(value)); }
+    bool number_unsigned(JsonValue::number_unsigned_t value) { return PutScalar(JsonValue(value)); }
+    bool number_float(JsonValue::number_float_t value, const std::string&) { return PutScalar(JsonValue(value)); }
+    bool string(std::string& value) { return PutScalar(JsonValue(std::move(value))); }
+    bool binary(JsonValue::binary_t&) { return false; }  // JSON text has none
+
+    bool start_object(std::size_t) { return Open(false); }
+    bool start_array(std::size_t) { return Open(true); }
+    bool key(std::string& key)
+    {
+        frames_.back().key = std::move(key);
+        return true;
+    }
+    bool end_array() { return Close(); }
+    bool end_object()
+    {
+        Frame& frame = frames_.back();
+        KeepLastOfRepeatedKeys(frame.members);
+        frame.value = JsonValue::object();
+        JsonMembers& members = *frame.value.get_ptr<JsonObject*>();
+        members.reserve(static_cast<std::size_t>(
+            std::count_if(frame.members.begin(), frame.members.end(), [](const Member& m) { return !IsDropped(m); })));
+        // Reserved: no step below allocates or throws.
+        for (Member& member : frame.members)
+            if (!IsDropped(member))
+                members.emplace_back(std::move(member.first), std::move(member.second));
+        frame.members.clear();
+        return Close();
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::json::exception&) { return false; }
+
+private:
+    using Member = std::pair<std::string, JsonValue>;
+    struct Frame {
+        JsonValue value;               // the array being filled; the object once it is closed
+        std::vector<Member> members;   // an object's members so far
+        std::string key;               // the member whose value comes next
+    };
+
+    // A repeated key's earlier entry, left out of the object.
+    static bool IsDropped(const Member& member) { return member.second.is_discarded(); }
+
+    bool Open(bool array)
+    {
+        frames_.emplace_back();
+        if (array)
+            frames_.back().value = JsonValue::array();
+        return true;
+    }
+
+    bool PutScalar(JsonValue&& value)
+    {
+        JsonValue scalar(std::move(value));
+        Place(scalar);
+        return true;
+    }
+
+    // Moves `value` into the open container, or makes it the document. A failed allocation
+    // leaves `value` where it was, for its owner to take apart.
+    void Place(JsonValue& value)
+    {
+        if (frames_.empty()) {
+            document_ = std::move(value);
+            return;
+        }
+        Frame& parent = frames_.back();
+        if (parent.value.is_array())
+            parent.value.get_ptr<JsonArray*>()->push_back(std::move(value));
+        else
+            parent.members.emplace_back(std::move(parent.key), std::move(value));
+    }
+
+    bool Close()
+    {
+        Frame& frame = frames_.back();
+        if (frames_.size() == 1) {
+            document_ = std::move(frame.value);
+        } else {
+            Frame& parent = frames_[frames_.size() - 2];
+            if (parent.value.is_array())
+                parent.value.get_ptr<JsonArray*>()->push_back(std::move(frame.value));
+            else
+                parent.members.emplace_back(std::move(parent.key), std::move(frame.value));
+        }
+        frames_.pop_back();
+        return true;
+    }
+
+    // A key given more than once keeps its first place and takes its last value, as the
+    // library's own parser does; the later entries are marked for leaving out (a discarded
+    // value, which the parser never gives). Sorted, so an object of many
+    // members costs no more than a sort.
+    static void KeepLastOfRepeatedKeys(std::vector<Member>& members)
+    {
+        if (members.size() < 2)
+            return;
+        std::vector<std::size_t> order(members.size());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            const int compared = members[a].first.compare(members[b].first);
+            return compared != 0 ? compared < 0 : a < b;
+        });
+        for (std::size_t start = 0; start < order.size();) {
+            std::size_t end = start + 1;
+            while (end < order.size() && members[order[end]].first == members[order[start]].first)
+                ++end;
+            if (end - start > 1) {
+                JsonValue& kept = members[order[start]].second;
+                DismantleJson(kept);
+                kept = std::move(members[order[end - 1]].second);
+                for (std::size_t i = start + 1; i < end; ++i) {
+                    Member& dropped = members[order[i]];
+                    DismantleJson(dropped.second);
+                    dropped.second = JsonValue(JsonValue::value_t::discarded);
+                }
+            }
+            start = end;
+        }
+    }
+
+    JsonValue& document_;
+    std::vector<Frame> frames_;
+};
+
+// Parses `[begin, end)` (a byte-order mark already skipped) into a new document, which is
+// freed without allocating whenever it goes.
+JsonLoadStatus ParseDocument(const std::uint8_t* begin, const std::uint8_t* end,
+                             std::shared_ptr<JsonValue>& parsed) noexcept
+{
+    try {
+        std::shared_ptr<JsonValue> document(new JsonValue(), DismantlingDelete{});
+        bool complete = false;
+        {
+            DocumentBuilder builder(*document);
+            complete = JsonValue::sax_parse(begin, end, &builder, nlohmann::json::input_format_t::json,
+                                            /*strict=*/true, /*ignore_comments=*/false);
+        }
+        if (!complete)
+            return JsonLoadStatus::NotJson;
+        parsed = std::move(document);
+        return JsonLoadStatus::Ok;
+    } catch (const std::bad_alloc&) {
+        return JsonLoadStatus::OutOfMemory;
+    } catch (...) {
+        return JsonLoadStatus::NotJson;
+    }
+}
+
+// The document of the file's bytes, with the load's status.
+JsonLoadResult ParseBytes(const std::uint8_t* data, std::size_t size, std::shared_ptr<JsonValue>& parsed) noexcept
+{
+    JsonLoadResult result;
+    const std::uint8_t* begin = data;
+    if (size >= 3 && std::equal(kByteOrderMark, kByteOrderMark + 3, data))
+        begin += 3;
+    result.size = size;
+    result.status = ParseDocument(begin, data + size, parsed);
+    result.error = result.status == JsonLoadStatus::OutOfMemory ? ENOMEM : 0;
+    return result;
+}
+
+JsonLoadResult ReadDocument(const fs::path& path, std::shared_ptr<JsonValue>& parsed) noexcept
+{
+    JsonLoadResult result;
+    try {
+        // Sized and refused before any byte is read, so a huge file costs no memory; a pipe or
+        // device is refused without waiting on it.
+        const platform::ReadResult read = platform::ReadWholeFile(ToAbsolutePath(path), kMaxJsonFileBytes);
+        result.size = read.size;
+        result.error = read.error;
+        switch (read.status) {
+        case platform::ReadStatus::Ok:
+            break;
+        case platform::ReadStatus::ShortRead:
+            // A file that shrank meanwhile keeps the bytes that came; a read error gives nothing.
+            if (read.error != 0) {
+                result.status = JsonLoadStatus::ReadFailed;
+                return result;
+            }
+            break;
+        case platform::ReadStatus::NotRegularFile:
+            result.status = JsonLoadStatus::NotRegularFile;
+            return result;
+        case platform::ReadStatus::TooLarge:
+            result.status = JsonLoadStatus::TooLarge;
+            return result;
+        case platform::ReadStatus::OpenFailed:
+            result.status = JsonLoadStatus::OpenFailed;
+            return result;
+        }
+        const std::uint64_t size = result.size;
+        result = ParseBytes(read.bytes.data(), read.bytes.size(), parsed);
+        result.size = size;
+        return result;
+    } catch (...) {
+        // Only memory for the path or the file's bytes can run out here.
+        result.status = JsonLoadStatus::OutOfMemory;
+        result.error = ENOMEM;
+        return result;
+    }
+}
+
+JsonLoadResult WithView(JsonLoadResult result, std::shared_ptr<JsonValue> document) noexcept
+{
+    if (result.status == JsonLoadStatus::Ok) {
+        const JsonValue* value = document.get();
+        result.view = JsonView{std::move(document), value};
+    }
+    return result;
+}
+
 }  // namespace
 
 // ---- JsonNode ----------------------------------------------------------------------------
@@ -295,40 +601,28 @@ fs::path ToAbsolutePath(const fs::path& path)
     return error ? path : absolute;
 }
 
-std::shared_ptr<JsonValue> ReadJsonFile(const fs::path& path)
+JsonLoadResult LoadJsonFileWithStatus(const fs::path& path)
 {
-    try {
-        const fs::path absolute = ToAbsolutePath(path);
-        // Sized and refused before any byte is read, so a huge file costs no memory; a pipe or
-        // device is refused without waiting on it.
-        const platform::ReadResult read = platform::ReadWholeFile(absolute, kMaxJsonFileBytes - 1);
-        if (read.status != platform::ReadStatus::Ok && read.status != platform::ReadStatus::ShortRead)
-            return {};
-        // A read error gives nothing; a file that shrank meanwhile keeps the bytes that came.
-        if (read.status == platform::ReadStatus::ShortRead && read.error != 0)
-            return {};
-        auto begin = read.bytes.cbegin();
-        if (read.bytes.size() >= 3 && std::equal(kByteOrderMark, kByteOrderMark + 3, begin))
-            begin += 3;
-        auto document = std::make_shared<JsonValue>(
-            JsonValue::parse(begin, read.bytes.cend(), nullptr, /*allow_exceptions=*/false,
-                             /*ignore_comments=*/false));
-        if (document->is_discarded())
-            return {};
-        return document;
-    } catch (...) {
-        return {};
-    }
+    std::shared_ptr<JsonValue> document;
+    JsonLoadResult result = ReadDocument(path, document);
+    return WithView(std::move(result), std::move(document));
 }
 
-JsonView LoadJsonFile(const fs::path& path)
+JsonLoadResult ParseJsonBytes(const std::uint8_t* data, std::size_t size)
 {
-    std::shared_ptr<JsonValue> document = ReadJsonFile(path);
-    if (!document)
-        return {};
-    const JsonValue* value = document.get();
-    return JsonView{std::move(document), value};
+    std::shared_ptr<JsonValue> document;
+    JsonLoadResult result = ParseBytes(data, size, document);
+    return WithView(std::move(result), std::move(document));
 }
+
+std::shared_ptr<JsonValue> ReadJsonFile(const fs::path& path)
+{
+    std::shared_ptr<JsonValue> document;
+    ReadDocument(path, document);
+    return document;
+}
+
+JsonView LoadJsonFile(const fs::path& path) { return LoadJsonFileWithStatus(path).view; }
 
 JsonNode NewJsonDocument()
 {

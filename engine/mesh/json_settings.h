@@ -11,7 +11,7 @@
 // Writers build a new document through JsonNode (a shared document plus a JSON pointer,
 // resolved on every use). Readers walk a loaded document through JsonView (the shared document
 // plus a direct pointer to one value). Nothing here throws except on allocation failure while
-// a document is being built.
+// a document is being built; the readers never throw.
 #pragma once
 
 #include "platform/file_system.h"
@@ -104,13 +104,44 @@ struct JsonReadTarget {
 
 // ---- Files -------------------------------------------------------------------------------
 
-// Files above this size are refused before anything is read.
-inline constexpr std::uint64_t kMaxJsonFileBytes = 2147483648ull;
+// The largest JSON file any reader takes: far above any real project, preset or library list
+// (a few hundred KiB at most), and small enough that parsing one (about 16 bytes of memory
+// for each byte of text at worst) cannot take the program's memory. A larger file is refused
+// before any byte of it is read.
+inline constexpr std::uint64_t kMaxJsonFileBytes = std::uint64_t{16} << 20;
 
-// Reads and parses the file: a view of its root value, or an empty view when the file cannot
-// be opened, is not a regular file, is 2 GiB or larger, cannot be read or is not strict JSON
-// (one value, no comments, nothing but white space after it; an empty file does not parse).
-// A leading byte-order mark is skipped.
+// Why a JSON file did or did not load.
+enum class JsonLoadStatus {
+    Ok,
+    OpenFailed,      // nothing there, or it would not open: `error` says why (ENOENT, EACCES, ...)
+    NotRegularFile,  // a folder (EISDIR), named pipe, device or socket (EINVAL): refused unread
+    TooLarge,        // above kMaxJsonFileBytes (EFBIG): refused unread
+    ReadFailed,      // an error while reading (`error`)
+    NotJson,         // read whole, but not one strict JSON value
+    OutOfMemory,     // there was not enough memory to hold or parse it (ENOMEM)
+};
+
+struct JsonLoadResult {
+    JsonLoadStatus status = JsonLoadStatus::OpenFailed;
+    int error = 0;           // errno of the step that failed; 0 for Ok and NotJson
+    std::uint64_t size = 0;  // the file's size, once it was opened
+    JsonView view;           // the root value when Ok; empty otherwise
+};
+
+// Reads and parses the file, saying why when it cannot: a view of its root value when Ok. A
+// leading byte-order mark is skipped; the text must be strict JSON (one value, no comments,
+// nothing but white space after it; an empty file does not parse). Never throws: running out
+// of memory anywhere, parsing included, gives OutOfMemory, and a document built halfway is
+// taken apart again without needing memory. A loaded document is taken apart the same way
+// when its last view goes.
+JsonLoadResult LoadJsonFileWithStatus(const std::filesystem::path& path);
+
+// The same for bytes already in memory, as a file's content (for readers fed otherwise):
+// Ok, NotJson or OutOfMemory.
+JsonLoadResult ParseJsonBytes(const std::uint8_t* data, std::size_t size);
+
+// LoadJsonFileWithStatus's view: empty when the file cannot be opened, is not a regular file,
+// is larger than kMaxJsonFileBytes, cannot be read or is not strict JSON.
 JsonView LoadJsonFile(const std::filesystem::path& path);
 
 // The parsed document, or an empty pointer on any failure (see LoadJsonFile).

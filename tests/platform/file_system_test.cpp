@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#include <ctime>
 
 #include <cerrno>
 #include <tuple>
@@ -214,6 +217,63 @@ TEST(FileReplacement, TakesTheBitsAtCreationAndRemovesOnlyItsOwnFile)
     error = 0;
     EXPECT_FALSE(FileReplacement::Begin(folder / "missing" / "t", ReplacementOptions{}, &error).IsOpen());
     EXPECT_EQ(error, ENOENT);
+}
+
+// A save clears what earlier saves of the same target left when they were killed: only regular
+// files of exactly its own temporary name, beside the target, untouched for longer than any
+// running save leaves its file.
+TEST(FileReplacement, ClearsOnlyStaleTemporaryFilesOfItsOwnTarget)
+{
+    enum class Kind { File, Link, Folder, Pipe };
+    const std::string longTarget = std::string(243, 'n').append(".gfproj");  // temporary names keep 242 bytes of it
+    const struct {
+        std::string target, suffix, name;
+        Kind kind;
+        int ageSeconds;
+        bool removed;
+    } cases[] = {
+        {"p.gfproj", ".tmp", "p.gfproj.0123abcd.tmp", Kind::File, 7200, true},
+        {"p part 2.stl", ".part", "p part 2.stl.89efcdab.part", Kind::File, 7200, true},
+        {longTarget, ".tmp", std::string(242, 'n').append(".0123abcd.tmp"), Kind::File, 7200, true},
+        {"p.gfproj", ".tmp", "p.gfproj.0123abcd.tmp", Kind::File, 60, false},  // a save may be writing it
+        {"p.gfproj", ".tmp", "p.gfproj.1234567.tmp", Kind::File, 7200, false},
+        {"p.gfproj", ".tmp", "p.gfproj.0123abcd.tmp.bak", Kind::File, 7200, false},
+        {"p.gfproj", ".tmp", "p.gfproj.0123ABCD.tmp", Kind::File, 7200, false},
+        {"p.gfproj", ".tmp", "p.gfproj.0123abcd.part", Kind::File, 7200, false},
+        {"p.gfproj", ".tmp", "q.gfproj.0123abcd.tmp", Kind::File, 7200, false},
+        {"p.gfproj", ".tmp", "sub/p.gfproj.0123abcd.tmp", Kind::File, 7200, false},
+        {"p.gfproj", ".tmp", "p.gfproj.0123abcd.tmp", Kind::Link, 7200, false},
+        {"p.gfproj", ".tmp", "p.gfproj.0123abcd.tmp", Kind::Folder, 7200, false},
+        {"p.gfproj", ".tmp", "p.gfproj.0123abcd.tmp", Kind::Pipe, 7200, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        const std::filesystem::path path = folder / c.name;
+        std::filesystem::create_directories(path.parent_path());
+        test::WriteAllText(folder / "theirs", "the user's");
+        if (c.kind == Kind::File)
+            test::WriteAllText(path, "left by a killed save");
+        if (c.kind == Kind::Link)
+            std::filesystem::create_symlink(folder / "theirs", path);
+        if (c.kind == Kind::Folder)
+            std::filesystem::create_directory(path);
+        if (c.kind == Kind::Pipe)
+            ::mkfifo(path.c_str(), 0600);
+        const timespec age = {::time(nullptr) - c.ageSeconds, 0};
+        const timespec times[2] = {age, age};
+        ::utimensat(AT_FDCWD, (folder / "theirs").c_str(), times, 0);
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+
+        ReplacementOptions options;
+        options.suffix = c.suffix.c_str();
+        int error = 0;
+        FileReplacement file = FileReplacement::Begin(folder / c.target, options, &error);
+        ASSERT_TRUE(file.Write("new", 3, &error) && file.Commit(&error)) << error;
+        std::error_code status;
+        EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(path, status)), !c.removed);
+        EXPECT_EQ(test::ReadAllBytes(folder / "theirs"), Bytes("the user's"));
+    }
 }
 
 TEST(SystemErrorText, GivesTheSystemsWording)

@@ -108,6 +108,27 @@ TEST(SavePreset, ReportsEachFailure)
     EXPECT_TRUE(fs::is_regular_file(library.user / "procedural/Noise/Pictured.gfpreset"));
 }
 
+// A name whose file name would pass the system's 255 bytes says so, not only that the write
+// failed; one that just fits is saved.
+TEST(SavePreset, ANameTooLongForAFileNameSaysSo)
+{
+    std::string threeByteNames;
+    for (int i = 0; i < 100; ++i)
+        threeByteNames.append("\xE6\x9C\xA8");
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(246, 'a'), ""},
+        {std::string(246, 'a').append(".gfpreset"), ""},  // the extension typed is not doubled
+        {std::string(247, 'a'), "its file name would take 256 bytes; at most 255 fit"},
+        {threeByteNames, "its file name would take 309 bytes; at most 255 fit"},
+    };
+    for (const auto& [name, reason] : cases) {
+        PresetLibrary library;
+        const PresetResult result = SavePreset(library.roots, *Noise(), name);
+        EXPECT_EQ(result.error, reason.empty() ? "" : "could not write the preset: the name is too long (" + reason + ")");
+        EXPECT_EQ(result.ok, reason.empty());
+    }
+}
+
 TEST(ReadPreset, AcceptsVersionTwoAndOlderRefusesNewer)
 {
     TempFolder folder;

@@ -390,7 +390,7 @@ TEST(ProjectFile, RefusesWhatIsNotOneOfItsProjects)
     ProjectData read;
     std::string error;
     EXPECT_FALSE(ReadProject("/nonexistent/folder/x.gfproj", read, error));
-    EXPECT_EQ(error, "the file is not a project (it could not be read as one)");
+    EXPECT_EQ(error, "the file was not found");
 }
 
 TEST(ProjectFile, WrongTypedKeysKeepTheirDefaults)

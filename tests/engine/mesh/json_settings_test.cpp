@@ -232,6 +232,32 @@ TEST(LoadJsonFile, HugeFileIsRefusedBeforeReadingAndDeepNestingLoads)
     EXPECT_TRUE(LoadJsonFile(folder / "deep.json").IsArray());
 }
 
+// The readers build documents their own way (so that running out of memory never leaves one
+// to the library's destructor); what they build must be what the library's parser gives,
+// member order and repeated keys (first place, last value) included.
+TEST(ParseJsonBytes, BuildsWhatTheLibrarysParserBuilds)
+{
+    std::string manyRepeats = "{";
+    for (int key = 0; key < 120; ++key)
+        manyRepeats.append("\"k").append(std::to_string(key * 7 % 40)).append("\": [").append(std::to_string(key)).append("],");
+    const std::string texts[] = {
+        R"({"a": 1, "b": 2, "a": 3})",
+        R"({"": 1, "z": {"": [], "": {"q": -2.5e3}}, "": [true, null, "s"]})",
+        R"([{"k": 1, "k": {"k": [[], {}, [[1]]]}}, 18446744073709551615, -9223372036854775808, 0.1])",
+        R"({"\u00e9": "\ud83d\ude00", "\u00e9": "e"})",
+        manyRepeats.append(R"("k3": {"k3": 1, "k3": {"x": [{}]}}})"),
+        "  \"text\" ",
+        "12",
+    };
+    for (const std::string& text : texts) {
+        for (const std::string& bytes : {text, WithMark(text)}) {
+            const JsonLoadResult parsed = ParseJsonBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+            ASSERT_EQ(parsed.status, JsonLoadStatus::Ok) << text;
+            EXPECT_EQ(parsed.view.value->dump(), JsonValue::parse(text).dump()) << text;
+        }
+    }
+}
+
 TEST(SaveJsonFile, DocumentThatCannotBeWrittenFaithfullyIsRefusedAndTouchesNothing)
 {
     TempFolder folder;
