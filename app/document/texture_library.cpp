@@ -4,6 +4,7 @@
 #include "app/document/name_case.h"
 #include "engine/mesh/json_settings.h"
 #include "engine/textures/image_loading.h"
+#include "platform/image_file_types.h"
 
 #include <nlohmann/json.hpp>
 
@@ -179,7 +180,12 @@ private:
 
 const std::vector<std::string>& ImageExtensions()
 {
-    static const std::vector<std::string> extensions = {".png", ".jpg", ".jpeg", ".tif", ".tiff", ".bmp"};
+    static const std::vector<std::string> extensions = [] {
+        std::vector<std::string> list;
+        for (const platform::ImageFileType& type : platform::ImageFileTypes())
+            list.emplace_back(type.extension);
+        return list;
+    }();
     return extensions;
 }
 

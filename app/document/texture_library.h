@@ -34,8 +34,10 @@ inline constexpr std::int32_t kLibraryThumbnailSide = 120;
 // The seamless method that leaves an image as it is; images with it are not remembered.
 inline constexpr std::string_view kUnchangedSeamMethod = "Unchanged";
 
-// The loadable extensions in the order the library lists them: ".png", ".jpg", ".jpeg",
-// ".tif", ".tiff", ".bmp". Built once; safe from any thread.
+// The extensions of the images the decoders read (platform/image_file_types.h), lower case, in
+// the order the library lists them: ".png", ".jpg", ".jpeg", ".tif", ".tiff", ".bmp", ".gif".
+// Every road that takes a file as an image by its name goes by this list. Built once; safe
+// from any thread.
 const std::vector<std::string>& ImageExtensions();
 
 struct TextureLibraryItem {
