@@ -109,6 +109,11 @@ std::string ThumbnailFileName(const std::filesystem::directory_entry& image);
 // The hash behind ThumbnailFileName, from the path's UTF-8 text and the two numbers.
 std::string ThumbnailFileNameFor(std::string_view pathUtf8, std::uint64_t size, std::uint64_t writeTicks);
 
+// Whether the file is a thumbnail this program cached: a regular file (a link is not), named as
+// ThumbnailFileName names them, whose bytes are exactly those WriteGreyBmp writes for a square
+// of side 1 to 120. Files of the user's that merely sit among the thumbnails are not.
+bool IsCachedThumbnailFile(const std::filesystem::path& file);
+
 // An N x N thumbnail of the centred square of a width x height image (values 0..1, row-major):
 // each byte the mean of its box of source pixels (at least one), clamped to 0..1, times 255,
 // rounded half up; non-finite means give 0. Empty when a size is below 1 or `pixels` holds

@@ -1,11 +1,13 @@
 #include "app/document/user_folders.h"
 
+#include "app/document/grey_bmp.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <optional>
 
 #include <stdlib.h>
@@ -280,18 +282,27 @@ TEST(ListLibraryEntries, TheDeletedIndexHidesOnlyTheFactoryFileItNames)
 
 // ---- Moving an older user folder ---------------------------------------------------------
 
+// A thumbnail as the program caches it: a grey square under a hash name.
+fs::path PutThumbnail(const fs::path& folder, const std::string& name = "0123456789abcdef.bmp")
+{
+    fs::create_directories(folder);
+    EXPECT_TRUE(WriteGreyBmp(folder / name, std::vector<std::uint8_t>(16, 200), 4));
+    return folder / name;
+}
+
 TEST(MigrateUserFolder, AFileAlreadyInTheNewFolderStaysInTheOldOne)
 {
     TempFolder documents;
     TwoRoots::Put(documents / "Grainforge", "procedural/Noise/Fine.gfpreset", "old fine");
     TwoRoots::Put(documents / "Grainforge", "procedural/Noise/Coarse.gfpreset", "old coarse");
     TwoRoots::Put(documents / "Tessary", "procedural/Noise/Fine.gfpreset", "new fine");
-    TwoRoots::Put(documents / "Grainforge", "thumbnails/0123.bmp");
+    PutThumbnail(documents / "Grainforge/thumbnails");
 
     const std::string message = MigrateUserFolder(documents.Path());
     EXPECT_EQ(message, "Your files moved from " + (documents / "Grainforge").string() + " to " +
                            (documents / "Tessary").string() +
-                           ". Some stayed in the old folder; it can be deleted once you have checked it.");
+                           " (1 file). 1 stayed in the old folder (1 whose name the new folder already has); it can "
+                           "be deleted once you have checked it.");
     EXPECT_EQ(test::ReadAllBytes(documents / "Tessary/procedural/Noise/Coarse.gfpreset").size(), 10u);
     EXPECT_EQ(test::ReadAllBytes(documents / "Tessary/procedural/Noise/Fine.gfpreset").size(), 8u);  // kept
     EXPECT_TRUE(fs::exists(documents / "Grainforge/procedural/Noise/Fine.gfpreset"));
@@ -304,14 +315,14 @@ TEST(MigrateUserFolder, SaysHowManyStayedWhenEveryNameIsTaken)
     TempFolder documents;
     TwoRoots::Put(documents / "Grainforge", "procedural/Noise/Fine.gfpreset", "old fine");
     TwoRoots::Put(documents / "Grainforge", "textures/Stone/rock.png", "old rock");
-    TwoRoots::Put(documents / "Grainforge", "thumbnails/0123.bmp");  // a cache: dropped, not counted
-    TwoRoots::Put(documents / "Tessary", "thumbnails/0123.bmp");
+    PutThumbnail(documents / "Grainforge/thumbnails");  // a cache: dropped, not counted
+    PutThumbnail(documents / "Tessary/thumbnails");
     TwoRoots::Put(documents / "Tessary", "procedural/Noise/Fine.gfpreset", "new fine");
     TwoRoots::Put(documents / "Tessary", "textures/Stone/rock.png", "new rock");
     const std::string expected = "Nothing moved from " + (documents / "Grainforge").string() + " to " +
                                  (documents / "Tessary").string() +
-                                 ": the new folder already has items of the same names, so 2 stayed in the old "
-                                 "folder; it can be deleted once you have checked it.";
+                                 ". 2 stayed in the old folder (2 whose names the new folder already has); it can be "
+                                 "deleted once you have checked it.";
     EXPECT_EQ(MigrateUserFolder(documents.Path()), expected);
     EXPECT_EQ(test::ReadAllBytes(documents / "Tessary/textures/Stone/rock.png").size(), 8u);
     EXPECT_TRUE(fs::exists(documents / "Grainforge/textures/Stone/rock.png"));
@@ -347,7 +358,7 @@ TEST(MigrateUserFolder, MovesEverythingOnceAndThenSaysNothing)
     TwoRoots::Put(documents / "Grainforge", "custom/images.json");
     fs::create_directory_symlink("/nonexistent", documents / "Grainforge/link");
     EXPECT_EQ(MigrateUserFolder(documents.Path()), "Your files moved from " + (documents / "Grainforge").string() +
-                                                       " to " + (documents / "Tessary").string() + ".");
+                                                       " to " + (documents / "Tessary").string() + " (3 files).");
     EXPECT_FALSE(fs::exists(documents / "Grainforge"));
     EXPECT_TRUE(fs::is_regular_file(documents / "Tessary/textures/Stone/rock.png"));
     EXPECT_TRUE(fs::is_symlink(documents / "Tessary/link"));
@@ -374,7 +385,7 @@ TEST(MigrateUserFolder, AnUnreadableFolderIsCountedNotThrown)
         GTEST_SKIP() << "could not drop root privileges, so the folder's permissions would not apply";
     EXPECT_EQ(*message, "Your files moved from " + (documents / "Grainforge").string() + " to " +
                             (documents / "Tessary").string() +
-                            ". Some stayed in the old folder (1 could not be moved); it can be deleted once you "
+                            " (1 file). 1 stayed in the old folder (1 could not be moved); it can be deleted once you "
                             "have checked it.");
     EXPECT_TRUE(fs::exists(documents / "Tessary/notes.txt"));
 }
@@ -401,6 +412,121 @@ TEST(MoveFolderContents, CopiesAcrossFileSystemsAndLeavesTheOriginal)
 
     const MoveCounts missing = MoveFolderContents(destination / "missing", destination / "other");
     EXPECT_EQ(std::tuple(missing.moved, missing.failed), std::tuple(0, 1));
+}
+
+// The move never reaches through a link, removes only the program's own thumbnails and says what
+// moved and what stayed. Paths are relative to a root holding "Documents" and "outside", a folder
+// of the user's elsewhere; in messages {old}, {new} and {outside} stand for those folders.
+TEST(MigrateUserFolder, NeverFollowsALinkAndRemovesOnlyTheProgramsThumbnails)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& old, const fs::path& young, const fs::path& outside)> setUp;
+        std::string message;
+        std::vector<std::string> present;  // entries (links not followed) that must be there afterwards
+        std::vector<std::string> absent;
+    };
+    const Case cases[] = {
+        {"the old folder a link to a folder of photos",
+         [](const fs::path& old, const fs::path&, const fs::path& outside) {
+             TwoRoots::Put(outside, "thumbnails/2024/img1.jpg");
+             PutThumbnail(outside / "thumbnails");
+             TwoRoots::Put(outside, "textures/a.png");
+             fs::create_directory_symlink(outside, old);
+         },
+         "Nothing moved from {old} to {new}: the old folder is a link to {outside}, and links are not followed; its "
+         "files stay there.",
+         {"outside/thumbnails/2024/img1.jpg", "outside/thumbnails/0123456789abcdef.bmp", "outside/textures/a.png",
+          "Documents/Grainforge"},
+         {"Documents/Tessary/textures"}},
+        {"a link inside moves as a link",
+         [](const fs::path& old, const fs::path&, const fs::path& outside) {
+             TwoRoots::Put(outside, "a.png");
+             fs::create_directories(old);
+             fs::create_directory_symlink(outside, old / "textures");
+         },
+         "Your files moved from {old} to {new} (1 file).",
+         {"Documents/Tessary/textures", "outside/a.png"},
+         {"Documents/Grainforge"}},
+        {"a link inside whose name the new folder has as a folder stays",
+         [](const fs::path& old, const fs::path& young, const fs::path& outside) {
+             TwoRoots::Put(outside, "a.png");
+             TwoRoots::Put(young, "textures/b.png");
+             fs::create_directories(old);
+             fs::create_directory_symlink(outside, old / "textures");
+         },
+         "Nothing moved from {old} to {new}. 1 stayed in the old folder (1 whose name the new folder already has); "
+         "it can be deleted once you have checked it.",
+         {"Documents/Grainforge/textures", "outside/a.png", "Documents/Tessary/textures/b.png"},
+         {"Documents/Tessary/textures/a.png"}},
+        {"a folder is not merged into a link of the new folder",
+         [](const fs::path& old, const fs::path& young, const fs::path& outside) {
+             TwoRoots::Put(old, "textures/a.png");
+             TwoRoots::Put(old, "textures/b.png");
+             fs::create_directories(outside);
+             fs::create_directories(young);
+             fs::create_directory_symlink(outside, young / "textures");
+         },
+         "Nothing moved from {old} to {new}. 2 stayed in the old folder (2 whose names the new folder already has); "
+         "it can be deleted once you have checked it.",
+         {"Documents/Grainforge/textures/a.png", "Documents/Grainforge/textures/b.png"},
+         {"outside/a.png", "outside/b.png"}},
+        {"the user's files among the thumbnails stay",
+         [](const fs::path& old, const fs::path&, const fs::path& outside) {
+             TwoRoots::Put(old, "thumbnails/2024/img1.jpg");
+             TwoRoots::Put(old, "thumbnails/fedcba9876543210.bmp", "not a thumbnail");
+             PutThumbnail(old / "thumbnails", "0123456789ABCDEF.bmp");  // not a name the program gives
+             fs::create_symlink(PutThumbnail(outside), old / "thumbnails/1111111111111111.bmp");
+             PutThumbnail(old / "thumbnails");
+         },
+         "Nothing moved from {old} to {new}. 4 stayed in the old folder (4 in its thumbnails folder that the program "
+         "did not make); it can be deleted once you have checked it.",
+         {"Documents/Grainforge/thumbnails/2024/img1.jpg", "Documents/Grainforge/thumbnails/fedcba9876543210.bmp",
+          "Documents/Grainforge/thumbnails/0123456789ABCDEF.bmp",
+          "Documents/Grainforge/thumbnails/1111111111111111.bmp", "outside/0123456789abcdef.bmp"},
+         {"Documents/Grainforge/thumbnails/0123456789abcdef.bmp", "Documents/Tessary/thumbnails"}},
+        {"only the program's thumbnails: the old folder goes",
+         [](const fs::path& old, const fs::path&, const fs::path&) {
+             PutThumbnail(old / "thumbnails");
+             PutThumbnail(old / "thumbnails", "00000000000000ff.bmp");
+             TwoRoots::Put(old, "custom/images.json");
+         },
+         "Your files moved from {old} to {new} (1 file).",
+         {"Documents/Tessary/custom/images.json"},
+         {"Documents/Grainforge", "Documents/Tessary/thumbnails"}},
+        {"names taken in the new folder",
+         [](const fs::path& old, const fs::path& young, const fs::path&) {
+             TwoRoots::Put(old, "custom/images.json", "old");
+             TwoRoots::Put(old, "custom/seams.json", "old");
+             TwoRoots::Put(old, "help/texture.md", "old");
+             TwoRoots::Put(young, "custom/images.json", "new");
+             TwoRoots::Put(young, "custom/seams.json", "new");
+         },
+         "Your files moved from {old} to {new} (1 file). 2 stayed in the old folder (2 whose names the new folder "
+         "already has); it can be deleted once you have checked it.",
+         {"Documents/Grainforge/custom/images.json", "Documents/Grainforge/custom/seams.json",
+          "Documents/Tessary/help/texture.md"},
+         {"Documents/Grainforge/help"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder root;
+        const fs::path documents = root / "Documents";
+        const fs::path old = documents / "Grainforge";
+        const fs::path young = documents / "Tessary";
+        fs::create_directories(documents);
+        c.setUp(old, young, root / "outside");
+        std::string expected = c.message;
+        for (const auto& [key, path] : {std::pair{std::string("{old}"), old}, std::pair{std::string("{new}"), young},
+                                        std::pair{std::string("{outside}"), root / "outside"}})
+            for (std::size_t at; (at = expected.find(key)) != std::string::npos;)
+                expected.replace(at, key.size(), path.string());
+        EXPECT_EQ(MigrateUserFolder(documents), expected);
+        for (const std::string& path : c.present)
+            EXPECT_TRUE(fs::exists(fs::symlink_status(root / path))) << path;
+        for (const std::string& path : c.absent)
+            EXPECT_FALSE(fs::exists(fs::symlink_status(root / path))) << path;
+    }
 }
 
 }  // namespace
