@@ -37,6 +37,7 @@
 #include "app/shell/startup_timer.h"
 #include "app/shell/view_placeholder.h"
 #include "engine/textures/procedural_registry.h"
+#include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wx/wx_test_pump.h"
 
@@ -76,8 +77,9 @@ std::string ShotPath(const std::string& name) {
 // The program, started in this process with HOME and XDG_CONFIG_HOME in a temporary folder.
 class Program {
 public:
-  // `homeName`: a folder of the temporary folder to be the home instead of the folder itself.
-  explicit Program(bool detailedLog, const std::string& homeName = {})
+  // `homeName`: a folder of the temporary folder to be the home instead of the folder itself;
+  // `logFile`: as --log-file names it.
+  explicit Program(bool detailedLog, const std::string& homeName = {}, const std::filesystem::path& logFile = {})
       : home_(homeName.empty() ? folder_.Path() : folder_.Path() / std::filesystem::path(homeName)) {
     setenv("HOME", home_.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
@@ -87,6 +89,7 @@ public:
     StartOptions options;
     options.showSplash = false;
     options.prompter = &prompter_;
+    options.logFile = logFile;
     core_ = std::make_unique<CApplicationCore>();
     started_ = core_->Start(options);
     if (started_) {
@@ -393,6 +396,27 @@ TEST(Program, DroppedFilesOpenThePartAndNameWhatWasLeftAlone) {
   EXPECT_TRUE(LogHas(program.Frame(), message));
   EXPECT_EQ(program.Frame().RightPane()->Dialog()->InfoText(), message);
   EXPECT_EQ(program.Frame().RightPane()->Dialog()->InfoKind(), 1);
+}
+
+// --log-file naming a named pipe, a folder or a device: the write after start-up says at once in
+// the log why it was not made, and neither it nor the one at exit waits on the target (the pipe
+// used to hold the program in its open, at the end of start-up and again at exit).
+TEST(Program, ALogFileThatIsNoRegularFileIsRefusedWithoutWaiting) {
+  grainforge::test::TempFolder targets;
+  for (const grainforge::test::NonRegularFile& target : grainforge::test::MakeNonRegularFiles(targets.Path(), "log.txt")) {
+    SCOPED_TRACE(target.kind);
+    const std::filesystem::file_type before = std::filesystem::symlink_status(target.path).type();
+    const grainforge::test::PipeReleaser releaser(target.path);
+    {
+      Program program(false, {}, target.path);
+      ASSERT_TRUE(program.Started());
+      const std::wstring refused = L"The log could not be written to " + PathToDisplay(target.path) + L": " +
+                                   kLogTargetNotRegularFile;
+      EXPECT_TRUE(PumpUntil([&] { return LogHas(program.Frame(), refused); }));
+    }
+    EXPECT_FALSE(releaser.Released()) << "the log's write waited on the target";
+    EXPECT_EQ(std::filesystem::symlink_status(target.path).type(), before);
+  }
 }
 
 // Names in any script and in bytes that are not UTF-8, as a person meets them: the profile

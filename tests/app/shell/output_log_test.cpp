@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -9,6 +12,9 @@
 
 #include "app/shell/fixed_text_metrics.h"
 #include "app/shell/log_line.h"
+#include "tests/support/child_process.h"
+#include "tests/support/non_regular_files.h"
+#include "tests/support/temp_folder.h"
 
 namespace grainforge::app {
 namespace {
@@ -81,23 +87,23 @@ TEST(OutputLogModel, KeepsTheLast20000LinesAndCountsTheDiscardedInTheCaption) {
   EXPECT_EQ(model.Caption(), L"Output (6 older lines discarded)");
 }
 
-TEST(OutputLogModel, SavedFileIsUtf8WithCrLfAfterEveryLine) {
+TEST(OutputLogModel, SavedFileIsUtf8WithALineFeedAfterEveryLine) {
   OutputLogModel model;
   model.Insert(L"\u00E9", kLinePlain);
-  EXPECT_EQ(model.FileBytes(), std::string("\xC3\xA9\x0D\x0A"));
+  EXPECT_EQ(model.FileBytes(), std::string("\xC3\xA9\x0A"));
 
-  model.Insert(L"a\n\u20AC \U0001F600", kLinePlain);
-  EXPECT_EQ(model.FileBytes(), std::string("\xC3\xA9\r\na\r\n\xE2\x82\xAC \xF0\x9F\x98\x80\r\n"));
+  model.Insert(L"a\r\n\u20AC \U0001F600", kLinePlain);
+  EXPECT_EQ(model.FileBytes(), std::string("\xC3\xA9\na\n\xE2\x82\xAC \xF0\x9F\x98\x80\n"));
 
   EXPECT_EQ(OutputLogModel().FileBytes(), std::string());
   // A lone surrogate is not a character: it is saved as U+FFFD rather than as broken UTF-8.
   EXPECT_EQ(ToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), std::string("\xEF\xBF\xBD"));
 }
 
-TEST(OutputLogModel, CopiedLinesAreJoinedByCrLfWithoutATrailingOne) {
+TEST(OutputLogModel, CopiedLinesAreJoinedByLineFeedsWithoutATrailingOne) {
   OutputLogModel model;
-  model.Insert(L"one\ntwo\nthree\nfour", kLinePlain);
-  EXPECT_EQ(model.JoinLines({0, 2, 3}), L"one\r\nthree\r\nfour");
+  model.Insert(L"one\r\ntwo\nthree\nfour", kLinePlain);
+  EXPECT_EQ(model.JoinLines({0, 2, 3}), L"one\nthree\nfour");
   EXPECT_EQ(model.JoinLines({1}), L"two");
   EXPECT_EQ(model.JoinLines({}), L"");
   EXPECT_EQ(model.JoinLines({9, 1}), L"two");
@@ -108,13 +114,73 @@ TEST(WriteLogFile, WritesTheBytesOrSaysWhyNot) {
   std::filesystem::create_directories(folder);
   const std::filesystem::path path = folder / "Tessary log.txt";
   std::wstring error;
-  ASSERT_TRUE(WriteLogFile(path, "\xC3\xA9\r\n", error)) << std::string(error.begin(), error.end());
+  ASSERT_TRUE(WriteLogFile(path, "\xC3\xA9\n", error)) << std::string(error.begin(), error.end());
   std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "\xC3\xA9\r\n");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "\xC3\xA9\n");
 
   EXPECT_FALSE(WriteLogFile(folder / "missing" / "x.txt", "x", error));
   EXPECT_FALSE(error.empty());
   std::filesystem::remove_all(folder);
+}
+
+// A folder, a named pipe or a device named as the log is refused at once and left as it was.
+// The pipe used to hold the program in its open for a reader, at start-up and again at exit.
+TEST(WriteLogFile, RefusesAFolderPipeOrDeviceWithoutWaiting) {
+  namespace fs = std::filesystem;
+  test::TempFolder folder;
+  for (const test::NonRegularFile& target : test::MakeNonRegularFiles(folder.Path(), "log.txt")) {
+    SCOPED_TRACE(target.kind);
+    const fs::file_type before = fs::symlink_status(target.path).type();
+    const std::optional<std::wstring> error = test::CallWithin<std::wstring>([path = target.path] {
+      std::wstring reason;
+      return WriteLogFile(path, "line\n", reason) ? std::wstring(L"written") : reason;
+    });
+    ASSERT_TRUE(error.has_value()) << "the write waited on the target";
+    EXPECT_EQ(*error, kLogTargetNotRegularFile);
+    EXPECT_EQ(fs::symlink_status(target.path).type(), before);
+  }
+}
+
+// The log is written beside and renamed over the old one: a write cut short (a full disk, here
+// a file-size limit) leaves the old log whole, through a link too, and no stray file beside it.
+TEST(WriteLogFile, AFailedWriteLeavesTheOldLogAsItWas) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* name;
+    bool throughLink;
+    rlim_t sizeLimit;  // RLIM_INFINITY: no limit
+    const char* expected;  // the log afterwards
+  };
+  const std::string newLog(4096, 'n');
+  const Case cases[] = {
+      {"full disk", false, 100, "old log\n"},
+      {"full disk, the log named by a link", true, 100, "old log\n"},
+      {"room enough, the log named by a link", true, RLIM_INFINITY, newLog.c_str()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempFolder folder;
+    fs::create_directories(folder / "logs");
+    test::WriteAllText(folder / "logs/Tessary log.txt", "old log\n");
+    const fs::path target = c.throughLink ? folder / "link.txt" : folder / "logs/Tessary log.txt";
+    if (c.throughLink) fs::create_symlink(folder / "logs/Tessary log.txt", target);
+    const std::string result = test::RunInChild([&] {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{c.sizeLimit, c.sizeLimit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return std::string("setrlimit failed");
+      std::wstring error;
+      return WriteLogFile(target, newLog, error) ? std::string("written") : std::string("failed");
+    });
+    EXPECT_EQ(result, c.sizeLimit == RLIM_INFINITY ? "written" : "failed");
+    const std::vector<std::uint8_t> bytes = test::ReadAllBytes(folder / "logs/Tessary log.txt");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.expected);
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder / "logs")) names.push_back(entry.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"Tessary log.txt"});
+    if (c.throughLink) {
+      EXPECT_TRUE(fs::is_symlink(target));
+    }
+  }
 }
 
 TEST(ScaleForDpi, RoundsHalvesAwayFromZero) {

@@ -15,6 +15,8 @@
 #include <wx/sizer.h>
 
 #include "app/shell/log_line.h"
+#include "tests/support/non_regular_files.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/wx/wx_test_pump.h"
 
 namespace grainforge::app {
@@ -203,7 +205,7 @@ TEST(OutputPaneX11, SelectedLinesFollowTheirTextWhenTheTopIsDiscarded) {
   EXPECT_EQ(pane.Model().Entry(selected[0]).text, L"n500");
 }
 
-TEST(OutputPaneX11, CopyJoinsTheSelectedLinesWithCrLf) {
+TEST(OutputPaneX11, CopyJoinsTheSelectedLinesWithLineFeeds) {
   OutputPaneFrame window;
   COutputWnd& pane = window.Pane();
   pane.AppendOutputLine(L"one\ntwo\nthree\nfour", kLinePlain);
@@ -216,10 +218,10 @@ TEST(OutputPaneX11, CopyJoinsTheSelectedLinesWithCrLf) {
   const bool got = wxTheClipboard->GetData(data);
   wxTheClipboard->Close();
   ASSERT_TRUE(got);
-  EXPECT_EQ(data.GetText().ToStdWstring(), L"one\r\ntwo\r\nfour");
+  EXPECT_EQ(data.GetText().ToStdWstring(), L"one\ntwo\nfour");
 }
 
-TEST(OutputPaneX11, SaveWritesUtf8CrLfOrReportsWhyNot) {
+TEST(OutputPaneX11, SaveWritesUtf8LineFeedsOrReportsWhyNot) {
   OutputPaneFrame window;
   COutputWnd& pane = window.Pane();
   pane.ClearOutput();
@@ -241,7 +243,7 @@ TEST(OutputPaneX11, SaveWritesUtf8CrLfOrReportsWhyNot) {
   EXPECT_EQ(askedName, L"Tessary log.txt");
   EXPECT_EQ(reported, L"");
   std::ifstream in(folder / "Tessary log.txt", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "\xC3\xA9\r\n");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "\xC3\xA9\n");
 
   // The next save starts in the folder of the last one; a failing one says why.
   pane.SetSavePathAsker([&](const std::wstring& initial, const std::wstring&) {
@@ -253,6 +255,30 @@ TEST(OutputPaneX11, SaveWritesUtf8CrLfOrReportsWhyNot) {
   EXPECT_EQ(reported.rfind(L"The log could not be saved: ", 0), 0u);
   EXPECT_GT(reported.size(), std::wstring(L"The log could not be saved: ").size());
   std::filesystem::remove_all(folder);
+}
+
+// Save As to a named pipe, a folder or a device says so at once, in the box and in the log, and
+// leaves the target as it was; the pipe used to hold the window's thread in its open.
+TEST(OutputPaneX11, SaveAsRefusesAPipeFolderOrDeviceAtOnce) {
+  OutputPaneFrame window;
+  COutputWnd& pane = window.Pane();
+  grainforge::test::TempFolder folder;
+  for (const grainforge::test::NonRegularFile& target : grainforge::test::MakeNonRegularFiles(folder.Path(), "log.txt")) {
+    SCOPED_TRACE(target.kind);
+    const std::filesystem::file_type before = std::filesystem::symlink_status(target.path).type();
+    pane.SetSavePathAsker([&](const std::wstring&, const std::wstring&) {
+      return std::optional<std::wstring>(target.path.wstring());
+    });
+    std::wstring reported;
+    pane.SetErrorReporter([&](const std::wstring& message) { reported = message; });
+    const grainforge::test::PipeReleaser releaser(target.path);
+    pane.SaveOutputLog();
+    EXPECT_FALSE(releaser.Released()) << "the save waited on the target";
+    const std::wstring expected = std::wstring(L"The log could not be saved: ") + kLogTargetNotRegularFile;
+    EXPECT_EQ(reported, expected);
+    EXPECT_EQ(pane.Model().Entry(pane.Model().Size() - 1).text, expected);
+    EXPECT_EQ(std::filesystem::symlink_status(target.path).type(), before);
+  }
 }
 
 TEST(OutputPaneX11, AppendingTenThousandLinesOneByOne) {
