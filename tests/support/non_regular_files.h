@@ -4,14 +4,11 @@
 // instead of hanging the whole suite.
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -42,30 +39,5 @@ std::optional<Result> CallWithin(std::function<Result()> body)
         return std::nullopt;
     return future.get();
 }
-
-// Stands by a named pipe while code that must never wait on it runs on this thread (a window's
-// thread cannot be handed to CallWithin). Should that code wait on the pipe (opening it for
-// writing waits for a reader), after the same generous bound the stand-by opens it for reading
-// and drains it until destroyed, so the test goes on to fail rather than hang the suite.
-class PipeReleaser {
-public:
-    explicit PipeReleaser(std::filesystem::path pipe);
-    ~PipeReleaser();
-    PipeReleaser(const PipeReleaser&) = delete;
-    PipeReleaser& operator=(const PipeReleaser&) = delete;
-
-    // True once it had to open the pipe: something waited on it.
-    bool Released() const { return released_; }
-
-private:
-    void StandBy();
-
-    std::filesystem::path pipe_;
-    std::mutex mutex_;
-    std::condition_variable stop_;
-    bool stopping_ = false;
-    std::atomic<bool> released_{false};
-    std::thread thread_;
-};
 
 }  // namespace grainforge::test

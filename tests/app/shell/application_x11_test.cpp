@@ -398,23 +398,29 @@ TEST(Program, DroppedFilesOpenThePartAndNameWhatWasLeftAlone) {
   EXPECT_EQ(program.Frame().RightPane()->Dialog()->InfoKind(), 1);
 }
 
-// --log-file naming a named pipe, a folder or a device: the write after start-up says at once in
-// the log why it was not made, and neither it nor the one at exit waits on the target (the pipe
-// used to hold the program in its open, at the end of start-up and again at exit).
-TEST(Program, ALogFileThatIsNoRegularFileIsRefusedWithoutWaiting) {
-  grainforge::test::TempFolder targets;
-  for (const grainforge::test::NonRegularFile& target : grainforge::test::MakeNonRegularFiles(targets.Path(), "log.txt")) {
+// A named pipe, a folder or a device as the log's file, on every road that writes the log:
+// --log-file after start-up and at exit, and Save As. Each is refused at once, saying why, and left
+// as it was; a write that waits on the pipe (its open held the program at the end of start-up and
+// again at exit) ends in the test's timeout.
+TEST(Program, ALogFileThatIsNoRegularFileIsRefusedOnEveryRoadWithoutWaiting) {
+  grainforge::test::TempFolder folder;
+  for (const grainforge::test::NonRegularFile& target : grainforge::test::MakeNonRegularFiles(folder.Path(), "log")) {
     SCOPED_TRACE(target.kind);
     const std::filesystem::file_type before = std::filesystem::symlink_status(target.path).type();
-    const grainforge::test::PipeReleaser releaser(target.path);
     {
       Program program(false, {}, target.path);
       ASSERT_TRUE(program.Started());
-      const std::wstring refused = L"The log could not be written to " + PathToDisplay(target.path) + L": " +
-                                   kLogTargetNotRegularFile;
-      EXPECT_TRUE(PumpUntil([&] { return LogHas(program.Frame(), refused); }));
+      const std::wstring reason = kLogTargetNotRegularFile;
+      EXPECT_TRUE(PumpUntil([&] {
+        return LogHas(program.Frame(), L"The log could not be written to " + PathToDisplay(target.path) + L": " + reason);
+      }));
+      COutputWnd& pane = *program.Frame().OutputPane();
+      pane.SetSavePathAsker([&](const std::wstring&, const std::wstring&) { return std::optional(target.path.wstring()); });
+      std::wstring reported;
+      pane.SetErrorReporter([&](const std::wstring& message) { reported = message; });
+      pane.SaveOutputLog();
+      EXPECT_EQ(reported, L"The log could not be saved: " + reason);
     }
-    EXPECT_FALSE(releaser.Released()) << "the log's write waited on the target";
     EXPECT_EQ(std::filesystem::symlink_status(target.path).type(), before);
   }
 }

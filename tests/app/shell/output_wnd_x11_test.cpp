@@ -15,8 +15,6 @@
 #include <wx/sizer.h>
 
 #include "app/shell/log_line.h"
-#include "tests/support/non_regular_files.h"
-#include "tests/support/temp_folder.h"
 #include "tests/support/wx/wx_test_pump.h"
 
 namespace grainforge::app {
@@ -255,30 +253,6 @@ TEST(OutputPaneX11, SaveWritesUtf8LineFeedsOrReportsWhyNot) {
   EXPECT_EQ(reported.rfind(L"The log could not be saved: ", 0), 0u);
   EXPECT_GT(reported.size(), std::wstring(L"The log could not be saved: ").size());
   std::filesystem::remove_all(folder);
-}
-
-// Save As to a named pipe, a folder or a device says so at once, in the box and in the log, and
-// leaves the target as it was; the pipe used to hold the window's thread in its open.
-TEST(OutputPaneX11, SaveAsRefusesAPipeFolderOrDeviceAtOnce) {
-  OutputPaneFrame window;
-  COutputWnd& pane = window.Pane();
-  grainforge::test::TempFolder folder;
-  for (const grainforge::test::NonRegularFile& target : grainforge::test::MakeNonRegularFiles(folder.Path(), "log.txt")) {
-    SCOPED_TRACE(target.kind);
-    const std::filesystem::file_type before = std::filesystem::symlink_status(target.path).type();
-    pane.SetSavePathAsker([&](const std::wstring&, const std::wstring&) {
-      return std::optional<std::wstring>(target.path.wstring());
-    });
-    std::wstring reported;
-    pane.SetErrorReporter([&](const std::wstring& message) { reported = message; });
-    const grainforge::test::PipeReleaser releaser(target.path);
-    pane.SaveOutputLog();
-    EXPECT_FALSE(releaser.Released()) << "the save waited on the target";
-    const std::wstring expected = std::wstring(L"The log could not be saved: ") + kLogTargetNotRegularFile;
-    EXPECT_EQ(reported, expected);
-    EXPECT_EQ(pane.Model().Entry(pane.Model().Size() - 1).text, expected);
-    EXPECT_EQ(std::filesystem::symlink_status(target.path).type(), before);
-  }
 }
 
 TEST(OutputPaneX11, AppendingTenThousandLinesOneByOne) {
