@@ -412,10 +412,12 @@ TEST(Program, ALogFileThatIsNoRegularFileIsRefusedOnEveryRoadWithoutWaiting) {
       ASSERT_TRUE(program.Started());
       const std::wstring reason = kLogTargetNotRegularFile;
       EXPECT_TRUE(PumpUntil([&] {
-        return LogHas(program.Frame(), L"The log could not be written to " + PathToDisplay(target.path) + L": " + reason);
+        const std::wstring refused = L"The log could not be written to " + PathToDisplay(target.path) + L": " + reason;
+        return LogHas(program.Frame(), refused);
       }));
       COutputWnd& pane = *program.Frame().OutputPane();
-      pane.SetSavePathAsker([&](const std::wstring&, const std::wstring&) { return std::optional(target.path.wstring()); });
+      pane.SetSavePathAsker(
+          [&](const std::wstring&, const std::wstring&) { return std::optional(target.path.wstring()); });
       std::wstring reported;
       pane.SetErrorReporter([&](const std::wstring& message) { reported = message; });
       pane.SaveOutputLog();

@@ -144,7 +144,8 @@ TEST(ImageNames, EveryFormatTheDecodersReadIsAnImageOnEveryRoad) {
   const LibraryRoots roots{{folder / "program", false}, {folder / "user", true}};
   for (const auto& [extension, container] : cases) {
     SCOPED_TRACE(extension);
-    EXPECT_TRUE(std::any_of(types.begin(), types.end(), [&](const auto& type) { return type.container == container; }));
+    EXPECT_TRUE(std::any_of(types.begin(), types.end(),
+                            [read = container](const auto& type) { return type.container == read; }));
     const std::filesystem::path file = folder / "user/textures/Stone" / (std::string("image") + extension);
     std::filesystem::create_directories(file.parent_path());
     test::WriteAllText(file, "x");
