@@ -527,4 +527,19 @@ void RemoveFileQuietly(const std::filesystem::path& path) noexcept
     ::unlink(path.c_str());
 }
 
+SaveTargetCheck CheckSaveTarget(const std::filesystem::path& target, LinkHandling links)
+{
+    struct stat info {};
+    const bool follow = links == LinkHandling::WriteThrough;
+    if ((follow ? ::stat(target.c_str(), &info) : ::lstat(target.c_str(), &info)) != 0) {
+        // A dangling link written through creates the file it names.
+        if (errno == ENOENT)
+            return {SaveTargetKind::Absent, 0};
+        return {SaveTargetKind::Unknown, errno};
+    }
+    if (S_ISREG(info.st_mode) || (!follow && S_ISLNK(info.st_mode)))
+        return {SaveTargetKind::RegularFile, 0};
+    return {SaveTargetKind::NotRegularFile, S_ISDIR(info.st_mode) ? EISDIR : EINVAL};
+}
+
 }  // namespace grainforge::platform

@@ -25,6 +25,7 @@
 #include "app/document/mesh_jobs.h"
 #include "app/document/procedural_render_size.h"
 #include "app/document/no_window_system.h"
+#include "app/document/texture_image_filter.h"
 #include "app/document/user_folders.h"
 
 #include "engine/displacement/displacement_settings.h"
@@ -78,10 +79,7 @@ inline constexpr const wchar_t* kNormalMapQuestion =
 // The printability check the document runs, after Process and from Check Printability: the
 // same printer everywhere; only Check Printability keeps the layers for the view's colours.
 // The file dialog's types for a texture image: every format the image reader takes.
-inline constexpr const wchar_t* kTextureImageFilter =
-    L"Images (*.png;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg;*.gif)|*.png;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg;*.gif|"
-    L"PNG (*.png)|*.png|TIFF (*.tif;*.tiff)|*.tif;*.tiff|BMP (*.bmp)|*.bmp|"
-    L"JPEG (*.jpg;*.jpeg)|*.jpg;*.jpeg|GIF (*.gif)|*.gif|All Files (*.*)|*.*||";
+inline const std::wstring kTextureImageFilter = TextureImageDialogFilter();
 
 mesh::PrintabilitySettings DocumentPrintability(std::int32_t upAxis, bool collectDisplay);
 

@@ -4,6 +4,8 @@
 #include "app/document/name_case.h"
 #include "engine/mesh/json_settings.h"
 #include "engine/textures/image_loading.h"
+#include "platform/file_system.h"
+#include "platform/image_file_types.h"
 
 #include <nlohmann/json.hpp>
 
@@ -179,7 +181,12 @@ private:
 
 const std::vector<std::string>& ImageExtensions()
 {
-    static const std::vector<std::string> extensions = {".png", ".jpg", ".jpeg", ".tif", ".tiff", ".bmp"};
+    static const std::vector<std::string> extensions = [] {
+        std::vector<std::string> list;
+        for (const platform::ImageFileType& type : platform::ImageFileTypes())
+            list.emplace_back(type.extension);
+        return list;
+    }();
     return extensions;
 }
 
@@ -305,6 +312,28 @@ std::string ThumbnailFileNameFor(std::string_view pathUtf8, std::uint64_t size, 
     char name[32];
     std::snprintf(name, sizeof name, "%016llx.bmp", static_cast<unsigned long long>(hash));
     return name;
+}
+
+bool IsCachedThumbnailFile(const fs::path& file)
+{
+    // "%016llx.bmp": sixteen lower-case hexadecimal digits.
+    const std::string name = file.filename().string();
+    constexpr std::size_t kDigits = 16;
+    if (name.size() != kDigits + 4 || !name.ends_with(".bmp") ||
+        !std::all_of(name.begin(), name.begin() + kDigits,
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }))
+        return false;
+    std::error_code error;
+    if (!fs::is_regular_file(fs::symlink_status(file, error)))
+        return false;
+    const std::uint64_t largest =
+        kGreyBmpHeaderBytes + GreyBmpRowStride(kLibraryThumbnailSide) * static_cast<std::uint64_t>(kLibraryThumbnailSide);
+    const platform::ReadResult read = platform::ReadWholeFile(file, largest);
+    if (read.status != platform::ReadStatus::Ok)
+        return false;
+    const std::optional<GreyImage> picture = DecodeGreyBmp(read.bytes);
+    return picture && picture->width == picture->height && picture->width <= kLibraryThumbnailSide &&
+           EncodeGreyBmp(picture->pixels, picture->width) == read.bytes;
 }
 
 std::vector<std::uint8_t> MakeThumbnailPixels(std::span<const float> pixels, std::int32_t width,

@@ -34,8 +34,10 @@ inline constexpr std::int32_t kLibraryThumbnailSide = 120;
 // The seamless method that leaves an image as it is; images with it are not remembered.
 inline constexpr std::string_view kUnchangedSeamMethod = "Unchanged";
 
-// The loadable extensions in the order the library lists them: ".png", ".jpg", ".jpeg",
-// ".tif", ".tiff", ".bmp". Built once; safe from any thread.
+// The extensions of the images the decoders read (platform/image_file_types.h), lower case, in
+// the order the library lists them: ".png", ".jpg", ".jpeg", ".tif", ".tiff", ".bmp", ".gif".
+// Every road that takes a file as an image by its name goes by this list. Built once; safe
+// from any thread.
 const std::vector<std::string>& ImageExtensions();
 
 struct TextureLibraryItem {
@@ -106,6 +108,11 @@ std::string ThumbnailFileName(const std::filesystem::directory_entry& image);
 
 // The hash behind ThumbnailFileName, from the path's UTF-8 text and the two numbers.
 std::string ThumbnailFileNameFor(std::string_view pathUtf8, std::uint64_t size, std::uint64_t writeTicks);
+
+// Whether the file is a thumbnail this program cached: a regular file (a link is not), named as
+// ThumbnailFileName names them, whose bytes are exactly those WriteGreyBmp writes for a square
+// of side 1 to 120. Files of the user's that merely sit among the thumbnails are not.
+bool IsCachedThumbnailFile(const std::filesystem::path& file);
 
 // An N x N thumbnail of the centred square of a width x height image (values 0..1, row-major):
 // each byte the mean of its box of source pixels (at least one), clamped to 0..1, times 255,

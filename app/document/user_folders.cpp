@@ -3,6 +3,7 @@
 #include "app/document/durable_file.h"
 #include "app/document/file_identity.h"
 #include "app/document/name_case.h"
+#include "app/document/texture_library.h"
 #include "platform/file_system.h"
 
 #include <algorithm>
@@ -246,14 +247,43 @@ bool CopyEntry(const fs::path& from, const fs::path& to)
     }
 }
 
-void MoveEntry(const fs::path& entry, const fs::path& target, MoveCounts& counts)
+bool IsRealFolder(const fs::path& path)
 {
     std::error_code error;
+    return fs::is_directory(fs::symlink_status(path, error));
+}
+
+// The files under `entry` at any depth (every entry other than a real folder: regular files,
+// links and the like), links counted, never followed; 1 for an entry that is not a folder, and
+// 1 more for each folder that cannot be read to its end.
+std::int64_t CountFiles(const fs::path& entry)
+{
+    std::error_code error;
+    const fs::file_type type = fs::symlink_status(entry, error).type();
+    if (type == fs::file_type::not_found)
+        return 0;
+    if (type != fs::file_type::directory)
+        return 1;
+    std::vector<fs::path> entries;
+    std::int64_t count = GatherEntries(entry, entries) ? 0 : 1;
+    for (const fs::path& inner : entries)
+        count += CountFiles(inner);
+    return count;
+}
+
+void MoveEntry(const fs::path& entry, const fs::path& target, MoveCounts& counts)
+{
+    const std::int64_t files = CountFiles(entry);
+    std::error_code error;
     fs::rename(entry, target, error);
-    if (!error || CopyEntry(entry, target))
-        ++counts.moved;
-    else
-        ++counts.failed;
+    if (!error) {
+        counts.moved += files;
+    } else if (CopyEntry(entry, target)) {
+        counts.moved += files;
+        counts.copied += files;
+    } else {
+        counts.failed += files;
+    }
 }
 
 // True when both paths lead to one existing folder (the same device and inode), whatever links
@@ -263,21 +293,11 @@ bool SameFolder(const fs::path& a, const fs::path& b)
     return IsFolder(a) && IsFolder(b) && IsSameFile(a, b);
 }
 
-// The entries under the folder other than folders (files, links and the like), at any depth;
-// links to folders are counted, not followed.
-std::int64_t CountEntriesLeft(const fs::path& folder)
-{
-    std::int64_t count = 0;
-    std::error_code error;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
-    for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
-        if (!fs::is_directory(it->symlink_status(error)))
-            ++count;
-    }
-    return count;
-}
-
-void MoveContents(const fs::path& source, const fs::path& destination, MoveCounts& counts)
+// Moves the entries of the real folder `source` into `destination`, but for the one named
+// `keep` (empty: none), which stays where it is. A link is moved as a link; the walk never
+// goes through one, on either side: a folder is merged only into a real folder of its name.
+void MoveContents(const fs::path& source, const fs::path& destination, MoveCounts& counts,
+                  const fs::path& keep = {})
 {
     std::error_code error;
     fs::create_directories(destination, error);
@@ -285,22 +305,58 @@ void MoveContents(const fs::path& source, const fs::path& destination, MoveCount
     if (!GatherEntries(source, entries))
         ++counts.failed;
     for (const fs::path& entry : entries) {
+        if (!keep.empty() && entry.filename() == keep)
+            continue;
         const fs::path target = destination / entry.filename();
         const fs::file_status there = fs::symlink_status(target, error);
         if (there.type() == fs::file_type::not_found) {
             MoveEntry(entry, target, counts);
         } else if (error) {
-            ++counts.failed;  // cannot tell whether the name is free
-        } else if (fs::is_directory(fs::symlink_status(entry, error)) && IsFolder(target) &&
-                   !SameFolder(entry, target)) {
+            counts.failed += CountFiles(entry);  // cannot tell whether the name is free
+        } else if (IsRealFolder(entry) && fs::is_directory(there) && !SameFolder(entry, target)) {
             MoveContents(entry, target, counts);
+        } else {
+            counts.taken += CountFiles(entry);  // the name is taken at the destination
         }
-        // Otherwise the name is taken at the destination: the entry stays, uncounted.
     }
-    // Only succeeds once the folder is empty; a link to a folder stays, or the files left
-    // behind in the folder it names would no longer be found through it.
-    if (fs::is_directory(fs::symlink_status(source, error)))
-        fs::remove(source, error);
+    // Only succeeds once the folder is empty.
+    fs::remove(source, error);
+}
+
+// Removes the thumbnails the program cached in the old user folder's "thumbnails" (the cache
+// lives in the cache folder now); everything else there stays, and the folder goes only once
+// it is empty. A link at the folder's name is not followed.
+void RemoveCachedThumbnails(const fs::path& folder)
+{
+    if (!IsRealFolder(folder))
+        return;
+    std::vector<fs::path> entries;
+    (void)GatherEntries(folder, entries);
+    std::error_code error;
+    for (const fs::path& entry : entries)
+        if (IsCachedThumbnailFile(entry))
+            fs::remove(entry, error);
+    fs::remove(folder, error);
+}
+
+// What stayed in the old folder and why, to follow "N stayed in the old folder".
+std::string ReasonsLeft(const MoveCounts& counts, std::int64_t thumbnailsKept)
+{
+    std::vector<std::string> reasons;
+    if (counts.taken > 0)
+        reasons.push_back(std::to_string(counts.taken) +
+                          (counts.taken == 1 ? " whose name the new folder already has"
+                                             : " whose names the new folder already has"));
+    if (counts.failed > 0)
+        reasons.push_back(std::to_string(counts.failed) + " could not be moved");
+    if (counts.copied > 0)
+        reasons.push_back(std::to_string(counts.copied) + " copied to the new folder, the originals kept");
+    if (thumbnailsKept > 0)
+        reasons.push_back(std::to_string(thumbnailsKept) + " in its thumbnails folder that the program did not make");
+    std::string text;
+    for (const std::string& reason : reasons)
+        text += (text.empty() ? " (" : ", ") + reason;
+    return text.empty() ? text : text + ")";
 }
 
 }  // namespace
@@ -638,6 +694,9 @@ bool RestoreFactoryItem(const LibraryRoots& roots, const fs::path& folder, std::
 MoveCounts MoveFolderContents(const fs::path& source, const fs::path& destination)
 {
     MoveCounts counts;
+    std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(source, error)))
+        return counts;  // a link is not followed to whatever folder it names
     // Moving a folder into itself would find every name taken and then remove its empty
     // sub-folders.
     if (!SameFolder(source, destination))
@@ -657,32 +716,29 @@ std::string MigrateUserFolder(const fs::path& documentsFolder)
     // and its thumbnail cache is the new folder's own.
     if (SameFolder(oldFolder, newFolder))
         return {};
+    const std::string moving = " from " + oldFolder.string() + " to " + newFolder.string();
     std::error_code error;
-    // A cache, rebuilt when needed, and kept in the cache folder now: not carried into the
-    // user's documents.
-    fs::remove_all(oldFolder / "thumbnails", error);
-    const MoveCounts counts = MoveFolderContents(oldFolder, newFolder);
-    if (fs::is_directory(fs::symlink_status(oldFolder, error)))
-        fs::remove(oldFolder, error);
-    if (counts.moved == 0 && counts.failed == 0) {
-        // Every name was taken: say what stayed, or the user never learns of the old files.
-        const std::int64_t left = CountEntriesLeft(oldFolder);
-        if (left == 0)
-            return {};
-        return "Nothing moved from " + oldFolder.string() + " to " + newFolder.string() +
-               ": the new folder already has items of the same names, so " + std::to_string(left) +
-               " stayed in the old folder; it can be deleted once you have checked it.";
+    if (!IsRealFolder(oldFolder)) {
+        // A link to a folder elsewhere: its files are that folder's, not the old user folder's,
+        // and moving or removing through it would reach outside the user's documents.
+        return "Nothing moved" + moving + ": the old folder is a link to " +
+               fs::read_symlink(oldFolder, error).string() + ", and links are not followed; its files stay there.";
     }
-    std::string message = "Your files moved from " + oldFolder.string() + " to " + newFolder.string() + ".";
-    // When the check itself fails, saying that something stayed is the safe side.
-    const fs::file_status old = fs::symlink_status(oldFolder, error);
-    if (old.type() != fs::file_type::not_found) {
-        message += " Some stayed in the old folder";
-        if (counts.failed > 0)
-            message += " (" + std::to_string(counts.failed) + " could not be moved)";
-        message += "; it can be deleted once you have checked it.";
-    }
-    return message;
+    const fs::path thumbnails{std::string(kThumbnailFolder)};
+    // A cache, rebuilt when needed and kept in the cache folder now: not carried into the
+    // user's documents. Only the program's own thumbnails go; the user's files stay.
+    RemoveCachedThumbnails(oldFolder / thumbnails);
+    MoveCounts counts;
+    MoveContents(oldFolder, newFolder, counts, thumbnails);
+    const std::int64_t left = CountFiles(oldFolder);
+    std::string message = counts.moved > 0 ? "Your files moved" + moving + " (" + std::to_string(counts.moved) +
+                                                 (counts.moved == 1 ? " file)." : " files).")
+                                           : "Nothing moved" + moving + ".";
+    if (left == 0)
+        return counts.moved > 0 ? message : std::string();
+    const std::int64_t thumbnailsKept = CountFiles(oldFolder / thumbnails);
+    return message + " " + std::to_string(left) + " stayed in the old folder" + ReasonsLeft(counts, thumbnailsKept) +
+           "; it can be deleted once you have checked it.";
 }
 
 }  // namespace grainforge::app

@@ -191,33 +191,42 @@ LibraryItemOrigin LibraryItemExists(const LibraryRoots& roots, const std::filesy
 
 // ---- Moving an older user folder ---------------------------------------------------------
 
+// Counted in files: every entry other than a folder (regular files, links and the like), at
+// any depth, so a folder moved whole counts the files in it.
 struct MoveCounts {
-    std::int64_t moved = 0;   // entries renamed or copied into the destination
-    std::int64_t failed = 0;  // entries that could not be moved, and folders that could not be read
+    std::int64_t moved = 0;   // renamed or copied into the destination
+    std::int64_t failed = 0;  // could not be moved; a folder that could not be read counts one
+    std::int64_t taken = 0;   // left where they were, their name taken at the destination
+    std::int64_t copied = 0;  // of the moved: copied (across file systems), the originals left
 };
 
 // Moves every entry of `source` into `destination` (created when missing): an entry with
 // nothing of its name at the destination is renamed there, or copied when the rename fails
 // (across file systems: the copy counts as moved but the original stays); a folder whose
 // name is a folder at the destination too is merged entry by entry; an entry whose name is
-// taken otherwise stays where it is and is not counted. A folder that cannot be read (or whose
-// reading breaks off) counts as one failure, and the entries read before that are still
-// moved. The source folder is removed when it ends up empty. Symbolic links are moved as
-// links, never followed into. When source and destination are the same folder (one a link to
-// the other, or both links to one folder) nothing is touched and nothing counted.
+// taken otherwise (a file, or a link, even one to a folder) stays where it is. A folder that
+// cannot be read (or whose reading breaks off) counts as one failure, and the entries read
+// before that are still moved. The source folder is removed when it ends up empty. Symbolic
+// links are moved as links, never followed into, on either side; a source that is itself a
+// link is not followed and nothing is moved. When source and destination are the same folder
+// nothing is touched and nothing counted.
 MoveCounts MoveFolderContents(const std::filesystem::path& source, const std::filesystem::path& destination);
 
-// Moves the files of documents/Grainforge to documents/Tessary, drops the old folder's
-// thumbnail cache and removes the old folder when it is empty. Returns what to tell the user:
-// empty when there was no old folder, when the two are the same folder (then nothing is
-// touched), or when nothing was moved, nothing failed and nothing stayed; when nothing moved
-// because every name was taken, "Nothing moved from <old> to <new>: the new folder already
-// has items of the same names, so <n> stayed in the old folder; it can be deleted once you
-// have checked it." (n: the entries other than folders left in the old folder, at any
-// depth); otherwise "Your files moved from <old> to <new>." followed, when the old folder is
-// still there, by " Some stayed in the old folder" with " (<n> could not be moved)" when
-// n > 0 failed, and "; it can be deleted once you have checked it.". Never throws except on
-// allocation failure: start-up calls it with nothing to catch an exception.
+// Moves the files of documents/Grainforge to documents/Tessary, removes the thumbnails the
+// program cached in its "thumbnails" folder (IsCachedThumbnailFile; any other file there stays
+// where it is, as does the folder until it is empty) and removes the old folder when it is
+// empty. Nothing is followed through a link: an old folder that is a link to another folder is
+// left as it is, a link inside is moved as a link. Returns what to tell the user, or empty
+// when there was no old folder, when the two are the same folder (then nothing is touched), or
+// when nothing was moved and nothing stayed:
+//   "Your files moved from <old> to <new> (<n> files)." when files moved, else
+//   "Nothing moved from <old> to <new>.", followed, when files stayed in the old folder, by
+//   " <n> stayed in the old folder (<why>); it can be deleted once you have checked it.",
+//   <why> naming the counts of those whose names the new folder already has, that could not
+//   be moved, that were copied (the originals kept) and that lie in its thumbnails folder; or
+//   "Nothing moved from <old> to <new>: the old folder is a link to <target>, and links are not
+//   followed; its files stay there." Never throws except on allocation failure: start-up calls
+//   it with nothing to catch an exception.
 std::string MigrateUserFolder(const std::filesystem::path& documentsFolder);
 
 }  // namespace grainforge::app

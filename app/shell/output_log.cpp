@@ -1,12 +1,11 @@
 #include "app/shell/output_log.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "app/document/log_text.h"
 #include "app/shell/log_line.h"
+#include "platform/file_system.h"
 
 namespace grainforge::app {
 
@@ -67,7 +66,7 @@ std::string OutputLogModel::FileBytes() const {
   std::string bytes;
   for (const OutputLogEntry& entry : entries_) {
     bytes += ToUtf8(entry.text);
-    bytes += "\r\n";
+    bytes += '\n';
   }
   return bytes;
 }
@@ -77,7 +76,7 @@ std::wstring OutputLogModel::JoinLines(const std::vector<std::size_t>& indices) 
   bool first = true;
   for (std::size_t index : indices) {
     if (index >= entries_.size()) continue;
-    if (!first) joined += L"\r\n";
+    if (!first) joined += L'\n';
     joined += entries_[index].text;
     first = false;
   }
@@ -115,16 +114,23 @@ std::wstring ErrnoText(int error) {
 }  // namespace
 
 bool WriteLogFile(const std::filesystem::path& path, const std::string& bytes, std::wstring& error) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    error = ErrnoText(errno);
+  // The user's file: a link is written through, as every save of a named file does.
+  constexpr platform::LinkHandling kLinks = platform::LinkHandling::WriteThrough;
+  const platform::SaveTargetCheck target = platform::CheckSaveTarget(path, kLinks);
+  if (target.kind == platform::SaveTargetKind::NotRegularFile) {
+    error = kLogTargetNotRegularFile;
     return false;
   }
-  const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const int writeError = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    error = ErrnoText(written ? errno : writeError);
+  if (target.kind == platform::SaveTargetKind::Unknown) {
+    error = ErrnoText(target.error);
+    return false;
+  }
+  // Written beside and renamed over the old log only once complete: a full disk leaves it whole.
+  platform::ReplacementOptions options;
+  options.links = kLinks;
+  const int failure = platform::ReplaceFileContents(path, bytes.data(), bytes.size(), options);
+  if (failure != 0) {
+    error = ErrnoText(failure);
     return false;
   }
   return true;

@@ -69,9 +69,10 @@ public:
   std::uint64_t Discarded() const { return discarded_; }
 
   std::wstring Caption() const;
-  // The saved log: every line in UTF-8 followed by CR LF, no byte-order mark.
+  // The saved log: every line in UTF-8 followed by a line feed (this system's line end), no
+  // byte-order mark.
   std::string FileBytes() const;
-  // The texts of the given entries joined by CR LF, for the clipboard.
+  // The texts of the given entries joined by line feeds, for the clipboard.
   std::wstring JoinLines(const std::vector<std::size_t>& indices) const;
 
 private:
@@ -88,7 +89,14 @@ std::size_t KeptTopIndex(std::size_t oldTop, std::size_t removed, std::size_t si
 // UTF-8 of a wide text; code units that are not Unicode scalar values become U+FFFD.
 std::string ToUtf8(std::wstring_view text);
 
-// Writes the bytes to `path`, creating or truncating it; on failure `error` holds the reason.
+// The reason given for a log target that is a folder, a named pipe or a device.
+inline constexpr const wchar_t* kLogTargetNotRegularFile =
+    L"it is not a regular file (it is a folder, a pipe or a device)";
+
+// Writes the bytes to `path` (a link followed) as every save does: into a new file beside it,
+// renamed over the old log only once complete, so a failed write leaves the old log as it was.
+// A folder, pipe or device at `path` is refused at once, never opened or waited on. On failure
+// `error` holds the reason.
 bool WriteLogFile(const std::filesystem::path& path, const std::string& bytes, std::wstring& error);
 
 }  // namespace grainforge::app

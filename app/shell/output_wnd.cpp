@@ -255,6 +255,7 @@ void COutputWnd::SaveOutputLog() {
   std::wstring error;
   if (WriteLogFile(*path, error)) return;
   const std::wstring message = L"The log could not be saved: " + error;
+  AppendOutputLine(message.c_str(), kLineWarning);
   if (reportError_) {
     reportError_(message);
   } else {

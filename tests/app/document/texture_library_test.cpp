@@ -42,7 +42,7 @@ nlohmann::json ReadJson(const fs::path& path)
 
 TEST(ScanTextureLibrary, ListsTheImagesOfACategoryByNameWithTheirOrigins)
 {
-    EXPECT_EQ(ImageExtensions(), (std::vector<std::string>{".png", ".jpg", ".jpeg", ".tif", ".tiff", ".bmp"}));
+    EXPECT_EQ(ImageExtensions(), (std::vector<std::string>{".png", ".jpg", ".jpeg", ".tif", ".tiff", ".bmp", ".gif"}));
     Library library;
     library.Put(library.program, "textures/Stone/b.jpg");
     library.Put(library.program, "textures/Stone/A.TIFF");

@@ -1,11 +1,13 @@
 #include "app/document/user_folders.h"
 
+#include "app/document/grey_bmp.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <optional>
 
 #include <stdlib.h>
@@ -280,18 +282,27 @@ TEST(ListLibraryEntries, TheDeletedIndexHidesOnlyTheFactoryFileItNames)
 
 // ---- Moving an older user folder ---------------------------------------------------------
 
+// A thumbnail as the program caches it: a grey square under a hash name.
+fs::path PutThumbnail(const fs::path& folder, const std::string& name = "0123456789abcdef.bmp")
+{
+    fs::create_directories(folder);
+    EXPECT_TRUE(WriteGreyBmp(folder / name, std::vector<std::uint8_t>(16, 200), 4));
+    return folder / name;
+}
+
 TEST(MigrateUserFolder, AFileAlreadyInTheNewFolderStaysInTheOldOne)
 {
     TempFolder documents;
     TwoRoots::Put(documents / "Grainforge", "procedural/Noise/Fine.gfpreset", "old fine");
     TwoRoots::Put(documents / "Grainforge", "procedural/Noise/Coarse.gfpreset", "old coarse");
     TwoRoots::Put(documents / "Tessary", "procedural/Noise/Fine.gfpreset", "new fine");
-    TwoRoots::Put(documents / "Grainforge", "thumbnails/0123.bmp");
+    PutThumbnail(documents / "Grainforge/thumbnails");
 
     const std::string message = MigrateUserFolder(documents.Path());
     EXPECT_EQ(message, "Your files moved from " + (documents / "Grainforge").string() + " to " +
                            (documents / "Tessary").string() +
-                           ". Some stayed in the old folder; it can be deleted once you have checked it.");
+                           " (1 file). 1 stayed in the old folder (1 whose name the new folder already has); it can "
+                           "be deleted once you have checked it.");
     EXPECT_EQ(test::ReadAllBytes(documents / "Tessary/procedural/Noise/Coarse.gfpreset").size(), 10u);
     EXPECT_EQ(test::ReadAllBytes(documents / "Tessary/procedural/Noise/Fine.gfpreset").size(), 8u);  // kept
     EXPECT_TRUE(fs::exists(documents / "Grainforge/procedural/Noise/Fine.gfpreset"));
@@ -304,14 +315,14 @@ TEST(MigrateUserFolder, SaysHowManyStayedWhenEveryNameIsTaken)
     TempFolder documents;
     TwoRoots::Put(documents / "Grainforge", "procedural/Noise/Fine.gfpreset", "old fine");
     TwoRoots::Put(documents / "Grainforge", "textures/Stone/rock.png", "old rock");
-    TwoRoots::Put(documents / "Grainforge", "thumbnails/0123.bmp");  // a cache: dropped, not counted
-    TwoRoots::Put(documents / "Tessary", "thumbnails/0123.bmp");
+    PutThumbnail(documents / "Grainforge/thumbnails");  // a cache: dropped, not counted
+    PutThumbnail(documents / "Tessary/thumbnails");
     TwoRoots::Put(documents / "Tessary", "procedural/Noise/Fine.gfpreset", "new fine");
     TwoRoots::Put(documents / "Tessary", "textures/Stone/rock.png", "new rock");
     const std::string expected = "Nothing moved from " + (documents / "Grainforge").string() + " to " +
                                  (documents / "Tessary").string() +
-                                 ": the new folder already has items of the same names, so 2 stayed in the old "
-                                 "folder; it can be deleted once you have checked it.";
+                                 ". 2 stayed in the old folder (2 whose names the new folder already has); it can be "
+                                 "deleted once you have checked it.";
     EXPECT_EQ(MigrateUserFolder(documents.Path()), expected);
     EXPECT_EQ(test::ReadAllBytes(documents / "Tessary/textures/Stone/rock.png").size(), 8u);
     EXPECT_TRUE(fs::exists(documents / "Grainforge/textures/Stone/rock.png"));
@@ -347,7 +358,7 @@ TEST(MigrateUserFolder, MovesEverythingOnceAndThenSaysNothing)
     TwoRoots::Put(documents / "Grainforge", "custom/images.json");
     fs::create_directory_symlink("/nonexistent", documents / "Grainforge/link");
     EXPECT_EQ(MigrateUserFolder(documents.Path()), "Your files moved from " + (documents / "Grainforge").string() +
-                                                       " to " + (documents / "Tessary").string() + ".");
+                                                       " to " + (documents / "Tessary").string() + " (3 files).");
     EXPECT_FALSE(fs::exists(documents / "Grainforge"));
     EXPECT_TRUE(fs::is_regular_file(documents / "Tessary/textures/Stone/rock.png"));
     EXPECT_TRUE(fs::is_symlink(documents / "Tessary/link"));
@@ -374,7 +385,7 @@ TEST(MigrateUserFolder, AnUnreadableFolderIsCountedNotThrown)
         GTEST_SKIP() << "could not drop root privileges, so the folder's permissions would not apply";
     EXPECT_EQ(*message, "Your files moved from " + (documents / "Grainforge").string() + " to " +
                             (documents / "Tessary").string() +
-                            ". Some stayed in the old folder (1 could not be moved); it can be deleted once you "
+                            " (1 file). 1 stayed in the old folder (1 could not be moved); it can be deleted once you "
                             "have checked it.");
     EXPECT_TRUE(fs::exists(documents / "Tessary/notes.txt"));
 }
@@ -401,6 +412,66 @@ TEST(MoveFolderContents, CopiesAcrossFileSystemsAndLeavesTheOriginal)
 
     const MoveCounts missing = MoveFolderContents(destination / "missing", destination / "other");
     EXPECT_EQ(std::tuple(missing.moved, missing.failed), std::tuple(0, 1));
+}
+
+// The move never reaches through a link, removes only the program's own thumbnails and says what
+// moved and what stayed. {old}, {new} and {outside} (a folder of the user's elsewhere) stand for
+// the folders in messages and lists; the entries listed present or absent are not followed.
+TEST(MigrateUserFolder, NeverFollowsALinkAndRemovesOnlyTheProgramsThumbnails)
+{
+    using Paths = std::vector<std::string>;
+    const struct {
+        std::function<void(const fs::path& old, const fs::path& young, const fs::path& outside)> setUp;
+        std::string message;
+        Paths present, absent;
+    } cases[] = {
+        {[](const fs::path& old, const fs::path&, const fs::path& outside) {
+             TwoRoots::Put(outside, "thumbnails/2024/img1.jpg");
+             PutThumbnail(outside / "thumbnails");
+             fs::create_directory_symlink(outside, old);
+         },
+         "Nothing moved from {old} to {new}: the old folder is a link to {outside}, and links are not followed; its "
+         "files stay there.",
+         {"{outside}/thumbnails/2024/img1.jpg", "{outside}/thumbnails/0123456789abcdef.bmp", "{old}"}, {"{new}"}},
+        {[](const fs::path& old, const fs::path& young, const fs::path& outside) {
+             TwoRoots::Put(old, "textures/a.png");
+             fs::create_directories(outside);
+             fs::create_directories(young);
+             fs::create_directory_symlink(outside, young / "textures");
+         },
+         "Nothing moved from {old} to {new}. 1 stayed in the old folder (1 whose name the new folder already has); "
+         "it can be deleted once you have checked it.",
+         {"{old}/textures/a.png"}, {"{outside}/a.png"}},
+        {[](const fs::path& old, const fs::path&, const fs::path& outside) {
+             TwoRoots::Put(old, "thumbnails/2024/img1.jpg");
+             TwoRoots::Put(old, "thumbnails/fedcba9876543210.bmp", "not a thumbnail");
+             fs::create_symlink(PutThumbnail(outside), old / "thumbnails/1111111111111111.bmp");
+             PutThumbnail(old / "thumbnails");
+         },
+         "Nothing moved from {old} to {new}. 3 stayed in the old folder (3 in its thumbnails folder that the program "
+         "did not make); it can be deleted once you have checked it.",
+         {"{old}/thumbnails/2024/img1.jpg", "{old}/thumbnails/fedcba9876543210.bmp",
+          "{old}/thumbnails/1111111111111111.bmp", "{outside}/0123456789abcdef.bmp"},
+         {"{old}/thumbnails/0123456789abcdef.bmp", "{new}/thumbnails"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        TempFolder root;
+        const fs::path old = root / "Documents/Grainforge", young = root / "Documents/Tessary";
+        fs::create_directories(root / "Documents");
+        c.setUp(old, young, root / "outside");
+        const auto named = [&](std::string text) {
+            for (const auto& [key, path] : {std::pair{"{old}", old}, {"{new}", young}, {"{outside}", root / "outside"}})
+                for (std::size_t at; (at = text.find(key)) != std::string::npos;)
+                    text.replace(at, std::string(key).size(), path.string());
+            return text;
+        };
+        EXPECT_EQ(MigrateUserFolder(root / "Documents"), named(c.message));
+        for (const std::string& path : c.present)
+            EXPECT_TRUE(fs::exists(fs::symlink_status(named(path)))) << path;
+        for (const std::string& path : c.absent)
+            EXPECT_FALSE(fs::exists(fs::symlink_status(named(path)))) << path;
+    }
 }
 
 }  // namespace

@@ -37,6 +37,7 @@
 #include "app/shell/startup_timer.h"
 #include "app/shell/view_placeholder.h"
 #include "engine/textures/procedural_registry.h"
+#include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wx/wx_test_pump.h"
 
@@ -76,8 +77,9 @@ std::string ShotPath(const std::string& name) {
 // The program, started in this process with HOME and XDG_CONFIG_HOME in a temporary folder.
 class Program {
 public:
-  // `homeName`: a folder of the temporary folder to be the home instead of the folder itself.
-  explicit Program(bool detailedLog, const std::string& homeName = {})
+  // `homeName`: a folder of the temporary folder to be the home instead of the folder itself;
+  // `logFile`: as --log-file names it.
+  explicit Program(bool detailedLog, const std::string& homeName = {}, const std::filesystem::path& logFile = {})
       : home_(homeName.empty() ? folder_.Path() : folder_.Path() / std::filesystem::path(homeName)) {
     setenv("HOME", home_.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
@@ -87,6 +89,7 @@ public:
     StartOptions options;
     options.showSplash = false;
     options.prompter = &prompter_;
+    options.logFile = logFile;
     core_ = std::make_unique<CApplicationCore>();
     started_ = core_->Start(options);
     if (started_) {
@@ -393,6 +396,35 @@ TEST(Program, DroppedFilesOpenThePartAndNameWhatWasLeftAlone) {
   EXPECT_TRUE(LogHas(program.Frame(), message));
   EXPECT_EQ(program.Frame().RightPane()->Dialog()->InfoText(), message);
   EXPECT_EQ(program.Frame().RightPane()->Dialog()->InfoKind(), 1);
+}
+
+// A named pipe, a folder or a device as the log's file, on every road that writes the log:
+// --log-file after start-up and at exit, and Save As. Each is refused at once, saying why, and left
+// as it was; a write that waits on the pipe (its open held the program at the end of start-up and
+// again at exit) ends in the test's timeout.
+TEST(Program, ALogFileThatIsNoRegularFileIsRefusedOnEveryRoadWithoutWaiting) {
+  grainforge::test::TempFolder folder;
+  for (const grainforge::test::NonRegularFile& target : grainforge::test::MakeNonRegularFiles(folder.Path(), "log")) {
+    SCOPED_TRACE(target.kind);
+    const std::filesystem::file_type before = std::filesystem::symlink_status(target.path).type();
+    {
+      Program program(false, {}, target.path);
+      ASSERT_TRUE(program.Started());
+      const std::wstring reason = kLogTargetNotRegularFile;
+      EXPECT_TRUE(PumpUntil([&] {
+        const std::wstring refused = L"The log could not be written to " + PathToDisplay(target.path) + L": " + reason;
+        return LogHas(program.Frame(), refused);
+      }));
+      COutputWnd& pane = *program.Frame().OutputPane();
+      pane.SetSavePathAsker(
+          [&](const std::wstring&, const std::wstring&) { return std::optional(target.path.wstring()); });
+      std::wstring reported;
+      pane.SetErrorReporter([&](const std::wstring& message) { reported = message; });
+      pane.SaveOutputLog();
+      EXPECT_EQ(reported, L"The log could not be saved: " + reason);
+    }
+    EXPECT_EQ(std::filesystem::symlink_status(target.path).type(), before);
+  }
 }
 
 // Names in any script and in bytes that are not UTF-8, as a person meets them: the profile

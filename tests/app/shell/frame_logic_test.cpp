@@ -1,13 +1,19 @@
 #include "app/shell/frame_logic.h"
 #include "app/shell/progress_percent.h"
 
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
+#include "app/document/grainforge_doc.h"
+#include "app/document/texture_library.h"
+#include "app/shell/prompter.h"
 #include "app/shell/shell_host.h"
 #include "app/shell/view_placeholder.h"
+#include "platform/image_file_types.h"
+#include "tests/support/temp_folder.h"
 
 namespace grainforge::app {
 namespace {
@@ -118,6 +124,37 @@ TEST(ClassifyDroppedFiles, TakesTheFirstPartAndImageAndNamesTheRest) {
     EXPECT_EQ(dropped.part, c.part);
     EXPECT_EQ(dropped.image, c.image);
     EXPECT_EQ(dropped.leftAlone, c.leftAlone);
+  }
+}
+
+// Every name of every format the decoders read, in either case, is an image on each road that
+// goes by names: a drop, the library's listing and the file dialog (GTK matches case-sensitively).
+TEST(ImageNames, EveryFormatTheDecodersReadIsAnImageOnEveryRoad) {
+  using platform::ImageContainer;
+  const std::pair<const char*, ImageContainer> cases[] = {  // a row for every container read
+      {".png", ImageContainer::Png},  {".jpg", ImageContainer::Jpeg}, {".JPEG", ImageContainer::Jpeg},
+      {".tif", ImageContainer::Tiff}, {".TIFF", ImageContainer::Tiff}, {".bmp", ImageContainer::Bmp},
+      {".gif", ImageContainer::Gif},  {".GIF", ImageContainer::Gif},  {".PNG", ImageContainer::Png},
+      {".JPG", ImageContainer::Jpeg}, {".jpeg", ImageContainer::Jpeg}, {".TIF", ImageContainer::Tiff},
+      {".tiff", ImageContainer::Tiff}, {".BMP", ImageContainer::Bmp}};
+  const auto types = platform::ImageFileTypes();
+  const std::vector<std::wstring> patterns =
+      ParseDialogFilter(MakeDialogWildcard(ParseDialogFilter(kTextureImageFilter))).front().patterns;
+  test::TempFolder folder;
+  const LibraryRoots roots{{folder / "program", false}, {folder / "user", true}};
+  for (const auto& [extension, container] : cases) {
+    SCOPED_TRACE(extension);
+    EXPECT_TRUE(std::any_of(types.begin(), types.end(),
+                            [read = container](const auto& type) { return type.container == read; }));
+    const std::filesystem::path file = folder / "user/textures/Stone" / (std::string("image") + extension);
+    std::filesystem::create_directories(file.parent_path());
+    test::WriteAllText(file, "x");
+    const std::vector<TextureLibraryItem> listed = ScanTextureLibrary(roots, "Stone");
+    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](const auto& item) { return item.path == file; }));
+    EXPECT_EQ(ClassifyDroppedFiles({file}).image, std::optional<std::filesystem::path>(file));
+    EXPECT_TRUE(std::any_of(patterns.begin(), patterns.end(), [&](const std::wstring& pattern) {
+      return fnmatch(std::string(pattern.begin(), pattern.end()).c_str(), file.filename().c_str(), 0) == 0;
+    }));
   }
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -9,6 +12,8 @@
 
 #include "app/shell/fixed_text_metrics.h"
 #include "app/shell/log_line.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
 
 namespace grainforge::app {
 namespace {
@@ -81,23 +86,23 @@ TEST(OutputLogModel, KeepsTheLast20000LinesAndCountsTheDiscardedInTheCaption) {
   EXPECT_EQ(model.Caption(), L"Output (6 older lines discarded)");
 }
 
-TEST(OutputLogModel, SavedFileIsUtf8WithCrLfAfterEveryLine) {
+TEST(OutputLogModel, SavedFileIsUtf8WithALineFeedAfterEveryLine) {
   OutputLogModel model;
   model.Insert(L"\u00E9", kLinePlain);
-  EXPECT_EQ(model.FileBytes(), std::string("\xC3\xA9\x0D\x0A"));
+  EXPECT_EQ(model.FileBytes(), std::string("\xC3\xA9\x0A"));
 
-  model.Insert(L"a\n\u20AC \U0001F600", kLinePlain);
-  EXPECT_EQ(model.FileBytes(), std::string("\xC3\xA9\r\na\r\n\xE2\x82\xAC \xF0\x9F\x98\x80\r\n"));
+  model.Insert(L"a\r\n\u20AC \U0001F600", kLinePlain);
+  EXPECT_EQ(model.FileBytes(), std::string("\xC3\xA9\na\n\xE2\x82\xAC \xF0\x9F\x98\x80\n"));
 
   EXPECT_EQ(OutputLogModel().FileBytes(), std::string());
   // A lone surrogate is not a character: it is saved as U+FFFD rather than as broken UTF-8.
   EXPECT_EQ(ToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), std::string("\xEF\xBF\xBD"));
 }
 
-TEST(OutputLogModel, CopiedLinesAreJoinedByCrLfWithoutATrailingOne) {
+TEST(OutputLogModel, CopiedLinesAreJoinedByLineFeedsWithoutATrailingOne) {
   OutputLogModel model;
-  model.Insert(L"one\ntwo\nthree\nfour", kLinePlain);
-  EXPECT_EQ(model.JoinLines({0, 2, 3}), L"one\r\nthree\r\nfour");
+  model.Insert(L"one\r\ntwo\nthree\nfour", kLinePlain);
+  EXPECT_EQ(model.JoinLines({0, 2, 3}), L"one\nthree\nfour");
   EXPECT_EQ(model.JoinLines({1}), L"two");
   EXPECT_EQ(model.JoinLines({}), L"");
   EXPECT_EQ(model.JoinLines({9, 1}), L"two");
@@ -108,13 +113,37 @@ TEST(WriteLogFile, WritesTheBytesOrSaysWhyNot) {
   std::filesystem::create_directories(folder);
   const std::filesystem::path path = folder / "Tessary log.txt";
   std::wstring error;
-  ASSERT_TRUE(WriteLogFile(path, "\xC3\xA9\r\n", error)) << std::string(error.begin(), error.end());
+  ASSERT_TRUE(WriteLogFile(path, "\xC3\xA9\n", error)) << std::string(error.begin(), error.end());
   std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "\xC3\xA9\r\n");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "\xC3\xA9\n");
 
   EXPECT_FALSE(WriteLogFile(folder / "missing" / "x.txt", "x", error));
   EXPECT_FALSE(error.empty());
   std::filesystem::remove_all(folder);
+}
+
+// A write cut short (a full disk; here a file-size limit) leaves the old log whole, named
+// directly or through a link, and no stray file beside it.
+TEST(WriteLogFile, AFailedWriteLeavesTheOldLogAsItWas) {
+  namespace fs = std::filesystem;
+  for (const bool throughLink : {false, true}) {
+    test::TempFolder folder;
+    fs::create_directories(folder / "logs");
+    test::WriteAllText(folder / "logs/log.txt", "old log\n");
+    const fs::path target = throughLink ? folder / "link.txt" : folder / "logs/log.txt";
+    if (throughLink) fs::create_symlink(folder / "logs/log.txt", target);
+    const std::string result = test::RunInChild([&] {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{100, 100};
+      std::wstring error;
+      return setrlimit(RLIMIT_FSIZE, &limit) != 0 ? "setrlimit failed"
+             : WriteLogFile(target, std::string(4096, 'n'), error) ? "written" : "failed";
+    });
+    EXPECT_EQ(result, "failed") << throughLink;
+    const std::vector<std::uint8_t> kept = test::ReadAllBytes(folder / "logs/log.txt");
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "old log\n") << throughLink;
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder / "logs"), fs::directory_iterator()), 1) << throughLink;
+  }
 }
 
 TEST(ScaleForDpi, RoundsHalvesAwayFromZero) {

@@ -203,7 +203,7 @@ TEST(OutputPaneX11, SelectedLinesFollowTheirTextWhenTheTopIsDiscarded) {
   EXPECT_EQ(pane.Model().Entry(selected[0]).text, L"n500");
 }
 
-TEST(OutputPaneX11, CopyJoinsTheSelectedLinesWithCrLf) {
+TEST(OutputPaneX11, CopyJoinsTheSelectedLinesWithLineFeeds) {
   OutputPaneFrame window;
   COutputWnd& pane = window.Pane();
   pane.AppendOutputLine(L"one\ntwo\nthree\nfour", kLinePlain);
@@ -216,10 +216,10 @@ TEST(OutputPaneX11, CopyJoinsTheSelectedLinesWithCrLf) {
   const bool got = wxTheClipboard->GetData(data);
   wxTheClipboard->Close();
   ASSERT_TRUE(got);
-  EXPECT_EQ(data.GetText().ToStdWstring(), L"one\r\ntwo\r\nfour");
+  EXPECT_EQ(data.GetText().ToStdWstring(), L"one\ntwo\nfour");
 }
 
-TEST(OutputPaneX11, SaveWritesUtf8CrLfOrReportsWhyNot) {
+TEST(OutputPaneX11, SaveWritesUtf8LineFeedsOrReportsWhyNot) {
   OutputPaneFrame window;
   COutputWnd& pane = window.Pane();
   pane.ClearOutput();
@@ -241,7 +241,7 @@ TEST(OutputPaneX11, SaveWritesUtf8CrLfOrReportsWhyNot) {
   EXPECT_EQ(askedName, L"Tessary log.txt");
   EXPECT_EQ(reported, L"");
   std::ifstream in(folder / "Tessary log.txt", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "\xC3\xA9\r\n");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "\xC3\xA9\n");
 
   // The next save starts in the folder of the last one; a failing one says why.
   pane.SetSavePathAsker([&](const std::wstring& initial, const std::wstring&) {

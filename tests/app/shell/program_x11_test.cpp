@@ -91,10 +91,10 @@ TEST(ProgramProcess, StartsLogsItsReportAndEndsCleanlyOnTerminate) {
   EXPECT_EQ(program.WaitForExit(60s), 0);
 
   const std::string text = ReadText(log);
-  EXPECT_EQ(text.rfind("Output log ready.\r\nTessary ready.\r\n", 0), 0u) << text;
+  EXPECT_EQ(text.rfind("Output log ready.\nTessary ready.\n", 0), 0u) << text;
   EXPECT_NE(text.find("missing.stl"), std::string::npos) << text;
   EXPECT_NE(text.find("Start-up (ms since the process was created, and the phase's own share):"), std::string::npos);
-  EXPECT_NE(text.find("  first idle: ready\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  first idle: ready\n"), std::string::npos) << text;
   // The profile keeps the switch and gains the recent-file list.
   const std::string profile = ReadText(folder.Path() / "config" / "Brookvane" / "Tessary.conf");
   EXPECT_NE(profile.find("Detailed=1"), std::string::npos) << profile;
