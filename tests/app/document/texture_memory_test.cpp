@@ -1,7 +1,7 @@
-// How many copies of a loaded texture the document holds at once: the image reader's, the
-// map's images, the undo history's and the pipeline's share their pixels, so a load, an undo
-// of it and a redo stay far below the nine copies they once took, and a side that takes new
-// pixels never changes what the others read.
+// How many copies of a loaded texture the document holds at once: the map's images, the undo
+// history's and the pipeline's copies share the pixels the image reader made, so a load holds
+// at most five copies of the map at its peak and an undo of it none more; and a side that takes
+// new pixels never changes what the others read.
 #include "tests/app/document/document_fixture.h"
 #include "tests/support/image_fixtures.h"
 #include "tests/support/temp_folder.h"
@@ -26,8 +26,7 @@ void* Allocate(std::size_t size) noexcept
 {
     void* p = std::malloc(size == 0 ? 1 : size);
     if (p != nullptr && g_recording.load(std::memory_order_relaxed)) {
-        const std::int64_t live =
-            g_live.fetch_add(static_cast<std::int64_t>(malloc_usable_size(p))) + static_cast<std::int64_t>(malloc_usable_size(p));
+        const std::int64_t live = g_live += static_cast<std::int64_t>(malloc_usable_size(p));
         for (std::int64_t peak = g_peak.load(); live > peak && !g_peak.compare_exchange_weak(peak, live);) {
         }
     }
@@ -37,7 +36,7 @@ void* Allocate(std::size_t size) noexcept
 void Release(void* p) noexcept
 {
     if (p != nullptr && g_recording.load(std::memory_order_relaxed))
-        g_live.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(p)));
+        g_live -= static_cast<std::int64_t>(malloc_usable_size(p));
     std::free(p);
 }
 }  // namespace
