@@ -99,6 +99,8 @@ bool CGrainforgeDoc::LoadHeightMap(const std::filesystem::path& path)
                 LogMessage("Normal map: not converted - " + normal.message + ".", kLogPlain);
             }
         }
+        // Three floats a pixel, needed no more: gone before the map's images are made.
+        image.normalRgb = std::vector<float>();
     }
 
     mesh::TextureSettings settings = heightMap.settings;

@@ -84,19 +84,35 @@ bool EditStateEquals(const EditState& a, const EditState& b)
            EditStateMasksEquals(a, b);
 }
 
+namespace {
+
+// Adds the bytes of the map's images whose pixels are not counted yet.
+void CountPixelImages(const mesh::HeightMap& map, std::unordered_set<const void*>& counted, std::uint64_t& bytes)
+{
+    for (const mesh::PixelImage* image : {&map.source, &map.seamless, &map.blurred})
+        if (image->Storage() != nullptr && counted.insert(image->Storage()).second)
+            bytes += image->size() * sizeof(float);
+}
+
+}  // namespace
+
 std::uint64_t HeightMapBytes(const mesh::HeightMap& map)
 {
-    return (map.source.size() + map.seamless.size() + map.blurred.size()) * sizeof(float);
+    std::unordered_set<const void*> counted;
+    std::uint64_t bytes = 0;
+    CountPixelImages(map, counted, bytes);
+    return bytes;
 }
 
 std::uint64_t HistoryHeightMapBytes(const std::vector<EditState>& undo,
     const std::vector<EditState>& redo, const EditState& base)
 {
-    std::unordered_set<const mesh::HeightMap*> counted;
+    std::unordered_set<const mesh::HeightMap*> maps;
+    std::unordered_set<const void*> counted;
     std::uint64_t bytes = 0;
     const auto count = [&](const EditState& state) {
-        if (state.heightMap && counted.insert(state.heightMap.get()).second)
-            bytes += HeightMapBytes(*state.heightMap);
+        if (state.heightMap && maps.insert(state.heightMap.get()).second)
+            CountPixelImages(*state.heightMap, counted, bytes);
     };
     count(base);
     for (const std::vector<EditState>* stack : {&undo, &redo})

@@ -62,18 +62,21 @@ struct EditState {
 // All four tests hold.
 [[nodiscard]] bool EditStateEquals(const EditState& a, const EditState& b);
 
-// How much history the document keeps. A procedural re-render can put three float images of
-// 4096 x 4096 (about 200 MB) into every step, so the pixels need a budget of their own.
+// How much history the document keeps. A procedural re-render can put a float image of
+// 4096 x 4096 (64 MB; three of them with a seamless step and a blur) into every step, so the
+// pixels need a budget of their own.
 struct EditHistoryLimits {
     std::size_t maximumSteps = 100;                     // per stack
     std::uint64_t maximumHeightMapBytes = 1ull << 30;   // every map the history holds, the base's too
 };
 
-// Bytes of the map's three pixel images.
+// Bytes of the map's pixel images; images that share their pixels count once.
 [[nodiscard]] std::uint64_t HeightMapBytes(const grainforge::mesh::HeightMap& map);
 
-// Bytes of the distinct maps the undo and redo stacks and the base hold, each shared map once.
-// The base's map counts too: it is a copy of its own, not the document's working map.
+// Bytes of the distinct pixel images the maps of the undo and redo stacks and the base hold:
+// a map shared by several steps, and pixels shared by several images or maps, count once. The
+// base's map counts too: the history keeps its pixels whatever the document's working map
+// takes next.
 [[nodiscard]] std::uint64_t HistoryHeightMapBytes(const std::vector<EditState>& undo,
     const std::vector<EditState>& redo, const EditState& base);
 

@@ -60,7 +60,9 @@ namespace grainforge::app {
 // Sizes 0, no pixels, no mid value; the settings and the name stay.
 void EmptyHeightMap(grainforge::mesh::HeightMap& map);
 
-// A full copy of the map, pixels by value, for the pipeline to own.
+// A copy of the map for the pipeline to own. Its pixels are shared with `map` (and with the
+// undo snapshots that share them) until either side takes new ones; shared pixels are never
+// written, so the pipeline's worker reads them while the document goes on editing its map.
 [[nodiscard]] grainforge::mesh::HeightMap CopyTextureRecord(const grainforge::mesh::HeightMap& map);
 
 // Wrap follows the tiling: clamp when the texture does not repeat, mirror for the "Mirror"

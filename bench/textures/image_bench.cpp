@@ -5,14 +5,12 @@
 #include "engine/textures/normal_map.h"
 #include "engine/textures/procedural_registry.h"
 
+#include "bench/bench_images.h"
+
 #include <benchmark/benchmark.h>
-#include <png.h>
 
 #include <cmath>
-#include <csetjmp>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -20,42 +18,9 @@
 namespace {
 
 using namespace grainforge::mesh;
+using grainforge::bench::WriteWavePng;
 
 constexpr int kPngSide = 4096;
-
-// Writes a 16-bit grey PNG whose heights are smooth waves with fine ripples: it compresses
-// about as well as a scanned or rendered height map.
-bool WriteWavePng(const std::filesystem::path& path, int side, int compression = 6)
-{
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    std::vector<png_byte> row(static_cast<std::size_t>(side) * 2);
-    bool ok = false;
-    if (setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, file);
-        png_set_compression_level(png, compression);
-        png_set_IHDR(png, info, side, side, 16, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(png, info);
-        for (int y = 0; y < side; ++y) {
-            for (int x = 0; x < side; ++x) {
-                const double h = 0.5 + 0.3 * std::sin(x * 0.01) * std::cos(y * 0.013) + 0.05 * std::sin((x + 3 * y) * 0.4);
-                const auto v = static_cast<std::uint16_t>(h * 65535.0);
-                row[2 * x] = static_cast<png_byte>(v >> 8);
-                row[2 * x + 1] = static_cast<png_byte>(v & 0xFF);
-            }
-            png_write_row(png, row.data());
-        }
-        png_write_end(png, nullptr);
-        ok = true;
-    }
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    return ok;
-}
 
 void BM_ReadHeightImagePng16(benchmark::State& state)
 {
@@ -78,24 +43,6 @@ void BM_ReadHeightImagePng16(benchmark::State& state)
 }
 BENCHMARK(BM_ReadHeightImagePng16)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// A "Vm...:" figure of /proc/self/status in MiB; 0 when it cannot be read.
-double StatusMebibytes(const char* key)
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(key, 0) == 0)
-            return std::stod(line.substr(std::string(key).size())) / 1024.0;  // the figure is in KiB
-    return 0.0;
-}
-
-// Starts the peak resident figure (VmHWM) afresh from the current one.
-bool ResetPeakResident()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    return static_cast<bool>(clear.flush());
-}
-
 // An 8192 x 8192 16-bit grey PNG, the largest height map accepted. "peak_MiB" is the process's
 // peak resident memory during the last load less what it held before it: the heights (256 MiB)
 // and what decoding needs beside them.
@@ -110,11 +57,10 @@ void BM_ReadHeightImageAtThePixelLimit(benchmark::State& state)
     double peak = 0.0;
     for (auto _ : state) {
         result = ImageLoadResult{};
-        const double before = StatusMebibytes("VmRSS:");
-        const bool reset = ResetPeakResident();
+        const grainforge::bench::PeakResident resident;
         result = ReadHeightImage(path, {});
         benchmark::DoNotOptimize(result.heights.data());
-        peak = reset ? StatusMebibytes("VmHWM:") - before : 0.0;
+        peak = resident.AddedMebibytes();
     }
     std::filesystem::remove(path);
     if (!result.ok)

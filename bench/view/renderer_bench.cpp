@@ -10,7 +10,9 @@
 #include "app/view/display_colours.h"
 #include "app/view/renderer/gl_renderer.h"
 #include "app/view/view_rules.h"
+#include "bench/bench_images.h"
 #include "bench/bench_meshes.h"
+#include "engine/textures/image_loading.h"
 #include "platform/gl/headless_gl_surface.h"
 
 #include <benchmark/benchmark.h>
@@ -198,5 +200,36 @@ void BM_ProcessedResultToFirstFrame(benchmark::State& state)
     state.counters["triangles"] = static_cast<double>(result.TriangleCount());
 }
 BENCHMARK(BM_ProcessedResultToFirstFrame)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+
+// The display's share of a texture at the pixel limit (8192 x 8192, 256 MiB of floats): what
+// uploading the document's map takes beside the map, as the two refreshes of a load upload it
+// twice. "copies" is the peak over the map's size.
+void BM_UploadHeightTextureAtThePixelLimit(benchmark::State& state)
+{
+    gl::GlRenderer* renderer = Renderer(state);
+    if (renderer == nullptr)
+        return;
+    const auto side = static_cast<std::size_t>(mesh::kMaxHeightMapSquareSide);
+    std::vector<float> pixels(side * side);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = 0.5f + 0.5f * std::sin(0.05f * static_cast<float>(i % side)) * std::cos(0.07f * static_cast<float>(i / side));
+    mesh::HeightMap map;
+    map.SetImage(static_cast<std::int32_t>(side), static_cast<std::int32_t>(side), std::move(pixels));
+    double peak = 0.0;
+    for (auto _ : state) {
+        const bench::PeakResident resident;
+        for (int upload = 0; upload < 2; ++upload)
+            if (!renderer->UploadHeightTexture(map)) {
+                state.SkipWithError("the driver refused the texture");
+                return;
+            }
+        glFinish();
+        peak = resident.AddedMebibytes();
+    }
+    const double mapMebibytes = static_cast<double>(side * side * sizeof(float)) / (1 << 20);
+    state.counters["peak_MiB"] = peak;
+    state.counters["copies"] = peak / mapMebibytes;
+}
+BENCHMARK(BM_UploadHeightTextureAtThePixelLimit)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 }  // namespace

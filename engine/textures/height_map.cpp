@@ -3,8 +3,10 @@
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -81,18 +83,26 @@ std::int64_t BoxRadius(float radius, std::int64_t length)
 
 // One box pass along every row: a running sum of the 2R + 1 pixels around each position,
 // dropping the pixel at i - R and taking the one at i + R + 1 as it moves on. The sum is kept
-// in double: in float its rounding errors pile up along a row of thousands of pixels.
-void BoxBlurRows(const std::vector<float>& in, std::vector<float>& out, std::size_t width, std::size_t height,
-                 std::int64_t radius, std::int32_t wrap)
+// in double: in float its rounding errors pile up along a row of thousands of pixels. `in`
+// may be `out`: each row is then read from a copy of its own, so the pass takes a row of
+// memory rather than an image.
+void BoxBlurRows(const float* in, float* out, std::size_t width, std::size_t height, std::int64_t radius,
+                 std::int32_t wrap)
 {
     const std::vector<std::size_t> table = WrapTable(static_cast<std::int64_t>(width), radius, wrap);
     const std::size_t window = static_cast<std::size_t>(2 * radius + 1);
     const double scale = 1.0 / static_cast<double>(window);
     const std::size_t rowsPerBlock = std::max<std::size_t>(1, kPixelsPerBlock / width);
+    const bool inPlace = in == out;
     ParallelForBlocks(height, rowsPerBlock, [&](std::size_t begin, std::size_t end) {
+        std::vector<float> line(inPlace ? width : 0);
         for (std::size_t y = begin; y < end; ++y) {
-            const float* row = in.data() + y * width;
-            float* target = out.data() + y * width;
+            const float* row = in + y * width;
+            if (inPlace) {
+                std::copy(row, row + width, line.begin());
+                row = line.data();
+            }
+            float* target = out + y * width;
             double sum = 0.0;
             for (std::size_t k = 0; k < window; ++k)
                 sum += row[table[k]];
@@ -106,25 +116,37 @@ void BoxBlurRows(const std::vector<float>& in, std::vector<float>& out, std::siz
 }
 
 // The same along every column; columns go in blocks, walked row by row for the cache, each
-// column keeping its own running sum so the arithmetic is the column-wise pass's.
-void BoxBlurColumns(const std::vector<float>& in, std::vector<float>& out, std::size_t width,
-                    std::size_t height, std::int64_t radius, std::int32_t wrap)
+// column keeping its own running sum so the arithmetic is the column-wise pass's. In place,
+// a block's columns are read from a copy of their own.
+void BoxBlurColumns(const float* in, float* out, std::size_t width, std::size_t height, std::int64_t radius,
+                    std::int32_t wrap)
 {
     const std::vector<std::size_t> table = WrapTable(static_cast<std::int64_t>(height), radius, wrap);
     const std::size_t window = static_cast<std::size_t>(2 * radius + 1);
     const double scale = 1.0 / static_cast<double>(window);
+    const bool inPlace = in == out;
     ParallelForBlocks(width, kColumnsPerBlock, [&](std::size_t begin, std::size_t end) {
         const std::size_t columns = end - begin;
+        const float* source = in + begin;
+        std::size_t stride = width;
+        std::vector<float> copy;
+        if (inPlace) {
+            copy.resize(columns * height);
+            for (std::size_t r = 0; r < height; ++r)
+                std::copy(in + r * width + begin, in + r * width + end, copy.begin() + static_cast<std::ptrdiff_t>(r * columns));
+            source = copy.data();
+            stride = columns;
+        }
         std::vector<double> sums(columns, 0.0);
         for (std::size_t k = 0; k < window; ++k) {
-            const float* row = in.data() + table[k] * width + begin;
+            const float* row = source + table[k] * stride;
             for (std::size_t c = 0; c < columns; ++c)
                 sums[c] += row[c];
         }
         for (std::size_t i = 0; i < height; ++i) {
-            const float* leaving = in.data() + table[i] * width + begin;
-            const float* entering = in.data() + table[i + window] * width + begin;
-            float* target = out.data() + i * width + begin;
+            const float* leaving = source + table[i] * stride;
+            const float* entering = source + table[i + window] * stride;
+            float* target = out + i * width + begin;
             for (std::size_t c = 0; c < columns; ++c) {
                 target[c] = static_cast<float>(sums[c] * scale);
                 sums[c] = sums[c] - leaving[c];
@@ -256,6 +278,33 @@ TileCoordinates TextureSettings::ToTile(float x, float y) const
     return PlacementToTile(placement, x, y);
 }
 
+// ---- Pixel images ------------------------------------------------------------------------
+
+PixelImage::PixelImage(std::vector<float> pixels)
+    : pixels_(pixels.empty() ? nullptr : std::make_shared<std::vector<float>>(std::move(pixels)))
+{
+}
+
+const std::vector<float>& PixelImage::Empty() noexcept
+{
+    static const std::vector<float> empty;
+    return empty;
+}
+
+std::vector<float>& PixelImage::Mutable()
+{
+    if (!pixels_) {
+        pixels_ = std::make_shared<std::vector<float>>();
+    } else if (pixels_.use_count() != 1) {
+        pixels_ = std::make_shared<std::vector<float>>(*pixels_);
+    } else {
+        // The last other owner may have let go on another thread: its reads come before the
+        // writes that follow.
+        std::atomic_thread_fence(std::memory_order_acquire);
+    }
+    return *pixels_;
+}
+
 // ---- Building the images -----------------------------------------------------------------
 
 namespace {
@@ -319,7 +368,16 @@ void HeightMap::ApplySeamless()
     const std::unique_ptr<seamless::Method> method = seamless::CreateSeamlessMethod(settings.seamlessMethod);
     if (method && method->ChangesImage()) {
         procedural::ParametersFromText(*method, settings.seamlessParameters);
-        seamless = method->Apply(source, sourceWidth, sourceHeight, width, height, &seamlessReport);
+        std::vector<float> result =
+            method->Apply(source.Values(), sourceWidth, sourceHeight, width, height, &seamlessReport);
+        // A method that leaves the pixels as they were ("Mirror" flips tiles only as they are
+        // sampled) shares the source's rather than keep a second copy of them.
+        const bool same = result.size() == source.size() &&
+                          std::memcmp(result.data(), source.data(), result.size() * sizeof(float)) == 0;
+        if (same)
+            seamless = source;
+        else
+            seamless = std::move(result);
         return;
     }
     seamless = source;
@@ -358,17 +416,27 @@ void HeightMap::Blur()
     const std::size_t rows = static_cast<std::size_t>(height);
     const std::int64_t boxX = BoxRadius(radiusX, width);
     const std::int64_t boxY = BoxRadius(radiusY, height);
-    std::vector<float> scratch(blurred.size());
+    // The first pass reads the seamless image and writes the blurred one; the later passes
+    // blur that in place, a line at a time, so the blur takes one image beside the seamless
+    // one. Until a pass ran, the blurred image stays the seamless one.
+    std::vector<float> result;
+    const auto pass = [&](bool alongRows, std::int64_t box) {
+        const float* in = result.empty() ? seamless.data() : result.data();
+        if (result.empty())
+            result.resize(seamless.size());
+        if (alongRows)
+            BoxBlurRows(in, result.data(), columns, rows, box, settings.wrap);
+        else
+            BoxBlurColumns(in, result.data(), columns, rows, box, settings.wrap);
+    };
     for (int round = 0; round < kBlurRounds; ++round) {
-        if (boxX > 0) {
-            BoxBlurRows(blurred, scratch, columns, rows, boxX, settings.wrap);
-            blurred.swap(scratch);
-        }
-        if (boxY > 0) {
-            BoxBlurColumns(blurred, scratch, columns, rows, boxY, settings.wrap);
-            blurred.swap(scratch);
-        }
+        if (boxX > 0)
+            pass(true, boxX);
+        if (boxY > 0)
+            pass(false, boxY);
     }
+    if (!result.empty())
+        blurred = std::move(result);
 }
 
 // ---- Levels and sampling -----------------------------------------------------------------
@@ -391,10 +459,11 @@ float HeightMap::LevelValue(float value) const
 
 float HeightMap::LevelledPercentile(float fraction) const
 {
-    std::vector<float> levelled(blurred.size());
-    ParallelForBlocks(blurred.size(), kPixelsPerBlock, [&](std::size_t begin, std::size_t end) {
+    const std::vector<float>& image = blurred.Values();
+    std::vector<float> levelled(image.size());
+    ParallelForBlocks(image.size(), kPixelsPerBlock, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i)
-            levelled[i] = LevelValue(blurred[i]);
+            levelled[i] = LevelValue(image[i]);
     });
     return PercentileOf(levelled, fraction);
 }
@@ -403,7 +472,8 @@ float HeightMap::SampleBilinearWrapped(float u, float v) const
 {
     const std::uint64_t count = static_cast<std::uint64_t>(std::max(width, 0)) *
                                 static_cast<std::uint64_t>(std::max(height, 0));
-    if (width < 1 || height < 1 || seamless.empty() || blurred.size() != count)
+    const std::vector<float>& image = blurred.Values();
+    if (width < 1 || height < 1 || seamless.empty() || image.size() != count)
         return 0.0f;
     const float x = static_cast<float>(width) * u - 0.5f;
     const float y = static_cast<float>(height) * v - 0.5f;
@@ -419,8 +489,8 @@ float HeightMap::SampleBilinearWrapped(float u, float v) const
     const std::size_t stride = static_cast<std::size_t>(width);
     const std::size_t r0 = static_cast<std::size_t>(WrapCoordinate(y0, height, wrap)) * stride;
     const std::size_t r1 = static_cast<std::size_t>(WrapCoordinate(static_cast<double>(y0) + 1.0, height, wrap)) * stride;
-    const float top = (1.0f - fx) * blurred[r0 + c0] + fx * blurred[r0 + c1];
-    const float bottom = (1.0f - fx) * blurred[r1 + c0] + fx * blurred[r1 + c1];
+    const float top = (1.0f - fx) * image[r0 + c0] + fx * image[r0 + c1];
+    const float bottom = (1.0f - fx) * image[r1 + c0] + fx * image[r1 + c1];
     return (1.0f - fy) * top + fy * bottom;
 }
 

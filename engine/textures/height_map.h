@@ -13,7 +13,9 @@
 #include "engine/mesh/json_settings.h"
 #include "engine/textures/seamless_method.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,48 @@ struct TextureSettings {
     TileCoordinates ToTile(float x, float y) const;
 };
 
+// The pixels of one float image, row by row. Copies share the pixels until one of them takes
+// new ones, so that copying a height map (an undo snapshot, the pipeline's copy) and an image
+// derived as it was given (no seamless step, no blur) take no pixel memory of their own. It
+// reads as a constant std::vector<float>. Shared pixels are never written: new pixels are put
+// in whole, and Mutable() takes a copy of its own first while they are shared, so a copy may
+// be read on another thread while this one changes.
+class PixelImage {
+public:
+    using value_type = float;
+    using size_type = std::size_t;
+    using const_iterator = std::vector<float>::const_iterator;
+    using iterator = const_iterator;
+
+    PixelImage() = default;
+    // Takes the pixels over without copying them.
+    PixelImage(std::vector<float> pixels);
+
+    [[nodiscard]] const std::vector<float>& Values() const noexcept { return pixels_ ? *pixels_ : Empty(); }
+    operator const std::vector<float>&() const noexcept { return Values(); }
+
+    [[nodiscard]] std::size_t size() const noexcept { return Values().size(); }
+    [[nodiscard]] bool empty() const noexcept { return Values().empty(); }
+    [[nodiscard]] const float* data() const noexcept { return Values().data(); }
+    [[nodiscard]] const_iterator begin() const noexcept { return Values().begin(); }
+    [[nodiscard]] const_iterator end() const noexcept { return Values().end(); }
+    const float& operator[](std::size_t i) const noexcept { return Values()[i]; }
+
+    void clear() noexcept { pixels_.reset(); }
+    // The pixels to change in place; shared ones are copied first.
+    [[nodiscard]] std::vector<float>& Mutable();
+    // The pixel memory, to tell images that share it (null when empty).
+    [[nodiscard]] const void* Storage() const noexcept { return empty() ? nullptr : pixels_.get(); }
+
+    friend bool operator==(const PixelImage& a, const PixelImage& b) { return a.Values() == b.Values(); }
+    friend bool operator==(const PixelImage& a, const std::vector<float>& b) { return a.Values() == b; }
+
+private:
+    static const std::vector<float>& Empty() noexcept;
+
+    std::shared_ptr<std::vector<float>> pixels_;
+};
+
 class HeightMap {
 public:
     // Installs a new source image (row by row, first row first) and rebuilds everything: the
@@ -102,9 +146,11 @@ public:
     std::int32_t height = 0;
     std::int32_t sourceWidth = 0;   // as given to SetImage
     std::int32_t sourceHeight = 0;
-    std::vector<float> source;
-    std::vector<float> seamless;    // width x height
-    std::vector<float> blurred;     // seamless after the blur; what sampling reads
+    // The three images share their pixels while they are equal: the seamless image is the
+    // source when no seamless step changes it, the blurred one the seamless one without a blur.
+    PixelImage source;
+    PixelImage seamless;            // width x height
+    PixelImage blurred;             // seamless after the blur; what sampling reads
     TextureSettings settings;
     seamless::SeamlessReport seamlessReport;  // what the last seamless step did
     float filterMillimetres = 0.0f; // blur radius the pipeline asks for to drop detail finer

@@ -23,12 +23,12 @@ namespace grainforge::mesh {
 inline constexpr std::int32_t kMaxImageSide = 16384;
 
 // The most pixels an image may have to be read: 8192 x 8192, checked from the header before
-// any pixel memory is taken. A height map holds three float images of its size (the source,
-// the seamless and the blurred one: 12 bytes a pixel, 768 MiB here), and the program keeps
-// three such maps at once (the document's, the pipeline's copy and the undo history's),
-// 2.3 GiB, beside a 256 MiB float texture on the graphics card and the meshes the pipeline
-// builds while it samples the map. At 16384 x 16384 the same copies would take 9 GiB of a
-// 24 GB machine before any mesh work, for detail finer than a printer can lay down on any
+// any pixel memory is taken. A float image of that size is 256 MiB. The document's map, its
+// undo history and the pipeline's copy share the loaded pixels, but a seamless step, a blur and
+// the pipeline's own blur each make an image of their own, and the history keeps the pixels of
+// earlier textures; beside them come a 256 MiB float texture on the graphics card and the
+// meshes the pipeline builds while it samples the map. At 16384 x 16384 every such image
+// would take 1 GiB of a 24 GB machine, for detail finer than a printer can lay down on any
 // tile a few centimetres wide.
 inline constexpr std::int32_t kMaxHeightMapSquareSide = 8192;
 inline constexpr std::uint64_t kMaxHeightMapPixels =

@@ -88,9 +88,9 @@ TEST(EditHistoryTest, HistoryIsBounded)
     EXPECT_EQ(doc.undoStack.size(), 100u);
     EXPECT_EQ(doc.undoStack.front().remesh.targetEdgeMillimetres, 0.01f * 30.0f);
 
-    // Every new texture is a map of 3 x 16 floats; a budget of four such maps keeps the base's
-    // and three steps'.
-    const std::uint64_t mapBytes = 3 * 16 * sizeof(float);
+    // Every new texture is a map of 16 floats (its three images share them: no seamless step,
+    // no blur); a budget of four such maps keeps the base's and three steps'.
+    const std::uint64_t mapBytes = 16 * sizeof(float);
     doc.historyLimits.maximumHeightMapBytes = 4 * mapBytes;
     for (int i = 0; i < 10; ++i)
         f.GiveTexture();
@@ -102,12 +102,12 @@ TEST(EditHistoryTest, HistoryIsBounded)
     EXPECT_TRUE(doc.IsHeightMapLoaded());
 }
 
-// The base holds a copy of the map of its own (the document edits its working map in place),
-// so it counts against the budget like a step's map; shared maps count once. A base map over
-// the budget on its own is kept, and only steps with other maps make way for it.
+// The base holds a map of its own (the document's working map goes on to other pixels), so it
+// counts against the budget like a step's map; shared maps count once. A base map over the
+// budget on its own is kept, and only steps with other maps make way for it.
 TEST(EditHistoryTest, HistoryBudgetCountsTheBasesCopyOfTheMap)
 {
-    const std::uint64_t mapBytes = 3 * 16 * sizeof(float);
+    const std::uint64_t mapBytes = 16 * sizeof(float);  // one image: see HistoryIsBounded
     const struct { const char* name; std::uint64_t budget; std::size_t maps; } cases[] = {
         {"two maps", 2 * mapBytes, 2},
         {"one map", mapBytes, 1},

@@ -76,7 +76,7 @@ TEST(HeightMap, ChangingOnlyLevelsRebuildsNothing)
     settings.seamlessMethod = "Histogram blend";
     map.ApplySettings(settings);
     // Marks in the derived images show whether a step ran again.
-    const auto mark = [&] { map.seamless[0] = -1.0f, map.blurred[0] = -2.0f; };
+    const auto mark = [&] { map.seamless.Mutable()[0] = -1.0f, map.blurred.Mutable()[0] = -2.0f; };
     mark();
     settings.blackLevel = 0.2f;
     settings.gamma = 2.0f;
