@@ -162,6 +162,67 @@ TEST(FindSelfIntersections, NeighboursCountOnlyWhereTheyMeetBeyondWhatTheyShare)
     }
 }
 
+// Two triangles in one plane sharing one corner, v: a flap folded flat through the corner must
+// be found like one folded across an edge; touching at v or along a ray from v is no fold. Each
+// pair is turned by exact rotations (cosine and sine from Pythagorean triples, the corners
+// scaled so that every turned coordinate stays an integer) and shifted up to 2^23 mm, where
+// the float grid is one millimetre: the points stay exactly coplanar, so the answer must hold
+// as typed and agree with testing every pair. Corners are rotated and the triangles listed in
+// either order.
+TEST(FindSelfIntersections, FlapsFoldedFlatThroughACornerAreFound)
+{
+    struct Case { const char* name; Vec3 b1, b2; bool meet; };
+    const Case cases[] = {
+        {"overlapping beyond the corner", {5, 3, 0}, {-2, 6, 0}, true},
+        {"lying inside the other", {2, 1, 0}, {1, 2, 0}, true},
+        {"one edge along the other's, folded over it", {9, 0, 0}, {3, 4, 0}, true},
+        {"both edges along the other's", {3, 0, 0}, {0, 9, 0}, true},
+        {"one edge along the other's, on the far side", {4, 0, 0}, {3, -4, 0}, false},
+        {"an edge on the same line, pointing away", {-4, 0, 0}, {-2, 3, 0}, false},
+        {"touching only at the corner", {-3, -1, 0}, {-1, -3, 0}, false},
+        {"opposite angles touching only at the corner", {-6, 0, 0}, {0, -6, 0}, false},
+        {"lifted off the plane", {4, 1, 1}, {1, 4, 1}, false},
+    };
+    struct Triple { std::int64_t c, s, h; };
+    constexpr Triple kTriples[] = {{3, 4, 5}, {5, 12, 13}, {8, 15, 17}, {-4, 3, 5}, {12, -5, 13}};
+    std::mt19937 random(29);
+    std::uniform_int_distribution<int> pick(0, 4), coin(0, 5);
+    std::uniform_int_distribution<std::int64_t> shift(-(std::int64_t{1} << 23), std::int64_t{1} << 23);
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const std::array<Vec3, 5> typed{Vec3{0, 0, 0}, Vec3{6, 0, 0}, Vec3{0, 6, 0}, test.b1, test.b2};
+        for (int trial = 0; trial < 40; ++trial) {
+            const Triple* turns[3] = {&kTriples[pick(random)], &kTriples[pick(random)], &kTriples[pick(random)]};
+            const std::int64_t scale = trial == 0 ? 1 : turns[0]->h * turns[1]->h * turns[2]->h;
+            const std::int64_t offset[3] = {shift(random), shift(random), shift(random)};
+            TriangleMesh mesh;
+            for (const Vec3& corner : typed) {
+                std::int64_t p[3] = {std::int64_t(corner.x) * scale, std::int64_t(corner.y) * scale, std::int64_t(corner.z) * scale};
+                for (int axis = 0; axis < 3 && trial != 0; ++axis) {
+                    const int i = (axis + 1) % 3, j = (axis + 2) % 3;
+                    const std::int64_t x = p[i], y = p[j];
+                    p[i] = (turns[axis]->c * x - turns[axis]->s * y) / turns[axis]->h;
+                    p[j] = (turns[axis]->s * x + turns[axis]->c * y) / turns[axis]->h;
+                }
+                for (int k = 0; k < 3 && trial != 0; ++k)
+                    p[k] += offset[k];
+                mesh.vertices.push_back({{float(p[0]), float(p[1]), float(p[2])}, {}});
+            }
+            const std::uint32_t triangles[2][3] = {{0, 1, 2}, {0, 3, 4}};
+            const bool swapped = coin(random) % 2 == 1;
+            for (int which = 0; which < 2; ++which) {
+                const int turn = coin(random) % 3;
+                for (int k = 0; k < 3; ++k)
+                    mesh.indices.push_back(triangles[swapped ? 1 - which : which][(k + turn) % 3]);
+            }
+            mesh.ComputeBounds();
+            const PairSet expected = test.meet ? PairSet{{0, 1}} : PairSet{};
+            ASSERT_EQ(Search(mesh), expected) << "trial " << trial;
+            ASSERT_EQ(BruteForcePairs(mesh), expected) << "trial " << trial;
+        }
+    }
+}
+
 // Meshes whose neighbours fold and cross: the search must find exactly what testing every pair
 // finds, neighbours through a vertex or an edge included. Clean closed meshes, flat faces and
 // a vertex of very high degree among them, must give nothing.
@@ -363,9 +424,9 @@ TEST(ExactCrossings, GridAndEveryPairAgreeUnderBothRules)
         crossings += crossing.size();
         meetingOnly += meeting.size() > crossing.size() ? meeting.size() - crossing.size() : 0;
     }
-    // The lattice gives both rules plenty to disagree on.
+    // The lattice gives both rules plenty to disagree on (coplanar pairs apart from folds).
     EXPECT_GT(crossings, 1000u);
-    EXPECT_GT(meetingOnly, 100u);
+    EXPECT_GT(meetingOnly, 50u);
 }
 
 }  // namespace
