@@ -126,6 +126,37 @@ TEST(ExportCheckWorkerTest, RepeatedTriangleIsNamedByTheReadBack) {
   EXPECT_FALSE(FormatCheckHeadline(report, run.Outcome().passed).ok);
 }
 
+// A part that holds no volume is never ready to save: lone triangles keep their holes open (a
+// fill would only be their backs), and a triangle saved with its back is a duplicate and a
+// closed body without volume. Each names its problem in the checklist and the headline.
+TEST(ExportCheckWorkerTest, SheetsAreNeverReadyToSave) {
+  struct Case {
+    const char* name;
+    std::vector<std::uint32_t> indices;
+    std::vector<const char*> problems;
+  };
+  const Case cases[] = {
+      {"two lone triangles", {0, 1, 2, 3, 4, 5}, {"  PROBLEM 6 open edges (watertight when zero)\r\n"}},
+      {"a triangle and its back",
+       {0, 1, 2, 0, 2, 1},
+       {"  PROBLEM 1 duplicate triangles\r\n", "  PROBLEM 1 closed bodies without volume (sheets, not solids)\r\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    mesh::TriangleMesh part;
+    for (const mesh::Vec3 p : {mesh::Vec3{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {5, 0, 0}, {7, 0, 0}, {5, 2, 0}})
+      part.vertices.push_back({p, {}});
+    part.indices = c.indices;
+    SyncRun run(part, ExportCheckOptions{}, DocumentChecklist());
+    const std::string& report = run.Outcome().report;
+    EXPECT_FALSE(run.Outcome().passed);
+    for (const char* problem : c.problems) EXPECT_EQ(Count(report, problem), 1u) << report;
+    const ExportHeadline headline = FormatCheckHeadline(report, run.Outcome().passed);
+    EXPECT_FALSE(headline.ok);
+    EXPECT_EQ(headline.text.rfind(L"Ready", 0), std::wstring::npos);
+  }
+}
+
 TEST(ExportCheckWorkerTest, CancelAndErrorsNeverReportSuccess) {
   {
     ExportCheckShared shared;
