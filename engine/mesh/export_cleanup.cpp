@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <numeric>
+#include <set>
 
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
@@ -519,15 +520,14 @@ void MarkFillsRepeatingTriangles(const TriangleMesh& mesh, std::vector<HoleFill>
             known.push_back(SortedCorners(c));
     }
     std::sort(known.begin(), known.end());
-    std::vector<Corners> filled;
+    std::set<Corners> filled;
     for (HoleFill& fill : fills) {
         for (std::size_t i = 0; i < fill.indices.size() && !fill.sheet; i += 3) {
             const Corners corners = SortedCorners(&fill.indices[i]);
-            fill.sheet = std::binary_search(known.begin(), known.end(), corners)
-                || std::find(filled.begin(), filled.end(), corners) != filled.end();
+            fill.sheet = std::binary_search(known.begin(), known.end(), corners) || filled.count(corners) != 0;
         }
         for (std::size_t i = 0; i < fill.indices.size() && !fill.sheet; i += 3)
-            filled.push_back(SortedCorners(&fill.indices[i]));
+            filled.insert(SortedCorners(&fill.indices[i]));
     }
 }
 
