@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/document/document_reports.h"
+#include "app/document/log_text.h"
 #include "engine/mesh/test_shapes.h"
 
 namespace grainforge::app {
@@ -127,33 +128,22 @@ TEST(ExportCheckWorkerTest, RepeatedTriangleIsNamedByTheReadBack) {
 }
 
 // A part that holds no volume is never ready to save: lone triangles keep their holes open (a
-// fill would only be their backs), and a triangle saved with its back is a duplicate and a
-// closed body without volume. Each names its problem in the checklist and the headline.
+// fill would be their backs), and a triangle saved with its back is a duplicate and a closed
+// body without volume. The checklist names each problem, and so does the headline.
 TEST(ExportCheckWorkerTest, SheetsAreNeverReadyToSave) {
-  struct Case {
-    const char* name;
-    std::vector<std::uint32_t> indices;
-    std::vector<const char*> problems;
+  const std::pair<std::vector<std::uint32_t>, const char*> cases[] = {
+      {{0, 1, 2, 3, 4, 5}, "6 open edges (watertight when zero)."},
+      {{0, 1, 2, 0, 2, 1}, "1 duplicate triangles; 1 closed bodies without volume (sheets, not solids)."},
   };
-  const Case cases[] = {
-      {"two lone triangles", {0, 1, 2, 3, 4, 5}, {"  PROBLEM 6 open edges (watertight when zero)\r\n"}},
-      {"a triangle and its back",
-       {0, 1, 2, 0, 2, 1},
-       {"  PROBLEM 1 duplicate triangles\r\n", "  PROBLEM 1 closed bodies without volume (sheets, not solids)\r\n"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [indices, problems] : cases) {
     mesh::TriangleMesh part;
     for (const mesh::Vec3 p : {mesh::Vec3{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {5, 0, 0}, {7, 0, 0}, {5, 2, 0}})
       part.vertices.push_back({p, {}});
-    part.indices = c.indices;
+    part.indices = indices;
     SyncRun run(part, ExportCheckOptions{}, DocumentChecklist());
-    const std::string& report = run.Outcome().report;
-    EXPECT_FALSE(run.Outcome().passed);
-    for (const char* problem : c.problems) EXPECT_EQ(Count(report, problem), 1u) << report;
-    const ExportHeadline headline = FormatCheckHeadline(report, run.Outcome().passed);
-    EXPECT_FALSE(headline.ok);
-    EXPECT_EQ(headline.text.rfind(L"Ready", 0), std::wstring::npos);
+    const ExportHeadline headline = FormatCheckHeadline(run.Outcome().report, run.Outcome().passed);
+    EXPECT_FALSE(run.Outcome().passed || headline.ok);
+    EXPECT_TRUE(headline.text.ends_with(Utf8ToWide(std::string(" found: ") + problems))) << run.Outcome().report;
   }
 }
 

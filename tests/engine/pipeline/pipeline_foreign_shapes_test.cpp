@@ -394,9 +394,8 @@ const Row kRows[] = {
     {"sphere of 200k triangles, vertex", Sphere200k, 0.5f, kVertex, Expect::processed, nullptr, true},
 };
 
-// A sheet of no volume (two triangles, open), refused with its reason, and a box whose top has
-// a vertex pushed sideways in its plane, so that flaps lie folded flat over their neighbours
-// through a corner and across an edge.
+// A sheet of no volume, refused with its reason, and a box whose top has a vertex pushed across
+// its neighbours, so that flaps lie folded flat through corners and across edges.
 TriangleMesh TwoTriangleSheet() { return test::MeshOf({{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}}, {0, 1, 2, 0, 2, 3}); }
 TriangleMesh CornerFold()
 {
