@@ -1,7 +1,7 @@
 // Checks a mesh for everything that stops a part from being displaced and printed cleanly:
 // open and non-manifold edges, windings that disagree, a surface without a consistent inside,
-// inside-out parts, duplicate, degenerate, sliver and self-intersecting triangles and
-// unreferenced vertices. The report carries counts, flags, per-triangle lists and geometry for
+// inside-out parts, closed bodies that enclose no volume (sheets), duplicate, degenerate, sliver
+// and self-intersecting triangles and unreferenced vertices. The report carries counts, flags, per-triangle lists and geometry for
 // display, a list of problems in plain English with an explanation each, and a verdict.
 //
 // Validation changes nothing and keeps no state; it runs on the calling thread, apart from the
