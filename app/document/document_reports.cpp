@@ -68,10 +68,16 @@ void AppendValidationLines(const grainforge::mesh::TriangleMesh& mesh, std::stri
     const std::uint64_t nonManifold = report.edgeCounts.nonManifold;
     const std::uint64_t noArea = report.degenerateTriangleCount;
     const std::uint64_t reversed = report.reversedTriangles.size();
+    // A triangle twice over, or a sheet closed onto itself, holds nothing a slicer can fill:
+    // the same counts that make the validation's verdict less than good.
+    const std::uint64_t duplicates = report.duplicateTriangleCount;
+    const std::uint64_t sheets = report.bodiesWithoutVolume;
     AppendCheckLine(text, allPassed, open == 0, Thousands(open) + " open edges (watertight when zero)");
     AppendCheckLine(text, allPassed, nonManifold == 0, Thousands(nonManifold) + " non-manifold edges");
     AppendCheckLine(text, allPassed, noArea == 0, Thousands(noArea) + " triangles with no area");
     AppendCheckLine(text, allPassed, reversed == 0, Thousands(reversed) + " triangles wound the wrong way");
+    AppendCheckLine(text, allPassed, duplicates == 0, Thousands(duplicates) + " duplicate triangles");
+    AppendCheckLine(text, allPassed, sheets == 0, Thousands(sheets) + " closed bodies without volume (sheets, not solids)");
     AppendCheckLine(text, allPassed, !report.insideOut, "the body is the right way out");
 }
 

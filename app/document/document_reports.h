@@ -66,10 +66,11 @@ inline constexpr float kLargestReliefShare = 0.083333336f;
 void AppendCheckLine(std::string& text, bool& allPassed, bool passed, const std::string& line);
 
 // The checklist of the mesh about to be written, with the base fields copied when the export
-// was prepared: watertight, manifold, no empty or reversed triangles, right way out, nothing
-// passing through itself, nothing below the base plane, nothing needing support. Fills `text`
-// and gives true when every check line passed. Reads only its arguments; an allocation
-// failure ends the list with a failed line instead of escaping.
+// was prepared: watertight, manifold, no empty, reversed or duplicate triangles, no closed body
+// without volume (BodyVolume), right way out, nothing passing through itself, nothing below the
+// base plane, nothing needing support. Fills `text` and gives true when every check line
+// passed. Reads only its arguments; an allocation failure ends the list with a failed line
+// instead of escaping.
 bool BeforeSavingReport(const grainforge::mesh::TriangleMesh& mesh, const grainforge::mesh::BaseProtection& base,
     std::string& text);
 

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <utility>
 
 namespace grainforge::mesh {
 namespace {
@@ -215,9 +216,46 @@ namespace detail {
 bool CornerSharingTrianglesCrossExactly(Vec3 apex, Vec3 a1, Vec3 a2, Vec3 b1, Vec3 b2)
 {
     const Point3 v = ToPoint(apex), p1 = ToPoint(a1), p2 = ToPoint(a2), q1 = ToPoint(b1), q2 = ToPoint(b2);
+    // Both far corners of the second in the first's plane: one plane (or a first without area,
+    // which the coplanar test refuses).
+    if (Orient3d(v, p1, p2, q1) == 0 && Orient3d(v, p1, p2, q2) == 0)
+        return CoplanarTrianglesOverlapAtCorner(apex, a1, a2, b1, b2);
     // The collinearity test runs only on a yes: it is rare.
     return (SegmentCrossesTriangle(p1, p2, v, q1, q2) && !AreCollinear(v, p1, p2))
         || (SegmentCrossesTriangle(q1, q2, v, p1, p2) && !AreCollinear(v, q1, q2));
+}
+
+bool CoplanarTrianglesOverlapAtCorner(Vec3 apex, Vec3 a1, Vec3 a2, Vec3 b1, Vec3 b2)
+{
+    const Point3 v = ToPoint(apex);
+    Point3 p1 = ToPoint(a1), p2 = ToPoint(a2), q1 = ToPoint(b1), q2 = ToPoint(b2);
+    // In a plane of axes where the first has area the projection maps the common plane one to
+    // one, so turns there are turns in the plane itself.
+    for (const auto& axes : kAxisPairs) {
+        const auto turn = [&axes, &v](const Point3& x, const Point3& y) {
+            return Orient2dOnAxes(v, x, y, axes[0], axes[1]);
+        };
+        const int turnA = turn(p1, p2);
+        if (turnA == 0)
+            continue;
+        const int turnB = turn(q1, q2);
+        if (turnB == 0)
+            return false;
+        // Each angle at the apex runs counter-clockwise from its first ray to its second, and
+        // is under half a turn.
+        if (turnA < 0)
+            std::swap(p1, p2);
+        if (turnB < 0)
+            std::swap(q1, q2);
+        // Two such angles overlap exactly when the later of their first rays lies strictly
+        // inside the other angle, or both start on one ray.
+        if (turn(p1, q1) > 0 && turn(q1, p2) > 0)
+            return true;
+        if (turn(q1, p1) > 0 && turn(p1, q2) > 0)
+            return true;
+        return turn(p1, q1) == 0 && turn(p2, q1) == turn(p2, p1);
+    }
+    return false;
 }
 
 bool EdgeSharingTrianglesOverlapExactly(Vec3 a, Vec3 b, Vec3 c, Vec3 d)

@@ -41,9 +41,11 @@ bool AreCollinear(const Point3& a, const Point3& b, const Point3& c);
 
 // Whether two triangles that share the corner `apex` meet anywhere else: the edge opposite the
 // apex in one of them (a1-a2 of the first, b1-b2 of the second) passes through or touches the
-// other triangle. Coplanar pairs never count (as in TrianglesIntersect), nor does a triangle
-// without area, whose opposite edge may run through the apex itself. Inline below: the
-// self-intersection search asks it of every pair of neighbours.
+// other triangle, or, when both lie in one plane, they overlap in an area beyond the apex (a
+// flap folded flat through the corner, as EdgeSharingTrianglesOverlap finds it through an
+// edge). Coplanar triangles that touch only at the apex or along a ray from it do not count,
+// nor does a triangle without area, whose opposite edge may run through the apex itself.
+// Inline below: the self-intersection search asks it of every pair of neighbours.
 inline bool CornerSharingTrianglesCross(Vec3 apex, Vec3 a1, Vec3 a2, Vec3 b1, Vec3 b2);
 
 // Whether the triangles a-b-c and a-b-d, which share the edge a-b, fold onto each other: they
@@ -107,6 +109,9 @@ inline bool ShareAnAxisPlane(Vec3 a, Vec3 b, Vec3 c, Vec3 d, Vec3 e)
 }
 
 bool CornerSharingTrianglesCrossExactly(Vec3 apex, Vec3 a1, Vec3 a2, Vec3 b1, Vec3 b2);
+// The coplanar half of CornerSharingTrianglesCrossExactly, for five points known to lie in one
+// plane: the two triangles' angles at the apex overlap.
+bool CoplanarTrianglesOverlapAtCorner(Vec3 apex, Vec3 a1, Vec3 a2, Vec3 b1, Vec3 b2);
 bool EdgeSharingTrianglesOverlapExactly(Vec3 a, Vec3 b, Vec3 c, Vec3 d);
 // The second half of EdgeSharingTrianglesOverlapExactly, for four points known to be coplanar.
 bool CoplanarTrianglesFoldOnEdge(Vec3 a, Vec3 b, Vec3 c, Vec3 d);
@@ -120,9 +125,10 @@ inline bool CornerSharingTrianglesCross(Vec3 apex, Vec3 a1, Vec3 a2, Vec3 b1, Ve
     // floating point.
     if (detail::PlaneFilter(apex, a1, a2).SurelyOnOneSide(b1, b2) || detail::PlaneFilter(apex, b1, b2).SurelyOnOneSide(a1, a2))
         return false;
-    // Coplanar pairs never count.
+    // Flat faces of most parts lie in a plane of one axis: no orientation in space is needed to
+    // know that the five points are coplanar.
     if (detail::ShareAnAxisPlane(apex, a1, a2, b1, b2))
-        return false;
+        return detail::CoplanarTrianglesOverlapAtCorner(apex, a1, a2, b1, b2);
     return detail::CornerSharingTrianglesCrossExactly(apex, a1, a2, b1, b2);
 }
 

@@ -6,12 +6,18 @@
 #include <charconv>
 #include <cmath>
 #include <numeric>
+#include <set>
 
+#include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 
 namespace grainforge::mesh {
 namespace {
+
+// FindBoundaryLoops, also giving the number of boundary edges that start at each vertex.
+std::vector<BoundaryLoop> TraceBoundaryLoops(const TriangleMesh& mesh, std::uint64_t& notSimpleLoops,
+                                             std::vector<std::uint32_t>& outCount);
 
 float Distance(Vec3 a, Vec3 b)
 {
@@ -482,17 +488,131 @@ std::uint64_t CountCollapsedLeft(const TriangleMesh& mesh, float t)
     return left.load();
 }
 
-// Fills every hole that is small or narrow enough; the filling triangles continue the
-// triangle beside their hole in the face map.
+using Corners = std::array<std::uint32_t, 3>;
+
+Corners SortedCorners(const std::uint32_t* c)
+{
+    Corners sorted{c[0], c[1], c[2]};
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
+}
+
+// The filling triangles of one hole, kept apart from the mesh until the hole is judged.
+struct HoleFill {
+    std::vector<std::uint32_t> indices;
+    std::uint32_t body = 0;  // the union-find root of the loop's vertices
+    bool sheet = false;      // filling would lay a sheet onto itself
+};
+
+// Fills that name the three corners of a triangle already there (or of an earlier fill) in
+// either winding: the hole is the border of a sheet, and its fill would repeat or back it.
+void MarkFillsRepeatingTriangles(const TriangleMesh& mesh, std::vector<HoleFill>& fills)
+{
+    std::vector<std::uint8_t> onHole(mesh.vertices.size(), 0);
+    for (const HoleFill& fill : fills)
+        for (const std::uint32_t v : fill.indices)
+            onHole[v] = 1;
+    // Only triangles on hole vertices can share all three corners with a fill.
+    std::vector<Corners> known;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        const std::uint32_t* c = &mesh.indices[3 * t];
+        if (onHole[c[0]] != 0 && onHole[c[1]] != 0 && onHole[c[2]] != 0)
+            known.push_back(SortedCorners(c));
+    }
+    std::sort(known.begin(), known.end());
+    std::set<Corners> filled;
+    for (HoleFill& fill : fills) {
+        for (std::size_t i = 0; i < fill.indices.size() && !fill.sheet; i += 3) {
+            const Corners corners = SortedCorners(&fill.indices[i]);
+            fill.sheet = std::binary_search(known.begin(), known.end(), corners) || filled.count(corners) != 0;
+        }
+        for (std::size_t i = 0; i < fill.indices.size() && !fill.sheet; i += 3)
+            filled.insert(SortedCorners(&fill.indices[i]));
+    }
+}
+
+// Bodies (by shared vertices) that the fills close: every boundary edge of theirs lies on a
+// filled hole. Such a body that then encloses no volume is a sheet, and none of its fills is
+// kept.
+void MarkFillsClosingSheets(const TriangleMesh& mesh, const std::vector<BoundaryLoop>& loops,
+                            const std::vector<std::uint32_t>& outCount, std::vector<HoleFill>& fills)
+{
+    std::vector<std::uint32_t> parent(mesh.vertices.size());
+    std::iota(parent.begin(), parent.end(), 0u);
+    const auto root = [&parent](std::uint32_t v) {
+        while (parent[v] != v)
+            v = parent[v] = parent[parent[v]];
+        return v;
+    };
+    for (std::size_t i = 0; i < mesh.indices.size(); i += 3)
+        for (int k = 1; k < 3; ++k)
+            parent[root(mesh.indices[i + k])] = root(mesh.indices[i]);
+    // Per body: its boundary edges, less those of the holes to be filled.
+    std::vector<std::int64_t> openEdges(mesh.vertices.size(), 0);
+    for (std::uint32_t v = 0; v < outCount.size(); ++v)
+        openEdges[root(v)] += outCount[v];
+    for (std::size_t h = 0; h < loops.size(); ++h) {
+        fills[h].body = root(loops[h].vertices[0]);
+        if (!fills[h].indices.empty() && !fills[h].sheet)
+            openEdges[fills[h].body] -= static_cast<std::int64_t>(loops[h].vertices.size());
+    }
+    // The measure of each closing body, by its root.
+    constexpr std::uint32_t kOpen = 0xFFFFFFFFu;
+    std::vector<std::uint32_t> closing(mesh.vertices.size(), kOpen);
+    std::vector<BodyVolume> volumes;
+    for (const HoleFill& fill : fills) {
+        if (!fill.indices.empty() && !fill.sheet && openEdges[fill.body] == 0 && closing[fill.body] == kOpen) {
+            closing[fill.body] = static_cast<std::uint32_t>(volumes.size());
+            volumes.emplace_back();
+        }
+    }
+    if (volumes.empty())
+        return;
+    const auto add = [&](std::uint32_t body, const std::uint32_t* c) {
+        volumes[body].Add(mesh.vertices[c[0]].position, mesh.vertices[c[1]].position, mesh.vertices[c[2]].position);
+    };
+    for (std::size_t i = 0; i < mesh.indices.size(); i += 3)
+        if (const std::uint32_t body = closing[root(mesh.indices[i])]; body != kOpen)
+            add(body, &mesh.indices[i]);
+    for (const HoleFill& fill : fills)
+        for (std::size_t i = 0; closing[fill.body] != kOpen && !fill.sheet && i < fill.indices.size(); i += 3)
+            add(closing[fill.body], &fill.indices[i]);
+    for (HoleFill& fill : fills)
+        fill.sheet = fill.sheet || (closing[fill.body] != kOpen && volumes[closing[fill.body]].IsSheet());
+}
+
+// Fills every hole that is small or narrow enough, unless filling would only lay a sheet onto
+// itself; the filling triangles continue the triangle beside their hole in the face map.
 void FillSmallHoles(TriangleMesh& mesh, const ExportCleanupOptions& options, ExportCleanupReport& report)
 {
     std::uint64_t notSimple = 0;
-    const std::vector<BoundaryLoop> loops = FindBoundaryLoops(mesh, notSimple);
+    std::vector<std::uint32_t> outCount;
+    const std::vector<BoundaryLoop> loops = TraceBoundaryLoops(mesh, notSimple, outCount);
     report.holesLeftOpen += notSimple;
-    for (const BoundaryLoop& loop : loops) {
-        if (loop.size <= options.maximumHoleMillimetres || loop.width <= options.maximumSlitWidthMillimetres) {
+    std::vector<HoleFill> fills(loops.size());
+    bool anyFill = false;
+    const std::size_t kept = mesh.indices.size();
+    for (std::size_t h = 0; h < loops.size(); ++h) {
+        if (loops[h].size <= options.maximumHoleMillimetres || loops[h].width <= options.maximumSlitWidthMillimetres) {
+            (void)FillHoleLoop(mesh, loops[h]);
+            fills[h].indices.assign(mesh.indices.begin() + static_cast<std::ptrdiff_t>(kept), mesh.indices.end());
+            mesh.indices.resize(kept);
+            anyFill = anyFill || !fills[h].indices.empty();
+        }
+    }
+    if (anyFill) {
+        MarkFillsRepeatingTriangles(mesh, fills);
+        MarkFillsClosingSheets(mesh, loops, outCount, fills);
+    }
+    for (std::size_t h = 0; h < loops.size(); ++h) {
+        const BoundaryLoop& loop = loops[h];
+        if (fills[h].sheet) {
+            ++report.holesLeftOpen;
+            ++report.sheetHolesLeftOpen;
+        } else if (!fills[h].indices.empty()) {
             const std::uint32_t beside = report.faceMap[loop.triangle];
-            const std::uint64_t added = FillHoleLoop(mesh, loop);
+            const std::uint64_t added = fills[h].indices.size() / 3;
+            mesh.indices.insert(mesh.indices.end(), fills[h].indices.begin(), fills[h].indices.end());
             report.faceMap.insert(report.faceMap.end(), added, beside);
             ++report.holesFilled;
             report.trianglesAdded += added;
@@ -551,13 +671,25 @@ std::string FormatExportCleanupReport(const ExportCleanupReport& r)
     if (r.holesFilled > 0)
         text += "; filled " + std::to_string(r.holesFilled) + " hole(s) with " + std::to_string(r.trianglesAdded) +
                 " triangles (largest " + FormatMillimetres2(r.largestFilledHoleMillimetres) + " mm across)";
-    if (r.holesLeftOpen > 0)
-        text += "; left " + std::to_string(r.holesLeftOpen) + " hole(s) open (largest " +
+    if (r.holesLeftOpen > r.sheetHolesLeftOpen)
+        text += "; left " + std::to_string(r.holesLeftOpen - r.sheetHolesLeftOpen) + " hole(s) open (largest " +
                 FormatMillimetres2(r.largestOpenHoleMillimetres) + " mm across; too large to close by guessing)";
+    if (r.sheetHolesLeftOpen > 0)
+        text += "; left " + std::to_string(r.sheetHolesLeftOpen) +
+                " hole(s) open round a sheet (closing them would lay it onto itself, enclosing nothing)";
     return text;
 }
 
 std::vector<BoundaryLoop> FindBoundaryLoops(const TriangleMesh& mesh, std::uint64_t& notSimpleLoops)
+{
+    std::vector<std::uint32_t> outCount;
+    return TraceBoundaryLoops(mesh, notSimpleLoops, outCount);
+}
+
+namespace {
+
+std::vector<BoundaryLoop> TraceBoundaryLoops(const TriangleMesh& mesh, std::uint64_t& notSimpleLoops,
+                                             std::vector<std::uint32_t>& outCount)
 {
     std::vector<BoundaryLoop> loops;
     if (!mesh.IsConsistent() || mesh.indices.size() > 0xFFFFFFFFull)
@@ -576,7 +708,7 @@ std::vector<BoundaryLoop> FindBoundaryLoops(const TriangleMesh& mesh, std::uint6
 
     constexpr std::uint32_t kNone = 0xFFFFFFFFu;
     const std::size_t vertexCount = mesh.vertices.size();
-    std::vector<std::uint32_t> outCount(vertexCount, 0);
+    outCount.assign(vertexCount, 0);
     std::vector<std::uint32_t> target(vertexCount, kNone);
     std::vector<std::uint32_t> edgeTriangle(vertexCount, kNone);
     for (std::size_t i = 0; i < cornerCount;) {
@@ -646,6 +778,8 @@ std::vector<BoundaryLoop> FindBoundaryLoops(const TriangleMesh& mesh, std::uint6
     }
     return loops;
 }
+
+}  // namespace
 
 std::uint64_t FillHoleLoop(TriangleMesh& mesh, const BoundaryLoop& loop)
 {

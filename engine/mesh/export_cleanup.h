@@ -1,6 +1,8 @@
 // Export cleanup: collapses the shortest edge of each collapsed triangle (zero area, or an edge
 // no longer than a small tolerance) where the link condition allows, drops the triangles the
-// collapses emptied and fills holes that are small or narrow. The report's vertex and face maps
+// collapses emptied and fills holes that are small or narrow, but never closes a sheet onto
+// itself (a part of no thickness stays open, and says so, rather than turn into a file that
+// holds nothing). The report's vertex and face maps
 // carry per-vertex and per-face data (texture weights, face selection) onto the cleaned mesh.
 #pragma once
 
@@ -27,7 +29,10 @@ struct ExportCleanupReport {
     std::uint64_t holesFilled = 0;
     std::uint64_t trianglesAdded = 0;
     float largestFilledHoleMillimetres = 0.0f;
-    std::uint64_t holesLeftOpen = 0;  // too large and too wide, or not a simple loop
+    std::uint64_t holesLeftOpen = 0;  // too large and too wide, or not a simple loop, or round a sheet
+    // Of those, holes whose filling would only lay a sheet onto itself: the fill would repeat
+    // or back a triangle already there, or close a body that encloses no volume (BodyVolume).
+    std::uint64_t sheetHolesLeftOpen = 0;
     float largestOpenHoleMillimetres = 0.0f;
     std::int32_t passes = 0;
     std::uint64_t collapsesRefused = 0;

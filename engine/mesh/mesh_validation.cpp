@@ -201,6 +201,33 @@ void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationRe
     }
 }
 
+// Closed components (every triangle linked across all three edges) whose volume, with the
+// walk's windings, is that of a sheet.
+std::uint64_t CountBodiesWithoutVolume(const TriangleMesh& mesh, const Links& links, const ValidationReport& report)
+{
+    const std::size_t triangles = mesh.TriangleCount();
+    std::vector<BodyVolume> bodies(report.componentCount);
+    std::vector<std::uint8_t> open(report.componentCount, 0);
+    std::vector<std::uint8_t> flip(triangles, 0);
+    for (const std::uint32_t t : report.reversedTriangles)
+        flip[t] = 1;
+    for (std::size_t t = 0; t < triangles; ++t) {
+        const std::uint32_t component = report.triangleComponents[t];
+        open[component] |= links.count[t] != 3 ? 1 : 0;
+        const Vec3 a = Position(mesh, t, 0);
+        const Vec3 b = Position(mesh, t, 1);
+        const Vec3 c = Position(mesh, t, 2);
+        if (flip[t])
+            bodies[component].Add(a, c, b);
+        else
+            bodies[component].Add(a, b, c);
+    }
+    std::uint64_t sheets = 0;
+    for (std::size_t component = 0; component < bodies.size(); ++component)
+        sheets += open[component] == 0 && bodies[component].IsSheet() ? 1 : 0;
+    return sheets;
+}
+
 // 4 sqrt(3) area / sum of squared edge lengths, in float; 0 when the sum is 0.
 float ShapeQuality(Vec3 a, Vec3 b, Vec3 c)
 {
@@ -274,6 +301,11 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
         AddProblem(report, false,
             FormatCountGrouped(report.duplicateTriangleCount) + " triangles repeat the same three corners.",
             "Repair removes them. Duplicates make edges look non-manifold and are displaced twice.");
+    if (report.bodiesWithoutVolume > 0)
+        AddProblem(report, false,
+            FormatCountGrouped(report.bodiesWithoutVolume) + " closed bodies enclose no volume: they are sheets, not solids.",
+            "A slicer finds nothing inside them to fill, so they print as nothing. Repair cannot give a surface a "
+            "thickness; that needs the modelling tool.");
     if (report.sliverTriangleCount > 0 && !options.displacedResult)
         AddProblem(report, false, FormatCountGrouped(report.sliverTriangleCount) + " triangles are slivers.",
             "Their corners share almost the same normal, so displacement barely separates them. Remeshing before "
@@ -312,6 +344,44 @@ std::string YesNo(bool value)
 
 }  // namespace
 
+void BodyVolume::Add(Vec3 a, Vec3 b, Vec3 c)
+{
+    if (!started_) {
+        origin_ = a;
+        started_ = true;
+    }
+    double p[3][3];
+    for (int k = 0; k < 3; ++k) {
+        const Vec3 v = k == 0 ? a : (k == 1 ? b : c);
+        p[k][0] = static_cast<double>(v.x) - origin_.x;
+        p[k][1] = static_cast<double>(v.y) - origin_.y;
+        p[k][2] = static_cast<double>(v.z) - origin_.z;
+        reach_ = std::max({reach_, std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
+    }
+    const auto cross = [](const double* u, const double* v, double* out) {
+        out[0] = u[1] * v[2] - u[2] * v[1];
+        out[1] = u[2] * v[0] - u[0] * v[2];
+        out[2] = u[0] * v[1] - u[1] * v[0];
+    };
+    double bc[3];
+    cross(p[1], p[2], bc);
+    sixfoldVolume_ += p[0][0] * bc[0] + p[0][1] * bc[1] + p[0][2] * bc[2];
+    const double e1[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
+    const double e2[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
+    double n[3];
+    cross(e1, e2, n);
+    twiceArea_ += std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+}
+
+bool BodyVolume::IsSheet() const
+{
+    const double floatStep = static_cast<double>(std::nextafter(reach_, std::numeric_limits<float>::infinity()) - reach_);
+    const double thickness = std::max(kSheetThicknessMillimetres, 2.0 * floatStep);
+    // Twice the volume against the area, on both sides multiplied out: no division by an area
+    // of 0.
+    return 2.0 * std::fabs(Volume()) <= thickness * Area();
+}
+
 ValidationReport ValidateMesh(const TriangleMesh& mesh, const ValidationOptions& options)
 {
     ValidationReport report;
@@ -332,6 +402,7 @@ ValidationReport ValidateMesh(const TriangleMesh& mesh, const ValidationOptions&
     report.unreferencedVertexCount = CountUnreferencedVertices(mesh);
     const Links links = LinkTriangles(mesh, report);
     OrientComponents(mesh, links, report);
+    report.bodiesWithoutVolume = CountBodiesWithoutVolume(mesh, links, report);
     CountDegenerateAndSlivers(mesh, options, report);
     report.signedVolume = mesh.Volume();
     report.closed = report.edgeCounts.boundary == 0 && report.edgeCounts.nonManifold == 0;

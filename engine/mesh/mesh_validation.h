@@ -1,7 +1,7 @@
 // Checks a mesh for everything that stops a part from being displaced and printed cleanly:
 // open and non-manifold edges, windings that disagree, a surface without a consistent inside,
-// inside-out parts, duplicate, degenerate, sliver and self-intersecting triangles and
-// unreferenced vertices. The report carries counts, flags, per-triangle lists and geometry for
+// inside-out parts, closed bodies that enclose no volume (sheets), duplicate, degenerate, sliver
+// and self-intersecting triangles and unreferenced vertices. The report carries counts, flags, per-triangle lists and geometry for
 // display, a list of problems in plain English with an explanation each, and a verdict.
 //
 // Validation changes nothing and keeps no state; it runs on the calling thread, apart from the
@@ -45,6 +45,7 @@ struct ValidationReport {
     std::uint64_t windingConflicts = 0;          // two-triangle edges run the same way by both
     std::uint64_t componentCount = 0;            // triangles joined through two-triangle edges
     std::uint64_t duplicateTriangleCount = 0;
+    std::uint64_t bodiesWithoutVolume = 0;       // closed components that are sheets (BodyVolume)
     std::uint64_t degenerateTriangleCount = 0;
     std::uint64_t sliverTriangleCount = 0;
     std::uint64_t unreferencedVertexCount = 0;
@@ -67,6 +68,35 @@ struct ValidationReport {
     std::vector<std::string> problems;           // one line per problem
     std::vector<std::string> notes;              // one explanation per problem, then other notes
 };
+
+// The volume and area of one body, summed triangle by triangle in double precision about the
+// first corner added (not the origin, so that a part far out keeps its digits), and the
+// judgement whether it encloses anything. Validation, the checklist before saving and the hole
+// filling of the export cleanup all judge a body by it.
+class BodyVolume {
+public:
+    void Add(Vec3 a, Vec3 b, Vec3 c);
+    // Signed: positive for a closed body wound outwards.
+    [[nodiscard]] double Volume() const { return sixfoldVolume_ / 6.0; }
+    [[nodiscard]] double Area() const { return twiceArea_ / 2.0; }
+    // The body, taken as closed, encloses (nearly) no volume: a sheet laid onto itself, not a
+    // solid. Judged by its mean thickness, twice the volume over the area (the thickness of a
+    // thin slab), against kSheetThicknessMillimetres or two float steps at the body's largest
+    // coordinate, whichever is larger (below that a thickness is only the rounding of its
+    // corners). A body without area counts as a sheet; one with a non-finite corner does not.
+    [[nodiscard]] bool IsSheet() const;
+
+private:
+    bool started_ = false;
+    Vec3 origin_{};
+    double sixfoldVolume_ = 0.0;
+    double twiceArea_ = 0.0;
+    float reach_ = 0.0f;  // largest absolute coordinate added
+};
+
+// No printer lays anything this thin (a resin layer is 0.025 mm, a filament line 0.4 mm), while
+// a sheet closed onto itself measures zero up to rounding; every printable body lies far above.
+inline constexpr double kSheetThicknessMillimetres = 0.01;
 
 // Validates the mesh (read only) as the options ask.
 [[nodiscard]] ValidationReport ValidateMesh(const TriangleMesh& mesh, const ValidationOptions& options);

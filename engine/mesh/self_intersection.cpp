@@ -601,7 +601,7 @@ bool HasRepeatedCorner(const Candidate& t)
 
 // Neighbours through a vertex or an edge meet there anyway; what counts is whether they meet
 // anywhere else: an edge of one through the other beyond a shared corner, or a flap folded
-// flat onto its neighbour across a shared edge. Two triangles on three shared corners are one
+// flat onto its neighbour through a shared corner or across a shared edge. Two triangles on three shared corners are one
 // triangle twice, and one with a repeated corner has no area; both are counted elsewhere.
 bool SharedCornerTrianglesMeet(const Candidate& t, const Candidate& u, const TriangleRecord& tr,
     const TriangleRecord& ur)

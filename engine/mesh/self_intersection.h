@@ -2,11 +2,12 @@
 // from a hierarchical hash grid (eight levels, each triangle filed at the one level where its
 // box covers few cells) and are decided by the exact predicates of exact_predicates.h, so the
 // answer is exact for the mesh's float coordinates. Pairs without a common vertex index count
-// when they cross or touch anywhere, coplanar pairs excepted. Neighbours count only where they
-// meet beyond what they share: through one shared vertex, when an edge of one passes through
-// or touches the other (again not when coplanar); across a shared edge, when they lie folded
-// flat onto each other (one plane, both on the same side of the edge). Triangles repeating
-// all three vertices, or one of their own, are never reported.
+// when they cross or touch anywhere, coplanar pairs excepted (bodies laid against each other).
+// Neighbours count only where they meet beyond what they share: through one shared vertex,
+// when an edge of one passes through or touches the other, or when both lie in one plane and
+// overlap in an area (a flap folded flat through the corner); across a shared edge, when they
+// lie folded flat onto each other (one plane, both on the same side of the edge). Triangles
+// repeating all three vertices, or one of their own, are never reported.
 //
 // The search runs two parallel passes; the set of pairs it finds does not depend on the thread
 // count, their order does. It takes no progress callback: it runs to its end or to its limit

@@ -6,6 +6,7 @@
 // stage's own report come from that stage's formatter.
 #pragma once
 
+#include "engine/mesh/mesh_validation.h"
 #include "engine/pipeline/pipeline_records.h"
 
 #include <string>
@@ -43,8 +44,9 @@ inline constexpr const char* kContourHolesText =
 // Why a run was refused for a part too small or too thin for its triangles; each names the
 // part's measure and the triangle size in mm with two decimals and ends "Nothing was changed".
 // `thickness` is the part's mean thickness (twice its volume over its area): at most
-// kNoVolumeMillimetres it is worded as a part that encloses no volume.
-inline constexpr float kNoVolumeMillimetres = 0.0001f;
+// kNoVolumeMillimetres, the thickness below which validation calls a body a sheet, it is worded
+// as a part that encloses no volume.
+inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThicknessMillimetres);
 [[nodiscard]] std::string FormatPartTooSmallText(float size, float triangleSize);
 [[nodiscard]] std::string FormatNoSurfaceText(float thickness, float triangleSize);
 [[nodiscard]] std::string FormatLostMostText(double keptShare, float thickness, float triangleSize);

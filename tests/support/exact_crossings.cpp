@@ -138,6 +138,26 @@ bool CoplanarTrianglesMeet(const Triangle& a, const Triangle& b)
     return !separatedByAnEdgeOf(a, b) && !separatedByAnEdgeOf(b, a);
 }
 
+// Coplanar triangles (both with area) overlap in an area unless an edge line of one has the
+// whole other on its outer side or on the line: convex shapes whose insides do not meet are
+// parted by a line along an edge of one of them, which the other may touch.
+bool CoplanarTrianglesOverlap(const Triangle& a, const Triangle& b)
+{
+    const int axes = a.areaAxes;
+    const auto partedByAnEdgeOf = [axes](const Triangle& x, const Triangle& y) {
+        const int turn = Orient2d(x.point[0], x.point[1], x.point[2], axes);
+        for (int e = 0; e < 3; ++e) {
+            bool noneInside = true;
+            for (const Point3& r : y.point)
+                noneInside = noneInside && Orient2d(x.point[e], x.point[(e + 1) % 3], r, axes) * turn <= 0;
+            if (noneInside)
+                return true;
+        }
+        return false;
+    };
+    return !partedByAnEdgeOf(a, b) && !partedByAnEdgeOf(b, a);
+}
+
 // Coplanar triangles s-a1-a2 and s-b1-b2 meet beyond s when their corners' angular spans at s
 // overlap: a bounding ray of one lies in the closed span of the other (spans under half a turn).
 bool CoplanarFansMeet(const Point3& s, std::array<Point3, 2> a, std::array<Point3, 2> b, int axes)
@@ -210,7 +230,7 @@ bool PairMeets(const Triangle& a, const Triangle& b, PairRule rule)
     const Point3& b1 = b.point[(bCorner + 1) % 3];
     const Point3& b2 = b.point[(bCorner + 2) % 3];
     if (Coplanar(a, b))
-        return meeting && CoplanarFansMeet(a.point[aCorner], {a1, a2}, {b1, b2}, a.areaAxes);
+        return meeting ? CoplanarFansMeet(a.point[aCorner], {a1, a2}, {b1, b2}, a.areaAxes) : CoplanarTrianglesOverlap(a, b);
     // The planes meet in a line through the shared corner; the triangles overlap on it beyond
     // that corner exactly when the edge opposite it in one meets the other.
     return SegmentMeets(a1, a2, b) || SegmentMeets(b1, b2, a);

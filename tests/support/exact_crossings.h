@@ -8,9 +8,10 @@
 // - crossing, what FindSelfIntersections must report: contacts a slicer cannot take for a
 //   seam. No common vertex index: the triangles cross or touch, coplanar pairs excepted; the
 //   lower-numbered triangle takes the first role, so a triangle without area in that role
-//   meets nothing. One common vertex: an edge of one meets the other beyond that vertex (both
-//   with area, not coplanar). Two (an edge): both in one plane, folded onto the same side of
-//   the edge. Three, or a triangle repeating a vertex of its own: never.
+//   meets nothing. One common vertex (both with area): an edge of one meets the other beyond
+//   that vertex, or, coplanar, they overlap in an area (touching along a line or at the vertex
+//   does not count). Two (an edge): both in one plane, folded onto the same side of the edge.
+//   Three, or a triangle repeating a vertex of its own: never.
 // - meeting, what a sound solid must be free of: triangles meet only where they share
 //   vertices. Coplanar overlaps and touches count too (no common vertex: the closed triangles
 //   meet; one: they meet anywhere else; two: folded as above; three: always, a triangle

@@ -56,6 +56,8 @@ TEST(BeforeSaving, CleanCubePassesEveryLine)
         "  ok      0 non-manifold edges\r\n"
         "  ok      0 triangles with no area\r\n"
         "  ok      0 triangles wound the wrong way\r\n"
+        "  ok      0 duplicate triangles\r\n"
+        "  ok      0 closed bodies without volume (sheets, not solids)\r\n"
         "  ok      the body is the right way out\r\n"
         "  ok      0 triangles passing through others\r\n"
         "  -       base protection is off; nothing checked below the part\r\n"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/document/document_reports.h"
+#include "app/document/log_text.h"
 #include "engine/mesh/test_shapes.h"
 
 namespace grainforge::app {
@@ -124,6 +125,26 @@ TEST(ExportCheckWorkerTest, RepeatedTriangleIsNamedByTheReadBack) {
             1u)
       << report;
   EXPECT_FALSE(FormatCheckHeadline(report, run.Outcome().passed).ok);
+}
+
+// A part that holds no volume is never ready to save: lone triangles keep their holes open (a
+// fill would be their backs), and a triangle saved with its back is a duplicate and a closed
+// body without volume. The checklist names each problem, and so does the headline.
+TEST(ExportCheckWorkerTest, SheetsAreNeverReadyToSave) {
+  const std::pair<std::vector<std::uint32_t>, const char*> cases[] = {
+      {{0, 1, 2, 3, 4, 5}, "6 open edges (watertight when zero)."},
+      {{0, 1, 2, 0, 2, 1}, "1 duplicate triangles; 1 closed bodies without volume (sheets, not solids)."},
+  };
+  for (const auto& [indices, problems] : cases) {
+    mesh::TriangleMesh part;
+    for (const mesh::Vec3 p : {mesh::Vec3{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {5, 0, 0}, {7, 0, 0}, {5, 2, 0}})
+      part.vertices.push_back({p, {}});
+    part.indices = indices;
+    SyncRun run(part, ExportCheckOptions{}, DocumentChecklist());
+    const ExportHeadline headline = FormatCheckHeadline(run.Outcome().report, run.Outcome().passed);
+    EXPECT_FALSE(run.Outcome().passed || headline.ok);
+    EXPECT_TRUE(headline.text.ends_with(Utf8ToWide(std::string(" found: ") + problems))) << run.Outcome().report;
+  }
 }
 
 TEST(ExportCheckWorkerTest, CancelAndErrorsNeverReportSuccess) {

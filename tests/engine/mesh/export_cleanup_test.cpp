@@ -116,6 +116,36 @@ TEST(CleanupForExport, HoleIsFilledWoundLikeItsNeighboursOnlyWhenSmallEnough)
               std::tuple("nothing to clean up", 0u, 0u, input.indices));
 }
 
+// Holes round a sheet stay open however small: filling them would repeat or back its own
+// triangles (lone triangles, two on one edge) or close a body holding nothing (a flat disc, a
+// flat ring with both borders). A sheet bent at a right angle closes into a solid, and a hole
+// in another body beside a sheet still fills.
+TEST(CleanupForExport, FillingNeverLaysASheetOntoItself)
+{
+    struct Case { const char* name; TriangleMesh mesh; std::uint64_t filled, sheets; };
+    const Case cases[] = {
+        {"two lone triangles", MeshOf({{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {5, 0, 0}, {7, 0, 0}, {5, 2, 0}}, {0, 1, 2, 3, 4, 5}), 0, 2},
+        {"two triangles on one edge", MeshOf({{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}}, {0, 1, 2, 0, 2, 3}), 0, 1},
+        {"a flat disc", MeshOf({{0, 0, 0}, {2, 0, 0}, {1, 2, 0}, {-1, 2, 0}, {-2, 0, 0}, {0, -2, 0}},
+            {0, 1, 2, 0, 2, 3, 0, 3, 4, 0, 4, 5, 0, 5, 1}), 0, 1},
+        {"a flat ring", MeshOf({{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}, {1, 1, 0}, {3, 1, 0}, {3, 3, 0}, {1, 3, 0}},
+            {0, 1, 5, 0, 5, 4, 1, 2, 6, 1, 6, 5, 2, 3, 7, 2, 7, 6, 3, 0, 4, 3, 4, 7}), 0, 2},
+        {"two triangles bent at a right angle", MeshOf({{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 2}}, {0, 1, 3, 1, 2, 3}), 1, 0},
+        {"an open box beside a lone triangle", test::Combined(test::MakeOpenBox(), MeshOf({{0, 0, 50}, {2, 0, 50}, {0, 2, 50}}, {0, 1, 2})), 1, 1},
+    };
+    for (const Case& c : cases) {
+        TriangleMesh mesh = c.mesh;
+        const ExportCleanupReport report = CleanupForExport(mesh, 0.0f, {false, true, 30.0f, 0.5f});
+        EXPECT_EQ(std::tuple(report.holesFilled, report.sheetHolesLeftOpen, report.holesLeftOpen), std::tuple(c.filled, c.sheets, c.sheets)) << c.name;
+        EXPECT_EQ(Validate(mesh).bodiesWithoutVolume, 0u) << c.name;
+    }
+    TriangleMesh lone = cases[0].mesh;
+    EXPECT_TRUE(FormatExportCleanupReport(CleanupForExport(lone, 0.0f, {}))
+            .ends_with("zero-area triangles left; left 2 hole(s) open round a sheet (closing them would lay it onto "
+                       "itself, enclosing nothing)"));
+    EXPECT_EQ(lone.indices, cases[0].mesh.indices);
+}
+
 // A flat sheet 30 mm long with a slit from x = 1 to x = 29, `gap` wide, `columns` vertices
 // along each side of the slit; the sheet's own outline is a large, wide hole.
 TriangleMesh SlitSheet(std::uint32_t columns, float gap)

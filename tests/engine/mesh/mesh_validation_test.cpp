@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <tuple>
 
@@ -218,6 +219,36 @@ TEST(ValidateMesh, ProblemsComeInTheirFixedOrder)
     EXPECT_NE(text.find("\nProblem: 2 vertices belong to no triangle.\n  Repair drops them. They are harmless but "
                         "inflate the file.\n"),
         std::string::npos);
+}
+
+// A closed body is judged by its mean thickness (twice its volume over its area): a triangle
+// with its back, or a slab thinner than any printer lays, is a sheet; a thin printable slab is
+// a solid. 8e6 mm out, where floats are 1 mm apart, a flat square closed by its back along the
+// other diagonal is rounded out of its plane and is still a sheet.
+TEST(ValidateMesh, ClosedBodiesWithoutVolumeAreSheets)
+{
+    const float f = 8.0e6f;
+    const TriangleMesh tiltedSquare = MeshOf({{f, f, f}, {f + 40, f, f + 19}, {f + 40, f + 40, f + 30}, {f, f + 40, f + 12}},
+        {0, 1, 2, 0, 2, 3, 1, 0, 3, 1, 3, 2});
+    struct Case { const char* name; TriangleMesh mesh; std::uint64_t sheets; };
+    const Case cases[] = {
+        {"a triangle and its back", MeshOf({{0, 0, 0}, {2, 0, 0}, {0, 2, 0}}, {0, 1, 2, 0, 2, 1}), 1},
+        {"slab 0.005 mm thick", test::MakeBox({0, 0, 0}, {10, 10, 0.005f}), 1},
+        {"slab 0.05 mm thick", test::MakeBox({0, 0, 0}, {10, 10, 0.05f}), 0},
+        {"a square and its back, rounded out of its plane", tiltedSquare, 1},
+    };
+    for (const Case& c : cases) {
+        const ValidationReport report = Validate(c.mesh);
+        EXPECT_EQ(std::tuple(report.closed, report.bodiesWithoutVolume), std::tuple(true, c.sheets)) << c.name;
+        EXPECT_EQ(std::count(report.problems.begin(), report.problems.end(),
+                      "1 closed bodies enclose no volume: they are sheets, not solids."), c.sheets) << c.name;
+    }
+    // The measure on a known answer: about the body, so a cube 1e6 mm out is measured exactly.
+    const TriangleMesh far = test::Translated(MakeTestCube(20), {1e6f, -1e6f, 1e6f});
+    BodyVolume cube;
+    for (std::size_t c = 0; c < far.indices.size(); c += 3)
+        cube.Add(far.vertices[far.indices[c]].position, far.vertices[far.indices[c + 1]].position, far.vertices[far.indices[c + 2]].position);
+    EXPECT_EQ(std::tuple(cube.Volume(), cube.Area(), cube.IsSheet()), std::tuple(8000.0, 2400.0, false));
 }
 
 // Validated as the file holds it, vertices at one position are one; the report's triangle

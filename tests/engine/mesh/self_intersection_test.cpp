@@ -162,6 +162,55 @@ TEST(FindSelfIntersections, NeighboursCountOnlyWhereTheyMeetBeyondWhatTheyShare)
     }
 }
 
+// Two triangles in one plane sharing corner 0: a flap folded flat through the corner is found
+// like one folded across an edge; touching at the corner or along a ray from it is no fold.
+// Exact rotations (cosine and sine from Pythagorean triples, corners scaled so that turned
+// coordinates stay integers) and shifts up to 2^23 mm, where the float grid is 1 mm, keep the
+// points exactly coplanar: the answer holds as typed and agrees with testing every pair.
+TEST(FindSelfIntersections, FlapsFoldedFlatThroughACornerAreFound)
+{
+    struct Case { const char* name; Vec3 b1, b2; bool meet; };
+    const Case cases[] = {
+        {"overlapping beyond the corner", {5, 3, 0}, {-2, 6, 0}, true},
+        {"lying inside the other", {2, 1, 0}, {1, 2, 0}, true},
+        {"one edge along the other's, folded over it", {9, 0, 0}, {3, 4, 0}, true},
+        {"both edges along the other's", {3, 0, 0}, {0, 9, 0}, true},
+        {"one edge along the other's, on the far side", {4, 0, 0}, {3, -4, 0}, false},
+        {"an edge on the same line, pointing away", {-4, 0, 0}, {-2, 3, 0}, false},
+        {"touching only at the corner", {-6, 0, 0}, {0, -6, 0}, false},
+    };
+    const std::int64_t triples[][3] = {{1, 0, 1}, {3, 4, 5}, {5, 12, 13}, {8, 15, 17}, {-4, 3, 5}};
+    std::mt19937 random(29);
+    std::uniform_int_distribution<int> pick(1, 4);
+    std::uniform_int_distribution<std::int64_t> shift(-(1 << 23), 1 << 23);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int trial = 0; trial < 40; ++trial) {
+            // Trial 0 as typed.
+            const auto next = [&](auto& draw) { return trial == 0 ? 0 : draw(random); };
+            const std::int64_t* turn[3] = {triples[next(pick)], triples[next(pick)], triples[next(pick)]};
+            const std::int64_t offset[3] = {next(shift), next(shift), next(shift)};
+            const std::int64_t scale = turn[0][2] * turn[1][2] * turn[2][2];
+            std::vector<Vec3> points;
+            for (const Vec3 corner : {Vec3{}, Vec3{6, 0, 0}, Vec3{0, 6, 0}, c.b1, c.b2}) {
+                std::int64_t p[3] = {std::int64_t(corner.x) * scale, std::int64_t(corner.y) * scale, std::int64_t(corner.z) * scale};
+                for (int axis = 0; axis < 3; ++axis) {
+                    const std::int64_t x = p[(axis + 1) % 3], y = p[(axis + 2) % 3], *t = turn[axis];
+                    p[(axis + 1) % 3] = (t[0] * x - t[1] * y) / t[2];
+                    p[(axis + 2) % 3] = (t[1] * x + t[0] * y) / t[2];
+                }
+                points.push_back({float(p[0] + offset[0]), float(p[1] + offset[1]), float(p[2] + offset[2])});
+            }
+            // Every other trial lists the second triangle first, corners turned.
+            const TriangleMesh mesh = test::MeshOf(points, trial % 2 == 0 ? std::vector<std::uint32_t>{0, 1, 2, 0, 3, 4}
+                                                                          : std::vector<std::uint32_t>{3, 4, 0, 2, 0, 1});
+            const PairSet expected = c.meet ? PairSet{{0, 1}} : PairSet{};
+            ASSERT_EQ(Search(mesh), expected) << "trial " << trial;
+            ASSERT_EQ(BruteForcePairs(mesh), expected) << "trial " << trial;
+        }
+    }
+}
+
 // Meshes whose neighbours fold and cross: the search must find exactly what testing every pair
 // finds, neighbours through a vertex or an edge included. Clean closed meshes, flat faces and
 // a vertex of very high degree among them, must give nothing.
@@ -363,9 +412,9 @@ TEST(ExactCrossings, GridAndEveryPairAgreeUnderBothRules)
         crossings += crossing.size();
         meetingOnly += meeting.size() > crossing.size() ? meeting.size() - crossing.size() : 0;
     }
-    // The lattice gives both rules plenty to disagree on.
+    // The lattice gives both rules plenty to disagree on (coplanar pairs apart from folds).
     EXPECT_GT(crossings, 1000u);
-    EXPECT_GT(meetingOnly, 100u);
+    EXPECT_GT(meetingOnly, 50u);
 }
 
 }  // namespace

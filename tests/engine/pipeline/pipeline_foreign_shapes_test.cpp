@@ -11,6 +11,7 @@
 #include "engine/pipeline/async_pipeline.h"
 #include "engine/textures/procedural_registry.h"
 #include "tests/support/exact_crossings.h"
+#include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
@@ -393,6 +394,23 @@ const Row kRows[] = {
     {"sphere of 200k triangles, vertex", Sphere200k, 0.5f, kVertex, Expect::processed, nullptr, true},
 };
 
+// A sheet of no volume, refused with its reason, and a box whose top has a vertex pushed across
+// its neighbours, so that flaps lie folded flat through corners and across edges.
+TriangleMesh TwoTriangleSheet() { return test::MeshOf({{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}}, {0, 1, 2, 0, 2, 3}); }
+TriangleMesh CornerFold()
+{
+    TriangleMesh box = test::MakeGridTopBox(8, 10.0f);
+    box.vertices[4 * 9 + 4].position += Vec3{1.9f, 0.3f, 0.0f};
+    return box;
+}
+
+const Row kSheetAndFoldRows[] = {
+    {"two-triangle sheet, solid", TwoTriangleSheet, 0.3f, kSolid, Expect::refused},
+    {"two-triangle sheet, vertex", TwoTriangleSheet, 0.3f, kVertex, Expect::refused},
+    {"corner fold, solid", CornerFold, 0.3f, kSolid},
+    {"corner fold, vertex", CornerFold, 0.3f, kVertex},
+};
+
 std::string RowName(const ::testing::TestParamInfo<Row>& info)
 {
     std::string name;
@@ -402,6 +420,7 @@ std::string RowName(const ::testing::TestParamInfo<Row>& info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Pipeline, ForeignShape, ::testing::ValuesIn(kRows), RowName);
+INSTANTIATE_TEST_SUITE_P(SheetsAndFolds, ForeignShape, ::testing::ValuesIn(kSheetAndFoldRows), RowName);
 
 }  // namespace
 }  // namespace grainforge::mesh
