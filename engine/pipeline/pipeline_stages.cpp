@@ -11,6 +11,7 @@
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 #include "engine/pipeline/pipeline_report_text.h"
+#include "engine/pipeline/process_estimate.h"
 #include "engine/pipeline/surface_distance.h"
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh.h"
@@ -329,14 +330,8 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     const float triangleSize = RemeshTriangleSize(source, remesh);
     if (!RefusePartBelowTriangleSize(triangleSize))
         return false;
-    if (settings.maximumTriangles != 0) {
-        const RemeshEstimate estimate = EstimateRemeshResult(source, remesh);
-        if (estimate.totalTriangles > settings.maximumTriangles) {
-            report.refused = 1;
-            report.refusedTriangles = estimate.totalTriangles;
-            return false;
-        }
-    }
+    if (RefuseOverTheLimit())
+        return false;
     // The remesh writes a partial result on a stop; it works on a copy that is dropped then.
     TriangleMesh mesh = source;
     RemeshReport remeshReport = Remesh(mesh, remesh, progress);
@@ -373,6 +368,16 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
         MeasureRemeshDistance(tree);
         report.surfaceDistanceMilliseconds += MillisecondsSince(start);
     }
+    return true;
+}
+
+bool PipelineStages::RefuseOverTheLimit()
+{
+    const ProcessEstimate estimate = EstimateProcessTriangles(source, lastSettings);
+    if (!estimate.overLimit)
+        return false;
+    report.refused = 1;
+    report.refusedTriangles = estimate.triangles;
     return true;
 }
 
@@ -477,6 +482,9 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         displacedWeights = std::move(weights);
         return true;
     }
+    // Without a remesh the solid relief is the first stage the triangle limit applies to.
+    if (settings.remeshOn == 0 && settings.displacement.method != DisplacementMethod::mesh && RefuseOverTheLimit())
+        return false;
 
     // How finely the triangles carry the texture; detail finer than a triangle is blurred away.
     const Projection framed = BuildTileFrames(settings.projection, heightMap.settings);
@@ -558,12 +566,13 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     if (settings.remeshOn != 0)
         solid.cellMillimetres = ContourCellSize(input, settings.remesh);
     else
-        solid.cellMillimetres = std::max(SampleMedianEdgeLength(input), 0.05f);
+        solid.cellMillimetres = UnremeshedSolidCell(input);
     solid.clearanceCells = 2.0f;
     solid.baseEnabled = settings.displacement.base.enabled;
     solid.baseZ = input.boundsMin.z;
-    solid.triangleLimit = settings.maximumTriangles != 0
-        ? settings.maximumTriangles : std::numeric_limits<std::uint64_t>::max();
+    // The shown count let this run start; the relief's own limit only stops a count that ran
+    // far past it.
+    solid.triangleLimit = StageTriangleLimit(settings.maximumTriangles);
     solid.lineWidthMillimetres = settings.printability.lineWidth;
     solid.directQueries = false;
     solid.clearanceRays = 3;

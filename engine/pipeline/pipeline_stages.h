@@ -160,6 +160,9 @@ private:
     // The remesh stage made `faceInput` and its distance from the source is still to measure.
     bool remeshDistanceDue_ = false;
 
+    // Refuses (the report's `refused`, with the shown count) a run whose shown count is over
+    // the triangle limit; true when refused.
+    bool RefuseOverTheLimit();
     // Refuses (the report's `message`) a part whose box is smaller than the triangle size on
     // every side; true when the part is large enough.
     bool RefusePartBelowTriangleSize(float triangleSize);

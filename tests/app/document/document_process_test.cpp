@@ -414,5 +414,53 @@ TEST(DocumentProcessTest, OverTheLimitIsRefusedBeforeAnyStageWithTheShownCount)
     }
 }
 
+// One count decides: a run whose shown count is over the limit is refused before any stage
+// with that count; at or under it, the run ends without a refusal from any stage, also when
+// the relief adds surface or no remesh runs before it.
+TEST(DocumentProcessTest, ShownCountAloneDecidesRefusal)
+{
+    using Shape = void (app::CGrainforgeDoc::*)();
+    const struct {
+        const char* what;
+        Shape shape;
+        float strength;
+        bool remeshOn;
+    } parts[] = {
+        {"cube", &app::CGrainforgeDoc::OnFileTestShapeCube, 1.0f, true},
+        {"cube, deep relief", &app::CGrainforgeDoc::OnFileTestShapeCube, 3.0f, true},
+        {"sphere", &app::CGrainforgeDoc::OnFileTestShapeSphere, 1.0f, true},
+        {"sphere, no remesh", &app::CGrainforgeDoc::OnFileTestShapeSphere, 1.0f, false},
+    };
+    for (const auto& part : parts) {
+        for (const std::int64_t offset : {-1, 0, 1}) {
+            SCOPED_TRACE(std::string(part.what) + ", limit " + std::to_string(offset) + " from the shown count");
+            DocumentFixture f;
+            f.doc->surfaceTestCells = 32;
+            (f.doc.get()->*part.shape)();
+            f.GiveTexture();
+            f.doc->remeshSettings.targetEdgeMillimetres = 0.5f;
+            f.doc->displacementSettings.strengthMillimetres = part.strength;
+            f.doc->remeshOn = part.remeshOn;
+            f.doc->maximumTriangles = 0;
+            const std::uint64_t shown =
+                mesh::EstimateProcessTriangles(f.doc->workingPart, f.doc->BuildPipelineSettings()).triangles;
+            ASSERT_GT(shown, 1000u);
+            f.doc->maximumTriangles = shown + static_cast<std::uint64_t>(offset);
+            f.doc->RequestProcess();
+            if (offset < 0) {
+                EXPECT_FALSE(f.doc->pipeline.IsRunning());
+                EXPECT_FALSE(f.doc->runStartedByProcess);
+                EXPECT_EQ(f.host.Lines(app::kLogError), std::vector<std::string>{"Refused: " + mesh::TriangleLimitText(shown)});
+                continue;
+            }
+            ASSERT_TRUE(f.doc->runStartedByProcess);
+            f.PollUntilReported();
+            EXPECT_TRUE(f.host.Lines(app::kLogError).empty()) << f.host.Lines(app::kLogError).front();
+            EXPECT_EQ(f.doc->runReport.refused, 0) << f.doc->runReport.refusedTriangles;
+            EXPECT_EQ(f.host.Lines(app::kLogSuccess).size(), 1u);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace grainforge::test
