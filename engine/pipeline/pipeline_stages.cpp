@@ -230,6 +230,7 @@ void PipelineStages::ResetStages()
     stageWeights = {};
     displacedWeights = {};
     pendingWeights_.reset();
+    reliefInputTree_.reset();
     grid = {};
     gridResolution = 0;
     gridValid = false;
@@ -410,8 +411,13 @@ void PipelineStages::MeasureReliefDistance()
         return;
     AabbTree tree;
     tree.Build(result);
+    std::unique_ptr<AabbTree> inputTree = std::move(reliefInputTree_);
+    if (!inputTree) {
+        inputTree = std::make_unique<AabbTree>();
+        inputTree->Build(faceInput);
+    }
     const SurfaceDistanceReport limits = distance;
-    distance = MeasureSurfaceDistance(faceInput, result, tree, limits.allowed);
+    distance = MeasureSurfaceChange(faceInput, *inputTree, result, tree, limits.allowed);
     distance.triangleSize = limits.triangleSize;
 }
 
@@ -425,11 +431,19 @@ void PipelineStages::NoteLostSurface()
         ValidationReport& validation = report.validation;
         if (validation.verdict == Verdict::Good)
             validation.verdict = Verdict::UsableWithCare;
-        const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
-        validation.problems.push_back("Part of the surface was lost: the part reaches " + FormatMillimetres(distance->largest)
-            + " from the result at " + FormatMillimetres(distance->where) + ".");
-        validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at),
-            "Features thinner than the triangles were dropped. A smaller triangle size keeps them.");
+        const auto add = [&validation](std::string problem, const char* note) {
+            const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
+            validation.problems.push_back(std::move(problem));
+            validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), note);
+        };
+        if (distance->Lost())
+            add("Part of the surface was lost: the part reaches " + FormatMillimetres(distance->largest)
+                    + " from the result at " + FormatMillimetres(distance->where) + ".",
+                "Features thinner than the triangles were dropped. A smaller triangle size keeps them.");
+        if (distance->Added())
+            add("Surface was added: the result reaches " + FormatMillimetres(distance->added) + " from the part at "
+                    + FormatMillimetres(distance->addedWhere) + ".",
+                "Crevices narrower than the triangles were filled. A smaller triangle size keeps them open.");
     }
 }
 
@@ -470,6 +484,7 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     report.sampling = {};
     report.reliefDistance = {};
     pendingWeights_.reset();
+    reliefInputTree_.reset();
     if (DisplacementWanted(settings, heightMap)) {
         report.message = UnusableReliefText(settings.displacement);
         if (!report.message.empty())
@@ -536,6 +551,12 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         DisplacementReport displacementReport = ApplyDisplacement(
             mesh, framed, heightMap, weights, settings.displacement, outerMask, extent);
         TextureWeights carried = stageWeights;
+        // Measured after simplify as the solid relief is: the moved vertices may go as far as
+        // the relief is deep, and the triangles between them round off as much again.
+        const float edge = sampling.measured ? sampling.triangleSize : SampleMedianEdgeLength(faceInput);
+        report.reliefDistance.triangleSize = edge;
+        report.reliefDistance.allowed = ReliefAllowance(edge,
+            std::max(-displacementReport.minimumOffset, displacementReport.maximumOffset));
         report.displacementReport = std::move(displacementReport);
         displaced = std::move(mesh);
         displacedWeights = std::move(carried);
@@ -616,6 +637,11 @@ void PipelineStages::FinishDisplacedWeights()
     const PendingWeights& pending = *pendingWeights_;
     TextureWeights carried = TransferSourceValues(pending.source, pending.weights, displaced, pending.tree.get());
     displacedWeights = std::move(carried);
+    // The tree over the relief's input serves its distance from the result once more, for
+    // few enough lookups that it can give back its copy of the corners meanwhile.
+    reliefInputTree_ = std::move(pendingWeights_->tree);
+    if (reliefInputTree_)
+        std::vector<Vec3>().swap(reliefInputTree_->leafCorners);
     pendingWeights_.reset();
 }
 

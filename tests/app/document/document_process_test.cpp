@@ -110,8 +110,8 @@ TEST(DocumentProcessTest, ReportedRunTexts)
     EXPECT_EQ(f.host.information.back(), std::make_pair(app::Utf8ToWide(message), app::kInfoError));
 }
 
-// Lost surface and an open result are said in the log and in the information box, beside the
-// success line; a run without either says nothing more.
+// Lost or added surface and an open result are said in the log and in the information box,
+// beside the success line; a run without either says nothing more.
 TEST(DocumentProcessTest, LostSurfaceAndOpenResultAreSaid)
 {
     const struct {
@@ -119,11 +119,14 @@ TEST(DocumentProcessTest, LostSurfaceAndOpenResultAreSaid)
         bool lost;
         std::uint64_t openEdges;
         std::vector<std::string> starts;
+        bool added = false;
     } cases[] = {
-        {"nothing", false, 0, {}},
-        {"lost surface", true, 0, {"The remesh lost part of the surface: the part reaches 3.40 mm from the result at 1.00, 2.00, 0.50 mm"}},
-        {"open result", false, 1008, {"The result is not a closed solid: 1,008 edges are open"}},
-        {"both", true, 3, {"The remesh lost part", "The result is not a closed solid: 3 edges are open"}},
+        {"nothing", false, 0, {}, false},
+        {"lost surface", true, 0, {"The remesh lost part of the surface: the part reaches 3.40 mm from the result at 1.00, 2.00, 0.50 mm"}, false},
+        {"open result", false, 1008, {"The result is not a closed solid: 1,008 edges are open"}, false},
+        {"both", true, 3, {"The remesh lost part", "The result is not a closed solid: 3 edges are open"}, false},
+        {"added surface", false, 0, {"The relief added surface the part does not have: the result reaches 1.63 mm from "
+            "the part at 3.00, 4.00, 5.00 mm, more than the 1.40 mm allowed at a 0.20 mm triangle size. Crevices"}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -136,7 +139,9 @@ TEST(DocumentProcessTest, LostSurfaceAndOpenResultAreSaid)
             stages.report.validated = true;
             stages.report.validation.edgeCounts.boundary = c.openEdges;
             if (c.lost)
-                stages.report.remeshDistance = {true, 100, 3.4f, {1.0f, 2.0f, 0.5f}, 0.4f, 0.2f};
+                stages.report.remeshDistance = {true, 100, 3.4f, {1.0f, 2.0f, 0.5f}, 0.4f, 0.2f, 0, 0.0f, {}};
+            if (c.added)
+                stages.report.reliefDistance = {true, 100, 1.3987f, {}, 1.4f, 0.2f, 100, 1.63f, {3.0f, 4.0f, 5.0f}};
             stages.stageDirty = {0, 0, 0, 0};
             return true;
         });

@@ -708,6 +708,58 @@ TEST(PipelineStagesTest, LostThinFeaturesAreMeasuredAndMarkTheVerdict)
     }
 }
 
+// A 20 x 10 x 10 mm block cut by a slot 5 mm deep and `slot` mm wide: two blocks on a base,
+// each overlapping it by 1 mm (the inner faces of overlapping shells, which merge away).
+TriangleMesh MakeSlottedBlock(float slot)
+{
+    TriangleMesh block = MakeBox({0.0f, 0.0f, 0.0f}, {20.0f, 10.0f, 5.0f});
+    AppendMesh(block, MakeBox({0.0f, 0.0f, 4.0f}, {10.0f - slot / 2.0f, 10.0f, 10.0f}));
+    AppendMesh(block, MakeBox({10.0f + slot / 2.0f, 0.0f, 4.0f}, {20.0f, 10.0f, 10.0f}));
+    block.ComputeBounds();
+    block.ComputeVertexNormals();
+    return block;
+}
+
+// Surface filled over or lost is measured in both relief methods and marks the verdict: a slot
+// narrower than the cell filled by the solid relief's contour, a sphere the vertex relief's
+// simplify cuts down to a few triangles; a slot the cell keeps, and a vertex relief that keeps
+// its part, stay "Good".
+TEST(PipelineStagesTest, SurfaceFilledOrDroppedMarksTheVerdictInBothMethods)
+{
+    PipelineSettings vertex = SolidAtDefaults();
+    vertex.displacement.method = DisplacementMethod::mesh;
+    vertex.remeshOn = 0;
+    vertex.simplifyOn = 1;
+    PipelineSettings coarse = vertex;
+    coarse.simplify.meshDetailError = 1e6f;  // down to a few triangles
+    const struct {
+        const char* what;
+        TriangleMesh part;
+        PipelineSettings settings;
+        bool changed;
+    } cases[] = {
+        {"slot narrower than the cell, solid relief", MakeSlottedBlock(0.1f), SolidAtDefaults(), true},
+        {"slot wider than the relief, solid relief", MakeSlottedBlock(2.0f), SolidAtDefaults(), false},
+        {"sphere simplified away, vertex relief", MakeTestSphere(10.0f), coarse, true},
+        {"sphere kept, vertex relief", MakeTestSphere(10.0f), vertex, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PipelineStages stages;
+        ASSERT_TRUE(RunOn(stages, c.part, c.settings)) << stages.report.message;
+        const PipelineReport& report = stages.report;
+        ASSERT_TRUE(report.reliefDistance.measured);
+        EXPECT_GT(report.reliefDistance.addedSamples, 0u);
+        const bool changed = report.remeshDistance.Exceeded() || report.reliefDistance.Exceeded();
+        EXPECT_EQ(changed, c.changed) << report.remeshDistance.largest << " " << report.reliefDistance.largest << " "
+                                      << report.reliefDistance.added << " of " << report.reliefDistance.allowed << " at " << report.remeshDistance.where.x << "," << report.remeshDistance.where.y << "," << report.remeshDistance.where.z;
+        ASSERT_TRUE(report.validated);
+        EXPECT_EQ(report.validation.verdict == Verdict::Good, !c.changed) << VerdictHeadline(report.validation);
+        EXPECT_EQ(report.validation.problems.size(), report.validation.notes.size());
+        EXPECT_EQ(FormatPipelineReport(report).find("part of the surface") != std::string::npos, c.changed);
+    }
+}
+
 TEST(PipelineStagesTest, UnusableReliefSettingsAreRefusedByName)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
