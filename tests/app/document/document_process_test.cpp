@@ -125,8 +125,7 @@ TEST(DocumentProcessTest, LostSurfaceAndOpenResultAreSaid)
         {"lost surface", true, 0, {"The remesh lost part of the surface: the part reaches 3.40 mm from the result at 1.00, 2.00, 0.50 mm"}, false},
         {"open result", false, 1008, {"The result is not a closed solid: 1,008 edges are open"}, false},
         {"both", true, 3, {"The remesh lost part", "The result is not a closed solid: 3 edges are open"}, false},
-        {"added surface", false, 0, {"The relief added surface the part does not have: the result reaches 1.63 mm from "
-            "the part at 3.00, 4.00, 5.00 mm, more than the 1.40 mm allowed at a 0.20 mm triangle size. Crevices"}, true},
+        {"added surface", false, 0, {"The relief added surface the part does not have: the result reaches 1.63 mm from the part at 3.00, 4.00, 5.00 mm, more than the 1.40 mm allowed"}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -420,24 +419,21 @@ TEST(DocumentProcessTest, OverTheLimitIsRefusedBeforeAnyStageWithTheShownCount)
 }
 
 // One count decides: a run whose shown count is over the limit is refused before any stage
-// with that count; at or under it, the run ends without a refusal from any stage, also when
-// the relief adds surface or no remesh runs before it.
+// with that count; at or under it, no stage refuses, also when the relief adds surface or no
+// remesh runs before it.
 TEST(DocumentProcessTest, ShownCountAloneDecidesRefusal)
 {
     using Shape = void (app::CGrainforgeDoc::*)();
+    const Shape cube = &app::CGrainforgeDoc::OnFileTestShapeCube, sphere = &app::CGrainforgeDoc::OnFileTestShapeSphere;
     const struct {
         const char* what;
         Shape shape;
         float strength;
         bool remeshOn;
-    } parts[] = {
-        {"cube", &app::CGrainforgeDoc::OnFileTestShapeCube, 1.0f, true},
-        {"cube, deep relief", &app::CGrainforgeDoc::OnFileTestShapeCube, 3.0f, true},
-        {"sphere", &app::CGrainforgeDoc::OnFileTestShapeSphere, 1.0f, true},
-        {"sphere, no remesh", &app::CGrainforgeDoc::OnFileTestShapeSphere, 1.0f, false},
-    };
+    } parts[] = {{"cube", cube, 1.0f, true}, {"cube, deep relief", cube, 3.0f, true}, {"sphere", sphere, 1.0f, true},
+        {"sphere, no remesh", sphere, 1.0f, false}};
     for (const auto& part : parts) {
-        for (const std::int64_t offset : {-1, 0, 1}) {
+        for (const int offset : {-1, 0, 1}) {
             SCOPED_TRACE(std::string(part.what) + ", limit " + std::to_string(offset) + " from the shown count");
             DocumentFixture f;
             f.doc->surfaceTestCells = 32;
@@ -452,17 +448,12 @@ TEST(DocumentProcessTest, ShownCountAloneDecidesRefusal)
             ASSERT_GT(shown, 1000u);
             f.doc->maximumTriangles = shown + static_cast<std::uint64_t>(offset);
             f.doc->RequestProcess();
-            if (offset < 0) {
-                EXPECT_FALSE(f.doc->pipeline.IsRunning());
-                EXPECT_FALSE(f.doc->runStartedByProcess);
-                EXPECT_EQ(f.host.Lines(app::kLogError), std::vector<std::string>{"Refused: " + mesh::TriangleLimitText(shown)});
-                continue;
-            }
-            ASSERT_TRUE(f.doc->runStartedByProcess);
-            f.PollUntilReported();
-            EXPECT_TRUE(f.host.Lines(app::kLogError).empty()) << f.host.Lines(app::kLogError).front();
+            EXPECT_EQ(f.doc->runStartedByProcess, offset >= 0);
+            if (offset >= 0)
+                f.PollUntilReported();
+            const std::vector<std::string> refusal{"Refused: " + mesh::TriangleLimitText(shown)};
+            EXPECT_EQ(f.host.Lines(app::kLogError), offset < 0 ? refusal : std::vector<std::string>{});
             EXPECT_EQ(f.doc->runReport.refused, 0) << f.doc->runReport.refusedTriangles;
-            EXPECT_EQ(f.host.Lines(app::kLogSuccess).size(), 1u);
         }
     }
 }

@@ -21,18 +21,6 @@ TEST(ProcessEstimate, ShownCountAddsATwelfthAndSaturates)
         EXPECT_EQ(ShownTriangleEstimate(c.remesh), c.shown) << c.remesh;
 }
 
-// A stage's own limit: twice the run's, never wrapping, and none for no limit.
-TEST(ProcessEstimate, StageLimitDoublesTheRunsAndSaturates)
-{
-    const std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
-    const struct {
-        std::uint64_t limit;
-        std::uint64_t stage;
-    } cases[] = {{0, most}, {1, 2}, {18000000, 36000000}, {most / 2, most - 1}, {most / 2 + 1, most}, {most, most}};
-    for (const auto& c : cases)
-        EXPECT_EQ(StageTriangleLimit(c.limit), c.stage) << c.limit;
-}
-
 // Over the limit only when the run remeshes and has a limit; the solid relief estimates the
 // contour remesh whatever method is stored.
 TEST(ProcessEstimate, OverTheLimitOnlyWhenTheRunRemeshesPastIt)
