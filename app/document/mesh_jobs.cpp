@@ -1,6 +1,7 @@
 #include "app/document/mesh_jobs.h"
 
 #include "engine/mesh/report_text.h"
+#include "engine/pipeline/process_estimate.h"
 #include "engine/remesh/remesh.h"
 
 #include <cstdio>
@@ -114,7 +115,7 @@ RemeshJobResult RemeshInputMeshJob(const TriangleMesh& loadedPart, const grainfo
             // otherwise make more triangles than anything after it can carry.
             if (maximumTriangles != 0) {
                 const grainforge::mesh::RemeshEstimate estimate = grainforge::mesh::EstimateRemeshResult(copy, settings);
-                if (estimate.totalTriangles > maximumTriangles) {
+                if (grainforge::mesh::OverTriangleLimit(estimate.totalTriangles, maximumTriangles)) {
                     result.estimatedTriangles = estimate.totalTriangles;
                     result.outcome = MeshJobOutcome::refused;
                     return;

@@ -149,6 +149,7 @@ void CRemeshBody::UpdateFromDocument(CGrainforgeDoc* document) {
                         size,
                         static_cast<int>(mesh::EffectiveRemeshSettings(settings).method),
                         settings.remeshOn != 0,
+                        settings.displacementOn != 0 && settings.displacement.method != mesh::DisplacementMethod::mesh,
                         settings.maximumTriangles};
   if (lastEstimate_ && key == *lastEstimate_) return;
   lastEstimate_ = key;

@@ -50,6 +50,7 @@ private:
     float size = 0.0f;
     int method = 0;
     bool remeshOn = false;
+    bool solid = false;  // without a remesh, a solid relief is counted at the part's own size
     std::uint64_t limit = 0;
     bool operator==(const EstimateKey&) const = default;
   };

@@ -136,8 +136,8 @@ struct PipelineReport {
     ValidationReport validation;
     bool unchanged = false;               // no stage changed the source mesh
     double checkMilliseconds = 0.0;
-    // The measuring of lost surface after the remesh and the relief, with the search trees
-    // built for it alone (not part of any stage's time).
+    // The measuring of lost and added surface after the remesh and the relief, with the search
+    // trees built for it alone (not part of any stage's time).
     double surfaceDistanceMilliseconds = 0.0;
     PrintabilityReport printability;      // of the result
     bool printabilityBeforeRelief = false;
@@ -148,8 +148,8 @@ struct PipelineReport {
     TextureFigures textureFigures;
     TextureWeights resultWeights;         // carried to the final mesh
     StageMilliseconds stageMilliseconds;
-    // How far the part lies from the remesh, and the relief's input from the result of a solid
-    // relief: surface farther away than allowed was lost.
+    // How far the part lies from the remesh, and the relief's input from the result of either
+    // relief and back: surface farther away than allowed was lost, or added.
     SurfaceDistanceReport remeshDistance;
     SurfaceDistanceReport reliefDistance;
 };

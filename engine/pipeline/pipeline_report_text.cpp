@@ -233,14 +233,20 @@ std::string FormatLostMostText(double keptShare, float thickness, float triangle
 
 std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief)
 {
-    if (!d.Exceeded())
-        return {};
-    const std::string where = Fixed(d.where.x, 2) + ", " + Fixed(d.where.y, 2) + ", " + Fixed(d.where.z, 2);
-    return std::string(relief ? "The relief lost part of the surface: " : "The remesh lost part of the surface: ")
-        + "the part reaches " + Fixed(d.largest, 2) + " mm from the result at " + where + " mm, more than the "
-        + Fixed(d.allowed, 2) + " mm allowed at a " + Fixed(d.triangleSize, 2)
-        + " mm triangle size. Features thinner than the triangles are dropped; a smaller triangle size keeps "
-          "them.";
+    const std::string stage = relief ? "The relief " : "The remesh ";
+    const auto at = [](Vec3 p) { return Fixed(p.x, 2) + ", " + Fixed(p.y, 2) + ", " + Fixed(p.z, 2); };
+    const std::string limit = ", more than the " + Fixed(d.allowed, 2) + " mm allowed at a " + Fixed(d.triangleSize, 2)
+        + " mm triangle size. ";
+    std::string text;
+    if (d.Lost())
+        text = stage + "lost part of the surface: the part reaches " + Fixed(d.largest, 2) + " mm from the result at "
+            + at(d.where) + " mm" + limit + "Features thinner than the triangles are dropped; a smaller triangle "
+            "size keeps them.";
+    if (d.Added())
+        text += (text.empty() ? "" : "\n") + stage + "added surface the part does not have: the result reaches "
+            + Fixed(d.added, 2) + " mm from the part at " + at(d.addedWhere) + " mm" + limit + "Crevices narrower "
+            "than the triangles are filled; a smaller triangle size keeps them open.";
+    return text;
 }
 
 std::string FormatRunSurfaceLoss(const PipelineReport& r)

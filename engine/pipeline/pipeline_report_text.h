@@ -51,9 +51,10 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 [[nodiscard]] std::string FormatNoSurfaceText(float thickness, float triangleSize);
 [[nodiscard]] std::string FormatLostMostText(double keptShare, float thickness, float triangleSize);
 
-// The warning for surface a stage lost (the largest distance, where, and what was allowed), one
-// line; empty when the distance was not measured or stays within what is allowed. `relief`
-// words it for the solid relief, otherwise for the remesh.
+// The warning for surface a stage lost, and then for surface it added (each the largest
+// distance, where, and what was allowed), a line each; empty when the distances were not
+// measured or stay within what is allowed. `relief` words it for the relief, otherwise for the
+// remesh.
 [[nodiscard]] std::string FormatSurfaceLossText(const SurfaceDistanceReport& distance, bool relief);
 
 // The losses of a run, each as FormatSurfaceLossText gives it, remesh first, "\n" between.

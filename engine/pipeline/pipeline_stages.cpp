@@ -11,6 +11,7 @@
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 #include "engine/pipeline/pipeline_report_text.h"
+#include "engine/pipeline/process_estimate.h"
 #include "engine/pipeline/surface_distance.h"
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh.h"
@@ -229,6 +230,7 @@ void PipelineStages::ResetStages()
     stageWeights = {};
     displacedWeights = {};
     pendingWeights_.reset();
+    reliefInputTree_.reset();
     grid = {};
     gridResolution = 0;
     gridValid = false;
@@ -329,14 +331,8 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     const float triangleSize = RemeshTriangleSize(source, remesh);
     if (!RefusePartBelowTriangleSize(triangleSize))
         return false;
-    if (settings.maximumTriangles != 0) {
-        const RemeshEstimate estimate = EstimateRemeshResult(source, remesh);
-        if (estimate.totalTriangles > settings.maximumTriangles) {
-            report.refused = 1;
-            report.refusedTriangles = estimate.totalTriangles;
-            return false;
-        }
-    }
+    if (RefuseOverTheLimit())
+        return false;
     // The remesh writes a partial result on a stop; it works on a copy that is dropped then.
     TriangleMesh mesh = source;
     RemeshReport remeshReport = Remesh(mesh, remesh, progress);
@@ -376,6 +372,16 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     return true;
 }
 
+bool PipelineStages::RefuseOverTheLimit()
+{
+    const ProcessEstimate estimate = EstimateProcessTriangles(source, lastSettings);
+    if (!estimate.overLimit)
+        return false;
+    report.refused = 1;
+    report.refusedTriangles = estimate.triangles;
+    return true;
+}
+
 bool PipelineStages::RefusePartBelowTriangleSize(float triangleSize)
 {
     if (!source.boundsValid)
@@ -405,8 +411,13 @@ void PipelineStages::MeasureReliefDistance()
         return;
     AabbTree tree;
     tree.Build(result);
+    std::unique_ptr<AabbTree> inputTree = std::move(reliefInputTree_);
+    if (!inputTree) {
+        inputTree = std::make_unique<AabbTree>();
+        inputTree->Build(faceInput);
+    }
     const SurfaceDistanceReport limits = distance;
-    distance = MeasureSurfaceDistance(faceInput, result, tree, limits.allowed);
+    distance = MeasureSurfaceChange(faceInput, *inputTree, result, tree, limits.allowed);
     distance.triangleSize = limits.triangleSize;
 }
 
@@ -420,11 +431,19 @@ void PipelineStages::NoteLostSurface()
         ValidationReport& validation = report.validation;
         if (validation.verdict == Verdict::Good)
             validation.verdict = Verdict::UsableWithCare;
-        const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
-        validation.problems.push_back("Part of the surface was lost: the part reaches " + FormatMillimetres(distance->largest)
-            + " from the result at " + FormatMillimetres(distance->where) + ".");
-        validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at),
-            "Features thinner than the triangles were dropped. A smaller triangle size keeps them.");
+        const auto add = [&validation](std::string problem, const char* note) {
+            const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
+            validation.problems.push_back(std::move(problem));
+            validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), note);
+        };
+        if (distance->Lost())
+            add("Part of the surface was lost: the part reaches " + FormatMillimetres(distance->largest)
+                    + " from the result at " + FormatMillimetres(distance->where) + ".",
+                "Features thinner than the triangles were dropped. A smaller triangle size keeps them.");
+        if (distance->Added())
+            add("Surface was added: the result reaches " + FormatMillimetres(distance->added) + " from the part at "
+                    + FormatMillimetres(distance->addedWhere) + ".",
+                "Crevices narrower than the triangles were filled. A smaller triangle size keeps them open.");
     }
 }
 
@@ -465,6 +484,7 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     report.sampling = {};
     report.reliefDistance = {};
     pendingWeights_.reset();
+    reliefInputTree_.reset();
     if (DisplacementWanted(settings, heightMap)) {
         report.message = UnusableReliefText(settings.displacement);
         if (!report.message.empty())
@@ -477,6 +497,9 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         displacedWeights = std::move(weights);
         return true;
     }
+    // Without a remesh the solid relief is the first stage the triangle limit applies to.
+    if (settings.remeshOn == 0 && settings.displacement.method != DisplacementMethod::mesh && RefuseOverTheLimit())
+        return false;
 
     // How finely the triangles carry the texture; detail finer than a triangle is blurred away.
     const Projection framed = BuildTileFrames(settings.projection, heightMap.settings);
@@ -528,6 +551,12 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         DisplacementReport displacementReport = ApplyDisplacement(
             mesh, framed, heightMap, weights, settings.displacement, outerMask, extent);
         TextureWeights carried = stageWeights;
+        // Measured after simplify as the solid relief is: the moved vertices may go as far as
+        // the relief is deep, and the triangles between them round off as much again.
+        const float edge = sampling.measured ? sampling.triangleSize : SampleMedianEdgeLength(faceInput);
+        report.reliefDistance.triangleSize = edge;
+        report.reliefDistance.allowed = ReliefAllowance(edge,
+            std::max(-displacementReport.minimumOffset, displacementReport.maximumOffset));
         report.displacementReport = std::move(displacementReport);
         displaced = std::move(mesh);
         displacedWeights = std::move(carried);
@@ -558,12 +587,13 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     if (settings.remeshOn != 0)
         solid.cellMillimetres = ContourCellSize(input, settings.remesh);
     else
-        solid.cellMillimetres = std::max(SampleMedianEdgeLength(input), 0.05f);
+        solid.cellMillimetres = UnremeshedSolidCell(input);
     solid.clearanceCells = 2.0f;
     solid.baseEnabled = settings.displacement.base.enabled;
     solid.baseZ = input.boundsMin.z;
-    solid.triangleLimit = settings.maximumTriangles != 0
-        ? settings.maximumTriangles : std::numeric_limits<std::uint64_t>::max();
+    // The shown count let this run start; the relief's own limit only stops a count that ran
+    // far past it.
+    solid.triangleLimit = StageTriangleLimit(settings.maximumTriangles);
     solid.lineWidthMillimetres = settings.printability.lineWidth;
     solid.directQueries = false;
     solid.clearanceRays = 3;
@@ -607,6 +637,11 @@ void PipelineStages::FinishDisplacedWeights()
     const PendingWeights& pending = *pendingWeights_;
     TextureWeights carried = TransferSourceValues(pending.source, pending.weights, displaced, pending.tree.get());
     displacedWeights = std::move(carried);
+    // The tree over the relief's input serves its distance from the result once more, for
+    // few enough lookups that it can give back its copy of the corners meanwhile.
+    reliefInputTree_ = std::move(pendingWeights_->tree);
+    if (reliefInputTree_)
+        std::vector<Vec3>().swap(reliefInputTree_->leafCorners);
     pendingWeights_.reset();
 }
 

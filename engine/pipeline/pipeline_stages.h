@@ -157,15 +157,21 @@ private:
     SimplifiedMesh SimplifyDisplaced(const ProgressCallback& progress);
 
     std::unique_ptr<PendingWeights> pendingWeights_;
+    // The tree over a solid relief's input, kept from the carrying of the weights until the
+    // relief's distance from the result is measured.
+    std::unique_ptr<AabbTree> reliefInputTree_;
     // The remesh stage made `faceInput` and its distance from the source is still to measure.
     bool remeshDistanceDue_ = false;
 
+    // Refuses (the report's `refused`, with the shown count) a run whose shown count is over
+    // the triangle limit; true when refused.
+    bool RefuseOverTheLimit();
     // Refuses (the report's `message`) a part whose box is smaller than the triangle size on
     // every side; true when the part is large enough.
     bool RefusePartBelowTriangleSize(float triangleSize);
     // The source's distance from `faceInput` through `tree` (over `faceInput`), once per remesh.
     void MeasureRemeshDistance(const AabbTree& tree);
-    // The distance of `faceInput` from the result of a solid relief, after simplify and cleanup.
+    // The distance of `faceInput` from the result of a relief and back, after simplify and cleanup.
     void MeasureReliefDistance();
     // Adds a problem to the validation for each distance past its allowance.
     void NoteLostSurface();

@@ -3,6 +3,7 @@
 #include "engine/pipeline/pipeline_stages.h"
 #include "engine/remesh/remesh_settings.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace grainforge::mesh {
@@ -14,14 +15,36 @@ std::uint64_t ShownTriangleEstimate(std::uint64_t remeshEstimate)
     return remeshEstimate > most - extra ? most : remeshEstimate + extra;
 }
 
+bool OverTriangleLimit(std::uint64_t count, std::uint64_t limit)
+{
+    return limit != 0 && count > limit;
+}
+
+std::uint64_t StageTriangleLimit(std::uint64_t limit)
+{
+    const std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+    if (limit == 0 || limit > most / kStageTriangleHeadroom)
+        return most;
+    return limit * kStageTriangleHeadroom;
+}
+
+float UnremeshedSolidCell(const TriangleMesh& mesh)
+{
+    return std::max(SampleMedianEdgeLength(mesh), 0.05f);
+}
+
 ProcessEstimate EstimateProcessTriangles(const TriangleMesh& source, const PipelineSettings& settings)
 {
-    const RemeshEstimate remesh = EstimateRemeshResult(source, EffectiveRemeshSettings(settings));
+    RemeshSettings remesh = EffectiveRemeshSettings(settings);
+    const bool solid = settings.displacementOn != 0 && settings.displacement.method != DisplacementMethod::mesh;
+    if (settings.remeshOn == 0 && solid)
+        remesh.targetEdgeMillimetres = UnremeshedSolidCell(source);
+    const RemeshEstimate counted = EstimateRemeshResult(source, remesh);
     ProcessEstimate estimate;
-    estimate.triangles = ShownTriangleEstimate(remesh.totalTriangles);
-    estimate.cappedCellMillimetres = remesh.cappedCellMillimetres;
+    estimate.triangles = ShownTriangleEstimate(counted.totalTriangles);
+    estimate.cappedCellMillimetres = counted.cappedCellMillimetres;
     estimate.limit = settings.maximumTriangles;
-    estimate.overLimit = settings.remeshOn != 0 && estimate.limit != 0 && estimate.triangles > estimate.limit;
+    estimate.overLimit = (settings.remeshOn != 0 || solid) && OverTriangleLimit(estimate.triangles, estimate.limit);
     return estimate;
 }
 

@@ -15,16 +15,35 @@ struct ProcessEstimate {
     std::uint64_t triangles = 0;       // the count shown and held against the limit
     float cappedCellMillimetres = 0.0f; // the cell the part's size forced, else 0
     std::uint64_t limit = 0;           // the run's triangle limit; 0 means none
-    bool overLimit = false;            // the run remeshes and would be refused
+    bool overLimit = false;            // a stage of the run has a limit and would be refused
 };
+
+// How many times the shown count a stage may make before its own limit stops it. The shown
+// count is an estimate: a deep relief adds surface (a third more at 3 mm on a 0.3 mm cube), so
+// a stage that held its own count against the limit itself would refuse runs the shown count
+// let start. Past twice the estimate the count has run away and memory is at stake.
+inline constexpr std::uint64_t kStageTriangleHeadroom = 2;
 
 // A remesh estimate as shown: the area rule runs low on curved parts and the relief adds
 // surface, so a twelfth more is closer to what Process makes. Saturates instead of wrapping.
 [[nodiscard]] std::uint64_t ShownTriangleEstimate(std::uint64_t remeshEstimate);
 
-// The expected result of remeshing `source` with the run's effective remesh settings (the
-// contour remesh under a solid relief), held against the run's triangle limit. Over the limit
-// only when the run remeshes and has a limit: then Process refuses before any stage runs.
+// True when `count` is over `limit`; a limit of 0 means none. Every comparison of a triangle
+// count with the user's triangle limit goes through here.
+[[nodiscard]] bool OverTriangleLimit(std::uint64_t count, std::uint64_t limit);
+
+// The limit a stage holds its own count against, for a run whose shown count is within
+// `limit`: kStageTriangleHeadroom times it, saturating; the largest value when `limit` is 0.
+[[nodiscard]] std::uint64_t StageTriangleLimit(std::uint64_t limit);
+
+// The cell of a solid relief made without a remesh: the part's own triangle size, never finer
+// than 0.05 mm.
+[[nodiscard]] float UnremeshedSolidCell(const TriangleMesh& mesh);
+
+// The expected result of `settings` on `source`: the remesh with the run's effective settings
+// (the contour remesh under a solid relief), or, without a remesh, the solid relief at the
+// part's own triangle size. Over the limit only when such a stage runs and there is a limit:
+// then Process refuses before any stage runs.
 [[nodiscard]] ProcessEstimate EstimateProcessTriangles(const TriangleMesh& source,
     const PipelineSettings& settings);
 

