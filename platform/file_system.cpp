@@ -448,6 +448,14 @@ FileReplacement FileReplacement::Begin(const std::filesystem::path& target, cons
     const bool follow = options.links == LinkHandling::WriteThrough;
     // Followed, the temporary file also lands on the file system of the file it replaces.
     replacement.target_ = follow ? ResolveWriteTarget(target) : target;
+    // Renaming over a pipe or a device would take it from its owner (and the temporary file
+    // would be made in /dev for a link to a device); a folder cannot be replaced at all.
+    if (const SaveTargetCheck check = CheckSaveTarget(replacement.target_, options.links);
+        check.kind == SaveTargetKind::NotRegularFile) {
+        if (error)
+            *error = check.error == EISDIR ? EISDIR : kNotRegularFileError;
+        return FileReplacement();
+    }
     RemoveStaleTemporaryFiles(replacement.target_, options.suffix);
     const int bits = options.permissionsFrom.empty() ? RegularFileBits(replacement.target_, follow)
                                                      : RegularFileBits(options.permissionsFrom, true);

@@ -175,6 +175,10 @@ inline constexpr std::chrono::seconds kStaleTemporaryFileAge{3600};
 std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& target, const char* suffix,
                                       std::chrono::seconds age = kStaleTemporaryFileAge) noexcept;
 
+// The error a replace gives for a target that is a named pipe, a device or a socket (a
+// folder gives EISDIR). No errno has this value; SystemErrorText words it.
+inline constexpr int kNotRegularFileError = 0x10000;
+
 // A new file that is to replace `target`, written in full before it is put in place. It is
 // created exclusively beside the target under a random name of its own, so no file already
 // there is ever truncated or removed, and it takes the permission bits (rwx for user, group,
@@ -193,7 +197,8 @@ public:
     ~FileReplacement();
 
     // Creates the temporary file; not open, with `error` set, when no name could be made
-    // (the folder is missing, read-only, full, ...).
+    // (the folder is missing, read-only, full, ...) or the target is a folder (EISDIR) or a
+    // pipe, device or socket (kNotRegularFileError), which is refused before anything is made.
     static FileReplacement Begin(const std::filesystem::path& target, const ReplacementOptions& options, int* error);
 
     bool IsOpen() const { return file_.IsOpen(); }

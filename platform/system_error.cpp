@@ -1,11 +1,15 @@
 #include "platform/system_error.h"
 
+#include "platform/file_system.h"
+
 #include <cstring>
 
 namespace grainforge::platform {
 
 std::string SystemErrorText(int code)
 {
+    if (code == kNotRegularFileError)
+        return "it is not a regular file (it is a folder, a pipe or a device)";
     char buffer[256] = {};
     // GNU strerror_r may return a static string instead of filling the buffer.
     const char* text = strerror_r(code, buffer, sizeof buffer);

@@ -6,6 +6,7 @@
 #include "app/document/log_text.h"
 #include "app/shell/log_line.h"
 #include "platform/file_system.h"
+#include "platform/system_error.h"
 
 namespace grainforge::app {
 
@@ -102,17 +103,6 @@ std::size_t KeptTopIndex(std::size_t oldTop, std::size_t removed, std::size_t si
 
 std::string ToUtf8(std::wstring_view text) { return WideToUtf8(text); }
 
-namespace {
-
-std::wstring ErrnoText(int error) {
-  const char* message = std::strerror(error);
-  std::wstring text;
-  for (const char* c = message; *c != '\0'; ++c) text += static_cast<wchar_t>(static_cast<unsigned char>(*c));
-  return text;
-}
-
-}  // namespace
-
 bool WriteLogFile(const std::filesystem::path& path, const std::string& bytes, std::wstring& error) {
   // The user's file: a link is written through, as every save of a named file does.
   constexpr platform::LinkHandling kLinks = platform::LinkHandling::WriteThrough;
@@ -122,7 +112,7 @@ bool WriteLogFile(const std::filesystem::path& path, const std::string& bytes, s
     return false;
   }
   if (target.kind == platform::SaveTargetKind::Unknown) {
-    error = ErrnoText(target.error);
+    error = Utf8ToWide(platform::SystemErrorText(target.error));
     return false;
   }
   // Written beside and renamed over the old log only once complete: a full disk leaves it whole.
@@ -130,7 +120,7 @@ bool WriteLogFile(const std::filesystem::path& path, const std::string& bytes, s
   options.links = kLinks;
   const int failure = platform::ReplaceFileContents(path, bytes.data(), bytes.size(), options);
   if (failure != 0) {
-    error = ErrnoText(failure);
+    error = Utf8ToWide(platform::SystemErrorText(failure));
     return false;
   }
   return true;

@@ -219,6 +219,24 @@ TEST(FileReplacement, TakesTheBitsAtCreationAndRemovesOnlyItsOwnFile)
     EXPECT_EQ(error, ENOENT);
 }
 
+// A save over a pipe, a device (through a link) or a folder is refused before anything is
+// made: a rename would take the pipe or device from its owner.
+TEST(FileReplacement, RefusesTargetsThatAreNoRegularFile)
+{
+    TempFolder folder;
+    for (const test::NonRegularFile& file : test::MakeNonRegularFiles(folder.Path(), "target")) {
+        SCOPED_TRACE(file.kind);
+        int error = 0;
+        EXPECT_EQ(ReplaceFileContents(file.path, "new", 3, ReplacementOptions{}), file.kind == "folder" ? EISDIR : kNotRegularFileError);
+        EXPECT_FALSE(FileReplacement::Begin(file.path, ReplacementOptions{}, &error).IsOpen());
+        EXPECT_EQ(std::filesystem::directory_iterator(file.path.parent_path())->path(), file.path) << "nothing beside it";
+        std::error_code code;
+        EXPECT_EQ(std::filesystem::status(file.path, code).type(), file.kind == "named pipe" ? std::filesystem::file_type::fifo
+                  : file.kind == "folder" ? std::filesystem::file_type::directory : std::filesystem::file_type::character);
+    }
+    EXPECT_EQ(SystemErrorText(kNotRegularFileError), "it is not a regular file (it is a folder, a pipe or a device)");
+}
+
 // A save clears what earlier saves of the same target left when they were killed: only regular
 // files of exactly its own temporary name, beside the target, untouched for longer than any
 // running save leaves its file.

@@ -160,7 +160,7 @@ TEST(HelpPaneX11, AMissingPageSaysSoAndFitsWithoutScrolling) {
   EXPECT_FALSE(pane.ScrollTo(100));
   pane.SelectAll();
   EXPECT_EQ(pane.GetSelectedText(),
-            L"No help yet\r\n\r\nThe page help/no-such-page.md was not found beside the program.");
+            L"No help yet\n\nThe page help/no-such-page.md was not found beside the program.");
 }
 
 TEST(HelpPaneX11, CtrlAAndCtrlCCopyThePageAndCtrlCWithoutASelectionLeavesTheClipboard) {
@@ -175,7 +175,7 @@ TEST(HelpPaneX11, CtrlAAndCtrlCCopyThePageAndCtrlCWithoutASelectionLeavesTheClip
 
   SendCtrlKey(pane, 'A');
   SendCtrlKey(pane, 'C');
-  EXPECT_EQ(ClipboardText(), L"Title\r\n\r\nfirst line same paragraph\r\n\r\nA\tB\r\n1\t2");
+  EXPECT_EQ(ClipboardText(), L"Title\n\nfirst line same paragraph\n\nA\tB\n1\t2");
 }
 
 TEST(HelpPaneX11, DraggingBelowThePaneScrollsAndExtendsUntilRelease) {

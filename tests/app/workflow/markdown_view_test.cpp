@@ -87,9 +87,9 @@ TEST(MarkdownViewSelection, CopiesWrappedLinesParagraphsAndTableRows) {
       {L"aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj kkkk llll", {0, 0}, {2, 9},
        L"aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj kkkk llll"},
       // Two paragraphs, and the empty line between them adds one more break.
-      {L"one\n\ntwo", {0, 0}, {2, 3}, L"one\r\n\r\ntwo"},
+      {L"one\n\ntwo", {0, 0}, {2, 3}, L"one\n\ntwo"},
       // Starting inside a table row takes the whole row, cells separated by tabs.
-      {L"|A|B|\n|-|-|\n|1|2|", {0, 1}, {1, 1}, L"A\tB\r\n1\t2"},
+      {L"|A|B|\n|-|-|\n|1|2|", {0, 1}, {1, 1}, L"A\tB\n1\t2"},
       // Ends in either order; trailing white space is dropped.
       {L"hello world", {0, 6}, {0, 2}, L"llo"},
       {L"hello world", {0, 4}, {0, 4}, L""},
@@ -105,7 +105,7 @@ TEST(MarkdownViewSelection, CopiesWrappedLinesParagraphsAndTableRows) {
 TEST(MarkdownViewSelection, SelectAllCoversEveryLineAndNothingWithoutLines) {
   Pane pane(L"# Title\n\ntext");
   ASSERT_TRUE(pane.view.SelectAll());
-  EXPECT_EQ(pane.view.SelectedText(), L"Title\r\n\r\ntext");
+  EXPECT_EQ(pane.view.SelectedText(), L"Title\n\ntext");
   Pane empty(L"");
   EXPECT_FALSE(empty.view.SelectAll());
   EXPECT_EQ(empty.view.SelectedText(), L"");

@@ -222,7 +222,7 @@ std::wstring MarkdownView::SelectedText() const {
   std::wstring out;
   for (int l = ends->first.line; l <= ends->last.line; ++l) {
     const FormattedLine& line = layout_.lines[static_cast<std::size_t>(l)];
-    if (l != ends->first.line && !line.isContinuation) out += L"\r\n";
+    if (l != ends->first.line && !line.isContinuation) out += L"\n";
     const int from = l == ends->first.line ? ends->first.character : 0;
     const int to = l == ends->last.line ? ends->last.character : LengthOf(line);
     if (to > from) out.append(line.plainText, static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));

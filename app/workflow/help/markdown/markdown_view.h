@@ -88,7 +88,7 @@ public:
   void BeginSelection(TextPosition at);
   // Moves the selection's end; true when it changed.
   bool ExtendSelection(TextPosition at);
-  // The selection as plain text: lines joined by CR LF, wrapped lines joined without a break,
+  // The selection as plain text: lines joined by LF, as text on this system is, wrapped lines joined without a break,
   // table rows whole with tab-separated cells, trailing white space removed.
   std::wstring SelectedText() const;
   // The highlight of one line, or none when the line is not selected or nothing shows.
