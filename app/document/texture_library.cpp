@@ -47,12 +47,19 @@ std::string MemberString(const mesh::JsonValue& object, const char* key)
     return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
 }
 
-// Saves {"images": items} to the user root's copy of the list file.
+// Saves {"images": items} to the user root's copy of the list file, unless a copy is there that
+// does not read as a list.
 template <typename PutItems>
 bool SaveImagesList(const LibraryRoots& roots, std::string_view fileName, PutItems putItems)
 {
     const fs::path target = UserLibraryPath(roots, CustomFolder(), fileName);
     if (target.empty())
+        return false;
+    // A list that is there but does not read (damaged, too large) was read as empty: writing
+    // now would put one entry in the place of all it holds. It is left for the user to see to.
+    std::error_code error;
+    if (fs::symlink_status(target, error).type() == fs::file_type::regular &&
+        ImagesArray(mesh::LoadJsonFile(target)) == nullptr)
         return false;
     const mesh::JsonNode document = mesh::NewJsonDocument();
     mesh::JsonValue* images = document.ArrayChild("images").Resolve();

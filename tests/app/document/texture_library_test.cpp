@@ -128,6 +128,32 @@ TEST(WriteSeamSettings, RemembersOneChoicePerImageAndForgetsUnchanged)
     EXPECT_FALSE(WriteSeamSettings(library.roots, "", "Mirror", ""));
 }
 
+// A list that is there but does not read is never written over with the one new entry.
+TEST(LibraryLists, OneThatDoesNotReadIsLeftAsItWas)
+{
+    const std::function<bool(const LibraryRoots&)> writes[] = {
+        [](const LibraryRoots& roots) { return PutCustomImageFirst(roots, "/img/a.png"); },
+        [](const LibraryRoots& roots) { return WriteSeamSettings(roots, "/img/a.png", "Mirror", ""); },
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+    } damaged[] = {
+        {"not JSON", "{\"images\": [\"/img/b.png\""},
+        {"no list", "{\"pictures\": []}"},
+        {"too large", std::string(17u << 20, ' ')},
+    };
+    for (const char* file : {"custom/images.json", "custom/seams.json"}) {
+        for (const auto& [what, bytes] : damaged) {
+            SCOPED_TRACE(std::string(file) + ", " + what);
+            Library library;
+            const fs::path list = library.Put(library.user, file, {bytes.begin(), bytes.end()});
+            EXPECT_FALSE(writes[std::string(file).find("images") != std::string::npos ? 0 : 1](library.roots));
+            EXPECT_EQ(test::ReadAllBytes(list), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+        }
+    }
+}
+
 TEST(ThumbnailFileName, HashesThePathSizeAndWriteTime)
 {
     // Worked out independently from the hash's definition.
