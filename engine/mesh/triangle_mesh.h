@@ -95,7 +95,7 @@ struct TriangleMesh {
 Vec3 VolumeReference(const TriangleMesh& mesh);
 
 // Six times the signed volume of the tetrahedron (reference, a, b, c): the triple product of
-// the corners' offsets from `reference`, each offset exact in double.
+// the corners' offsets from `reference`, taken in double (exact for points of one part).
 inline double TetrahedronVolume6(Vec3 a, Vec3 b, Vec3 c, Vec3 reference)
 {
     const double ax = double(a.x) - reference.x, ay = double(a.y) - reference.y, az = double(a.z) - reference.z;

@@ -322,34 +322,23 @@ TEST(DocumentExportTest, CheckPrintabilityAndRepairOnACleanCube)
     EXPECT_GE(f.host.focusCalls, 1);
 }
 
-// The Save STL check cleans up with the tolerance the document hands it; a part a million
-// millimetres out must come through it whole, as it does at the origin.
+// The Save STL check cleans up with the tolerance the document hands it: a part a million
+// millimetres out comes through that cleanup whole.
 TEST(DocumentExportTest, SaveCheckCleanupKeepsEveryTriangleOfAPartFarOut)
 {
     TempFolder folder;
-    const mesh::Vec3 far{1.0e6f, 1.0e6f, 0.0f};
-    const struct {
-        const char* name;
-        mesh::TriangleMesh part;
-    } rows[] = {
-        {"sphere at the origin", MakeBumpySphere(10.0f, 0.0f, 24, 48)},
-        {"sphere at 1e6 mm", Translated(MakeBumpySphere(10.0f, 0.0f, 24, 48), far)},
-        {"cylinder at 1e6 mm", Translated(mesh::MakeTestCylinder(10.0f, 20.0f), far)},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const fs::path path = folder / "part.stl";
-        ASSERT_TRUE(mesh::WriteStlFile(path, row.part, mesh::StlWriteOptions{}).ok);
+    for (const mesh::TriangleMesh& shape : {MakeBumpySphere(10.0f, 0.0f, 24, 48), mesh::MakeTestCylinder(10.0f, 20.0f)}) {
+        const mesh::TriangleMesh part = Translated(shape, {1.0e6f, 1.0e6f, 0.0f});
+        ASSERT_TRUE(mesh::WriteStlFile(folder / "far.stl", part, {}).ok);
         DocumentFixture f;
-        ASSERT_TRUE(f.doc->ImportStl(path));
+        ASSERT_TRUE(f.doc->ImportStl(folder / "far.stl"));
         f.host.acceptExport = true;
         app::CGrainforgeDoc::ExportPlan plan;
         ASSERT_TRUE(f.doc->PrepareExport(plan));
-        mesh::TriangleMesh written = plan.mesh;
-        const mesh::ExportCleanupReport cleanup =
-            mesh::CleanupForExport(written, f.host.exportWeldTolerance, plan.cleanup);
-        EXPECT_EQ(mesh::FormatExportCleanupReport(cleanup), "nothing to clean up");
-        EXPECT_EQ(written.TriangleCount(), row.part.TriangleCount());
+        const float tolerance = f.host.exportWeldTolerance;
+        EXPECT_EQ(mesh::FormatExportCleanupReport(mesh::CleanupForExport(plan.mesh, tolerance, plan.cleanup)),
+            "nothing to clean up");
+        EXPECT_EQ(plan.mesh.TriangleCount(), part.TriangleCount());
     }
 }
 
