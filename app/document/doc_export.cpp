@@ -10,6 +10,7 @@
 #include "app/document/project_file.h"
 
 #include "engine/mesh/stl_writer.h"
+#include "engine/mesh/welding.h"
 #include "engine/textures/procedural_registry.h"
 
 #include <algorithm>
@@ -25,17 +26,6 @@ namespace {
 constexpr const char* kNoMeshToSaveText = "There is no mesh to save.";
 constexpr const wchar_t* kStlFilter = L"STL Files (*.stl)|*.stl|All Files (*.*)|*.*||";
 constexpr const wchar_t* kAsciiStlFilter = L"ASCII STL Files (*.stl)|*.stl|All Files (*.*)|*.*||";
-
-
-float WeldTolerance(const mesh::TriangleMesh& m)
-{
-    if (!m.boundsValid)
-        return 0.0f;
-    float largest = 0.0f;
-    for (const mesh::Vec3 v : {m.boundsMin, m.boundsMax})
-        largest = std::max({largest, std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
-    return std::max(1e-6f, 1e-6f * largest);
-}
 
 // The name a save proposes: never the loaded file's own, which a hurried Enter would replace.
 std::wstring DefaultStlName(const std::wstring& partSourcePath)
@@ -150,7 +140,7 @@ bool CGrainforgeDoc::PrepareExport(ExportPlan& plan)
     const mesh::TriangleMesh& shown = CurrentDisplayMesh();
     ExportDialogRequest request;
     request.mesh = &shown;
-    request.weldTolerance = WeldTolerance(shown);
+    request.weldTolerance = mesh::AutomaticWeldToleranceOf(shown);
     request.cleanup = exportCleanupOptions;
     request.fixes = exportFixes;
     request.bodies = mesh::CountBodies(workingPart);

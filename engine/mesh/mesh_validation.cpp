@@ -135,10 +135,10 @@ Links LinkTriangles(const TriangleMesh& mesh, ValidationReport& report)
     return links;
 }
 
-// Signed volume of a component with the walk's flips applied, in double from float triple
-// products.
+// Signed volume of a component with the walk's flips applied, measured about `reference` (a
+// point of the part: about the origin a part far out loses the sign).
 double ComponentVolume(const TriangleMesh& mesh, const std::vector<std::uint32_t>& members,
-    const std::vector<std::uint8_t>& flip)
+    const std::vector<std::uint8_t>& flip, Vec3 reference)
 {
     double sum = 0.0;
     for (std::uint32_t t : members) {
@@ -147,7 +147,7 @@ double ComponentVolume(const TriangleMesh& mesh, const std::vector<std::uint32_t
         Vec3 c = Position(mesh, t, 2);
         if (flip[t])
             std::swap(b, c);
-        sum += static_cast<double>(Dot(a, Cross(b, c))) / 6.0;
+        sum += TetrahedronVolume6(a, b, c, reference) / 6.0;
     }
     return sum;
 }
@@ -161,6 +161,7 @@ void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationRe
     std::vector<std::uint8_t> flip(triangles, 0);
     std::vector<std::uint32_t> queue;
     std::uint32_t components = 0;
+    const Vec3 reference = VolumeReference(mesh);
     for (std::size_t start = 0; start < triangles; ++start) {
         if (component[start] != kNoComponent)
             continue;
@@ -185,7 +186,7 @@ void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationRe
             }
         }
         // The queue now holds the whole component.
-        if (closed && ComponentVolume(mesh, queue, flip) < 0.0) {
+        if (closed && ComponentVolume(mesh, queue, flip, reference) < 0.0) {
             for (std::uint32_t t : queue)
                 flip[t] = !flip[t];
         }

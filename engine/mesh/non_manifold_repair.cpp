@@ -9,25 +9,21 @@
 
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/welding.h"
 
 namespace grainforge::mesh {
 namespace {
 
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
-// Size-relative tolerance from the mesh's box (computed first when it is not current).
-float BoxTolerance(TriangleMesh& mesh)
+// A step that moves a copy of a vertex at `at` by at least `wanted`, and at least two float
+// steps of its largest coordinate: far from the origin a shorter step rounds back onto the
+// vertex it copies, and the sheets would still touch.
+float SeparatingStep(float wanted, Vec3 at)
 {
-    if (mesh.vertices.empty())
-        return 0.0f;
-    if (!mesh.boundsValid)
-        mesh.ComputeBounds();
-    if (!mesh.boundsValid)
-        return 0.0f;
-    const float largest = std::max({std::fabs(mesh.boundsMin.x), std::fabs(mesh.boundsMin.y),
-                                    std::fabs(mesh.boundsMin.z), std::fabs(mesh.boundsMax.x),
-                                    std::fabs(mesh.boundsMax.y), std::fabs(mesh.boundsMax.z)});
-    return std::max(1e-6f, 1e-6f * largest);
+    const float largest = std::max({std::fabs(at.x), std::fabs(at.y), std::fabs(at.z)});
+    const float floatStep = std::nextafter(largest, std::numeric_limits<float>::infinity()) - largest;
+    return std::isfinite(floatStep) ? std::max(wanted, 2.0f * floatStep) : wanted;
 }
 
 std::size_t RunLength(const std::vector<EdgeRecord>& table, EdgeKey key)
@@ -468,7 +464,8 @@ void MoveCopiesApart(TriangleMesh& mesh, const FanSplit& split, const SplitConte
             continue;
         const Vec3 d = corners.mean - copy.position;
         const float length = Length(d);
-        const float step = std::max(10.0f * context.tolerance, std::min(0.1f * corners.nearest, 0.002f));
+        const float step = SeparatingStep(
+            std::max(10.0f * context.tolerance, std::min(0.1f * corners.nearest, 0.002f)), copy.position);
         if (length > 0.0f && step > 0.0f)
             copy.position = copy.position + d * (step / length);
     }
@@ -518,7 +515,7 @@ std::uint64_t SeparateNonManifoldEdges(TriangleMesh& mesh)
 {
     if (!mesh.IsConsistent() || mesh.indices.size() > 0x7FFFFFFFull)
         return 0;
-    const float tolerance = BoxTolerance(mesh);
+    const float tolerance = AutomaticWeldToleranceOf(mesh);
     const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
     std::vector<std::uint32_t> ends;
     std::vector<NonManifoldEdge> edges = FindNonManifoldEdges(mesh, table, ends);
@@ -543,7 +540,7 @@ std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh)
     const std::uint64_t before = CountNonManifoldEdges(mesh);
     if (before == 0)
         return 0;
-    const float tolerance = BoxTolerance(mesh);
+    const float tolerance = AutomaticWeldToleranceOf(mesh);
     TriangleMesh work = mesh;
     std::vector<std::uint32_t> recorded;
     {
@@ -604,8 +601,10 @@ std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh)
                     continue;
                 const Vec3 d = corners.mean - copy.position;
                 const float length = Length(d);
+                const float step =
+                    SeparatingStep(std::min(0.002f, std::max(0.1f * length, 10.0f * tolerance)), copy.position);
                 if (length > 0.0f)
-                    copy.position = copy.position + d * (std::min(0.002f, std::max(0.1f * length, 10.0f * tolerance)) / length);
+                    copy.position = copy.position + d * (step / length);
             }
         }
     }

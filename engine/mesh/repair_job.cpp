@@ -5,6 +5,7 @@
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/stl_writer.h"
 #include "engine/mesh/tidying.h"
+#include "engine/mesh/welding.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,21 +23,6 @@ void Say(const RepairProgress& progress, const char* phase)
 }
 
 std::string N(std::uint64_t value) { return std::to_string(value); }
-
-// Relative weld tolerance: a millionth of the part's reach from the origin, at least 1e-6 mm.
-// A non-finite coordinate would make it infinite and weld the whole part into one point, so
-// such a part gets the exact weld only.
-float WeldToleranceOf(const TriangleMesh& mesh)
-{
-    if (!mesh.boundsValid)
-        return 0.0f;
-    const float reach = std::max({std::fabs(mesh.boundsMin.x), std::fabs(mesh.boundsMin.y),
-                                  std::fabs(mesh.boundsMin.z), std::fabs(mesh.boundsMax.x),
-                                  std::fabs(mesh.boundsMax.y), std::fabs(mesh.boundsMax.z)});
-    if (!std::isfinite(reach))
-        return 0.0f;
-    return std::max(1e-6f, 1e-6f * reach);
-}
 
 void RecordAfterCounts(const TriangleMesh& mesh, RepairForPrintReport& report)
 {
@@ -87,7 +73,7 @@ RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::ui
     cleanup.fillHoles = true;
     cleanup.maximumHoleMillimetres = 5.0f;
     cleanup.maximumSlitWidthMillimetres = 0.5f;
-    round.cleanup = CleanupForExport(mesh, WeldToleranceOf(mesh), cleanup);
+    round.cleanup = CleanupForExport(mesh, AutomaticWeldToleranceOf(mesh), cleanup);
     mesh.ComputeBounds();
     RepairOptions repair;
     repair.splitNonManifoldEdges = true;

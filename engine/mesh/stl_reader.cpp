@@ -594,7 +594,7 @@ Vec3 BinaryCorner(std::span<const std::uint8_t> bytes, std::size_t corner)
     return FacetCorner(bytes.data() + kBinaryHeaderSize, corner);
 }
 
-// Negative asks for the automatic tolerance, which follows the part's size and place.
+// Negative asks for the automatic tolerance, which follows the part's size, not its place.
 float SecondWeldTolerance(const SoupScan& scan, float requested)
 {
     if (!(requested < 0.0f))

@@ -37,10 +37,10 @@ struct StlReadOptions {
     // Weld coincident corners into shared vertices: first bitwise-equal positions, then, only
     // when that leaves open or non-manifold edges, positions within weldTolerance.
     bool mergeVertices = true;
-    // Tolerance of the second weld, mm. Negative: automatic, 1e-6 times the largest absolute
-    // coordinate of the part but no more than 1e-6 times twice its largest side (so that where
-    // the part sits never widens it), at least 1e-6 and at least four float steps of its
-    // largest coordinate. 0: exact weld only. Ignored without merging.
+    // Tolerance of the second weld, mm. Negative: automatic (AutomaticWeldTolerance), 1e-6
+    // times the largest absolute coordinate of the part but no more than 1e-6 times twice its
+    // largest side (so that where the part sits never widens it), at least 1e-6. 0: exact weld
+    // only. Ignored without merging.
     float weldTolerance = -1.0f;
     // Drop triangles with a repeated vertex (after welding, when merging).
     bool removeDegenerate = true;

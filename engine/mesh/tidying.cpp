@@ -12,29 +12,6 @@
 namespace grainforge::mesh {
 namespace {
 
-// The automatic weld tolerance of the vertex box (see AutomaticWeldTolerance); 0 without
-// vertices. Non-finite coordinates are left out: one infinite vertex would otherwise make the
-// tolerance infinite and weld the whole part into one point.
-float AutomaticWeldToleranceOf(const TriangleMesh& mesh)
-{
-    if (mesh.vertices.empty())
-        return 0.0f;
-    float largest = 0.0f;
-    Vec3 low{std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity(),
-             std::numeric_limits<float>::infinity()};
-    Vec3 high{-low.x, -low.y, -low.z};
-    for (const MeshVertex& vertex : mesh.vertices) {
-        const Vec3& p = vertex.position;
-        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
-            continue;
-        largest = std::max({largest, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
-        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
-        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
-    }
-    const float extent = high.x < low.x ? 0.0f : std::max({high.x - low.x, high.y - low.y, high.z - low.z});
-    return AutomaticWeldTolerance(largest, extent);
-}
-
 // Reverses the triangles validation finds wound against their body, when the surface can be
 // oriented at all. Returns the number reversed.
 std::uint64_t Reorient(TriangleMesh& mesh)

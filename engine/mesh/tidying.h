@@ -16,9 +16,8 @@ namespace grainforge::mesh {
 struct TidyOptions {
     bool mergeVertices = true;
     // Weld distance in mm. Below 0: automatic, following the part's size and not its distance
-    // from the origin (AutomaticWeldTolerance of the vertex box); 0: only bitwise-equal
-    // positions merge; above 0:
-    // weld within this distance. Used only with mergeVertices.
+    // from the origin (AutomaticWeldToleranceOf); 0: only bitwise-equal positions merge; above
+    // 0: weld within this distance. Used only with mergeVertices.
     float weldTolerance = -1.0f;
     // Drop triangles with a repeated corner or zero area.
     bool removeDegenerate = true;

@@ -421,20 +421,31 @@ float TriangleMesh::Volume() const
 {
     if (indices.empty() || !IsConsistent())
         return 0.0f;
+    const Vec3 reference = VolumeReference(*this);
     double sum = 0.0;
     for (std::size_t t = 0; t < TriangleCount(); ++t) {
-        const Vec3 a = vertices[indices[3 * t]].position;
-        const Vec3 b = vertices[indices[3 * t + 1]].position;
-        const Vec3 c = vertices[indices[3 * t + 2]].position;
-        const double ax = a.x, ay = a.y, az = a.z;
-        const double bx = b.x, by = b.y, bz = b.z;
-        const double cx = c.x, cy = c.y, cz = c.z;
-        const double crossX = by * cz - bz * cy;
-        const double crossY = bz * cx - bx * cz;
-        const double crossZ = bx * cy - by * cx;
-        sum += ax * crossX + ay * crossY + az * crossZ;
+        sum += TetrahedronVolume6(vertices[indices[3 * t]].position, vertices[indices[3 * t + 1]].position,
+                                  vertices[indices[3 * t + 2]].position, reference);
     }
     return static_cast<float>(sum / 6.0);
+}
+
+Vec3 VolumeReference(const TriangleMesh& mesh)
+{
+    Vec3 low{std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity(),
+             std::numeric_limits<float>::infinity()};
+    Vec3 high{-low.x, -low.y, -low.z};
+    for (const MeshVertex& vertex : mesh.vertices) {
+        const Vec3& p = vertex.position;
+        if (!IsFinite(p))
+            continue;
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    if (high.x < low.x)
+        return {};
+    // Half of each end, then the sum: no overflow near the float limit.
+    return low * 0.5f + high * 0.5f;
 }
 
 float SampleMedianEdgeLength(const TriangleMesh& mesh)

@@ -82,10 +82,27 @@ struct TriangleMesh {
     // inconsistent mesh.
     float SurfaceArea() const;
 
-    // Signed volume (64-bit accumulation): positive for a closed, outward part; 0 for an
-    // inconsistent mesh.
+    // Signed volume (64-bit accumulation) measured about VolumeReference, so that it keeps its
+    // digits wherever the part sits: positive for a closed, outward part; 0 for an inconsistent
+    // mesh.
     float Volume() const;
 };
+
+// The point volumes and orientations are measured about: the centre of the box of the finite
+// vertex positions (the origin when there is none). About the origin, the triple products of a
+// part a million millimetres out are some 1e18 mm3 each and their sum keeps no digit of the
+// part's own volume, nor its sign.
+Vec3 VolumeReference(const TriangleMesh& mesh);
+
+// Six times the signed volume of the tetrahedron (reference, a, b, c): the triple product of
+// the corners' offsets from `reference`, taken in double (exact for points of one part).
+inline double TetrahedronVolume6(Vec3 a, Vec3 b, Vec3 c, Vec3 reference)
+{
+    const double ax = double(a.x) - reference.x, ay = double(a.y) - reference.y, az = double(a.z) - reference.z;
+    const double bx = double(b.x) - reference.x, by = double(b.y) - reference.y, bz = double(b.z) - reference.z;
+    const double cx = double(c.x) - reference.x, cy = double(c.y) - reference.y, cz = double(c.z) - reference.z;
+    return ax * (by * cz - bz * cy) + ay * (bz * cx - bx * cz) + az * (bx * cy - by * cx);
+}
 
 // The edge between vertex indices a and b: the smaller index shifted left by 32, or-ed with
 // the larger. Both directions give the same key; keys order edges by smaller, then larger index.

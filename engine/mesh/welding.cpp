@@ -532,17 +532,31 @@ TriangleMesh WeldCorners(std::span<const Vec3> corners)
     return mesh;
 }
 
-// Float steps of the largest coordinate that a seam may be off by and still close: writers
-// that place copies of a corner by different sums land one or two steps apart per axis.
-constexpr float kSeamFloatSteps = 4.0f;
 constexpr float kRelativeWeldTolerance = 1e-6f;
 
 float AutomaticWeldTolerance(float largestMagnitude, float largestExtent)
 {
     const float size = std::min(largestMagnitude, 2.0f * largestExtent);
-    const float floatStep =
-        std::nextafter(largestMagnitude, std::numeric_limits<float>::infinity()) - largestMagnitude;
-    return std::max({size * kRelativeWeldTolerance, kSeamFloatSteps * floatStep, kRelativeWeldTolerance});
+    return std::max(size * kRelativeWeldTolerance, kRelativeWeldTolerance);
+}
+
+float AutomaticWeldToleranceOf(const TriangleMesh& mesh)
+{
+    float largest = 0.0f;
+    Vec3 low{std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity(),
+             std::numeric_limits<float>::infinity()};
+    Vec3 high{-low.x, -low.y, -low.z};
+    for (const MeshVertex& vertex : mesh.vertices) {
+        const Vec3& p = vertex.position;
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
+            continue;
+        largest = std::max({largest, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    if (high.x < low.x)
+        return 0.0f;
+    return AutomaticWeldTolerance(largest, std::max({high.x - low.x, high.y - low.y, high.z - low.z}));
 }
 
 std::uint64_t WeldVerticesWithin(TriangleMesh& mesh, float tolerance)

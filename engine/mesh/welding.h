@@ -31,14 +31,21 @@ bool HasCoincidentVertices(const TriangleMesh& mesh);
 // corners do not make whole triangles or number 2^31 or more.
 TriangleMesh WeldCorners(std::span<const Vec3> corners);
 
-// The automatic tolerance of WeldVerticesWithin for a part whose largest absolute coordinate is
-// `largestMagnitude` and whose box's largest side is `largestExtent`: 1e-6 of the largest
-// coordinate, but never more than 1e-6 of twice the part's largest side. A part within its own
-// size of the origin keeps the tolerance it always had; one placed far out gets one that
-// follows its own size, not its distance, which would weld its details away. Never below 1e-6,
-// nor below a few float steps at the part's place, so float-noise seams close wherever the
-// part sits.
+// The automatic tolerance of WeldVerticesWithin, and of every weld or collapse threshold taken
+// from a part, for a part whose largest absolute coordinate is `largestMagnitude` and whose
+// box's largest side is `largestExtent`: 1e-6 of the largest coordinate, but never more than
+// 1e-6 of twice the part's largest side, and never below 1e-6. A part within its own size of
+// the origin keeps the tolerance it always had; one placed far out gets one that follows its
+// own size, not its distance, which would weld its details away. No float-step floor: where
+// the float steps are coarser than a millionth of the part's size (0.0625 mm at 1e6 mm, for
+// any part under 31 m) the tolerance stays below one step, so corners that float keeps apart
+// are never joined.
 float AutomaticWeldTolerance(float largestMagnitude, float largestExtent);
+
+// AutomaticWeldTolerance of the box of the mesh's finite vertex positions (computed here, not
+// the cached box); 0 without a finite vertex. A non-finite coordinate is left out: it would
+// make the tolerance infinite and weld the whole part into one point.
+float AutomaticWeldToleranceOf(const TriangleMesh& mesh);
 
 // Merges each vertex, in index order, into the first kept vertex found within `tolerance` mm
 // (searching the 27 neighbouring grid cells of size `tolerance`); greedy and order-dependent,

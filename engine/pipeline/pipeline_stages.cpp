@@ -10,6 +10,7 @@
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
+#include "engine/mesh/welding.h"
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/pipeline/process_estimate.h"
 #include "engine/pipeline/surface_distance.h"
@@ -763,14 +764,7 @@ void PipelineStages::RunCleanupStage()
         return;
     TriangleMesh mesh = result;
     mesh.ComputeBounds();
-    float tolerance = 0.0f;
-    if (mesh.boundsValid) {
-        const float largest = std::max({std::fabs(mesh.boundsMin.x), std::fabs(mesh.boundsMin.y),
-            std::fabs(mesh.boundsMin.z), std::fabs(mesh.boundsMax.x), std::fabs(mesh.boundsMax.y),
-            std::fabs(mesh.boundsMax.z)});
-        tolerance = std::max(1e-6f, 1e-6f * largest);
-    }
-    ExportCleanupReport cleanup = CleanupForExport(mesh, tolerance, lastSettings.cleanup);
+    ExportCleanupReport cleanup = CleanupForExport(mesh, AutomaticWeldToleranceOf(mesh), lastSettings.cleanup);
     const bool effect = cleanup.verticesMerged != 0 || cleanup.collapsedTrianglesDropped != 0
         || cleanup.trianglesAdded != 0 || cleanup.holesLeftOpen != 0
         || cleanup.collapsesRefused != 0 || cleanup.zeroAreaTrianglesLeft != 0;

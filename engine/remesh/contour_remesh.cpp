@@ -1568,13 +1568,12 @@ void RemoveSmallBodies(TriangleMesh& mesh, float threshold)
         }
     std::vector<double> volume(mesh.vertices.size(), 0.0);
     for (std::size_t t = 0; t < triangles; ++t) {
-        const Vec3 a = mesh.vertices[mesh.indices[3 * t]].position;
-        const Vec3 b = mesh.vertices[mesh.indices[3 * t + 1]].position;
-        const Vec3 c = mesh.vertices[mesh.indices[3 * t + 2]].position;
-        const double triple = double(a.x) * (double(b.y) * c.z - double(b.z) * c.y)
-            - double(a.y) * (double(b.x) * c.z - double(b.z) * c.x)
-            + double(a.z) * (double(b.x) * c.y - double(b.y) * c.x);
-        volume[find(mesh.indices[3 * t])] += triple / 6.0;
+        // About the body's root, one of its corners: about the origin a body far out keeps no
+        // digit of its volume.
+        const std::uint32_t body = find(mesh.indices[3 * t]);
+        volume[body] += TetrahedronVolume6(mesh.vertices[mesh.indices[3 * t]].position,
+                            mesh.vertices[mesh.indices[3 * t + 1]].position,
+                            mesh.vertices[mesh.indices[3 * t + 2]].position, mesh.vertices[body].position) / 6.0;
     }
     double largest = 0.0;
     for (double v : volume)

@@ -360,9 +360,11 @@ PieceVolumes MeasurePieceVolumes(const RemeshTopology& topology, const std::vect
         if (!topology.triangleAlive[t])
             continue;
         const auto& c = topology.triangles[t];
-        const Vec3 p0 = topology.positions[c[0]];
-        pieces.volume[parent[c[0]]] +=
-            static_cast<double>(Dot(p0, Cross(topology.positions[c[1]], topology.positions[c[2]]))) / 6.0;
+        // About the piece's root, one of its corners: about the origin a piece far out keeps no
+        // digit of its volume.
+        const std::uint32_t piece = parent[c[0]];
+        pieces.volume[piece] += TetrahedronVolume6(topology.positions[c[0]], topology.positions[c[1]],
+                                    topology.positions[c[2]], topology.positions[piece]) / 6.0;
     }
     pieces.floor.resize(parent.size());
     for (std::size_t p = 0; p < parent.size(); ++p)

@@ -3,8 +3,10 @@
 #include "app/document/document_commands.h"
 #include "app/document/log_text.h"
 #include "tests/app/document/document_fixture.h"
+#include "tests/support/shapes.h"
 #include "tests/support/temp_folder.h"
 
+#include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/stl_writer.h"
@@ -318,6 +320,26 @@ TEST(DocumentExportTest, CheckPrintabilityAndRepairOnACleanCube)
     EXPECT_GE(f.host.clears, 1);
     EXPECT_FALSE(f.host.Lines(app::kLogPlain).empty());
     EXPECT_GE(f.host.focusCalls, 1);
+}
+
+// The Save STL check cleans up with the tolerance the document hands it: a part a million
+// millimetres out comes through that cleanup whole.
+TEST(DocumentExportTest, SaveCheckCleanupKeepsEveryTriangleOfAPartFarOut)
+{
+    TempFolder folder;
+    for (const mesh::TriangleMesh& shape : {MakeBumpySphere(10.0f, 0.0f, 24, 48), mesh::MakeTestCylinder(10.0f, 20.0f)}) {
+        const mesh::TriangleMesh part = Translated(shape, {1.0e6f, 1.0e6f, 0.0f});
+        ASSERT_TRUE(mesh::WriteStlFile(folder / "far.stl", part, {}).ok);
+        DocumentFixture f;
+        ASSERT_TRUE(f.doc->ImportStl(folder / "far.stl"));
+        f.host.acceptExport = true;
+        app::CGrainforgeDoc::ExportPlan plan;
+        ASSERT_TRUE(f.doc->PrepareExport(plan));
+        const float tolerance = f.host.exportWeldTolerance;
+        EXPECT_EQ(mesh::FormatExportCleanupReport(mesh::CleanupForExport(plan.mesh, tolerance, plan.cleanup)),
+            "nothing to clean up");
+        EXPECT_EQ(plan.mesh.TriangleCount(), part.TriangleCount());
+    }
 }
 
 }  // namespace

@@ -92,6 +92,7 @@ public:
     std::optional<app::ExportDialogResult> RunExportCheck(const app::ExportDialogRequest& request) override
     {
         exportNotes.push_back(request.note);
+        exportWeldTolerance = request.weldTolerance;
         if (!acceptExport || request.mesh == nullptr)
             return std::nullopt;
         app::ExportDialogResult result;
@@ -141,6 +142,7 @@ public:
     bool acceptExport = false;
     bool exportCheckPassed = false;
     std::vector<std::wstring> exportNotes;
+    float exportWeldTolerance = -1.0f;  // the tolerance the last check was asked to clean up with
     std::vector<std::string> patternsOffered;
     app::LibraryRoots dialogRoots;
     std::vector<std::filesystem::path> recentFiles;

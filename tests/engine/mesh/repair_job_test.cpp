@@ -140,13 +140,13 @@ TEST(TidyMesh, AutomaticToleranceFollowsThePartsSize)
         const TidyReport report = TidyMesh(cube, TidyOptions{});
         EXPECT_EQ(report.weldTolerance, test.expected) << test.edge;
     }
-    // Far from the origin the tolerance follows the part's size and the float steps there
-    // (0.0625 mm at 1e6), never its distance: a 1 mm cube keeps its corners.
+    // Far from the origin the tolerance follows the part's size, never its distance, and stays
+    // below the float step there (0.0625 mm at 1e6): a 1 mm cube keeps its corners.
     TriangleMesh far = MakeTestCube(1);
     for (MeshVertex& vertex : far.vertices)
         vertex.position.x += 1e6f;
     const TidyReport farReport = TidyMesh(far, TidyOptions{});
-    EXPECT_EQ(farReport.weldTolerance, 4 * 0.0625f);
+    EXPECT_EQ(farReport.weldTolerance, 2e-6f);
     EXPECT_EQ(std::tuple(far.vertices.size(), far.TriangleCount()), std::tuple(std::size_t{8}, std::size_t{12}));
 
     TidyOptions exact;

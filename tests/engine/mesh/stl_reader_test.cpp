@@ -538,25 +538,46 @@ TriangleMesh SeamedTorusSoup(Vec3 offset)
     return soup;
 }
 
+// A 2 mm block whose top is a grid at 0.125 mm (two float steps at 1e6 mm), as separate facets
+// with one top facet missing, so that the tolerance weld runs.
+TriangleMesh OpenGridBlockSoup(Vec3 offset)
+{
+    TriangleMesh block = test::Translated(test::MakeGridTopBox(16, 2.0f), offset);
+    block.indices.erase(block.indices.begin(), block.indices.begin() + 3);
+    return test::ToSoup(block);
+}
+
 // Where a part sits must not decide how much of it survives: far from the origin the weld
-// tolerance follows the part's size and the float spacing there, not its distance.
+// tolerance follows the part's size, not its distance, and stays below one float step there,
+// so corners that float keeps apart stay apart (a seam a float step wide stays open).
 TEST(ParseStl, PartFarFromTheOriginKeepsEveryTriangle)
 {
-    const std::size_t triangles = test::MakeTorus(3.0f, 1.0f, 24, 12).TriangleCount();
-    const struct { const char* name; Vec3 offset; float tolerance; } cases[] = {
-        {"at the origin", {0, 0, 0}, 4.0f * 1e-6f},           // as always: 1e-6 of the largest coordinate
-        {"1e6 mm out", {1e6f, 1e6f, 1e6f}, 4.0f * 0.0625f},   // four float steps at 1e6
-        {"1e6 mm out in x only", {-1e6f, 0, 0}, 4.0f * 0.0625f},
+    const std::size_t torus = test::MakeTorus(3.0f, 1.0f, 24, 12).TriangleCount();
+    const std::size_t block = test::MakeGridTopBox(16, 2.0f).TriangleCount() - 1;
+    using Counts = std::tuple<std::size_t, std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t>;
+    const struct {
+        const char* name;
+        TriangleMesh soup;
+        float tolerance;
+        Counts kept;  // triangles, degenerate removed, open edges, non-manifold edges, components
+    } cases[] = {
+        // As always: 1e-6 of the largest coordinate, which closes seams of a float step.
+        {"seamed torus at the origin", SeamedTorusSoup({0, 0, 0}), 4.0f * 1e-6f, {torus, 0, 0, 0, 1}},
+        // 1e-6 of twice the part's size, far below a float step (0.0625 mm): the seam stays.
+        {"seamed torus 1e6 mm out", SeamedTorusSoup({1e6f, 1e6f, 1e6f}), 2.0f * 8.0625f * 1e-6f, {torus, 0, 1728, 0, 2}},
+        {"seamed torus 1e6 mm out in x only", SeamedTorusSoup({-1e6f, 0, 0}), 2.0f * 8.0625f * 1e-6f, {torus, 0, 1728, 0, 2}},
+        {"open grid block at the origin", OpenGridBlockSoup({0, 0, 0}), 2.0f * 1e-6f, {block, 0, 3, 0, 1}},
+        // Grid points two float steps apart are all kept.
+        {"open grid block 1e6 mm out", OpenGridBlockSoup({1e6f, 1e6f, 0}), 2.0f * 2.0f * 1e-6f, {block, 0, 3, 0, 1}},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.name);
-        const StlReadResult result = Parse(EncodeBinaryStl(SeamedTorusSoup(test.offset), "torus"));
+        const StlReadResult result = Parse(EncodeBinaryStl(test.soup, "far"));
         ASSERT_TRUE(result.ok) << result.error;
-        EXPECT_EQ(std::tuple(result.report.trianglesKept, result.report.degenerateRemoved,
-                             result.report.openBoundaryEdges, result.report.nonManifoldEdges, result.report.components),
-                  std::tuple(triangles, 0u, 0u, 0u, 1u));
+        EXPECT_EQ(Counts(result.report.trianglesKept, result.report.degenerateRemoved, result.report.openBoundaryEdges,
+                         result.report.nonManifoldEdges, result.report.components),
+                  test.kept);
         EXPECT_FLOAT_EQ(result.report.weldTolerance, test.tolerance);
-        EXPECT_EQ(result.report.warnings, std::vector<std::string>{});
     }
 }
 

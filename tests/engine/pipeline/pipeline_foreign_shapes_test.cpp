@@ -1,12 +1,17 @@
 // Whole Process runs on shapes unlike the usual test cubes: thin plates, a blade, several bodies
 // (apart, sharing a face, sharing an edge), a noisy scan-like sphere, a torus, a part far from
 // the origin, very coarse and very fine triangle sizes and a large sphere, each with the solid
-// relief and with the vertex relief. A published result must be closed, manifold, outward, free
+// relief and with the vertex relief; parts far from the origin also through Mesh > Repair and
+// the Save STL check. A published result must be closed, manifold, outward, free
 // of triangles without area and of triangles that meet anywhere but at shared vertices (an exact
 // check), and must keep the input's surface within a stated distance unless the run warned. A
 // refusal with a reason is a fair outcome for a shape that cannot be processed; a "success" that
 // breaks a property never is.
 #include "engine/mesh/aabb_tree.h"
+#include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/repair_driver.h"
+#include "engine/mesh/repair_job.h"
+#include "engine/mesh/welding.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/async_pipeline.h"
 #include "engine/textures/procedural_registry.h"
@@ -31,6 +36,14 @@
 namespace grainforge::mesh {
 namespace {
 
+// What a row runs: a Process, Mesh > Repair, or the Save STL check's round (cleanup at the
+// part's automatic tolerance, the fixes, the slicer's read-back).
+enum class Route {
+    process,
+    repair,
+    saveCheck,
+};
+
 // What a row's run may end as.
 enum class Expect {
     processed,  // published, every property holds
@@ -48,6 +61,7 @@ struct Row {
     const char* knownFault = nullptr;
     // Too slow without optimisation (and under the sanitizers): runs in optimised builds only.
     bool optimisedOnly = false;
+    Route route = Route::process;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -92,6 +106,26 @@ Outcome RunProcess(const TriangleMesh& part, const PipelineSettings& settings)
     const PipelineStatus status = pipeline.GetStatus();
     return {status.failed || pipeline.PublishedReport().refused != 0, status.message, pipeline.PublishedMesh(),
         pipeline.PublishedReport()};
+}
+
+// Mesh > Repair, or one round of the Save STL check (its result the mesh as the slicer reads
+// the file back); a refused read-back fails with its reason.
+Outcome RunRoute(const Row& row, const TriangleMesh& part, const PipelineSettings& settings)
+{
+    if (row.route == Route::process)
+        return RunProcess(part, settings);
+    Outcome outcome{false, {}, part, {}};
+    outcome.report.sourceTriangles = part.TriangleCount();
+    if (row.route == Route::repair) {
+        static_cast<void>(RepairForPrint(outcome.mesh, {}));
+        return outcome;
+    }
+    static_cast<void>(CleanupForExport(outcome.mesh, AutomaticWeldToleranceOf(outcome.mesh), ExportCleanupOptions{}));
+    static_cast<void>(RepairMesh(outcome.mesh, RepairOptions{}, {}, CountBodies(part)));
+    const ReadBackCounts read = ReadBackAsSlicer(outcome.mesh);
+    outcome.failed = !read.ok;
+    outcome.message = read.error;
+    return outcome;
 }
 
 using Findings = std::vector<std::string>;
@@ -289,7 +323,7 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
 #endif
     const TriangleMesh part = row.make();
     const PipelineSettings settings = SettingsFor(row);
-    const Outcome outcome = RunProcess(part, settings);
+    const Outcome outcome = RunRoute(row, part, settings);
     std::cout << row.name << ": " << outcome.report.sourceTriangles << " -> " << outcome.mesh.TriangleCount()
               << " triangles, relief " << outcome.report.displacementReport.relief << " mm, thin bodies removed "
               << outcome.report.solidReport.thinBodiesRemoved << ", farthest "
@@ -364,6 +398,8 @@ TriangleMesh BoxesSharingAnEdge() { return test::MakeWeldedCubePair({10.0f, 10.0
 TriangleMesh NoisySphere() { return test::MakeNoisySphere(7, 10.0f, 0.3f, 48, 96); }
 TriangleMesh Torus() { return test::MakeTorus(15.0f, 5.0f, 96, 48); }
 TriangleMesh FarCube() { return test::Translated(MakeTestCube(20.0f), {1.0e6f, 1.0e6f, 0.0f}); }
+TriangleMesh FarSphere() { return test::Translated(test::MakeBumpySphere(10.0f, 0.0f, 24, 48), {1.0e6f, 1.0e6f, 0.0f}); }
+TriangleMesh FarBoxesSharingAnEdge() { return test::Translated(BoxesSharingAnEdge(), {1.0e6f, 1.0e6f, 0.0f}); }
 TriangleMesh Cube20() { return MakeTestCube(20.0f); }
 TriangleMesh Cube2() { return MakeTestCube(2.0f); }
 TriangleMesh Sphere200k() { return test::MakeBumpySphere(20.0f, 0.0f, 317, 316); }
@@ -386,6 +422,10 @@ const Row kRows[] = {
     {"torus, vertex", Torus, 0.3f, kVertex},
     {"cube at 1e6 mm, solid", FarCube, 0.5f, kSolid},
     {"cube at 1e6 mm, vertex", FarCube, 0.5f, kVertex},
+    {"sphere at 1e6 mm, repair", FarSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair},
+    {"sphere at 1e6 mm, save check", FarSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::saveCheck},
+    {"boxes sharing an edge at 1e6 mm, repair", FarBoxesSharingAnEdge, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::repair},
     {"very coarse, solid", Cube20, 5.0f, kSolid},
     {"very coarse, vertex", Cube20, 5.0f, kVertex},
     {"very fine, solid", Cube2, 0.03f, kSolid},

@@ -1,0 +1,64 @@
+// Clean parts a million millimetres out, where a float step is 0.0625 mm, through every road
+// that welds or collapses by a tolerance taken from the part: each comes back whole and
+// outward, as at the origin.
+#include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/repair_driver.h"
+#include "engine/mesh/repair_job.h"
+#include "engine/mesh/test_shapes.h"
+#include "engine/mesh/welding.h"
+#include "engine/pipeline/pipeline_stages.h"
+#include "tests/support/shapes.h"
+
+#include <gtest/gtest.h>
+
+namespace grainforge::mesh {
+namespace {
+
+// Outward with nothing to reverse, and every triangle there.
+void ExpectWholeAndOutward(const TriangleMesh& mesh, std::size_t triangles, const char* road)
+{
+    const ValidationReport check = ValidateMesh(mesh, ValidationOptions{});
+    EXPECT_EQ(check.verdict, Verdict::Good) << road << "\n" << FormatValidationReport(check);
+    EXPECT_TRUE(check.reversedTriangles.empty()) << road;
+    EXPECT_GT(mesh.Volume(), 0.0f) << road;
+    EXPECT_EQ(mesh.TriangleCount(), triangles) << road;
+}
+
+TEST(FarPart, RepairSaveCheckAndCleanupKeepEveryTriangleOutward)
+{
+    // A 2 mm block whose top is a grid at two float steps of 1e6 mm, in relief of one float step.
+    TriangleMesh block = test::MakeGridTopBox(16, 2.0f);
+    for (std::size_t v = 0; v + 4 < block.vertices.size(); ++v)
+        block.vertices[v].position.z += 0.0625f * static_cast<float>((v * 7) % 3);
+    const TriangleMesh shapes[] = {test::MakeBumpySphere(10.0f, 0.0f, 24, 48), MakeTestCylinder(10.0f, 20.0f), block};
+    for (const TriangleMesh& shape : shapes) {
+        for (const Vec3 offset : {Vec3{0, 0, 0}, Vec3{1e6f, 1e6f, 0}}) {
+            SCOPED_TRACE(std::to_string(shape.TriangleCount()) + " triangles at " + std::to_string(offset.x));
+            const TriangleMesh part = test::Translated(shape, offset);
+            const std::size_t triangles = part.TriangleCount();
+            ExpectWholeAndOutward(part, triangles, "as given");
+
+            TriangleMesh repaired = part;
+            EXPECT_FALSE(RepairForPrint(repaired, {}).repaired);
+            ExpectWholeAndOutward(repaired, triangles, "Repair");
+
+            // The Save STL check's round: cleanup, fixes, the slicer's read-back.
+            TriangleMesh saved = part;
+            EXPECT_EQ(FormatExportCleanupReport(CleanupForExport(saved, AutomaticWeldToleranceOf(saved), {})),
+                "nothing to clean up");
+            static_cast<void>(RepairMesh(saved, RepairOptions{}, {}, 1));
+            ASSERT_TRUE(ReadBackAsSlicer(saved).ok);
+            ExpectWholeAndOutward(saved, triangles, "Save STL check");
+
+            PipelineStages stages;
+            stages.InstallSource(part);
+            stages.InvalidateStages(PipelineSettings{});
+            ASSERT_TRUE(stages.Run({}));
+            ExpectWholeAndOutward(stages.result, triangles, "pipeline cleanup");
+        }
+    }
+}
+
+}  // namespace
+}  // namespace grainforge::mesh
