@@ -364,9 +364,7 @@ void BodyVolume::Add(Vec3 a, Vec3 b, Vec3 c)
         out[1] = u[2] * v[0] - u[0] * v[2];
         out[2] = u[0] * v[1] - u[1] * v[0];
     };
-    double bc[3];
-    cross(p[1], p[2], bc);
-    sixfoldVolume_ += p[0][0] * bc[0] + p[0][1] * bc[1] + p[0][2] * bc[2];
+    sixfoldVolume_ += TetrahedronVolume6(a, b, c, origin_);
     const double e1[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
     const double e2[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
     double n[3];

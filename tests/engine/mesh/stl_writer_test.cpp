@@ -342,7 +342,7 @@ TEST(DurableReplace, FailuresLeaveTheOldTargetAndNoTemporaryFile)
     const Save stl = [](const std::filesystem::path& p) { return SaveStl(p); };
     const Save point = [](const std::filesystem::path& p) { return SaveStl(p, OneTriangle({1, 1, 1}, {1, 1, 1}, {1, 1, 1})); };
     const struct { const char* name; Save save; const char* target; Run run; std::string error; } cases[] = {
-        {"STL onto a folder", stl, "folder/inside", Run::Here, "The file could not be put in place: Is a directory"},
+        {"STL onto a folder", stl, "folder/inside", Run::Here, "The file could not be opened for writing: Is a directory"},
         {"STL below a file", stl, "old/part.stl", Run::Here, "The file could not be opened for writing: Not a directory"},
         {"JSON in a missing folder", SaveJson, "none/t.json", Run::Here, "refused"},
         {"STL that reads back as nothing", point, "old", Run::Here,
