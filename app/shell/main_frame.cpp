@@ -160,7 +160,8 @@ CMainFrame::~CMainFrame() {
 }
 
 void CMainFrame::FitToDisplay() {
-  // The first size is the design's; a smaller screen gets a window that fits its work area.
+  // The first size holds the three panes and a useful view; a smaller screen gets a window
+  // that fits its work area.
   const int display = wxDisplay::GetFromPoint(wxGetMousePosition());
   const wxRect work = wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea();
   const wxSize size = GetSize();

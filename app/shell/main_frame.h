@@ -4,7 +4,7 @@
 // its progress bar, the three fixed panes ("Workflow" on the left, "Output" at the bottom,
 // "Information" on the right) and the window in the centre where the document's view goes. It
 // shows the pipeline's progress in the status bar, takes dropped files and keeps the lock
-// indicators current. The panes keep their design sizes; nothing can be dragged.
+// indicators current. The panes keep their fixed sizes; nothing can be dragged.
 
 #include <filesystem>
 #include <functional>
@@ -37,7 +37,8 @@ struct MainFrameParts {
 
 class CMainFrame final : public wxFrame {
 public:
-  // Status bar ids of the design (above wx's limit for windows, kept for reference).
+  // The status bar's number: that of the command that shows and hides it (above wx's limit
+  // for windows, so the bar itself gets one of wx's).
   static constexpr int kStatusBarId = 59393;
 
   explicit CMainFrame(const MainFrameParts& parts);
@@ -74,7 +75,7 @@ public:
   }
   void OpenDroppedFiles(const std::vector<std::filesystem::path>& paths);
 
-  // Brings every pane and status pane to its design size at the DPI.
+  // Brings every pane and status pane to its size at the DPI.
   void ApplyDpi(int dpi);
   // The frame's key hook for a key pressed while `focus` has the keyboard: Escape stops a run
   // unless a text field has the focus, Ctrl+C copies the log's selection while the log has it.
