@@ -185,6 +185,9 @@ public:
 
     // ---- Mapping, masks and sides ----------------------------------------------------------
     void FitMappingToModel();
+    // Mapping > Fit to Model: the fit, and the preview brought up to date when it moved the cage;
+    // when the cage already fit, nothing changes and the user is told so. False in that case.
+    bool OnMappingFitToModel();
     void SetSidePlacement(int side, const grainforge::mesh::ProjectionLayer& placement);
     void SetSurfacesMode(int mode);
     void UpdateMaskVolume(int index, const grainforge::mesh::MaskVolume& volume);

@@ -47,9 +47,13 @@ public:
   // The pipeline's progress in the status bar (idle handler); Hide also clears the text.
   void ShowPipelineProgress(const grainforge::mesh::PipelineStatus& status);
   void HidePipelineProgress();
-  // Status panes 2 and 3, written only when the text changed; empty clears.
+  // Status panes 2 and 3, written only when the text changed; empty clears. A text wider than
+  // its pane widens the pane.
   void SetToolPaneText(const std::wstring& text);
   void SetFramePaneText(const std::wstring& text);
+  // Widens the "Tool" and "Frame" panes for the texts they will show (see IViewFrame).
+  void SetStatusPaneTexts(const std::vector<std::wstring>& toolTexts, const std::vector<std::wstring>& frameTexts);
+  const StatusPaneWidths& PaneWidths() const { return paneWidths_; }
 
   // The output log and the information pane: every report of the program goes through them.
   COutputWnd* OutputPane() const { return output_; }
@@ -91,6 +95,8 @@ private:
   void CreatePanes(const MainFrameParts& parts);
   CommandTable FrameCommands();
   void SizeStatusPanes();
+  // The text's width in the status bar's font, in pixels (0 without a bar).
+  int StatusTextWidth(const std::wstring& text) const;
   void PlaceProgressBar();
   void ApplyProgressChange(const ProgressChange& change);
   void UpdateLockIndicators();
@@ -116,6 +122,8 @@ private:
   wxMenu* recentMenu_ = nullptr;
   ProgressBarModel progress_;
   StatusPaneWidths paneWidths_;
+  int widestToolText_ = 0;   // the widest text the "Tool" pane was given or told of, px
+  int widestFrameText_ = 0;  // the same for the "Frame" pane
   LockIndicators locks_{L"-", L"-", L"-"};  // differs from every real state: the first tick writes
   std::wstring toolText_;
   std::wstring frameText_;

@@ -139,6 +139,8 @@ void CGrainforgeView::OnInitialUpdate()
         startHint_ = new CStartHint(this, [this] { OnStartHintClicked(); });
     viewport_->SetCageHost(this);
     viewport_->SetRestingFaceHost(this);
+    if (context_.frame != nullptr)
+        context_.frame->SetStatusPaneTexts(ToolNames(), {WidestFrameStatisticsText()});
     ShowToolName();
     initialUpdateDone_ = true;
     // A context made before this (a window shown early) has missed its callback.

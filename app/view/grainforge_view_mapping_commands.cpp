@@ -108,8 +108,7 @@ void CGrainforgeView::OnProjectionKind(mesh::ProjectionKind kind)
     // A drag still open is its own undo step, not part of the change of kind.
     document_.CommitPendingEdit();
     document_.projection.type = kind;
-    document_.FitMappingToModel();
-    document_.UpdatePreview();
+    (void)document_.OnMappingFitToModel();
     RefreshMappingOverlays();
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 #include <string>
 
 namespace grainforge::test {
@@ -19,6 +20,26 @@ TEST(LogTextTest, NumbersAreGroupedAndFixed)
     for (const auto& c : cases)
         EXPECT_EQ(app::FormatThousands(c.n), c.text);
     EXPECT_EQ(app::FormatVec3({1.0f, 2.5f, -3.0f}), "1.000, 2.500, -3.000");
+}
+
+// A value that rounds to zero at the precision shown is written without a minus sign, padded
+// as its conversion asks; real negatives, other conversions and text arguments are untouched.
+TEST(LogTextTest, NoSignedZeroInANumberForPeople)
+{
+    EXPECT_EQ(app::FormatText("%.3f", -0.0001), "0.000");
+    EXPECT_EQ(app::FormatText("%.3f", -0.0), "0.000");
+    EXPECT_EQ(app::FormatText("%6.2f|", -0.001), "  0.00|");
+    EXPECT_EQ(app::FormatText("%-6.1f|", -0.01), "0.0   |");
+    EXPECT_EQ(app::FormatText("%+.1f", -0.01), "+0.0");
+    EXPECT_EQ(app::FormatText("%g %.0f %.2e", -0.0, -0.4, -0.0), "0 0 0.00e+00");
+    EXPECT_EQ(app::FormatText("%*.*f", 7, 2, -0.004), "   0.00");
+    EXPECT_EQ(app::FormatText("%.3f", -0.0006), "-0.001");
+    EXPECT_EQ(app::FormatText("%.1f %g", -2.0, -1e-9), "-2.0 -1e-09");
+    EXPECT_EQ(app::FormatText("file %s at %.1f", "-0.0.stl", -0.01), "file -0.0.stl at 0.0");
+    EXPECT_EQ(app::FormatText("%d%% %zu %llu %lld %x %c %5s|", -3, std::size_t{7}, 8ull, -9ll, 255u, 'q', "ab"),
+        "-3% 7 8 -9 ff q    ab|");
+    EXPECT_EQ(app::FormatText("%.2f", std::numeric_limits<double>::quiet_NaN()), "nan");
+    EXPECT_EQ(app::FormatVec3({-0.0f, -0.0004f, 0.0f}), "0.000, 0.000, 0.000");
 }
 
 TEST(LogTextTest, TimingsAreTakenOut)
