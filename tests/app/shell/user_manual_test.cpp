@@ -64,7 +64,7 @@ TEST(OpenUserManual, HandsTheFoundManualToTheDesktopAndSaysNothing) {
   Install install;
   WriteAllText(install.share / "Tessary_Manual.pdf", "%PDF-1.4");
   std::vector<std::filesystem::path> opened;
-  const std::wstring message = OpenUserManual(install.bin, [&](const std::filesystem::path& file) {
+  const std::wstring message = OpenUserManual(install.bin, [&](const std::filesystem::path& file, DesktopOpenEnded) {
     opened.push_back(file);
     return true;
   });
@@ -76,7 +76,7 @@ TEST(OpenUserManual, HandsTheFoundManualToTheDesktopAndSaysNothing) {
 TEST(OpenUserManual, SaysWhyWhenMissingOrTheDesktopFails) {
   Install install;
   int calls = 0;
-  const auto fails = [&](const std::filesystem::path&) {
+  const auto fails = [&](const std::filesystem::path&, DesktopOpenEnded) {
     ++calls;
     return false;
   };
@@ -89,6 +89,43 @@ TEST(OpenUserManual, SaysWhyWhenMissingOrTheDesktopFails) {
   EXPECT_EQ(calls, 1);
   // No opener at all is a failure too, never a silent success.
   EXPECT_EQ(OpenUserManual(install.bin, {}), L"The manual could not be opened: " + beside);
+}
+
+// The desktop's handler started but ended without showing the manual (no PDF reader): the user
+// is told why, as far as the handler's end says, and where the manual is; a handler that
+// succeeded or still runs says nothing.
+TEST(OpenUserManual, AHandlerThatEndsWithoutShowingItIsToldWithThePath) {
+  Install install;
+  WriteAllText(install.bin / "Tessary_Manual.pdf", "%PDF-1.4");
+  const std::wstring path = (install.bin / "Tessary_Manual.pdf").wstring();
+  const std::wstring byHand = L". Open it by hand: " + path;
+  const struct {
+    platform::ProgramExit exit;
+    std::wstring said;
+  } cases[] = {
+      {{true, 0, 0}, L""},
+      {{true, 3, 0}, L"The manual could not be opened: the desktop has no program for PDF files (xdg-open ended with "
+                     L"status 3)" + byHand},
+      {{true, 4, 0}, L"The manual could not be opened: the desktop could not show it (xdg-open ended with status 4)" +
+                         byHand},
+      {{false, 0, 9}, L"The manual could not be opened: the desktop's opener was stopped (signal 9)" + byHand},
+  };
+  for (const auto& c : cases) {
+    DesktopOpenEnded pending;
+    std::vector<std::wstring> said;
+    const std::wstring now = OpenUserManual(
+        install.bin,
+        [&pending](const std::filesystem::path&, DesktopOpenEnded ended) {
+          pending = std::move(ended);
+          return true;
+        },
+        [&said](const std::wstring& message) { said.push_back(message); });
+    EXPECT_EQ(now, L"") << "nothing is said while the handler runs";
+    EXPECT_TRUE(said.empty());
+    ASSERT_TRUE(pending);
+    pending(c.exit);
+    EXPECT_EQ(said, c.said.empty() ? std::vector<std::wstring>{} : std::vector<std::wstring>{c.said}) << c.exit.status;
+  }
 }
 
 }  // namespace
