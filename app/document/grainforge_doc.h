@@ -173,8 +173,9 @@ public:
     // ---- Parts, test shapes and placement --------------------------------------------------
     bool ImportStl(const std::filesystem::path& path);
     void InstallLoadedPart();
+    // A made part; shapeName is "cube", "cylinder" or "sphere" for a test shape, else empty.
     void InstallGeneratedPart(grainforge::mesh::TriangleMesh mesh, const std::string& name,
-        const std::wstring& newTitle, const std::string& logLine);
+        const std::wstring& newTitle, const std::string& logLine, const std::string& shapeName = {});
     void OnFileTestShapeCube();
     void OnFileTestShapeCylinder();
     void OnFileTestShapeSphere();

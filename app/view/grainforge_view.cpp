@@ -2,6 +2,7 @@
 
 #include "app/document/grainforge_doc.h"
 #include "app/shell/kit/command_target.h"
+#include "app/view/view_command_rules.h"
 #include "app/workflow/mask_panel.h"
 
 #include <wx/dcclient.h>
@@ -193,7 +194,11 @@ void CGrainforgeView::OnUpdate(int hint)
             SetReport(Wide(document_.MeshInformationReport()));
         break;
     case kHintPrintCheck:
-        sectionMode = 4;
+        // Check Printability shows its findings layer by layer: a change of view the user did
+        // not ask for, so it is said, with the way back.
+        if (sectionMode != kSectionSliced)
+            LogLine(kSwitchedToSlicedText, 0);
+        sectionMode = kSectionSliced;
         PushShadingMode();
         SetPrintCheckShown(true);
         break;
