@@ -108,7 +108,8 @@ void CGrainforgeView::OnProjectionKind(mesh::ProjectionKind kind)
     // A drag still open is its own undo step, not part of the change of kind.
     document_.CommitPendingEdit();
     document_.projection.type = kind;
-    (void)document_.OnMappingFitToModel();
+    document_.FitMappingToModel();
+    document_.UpdatePreview();
     RefreshMappingOverlays();
 }
 
@@ -116,8 +117,7 @@ void CGrainforgeView::OnFitToModel()
 {
     if (!document_.HasPart())
         return;
-    document_.FitMappingToModel();
-    document_.UpdatePreview();
+    (void)document_.OnMappingFitToModel();
     RefreshMappingOverlays();
 }
 
