@@ -49,7 +49,7 @@ public:
 struct DocumentViewContext {
   CGrainforgeDoc* document = nullptr;  // never null in the program
   ICommandTarget* commands = nullptr;  // the frame's command routing (Open STL, the mask panel)
-  IProfileStore* profile = nullptr;    // where the mask panel keeps its place; may be null
+  IProfileStore* profile = nullptr;    // the program's profile; may be null
   IViewFrame* frame = nullptr;         // never null; usable from the first update on
 };
 

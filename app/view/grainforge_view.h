@@ -228,6 +228,12 @@ private:
     void UploadHeightTexture();
     void LeaveToolsForProcess();
     void ShowMaskPanelForTool();
+    // The user closed the mask panel: hidden, and the mask tools left.
+    void CloseMaskPanel();
+    void HideMaskPanel();
+    // The viewport takes the client area but the strip of a shown mask panel on its right.
+    void LayOutChildren();
+    wxRect ViewportArea() const;
     void LogLine(const std::string& utf8, int level);
 
     CGrainforgeDoc& document_;

@@ -1,12 +1,14 @@
 // The view's texts and panes in the running program: a reduced copy of the sliced preview is
 // named as such and leaves with that view, Check Printability says that it changed the view,
-// and the status bar holds its texts whole. Screenshots of each step are written beside the
+// the mask panel is docked beside the 3D view and stays until closed, and the status bar holds
+// its texts whole. Screenshots of each step are written beside the
 // test program (view_*.png) for people to look at.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 
+#include <wx/button.h>
 #include <wx/dcclient.h>
 #include <wx/statusbr.h>
 
@@ -15,6 +17,7 @@
 #include "app/shell/menu_ids.h"
 #include "app/shell/output_wnd.h"
 #include "app/view/view_rules.h"
+#include "app/workflow/mask_panel.h"
 #include "tests/app/workflow/running_program.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wx/wx_test_pump.h"
@@ -29,6 +32,9 @@ using tessary::test::WindowShot;
 
 constexpr int kCheckPrintability = 32854;
 constexpr int kSlicedAsPrinted = 32856;
+constexpr int kAddSphereMask = 32903;
+constexpr int kNoHandles = 32817;
+constexpr int kMoveTexture = 32845;
 
 std::string Shot(const std::string& name) {
   return (std::filesystem::current_path() / ("view_" + name + ".png")).string();
@@ -100,6 +106,81 @@ TEST(ProgramView, AReducedSlicedPreviewIsNamedAndLeavesWithItsView) {
   EXPECT_EQ(program.Information(), L"");
   EXPECT_EQ(program.LogCount(Utf8ToWide(kSwitchedToSlicedText)), 1);
   program.Shots("sliced_left");
+}
+
+// The mask panel takes a strip at the right of the view: it covers neither the 3D view nor the
+// Information pane, and it stays through other tools, Process leaving the tools and clicks in
+// the view, until its Close button closes it and gives the view its width back.
+TEST(ProgramView, TheMaskPanelIsDockedBesideTheViewAndStaysUntilClosed) {
+  grainforge::test::TempFolder folder;
+  ViewProgram program(folder.Path());
+  ASSERT_TRUE(program.started);
+  program.Command(menu_ids::kTestCube);
+  ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
+  CGrainforgeView& view = program.View();
+  const int fullWidth = view.Viewport()->GetSize().x;
+  program.Command(kAddSphereMask);
+  ASSERT_NE(view.MaskPanel(), nullptr);
+  ASSERT_TRUE(PumpUntil([&] { return view.MaskPanel()->IsShown(); }));
+  PumpFor(300ms);
+
+  const auto docked = [&](const char* when) {
+    SCOPED_TRACE(when);
+    ASSERT_TRUE(view.MaskPanel()->IsShown());
+    const wxRect panel = view.MaskPanel()->GetScreenRect();
+    const wxRect viewport = view.Viewport()->GetScreenRect();
+    EXPECT_TRUE(view.GetScreenRect().Contains(panel));
+    EXPECT_FALSE(panel.Intersects(viewport));
+    EXPECT_FALSE(panel.Intersects(program.Frame().RightHost()->GetScreenRect())) << "the Information pane is free";
+    EXPECT_EQ(viewport.width + panel.width, view.GetClientSize().x);
+    EXPECT_EQ(panel.x, viewport.GetRight() + 1);
+  };
+  docked("opened by Add Sphere");
+  program.Shots("mask_panel_docked");
+
+  program.Command(kMoveTexture);
+  docked("another tool");
+  program.Command(kNoHandles);
+  docked("No Handles");
+  program.Document().UpdateAllViews(kHintLeaveTools);  // what Process does as it starts
+  docked("Process leaving the tools");
+  const wxPoint middle(view.Viewport()->GetSize().x / 2, view.Viewport()->GetSize().y / 2);
+  for (const wxEventType type : {wxEVT_LEFT_DOWN, wxEVT_LEFT_UP}) {
+    wxMouseEvent click(type);
+    click.SetPosition(middle);
+    click.SetEventObject(view.Viewport());
+    view.Viewport()->GetEventHandler()->ProcessEvent(click);
+  }
+  PumpFor(100ms);
+  docked("a click in the view");
+
+  program.Command(32904);  // Edit Masks: back to a mask tool with the panel open
+  EXPECT_EQ(view.handleTool, kToolMoveMask);
+  wxCommandEvent close(wxEVT_BUTTON, wxID_CLOSE);
+  close.SetEventObject(view.MaskPanel()->CloseButton());
+  view.MaskPanel()->CloseButton()->GetEventHandler()->ProcessEvent(close);
+  ASSERT_TRUE(PumpUntil([&] { return !view.MaskPanel()->IsShown(); }));
+  EXPECT_EQ(view.handleTool, kToolNone) << "closing leaves the mask tools";
+  EXPECT_EQ(view.Viewport()->GetSize().x, fullWidth);
+  program.Shots("mask_panel_closed");
+}
+
+// Mapping > Fit to Model on a cage that already fits says so; after the cage was moved it fits
+// the cage again without that message.
+TEST(ProgramView, FitToModelSaysWhenTheCageAlreadyFits) {
+  grainforge::test::TempFolder folder;
+  ViewProgram program(folder.Path());
+  ASSERT_TRUE(program.started);
+  program.Command(menu_ids::kTestCube);
+  PumpFor(100ms);
+  const std::wstring fits = L"The cage already fits the part, so Fit to Model changed nothing.";
+  program.Command(32799);
+  EXPECT_EQ(program.Information(), fits);
+  program.Document().ShowInformation(L"", 0);
+  program.Document().projection.cage.center.x += 3.0f;
+  program.Command(32799);
+  EXPECT_EQ(program.Information(), L"");
+  EXPECT_FLOAT_EQ(program.Document().projection.cage.center.x, 0.0f);
 }
 
 // Every text of the "Tool" pane and the widest of the "Frame" pane fit their fields whole, as
