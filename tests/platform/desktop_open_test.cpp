@@ -7,12 +7,12 @@
 
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <fstream>
-#include <mutex>
-#include <optional>
+#include <future>
+#include <memory>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "tests/support/temp_folder.h"
 
@@ -112,81 +112,40 @@ TEST(OpenWithDesktopHandler, StartsXdgOpenFromThePathWithTheFile) {
   EXPECT_EQ(ReadText(out), manual.string());
 }
 
-// What a watched program's thread reported, waited for by the test.
-class ExitBox {
-public:
-  ProgramExitHandler Handler() {
-    return [this](const ProgramExit& exit) {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      exit_ = exit;
-      ++calls_;
-      changed_.notify_all();
-    };
-  }
-  // The report, once it came; the bound only keeps a broken run from hanging.
-  std::optional<ProgramExit> Wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(30), [this] { return calls_ > 0; });
-    return exit_;
-  }
-  int Calls() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return calls_;
-  }
-
-private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::optional<ProgramExit> exit_;
-  int calls_ = 0;
-};
-
-// How a watched program ended reaches its handler: the exit status, or the signal; a program
-// that could not start reports at once and never calls the handler.
+// How a watched program ended reaches its handler from the watching thread: the exit status
+// or the signal. A program that cannot start reports at once and never calls the handler.
 TEST(StartWatchedProgram, ReportsHowTheProgramEnded) {
   const struct {
-    std::vector<std::string> arguments;
+    const char* script;
     bool exited;
-    int status;
-    int signalNumber;
-  } cases[] = {
-      {{"sh", "-c", "exit 0"}, true, 0, 0},
-      {{"sh", "-c", "echo 'no method available' >&2; exit 3"}, true, 3, 0},
-      {{"sh", "-c", "kill -9 $$"}, false, 0, 9},
-  };
+    int status, signalNumber;
+  } cases[] = {{"exit 0", true, 0, 0}, {"echo 'no method available' >&2; exit 3", true, 3, 0}, {"kill -9 $$", false, 0, 9}};
   for (const auto& c : cases) {
-    ExitBox box;
-    ASSERT_TRUE(StartWatchedProgram(c.arguments, box.Handler()).started) << c.arguments.back();
-    const std::optional<ProgramExit> exit = box.Wait();
-    ASSERT_TRUE(exit.has_value()) << c.arguments.back();
-    EXPECT_EQ(exit->exited, c.exited) << c.arguments.back();
-    EXPECT_EQ(exit->status, c.status) << c.arguments.back();
-    EXPECT_EQ(exit->signalNumber, c.signalNumber) << c.arguments.back();
-    EXPECT_EQ(exit->Succeeded(), c.exited && c.status == 0);
+    // Shared with the watching thread, which may still be inside set_value when get returns.
+    const auto ended = std::make_shared<std::promise<ProgramExit>>();
+    std::future<ProgramExit> report = ended->get_future();
+    ASSERT_TRUE(StartWatchedProgram({"sh", "-c", c.script}, [ended](const ProgramExit& e) { ended->set_value(e); }).started);
+    const ProgramExit exit = report.get();
+    EXPECT_EQ(std::tuple(exit.exited, exit.status, exit.signalNumber), std::tuple(c.exited, c.status, c.signalNumber))
+        << c.script;
   }
-  ExitBox never;
-  const LaunchReport missing = StartWatchedProgram({"tessary-no-such-program"}, never.Handler());
-  EXPECT_FALSE(missing.started);
-  EXPECT_EQ(missing.errorNumber, ENOENT);
-  EXPECT_EQ(never.Calls(), 0);
+  EXPECT_EQ(StartWatchedProgram({"tessary-no-such-program"}, [](const ProgramExit&) { FAIL(); }).errorNumber, ENOENT);
 }
 
-// The caller gets control back while the program still runs (a reader left open must not hold
-// the window), and the program is reaped once it ends: no zombie is left.
+// The caller has control back while the program runs (a reader left open holds nothing up),
+// and once it ended it is reaped: no zombie is left.
 TEST(StartWatchedProgram, ReturnsWhileTheProgramRunsAndLeavesNoZombie) {
   TempFolder folder;
-  const std::filesystem::path go = folder / "go";
-  ExitBox box;
-  ASSERT_TRUE(StartWatchedProgram({"sh", "-c", "while [ ! -e \"$1\" ]; do sleep 0.01; done; exit 5", "sh", go.string()},
-                                  box.Handler())
-                  .started);
-  EXPECT_EQ(box.Calls(), 0) << "the program waits for the file, so it cannot have ended";
-  WriteAllText(go, "");
-  const std::optional<ProgramExit> exit = box.Wait();
-  ASSERT_TRUE(exit.has_value());
-  EXPECT_EQ(exit->status, 5);
-  int status = 0;
-  EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
+  const auto ended = std::make_shared<std::promise<int>>();
+  std::future<int> status = ended->get_future();
+  const std::string wait = "while [ ! -e \"$1\" ]; do sleep 0.01; done; exit 5";
+  ASSERT_TRUE(StartWatchedProgram({"sh", "-c", wait, "sh", (folder / "go").string()},
+                                  [ended](const ProgramExit& e) { ended->set_value(e.status); }).started);
+  EXPECT_EQ(status.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "it waits for the file";
+  WriteAllText(folder / "go", "");
+  EXPECT_EQ(status.get(), 5);
+  int ignored = 0;
+  EXPECT_EQ(::waitpid(-1, &ignored, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
 }
 

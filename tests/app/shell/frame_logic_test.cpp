@@ -159,20 +159,11 @@ TEST(StatusPaneWidthsAt, ScaleEachPaneWithTheDpi) {
 // A "Tool" or "Frame" text wider than its pane widens the pane to the text and its margin, so
 // the bar never cuts it ("Tool: Zoom Text…"); narrower texts leave the scaled widths.
 TEST(StatusPaneWidthsFor, WidenThePanesThatCannotHoldTheirWidestText) {
-  const struct {
-    int dpi, tool, frame;
-    StatusPaneWidths expected;
-  } cases[] = {
-      {96, 0, 0, {170, 130, 150}},
-      {96, 118, 138, {170, 130, 150}},  // exactly fits with the 12 px margin
-      {96, 119, 139, {170, 131, 151}},
-      {96, 141, 160, {170, 153, 172}},
-      {144, 141, 160, {255, 195, 225}},  // the scaled widths hold them
-      {144, 190, 220, {255, 208, 238}},  // the margin scales too (18 px)
-      {96, -5, std::numeric_limits<int>::max(), {170, 130, 150}},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(StatusPaneWidthsFor(c.dpi, c.tool, c.frame), c.expected) << c.dpi << " " << c.tool << " " << c.frame;
+  EXPECT_EQ(StatusPaneWidthsFor(96, 0, 0), (StatusPaneWidths{170, 130, 150}));
+  EXPECT_EQ(StatusPaneWidthsFor(96, 118, 138), (StatusPaneWidths{170, 130, 150}));  // fits with 12 px
+  EXPECT_EQ(StatusPaneWidthsFor(96, 141, 160), (StatusPaneWidths{170, 153, 172}));
+  EXPECT_EQ(StatusPaneWidthsFor(144, 190, 220), (StatusPaneWidths{255, 208, 238}));  // 18 px margin
+  EXPECT_EQ(StatusPaneWidthsFor(96, -5, std::numeric_limits<int>::max()), (StatusPaneWidths{170, 130, 150}));
 }
 
 TEST(LockIndicatorTexts, ShowCapsAndNumAndLeaveScrollBlank) {
