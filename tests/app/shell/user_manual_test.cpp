@@ -104,11 +104,12 @@ TEST(OpenUserManual, AHandlerThatEndsWithoutShowingItIsToldWithThePath) {
       {{true, 4, 0}, lead + L"could not show it (xdg-open ended with status 4)" + byHand},
       {{false, 0, 9}, L"The manual could not be opened: the desktop's opener was stopped (signal 9)" + byHand},
   };
-  for (const auto& [exit, expected] : cases) {
+  for (const auto& c : cases) {
     std::wstring said;
+    const platform::ProgramExit exit = c.first;
     const auto opener = [exit](const std::filesystem::path&, DesktopOpenEnded ended) { return ended(exit), true; };
     EXPECT_EQ(OpenUserManual(install.bin, opener, [&said](const std::wstring& m) { said = m; }), L"");
-    EXPECT_EQ(said, expected) << exit.status;
+    EXPECT_EQ(said, c.second) << exit.status;
   }
 }
 
