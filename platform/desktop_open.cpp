@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
 extern char** environ;
 
@@ -79,16 +81,84 @@ int ReadLaunchError(int pipeEnd) {
   return got == static_cast<ssize_t>(sizeof error) ? error : 0;
 }
 
+// argv for execve: the arguments' own strings, then the null that ends the list.
+std::vector<char*> ArgumentVector(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
+// Waits for the child to end, through interruptions by signals.
+ProgramExit WaitForChild(pid_t child) {
+  int status = 0;
+  pid_t waited = 0;
+  do {
+    waited = ::waitpid(child, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  ProgramExit exit;
+  if (waited == child && WIFEXITED(status)) {
+    exit.exited = true;
+    exit.status = WEXITSTATUS(status);
+  } else if (waited == child && WIFSIGNALED(status)) {
+    exit.signalNumber = WTERMSIG(status);
+  } else {
+    exit.exited = true;  // reaped by someone else: its end cannot be known, so no failure is claimed
+  }
+  return exit;
+}
+
 }  // namespace
+
+LaunchReport StartWatchedProgram(const std::vector<std::string>& arguments, ProgramExitHandler onExit) {
+  if (arguments.empty() || arguments.front().empty()) return {false, EINVAL};
+  int error = 0;
+  const std::string path = ResolveProgram(arguments.front(), error);
+  if (path.empty()) return {false, error};
+  std::vector<char*> argv = ArgumentVector(arguments);
+
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return {false, errno};
+  const pid_t program = ::fork();
+  if (program < 0) {
+    const int forkError = errno;
+    ::close(report[0]);
+    ::close(report[1]);
+    return {false, forkError};
+  }
+  if (program == 0) {
+    ::close(report[0]);
+    RunProgram(path.c_str(), argv.data(), report[1]);
+  }
+  ::close(report[1]);
+  const int launchError = ReadLaunchError(report[0]);
+  ::close(report[0]);
+  if (launchError != 0) {
+    (void)WaitForChild(program);  // it ended in exec's failure: reap it
+    return {false, launchError};
+  }
+  const auto watch = [program, onExit = std::move(onExit)] {
+    const ProgramExit exit = WaitForChild(program);
+    if (onExit) onExit(exit);
+  };
+  try {
+    std::thread(watch).detach();
+  } catch (const std::system_error&) {
+    watch();  // no thread to wait with: wait here rather than leave a zombie
+  }
+  return {true, 0};
+}
+
+LaunchReport OpenWithDesktopHandlerWatched(const std::filesystem::path& file, ProgramExitHandler onExit) {
+  return StartWatchedProgram({"xdg-open", file.string()}, std::move(onExit));
+}
 
 LaunchReport StartDetachedProgram(const std::vector<std::string>& arguments) {
   if (arguments.empty() || arguments.front().empty()) return {false, EINVAL};
   int error = 0;
   const std::string path = ResolveProgram(arguments.front(), error);
   if (path.empty()) return {false, error};
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
+  std::vector<char*> argv = ArgumentVector(arguments);
 
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) return {false, errno};

@@ -1,10 +1,13 @@
 // Handing a file to the desktop's own handler for its type (the user's PDF reader for the
 // manual), as a double click in the file manager would. The handler runs on its own: the
-// program neither waits for it nor keeps it as a child, so a reader left open never holds the
-// program up and a closed one leaves no zombie behind.
+// program never waits for it on the calling thread, so a reader left open never holds the
+// program up. A detached program is not kept as a child at all; a watched one is waited for
+// by a thread of its own, which reports how it ended, so that a handler that fails ("no method
+// available") can be told to the user, and it leaves no zombie behind.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,5 +31,25 @@ struct LaunchReport {
 // "xdg-open <file>": the desktop's handler for the file's type, started as above. Started
 // means only that xdg-open runs; a missing handler is for it to report.
 [[nodiscard]] LaunchReport OpenWithDesktopHandler(const std::filesystem::path& file);
+
+// How a watched program ended: by exit with its status, or by a signal.
+struct ProgramExit {
+  bool exited = false;   // ended by exit; otherwise by signalNumber
+  int status = 0;        // exit status, 0 to 255
+  int signalNumber = 0;
+  [[nodiscard]] bool Succeeded() const { return exited && status == 0; }
+};
+using ProgramExitHandler = std::function<void(const ProgramExit&)>;
+
+// Starts the program as StartDetachedProgram does (same lookup, arguments, files, session and
+// refusals), but as a child of this process, and returns once it runs or has failed to start.
+// A thread of its own then waits for it and calls onExit, on that thread, when it has ended;
+// onExit is not called when the program did not start. If no thread can be made, the caller
+// waits instead. Thread-safe; nothing else in the process may wait for this child.
+[[nodiscard]] LaunchReport StartWatchedProgram(const std::vector<std::string>& arguments, ProgramExitHandler onExit);
+
+// "xdg-open <file>", watched: onExit learns whether xdg-open found a handler (status 0) or not
+// (status 3 when the desktop has no program for the type).
+[[nodiscard]] LaunchReport OpenWithDesktopHandlerWatched(const std::filesystem::path& file, ProgramExitHandler onExit);
 
 }  // namespace grainforge::platform

@@ -279,6 +279,7 @@ std::string CGrainforgeDoc::MeshInformationReport()
     }
     inputs.detailedLog = IsDetailedLogOn();
     inputs.fileFormat = importReport.format;
+    inputs.testShapeName = testShapeName;
     // Counted with the other measurements of the mesh on display: a test shape has no import
     // report, and a processed result or a repaired part need not have the bodies the file had.
     inputs.bodies = measurements.bodies;

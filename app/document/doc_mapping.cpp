@@ -1,4 +1,6 @@
 #include "app/document/grainforge_doc.h"
+#include "app/document/document_commands.h"
+#include "app/document/log_text.h"
 
 #include "engine/displacement/cage_gizmo.h"
 
@@ -72,6 +74,22 @@ void CGrainforgeDoc::FitMappingToModel()
         }
     }
     FitSingleTile();
+}
+
+bool CGrainforgeDoc::OnMappingFitToModel()
+{
+    if (!HasPart())
+        return false;
+    const mesh::Projection before = projection;
+    FitMappingToModel();
+    if (mesh::ProjectionEquals(before, projection)) {
+        const std::wstring text = L"The cage already fits the part, so Fit to Model changed nothing.";
+        LogMessage(WideToUtf8(text), kLogPlain);
+        ShowInformation(text, kInfoOk);
+        return false;
+    }
+    UpdatePreview();
+    return true;
 }
 
 void CGrainforgeDoc::SetSidePlacement(int side, const mesh::ProjectionLayer& placement)

@@ -138,9 +138,10 @@ void CGrainforgeDoc::InstallLoadedPart()
 }
 
 void CGrainforgeDoc::InstallGeneratedPart(mesh::TriangleMesh part, const std::string& name,
-    const std::wstring& newTitle, const std::string& logLine)
+    const std::wstring& newTitle, const std::string& logLine, const std::string& shapeName)
 {
     DeleteContents();
+    testShapeName = shapeName;  // before the views ask for the mesh information
     loadedPart = std::move(part);
     loadedPart.ComputeBounds();
     loadedPart.ComputeVertexNormals();
@@ -166,8 +167,7 @@ void CGrainforgeDoc::InstallGeneratedPart(mesh::TriangleMesh part, const std::st
 void CGrainforgeDoc::OnFileTestShapeCube()
 {
     InstallGeneratedPart(mesh::MakeTestCube(kTestShapeSize), "Test cube", L"Test Cube",
-        "Test cube: 20 mm, 12 triangles.");
-    testShapeName = "cube";
+        "Test cube: 20 mm, 12 triangles.", "cube");
 }
 
 void CGrainforgeDoc::OnFileTestShapeCylinder()
@@ -175,8 +175,7 @@ void CGrainforgeDoc::OnFileTestShapeCylinder()
     mesh::TriangleMesh cylinder = mesh::MakeTestCylinder(kTestShapeSize / 2, kTestShapeSize);
     const std::string line = FormatText("Test cylinder: 20 mm across, 20 mm tall, %zu triangles.",
         cylinder.TriangleCount());
-    InstallGeneratedPart(std::move(cylinder), "Test cylinder", L"Test Cylinder", line);
-    testShapeName = "cylinder";
+    InstallGeneratedPart(std::move(cylinder), "Test cylinder", L"Test Cylinder", line, "cylinder");
 }
 
 void CGrainforgeDoc::OnFileTestShapeSphere()
@@ -186,8 +185,7 @@ void CGrainforgeDoc::OnFileTestShapeSphere()
     for (mesh::MeshVertex& v : sphere.vertices)
         v.position.z += kTestShapeSize / 2;
     const std::string line = FormatText("Test sphere: 20 mm across, %zu triangles.", sphere.TriangleCount());
-    InstallGeneratedPart(std::move(sphere), "Test sphere", L"Test Sphere", line);
-    testShapeName = "sphere";
+    InstallGeneratedPart(std::move(sphere), "Test sphere", L"Test Sphere", line, "sphere");
 }
 
 void CGrainforgeDoc::ComputeRestingFaces()

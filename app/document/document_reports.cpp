@@ -23,30 +23,21 @@ namespace {
 using grainforge::mesh::FormatCountGrouped;
 using grainforge::mesh::Vec3;
 
-// printf into a string. The program never changes the C locale, so numbers keep their point.
+// The document's number formatting (FormatText): the C locale's point, and no signed zeros.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 std::string Format(const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    va_list copy;
-    va_copy(copy, arguments);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (length > 0) {
-        text.resize(static_cast<std::size_t>(length) + 1);
-        std::vsnprintf(text.data(), text.size(), format, arguments);
-        text.resize(static_cast<std::size_t>(length));
-    }
+    std::string text = FormatTextV(format, arguments);
     va_end(arguments);
     return text;
 }
 
 std::string Thousands(std::uint64_t count) { return FormatCountGrouped(count); }
 
-std::string Vec3Text(Vec3 v) { return Format("%.3f, %.3f, %.3f", v.x, v.y, v.z); }
+std::string Vec3Text(Vec3 v) { return FormatVec3(v); }
 
 constexpr const char* kEnd = "\r\n";
 
@@ -449,9 +440,10 @@ std::string MeshInformationReport(const MeshInformationInputs& in)
         text += kEnd;
     }
 
-    const char* format = in.fileFormat == grainforge::mesh::StlFormat::Binary  ? "Binary STL"
-                         : in.fileFormat == grainforge::mesh::StlFormat::Ascii ? "ASCII STL"
-                                                                               : "Unrecognised";
+    const std::string format = !in.testShapeName.empty() ? "Test shape (" + in.testShapeName + ")"
+                               : in.fileFormat == grainforge::mesh::StlFormat::Binary ? "Binary STL"
+                               : in.fileFormat == grainforge::mesh::StlFormat::Ascii  ? "ASCII STL"
+                                                                                      : "Unrecognised";
     text += std::string("File and counts\r\n") + "  Format: " + format + kEnd + "  Vertices: " +
             Thousands(m.vertices.size()) + kEnd + "  Bodies: " + Thousands(in.bodies) + kEnd + kEnd;
 

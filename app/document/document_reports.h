@@ -101,6 +101,9 @@ struct MeshInformationInputs {
     const grainforge::mesh::SurfaceClassReport* surfaceClasses = nullptr;  // one march a triangle
     bool detailedLog = false;
     grainforge::mesh::StlFormat fileFormat = grainforge::mesh::StlFormat::Unrecognised;
+    // "cube", "cylinder" or "sphere" for a made test shape, which has no file format; empty for
+    // a part from a file.
+    std::string testShapeName;
     std::uint64_t bodies = 0;  // of the mesh on display
     // With a procedural texture: DescribeParameters of its parameters and the rendered size.
     bool hasProceduralTexture = false;

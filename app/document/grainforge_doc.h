@@ -173,8 +173,9 @@ public:
     // ---- Parts, test shapes and placement --------------------------------------------------
     bool ImportStl(const std::filesystem::path& path);
     void InstallLoadedPart();
+    // A made part; shapeName is "cube", "cylinder" or "sphere" for a test shape, else empty.
     void InstallGeneratedPart(grainforge::mesh::TriangleMesh mesh, const std::string& name,
-        const std::wstring& newTitle, const std::string& logLine);
+        const std::wstring& newTitle, const std::string& logLine, const std::string& shapeName = {});
     void OnFileTestShapeCube();
     void OnFileTestShapeCylinder();
     void OnFileTestShapeSphere();
@@ -185,6 +186,9 @@ public:
 
     // ---- Mapping, masks and sides ----------------------------------------------------------
     void FitMappingToModel();
+    // Mapping > Fit to Model: the fit, and the preview brought up to date when it moved the cage;
+    // when the cage already fit, nothing changes and the user is told so. False in that case.
+    bool OnMappingFitToModel();
     void SetSidePlacement(int side, const grainforge::mesh::ProjectionLayer& placement);
     void SetSurfacesMode(int mode);
     void UpdateMaskVolume(int index, const grainforge::mesh::MaskVolume& volume);

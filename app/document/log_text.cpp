@@ -1,7 +1,12 @@
 #include "app/document/log_text.h"
 
+#include "engine/mesh/report_text.h"
+
 #include <cstdarg>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace grainforge::app {
 
@@ -109,20 +114,130 @@ std::string FormatThousands(std::uint64_t n)
     return out;
 }
 
+namespace {
+
+// One conversion as printf writes it; `spec` is a whole conversion ("%-8.3f").
+template <class Value>
+std::string PrintedConversion(const std::string& spec, Value value)
+{
+    const int length = std::snprintf(nullptr, 0, spec.c_str(), value);
+    if (length <= 0)
+        return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), spec.c_str(), value);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+// A floating conversion, written as zero when printf would show a signed zero ("-0.000").
+template <class Value>
+std::string PrintedFloating(const std::string& spec, Value value)
+{
+    std::string text = PrintedConversion(spec, value);
+    return mesh::IsNegativeZeroText(text) ? PrintedConversion(spec, static_cast<Value>(0)) : text;
+}
+
+// The width or precision digits at `p`, or a '*' read from the arguments.
+void CopyCount(const char*& p, std::string& spec, va_list* args)
+{
+    if (*p == '*') {
+        spec += std::to_string(va_arg(*args, int));
+        ++p;
+        return;
+    }
+    while (*p >= '0' && *p <= '9')
+        spec += *p++;
+}
+
+// Writes the conversion at `p` (just past its '%') with its argument and moves `p` past it.
+void AppendConversion(std::string& out, const char*& p, va_list* args)
+{
+    std::string spec = "%";
+    while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr)
+        spec += *p++;
+    CopyCount(p, spec, args);
+    if (*p == '.') {
+        spec += *p++;
+        CopyCount(p, spec, args);
+    }
+    std::string length;
+    while (*p != '\0' && std::strchr("hljztL", *p) != nullptr)
+        length += *p++;
+    const char conversion = *p;
+    if (conversion == '\0')
+        return;
+    ++p;
+    spec += length;
+    spec += conversion;
+    switch (conversion) {
+    case 'd':
+    case 'i':
+        if (length == "l") out += PrintedConversion(spec, va_arg(*args, long));
+        else if (length == "ll") out += PrintedConversion(spec, va_arg(*args, long long));
+        else if (length == "j") out += PrintedConversion(spec, va_arg(*args, std::intmax_t));
+        else if (length == "z" || length == "t") out += PrintedConversion(spec, va_arg(*args, std::ptrdiff_t));
+        else out += PrintedConversion(spec, va_arg(*args, int));  // char and short arrive as int
+        break;
+    case 'u':
+    case 'o':
+    case 'x':
+    case 'X':
+        if (length == "l") out += PrintedConversion(spec, va_arg(*args, unsigned long));
+        else if (length == "ll") out += PrintedConversion(spec, va_arg(*args, unsigned long long));
+        else if (length == "j") out += PrintedConversion(spec, va_arg(*args, std::uintmax_t));
+        else if (length == "z" || length == "t") out += PrintedConversion(spec, va_arg(*args, std::size_t));
+        else out += PrintedConversion(spec, va_arg(*args, unsigned int));
+        break;
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
+        if (length == "L") out += PrintedFloating(spec, va_arg(*args, long double));
+        else out += PrintedFloating(spec, va_arg(*args, double));
+        break;
+    case 'c': out += PrintedConversion(spec, va_arg(*args, int)); break;
+    case 's':
+        if (length == "l") out += PrintedConversion(spec, va_arg(*args, const wchar_t*));
+        else out += PrintedConversion(spec, va_arg(*args, const char*));
+        break;
+    case 'p': out += PrintedConversion(spec, va_arg(*args, void*)); break;
+    default: break;  // %n and unknown conversions write nothing
+    }
+}
+
+}  // namespace
+
+std::string FormatTextV(const char* format, va_list args)
+{
+    std::string out;
+    if (format == nullptr)
+        return out;
+    va_list own;
+    va_copy(own, args);
+    for (const char* p = format; *p != '\0';) {
+        if (*p != '%') {
+            out += *p++;
+        } else if (p[1] == '%') {
+            out += '%';
+            p += 2;
+        } else {
+            ++p;
+            AppendConversion(out, p, &own);
+        }
+    }
+    va_end(own);
+    return out;
+}
+
 std::string FormatText(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string out;
-    if (length > 0) {
-        out.resize(static_cast<std::size_t>(length) + 1);
-        std::vsnprintf(out.data(), out.size(), format, args);
-        out.resize(static_cast<std::size_t>(length));
-    }
+    std::string out = FormatTextV(format, args);
     va_end(args);
     return out;
 }

@@ -8,6 +8,7 @@
 
 #include "engine/mesh/triangle_mesh.h"
 
+#include <cstdarg>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -19,12 +20,17 @@ namespace grainforge::app {
 // Decimal digits with "," before every group of three from the right: 1234567 gives
 // "1,234,567", 999 gives "999".
 [[nodiscard]] std::string FormatThousands(std::uint64_t n);
-// "%.3f".
+// "%.3f" ("0.000" for a value that rounds to zero, never "-0.000").
 [[nodiscard]] std::string FormatFloat3(float x);
 // The three components as FormatFloat3 joined by ", ".
 [[nodiscard]] std::string FormatVec3(grainforge::mesh::Vec3 v);
-// printf into a std::string, in the C locale's number format.
+// printf into a std::string, in the C locale's number format; every text for people with
+// numbers in it is made here or by mesh::FormatFixed. A floating conversion that would show a
+// signed zero ("-0.000", "-0") shows the zero without its sign, padded as the format asks.
+// The conversions are C's, without %n; each is written on its own, so a "%s" argument is
+// never changed.
 [[nodiscard]] std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[nodiscard]] std::string FormatTextV(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
 // UTF-8 to wide text; invalid bytes become U+FFFD. An empty text gives an empty string.
 [[nodiscard]] std::wstring Utf8ToWide(std::string_view utf8);

@@ -16,7 +16,7 @@ public:
   static constexpr int kToolbarId = 1;
 
   CAppToolbarPane() = default;
-  // The design's id of the strip; it is above wx's limit, so the window gets one of wx's.
+  // The strip's own number; it is above wx's limit, so the window gets one of wx's.
   static constexpr int kPaneId = 32884;
 
   // Creates the pane as a child of frame with the main toolbar in it; false on failure. An id

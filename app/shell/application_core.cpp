@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -44,14 +46,42 @@ constexpr int kInfoWarningKind = 1;
 
 }  // namespace
 
+// Work handed from other threads to the user-interface thread for as long as the application
+// core runs. Closing it (Shutdown) drops what is still queued: the frame and the document it
+// would reach may be gone by then.
+class UiThreadMailbox final : public std::enable_shared_from_this<UiThreadMailbox> {
+public:
+  // Thread-safe.
+  void Post(std::function<void()> work) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_ || wxTheApp == nullptr) return;
+    wxTheApp->CallAfter([self = shared_from_this(), work = std::move(work)] {
+      if (self->IsOpen()) work();
+    });
+  }
+  void Close() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+  }
+  bool IsOpen() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return !closed_;
+  }
+
+private:
+  std::mutex mutex_;
+  bool closed_ = false;
+};
+
 std::atomic<int>& RunningExportChecks() {
   static std::atomic<int> running{0};
   return running;
 }
 
-CApplicationCore::CApplicationCore() = default;
+CApplicationCore::CApplicationCore() : mailbox_(std::make_shared<UiThreadMailbox>()) {}
 
 CApplicationCore::~CApplicationCore() {
+  mailbox_->Close();
   pollTimer_.Stop();
   CloseSplash(splash_);
 }
@@ -113,9 +143,19 @@ bool CApplicationCore::Start(const StartOptions& options) {
       options.prompter != nullptr ? *options.prompter : *ownPrompter_, [this] { return PartFolder(); },
       PathFromWxString(wxGetHomeDir()));
   prompter_ = folderPrompter_.get();
-  openWithDesktop_ = options.openWithDesktop ? options.openWithDesktop : [](const std::filesystem::path& file) {
-    return grainforge::platform::OpenWithDesktopHandler(file).started;
-  };
+  openWithDesktop_ = options.openWithDesktop
+                         ? options.openWithDesktop
+                         : [mailbox = mailbox_](const std::filesystem::path& file, DesktopOpenEnded ended) {
+                             // xdg-open is waited for on a thread of its own; how it ended comes
+                             // back here, so the window never waits on the desktop.
+                             return grainforge::platform::OpenWithDesktopHandlerWatched(
+                                        file, [mailbox, ended](const grainforge::platform::ProgramExit& exit) {
+                                          mailbox->Post([ended, exit] {
+                                            if (ended) ended(exit);
+                                          });
+                                        })
+                                 .started;
+                           };
   host_ = std::make_unique<ShellDocumentHost>(
       *frame_, *prompter_, [this] { return detailedLog_; },
       [this](const std::filesystem::path& path) { AddRecentFile(path); });
@@ -216,6 +256,7 @@ void CApplicationCore::OnClose(wxCloseEvent& event) {
 }
 
 void CApplicationCore::Shutdown() {
+  mailbox_->Close();
   const auto start = std::chrono::steady_clock::now();
   while (true) {
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -312,8 +353,13 @@ void CApplicationCore::ToggleDetailedLog() {
 }
 
 void CApplicationCore::OpenUserManual() {
-  const std::wstring message = grainforge::app::OpenUserManual(GetExecutableFolder(), openWithDesktop_);
-  if (message.empty()) return;
+  const std::wstring message = grainforge::app::OpenUserManual(
+      GetExecutableFolder(), openWithDesktop_, [this](const std::wstring& later) { ReportManualMessage(later); });
+  ReportManualMessage(message);
+}
+
+void CApplicationCore::ReportManualMessage(const std::wstring& message) {
+  if (message.empty() || frame_ == nullptr) return;
   frame_->Log(message, kWarningLevel);
   frame_->ShowInformation(message, kInfoWarningKind);
 }

@@ -37,6 +37,7 @@ class CMainFrame;
 class CViewPlaceholder;
 class ShellDocumentHost;
 class FrameViewPanes;
+class UiThreadMailbox;
 
 // The number of export checks whose worker still runs; exit waits for them (a bounded time).
 // Raised and lowered by the export check dialog's workers.
@@ -60,7 +61,7 @@ struct StartOptions {
   DocumentDialogsFactory documentDialogs;
   // The document's view in the centre of the main window; empty: the placeholder.
   DocumentViewFactory documentView;
-  // Hands the user manual to the desktop; empty: xdg-open.
+  // Hands the user manual to the desktop; empty: xdg-open, watched until it ends.
   DesktopOpener openWithDesktop;
 };
 
@@ -106,6 +107,8 @@ private:
   void OnDroppedFiles(const std::vector<std::filesystem::path>& paths);
   void ToggleDetailedLog();
   void OpenUserManual();
+  // The manual's message in the log (warning) and the information box (amber).
+  void ReportManualMessage(const std::wstring& message);
   void ShowAbout();
   void AddRecentFile(const std::filesystem::path& path);
   void SaveProfile();
@@ -123,6 +126,9 @@ private:
   std::unique_ptr<IDocumentDialogs> dialogs_;
   IPrompter* prompter_ = nullptr;
   DesktopOpener openWithDesktop_;
+  // Brings what other threads report (a desktop handler that ended) to this thread while the
+  // core runs; closed by Shutdown.
+  std::shared_ptr<UiThreadMailbox> mailbox_;
   CMainFrame* frame_ = nullptr;
   // The centre: the program's view from its factory, or the placeholder.
   std::unique_ptr<FrameViewPanes> viewPanes_;

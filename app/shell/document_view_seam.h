@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/document/command_entry.h"
 #include "app/document/document_host.h"
@@ -27,6 +28,13 @@ public:
   // Status bar panes "Tool" (2) and "Frame" (3).
   virtual void SetToolPaneText(const std::wstring& text) = 0;
   virtual void SetFramePaneText(const std::wstring& text) = 0;
+  // Every text the "Tool" pane shows, and the widest the "Frame" pane is expected to show: the
+  // panes are made wide enough for them at once, rather than cut them or widen on the way.
+  virtual void SetStatusPaneTexts(const std::vector<std::wstring>& toolTexts,
+                                  const std::vector<std::wstring>& frameTexts) {
+    (void)toolTexts;
+    (void)frameTexts;
+  }
   // The information pane's report text (the mesh information).
   virtual void SetReportText(const std::wstring& text) = 0;
   // The information box's text as it stands (the view empties it only while it still shows a
@@ -41,7 +49,7 @@ public:
 struct DocumentViewContext {
   CGrainforgeDoc* document = nullptr;  // never null in the program
   ICommandTarget* commands = nullptr;  // the frame's command routing (Open STL, the mask panel)
-  IProfileStore* profile = nullptr;    // where the mask panel keeps its place; may be null
+  IProfileStore* profile = nullptr;    // the program's profile; may be null
   IViewFrame* frame = nullptr;         // never null; usable from the first update on
 };
 

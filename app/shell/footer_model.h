@@ -42,7 +42,7 @@ struct FooterLayout {
   PixelRect button;
 };
 
-// The text line and the button, centred as a block in the client rectangle (design sizes at
+// The text line and the button, centred as a block in the client rectangle (sizes at
 // 96 dpi: margin 8, text 16, gap 4, button 30).
 FooterLayout LayoutFooter(const PixelRect& client, int dpi);
 

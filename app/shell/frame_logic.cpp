@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cwctype>
+#include <limits>
 
 #include "app/document/log_text.h"
 #include "app/document/texture_library.h"
@@ -25,6 +26,17 @@ std::string LowerExtension(const std::filesystem::path& path) {
 
 StatusPaneWidths StatusPaneWidthsAt(int dpi) {
   return StatusPaneWidths{ScaleForDpi(170, dpi), ScaleForDpi(130, dpi), ScaleForDpi(150, dpi)};
+}
+
+StatusPaneWidths StatusPaneWidthsFor(int dpi, int widestToolText, int widestFrameText) {
+  StatusPaneWidths widths = StatusPaneWidthsAt(dpi);
+  const int margin = ScaleForDpi(kStatusTextMargin, dpi);
+  const auto fit = [margin](int width, int text) {
+    return text > 0 && text <= std::numeric_limits<int>::max() - margin ? std::max(width, text + margin) : width;
+  };
+  widths.tool = fit(widths.tool, widestToolText);
+  widths.frame = fit(widths.frame, widestFrameText);
+  return widths;
 }
 
 std::wstring PipelineProgressText(const grainforge::mesh::PipelineStatus& status) {

@@ -29,6 +29,15 @@ struct StatusPaneWidths {
 };
 StatusPaneWidths StatusPaneWidthsAt(int dpi);
 
+// The space a status field keeps round its text at 96 dpi: the field's border and the margin
+// the bar leaves on each side of the text, with a little to spare.
+inline constexpr int kStatusTextMargin = 12;
+
+// The widths at the DPI, the "Tool" and "Frame" panes widened where their widest text (in
+// pixels, measured in the status bar's font; 0 when none is known) and the margin need more,
+// so that the bar never cuts a text short.
+StatusPaneWidths StatusPaneWidthsFor(int dpi, int widestToolText, int widestFrameText);
+
 // The message pane's text while a run goes: "Working..." without a stage, "<stage>... 50%" with
 // a known fraction, "<stage>..." without one; "  (draft)" for a preview run; always followed by
 // "   -  Mesh > Stop, or Escape, to cancel".

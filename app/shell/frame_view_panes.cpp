@@ -15,6 +15,11 @@ void FrameViewPanes::SetFramePaneText(const std::wstring& text) {
   if (frame_ != nullptr) frame_->SetFramePaneText(text);
 }
 
+void FrameViewPanes::SetStatusPaneTexts(const std::vector<std::wstring>& toolTexts,
+                                        const std::vector<std::wstring>& frameTexts) {
+  if (frame_ != nullptr) frame_->SetStatusPaneTexts(toolTexts, frameTexts);
+}
+
 void FrameViewPanes::SetReportText(const std::wstring& text) {
   if (frame_ != nullptr && frame_->RightPane() != nullptr) frame_->RightPane()->SetReportText(text);
 }

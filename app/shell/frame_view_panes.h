@@ -16,6 +16,8 @@ public:
 
   void SetToolPaneText(const std::wstring& text) override;
   void SetFramePaneText(const std::wstring& text) override;
+  void SetStatusPaneTexts(const std::vector<std::wstring>& toolTexts,
+                          const std::vector<std::wstring>& frameTexts) override;
   void SetReportText(const std::wstring& text) override;
   std::wstring InformationText() const override;
   void ShowInformationPane() override;

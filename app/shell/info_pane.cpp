@@ -13,7 +13,7 @@ namespace {
 
 wxColour ToWx(Rgb colour) { return wxColour(colour.r, colour.g, colour.b); }
 
-// Stands in on Linux for the fixed-pitch report font of the original design.
+// A fixed-pitch face, so that the columns of the mesh information line up.
 constexpr char kReportFace[] = "DejaVu Sans Mono";
 constexpr int kReportPoints = 9;
 

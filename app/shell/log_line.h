@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/shell/kit/ui_colours.h"
+
 namespace grainforge::app {
 
 // Level of an output-log line. Callers may pass kLineClassify to have the line read from its text.
@@ -23,13 +25,6 @@ struct LogSpan {
   int length = 0;
   LogSpanKind kind = LogSpanKind::kText;
   bool operator==(const LogSpan&) const = default;
-};
-
-struct Rgb {
-  unsigned char r = 0;
-  unsigned char g = 0;
-  unsigned char b = 0;
-  bool operator==(const Rgb&) const = default;
 };
 
 // The level a line gets from the key phrases of the program's own wording.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include <wx/dcclient.h>
 #include <wx/display.h>
 #include <wx/gauge.h>
 #include <wx/menu.h>
@@ -160,7 +161,8 @@ CMainFrame::~CMainFrame() {
 }
 
 void CMainFrame::FitToDisplay() {
-  // The first size is the design's; a smaller screen gets a window that fits its work area.
+  // The first size holds the three panes and a useful view; a smaller screen gets a window
+  // that fits its work area.
   const int display = wxDisplay::GetFromPoint(wxGetMousePosition());
   const wxRect work = wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea();
   const wxSize size = GetSize();
@@ -259,7 +261,7 @@ void CMainFrame::SizeStatusPanes() {
   wxStatusBar* bar = GetStatusBar();
   if (bar == nullptr) return;
   const int dpi = GetWindowDpi(bar);
-  const StatusPaneWidths widths = StatusPaneWidthsAt(dpi);
+  const StatusPaneWidths widths = StatusPaneWidthsFor(dpi, widestToolText_, widestFrameText_);
   if (!(widths == paneWidths_)) {
     paneWidths_ = widths;
     const int lock = ScaleForDpi(kLockPaneWidth, dpi);
@@ -315,15 +317,40 @@ void CMainFrame::ApplyProgressChange(const ProgressChange& change) {
   if (change.text) SetStatusText(wxString(*change.text), 0);
 }
 
+int CMainFrame::StatusTextWidth(const std::wstring& text) const {
+  wxStatusBar* bar = GetStatusBar();
+  if (bar == nullptr || text.empty()) return 0;
+  wxClientDC dc(bar);
+  dc.SetFont(bar->GetFont());
+  return dc.GetTextExtent(wxString(text)).x;
+}
+
+void CMainFrame::SetStatusPaneTexts(const std::vector<std::wstring>& toolTexts,
+                                    const std::vector<std::wstring>& frameTexts) {
+  for (const std::wstring& text : toolTexts) widestToolText_ = std::max(widestToolText_, StatusTextWidth(text));
+  for (const std::wstring& text : frameTexts) widestFrameText_ = std::max(widestFrameText_, StatusTextWidth(text));
+  SizeStatusPanes();
+}
+
 void CMainFrame::SetToolPaneText(const std::wstring& text) {
   if (text == toolText_) return;
   toolText_ = text;
+  const int width = StatusTextWidth(text);
+  if (width > widestToolText_) {
+    widestToolText_ = width;
+    SizeStatusPanes();
+  }
   SetStatusText(wxString(text), 2);
 }
 
 void CMainFrame::SetFramePaneText(const std::wstring& text) {
   if (text == frameText_) return;
   frameText_ = text;
+  const int width = StatusTextWidth(text);
+  if (width > widestFrameText_) {
+    widestFrameText_ = width;
+    SizeStatusPanes();
+  }
   SetStatusText(wxString(text), 3);
 }
 

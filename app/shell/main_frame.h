@@ -4,7 +4,7 @@
 // its progress bar, the three fixed panes ("Workflow" on the left, "Output" at the bottom,
 // "Information" on the right) and the window in the centre where the document's view goes. It
 // shows the pipeline's progress in the status bar, takes dropped files and keeps the lock
-// indicators current. The panes keep their design sizes; nothing can be dragged.
+// indicators current. The panes keep their fixed sizes; nothing can be dragged.
 
 #include <filesystem>
 #include <functional>
@@ -37,7 +37,8 @@ struct MainFrameParts {
 
 class CMainFrame final : public wxFrame {
 public:
-  // Status bar ids of the design (above wx's limit for windows, kept for reference).
+  // The status bar's number: that of the command that shows and hides it (above wx's limit
+  // for windows, so the bar itself gets one of wx's).
   static constexpr int kStatusBarId = 59393;
 
   explicit CMainFrame(const MainFrameParts& parts);
@@ -46,9 +47,13 @@ public:
   // The pipeline's progress in the status bar (idle handler); Hide also clears the text.
   void ShowPipelineProgress(const grainforge::mesh::PipelineStatus& status);
   void HidePipelineProgress();
-  // Status panes 2 and 3, written only when the text changed; empty clears.
+  // Status panes 2 and 3, written only when the text changed; empty clears. A text wider than
+  // its pane widens the pane.
   void SetToolPaneText(const std::wstring& text);
   void SetFramePaneText(const std::wstring& text);
+  // Widens the "Tool" and "Frame" panes for the texts they will show (see IViewFrame).
+  void SetStatusPaneTexts(const std::vector<std::wstring>& toolTexts, const std::vector<std::wstring>& frameTexts);
+  const StatusPaneWidths& PaneWidths() const { return paneWidths_; }
 
   // The output log and the information pane: every report of the program goes through them.
   COutputWnd* OutputPane() const { return output_; }
@@ -74,7 +79,7 @@ public:
   }
   void OpenDroppedFiles(const std::vector<std::filesystem::path>& paths);
 
-  // Brings every pane and status pane to its design size at the DPI.
+  // Brings every pane and status pane to its size at the DPI.
   void ApplyDpi(int dpi);
   // The frame's key hook for a key pressed while `focus` has the keyboard: Escape stops a run
   // unless a text field has the focus, Ctrl+C copies the log's selection while the log has it.
@@ -90,6 +95,8 @@ private:
   void CreatePanes(const MainFrameParts& parts);
   CommandTable FrameCommands();
   void SizeStatusPanes();
+  // The text's width in the status bar's font, in pixels (0 without a bar).
+  int StatusTextWidth(const std::wstring& text) const;
   void PlaceProgressBar();
   void ApplyProgressChange(const ProgressChange& change);
   void UpdateLockIndicators();
@@ -115,6 +122,8 @@ private:
   wxMenu* recentMenu_ = nullptr;
   ProgressBarModel progress_;
   StatusPaneWidths paneWidths_;
+  int widestToolText_ = 0;   // the widest text the "Tool" pane was given or told of, px
+  int widestFrameText_ = 0;  // the same for the "Frame" pane
   LockIndicators locks_{L"-", L"-", L"-"};  // differs from every real state: the first tick writes
   std::wstring toolText_;
   std::wstring frameText_;

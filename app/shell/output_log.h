@@ -30,7 +30,7 @@ struct OutputListGeometry {
   int AvailableWidth() const;
 };
 
-// An entry's height is a byte in the list's original design; taller lines end in "…".
+// An entry's height is kept in a byte, so 255 px at most; taller lines end in "…".
 constexpr int kMaxLogEntryHeight = 255;
 
 // Indent of a line's continuation rows: one step plus the width of its own leading spaces.

@@ -4,6 +4,7 @@
 // interface: the program shows real dialogs (WxPrompter), tests answer from a script
 // (ScriptedPrompter), so no test ever blocks on a window.
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -62,28 +63,58 @@ std::filesystem::path WithFilterExtension(const std::filesystem::path& path,
 // so that opening and saving parts share a folder, and images another. Empty without filters.
 std::wstring FileKindOf(const FilePrompt& prompt);
 
+// What a file looked like: whether it is there, its size and the time of its last change. A
+// save that succeeded makes the file or replaces it, so its stamp changes; a failed save leaves
+// the file as it was (the writers replace a file only once the new one is whole).
+struct FileStamp {
+  bool exists = false;
+  std::uintmax_t size = 0;
+  std::int64_t modified = 0;  // the file system's clock, in its own ticks
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+using FileStamper = std::function<FileStamp(const std::filesystem::path&)>;
+// The stamp of the file on disk; a file that cannot be read counts as not there.
+FileStamp StampOfFile(const std::filesystem::path& path);
+
 // File dialogs that open where the user last was: the folder of the last file chosen for that
 // kind of file in this run, else the part's folder, else the home folder; never the folder the
 // program happened to be started from. A prompt that names its own folder keeps it.
+//
+// An open dialog remembers its folder at once (the file is there). A save dialog's folder is
+// remembered only once the save succeeded there: when the next dialog opens, the file chosen
+// for saving must have been made or replaced since the dialog closed. A save that failed (a
+// folder without write permission, a full disk) leaves the folder remembered before.
 class FolderRememberingPrompter final : public IPrompter {
 public:
-  // `partFolder` gives the folder of the part on show (empty when it has none).
+  // `partFolder` gives the folder of the part on show (empty when it has none); `stamper`
+  // reads a file's stamp (empty: StampOfFile).
   FolderRememberingPrompter(IPrompter& inner, std::function<std::filesystem::path()> partFolder,
-                            std::filesystem::path homeFolder);
+                            std::filesystem::path homeFolder, FileStamper stamper = {});
   MessageAnswer ShowMessage(const MessagePrompt& prompt) override;
   std::optional<std::filesystem::path> AskOpenFile(const FilePrompt& prompt) override;
   std::optional<std::filesystem::path> AskSaveFile(const FilePrompt& prompt) override;
 
 private:
+  // A file chosen in a save dialog, with its stamp when the dialog closed.
+  struct PendingSave {
+    std::wstring kind;
+    std::filesystem::path file;
+    FileStamp before;
+  };
+
   std::filesystem::path FolderFor(const FilePrompt& prompt) const;
   FilePrompt WithFolder(const FilePrompt& prompt) const;
   std::optional<std::filesystem::path> Remember(const FilePrompt& prompt,
                                                 std::optional<std::filesystem::path> chosen);
+  // Remembers the folder of each pending save that changed its file; forgets the rest.
+  void SettlePendingSaves();
 
   IPrompter& inner_;
   std::function<std::filesystem::path()> partFolder_;
   std::filesystem::path homeFolder_;
+  FileStamper stamper_;
   std::map<std::wstring, std::filesystem::path> lastFolders_;
+  std::vector<PendingSave> pendingSaves_;
 };
 
 }  // namespace grainforge::app

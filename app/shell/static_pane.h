@@ -1,7 +1,7 @@
 #pragma once
 
 // CStaticPane: the base of the main window's three side panes (the workflow pane on the left,
-// the output log at the bottom, the information pane on the right). A pane keeps a design size
+// the output log at the bottom, the information pane on the right). A pane keeps a fixed size
 // that follows the DPI and cannot be dragged larger or smaller: the frame lays the panes out
 // in fixed sizers, with no sash between them. Each pane has a caption strip with its icon and
 // title above its content.
@@ -12,12 +12,12 @@
 
 namespace grainforge::app {
 
-// A pane's design size in pixels at 96 dpi; 0 leaves that direction to the frame's layout.
+// A pane's size in pixels at 96 dpi; 0 leaves that direction to the frame's layout.
 struct PaneDesignSize {
   int width = 0;
   int height = 0;
 };
-// The design size at a DPI, each term scaled on its own; 0 stays 0.
+// The size at a DPI, each term scaled on its own; 0 stays 0.
 PaneDesignSize StaticPaneSize(PaneDesignSize design, int dpi);
 
 class CStaticPane : public wxPanel {
@@ -34,7 +34,7 @@ public:
   void SetContent(wxWindow* content);
   wxWindow* Content() const { return content_; }
 
-  // Brings the pane to its design size at dpi and has the frame lay out again. Panes with DPI-
+  // Brings the pane to its size at dpi and has the frame lay out again. Panes with DPI-
   // dependent contents override it and call this first.
   virtual void SetDpi(int dpi);
 

@@ -1,5 +1,6 @@
 #include "app/shell/user_manual.h"
 
+#include "app/document/log_text.h"
 #include "app/shell/frame_logic.h"
 
 namespace grainforge::app {
@@ -22,10 +23,28 @@ ManualLocation FindManual(const std::filesystem::path& programFolder) {
   return {beside, false};
 }
 
-std::wstring OpenUserManual(const std::filesystem::path& programFolder, const DesktopOpener& open) {
+std::wstring OpenUserManual(const std::filesystem::path& programFolder, const DesktopOpener& open,
+                            ManualMessageSink failedLater) {
   const ManualLocation manual = FindManual(programFolder);
-  if (manual.found && open && open(manual.path)) return {};
+  const auto ended = [path = manual.path, failedLater = std::move(failedLater)](const platform::ProgramExit& exit) {
+    const std::wstring message = ManualHandlerFailedMessage(path, exit);
+    if (!message.empty() && failedLater) failedLater(message);
+  };
+  if (manual.found && open && open(manual.path, ended)) return {};
   return ManualFailureMessage(manual.path, manual.found);
+}
+
+std::wstring ManualHandlerFailedMessage(const std::filesystem::path& manual, const platform::ProgramExit& exit) {
+  if (exit.Succeeded()) return {};
+  constexpr int kNoProgramForTheType = 3;  // xdg-open's status when no handler takes the file
+  std::wstring why;
+  if (!exit.exited)
+    why = L"the desktop's opener was stopped (signal " + std::to_wstring(exit.signalNumber) + L")";
+  else if (exit.status == kNoProgramForTheType)
+    why = L"the desktop has no program for PDF files (xdg-open ended with status 3)";
+  else
+    why = L"the desktop could not show it (xdg-open ended with status " + std::to_wstring(exit.status) + L")";
+  return L"The manual could not be opened: " + why + L". Open it by hand: " + PathToDisplay(manual);
 }
 
 }  // namespace grainforge::app

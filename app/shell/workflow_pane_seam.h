@@ -1,7 +1,7 @@
 #pragma once
 
 // Where the workflow pane meets the main window. The frame does not know the workflow window's
-// classes: it asks a factory for the "Workflow" pane and lays it out on the left at its design
+// classes: it asks a factory for the "Workflow" pane and lays it out on the left at its own
 // width. Until the workflow pane is built the program's factory is the placeholder below.
 //
 // What a factory must give:

@@ -165,8 +165,20 @@ std::string GroupedCount(std::uint64_t count)
     return grouped;
 }
 
-std::string ReducedCopyMessage(bool graphicsCard, std::uint64_t sourceTriangles, std::uint64_t shownTriangles)
+std::string ReducedCopyMessage(bool graphicsCard, std::uint64_t sourceTriangles, std::uint64_t shownTriangles,
+                               const ShownMeshName& shown)
 {
+    if (!shown.madeView.empty()) {
+        const std::string whole = " is shown, tinted blue. The part itself is whole (" +
+                                  GroupedCount(shown.partTriangles) +
+                                  " triangles): it is processed and saved in full.";
+        if (graphicsCard)
+            return "The graphics card could not hold all " + GroupedCount(sourceTriangles) + " triangles of the " +
+                   shown.madeView + ", so a reduced copy of " + GroupedCount(shownTriangles) + whole;
+        return "The " + shown.madeView + " has " + GroupedCount(sourceTriangles) +
+               " triangles, over the display limit, so a reduced copy of " + GroupedCount(shownTriangles) + whole +
+               " The limit is in the Remesh settings.";
+    }
     if (graphicsCard)
         return "The graphics card could not hold all " + GroupedCount(sourceTriangles) + " triangles, so a reduced copy of " +
                GroupedCount(shownTriangles) +
@@ -200,9 +212,10 @@ bool BuildReducedCopy(const TriangleMesh& mesh, const std::vector<Vec3>& colours
     }
 }
 
-void ReportReducedCopy(bool graphicsCard, ReducedCopyState& state, DisplayUploadOutcome& outcome)
+void ReportReducedCopy(bool graphicsCard, const ShownMeshName& shown, ReducedCopyState& state,
+                       DisplayUploadOutcome& outcome)
 {
-    const std::string message = ReducedCopyMessage(graphicsCard, state.sourceTriangles, state.shownTriangles);
+    const std::string message = ReducedCopyMessage(graphicsCard, state.sourceTriangles, state.shownTriangles, shown);
     outcome.information = std::wstring(message.begin(), message.end());
     if (message != state.lastMessage) {
         outcome.log.push_back({message, 1});
@@ -220,7 +233,7 @@ std::string WithReason(std::string text, const std::string& reason)
 
 DisplayUploadOutcome UploadDisplayMesh(const TriangleMesh& mesh, const std::vector<Vec3>& colours,
                                        std::uint64_t displayTriangleLimit, ReducedCopyState& state,
-                                       const DisplayUploader& uploader)
+                                       const DisplayUploader& uploader, const ShownMeshName& shown)
 {
     DisplayUploadOutcome outcome;
     const bool reducedBefore = state.sourceTriangles != 0;
@@ -233,7 +246,7 @@ DisplayUploadOutcome UploadDisplayMesh(const TriangleMesh& mesh, const std::vect
     if (displayTriangleLimit != 0 && triangles > displayTriangleLimit) {
         std::string error;
         if (BuildReducedCopy(mesh, colours, displayTriangleLimit, state, uploader, error)) {
-            ReportReducedCopy(false, state, outcome);
+            ReportReducedCopy(false, shown, state, outcome);
         } else {
             outcome.log.push_back(
                 {WithReason("The reduced copy for the display limit could not be shown", error) +
@@ -252,7 +265,7 @@ DisplayUploadOutcome UploadDisplayMesh(const TriangleMesh& mesh, const std::vect
     std::string error;
     for (const std::uint64_t budget : RefusalBudgets(triangles)) {
         if (BuildReducedCopy(mesh, colours, budget, state, uploader, error)) {
-            ReportReducedCopy(true, state, outcome);
+            ReportReducedCopy(true, shown, state, outcome);
             return outcome;
         }
     }

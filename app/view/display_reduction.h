@@ -53,9 +53,18 @@ inline constexpr std::uint64_t kSmallestRefusalBudget = 100'000;
 // "1,234,567".
 [[nodiscard]] std::string GroupedCount(std::uint64_t count);
 
-// The message of a shown copy, for the information box and the log.
+// What the view shows, for the reduced-copy message: the part itself (or its processed result),
+// or a view made from it with triangles of its own (the sliced preview), whose count is not the
+// part's.
+struct ShownMeshName {
+    std::string madeView;              // empty: the part itself; else "sliced preview", ...
+    std::uint64_t partTriangles = 0;   // the part's own count, said beside a made view's
+};
+
+// The message of a shown copy, for the information box and the log. For a made view it names
+// the view and gives the part's own count, which the copy leaves whole.
 [[nodiscard]] std::string ReducedCopyMessage(bool graphicsCard, std::uint64_t sourceTriangles,
-                                             std::uint64_t shownTriangles);
+                                             std::uint64_t shownTriangles, const ShownMeshName& shown = {});
 
 // What the view hands the schedule: the renderer upload of a mesh with its triangle colours
 // (for a reduced copy the view computes the copy's projection and passes no mask values), and
@@ -91,6 +100,7 @@ struct DisplayUploadOutcome {
 // logs an error and clears the scene rather than keep the previous mesh as if current.
 [[nodiscard]] DisplayUploadOutcome UploadDisplayMesh(const TriangleMesh& mesh, const std::vector<Vec3>& colours,
                                                      std::uint64_t displayTriangleLimit, ReducedCopyState& state,
-                                                     const DisplayUploader& uploader);
+                                                     const DisplayUploader& uploader,
+                                                     const ShownMeshName& shown = {});
 
 }  // namespace grainforge::app

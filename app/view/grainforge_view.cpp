@@ -2,12 +2,14 @@
 
 #include "app/document/grainforge_doc.h"
 #include "app/shell/kit/command_target.h"
+#include "app/view/view_command_rules.h"
 #include "app/workflow/mask_panel.h"
 
 #include <wx/dcclient.h>
 #include <wx/frame.h>
 #include <wx/settings.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace grainforge::app {
@@ -81,7 +83,7 @@ CGrainforgeView::~CGrainforgeView()
         viewport_->SetContextReadyCallback({});
     }
     if (maskPanel_ != nullptr) {
-        // Its deletion comes later; by then this view is gone.
+        // Gone before this view's own members: nothing may reach back into them.
         maskPanel_->Unbind(wxEVT_DESTROY, &CGrainforgeView::OnMaskPanelDestroyed, this);
         maskPanel_->Destroy();
         maskPanel_ = nullptr;
@@ -139,6 +141,8 @@ void CGrainforgeView::OnInitialUpdate()
         startHint_ = new CStartHint(this, [this] { OnStartHintClicked(); });
     viewport_->SetCageHost(this);
     viewport_->SetRestingFaceHost(this);
+    if (context_.frame != nullptr)
+        context_.frame->SetStatusPaneTexts(ToolNames(), {WidestFrameStatisticsText()});
     ShowToolName();
     initialUpdateDone_ = true;
     // A context made before this (a window shown early) has missed its callback.
@@ -175,11 +179,14 @@ void CGrainforgeView::OnUpdate(int hint)
     PlaceStartHint();
     PushMasks();
     PushProjectionOverlay();
-    if (IsMaskTool(handleTool) && !toolGuard && (!document_.HasPart() || document_.maskVolumes.empty())) {
+    const bool nothingToMask = !document_.HasPart() || document_.maskVolumes.empty();
+    if (IsMaskTool(handleTool) && !toolGuard && nothingToMask) {
         toolGuard = true;
         OnSelectTool(view_command::kNoHandles);
         toolGuard = false;
     }
+    if (nothingToMask)
+        HideMaskPanel();
     if (maskPanel_ != nullptr && maskPanel_->IsShown())
         maskPanel_->FillVolumeList(&document_);
     switch (hint) {
@@ -191,7 +198,11 @@ void CGrainforgeView::OnUpdate(int hint)
             SetReport(Wide(document_.MeshInformationReport()));
         break;
     case kHintPrintCheck:
-        sectionMode = 4;
+        // Check Printability shows its findings layer by layer: a change of view the user did
+        // not ask for, so it is said, with the way back.
+        if (sectionMode != kSectionSliced)
+            LogLine(kSwitchedToSlicedText, 0);
+        sectionMode = kSectionSliced;
         PushShadingMode();
         SetPrintCheckShown(true);
         break;
@@ -452,7 +463,7 @@ void CGrainforgeView::PlaceStartHint()
         return;
     }
     const int dpi = GetDPI().x > 0 ? GetDPI().x : 96;
-    const wxSize client = GetClientSize();
+    const wxSize client = ViewportArea().GetSize();
     const int width = std::max(1, std::min(540 * dpi / 96, client.x - 40));
     const int height = 44 * dpi / 96;
     startHint_->SetSize((client.x - width) / 2, (client.y - height) / 2, width, height);
@@ -461,11 +472,29 @@ void CGrainforgeView::PlaceStartHint()
     startHint_->Raise();
 }
 
+void CGrainforgeView::LayOutChildren()
+{
+    const wxRect viewport = ViewportArea();
+    if (maskPanel_ != nullptr && maskPanel_->IsShown())
+        maskPanel_->SetSize(viewport.GetRight() + 1, 0, GetClientSize().x - viewport.width, viewport.height);
+    if (viewport_ != nullptr)
+        viewport_->SetSize(viewport);
+    PlaceStartHint();
+    Repaint();
+}
+
+wxRect CGrainforgeView::ViewportArea() const
+{
+    const wxSize client = GetClientSize();
+    int panel = 0;
+    if (maskPanel_ != nullptr && maskPanel_->IsShown())
+        panel = std::min(std::max(maskPanel_->GetMinSize().x, 0), client.x);
+    return wxRect(0, 0, client.x - panel, client.y);
+}
+
 void CGrainforgeView::OnSize(wxSizeEvent& event)
 {
-    if (viewport_ != nullptr)
-        viewport_->SetSize(GetClientSize());
-    PlaceStartHint();
+    LayOutChildren();
     event.Skip();
 }
 

@@ -14,6 +14,7 @@
 #include "app/view/viewport_window.h"
 
 #include "app/document/command_entry.h"
+#include "app/document/document_commands.h"
 #include "app/document/document_host.h"
 #include "app/shell/document_view_seam.h"
 #include "app/view/cage_host.h"
@@ -50,15 +51,17 @@ inline constexpr int kStopProcessing = 32836;
 inline constexpr int kLayOnFace = 32837;
 }  // namespace view_command
 
-// Update hints.
-inline constexpr int kHintFull = 0;
-inline constexpr int kHintProjection = 1;
-inline constexpr int kHintPrintCheck = 2;
-inline constexpr int kHintLeaveTools = 3;
+// Update hints: the document's (kHintProjection, kHintPrintCheck, kHintLeaveTools), one
+// definition for both, so that the view and the panes can be used in one file.
+inline constexpr int kHintFull = kHintFullRefresh;
 
 inline constexpr const wchar_t* kStartHintText =
     L"Open an STL to begin: File > Open STL (Ctrl+O), or drop a file here.";
 inline constexpr const wchar_t* kNoMeshReport = L"No mesh loaded.\r\n\r\nUse File > Open STL to load one.";
+// Logged when Check Printability switches the view to the sliced preview.
+inline constexpr const char* kSwitchedToSlicedText =
+    "The view switched to Sliced (as Printed) to show the print check layer by layer; View > Sliced (as Printed) "
+    "switches back.";
 
 class CGrainforgeView final : public wxPanel, public IDocumentViews, public ICageHost, public IRestingFaceHost {
 public:
@@ -225,6 +228,12 @@ private:
     void UploadHeightTexture();
     void LeaveToolsForProcess();
     void ShowMaskPanelForTool();
+    // The user closed the mask panel: hidden, and the mask tools left.
+    void CloseMaskPanel();
+    void HideMaskPanel();
+    // The viewport takes the client area but the strip of a shown mask panel on its right.
+    void LayOutChildren();
+    wxRect ViewportArea() const;
     void LogLine(const std::string& utf8, int level);
 
     CGrainforgeDoc& document_;

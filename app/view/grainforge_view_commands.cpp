@@ -65,10 +65,10 @@ void CGrainforgeView::OnSelectTool(int commandId)
         return;
     handleTool = tool;
     hoveredHandle = 0;
+    // The panel comes with the mask tools and stays when another tool follows (a texture tool,
+    // Process leaving the tools): it goes only when the user closes it or no volume is left.
     if (IsMaskTool(tool))
         ShowMaskPanelForTool();
-    else if (maskPanel_ != nullptr && maskPanel_->IsShown())
-        maskPanel_->Hide();
 
     const bool active = tool != kToolNone;
     if (document_.handleToolActive != active) {
@@ -89,21 +89,39 @@ void CGrainforgeView::OnSelectTool(int commandId)
 void CGrainforgeView::ShowMaskPanelForTool()
 {
     if (maskPanel_ == nullptr) {
-        wxWindow* owner = wxGetTopLevelParent(this);
         CGrainforgeDoc* document = &document_;
-        maskPanel_ = new CMaskPanel(owner != nullptr ? owner : this, [document] { return document; },
-                                    context_.commands, context_.profile);
-        // The main window may destroy the panel before this view (both are its children).
+        maskPanel_ = new CMaskPanel(this, [document] { return document; }, context_.commands);
+        maskPanel_->SetCloseHandler([this] { CloseMaskPanel(); });
         maskPanel_->Bind(wxEVT_DESTROY, &CGrainforgeView::OnMaskPanelDestroyed, this);
     }
-    if (!maskPanel_->IsShown())
-        maskPanel_->ShowMaskPanel(GetScreenRect());
+    if (!maskPanel_->IsShown()) {
+        maskPanel_->ShowMaskPanel();
+        LayOutChildren();
+    }
+}
+
+void CGrainforgeView::CloseMaskPanel()
+{
+    HideMaskPanel();
+    if (IsMaskTool(handleTool))
+        OnSelectTool(view_command::kNoHandles);
+}
+
+void CGrainforgeView::HideMaskPanel()
+{
+    if (maskPanel_ == nullptr || !maskPanel_->IsShown())
+        return;
+    maskPanel_->Hide();
+    LayOutChildren();
 }
 
 void CGrainforgeView::OnMaskPanelDestroyed(wxWindowDestroyEvent& event)
 {
-    if (event.GetEventObject() == maskPanel_)
+    if (event.GetEventObject() == maskPanel_) {
         maskPanel_ = nullptr;
+        if (!IsBeingDeleted())
+            CallAfter([this] { LayOutChildren(); });
+    }
     event.Skip();
 }
 

@@ -117,8 +117,7 @@ void CGrainforgeView::OnFitToModel()
 {
     if (!document_.HasPart())
         return;
-    document_.FitMappingToModel();
-    document_.UpdatePreview();
+    (void)document_.OnMappingFitToModel();
     RefreshMappingOverlays();
 }
 

@@ -85,10 +85,12 @@ void CGrainforgeView::OnDeleteMask()
     if (!HasSelectedMask(document_))
         return;
     document_.DeleteMaskVolume(document_.selectedMask);
-    if (document_.maskVolumes.empty())
+    if (document_.maskVolumes.empty()) {
         OnSelectTool(view_command::kNoHandles);
-    else
+        HideMaskPanel();  // nothing left to list
+    } else {
         RefreshMaskList();
+    }
 }
 
 void CGrainforgeView::RefreshMaskList()

@@ -5,10 +5,26 @@
 #include "app/document/grainforge_doc.h"
 #include "app/view/display_colours.h"
 #include "app/view/display_section.h"
+#include "app/view/view_command_rules.h"
 
 #include <wx/utils.h>
 
 namespace grainforge::app {
+
+namespace {
+
+// The sliced preview and the split view are made from the part with triangles of their own:
+// the reduced-copy message names them and gives the part's own count.
+ShownMeshName ShownMeshNameOf(std::uint32_t sectionMode, const TriangleMesh& part)
+{
+    switch (sectionMode) {
+    case kSectionSliced: return {"sliced preview", part.TriangleCount()};
+    case kSectionSplit: return {"split view", part.TriangleCount()};
+    default: return {};
+    }
+}
+
+}  // namespace
 
 void CGrainforgeView::ClearScene()
 {
@@ -94,8 +110,8 @@ void CGrainforgeView::UploadMesh(bool frameCamera)
     uploader.lastError = [this] {
         return ViewportReady() ? viewport_->Renderer().LastError() : std::string("the renderer is not ready");
     };
-    const DisplayUploadOutcome outcome =
-        UploadDisplayMesh(mesh, colours, document_.displayTriangles, reducedCopy, uploader);
+    const DisplayUploadOutcome outcome = UploadDisplayMesh(mesh, colours, document_.displayTriangles, reducedCopy,
+                                                           uploader, ShownMeshNameOf(sectionMode, display));
     for (const DisplayLogLine& line : outcome.log)
         LogLine(line.text, line.level);
     if (outcome.information)

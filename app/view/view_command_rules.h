@@ -22,6 +22,7 @@ inline constexpr int kCmdSectionLoaded = 32841;
 inline constexpr int kCmdSectionSplit = 32842;
 inline constexpr int kCmdSectionDeviation = 32843;
 inline constexpr int kCmdSectionSliced = 32856;
+inline constexpr std::uint32_t kSectionSplit = 2;
 inline constexpr std::uint32_t kSectionSliced = 4;
 
 // The section mode a command stands for (32840 gives 0); empty for other ids.

@@ -27,6 +27,14 @@ std::wstring ToolName(std::uint32_t tool)
     return tool < std::size(kNames) ? kNames[tool] : L"";
 }
 
+std::vector<std::wstring> ToolNames()
+{
+    std::vector<std::wstring> names;
+    for (std::uint32_t tool = 0; !ToolName(tool).empty(); ++tool)
+        names.push_back(ToolName(tool));
+    return names;
+}
+
 int ToolFromCommand(int commandId)
 {
     switch (commandId) {
@@ -56,6 +64,15 @@ std::wstring FrameStatisticsText(const gl::FrameStatistics& statistics, bool has
                       statistics.framesPerSecond);
     const std::string narrow(text);
     return std::wstring(narrow.begin(), narrow.end());
+}
+
+std::wstring WidestFrameStatisticsText()
+{
+    gl::FrameStatistics widest;
+    widest.gpuTimingValid = true;
+    widest.gpuMilliseconds = 999.9;
+    widest.framesPerSecond = 9999.0;
+    return FrameStatisticsText(widest, true);
 }
 
 bool ProjectionOverlaysEqual(const gl::ProjectionOverlay& a, const gl::ProjectionOverlay& b)

@@ -37,12 +37,16 @@ inline constexpr std::uint32_t kToolScaleMask = 8;
 
 // "Tool: none (orbit)" .. "Tool: Scale Mask" for tools 0-8; empty for any other.
 [[nodiscard]] std::wstring ToolName(std::uint32_t tool);
+// Every tool's text, for sizing the "Tool" pane.
+[[nodiscard]] std::vector<std::wstring> ToolNames();
 // The tool a command chooses (32817 0, 32845-32847 1-3, 32814-32815 4-5, 32905-32907 6-8);
 // -1 for other ids.
 [[nodiscard]] int ToolFromCommand(int commandId);
 
 // The "Frame" status pane: GPU time when it is valid, else the frame time; empty without a mesh.
 [[nodiscard]] std::wstring FrameStatisticsText(const gl::FrameStatistics& statistics, bool hasMesh);
+// The "Frame" pane's text at its widest in use: a GPU time of 999.9 ms and 9999 fps.
+[[nodiscard]] std::wstring WidestFrameStatisticsText();
 // The pane is written at most every 250 ms.
 inline constexpr std::uint64_t kFrameStatisticsMilliseconds = 250;
 

@@ -4,11 +4,11 @@
 #include "app/shell/kit/command_target.h"
 #include "app/shell/kit/toolbar_host_wnd.h"
 #include "app/shell/kit/toolbar_item.h"
-#include "app/shell/profile_store.h"
+#include "app/shell/kit/ui_colours.h"
 
-#include <wx/display.h>
-#include <wx/frame.h>
+#include <wx/button.h>
 #include <wx/listctrl.h>
+#include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -17,24 +17,60 @@ namespace grainforge::app {
 
 namespace {
 
-const wchar_t* const kSection = L"MaskPanel";
+wxColour ToWx(Rgb colour) { return wxColour(colour.r, colour.g, colour.b); }
 
 }  // namespace
 
-CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> activeDocument, ICommandTarget* target,
-                       IProfileStore* profile)
-    : wxDialog(parent, wxID_ANY, wxS("Mask Volumes"), wxDefaultPosition, wxDefaultSize,
-               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxFRAME_TOOL_WINDOW | wxFRAME_FLOAT_ON_PARENT),
-      activeDocument_(std::move(activeDocument)), target_(target), profile_(profile) {
-    const auto du = [this](int x, int y, int w, int h) {
-        return std::make_pair(wxDLG_UNIT(this, wxPoint(x, y)), wxDLG_UNIT(this, wxSize(w, h)));
-    };
-    SetClientSize(wxDLG_UNIT(this, wxSize(186, 222)));
+CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> activeDocument, ICommandTarget* target)
+    : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE | wxTAB_TRAVERSAL,
+              wxS("Mask Volumes")),
+      activeDocument_(std::move(activeDocument)), target_(target) {
+    Hide();
+    SetBackgroundColour(ToWx(colours::kPaneBackground));
+    wxWindow* caption = CreateCaption();
+    auto* body = new wxPanel(this, wxID_ANY);
+    CreateBody(body);
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->Add(caption, 0, wxEXPAND);
+    sizer->Add(body, 1, wxEXPAND);
+    SetSizer(sizer);
+    SetMinSize(wxSize(body->GetMinSize().x, -1));
 
-    // The toolbar takes the placeholder's place.
-    const auto [barAt, barSize] = du(6, 4, 174, 26);
+    // Escape closes the panel as its Close button does.
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& e) {
+        if (e.GetKeyCode() == WXK_ESCAPE)
+            RequestClose();
+        else
+            e.Skip();
+    });
+    ShowVolumeFields(nullptr, 0.0f, nullptr);
+}
+
+wxWindow* CMaskPanel::CreateCaption() {
+    auto* caption = new wxPanel(this, wxID_ANY);
+    caption->SetBackgroundColour(ToWx(colours::kHeaderBackground));
+    auto* title = new wxStaticText(caption, wxID_ANY, wxS("Mask Volumes"));
+    wxFont bold = title->GetFont();
+    bold.SetWeight(wxFONTWEIGHT_BOLD);
+    title->SetFont(bold);
+    closeButton_ = new wxButton(caption, wxID_CLOSE, wxS("Close"), wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+    closeButton_->SetToolTip(wxS("Close the panel and leave the mask tools (Escape)."));
+    closeButton_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { RequestClose(); });
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    row->Add(title, 1, wxALIGN_CENTER_VERTICAL | wxLEFT, FromDIP(8));
+    row->Add(closeButton_, 0, wxALIGN_CENTER_VERTICAL | wxALL, FromDIP(2));
+    caption->SetSizer(row);
+    return caption;
+}
+
+void CMaskPanel::CreateBody(wxWindow* body) {
+    // Laid out by sizers at the controls' own sizes, so that the panel takes no more of the
+    // view's width than its fields need.
+    const int gap = body->FromDIP(6);
+    auto* column = new wxBoxSizer(wxVERTICAL);
+
     toolbar_ = new CToolbarHostWnd();
-    if (toolbar_->Create(this, kIdMaskToolbar)) {
+    if (toolbar_->Create(body, kIdMaskToolbar)) {
         toolbar_->SetColorStyle();
         toolbar_->SetButtonSize();
         toolbar_->SetIconPadding(4);
@@ -49,32 +85,43 @@ CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> active
             MakeToolbarButton(kCmdMaskDuplicate, L"mask_duplicate", L"Duplicate", L"A copy of the chosen volume, beside it."),
             MakeToolbarButton(kCmdMaskDelete, L"mask_delete", L"Delete", L"Remove the chosen volume."),
         });
-        toolbar_->SetSize(barAt.x, barAt.y, barSize.x, toolbar_->BarHeight());
+        toolbar_->SetMinSize(wxSize(-1, toolbar_->BarHeight()));
+        column->Add(toolbar_, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, gap);
     }
 
-    const auto [listAt, listSize] = du(6, 34, 174, 74);
-    list_ = new wxListCtrl(this, kIdMaskList, listAt, listSize,
+    list_ = new wxListCtrl(body, kIdMaskList, wxDefaultPosition, wxSize(-1, body->FromDIP(110)),
                            wxLC_REPORT | wxLC_SINGLE_SEL | wxLC_NO_SORT_HEADER | wxBORDER_THEME);
     list_->EnableCheckBoxes(true);
-    const int listWidth = list_->GetClientSize().x;
-    list_->AppendColumn(wxS("Volume"), wxLIST_FORMAT_LEFT, listWidth * 62 / 100);
-    list_->AppendColumn(wxS("Shape"), wxLIST_FORMAT_LEFT, listWidth * 38 / 100 - 2);
+    list_->AppendColumn(wxS("Volume"), wxLIST_FORMAT_LEFT);
+    list_->AppendColumn(wxS("Shape"), wxLIST_FORMAT_LEFT);
+    // The two columns share the list's width, 62 % and 38 %, whatever width the panel gets.
+    list_->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+        event.Skip();
+        const int width = list_->GetClientSize().x;
+        if (width > 0) {
+            list_->SetColumnWidth(0, width * 62 / 100);
+            list_->SetColumnWidth(1, width * 38 / 100 - 2);
+        }
+    });
+    column->Add(list_, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, gap);
 
-    const auto [groupAt, groupSize] = du(6, 112, 174, 104);
-    new wxStaticBox(this, wxID_ANY, wxS("Chosen volume"), groupAt, groupSize);
-    const wchar_t* const heads[3] = {L"X", L"Y", L"Z"};
-    for (int i = 0; i < 3; ++i) {
-        const auto [at, size] = du(72 + 36 * i, 124, 30, 8);
-        new wxStaticText(this, wxID_ANY, heads[i], at, size);
-    }
+    auto* group = new wxStaticBoxSizer(wxVERTICAL, body, wxS("Chosen volume"));
+    wxWindow* box = group->GetStaticBox();
+    auto* grid = new wxFlexGridSizer(4, gap / 2, gap);
+    grid->AddSpacer(0);
+    for (const wchar_t* head : {L"X", L"Y", L"Z"})
+        grid->Add(new wxStaticText(box, wxID_ANY, head), 0, wxALIGN_CENTER_HORIZONTAL);
     const wchar_t* const rows[4] = {L"Position (mm)", L"Size (mm)", L"Turn (degrees)", L"Feather (mm)"};
+    const wxSize fieldSize(body->FromDIP(58), -1);
     for (int row = 0; row < 4; ++row) {
-        const auto [at, size] = du(12, 138 + 16 * row, 56, 8);
-        new wxStaticText(this, wxID_ANY, rows[row], at, size);
-        for (int column = 0; column < (row == 3 ? 1 : 3); ++column) {
+        grid->Add(new wxStaticText(box, wxID_ANY, rows[row]), 0, wxALIGN_CENTER_VERTICAL);
+        for (int column = 0; column < 3; ++column) {
+            if (row == 3 && column > 0) {
+                grid->AddSpacer(0);
+                continue;
+            }
             const int index = 3 * row + column;
-            const auto [fieldAt, fieldSize] = du(70 + 36 * column, 136 + 16 * row, 34, 12);
-            auto* field = new wxTextCtrl(this, kIdMaskFirstField + index, wxEmptyString, fieldAt, fieldSize,
+            auto* field = new wxTextCtrl(box, kIdMaskFirstField + index, wxEmptyString, wxDefaultPosition, fieldSize,
                                          wxTE_PROCESS_ENTER);
             field->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
                 event.Skip();
@@ -87,10 +134,16 @@ CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> active
                     ApplyVolumeFields();
             });
             fields_[static_cast<std::size_t>(index)] = field;
+            grid->Add(field, 0, wxEXPAND);
         }
     }
-    const auto [noteAt, noteSize] = du(12, 202, 164, 8);
-    new wxStaticText(this, wxID_ANY, wxS("Z is the height of the centre above the bed."), noteAt, noteSize);
+    group->Add(grid, 0, wxALL, gap / 2);
+    auto* note = new wxStaticText(box, wxID_ANY, wxS("Z is the height of the centre above the bed."));
+    note->Wrap(grid->CalcMin().x);
+    group->Add(note, 0, wxALL, gap / 2);
+    column->Add(group, 0, wxEXPAND | wxALL, gap);
+    body->SetSizer(column);
+    body->SetMinSize(column->CalcMin());
 
     list_->Bind(wxEVT_LIST_ITEM_CHECKED, [this](wxListEvent& e) { OnItemChecked(e, true); });
     list_->Bind(wxEVT_LIST_ITEM_UNCHECKED, [this](wxListEvent& e) { OnItemChecked(e, false); });
@@ -99,27 +152,6 @@ CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> active
         if (e.GetKeyCode() == WXK_DELETE)
             PostCommand(kCmdMaskDelete);
     });
-    // Escape and the close box switch to the no-handles tool; the view hides the panel. The
-    // panel lives as long as the view.
-    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& e) {
-        if (e.GetKeyCode() == WXK_ESCAPE)
-            PostCommand(kCmdNoHandles);
-        else
-            e.Skip();
-    });
-    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& e) {
-        if (!e.CanVeto()) {
-            e.Skip();
-            return;
-        }
-        e.Veto();
-        PostCommand(kCmdNoHandles);
-    });
-    Bind(wxEVT_MOVE, [this](wxMoveEvent& e) {
-        e.Skip();
-        SavePosition();
-    });
-    ShowVolumeFields(nullptr, 0.0f, nullptr);
 }
 
 CMaskPanel::~CMaskPanel() {
@@ -136,28 +168,19 @@ void CMaskPanel::PostCommand(unsigned id) {
     CallAfter([target, id] { target->ExecuteCommand(id); });
 }
 
-void CMaskPanel::SavePosition() {
-    if (profile_ == nullptr || !IsShown())
-        return;
-    const wxPoint at = GetPosition();
-    profile_->WriteInt(kSection, L"X", at.x);
-    profile_->WriteInt(kSection, L"Y", at.y);
+void CMaskPanel::RequestClose() {
+    // Posted: the handler hides this panel, which may hold the focus of the key or the click.
+    CallAfter([this] {
+        if (closeHandler_)
+            closeHandler_();
+        else
+            Hide();
+    });
 }
 
-void CMaskPanel::ShowMaskPanel(const wxRect& view) {
-    if (!IsShown()) {
-        const int savedX = profile_ != nullptr ? profile_->ReadInt(kSection, L"X", INT_MIN) : INT_MIN;
-        const int savedY = profile_ != nullptr ? profile_->ReadInt(kSection, L"Y", INT_MIN) : INT_MIN;
-        const int display = wxDisplay::GetFromPoint(view.GetTopLeft());
-        const wxRect work = wxDisplay(display != wxNOT_FOUND ? static_cast<unsigned>(display) : 0u).GetClientArea();
-        const wxSize size = GetSize();
-        const PanelPoint at = MaskPanelPlacement(
-            {view.x, view.y, view.width, view.height}, size.x, size.y, {work.x, work.y, work.width, work.height},
-            savedX, savedY,
-            [](PanelPoint p) { return wxDisplay::GetFromPoint(wxPoint(p.x, p.y)) != wxNOT_FOUND; });
-        Move(at.x, at.y);
-        ShowWithoutActivating();
-    }
+void CMaskPanel::ShowMaskPanel() {
+    if (!IsShown())
+        Show();
     FillVolumeList(activeDocument_ ? activeDocument_() : nullptr);
     if (toolbar_ != nullptr)
         toolbar_->UpdateCommandStates();

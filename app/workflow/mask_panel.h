@@ -1,17 +1,20 @@
-// The "Mask Volumes" tool window: floats beside the 3D view while a mask tool is active, lists
-// the document's mask volumes with a check box each, offers the mask tools on a toolbar and
-// shows the chosen volume's position, size, turn and feather in edits that write back to the
-// document. The view creates it, shows it for the mask tools, hides it for the others and
-// refreshes its list after document changes. The rules live in mask_panel_model.h.
+// The "Mask Volumes" panel: docked at the right edge of the 3D view (the view gives it that
+// strip, so it covers neither the part nor the other panes), it lists the document's mask
+// volumes with a check box each, offers the mask tools on a toolbar and shows the chosen
+// volume's position, size, turn and feather in edits that write back to the document. The view
+// shows it when a mask tool is chosen and keeps it open, whatever tool follows, until the user
+// closes it (its Close button or Escape) or no mask volume is left. The rules live in
+// mask_panel_model.h.
 #pragma once
 
 #include "app/workflow/mask_panel_model.h"
 
-#include <wx/dialog.h>
+#include <wx/panel.h>
 
 #include <array>
 #include <functional>
 
+class wxButton;
 class wxListCtrl;
 class wxListEvent;
 class wxTextCtrl;
@@ -21,7 +24,6 @@ namespace grainforge::app {
 class CGrainforgeDoc;
 class CToolbarHostWnd;
 class ICommandTarget;
-class IProfileStore;
 
 inline constexpr int kIdMaskList = 1216;
 inline constexpr int kIdMaskToolbarPlaceholder = 1217;
@@ -35,17 +37,20 @@ inline constexpr unsigned kCmdMaskDuplicate = 32908;
 inline constexpr unsigned kCmdMaskDelete = 32909;
 inline constexpr unsigned kCmdNoHandles = 32817;
 
-class CMaskPanel final : public wxDialog {
+class CMaskPanel final : public wxPanel {
 public:
     // `activeDocument` gives the main window's document (or null); commands go to `target`
-    // (the main window's routing); the position is kept in `profile`. Either may be null.
-    CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> activeDocument, ICommandTarget* target,
-               IProfileStore* profile);
+    // (the main window's routing), which may be null. The panel starts hidden.
+    CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> activeDocument, ICommandTarget* target);
     ~CMaskPanel() override;
 
-    // Shows a hidden panel at its saved place or beside the view (its rectangle in screen
-    // coordinates) without activating it; then refreshes the list and the toolbar.
-    void ShowMaskPanel(const wxRect& view);
+    // Shows the panel (its owner lays it out) and refreshes the list and the toolbar.
+    void ShowMaskPanel();
+    // What closing does (the Close button, Escape): the owner hides the panel and leaves the
+    // mask tools. Without a handler the panel hides itself.
+    void SetCloseHandler(std::function<void()> handler) { closeHandler_ = std::move(handler); }
+    // The Close button's and Escape's road.
+    void RequestClose();
     // Refills the list and the fields from the document, rebuilding the list only when the
     // volumes' count, names or shapes changed.
     void FillVolumeList(CGrainforgeDoc* document);
@@ -55,17 +60,20 @@ public:
     wxListCtrl* List() const { return list_; }
     wxTextCtrl* Field(int index) const { return fields_[static_cast<std::size_t>(index)]; }
     CToolbarHostWnd* Toolbar() const { return toolbar_; }
+    wxButton* CloseButton() const { return closeButton_; }
 
 private:
     void ShowVolumeFields(const mesh::MaskVolume* volume, float bedBase, wxWindow* keep);
     void OnItemChecked(wxListEvent& event, bool checked);
     void OnItemSelected(wxListEvent& event);
     void PostCommand(unsigned id);
-    void SavePosition();
+    wxWindow* CreateCaption();
+    void CreateBody(wxWindow* body);
 
     std::function<CGrainforgeDoc*()> activeDocument_;
     ICommandTarget* target_ = nullptr;
-    IProfileStore* profile_ = nullptr;
+    std::function<void()> closeHandler_;
+    wxButton* closeButton_ = nullptr;
     wxListCtrl* list_ = nullptr;
     CToolbarHostWnd* toolbar_ = nullptr;
     std::array<wxTextCtrl*, kMaskFieldCount> fields_{};

@@ -28,7 +28,8 @@ namespace mesh = grainforge::mesh;
 constexpr int kMargin = 8;
 constexpr int kGap = 6;
 constexpr int kRow = 24;
-// Wider than the design's 72 and 22 px: the desktop font here is wider than the design's.
+// Room for the longest label ("Triangle size") and unit ("mm") in the desktop's interface font
+// at its usual size, with a few pixels to spare.
 constexpr int kLabelWidth = 84;
 constexpr int kUnitWidth = 26;
 constexpr int kEditWidth = 44;

@@ -12,8 +12,9 @@ constexpr Rgb kDotPending{243, 156, 51};
 constexpr Rgb kDotInactive{170, 176, 186};
 constexpr Rgb kDotRunning{58, 123, 213};
 
-// A square of that size from left, centred between the client's top and bottom (each end
-// divided on its own, as the design does).
+// A square of that size from left, centred between the client's top and bottom: each end is
+// worked out from the sum of top and bottom and halved on its own, so that an odd sum rounds
+// both the same way.
 PixelRect CentredSquare(const PixelRect& client, int left, int size) {
   const int sum = client.top + client.bottom;
   return PixelRect{left, (sum - size) / 2, left + size, (sum + size) / 2};

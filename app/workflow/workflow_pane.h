@@ -5,7 +5,7 @@
 //
 //   CLeftPane* pane = CreateWorkflowPane(frame, &document, &profile);
 //
-// The pane is a child of parent (the frame puts it in its left column; design width 340 px).
+// The pane is a child of parent (the frame puts it in its left column; 340 px wide at 96 dpi).
 // Every 150 ms it reads the document: the Relief and Simplify switches, each section's status
 // dot, the footer's text and button. Header switches change the document's stage switches;
 // the gears and the footer's button send command events (EVT_TESSARY_COMMAND, the command id in

@@ -1,4 +1,5 @@
 #include "engine/displacement/displacement_settings.h"
+#include "engine/mesh/report_text.h"
 
 #include <cstdio>
 #include <string_view>
@@ -52,12 +53,7 @@ void ReadEnum(const JsonView& node, std::string_view key, const EnumNames<Enum, 
         table.Find(name, value);
 }
 
-std::string Fixed(double value, int decimals)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
+std::string Fixed(double value, int decimals) { return FormatFixed(value, decimals); }
 
 }  // namespace
 

@@ -243,12 +243,7 @@ bool RunPhases(SolidJob& job, std::uint64_t memoryBudget, TriangleMesh& result)
     return true;
 }
 
-std::string Fixed(double value, int decimals)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
+std::string Fixed(double value, int decimals) { return FormatFixed(value, decimals); }
 
 }  // namespace
 

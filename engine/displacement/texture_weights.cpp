@@ -1,4 +1,5 @@
 #include "engine/displacement/texture_weights.h"
+#include "engine/mesh/report_text.h"
 
 #include "engine/mesh/parallel_loop.h"
 
@@ -201,12 +202,7 @@ void RemapTriangle(const TextureWeights& oldWeights, const TriangleMesh& oldMesh
     }
 }
 
-std::string Fixed(double value, int decimals)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
+std::string Fixed(double value, int decimals) { return FormatFixed(value, decimals); }
 
 }  // namespace
 

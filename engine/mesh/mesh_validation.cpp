@@ -329,14 +329,8 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
         report.notes.push_back("The self-intersection search was stopped early on this mesh, so that result is unknown.");
 }
 
-// printf's "%.4f" in the C locale, whatever the process locale.
-std::string FormatFixed4(double value)
-{
-    char buffer[400];
-    const std::to_chars_result result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
-    return std::string(buffer, result.ptr);
-}
+// printf's "%.4f" in the C locale, whatever the process locale, without a signed zero.
+std::string FormatFixed4(double value) { return FormatFixed(value, 4); }
 
 std::string YesNo(bool value)
 {

@@ -6,15 +6,50 @@ namespace grainforge::mesh {
 
 namespace {
 
-// std::to_chars formats as printf does in the C locale, whatever the process locale is.
+// std::to_chars formats as printf does in the C locale, whatever the process locale is. A
+// value written as a signed zero is written again as zero.
 std::string FormatWithPrecision(double value, std::chars_format format, int precision)
 {
     char buffer[400];  // "%.2f" of the largest double needs 312 characters
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, format, precision);
-    return std::string(buffer, result.ptr);
+    if (result.ec != std::errc())
+        return "?";
+    std::string text(buffer, result.ptr);
+    if (IsNegativeZeroText(text))
+        return FormatWithPrecision(0.0, format, precision);
+    return text;
 }
 
 }  // namespace
+
+bool IsNegativeZeroText(std::string_view text)
+{
+    std::size_t i = text.find_first_not_of(' ');
+    if (i == std::string_view::npos || text[i] != '-')
+        return false;
+    bool zeroDigit = false;
+    bool point = false;
+    for (++i; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '0') {
+            zeroDigit = true;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else if ((c == 'e' || c == 'E') && zeroDigit) {
+            return true;  // the exponent of a zero changes nothing
+        } else if (c == ' ') {
+            return zeroDigit && text.find_first_not_of(' ', i) == std::string_view::npos;
+        } else {
+            return false;
+        }
+    }
+    return zeroDigit;
+}
+
+std::string FormatFixed(double value, int decimals)
+{
+    return FormatWithPrecision(value, std::chars_format::fixed, decimals);
+}
 
 std::string FormatCountGrouped(std::uint64_t count)
 {
@@ -31,7 +66,7 @@ std::string FormatCountGrouped(std::uint64_t count)
 
 std::string FormatMillimetres2(float value)
 {
-    return FormatWithPrecision(value, std::chars_format::fixed, 2);
+    return FormatFixed(value, 2);
 }
 
 std::string FormatSize3(float x, float y, float z)

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace grainforge::mesh {
 
@@ -12,15 +13,26 @@ namespace grainforge::mesh {
 // 1234567 gives "1,234,567", 999 gives "999", 0 gives "0".
 std::string FormatCountGrouped(std::uint64_t count);
 
-// The value with two decimals, as printf's "%.2f" in the C locale ("12.50", "-0.00", "inf").
+// Whether a number as printf or std::to_chars wrote it is a zero with a minus sign ("-0",
+// "-0.000", "-0e+00", padded or not): a small negative value rounded away at the precision
+// shown, or a negative zero. People read "-0.000" as a fault, so number texts for people are
+// written without that sign (FormatFixed). "-nan" and "-inf" are no zeros.
+bool IsNegativeZeroText(std::string_view text);
+
+// The value with `decimals` digits after the point, as printf's "%.*f" in the C locale
+// ("12.50", "inf"), except that a value that rounds to zero has no minus sign ("0.00" for
+// -0.001 at two decimals). Every fixed-point number in a text for people goes through it.
+std::string FormatFixed(double value, int decimals);
+
+// FormatFixed with two decimals ("12.50", "0.00", "inf").
 std::string FormatMillimetres2(float value);
 
 // Three lengths, each as FormatMillimetres2, joined by " x " and followed by " mm":
 // "20.00 x 20.00 x 20.00 mm".
 std::string FormatSize3(float x, float y, float z);
 
-// The value as printf's "%.6g" in the C locale ("0.001", "8000.5", "1.5e-06"); the report
-// texts use it for tolerances and volumes.
+// The value as printf's "%.6g" in the C locale ("0.001", "8000.5", "1.5e-06"), and "0" for a
+// negative zero; the report texts use it for tolerances and volumes.
 std::string FormatGeneral6(double value);
 
 }  // namespace grainforge::mesh

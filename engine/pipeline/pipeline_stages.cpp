@@ -97,12 +97,7 @@ float MeanThickness(const TriangleMesh& mesh)
     return area > 0.0 && std::isfinite(volume) ? static_cast<float>(2.0 * volume / area) : 0.0f;
 }
 
-std::string Fixed2(double value)
-{
-    char buffer[400];  // the largest double in fixed notation needs 310 characters
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
-    return end.ec == std::errc() ? std::string(buffer, end.ptr) : std::string("?");
-}
+std::string Fixed2(double value) { return FormatFixed(value, 2); }
 
 std::string FormatMillimetres(float value) { return Fixed2(value) + " mm"; }
 

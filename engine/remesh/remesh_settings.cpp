@@ -1,4 +1,5 @@
 #include "engine/remesh/remesh_settings.h"
+#include "engine/mesh/report_text.h"
 
 #include "engine/mesh/parallel_loop.h"
 
@@ -34,15 +35,7 @@ constexpr MethodName kMethodNames[] = {
     {RemeshMethod::contour, "contour"},
 };
 
-std::string Fixed(double value, int decimals)
-{
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-        std::chars_format::fixed, decimals);
-    if (result.ec != std::errc())
-        return "?";
-    return std::string(buffer, result.ptr);
-}
+std::string Fixed(double value, int decimals) { return FormatFixed(value, decimals); }
 
 float Distance(Vec3 a, Vec3 b)
 {

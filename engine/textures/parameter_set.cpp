@@ -1,4 +1,5 @@
 #include "engine/textures/parameter_set.h"
+#include "engine/mesh/report_text.h"
 
 #include <charconv>
 #include <cmath>
@@ -70,7 +71,7 @@ std::string FormatValueForLog(const ParameterSpec& spec, float value)
     case ParameterKind::Real:
         break;
     }
-    return FormatFloat(value, std::chars_format::fixed, 2);
+    return mesh::FormatFixed(value, 2);
 }
 
 // The C library's white-space characters in the C locale.

@@ -1,4 +1,5 @@
 #include "engine/textures/seamless_method.h"
+#include "engine/mesh/report_text.h"
 
 #include "engine/textures/cross_fade_edges.h"
 #include "engine/textures/histogram_blend.h"
@@ -31,10 +32,7 @@ const std::vector<ParameterSpec>& NoParameters()
 template <class Number>
 std::string FormatFixed(Number value, int decimals)
 {
-    char text[400];
-    const std::to_chars_result written =
-        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-    return std::string(text, written.ptr);
+    return mesh::FormatFixed(static_cast<double>(value), decimals);
 }
 
 // Rounded half away from zero within the 32-bit range, NaN as 0: option values come from a

@@ -8,8 +8,11 @@
 #include <cerrno>
 #include <chrono>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "tests/support/temp_folder.h"
 
@@ -107,6 +110,43 @@ TEST(OpenWithDesktopHandler, StartsXdgOpenFromThePathWithTheFile) {
   ASSERT_TRUE(report.started);
   ASSERT_TRUE(WaitForFile(out));
   EXPECT_EQ(ReadText(out), manual.string());
+}
+
+// How a watched program ended reaches its handler from the watching thread: the exit status
+// or the signal. A program that cannot start reports at once and never calls the handler.
+TEST(StartWatchedProgram, ReportsHowTheProgramEnded) {
+  const struct {
+    const char* script;
+    bool exited;
+    int status, signalNumber;
+  } cases[] = {{"exit 0", true, 0, 0}, {"echo 'no method available' >&2; exit 3", true, 3, 0}, {"kill -9 $$", false, 0, 9}};
+  for (const auto& c : cases) {
+    // Shared with the watching thread, which may still be inside set_value when get returns.
+    const auto ended = std::make_shared<std::promise<ProgramExit>>();
+    std::future<ProgramExit> report = ended->get_future();
+    ASSERT_TRUE(StartWatchedProgram({"sh", "-c", c.script}, [ended](const ProgramExit& e) { ended->set_value(e); }).started);
+    const ProgramExit exit = report.get();
+    EXPECT_EQ(std::tuple(exit.exited, exit.status, exit.signalNumber), std::tuple(c.exited, c.status, c.signalNumber))
+        << c.script;
+  }
+  EXPECT_EQ(StartWatchedProgram({"tessary-no-such-program"}, [](const ProgramExit&) { FAIL(); }).errorNumber, ENOENT);
+}
+
+// The caller has control back while the program runs (a reader left open holds nothing up),
+// and once it ended it is reaped: no zombie is left.
+TEST(StartWatchedProgram, ReturnsWhileTheProgramRunsAndLeavesNoZombie) {
+  TempFolder folder;
+  const auto ended = std::make_shared<std::promise<int>>();
+  std::future<int> status = ended->get_future();
+  const std::string wait = "while [ ! -e \"$1\" ]; do sleep 0.01; done; exit 5";
+  ASSERT_TRUE(StartWatchedProgram({"sh", "-c", wait, "sh", (folder / "go").string()},
+                                  [ended](const ProgramExit& e) { ended->set_value(e.status); }).started);
+  EXPECT_EQ(status.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "it waits for the file";
+  WriteAllText(folder / "go", "");
+  EXPECT_EQ(status.get(), 5);
+  int ignored = 0;
+  EXPECT_EQ(::waitpid(-1, &ignored, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "app/shell/kit/number_text.h"
 
+#include "engine/mesh/report_text.h"
+
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -95,6 +97,8 @@ std::wstring FormatDialogFloat(double value) {
   const auto result =
       std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
   if (result.ec != std::errc()) return std::wstring();
+  if (grainforge::mesh::IsNegativeZeroText(std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer))))
+    return L"0";
   return std::wstring(buffer, result.ptr);
 }
 

@@ -23,7 +23,7 @@ std::optional<double> ParseLeadingNumber(std::wstring_view text);
 float ParseDialogFloat(std::wstring_view text, float defaultValue);
 
 // The value as printf's "%g" writes it in the "C" locale: six significant digits, trailing zeros
-// dropped, exponent form for very small or large values ("1e+06").
+// dropped, exponent form for very small or large values ("1e+06"); "0" for a negative zero.
 std::wstring FormatDialogFloat(double value);
 
 }  // namespace grainforge::app

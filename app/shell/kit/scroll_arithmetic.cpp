@@ -35,7 +35,8 @@ int ScrollCodeFromEventType(int eventType) {
 
 void SetVScrollInfo(wxWindow* window, int contentHeight, int page, int pos) {
   if (window == nullptr) return;
-  // wx counts the range as a number of units where the design gives the last position.
+  // wx counts the range as a number of units, where the scroll arithmetic gives the last
+  // position.
   window->SetScrollbar(wxVERTICAL, pos, std::max(page, 0), std::max(contentHeight, 0), true);
 }
 

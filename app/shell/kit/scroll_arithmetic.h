@@ -7,7 +7,8 @@ class wxWindow;
 
 namespace grainforge::app {
 
-// The scroll requests, numbered as the design's owner-drawn windows store them.
+// The scroll requests, numbered as the owner-drawn windows' scroll arithmetic takes them (the
+// toolkit's own event types are mapped onto these by ScrollCodeFromEventType).
 enum ScrollCode : int {
   kScrollLineUp = 0,
   kScrollLineDown = 1,

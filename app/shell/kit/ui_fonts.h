@@ -1,9 +1,9 @@
 #pragma once
 
-// The interface's fonts. The design's "Segoe UI" and "Consolas" are not on Linux: the interface
-// uses the desktop's own interface font, and reports (the output log, code in help pages) use
-// DejaVu Sans Mono (package fonts-dejavu-core). Metrics differ from the design's, so layouts
-// measure text rather than assume widths.
+// The interface's fonts: the desktop's own interface font for labels and controls, and a
+// fixed-pitch face, DejaVu Sans Mono (package fonts-dejavu-core), for reports (the output log,
+// code in help pages), so that their columns line up. The desktop's font and its metrics are
+// the user's choice, so layouts measure text rather than assume widths.
 
 #include <string>
 
@@ -21,7 +21,8 @@ enum UiFontKind : int {
 inline constexpr const wchar_t* kReportFaceName = L"DejaVu Sans Mono";
 
 // What a kind stands for at a DPI. pixelHeight is the character height in pixels, negative
-// as the design writes it: -(points × dpi / 72) rounded half away from zero.
+// because it is the height without the internal leading: -(points × dpi / 72) rounded half
+// away from zero.
 struct UiFontSpec {
   int points = 9;
   // 100 to 900; 0 leaves it to the desktop (normal).

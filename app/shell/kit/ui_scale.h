@@ -19,7 +19,7 @@ inline int ScaleForDpi(int designPixels, int dpi) {
   return MulDiv(designPixels, dpi, kDesignDpi);
 }
 
-// The DPI to scale a window's design sizes by: 96 where the toolkit lays out in logical pixels
+// The DPI to scale a window's sizes given at 96 dpi by: 96 where the toolkit lays out in logical pixels
 // (GTK), else the window's own; 96 for no window or an unusable value.
 int GetWindowDpi(const wxWindow* window);
 

@@ -43,8 +43,8 @@ struct LevelsLayout {
   std::array<PixelRect, kLevelsEditCount> edits;  // in handle order
 };
 
-// Client width in pixels; dpi scales the 96-dpi design sizes. Edit boxes get at least
-// minEditHeight, since a toolkit may not draw an entry as low as the design's.
+// Client width in pixels; dpi scales the sizes given at 96 dpi. Edit boxes get at least
+// minEditHeight, since a toolkit may not draw an entry as low as the layout's own row.
 LevelsLayout LayOutLevels(int clientWidth, int dpi, int minEditHeight = 0);
 // The client height the layout needs.
 int LevelsControlHeight(int dpi, int minEditHeight = 0);

@@ -1,6 +1,7 @@
 #include "app/workflow/dialogs/relief_dialog_model.h"
 
 #include "app/shell/kit/number_text.h"
+#include "engine/mesh/report_text.h"
 #include "engine/pipeline/process_estimate.h"
 
 #include <algorithm>
@@ -36,6 +37,8 @@ std::wstring CharsOf(double value, std::chars_format format, int precision) {
   char buffer[64];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, format, precision);
   if (result.ec != std::errc()) return std::wstring();
+  if (mesh::IsNegativeZeroText(std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer))))
+    return CharsOf(0.0, format, precision);
   return std::wstring(buffer, result.ptr);
 }
 

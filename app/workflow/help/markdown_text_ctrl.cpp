@@ -27,8 +27,8 @@ const wxColour kQuoteBarColour(99, 138, 196);
 const wxColour kTableLineColour(200, 200, 200);
 const wxColour kHeaderRowColour(240, 240, 240);
 
-// The design's font sizes are cell heights in pixels; a font's em is about three quarters of
-// its cell, and a point is 4/3 pixel at 96 dpi.
+// The help pages' font sizes are given as cell heights in pixels; a font's em is about three
+// quarters of its cell, and a point is 4/3 pixel at 96 dpi.
 constexpr double kPointsPerCellPixel = 0.75 * 0.75;
 
 struct FontStyle {

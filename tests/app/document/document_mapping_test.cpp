@@ -37,6 +37,27 @@ TEST(DocumentMappingTest, PlaneFitTurnsTowardsItsAxis)
     }
 }
 
+// Mapping > Fit to Model says so when the cage already fits (just loaded, a second fit), and
+// otherwise fits the cage and brings the preview up to date without that message.
+TEST(DocumentMappingTest, FitToModelSaysWhenTheCageAlreadyFits)
+{
+    const std::pair<std::wstring, int> fits{L"The cage already fits the part, so Fit to Model changed nothing.", 0};
+    for (const float moved : {0.0f, 5.0f, 1e-4f}) {
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = f.WithCube();
+        const float fitted = doc.projection.cage.center.x;
+        doc.projection.cage.center.x += moved;
+        f.host.information.clear();
+        const std::size_t hints = f.host.hints.size();
+        EXPECT_EQ(doc.OnMappingFitToModel(), moved != 0.0f) << moved;
+        EXPECT_EQ(doc.projection.cage.center.x, fitted);
+        EXPECT_EQ(f.host.information.empty(), moved != 0.0f) << moved;
+        EXPECT_EQ(f.host.hints.size() > hints, moved != 0.0f) << "the preview follows only a change";
+        EXPECT_FALSE(doc.OnMappingFitToModel());
+        EXPECT_EQ(f.host.information.back(), fits);
+    }
+}
+
 // Zooming a side to 30 times its start stops at 20, to a hundredth at 0.05; with all sides
 // being placed, the cylinder moves only its switched-on wall and caps.
 TEST(DocumentMappingTest, SideDragsClampZoomAndFollowTheKind)

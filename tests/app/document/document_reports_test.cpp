@@ -328,6 +328,23 @@ TEST(MeshInformation, SectionsOfAPlainCube)
     EXPECT_EQ(text, expected);
 }
 
+// A made test shape has no file format: the report names the shape. A box whose corners sit a
+// hair below zero shows 0.000, never -0.000.
+TEST(MeshInformation, TestShapeFormatAndNoSignedZeros)
+{
+    InformationFixture f;
+    f.inputs.testShapeName = "cube";
+    f.inputs.fileFormat = mesh::StlFormat::Unrecognised;
+    for (mesh::MeshVertex& v : f.cube.vertices)
+        v.position.z -= 0.0002f;
+    f.cube.ComputeBounds();
+    f.cube.boundsMin.x = -0.0f;
+    const std::string text = MeshInformationReport(f.inputs);
+    EXPECT_NE(text.find("  Format: Test shape (cube)\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  Min: 0.000, -10.000, 0.000\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("-0.0"), std::string::npos) << text;
+}
+
 TEST(MeshInformation, OptionalSectionsInTheirPlaces)
 {
     InformationFixture f;

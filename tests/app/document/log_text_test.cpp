@@ -21,6 +21,19 @@ TEST(LogTextTest, NumbersAreGroupedAndFixed)
     EXPECT_EQ(app::FormatVec3({1.0f, 2.5f, -3.0f}), "1.000, 2.500, -3.000");
 }
 
+// A value that rounds to zero at the precision shown is written without a minus sign, padded
+// as its conversion asks; real negatives, other conversions and text arguments are untouched.
+TEST(LogTextTest, NoSignedZeroInANumberForPeople)
+{
+    EXPECT_EQ(app::FormatText("%.3f|%6.2f|%-5.1f|%+.1f", -0.0001, -0.001, -0.01, -0.0), "0.000|  0.00|0.0  |+0.0");
+    EXPECT_EQ(app::FormatText("%g %.0f %.2e %*.*f", -0.0, -0.4, -0.0, 6, 2, -0.004), "0 0 0.00e+00   0.00");
+    EXPECT_EQ(app::FormatText("%.3f %.1f %g", -0.0006, -2.0, -1e-9), "-0.001 -2.0 -1e-09");
+    EXPECT_EQ(app::FormatText("%s at %.1f", "-0.0.stl", -0.01), "-0.0.stl at 0.0");
+    EXPECT_EQ(app::FormatText("%d%% %zu %llu %lld %x %c %3s|", -3, std::size_t{7}, 8ull, -9ll, 255u, 'q', "ab"),
+        "-3% 7 8 -9 ff q  ab|");
+    EXPECT_EQ(app::FormatVec3({-0.0f, -0.0004f, 0.0f}), "0.000, 0.000, 0.000");
+}
+
 TEST(LogTextTest, TimingsAreTakenOut)
 {
     const struct {

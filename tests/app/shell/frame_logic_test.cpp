@@ -193,6 +193,16 @@ TEST(StatusPaneWidthsAt, ScaleEachPaneWithTheDpi) {
   EXPECT_EQ(StatusPaneWidthsAt(144), (StatusPaneWidths{255, 195, 225}));
 }
 
+// A "Tool" or "Frame" text wider than its pane widens the pane to the text and its margin, so
+// the bar never cuts it ("Tool: Zoom Text…"); narrower texts leave the scaled widths.
+TEST(StatusPaneWidthsFor, WidenThePanesThatCannotHoldTheirWidestText) {
+  EXPECT_EQ(StatusPaneWidthsFor(96, 0, 0), (StatusPaneWidths{170, 130, 150}));
+  EXPECT_EQ(StatusPaneWidthsFor(96, 118, 138), (StatusPaneWidths{170, 130, 150}));  // fits with 12 px
+  EXPECT_EQ(StatusPaneWidthsFor(96, 141, 160), (StatusPaneWidths{170, 153, 172}));
+  EXPECT_EQ(StatusPaneWidthsFor(144, 190, 220), (StatusPaneWidths{255, 208, 238}));  // 18 px margin
+  EXPECT_EQ(StatusPaneWidthsFor(96, -5, std::numeric_limits<int>::max()), (StatusPaneWidths{170, 130, 150}));
+}
+
 TEST(LockIndicatorTexts, ShowCapsAndNumAndLeaveScrollBlank) {
   EXPECT_EQ(LockIndicatorTexts(true, true), (LockIndicators{L"CAP", L"NUM", L""}));
   EXPECT_EQ(LockIndicatorTexts(false, true), (LockIndicators{L"", L"NUM", L""}));

@@ -23,7 +23,7 @@ namespace {
 using tessary::test::PumpFor;
 using tessary::test::WindowShot;
 
-// A frame holding only the output pane, as tall as the pane's design height and more.
+// A frame holding only the output pane, as tall as the pane's own height and more.
 class OutputPaneFrame {
 public:
   explicit OutputPaneFrame(wxSize size = wxSize(900, 320)) {

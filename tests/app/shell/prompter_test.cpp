@@ -2,6 +2,8 @@
 // scripted prompter that answers for tests.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/shell/prompter.h"
 #include "app/shell/scripted_prompter.h"
 
@@ -28,31 +30,51 @@ TEST(MakeDialogWildcard, DescriptionThatNamesItsPatternsIsNotRepeated) {
 }
 
 // Each dialog opens where the user last was for that kind of file, else in the part's folder,
-// else at home; a prompt's own folder and a cancelled dialog change nothing.
-TEST(FolderRememberingPrompter, OpensWhereThatKindOfFileWasLastChosen) {
+// else at home; a prompt's own folder and a cancelled dialog change nothing. A save dialog's
+// folder counts only once the file was written there: a failed save (the file not made, or
+// left as it was) leaves the folder remembered before.
+TEST(FolderRememberingPrompter, OpensWhereThatKindOfFileWasLastChosenOrSaved) {
   const FileFilter stl{L"STL Files (*.stl)", {L"*.stl"}};
   const FileFilter upperStl{L"STL", {L"*.STL"}};
   const FileFilter images{L"Images", {L"*.png", L"*.gif"}};
+  const FileFilter project{L"Projects", {L"*.gfproj"}};
   ScriptedPrompter inner;
   std::filesystem::path partFolder;
-  FolderRememberingPrompter prompter(inner, [&partFolder] { return partFolder; }, "/home/user");
+  // The files as the stamper sees them; a write gives the file a new stamp.
+  std::map<std::filesystem::path, FileStamp> disk = {{"/shared/old.stl", {true, 84, 1}},
+                                                     {"/shared/kept.gfproj", {true, 900, 1}}};
+  FolderRememberingPrompter prompter(
+      inner, [&partFolder] { return partFolder; }, "/home/user",
+      [&disk](const std::filesystem::path& file) { return disk.count(file) ? disk[file] : FileStamp{}; });
   struct Step {
     bool save;
     FileFilter filter;
     std::filesystem::path ownFolder;
     std::optional<std::filesystem::path> chosen;
+    bool written;  // the save wrote the chosen file
     std::filesystem::path partFolder;
     std::filesystem::path expectedFolder;
   };
   const Step steps[] = {
-      {false, stl, {}, std::nullopt, {}, "/home/user"},
-      {false, stl, {}, "/parts/a.stl", {}, "/home/user"},
-      {false, images, {}, std::nullopt, "/parts", "/parts"},
-      {true, upperStl, {}, "/out/a textured.stl", "/parts", "/parts"},
-      {false, stl, {}, std::nullopt, "/parts", "/out"},
-      {false, images, {}, "/pictures/bark.gif", "/parts", "/parts"},
-      {false, images, "/given", std::nullopt, "/parts", "/given"},
-      {false, images, {}, std::nullopt, "/parts", "/pictures"},
+      {false, stl, {}, std::nullopt, false, {}, "/home/user"},
+      {false, stl, {}, "/parts/a.stl", false, {}, "/home/user"},
+      {false, images, {}, std::nullopt, false, "/parts", "/parts"},
+      {true, upperStl, {}, "/out/a textured.stl", true, "/parts", "/parts"},
+      {false, stl, {}, std::nullopt, false, "/parts", "/out"},
+      {false, images, {}, "/pictures/bark.gif", false, "/parts", "/parts"},
+      {false, images, "/given", std::nullopt, false, "/parts", "/given"},
+      {false, images, {}, std::nullopt, false, "/parts", "/pictures"},
+      // Saving failed in a folder that cannot be written: the next dialog is not sent there.
+      {true, stl, {}, "/locked/a textured.stl", false, "/parts", "/out"},
+      {true, stl, {}, std::nullopt, false, "/parts", "/out"},
+      // A failed save over a file that stays as it was; then one that replaced it.
+      {true, stl, {}, "/shared/old.stl", false, "/parts", "/out"},
+      {true, stl, {}, "/shared/old.stl", true, "/parts", "/out"},
+      {false, stl, {}, std::nullopt, false, "/parts", "/shared"},
+      // Every kind of file: a project saved nowhere leaves its dialog at the part's folder.
+      {true, project, {}, "/locked/p.gfproj", false, "/parts", "/parts"},
+      {true, project, {}, "/shared/kept.gfproj", false, "/parts", "/parts"},
+      {false, project, {}, std::nullopt, false, "/parts", "/parts"},
   };
   for (const Step& step : steps) {
     partFolder = step.partFolder;
@@ -62,6 +84,10 @@ TEST(FolderRememberingPrompter, OpensWhereThatKindOfFileWasLastChosen) {
     EXPECT_EQ(chosen, step.chosen);
     ASSERT_FALSE(inner.FilePrompts().empty());
     EXPECT_EQ(inner.FilePrompts().back().folder, step.expectedFolder) << inner.FilePrompts().size();
+    if (step.written && chosen) {
+      FileStamp& stamp = disk[*chosen];
+      stamp = {true, stamp.size + 1, stamp.modified + 1};
+    }
   }
   EXPECT_EQ(inner.UnexpectedQuestions(), 0);
 }

@@ -64,7 +64,7 @@ TEST(OpenUserManual, HandsTheFoundManualToTheDesktopAndSaysNothing) {
   Install install;
   WriteAllText(install.share / "Tessary_Manual.pdf", "%PDF-1.4");
   std::vector<std::filesystem::path> opened;
-  const std::wstring message = OpenUserManual(install.bin, [&](const std::filesystem::path& file) {
+  const std::wstring message = OpenUserManual(install.bin, [&](const std::filesystem::path& file, DesktopOpenEnded) {
     opened.push_back(file);
     return true;
   });
@@ -76,7 +76,7 @@ TEST(OpenUserManual, HandsTheFoundManualToTheDesktopAndSaysNothing) {
 TEST(OpenUserManual, SaysWhyWhenMissingOrTheDesktopFails) {
   Install install;
   int calls = 0;
-  const auto fails = [&](const std::filesystem::path&) {
+  const auto fails = [&](const std::filesystem::path&, DesktopOpenEnded) {
     ++calls;
     return false;
   };
@@ -89,6 +89,28 @@ TEST(OpenUserManual, SaysWhyWhenMissingOrTheDesktopFails) {
   EXPECT_EQ(calls, 1);
   // No opener at all is a failure too, never a silent success.
   EXPECT_EQ(OpenUserManual(install.bin, {}), L"The manual could not be opened: " + beside);
+}
+
+// A handler that ends without showing the manual is answered later with why, as far as its end
+// tells, and the manual's path; one that succeeded says nothing.
+TEST(OpenUserManual, AHandlerThatEndsWithoutShowingItIsToldWithThePath) {
+  Install install;
+  WriteAllText(install.bin / "Tessary_Manual.pdf", "%PDF-1.4");
+  const std::wstring byHand = L". Open it by hand: " + (install.bin / "Tessary_Manual.pdf").wstring();
+  const std::wstring lead = L"The manual could not be opened: the desktop ";
+  const std::pair<platform::ProgramExit, std::wstring> cases[] = {
+      {{true, 0, 0}, L""},
+      {{true, 3, 0}, lead + L"has no program for PDF files (xdg-open ended with status 3)" + byHand},
+      {{true, 4, 0}, lead + L"could not show it (xdg-open ended with status 4)" + byHand},
+      {{false, 0, 9}, L"The manual could not be opened: the desktop's opener was stopped (signal 9)" + byHand},
+  };
+  for (const auto& c : cases) {
+    std::wstring said;
+    const platform::ProgramExit exit = c.first;
+    const auto opener = [exit](const std::filesystem::path&, DesktopOpenEnded ended) { return ended(exit), true; };
+    EXPECT_EQ(OpenUserManual(install.bin, opener, [&said](const std::wstring& m) { said = m; }), L"");
+    EXPECT_EQ(said, c.second) << exit.status;
+  }
 }
 
 }  // namespace

@@ -31,19 +31,21 @@ bool LogHas(const CMainFrame& frame, const std::wstring& text) {
   return false;
 }
 
-// The program with its profile in a temporary folder and a desktop that only records.
+// The program with its profile in a temporary folder and a desktop that only records, or the
+// program's own desktop launcher (xdg-open from PATH).
 class ManualProgram {
 public:
-  ManualProgram() {
+  explicit ManualProgram(bool ownLauncher = false) {
     setenv("HOME", folder_.Path().c_str(), 1);
     setenv("XDG_CONFIG_HOME", (folder_.Path() / "config").c_str(), 1);
     StartOptions options;
     options.showSplash = false;
     options.prompter = &prompter_;
-    options.openWithDesktop = [this](const std::filesystem::path& file) {
-      opened_.push_back(file);
-      return desktopWorks_;
-    };
+    if (!ownLauncher)
+      options.openWithDesktop = [this](const std::filesystem::path& file, DesktopOpenEnded) {
+        opened_.push_back(file);
+        return desktopWorks_;
+      };
     started_ = core_.Start(options);
     if (started_) PumpFor(200ms);
   }
@@ -109,6 +111,30 @@ TEST(UserManualCommand, HandsTheManualToTheDesktopOrSaysItCouldNotOpen) {
   EXPECT_EQ(program.opened_.size(), 2u);
   EXPECT_TRUE(LogHas(*program.core_.Frame(), message));
   EXPECT_EQ(program.core_.Frame()->RightPane()->Dialog()->InfoText(), message);
+}
+
+// Help > User Manual on a desktop without a PDF reader: a stand-in xdg-open first in PATH says
+// what xdg-open says and ends with status 3 a moment later. The window goes on meanwhile, and
+// once it has ended the log and the amber box say so with the manual's full path.
+TEST(UserManualCommand, ADesktopWithoutAReaderIsToldWithTheManualsPath) {
+  ManualBesideTheProgram manual;
+  grainforge::test::TempFolder bin;
+  grainforge::test::WriteAllText(bin / "xdg-open", "#!/bin/sh\nsleep 0.2\necho \"xdg-open: no method available\" >&2\nexit 3\n");
+  std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
+  const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+  setenv("PATH", (bin.Path().string() + ":" + path).c_str(), 1);
+  ManualProgram program(true);
+  ASSERT_TRUE(program.started_);
+  program.ChooseUserManual();
+  setenv("PATH", path.c_str(), 1);
+  CRightPaneDialog& info = *program.core_.Frame()->RightPane()->Dialog();
+  EXPECT_TRUE(info.InfoText().empty()) << "nothing is known before xdg-open has ended";
+  ASSERT_TRUE(PumpUntil([&] { return !info.InfoText().empty(); }, 10000ms));
+  const std::wstring said = L"The manual could not be opened: the desktop has no program for PDF files (xdg-open "
+                            L"ended with status 3). Open it by hand: " + manual.Path().wstring();
+  EXPECT_EQ(info.InfoText(), said);
+  EXPECT_EQ(info.InfoKind(), 1);
+  EXPECT_TRUE(LogHas(*program.core_.Frame(), said));
 }
 
 }  // namespace

@@ -150,6 +150,20 @@ struct FakeRenderer {
     }
 };
 
+// A copy of a view made from the part (the sliced preview) names that view and gives the part's
+// own count: the preview's count is never said as the part's.
+TEST(ReducedCopyMessage, AMadeViewIsNamedBesideThePartsOwnCount)
+{
+    const ShownMeshName sliced{"sliced preview", 638130};
+    EXPECT_EQ(ReducedCopyMessage(false, 4988306, 3999871, sliced),
+              "The sliced preview has 4,988,306 triangles, over the display limit, so a reduced copy of 3,999,871 is "
+              "shown, tinted blue. The part itself is whole (638,130 triangles): it is processed and saved in full. "
+              "The limit is in the Remesh settings.");
+    EXPECT_EQ(ReducedCopyMessage(true, 4988306, 2494153, sliced).rfind(
+                  "The graphics card could not hold all 4,988,306 triangles of the sliced preview", 0),
+              0u);
+}
+
 TEST(UploadDisplayMesh, DisplayLimitShowsACopyAndLogsItsMessageOnce)
 {
     const TriangleMesh grid = Grid(100, 100, 1.0f);  // 20,000 triangles

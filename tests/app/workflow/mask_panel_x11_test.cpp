@@ -1,17 +1,17 @@
 // The mask panel on a real display, over a document holding the test cube and one mask: typed
 // fields move the mask as one undo step each, tabbing through the fields changes nothing, the
-// check box switches the mask, and the panel keeps its place in the profile.
+// check box switches the mask, and Close or Escape close the panel.
 #include "app/workflow/mask_panel.h"
 
 #include "app/document/grainforge_doc.h"
 #include "app/shell/kit/command_target.h"
 #include "app/shell/kit/icon_files.h"
 #include "app/shell/kit/toolbar_host_wnd.h"
-#include "app/shell/profile_store.h"
 #include "tests/support/wx/wx_test_pump.h"
 
 #include <gtest/gtest.h>
 
+#include <wx/button.h>
 #include <wx/frame.h>
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
@@ -47,8 +47,10 @@ struct PanelFixture {
         doc.selectedMask = 0;
         frame = new wxFrame(nullptr, wxID_ANY, wxS("View"), wxPoint(40, 40), wxSize(900, 700));
         frame->Show();
-        panel = new CMaskPanel(frame, [this] { return &doc; }, &target, &profile);
-        panel->ShowMaskPanel(frame->GetScreenRect());
+        panel = new CMaskPanel(frame, [this] { return &doc; }, &target);
+        panel->ShowMaskPanel();
+        // The owner's strip: as wide as the panel asks, as high as the window.
+        panel->SetSize(0, 0, panel->GetMinSize().x, frame->GetClientSize().y);
         PumpUntil([this] { return panel->IsShown(); });
         PumpFor(std::chrono::milliseconds(300));
     }
@@ -69,19 +71,20 @@ struct PanelFixture {
 
     CGrainforgeDoc doc;
     RecordingTarget target;
-    MemoryProfileStore profile;
     wxFrame* frame = nullptr;
     CMaskPanel* panel = nullptr;
 };
 
-// The panel opens beside the view, hiding none of the part being edited, and every tool on its
-// toolbar has its picture.
-TEST(MaskPanelX11, OpensBesideTheViewWithEveryToolIcon) {
+// At the width it asks for, the panel shows every control whole below its caption, and every
+// tool on its toolbar has its picture.
+TEST(MaskPanelX11, ShowsEveryControlWithinItsWidthAndEveryToolIcon) {
     PanelFixture f;
-    const wxRect view = f.frame->GetScreenRect();
     const wxRect panel = f.panel->GetScreenRect();
-    EXPECT_FALSE(panel.Intersects(view)) << panel.x << "," << panel.y << " view " << view.x << "," << view.y;
-    EXPECT_GE(panel.x, view.GetRight());
+    for (int i = 0; i < kMaskFieldCount; ++i)
+        EXPECT_TRUE(panel.Contains(f.panel->Field(i)->GetScreenRect())) << i;
+    EXPECT_TRUE(panel.Contains(f.panel->List()->GetScreenRect()));
+    EXPECT_TRUE(panel.Contains(f.panel->CloseButton()->GetScreenRect()));
+    EXPECT_LT(f.panel->CloseButton()->GetScreenRect().GetBottom(), f.panel->Toolbar()->GetScreenRect().y);
     ASSERT_NE(f.panel->Toolbar(), nullptr);
     ASSERT_EQ(f.panel->Toolbar()->Model().Buttons().size(), 5u);
     for (const ToolbarButtonState& button : f.panel->Toolbar()->Model().Buttons())
@@ -98,9 +101,6 @@ TEST(MaskPanelX11, ShowsTheChosenVolume) {
     const wchar_t* const want[kMaskFieldCount] = {L"1.23", L"-2.5", L"3.33", L"6", L"4", L"5", L"0", L"0", L"33.33", L"0"};
     for (int i = 0; i < kMaskFieldCount; ++i)
         EXPECT_EQ(f.panel->Field(i)->GetValue().ToStdWstring(), want[i]) << i;
-    // Right of the view, 12 px below its top.
-    const wxRect view = f.frame->GetScreenRect();
-    EXPECT_EQ(f.panel->GetScreenPosition(), wxPoint(view.GetRight() + 1, view.y + 12));
     EXPECT_TRUE(WindowShot::Save(f.panel, (std::filesystem::current_path() / "mask_panel.png").string()));
 }
 
@@ -142,20 +142,32 @@ TEST(MaskPanelX11, TypedFieldsMoveTheMaskOneUndoStepEach) {
     EXPECT_FLOAT_EQ(f.doc.maskVolumes.front().size.x, 6.0f);
 }
 
-TEST(MaskPanelX11, CheckBoxSwitchesTheMaskAndPositionIsKept) {
+TEST(MaskPanelX11, CheckBoxSwitchesTheMaskAndCloseOrEscapeClose) {
     PanelFixture f;
     f.panel->List()->CheckItem(0, false);
     PumpUntil([&f] { return f.Mask().enabled == 0; });
     EXPECT_EQ(f.Mask().enabled, 0);
 
-    f.panel->Move(300, 220);
-    PumpUntil([&f] { return f.profile.Has(L"MaskPanel", L"Y"); });
-    EXPECT_EQ(f.profile.ReadInt(L"MaskPanel", L"X", 0), f.panel->GetPosition().x);
+    // The owner's handler decides what closing does; without one the panel hides itself.
+    int closes = 0;
+    f.panel->SetCloseHandler([&closes] { ++closes; });
+    wxCommandEvent click(wxEVT_BUTTON, wxID_CLOSE);
+    click.SetEventObject(f.panel->CloseButton());
+    f.panel->CloseButton()->GetEventHandler()->ProcessEvent(click);
+    PumpUntil([&closes] { return closes == 1; });
+    EXPECT_EQ(closes, 1);
+    wxKeyEvent escape(wxEVT_CHAR_HOOK);
+    escape.m_keyCode = WXK_ESCAPE;
+    escape.SetEventObject(f.panel->Field(0));
+    f.panel->Field(0)->GetEventHandler()->ProcessEvent(escape);
+    PumpUntil([&closes] { return closes == 2; });
+    EXPECT_EQ(closes, 2) << "Escape in a field closes the panel too";
+    EXPECT_TRUE(f.target.executed.empty()) << "closing sends no command of its own";
 
-    f.panel->Close();
-    PumpUntil([&f] { return !f.target.executed.empty(); });
-    EXPECT_EQ(f.target.executed, std::vector<std::uint32_t>{kCmdNoHandles}) << "closing switches tools, keeps the panel";
-    EXPECT_TRUE(f.panel->IsShown());
+    f.panel->SetCloseHandler({});
+    f.panel->RequestClose();
+    PumpUntil([&f] { return !f.panel->IsShown(); });
+    EXPECT_FALSE(f.panel->IsShown());
 }
 
 }  // namespace

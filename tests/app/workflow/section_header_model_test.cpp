@@ -6,7 +6,7 @@ namespace grainforge::app {
 namespace {
 
 // A 340 x 40 bar: parts from the left (chevron, icon, box) and from the right (gear, dot), the
-// title between them; each square centred with the design's separate truncations.
+// title between them; each square centred with each of its ends truncated on its own.
 TEST(SectionHeaderLayout, PartsAtDesignAndLargeDpi) {
   const struct {
     int dpi;

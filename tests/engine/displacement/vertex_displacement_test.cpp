@@ -119,7 +119,7 @@ TEST(ApplyDisplacement, BadInputLeavesTheMeshAsItWasAndReportsNothingDone)
     TriangleMesh partIndex = cube, outOfRange = cube, nanVertex = cube, infiniteVertex = cube;
     partIndex.indices.pop_back();
     outOfRange.indices[5] = 8;
-    nanVertex.vertices[3].position.y = kNaN;  // not refused by the design: NaN spread through the tree
+    nanVertex.vertices[3].position.y = kNaN;  // a NaN corner would spread through the tree's boxes
     infiniteVertex.vertices[0].position.x = kInfinity;
     const struct {
         const char* what;

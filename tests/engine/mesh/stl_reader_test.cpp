@@ -588,7 +588,7 @@ TEST(ReportText, CountsAndNumbersAsPrintfShowsThem)
     const std::pair<float, const char*> millimetres[] = {
         {75.125f, "75.12"},  // exact binary tie rounds to even, as printf does
         {2.675f, "2.67"},    // the float lies just below 2.675
-        {-0.0f, "-0.00"},
+        {-0.0f, "0.00"},  // no signed zero in a text for people
         {-1.006f, "-1.01"},
     };
     for (const auto& [value, text] : millimetres)
