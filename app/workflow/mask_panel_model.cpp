@@ -108,48 +108,4 @@ bool VolumeListNeedsRebuild(const std::vector<mesh::MaskVolume>& shown, const st
     return false;
 }
 
-namespace {
-
-bool SavedPlaceUsable(int savedX, int savedY, const std::function<bool(PanelPoint)>& onMonitor)
-{
-    return savedX != INT_MIN && savedY != INT_MIN && savedX <= INT_MAX - 20 && savedY <= INT_MAX - 10 && onMonitor &&
-           onMonitor({savedX + 20, savedY + 10});
-}
-
-}  // namespace
-
-PanelPoint MaskPanelOpenPosition(PanelPoint anchor, int savedX, int savedY,
-                                 const std::function<bool(PanelPoint)>& onMonitor)
-{
-    if (SavedPlaceUsable(savedX, savedY, onMonitor))
-        return {savedX, savedY};
-    return {anchor.x + 12, anchor.y + 12};
-}
-
-PanelPoint MaskPanelBesideView(PanelRect view, int width, int height, PanelRect workArea)
-{
-    // 64-bit sums: the rectangles come from the window system and may be anything.
-    const auto wide = [](int v) { return static_cast<std::int64_t>(v); };
-    const std::int64_t lowestTop = std::max(wide(workArea.top), workArea.Bottom() - height);
-    const auto clampTop = [&](std::int64_t y) {
-        return static_cast<int>(std::clamp(std::min(y, lowestTop), wide(INT_MIN), wide(INT_MAX)));
-    };
-    const int top = clampTop(std::max(wide(view.top) + 12, wide(workArea.top)));
-    if (view.Right() + width <= workArea.Right() && view.Right() >= workArea.left)
-        return {static_cast<int>(std::clamp(view.Right(), wide(INT_MIN), wide(INT_MAX))), top};
-    if (wide(view.left) - width >= workArea.left && view.left <= workArea.Right())
-        return {static_cast<int>(wide(view.left) - width), top};
-    const std::int64_t x = std::max(workArea.Right() - width, wide(workArea.left));
-    const int bottomTop = clampTop(std::max(view.Bottom() - height - 12, wide(workArea.top)));
-    return {static_cast<int>(std::clamp(x, wide(INT_MIN), wide(INT_MAX))), bottomTop};
-}
-
-PanelPoint MaskPanelPlacement(PanelRect view, int width, int height, PanelRect workArea, int savedX, int savedY,
-                              const std::function<bool(PanelPoint)>& onMonitor)
-{
-    if (SavedPlaceUsable(savedX, savedY, onMonitor))
-        return {savedX, savedY};
-    return MaskPanelBesideView(view, width, height, workArea);
-}
-
 }  // namespace grainforge::app

@@ -1,6 +1,5 @@
 // The mask panel's rules without a window: how the chosen volume's ten fields show their
-// values, which typed fields reach the volume, when the list is rebuilt, and where the panel
-// opens.
+// values, which typed fields reach the volume, and when the list is rebuilt.
 #pragma once
 
 #include "engine/displacement/mask_volume.h"
@@ -46,38 +45,5 @@ using mesh::kMinimumMaskSize;
 // The list is rebuilt when the count, a name or a shape differs from what it shows.
 [[nodiscard]] bool VolumeListNeedsRebuild(const std::vector<mesh::MaskVolume>& shown,
                                           const std::vector<mesh::MaskVolume>& volumes);
-
-struct PanelPoint {
-    int x = 0;
-    int y = 0;
-    friend bool operator==(const PanelPoint&, const PanelPoint&) = default;
-};
-
-// Where a hidden panel opens: the saved corner (missing values read as INT_MIN) when both are
-// saved and a monitor holds (x + 20, y + 10); otherwise the anchor (the view's top-left
-// corner) plus 12 px.
-[[nodiscard]] PanelPoint MaskPanelOpenPosition(PanelPoint anchor, int savedX, int savedY,
-                                               const std::function<bool(PanelPoint)>& onMonitor);
-
-// A rectangle in screen coordinates.
-struct PanelRect {
-    int left = 0;
-    int top = 0;
-    int width = 0;
-    int height = 0;
-    std::int64_t Right() const { return static_cast<std::int64_t>(left) + width; }
-    std::int64_t Bottom() const { return static_cast<std::int64_t>(top) + height; }
-};
-
-// Where a panel of `width` x `height` opens when no saved place is used, so that it hides none
-// of the part being edited: right of the view, else left of it, 12 px below the view's top,
-// wherever it lies whole in the work area; where neither side has room, against the work
-// area's right edge at the view's bottom (over the information pane and the view's edge, away
-// from the view cube in the top right corner).
-[[nodiscard]] PanelPoint MaskPanelBesideView(PanelRect view, int width, int height, PanelRect workArea);
-
-// The saved place when it is usable (as for MaskPanelOpenPosition), else beside the view.
-[[nodiscard]] PanelPoint MaskPanelPlacement(PanelRect view, int width, int height, PanelRect workArea, int savedX,
-                                            int savedY, const std::function<bool(PanelPoint)>& onMonitor);
 
 }  // namespace grainforge::app

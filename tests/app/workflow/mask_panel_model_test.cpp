@@ -95,41 +95,5 @@ TEST(MaskPanelModel, BedBaseHeightAndListRebuild)
     EXPECT_STREQ(MaskShapeName(static_cast<mesh::MaskShape>(7)), L"Volume");
 }
 
-TEST(MaskPanelModel, OpenPosition)
-{
-    const auto firstMonitor = [](PanelPoint p) { return p.x >= 0 && p.y >= 0 && p.x < 1600 && p.y < 1000; };
-    EXPECT_EQ(MaskPanelOpenPosition({100, 50}, INT_MIN, INT_MIN, firstMonitor), (PanelPoint{112, 62}));
-    EXPECT_EQ(MaskPanelOpenPosition({100, 50}, 300, 200, firstMonitor), (PanelPoint{300, 200}));
-    EXPECT_EQ(MaskPanelOpenPosition({100, 50}, 2000, 200, firstMonitor), (PanelPoint{112, 62})) << "removed monitor";
-    EXPECT_EQ(MaskPanelOpenPosition({100, 50}, INT_MAX, INT_MAX, firstMonitor), (PanelPoint{112, 62}));
-}
-
-// Beside the view where a side has room for the whole panel, else against the work area's right
-// edge at the view's bottom; a place the user saved comes first.
-TEST(MaskPanelModel, OpensBesideTheViewWhereItHidesNothing)
-{
-    const PanelRect screen{0, 0, 1600, 1000};
-    const struct {
-        const char* name;
-        PanelRect view;
-        PanelPoint expected;
-    } cases[] = {
-        {"room on the right", {340, 60, 900, 800}, {1240, 72}},
-        {"room only on the left", {400, 60, 1200, 800}, {50, 72}},
-        {"no room either side", {340, 60, 1020, 800}, {1250, 448}},
-        {"view near the bottom", {340, 900, 900, 600}, {1240, 600}},
-        {"view off the left of the screen", {-2000, 60, 1000, 800}, {1250, 448}},
-        {"huge view", {INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {1250, 0}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(MaskPanelBesideView(c.view, 350, 400, screen), c.expected) << c.name;
-
-    const auto onScreen = [](PanelPoint p) { return p.x >= 0 && p.y >= 0 && p.x < 1600 && p.y < 1000; };
-    const PanelRect view{340, 60, 900, 800};
-    EXPECT_EQ(MaskPanelPlacement(view, 350, 400, screen, 300, 200, onScreen), (PanelPoint{300, 200}));
-    EXPECT_EQ(MaskPanelPlacement(view, 350, 400, screen, 2000, 200, onScreen), (PanelPoint{1240, 72}));
-    EXPECT_EQ(MaskPanelPlacement(view, 350, 400, screen, INT_MIN, INT_MIN, onScreen), (PanelPoint{1240, 72}));
-}
-
 }  // namespace
 }  // namespace grainforge::app
