@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -70,14 +71,24 @@ private:
     std::size_t position_ = 0;
 };
 
-// A source over the regular file at `path`, or nothing with the reason in `status`.
-std::unique_ptr<ByteSource> OpenFileSource(const std::filesystem::path& path, ImageDecodeStatus& status)
+// A source over the regular file at `path`, or nothing with the reason in `status` and the
+// system's error in `error`.
+std::unique_ptr<ByteSource> OpenFileSource(const std::filesystem::path& path, ImageDecodeStatus& status, int& error)
 {
     OpenedFile opened = OpenRegularFile(path);
-    status = opened.status == OpenStatus::NotRegularFile ? ImageDecodeStatus::NotRegularFile
-                                                         : ImageDecodeStatus::NotReadable;
+    error = opened.error;
+    switch (opened.status) {
+    case OpenStatus::Ok: status = ImageDecodeStatus::NotReadable; break;
+    case OpenStatus::NotRegularFile: status = ImageDecodeStatus::NotRegularFile; break;
+    case OpenStatus::Unreachable:
+        status = opened.error == ENOENT || opened.error == ENOTDIR ? ImageDecodeStatus::NotFound
+                                                                   : ImageDecodeStatus::NotOpened;
+        break;
+    case OpenStatus::OpenFailed: status = ImageDecodeStatus::NotOpened; break;
+    }
     if (opened.status != OpenStatus::Ok)
         return nullptr;
+    error = 0;
     const std::uint64_t size = opened.file.Size();
     const int fd = opened.file.Release();
     std::FILE* file = ::fdopen(fd, "rb");
@@ -143,9 +154,11 @@ ImageDecoder::~ImageDecoder()
 ImageDecodeStatus ImageDecoder::OpenFile(const std::filesystem::path& path)
 {
     ImageDecodeStatus status = ImageDecodeStatus::NotReadable;
-    std::unique_ptr<ByteSource> source = OpenFileSource(path, status);
+    int error = 0;
+    std::unique_ptr<ByteSource> source = OpenFileSource(path, status, error);
     if (!source) {
         Open(nullptr);
+        openError_ = error;
         return status;
     }
     return Open(std::move(source));
@@ -161,6 +174,7 @@ ImageDecodeStatus ImageDecoder::Open(std::unique_ptr<ByteSource> source)
     decoder_.reset();
     source_ = std::move(source);
     header_ = ImageHeader{};
+    openError_ = 0;
     pixelsRead_ = false;
     if (!source_)
         return ImageDecodeStatus::NotReadable;

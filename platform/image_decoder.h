@@ -52,6 +52,8 @@ enum class ImageDecodeStatus {
     Unconvertible,     // a pixel layout that cannot be turned into 16-bit RGBA
     PixelsUnreadable,  // the pixel data is damaged or cut short
     NotRegularFile,    // a folder, named pipe or device: refused before anything is read
+    NotFound,          // nothing is at the path (a name or a folder on the way is missing)
+    NotOpened,         // a regular file the system would not open (OpenError says why)
 };
 
 // What Open found. Width and height are as the file states them (either may be 0 or far
@@ -88,8 +90,12 @@ public:
     ImageDecoder(const ImageDecoder&) = delete;
     ImageDecoder& operator=(const ImageDecoder&) = delete;
 
-    // Opens the file and reads the header of its first frame. Ok, NotReadable or NoFrame.
+    // Opens the file and reads the header of its first frame. Ok, NotReadable or NoFrame;
+    // NotRegularFile, NotFound or NotOpened when the file itself could not be opened.
     ImageDecodeStatus OpenFile(const std::filesystem::path& path);
+
+    // The system's error (errno) of a file that could not be opened, else 0.
+    int OpenError() const { return openError_; }
 
     // As OpenFile, over bytes that must stay valid while the decoder lives.
     ImageDecodeStatus OpenMemory(std::span<const std::uint8_t> bytes);
@@ -121,6 +127,7 @@ private:
     std::unique_ptr<ByteSource> source_;
     std::unique_ptr<FormatDecoder> decoder_;
     ImageHeader header_;
+    int openError_ = 0;
     bool pixelsRead_ = false;
 };
 

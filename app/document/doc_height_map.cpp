@@ -73,11 +73,13 @@ bool CGrainforgeDoc::LoadHeightMap(const std::filesystem::path& path)
     LogMessage("Loading height map " + PathToUtf8(path), kLogPlain);
 
     mesh::ImageLoadResult image = mesh::ReadHeightImage(path, mesh::ImageLoadOptions{});
-    LogUtf8Lines(mesh::LogHeightMapLoad(image));
     if (!image.ok) {
+        // A failure is an error in the log as well, not a line among the image's facts.
+        LogMessage("Height map failed to load: " + image.error, kLogError);
         ShowInformation(L"This image could not be loaded.\n" + Utf8ToWide(image.error), kInfoError);
         return false;
     }
+    LogUtf8Lines(mesh::LogHeightMapLoad(image));
 
     std::int32_t width = image.width;
     std::int32_t height = image.height;

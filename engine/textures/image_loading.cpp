@@ -2,6 +2,7 @@
 
 #include "engine/textures/image_loading_detail.h"
 #include "platform/image_decoder.h"
+#include "platform/system_error.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +22,7 @@ constexpr const char* kOpenFailed =
     "The file could not be opened as an image. It may be missing, in a format this program does not read, or damaged.";
 constexpr const char* kNotRegularFile =
     "The file is not a regular file (it is a folder, a pipe or a device), so it was not read as an image.";
+constexpr const char* kNotFound = "The file was not found.";
 constexpr const char* kNoFrame = "The image contains no readable frame.";
 constexpr const char* kNoSize = "The image has no size.";
 constexpr const char* kTooLarge = "The image is larger than 16384 pixels on a side.";
@@ -135,11 +137,16 @@ private:
 // The header's checks in order, filling the format name, bit depth and colour as far as they
 // got; on passing, the size and the sRGB choice too. Returns the reason for a refusal, or an
 // empty text when the pixels may be decoded.
-std::string CheckHeader(ImageDecodeStatus opened, const platform::ImageHeader& header,
+std::string CheckHeader(ImageDecodeStatus opened, const platform::ImageDecoder& decoder,
                         const ImageLoadOptions& options, ImageLoadResult& result)
 {
+    const platform::ImageHeader& header = decoder.Header();
     if (opened == ImageDecodeStatus::NotReadable)
         return kOpenFailed;
+    if (opened == ImageDecodeStatus::NotFound)
+        return kNotFound;
+    if (opened == ImageDecodeStatus::NotOpened)
+        return "The file could not be opened: " + platform::SystemErrorText(decoder.OpenError()) + ".";
     if (opened == ImageDecodeStatus::NotRegularFile)
         return kNotRegularFile;
     result.formatName = ContainerName(header.container);
@@ -250,7 +257,7 @@ std::string ReadHeights(const Open& open, const ImageLoadOptions& options, Image
 {
     platform::ImageDecoder decoder;
     const ImageDecodeStatus opened = open(decoder);
-    if (std::string reason = CheckHeader(opened, decoder.Header(), options, result); !reason.empty())
+    if (std::string reason = CheckHeader(opened, decoder, options, result); !reason.empty())
         return reason;
     const auto width = static_cast<std::size_t>(result.width);
     result.heights.resize(width * static_cast<std::size_t>(result.height));
@@ -307,7 +314,7 @@ ImageLoadResult LoadImageRows(const Open& open, const ImageLoadOptions& options,
     ImageLoadResult result;
     platform::ImageDecoder decoder;
     const ImageDecodeStatus opened = open(decoder);
-    if (std::string reason = CheckHeader(opened, decoder.Header(), options, result); !reason.empty())
+    if (std::string reason = CheckHeader(opened, decoder, options, result); !reason.empty())
         return Refuse(std::move(result), std::move(reason));
     if (sink.begin)
         sink.begin(result.width, result.height);

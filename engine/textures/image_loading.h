@@ -62,6 +62,8 @@ struct ImageLoadResult {
 // reasons for refusal are:
 //   "The file could not be opened as an image. It may be missing, in a format this program
 //    does not read, or damaged."
+//   "The file was not found."
+//   "The file could not be opened: <the system's reason>." (a file there that would not open)
 //   "The file is not a regular file (it is a folder, a pipe or a device), so it was not read
 //    as an image." (refused at once, without waiting on a pipe)
 //   "The image contains no readable frame."

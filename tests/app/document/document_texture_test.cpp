@@ -150,6 +150,10 @@ TEST(DocumentTexture, FailedLoadLeavesTheTextureAsItWas)
         ASSERT_EQ(f.host.information.size(), 1u);
         EXPECT_EQ(f.host.information[0].first.rfind(L"This image could not be loaded.\n", 0), 0u);
         EXPECT_EQ(f.host.information[0].second, app::kInfoError);
+        ASSERT_FALSE(f.host.Lines(app::kLogError).empty()) << "a failed load is an error in the log";
+        if (file.filename() == "missing.png") {
+            EXPECT_EQ(f.host.Lines(app::kLogError).back(), "Height map failed to load: The file was not found.");
+        }
     }
 }
 

@@ -301,10 +301,16 @@ TEST(ReadHeightImage, EachFailureGivesItsReason)
 {
     test::TempFolder folder;
     test::WriteAllText(folder / "notes.png", "plain text, not an image");
-    for (const std::filesystem::path& path :
-         {folder / "missing.png", folder / "notes.png", std::filesystem::path()}) {
+    const std::pair<std::filesystem::path, std::string> unopened[] = {
+        {folder / "missing.png", "The file was not found."},
+        {folder / "no folder" / "a.png", "The file was not found."},
+        {folder / "notes.png" / "a.png", "The file was not found."},
+        {std::filesystem::path(), "The file was not found."},
+        {folder / "notes.png", kOpenFailed},
+    };
+    for (const auto& [path, reason] : unopened) {
         const ImageLoadResult r = ReadHeightImage(path, {});
-        EXPECT_EQ(r.error, kOpenFailed) << path;
+        EXPECT_EQ(r.error, reason) << path;
         EXPECT_TRUE(r.formatName.empty()) << path;
     }
     // A folder, a pipe (a texture a project names may be one) or a device is refused at once.
