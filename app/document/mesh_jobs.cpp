@@ -4,6 +4,7 @@
 #include "engine/pipeline/process_estimate.h"
 #include "engine/remesh/remesh.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -246,14 +247,25 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
     RepairInformation information;
     information.text = line;
     if (r.openEdgesAfter != 0) {
-        if (r.holesLeftOpen != 0)
-            std::snprintf(line, sizeof line,
-                "\n%llu open edges are left: %llu hole(s) up to %.1f mm across, too large to close by guessing.",
-                static_cast<unsigned long long>(r.openEdgesAfter), static_cast<unsigned long long>(r.holesLeftOpen),
-                r.largestOpenHoleMillimetres);
-        else
-            std::snprintf(line, sizeof line, "\n%llu open edges are left.", static_cast<unsigned long long>(r.openEdgesAfter));
+        // Holes round a sheet are left because closing them encloses nothing, not for their size.
+        const std::uint64_t sheetHoles = std::min(r.sheetHolesLeftOpen, r.holesLeftOpen);
+        const std::uint64_t largeHoles = r.holesLeftOpen - sheetHoles;
+        std::snprintf(line, sizeof line, "\n%llu open edges are left", static_cast<unsigned long long>(r.openEdgesAfter));
         information.text += line;
+        const char* joint = ": ";
+        if (largeHoles != 0) {
+            std::snprintf(line, sizeof line, "%s%llu hole(s) up to %.1f mm across, too large to close by guessing", joint,
+                static_cast<unsigned long long>(largeHoles), r.largestOpenHoleMillimetres);
+            information.text += line;
+            joint = "; ";
+        }
+        if (sheetHoles != 0) {
+            std::snprintf(line, sizeof line,
+                "%s%llu hole(s) round a sheet, which closing would lay onto itself, enclosing nothing", joint,
+                static_cast<unsigned long long>(sheetHoles));
+            information.text += line;
+        }
+        information.text += ".";
     }
     if (r.nonManifoldEdgesAfter != 0) {
         std::snprintf(line, sizeof line, "\n%llu non-manifold edges are left, which no split could part.",

@@ -86,6 +86,7 @@ RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::ui
 
     report.holesFilled += round.cleanup.holesFilled;
     report.holesLeftOpen = round.cleanup.holesLeftOpen;
+    report.sheetHolesLeftOpen = round.cleanup.sheetHolesLeftOpen;
     report.largestOpenHoleMillimetres = round.cleanup.largestOpenHoleMillimetres;
     report.doubleSkinnedPairsRemoved += round.repair.doubleSkinnedPairsRemoved;
     report.verticesSplit += round.repair.verticesSplit;
@@ -166,6 +167,7 @@ RepairForPrintReport RepairForPrint(TriangleMesh& mesh, const RepairProgress& pr
     RecordAfterCounts(mesh, report);
     if (report.openEdgesAfter == 0) {
         report.holesLeftOpen = 0;
+        report.sheetHolesLeftOpen = 0;
         report.largestOpenHoleMillimetres = 0.0f;
     }
     report.details = std::move(log);

@@ -29,6 +29,7 @@ struct RepairForPrintReport {
     std::uint64_t bodiesRemoved = 0;              // summed over the rounds
     std::uint64_t holesFilled = 0;                // summed over the rounds
     std::uint64_t holesLeftOpen = 0;              // of the last round; 0 when no edge is open
+    std::uint64_t sheetHolesLeftOpen = 0;         // of those, the edges of sheets (closing them encloses nothing)
     float largestOpenHoleMillimetres = 0.0f;      // of the last round; 0 when no edge is open
     std::string details;                          // the job's log; empty when nothing changed
 };

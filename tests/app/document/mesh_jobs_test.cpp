@@ -194,6 +194,21 @@ TEST(MeshJobs, Texts)
         "up to 12.2 mm across, too large to close by guessing.\n1 non-manifold edges are left, which no split could "
         "part.\n5 triangles pass through others: Repair does not move the surface; Save STL mends those.");
     EXPECT_EQ(left.kind, 1);
+    // Holes left round a sheet are not called too large.
+    const struct {
+        std::uint64_t sheets, holes;
+        const char* line;
+    } sheetCases[] = {
+        {1, 1, "1 hole(s) round a sheet, which closing would lay onto itself, enclosing nothing.\n"},
+        {1, 3, "2 hole(s) up to 12.2 mm across, too large to close by guessing; 1 hole(s) round a sheet, which "
+               "closing would lay onto itself, enclosing nothing.\n"},
+    };
+    for (const auto& c : sheetCases) {
+        r.sheetHolesLeftOpen = c.sheets;
+        r.holesLeftOpen = c.holes;
+        EXPECT_NE(RepairInformationText(r, 0).text.find(std::string("6 open edges are left: ") + c.line), std::string::npos)
+            << c.line;
+    }
     r.openEdgesAfter = 0;
     r.nonManifoldEdgesAfter = 0;
     const RepairInformation clean = RepairInformationText(r, 0);
