@@ -75,7 +75,7 @@ bool CGrainforgeDoc::LoadHeightMap(const std::filesystem::path& path)
     mesh::ImageLoadResult image = mesh::ReadHeightImage(path, mesh::ImageLoadOptions{});
     LogUtf8Lines(mesh::LogHeightMapLoad(image));
     if (!image.ok) {
-        ShowInformation(L"This image could not be loaded.\n" + Utf8ToWide(image.error), kInfoError);
+        ShowInformation(L"This image could not be loaded.\n" + Utf8ToWide(image.error), kInfoError, InfoEvent::texture);
         return false;
     }
 
@@ -139,6 +139,7 @@ bool CGrainforgeDoc::LoadHeightMap(const std::filesystem::path& path)
                        static_cast<double>(heightMap.settings.whiteLevel)),
             kLogPlain);
 
+    NoteEvent(InfoEvent::texture);
     SyncTextureToPipeline();
     if (tilesBefore && heightMap.settings.tiles)
         UpdateAllViews(kHintFullRefresh);
@@ -183,6 +184,7 @@ void CGrainforgeDoc::ApplyTextureSettings(const mesh::TextureSettings& newSettin
                 heightMap.settings.seamlessMethod, heightMap.settings.seamlessParameters);
     }
 
+    NoteEvent(InfoEvent::placement);
     SyncTextureToPipeline();
     if (tilesBefore && heightMap.settings.tiles)
         UpdateAllViews(kHintFullRefresh);

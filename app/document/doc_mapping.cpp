@@ -91,6 +91,7 @@ void CGrainforgeDoc::SetSidePlacement(int side, const mesh::ProjectionLayer& pla
         const int a = projection.activeLayer;
         projection.layers[a] = MovedLayer(dragBaseLayers[a], dx, dy, dr, ratio);
     }
+    NoteEvent(InfoEvent::placement);
     UpdatePreview();
 }
 

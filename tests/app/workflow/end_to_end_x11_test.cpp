@@ -28,6 +28,7 @@
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/app/workflow/information_pane_probe.h"
 #include "tests/app/workflow/running_program.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wx/wx_test_pump.h"
@@ -165,6 +166,44 @@ TEST(EndToEnd, TestCubeLibraryTextureProcessViewsAndSaveStl) {
   ASSERT_TRUE(program.SaveStl(stl));
   ExpectPrintable(stl, triangles);
   EXPECT_EQ(program.prompter.UnexpectedQuestions(), 0);
+}
+
+// A run refused over the triangle limit shows its refusal in the information pane; the next run
+// takes it away as it starts, before it is reported.
+TEST(EndToEnd, RefusedProcessGivesWayToTheNextRun) {
+  grainforge::test::TempFolder folder;
+  Program program(folder.Path());
+  ASSERT_TRUE(program.started);
+  ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
+  program.Command(menu_ids::kTestCube);
+  CGrainforgeDoc& document = program.Document();
+  CTextureBody& texture = program.Texture();
+  texture.SetTab(0);
+  texture.OnCategoryClick(0);
+  PumpFor(200ms);
+  texture.OnThumbnailClick(0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return document.heightMap.width > 0; }, 10s));
+
+  const std::uint64_t limit = document.maximumTriangles;
+  document.maximumTriangles = 1000;
+  program.Command(menu_ids::kProcess);
+  PumpFor(300ms);
+  const InformationPaneState refused = ReadInformationPane(program.Frame());
+  EXPECT_NE(refused.text.find(L"which is over the limit"), std::wstring::npos) << wxString(refused.text);
+  EXPECT_EQ(refused.kind, 2);  // red
+  EXPECT_TRUE(refused.boxShown);
+  program.Shots("10_refused");
+
+  document.maximumTriangles = limit;
+  program.Command(menu_ids::kProcess);
+  EXPECT_TRUE(document.pipeline.IsRunning());
+  EXPECT_EQ(ReadInformationPane(program.Frame()).text, L"");
+  ASSERT_TRUE(PumpUntil([&] { return !document.pipeline.IsRunning() && document.IsResultCurrent(); }, 180s));
+  PumpFor(200ms);
+  const InformationPaneState after = ReadInformationPane(program.Frame());
+  EXPECT_EQ(after.text.find(L"over the limit"), std::wstring::npos) << wxString(after.text);
+  EXPECT_EQ(after.boxShown, !after.text.empty());
+  program.Shots("11_run_after_refusal");
 }
 
 TEST(EndToEnd, StlFromDiskWithMaskAndPatternSavedAsProjectReopensToTheSameResult) {
