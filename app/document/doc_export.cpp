@@ -157,9 +157,13 @@ bool CGrainforgeDoc::PrepareExport(ExportPlan& plan)
     if (IsResultOutOfDate())
         request.note = L"The part has not been processed with the current settings (" + StatusText() +
                        L"). The part as shown is what will be saved.";
-    // A copy of the base fields now: the check runs on the dialog's thread.
-    request.check = [base = displacementSettings.base](const mesh::TriangleMesh& m, std::string& text) {
-        return BeforeSavingReport(m, base, text);
+    // A copy of the base fields now: the check runs on the dialog's thread. The mesh it is
+    // given is the one shown unless the dialog's cleanup and fixes changed it; its heading then
+    // says so, since its counts need not be those of Process and Check Printability.
+    request.check = [base = displacementSettings.base, shownPrint = TriangleFingerprint(shown)](
+                        const mesh::TriangleMesh& m, std::string& text) {
+        return BeforeSavingReport(m, base, text,
+            TriangleFingerprint(m) == shownPrint ? CheckedMesh::asShown : CheckedMesh::afterFixes);
     };
 
     std::optional<ExportDialogResult> result = host.dialogs->RunExportCheck(request);
