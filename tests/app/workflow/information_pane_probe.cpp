@@ -1,13 +1,14 @@
-#include "tests/app/workflow/information_pane_probe.h"
-
+// The main window's information pane read in a source of its own: the pane's header and the
+// view's do not compile together.
 #include "app/shell/info_pane.h"
 #include "app/shell/main_frame.h"
 
 namespace grainforge::app {
 
-InformationPaneState ReadInformationPane(const CMainFrame& frame) {
+// The text of the coloured box while it is on screen, else empty.
+std::wstring ShownInformation(const CMainFrame& frame) {
   const CRightPaneDialog& pane = *frame.RightPane()->Dialog();
-  return {pane.InfoText(), pane.InfoKind(), pane.InfoBox()->IsShown()};
+  return pane.InfoBox()->IsShown() ? pane.InfoText() : std::wstring();
 }
 
 }  // namespace grainforge::app
