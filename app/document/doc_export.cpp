@@ -52,7 +52,7 @@ bool NamesLoadedPart(const std::filesystem::path& path, const std::wstring& part
 
 void CGrainforgeDoc::ClearInfoBox() const
 {
-    ShowInformation(L"", kInfoOk);
+    ShowInformation(L"", kInfoOk, InfoEvent::check);
 }
 
 const mesh::ValidationReport& CGrainforgeDoc::CurrentValidation() const
@@ -90,13 +90,13 @@ void CGrainforgeDoc::OnMeshCheckPrintability()
         text += "\nRed: where the support goes - a layer with nothing beneath it.";
     } else if (r.airPlaces.empty() && r.farReaches.empty()) {
         text += " Every layer has something beneath it and nothing reaches far past the layer below.";
-        ShowInformation(Utf8ToWide(text), kInfoOk);
+        ShowInformation(Utf8ToWide(text), kInfoOk, InfoEvent::check);
         return;
     }
     if (!r.farReaches.empty())
         text += "\nOrange: reaching more than 6 mm past the layer below; support recommended.";
     text += "\nEnable support in the slicer, or move the texture or displace less.";
-    ShowInformation(Utf8ToWide(text), kInfoWarning);
+    ShowInformation(Utf8ToWide(text), kInfoWarning, InfoEvent::check);
 }
 
 void CGrainforgeDoc::OnMeshRepair()
@@ -105,7 +105,7 @@ void CGrainforgeDoc::OnMeshRepair()
         return;
     const mesh::ValidationReport& current = CurrentValidation();
     if (current.problems.empty() && current.componentCount < 2) {
-        ShowInformation(L"Validation found nothing to repair.", kInfoOk);
+        ShowInformation(L"Validation found nothing to repair.", kInfoOk, InfoEvent::check);
         return;
     }
     const std::wstring question =
@@ -120,7 +120,7 @@ void CGrainforgeDoc::OnMeshRepair()
         ShowInformation(L"Nothing was changed. What is wrong with this part is not something Repair mends: "
                         L"large holes are not filled, and triangles passing through others are mended when "
                         L"the part is saved.",
-            kInfoOk);
+            kInfoOk, InfoEvent::check);
         return;
     }
     if (host.views != nullptr)
@@ -130,7 +130,7 @@ void CGrainforgeDoc::OnMeshRepair()
 bool CGrainforgeDoc::PrepareExport(ExportPlan& plan)
 {
     if (!HasPart()) {
-        ShowInformation(Utf8ToWide(kNoMeshToSaveText), kInfoOk);
+        ShowInformation(Utf8ToWide(kNoMeshToSaveText), kInfoOk, InfoEvent::save);
         return false;
     }
     RunPipelineNow();
@@ -147,9 +147,13 @@ bool CGrainforgeDoc::PrepareExport(ExportPlan& plan)
     if (IsResultOutOfDate())
         request.note = L"The part has not been processed with the current settings (" + StatusText() +
                        L"). The part as shown is what will be saved.";
-    // A copy of the base fields now: the check runs on the dialog's thread.
-    request.check = [base = displacementSettings.base](const mesh::TriangleMesh& m, std::string& text) {
-        return BeforeSavingReport(m, base, text);
+    // A copy of the base fields now: the check runs on the dialog's thread. The mesh it is
+    // given is the one shown unless the dialog's cleanup and fixes changed it; its heading then
+    // says so, since its counts need not be those of Process and Check Printability.
+    request.check = [base = displacementSettings.base, shownPrint = TriangleFingerprint(shown)](
+                        const mesh::TriangleMesh& m, std::string& text) {
+        return BeforeSavingReport(m, base, text,
+            TriangleFingerprint(m) == shownPrint ? CheckedMesh::asShown : CheckedMesh::afterFixes);
     };
 
     std::optional<ExportDialogResult> result = host.dialogs->RunExportCheck(request);
@@ -181,11 +185,14 @@ bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, con
     }
     if (!result.ok) {
         LogMessage("Export failed: " + result.error, kLogError);
-        ShowInformation(std::wstring(kSaveFailedText) + L"\n" + Utf8ToWide(result.error), kInfoError);
+        ShowInformation(std::wstring(kSaveFailedText) + L"\n" + Utf8ToWide(result.error), kInfoError, InfoEvent::save);
         return false;
     }
-    ClearSaveFailure();
-    LogUtf8Lines(mesh::FormatExportReport(result.report));
+    const std::string report = mesh::FormatExportReport(result.report);
+    LogUtf8Lines(report);
+    // The box says the file was written (the report's first line), whatever it showed before.
+    const std::vector<std::string> lines = SplitLogLines(report);
+    ShowInformation(lines.empty() ? std::wstring() : Utf8ToWide(lines.front()), kInfoOk, InfoEvent::save);
     return true;
 }
 
@@ -246,7 +253,7 @@ void CGrainforgeDoc::ReportReliefNotes(const std::string& warnings)
         LogMessage(line.text, line.level);
     if (notes.showInformation)
         ShowInformation(Utf8ToWide(warnings.empty() ? notes.informationText : warnings + "\n\n" + notes.informationText),
-            notes.informationKind);
+            notes.informationKind, InfoEvent::run);
 }
 
 std::string CGrainforgeDoc::MeshInformationReport()

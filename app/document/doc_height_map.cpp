@@ -76,7 +76,7 @@ bool CGrainforgeDoc::LoadHeightMap(const std::filesystem::path& path)
     if (!image.ok) {
         // A failure is an error in the log as well, not a line among the image's facts.
         LogMessage("Height map failed to load: " + image.error, kLogError);
-        ShowInformation(L"This image could not be loaded.\n" + Utf8ToWide(image.error), kInfoError);
+        ShowInformation(L"This image could not be loaded.\n" + Utf8ToWide(image.error), kInfoError, InfoEvent::texture);
         return false;
     }
     LogUtf8Lines(mesh::LogHeightMapLoad(image));
@@ -141,6 +141,7 @@ bool CGrainforgeDoc::LoadHeightMap(const std::filesystem::path& path)
                        static_cast<double>(heightMap.settings.whiteLevel)),
             kLogPlain);
 
+    NoteEvent(InfoEvent::texture);
     SyncTextureToPipeline();
     if (tilesBefore && heightMap.settings.tiles)
         UpdateAllViews(kHintFullRefresh);
@@ -185,6 +186,7 @@ void CGrainforgeDoc::ApplyTextureSettings(const mesh::TextureSettings& newSettin
                 heightMap.settings.seamlessMethod, heightMap.settings.seamlessParameters);
     }
 
+    NoteEvent(InfoEvent::placement);
     SyncTextureToPipeline();
     if (tilesBefore && heightMap.settings.tiles)
         UpdateAllViews(kHintFullRefresh);

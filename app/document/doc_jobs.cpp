@@ -86,7 +86,7 @@ bool CGrainforgeDoc::RepairMeshInPlace()
 {
     if (loadedPart.vertices.empty() || loadedPart.indices.empty())
         return false;
-    ShowInformation(Utf8ToWide(kRepairBusyText), kInfoOk);
+    ShowInformation(Utf8ToWide(kRepairBusyText), kInfoOk, InfoEvent::check);
     RepairJobResult result;
     bool ran = false;
     const MeshJob job = [this, &result, &ran](const std::atomic<bool>&) {
@@ -98,7 +98,7 @@ bool CGrainforgeDoc::RepairMeshInPlace()
     if (!ran || result.outcome == MeshJobOutcome::failed) {
         const std::string text = ran ? MeshJobFailureText(kRepairJobName, result.failure) : NotStartedText(kRepairJobName);
         LogMessage(text, kLogError);
-        ShowInformation(Utf8ToWide(text), kInfoError);
+        ShowInformation(Utf8ToWide(text), kInfoError, InfoEvent::check);
         return false;
     }
     LogUtf8Lines(mesh::FormatRepairSummary(result.report));
@@ -107,7 +107,7 @@ bool CGrainforgeDoc::RepairMeshInPlace()
     TakeJobResult(std::move(result.mesh));
     const RepairInformation information =
         RepairInformationText(result.report, partValidation.selfIntersectingTriangleCount);
-    ShowInformation(Utf8ToWide(information.text), information.kind);
+    ShowInformation(Utf8ToWide(information.text), information.kind, InfoEvent::check);
     return true;
 }
 
@@ -116,13 +116,13 @@ bool CGrainforgeDoc::FixMeshWithWindows()
     if (loadedPart.vertices.empty() || loadedPart.indices.empty())
         return false;
     if (!mesh::IsWindowsRepairAvailable()) {
-        ShowInformation(L"This Windows does not offer the 3D printing repair service.", kInfoError);
+        ShowInformation(L"This Windows does not offer the 3D printing repair service.", kInfoError, InfoEvent::check);
         return false;
     }
     LogMessage("Repair with Windows: " + FormatThousands(TriangleCount(loadedPart)) +
                    " triangles to the Windows repair service. Esc stops it.",
         kLogPlain);
-    ShowInformation(L"Fixing the mesh with the Windows repair service. Esc stops it.", kInfoOk);
+    ShowInformation(L"Fixing the mesh with the Windows repair service. Esc stops it.", kInfoOk, InfoEvent::check);
     mesh::WindowsRepairResult result;
     MeshJobFailure failure;
     bool ran = false;
@@ -140,13 +140,13 @@ bool CGrainforgeDoc::FixMeshWithWindows()
         const std::string text = ran ? MeshJobFailureText("Repair with Windows", failure)
                                      : NotStartedText("Repair with Windows");
         LogMessage(text, kLogError);
-        ShowInformation(Utf8ToWide(text), kInfoError);
+        ShowInformation(Utf8ToWide(text), kInfoError, InfoEvent::check);
         return false;
     }
     if (!result.succeeded) {
         LogMessage("Repair with Windows failed: " + result.message, kLogError);
         ShowInformation(L"The Windows repair service could not fix this mesh.\n" + Utf8ToWide(result.message),
-            kInfoError);
+            kInfoError, InfoEvent::check);
         return false;
     }
     const mesh::ValidationReport before = mesh::ValidateMesh(loadedPart, JobValidation(false));
@@ -174,7 +174,7 @@ bool CGrainforgeDoc::SimplifyInputMesh()
         return false;
     const float level = simplifySettings.meshDetailError;
     LogMessage(SimplifyStartLine(TriangleCount(loadedPart), level), kLogPlain);
-    ShowInformation(Utf8ToWide(kSimplifyBusyText), kInfoOk);
+    ShowInformation(Utf8ToWide(kSimplifyBusyText), kInfoOk, InfoEvent::check);
     SimplifyJobResult result;
     bool ran = false;
     const MeshJob job = [this, level, &result, &ran](const std::atomic<bool>& cancel) {
@@ -191,12 +191,12 @@ bool CGrainforgeDoc::SimplifyInputMesh()
         const std::string text = ran ? MeshJobFailureText(kSimplifyJobName, result.failure)
                                      : NotStartedText(kSimplifyJobName);
         LogMessage(text, kLogError);
-        ShowInformation(Utf8ToWide(text), kInfoError);
+        ShowInformation(Utf8ToWide(text), kInfoError, InfoEvent::check);
         return false;
     }
     LogJobReport(*this, kSimplifyJobName, mesh::FormatMeshSimplifyReport(result.report));
     if (result.outcome != MeshJobOutcome::replaced) {
-        ShowInformation(Utf8ToWide(kNothingToSimplifyText), kInfoOk);
+        ShowInformation(Utf8ToWide(kNothingToSimplifyText), kInfoOk, InfoEvent::check);
         return false;
     }
     TakeJobResult(std::move(result.mesh));
@@ -208,7 +208,7 @@ bool CGrainforgeDoc::RemeshInputMesh(const mesh::RemeshSettings& settings)
     if (loadedPart.vertices.empty() || loadedPart.indices.empty())
         return false;
     LogMessage(RemeshStartLine(TriangleCount(loadedPart), settings.targetEdgeMillimetres), kLogPlain);
-    ShowInformation(Utf8ToWide(kRemeshBusyText), kInfoOk);
+    ShowInformation(Utf8ToWide(kRemeshBusyText), kInfoOk, InfoEvent::check);
     RemeshJobResult result;
     bool ran = false;
     const std::uint64_t limit = maximumTriangles;
@@ -225,7 +225,7 @@ bool CGrainforgeDoc::RemeshInputMesh(const mesh::RemeshSettings& settings)
     if (!ran || result.outcome != MeshJobOutcome::replaced) {
         const std::string text = ran ? RemeshJobProblemText(result) : NotStartedText(kRemeshJobName);
         LogMessage(text, kLogError);
-        ShowInformation(Utf8ToWide(text), kInfoError);
+        ShowInformation(Utf8ToWide(text), kInfoError, InfoEvent::check);
         return false;
     }
     LogJobReport(*this, kRemeshJobName, mesh::FormatRemeshReport(result.report));

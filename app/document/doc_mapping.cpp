@@ -85,7 +85,7 @@ bool CGrainforgeDoc::OnMappingFitToModel()
     if (mesh::ProjectionEquals(before, projection)) {
         const std::wstring text = L"The cage already fits the part, so Fit to Model changed nothing.";
         LogMessage(WideToUtf8(text), kLogPlain);
-        ShowInformation(text, kInfoOk);
+        ShowInformation(text, kInfoOk, InfoEvent::placement);
         return false;
     }
     UpdatePreview();
@@ -109,6 +109,7 @@ void CGrainforgeDoc::SetSidePlacement(int side, const mesh::ProjectionLayer& pla
         const int a = projection.activeLayer;
         projection.layers[a] = MovedLayer(dragBaseLayers[a], dx, dy, dr, ratio);
     }
+    NoteEvent(InfoEvent::placement);
     UpdatePreview();
 }
 

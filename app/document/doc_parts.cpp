@@ -76,7 +76,7 @@ bool CGrainforgeDoc::ImportStl(const std::filesystem::path& given)
     }
     if (!read.ok) {
         LogMessage("Import failed: " + read.error, kLogError);
-        ShowInformation(L"This file could not be opened.\n" + Utf8ToWide(read.error), kInfoError);
+        ShowInformation(L"This file could not be opened.\n" + Utf8ToWide(read.error), kInfoError, InfoEvent::part);
         return false;
     }
 
@@ -122,7 +122,7 @@ void CGrainforgeDoc::InstallLoadedPart()
     ReplacePipelineSource();
     printCheckReport = mesh::PrintabilityReport{};
     displayMesh = nullptr;
-    ShowInformation(L"", kInfoOk);
+    NoteEvent(InfoEvent::part);
     RebuildSurfaceTestGrid();
     partValidation = mesh::ValidateMesh(CurrentDisplayMesh(), InstallValidation());
     LogUtf8Lines(mesh::FormatValidationReport(partValidation));
@@ -226,6 +226,7 @@ void CGrainforgeDoc::CarryMasksWithPart(const mesh::Transform3x4& newTransform)
 
 void CGrainforgeDoc::RebuildWorkingPart()
 {
+    NoteEvent(InfoEvent::part);
     workingPart = CopyWithTransform(loadedPart, partTransform);
     ++partGeneration;
     ReplacePipelineSource();

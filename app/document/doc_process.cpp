@@ -276,9 +276,10 @@ void CGrainforgeDoc::RequestProcess()
     if (estimate.overLimit) {
         const std::string message = mesh::TriangleLimitText(estimate.triangles);
         LogMessage("Refused: " + message, kLogError);
-        ShowInformation(Utf8ToWide(message), kInfoError);
+        ShowInformation(Utf8ToWide(message), kInfoError, InfoEvent::run);
         return;
     }
+    NoteEvent(InfoEvent::run);
     runStartStage = {stage.stage, stage.any};
     textureHandOversAtStart = textureHandOvers;
     runSettings = s;
@@ -408,7 +409,7 @@ void CGrainforgeDoc::OnPipelineFinished()
     runStartedByProcess = false;
     if (status.failed) {
         LogMessage("Refused: " + status.message, kLogError);
-        ShowInformation(Utf8ToWide(status.message), kInfoError);
+        ShowInformation(Utf8ToWide(status.message), kInfoError, InfoEvent::run);
     } else if (status.cancelled) {
         if (started)
             LogMessage(kStoppedText, kLogWarning);
@@ -419,12 +420,12 @@ void CGrainforgeDoc::OnPipelineFinished()
         BindResultValidation(runReport);
         shownRunSettings = runSettings;
         textureHandOversShown = textureHandOversAtStart;
-        ShowInformation(L"", kInfoOk);
+        NoteEvent(InfoEvent::run);
         const std::string warnings = ResultWarningText(runReport);
         for (const std::string& line : SplitLogLines(warnings))
             LogMessage(line, kLogWarning);
         if (!warnings.empty())
-            ShowInformation(Utf8ToWide(warnings), kInfoWarning);
+            ShowInformation(Utf8ToWide(warnings), kInfoWarning, InfoEvent::run);
         if (runSettings.displacementOn != 0)
             ReportReliefNotes(warnings);
         BindResultWeights();

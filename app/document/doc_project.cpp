@@ -102,7 +102,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
         ShowInformation(L"The project could not be saved: the file chosen is its own " + Utf8ToWide(input.what) +
                             L".\n" + Utf8ToWide(where) + L"\nSaving the project there would replace it. Choose "
                             L"another name for the project.",
-            kInfoError);
+            kInfoError, InfoEvent::save);
         return ProjectSave::targetIsInput;
     }
 
@@ -126,7 +126,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
             LogMessage("Project not saved: the changed part could not be written beside it: " + message, kLogError);
             ShowInformation(L"The project could not be saved: the changed part could not be written beside it.\n" +
                                 Utf8ToWide(message),
-                kInfoError);
+                kInfoError, InfoEvent::save);
             return ProjectSave::failed;
         }
         data.partPath = beside.chosen;
@@ -148,7 +148,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
         LogMessage("Project not saved: " + error, kLogError);
         ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(error) +
                             (fileWasThere ? L"\nThe file that was there is as it was." : L""),
-            kInfoError);
+            kInfoError, InfoEvent::save);
         return ProjectSave::failed;
     }
 
@@ -168,8 +168,9 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     if (host.recentFiles != nullptr)
         host.recentFiles->AddRecentFile(path);
     SetModifiedFlag(false);
-    ClearSaveFailure();
-    LogMessage("Project saved: " + PathToUtf8(path), kLogSuccess);
+    const std::string saved = "Project saved: " + PathToUtf8(path);
+    LogMessage(saved, kLogSuccess);
+    ShowInformation(Utf8ToWide(saved), kInfoOk, InfoEvent::save);
     return ProjectSave::saved;
 }
 
@@ -189,7 +190,7 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         if (error.empty())
             error = kProjectMemoryError;
         LogMessage("Project not opened: " + error, kLogError);
-        ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(error), kInfoError);
+        ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(error), kInfoError, InfoEvent::part);
         return false;
     }
     LogMessage("Opening project " + PathToUtf8(path), kLogPlain);
@@ -200,7 +201,7 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         data.testShape != "cylinder" && data.testShape != "sphere") {
         const std::string reason = "the project names a test shape this program does not make: " + data.testShape;
         LogMessage("Project not opened: " + reason, kLogError);
-        ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(reason), kInfoError);
+        ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(reason), kInfoError, InfoEvent::part);
         return false;
     }
     if (data.testShape == "cube") {
@@ -217,7 +218,7 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         LogMessage("The project's part is not at " + where, kLogWarning);
         const std::wstring notFound = L"The project's part was not found:\n" + Utf8ToWide(where);
         if (host.prompts == nullptr || !host.prompts->AskYesNo(notFound + L"\n\nFind it?")) {
-            ShowInformation(notFound, kInfoError);
+            ShowInformation(notFound, kInfoError, InfoEvent::part);
             return false;
         }
         const std::wstring missingName =
@@ -303,7 +304,7 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         LogMessage("The project's texture is not at " + where + "; its settings are kept", kLogWarning);
         ShowInformation(L"The project's texture was not found:\n" + Utf8ToWide(where) +
                             L"\nLoad it again; its size and placement are kept.",
-            kInfoWarning);
+            kInfoWarning, InfoEvent::texture);
     }
     if (textureUnreadable) {
         // The load has shown its own reason already; this says what became of the project.
@@ -312,7 +313,7 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
             kLogWarning);
         ShowInformation(L"The project's texture is not an image this program reads:\n" + Utf8ToWide(where) +
                             L"\nLoad another; its size and placement are kept.",
-            kInfoWarning);
+            kInfoWarning, InfoEvent::texture);
     }
     if (data.stageSubdivide)
         LogMessage("The project had Subdivide switched on. Subdivide is no longer a step: the relief is made at "

@@ -134,6 +134,7 @@ void CGrainforgeDoc::RenderProceduralTexture(
     ApplyWrapRule(settings);
     heightMap.ApplySettings(settings);
 
+    NoteEvent(InfoEvent::texture);
     FitSingleTile();
     RefreshProceduralTexture(true);
     if (!tilesBefore || !settings.tiles)

@@ -176,6 +176,10 @@ void CGrainforgeDoc::RestoreEditState(const EditState& state)
 
     const bool transformChanges = TransformChanges(partTransform, state.partTransform);
     const bool textureChanges = TextureDiffersFrom(state);
+    if (textureChanges)
+        NoteEvent(InfoEvent::texture);
+    else if (!mesh::ProjectionSidesEquals(projection.layers, state.projection.layers))
+        NoteEvent(InfoEvent::placement);
 
     partTransform = state.partTransform;
     remeshSettings = state.remesh;

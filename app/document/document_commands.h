@@ -55,8 +55,7 @@ inline constexpr int kInfoOk = 0;
 inline constexpr int kInfoWarning = 1;
 inline constexpr int kInfoError = 2;
 
-// How the information box's messages of a failed save begin.
+// How the information box's message of a failed STL save begins.
 inline constexpr std::wstring_view kSaveFailedText = L"This file could not be saved.";
-inline constexpr std::wstring_view kProjectSaveFailedText = L"The project could not be saved";
 
 }  // namespace grainforge::app

@@ -11,6 +11,7 @@
 #include "engine/pipeline/printability_check.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -72,28 +73,31 @@ void AppendValidationLines(const grainforge::mesh::TriangleMesh& mesh, std::stri
     AppendCheckLine(text, allPassed, !report.insideOut, "the body is the right way out");
 }
 
-void AppendSelfIntersectionLine(const grainforge::mesh::TriangleMesh& mesh, std::string& text, bool& allPassed)
+// The triangles passing through others, which the fold note needs too.
+std::vector<std::uint32_t> AppendSelfIntersectionLine(const grainforge::mesh::TriangleMesh& mesh, std::string& text,
+    bool& allPassed)
 {
     bool stopped = false;
-    std::vector<std::uint32_t> triangles = grainforge::mesh::ListSelfIntersectingTriangles(mesh, {}, &stopped);
-    std::sort(triangles.begin(), triangles.end());
-    triangles.erase(std::unique(triangles.begin(), triangles.end()), triangles.end());
+    std::vector<std::uint32_t> triangles = grainforge::mesh::DistinctTrianglesOfPairs(
+        grainforge::mesh::ListSelfIntersectingTriangles(mesh, {}, &stopped));
     AppendCheckLine(text, allPassed, triangles.empty() && !stopped,
         Thousands(triangles.size()) + " triangles passing through others");
+    return triangles;
 }
 
-void AppendFoldNote(const grainforge::mesh::TriangleMesh& mesh, std::string& text)
+// Folds by the repair's own rule, so that this note and the fixes' "left" count the same
+// triangles: those that meet a crossing or fold back onto a neighbour. Folds at sharp places
+// that cross nothing, which the fixes leave alone, are named as such.
+void AppendFoldNote(const grainforge::mesh::TriangleMesh& mesh, const std::vector<std::uint32_t>& crossing,
+    std::string& text)
 {
-    if (!mesh.IsConsistent())
-        return;
-    const grainforge::mesh::VertexAdjacency adjacency = grainforge::mesh::BuildVertexAdjacency(mesh);
-    std::uint64_t folded = 0;
-    const std::uint64_t triangles = mesh.TriangleCount();
-    for (std::uint64_t t = 0; t < triangles; ++t)
-        if (grainforge::mesh::IsFoldedOver(mesh, adjacency, static_cast<std::uint32_t>(t)))
-            ++folded;
-    if (folded != 0)
-        text += "  note    " + Thousands(folded) + " triangles folded over (a problem where they also cross)" + kEnd;
+    const grainforge::mesh::FoldCounts folds = grainforge::mesh::CountFolds(mesh, crossing);
+    if (folds.toUnfold != 0)
+        text += "  note    " + Thousands(folds.toUnfold) +
+                " triangles folded over where they cross or fold back onto a neighbour" + kEnd;
+    if (folds.sharpPlaces != 0)
+        text += "  -       " + Thousands(folds.sharpPlaces) +
+                " triangles folded over at sharp places that cross nothing, left as they are" + kEnd;
 }
 
 void AppendBaseLine(const grainforge::mesh::TriangleMesh& mesh, const grainforge::mesh::BaseProtection& base,
@@ -358,9 +362,9 @@ void AppendCheckLine(std::string& text, bool& allPassed, bool passed, const std:
 }
 
 bool BeforeSavingReport(const grainforge::mesh::TriangleMesh& mesh, const grainforge::mesh::BaseProtection& base,
-    std::string& text)
+    std::string& text, CheckedMesh checked)
 {
-    text = "Before saving:\r\n";
+    text = checked == CheckedMesh::afterFixes ? "Before saving, after the fixes above:\r\n" : "Before saving:\r\n";
     bool allPassed = true;
     // Every count below reads 0 for a mesh the checks cannot look at; such a mesh must not
     // pass as clean.
@@ -374,8 +378,8 @@ bool BeforeSavingReport(const grainforge::mesh::TriangleMesh& mesh, const grainf
     }
     try {
         AppendValidationLines(mesh, text, allPassed);
-        AppendSelfIntersectionLine(mesh, text, allPassed);
-        AppendFoldNote(mesh, text);
+        const std::vector<std::uint32_t> crossing = AppendSelfIntersectionLine(mesh, text, allPassed);
+        AppendFoldNote(mesh, crossing, text);
         AppendBaseLine(mesh, base, text, allPassed);
         AppendSupportLines(mesh, base, text, allPassed);
     } catch (const std::bad_alloc&) {
@@ -384,6 +388,25 @@ bool BeforeSavingReport(const grainforge::mesh::TriangleMesh& mesh, const grainf
         AppendCheckLine(text, allPassed, false, "the check ran out of memory before it was complete");
     }
     return allPassed;
+}
+
+std::uint64_t TriangleFingerprint(const grainforge::mesh::TriangleMesh& mesh)
+{
+    // 64-bit FNV-1a over the bits of every corner's position, triangle by triangle.
+    std::uint64_t hash = 14695981039346656037ull;
+    const auto mix = [&hash](std::uint32_t word) {
+        for (int b = 0; b < 4; ++b) {
+            hash ^= (word >> (8 * b)) & 0xFFu;
+            hash *= 1099511628211ull;
+        }
+    };
+    mix(static_cast<std::uint32_t>(mesh.indices.size()));
+    for (const std::uint32_t index : mesh.indices) {
+        const Vec3 p = index < mesh.vertices.size() ? mesh.vertices[index].position : Vec3{};
+        for (const float c : {p.x, p.y, p.z})
+            mix(std::bit_cast<std::uint32_t>(c));
+    }
+    return hash;
 }
 
 // ---- Mesh information ----------------------------------------------------------------------

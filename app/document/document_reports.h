@@ -65,14 +65,24 @@ inline constexpr float kLargestReliefShare = 0.083333336f;
 // Appends "  ok      " or "  PROBLEM " + line + "\r\n"; a failed line clears `allPassed`.
 void AppendCheckLine(std::string& text, bool& allPassed, bool passed, const std::string& line);
 
+// Which mesh a checklist judges: the mesh as shown, which Process and Check Printability
+// judged too, or that mesh as the export's own cleanup and fixes changed it, whose counts may
+// differ from theirs (the heading then says so).
+enum class CheckedMesh : std::uint8_t { asShown, afterFixes };
+
 // The checklist of the mesh about to be written, with the base fields copied when the export
 // was prepared: watertight, manifold, no empty, reversed or duplicate triangles, no closed body
-// without volume (BodyVolume), right way out, nothing passing through itself, nothing below the
-// base plane, nothing needing support. Fills `text` and gives true when every check line
-// passed. Reads only its arguments; an allocation failure ends the list with a failed line
-// instead of escaping.
+// without volume (BodyVolume), right way out, nothing passing through itself, folds counted as
+// the repair counts them, nothing below the base plane, nothing needing support. Fills `text`
+// and gives true when every check line passed. Reads only its arguments; an allocation failure
+// ends the list with a failed line instead of escaping.
 bool BeforeSavingReport(const grainforge::mesh::TriangleMesh& mesh, const grainforge::mesh::BaseProtection& base,
-    std::string& text);
+    std::string& text, CheckedMesh checked = CheckedMesh::asShown);
+
+// The triangles' corner positions, in order, hashed: the same for a mesh that the export's
+// cleanup, fixes and read-back left as it was (they renumber vertices, not triangles), and in
+// all likelihood different for one they changed.
+[[nodiscard]] std::uint64_t TriangleFingerprint(const grainforge::mesh::TriangleMesh& mesh);
 
 // ---- Mesh information ----------------------------------------------------------------------
 

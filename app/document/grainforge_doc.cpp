@@ -232,17 +232,34 @@ void CGrainforgeDoc::LogUtf8Lines(std::string_view utf8) const
         LogMessage(line, kLogPlain);
 }
 
-void CGrainforgeDoc::ShowInformation(const std::wstring& text, int kind) const
+bool InformationGoesWith(InfoEvent later, InfoEvent shown)
 {
-    saveFailureShown = text.starts_with(kSaveFailedText) || text.starts_with(kProjectSaveFailedText);
+    switch (later) {
+    case InfoEvent::view:
+        return false;
+    case InfoEvent::check:
+    case InfoEvent::placement:
+        return shown == InfoEvent::run || shown == InfoEvent::check || shown == InfoEvent::placement;
+    default:
+        return true;
+    }
+}
+
+void CGrainforgeDoc::ShowInformation(const std::wstring& text, int kind, InfoEvent event) const
+{
+    informationEvent = event;
+    informationShown = !text.empty();
     if (host.information != nullptr)
         host.information->ShowInformation(DisplayText(text), kind);
 }
 
-void CGrainforgeDoc::ClearSaveFailure() const
+void CGrainforgeDoc::NoteEvent(InfoEvent event) const
 {
-    if (saveFailureShown)
-        ShowInformation(L"", kInfoOk);
+    // The box may hold a text the document never saw (the shell shows some of its own): an
+    // event that takes every earlier word clears it whatever the document last showed.
+    const bool takesEverything = InformationGoesWith(event, InfoEvent::view);
+    if (takesEverything || (informationShown && InformationGoesWith(event, informationEvent)))
+        ShowInformation(L"", kInfoOk, event);
 }
 
 bool CGrainforgeDoc::HasPart() const

@@ -85,6 +85,23 @@ inline const std::wstring kTextureImageFilter = TextureImageDialogFilter();
 
 mesh::PrintabilitySettings DocumentPrintability(std::int32_t upAxis, bool collectDisplay);
 
+// What a text in the information box reports. Each text is shown for one event, and a later
+// event takes away what it makes stale: a run, a save, or a new part or texture take every
+// earlier text; moving or resizing the texture on the part takes only the verdicts on the
+// result and the part (run and check), which no longer describe what Process would make.
+enum class InfoEvent : std::uint8_t {
+    view,       // a view's text (a display limit, a texture the graphics card refused)
+    run,        // Process: started, refused, failed, or reported with its warnings and notes
+    check,      // Check Printability, Repair and the input-mesh jobs: verdicts on the part shown
+    save,       // a save: written, or why not
+    part,       // a part opened, made, replaced by a job or placed; or why it could not be opened
+    texture,    // a texture picked, loaded or rendered; or why it could not be
+    placement,  // the texture moved, turned, zoomed or resized on the part
+};
+
+// Whether the event `later` takes away a text shown for the event `shown`.
+[[nodiscard]] bool InformationGoesWith(InfoEvent later, InfoEvent shown);
+
 class CGrainforgeDoc {
 public:
     // Every member at the values of File > New, the part empty.
@@ -127,10 +144,12 @@ public:
     void LogMessage(std::string_view utf8, int level) const;
     // Each line of the text at level 0.
     void LogUtf8Lines(std::string_view utf8) const;
-    void ShowInformation(const std::wstring& text, int kind) const;
-    // Takes a save failure's message out of the information box once a save has succeeded;
-    // any other message stays.
-    void ClearSaveFailure() const;
+    // Shows `text` in the information box as the word on `event`; an empty text clears it.
+    void ShowInformation(const std::wstring& text, int kind, InfoEvent event) const;
+    // The views' entry: a text that only a run, a save or a new part or texture takes away.
+    void ShowInformation(const std::wstring& text, int kind) const { ShowInformation(text, kind, InfoEvent::view); }
+    // `event` happened: a text it makes stale leaves the information box.
+    void NoteEvent(InfoEvent event) const;
     [[nodiscard]] bool IsDetailedLogOn() const;
 
     // ---- Commands ------------------------------------------------------------------------
@@ -434,9 +453,9 @@ private:
     std::wstring title = L"Untitled";
     std::filesystem::path pathName;
 
-    // Whether the information box shows a save's failure, so that the next successful save
-    // takes it away rather than leave it contradicting the log.
-    mutable bool saveFailureShown = false;
+    // The event the information box's text was shown for, while it shows one.
+    mutable InfoEvent informationEvent = InfoEvent::view;
+    mutable bool informationShown = false;
 };
 
 }  // namespace grainforge::app

@@ -148,11 +148,9 @@ std::vector<std::uint8_t> RepairRun::FoldedIn(const std::vector<std::uint8_t>& r
                                               const std::vector<std::uint8_t>& near) const
 {
     std::vector<std::uint8_t> folded(region.size(), 0);
-    for (std::size_t t = 0; t < region.size(); ++t) {
-        const auto tri = static_cast<std::uint32_t>(t);
-        folded[t] = static_cast<std::uint8_t>(region[t] != 0 && IsFoldedOver(mesh_, adjacency_, tri)
-                                              && (near[t] != 0 || IsFoldedOntoNeighbour(mesh_, adjacency_, tri)));
-    }
+    for (std::size_t t = 0; t < region.size(); ++t)
+        folded[t] = static_cast<std::uint8_t>(
+            region[t] != 0 && ClassifyFold(mesh_, adjacency_, static_cast<std::uint32_t>(t), near) == FoldKind::toUnfold);
     return folded;
 }
 
@@ -179,21 +177,19 @@ void RepairRun::Unfold()
 {
     Say(progress_, "Unfolding folded-over triangles");
     report_.unfoldChecked = true;
-    std::vector<std::uint8_t> near(mesh_.TriangleCount(), 0);
-    if (!intersecting_.empty())
-        near = TrianglesUsing(mesh_, GrowVertexRings(mesh_, adjacency_, intersecting_, 1));
+    std::vector<std::uint8_t> near = MarkNearCrossings(mesh_, adjacency_, intersecting_);
     std::vector<std::uint32_t> folded;
     for (std::size_t t = 0; t < near.size(); ++t) {
         const auto tri = static_cast<std::uint32_t>(t);
-        if (!IsFoldedOver(mesh_, adjacency_, tri))
-            continue;
-        if (near[t] == 0 && !IsFoldedOntoNeighbour(mesh_, adjacency_, tri)) {
+        const FoldKind kind = ClassifyFold(mesh_, adjacency_, tri, near);
+        if (kind == FoldKind::sharpPlace)
             ++report_.sharpPlacesKept;
-            continue;
-        }
-        near[t] = 1;
-        folded.push_back(tri);
+        else if (kind == FoldKind::toUnfold)
+            folded.push_back(tri);
     }
+    // A fold taken in stays counted while relaxing works round it, crossing or not.
+    for (const std::uint32_t tri : folded)
+        near[tri] = 1;
     report_.foldedTriangles = folded.size();
     while (!folded.empty() && report_.unfoldRounds < rounds_) {
         ++report_.unfoldRounds;
@@ -665,6 +661,39 @@ bool IsFoldedOver(const TriangleMesh& mesh, const VertexAdjacency& adjacency, st
     if (nLength == 0.0 || sLength == 0.0)
         return false;
     return static_cast<double>(Dot(n, sum)) < -0.3 * nLength * sLength;
+}
+
+std::vector<std::uint8_t> MarkNearCrossings(const TriangleMesh& mesh, const VertexAdjacency& adjacency,
+                                            std::span<const std::uint32_t> crossing)
+{
+    if (crossing.empty() || !mesh.IsConsistent() || !FitsAdjacency(mesh, adjacency))
+        return std::vector<std::uint8_t>(mesh.TriangleCount(), 0);
+    return TrianglesUsing(mesh, GrowVertexRings(mesh, adjacency, crossing, 1));
+}
+
+FoldKind ClassifyFold(const TriangleMesh& mesh, const VertexAdjacency& adjacency, std::uint32_t t,
+                      std::span<const std::uint8_t> near)
+{
+    if (!IsFoldedOver(mesh, adjacency, t))
+        return FoldKind::none;
+    if ((t < near.size() && near[t] != 0) || IsFoldedOntoNeighbour(mesh, adjacency, t))
+        return FoldKind::toUnfold;
+    return FoldKind::sharpPlace;
+}
+
+FoldCounts CountFolds(const TriangleMesh& mesh, std::span<const std::uint32_t> crossing)
+{
+    FoldCounts counts;
+    if (!mesh.IsConsistent())
+        return counts;
+    const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
+    const std::vector<std::uint8_t> near = MarkNearCrossings(mesh, adjacency, crossing);
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        const FoldKind kind = ClassifyFold(mesh, adjacency, static_cast<std::uint32_t>(t), near);
+        counts.toUnfold += kind == FoldKind::toUnfold ? 1 : 0;
+        counts.sharpPlaces += kind == FoldKind::sharpPlace ? 1 : 0;
+    }
+    return counts;
 }
 
 bool IsFoldedOntoNeighbour(const TriangleMesh& mesh, const VertexAdjacency& adjacency, std::uint32_t t)

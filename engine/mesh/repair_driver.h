@@ -121,6 +121,27 @@ void RelaxVerticesWithinLimit(TriangleMesh& mesh, const VertexAdjacency& adjacen
 [[nodiscard]] bool IsFoldedOntoNeighbour(const TriangleMesh& mesh, const VertexAdjacency& adjacency,
                                          std::uint32_t t);
 
+// Per triangle, 1 where it uses a vertex within one ring of a triangle in `crossing` (those
+// passing through others, ascending and distinct): where a fold meets a crossing. All 0 when
+// `crossing` is empty or the mesh is inconsistent. `adjacency` is that of `mesh`.
+[[nodiscard]] std::vector<std::uint8_t> MarkNearCrossings(const TriangleMesh& mesh, const VertexAdjacency& adjacency,
+                                                          std::span<const std::uint32_t> crossing);
+
+// How unfolding sees a triangle: not folded over; folded at a sharp place that crosses nothing,
+// which it leaves exactly as it is; or folded where it meets a crossing (`near`, as
+// MarkNearCrossings gives it) or lies folded back onto its neighbour, which it relaxes open.
+enum class FoldKind : std::uint8_t { none, sharpPlace, toUnfold };
+[[nodiscard]] FoldKind ClassifyFold(const TriangleMesh& mesh, const VertexAdjacency& adjacency, std::uint32_t t,
+                                    std::span<const std::uint8_t> near);
+
+// The folded-over triangles of a mesh by that rule, as RepairMesh counts them before it
+// unfolds, for reports that must speak of the same triangles as the repair's count.
+struct FoldCounts {
+    std::uint64_t toUnfold = 0;
+    std::uint64_t sharpPlaces = 0;
+};
+[[nodiscard]] FoldCounts CountFolds(const TriangleMesh& mesh, std::span<const std::uint32_t> crossing);
+
 // The triangles of a flat pair list, ascending and distinct.
 [[nodiscard]] std::vector<std::uint32_t> DistinctTrianglesOfPairs(std::vector<std::uint32_t> pairs);
 

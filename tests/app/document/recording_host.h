@@ -9,6 +9,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -91,6 +92,8 @@ public:
     // a copy of the mesh, as the dialog's worker does, and hands the copy back to be written.
     std::optional<app::ExportDialogResult> RunExportCheck(const app::ExportDialogRequest& request) override
     {
+        if (exportDialog)
+            return exportDialog(request);
         exportNotes.push_back(request.note);
         exportWeldTolerance = request.weldTolerance;
         if (!acceptExport || request.mesh == nullptr)
@@ -141,6 +144,8 @@ public:
     bool acceptDialogs = true;
     bool acceptExport = false;
     bool exportCheckPassed = false;
+    // When set, stands for the export dialog (a test running the real check).
+    std::function<std::optional<app::ExportDialogResult>(const app::ExportDialogRequest&)> exportDialog;
     std::vector<std::wstring> exportNotes;
     float exportWeldTolerance = -1.0f;  // the tolerance the last check was asked to clean up with
     std::vector<std::string> patternsOffered;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
+#include <utility>
 
 #include <wx/app.h>
 #include <wx/button.h>
@@ -33,6 +34,10 @@
 #include "tests/support/wx/wx_test_pump.h"
 
 namespace grainforge::app {
+
+// The information box's text while it is on screen (information_pane_probe.cpp).
+std::wstring ShownInformation(const CMainFrame& frame);
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -165,6 +170,35 @@ TEST(EndToEnd, TestCubeLibraryTextureProcessViewsAndSaveStl) {
   ASSERT_TRUE(program.SaveStl(stl));
   ExpectPrintable(stl, triangles);
   EXPECT_EQ(program.prompter.UnexpectedQuestions(), 0);
+}
+
+// A run refused over the triangle limit shows its refusal in the information pane; the next run
+// takes it away as it starts.
+TEST(EndToEnd, RefusedProcessGivesWayToTheNextRun) {
+  grainforge::test::TempFolder folder;
+  Program program(folder.Path());
+  ASSERT_TRUE(program.started);
+  ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
+  program.Command(menu_ids::kTestCube);
+  CGrainforgeDoc& document = program.Document();
+  program.Texture().SetTab(0);
+  program.Texture().OnCategoryClick(0);
+  PumpFor(200ms);
+  program.Texture().OnThumbnailClick(0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return document.heightMap.width > 0; }, 10s));
+
+  const std::uint64_t limit = std::exchange(document.maximumTriangles, 1000);
+  program.Command(menu_ids::kProcess);
+  PumpFor(300ms);
+  EXPECT_NE(ShownInformation(program.Frame()).find(L"which is over the limit"), std::wstring::npos);
+  program.Shots("10_refused");
+
+  document.maximumTriangles = limit;
+  program.Command(menu_ids::kProcess);
+  EXPECT_EQ(ShownInformation(program.Frame()), L"");  // before the run is reported
+  ASSERT_TRUE(program.Process());
+  EXPECT_EQ(ShownInformation(program.Frame()).find(L"over the limit"), std::wstring::npos);
+  program.Shots("11_run_after_refusal");
 }
 
 TEST(EndToEnd, StlFromDiskWithMaskAndPatternSavedAsProjectReopensToTheSameResult) {

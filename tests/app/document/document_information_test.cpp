@@ -1,0 +1,76 @@
+// The information box through the document: after each step of a session it shows the word on
+// the latest event, never a text that a later run, save, part or texture change made stale.
+#include "app/document/document_commands.h"
+#include "app/document/log_text.h"
+#include "tests/app/document/document_fixture.h"
+#include "tests/support/shapes.h"
+#include "tests/support/temp_folder.h"
+
+#include "engine/textures/procedural_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace grainforge::test {
+namespace {
+
+TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
+{
+    TempFolder folder;
+    using Act = std::function<void(DocumentFixture&)>;
+    const Act refused = [](auto& f) { f.doc->maximumTriangles = 100; f.doc->RequestProcess(); };
+    const Act start = [](auto& f) { f.doc->maximumTriangles = 18000000; f.FakeRuns(); f.doc->RequestProcess(); };
+    const Act warned = [](auto& f) { f.FakeRuns(12345, 2.0f); f.doc->RequestProcess(); f.PollUntilReported(); };
+    const Act repaired = [](auto& f) {  // two clean cubes: Repair asks, then mends nothing
+        f.doc->InstallGeneratedPart(MakeTwoCubes(), "Two cubes", L"Two Cubes", "Two cubes.");
+        f.host.answers.push_back(app::PromptAnswer::yes);
+        f.doc->OnMeshRepair();
+    };
+    const Act picked = [](auto& f) {
+        f.doc->RenderProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), L"");
+    };
+    const Act moved = [](auto& f) {
+        mesh::ProjectionLayer layer = f.doc->dragBaseLayers[0];
+        layer.originMillimetres[0] += 2.0f;
+        f.doc->SetSidePlacement(0, layer);
+    };
+    const auto save = [](const std::filesystem::path& path) -> Act {
+        return [path](auto& f) { (void)f.doc->WriteStl(path, false, {f.doc->workingPart}); };
+    };
+    const Act laid = [](auto& f) { f.doc->ComputeRestingFaces(); (void)f.doc->LayOnFace(0); };
+    const Act badImage = [&](auto& f) { (void)f.doc->LoadHeightMap(folder / "none.png"); };
+    const Act viewNote = [](auto& f) { f.doc->ShowInformation(L"Shown as a reduced copy.", app::kInfoOk); };
+    const Act printCheck = [](auto& f) { f.doc->OnMeshCheckPrintability(); };
+    const Act fitted = [](auto& f) { (void)f.doc->OnMappingFitToModel(); };
+    // Each step and how the box's text then starts; "" for an empty box.
+    const std::vector<std::vector<std::pair<Act, std::wstring>>> sessions = {
+        {{refused, L"About "}, {start, L""}, {[](auto& f) { f.PollUntilReported(); }, L""}},
+        {{repaired, L"Nothing was changed."}, {picked, L""}},
+        {{repaired, L"Nothing was changed."}, {moved, L""}},
+        {{save(folder / "no" / "a.stl"), L"This file could not be saved."}, {viewNote, L"Shown as"},
+            {save(folder / "a.stl"), L"Wrote: a.stl"}, {moved, L"Wrote: a.stl"}},
+        {{[&](auto& f) { (void)f.doc->SaveProject(folder / "no" / "a.gfproj"); }, L"The project could not be saved."},
+            {[&](auto& f) { (void)f.doc->SaveProject(folder / "a.gfproj"); }, L"Project saved: "}},
+        {{warned, L"This part is small for a relief"}, {laid, L""}},
+        {{warned, L"This part is small for a relief"}, {moved, L""}},
+        {{badImage, L"This image could not be loaded."}, {moved, L"This image could not be loaded."},
+            {printCheck, L"prints without support."}, {moved, L""}},
+        {{fitted, L""}, {fitted, L"The cage already fits"}, {moved, L""}},
+    };
+    for (std::size_t s = 0; s < sessions.size(); ++s) {
+        DocumentFixture f;
+        f.WithCube();
+        f.GiveTexture();
+        for (std::size_t i = 0; i < sessions[s].size(); ++i) {
+            sessions[s][i].first(f);
+            const std::wstring now = f.host.information.empty() ? L"" : f.host.information.back().first;
+            const std::wstring& expected = sessions[s][i].second;
+            EXPECT_TRUE(expected.empty() ? now.empty() : now.starts_with(expected))
+                << "session " << s << " step " << i << ": " << app::WideToUtf8(now);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace grainforge::test

@@ -1,0 +1,14 @@
+// The main window's information pane read in a source of its own: the pane's header and the
+// view's do not compile together.
+#include "app/shell/info_pane.h"
+#include "app/shell/main_frame.h"
+
+namespace grainforge::app {
+
+// The text of the coloured box while it is on screen, else empty.
+std::wstring ShownInformation(const CMainFrame& frame) {
+  const CRightPaneDialog& pane = *frame.RightPane()->Dialog();
+  return pane.InfoBox()->IsShown() ? pane.InfoText() : std::wstring();
+}
+
+}  // namespace grainforge::app
