@@ -56,7 +56,7 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
         {{warned, L"This part is small for a relief"}, {moved, L""}},
         {{badImage, L"This image could not be loaded."}, {moved, L"This image could not be loaded."},
             {printCheck, L"prints without support."}, {moved, L""}},
-        {{fitted, L""}, {fitted, L"The cage already fits"}, {moved, L""}},
+        {{fitted, L"The cage already fits"}, {moved, L""}},
     };
     for (std::size_t s = 0; s < sessions.size(); ++s) {
         DocumentFixture f;
