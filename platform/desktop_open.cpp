@@ -153,42 +153,4 @@ LaunchReport OpenWithDesktopHandlerWatched(const std::filesystem::path& file, Pr
   return StartWatchedProgram({"xdg-open", file.string()}, std::move(onExit));
 }
 
-LaunchReport StartDetachedProgram(const std::vector<std::string>& arguments) {
-  if (arguments.empty() || arguments.front().empty()) return {false, EINVAL};
-  int error = 0;
-  const std::string path = ResolveProgram(arguments.front(), error);
-  if (path.empty()) return {false, error};
-  std::vector<char*> argv = ArgumentVector(arguments);
-
-  int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) return {false, errno};
-  // Fork twice: the middle child ends at once and is reaped here, so the program becomes the
-  // init process's child and never a zombie of ours.
-  const pid_t middle = ::fork();
-  if (middle < 0) {
-    const int forkError = errno;
-    ::close(report[0]);
-    ::close(report[1]);
-    return {false, forkError};
-  }
-  if (middle == 0) {
-    ::close(report[0]);
-    const pid_t program = ::fork();
-    if (program < 0) ReportAndExit(report[1], errno);
-    if (program == 0) RunProgram(path.c_str(), argv.data(), report[1]);
-    ::_exit(0);
-  }
-  ::close(report[1]);
-  int status = 0;
-  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
-  }
-  const int launchError = ReadLaunchError(report[0]);
-  ::close(report[0]);
-  return {launchError == 0, launchError};
-}
-
-LaunchReport OpenWithDesktopHandler(const std::filesystem::path& file) {
-  return StartDetachedProgram({"xdg-open", file.string()});
-}
-
 }  // namespace grainforge::platform

@@ -1,9 +1,8 @@
 // Handing a file to the desktop's own handler for its type (the user's PDF reader for the
 // manual), as a double click in the file manager would. The handler runs on its own: the
 // program never waits for it on the calling thread, so a reader left open never holds the
-// program up. A detached program is not kept as a child at all; a watched one is waited for
-// by a thread of its own, which reports how it ended, so that a handler that fails ("no method
-// available") can be told to the user, and it leaves no zombie behind.
+// program up. A thread of its own waits for the program and reports how it ended, so that a
+// handler that fails ("no method available") can be told to the user, and no zombie is left.
 #pragma once
 
 #include <filesystem>
@@ -20,18 +19,6 @@ struct LaunchReport {
   int errorNumber = 0;
 };
 
-// Starts the program arguments[0] with the other entries as its arguments, each passed as it
-// is (no shell, so spaces, quotes and bytes that are not UTF-8 reach it untouched). A name
-// without a slash is looked up in PATH. Returns once the program has replaced the child, or
-// has failed to; does not wait for it to end, and the program is not left as a child of this
-// process. Standard input, output and error are shared; other open files are not passed on.
-// An empty list is refused with EINVAL. Thread-safe.
-[[nodiscard]] LaunchReport StartDetachedProgram(const std::vector<std::string>& arguments);
-
-// "xdg-open <file>": the desktop's handler for the file's type, started as above. Started
-// means only that xdg-open runs; a missing handler is for it to report.
-[[nodiscard]] LaunchReport OpenWithDesktopHandler(const std::filesystem::path& file);
-
 // How a watched program ended: by exit with its status, or by a signal.
 struct ProgramExit {
   bool exited = false;   // ended by exit; otherwise by signalNumber
@@ -41,9 +28,12 @@ struct ProgramExit {
 };
 using ProgramExitHandler = std::function<void(const ProgramExit&)>;
 
-// Starts the program as StartDetachedProgram does (same lookup, arguments, files, session and
-// refusals), but as a child of this process, and returns once it runs or has failed to start.
-// A thread of its own then waits for it and calls onExit, on that thread, when it has ended;
+// Starts the program arguments[0] with the other entries as its arguments, each passed as it
+// is (no shell, so spaces, quotes and bytes that are not UTF-8 reach it untouched); a name
+// without a slash is looked up in PATH. Standard input, output and error are shared; other
+// open files are not passed on. An empty list is refused with EINVAL. Returns once the program
+// runs or has failed to start, without waiting for it to end. A thread of its own then waits
+// for it and calls onExit (when set), on that thread, when it has ended;
 // onExit is not called when the program did not start. If no thread can be made, the caller
 // waits instead. Thread-safe; nothing else in the process may wait for this child.
 [[nodiscard]] LaunchReport StartWatchedProgram(const std::vector<std::string>& arguments, ProgramExitHandler onExit);

@@ -37,7 +37,7 @@ bool WaitForFile(const std::filesystem::path& path) {
   return std::filesystem::exists(path);
 }
 
-TEST(StartDetachedProgram, RefusesWhatCannotRunWithTheReason) {
+TEST(StartWatchedProgram, RefusesWhatCannotRunWithTheReason) {
   TempFolder folder;
   WriteAllText(folder / "not_runnable", "#!/bin/sh\n");
   ::chmod((folder / "not_runnable").c_str(), 0644);
@@ -54,45 +54,34 @@ TEST(StartDetachedProgram, RefusesWhatCannotRunWithTheReason) {
       {{folder.Path().string()}, EACCES},  // a folder is not a program
   };
   for (const Case& c : cases) {
-    const LaunchReport report = StartDetachedProgram(c.arguments);
+    const LaunchReport report = StartWatchedProgram(c.arguments, nullptr);
     EXPECT_FALSE(report.started) << (c.arguments.empty() ? "-" : c.arguments.front());
     EXPECT_EQ(report.errorNumber, c.error) << (c.arguments.empty() ? "-" : c.arguments.front());
   }
 }
 
-TEST(StartDetachedProgram, ReportsAnExecThatFailsInTheChild) {
+TEST(StartWatchedProgram, ReportsAnExecThatFailsInTheChild) {
   // Runnable by its mode but not a program the kernel can load: only exec itself finds out.
   TempFolder folder;
   WriteAllText(folder / "garbage", "\x01\x02\x03 not an executable");
   ::chmod((folder / "garbage").c_str(), 0755);
-  const LaunchReport report = StartDetachedProgram({(folder / "garbage").string()});
+  const LaunchReport report = StartWatchedProgram({(folder / "garbage").string()}, nullptr);
   EXPECT_FALSE(report.started);
   EXPECT_EQ(report.errorNumber, ENOEXEC);
 }
 
-TEST(StartDetachedProgram, PassesEachArgumentAsItIsWithoutAShell) {
+TEST(StartWatchedProgram, PassesEachArgumentAsItIsWithoutAShell) {
   TempFolder folder;
   const std::filesystem::path out = folder / "out";
   const std::string tricky = "a b;touch " + (folder / "injected").string() + " $HOME \"q\" \xff\xfe";
   // printf through sh's own argument list: the tricky text is $2, never parsed as commands.
   const LaunchReport report =
-      StartDetachedProgram({"sh", "-c", "printf '%s' \"$2\" > \"$1.tmp\" && mv \"$1.tmp\" \"$1\"", "sh", out.string(), tricky});
+      StartWatchedProgram({"sh", "-c", "printf '%s' \"$2\" > \"$1.tmp\" && mv \"$1.tmp\" \"$1\"", "sh", out.string(), tricky}, nullptr);
   ASSERT_TRUE(report.started);
   EXPECT_EQ(report.errorNumber, 0);
   ASSERT_TRUE(WaitForFile(out));
   EXPECT_EQ(ReadText(out), tricky);
   EXPECT_FALSE(std::filesystem::exists(folder / "injected"));
-}
-
-TEST(StartDetachedProgram, LeavesNoChildOfOursBehind) {
-  TempFolder folder;
-  const std::filesystem::path out = folder / "done";
-  ASSERT_TRUE(StartDetachedProgram({"touch", out.string()}).started);
-  ASSERT_TRUE(WaitForFile(out));
-  // The program went to init: nothing here is left to reap, not even a zombie.
-  int status = 0;
-  EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
-  EXPECT_EQ(errno, ECHILD);
 }
 
 TEST(OpenWithDesktopHandler, StartsXdgOpenFromThePathWithTheFile) {
@@ -105,7 +94,7 @@ TEST(OpenWithDesktopHandler, StartsXdgOpenFromThePathWithTheFile) {
   const std::string oldPath = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
   ::setenv("PATH", (folder.Path().string() + ":" + oldPath).c_str(), 1);
   const std::filesystem::path manual = "/opt/some where/Tessary_Manual.pdf";
-  const LaunchReport report = OpenWithDesktopHandler(manual);
+  const LaunchReport report = OpenWithDesktopHandlerWatched(manual, nullptr);
   ::setenv("PATH", oldPath.c_str(), 1);
   ASSERT_TRUE(report.started);
   ASSERT_TRUE(WaitForFile(out));
