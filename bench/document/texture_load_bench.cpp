@@ -88,17 +88,26 @@ void BM_Load(benchmark::State& state, bool blurred)
 BENCHMARK_CAPTURE(BM_Load, plain, false)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK_CAPTURE(BM_Load, blurred, true)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
-void BM_UndoRedo(benchmark::State& state)
+// The cube with the image at the pixel limit loaded, or nothing with the reason given to `state`.
+std::unique_ptr<app::CGrainforgeDoc> DocumentWithLimitTexture(benchmark::State& state)
 {
     if (LimitPng().empty()) {
         state.SkipWithError("could not write the PNG");
-        return;
+        return nullptr;
     }
-    const std::unique_ptr<app::CGrainforgeDoc> doc = DocumentWithCube();
+    std::unique_ptr<app::CGrainforgeDoc> doc = DocumentWithCube();
     if (!doc->LoadHeightMap(LimitPng())) {
         state.SkipWithError("the document did not load the PNG");
-        return;
+        return nullptr;
     }
+    return doc;
+}
+
+void BM_UndoRedo(benchmark::State& state)
+{
+    const std::unique_ptr<app::CGrainforgeDoc> doc = DocumentWithLimitTexture(state);
+    if (!doc)
+        return;
     double peak = 0.0;
     for (auto _ : state) {
         const PeakResident resident;
@@ -114,15 +123,9 @@ BENCHMARK(BM_UndoRedo)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations
 
 void BM_Process(benchmark::State& state)
 {
-    if (LimitPng().empty()) {
-        state.SkipWithError("could not write the PNG");
+    const std::unique_ptr<app::CGrainforgeDoc> doc = DocumentWithLimitTexture(state);
+    if (!doc)
         return;
-    }
-    const std::unique_ptr<app::CGrainforgeDoc> doc = DocumentWithCube();
-    if (!doc->LoadHeightMap(LimitPng())) {
-        state.SkipWithError("the document did not load the PNG");
-        return;
-    }
     double peak = 0.0;
     for (auto _ : state) {
         const PeakResident resident;
