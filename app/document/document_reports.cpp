@@ -4,6 +4,7 @@
 #include "app/document/grainforge_doc.h"
 
 #include "engine/displacement/wall_measurement.h"
+#include "engine/mesh/fnv_hash.h"
 #include "engine/mesh/repair_driver.h"
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/self_intersection.h"
@@ -11,7 +12,6 @@
 #include "engine/pipeline/printability_check.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -392,19 +392,13 @@ bool BeforeSavingReport(const grainforge::mesh::TriangleMesh& mesh, const grainf
 
 std::uint64_t TriangleFingerprint(const grainforge::mesh::TriangleMesh& mesh)
 {
-    // 64-bit FNV-1a over the bits of every corner's position, triangle by triangle.
-    std::uint64_t hash = 14695981039346656037ull;
-    const auto mix = [&hash](std::uint32_t word) {
-        for (int b = 0; b < 4; ++b) {
-            hash ^= (word >> (8 * b)) & 0xFFu;
-            hash *= 1099511628211ull;
-        }
-    };
-    mix(static_cast<std::uint32_t>(mesh.indices.size()));
+    // The bits of every corner's position, triangle by triangle.
+    const std::uint64_t count = mesh.indices.size();
+    std::uint64_t hash = mesh::Fnv1a(mesh::kFnvOffsetBasis, &count, sizeof count);
     for (const std::uint32_t index : mesh.indices) {
         const Vec3 p = index < mesh.vertices.size() ? mesh.vertices[index].position : Vec3{};
-        for (const float c : {p.x, p.y, p.z})
-            mix(std::bit_cast<std::uint32_t>(c));
+        const float corner[3] = {p.x, p.y, p.z};
+        hash = mesh::Fnv1a(hash, corner, sizeof corner);
     }
     return hash;
 }

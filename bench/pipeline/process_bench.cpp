@@ -6,6 +6,7 @@
 // checks, triangles in and out, and the process's peak resident memory (VmHWM: run one case
 // per process, --benchmark_filter, for its own peak).
 #include "bench/bench_meshes.h"
+#include "engine/mesh/fnv_hash.h"
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/async_pipeline.h"
@@ -38,12 +39,7 @@ double PeakResidentMegabytes()
 template <typename T>
 std::uint64_t HashBytes(std::uint64_t hash, const std::vector<T>& values)
 {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(values.data());
-    for (std::size_t i = 0; i < values.size() * sizeof(T); ++i) {
-        hash ^= bytes[i];
-        hash *= 1099511628211ULL;
-    }
-    return hash;
+    return mesh::Fnv1a(hash, values.data(), values.size() * sizeof(T));
 }
 
 // A fingerprint of the published result (positions, normals, indices and weights), printed so
@@ -52,7 +48,7 @@ std::uint64_t ResultHash(const mesh::AsyncPipeline& pipeline)
 {
     const mesh::TriangleMesh& result = pipeline.PublishedMesh();
     const mesh::TextureWeights& weights = pipeline.PublishedWeights();
-    std::uint64_t hash = 14695981039346656037ULL;
+    std::uint64_t hash = mesh::kFnvOffsetBasis;
     hash = HashBytes(hash, result.vertices);
     hash = HashBytes(hash, result.indices);
     hash = HashBytes(hash, weights.cornerWeights);

@@ -1,6 +1,7 @@
 #include "engine/mesh/self_intersection.h"
 
 #include "engine/mesh/exact_predicates.h"
+#include "engine/mesh/fnv_hash.h"
 #include "engine/mesh/hash_partition.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
@@ -34,8 +35,6 @@ constexpr int kFocusLevel = 1;
 // share their owner cell.
 constexpr double kMaxCellCoordinate = 2305843009213693952.0;  // 2^61
 
-constexpr std::uint64_t kFnvOffsetBasis = 14695981039346656037ULL;
-constexpr std::uint64_t kFnvPrime = 1099511628211ULL;
 
 // Entries per task of the same-level pass (whole buckets, so about this many).
 constexpr std::size_t kEntryGrain = 4096;

@@ -3,6 +3,7 @@
 // caricature", The Canadian Cartographer 10(2), 1973.
 #include "engine/pipeline/sliced_preview.h"
 
+#include "engine/mesh/fnv_hash.h"
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -328,15 +328,7 @@ PointKey KeyOf(SlicePoint p) { return {Quantised(p.u), Quantised(p.v)}; }
 // FNV-1a, 64 bits, over the key's bytes.
 std::uint64_t HashOf(const PointKey& key)
 {
-    unsigned char bytes[sizeof key.u + sizeof key.v];
-    std::memcpy(bytes, &key.u, sizeof key.u);
-    std::memcpy(bytes + sizeof key.u, &key.v, sizeof key.v);
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const unsigned char byte : bytes) {
-        hash ^= byte;
-        hash *= 1099511628211ull;
-    }
-    return hash;
+    return Fnv1a(Fnv1a(kFnvOffsetBasis, &key.u, sizeof key.u), &key.v, sizeof key.v);
 }
 
 // A hash multimap from a start point's key to the segments starting there: open addressing
