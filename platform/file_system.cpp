@@ -441,6 +441,27 @@ FileReplacement& FileReplacement::operator=(FileReplacement&& other) noexcept
 
 FileReplacement::~FileReplacement() { Discard(); }
 
+namespace {
+
+// The error a replace of `target` gives before it makes anything: EISDIR for a folder, and
+// kNotRegularFileError for a named pipe, device or socket, whose rename would take it from its
+// owner (and whose temporary file would be made in /dev for a link to a device); else 0. The
+// target is looked at without being opened, so a pipe is never waited on; a link is looked
+// through when the replace follows it, and is itself the target when the replace takes its name.
+int NonRegularTargetError(const std::filesystem::path& target, LinkHandling links)
+{
+    struct stat info {};
+    const bool follow = links == LinkHandling::WriteThrough;
+    // A name that cannot be looked at (missing, a dangling link) is for the later steps to meet.
+    if ((follow ? ::stat(target.c_str(), &info) : ::lstat(target.c_str(), &info)) != 0)
+        return 0;
+    if (S_ISREG(info.st_mode) || (!follow && S_ISLNK(info.st_mode)))
+        return 0;
+    return S_ISDIR(info.st_mode) ? EISDIR : kNotRegularFileError;
+}
+
+}  // namespace
+
 FileReplacement FileReplacement::Begin(const std::filesystem::path& target, const ReplacementOptions& options,
                                        int* error)
 {
@@ -448,12 +469,9 @@ FileReplacement FileReplacement::Begin(const std::filesystem::path& target, cons
     const bool follow = options.links == LinkHandling::WriteThrough;
     // Followed, the temporary file also lands on the file system of the file it replaces.
     replacement.target_ = follow ? ResolveWriteTarget(target) : target;
-    // Renaming over a pipe or a device would take it from its owner (and the temporary file
-    // would be made in /dev for a link to a device); a folder cannot be replaced at all.
-    if (const SaveTargetCheck check = CheckSaveTarget(replacement.target_, options.links);
-        check.kind == SaveTargetKind::NotRegularFile) {
+    if (const int refused = NonRegularTargetError(replacement.target_, options.links); refused != 0) {
         if (error)
-            *error = check.error == EISDIR ? EISDIR : kNotRegularFileError;
+            *error = refused;
         return FileReplacement();
     }
     RemoveStaleTemporaryFiles(replacement.target_, options.suffix);
@@ -535,19 +553,5 @@ void RemoveFileQuietly(const std::filesystem::path& path) noexcept
     ::unlink(path.c_str());
 }
 
-SaveTargetCheck CheckSaveTarget(const std::filesystem::path& target, LinkHandling links)
-{
-    struct stat info {};
-    const bool follow = links == LinkHandling::WriteThrough;
-    if ((follow ? ::stat(target.c_str(), &info) : ::lstat(target.c_str(), &info)) != 0) {
-        // A dangling link written through creates the file it names.
-        if (errno == ENOENT)
-            return {SaveTargetKind::Absent, 0};
-        return {SaveTargetKind::Unknown, errno};
-    }
-    if (S_ISREG(info.st_mode) || (!follow && S_ISLNK(info.st_mode)))
-        return {SaveTargetKind::RegularFile, 0};
-    return {SaveTargetKind::NotRegularFile, S_ISDIR(info.st_mode) ? EISDIR : EINVAL};
-}
 
 }  // namespace grainforge::platform

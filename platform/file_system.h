@@ -236,23 +236,4 @@ int ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& 
 // Removes a file, ignoring any error (used to clean up temporary files).
 void RemoveFileQuietly(const std::filesystem::path& path) noexcept;
 
-// What a save finds at its target's name.
-enum class SaveTargetKind {
-    Absent,          // nothing yet: the save creates the file
-    RegularFile,     // a file the save replaces (with ReplaceLink, also a link of any kind)
-    NotRegularFile,  // a folder, named pipe, device or socket
-    Unknown,         // the name could not be looked at; `error` says why
-};
-
-struct SaveTargetCheck {
-    SaveTargetKind kind = SaveTargetKind::Absent;
-    int error = 0;  // errno for Unknown; EISDIR for a folder and EINVAL otherwise for NotRegularFile
-};
-
-// Looks at `target` (a symbolic link followed when `links` is WriteThrough, as the replace
-// follows it) without opening it, so a named pipe is never waited on. A save refuses a target
-// that is not a regular file at once: renaming over a pipe or device would take it from its
-// owner, and a folder cannot be replaced.
-SaveTargetCheck CheckSaveTarget(const std::filesystem::path& target, LinkHandling links);
-
 }  // namespace grainforge::platform

@@ -1,6 +1,7 @@
 #include "app/shell/output_log.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "app/document/log_text.h"
@@ -104,21 +105,16 @@ std::size_t KeptTopIndex(std::size_t oldTop, std::size_t removed, std::size_t si
 std::string ToUtf8(std::wstring_view text) { return WideToUtf8(text); }
 
 bool WriteLogFile(const std::filesystem::path& path, const std::string& bytes, std::wstring& error) {
-  // The user's file: a link is written through, as every save of a named file does.
-  constexpr platform::LinkHandling kLinks = platform::LinkHandling::WriteThrough;
-  const platform::SaveTargetCheck target = platform::CheckSaveTarget(path, kLinks);
-  if (target.kind == platform::SaveTargetKind::NotRegularFile) {
+  // The user's file: a link is written through, as every save of a named file does. Written
+  // beside and renamed over the old log only once complete, so a full disk leaves it whole; a
+  // folder, pipe or device is refused before anything is opened, so nothing waits on a pipe.
+  platform::ReplacementOptions options;
+  options.links = platform::LinkHandling::WriteThrough;
+  const int failure = platform::ReplaceFileContents(path, bytes.data(), bytes.size(), options);
+  if (failure == EISDIR || failure == platform::kNotRegularFileError) {
     error = kLogTargetNotRegularFile;
     return false;
   }
-  if (target.kind == platform::SaveTargetKind::Unknown) {
-    error = Utf8ToWide(platform::SystemErrorText(target.error));
-    return false;
-  }
-  // Written beside and renamed over the old log only once complete: a full disk leaves it whole.
-  platform::ReplacementOptions options;
-  options.links = kLinks;
-  const int failure = platform::ReplaceFileContents(path, bytes.data(), bytes.size(), options);
   if (failure != 0) {
     error = Utf8ToWide(platform::SystemErrorText(failure));
     return false;
