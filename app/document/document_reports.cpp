@@ -70,7 +70,9 @@ void AppendValidationLines(const grainforge::mesh::TriangleMesh& mesh, std::stri
     AppendCheckLine(text, allPassed, reversed == 0, Thousands(reversed) + " triangles wound the wrong way");
     AppendCheckLine(text, allPassed, duplicates == 0, Thousands(duplicates) + " duplicate triangles");
     AppendCheckLine(text, allPassed, sheets == 0, Thousands(sheets) + " closed bodies without volume (sheets, not solids)");
-    AppendCheckLine(text, allPassed, !report.insideOut, "the body is the right way out");
+    // A failed line names what is wrong, as the headline quotes it.
+    AppendCheckLine(text, allPassed, !report.insideOut,
+        report.insideOut ? "the body is inside out" : "the body is the right way out");
 }
 
 // The triangles passing through others, which the fold note needs too.

@@ -26,6 +26,50 @@ float SeparatingStep(float wanted, Vec3 at)
     return std::isfinite(floatStep) ? std::max(wanted, 2.0f * floatStep) : wanted;
 }
 
+// How the neighbours of a triangle see its winding: across each of its edges, the triangles
+// that are not copies of it and run the edge the other way (agree) or the same way (disagree).
+struct Winding {
+    int agreeing = 0;
+    int disagreeing = 0;
+    [[nodiscard]] bool Agrees() const { return agreeing != 0 && disagreeing == 0; }
+    [[nodiscard]] bool Disagrees() const { return disagreeing != 0 && agreeing == 0; }
+};
+
+bool RunsEdge(const std::uint32_t* c, std::uint32_t a, std::uint32_t b)
+{
+    return (c[0] == a && c[1] == b) || (c[1] == a && c[2] == b) || (c[2] == a && c[0] == b);
+}
+
+bool HasCorners(const std::uint32_t* c, const std::uint32_t (&sorted)[3])
+{
+    std::array<std::uint32_t, 3> corners{c[0], c[1], c[2]};
+    std::sort(corners.begin(), corners.end());
+    return std::equal(corners.begin(), corners.end(), sorted);
+}
+
+Winding WindingAgainstNeighbours(const TriangleMesh& mesh, const std::vector<EdgeRecord>& table, std::uint32_t t,
+                                 const std::uint32_t (&corners)[3])
+{
+    Winding winding;
+    const std::uint32_t* c = &mesh.indices[3 * std::size_t{t}];
+    for (int e = 0; e < 3; ++e) {
+        const std::uint32_t a = c[e];
+        const std::uint32_t b = c[(e + 1) % 3];
+        if (a == b)
+            continue;
+        for (const std::uint32_t n : TrianglesOnEdge(table, MakeEdgeKey(a, b))) {
+            const std::uint32_t* d = &mesh.indices[3 * std::size_t{n}];
+            if (HasCorners(d, corners))
+                continue;
+            if (RunsEdge(d, b, a))
+                ++winding.agreeing;
+            else if (RunsEdge(d, a, b))
+                ++winding.disagreeing;
+        }
+    }
+    return winding;
+}
+
 std::size_t RunLength(const std::vector<EdgeRecord>& table, EdgeKey key)
 {
     const auto range = std::equal_range(table.begin(), table.end(), EdgeRecord{key, 0},
@@ -176,8 +220,10 @@ std::vector<std::uint32_t> TrianglesOnEdge(const std::vector<EdgeRecord>& table,
     return result;
 }
 
-std::uint64_t RemoveDoubleSkinnedPairs(TriangleMesh& mesh)
+std::uint64_t RemoveDoubleSkinnedPairs(TriangleMesh& mesh, std::uint64_t* flippedCopiesRemoved)
 {
+    if (flippedCopiesRemoved != nullptr)
+        *flippedCopiesRemoved = 0;
     if (!mesh.IsConsistent() || mesh.TriangleCount() > 0xFFFFFFFFull)
         return 0;
     const std::size_t triangleCount = mesh.TriangleCount();
@@ -209,6 +255,9 @@ std::uint64_t RemoveDoubleSkinnedPairs(TriangleMesh& mesh)
     });
     std::vector<std::uint8_t> marked(triangleCount, 0);
     std::uint64_t pairs = 0;
+    std::uint64_t flipped = 0;
+    std::uint64_t removed = 0;
+    std::vector<EdgeRecord> table;
     std::vector<std::uint32_t> up, down;
     for (std::size_t i = 0; i < entries.size();) {
         std::size_t j = i + 1;
@@ -219,23 +268,52 @@ std::uint64_t RemoveDoubleSkinnedPairs(TriangleMesh& mesh)
         for (std::size_t k = i; k < j; ++k)
             (entries[k].flag ? up : down).push_back(entries[k].triangle);
         const std::size_t count = std::min(up.size(), down.size());
+        if (count != 0 && table.empty())
+            table = BuildEdgeTable(mesh);
         for (std::size_t k = 0; k < count; ++k) {
-            marked[up[k]] = 1;
-            marked[down[k]] = 1;
+            // A face of a closed body with a copy wound the other way keeps the face its
+            // neighbours agree with: removing both would open a hole in the body.
+            const Winding a = WindingAgainstNeighbours(mesh, table, up[k], entries[i].key);
+            const Winding b = WindingAgainstNeighbours(mesh, table, down[k], entries[i].key);
+            if (a.Agrees() && b.Disagrees()) {
+                marked[down[k]] = 1;
+                ++flipped;
+                ++removed;
+            } else if (b.Agrees() && a.Disagrees()) {
+                marked[up[k]] = 1;
+                ++flipped;
+                ++removed;
+            } else {
+                marked[up[k]] = 1;
+                marked[down[k]] = 1;
+                ++pairs;
+                removed += 2;
+            }
         }
-        pairs += count;
         i = j;
     }
-    if (pairs == 0)
+    if (flippedCopiesRemoved != nullptr)
+        *flippedCopiesRemoved = flipped;
+    if (removed == 0)
         return 0;
     std::vector<std::uint32_t> kept;
-    kept.reserve(mesh.indices.size() - 6 * pairs);
+    kept.reserve(mesh.indices.size() - 3 * removed);
     for (std::size_t t = 0; t < triangleCount; ++t) {
         if (!marked[t])
             kept.insert(kept.end(), mesh.indices.begin() + 3 * t, mesh.indices.begin() + 3 * t + 3);
     }
     mesh.indices.swap(kept);
     return pairs;
+}
+
+RepeatedFacesReport RemoveRepeatedFaces(TriangleMesh& mesh)
+{
+    RepeatedFacesReport report;
+    // Pairs first: the duplicate pass keeps the first of any corner set whatever its winding,
+    // which would pick between a face and its flipped copy by file order.
+    report.doubleSkinnedPairsRemoved = RemoveDoubleSkinnedPairs(mesh, &report.flippedCopiesRemoved);
+    report.duplicatesRemoved = RemoveDuplicateTriangles(mesh);
+    return report;
 }
 
 std::uint64_t CountNonManifoldEdges(const TriangleMesh& mesh)

@@ -12,8 +12,26 @@
 namespace grainforge::mesh {
 
 // Removes pairs of triangles with the same three corners and opposite windings; returns the
-// number of pairs removed. No vertex is removed.
-std::uint64_t RemoveDoubleSkinnedPairs(TriangleMesh& mesh);
+// number of pairs removed whole. Where the neighbours of one of the two agree with its winding
+// and those of the other all disagree, the pair is a face with a flipped copy: only the copy
+// goes, so a closed body stays closed, and it is counted in `flippedCopiesRemoved` (when given)
+// instead. No vertex is removed.
+std::uint64_t RemoveDoubleSkinnedPairs(TriangleMesh& mesh, std::uint64_t* flippedCopiesRemoved = nullptr);
+
+// The faces a file holds more than once, removed before anything judges its edges:
+// double-skinned pairs and flipped copies as RemoveDoubleSkinnedPairs takes them, then the
+// copies left of each corner set (all but the first go). Both Mesh > Repair and the fixes of the Save STL check
+// run it first, so a part written twice over is the same part to both.
+struct RepeatedFacesReport {
+    std::uint64_t duplicatesRemoved = 0;
+    std::uint64_t doubleSkinnedPairsRemoved = 0;
+    std::uint64_t flippedCopiesRemoved = 0;
+    [[nodiscard]] bool Changed() const
+    {
+        return duplicatesRemoved != 0 || doubleSkinnedPairsRemoved != 0 || flippedCopiesRemoved != 0;
+    }
+};
+[[nodiscard]] RepeatedFacesReport RemoveRepeatedFaces(TriangleMesh& mesh);
 
 // Edges used by three or more triangles; 0 for an inconsistent mesh.
 std::uint64_t CountNonManifoldEdges(const TriangleMesh& mesh);

@@ -100,7 +100,12 @@ void RepairRun::FixNonManifold()
     report_.nonManifoldEdges = CountNonManifoldEdges(mesh_);
     if (report_.nonManifoldEdges == 0)
         return;
-    report_.doubleSkinnedPairsRemoved = RemoveDoubleSkinnedPairs(mesh_);
+    // Faces written twice share every edge with their copy: taken away before the split, which
+    // would otherwise pull each copy off as a sheet of its own and leave nothing.
+    const RepeatedFacesReport repeated = RemoveRepeatedFaces(mesh_);
+    report_.doubleSkinnedPairsRemoved = repeated.doubleSkinnedPairsRemoved;
+    report_.flippedCopiesRemoved = repeated.flippedCopiesRemoved;
+    report_.duplicatesRemoved = repeated.duplicatesRemoved;
     report_.verticesSplit = SeparateNonManifoldEdges(mesh_);
     (void)FixNonManifoldEdges(mesh_);
 }
@@ -478,6 +483,10 @@ std::string FormatRepairDetails(const RepairReport& r)
                     + " triangles)";
             if (r.doubleSkinnedPairsRemoved != 0)
                 text += ", " + N(r.doubleSkinnedPairsRemoved) + " double-skinned triangle pair(s) removed";
+            if (r.flippedCopiesRemoved != 0)
+                text += ", " + N(r.flippedCopiesRemoved) + " flipped copies of a face removed";
+            if (r.duplicatesRemoved != 0)
+                text += ", " + N(r.duplicatesRemoved) + " duplicate triangles removed";
             text += ", " + N(r.verticesSplit) + " vertices split, " + N(r.nonManifoldEdgesLeft) + " left\n";
         }
     }

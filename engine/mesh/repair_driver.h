@@ -39,6 +39,8 @@ struct RepairReport {
     std::uint64_t nonManifoldEdgesLeft = 0;  // after them; counted only when some were found
     std::uint64_t verticesSplit = 0;
     std::uint64_t doubleSkinnedPairsRemoved = 0;
+    std::uint64_t flippedCopiesRemoved = 0;  // one face of a pair kept: its neighbours agree with it
+    std::uint64_t duplicatesRemoved = 0;     // copies wound the same way
     bool crumbsChecked = false;
     std::uint64_t bodiesRemoved = 0;
     std::uint64_t bodyTrianglesRemoved = 0;

@@ -34,9 +34,11 @@ void RecordAfterCounts(const TriangleMesh& mesh, RepairForPrintReport& report)
 // Removes double-skinned pairs and runs the full tidy; true when either changed something.
 bool TidyPart(TriangleMesh& mesh, RepairForPrintReport& report, std::string& log)
 {
-    report.doubleSkinnedPairsRemoved = RemoveDoubleSkinnedPairs(mesh);
+    report.doubleSkinnedPairsRemoved = RemoveDoubleSkinnedPairs(mesh, &report.flippedCopiesRemoved);
     if (report.doubleSkinnedPairsRemoved != 0)
         log += "  Double-skinned triangle pairs removed: " + N(report.doubleSkinnedPairsRemoved) + "\n";
+    if (report.flippedCopiesRemoved != 0)
+        log += "  Flipped copies of a face removed: " + N(report.flippedCopiesRemoved) + "\n";
     TidyOptions options;
     // A slicer joins corners whose coordinates are the same bits and no others: a tolerance
     // would join what the file keeps apart (the copies a repair split, a seam left open) and
@@ -54,18 +56,14 @@ bool TidyPart(TriangleMesh& mesh, RepairForPrintReport& report, std::string& log
         const std::size_t head = text.find('\n');
         log += head == std::string::npos ? std::string() : text.substr(head + 1);
     }
-    return report.doubleSkinnedPairsRemoved != 0 || tidy.changed;
+    return report.doubleSkinnedPairsRemoved != 0 || report.flippedCopiesRemoved != 0 || tidy.changed;
 }
 
-struct RoundResult {
-    ExportCleanupReport cleanup;
-    RepairReport repair;
-};
+using RoundResult = FixRound;
 
 RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::uint64_t bodiesBefore,
                      RepairForPrintReport& report, std::string& log)
 {
-    RoundResult round;
     mesh.ComputeBounds();
     Say(progress, "Welding and filling small holes");
     ExportCleanupOptions cleanup;
@@ -73,8 +71,6 @@ RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::ui
     cleanup.fillHoles = true;
     cleanup.maximumHoleMillimetres = 5.0f;
     cleanup.maximumSlitWidthMillimetres = 0.5f;
-    round.cleanup = CleanupForExport(mesh, AutomaticWeldToleranceOf(mesh), cleanup);
-    mesh.ComputeBounds();
     RepairOptions repair;
     repair.splitNonManifoldEdges = true;
     repair.unfoldTriangles = false;
@@ -82,13 +78,15 @@ RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::ui
     repair.removeCrumbs = true;
     repair.maximumRounds = 40;
     repair.maximumMoveMillimetres = 1.0f;
-    round.repair = RepairMesh(mesh, repair, progress, bodiesBefore);
+    const RoundResult round =
+        RunFixRound(mesh, AutomaticWeldToleranceOf(mesh), cleanup, &repair, progress, bodiesBefore);
 
     report.holesFilled += round.cleanup.holesFilled;
     report.holesLeftOpen = round.cleanup.holesLeftOpen;
     report.sheetHolesLeftOpen = round.cleanup.sheetHolesLeftOpen;
     report.largestOpenHoleMillimetres = round.cleanup.largestOpenHoleMillimetres;
     report.doubleSkinnedPairsRemoved += round.repair.doubleSkinnedPairsRemoved;
+    report.flippedCopiesRemoved += round.repair.flippedCopiesRemoved;
     report.verticesSplit += round.repair.verticesSplit;
     report.bodiesRemoved += round.repair.bodiesRemoved;
 
@@ -106,6 +104,7 @@ bool RoundChangedSomething(const RoundResult& round)
 {
     return round.cleanup.verticesMerged != 0 || round.cleanup.collapsedTrianglesDropped != 0
         || round.cleanup.trianglesAdded != 0 || round.repair.doubleSkinnedPairsRemoved != 0
+        || round.repair.flippedCopiesRemoved != 0 || round.repair.duplicatesRemoved != 0
         || round.repair.verticesSplit != 0 || round.repair.bodiesRemoved != 0;
 }
 
@@ -128,6 +127,17 @@ bool LogReadBack(TriangleMesh& mesh, const RepairProgress& progress, std::string
 }
 
 }  // namespace
+
+FixRound RunFixRound(TriangleMesh& mesh, float tolerance, const ExportCleanupOptions& cleanup,
+                     const RepairOptions* fixes, const RepairProgress& progress, std::uint64_t bodiesBefore)
+{
+    FixRound round;
+    round.cleanup = CleanupForExport(mesh, tolerance, cleanup);
+    mesh.ComputeBounds();
+    if (fixes != nullptr)
+        round.repair = RepairMesh(mesh, *fixes, progress, bodiesBefore);
+    return round;
+}
 
 RepairForPrintReport RepairForPrint(TriangleMesh& mesh, const RepairProgress& progress)
 {

@@ -4,6 +4,7 @@
 // back exactly as it was given.
 #pragma once
 
+#include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/repair_driver.h"
 #include "engine/mesh/triangle_mesh.h"
 
@@ -25,6 +26,7 @@ struct RepairForPrintReport {
     std::uint64_t bodiesBefore = 0;
     std::uint64_t bodiesAfter = 0;
     std::uint64_t doubleSkinnedPairsRemoved = 0;  // tidy step and all rounds together
+    std::uint64_t flippedCopiesRemoved = 0;       // likewise
     std::uint64_t verticesSplit = 0;              // summed over the rounds
     std::uint64_t bodiesRemoved = 0;              // summed over the rounds
     std::uint64_t holesFilled = 0;                // summed over the rounds
@@ -33,6 +35,17 @@ struct RepairForPrintReport {
     float largestOpenHoleMillimetres = 0.0f;      // of the last round; 0 when no edge is open
     std::string details;                          // the job's log; empty when nothing changed
 };
+
+// One round of fixes as Mesh > Repair and the Save STL check both run it: welding and filling
+// small holes by `cleanup` at `tolerance`, then, when `fixes` is given, the repair driver (whose
+// first pass takes away faces written twice).
+struct FixRound {
+    ExportCleanupReport cleanup;
+    RepairReport repair;  // all zero without fixes
+};
+[[nodiscard]] FixRound RunFixRound(TriangleMesh& mesh, float tolerance, const ExportCleanupOptions& cleanup,
+                                   const RepairOptions* fixes, const RepairProgress& progress,
+                                   std::uint64_t bodiesBefore);
 
 // What a slicer would complain about in the part as written to binary STL and read back.
 struct ReadBackCounts {

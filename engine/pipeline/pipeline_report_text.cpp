@@ -224,6 +224,14 @@ std::string FormatNoSurfaceText(float thickness, float triangleSize)
         + Fixed(thickness, 2) + " mm, or a thicker part, keeps it.";
 }
 
+std::string FormatOpenPartText(std::uint64_t openEdges)
+{
+    return "Process made no surface: the part is open (" + FormatCountGrouped(openEdges)
+        + " open edges), so its walls enclose no inside for the relief to be built round. Nothing was changed; "
+          "close its openings first: Mesh > Repair closes small gaps, and a larger opening is closed in the "
+          "program the part was made in.";
+}
+
 std::string FormatLostMostText(double keptShare, float thickness, float triangleSize)
 {
     return "Process lost most of the part: the result keeps only " + Fixed(keptShare * 100.0, 0)

@@ -50,6 +50,9 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 [[nodiscard]] std::string FormatPartTooSmallText(float size, float triangleSize);
 [[nodiscard]] std::string FormatNoSurfaceText(float thickness, float triangleSize);
 [[nodiscard]] std::string FormatLostMostText(double keptShare, float thickness, float triangleSize);
+// The refusal for an open part (`openEdges` edges used by one triangle) that a contour found
+// nothing in: its walls enclose no inside, whatever their thickness; says what would help.
+[[nodiscard]] std::string FormatOpenPartText(std::uint64_t openEdges);
 
 // The warning for surface a stage lost, and then for surface it added (each the largest
 // distance, where, and what was allowed), a line each; empty when the distances were not

@@ -106,12 +106,22 @@ std::string FormatMillimetres(Vec3 point)
     return Fixed2(point.x) + ", " + Fixed2(point.y) + ", " + Fixed2(point.z) + " mm";
 }
 
+// Why a contour found no surface in `input`: an open part encloses nothing, whatever its
+// walls' thickness; a closed one was too thin for the triangles.
+std::string NoSurfaceText(const TriangleMesh& input, float triangleSize)
+{
+    const std::uint64_t open = CountEdges(input).boundary;
+    if (open != 0)
+        return FormatOpenPartText(open);
+    return FormatNoSurfaceText(MeanThickness(input), triangleSize);
+}
+
 // Why a stage's output cannot stand for its input: no surface at all, or most of it lost;
 // empty when it can.
 std::string LostPartText(const TriangleMesh& input, const TriangleMesh& output, float triangleSize)
 {
     if (output.TriangleCount() == 0)
-        return FormatNoSurfaceText(MeanThickness(input), triangleSize);
+        return NoSurfaceText(input, triangleSize);
     const double before = input.SurfaceArea();
     const double after = output.SurfaceArea();
     if (before > 0.0 && after < kSmallestKeptAreaShare * before)
@@ -345,7 +355,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     // A contour that found no surface hands the part back unchanged, which must not pass for a
     // remesh that kept it.
     const bool noSurface = remesh.method != RemeshMethod::isotropic && report.remeshReport.trianglesAfter == 0;
-    report.message = noSurface ? FormatNoSurfaceText(MeanThickness(source), triangleSize)
+    report.message = noSurface ? NoSurfaceText(source, triangleSize)
                                : LostPartText(source, mesh, triangleSize);
     if (!report.message.empty())
         return false;

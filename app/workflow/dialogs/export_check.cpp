@@ -166,17 +166,15 @@ RoundsEnd RunCheckRounds(ExportCheckJob& job, ExportCheckOutcome& outcome, const
   for (int round = 1; round <= 3; ++round) {
     if (cancel.load()) return RoundsEnd::cancelled;
     publish(round == 1 ? L"Cleaning up the mesh..." : L"Fixing what the reading found...");
-    const mesh::ExportCleanupReport cleanup = mesh::CleanupForExport(part, job.tolerance, job.options.cleanup);
-    part.ComputeBounds();
+    // The same round as Mesh > Repair runs, so both take a part written twice over alike.
+    const mesh::FixRound fixed = mesh::RunFixRound(
+        part, job.tolerance, job.options.cleanup, fixesWanted ? &fixes : nullptr,
+        [&](const std::string& phase) { publish(Utf8ToWide(phase) + L"..."); }, job.bodies);
+    const mesh::RepairReport& repair = fixed.repair;
     if (round == 1) {
-      outcome.cleanup = cleanup;
-      text = CleanupText(cleanup);
-    }
-    mesh::RepairReport repair;
-    if (fixesWanted) {
-      repair = mesh::RepairMesh(part, fixes, [&](const std::string& phase) { publish(Utf8ToWide(phase) + L"..."); },
-                                job.bodies);
-      if (round == 1) {
+      outcome.cleanup = fixed.cleanup;
+      text = CleanupText(fixed.cleanup);
+      if (fixesWanted) {
         outcome.repair = repair;
         text += "Fixes:\r\n" + mesh::FormatRepairDetails(repair) + "\r\n";
       }

@@ -56,6 +56,59 @@ TEST(RemoveDoubleSkinnedPairs, OppositeWindingsPairUp)
 
 }
 
+// A face of a closed body with a copy wound the other way: only the copy goes, wherever it
+// stands in the file, and the body stays closed. A pair whose both faces have agreeing
+// neighbours (two bodies pressed together face to face) or none still goes whole.
+TEST(RemoveDoubleSkinnedPairs, FlippedCopyOfAClosedBodysFaceLeavesItClosed)
+{
+    const auto withCopy = [](std::size_t face, bool copyFirst) {
+        TriangleMesh cube = MakeTestCube(10.0f);
+        const std::vector<std::uint32_t> copy{cube.indices[3 * face], cube.indices[3 * face + 2],
+                                              cube.indices[3 * face + 1]};
+        cube.indices.insert(copyFirst ? cube.indices.begin() : cube.indices.end(), copy.begin(), copy.end());
+        return cube;
+    };
+    struct Case {
+        const char* name;
+        TriangleMesh mesh;
+        std::uint64_t pairs, flipped;
+        std::size_t left;
+        bool closed;
+    };
+    Case cases[] = {
+        {"copy after the face", withCopy(0, false), 0, 1, 12, true},
+        {"copy before the face", withCopy(5, true), 0, 1, 12, true},
+        {"a lone pair with no neighbours", MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2, 0, 2, 1}), 1, 0, 0, false},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::uint64_t flipped = 99;
+        EXPECT_EQ(RemoveDoubleSkinnedPairs(c.mesh, &flipped), c.pairs);
+        EXPECT_EQ(flipped, c.flipped);
+        EXPECT_EQ(c.mesh.TriangleCount(), c.left);
+        if (c.closed) {
+            const EdgeCounts edges = CountEdges(c.mesh);
+            EXPECT_EQ(std::pair(edges.boundary, edges.nonManifold), std::pair(std::uint64_t{0}, std::uint64_t{0}));
+            EXPECT_GT(c.mesh.Volume(), 999.0f);
+        }
+    }
+}
+
+// Faces written twice, in the same winding or flipped, come away before anything judges the
+// edges, so the non-manifold passes meet the closed body beneath.
+TEST(RemoveRepeatedFaces, EveryFaceTwiceLeavesTheBodyOnce)
+{
+    TriangleMesh doubled = MakeTestSphere(10.0f);
+    const std::size_t once = doubled.TriangleCount();
+    const std::vector<std::uint32_t> again = doubled.indices;
+    doubled.indices.insert(doubled.indices.end(), again.begin(), again.end());
+    const RepeatedFacesReport report = RemoveRepeatedFaces(doubled);
+    EXPECT_EQ(report.duplicatesRemoved, once);
+    EXPECT_EQ(report.doubleSkinnedPairsRemoved, 0u);
+    EXPECT_EQ(doubled.indices, again);
+    EXPECT_EQ(CountNonManifoldEdges(doubled), 0u);
+}
+
 TEST(SeparateNonManifoldEdges, WingWithARepeatedCornerIsSkipped)
 {
     // A degenerate triangle (a, b, a) on the shared edge has no third corner.

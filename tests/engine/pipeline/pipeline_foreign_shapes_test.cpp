@@ -11,6 +11,8 @@
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/repair_driver.h"
 #include "engine/mesh/repair_job.h"
+#include "engine/mesh/stl_reader.h"
+#include "engine/mesh/stl_writer.h"
 #include "engine/mesh/welding.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/async_pipeline.h"
@@ -62,6 +64,8 @@ struct Row {
     // Too slow without optimisation (and under the sanitizers): runs in optimised builds only.
     bool optimisedOnly = false;
     Route route = Route::process;
+    // The part goes through the STL reader first, as a file the user opens.
+    bool imported = false;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -116,12 +120,20 @@ Outcome RunRoute(const Row& row, const TriangleMesh& part, const PipelineSetting
         return RunProcess(part, settings);
     Outcome outcome{false, {}, part, {}};
     outcome.report.sourceTriangles = part.TriangleCount();
+    if (row.imported) {
+        // Read as File > Open reads it: welded, flat triangles dropped, repeated ones kept.
+        StlReadResult read = ParseStl(EncodeBinaryStl(part, "part"), "part", StlReadOptions{true, -1.0f, true, true, false, true});
+        if (!read.ok)
+            return {true, read.error, {}, {}};
+        outcome.mesh = std::move(read.mesh);
+    }
     if (row.route == Route::repair) {
         static_cast<void>(RepairForPrint(outcome.mesh, {}));
         return outcome;
     }
-    static_cast<void>(CleanupForExport(outcome.mesh, AutomaticWeldToleranceOf(outcome.mesh), ExportCleanupOptions{}));
-    static_cast<void>(RepairMesh(outcome.mesh, RepairOptions{}, {}, CountBodies(part)));
+    const RepairOptions fixes;
+    static_cast<void>(RunFixRound(outcome.mesh, AutomaticWeldToleranceOf(outcome.mesh), ExportCleanupOptions{}, &fixes,
+        {}, CountBodies(part)));
     const ReadBackCounts read = ReadBackAsSlicer(outcome.mesh);
     outcome.failed = !read.ok;
     outcome.message = read.error;
@@ -451,6 +463,35 @@ const Row kSheetAndFoldRows[] = {
     {"corner fold, vertex", CornerFold, 0.3f, kVertex},
 };
 
+// Faces a file holds twice: one face of a closed cube copied with the other winding, and a
+// sphere and a cube whose every facet is written twice the same way. Mesh > Repair and the
+// Save STL check both take the copies away and keep the body closed.
+TriangleMesh CubeWithFlippedFace()
+{
+    TriangleMesh cube = MakeTestCube(10.0f);
+    cube.indices.insert(cube.indices.end(), {cube.indices[0], cube.indices[2], cube.indices[1]});
+    return cube;
+}
+TriangleMesh Doubled(TriangleMesh mesh)
+{
+    const std::vector<std::uint32_t> once = mesh.indices;
+    mesh.indices.insert(mesh.indices.end(), once.begin(), once.end());
+    return mesh;
+}
+TriangleMesh DoubledSphere() { return Doubled(MakeTestSphere(10.0f)); }
+TriangleMesh DoubledCube() { return Doubled(MakeTestCube(10.0f)); }
+
+const Row kRepeatedFaceRows[] = {
+    {"flipped copy of a face, repair", CubeWithFlippedFace, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::repair, true},
+    {"flipped copy of a face, save check", CubeWithFlippedFace, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::saveCheck, true},
+    {"doubled sphere, repair", DoubledSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair, true},
+    {"doubled sphere, save check", DoubledSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::saveCheck,
+        true},
+    {"doubled cube, save check", DoubledCube, 0.5f, kSolid, Expect::processed, nullptr, false, Route::saveCheck, true},
+};
+
 std::string RowName(const ::testing::TestParamInfo<Row>& info)
 {
     std::string name;
@@ -461,6 +502,7 @@ std::string RowName(const ::testing::TestParamInfo<Row>& info)
 
 INSTANTIATE_TEST_SUITE_P(Pipeline, ForeignShape, ::testing::ValuesIn(kRows), RowName);
 INSTANTIATE_TEST_SUITE_P(SheetsAndFolds, ForeignShape, ::testing::ValuesIn(kSheetAndFoldRows), RowName);
+INSTANTIATE_TEST_SUITE_P(RepeatedFaces, ForeignShape, ::testing::ValuesIn(kRepeatedFaceRows), RowName);
 
 }  // namespace
 }  // namespace grainforge::mesh

@@ -620,6 +620,23 @@ TEST(PipelineStagesTest, SolidReliefWeightsCarriedBesideTheSimplification)
     });
 }
 
+// A 40 mm cylinder's wall without its two caps.
+TriangleMesh OpenTube()
+{
+    TriangleMesh tube = MakeTestCylinder(20.0f, 40.0f);
+    std::vector<std::uint32_t> wall;
+    for (std::size_t t = 0; t < tube.TriangleCount(); ++t) {
+        const std::uint32_t* c = &tube.indices[3 * t];
+        const Vec3 n = Cross(tube.vertices[c[1]].position - tube.vertices[c[0]].position,
+                             tube.vertices[c[2]].position - tube.vertices[c[0]].position);
+        if (std::fabs(n.z) < 0.5f * Length(n))
+            wall.insert(wall.end(), c, c + 3);
+    }
+    tube.indices = std::move(wall);
+    tube.ComputeBounds();
+    return tube;
+}
+
 // Parts that leave no surface, or next to none, at their triangle size are refused with a
 // reason naming the part's measure and the triangle size; the part stays the result.
 TEST(PipelineStagesTest, EmptyOrSliverResultIsRefusedNotReportedAsDone)
@@ -642,6 +659,8 @@ TEST(PipelineStagesTest, EmptyOrSliverResultIsRefusedNotReportedAsDone)
         {"box of zero height", MakeBox({0, 0, 0}, {20, 20, 0}), SolidAtDefaults(), "encloses no volume"},
         {"two identical triangles", Triangles({a, b, c}, {0, 1, 2, 0, 1, 2}), SolidAtDefaults(), "encloses no volume"},
         {"two opposite triangles", Triangles({a, b, c}, {0, 1, 2, 0, 2, 1}), SolidAtDefaults(), "encloses no volume"},
+        // Thick walls round nothing: the cause is the opening, never a thickness.
+        {"open tube without caps", OpenTube(), SolidAtDefaults(), "the part is open (128 open edges)"},
         {"cube under the triangle size", MakeTestCube(0.13f), remeshOnly,
             "The part is 0.13 mm across, smaller than the 0.20 mm triangle size"},
     };
