@@ -213,8 +213,33 @@ bool GatherEntries(const fs::path& folder, std::vector<fs::path>& entries)
 
 bool CopyEntry(const fs::path& from, const fs::path& to);
 
+// Whether `inner` is `outer` or lies anywhere inside it, seen through links: some folder on the
+// way from `inner`'s real place up to the root is `outer` itself (the same device and inode).
+// False when `outer` is not a folder or `inner`'s place cannot be worked out.
+bool LiesWithin(const fs::path& inner, const fs::path& outer)
+{
+    if (!IsFolder(outer))
+        return false;
+    std::error_code error;
+    fs::path at = fs::weakly_canonical(AbsoluteFileName(inner), error);
+    if (error)
+        return false;
+    for (;;) {
+        if (fs::equivalent(at, outer, error) && !error)
+            return true;
+        fs::path up = at.parent_path();
+        if (up.empty() || up == at)
+            return false;
+        at = std::move(up);
+    }
+}
+
 bool CopyFolder(const fs::path& from, const fs::path& to)
 {
+    // A copy into the folder itself would meet its own copy on the walk and go on until names
+    // grow too long.
+    if (LiesWithin(to.parent_path(), from))
+        return false;
     std::error_code error;
     fs::create_directory(to, error);
     if (error)
@@ -357,6 +382,27 @@ std::string ReasonsLeft(const MoveCounts& counts, std::int64_t thumbnailsKept)
     for (const std::string& reason : reasons)
         text += (text.empty() ? " (" : ", ") + reason;
     return text.empty() ? text : text + ")";
+}
+
+// Why nothing can move when one of the two folders lies inside the other, to follow "Nothing
+// moved from <old> to <new>"; empty when neither does. A new folder inside the old one (a link
+// to "Grainforge/keep") would have the old folder copied into itself, and deleting the old
+// folder afterwards would delete the new one with it.
+std::string NestedFoldersMessage(const fs::path& oldFolder, const fs::path& newFolder)
+{
+    const bool newInOld = LiesWithin(newFolder, oldFolder);
+    if (!newInOld && !LiesWithin(oldFolder, newFolder))
+        return {};
+    std::error_code error;
+    fs::path target = fs::weakly_canonical(newFolder, error);
+    if (error)
+        target = newFolder;
+    if (newInOld)
+        return ": the new folder leads to " + target.string() +
+               ", inside the old one, and a folder cannot be moved into itself; keep the old folder, since it holds "
+               "the new one.";
+    return ": the new folder leads to " + target.string() +
+           ", which holds the old one, and a folder cannot be moved into itself; its files stay where they are.";
 }
 
 }  // namespace
@@ -699,8 +745,14 @@ MoveCounts MoveFolderContents(const fs::path& source, const fs::path& destinatio
         return counts;  // a link is not followed to whatever folder it names
     // Moving a folder into itself would find every name taken and then remove its empty
     // sub-folders.
-    if (!SameFolder(source, destination))
-        MoveContents(source, destination, counts);
+    if (SameFolder(source, destination))
+        return counts;
+    // One inside the other: nothing can be moved without moving a folder into itself.
+    if (LiesWithin(destination, source) || LiesWithin(source, destination)) {
+        counts.failed = CountFiles(source);
+        return counts;
+    }
+    MoveContents(source, destination, counts);
     return counts;
 }
 
@@ -724,6 +776,8 @@ std::string MigrateUserFolder(const fs::path& documentsFolder)
         return "Nothing moved" + moving + ": the old folder is a link to " +
                fs::read_symlink(oldFolder, error).string() + ", and links are not followed; its files stay there.";
     }
+    if (std::string nested = NestedFoldersMessage(oldFolder, newFolder); !nested.empty())
+        return "Nothing moved" + moving + nested;
     const fs::path thumbnails{std::string(kThumbnailFolder)};
     // A cache, rebuilt when needed and kept in the cache folder now: not carried into the
     // user's documents. Only the program's own thumbnails go; the user's files stay.

@@ -414,17 +414,43 @@ TEST(MoveFolderContents, CopiesAcrossFileSystemsAndLeavesTheOriginal)
     EXPECT_EQ(std::tuple(missing.moved, missing.failed), std::tuple(0, 1));
 }
 
+// One start-up's move of the older user folder: `setUp` makes the folders, then the message and
+// the entries present and absent afterwards are checked. {old}, {new} and {outside} (a folder of
+// the user's elsewhere) stand for the folders in messages and lists, {place} for where the new
+// folder's name leads; the entries listed present or absent are not followed.
+struct MigrationCase {
+    std::function<void(const fs::path& old, const fs::path& young, const fs::path& outside)> setUp;
+    std::string message;
+    std::vector<std::string> present, absent;
+};
+
+void CheckMigration(const MigrationCase& c)
+{
+    SCOPED_TRACE(c.message);
+    TempFolder root;
+    const fs::path old = root / "Documents/Grainforge", young = root / "Documents/Tessary";
+    fs::create_directories(root / "Documents");
+    c.setUp(old, young, root / "outside");
+    const fs::path place = fs::weakly_canonical(young);
+    const auto named = [&](std::string text) {
+        for (const auto& [key, path] :
+             {std::pair{"{old}", old}, {"{new}", young}, {"{outside}", root / "outside"}, {"{place}", place}})
+            for (std::size_t at; (at = text.find(key)) != std::string::npos;)
+                text.replace(at, std::string(key).size(), path.string());
+        return text;
+    };
+    EXPECT_EQ(MigrateUserFolder(root / "Documents"), named(c.message));
+    for (const std::string& path : c.present)
+        EXPECT_TRUE(fs::exists(fs::symlink_status(named(path)))) << path;
+    for (const std::string& path : c.absent)
+        EXPECT_FALSE(fs::exists(fs::symlink_status(named(path)))) << path;
+}
+
 // The move never reaches through a link, removes only the program's own thumbnails and says what
-// moved and what stayed. {old}, {new} and {outside} (a folder of the user's elsewhere) stand for
-// the folders in messages and lists; the entries listed present or absent are not followed.
+// moved and what stayed.
 TEST(MigrateUserFolder, NeverFollowsALinkAndRemovesOnlyTheProgramsThumbnails)
 {
-    using Paths = std::vector<std::string>;
-    const struct {
-        std::function<void(const fs::path& old, const fs::path& young, const fs::path& outside)> setUp;
-        std::string message;
-        Paths present, absent;
-    } cases[] = {
+    const MigrationCase cases[] = {
         {[](const fs::path& old, const fs::path&, const fs::path& outside) {
              TwoRoots::Put(outside, "thumbnails/2024/img1.jpg");
              PutThumbnail(outside / "thumbnails");
@@ -454,24 +480,55 @@ TEST(MigrateUserFolder, NeverFollowsALinkAndRemovesOnlyTheProgramsThumbnails)
           "{old}/thumbnails/1111111111111111.bmp", "{outside}/0123456789abcdef.bmp"},
          {"{old}/thumbnails/0123456789abcdef.bmp", "{new}/thumbnails"}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
-        TempFolder root;
-        const fs::path old = root / "Documents/Grainforge", young = root / "Documents/Tessary";
-        fs::create_directories(root / "Documents");
-        c.setUp(old, young, root / "outside");
-        const auto named = [&](std::string text) {
-            for (const auto& [key, path] : {std::pair{"{old}", old}, {"{new}", young}, {"{outside}", root / "outside"}})
-                for (std::size_t at; (at = text.find(key)) != std::string::npos;)
-                    text.replace(at, std::string(key).size(), path.string());
-            return text;
-        };
-        EXPECT_EQ(MigrateUserFolder(root / "Documents"), named(c.message));
-        for (const std::string& path : c.present)
-            EXPECT_TRUE(fs::exists(fs::symlink_status(named(path)))) << path;
-        for (const std::string& path : c.absent)
-            EXPECT_FALSE(fs::exists(fs::symlink_status(named(path)))) << path;
-    }
+    for (const MigrationCase& c : cases)
+        CheckMigration(c);
+}
+
+// A new folder whose name leads into the old one, or to a folder holding it: nothing is moved or
+// removed (the move used to copy the old folder into itself until names grew too long), and the
+// message never calls the old folder one to delete.
+TEST(MigrateUserFolder, NeverMovesAFolderIntoItself)
+{
+    const auto oldWithLibrary = [](const fs::path& old) {
+        TwoRoots::Put(old, "keep/textures/Stone/rock.png");
+        TwoRoots::Put(old, "textures/a.png");
+        PutThumbnail(old / "thumbnails");
+    };
+    const std::string inside = "Nothing moved from {old} to {new}: the new folder leads to {place}, inside the old "
+                               "one, and a folder cannot be moved into itself; keep the old folder, since it holds "
+                               "the new one.";
+    const std::vector<std::string> untouched = {"{old}/keep/textures/Stone/rock.png", "{old}/textures/a.png",
+                                                "{old}/thumbnails/0123456789abcdef.bmp"};
+    const MigrationCase cases[] = {
+        {[&](const fs::path& old, const fs::path& young, const fs::path&) {
+             oldWithLibrary(old);
+             fs::create_directory_symlink(old / "keep", young);
+         },
+         inside, untouched, {"{old}/keep/keep", "{old}/keep/textures/a.png"}},
+        {[&](const fs::path& old, const fs::path& young, const fs::path& outside) {  // through a second link
+             oldWithLibrary(old);
+             fs::create_directories(outside);
+             fs::create_directory_symlink(old / "keep/textures", outside / "hop");
+             fs::create_directory_symlink(outside / "hop", young);
+         },
+         inside, untouched, {"{old}/keep/textures/keep", "{old}/keep/textures/textures"}},
+        {[&](const fs::path& old, const fs::path& young, const fs::path&) {
+             oldWithLibrary(old);
+             fs::create_directory_symlink(old.parent_path(), young);
+         },
+         "Nothing moved from {old} to {new}: the new folder leads to {place}, which holds the old one, and a folder "
+         "cannot be moved into itself; its files stay where they are.",
+         untouched, {"{new}/keep", "{new}/textures"}},
+    };
+    for (const MigrationCase& c : cases)
+        CheckMigration(c);
+
+    TempFolder root;
+    oldWithLibrary(root / "old");
+    fs::create_directory_symlink(root / "old/keep", root / "new");
+    const MoveCounts counts = MoveFolderContents(root / "old", root / "new");
+    EXPECT_EQ(std::tuple(counts.moved, counts.failed), std::tuple(0, 3));
+    EXPECT_FALSE(fs::exists(root / "old/keep/keep"));
 }
 
 }  // namespace
