@@ -29,22 +29,55 @@ bool IsRegularFile(const fs::path& path)
 // Small settings files of a few lines; anything larger is not one of ours.
 constexpr std::uint64_t kMaxLineFileBytes = std::uint64_t{16} << 20;
 
-// The lines of a small regular file, as std::getline splits them (no empty line after a final
-// line feed); empty when the file is missing, larger than kMaxLineFileBytes, or a pipe or
-// device, which is refused without waiting on it.
-std::vector<std::string> ReadFileLines(const fs::path& path)
+std::vector<std::string> SplitLines(const std::vector<std::uint8_t>& bytes)
 {
     std::vector<std::string> lines;
-    const platform::ReadResult read = platform::ReadWholeFile(path, kMaxLineFileBytes);
-    if (read.status != platform::ReadStatus::Ok && read.status != platform::ReadStatus::ShortRead)
-        return lines;
-    std::string_view rest(reinterpret_cast<const char*>(read.bytes.data()), read.bytes.size());
+    std::string_view rest(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     while (!rest.empty()) {
         const std::size_t end = rest.find('\n');
         lines.emplace_back(rest.substr(0, end));
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     }
     return lines;
+}
+
+// The lines of a small regular file, as std::getline splits them (no empty line after a final
+// line feed); empty when the file is missing, larger than kMaxLineFileBytes, or a pipe or
+// device, which is refused without waiting on it.
+std::vector<std::string> ReadFileLines(const fs::path& path)
+{
+    const platform::ReadResult read = platform::ReadWholeFile(path, kMaxLineFileBytes);
+    if (read.status != platform::ReadStatus::Ok && read.status != platform::ReadStatus::ShortRead)
+        return {};
+    return SplitLines(read.bytes);
+}
+
+// The lines of a file about to be rewritten: none when nothing is there, nothing at all when
+// something is there that cannot be read whole (too large, not readable, cut short, a folder or
+// a pipe), since writing then would put a few lines in the place of all it holds.
+std::optional<std::vector<std::string>> ReadLinesToRewrite(const fs::path& path)
+{
+    const platform::ReadResult read = platform::ReadWholeFile(path, kMaxLineFileBytes);
+    if (read.status == platform::ReadStatus::Ok)
+        return SplitLines(read.bytes);
+    std::error_code error;
+    if (fs::symlink_status(path, error).type() == fs::file_type::not_found)
+        return std::vector<std::string>();
+    return std::nullopt;
+}
+
+// The deleted index's names from its lines: CR and LF endings dropped, empty lines skipped,
+// every name lower-cased.
+std::vector<std::string> IndexNames(std::vector<std::string> lines)
+{
+    std::vector<std::string> names;
+    for (std::string& line : lines) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+            line.pop_back();
+        if (!line.empty())
+            names.push_back(LowerCaseName(line));
+    }
+    return names;
 }
 
 // ---- Documents folder --------------------------------------------------------------------
@@ -160,6 +193,19 @@ bool UserRootHas(const LibraryRoots& roots, const fs::path& folder, std::string_
 {
     const LibraryRoot* user = UserRoot(roots);
     return user != nullptr && IsRegularFile(LibraryItemPath(user->path, folder, name));
+}
+
+// The folder's deleted index as it is to be rewritten: none without a user root or an index,
+// nothing at all when an index is there that cannot be read whole (ReadLinesToRewrite).
+std::optional<std::vector<std::string>> ReadIndexToRewrite(const LibraryRoots& roots, const fs::path& folder)
+{
+    const fs::path path = DeletedIndexPath(roots, folder);
+    if (path.empty())
+        return std::vector<std::string>();
+    std::optional<std::vector<std::string>> lines = ReadLinesToRewrite(path);
+    if (!lines)
+        return std::nullopt;
+    return IndexNames(std::move(*lines));
 }
 
 // The lower-cased names of the folder's deleted index, read once for any number of look-ups.
@@ -553,17 +599,8 @@ fs::path DeletedIndexPath(const LibraryRoots& roots, const fs::path& folder)
 
 std::vector<std::string> ReadDeletedIndex(const LibraryRoots& roots, const fs::path& folder)
 {
-    std::vector<std::string> names;
     const fs::path path = DeletedIndexPath(roots, folder);
-    if (path.empty())
-        return names;
-    for (std::string line : ReadFileLines(path)) {
-        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-            line.pop_back();
-        if (!line.empty())
-            names.push_back(LowerCaseName(line));
-    }
-    return names;
+    return path.empty() ? std::vector<std::string>() : IndexNames(ReadFileLines(path));
 }
 
 bool WriteDeletedIndex(const LibraryRoots& roots, const fs::path& folder, const std::vector<std::string>& names)
@@ -710,18 +747,23 @@ bool MarkFactoryItemDeleted(const LibraryRoots& roots, const fs::path& folder, s
 {
     if (name.empty())
         return false;
+    const bool hides = !UserRootIsFactoryRoot(roots) && AnyFactoryRootHas(roots, folder, name);
+    // Read before anything is removed: an index that cannot be read is left as it is, and so is
+    // the user's copy, rather than half the deletion being done.
+    std::optional<std::vector<std::string>> hidden;
+    if (hides && !(hidden = ReadIndexToRewrite(roots, folder)))
+        return false;
     bool done = false;
     if (UserRootHas(roots, folder, name)) {
         std::error_code error;
         done = fs::remove(LibraryItemPath(UserRoot(roots)->path, folder, name), error);
     }
-    if (UserRootIsFactoryRoot(roots) || !AnyFactoryRootHas(roots, folder, name))
+    if (!hides)
         return done;
-    std::vector<std::string> hidden = ReadDeletedIndex(roots, folder);
     const std::string lower = LowerCaseName(name);
-    if (std::find(hidden.begin(), hidden.end(), lower) == hidden.end()) {
-        hidden.push_back(lower);
-        done = WriteDeletedIndex(roots, folder, hidden);
+    if (std::find(hidden->begin(), hidden->end(), lower) == hidden->end()) {
+        hidden->push_back(lower);
+        done = WriteDeletedIndex(roots, folder, *hidden);
     }
     return done;
 }
@@ -730,9 +772,11 @@ bool RestoreFactoryItem(const LibraryRoots& roots, const fs::path& folder, std::
 {
     if (name.empty() || UserRootIsFactoryRoot(roots) || !AnyFactoryRootHas(roots, folder, name))
         return false;
-    std::vector<std::string> hidden = ReadDeletedIndex(roots, folder);
-    const std::size_t listed = std::erase(hidden, LowerCaseName(name));
-    return listed > 0 && WriteDeletedIndex(roots, folder, hidden);
+    std::optional<std::vector<std::string>> hidden = ReadIndexToRewrite(roots, folder);
+    if (!hidden)
+        return false;
+    const std::size_t listed = std::erase(*hidden, LowerCaseName(name));
+    return listed > 0 && WriteDeletedIndex(roots, folder, *hidden);
 }
 
 // ---- Moving an older user folder ---------------------------------------------------------

@@ -179,13 +179,16 @@ LibraryItemOrigin LibraryItemExists(const LibraryRoots& roots, const std::filesy
 // Deletes the item as the user sees it: removes the user's copy, and when a factory root has
 // the item (and is not the user root) adds its lower-cased name to the deleted index. True
 // when the user's copy was removed or the name was written to the index; false for an empty
-// name.
+// name. When the name must go into an index that is there but cannot be read whole (larger
+// than 16 MiB, not readable, a folder or a pipe), false, and neither the index nor the user's
+// copy is touched: rewriting it would drop every name it holds.
 [[nodiscard]] bool MarkFactoryItemDeleted(const LibraryRoots& roots, const std::filesystem::path& folder,
                                           std::string_view name);
 
 // Shows a hidden factory item again by removing its name from the deleted index. True when
 // the name was listed and the index was written; false for an empty name, when the user root
-// is a factory root or when no factory root has the item.
+// is a factory root, when no factory root has the item or when the index cannot be read whole
+// (then it is left as it is).
 [[nodiscard]] bool RestoreFactoryItem(const LibraryRoots& roots, const std::filesystem::path& folder,
                                       std::string_view name);
 

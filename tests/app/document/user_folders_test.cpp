@@ -11,6 +11,7 @@
 #include <optional>
 
 #include <stdlib.h>
+#include <sys/stat.h>
 
 namespace grainforge::app {
 namespace {
@@ -205,6 +206,57 @@ TEST(MarkFactoryItemDeleted, WithoutADocumentsFolderRemovesTheFileAndWritesNoInd
     EXPECT_FALSE(fs::exists(item));
     EXPECT_FALSE(fs::exists(folder / "procedural/Noise/_deleted.index"));
     EXPECT_FALSE(RestoreFactoryItem(roots, "procedural/Noise", "Fine.gfpreset"));
+}
+
+// An index that is there but cannot be read whole is left as it is, and so is the user's copy:
+// the deletion used to replace a 17 MiB index with one line, and a mode-000 one too while
+// saying it had worked. The mode-000 case runs as an ordinary user (root reads any file).
+TEST(MarkFactoryItemDeleted, LeavesAnIndexItCannotReadAsItIs)
+{
+    const struct {
+        const char* what;
+        std::function<void(const fs::path& index)> put;
+        bool unprivileged = false;
+    } cases[] = {
+        {"larger than 16 MiB", [](const fs::path& index) { WriteAllText(index, std::string(17 << 20, 'a')); }},
+        {"a folder", [](const fs::path& index) { fs::create_directory(index); }},
+        {"a pipe", [](const fs::path& index) { ASSERT_EQ(mkfifo(index.c_str(), 0600), 0); }},
+        {"not readable",
+         [](const fs::path& index) {
+             WriteAllText(index, "sand.png\r\n");
+             fs::permissions(index, fs::perms::none);
+         },
+         true},
+    };
+    // What the index is: its kind, size and permissions, none of which may change.
+    const auto state = [](const fs::path& index) {
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(index, error);
+        const bool regular = fs::is_regular_file(status);
+        return std::tuple(status.type(), regular ? fs::file_size(index) : 0, status.permissions());
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TwoRoots library;
+        TwoRoots::Put(library.program, "textures/Stone/Rock.png");
+        const fs::path copy = TwoRoots::Put(library.user, "textures/Stone/Rock.png");
+        for (const fs::path& folder : {library.folder.Path(), library.user, library.user / "textures",
+                                       library.user / "textures/Stone"})
+            fs::permissions(folder, fs::perms::all);
+        fs::permissions(copy, fs::perms(0666));
+        const fs::path index = library.user / "textures/Stone/_deleted.index";
+        c.put(index);
+        const auto before = state(index);
+        const auto run = [&] {
+            return std::string(MarkFactoryItemDeleted(library.roots, "textures/Stone", "Rock.png") ? "true" : "false");
+        };
+        const std::optional<std::string> answer = c.unprivileged ? test::RunUnprivileged(run) : run();
+        if (!answer)  // the last case: the ones before it have run
+            GTEST_SKIP() << "could not drop root privileges, so the index's permissions would not apply";
+        EXPECT_EQ(*answer, "false");
+        EXPECT_EQ(state(index), before);
+        EXPECT_TRUE(fs::exists(copy));
+    }
 }
 
 TEST(ListLibraryItems, ListsNamesThatDifferInCaseAsTheTwoFilesTheyAre)
