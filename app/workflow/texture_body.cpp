@@ -258,9 +258,8 @@ void CTextureBody::OnThumbnailClick(int index, int button) {
   } else if (tab_ == kTabProcedural) {
     std::unique_ptr<procedural::ProceduralTexture> pattern = procedural::CreateProceduralTexture(selectedPattern_);
     if (!pattern) return;
-    const std::string fileName = PresetFileStem(item.label) + std::string(kPresetExtension);
-    const std::filesystem::path file = ResolveLibraryItem(library_.Roots(), ProceduralFolder(selectedPattern_), fileName);
-    if (file.empty() || !ReadPreset(file, *pattern).ok) return;
+    // The cell's own file: its shown name may lead to another preset's ("Rock " to "Rock.gfpreset").
+    if (item.file.empty() || !ReadPreset(item.file, *pattern).ok) return;
     document_->RenderProceduralTexture(std::move(pattern), Utf8ToWide(item.label));
     UpdateFromDocument(document_);
   } else {
