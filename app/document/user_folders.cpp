@@ -29,6 +29,7 @@ bool IsRegularFile(const fs::path& path)
 // Small settings files of a few lines; anything larger is not one of ours.
 constexpr std::uint64_t kMaxLineFileBytes = std::uint64_t{16} << 20;
 
+// The bytes' lines, as std::getline splits them (no empty line after a final line feed).
 std::vector<std::string> SplitLines(const std::vector<std::uint8_t>& bytes)
 {
     std::vector<std::string> lines;
@@ -41,8 +42,7 @@ std::vector<std::string> SplitLines(const std::vector<std::uint8_t>& bytes)
     return lines;
 }
 
-// The lines of a small regular file, as std::getline splits them (no empty line after a final
-// line feed); empty when the file is missing, larger than kMaxLineFileBytes, or a pipe or
+// The lines of a small regular file (SplitLines); empty when the file is missing, larger than kMaxLineFileBytes, or a pipe or
 // device, which is refused without waiting on it.
 std::vector<std::string> ReadFileLines(const fs::path& path)
 {
@@ -271,7 +271,7 @@ bool LiesWithin(const fs::path& inner, const fs::path& outer)
     if (error)
         return false;
     for (;;) {
-        if (fs::equivalent(at, outer, error) && !error)
+        if (IsSameFile(at, outer))
             return true;
         fs::path up = at.parent_path();
         if (up.empty() || up == at)
