@@ -1,5 +1,6 @@
 #include "app/document/preset_files.h"
 
+#include "app/document/file_identity.h"
 #include "app/document/grey_bmp.h"
 #include "app/document/name_case.h"
 #include "engine/mesh/json_settings.h"
@@ -84,6 +85,53 @@ std::uint8_t ThumbnailByte(float value)
     return static_cast<std::uint8_t>(std::lround(std::clamp(value, 0.0f, 1.0f) * 255.0f));
 }
 
+// The picture's name for a preset file name: its stem and ".bmp".
+std::string PictureName(const std::string& fileName)
+{
+    return fs::path(fileName).stem().string() + std::string(kPresetThumbnailExtension);
+}
+
+// Whether the preset file owns its picture among the preset files of its folder (`names`, over
+// all roots): "<stem>.gfpreset" always; another spelling of the extension only when no other
+// preset has its stem, since the picture is then the other's.
+bool OwnsPicture(const std::string& fileName, const std::vector<std::string>& names)
+{
+    const fs::path file(fileName);
+    if (file.extension() == kPresetExtension)
+        return true;
+    return std::none_of(names.begin(), names.end(), [&](const std::string& other) {
+        return other != fileName && fs::path(other).stem() == file.stem();
+    });
+}
+
+// Whether `file` is the user folder's file of its name in `folder`: the only preset file a save
+// over a chosen entry or a delete may touch.
+bool IsUsersFile(const LibraryRoots& roots, const fs::path& folder, const fs::path& file)
+{
+    const LibraryRoot* user = UserRoot(roots);
+    return user != nullptr && !file.empty() &&
+           IsSameFile(LibraryItemPath(user->path, folder, file.filename().string()), file);
+}
+
+// Removes the user folder's file of the name: a user-only item through MarkFactoryItemDeleted;
+// the user's version of a factory item directly, showing the factory one again should it have
+// been hidden. True when the user's file was removed.
+bool RemoveUsersCopy(const LibraryRoots& roots, const fs::path& folder, const std::string& name)
+{
+    switch (LibraryItemExists(roots, folder, name)) {
+    case LibraryItemOrigin::UserOnly:
+        return MarkFactoryItemDeleted(roots, folder, name);
+    case LibraryItemOrigin::UserOverFactory: {
+        std::error_code error;
+        const bool removed = fs::remove(LibraryItemPath(UserRoot(roots)->path, folder, name), error);
+        (void)RestoreFactoryItem(roots, folder, name);
+        return removed;
+    }
+    default:  // the user folder has no file of the name
+        return false;
+    }
+}
+
 }  // namespace
 
 std::string PresetFileStem(std::string_view presetName)
@@ -104,12 +152,14 @@ std::vector<PresetFileEntry> ListPresets(const LibraryRoots& roots, std::string_
 {
     const fs::path folder = ProceduralFolder(patternName);
     std::vector<PresetFileEntry> entries;
-    for (const std::string& name : ListLibraryItems(roots, folder, kPresetExtension)) {
+    const std::vector<std::string> names = ListLibraryItems(roots, folder, kPresetExtension);
+    for (const std::string& name : names) {
         PresetFileEntry entry;
         entry.name = fs::path(name).stem().string();
         entry.origin = LibraryItemExists(roots, folder, name);
         entry.file = ResolveLibraryItem(roots, folder, name);
-        entry.thumbnail = ResolveLibraryItem(roots, folder, entry.name + std::string(kPresetThumbnailExtension));
+        if (OwnsPicture(name, names))
+            entry.thumbnail = ResolveLibraryItem(roots, folder, PictureName(name));
         entry.userFile =
             entry.origin == LibraryItemOrigin::UserOnly || entry.origin == LibraryItemOrigin::UserOverFactory;
         if (!entry.file.empty())
@@ -172,32 +222,70 @@ PresetResult ReadLegacyPresetText(std::string_view text, ProceduralTexture& patt
 
 PresetResult SavePreset(const LibraryRoots& roots, const ProceduralTexture& pattern, std::string_view presetName)
 {
+    return SavePresetTo(roots, pattern, ChoosePresetTarget(roots, pattern.Name(), presetName, nullptr));
+}
+
+PresetTarget ChoosePresetTarget(const LibraryRoots& roots, std::string_view patternName, std::string_view presetName,
+                                const PresetFileEntry* chosen)
+{
+    const LibraryRoot* user = UserRoot(roots);
+    if (user == nullptr)
+        return {};
+    const fs::path folder = ProceduralFolder(patternName);
+    if (chosen != nullptr && chosen->userFile && chosen->name == presetName && IsUsersFile(roots, folder, chosen->file))
+        return {chosen->file, chosen->name, LibraryItemExists(roots, folder, chosen->file.filename().string())};
     const std::string stem = PresetFileStem(presetName);
-    const fs::path folder = ProceduralFolder(pattern.Name());
-    const fs::path target = UserLibraryPath(roots, folder, stem + std::string(kPresetExtension));
-    if (target.empty())
+    const std::string fileName = stem + std::string(kPresetExtension);
+    return {LibraryItemPath(user->path, folder, fileName), stem, LibraryItemExists(roots, folder, fileName)};
+}
+
+PresetResult SavePresetTo(const LibraryRoots& roots, const ProceduralTexture& pattern, const PresetTarget& target)
+{
+    if (target.file.empty())
         return Refused("there is nowhere to save presets");
     // Said before any attempt: the system's own answer would only be that the write failed.
-    if (const std::size_t length = target.filename().native().size(); length > platform::kLongestFileNameBytes)
+    if (const std::size_t length = target.file.filename().native().size(); length > platform::kLongestFileNameBytes)
         return Refused("could not write the preset: the name is too long (its file name would take " +
                        std::to_string(length) + " bytes; at most " +
                        std::to_string(platform::kLongestFileNameBytes) + " fit)");
+    std::error_code error;
+    fs::create_directories(target.file.parent_path(), error);
+    if (!fs::is_directory(target.file.parent_path(), error))
+        return Refused("there is nowhere to save presets");
 
     const mesh::JsonNode document = mesh::NewJsonDocument();
     document.PutString("format", kPresetFormat);
     document.PutInt("version", kPresetVersion);
     document.PutString("texture", pattern.Name());
     mesh::procedural::WriteParameters(pattern, document.ObjectChild("parameters"));
-    if (!mesh::SaveJsonFile(document, target))
+    if (!mesh::SaveJsonFile(document, target.file))
         return Refused("could not write the preset");
 
-    PresetResult result{true, {}, stem};
-    const fs::path picture = UserLibraryPath(roots, folder, stem + std::string(kPresetThumbnailExtension));
-    if (picture.empty() || !WriteGreyBmp(picture, RenderThumbnail(pattern), kPresetThumbnailSide)) {
+    PresetResult result{true, {}, target.name};
+    const std::string fileName = target.file.filename().string();
+    if (!OwnsPicture(fileName, ListLibraryItems(roots, ProceduralFolder(pattern.Name()), kPresetExtension)))
+        return result;  // the picture of that name is another preset's
+    const fs::path picture = target.file.parent_path() / PictureName(fileName);
+    if (!WriteGreyBmp(picture, RenderThumbnail(pattern), kPresetThumbnailSide)) {
         result.ok = false;
         result.error = "saved, but the thumbnail could not be written";
     }
     return result;
+}
+
+PresetResult DeletePreset(const LibraryRoots& roots, std::string_view patternName, const PresetFileEntry& entry)
+{
+    const fs::path folder = ProceduralFolder(patternName);
+    if (!entry.userFile || !IsUsersFile(roots, folder, entry.file))
+        return Refused("only your own presets can be deleted");
+    const std::string fileName = entry.file.filename().string();
+    // Asked before the file goes, while the presets sharing its stem are all still there.
+    const bool ownsPicture = OwnsPicture(fileName, ListLibraryItems(roots, folder, kPresetExtension));
+    if (!RemoveUsersCopy(roots, folder, fileName))
+        return Refused("could not delete the preset");
+    if (ownsPicture)
+        (void)RemoveUsersCopy(roots, folder, PictureName(fileName));
+    return {true, {}, {}};
 }
 
 std::vector<std::uint8_t> RenderThumbnail(const ProceduralTexture& pattern)

@@ -54,6 +54,7 @@ struct [[nodiscard]] PresetResult {
     // Empty on success; otherwise one of "could not open the preset", "not a Tessary preset",
     // "a preset from a newer Tessary", "no texture", "a preset for <texture>, not <pattern>",
     // "there is nowhere to save presets", "could not write the preset",
+    // "only your own presets can be deleted", "could not delete the preset",
     // "could not write the preset: the name is too long (its file name would take N bytes;
     // at most 255 fit)", "saved, but the thumbnail could not be written".
     std::string error;
@@ -71,7 +72,8 @@ std::string PresetFileStem(std::string_view presetName);
 std::filesystem::path ProceduralFolder(std::string_view patternName);
 
 // The pattern's presets over both roots, sorted and with hidden factory presets left out
-// (ListLibraryItems), each with its origin, its file and its picture when either root has one.
+// (ListLibraryItems), each with its origin, its file and its picture when either root has one
+// and the file owns it (see below).
 std::vector<PresetFileEntry> ListPresets(const LibraryRoots& roots, std::string_view patternName);
 
 // Reads the preset into `pattern`. A JSON object must have the preset format, a version of at
@@ -92,8 +94,49 @@ PresetResult ReadLegacyPresetText(std::string_view text, mesh::procedural::Proce
 // Saves the pattern's values as a preset of the user folder under PresetFileStem(presetName),
 // replacing one of that name, then its picture (RenderThumbnail) beside it; both are written
 // durably. A preset written without its picture is reported as a failure that says so.
+// SavePresetTo with ChoosePresetTarget's target for no chosen entry.
 PresetResult SavePreset(const LibraryRoots& roots, const mesh::procedural::ProceduralTexture& pattern,
                         std::string_view presetName);
+
+// ---- Acting on a listed preset -------------------------------------------------------------
+// A listed preset is acted on through its own file, as ListPresets found it, never through a
+// file name made again from its shown name: a preset copied in as "Rock .gfpreset",
+// "Coarse:1.gfpreset" or "Stone.GFPRESET" shows as "Rock ", "Coarse:1" or "Stone", whose
+// PresetFileStem names other presets' files ("Rock.gfpreset", "Coarse_1.gfpreset",
+// "Stone.gfpreset").
+//
+// A preset's picture is "<stem>.bmp" beside it. It belongs to "<stem>.gfpreset", the name the
+// program gives; a file of another spelling of the extension has it only when no other preset
+// of the folder, in any root, has its stem, and is shown, saved and deleted without it
+// otherwise.
+
+// Where saving under a typed name goes.
+struct PresetTarget {
+    std::filesystem::path file;  // the preset file to write; empty when there is nowhere to save
+    std::string name;            // the name the list shows for it
+    // What the library holds under the file's name already (None: the save makes a new preset).
+    LibraryItemOrigin existing = LibraryItemOrigin::None;
+};
+
+// The chosen entry's own file when `presetName` is its shown name unchanged and the user folder
+// holds it; otherwise the user folder's PresetFileStem(presetName) + ".gfpreset". `chosen` may be
+// null. Nothing is made on disk.
+PresetTarget ChoosePresetTarget(const LibraryRoots& roots, std::string_view patternName, std::string_view presetName,
+                                const PresetFileEntry* chosen);
+
+// Writes the pattern's values to the target's file, replacing what is there, then its picture
+// when the file owns it (a file that does not own its picture is saved without one). Errors as
+// SavePreset's; the stored name is the target's name.
+PresetResult SavePresetTo(const LibraryRoots& roots, const mesh::procedural::ProceduralTexture& pattern,
+                          const PresetTarget& target);
+
+// Deletes the user's preset file the entry lists, and its picture when the file owns it: a
+// user-only preset is removed (MarkFactoryItemDeleted); the user's version of a factory preset
+// is removed and the factory one shown again should it have been hidden. Only a file of the
+// user folder is deleted: "only your own presets can be deleted" for any other entry (a factory
+// preset, a file that is not the one the user folder holds under its name); "could not delete
+// the preset" when the removal fails.
+PresetResult DeletePreset(const LibraryRoots& roots, std::string_view patternName, const PresetFileEntry& entry);
 
 // The pattern rendered at 120 x 120, each value clamped to 0..1 and scaled to the nearest of
 // 0..255 (halves away from zero), row by row from the top.

@@ -1,5 +1,6 @@
 #include "app/document/texture_library.h"
 
+#include "app/document/file_identity.h"
 #include "app/document/log_text.h"
 #include "app/document/name_case.h"
 #include "engine/mesh/json_settings.h"
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace grainforge::app {
 namespace fs = std::filesystem;
@@ -47,29 +49,76 @@ std::string MemberString(const mesh::JsonValue& object, const char* key)
     return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
 }
 
-// Saves {"images": items} to the user root's copy of the list file, unless a copy is there that
-// does not read as a list.
-template <typename PutItems>
-bool SaveImagesList(const LibraryRoots& roots, std::string_view fileName, PutItems putItems)
+// The list file's document to edit, so that what the program does not know (other members of
+// the root object, entries of other kinds, other members of an entry) is written back as it was:
+// the user root's copy when it is a regular file; else the copy a factory root holds, as the
+// readers find it; else {"images": []}. Nothing when the user's copy is there but does not read
+// as a list (damaged, too large): writing would put one entry in the place of all it holds, so
+// it is left for the user to see to. A link at the user's name is not read through: the
+// program's own list replaces it.
+std::optional<mesh::JsonNode> ListToEdit(const LibraryRoots& roots, const fs::path& target, std::string_view fileName)
+{
+    std::error_code error;
+    fs::path source;
+    if (fs::symlink_status(target, error).type() == fs::file_type::regular)
+        source = target;
+    else if (const fs::path found = ResolveLibraryItem(roots, CustomFolder(), fileName);
+             !found.empty() && !IsSameFile(found, target))
+        source = found;
+    if (!source.empty()) {
+        mesh::JsonNode document{mesh::ReadJsonFile(source), {}};
+        if (document.root != nullptr && ImagesArray(mesh::JsonView{document.root, document.root.get()}) != nullptr)
+            return document;
+        if (source == target)
+            return std::nullopt;
+    }
+    mesh::JsonNode document = mesh::NewJsonDocument();
+    (void)document.ArrayChild("images");
+    return document;
+}
+
+// Edits the "images" array of the list file in place (ListToEdit) and saves it to the user
+// root's copy; false without a user root, when the user's copy does not read as a list or when
+// the write fails.
+template <typename EditItems>
+bool EditImagesList(const LibraryRoots& roots, std::string_view fileName, EditItems editItems)
 {
     const fs::path target = UserLibraryPath(roots, CustomFolder(), fileName);
     if (target.empty())
         return false;
-    // A list that is there but does not read (damaged, too large) was read as empty: writing
-    // now would put one entry in the place of all it holds. It is left for the user to see to.
-    std::error_code error;
-    if (fs::symlink_status(target, error).type() == fs::file_type::regular &&
-        ImagesArray(mesh::LoadJsonFile(target)) == nullptr)
+    const std::optional<mesh::JsonNode> document = ListToEdit(roots, target, fileName);
+    if (!document)
         return false;
-    const mesh::JsonNode document = mesh::NewJsonDocument();
-    mesh::JsonValue* images = document.ArrayChild("images").Resolve();
+    mesh::JsonValue* images = document->ArrayChild("images").Resolve();
     if (images == nullptr)
         return false;
-    putItems(*images);
+    editItems(*images);
     // The program's own list: a link planted at its name is replaced, never written through.
     mesh::JsonSaveOptions options;
     options.links = platform::LinkHandling::ReplaceLink;
-    return mesh::SaveJsonFile(document, target, options, nullptr);
+    return mesh::SaveJsonFile(*document, target, options, nullptr);
+}
+
+// Whether an entry of the loaded images' list is the image's own: a string naming it. Entries
+// of any other kind are never the program's to remove.
+bool IsImageEntry(const mesh::JsonValue& element, const fs::path& image)
+{
+    return element.is_string() && PathsEqualNoCase(fs::path(element.get<std::string>()), image);
+}
+
+// The same for the seam choices: an object whose "image" names it.
+bool IsSeamEntry(const mesh::JsonValue& element, const fs::path& image)
+{
+    return element.is_object() && PathsEqualNoCase(fs::path(MemberString(element, "image")), image);
+}
+
+// Removes the entries `isEntry` finds the image's own, keeping the others in their order.
+template <typename IsEntry>
+void RemoveEntries(mesh::JsonValue& list, const fs::path& image, IsEntry isEntry)
+{
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const mesh::JsonValue& element) { return isEntry(element, image); }),
+               list.end());
 }
 
 std::uint64_t WriteTicks(const fs::directory_entry& image)
@@ -233,7 +282,8 @@ bool WriteCustomImages(const LibraryRoots& roots, const std::vector<fs::path>& i
 {
     // A JSON file holds only UTF-8: an image whose name is not UTF-8 is left out of the list
     // (it still loads) rather than failing the whole list.
-    return SaveImagesList(roots, kCustomImagesFile, [&](mesh::JsonValue& list) {
+    return EditImagesList(roots, kCustomImagesFile, [&](mesh::JsonValue& list) {
+        list = mesh::JsonValue::array();
         for (const fs::path& image : images)
             if (IsUtf8Path(image))
                 list.push_back(image.string());
@@ -242,10 +292,17 @@ bool WriteCustomImages(const LibraryRoots& roots, const std::vector<fs::path>& i
 
 bool PutCustomImageFirst(const LibraryRoots& roots, const fs::path& image)
 {
-    std::vector<fs::path> images = ReadCustomImages(roots);
-    std::erase_if(images, [&](const fs::path& listed) { return PathsEqualNoCase(listed, image); });
-    images.insert(images.begin(), image);
-    return WriteCustomImages(roots, images);
+    return EditImagesList(roots, kCustomImagesFile, [&](mesh::JsonValue& list) {
+        RemoveEntries(list, image, IsImageEntry);
+        if (IsUtf8Path(image))
+            list.insert(list.begin(), image.string());
+    });
+}
+
+bool RemoveCustomImage(const LibraryRoots& roots, const fs::path& image)
+{
+    return EditImagesList(roots, kCustomImagesFile,
+                          [&](mesh::JsonValue& list) { RemoveEntries(list, image, IsImageEntry); });
 }
 
 // ---- Seam choices ------------------------------------------------------------------------
@@ -285,16 +342,21 @@ bool WriteSeamSettings(const LibraryRoots& roots, const fs::path& image, std::st
 {
     if (image.empty())
         return false;
-    std::vector<SeamSetting> settings = ReadSeamSettings(roots);
-    std::erase_if(settings, [&](const SeamSetting& setting) { return PathsEqualNoCase(setting.image, image); });
-    if (!method.empty() && method != kUnchangedSeamMethod)
-        settings.push_back({image, std::string(method), std::string(parameters)});
-    return SaveImagesList(roots, kSeamSettingsFile, [&](mesh::JsonValue& list) {
-        for (const SeamSetting& setting : settings)
-            if (IsUtf8Path(setting.image))
-                list.push_back(mesh::JsonValue{{"image", setting.image.string()},
-                                           {"method", setting.method},
-                                           {"parameters", setting.parameters}});
+    return EditImagesList(roots, kSeamSettingsFile, [&](mesh::JsonValue& list) {
+        // The image's new entry starts from its old one, so members the program does not
+        // know stay with it.
+        mesh::JsonValue entry = mesh::JsonValue::object();
+        const auto old = std::find_if(list.begin(), list.end(),
+                                      [&](const mesh::JsonValue& element) { return IsSeamEntry(element, image); });
+        if (old != list.end())
+            entry = *old;
+        RemoveEntries(list, image, IsSeamEntry);
+        if (method.empty() || method == kUnchangedSeamMethod || !IsUtf8Path(image))
+            return;
+        entry["image"] = image.string();
+        entry["method"] = std::string(method);
+        entry["parameters"] = std::string(parameters);
+        list.push_back(std::move(entry));
     });
 }
 

@@ -6,7 +6,8 @@
 // to the workflow dialogs; this is the data behind it.
 //
 // The lists are JSON files of the JSON settings layer (written durably, read leniently: an
-// element of the wrong type is skipped). Image paths are compared exactly, as the file system
+// element of the wrong type is skipped, and a list is rewritten by editing it in place, so that
+// members, entries and entry members the program does not know are kept as they were). Image paths are compared exactly, as the file system
 // tells files apart. Missing or unreadable files give empty lists or false, never an exception
 // (except on allocation failure).
 #pragma once
@@ -57,13 +58,19 @@ std::vector<TextureLibraryItem> ScanTextureLibrary(const LibraryRoots& roots, st
 // The remembered images, most recent first: the non-empty strings of the "images" array.
 std::vector<std::filesystem::path> ReadCustomImages(const LibraryRoots& roots);
 
-// Replaces the list in the user root's "custom/images.json"; false without a user root or
-// when the write fails (a path that is not valid UTF-8 cannot be stored in JSON).
+// Replaces the "images" array in the user root's "custom/images.json", keeping the file's other
+// members; false without a user root, when the user's copy is there but does not read as a
+// list, or when the write fails (a path that is not valid UTF-8 cannot be stored in JSON).
 [[nodiscard]] bool WriteCustomImages(const LibraryRoots& roots, const std::vector<std::filesystem::path>& images);
 
-// Moves the image to the front of the list (adding it when new), leaving no other entry for
-// the same path; the write's result.
+// Moves the image to the front of the list (adding it when new), leaving no other string entry
+// for the same path; entries that are not strings and the file's other members stay as they
+// were. The write's result (false as for WriteCustomImages).
 [[nodiscard]] bool PutCustomImageFirst(const LibraryRoots& roots, const std::filesystem::path& image);
+
+// Takes the image's string entries out of the list, keeping everything else as it was; the
+// write's result (false as for WriteCustomImages).
+[[nodiscard]] bool RemoveCustomImage(const LibraryRoots& roots, const std::filesystem::path& image);
 
 // ---- Seam choices ------------------------------------------------------------------------
 
@@ -86,9 +93,11 @@ struct SeamChoice {
 // no parameters.
 SeamChoice SeamSettingForImage(const LibraryRoots& roots, const std::filesystem::path& image);
 
-// Remembers the choice for the image, replacing any earlier one; "Unchanged" or an empty
-// method forgets the image instead. False for an empty path, without a user root or when the
-// write fails.
+// Remembers the choice for the image, replacing any earlier one (its new entry, put last, keeps
+// the members of the old one the program does not know); "Unchanged" or an empty method forgets
+// the image instead. Other entries, of any kind, and the file's other members stay as they were.
+// False for an empty path, without a user root, when the user's copy is there but does not read
+// as a list, or when the write fails.
 [[nodiscard]] bool WriteSeamSettings(const LibraryRoots& roots, const std::filesystem::path& image,
                                      std::string_view method, std::string_view parameters);
 

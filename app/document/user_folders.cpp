@@ -29,22 +29,55 @@ bool IsRegularFile(const fs::path& path)
 // Small settings files of a few lines; anything larger is not one of ours.
 constexpr std::uint64_t kMaxLineFileBytes = std::uint64_t{16} << 20;
 
-// The lines of a small regular file, as std::getline splits them (no empty line after a final
-// line feed); empty when the file is missing, larger than kMaxLineFileBytes, or a pipe or
-// device, which is refused without waiting on it.
-std::vector<std::string> ReadFileLines(const fs::path& path)
+// The bytes' lines, as std::getline splits them (no empty line after a final line feed).
+std::vector<std::string> SplitLines(const std::vector<std::uint8_t>& bytes)
 {
     std::vector<std::string> lines;
-    const platform::ReadResult read = platform::ReadWholeFile(path, kMaxLineFileBytes);
-    if (read.status != platform::ReadStatus::Ok && read.status != platform::ReadStatus::ShortRead)
-        return lines;
-    std::string_view rest(reinterpret_cast<const char*>(read.bytes.data()), read.bytes.size());
+    std::string_view rest(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     while (!rest.empty()) {
         const std::size_t end = rest.find('\n');
         lines.emplace_back(rest.substr(0, end));
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     }
     return lines;
+}
+
+// The lines of a small regular file (SplitLines); empty when the file is missing, larger than kMaxLineFileBytes, or a pipe or
+// device, which is refused without waiting on it.
+std::vector<std::string> ReadFileLines(const fs::path& path)
+{
+    const platform::ReadResult read = platform::ReadWholeFile(path, kMaxLineFileBytes);
+    if (read.status != platform::ReadStatus::Ok && read.status != platform::ReadStatus::ShortRead)
+        return {};
+    return SplitLines(read.bytes);
+}
+
+// The lines of a file about to be rewritten: none when nothing is there, nothing at all when
+// something is there that cannot be read whole (too large, not readable, cut short, a folder or
+// a pipe), since writing then would put a few lines in the place of all it holds.
+std::optional<std::vector<std::string>> ReadLinesToRewrite(const fs::path& path)
+{
+    const platform::ReadResult read = platform::ReadWholeFile(path, kMaxLineFileBytes);
+    if (read.status == platform::ReadStatus::Ok)
+        return SplitLines(read.bytes);
+    std::error_code error;
+    if (fs::symlink_status(path, error).type() == fs::file_type::not_found)
+        return std::vector<std::string>();
+    return std::nullopt;
+}
+
+// The deleted index's names from its lines: CR and LF endings dropped, empty lines skipped,
+// every name lower-cased.
+std::vector<std::string> IndexNames(std::vector<std::string> lines)
+{
+    std::vector<std::string> names;
+    for (std::string& line : lines) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+            line.pop_back();
+        if (!line.empty())
+            names.push_back(LowerCaseName(line));
+    }
+    return names;
 }
 
 // ---- Documents folder --------------------------------------------------------------------
@@ -162,6 +195,19 @@ bool UserRootHas(const LibraryRoots& roots, const fs::path& folder, std::string_
     return user != nullptr && IsRegularFile(LibraryItemPath(user->path, folder, name));
 }
 
+// The folder's deleted index as it is to be rewritten: none without a user root or an index,
+// nothing at all when an index is there that cannot be read whole (ReadLinesToRewrite).
+std::optional<std::vector<std::string>> ReadIndexToRewrite(const LibraryRoots& roots, const fs::path& folder)
+{
+    const fs::path path = DeletedIndexPath(roots, folder);
+    if (path.empty())
+        return std::vector<std::string>();
+    std::optional<std::vector<std::string>> lines = ReadLinesToRewrite(path);
+    if (!lines)
+        return std::nullopt;
+    return IndexNames(std::move(*lines));
+}
+
 // The lower-cased names of the folder's deleted index, read once for any number of look-ups.
 using HiddenNames = std::unordered_set<std::string>;
 
@@ -213,8 +259,33 @@ bool GatherEntries(const fs::path& folder, std::vector<fs::path>& entries)
 
 bool CopyEntry(const fs::path& from, const fs::path& to);
 
+// Whether `inner` is `outer` or lies anywhere inside it, seen through links: some folder on the
+// way from `inner`'s real place up to the root is `outer` itself (the same device and inode).
+// False when `outer` is not a folder or `inner`'s place cannot be worked out.
+bool LiesWithin(const fs::path& inner, const fs::path& outer)
+{
+    if (!IsFolder(outer))
+        return false;
+    std::error_code error;
+    fs::path at = fs::weakly_canonical(AbsoluteFileName(inner), error);
+    if (error)
+        return false;
+    for (;;) {
+        if (IsSameFile(at, outer))
+            return true;
+        fs::path up = at.parent_path();
+        if (up.empty() || up == at)
+            return false;
+        at = std::move(up);
+    }
+}
+
 bool CopyFolder(const fs::path& from, const fs::path& to)
 {
+    // A copy into the folder itself would meet its own copy on the walk and go on until names
+    // grow too long.
+    if (LiesWithin(to.parent_path(), from))
+        return false;
     std::error_code error;
     fs::create_directory(to, error);
     if (error)
@@ -357,6 +428,27 @@ std::string ReasonsLeft(const MoveCounts& counts, std::int64_t thumbnailsKept)
     for (const std::string& reason : reasons)
         text += (text.empty() ? " (" : ", ") + reason;
     return text.empty() ? text : text + ")";
+}
+
+// Why nothing can move when one of the two folders lies inside the other, to follow "Nothing
+// moved from <old> to <new>"; empty when neither does. A new folder inside the old one (a link
+// to "Grainforge/keep") would have the old folder copied into itself, and deleting the old
+// folder afterwards would delete the new one with it.
+std::string NestedFoldersMessage(const fs::path& oldFolder, const fs::path& newFolder)
+{
+    const bool newInOld = LiesWithin(newFolder, oldFolder);
+    if (!newInOld && !LiesWithin(oldFolder, newFolder))
+        return {};
+    std::error_code error;
+    fs::path target = fs::weakly_canonical(newFolder, error);
+    if (error)
+        target = newFolder;
+    if (newInOld)
+        return ": the new folder leads to " + target.string() +
+               ", inside the old one, and a folder cannot be moved into itself; keep the old folder, since it holds "
+               "the new one.";
+    return ": the new folder leads to " + target.string() +
+           ", which holds the old one, and a folder cannot be moved into itself; its files stay where they are.";
 }
 
 }  // namespace
@@ -507,17 +599,8 @@ fs::path DeletedIndexPath(const LibraryRoots& roots, const fs::path& folder)
 
 std::vector<std::string> ReadDeletedIndex(const LibraryRoots& roots, const fs::path& folder)
 {
-    std::vector<std::string> names;
     const fs::path path = DeletedIndexPath(roots, folder);
-    if (path.empty())
-        return names;
-    for (std::string line : ReadFileLines(path)) {
-        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-            line.pop_back();
-        if (!line.empty())
-            names.push_back(LowerCaseName(line));
-    }
-    return names;
+    return path.empty() ? std::vector<std::string>() : IndexNames(ReadFileLines(path));
 }
 
 bool WriteDeletedIndex(const LibraryRoots& roots, const fs::path& folder, const std::vector<std::string>& names)
@@ -664,18 +747,23 @@ bool MarkFactoryItemDeleted(const LibraryRoots& roots, const fs::path& folder, s
 {
     if (name.empty())
         return false;
+    const bool hides = !UserRootIsFactoryRoot(roots) && AnyFactoryRootHas(roots, folder, name);
+    // Read before anything is removed: an index that cannot be read is left as it is, and so is
+    // the user's copy, rather than half the deletion being done.
+    std::optional<std::vector<std::string>> hidden;
+    if (hides && !(hidden = ReadIndexToRewrite(roots, folder)))
+        return false;
     bool done = false;
     if (UserRootHas(roots, folder, name)) {
         std::error_code error;
         done = fs::remove(LibraryItemPath(UserRoot(roots)->path, folder, name), error);
     }
-    if (UserRootIsFactoryRoot(roots) || !AnyFactoryRootHas(roots, folder, name))
+    if (!hides)
         return done;
-    std::vector<std::string> hidden = ReadDeletedIndex(roots, folder);
     const std::string lower = LowerCaseName(name);
-    if (std::find(hidden.begin(), hidden.end(), lower) == hidden.end()) {
-        hidden.push_back(lower);
-        done = WriteDeletedIndex(roots, folder, hidden);
+    if (std::find(hidden->begin(), hidden->end(), lower) == hidden->end()) {
+        hidden->push_back(lower);
+        done = WriteDeletedIndex(roots, folder, *hidden);
     }
     return done;
 }
@@ -684,9 +772,11 @@ bool RestoreFactoryItem(const LibraryRoots& roots, const fs::path& folder, std::
 {
     if (name.empty() || UserRootIsFactoryRoot(roots) || !AnyFactoryRootHas(roots, folder, name))
         return false;
-    std::vector<std::string> hidden = ReadDeletedIndex(roots, folder);
-    const std::size_t listed = std::erase(hidden, LowerCaseName(name));
-    return listed > 0 && WriteDeletedIndex(roots, folder, hidden);
+    std::optional<std::vector<std::string>> hidden = ReadIndexToRewrite(roots, folder);
+    if (!hidden)
+        return false;
+    const std::size_t listed = std::erase(*hidden, LowerCaseName(name));
+    return listed > 0 && WriteDeletedIndex(roots, folder, *hidden);
 }
 
 // ---- Moving an older user folder ---------------------------------------------------------
@@ -699,8 +789,14 @@ MoveCounts MoveFolderContents(const fs::path& source, const fs::path& destinatio
         return counts;  // a link is not followed to whatever folder it names
     // Moving a folder into itself would find every name taken and then remove its empty
     // sub-folders.
-    if (!SameFolder(source, destination))
-        MoveContents(source, destination, counts);
+    if (SameFolder(source, destination))
+        return counts;
+    // One inside the other: nothing can be moved without moving a folder into itself.
+    if (LiesWithin(destination, source) || LiesWithin(source, destination)) {
+        counts.failed = CountFiles(source);
+        return counts;
+    }
+    MoveContents(source, destination, counts);
     return counts;
 }
 
@@ -724,6 +820,8 @@ std::string MigrateUserFolder(const fs::path& documentsFolder)
         return "Nothing moved" + moving + ": the old folder is a link to " +
                fs::read_symlink(oldFolder, error).string() + ", and links are not followed; its files stay there.";
     }
+    if (std::string nested = NestedFoldersMessage(oldFolder, newFolder); !nested.empty())
+        return "Nothing moved" + moving + nested;
     const fs::path thumbnails{std::string(kThumbnailFolder)};
     // A cache, rebuilt when needed and kept in the cache folder now: not carried into the
     // user's documents. Only the program's own thumbnails go; the user's files stay.

@@ -179,13 +179,16 @@ LibraryItemOrigin LibraryItemExists(const LibraryRoots& roots, const std::filesy
 // Deletes the item as the user sees it: removes the user's copy, and when a factory root has
 // the item (and is not the user root) adds its lower-cased name to the deleted index. True
 // when the user's copy was removed or the name was written to the index; false for an empty
-// name.
+// name. When the name must go into an index that is there but cannot be read whole (larger
+// than 16 MiB, not readable, a folder or a pipe), false, and neither the index nor the user's
+// copy is touched: rewriting it would drop every name it holds.
 [[nodiscard]] bool MarkFactoryItemDeleted(const LibraryRoots& roots, const std::filesystem::path& folder,
                                           std::string_view name);
 
 // Shows a hidden factory item again by removing its name from the deleted index. True when
 // the name was listed and the index was written; false for an empty name, when the user root
-// is a factory root or when no factory root has the item.
+// is a factory root, when no factory root has the item or when the index cannot be read whole
+// (then it is left as it is).
 [[nodiscard]] bool RestoreFactoryItem(const LibraryRoots& roots, const std::filesystem::path& folder,
                                       std::string_view name);
 
@@ -209,7 +212,9 @@ struct MoveCounts {
 // before that are still moved. The source folder is removed when it ends up empty. Symbolic
 // links are moved as links, never followed into, on either side; a source that is itself a
 // link is not followed and nothing is moved. When source and destination are the same folder
-// nothing is touched and nothing counted.
+// nothing is touched and nothing counted; when either lies inside the other (seen through
+// links) nothing is touched and every file counts as failed. A folder is never copied into
+// itself.
 MoveCounts MoveFolderContents(const std::filesystem::path& source, const std::filesystem::path& destination);
 
 // Moves the files of documents/Grainforge to documents/Tessary, removes the thumbnails the
@@ -225,7 +230,13 @@ MoveCounts MoveFolderContents(const std::filesystem::path& source, const std::fi
 //   <why> naming the counts of those whose names the new folder already has, that could not
 //   be moved, that were copied (the originals kept) and that lie in its thumbnails folder; or
 //   "Nothing moved from <old> to <new>: the old folder is a link to <target>, and links are not
-//   followed; its files stay there." Never throws except on allocation failure: start-up calls
+//   followed; its files stay there." When either folder lies inside the other, seen through
+//   links ("Tessary" a link to "Grainforge/keep"), nothing is moved or removed and the message
+//   says where the new folder leads: "Nothing moved from <old> to <new>: the new folder leads
+//   to <place>, inside the old one, and a folder cannot be moved into itself; keep the old
+//   folder, since it holds the new one." or "...: the new folder leads to <place>, which holds
+//   the old one, and a folder cannot be moved into itself; its files stay where they are."
+//   Never throws except on allocation failure: start-up calls
 //   it with nothing to catch an exception.
 std::string MigrateUserFolder(const std::filesystem::path& documentsFolder);
 

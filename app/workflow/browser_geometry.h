@@ -6,6 +6,7 @@
 // at 96 dpi and scaled with the control's own DPI; rectangles are in client pixels.
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ struct ThumbnailItem {
   std::vector<std::uint32_t> pixels;  // size x size, rows from the top, 0x00RRGGBB; or none
   int size = 0;                       // side of the square picture
   bool highlight = false;             // pale amber background: the user's own item
+  std::filesystem::path file;         // a preset's own file, which a click loads; empty otherwise
 };
 
 // ---- Segmented control ---------------------------------------------------------------------

@@ -73,6 +73,7 @@ const std::vector<ThumbnailItem>& LibraryItemCache::PresetItems(const std::strin
     item.key = PresetKey(pattern, preset.name);
     item.label = preset.name;
     item.highlight = preset.origin == LibraryItemOrigin::UserOnly;
+    item.file = preset.file;
     std::optional<GreyImage> grey;
     if (!preset.thumbnail.empty()) grey = ReadGreyBmp(preset.thumbnail);
     if (grey && grey->width == grey->height && grey->width > 0) {

@@ -32,7 +32,8 @@ public:
   const std::vector<ThumbnailItem>& ImageItems(const std::string& category);
   // The listing behind ImageItems (empty until the category was shown).
   const std::vector<TextureLibraryItem>& Listing(const std::string& category) const;
-  // The pattern's presets: factory ones first, each group by name without regard to case.
+  // The pattern's presets: factory ones first, each group by name without regard to case; each
+  // cell carries its preset's own file.
   const std::vector<ThumbnailItem>& PresetItems(const std::string& pattern);
   // The cell of one image, its thumbnail read once per path.
   ThumbnailItem ImageItem(const std::filesystem::path& path, const std::string& label, bool highlight);

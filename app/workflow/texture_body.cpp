@@ -238,13 +238,12 @@ void CTextureBody::OnThumbnailClick(int index, int button) {
   const ThumbnailItem item = items[static_cast<std::size_t>(index)];
   if (button == 1) {
     if (tab_ != kTabCustom) return;
-    std::vector<std::filesystem::path> list = ReadCustomImages(library_.Roots());
-    const auto removed = std::remove_if(list.begin(), list.end(),
-                                        [&](const std::filesystem::path& p) { return ImageKey(p) == item.key; });
-    if (removed != list.end()) {
-      list.erase(removed, list.end());
-      (void)WriteCustomImages(library_.Roots(), list);
-    }
+    // Edited in place, so that what the list holds besides the program's entries stays.
+    for (const std::filesystem::path& path : ReadCustomImages(library_.Roots()))
+      if (ImageKey(path) == item.key) {
+        (void)RemoveCustomImage(library_.Roots(), path);
+        break;
+      }
     ReadCustomList();
     RebuildThumbnails();
     return;
@@ -259,9 +258,8 @@ void CTextureBody::OnThumbnailClick(int index, int button) {
   } else if (tab_ == kTabProcedural) {
     std::unique_ptr<procedural::ProceduralTexture> pattern = procedural::CreateProceduralTexture(selectedPattern_);
     if (!pattern) return;
-    const std::string fileName = PresetFileStem(item.label) + std::string(kPresetExtension);
-    const std::filesystem::path file = ResolveLibraryItem(library_.Roots(), ProceduralFolder(selectedPattern_), fileName);
-    if (file.empty() || !ReadPreset(file, *pattern).ok) return;
+    // The cell's own file: its shown name may lead to another preset's ("Rock " to "Rock.gfpreset").
+    if (item.file.empty() || !ReadPreset(item.file, *pattern).ok) return;
     document_->RenderProceduralTexture(std::move(pattern), Utf8ToWide(item.label));
     UpdateFromDocument(document_);
   } else {

@@ -32,6 +32,11 @@ constexpr int kPresetItemHeight = 44;
 
 std::string ToUtf8(const std::wstring& text) { return wxString(text).utf8_string(); }
 
+// The list entry as the library listed it, for the document's preset operations.
+PresetFileEntry ListedPreset(const PresetEntry& entry) {
+  return {ToUtf8(entry.name), entry.origin, entry.file, entry.thumbnailFile, entry.userFile};
+}
+
 // A grey picture as a bitmap scaled to `size` pixels a side.
 wxBitmap GreyBitmap(const std::vector<std::uint32_t>& pixels, int side, int size) {
   if (side <= 0 || size <= 0 || pixels.size() != static_cast<std::size_t>(side) * static_cast<std::size_t>(side))
@@ -262,7 +267,7 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
 
   ShowParameterValues();
   UpdateProceduralPreview();
-  FillPresetList(std::wstring());
+  FillPresetList({});
   helpPane_ = AttachHelpPane(this, ProceduralHelpText(LoadHelpPage("procedural"), pattern_));
 }
 
@@ -345,13 +350,17 @@ void CProceduralTextureDialog::SetInformation(const std::wstring& text) {
   information_->Wrap(information_->GetSize().x);
 }
 
-void CProceduralTextureDialog::FillPresetList(const std::wstring& select) {
+void CProceduralTextureDialog::FillPresetList(const std::filesystem::path& selectFileName) {
   presetCombo_->Clear();
   presets_ = LoadPresetEntries(roots_, pattern_.Name());
   firstUserOnly_ = SortPresetEntries(presets_);
   presetCombo_->Append(wxS("Select Preset"));
   for (const PresetEntry& entry : presets_) presetCombo_->Append(wxString(entry.name));
-  const int found = select.empty() ? -1 : FindPresetEntry(presets_, select);
+  // By file name, not by shown name: two files may show one name ("Stone.gfpreset" and
+  // "Stone.GFPRESET"), and the user's version of a factory preset has the factory file's name.
+  int found = -1;
+  for (std::size_t i = 0; !selectFileName.empty() && i < presets_.size(); ++i)
+    if (presets_[i].file.filename() == selectFileName) found = static_cast<int>(i);
   presetCombo_->SetSelection(found + 1);
   UpdateDeleteButton();
 }
@@ -396,11 +405,11 @@ void CProceduralTextureDialog::SavePreset() {
   if (!questions_.askName) return;
   const std::optional<std::wstring> name = questions_.askName(this, initial);
   if (!name || name->empty()) return;
-  const std::string utf8 = ToUtf8(*name);
-  const std::filesystem::path folder = ProceduralFolder(pattern_.Name());
-  if (!ResolveLibraryItem(roots_, folder, PresetFileStem(utf8) + std::string(kPresetExtension)).empty()) {
-    const int existing = FindPresetEntry(presets_, wxString::FromUTF8(MakeSafeFileName(utf8)).ToStdWstring());
-    const bool factory = existing >= 0 && presets_[static_cast<std::size_t>(existing)].origin == LibraryItemOrigin::FactoryOnly;
+  const std::optional<PresetFileEntry> chosen =
+      selected != nullptr ? std::optional(ListedPreset(*selected)) : std::nullopt;
+  const PresetTarget target = ChoosePresetTarget(roots_, pattern_.Name(), ToUtf8(*name), chosen ? &*chosen : nullptr);
+  if (target.existing != LibraryItemOrigin::None) {
+    const bool factory = target.existing == LibraryItemOrigin::FactoryOnly;
     const std::wstring question =
         factory ? L"A factory preset called \"" + *name +
                       L"\" already exists.\n\nSave yours under the same name? Yours will be used instead, and "
@@ -408,13 +417,13 @@ void CProceduralTextureDialog::SavePreset() {
                 : L"A preset called \"" + *name + L"\" already exists.\n\nReplace it?";
     if (!questions_.askYesNo || !questions_.askYesNo(this, L"Save Preset", question)) return;
   }
-  const PresetResult result = app::SavePreset(roots_, pattern_, utf8);
+  const PresetResult result = SavePresetTo(roots_, pattern_, target);
   if (!result.ok) {
     SetInformation(L"Could not save the preset: " + wxString::FromUTF8(result.error).ToStdWstring() + L".");
     return;
   }
   const std::wstring saved = wxString::FromUTF8(result.storedName).ToStdWstring();
-  FillPresetList(saved);
+  FillPresetList(target.file.filename());
   SetInformation(L"Saved \"" + saved + L"\".");
 }
 
@@ -426,27 +435,12 @@ void CProceduralTextureDialog::DeletePreset() {
   const std::wstring question = overFactory ? L"Delete your version of \"" + entry.name + L"\"?\n\nThe factory preset comes back."
                                             : L"Delete the preset \"" + entry.name + L"\"?";
   if (!questions_.askYesNo || !questions_.askYesNo(this, L"Delete Preset", question)) return;
-  const std::filesystem::path folder = ProceduralFolder(pattern_.Name());
-  const std::string stem = PresetFileStem(ToUtf8(entry.name));
-  // Removing the user's copy: for a user-only item the library helper does it; over a factory
-  // item the copy is removed here and the factory item unhidden should it have been hidden, so
-  // the factory preset shows again.
-  auto removeItem = [&](const std::string& item) {
-    const LibraryItemOrigin origin = LibraryItemExists(roots_, folder, item);
-    if (origin == LibraryItemOrigin::UserOnly) return MarkFactoryItemDeleted(roots_, folder, item);
-    if (origin != LibraryItemOrigin::UserOverFactory) return false;
-    const std::filesystem::path copy = UserLibraryPath(roots_, folder, item);
-    std::error_code error;
-    const bool removed = !copy.empty() && std::filesystem::remove(copy, error);
-    (void)RestoreFactoryItem(roots_, folder, item);
-    return removed && LibraryItemExists(roots_, folder, item) == LibraryItemOrigin::FactoryOnly;
-  };
-  if (!removeItem(stem + std::string(kPresetExtension))) {
+  // The entry's own file, never one named again from its shown name.
+  if (!app::DeletePreset(roots_, pattern_.Name(), ListedPreset(entry)).ok) {
     SetInformation(L"Could not delete that preset.");
     return;
   }
-  (void)removeItem(stem + std::string(kPresetThumbnailExtension));
-  FillPresetList(overFactory ? entry.name : std::wstring());
+  FillPresetList(overFactory ? entry.file.filename() : std::filesystem::path());
   SetInformation(overFactory ? L"Deleted yours; the factory preset is back." : L"Deleted.");
 }
 

@@ -88,7 +88,8 @@ private:
   const std::vector<mesh::procedural::ParameterSpec>& Specs() const;
   void ShowParameterValues();
   void UpdateProceduralPreview();
-  void FillPresetList(const std::wstring& select);
+  // Fills the list again and selects the entry whose file has that name (none when empty).
+  void FillPresetList(const std::filesystem::path& selectFileName);
   void UpdateDeleteButton();
   void OnRowChanged();
   void OnSlider(int row);

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <map>
+#include <set>
 
 namespace grainforge::app {
 namespace {
@@ -283,6 +285,80 @@ TEST(ListPresets, ListsBothRootsWithOriginsAndThumbnails)
               std::tuple("Fine", LibraryItemOrigin::FactoryOnly, factory / "Fine.bmp", false));
     EXPECT_EQ(std::tuple(entries[2].name, entries[2].origin, entries[2].thumbnail, entries[2].userFile),
               std::tuple("Mine", LibraryItemOrigin::UserOnly, library.user / "procedural/Noise/Mine.bmp", true));
+}
+
+// The program's presets "Rock", "Coarse_1" and "Stone" (with their pictures) and presets copied in
+// as "Rock .gfpreset", "Coarse:1.gfpreset" and "Stone.GFPRESET", whose shown names lead through
+// PresetFileStem to the program's files.
+struct CopiedInPresets : PresetLibrary {
+    fs::path folder = user / "procedural/Noise";
+    CopiedInPresets()
+    {
+        for (const char* name : {"Rock", "Coarse_1", "Stone"})
+            EXPECT_TRUE(SavePreset(roots, *Noise(), name).ok) << name;
+        for (const char* name : {"Rock .gfpreset", "Coarse:1.gfpreset", "Stone.GFPRESET"})
+            fs::copy_file(folder / "Rock.gfpreset", folder / name);
+    }
+    // Every file of the folder with its bytes.
+    std::map<std::string, std::vector<std::uint8_t>> Files() const
+    {
+        std::map<std::string, std::vector<std::uint8_t>> files;
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+            files[entry.path().filename().string()] = test::ReadAllBytes(entry.path());
+        return files;
+    }
+    PresetFileEntry Listed(const std::string& fileName) const
+    {
+        for (const PresetFileEntry& entry : ListPresets(roots, "Noise"))
+            if (entry.file.filename() == fileName)
+                return entry;
+        ADD_FAILURE() << fileName << " is not listed";
+        return {};
+    }
+};
+
+// Deleting or saving over a chosen preset acts on its own file: deleting "Rock " used to remove
+// "Rock.gfpreset" and "Rock.bmp", and saving over it to replace "Rock.gfpreset". A picture two
+// presets' files share ("Stone.bmp") stays with the program's file.
+TEST(DeletePreset, AndSavingOverItActOnTheChosenEntrysOwnFile)
+{
+    using Names = std::set<std::string>;
+    const struct {
+        const char* file;
+        bool save;  // save over it under its shown name, else delete it
+        Names gone, changed;
+    } cases[] = {
+        {"Rock .gfpreset", false, {"Rock .gfpreset"}, {}},
+        {"Coarse:1.gfpreset", false, {"Coarse:1.gfpreset"}, {}},
+        {"Stone.GFPRESET", false, {"Stone.GFPRESET"}, {}},
+        {"Rock.gfpreset", false, {"Rock.gfpreset", "Rock.bmp"}, {}},
+        {"Rock .gfpreset", true, {}, {"Rock .gfpreset", "Rock .bmp"}},
+        {"Coarse:1.gfpreset", true, {}, {"Coarse:1.gfpreset", "Coarse:1.bmp"}},
+        {"Stone.GFPRESET", true, {}, {"Stone.GFPRESET"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.save ? "save over " : "delete ") + c.file);
+        CopiedInPresets library;
+        const auto before = library.Files();
+        const PresetFileEntry entry = library.Listed(c.file);
+        if (c.save) {
+            const PresetTarget target = ChoosePresetTarget(library.roots, "Noise", entry.name, &entry);
+            EXPECT_EQ(std::tuple(target.file, target.existing), std::tuple(entry.file, LibraryItemOrigin::UserOnly));
+            EXPECT_EQ(SavePresetTo(library.roots, *ChangedNoise(), target).storedName, entry.name);
+        } else {
+            EXPECT_TRUE(DeletePreset(library.roots, "Noise", entry).ok);
+        }
+        const auto after = library.Files();
+        Names gone, changed;
+        for (const auto& [name, bytes] : before)
+            if (!after.contains(name))
+                gone.insert(name);
+        for (const auto& [name, bytes] : after)
+            if (!before.contains(name) || before.at(name) != bytes)
+                changed.insert(name);
+        EXPECT_EQ(gone, c.gone);
+        EXPECT_EQ(changed, c.changed);
+    }
 }
 
 }  // namespace

@@ -154,6 +154,45 @@ TEST(LibraryLists, OneThatDoesNotReadIsLeftAsItWas)
     }
 }
 
+// Rewriting a list keeps what is not the program's to remove: members of the file the program
+// does not know (a "favourites" list), entries of other kinds and the members of an entry it does
+// not know. The lists used to be written afresh from the entries the program reads.
+TEST(LibraryLists, KeepWhatTheProgramDoesNotKnow)
+{
+    const std::string images = R"({"favourites": ["/f.png"], "images": ["/img/b.png", 7, {"note": 1}, "/img/a.png"]})";
+    const std::string seams = R"({"images": [{"image": "/img/a.png", "method": "Mirror", "parameters": "", "note": "mine"},
+        "stray", {"image": "/img/b.png", "method": "Cross-fade", "parameters": ""}], "favourites": ["x"]})";
+    const struct {
+        const char* file;
+        const std::string& before;
+        std::function<bool(const LibraryRoots&)> write;
+        const char* after;
+    } cases[] = {
+        {"custom/images.json", images, [](const LibraryRoots& roots) { return PutCustomImageFirst(roots, "/img/a.png"); },
+         R"({"favourites": ["/f.png"], "images": ["/img/a.png", "/img/b.png", 7, {"note": 1}]})"},
+        {"custom/images.json", images, [](const LibraryRoots& roots) { return RemoveCustomImage(roots, "/img/b.png"); },
+         R"({"favourites": ["/f.png"], "images": [7, {"note": 1}, "/img/a.png"]})"},
+        {"custom/images.json", images, [](const LibraryRoots& roots) { return WriteCustomImages(roots, {"/x.png"}); },
+         R"({"favourites": ["/f.png"], "images": ["/x.png"]})"},
+        {"custom/seams.json", seams,
+         [](const LibraryRoots& roots) { return WriteSeamSettings(roots, "/img/a.png", "Histogram blend", "seed=4\n"); },
+         R"({"images": ["stray", {"image": "/img/b.png", "method": "Cross-fade", "parameters": ""},
+             {"image": "/img/a.png", "method": "Histogram blend", "parameters": "seed=4\n", "note": "mine"}],
+             "favourites": ["x"]})"},
+        {"custom/seams.json", seams,
+         [](const LibraryRoots& roots) { return WriteSeamSettings(roots, "/img/b.png", "Unchanged", ""); },
+         R"({"images": [{"image": "/img/a.png", "method": "Mirror", "parameters": "", "note": "mine"}, "stray"],
+             "favourites": ["x"]})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.after);
+        Library library;
+        const fs::path list = library.Put(library.user, c.file, {c.before.begin(), c.before.end()});
+        ASSERT_TRUE(c.write(library.roots));
+        EXPECT_EQ(ReadJson(list), nlohmann::json::parse(c.after));
+    }
+}
+
 TEST(ThumbnailFileName, HashesThePathSizeAndWriteTime)
 {
     // Worked out independently from the hash's definition.

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include <stdlib.h>
+#include <sys/stat.h>
 
 namespace grainforge::app {
 namespace {
@@ -205,6 +206,57 @@ TEST(MarkFactoryItemDeleted, WithoutADocumentsFolderRemovesTheFileAndWritesNoInd
     EXPECT_FALSE(fs::exists(item));
     EXPECT_FALSE(fs::exists(folder / "procedural/Noise/_deleted.index"));
     EXPECT_FALSE(RestoreFactoryItem(roots, "procedural/Noise", "Fine.gfpreset"));
+}
+
+// An index that is there but cannot be read whole is left as it is, and so is the user's copy:
+// the deletion used to replace a 17 MiB index with one line, and a mode-000 one too while
+// saying it had worked. The mode-000 case runs as an ordinary user (root reads any file).
+TEST(MarkFactoryItemDeleted, LeavesAnIndexItCannotReadAsItIs)
+{
+    const struct {
+        const char* what;
+        std::function<void(const fs::path& index)> put;
+        bool unprivileged = false;
+    } cases[] = {
+        {"larger than 16 MiB", [](const fs::path& index) { WriteAllText(index, std::string(17 << 20, 'a')); }},
+        {"a folder", [](const fs::path& index) { fs::create_directory(index); }},
+        {"a pipe", [](const fs::path& index) { ASSERT_EQ(mkfifo(index.c_str(), 0600), 0); }},
+        {"not readable",
+         [](const fs::path& index) {
+             WriteAllText(index, "sand.png\r\n");
+             fs::permissions(index, fs::perms::none);
+         },
+         true},
+    };
+    // What the index is: its kind, size and permissions, none of which may change.
+    const auto state = [](const fs::path& index) {
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(index, error);
+        const bool regular = fs::is_regular_file(status);
+        return std::tuple(status.type(), regular ? fs::file_size(index) : 0, status.permissions());
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TwoRoots library;
+        TwoRoots::Put(library.program, "textures/Stone/Rock.png");
+        const fs::path copy = TwoRoots::Put(library.user, "textures/Stone/Rock.png");
+        for (const fs::path& folder : {library.folder.Path(), library.user, library.user / "textures",
+                                       library.user / "textures/Stone"})
+            fs::permissions(folder, fs::perms::all);
+        fs::permissions(copy, fs::perms(0666));
+        const fs::path index = library.user / "textures/Stone/_deleted.index";
+        c.put(index);
+        const auto before = state(index);
+        const auto run = [&] {
+            return std::string(MarkFactoryItemDeleted(library.roots, "textures/Stone", "Rock.png") ? "true" : "false");
+        };
+        const std::optional<std::string> answer = c.unprivileged ? test::RunUnprivileged(run) : run();
+        if (!answer)  // the last case: the ones before it have run
+            GTEST_SKIP() << "could not drop root privileges, so the index's permissions would not apply";
+        EXPECT_EQ(*answer, "false");
+        EXPECT_EQ(state(index), before);
+        EXPECT_TRUE(fs::exists(copy));
+    }
 }
 
 TEST(ListLibraryItems, ListsNamesThatDifferInCaseAsTheTwoFilesTheyAre)
@@ -414,17 +466,43 @@ TEST(MoveFolderContents, CopiesAcrossFileSystemsAndLeavesTheOriginal)
     EXPECT_EQ(std::tuple(missing.moved, missing.failed), std::tuple(0, 1));
 }
 
+// One start-up's move of the older user folder: `setUp` makes the folders, then the message and
+// the entries present and absent afterwards are checked. {old}, {new} and {outside} (a folder of
+// the user's elsewhere) stand for the folders in messages and lists, {place} for where the new
+// folder's name leads; the entries listed present or absent are not followed.
+struct MigrationCase {
+    std::function<void(const fs::path& old, const fs::path& young, const fs::path& outside)> setUp;
+    std::string message;
+    std::vector<std::string> present, absent;
+};
+
+void CheckMigration(const MigrationCase& c)
+{
+    SCOPED_TRACE(c.message);
+    TempFolder root;
+    const fs::path old = root / "Documents/Grainforge", young = root / "Documents/Tessary";
+    fs::create_directories(root / "Documents");
+    c.setUp(old, young, root / "outside");
+    const fs::path place = fs::weakly_canonical(young);
+    const auto named = [&](std::string text) {
+        for (const auto& [key, path] :
+             {std::pair{"{old}", old}, {"{new}", young}, {"{outside}", root / "outside"}, {"{place}", place}})
+            for (std::size_t at; (at = text.find(key)) != std::string::npos;)
+                text.replace(at, std::string(key).size(), path.string());
+        return text;
+    };
+    EXPECT_EQ(MigrateUserFolder(root / "Documents"), named(c.message));
+    for (const std::string& path : c.present)
+        EXPECT_TRUE(fs::exists(fs::symlink_status(named(path)))) << path;
+    for (const std::string& path : c.absent)
+        EXPECT_FALSE(fs::exists(fs::symlink_status(named(path)))) << path;
+}
+
 // The move never reaches through a link, removes only the program's own thumbnails and says what
-// moved and what stayed. {old}, {new} and {outside} (a folder of the user's elsewhere) stand for
-// the folders in messages and lists; the entries listed present or absent are not followed.
+// moved and what stayed.
 TEST(MigrateUserFolder, NeverFollowsALinkAndRemovesOnlyTheProgramsThumbnails)
 {
-    using Paths = std::vector<std::string>;
-    const struct {
-        std::function<void(const fs::path& old, const fs::path& young, const fs::path& outside)> setUp;
-        std::string message;
-        Paths present, absent;
-    } cases[] = {
+    const MigrationCase cases[] = {
         {[](const fs::path& old, const fs::path&, const fs::path& outside) {
              TwoRoots::Put(outside, "thumbnails/2024/img1.jpg");
              PutThumbnail(outside / "thumbnails");
@@ -454,24 +532,55 @@ TEST(MigrateUserFolder, NeverFollowsALinkAndRemovesOnlyTheProgramsThumbnails)
           "{old}/thumbnails/1111111111111111.bmp", "{outside}/0123456789abcdef.bmp"},
          {"{old}/thumbnails/0123456789abcdef.bmp", "{new}/thumbnails"}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
-        TempFolder root;
-        const fs::path old = root / "Documents/Grainforge", young = root / "Documents/Tessary";
-        fs::create_directories(root / "Documents");
-        c.setUp(old, young, root / "outside");
-        const auto named = [&](std::string text) {
-            for (const auto& [key, path] : {std::pair{"{old}", old}, {"{new}", young}, {"{outside}", root / "outside"}})
-                for (std::size_t at; (at = text.find(key)) != std::string::npos;)
-                    text.replace(at, std::string(key).size(), path.string());
-            return text;
-        };
-        EXPECT_EQ(MigrateUserFolder(root / "Documents"), named(c.message));
-        for (const std::string& path : c.present)
-            EXPECT_TRUE(fs::exists(fs::symlink_status(named(path)))) << path;
-        for (const std::string& path : c.absent)
-            EXPECT_FALSE(fs::exists(fs::symlink_status(named(path)))) << path;
-    }
+    for (const MigrationCase& c : cases)
+        CheckMigration(c);
+}
+
+// A new folder whose name leads into the old one, or to a folder holding it: nothing is moved or
+// removed (the move used to copy the old folder into itself until names grew too long), and the
+// message never calls the old folder one to delete.
+TEST(MigrateUserFolder, NeverMovesAFolderIntoItself)
+{
+    const auto oldWithLibrary = [](const fs::path& old) {
+        TwoRoots::Put(old, "keep/textures/Stone/rock.png");
+        TwoRoots::Put(old, "textures/a.png");
+        PutThumbnail(old / "thumbnails");
+    };
+    const std::string inside = "Nothing moved from {old} to {new}: the new folder leads to {place}, inside the old "
+                               "one, and a folder cannot be moved into itself; keep the old folder, since it holds "
+                               "the new one.";
+    const std::vector<std::string> untouched = {"{old}/keep/textures/Stone/rock.png", "{old}/textures/a.png",
+                                                "{old}/thumbnails/0123456789abcdef.bmp"};
+    const MigrationCase cases[] = {
+        {[&](const fs::path& old, const fs::path& young, const fs::path&) {
+             oldWithLibrary(old);
+             fs::create_directory_symlink(old / "keep", young);
+         },
+         inside, untouched, {"{old}/keep/keep", "{old}/keep/textures/a.png"}},
+        {[&](const fs::path& old, const fs::path& young, const fs::path& outside) {  // through a second link
+             oldWithLibrary(old);
+             fs::create_directories(outside);
+             fs::create_directory_symlink(old / "keep/textures", outside / "hop");
+             fs::create_directory_symlink(outside / "hop", young);
+         },
+         inside, untouched, {"{old}/keep/textures/keep", "{old}/keep/textures/textures"}},
+        {[&](const fs::path& old, const fs::path& young, const fs::path&) {
+             oldWithLibrary(old);
+             fs::create_directory_symlink(old.parent_path(), young);
+         },
+         "Nothing moved from {old} to {new}: the new folder leads to {place}, which holds the old one, and a folder "
+         "cannot be moved into itself; its files stay where they are.",
+         untouched, {"{new}/keep", "{new}/textures"}},
+    };
+    for (const MigrationCase& c : cases)
+        CheckMigration(c);
+
+    TempFolder root;
+    oldWithLibrary(root / "old");
+    fs::create_directory_symlink(root / "old/keep", root / "new");
+    const MoveCounts counts = MoveFolderContents(root / "old", root / "new");
+    EXPECT_EQ(std::tuple(counts.moved, counts.failed), std::tuple(0, 3));
+    EXPECT_FALSE(fs::exists(root / "old/keep/keep"));
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ TEST(ThumbnailGrid, HitTestFindsCellsAndNotTheGapsBetween) {
 TEST(ThumbnailGrid, SameKeysKeepTheScrollAndPicturesShowTheirTopRows) {
   const auto items = [](std::initializer_list<const char*> keys) {
     std::vector<ThumbnailItem> list;
-    for (const char* k : keys) list.push_back(ThumbnailItem{k, k, {}, 0, false});
+    for (const char* k : keys) list.push_back(ThumbnailItem{k, k, {}, 0, false, {}});
     return list;
   };
   EXPECT_TRUE(SameItemKeys(items({"a", "b"}), items({"a", "b"})));

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <random>
+#include <set>
+#include <utility>
 
 #include "app/document/preset_files.h"
 #include "engine/textures/procedural_registry.h"
@@ -51,6 +53,28 @@ TEST(LibraryItemCache, FactoryPresetsComeFirstEachByNameWithoutCase) {
   EXPECT_TRUE(cache.PresetItems("No such pattern").empty());
   EXPECT_TRUE(cache.ImageItems("No such category").empty());
   EXPECT_TRUE(cache.Listing("never shown").empty());
+}
+
+// A click on a preset loads the cell's own file: the browser used to load the file named
+// again from the label, "Rock.gfpreset" for "Rock ".
+TEST(LibraryItemCache, EachPresetCellCarriesItsOwnFile) {
+  TempRoots temp;
+  auto noise = mesh::procedural::CreateProceduralTexture("Noise");
+  ASSERT_TRUE(noise);
+  const fs::path folder = temp.root / "user" / "procedural" / "Noise";
+  for (const char* name : {"Rock", "Coarse_1", "Stone"}) ASSERT_TRUE(SavePreset(temp.roots, *noise, name).ok);
+  for (const char* name : {"Rock .gfpreset", "Coarse:1.gfpreset", "Stone.GFPRESET"})
+    fs::copy_file(folder / "Rock.gfpreset", folder / name);
+
+  LibraryItemCache cache(temp.roots);
+  std::set<std::pair<std::string, fs::path>> cells;
+  for (const ThumbnailItem& item : cache.PresetItems("Noise")) cells.emplace(item.label, item.file);
+  const std::set<std::pair<std::string, fs::path>> expected = {
+      {"Rock", folder / "Rock.gfpreset"},   {"Rock ", folder / "Rock .gfpreset"},
+      {"Coarse_1", folder / "Coarse_1.gfpreset"}, {"Coarse:1", folder / "Coarse:1.gfpreset"},
+      {"Stone", folder / "Stone.gfpreset"}, {"Stone", folder / "Stone.GFPRESET"},
+  };
+  EXPECT_EQ(cells, expected);
 }
 
 }  // namespace

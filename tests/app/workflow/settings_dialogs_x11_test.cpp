@@ -170,6 +170,49 @@ TEST(SettingsDialogsX11, ProceduralDialogSavesAUserPresetAndDeletingYoursBringsT
   EXPECT_EQ(dialog->SelectedPreset(), nullptr);
 }
 
+// Presets copied into the user folder under names the program would not give show names that
+// lead to other presets' files: the dialog deletes and saves over the chosen entry's own file.
+// Deleting "Rock " used to remove "Rock.gfpreset" and "Rock.bmp" and say "Deleted.".
+TEST(SettingsDialogsX11, ProceduralDialogActsOnTheChosenPresetsOwnFile) {
+  PresetFixture fixture;
+  const fs::path folder = fixture.folder.Path() / "user/procedural/Noise";
+  auto pattern = mesh::procedural::CreateProceduralTexture("Noise");
+  for (const char* name : {"Rock", "Coarse_1", "Stone"}) ASSERT_TRUE(SavePreset(fixture.roots, *pattern, name).ok);
+  for (const char* name : {"Rock .gfpreset", "Coarse:1.gfpreset", "Stone.GFPRESET"})
+    fs::copy_file(folder / "Rock.gfpreset", folder / name);
+  const auto bytes = [&](const char* name) { return grainforge::test::ReadAllBytes(folder / name); };
+  const std::vector<std::uint8_t> stone = bytes("Stone.gfpreset");
+  Shown dialog(new CProceduralTextureDialog(nullptr, *pattern, 2, fixture.roots, fixture.Questions()));
+  const auto choose = [&](const char* fileName) {
+    const std::vector<PresetEntry>& presets = dialog->Presets();
+    const auto found = std::find_if(presets.begin(), presets.end(),
+                                    [&](const PresetEntry& entry) { return entry.file.filename() == fileName; });
+    ASSERT_NE(found, presets.end()) << fileName;
+    dialog->ChoosePreset(static_cast<int>(found - presets.begin()));
+  };
+
+  for (const char* copied : {"Rock .gfpreset", "Coarse:1.gfpreset"}) {
+    choose(copied);
+    dialog->DeletePreset();
+    EXPECT_EQ(Label(dialog.dialog, kIdInformation), L"Deleted.");
+    EXPECT_FALSE(fs::exists(folder / copied)) << copied;
+  }
+  for (const char* kept : {"Rock.gfpreset", "Rock.bmp", "Coarse_1.gfpreset", "Coarse_1.bmp"})
+    EXPECT_TRUE(fs::exists(folder / kept)) << kept;
+
+  // Saved over under its shown name: the chosen "Stone.GFPRESET", never "Stone.gfpreset".
+  choose("Stone.GFPRESET");
+  pattern->SetValue(pattern->GetParameters().front().key, pattern->GetParameters().front().maximum);
+  fixture.names = {L"Stone"};
+  dialog->SavePreset();
+  EXPECT_EQ(fixture.questions.back(), L"Save Preset: A preset called \"Stone\" already exists.\n\nReplace it?");
+  EXPECT_EQ(Label(dialog.dialog, kIdInformation), L"Saved \"Stone\".");
+  EXPECT_NE(bytes("Stone.GFPRESET"), bytes("Rock.gfpreset"));
+  EXPECT_EQ(bytes("Stone.gfpreset"), stone);
+  ASSERT_NE(dialog->SelectedPreset(), nullptr);
+  EXPECT_EQ(dialog->SelectedPreset()->file, folder / "Stone.GFPRESET");
+}
+
 TEST(SettingsDialogsX11, ProceduralDialogForAPatternThatDoesNotRepeatShowsOneTile) {
   PresetFixture fixture;
   auto pattern = mesh::procedural::CreateProceduralTexture("Penrose");
