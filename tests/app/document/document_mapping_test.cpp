@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace grainforge::test {
 namespace {
 
@@ -34,6 +36,33 @@ TEST(DocumentMappingTest, PlaneFitTurnsTowardsItsAxis)
         } else {
             EXPECT_GT(cage.size.z, 40.0f);
         }
+    }
+}
+
+// A 60 x 20 x 20 part: the cylinder's wall is fitted round the axis it runs along, so its radius
+// is half the part's width across that axis (with the 2 % margin), and the cage still holds the
+// part. A fit that rounded x and y whatever the axis gave the wall along x a 30.6 mm radius.
+TEST(DocumentMappingTest, CylinderFitRoundsAcrossItsAxis)
+{
+    const struct {
+        int axis;
+        float radius;
+    } cases[] = {{0, 10.2f}, {1, 30.6f}, {2, 30.6f}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.axis);
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = f.WithCube();
+        for (mesh::MeshVertex& v : doc.loadedPart.vertices)
+            v.position.x *= 3.0f;
+        doc.loadedPart.ComputeBounds();
+        doc.RebuildWorkingPart();
+        doc.projection.type = mesh::ProjectionKind::Cylinder;
+        doc.projection.cylinderAxis = c.axis;
+        doc.FitMappingToModel();
+        EXPECT_NEAR(mesh::CylinderRadius(doc.projection), c.radius, 1e-4f);
+        const mesh::Vec3 size = doc.projection.cage.size;
+        EXPECT_GE(size.x, 60.0f);
+        EXPECT_GE(std::min(size.y, size.z), 20.0f);
     }
 }
 

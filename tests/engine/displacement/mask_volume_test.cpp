@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -63,6 +64,41 @@ TEST(TransformMask, TurnedMaskMeasuresTheSameAtTurnedPoints)
     for (const Vec3 p : {Vec3{0, 0, 0}, Vec3{3, 2, 1}, Vec3{-2, 5, 4}, Vec3{1, 2, 3}})
         EXPECT_NEAR(MaskSignedDistance(moved, Vec3{p.x, -p.z, p.y} + turn.translation), MaskSignedDistance(mask, p), 1e-4f);
     EXPECT_EQ(std::tie(moved.size, moved.featherMillimetres, moved.name), std::tie(mask.size, mask.featherMillimetres, mask.name));
+}
+
+// A 100 mm mask carried by a move or a turn lands where its corners are carried, also turned
+// to within a hair of a quarter turn of its y angle, where reading the angles back once
+// dropped the z angle and left it 0.2 mm off.
+TEST(TransformMask, MaskNearAQuarterTurnLandsWhereItsCornersAreCarried)
+{
+    Transform3x4 move;
+    move.translation = {12.5f, -3.0f, 40.0f};
+    Transform3x4 turnAboutZ;  // 30 degrees, then a move
+    std::tie(turnAboutZ.m00, turnAboutZ.m01, turnAboutZ.m10, turnAboutZ.m11) =
+        std::tuple(0.8660254f, -0.5f, 0.5f, 0.8660254f);
+    turnAboutZ.translation = {1, 2, 3};
+    Transform3x4 quarterAboutX;
+    std::tie(quarterAboutX.m11, quarterAboutX.m12, quarterAboutX.m21, quarterAboutX.m22) = std::tuple(0.0f, -1.0f, 1.0f, 0.0f);
+    const Vec3 angles[] = {{30, 89.9f, 20}, {-45, -89.9f, 10}, {10, 89.99f, -60}, {5, 89.999f, 70},
+                           {30, 90, 20}, {0, 89.9f, 0}, {25, 60, -35}};
+    const std::pair<const char*, Transform3x4> transforms[] = {
+        {"move", move}, {"turn about z", turnAboutZ}, {"quarter about x", quarterAboutX}};
+    for (const Vec3 rotation : angles) {
+        for (const auto& [what, t] : transforms) {
+            SCOPED_TRACE(testing::Message() << what << " of " << rotation.x << " " << rotation.y << " " << rotation.z);
+            const MaskVolume mask{MaskShape::Box, {4, -7, 9}, rotation, {100, 60, 80}, 0.0f, 1, "m"};
+            const MaskVolume moved = TransformMask(mask, t);
+            const CageCornerPoints before = CageCorners(mask.Frame()), after = CageCorners(moved.Frame());
+            float worst = 0.0f;
+            for (int i = 0; i < 8; ++i) {
+                const Vec3 p = before.corners[i];
+                const Vec3 carried{t.m00 * p.x + t.m01 * p.y + t.m02 * p.z, t.m10 * p.x + t.m11 * p.y + t.m12 * p.z,
+                                   t.m20 * p.x + t.m21 * p.y + t.m22 * p.z};
+                worst = std::max(worst, Length(carried + t.translation - after.corners[i]));
+            }
+            EXPECT_LT(worst, 1e-4f);
+        }
+    }
 }
 
 TEST(BuildMaskWireframe, AppendsOutlinesOnTheShape)
