@@ -763,50 +763,38 @@ TEST(PipelineStagesTest, ReliefThatTexturesNoFaceIsSaidAndMarksTheVerdict)
     const auto fitted = [](ProjectionKind kind, const TriangleMesh& part) {
         return FitCageToBounds(kind, {part.boundsMin, part.boundsMax, 1}, 0.02f);
     };
-    Projection inside = fitted(ProjectionKind::Cylinder, tube), outside = inside, sidesOff = fitted(ProjectionKind::Box, cube),
-               box = sidesOff, corner = fitted(ProjectionKind::Plane, cube);
+    Projection inside = fitted(ProjectionKind::Cylinder, tube), outside = inside,
+               sidesOff = fitted(ProjectionKind::Box, cube), corner = fitted(ProjectionKind::Plane, cube);
     inside.cylinderSurface = SurfaceSide::Inside;
     outside.cylinderSurface = SurfaceSide::Outside;
     std::fill(std::begin(sidesOff.boxSideEnabled), std::end(sidesOff.boxSideEnabled), std::uint8_t{0});
     corner.cage.size = {2.0f, 2.0f, 22.0f};  // a 2 mm square of the 20 mm top
-    const struct {
-        const char* what;
-        const TriangleMesh& part;
-        const Projection& projection;
-        const char* lead;  // empty: texture reaches the part
-        const char* cause;
-    } cases[] = {
+    const std::tuple<const char*, const TriangleMesh&, Projection, std::string, std::string> cases[] = {
+        // what, part, projection, the warning's start (empty: texture reaches the part), its cause
         {"tube, cylinder on inner surfaces", tube, inside, "No face received texture: ", "\"Inner Surfaces Only\""},
         {"tube, cylinder on outer surfaces", tube, outside, "", ""},
         {"cube, box with every side off", cube, sidesOff, "No face received texture: ", "every side of the box"},
-        {"cube, box", cube, box, "", ""},
+        {"cube, box", cube, fitted(ProjectionKind::Box, cube), "", ""},
         {"cube, plane over a sliver of the top", cube, corner, "Only ", "the plane projection"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, part, projection, lead, cause] : cases) {
+        SCOPED_TRACE(what);
         PipelineSettings settings = AllOn();
-        settings.remesh.targetEdgeMillimetres = 1.5f;
-        settings.simplifyOn = 0;
-        settings.occupancyCells = 64;
-        settings.projection = c.projection;
+        std::tie(settings.remesh.targetEdgeMillimetres, settings.simplifyOn, settings.occupancyCells) = std::tuple(1.5f, 0, 64);
+        settings.projection = projection;
         PipelineStages stages;
-        ASSERT_TRUE(RunOn(stages, c.part, settings)) << stages.report.message;
+        ASSERT_TRUE(RunOn(stages, part, settings)) << stages.report.message;
         const PipelineReport& report = stages.report;
-        const bool missed = *c.lead != '\0';
-        EXPECT_EQ(report.textureMissed, missed);
-        EXPECT_EQ(report.textureFigures.texturedFaces == 0, std::string(c.lead).starts_with("No"));
+        EXPECT_EQ(report.textureMissed, !lead.empty());
+        EXPECT_EQ(report.textureFigures.texturedFaces == 0, lead.starts_with("No"));
         ASSERT_TRUE(report.validated);
-        EXPECT_EQ(report.validation.problems.size(), report.validation.notes.size());
+        EXPECT_EQ(report.validation.verdict == Verdict::Good, lead.empty());
         const std::string text = FormatTextureMissed(report.textureFigures, settings);
-        bool listed = false;
-        for (const std::string& problem : report.validation.problems)
-            listed = listed || problem == text;
-        EXPECT_EQ(listed, missed);
-        if (!missed)
-            continue;
-        EXPECT_NE(report.validation.verdict, Verdict::Good);
-        EXPECT_EQ(text.rfind(c.lead, 0), 0u) << text;
-        EXPECT_NE(text.find(c.cause), std::string::npos) << text;
+        const std::vector<std::string>& problems = report.validation.problems;
+        EXPECT_EQ(std::find(problems.begin(), problems.end(), text) != problems.end(), !lead.empty());
+        if (!lead.empty()) {
+            EXPECT_TRUE(text.starts_with(lead) && text.find(cause) != std::string::npos) << text;
+        }
     }
 }
 
