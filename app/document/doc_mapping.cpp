@@ -54,7 +54,7 @@ void CGrainforgeDoc::FitMappingToModel()
         workingPart.ComputeBounds();
     const mesh::CageBounds bounds{workingPart.boundsMin, workingPart.boundsMax,
         static_cast<std::uint8_t>(workingPart.boundsValid ? 1 : 0)};
-    const mesh::Projection fitted = mesh::FitCageToBounds(projection.type, bounds, kFitMargin);
+    const mesh::Projection fitted = mesh::FitCageToBounds(projection.type, bounds, kFitMargin, projection.cylinderAxis);
     projection.type = fitted.type;
     projection.cage = fitted.cage;
     if (projection.type == mesh::ProjectionKind::Plane) {

@@ -421,7 +421,7 @@ void CGrainforgeDoc::OnPipelineFinished()
         shownRunSettings = runSettings;
         textureHandOversShown = textureHandOversAtStart;
         NoteEvent(InfoEvent::run);
-        const std::string warnings = ResultWarningText(runReport);
+        const std::string warnings = ResultWarningText(runReport, runSettings);
         for (const std::string& line : SplitLogLines(warnings))
             LogMessage(line, kLogWarning);
         if (!warnings.empty())

@@ -241,9 +241,15 @@ std::string TextureDetail(const grainforge::mesh::SamplingReport& sampling)
 
 // ---- Notes after a run ---------------------------------------------------------------------
 
-std::string ResultWarningText(const grainforge::mesh::PipelineReport& r)
+std::string ResultWarningText(const grainforge::mesh::PipelineReport& r, const grainforge::mesh::PipelineSettings& run)
 {
     std::string text = grainforge::mesh::FormatRunSurfaceLoss(r);
+    if (r.textureMissed) {
+        if (!text.empty())
+            text += "\n";
+        text += grainforge::mesh::FormatTextureMissed(r.textureFigures, run) + " "
+            + grainforge::mesh::kTextureMissedAdvice;
+    }
     const std::uint64_t open = r.validation.edgeCounts.boundary;
     if (r.validated && open != 0) {
         if (!text.empty())

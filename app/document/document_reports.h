@@ -54,8 +54,11 @@ inline constexpr float kLargestReliefShare = 0.083333336f;
     grainforge::mesh::Vec3 partSize, float wallThresholdMillimetres);
 
 // What the user must know of a published result before using it, one paragraph a line: surface
-// the remesh or the relief lost, and a result that is not closed. Empty when there is nothing.
-[[nodiscard]] std::string ResultWarningText(const grainforge::mesh::PipelineReport& report);
+// the remesh or the relief lost, a relief that textured no face or only a sliver of the chosen
+// surface (in the terms of `run`, the settings the run was started with), and a result that is
+// not closed. Empty when there is nothing.
+[[nodiscard]] std::string ResultWarningText(const grainforge::mesh::PipelineReport& report,
+    const grainforge::mesh::PipelineSettings& run);
 
 // The box size of the mesh's stored bounds, zero when they are not valid.
 [[nodiscard]] grainforge::mesh::Vec3 BoundsSize(const grainforge::mesh::TriangleMesh& mesh);

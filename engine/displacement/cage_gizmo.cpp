@@ -251,10 +251,12 @@ void BuildBoxGizmo(const CageFrame& cage, CageGizmoGeometry& geometry)
 
 }  // namespace
 
-Projection FitCageToBounds(ProjectionKind kind, const CageBounds& bounds, float margin)
+Projection FitCageToBounds(ProjectionKind kind, const CageBounds& bounds, float margin,
+                           std::int32_t cylinderAxis)
 {
     Projection projection = InitProjection();
     projection.type = kind;
+    projection.cylinderAxis = ClampedAxis(cylinderAxis);
     if (bounds.valid == 0)
         return projection;
     const Vec3 e = bounds.max - bounds.min;
@@ -265,9 +267,13 @@ Projection FitCageToBounds(ProjectionKind kind, const CageBounds& bounds, float 
     cage.size = {std::max(smallest, e.x * grow), std::max(smallest, e.y * grow),
                  std::max(smallest, e.z * grow)};
     if (kind == ProjectionKind::Cylinder) {
-        const float across = std::max(cage.size.x, cage.size.y);
-        cage.size.x = across;
-        cage.size.y = across;
+        // Round across the axis it runs along, so that the wall's radius is the part's.
+        const std::int32_t a = (projection.cylinderAxis + 1) % 3;
+        const std::int32_t b = (projection.cylinderAxis + 2) % 3;
+        float* sizes[3] = {&cage.size.x, &cage.size.y, &cage.size.z};
+        const float across = std::max(*sizes[a], *sizes[b]);
+        *sizes[a] = across;
+        *sizes[b] = across;
     } else if (kind == ProjectionKind::Sphere) {
         const float largest = std::max({cage.size.x, cage.size.y, cage.size.z});
         cage.size = {largest, largest, largest};

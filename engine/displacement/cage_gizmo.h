@@ -43,9 +43,11 @@ struct CageGizmoGeometry {
 
 // A new default projection of the given kind whose cage is the box grown by `margin` (a
 // fraction; below 0 counts as 0), no thinner than a hundredth of the largest extent (at least
-// 0.01 mm); a cylinder gets equal x and y sizes, a sphere three equal sizes. Bounds not marked
-// valid give the default cage with only the kind set.
-Projection FitCageToBounds(ProjectionKind kind, const CageBounds& bounds, float margin);
+// 0.01 mm); a cylinder gets equal sizes across `cylinderAxis` (0 x, 1 y, anything else z; also
+// set in the record), a sphere three equal sizes. Bounds not marked valid give the default cage
+// with only the kind and the cylinder axis set.
+Projection FitCageToBounds(ProjectionKind kind, const CageBounds& bounds, float margin,
+                           std::int32_t cylinderAxis = 2);
 
 // Turns the cage by `radians` about its own local axis (0 x, 1 y, 2 z) and rewrites its Euler
 // angles; centre and size stay. An axis outside 0..2 leaves the cage as it was.

@@ -182,6 +182,10 @@ MaskVolume TransformMask(const MaskVolume& mask, const Transform3x4& transform)
 {
     MaskVolume moved = mask;
     moved.center = ApplyLinear(transform, mask.center) + transform.translation;
+    Transform3x4 linear = transform;
+    linear.translation = Vec3{};
+    if (IsIdentityTransform(linear))
+        return moved;  // a move alone keeps the angles as they are
     const CageAxes axes = EulerDegreesToMatrix(mask.rotationDegrees);
     const CageAxes turned{ApplyLinear(transform, axes.x), ApplyLinear(transform, axes.y),
                           ApplyLinear(transform, axes.z)};

@@ -58,7 +58,9 @@ struct OverlayGeometry {
 float MaskSignedDistance(const MaskVolume& mask, Vec3 point);
 
 // A copy whose centre and rotation follow the rigid transform; the size, feather, switch and
-// name are kept (a scale in the transform is not carried into the size).
+// name are kept (a scale in the transform is not carried into the size). The mask's frame is
+// turned as axes and its angles read back so that they give the turned frame, also near a
+// quarter turn of the y angle; a transform without a turn keeps the angles as they were.
 MaskVolume TransformMask(const MaskVolume& mask, const Transform3x4& transform);
 
 // Appends the volume's triangles (only when enabled) and lines. A shape value outside the

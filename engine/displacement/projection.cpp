@@ -26,6 +26,31 @@ float DegreesToRadians(float degrees)
     return degrees * kPi / 180.0f;
 }
 
+// Sine and cosine of an angle in degrees, exact for whole quarter turns. In float cos 90 degrees
+// is -4.4e-8: a cage turned to face x or y would tip a face square to its direction towards it.
+struct SineCosine {
+    float sine = 0.0f;
+    float cosine = 1.0f;
+};
+
+SineCosine SineCosineDegrees(float degrees)
+{
+    if (std::isfinite(degrees) && std::fmod(degrees, 90.0f) == 0.0f) {
+        // fmod is exact, so the quarter is a whole number from -3 to 3.
+        switch (static_cast<int>(std::fmod(degrees, 360.0f) / 90.0f)) {
+        case 1:
+        case -3: return {1.0f, 0.0f};
+        case 2:
+        case -2: return {0.0f, -1.0f};
+        case 3:
+        case -1: return {-1.0f, 0.0f};
+        default: return {0.0f, 1.0f};
+        }
+    }
+    const float radians = DegreesToRadians(degrees);
+    return {std::sin(radians), std::cos(radians)};
+}
+
 float SideSign(std::int32_t side)
 {
     return (side & 1) != 0 ? -1.0f : 1.0f;
@@ -132,12 +157,17 @@ ProjectionSamples MapBoxBlended(const Projection& projection, Vec3 q, Vec3 m)
     return result;
 }
 
+// The plane gives full coverage to any face turned towards it, however little; a face whose
+// unit normal has less than this along the plane's direction is square to it (rounding in a
+// turned cage leaves about 1e-7 there) and gets none.
+constexpr float kEdgeOnFacing = 1e-6f;
+
 ProjectionSamples MapPlane(const Projection& projection, Vec3 q, Vec3 m)
 {
     ProjectionSamples result;
     const float mz = projection.planeTwoSided != 0 ? std::fabs(m.z) : m.z;
     const Vec3 size = projection.cage.size;
-    if (!(mz > 0.0f) || !(std::fabs(q.x) <= size.x * 0.5f) || !(std::fabs(q.y) <= size.y * 0.5f))
+    if (!(mz > kEdgeOnFacing) || !(std::fabs(q.x) <= size.x * 0.5f) || !(std::fabs(q.y) <= size.y * 0.5f))
         return result;
     result.samples[0] = ProjectionSample{q.x, q.y, 1.0f, 4};
     result.count = 1;
@@ -205,6 +235,16 @@ bool IsOuterForSide(std::int32_t side, std::uint8_t mask)
     return side < 0 || side > 7 || ((mask >> side) & 1u) != 0;
 }
 
+bool SurfaceTakes(SurfaceSide surface, bool outer)
+{
+    switch (surface) {
+    case SurfaceSide::Both: return true;
+    case SurfaceSide::Outside: return outer;
+    case SurfaceSide::Inside: return !outer;
+    }
+    return false;
+}
+
 bool KeepsSample(const Projection& projection, const ProjectionSample& sample, std::uint8_t mask)
 {
     SurfaceSide surface = SurfaceSide::Both;
@@ -217,13 +257,7 @@ bool KeepsSample(const Projection& projection, const ProjectionSample& sample, s
             return true;
         surface = projection.boxSideSurface[sample.side];
     }
-    const bool outer = IsOuterForSide(sample.side, mask);
-    switch (surface) {
-    case SurfaceSide::Both: return true;
-    case SurfaceSide::Outside: return outer;
-    case SurfaceSide::Inside: return !outer;
-    }
-    return false;
+    return SurfaceTakes(surface, IsOuterForSide(sample.side, mask));
 }
 
 // Drops the samples whose side refuses the surface, then renormalises the rest.
@@ -330,12 +364,9 @@ Projection InitProjection()
 
 CageAxes EulerDegreesToMatrix(Vec3 rotationDegrees)
 {
-    const float ax = DegreesToRadians(rotationDegrees.x);
-    const float ay = DegreesToRadians(rotationDegrees.y);
-    const float az = DegreesToRadians(rotationDegrees.z);
-    const float sx = std::sin(ax), cx = std::cos(ax);
-    const float sy = std::sin(ay), cy = std::cos(ay);
-    const float sz = std::sin(az), cz = std::cos(az);
+    const auto [sx, cx] = SineCosineDegrees(rotationDegrees.x);
+    const auto [sy, cy] = SineCosineDegrees(rotationDegrees.y);
+    const auto [sz, cz] = SineCosineDegrees(rotationDegrees.z);
     CageAxes axes;
     axes.x = {cz * cy, sz * cy, -sy};
     axes.y = {cz * sy * sx - sz * cx, cz * cx + sz * sy * sx, cy * sx};
@@ -435,6 +466,24 @@ ProjectionSamples MapThroughProjection(const Projection& projection, Vec3 point,
         sample.v = layered.v;
     }
     return result;
+}
+
+bool TakesSurface(const Projection& projection, bool outer)
+{
+    switch (projection.type) {
+    case ProjectionKind::Plane: return true;
+    case ProjectionKind::Cylinder:
+        return (UsesSide(projection, 0) || UsesSide(projection, 4) || UsesSide(projection, 5)) &&
+               SurfaceTakes(projection.cylinderSurface, outer);
+    case ProjectionKind::Box:
+    case ProjectionKind::Sphere:
+        for (std::int32_t side = 0; side < kBoxSideCount; ++side) {
+            if (UsesSide(projection, side) && SurfaceTakes(projection.boxSideSurface[side], outer))
+                return true;
+        }
+        return false;
+    }
+    return false;
 }
 
 SidePoint SideLayerCoordinates(const Projection& projection, std::int32_t side, SidePoint uv)
@@ -711,16 +760,24 @@ namespace detail {
 Vec3 EulerDegreesFromAxes(const CageAxes& axes)
 {
     const float sinY = std::clamp(-axes.x.z, -1.0f, 1.0f);
-    const float ry = std::asin(sinY);
-    float rx = 0.0f;
-    float rz = 0.0f;
     if (std::fabs(sinY) < 0.99999f) {
-        rz = std::atan2(axes.x.y, axes.x.x);
-        rx = std::atan2(axes.y.z, axes.z.z);
-    } else {
-        rz = 0.0f;
-        rx = std::atan2(-axes.z.y, axes.y.y);
+        const float ry = std::asin(sinY);
+        const float rz = std::atan2(axes.x.y, axes.x.x);
+        const float rx = std::atan2(axes.y.z, axes.z.z);
+        return {rx * 180.0f / kPi, ry * 180.0f / kPi, rz * 180.0f / kPi};
     }
+    // Near the lock the x axis barely leaves world z: the x and z angles are each poorly
+    // measured, only their combination is well measured. Dropping the z angle here would
+    // move a 100 mm frame turned to 89.9 degrees by 0.2 mm, so z is kept while it can be
+    // read, and x is read from the y axis with y and z undone, which takes up z's error.
+    const float across = std::hypot(axes.x.x, axes.x.y);
+    const float ry = std::atan2(sinY, across);
+    const float rz = across > kLockedAcross ? std::atan2(axes.x.y, axes.x.x) : 0.0f;
+    const float sy = std::sin(ry), cy = std::cos(ry);
+    const float sz = std::sin(rz), cz = std::cos(rz);
+    const float yAlongY = cz * axes.y.y - sz * axes.y.x;
+    const float yAlongZ = sy * (cz * axes.y.x + sz * axes.y.y) + cy * axes.y.z;
+    const float rx = std::atan2(yAlongZ, yAlongY);
     return {rx * 180.0f / kPi, ry * 180.0f / kPi, rz * 180.0f / kPi};
 }
 

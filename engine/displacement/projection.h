@@ -167,6 +167,12 @@ struct SideFrame SideFrame(std::int32_t side, std::int32_t upAxis);
 ProjectionSamples MapThroughProjection(const Projection& projection, Vec3 point, Vec3 normal,
                                        const std::uint8_t* outerMask = nullptr);
 
+// Whether the surface settings let the projection texture an outer (or an inner) face on some
+// side it uses: the plane takes every face, the cylinder by its surface setting while its wall
+// or a cap is on, the box and sphere by the settings of their enabled sides. Whether a face
+// turned that way meets such a side is not asked.
+bool TakesSurface(const Projection& projection, bool outer);
+
 // (u, v) of a side moved into its layer frame (origin, rotation, zoom); a side outside 0..5
 // uses a neutral layer.
 SidePoint SideLayerCoordinates(const Projection& projection, std::int32_t side, SidePoint uv);

@@ -25,8 +25,13 @@ inline Vec3 UnitAxis(std::int32_t axis)
                      : (axis == 1 ? Vec3{0.0f, 1.0f, 0.0f} : Vec3{0.0f, 0.0f, 1.0f});
 }
 
-// Euler angles in degrees read back from a rotated frame's axes; the gimbal case (x axis along
-// world z) puts the whole turn into the x angle.
+// Below this length of the x axis across world x and y the frame counts as locked (x axis
+// along world z): the z angle is 0, costing at most this many radians of tilt.
+inline constexpr float kLockedAcross = 1e-6f;
+
+// Euler angles in degrees read back from a rotated frame's axes, such that
+// EulerDegreesToMatrix gives the frame back; the locked case puts the whole turn into the x
+// angle.
 Vec3 EulerDegreesFromAxes(const CageAxes& axes);
 
 // Keeps the samples flagged in `keep` (among the first `count`), in their order, and

@@ -104,6 +104,8 @@ struct TextureFigures {
     std::uint64_t texturedFaces = 0;
     double area = 0.0;          // mm2
     double texturedArea = 0.0;  // mm2
+    // mm2: the faces whose class (outer or inner) the projection's surface settings take in.
+    double chosenArea = 0.0;
 };
 
 // Milliseconds of the four timed stages.
@@ -146,6 +148,9 @@ struct PipelineReport {
     double cleanupMilliseconds = 0.0;
     std::uint8_t flatSimplifyRan = 0;
     TextureFigures textureFigures;
+    // A relief was asked for, yet no face or only a sliver of the chosen surface received
+    // texture (TextureMissed of the figures).
+    bool textureMissed = false;
     TextureWeights resultWeights;         // carried to the final mesh
     StageMilliseconds stageMilliseconds;
     // How far the part lies from the remesh, and the relief's input from the result of either

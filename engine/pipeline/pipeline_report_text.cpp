@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -38,6 +39,98 @@ bool IsPositiveFinite(float value)
 {
     return std::isfinite(value) && value > 0.0f;
 }
+
+// ---- A texture that missed the part --------------------------------------------------------
+
+const char* KindName(ProjectionKind kind)
+{
+    switch (kind) {
+    case ProjectionKind::Box: return "box";
+    case ProjectionKind::Plane: return "plane";
+    case ProjectionKind::Cylinder: return "cylinder";
+    case ProjectionKind::Sphere: return "sphere";
+    }
+    return "chosen";
+}
+
+// The one surface setting of the sides the kind uses; empty when the plane (which takes every
+// surface) or when no side is on, -1 when the box or sphere sides differ.
+std::optional<std::int32_t> SurfaceSetting(const Projection& p)
+{
+    if (p.type == ProjectionKind::Plane)
+        return std::nullopt;
+    if (p.type == ProjectionKind::Cylinder)
+        return static_cast<std::int32_t>(p.cylinderSurface);
+    std::optional<std::int32_t> setting;
+    for (std::int32_t side = 0; side < kBoxSideCount; ++side) {
+        if (p.boxSideEnabled[side] == 0)
+            continue;
+        const auto surface = static_cast<std::int32_t>(p.boxSideSurface[side]);
+        if (setting && *setting != surface)
+            return -1;
+        setting = surface;
+    }
+    return setting;
+}
+
+// The setting as its button reads.
+std::string SurfaceButtonText(std::int32_t setting)
+{
+    switch (setting) {
+    case 0: return "\"Outer Surfaces Only\"";
+    case 1: return "\"Inner Surfaces Only\"";
+    case 2: return "\"All Surfaces\"";
+    default: return "surfaces chosen side by side";
+    }
+}
+
+// "outer surface", "inner surface" or "surface" for the lead sentence.
+std::string ChosenSurfaceWords(std::optional<std::int32_t> setting)
+{
+    if (setting && *setting == 0)
+        return "outer surface";
+    if (setting && *setting == 1)
+        return "inner surface";
+    return "surface";
+}
+
+bool AnyProjectorOn(const Projection& p)
+{
+    if (p.type == ProjectionKind::Plane)
+        return true;
+    if (p.type == ProjectionKind::Cylinder)
+        return p.cylinderSideEnabled != 0 || p.cylinderTopCapEnabled != 0 || p.cylinderBottomCapEnabled != 0;
+    for (std::uint8_t on : p.boxSideEnabled) {
+        if (on != 0)
+            return true;
+    }
+    return false;
+}
+
+// Why the projection reaches so little, in its own terms.
+std::string MissedTextureCause(const TextureFigures& figures, const Projection& p)
+{
+    const std::string kind = KindName(p.type);
+    if (!AnyProjectorOn(p))
+        return p.type == ProjectionKind::Cylinder ? "the cylinder projection's wall and caps are switched off."
+                                                  : "every side of the " + kind + " projection is switched off.";
+    const std::optional<std::int32_t> setting = SurfaceSetting(p);
+    const std::string with = setting ? " with " + SurfaceButtonText(*setting) : "";
+    if (!(figures.chosenArea > 0.0))
+        return "the part has no " + ChosenSurfaceWords(setting) + " for the " + kind + " projection" + with + ".";
+    switch (p.type) {
+    case ProjectionKind::Cylinder:
+        return "the cylinder projection" + with + " textures only walls that face away from its axis, and its "
+            "caps when they are on, so a wall that faces the axis, such as the bore of a tube, gets none.";
+    case ProjectionKind::Plane:
+        return "the plane projection textures only faces turned towards its direction, within its cage.";
+    case ProjectionKind::Box:
+    case ProjectionKind::Sphere:
+        break;
+    }
+    return "the " + kind + " projection" + with + " textures only faces turned towards a side that is switched on.";
+}
+
 
 // Measured, and with figures the texts can divide and compare: a NaN would otherwise fall
 // through every verdict band to the last and be printed as "nan".
@@ -263,6 +356,38 @@ std::string FormatRunSurfaceLoss(const PipelineReport& r)
     const std::string relief = FormatSurfaceLossText(r.reliefDistance, true);
     if (!relief.empty())
         text += (text.empty() ? "" : "\n") + relief;
+    return text;
+}
+
+bool TextureMissed(const TextureFigures& figures)
+{
+    if (figures.faces == 0)
+        return false;
+    return figures.texturedFaces == 0 || figures.texturedArea < kTextureSliverShare * figures.chosenArea;
+}
+
+std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSettings& settings)
+{
+    const Projection& p = settings.projection;
+    std::string text;
+    if (figures.texturedFaces == 0) {
+        text = "No face received texture: ";
+    } else {
+        const double percent = figures.chosenArea > 0.0 ? figures.texturedArea / figures.chosenArea * 100.0 : 0.0;
+        text = "Only " + (percent < 0.1 ? std::string("under 0.1") : Fixed(percent, 1)) + "% of the "
+            + ChosenSurfaceWords(SurfaceSetting(p)) + " received texture: ";
+    }
+    text += MissedTextureCause(figures, p);
+    for (const MaskVolume& mask : settings.masks) {
+        if (mask.enabled != 0) {
+            text += " Mask volumes keep their regions plain as well.";
+            break;
+        }
+    }
+    if (settings.tileExtentOn != 0)
+        text += " The texture covers a single tile and leaves the rest plain.";
+    if (figures.texturedFaces == 0)
+        text += " The result is the part without relief.";
     return text;
 }
 

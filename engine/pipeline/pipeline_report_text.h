@@ -63,4 +63,23 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 // The losses of a run, each as FormatSurfaceLossText gives it, remesh first, "\n" between.
 [[nodiscard]] std::string FormatRunSurfaceLoss(const PipelineReport& report);
 
+// Share of the chosen surface's area (TextureFigures::chosenArea) under which the texture
+// counts as missing the part: a sliver of it textured reads as nothing textured.
+inline constexpr double kTextureSliverShare = 0.01;
+
+// True when the face stage measured the part (faces not 0) and no face, or less than
+// kTextureSliverShare of the chosen surface's area, received texture.
+[[nodiscard]] bool TextureMissed(const TextureFigures& figures);
+
+// The warning for a texture that missed the part: how little was textured, then the cause in
+// the projection's terms (its kind, its surface setting, sides or wall and caps switched off,
+// no surface of the chosen kind on the part, what the kind reaches), the masks and the single
+// tile when the run had them. One line, without advice.
+[[nodiscard]] std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSettings& settings);
+
+// What to do about it, the note beside the warning.
+inline constexpr const char* kTextureMissedAdvice =
+    "Choose other surfaces or sides, turn the projection towards the part or take another "
+    "projection, then Process again.";
+
 }  // namespace grainforge::mesh

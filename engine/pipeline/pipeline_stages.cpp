@@ -75,6 +75,18 @@ std::vector<std::uint32_t> Identity(std::size_t count)
     return map;
 }
 
+// One flag per face: the projection's surface settings take in the face's class (outer or
+// inner, as the weights were computed with).
+std::vector<std::uint8_t> ChosenSurfaceFlags(const Projection& projection, const TextureWeights& weights)
+{
+    const bool takesOuter = TakesSurface(projection, true);
+    const bool takesInner = TakesSurface(projection, false);
+    std::vector<std::uint8_t> flags(weights.faceOuterMask.size());
+    std::transform(weights.faceOuterMask.begin(), weights.faceOuterMask.end(), flags.begin(),
+        [&](std::uint8_t outer) { return (outer != 0 ? takesOuter : takesInner) ? 1 : 0; });
+    return flags;
+}
+
 bool DisplacementWanted(const PipelineSettings& settings, const HeightMap& map)
 {
     return settings.displacementOn != 0 && map.width >= 1 && map.height >= 1;
@@ -453,6 +465,20 @@ void PipelineStages::NoteLostSurface()
     }
 }
 
+void PipelineStages::NoteMissedTexture(bool reliefWanted)
+{
+    report.textureMissed = reliefWanted && TextureMissed(report.textureFigures);
+    if (!report.textureMissed || !report.validated)
+        return;
+    // A plain copy of the part is no textured success, however sound the mesh.
+    ValidationReport& validation = report.validation;
+    if (validation.verdict == Verdict::Good)
+        validation.verdict = Verdict::UsableWithCare;
+    const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
+    validation.problems.push_back(FormatTextureMissed(report.textureFigures, lastSettings));
+    validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), kTextureMissedAdvice);
+}
+
 void PipelineStages::RunMaskStage()
 {
     const PipelineSettings& settings = lastSettings;
@@ -477,7 +503,8 @@ void PipelineStages::RunMaskStage()
         settings.displacement, settings.TileExtent(), settings.masks);
     if (settings.surfaceMode == 0 && weights.faceTextured.size() == faceInput.TriangleCount()) {
         const FlaggedArea area = FlaggedAreaShare(faceInput, weights.faceTextured);
-        report.textureFigures = {area.faces, area.flaggedFaces, area.totalArea, area.flaggedArea};
+        const FlaggedArea chosen = FlaggedAreaShare(faceInput, ChosenSurfaceFlags(settings.projection, weights));
+        report.textureFigures = {area.faces, area.flaggedFaces, area.totalArea, area.flaggedArea, chosen.flaggedArea};
     }
     stageWeights = std::move(weights);
 }
@@ -935,6 +962,7 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
         report.checkMilliseconds = MillisecondsSince(start);
     }
     NoteLostSurface();
+    NoteMissedTexture(displacementWanted);
 
     // Walls, after a vertex relief only.
     const WallSettings walls = settings.Walls();

@@ -175,6 +175,9 @@ private:
     void MeasureReliefDistance();
     // Adds a problem to the validation for each distance past its allowance.
     void NoteLostSurface();
+    // Marks the report when a relief was asked for and no face, or only a sliver of the chosen
+    // surface, received texture, with a problem in the validation.
+    void NoteMissedTexture(bool reliefWanted);
 
     // Run's body; `current` follows the stage at work, so that an allocation failure can
     // leave it dirty.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace grainforge::test {
 namespace {
 
@@ -34,6 +36,28 @@ TEST(DocumentMappingTest, PlaneFitTurnsTowardsItsAxis)
         } else {
             EXPECT_GT(cage.size.z, 40.0f);
         }
+    }
+}
+
+// A 60 x 20 x 20 part: the cylinder's wall is fitted round the axis it runs along, so its radius
+// is half the part's width across that axis (with the 2 % margin), and the cage still holds the
+// part. A fit that rounded x and y whatever the axis gave the wall along x a 30.6 mm radius.
+TEST(DocumentMappingTest, CylinderFitRoundsAcrossItsAxis)
+{
+    for (const auto& [axis, radius] : {std::pair{0, 10.2f}, std::pair{1, 30.6f}, std::pair{2, 30.6f}}) {
+        SCOPED_TRACE(axis);
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = f.WithCube();
+        for (mesh::MeshVertex& v : doc.loadedPart.vertices)
+            v.position.x *= 3.0f;
+        doc.loadedPart.ComputeBounds();
+        doc.RebuildWorkingPart();
+        doc.projection.type = mesh::ProjectionKind::Cylinder;
+        doc.projection.cylinderAxis = axis;
+        doc.FitMappingToModel();
+        EXPECT_NEAR(mesh::CylinderRadius(doc.projection), radius, 1e-4f);
+        const mesh::Vec3 size = doc.projection.cage.size;
+        EXPECT_TRUE(size.x >= 60.0f && size.y >= 20.0f && size.z >= 20.0f);
     }
 }
 

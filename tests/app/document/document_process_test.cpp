@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 namespace grainforge::test {
@@ -354,6 +356,29 @@ TEST(DocumentProcessTest, OpenChooseProcessEndToEnd)
     EXPECT_TRUE(check.closed);
     EXPECT_EQ(f.doc->StatusText(), L"Up to date");
     EXPECT_TRUE(f.doc->IsModified());  // a validated result marks the document
+}
+
+// A Process whose relief reaches no face says so: a warning in the log and the information box
+// that names the projection and the cause, and a verdict that is not "Good", where the plain
+// copy of the part used to read as a textured success.
+TEST(DocumentProcessTest, ReliefThatTexturesNoFaceWarnsAndIsNotGood)
+{
+    DocumentFixture f;
+    f.WithCube();
+    f.GiveTexture();
+    f.doc->remeshSettings.targetEdgeMillimetres = 2.0f;
+    std::fill(std::begin(f.doc->projection.boxSideEnabled), std::end(f.doc->projection.boxSideEnabled), std::uint8_t{0});
+    f.doc->UpdatePreview();
+    f.doc->RequestProcess();
+    f.PollUntilReported();
+    ASSERT_TRUE(f.doc->runReport.validated);
+    EXPECT_NE(f.doc->runReport.validation.verdict, mesh::Verdict::Good);
+    const std::string lead = "No face received texture: every side of the box projection is switched off.";
+    const std::vector<std::string> warnings = f.host.Lines(app::kLogWarning);
+    EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(), [&](const std::string& l) { return l.starts_with(lead); }));
+    ASSERT_FALSE(f.host.information.empty());
+    EXPECT_EQ(f.host.information.back().second, app::kInfoWarning);
+    EXPECT_TRUE(app::WideToUtf8(f.host.information.back().first).starts_with(lead));
 }
 
 }  // namespace

@@ -65,6 +65,30 @@ TEST(TransformMask, TurnedMaskMeasuresTheSameAtTurnedPoints)
     EXPECT_EQ(std::tie(moved.size, moved.featherMillimetres, moved.name), std::tie(mask.size, mask.featherMillimetres, mask.name));
 }
 
+// A 100 mm mask carried by a move or a turn lands where its corners are carried, also turned
+// to within a hair of a quarter turn of its y angle, where reading the angles back once
+// dropped the z angle and left it 0.2 mm off.
+TEST(TransformMask, MaskNearAQuarterTurnLandsWhereItsCornersAreCarried)
+{
+    Transform3x4 move, turnAboutZ, quarterAboutX;  // a move; 30 degrees about z and a move
+    move.translation = turnAboutZ.translation = {12.5f, -3.0f, 40.0f};
+    std::tie(turnAboutZ.m00, turnAboutZ.m01, turnAboutZ.m10, turnAboutZ.m11) = std::tuple(0.8660254f, -0.5f, 0.5f, 0.8660254f);
+    std::tie(quarterAboutX.m11, quarterAboutX.m12, quarterAboutX.m21, quarterAboutX.m22) = std::tuple(0.0f, -1.0f, 1.0f, 0.0f);
+    const auto carry = [](const Transform3x4& t, Vec3 p) {
+        return Vec3{t.m00 * p.x + t.m01 * p.y + t.m02 * p.z, t.m10 * p.x + t.m11 * p.y + t.m12 * p.z,
+                    t.m20 * p.x + t.m21 * p.y + t.m22 * p.z} + t.translation;
+    };
+    for (const Vec3 rotation : {Vec3{30, 89.9f, 20}, Vec3{-45, -89.9f, 10}, Vec3{10, 89.99f, -60}, Vec3{5, 89.999f, 70},
+                                Vec3{30, 90, 20}, Vec3{0, 89.9f, 0}, Vec3{25, 60, -35}})
+        for (const Transform3x4& t : {move, turnAboutZ, quarterAboutX}) {
+            const MaskVolume mask{MaskShape::Box, {4, -7, 9}, rotation, {100, 60, 80}, 0.0f, 1, "m"};
+            const CageCornerPoints before = CageCorners(mask.Frame()), after = CageCorners(TransformMask(mask, t).Frame());
+            for (int i = 0; i < 8; ++i)
+                EXPECT_LT(Length(carry(t, before.corners[i]) - after.corners[i]), 1e-4f)
+                    << rotation.x << " " << rotation.y << " " << rotation.z << " corner " << i;
+        }
+}
+
 TEST(BuildMaskWireframe, AppendsOutlinesOnTheShape)
 {
     MaskVolume box = Volume(MaskShape::Box, {2, 2, 2});

@@ -186,6 +186,32 @@ TEST(CageFrames, CylinderRadiusAndSideFrames)
     EXPECT_EQ(std::string(BoxSideName(1)) + BoxSideName(6) + BoxSideName(-1), "-X??");
 }
 
+// A plane turned by whole quarter turns (as Fit to Model turns it to x or y) faces one world
+// axis exactly: in float cos 90 degrees is -4.4e-8, and a cage built from it tipped the faces
+// square to the plane's direction just enough to cover them fully, the bottom face among them.
+TEST(CageFrames, QuarterTurnsAreExactAndThePlaneNeverCoversFacesSquareToIt)
+{
+    const std::pair<Vec3, Vec3> cases[] = {  // rotation, and the plane's direction in the world
+        {{0, 90, 0}, {1, 0, 0}},   {{-90, 0, 0}, {0, 1, 0}},  {{0, 0, 0}, {0, 0, 1}},
+        {{0, -90, 0}, {-1, 0, 0}}, {{90, 0, 0}, {0, -1, 0}},  {{180, 0, 0}, {0, 0, -1}},
+        {{0, 270, 0}, {-1, 0, 0}}, {{90, 90, -450}, {-1, 0, 0}}, {{-270, 0, 720}, {0, -1, 0}},
+    };
+    for (const auto& [rotation, facing] : cases) {
+        EXPECT_EQ(EulerDegreesToMatrix(rotation).z, facing);
+        for (const std::uint8_t twoSided : {0, 1}) {
+            Projection plane = OfKind(ProjectionKind::Plane, {40, 40, 40});
+            plane.cage.rotationDegrees = rotation;
+            plane.planeTwoSided = twoSided;
+            for (const Vec3 n : {Vec3{1, 0, 0}, Vec3{-1, 0, 0}, Vec3{0, 1, 0}, Vec3{0, -1, 0}, Vec3{0, 0, 1}, Vec3{0, 0, -1}}) {
+                const bool covered = n == facing || (twoSided != 0 && n == facing * -1.0f);
+                EXPECT_EQ(MapThroughProjection(plane, n * 20.0f, n).coverage, covered ? 1.0f : 0.0f)
+                    << rotation.x << " " << rotation.y << " " << rotation.z << " normal " << n.x << " " << n.y << " "
+                    << n.z << " two-sided " << int(twoSided);
+            }
+        }
+    }
+}
+
 // ---- Mapping ------------------------------------------------------------------------------
 
 // One sample, or none where side is -1.

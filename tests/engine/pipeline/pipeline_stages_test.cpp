@@ -1,6 +1,7 @@
 #include "engine/pipeline/pipeline_stages.h"
 #include "engine/pipeline/process_estimate.h"
 
+#include "engine/displacement/cage_gizmo.h"
 #include "engine/displacement/source_transfer.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/pipeline_report_text.h"
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <functional>
@@ -763,6 +765,55 @@ TEST(PipelineStagesTest, SurfaceFilledOrDroppedMarksTheVerdictInBothMethods)
         EXPECT_EQ(report.validation.verdict == Verdict::Good, !c.changed) << VerdictHeadline(report.validation);
         EXPECT_EQ(report.validation.problems.size(), report.validation.notes.size());
         EXPECT_EQ(FormatPipelineReport(report).find("part of the surface") != std::string::npos, c.changed);
+    }
+}
+
+// A relief that textures no face, or a sliver of the surface the user chose, is said as such:
+// the report is marked, the warning names the projection and its surface setting, and the
+// verdict is no longer "Good". A cylinder textures only walls that face away from its axis, so
+// the bore of a tube set to inner surfaces gets nothing; the box with every side off neither.
+TEST(PipelineStagesTest, ReliefThatTexturesNoFaceIsSaidAndMarksTheVerdict)
+{
+    // A 30 mm cylinder with a closed 16 mm bore: the bore's wall faces the axis and is inner.
+    TriangleMesh tube = test::Combined(MakeTestCylinder(15.0f, 20.0f), test::Flipped(MakeTestCylinder(8.0f, 14.0f)));
+    tube.ComputeBounds();
+    tube.ComputeVertexNormals();
+    const TriangleMesh cube = MakeTestCube(20.0f);
+    const auto fitted = [](ProjectionKind kind, const TriangleMesh& part) {
+        return FitCageToBounds(kind, {part.boundsMin, part.boundsMax, 1}, 0.02f);
+    };
+    Projection inside = fitted(ProjectionKind::Cylinder, tube), outside = inside,
+               sidesOff = fitted(ProjectionKind::Box, cube), corner = fitted(ProjectionKind::Plane, cube);
+    inside.cylinderSurface = SurfaceSide::Inside;
+    outside.cylinderSurface = SurfaceSide::Outside;
+    std::fill(std::begin(sidesOff.boxSideEnabled), std::end(sidesOff.boxSideEnabled), std::uint8_t{0});
+    corner.cage.size = {2.0f, 2.0f, 22.0f};  // a 2 mm square of the 20 mm top
+    const std::tuple<const char*, const TriangleMesh&, Projection, std::string, std::string> cases[] = {
+        // what, part, projection, the warning's start (empty: texture reaches the part), its cause
+        {"tube, cylinder on inner surfaces", tube, inside, "No face received texture: ", "\"Inner Surfaces Only\""},
+        {"tube, cylinder on outer surfaces", tube, outside, "", ""},
+        {"cube, box with every side off", cube, sidesOff, "No face received texture: ", "every side of the box"},
+        {"cube, box", cube, fitted(ProjectionKind::Box, cube), "", ""},
+        {"cube, plane over a sliver of the top", cube, corner, "Only ", "the plane projection"},
+    };
+    for (const auto& [what, part, projection, lead, cause] : cases) {
+        SCOPED_TRACE(what);
+        PipelineSettings settings = AllOn();
+        std::tie(settings.remesh.targetEdgeMillimetres, settings.simplifyOn, settings.occupancyCells) = std::tuple(1.5f, 0, 64);
+        settings.projection = projection;
+        PipelineStages stages;
+        ASSERT_TRUE(RunOn(stages, part, settings)) << stages.report.message;
+        const PipelineReport& report = stages.report;
+        EXPECT_EQ(report.textureMissed, !lead.empty());
+        EXPECT_EQ(report.textureFigures.texturedFaces == 0, lead.starts_with("No"));
+        ASSERT_TRUE(report.validated);
+        EXPECT_EQ(report.validation.verdict == Verdict::Good, lead.empty());
+        const std::string text = FormatTextureMissed(report.textureFigures, settings);
+        const std::vector<std::string>& problems = report.validation.problems;
+        EXPECT_EQ(std::find(problems.begin(), problems.end(), text) != problems.end(), !lead.empty());
+        if (!lead.empty()) {
+            EXPECT_TRUE(text.starts_with(lead) && text.find(cause) != std::string::npos) << text;
+        }
     }
 }
 
