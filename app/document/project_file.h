@@ -32,6 +32,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +83,11 @@ inline constexpr int kMaximumBesidePartNumber = 9999;
 // system, a folder in the way, ...) when any step fails. The old file is then untouched and
 // the temporary file removed; no other file is touched.
 bool WriteProject(const std::filesystem::path& projectPath, const ProjectData& data, std::string& error);
+
+// Whether WriteProject could put a project at `projectPath` as far as can be told before
+// anything is made: false, with the text WriteProject would give, when a folder, a pipe, a
+// device or a socket is there. A save that writes the changed part first asks this before.
+bool CanWriteProjectAt(const std::filesystem::path& projectPath, std::string& error);
 
 // Said when memory ran out while a project was read.
 inline constexpr const char* kProjectMemoryError = "there was not enough memory to read the project";
@@ -149,9 +155,30 @@ struct BesidePartChoice {
 BesidePartChoice PartBesideProject(const std::filesystem::path& projectPath,
     const std::filesystem::path& partSourcePath);
 
-// Writes the part as binary STL (header "Tessary") through the durable replace with read-back.
-// False with the writer's text in `error`; the old file at `path` then stays as it was.
+// Writes the part as binary STL (header "Tessary") to a temporary file, reads it back and puts
+// it in place under `path` only while nothing holds that name (a name chosen because it was
+// free): whatever took the name in the meantime, a file, a link or a folder, is never
+// replaced. False with the writer's text in `error`, and `*taken` set when the name was taken.
 bool WritePartBesideProject(const std::filesystem::path& path, const grainforge::mesh::TriangleMesh& part,
-    std::string& error);
+    std::string& error, bool* taken = nullptr);
+
+// The changed part written beside the project under the first free name (PartBesideProject).
+// A name that another save or program takes between its choice and the placing stays theirs,
+// and the next free name is taken instead. The name written; empty when no name was free or
+// the write failed, with the reason in `error`, and nothing of this write left behind.
+std::filesystem::path WritePartUnderFreeBesideName(const std::filesystem::path& projectPath,
+    const std::filesystem::path& partSourcePath, const grainforge::mesh::TriangleMesh& part, std::string& error);
+
+// Said when no beside name is free.
+inline constexpr const char* kNoFreeBesideNameError = "no free name for it was found beside the project";
+
+namespace detail {
+
+// WritePartUnderFreeBesideName's tries, with the choice of a name given: `choose` is asked
+// again after each name found taken, and gives an empty name when none is free.
+std::filesystem::path WriteUnderFreeName(const std::function<std::filesystem::path()>& choose,
+    const grainforge::mesh::TriangleMesh& part, std::string& error);
+
+}  // namespace detail
 
 }  // namespace grainforge::app
