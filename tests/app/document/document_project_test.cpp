@@ -6,6 +6,7 @@
 #include "app/document/project_file.h"
 #include "tests/app/document/document_fixture.h"
 #include "tests/support/child_process.h"
+#include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
 
 #include "engine/mesh/stl_writer.h"
@@ -15,7 +16,12 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -395,6 +401,55 @@ TEST(DocumentProjectTest, FailedSaveRemovesOnlyThePartItWrote)
         L"The project could not be saved.\nthe file could not be written: Is a directory");
     EXPECT_TRUE(doc.partChangedSinceOpened);
     EXPECT_EQ(doc.partSourcePath, (folder / "parts" / "block.stl").wstring());
+}
+
+// A socket bound at `path` (made with its folder), for a target that is no file.
+fs::path MakeSocket(const fs::path& path)
+{
+    fs::create_directories(path.parent_path());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = path.string();
+    if (name.size() >= sizeof address.sun_path)
+        return {};
+    std::copy(name.begin(), name.end(), address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return bound ? path : fs::path();
+}
+
+// Save Project with a changed part aimed at a folder, a pipe, a device or a socket is refused
+// before anything is made: no part is written beside it (the folder is not touched at all, its
+// time set back beforehand shows any file made and removed again) and the part stays changed.
+TEST(DocumentProjectTest, TargetThatIsNoFileIsRefusedBeforeThePartIsWritten)
+{
+    TempFolder folder;
+    WriteCube(folder / "parts" / "block.stl");
+    std::vector<NonRegularFile> targets = MakeNonRegularFiles(folder.Path(), "job.gfproj");
+    if (const fs::path socket = MakeSocket(folder / "socket" / "job.gfproj"); !socket.empty())
+        targets.push_back({"socket", socket});
+    for (const NonRegularFile& target : targets) {
+        SCOPED_TRACE(target.kind);
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(f.doc->OpenDocument(folder / "parts" / "block.stl"));
+        f.doc->partChangedSinceOpened = true;
+        const fs::path besideFolder = target.path.parent_path();
+        const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, besideFolder.c_str(), long_ago, 0), 0);
+
+        EXPECT_FALSE(f.doc->SaveProject(target.path));
+        struct stat after {};
+        ASSERT_EQ(::stat(besideFolder.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mtim.tv_sec, 1000000000) << "a file was made beside the target";
+        EXPECT_EQ(fs::directory_iterator(besideFolder)->path(), target.path);
+        EXPECT_EQ(std::next(fs::directory_iterator(besideFolder)), fs::directory_iterator());
+        EXPECT_TRUE(f.host.Lines(app::kLogError).back().starts_with("Project not saved: the file could not be written: "));
+        EXPECT_TRUE(f.doc->partChangedSinceOpened);
+        EXPECT_EQ(f.doc->partSourcePath, (folder / "parts" / "block.stl").wstring());
+    }
 }
 
 // Open the user's "job part.stl", save it as job.gfproj, reopen, change the part and save
