@@ -6,6 +6,7 @@
 #include "app/document/log_text.h"
 #include "app/document/project_file.h"
 
+#include "engine/mesh/report_text.h"
 #include "engine/textures/image_loading.h"
 #include "engine/textures/procedural_registry.h"
 #include "platform/file_system.h"
@@ -315,6 +316,15 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         ShowInformation(L"The project's texture is not an image this program reads:\n" + Utf8ToWide(where) +
                             L"\nLoad another; its size and placement are kept.",
             kInfoWarning, InfoEvent::texture);
+    }
+    if (data.masksLeftOut > 0) {
+        const std::uint64_t held = data.masksLeftOut + data.masks.size();
+        const std::string leftOut = "The project holds " + mesh::FormatCountGrouped(held) +
+            " mask volumes, more than a part takes; the first " + mesh::FormatCountGrouped(data.masks.size()) +
+            " were opened and " + mesh::FormatCountGrouped(data.masksLeftOut) + " left out.";
+        LogMessage(leftOut, kLogWarning);
+        ShowInformation(Utf8ToWide(leftOut + " Saving the project keeps only those opened."), kInfoWarning,
+            InfoEvent::part);
     }
     if (data.stageSubdivide)
         LogMessage("The project had Subdivide switched on. Subdivide is no longer a step: the relief is made at "

@@ -212,6 +212,11 @@ public:
     void SetSurfacesMode(int mode);
     void UpdateMaskVolume(int index, const grainforge::mesh::MaskVolume& volume);
     void DeleteMaskVolume(int index);
+    // Adds the volume at the end of the list and selects it, as its own undo step; its index.
+    // A part takes at most kMaximumMaskVolumes: past that nothing is added, the user is told
+    // why, and the answer is -1.
+    int AddMaskVolume(grainforge::mesh::MaskVolume volume);
+    // A copy of the volume beside it, through AddMaskVolume; -1 for no such volume, or at the limit.
     int DuplicateMaskVolume(int index);
 
     // ---- Undo and redo ---------------------------------------------------------------------

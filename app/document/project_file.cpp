@@ -248,7 +248,8 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
 
     std::uint64_t maskCount = 0;
     if (TakeCount(root.FindMember("maskCount"), maskCount)) {
-        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(maskCount, kMaximumProjectMasks));
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(maskCount, kMaximumMaskVolumes));
+        data.masksLeftOut = maskCount - count;
         data.masks.assign(count, MaskVolume{});
         for (std::size_t i = 0; i < count; ++i)
             if (JsonView mask = root.Section("mask" + std::to_string(i)); !mask.IsEmpty())

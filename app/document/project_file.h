@@ -15,6 +15,7 @@
 // them on the user-interface thread, and nothing here throws.
 #pragma once
 
+#include "app/document/edit_state.h"
 #include "app/document/file_identity.h"
 #include "app/document/no_window_system.h"
 
@@ -47,7 +48,9 @@ struct ProjectData {
     std::string testShape;           // "cube", "cylinder", "sphere" or empty
     grainforge::mesh::Transform3x4 partTransform;
     grainforge::mesh::Projection projection = grainforge::mesh::InitProjection();
+    // At most kMaximumMaskVolumes; a project saying it holds more is read up to that limit.
     std::vector<grainforge::mesh::MaskVolume> masks;
+    std::uint64_t masksLeftOut = 0;  // read only: how many "maskCount" names past the limit
     grainforge::mesh::RemeshSettings remesh;
     grainforge::mesh::DisplacementSettings displacement;
     grainforge::mesh::SimplifySettings simplify;
@@ -70,8 +73,6 @@ struct ProjectData {
 // The value of "application"; anything else (a trailing blank too) is another program's file.
 inline constexpr std::string_view kProjectApplication = "Grainforge project";
 inline constexpr std::int32_t kProjectVersion = 1;
-// More masks than this are not read, whatever "maskCount" says.
-inline constexpr std::size_t kMaximumProjectMasks = 256;
 // The surface-test resolutions the program offers.
 inline constexpr std::int32_t kSurfaceTestCellChoices[3] = {128, 256, 512};
 // " part.stl", " part 2.stl" ... up to this number; past it no name is free.

@@ -452,6 +452,47 @@ TEST(DocumentProjectTest, TargetThatIsNoFileIsRefusedBeforeThePartIsWritten)
     }
 }
 
+// A project holding more mask volumes than a part takes opens with the first of them and a
+// warning naming how many were left out; one within the limit opens whole, without a word.
+TEST(DocumentProjectTest, MasksPastTheLimitAreNamedWhenOpened)
+{
+    const struct {
+        std::size_t held;
+        const char* warning;  // null: none
+    } cases[] = {
+        {255, nullptr},
+        {256, nullptr},
+        {257, "The project holds 257 mask volumes, more than a part takes; the first 256 were opened and 1 left out."},
+        {1000, "The project holds 1,000 mask volumes, more than a part takes; the first 256 were opened and 744 "
+               "left out."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.held);
+        TempFolder folder;
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = f.WithCube();
+        doc.maskVolumes.assign(c.held, mesh::MaskVolume{});
+        doc.maskVolumes.back().name = "last";
+        ASSERT_TRUE(doc.SaveProject(folder / "job.gfproj"));
+        doc.OnNewDocument();
+        f.host.lines.clear();
+        f.host.information.clear();
+
+        ASSERT_TRUE(doc.OpenDocument(folder / "job.gfproj"));
+        EXPECT_EQ(doc.maskVolumes.size(), std::min(c.held, app::kMaximumMaskVolumes));
+        EXPECT_EQ(doc.maskVolumes.back().name == "last", c.held <= app::kMaximumMaskVolumes);
+        const std::vector<std::string> warnings = f.host.Lines(app::kLogWarning);
+        if (c.warning == nullptr) {
+            EXPECT_TRUE(warnings.empty());
+            continue;
+        }
+        EXPECT_EQ(warnings, std::vector<std::string>{c.warning});
+        ASSERT_FALSE(f.host.information.empty());
+        EXPECT_EQ(f.host.information.back().second, app::kInfoWarning);
+        EXPECT_TRUE(app::WideToUtf8(f.host.information.back().first).starts_with(c.warning));
+    }
+}
+
 // Open the user's "job part.stl", save it as job.gfproj, reopen, change the part and save
 // again and again: each changed part goes to a new free name, and no part file, the user's or
 // one the project wrote, is replaced or removed, also when the name is not ASCII or not UTF-8.

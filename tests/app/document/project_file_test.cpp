@@ -337,6 +337,7 @@ TEST(ProjectFile, MaskCountIsCappedAndMissingMasksStayDefault)
     std::string error;
     ASSERT_TRUE(ReadProject(folder / "many.gfproj", read, error));
     EXPECT_EQ(read.masks.size(), 256u);
+    EXPECT_EQ(read.masksLeftOut, 44u);
 
     project["maskCount"] = 2;
     project["mask1"]["center"] = {4.0, 5.0, 6.0};
