@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -44,6 +45,14 @@ void WriteCube(const fs::path& path, float size = 10.0f)
 {
     fs::create_directories(path.parent_path());
     WriteAllBytes(path, mesh::EncodeBinaryStl(mesh::MakeTestCube(size), "part"));
+}
+
+std::vector<mesh::Vec3> Positions(const mesh::TriangleMesh& part)
+{
+    std::vector<mesh::Vec3> positions;
+    for (const mesh::MeshVertex& vertex : part.vertices)
+        positions.push_back(vertex.position);
+    return positions;
 }
 
 bool HasLine(const RecordingHost& host, const std::string& text, int level)
@@ -449,6 +458,107 @@ TEST(DocumentProjectTest, TargetThatIsNoFileIsRefusedBeforeThePartIsWritten)
         EXPECT_TRUE(f.host.Lines(app::kLogError).back().starts_with("Project not saved: the file could not be written: "));
         EXPECT_TRUE(f.doc->partChangedSinceOpened);
         EXPECT_EQ(f.doc->partSourcePath, (folder / "parts" / "block.stl").wstring());
+    }
+}
+
+// Open "mine.stl", place it, Save STL As over "mine.stl" itself (the part as shown, or the
+// processed result), then Save Project: the file now holds the placed part, so the project
+// must not name it with the placement again. It reopens on the part as opened, kept beside it,
+// placed once, the same placed part as when it was saved.
+TEST(DocumentProjectTest, PartSavedOverItsOwnFileReopensAsSaved)
+{
+    mesh::Transform3x4 moved;
+    moved.translation = {5.0f, 0.0f, 0.0f};
+    mesh::Transform3x4 turned;
+    const float half = std::sqrt(0.5f);
+    turned.m00 = half;
+    turned.m01 = -half;
+    turned.m10 = half;
+    turned.m11 = half;
+    const struct {
+        const char* name;
+        mesh::Transform3x4 placement;
+        bool processed;  // the result saved is not the part: every z half as high again
+    } cases[] = {
+        {"moved 5 mm", moved, false},
+        {"turned 45 degrees", turned, false},
+        {"moved 5 mm, result saved", moved, true},
+        {"turned 45 degrees, result saved", turned, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        const fs::path mine = folder / "mine.stl";
+        WriteCube(mine);
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = *f.doc;
+        doc.surfaceTestCells = 32;
+        ASSERT_TRUE(doc.OpenDocument(mine));
+        const mesh::TriangleMesh opened = doc.loadedPart;
+        doc.CarryMasksWithPart(c.placement);
+        doc.displacementOn = false;
+        doc.pipeline.SetRunForTesting([&](mesh::PipelineStages& stages, const mesh::ProgressCallback&) {
+            stages.result = stages.source;
+            if (c.processed)
+                for (mesh::MeshVertex& v : stages.result.vertices)
+                    v.position.z *= 1.5f;
+            stages.report = mesh::PipelineReport{};
+            stages.stageDirty = {0, 0, 0, 0};
+            return true;
+        });
+        doc.RequestProcess();
+        f.PollUntilReported();
+        const mesh::TriangleMesh placed = doc.workingPart;
+
+        f.host.acceptExport = true;
+        f.host.files.push_back(mine);
+        ASSERT_TRUE(doc.OnSaveDocument(mine));
+        EXPECT_TRUE(doc.partChangedSinceOpened);
+        EXPECT_TRUE(doc.IsModified());
+        ASSERT_TRUE(doc.SaveProject(folder / "job.gfproj"));
+        EXPECT_EQ(doc.partSourcePath, (folder / "job part.stl").wstring());
+
+        DocumentFixture g;
+        g.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(g.doc->OpenDocument(folder / "job.gfproj"));
+        EXPECT_EQ(Positions(g.doc->loadedPart), Positions(opened)) << "the part as opened was not kept";
+        EXPECT_EQ(Positions(g.doc->workingPart), Positions(placed)) << "the placement was applied twice";
+        EXPECT_EQ(g.doc->workingPart.indices, placed.indices);
+    }
+}
+
+// Only a save that leaves the part's own file holding something else counts: a save through a
+// symbolic link to it does; another file, or a hard link of it (whose name gets a new file while
+// the part's stays), does not.
+TEST(DocumentProjectTest, OnlyASaveOverThePartsOwnFileChangesThePart)
+{
+    const struct {
+        const char* target;
+        const char* made;  // "": a new file; else how the target reaches "mine.stl"
+        bool changed;
+    } cases[] = {
+        {"other.stl", "", false},
+        {"hard.stl", "hard link", false},
+        {"soft.stl", "symbolic link", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        TempFolder folder;
+        WriteCube(folder / "mine.stl");
+        if (std::string(c.made) == "hard link")
+            fs::create_hard_link(folder / "mine.stl", folder / c.target);
+        else if (std::string(c.made) == "symbolic link")
+            fs::create_symlink("mine.stl", folder / c.target);
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(f.doc->OpenDocument(folder / "mine.stl"));
+        f.doc->displacementOn = false;
+        f.FakeRuns();
+        f.host.acceptExport = true;
+        app::CGrainforgeDoc::ExportPlan plan;
+        ASSERT_TRUE(f.doc->PrepareExport(plan));
+        ASSERT_TRUE(f.doc->WriteStl(folder / c.target, false, plan));
+        EXPECT_EQ(f.doc->partChangedSinceOpened, c.changed);
     }
 }
 
