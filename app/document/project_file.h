@@ -6,8 +6,8 @@
 // Paths are stored twice: as given, and relative to the project's folder, so that a project
 // moved together with its part (also from Windows, where the separators are "\") still finds
 // it. A part changed after it was opened is written beside the project under the first free
-// name of "<stem> part.stl", " part 2.stl", ...: never over a file that exists, and no save
-// removes one, since project files are copied and saved under new names and any of them may
+// name of "<stem> part.stl", " part 2.stl", ...: never over a file that exists, not even one
+// that took the name after it was chosen, and no save removes one, since project files are copied and saved under new names and any of them may
 // still name an older part.
 //
 // Every file goes through the durable replace (temporary file, flush, rename), so a failed

@@ -168,50 +168,22 @@ TEST(ReplaceFile, RenamesOverTheTargetOrFailsWithTheSystemError)
     EXPECT_EQ(folder.List(), std::vector<std::string>{"dir"});
 }
 
-// A newly named file never replaces what holds its name, also what came after a check found
-// the name free: a file, a link (dangling too) or a folder stays, and so does the new file
-// under its old name. Both ways, the refusing rename and the hard link, act alike.
+// A new name is never taken from what holds it (a file, a dangling link, a folder), also when
+// it came after a check found the name free; the refusing rename and the hard link act alike.
 TEST(PlaceNewFile, NeverReplacesWhatHoldsTheName)
 {
-    using Place = int (*)(const std::filesystem::path&, const std::filesystem::path&);
-    const std::pair<const char*, Place> ways[] = {{"rename", PlaceNewFile}, {"link", PlaceNewFileByLink}};
-    const char* const holders[] = {"nothing", "file", "link", "dangling link", "folder"};
-    for (const auto& [way, place] : ways) {
-        for (const char* holder : holders) {
-            SCOPED_TRACE(std::string(way) + ", " + holder);
-            TempFolder folder;
-            const std::filesystem::path to = folder / "part.stl";
-            test::WriteAllText(folder / "new", "new");
-            test::WriteAllText(folder / "theirs", "theirs");
-            const std::string kind = holder;
-            if (kind == "file")
-                test::WriteAllText(to, "someone's");
-            else if (kind == "link")
-                std::filesystem::create_symlink("theirs", to);
-            else if (kind == "dangling link")
-                std::filesystem::create_symlink("missing", to);
-            else if (kind == "folder")
-                std::filesystem::create_directory(to);
-
-            const int result = place(folder / "new", to);
-            if (kind == "nothing") {
-                EXPECT_EQ(result, 0);
-                EXPECT_EQ(test::ReadAllBytes(to), Bytes("new"));
-                EXPECT_EQ(folder.List(), (std::vector<std::string>{"part.stl", "theirs"}));
-                continue;
-            }
-            EXPECT_EQ(result, EEXIST);
-            EXPECT_EQ(test::ReadAllBytes(folder / "new"), Bytes("new"));
-            EXPECT_EQ(test::ReadAllBytes(folder / "theirs"), Bytes("theirs"));
-            std::error_code code;
-            const std::filesystem::file_type type = std::filesystem::symlink_status(to, code).type();
-            if (kind == "file")
-                EXPECT_EQ(test::ReadAllBytes(to), Bytes("someone's"));
-            else if (kind == "folder")
-                EXPECT_EQ(type, std::filesystem::file_type::directory);
-            else
-                EXPECT_EQ(std::filesystem::read_symlink(to), kind == "link" ? "theirs" : "missing");
-        }
+    for (const auto place : {PlaceNewFile, PlaceNewFileByLink}) {
+        TempFolder folder;
+        test::WriteAllText(folder / "new", "new");
+        test::WriteAllText(folder / "file", "theirs");
+        std::filesystem::create_symlink("missing", folder / "link");
+        std::filesystem::create_directory(folder / "folder");
+        for (const char* taken : {"file", "link", "folder"})
+            EXPECT_EQ(place(folder / "new", folder / taken), EEXIST) << taken;
+        EXPECT_EQ(test::ReadAllBytes(folder / "file"), Bytes("theirs"));
+        EXPECT_EQ(place(folder / "new", folder / "free"), 0);
+        EXPECT_EQ(test::ReadAllBytes(folder / "free"), Bytes("new"));
+        EXPECT_EQ(folder.List(), (std::vector<std::string>{"file", "folder", "free", "link"}));
     }
 }
 

@@ -1,5 +1,3 @@
-#include "app/document/document_commands.h"
-#include "app/document/log_text.h"
 #include "tests/app/document/document_fixture.h"
 
 #include <gtest/gtest.h>
@@ -118,33 +116,6 @@ TEST(DocumentMappingTest, DuplicateAndDeleteKeepTheSelection)
     doc.DeleteMaskVolume(0);
     EXPECT_EQ(doc.selectedMask, -1);
     EXPECT_TRUE(doc.maskVolumes.empty());
-}
-
-// Adding and duplicating stop at the most volumes a part takes, which a project also keeps:
-// nothing is added, the list and the selection stay, and the user is told why.
-TEST(DocumentMappingTest, MasksStopAtTheLimitWithAMessage)
-{
-    DocumentFixture f;
-    app::CGrainforgeDoc& doc = f.WithCube();
-    for (std::size_t i = 0; i + 1 < app::kMaximumMaskVolumes; ++i)
-        ASSERT_GE(doc.AddMaskVolume(mesh::MaskVolume{}), 0);
-    EXPECT_EQ(doc.DuplicateMaskVolume(0), static_cast<int>(app::kMaximumMaskVolumes) - 1);
-    const std::size_t steps = doc.undoStack.size();
-
-    const std::string said = "No mask volume was added: a part takes at most 256.";
-    for (const bool duplicate : {false, true}) {
-        SCOPED_TRACE(duplicate ? "duplicate" : "add");
-        doc.selectedMask = 3;
-        f.host.lines.clear();
-        EXPECT_EQ(duplicate ? doc.DuplicateMaskVolume(0) : doc.AddMaskVolume(mesh::MaskVolume{}), -1);
-        EXPECT_EQ(doc.maskVolumes.size(), app::kMaximumMaskVolumes);
-        EXPECT_EQ(doc.selectedMask, 3);
-        EXPECT_EQ(f.host.Lines(app::kLogWarning), std::vector<std::string>{said});
-        ASSERT_FALSE(f.host.information.empty());
-        EXPECT_TRUE(app::WideToUtf8(f.host.information.back().first).starts_with(said));
-    }
-    doc.CommitPendingEdit();
-    EXPECT_EQ(doc.undoStack.size(), steps) << "a refused add left an undo step";
 }
 
 // Setting what every side already has is no change: no refresh, no undo step.

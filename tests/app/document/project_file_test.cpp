@@ -681,35 +681,6 @@ TEST(BesidePart, OlderProjectsWithTheWrittenBesideKeyStillRead)
     }
 }
 
-// A beside name is chosen because it was free; whatever holds it by the time the part is put in
-// place (a file, a link to a file, a folder) stays as it is, and the write says the name is taken.
-TEST(BesidePart, NameTakenBeforeThePlacingIsNeverReplaced)
-{
-    const char* const holders[] = {"file", "link", "folder"};
-    for (const std::string holder : holders) {
-        SCOPED_TRACE(holder);
-        TempFolder folder;
-        const fs::path name = folder / "job part.stl";
-        WriteAllText(folder / "theirs.stl", "their part");
-        if (holder == "file")
-            WriteAllText(name, "their part");
-        else if (holder == "link")
-            fs::create_symlink("theirs.stl", name);
-        else
-            fs::create_directory(name);
-        std::string error;
-        bool taken = false;
-        EXPECT_FALSE(WritePartBesideProject(name, mesh::MakeTestCube(10.0f), error, &taken));
-        EXPECT_TRUE(taken) << error;
-        EXPECT_EQ(test::ReadAllBytes(folder / "theirs.stl").size(), 10u);
-        if (holder == "file")
-            EXPECT_EQ(test::ReadAllBytes(name).size(), 10u);
-        else
-            EXPECT_EQ(fs::symlink_status(name).type(), holder == "link" ? fs::file_type::symlink : fs::file_type::directory);
-        EXPECT_EQ(folder.List(), (std::vector<std::string>{"job part.stl", "theirs.stl"}));
-    }
-}
-
 // Another program takes the chosen name in the moment after it was chosen: its file stays, and
 // the part goes to the next free name.
 TEST(BesidePart, NameTakenAfterItsChoiceMovesToTheNextFreeName)
@@ -728,12 +699,6 @@ TEST(BesidePart, NameTakenAfterItsChoiceMovesToTheNextFreeName)
     EXPECT_EQ(test::ReadAllBytes(folder / "job part.stl").size(), 17u);
     EXPECT_EQ(folder.List(), (std::vector<std::string>{"job part 2.stl", "job part.stl"}));
     EXPECT_TRUE(mesh::ReadStlFile(written, mesh::StlReadOptions{}).ok);
-
-    // No free name at all: said so, and nothing is written.
-    error.clear();
-    EXPECT_TRUE(detail::WriteUnderFreeName([] { return fs::path(); }, mesh::MakeTestCube(10.0f), error).empty());
-    EXPECT_EQ(error, kNoFreeBesideNameError);
-    EXPECT_EQ(folder.List().size(), 2u);
 }
 
 TEST(BesidePart, FailedWriteKeepsTheOldFileAndSaysWhy)
