@@ -364,6 +364,47 @@ bool ExclusiveFile::SyncAndClose(int* error)
     return failure == 0;
 }
 
+namespace {
+
+// Makes a rename or a new link durable: the folder entry must reach the disk too. A failure
+// here does not undo the change, so it is not reported.
+void FlushFolderOf(const std::filesystem::path& path)
+{
+    std::filesystem::path folder = path.parent_path();
+    if (folder.empty())
+        folder = ".";
+    const int dirFd = OpenNoInterrupt(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        CloseDescriptor(dirFd);
+    }
+}
+
+}  // namespace
+
+int PlaceNewFile(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+        const int failure = errno;
+        // EINVAL, ENOSYS, ENOTSUP: the kernel or the file system has no refusing rename.
+        if (failure != EINVAL && failure != ENOSYS && failure != ENOTSUP)
+            return failure;
+        return PlaceNewFileByLink(from, to);
+    }
+    FlushFolderOf(to);
+    return 0;
+}
+
+int PlaceNewFileByLink(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return errno;
+    // The new name holds the file now; the old one is only a second name of it.
+    ::unlink(from.c_str());
+    FlushFolderOf(to);
+    return 0;
+}
+
 int ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to)
 {
     if (::rename(from.c_str(), to.c_str()) != 0)
@@ -528,12 +569,40 @@ bool FileReplacement::Commit(int* error)
     return true;
 }
 
+bool FileReplacement::CommitAsNewFile(int* error)
+{
+    if (temporary_.empty()) {
+        if (error)
+            *error = EBADF;
+        return false;
+    }
+    if (!Finish(error)) {
+        Discard();
+        return false;
+    }
+    const int failure = PlaceNewFile(temporary_, target_);
+    if (failure != 0) {
+        if (error)
+            *error = failure;
+        Discard();
+        return false;
+    }
+    temporary_.clear();
+    return true;
+}
+
 void FileReplacement::Discard() noexcept
 {
     file_ = ExclusiveFile();
     if (!temporary_.empty())
         RemoveFileQuietly(temporary_);
     temporary_.clear();
+}
+
+int CheckReplaceTarget(const std::filesystem::path& target, const ReplacementOptions& options)
+{
+    const bool follow = options.links == LinkHandling::WriteThrough;
+    return NonRegularTargetError(follow ? ResolveWriteTarget(target) : target, options.links);
 }
 
 int ReplaceFileContents(const std::filesystem::path& target, const void* data, std::size_t size,

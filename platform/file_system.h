@@ -215,6 +215,11 @@ public:
     bool Commit(int* error);
     // Removes the temporary file, when there still is one.
     void Discard() noexcept;
+    // Like Commit, but for a name chosen because it was free: the file is put in place with
+    // PlaceNewFile, so a file that took the name in the meantime is never replaced; false
+    // with EEXIST then. Begin the replacement with LinkHandling::ReplaceLink, so that the
+    // name itself is the target and a link there counts as taken.
+    bool CommitAsNewFile(int* error);
 
 private:
     ExclusiveFile file_;
@@ -222,6 +227,11 @@ private:
     std::filesystem::path target_;
     bool finished_ = false;
 };
+
+// The refusal FileReplacement::Begin gives for `target` under `options` before it makes
+// anything (EISDIR for a folder, kNotRegularFileError for a pipe, a device or a socket), or 0:
+// for a save that writes other files first and must not begin what it cannot finish.
+int CheckReplaceTarget(const std::filesystem::path& target, const ReplacementOptions& options);
 
 // Replaces (or creates) `target` with `size` bytes through a FileReplacement. Returns 0 or the
 // errno of the step that failed; the target is then as it was and no temporary file is left.
@@ -232,6 +242,19 @@ int ReplaceFileContents(const std::filesystem::path& target, const void* data, s
 // rename survives a power cut. Returns 0 or the errno of the rename; a move across file
 // systems fails with EXDEV rather than copying.
 int ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Puts the file `from` in place under the name `to` only while nothing has that name: a
+// file, a link (dangling too), a folder or anything else there is never replaced, also when it
+// came in the moment after a check found the name free. Returns 0; EEXIST when the name is
+// taken; or the errno of the step that failed. On failure `from` stays where it was. The folder
+// of `to` is flushed, as by ReplaceFile. Where the rename cannot refuse an existing name by
+// itself (an older kernel, some network file systems), PlaceNewFileByLink does the work.
+int PlaceNewFile(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// The same through a hard link: `to` is made as a second name of `from`, which the system
+// refuses with EEXIST when the name is taken, and `from` is removed after. Regular files only;
+// a file system without hard links answers EPERM or ENOTSUP.
+int PlaceNewFileByLink(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Removes a file, ignoring any error (used to clean up temporary files).
 void RemoveFileQuietly(const std::filesystem::path& path) noexcept;

@@ -190,10 +190,26 @@ bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, con
     }
     const std::string report = mesh::FormatExportReport(result.report);
     LogUtf8Lines(report);
+    NoteSaveOverPartFile(path);
     // The box says the file was written (the report's first line), whatever it showed before.
     const std::vector<std::string> lines = SplitLogLines(report);
     ShowInformation(lines.empty() ? std::wstring() : Utf8ToWide(lines.front()), kInfoOk, InfoEvent::save);
     return true;
+}
+
+void CGrainforgeDoc::NoteSaveOverPartFile(const std::filesystem::path& saved)
+{
+    // Asked after the write: a hard link of the part's file that was saved over now names
+    // another file, and the part's own file is as it was.
+    if (!testShapeName.empty() || partSourcePath.empty() || !IsSameFile(saved, PathFromWide(partSourcePath)))
+        return;
+    // The file holds the part placed, perhaps textured, and a project naming it would place it
+    // again: the part as opened lives on only here, as after a mesh job.
+    partChangedSinceOpened = true;
+    SetModifiedFlag(true);
+    LogMessage("The part's own file now holds the part as saved, so the next project save keeps the part as "
+               "opened beside the project.",
+        kLogPlain);
 }
 
 bool CGrainforgeDoc::SaveStlAs()

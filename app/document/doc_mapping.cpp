@@ -152,18 +152,31 @@ void CGrainforgeDoc::DeleteMaskVolume(int index)
     UpdatePreview();
 }
 
+int CGrainforgeDoc::AddMaskVolume(mesh::MaskVolume volume)
+{
+    if (maskVolumes.size() >= kMaximumMaskVolumes) {
+        const std::string limit = std::to_string(kMaximumMaskVolumes);
+        LogMessage("No mask volume was added: a part takes at most " + limit + ".", kLogWarning);
+        ShowInformation(L"No mask volume was added: a part takes at most " + Utf8ToWide(limit) +
+                            L".\nDelete one, or make one volume cover more, to add another.",
+            kInfoWarning);
+        return -1;
+    }
+    CommitPendingEdit();
+    maskVolumes.push_back(std::move(volume));
+    selectedMask = static_cast<int>(maskVolumes.size()) - 1;
+    UpdatePreview();
+    return selectedMask;
+}
+
 int CGrainforgeDoc::DuplicateMaskVolume(int index)
 {
     if (index < 0 || static_cast<std::size_t>(index) >= maskVolumes.size())
         return -1;
-    CommitPendingEdit();
     mesh::MaskVolume copy = maskVolumes[static_cast<std::size_t>(index)];
     copy.center.x += 1.1f * copy.size.x;
     copy.name += " copy";
-    maskVolumes.push_back(std::move(copy));
-    selectedMask = static_cast<int>(maskVolumes.size()) - 1;
-    UpdatePreview();
-    return selectedMask;
+    return AddMaskVolume(std::move(copy));
 }
 
 }  // namespace grainforge::app

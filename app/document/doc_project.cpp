@@ -6,6 +6,7 @@
 #include "app/document/log_text.h"
 #include "app/document/project_file.h"
 
+#include "engine/mesh/report_text.h"
 #include "engine/textures/image_loading.h"
 #include "engine/textures/procedural_registry.h"
 #include "platform/file_system.h"
@@ -108,28 +109,33 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
 
     const BusyScope busy(host.busy);
     const bool fileWasThere = RegularFileAt(path);
-    BesidePartChoice beside;
+    const auto reportNotSaved = [&](const std::string& error) {
+        LogMessage("Project not saved: " + error, kLogError);
+        ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(error) +
+                            (fileWasThere ? L"\nThe file that was there is as it was." : L""),
+            kInfoError, InfoEvent::save);
+        return ProjectSave::failed;
+    };
+    // A target no project can be written at is refused before the changed part is written.
+    if (std::string error; !CanWriteProjectAt(path, error))
+        return reportNotSaved(error);
+
+    std::filesystem::path besidePart;
     if (partChangedSinceOpened) {
-        beside = PartBesideProject(path, PathFromWide(partSourcePath));
         std::string message;
-        bool written = false;
-        if (beside.chosen.empty()) {
-            message = "no free name for it was found beside the project";
-        } else {
-            try {
-                written = WritePartBesideProject(beside.chosen, loadedPart, message);
-            } catch (const std::bad_alloc&) {
-                message = "there is not enough memory to write it";
-            }
+        try {
+            besidePart = WritePartUnderFreeBesideName(path, PathFromWide(partSourcePath), loadedPart, message);
+        } catch (const std::bad_alloc&) {
+            message = "there is not enough memory to write it";
         }
-        if (!written) {
+        if (besidePart.empty()) {
             LogMessage("Project not saved: the changed part could not be written beside it: " + message, kLogError);
             ShowInformation(L"The project could not be saved: the changed part could not be written beside it.\n" +
                                 Utf8ToWide(message),
                 kInfoError, InfoEvent::save);
             return ProjectSave::failed;
         }
-        data.partPath = beside.chosen;
+        data.partPath = besidePart;
         data.testShape.clear();
     }
 
@@ -144,22 +150,18 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
         // The old project still names its own part, which is left where it was; the part just
         // written went to a name that was free, so removing it takes nothing from anyone.
         if (partChangedSinceOpened)
-            platform::RemoveFileQuietly(beside.chosen);
-        LogMessage("Project not saved: " + error, kLogError);
-        ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(error) +
-                            (fileWasThere ? L"\nThe file that was there is as it was." : L""),
-            kInfoError, InfoEvent::save);
-        return ProjectSave::failed;
+            platform::RemoveFileQuietly(besidePart);
+        return reportNotSaved(error);
     }
 
     // The part the project named before stays where it is: copies of this project, and
     // projects saved from it under other names, may still name it.
     if (partChangedSinceOpened) {
-        partSourcePath = PathToWide(beside.chosen);
+        partSourcePath = PathToWide(besidePart);
         testShapeName.clear();
         partChangedSinceOpened = false;
         LogMessage("The part was changed after it was opened, so it is saved beside the project: " +
-                       PathToUtf8(beside.chosen),
+                       PathToUtf8(besidePart),
             kLogSavedBeside);
     }
 
@@ -314,6 +316,15 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         ShowInformation(L"The project's texture is not an image this program reads:\n" + Utf8ToWide(where) +
                             L"\nLoad another; its size and placement are kept.",
             kInfoWarning, InfoEvent::texture);
+    }
+    if (data.masksLeftOut > 0) {
+        const std::uint64_t held = data.masksLeftOut + data.masks.size();
+        const std::string leftOut = "The project holds " + mesh::FormatCountGrouped(held) +
+            " mask volumes, more than a part takes; the first " + mesh::FormatCountGrouped(data.masks.size()) +
+            " were opened and " + mesh::FormatCountGrouped(data.masksLeftOut) + " left out.";
+        LogMessage(leftOut, kLogWarning);
+        ShowInformation(Utf8ToWide(leftOut + " Saving the project keeps only those opened."), kInfoWarning,
+            InfoEvent::part);
     }
     if (data.stageSubdivide)
         LogMessage("The project had Subdivide switched on. Subdivide is no longer a step: the relief is made at "

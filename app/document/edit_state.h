@@ -23,6 +23,10 @@
 
 namespace grainforge::app {
 
+// The most mask volumes a part takes: adding and duplicating stop there, and a project
+// holding more is read up to it. Each volume is tested for every vertex of a run.
+inline constexpr std::size_t kMaximumMaskVolumes = 256;
+
 struct EditState {
     grainforge::mesh::Transform3x4 partTransform;
     // With its cage and its six side layers; the active layer is always stored as -1, so that

@@ -212,6 +212,11 @@ public:
     void SetSurfacesMode(int mode);
     void UpdateMaskVolume(int index, const grainforge::mesh::MaskVolume& volume);
     void DeleteMaskVolume(int index);
+    // Adds the volume at the end of the list and selects it, as its own undo step; its index.
+    // A part takes at most kMaximumMaskVolumes: past that nothing is added, the user is told
+    // why, and the answer is -1.
+    int AddMaskVolume(grainforge::mesh::MaskVolume volume);
+    // A copy of the volume beside it, through AddMaskVolume; -1 for no such volume, or at the limit.
     int DuplicateMaskVolume(int index);
 
     // ---- Undo and redo ---------------------------------------------------------------------
@@ -293,7 +298,8 @@ public:
     [[nodiscard]] const grainforge::mesh::ValidationReport& CurrentValidation() const;
     // Runs the pipeline to a full result and shows the export dialog; true when it accepted.
     bool PrepareExport(ExportPlan& plan);
-    // Writes the plan's mesh (durable replace, read back). False logged and shown.
+    // Writes the plan's mesh (durable replace, read back). False logged and shown. Written over
+    // the file the part came from, the part counts as changed since it was opened.
     bool WriteStl(const std::filesystem::path& path, bool ascii, const ExportPlan& plan);
     bool SaveStlAs();
     void OnFileSaveAsciiStl();
@@ -423,6 +429,10 @@ private:
     // (its part, its texture image) from the other failures: Save Project As then asks again.
     enum class ProjectSave { saved, failed, targetIsInput };
     ProjectSave SaveProjectAt(const std::filesystem::path& path);
+    // After an STL save: when `saved` is the file the part came from, that file no longer
+    // holds the part as opened, so the part counts as changed and the next project save
+    // writes it beside the project.
+    void NoteSaveOverPartFile(const std::filesystem::path& saved);
     // Shared end of the jobs that replace the part: installs `mesh` as the loaded part,
     // validates and logs, refreshes.
     void TakeJobResult(grainforge::mesh::TriangleMesh mesh);

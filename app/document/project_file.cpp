@@ -248,7 +248,8 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
 
     std::uint64_t maskCount = 0;
     if (TakeCount(root.FindMember("maskCount"), maskCount)) {
-        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(maskCount, kMaximumProjectMasks));
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(maskCount, kMaximumMaskVolumes));
+        data.masksLeftOut = maskCount - count;
         data.masks.assign(count, MaskVolume{});
         for (std::size_t i = 0; i < count; ++i)
             if (JsonView mask = root.Section("mask" + std::to_string(i)); !mask.IsEmpty())
@@ -393,6 +394,16 @@ bool WriteProject(const fs::path& projectPath, const ProjectData& data, std::str
     return false;
 }
 
+bool CanWriteProjectAt(const fs::path& projectPath, std::string& error)
+{
+    // The project goes through the JSON layer's save, which writes through a link.
+    const int refused = platform::CheckReplaceTarget(projectPath, platform::ReplacementOptions{});
+    if (refused == 0)
+        return true;
+    error = std::string(kWriteError) + ": " + platform::SystemErrorText(refused);
+    return false;
+}
+
 bool ReadProjectJson(const JsonView& root, const fs::path& projectFolder, ProjectData& data, std::string& error)
 {
     try {
@@ -463,17 +474,23 @@ BesidePartChoice PartBesideProject(const fs::path& projectPath, const fs::path& 
     return choice;
 }
 
-bool WritePartBesideProject(const fs::path& path, const grainforge::mesh::TriangleMesh& part, std::string& error)
+bool WritePartBesideProject(const fs::path& path, const grainforge::mesh::TriangleMesh& part, std::string& error,
+    bool* taken)
 {
+    if (taken != nullptr)
+        *taken = false;
     try {
         grainforge::mesh::StlWriteOptions options;
         options.format = 0;
         options.headerText = "Tessary";
         options.readBack = true;
+        options.newFileOnly = true;
         const grainforge::mesh::ExportResult result = grainforge::mesh::WriteStlFile(path, part, options);
         if (result.ok)
             return true;
         error = result.error;
+        if (taken != nullptr)
+            *taken = result.nameTaken;
     } catch (const std::bad_alloc&) {
         error = "There was not enough memory to write the part.";
     } catch (...) {
@@ -481,5 +498,35 @@ bool WritePartBesideProject(const fs::path& path, const grainforge::mesh::Triang
     }
     return false;
 }
+
+fs::path WritePartUnderFreeBesideName(const fs::path& projectPath, const fs::path& partSourcePath,
+    const grainforge::mesh::TriangleMesh& part, std::string& error)
+{
+    return detail::WriteUnderFreeName(
+        [&] { return PartBesideProject(projectPath, partSourcePath).chosen; }, part, error);
+}
+
+namespace detail {
+
+fs::path WriteUnderFreeName(const std::function<fs::path()>& choose, const grainforge::mesh::TriangleMesh& part,
+    std::string& error)
+{
+    // A taken name exists, so the next choice passes it; the bound only ends a folder whose
+    // names keep coming and going.
+    for (int attempt = 0; attempt < kMaximumBesidePartNumber; ++attempt) {
+        const fs::path chosen = choose();
+        if (chosen.empty())
+            break;
+        bool taken = false;
+        if (WritePartBesideProject(chosen, part, error, &taken))
+            return chosen;
+        if (!taken)
+            return {};
+    }
+    error = kNoFreeBesideNameError;
+    return {};
+}
+
+}  // namespace detail
 
 }  // namespace grainforge::app

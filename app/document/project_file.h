@@ -6,8 +6,8 @@
 // Paths are stored twice: as given, and relative to the project's folder, so that a project
 // moved together with its part (also from Windows, where the separators are "\") still finds
 // it. A part changed after it was opened is written beside the project under the first free
-// name of "<stem> part.stl", " part 2.stl", ...: never over a file that exists, and no save
-// removes one, since project files are copied and saved under new names and any of them may
+// name of "<stem> part.stl", " part 2.stl", ...: never over a file that exists, not even one
+// that took the name after it was chosen, and no save removes one, since project files are copied and saved under new names and any of them may
 // still name an older part.
 //
 // Every file goes through the durable replace (temporary file, flush, rename), so a failed
@@ -15,6 +15,7 @@
 // them on the user-interface thread, and nothing here throws.
 #pragma once
 
+#include "app/document/edit_state.h"
 #include "app/document/file_identity.h"
 #include "app/document/no_window_system.h"
 
@@ -32,6 +33,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,7 +48,9 @@ struct ProjectData {
     std::string testShape;           // "cube", "cylinder", "sphere" or empty
     grainforge::mesh::Transform3x4 partTransform;
     grainforge::mesh::Projection projection = grainforge::mesh::InitProjection();
+    // At most kMaximumMaskVolumes; a project saying it holds more is read up to that limit.
     std::vector<grainforge::mesh::MaskVolume> masks;
+    std::uint64_t masksLeftOut = 0;  // read only: how many "maskCount" names past the limit
     grainforge::mesh::RemeshSettings remesh;
     grainforge::mesh::DisplacementSettings displacement;
     grainforge::mesh::SimplifySettings simplify;
@@ -69,8 +73,6 @@ struct ProjectData {
 // The value of "application"; anything else (a trailing blank too) is another program's file.
 inline constexpr std::string_view kProjectApplication = "Grainforge project";
 inline constexpr std::int32_t kProjectVersion = 1;
-// More masks than this are not read, whatever "maskCount" says.
-inline constexpr std::size_t kMaximumProjectMasks = 256;
 // The surface-test resolutions the program offers.
 inline constexpr std::int32_t kSurfaceTestCellChoices[3] = {128, 256, 512};
 // " part.stl", " part 2.stl" ... up to this number; past it no name is free.
@@ -82,6 +84,11 @@ inline constexpr int kMaximumBesidePartNumber = 9999;
 // system, a folder in the way, ...) when any step fails. The old file is then untouched and
 // the temporary file removed; no other file is touched.
 bool WriteProject(const std::filesystem::path& projectPath, const ProjectData& data, std::string& error);
+
+// Whether WriteProject could put a project at `projectPath` as far as can be told before
+// anything is made: false, with the text WriteProject would give, when a folder, a pipe, a
+// device or a socket is there. A save that writes the changed part first asks this before.
+bool CanWriteProjectAt(const std::filesystem::path& projectPath, std::string& error);
 
 // Said when memory ran out while a project was read.
 inline constexpr const char* kProjectMemoryError = "there was not enough memory to read the project";
@@ -149,9 +156,30 @@ struct BesidePartChoice {
 BesidePartChoice PartBesideProject(const std::filesystem::path& projectPath,
     const std::filesystem::path& partSourcePath);
 
-// Writes the part as binary STL (header "Tessary") through the durable replace with read-back.
-// False with the writer's text in `error`; the old file at `path` then stays as it was.
+// Writes the part as binary STL (header "Tessary") to a temporary file, reads it back and puts
+// it in place under `path` only while nothing holds that name (a name chosen because it was
+// free): whatever took the name in the meantime, a file, a link or a folder, is never
+// replaced. False with the writer's text in `error`, and `*taken` set when the name was taken.
 bool WritePartBesideProject(const std::filesystem::path& path, const grainforge::mesh::TriangleMesh& part,
-    std::string& error);
+    std::string& error, bool* taken = nullptr);
+
+// The changed part written beside the project under the first free name (PartBesideProject).
+// A name that another save or program takes between its choice and the placing stays theirs,
+// and the next free name is taken instead. The name written; empty when no name was free or
+// the write failed, with the reason in `error`, and nothing of this write left behind.
+std::filesystem::path WritePartUnderFreeBesideName(const std::filesystem::path& projectPath,
+    const std::filesystem::path& partSourcePath, const grainforge::mesh::TriangleMesh& part, std::string& error);
+
+// Said when no beside name is free.
+inline constexpr const char* kNoFreeBesideNameError = "no free name for it was found beside the project";
+
+namespace detail {
+
+// WritePartUnderFreeBesideName's tries, with the choice of a name given: `choose` is asked
+// again after each name found taken, and gives an empty name when none is free.
+std::filesystem::path WriteUnderFreeName(const std::function<std::filesystem::path()>& choose,
+    const grainforge::mesh::TriangleMesh& part, std::string& error);
+
+}  // namespace detail
 
 }  // namespace grainforge::app

@@ -43,11 +43,8 @@ void CGrainforgeView::OnAddMask(mesh::MaskShape shape)
     TriangleMesh& part = document_.workingPart;
     if (!part.boundsValid)
         part.ComputeBounds();
-    document_.CommitPendingEdit();
-    document_.maskVolumes.push_back(FittedMaskVolume(shape, part.boundsMin, part.boundsMax, document_.maskVolumes));
-    document_.selectedMask = static_cast<int>(document_.maskVolumes.size()) - 1;
-    document_.UpdatePreview();
-    RefreshMaskList();
+    if (document_.AddMaskVolume(FittedMaskVolume(shape, part.boundsMin, part.boundsMax, document_.maskVolumes)) >= 0)
+        RefreshMaskList();
 }
 
 void CGrainforgeView::OnEditMasks()

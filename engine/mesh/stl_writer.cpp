@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -254,14 +255,23 @@ std::string VerifyWrittenFile(const std::filesystem::path& path, const TriangleM
 // removes the temporary file and leaves the target as it was. The system's reason ends each
 // text, so a full disk, a read-only folder or a folder in the way can be told apart.
 std::string PutInPlace(const std::filesystem::path& target, std::span<const std::uint8_t> bytes,
-                       const TriangleMesh& mesh, const StlWriteOptions& options, StlExportReport& report)
+                       const TriangleMesh& mesh, const StlWriteOptions& options, StlExportReport& report,
+                       bool& nameTaken)
 {
     platform::ReplacementOptions replacement;
     replacement.suffix = ".part";
+    // A new name is the name itself: a link there is something that holds it, not a way on.
+    if (options.newFileOnly)
+        replacement.links = platform::LinkHandling::ReplaceLink;
     int error = 0;
     platform::FileReplacement file = platform::FileReplacement::Begin(target, replacement, &error);
-    if (!file.IsOpen())
+    if (!file.IsOpen()) {
+        // A folder or a pipe that took a new name is refused here, before anything is made.
+        std::error_code status;
+        nameTaken = options.newFileOnly && std::filesystem::symlink_status(target, status).type() !=
+                                               std::filesystem::file_type::not_found && !status;
         return "The file could not be opened for writing: " + platform::SystemErrorText(error);
+    }
     if (!file.Write(bytes.data(), bytes.size(), &error) || !file.Finish(&error))
         return "The file could not be written completely: " + platform::SystemErrorText(error);
     report.bytesWritten = bytes.size();
@@ -269,6 +279,12 @@ std::string PutInPlace(const std::filesystem::path& target, std::span<const std:
         const std::string failure = VerifyWrittenFile(file.TemporaryPath(), mesh, report);
         if (!failure.empty())
             return failure;
+    }
+    if (options.newFileOnly) {
+        if (file.CommitAsNewFile(&error))
+            return std::string();
+        nameTaken = error == EEXIST;
+        return "The file could not be put in place: " + platform::SystemErrorText(error);
     }
     if (!file.Commit(&error))
         return "The file could not be put in place: " + platform::SystemErrorText(error);
@@ -373,16 +389,20 @@ ExportResult WriteStlFile(const std::filesystem::path& target, const TriangleMes
                                   " facets with no area, whose normals are zero. Slicers may reject them.");
 
     std::string failure;
+    bool nameTaken = false;
     if (ascii) {
         const std::string text = FormatAscii(mesh, normals, options.headerText);
         const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-        failure = PutInPlace(target, bytes, mesh, options, report);
+        failure = PutInPlace(target, bytes, mesh, options, report, nameTaken);
     } else {
         const std::vector<std::uint8_t> bytes = EncodeBinary(mesh, normals, options.headerText);
-        failure = PutInPlace(target, bytes, mesh, options, report);
+        failure = PutInPlace(target, bytes, mesh, options, report, nameTaken);
     }
-    if (!failure.empty())
-        return Failure(fileName, options.format, std::move(failure));
+    if (!failure.empty()) {
+        ExportResult failed = Failure(fileName, options.format, std::move(failure));
+        failed.nameTaken = nameTaken;
+        return failed;
+    }
     result.ok = true;
     return result;
 }

@@ -27,6 +27,10 @@ struct StlWriteOptions {
     // putting it in place. A facet count that differs fails the write; other differences
     // become warnings.
     bool readBack = true;
+    // Put the file in place only under a name that nothing holds yet, for a name chosen
+    // because it was free: a file (or link, or folder) that took the name in the meantime is
+    // never replaced, and the write fails with `nameTaken` set in the result.
+    bool newFileOnly = false;
 };
 
 // What a read-back found, mesh meant (before) against mesh read back (after).
@@ -67,6 +71,8 @@ struct StlExportReport {
 // On failure: ok false, the reason in error, and only fileName and format in the report.
 struct ExportResult {
     bool ok = false;
+    // With StlWriteOptions::newFileOnly: the name was taken, and nothing was written there.
+    bool nameTaken = false;
     std::string error;
     StlExportReport report;
 };

@@ -168,6 +168,25 @@ TEST(ReplaceFile, RenamesOverTheTargetOrFailsWithTheSystemError)
     EXPECT_EQ(folder.List(), std::vector<std::string>{"dir"});
 }
 
+// A new name is never taken from what holds it (a file, a dangling link, a folder), also when
+// it came after a check found the name free; the refusing rename and the hard link act alike.
+TEST(PlaceNewFile, NeverReplacesWhatHoldsTheName)
+{
+    for (const auto place : {PlaceNewFile, PlaceNewFileByLink}) {
+        TempFolder folder;
+        test::WriteAllText(folder / "new", "new");
+        test::WriteAllText(folder / "file", "theirs");
+        std::filesystem::create_symlink("missing", folder / "link");
+        std::filesystem::create_directory(folder / "folder");
+        for (const char* taken : {"file", "link", "folder"})
+            EXPECT_EQ(place(folder / "new", folder / taken), EEXIST) << taken;
+        EXPECT_EQ(test::ReadAllBytes(folder / "file"), Bytes("theirs"));
+        EXPECT_EQ(place(folder / "new", folder / "free"), 0);
+        EXPECT_EQ(test::ReadAllBytes(folder / "free"), Bytes("new"));
+        EXPECT_EQ(folder.List(), (std::vector<std::string>{"file", "folder", "free", "link"}));
+    }
+}
+
 // A move to another file system fails instead of copying: the copy would not be atomic.
 TEST(ReplaceFile, MoveAcrossFileSystemsFailsInsteadOfCopying)
 {
@@ -229,6 +248,7 @@ TEST(FileReplacement, RefusesTargetsThatAreNoRegularFile)
         int error = 0;
         EXPECT_EQ(ReplaceFileContents(file.path, "new", 3, ReplacementOptions{}), file.kind == "folder" ? EISDIR : kNotRegularFileError);
         EXPECT_FALSE(FileReplacement::Begin(file.path, ReplacementOptions{}, &error).IsOpen());
+        EXPECT_EQ(CheckReplaceTarget(file.path, ReplacementOptions{}), error) << "the check before differs from Begin's";
         EXPECT_EQ(std::filesystem::directory_iterator(file.path.parent_path())->path(), file.path) << "nothing beside it";
         std::error_code code;
         EXPECT_EQ(std::filesystem::status(file.path, code).type(), file.kind == "named pipe" ? std::filesystem::file_type::fifo

@@ -6,6 +6,7 @@
 #include "app/document/project_file.h"
 #include "tests/app/document/document_fixture.h"
 #include "tests/support/child_process.h"
+#include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
 
 #include "engine/mesh/stl_writer.h"
@@ -15,9 +16,12 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -395,6 +399,101 @@ TEST(DocumentProjectTest, FailedSaveRemovesOnlyThePartItWrote)
         L"The project could not be saved.\nthe file could not be written: Is a directory");
     EXPECT_TRUE(doc.partChangedSinceOpened);
     EXPECT_EQ(doc.partSourcePath, (folder / "parts" / "block.stl").wstring());
+}
+
+// Save Project with a changed part aimed at a folder, a pipe or a device is refused before
+// anything is made: the folder's time, set back first, shows no part written and removed again.
+TEST(DocumentProjectTest, TargetThatIsNoFileIsRefusedBeforeThePartIsWritten)
+{
+    TempFolder folder;
+    WriteCube(folder / "parts" / "block.stl");
+    for (const NonRegularFile& target : MakeNonRegularFiles(folder.Path(), "job.gfproj")) {
+        SCOPED_TRACE(target.kind);
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(f.doc->OpenDocument(folder / "parts" / "block.stl"));
+        f.doc->partChangedSinceOpened = true;
+        const timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, target.path.parent_path().c_str(), longAgo, 0), 0);
+        EXPECT_FALSE(f.doc->SaveProject(target.path));
+        struct stat after {};
+        ASSERT_EQ(::stat(target.path.parent_path().c_str(), &after), 0);
+        EXPECT_EQ(after.st_mtim.tv_sec, 1000000000) << "a file was made beside the target";
+        EXPECT_TRUE(f.host.Lines(app::kLogError).back().starts_with("Project not saved: the file could not be written"));
+        EXPECT_TRUE(f.doc->partChangedSinceOpened);
+    }
+}
+
+// Open "mine.stl", place it, Save STL As over "mine.stl" itself (the part as shown, or a
+// processed result: every z half as high again), then Save Project: the project reopens on the
+// part as opened, kept beside it, placed once.
+TEST(DocumentProjectTest, PartSavedOverItsOwnFileReopensAsSaved)
+{
+    mesh::Transform3x4 moved, turned;
+    moved.translation = {5.0f, 0.0f, 0.0f};
+    turned.m00 = turned.m11 = turned.m10 = std::sqrt(0.5f);
+    turned.m01 = -turned.m00;
+    const auto positions = [](const mesh::TriangleMesh& part) {
+        std::vector<mesh::Vec3> out;
+        for (const mesh::MeshVertex& vertex : part.vertices)
+            out.push_back(vertex.position);
+        return out;
+    };
+    for (const auto& [placement, processed] : {std::pair{moved, false}, std::pair{turned, true}}) {
+        SCOPED_TRACE(processed);
+        TempFolder folder;
+        WriteCube(folder / "mine.stl");
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = *f.doc;
+        doc.surfaceTestCells = 32;
+        ASSERT_TRUE(doc.OpenDocument(folder / "mine.stl"));
+        const std::vector<mesh::Vec3> opened = positions(doc.loadedPart);
+        doc.CarryMasksWithPart(placement);
+        doc.displacementOn = false;
+        doc.pipeline.SetRunForTesting([&](mesh::PipelineStages& stages, const mesh::ProgressCallback&) {
+            stages.result = stages.source;
+            for (mesh::MeshVertex& v : stages.result.vertices)
+                v.position.z *= processed ? 1.5f : 1.0f;
+            stages.stageDirty = {0, 0, 0, 0};
+            return true;
+        });
+        doc.RequestProcess();
+        f.PollUntilReported();
+        f.host.acceptExport = true;
+        f.host.files.push_back(folder / "mine.stl");
+        ASSERT_TRUE(doc.OnSaveDocument(folder / "mine.stl"));
+        ASSERT_TRUE(doc.SaveProject(folder / "job.gfproj"));
+
+        DocumentFixture g;
+        g.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(g.doc->OpenDocument(folder / "job.gfproj"));
+        EXPECT_EQ(positions(g.doc->loadedPart), opened) << "the part as opened was not kept";
+        EXPECT_EQ(positions(g.doc->workingPart), positions(doc.workingPart)) << "placed twice";
+    }
+}
+
+// One limit both ways: adding and duplicating stop at it with a word, and a project holding
+// more (written before the limit) opens with the first of them and says how many were left out.
+TEST(DocumentProjectTest, MasksStopAtTheLimitBothWays)
+{
+    TempFolder folder;
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    doc.maskVolumes.assign(app::kMaximumMaskVolumes - 1, mesh::MaskVolume{});
+    EXPECT_EQ(doc.DuplicateMaskVolume(0), 255);
+    EXPECT_EQ(doc.AddMaskVolume(mesh::MaskVolume{}), -1);
+    EXPECT_EQ(doc.DuplicateMaskVolume(0), -1);
+    EXPECT_EQ(doc.maskVolumes.size(), 256u);
+    EXPECT_EQ(f.host.Lines(app::kLogWarning),
+        std::vector<std::string>(2, "No mask volume was added: a part takes at most 256."));
+
+    doc.maskVolumes.resize(1000);
+    ASSERT_TRUE(doc.SaveProject(folder / "job.gfproj"));
+    f.host.lines.clear();
+    ASSERT_TRUE(doc.OpenDocument(folder / "job.gfproj"));
+    EXPECT_EQ(doc.maskVolumes.size(), 256u);
+    EXPECT_EQ(f.host.Lines(app::kLogWarning), std::vector<std::string>{"The project holds 1,000 mask volumes, more "
+        "than a part takes; the first 256 were opened and 744 left out."});
 }
 
 // Open the user's "job part.stl", save it as job.gfproj, reopen, change the part and save

@@ -337,6 +337,7 @@ TEST(ProjectFile, MaskCountIsCappedAndMissingMasksStayDefault)
     std::string error;
     ASSERT_TRUE(ReadProject(folder / "many.gfproj", read, error));
     EXPECT_EQ(read.masks.size(), 256u);
+    EXPECT_EQ(read.masksLeftOut, 44u);
 
     project["maskCount"] = 2;
     project["mask1"]["center"] = {4.0, 5.0, 6.0};
@@ -678,6 +679,26 @@ TEST(BesidePart, OlderProjectsWithTheWrittenBesideKeyStillRead)
         ASSERT_TRUE(WriteProject(folder / "job.gfproj", read, error)) << error;
         EXPECT_FALSE(ReadJson(folder / "job.gfproj")["part"].contains("writtenBeside"));
     }
+}
+
+// Another program takes the chosen name in the moment after it was chosen: its file stays, and
+// the part goes to the next free name.
+TEST(BesidePart, NameTakenAfterItsChoiceMovesToTheNextFreeName)
+{
+    TempFolder folder;
+    int choices = 0;
+    const auto choose = [&] {
+        const fs::path chosen = PartBesideProject(folder / "job.gfproj", fs::path()).chosen;
+        if (choices++ == 0)
+            WriteAllText(chosen, "another program's");
+        return chosen;
+    };
+    std::string error;
+    const fs::path written = detail::WriteUnderFreeName(choose, mesh::MakeTestCube(10.0f), error);
+    EXPECT_EQ(written, folder / "job part 2.stl") << error;
+    EXPECT_EQ(test::ReadAllBytes(folder / "job part.stl").size(), 17u);
+    EXPECT_EQ(folder.List(), (std::vector<std::string>{"job part 2.stl", "job part.stl"}));
+    EXPECT_TRUE(mesh::ReadStlFile(written, mesh::StlReadOptions{}).ok);
 }
 
 TEST(BesidePart, FailedWriteKeepsTheOldFileAndSaysWhy)
