@@ -73,7 +73,7 @@ RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::ui
     cleanup.fillHoles = true;
     cleanup.maximumHoleMillimetres = 5.0f;
     cleanup.maximumSlitWidthMillimetres = 0.5f;
-    round.cleanup = CleanupForExport(mesh, AutomaticWeldToleranceOf(mesh), cleanup);
+    round.cleanup = CleanupForExport(mesh, kAutomaticWeldTolerance, cleanup);
     mesh.ComputeBounds();
     RepairOptions repair;
     repair.splitNonManifoldEdges = true;

@@ -563,9 +563,10 @@ TEST(ParseStl, PartFarFromTheOriginKeepsEveryTriangle)
     } cases[] = {
         // As always: 1e-6 of the largest coordinate, which closes seams of a float step.
         {"seamed torus at the origin", SeamedTorusSoup({0, 0, 0}), 4.0f * 1e-6f, {torus, 0, 0, 0, 1}},
-        // 1e-6 of twice the part's size, far below a float step (0.0625 mm): the seam stays.
-        {"seamed torus 1e6 mm out", SeamedTorusSoup({1e6f, 1e6f, 1e6f}), 2.0f * 8.0625f * 1e-6f, {torus, 0, 1728, 0, 2}},
-        {"seamed torus 1e6 mm out in x only", SeamedTorusSoup({-1e6f, 0, 0}), 2.0f * 8.0625f * 1e-6f, {torus, 0, 1728, 0, 2}},
+        // 1e-6 of twice each piece's size (the halves the seam parts, 8 mm across each), far
+        // below a float step (0.0625 mm): the seam stays.
+        {"seamed torus 1e6 mm out", SeamedTorusSoup({1e6f, 1e6f, 1e6f}), 2.0f * 8.0f * 1e-6f, {torus, 0, 1728, 0, 2}},
+        {"seamed torus 1e6 mm out in x only", SeamedTorusSoup({-1e6f, 0, 0}), 2.0f * 8.0f * 1e-6f, {torus, 0, 1728, 0, 2}},
         {"open grid block at the origin", OpenGridBlockSoup({0, 0, 0}), 2.0f * 1e-6f, {block, 0, 3, 0, 1}},
         // Grid points two float steps apart are all kept.
         {"open grid block 1e6 mm out", OpenGridBlockSoup({1e6f, 1e6f, 0}), 2.0f * 2.0f * 1e-6f, {block, 0, 3, 0, 1}},

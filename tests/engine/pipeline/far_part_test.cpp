@@ -45,7 +45,7 @@ TEST(FarPart, RepairSaveCheckAndCleanupKeepEveryTriangleOutward)
 
             // The Save STL check's round: cleanup, fixes, the slicer's read-back.
             TriangleMesh saved = part;
-            EXPECT_EQ(FormatExportCleanupReport(CleanupForExport(saved, AutomaticWeldToleranceOf(saved), {})),
+            EXPECT_EQ(FormatExportCleanupReport(CleanupForExport(saved, kAutomaticWeldTolerance, {})),
                 "nothing to clean up");
             static_cast<void>(RepairMesh(saved, RepairOptions{}, {}, 1));
             ASSERT_TRUE(ReadBackAsSlicer(saved).ok);

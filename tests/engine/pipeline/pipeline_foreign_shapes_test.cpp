@@ -120,7 +120,7 @@ Outcome RunRoute(const Row& row, const TriangleMesh& part, const PipelineSetting
         static_cast<void>(RepairForPrint(outcome.mesh, {}));
         return outcome;
     }
-    static_cast<void>(CleanupForExport(outcome.mesh, AutomaticWeldToleranceOf(outcome.mesh), ExportCleanupOptions{}));
+    static_cast<void>(CleanupForExport(outcome.mesh, kAutomaticWeldTolerance, ExportCleanupOptions{}));
     static_cast<void>(RepairMesh(outcome.mesh, RepairOptions{}, {}, CountBodies(part)));
     const ReadBackCounts read = ReadBackAsSlicer(outcome.mesh);
     outcome.failed = !read.ok;
