@@ -733,8 +733,11 @@ std::uint64_t WeldVerticesWithin(TriangleMesh& mesh, std::span<const float> tole
         // Two vertices weld when within the smaller of their tolerances: a fine piece is never
         // welded at the reach of a coarse one beside it.
         std::uint32_t found = kNoVertex;
+        CellGrid::Cell ownHome;
         for (std::size_t l = 0; l < levels.size() && found == kNoVertex; ++l) {
             const CellGrid::Cell home = CellOf(p, levels[l].cellSize);
+            if (static_cast<std::int32_t>(l) == levelOf[v])
+                ownHome = home;
             const std::uint64_t homeLinear = CellGrid::LinearKey(home.x, home.y, home.z);
             for (const Neighbour& d : neighbours) {
                 const CellGrid::Cell cell{home.x + d.dx, home.y + d.dy, home.z + d.dz};
@@ -750,10 +753,11 @@ std::uint64_t WeldVerticesWithin(TriangleMesh& mesh, std::span<const float> tole
                     break;
             }
         }
+        // Not found: every level was searched, its own included.
         if (found != kNoVertex)
             keeper[v] = found;
         else
-            levels[levelOf[v]].grid.File(CellOf(p, levels[levelOf[v]].cellSize), static_cast<std::uint32_t>(v));
+            levels[levelOf[v]].grid.File(ownHome, static_cast<std::uint32_t>(v));
     }
     return CompactVertices(mesh, keeper.data());
 }

@@ -2,7 +2,8 @@
 // (apart, sharing a face, sharing an edge), a noisy scan-like sphere, a torus, a part far from
 // the origin, very coarse and very fine triangle sizes and a large sphere, each with the solid
 // relief and with the vertex relief; parts far from the origin also through Mesh > Repair and
-// the Save STL check. A published result must be closed, manifold, outward, free
+// the Save STL check, and parts whose pieces lie far apart (a stray flat facet, two bodies a
+// kilometre apart) through the import and then each of those. A published result must be closed, manifold, outward, free
 // of triangles without area and of triangles that meet anywhere but at shared vertices (an exact
 // check), and must keep the input's surface within a stated distance unless the run warned. A
 // refusal with a reason is a fair outcome for a shape that cannot be processed; a "success" that
@@ -11,6 +12,8 @@
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/repair_driver.h"
 #include "engine/mesh/repair_job.h"
+#include "engine/mesh/stl_reader.h"
+#include "engine/mesh/stl_writer.h"
 #include "engine/mesh/welding.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/async_pipeline.h"
@@ -62,6 +65,11 @@ struct Row {
     // Too slow without optimisation (and under the sanitizers): runs in optimised builds only.
     bool optimisedOnly = false;
     Route route = Route::process;
+    // Written as a binary STL file and read by the import before the route runs.
+    bool imported = false;
+    // The real bodies the result is held to (every triangle kept on Repair and the Save STL
+    // check, the surface within reach): the part itself when unset. A stray flat facet is no body.
+    std::function<TriangleMesh()> bodies = nullptr;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -94,6 +102,7 @@ struct Outcome {
     std::string message;
     TriangleMesh mesh;
     PipelineReport report;
+    Route route = Route::process;
 };
 
 Outcome RunProcess(const TriangleMesh& part, const PipelineSettings& settings)
@@ -110,8 +119,15 @@ Outcome RunProcess(const TriangleMesh& part, const PipelineSettings& settings)
 
 // Mesh > Repair, or one round of the Save STL check (its result the mesh as the slicer reads
 // the file back); a refused read-back fails with its reason.
-Outcome RunRoute(const Row& row, const TriangleMesh& part, const PipelineSettings& settings)
+Outcome RunRoute(const Row& row, const TriangleMesh& given, const PipelineSettings& settings)
 {
+    TriangleMesh part = given;
+    if (row.imported) {
+        StlReadResult read = ParseStl(EncodeBinaryStl(given, "foreign"), "foreign.stl", StlReadOptions{});
+        if (!read.ok)
+            return {true, read.error, {}, {}};
+        part = std::move(read.mesh);
+    }
     if (row.route == Route::process)
         return RunProcess(part, settings);
     Outcome outcome{false, {}, part, {}};
@@ -296,6 +312,10 @@ Findings PropertiesOf(const TriangleMesh& input, const PipelineSettings& setting
         findings.push_back(std::to_string(pairs.size()) + " pairs of triangles meet, first " + std::to_string(pairs[0].first)
             + " and " + std::to_string(pairs[0].second));
     }
+    if (outcome.route != Route::process && mesh.TriangleCount() < input.TriangleCount()) {
+        findings.push_back("lost triangles: " + std::to_string(input.TriangleCount()) + " -> "
+            + std::to_string(mesh.TriangleCount()));
+    }
     const float allowed = AllowedDistance(input, settings);
     if (const float farthest = FarthestInputSample(input, mesh); farthest > allowed && !Warned(outcome.report)) {
         findings.push_back("input surface " + std::to_string(farthest) + " mm from the result (allowed "
@@ -323,11 +343,13 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
 #endif
     const TriangleMesh part = row.make();
     const PipelineSettings settings = SettingsFor(row);
-    const Outcome outcome = RunRoute(row, part, settings);
+    Outcome outcome = RunRoute(row, part, settings);
+    outcome.route = row.route;
+    const TriangleMesh bodies = row.bodies ? row.bodies() : part;
     std::cout << row.name << ": " << outcome.report.sourceTriangles << " -> " << outcome.mesh.TriangleCount()
               << " triangles, relief " << outcome.report.displacementReport.relief << " mm, thin bodies removed "
               << outcome.report.solidReport.thinBodiesRemoved << ", farthest "
-              << (outcome.failed ? 0.0f : FarthestInputSample(part, outcome.mesh)) << " mm"
+              << (outcome.failed ? 0.0f : FarthestInputSample(bodies, outcome.mesh)) << " mm"
               << (outcome.failed ? ", refused: " + outcome.message : "") << "\n";
     Findings findings;
     if (outcome.failed) {
@@ -336,7 +358,7 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
         if (row.expect == Expect::processed)
             findings.push_back("refused: " + outcome.message);
     } else {
-        findings = PropertiesOf(part, settings, outcome);
+        findings = PropertiesOf(bodies, settings, outcome);
         if (row.expect == Expect::refused)
             findings.push_back("processed where a refusal was expected");
     }
@@ -403,6 +425,18 @@ TriangleMesh FarBoxesSharingAnEdge() { return test::Translated(BoxesSharingAnEdg
 TriangleMesh Cube20() { return MakeTestCube(20.0f); }
 TriangleMesh Cube2() { return MakeTestCube(2.0f); }
 TriangleMesh Sphere200k() { return test::MakeBumpySphere(20.0f, 0.0f, 317, 316); }
+// The open test sphere with a flat facet 1e6 mm out, and the sphere alone as its real body.
+TriangleMesh SphereWithStrayFacet() { return test::MakeOpenSphereWithStrayFacet({1e6f, 1e6f, 1e6f}); }
+TriangleMesh OpenSphere()
+{
+    TriangleMesh sphere = SphereWithStrayFacet();
+    sphere.vertices.resize(sphere.vertices.size() - 3);
+    sphere.indices.resize(sphere.indices.size() - 3);
+    sphere.ComputeBounds();
+    return sphere;
+}
+// Two closed bodies 1 km apart: the sphere at the origin, a 5 mm cube 1e6 mm out.
+TriangleMesh BodiesAKilometreApart() { return test::MakeSphereAndFarCube({1e6f, 1e6f, 0.0f}); }
 
 const Row kRows[] = {
     {"thin plate, solid", ThinPlate, 0.3f, kSolid},
@@ -426,6 +460,14 @@ const Row kRows[] = {
     {"sphere at 1e6 mm, save check", FarSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::saveCheck},
     {"boxes sharing an edge at 1e6 mm, repair", FarBoxesSharingAnEdge, 0.5f, kSolid, Expect::processed, nullptr, false,
         Route::repair},
+    {"flat facet 1e6 mm out, imported, repair", SphereWithStrayFacet, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::repair, true, OpenSphere},
+    {"flat facet 1e6 mm out, imported, save check", SphereWithStrayFacet, 0.5f, kSolid, Expect::processed, nullptr,
+        false, Route::saveCheck, true, OpenSphere},
+    {"bodies 1e6 mm apart, imported, repair", BodiesAKilometreApart, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::repair, true},
+    {"bodies 1e6 mm apart, imported, save check", BodiesAKilometreApart, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::saveCheck, true},
     {"very coarse, solid", Cube20, 5.0f, kSolid},
     {"very coarse, vertex", Cube20, 5.0f, kVertex},
     {"very fine, solid", Cube2, 0.03f, kSolid},
