@@ -72,6 +72,24 @@ std::uint32_t FindReadOnly(const std::vector<std::uint32_t>& parent, std::uint32
     return v;
 }
 
+constexpr const char* kNothingToCleanUp = "nothing to clean up";
+
+// Whether some triangle has an edge no longer than the reach.
+bool AnyShortEdge(const TriangleMesh& mesh, const CollapseReach& t)
+{
+    std::atomic<bool> found{false};
+    ParallelForBlocks(mesh.TriangleCount(), 4096, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end && !found.load(std::memory_order_relaxed); ++i) {
+            const std::uint32_t* c = &mesh.indices[3 * i];
+            for (int k = 0; k < 3; ++k) {
+                if (Distance(mesh.vertices[c[k]].position, mesh.vertices[c[(k + 1) % 3]].position) <= t.Of(c[k], c[(k + 1) % 3]))
+                    found.store(true, std::memory_order_relaxed);
+            }
+        }
+    });
+    return found.load();
+}
+
 bool AnyCollapsed(const TriangleMesh& mesh, const std::vector<std::uint32_t>& parent, const CollapseReach& t)
 {
     std::atomic<bool> found{false};
@@ -662,17 +680,20 @@ ExportCleanupReport CleanupForExport(TriangleMesh& mesh, float tolerance, const 
     ExportCleanupState state;
     state.mesh = &mesh;
     state.tolerance = options.weldCollapsedTriangles ? tolerance : 0.0f;
-    if (tolerance < 0.0f) {
-        // Each piece at its own tolerance; without the weld no tolerance is used at all.
+    state.parent.resize(mesh.vertices.size());
+    std::iota(state.parent.begin(), state.parent.end(), 0u);
+    // Each piece at its own tolerance (without the weld no tolerance is used at all). The
+    // pieces are only sought when some edge is as short as the largest tolerance any could
+    // have; otherwise every per-vertex test would fail alike, and the tolerance is only named.
+    const bool automatic = tolerance < 0.0f;
+    if (automatic) {
         state.tolerance = 0.0f;
-        if (options.weldCollapsedTriangles) {
+        if (options.weldCollapsedTriangles &&
+            AnyShortEdge(mesh, CollapseReach{LocalWeldTolerancesBound(mesh), nullptr})) {
             state.tolerances = LocalWeldTolerances(mesh);
             state.tolerance = LargestTolerance(state.tolerances);
         }
-        report.tolerance = state.tolerance;
     }
-    state.parent.resize(mesh.vertices.size());
-    std::iota(state.parent.begin(), state.parent.end(), 0u);
 
     if (CollapseTriangles(state, report)) {
         RebuildThroughRepresentatives(mesh, state, report);
@@ -690,6 +711,11 @@ ExportCleanupReport CleanupForExport(TriangleMesh& mesh, float tolerance, const 
     if (options.fillHoles)
         FillSmallHoles(mesh, options, report);
 
+    if (automatic) {
+        report.tolerance = state.tolerance;
+        if (options.weldCollapsedTriangles && state.tolerances.empty() && FormatExportCleanupReport(report) != kNothingToCleanUp)
+            report.tolerance = LargestTolerance(LocalWeldTolerances(mesh));
+    }
     if (report.verticesMerged == 0 && report.collapsedTrianglesDropped == 0 && report.trianglesAdded == 0) {
         report.vertexMap = {};  // one to one: no maps
         report.faceMap = {};
@@ -704,7 +730,7 @@ std::string FormatExportCleanupReport(const ExportCleanupReport& r)
 {
     if (r.verticesMerged == 0 && r.collapsedTrianglesDropped == 0 && r.trianglesAdded == 0 &&
         r.collapsesRefused == 0 && r.zeroAreaTrianglesLeft == 0 && r.holesLeftOpen == 0)
-        return "nothing to clean up";
+        return kNothingToCleanUp;
     std::string text = "merged " + std::to_string(r.verticesMerged) + " vertices (tolerance " +
                        Scientific2(r.tolerance) + " mm), dropped " + std::to_string(r.collapsedTrianglesDropped) +
                        " collapsed triangles in " + std::to_string(r.passes) + " pass(es); " +

@@ -632,6 +632,16 @@ std::vector<float> LocalWeldTolerances(const TriangleMesh& mesh)
     return tolerances;
 }
 
+float LocalWeldTolerancesBound(const TriangleMesh& mesh)
+{
+    PieceMeasure all;
+    for (const MeshVertex& vertex : mesh.vertices) {
+        if (IsFinite(vertex.position))
+            all.Note(vertex.position);
+    }
+    return all.Tolerance();
+}
+
 float LargestTolerance(std::span<const float> tolerances)
 {
     float largest = 0.0f;

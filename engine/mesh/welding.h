@@ -56,6 +56,11 @@ inline constexpr float kAutomaticWeldTolerance = -1.0f;
 // triangles serially (a union-find), after a parallel pass over the positions.
 std::vector<float> LocalWeldTolerances(const TriangleMesh& mesh);
 
+// No vertex's LocalWeldTolerances exceeds this (the rule over the box of every finite vertex,
+// which holds each piece's box): one pass over the vertices that tells whether the piece
+// search can matter at all. Never a tolerance to weld with.
+float LocalWeldTolerancesBound(const TriangleMesh& mesh);
+
 // The largest of the tolerances, 0 for none: what a report names as the tolerance used.
 float LargestTolerance(std::span<const float> tolerances);
 
