@@ -140,7 +140,7 @@ bool CGrainforgeDoc::PrepareExport(ExportPlan& plan)
     const mesh::TriangleMesh& shown = CurrentDisplayMesh();
     ExportDialogRequest request;
     request.mesh = &shown;
-    request.weldTolerance = mesh::AutomaticWeldToleranceOf(shown);
+    request.weldTolerance = mesh::kAutomaticWeldTolerance;
     request.cleanup = exportCleanupOptions;
     request.fixes = exportFixes;
     request.bodies = mesh::CountBodies(workingPart);

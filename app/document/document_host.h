@@ -133,6 +133,7 @@ public:
 // What the export check dialog is given before it runs.
 struct ExportDialogRequest {
     const grainforge::mesh::TriangleMesh* mesh = nullptr;  // the mesh to save
+    // mm, for CleanupForExport; the document asks for each piece's own (kAutomaticWeldTolerance).
     float weldTolerance = 0.0f;
     grainforge::mesh::ExportCleanupOptions cleanup;
     grainforge::mesh::RepairOptions fixes;

@@ -105,7 +105,13 @@ void Cleanup(benchmark::State& state, const mesh::TriangleMesh& source, float to
 void CleanupForExportCleanSphere(benchmark::State& state) { Cleanup(state, FineSphere(), 0.001f); }
 // A tolerance near the grid's shortest edges (at the poles), so that collapses happen.
 void CleanupForExportSphereCollapsing(benchmark::State& state) { Cleanup(state, ScannedSphere(), 0.01f); }
+// Each piece's own tolerance, as every caller in the program asks: the piece search on top.
+void CleanupForExportCleanSphereOwnTolerances(benchmark::State& state)
+{
+    Cleanup(state, FineSphere(), mesh::kAutomaticWeldTolerance);
+}
 BENCHMARK(CleanupForExportCleanSphere)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(CleanupForExportCleanSphereOwnTolerances)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(CleanupForExportSphereCollapsing)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A flat sheet with a slit of `columns` vertices along each side (2 x columns on its rim).

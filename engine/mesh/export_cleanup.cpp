@@ -11,6 +11,7 @@
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
+#include "engine/mesh/welding.h"
 
 namespace grainforge::mesh {
 namespace {
@@ -25,8 +26,29 @@ float Distance(Vec3 a, Vec3 b)
     return std::sqrt(Dot(d, d));
 }
 
+// How long an edge may be and still collapse: one tolerance for every edge, or the smaller of
+// its two ends' own tolerances.
+struct CollapseReach {
+    float uniform = 0.0f;
+    const float* perVertex = nullptr;
+
+    bool Welds() const { return perVertex != nullptr || uniform > 0.0f; }
+    float Of(std::uint32_t a, std::uint32_t b) const
+    {
+        return perVertex != nullptr ? std::min(perVertex[a], perVertex[b]) : uniform;
+    }
+};
+
+CollapseReach ReachOf(const ExportCleanupState& state)
+{
+    if (!state.tolerances.empty() && state.mesh != nullptr && state.tolerances.size() == state.mesh->vertices.size())
+        return {state.tolerance, state.tolerances.data()};
+    return {state.tolerance, nullptr};
+}
+
 // The collapse test on given current corners (representatives).
-bool CollapsedCorners(const TriangleMesh& mesh, std::uint32_t c0, std::uint32_t c1, std::uint32_t c2, float t)
+bool CollapsedCorners(const TriangleMesh& mesh, std::uint32_t c0, std::uint32_t c1, std::uint32_t c2,
+                      const CollapseReach& reach)
 {
     if (c0 == c1 || c1 == c2 || c0 == c2)
         return false;
@@ -36,9 +58,10 @@ bool CollapsedCorners(const TriangleMesh& mesh, std::uint32_t c0, std::uint32_t 
     const Vec3 n = Cross(p1 - p0, p2 - p0);
     if (std::sqrt(Dot(n, n)) <= 0.0f)
         return true;
-    if (t <= 0.0f)
+    if (!reach.Welds())
         return false;
-    return Distance(p0, p1) <= t || Distance(p1, p2) <= t || Distance(p2, p0) <= t;
+    return Distance(p0, p1) <= reach.Of(c0, c1) || Distance(p1, p2) <= reach.Of(c1, c2) ||
+           Distance(p2, p0) <= reach.Of(c2, c0);
 }
 
 // Representative without changing the union-find, for the parallel sweeps.
@@ -49,7 +72,25 @@ std::uint32_t FindReadOnly(const std::vector<std::uint32_t>& parent, std::uint32
     return v;
 }
 
-bool AnyCollapsed(const TriangleMesh& mesh, const std::vector<std::uint32_t>& parent, float t)
+constexpr const char* kNothingToCleanUp = "nothing to clean up";
+
+// Whether some triangle has an edge no longer than the reach.
+bool AnyShortEdge(const TriangleMesh& mesh, const CollapseReach& t)
+{
+    std::atomic<bool> found{false};
+    ParallelForBlocks(mesh.TriangleCount(), 4096, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end && !found.load(std::memory_order_relaxed); ++i) {
+            const std::uint32_t* c = &mesh.indices[3 * i];
+            for (int k = 0; k < 3; ++k) {
+                if (Distance(mesh.vertices[c[k]].position, mesh.vertices[c[(k + 1) % 3]].position) <= t.Of(c[k], c[(k + 1) % 3]))
+                    found.store(true, std::memory_order_relaxed);
+            }
+        }
+    });
+    return found.load();
+}
+
+bool AnyCollapsed(const TriangleMesh& mesh, const std::vector<std::uint32_t>& parent, const CollapseReach& t)
 {
     std::atomic<bool> found{false};
     ParallelForBlocks(mesh.TriangleCount(), 4096, [&](std::size_t begin, std::size_t end) {
@@ -350,7 +391,7 @@ bool IsCollapsedTriangle(ExportCleanupState& state, std::uint64_t triangle)
     }
     return CollapsedCorners(mesh, state.Representative(mesh.indices[base]),
                             state.Representative(mesh.indices[base + 1]),
-                            state.Representative(mesh.indices[base + 2]), state.tolerance);
+                            state.Representative(mesh.indices[base + 2]), ReachOf(state));
 }
 
 namespace {
@@ -408,7 +449,7 @@ std::uint64_t CollapsePass(ExportCleanupState& state, ExportCleanupReport& repor
 bool CollapseTriangles(ExportCleanupState& state, ExportCleanupReport& report)
 {
     const TriangleMesh& mesh = *state.mesh;
-    if (!AnyCollapsed(mesh, state.parent, state.tolerance))
+    if (!AnyCollapsed(mesh, state.parent, ReachOf(state)))
         return false;
     bool merged = false;
     while (report.passes < 8) {
@@ -419,7 +460,7 @@ bool CollapseTriangles(ExportCleanupState& state, ExportCleanupReport& report)
         // Flatten so that the parallel sweeps read short chains.
         for (std::uint32_t v = 0; v < mesh.vertices.size(); ++v)
             state.parent[v] = state.Representative(v);
-        if (merges == 0 || !AnyCollapsed(mesh, state.parent, state.tolerance))
+        if (merges == 0 || !AnyCollapsed(mesh, state.parent, ReachOf(state)))
             break;
     }
     return merged;
@@ -469,18 +510,20 @@ void MapOneToOne(const TriangleMesh& mesh, ExportCleanupReport& report)
 }
 
 // Triangles still collapsed after the passes: refused by the link condition or left over.
-std::uint64_t CountCollapsedLeft(const TriangleMesh& mesh, float t)
+std::uint64_t CountCollapsedLeft(const TriangleMesh& mesh, const CollapseReach& t)
 {
     std::atomic<std::uint64_t> left{0};
     ParallelForBlocks(mesh.TriangleCount(), 4096, [&](std::size_t begin, std::size_t end) {
         std::uint64_t local = 0;
         for (std::size_t tri = begin; tri < end; ++tri) {
-            const Vec3 p0 = mesh.vertices[mesh.indices[3 * tri]].position;
-            const Vec3 p1 = mesh.vertices[mesh.indices[3 * tri + 1]].position;
-            const Vec3 p2 = mesh.vertices[mesh.indices[3 * tri + 2]].position;
+            const std::uint32_t* c = &mesh.indices[3 * tri];
+            const Vec3 p0 = mesh.vertices[c[0]].position;
+            const Vec3 p1 = mesh.vertices[c[1]].position;
+            const Vec3 p2 = mesh.vertices[c[2]].position;
             const Vec3 n = Cross(p1 - p0, p2 - p0);
             if (std::sqrt(Dot(n, n)) <= 0.0f ||
-                (t > 0.0f && (Distance(p0, p1) <= t || Distance(p1, p2) <= t || Distance(p2, p0) <= t)))
+                (t.Welds() && (Distance(p0, p1) <= t.Of(c[0], c[1]) || Distance(p1, p2) <= t.Of(c[1], c[2]) ||
+                               Distance(p2, p0) <= t.Of(c[2], c[0]))))
                 ++local;
         }
         left.fetch_add(local, std::memory_order_relaxed);
@@ -639,15 +682,40 @@ ExportCleanupReport CleanupForExport(TriangleMesh& mesh, float tolerance, const 
     state.tolerance = options.weldCollapsedTriangles ? tolerance : 0.0f;
     state.parent.resize(mesh.vertices.size());
     std::iota(state.parent.begin(), state.parent.end(), 0u);
+    // Each piece at its own tolerance (without the weld no tolerance is used at all). The
+    // pieces are only sought when some edge is as short as the largest tolerance any could
+    // have; otherwise every per-vertex test would fail alike, and the tolerance is only named.
+    const bool automatic = tolerance < 0.0f;
+    if (automatic) {
+        state.tolerance = 0.0f;
+        if (options.weldCollapsedTriangles &&
+            AnyShortEdge(mesh, CollapseReach{LocalWeldTolerancesBound(mesh), nullptr})) {
+            state.tolerances = LocalWeldTolerances(mesh);
+            state.tolerance = LargestTolerance(state.tolerances);
+        }
+    }
 
-    if (CollapseTriangles(state, report))
+    if (CollapseTriangles(state, report)) {
         RebuildThroughRepresentatives(mesh, state, report);
-    else
+        // The kept vertices keep their tolerances.
+        if (!state.tolerances.empty()) {
+            std::vector<float> kept(report.vertexMap.size());
+            for (std::size_t v = 0; v < kept.size(); ++v)
+                kept[v] = state.tolerances[report.vertexMap[v]];
+            state.tolerances.swap(kept);
+        }
+    } else {
         MapOneToOne(mesh, report);
-    report.zeroAreaTrianglesLeft = CountCollapsedLeft(mesh, state.tolerance);
+    }
+    report.zeroAreaTrianglesLeft = CountCollapsedLeft(mesh, ReachOf(state));
     if (options.fillHoles)
         FillSmallHoles(mesh, options, report);
 
+    if (automatic) {
+        report.tolerance = state.tolerance;
+        if (options.weldCollapsedTriangles && state.tolerances.empty() && FormatExportCleanupReport(report) != kNothingToCleanUp)
+            report.tolerance = LargestTolerance(LocalWeldTolerances(mesh));
+    }
     if (report.verticesMerged == 0 && report.collapsedTrianglesDropped == 0 && report.trianglesAdded == 0) {
         report.vertexMap = {};  // one to one: no maps
         report.faceMap = {};
@@ -662,7 +730,7 @@ std::string FormatExportCleanupReport(const ExportCleanupReport& r)
 {
     if (r.verticesMerged == 0 && r.collapsedTrianglesDropped == 0 && r.trianglesAdded == 0 &&
         r.collapsesRefused == 0 && r.zeroAreaTrianglesLeft == 0 && r.holesLeftOpen == 0)
-        return "nothing to clean up";
+        return kNothingToCleanUp;
     std::string text = "merged " + std::to_string(r.verticesMerged) + " vertices (tolerance " +
                        Scientific2(r.tolerance) + " mm), dropped " + std::to_string(r.collapsedTrianglesDropped) +
                        " collapsed triangles in " + std::to_string(r.passes) + " pass(es); " +

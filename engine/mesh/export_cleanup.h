@@ -12,6 +12,7 @@
 
 #include "engine/mesh/json_settings.h"
 #include "engine/mesh/triangle_mesh.h"
+#include "engine/mesh/welding.h"
 
 namespace grainforge::mesh {
 
@@ -25,7 +26,9 @@ struct ExportCleanupOptions {
 struct ExportCleanupReport {
     std::uint64_t verticesMerged = 0;
     std::uint64_t collapsedTrianglesDropped = 0;
-    float tolerance = 0.0f;  // as passed, also when welding is off
+    // mm: as passed, also when welding is off; when automatic, the largest piece's tolerance
+    // used (0 when welding is off).
+    float tolerance = 0.0f;
     std::uint64_t holesFilled = 0;
     std::uint64_t trianglesAdded = 0;
     float largestFilledHoleMillimetres = 0.0f;
@@ -57,18 +60,25 @@ struct ExportCleanupState {
     const TriangleMesh* mesh = nullptr;
     std::vector<std::uint32_t> parent;
     float tolerance = 0.0f;  // 0 when welding is off
+    // One per vertex when set: an edge collapses when no longer than the smaller of its ends'
+    // tolerances, and `tolerance` is only reported.
+    std::vector<float> tolerances;
 
     // Follows parents with path halving.
     std::uint32_t Representative(std::uint32_t vertex);
 };
 
+// Cleans the mesh in place. `tolerance` in mm; kAutomaticWeldTolerance (any negative value)
+// takes each vertex's own, LocalWeldTolerances, so that one piece never collapses at the reach
+// another piece's size or distance would give.
 [[nodiscard]] ExportCleanupReport CleanupForExport(TriangleMesh& mesh, float tolerance, const ExportCleanupOptions& options);
 
 // One line, no line break: "nothing to clean up" or the counts and sizes of the report.
 std::string FormatExportCleanupReport(const ExportCleanupReport& report);
 
-// Zero area, or (with a tolerance above 0) an edge at most the tolerance long, measured on the
-// current corners; false when two current corners are one vertex.
+// Zero area, or (with a tolerance above 0, or per-vertex tolerances) an edge at most the
+// tolerance long, measured on the current corners; false when two current corners are one
+// vertex.
 bool IsCollapsedTriangle(ExportCleanupState& state, std::uint64_t triangle);
 
 // The boundary loops of the mesh; each boundary that does not trace as a simple loop of at

@@ -447,7 +447,7 @@ struct SplitContext {
     const std::vector<EdgeRecord>& table;
     const VertexAdjacency& adjacency;
     const std::vector<std::uint32_t>& saved;  // indices before any split
-    float tolerance;
+    const std::vector<float>& tolerances;     // each vertex's weld tolerance before any split
 };
 
 // Takes an edge's alternative pairing where more of its pairs are already joined through
@@ -543,7 +543,7 @@ void MoveCopiesApart(TriangleMesh& mesh, const FanSplit& split, const SplitConte
         const Vec3 d = corners.mean - copy.position;
         const float length = Length(d);
         const float step = SeparatingStep(
-            std::max(10.0f * context.tolerance, std::min(0.1f * corners.nearest, 0.002f)), copy.position);
+            std::max(10.0f * context.tolerances[split.x], std::min(0.1f * corners.nearest, 0.002f)), copy.position);
         if (length > 0.0f && step > 0.0f)
             copy.position = copy.position + d * (step / length);
     }
@@ -593,16 +593,16 @@ std::uint64_t SeparateNonManifoldEdges(TriangleMesh& mesh)
 {
     if (!mesh.IsConsistent() || mesh.indices.size() > 0x7FFFFFFFull)
         return 0;
-    const float tolerance = AutomaticWeldToleranceOf(mesh);
     const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
     std::vector<std::uint32_t> ends;
     std::vector<NonManifoldEdge> edges = FindNonManifoldEdges(mesh, table, ends);
     if (ends.empty())
         return 0;
+    const std::vector<float> tolerances = LocalWeldTolerances(mesh);
 
     const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
     const std::vector<std::uint32_t> saved = mesh.indices;
-    const SplitContext context{table, adjacency, saved, tolerance};
+    const SplitContext context{table, adjacency, saved, tolerances};
     ChoosePairings(edges, context);
     const std::vector<std::vector<std::uint32_t>> edgesAt = EdgesAtEnds(edges, ends);
     std::uint64_t added = 0;
@@ -618,7 +618,7 @@ std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh)
     const std::uint64_t before = CountNonManifoldEdges(mesh);
     if (before == 0)
         return 0;
-    const float tolerance = AutomaticWeldToleranceOf(mesh);
+    const std::vector<float> tolerances = LocalWeldTolerances(mesh);
     TriangleMesh work = mesh;
     std::vector<std::uint32_t> recorded;
     {
@@ -680,7 +680,7 @@ std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh)
                 const Vec3 d = corners.mean - copy.position;
                 const float length = Length(d);
                 const float step =
-                    SeparatingStep(std::min(0.002f, std::max(0.1f * length, 10.0f * tolerance)), copy.position);
+                    SeparatingStep(std::min(0.002f, std::max(0.1f * length, 10.0f * tolerances[x])), copy.position);
                 if (length > 0.0f)
                     copy.position = copy.position + d * (step / length);
             }
@@ -688,7 +688,7 @@ std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh)
     }
 
     // Only the cleaned mesh matters here; the verdict below judges it.
-    static_cast<void>(CleanupForExport(work, tolerance, ExportCleanupOptions{false, true, 5.0f, 0.5f}));
+    static_cast<void>(CleanupForExport(work, kAutomaticWeldTolerance, ExportCleanupOptions{false, true, 5.0f, 0.5f}));
     const std::uint64_t after = CountNonManifoldEdges(work);
     ValidationOptions options;
     options.sliverQualityLimit = 0.001f;

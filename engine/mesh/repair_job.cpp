@@ -79,7 +79,7 @@ RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::ui
     repair.maximumRounds = 40;
     repair.maximumMoveMillimetres = 1.0f;
     const RoundResult round =
-        RunFixRound(mesh, AutomaticWeldToleranceOf(mesh), cleanup, &repair, progress, bodiesBefore);
+        RunFixRound(mesh, kAutomaticWeldTolerance, cleanup, &repair, progress, bodiesBefore);
 
     report.holesFilled += round.cleanup.holesFilled;
     report.holesLeftOpen = round.cleanup.holesLeftOpen;

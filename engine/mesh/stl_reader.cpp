@@ -495,35 +495,13 @@ StlReadResult Failure(const std::string& fileName, StlFormat format, std::string
     return result;
 }
 
-// What one pass over the soup learns besides filling it: whether every coordinate is finite,
-// the largest absolute coordinate and the box.
+// What one pass over the soup learns besides filling it: whether every coordinate is finite.
+// (The weld's tolerances are taken from the welded pieces, never from the soup's box.)
 struct SoupScan {
     bool finite = true;
-    float largestMagnitude = 0.0f;
-    Vec3 low{std::numeric_limits<float>::max(), std::numeric_limits<float>::max(), std::numeric_limits<float>::max()};
-    Vec3 high{-std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(), -std::numeric_limits<float>::max()};
 
-    void Note(Vec3 p)
-    {
-        finite = finite && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
-        largestMagnitude = std::max({largestMagnitude, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
-        low = Vec3{std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
-        high = Vec3{std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
-    }
-    void Join(const SoupScan& other)
-    {
-        finite = finite && other.finite;
-        largestMagnitude = std::max(largestMagnitude, other.largestMagnitude);
-        low = Vec3{std::min(low.x, other.low.x), std::min(low.y, other.low.y), std::min(low.z, other.low.z)};
-        high = Vec3{std::max(high.x, other.high.x), std::max(high.y, other.high.y), std::max(high.z, other.high.z)};
-    }
-    // The box's largest side (0 for an empty scan).
-    float LargestExtent() const
-    {
-        if (high.x < low.x)
-            return 0.0f;
-        return std::max({high.x - low.x, high.y - low.y, high.z - low.z});
-    }
+    void Note(Vec3 p) { finite = finite && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+    void Join(const SoupScan& other) { finite = finite && other.finite; }
 };
 
 // Passes cornerAt(i) for i in [0, count) to store(first + i, p) and notes it in `scan`. Blocks
@@ -594,20 +572,13 @@ Vec3 BinaryCorner(std::span<const std::uint8_t> bytes, std::size_t corner)
     return FacetCorner(bytes.data() + kBinaryHeaderSize, corner);
 }
 
-// Negative asks for the automatic tolerance, which follows the part's size, not its place.
-float SecondWeldTolerance(const SoupScan& scan, float requested)
-{
-    if (!(requested < 0.0f))
-        return requested;
-    return AutomaticWeldTolerance(scan.largestMagnitude, scan.LargestExtent());
-}
-
 bool HasOpenOrNonManifoldEdges(const EdgeCounts& counts) { return counts.boundary != 0 || counts.nonManifold != 0; }
 
 // The exact weld (unless the mesh was built welded), the first degenerate pass and, only when
-// the part is still not closed, the tolerance weld and the second degenerate pass. Leaves in
-// `edges` the edge counts of the mesh as it stands when they were computed and no later pass
-// changed them.
+// the part is still not closed, the tolerance weld (at `tolerance`, or when that is negative at
+// each piece's own, LocalWeldTolerances, after the exact weld has joined the pieces) and the
+// second degenerate pass, whose triangles the weld collapsed. Leaves in `edges` the edge counts
+// of the mesh as it stands when they were computed and no later pass changed them.
 void WeldSoup(TriangleMesh& mesh, float tolerance, const StlReadOptions& options, StlImportReport& report,
               std::optional<EdgeCounts>& edges, bool exactlyWelded)
 {
@@ -616,16 +587,22 @@ void WeldSoup(TriangleMesh& mesh, float tolerance, const StlReadOptions& options
     const bool indicesOnly = !options.removeZeroArea;
     if (options.removeDegenerate)
         report.degenerateRemoved = RemoveDegenerateTriangles(mesh, indicesOnly);
-    if (!(tolerance > 0.0f))
+    if (tolerance == 0.0f || std::isnan(tolerance))
         return;
     edges = CountEdges(mesh);
     if (!HasOpenOrNonManifoldEdges(*edges))
         return;
-    report.weldTolerance = tolerance;
-    WeldVerticesWithin(mesh, tolerance);
+    if (tolerance > 0.0f) {
+        report.weldTolerance = tolerance;
+        WeldVerticesWithin(mesh, tolerance);
+    } else {
+        const std::vector<float> tolerances = LocalWeldTolerances(mesh);
+        report.weldTolerance = LargestTolerance(tolerances);
+        WeldVerticesWithin(mesh, tolerances);
+    }
     edges.reset();
     if (options.removeDegenerate)
-        report.degenerateRemoved += RemoveDegenerateTriangles(mesh, indicesOnly);
+        report.weldCollapsedRemoved = RemoveDegenerateTriangles(mesh, indicesOnly);
 }
 
 // What ASCII text said besides its corners (nothing for a binary file).
@@ -646,6 +623,9 @@ void AddWarnings(StlImportReport& report, const AsciiFacts& ascii)
     if (report.degenerateRemoved != 0)
         warnings.push_back("Removed " + FormatCountGrouped(report.degenerateRemoved) +
                            " degenerate triangles that enclosed no area.");
+    if (report.weldCollapsedRemoved != 0)
+        warnings.push_back("Welding corners within " + FormatGeneral6(report.weldTolerance) + " mm to close seams collapsed " +
+                           FormatCountGrouped(report.weldCollapsedRemoved) + " triangles. They were removed.");
     if (report.duplicateTriangles != 0 && report.duplicatesRemoved == 0)
         warnings.push_back("The file contains " + FormatCountGrouped(report.duplicateTriangles) +
                            " duplicate triangles. They were kept; removing them is a repair operation.");
@@ -684,7 +664,7 @@ StlReadResult BuildMesh(TriangleMesh mesh, const SoupScan& scan, const AsciiFact
     std::optional<EdgeCounts> edges;
     const bool indicesOnly = !options.removeZeroArea;
     if (options.mergeVertices)
-        WeldSoup(mesh, SecondWeldTolerance(scan, options.weldTolerance), options, report, edges, weldedCorners != 0);
+        WeldSoup(mesh, options.weldTolerance, options, report, edges, weldedCorners != 0);
     else if (options.removeDegenerate)
         report.degenerateRemoved = RemoveDegenerateTriangles(mesh, indicesOnly);
 

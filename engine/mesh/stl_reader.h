@@ -37,10 +37,11 @@ struct StlReadOptions {
     // Weld coincident corners into shared vertices: first bitwise-equal positions, then, only
     // when that leaves open or non-manifold edges, positions within weldTolerance.
     bool mergeVertices = true;
-    // Tolerance of the second weld, mm. Negative: automatic (AutomaticWeldTolerance), 1e-6
-    // times the largest absolute coordinate of the part but no more than 1e-6 times twice its
-    // largest side (so that where the part sits never widens it), at least 1e-6. 0: exact weld
-    // only. Ignored without merging.
+    // Tolerance of the second weld, mm. Negative: automatic, each piece of the exactly welded
+    // part its own (LocalWeldTolerances): 1e-6 times the piece's largest absolute coordinate
+    // but no more than 1e-6 times twice its largest side, at least 1e-6, so that neither where
+    // a piece sits nor a stray piece far away widens it. 0: exact weld only. Ignored without
+    // merging.
     float weldTolerance = -1.0f;
     // Drop triangles with a repeated vertex (after welding, when merging).
     bool removeDegenerate = true;
@@ -57,10 +58,11 @@ struct StlImportReport {
     StlFormat format = StlFormat::Unrecognised;
     std::uint64_t trianglesRead = 0;          // corners read / 3
     std::uint64_t trianglesKept = 0;          // triangles of the final mesh
-    std::uint64_t degenerateRemoved = 0;      // both degenerate passes together
+    std::uint64_t degenerateRemoved = 0;      // degenerate in the file (before the tolerance weld)
+    std::uint64_t weldCollapsedRemoved = 0;   // collapsed by the tolerance weld, then removed
     std::uint64_t duplicateTriangles = 0;     // duplicates found
     std::uint64_t duplicatesRemoved = 0;      // duplicates dropped
-    float weldTolerance = 0.0f;               // mm; the second weld's tolerance when it ran, else 0
+    float weldTolerance = 0.0f;               // mm; the second weld's (largest) tolerance when it ran, else 0
     std::uint64_t verticesBeforeWelding = 0;  // corners read
     std::uint64_t verticesAfterWelding = 0;   // vertices of the final mesh
     Vec3 dimensions;                          // mm; extents of the final box, 0 when not valid

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace grainforge::mesh {
 namespace {
@@ -40,9 +41,15 @@ TidyReport TidyMesh(TriangleMesh& mesh, const TidyOptions& options)
     if (!mesh.IsConsistent())
         return report;
     if (options.mergeVertices) {
-        const float tolerance = options.weldTolerance < 0.0f ? AutomaticWeldToleranceOf(mesh) : options.weldTolerance;
-        report.weldTolerance = tolerance;
-        report.verticesMerged = tolerance > 0.0f ? WeldVerticesWithin(mesh, tolerance) : WeldIdenticalVertices(mesh);
+        if (options.weldTolerance < 0.0f) {
+            const std::vector<float> tolerances = LocalWeldTolerances(mesh);
+            report.weldTolerance = LargestTolerance(tolerances);
+            report.verticesMerged = WeldVerticesWithin(mesh, tolerances);
+        } else {
+            report.weldTolerance = options.weldTolerance;
+            report.verticesMerged = options.weldTolerance > 0.0f ? WeldVerticesWithin(mesh, options.weldTolerance)
+                                                                 : WeldIdenticalVertices(mesh);
+        }
     }
     if (options.removeDegenerate)
         report.degenerateRemoved = RemoveDegenerateTriangles(mesh, false);

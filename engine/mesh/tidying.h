@@ -15,9 +15,10 @@ namespace grainforge::mesh {
 
 struct TidyOptions {
     bool mergeVertices = true;
-    // Weld distance in mm. Below 0: automatic, following the part's size and not its distance
-    // from the origin (AutomaticWeldToleranceOf); 0: only bitwise-equal positions merge; above
-    // 0: weld within this distance. Used only with mergeVertices.
+    // Weld distance in mm. Below 0: automatic, each piece its own, following its size and not
+    // its distance from the origin nor any other piece (LocalWeldTolerances); 0: only
+    // bitwise-equal positions merge; above 0: weld within this distance. Used only with
+    // mergeVertices.
     float weldTolerance = -1.0f;
     // Drop triangles with a repeated corner or zero area.
     bool removeDegenerate = true;
@@ -37,7 +38,7 @@ struct TidyReport {
     std::uint64_t duplicatesRemoved = 0;
     std::uint64_t trianglesReoriented = 0;
     std::uint64_t unusedVerticesRemoved = 0;
-    float weldTolerance = 0.0f;  // mm; 0 for the exact weld or when no weld ran
+    float weldTolerance = 0.0f;  // mm (the largest when automatic); 0 for the exact weld or when no weld ran
     bool changed = false;        // one of the five counts is above 0
 };
 

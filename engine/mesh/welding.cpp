@@ -370,7 +370,9 @@ public:
         std::int64_t x = 0, y = 0, z = 0;
     };
 
-    explicit CellGrid(std::size_t vertexCount) : next_(vertexCount, kNoVertex) { Resize(1024); }
+    // `next` chains the vertices filed in one cell; several grids may share it, since each
+    // vertex is filed in one grid at most.
+    explicit CellGrid(std::vector<std::uint32_t>& next) : next_(&next) { Resize(1024); }
 
     static std::uint64_t LinearKey(std::int64_t x, std::int64_t y, std::int64_t z)
     {
@@ -391,7 +393,7 @@ public:
         }
     }
 
-    std::uint32_t Next(std::uint32_t vertex) const { return next_[vertex]; }
+    std::uint32_t Next(std::uint32_t vertex) const { return (*next_)[vertex]; }
 
     void File(const Cell& cell, std::uint32_t vertex)
     {
@@ -405,7 +407,7 @@ public:
             ++used_;
             filter_[FilterWord(linear)] |= FilterBit(linear);
         } else {
-            next_[entry.tail] = vertex;
+            (*next_)[entry.tail] = vertex;
         }
         entry.tail = vertex;
     }
@@ -456,7 +458,7 @@ private:
     std::size_t used_ = 0;
     std::vector<std::uint64_t> filter_;
     unsigned filterWordShift_ = 64;
-    std::vector<std::uint32_t> next_;
+    std::vector<std::uint32_t>* next_;
 };
 
 float SquaredDistance(Vec3 a, Vec3 b)
@@ -540,38 +542,186 @@ float AutomaticWeldTolerance(float largestMagnitude, float largestExtent)
     return std::max(size * kRelativeWeldTolerance, kRelativeWeldTolerance);
 }
 
-float AutomaticWeldToleranceOf(const TriangleMesh& mesh)
+namespace {
+
+// Union-find root of v, halving the path on the way.
+std::uint32_t RootOf(std::vector<std::uint32_t>& parent, std::uint32_t v)
 {
+    while (parent[v] != v) {
+        parent[v] = parent[parent[v]];
+        v = parent[v];
+    }
+    return v;
+}
+
+// The pieces of the mesh: vertices joined through triangles with area and through bitwise
+// equal positions. A triangle without area joins nothing, so a stray flat facet (or a needle
+// reaching across the file) never lends its span to the part it touches.
+std::vector<std::uint32_t> PieceRoots(const TriangleMesh& mesh)
+{
+    const MeshVertex* vertices = mesh.vertices.data();
+    const auto firsts = FirstsOfPositions(mesh.vertices.size(), [vertices](std::size_t v) { return vertices[v].position; });
+    std::vector<std::uint32_t> parent(firsts.get(), firsts.get() + mesh.vertices.size());
+    const std::uint32_t* indices = mesh.indices.data();
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        const std::uint32_t a = indices[3 * t], b = indices[3 * t + 1], c = indices[3 * t + 2];
+        const Vec3 p0 = vertices[a].position;
+        const Vec3 n = Cross(vertices[b].position - p0, vertices[c].position - p0);
+        if (!(Dot(n, n) > 0.0f))
+            continue;
+        const std::uint32_t ra = RootOf(parent, a);
+        const std::uint32_t rb = RootOf(parent, b);
+        parent[rb] = ra;
+        parent[RootOf(parent, c)] = ra;
+    }
+    for (std::uint32_t v = 0; v < parent.size(); ++v)
+        parent[v] = RootOf(parent, v);
+    return parent;
+}
+
+// The largest absolute coordinate and the box of one piece's finite positions.
+struct PieceMeasure {
     float largest = 0.0f;
     Vec3 low{std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity(),
              std::numeric_limits<float>::infinity()};
-    Vec3 high{-low.x, -low.y, -low.z};
-    for (const MeshVertex& vertex : mesh.vertices) {
-        const Vec3& p = vertex.position;
-        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
-            continue;
+    Vec3 high{-std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+              -std::numeric_limits<float>::infinity()};
+
+    void Note(Vec3 p)
+    {
         largest = std::max({largest, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
         low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
         high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
     }
-    if (high.x < low.x)
-        return 0.0f;
-    return AutomaticWeldTolerance(largest, std::max({high.x - low.x, high.y - low.y, high.z - low.z}));
+    float Tolerance() const
+    {
+        if (high.x < low.x)
+            return kRelativeWeldTolerance;
+        return AutomaticWeldTolerance(largest, std::max({high.x - low.x, high.y - low.y, high.z - low.z}));
+    }
+};
+
+}  // namespace
+
+std::vector<float> LocalWeldTolerances(const TriangleMesh& mesh)
+{
+    const std::size_t vertexCount = mesh.vertices.size();
+    std::vector<float> tolerances(vertexCount, kRelativeWeldTolerance);
+    if (vertexCount == 0 || !mesh.IsConsistent() || !FitsVertexMaps(mesh))
+        return tolerances;
+    const std::vector<std::uint32_t> root = PieceRoots(mesh);
+    // Pieces numbered by their roots, in vertex order.
+    std::vector<std::uint32_t> piece(vertexCount, kNoVertex);
+    std::vector<PieceMeasure> measures;
+    for (std::size_t v = 0; v < vertexCount; ++v) {
+        std::uint32_t& number = piece[root[v]];
+        if (number == kNoVertex) {
+            number = static_cast<std::uint32_t>(measures.size());
+            measures.emplace_back();
+        }
+        // A non-finite coordinate would make the tolerance infinite and weld the piece into one
+        // point.
+        if (IsFinite(mesh.vertices[v].position))
+            measures[number].Note(mesh.vertices[v].position);
+    }
+    std::vector<float> perPiece(measures.size());
+    for (std::size_t k = 0; k < measures.size(); ++k)
+        perPiece[k] = measures[k].Tolerance();
+    for (std::size_t v = 0; v < vertexCount; ++v)
+        tolerances[v] = IsFinite(mesh.vertices[v].position) ? perPiece[piece[root[v]]] : kRelativeWeldTolerance;
+    return tolerances;
 }
+
+float LocalWeldTolerancesBound(const TriangleMesh& mesh)
+{
+    PieceMeasure all;
+    for (const MeshVertex& vertex : mesh.vertices) {
+        if (IsFinite(vertex.position))
+            all.Note(vertex.position);
+    }
+    return all.Tolerance();
+}
+
+float LargestTolerance(std::span<const float> tolerances)
+{
+    float largest = 0.0f;
+    for (const float t : tolerances)
+        largest = std::max(largest, t);
+    return largest;
+}
+
+namespace {
+
+// One grid of the tolerance weld: the kept vertices whose tolerances share a binary exponent,
+// in cells as large as the largest of those tolerances, so that the 27 cells round a point
+// hold every one of them within its own reach.
+struct WeldLevel {
+    int exponent = 0;
+    double cellSize = 0.0;
+    CellGrid grid;
+};
+
+// The levels for the given tolerances, by rising exponent, and each vertex's level (-1 for a
+// tolerance that reaches nothing: not above 0, or NaN).
+std::vector<WeldLevel> MakeWeldLevels(std::span<const float> tolerances, std::vector<std::int32_t>& levelOf,
+                                      std::vector<std::uint32_t>& next)
+{
+    std::vector<std::pair<int, float>> exponents;  // (exponent, largest tolerance)
+    levelOf.assign(tolerances.size(), -1);
+    for (std::size_t v = 0; v < tolerances.size(); ++v) {
+        const float t = tolerances[v];
+        if (!(t > 0.0f))
+            continue;
+        const int exponent = std::ilogb(t);
+        auto at = std::find_if(exponents.begin(), exponents.end(), [&](const auto& e) { return e.first == exponent; });
+        if (at == exponents.end())
+            at = exponents.insert(exponents.end(), {exponent, t});
+        at->second = std::max(at->second, t);
+    }
+    std::sort(exponents.begin(), exponents.end());
+    std::vector<WeldLevel> levels;
+    for (const auto& [exponent, largest] : exponents)
+        levels.push_back({exponent, static_cast<double>(largest), CellGrid(next)});
+    for (std::size_t v = 0; v < tolerances.size(); ++v) {
+        if (!(tolerances[v] > 0.0f))
+            continue;
+        const int exponent = std::ilogb(tolerances[v]);
+        levelOf[v] = static_cast<std::int32_t>(
+            std::find_if(levels.begin(), levels.end(), [&](const WeldLevel& l) { return l.exponent == exponent; }) -
+            levels.begin());
+    }
+    return levels;
+}
+
+CellGrid::Cell CellOf(Vec3 p, double cellSize)
+{
+    return {CellCoordinate(p.x, cellSize), CellCoordinate(p.y, cellSize), CellCoordinate(p.z, cellSize)};
+}
+
+}  // namespace
 
 std::uint64_t WeldVerticesWithin(TriangleMesh& mesh, float tolerance)
 {
     if (tolerance == 0.0f)
         return WeldIdenticalVertices(mesh);
     // A negative or NaN tolerance reaches nothing.
-    if (!(tolerance > 0.0f) || mesh.vertices.empty() || !mesh.IsConsistent() || !FitsVertexMaps(mesh))
+    if (!(tolerance > 0.0f))
+        return 0;
+    const std::vector<float> tolerances(mesh.vertices.size(), tolerance);
+    return WeldVerticesWithin(mesh, tolerances);
+}
+
+std::uint64_t WeldVerticesWithin(TriangleMesh& mesh, std::span<const float> tolerances)
+{
+    if (mesh.vertices.empty() || tolerances.size() != mesh.vertices.size() || !mesh.IsConsistent() ||
+        !FitsVertexMaps(mesh))
         return 0;
     // Serial: each vertex's fate depends on which vertices were kept before it.
-    const double cellSize = tolerance;
-    const float reach = tolerance * tolerance;
     const std::size_t vertexCount = mesh.vertices.size();
     std::vector<std::uint32_t> keeper(vertexCount);
-    CellGrid grid(vertexCount);
+    std::vector<std::uint32_t> next(vertexCount, kNoVertex);
+    std::vector<std::int32_t> levelOf;
+    std::vector<WeldLevel> levels = MakeWeldLevels(tolerances, levelOf, next);
     // The 27 cells in search order: dx outermost, then dy, dz innermost.
     struct Neighbour {
         std::int64_t dx, dy, dz;
@@ -583,28 +733,41 @@ std::uint64_t WeldVerticesWithin(TriangleMesh& mesh, float tolerance)
             for (std::int64_t dz = -1; dz <= 1; ++dz)
                 neighbours.push_back({dx, dy, dz, CellGrid::LinearKey(dx, dy, dz)});
     const MeshVertex* vertices = mesh.vertices.data();
+    const float* reachOf = tolerances.data();
     for (std::size_t v = 0; v < vertexCount; ++v) {
+        keeper[v] = static_cast<std::uint32_t>(v);
+        if (levelOf[v] < 0)
+            continue;
         const Vec3 p = vertices[v].position;
-        const CellGrid::Cell home{CellCoordinate(p.x, cellSize), CellCoordinate(p.y, cellSize), CellCoordinate(p.z, cellSize)};
-        const std::uint64_t homeLinear = CellGrid::LinearKey(home.x, home.y, home.z);
+        const float own = reachOf[v];
+        // Two vertices weld when within the smaller of their tolerances: a fine piece is never
+        // welded at the reach of a coarse one beside it.
         std::uint32_t found = kNoVertex;
-        for (const Neighbour& d : neighbours) {
-            const CellGrid::Cell cell{home.x + d.dx, home.y + d.dy, home.z + d.dz};
-            for (std::uint32_t k = grid.Head(cell, homeLinear + d.linear); k != kNoVertex; k = grid.Next(k)) {
-                if (SquaredDistance(vertices[k].position, p) <= reach) {
-                    found = k;
-                    break;
+        CellGrid::Cell ownHome;
+        for (std::size_t l = 0; l < levels.size() && found == kNoVertex; ++l) {
+            const CellGrid::Cell home = CellOf(p, levels[l].cellSize);
+            if (static_cast<std::int32_t>(l) == levelOf[v])
+                ownHome = home;
+            const std::uint64_t homeLinear = CellGrid::LinearKey(home.x, home.y, home.z);
+            for (const Neighbour& d : neighbours) {
+                const CellGrid::Cell cell{home.x + d.dx, home.y + d.dy, home.z + d.dz};
+                for (std::uint32_t k = levels[l].grid.Head(cell, homeLinear + d.linear); k != kNoVertex;
+                     k = levels[l].grid.Next(k)) {
+                    const float reach = std::min(own, reachOf[k]);
+                    if (SquaredDistance(vertices[k].position, p) <= reach * reach) {
+                        found = k;
+                        break;
+                    }
                 }
+                if (found != kNoVertex)
+                    break;
             }
-            if (found != kNoVertex)
-                break;
         }
-        if (found != kNoVertex) {
+        // Not found: every level was searched, its own included.
+        if (found != kNoVertex)
             keeper[v] = found;
-        } else {
-            keeper[v] = static_cast<std::uint32_t>(v);
-            grid.File(home, static_cast<std::uint32_t>(v));
-        }
+        else
+            levels[levelOf[v]].grid.File(ownHome, static_cast<std::uint32_t>(v));
     }
     return CompactVertices(mesh, keeper.data());
 }

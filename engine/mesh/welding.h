@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace grainforge::mesh {
 
@@ -31,21 +32,37 @@ bool HasCoincidentVertices(const TriangleMesh& mesh);
 // corners do not make whole triangles or number 2^31 or more.
 TriangleMesh WeldCorners(std::span<const Vec3> corners);
 
-// The automatic tolerance of WeldVerticesWithin, and of every weld or collapse threshold taken
-// from a part, for a part whose largest absolute coordinate is `largestMagnitude` and whose
-// box's largest side is `largestExtent`: 1e-6 of the largest coordinate, but never more than
-// 1e-6 of twice the part's largest side, and never below 1e-6. A part within its own size of
-// the origin keeps the tolerance it always had; one placed far out gets one that follows its
-// own size, not its distance, which would weld its details away. No float-step floor: where
-// the float steps are coarser than a millionth of the part's size (0.0625 mm at 1e6 mm, for
-// any part under 31 m) the tolerance stays below one step, so corners that float keeps apart
-// are never joined.
+// The tolerance of one piece of a part whose largest absolute coordinate is `largestMagnitude`
+// and whose box's largest side is `largestExtent`: 1e-6 of the largest coordinate (some eight
+// float steps there), but never more than 1e-6 of twice the piece's largest side, and never
+// below 1e-6. A piece within its own size of the origin keeps the tolerance it always had; one
+// placed far out gets one that follows its own size, not its distance, which would weld its
+// details away. No float-step floor: where the float steps are coarser than a millionth of the
+// piece's size (0.0625 mm at 1e6 mm, for any piece under 31 m) the tolerance stays below one
+// step, so corners that float keeps apart are never joined.
 float AutomaticWeldTolerance(float largestMagnitude, float largestExtent);
 
-// AutomaticWeldTolerance of the box of the mesh's finite vertex positions (computed here, not
-// the cached box); 0 without a finite vertex. A non-finite coordinate is left out: it would
-// make the tolerance infinite and weld the whole part into one point.
-float AutomaticWeldToleranceOf(const TriangleMesh& mesh);
+// Asks a weld or collapse (the STL reader, TidyMesh, CleanupForExport) for each vertex's own
+// tolerance, LocalWeldTolerances, instead of one given distance.
+inline constexpr float kAutomaticWeldTolerance = -1.0f;
+
+// The automatic tolerance at every vertex: AutomaticWeldTolerance of the piece it belongs to,
+// never of the whole file, so a stray facet or a second body far away leaves the rest welded
+// as it would be alone. A piece is what triangles with area and bitwise equal positions join;
+// a triangle without area joins nothing and lends no span, and a vertex on none with area
+// (or with a non-finite coordinate, which is left out of every measure) gets 1e-6. On a part
+// of one piece every vertex gets the tolerance of the part's own box. All 1e-6 for a mesh
+// that fails TriangleMesh::IsConsistent or has 2^31 vertices or more. The piece search joins
+// triangles serially (a union-find), after a parallel pass over the positions.
+std::vector<float> LocalWeldTolerances(const TriangleMesh& mesh);
+
+// No vertex's LocalWeldTolerances exceeds this (the rule over the box of every finite vertex,
+// which holds each piece's box): one pass over the vertices that tells whether the piece
+// search can matter at all. Never a tolerance to weld with.
+float LocalWeldTolerancesBound(const TriangleMesh& mesh);
+
+// The largest of the tolerances, 0 for none: what a report names as the tolerance used.
+float LargestTolerance(std::span<const float> tolerances);
 
 // Merges each vertex, in index order, into the first kept vertex found within `tolerance` mm
 // (searching the 27 neighbouring grid cells of size `tolerance`); greedy and order-dependent,
@@ -54,6 +71,14 @@ float AutomaticWeldToleranceOf(const TriangleMesh& mesh);
 // coordinate over a tiny tolerance) are clamped rather than overflowed. Returns the number of
 // vertices removed.
 std::uint64_t WeldVerticesWithin(TriangleMesh& mesh, float tolerance);
+
+// The same weld with a tolerance per vertex (one per vertex, else nothing happens): two
+// vertices merge only when within the smaller of their tolerances, so a triangle whose every
+// edge is longer than the sum of its ends' tolerances is never collapsed. A vertex whose
+// tolerance is not above 0 (or NaN) is kept and reached by none. Kept vertices are filed in
+// one grid per binary exponent of their tolerances and each vertex searches those grids in
+// rising order; with one tolerance for all it is exactly the weld above.
+std::uint64_t WeldVerticesWithin(TriangleMesh& mesh, std::span<const float> tolerances);
 
 // Drops triangles with a repeated index and, unless `indicesOnly`, those whose cross product
 // has zero length. Kept triangles stay in order; vertices are not touched. Returns the number

@@ -796,7 +796,7 @@ void PipelineStages::RunCleanupStage()
         return;
     TriangleMesh mesh = result;
     mesh.ComputeBounds();
-    ExportCleanupReport cleanup = CleanupForExport(mesh, AutomaticWeldToleranceOf(mesh), lastSettings.cleanup);
+    ExportCleanupReport cleanup = CleanupForExport(mesh, kAutomaticWeldTolerance, lastSettings.cleanup);
     const bool effect = cleanup.verticesMerged != 0 || cleanup.collapsedTrianglesDropped != 0
         || cleanup.trianglesAdded != 0 || cleanup.holesLeftOpen != 0
         || cleanup.collapsesRefused != 0 || cleanup.zeroAreaTrianglesLeft != 0;

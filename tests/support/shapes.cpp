@@ -218,6 +218,25 @@ mesh::TriangleMesh Translated(mesh::TriangleMesh mesh, mesh::Vec3 offset)
     return mesh;
 }
 
+mesh::TriangleMesh MakeOpenSphereWithStrayFacet(mesh::Vec3 stray)
+{
+    mesh::TriangleMesh part = mesh::MakeTestSphere(10.0f);
+    part.indices.erase(part.indices.begin(), part.indices.begin() + 3);
+    const auto first = static_cast<std::uint32_t>(part.vertices.size());
+    for (int k = 0; k < 3; ++k)
+        part.vertices.push_back({stray, {}});
+    part.indices.insert(part.indices.end(), {first, first + 1, first + 2});
+    part.ComputeBounds();
+    return part;
+}
+
+mesh::TriangleMesh MakeSphereAndFarCube(mesh::Vec3 cubeAt)
+{
+    mesh::TriangleMesh part = Combined(mesh::MakeTestSphere(10.0f), Translated(mesh::MakeTestCube(5.0f), cubeAt));
+    part.ComputeBounds();
+    return part;
+}
+
 mesh::TriangleMesh Combined(mesh::TriangleMesh a, const mesh::TriangleMesh& b)
 {
     const auto shift = static_cast<std::uint32_t>(a.vertices.size());

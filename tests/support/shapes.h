@@ -62,6 +62,14 @@ mesh::TriangleMesh Combined(mesh::TriangleMesh a, const mesh::TriangleMesh& b);
 // Every triangle given its own three vertices (normals copied), as before welding.
 mesh::TriangleMesh ToSoup(const mesh::TriangleMesh& mesh);
 
+// The 10 mm test sphere (edges about 0.6 mm) with its first triangle missing, so that an
+// import's tolerance weld runs on it, and a facet of no area, its three corners at `stray`, as
+// a damaged export writes.
+mesh::TriangleMesh MakeOpenSphereWithStrayFacet(mesh::Vec3 stray);
+
+// Two closed bodies: the 10 mm test sphere at the origin and a 5 mm cube at `cubeAt`.
+mesh::TriangleMesh MakeSphereAndFarCube(mesh::Vec3 cubeAt);
+
 // A sphere of radius 10 (the indexed test sphere) with its vertices moved by up to `noise` mm
 // on each axis, every `holeEvery`-th triangle removed (small holes), and, when `finEvery` is
 // not 0, a fin on the first edge of every `finEvery`-th kept triangle: an extra triangle to a

@@ -16,6 +16,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -563,9 +564,10 @@ TEST(ParseStl, PartFarFromTheOriginKeepsEveryTriangle)
     } cases[] = {
         // As always: 1e-6 of the largest coordinate, which closes seams of a float step.
         {"seamed torus at the origin", SeamedTorusSoup({0, 0, 0}), 4.0f * 1e-6f, {torus, 0, 0, 0, 1}},
-        // 1e-6 of twice the part's size, far below a float step (0.0625 mm): the seam stays.
-        {"seamed torus 1e6 mm out", SeamedTorusSoup({1e6f, 1e6f, 1e6f}), 2.0f * 8.0625f * 1e-6f, {torus, 0, 1728, 0, 2}},
-        {"seamed torus 1e6 mm out in x only", SeamedTorusSoup({-1e6f, 0, 0}), 2.0f * 8.0625f * 1e-6f, {torus, 0, 1728, 0, 2}},
+        // 1e-6 of twice each piece's size (the halves the seam parts, 8 mm across each), far
+        // below a float step (0.0625 mm): the seam stays.
+        {"seamed torus 1e6 mm out", SeamedTorusSoup({1e6f, 1e6f, 1e6f}), 2.0f * 8.0f * 1e-6f, {torus, 0, 1728, 0, 2}},
+        {"seamed torus 1e6 mm out in x only", SeamedTorusSoup({-1e6f, 0, 0}), 2.0f * 8.0f * 1e-6f, {torus, 0, 1728, 0, 2}},
         {"open grid block at the origin", OpenGridBlockSoup({0, 0, 0}), 2.0f * 1e-6f, {block, 0, 3, 0, 1}},
         // Grid points two float steps apart are all kept.
         {"open grid block 1e6 mm out", OpenGridBlockSoup({1e6f, 1e6f, 0}), 2.0f * 2.0f * 1e-6f, {block, 0, 3, 0, 1}},
@@ -578,6 +580,50 @@ TEST(ParseStl, PartFarFromTheOriginKeepsEveryTriangle)
                          result.report.nonManifoldEdges, result.report.components),
                   test.kept);
         EXPECT_FLOAT_EQ(result.report.weldTolerance, test.tolerance);
+    }
+}
+
+// A piece far away (a flat facet a damaged export left, a second body) never sets the weld of
+// the rest: the open sphere is welded at its own 1e-5 mm and keeps every triangle, and only
+// the flat facet is counted as degenerate in the file. A triangle the weld itself collapses is
+// reported as the weld's, with its tolerance.
+TEST(ParseStl, AFarPieceNeverSetsTheWeldOfTheRest)
+{
+    TriangleMesh openBodies = test::MakeSphereAndFarCube({1e6f, 1e6f, 0.0f});
+    openBodies.indices.erase(openBodies.indices.begin(), openBodies.indices.begin() + 3);
+    // An open box with a sliver on its corner whose second corner lies 5e-6 mm from the first.
+    TriangleMesh sliver = test::MakeOpenBox();
+    const Vec3 a = sliver.vertices[0].position;
+    sliver.vertices.insert(sliver.vertices.end(), {{a + Vec3{5e-6f, 0, 0}, {}}, {a + Vec3{0, 0, 5}, {}}});
+    const auto n = static_cast<std::uint32_t>(sliver.vertices.size());
+    sliver.indices.insert(sliver.indices.end(), {0, n - 2, n - 1});
+    const std::size_t sphere = MakeTestSphere(10.0f).TriangleCount();
+    using Counts = std::tuple<std::size_t, std::uint64_t, std::uint64_t, std::uint64_t>;
+    const struct {
+        const char* name;
+        TriangleMesh part;
+        Counts counts;  // triangles kept, degenerate in the file, collapsed by the weld, open edges
+        float tolerance;
+        const char* collapseWarning;
+    } cases[] = {
+        {"open sphere, flat facet at 1e6 mm", test::MakeOpenSphereWithStrayFacet({1e6f, 1e6f, 1e6f}),
+            {sphere - 1, 1, 0, 3}, 1e-5f, nullptr},
+        {"open sphere, flat facet at 1e5 mm", test::MakeOpenSphereWithStrayFacet({1e5f, 1e5f, 1e5f}),
+            {sphere - 1, 1, 0, 3}, 1e-5f, nullptr},
+        {"open sphere and a 5 mm cube at 1e6 mm", openBodies, {sphere + 11, 0, 0, 3}, 1e-5f, nullptr},
+        {"open box with a sliver", sliver, {10, 0, 1, 4}, 1e-5f,
+            "Welding corners within 1e-05 mm to close seams collapsed 1 triangles. They were removed."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const StlReadResult result = Parse(EncodeBinaryStl(c.part, "far"));
+        ASSERT_TRUE(result.ok) << result.error;
+        const StlImportReport& r = result.report;
+        EXPECT_EQ(Counts(r.trianglesKept, r.degenerateRemoved, r.weldCollapsedRemoved, r.openBoundaryEdges), c.counts);
+        EXPECT_FLOAT_EQ(r.weldTolerance, c.tolerance);
+        const bool warned = c.collapseWarning != nullptr &&
+                            std::find(r.warnings.begin(), r.warnings.end(), c.collapseWarning) != r.warnings.end();
+        EXPECT_EQ(warned, c.collapseWarning != nullptr) << FormatImportReport(r);
     }
 }
 

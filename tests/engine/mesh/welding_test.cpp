@@ -141,6 +141,79 @@ TEST(WeldVerticesWithin, JoinsOnlyWithinReachOfAKeptVertex)
     }
 }
 
+// The automatic tolerance is each piece's own: a stray flat facet, a needle of no area or a
+// second body far away never widens it for the rest, and a part of one piece keeps the
+// tolerance of its own box, as when the whole file's box set it.
+TEST(LocalWeldTolerances, EachPieceTakesItsOwnSizeNeverTheFilesSpan)
+{
+    TriangleMesh sphere = MakeTestSphere(10.0f);
+    sphere.ComputeBounds();
+    const Vec3 side = sphere.boundsMax - sphere.boundsMin;
+    const float largest = std::max({std::fabs(sphere.boundsMin.x), std::fabs(sphere.boundsMin.y),
+        std::fabs(sphere.boundsMin.z), sphere.boundsMax.x, sphere.boundsMax.y, sphere.boundsMax.z});
+    const float own = AutomaticWeldTolerance(largest, std::max({side.x, side.y, side.z}));
+    ASSERT_FLOAT_EQ(own, 1e-5f);
+    const std::size_t n = sphere.vertices.size();
+    const Vec3 far{1e6f, 1e6f, 1e6f};
+    // A needle from the sphere's first vertex to a far point, its last two corners one position.
+    TriangleMesh needle = sphere;
+    needle.vertices.insert(needle.vertices.end(), {{far, {}}, {far, {}}});
+    needle.indices.insert(needle.indices.end(), {0, static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(n + 1)});
+    TriangleMesh unused = sphere;
+    unused.vertices.push_back({far, {}});
+    const struct {
+        const char* name;
+        TriangleMesh part;
+        float rest;  // the tolerance at every vertex after the sphere's
+    } cases[] = {
+        {"the sphere alone", sphere, own},
+        {"a flat facet at 1e6 mm", test::MakeOpenSphereWithStrayFacet(far), 1e-6f},
+        {"a flat facet at 1e5 mm", test::MakeOpenSphereWithStrayFacet(far * 0.1f), 1e-6f},
+        {"a needle of no area to 1e6 mm", needle, 1e-6f},
+        {"an unused vertex at 1e6 mm", unused, 1e-6f},
+        // 1e-6 of twice the cube's 5 mm.
+        {"a 5 mm cube at 1e6 mm", test::MakeSphereAndFarCube({1e6f, 1e6f, 0.0f}), 1e-5f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<float> tolerances = LocalWeldTolerances(c.part);
+        ASSERT_EQ(tolerances.size(), c.part.vertices.size());
+        for (std::size_t v = 0; v < tolerances.size(); ++v)
+            ASSERT_FLOAT_EQ(tolerances[v], v < n ? own : c.rest) << v;
+    }
+}
+
+// Two vertices join only within the smaller of their tolerances, whatever the grids they are
+// filed in; one tolerance for all is exactly the weld at that tolerance.
+TEST(WeldVerticesWithin, PerVertexTolerancesJoinWithinTheSmallerOfTwo)
+{
+    const struct {
+        float distance, first, second;
+        std::uint64_t merged;
+    } cases[] = {
+        {0.5f, 1.0f, 1.0f, 1},
+        {0.5f, 1.0f, 0.1f, 0},
+        {0.5f, 0.1f, 1.0f, 0},
+        {0.5f, 0.6f, 100.0f, 1},
+        {0.5f, 100.0f, 0.6f, 1},
+        {0.5f, 1e-6f, 1.0f, 0},
+        {0.0f, -1.0f, 1.0f, 0},  // a tolerance not above 0 reaches nothing, not even its own spot
+        {0.0f, std::nanf(""), 1.0f, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.first) + " and " + std::to_string(c.second));
+        TriangleMesh mesh = MeshOf({{0, 0, 0}, {c.distance, 0, 0}, {0, 50, 0}}, {0, 1, 2});
+        const std::vector<float> tolerances{c.first, c.second, 1e-6f};
+        EXPECT_EQ(WeldVerticesWithin(mesh, tolerances), c.merged);
+    }
+    const TriangleMesh soup = test::MakeRandomTriangles(9, 1000, 0.04f, 0.01f);
+    TriangleMesh uniform = soup;
+    TriangleMesh perVertex = soup;
+    EXPECT_GT(WeldVerticesWithin(uniform, 0.004f), 100u);
+    static_cast<void>(WeldVerticesWithin(perVertex, std::vector<float>(soup.vertices.size(), 0.004f)));
+    EXPECT_TRUE(Identical(uniform, perVertex));
+}
+
 TEST(DuplicateTriangles, MatchesASetWalkOnLargeMeshes)
 {
     // Random triangles over 61 vertices repeat corner sets everywhere (hash path); the grid

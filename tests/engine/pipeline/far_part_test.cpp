@@ -6,11 +6,15 @@
 #include "engine/mesh/repair_driver.h"
 #include "engine/mesh/repair_job.h"
 #include "engine/mesh/test_shapes.h"
+#include "engine/mesh/tidying.h"
 #include "engine/mesh/welding.h"
 #include "engine/pipeline/pipeline_stages.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
 
 namespace grainforge::mesh {
 namespace {
@@ -45,7 +49,7 @@ TEST(FarPart, RepairSaveCheckAndCleanupKeepEveryTriangleOutward)
 
             // The Save STL check's round: cleanup, fixes, the slicer's read-back.
             TriangleMesh saved = part;
-            EXPECT_EQ(FormatExportCleanupReport(CleanupForExport(saved, AutomaticWeldToleranceOf(saved), {})),
+            EXPECT_EQ(FormatExportCleanupReport(CleanupForExport(saved, kAutomaticWeldTolerance, {})),
                 "nothing to clean up");
             static_cast<void>(RepairMesh(saved, RepairOptions{}, {}, 1));
             ASSERT_TRUE(ReadBackAsSlicer(saved).ok);
@@ -57,6 +61,68 @@ TEST(FarPart, RepairSaveCheckAndCleanupKeepEveryTriangleOutward)
             ASSERT_TRUE(stages.Run({}));
             ExpectWholeAndOutward(stages.result, triangles, "pipeline cleanup");
         }
+    }
+}
+
+// How far the farthest vertex of `to` lies from every vertex of `from`.
+float FarthestMove(const TriangleMesh& from, const TriangleMesh& to)
+{
+    float farthest = 0.0f;
+    for (const MeshVertex& v : to.vertices) {
+        float nearest = std::numeric_limits<float>::infinity();
+        for (const MeshVertex& u : from.vertices)
+            nearest = std::min(nearest, Length(v.position - u.position));
+        farthest = std::max(farthest, nearest);
+    }
+    return farthest;
+}
+
+// A piece far away never sets the tolerance of the others: two closed bodies 1e6 and 1e5 mm
+// apart, and two boxes sharing an edge (whose copies Repair moves apart by a step taken from
+// the tolerance) beside a small cube far out, come through every road that welds or collapses
+// with every triangle, and Repair and the Save STL check leave them sound.
+TEST(FarPart, AFarPieceLeavesTheOthersWholeOnEveryRoad)
+{
+    const TriangleMesh farCube = test::Translated(MakeTestCube(5.0f), {1e6f, 1e6f, 0.0f});
+    const struct {
+        const char* name;
+        TriangleMesh part;
+    } cases[] = {
+        {"sphere and a 5 mm cube 1e6 mm out", test::MakeSphereAndFarCube({1e6f, 1e6f, 0.0f})},
+        {"sphere and a 5 mm cube 1e5 mm out", test::MakeSphereAndFarCube({1e5f, 1e5f, 0.0f})},
+        {"boxes sharing an edge and a 5 mm cube 1e6 mm out",
+            test::Combined(test::MakeWeldedCubePair({10.0f, 10.0f, 0.0f}), farCube)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t triangles = c.part.TriangleCount();
+        const bool sound = ValidateMesh(c.part, ValidationOptions{}).verdict == Verdict::Good;
+
+        TriangleMesh repaired = c.part;
+        static_cast<void>(RepairForPrint(repaired, {}));
+        ExpectWholeAndOutward(repaired, triangles, "Repair");
+        // Copies split apart move by a few micrometres at most.
+        EXPECT_LE(FarthestMove(c.part, repaired), 0.01f);
+
+        TriangleMesh saved = c.part;
+        const ExportCleanupReport cleanup = CleanupForExport(saved, kAutomaticWeldTolerance, {});
+        EXPECT_EQ(cleanup.verticesMerged, 0u) << FormatExportCleanupReport(cleanup);
+        static_cast<void>(RepairMesh(saved, RepairOptions{}, {}, CountBodies(c.part)));
+        ASSERT_TRUE(ReadBackAsSlicer(saved).ok);
+        ExpectWholeAndOutward(saved, triangles, "Save STL check");
+        EXPECT_LE(FarthestMove(c.part, saved), 0.01f);
+
+        TriangleMesh tidied = c.part;
+        EXPECT_EQ(TidyMesh(tidied, TidyOptions{}).verticesMerged, 0u);
+        EXPECT_EQ(tidied.TriangleCount(), triangles);
+
+        PipelineStages stages;
+        stages.InstallSource(c.part);
+        stages.InvalidateStages(PipelineSettings{});
+        ASSERT_TRUE(stages.Run({}));
+        EXPECT_EQ(stages.result.TriangleCount(), triangles);
+        if (sound)
+            ExpectWholeAndOutward(stages.result, triangles, "pipeline cleanup");
     }
 }
 

@@ -2,7 +2,8 @@
 // (apart, sharing a face, sharing an edge), a noisy scan-like sphere, a torus, a part far from
 // the origin, very coarse and very fine triangle sizes and a large sphere, each with the solid
 // relief and with the vertex relief; parts far from the origin also through Mesh > Repair and
-// the Save STL check. A published result must be closed, manifold, outward, free
+// the Save STL check, and parts whose pieces lie far apart (a stray flat facet, two bodies a
+// kilometre apart) through the import and then each of those. A published result must be closed, manifold, outward, free
 // of triangles without area and of triangles that meet anywhere but at shared vertices (an exact
 // check), and must keep the input's surface within a stated distance unless the run warned. A
 // refusal with a reason is a fair outcome for a shape that cannot be processed; a "success" that
@@ -64,8 +65,11 @@ struct Row {
     // Too slow without optimisation (and under the sanitizers): runs in optimised builds only.
     bool optimisedOnly = false;
     Route route = Route::process;
-    // The part goes through the STL reader first, as a file the user opens.
+    // Written as a binary STL file and read by the import before the route runs.
     bool imported = false;
+    // The real bodies the result is held to (every triangle kept on Repair and the Save STL
+    // check, the surface within reach): the part itself when unset. A stray flat facet is no body.
+    std::function<TriangleMesh()> bodies = nullptr;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -98,6 +102,7 @@ struct Outcome {
     std::string message;
     TriangleMesh mesh;
     PipelineReport report;
+    Route route = Route::process;
 };
 
 Outcome RunProcess(const TriangleMesh& part, const PipelineSettings& settings)
@@ -114,26 +119,27 @@ Outcome RunProcess(const TriangleMesh& part, const PipelineSettings& settings)
 
 // Mesh > Repair, or one round of the Save STL check (its result the mesh as the slicer reads
 // the file back); a refused read-back fails with its reason.
-Outcome RunRoute(const Row& row, const TriangleMesh& part, const PipelineSettings& settings)
+Outcome RunRoute(const Row& row, const TriangleMesh& given, const PipelineSettings& settings)
 {
+    TriangleMesh part = given;
+    if (row.imported) {
+        StlReadResult read = ParseStl(EncodeBinaryStl(given, "foreign"), "foreign.stl", StlReadOptions{});
+        if (!read.ok)
+            return {true, read.error, {}, {}};
+        part = std::move(read.mesh);
+    }
     if (row.route == Route::process)
         return RunProcess(part, settings);
     Outcome outcome{false, {}, part, {}};
     outcome.report.sourceTriangles = part.TriangleCount();
-    if (row.imported) {
-        // Read as File > Open reads it: welded, flat triangles dropped, repeated ones kept.
-        StlReadResult read = ParseStl(EncodeBinaryStl(part, "part"), "part", StlReadOptions{true, -1.0f, true, true, false, true});
-        if (!read.ok)
-            return {true, read.error, {}, {}};
-        outcome.mesh = std::move(read.mesh);
-    }
     if (row.route == Route::repair) {
         static_cast<void>(RepairForPrint(outcome.mesh, {}));
         return outcome;
     }
+    // The round the check runs, as Mesh > Repair runs it too.
     const RepairOptions fixes;
-    static_cast<void>(RunFixRound(outcome.mesh, AutomaticWeldToleranceOf(outcome.mesh), ExportCleanupOptions{}, &fixes,
-        {}, CountBodies(part)));
+    static_cast<void>(RunFixRound(outcome.mesh, kAutomaticWeldTolerance, ExportCleanupOptions{}, &fixes, {},
+        CountBodies(part)));
     const ReadBackCounts read = ReadBackAsSlicer(outcome.mesh);
     outcome.failed = !read.ok;
     outcome.message = read.error;
@@ -308,6 +314,10 @@ Findings PropertiesOf(const TriangleMesh& input, const PipelineSettings& setting
         findings.push_back(std::to_string(pairs.size()) + " pairs of triangles meet, first " + std::to_string(pairs[0].first)
             + " and " + std::to_string(pairs[0].second));
     }
+    if (outcome.route != Route::process && mesh.TriangleCount() < input.TriangleCount()) {
+        findings.push_back("lost triangles: " + std::to_string(input.TriangleCount()) + " -> "
+            + std::to_string(mesh.TriangleCount()));
+    }
     const float allowed = AllowedDistance(input, settings);
     if (const float farthest = FarthestInputSample(input, mesh); farthest > allowed && !Warned(outcome.report)) {
         findings.push_back("input surface " + std::to_string(farthest) + " mm from the result (allowed "
@@ -335,11 +345,13 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
 #endif
     const TriangleMesh part = row.make();
     const PipelineSettings settings = SettingsFor(row);
-    const Outcome outcome = RunRoute(row, part, settings);
+    Outcome outcome = RunRoute(row, part, settings);
+    outcome.route = row.route;
+    const TriangleMesh bodies = row.bodies ? row.bodies() : part;
     std::cout << row.name << ": " << outcome.report.sourceTriangles << " -> " << outcome.mesh.TriangleCount()
               << " triangles, relief " << outcome.report.displacementReport.relief << " mm, thin bodies removed "
               << outcome.report.solidReport.thinBodiesRemoved << ", farthest "
-              << (outcome.failed ? 0.0f : FarthestInputSample(part, outcome.mesh)) << " mm"
+              << (outcome.failed ? 0.0f : FarthestInputSample(bodies, outcome.mesh)) << " mm"
               << (outcome.failed ? ", refused: " + outcome.message : "") << "\n";
     Findings findings;
     if (outcome.failed) {
@@ -348,7 +360,7 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
         if (row.expect == Expect::processed)
             findings.push_back("refused: " + outcome.message);
     } else {
-        findings = PropertiesOf(part, settings, outcome);
+        findings = PropertiesOf(bodies, settings, outcome);
         if (row.expect == Expect::refused)
             findings.push_back("processed where a refusal was expected");
     }
@@ -415,6 +427,18 @@ TriangleMesh FarBoxesSharingAnEdge() { return test::Translated(BoxesSharingAnEdg
 TriangleMesh Cube20() { return MakeTestCube(20.0f); }
 TriangleMesh Cube2() { return MakeTestCube(2.0f); }
 TriangleMesh Sphere200k() { return test::MakeBumpySphere(20.0f, 0.0f, 317, 316); }
+// The open test sphere with a flat facet 1e6 mm out, and the sphere alone as its real body.
+TriangleMesh SphereWithStrayFacet() { return test::MakeOpenSphereWithStrayFacet({1e6f, 1e6f, 1e6f}); }
+TriangleMesh OpenSphere()
+{
+    TriangleMesh sphere = SphereWithStrayFacet();
+    sphere.vertices.resize(sphere.vertices.size() - 3);
+    sphere.indices.resize(sphere.indices.size() - 3);
+    sphere.ComputeBounds();
+    return sphere;
+}
+// Two closed bodies 1 km apart: the sphere at the origin, a 5 mm cube 1e6 mm out.
+TriangleMesh BodiesAKilometreApart() { return test::MakeSphereAndFarCube({1e6f, 1e6f, 0.0f}); }
 
 const Row kRows[] = {
     {"thin plate, solid", ThinPlate, 0.3f, kSolid},
@@ -438,6 +462,14 @@ const Row kRows[] = {
     {"sphere at 1e6 mm, save check", FarSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::saveCheck},
     {"boxes sharing an edge at 1e6 mm, repair", FarBoxesSharingAnEdge, 0.5f, kSolid, Expect::processed, nullptr, false,
         Route::repair},
+    {"flat facet 1e6 mm out, imported, repair", SphereWithStrayFacet, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::repair, true, OpenSphere},
+    {"flat facet 1e6 mm out, imported, save check", SphereWithStrayFacet, 0.5f, kSolid, Expect::processed, nullptr,
+        false, Route::saveCheck, true, OpenSphere},
+    {"bodies 1e6 mm apart, imported, repair", BodiesAKilometreApart, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::repair, true},
+    {"bodies 1e6 mm apart, imported, save check", BodiesAKilometreApart, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::saveCheck, true},
     {"very coarse, solid", Cube20, 5.0f, kSolid},
     {"very coarse, vertex", Cube20, 5.0f, kVertex},
     {"very fine, solid", Cube2, 0.03f, kSolid},
@@ -478,18 +510,22 @@ TriangleMesh Doubled(TriangleMesh mesh)
     mesh.indices.insert(mesh.indices.end(), once.begin(), once.end());
     return mesh;
 }
-TriangleMesh DoubledSphere() { return Doubled(MakeTestSphere(10.0f)); }
-TriangleMesh DoubledCube() { return Doubled(MakeTestCube(10.0f)); }
+TriangleMesh Cube10() { return MakeTestCube(10.0f); }
+TriangleMesh Sphere10() { return MakeTestSphere(10.0f); }
+TriangleMesh DoubledSphere() { return Doubled(Sphere10()); }
+TriangleMesh DoubledCube() { return Doubled(Cube10()); }
 
 const Row kRepeatedFaceRows[] = {
     {"flipped copy of a face, repair", CubeWithFlippedFace, 0.5f, kSolid, Expect::processed, nullptr, false,
-        Route::repair, true},
+        Route::repair, true, Cube10},
     {"flipped copy of a face, save check", CubeWithFlippedFace, 0.5f, kSolid, Expect::processed, nullptr, false,
-        Route::saveCheck, true},
-    {"doubled sphere, repair", DoubledSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair, true},
+        Route::saveCheck, true, Cube10},
+    {"doubled sphere, repair", DoubledSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair, true,
+        Sphere10},
     {"doubled sphere, save check", DoubledSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::saveCheck,
-        true},
-    {"doubled cube, save check", DoubledCube, 0.5f, kSolid, Expect::processed, nullptr, false, Route::saveCheck, true},
+        true, Sphere10},
+    {"doubled cube, save check", DoubledCube, 0.5f, kSolid, Expect::processed, nullptr, false, Route::saveCheck, true,
+        Cube10},
 };
 
 std::string RowName(const ::testing::TestParamInfo<Row>& info)

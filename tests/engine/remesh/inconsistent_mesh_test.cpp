@@ -123,7 +123,7 @@ std::vector<Operation> Operations()
         {"IsNoAreaTriangle", [](M& m) { return !IsNoAreaTriangle(m, 0); }},
         {"RemoveNoAreaTriangles", [](M& m) { return RemoveNoAreaTriangles(m) == 0; }},
         {"CleanupForExport", [](M& m) { const auto r = CleanupForExport(m, 0.01f, {}); return r.verticesMerged + r.collapsedTrianglesDropped + r.trianglesAdded == 0; }},
-        {"IsCollapsedTriangle", [](M& m) { ExportCleanupState s{&m, AllVertices(m), 0.0f}; return EachTriangle(m, [&](std::uint32_t t) { (void)IsCollapsedTriangle(s, t); }), true; }},
+        {"IsCollapsedTriangle", [](M& m) { ExportCleanupState s{&m, AllVertices(m), 0.0f, {}}; return EachTriangle(m, [&](std::uint32_t t) { (void)IsCollapsedTriangle(s, t); }), true; }},
         {"FindBoundaryLoops", [](M& m) { std::uint64_t odd = 0; return FindBoundaryLoops(m, odd).empty() && odd == 0; }},
         // Runs once per hole, so it checks only the index count and the loop's own vertices.
         {"FillHoleLoop", [](M& m) { const bool whole = m.indices.size() % 3 == 0; return FillHoleLoop(m, BoundaryLoop{{0, 1, 2, 3}}) == 0 || whole; }, false},
