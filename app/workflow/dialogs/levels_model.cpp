@@ -45,7 +45,7 @@ std::wstring FormatGammaText(float gamma) {
 
 // The number a text holds, when it holds a finite one.
 std::optional<float> TypedNumber(const std::wstring& text) {
-  const std::optional<double> number = ParseLeadingNumber(text);
+  const std::optional<double> number = ParseLeadingNumber(WithDecimalPoint(text));
   if (!number || !std::isfinite(*number)) return std::nullopt;
   return static_cast<float>(*number);
 }

@@ -158,6 +158,10 @@ void CTextureSettingsDialog::FollowWidth() {
 void CTextureSettingsDialog::RequestSeamless() { seamlessRequested_ = true; }
 
 bool CTextureSettingsDialog::TakeFieldValues() {
+  if (!CheckNumberFields({{width_, kTileWidthRule}, {height_, kTileHeightRule}, {blur_, kBlurRule}}, refuse)) {
+    seamlessRequested_ = false;
+    return false;
+  }
   grainforge::mesh::TextureSettings& s = input_.settings;
   s.widthMillimetres = TileSizeTaken(width_->GetValue().ToStdWstring(), shownWidth_, s.widthMillimetres, input_.tileZoom);
   s.heightMillimetres =
