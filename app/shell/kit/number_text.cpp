@@ -161,7 +161,7 @@ NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule
     return reading;
   }
   reading.kind = NumberFieldReading::Kind::refused;
-  reading.refusal = NumberFieldRangeText(rule);
+  reading.refusal = !aboveMinimum && !rule.tooSmall.empty() ? std::wstring(rule.tooSmall) : NumberFieldRangeText(rule);
   return reading;
 }
 

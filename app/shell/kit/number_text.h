@@ -42,6 +42,7 @@ struct NumberFieldRule {
   bool minimumIncluded = true;    // false: the value must lie above the minimum
   std::wstring_view note{};       // a sentence added to the refusal ("Leave it empty for no limit.")
   bool zeroAllowed = false;       // 0 is taken besides the range (a limit's "no limit")
+  std::wstring_view tooSmall{};   // the refusal of a number below the range, when it has its own words
 };
 
 // What a field's text stands for under its rule. An empty text and one that holds no number

@@ -63,20 +63,22 @@ struct TextureOkResult {
 };
 TextureOkResult CheckTextureSettings(grainforge::mesh::TextureSettings settings, float aspectInUse);
 
+inline constexpr const wchar_t* kTextureSizeRefusal =
+    L"The texture width and height must both be greater than zero.";
+inline constexpr const wchar_t* kGammaRefusal = L"Gamma must be greater than zero.";
+
 // The ranges of the texture dialog's number fields. A tile far larger than any part (1e30 mm)
 // would make every point of the part sample one texel.
 inline constexpr double kLargestTileMillimetres = 10000.0;
 inline constexpr double kLargestBlurMillimetres = 100.0;
 inline constexpr NumberFieldRule kTileWidthRule{
-    .name = L"Width", .minimum = 0.0, .maximum = kLargestTileMillimetres, .unit = L"mm", .minimumIncluded = false};
+    .name = L"Width", .minimum = 0.0, .maximum = kLargestTileMillimetres, .unit = L"mm", .minimumIncluded = false,
+    .tooSmall = kTextureSizeRefusal};
 inline constexpr NumberFieldRule kTileHeightRule{
-    .name = L"Height", .minimum = 0.0, .maximum = kLargestTileMillimetres, .unit = L"mm", .minimumIncluded = false};
+    .name = L"Height", .minimum = 0.0, .maximum = kLargestTileMillimetres, .unit = L"mm", .minimumIncluded = false,
+    .tooSmall = kTextureSizeRefusal};
 inline constexpr NumberFieldRule kBlurRule{
     .name = L"Blur", .minimum = 0.0, .maximum = kLargestBlurMillimetres, .unit = L"mm"};
-
-inline constexpr const wchar_t* kTextureSizeRefusal =
-    L"The texture width and height must both be greater than zero.";
-inline constexpr const wchar_t* kGammaRefusal = L"Gamma must be greater than zero.";
 
 // ---- Mapping settings -------------------------------------------------------------------------
 

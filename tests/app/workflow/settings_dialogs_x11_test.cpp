@@ -5,6 +5,8 @@
 #include "app/workflow/dialogs/relief_dialog.h"
 #include "app/workflow/dialogs/remesh_input_dialog.h"
 #include "app/workflow/dialogs/export_check_dialog.h"
+#include "app/workflow/dialogs/mapping_settings_dialog.h"
+#include "app/workflow/dialogs/texture_settings_dialog.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 
 #include "app/document/preset_files.h"
@@ -24,6 +26,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cwchar>
 #include <deque>
 #include <filesystem>
 
@@ -268,6 +271,124 @@ TEST(SettingsDialogsX11, RemeshInputDialogEstimatesAndRaisesTinySizes) {
   dialog->ReadControls();
   EXPECT_FLOAT_EQ(dialog->Settings().targetEdgeMillimetres, 0.01f);
   EXPECT_EQ(dialog->Settings().method, mesh::RemeshMethod::contour);
+}
+
+// A number typed into a settings dialog's field with a decimal comma is read as a decimal, and
+// one out of the field's range is refused at that field with its range named: nothing is taken
+// and the field has the focus. The dialogs are driven through what OK does.
+struct TypedNumberCase {
+  const char* dialog;
+  int field;
+  const wchar_t* typed;
+  const wchar_t* refusal;  // empty: taken
+};
+
+// Opens the named dialog, types into the field and presses OK; answers what was refused and the
+// value then stored for the field.
+struct TypedNumberOutcome {
+  std::wstring refusal;
+  bool taken = false;
+  bool focused = false;
+  double value = 0.0;
+};
+
+TypedNumberOutcome TypeAndPressOk(const TypedNumberCase& c) {
+  ReliefFixture fixture;
+  TypedNumberOutcome outcome;
+  const auto record = [&outcome](const std::wstring& text) { outcome.refusal = text; };
+  const auto type = [&c](wxDialog* dialog) {
+    auto* field = static_cast<wxTextCtrl*>(dialog->FindWindow(c.field));
+    field->ChangeValue(c.typed);
+    return field;
+  };
+  const std::string name = c.dialog;
+  if (name == "relief") {
+    Shown dialog(new CRemeshSettingsDialog(nullptr, fixture.values, ReliefDialogSection::stack, &fixture.cube,
+                                           &fixture.map));
+    dialog->refuse = record;
+    wxTextCtrl* field = type(dialog.dialog);
+    outcome.taken = dialog->TakeFieldValues();
+    outcome.focused = wxWindow::FindFocus() == field;
+    const ReliefDialogValues& v = dialog->Values();
+    switch (c.field) {
+      case kIdTriangleSize: outcome.value = v.remesh.targetEdgeMillimetres; break;
+      case kIdStrength: outcome.value = v.displacement.strengthMillimetres; break;
+      case kIdTriangleLimit: outcome.value = static_cast<double>(v.triangleLimit); break;
+      case kIdDisplayLimit: outcome.value = static_cast<double>(v.displayLimit); break;
+      case kIdPlanarTolerance: outcome.value = v.simplify.planarToleranceMillimetres; break;
+      default: outcome.value = v.simplify.meshDetailError; break;
+    }
+  } else if (name == "remesh") {
+    Shown dialog(new CRemeshInputDialog(nullptr, mesh::RemeshSettings{}, &fixture.cube));
+    dialog->refuse = record;
+    wxTextCtrl* field = type(dialog.dialog);
+    outcome.taken = dialog->TakeFieldValues();
+    outcome.focused = wxWindow::FindFocus() == field;
+    outcome.value = dialog->Settings().targetEdgeMillimetres;
+  } else if (name == "texture") {
+    TextureDialogInput input;
+    input.imagePresent = true;
+    input.imageAspect = 1.0f;
+    input.settings.lockAspect = false;
+    Shown dialog(new CTextureSettingsDialog(nullptr, input));
+    dialog->refuse = record;
+    wxTextCtrl* field = type(dialog.dialog);
+    outcome.taken = dialog->TakeFieldValues();
+    outcome.focused = wxWindow::FindFocus() == field;
+    outcome.value = c.field == CTextureSettingsDialog::kBlurId ? dialog->Settings().blurMillimetres
+                                                               : dialog->Settings().widthMillimetres;
+  } else {
+    MappingDialogValues values;
+    values.blend = true;
+    Shown dialog(new CMappingSettingsDialog(nullptr, values));
+    dialog->refuse = record;
+    wxTextCtrl* field = type(dialog.dialog);
+    outcome.taken = dialog->TakeFieldValues();
+    outcome.focused = wxWindow::FindFocus() == field;
+    outcome.value = dialog->Values().sharpness;
+  }
+  return outcome;
+}
+
+TEST(SettingsDialogsX11, TypedNumbersReadADecimalCommaAndAreRefusedOutOfRange) {
+  struct Expected {
+    TypedNumberCase typed;
+    double value;  // what is stored when taken
+  };
+  const Expected cases[] = {
+      {{"relief", kIdTriangleSize, L"0,5", L""}, 0.5},
+      {{"relief", kIdPlanarTolerance, L"0,05", L""}, 0.05},
+      {{"relief", kIdDetailLevel, L"0,2", L""}, 0.2},
+      {{"relief", kIdTriangleLimit, L"-5",
+        L"Triangle limit must be from 0.1 to 200 million. Leave it empty, or 0, for no limit."}, 0},
+      {{"relief", kIdDisplayLimit, L"999999",
+        L"Display limit must be from 0.1 to 200 million. Leave it empty, or 0, for no limit."}, 0},
+      {{"relief", kIdTriangleLimit, L"2,5", L""}, 2500000},
+      {{"relief", kIdStrength, L"-2", L"Strength must be from 0 to 100000 mm."}, 0},
+      {{"relief", kIdStrength, L"99999999", L"Strength must be from 0 to 100000 mm."}, 0},
+      {{"relief", kIdTriangleSize, L"0.001", L"Triangle size must be from 0.01 to 100000 mm."}, 0},
+      {{"remesh", kIdRemeshInputSize, L"0,25", L""}, 0.25},
+      {{"remesh", kIdRemeshInputSize, L"-1", L"Triangle size must be from 0.01 to 100000 mm."}, 0},
+      {{"texture", CTextureSettingsDialog::kWidthId, L"12,5", L""}, 12.5},
+      {{"texture", CTextureSettingsDialog::kBlurId, L"0,2", L""}, 0.2},
+      {{"texture", CTextureSettingsDialog::kWidthId, L"1e30", L"Width must be above 0 and at most 10000 mm."}, 0},
+      {{"texture", CTextureSettingsDialog::kBlurId, L"-1", L"Blur must be from 0 to 100 mm."}, 0},
+      {{"mapping", CMappingSettingsDialog::kSharpnessId, L"2,5", L""}, 2.5},
+      {{"mapping", CMappingSettingsDialog::kSharpnessId, L"40", L"Sharpness must be from 1 to 16."}, 0},
+  };
+  for (const Expected& e : cases) {
+    const std::string name = std::string(e.typed.dialog) + " " + std::to_string(e.typed.field) + " " +
+                             std::string(e.typed.typed, e.typed.typed + std::wcslen(e.typed.typed));
+    const TypedNumberOutcome outcome = TypeAndPressOk(e.typed);
+    EXPECT_EQ(outcome.refusal, e.typed.refusal) << name;
+    const bool refused = *e.typed.refusal != L'\0';
+    EXPECT_EQ(outcome.taken, !refused) << name;
+    if (refused) {
+      EXPECT_TRUE(outcome.focused) << name;
+    } else {
+      EXPECT_NEAR(outcome.value, e.value, 1e-6) << name;
+    }
+  }
 }
 
 // Presses the button of the modal dialog of type D once it runs.
