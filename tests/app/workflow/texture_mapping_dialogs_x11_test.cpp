@@ -387,5 +387,30 @@ TEST_F(SettingsDialogs, SeamlessButtonAppliesTheSettingsThenOpensTheSeamlessDial
   EXPECT_EQ(f.doc->heightMap.settings.seamlessMethod, "Mirror");
 }
 
+// Cancel in the seamless dialog opened by "Seamless..." brings Texture Settings back with the
+// edits as left; nothing reaches the document until an OK that is not withdrawn.
+TEST_F(SettingsDialogs, SeamlessCancelledComesBackToTextureSettingsWithNothingApplied) {
+  TexturedDocument f;
+  const float before = f.doc->heightMap.settings.widthMillimetres;
+  float widthWhileAsking = 0.0f;
+  wxString shownAgain;
+  AnswerWhenShown<CTextureSettingsDialog>([&](CTextureSettingsDialog& dialog) {
+    static_cast<wxTextCtrl*>(dialog.FindWindow(CTextureSettingsDialog::kWidthId))->ChangeValue("25");
+    Press(dialog, CTextureSettingsDialog::kSeamlessButtonId);
+    AnswerWhenShown<CSeamlessDialog>([&](CSeamlessDialog& seamless) {
+      widthWhileAsking = f.doc->heightMap.settings.widthMillimetres;
+      AnswerWhenShown<CTextureSettingsDialog>([&](CTextureSettingsDialog& again) {
+        shownAgain = static_cast<wxTextCtrl*>(again.FindWindow(CTextureSettingsDialog::kWidthId))->GetValue();
+        Press(again, wxID_CANCEL);
+      });
+      Press(seamless, wxID_CANCEL);
+    });
+  });
+  EXPECT_FALSE(ShowTextureSettingsDialog(nullptr, *f.doc));
+  EXPECT_FLOAT_EQ(widthWhileAsking, before);
+  EXPECT_EQ(shownAgain, "25");
+  EXPECT_FLOAT_EQ(f.doc->heightMap.settings.widthMillimetres, before);
+}
+
 }  // namespace
 }  // namespace grainforge::app
