@@ -103,6 +103,12 @@ int ParameterSliderSteps(const grainforge::mesh::procedural::ParameterSpec& spec
 int ParameterSliderPosition(const grainforge::mesh::procedural::ParameterSpec& spec, float value);
 float ParameterSliderValue(const grainforge::mesh::procedural::ParameterSpec& spec, int position);
 
+// A number typed into a parameter row is held to the parameter's range, visibly: the row shows
+// the value taken. This says so: empty when the typed text was in range (or no number), else
+// "<label> must be from <minimum> to <maximum>. It is now <taken>."
+std::wstring ParameterCorrectionText(const grainforge::mesh::procedural::ParameterSpec& spec,
+                                     const std::wstring& typed, float taken);
+
 // The reduced copy the seamless dialog previews on: the image shrunk by a whole factor so that
 // neither side exceeds 512, each value the mean of its block. Empty for a bad size.
 struct ReducedImage {

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <wx/app.h>
+#include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/odcombo.h>
 #include <wx/textctrl.h>
@@ -127,6 +128,17 @@ TEST(SettingsDialogsX11, ProceduralDialogSavesAUserPresetAndDeletingYoursBringsT
   dialog->ReadParameterRows();
   EXPECT_FLOAT_EQ(pattern->GetValue(numeric->key), numeric->maximum);
   EXPECT_EQ(edit->GetValue().ToStdWstring(), FormatDialogFloat(numeric->maximum));
+  // ... and the dialog says so, naming the range.
+  EXPECT_NE(Label(dialog.dialog, kIdInformation).find(L" must be from "), std::wstring::npos);
+  EXPECT_NE(Label(dialog.dialog, kIdInformation).find(L"It is now " + FormatDialogFloat(numeric->maximum) + L"."),
+            std::wstring::npos);
+  // A decimal comma is a decimal point.
+  const float middle = (numeric->minimum + numeric->maximum) / 2.0f;
+  std::wstring typed = FormatDialogFloat(middle);
+  std::replace(typed.begin(), typed.end(), L'.', L',');
+  edit->ChangeValue(typed);
+  dialog->ReadParameterRows();
+  EXPECT_NEAR(pattern->GetValue(numeric->key), middle, 1e-5f) << std::string(typed.begin(), typed.end());
 
   fixture.names = {L"mine", L"Fine"};
   dialog->SavePreset();
@@ -171,6 +183,32 @@ TEST(SettingsDialogsX11, ProceduralDialogSavesAUserPresetAndDeletingYoursBringsT
   EXPECT_EQ(Label(dialog.dialog, kIdInformation), L"Deleted.");
   EXPECT_EQ(dialog->PresetListTexts(), (std::vector<std::wstring>{L"Select Preset", L"Coarse", L"Fine"}));
   EXPECT_EQ(dialog->SelectedPreset(), nullptr);
+}
+
+// A pattern chosen as a preset (from the library) opens with that preset named, not "Select
+// Preset"; after Delete Preset the focus stays in the dialog, so Escape still reaches it.
+TEST(SettingsDialogsX11, ProceduralDialogNamesThePresetItWasChosenAsAndKeepsTheFocusAfterDelete) {
+  PresetFixture fixture;
+  auto pattern = mesh::procedural::CreateProceduralTexture("Noise");
+  const auto& first = pattern->GetParameters().front();
+  pattern->SetValue(first.key, first.maximum);  // the "Coarse" preset's values
+  Shown dialog(new CProceduralTextureDialog(nullptr, *pattern, 2, fixture.roots, fixture.Questions()));
+  ASSERT_NE(dialog->SelectedPreset(), nullptr);
+  EXPECT_EQ(dialog->SelectedPreset()->name, L"Coarse");
+
+  fixture.names = {L"mine"};
+  dialog->SavePreset();
+  auto* remove = static_cast<wxButton*>(dialog->FindWindow(kIdDeletePreset));
+  ASSERT_TRUE(remove->IsEnabled());
+  remove->SetFocus();
+  wxCommandEvent press(wxEVT_BUTTON, kIdDeletePreset);
+  press.SetEventObject(remove);
+  remove->ProcessWindowEvent(press);
+  PumpFor(std::chrono::milliseconds(100));
+  EXPECT_FALSE(remove->IsEnabled());
+  wxWindow* focus = wxWindow::FindFocus();
+  ASSERT_NE(focus, nullptr);
+  EXPECT_EQ(wxGetTopLevelParent(focus), dialog.dialog);
 }
 
 TEST(SettingsDialogsX11, ProceduralDialogForAPatternThatDoesNotRepeatShowsOneTile) {

@@ -412,5 +412,37 @@ TEST_F(SettingsDialogs, SeamlessCancelledComesBackToTextureSettingsWithNothingAp
   EXPECT_FLOAT_EQ(f.doc->heightMap.settings.widthMillimetres, before);
 }
 
+// Escape in a levels field takes the typing back once; with nothing typed it cancels the dialog
+// as Escape does anywhere else in it (it used to undo, three times over, and never close).
+TEST_F(SettingsDialogs, EscapeInALevelsFieldTakesTheTypingBackThenCancels) {
+  TexturedDocument f;
+  wxString shown, afterFirst;
+  bool openAfterFirst = false;
+  AnswerWhenShown<CTextureSettingsDialog>([&](CTextureSettingsDialog& dialog) {
+    wxTextCtrl* black = dialog.Levels()->Edit(0);
+    shown = black->GetValue();
+    black->SetFocus();
+    black->ChangeValue("100");
+    const auto escape = [black] {
+      wxKeyEvent key(wxEVT_CHAR_HOOK);
+      key.m_keyCode = WXK_ESCAPE;
+      key.SetEventObject(black);
+      black->ProcessWindowEvent(key);
+    };
+    escape();
+    afterFirst = black->GetValue();
+    openAfterFirst = !dialog.Levels()->HasUnreadTyping();
+    escape();
+    wxTheApp->CallAfter([&dialog] {
+      if (!dialog.IsModal()) return;
+      ADD_FAILURE() << "the second Escape did not close the dialog";
+      dialog.EndModal(wxID_CANCEL);
+    });
+  });
+  EXPECT_FALSE(ShowTextureSettingsDialog(nullptr, *f.doc));
+  EXPECT_EQ(afterFirst, shown);
+  EXPECT_TRUE(openAfterFirst);
+}
+
 }  // namespace
 }  // namespace grainforge::app
