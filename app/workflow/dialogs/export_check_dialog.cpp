@@ -128,6 +128,8 @@ CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& reques
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { OnMarquee(); }, kMarqueeTimerId);
 
   helpPane_ = AttachHelpPane(this, LoadHelpPage("export"));
+  // Resizable, but never so small that the options, the report or the buttons are cut off.
+  SetMinSize(GetBestSize());
   session_->StartCheck();
 }
 

@@ -89,6 +89,19 @@ TEST(ExportCheckDialogX11Test, SaveOnAProcessedCubeShowsReadyAndHandsBackTheChec
     EXPECT_EQ(report.Find(wxS("Checked in")), wxNOT_FOUND);  // the detailed log is off
     const std::filesystem::path shot = std::filesystem::current_path() / "export_check_dialog.png";
     EXPECT_TRUE(WindowShot::Save(&dialog, shot.string()));
+    // Dragged small (it used to shrink to 300 x 200), it keeps its best size: the options and
+    // the buttons stay in view.
+    const wxSize opened = dialog.GetSize();
+    dialog.SetSize(300, 200);
+    PumpFor(std::chrono::milliseconds(200));
+    EXPECT_GE(dialog.GetSize().x, dialog.GetBestSize().x);
+    EXPECT_GE(dialog.GetSize().y, dialog.GetBestSize().y);
+    for (int id : {static_cast<int>(wxID_OK), static_cast<int>(wxID_CANCEL), export_ids::kLargestHole}) {
+      wxWindow* control = dialog.FindWindow(id);
+      const wxRect inDialog(dialog.ScreenToClient(control->GetScreenPosition()), control->GetSize());
+      EXPECT_TRUE(wxRect(dialog.GetClientSize()).Contains(inDialog)) << id;
+    }
+    dialog.SetSize(opened);
     wxCommandEvent click(wxEVT_BUTTON, wxID_OK);
     click.SetEventObject(dialog.FindWindow(wxID_OK));
     dialog.FindWindow(wxID_OK)->GetEventHandler()->ProcessEvent(click);
