@@ -172,6 +172,8 @@ public:
     ViewCubeHover viewCubeHover;
     // The cube's draw list of the last frame, for checks.
     int ViewCubeVertexCount() const { return viewCubeVertexCount_; }
+    // Vertices of the mask outlines uploaded (0 when none are drawn).
+    int MaskOutlineVertexCount() const { return maskLines_.count; }
     bool HasViewCube() const { return cubeProgram_ != 0 && cubeArray_ != 0; }
 
     // Vertex counts of the floor and the overlays, for checks.
