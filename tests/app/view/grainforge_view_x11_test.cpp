@@ -418,6 +418,30 @@ TEST_F(GrainforgeViewX11, TheMaskPanelKeepsItsOutlinesAndTheProcessedPartAndEsca
     EXPECT_EQ(Renderer().MaskOutlineVertexCount(), 0);
 }
 
+// The view shows the keyboard focus as the program's other panes do: a frame in the accent colour.
+TEST_F(GrainforgeViewX11, TheViewShowsAFocusFrameWhileItHasTheFocus)
+{
+    Open();
+    doc.OnFileTestShapeCube();
+    const auto edgePixel = [&] {
+        view->Repaint();
+        PumpFor(50ms);
+        const wxImage image = view->Viewport()->CaptureFrame();
+        EXPECT_TRUE(image.IsOk());
+        return image.IsOk() ? wxColour(image.GetRed(0, image.GetHeight() / 2), image.GetGreen(0, image.GetHeight() / 2),
+                                       image.GetBlue(0, image.GetHeight() / 2))
+                            : wxColour();
+    };
+    view->Viewport()->SetFocus();
+    PumpFor(100ms);
+    ASSERT_TRUE(view->Viewport()->HasFocus());
+    EXPECT_EQ(edgePixel(), wxColour(58, 123, 213));
+    auto* elsewhere = new wxTextCtrl(frame, wxID_ANY);
+    elsewhere->SetFocus();
+    PumpFor(100ms);
+    EXPECT_NE(edgePixel(), wxColour(58, 123, 213));
+}
+
 TEST_F(GrainforgeViewX11, ScreenshotsOfTheSurfaceAndSectionModesOfAProcessedCube)
 {
     Open();
