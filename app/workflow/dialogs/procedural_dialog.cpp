@@ -1,5 +1,6 @@
 #include "app/workflow/dialogs/procedural_dialog.h"
 #include "app/workflow/dialogs/settings_dialog_math.h"
+#include "app/shell/wx_prompter.h"
 
 #include "app/document/preset_files.h"
 #include "app/shell/kit/dialog_numbers.h"
@@ -154,6 +155,7 @@ PresetQuestions DialogPresetQuestions() {
   };
   questions.askYesNo = [](wxWindow* parent, const std::wstring& caption, const std::wstring& text) {
     wxMessageDialog box(parent, text, caption, wxYES_NO | wxICON_QUESTION);
+    SetAccessKeyLabels(box);
     return box.ShowModal() == wxID_YES;
   };
   return questions;

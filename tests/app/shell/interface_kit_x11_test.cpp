@@ -16,6 +16,8 @@
 #include <wx/sizer.h>
 #include <wx/spinctrl.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
+#include <wx/uiaction.h>
 
 #include "app/shell/kit/compact_gtk_style.h"
 #include "app/shell/kit/dialog_numbers.h"
@@ -26,6 +28,7 @@
 #include "app/shell/kit/toolbar_host_wnd.h"
 #include "app/shell/kit/ui_colours.h"
 #include "app/shell/static_pane.h"
+#include "app/shell/wx_prompter.h"
 #include "tests/app/shell/shell_x11_support.h"
 #include "tests/support/wx/wx_test_pump.h"
 
@@ -294,6 +297,51 @@ TEST(FocusOutline, OwnerDrawnPanesShowWhereTheFocusIs) {
     PumpFor(100ms);
     const wxImage left = test::CaptureWindow(c.window, std::string("focus_outline_") + c.name + "_left.png");
     EXPECT_NE(test::PixelAt(left, 0, middle), accent) << c.name;
+  }
+  frame->Destroy();
+  PumpFor(50ms);
+}
+
+// The program's questions answer to their access keys, as GTK's own dialogs do: Alt and the
+// underlined letter, typed as a person would (through the X server, to the native box).
+TEST(QuestionAccessKeys, AltAndTheUnderlinedLetterAnswer) {
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "Questions", wxPoint(0, 0), wxSize(500, 400));
+  frame->Show();
+  ASSERT_TRUE(PumpUntil([&] { return frame->IsShownOnScreen(); }));
+  WxPrompter prompter(frame);
+  struct Case {
+    PromptButtons buttons;
+    char key;
+    MessageAnswer expected;
+  };
+  const Case cases[] = {
+      {PromptButtons::YesNoCancel, 'n', MessageAnswer::No},
+      {PromptButtons::YesNoCancel, 'y', MessageAnswer::Yes},
+      {PromptButtons::YesNoCancel, 'c', MessageAnswer::Cancel},
+      {PromptButtons::YesNo, 'y', MessageAnswer::Yes},
+      {PromptButtons::OkCancel, 'o', MessageAnswer::Ok},
+  };
+  for (const Case& c : cases) {
+    // Typed once the box is up; Escape later so that a box that ignored the key cannot hang.
+    wxTimer type;
+    type.Bind(wxEVT_TIMER, [&c, frame](wxTimerEvent&) {
+      wxUIActionSimulator keys;
+      keys.MouseMove(frame->GetScreenRect().GetPosition() + wxPoint(250, 200));
+      keys.KeyDown(c.key, wxMOD_ALT);
+      keys.KeyUp(c.key, wxMOD_ALT);
+    });
+    wxTimer rescue;
+    rescue.Bind(wxEVT_TIMER, [](wxTimerEvent&) {
+      wxUIActionSimulator keys;
+      keys.Char(WXK_ESCAPE);
+    });
+    type.StartOnce(700);
+    rescue.StartOnce(5000);
+    const MessageAnswer answer =
+        prompter.ShowMessage({L"Tessary", L"Save the changes?", c.buttons, PromptIcon::Question});
+    type.Stop();
+    rescue.Stop();
+    EXPECT_EQ(answer, c.expected) << "Alt+" << c.key;
   }
   frame->Destroy();
   PumpFor(50ms);
