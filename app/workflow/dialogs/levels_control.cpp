@@ -90,8 +90,10 @@ void CLevelsControl::ReadLevelEdits() {
 
 bool CLevelsControl::HasUnreadTyping() const {
   const LevelsTexts shown = FormatLevelsTexts(values);
-  for (int i = 0; i < kLevelsEditCount; ++i)
-    if (edits_[static_cast<std::size_t>(i)]->GetValue().ToStdWstring() != shown[static_cast<std::size_t>(i)]) return true;
+  for (int i = 0; i < kLevelsEditCount; ++i) {
+    const auto index = static_cast<std::size_t>(i);
+    if (edits_[index]->GetValue().ToStdWstring() != shown[index]) return true;
+  }
   return false;
 }
 

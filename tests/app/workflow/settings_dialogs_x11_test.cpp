@@ -321,71 +321,55 @@ struct TypedNumberCase {
   const wchar_t* refusal;  // empty: taken
 };
 
-// Opens the named dialog, types into the field and presses OK; answers what was refused and the
-// value then stored for the field.
 struct TypedNumberOutcome {
   std::wstring refusal;
   bool taken = false;
   bool focused = false;
-  double value = 0.0;
+  double value = 0.0;  // what the dialog then holds for the field
 };
+
+// Types into the dialog's field and does what OK does; `stored` reads the field's value back.
+template <typename Dialog, typename Stored>
+TypedNumberOutcome TypeAndPressOk(Dialog* created, const TypedNumberCase& c, Stored stored) {
+  Shown dialog(created);
+  TypedNumberOutcome outcome;
+  dialog->refuse = [&outcome](const std::wstring& text) { outcome.refusal = text; };
+  auto* field = static_cast<wxTextCtrl*>(dialog->FindWindow(c.field));
+  field->ChangeValue(c.typed);
+  outcome.taken = dialog->TakeFieldValues();
+  outcome.focused = wxWindow::FindFocus() == field;
+  outcome.value = stored(*dialog.dialog);
+  return outcome;
+}
 
 TypedNumberOutcome TypeAndPressOk(const TypedNumberCase& c) {
   ReliefFixture fixture;
-  TypedNumberOutcome outcome;
-  const auto record = [&outcome](const std::wstring& text) { outcome.refusal = text; };
-  const auto type = [&c](wxDialog* dialog) {
-    auto* field = static_cast<wxTextCtrl*>(dialog->FindWindow(c.field));
-    field->ChangeValue(c.typed);
-    return field;
-  };
   const std::string name = c.dialog;
-  if (name == "relief") {
-    Shown dialog(new CRemeshSettingsDialog(nullptr, fixture.values, ReliefDialogSection::stack, &fixture.cube,
-                                           &fixture.map));
-    dialog->refuse = record;
-    wxTextCtrl* field = type(dialog.dialog);
-    outcome.taken = dialog->TakeFieldValues();
-    outcome.focused = wxWindow::FindFocus() == field;
-    const ReliefDialogValues& v = dialog->Values();
-    switch (c.field) {
-      case kIdTriangleSize: outcome.value = v.remesh.targetEdgeMillimetres; break;
-      case kIdStrength: outcome.value = v.displacement.strengthMillimetres; break;
-      case kIdTriangleLimit: outcome.value = static_cast<double>(v.triangleLimit); break;
-      case kIdDisplayLimit: outcome.value = static_cast<double>(v.displayLimit); break;
-      case kIdPlanarTolerance: outcome.value = v.simplify.planarToleranceMillimetres; break;
-      default: outcome.value = v.simplify.meshDetailError; break;
-    }
-  } else if (name == "remesh") {
-    Shown dialog(new CRemeshInputDialog(nullptr, mesh::RemeshSettings{}, &fixture.cube));
-    dialog->refuse = record;
-    wxTextCtrl* field = type(dialog.dialog);
-    outcome.taken = dialog->TakeFieldValues();
-    outcome.focused = wxWindow::FindFocus() == field;
-    outcome.value = dialog->Settings().targetEdgeMillimetres;
-  } else if (name == "texture") {
+  if (name == "relief")
+    return TypeAndPressOk(new CRemeshSettingsDialog(nullptr, fixture.values, ReliefDialogSection::stack,
+                                                    &fixture.cube, &fixture.map),
+                          c, [&c](const CRemeshSettingsDialog& d) {
+                            const ReliefDialogValues& v = d.Values();
+                            return c.field == kIdTriangleSize    ? v.remesh.targetEdgeMillimetres
+                                   : c.field == kIdTriangleLimit ? static_cast<double>(v.triangleLimit)
+                                   : c.field == kIdPlanarTolerance ? v.simplify.planarToleranceMillimetres
+                                                                   : v.simplify.meshDetailError;
+                          });
+  if (name == "remesh")
+    return TypeAndPressOk(new CRemeshInputDialog(nullptr, mesh::RemeshSettings{}, &fixture.cube), c,
+                          [](const CRemeshInputDialog& d) { return d.Settings().targetEdgeMillimetres; });
+  if (name == "texture") {
     TextureDialogInput input;
     input.imagePresent = true;
-    input.imageAspect = 1.0f;
     input.settings.lockAspect = false;
-    Shown dialog(new CTextureSettingsDialog(nullptr, input));
-    dialog->refuse = record;
-    wxTextCtrl* field = type(dialog.dialog);
-    outcome.taken = dialog->TakeFieldValues();
-    outcome.focused = wxWindow::FindFocus() == field;
-    outcome.value = c.field == CTextureSettingsDialog::kBlurId ? dialog->Settings().blurMillimetres
-                                                               : dialog->Settings().widthMillimetres;
-  } else {
-    MappingDialogValues values;
-    values.blend = true;
-    Shown dialog(new CMappingSettingsDialog(nullptr, values));
-    dialog->refuse = record;
-    wxTextCtrl* field = type(dialog.dialog);
-    outcome.taken = dialog->TakeFieldValues();
-    outcome.focused = wxWindow::FindFocus() == field;
-    outcome.value = dialog->Values().sharpness;
+    return TypeAndPressOk(new CTextureSettingsDialog(nullptr, input), c, [&c](const CTextureSettingsDialog& d) {
+      return c.field == CTextureSettingsDialog::kBlurId ? d.Settings().blurMillimetres : d.Settings().widthMillimetres;
+    });
   }
-  return outcome;
+  MappingDialogValues values;
+  values.blend = true;
+  return TypeAndPressOk(new CMappingSettingsDialog(nullptr, values), c,
+                        [](const CMappingSettingsDialog& d) { return d.Values().sharpness; });
 }
 
 TEST(SettingsDialogsX11, TypedNumbersReadADecimalCommaAndAreRefusedOutOfRange) {
