@@ -169,5 +169,42 @@ TEST(ExportCheckDialogX11Test, OptionChangedDuringACheckChecksAgainAndClosingLet
   PumpFor(std::chrono::milliseconds(50));
 }
 
+// The gap sizes read a decimal comma; a size out of range is refused, said, and not checked with.
+TEST(ExportCheckDialogX11Test, GapSizesReadACommaAndRefuseAnOutOfRangeSize) {
+  const mesh::TriangleMesh part = mesh::MakeTestSphere(10.0f);
+  ExportDialogRequest request;
+  request.mesh = &part;
+  request.check = [](const mesh::TriangleMesh&, std::string& text) {
+    text = "Before saving:\r\n";
+    return true;
+  };
+  auto* dialog = new CExportDialog(nullptr, request, false);
+  std::vector<std::wstring> refusals;
+  dialog->refuse = [&refusals](const std::wstring& text) { refusals.push_back(text); };
+  dialog->Show();
+  ASSERT_TRUE(PumpUntil([&] { return !dialog->Session().IsChecking(); }, std::chrono::seconds(60)));
+  auto* fill = static_cast<wxCheckBox*>(dialog->FindWindow(export_ids::kFillHoles));
+  fill->SetValue(true);
+  auto* hole = static_cast<wxTextCtrl*>(dialog->FindWindow(export_ids::kLargestHole));
+  hole->Enable();
+  const auto leave = [&](const wchar_t* typed) {
+    hole->ChangeValue(typed);
+    wxFocusEvent left(wxEVT_KILL_FOCUS, hole->GetId());
+    left.SetEventObject(hole);
+    hole->ProcessWindowEvent(left);
+    PumpFor(std::chrono::milliseconds(100));
+  };
+  leave(L"2,5");
+  EXPECT_FLOAT_EQ(dialog->ReadOptions().cleanup.maximumHoleMillimetres, 2.5f);
+  EXPECT_TRUE(refusals.empty());
+  leave(L"-1");
+  ASSERT_EQ(refusals.size(), 1u);
+  EXPECT_EQ(refusals[0], L"The largest gap to close must be from 0 to 1000 mm.");
+  EXPECT_FLOAT_EQ(dialog->ReadOptions().cleanup.maximumHoleMillimetres, 2.5f);
+  EXPECT_EQ(hole->GetValue(), wxS("2.5"));
+  dialog->Destroy();
+  PumpFor(std::chrono::milliseconds(50));
+}
+
 }  // namespace
 }  // namespace grainforge::app
