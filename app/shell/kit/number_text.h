@@ -21,10 +21,10 @@ std::optional<double> ParseLeadingNumber(std::wstring_view text);
 std::wstring WithDecimalPoint(std::wstring_view text);
 
 // The value typed into a field, as a float: the text is trimmed at both ends and a decimal
-// comma read as a point (WithDecimalPoint); an empty text, a
-// text that does not start with a number, and a value that is not finite once narrowed to float
-// ("inf", "1e999", and "1e39", which fits a double but not a float) give defaultValue. Trailing
-// text is ignored: "2.5 mm" is 2.5.
+// comma read as a point (WithDecimalPoint); an empty text, a text that does not start with a
+// number, and a value that is not finite once narrowed to float ("inf", "1e999", and "1e39",
+// which fits a double but not a float) give defaultValue. Trailing text is ignored: "2.5 mm" is
+// 2.5.
 float ParseDialogFloat(std::wstring_view text, float defaultValue);
 
 // The value as printf's "%g" writes it in the "C" locale: six significant digits, trailing zeros
