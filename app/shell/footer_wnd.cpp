@@ -37,6 +37,7 @@ CFooterWnd::CFooterWnd(wxWindow* parent, wxWindowID id, int dpi)
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetCursor(wxCursor(wxCURSOR_ARROW));
   Bind(wxEVT_PAINT, &CFooterWnd::OnPaint, this);
+  RepaintOnFocusChange(this);
   Bind(wxEVT_SIZE, &CFooterWnd::OnSize, this);
   Bind(wxEVT_LEFT_DOWN, &CFooterWnd::OnLeftDown, this);
   Bind(wxEVT_MOTION, &CFooterWnd::OnMotion, this);
@@ -90,6 +91,7 @@ void CFooterWnd::OnPaint(wxPaintEvent&) {
   dc.SetFont(GetUiFont(kUiFontHeading, dpi_));
   dc.SetTextForeground(ToWxColour(look.labelColour));
   DrawLine(dc, wxString(look.label), layout_.button, true);
+  DrawFocusOutline(dc, *this);
 }
 
 void CFooterWnd::OnLeftDown(wxMouseEvent& event) {

@@ -1,5 +1,7 @@
 #include "app/shell/info_pane.h"
 
+#include "app/shell/kit/kit_drawing.h"
+
 #include <wx/dcbuffer.h>
 #include <wx/dcclient.h>
 #include <wx/settings.h>
@@ -24,6 +26,7 @@ CInfoBox::CInfoBox(wxWindow* parent)
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
   Bind(wxEVT_PAINT, &CInfoBox::OnPaint, this);
+  RepaintOnFocusChange(this);
   Hide();
 }
 
@@ -62,6 +65,7 @@ void CInfoBox::OnPaint(wxPaintEvent&) {
     dc.DrawText(wxString(row), kInfoBoxPadding, y);
     y += lineHeight;
   }
+  DrawFocusOutline(dc, *this);
 }
 
 CRightPaneDialog::CRightPaneDialog(wxWindow* parent) : wxPanel(parent, wxID_ANY) {

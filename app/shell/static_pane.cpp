@@ -37,6 +37,7 @@ bool CStaticPane::Create(wxWindow* parent, wxWindowID id, const std::wstring& ca
   captionStrip_->SetBackgroundStyle(wxBG_STYLE_PAINT);
   captionStrip_->SetMinSize(wxSize(-1, ScaleForDpi(kCaptionHeight, dpi)));
   captionStrip_->Bind(wxEVT_PAINT, &CStaticPane::OnPaintCaption, this);
+  RepaintOnFocusChange(captionStrip_);
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   sizer->Add(captionStrip_, 0, wxEXPAND);
   SetSizer(sizer);
@@ -80,6 +81,7 @@ void CStaticPane::OnPaintCaption(wxPaintEvent&) {
   const wxRect textArea(2 * padding + icon, 0, std::max(0, size.x - 3 * padding - icon), size.y);
   dc.DrawLabel(wxControl::Ellipsize(wxString(caption_), dc, wxELLIPSIZE_END, textArea.width),
                textArea, wxALIGN_LEFT | wxALIGN_CENTER_VERTICAL);
+  DrawFocusOutline(dc, *captionStrip_);
 }
 
 }  // namespace grainforge::app

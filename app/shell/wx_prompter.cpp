@@ -47,9 +47,17 @@ wxString DialogFileName(const std::wstring& name) { return WxStringFromPath(Path
 
 }  // namespace
 
+void SetAccessKeyLabels(wxMessageDialog& dialog) {
+  // Stated rather than left to the toolkit's stock buttons, which not every GTK build or theme
+  // gives an access key: Alt+Y, Alt+N and Alt+C answer as the underlined letters say.
+  dialog.SetYesNoCancelLabels(wxS("&Yes"), wxS("&No"), wxS("&Cancel"));
+  dialog.SetOKCancelLabels(wxS("&OK"), wxS("&Cancel"));
+}
+
 MessageAnswer WxPrompter::ShowMessage(const MessagePrompt& prompt) {
   wxMessageDialog dialog(parent_, WxDisplayText(prompt.text), WxDisplayText(prompt.caption),
                          ButtonStyle(prompt.buttons) | IconStyle(prompt.icon));
+  SetAccessKeyLabels(dialog);
   return ToAnswer(dialog.ShowModal(), prompt.buttons);
 }
 

@@ -4,9 +4,14 @@
 
 #include "app/shell/prompter.h"
 
+class wxMessageDialog;
 class wxWindow;
 
 namespace grainforge::app {
+
+// Gives a message box's buttons their access keys ("_Yes", "_No", "_Cancel", "_OK"), as GTK's
+// own dialogs have them. Every Yes / No / Cancel question of the program goes through it.
+void SetAccessKeyLabels(wxMessageDialog& dialog);
 
 class WxPrompter : public IPrompter {
 public:

@@ -72,6 +72,20 @@ CGrainforgeView::CGrainforgeView(wxWindow* parent, const DocumentViewContext& co
     SetBackgroundStyle(wxBG_STYLE_PAINT);
     Bind(wxEVT_SIZE, &CGrainforgeView::OnSize, this);
     Bind(wxEVT_PAINT, &CGrainforgeView::OnPaint, this);
+    Bind(wxEVT_CHAR_HOOK, &CGrainforgeView::OnCharHook, this);
+}
+
+void CGrainforgeView::OnCharHook(wxKeyEvent& event)
+{
+    // Escape leaves the mask panel from anywhere in the view, not only from inside the panel: a
+    // click in the view takes the focus from it. While a run goes, Escape stays Stop's.
+    const bool panelShown = maskPanel_ != nullptr && maskPanel_->IsShown();
+    if (event.GetKeyCode() == WXK_ESCAPE && event.GetModifiers() == wxMOD_NONE && panelShown &&
+        !document_.pipeline.IsRunning()) {
+        CloseMaskPanel();
+        return;
+    }
+    event.Skip();
 }
 
 CGrainforgeView::~CGrainforgeView()
@@ -357,7 +371,7 @@ void CGrainforgeView::PushMasks()
     if (viewport_ == nullptr)
         return;
     const bool previewShown =
-        handleTool != kToolNone || document_.surfaceViewActive || !document_.IsResultCurrent();
+        ToolShowsPreview(handleTool) || document_.surfaceViewActive || !document_.IsResultCurrent();
     viewport_->Renderer().SetMasks(DisplayedMasks(document_.HasPart(), previewShown, document_.maskVolumes));
     Repaint();
 }
@@ -377,7 +391,7 @@ void CGrainforgeView::SyncSurfaceMode()
     if (!document_.HasPart() || document_.pipeline.IsRunning() || syncingSurface_)
         return;
     const bool previewShown =
-        handleTool != kToolNone || document_.surfaceViewActive || !document_.IsResultCurrent();
+        ToolShowsPreview(handleTool) || document_.surfaceViewActive || !document_.IsResultCurrent();
     const TriangleMesh* result = previewShown ? nullptr : &document_.CurrentDisplayMesh();
     const std::optional<std::uint32_t> mode =
         NextSurfaceMode(surfaceMemory, previewShown, result, document_.IsHeightMapLoaded());

@@ -213,6 +213,7 @@ public:
 private:
     void OnSize(wxSizeEvent& event);
     void OnPaint(wxPaintEvent& event);
+    void OnCharHook(wxKeyEvent& event);
     // The main window may destroy the mask panel before this view (both are its children).
     void OnMaskPanelDestroyed(wxWindowDestroyEvent& event);
     // The steps of the first update that need the renderer.

@@ -1,6 +1,7 @@
 // The view as the viewport's cage host and resting-face host, and the overlays the handles and
 // the lay-on-face mode draw: cage, handle gizmo, mask wireframes and resting-face patches.
 #include "app/view/grainforge_view.h"
+#include "app/workflow/mask_panel.h"
 
 #include "app/document/grainforge_doc.h"
 #include "app/view/handles.h"
@@ -246,7 +247,9 @@ void CGrainforgeView::RebuildMaskOverlay()
     if (!ViewportReady())
         return;
     gl::GizmoGeometry geometry;
-    if (document_.HasPart() && IsMaskTool(handleTool) && !document_.maskVolumes.empty())
+    // The outlines stay while the panel lists the volumes, also when Process has left the tool.
+    const bool listed = IsMaskTool(handleTool) || (maskPanel_ != nullptr && maskPanel_->IsShown());
+    if (document_.HasPart() && listed && !document_.maskVolumes.empty())
         geometry = BuildMaskOverlayGeometry(document_.maskVolumes, document_.selectedMask);
     viewport_->Renderer().UploadMaskOverlay(geometry);
     Repaint();

@@ -70,7 +70,7 @@ void CGrainforgeView::OnSelectTool(int commandId)
     if (IsMaskTool(tool))
         ShowMaskPanelForTool();
 
-    const bool active = tool != kToolNone;
+    const bool active = ToolShowsPreview(tool);
     if (document_.handleToolActive != active) {
         const TriangleMesh* before = &document_.CurrentDisplayMesh();
         document_.handleToolActive = active;
@@ -97,6 +97,7 @@ void CGrainforgeView::ShowMaskPanelForTool()
     if (!maskPanel_->IsShown()) {
         maskPanel_->ShowMaskPanel();
         LayOutChildren();
+        RebuildMaskOverlay();
     }
 }
 
@@ -113,6 +114,7 @@ void CGrainforgeView::HideMaskPanel()
         return;
     maskPanel_->Hide();
     LayOutChildren();
+    RebuildMaskOverlay();
 }
 
 void CGrainforgeView::OnMaskPanelDestroyed(wxWindowDestroyEvent& event)

@@ -122,7 +122,7 @@ void CGrainforgeView::OnSurfaceMode(std::uint32_t mode)
         const bool outerInner = mode == 4;
         const bool flagChanged = document_.surfaceViewActive != outerInner;
         document_.surfaceViewActive = outerInner;
-        RememberSurfaceChoice(surfaceMemory, mode, handleTool != kToolNone, document_.IsResultCurrent(),
+        RememberSurfaceChoice(surfaceMemory, mode, ToolShowsPreview(handleTool), document_.IsResultCurrent(),
                               &document_.CurrentDisplayMesh());
         if (flagChanged)
             document_.UpdatePreview();

@@ -34,6 +34,11 @@ inline constexpr std::uint32_t kToolMoveMask = 6;
 inline constexpr std::uint32_t kToolScaleMask = 8;
 [[nodiscard]] inline bool IsMaskTool(std::uint32_t tool) { return tool >= 6 && tool <= 8; }
 [[nodiscard]] inline bool IsTextureTool(std::uint32_t tool) { return tool >= 1 && tool <= 3; }
+// Whether the tool shows the part unprocessed, with the texture's preview: the cage and texture
+// tools do, since their handles move that preview. The mask tools leave a current result on
+// screen (a mask is placed as well on it); moving a mask makes it out of date, and then the
+// preview shows anyway.
+[[nodiscard]] inline bool ToolShowsPreview(std::uint32_t tool) { return tool != kToolNone && !IsMaskTool(tool); }
 
 // "Tool: none (orbit)" .. "Tool: Scale Mask" for tools 0-8; empty for any other.
 [[nodiscard]] std::wstring ToolName(std::uint32_t tool);

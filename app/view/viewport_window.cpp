@@ -177,6 +177,16 @@ COpenGLViewport::COpenGLViewport(wxWindow* parent, ViewportWindowOptions options
     Bind(wxEVT_KEY_DOWN, &COpenGLViewport::OnKeyDown, this);
     Bind(wxEVT_TIMER, &COpenGLViewport::OnTimer, this, kAnimationTimerId);
     Bind(wxEVT_MOUSE_CAPTURE_LOST, &COpenGLViewport::OnCaptureLost, this);
+    // Where the keyboard focus is shows, as on the program's other panes.
+    const auto showFocus = [this](bool focused) {
+        return [this, focused](wxFocusEvent& event) {
+            renderer_.view.showFocusFrame = focused ? 1 : 0;
+            Refresh(false);
+            event.Skip();
+        };
+    };
+    Bind(wxEVT_SET_FOCUS, showFocus(true));
+    Bind(wxEVT_KILL_FOCUS, showFocus(false));
 }
 
 COpenGLViewport::~COpenGLViewport()

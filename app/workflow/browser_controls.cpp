@@ -74,6 +74,7 @@ CSegmented::CSegmented(wxWindow* parent, wxWindowID id, std::vector<std::wstring
   BindCommon(this);
   SetCursor(wxCursor(wxCURSOR_ARROW));
   Bind(wxEVT_PAINT, &CSegmented::OnPaint, this);
+  RepaintOnFocusChange(this);
   Bind(wxEVT_LEFT_DOWN, &CSegmented::OnLeftDown, this);
 }
 
@@ -103,6 +104,7 @@ void CSegmented::OnPaint(wxPaintEvent&) {
     dc.SetTextForeground(ToWxColour(!enabled ? colours::kMutedText : selected ? Rgb{255, 255, 255} : colours::kText));
     DrawTextLine(dc, labels_[static_cast<std::size_t>(i)], r, TextAlign::Centre);
   }
+  DrawFocusOutline(dc, *this);
 }
 
 void CSegmented::OnLeftDown(wxMouseEvent& event) {
@@ -120,6 +122,7 @@ CNameList::CNameList(wxWindow* parent, wxWindowID id, int dpi)
     : wxWindow(parent, id, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE | wxVSCROLL), dpi_(dpi) {
   BindCommon(this);
   Bind(wxEVT_PAINT, &CNameList::OnPaint, this);
+  RepaintOnFocusChange(this);
   Bind(wxEVT_LEFT_DOWN, &CNameList::OnLeftDown, this);
   Bind(wxEVT_MOUSEWHEEL, &CNameList::OnWheel, this);
   Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
@@ -186,6 +189,7 @@ void CNameList::OnPaint(wxPaintEvent&) {
     DrawTextLine(dc, Utf8ToWide(names_[static_cast<std::size_t>(i)]),
                  PixelRect{row.left + inset, row.top, row.right - inset, row.bottom}, TextAlign::Left);
   }
+  DrawFocusOutline(dc, *this);
 }
 
 void CNameList::OnLeftDown(wxMouseEvent& event) {
@@ -212,6 +216,7 @@ CThumbnailGrid::CThumbnailGrid(wxWindow* parent, wxWindowID id, int dpi)
     : wxWindow(parent, id, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE | wxVSCROLL), dpi_(dpi) {
   BindCommon(this);
   Bind(wxEVT_PAINT, &CThumbnailGrid::OnPaint, this);
+  RepaintOnFocusChange(this);
   Bind(wxEVT_LEFT_DOWN, &CThumbnailGrid::OnButton, this);
   Bind(wxEVT_RIGHT_DOWN, &CThumbnailGrid::OnButton, this);
   Bind(wxEVT_MOTION, &CThumbnailGrid::OnMotion, this);
@@ -271,6 +276,7 @@ void CThumbnailGrid::OnPaint(wxPaintEvent&) {
     DrawWrappedText(dc, emptyText,
                     PixelRect{client.left + inset, client.top + inset, client.right - inset, client.bottom - inset},
                     TextAlign::Centre);
+    DrawFocusOutline(dc, *this);
     return;
   }
   const GridMetrics metrics = Metrics();
@@ -279,6 +285,7 @@ void CThumbnailGrid::OnPaint(wxPaintEvent&) {
     if (cell.bottom <= client.top || cell.top >= client.bottom) continue;
     PaintCell(dc, i, metrics);
   }
+  DrawFocusOutline(dc, *this);
 }
 
 void CThumbnailGrid::PaintCell(wxDC& dc, int index, const GridMetrics& metrics) {

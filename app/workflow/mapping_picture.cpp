@@ -73,6 +73,7 @@ CMappingPicture::CMappingPicture(wxWindow* parent, wxWindowID id, int dpi)
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetCursor(wxCursor(wxCURSOR_ARROW));
   Bind(wxEVT_PAINT, &CMappingPicture::OnPaint, this);
+  RepaintOnFocusChange(this);
 }
 
 bool CMappingPicture::SetState(const mesh::Projection& projection, int axis, bool hasPart) {
@@ -105,6 +106,8 @@ void CMappingPicture::OnPaint(wxPaintEvent&) {
   gc->SetAntialiasMode(wxANTIALIAS_DEFAULT);
   gc->Clip(1, 1, size.x - 2, size.y - 2);
   DrawSketch(*gc, size.x, size.y);
+  gc.reset();  // the sketch is drawn out first, so that the outline lies over it
+  DrawFocusOutline(dc, *this);
 }
 
 void CMappingPicture::DrawSketch(wxGraphicsContext& gc, int width, int height) const {

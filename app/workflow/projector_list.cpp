@@ -27,6 +27,7 @@ CProjectorList::CProjectorList(wxWindow* parent, wxWindowID id, int dpi)
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetCursor(wxCursor(wxCURSOR_ARROW));
   Bind(wxEVT_PAINT, &CProjectorList::OnPaint, this);
+  RepaintOnFocusChange(this);
   Bind(wxEVT_LEFT_DOWN, &CProjectorList::OnLeftDown, this);
   Bind(wxEVT_MOTION, &CProjectorList::OnMotion, this);
   Bind(wxEVT_LEAVE_WINDOW, &CProjectorList::OnLeave, this);
@@ -100,6 +101,7 @@ void CProjectorList::OnPaint(wxPaintEvent&) {
     if (row.bottom > client.top && row.top < client.bottom) PaintRow(dc, i);
   }
   dc.DestroyClippingRegion();
+  DrawFocusOutline(dc, *this);
 }
 
 void CProjectorList::PaintRow(wxDC& dc, int index) {

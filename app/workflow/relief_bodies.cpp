@@ -236,7 +236,10 @@ void CDisplacementBody::LayoutChildren() {
   const int y1 = s(kMargin);
   const int y2 = y1 + s(kRow) + s(kGap);
   strengthLabel_ = PixelRect{s(kMargin), y1, s(kMargin) + s(kLabelWidth), y1 + s(kRow)};
-  const PixelRect edit{strengthLabel_.right, y1, strengthLabel_.right + s(kEditWidth), y1 + s(kRow)};
+  // Wide enough for the largest strength the field takes, so that no digit scrolls out of view.
+  const int widest = edit_->GetSizeFromTextSize(edit_->GetTextExtent(wxS("100000")).x).x;
+  const PixelRect edit{strengthLabel_.right, y1, strengthLabel_.right + std::max(s(kEditWidth), widest),
+                       y1 + s(kRow)};
   Place(edit_, edit);
   unit_ = PixelRect{edit.right + s(4), y1, edit.right + s(4) + s(kUnitWidth), y1 + s(kRow)};
   for (int i = 0; i < 3; ++i) {
@@ -345,6 +348,12 @@ StrengthWave StrengthWaveFor(const PixelRect& rect, int direction, int dpi) {
   return w;
 }
 
+std::wstring StrengthDepthText(float strengthMillimetres) {
+  const double depth = std::max(static_cast<double>(strengthMillimetres), 0.0);
+  if (depth < 1000.0) return FormatDialogFloat(depth) + L" mm";
+  return FormatDialogFloat(std::round(depth / 100.0) / 10.0) + L" m";
+}
+
 namespace {
 
 void DrawStrengthDiagram(wxDC& dc, const PixelRect& rect, int direction, float strength, bool enabled, int dpi) {
@@ -388,7 +397,7 @@ void DrawStrengthDiagram(wxDC& dc, const PixelRect& rect, int direction, float s
   dc.SetTextForeground(ToWxColour(enabled ? colours::kText : colours::kMutedText));
   const int centre = static_cast<int>(w.topY + w.amplitude / 2);
   const int label = static_cast<int>(16 * scale);
-  const std::wstring text = FormatDialogFloat(std::max(strength, 0.0f)) + L" mm";
+  const std::wstring text = StrengthDepthText(strength);
   dc.DrawText(wxString(text), static_cast<int>(xm + 5 * scale), centre - label / 2);
 }
 

@@ -138,4 +138,8 @@ struct StrengthWave {
 };
 StrengthWave StrengthWaveFor(const PixelRect& rect, int direction, int dpi);
 
+// The depth beside the strength diagram: millimetres below a metre ("0.6 mm"), metres from
+// there ("100 m"), so that the largest strength fits beside the wave.
+std::wstring StrengthDepthText(float strengthMillimetres);
+
 }  // namespace grainforge::app

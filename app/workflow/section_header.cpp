@@ -62,6 +62,7 @@ CSectionHeader::CSectionHeader(wxWindow* parent, int id, FlowStep step, int dpi)
   SetCursor(wxCursor(wxCURSOR_ARROW));
   blink_.SetOwner(this);
   Bind(wxEVT_PAINT, &CSectionHeader::OnPaint, this);
+  RepaintOnFocusChange(this);
   Bind(wxEVT_SIZE, &CSectionHeader::OnSize, this);
   Bind(wxEVT_LEFT_DOWN, &CSectionHeader::OnLeftDown, this);
   Bind(wxEVT_MOTION, &CSectionHeader::OnMotion, this);
@@ -131,6 +132,7 @@ void CSectionHeader::OnPaint(wxPaintEvent&) {
              header_colours::kGearHot);
   }
   DrawIcon(dc, L"settings", parts_.gear);
+  DrawFocusOutline(dc, *this);
 }
 
 void CSectionHeader::OnLeftDown(wxMouseEvent& event) {

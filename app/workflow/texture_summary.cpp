@@ -197,14 +197,14 @@ std::wstring TriangleEstimateText(bool hasPart, const grainforge::mesh::ProcessE
 }
 
 std::optional<float> TriangleSizeFromEntry(const std::wstring& text) {
-  const std::optional<double> value = ParseLeadingNumber(text);
+  const std::optional<double> value = ParseLeadingNumber(WithDecimalPoint(text));
   if (!value || !(*value >= 0.0) || *value > kLargestEntry || !(static_cast<float>(*value) > 0.0f))
     return std::nullopt;
   return std::max(static_cast<float>(*value), kSmallestTriangleSize);
 }
 
 std::optional<float> StrengthFromEntry(const std::wstring& text, float current) {
-  const std::optional<double> value = ParseLeadingNumber(text);
+  const std::optional<double> value = ParseLeadingNumber(WithDecimalPoint(text));
   if (!value || !(*value >= 0.0) || *value > kLargestEntry || static_cast<float>(*value) == current)
     return std::nullopt;
   return static_cast<float>(*value);

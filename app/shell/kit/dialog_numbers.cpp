@@ -46,4 +46,18 @@ float GetDlgItemFloat(wxWindow* dialog, int itemId, float defaultValue) {
   return GetWindowFloat(FindItem(dialog, itemId), defaultValue);
 }
 
+bool CheckNumberFields(std::initializer_list<CheckedField> fields,
+                       const std::function<void(const std::wstring&)>& refuse) {
+  for (const CheckedField& checked : fields) {
+    if (checked.field == nullptr || !checked.field->IsEnabled()) continue;
+    const NumberFieldReading reading = ReadNumberField(checked.field->GetValue().ToStdWstring(), checked.rule);
+    if (reading.kind != NumberFieldReading::Kind::refused) continue;
+    checked.field->SetFocus();
+    checked.field->SelectAll();
+    if (refuse) refuse(reading.refusal);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace grainforge::app

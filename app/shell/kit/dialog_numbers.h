@@ -2,7 +2,14 @@
 
 // Numbers in a dialog's edit fields, read and written without the locale (see number_text.h).
 
+#include <functional>
+#include <initializer_list>
+#include <string>
+
+#include "app/shell/kit/number_text.h"
+
 class wxWindow;
+class wxTextCtrl;
 
 namespace grainforge::app {
 
@@ -17,5 +24,17 @@ float GetDlgItemFloat(wxWindow* dialog, int itemId, float defaultValue);
 // The same on the field itself.
 void SetWindowFloat(wxWindow* field, double value);
 float GetWindowFloat(const wxWindow* field, float defaultValue);
+
+// A field of a dialog with the range its number must lie in.
+struct CheckedField {
+  wxTextCtrl* field = nullptr;
+  NumberFieldRule rule;
+};
+
+// Checks each enabled field's text against its rule (ReadNumberField). At the first number out
+// of range the refusal is passed to `refuse`, the focus goes to that field with its text
+// selected, and the answer is false: the dialog stays open with nothing applied.
+bool CheckNumberFields(std::initializer_list<CheckedField> fields,
+                       const std::function<void(const std::wstring&)>& refuse);
 
 }  // namespace grainforge::app

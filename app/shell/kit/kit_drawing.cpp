@@ -9,9 +9,11 @@
 #include <wx/dc.h>
 #include <wx/graphics.h>
 #include <wx/image.h>
+#include <wx/window.h>
 
 #include "app/shell/kit/icon_files.h"
 #include "app/shell/kit/kit_geometry.h"
+#include "app/shell/kit/ui_scale.h"
 
 namespace grainforge::app {
 namespace {
@@ -111,6 +113,27 @@ void StretchPixelsToRect(wxDC& dc, const PixelRect& rect, std::span<const std::u
   std::copy(rgb.begin(), rgb.end(), image.GetData());
   image.Rescale(rect.Width(), rect.Height(), wxIMAGE_QUALITY_BOX_AVERAGE);
   dc.DrawBitmap(wxBitmap(image), rect.left, rect.top, false);
+}
+
+void RepaintOnFocusChange(wxWindow* window) {
+  if (window == nullptr) return;
+  const auto repaint = [window](wxFocusEvent& event) {
+    window->Refresh(false);
+    event.Skip();
+  };
+  window->Bind(wxEVT_SET_FOCUS, repaint);
+  window->Bind(wxEVT_KILL_FOCUS, repaint);
+}
+
+void DrawFocusOutline(wxDC& dc, const wxWindow& window) {
+  if (!window.HasFocus()) return;
+  const wxSize size = window.GetClientSize();
+  const int width = std::max(1, ScaleForDpi(2, window.GetDPI().y > 0 ? window.GetDPI().y : 96));
+  dc.SetBrush(*wxTRANSPARENT_BRUSH);
+  dc.SetPen(wxPen(ToWxColour(colours::kAccent), width));
+  // A pen of width w centred on the rectangle's edge: inset by half of it so all of it shows.
+  const int inset = width / 2;
+  dc.DrawRectangle(inset, inset, std::max(0, size.x - width + 1), std::max(0, size.y - width + 1));
 }
 
 }  // namespace grainforge::app

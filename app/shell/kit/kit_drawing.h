@@ -13,6 +13,7 @@
 class wxBitmap;
 class wxColour;
 class wxDC;
+class wxWindow;
 
 namespace grainforge::app {
 
@@ -43,5 +44,12 @@ void DrawCheckMark(wxDC& dc, const PixelRect& rect, int dpi);
 // block shorter than width × height, or an empty rectangle.
 void StretchPixelsToRect(wxDC& dc, const PixelRect& rect, std::span<const std::uint32_t> pixels,
                          int width, int height, int rowLimit);
+
+// Panes the program draws itself show where the keyboard focus is, as the toolkit's own
+// controls do: the window repaints when it gains or loses the focus, and DrawFocusOutline, at
+// the end of its painting, draws a 2 px outline in the accent colour inside its edge while it
+// has the focus (nothing otherwise).
+void RepaintOnFocusChange(wxWindow* window);
+void DrawFocusOutline(wxDC& dc, const wxWindow& window);
 
 }  // namespace grainforge::app

@@ -82,8 +82,17 @@ std::optional<double> ParseLeadingNumber(std::wstring_view text) {
   return negative ? -*value : *value;
 }
 
+std::wstring WithDecimalPoint(std::wstring_view text) {
+  std::wstring copy(text);
+  const auto comma = copy.find(L',');
+  if (comma != std::wstring::npos && copy.find(L',', comma + 1) == std::wstring::npos &&
+      copy.find(L'.') == std::wstring::npos)
+    copy[comma] = L'.';
+  return copy;
+}
+
 float ParseDialogFloat(std::wstring_view text, float defaultValue) {
-  const std::optional<double> parsed = ParseLeadingNumber(TrimCSpace(text));
+  const std::optional<double> parsed = ParseLeadingNumber(WithDecimalPoint(TrimCSpace(text)));
   if (!parsed || !std::isfinite(*parsed)) return defaultValue;
   // Finite as a double is not enough: 1e39 becomes infinity as a float and would reach sizes
   // and pattern parameters.
@@ -100,6 +109,60 @@ std::wstring FormatDialogFloat(double value) {
   if (grainforge::mesh::IsNegativeZeroText(std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer))))
     return L"0";
   return std::wstring(buffer, result.ptr);
+}
+
+namespace {
+
+// A range's end as people read it: no exponent ("0.000001", "100000"), no trailing zeros.
+std::wstring FormatRangeEnd(double value) {
+  char buffer[400];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 9);
+  if (result.ec != std::errc()) return FormatDialogFloat(value);
+  std::string text(buffer, result.ptr);
+  while (!text.empty() && text.back() == '0') text.pop_back();
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  if (text == "-0") text = "0";
+  return std::wstring(text.begin(), text.end());
+}
+
+std::wstring WithUnit(double value, std::wstring_view unit) {
+  std::wstring text = FormatRangeEnd(value);
+  if (!unit.empty()) text += L" " + std::wstring(unit);
+  return text;
+}
+
+}  // namespace
+
+std::wstring NumberFieldRangeText(const NumberFieldRule& rule) {
+  std::wstring text(rule.name);
+  if (rule.minimumIncluded)
+    text += L" must be from " + FormatRangeEnd(rule.minimum) + L" to " + WithUnit(rule.maximum, rule.unit) + L".";
+  else
+    text += L" must be above " + FormatRangeEnd(rule.minimum) + L" and at most " + WithUnit(rule.maximum, rule.unit) +
+            L".";
+  if (!rule.note.empty()) text += L" " + std::wstring(rule.note);
+  return text;
+}
+
+NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule& rule) {
+  NumberFieldReading reading;
+  const std::wstring typed = WithDecimalPoint(TrimCSpace(text));
+  if (typed.empty()) return reading;
+  const std::optional<double> number = ParseLeadingNumber(typed);
+  if (!number || std::isnan(*number)) {
+    reading.kind = NumberFieldReading::Kind::notANumber;
+    return reading;
+  }
+  reading.value = *number;
+  const bool aboveMinimum = rule.minimumIncluded ? *number >= rule.minimum : *number > rule.minimum;
+  // Infinity fails the upper bound, so "inf" is refused like any other value too large.
+  if ((aboveMinimum && *number <= rule.maximum) || (rule.zeroAllowed && *number == 0.0)) {
+    reading.kind = NumberFieldReading::Kind::accepted;
+    return reading;
+  }
+  reading.kind = NumberFieldReading::Kind::refused;
+  reading.refusal = !aboveMinimum && !rule.tooSmall.empty() ? std::wstring(rule.tooSmall) : NumberFieldRangeText(rule);
+  return reading;
 }
 
 }  // namespace grainforge::app

@@ -52,6 +52,7 @@ bool CToolbarHostWnd::Create(wxWindow* parent, wxWindowID id) {
     return false;
   tooltip_ = std::make_unique<CRectTooltip>(this);
   Bind(wxEVT_PAINT, &CToolbarHostWnd::OnPaint, this);
+  RepaintOnFocusChange(this);
   Bind(wxEVT_SIZE, &CToolbarHostWnd::OnSize, this);
   Bind(wxEVT_MOTION, &CToolbarHostWnd::OnMotion, this);
   Bind(wxEVT_LEAVE_WINDOW, &CToolbarHostWnd::OnLeave, this);
@@ -280,6 +281,7 @@ void CToolbarHostWnd::OnPaint(wxPaintEvent&) {
       DrawButton(dc, static_cast<int>(i), dpi);
     }
   }
+  DrawFocusOutline(dc, *this);
 }
 
 void CToolbarHostWnd::OnSize(wxSizeEvent& event) {

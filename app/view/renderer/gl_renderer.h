@@ -46,6 +46,9 @@ struct RenderViewState {
     // The view cube in the top right corner; the viewport turns it on (other users of the
     // renderer, such as the snapshot tool, draw the scene alone).
     std::uint8_t showViewCube = 0;
+    // The keyboard focus is in the view: a frame in the accent colour round its edge says so,
+    // as the program's other panes show it.
+    std::uint8_t showFocusFrame = 0;
 };
 
 // What the pointer is over on the view cube, as the viewport last saw it.
@@ -172,6 +175,8 @@ public:
     ViewCubeHover viewCubeHover;
     // The cube's draw list of the last frame, for checks.
     int ViewCubeVertexCount() const { return viewCubeVertexCount_; }
+    // Vertices of the mask outlines uploaded (0 when none are drawn).
+    int MaskOutlineVertexCount() const { return maskLines_.count; }
     bool HasViewCube() const { return cubeProgram_ != 0 && cubeArray_ != 0; }
 
     // Vertex counts of the floor and the overlays, for checks.
@@ -228,6 +233,7 @@ private:
     void SetBlendUniforms();
     int Uniform(const std::string& name) const;
     void ClearFrame();
+    void DrawFocusFrame();
     void UsePlainColours();
     void DrawPart(const ProgramBuild& program, const Matrix4& mvp);
     void DrawMeshOverlays();

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/document/document_host.h"
+#include "app/shell/kit/number_text.h"
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/repair_driver.h"
 #include "engine/mesh/triangle_mesh.h"
@@ -30,6 +31,13 @@ struct ExportCheckOptions {
   grainforge::mesh::ExportCleanupOptions cleanup;
   grainforge::mesh::RepairOptions fixes;
 };
+// The ranges of the two gap sizes; a number outside is refused at its field and the check keeps
+// the size it had.
+inline constexpr NumberFieldRule kLargestHoleRule{
+    .name = L"The largest gap to close", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
+inline constexpr NumberFieldRule kWidestSlitRule{
+    .name = L"The widest slit to close", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
+
 // Field by field: weld, fill holes, largest hole, widest slit, the four fixes, rounds, move.
 bool SameExportOptions(const ExportCheckOptions& a, const ExportCheckOptions& b);
 

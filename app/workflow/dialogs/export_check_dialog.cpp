@@ -7,6 +7,7 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/gauge.h>
+#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -75,6 +76,7 @@ CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& reques
     : wxDialog(parent, wxID_ANY, wxS("Save STL"), wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
       marquee_(this, kMarqueeTimerId) {
+  refuse = [this](const std::wstring& text) { wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this); };
   namespace ids = export_ids;
   wxSizer* options = CreateOptionsBox();
   const int margin = ConvertDialogToPixels(wxSize(7, 0)).x;
@@ -128,6 +130,8 @@ CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& reques
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { OnMarquee(); }, kMarqueeTimerId);
 
   helpPane_ = AttachHelpPane(this, LoadHelpPage("export"));
+  // Resizable, but never so small that the options, the report or the buttons are cut off.
+  SetMinSize(GetBestSize());
   session_->StartCheck();
 }
 
@@ -159,10 +163,13 @@ ExportCheckOptions CExportDialog::ReadOptions() const {
   ExportCheckOptions options = session_->Options();
   options.cleanup.weldCollapsedTriangles = weld_->GetValue();
   options.cleanup.fillHoles = fillHoles_->GetValue();
-  options.cleanup.maximumHoleMillimetres =
-      std::max(0.0f, GetWindowFloat(largestHole_, options.cleanup.maximumHoleMillimetres));
+  const auto size = [](const wxTextCtrl* field, const NumberFieldRule& rule, float kept) {
+    const NumberFieldReading typed = ReadNumberField(field->GetValue().ToStdWstring(), rule);
+    return typed.kind == NumberFieldReading::Kind::accepted ? static_cast<float>(typed.value) : kept;
+  };
+  options.cleanup.maximumHoleMillimetres = size(largestHole_, kLargestHoleRule, options.cleanup.maximumHoleMillimetres);
   options.cleanup.maximumSlitWidthMillimetres =
-      std::max(0.0f, GetWindowFloat(widestSlit_, options.cleanup.maximumSlitWidthMillimetres));
+      size(widestSlit_, kWidestSlitRule, options.cleanup.maximumSlitWidthMillimetres);
   options.fixes.splitNonManifoldEdges = splitNonManifold_->GetValue();
   options.fixes.unfoldTriangles = unfold_->GetValue();
   options.fixes.resolveSelfIntersections = resolveCrossings_->GetValue();
@@ -170,8 +177,22 @@ ExportCheckOptions CExportDialog::ReadOptions() const {
   return options;
 }
 
+void CExportDialog::SayRefusedSizes() {
+  for (const auto& [field, rule] :
+       {std::pair{largestHole_, kLargestHoleRule}, std::pair{widestSlit_, kWidestSlitRule}}) {
+    const NumberFieldReading typed = ReadNumberField(field->GetValue().ToStdWstring(), rule);
+    if (typed.kind != NumberFieldReading::Kind::refused) continue;
+    // Not inside the focus change that read it: a box opened there would take the focus again.
+    CallAfter([this, text = typed.refusal] {
+      if (refuse) refuse(text);
+    });
+    return;
+  }
+}
+
 void CExportDialog::OnOptionChanged() {
   if (updating_ || closing_ || session_ == nullptr) return;
+  SayRefusedSizes();
   const ExportCheckOptions options = ReadOptions();
   WriteOptions(options);
   // Leaving an edit without changing it checks nothing again.
@@ -181,6 +202,7 @@ void CExportDialog::OnOptionChanged() {
 
 void CExportDialog::OnSave() {
   if (closing_ || session_->IsChecking()) return;
+  if (!CheckNumberFields({{largestHole_, kLargestHoleRule}, {widestSlit_, kWidestSlitRule}}, refuse)) return;
   const ExportCheckOptions options = ReadOptions();
   WriteOptions(options);
   if (session_->RequestSave(options)) EndWithOk();

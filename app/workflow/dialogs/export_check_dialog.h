@@ -4,8 +4,10 @@
 // coloured headline and the report, with the "export" help page on its left. A thin wx view
 // over ExportCheckSession (export_check.h), which holds all of its logic.
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include <wx/dialog.h>
 #include <wx/timer.h>
@@ -48,14 +50,19 @@ public:
 
   ExportCheckSession& Session() { return *session_; }
   CMarkdownTextCtrl* HelpPane() const { return helpPane_; }
-  // The options as the controls show them (sizes below 0 become 0, unreadable ones unchanged).
+  // The options as the controls show them (a size that is unreadable or out of range keeps the
+  // value it had).
   ExportCheckOptions ReadOptions() const;
+  // Shows a refusal; a message box unless replaced (tests record instead).
+  std::function<void(const std::wstring&)> refuse;
 
 private:
   // The "Before saving" group: the cleanup switches with their two sizes and the four fixes.
   wxSizer* CreateOptionsBox();
   void WriteOptions(const ExportCheckOptions& options);
   void OnOptionChanged();
+  // Says, after the event that read it, that a typed size was out of range and not taken.
+  void SayRefusedSizes();
   void OnSave();
   void OnMarquee();
 

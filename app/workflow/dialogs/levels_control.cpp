@@ -88,6 +88,15 @@ void CLevelsControl::ReadLevelEdits() {
   if (!(values == before)) Notify();
 }
 
+bool CLevelsControl::HasUnreadTyping() const {
+  const LevelsTexts shown = FormatLevelsTexts(values);
+  for (int i = 0; i < kLevelsEditCount; ++i) {
+    const auto index = static_cast<std::size_t>(i);
+    if (edits_[index]->GetValue().ToStdWstring() != shown[index]) return true;
+  }
+  return false;
+}
+
 void CLevelsControl::Notify() {
   wxCommandEvent event(EVT_LEVELS_CHANGED, GetId());
   event.SetEventObject(this);
@@ -139,8 +148,8 @@ void CLevelsControl::OnCharHook(wxKeyEvent& event) {
     ReadLevelEdits();  // consumed: Enter confirms the edit instead of closing the dialog
     return;
   }
-  if (inEdit && key == WXK_ESCAPE) {
-    UpdateLevelEdits();  // consumed: Escape takes the typing back instead of cancelling
+  if (inEdit && key == WXK_ESCAPE && HasUnreadTyping()) {
+    UpdateLevelEdits();  // consumed: the first Escape takes the typing back, the next cancels
     return;
   }
   event.Skip();

@@ -36,6 +36,9 @@ public:
   void UpdateLevelEdits();
   // Takes the typed texts into the values; the parent is told when a value changed.
   void ReadLevelEdits();
+  // Whether an edit holds typing not yet taken (its text is not the value's own). Escape then
+  // takes the typing back; with nothing to take back it cancels the dialog as anywhere else.
+  bool HasUnreadTyping() const;
 
   wxTextCtrl* Edit(int index) const { return edits_[static_cast<std::size_t>(index)]; }
   const LevelsLayout& Geometry() const { return layout_; }

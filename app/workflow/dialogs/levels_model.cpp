@@ -45,7 +45,7 @@ std::wstring FormatGammaText(float gamma) {
 
 // The number a text holds, when it holds a finite one.
 std::optional<float> TypedNumber(const std::wstring& text) {
-  const std::optional<double> number = ParseLeadingNumber(text);
+  const std::optional<double> number = ParseLeadingNumber(WithDecimalPoint(text));
   if (!number || !std::isfinite(*number)) return std::nullopt;
   return static_cast<float>(*number);
 }
@@ -88,11 +88,32 @@ float LevelsMiddleValue(const LevelsValues& values) {
                                  std::pow(0.5f, 1.0f / std::max(values.gamma, 0.001f));
 }
 
+namespace {
+
+struct InputHandles {
+  int black = 0, middle = 0, white = 0;
+};
+
+InputHandles SpreadInputHandles(const PixelRect& bar, const LevelsValues& values) {
+  const int gap = std::max(1, bar.Height() / 2);
+  InputHandles x{LevelsHandleX(bar, values.blackLevel), LevelsHandleX(bar, LevelsMiddleValue(values)),
+                 LevelsHandleX(bar, values.whiteLevel)};
+  if (x.white - x.black < 2 * gap) {
+    // Room is made on the black side first: white at the bar's end stays where it belongs.
+    x.black = std::max(bar.left, std::min(x.black, x.white - 2 * gap));
+    x.white = std::min(bar.right, std::max(x.white, x.black + 2 * gap));
+  }
+  x.middle = std::clamp(x.middle, x.black + gap, std::max(x.black + gap, x.white - gap));
+  return x;
+}
+
+}  // namespace
+
 int LevelsHandlePosition(const LevelsLayout& layout, const LevelsValues& values, LevelsHandle handle) {
   switch (handle) {
-    case LevelsHandle::Black: return LevelsHandleX(layout.inputBar, values.blackLevel);
-    case LevelsHandle::Gamma: return LevelsHandleX(layout.inputBar, LevelsMiddleValue(values));
-    case LevelsHandle::White: return LevelsHandleX(layout.inputBar, values.whiteLevel);
+    case LevelsHandle::Black: return SpreadInputHandles(layout.inputBar, values).black;
+    case LevelsHandle::Gamma: return SpreadInputHandles(layout.inputBar, values).middle;
+    case LevelsHandle::White: return SpreadInputHandles(layout.inputBar, values).white;
     case LevelsHandle::OutputBlack: return LevelsHandleX(layout.outputBar, values.outputBlackLevel);
     case LevelsHandle::OutputWhite: return LevelsHandleX(layout.outputBar, values.outputWhiteLevel);
     case LevelsHandle::None: break;
@@ -164,6 +185,9 @@ LevelsValues ReadLevelsTexts(const LevelsTexts& texts, LevelsValues values) {
     values.gamma = 1.0f / std::clamp(*typed, kMinTypedGamma, kMaxTypedGamma);
   if (!(values.blackLevel < values.whiteLevel))
     values.whiteLevel = std::min(values.blackLevel + kLevelStep, 1.0f);
+  // Black typed at the top: white cannot rise above 1, so black gives way; equal levels would
+  // leave nothing between them to stretch.
+  if (!(values.blackLevel < values.whiteLevel)) values.blackLevel = values.whiteLevel - kLevelStep;
   return values;
 }
 

@@ -53,7 +53,9 @@ int LevelsControlHeight(int dpi, int minEditHeight = 0);
 int LevelsHandleX(const PixelRect& bar, float value);
 // The value the middle handle stands for: where gamma maps the levelled value to one half.
 float LevelsMiddleValue(const LevelsValues& values);
-// x of the handle on its bar.
+// x of the handle on its bar. The three input handles keep half the bar's height apart (black,
+// then middle, then white), so that none is drawn under another when the levels lie close: the
+// levels stay as they are, only where their handles are drawn and grabbed moves.
 int LevelsHandlePosition(const LevelsLayout& layout, const LevelsValues& values, LevelsHandle handle);
 
 // The handle under a client point, or None.

@@ -2,6 +2,7 @@
 
 #include <wx/checkbox.h>
 #include <wx/choice.h>
+#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -22,6 +23,7 @@ std::wstring TestGridText(int cells) { return std::to_wstring(cells) + L" cells 
 
 CMappingSettingsDialog::CMappingSettingsDialog(wxWindow* parent, const MappingDialogValues& values)
     : wxDialog(parent, wxID_ANY, wxS("Mapping Settings")), values_(values) {
+  refuse = [this](const std::wstring& text) { wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this); };
   const auto dlu = [this](int x, int y) { return ConvertDialogToPixels(wxSize(x, y)); };
   const int gap = dlu(4, 4).y;
   auto* contents = new wxBoxSizer(wxVERTICAL);
@@ -79,18 +81,19 @@ void CMappingSettingsDialog::UpdateBlendControls() {
   note_->Wrap(ConvertDialogToPixels(wxSize(190, 0)).x);
 }
 
-void CMappingSettingsDialog::TakeFieldValues() {
+bool CMappingSettingsDialog::TakeFieldValues() {
+  if (!CheckNumberFields({{sharpness_, kBlendSharpnessRule}}, refuse)) return false;
   if (values_.blendAvailable) values_.blend = blend_->GetValue();
   values_.wholeTiles = wholeTiles_->GetValue();
   values_.sharpness = ReadBlendSharpness(sharpness_->GetValue().ToStdWstring(), values_.sharpness);
   const int selected = testGrid_->GetSelection();
   if (selected >= 0 && selected < static_cast<int>(std::size(kTestGridChoices)))
     values_.testGridCells = kTestGridChoices[selected];
+  return true;
 }
 
 void CMappingSettingsDialog::OnOk(wxCommandEvent&) {
-  TakeFieldValues();
-  EndDialog(wxID_OK);
+  if (TakeFieldValues()) EndDialog(wxID_OK);
 }
 
 bool ShowMappingSettingsDialog(wxWindow* parent, CGrainforgeDoc& doc) {

@@ -4,6 +4,9 @@
 // resolution of the outer/inner surface test grid, and the whole-tiles option of the cylinder
 // and sphere mappings, with the "mapping" help page on the left.
 
+#include <functional>
+#include <string>
+
 #include <wx/dialog.h>
 
 #include "app/workflow/dialogs/dialog_document_edits.h"
@@ -36,8 +39,11 @@ public:
 
   // Enables the blend controls and writes the note (also on every click of the blend box).
   void UpdateBlendControls();
-  // Reads the fields into the values (what OK does before closing).
-  void TakeFieldValues();
+  // Reads the fields into the values (what OK does before closing); refuses a sharpness out of
+  // range instead (the field gets the focus). True when the fields were taken.
+  bool TakeFieldValues();
+  // Shows a refusal; a message box unless replaced (tests record instead).
+  std::function<void(const std::wstring&)> refuse;
 
 private:
   void OnOk(wxCommandEvent& event);

@@ -1,4 +1,6 @@
 #include "app/workflow/dialogs/procedural_dialog.h"
+#include "app/workflow/dialogs/settings_dialog_math.h"
+#include "app/shell/wx_prompter.h"
 
 #include "app/document/preset_files.h"
 #include "app/shell/kit/dialog_numbers.h"
@@ -158,6 +160,7 @@ PresetQuestions DialogPresetQuestions() {
   };
   questions.askYesNo = [](wxWindow* parent, const std::wstring& caption, const std::wstring& text) {
     wxMessageDialog box(parent, text, caption, wxYES_NO | wxICON_QUESTION);
+    SetAccessKeyLabels(box);
     return box.ShowModal() == wxID_YES;
   };
   return questions;
@@ -252,7 +255,12 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
   auto* saveButton = new wxButton(this, kIdSavePreset, wxS("Save Preset..."));
   deleteButton_ = new wxButton(this, kIdDeletePreset, wxS("Delete Preset"));
   saveButton->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { SavePreset(); });
-  deleteButton_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { DeletePreset(); });
+  deleteButton_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+    DeletePreset();
+    // The button is disabled once its preset is gone; the focus must stay in the dialog, or
+    // Escape and the keyboard reach nothing.
+    if (!deleteButton_->IsEnabled()) presetCombo_->SetFocus();
+  });
   presetButtons->Add(saveButton, 0, wxRIGHT, 6);
   presetButtons->Add(deleteButton_, 0);
   right->Add(presetButtons, 0, wxBOTTOM, 4);
@@ -268,6 +276,9 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
   ShowParameterValues();
   UpdateProceduralPreview();
   FillPresetList({});
+  // A pattern chosen as a preset opens with that preset named.
+  presetCombo_->SetSelection(FindPresetWithValues(presets_, pattern_) + 1);
+  UpdateDeleteButton();
   helpPane_ = AttachHelpPane(this, ProceduralHelpText(LoadHelpPage("procedural"), pattern_));
 }
 
@@ -300,6 +311,7 @@ void CProceduralTextureDialog::ShowParameterValues() {
 
 void CProceduralTextureDialog::ReadParameterRows() {
   const auto& specs = Specs();
+  std::wstring corrected;
   for (std::size_t i = 0; i < rows_.size() && i < specs.size(); ++i) {
     const procedural::ParameterSpec& spec = specs[i];
     Row& row = rows_[i];
@@ -311,12 +323,17 @@ void CProceduralTextureDialog::ReadParameterRows() {
       case procedural::ParameterKind::Switch:
         pattern_.SetValue(spec.key, row.check->GetValue() ? 1.0f : 0.0f);
         break;
-      default:
+      default: {
         pattern_.SetValue(spec.key, GetWindowFloat(row.edit, pattern_.GetValue(spec.key)));
+        const std::wstring correction =
+            ParameterCorrectionText(spec, row.edit->GetValue().ToStdWstring(), pattern_.GetValue(spec.key));
+        if (corrected.empty()) corrected = correction;
         break;
+      }
     }
   }
   ShowParameterValues();
+  if (!corrected.empty()) SetInformation(corrected);
 }
 
 void CProceduralTextureDialog::OnRowChanged() {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cwctype>
+#include <memory>
 
 namespace grainforge::app {
 
@@ -140,6 +141,20 @@ int FindPresetEntry(const std::vector<PresetEntry>& entries, const std::wstring&
   for (std::size_t i = 0; i < entries.size(); ++i)
     if (lower(entries[i].name) == wanted) found = static_cast<int>(i);
   return found;
+}
+
+int FindPresetWithValues(const std::vector<PresetEntry>& entries, const mesh::procedural::ProceduralTexture& pattern) {
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::unique_ptr<mesh::procedural::ProceduralTexture> preset =
+        mesh::procedural::CreateProceduralTexture(pattern.Name());
+    if (!preset || !ReadPreset(entries[i].file, *preset).ok) continue;
+    const auto& specs = pattern.GetParameters();
+    if (std::all_of(specs.begin(), specs.end(), [&](const mesh::procedural::ParameterSpec& spec) {
+          return preset->GetValue(spec.key) == pattern.GetValue(spec.key);
+        }))
+      return static_cast<int>(i);
+  }
+  return -1;
 }
 
 std::wstring ProceduralHelpText(const std::wstring& page, const procedural::ProceduralTexture& pattern) {

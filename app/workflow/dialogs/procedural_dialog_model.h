@@ -63,6 +63,10 @@ std::vector<PresetEntry> LoadPresetEntries(const LibraryRoots& roots, const std:
 // The index of the entry whose name equals `name` without regard to case (the last such), or -1.
 int FindPresetEntry(const std::vector<PresetEntry>& entries, const std::wstring& name);
 
+// The index of the first entry whose preset sets every parameter to the pattern's value, or -1:
+// a pattern chosen as a preset (from the library) opens with that preset shown.
+int FindPresetWithValues(const std::vector<PresetEntry>& entries, const mesh::procedural::ProceduralTexture& pattern);
+
 // The help page followed by a heading with the pattern's name and a table of its settings.
 std::wstring ProceduralHelpText(const std::wstring& page,
                                 const mesh::procedural::ProceduralTexture& pattern);

@@ -10,6 +10,7 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
+#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -42,6 +43,7 @@ CRemeshSettingsDialog::CRemeshSettingsDialog(wxWindow* parent, const ReliefDialo
       values_(values),
       part_(part),
       heightMap_(heightMap) {
+  refuse = [this](const std::wstring& text) { wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this); };
   const int gap = wxDLG_UNIT(this, wxSize(4, 4)).x;
   const wxSize field = wxDLG_UNIT(this, wxSize(50, -1));
   const int textWidth = wxDLG_UNIT(this, wxSize(234, 0)).x;
@@ -210,8 +212,24 @@ void CRemeshSettingsDialog::ReadControls() {
   ReadReliefFields(fields, values_);
 }
 
-void CRemeshSettingsDialog::OnOk() {
+bool CRemeshSettingsDialog::TakeFieldValues() {
+  // Only the band on show is checked: the hidden one still holds the stored values.
+  const auto shown = [this](wxTextCtrl* field) { return field->IsShown() ? field : nullptr; };
+  if (!CheckNumberFields({{shown(size_), kTriangleSizeRule},
+                          {shown(strength_), kStrengthRule},
+                          {shown(midlevel_), kMidlevelRule},
+                          {shown(triangleLimit_), kTriangleLimitRule},
+                          {shown(displayLimit_), kDisplayLimitRule},
+                          {shown(planarTolerance_), kPlanarToleranceRule},
+                          {shown(detailLevel_), kDetailLevelRule}},
+                         refuse))
+    return false;
   ReadControls();
+  return true;
+}
+
+void CRemeshSettingsDialog::OnOk() {
+  if (!TakeFieldValues()) return;
   if (IsModal())
     EndModal(wxID_OK);
   else {

@@ -6,6 +6,9 @@
 
 #include "app/workflow/dialogs/relief_dialog_model.h"
 
+#include <functional>
+#include <string>
+
 #include <wx/dialog.h>
 
 class wxCheckBox;
@@ -42,6 +45,11 @@ public:
   const ReliefDialogValues& Values() const { return values_; }
   // Reads every field into Values() as OK does.
   void ReadControls();
+  // What OK does: refuses a number out of its field's range (the dialog stays open, the field
+  // has the focus), else reads the fields and closes. True when the fields were taken.
+  bool TakeFieldValues();
+  // Shows a refusal; a message box unless replaced (tests record instead).
+  std::function<void(const std::wstring&)> refuse;
   CMarkdownTextCtrl* HelpPane() const { return helpPane_; }
   // Whether the control belongs to the relief band (the rest is the simplify band).
   bool InReliefBand(const wxWindow* control) const;

@@ -60,8 +60,8 @@ std::wstring LimitFieldText(std::uint64_t limit) {
 std::uint64_t ReadLimitField(const std::wstring& text, std::uint64_t stored) {
   if (Trimmed(text).empty()) return 0;
   const float typed = ParseDialogFloat(text, std::nanf(""));
-  if (std::isnan(typed)) return stored;
-  if (typed <= 0.0f) return 0;
+  if (std::isnan(typed) || typed < 0.0f) return stored;
+  if (typed == 0.0f) return 0;
   return static_cast<std::uint64_t>(
       std::llround(1e6 * std::clamp(static_cast<double>(typed), kMinLimitMillions, kMaxLimitMillions)));
 }

@@ -7,6 +7,7 @@
 
 #include <wx/button.h>
 #include <wx/choice.h>
+#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -16,6 +17,7 @@ namespace grainforge::app {
 CRemeshInputDialog::CRemeshInputDialog(wxWindow* parent, const mesh::RemeshSettings& settings,
                                        const mesh::TriangleMesh* part)
     : wxDialog(parent, wxID_ANY, wxS("Remesh Input Mesh")), settings_(settings), part_(part) {
+  refuse = [this](const std::wstring& text) { wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this); };
   const int margin = wxDLG_UNIT(this, wxSize(8, 8)).x;
   const int gap = wxDLG_UNIT(this, wxSize(4, 4)).x;
   const int textWidth = wxDLG_UNIT(this, wxSize(234, 0)).x;
@@ -52,7 +54,7 @@ CRemeshInputDialog::CRemeshInputDialog(wxWindow* parent, const mesh::RemeshSetti
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOk(); }, wxID_OK);
   SetMinClientSize(wxDLG_UNIT(this, wxSize(250, 96)));
   Fit();
-  helpPane_ = AttachHelpPane(this, LoadHelpPage("stack"));
+  helpPane_ = AttachHelpPane(this, LoadHelpPage("remesh"));
 }
 
 void CRemeshInputDialog::UpdateEstimate() {
@@ -66,8 +68,14 @@ void CRemeshInputDialog::ReadControls() {
   settings_ = ReadRemeshInputFields(settings_, method_->GetSelection(), size_->GetValue().ToStdWstring());
 }
 
-void CRemeshInputDialog::OnOk() {
+bool CRemeshInputDialog::TakeFieldValues() {
+  if (!CheckNumberFields({{size_, kTriangleSizeRule}}, refuse)) return false;
   ReadControls();
+  return true;
+}
+
+void CRemeshInputDialog::OnOk() {
+  if (!TakeFieldValues()) return;
   if (IsModal())
     EndModal(wxID_OK);
   else {

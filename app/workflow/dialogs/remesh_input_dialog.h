@@ -5,6 +5,9 @@
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/remesh/remesh_settings.h"
 
+#include <functional>
+#include <string>
+
 #include <wx/dialog.h>
 
 class wxChoice;
@@ -24,6 +27,11 @@ public:
   CRemeshInputDialog(wxWindow* parent, const mesh::RemeshSettings& settings, const mesh::TriangleMesh* part);
   const mesh::RemeshSettings& Settings() const { return settings_; }
   void ReadControls();
+  // What Remesh does: refuses a size out of range (the dialog stays open, the field has the
+  // focus), else reads the fields. True when they were taken.
+  bool TakeFieldValues();
+  // Shows a refusal; a message box unless replaced (tests record instead).
+  std::function<void(const std::wstring&)> refuse;
   CMarkdownTextCtrl* HelpPane() const { return helpPane_; }
 
 private:

@@ -230,6 +230,7 @@ void CSeamlessDialog::ShowParameterValues() {
 
 void CSeamlessDialog::ReadParameterRows() {
   const std::vector<ParameterSpec>& specs = method_->GetParameters();
+  correction_.clear();
   for (int i = 0; i < kRowCount && i < static_cast<int>(specs.size()); ++i) {
     const ParameterSpec& spec = specs[static_cast<std::size_t>(i)];
     const Row& row = rows_[static_cast<std::size_t>(i)];
@@ -237,6 +238,8 @@ void CSeamlessDialog::ReadParameterRows() {
       if (row.choice->GetSelection() >= 0) method_->SetValue(spec.key, static_cast<float>(row.choice->GetSelection()));
     } else if (IsNumeric(spec)) {
       method_->SetValue(spec.key, GetWindowFloat(row.edit, method_->GetValue(spec.key)));
+      if (correction_.empty())
+        correction_ = ParameterCorrectionText(spec, row.edit->GetValue().ToStdWstring(), method_->GetValue(spec.key));
     }
   }
   ShowParameterValues();
@@ -247,6 +250,7 @@ void CSeamlessDialog::MoveSlider(int row, int position) {
   if (row < 0 || row >= kRowCount || row >= static_cast<int>(specs.size())) return;
   const ParameterSpec& spec = specs[static_cast<std::size_t>(row)];
   if (!IsNumeric(spec)) return;
+  correction_.clear();
   method_->SetValue(spec.key, ParameterSliderValue(spec, position));
   SetWindowFloat(rows_[static_cast<std::size_t>(row)].edit, method_->GetValue(spec.key));
   UpdateSeamlessPreviews();
@@ -271,6 +275,8 @@ void CSeamlessDialog::UpdateSeamlessPreviews() {
     else
       status_->SetLabel(wxS("The image is used as it was loaded."));
   }
+  // A typed value held to its range is said first, above what the method did.
+  if (!correction_.empty()) status_->SetLabel(wxString(correction_) + wxS("\n") + status_->GetLabel());
   status_->Wrap(textWidth_);
   beforePanel_->SetPreview(before_);
   afterPanel_->SetPreview(after_);

@@ -88,6 +88,7 @@ private:
   SeamlessPreviewPanel* beforePanel_ = nullptr;
   SeamlessPreviewPanel* afterPanel_ = nullptr;
   std::array<Row, kRowCount> rows_{};
+  std::wstring correction_;  // a typed value held to its range, said in the status until the next read
   int textWidth_ = 0;  // the wrapping width of the description, status and note
   CMarkdownTextCtrl* helpPane_ = nullptr;
 };

@@ -137,6 +137,14 @@ float ParameterSliderValue(const ParameterSpec& spec, int position) {
   return spec.minimum + (static_cast<float>(position) / steps) * (spec.maximum - spec.minimum);
 }
 
+std::wstring ParameterCorrectionText(const ParameterSpec& spec, const std::wstring& typed, float taken) {
+  const std::wstring label(spec.label.begin(), spec.label.end());
+  const NumberFieldRule rule{.name = label, .minimum = spec.minimum, .maximum = spec.maximum};
+  const NumberFieldReading reading = ReadNumberField(typed, rule);
+  if (reading.kind != NumberFieldReading::Kind::refused) return std::wstring();
+  return reading.refusal + L" It is now " + FormatDialogFloat(taken) + L".";
+}
+
 int ReducedCopyFactor(int width, int height) {
   const std::int64_t longest = std::max(width, height);
   return static_cast<int>(std::max<std::int64_t>(1, (longest + kSeamlessPreviewSide - 1) / kSeamlessPreviewSide));

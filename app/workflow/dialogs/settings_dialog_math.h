@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/shell/kit/number_text.h"
 #include "engine/displacement/projection.h"
 #include "engine/textures/height_map.h"
 #include "engine/textures/parameter_set.h"
@@ -66,6 +67,19 @@ inline constexpr const wchar_t* kTextureSizeRefusal =
     L"The texture width and height must both be greater than zero.";
 inline constexpr const wchar_t* kGammaRefusal = L"Gamma must be greater than zero.";
 
+// The ranges of the texture dialog's number fields. A tile far larger than any part (1e30 mm)
+// would make every point of the part sample one texel.
+inline constexpr double kLargestTileMillimetres = 10000.0;
+inline constexpr double kLargestBlurMillimetres = 100.0;
+inline constexpr NumberFieldRule kTileWidthRule{
+    .name = L"Width", .minimum = 0.0, .maximum = kLargestTileMillimetres, .unit = L"mm", .minimumIncluded = false,
+    .tooSmall = kTextureSizeRefusal};
+inline constexpr NumberFieldRule kTileHeightRule{
+    .name = L"Height", .minimum = 0.0, .maximum = kLargestTileMillimetres, .unit = L"mm", .minimumIncluded = false,
+    .tooSmall = kTextureSizeRefusal};
+inline constexpr NumberFieldRule kBlurRule{
+    .name = L"Blur", .minimum = 0.0, .maximum = kLargestBlurMillimetres, .unit = L"mm"};
+
 // ---- Mapping settings -------------------------------------------------------------------------
 
 inline constexpr float kMinBlendSharpness = 1.0f;
@@ -73,8 +87,11 @@ inline constexpr float kMaxBlendSharpness = 16.0f;
 inline constexpr int kTestGridChoices[] = {128, 256, 512};
 inline constexpr int kDefaultTestGridChoice = 1;
 
+inline constexpr NumberFieldRule kBlendSharpnessRule{
+    .name = L"Sharpness", .minimum = kMinBlendSharpness, .maximum = kMaxBlendSharpness};
+
 // The sharpness typed into the field: the current value for a text that is no number, then
-// clamped to 1..16.
+// clamped to 1..16 (the dialog refuses a number outside first).
 float ReadBlendSharpness(const std::wstring& text, float current);
 // The list index of a test grid resolution: that of 256 for one that is not offered.
 int TestGridChoiceIndex(int cells);
@@ -85,6 +102,12 @@ int TestGridChoiceIndex(int cells);
 int ParameterSliderSteps(const grainforge::mesh::procedural::ParameterSpec& spec);
 int ParameterSliderPosition(const grainforge::mesh::procedural::ParameterSpec& spec, float value);
 float ParameterSliderValue(const grainforge::mesh::procedural::ParameterSpec& spec, int position);
+
+// A number typed into a parameter row is held to the parameter's range, visibly: the row shows
+// the value taken. This says so: empty when the typed text was in range (or no number), else
+// "<label> must be from <minimum> to <maximum>. It is now <taken>."
+std::wstring ParameterCorrectionText(const grainforge::mesh::procedural::ParameterSpec& spec,
+                                     const std::wstring& typed, float taken);
 
 // The reduced copy the seamless dialog previews on: the image shrunk by a whole factor so that
 // neither side exceeds 512, each value the mean of its block. Empty for a bad size.

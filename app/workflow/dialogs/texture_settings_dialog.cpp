@@ -1,6 +1,9 @@
 #include "app/workflow/dialogs/texture_settings_dialog.h"
 
 #include <algorithm>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include <wx/button.h>
 #include <wx/utils.h>
@@ -158,6 +161,10 @@ void CTextureSettingsDialog::FollowWidth() {
 void CTextureSettingsDialog::RequestSeamless() { seamlessRequested_ = true; }
 
 bool CTextureSettingsDialog::TakeFieldValues() {
+  if (!CheckNumberFields({{width_, kTileWidthRule}, {height_, kTileHeightRule}, {blur_, kBlurRule}}, refuse)) {
+    seamlessRequested_ = false;
+    return false;
+  }
   grainforge::mesh::TextureSettings& s = input_.settings;
   s.widthMillimetres = TileSizeTaken(width_->GetValue().ToStdWstring(), shownWidth_, s.widthMillimetres, input_.tileZoom);
   s.heightMillimetres =
@@ -188,15 +195,30 @@ void CTextureSettingsDialog::OnOk(wxCommandEvent&) {
 }
 
 bool ShowTextureSettingsDialog(wxWindow* parent, CGrainforgeDoc& doc) {
-  CTextureSettingsDialog dialog(parent, TextureInputFromDocument(doc));
-  if (dialog.ShowModal() != wxID_OK) return false;
-  {
-    // A new size or blur re-filters a large image and hands it to the pipeline again.
-    const wxBusyCursor busy;
-    ApplyTextureDialogSettings(doc, dialog.Settings());
+  TextureDialogInput input = TextureInputFromDocument(doc);
+  for (;;) {
+    CTextureSettingsDialog dialog(parent, input);
+    if (dialog.ShowModal() != wxID_OK) return false;
+    // "Seamless..." asks before anything is applied: its Cancel brings Texture Settings back
+    // with the edits as they were left and the document untouched.
+    std::optional<std::pair<std::string, std::string>> seamless;
+    if (dialog.SeamlessRequested() && CanEditSeamless(doc)) {
+      CSeamlessDialog seamlessDialog(parent, SeamlessInputFromDocument(doc));
+      if (seamlessDialog.ShowModal() != wxID_OK) {
+        input.settings = dialog.Settings();
+        continue;
+      }
+      seamless.emplace(seamlessDialog.MethodName(), seamlessDialog.ParameterText());
+    }
+    {
+      // A new size or blur re-filters a large image and hands it to the pipeline again.
+      const wxBusyCursor busy;
+      ApplyTextureDialogSettings(doc, dialog.Settings());
+    }
+    // After the settings, which carry the method as it was when the dialog opened.
+    if (seamless) ApplySeamlessChoice(doc, seamless->first, seamless->second);
+    return true;
   }
-  if (dialog.SeamlessRequested() && CanEditSeamless(doc)) ShowSeamlessDialog(parent, doc);
-  return true;
 }
 
 }  // namespace grainforge::app

@@ -16,12 +16,19 @@
 #include <wx/sizer.h>
 #include <wx/spinctrl.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
+#include <wx/uiaction.h>
 
 #include "app/shell/kit/compact_gtk_style.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/shell/kit/kit_drawing.h"
 #include "app/shell/kit/ui_fonts.h"
+#include "app/shell/footer_wnd.h"
+#include "app/shell/info_pane.h"
+#include "app/shell/kit/toolbar_host_wnd.h"
+#include "app/shell/kit/ui_colours.h"
 #include "app/shell/static_pane.h"
+#include "app/shell/wx_prompter.h"
 #include "tests/app/shell/shell_x11_support.h"
 #include "tests/support/wx/wx_test_pump.h"
 
@@ -237,6 +244,105 @@ TEST(CStaticPane, PanesKeepTheirDesignSizeWhenTheFrameResizes) {
   left->SetDpi(144);
   frame->Layout();
   EXPECT_EQ(left->GetSize().x, 510);
+  frame->Destroy();
+  PumpFor(50ms);
+}
+
+// Tab used to move the focus through the panes the program draws itself with nothing shown: each
+// draws the accent outline inside its edge while it has the focus, and not after.
+TEST(FocusOutline, OwnerDrawnPanesShowWhereTheFocusIs) {
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "Focus", wxPoint(20, 20), wxSize(600, 400));
+  auto* pane = new CStaticPane();
+  ASSERT_TRUE(pane->Create(frame, 150, L"Information", L"pane_information", {240, 0}));
+  auto* content = new wxPanel(pane);
+  pane->SetContent(content);
+  auto* banner = new CInfoBox(frame);
+  banner->SetMessage(L"Prints without support.", kInfoOk);
+  banner->Show();
+  auto* toolbar = new CToolbarHostWnd();
+  ASSERT_TRUE(toolbar->Create(frame, wxID_ANY));
+  toolbar->SetColorStyle();
+  auto* footer = new CFooterWnd(frame, wxID_ANY, 96);
+  auto* elsewhere = new wxTextCtrl(frame, wxID_ANY);
+  auto* column = new wxBoxSizer(wxVERTICAL);
+  column->Add(pane, 1, wxEXPAND);
+  column->Add(banner, 0, wxEXPAND | wxTOP, 4);
+  banner->SetMinSize(wxSize(-1, 40));
+  column->Add(toolbar, 0, wxEXPAND | wxTOP, 4);
+  toolbar->SetMinSize(wxSize(-1, 36));
+  column->Add(footer, 0, wxEXPAND | wxTOP, 4);
+  footer->SetMinSize(wxSize(-1, 40));
+  column->Add(elsewhere, 0, wxEXPAND | wxTOP, 4);
+  frame->SetSizer(column);
+  frame->Show();
+  ASSERT_TRUE(PumpUntil([&] { return frame->IsShownOnScreen(); }));
+  frame->Layout();
+  PumpFor(150ms);
+
+  const wxColour accent = ToWxColour(colours::kAccent);
+  struct Case {
+    const char* name;
+    wxWindow* window;
+  };
+  for (const Case& c : {Case{"caption", pane->CaptionStrip()}, Case{"banner", banner}, Case{"toolbar", toolbar},
+                        Case{"footer", footer}}) {
+    const int middle = c.window->GetClientSize().y / 2;
+    c.window->SetFocus();
+    PumpFor(100ms);
+    ASSERT_TRUE(c.window->HasFocus()) << c.name;
+    const wxImage focused = test::CaptureWindow(c.window, std::string("focus_outline_") + c.name + ".png");
+    EXPECT_EQ(test::PixelAt(focused, 0, middle), accent) << c.name;
+    EXPECT_EQ(test::PixelAt(focused, focused.GetWidth() - 1, middle), accent) << c.name;
+    elsewhere->SetFocus();
+    PumpFor(100ms);
+    const wxImage left = test::CaptureWindow(c.window, std::string("focus_outline_") + c.name + "_left.png");
+    EXPECT_NE(test::PixelAt(left, 0, middle), accent) << c.name;
+  }
+  frame->Destroy();
+  PumpFor(50ms);
+}
+
+// The program's questions answer to their access keys, as GTK's own dialogs do: Alt and the
+// underlined letter, typed as a person would (through the X server, to the native box).
+TEST(QuestionAccessKeys, AltAndTheUnderlinedLetterAnswer) {
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "Questions", wxPoint(0, 0), wxSize(500, 400));
+  frame->Show();
+  ASSERT_TRUE(PumpUntil([&] { return frame->IsShownOnScreen(); }));
+  WxPrompter prompter(frame);
+  struct Case {
+    PromptButtons buttons;
+    char key;
+    MessageAnswer expected;
+  };
+  const Case cases[] = {
+      {PromptButtons::YesNoCancel, 'n', MessageAnswer::No},
+      {PromptButtons::YesNoCancel, 'y', MessageAnswer::Yes},
+      {PromptButtons::YesNoCancel, 'c', MessageAnswer::Cancel},
+      {PromptButtons::YesNo, 'y', MessageAnswer::Yes},
+      {PromptButtons::OkCancel, 'o', MessageAnswer::Ok},
+  };
+  for (const Case& c : cases) {
+    // Typed once the box is up; Escape later so that a box that ignored the key cannot hang.
+    wxTimer type;
+    type.Bind(wxEVT_TIMER, [&c, frame](wxTimerEvent&) {
+      wxUIActionSimulator keys;
+      keys.MouseMove(frame->GetScreenRect().GetPosition() + wxPoint(250, 200));
+      keys.KeyDown(c.key, wxMOD_ALT);
+      keys.KeyUp(c.key, wxMOD_ALT);
+    });
+    wxTimer rescue;
+    rescue.Bind(wxEVT_TIMER, [](wxTimerEvent&) {
+      wxUIActionSimulator keys;
+      keys.Char(WXK_ESCAPE);
+    });
+    type.StartOnce(700);
+    rescue.StartOnce(5000);
+    const MessageAnswer answer =
+        prompter.ShowMessage({L"Tessary", L"Save the changes?", c.buttons, PromptIcon::Question});
+    type.Stop();
+    rescue.Stop();
+    EXPECT_EQ(answer, c.expected) << "Alt+" << c.key;
+  }
   frame->Destroy();
   PumpFor(50ms);
 }

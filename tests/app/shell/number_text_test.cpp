@@ -115,10 +115,69 @@ TEST(DialogNumberParse, ValueFiniteAsDoubleButNotAsFloatGivesTheDefault) {
   EXPECT_EQ(ParseDialogFloat(L"3.4028234e38", 4.0f), std::numeric_limits<float>::max());
 }
 
-TEST(DialogNumberParse, ReadsAPointAndNotACommaWhateverTheLocale) {
+TEST(DialogNumberParse, ReadsAPointAndADecimalCommaWhateverTheLocale) {
   EXPECT_EQ(ParseDialogFloat(L"0.5", 1.0f), 0.5f);
-  // As in the "C" locale, the comma ends the number.
-  EXPECT_EQ(ParseDialogFloat(L"0,5", 1.0f), 0.0f);
+  // People on comma desktops type a decimal comma; it used to end the number ("0,5" was 0).
+  EXPECT_EQ(ParseDialogFloat(L"0,5", 1.0f), 0.5f);
+  EXPECT_EQ(ParseDialogFloat(L"-12,25 mm", 1.0f), -12.25f);
+  // With a point present the comma is no decimal mark, and two commas make no number past the first.
+  EXPECT_EQ(ParseDialogFloat(L"1,000.5", 1.0f), 1.0f);
+  EXPECT_EQ(ParseDialogFloat(L"1,5,3", 1.0f), 1.0f);
+}
+
+// Every settings dialog checks its typed numbers through ReadNumberField: a decimal comma is a
+// point, a number out of range is refused with the field and its range named, and an empty or
+// unreadable text is left to the dialog (which keeps the stored value).
+TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
+  using Kind = NumberFieldReading::Kind;
+  constexpr NumberFieldRule kSize{.name = L"Triangle size", .minimum = 0.01, .maximum = 100000.0, .unit = L"mm"};
+  constexpr NumberFieldRule kWidth{
+      .name = L"Width", .minimum = 0.0, .maximum = 10000.0, .unit = L"mm", .minimumIncluded = false};
+  constexpr NumberFieldRule kLimit{.name = L"Triangle limit",
+                                   .minimum = 0.1,
+                                   .maximum = 200.0,
+                                   .unit = L"million",
+                                   .note = L"Leave it empty, or 0, for no limit.",
+                                   .zeroAllowed = true};
+  constexpr NumberFieldRule kTolerance{.name = L"Planar tolerance", .minimum = 0.000001, .maximum = 1.0, .unit = L"mm"};
+  constexpr NumberFieldRule kSharpness{.name = L"Sharpness", .minimum = 1.0, .maximum = 16.0};
+  struct Case {
+    const wchar_t* text;
+    const NumberFieldRule& rule;
+    Kind kind;
+    double value;
+    const wchar_t* refusal;
+  };
+  const Case cases[] = {
+      {L"0,5", kSize, Kind::accepted, 0.5, L""},
+      {L" 12,5 ", kWidth, Kind::accepted, 12.5, L""},
+      {L"2,5", kSharpness, Kind::accepted, 2.5, L""},
+      {L"0,05 mm", kTolerance, Kind::accepted, 0.05, L""},
+      {L"5", kTolerance, Kind::refused, 5.0, L"Planar tolerance must be from 0.000001 to 1 mm."},
+      {L"0.001", kSize, Kind::refused, 0.001, L"Triangle size must be from 0.01 to 100000 mm."},
+      {L"1e30", kWidth, Kind::refused, 1e30, L"Width must be above 0 and at most 10000 mm."},
+      {L"0", kWidth, Kind::refused, 0.0, L"Width must be above 0 and at most 10000 mm."},
+      {L"inf", kSize, Kind::refused, HUGE_VAL, L"Triangle size must be from 0.01 to 100000 mm."},
+      {L"-5", kLimit, Kind::refused, -5.0,
+       L"Triangle limit must be from 0.1 to 200 million. Leave it empty, or 0, for no limit."},
+      {L"999999", kLimit, Kind::refused, 999999.0,
+       L"Triangle limit must be from 0.1 to 200 million. Leave it empty, or 0, for no limit."},
+      {L"0", kLimit, Kind::accepted, 0.0, L""},
+      {L"0,0", kSharpness, Kind::refused, 0.0, L"Sharpness must be from 1 to 16."},
+      {L"", kSize, Kind::empty, 0.0, L""},
+      {L"   ", kLimit, Kind::empty, 0.0, L""},
+      {L"abc", kSize, Kind::notANumber, 0.0, L""},
+      {L"nan", kSize, Kind::notANumber, 0.0, L""},
+  };
+  for (const Case& c : cases) {
+    const NumberFieldReading reading = ReadNumberField(c.text, c.rule);
+    const std::string name(c.text, c.text + std::wcslen(c.text));
+    EXPECT_EQ(reading.kind, c.kind) << name;
+    if (c.kind == Kind::accepted || c.kind == Kind::refused) {
+      EXPECT_EQ(reading.value, c.value) << name;
+    }
+    EXPECT_EQ(reading.refusal, c.refusal) << name;
+  }
 }
 
 TEST(NumberTextFormat, WritesAsPercentGInTheCLocale) {

@@ -370,6 +370,78 @@ TEST_F(GrainforgeViewX11, TheMaskPanelMovesAMaskAndTheLastMaskLeavesTheTool)
     EXPECT_EQ(panes.tool, L"Tool: Scale Mask");
 }
 
+// With the mask panel open, Process keeps the mask outlines on screen, Edit Masks again keeps the
+// processed part shown (only moving a mask makes it out of date), and Escape after a click in
+// the view closes the panel as it does from inside it.
+TEST_F(GrainforgeViewX11, TheMaskPanelKeepsItsOutlinesAndTheProcessedPartAndEscapeFromTheViewClosesIt)
+{
+    Open();
+    doc.OnFileTestShapeCube();
+    mesh::MaskVolume mask;
+    mask.size = {8.0f, 8.0f, 8.0f};
+    mask.center = {10.0f, 10.0f, 10.0f};  // at a corner of the 20 mm cube
+    mask.name = "Box 1";
+    doc.maskVolumes.push_back(mask);
+    doc.selectedMask = 0;
+    view->OnSelectTool(view_command::kMoveMask);
+    ASSERT_NE(view->MaskPanel(), nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return view->MaskPanel()->IsShown(); }));
+    EXPECT_GT(Renderer().MaskOutlineVertexCount(), 0);
+
+    Process();
+    PumpFor(100ms);
+    ASSERT_TRUE(view->MaskPanel()->IsShown());
+    EXPECT_GT(Renderer().MaskOutlineVertexCount(), 0) << "the outline went with Process";
+    const TriangleMesh* result = &doc.CurrentDisplayMesh();
+    EXPECT_NE(result, &doc.workingPart);
+
+    // Edit Masks again: the processed part stays on screen.
+    view->OnEditMasks();
+    PumpFor(50ms);
+    EXPECT_TRUE(IsMaskTool(view->handleTool));
+    EXPECT_EQ(&doc.CurrentDisplayMesh(), result);
+    EXPECT_GT(Renderer().MaskOutlineVertexCount(), 0);
+    view->Repaint();
+    PumpFor(100ms);
+    EXPECT_TRUE(tessary::test::WindowShot::Save(frame, (ShotFolder() / "view_mask_panel_after_process.png").string()));
+
+    // A click in the view takes the focus from the panel; Escape there still closes it.
+    view->Viewport()->SetFocus();
+    PumpFor(50ms);
+    wxKeyEvent escape(wxEVT_CHAR_HOOK);
+    escape.m_keyCode = WXK_ESCAPE;
+    escape.SetEventObject(view->Viewport());
+    view->Viewport()->ProcessWindowEvent(escape);
+    PumpFor(50ms);
+    EXPECT_FALSE(view->MaskPanel()->IsShown());
+    EXPECT_EQ(view->handleTool, kToolNone);
+    EXPECT_EQ(Renderer().MaskOutlineVertexCount(), 0);
+}
+
+// The view shows the keyboard focus as the program's other panes do: a frame in the accent colour.
+TEST_F(GrainforgeViewX11, TheViewShowsAFocusFrameWhileItHasTheFocus)
+{
+    Open();
+    doc.OnFileTestShapeCube();
+    const auto edgePixel = [&] {
+        view->Repaint();
+        PumpFor(50ms);
+        const wxImage image = view->Viewport()->CaptureFrame();
+        EXPECT_TRUE(image.IsOk());
+        return image.IsOk() ? wxColour(image.GetRed(0, image.GetHeight() / 2), image.GetGreen(0, image.GetHeight() / 2),
+                                       image.GetBlue(0, image.GetHeight() / 2))
+                            : wxColour();
+    };
+    view->Viewport()->SetFocus();
+    PumpFor(100ms);
+    ASSERT_TRUE(view->Viewport()->HasFocus());
+    EXPECT_EQ(edgePixel(), wxColour(58, 123, 213));
+    auto* elsewhere = new wxTextCtrl(frame, wxID_ANY);
+    elsewhere->SetFocus();
+    PumpFor(100ms);
+    EXPECT_NE(edgePixel(), wxColour(58, 123, 213));
+}
+
 TEST_F(GrainforgeViewX11, ScreenshotsOfTheSurfaceAndSectionModesOfAProcessedCube)
 {
     Open();

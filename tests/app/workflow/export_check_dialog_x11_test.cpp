@@ -89,6 +89,19 @@ TEST(ExportCheckDialogX11Test, SaveOnAProcessedCubeShowsReadyAndHandsBackTheChec
     EXPECT_EQ(report.Find(wxS("Checked in")), wxNOT_FOUND);  // the detailed log is off
     const std::filesystem::path shot = std::filesystem::current_path() / "export_check_dialog.png";
     EXPECT_TRUE(WindowShot::Save(&dialog, shot.string()));
+    // Dragged small (it used to shrink to 300 x 200), it keeps its best size: the options and
+    // the buttons stay in view.
+    const wxSize opened = dialog.GetSize();
+    dialog.SetSize(300, 200);
+    PumpFor(std::chrono::milliseconds(200));
+    EXPECT_GE(dialog.GetSize().x, dialog.GetBestSize().x);
+    EXPECT_GE(dialog.GetSize().y, dialog.GetBestSize().y);
+    for (int id : {static_cast<int>(wxID_OK), static_cast<int>(wxID_CANCEL), export_ids::kLargestHole}) {
+      wxWindow* control = dialog.FindWindow(id);
+      const wxRect inDialog(dialog.ScreenToClient(control->GetScreenPosition()), control->GetSize());
+      EXPECT_TRUE(wxRect(dialog.GetClientSize()).Contains(inDialog)) << id;
+    }
+    dialog.SetSize(opened);
     wxCommandEvent click(wxEVT_BUTTON, wxID_OK);
     click.SetEventObject(dialog.FindWindow(wxID_OK));
     dialog.FindWindow(wxID_OK)->GetEventHandler()->ProcessEvent(click);
@@ -153,6 +166,43 @@ TEST(ExportCheckDialogX11Test, OptionChangedDuringACheckChecksAgainAndClosingLet
   held.allowed = 2;
   // The worker ends on its own; its late posts find no dialog.
   EXPECT_TRUE(PumpUntil([] { return RunningExportChecks().load() == 0; }, std::chrono::seconds(60)));
+  PumpFor(std::chrono::milliseconds(50));
+}
+
+// The gap sizes read a decimal comma; a size out of range is refused, said, and not checked with.
+TEST(ExportCheckDialogX11Test, GapSizesReadACommaAndRefuseAnOutOfRangeSize) {
+  const mesh::TriangleMesh part = mesh::MakeTestSphere(10.0f);
+  ExportDialogRequest request;
+  request.mesh = &part;
+  request.check = [](const mesh::TriangleMesh&, std::string& text) {
+    text = "Before saving:\r\n";
+    return true;
+  };
+  auto* dialog = new CExportDialog(nullptr, request, false);
+  std::vector<std::wstring> refusals;
+  dialog->refuse = [&refusals](const std::wstring& text) { refusals.push_back(text); };
+  dialog->Show();
+  ASSERT_TRUE(PumpUntil([&] { return !dialog->Session().IsChecking(); }, std::chrono::seconds(60)));
+  auto* fill = static_cast<wxCheckBox*>(dialog->FindWindow(export_ids::kFillHoles));
+  fill->SetValue(true);
+  auto* hole = static_cast<wxTextCtrl*>(dialog->FindWindow(export_ids::kLargestHole));
+  hole->Enable();
+  const auto leave = [&](const wchar_t* typed) {
+    hole->ChangeValue(typed);
+    wxFocusEvent left(wxEVT_KILL_FOCUS, hole->GetId());
+    left.SetEventObject(hole);
+    hole->ProcessWindowEvent(left);
+    PumpFor(std::chrono::milliseconds(100));
+  };
+  leave(L"2,5");
+  EXPECT_FLOAT_EQ(dialog->ReadOptions().cleanup.maximumHoleMillimetres, 2.5f);
+  EXPECT_TRUE(refusals.empty());
+  leave(L"-1");
+  ASSERT_EQ(refusals.size(), 1u);
+  EXPECT_EQ(refusals[0], L"The largest gap to close must be from 0 to 1000 mm.");
+  EXPECT_FLOAT_EQ(dialog->ReadOptions().cleanup.maximumHoleMillimetres, 2.5f);
+  EXPECT_EQ(hole->GetValue(), wxS("2.5"));
+  dialog->Destroy();
   PumpFor(std::chrono::milliseconds(50));
 }
 

@@ -95,6 +95,31 @@ TEST(LevelsHitTest, MiddleFirstThenBlackAndWhiteThenOutputs) {
   EXPECT_EQ(LevelsHitTest(l, v, InputX(0.0f), 70, 96), LevelsHandle::Gamma);
 }
 
+// Levels a step apart used to draw the black and middle handles under the white one; the
+// handles keep half the bar's height (6 px) apart, in order, within the bar.
+TEST(LevelsHandles, CloseLevelsKeepTheirHandlesApart) {
+  struct Case {
+    const char* what;
+    float black, white;
+    int blackX, middleX, whiteX;
+  };
+  const Case cases[] = {
+      {"apart already: where the values put them", 0.2f, 0.8f, InputX(0.2f), InputX(0.5f), InputX(0.8f)},
+      {"a step apart at the top: black and middle give way", 1.0f - kStep, 1.0f, 508 - 12, 508 - 6, 508},
+      {"a step apart at the bottom: white gives way", 0.0f, kStep, 8, 14, 20},
+      {"a step apart mid-bar", 0.5f, 0.5f + kStep, InputX(0.5f + kStep) - 12, InputX(0.5f + kStep) - 6,
+       InputX(0.5f + kStep)},
+  };
+  for (const Case& c : cases) {
+    LevelsValues v;
+    v.blackLevel = c.black;
+    v.whiteLevel = c.white;
+    EXPECT_EQ(LevelsHandlePosition(Wide(), v, LevelsHandle::Black), c.blackX) << c.what;
+    EXPECT_EQ(LevelsHandlePosition(Wide(), v, LevelsHandle::Gamma), c.middleX) << c.what;
+    EXPECT_EQ(LevelsHandlePosition(Wide(), v, LevelsHandle::White), c.whiteX) << c.what;
+  }
+}
+
 TEST(LevelsTexts, TypedValuesAreClampedOrIgnored) {
   struct Case {
     const char* what;
@@ -105,7 +130,7 @@ TEST(LevelsTexts, TypedValuesAreClampedOrIgnored) {
   const Case cases[] = {
       {"the shown texts read back unchanged", FormatLevelsTexts(start), {51 / 255.0f, 204 / 255.0f, 0.5f, 102 / 255.0f, 153 / 255.0f}},
       {"black above white moves white a step up", {L"250", L"2.00", L"100", L"26", L"230"}, {250 / 255.0f, 251 / 255.0f, 0.5f, 26 / 255.0f, 230 / 255.0f}},
-      {"white at most 1", {L"255", L"2", L"255", L"0", L"255"}, {1.0f, 1.0f, 0.5f, 0.0f, 1.0f}},
+      {"white at most 1, black a step below it", {L"255", L"2", L"255", L"0", L"255"}, {1.0f - kStep, 1.0f, 0.5f, 0.0f, 1.0f}},
       {"gamma 0 and junk are ignored", {L"abc", L"0", L"", L"inf", L"1e999"}, {0.2f, 0.8f, 0.5f, 0.4f, 0.6f}},
       {"negative gamma ignored, levels clamped", {L"-5", L"-1", L"300", L"12.75", L"nan"}, {0.0f, 1.0f, 0.5f, 0.05f, 0.6f}},
       {"gamma 20 held at 9.99", {L"51", L"20", L"204", L"26", L"230"}, {0.2f, 0.8f, 1.0f / 9.99f, 26 / 255.0f, 230 / 255.0f}},

@@ -17,7 +17,8 @@ TEST(ReliefDialogModel, FormatCountGroupsThousands) {
   for (const auto& [count, text] : cases) EXPECT_EQ(FormatCount(count), text);
 }
 
-// "No limit" (0) must survive opening the dialog and pressing OK; typed limits are millions.
+// "No limit" (0) must survive opening the dialog and pressing OK; typed limits are millions. A
+// typing mistake ("-3") keeps the stored limit: it never turns the limit off.
 TEST(ReliefDialogModel, LimitFieldsKeepNoLimit) {
   struct Case {
     const wchar_t* typed;
@@ -26,7 +27,7 @@ TEST(ReliefDialogModel, LimitFieldsKeepNoLimit) {
   };
   const std::vector<Case> cases = {
       {L"", 18000000, 0},          {L"  ", 5, 0},           {L"0", 18000000, 0},
-      {L"-3", 18000000, 0},        {L"500", 0, 200000000},  {L"0.01", 0, 100000},
+      {L"-3", 18000000, 18000000},        {L"500", 0, 200000000},  {L"0.01", 0, 100000},
       {L"18", 0, 18000000},        {L"no limit", 7, 7},     {L"2.5 million", 0, 2500000}};
   for (const Case& c : cases) EXPECT_EQ(ReadLimitField(c.typed, c.stored), c.expected) << c.typed;
   EXPECT_EQ(LimitFieldText(0), L"");

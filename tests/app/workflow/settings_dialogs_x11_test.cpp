@@ -5,6 +5,8 @@
 #include "app/workflow/dialogs/relief_dialog.h"
 #include "app/workflow/dialogs/remesh_input_dialog.h"
 #include "app/workflow/dialogs/export_check_dialog.h"
+#include "app/workflow/dialogs/mapping_settings_dialog.h"
+#include "app/workflow/dialogs/texture_settings_dialog.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 
 #include "app/document/preset_files.h"
@@ -18,12 +20,14 @@
 #include <gtest/gtest.h>
 
 #include <wx/app.h>
+#include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/odcombo.h>
 #include <wx/textctrl.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cwchar>
 #include <deque>
 #include <filesystem>
 
@@ -124,6 +128,17 @@ TEST(SettingsDialogsX11, ProceduralDialogSavesAUserPresetAndDeletingYoursBringsT
   dialog->ReadParameterRows();
   EXPECT_FLOAT_EQ(pattern->GetValue(numeric->key), numeric->maximum);
   EXPECT_EQ(edit->GetValue().ToStdWstring(), FormatDialogFloat(numeric->maximum));
+  // ... and the dialog says so, naming the range.
+  EXPECT_NE(Label(dialog.dialog, kIdInformation).find(L" must be from "), std::wstring::npos);
+  EXPECT_NE(Label(dialog.dialog, kIdInformation).find(L"It is now " + FormatDialogFloat(numeric->maximum) + L"."),
+            std::wstring::npos);
+  // A decimal comma is a decimal point.
+  const float middle = (numeric->minimum + numeric->maximum) / 2.0f;
+  std::wstring typed = FormatDialogFloat(middle);
+  std::replace(typed.begin(), typed.end(), L'.', L',');
+  edit->ChangeValue(typed);
+  dialog->ReadParameterRows();
+  EXPECT_NEAR(pattern->GetValue(numeric->key), middle, 1e-5f) << std::string(typed.begin(), typed.end());
 
   fixture.names = {L"mine", L"Fine"};
   dialog->SavePreset();
@@ -211,6 +226,32 @@ TEST(SettingsDialogsX11, ProceduralDialogActsOnTheChosenPresetsOwnFile) {
   EXPECT_EQ(bytes("Stone.gfpreset"), stone);
   ASSERT_NE(dialog->SelectedPreset(), nullptr);
   EXPECT_EQ(dialog->SelectedPreset()->file, folder / "Stone.GFPRESET");
+}
+
+// A pattern chosen as a preset (from the library) opens with that preset named, not "Select
+// Preset"; after Delete Preset the focus stays in the dialog, so Escape still reaches it.
+TEST(SettingsDialogsX11, ProceduralDialogNamesThePresetItWasChosenAsAndKeepsTheFocusAfterDelete) {
+  PresetFixture fixture;
+  auto pattern = mesh::procedural::CreateProceduralTexture("Noise");
+  const auto& first = pattern->GetParameters().front();
+  pattern->SetValue(first.key, first.maximum);  // the "Coarse" preset's values
+  Shown dialog(new CProceduralTextureDialog(nullptr, *pattern, 2, fixture.roots, fixture.Questions()));
+  ASSERT_NE(dialog->SelectedPreset(), nullptr);
+  EXPECT_EQ(dialog->SelectedPreset()->name, L"Coarse");
+
+  fixture.names = {L"mine"};
+  dialog->SavePreset();
+  auto* remove = static_cast<wxButton*>(dialog->FindWindow(kIdDeletePreset));
+  ASSERT_TRUE(remove->IsEnabled());
+  remove->SetFocus();
+  wxCommandEvent press(wxEVT_BUTTON, kIdDeletePreset);
+  press.SetEventObject(remove);
+  remove->ProcessWindowEvent(press);
+  PumpFor(std::chrono::milliseconds(100));
+  EXPECT_FALSE(remove->IsEnabled());
+  wxWindow* focus = wxWindow::FindFocus();
+  ASSERT_NE(focus, nullptr);
+  EXPECT_EQ(wxGetTopLevelParent(focus), dialog.dialog);
 }
 
 TEST(SettingsDialogsX11, ProceduralDialogForAPatternThatDoesNotRepeatShowsOneTile) {
@@ -311,6 +352,108 @@ TEST(SettingsDialogsX11, RemeshInputDialogEstimatesAndRaisesTinySizes) {
   dialog->ReadControls();
   EXPECT_FLOAT_EQ(dialog->Settings().targetEdgeMillimetres, 0.01f);
   EXPECT_EQ(dialog->Settings().method, mesh::RemeshMethod::contour);
+}
+
+// A number typed into a settings dialog's field with a decimal comma is read as a decimal, and
+// one out of the field's range is refused at that field with its range named: nothing is taken
+// and the field has the focus. The dialogs are driven through what OK does.
+struct TypedNumberCase {
+  const char* dialog;
+  int field;
+  const wchar_t* typed;
+  const wchar_t* refusal;  // empty: taken
+};
+
+struct TypedNumberOutcome {
+  std::wstring refusal;
+  bool taken = false;
+  bool focused = false;
+  double value = 0.0;  // what the dialog then holds for the field
+};
+
+// Types into the dialog's field and does what OK does; `stored` reads the field's value back.
+template <typename Dialog, typename Stored>
+TypedNumberOutcome TypeAndPressOk(Dialog* created, const TypedNumberCase& c, Stored stored) {
+  Shown dialog(created);
+  TypedNumberOutcome outcome;
+  dialog->refuse = [&outcome](const std::wstring& text) { outcome.refusal = text; };
+  auto* field = static_cast<wxTextCtrl*>(dialog->FindWindow(c.field));
+  field->ChangeValue(c.typed);
+  outcome.taken = dialog->TakeFieldValues();
+  outcome.focused = wxWindow::FindFocus() == field;
+  outcome.value = stored(*dialog.dialog);
+  return outcome;
+}
+
+TypedNumberOutcome TypeAndPressOk(const TypedNumberCase& c) {
+  ReliefFixture fixture;
+  const std::string name = c.dialog;
+  if (name == "relief")
+    return TypeAndPressOk(new CRemeshSettingsDialog(nullptr, fixture.values, ReliefDialogSection::stack,
+                                                    &fixture.cube, &fixture.map),
+                          c, [&c](const CRemeshSettingsDialog& d) {
+                            const ReliefDialogValues& v = d.Values();
+                            return c.field == kIdTriangleSize    ? v.remesh.targetEdgeMillimetres
+                                   : c.field == kIdTriangleLimit ? static_cast<double>(v.triangleLimit)
+                                   : c.field == kIdPlanarTolerance ? v.simplify.planarToleranceMillimetres
+                                                                   : v.simplify.meshDetailError;
+                          });
+  if (name == "remesh")
+    return TypeAndPressOk(new CRemeshInputDialog(nullptr, mesh::RemeshSettings{}, &fixture.cube), c,
+                          [](const CRemeshInputDialog& d) { return d.Settings().targetEdgeMillimetres; });
+  if (name == "texture") {
+    TextureDialogInput input;
+    input.imagePresent = true;
+    input.settings.lockAspect = false;
+    return TypeAndPressOk(new CTextureSettingsDialog(nullptr, input), c, [&c](const CTextureSettingsDialog& d) {
+      return c.field == CTextureSettingsDialog::kBlurId ? d.Settings().blurMillimetres : d.Settings().widthMillimetres;
+    });
+  }
+  MappingDialogValues values;
+  values.blend = true;
+  return TypeAndPressOk(new CMappingSettingsDialog(nullptr, values), c,
+                        [](const CMappingSettingsDialog& d) { return d.Values().sharpness; });
+}
+
+TEST(SettingsDialogsX11, TypedNumbersReadADecimalCommaAndAreRefusedOutOfRange) {
+  struct Expected {
+    TypedNumberCase typed;
+    double value;  // what is stored when taken
+  };
+  const Expected cases[] = {
+      {{"relief", kIdTriangleSize, L"0,5", L""}, 0.5},
+      {{"relief", kIdPlanarTolerance, L"0,05", L""}, 0.05},
+      {{"relief", kIdDetailLevel, L"0,2", L""}, 0.2},
+      {{"relief", kIdTriangleLimit, L"-5",
+        L"Triangle limit must be from 0.1 to 200 million. Leave it empty, or 0, for no limit."}, 0},
+      {{"relief", kIdDisplayLimit, L"999999",
+        L"Display limit must be from 0.1 to 200 million. Leave it empty, or 0, for no limit."}, 0},
+      {{"relief", kIdTriangleLimit, L"2,5", L""}, 2500000},
+      {{"relief", kIdStrength, L"-2", L"Strength must be from 0 to 100000 mm."}, 0},
+      {{"relief", kIdStrength, L"99999999", L"Strength must be from 0 to 100000 mm."}, 0},
+      {{"relief", kIdTriangleSize, L"0.001", L"Triangle size must be from 0.01 to 100000 mm."}, 0},
+      {{"remesh", kIdRemeshInputSize, L"0,25", L""}, 0.25},
+      {{"remesh", kIdRemeshInputSize, L"-1", L"Triangle size must be from 0.01 to 100000 mm."}, 0},
+      {{"texture", CTextureSettingsDialog::kWidthId, L"12,5", L""}, 12.5},
+      {{"texture", CTextureSettingsDialog::kBlurId, L"0,2", L""}, 0.2},
+      {{"texture", CTextureSettingsDialog::kWidthId, L"1e30", L"Width must be above 0 and at most 10000 mm."}, 0},
+      {{"texture", CTextureSettingsDialog::kBlurId, L"-1", L"Blur must be from 0 to 100 mm."}, 0},
+      {{"mapping", CMappingSettingsDialog::kSharpnessId, L"2,5", L""}, 2.5},
+      {{"mapping", CMappingSettingsDialog::kSharpnessId, L"40", L"Sharpness must be from 1 to 16."}, 0},
+  };
+  for (const Expected& e : cases) {
+    const std::string name = std::string(e.typed.dialog) + " " + std::to_string(e.typed.field) + " " +
+                             std::string(e.typed.typed, e.typed.typed + std::wcslen(e.typed.typed));
+    const TypedNumberOutcome outcome = TypeAndPressOk(e.typed);
+    EXPECT_EQ(outcome.refusal, e.typed.refusal) << name;
+    const bool refused = *e.typed.refusal != L'\0';
+    EXPECT_EQ(outcome.taken, !refused) << name;
+    if (refused) {
+      EXPECT_TRUE(outcome.focused) << name;
+    } else {
+      EXPECT_NEAR(outcome.value, e.value, 1e-6) << name;
+    }
+  }
 }
 
 // Presses the button of the modal dialog of type D once it runs.

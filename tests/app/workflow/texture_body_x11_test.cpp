@@ -329,6 +329,14 @@ TEST(ReliefBodyX11, StrengthCommitsOnEnterAndIgnoresTooLarge) {
   EXPECT_EQ(f.doc->displacementSettings.strengthMillimetres, 0.75f);
   enter(L"100001");
   EXPECT_EQ(f.doc->displacementSettings.strengthMillimetres, 0.75f);
+  // The largest strength fits its box whole (it showed as "10000").
+  enter(L"100000");
+  EXPECT_EQ(f.doc->displacementSettings.strengthMillimetres, 100000.0f);
+  EXPECT_EQ(edit->GetValue(), wxS("100000"));
+  displacement.LayoutChildren();  // as the pane's first size event does once it is on screen
+  EXPECT_GE(edit->GetSize().x, edit->GetSizeFromTextSize(edit->GetTextExtent(wxS("100000")).x).x);
+  enter(L"0,75");
+  EXPECT_EQ(f.doc->displacementSettings.strengthMillimetres, 0.75f);
   // The remesh estimate names the triangles of the cube at the document's size.
   EXPECT_EQ(frame.Relief().Remesh()->EstimateText().rfind(L"About ", 0), 0u);
 

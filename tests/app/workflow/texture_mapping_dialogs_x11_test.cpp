@@ -387,5 +387,62 @@ TEST_F(SettingsDialogs, SeamlessButtonAppliesTheSettingsThenOpensTheSeamlessDial
   EXPECT_EQ(f.doc->heightMap.settings.seamlessMethod, "Mirror");
 }
 
+// Cancel in the seamless dialog opened by "Seamless..." brings Texture Settings back with the
+// edits as left; nothing reaches the document until an OK that is not withdrawn.
+TEST_F(SettingsDialogs, SeamlessCancelledComesBackToTextureSettingsWithNothingApplied) {
+  TexturedDocument f;
+  const float before = f.doc->heightMap.settings.widthMillimetres;
+  float widthWhileAsking = 0.0f;
+  wxString shownAgain;
+  AnswerWhenShown<CTextureSettingsDialog>([&](CTextureSettingsDialog& dialog) {
+    static_cast<wxTextCtrl*>(dialog.FindWindow(CTextureSettingsDialog::kWidthId))->ChangeValue("25");
+    Press(dialog, CTextureSettingsDialog::kSeamlessButtonId);
+    AnswerWhenShown<CSeamlessDialog>([&](CSeamlessDialog& seamless) {
+      widthWhileAsking = f.doc->heightMap.settings.widthMillimetres;
+      AnswerWhenShown<CTextureSettingsDialog>([&](CTextureSettingsDialog& again) {
+        shownAgain = static_cast<wxTextCtrl*>(again.FindWindow(CTextureSettingsDialog::kWidthId))->GetValue();
+        Press(again, wxID_CANCEL);
+      });
+      Press(seamless, wxID_CANCEL);
+    });
+  });
+  EXPECT_FALSE(ShowTextureSettingsDialog(nullptr, *f.doc));
+  EXPECT_FLOAT_EQ(widthWhileAsking, before);
+  EXPECT_EQ(shownAgain, "25");
+  EXPECT_FLOAT_EQ(f.doc->heightMap.settings.widthMillimetres, before);
+}
+
+// Escape in a levels field takes the typing back once; with nothing typed it cancels the dialog
+// as Escape does anywhere else in it (it used to undo, three times over, and never close).
+TEST_F(SettingsDialogs, EscapeInALevelsFieldTakesTheTypingBackThenCancels) {
+  TexturedDocument f;
+  wxString shown, afterFirst;
+  bool openAfterFirst = false;
+  AnswerWhenShown<CTextureSettingsDialog>([&](CTextureSettingsDialog& dialog) {
+    wxTextCtrl* black = dialog.Levels()->Edit(0);
+    shown = black->GetValue();
+    black->SetFocus();
+    black->ChangeValue("100");
+    const auto escape = [black] {
+      wxKeyEvent key(wxEVT_CHAR_HOOK);
+      key.m_keyCode = WXK_ESCAPE;
+      key.SetEventObject(black);
+      black->ProcessWindowEvent(key);
+    };
+    escape();
+    afterFirst = black->GetValue();
+    openAfterFirst = !dialog.Levels()->HasUnreadTyping();
+    escape();
+    wxTheApp->CallAfter([&dialog] {
+      if (!dialog.IsModal()) return;
+      ADD_FAILURE() << "the second Escape did not close the dialog";
+      dialog.EndModal(wxID_CANCEL);
+    });
+  });
+  EXPECT_FALSE(ShowTextureSettingsDialog(nullptr, *f.doc));
+  EXPECT_EQ(afterFirst, shown);
+  EXPECT_TRUE(openAfterFirst);
+}
+
 }  // namespace
 }  // namespace grainforge::app

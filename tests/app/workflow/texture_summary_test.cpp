@@ -3,6 +3,8 @@
 // text and which typed values are stored.
 #include "app/workflow/texture_summary.h"
 
+#include "app/workflow/relief_bodies.h"
+
 #include <gtest/gtest.h>
 
 namespace grainforge::app {
@@ -132,6 +134,7 @@ TEST(ReliefEntries, TypedSizesAndStrengths) {
   } sizes[] = {
       {L"0.005", 0.01f}, {L"0.25", 0.25f}, {L"0.3 mm", 0.3f}, {L"0", std::nullopt}, {L"-1", std::nullopt},
       {L"100001", std::nullopt}, {L"nan", std::nullopt}, {L"abc", std::nullopt}, {L"1e-50", std::nullopt},
+      {L"0,5", 0.5f},  // a decimal comma is a decimal point (it used to read as 0 and be refused)
   };
   for (const SizeCase& c : sizes) EXPECT_EQ(TriangleSizeFromEntry(c.text), c.stored) << std::wstring(c.text);
   struct StrengthCase {
@@ -141,9 +144,20 @@ TEST(ReliefEntries, TypedSizesAndStrengths) {
   } strengths[] = {
       {L"0", 1.0f, 0.0f}, {L"100000", 1.0f, 100000.0f}, {L"100001", 1.0f, std::nullopt},
       {L"0.6", 0.6f, std::nullopt}, {L"-0.1", 1.0f, std::nullopt}, {L"", 1.0f, std::nullopt},
+      {L"2,5", 1.0f, 2.5f},
   };
   for (const StrengthCase& c : strengths)
     EXPECT_EQ(StrengthFromEntry(c.text, c.current), c.stored) << std::wstring(c.text);
+}
+
+// The depth beside the strength diagram fits and names its unit: 100000 mm used to show as
+// "100000 m" (the last letter cut).
+TEST(ReliefEntries, StrengthDepthTextNamesMetresFromAMetreUp) {
+  const std::pair<float, const wchar_t*> cases[] = {
+      {0.6f, L"0.6 mm"}, {999.0f, L"999 mm"}, {1000.0f, L"1 m"}, {1500.0f, L"1.5 m"},
+      {100000.0f, L"100 m"}, {-1.0f, L"0 mm"},
+  };
+  for (const auto& [strength, text] : cases) EXPECT_EQ(StrengthDepthText(strength), text) << strength;
 }
 
 }  // namespace
