@@ -233,8 +233,10 @@ TEST(ReadPreset, AHugeFileIsRefusedBeforeItIsRead)
     WriteAllText(folder / "big.gfpreset", "Grainforge preset 1\ntexture=Noise\n");
     fs::resize_file(folder / "big.gfpreset", kMaxPresetFileBytes + 1);
     const auto noise = Noise();
-    EXPECT_EQ(ReadPreset(folder / "big.gfpreset", *noise).error, "not a Tessary preset");
-    EXPECT_EQ(ReadLegacyPreset(folder / "big.gfpreset", *noise).error, "not a Tessary preset");
+    const std::string tooLarge =
+        "the file is too large to be a preset: it holds 16,777,217 bytes, and a preset is at most 16 MiB";
+    EXPECT_EQ(ReadPreset(folder / "big.gfpreset", *noise).error, tooLarge);
+    EXPECT_EQ(ReadLegacyPreset(folder / "big.gfpreset", *noise).error, tooLarge);
 }
 
 // Presets, their thumbnails and the JSON files under them may be named by the user: a pipe,
