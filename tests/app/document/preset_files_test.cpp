@@ -101,6 +101,14 @@ TEST(SavePreset, ReportsEachFailure)
     const PresetResult blocked = SavePreset(library.roots, *Noise(), "Blocked");
     EXPECT_EQ(std::tuple(blocked.ok, blocked.error), std::tuple(false, "could not write the preset"));
 
+    // A preset the user made read-only is kept, and the answer says why.
+    WriteAllText(library.user / "procedural/Noise/Kept.gfpreset", "mine");
+    fs::permissions(library.user / "procedural/Noise/Kept.gfpreset", fs::perms(0444));
+    const PresetResult kept = SavePreset(library.roots, *Noise(), "Kept");
+    EXPECT_EQ(std::tuple(kept.ok, kept.error),
+              std::tuple(false, "could not write the preset: it is write-protected (you may not write to it)"));
+    EXPECT_EQ(test::ReadAllBytes(library.user / "procedural/Noise/Kept.gfpreset"), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'}));
+
     fs::create_directories(library.user / "procedural/Noise/Pictured.bmp");
     const PresetResult noPicture = SavePreset(library.roots, *Noise(), "Pictured");
     EXPECT_EQ(std::tuple(noPicture.ok, noPicture.error, noPicture.storedName),
