@@ -464,12 +464,11 @@ bool MayWriteFile(const std::filesystem::path& path, const struct stat& info)
 
 // The error a replace of `target` gives before it makes anything: EISDIR for a folder,
 // kNotRegularFileError for a named pipe or device and kSocketError for a socket, whose rename
-// would take it from its
-// owner (and whose temporary file would be made in /dev for a link to a device); else 0. The
-// target is looked at without being opened, so a pipe is never waited on; a link is looked
-// through when the replace follows it, and is itself the target when the replace takes its name.
-// A regular file the user may not write gives kWriteProtectedError.
-int NonRegularTargetError(const std::filesystem::path& target, LinkHandling links)
+// would take it from its owner (and whose temporary file would be made in /dev for a link to a
+// device); kWriteProtectedError for a regular file the user may not write; else 0. The target
+// is looked at without being opened, so a pipe is never waited on; a link is looked through
+// when the replace follows it, and is itself the target when the replace takes its name.
+int RefusedTargetError(const std::filesystem::path& target, LinkHandling links)
 {
     struct stat info {};
     const bool follow = links == LinkHandling::WriteThrough;
@@ -494,7 +493,7 @@ FileReplacement FileReplacement::Begin(const std::filesystem::path& target, cons
     const bool follow = options.links == LinkHandling::WriteThrough;
     // Followed, the temporary file also lands on the file system of the file it replaces.
     replacement.target_ = follow ? ResolveWriteTarget(target) : target;
-    if (const int refused = NonRegularTargetError(replacement.target_, options.links); refused != 0) {
+    if (const int refused = RefusedTargetError(replacement.target_, options.links); refused != 0) {
         if (error)
             *error = refused;
         return FileReplacement();
@@ -571,11 +570,6 @@ int ReplaceFileContents(const std::filesystem::path& target, const void* data, s
     if (!replacement.Write(data, size, &error) || !replacement.Commit(&error))
         return error != 0 ? error : EIO;
     return 0;
-}
-
-bool IsNotRegularFileError(int error)
-{
-    return error == EISDIR || error == kNotRegularFileError || error == kSocketError;
 }
 
 const char* FileKindText(const std::filesystem::path& path)

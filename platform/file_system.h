@@ -188,10 +188,6 @@ inline constexpr int kSocketError = 0x10001;
 // be replaced without a word.
 inline constexpr int kWriteProtectedError = 0x10002;
 
-// Whether `error` is a replace's refusal of a target that is no regular file (EISDIR,
-// kNotRegularFileError or kSocketError).
-bool IsNotRegularFileError(int error);
-
 // What the file at `path` (a link followed) is, for a message: "a folder", "a named pipe",
 // "a device", "a socket", "a regular file", or "something other than a file" when it cannot
 // be looked at.

@@ -73,13 +73,16 @@ void OutputLogModel::KeepInSession(std::wstring_view line) {
   std::size_t cut = session_.size() - kMaxSessionBytes / 2;
   cut = session_.find('\n', cut > 0 ? cut - 1 : 0);
   const std::size_t end = cut == std::string::npos ? session_.size() : cut + 1;
-  sessionDropped_ += static_cast<std::uint64_t>(std::count(session_.begin(), session_.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
+  const auto dropped = session_.begin() + static_cast<std::ptrdiff_t>(end);
+  sessionDropped_ += static_cast<std::uint64_t>(std::count(session_.begin(), dropped, '\n'));
   session_.erase(0, end);
 }
 
 std::string OutputLogModel::FileBytes() const {
   if (sessionDropped_ == 0) return session_;
-  return "(" + std::to_string(sessionDropped_) + " older lines left out)\n" + session_;
+  std::string bytes = "(";
+  bytes.append(std::to_string(sessionDropped_)).append(" older lines left out)\n").append(session_);
+  return bytes;
 }
 
 std::wstring OutputLogModel::JoinLines(const std::vector<std::size_t>& indices) const {

@@ -15,6 +15,11 @@
 namespace grainforge::app {
 namespace {
 
+std::wstring Named(const std::filesystem::path& path) { return L"\"" + PathToDisplay(path) + L"\""; }
+
+// A stream over bytes held elsewhere, alive for the full expression that makes it.
+wxInputStream& StreamOver(wxMemoryInputStream&& stream) { return stream; }
+
 wxString EntryPath(const std::wstring& section, const std::wstring& key) {
   return wxString(L"/") + wxString(section) + L"/" + wxString(key);
 }
@@ -35,12 +40,6 @@ void WxProfileStore::WriteInt(const std::wstring& section, const std::wstring& k
   config_.Flush();
 }
 
-namespace {
-
-std::wstring Named(const std::filesystem::path& path) { return L"\"" + PathToDisplay(path) + L"\""; }
-
-}  // namespace
-
 std::unique_ptr<WxProfileFile> WxProfileFile::Open(const std::filesystem::path& path) {
   Loaded loaded = Load(path);
   // wx reports the lines it cannot read as settings in message boxes; they stay in the file as
@@ -48,13 +47,6 @@ std::unique_ptr<WxProfileFile> WxProfileFile::Open(const std::filesystem::path& 
   wxLogNull quiet;
   return std::unique_ptr<WxProfileFile>(new WxProfileFile(path, std::move(loaded)));
 }
-
-namespace {
-
-// A stream over bytes held elsewhere, alive for the full expression that makes it.
-wxInputStream& StreamOver(wxMemoryInputStream&& stream) { return stream; }
-
-}  // namespace
 
 WxProfileFile::WxProfileFile(const std::filesystem::path& path, Loaded loaded)
     : wxFileConfig(StreamOver(wxMemoryInputStream(loaded.bytes.data(), loaded.bytes.size()))),
