@@ -57,6 +57,12 @@ constexpr int kTemporaryNameAttempts = 16;
 // "." and eight hexadecimal digits: the random part of a temporary file's name.
 constexpr std::size_t kRandomPartLength = 9;
 
+// Whether the temporary names for a target called `name` hold the whole of it.
+bool IsWholeTemporaryStem(const std::string& name, const char* suffix)
+{
+    return name.size() + kRandomPartLength + std::strlen(suffix) <= kLongestFileNameBytes;
+}
+
 // The start of the temporary names for `target`: the target's name, shortened (at a UTF-8
 // character's start) when the random part and `suffix` would grow the name past the longest
 // file name, or a target with a long name, easily reached in a script of three-byte
@@ -64,8 +70,8 @@ constexpr std::size_t kRandomPartLength = 9;
 std::string TemporaryStem(const std::filesystem::path& target, const char* suffix)
 {
     std::string name = target.filename().native();
-    const std::size_t added = kRandomPartLength + std::strlen(suffix);
-    if (name.size() + added > kLongestFileNameBytes) {
+    if (!IsWholeTemporaryStem(name, suffix)) {
+        const std::size_t added = kRandomPartLength + std::strlen(suffix);
         std::size_t keep = kLongestFileNameBytes > added ? kLongestFileNameBytes - added : 0;
         while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
             --keep;
@@ -428,6 +434,8 @@ std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& target, const
     std::size_t removed = 0;
     DIR* folder = nullptr;
     try {
+        if (!IsWholeTemporaryStem(target.filename().native(), suffix))
+            return 0;
         const std::string stem = TemporaryStem(target, suffix);
         const std::filesystem::path parent = target.parent_path();
         const int folderFd = OpenNoInterrupt(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY);
@@ -484,21 +492,37 @@ FileReplacement::~FileReplacement() { Discard(); }
 
 namespace {
 
-// The error a replace of `target` gives before it makes anything: EISDIR for a folder, and
-// kNotRegularFileError for a named pipe, device or socket, whose rename would take it from its
-// owner (and whose temporary file would be made in /dev for a link to a device); else 0. The
-// target is looked at without being opened, so a pipe is never waited on; a link is looked
-// through when the replace follows it, and is itself the target when the replace takes its name.
-int NonRegularTargetError(const std::filesystem::path& target, LinkHandling links)
+// Whether the user may write the regular file `path` described by `info`. For the file's
+// owner its owner write bit decides, as it does for any editor: the superuser passes every
+// access test, so a file its owner has made read-only would otherwise be replaced when the
+// program runs as root. For anyone else the system's own test (effective ids) decides.
+bool MayWriteFile(const std::filesystem::path& path, const struct stat& info)
+{
+    if (info.st_uid == ::geteuid())
+        return (info.st_mode & S_IWUSR) != 0;
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+// The error a replace of `target` gives before it makes anything: EISDIR for a folder,
+// kNotRegularFileError for a named pipe or device and kSocketError for a socket, whose rename
+// would take it from its owner (and whose temporary file would be made in /dev for a link to a
+// device); kWriteProtectedError for a regular file the user may not write; else 0. The target
+// is looked at without being opened, so a pipe is never waited on; a link is looked through
+// when the replace follows it, and is itself the target when the replace takes its name.
+int RefusedTargetError(const std::filesystem::path& target, LinkHandling links)
 {
     struct stat info {};
     const bool follow = links == LinkHandling::WriteThrough;
     // A name that cannot be looked at (missing, a dangling link) is for the later steps to meet.
     if ((follow ? ::stat(target.c_str(), &info) : ::lstat(target.c_str(), &info)) != 0)
         return 0;
-    if (S_ISREG(info.st_mode) || (!follow && S_ISLNK(info.st_mode)))
+    if (S_ISREG(info.st_mode))
+        return MayWriteFile(target, info) ? 0 : kWriteProtectedError;
+    if (!follow && S_ISLNK(info.st_mode))
         return 0;
-    return S_ISDIR(info.st_mode) ? EISDIR : kNotRegularFileError;
+    if (S_ISDIR(info.st_mode))
+        return EISDIR;
+    return S_ISSOCK(info.st_mode) ? kSocketError : kNotRegularFileError;
 }
 
 }  // namespace
@@ -510,7 +534,7 @@ FileReplacement FileReplacement::Begin(const std::filesystem::path& target, cons
     const bool follow = options.links == LinkHandling::WriteThrough;
     // Followed, the temporary file also lands on the file system of the file it replaces.
     replacement.target_ = follow ? ResolveWriteTarget(target) : target;
-    if (const int refused = NonRegularTargetError(replacement.target_, options.links); refused != 0) {
+    if (const int refused = RefusedTargetError(replacement.target_, options.links); refused != 0) {
         if (error)
             *error = refused;
         return FileReplacement();
@@ -615,6 +639,24 @@ int ReplaceFileContents(const std::filesystem::path& target, const void* data, s
     if (!replacement.Write(data, size, &error) || !replacement.Commit(&error))
         return error != 0 ? error : EIO;
     return 0;
+}
+
+const char* FileKindText(const std::filesystem::path& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return "something other than a file";
+    if (S_ISREG(info.st_mode))
+        return "a regular file";
+    if (S_ISDIR(info.st_mode))
+        return "a folder";
+    if (S_ISFIFO(info.st_mode))
+        return "a named pipe";
+    if (S_ISSOCK(info.st_mode))
+        return "a socket";
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
+        return "a device";
+    return "something other than a file";
 }
 
 void RemoveFileQuietly(const std::filesystem::path& path) noexcept

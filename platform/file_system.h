@@ -170,14 +170,28 @@ inline constexpr std::chrono::seconds kStaleTemporaryFileAge{3600};
 // Removes the leftovers of replaces of `target` that never finished: beside the target only,
 // the regular files (not links, folders, pipes, ...) whose name is exactly the temporary name a
 // FileReplacement gives (the target's name, "." and eight lower-case hexadecimal digits, then
-// `suffix`) and whose last change is at least `age` old. Returns how many were removed; any
-// error only leaves files in place.
+// `suffix`) and whose last change is at least `age` old. A target whose name is too long to
+// stand whole in a temporary name has none it can tell for its own (the shortened name may be
+// another target's, or nothing at all), so nothing is removed for it. Returns how many were
+// removed; any error only leaves files in place.
 std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& target, const char* suffix,
                                       std::chrono::seconds age = kStaleTemporaryFileAge) noexcept;
 
-// The error a replace gives for a target that is a named pipe, a device or a socket (a
-// folder gives EISDIR). No errno has this value; SystemErrorText words it.
+// The error a replace gives for a target that is a named pipe or a device (a folder gives
+// EISDIR). No errno has this value; SystemErrorText words it.
 inline constexpr int kNotRegularFileError = 0x10000;
+// The same for a socket, which SystemErrorText names as one.
+inline constexpr int kSocketError = 0x10001;
+// The error a replace gives for an existing file the user may not write: its mode takes write
+// away from its owner (when the user owns it) or the system refuses the user write access.
+// The folder may still allow the rename, so without this check a write-protected file would
+// be replaced without a word.
+inline constexpr int kWriteProtectedError = 0x10002;
+
+// What the file at `path` (a link followed) is, for a message: "a folder", "a named pipe",
+// "a device", "a socket", "a regular file", or "something other than a file" when it cannot
+// be looked at.
+const char* FileKindText(const std::filesystem::path& path);
 
 // A new file that is to replace `target`, written in full before it is put in place. It is
 // created exclusively beside the target under a random name of its own, so no file already
@@ -197,8 +211,9 @@ public:
     ~FileReplacement();
 
     // Creates the temporary file; not open, with `error` set, when no name could be made
-    // (the folder is missing, read-only, full, ...) or the target is a folder (EISDIR) or a
-    // pipe, device or socket (kNotRegularFileError), which is refused before anything is made.
+    // (the folder is missing, read-only, full, ...), the target is a folder (EISDIR), a pipe
+    // or device (kNotRegularFileError) or a socket (kSocketError), or it is a file the user
+    // may not write (kWriteProtectedError); these are refused before anything is made.
     static FileReplacement Begin(const std::filesystem::path& target, const ReplacementOptions& options, int* error);
 
     bool IsOpen() const { return file_.IsOpen(); }

@@ -10,6 +10,10 @@ std::string SystemErrorText(int code)
 {
     if (code == kNotRegularFileError)
         return "it is not a regular file (it is a folder, a pipe or a device)";
+    if (code == kSocketError)
+        return "it is not a regular file (it is a socket)";
+    if (code == kWriteProtectedError)
+        return "it is write-protected (you may not write to it)";
     char buffer[256] = {};
     // GNU strerror_r may return a static string instead of filling the buffer.
     const char* text = strerror_r(code, buffer, sizeof buffer);

@@ -4,7 +4,9 @@
 #include "app/document/grey_bmp.h"
 #include "app/document/name_case.h"
 #include "engine/mesh/json_settings.h"
+#include "engine/mesh/report_text.h"
 #include "platform/file_system.h"
+#include "platform/system_error.h"
 
 #include <nlohmann/json.hpp>
 
@@ -20,6 +22,13 @@ namespace {
 PresetResult Refused(std::string error) { return {false, std::move(error), {}}; }
 
 PresetResult CouldNotOpen() { return Refused("could not open the preset"); }
+
+// Said as a project's size refusal is: a preset that big is not taken for something else.
+PresetResult TooLarge(std::uint64_t size)
+{
+    return Refused("the file is too large to be a preset: it holds " + mesh::FormatCountGrouped(size) +
+                   " bytes, and a preset is at most " + std::to_string(kMaxPresetFileBytes >> 20) + " MiB");
+}
 
 PresetResult ForAnotherPattern(std::string_view texture, const ProceduralTexture& pattern)
 {
@@ -178,7 +187,7 @@ PresetResult ReadPreset(const fs::path& path, ProceduralTexture& pattern)
     if (!size.ok)
         return CouldNotOpen();
     if (size.size > kMaxPresetFileBytes)
-        return Refused("not a Tessary preset");
+        return TooLarge(size.size);
     const mesh::JsonView root = mesh::LoadJsonFile(path);
     if (root.IsObject())
         return ApplyJsonPreset(root, pattern);
@@ -189,7 +198,7 @@ PresetResult ReadLegacyPreset(const fs::path& path, ProceduralTexture& pattern)
 {
     const platform::ReadResult read = platform::ReadWholeFile(path, kMaxPresetFileBytes);
     if (read.status == platform::ReadStatus::TooLarge)
-        return Refused("not a Tessary preset");
+        return TooLarge(read.size);
     if (read.status != platform::ReadStatus::Ok)
         return CouldNotOpen();
     const std::string_view text(reinterpret_cast<const char*>(read.bytes.data()), read.bytes.size());
@@ -258,8 +267,13 @@ PresetResult SavePresetTo(const LibraryRoots& roots, const ProceduralTexture& pa
     document.PutInt("version", kPresetVersion);
     document.PutString("texture", pattern.Name());
     mesh::procedural::WriteParameters(pattern, document.ObjectChild("parameters"));
-    if (!mesh::SaveJsonFile(document, target.file))
+    int failure = 0;
+    if (!mesh::SaveJsonFile(document, target.file, mesh::JsonSaveOptions{}, &failure)) {
+        // A preset the user made read-only is kept, and the answer says why.
+        if (failure == platform::kWriteProtectedError)
+            return Refused("could not write the preset: " + platform::SystemErrorText(failure));
         return Refused("could not write the preset");
+    }
 
     PresetResult result{true, {}, target.name};
     const std::string fileName = target.file.filename().string();

@@ -52,8 +52,10 @@ struct PresetFileEntry {
 struct [[nodiscard]] PresetResult {
     bool ok = false;
     // Empty on success; otherwise one of "could not open the preset", "not a Tessary preset",
+    // "the file is too large to be a preset: it holds N bytes, and a preset is at most 16 MiB",
     // "a preset from a newer Tessary", "no texture", "a preset for <texture>, not <pattern>",
-    // "there is nowhere to save presets", "could not write the preset",
+    // "there is nowhere to save presets", "could not write the preset", "could not write the
+    // preset: it is write-protected (you may not write to it)",
     // "only your own presets can be deleted", "could not delete the preset",
     // "could not write the preset: the name is too long (its file name would take N bytes;
     // at most 255 fit)", "saved, but the thumbnail could not be written".

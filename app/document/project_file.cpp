@@ -29,25 +29,6 @@ constexpr const char* kNotOursError = "the file is not a Tessary project";
 constexpr const char* kNoPartError = "the project names no part";
 constexpr const char* kNotFoundError = "the file was not found";
 
-// What is at `path` when it is not a regular file, for the reason a project did not open.
-const char* KindOfFile(const fs::path& path)
-{
-    std::error_code error;
-    switch (fs::status(path, error).type()) {
-    case fs::file_type::directory:
-        return "a folder";
-    case fs::file_type::fifo:
-        return "a named pipe";
-    case fs::file_type::block:
-    case fs::file_type::character:
-        return "a device";
-    case fs::file_type::socket:
-        return "a socket";
-    default:
-        return "something other than a file";
-    }
-}
-
 // Why the JSON layer did not load a project file, in the words the user sees.
 std::string LoadFailureText(const fs::path& path, const grainforge::mesh::JsonLoadResult& load)
 {
@@ -58,7 +39,7 @@ std::string LoadFailureText(const fs::path& path, const grainforge::mesh::JsonLo
             return kNotFoundError;
         return "the file could not be opened: " + platform::SystemErrorText(load.error);
     case JsonLoadStatus::NotRegularFile:
-        return std::string("the file is not a regular file: it is ") + KindOfFile(path);
+        return std::string("the file is not a regular file: it is ") + platform::FileKindText(path);
     case JsonLoadStatus::TooLarge:
         return "the file is too large to be a project: it holds " + grainforge::mesh::FormatCountGrouped(load.size) +
                " bytes, and a project is at most " +

@@ -1,6 +1,7 @@
 #include "app/shell/application_core.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
@@ -95,12 +96,7 @@ bool CApplicationCore::Start(const StartOptions& options) {
   profilePath_ = options.profilePath.empty()
                      ? ProfileFilePath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))
                      : options.profilePath;
-  // A fresh account has no ~/.config/Brookvane yet: without it the profile could never be
-  // written, and wx would say so in a message box at exit.
-  std::error_code folderError;
-  std::filesystem::create_directories(profilePath_.parent_path(), folderError);
-  config_ = std::make_unique<wxFileConfig>(wxS("Tessary"), wxS("Brookvane"), WxStringFromPath(profilePath_),
-                                           wxString(), wxCONFIG_USE_LOCAL_FILE);
+  config_ = WxProfileFile::Open(profilePath_);
   history_ = std::make_unique<wxFileHistory>(kRecentFileCount);
   config_->SetPath(kRecentFilesGroup);
   history_->Load(*config_);
@@ -191,6 +187,10 @@ bool CApplicationCore::Start(const StartOptions& options) {
   frame_->Show();
   frame_->Update();
   if (!migration.empty()) frame_->Log(Utf8ToWide(migration), 0);
+  // Said once: why the settings are not kept, or the first save of them that failed.
+  config_->SetProblemReporter([this](const std::wstring& problem) {
+    if (frame_ != nullptr) frame_->Log(problem, kWarningLevel);
+  });
   MarkStartupPhase("shown and painted once");
   return true;
 }
@@ -214,9 +214,18 @@ void CApplicationCore::OnFirstIdle() {
 
 void CApplicationCore::WriteLogFile() {
   if (logFile_.empty() || frame_ == nullptr || frame_->OutputPane() == nullptr) return;
-  std::wstring error;
-  if (!frame_->OutputPane()->WriteLogFile(PathToWide(logFile_), error))
-    frame_->Log(L"The log could not be written to " + PathToDisplay(logFile_) + L": " + error, kWarningLevel);
+  OpenDocumentFiles open;
+  if (document_ != nullptr) {
+    open.part = PathFromWide(document_->partSourcePath);
+    open.project = PathFromWide(document_->projectPath);
+    open.textureImage = PathFromWide(document_->textureImagePath);
+  }
+  std::wstring error = LogFileRefusal(logFile_, open);
+  if (error.empty() && frame_->OutputPane()->WriteLogFile(PathToWide(logFile_), error)) return;
+  const std::wstring message = L"The log could not be written to " + PathToDisplay(logFile_) + L": " + error;
+  // Also on standard error: at the end of the run the log pane is no longer seen.
+  std::fprintf(stderr, "%s\n", WideToUtf8(message).c_str());
+  frame_->Log(message, kWarningLevel);
 }
 
 void CApplicationCore::PollPipeline() {

@@ -35,6 +35,7 @@ namespace grainforge::app {
 class CGrainforgeDoc;
 class CMainFrame;
 class CViewPlaceholder;
+class WxProfileFile;
 class ShellDocumentHost;
 class FrameViewPanes;
 class UiThreadMailbox;
@@ -117,7 +118,7 @@ private:
 
   CommandRouter router_;
   std::unique_ptr<CGrainforgeDoc> document_;
-  std::unique_ptr<wxFileConfig> config_;
+  std::unique_ptr<WxProfileFile> config_;
   std::unique_ptr<IProfileStore> profile_;
   std::unique_ptr<wxFileHistory> history_;
   std::unique_ptr<IPrompter> ownPrompter_;

@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <limits>
 
+#include "app/document/file_identity.h"
 #include "app/document/log_text.h"
 #include "app/document/texture_library.h"
 #include "app/shell/progress_percent.h"
@@ -143,6 +144,24 @@ FrameKey FrameKeyFor(HookKey key, int modifiers, FocusKind focus) {
   const bool copyChord = modifiers == kModifierControl && (key == HookKey::LetterC || key == HookKey::Insert);
   if (copyChord && focus == FocusKind::OutputLog) return FrameKey::CopyLog;
   return FrameKey::PassOn;
+}
+
+std::wstring LogFileRefusal(const std::filesystem::path& logFile, const OpenDocumentFiles& open) {
+  const std::pair<const std::filesystem::path*, const wchar_t*> openFiles[] = {
+      {&open.part, L"the part"}, {&open.project, L"the project"}, {&open.textureImage, L"the texture image"}};
+  for (const auto& [path, kind] : openFiles)
+    if (!path->empty() && IsSameFile(logFile, *path))
+      return std::wstring(L"it is ") + kind + L" the program has open, which the log never replaces";
+  const std::string extension = LowerExtension(logFile);
+  const wchar_t* marked = nullptr;
+  if (extension == ".stl") marked = L"a part";
+  if (extension == ".gfproj") marked = L"a project";
+  if (extension == ".gfpreset") marked = L"a preset";
+  const std::vector<std::string>& images = ImageExtensions();
+  if (std::find(images.begin(), images.end(), extension) != images.end()) marked = L"an image";
+  if (marked == nullptr) return {};
+  return std::wstring(L"its name (") + Utf8ToWide(extension) + L") marks it as " + marked +
+         L", which the log never replaces";
 }
 
 std::filesystem::path ProfileFilePath(const char* xdgConfigHome, const char* home) {

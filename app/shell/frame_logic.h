@@ -109,6 +109,22 @@ inline constexpr int kModifierShift = 0x0004;
 // the log has the focus; in a field they stay the field's copy. Every other key passes on.
 FrameKey FrameKeyFor(HookKey key, int modifiers, FocusKind focus);
 
+// ---- The --log-file log -----------------------------------------------------------------------
+
+// The files the program has open (empty where there is none).
+struct OpenDocumentFiles {
+  std::filesystem::path part;
+  std::filesystem::path project;
+  std::filesystem::path textureImage;
+};
+
+// Why the log named by --log-file must not be written at `logFile`, or empty when it may: the
+// log never replaces a file the program has open (seen through links and hard links), nor a
+// file whose name marks it as a part, a project, a preset or an image (by its extension, in
+// any case), which a slip of the command line (`-l part.stl part.stl`) would otherwise lose. An
+// existing log under any other name is replaced as before.
+std::wstring LogFileRefusal(const std::filesystem::path& logFile, const OpenDocumentFiles& open);
+
 // ---- Profile and messages ---------------------------------------------------------------------
 
 // The profile file: <XDG_CONFIG_HOME or HOME/.config>/Brookvane/Tessary.conf. A relative

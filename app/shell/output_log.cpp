@@ -46,6 +46,7 @@ OutputLogModel::InsertResult OutputLogModel::Insert(std::wstring_view text, int 
     if (!piece.empty() && piece.back() == L'\r') piece.remove_suffix(1);
     const int pieceLevel = level == kLineClassify ? ClassifyLogLine(piece) : level;
     entries_.push_back({std::wstring(piece), pieceLevel, 0});
+    KeepInSession(piece);
     ++added;
     if (cut == std::wstring_view::npos) break;
     text.remove_prefix(cut + 1);
@@ -64,12 +65,23 @@ std::wstring OutputLogModel::Caption() const {
   return L"Output (" + std::to_wstring(discarded_) + L" older lines discarded)";
 }
 
+void OutputLogModel::KeepInSession(std::wstring_view line) {
+  session_ += ToUtf8(line);
+  session_ += '\n';
+  if (session_.size() <= kMaxSessionBytes) return;
+  // Half the bound goes at once, so a long session does not move its bytes at every line.
+  std::size_t cut = session_.size() - kMaxSessionBytes / 2;
+  cut = session_.find('\n', cut > 0 ? cut - 1 : 0);
+  const std::size_t end = cut == std::string::npos ? session_.size() : cut + 1;
+  const auto dropped = session_.begin() + static_cast<std::ptrdiff_t>(end);
+  sessionDropped_ += static_cast<std::uint64_t>(std::count(session_.begin(), dropped, '\n'));
+  session_.erase(0, end);
+}
+
 std::string OutputLogModel::FileBytes() const {
-  std::string bytes;
-  for (const OutputLogEntry& entry : entries_) {
-    bytes += ToUtf8(entry.text);
-    bytes += '\n';
-  }
+  if (sessionDropped_ == 0) return session_;
+  std::string bytes = "(";
+  bytes.append(std::to_string(sessionDropped_)).append(" older lines left out)\n").append(session_);
   return bytes;
 }
 

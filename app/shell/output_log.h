@@ -48,9 +48,15 @@ struct OutputLogEntry {
 };
 
 // The lines of the output log, independent of any window: split, classified, capped, saved.
+// The list shows the lines since the last Clear (Process starts it afresh) up to its cap; the
+// saved log keeps every line of the session apart from them, so a log sent with a report
+// still holds the load warnings and refusals that came before the last run.
 class OutputLogModel {
 public:
   static constexpr std::size_t kMaxLines = 20000;
+  // The saved session keeps its newest lines within this many bytes of UTF-8: far more than
+  // any session writes by hand, yet a bound on a run left going for days.
+  static constexpr std::size_t kMaxSessionBytes = std::size_t{64} << 20;
 
   struct InsertResult {
     std::size_t firstNew = 0;  // entries from here on were added by the call and want measuring
@@ -60,7 +66,7 @@ public:
   // Adds one entry per "\n"-separated piece (an empty last piece too); level 0 classifies
   // each piece from its text.
   InsertResult Insert(std::wstring_view text, int level);
-  // Empties the list; the discarded count and the caption stay.
+  // Empties the list; the discarded count, the caption and the session's saved lines stay.
   void Clear() { entries_.clear(); }
 
   std::size_t Size() const { return entries_.size(); }
@@ -69,15 +75,21 @@ public:
   std::uint64_t Discarded() const { return discarded_; }
 
   std::wstring Caption() const;
-  // The saved log: every line in UTF-8 followed by a line feed (this system's line end), no
-  // byte-order mark.
+  // The saved log: every line of the session, also those cleared from the list or beyond its
+  // cap, in UTF-8, each followed by a line feed (this system's line end), no byte-order mark.
+  // When the session outgrew kMaxSessionBytes, a first line counts the older lines left out.
   std::string FileBytes() const;
   // The texts of the given entries joined by line feeds, for the clipboard.
   std::wstring JoinLines(const std::vector<std::size_t>& indices) const;
 
 private:
+  // Adds one line to the session's saved lines, dropping the oldest beyond the bound.
+  void KeepInSession(std::wstring_view line);
+
   std::deque<OutputLogEntry> entries_;
   std::uint64_t discarded_ = 0;
+  std::string session_;  // the session's lines as saved, each ending in a line feed
+  std::uint64_t sessionDropped_ = 0;
 };
 
 // The top entry that shows the end of the list: the entries from it to the last fit within the

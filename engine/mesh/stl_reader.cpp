@@ -30,8 +30,6 @@ constexpr std::size_t kMinimumFileSize = 16;
 constexpr std::uint64_t kMaxCorners = std::numeric_limits<std::uint32_t>::max();
 
 constexpr char kTooManyTrianglesText[] = "The file contains more triangles than one mesh can hold.";
-constexpr char kNotRegularFileText[] =
-    "The file could not be opened: it is not a regular file (it is a folder, a pipe or a device).";
 constexpr char kNonFiniteText[] = "The file contains a coordinate that is not a number (NaN or infinity).";
 // The exact weld keeps 32-bit vertex maps with a flag bit: from 2^31 corners on the soup is
 // left as it is (WeldIdenticalVertices leaves it untouched too).
@@ -920,9 +918,12 @@ StlReadResult ReadStlFrom(const std::filesystem::path& path, const StlReadOption
         return Failure(fileName, StlFormat::Unrecognised,
                        "The file could not be opened: " + platform::SystemErrorText(opened.error));
     case platform::OpenStatus::NotRegularFile:
-        return Failure(fileName, StlFormat::Unrecognised, kNotRegularFileText);
+        return Failure(fileName, StlFormat::Unrecognised,
+                       std::string("The file could not be opened: it is not a regular file (it is ") +
+                           platform::FileKindText(path) + ").");
     case platform::OpenStatus::OpenFailed:
-        return Failure(fileName, StlFormat::Unrecognised, "The file could not be opened for reading.");
+        return Failure(fileName, StlFormat::Unrecognised,
+                       "The file could not be opened for reading: " + platform::SystemErrorText(opened.error));
     }
     StlFile file{opened.file, std::max<std::size_t>(chunkBytes, 1), {}};
     if (file.Size() > kDetectionBytes)

@@ -86,9 +86,9 @@ struct StlReadResult {
 // match the size is refused before anything more is read; binary facets go a chunk at a time
 // straight into the mesh's arrays and ASCII text is read a chunk at a time. Failures before
 // parsing: "The file could not be opened: " with the system's error text (a missing file),
-// "The file could not be opened: it is not a regular file (it is a folder, a pipe or a
-// device)." (refused at once, never waiting on a pipe), "The file could not be opened for
-// reading.", and "The file ended earlier than its reported size of N bytes." (also when it
+// "The file could not be opened: it is not a regular file (it is a folder)." (or a named
+// pipe, a device, a socket; refused at once, never waiting on a pipe), "The file could not be
+// opened for reading: " with the system's error text (such as "Permission denied"), and "The file ended earlier than its reported size of N bytes." (also when it
 // shrinks while read). Parts of the work run in parallel.
 [[nodiscard]] StlReadResult ReadStlFile(const std::filesystem::path& path, const StlReadOptions& options);
 

@@ -1,6 +1,7 @@
 #include "engine/textures/image_loading.h"
 
 #include "engine/textures/image_loading_detail.h"
+#include "platform/file_system.h"
 #include "platform/image_decoder.h"
 #include "platform/system_error.h"
 
@@ -337,19 +338,29 @@ ImageLoadResult ReadGuarded(const Load& load)
     }
 }
 
+// A file refused for being no regular file is named for what it is (the decoder knows only
+// that it is not one).
+ImageLoadResult NamingTheKind(ImageLoadResult result, const std::filesystem::path& path)
+{
+    if (!result.ok && result.error == kNotRegularFile)
+        result.error = std::string("The file is not a regular file (it is ") + platform::FileKindText(path) +
+                       "), so it was not read as an image.";
+    return result;
+}
+
 }  // namespace
 
 ImageLoadResult ReadHeightImage(const std::filesystem::path& path, const ImageLoadOptions& options)
 {
     const auto open = [&](platform::ImageDecoder& decoder) { return decoder.OpenFile(path); };
-    return ReadGuarded([&] { return LoadImage(open, options); });
+    return NamingTheKind(ReadGuarded([&] { return LoadImage(open, options); }), path);
 }
 
 ImageLoadResult ReadHeightImageRows(const std::filesystem::path& path, const ImageLoadOptions& options,
                                     const HeightRowSink& sink)
 {
     const auto open = [&](platform::ImageDecoder& decoder) { return decoder.OpenFile(path); };
-    return ReadGuarded([&] { return LoadImageRows(open, options, sink); });
+    return NamingTheKind(ReadGuarded([&] { return LoadImageRows(open, options, sink); }), path);
 }
 
 namespace detail {

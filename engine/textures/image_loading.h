@@ -64,8 +64,8 @@ struct ImageLoadResult {
 //    does not read, or damaged."
 //   "The file was not found."
 //   "The file could not be opened: <the system's reason>." (a file there that would not open)
-//   "The file is not a regular file (it is a folder, a pipe or a device), so it was not read
-//    as an image." (refused at once, without waiting on a pipe)
+//   "The file is not a regular file (it is a folder), so it was not read as an image." (or a
+//    named pipe, a device, a socket; refused at once, without waiting on a pipe)
 //   "The image contains no readable frame."
 //   "The image has no size."
 //   "The image is larger than 16384 pixels on a side."

@@ -263,7 +263,10 @@ TEST(FileReplacement, RefusesTargetsThatAreNoRegularFile)
 TEST(FileReplacement, ClearsOnlyStaleTemporaryFilesOfItsOwnTarget)
 {
     enum class Kind { File, Link, Folder, Pipe };
-    const std::string longTarget = std::string(243, 'n').append(".gfproj");  // temporary names keep 242 bytes of it
+    // Temporary names keep only the first 242 bytes of this one, which another name may share;
+    // 248 bytes that are not UTF-8 characters' starts shorten to nothing.
+    const std::string longTarget = std::string(243, 'n').append(".gfproj");
+    const std::string noStemTarget = std::string(248, '\xB0').append(".gfproj");
     const struct {
         std::string target, suffix, name;
         Kind kind;
@@ -272,7 +275,8 @@ TEST(FileReplacement, ClearsOnlyStaleTemporaryFilesOfItsOwnTarget)
     } cases[] = {
         {"p.gfproj", ".tmp", "p.gfproj.0123abcd.tmp", Kind::File, 7200, true},
         {"p part 2.stl", ".part", "p part 2.stl.89efcdab.part", Kind::File, 7200, true},
-        {longTarget, ".tmp", std::string(242, 'n').append(".0123abcd.tmp"), Kind::File, 7200, true},
+        {longTarget, ".tmp", std::string(242, 'n').append(".0123abcd.tmp"), Kind::File, 7200, false},
+        {noStemTarget, ".tmp", ".0123abcd.tmp", Kind::File, 7200, false},
         {"p.gfproj", ".tmp", "p.gfproj.0123abcd.tmp", Kind::File, 60, false},  // a save may be writing it
         {"p.gfproj", ".tmp", "p.gfproj.1234567.tmp", Kind::File, 7200, false},
         {"p.gfproj", ".tmp", "p.gfproj.0123abcd.tmp.bak", Kind::File, 7200, false},
@@ -312,6 +316,68 @@ TEST(FileReplacement, ClearsOnlyStaleTemporaryFilesOfItsOwnTarget)
         EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(path, status)), !c.removed);
         EXPECT_EQ(test::ReadAllBytes(folder / "theirs"), Bytes("the user's"));
     }
+}
+
+// A save over a file the user may not write is refused before anything is made, on every
+// way a replace is asked for; the owner's write bit decides for the owner, also for root.
+TEST(FileReplacement, RefusesAFileTheUserMayNotWrite)
+{
+    const struct {
+        const char* name;
+        int bits;
+        LinkHandling links;
+        bool throughLink;
+        int error;
+    } cases[] = {
+        {"read-only", 0444, LinkHandling::WriteThrough, false, kWriteProtectedError},
+        {"owner read-only, others writable", 0466, LinkHandling::WriteThrough, false, kWriteProtectedError},
+        {"read-only, named by a link", 0444, LinkHandling::WriteThrough, true, kWriteProtectedError},
+        {"read-only, the program's own file", 0400, LinkHandling::ReplaceLink, false, kWriteProtectedError},
+        {"writable", 0644, LinkHandling::WriteThrough, false, 0},
+        {"writable by its owner only", 0200, LinkHandling::ReplaceLink, false, 0},
+        // The link's own name is what a replace of the program's own file takes.
+        {"read-only behind a link that is replaced", 0444, LinkHandling::ReplaceLink, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        test::WriteAllText(folder / "kept", "old");
+        ::chmod((folder / "kept").c_str(), static_cast<mode_t>(c.bits));
+        if (c.throughLink)
+            std::filesystem::create_symlink("kept", folder / "link");
+        const std::filesystem::path target = folder / (c.throughLink ? "link" : "kept");
+        ReplacementOptions options;
+        options.links = c.links;
+        EXPECT_EQ(ReplaceFileContents(target, "new", 3, options), c.error);
+        if (c.error != 0) {
+            EXPECT_EQ(test::ReadAllBytes(folder / "kept"), Bytes("old"));
+            EXPECT_EQ(std::filesystem::symlink_status(target).type(),
+                      c.throughLink ? std::filesystem::file_type::symlink : std::filesystem::file_type::regular);
+            EXPECT_EQ(folder.List().size(), c.throughLink ? 2u : 1u) << "nothing made beside it";
+        }
+    }
+    EXPECT_EQ(SystemErrorText(kWriteProtectedError), "it is write-protected (you may not write to it)");
+}
+
+// Each kind of file that is not a regular one is named for what it is.
+TEST(FileKindText, NamesWhatIsThere)
+{
+    TempFolder folder;
+    test::WriteAllText(folder / "file", "x");
+    ASSERT_TRUE(test::MakeSocketFile(folder / "socket"));
+    ::mkfifo((folder / "pipe").c_str(), 0600);
+    const std::pair<std::filesystem::path, std::string> cases[] = {
+        {folder / "file", "a regular file"}, {folder.Path(), "a folder"},
+        {folder / "socket", "a socket"},     {folder / "pipe", "a named pipe"},
+        {"/dev/null", "a device"},           {folder / "missing", "something other than a file"},
+    };
+    for (const auto& [path, kind] : cases)
+        EXPECT_EQ(FileKindText(path), kind) << path;
+    int error = 0;
+    EXPECT_EQ(ReplaceFileContents(folder / "socket", "x", 1, ReplacementOptions{}), kSocketError);
+    EXPECT_FALSE(FileReplacement::Begin(folder / "socket", ReplacementOptions{}, &error).IsOpen());
+    EXPECT_EQ(error, kSocketError);
+    EXPECT_EQ(SystemErrorText(kSocketError), "it is not a regular file (it is a socket)");
 }
 
 TEST(SystemErrorText, GivesTheSystemsWording)

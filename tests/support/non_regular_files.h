@@ -26,6 +26,10 @@ struct NonRegularFile {
 // `name`, in the subfolders "pipe", "folder" and "device" of `folder`.
 std::vector<NonRegularFile> MakeNonRegularFiles(const std::filesystem::path& folder, const std::string& name);
 
+// A Unix-domain socket's file at `path`, as a program's control socket sits among a user's
+// files. False when none could be made.
+bool MakeSocketFile(const std::filesystem::path& path);
+
 // body() when it returns within a bound generous enough for any loaded machine; nothing when it
 // does not (the thread is then left behind, blocked).
 template <class Result>

@@ -9,7 +9,9 @@
 #include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
 
+#include "engine/mesh/json_settings.h"
 #include "engine/mesh/stl_writer.h"
+#include "platform/system_error.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/textures/procedural_registry.h"
 
@@ -24,6 +26,7 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <tuple>
 
@@ -43,6 +46,8 @@ void WriteCube(const fs::path& path, float size = 10.0f)
     fs::create_directories(path.parent_path());
     WriteAllBytes(path, mesh::EncodeBinaryStl(mesh::MakeTestCube(size), "part"));
 }
+
+std::string SystemErrorTextOf(int error) { return platform::SystemErrorText(error); }
 
 bool HasLine(const RecordingHost& host, const std::string& text, int level)
 {
@@ -374,6 +379,44 @@ TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
         "The file that was there is as it was.");
     EXPECT_EQ(FileText(path), before);
     EXPECT_EQ(folder.List(), std::vector<std::string>{"job.gfproj"});
+}
+
+// A file the user made read-only (mode 0444 in the user's own folder) was replaced by every
+// save that writes aside and renames, and Save Project said "Project saved". Each road now
+// keeps it and says why.
+TEST(DocumentProjectTest, AWriteProtectedFileIsKeptOnEveryRoad)
+{
+    const std::string reason = "it is write-protected (you may not write to it)";
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    const std::pair<const char*, std::function<std::string(const fs::path&)>> roads[] = {
+        {"Save Project", [&](const fs::path& path) {
+             return doc.SaveProject(path) ? std::string("saved") : f.host.Lines(app::kLogError).back();
+         }},
+        {"binary STL", [&](const fs::path& path) {
+             return mesh::WriteStlFile(path, mesh::MakeTestCube(10.0f), {}).error;
+         }},
+        {"ASCII STL", [&](const fs::path& path) {
+             return mesh::WriteStlFile(path, mesh::MakeTestCube(10.0f), {.format = 1}).error;
+         }},
+        {"library list", [&](const fs::path& path) {
+             const mesh::JsonNode list = mesh::NewJsonDocument();
+             int error = 0;
+             mesh::JsonSaveOptions options;
+             options.links = platform::LinkHandling::ReplaceLink;
+             return mesh::SaveJsonFile(list, path, options, &error) ? std::string("saved") : SystemErrorTextOf(error);
+         }},
+    };
+    for (const auto& [road, save] : roads) {
+        SCOPED_TRACE(road);
+        TempFolder folder;
+        WriteAllText(folder / "mine.gfproj", "mine");
+        fs::permissions(folder / "mine.gfproj", fs::perms(0444));
+        const std::string said = save(folder / "mine.gfproj");
+        EXPECT_NE(said.find(reason), std::string::npos) << said;
+        EXPECT_EQ(FileText(folder / "mine.gfproj"), "mine");
+        EXPECT_EQ(folder.List(), std::vector<std::string>{"mine.gfproj"});
+    }
 }
 
 // A changed part is written beside the project before the project itself; when the project

@@ -103,6 +103,14 @@ TEST(SavePreset, ReportsEachFailure)
     const PresetResult blocked = SavePreset(library.roots, *Noise(), "Blocked");
     EXPECT_EQ(std::tuple(blocked.ok, blocked.error), std::tuple(false, "could not write the preset"));
 
+    // A preset the user made read-only is kept, and the answer says why.
+    WriteAllText(library.user / "procedural/Noise/Kept.gfpreset", "mine");
+    fs::permissions(library.user / "procedural/Noise/Kept.gfpreset", fs::perms(0444));
+    const PresetResult kept = SavePreset(library.roots, *Noise(), "Kept");
+    EXPECT_EQ(std::tuple(kept.ok, kept.error),
+              std::tuple(false, "could not write the preset: it is write-protected (you may not write to it)"));
+    EXPECT_EQ(test::ReadAllBytes(library.user / "procedural/Noise/Kept.gfpreset"), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'}));
+
     fs::create_directories(library.user / "procedural/Noise/Pictured.bmp");
     const PresetResult noPicture = SavePreset(library.roots, *Noise(), "Pictured");
     EXPECT_EQ(std::tuple(noPicture.ok, noPicture.error, noPicture.storedName),
@@ -235,8 +243,10 @@ TEST(ReadPreset, AHugeFileIsRefusedBeforeItIsRead)
     WriteAllText(folder / "big.gfpreset", "Grainforge preset 1\ntexture=Noise\n");
     fs::resize_file(folder / "big.gfpreset", kMaxPresetFileBytes + 1);
     const auto noise = Noise();
-    EXPECT_EQ(ReadPreset(folder / "big.gfpreset", *noise).error, "not a Tessary preset");
-    EXPECT_EQ(ReadLegacyPreset(folder / "big.gfpreset", *noise).error, "not a Tessary preset");
+    const std::string tooLarge =
+        "the file is too large to be a preset: it holds 16,777,217 bytes, and a preset is at most 16 MiB";
+    EXPECT_EQ(ReadPreset(folder / "big.gfpreset", *noise).error, tooLarge);
+    EXPECT_EQ(ReadLegacyPreset(folder / "big.gfpreset", *noise).error, tooLarge);
 }
 
 // Presets, their thumbnails and the JSON files under them may be named by the user: a pipe,

@@ -427,6 +427,39 @@ TEST(Program, ALogFileThatIsNoRegularFileIsRefusedOnEveryRoadWithoutWaiting) {
   }
 }
 
+// `tessary -l part.stl part.stl` replaced the part with its log. The log is refused there,
+// saying why, and the part stays as it was; the log written at exit holds the whole session,
+// also the lines before the pane was emptied for a Process.
+TEST(Program, TheLogFileNeverReplacesAPartAndKeepsTheWholeSession) {
+  grainforge::test::TempFolder folder;
+  const std::filesystem::path part = folder / "part.stl";
+  std::ofstream(part) << "solid t\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+                         "endloop\nendfacet\nendsolid t\n";
+  const std::vector<std::uint8_t> partBytes = grainforge::test::ReadAllBytes(part);
+  const std::filesystem::path log = folder / "log.txt";
+  const std::wstring leftAlone = L"Not a part, a project or an image, so left alone: notes.txt";
+  {
+    Program program(false, {}, part);
+    ASSERT_TRUE(program.Started());
+    const std::wstring refused = L"The log could not be written to " + PathToDisplay(part) +
+                                 L": its name (.stl) marks it as a part, which the log never replaces";
+    EXPECT_TRUE(PumpUntil([&] { return LogHas(program.Frame(), refused); }));
+    program.Frame().OpenDroppedFiles({part});
+    EXPECT_TRUE(program.Document().HasPart());
+  }
+  EXPECT_EQ(grainforge::test::ReadAllBytes(part), partBytes);
+  {
+    Program program(false, {}, log);
+    ASSERT_TRUE(program.Started());
+    program.Frame().OpenDroppedFiles({folder / "notes.txt"});
+    EXPECT_TRUE(LogHas(program.Frame(), leftAlone));
+    program.Document().Host().log->Clear();  // as Process starts
+    EXPECT_FALSE(LogHas(program.Frame(), leftAlone));
+  }
+  const std::vector<std::uint8_t> bytes = grainforge::test::ReadAllBytes(log);
+  EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(WideToUtf8(leftAlone)), std::string::npos);
+}
+
 // Names in any script and in bytes that are not UTF-8, as a person meets them: the profile
 // under such a home folder, a dropped part and a dropped file left alone, Save Project to such
 // a name, and the recent-file list that opens the project again. Every log line stays text a

@@ -209,6 +209,31 @@ TEST(LockIndicatorTexts, ShowCapsAndNumAndLeaveScrollBlank) {
   EXPECT_EQ(LockIndicatorTexts(false, false), (LockIndicators{L"", L"", L""}));
 }
 
+// `tessary -l part.stl part.stl` once replaced the part it opened with its log. The log never
+// takes the place of a file the program has open, by any name, nor of a file named as a part,
+// a project, a preset or an image; a log under any other name is replaced as before.
+TEST(LogFileRefusal, TheLogNeverReplacesAnOpenFileOrOneNamedAsAnother) {
+  test::TempFolder folder;
+  for (const char* name : {"part.stl", "project.gfproj", "texture", "log.txt"}) test::WriteAllText(folder / name, "x");
+  std::filesystem::create_hard_link(folder / "project.gfproj", folder / "same project");
+  std::filesystem::create_symlink("texture", folder / "texture link");
+  const OpenDocumentFiles open{folder / "part.stl", folder / "project.gfproj", folder / "texture"};
+  const std::wstring kept = L", which the log never replaces";
+  const std::pair<std::filesystem::path, std::wstring> cases[] = {
+      {folder / "part.stl", L"it is the part the program has open" + kept},
+      {folder / "." / "same project", L"it is the project the program has open" + kept},
+      {folder / "texture link", L"it is the texture image the program has open" + kept},
+      {folder / "other.STL", L"its name (.stl) marks it as a part" + kept},
+      {folder / "p.gfproj", L"its name (.gfproj) marks it as a project" + kept},
+      {folder / "Rock.GfPreset", L"its name (.gfpreset) marks it as a preset" + kept},
+      {folder / "picture.jpeg", L"its name (.jpeg) marks it as an image" + kept},
+      {folder / "log.txt", L""},
+      {folder / "new log", L""},
+  };
+  for (const auto& [log, reason] : cases) EXPECT_EQ(LogFileRefusal(log, open), reason) << log;
+  EXPECT_EQ(LogFileRefusal(folder / "log.txt", OpenDocumentFiles{}), L"");
+}
+
 TEST(ProfileFilePath, FollowsTheXdgConfigFolder) {
   struct Case {
     const char* xdg;

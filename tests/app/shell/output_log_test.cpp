@@ -13,6 +13,7 @@
 #include "app/shell/fixed_text_metrics.h"
 #include "app/shell/log_line.h"
 #include "tests/support/child_process.h"
+#include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
 
 namespace grainforge::app {
@@ -99,6 +100,21 @@ TEST(OutputLogModel, SavedFileIsUtf8WithALineFeedAfterEveryLine) {
   EXPECT_EQ(ToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), std::string("\xEF\xBF\xBD"));
 }
 
+// The pane starts afresh at each Process and keeps its newest lines, but the saved log a user
+// sends with a report holds the whole session: the load warnings before the last run too.
+TEST(OutputLogModel, TheSavedLogKeepsTheSessionThatTheListLetGo) {
+  OutputLogModel model;
+  model.Insert(L"Loaded part.stl\nWarning: 3 open edges", kLineClassify);
+  model.Clear();  // Process starts
+  model.Insert(L"Processed: 12 triangles", kLinePlain);
+  EXPECT_EQ(Texts(model), std::vector<std::wstring>{L"Processed: 12 triangles"});
+  EXPECT_EQ(model.FileBytes(), "Loaded part.stl\nWarning: 3 open edges\nProcessed: 12 triangles\n");
+
+  for (std::size_t i = 0; i < OutputLogModel::kMaxLines; ++i) model.Insert(L"step", kLinePlain);
+  EXPECT_EQ(model.Size(), OutputLogModel::kMaxLines);
+  EXPECT_EQ(model.FileBytes().rfind("Loaded part.stl\n", 0), 0u) << "the list's cap is not the file's";
+}
+
 TEST(OutputLogModel, CopiedLinesAreJoinedByLineFeedsWithoutATrailingOne) {
   OutputLogModel model;
   model.Insert(L"one\r\ntwo\nthree\nfour", kLinePlain);
@@ -144,6 +160,25 @@ TEST(WriteLogFile, AFailedWriteLeavesTheOldLogAsItWas) {
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "old log\n") << throughLink;
     EXPECT_EQ(std::distance(fs::directory_iterator(folder / "logs"), fs::directory_iterator()), 1) << throughLink;
   }
+}
+
+// A log the user made read-only is kept and the reason named; a socket is called one.
+TEST(WriteLogFile, AWriteProtectedLogOrASocketIsRefusedWithItsReason) {
+  test::TempFolder folder;
+  test::WriteAllText(folder / "log.txt", "old log\n");
+  std::filesystem::permissions(folder / "log.txt", std::filesystem::perms(0444));
+  ASSERT_TRUE(test::MakeSocketFile(folder / "log.socket"));
+  const std::pair<const char*, std::wstring> cases[] = {
+      {"log.txt", L"it is write-protected (you may not write to it)"},
+      {"log.socket", L"it is not a regular file (it is a socket)"},
+  };
+  for (const auto& [name, reason] : cases) {
+    std::wstring error;
+    EXPECT_FALSE(WriteLogFile(folder / name, "new log\n", error)) << name;
+    EXPECT_EQ(error, reason) << name;
+  }
+  const std::vector<std::uint8_t> kept = test::ReadAllBytes(folder / "log.txt");
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "old log\n");
 }
 
 TEST(ScaleForDpi, RoundsHalvesAwayFromZero) {

@@ -101,6 +101,46 @@ TEST(ProgramProcess, StartsLogsItsReportAndEndsCleanlyOnTerminate) {
   EXPECT_NE(profile.find("file1="), std::string::npos) << profile;
 }
 
+// A settings file that cannot be kept (a folder at its name, or a file where its folder should
+// be) once brought a modal box at start that held SIGTERM off for good, and a temporary file at
+// every save. The program starts with its defaults, says why once, leaves nothing behind and
+// ends on SIGTERM.
+TEST(ProgramProcess, SettingsThatCannotBeKeptNeitherHoldTheStartNorLeaveFiles) {
+  const struct {
+    const char* name;
+    bool folderIsAFile;
+  } cases[] = {{"a folder at the settings file's name", false}, {"a file where the settings folder should be", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    grainforge::test::TempFolder folder;
+    const std::filesystem::path brookvane = folder.Path() / "config" / "Brookvane";
+    if (c.folderIsAFile) {
+      std::filesystem::create_directories(brookvane.parent_path());
+      std::ofstream(brookvane) << "not a folder\n";
+    } else {
+      std::filesystem::create_directories(brookvane / "Tessary.conf");
+    }
+    const std::filesystem::path log = folder.Path() / "log.txt";
+    ProgramProcess program(folder, {"--log-file", log.string()});
+    ASSERT_TRUE(program.Started());
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(log); }, 60s)) << "the program did not start";
+    program.Terminate();
+    EXPECT_EQ(program.WaitForExit(60s), 0);
+    const std::string text = ReadText(log);
+    std::size_t said = 0;
+    for (std::size_t at = text.find("The settings cannot be kept"); at != std::string::npos;
+         at = text.find("The settings cannot be kept", at + 1))
+      ++said;
+    EXPECT_EQ(said, 1u) << text;
+    if (c.folderIsAFile) {
+      EXPECT_EQ(ReadText(brookvane), "not a folder\n");
+    } else {
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(brookvane), std::filesystem::directory_iterator()), 1)
+          << "no temporary file beside the settings";
+    }
+  }
+}
+
 // Under a window manager the window used to be mapped at a few pixels while the manager's frame
 // was awaited, and GTK logged three criticals at every start. With criticals made fatal the
 // program must still start and end cleanly. (Needs a window manager: openbox, when installed.)

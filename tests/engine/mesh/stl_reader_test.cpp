@@ -375,17 +375,21 @@ TEST(ReadStlFile, UnreadableFileFailsWithTheOpenText)
     const auto text = test::RunUnprivileged([&] { return ReadStlFile(path, {}).error; });
     if (!text)
         GTEST_SKIP() << "could not drop root privileges, so the file's permissions would not apply";
-    EXPECT_EQ(*text, "The file could not be opened for reading.");
+    EXPECT_EQ(*text, "The file could not be opened for reading: Permission denied");
 }
 
-TEST(ReadStlFile, NamedPipeFolderAndDeviceAreRefusedAtOnce)
+// Each file that is no regular one is refused at once and named for what it is.
+TEST(ReadStlFile, NamedPipeFolderDeviceAndSocketAreRefusedAtOnce)
 {
     const test::TempFolder folder;
-    for (const test::NonRegularFile& file : test::MakeNonRegularFiles(folder.Path(), "part.stl")) {
+    std::vector<test::NonRegularFile> files = test::MakeNonRegularFiles(folder.Path(), "part.stl");
+    ASSERT_TRUE(test::MakeSocketFile(folder / "part.stl"));
+    files.push_back({"socket", folder / "part.stl"});
+    for (const test::NonRegularFile& file : files) {
         SCOPED_TRACE(file.kind);
         const auto error = test::CallWithin<std::string>([path = file.path] { return ReadStlFile(path, {}).error; });
         ASSERT_TRUE(error) << "still waiting";
-        EXPECT_EQ(*error, "The file could not be opened: it is not a regular file (it is a folder, a pipe or a device).");
+        EXPECT_EQ(*error, "The file could not be opened: it is not a regular file (it is a " + file.kind + ").");
     }
 }
 

@@ -313,12 +313,15 @@ TEST(ReadHeightImage, EachFailureGivesItsReason)
         EXPECT_EQ(r.error, reason) << path;
         EXPECT_TRUE(r.formatName.empty()) << path;
     }
-    // A folder, a pipe (a texture a project names may be one) or a device is refused at once.
-    for (const test::NonRegularFile& file : test::MakeNonRegularFiles(folder.Path(), "texture.png")) {
+    // A folder, a pipe (a texture a project names may be one), a device or a socket is refused
+    // at once and named for what it is.
+    std::vector<test::NonRegularFile> files = test::MakeNonRegularFiles(folder.Path(), "texture.png");
+    ASSERT_TRUE(test::MakeSocketFile(folder / "socket.png"));
+    files.push_back({"socket", folder / "socket.png"});
+    for (const test::NonRegularFile& file : files) {
         const auto r = test::CallWithin<ImageLoadResult>([path = file.path] { return ReadHeightImage(path, {}); });
         ASSERT_TRUE(r) << file.kind << " still waiting";
-        EXPECT_EQ(r->error, "The file is not a regular file (it is a folder, a pipe or a device), so it was not read "
-                            "as an image.") << file.kind;
+        EXPECT_EQ(r->error, "The file is not a regular file (it is a " + file.kind + "), so it was not read as an image.");
     }
     std::vector<std::uint8_t> zeroWidth = test::EncodeBmp({.samples = {1, 2, 3}}), embeddedJpeg = zeroWidth;
     zeroWidth[18] = 0;
