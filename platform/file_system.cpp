@@ -626,7 +626,7 @@ void FileReplacement::Discard() noexcept
 int CheckReplaceTarget(const std::filesystem::path& target, const ReplacementOptions& options)
 {
     const bool follow = options.links == LinkHandling::WriteThrough;
-    return NonRegularTargetError(follow ? ResolveWriteTarget(target) : target, options.links);
+    return RefusedTargetError(follow ? ResolveWriteTarget(target) : target, options.links);
 }
 
 int ReplaceFileContents(const std::filesystem::path& target, const void* data, std::size_t size,

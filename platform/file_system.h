@@ -244,8 +244,9 @@ private:
 };
 
 // The refusal FileReplacement::Begin gives for `target` under `options` before it makes
-// anything (EISDIR for a folder, kNotRegularFileError for a pipe, a device or a socket), or 0:
-// for a save that writes other files first and must not begin what it cannot finish.
+// anything (EISDIR for a folder, kNotRegularFileError for a pipe or a device, kSocketError for
+// a socket, kWriteProtectedError for a file the user may not write), or 0: for a save that
+// writes other files first and must not begin what it cannot finish.
 int CheckReplaceTarget(const std::filesystem::path& target, const ReplacementOptions& options);
 
 // Replaces (or creates) `target` with `size` bytes through a FileReplacement. Returns 0 or the

@@ -7,6 +7,7 @@
 #include "platform/file_system.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -345,10 +346,13 @@ std::int64_t CountFiles(const fs::path& entry)
 void MoveEntry(const fs::path& entry, const fs::path& target, MoveCounts& counts)
 {
     const std::int64_t files = CountFiles(entry);
-    std::error_code error;
-    fs::rename(entry, target, error);
-    if (!error) {
+    // The name was free when looked at; a rename that refuses a taken name keeps whatever came
+    // there since.
+    const int failure = platform::PlaceNewFile(entry, target);
+    if (failure == 0) {
         counts.moved += files;
+    } else if (failure == EEXIST) {
+        counts.taken += files;
     } else if (CopyEntry(entry, target)) {
         counts.moved += files;
         counts.copied += files;
