@@ -443,7 +443,7 @@ bool GlRenderer::UploadMesh(const mesh::TriangleMesh& mesh, const RenderAttribut
     BuildMeshOverlays(mesh);
     BuildFloorGrid();
     if (fitCamera && bounds.has_value())
-        FitCamera(camera_, bounds_);
+        FitCamera(camera_, bounds_, view.Aspect());
     return true;
 }
 
@@ -487,7 +487,7 @@ void GlRenderer::ClearScene()
     keptVertices_.shrink_to_fit();
     bounds_ = SceneBounds{};
     BuildFloorGrid();
-    FitCamera(camera_, bounds_);
+    FitCamera(camera_, bounds_, view.Aspect());
 }
 
 // ---- Overlays ------------------------------------------------------------------------------

@@ -46,6 +46,11 @@ struct RenderViewState {
     // The view cube in the top right corner; the viewport turns it on (other users of the
     // renderer, such as the snapshot tool, draw the scene alone).
     std::uint8_t showViewCube = 0;
+    // Width over height, what the camera fit needs to see the scene across as well as up.
+    float Aspect() const
+    {
+        return static_cast<float>(width > 1 ? width : 1) / static_cast<float>(height > 1 ? height : 1);
+    }
 };
 
 // What the pointer is over on the view cube, as the viewport last saw it.
