@@ -177,7 +177,7 @@ std::string ReducedCopyMessage(bool graphicsCard, std::uint64_t sourceTriangles,
                    shown.madeView + ", so a reduced copy of " + GroupedCount(shownTriangles) + whole;
         return "The " + shown.madeView + " has " + GroupedCount(sourceTriangles) +
                " triangles, over the display limit, so a reduced copy of " + GroupedCount(shownTriangles) + whole +
-               " The limit is in the Remesh settings.";
+               " The limit is in Mesh > Settings > Relief.";
     }
     if (graphicsCard)
         return "The graphics card could not hold all " + GroupedCount(sourceTriangles) + " triangles, so a reduced copy of " +
@@ -186,7 +186,7 @@ std::string ReducedCopyMessage(bool graphicsCard, std::uint64_t sourceTriangles,
     return GroupedCount(sourceTriangles) + " triangles is over the display limit, so a reduced copy of " +
            GroupedCount(shownTriangles) +
            " is shown, tinted blue. The part itself is whole: it is processed and saved in full. The limit is in "
-           "the Remesh settings.";
+           "Mesh > Settings > Relief.";
 }
 
 namespace {
@@ -250,7 +250,7 @@ DisplayUploadOutcome UploadDisplayMesh(const TriangleMesh& mesh, const std::vect
         } else {
             outcome.log.push_back(
                 {WithReason("The reduced copy for the display limit could not be shown", error) +
-                     ". Nothing is shown; raise the limit in the Remesh settings.",
+                     ". Nothing is shown; raise the limit in Mesh > Settings > Relief.",
                  4});
         }
         return outcome;

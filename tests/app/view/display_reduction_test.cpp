@@ -131,7 +131,7 @@ TEST(ReducedCopyMessage, Texts)
               "blue. The part itself is whole: it is processed and saved in full.");
     EXPECT_EQ(ReducedCopyMessage(false, 1000000, 99876),
               "1,000,000 triangles is over the display limit, so a reduced copy of 99,876 is shown, tinted blue. The "
-              "part itself is whole: it is processed and saved in full. The limit is in the Remesh settings.");
+              "part itself is whole: it is processed and saved in full. The limit is in Mesh > Settings > Relief.");
 }
 
 // A renderer that takes meshes up to a size and records every upload.
@@ -158,7 +158,7 @@ TEST(ReducedCopyMessage, AMadeViewIsNamedBesideThePartsOwnCount)
     EXPECT_EQ(ReducedCopyMessage(false, 4988306, 3999871, sliced),
               "The sliced preview has 4,988,306 triangles, over the display limit, so a reduced copy of 3,999,871 is "
               "shown, tinted blue. The part itself is whole (638,130 triangles): it is processed and saved in full. "
-              "The limit is in the Remesh settings.");
+              "The limit is in Mesh > Settings > Relief.");
     EXPECT_EQ(ReducedCopyMessage(true, 4988306, 2494153, sliced).rfind(
                   "The graphics card could not hold all 4,988,306 triangles of the sliced preview", 0),
               0u);
