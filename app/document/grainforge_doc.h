@@ -453,9 +453,21 @@ private:
     std::wstring title = L"Untitled";
     std::filesystem::path pathName;
 
-    // The event the information box's text was shown for, while it shows one.
+    // The information box holds a word on the latest event and a view's note (a display
+    // limit) side by side: a new text replaces the other only when that one is not graver, so
+    // a note never hides a warning or an error that still holds.
+    struct InformationText {
+        std::wstring text;
+        int kind = 0;
+    };
+    // Shows the event's word and the view's note, the graver first.
+    void ShowComposedInformation() const;
+
+    // The event the word was shown for, while there is one.
     mutable InfoEvent informationEvent = InfoEvent::view;
     mutable bool informationShown = false;
+    mutable InformationText eventWord;
+    mutable InformationText viewNote;
 };
 
 }  // namespace grainforge::app

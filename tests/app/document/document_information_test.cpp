@@ -48,7 +48,7 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
         {{refused, L"About "}, {start, L""}, {[](auto& f) { f.PollUntilReported(); }, L""}},
         {{repaired, L"Nothing was changed."}, {picked, L""}},
         {{repaired, L"Nothing was changed."}, {moved, L""}},
-        {{save(folder / "no" / "a.stl"), L"This file could not be saved."}, {viewNote, L"Shown as"},
+        {{save(folder / "no" / "a.stl"), L"This file could not be saved."}, {viewNote, L"This file could not be saved."},
             {save(folder / "a.stl"), L"Wrote: a.stl"}, {moved, L"Wrote: a.stl"}},
         {{[&](auto& f) { (void)f.doc->SaveProject(folder / "no" / "a.gfproj"); }, L"The project could not be saved."},
             {[&](auto& f) { (void)f.doc->SaveProject(folder / "a.gfproj"); }, L"Project saved: "}},
@@ -68,6 +68,55 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
             const std::wstring& expected = sessions[s][i].second;
             EXPECT_TRUE(expected.empty() ? now.empty() : now.starts_with(expected))
                 << "session " << s << " step " << i << ": " << app::WideToUtf8(now);
+        }
+    }
+}
+
+// A view's note (the display limit's reduced copy) and the word on an event share the box: the
+// note never takes the place of a warning or an error that still holds, which then leads; a
+// graver text replaces a lesser one; what an event takes away leaves the other standing.
+TEST(DocumentInformationTest, ANoteNeverHidesAWarningOrAnErrorThatStillHolds)
+{
+    using Act = std::function<void(DocumentFixture&)>;
+    const auto word = [](int kind, app::InfoEvent event) -> Act {
+        return [kind, event](auto& f) {
+            f.doc->ShowInformation(kind == app::kInfoOk ? L"Done." : L"Support needed.", kind, event);
+        };
+    };
+    const Act note = [](auto& f) { f.doc->ShowInformation(L"Shown as a reduced copy.", app::kInfoOk); };
+    const Act noteGone = [](auto& f) { f.doc->ShowInformation(L"", app::kInfoOk); };
+    const Act cardError = [](auto& f) { f.doc->ShowInformation(L"The texture could not be uploaded.", app::kInfoError); };
+    const Act moved = [](auto& f) { f.doc->NoteEvent(app::InfoEvent::placement); };
+    const Act newPart = [](auto& f) { f.doc->NoteEvent(app::InfoEvent::part); };
+    struct Step {
+        Act act;
+        std::wstring text;  // the whole box, paragraphs joined by a blank line
+        int kind;
+    };
+    const std::wstring both = L"Support needed.\n\nShown as a reduced copy.";
+    const std::vector<std::vector<Step>> sessions = {
+        {{word(app::kInfoWarning, app::InfoEvent::run), L"Support needed.", 1}, {note, both, 1},
+            {note, both, 1}, {moved, L"Shown as a reduced copy.", 0}},
+        {{word(app::kInfoError, app::InfoEvent::save), L"Support needed.", 2},
+            {note, L"Support needed.\n\nShown as a reduced copy.", 2}, {noteGone, L"Support needed.", 2}},
+        {{word(app::kInfoOk, app::InfoEvent::run), L"Done.", 0}, {note, L"Shown as a reduced copy.", 0},
+            {moved, L"Shown as a reduced copy.", 0}, {newPart, L"", 0}},
+        {{note, L"Shown as a reduced copy.", 0}, {word(app::kInfoWarning, app::InfoEvent::run), L"Support needed.", 1}},
+        {{cardError, L"The texture could not be uploaded.", 2},
+            {word(app::kInfoOk, app::InfoEvent::check), L"The texture could not be uploaded.\n\nDone.", 2},
+            {word(app::kInfoOk, app::InfoEvent::save), L"Done.", 0}},
+    };
+    for (std::size_t s = 0; s < sessions.size(); ++s) {
+        DocumentFixture f;
+        f.WithCube();
+        for (std::size_t i = 0; i < sessions[s].size(); ++i) {
+            sessions[s][i].act(f);
+            ASSERT_FALSE(f.host.information.empty());
+            const auto& [now, kind] = f.host.information.back();
+            EXPECT_EQ(now, sessions[s][i].text) << "session " << s << " step " << i;
+            if (!now.empty()) {
+                EXPECT_EQ(kind, sessions[s][i].kind) << "session " << s << " step " << i;
+            }
         }
     }
 }
