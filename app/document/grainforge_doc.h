@@ -208,6 +208,8 @@ public:
     // Mapping > Fit to Model: the fit, and the preview brought up to date when it moved the cage;
     // when the cage already fit, nothing changes and the user is told so. False in that case.
     bool OnMappingFitToModel();
+    // The cage moved, turned or resized in the view: the texture's placement changed.
+    void SetProjectionCage(const grainforge::mesh::CageFrame& cage);
     void SetSidePlacement(int side, const grainforge::mesh::ProjectionLayer& placement);
     void SetSurfacesMode(int mode);
     void UpdateMaskVolume(int index, const grainforge::mesh::MaskVolume& volume);

@@ -43,6 +43,15 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
     const Act viewNote = [](auto& f) { f.doc->ShowInformation(L"Shown as a reduced copy.", app::kInfoOk); };
     const Act printCheck = [](auto& f) { f.doc->OnMeshCheckPrintability(); };
     const Act fitted = [](auto& f) { (void)f.doc->OnMappingFitToModel(); };
+    const Act caged = [](auto& f) {  // a cage drag in the view
+        mesh::CageFrame cage = f.doc->projection.cage;
+        cage.center.x += 3.0f;
+        f.doc->SetProjectionCage(cage);
+    };
+    const Act refitted = [](auto& f) {  // the cage moved by hand, then fitted for real
+        f.doc->projection.cage.size.x *= 2.0f;
+        ASSERT_TRUE(f.doc->OnMappingFitToModel());
+    };
     // Each step and how the box's text then starts; "" for an empty box.
     const std::vector<std::vector<std::pair<Act, std::wstring>>> sessions = {
         {{refused, L"About "}, {start, L""}, {[](auto& f) { f.PollUntilReported(); }, L""}},
@@ -55,8 +64,10 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
         {{warned, L"This part is small for a relief"}, {laid, L""}},
         {{warned, L"This part is small for a relief"}, {moved, L""}},
         {{badImage, L"This image could not be loaded."}, {moved, L"This image could not be loaded."},
-            {printCheck, L"prints without support."}, {moved, L""}},
+            {printCheck, L"Prints without support."}, {moved, L""}},
         {{fitted, L"The cage already fits"}, {moved, L""}},
+        {{fitted, L"The cage already fits"}, {caged, L""}},
+        {{fitted, L"The cage already fits"}, {refitted, L""}},
     };
     for (std::size_t s = 0; s < sessions.size(); ++s) {
         DocumentFixture f;
