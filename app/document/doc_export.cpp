@@ -308,7 +308,9 @@ std::string CGrainforgeDoc::MeshInformationReport()
     inputs.projection = projection;
     inputs.textureSettings = heightMap.settings;
     inputs.masks = maskVolumes;
-    inputs.sampling = runReport.sampling;
+    // A measure of the last run's triangles and texture is left out once either has changed.
+    if (IsRunSamplingCurrent())
+        inputs.sampling = runReport.sampling;
     inputs.importWarnings = importReport.warnings;
     // Engine texts may carry a file name's bytes; the view shows only valid UTF-8.
     return WideToUtf8(Utf8ToWide(app::MeshInformationReport(inputs)));

@@ -476,6 +476,20 @@ std::wstring CGrainforgeDoc::OutOfDateReasons() const
     return Utf8ToWide(joined);
 }
 
+bool CGrainforgeDoc::IsRunSamplingCurrent() const
+{
+    if (!pipeline.HasResult())
+        return false;
+    const mesh::PipelineSettings s = BuildPipelineSettings();
+    const mesh::PipelineSettings& shown = shownRunSettings;
+    return textureHandOvers == textureHandOversShown && s.remeshOn == shown.remeshOn &&
+           mesh::RemeshSettingsEquals(s.remesh, shown.remesh) && s.projection.type == shown.projection.type &&
+           CageFloatsEqual(s.projection.cage, shown.projection.cage) &&
+           mesh::ProjectionSidesEquals(s.projection.layers, shown.projection.layers) && TileExtentEqual(s, shown) &&
+           s.displacementOn == shown.displacementOn &&
+           mesh::DisplacementSettingsEquals(s.displacement, shown.displacement);
+}
+
 void CGrainforgeDoc::ReportOutOfDate()
 {
     if (!HasPart() || pipeline.IsRunning() || runStartedByProcess || !pipeline.HasResult()) {

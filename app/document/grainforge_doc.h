@@ -183,6 +183,9 @@ public:
     void RunPipelineNow();
     void OnPipelineFinished();
     [[nodiscard]] std::wstring OutOfDateReasons() const;
+    // Whether the last run's sampling measure (triangle size against the texture's mm/pixel)
+    // still describes the texture, its placement, the remesh and the relief now set.
+    [[nodiscard]] bool IsRunSamplingCurrent() const;
     void ReportOutOfDate();
     // The notes of the run just published: log lines, and a warning in the information box
     // when there is something to say.

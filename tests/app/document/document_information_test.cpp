@@ -132,5 +132,42 @@ TEST(DocumentInformationTest, ANoteNeverHidesAWarningOrAnErrorThatStillHolds)
     }
 }
 
+// The mesh information's "Texture detail" measures the last run's triangles against its
+// texture: once the triangle size, the texture or its placement changes, the old figures go
+// rather than stand beside settings they do not describe.
+TEST(DocumentInformationTest, TextureDetailLeavesWhenItsTrianglesOrTextureChange)
+{
+    using Act = std::function<void(DocumentFixture&)>;
+    const std::vector<std::pair<const char*, Act>> changes = {
+        {"triangle size", [](auto& f) { f.doc->remeshSettings.targetEdgeMillimetres = 0.5f; }},
+        {"a pattern", [](auto& f) {
+             f.doc->RenderProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), L"");
+         }},
+        {"placement", [](auto& f) {
+             mesh::ProjectionLayer layer = f.doc->dragBaseLayers[0];
+             layer.zoom *= 2.0f;
+             f.doc->SetSidePlacement(0, layer);
+         }},
+    };
+    for (const auto& [name, change] : changes) {
+        DocumentFixture f;
+        f.WithCube();
+        f.GiveTexture();
+        f.doc->pipeline.SetRunForTesting([](mesh::PipelineStages& stages, const mesh::ProgressCallback&) {
+            stages.result = stages.source;
+            stages.report = mesh::PipelineReport{};
+            stages.report.sampling = {.measured = true, .triangleSize = 0.2f, .millimetresPerPixel = 0.1f,
+                                      .pixelsPerEdge = 2.0f, .finestDetail = 0.4f};
+            stages.stageDirty = {0, 0, 0, 0};
+            return true;
+        });
+        f.doc->RequestProcess();
+        f.PollUntilReported();
+        EXPECT_NE(f.doc->MeshInformationReport().find("Triangles: 0.200 mm"), std::string::npos) << name;
+        change(f);
+        EXPECT_EQ(f.doc->MeshInformationReport().find("Texture detail"), std::string::npos) << name;
+    }
+}
+
 }  // namespace
 }  // namespace grainforge::test
