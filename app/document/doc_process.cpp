@@ -368,9 +368,10 @@ void CGrainforgeDoc::LogRunReport(const mesh::PipelineReport& report) const
             const mesh::PrintabilityReport& before = report.beforeRelief;
             const bool madeTheDifference = before.featuresInAir.empty() &&
                 before.farReaches.empty() && before.airPlaces.empty();
-            LogMessage(FormatText("  before this displacement: %zu feature(s) in the air, %zu "
+            LogMessage(FormatText("  before this displacement: %s feature(s) in the air, %s "
                                   "layer(s) past the warning distance%s",
-                           before.featuresInAir.size(), before.farReaches.size(),
+                           FormatThousands(before.featuresInAir.size()).c_str(),
+                           FormatThousands(before.farReaches.size()).c_str(),
                            madeTheDifference ? " - the relief made the difference" : ""),
                 kLogPlain);
         }

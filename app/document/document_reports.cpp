@@ -451,9 +451,9 @@ std::string MeshInformationReport(const MeshInformationInputs& in)
         const double inner = sum > 0.0 ? classes.innerArea / sum * 100.0 : 0.0;
         text += Format("Surfaces (part as loaded)\r\n  outer %.1f%%, inner %.1f%% of the area\r\n", outer, inner);
         if (in.detailedLog)
-            text += Format("  grid %d cells of %.2f mm, built in %.0f ms\r\n  %zu marches in %.0f ms\r\n",
+            text += Format("  grid %d cells of %.2f mm, built in %.0f ms\r\n  %s marches in %.0f ms\r\n",
                 in.surfaceGrid->resolution, in.surfaceGrid->cellSize, in.surfaceGrid->buildMilliseconds,
-                static_cast<std::size_t>(classes.triangles), classes.milliseconds);
+                Thousands(classes.triangles).c_str(), classes.milliseconds);
         text += kEnd;
     }
 

@@ -1,5 +1,7 @@
 #include "app/view/display_reduction.h"
 
+#include "engine/mesh/report_text.h"
+
 #include "app/view/display_colours.h"
 #include "engine/mesh/parallel_loop.h"
 
@@ -154,15 +156,7 @@ std::vector<std::uint64_t> RefusalBudgets(std::uint64_t triangleCount)
 
 std::string GroupedCount(std::uint64_t count)
 {
-    const std::string digits = std::to_string(count);
-    std::string grouped;
-    grouped.reserve(digits.size() + digits.size() / 3);
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (digits.size() - i) % 3 == 0)
-            grouped.push_back(',');
-        grouped.push_back(digits[i]);
-    }
-    return grouped;
+    return mesh::FormatCountGrouped(count);
 }
 
 std::string ReducedCopyMessage(bool graphicsCard, std::uint64_t sourceTriangles, std::uint64_t shownTriangles,

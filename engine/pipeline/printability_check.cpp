@@ -9,6 +9,7 @@
 // sweep, the chunk's layers are rasterised in parallel, then analysed in parallel (each against
 // the two layers below it), then merged into the report in layer order.
 #include "engine/pipeline/printability_check.h"
+#include "engine/mesh/report_text.h"
 
 #include "engine/mesh/parallel_loop.h"
 
@@ -1435,7 +1436,7 @@ std::string Fixed(double value, int decimals)
 
 std::string Counted(std::size_t count, const char* one, const char* many)
 {
-    return std::to_string(count) + (count == 1 ? one : many);
+    return FormatCountGrouped(count) + (count == 1 ? one : many);
 }
 
 std::string FarAndBridgeClauses(const PrintabilityReport& r)
@@ -1532,18 +1533,18 @@ std::string FormatPrintabilityReport(const PrintabilityReport& r)
 {
     if (!r.checked)
         return "Printability: not checked\n";
-    std::string text = "Printability: " + FormatPrintabilitySummary(r) + " (" + std::to_string(r.layers)
-        + " layers of " + std::to_string(r.cellsPerLayer) + " cells of " + Fixed(r.cellSize, 2) + " mm, "
+    std::string text = "Printability: " + FormatPrintabilitySummary(r) + " (" + FormatCountGrouped(r.layers)
+        + " layers of " + FormatCountGrouped(r.cellsPerLayer) + " cells of " + Fixed(r.cellSize, 2) + " mm, "
         + Fixed(r.milliseconds, 0) + " ms)\n";
     text += "  longest reach past the layer below " + Fixed(r.longestReach, 2) + " mm";
     if (r.cantileverLayers != 0)
-        text += "; " + std::to_string(r.cantileverLayers) + " layer(s) past the cantilever distance but short of the warning";
+        text += "; " + FormatCountGrouped(r.cantileverLayers) + " layer(s) past the cantilever distance but short of the warning";
     text += "\n  faces flatter than the support threshold, facing down, off the bed: " + Fixed(r.downwardArea, 0)
         + " of " + Fixed(r.surfaceArea, 0) + " mm2 (what the slicer highlights and supports; not a fault)\n";
     if (!r.contourSegments.empty()) {
-        text += "  shown: " + std::to_string(r.supportTriangles.size()) + " triangles needing support, "
-            + std::to_string(r.farTriangles.size()) + " reaching far, " + std::to_string(r.bridgeTriangles.size())
-            + " bridging, " + std::to_string(r.contourSegments.size()) + " contour lines\n";
+        text += "  shown: " + FormatCountGrouped(r.supportTriangles.size()) + " triangles needing support, "
+            + FormatCountGrouped(r.farTriangles.size()) + " reaching far, " + FormatCountGrouped(r.bridgeTriangles.size())
+            + " bridging, " + FormatCountGrouped(r.contourSegments.size()) + " contour lines\n";
     }
     return text;
 }

@@ -492,7 +492,7 @@ TEST(FormatPrintabilityReport, Texts)
     r.downwardArea = 99.6f;
     r.surfaceArea = 600.2f;
     EXPECT_EQ(FormatPrintabilityReport(r),
-        "Printability: prints without support (50 layers of 9604 cells of 0.10 mm, 13 ms)\n"
+        "Printability: prints without support (50 layers of 9,604 cells of 0.10 mm, 13 ms)\n"
         "  longest reach past the layer below 3.78 mm\n"
         "  faces flatter than the support threshold, facing down, off the bed: 100 of 600 mm2 (what the slicer "
         "highlights and supports; not a fault)\n");
@@ -501,7 +501,7 @@ TEST(FormatPrintabilityReport, Texts)
     r.supportTriangles = {1, 2, 3};
     r.farTriangles = {4};
     EXPECT_EQ(FormatPrintabilityReport(r),
-        "Printability: prints without support (50 layers of 9604 cells of 0.10 mm, 13 ms)\n"
+        "Printability: prints without support (50 layers of 9,604 cells of 0.10 mm, 13 ms)\n"
         "  longest reach past the layer below 3.78 mm; 2 layer(s) past the cantilever distance but short of the "
         "warning\n"
         "  faces flatter than the support threshold, facing down, off the bed: 100 of 600 mm2 (what the slicer "
