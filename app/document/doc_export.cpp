@@ -308,6 +308,8 @@ std::string CGrainforgeDoc::MeshInformationReport()
     inputs.projection = projection;
     inputs.textureSettings = heightMap.settings;
     inputs.masks = maskVolumes;
+    if (workingPart.boundsValid && std::isfinite(workingPart.boundsMin.z))
+        inputs.bedHeight = workingPart.boundsMin.z;
     // A measure of the last run's triangles and texture is left out once either has changed.
     if (IsRunSamplingCurrent())
         inputs.sampling = runReport.sampling;
