@@ -377,6 +377,35 @@ TEST(ReliefBodyX11, OverTheLimitIsSaidBeforeProcessAndRefusedWithTheSameCount) {
   EXPECT_EQ(frame.Relief().Remesh()->EstimateText(), L"About " + count + L" triangles.");
 }
 
+// A library or preset name too long for the label under its picture is cut with "…" and shown
+// whole as the tool tip while the pointer is over it ("Basket weav…" had no way to be read);
+// a name that fits has no tip.
+TEST(ThumbnailGridX11, ANameCutUnderItsPictureIsShownWholeAsTheTip) {
+  auto* frame = new wxFrame(nullptr, wxID_ANY, wxS("Grid"), wxPoint(20, 20), wxSize(CLeftPane::kDesignWidth, 300));
+  auto* grid = new CThumbnailGrid(frame, wxID_ANY, 96);
+  grid->SetSize(0, 0, 200, 200);
+  const std::string longName = "Default hex truchet with rounded arcs";
+  grid->SetItems({{"a", "Dots", {}, 0, false}, {"b", longName, {}, 0, false}});
+  frame->Show();
+  PumpFor(std::chrono::milliseconds(100));
+  const auto hover = [&](int index) {
+    const PixelRect cell = grid->CellRect(index);
+    wxMouseEvent motion(wxEVT_MOTION);
+    motion.SetPosition(wxPoint((cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2));
+    motion.SetEventObject(grid);
+    grid->GetEventHandler()->ProcessEvent(motion);
+  };
+  hover(1);
+  EXPECT_EQ(grid->HoverTip(), Utf8ToWide(longName));
+  ASSERT_NE(grid->GetToolTip(), nullptr);
+  EXPECT_EQ(grid->GetToolTipText().ToStdWstring(), Utf8ToWide(longName));
+  hover(0);
+  EXPECT_EQ(grid->HoverTip(), L"");
+  EXPECT_EQ(grid->GetToolTip(), nullptr);
+  frame->Destroy();
+  PumpFor(std::chrono::milliseconds(20));
+}
+
 // At the pane's own width a long estimate wraps onto rows the body makes room for: no row is
 // cut to "…" (it once ended "Over the triangle limit of 18 million: Proces…"). A screenshot is
 // left beside the test program.
