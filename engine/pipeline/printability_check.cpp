@@ -485,7 +485,9 @@ struct CutPoint {
 struct LayerSlice {
     LayerCells cells;
     std::vector<std::array<Vec3, 2>> segments;  // shown layers only
-    std::vector<CutPoint> cutPoints;            // shown layers only
+    // Every layer of a check for the display: the places the verdict counts on layers that are
+    // not drawn are still coloured on the part.
+    std::vector<CutPoint> cutPoints;
 };
 
 struct Crossing {
@@ -597,9 +599,9 @@ CutPoint CutPointAt(const Plan& plan, std::uint32_t triangle, double u, double v
         static_cast<std::int64_t>(std::floor((v - plan.originV) / plan.cell))};
 }
 
-// Outline and cut points of a shown layer.
+// Cut points of a layer, and its outline when the layer is shown.
 void RecordDisplayCut(const Plan& plan, std::uint32_t triangle, const TrianglePoints& p, const Segment* segment,
-    double cut, LayerSlice& slice)
+    double cut, bool shown, LayerSlice& slice)
 {
     if (segment == nullptr) {  // a flat triangle listed for the display only
         const double u = (p.u[0] + p.u[1] + p.u[2]) / 3.0;
@@ -607,8 +609,9 @@ void RecordDisplayCut(const Plan& plan, std::uint32_t triangle, const TrianglePo
         slice.cutPoints.push_back(CutPointAt(plan, triangle, u, v));
         return;
     }
-    slice.segments.push_back({PointOnAxes(plan, segment->u0, segment->v0, cut),
-        PointOnAxes(plan, segment->u1, segment->v1, cut)});
+    if (shown)
+        slice.segments.push_back({PointOnAxes(plan, segment->u0, segment->v0, cut),
+            PointOnAxes(plan, segment->u1, segment->v1, cut)});
     slice.cutPoints.push_back(
         CutPointAt(plan, triangle, 0.5 * (segment->u0 + segment->u1), 0.5 * (segment->v0 + segment->v1)));
 }
@@ -627,8 +630,8 @@ LayerSlice RasteriseLayer(const TriangleMesh& mesh, const Plan& plan, std::int64
         if (crossed)
             AddRowCrossings(plan, segment, crossings);
         const bool flat = p.height[0] == p.height[1] && p.height[1] == p.height[2];
-        if (shown && (crossed || flat))
-            RecordDisplayCut(plan, t, p, crossed ? &segment : nullptr, cut, slice);
+        if (plan.collectDisplay && (crossed || flat))
+            RecordDisplayCut(plan, t, p, crossed ? &segment : nullptr, cut, shown, slice);
     }
     slice.cells = FillRows(plan, crossings);
     return slice;
@@ -802,7 +805,7 @@ struct LayerVerdict {
     std::uint64_t overhangCells = 0;
     double longestReachCells = 0.0;
     std::uint64_t cantilevers = 0;
-    std::vector<CellRun> supportCells;  // shown layers only
+    std::vector<CellRun> supportCells;  // every layer of a check for the display
     std::vector<CellRun> farCells;
     std::vector<CellRun> bridgeCells;
     std::vector<std::uint32_t> supportTriangles;
@@ -920,7 +923,7 @@ void ReportFeaturesInAir(const Plan& plan, std::int64_t layer, const LayerCells&
         verdict.featuresInAir.push_back(FindingAt(plan, layer, static_cast<double>(island.columnSum) / n,
             static_cast<double>(island.rowSum) / n, n, 0.0));
     }
-    if (!plan.IsShown(layer))
+    if (!plan.collectDisplay)
         return;
     for (std::size_t r = 0; r < cells.runs.size(); ++r) {
         if (islands.InAir(islands.groups.ofRun[r]))
@@ -1063,12 +1066,12 @@ RegionMeasure MeasureRegion(const Plan& plan, const LayerCells& cells, const std
     return m;
 }
 
-std::vector<RegionMeasure> MeasureRegions(const Plan& plan, std::int64_t layer, const LayerCells& cells,
-    const Regions& regions, Islands& islands, LayerVerdict& verdict)
+std::vector<RegionMeasure> MeasureRegions(const Plan& plan, const LayerCells& cells, const Regions& regions,
+    Islands& islands, LayerVerdict& verdict)
 {
     std::vector<RegionMeasure> measures;
     measures.reserve(regions.runs.size());
-    std::vector<CellRun>* farCells = plan.IsShown(layer) ? &verdict.farCells : nullptr;
+    std::vector<CellRun>* farCells = plan.collectDisplay ? &verdict.farCells : nullptr;
     for (std::size_t r = 0; r < regions.runs.size(); ++r) {
         measures.push_back(MeasureRegion(plan, cells, regions.runs[r], farCells));
         Island& island = islands.list[regions.island[r]];
@@ -1172,7 +1175,7 @@ bool IsBridgeCandidate(const Border& border)
 void JudgeRegions(const Plan& plan, std::int64_t layer, const LayerCells& cells, const Regions& regions,
     const std::vector<RegionMeasure>& measures, LayerVerdict& verdict)
 {
-    const bool shown = plan.IsShown(layer);
+    const bool marked = plan.collectDisplay;
     for (std::size_t r = 0; r < regions.runs.size(); ++r) {
         const RegionMeasure& m = measures[r];
         verdict.overhangCells += m.cells;
@@ -1184,7 +1187,7 @@ void JudgeRegions(const Plan& plan, std::int64_t layer, const LayerCells& cells,
         const bool shortBridge = IsBridgeCandidate(TraceBorder(plan, cells, regions.runs[r]))
             && 2.0 * static_cast<double>(m.reach) * plan.cell <= plan.bridgeLength;
         (shortBridge ? verdict.shortBridges : verdict.airPlaces).push_back(finding);
-        if (shown) {
+        if (marked) {
             std::vector<CellRun>& marks = shortBridge ? verdict.bridgeCells : verdict.supportCells;
             marks.insert(marks.end(), regions.runs[r].begin(), regions.runs[r].end());
         }
@@ -1229,10 +1232,10 @@ LayerVerdict AnalyseLayer(const Plan& plan, std::int64_t layer, const LayerSlice
     Islands islands = FindIslands(slice.cells, classes);
     ReportFeaturesInAir(plan, layer, slice.cells, islands, verdict);
     const Regions regions = GroupRegions(CollectOpenCells(classes, islands));
-    const std::vector<RegionMeasure> measures = MeasureRegions(plan, layer, slice.cells, regions, islands, verdict);
+    const std::vector<RegionMeasure> measures = MeasureRegions(plan, slice.cells, regions, islands, verdict);
     ReportReaches(plan, layer, islands, verdict);
     JudgeRegions(plan, layer, slice.cells, regions, measures, verdict);
-    if (plan.IsShown(layer))
+    if (plan.collectDisplay)
         ClassifyCutTriangles(layer, slice, verdict);
     return verdict;
 }
@@ -1325,15 +1328,17 @@ void MergeChunk(const Plan& plan, const ChunkCuts& chunk, const std::vector<Laye
         report.cantileverLayers += v.cantilevers;
         totals.overhangCells += v.overhangCells;
         totals.longestReachCells = std::max(totals.longestReachCells, v.longestReachCells);
+        // The triangles of every layer, so that each place counted is coloured somewhere; the
+        // outlines and squares of the shown layers only.
+        Append(report.supportTriangles, v.supportTriangles);
+        Append(report.farTriangles, v.farTriangles);
+        Append(report.bridgeTriangles, v.bridgeTriangles);
         if (!plan.IsShown(layer))
             continue;
         Append(report.contourSegments, slices[i].segments);
         AddMarkedCells(plan, layer, v.supportCells, totals.displayCells[0], report.supportSquares, report.supportKeys, report);
         AddMarkedCells(plan, layer, v.farCells, totals.displayCells[1], report.farSquares, report.farKeys, report);
         AddMarkedCells(plan, layer, v.bridgeCells, totals.displayCells[2], report.bridgeSquares, report.bridgeKeys, report);
-        Append(report.supportTriangles, v.supportTriangles);
-        Append(report.farTriangles, v.farTriangles);
-        Append(report.bridgeTriangles, v.bridgeTriangles);
     }
 }
 

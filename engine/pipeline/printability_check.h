@@ -110,6 +110,8 @@ struct PrintabilityReport {
     std::vector<std::array<Vec3, 2>> contourSegments;  // slice outlines
     std::vector<Vec3> supportSquares;  // six points (two triangles) a cell needing support
     std::vector<Vec3> farSquares;      // ... a cell reaching past the cantilever distance
+    // The triangles cut near a marked cell, on every layer (not only the shown ones), so that
+    // each place the verdict counts is coloured on the part.
     std::vector<std::uint32_t> supportTriangles;  // cut near a cell needing support
     std::vector<std::uint32_t> farTriangles;      // else near a far-reaching cell
     std::vector<Vec3> bridgeSquares;              // ... a bridging cell

@@ -375,6 +375,34 @@ TEST(CheckPrintability, AFlatFaceTurnedDownIsShownWithTheLayerAboveIt)
     }
 }
 
+// Every place and feature the verdict counts is coloured on the part, also when its layer is not
+// one of the few drawn: a check showing one layer in many once said "1 place is laid in the
+// air" beside "shown: 0 triangles needing support".
+TEST(CheckPrintability, EveryCountedPlaceIsColouredWhateverLayersAreDrawn)
+{
+    struct Case {
+        const char* name;
+        TriangleMesh mesh;
+    };
+    const Case cases[] = {
+        {"a span laid in the air", Bridge(16.0f)},
+        {"a block starting in the air", Parts({MakeBox({0, 0, 0}, {10, 10, 5}), MakeBox({20, 0, 6}, {30, 10, 10})})},
+    };
+    for (const Case& c : cases) {
+        for (const std::uint64_t drawn : {std::uint64_t{1}, std::uint64_t{3}, std::uint64_t{100000}}) {
+            PrintabilitySettings s;
+            s.collectDisplay = true;
+            s.displayLayers = drawn;
+            const PrintabilityReport r = Check(c.mesh, s);
+            ASSERT_TRUE(r.checked);
+            ASSERT_FALSE(r.airPlaces.empty() && r.featuresInAir.empty()) << c.name;
+            EXPECT_FALSE(r.supportTriangles.empty()) << c.name << ", " << drawn << " layers drawn";
+            EXPECT_TRUE(std::adjacent_find(r.supportTriangles.begin(), r.supportTriangles.end(),
+                            std::greater_equal<>()) == r.supportTriangles.end());
+        }
+    }
+}
+
 // The bumpy sphere's lower half overhangs in every layer; a sloping triangle lies next to marked
 // cells in several layers yet is listed once.
 TEST(CheckPrintability, DisplayListsAreSortedAndUnique)
