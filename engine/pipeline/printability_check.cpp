@@ -1246,6 +1246,7 @@ struct Totals {
     std::uint64_t overhangCells = 0;
     double longestReachCells = 0.0;
     std::array<std::uint64_t, 3> displayCells{};  // kept of each kind: support, far, bridge
+    std::array<std::uint64_t, 3> undrawnCells{};  // ... as keys alone, on the layers not drawn
 };
 
 std::vector<LayerSlice> RasteriseChunk(const TriangleMesh& mesh, const Plan& plan, const ChunkCuts& chunk)
@@ -1291,8 +1292,9 @@ void AddSquare(const Plan& plan, std::int64_t layer, std::int64_t row, std::int6
     squares.insert(squares.end(), {a, b, c, a, c, d});
 }
 
+// The cells' keys, and their squares when `squares` is given (a drawn layer).
 void AddMarkedCells(const Plan& plan, std::int64_t layer, const std::vector<CellRun>& runs, std::uint64_t& kept,
-    std::vector<Vec3>& squares, std::vector<std::uint64_t>& keys, PrintabilityReport& report)
+    std::vector<Vec3>* squares, std::vector<std::uint64_t>& keys, PrintabilityReport& report)
 {
     for (const CellRun& run : runs) {
         for (std::int32_t column = run.begin; column < run.end; ++column) {
@@ -1301,7 +1303,8 @@ void AddMarkedCells(const Plan& plan, std::int64_t layer, const std::vector<Cell
                 continue;
             }
             ++kept;
-            AddSquare(plan, layer, run.row, column, squares);
+            if (squares != nullptr)
+                AddSquare(plan, layer, run.row, column, *squares);
             keys.push_back(PrintCellKey(static_cast<std::uint64_t>(layer), static_cast<std::uint64_t>(run.row),
                 static_cast<std::uint64_t>(column)));
         }
@@ -1333,12 +1336,17 @@ void MergeChunk(const Plan& plan, const ChunkCuts& chunk, const std::vector<Laye
         Append(report.supportTriangles, v.supportTriangles);
         Append(report.farTriangles, v.farTriangles);
         Append(report.bridgeTriangles, v.bridgeTriangles);
-        if (!plan.IsShown(layer))
+        // The keys of every layer too: the sliced view colours each of its layers by them.
+        if (!plan.IsShown(layer)) {
+            AddMarkedCells(plan, layer, v.supportCells, totals.undrawnCells[0], nullptr, report.supportKeys, report);
+            AddMarkedCells(plan, layer, v.farCells, totals.undrawnCells[1], nullptr, report.farKeys, report);
+            AddMarkedCells(plan, layer, v.bridgeCells, totals.undrawnCells[2], nullptr, report.bridgeKeys, report);
             continue;
+        }
         Append(report.contourSegments, slices[i].segments);
-        AddMarkedCells(plan, layer, v.supportCells, totals.displayCells[0], report.supportSquares, report.supportKeys, report);
-        AddMarkedCells(plan, layer, v.farCells, totals.displayCells[1], report.farSquares, report.farKeys, report);
-        AddMarkedCells(plan, layer, v.bridgeCells, totals.displayCells[2], report.bridgeSquares, report.bridgeKeys, report);
+        AddMarkedCells(plan, layer, v.supportCells, totals.displayCells[0], &report.supportSquares, report.supportKeys, report);
+        AddMarkedCells(plan, layer, v.farCells, totals.displayCells[1], &report.farSquares, report.farKeys, report);
+        AddMarkedCells(plan, layer, v.bridgeCells, totals.displayCells[2], &report.bridgeSquares, report.bridgeKeys, report);
     }
 }
 

@@ -120,7 +120,9 @@ struct PrintabilityReport {
     float originX = 0.0f;   // grid origin on the first horizontal axis ((up + 1) mod 3), mm
     float originY = 0.0f;   // ... on the second ((up + 2) mod 3)
     std::int32_t upAxis = 2;
-    // Sorted, unique PrintCellKey values of the marked cells of the shown layers.
+    // Sorted, unique PrintCellKey values of the marked cells of every layer (the squares above
+    // are those of the shown layers); each kind keeps at most kMaximumDisplayCells keys of the
+    // shown layers and as many of the others.
     std::vector<std::uint64_t> supportKeys;
     std::vector<std::uint64_t> farKeys;
     std::vector<std::uint64_t> bridgeKeys;

@@ -396,9 +396,13 @@ TEST(CheckPrintability, EveryCountedPlaceIsColouredWhateverLayersAreDrawn)
             const PrintabilityReport r = Check(c.mesh, s);
             ASSERT_TRUE(r.checked);
             ASSERT_FALSE(r.airPlaces.empty() && r.featuresInAir.empty()) << c.name;
+            // The part's triangles for the plain view, the cell keys for the sliced one.
             EXPECT_FALSE(r.supportTriangles.empty()) << c.name << ", " << drawn << " layers drawn";
-            EXPECT_TRUE(std::adjacent_find(r.supportTriangles.begin(), r.supportTriangles.end(),
-                            std::greater_equal<>()) == r.supportTriangles.end());
+            EXPECT_FALSE(r.supportKeys.empty()) << c.name << ", " << drawn << " layers drawn";
+            for (const auto* list : {&r.supportTriangles, &r.farTriangles, &r.bridgeTriangles})
+                EXPECT_TRUE(std::adjacent_find(list->begin(), list->end(), std::greater_equal<>()) == list->end());
+            for (const auto* keys : {&r.supportKeys, &r.farKeys, &r.bridgeKeys})
+                EXPECT_TRUE(std::adjacent_find(keys->begin(), keys->end(), std::greater_equal<>()) == keys->end());
         }
     }
 }
