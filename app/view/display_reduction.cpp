@@ -122,11 +122,17 @@ ReducedDisplayCopy MakeReducedDisplayCopy(const TriangleMesh& mesh, std::uint64_
         return IdentityCopy(mesh);
     const double area = mesh.SurfaceArea();
     const float cell = std::max(static_cast<float>(std::sqrt(2.0 * area / double(budget))), 0.0001f);
-    ReducedDisplayCopy copy = ClusterVertices(mesh, cell);
-    if (copy.sourceTriangles.size() <= budget)
-        return copy;
-    const double grow = std::sqrt(double(copy.sourceTriangles.size()) / double(budget)) * 1.05;
-    return ClusterVertices(mesh, static_cast<float>(cell * grow));
+    // The area estimate is only a first guess: clustering a curved or uneven surface keeps more
+    // triangles than it, so the cell grows until the copy is within the budget (one try was
+    // 69,052 triangles for a limit of 50,000).
+    float tried = cell;
+    ReducedDisplayCopy copy = ClusterVertices(mesh, tried);
+    for (int attempt = 0; attempt < kMostClusterAttempts && copy.sourceTriangles.size() > budget; ++attempt) {
+        const double grow = std::max(std::sqrt(double(copy.sourceTriangles.size()) / double(budget)) * 1.05, 1.1);
+        tried = static_cast<float>(tried * grow);
+        copy = ClusterVertices(mesh, tried);
+    }
+    return copy;
 }
 
 std::vector<Vec3> ReducedCopyColours(const ReducedDisplayCopy& copy, const std::vector<Vec3>& sourceColours,

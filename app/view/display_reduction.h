@@ -34,9 +34,10 @@ inline constexpr double kMaximumClusterCells = 2'000'000.0;
 // non-finite box or cell the mesh itself.
 [[nodiscard]] ReducedDisplayCopy ClusterVertices(const TriangleMesh& mesh, float cell);
 
-// A copy of at most about `budget` triangles (one clustering pass and at most one correction);
-// the mesh itself with the identity map when it is within budget, the budget is 0 or its box
-// is not valid.
+// A copy of at most `budget` triangles: a clustering pass, then coarser ones (at most
+// kMostClusterAttempts) while it is over; the mesh itself with the identity map when it is
+// within budget, the budget is 0 or its box is not valid.
+inline constexpr int kMostClusterAttempts = 12;
 [[nodiscard]] ReducedDisplayCopy MakeReducedDisplayCopy(const TriangleMesh& mesh, std::uint64_t budget);
 
 // Colours of the copy: the grey of each source triangle's colour when `sourceColours` has one
