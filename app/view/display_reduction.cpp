@@ -152,6 +152,23 @@ std::vector<Vec3> ReducedCopyColours(const ReducedDisplayCopy& copy, const std::
     return colours;
 }
 
+std::vector<float> ReducedCopyCornerWeights(const std::vector<std::uint32_t>& sources, std::uint64_t sourceTriangles,
+                                            const std::vector<float>& sourceCornerWeights)
+{
+    if (sourceTriangles == 0 || sourceCornerWeights.size() != 3 * sourceTriangles)
+        return {};
+    std::vector<float> weights(3 * sources.size(), 0.0f);
+    mesh::ParallelFor(sources.size(), [&](std::size_t t) {
+        const std::size_t s = sources[t];
+        if (s >= sourceTriangles)
+            return;
+        const float mean =
+            (sourceCornerWeights[3 * s] + sourceCornerWeights[3 * s + 1] + sourceCornerWeights[3 * s + 2]) / 3.0f;
+        weights[3 * t] = weights[3 * t + 1] = weights[3 * t + 2] = mean;
+    });
+    return weights;
+}
+
 std::vector<std::uint64_t> RefusalBudgets(std::uint64_t triangleCount)
 {
     std::vector<std::uint64_t> budgets;
@@ -199,7 +216,12 @@ bool BuildReducedCopy(const TriangleMesh& mesh, const std::vector<Vec3>& colours
     try {
         const ReducedDisplayCopy copy = MakeReducedDisplayCopy(mesh, budget);
         const std::vector<Vec3> copyColours = ReducedCopyColours(copy, colours, mesh.TriangleCount());
-        if (!uploader.upload(copy.mesh, copyColours, true)) {
+        state.uploadingSources = copy.sourceTriangles;
+        state.uploadingFrom = mesh.TriangleCount();
+        const bool uploaded = uploader.upload(copy.mesh, copyColours, true);
+        state.uploadingSources = {};
+        state.uploadingFrom = 0;
+        if (!uploaded) {
             error = uploader.lastError ? uploader.lastError() : std::string();
             return false;
         }

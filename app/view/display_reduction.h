@@ -80,7 +80,18 @@ struct ReducedCopyState {
     std::uint64_t sourceTriangles = 0;  // 0 while no copy is shown
     std::uint64_t shownTriangles = 0;
     std::string lastMessage;            // the last reduced-copy message logged
+    // While a copy is handed to the uploader: the source triangle of each of its triangles and
+    // the source's triangle count, so that the upload can give the copy the source's texture
+    // weights (without them the surface modes would not show on it). Empty otherwise.
+    std::vector<std::uint32_t> uploadingSources;
+    std::uint64_t uploadingFrom = 0;
 };
+
+// The copy's corner weights from the source's (three a source triangle): each copy corner
+// takes the mean of its source triangle's. Empty when the source weights do not fit.
+[[nodiscard]] std::vector<float> ReducedCopyCornerWeights(const std::vector<std::uint32_t>& sources,
+                                                          std::uint64_t sourceTriangles,
+                                                          const std::vector<float>& sourceCornerWeights);
 
 struct DisplayLogLine {
     std::string text;  // UTF-8

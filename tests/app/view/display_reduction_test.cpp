@@ -132,6 +132,27 @@ TEST(MakeReducedDisplayCopy, NeverOverTheLimit)
     }
 }
 
+// The copy carries the texture weights of its source triangles, so that Checkerboard and Height
+// Map show on it (without weights both showed the same plain blue); weights that do not fit
+// the source give none.
+TEST(ReducedCopyCornerWeights, EachCornerTakesItsSourceTrianglesMean)
+{
+    const std::vector<float> source = {1, 1, 1, 0, 0, 0, 1, 0, 0.5f};
+    struct Case {
+        std::vector<std::uint32_t> sources;
+        std::uint64_t sourceTriangles;
+        std::vector<float> expected;
+    };
+    const Case cases[] = {
+        {{2, 0}, 3, {0.5f, 0.5f, 0.5f, 1, 1, 1}},
+        {{1}, 3, {0, 0, 0}},
+        {{0}, 4, {}},  // the weights are of another mesh
+        {{0}, 0, {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ReducedCopyCornerWeights(c.sources, c.sourceTriangles, source), c.expected);
+}
+
 TEST(ReducedCopyColours, GreyOfTheSourceOrBlue)
 {
     ReducedDisplayCopy copy;
