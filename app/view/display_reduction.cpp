@@ -162,7 +162,7 @@ std::vector<float> ReducedCopyCornerWeights(const std::vector<std::uint32_t>& so
         const std::size_t s = sources[t];
         if (s >= sourceTriangles)
             return;
-        const float mean =
+        const float mean = kReducedCopyPatternShare *
             (sourceCornerWeights[3 * s] + sourceCornerWeights[3 * s + 1] + sourceCornerWeights[3 * s + 2]) / 3.0f;
         weights[3 * t] = weights[3 * t + 1] = weights[3 * t + 2] = mean;
     });

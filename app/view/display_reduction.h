@@ -87,8 +87,13 @@ struct ReducedCopyState {
     std::uint64_t uploadingFrom = 0;
 };
 
+// How much of a surface mode's pattern covers the reduced copy: the rest is its blue tint, so
+// the copy stays told apart from the part while Checkerboard and Height Map show on it.
+inline constexpr float kReducedCopyPatternShare = 0.65f;
+
 // The copy's corner weights from the source's (three a source triangle): each copy corner
-// takes the mean of its source triangle's. Empty when the source weights do not fit.
+// takes the mean of its source triangle's, times kReducedCopyPatternShare. Empty when the
+// source weights do not fit.
 [[nodiscard]] std::vector<float> ReducedCopyCornerWeights(const std::vector<std::uint32_t>& sources,
                                                           std::uint64_t sourceTriangles,
                                                           const std::vector<float>& sourceCornerWeights);

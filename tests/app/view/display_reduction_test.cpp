@@ -114,7 +114,7 @@ TEST(ReducedCopyCornerWeights, EachCornerTakesItsSourceTrianglesMean)
     struct Case {
         std::vector<std::uint32_t> sources;
         std::uint64_t sourceTriangles;
-        std::vector<float> expected;
+        std::vector<float> expected;  // before the pattern's share
     };
     const Case cases[] = {
         {{2, 0}, 3, {0.5f, 0.5f, 0.5f, 1, 1, 1}},
@@ -122,8 +122,12 @@ TEST(ReducedCopyCornerWeights, EachCornerTakesItsSourceTrianglesMean)
         {{0}, 4, {}},  // the weights are of another mesh
         {{0}, 0, {}},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(ReducedCopyCornerWeights(c.sources, c.sourceTriangles, source), c.expected);
+    for (const Case& c : cases) {
+        const std::vector<float> weights = ReducedCopyCornerWeights(c.sources, c.sourceTriangles, source);
+        ASSERT_EQ(weights.size(), c.expected.size());
+        for (std::size_t i = 0; i < weights.size(); ++i)
+            EXPECT_FLOAT_EQ(weights[i], c.expected[i] * kReducedCopyPatternShare);
+    }
 }
 
 TEST(ReducedCopyColours, GreyOfTheSourceOrBlue)
