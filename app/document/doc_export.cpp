@@ -25,6 +25,15 @@ namespace {
 
 constexpr const char* kNoMeshToSaveText = "There is no mesh to save.";
 constexpr const wchar_t* kStlFilter = L"STL Files (*.stl)|*.stl|All Files (*.*)|*.*||";
+
+// The summary is written to follow "Printability: " in the log; alone in the box it opens a
+// sentence.
+std::string AsSentence(std::string text)
+{
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    return text;
+}
 constexpr const wchar_t* kAsciiStlFilter = L"ASCII STL Files (*.stl)|*.stl|All Files (*.*)|*.*||";
 
 // The name a save proposes: never the loaded file's own, which a hurried Enter would replace.
@@ -85,7 +94,7 @@ void CGrainforgeDoc::OnMeshCheckPrintability()
         host.views->FocusView();
 
     const mesh::PrintabilityReport& r = printCheckReport;
-    std::string text = mesh::FormatPrintabilitySummary(r) + ".";
+    std::string text = AsSentence(mesh::FormatPrintabilitySummary(r)) + ".";
     if (!r.featuresInAir.empty()) {
         text += "\nRed: where the support goes - a layer with nothing beneath it.";
     } else if (r.airPlaces.empty() && r.farReaches.empty()) {
@@ -315,7 +324,11 @@ std::string CGrainforgeDoc::MeshInformationReport()
     inputs.projection = projection;
     inputs.textureSettings = heightMap.settings;
     inputs.masks = maskVolumes;
-    inputs.sampling = runReport.sampling;
+    if (workingPart.boundsValid && std::isfinite(workingPart.boundsMin.z))
+        inputs.bedHeight = workingPart.boundsMin.z;
+    // A measure of the last run's triangles and texture is left out once either has changed.
+    if (IsRunSamplingCurrent())
+        inputs.sampling = runReport.sampling;
     inputs.importWarnings = importReport.warnings;
     // Engine texts may carry a file name's bytes; the view shows only valid UTF-8.
     return WideToUtf8(Utf8ToWide(app::MeshInformationReport(inputs)));

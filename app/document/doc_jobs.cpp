@@ -151,17 +151,17 @@ bool CGrainforgeDoc::FixMeshWithWindows()
     }
     const mesh::ValidationReport before = mesh::ValidateMesh(loadedPart, JobValidation(false));
     const mesh::ValidationReport after = mesh::ValidateMesh(result.mesh, JobValidation(false));
-    LogMessage(FormatText("Repair with Windows: done in %.1f s. Triangles %s to %s; open edges %llu to %llu; "
-                          "non-manifold edges %llu to %llu; triangles passing through others %llu to %llu; "
+    LogMessage(FormatText("Repair with Windows: done in %.1f s. Triangles %s to %s; open edges %s to %s; "
+                          "non-manifold edges %s to %s; triangles passing through others %s to %s; "
                           "volume %.2f to %.2f cubic mm.",
                    result.seconds, FormatThousands(before.triangleCount).c_str(),
                    FormatThousands(after.triangleCount).c_str(),
-                   static_cast<unsigned long long>(before.edgeCounts.boundary),
-                   static_cast<unsigned long long>(after.edgeCounts.boundary),
-                   static_cast<unsigned long long>(before.edgeCounts.nonManifold),
-                   static_cast<unsigned long long>(after.edgeCounts.nonManifold),
-                   static_cast<unsigned long long>(before.selfIntersectingTriangleCount),
-                   static_cast<unsigned long long>(after.selfIntersectingTriangleCount),
+                   FormatThousands(before.edgeCounts.boundary).c_str(),
+                   FormatThousands(after.edgeCounts.boundary).c_str(),
+                   FormatThousands(before.edgeCounts.nonManifold).c_str(),
+                   FormatThousands(after.edgeCounts.nonManifold).c_str(),
+                   FormatThousands(before.selfIntersectingTriangleCount).c_str(),
+                   FormatThousands(after.selfIntersectingTriangleCount).c_str(),
                    static_cast<double>(before.signedVolume), static_cast<double>(after.signedVolume)),
         kLogSuccess);
     TakeJobResult(std::move(result.mesh));

@@ -88,8 +88,19 @@ bool CGrainforgeDoc::OnMappingFitToModel()
         ShowInformation(text, kInfoOk, InfoEvent::placement);
         return false;
     }
+    // A word on an earlier fit (or on the result) no longer holds for the cage now placed.
+    NoteEvent(InfoEvent::placement);
     UpdatePreview();
     return true;
+}
+
+void CGrainforgeDoc::SetProjectionCage(const mesh::CageFrame& cage)
+{
+    if (!HasPart())
+        return;
+    projection.cage = cage;
+    NoteEvent(InfoEvent::placement);
+    UpdatePreview();
 }
 
 void CGrainforgeDoc::SetSidePlacement(int side, const mesh::ProjectionLayer& placement)

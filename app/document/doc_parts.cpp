@@ -173,8 +173,8 @@ void CGrainforgeDoc::OnFileTestShapeCube()
 void CGrainforgeDoc::OnFileTestShapeCylinder()
 {
     mesh::TriangleMesh cylinder = mesh::MakeTestCylinder(kTestShapeSize / 2, kTestShapeSize);
-    const std::string line = FormatText("Test cylinder: 20 mm across, 20 mm tall, %zu triangles.",
-        cylinder.TriangleCount());
+    const std::string line = FormatText("Test cylinder: 20 mm across, 20 mm tall, %s triangles.",
+        FormatThousands(cylinder.TriangleCount()).c_str());
     InstallGeneratedPart(std::move(cylinder), "Test cylinder", L"Test Cylinder", line, "cylinder");
 }
 
@@ -184,7 +184,8 @@ void CGrainforgeDoc::OnFileTestShapeSphere()
     // Raised by its radius, so that it stands on the bed.
     for (mesh::MeshVertex& v : sphere.vertices)
         v.position.z += kTestShapeSize / 2;
-    const std::string line = FormatText("Test sphere: 20 mm across, %zu triangles.", sphere.TriangleCount());
+    const std::string line = FormatText("Test sphere: 20 mm across, %s triangles.",
+        FormatThousands(sphere.TriangleCount()).c_str());
     InstallGeneratedPart(std::move(sphere), "Test sphere", L"Test Sphere", line, "sphere");
 }
 

@@ -368,9 +368,10 @@ void CGrainforgeDoc::LogRunReport(const mesh::PipelineReport& report) const
             const mesh::PrintabilityReport& before = report.beforeRelief;
             const bool madeTheDifference = before.featuresInAir.empty() &&
                 before.farReaches.empty() && before.airPlaces.empty();
-            LogMessage(FormatText("  before this displacement: %zu feature(s) in the air, %zu "
+            LogMessage(FormatText("  before this displacement: %s feature(s) in the air, %s "
                                   "layer(s) past the warning distance%s",
-                           before.featuresInAir.size(), before.farReaches.size(),
+                           FormatThousands(before.featuresInAir.size()).c_str(),
+                           FormatThousands(before.farReaches.size()).c_str(),
                            madeTheDifference ? " - the relief made the difference" : ""),
                 kLogPlain);
         }
@@ -474,6 +475,20 @@ std::wstring CGrainforgeDoc::OutOfDateReasons() const
     for (const std::string& reason : reasons)
         joined += (joined.empty() ? "" : ", ") + reason;
     return Utf8ToWide(joined);
+}
+
+bool CGrainforgeDoc::IsRunSamplingCurrent() const
+{
+    if (!pipeline.HasResult())
+        return false;
+    const mesh::PipelineSettings s = BuildPipelineSettings();
+    const mesh::PipelineSettings& shown = shownRunSettings;
+    return textureHandOvers == textureHandOversShown && s.remeshOn == shown.remeshOn &&
+           mesh::RemeshSettingsEquals(s.remesh, shown.remesh) && s.projection.type == shown.projection.type &&
+           CageFloatsEqual(s.projection.cage, shown.projection.cage) &&
+           mesh::ProjectionSidesEquals(s.projection.layers, shown.projection.layers) && TileExtentEqual(s, shown) &&
+           s.displacementOn == shown.displacementOn &&
+           mesh::DisplacementSettingsEquals(s.displacement, shown.displacement);
 }
 
 void CGrainforgeDoc::ReportOutOfDate()

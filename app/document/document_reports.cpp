@@ -459,9 +459,9 @@ std::string MeshInformationReport(const MeshInformationInputs& in)
         const double inner = sum > 0.0 ? classes.innerArea / sum * 100.0 : 0.0;
         text += Format("Surfaces (part as loaded)\r\n  outer %.1f%%, inner %.1f%% of the area\r\n", outer, inner);
         if (in.detailedLog)
-            text += Format("  grid %d cells of %.2f mm, built in %.0f ms\r\n  %zu marches in %.0f ms\r\n",
+            text += Format("  grid %d cells of %.2f mm, built in %.0f ms\r\n  %s marches in %.0f ms\r\n",
                 in.surfaceGrid->resolution, in.surfaceGrid->cellSize, in.surfaceGrid->buildMilliseconds,
-                static_cast<std::size_t>(classes.triangles), classes.milliseconds);
+                Thousands(classes.triangles).c_str(), classes.milliseconds);
         text += kEnd;
     }
 
@@ -488,10 +488,13 @@ std::string MeshInformationReport(const MeshInformationInputs& in)
         const std::size_t off = static_cast<std::size_t>(
             std::count_if(in.masks.begin(), in.masks.end(), [](const auto& mask) { return mask.enabled == 0; }));
         if (off == 0)
-            text += Format("Mask volumes\r\n  %zu, keeping the texture off what they cover\r\n\r\n", in.masks.size());
+            text += Format("Mask volumes\r\n  %zu, keeping the texture off what they cover\r\n", in.masks.size());
         else
-            text += Format("Mask volumes\r\n  %zu (%zu off), keeping the texture off what they cover\r\n\r\n",
+            text += Format("Mask volumes\r\n  %zu (%zu off), keeping the texture off what they cover\r\n",
                 in.masks.size(), off);
+        // Two frames meet here: say how one reads in the other.
+        text += Format("  Their Z is measured up from the bed, which is z = %.3f in the bounding box\r\n\r\n",
+            in.bedHeight);
     }
 
     text.insert(insertAt, TextureDetail(in.sampling) + "Details\r\n-------\r\n");

@@ -126,6 +126,9 @@ struct MeshInformationInputs {
     grainforge::mesh::Projection projection = grainforge::mesh::InitProjection();
     grainforge::mesh::TextureSettings textureSettings;
     std::vector<grainforge::mesh::MaskVolume> masks;
+    // The bed's height in the part's own coordinates (its lowest point as placed): the mask
+    // panel's Z is measured up from it, the bounding box is not.
+    float bedHeight = 0.0f;
     grainforge::mesh::SamplingReport sampling;
     std::vector<std::string> importWarnings;
 };

@@ -247,10 +247,37 @@ bool InformationGoesWith(InfoEvent later, InfoEvent shown)
 
 void CGrainforgeDoc::ShowInformation(const std::wstring& text, int kind, InfoEvent event) const
 {
-    informationEvent = event;
-    informationShown = !text.empty();
-    if (host.information != nullptr)
-        host.information->ShowInformation(DisplayText(text), kind);
+    InformationText& own = event == InfoEvent::view ? viewNote : eventWord;
+    InformationText& other = event == InfoEvent::view ? eventWord : viewNote;
+    own = {text, kind};
+    if (event != InfoEvent::view) {
+        informationEvent = event;
+        informationShown = !text.empty();
+    }
+    // A new text takes the other's place unless the other is graver and still holds; a run, a
+    // save or a new part or texture takes a view's note whatever it says.
+    const bool takesNote = event != InfoEvent::view && InformationGoesWith(event, InfoEvent::view);
+    if ((!text.empty() && other.kind <= kind) || takesNote) {
+        other = {};
+        if (event == InfoEvent::view)
+            informationShown = false;
+    }
+    ShowComposedInformation();
+}
+
+void CGrainforgeDoc::ShowComposedInformation() const
+{
+    if (host.information == nullptr)
+        return;
+    if (eventWord.text.empty() || viewNote.text.empty()) {
+        const InformationText& shown = eventWord.text.empty() ? viewNote : eventWord;
+        host.information->ShowInformation(DisplayText(shown.text), shown.text.empty() ? kInfoOk : shown.kind);
+        return;
+    }
+    const bool noteGraver = viewNote.kind > eventWord.kind;
+    const InformationText& first = noteGraver ? viewNote : eventWord;
+    const InformationText& second = noteGraver ? eventWord : viewNote;
+    host.information->ShowInformation(DisplayText(first.text + L"\n\n" + second.text), first.kind);
 }
 
 void CGrainforgeDoc::NoteEvent(InfoEvent event) const
@@ -258,8 +285,12 @@ void CGrainforgeDoc::NoteEvent(InfoEvent event) const
     // The box may hold a text the document never saw (the shell shows some of its own): an
     // event that takes every earlier word clears it whatever the document last showed.
     const bool takesEverything = InformationGoesWith(event, InfoEvent::view);
-    if (takesEverything || (informationShown && InformationGoesWith(event, informationEvent)))
+    if (takesEverything) {
+        viewNote = {};
         ShowInformation(L"", kInfoOk, event);
+    } else if (informationShown && InformationGoesWith(event, informationEvent)) {
+        ShowInformation(L"", kInfoOk, event);
+    }
 }
 
 bool CGrainforgeDoc::HasPart() const

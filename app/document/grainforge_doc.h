@@ -183,6 +183,9 @@ public:
     void RunPipelineNow();
     void OnPipelineFinished();
     [[nodiscard]] std::wstring OutOfDateReasons() const;
+    // Whether the last run's sampling measure (triangle size against the texture's mm/pixel)
+    // still describes the texture, its placement, the remesh and the relief now set.
+    [[nodiscard]] bool IsRunSamplingCurrent() const;
     void ReportOutOfDate();
     // The notes of the run just published: log lines, and a warning in the information box
     // when there is something to say.
@@ -208,6 +211,8 @@ public:
     // Mapping > Fit to Model: the fit, and the preview brought up to date when it moved the cage;
     // when the cage already fit, nothing changes and the user is told so. False in that case.
     bool OnMappingFitToModel();
+    // The cage moved, turned or resized in the view: the texture's placement changed.
+    void SetProjectionCage(const grainforge::mesh::CageFrame& cage);
     void SetSidePlacement(int side, const grainforge::mesh::ProjectionLayer& placement);
     void SetSurfacesMode(int mode);
     void UpdateMaskVolume(int index, const grainforge::mesh::MaskVolume& volume);
@@ -463,9 +468,21 @@ private:
     std::wstring title = L"Untitled";
     std::filesystem::path pathName;
 
-    // The event the information box's text was shown for, while it shows one.
+    // The information box holds a word on the latest event and a view's note (a display
+    // limit) side by side: a new text replaces the other only when that one is not graver, so
+    // a note never hides a warning or an error that still holds.
+    struct InformationText {
+        std::wstring text;
+        int kind = 0;
+    };
+    // Shows the event's word and the view's note, the graver first.
+    void ShowComposedInformation() const;
+
+    // The event the word was shown for, while there is one.
     mutable InfoEvent informationEvent = InfoEvent::view;
     mutable bool informationShown = false;
+    mutable InformationText eventWord;
+    mutable InformationText viewNote;
 };
 
 }  // namespace grainforge::app

@@ -104,14 +104,7 @@ void AppendUtf8(std::string& out, char32_t c)
 
 std::string FormatThousands(std::uint64_t n)
 {
-    const std::string digits = std::to_string(n);
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (digits.size() - i) % 3 == 0)
-            out += ',';
-        out += digits[i];
-    }
-    return out;
+    return grainforge::mesh::FormatCountGrouped(n);
 }
 
 namespace {

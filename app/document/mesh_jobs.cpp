@@ -240,42 +240,42 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
 {
     char line[512];
     std::snprintf(line, sizeof line,
-        "Repaired: open edges %llu to %llu, non-manifold edges %llu to %llu, bodies %llu to %llu.",
-        static_cast<unsigned long long>(r.openEdgesBefore), static_cast<unsigned long long>(r.openEdgesAfter),
-        static_cast<unsigned long long>(r.nonManifoldEdgesBefore), static_cast<unsigned long long>(r.nonManifoldEdgesAfter),
-        static_cast<unsigned long long>(r.bodiesBefore), static_cast<unsigned long long>(r.bodiesAfter));
+        "Repaired: open edges %s to %s, non-manifold edges %s to %s, bodies %s to %s.",
+        grainforge::mesh::FormatCountGrouped(r.openEdgesBefore).c_str(), grainforge::mesh::FormatCountGrouped(r.openEdgesAfter).c_str(),
+        grainforge::mesh::FormatCountGrouped(r.nonManifoldEdgesBefore).c_str(), grainforge::mesh::FormatCountGrouped(r.nonManifoldEdgesAfter).c_str(),
+        grainforge::mesh::FormatCountGrouped(r.bodiesBefore).c_str(), grainforge::mesh::FormatCountGrouped(r.bodiesAfter).c_str());
     RepairInformation information;
     information.text = line;
     if (r.openEdgesAfter != 0) {
         // Holes round a sheet are left because closing them encloses nothing, not for their size.
         const std::uint64_t sheetHoles = std::min(r.sheetHolesLeftOpen, r.holesLeftOpen);
         const std::uint64_t largeHoles = r.holesLeftOpen - sheetHoles;
-        std::snprintf(line, sizeof line, "\n%llu open edges are left", static_cast<unsigned long long>(r.openEdgesAfter));
+        std::snprintf(line, sizeof line, "\n%s open edges are left", grainforge::mesh::FormatCountGrouped(r.openEdgesAfter).c_str());
         information.text += line;
         const char* joint = ": ";
         if (largeHoles != 0) {
-            std::snprintf(line, sizeof line, "%s%llu hole(s) up to %.1f mm across, too large to close by guessing", joint,
-                static_cast<unsigned long long>(largeHoles), r.largestOpenHoleMillimetres);
+            std::snprintf(line, sizeof line, "%s%s hole(s) up to %.1f mm across, too large to close by guessing", joint,
+                grainforge::mesh::FormatCountGrouped(largeHoles).c_str(), r.largestOpenHoleMillimetres);
             information.text += line;
             joint = "; ";
         }
         if (sheetHoles != 0) {
             std::snprintf(line, sizeof line,
-                "%s%llu hole(s) round a sheet, which closing would lay onto itself, enclosing nothing", joint,
-                static_cast<unsigned long long>(sheetHoles));
+                "%s%s hole(s) round a sheet, which closing would lay onto itself, enclosing nothing", joint,
+                grainforge::mesh::FormatCountGrouped(sheetHoles).c_str());
             information.text += line;
         }
         information.text += ".";
     }
     if (r.nonManifoldEdgesAfter != 0) {
-        std::snprintf(line, sizeof line, "\n%llu non-manifold edges are left, which no split could part.",
-            static_cast<unsigned long long>(r.nonManifoldEdgesAfter));
+        std::snprintf(line, sizeof line, "\n%s non-manifold edges are left, which no split could part.",
+            grainforge::mesh::FormatCountGrouped(r.nonManifoldEdgesAfter).c_str());
         information.text += line;
     }
     if (selfIntersecting != 0) {
         std::snprintf(line, sizeof line,
-            "\n%llu triangles pass through others: Repair does not move the surface; Save STL mends those.",
-            static_cast<unsigned long long>(selfIntersecting));
+            "\n%s triangles pass through others: Repair does not move the surface; Save STL mends those.",
+            grainforge::mesh::FormatCountGrouped(selfIntersecting).c_str());
         information.text += line;
     }
     information.kind = r.openEdgesAfter != 0 || r.nonManifoldEdgesAfter != 0 ? 1 : 0;

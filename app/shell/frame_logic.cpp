@@ -14,7 +14,7 @@
 namespace grainforge::app {
 namespace {
 
-constexpr const wchar_t* kCancelHint = L"   -  Mesh > Stop, or Escape, to cancel";
+constexpr const wchar_t* kCancelHint = L"   -  Mesh > Stop Processing, or Escape, to cancel";
 
 std::string LowerExtension(const std::filesystem::path& path) {
   std::string extension = path.extension().string();

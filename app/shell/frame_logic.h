@@ -40,7 +40,7 @@ StatusPaneWidths StatusPaneWidthsFor(int dpi, int widestToolText, int widestFram
 
 // The message pane's text while a run goes: "Working..." without a stage, "<stage>... 50%" with
 // a known fraction, "<stage>..." without one; "  (draft)" for a preview run; always followed by
-// "   -  Mesh > Stop, or Escape, to cancel".
+// "   -  Mesh > Stop Processing, or Escape, to cancel".
 std::wstring PipelineProgressText(const grainforge::mesh::PipelineStatus& status);
 
 // The bar's position for a fraction: nearest of 0..1000, clamped; a fraction that is not a

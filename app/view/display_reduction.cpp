@@ -1,5 +1,7 @@
 #include "app/view/display_reduction.h"
 
+#include "engine/mesh/report_text.h"
+
 #include "app/view/display_colours.h"
 #include "engine/mesh/parallel_loop.h"
 
@@ -120,11 +122,17 @@ ReducedDisplayCopy MakeReducedDisplayCopy(const TriangleMesh& mesh, std::uint64_
         return IdentityCopy(mesh);
     const double area = mesh.SurfaceArea();
     const float cell = std::max(static_cast<float>(std::sqrt(2.0 * area / double(budget))), 0.0001f);
-    ReducedDisplayCopy copy = ClusterVertices(mesh, cell);
-    if (copy.sourceTriangles.size() <= budget)
-        return copy;
-    const double grow = std::sqrt(double(copy.sourceTriangles.size()) / double(budget)) * 1.05;
-    return ClusterVertices(mesh, static_cast<float>(cell * grow));
+    // The area estimate is only a first guess: clustering a curved or uneven surface keeps more
+    // triangles than it, so the cell grows until the copy is within the budget (one try was
+    // 69,052 triangles for a limit of 50,000).
+    float tried = cell;
+    ReducedDisplayCopy copy = ClusterVertices(mesh, tried);
+    for (int attempt = 0; attempt < kMostClusterAttempts && copy.sourceTriangles.size() > budget; ++attempt) {
+        const double grow = std::max(std::sqrt(double(copy.sourceTriangles.size()) / double(budget)) * 1.05, 1.1);
+        tried = static_cast<float>(tried * grow);
+        copy = ClusterVertices(mesh, tried);
+    }
+    return copy;
 }
 
 std::vector<Vec3> ReducedCopyColours(const ReducedDisplayCopy& copy, const std::vector<Vec3>& sourceColours,
@@ -144,6 +152,23 @@ std::vector<Vec3> ReducedCopyColours(const ReducedDisplayCopy& copy, const std::
     return colours;
 }
 
+std::vector<float> ReducedCopyCornerWeights(const std::vector<std::uint32_t>& sources, std::uint64_t sourceTriangles,
+                                            const std::vector<float>& sourceCornerWeights)
+{
+    if (sourceTriangles == 0 || sourceCornerWeights.size() != 3 * sourceTriangles)
+        return {};
+    std::vector<float> weights(3 * sources.size(), 0.0f);
+    mesh::ParallelFor(sources.size(), [&](std::size_t t) {
+        const std::size_t s = sources[t];
+        if (s >= sourceTriangles)
+            return;
+        const float mean = kReducedCopyPatternShare *
+            (sourceCornerWeights[3 * s] + sourceCornerWeights[3 * s + 1] + sourceCornerWeights[3 * s + 2]) / 3.0f;
+        weights[3 * t] = weights[3 * t + 1] = weights[3 * t + 2] = mean;
+    });
+    return weights;
+}
+
 std::vector<std::uint64_t> RefusalBudgets(std::uint64_t triangleCount)
 {
     std::vector<std::uint64_t> budgets;
@@ -154,15 +179,7 @@ std::vector<std::uint64_t> RefusalBudgets(std::uint64_t triangleCount)
 
 std::string GroupedCount(std::uint64_t count)
 {
-    const std::string digits = std::to_string(count);
-    std::string grouped;
-    grouped.reserve(digits.size() + digits.size() / 3);
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (digits.size() - i) % 3 == 0)
-            grouped.push_back(',');
-        grouped.push_back(digits[i]);
-    }
-    return grouped;
+    return mesh::FormatCountGrouped(count);
 }
 
 std::string ReducedCopyMessage(bool graphicsCard, std::uint64_t sourceTriangles, std::uint64_t shownTriangles,
@@ -177,7 +194,7 @@ std::string ReducedCopyMessage(bool graphicsCard, std::uint64_t sourceTriangles,
                    shown.madeView + ", so a reduced copy of " + GroupedCount(shownTriangles) + whole;
         return "The " + shown.madeView + " has " + GroupedCount(sourceTriangles) +
                " triangles, over the display limit, so a reduced copy of " + GroupedCount(shownTriangles) + whole +
-               " The limit is in the Remesh settings.";
+               " The limit is in Mesh > Settings > Relief.";
     }
     if (graphicsCard)
         return "The graphics card could not hold all " + GroupedCount(sourceTriangles) + " triangles, so a reduced copy of " +
@@ -186,7 +203,7 @@ std::string ReducedCopyMessage(bool graphicsCard, std::uint64_t sourceTriangles,
     return GroupedCount(sourceTriangles) + " triangles is over the display limit, so a reduced copy of " +
            GroupedCount(shownTriangles) +
            " is shown, tinted blue. The part itself is whole: it is processed and saved in full. The limit is in "
-           "the Remesh settings.";
+           "Mesh > Settings > Relief.";
 }
 
 namespace {
@@ -199,7 +216,12 @@ bool BuildReducedCopy(const TriangleMesh& mesh, const std::vector<Vec3>& colours
     try {
         const ReducedDisplayCopy copy = MakeReducedDisplayCopy(mesh, budget);
         const std::vector<Vec3> copyColours = ReducedCopyColours(copy, colours, mesh.TriangleCount());
-        if (!uploader.upload(copy.mesh, copyColours, true)) {
+        state.uploadingSources = copy.sourceTriangles;
+        state.uploadingFrom = mesh.TriangleCount();
+        const bool uploaded = uploader.upload(copy.mesh, copyColours, true);
+        state.uploadingSources = {};
+        state.uploadingFrom = 0;
+        if (!uploaded) {
             error = uploader.lastError ? uploader.lastError() : std::string();
             return false;
         }
@@ -250,7 +272,7 @@ DisplayUploadOutcome UploadDisplayMesh(const TriangleMesh& mesh, const std::vect
         } else {
             outcome.log.push_back(
                 {WithReason("The reduced copy for the display limit could not be shown", error) +
-                     ". Nothing is shown; raise the limit in the Remesh settings.",
+                     ". Nothing is shown; raise the limit in Mesh > Settings > Relief.",
                  4});
         }
         return outcome;

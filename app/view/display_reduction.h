@@ -34,9 +34,10 @@ inline constexpr double kMaximumClusterCells = 2'000'000.0;
 // non-finite box or cell the mesh itself.
 [[nodiscard]] ReducedDisplayCopy ClusterVertices(const TriangleMesh& mesh, float cell);
 
-// A copy of at most about `budget` triangles (one clustering pass and at most one correction);
-// the mesh itself with the identity map when it is within budget, the budget is 0 or its box
-// is not valid.
+// A copy of at most `budget` triangles: a clustering pass, then coarser ones (at most
+// kMostClusterAttempts) while it is over; the mesh itself with the identity map when it is
+// within budget, the budget is 0 or its box is not valid.
+inline constexpr int kMostClusterAttempts = 12;
 [[nodiscard]] ReducedDisplayCopy MakeReducedDisplayCopy(const TriangleMesh& mesh, std::uint64_t budget);
 
 // Colours of the copy: the grey of each source triangle's colour when `sourceColours` has one
@@ -79,7 +80,23 @@ struct ReducedCopyState {
     std::uint64_t sourceTriangles = 0;  // 0 while no copy is shown
     std::uint64_t shownTriangles = 0;
     std::string lastMessage;            // the last reduced-copy message logged
+    // While a copy is handed to the uploader: the source triangle of each of its triangles and
+    // the source's triangle count, so that the upload can give the copy the source's texture
+    // weights (without them the surface modes would not show on it). Empty otherwise.
+    std::vector<std::uint32_t> uploadingSources;
+    std::uint64_t uploadingFrom = 0;
 };
+
+// How much of a surface mode's pattern covers the reduced copy: the rest is its blue tint, so
+// the copy stays told apart from the part while Checkerboard and Height Map show on it.
+inline constexpr float kReducedCopyPatternShare = 0.65f;
+
+// The copy's corner weights from the source's (three a source triangle): each copy corner
+// takes the mean of its source triangle's, times kReducedCopyPatternShare. Empty when the
+// source weights do not fit.
+[[nodiscard]] std::vector<float> ReducedCopyCornerWeights(const std::vector<std::uint32_t>& sources,
+                                                          std::uint64_t sourceTriangles,
+                                                          const std::vector<float>& sourceCornerWeights);
 
 struct DisplayLogLine {
     std::string text;  // UTF-8

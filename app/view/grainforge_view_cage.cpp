@@ -53,8 +53,7 @@ void CGrainforgeView::SetCageFrame(const CageFrame& frame)
     if (!document_.HasPart())
         return;
     if (!IsMaskTool(handleTool)) {
-        document_.projection.cage = frame;
-        document_.UpdatePreview();
+        document_.SetProjectionCage(frame);
         RebuildCageOverlay();
         PushProjectionOverlay();
         Repaint();

@@ -61,7 +61,7 @@ void CGrainforgeView::OnCameraPreset(int commandId)
     camera.yaw = preset->yaw;
     camera.pitch = preset->pitch;
     camera.target = renderer.Bounds().centre;
-    camera.distance = PresetCameraDistance(renderer.Bounds().radius);
+    camera.distance = PresetCameraDistance(renderer.Bounds().radius, renderer.view.Aspect());
     RefreshOverlays();
     Repaint();
 }

@@ -42,9 +42,12 @@ bool CGrainforgeView::UploadToRenderer(const TriangleMesh& mesh, const std::vect
     gl::RenderAttributes attributes;
     attributes.triangleColours = colours;
     if (reduced) {
-        // The copy's own projection; the document's mask values belong to the full mesh.
+        // The copy's own projection; the document's mask values belong to the full mesh, and
+        // the copy takes them through its source triangles.
         cornerProjection = ComputeDisplayProjection(
             mesh, mesh::BuildTileFrames(document_.projection, document_.heightMap.settings));
+        attributes.cornerMask = ReducedCopyCornerWeights(reducedCopy.uploadingSources, reducedCopy.uploadingFrom,
+                                                         document_.DisplayProjectionData().cornerWeights);
     } else {
         const mesh::TextureWeights& weights = document_.DisplayProjectionData();
         if (weights.cornerWeights.size() == mesh.indices.size())

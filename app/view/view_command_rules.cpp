@@ -1,5 +1,7 @@
 #include "app/view/view_command_rules.h"
 
+#include "app/view/renderer/camera.h"
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -56,9 +58,9 @@ std::optional<CameraPreset> CameraPresetOfCommand(int commandId)
     }
 }
 
-float PresetCameraDistance(float sceneRadius)
+float PresetCameraDistance(float sceneRadius, float aspect)
 {
-    return sceneRadius / std::sin(0.3926991f) * 1.15f;
+    return gl::FitCameraDistance(sceneRadius, aspect);
 }
 
 int SurfaceModeOfCommand(int commandId)

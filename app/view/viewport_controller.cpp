@@ -303,7 +303,7 @@ void ViewportController::OnMouseLeave()
 void ViewportController::FitView()
 {
     StopAnimation();
-    gl::FitCamera(renderer_.CameraState(), renderer_.Bounds());
+    gl::FitCamera(renderer_.CameraState(), renderer_.Bounds(), renderer_.view.Aspect());
     Refresh();
 }
 
@@ -316,7 +316,7 @@ void ViewportController::GoHome()
     gl::Camera& camera = renderer_.CameraState();
     camera.yaw = -135.0f;
     camera.pitch = 45.0f;
-    gl::FitCamera(camera, renderer_.Bounds());
+    gl::FitCamera(camera, renderer_.Bounds(), renderer_.view.Aspect());
     Refresh();
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <wx/dcbuffer.h>
+#include <wx/dcclient.h>
 
 #include "app/document/log_text.h"
 #include "app/shell/kit/kit_drawing.h"
@@ -241,6 +242,7 @@ void CThumbnailGrid::SetItems(std::vector<ThumbnailItem> items) {
   if (!SameItemKeys(items, items_)) scroll_ = 0;
   items_ = std::move(items);
   hover_ = -1;
+  UpdateHoverTip();
   UpdateScroll();
   Refresh(false);
 }
@@ -299,10 +301,8 @@ void CThumbnailGrid::PaintCell(wxDC& dc, int index, const GridMetrics& metrics) 
                         GridPictureRows(picture.Width(), picture.Height(), item.size));
   else
     FillRect(dc, picture, colours::kHeaderBackground);
-  const int inset = ScaleForDpi(kLabelInset, dpi_);
   dc.SetTextForeground(ToWxColour(colours::kText));
-  DrawTextLine(dc, Utf8ToWide(item.label), PixelRect{cell.left + inset, picture.bottom, cell.right - inset, cell.bottom},
-               TextAlign::Centre);
+  DrawTextLine(dc, Utf8ToWide(item.label), LabelRect(index), TextAlign::Centre);
   const int t = std::max(1, ScaleForDpi(2, dpi_));
   if (selected || index == hover_) {
     const Rgb frame = selected ? colours::kAccent : colours::kPaleAccent;
@@ -317,6 +317,29 @@ void CThumbnailGrid::PaintCell(wxDC& dc, int index, const GridMetrics& metrics) 
   }
 }
 
+PixelRect CThumbnailGrid::LabelRect(int index) const {
+  const GridMetrics metrics = Metrics();
+  const PixelRect cell = GridCellRect(metrics, Client(), index, scroll_);
+  const int inset = ScaleForDpi(kLabelInset, dpi_);
+  return PixelRect{cell.left + inset, cell.bottom - metrics.labelHeight, cell.right - inset, cell.bottom};
+}
+
+void CThumbnailGrid::UpdateHoverTip() {
+  std::wstring tip;
+  if (hover_ >= 0 && hover_ < static_cast<int>(items_.size())) {
+    const std::wstring label = Utf8ToWide(items_[static_cast<std::size_t>(hover_)].label);
+    wxClientDC dc(this);
+    dc.SetFont(GetUiFont(kUiFontSmall, dpi_));
+    if (dc.GetTextExtent(wxString(label)).x > LabelRect(hover_).Width()) tip = label;
+  }
+  if (tip == hoverTip_) return;
+  hoverTip_ = tip;
+  if (tip.empty())
+    UnsetToolTip();
+  else
+    SetToolTip(wxString(tip));
+}
+
 void CThumbnailGrid::OnButton(wxMouseEvent& event) {
   const int hit = HitTest(PixelPoint{event.GetX(), event.GetY()});
   if (hit < 0) return;
@@ -327,12 +350,14 @@ void CThumbnailGrid::OnMotion(wxMouseEvent& event) {
   const int hit = HitTest(PixelPoint{event.GetX(), event.GetY()});
   if (hit == hover_) return;
   hover_ = hit;
+  UpdateHoverTip();
   Refresh(false);
 }
 
 void CThumbnailGrid::OnLeave(wxMouseEvent&) {
   if (hover_ < 0) return;
   hover_ = -1;
+  UpdateHoverTip();
   Refresh(false);
 }
 

@@ -101,10 +101,16 @@ public:
   int ContentHeight() const { return GridContentHeight(Metrics(), static_cast<int>(items_.size())); }
   void SetDpi(int dpi) { dpi_ = dpi; UpdateScroll(); Refresh(false); }
   PixelRect Client() const;
+  // The whole name of the item the pointer is over while its label under the picture is cut
+  // short; empty otherwise. It is the grid's tool tip.
+  std::wstring HoverTip() const { return hoverTip_; }
 
 private:
   void OnPaint(wxPaintEvent& event);
   void PaintCell(wxDC& dc, int index, const GridMetrics& metrics);
+  PixelRect LabelRect(int index) const;
+  // Shows the hovered item's whole name as the tool tip when its label does not fit.
+  void UpdateHoverTip();
   void OnButton(wxMouseEvent& event);
   void OnMotion(wxMouseEvent& event);
   void OnLeave(wxMouseEvent& event);
@@ -115,6 +121,7 @@ private:
   int scroll_ = 0;
   int hover_ = -1;
   int dpi_ = 96;
+  std::wstring hoverTip_;
 };
 
 }  // namespace grainforge::app

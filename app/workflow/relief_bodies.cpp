@@ -7,6 +7,7 @@
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/dcbuffer.h>
+#include <wx/dcclient.h>
 #include <wx/graphics.h>
 #include <wx/textctrl.h>
 
@@ -19,6 +20,7 @@
 #include "app/shell/kit/ui_fonts.h"
 #include "app/shell/kit/ui_scale.h"
 #include "app/workflow/browser_controls.h"
+#include "app/workflow/flow_wnd.h"
 
 namespace grainforge::app {
 namespace {
@@ -108,8 +110,26 @@ void CRemeshBody::SetDpi(int dpi) {
 
 int CRemeshBody::GetContentHeight() const {
   const int d = Dpi();
-  return ScaleForDpi(kMargin, d) + ScaleForDpi(kRow, d) + ScaleForDpi(kGap, d) + ScaleForDpi(kEstimateHeight, d) +
-         ScaleForDpi(kMargin, d);
+  return ScaleForDpi(kMargin, d) + ScaleForDpi(kRow, d) + ScaleForDpi(kGap, d) +
+         std::max(ScaleForDpi(kEstimateHeight, d), estimateHeight_) + ScaleForDpi(kMargin, d);
+}
+
+void CRemeshBody::MeasureEstimate() {
+  const int width = GetClientSize().x - 2 * ScaleForDpi(kMargin, Dpi());
+  if (width <= 0) return;
+  wxClientDC dc(this);
+  dc.SetFont(GetUiFont(kUiFontSmall, Dpi()));
+  const int height = DrawWrappedText(dc, estimate_, PixelRect{0, 0, width, 1}, TextAlign::Left, false);
+  if (height == estimateHeight_) return;
+  estimateHeight_ = height;
+  estimateRect_.bottom = estimateRect_.top + std::max(ScaleForDpi(kEstimateHeight, Dpi()), estimateHeight_);
+  // The column asks every body for its height when it lays out; after this event, not inside it.
+  for (wxWindow* w = GetParent(); w != nullptr; w = w->GetParent()) {
+    if (auto* flow = dynamic_cast<CFlowWnd*>(w)) {
+      flow->CallAfter([flow] { flow->RelayoutSections(); });
+      break;
+    }
+  }
 }
 
 void CRemeshBody::LayoutChildren() {
@@ -125,7 +145,8 @@ void CRemeshBody::LayoutChildren() {
     Place(quick_[i], PixelRect{left, y, left + s(kQuickWidth), y + s(kRow)});
   }
   const int top = y + s(kRow) + s(kGap);
-  estimateRect_ = PixelRect{s(kMargin), top, size.x - s(kMargin), top + s(kEstimateHeight)};
+  estimateRect_ = PixelRect{s(kMargin), top, size.x - s(kMargin), top + std::max(s(kEstimateHeight), estimateHeight_)};
+  MeasureEstimate();
   Refresh(false);
 }
 
@@ -156,6 +177,7 @@ void CRemeshBody::UpdateFromDocument(CGrainforgeDoc* document) {
   lastEstimate_ = key;
   estimate_ = hasPart ? TriangleEstimateText(true, mesh::EstimateProcessTriangles(document->workingPart, settings))
                       : TriangleEstimateText(false, mesh::ProcessEstimate{});
+  MeasureEstimate();
   Refresh(false);
 }
 

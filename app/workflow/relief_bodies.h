@@ -34,9 +34,14 @@ public:
   void CommitEdit();
   wxTextCtrl* SizeEdit() const { return edit_; }
   const std::wstring& EstimateText() const { return estimate_; }
+  // Where the estimate is drawn, tall enough for every row it wraps to at the body's width.
+  PixelRect EstimateRect() const { return estimateRect_; }
 
 private:
   void PaintBody(wxDC& dc) override;
+  // Measures the rows the estimate wraps to; when the body's height changes with them, the
+  // workflow column is laid out again.
+  void MeasureEstimate();
 
   CGrainforgeDoc* document_;
   wxTextCtrl* edit_ = nullptr;
@@ -55,6 +60,7 @@ private:
     bool operator==(const EstimateKey&) const = default;
   };
   std::optional<EstimateKey> lastEstimate_;
+  int estimateHeight_ = 0;  // pixels the wrapped estimate takes; 0 before it is measured
   bool enabled_ = true;
 };
 

@@ -1,5 +1,7 @@
 #include "app/workflow/texture_summary.h"
 
+#include "engine/mesh/report_text.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -160,14 +162,8 @@ PixelRect FitPreviewRect(const PixelRect& area, int width, int height) {
 }
 
 std::wstring GroupThousands(std::uint64_t value) {
-  std::wstring digits = std::to_wstring(value);
-  std::wstring out;
-  const std::size_t n = digits.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    if (i > 0 && (n - i) % 3 == 0) out += L',';
-    out += digits[i];
-  }
-  return out;
+  const std::string grouped = grainforge::mesh::FormatCountGrouped(value);
+  return std::wstring(grouped.begin(), grouped.end());
 }
 
 std::wstring TriangleEstimateText(bool hasPart, std::uint64_t estimated, float cappedCellMillimetres) {

@@ -288,17 +288,17 @@ std::string FormatSolidDisplacementReport(const SolidDisplacementReport& r)
     if (r.refused)
         return "Solid displacement refused: about " + FormatCountGrouped(r.estimatedTriangles)
             + " triangles would be over the limit";
-    std::string text = "Solid displacement: " + std::to_string(r.heightsHeld) + " of "
-        + std::to_string(r.heightCount) + " heights held to keep slots and walls open; field "
-        + std::to_string(r.fieldPointsX) + " x " + std::to_string(r.fieldPointsY) + " x "
-        + std::to_string(r.fieldPointsZ) + ", " + std::to_string(r.blocksStored) + " blocks stored ("
-        + std::to_string(r.fieldBytes / 1000000) + " MB), " + std::to_string(r.pointsMeasured)
-        + " points measured; " + std::to_string(r.cellsContoured) + " cells contoured";
+    std::string text = "Solid displacement: " + FormatCountGrouped(r.heightsHeld) + " of "
+        + FormatCountGrouped(r.heightCount) + " heights held to keep slots and walls open; field "
+        + FormatCountGrouped(r.fieldPointsX) + " x " + FormatCountGrouped(r.fieldPointsY) + " x "
+        + FormatCountGrouped(r.fieldPointsZ) + ", " + FormatCountGrouped(r.blocksStored) + " blocks stored ("
+        + std::to_string(r.fieldBytes / 1000000) + " MB), " + FormatCountGrouped(r.pointsMeasured)
+        + " points measured; " + FormatCountGrouped(r.cellsContoured) + " cells contoured";
     if (r.piecesRemoved != 0) {
         text += "; taken off as unprintable (line " + Fixed(r.lineWidth, 2) + " mm): "
-            + std::to_string(r.voidsRemoved) + " voids and " + std::to_string(r.crumbsRemoved)
-            + " crumbs under a cube of one line, " + std::to_string(r.thinBodiesRemoved)
-            + " bodies thinner than one line (" + std::to_string(r.trianglesRemoved) + " triangles)";
+            + FormatCountGrouped(r.voidsRemoved) + " voids and " + FormatCountGrouped(r.crumbsRemoved)
+            + " crumbs under a cube of one line, " + FormatCountGrouped(r.thinBodiesRemoved)
+            + " bodies thinner than one line (" + FormatCountGrouped(r.trianglesRemoved) + " triangles)";
     }
     text += "\n  time: cap " + Fixed(r.clearanceMilliseconds, 0) + " ms; field " + Fixed(r.fieldMilliseconds, 0)
         + " ms; contour " + Fixed(r.contourMilliseconds, 0) + " ms";
@@ -331,13 +331,13 @@ void FormatUnprintablePiece(std::string& text, const char* kind, const std::vect
         text.append("  ").append(kind).append(" ");
         text.append(Fixed(size.x, 2)).append(" x ").append(Fixed(size.y, 2)).append(" x ").append(Fixed(size.z, 2));
         text.append(" mm at (").append(Fixed(centre.x, 2)).append(" ").append(Fixed(centre.y, 2)).append(" ");
-        text.append(Fixed(centre.z, 2)).append("), ").append(std::to_string(p.triangleCount)).append(" triangles");
+        text.append(Fixed(centre.z, 2)).append("), ").append(FormatCountGrouped(p.triangleCount)).append(" triangles");
         if (p.volume != 0.0)
             text.append(", ").append(Fixed(std::abs(p.volume), 4)).append(" mm3");
         text.append("\n");
     }
     if (sorted.size() > kListed)
-        text.append("  and ").append(std::to_string(sorted.size() - kListed)).append(" more ").append(kind).append("s\n");
+        text.append("  and ").append(FormatCountGrouped(sorted.size() - kListed)).append(" more ").append(kind).append("s\n");
 }
 
 }  // namespace grainforge::mesh

@@ -283,9 +283,9 @@ std::string FormatTextureWeights(const TextureWeights& weights)
             sum += w;
         }
     }
-    std::string text = std::to_string(faces) + " of " + std::to_string(weights.faceTextured.size())
-        + " faces receive texture, " + std::to_string(moving) + " of "
-        + std::to_string(weights.vertexWeights.size()) + " vertices will move";
+    std::string text = FormatCountGrouped(faces) + " of " + FormatCountGrouped(weights.faceTextured.size())
+        + " faces receive texture, " + FormatCountGrouped(moving) + " of "
+        + FormatCountGrouped(weights.vertexWeights.size()) + " vertices will move";
     if (moving > 0)
         text += ", mean weight " + Fixed(sum / static_cast<double>(moving), 2);
     return text;

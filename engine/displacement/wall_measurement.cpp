@@ -234,13 +234,13 @@ std::string FormatWallReport(const WallReport& report)
         return "walls not measured: " + report.notMeasuredReason;
     const std::string threshold = FormatMillimetres2(report.thresholdMillimetres);
     if (report.thinnedPlaces != 0) {
-        return std::to_string(report.thinnedPlaces) + (report.thinnedPlaces == 1 ? " place" : " places")
+        return FormatCountGrouped(report.thinnedPlaces) + (report.thinnedPlaces == 1 ? " place" : " places")
             + " where the relief thinned a wall below " + threshold + " mm (thinnest "
             + FormatMillimetres2(report.thinnestWall) + " mm, was " + FormatMillimetres2(report.thinnestWas)
             + ")";
     }
     if (report.alreadyThinPlaces != 0) {
-        return "no wall thinned by the relief; " + std::to_string(report.alreadyThinPlaces)
+        return "no wall thinned by the relief; " + FormatCountGrouped(report.alreadyThinPlaces)
             + " place(s) were under " + threshold + " mm already";
     }
     return "no wall thinned below " + threshold + " mm";
@@ -250,7 +250,7 @@ std::string FormatWallsLine(const WallReport& report)
 {
     if (!report.measured)
         return "Walls: not measured (" + report.notMeasuredReason + ")\n";
-    return "Walls after the relief: " + FormatWallReport(report) + " (" + std::to_string(report.candidates)
+    return "Walls after the relief: " + FormatWallReport(report) + " (" + FormatCountGrouped(report.candidates)
         + " vertices moved inward with a surface within reach, " + Milliseconds0(report.milliseconds)
         + " ms)\n";
 }

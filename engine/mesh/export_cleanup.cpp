@@ -731,19 +731,19 @@ std::string FormatExportCleanupReport(const ExportCleanupReport& r)
     if (r.verticesMerged == 0 && r.collapsedTrianglesDropped == 0 && r.trianglesAdded == 0 &&
         r.collapsesRefused == 0 && r.zeroAreaTrianglesLeft == 0 && r.holesLeftOpen == 0)
         return kNothingToCleanUp;
-    std::string text = "merged " + std::to_string(r.verticesMerged) + " vertices (tolerance " +
-                       Scientific2(r.tolerance) + " mm), dropped " + std::to_string(r.collapsedTrianglesDropped) +
-                       " collapsed triangles in " + std::to_string(r.passes) + " pass(es); " +
-                       std::to_string(r.collapsesRefused) + " collapses refused by the link condition, " +
-                       std::to_string(r.zeroAreaTrianglesLeft) + " zero-area triangles left";
+    std::string text = "merged " + FormatCountGrouped(r.verticesMerged) + " vertices (tolerance " +
+                       Scientific2(r.tolerance) + " mm), dropped " + FormatCountGrouped(r.collapsedTrianglesDropped) +
+                       " collapsed triangles in " + FormatCountGrouped(r.passes) + " pass(es); " +
+                       FormatCountGrouped(r.collapsesRefused) + " collapses refused by the link condition, " +
+                       FormatCountGrouped(r.zeroAreaTrianglesLeft) + " zero-area triangles left";
     if (r.holesFilled > 0)
-        text += "; filled " + std::to_string(r.holesFilled) + " hole(s) with " + std::to_string(r.trianglesAdded) +
+        text += "; filled " + FormatCountGrouped(r.holesFilled) + " hole(s) with " + FormatCountGrouped(r.trianglesAdded) +
                 " triangles (largest " + FormatMillimetres2(r.largestFilledHoleMillimetres) + " mm across)";
     if (r.holesLeftOpen > r.sheetHolesLeftOpen)
-        text += "; left " + std::to_string(r.holesLeftOpen - r.sheetHolesLeftOpen) + " hole(s) open (largest " +
+        text += "; left " + FormatCountGrouped(r.holesLeftOpen - r.sheetHolesLeftOpen) + " hole(s) open (largest " +
                 FormatMillimetres2(r.largestOpenHoleMillimetres) + " mm across; too large to close by guessing)";
     if (r.sheetHolesLeftOpen > 0)
-        text += "; left " + std::to_string(r.sheetHolesLeftOpen) +
+        text += "; left " + FormatCountGrouped(r.sheetHolesLeftOpen) +
                 " hole(s) open round a sheet (closing them would lay it onto itself, enclosing nothing)";
     return text;
 }

@@ -3,6 +3,7 @@
 // 4-ary heap whose stale entries are recognised by vertex versions, and the link condition
 // of Dey et al. against pinching.
 #include "engine/mesh/mesh_simplify.h"
+#include "engine/mesh/report_text.h"
 
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/large_pages.h"
@@ -851,13 +852,6 @@ void MeasureMovement(const std::vector<Vec3>& input, const TriangleMesh& result,
     report.movementMeasured = true;
 }
 
-std::string FormatFixed(double value, int decimals)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
-
 }  // namespace
 
 MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& options,
@@ -949,7 +943,7 @@ std::string FormatMeshSimplifyReport(const MeshSimplifyReport& report)
     const std::string name = DetailLevelName(report.detailLevel);
     if (!name.empty())
         text += " (" + name + ")";
-    text += ": " + std::to_string(report.trianglesBefore) + " to " + std::to_string(report.trianglesAfter)
+    text += ": " + FormatCountGrouped(report.trianglesBefore) + " to " + FormatCountGrouped(report.trianglesAfter)
         + " triangles";
     if (report.trianglesBefore != 0) {
         const double kept = static_cast<double>(report.trianglesAfter) * 100.0 / static_cast<double>(report.trianglesBefore);
@@ -960,10 +954,10 @@ std::string FormatMeshSimplifyReport(const MeshSimplifyReport& report)
             + FormatFixed(report.averageMovementMillimetres, 3) + " mm on average";
     text += ", " + FormatFixed(report.seconds, 1) + " s";
     if (report.verticesHeldOnBed != 0)
-        text += "; " + std::to_string(report.verticesHeldOnBed) + " vertices held on the bed";
+        text += "; " + FormatCountGrouped(report.verticesHeldOnBed) + " vertices held on the bed";
     if (report.refusedTip != 0 || report.refusedPinch != 0)
-        text += "; refused " + std::to_string(report.refusedTip) + " merges that would tip a triangle, "
-            + std::to_string(report.refusedPinch) + " that would pinch the surface";
+        text += "; refused " + FormatCountGrouped(report.refusedTip) + " merges that would tip a triangle, "
+            + FormatCountGrouped(report.refusedPinch) + " that would pinch the surface";
     if (report.stopped)
         text += " - stopped, the mesh is as it was";
     return text;

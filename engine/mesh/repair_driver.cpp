@@ -1,4 +1,5 @@
 #include "engine/mesh/repair_driver.h"
+#include "engine/mesh/report_text.h"
 
 #include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/mesh_simplify.h"
@@ -362,7 +363,7 @@ std::string Fixed(double value, int decimals)
     return buffer;
 }
 
-std::string N(std::uint64_t value) { return std::to_string(value); }
+std::string N(std::uint64_t value) { return FormatCountGrouped(value); }
 
 // The adjacency has the offsets of a mesh with this many vertices.
 bool FitsAdjacency(const TriangleMesh& mesh, const VertexAdjacency& adjacency)
@@ -498,12 +499,16 @@ std::string FormatRepairDetails(const RepairReport& r)
                 + " triangles)\n";
     }
     if (r.unfoldChecked) {
+        // Folds at sharp places are never among those relaxed or left: said apart, so that a "0
+        // left" does not read against the check's own count of them below.
+        const std::string sharp = r.sharpPlacesKept == 0 ? std::string()
+            : "; " + N(r.sharpPlacesKept) + " more at sharp places that cross nothing, left exactly as they are";
         if (r.foldedTriangles != 0 && r.foldsLeftAsTheyAre)
             text += "  folded triangles: " + N(r.foldedTriangles)
-                + " left as they are (relaxing them put more of the surface through itself)\n";
+                + " left as they are (relaxing them put more of the surface through itself)" + sharp + "\n";
         else if (r.foldedTriangles != 0)
             text += "  folded triangles: " + N(r.foldedTriangles) + " relaxed in " + std::to_string(r.unfoldRounds)
-                + " round(s), " + N(r.foldedTrianglesLeft) + " left\n";
+                + " round(s), " + N(r.foldedTrianglesLeft) + " left where they crossed or folded back" + sharp + "\n";
         else if (r.sharpPlacesKept != 0)
             text += "  folded triangles: none that cross anything (" + N(r.sharpPlacesKept)
                 + " sharp places left exactly as they are)\n";

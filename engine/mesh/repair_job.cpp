@@ -1,4 +1,5 @@
 #include "engine/mesh/repair_job.h"
+#include "engine/mesh/report_text.h"
 
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/non_manifold_repair.h"
@@ -22,7 +23,7 @@ void Say(const RepairProgress& progress, const char* phase)
         progress(phase);
 }
 
-std::string N(std::uint64_t value) { return std::to_string(value); }
+std::string N(std::uint64_t value) { return FormatCountGrouped(value); }
 
 void RecordAfterCounts(const TriangleMesh& mesh, RepairForPrintReport& report)
 {

@@ -191,10 +191,10 @@ void AppendRemesh(std::string& text, const PipelineReport& r)
     }
     if (!r.remeshed)
         return;
-    text += "  remesh: " + std::to_string(r.sourceTriangles) + " -> " + std::to_string(r.remeshedTriangles)
+    text += "  remesh: " + FormatCountGrouped(r.sourceTriangles) + " -> " + FormatCountGrouped(r.remeshedTriangles)
         + " triangles in " + Milliseconds(r.stageMilliseconds.remesh) + "\n";
-    text += "    " + std::to_string(remesh.splits) + " splits, " + std::to_string(remesh.collapses)
-        + " collapses, " + std::to_string(remesh.flips) + " flips, " + std::to_string(remesh.featureEdges)
+    text += "    " + FormatCountGrouped(remesh.splits) + " splits, " + FormatCountGrouped(remesh.collapses)
+        + " collapses, " + FormatCountGrouped(remesh.flips) + " flips, " + FormatCountGrouped(remesh.featureEdges)
         + " feature edges\n";
     for (const StageTime& stage : remesh.stageTimes)
         text += "    " + stage.name + ": " + Milliseconds(stage.milliseconds) + "\n";
@@ -219,8 +219,8 @@ void AppendBeforeRelief(std::string& text, const PipelineReport& r)
     const PrintabilityReport& before = r.beforeRelief;
     if (!r.printabilityBeforeRelief || !before.checked)
         return;
-    text += "  before this displacement: " + std::to_string(before.featuresInAir.size())
-        + " feature(s) in the air, " + std::to_string(before.farReaches.size())
+    text += "  before this displacement: " + FormatCountGrouped(before.featuresInAir.size())
+        + " feature(s) in the air, " + FormatCountGrouped(before.farReaches.size())
         + " layer(s) past the warning distance";
     const PrintabilityReport& after = r.printability;
     const bool beforeClear = before.featuresInAir.empty() && before.farReaches.empty() && before.airPlaces.empty();
@@ -234,7 +234,7 @@ void AppendBeforeRelief(std::string& text, const PipelineReport& r)
 
 std::string FormatPipelineReport(const PipelineReport& r)
 {
-    std::string text = "Pipeline: " + std::to_string(r.sourceTriangles) + " source triangles\n";
+    std::string text = "Pipeline: " + FormatCountGrouped(r.sourceTriangles) + " source triangles\n";
     AppendStageTimes(text, r);
     if (r.refused) {
         text += "  remesh REFUSED: about " + FormatCountGrouped(r.refusedTriangles)
@@ -258,7 +258,7 @@ std::string FormatPipelineReport(const PipelineReport& r)
     if (!loss.empty())
         AppendLine(text, "", loss);
 
-    text += "  result: " + std::to_string(r.resultTriangles) + " triangles";
+    text += "  result: " + FormatCountGrouped(r.resultTriangles) + " triangles";
     if (r.stopped && !RunFailed(r))
         text += " (cancelled)";
     if (r.walls.measured)

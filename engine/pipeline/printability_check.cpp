@@ -9,6 +9,7 @@
 // sweep, the chunk's layers are rasterised in parallel, then analysed in parallel (each against
 // the two layers below it), then merged into the report in layer order.
 #include "engine/pipeline/printability_check.h"
+#include "engine/mesh/report_text.h"
 
 #include "engine/mesh/parallel_loop.h"
 
@@ -484,7 +485,9 @@ struct CutPoint {
 struct LayerSlice {
     LayerCells cells;
     std::vector<std::array<Vec3, 2>> segments;  // shown layers only
-    std::vector<CutPoint> cutPoints;            // shown layers only
+    // Every layer of a check for the display: the places the verdict counts on layers that are
+    // not drawn are still coloured on the part.
+    std::vector<CutPoint> cutPoints;
 };
 
 struct Crossing {
@@ -596,9 +599,9 @@ CutPoint CutPointAt(const Plan& plan, std::uint32_t triangle, double u, double v
         static_cast<std::int64_t>(std::floor((v - plan.originV) / plan.cell))};
 }
 
-// Outline and cut points of a shown layer.
+// Cut points of a layer, and its outline when the layer is shown.
 void RecordDisplayCut(const Plan& plan, std::uint32_t triangle, const TrianglePoints& p, const Segment* segment,
-    double cut, LayerSlice& slice)
+    double cut, bool shown, LayerSlice& slice)
 {
     if (segment == nullptr) {  // a flat triangle listed for the display only
         const double u = (p.u[0] + p.u[1] + p.u[2]) / 3.0;
@@ -606,8 +609,9 @@ void RecordDisplayCut(const Plan& plan, std::uint32_t triangle, const TrianglePo
         slice.cutPoints.push_back(CutPointAt(plan, triangle, u, v));
         return;
     }
-    slice.segments.push_back({PointOnAxes(plan, segment->u0, segment->v0, cut),
-        PointOnAxes(plan, segment->u1, segment->v1, cut)});
+    if (shown)
+        slice.segments.push_back({PointOnAxes(plan, segment->u0, segment->v0, cut),
+            PointOnAxes(plan, segment->u1, segment->v1, cut)});
     slice.cutPoints.push_back(
         CutPointAt(plan, triangle, 0.5 * (segment->u0 + segment->u1), 0.5 * (segment->v0 + segment->v1)));
 }
@@ -626,8 +630,8 @@ LayerSlice RasteriseLayer(const TriangleMesh& mesh, const Plan& plan, std::int64
         if (crossed)
             AddRowCrossings(plan, segment, crossings);
         const bool flat = p.height[0] == p.height[1] && p.height[1] == p.height[2];
-        if (shown && (crossed || flat))
-            RecordDisplayCut(plan, t, p, crossed ? &segment : nullptr, cut, slice);
+        if (plan.collectDisplay && (crossed || flat))
+            RecordDisplayCut(plan, t, p, crossed ? &segment : nullptr, cut, shown, slice);
     }
     slice.cells = FillRows(plan, crossings);
     return slice;
@@ -801,7 +805,7 @@ struct LayerVerdict {
     std::uint64_t overhangCells = 0;
     double longestReachCells = 0.0;
     std::uint64_t cantilevers = 0;
-    std::vector<CellRun> supportCells;  // shown layers only
+    std::vector<CellRun> supportCells;  // every layer of a check for the display
     std::vector<CellRun> farCells;
     std::vector<CellRun> bridgeCells;
     std::vector<std::uint32_t> supportTriangles;
@@ -919,7 +923,7 @@ void ReportFeaturesInAir(const Plan& plan, std::int64_t layer, const LayerCells&
         verdict.featuresInAir.push_back(FindingAt(plan, layer, static_cast<double>(island.columnSum) / n,
             static_cast<double>(island.rowSum) / n, n, 0.0));
     }
-    if (!plan.IsShown(layer))
+    if (!plan.collectDisplay)
         return;
     for (std::size_t r = 0; r < cells.runs.size(); ++r) {
         if (islands.InAir(islands.groups.ofRun[r]))
@@ -1062,12 +1066,12 @@ RegionMeasure MeasureRegion(const Plan& plan, const LayerCells& cells, const std
     return m;
 }
 
-std::vector<RegionMeasure> MeasureRegions(const Plan& plan, std::int64_t layer, const LayerCells& cells,
-    const Regions& regions, Islands& islands, LayerVerdict& verdict)
+std::vector<RegionMeasure> MeasureRegions(const Plan& plan, const LayerCells& cells, const Regions& regions,
+    Islands& islands, LayerVerdict& verdict)
 {
     std::vector<RegionMeasure> measures;
     measures.reserve(regions.runs.size());
-    std::vector<CellRun>* farCells = plan.IsShown(layer) ? &verdict.farCells : nullptr;
+    std::vector<CellRun>* farCells = plan.collectDisplay ? &verdict.farCells : nullptr;
     for (std::size_t r = 0; r < regions.runs.size(); ++r) {
         measures.push_back(MeasureRegion(plan, cells, regions.runs[r], farCells));
         Island& island = islands.list[regions.island[r]];
@@ -1171,7 +1175,7 @@ bool IsBridgeCandidate(const Border& border)
 void JudgeRegions(const Plan& plan, std::int64_t layer, const LayerCells& cells, const Regions& regions,
     const std::vector<RegionMeasure>& measures, LayerVerdict& verdict)
 {
-    const bool shown = plan.IsShown(layer);
+    const bool marked = plan.collectDisplay;
     for (std::size_t r = 0; r < regions.runs.size(); ++r) {
         const RegionMeasure& m = measures[r];
         verdict.overhangCells += m.cells;
@@ -1183,7 +1187,7 @@ void JudgeRegions(const Plan& plan, std::int64_t layer, const LayerCells& cells,
         const bool shortBridge = IsBridgeCandidate(TraceBorder(plan, cells, regions.runs[r]))
             && 2.0 * static_cast<double>(m.reach) * plan.cell <= plan.bridgeLength;
         (shortBridge ? verdict.shortBridges : verdict.airPlaces).push_back(finding);
-        if (shown) {
+        if (marked) {
             std::vector<CellRun>& marks = shortBridge ? verdict.bridgeCells : verdict.supportCells;
             marks.insert(marks.end(), regions.runs[r].begin(), regions.runs[r].end());
         }
@@ -1228,10 +1232,10 @@ LayerVerdict AnalyseLayer(const Plan& plan, std::int64_t layer, const LayerSlice
     Islands islands = FindIslands(slice.cells, classes);
     ReportFeaturesInAir(plan, layer, slice.cells, islands, verdict);
     const Regions regions = GroupRegions(CollectOpenCells(classes, islands));
-    const std::vector<RegionMeasure> measures = MeasureRegions(plan, layer, slice.cells, regions, islands, verdict);
+    const std::vector<RegionMeasure> measures = MeasureRegions(plan, slice.cells, regions, islands, verdict);
     ReportReaches(plan, layer, islands, verdict);
     JudgeRegions(plan, layer, slice.cells, regions, measures, verdict);
-    if (plan.IsShown(layer))
+    if (plan.collectDisplay)
         ClassifyCutTriangles(layer, slice, verdict);
     return verdict;
 }
@@ -1242,6 +1246,7 @@ struct Totals {
     std::uint64_t overhangCells = 0;
     double longestReachCells = 0.0;
     std::array<std::uint64_t, 3> displayCells{};  // kept of each kind: support, far, bridge
+    std::array<std::uint64_t, 3> undrawnCells{};  // ... as keys alone, on the layers not drawn
 };
 
 std::vector<LayerSlice> RasteriseChunk(const TriangleMesh& mesh, const Plan& plan, const ChunkCuts& chunk)
@@ -1287,8 +1292,9 @@ void AddSquare(const Plan& plan, std::int64_t layer, std::int64_t row, std::int6
     squares.insert(squares.end(), {a, b, c, a, c, d});
 }
 
+// The cells' keys, and their squares when `squares` is given (a drawn layer).
 void AddMarkedCells(const Plan& plan, std::int64_t layer, const std::vector<CellRun>& runs, std::uint64_t& kept,
-    std::vector<Vec3>& squares, std::vector<std::uint64_t>& keys, PrintabilityReport& report)
+    std::vector<Vec3>* squares, std::vector<std::uint64_t>& keys, PrintabilityReport& report)
 {
     for (const CellRun& run : runs) {
         for (std::int32_t column = run.begin; column < run.end; ++column) {
@@ -1297,7 +1303,8 @@ void AddMarkedCells(const Plan& plan, std::int64_t layer, const std::vector<Cell
                 continue;
             }
             ++kept;
-            AddSquare(plan, layer, run.row, column, squares);
+            if (squares != nullptr)
+                AddSquare(plan, layer, run.row, column, *squares);
             keys.push_back(PrintCellKey(static_cast<std::uint64_t>(layer), static_cast<std::uint64_t>(run.row),
                 static_cast<std::uint64_t>(column)));
         }
@@ -1324,15 +1331,22 @@ void MergeChunk(const Plan& plan, const ChunkCuts& chunk, const std::vector<Laye
         report.cantileverLayers += v.cantilevers;
         totals.overhangCells += v.overhangCells;
         totals.longestReachCells = std::max(totals.longestReachCells, v.longestReachCells);
-        if (!plan.IsShown(layer))
-            continue;
-        Append(report.contourSegments, slices[i].segments);
-        AddMarkedCells(plan, layer, v.supportCells, totals.displayCells[0], report.supportSquares, report.supportKeys, report);
-        AddMarkedCells(plan, layer, v.farCells, totals.displayCells[1], report.farSquares, report.farKeys, report);
-        AddMarkedCells(plan, layer, v.bridgeCells, totals.displayCells[2], report.bridgeSquares, report.bridgeKeys, report);
+        // The triangles of every layer, so that each place counted is coloured somewhere; the
+        // outlines and squares of the shown layers only.
         Append(report.supportTriangles, v.supportTriangles);
         Append(report.farTriangles, v.farTriangles);
         Append(report.bridgeTriangles, v.bridgeTriangles);
+        // The keys of every layer too: the sliced view colours each of its layers by them.
+        if (!plan.IsShown(layer)) {
+            AddMarkedCells(plan, layer, v.supportCells, totals.undrawnCells[0], nullptr, report.supportKeys, report);
+            AddMarkedCells(plan, layer, v.farCells, totals.undrawnCells[1], nullptr, report.farKeys, report);
+            AddMarkedCells(plan, layer, v.bridgeCells, totals.undrawnCells[2], nullptr, report.bridgeKeys, report);
+            continue;
+        }
+        Append(report.contourSegments, slices[i].segments);
+        AddMarkedCells(plan, layer, v.supportCells, totals.displayCells[0], &report.supportSquares, report.supportKeys, report);
+        AddMarkedCells(plan, layer, v.farCells, totals.displayCells[1], &report.farSquares, report.farKeys, report);
+        AddMarkedCells(plan, layer, v.bridgeCells, totals.displayCells[2], &report.bridgeSquares, report.bridgeKeys, report);
     }
 }
 
@@ -1435,7 +1449,7 @@ std::string Fixed(double value, int decimals)
 
 std::string Counted(std::size_t count, const char* one, const char* many)
 {
-    return std::to_string(count) + (count == 1 ? one : many);
+    return FormatCountGrouped(count) + (count == 1 ? one : many);
 }
 
 std::string FarAndBridgeClauses(const PrintabilityReport& r)
@@ -1532,18 +1546,18 @@ std::string FormatPrintabilityReport(const PrintabilityReport& r)
 {
     if (!r.checked)
         return "Printability: not checked\n";
-    std::string text = "Printability: " + FormatPrintabilitySummary(r) + " (" + std::to_string(r.layers)
-        + " layers of " + std::to_string(r.cellsPerLayer) + " cells of " + Fixed(r.cellSize, 2) + " mm, "
+    std::string text = "Printability: " + FormatPrintabilitySummary(r) + " (" + FormatCountGrouped(r.layers)
+        + " layers of " + FormatCountGrouped(r.cellsPerLayer) + " cells of " + Fixed(r.cellSize, 2) + " mm, "
         + Fixed(r.milliseconds, 0) + " ms)\n";
     text += "  longest reach past the layer below " + Fixed(r.longestReach, 2) + " mm";
     if (r.cantileverLayers != 0)
-        text += "; " + std::to_string(r.cantileverLayers) + " layer(s) past the cantilever distance but short of the warning";
+        text += "; " + FormatCountGrouped(r.cantileverLayers) + " layer(s) past the cantilever distance but short of the warning";
     text += "\n  faces flatter than the support threshold, facing down, off the bed: " + Fixed(r.downwardArea, 0)
         + " of " + Fixed(r.surfaceArea, 0) + " mm2 (what the slicer highlights and supports; not a fault)\n";
     if (!r.contourSegments.empty()) {
-        text += "  shown: " + std::to_string(r.supportTriangles.size()) + " triangles needing support, "
-            + std::to_string(r.farTriangles.size()) + " reaching far, " + std::to_string(r.bridgeTriangles.size())
-            + " bridging, " + std::to_string(r.contourSegments.size()) + " contour lines\n";
+        text += "  shown: " + FormatCountGrouped(r.supportTriangles.size()) + " triangles needing support, "
+            + FormatCountGrouped(r.farTriangles.size()) + " reaching far, " + FormatCountGrouped(r.bridgeTriangles.size())
+            + " bridging, " + FormatCountGrouped(r.contourSegments.size()) + " contour lines\n";
     }
     return text;
 }

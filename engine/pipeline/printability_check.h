@@ -110,6 +110,8 @@ struct PrintabilityReport {
     std::vector<std::array<Vec3, 2>> contourSegments;  // slice outlines
     std::vector<Vec3> supportSquares;  // six points (two triangles) a cell needing support
     std::vector<Vec3> farSquares;      // ... a cell reaching past the cantilever distance
+    // The triangles cut near a marked cell, on every layer (not only the shown ones), so that
+    // each place the verdict counts is coloured on the part.
     std::vector<std::uint32_t> supportTriangles;  // cut near a cell needing support
     std::vector<std::uint32_t> farTriangles;      // else near a far-reaching cell
     std::vector<Vec3> bridgeSquares;              // ... a bridging cell
@@ -118,7 +120,9 @@ struct PrintabilityReport {
     float originX = 0.0f;   // grid origin on the first horizontal axis ((up + 1) mod 3), mm
     float originY = 0.0f;   // ... on the second ((up + 2) mod 3)
     std::int32_t upAxis = 2;
-    // Sorted, unique PrintCellKey values of the marked cells of the shown layers.
+    // Sorted, unique PrintCellKey values of the marked cells of every layer (the squares above
+    // are those of the shown layers); each kind keeps at most kMaximumDisplayCells keys of the
+    // shown layers and as many of the others.
     std::vector<std::uint64_t> supportKeys;
     std::vector<std::uint64_t> farKeys;
     std::vector<std::uint64_t> bridgeKeys;

@@ -2,6 +2,7 @@
 // for the reduction of the number of points required to represent a digitized line or its
 // caricature", The Canadian Cartographer 10(2), 1973.
 #include "engine/pipeline/sliced_preview.h"
+#include "engine/mesh/report_text.h"
 
 #include "engine/mesh/fnv_hash.h"
 #include "engine/mesh/parallel_loop.h"
@@ -1003,7 +1004,7 @@ SlicedPreview& Refuse(SlicedPreview& preview, SlicedPreviewRefusal refusal)
     return preview;
 }
 
-std::string Decimal(std::uint64_t value) { return std::to_string(value); }
+std::string Decimal(std::uint64_t value) { return FormatCountGrouped(value); }
 
 std::string WholeMilliseconds(double value)
 {

@@ -1,4 +1,5 @@
 #include "engine/remesh/flat_simplify.h"
+#include "engine/mesh/report_text.h"
 
 #include "engine/mesh/large_pages.h"
 #include "engine/mesh/parallel_loop.h"
@@ -1125,12 +1126,12 @@ std::string Printed(const char* format, double value)
 std::string FormatFlatSimplifyReport(const FlatSimplifyReport& r)
 {
     std::string text = r.cancelled ? "Simplify cancelled: " : "Simplified ";
-    text += std::to_string(r.trianglesBefore) + " -> " + std::to_string(r.trianglesAfter)
-        + " triangles in " + std::to_string(r.sweeps) + " sweep" + (r.sweeps == 1 ? "" : "s")
-        + " over " + std::to_string(r.planarRegions) + " planar regions, "
-        + std::to_string(((r.trianglesBefore - r.trianglesAfter) * 50) >> 10) + " KB saved";
+    text += FormatCountGrouped(r.trianglesBefore) + " -> " + FormatCountGrouped(r.trianglesAfter)
+        + " triangles in " + FormatCountGrouped(r.sweeps) + " sweep" + (r.sweeps == 1 ? "" : "s")
+        + " over " + FormatCountGrouped(r.planarRegions) + " planar regions, "
+        + FormatCountGrouped(((r.trianglesBefore - r.trianglesAfter) * 50) >> 10) + " KB saved";
     if (r.texturedFacesKept != 0)
-        text += ", " + std::to_string(r.texturedFacesKept) + " faces kept for the texture";
+        text += ", " + FormatCountGrouped(r.texturedFacesKept) + " faces kept for the texture";
     float moved = 0.0f;
     for (int k = 0; k < 2; ++k) {
         moved = std::max({moved, std::abs(r.boundsAfter[k].x - r.boundsBefore[k].x),
@@ -1139,15 +1140,15 @@ std::string FormatFlatSimplifyReport(const FlatSimplifyReport& r)
     }
     text += ", bounding box moved " + Printed("%.4f", moved) + " mm";
     if (r.verticesMoved != 0)
-        text += ", " + std::to_string(r.verticesMoved) + " surviving vertices moved";
+        text += ", " + FormatCountGrouped(r.verticesMoved) + " surviving vertices moved";
     if (!NoMovementGuaranteeHeld(r)) {
         text += " -- WARNING: the no-movement guarantee did not hold (volume drift "
             + Printed("%.2e", std::abs(r.volumeAfter - r.volumeBefore) / std::max(1.0, std::abs(r.volumeBefore)))
             + " of 1e-5, area drift "
             + Printed("%.2e", std::abs(r.areaAfter - r.areaBefore) / std::max(1.0, std::abs(r.areaBefore)))
-            + " of 1e-7, " + std::to_string(r.verticesBefore - r.verticesAfter) + " vertices gone for "
-            + std::to_string(r.collapses) + " collapses, "
-            + std::to_string(r.trianglesBefore - r.trianglesAfter) + " triangles gone)";
+            + " of 1e-7, " + FormatCountGrouped(r.verticesBefore - r.verticesAfter) + " vertices gone for "
+            + FormatCountGrouped(r.collapses) + " collapses, "
+            + FormatCountGrouped(r.trianglesBefore - r.trianglesAfter) + " triangles gone)";
     }
     return text;
 }

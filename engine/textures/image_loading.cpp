@@ -1,4 +1,5 @@
 #include "engine/textures/image_loading.h"
+#include "engine/mesh/report_text.h"
 
 #include "engine/textures/image_loading_detail.h"
 #include "platform/file_system.h"
@@ -95,14 +96,7 @@ ImageLoadResult Refuse(ImageLoadResult result, std::string reason)
 
 std::string WithThousands(std::uint64_t value)
 {
-    const std::string digits = std::to_string(value);
-    std::string text;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0)
-            text += ',';
-        text += digits[i];
-    }
-    return text;
+    return FormatCountGrouped(value);
 }
 
 std::string TooManyPixelsReason(std::uint32_t width, std::uint32_t height)

@@ -95,10 +95,18 @@ void ZoomCameraAt(Camera& camera, const SceneBounds& bounds, float notches, Vec3
     camera.distance = d;
 }
 
-void FitCamera(Camera& camera, const SceneBounds& bounds)
+float FitCameraDistance(float radius, float aspect)
+{
+    const float a = std::isfinite(aspect) && aspect > 0.0f ? aspect : 1.0f;
+    // Half the horizontal field: tan of it is tan(half vertical) x aspect.
+    const float halfWidthAngle = std::atan(std::tan(kHalfFieldOfView) * a);
+    return radius / std::sin(std::min(kHalfFieldOfView, halfWidthAngle)) * kFitMargin;
+}
+
+void FitCamera(Camera& camera, const SceneBounds& bounds, float aspect)
 {
     camera.target = bounds.centre;
-    camera.distance = bounds.radius / std::sin(kHalfFieldOfView) * kFitMargin;
+    camera.distance = FitCameraDistance(bounds.radius, aspect);
 }
 
 ClipRange ComputeClipRange(const Camera& camera, const SceneBounds& bounds)

@@ -45,8 +45,14 @@ void PanCamera(Camera& camera, int viewportHeight, float dx, float dy);
 // Moves towards `focus` by 0.86 a notch (positive notches closer), the distance kept within
 // 0.005 and 35 scene radii.
 void ZoomCameraAt(Camera& camera, const SceneBounds& bounds, float notches, Vec3 focus);
-// Target at the scene centre, distance to see the scene's sphere with a margin; angles kept.
-void FitCamera(Camera& camera, const SceneBounds& bounds);
+// The distance at which a sphere of `radius` fills the view with a margin, in a viewport of the
+// given width / height: the narrower of the vertical and the horizontal field decides, so a
+// view narrower than tall does not cut the sphere at its sides. A non-positive or non-finite
+// aspect counts as 1.
+float FitCameraDistance(float radius, float aspect);
+// Target at the scene centre, distance to see the scene's sphere with a margin in a viewport of
+// the given width / height (FitCameraDistance); angles kept.
+void FitCamera(Camera& camera, const SceneBounds& bounds, float aspect);
 
 struct ClipRange {
     float nearPlane = 0.0f;

@@ -49,6 +49,11 @@ struct RenderViewState {
     // The keyboard focus is in the view: a frame in the accent colour round its edge says so,
     // as the program's other panes show it.
     std::uint8_t showFocusFrame = 0;
+    // Width over height, what the camera fit needs to see the scene across as well as up.
+    float Aspect() const
+    {
+        return static_cast<float>(width > 1 ? width : 1) / static_cast<float>(height > 1 ? height : 1);
+    }
 };
 
 // What the pointer is over on the view cube, as the viewport last saw it.

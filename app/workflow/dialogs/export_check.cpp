@@ -140,16 +140,16 @@ bool IsCleanReadBack(const mesh::ReadBackCounts& counts) {
 
 std::string ReadBackLine(const mesh::ReadBackCounts& counts, std::uint64_t triangles, bool fixedAgain) {
   if (IsCleanReadBack(counts))
-    return FormatText("Read back as a slicer reads it: %llu triangles, nothing a slicer would refuse.\r\n",
-                      static_cast<unsigned long long>(triangles));
+    return FormatText("Read back as a slicer reads it: %s triangles, nothing a slicer would refuse.\r\n",
+                      FormatThousands(triangles).c_str());
   const std::string duplicates =
       counts.duplicateTriangles == 0
           ? std::string()
-          : FormatText(", %llu duplicate triangles", static_cast<unsigned long long>(counts.duplicateTriangles));
+          : FormatText(", %s duplicate triangles", FormatThousands(counts.duplicateTriangles).c_str());
   return FormatText(
-      "Read back as a slicer reads it: %llu non-manifold edges, %llu open edges, %llu facets with no area%s%s\r\n",
-      static_cast<unsigned long long>(counts.overSharedEdges), static_cast<unsigned long long>(counts.openEdges),
-      static_cast<unsigned long long>(counts.facetsWithNoArea), duplicates.c_str(),
+      "Read back as a slicer reads it: %s non-manifold edges, %s open edges, %s facets with no area%s%s\r\n",
+      FormatThousands(counts.overSharedEdges).c_str(), FormatThousands(counts.openEdges).c_str(),
+      FormatThousands(counts.facetsWithNoArea).c_str(), duplicates.c_str(),
       fixedAgain ? " - fixed again." : ".");
 }
 
@@ -192,8 +192,8 @@ RoundsEnd RunCheckRounds(ExportCheckJob& job, ExportCheckOutcome& outcome, const
     if (IsCleanReadBack(counts)) {
       if (!repair.resolveChecked || left == 0 || left >= best) break;
       if (round < 3)
-        text += FormatText("%llu triangles still pass through others - fixed again.\r\n",
-                           static_cast<unsigned long long>(left));
+        text += FormatText("%s triangles still pass through others - fixed again.\r\n",
+                           FormatThousands(left).c_str());
     }
     if (repair.resolveChecked) best = left;
   }

@@ -45,12 +45,8 @@ std::wstring CharsOf(double value, std::chars_format format, int precision) {
 }  // namespace
 
 std::wstring FormatCount(std::uint64_t count) {
-  const std::wstring digits = std::to_wstring(count);
-  std::size_t first = digits.size() % 3;
-  if (first == 0) first = 3;
-  std::wstring text = digits.substr(0, first);
-  for (std::size_t i = first; i < digits.size(); i += 3) text += L"," + digits.substr(i, 3);
-  return text;
+  const std::string grouped = grainforge::mesh::FormatCountGrouped(count);
+  return std::wstring(grouped.begin(), grouped.end());
 }
 
 std::wstring LimitFieldText(std::uint64_t limit) {

@@ -43,20 +43,31 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
     const Act viewNote = [](auto& f) { f.doc->ShowInformation(L"Shown as a reduced copy.", app::kInfoOk); };
     const Act printCheck = [](auto& f) { f.doc->OnMeshCheckPrintability(); };
     const Act fitted = [](auto& f) { (void)f.doc->OnMappingFitToModel(); };
+    const Act caged = [](auto& f) {  // a cage drag in the view
+        mesh::CageFrame cage = f.doc->projection.cage;
+        cage.center.x += 3.0f;
+        f.doc->SetProjectionCage(cage);
+    };
+    const Act refitted = [](auto& f) {  // the cage moved by hand, then fitted for real
+        f.doc->projection.cage.size.x *= 2.0f;
+        ASSERT_TRUE(f.doc->OnMappingFitToModel());
+    };
     // Each step and how the box's text then starts; "" for an empty box.
     const std::vector<std::vector<std::pair<Act, std::wstring>>> sessions = {
         {{refused, L"About "}, {start, L""}, {[](auto& f) { f.PollUntilReported(); }, L""}},
         {{repaired, L"Nothing was changed."}, {picked, L""}},
         {{repaired, L"Nothing was changed."}, {moved, L""}},
-        {{save(folder / "no" / "a.stl"), L"This file could not be saved."}, {viewNote, L"Shown as"},
+        {{save(folder / "no" / "a.stl"), L"This file could not be saved."}, {viewNote, L"This file could not be saved."},
             {save(folder / "a.stl"), L"Wrote: a.stl"}, {moved, L"Wrote: a.stl"}},
         {{[&](auto& f) { (void)f.doc->SaveProject(folder / "no" / "a.gfproj"); }, L"The project could not be saved."},
             {[&](auto& f) { (void)f.doc->SaveProject(folder / "a.gfproj"); }, L"Project saved: "}},
         {{warned, L"This part is small for a relief"}, {laid, L""}},
         {{warned, L"This part is small for a relief"}, {moved, L""}},
         {{badImage, L"This image could not be loaded."}, {moved, L"This image could not be loaded."},
-            {printCheck, L"prints without support."}, {moved, L""}},
+            {printCheck, L"Prints without support."}, {moved, L""}},
         {{fitted, L"The cage already fits"}, {moved, L""}},
+        {{fitted, L"The cage already fits"}, {caged, L""}},
+        {{fitted, L"The cage already fits"}, {refitted, L""}},
     };
     for (std::size_t s = 0; s < sessions.size(); ++s) {
         DocumentFixture f;
@@ -69,6 +80,92 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
             EXPECT_TRUE(expected.empty() ? now.empty() : now.starts_with(expected))
                 << "session " << s << " step " << i << ": " << app::WideToUtf8(now);
         }
+    }
+}
+
+// A view's note (the display limit's reduced copy) and the word on an event share the box: the
+// note never takes the place of a warning or an error that still holds, which then leads; a
+// graver text replaces a lesser one; what an event takes away leaves the other standing.
+TEST(DocumentInformationTest, ANoteNeverHidesAWarningOrAnErrorThatStillHolds)
+{
+    using Act = std::function<void(DocumentFixture&)>;
+    const auto word = [](int kind, app::InfoEvent event) -> Act {
+        return [kind, event](auto& f) {
+            f.doc->ShowInformation(kind == app::kInfoOk ? L"Done." : L"Support needed.", kind, event);
+        };
+    };
+    const Act note = [](auto& f) { f.doc->ShowInformation(L"Shown as a reduced copy.", app::kInfoOk); };
+    const Act noteGone = [](auto& f) { f.doc->ShowInformation(L"", app::kInfoOk); };
+    const Act cardError = [](auto& f) { f.doc->ShowInformation(L"The texture could not be uploaded.", app::kInfoError); };
+    const Act moved = [](auto& f) { f.doc->NoteEvent(app::InfoEvent::placement); };
+    const Act newPart = [](auto& f) { f.doc->NoteEvent(app::InfoEvent::part); };
+    struct Step {
+        Act act;
+        std::wstring text;  // the whole box, paragraphs joined by a blank line
+        int kind;
+    };
+    const std::wstring both = L"Support needed.\n\nShown as a reduced copy.";
+    const std::vector<std::vector<Step>> sessions = {
+        {{word(app::kInfoWarning, app::InfoEvent::run), L"Support needed.", 1}, {note, both, 1},
+            {note, both, 1}, {moved, L"Shown as a reduced copy.", 0}},
+        {{word(app::kInfoError, app::InfoEvent::save), L"Support needed.", 2},
+            {note, L"Support needed.\n\nShown as a reduced copy.", 2}, {noteGone, L"Support needed.", 2}},
+        {{word(app::kInfoOk, app::InfoEvent::run), L"Done.", 0}, {note, L"Shown as a reduced copy.", 0},
+            {moved, L"Shown as a reduced copy.", 0}, {newPart, L"", 0}},
+        {{note, L"Shown as a reduced copy.", 0}, {word(app::kInfoWarning, app::InfoEvent::run), L"Support needed.", 1}},
+        {{cardError, L"The texture could not be uploaded.", 2},
+            {word(app::kInfoOk, app::InfoEvent::check), L"The texture could not be uploaded.\n\nDone.", 2},
+            {word(app::kInfoOk, app::InfoEvent::save), L"Done.", 0}},
+    };
+    for (std::size_t s = 0; s < sessions.size(); ++s) {
+        DocumentFixture f;
+        f.WithCube();
+        for (std::size_t i = 0; i < sessions[s].size(); ++i) {
+            sessions[s][i].act(f);
+            ASSERT_FALSE(f.host.information.empty());
+            const auto& [now, kind] = f.host.information.back();
+            EXPECT_EQ(now, sessions[s][i].text) << "session " << s << " step " << i;
+            if (!now.empty()) {
+                EXPECT_EQ(kind, sessions[s][i].kind) << "session " << s << " step " << i;
+            }
+        }
+    }
+}
+
+// The mesh information's "Texture detail" measures the last run's triangles against its
+// texture: once the triangle size, the texture or its placement changes, the old figures go
+// rather than stand beside settings they do not describe.
+TEST(DocumentInformationTest, TextureDetailLeavesWhenItsTrianglesOrTextureChange)
+{
+    using Act = std::function<void(DocumentFixture&)>;
+    const std::vector<std::pair<const char*, Act>> changes = {
+        {"triangle size", [](auto& f) { f.doc->remeshSettings.targetEdgeMillimetres = 0.5f; }},
+        {"a pattern", [](auto& f) {
+             f.doc->RenderProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), L"");
+         }},
+        {"placement", [](auto& f) {
+             mesh::ProjectionLayer layer = f.doc->dragBaseLayers[0];
+             layer.zoom *= 2.0f;
+             f.doc->SetSidePlacement(0, layer);
+         }},
+    };
+    for (const auto& [name, change] : changes) {
+        DocumentFixture f;
+        f.WithCube();
+        f.GiveTexture();
+        f.doc->pipeline.SetRunForTesting([](mesh::PipelineStages& stages, const mesh::ProgressCallback&) {
+            stages.result = stages.source;
+            stages.report = mesh::PipelineReport{};
+            stages.report.sampling = {.measured = true, .triangleSize = 0.2f, .millimetresPerPixel = 0.1f,
+                                      .pixelsPerEdge = 2.0f, .finestDetail = 0.4f};
+            stages.stageDirty = {0, 0, 0, 0};
+            return true;
+        });
+        f.doc->RequestProcess();
+        f.PollUntilReported();
+        EXPECT_NE(f.doc->MeshInformationReport().find("Triangles: 0.200 mm"), std::string::npos) << name;
+        change(f);
+        EXPECT_EQ(f.doc->MeshInformationReport().find("Texture detail"), std::string::npos) << name;
     }
 }
 

@@ -66,7 +66,7 @@ TEST(DocumentPartsTest, TestShapesStandOnTheBed)
         {&app::CGrainforgeDoc::OnFileTestShapeCube, "cube", "Test cube: 20 mm, 12 triangles."},
         {&app::CGrainforgeDoc::OnFileTestShapeCylinder, "cylinder",
             "Test cylinder: 20 mm across, 20 mm tall, 256 triangles."},
-        {&app::CGrainforgeDoc::OnFileTestShapeSphere, "sphere", "Test sphere: 20 mm across, 9024 triangles."},
+        {&app::CGrainforgeDoc::OnFileTestShapeSphere, "sphere", "Test sphere: 20 mm across, 9,024 triangles."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -370,6 +370,7 @@ TEST(MeshInformation, OptionalSectionsInTheirPlaces)
     mesh::MaskVolume off;
     off.enabled = 0;
     f.inputs.masks = {mesh::MaskVolume{}, off, off};
+    f.inputs.bedHeight = -1.649f;  // a scan whose file puts its lowest point below zero
     f.inputs.projection.activeLayer = 3;
     f.inputs.projection.layers[3].zoom = 2.0f;
     f.inputs.sampling.measured = true;
@@ -388,7 +389,8 @@ TEST(MeshInformation, OptionalSectionsInTheirPlaces)
         "File and counts\r\n", "Measurements\r\n",
         "Procedural texture\r\n  Voronoi: Cells 10\r\n  Rendered 512 x 256 pixels, seamless by construction\r\n\r\n",
         "Texture placement\r\n  Side -Y\r\n  Origin: 0.00, 0.00 mm\r\n  Rotation: 0.0 deg\r\n  Zoom: 2.00\r\n\r\n",
-        "Mask volumes\r\n  3 (2 off), keeping the texture off what they cover\r\n\r\n", "Topology\r\n",
+        "Mask volumes\r\n  3 (2 off), keeping the texture off what they cover\r\n  Their Z is measured up from "
+        "the bed, which is z = -1.649 in the bounding box\r\n\r\n", "Topology\r\n",
         "  The mesh is closed.\r\n\r\nImport warnings\r\n  3 duplicate triangles were removed.\r\n"};
     std::size_t at = 0;
     for (const std::string& piece : inOrder) {

@@ -294,7 +294,7 @@ TEST(Program, TestCubeThenProcessShowsProgressAndEscapeStopsIt) {
   ASSERT_TRUE(program.Document().pipeline.IsRunning());
 
   // The status bar follows the run from the 50 ms timer, with no input and no idle requests.
-  const std::wstring running = L"Displacing... 50%   -  Mesh > Stop, or Escape, to cancel";
+  const std::wstring running = L"Displacing... 50%   -  Mesh > Stop Processing, or Escape, to cancel";
   ASSERT_TRUE(PumpUntil([&] { return program.StatusText(0) == running; })) << program.StatusText(0);
   EXPECT_TRUE(program.Core().IsPollTimerRunning());
   EXPECT_TRUE(frame.ProgressGauge()->IsShown());

@@ -38,15 +38,15 @@ TEST(PipelineProgressText, NamesTheStagePercentDraftAndHowToCancel) {
     std::wstring text;
   };
   const Case cases[] = {
-      {Status("", 0.3f, true), L"Working...   -  Mesh > Stop, or Escape, to cancel"},
-      {Status("Displacing", 0.5f, true), L"Displacing... 50%   -  Mesh > Stop, or Escape, to cancel"},
-      {Status("Remeshing", 0.5f, false), L"Remeshing...   -  Mesh > Stop, or Escape, to cancel"},
+      {Status("", 0.3f, true), L"Working...   -  Mesh > Stop Processing, or Escape, to cancel"},
+      {Status("Displacing", 0.5f, true), L"Displacing... 50%   -  Mesh > Stop Processing, or Escape, to cancel"},
+      {Status("Remeshing", 0.5f, false), L"Remeshing...   -  Mesh > Stop Processing, or Escape, to cancel"},
       {Status("Checking the mesh", 0.996f, true),
-       L"Checking the mesh... 100%   -  Mesh > Stop, or Escape, to cancel"},
+       L"Checking the mesh... 100%   -  Mesh > Stop Processing, or Escape, to cancel"},
       {Status("Displacing", 0.25f, true, PipelineQuality::preview),
-       L"Displacing... 25%  (draft)   -  Mesh > Stop, or Escape, to cancel"},
+       L"Displacing... 25%  (draft)   -  Mesh > Stop Processing, or Escape, to cancel"},
       // A stage text in UTF-8 arrives whole, not byte by byte.
-      {Status("Gr\xC3\xB6\xC3\x9F" "e", 0.0f, false), L"Gr\u00F6\u00DFe...   -  Mesh > Stop, or Escape, to cancel"},
+      {Status("Gr\xC3\xB6\xC3\x9F" "e", 0.0f, false), L"Gr\u00F6\u00DFe...   -  Mesh > Stop Processing, or Escape, to cancel"},
   };
   for (const Case& c : cases) EXPECT_EQ(PipelineProgressText(c.status), c.text) << c.status.stageText;
 }
@@ -77,7 +77,7 @@ TEST(ShowPipelineProgress, ShowsOnceSwitchesMarqueeAndMovesOnlyOnChange) {
   EXPECT_FALSE(change.show);
   EXPECT_EQ(change.marquee, std::optional<bool>(false));
   EXPECT_EQ(change.position, std::optional<int>(500));
-  EXPECT_EQ(change.text, std::optional<std::wstring>(L"Displacing... 50%   -  Mesh > Stop, or Escape, to cancel"));
+  EXPECT_EQ(change.text, std::optional<std::wstring>(L"Displacing... 50%   -  Mesh > Stop Processing, or Escape, to cancel"));
 
   // The same status again changes nothing on screen.
   change = ShowPipelineProgress(model, Status("Displacing", 0.5f, true));
@@ -332,7 +332,7 @@ TEST(ProgressPercent, StatusBarShowsTheSharedNumber) {
     status.hasFraction = true;
     const std::wstring number = std::to_wstring(c.percent) + L"%";
     EXPECT_EQ(PipelineProgressText(status),
-              L"Displacing: contouring the solid... " + number + L"   -  Mesh > Stop, or Escape, to cancel");
+              L"Displacing: contouring the solid... " + number + L"   -  Mesh > Stop Processing, or Escape, to cancel");
   }
 }
 

@@ -11,6 +11,9 @@
 #include <sstream>
 
 #include "app/document/log_text.h"
+#include "app/shell/frame_logic.h"
+#include "app/view/display_reduction.h"
+#include "engine/mesh/test_shapes.h"
 
 namespace grainforge::app {
 namespace {
@@ -93,6 +96,31 @@ TEST(ManualMenuPaths, EveryPathTheManualNamesIsInTheMenus) {
       ADD_FAILURE() << file.path().filename() << ": no such menu item: " << WideToUtf8(fault);
   }
   EXPECT_GE(paths, 30) << "the manual names its commands by their menus";
+}
+
+// The program's own texts that send a person to a menu item name one that is there: the status
+// bar during a run and the display limit's notes once said "Mesh > Stop" and "the Remesh
+// settings", neither of which a person finds.
+TEST(ProgramTextMenuPaths, EveryPlaceAProgramTextNamesIsInTheMenus) {
+  const grainforge::mesh::PipelineStatus running{};
+  const ShownMeshName sliced{"sliced preview", 638130};
+  // A display limit whose copy the graphics card refuses as well.
+  ReducedCopyState state;
+  const DisplayUploader refusing{[](const auto&, const auto&, bool) { return false; }, [] { return std::string(); }};
+  const DisplayUploadOutcome refused =
+      UploadDisplayMesh(grainforge::mesh::MakeTestSphere(10.0f), {}, 20, state, refusing);
+  ASSERT_FALSE(refused.log.empty());
+  const std::string texts[] = {
+      WideToUtf8(PipelineProgressText(running)),
+      ReducedCopyMessage(false, 1000000, 99876),
+      ReducedCopyMessage(false, 4988306, 3999871, sliced),
+      refused.log.back().text,
+  };
+  for (const std::string& text : texts) {
+    int paths = 0;
+    EXPECT_TRUE(PathsLeadingNowhere(Utf8ToWide(text), paths).empty()) << text;
+    EXPECT_EQ(paths, 1) << text;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace grainforge::gl {
@@ -121,17 +122,51 @@ TEST(CameraFit, SeesTheSceneSphereWithAMargin)
     const SceneBounds bounds = CubeBounds();
     Camera camera;
     camera.yaw = 10.0f;
-    FitCamera(camera, bounds);
+    FitCamera(camera, bounds, 1.0f);
     ExpectNear(camera.target, bounds.centre);
     EXPECT_NEAR(camera.distance, 10.0f / std::sin(kHalfFieldOfView) * 1.15f, 1e-3f);
     EXPECT_EQ(camera.yaw, 10.0f);
+}
+
+// The fit in views of every shape: the whole scene sphere lies inside the picture both ways,
+// and the narrower direction is nearly filled (the 1.15 margin), so the fit is not simply far.
+TEST(CameraFit, KeepsTheSphereInsideViewsNarrowerAndWiderThanTall)
+{
+    const SceneBounds bounds = CubeBounds();
+    struct Case {
+        int width;
+        int height;
+    };
+    const Case cases[] = {{1600, 1000}, {1000, 1000}, {800, 600}, {520, 600}, {300, 900}, {1, 1}};
+    for (const Case& c : cases) {
+        for (bool orthographic : {false, true}) {
+            Camera camera;
+            FitCamera(camera, bounds, static_cast<float>(c.width) / static_cast<float>(c.height));
+            const Matrix4 mvp = ViewProjectionMatrix(camera, bounds, c.width, c.height, orthographic);
+            float reach = 0.0f;
+            for (int i = 0; i < 36; ++i) {
+                for (int j = -8; j <= 8; ++j) {
+                    const float yaw = static_cast<float>(i) * 0.17453292f;
+                    const float pitch = static_cast<float>(j) * 0.19634954f;
+                    const Vec3 onSphere = bounds.centre + Vec3{std::cos(pitch) * std::cos(yaw),
+                                                               std::cos(pitch) * std::sin(yaw), std::sin(pitch)} *
+                                                              bounds.radius;
+                    const Vec3 p = Transform(mvp, onSphere);
+                    reach = std::max({reach, std::abs(p.x), std::abs(p.y)});
+                }
+            }
+            SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << (orthographic ? " ortho" : ""));
+            EXPECT_LT(reach, 1.0f);
+            EXPECT_GT(reach, orthographic ? 0.6f : 0.8f);
+        }
+    }
 }
 
 TEST(CameraClipRange, EnclosesTheSceneInFrontOfTheEye)
 {
     const SceneBounds bounds = CubeBounds();
     Camera camera;
-    FitCamera(camera, bounds);
+    FitCamera(camera, bounds, 1.0f);
     const ClipRange clip = ComputeClipRange(camera, bounds);
     EXPECT_FLOAT_EQ(clip.radius, 16.0f);
     EXPECT_NEAR(clip.eyeDistance, camera.distance, 1e-3f);
@@ -144,7 +179,7 @@ TEST(CameraMatrices, MapTheTargetToTheCentreAndTheClipPlanesToTheDepthEnds)
 {
     const SceneBounds bounds = CubeBounds();
     Camera camera;
-    FitCamera(camera, bounds);
+    FitCamera(camera, bounds, 1.0f);
     for (bool orthographic : {false, true}) {
         const Matrix4 mvp = ViewProjectionMatrix(camera, bounds, 200, 100, orthographic);
         const Vec3 centre = Transform(mvp, camera.target);

@@ -105,6 +105,31 @@ TEST(MakeReducedDisplayCopy, BudgetRules)
     EXPECT_EQ(MakeReducedDisplayCopy(unboxed, 100).mesh.TriangleCount(), sphere.TriangleCount());
 }
 
+// The copy carries the texture weights of its source triangles, so that Checkerboard and Height
+// Map show on it (without weights both showed the same plain blue); weights that do not fit
+// the source give none.
+TEST(ReducedCopyCornerWeights, EachCornerTakesItsSourceTrianglesMean)
+{
+    const std::vector<float> source = {1, 1, 1, 0, 0, 0, 1, 0, 0.5f};
+    struct Case {
+        std::vector<std::uint32_t> sources;
+        std::uint64_t sourceTriangles;
+        std::vector<float> expected;  // before the pattern's share
+    };
+    const Case cases[] = {
+        {{2, 0}, 3, {0.5f, 0.5f, 0.5f, 1, 1, 1}},
+        {{1}, 3, {0, 0, 0}},
+        {{0}, 4, {}},  // the weights are of another mesh
+        {{0}, 0, {}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<float> weights = ReducedCopyCornerWeights(c.sources, c.sourceTriangles, source);
+        ASSERT_EQ(weights.size(), c.expected.size());
+        for (std::size_t i = 0; i < weights.size(); ++i)
+            EXPECT_FLOAT_EQ(weights[i], c.expected[i] * kReducedCopyPatternShare);
+    }
+}
+
 TEST(ReducedCopyColours, GreyOfTheSourceOrBlue)
 {
     ReducedDisplayCopy copy;
@@ -131,7 +156,7 @@ TEST(ReducedCopyMessage, Texts)
               "blue. The part itself is whole: it is processed and saved in full.");
     EXPECT_EQ(ReducedCopyMessage(false, 1000000, 99876),
               "1,000,000 triangles is over the display limit, so a reduced copy of 99,876 is shown, tinted blue. The "
-              "part itself is whole: it is processed and saved in full. The limit is in the Remesh settings.");
+              "part itself is whole: it is processed and saved in full. The limit is in Mesh > Settings > Relief.");
 }
 
 // A renderer that takes meshes up to a size and records every upload.
@@ -158,7 +183,7 @@ TEST(ReducedCopyMessage, AMadeViewIsNamedBesideThePartsOwnCount)
     EXPECT_EQ(ReducedCopyMessage(false, 4988306, 3999871, sliced),
               "The sliced preview has 4,988,306 triangles, over the display limit, so a reduced copy of 3,999,871 is "
               "shown, tinted blue. The part itself is whole (638,130 triangles): it is processed and saved in full. "
-              "The limit is in the Remesh settings.");
+              "The limit is in Mesh > Settings > Relief.");
     EXPECT_EQ(ReducedCopyMessage(true, 4988306, 2494153, sliced).rfind(
                   "The graphics card could not hold all 4,988,306 triangles of the sliced preview", 0),
               0u);

@@ -48,8 +48,10 @@ TEST(ViewCommandRules, CameraPresetTable)
     }
     EXPECT_FALSE(CameraPresetOfCommand(32773));
     EXPECT_FALSE(CameraPresetOfCommand(32781));
-    // radius / sin(pi / 8) x 1.15: about 3.005 radii.
-    EXPECT_NEAR(PresetCameraDistance(10.0f), 30.0507f, 1e-3f);
+    // radius / sin(pi / 8) x 1.15: about 3.005 radii; a view half as wide as tall moves back.
+    EXPECT_NEAR(PresetCameraDistance(10.0f, 1.0f), 30.0507f, 1e-3f);
+    EXPECT_NEAR(PresetCameraDistance(10.0f, 1.6f), 30.0507f, 1e-3f);
+    EXPECT_GT(PresetCameraDistance(10.0f, 0.5f), 50.0f);
 }
 
 TEST(ViewCommandRules, ASurfaceChoiceForTheResultSurvivesTheNextSynchronisation)

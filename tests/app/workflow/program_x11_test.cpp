@@ -93,7 +93,7 @@ TEST(ProgramWithWorkflow, TestCubeProcessFollowedByTheFooterAndStoppedByEscape) 
   ASSERT_TRUE(PumpUntil([&] { return relief.IsBlinking(); }));
   const std::wstring status = frame.GetStatusBar()->GetStatusText(0).ToStdWstring();
   EXPECT_NE(status.find(L"50%"), std::wstring::npos) << status;
-  EXPECT_NE(status.find(L"Mesh > Stop, or Escape, to cancel"), std::wstring::npos) << status;
+  EXPECT_NE(status.find(L"Mesh > Stop Processing, or Escape, to cancel"), std::wstring::npos) << status;
   EXPECT_TRUE(WindowShot::Save(&frame, ShotPath("during_run")));
 
   EXPECT_TRUE(frame.HandleKeyHook(WXK_ESCAPE, 0, frame.CentreView()));

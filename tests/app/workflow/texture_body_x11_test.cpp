@@ -14,6 +14,7 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
+#include <wx/dcclient.h>
 #include <wx/frame.h>
 #include <wx/image.h>
 #include <wx/sizer.h>
@@ -25,6 +26,8 @@
 #include "app/document/preset_files.h"
 #include "app/shell/kit/command_events.h"
 #include "app/shell/kit/icon_files.h"
+#include "app/shell/kit/ui_fonts.h"
+#include "app/workflow/browser_controls.h"
 #include "app/workflow/flow_wnd.h"
 #include "app/workflow/relief_bodies.h"
 #include "app/workflow/workflow_pane.h"
@@ -380,6 +383,74 @@ TEST(ReliefBodyX11, OverTheLimitIsSaidBeforeProcessAndRefusedWithTheSameCount) {
   f.doc->maximumTriangles = 18000000;
   frame.Relief().Remesh()->UpdateFromDocument(f.doc.get());
   EXPECT_EQ(frame.Relief().Remesh()->EstimateText(), L"About " + count + L" triangles.");
+}
+
+// A library or preset name too long for the label under its picture is cut with "…" and shown
+// whole as the tool tip while the pointer is over it ("Basket weav…" had no way to be read);
+// a name that fits has no tip.
+TEST(ThumbnailGridX11, ANameCutUnderItsPictureIsShownWholeAsTheTip) {
+  auto* frame = new wxFrame(nullptr, wxID_ANY, wxS("Grid"), wxPoint(20, 20), wxSize(CLeftPane::kDesignWidth, 300));
+  auto* grid = new CThumbnailGrid(frame, wxID_ANY, 96);
+  grid->SetSize(0, 0, 200, 200);
+  const std::string longName = "Default hex truchet with rounded arcs";
+  grid->SetItems({{"a", "Dots", {}, 0, false}, {"b", longName, {}, 0, false}});
+  frame->Show();
+  PumpFor(std::chrono::milliseconds(100));
+  const auto hover = [&](int index) {
+    const PixelRect cell = grid->CellRect(index);
+    wxMouseEvent motion(wxEVT_MOTION);
+    motion.SetPosition(wxPoint((cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2));
+    motion.SetEventObject(grid);
+    grid->GetEventHandler()->ProcessEvent(motion);
+  };
+  hover(1);
+  EXPECT_EQ(grid->HoverTip(), Utf8ToWide(longName));
+  ASSERT_NE(grid->GetToolTip(), nullptr);
+  EXPECT_EQ(grid->GetToolTipText().ToStdWstring(), Utf8ToWide(longName));
+  hover(0);
+  EXPECT_EQ(grid->HoverTip(), L"");
+  EXPECT_EQ(grid->GetToolTip(), nullptr);
+  frame->Destroy();
+  PumpFor(std::chrono::milliseconds(20));
+}
+
+// At the pane's own width a long estimate wraps onto rows the body makes room for: no row is
+// cut to "…" (it once ended "Over the triangle limit of 18 million: Proces…"). A screenshot is
+// left beside the test program.
+TEST(ReliefBodyX11, ALongEstimateWrapsWholeAtThePanesWidth) {
+  FixtureLibrary library;
+  DocumentFixture f;
+  f.WithCube();
+  f.GiveTexture();
+  f.doc->maximumTriangles = 18000000;
+  f.doc->remeshSettings.targetEdgeMillimetres = 0.01f;
+  BodyFrame frame(f, library);
+  CRemeshBody& remesh = *frame.Relief().Remesh();
+  remesh.UpdateFromDocument(f.doc.get());
+  PumpFor(std::chrono::milliseconds(200));
+  const std::wstring shown = remesh.EstimateText();
+  ASSERT_TRUE(shown.ends_with(L"Over the triangle limit of 18 million: Process would refuse it.")) << shown;
+  // The pane's own width, then a narrower one (as fonts with wider letters make it), where the
+  // sentence takes more rows than the body's fixed height held.
+  for (const int width : {CLeftPane::kDesignWidth, CLeftPane::kDesignWidth * 2 / 3}) {
+    frame.Pane().SetSize(width, frame.Pane().GetSize().y);
+    PumpFor(std::chrono::milliseconds(200));
+    wxClientDC dc(&remesh);
+    dc.SetFont(GetUiFont(kUiFontSmall, remesh.Dpi()));
+    const PixelRect rect = remesh.EstimateRect();
+    const int needed = DrawWrappedText(dc, shown, PixelRect{0, 0, rect.Width(), 1}, TextAlign::Left, false);
+    SCOPED_TRACE(testing::Message() << "pane " << width << ", " << needed / std::max(dc.GetCharHeight(), 1) << " rows");
+    EXPECT_LE(needed, rect.Height());
+    EXPECT_LE(rect.bottom, remesh.GetClientSize().y);
+    // The section below moved down with it.
+    EXPECT_GE(frame.Relief().Displacement()->GetPosition().y, rect.bottom);
+  }
+  frame.Pane().SetSize(CLeftPane::kDesignWidth, frame.Pane().GetSize().y);
+  PumpFor(std::chrono::milliseconds(200));
+  frame.Frame()->Refresh();
+  frame.Frame()->Update();
+  PumpFor(std::chrono::milliseconds(100));
+  EXPECT_TRUE(WindowShot::Save(frame.Frame(), (fs::current_path() / "relief_long_estimate.png").string()));
 }
 
 }  // namespace

@@ -181,7 +181,7 @@ TEST(FormatSolidDisplacementReport, PiecesAreListedTenAtATime)
     const std::string text = FormatSolidDisplacementReport(r);
     EXPECT_EQ(text.substr(0, text.find('\n')),
         "Solid displacement: 2 of 8 heights held to keep slots and walls open; field 10 x 11 x 12, "
-        "3 blocks stored (2 MB), 1536 points measured; 400 cells contoured; taken off as unprintable "
+        "3 blocks stored (2 MB), 1,536 points measured; 400 cells contoured; taken off as unprintable "
         "(line 0.42 mm): 2 voids and 14 crumbs under a cube of one line, 0 bodies thinner than one "
         "line (250 triangles)");
     const std::string pieces = FormatUnprintablePieces(r);

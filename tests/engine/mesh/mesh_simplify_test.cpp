@@ -109,7 +109,7 @@ TEST(SimplifyMesh, StopAtAnyPollLeavesTheMeshAsItWas)
     }
     TriangleMesh sphere = MakeTestSphere(10);
     EXPECT_EQ(FormatMeshSimplifyReport(SimplifyMesh(sphere, MeshSimplifyOptions{}, [](const std::string&, float) { return false; })),
-              "Mesh simplify (Medium): 9024 to 9024 triangles (100.0% kept), 0.0 s; 1 vertices held on the bed - "
+              "Mesh simplify (Medium): 9,024 to 9,024 triangles (100.0% kept), 0.0 s; 1 vertices held on the bed - "
               "stopped, the mesh is as it was");
 }
 
@@ -281,7 +281,7 @@ TEST(FormatMeshSimplifyReport, PiecesAppearInOrder)
         .verticesHeldOnBed = 12, .detailLevel = 0.1f, .movementMeasured = true, .maximumMovementMillimetres = 0.0125f,
         .averageMovementMillimetres = 0.002f, .seconds = 1.26, .vertexMap = {}, .faceMap = {}};
     EXPECT_EQ(FormatMeshSimplifyReport(report),
-              "Mesh simplify (Medium): 1000 to 333 triangles (33.3% kept), surface moved at most 0.013 mm, "
+              "Mesh simplify (Medium): 1,000 to 333 triangles (33.3% kept), surface moved at most 0.013 mm, "
               "0.002 mm on average, 1.3 s; 12 vertices held on the bed; refused 3 merges that would tip a "
               "triangle, 0 that would pinch the surface");
     MeshSimplifyReport empty;

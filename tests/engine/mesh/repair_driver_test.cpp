@@ -148,7 +148,11 @@ TEST(FormatRepairDetails, LinesFollowTheirConditions)
         {foldsKept,
          "  folded triangles: 4 left as they are (relaxing them put more of the surface through itself)\n  in 0 ms\n"},
         {{.unfoldChecked = true, .foldedTriangles = 4, .foldedTrianglesLeft = 1, .unfoldRounds = 6},
-         "  folded triangles: 4 relaxed in 6 round(s), 1 left\n  in 0 ms\n"},
+         "  folded triangles: 4 relaxed in 6 round(s), 1 left where they crossed or folded back\n  in 0 ms\n"},
+        // The sharp places, which the export check's list names as left, are said apart from "0 left".
+        {{.unfoldChecked = true, .foldedTriangles = 1, .sharpPlacesKept = 8, .unfoldRounds = 1},
+         "  folded triangles: 1 relaxed in 1 round(s), 0 left where they crossed or folded back; 8 more at sharp "
+         "places that cross nothing, left exactly as they are\n  in 0 ms\n"},
     };
     for (const auto& [report, expected] : cases)
         EXPECT_EQ(FormatRepairDetails(report), expected);

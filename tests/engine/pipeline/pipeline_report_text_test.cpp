@@ -1,7 +1,11 @@
 #include "engine/pipeline/pipeline_report_text.h"
 
+#include "engine/mesh/repair_driver.h"
+#include "engine/pipeline/printability_check.h"
+
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <limits>
 #include <string>
 
@@ -302,6 +306,75 @@ TEST(FormatSamplingAdvice, GivenOnlyAboveFourPixelsPerEdge)
     SamplingReport unmeasured = MeasuredSampling(8.0f);
     unmeasured.measured = false;
     EXPECT_EQ(FormatSamplingAdvice(unmeasured), "");
+}
+
+// The runs of four digits or more in a text that are not the decimals of a fraction: a count
+// written without its thousands separators ("288990" rather than "288,990").
+std::vector<std::string> UngroupedCounts(const std::string& text)
+{
+    std::vector<std::string> found;
+    for (std::size_t i = 0; i < text.size();) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])))
+            ++end;
+        if (end - i >= 4 && (i == 0 || text[i - 1] != '.'))
+            found.push_back(text.substr(i, end - i));
+        i = end;
+    }
+    return found;
+}
+
+// Every count the run's reports log is grouped by thousands, as the rest of the log's are: the
+// remesh, simplify, cleanup, printability and repair lines once wrote "288990" and "1433796".
+TEST(ReportCounts, EveryLoggedCountIsGroupedByThousands)
+{
+    PipelineReport r;
+    r.sourceTriangles = 288990;
+    r.remeshedTriangles = 1433796;
+    r.resultTriangles = 278273;
+    r.remeshed = 1;
+    r.remeshReport.splits = 12345;
+    r.remeshReport.collapses = 23456;
+    r.remeshReport.flips = 34567;
+    r.flatSimplifyRan = 1;
+    r.flatSimplifyReport.trianglesBefore = 1433796;
+    r.flatSimplifyReport.trianglesAfter = 288990;
+    r.flatSimplifyReport.planarRegions = 1200;
+    r.flatSimplifyReport.sweeps = 3;
+    r.meshSimplifyRan = 1;
+    r.meshSimplifyReport.trianglesBefore = 1433796;
+    r.meshSimplifyReport.trianglesAfter = 278273;
+    r.meshSimplifyReport.refusedPinch = 1500;
+    r.meshSimplifyReport.refusedTip = 2500;
+    r.meshSimplifyReport.verticesHeldOnBed = 4000;
+    r.cleanupReport.verticesMerged = 10000;
+    r.cleanupReport.collapsedTrianglesDropped = 20000;
+    r.printabilityBeforeRelief = 1;
+    r.beforeRelief = CheckedPrintability(0, 0, 0);
+    r.beforeRelief.layers = 1200;
+    r.beforeRelief.cellsPerLayer = 40000;
+    PrintabilityReport printability = CheckedPrintability(1200, 0, 1500);
+    printability.layers = 2000;
+    printability.cellsPerLayer = 160000;
+    printability.supportTriangles.resize(4500);
+    const RepairReport repair{.unfoldChecked = true, .foldedTriangles = 5000, .foldedTrianglesLeft = 1000,
+                              .sharpPlacesKept = 8000, .unfoldRounds = 3, .resolveChecked = true,
+                              .selfIntersectingTriangles = 7000, .selfIntersectingTrianglesLeft = 2000,
+                              .resolveRounds = 4};
+    const std::pair<const char*, std::string> texts[] = {
+        {"pipeline", FormatPipelineReport(r)},
+        {"printability", FormatPrintabilityReport(printability)},
+        {"repair", FormatRepairDetails(repair)},
+    };
+    for (const auto& [name, text] : texts) {
+        EXPECT_TRUE(UngroupedCounts(text).empty()) << name << ": " << UngroupedCounts(text).front() << "\n" << text;
+        EXPECT_NE(text.find(","), std::string::npos) << name;
+    }
+    EXPECT_NE(FormatPipelineReport(r).find("288,990 -> 1,433,796"), std::string::npos);
 }
 
 }  // namespace

@@ -375,6 +375,38 @@ TEST(CheckPrintability, AFlatFaceTurnedDownIsShownWithTheLayerAboveIt)
     }
 }
 
+// Every place and feature the verdict counts is coloured on the part, also when its layer is not
+// one of the few drawn: a check showing one layer in many once said "1 place is laid in the
+// air" beside "shown: 0 triangles needing support".
+TEST(CheckPrintability, EveryCountedPlaceIsColouredWhateverLayersAreDrawn)
+{
+    struct Case {
+        const char* name;
+        TriangleMesh mesh;
+    };
+    const Case cases[] = {
+        {"a span laid in the air", Bridge(16.0f)},
+        {"a block starting in the air", Parts({MakeBox({0, 0, 0}, {10, 10, 5}), MakeBox({20, 0, 6}, {30, 10, 10})})},
+    };
+    for (const Case& c : cases) {
+        for (const std::uint64_t drawn : {std::uint64_t{1}, std::uint64_t{3}, std::uint64_t{100000}}) {
+            PrintabilitySettings s;
+            s.collectDisplay = true;
+            s.displayLayers = drawn;
+            const PrintabilityReport r = Check(c.mesh, s);
+            ASSERT_TRUE(r.checked);
+            ASSERT_FALSE(r.airPlaces.empty() && r.featuresInAir.empty()) << c.name;
+            // The part's triangles for the plain view, the cell keys for the sliced one.
+            EXPECT_FALSE(r.supportTriangles.empty()) << c.name << ", " << drawn << " layers drawn";
+            EXPECT_FALSE(r.supportKeys.empty()) << c.name << ", " << drawn << " layers drawn";
+            for (const auto* list : {&r.supportTriangles, &r.farTriangles, &r.bridgeTriangles})
+                EXPECT_TRUE(std::adjacent_find(list->begin(), list->end(), std::greater_equal<>()) == list->end());
+            for (const auto* keys : {&r.supportKeys, &r.farKeys, &r.bridgeKeys})
+                EXPECT_TRUE(std::adjacent_find(keys->begin(), keys->end(), std::greater_equal<>()) == keys->end());
+        }
+    }
+}
+
 // The bumpy sphere's lower half overhangs in every layer; a sloping triangle lies next to marked
 // cells in several layers yet is listed once.
 TEST(CheckPrintability, DisplayListsAreSortedAndUnique)
@@ -492,7 +524,7 @@ TEST(FormatPrintabilityReport, Texts)
     r.downwardArea = 99.6f;
     r.surfaceArea = 600.2f;
     EXPECT_EQ(FormatPrintabilityReport(r),
-        "Printability: prints without support (50 layers of 9604 cells of 0.10 mm, 13 ms)\n"
+        "Printability: prints without support (50 layers of 9,604 cells of 0.10 mm, 13 ms)\n"
         "  longest reach past the layer below 3.78 mm\n"
         "  faces flatter than the support threshold, facing down, off the bed: 100 of 600 mm2 (what the slicer "
         "highlights and supports; not a fault)\n");
@@ -501,7 +533,7 @@ TEST(FormatPrintabilityReport, Texts)
     r.supportTriangles = {1, 2, 3};
     r.farTriangles = {4};
     EXPECT_EQ(FormatPrintabilityReport(r),
-        "Printability: prints without support (50 layers of 9604 cells of 0.10 mm, 13 ms)\n"
+        "Printability: prints without support (50 layers of 9,604 cells of 0.10 mm, 13 ms)\n"
         "  longest reach past the layer below 3.78 mm; 2 layer(s) past the cantilever distance but short of the "
         "warning\n"
         "  faces flatter than the support threshold, facing down, off the bed: 100 of 600 mm2 (what the slicer "

@@ -277,7 +277,7 @@ TEST(SlicedPreview, ReportTexts)
     }
     const std::pair<SlicedPreviewRefusal, const char*> refusals[] = {
         {SlicedPreviewRefusal::tooManyLayers,
-            "the part needs more than 100000 layers; a larger layer height needs fewer"},
+            "the part needs more than 100,000 layers; a larger layer height needs fewer"},
         {SlicedPreviewRefusal::nonFiniteCoordinates, "a vertex coordinate is not a finite number"},
     };
     for (const auto& [refusal, reason] : refusals) {

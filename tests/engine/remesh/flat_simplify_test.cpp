@@ -51,14 +51,14 @@ TEST(FlatSimplify, ReportTexts)
     broken.areaAfter = 600.0006;
     const std::tuple<const char*, const FlatSimplifyReport&, const char*> cases[] = {
         {"held", held,
-            "Simplified 4000 -> 1000 triangles in 3 sweeps over 7 planar regions, 146 KB saved, "
+            "Simplified 4,000 -> 1,000 triangles in 3 sweeps over 7 planar regions, 146 KB saved, "
             "12 faces kept for the texture, bounding box moved 0.0000 mm"},
         {"stopped and broken", broken,
-            "Simplify cancelled: 4000 -> 1000 triangles in 1 sweep over 7 planar regions, 146 KB "
+            "Simplify cancelled: 4,000 -> 1,000 triangles in 1 sweep over 7 planar regions, 146 KB "
             "saved, 12 faces kept for the texture, bounding box moved 0.2500 mm, 2 surviving "
             "vertices moved -- WARNING: the no-movement guarantee did not hold (volume drift "
-            "5.00e-04 of 1e-5, area drift 1.00e-06 of 1e-7, 1500 vertices gone for 1500 "
-            "collapses, 3000 triangles gone)"},
+            "5.00e-04 of 1e-5, area drift 1.00e-06 of 1e-7, 1,500 vertices gone for 1,500 "
+            "collapses, 3,000 triangles gone)"},
     };
     for (const auto& [name, report, text] : cases)
         EXPECT_EQ(FormatFlatSimplifyReport(report), text) << name;
