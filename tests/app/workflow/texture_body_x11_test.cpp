@@ -393,7 +393,7 @@ TEST(ThumbnailGridX11, ANameCutUnderItsPictureIsShownWholeAsTheTip) {
   auto* grid = new CThumbnailGrid(frame, wxID_ANY, 96);
   grid->SetSize(0, 0, 200, 200);
   const std::string longName = "Default hex truchet with rounded arcs";
-  grid->SetItems({{"a", "Dots", {}, 0, false}, {"b", longName, {}, 0, false}});
+  grid->SetItems({{"a", "Dots", {}, 0, false, {}}, {"b", longName, {}, 0, false, {}}});
   frame->Show();
   PumpFor(std::chrono::milliseconds(100));
   const auto hover = [&](int index) {
