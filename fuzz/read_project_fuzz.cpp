@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (app::ReadProjectJson(root, "/nonexistent-tessary-fuzz", project, error)) {
         if (project.partPath.empty() && project.testShape.empty())
             __builtin_trap();
-        if (project.masks.size() > app::kMaximumProjectMasks)
+        if (project.masks.size() > app::kMaximumMaskVolumes)
             __builtin_trap();
         if (project.occupancyCells != 128 && project.occupancyCells != 256 && project.occupancyCells != 512)
             __builtin_trap();

@@ -571,29 +571,11 @@ bool FileReplacement::Finish(int* error)
     return finished_;
 }
 
-bool FileReplacement::Commit(int* error)
-{
-    if (temporary_.empty()) {
-        if (error)
-            *error = EBADF;
-        return false;
-    }
-    if (!Finish(error)) {
-        Discard();
-        return false;
-    }
-    const int failure = ReplaceFile(temporary_, target_);
-    if (failure != 0) {
-        if (error)
-            *error = failure;
-        Discard();
-        return false;
-    }
-    temporary_.clear();
-    return true;
-}
+bool FileReplacement::Commit(int* error) { return PutInPlace(ReplaceFile, error); }
 
-bool FileReplacement::CommitAsNewFile(int* error)
+bool FileReplacement::CommitAsNewFile(int* error) { return PutInPlace(PlaceNewFile, error); }
+
+bool FileReplacement::PutInPlace(int (*place)(const std::filesystem::path&, const std::filesystem::path&), int* error)
 {
     if (temporary_.empty()) {
         if (error)
@@ -604,7 +586,7 @@ bool FileReplacement::CommitAsNewFile(int* error)
         Discard();
         return false;
     }
-    const int failure = PlaceNewFile(temporary_, target_);
+    const int failure = place(temporary_, target_);
     if (failure != 0) {
         if (error)
             *error = failure;

@@ -237,6 +237,10 @@ public:
     bool CommitAsNewFile(int* error);
 
 private:
+    // Finishes and moves the temporary file to the target by `place` (ReplaceFile or
+    // PlaceNewFile); on failure the temporary file is removed.
+    bool PutInPlace(int (*place)(const std::filesystem::path&, const std::filesystem::path&), int* error);
+
     ExclusiveFile file_;
     std::filesystem::path temporary_;
     std::filesystem::path target_;

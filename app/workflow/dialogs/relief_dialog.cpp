@@ -214,7 +214,7 @@ void CRemeshSettingsDialog::ReadControls() {
 
 bool CRemeshSettingsDialog::TakeFieldValues() {
   // Only the band on show is checked: the hidden one still holds the stored values.
-  const auto shown = [this](wxTextCtrl* field) { return field->IsShown() ? field : nullptr; };
+  const auto shown = [](wxTextCtrl* field) { return field->IsShown() ? field : nullptr; };
   if (!CheckNumberFields({{shown(size_), kTriangleSizeRule},
                           {shown(strength_), kStrengthRule},
                           {shown(midlevel_), kMidlevelRule},

@@ -482,7 +482,8 @@ TEST(DocumentProjectTest, PartSavedOverItsOwnFileReopensAsSaved)
             out.push_back(vertex.position);
         return out;
     };
-    for (const auto& [placement, processed] : {std::pair{moved, false}, std::pair{turned, true}}) {
+    for (const auto& [placement, processedRun] : {std::pair{moved, false}, std::pair{turned, true}}) {
+        const bool processed = processedRun;  // a lambda below captures it, which a binding cannot be
         SCOPED_TRACE(processed);
         TempFolder folder;
         WriteCube(folder / "mine.stl");
