@@ -11,12 +11,25 @@
 namespace grainforge::mesh {
 namespace {
 
+constexpr double kOrient2dFilterBound = 1e-15;  // Shewchuk's bound is 3.3e-16
+
 // Exact sign of the orientation of a, b, c seen along axis `dropped`: the three points
 // flattened into a plane of constant height, against a point one unit above a.
 int Orient2d(const Point3& a, const Point3& b, const Point3& c, int dropped)
 {
     const int u = (dropped + 1) % 3;
     const int v = (dropped + 2) % 3;
+    // The turn in floating point decides when it clears its rounding bound (Shewchuk's for the
+    // two products and their difference, about three rounding units of their sum, taken with
+    // room to spare): flat fans ask many of these, and only turns near zero need the lift.
+    const double left = (b[u] - a[u]) * (c[v] - a[v]);
+    const double right = (b[v] - a[v]) * (c[u] - a[u]);
+    const double turn = left - right;
+    const double bound = kOrient2dFilterBound * (std::fabs(left) + std::fabs(right));
+    if (turn > bound)
+        return 1;
+    if (turn < -bound)
+        return -1;
     return Orient3d({a[u], a[v], 0.0}, {b[u], b[v], 0.0}, {c[u], c[v], 0.0}, {a[u], a[v], 1.0});
 }
 
