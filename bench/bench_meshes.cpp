@@ -68,6 +68,38 @@ mesh::TriangleMesh MakeSphere1M() { return MakeSphereGrid(75.0f, 500, 1000); }
 
 mesh::TriangleMesh MakeBumpySphere1M() { return MakeBumpySphereGrid(75.0f, 1.2f, 708, 708); }
 
+mesh::TriangleMesh MakeRoundTube(float diameter, float wall, float height, std::uint32_t segments)
+{
+    mesh::TriangleMesh tube;
+    const double pi = 3.14159265358979323846;
+    const double outer = diameter * 0.5;
+    const double inner = outer - wall;
+    const float top = height * 0.5f;
+    // Four rings of `segments` vertices, counter-clockwise seen from above: the outside and the
+    // bore at the bottom, then the same at the top.
+    for (const float z : {-top, top}) {
+        for (const double radius : {outer, inner}) {
+            for (std::uint32_t k = 0; k < segments; ++k) {
+                const double angle = 2 * pi * k / segments;
+                tube.vertices.push_back(
+                    {{static_cast<float>(radius * std::cos(angle)), static_cast<float>(radius * std::sin(angle)), z}, {}});
+            }
+        }
+    }
+    const auto at = [segments](std::uint32_t ring, std::uint32_t k) { return ring * segments + k % segments; };
+    for (std::uint32_t k = 0; k < segments; ++k) {
+        const std::uint32_t o = at(0, k), p = at(0, k + 1), n = at(1, k), m = at(1, k + 1);  // bottom
+        const std::uint32_t O = at(2, k), P = at(2, k + 1), N = at(3, k), M = at(3, k + 1);  // top
+        tube.indices.insert(tube.indices.end(), {o, p, P, o, P, O});  // outside wall
+        tube.indices.insert(tube.indices.end(), {n, M, m, n, N, M});  // bore wall
+        tube.indices.insert(tube.indices.end(), {O, P, M, O, M, N});  // top ring
+        tube.indices.insert(tube.indices.end(), {o, m, p, o, n, m});  // bottom ring
+    }
+    tube.ComputeBounds();
+    tube.ComputeVertexNormals();
+    return tube;
+}
+
 mesh::TriangleMesh MakeSoup(const mesh::TriangleMesh& mesh)
 {
     mesh::TriangleMesh soup;

@@ -26,6 +26,12 @@ mesh::TriangleMesh MakeBumpySphereGrid(float radius, float relief, std::uint32_t
 // leaves about 104,000.
 mesh::TriangleMesh MakeBumpySphere1M();
 
+// A round tube standing along z, centred on the origin, as a file of a turned part holds it:
+// `diameter` mm across the outside, walls `wall` mm thick, `height` mm tall, open through its
+// bore, each circle a polygon of `segments` sides; 8 x segments triangles, closed, outward wound
+// (the bore's walls face the axis), box and normals computed.
+mesh::TriangleMesh MakeRoundTube(float diameter, float wall, float height, std::uint32_t segments);
+
 // The same surface as a triangle soup: every triangle has its own three vertices, as an STL
 // file holds it before welding.
 mesh::TriangleMesh MakeSoup(const mesh::TriangleMesh& mesh);

@@ -1,11 +1,16 @@
 // A whole Process through the asynchronous pipeline, as the document runs it: a "Noise" relief
 // of 1 mm with the base kept, the contour remesh, the solid displacement, simplify, cleanup and
-// the checks. Parts: the 20 mm test cube, a 100 mm cube at 0.3 and 0.2 mm, a bumpy sphere of
-// 1,000,000 triangles (150 mm across) at 0.3 mm, and any STL files named on the command line
-// (after the benchmark flags) at 0.3 mm. Beside the time: each stage's milliseconds, the
+// the checks. Parts: the 20 mm test cube, a 100 mm cube at 0.3 and 0.2 mm, the same cube at
+// 0.3 mm with its low corner at -50, 0 and 1,000 mm in x and y (time and result should not
+// depend on where the part lies), a bumpy sphere of 1,000,000 triangles (150 mm across) at
+// 0.3 mm, two round tubes 30 mm across in vertex mode textured outside only (their plain bores
+// and top rings beside the relief), one with a 3 mm wall and one with a 6.7 mm bore, each with
+// and without simplify, and any STL files named on the command line (after the benchmark
+// flags) at 0.3 mm. Beside the time: each stage's milliseconds, the
 // checks, triangles in and out, and the process's peak resident memory (VmHWM: run one case
 // per process, --benchmark_filter, for its own peak).
 #include "bench/bench_meshes.h"
+#include "engine/displacement/cage_gizmo.h"
 #include "engine/mesh/fnv_hash.h"
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
@@ -79,7 +84,27 @@ mesh::TriangleMesh OnTheBed(mesh::TriangleMesh part)
     return part;
 }
 
-void Process(benchmark::State& state, const mesh::TriangleMesh& part, float triangleSize)
+// The part moved by `x` and `y` mm.
+mesh::TriangleMesh Moved(mesh::TriangleMesh part, float x, float y)
+{
+    for (mesh::MeshVertex& v : part.vertices) {
+        v.position.x += x;
+        v.position.y += y;
+    }
+    part.ComputeBounds();
+    return part;
+}
+
+// The settings with the projection's cage fitted round the part, as the document fits it when
+// a part is loaded: the relief then follows the part wherever it lies.
+mesh::PipelineSettings FittedTo(const mesh::TriangleMesh& part, mesh::PipelineSettings settings)
+{
+    const mesh::CageBounds bounds{part.boundsMin, part.boundsMax, 1};
+    settings.projection.cage = mesh::FitCageToBounds(settings.projection.type, bounds, 0.02f).cage;
+    return settings;
+}
+
+mesh::PipelineSettings SolidSettings(float triangleSize)
 {
     mesh::PipelineSettings settings;
     settings.remeshOn = 1;
@@ -88,6 +113,23 @@ void Process(benchmark::State& state, const mesh::TriangleMesh& part, float tria
     settings.displacement.strengthMillimetres = 1.0f;
     settings.displacement.base.enabled = true;
     settings.simplifyOn = 1;
+    return settings;
+}
+
+// Vertex mode with every box side texturing the outer surfaces only: a holed part's bore stays
+// plain, flat walls beside the relief.
+mesh::PipelineSettings VertexOutsideSettings(float triangleSize, bool simplify)
+{
+    mesh::PipelineSettings settings = SolidSettings(triangleSize);
+    settings.displacement.method = mesh::DisplacementMethod::mesh;
+    for (mesh::SurfaceSide& side : settings.projection.boxSideSurface)
+        side = mesh::SurfaceSide::Outside;
+    settings.simplifyOn = simplify ? 1 : 0;
+    return settings;
+}
+
+void Process(benchmark::State& state, const mesh::TriangleMesh& part, const mesh::PipelineSettings& settings)
+{
     mesh::PipelineReport report;
     bool failed = false;
     std::uint64_t hash = 0;
@@ -132,9 +174,10 @@ void Process(benchmark::State& state, const mesh::TriangleMesh& part, float tria
 
 }
 
-void RegisterPart(const std::string& name, std::shared_ptr<const mesh::TriangleMesh> part, float size)
+void RegisterPart(const std::string& name, std::shared_ptr<const mesh::TriangleMesh> part,
+                  const mesh::PipelineSettings& settings)
 {
-    benchmark::RegisterBenchmark(name.c_str(), [part, size](benchmark::State& state) { Process(state, *part, size); })
+    benchmark::RegisterBenchmark(name.c_str(), [part, settings](benchmark::State& state) { Process(state, *part, settings); })
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->Iterations(1);
@@ -144,14 +187,29 @@ void RegisterGeneratedParts()
 {
     const auto cube20 = std::make_shared<const mesh::TriangleMesh>(OnTheBed(mesh::MakeTestCube(20.0f)));
     const auto cube100 = std::make_shared<const mesh::TriangleMesh>(OnTheBed(mesh::MakeTestCube(100.0f)));
-    RegisterPart("Process/Cube20/0.2mm", cube20, 0.2f);
-    RegisterPart("Process/Cube100/0.3mm", cube100, 0.3f);
-    RegisterPart("Process/Cube100/0.2mm", cube100, 0.2f);
+    RegisterPart("Process/Cube20/0.2mm", cube20, SolidSettings(0.2f));
+    RegisterPart("Process/Cube100/0.3mm", cube100, SolidSettings(0.3f));
+    RegisterPart("Process/Cube100/0.2mm", cube100, SolidSettings(0.2f));
+    for (const float low : {-50.0f, 0.0f, 1000.0f}) {
+        const auto placed = std::make_shared<const mesh::TriangleMesh>(Moved(*cube100, low + 50.0f, low + 50.0f));
+        RegisterPart("Process/Cube100At/" + std::to_string(static_cast<int>(low)) + "mm/0.3mm", placed,
+                     FittedTo(*placed, SolidSettings(0.3f)));
+    }
     // Made only when its case runs: a million triangles take a while to build.
     benchmark::RegisterBenchmark("Process/Bumpy1M/0.3mm", [](benchmark::State& state) {
         static const mesh::TriangleMesh bumpy = OnTheBed(MakeBumpySphere1M());
-        Process(state, bumpy, 0.3f);
+        Process(state, bumpy, SolidSettings(0.3f));
     })->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+    const struct {
+        const char* name;
+        float wall;
+    } tubes[] = {{"Process/Tube30/wall3mm", 3.0f}, {"Process/Tube30/bore6.7mm", 11.65f}};
+    for (const auto& [tubeName, wall] : tubes) {
+        const auto tube = std::make_shared<const mesh::TriangleMesh>(OnTheBed(MakeRoundTube(30.0f, wall, 30.0f, 64)));
+        const std::string name = tubeName;
+        RegisterPart(name + "/vertex/outside/0.3mm", tube, FittedTo(*tube, VertexOutsideSettings(0.3f, true)));
+        RegisterPart(name + "/vertex/outside/0.3mm/noSimplify", tube, FittedTo(*tube, VertexOutsideSettings(0.3f, false)));
+    }
 }
 
 // Every argument that is not a flag names an STL file to process; a file that cannot be read
@@ -167,7 +225,8 @@ void RegisterFiles(int argc, char** argv)
             std::cerr << path << ": " << read.error << "\n";
             continue;
         }
-        RegisterPart("Process/File/" + path, std::make_shared<const mesh::TriangleMesh>(OnTheBed(read.mesh)), 0.3f);
+        RegisterPart("Process/File/" + path, std::make_shared<const mesh::TriangleMesh>(OnTheBed(read.mesh)),
+                     SolidSettings(0.3f));
     }
 }
 

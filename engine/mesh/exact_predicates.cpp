@@ -123,10 +123,42 @@ int Orient2dOnAxes(const Point3& p, const Point3& q, const Point3& r, int i, int
 
 constexpr int kAxisPairs[3][2] = {{0, 1}, {1, 2}, {2, 0}};
 
+// Whether the points are coplanar for a reason the coordinates show without arithmetic: two
+// of them coincide, all four share one coordinate (a plane of that axis), or, seen along an
+// axis, they fall on at most two places (at most two lines parallel to the axis, which one
+// plane holds). Flat faces of most parts lie in planes of an axis, and straight walls are
+// often meshed in columns of vertices one above the other; there the determinant is exactly
+// zero, which the expansions take long to find.
+bool CoplanarByCoordinates(const Point3& a, const Point3& b, const Point3& c, const Point3& d)
+{
+    if (a == b || a == c || a == d || b == c || b == d || c == d)
+        return true;
+    for (const auto& axes : kAxisPairs) {
+        const int u = axes[0];
+        const int v = axes[1];
+        const int w = 3 - u - v;
+        if (a[w] == b[w] && a[w] == c[w] && a[w] == d[w])
+            return true;
+        const auto same = [u, v](const Point3& p, const Point3& q) { return p[u] == q[u] && p[v] == q[v]; };
+        // Four points in at most two places: a shares its place with two others, or the two
+        // not with it share one.
+        const bool ab = same(a, b), ac = same(a, c), ad = same(a, d);
+        if ((ab && ac) || (ab && ad) || (ac && ad) || (ab && same(c, d)) || (ac && same(b, d)) || (ad && same(b, c)))
+            return true;
+        if (!ab && !ac && !ad && same(b, c) && same(b, d))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int Orient3dExact(const Point3& a, const Point3& b, const Point3& c, const Point3& d)
 {
+    // Here rather than in Orient3d, whose filter path the crossing search runs through millions
+    // of times and which stays short out of line of this.
+    if (CoplanarByCoordinates(a, b, c, d))
+        return 0;
     TwoTerm rowB[3], rowC[3], rowD[3];
     for (int axis = 0; axis < 3; ++axis) {
         rowB[axis] = TwoDiff(b[axis], a[axis]);

@@ -20,8 +20,10 @@ using Point3 = std::array<double, 3>;
 // -1 on the other side, 0 exactly when the four points are coplanar.
 int Orient3d(const Point3& a, const Point3& b, const Point3& c, const Point3& d);
 
-// The same sign, always computed with exact expansion arithmetic (Orient3d calls it when the
-// floating-point filter cannot decide).
+// The same sign, without the floating-point filter: a zero read off the coordinates where they
+// show the points coplanar (two coincide, all share a coordinate, or they lie on at most two
+// lines along an axis), else exact expansion arithmetic. Orient3d calls it when its filter
+// cannot decide.
 int Orient3dExact(const Point3& a, const Point3& b, const Point3& c, const Point3& d);
 
 // Whether the closed segment p-q meets the closed triangle a-b-c. A segment lying in the

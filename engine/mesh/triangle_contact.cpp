@@ -11,12 +11,25 @@
 namespace grainforge::mesh {
 namespace {
 
+constexpr double kOrient2dFilterBound = 1e-15;  // Shewchuk's bound is 3.3e-16
+
 // Exact sign of the orientation of a, b, c seen along axis `dropped`: the three points
 // flattened into a plane of constant height, against a point one unit above a.
 int Orient2d(const Point3& a, const Point3& b, const Point3& c, int dropped)
 {
     const int u = (dropped + 1) % 3;
     const int v = (dropped + 2) % 3;
+    // The turn in floating point decides when it clears its rounding bound (Shewchuk's for the
+    // two products and their difference, about three rounding units of their sum, taken with
+    // room to spare): flat fans ask many of these, and only turns near zero need the lift.
+    const double left = (b[u] - a[u]) * (c[v] - a[v]);
+    const double right = (b[v] - a[v]) * (c[u] - a[u]);
+    const double turn = left - right;
+    const double bound = kOrient2dFilterBound * (std::fabs(left) + std::fabs(right));
+    if (turn > bound)
+        return 1;
+    if (turn < -bound)
+        return -1;
     return Orient3d({a[u], a[v], 0.0}, {b[u], b[v], 0.0}, {c[u], c[v], 0.0}, {a[u], a[v], 1.0});
 }
 
@@ -82,39 +95,144 @@ bool CoplanarFansMeet(const Point3& s, std::array<Point3, 2> a, std::array<Point
 
 // The side of a's plane on which a point lies, from the stored normal when the rounding of
 // that product cannot change its sign (the bound is a thousand times the worst rounding of
-// differences, cross and dot products in double), else exactly.
+// differences, cross and dot products in double; compared squared, which spares a root on
+// the test's most frequent path), else exactly.
 int SideOf(const ContactTriangle& a, const Point3& q)
 {
     const double dx = q[0] - a.point[0][0];
     const double dy = q[1] - a.point[0][1];
     const double dz = q[2] - a.point[0][2];
     const double side = a.normal[0] * dx + a.normal[1] * dy + a.normal[2] * dz;
-    const double bound = 1e-12 * a.edgeProduct * Norm(dx, dy, dz);
-    if (side > bound)
-        return 1;
-    if (side < -bound)
-        return -1;
+    const double bound = 1e-12 * a.edgeProduct;
+    if (side * side > bound * bound * (dx * dx + dy * dy + dz * dz))
+        return side > 0.0 ? 1 : -1;
     return Orient3d(a.point[0], a.point[1], a.point[2], q);
 }
 
-bool Coplanar(const ContactTriangle& a, const ContactTriangle& b)
-{
-    for (const Point3& p : b.point)
-        if (SideOf(a, p) != 0)
+// The sides of one triangle's corners of another's plane (SideOf), each worked out when first
+// asked: a pair's tests ask for most of them more than once. Corners the two share lie on the
+// plane.
+class CornerSides {
+public:
+    CornerSides(const ContactTriangle& plane, const ContactTriangle& corners, const int* shared, int sharedCount)
+        : plane_(plane), corners_(corners)
+    {
+        for (int k = 0; k < sharedCount; ++k)
+            side_[shared[k]] = 0;
+    }
+
+    int operator()(int k)
+    {
+        if (side_[k] == kUnknown)
+            side_[k] = SideOf(plane_, corners_.point[k]);
+        return side_[k];
+    }
+
+    // Whether the corners at the given positions all lie strictly on one side.
+    bool StrictlyOnOneSide(const int* which, int count)
+    {
+        const int first = (*this)(which[0]);
+        if (first == 0)
             return false;
-    return true;
+        for (int k = 1; k < count; ++k)
+            if ((*this)(which[k]) != first)
+                return false;
+        return true;
+    }
+
+    bool AllOnPlane() { return (*this)(0) == 0 && (*this)(1) == 0 && (*this)(2) == 0; }
+
+    // Whether no two corners lie strictly on opposite sides.
+    bool NoneOnOppositeSides()
+    {
+        const int product01 = (*this)(0) * (*this)(1);
+        return product01 >= 0 && (*this)(0) * (*this)(2) >= 0 && (*this)(1) * (*this)(2) >= 0;
+    }
+
+    // Writes the positions of the corners on the plane to `which`; returns how many there are.
+    int OnPlane(int* which)
+    {
+        int count = 0;
+        for (int k = 0; k < 3; ++k)
+            if ((*this)(k) == 0)
+                which[count++] = k;
+        return count;
+    }
+
+private:
+    static constexpr int kUnknown = 2;
+    const ContactTriangle& plane_;
+    const ContactTriangle& corners_;
+    int side_[3] = {kUnknown, kUnknown, kUnknown};
+};
+
+// Whether the closed segment p-q meets the closed triangle t, given the sides of p and q of t's
+// plane: SegmentCrossesTriangle without working those out again.
+bool CrossesWithSides(int sideP, int sideQ, const Point3& p, const Point3& q, const ContactTriangle& t)
+{
+    if (sideP == sideQ)
+        return false;
+    bool positive = false;
+    bool negative = false;
+    for (int e = 0; e < 3; ++e) {
+        const int o = Orient3d(p, q, t.point[e], t.point[(e + 1) % 3]);
+        positive = positive || o > 0;
+        negative = negative || o < 0;
+    }
+    return positive != negative;
 }
 
-// Whether the corners of `b` at the given positions all lie strictly on one side of a's plane.
-bool StrictlyOnOneSide(const ContactTriangle& a, const ContactTriangle& b, const int* corners, int count)
+// An axis along which the two distinct points differ.
+int AxisApart(const Point3& p, const Point3& q) { return p[0] != q[0] ? 0 : (p[1] != q[1] ? 1 : 2); }
+
+// Where triangles in two different planes each touch the other's plane without crossing it,
+// they meet only on the line the planes share: in the corners of each that lie on the other's
+// plane (one, or two spanning an edge). Whether those two hulls meet, read off by comparing
+// coordinates along an axis on which the line advances. `sharedA` and `sharedB` are the
+// positions of a corner both have, or -1, and only a meeting beyond it counts. Both triangles
+// have area and at most two corners of each lie on the other's plane.
+bool MeetOnSharedLine(const ContactTriangle& a, const int* onA, int countA, int sharedA, const ContactTriangle& b,
+                      const int* onB, int countB, int sharedB)
 {
-    const int first = SideOf(a, b.point[corners[0]]);
-    if (first == 0)
-        return false;
-    for (int k = 1; k < count; ++k)
-        if (SideOf(a, b.point[corners[k]]) != first)
+    if (sharedA >= 0) {
+        // Both hulls hold the shared corner s: they meet beyond it when both run on from s
+        // the same way along the line.
+        if (countA < 2 || countB < 2)
             return false;
-    return true;
+        const Point3& s = a.point[sharedA];
+        const Point3& p = a.point[onA[0] == sharedA ? onA[1] : onA[0]];
+        const Point3& q = b.point[onB[0] == sharedB ? onB[1] : onB[0]];
+        const int axis = AxisApart(p, s);
+        return (p[axis] > s[axis]) == (q[axis] > s[axis]);
+    }
+    if (countA == 1 && countB == 1)
+        return a.point[onA[0]] == b.point[onB[0]];
+    const int axis = countA == 2 ? AxisApart(a.point[onA[0]], a.point[onA[1]]) : AxisApart(b.point[onB[0]], b.point[onB[1]]);
+    const auto low = [axis](const ContactTriangle& t, const int* on, int count) {
+        return count == 1 ? t.point[on[0]][axis] : std::min(t.point[on[0]][axis], t.point[on[1]][axis]);
+    };
+    const auto high = [axis](const ContactTriangle& t, const int* on, int count) {
+        return count == 1 ? t.point[on[0]][axis] : std::max(t.point[on[0]][axis], t.point[on[1]][axis]);
+    };
+    return low(a, onA, countA) <= high(b, onB, countB) && low(b, onB, countB) <= high(a, onA, countA);
+}
+
+// For triangles in different planes (neither has all its corners on the other's plane) that
+// share at most one corner: when neither crosses the other's plane, the meeting on the planes'
+// line decides; 0 and 1 answer, -1 leaves the pair to the edge tests.
+int MeetWithoutCrossing(const ContactTriangle& a, CornerSides& sidesOfA, int sharedA, const ContactTriangle& b,
+                        CornerSides& sidesOfB, int sharedB)
+{
+    if (!sidesOfA.NoneOnOppositeSides() || !sidesOfB.NoneOnOppositeSides())
+        return -1;
+    int onA[3];
+    int onB[3];
+    const int countA = sidesOfA.OnPlane(onA);
+    const int countB = sidesOfB.OnPlane(onB);
+    // Three corners of a triangle without area lie on any plane through its line.
+    if (countA > 2 || countB > 2)
+        return -1;
+    return MeetOnSharedLine(a, onA, countA, sharedA, b, onB, countB, sharedB) ? 1 : 0;
 }
 
 }  // namespace
@@ -150,21 +268,26 @@ bool TrianglesMeetBeyondSharedVertices(const ContactTriangle& a, const ContactTr
     }
     if (shared == 3)
         return true;
+    if (shared == 0 && !BoxesMeet(a, b))
+        return false;
+    // Sides of b's corners of a's plane, and of a's corners of b's plane.
+    CornerSides sidesOfB(a, b, sharedB, shared);
+    CornerSides sidesOfA(b, a, sharedA, shared);
     if (shared == 0) {
-        if (!BoxesMeet(a, b))
-            return false;
         static constexpr int kAll[3] = {0, 1, 2};
-        if (StrictlyOnOneSide(a, b, kAll, 3) || StrictlyOnOneSide(b, a, kAll, 3))
+        if (sidesOfB.StrictlyOnOneSide(kAll, 3) || sidesOfA.StrictlyOnOneSide(kAll, 3))
             return false;
-        if (Coplanar(a, b)) {
+        if (sidesOfB.AllOnPlane()) {
             const int dropped = DropForArea(a.point[0], a.point[1], a.point[2]);
             return dropped >= 0 && CoplanarTrianglesMeet(a, b, dropped);
         }
+        if (const int meet = MeetWithoutCrossing(a, sidesOfA, -1, b, sidesOfB, -1); meet >= 0)
+            return meet == 1;
         // Each edge of one against the other, on the points as given.
         for (int i = 0; i < 3; ++i) {
             const int next = (i + 1) % 3;
-            if (SegmentCrossesTriangle(a.point[i], a.point[next], b.point[0], b.point[1], b.point[2])
-                || SegmentCrossesTriangle(b.point[i], b.point[next], a.point[0], a.point[1], a.point[2]))
+            if (CrossesWithSides(sidesOfA(i), sidesOfA(next), a.point[i], a.point[next], b)
+                || CrossesWithSides(sidesOfB(i), sidesOfB(next), b.point[i], b.point[next], a))
                 return true;
         }
         return false;
@@ -174,17 +297,19 @@ bool TrianglesMeetBeyondSharedVertices(const ContactTriangle& a, const ContactTr
         const int j = sharedB[0];
         const int otherA[2] = {(i + 1) % 3, (i + 2) % 3};
         const int otherB[2] = {(j + 1) % 3, (j + 2) % 3};
-        if (StrictlyOnOneSide(a, b, otherB, 2) || StrictlyOnOneSide(b, a, otherA, 2))
+        if (sidesOfB.StrictlyOnOneSide(otherB, 2) || sidesOfA.StrictlyOnOneSide(otherA, 2))
             return false;
-        if (Coplanar(a, b)) {
+        if (sidesOfB.AllOnPlane()) {
             const int dropped = DropForArea(a.point[0], a.point[1], a.point[2]);
             return dropped >= 0 && CoplanarFansMeet(a.point[i], {a.point[otherA[0]], a.point[otherA[1]]},
                 {b.point[otherB[0]], b.point[otherB[1]]}, dropped);
         }
+        if (const int meet = MeetWithoutCrossing(a, sidesOfA, i, b, sidesOfB, j); meet >= 0)
+            return meet == 1;
         // The planes meet in a line through the shared vertex; the triangles overlap on it
         // beyond that vertex exactly when the edge opposite it in one meets the other.
-        return SegmentCrossesTriangle(a.point[otherA[0]], a.point[otherA[1]], b.point[0], b.point[1], b.point[2])
-            || SegmentCrossesTriangle(b.point[otherB[0]], b.point[otherB[1]], a.point[0], a.point[1], a.point[2]);
+        return CrossesWithSides(sidesOfA(otherA[0]), sidesOfA(otherA[1]), a.point[otherA[0]], a.point[otherA[1]], b)
+            || CrossesWithSides(sidesOfB(otherB[0]), sidesOfB(otherB[1]), b.point[otherB[0]], b.point[otherB[1]], a);
     }
     // One shared edge: triangles in different planes meet only on it.
     const int apexA = 3 - sharedA[0] - sharedA[1];

@@ -326,6 +326,51 @@ mesh::TriangleMesh MakeTorus(float majorRadius, float minorRadius, std::uint32_t
     return torus;
 }
 
+mesh::TriangleMesh MakeReliefTube(float diameter, float wall, float height, std::uint32_t segments, std::uint32_t rows,
+                                  float relief)
+{
+    const double pi = 3.14159265358979323846;
+    const double outer = diameter * 0.5;
+    const double inner = outer - wall;
+    const std::uint32_t sides = segments / 2;
+    mesh::TriangleMesh tube;
+    // Row by row, the outside ring then the bore ring, each counter-clockwise seen from above.
+    for (std::uint32_t r = 0; r <= rows; ++r) {
+        const double z = static_cast<double>(height) * r / rows;
+        const double lift = (r == 0 || r == rows) ? 0.0 : relief;
+        for (std::uint32_t s = 0; s < segments; ++s) {
+            const double angle = 2 * pi * s / segments;
+            const double radius = outer + lift * (0.5 * std::sin(7 * angle) * std::cos(0.9 * z) + 0.5 * std::sin(23 * angle + 1.3 * z));
+            tube.vertices.push_back({{static_cast<float>(radius * std::cos(angle)), static_cast<float>(radius * std::sin(angle)),
+                                      static_cast<float>(z)}, {}});
+        }
+        for (std::uint32_t s = 0; s < segments; ++s) {
+            // Corner s / 2 of the polygon, or halfway along its side to the next.
+            const double a0 = 2 * pi * (s / 2) / sides;
+            const double a1 = 2 * pi * (s / 2 + 1) / sides;
+            const double t = (s % 2) * 0.5;
+            const double x = inner * ((1 - t) * std::cos(a0) + t * std::cos(a1));
+            const double y = inner * ((1 - t) * std::sin(a0) + t * std::sin(a1));
+            tube.vertices.push_back({{static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)}, {}});
+        }
+    }
+    const auto outside = [segments](std::uint32_t r, std::uint32_t s) { return 2 * segments * r + s % segments; };
+    const auto bore = [segments](std::uint32_t r, std::uint32_t s) { return 2 * segments * r + segments + s % segments; };
+    for (std::uint32_t s = 0; s < segments; ++s) {
+        for (std::uint32_t r = 0; r < rows; ++r) {
+            const std::uint32_t o = outside(r, s), p = outside(r, s + 1), O = outside(r + 1, s), P = outside(r + 1, s + 1);
+            const std::uint32_t n = bore(r, s), m = bore(r, s + 1), N = bore(r + 1, s), M = bore(r + 1, s + 1);
+            tube.indices.insert(tube.indices.end(), {o, p, P, o, P, O, n, M, m, n, N, M});
+        }
+        const std::uint32_t o = outside(0, s), p = outside(0, s + 1), n = bore(0, s), m = bore(0, s + 1);
+        const std::uint32_t O = outside(rows, s), P = outside(rows, s + 1), N = bore(rows, s), M = bore(rows, s + 1);
+        tube.indices.insert(tube.indices.end(), {O, P, M, O, M, N, o, m, p, o, n, m});
+    }
+    tube.ComputeBounds();
+    tube.ComputeVertexNormals();
+    return tube;
+}
+
 mesh::TriangleMesh MakeWeldedCubePair(mesh::Vec3 offset)
 {
     mesh::TriangleMesh pair = Combined(MakeBox({0.0f, 0.0f, 0.0f}, {10.0f, 10.0f, 10.0f}),

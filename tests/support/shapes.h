@@ -83,6 +83,15 @@ mesh::TriangleMesh MakeNoisySphereWithHoles(std::uint32_t seed, float noise, std
 // triangles, outward wound, box and normals computed.
 mesh::TriangleMesh MakeTorus(float majorRadius, float minorRadius, std::uint32_t rings, std::uint32_t segments);
 
+// A round tube standing on z = 0 round the z axis, as vertex mode leaves a part textured only
+// outside: `diameter` mm across, walls `wall` mm thick, `height` mm tall, `rows` rows of
+// `segments` quads up each wall. The outside carries a fixed pattern of bumps of up to `relief`
+// mm; the bore is a polygon of segments / 2 flat sides, each meshed in two columns, and the top
+// and bottom rings are flat. Closed, outward wound (the bore faces the axis), box and normals
+// computed: 4 x segments x (rows + 1) triangles.
+mesh::TriangleMesh MakeReliefTube(float diameter, float wall, float height, std::uint32_t segments, std::uint32_t rows,
+                                  float relief);
+
 // Two indexed cubes of edge 10, the first from the origin, the second moved by `offset`, with
 // coincident corners welded into shared vertices: an offset of (10, 10, 0) makes them share an
 // edge (used by four triangles), (10, 0, 0) a whole face (its two triangles present twice, once

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 
@@ -45,6 +47,40 @@ TEST(Orient3d, MatchesAnExactReferenceNearDegenerateConfigurations)
         const int expected = ReferenceOrientation(a, b, c, d);
         ASSERT_EQ(Orient3d(a, b, c, d), expected) << "trial " << trial;
         ASSERT_EQ(Orient3dExact(a, b, c, d), expected) << "trial " << trial;
+    }
+}
+
+// Points that share coordinates: in a plane of an axis, in columns one above another, or
+// coinciding, where Orient3d reads the zero off the coordinates; beside them points that share
+// some coordinates yet lie off every such plane by a determinant of 1 against terms of 2^53,
+// which the floating-point filter cannot decide either. In every order of the four points.
+TEST(Orient3d, ReadsZerosOffSharedCoordinatesAndNothingElse)
+{
+    const double big = std::ldexp(1.0, 51);
+    const struct {
+        const char* name;
+        std::array<Point3, 4> points;
+        bool coplanar;
+    } cases[] = {
+        {"plane of an axis", {{{1, 2, 5}, {1e6, 3, 5}, {7, 1e6, 5}, {std::ldexp(1.0, 40), 1, 5}}}, true},
+        {"two columns", {{{0, 0, 0}, {0, 0, 1}, {1, big, 0}, {1, big, 7}}}, true},
+        {"three in a column", {{{0, 0, 0}, {0, 0, 1}, {0, 0, 3}, {1, big, 0}}}, true},
+        {"two coinciding", {{{1, 2, 3}, {1, 2, 3}, {5, 6, 7}, {9, 1, 2}}}, true},
+        {"a column and two places nearly in line", {{{0, 0, 0}, {0, 0, 1}, {1, big, 0}, {2, 2 * big + 1, 5}}}, false},
+        {"a shared x and two places nearly in line", {{{3, 0, 0}, {3, 0, 1}, {3, 1, big}, {3.5, 2, 2 * big + 1}}}, false},
+        {"three places in a plane of no axis", {{{0, 0, 0}, {0, 0, 1}, {1, big, 0}, {2, 2 * big, 5}}}, true},
+    };
+    for (const auto& c : cases) {
+        std::array<int, 4> order = {0, 1, 2, 3};
+        do {
+            const Point3& a = c.points[order[0]];
+            const Point3& b = c.points[order[1]];
+            const Point3& p = c.points[order[2]];
+            const Point3& d = c.points[order[3]];
+            const int sign = Orient3d(a, b, p, d);
+            EXPECT_EQ(sign, Orient3dExact(a, b, p, d)) << c.name;
+            EXPECT_EQ(sign == 0, c.coplanar) << c.name;
+        } while (std::next_permutation(order.begin(), order.end()));
     }
 }
 

@@ -326,5 +326,33 @@ TEST(SimplifyMeshContact, LeavesNoMeetingOrFlatTriangles)
     }
 }
 
+// A tube with a plain bore and flat rings beside its relief, as vertex mode leaves a holed part
+// textured outside only: the flat fans are where the merges' contact test works hardest. Moved
+// so that its low corner lies at 0 and at 1,000 mm, where the float steps differ, the result
+// may differ only as far as the rounding goes, and each stays closed, outward, uncrossed and
+// without flat triangles.
+TEST(SimplifyMeshContact, APlainBoreBesideReliefGivesTheSameResultWhereverThePartLies)
+{
+    const TriangleMesh tube = test::MakeReliefTube(30.0f, 3.0f, 18.0f, 128, 60, 0.5f);
+    std::vector<std::uint64_t> counts;
+    for (const float lowCorner : {-15.0f, 0.0f, 1000.0f}) {
+        TriangleMesh mesh = test::Translated(tube, {lowCorner + 15.0f, lowCorner + 15.0f, 0.0f});
+        MeshSimplifyOptions options;
+        options.maximumError = 0.01f;
+        options.bedAxis = 2;
+        options.maximumNormalTurnDegrees = 78.0f;
+        const MeshSimplifyReport report = SimplifyMesh(mesh, options, {});
+        const EdgeCounts edges = CountEdges(mesh);
+        EXPECT_EQ(std::tuple(edges.boundary, edges.nonManifold), std::tuple(0u, 0u)) << lowCorner;
+        EXPECT_GT(mesh.Volume(), 0.0f) << lowCorner;
+        EXPECT_TRUE(test::FindMeetingPairsThroughGrid(mesh).empty()) << lowCorner;
+        EXPECT_EQ(test::CountTrianglesWithoutArea(mesh), 0u) << lowCorner;
+        EXPECT_LT(report.trianglesAfter, tube.TriangleCount() / 2) << lowCorner;
+        counts.push_back(report.trianglesAfter);
+    }
+    const auto [fewest, most] = std::minmax_element(counts.begin(), counts.end());
+    EXPECT_LE(*most - *fewest, *fewest / 100) << "triangles kept: " << counts[0] << ", " << counts[1] << ", " << counts[2];
+}
+
 }  // namespace
 }  // namespace grainforge::mesh
