@@ -415,16 +415,7 @@ int ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& 
 {
     if (::rename(from.c_str(), to.c_str()) != 0)
         return errno;
-    // The rename is durable only once the folder entry reaches the disk; a failure here does
-    // not undo the replace, so it is not reported.
-    std::filesystem::path folder = to.parent_path();
-    if (folder.empty())
-        folder = ".";
-    const int dirFd = OpenNoInterrupt(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        CloseDescriptor(dirFd);
-    }
+    FlushFolderOf(to);
     return 0;
 }
 
