@@ -93,6 +93,36 @@ bool CoplanarFansMeet(const Point3& s, std::array<Point3, 2> a, std::array<Point
     return inSpan(a, b[0]) || inSpan(a, b[1]) || inSpan(b, a[0]) || inSpan(b, a[1]);
 }
 
+// The axis along which a triangle is seen with the most area, read off its stored normal.
+int ViewAxis(const ContactTriangle& t)
+{
+    const double n[3] = {std::fabs(t.normal[0]), std::fabs(t.normal[1]), std::fabs(t.normal[2])};
+    return n[0] >= n[1] ? (n[0] >= n[2] ? 0 : 2) : (n[1] >= n[2] ? 1 : 2);
+}
+
+// Whether the two triangles, both seen with area along `dropped`, look strictly apart there
+// (an edge line of one has the other wholly outside). A point both held would be seen in
+// both, so they do not meet. Near-flat neighbourhoods leave the plane tests undecided and the
+// exact predicates slow, while seen from above the pair is plainly apart.
+bool ApartSeenAlong(const ContactTriangle& a, const ContactTriangle& b, int dropped)
+{
+    const int turnA = Orient2d(a.point[0], a.point[1], a.point[2], dropped);
+    const int turnB = Orient2d(b.point[0], b.point[1], b.point[2], dropped);
+    if (turnA == 0 || turnB == 0)
+        return false;
+    const auto separatedByAnEdgeOf = [dropped](const ContactTriangle& x, int turn, const ContactTriangle& y) {
+        for (int e = 0; e < 3; ++e) {
+            bool allOutside = true;
+            for (int k = 0; k < 3 && allOutside; ++k)
+                allOutside = Orient2d(x.point[e], x.point[(e + 1) % 3], y.point[k], dropped) * turn < 0;
+            if (allOutside)
+                return true;
+        }
+        return false;
+    };
+    return separatedByAnEdgeOf(a, turnA, b) || separatedByAnEdgeOf(b, turnB, a);
+}
+
 // The side of a's plane on which a point lies, from the stored normal when the rounding of
 // that product cannot change its sign (the bound is a thousand times the worst rounding of
 // differences, cross and dot products in double; compared squared, which spares a root on
@@ -268,7 +298,7 @@ bool TrianglesMeetBeyondSharedVertices(const ContactTriangle& a, const ContactTr
     }
     if (shared == 3)
         return true;
-    if (shared == 0 && !BoxesMeet(a, b))
+    if (shared == 0 && (!BoxesMeet(a, b) || ApartSeenAlong(a, b, ViewAxis(a))))
         return false;
     // Sides of b's corners of a's plane, and of a's corners of b's plane.
     CornerSides sidesOfB(a, b, sharedB, shared);

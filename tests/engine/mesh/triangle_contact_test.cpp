@@ -28,7 +28,7 @@ ContactTriangle TriangleOf(const std::vector<Point3>& points, std::uint32_t a, s
 TEST(TriangleContact, MeetsOnlyBeyondSharedVertices)
 {
     const std::vector<Point3> near = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, -1}, {1, 1, 1}, {3, 3, 1},
-        {1, -2, 0}, {-2, 1, 0}, {1, 1, 0}, {4, 4, 0}, {5, 5, 5}, {6, 5, 5}, {5, 6, 5}};
+        {1, -2, 0}, {-2, 1, 0}, {1, 1, 0}, {4, 4, 0}, {5, 5, 5}, {6, 5, 5}, {5, 6, 5}, {6, 0, 0}, {5, -2, 0}, {4, 0, 1}};
     const struct {
         const char* name;
         std::array<std::uint32_t, 3> a;
@@ -46,6 +46,8 @@ TEST(TriangleContact, MeetsOnlyBeyondSharedVertices)
         {"the same triangle twice", {0, 1, 2}, {2, 1, 0}, true},
         {"sharing a vertex, crossing beyond it", {0, 1, 2}, {0, 3, 5}, true},
         {"sharing a vertex, touching only there", {0, 1, 2}, {0, 6, 3}, false},
+        // Seen from above these touch at a corner, which that view cannot settle.
+        {"seen from above touching at a corner, one rising over it", {0, 1, 2}, {15, 13, 14}, false},
     };
     for (const Point3 offset : {Point3{0, 0, 0}, Point3{1.0e6, -1.0e6, 1.0e6}}) {
         std::vector<Point3> points = near;
