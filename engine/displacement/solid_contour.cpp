@@ -314,7 +314,7 @@ float KeepAboveFloor(const SolidField& field, std::int64_t cellZ, float z, float
 }
 
 Vec3 PlacePieceVertex(const SolidField& field, const GridPoint& at, const PieceCrossings& piece,
-    double sharpness, double margin, float floorZ)
+    double sharpness, float floorZ)
 {
     CellVertexProblem problem;
     problem.points = piece.points;
@@ -322,7 +322,7 @@ Vec3 PlacePieceVertex(const SolidField& field, const GridPoint& at, const PieceC
     problem.useNormal = piece.use;
     problem.count = piece.count;
     problem.sharpness = sharpness;
-    SetCellVertexBoxes(problem, piece.touchesLow, piece.touchesHigh, margin);
+    SetCellVertexBoxes(problem, piece.touchesLow, piece.touchesHigh, ContourVertexMargins(field, at));
     const Point3d local = SolveCellVertex(problem);
     float world[3];
     for (int k = 0; k < 3; ++k)
@@ -470,7 +470,6 @@ template <class Store>
 void PlaceVertices(const SolidField& field, const ContourCellList& cells, const std::vector<std::size_t>* order,
     float floorZ, double sharpness, bool smoothDisplaced, JobProgressContext* job, Store&& store)
 {
-    const double margin = ContourVertexMargin(field);
     ParallelBlocks(cells.ids.size(), kCellVerticesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
         // Every piece sets what it reads; the crossings past its count are never read.
         PieceCrossings piece;
@@ -490,7 +489,7 @@ void PlaceVertices(const SolidField& field, const ContourCellList& cells, const 
                         AddEdgeCrossing(field, around, edge, piece);
                 const double pieceSharpness = smoothDisplaced && piece.displaced ? 0.0 : sharpness;
                 store(cells.vertexOffsets[i] + static_cast<std::uint64_t>(c),
-                    PlacePieceVertex(field, at, piece, pieceSharpness, margin, floorZ));
+                    PlacePieceVertex(field, at, piece, pieceSharpness, floorZ));
             }
         }
     }, job);
@@ -675,15 +674,14 @@ bool RefuseOversizedContour(std::uint64_t quads, std::uint64_t vertices, SolidCo
     return false;
 }
 
-double ContourVertexMargin(const SolidField& field)
+std::array<double, 3> ContourVertexMargins(const SolidField& field, const GridPoint& at)
 {
-    float largest = 0.0f;
+    std::array<double, 3> margin{};
     for (int k = 0; k < 3; ++k) {
-        const double first = Origin(field, k);
-        const double last = first + static_cast<double>(std::max<std::int64_t>(0, Points(field, k) - 1)) * field.cell;
-        largest = std::max({largest, std::fabs(static_cast<float>(first)), std::fabs(static_cast<float>(last))});
+        const double low = Origin(field, k) + static_cast<double>(at[k]) * field.cell;
+        margin[k] = CellVertexMargin(low, low + field.cell, field.cell);
     }
-    return CellVertexMargin(largest, field.cell);
+    return margin;
 }
 
 std::vector<Vec3> PlaceContourVertices(const SolidField& field, const ContourCellList& cells,

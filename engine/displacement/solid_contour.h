@@ -119,9 +119,9 @@ std::uint64_t NumberContourCells(ContourCellList& cells, SolidContourContext& co
 // triangles than the limit, or the vertices more than 32-bit indices can name.
 bool RefuseOversizedContour(std::uint64_t quads, std::uint64_t vertices, SolidContourContext& context);
 
-// Distance, in cells, that a vertex keeps from a face its piece touches, from the grid's
-// largest coordinate.
-double ContourVertexMargin(const SolidField& field);
+// Distance, in cells, that a vertex of the cell at grid point `at` keeps from a face its piece
+// touches, along each axis, from the float steps at that cell's own faces.
+std::array<double, 3> ContourVertexMargins(const SolidField& field, const std::array<std::int64_t, 3>& at);
 
 // The vertex of every piece of every cell, at the cell's vertex offsets (see
 // ContourSolidField for floor, sharpness and smoothDisplaced).

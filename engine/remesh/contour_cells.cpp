@@ -4,8 +4,9 @@
 // Lindstrom, "Out-of-core simplification of large polygonal models" (SIGGRAPH 2000).
 #include "engine/remesh/contour_cells.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace grainforge::mesh {
 namespace {
@@ -260,20 +261,33 @@ int SignChangingAxesAtCorner0(std::uint8_t mask)
     return count;
 }
 
-double CellVertexMargin(double largestCoordinate, double cell)
+double FloatStepAt(double coordinate)
 {
-    const double spacing = std::max(1e-6, 1e-6 * largestCoordinate);
-    return std::clamp(4.0 * spacing / cell, 1.0 / 1024.0, 0.0625);
+    const double magnitude = std::fabs(coordinate);
+    if (!(magnitude >= static_cast<double>(std::numeric_limits<float>::min())))
+        return std::ldexp(1.0, std::numeric_limits<float>::min_exponent - std::numeric_limits<float>::digits);
+    if (!(magnitude <= static_cast<double>(std::numeric_limits<float>::max())))
+        return std::ldexp(1.0, std::numeric_limits<float>::max_exponent - std::numeric_limits<float>::digits);
+    return std::ldexp(1.0, std::ilogb(magnitude) - (std::numeric_limits<float>::digits - 1));
+}
+
+double CellVertexMargin(double faceLow, double faceHigh, double cell)
+{
+    const double step = std::max(FloatStepAt(faceLow), FloatStepAt(faceHigh));
+    const double margin = 4.0 * step / cell;
+    // A cell that is not a number, or so small that the floats cannot tell its faces apart,
+    // gets the widest margin.
+    return std::isnan(margin) ? 0.0625 : std::clamp(margin, 1.0 / 1024.0, 0.0625);
 }
 
 void SetCellVertexBoxes(CellVertexProblem& problem, const bool touchesLow[3],
-    const bool touchesHigh[3], double margin)
+    const bool touchesHigh[3], const std::array<double, 3>& margin)
 {
     for (int k = 0; k < 3; ++k) {
         problem.searchLow.x[k] = touchesLow[k] ? 0.0 : -1.0;
         problem.searchHigh.x[k] = touchesHigh[k] ? 1.0 : 2.0;
-        problem.clampLow.x[k] = touchesLow[k] ? margin : -1.0;
-        problem.clampHigh.x[k] = touchesHigh[k] ? 1.0 - margin : 2.0;
+        problem.clampLow.x[k] = touchesLow[k] ? margin[k] : -1.0;
+        problem.clampHigh.x[k] = touchesHigh[k] ? 1.0 - margin[k] : 2.0;
     }
 }
 

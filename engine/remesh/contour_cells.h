@@ -94,16 +94,22 @@ struct CellVertexProblem {
     Point3d clampLow, clampHigh;            // final clamp of each coordinate
 };
 
-// Margin, in cells, that a vertex keeps from a cell face its piece touches: four times the
-// float spacing at the grid's largest coordinate, within 1/1024 and 1/16 of a cell, so that a
-// vertex never lands on the face (where two cells' triangles could meet edge-on).
-double CellVertexMargin(double largestCoordinate, double cell);
+// The gap between a float of magnitude |coordinate| and the next one up (that of the smallest
+// normal float near zero).
+double FloatStepAt(double coordinate);
+
+// Margin, in cells, that a vertex keeps along one axis from a cell face its piece touches:
+// four float steps at the cell's own faces on that axis (at `faceLow` and `faceHigh`), within
+// 1/1024 and 1/16 of a cell, so that a vertex written in float never lands on the face (where
+// two cells' triangles could meet edge-on). Taken where the cell lies, so a part far from the
+// origin is contoured as near it, up to the rounding of its floats.
+double CellVertexMargin(double faceLow, double faceHigh, double cell);
 
 // Search and clamp boxes of a piece in cell-local coordinates (the cell spans 0 to 1): on an
 // axis whose low (high) face the piece's crossings touch, the vertex is searched from that
-// face and clamped `margin` inside it; on an untouched side it may go one cell beyond.
+// face and clamped `margin[axis]` inside it; on an untouched side it may go one cell beyond.
 void SetCellVertexBoxes(CellVertexProblem& problem, const bool touchesLow[3],
-    const bool touchesHigh[3], double margin);
+    const bool touchesHigh[3], const std::array<double, 3>& margin);
 
 // Vertex of one piece: the mass point of the crossings moved by a truncated pseudo-inverse of
 // the normals' quadratic error (directions the normals leave open stay at the mass point);

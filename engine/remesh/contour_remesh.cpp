@@ -730,11 +730,14 @@ ContourVertex PlacePieceVertex(const ContourState& state, const ActiveCell& cell
     problem.useNormal = piece.use;
     problem.count = piece.count;
     problem.sharpness = std::max(0.0, sharpness);
-    SetCellVertexBoxes(problem, piece.onLow, piece.onHigh, g.margin);
-    const Point3d local = SolveCellVertex(problem);
-    const TriangleMesh& mesh = *state.mesh;
     std::int64_t at[3];
     CellCoordinates(cell, at);
+    std::array<double, 3> margin{};
+    for (int k = 0; k < 3; ++k)
+        margin[k] = CellVertexMargin(CellToWorld(state, at[k], 0.0, k), CellToWorld(state, at[k], 1.0, k), g.cell);
+    SetCellVertexBoxes(problem, piece.onLow, piece.onHigh, margin);
+    const Point3d local = SolveCellVertex(problem);
+    const TriangleMesh& mesh = *state.mesh;
     float position[3], boxMin[3], boxMax[3], fallback[3], cellMin[3], cellMax[3];
     for (int k = 0; k < 3; ++k) {
         double mean = 0.0;
@@ -1428,17 +1431,12 @@ bool HasFiniteBox(const TriangleMesh& mesh)
 
 }  // namespace
 
-ContourGrid SetUpContourGrid(Vec3 boundsMin, Vec3 boundsMax, bool boundsValid, double cell)
+ContourGrid SetUpContourGrid(Vec3 boundsMin, Vec3 boundsMax, double cell)
 {
     ContourGrid grid;
     grid.cell = cell;
     const double low[3] = {boundsMin.x, boundsMin.y, boundsMin.z};
     const double high[3] = {boundsMax.x, boundsMax.y, boundsMax.z};
-    double largest = 0.0;
-    for (int k = 0; k < 3; ++k)
-        largest = std::max({largest, std::fabs(low[k]), std::fabs(high[k])});
-    // Without a box there is no coordinate to keep apart from: the smallest margin.
-    grid.margin = boundsValid ? CellVertexMargin(largest, cell) : 1.0 / 1024.0;
     for (int k = 0; k < 2; ++k) {
         grid.count[k] = CellsAcross(std::ceil((high[k] - low[k]) / cell)) + 3;
         grid.origin[k] = (low[k] + high[k]) / 2.0 - grid.count[k] * cell / 2.0;
@@ -1620,7 +1618,7 @@ RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
     report.cellMillimetres = cell;
     report.cellCapped = capped;
     const ContourGrid grid =
-        SetUpContourGrid(source.boundsMin, source.boundsMax, source.boundsValid, cell);
+        SetUpContourGrid(source.boundsMin, source.boundsMax, cell);
     report.gridExtentMillimetres = static_cast<float>(
         std::max({grid.count[0], grid.count[1], grid.count[2]}) * grid.cell);
 

@@ -46,14 +46,13 @@ struct ContourGrid {
     double step = 1.0;                    // cell / 2^latticeBits
     std::int32_t count[3] = {0, 0, 0};    // cells per axis
     int latticeBits = 0;                  // at most 26
-    double margin = 1.0 / 1024.0;         // cell units a vertex keeps from a touched face
 };
 
 // The grid for a part with these bounds and this cell: a margin of cells round the part, the
 // part's bottom half way between two grid planes, at most 2^30 lattice units across. Bounds or
 // a cell that are not numbers give only the margin cells along the axes concerned, and no axis
 // gets more than 2^28 cells.
-ContourGrid SetUpContourGrid(Vec3 boundsMin, Vec3 boundsMax, bool boundsValid, double cell);
+ContourGrid SetUpContourGrid(Vec3 boundsMin, Vec3 boundsMax, double cell);
 
 // Bytes the contouring of `mesh` on `grid` is expected to hold at its peak (lines, crossings,
 // cells, vertices and triangles), from the part's projected areas; only the grid's share for

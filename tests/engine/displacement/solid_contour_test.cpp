@@ -244,7 +244,7 @@ TEST(ContourSolidField, EveryVertexKeepsToItsClampBox)
     std::uint64_t quads = 0;
     const std::uint64_t count = NumberContourCells(cells, context, quads);
     const std::vector<Vec3> vertices = PlaceContourVertices(field, cells, count, -1e30f, 1.0, true, nullptr);
-    const double margin = ContourVertexMargin(field), slack = 1e-5;  // slack: float positions
+    const double slack = 1e-5;  // float positions
     const double origin[3] = {field.originX, field.originY, field.originZ};
     int outsideTheirCell = 0;
     for (std::size_t i = 0; i < cells.ids.size(); ++i) {
@@ -258,18 +258,51 @@ TEST(ContourSolidField, EveryVertexKeepsToItsClampBox)
                     ((e & 2) ? high : low)[(e / 4 + 2) % 3] = true;
                 }
             const Vec3 v = vertices[cells.vertexOffsets[i] + std::uint64_t(c)];
+            const std::array<double, 3> margin = ContourVertexMargins(field, cells.Coordinates(i));
             const float p[3] = {v.x, v.y, v.z};
             bool outside = false;
             for (int k = 0; k < 3; ++k) {
                 const double local = (p[k] - origin[k]) / field.cell - double(cells.Coordinates(i)[k]);
-                EXPECT_GE(local, (low[k] ? margin : -1.0) - slack) << i << " axis " << k;
-                EXPECT_LE(local, (high[k] ? 1.0 - margin : 2.0) + slack) << i << " axis " << k;
+                EXPECT_GE(local, (low[k] ? margin[k] : -1.0) - slack) << i << " axis " << k;
+                EXPECT_LE(local, (high[k] ? 1.0 - margin[k] : 2.0) + slack) << i << " axis " << k;
                 outside = outside || local < 0.0 || local > 1.0;
             }
             outsideTheirCell += outside ? 1 : 0;
         }
     }
     EXPECT_GT(outsideTheirCell, 0) << "the ridge pulls some vertices out of their cells";
+}
+
+// A part far from the origin is contoured as near it: the margin a vertex keeps from a face
+// follows the float step where its cell lies, not the grid's largest coordinate, so moved
+// vertices differ only by a few float steps of their new place.
+TEST(ContourSolidField, APartFarAwayKeepsItsVerticesWithinAFewFloatSteps)
+{
+    const auto contour = [](double shift) {
+        FieldRecipe recipe = GridRound(0.3, 9.0);
+        recipe.origin[0] += shift;
+        recipe.origin[1] += shift;
+        const SolidField field =
+            MakeField([shift](double x, double y, double z) { return Wedge(x - shift, y - shift, z); }, recipe);
+        ContourCellList cells = ListContourCells(field, nullptr);
+        SetFlipBytes(cells, nullptr);
+        SolidContourContext context;
+        std::uint64_t quads = 0;
+        const std::uint64_t count = NumberContourCells(cells, context, quads);
+        return PlaceContourVertices(field, cells, count, -1e30f, 1.0, true, nullptr);
+    };
+    const std::vector<Vec3> near = contour(0.0);
+    ASSERT_FALSE(near.empty());
+    for (const double shift : {1000.0, -1000.0, 10000.0}) {
+        const std::vector<Vec3> far = contour(shift);
+        ASSERT_EQ(far.size(), near.size()) << shift;
+        const double allowed = 8.0 * FloatStepAt(shift);
+        double worst = 0.0;
+        for (std::size_t v = 0; v < near.size(); ++v)
+            worst = std::max({worst, std::fabs(double(far[v].x) - shift - double(near[v].x)),
+                std::fabs(double(far[v].y) - shift - double(near[v].y)), std::fabs(double(far[v].z) - double(near[v].z))});
+        EXPECT_LE(worst, allowed) << "moved by " << shift << " mm";
+    }
 }
 
 TEST(ContourSolidField, WithTheFloorOnVerticesStayAboveItAndTheLowestLieOnIt)

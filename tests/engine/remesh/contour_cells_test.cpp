@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <tuple>
 #include <vector>
@@ -131,6 +132,34 @@ TEST(SolveCellVertex, KnownVertices)
     for (int k = 0; k < 3; ++k) {
         EXPECT_GE(v.x[k], -1e-9);
         EXPECT_LE(v.x[k], 1.0 + 1e-9);
+    }
+}
+
+// The step is the float spacing at the coordinate itself, and a vertex four steps inside a
+// face, written in float, stays off it; the margin is the same at any place with the same step.
+TEST(CellVertexMargin, FollowsTheFloatStepWhereTheCellLies)
+{
+    const struct {
+        double at;
+        double step;
+    } steps[] = {{1.0, 0x1p-23}, {-1.5, 0x1p-23}, {1000.0, 0x1p-14}, {1100.0, 0x1p-13}, {0.0, 0x1p-149},
+        {1e39, 0x1p104}, {std::nan(""), 0x1p-149}};
+    for (const auto& c : steps)
+        EXPECT_EQ(FloatStepAt(c.at), c.step) << c.at;
+    const struct {
+        double low, cell, margin;
+    } margins[] = {{0.0, 0.3, 1.0 / 1024.0}, {50.0, 0.3, 1.0 / 1024.0}, {-50.3, 0.3, 1.0 / 1024.0},
+        {1100.0, 0.3, 4.0 * 0x1p-13 / 0.3}, {1e5, 0.3, 0.0625}, {1.0, 0.0, 0.0625}, {1.0, std::nan(""), 0.0625}};
+    for (const auto& c : margins) {
+        const double margin = CellVertexMargin(c.low, c.low + c.cell, c.cell);
+        EXPECT_DOUBLE_EQ(margin, c.margin) << c.low << " " << c.cell;
+        if (!(c.cell > 0.0) || margin == 0.0625)
+            continue;
+        for (const double face : {c.low, c.low + c.cell}) {
+            const double inside = face == c.low ? c.low + margin * c.cell : face - margin * c.cell;
+            EXPECT_NE(static_cast<double>(static_cast<float>(inside)), static_cast<double>(static_cast<float>(face)))
+                << c.low;
+        }
     }
 }
 

@@ -141,7 +141,7 @@ TEST(RemeshByContour, RoughAndTouchingPartsGiveNoMeetingTriangles)
     };
     for (const auto& c : cases) {
         ContourResult contour;
-        const ContourGrid grid = SetUpContourGrid(c.part.boundsMin, c.part.boundsMax, c.part.boundsValid, 0.3);
+        const ContourGrid grid = SetUpContourGrid(c.part.boundsMin, c.part.boundsMax, 0.3);
         ASSERT_TRUE(ContourMesh(c.part, grid, 1.0, {}, contour)) << c.name;
         ASSERT_FALSE(contour.failed) << c.name;
         TriangleMesh placed;
@@ -169,7 +169,7 @@ TEST(RemeshByContour, UnfoldingGivesTheSameBitsOnAnyThreadCount)
     const TriangleMesh parts[] = {test::MakeNoisySphere(11, 12.0f, 0.3f, 64, 128),
         test::MakeWeldedCubePair({10.0f, 10.0f, 0.0f})};
     for (const TriangleMesh& part : parts) {
-        const ContourGrid grid = SetUpContourGrid(part.boundsMin, part.boundsMax, part.boundsValid, 0.3);
+        const ContourGrid grid = SetUpContourGrid(part.boundsMin, part.boundsMax, 0.3);
         const auto contour = [&] {
             ContourResult result;
             EXPECT_TRUE(ContourMesh(part, grid, 1.0, {}, result));
@@ -335,7 +335,7 @@ TEST(RemeshByContour, NonFiniteCoordinateAnywhereIsRefusedWithItsText)
         }
     }
     // A grid over bounds that are not numbers has only its margin cells.
-    const ContourGrid grid = SetUpContourGrid({nan, 0, 0}, {nan, 1, 1}, true, 0.5);
+    const ContourGrid grid = SetUpContourGrid({nan, 0, 0}, {nan, 1, 1}, 0.5);
     EXPECT_EQ(grid.count[0], 3);
 }
 

@@ -68,7 +68,7 @@ const RemeshSettings kIsotropic = [] {
     return settings;
 }();
 
-ContourGrid Grid() { return SetUpContourGrid({-10, -10, -10}, {10, 10, 10}, true, 1.0); }
+ContourGrid Grid() { return SetUpContourGrid({-10, -10, -10}, {10, 10, 10}, 1.0); }
 
 void EachTriangle(const M& m, const std::function<void(std::uint32_t)>& visit)
 {
