@@ -4,9 +4,9 @@
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 namespace grainforge::mesh {
 namespace {
@@ -371,33 +371,36 @@ bool IsFlat(const ContactTriangle& t) { return PointsCollinear(t.point[0], t.poi
 
 }  // namespace
 
-bool ChangedTrianglesMeetOrAreFlat(const TriangleMesh& result, std::span<const std::uint8_t> changed)
+std::vector<std::uint32_t> ChangedTrianglesMeetingOrFlat(const TriangleMesh& result, std::span<const std::uint8_t> changed)
 {
+    std::vector<std::uint32_t> found;
     if (!result.IsConsistent())
-        return false;
+        return found;
     const std::size_t count = result.TriangleCount();
     const bool all = changed.size() != count;
     const auto isChanged = [&](std::size_t t) { return all || changed[t] != 0; };
-    std::atomic<bool> found{false};
-    ParallelFor(count, [&](std::size_t t) {
-        if (isChanged(t) && !found.load(std::memory_order_relaxed) && IsFlat(ContactOf(result, t)))
-            found.store(true, std::memory_order_relaxed);
-    });
-    if (found.load())
-        return true;
     AabbTree tree;
     tree.Build(result);
     if (tree.nodes.empty())
-        return false;
-    ParallelForBlocks(count, 256, [&](std::size_t begin, std::size_t end) {
+        return found;
+    // Each block lists what it finds; the lists are joined and sorted, so the answer is the
+    // same on any number of threads.
+    constexpr std::size_t kBlock = 256;
+    std::vector<std::vector<std::uint32_t>> perBlock((count + kBlock - 1) / kBlock);
+    ParallelForBlocks(count, kBlock, [&](std::size_t begin, std::size_t end) {
+        std::vector<std::uint32_t>& mine = perBlock[begin / kBlock];
         std::vector<std::uint32_t> stack;
-        for (std::size_t t = begin; t < end && !found.load(std::memory_order_relaxed); ++t) {
+        for (std::size_t t = begin; t < end; ++t) {
             if (!isChanged(t))
                 continue;
-            const ContactTriangle mine = ContactOf(result, t);
-            const auto reaches = [&mine](Vec3 low, Vec3 high) {
-                return low.x <= mine.high[0] && mine.low[0] <= high.x && low.y <= mine.high[1]
-                    && mine.low[1] <= high.y && low.z <= mine.high[2] && mine.low[2] <= high.z;
+            const ContactTriangle triangle = ContactOf(result, t);
+            if (IsFlat(triangle)) {
+                mine.push_back(static_cast<std::uint32_t>(t));
+                continue;
+            }
+            const auto reaches = [&triangle](Vec3 low, Vec3 high) {
+                return low.x <= triangle.high[0] && triangle.low[0] <= high.x && low.y <= triangle.high[1]
+                    && triangle.low[1] <= high.y && low.z <= triangle.high[2] && triangle.low[2] <= high.z;
             };
             stack.assign(1, 0);
             while (!stack.empty()) {
@@ -417,15 +420,19 @@ bool ChangedTrianglesMeetOrAreFlat(const TriangleMesh& result, std::span<const s
                     if (u == t || (isChanged(u) && u < t))
                         continue;
                     const ContactTriangle other = ContactOf(result, u);
-                    if (IsFlat(other) || !TrianglesMeetBeyondSharedVertices(mine, other))
+                    if (IsFlat(other) || !TrianglesMeetBeyondSharedVertices(triangle, other))
                         continue;
-                    found.store(true, std::memory_order_relaxed);
-                    return;
+                    mine.push_back(static_cast<std::uint32_t>(t));
+                    mine.push_back(u);
                 }
             }
         }
     });
-    return found.load();
+    for (const std::vector<std::uint32_t>& list : perBlock)
+        found.insert(found.end(), list.begin(), list.end());
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
 }
 
 }  // namespace grainforge::mesh

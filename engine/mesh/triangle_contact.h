@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace grainforge::mesh {
 
@@ -38,12 +39,13 @@ bool PointsCollinear(const Point3& a, const Point3& b, const Point3& c);
 // above).
 bool TrianglesMeetBeyondSharedVertices(const ContactTriangle& a, const ContactTriangle& b);
 
-// Whether a changed triangle of the mesh has no area (exactly collinear corners) or meets
-// another triangle beyond their shared vertices by the rules above. `changed` holds one byte
-// per triangle, non-zero for the changed ones; of any other length, every triangle counts as
-// changed. Pairs of two unchanged triangles are not looked at, nor pairs with a triangle
-// without area. Exact for the float coordinates, searched in parallel; the answer does not
-// depend on the thread count. An inconsistent mesh gives false.
-bool ChangedTrianglesMeetOrAreFlat(const TriangleMesh& mesh, std::span<const std::uint8_t> changed);
+// The changed triangles of the mesh without area (exactly collinear corners), and both
+// triangles of every pair with a changed one that meet beyond their shared vertices by the
+// rules above, in ascending order. `changed` holds one byte per triangle, non-zero for the
+// changed ones; of any other length, every triangle counts as changed. Pairs of two unchanged
+// triangles are not looked at, nor pairs with a triangle without area. Exact for the float
+// coordinates, searched in parallel; the answer does not depend on the thread count. An
+// inconsistent mesh gives none.
+std::vector<std::uint32_t> ChangedTrianglesMeetingOrFlat(const TriangleMesh& mesh, std::span<const std::uint8_t> changed);
 
 }  // namespace grainforge::mesh

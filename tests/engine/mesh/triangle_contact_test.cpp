@@ -66,7 +66,7 @@ TEST(TriangleContact, MeetsOnlyBeyondSharedVertices)
 
 // Small meshes whose answer is known. Each flag list marks the changed triangles; an empty
 // one marks them all. The coplanar cases are ones the self-intersection search lets pass.
-TEST(ChangedTrianglesMeetOrAreFlat, FindsWhatAChangedTriangleMeets)
+TEST(ChangedTrianglesMeetingOrFlat, FindsWhatAChangedTriangleMeets)
 {
     const std::vector<Vec3> points = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, -1}, {1, 1, 1}, {3, 3, 1},
         {1, -2, 0}, {-2, 1, 0}, {1, 1, 0}, {10, 10, 10}, {11, 10, 10}, {12, 10, 10}};
@@ -74,26 +74,27 @@ TEST(ChangedTrianglesMeetOrAreFlat, FindsWhatAChangedTriangleMeets)
         const char* name;
         std::vector<std::uint32_t> indices;
         std::vector<std::uint8_t> changed;
-        bool found;
+        std::vector<std::uint32_t> found;
     } cases[] = {
-        {"one pierces the other", {0, 1, 2, 3, 4, 5}, {}, true},
-        {"one pierces the other, first changed", {0, 1, 2, 3, 4, 5}, {1, 0}, true},
-        {"one pierces the other, second changed", {0, 1, 2, 3, 4, 5}, {0, 1}, true},
-        {"one pierces the other, neither changed", {0, 1, 2, 3, 4, 5}, {0, 0}, false},
-        {"coplanar overlap, no shared vertex", {0, 1, 2, 8, 6, 7}, {0, 1}, true},
-        {"coplanar overlap through a shared vertex", {0, 1, 2, 0, 8, 6}, {1, 0}, true},
-        {"coplanar, sharing a vertex, apart", {0, 1, 2, 0, 6, 7}, {}, false},
-        {"folded onto one side of an edge", {0, 1, 2, 1, 0, 8}, {0, 1}, true},
-        {"opening flat across an edge", {0, 1, 2, 1, 0, 6}, {}, false},
-        {"a changed triangle without area", {0, 1, 2, 9, 10, 11}, {0, 1}, true},
-        {"an unchanged triangle without area", {0, 1, 2, 9, 10, 11}, {1, 0}, false},
-        {"a flat triangle lying across a changed one", {0, 1, 2, 3, 4, 8}, {1, 0}, false},
-        {"flags of another length count all as changed", {0, 1, 2, 3, 4, 5}, {0, 0, 0}, true},
-        {"an index past the vertices", {0, 1, 2, 3, 4, 40}, {}, false},
+        {"one pierces the other", {0, 1, 2, 3, 4, 5}, {}, {0, 1}},
+        {"one pierces the other, first changed", {0, 1, 2, 3, 4, 5}, {1, 0}, {0, 1}},
+        {"one pierces the other, second changed", {0, 1, 2, 3, 4, 5}, {0, 1}, {0, 1}},
+        {"one pierces the other, neither changed", {0, 1, 2, 3, 4, 5}, {0, 0}, {}},
+        {"coplanar overlap, no shared vertex", {0, 1, 2, 8, 6, 7}, {0, 1}, {0, 1}},
+        {"coplanar overlap through a shared vertex", {0, 1, 2, 0, 8, 6}, {1, 0}, {0, 1}},
+        {"coplanar, sharing a vertex, apart", {0, 1, 2, 0, 6, 7}, {}, {}},
+        {"folded onto one side of an edge", {0, 1, 2, 1, 0, 8}, {0, 1}, {0, 1}},
+        {"opening flat across an edge", {0, 1, 2, 1, 0, 6}, {}, {}},
+        {"a changed triangle without area", {0, 1, 2, 9, 10, 11}, {0, 1}, {1}},
+        {"an unchanged triangle without area", {0, 1, 2, 9, 10, 11}, {1, 0}, {}},
+        {"a flat triangle lying across a changed one", {0, 1, 2, 3, 4, 8}, {1, 0}, {}},
+        {"flags of another length count all as changed", {0, 1, 2, 3, 4, 5}, {0, 0, 0}, {0, 1}},
+        {"an index past the vertices", {0, 1, 2, 3, 4, 40}, {}, {}},
+        {"only the pair that meets, of three", {0, 1, 2, 3, 4, 5, 9, 10, 5}, {}, {0, 1}},
     };
     for (const auto& c : cases) {
         const TriangleMesh mesh = test::MeshOf(points, c.indices);
-        EXPECT_EQ(ChangedTrianglesMeetOrAreFlat(mesh, c.changed), c.found) << c.name;
+        EXPECT_EQ(ChangedTrianglesMeetingOrFlat(mesh, c.changed), c.found) << c.name;
     }
 }
 
@@ -113,7 +114,7 @@ TriangleMesh TwoSpheres(std::uint32_t seed, float apart)
     return mesh;
 }
 
-TEST(ChangedTrianglesMeetOrAreFlat, AgreesWithTheReferenceSearch)
+TEST(ChangedTrianglesMeetingOrFlat, AgreesWithTheReferenceSearch)
 {
     std::mt19937 random(11);
     int found = 0;
@@ -125,17 +126,20 @@ TEST(ChangedTrianglesMeetOrAreFlat, AgreesWithTheReferenceSearch)
                 mesh = test::Translated(mesh, {1.0e6f, -1.0e6f, 0.0f});
             const auto pairs = test::FindMeetingPairsThroughGrid(mesh);
             const bool flat = test::CountTrianglesWithoutArea(mesh) != 0;
-            EXPECT_EQ(ChangedTrianglesMeetOrAreFlat(mesh, {}), flat || !pairs.empty()) << seed << " " << apart;
+            EXPECT_EQ(!ChangedTrianglesMeetingOrFlat(mesh, {}).empty(), flat || !pairs.empty()) << seed << " " << apart;
             if (flat)
                 continue;
             std::vector<std::uint8_t> changed(mesh.TriangleCount(), 0);
             for (std::uint8_t& f : changed)
                 f = random() % 8 == 0 ? 1 : 0;
-            bool expected = false;
+            std::vector<std::uint32_t> expected;
             for (const auto& [a, b] : pairs)
-                expected = expected || changed[a] != 0 || changed[b] != 0;
-            EXPECT_EQ(ChangedTrianglesMeetOrAreFlat(mesh, changed), expected) << seed << " " << apart << ", a few changed";
-            (expected ? found : clean) += 1;
+                if (changed[a] != 0 || changed[b] != 0)
+                    expected.insert(expected.end(), {static_cast<std::uint32_t>(a), static_cast<std::uint32_t>(b)});
+            std::sort(expected.begin(), expected.end());
+            expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+            EXPECT_EQ(ChangedTrianglesMeetingOrFlat(mesh, changed), expected) << seed << " " << apart << ", a few changed";
+            (expected.empty() ? clean : found) += 1;
         }
     }
     EXPECT_GT(found, 0);

@@ -8,6 +8,7 @@
 // check), and must keep the input's surface within a stated distance unless the run warned. A
 // refusal with a reason is a fair outcome for a shape that cannot be processed; a "success" that
 // breaks a property never is.
+#include "engine/displacement/cage_gizmo.h"
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/repair_driver.h"
@@ -70,6 +71,8 @@ struct Row {
     // The real bodies the result is held to (every triangle kept on Repair and the Save STL
     // check, the surface within reach): the part itself when unset. A stray flat facet is no body.
     std::function<TriangleMesh()> bodies = nullptr;
+    // Settings beyond the document's defaults.
+    std::function<void(PipelineSettings&)> adjust = nullptr;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -94,6 +97,8 @@ PipelineSettings SettingsFor(const Row& row)
     s.simplifyOn = 1;
     s.cleanup.weldCollapsedTriangles = false;
     s.cleanup.fillHoles = false;
+    if (row.adjust)
+        row.adjust(s);
     return s;
 }
 
@@ -528,6 +533,24 @@ const Row kRepeatedFaceRows[] = {
         Cube10},
 };
 
+// A tube whose bore and rings stay plain beside its relief, as vertex mode leaves a holed part
+// textured on its outer surfaces only: the simplify's merges meet most trouble on the flat fans
+// beside the relief, and their first result folds there.
+TriangleMesh PlainTube() { return test::MakeReliefTube(30.0f, 3.0f, 30.0f, 128, 60, 0.0f); }
+void OuterSurfacesOfTheTube(PipelineSettings& s)
+{
+    const CageBounds tube{{-15.0f, -15.0f, 0.0f}, {15.0f, 15.0f, 30.0f}, 1};
+    s.projection.cage = FitCageToBounds(s.projection.type, tube, 0.02f).cage;
+    for (SurfaceSide& side : s.projection.boxSideSurface)
+        side = SurfaceSide::Outside;
+    s.displacement.strengthMillimetres = 1.0f;
+}
+
+const Row kPlainWallRows[] = {
+    {"tube with a plain bore, vertex, outer surfaces", PlainTube, 0.3f, kVertex, Expect::processed, nullptr, false,
+        Route::process, false, nullptr, OuterSurfacesOfTheTube},
+};
+
 std::string RowName(const ::testing::TestParamInfo<Row>& info)
 {
     std::string name;
@@ -539,6 +562,7 @@ std::string RowName(const ::testing::TestParamInfo<Row>& info)
 INSTANTIATE_TEST_SUITE_P(Pipeline, ForeignShape, ::testing::ValuesIn(kRows), RowName);
 INSTANTIATE_TEST_SUITE_P(SheetsAndFolds, ForeignShape, ::testing::ValuesIn(kSheetAndFoldRows), RowName);
 INSTANTIATE_TEST_SUITE_P(RepeatedFaces, ForeignShape, ::testing::ValuesIn(kRepeatedFaceRows), RowName);
+INSTANTIATE_TEST_SUITE_P(PlainWalls, ForeignShape, ::testing::ValuesIn(kPlainWallRows), RowName);
 
 }  // namespace
 }  // namespace grainforge::mesh
