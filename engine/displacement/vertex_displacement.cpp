@@ -659,11 +659,15 @@ std::vector<std::uint32_t> EaseFoldRound(DisplacementRun& run, FoldGuard& guard,
     std::vector<Vec3> offsets(work.size());
     for (std::size_t i = 0; i < work.size(); ++i)
         offsets[i] = EasedOffset(run, guard, work[i]);
+    const BaseGuard base(run.settings);
     std::vector<std::uint32_t> touched;
     for (std::size_t i = 0; i < work.size(); ++i) {
         const std::uint32_t v = work[i];
-        if (run.states[v] != kMoved)
-            continue;  // levelled vertices keep the base flat; untouched ones had no move
+        if (run.states[v] == kUntouched)
+            continue;  // it had no move to ease
+        // A levelled vertex eases within its level, so the base stays flat.
+        if (run.states[v] == kLevelled)
+            AxisSlot(offsets[i], base.axis) = 0.0f;
         run.mesh.vertices[v].position = run.start[v] + offsets[i];
         guard.eased[v] = 1;
         touched.insert(touched.end(), guard.faces->triangles.begin() + guard.faces->triangleOffsets[v],

@@ -423,6 +423,27 @@ double QuadHeightAt(const Point3d quad[4], int i, int j, int k, double u, double
     return wa * a.x[axis] + wb * b.x[axis] + wc * c.x[axis];
 }
 
+namespace {
+
+// A triangle narrower than this share of its longest edge.
+constexpr double kSliverWidth = 1e-3;
+
+bool IsSliver(const Point3d& a, const Point3d& b, const Point3d& c)
+{
+    const Point3d ab = Minus(b, a);
+    const Point3d ac = Minus(c, a);
+    const Point3d bc = Minus(c, b);
+    const auto dot = [](const Point3d& p, const Point3d& q) { return p.x[0] * q.x[0] + p.x[1] * q.x[1] + p.x[2] * q.x[2]; };
+    const double cx = ab.x[1] * ac.x[2] - ab.x[2] * ac.x[1];
+    const double cy = ab.x[2] * ac.x[0] - ab.x[0] * ac.x[2];
+    const double cz = ab.x[0] * ac.x[1] - ab.x[1] * ac.x[0];
+    const double longest = std::max({dot(ab, ab), dot(ac, ac), dot(bc, bc)});
+    // twice the area over the longest edge is the width across it
+    return cx * cx + cy * cy + cz * cz <= kSliverWidth * kSliverWidth * longest * longest;
+}
+
+}  // namespace
+
 bool SplitQuad(const Point3d quad[4], int axis, int orientation, bool useHeight,
     double crossingU, double crossingW, double crossingHeight, double cellSize)
 {
@@ -442,6 +463,12 @@ bool SplitQuad(const Point3d quad[4], int axis, int orientation, bool useHeight,
     if (valid02 != valid13)
         return valid13;
     if (valid02) {
+        // Three corners on one straight crease make a triangle of no width, which any later
+        // move of one of them turns over: the other diagonal, whose triangles have width, wins.
+        const bool sliver02 = IsSliver(q0, q1, q2) || IsSliver(q0, q2, q3);
+        const bool sliver13 = IsSliver(q0, q1, q3) || IsSliver(q1, q2, q3);
+        if (sliver02 != sliver13)
+            return sliver02;
         if (!useHeight)
             return false;
         const int t013[3] = {0, 1, 3};

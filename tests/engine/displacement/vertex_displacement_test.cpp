@@ -231,11 +231,12 @@ TEST(ApplyDisplacement, FoldGuardEasesASpikeUntilNoTriangleTurnsPastTheTilt)
     }
 }
 
-TEST(ApplyDisplacement, FoldsThatCannotBeEasedAreCountedAsLeft)
+TEST(ApplyDisplacement, AFoldAtTheBaseIsEasedWithinTheLevel)
 {
-    // Fault: a folded triangle whose corners were all levelled at the base has nothing to ease;
-    // the round's list dropped it and the report said "0 left" over a turned-over surface.
-    // The grid leans 45 degrees, so the base band takes the z part of the spike's move.
+    // Faults: a folded triangle whose corners were all levelled at the base was left turned over
+    // (the guard eased only vertices free to move along the base axis), and once the round's
+    // list dropped it the report said "0 left". The grid leans 45 degrees, so the base band
+    // takes the z part of the spike's move; the guard now eases it within its level.
     auto [grid, weights] = GridWithCentreWeight();
     for (MeshVertex& v : grid.vertices)
         v.position = {v.position.x, v.position.y * 0.70710678f, v.position.y * 0.70710678f};
@@ -243,11 +244,15 @@ TEST(ApplyDisplacement, FoldsThatCannotBeEasedAreCountedAsLeft)
     DisplacementSettings settings = Plain(-40.0f);
     settings.preventFolds = true;
     settings.base = {.enabled = true, .bandMillimetres = 100.0f};
-    const DisplacementReport r = Displace(grid, weights, settings, UniformMap(1.0f)).report;
+    const Displaced out = Displace(grid, weights, settings, UniformMap(1.0f));
+    const DisplacementReport& r = out.report;
     EXPECT_EQ(r.keptLevelAtBase, 1u);
     EXPECT_GT(r.foldedTriangles, 0u);
-    EXPECT_EQ(r.foldedLeft, r.foldedTriangles);
-    EXPECT_EQ(r.easedVertices, 0u);
+    EXPECT_EQ(r.foldedLeft, 0u) << FormatDisplacementReport(r);
+    EXPECT_EQ(r.easedVertices, 1u);
+    const std::size_t spike = 4 * 9 + 4;
+    EXPECT_EQ(out.mesh.vertices[spike].position.z, grid.vertices[spike].position.z) << "left its level";
+    EXPECT_NE(out.mesh.vertices[spike].position.y, grid.vertices[spike].position.y) << "not moved at all";
 }
 
 TEST(ApplyDisplacement, TiltLimitIsUsedWithin10And179AndNaNAsTheDefault)

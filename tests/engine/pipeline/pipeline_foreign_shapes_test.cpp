@@ -545,8 +545,17 @@ void OuterSurfacesOfTheTube(PipelineSettings& s)
         side = SurfaceSide::Outside;
     s.displacement.strengthMillimetres = 1.0f;
 }
+// The relief stops at the base and nothing is simplified: what the relief leaves is the result.
+void OuterSurfacesOnTheBedUnsimplified(PipelineSettings& s)
+{
+    OuterSurfacesOfTheTube(s);
+    s.displacement.base.enabled = true;
+    s.simplifyOn = 0;
+}
 
 const Row kPlainWallRows[] = {
+    {"tube on the bed, vertex, outer surfaces, no simplify", PlainTube, 0.3f, kVertex, Expect::processed, nullptr,
+        false, Route::process, false, nullptr, OuterSurfacesOnTheBedUnsimplified},
     {"tube with a plain bore, vertex, outer surfaces", PlainTube, 0.3f, kVertex, Expect::processed, nullptr, false,
         Route::process, false, nullptr, OuterSurfacesOfTheTube},
 };

@@ -177,6 +177,11 @@ TEST(SplitQuad, ChoosesTheDiagonal)
     const Point3d saddle[4] = {P(1, 1, 0), P(0, 1, 1), P(0, 0, 0), P(1, 0, 1)};
     EXPECT_TRUE(SplitQuad(saddle, 2, 1, true, 0.5, 0.5, 1.0, 1));
     EXPECT_FALSE(SplitQuad(saddle, 2, 1, true, 0.5, 0.5, 0.0, 1));
+    // Corners q0, q1, q2 on one straight crease (q1 a ten-millionth off it): both splits are
+    // valid and fit the flat crossing alike, but q0-q2 would make a triangle of no width there.
+    const Point3d rim[4] = {P(1, 0, 0), P(0.5, 1e-7, 0), P(0, 0, 0), P(0.5, -1, 0)};
+    EXPECT_TRUE(SplitQuad(rim, 2, 1, true, 0.5, 0.0, 0.0, 1));
+    EXPECT_TRUE(SplitQuad(rim, 2, 1, false, 0, 0, 0, 1));
 }
 
 TEST(QuadHeightAt, InterpolatesOverTheProjectedTriangle)
