@@ -1,6 +1,7 @@
 // Clean parts a million millimetres out, where a float step is 0.0625 mm, through every road
 // that welds or collapses by a tolerance taken from the part: each comes back whole and
 // outward, as at the origin.
+#include "engine/displacement/cage_gizmo.h"
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/repair_driver.h"
@@ -9,12 +10,15 @@
 #include "engine/mesh/tidying.h"
 #include "engine/mesh/welding.h"
 #include "engine/pipeline/pipeline_stages.h"
+#include "engine/textures/procedural_registry.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <limits>
+#include <memory>
 
 namespace grainforge::mesh {
 namespace {
@@ -124,6 +128,38 @@ TEST(FarPart, AFarPieceLeavesTheOthersWholeOnEveryRoad)
         if (sound)
             ExpectWholeAndOutward(stages.result, triangles, "pipeline cleanup");
     }
+}
+
+// The solid relief on a cube at the origin and 1,000 mm out, its cage fitted round it as the
+// document fits it: the contour keeps its vertices off the cell faces by the float steps where
+// each cell lies, so the far cube comes out as the near one (before, the margin followed the
+// largest coordinate of the grid, and the far cube kept more triangles after simplify).
+TEST(FarPart, ASolidReliefComesOutAlikeNearTheOriginAndAMetreOut)
+{
+    const std::unique_ptr<procedural::ProceduralTexture> noise = procedural::CreateProceduralTexture("Noise");
+    std::uint64_t counts[2] = {0, 0};
+    for (int far = 0; far < 2; ++far) {
+        const TriangleMesh cube = test::Translated(MakeTestCube(20.0f), {1000.0f * far + 10.0f, 1000.0f * far + 10.0f, 10.0f});
+        PipelineSettings settings;
+        settings.remeshOn = 1;
+        settings.remesh.targetEdgeMillimetres = 0.4f;
+        settings.displacementOn = 1;
+        settings.displacement.strengthMillimetres = 1.0f;
+        settings.displacement.base.enabled = true;
+        settings.simplifyOn = 1;
+        settings.projection.cage =
+            FitCageToBounds(settings.projection.type, {cube.boundsMin, cube.boundsMax, 1}, 0.02f).cage;
+        PipelineStages stages;
+        stages.InstallSource(cube);
+        stages.heightMap.SetImage(64, 64, noise->RenderImage(64, 64));
+        stages.InvalidateStages(settings);
+        ASSERT_TRUE(stages.Run({})) << stages.report.message;
+        counts[far] = stages.result.TriangleCount();
+        EXPECT_GT(stages.result.Volume(), 0.0f);
+    }
+    std::cout << "solid relief: " << counts[0] << " triangles at the origin, " << counts[1] << " a metre out\n";
+    EXPECT_LE(std::max(counts[0], counts[1]) - std::min(counts[0], counts[1]), counts[0] / 100)
+        << counts[0] << " triangles at the origin, " << counts[1] << " a metre out";
 }
 
 }  // namespace
