@@ -434,9 +434,9 @@ bool IsSliver(const Point3d& a, const Point3d& b, const Point3d& c)
     const Point3d ac = Minus(c, a);
     const Point3d bc = Minus(c, b);
     const auto dot = [](const Point3d& p, const Point3d& q) { return p.x[0] * q.x[0] + p.x[1] * q.x[1] + p.x[2] * q.x[2]; };
-    const double cx = ab.x[1] * ac.x[2] - ab.x[2] * ac.x[1];
-    const double cy = ab.x[2] * ac.x[0] - ab.x[0] * ac.x[2];
-    const double cz = ab.x[0] * ac.x[1] - ab.x[1] * ac.x[0];
+    const double cx = Cross2(ab, ac, 1, 2);
+    const double cy = Cross2(ab, ac, 2, 0);
+    const double cz = Cross2(ab, ac, 0, 1);
     const double longest = std::max({dot(ab, ab), dot(ac, ac), dot(bc, bc)});
     // twice the area over the longest edge is the width across it
     return cx * cx + cy * cy + cz * cz <= kSliverWidth * kSliverWidth * longest * longest;
