@@ -138,9 +138,10 @@ void CMaskPanel::CreateBody(wxWindow* body) {
         }
     }
     group->Add(grid, 0, wxALL, gap / 2);
-    auto* note = new wxStaticText(box, wxID_ANY, wxS("Z is the height of the centre above the bed."));
+    auto* note = new wxStaticText(box, wxID_ANY, kMaskFieldNote);
     note->Wrap(grid->CalcMin().x);
     group->Add(note, 0, wxALL, gap / 2);
+    note_ = note;
     column->Add(group, 0, wxEXPAND | wxALL, gap);
     body->SetSizer(column);
     body->SetMinSize(column->CalcMin());
@@ -248,6 +249,16 @@ void CMaskPanel::ApplyVolumeFields(wxWindow* gainingFocus) {
     for (int i = 0; i < kMaskFieldCount; ++i)
         typed[i] = fields_[static_cast<std::size_t>(i)]->GetValue().ToStdWstring();
     const mesh::MaskVolume stored = document->maskVolumes[static_cast<std::size_t>(index)];
+    // A refused text keeps its field's value and is said under the fields, as a dialog says it;
+    // Enter leaves the field's text selected to type again.
+    // The refusal stays until a text is taken.
+    const MaskFieldRefusal refusal = CheckMaskFieldEdits(shownTexts_, typed);
+    if (refusal.field >= 0)
+        ShowFieldNote(refusal.text);
+    else if (typed != shownTexts_)
+        ShowFieldNote(kMaskFieldNote);
+    if (refusal.field >= 0 && gainingFocus == nullptr && FindFocus() == Field(refusal.field))
+        Field(refusal.field)->SelectAll();
     const mesh::MaskVolume edited = ApplyMaskFieldEdits(stored, shownTexts_, typed, base);
     if (!mesh::MaskVolumeEquals(stored, edited)) {
         // Its own undo step, not folded into a drag that is still pending.
@@ -257,6 +268,20 @@ void CMaskPanel::ApplyVolumeFields(wxWindow* gainingFocus) {
     // Clamped values show at once; texts the user left unchanged are put back as shown.
     if (index >= 0 && static_cast<std::size_t>(index) < document->maskVolumes.size())
         ShowVolumeFields(&document->maskVolumes[static_cast<std::size_t>(index)], base, gainingFocus);
+}
+
+void CMaskPanel::ShowFieldNote(const std::wstring& text) {
+    if (note_ == nullptr || note_->GetLabel().ToStdWstring() == text)
+        return;
+    const int width = note_->GetSize().x;
+    note_->SetLabel(text);
+    note_->Wrap(width);
+    // The note may take more lines: the first window up that lays out children makes room.
+    for (wxWindow* window = note_->GetParent(); window != nullptr; window = window->GetParent())
+        if (window->GetSizer() != nullptr) {
+            window->Layout();
+            break;
+        }
 }
 
 void CMaskPanel::OnItemChecked(wxListEvent& event, bool checked) {

@@ -17,6 +17,7 @@
 class wxButton;
 class wxListCtrl;
 class wxListEvent;
+class wxStaticText;
 class wxTextCtrl;
 
 namespace grainforge::app {
@@ -29,6 +30,7 @@ inline constexpr int kIdMaskList = 1216;
 inline constexpr int kIdMaskToolbarPlaceholder = 1217;
 inline constexpr int kIdMaskFirstField = 1218;  // 1218..1227, in MaskFieldTexts order
 inline constexpr int kIdMaskToolbar = 1;
+inline constexpr const wchar_t* kMaskFieldNote = L"Z is the height of the centre above the bed.";
 
 inline constexpr unsigned kCmdMaskMove = 32905;
 inline constexpr unsigned kCmdMaskRotate = 32906;
@@ -61,9 +63,12 @@ public:
     wxTextCtrl* Field(int index) const { return fields_[static_cast<std::size_t>(index)]; }
     CToolbarHostWnd* Toolbar() const { return toolbar_; }
     wxButton* CloseButton() const { return closeButton_; }
+    // The note under the fields: where the Z is measured from, or why a typed text was refused.
+    wxStaticText* FieldNote() const { return note_; }
 
 private:
     void ShowVolumeFields(const mesh::MaskVolume* volume, float bedBase, wxWindow* keep);
+    void ShowFieldNote(const std::wstring& text);
     void OnItemChecked(wxListEvent& event, bool checked);
     void OnItemSelected(wxListEvent& event);
     void PostCommand(unsigned id);
@@ -75,6 +80,7 @@ private:
     std::function<void()> closeHandler_;
     wxButton* closeButton_ = nullptr;
     wxListCtrl* list_ = nullptr;
+    wxStaticText* note_ = nullptr;
     CToolbarHostWnd* toolbar_ = nullptr;
     std::array<wxTextCtrl*, kMaskFieldCount> fields_{};
     bool updating_ = false;

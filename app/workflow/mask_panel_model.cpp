@@ -60,6 +60,49 @@ MaskFieldTexts MaskFieldTextsOf(const mesh::MaskVolume& volume, float bedBase)
     return texts;
 }
 
+namespace {
+
+constexpr double kLargestMaskMillimetres = 10000.0;
+
+constexpr NumberFieldRule Centre(const wchar_t* name)
+{
+    return {.name = name, .minimum = -kLargestMaskMillimetres, .maximum = kLargestMaskMillimetres, .unit = L"mm"};
+}
+constexpr NumberFieldRule Size(const wchar_t* name)
+{
+    return {.name = name, .minimum = kMinimumMaskSize, .maximum = kLargestMaskMillimetres, .unit = L"mm"};
+}
+constexpr NumberFieldRule Turn(const wchar_t* name)
+{
+    return {.name = name, .minimum = -360.0, .maximum = 360.0, .unit = L"degrees"};
+}
+
+constexpr NumberFieldRule kMaskFieldRules[kMaskFieldCount] = {
+    Centre(L"Position X"), Centre(L"Position Y"), Centre(L"Position Z"),
+    Size(L"Size X"),       Size(L"Size Y"),       Size(L"Size Z"),
+    Turn(L"Turn X"),       Turn(L"Turn Y"),       Turn(L"Turn Z"),
+    {.name = L"Feather", .minimum = 0.0, .maximum = kLargestMaskMillimetres, .unit = L"mm"},
+};
+
+}  // namespace
+
+const NumberFieldRule& MaskFieldRule(int field)
+{
+    return kMaskFieldRules[std::clamp(field, 0, kMaskFieldCount - 1)];
+}
+
+MaskFieldRefusal CheckMaskFieldEdits(const MaskFieldTexts& shown, const MaskFieldTexts& typed)
+{
+    for (int i = 0; i < kMaskFieldCount; ++i) {
+        if (typed[i] == shown[i])
+            continue;
+        const NumberFieldReading reading = ReadNumberField(typed[i], MaskFieldRule(i));
+        if (NumberFieldRefuses(reading, MaskFieldRule(i)))
+            return {i, reading.refusal.empty() ? NumberFieldRangeText(MaskFieldRule(i)) : reading.refusal};
+    }
+    return {};
+}
+
 mesh::MaskVolume ApplyMaskFieldEdits(const mesh::MaskVolume& volume, const MaskFieldTexts& shown,
                                      const MaskFieldTexts& typed, float bedBase)
 {
@@ -67,8 +110,11 @@ mesh::MaskVolume ApplyMaskFieldEdits(const mesh::MaskVolume& volume, const MaskF
     for (int i = 0; i < kMaskFieldCount; ++i) {
         if (typed[i] == shown[i])
             continue;
+        const NumberFieldReading reading = ReadNumberField(typed[i], MaskFieldRule(i));
+        if (reading.kind != NumberFieldReading::Kind::accepted)
+            continue;
         const float current = MaskFieldValue(volume, i, bedBase);
-        const float value = ParseDialogFloat(typed[i], current);
+        const auto value = static_cast<float>(reading.value);
         if (value == current)
             continue;
         switch (i) {

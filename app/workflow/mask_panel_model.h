@@ -2,6 +2,7 @@
 // values, which typed fields reach the volume, and when the list is rebuilt.
 #pragma once
 
+#include "app/shell/kit/number_text.h"
 #include "engine/displacement/mask_volume.h"
 #include "engine/mesh/triangle_mesh.h"
 
@@ -32,12 +33,23 @@ using mesh::kMinimumMaskSize;
 [[nodiscard]] float MaskFieldValue(const mesh::MaskVolume& volume, int field, float bedBase);
 [[nodiscard]] MaskFieldTexts MaskFieldTextsOf(const mesh::MaskVolume& volume, float bedBase);
 
+// The range each field takes, as its refusal names it ("Size X must be from 0.5 to 10000 mm.").
+// A centre or size beyond ten metres lies off any printer's bed.
+[[nodiscard]] const NumberFieldRule& MaskFieldRule(int field);
+
 // The volume with the typed fields applied. Only a field whose text differs from what the
 // panel last showed there is read: the shown texts are rounded to 0.01, so reading them back
-// would move the volume by tabbing through the panel. An unreadable text keeps the value;
-// sizes are raised to 0.5 and the feather to 0.
+// would move the volume by tabbing through the panel. A text the field's rule refuses (no
+// number, out of range) or an empty one keeps the value.
 [[nodiscard]] mesh::MaskVolume ApplyMaskFieldEdits(const mesh::MaskVolume& volume, const MaskFieldTexts& shown,
                                                    const MaskFieldTexts& typed, float bedBase);
+
+// The first changed field whose text its rule refuses, with the refusal; field -1 when none.
+struct MaskFieldRefusal {
+  int field = -1;
+  std::wstring text;
+};
+[[nodiscard]] MaskFieldRefusal CheckMaskFieldEdits(const MaskFieldTexts& shown, const MaskFieldTexts& typed);
 
 // "Box", "Cylinder", "Sphere", or "Volume" for any other shape value.
 [[nodiscard]] const wchar_t* MaskShapeName(mesh::MaskShape shape);

@@ -1,6 +1,7 @@
 #include "app/workflow/relief_bodies.h"
 
 #include <cmath>
+#include <functional>
 #include <numbers>
 
 #include <wx/button.h>
@@ -9,6 +10,7 @@
 #include <wx/dcbuffer.h>
 #include <wx/dcclient.h>
 #include <wx/graphics.h>
+#include <wx/msgdlg.h>
 #include <wx/textctrl.h>
 
 #include "app/document/grainforge_doc.h"
@@ -70,6 +72,14 @@ void BindEntryKeys(wxTextCtrl* edit, std::function<void()> commit, std::function
   });
 }
 
+// A refused entry is said as the dialogs say it, once the focus has settled: a box raised
+// while the focus leaves the field would fight it.
+std::function<void(const std::wstring&)> RefuseInBox(wxWindow* body) {
+  return [body](const std::wstring& text) {
+    body->CallAfter([body, text] { wxMessageBox(text, wxS("Relief"), wxOK | wxICON_EXCLAMATION, body); });
+  };
+}
+
 void SetFieldText(wxTextCtrl* edit, float value) {
   const wxString text(FormatDialogFloat(value));
   if (edit->GetValue() != text) edit->ChangeValue(text);
@@ -90,6 +100,7 @@ void SetControlFont(wxWindow* window, int dpi) {
 bool CRemeshBody::Build(wxWindow* parent, int id, FlowStep step) {
   if (!CreateSectionBody(this, parent, id, step)) return false;
   edit_ = MakeNumberEdit(this, 1);
+  refuse = RefuseInBox(this);
   BindEntryKeys(edit_, [this] { CommitEdit(); }, [this] { lastEstimate_.reset(); if (document_) SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres); });
   for (int i = 0; i < 3; ++i) {
     quick_[i] = new wxButton(this, 2 + i, wxString(FormatDialogFloat(kQuickSizes[i])), wxDefaultPosition,
@@ -194,13 +205,13 @@ void CRemeshBody::SetTriangleSize(float millimetres) {
 
 void CRemeshBody::CommitEdit() {
   if (document_ == nullptr || edit_ == nullptr) return;
-  const std::optional<float> size = TriangleSizeFromEntry(edit_->GetValue().ToStdWstring());
-  if (size) {
+  const std::wstring typed = edit_->GetValue().ToStdWstring();
+  const float stored = document_->remeshSettings.targetEdgeMillimetres;
+  if (const std::optional<float> size = TriangleSizeFromEntry(typed))
     SetTriangleSize(*size);
-    SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres);
-  } else {
-    SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres);
-  }
+  else if (typed != FormatDialogFloat(stored) && refuse)
+    refuse(TriangleSizeEntryRefusal(typed));
+  SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres);
 }
 
 void CRemeshBody::PaintBody(wxDC& dc) {
@@ -219,6 +230,7 @@ void CRemeshBody::PaintBody(wxDC& dc) {
 bool CDisplacementBody::Build(wxWindow* parent, int id, FlowStep step) {
   if (!CreateSectionBody(this, parent, id, step)) return false;
   edit_ = MakeNumberEdit(this, 5);
+  refuse = RefuseInBox(this);
   BindEntryKeys(edit_, [this] { CommitStrength(); }, [this] { if (document_) SetFieldText(edit_, document_->displacementSettings.strengthMillimetres); });
   for (int i = 0; i < 3; ++i) {
     quick_[i] = new wxButton(this, 8 + i, wxString(FormatDialogFloat(kQuickStrengths[i])), wxDefaultPosition,
@@ -320,9 +332,14 @@ void CDisplacementBody::SetStrength(float millimetres) {
 
 void CDisplacementBody::CommitStrength() {
   if (document_ == nullptr || edit_ == nullptr) return;
-  const std::optional<float> strength =
-      StrengthFromEntry(edit_->GetValue().ToStdWstring(), document_->displacementSettings.strengthMillimetres);
-  if (strength) SetStrength(*strength);
+  const std::wstring typed = edit_->GetValue().ToStdWstring();
+  const float stored = document_->displacementSettings.strengthMillimetres;
+  if (const std::optional<float> strength = StrengthFromEntry(typed, stored)) {
+    SetStrength(*strength);
+  } else if (const std::wstring refusal = StrengthEntryRefusal(typed); !refusal.empty()) {
+    if (typed != FormatDialogFloat(stored) && refuse) refuse(refusal);
+    SetFieldText(edit_, stored);
+  }
 }
 
 void CDisplacementBody::OnDirection() {

@@ -6,6 +6,7 @@
 // equality), then refresh from the document. Without a document, a part or the section's
 // switch on, every control is disabled.
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -31,7 +32,10 @@ public:
   std::wstring GetPlaceholderText() const override { return {}; }
 
   void SetTriangleSize(float millimetres);
+  // Takes the typed size, or puts the stored one back and says why through `refuse` (a message
+  // box unless replaced; tests record instead).
   void CommitEdit();
+  std::function<void(const std::wstring&)> refuse;
   wxTextCtrl* SizeEdit() const { return edit_; }
   const std::wstring& EstimateText() const { return estimate_; }
   // Where the estimate is drawn, tall enough for every row it wraps to at the body's width.
@@ -75,7 +79,8 @@ public:
   void LayoutChildren() override;
   std::wstring GetPlaceholderText() const override { return {}; }
 
-  void CommitStrength();
+  void CommitStrength();  // as CommitEdit
+  std::function<void(const std::wstring&)> refuse;
   wxTextCtrl* StrengthEdit() const { return edit_; }
   wxChoice* DirectionCombo() const { return direction_; }
   wxCheckBox* BedFaceBox() const { return bedFace_; }

@@ -10,6 +10,7 @@
 
 #include "app/document/log_text.h"
 #include "app/shell/kit/number_text.h"
+#include "app/workflow/dialogs/relief_dialog_model.h"
 
 namespace grainforge::app {
 namespace {
@@ -192,18 +193,37 @@ std::wstring TriangleEstimateText(bool hasPart, const grainforge::mesh::ProcessE
   return text;
 }
 
+namespace {
+
+// The number a section field takes, read as the relief dialog's field of that name reads it.
+std::optional<double> EntryValue(const std::wstring& text, const NumberFieldRule& rule) {
+  const NumberFieldReading reading = ReadNumberField(text, rule);
+  if (reading.kind != NumberFieldReading::Kind::accepted) return std::nullopt;
+  return reading.value;
+}
+
+std::wstring EntryRefusal(const std::wstring& text, const NumberFieldRule& rule) {
+  const NumberFieldReading reading = ReadNumberField(text, rule);
+  if (!NumberFieldRefuses(reading, rule)) return std::wstring();
+  return reading.refusal.empty() ? NumberFieldRangeText(rule) : reading.refusal;
+}
+
+}  // namespace
+
 std::optional<float> TriangleSizeFromEntry(const std::wstring& text) {
-  const std::optional<double> value = ParseLeadingNumber(WithDecimalPoint(text));
-  if (!value || !(*value >= 0.0) || *value > kLargestEntry || !(static_cast<float>(*value) > 0.0f))
-    return std::nullopt;
+  const std::optional<double> value = EntryValue(text, kTriangleSizeRule);
+  if (!value) return std::nullopt;
   return std::max(static_cast<float>(*value), kSmallestTriangleSize);
 }
 
 std::optional<float> StrengthFromEntry(const std::wstring& text, float current) {
-  const std::optional<double> value = ParseLeadingNumber(WithDecimalPoint(text));
-  if (!value || !(*value >= 0.0) || *value > kLargestEntry || static_cast<float>(*value) == current)
-    return std::nullopt;
+  const std::optional<double> value = EntryValue(text, kStrengthRule);
+  if (!value || static_cast<float>(*value) == current) return std::nullopt;
   return static_cast<float>(*value);
 }
+
+std::wstring TriangleSizeEntryRefusal(const std::wstring& text) { return EntryRefusal(text, kTriangleSizeRule); }
+
+std::wstring StrengthEntryRefusal(const std::wstring& text) { return EntryRefusal(text, kStrengthRule); }
 
 }  // namespace grainforge::app

@@ -87,11 +87,15 @@ std::wstring TriangleEstimateText(bool hasPart, std::uint64_t estimated, float c
 // The same text for a Process estimate (whose count already holds the twelfth), with
 // " Over the triangle limit of <m> million: Process would refuse it." when it is over.
 std::wstring TriangleEstimateText(bool hasPart, const grainforge::mesh::ProcessEstimate& estimate);
-// The size to store for a typed entry: none (put the stored value back) for text that is no
-// number, negative, above 100000 or zero as a float; else max(value, 0.01).
+// The size to store for a typed entry: none (put the stored value back) for a text the relief
+// dialog's Triangle size field refuses (no number, outside 0.01..100000 mm); else the size.
 std::optional<float> TriangleSizeFromEntry(const std::wstring& text);
-// The strength to store for a typed entry: none for text that is no number, outside
-// 0..100000, or equal as a float to the current strength.
+// The strength to store for a typed entry: none for a text the Strength field refuses (no
+// number, outside 0..100000 mm) or one equal as a float to the current strength.
 std::optional<float> StrengthFromEntry(const std::wstring& text, float current);
+// Why the section's field puts its stored value back: the refusal naming the range, or empty
+// when the text is taken.
+std::wstring TriangleSizeEntryRefusal(const std::wstring& text);
+std::wstring StrengthEntryRefusal(const std::wstring& text);
 
 }  // namespace grainforge::app

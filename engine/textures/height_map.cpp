@@ -529,8 +529,13 @@ void WriteTextureSettingsJson(const JsonNode& node, const TextureSettings& setti
 
 void ReadTextureSettingsJson(const JsonView& view, TextureSettings& settings)
 {
-    GetJsonPathFloat(view, "widthMillimetres", settings.widthMillimetres);
-    GetJsonPathFloat(view, "heightMillimetres", settings.heightMillimetres);
+    for (const auto& [key, size] : {std::pair{"widthMillimetres", &settings.widthMillimetres},
+                                    std::pair{"heightMillimetres", &settings.heightMillimetres}}) {
+        float stored = *size;
+        if (GetJsonPathFloat(view, key, stored) && stored >= kSmallestStoredTileMillimetres &&
+            stored <= kLargestStoredTileMillimetres)
+            *size = stored;
+    }
     GetJsonPathBool(view, "lockAspect", settings.lockAspect);
     GetJsonPathBool(view, "tiles", settings.tiles);
     std::string wrapName;

@@ -47,6 +47,14 @@ struct TilePlacement {
 // rotation, divided by the tile size.
 TileCoordinates PlacementToTile(const TilePlacement& placement, float x, float y);
 
+// The tile sizes a texture is laid at on a part: below a tenth of a millimetre no printer
+// shows the relief, and beyond ten metres every point of a part samples one texel. A stored
+// size is the tile before its side's zoom (0.05 to 20), so what a file may hold is wider.
+inline constexpr float kSmallestTileMillimetres = 0.1f;
+inline constexpr float kLargestTileMillimetres = 10000.0f;
+inline constexpr float kSmallestStoredTileMillimetres = kSmallestTileMillimetres / 20.0f;
+inline constexpr float kLargestStoredTileMillimetres = kLargestTileMillimetres / 0.05f;
+
 struct TextureSettings {
     float widthMillimetres = 30.0f;   // tile width on the part
     float heightMillimetres = 30.0f;  // tile height; recomputed from the width when lockAspect
@@ -175,7 +183,8 @@ void WriteTextureSettingsJson(const JsonNode& node, const TextureSettings& setti
 // Reads what WriteTextureSettingsJson writes. A field keeps its value when its member is
 // missing or of another type: numbers must be JSON numbers a float can hold, the offset an
 // array of exactly two of them, "wrap" one of the three names. The seamless method name is
-// made canonical, so an unknown name reads back as "Unchanged".
+// made canonical, so an unknown name reads back as "Unchanged". A tile size no zoom brings
+// within the tile sizes above (1e-30 mm, say) keeps its value as well.
 void ReadTextureSettingsJson(const JsonView& view, TextureSettings& settings);
 
 }  // namespace grainforge::mesh

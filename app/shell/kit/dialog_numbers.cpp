@@ -51,10 +51,10 @@ bool CheckNumberFields(std::initializer_list<CheckedField> fields,
   for (const CheckedField& checked : fields) {
     if (checked.field == nullptr || !checked.field->IsEnabled()) continue;
     const NumberFieldReading reading = ReadNumberField(checked.field->GetValue().ToStdWstring(), checked.rule);
-    if (reading.kind != NumberFieldReading::Kind::refused) continue;
+    if (!NumberFieldRefuses(reading, checked.rule)) continue;
     checked.field->SetFocus();
     checked.field->SelectAll();
-    if (refuse) refuse(reading.refusal);
+    if (refuse) refuse(reading.refusal.empty() ? NumberFieldRangeText(checked.rule) : reading.refusal);
     return false;
   }
   return true;

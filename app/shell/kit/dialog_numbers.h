@@ -31,8 +31,9 @@ struct CheckedField {
   NumberFieldRule rule;
 };
 
-// Checks each enabled field's text against its rule (ReadNumberField). At the first number out
-// of range the refusal is passed to `refuse`, the focus goes to that field with its text
+// Checks each enabled field's text against its rule (ReadNumberField). At the first text it
+// refuses (NumberFieldRefuses: out of range, no number, or empty where that means nothing) the
+// refusal is passed to `refuse`, the focus goes to that field with its text
 // selected, and the answer is false: the dialog stays open with nothing applied.
 bool CheckNumberFields(std::initializer_list<CheckedField> fields,
                        const std::function<void(const std::wstring&)>& refuse);

@@ -15,12 +15,6 @@ bool IsCSpace(wchar_t c) {
   return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
 }
 
-std::wstring_view TrimCSpace(std::wstring_view text) {
-  while (!text.empty() && IsCSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsCSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // The leading ASCII run of the text: a number is made of ASCII characters only, so the first
 // other character ends it.
 std::string LeadingAscii(std::wstring_view text) {
@@ -91,12 +85,114 @@ std::wstring WithDecimalPoint(std::wstring_view text) {
   return copy;
 }
 
+namespace {
+
+// White space around a typed number: a non-breaking space (a comma desktop's thousands
+// separator, or pasted from a page) as well as the C library's.
+bool IsBlank(wchar_t c) { return IsCSpace(c) || c == 0x00A0 || c == 0x2007 || c == 0x202F; }
+bool IsMinus(wchar_t c) { return c == L'-' || c == 0x2212; }
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+// A unit's letters: "mm", "million", "%", "°".
+bool IsUnitLetter(wchar_t c) {
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'%' || c == 0x00B0 || c == 0x00B5;
+}
+wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
+bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  return true;
+}
+
+bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view word) {
+  return text.size() >= word.size() && EqualsIgnoringCase(text.substr(0, word.size()), word);
+}
+
+// A typed unit names the field's own: in full, shortened to at least three letters ("deg"),
+// or as "°" for degrees. "2 cm" in a millimetre field is no 2 mm, nor "2 m".
+bool UnitMatches(std::wstring_view typed, std::wstring_view unit) {
+  if (typed == L"\u00b0") return unit == L"degrees";
+  return EqualsIgnoringCase(typed, unit) ||
+         (typed.size() >= 3 && typed.size() < unit.size() && StartsWithIgnoringCase(unit, typed));
+}
+
+}  // namespace
+
+TypedNumber ReadTypedNumber(std::wstring_view text) {
+  TypedNumber typed;
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  if (text.empty()) return typed;
+  typed.kind = TypedNumber::Kind::notANumber;
+  std::size_t i = 0;
+  bool negative = false;
+  if (text[i] == L'+' || IsMinus(text[i])) negative = IsMinus(text[i++]);
+  double value = 0.0;
+  bool ambiguous = false;
+  if (StartsWithIgnoringCase(text.substr(i), L"inf")) {
+    value = HUGE_VAL;
+    i += StartsWithIgnoringCase(text.substr(i), L"infinity") ? 8 : 3;
+  } else {
+    std::string number;  // ASCII, with a point for the decimal mark, as from_chars reads it
+    std::size_t marks = 0, integerDigits = 0, fractionDigits = 0;
+    bool comma = false;
+    for (; i < text.size(); ++i) {
+      const wchar_t c = text[i];
+      if (IsDigit(c)) {
+        ++(marks == 0 ? integerDigits : fractionDigits);
+        number.push_back(static_cast<char>(c));
+      } else if (c == L'.' || c == L',') {
+        ++marks;
+        comma = comma || c == L',';
+        number.push_back('.');
+      } else {
+        break;
+      }
+    }
+    if (integerDigits + fractionDigits == 0) return typed;
+    if (marks > 1) {
+      typed.kind = TypedNumber::Kind::grouped;
+      return typed;
+    }
+    // A comma before exactly three digits after a group a thousands separator could lead.
+    ambiguous = comma && integerDigits >= 1 && integerDigits <= 3 && number.front() != '0' && fractionDigits == 3;
+    if (i < text.size() && (text[i] == L'e' || text[i] == L'E')) {
+      std::size_t j = i + 1;
+      std::string exponent = "e";
+      if (j < text.size() && (text[j] == L'+' || IsMinus(text[j]))) {
+        if (IsMinus(text[j])) exponent.push_back('-');
+        ++j;
+      }
+      const std::size_t firstDigit = j;
+      for (; j < text.size() && IsDigit(text[j]); ++j) exponent.push_back(static_cast<char>(text[j]));
+      if (j > firstDigit) {  // else the "e" starts the unit word
+        number += exponent;
+        i = j;
+      }
+    }
+    const auto result = std::from_chars(number.data(), number.data() + number.size(), value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range)
+      value = HasNegativeExponent(number) ? 0.0 : HUGE_VAL;
+    else if (result.ec != std::errc() || result.ptr != number.data() + number.size())
+      return typed;
+  }
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  const std::wstring_view unit = text.substr(i);
+  for (const wchar_t c : unit)
+    if (!IsUnitLetter(c)) return typed;
+  typed.kind = ambiguous ? TypedNumber::Kind::ambiguousComma : TypedNumber::Kind::number;
+  typed.value = negative ? -value : value;
+  typed.unit = std::wstring(unit);
+  return typed;
+}
+
 float ParseDialogFloat(std::wstring_view text, float defaultValue) {
-  const std::optional<double> parsed = ParseLeadingNumber(WithDecimalPoint(TrimCSpace(text)));
-  if (!parsed || !std::isfinite(*parsed)) return defaultValue;
+  const TypedNumber typed = ReadTypedNumber(text);
+  if (typed.kind != TypedNumber::Kind::number || !std::isfinite(typed.value)) return defaultValue;
   // Finite as a double is not enough: 1e39 becomes infinity as a float and would reach sizes
   // and pattern parameters.
-  const float narrowed = static_cast<float>(*parsed);
+  const float narrowed = static_cast<float>(typed.value);
   if (!std::isfinite(narrowed)) return defaultValue;
   return narrowed;
 }
@@ -133,36 +229,75 @@ std::wstring WithUnit(double value, std::wstring_view unit) {
 
 }  // namespace
 
-std::wstring NumberFieldRangeText(const NumberFieldRule& rule) {
+namespace {
+
+// "Strength must be from 0 to 100000 mm." or, for a text that held no number, "Strength must be
+// a number from 0 to 100000 mm.", then the rule's note.
+std::wstring RangeSentence(const NumberFieldRule& rule, bool aNumber) {
   std::wstring text(rule.name);
+  text += aNumber ? L" must be a number " : L" must be ";
   if (rule.minimumIncluded)
-    text += L" must be from " + FormatRangeEnd(rule.minimum) + L" to " + WithUnit(rule.maximum, rule.unit) + L".";
+    text += L"from " + FormatRangeEnd(rule.minimum) + L" to " + WithUnit(rule.maximum, rule.unit) + L".";
   else
-    text += L" must be above " + FormatRangeEnd(rule.minimum) + L" and at most " + WithUnit(rule.maximum, rule.unit) +
-            L".";
+    text += L"above " + FormatRangeEnd(rule.minimum) + L" and at most " + WithUnit(rule.maximum, rule.unit) + L".";
   if (!rule.note.empty()) text += L" " + std::wstring(rule.note);
   return text;
 }
 
+}  // namespace
+
+std::wstring NumberFieldRangeText(const NumberFieldRule& rule) { return RangeSentence(rule, false); }
+
 NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule& rule) {
   NumberFieldReading reading;
-  const std::wstring typed = WithDecimalPoint(TrimCSpace(text));
-  if (typed.empty()) return reading;
-  const std::optional<double> number = ParseLeadingNumber(typed);
-  if (!number || std::isnan(*number)) {
+  const TypedNumber typed = ReadTypedNumber(text);
+  switch (typed.kind) {
+    case TypedNumber::Kind::empty:
+      return reading;
+    case TypedNumber::Kind::number:
+      break;
+    case TypedNumber::Kind::grouped:
+      reading.kind = NumberFieldReading::Kind::notANumber;
+      reading.refusal = RangeSentence(rule, true) + L" Type it without thousands separators.";
+      return reading;
+    case TypedNumber::Kind::ambiguousComma:
+      // "1,500": a decimal comma, or a thousands separator? Neither reading is taken on a guess.
+      reading.kind = NumberFieldReading::Kind::notANumber;
+      reading.refusal = RangeSentence(rule, true) + L" Type " + FormatRangeEnd(std::fabs(typed.value)) + L" or " +
+                        FormatRangeEnd(std::fabs(typed.value) * 1000.0) +
+                        L": a comma before three digits could be either.";
+      return reading;
+    case TypedNumber::Kind::notANumber:
+      reading.kind = NumberFieldReading::Kind::notANumber;
+      reading.refusal = RangeSentence(rule, true);
+      return reading;
+  }
+  if (!typed.unit.empty() && !UnitMatches(typed.unit, rule.unit)) {
     reading.kind = NumberFieldReading::Kind::notANumber;
+    reading.refusal = RangeSentence(rule, true);
     return reading;
   }
-  reading.value = *number;
-  const bool aboveMinimum = rule.minimumIncluded ? *number >= rule.minimum : *number > rule.minimum;
+  const double number = typed.value;
+  reading.value = number;
+  const bool aboveMinimum = rule.minimumIncluded ? number >= rule.minimum : number > rule.minimum;
   // Infinity fails the upper bound, so "inf" is refused like any other value too large.
-  if ((aboveMinimum && *number <= rule.maximum) || (rule.zeroAllowed && *number == 0.0)) {
+  if ((aboveMinimum && number <= rule.maximum) || (rule.zeroAllowed && number == 0.0)) {
     reading.kind = NumberFieldReading::Kind::accepted;
     return reading;
   }
   reading.kind = NumberFieldReading::Kind::refused;
-  reading.refusal = !aboveMinimum && !rule.tooSmall.empty() ? std::wstring(rule.tooSmall) : NumberFieldRangeText(rule);
+  reading.refusal = !aboveMinimum && !rule.tooSmall.empty() ? std::wstring(rule.tooSmall) : RangeSentence(rule, false);
   return reading;
+}
+
+bool NumberFieldRefuses(const NumberFieldReading& reading, const NumberFieldRule& rule) {
+  switch (reading.kind) {
+    case NumberFieldReading::Kind::accepted: return false;
+    case NumberFieldReading::Kind::empty: return !rule.zeroAllowed;
+    case NumberFieldReading::Kind::notANumber:
+    case NumberFieldReading::Kind::refused: return true;
+  }
+  return true;
 }
 
 }  // namespace grainforge::app

@@ -20,11 +20,25 @@ std::optional<double> ParseLeadingNumber(std::wstring_view text);
 // Only a text with exactly one comma and no point is changed; "1,000.5" keeps its comma.
 std::wstring WithDecimalPoint(std::wstring_view text);
 
-// The value typed into a field, as a float: the text is trimmed at both ends and a decimal
-// comma read as a point (WithDecimalPoint); an empty text, a text that does not start with a
-// number, and a value that is not finite once narrowed to float ("inf", "1e999", and "1e39",
-// which fits a double but not a float) give defaultValue. Trailing text is ignored: "2.5 mm" is
-// 2.5.
+// What the whole text of a field holds. A field is read whole, never up to a stray character:
+// white space (a non-breaking space too) around the number is dropped; a sign may be "+", "-"
+// or the minus sign U+2212; one decimal mark, a point or a comma (people on comma desktops type
+// "0,5"); an exponent; "inf" or "infinity"; then, after optional white space, at most one word
+// of letters, the unit ("2 mm"). Anything else is no number ("abc", "nan", "2,5,1", "0x1A").
+// Thousands separators are refused, never read: "1,500.5" and "1.500,5" hold two marks, and
+// "1,500" (one to three digits, not starting with 0, a comma and exactly three digits) could
+// be 1.5 or 1500. A value beyond double's range is infinite; one below it is 0.
+struct TypedNumber {
+  enum class Kind { empty, number, notANumber, grouped, ambiguousComma };
+  Kind kind = Kind::empty;
+  double value = 0.0;
+  std::wstring unit;  // the word after the number as typed, empty when none
+};
+TypedNumber ReadTypedNumber(std::wstring_view text);
+
+// The value typed into a field, as a float (ReadTypedNumber, any unit word taken): an empty
+// text, a text that is no number, and a value that is not finite once narrowed to float
+// ("inf", "1e999", and "1e39", which fits a double but not a float) give defaultValue.
 float ParseDialogFloat(std::wstring_view text, float defaultValue);
 
 // The value as printf's "%g" writes it in the "C" locale: six significant digits, trailing zeros
@@ -45,20 +59,24 @@ struct NumberFieldRule {
   std::wstring_view tooSmall{};   // the refusal of a number below the range, when it has its own words
 };
 
-// What a field's text stands for under its rule. An empty text and one that holds no number
-// are left to the caller (most keep the stored value); a number outside the range, or not
-// finite, is refused with a text that names the field and its range.
+// What a field's text stands for under its rule. An empty text is left to the caller (a limit
+// takes it as "no limit"), though its refusal is given for callers that refuse it; a text that
+// holds no number, or a unit other than the rule's, is notANumber with a refusal; a number
+// outside the range, or not finite, is refused. Every refusal names the field and its range.
 struct NumberFieldReading {
   enum class Kind { empty, notANumber, accepted, refused };
   Kind kind = Kind::empty;
   double value = 0.0;    // the number read, also when refused
-  std::wstring refusal;  // when refused: "Strength must be from 0 to 100000 mm."
+  std::wstring refusal;  // "Strength must be from 0 to 100000 mm." when not accepted
 };
 
-// Reads the text as ParseDialogFloat does (trimmed, a decimal comma read as a point, trailing
-// words such as a unit ignored) and checks the number against the rule. Pure; the same on every
-// desktop locale.
+// Reads the whole text (ReadTypedNumber) and checks the number against the rule. A unit word
+// after the number must be the rule's own (any case). Pure; the same on every desktop locale.
 NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule& rule);
+
+// Whether a field's text is refused: a number out of range, a text that holds no number, or an
+// empty text where the rule gives emptiness no meaning (only a limit with zeroAllowed does).
+bool NumberFieldRefuses(const NumberFieldReading& reading, const NumberFieldRule& rule);
 
 // The rule's range as its refusal says it: "Strength must be from 0 to 100000 mm." or, with
 // the minimum excluded, "Width must be above 0 and at most 10000 mm.", then the note.

@@ -181,9 +181,9 @@ void CExportDialog::SayRefusedSizes() {
   for (const auto& [field, rule] :
        {std::pair{largestHole_, kLargestHoleRule}, std::pair{widestSlit_, kWidestSlitRule}}) {
     const NumberFieldReading typed = ReadNumberField(field->GetValue().ToStdWstring(), rule);
-    if (typed.kind != NumberFieldReading::Kind::refused) continue;
+    if (!NumberFieldRefuses(typed, rule)) continue;
     // Not inside the focus change that read it: a box opened there would take the focus again.
-    CallAfter([this, text = typed.refusal] {
+    CallAfter([this, text = typed.refusal.empty() ? NumberFieldRangeText(rule) : typed.refusal] {
       if (refuse) refuse(text);
     });
     return;

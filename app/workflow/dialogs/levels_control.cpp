@@ -1,6 +1,7 @@
 #include "app/workflow/dialogs/levels_control.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <wx/dcbuffer.h>
 #include <wx/settings.h>
@@ -82,11 +83,15 @@ void CLevelsControl::ReadLevelEdits() {
   for (int i = 0; i < kLevelsEditCount; ++i)
     texts[static_cast<std::size_t>(i)] = edits_[static_cast<std::size_t>(i)]->GetValue().ToStdWstring();
   const LevelsValues before = values;
-  values = ReadLevelsTexts(texts, values);
+  LevelsReading reading = ReadLevelsEdits(texts, values);
+  values = reading.values;
+  if (!reading.note.empty()) note_ = std::move(reading.note);
   UpdateLevelEdits();
   Refresh(false);
   if (!(values == before)) Notify();
 }
+
+std::wstring CLevelsControl::TakeNote() { return std::exchange(note_, std::wstring()); }
 
 bool CLevelsControl::HasUnreadTyping() const {
   const LevelsTexts shown = FormatLevelsTexts(values);
@@ -146,6 +151,7 @@ void CLevelsControl::OnCharHook(wxKeyEvent& event) {
   const bool inEdit = isEdit(event.GetEventObject()) || isEdit(FindFocus());
   if (inEdit && (key == WXK_RETURN || key == WXK_NUMPAD_ENTER)) {
     ReadLevelEdits();  // consumed: Enter confirms the edit instead of closing the dialog
+    if (refuse && !note_.empty()) refuse(TakeNote());
     return;
   }
   if (inEdit && key == WXK_ESCAPE && HasUnreadTyping()) {

@@ -9,6 +9,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include <wx/event.h>
@@ -34,8 +36,12 @@ public:
 
   // Writes the five edit texts from the values.
   void UpdateLevelEdits();
-  // Takes the typed texts into the values; the parent is told when a value changed.
+  // Takes the typed texts into the values; the parent is told when a value changed. A text
+  // refused or held leaves a note (ReadLevelsEdits): Enter says it at once through `refuse`,
+  // leaving the edit keeps it for the dialog's OK (TakeNote).
   void ReadLevelEdits();
+  std::wstring TakeNote();
+  std::function<void(const std::wstring&)> refuse;
   // Whether an edit holds typing not yet taken (its text is not the value's own). Escape then
   // takes the typing back; with nothing to take back it cancels the dialog as anywhere else.
   bool HasUnreadTyping() const;
@@ -69,6 +75,7 @@ private:
   LevelsHandle dragHandle_ = LevelsHandle::None;
   int dpi_ = 96;
   int editHeight_ = 0;
+  std::wstring note_;
 };
 
 }  // namespace grainforge::app

@@ -13,8 +13,6 @@ namespace {
 constexpr float kLevelStep = 1.0f / 255.0f;
 constexpr float kMinDragGamma = 0.1001001f;
 constexpr float kMaxDragGamma = 10.0f;
-constexpr float kMinTypedGamma = 0.1f;
-constexpr float kMaxTypedGamma = 9.99f;
 
 constexpr int kMargin = 8;
 constexpr int kHistogramHeight = 64;
@@ -41,13 +39,6 @@ std::wstring FormatGammaText(float gamma) {
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, shown, std::chars_format::fixed, 2);
   if (result.ec != std::errc()) return L"1.00";
   return std::wstring(buffer, result.ptr);
-}
-
-// The number a text holds, when it holds a finite one.
-std::optional<float> TypedNumber(const std::wstring& text) {
-  const std::optional<double> number = ParseLeadingNumber(WithDecimalPoint(text));
-  if (!number || !std::isfinite(*number)) return std::nullopt;
-  return static_cast<float>(*number);
 }
 
 }  // namespace
@@ -173,22 +164,68 @@ LevelsTexts FormatLevelsTexts(const LevelsValues& values) {
           level(values.outputBlackLevel), level(values.outputWhiteLevel)};
 }
 
-LevelsValues ReadLevelsTexts(const LevelsTexts& texts, LevelsValues values) {
+namespace {
+
+// The edits' names and ranges, in handle order.
+constexpr NumberFieldRule kLevelsRules[kLevelsEditCount] = {
+    {.name = L"Black", .minimum = 0.0, .maximum = 255.0},
+    {.name = L"Gamma", .minimum = 0.1, .maximum = 9.99},
+    {.name = L"White", .minimum = 0.0, .maximum = 255.0},
+    {.name = L"Output black", .minimum = 0.0, .maximum = 255.0},
+    {.name = L"Output white", .minimum = 0.0, .maximum = 255.0},
+};
+
+}  // namespace
+
+LevelsReading ReadLevelsEdits(const LevelsTexts& texts, LevelsValues values) {
+  std::wstring note;
+  const auto say = [&note](const std::wstring& text) {
+    if (note.empty()) note = text;
+  };
+  // The number a text is taken as, held to its edit's range; nothing when it holds none.
+  const auto read = [&](int index) -> std::optional<double> {
+    const NumberFieldRule& rule = kLevelsRules[index];
+    const NumberFieldReading reading = ReadNumberField(texts[static_cast<std::size_t>(index)], rule);
+    switch (reading.kind) {
+      case NumberFieldReading::Kind::accepted: return reading.value;
+      case NumberFieldReading::Kind::refused: {
+        // Infinity, or a gamma of 0 or below, has nothing to hold; a level is held to its end.
+        if (!std::isfinite(reading.value) || (index == 1 && !(reading.value > 0.0))) break;
+        const double held = std::clamp(reading.value, rule.minimum, rule.maximum);
+        say(reading.refusal + L" It is now " + FormatDialogFloat(held) + L".");
+        return held;
+      }
+      case NumberFieldReading::Kind::empty:
+      case NumberFieldReading::Kind::notANumber: break;
+    }
+    say(reading.refusal.empty() ? NumberFieldRangeText(rule) : reading.refusal);
+    return std::nullopt;
+  };
   const auto readLevel = [&](int index, float& level) {
-    if (const std::optional<float> typed = TypedNumber(texts[index])) level = Clamp01(*typed / 255.0f);
+    if (const std::optional<double> typed = read(index)) level = Clamp01(static_cast<float>(*typed / 255.0));
   };
   readLevel(0, values.blackLevel);
+  if (const std::optional<double> typed = read(1)) values.gamma = 1.0f / static_cast<float>(*typed);
   readLevel(2, values.whiteLevel);
   readLevel(3, values.outputBlackLevel);
   readLevel(4, values.outputWhiteLevel);
-  if (const std::optional<float> typed = TypedNumber(texts[1]); typed && *typed > 0.0f)
-    values.gamma = 1.0f / std::clamp(*typed, kMinTypedGamma, kMaxTypedGamma);
-  if (!(values.blackLevel < values.whiteLevel))
+  const auto levelText = [](float level) { return std::to_wstring(std::lround(Clamp01(level) * 255.0f)); };
+  if (!(values.blackLevel < values.whiteLevel)) {
     values.whiteLevel = std::min(values.blackLevel + kLevelStep, 1.0f);
-  // Black typed at the top: white cannot rise above 1, so black gives way; equal levels would
-  // leave nothing between them to stretch.
-  if (!(values.blackLevel < values.whiteLevel)) values.blackLevel = values.whiteLevel - kLevelStep;
-  return values;
+    // Black typed at the top: white cannot rise above 1, so black gives way; equal levels would
+    // leave nothing between them to stretch.
+    if (!(values.blackLevel < values.whiteLevel)) {
+      values.blackLevel = values.whiteLevel - kLevelStep;
+      say(L"Black must stay below white. It is now " + levelText(values.blackLevel) + L".");
+    } else {
+      say(L"White must stay above black. It is now " + levelText(values.whiteLevel) + L".");
+    }
+  }
+  return {values, note};
+}
+
+LevelsValues ReadLevelsTexts(const LevelsTexts& texts, LevelsValues values) {
+  return ReadLevelsEdits(texts, values).values;
 }
 
 }  // namespace grainforge::app

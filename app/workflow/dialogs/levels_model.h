@@ -67,9 +67,17 @@ LevelsValues DragLevelsHandle(const LevelsLayout& layout, LevelsValues values, L
 // The edit texts of the values: levels as 0..255 integers, gamma as its reciprocal "%.2f".
 LevelsTexts FormatLevelsTexts(const LevelsValues& values);
 
-// The values after reading typed texts: unreadable or non-finite texts keep their value, levels
-// are clamped, a gamma text counts only above 0, and a black level typed at or above the white
-// level pushes the white level one step above it.
+// The values after reading typed texts: a text that holds no number (or a gamma not above 0)
+// keeps its value, levels are held to 0..255 and gamma to 0.1..9.99, and a black level typed at
+// or above the white level pushes the white level one step above it (black gives way at 255).
+// The note says the first text refused or held: "Black must be from 0 to 255. It is now 255.",
+// "Black must stay below white. It is now 254."; empty when every text was taken as typed.
+struct LevelsReading {
+  LevelsValues values;
+  std::wstring note;
+};
+LevelsReading ReadLevelsEdits(const LevelsTexts& texts, LevelsValues values);
+// The values alone.
 LevelsValues ReadLevelsTexts(const LevelsTexts& texts, LevelsValues values);
 
 }  // namespace grainforge::app

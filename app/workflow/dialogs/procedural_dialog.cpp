@@ -311,7 +311,8 @@ void CProceduralTextureDialog::ShowParameterValues() {
 
 void CProceduralTextureDialog::ReadParameterRows() {
   const auto& specs = Specs();
-  std::wstring corrected;
+  std::wstring& corrected = correction_;
+  corrected.clear();
   for (std::size_t i = 0; i < rows_.size() && i < specs.size(); ++i) {
     const procedural::ParameterSpec& spec = specs[i];
     Row& row = rows_[i];
@@ -324,7 +325,8 @@ void CProceduralTextureDialog::ReadParameterRows() {
         pattern_.SetValue(spec.key, row.check->GetValue() ? 1.0f : 0.0f);
         break;
       default: {
-        pattern_.SetValue(spec.key, GetWindowFloat(row.edit, pattern_.GetValue(spec.key)));
+        if (const std::optional<float> typed = ParameterTypedValue(spec, row.edit->GetValue().ToStdWstring()))
+          pattern_.SetValue(spec.key, *typed);
         const std::wstring correction =
             ParameterCorrectionText(spec, row.edit->GetValue().ToStdWstring(), pattern_.GetValue(spec.key));
         if (corrected.empty()) corrected = correction;
@@ -345,6 +347,7 @@ void CProceduralTextureDialog::OnSlider(int row) {
   const auto& specs = Specs();
   const auto index = static_cast<std::size_t>(row);
   if (index >= specs.size()) return;
+  correction_.clear();
   pattern_.SetValue(specs[index].key, SliderValue(specs[index], rows_[index].slider->GetValue()));
   SetWindowFloat(rows_[index].edit, pattern_.GetValue(specs[index].key));
   UpdateProceduralPreview();
@@ -358,7 +361,8 @@ void CProceduralTextureDialog::SetTilesShown(int tiles) {
 
 void CProceduralTextureDialog::UpdateProceduralPreview() {
   preview_ = RenderProceduralPreview(pattern_, tilesShown_);
-  SetInformation(TileabilityText(pattern_.repeats));
+  // A value just held to its range keeps its word until the next edit.
+  SetInformation(correction_.empty() ? TileabilityText(pattern_.repeats) : correction_);
   picture_->SetPicture(&preview_);
 }
 
@@ -411,6 +415,7 @@ void CProceduralTextureDialog::OnPresetChosen() {
     SetInformation(L"Could not load that preset: " + wxString::FromUTF8(result.error).ToStdWstring() + L".");
     return;
   }
+  correction_.clear();
   ShowParameterValues();
   UpdateProceduralPreview();
   SetInformation(L"Loaded \"" + entry->name + L"\".");
@@ -463,6 +468,11 @@ void CProceduralTextureDialog::DeletePreset() {
 
 void CProceduralTextureDialog::OnOk() {
   ReadParameterRows();
+  // A text held or refused is said before the pattern is taken; OK again takes what the rows show.
+  if (!correction_.empty()) {
+    UpdateProceduralPreview();
+    return;
+  }
   if (IsModal())
     EndModal(wxID_OK);
   else {

@@ -109,6 +109,7 @@ private:
   CPreviewPicture* picture_ = nullptr;
   wxChoice* show_ = nullptr;
   wxStaticText* information_ = nullptr;
+  std::wstring correction_;  // what the last reading of the rows held or refused
   CPresetCombo* presetCombo_ = nullptr;
   wxButton* deleteButton_ = nullptr;
 };

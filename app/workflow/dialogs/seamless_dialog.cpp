@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include <wx/choice.h>
 #include <wx/dcbuffer.h>
@@ -237,7 +238,8 @@ void CSeamlessDialog::ReadParameterRows() {
     if (spec.kind == ParameterKind::Choice) {
       if (row.choice->GetSelection() >= 0) method_->SetValue(spec.key, static_cast<float>(row.choice->GetSelection()));
     } else if (IsNumeric(spec)) {
-      method_->SetValue(spec.key, GetWindowFloat(row.edit, method_->GetValue(spec.key)));
+      if (const std::optional<float> typed = ParameterTypedValue(spec, row.edit->GetValue().ToStdWstring()))
+        method_->SetValue(spec.key, *typed);
       if (correction_.empty())
         correction_ = ParameterCorrectionText(spec, row.edit->GetValue().ToStdWstring(), method_->GetValue(spec.key));
     }
@@ -290,6 +292,11 @@ void CSeamlessDialog::TakeFieldValues() {
 
 void CSeamlessDialog::OnOk(wxCommandEvent&) {
   TakeFieldValues();
+  // A text held or refused is said before the method is taken; OK again takes what the rows show.
+  if (!correction_.empty()) {
+    UpdateSeamlessPreviews();
+    return;
+  }
   EndDialog(wxID_OK);
 }
 

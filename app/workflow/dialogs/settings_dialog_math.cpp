@@ -137,11 +137,34 @@ float ParameterSliderValue(const ParameterSpec& spec, int position) {
   return spec.minimum + (static_cast<float>(position) / steps) * (spec.maximum - spec.minimum);
 }
 
-std::wstring ParameterCorrectionText(const ParameterSpec& spec, const std::wstring& typed, float taken) {
+namespace {
+
+// What a row's text is under its parameter's range; an empty text is no number either.
+NumberFieldReading ReadParameterText(const ParameterSpec& spec, const std::wstring& typed) {
   const std::wstring label(spec.label.begin(), spec.label.end());
   const NumberFieldRule rule{.name = label, .minimum = spec.minimum, .maximum = spec.maximum};
-  const NumberFieldReading reading = ReadNumberField(typed, rule);
-  if (reading.kind != NumberFieldReading::Kind::refused) return std::wstring();
+  NumberFieldReading reading = ReadNumberField(typed, rule);
+  if (reading.kind == NumberFieldReading::Kind::empty) {
+    reading.kind = NumberFieldReading::Kind::notANumber;
+    reading.refusal = NumberFieldRangeText(rule);
+  }
+  return reading;
+}
+
+}  // namespace
+
+std::optional<float> ParameterTypedValue(const ParameterSpec& spec, const std::wstring& typed) {
+  const NumberFieldReading reading = ReadParameterText(spec, typed);
+  if (reading.kind != NumberFieldReading::Kind::accepted && reading.kind != NumberFieldReading::Kind::refused)
+    return std::nullopt;
+  const auto value = static_cast<float>(reading.value);
+  if (!std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+std::wstring ParameterCorrectionText(const ParameterSpec& spec, const std::wstring& typed, float taken) {
+  const NumberFieldReading reading = ReadParameterText(spec, typed);
+  if (reading.kind == NumberFieldReading::Kind::accepted) return std::wstring();
   return reading.refusal + L" It is now " + FormatDialogFloat(taken) + L".";
 }
 

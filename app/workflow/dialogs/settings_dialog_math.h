@@ -67,16 +67,17 @@ inline constexpr const wchar_t* kTextureSizeRefusal =
     L"The texture width and height must both be greater than zero.";
 inline constexpr const wchar_t* kGammaRefusal = L"Gamma must be greater than zero.";
 
-// The ranges of the texture dialog's number fields. A tile far larger than any part (1e30 mm)
-// would make every point of the part sample one texel.
+// The ranges of the texture dialog's number fields: the tile on the part as a printer can show
+// it (a 1e-30 mm tile blacked out the view), the blur within a tile's reach.
+inline constexpr double kSmallestTileMillimetres = 0.1;
 inline constexpr double kLargestTileMillimetres = 10000.0;
+static_assert(static_cast<float>(kSmallestTileMillimetres) == grainforge::mesh::kSmallestTileMillimetres &&
+              static_cast<float>(kLargestTileMillimetres) == grainforge::mesh::kLargestTileMillimetres);
 inline constexpr double kLargestBlurMillimetres = 100.0;
 inline constexpr NumberFieldRule kTileWidthRule{
-    .name = L"Width", .minimum = 0.0, .maximum = kLargestTileMillimetres, .unit = L"mm", .minimumIncluded = false,
-    .tooSmall = kTextureSizeRefusal};
+    .name = L"Width", .minimum = kSmallestTileMillimetres, .maximum = kLargestTileMillimetres, .unit = L"mm"};
 inline constexpr NumberFieldRule kTileHeightRule{
-    .name = L"Height", .minimum = 0.0, .maximum = kLargestTileMillimetres, .unit = L"mm", .minimumIncluded = false,
-    .tooSmall = kTextureSizeRefusal};
+    .name = L"Height", .minimum = kSmallestTileMillimetres, .maximum = kLargestTileMillimetres, .unit = L"mm"};
 inline constexpr NumberFieldRule kBlurRule{
     .name = L"Blur", .minimum = 0.0, .maximum = kLargestBlurMillimetres, .unit = L"mm"};
 
@@ -91,7 +92,7 @@ inline constexpr NumberFieldRule kBlendSharpnessRule{
     .name = L"Sharpness", .minimum = kMinBlendSharpness, .maximum = kMaxBlendSharpness};
 
 // The sharpness typed into the field: the current value for a text that is no number, then
-// clamped to 1..16 (the dialog refuses a number outside first).
+// clamped to 1..16 (the dialog refuses a text outside first).
 float ReadBlendSharpness(const std::wstring& text, float current);
 // The list index of a test grid resolution: that of 256 for one that is not offered.
 int TestGridChoiceIndex(int cells);
@@ -103,9 +104,15 @@ int ParameterSliderSteps(const grainforge::mesh::procedural::ParameterSpec& spec
 int ParameterSliderPosition(const grainforge::mesh::procedural::ParameterSpec& spec, float value);
 float ParameterSliderValue(const grainforge::mesh::procedural::ParameterSpec& spec, int position);
 
+// The number a parameter row's whole text holds, before the parameter's own clamp; none (the
+// value stays) for a text that holds no number, or one not finite as a float.
+std::optional<float> ParameterTypedValue(const grainforge::mesh::procedural::ParameterSpec& spec,
+                                         const std::wstring& typed);
+
 // A number typed into a parameter row is held to the parameter's range, visibly: the row shows
-// the value taken. This says so: empty when the typed text was in range (or no number), else
-// "<label> must be from <minimum> to <maximum>. It is now <taken>."
+// the value taken. This says so: empty when the typed text was in range, else "<label> must be
+// from <minimum> to <maximum>. It is now <taken>." (or "must be a number from ..." for a text
+// that held none, which kept the value).
 std::wstring ParameterCorrectionText(const grainforge::mesh::procedural::ParameterSpec& spec,
                                      const std::wstring& typed, float taken);
 

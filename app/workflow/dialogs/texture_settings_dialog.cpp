@@ -79,6 +79,9 @@ CTextureSettingsDialog::CTextureSettingsDialog(wxWindow* parent, TextureDialogIn
   auto* levelsGroup = new wxStaticBoxSizer(wxVERTICAL, this, wxS("Levels for this texture"));
   levels_ = new CLevelsControl(levelsGroup->GetStaticBox(), wxDefaultPosition, wxDefaultSize);
   levels_->histogram = input_.levels.histogram;
+  levels_->refuse = [this](const std::wstring& text) {
+    if (refuse) refuse(text);
+  };
   levelsGroup->Add(levels_, 1, wxEXPAND | wxALL, gap);
   levelsGroup->Add(new wxStaticText(levelsGroup->GetStaticBox(), wxID_ANY,
                                     wxS("Back to neutral when another texture or pattern is chosen.")),
@@ -163,6 +166,14 @@ void CTextureSettingsDialog::RequestSeamless() { seamlessRequested_ = true; }
 bool CTextureSettingsDialog::TakeFieldValues() {
   if (!CheckNumberFields({{width_, kTileWidthRule}, {height_, kTileHeightRule}, {blur_, kBlurRule}}, refuse)) {
     seamlessRequested_ = false;
+    return false;
+  }
+  // A level typed and left (or still being typed) is taken now; one refused or held is said
+  // before anything is applied.
+  if (levels_->IsEnabled() && levels_->HasUnreadTyping()) levels_->ReadLevelEdits();
+  if (const std::wstring note = levels_->TakeNote(); !note.empty()) {
+    seamlessRequested_ = false;
+    if (refuse) refuse(note);
     return false;
   }
   grainforge::mesh::TextureSettings& s = input_.settings;

@@ -98,6 +98,10 @@ TEST(DialogNumberParse, GivesTheDefaultForEveryUnusableText) {
       {L"1e999", kDefault},   {L" 3 ", 3.0f},          {L"2.5 mm", 2.5f},
       {L"-0.75", -0.75f},     {L"0.5", 0.5f},          {L"1e-50", 0.0f},
       {L"3.4e38", 3.4e38f},
+      // The whole text is one number or none: it used to be read up to the first stray mark.
+      {L"1,500.5", kDefault}, {L"1.500,5", kDefault}, {L"2,5,1", kDefault},
+      {L"3 4", kDefault},     {L"0x1A", kDefault},     {L"\u22125", -5.0f},
+      {L"\u00a03,5", 3.5f},
   };
   for (const DialogFloatCase& c : cases) {
     EXPECT_EQ(ParseDialogFloat(c.text, kDefault), c.expected)
@@ -120,7 +124,7 @@ TEST(DialogNumberParse, ReadsAPointAndADecimalCommaWhateverTheLocale) {
   // People on comma desktops type a decimal comma; it used to end the number ("0,5" was 0).
   EXPECT_EQ(ParseDialogFloat(L"0,5", 1.0f), 0.5f);
   EXPECT_EQ(ParseDialogFloat(L"-12,25 mm", 1.0f), -12.25f);
-  // With a point present the comma is no decimal mark, and two commas make no number past the first.
+  // Two marks make no number at all: the default.
   EXPECT_EQ(ParseDialogFloat(L"1,000.5", 1.0f), 1.0f);
   EXPECT_EQ(ParseDialogFloat(L"1,5,3", 1.0f), 1.0f);
 }
@@ -166,8 +170,28 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
       {L"0,0", kSharpness, Kind::refused, 0.0, L"Sharpness must be from 1 to 16."},
       {L"", kSize, Kind::empty, 0.0, L""},
       {L"   ", kLimit, Kind::empty, 0.0, L""},
-      {L"abc", kSize, Kind::notANumber, 0.0, L""},
-      {L"nan", kSize, Kind::notANumber, 0.0, L""},
+      {L"abc", kSize, Kind::notANumber, 0.0, L"Triangle size must be a number from 0.01 to 100000 mm."},
+      {L"nan", kSize, Kind::notANumber, 0.0, L"Triangle size must be a number from 0.01 to 100000 mm."},
+      // Read whole or refused, never cut at a stray character; thousands separators are refused.
+      {L"0", kSize, Kind::refused, 0.0, L"Triangle size must be from 0.01 to 100000 mm."},
+      {L"1e999", kSize, Kind::refused, HUGE_VAL, L"Triangle size must be from 0.01 to 100000 mm."},
+      {L"0.5", kSize, Kind::accepted, 0.5, L""},
+      {L"2 mm", kSize, Kind::accepted, 2.0, L""},
+      {L"\u00a02,5 MM", kSize, Kind::accepted, 2.5, L""},
+      {L"\u22125", kSize, Kind::refused, -5.0, L"Triangle size must be from 0.01 to 100000 mm."},
+      {L"0,500", kSize, Kind::accepted, 0.5, L""},
+      {L"18 million", kLimit, Kind::accepted, 18.0, L""},
+      {L"2 cm", kSize, Kind::notANumber, 0.0, L"Triangle size must be a number from 0.01 to 100000 mm."},
+      {L"2,5,1", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. Type it without thousands separators."},
+      {L"1,500.5", kWidth, Kind::notANumber, 0.0,
+       L"Width must be a number above 0 and at most 10000 mm. Type it without thousands separators."},
+      {L"1.500,5", kWidth, Kind::notANumber, 0.0,
+       L"Width must be a number above 0 and at most 10000 mm. Type it without thousands separators."},
+      {L"1,500", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. Type 1.5 or 1500: a comma before three digits "
+       L"could be either."},
+      {L"12abc", kSharpness, Kind::notANumber, 0.0, L"Sharpness must be a number from 1 to 16."},
   };
   for (const Case& c : cases) {
     const NumberFieldReading reading = ReadNumberField(c.text, c.rule);

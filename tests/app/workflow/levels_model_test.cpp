@@ -147,6 +147,24 @@ TEST(LevelsTexts, TypedValuesAreClampedOrIgnored) {
   }
 }
 
+// A text held to its range or refused used to change the level without a word (black 255
+// became 254); the reading says the first.
+TEST(LevelsTexts, HeldOrRefusedTextsAreSaid) {
+  const LevelsValues start{0.2f, 0.8f, 0.5f, 0.4f, 0.6f};
+  const std::pair<LevelsTexts, const wchar_t*> cases[] = {
+      {FormatLevelsTexts(start), L""},
+      {{L"255", L"2.00", L"255", L"102", L"153"}, L"Black must stay below white. It is now 254."},
+      {{L"250", L"2.00", L"100", L"102", L"153"}, L"White must stay above black. It is now 251."},
+      {{L"300", L"2.00", L"204", L"102", L"153"}, L"Black must be from 0 to 255. It is now 255."},
+      {{L"51", L"20", L"204", L"102", L"153"}, L"Gamma must be from 0.1 to 9.99. It is now 9.99."},
+      {{L"51", L"0", L"204", L"102", L"153"}, L"Gamma must be from 0.1 to 9.99."},
+      {{L"51", L"2.00", L"204", L"1,500.5", L"153"},
+       L"Output black must be a number from 0 to 255. Type it without thousands separators."},
+      {{L"51", L"2.00", L"204", L"102", L"abc"}, L"Output white must be a number from 0 to 255."},
+  };
+  for (const auto& [typed, note] : cases) EXPECT_EQ(ReadLevelsEdits(typed, start).note, note) << typed[0];
+}
+
 TEST(LevelsTexts, ShownAsWholeStepsAndReciprocalGamma) {
   EXPECT_EQ(FormatLevelsTexts({0.2f, 1.5f, 0.0f, -1.0f, 0.5f}),
             (LevelsTexts{L"51", L"1.00", L"255", L"0", L"128"}));  // gamma 0 shows as 1.00

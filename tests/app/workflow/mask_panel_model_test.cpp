@@ -56,9 +56,12 @@ TEST(MaskPanelModel, TypedFieldsApplyWithTheirLimits)
     };
     const Case cases[] = {
         {0, L"5", nullptr, 5.0f},        {2, L"5", nullptr, 17.5f},       {2, L"0", nullptr, 12.5f},
-        {3, L"0.1", nullptr, 0.5f},      {5, L"-3", nullptr, 0.5f},       {7, L"45 deg", nullptr, 45.0f},
-        {0, L"abc", nullptr, 1.23456f},  {1, L"", nullptr, -7.891f},      {9, L"-1", &mesh::MaskVolume::featherMillimetres, 0.0f},
+        {3, L"0.1", nullptr, 10.004f},   {5, L"-3", nullptr, 0.75f},      {7, L"45 deg", nullptr, 45.0f},
+        {0, L"abc", nullptr, 1.23456f},  {1, L"", nullptr, -7.891f},      {9, L"-1", &mesh::MaskVolume::featherMillimetres, 0.125f},
         {9, L"2.25", &mesh::MaskVolume::featherMillimetres, 2.25f},
+        // Refused as the dialogs refuse (the value stays): a size below 0.5 mm or negative used to
+        // be raised without a word, a centre of 1e30 mm taken, "1,500.5" read as 1.
+        {0, L"1e30", nullptr, 1.23456f}, {1, L"1,500.5", nullptr, -7.891f}, {8, L"-90\u00b0", nullptr, -90.0f},
     };
     for (const Case& c : cases) {
         MaskFieldTexts typed = shown;
@@ -72,6 +75,24 @@ TEST(MaskPanelModel, TypedFieldsApplyWithTheirLimits)
                 EXPECT_EQ(component(edited, other), component(volume, other)) << other;
             }
     }
+}
+
+TEST(MaskPanelModel, RefusedFieldsNameTheirRange)
+{
+    const MaskFieldTexts shown = MaskFieldTextsOf(Volume(), 12.5f);
+    const std::pair<int, const wchar_t*> cases[] = {
+        {0, L"Position X must be from -10000 to 10000 mm."}, {4, L"Size Y must be from 0.5 to 10000 mm."},
+        {9, L"Feather must be from 0 to 10000 mm."},
+    };
+    const wchar_t* const typed[] = {L"1e30", L"-3", L"-1"};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        MaskFieldTexts texts = shown;
+        texts[static_cast<std::size_t>(cases[i].first)] = typed[i];
+        const MaskFieldRefusal refusal = CheckMaskFieldEdits(shown, texts);
+        EXPECT_EQ(refusal.field, cases[i].first);
+        EXPECT_EQ(refusal.text, cases[i].second);
+    }
+    EXPECT_EQ(CheckMaskFieldEdits(shown, shown).field, -1);
 }
 
 TEST(MaskPanelModel, BedBaseHeightAndListRebuild)

@@ -14,6 +14,7 @@
 #include <wx/button.h>
 #include <wx/frame.h>
 #include <wx/listctrl.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include <filesystem>
@@ -131,10 +132,23 @@ TEST(MaskPanelX11, TypedFieldsMoveTheMaskOneUndoStepEach) {
     f.panel->Field(2)->ChangeValue(wxS("7"));
     f.FocusField(3);
     EXPECT_FLOAT_EQ(f.Mask().center.z, base + 7.0f) << "z is typed above the bed";
+    // A size below the least is refused as a dialog refuses it (it used to be raised to 0.5
+    // without a word): the value stays and the panel names the range.
     f.panel->Field(3)->ChangeValue(wxS("0.1"));
     f.FocusField(4);
-    EXPECT_FLOAT_EQ(f.Mask().size.x, 0.5f);
-    EXPECT_EQ(f.panel->Field(3)->GetValue(), wxS("0.5")) << "the raised size shows at once";
+    EXPECT_FLOAT_EQ(f.Mask().size.x, 6.0f);
+    EXPECT_EQ(f.panel->Field(3)->GetValue(), wxS("6")) << "the kept size shows at once";
+    const auto note = [&f] {  // as read, with the lines it wraps to joined again
+        wxString text = f.panel->FieldNote()->GetLabel();
+        text.Replace("\n", " ");
+        return text;
+    };
+    EXPECT_EQ(note(), wxS("Size X must be from 0.5 to 10000 mm."));
+    f.FocusField(3);
+    f.panel->Field(3)->ChangeValue(wxS("4"));
+    f.FocusField(4);
+    EXPECT_FLOAT_EQ(f.Mask().size.x, 4.0f);
+    EXPECT_EQ(note(), wxString(kMaskFieldNote));
     EXPECT_EQ(f.doc.undoStack.size(), undoSteps + 3);
     EXPECT_FLOAT_EQ(f.Mask().size.y, 4.004f) << "fields left alone keep their exact value";
 

@@ -132,6 +132,16 @@ TEST(SettingsDialogsX11, ProceduralDialogSavesAUserPresetAndDeletingYoursBringsT
   EXPECT_NE(Label(dialog.dialog, kIdInformation).find(L" must be from "), std::wstring::npos);
   EXPECT_NE(Label(dialog.dialog, kIdInformation).find(L"It is now " + FormatDialogFloat(numeric->maximum) + L"."),
             std::wstring::npos);
+  // Leaving the row redraws the preview, which used to replace the message at once with
+  // "This texture is tileable."; a text that is no number keeps the value and says so.
+  const float held = pattern->GetValue(numeric->key);
+  edit->ChangeValue(wxS("1,500.5"));
+  wxFocusEvent leave(wxEVT_KILL_FOCUS, edit->GetId());
+  leave.SetEventObject(edit);
+  edit->GetEventHandler()->ProcessEvent(leave);
+  EXPECT_FLOAT_EQ(pattern->GetValue(numeric->key), held);
+  EXPECT_NE(Label(dialog.dialog, kIdInformation).find(L" must be a number from "), std::wstring::npos)
+      << Label(dialog.dialog, kIdInformation);
   // A decimal comma is a decimal point.
   const float middle = (numeric->minimum + numeric->maximum) / 2.0f;
   std::wstring typed = FormatDialogFloat(middle);
@@ -436,10 +446,26 @@ TEST(SettingsDialogsX11, TypedNumbersReadADecimalCommaAndAreRefusedOutOfRange) {
       {{"remesh", kIdRemeshInputSize, L"-1", L"Triangle size must be from 0.01 to 100000 mm."}, 0},
       {{"texture", CTextureSettingsDialog::kWidthId, L"12,5", L""}, 12.5},
       {{"texture", CTextureSettingsDialog::kBlurId, L"0,2", L""}, 0.2},
-      {{"texture", CTextureSettingsDialog::kWidthId, L"1e30", L"Width must be above 0 and at most 10000 mm."}, 0},
+      {{"texture", CTextureSettingsDialog::kWidthId, L"1e30", L"Width must be from 0.1 to 10000 mm."}, 0},
       {{"texture", CTextureSettingsDialog::kBlurId, L"-1", L"Blur must be from 0 to 100 mm."}, 0},
       {{"mapping", CMappingSettingsDialog::kSharpnessId, L"2,5", L""}, 2.5},
       {{"mapping", CMappingSettingsDialog::kSharpnessId, L"40", L"Sharpness must be from 1 to 16."}, 0},
+      // The whole text is one number or it is refused: these were cut at the first stray
+      // character, or dropped without a word with the old value kept.
+      {{"relief", kIdStrength, L"1,500.5",
+        L"Strength must be a number from 0 to 100000 mm. Type it without thousands separators."}, 0},
+      {{"relief", kIdTriangleLimit, L"abc",
+        L"Triangle limit must be a number from 0.1 to 200 million. Leave it empty, or 0, for no limit."}, 0},
+      {{"relief", kIdTriangleLimit, L"", L""}, 0},
+      {{"relief", kIdTriangleSize, L"", L"Triangle size must be from 0.01 to 100000 mm."}, 0},
+      {{"relief", kIdTriangleSize, L"\u00a02 mm", L""}, 2.0},
+      {{"remesh", kIdRemeshInputSize, L"1.500,5",
+        L"Triangle size must be a number from 0.01 to 100000 mm. Type it without thousands separators."}, 0},
+      {{"texture", CTextureSettingsDialog::kWidthId, L"1e-30", L"Width must be from 0.1 to 10000 mm."}, 0},
+      {{"texture", CTextureSettingsDialog::kBlurId, L"nan", L"Blur must be a number from 0 to 100 mm."}, 0},
+      {{"mapping", CMappingSettingsDialog::kSharpnessId, L"2,5,1",
+        L"Sharpness must be a number from 1 to 16. Type it without thousands separators."}, 0},
+      {{"mapping", CMappingSettingsDialog::kSharpnessId, L"\u22125", L"Sharpness must be from 1 to 16."}, 0},
   };
   for (const Expected& e : cases) {
     const std::string name = std::string(e.typed.dialog) + " " + std::to_string(e.typed.field) + " " +

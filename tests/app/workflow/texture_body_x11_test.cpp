@@ -328,10 +328,19 @@ TEST(ReliefBodyX11, StrengthCommitsOnEnterAndIgnoresTooLarge) {
     event.SetEventObject(edit);
     edit->ProcessWindowEvent(event);
   };
+  std::vector<std::wstring> refused;
+  displacement.refuse = [&refused](const std::wstring& text) { refused.push_back(text); };
   enter(L"0.75");
   EXPECT_EQ(f.doc->displacementSettings.strengthMillimetres, 0.75f);
   enter(L"100001");
   EXPECT_EQ(f.doc->displacementSettings.strengthMillimetres, 0.75f);
+  // Refused as the relief dialog refuses, naming the range; "1,500.5" used to be taken as 1.
+  enter(L"1,500.5");
+  EXPECT_EQ(f.doc->displacementSettings.strengthMillimetres, 0.75f);
+  EXPECT_EQ(edit->GetValue(), wxS("0.75"));
+  EXPECT_EQ(refused, (std::vector<std::wstring>{
+                         L"Strength must be from 0 to 100000 mm.",
+                         L"Strength must be a number from 0 to 100000 mm. Type it without thousands separators."}));
   // The largest strength fits its box whole (it showed as "10000").
   enter(L"100000");
   EXPECT_EQ(f.doc->displacementSettings.strengthMillimetres, 100000.0f);

@@ -183,8 +183,23 @@ TEST_F(SettingsDialogs, TextureSettingsRefusesAZeroWidthAndWithdrawsTheSeamlessR
   static_cast<wxTextCtrl*>(dialog->FindWindow(CTextureSettingsDialog::kWidthId))->ChangeValue("0");
   dialog->RequestSeamless();
   EXPECT_FALSE(dialog->TakeFieldValues());
-  EXPECT_EQ(refused, kTextureSizeRefusal);
+  EXPECT_EQ(refused, L"Width must be from 0.1 to 10000 mm.");
   EXPECT_FALSE(dialog->SeamlessRequested());
+  dialog->Destroy();
+}
+
+// A level held to its range is said before OK takes it (black 255 became 254 without a word).
+TEST_F(SettingsDialogs, TextureSettingsSaysAHeldLevelBeforeTakingIt) {
+  TexturedDocument f;
+  auto* dialog = new CTextureSettingsDialog(nullptr, TextureInputFromDocument(*f.doc));
+  std::wstring refused;
+  dialog->refuse = [&](const std::wstring& text) { refused = text; };
+  dialog->Levels()->Edit(0)->ChangeValue("255");
+  EXPECT_FALSE(dialog->TakeFieldValues());
+  EXPECT_EQ(refused, L"Black must stay below white. It is now 254.");
+  EXPECT_EQ(dialog->Levels()->Edit(0)->GetValue(), "254");
+  ASSERT_TRUE(dialog->TakeFieldValues());  // OK again takes what the edits show
+  EXPECT_FLOAT_EQ(dialog->Settings().blackLevel, 254 / 255.0f);
   dialog->Destroy();
 }
 

@@ -132,9 +132,10 @@ TEST(ReliefEntries, TypedSizesAndStrengths) {
     const wchar_t* text;
     std::optional<float> stored;
   } sizes[] = {
-      {L"0.005", 0.01f}, {L"0.25", 0.25f}, {L"0.3 mm", 0.3f}, {L"0", std::nullopt}, {L"-1", std::nullopt},
+      {L"0.005", std::nullopt}, {L"0.25", 0.25f}, {L"0.3 mm", 0.3f}, {L"0", std::nullopt}, {L"-1", std::nullopt},
       {L"100001", std::nullopt}, {L"nan", std::nullopt}, {L"abc", std::nullopt}, {L"1e-50", std::nullopt},
       {L"0,5", 0.5f},  // a decimal comma is a decimal point (it used to read as 0 and be refused)
+      {L"1,500.5", std::nullopt}, {L"2,5,1", std::nullopt}, {L"\u00a00,5", 0.5f},  // whole text, or refused
   };
   for (const SizeCase& c : sizes) EXPECT_EQ(TriangleSizeFromEntry(c.text), c.stored) << std::wstring(c.text);
   struct StrengthCase {
@@ -144,7 +145,7 @@ TEST(ReliefEntries, TypedSizesAndStrengths) {
   } strengths[] = {
       {L"0", 1.0f, 0.0f}, {L"100000", 1.0f, 100000.0f}, {L"100001", 1.0f, std::nullopt},
       {L"0.6", 0.6f, std::nullopt}, {L"-0.1", 1.0f, std::nullopt}, {L"", 1.0f, std::nullopt},
-      {L"2,5", 1.0f, 2.5f},
+      {L"2,5", 1.0f, 2.5f}, {L"1,500.5", 1.0f, std::nullopt}, {L"1.500,5", 1.0f, std::nullopt},
   };
   for (const StrengthCase& c : strengths)
     EXPECT_EQ(StrengthFromEntry(c.text, c.current), c.stored) << std::wstring(c.text);

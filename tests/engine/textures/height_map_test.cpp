@@ -332,6 +332,25 @@ TEST(TextureSettingsJson, WritesEveryFieldInOrderAndReadsItBack)
     EXPECT_EQ((*again.root)["wrap"], 7) << "another mode as a bare integer";
 }
 
+// A tile no zoom brings to a printable size (a 1e-30 mm tile was saved, restored and turned the
+// view black) keeps the size it had; the widest zoom's ends still read.
+TEST(TextureSettingsJson, TileSizesNoZoomCanUseKeepTheirValue)
+{
+    const std::pair<const char*, float> cases[] = {
+        {R"({"widthMillimetres":1e-30})", 30.0f}, {R"({"widthMillimetres":0.0})", 30.0f},
+        {R"({"widthMillimetres":-4})", 30.0f},    {R"({"widthMillimetres":1e30})", 30.0f},
+        {R"({"widthMillimetres":0.005})", 0.005f}, {R"({"widthMillimetres":200000})", 200000.0f},
+    };
+    for (const auto& [json, width] : cases) {
+        TextureSettings read;
+        ReadTextureSettingsJson(test::ViewOf(json), read);
+        EXPECT_EQ(read.widthMillimetres, width) << json;
+    }
+    TextureSettings read;
+    ReadTextureSettingsJson(test::ViewOf(R"({"heightMillimetres":1e-20})"), read);
+    EXPECT_EQ(read.heightMillimetres, 30.0f);
+}
+
 // Rows as long as the largest image: the running sums must not drift along the row. Two rounds
 // of a 201-pixel box (the rows only; the tile is so tall that the columns are not blurred),
 // checked over the whole row against the average summed afresh at each position, with the
