@@ -249,25 +249,24 @@ void CMaskPanel::ApplyVolumeFields(wxWindow* gainingFocus) {
     for (int i = 0; i < kMaskFieldCount; ++i)
         typed[i] = fields_[static_cast<std::size_t>(i)]->GetValue().ToStdWstring();
     const mesh::MaskVolume stored = document->maskVolumes[static_cast<std::size_t>(index)];
-    // A refused text keeps its field's value and is said under the fields, as a dialog says it;
-    // Enter leaves the field's text selected to type again.
-    // The refusal stays until a text is taken.
+    // A refused text keeps its field's value and is said under the fields, as a dialog says it,
+    // until a text is taken; Enter leaves the field's text selected to type again.
     const MaskFieldRefusal refusal = CheckMaskFieldEdits(shownTexts_, typed);
     if (refusal.field >= 0)
         ShowFieldNote(refusal.text);
     else if (typed != shownTexts_)
         ShowFieldNote(kMaskFieldNote);
-    if (refusal.field >= 0 && gainingFocus == nullptr && FindFocus() == Field(refusal.field))
-        Field(refusal.field)->SelectAll();
     const mesh::MaskVolume edited = ApplyMaskFieldEdits(stored, shownTexts_, typed, base);
     if (!mesh::MaskVolumeEquals(stored, edited)) {
         // Its own undo step, not folded into a drag that is still pending.
         document->CommitPendingEdit();
         document->UpdateMaskVolume(index, edited);
     }
-    // Clamped values show at once; texts the user left unchanged are put back as shown.
+    // Kept values show at once; texts the user left unchanged are put back as shown.
     if (index >= 0 && static_cast<std::size_t>(index) < document->maskVolumes.size())
         ShowVolumeFields(&document->maskVolumes[static_cast<std::size_t>(index)], base, gainingFocus);
+    if (refusal.field >= 0 && gainingFocus == nullptr && FindFocus() == Field(refusal.field))
+        Field(refusal.field)->SelectAll();
 }
 
 void CMaskPanel::ShowFieldNote(const std::wstring& text) {
