@@ -202,6 +202,12 @@ TEST(ExportCheckDialogX11Test, GapSizesReadACommaAndRefuseAnOutOfRangeSize) {
   EXPECT_EQ(refusals[0], L"The largest gap to close must be from 0 to 1000 mm.");
   EXPECT_FLOAT_EQ(dialog->ReadOptions().cleanup.maximumHoleMillimetres, 2.5f);
   EXPECT_EQ(hole->GetValue(), wxS("2.5"));
+  // A text that is no number is refused as well; it used to be dropped without a word.
+  leave(L"1,500.5");
+  ASSERT_EQ(refusals.size(), 2u);
+  EXPECT_EQ(refusals[1],
+            L"The largest gap to close must be a number from 0 to 1000 mm. Type it without thousands separators.");
+  EXPECT_FLOAT_EQ(dialog->ReadOptions().cleanup.maximumHoleMillimetres, 2.5f);
   dialog->Destroy();
   PumpFor(std::chrono::milliseconds(50));
 }

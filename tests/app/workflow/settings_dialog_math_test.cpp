@@ -177,6 +177,30 @@ TEST(ParameterSlider, IntegerStepsRealThousandths) {
   EXPECT_FLOAT_EQ(ParameterSliderValue(percent, 500), 22.5f);
 }
 
+// A pattern or seamless row reads its whole text: "1,500.5" used to be taken as 1 and held to
+// the range, "inf" reset the value to its default; both keep the value now and say so.
+TEST(ParameterRows, WholeTextIsTakenHeldOrKeptAndSaid) {
+  const auto overlap = MakeFloatParameter("percent", "Overlap", 0.0f, 45.0f, 20.0f, "", 0.1f);
+  const struct {
+    const wchar_t* typed;
+    std::optional<float> value;
+    float taken;  // what the row then holds
+    const wchar_t* said;
+  } cases[] = {
+      {L"30,5", 30.5f, 30.5f, L""},
+      {L"99", 99.0f, 45.0f, L"Overlap must be from 0 to 45. It is now 45."},
+      {L"1,500.5", std::nullopt, 20.0f,
+       L"Overlap must be a number from 0 to 45. Type it without thousands separators. It is now 20."},
+      {L"inf", std::nullopt, 20.0f, L"Overlap must be from 0 to 45. It is now 20."},
+      {L"", std::nullopt, 20.0f, L"Overlap must be from 0 to 45. It is now 20."},
+      {L"2 mm", std::nullopt, 20.0f, L"Overlap must be a number from 0 to 45. It is now 20."},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParameterTypedValue(overlap, c.typed), c.value) << std::wstring(c.typed);
+    EXPECT_EQ(ParameterCorrectionText(overlap, c.typed, c.taken), c.said) << std::wstring(c.typed);
+  }
+}
+
 TEST(SeamlessReducedCopy, FactorKeepsSidesWithin512) {
   struct Case {
     int width, height, factor, reducedWidth, reducedHeight;
