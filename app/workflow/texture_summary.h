@@ -76,7 +76,6 @@ PixelRect FitPreviewRect(const PixelRect& area, int width, int height);
 // ---- Relief section entries --------------------------------------------------------------
 
 inline constexpr float kSmallestTriangleSize = 0.01f;
-inline constexpr double kLargestEntry = 100000.0;
 
 // "1,234,567".
 std::wstring GroupThousands(std::uint64_t value);

@@ -76,15 +76,6 @@ std::optional<double> ParseLeadingNumber(std::wstring_view text) {
   return negative ? -*value : *value;
 }
 
-std::wstring WithDecimalPoint(std::wstring_view text) {
-  std::wstring copy(text);
-  const auto comma = copy.find(L',');
-  if (comma != std::wstring::npos && copy.find(L',', comma + 1) == std::wstring::npos &&
-      copy.find(L'.') == std::wstring::npos)
-    copy[comma] = L'.';
-  return copy;
-}
-
 namespace {
 
 // White space around a typed number: a non-breaking space (a comma desktop's thousands
@@ -155,7 +146,8 @@ TypedNumber ReadTypedNumber(std::wstring_view text) {
       typed.kind = TypedNumber::Kind::grouped;
       return typed;
     }
-    // A comma before exactly three digits after a group a thousands separator could lead.
+    // A comma where a thousands separator would stand: after one to three digits not led by a
+    // 0, before exactly three.
     ambiguous = comma && integerDigits >= 1 && integerDigits <= 3 && number.front() != '0' && fractionDigits == 3;
     if (i < text.size() && (text[i] == L'e' || text[i] == L'E')) {
       std::size_t j = i + 1;

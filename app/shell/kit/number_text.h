@@ -12,13 +12,10 @@ namespace grainforge::app {
 
 // Reads the number at the start of text as the C library's wcstod does in the "C" locale:
 // leading white space, an optional sign, decimal digits with an optional point and exponent,
-// "inf"/"infinity"/"nan", or a hexadecimal "0x" number. What follows the number is ignored.
+// "inf"/"infinity"/"nan", or a hexadecimal "0x" number. What follows the number is ignored,
+// so a field never reads its text with it (ReadTypedNumber reads the whole text).
 // Empty when no character forms a number; a value beyond double's range is empty as well.
 std::optional<double> ParseLeadingNumber(std::wstring_view text);
-
-// The text with a decimal comma read as a decimal point: people on comma desktops type "0,5".
-// Only a text with exactly one comma and no point is changed; "1,000.5" keeps its comma.
-std::wstring WithDecimalPoint(std::wstring_view text);
 
 // What the whole text of a field holds. A field is read whole, never up to a stray character:
 // white space (a non-breaking space too) around the number is dropped; a sign may be "+", "-"

@@ -144,6 +144,7 @@ TEST(MaskPanelX11, TypedFieldsMoveTheMaskOneUndoStepEach) {
         return text;
     };
     EXPECT_EQ(note(), wxS("Size X must be from 0.5 to 10000 mm."));
+    EXPECT_TRUE(WindowShot::Save(f.panel, "mask_panel_refused_size.png"));
     f.FocusField(3);
     f.panel->Field(3)->ChangeValue(wxS("4"));
     f.FocusField(4);
