@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 namespace grainforge::mesh {
@@ -122,33 +123,24 @@ TEST(ComputeTextureWeights, OnlyFacesTheProjectionTakesAndTheBedLeavesFreeAreTex
     up.cage.size = {30, 30, 30};
     Projection down = up;
     down.cage.rotationDegrees = {180, 0, 0};
-    DisplacementSettings bed;
-    bed.base.enabled = true;
-    bed.base.planeMillimetres = -10.0f;
-    DisplacementSettings below = bed;
-    below.base.planeMillimetres = -11.0f;
-    const std::vector<std::uint8_t> none(12, 0), top = {0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0},
-                                     bottom = {1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    std::vector<std::uint8_t> wallsAndTop(12, 1);
-    wallsAndTop[0] = wallsAndTop[1] = 0;
-    const struct {
-        const char* what;
-        Projection projection;
-        DisplacementSettings settings;
-        std::vector<std::uint8_t> textured;
-    } cases[] = {
+    DisplacementSettings bed, below;
+    bed.base = {.enabled = true, .planeMillimetres = -10.0f};
+    below.base = {.enabled = true, .planeMillimetres = -11.0f};
+    using Flags = std::vector<std::uint8_t>;
+    const Flags none(12, 0), top{0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0}, bottom{1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        wallsAndTop{0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    const std::tuple<const char*, Projection, DisplacementSettings, Flags> cases[] = {
         {"plane facing +Z", up, {}, top},
         {"plane facing -Z, bed face kept flat", down, bed, none},
         {"plane facing -Z, the bed below the part", down, below, bottom},
         {"box without -Z, bed face kept flat", BoxWith({0, 1, 2, 3, 4}), bed, wallsAndTop},
         {"box with -Z alone, bed face kept flat", BoxWith({5}), bed, none},
     };
-    const TriangleMesh cube = MakeTestCube(20.0f);
-    for (const auto& c : cases) {
-        const TextureWeights w = ComputeTextureWeights(cube, c.projection, {}, c.settings, {});
-        EXPECT_EQ(w.faceTextured, c.textured) << c.what;
+    for (const auto& [what, projection, settings, textured] : cases) {
+        const TextureWeights w = ComputeTextureWeights(MakeTestCube(20.0f), projection, {}, settings, {});
+        EXPECT_EQ(w.faceTextured, textured) << what;
         for (std::size_t corner = 0; corner < w.cornerWeights.size(); ++corner)
-            EXPECT_TRUE(c.textured[corner / 3] != 0 || w.cornerWeights[corner] == 0.0f) << c.what << " " << corner;
+            EXPECT_TRUE(textured[corner / 3] != 0 || w.cornerWeights[corner] == 0.0f) << what << " " << corner;
     }
 }
 
