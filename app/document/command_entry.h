@@ -14,6 +14,9 @@ struct CommandState {
   bool radio = false;
   // A menu text to show instead of the item's own; empty keeps it.
   std::wstring text;
+  // A toolbar button's tooltip body to show instead of its own (why it is disabled, say);
+  // empty keeps it.
+  std::wstring tooltip;
 };
 
 // One command a layer handles: the view, the document, the frame and the application each give

@@ -15,16 +15,6 @@ bool BoxOrSphere(const mesh::Projection& projection)
     return projection.type == mesh::ProjectionKind::Box || projection.type == mesh::ProjectionKind::Sphere;
 }
 
-bool AllSurfaces(const mesh::Projection& projection, mesh::SurfaceSide surface)
-{
-    if (projection.cylinderSurface != surface)
-        return false;
-    for (const mesh::SurfaceSide side : projection.boxSideSurface)
-        if (side != surface)
-            return false;
-    return true;
-}
-
 }  // namespace
 
 void CGrainforgeView::AddMappingCommands(CommandTable& table)
@@ -78,9 +68,7 @@ void CGrainforgeView::AddMappingCommands(CommandTable& table)
                              RefreshMappingOverlays();
                          },
                          [this, mode](CommandState& state) {
-                             state.enabled = document_.HasPart();
-                             state.checked = AllSurfaces(document_.projection, static_cast<mesh::SurfaceSide>(mode));
-                             state.radio = true;
+                             state = SurfacesCommandState(document_.projection, document_.HasPart(), mode);
                          }});
     }
     table.push_back({32810, [this] { OnEditPerSide(); }, [this](CommandState& state) {

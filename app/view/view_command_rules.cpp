@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <string>
 
 namespace grainforge::app {
@@ -125,6 +126,23 @@ int SurfacesModeOfCommand(int commandId)
     case 32921: return 1;
     default: return -1;
     }
+}
+
+CommandState SurfacesCommandState(const mesh::Projection& projection, bool hasPart, int mode)
+{
+    CommandState state;
+    state.radio = true;
+    if (projection.type == mesh::ProjectionKind::Plane) {
+        state.enabled = false;
+        state.tooltip = kPlaneTakesEverySurfaceTip;
+        return state;
+    }
+    state.enabled = hasPart;
+    const auto surface = static_cast<mesh::SurfaceSide>(mode);
+    state.checked = projection.cylinderSurface == surface
+        && std::all_of(std::begin(projection.boxSideSurface), std::end(projection.boxSideSurface),
+            [surface](mesh::SurfaceSide side) { return side == surface; });
+    return state;
 }
 
 void ResetSidePlacement(mesh::Projection& projection)

@@ -5,6 +5,7 @@
 // the document and the renderer.
 #pragma once
 
+#include "app/document/command_entry.h"
 #include "app/view/view_rules.h"
 #include "engine/displacement/mask_volume.h"
 #include "engine/displacement/projection.h"
@@ -71,6 +72,15 @@ void RememberSurfaceChoice(SurfaceModeMemory& memory, std::uint32_t mode, bool t
 [[nodiscard]] std::int32_t* KindAxis(mesh::Projection& projection);
 // 32919 all surfaces (2), 32920 outer only (0), 32921 inner only (1); -1 for other ids.
 [[nodiscard]] int SurfacesModeOfCommand(int commandId);
+// Why the Surfaces buttons are disabled while the plane is the projection.
+inline constexpr const wchar_t* kPlaneTakesEverySurfaceTip =
+    L"The plane textures every face turned towards it, inside and out, so it has no surfaces to "
+    L"choose. The Surfaces buttons apply to the box, cylinder and sphere.";
+// The state of the Surfaces button for `mode` (0 outer, 1 inner, 2 all): a radio button,
+// enabled with a part and ticked when every side and the cylinder take that mode. The plane
+// takes every face turned towards it whatever the setting, so with it the buttons are disabled,
+// unticked and tell why.
+[[nodiscard]] CommandState SurfacesCommandState(const mesh::Projection& projection, bool hasPart, int mode);
 // Every side layer back to its start (origin 0, rotation 0, zoom 1, image 0) and no side active.
 void ResetSidePlacement(mesh::Projection& projection);
 

@@ -146,6 +146,20 @@ std::wstring AxisLetter(int axis) {
   return kLetters[static_cast<std::size_t>(ClampAxis(axis))];
 }
 
+std::wstring PlaneFacingName(const mesh::Projection& projection) {
+  // The plane projects along its cage's local z: the side it faces is the world axis that one
+  // lies nearest, with its sign, however the cage was turned.
+  const mesh::Vec3 facing = mesh::CageToWorld(projection.cage, mesh::Vec3{0.0f, 0.0f, 1.0f});
+  const float along[3] = {facing.x, facing.y, facing.z};
+  int axis = 2;
+  for (const int a : {1, 0}) {
+    if (std::fabs(along[a]) > std::fabs(along[axis])) axis = a;
+  }
+  // A cage turned to no number faces nowhere: its axis setting names it.
+  if (!std::isfinite(along[axis]) || along[axis] == 0.0f) return L"+" + AxisLetter(MappingAxis(projection));
+  return std::wstring(along[axis] < 0.0f ? L"\u2212" : L"+") + AxisLetter(axis);
+}
+
 std::vector<ProjectorRow> BuildProjectorRows(const mesh::Projection& projection, int axis, bool hasPart) {
   std::vector<ProjectorRow> rows;
   const auto add = [&rows](int side, std::wstring label, bool enabled, bool toggleable) {
@@ -159,7 +173,7 @@ std::vector<ProjectorRow> BuildProjectorRows(const mesh::Projection& projection,
       break;
     case mesh::ProjectionKind::Plane:
       // The plane's only projector cannot be switched off.
-      add(4, L"Plane (+" + letter + L")", true, false);
+      add(4, L"Plane (" + PlaneFacingName(projection) + L")", true, false);
       break;
     case mesh::ProjectionKind::Cylinder:
       add(0, L"Wall", projection.cylinderSideEnabled != 0, hasPart);

@@ -90,6 +90,9 @@ struct ProjectorRow {
 std::wstring SideLabel(int side);
 // "X", "Y" or "Z" (Z for anything outside 0..2).
 std::wstring AxisLetter(int axis);
+// The side the plane faces, "+Z" or "−Z" and so on: the world axis nearest its cage's local z,
+// with its sign. The plane's row reads "Plane (" this ")".
+std::wstring PlaneFacingName(const grainforge::mesh::Projection& projection);
 std::vector<ProjectorRow> BuildProjectorRows(const grainforge::mesh::Projection& projection, int axis,
                                              bool hasPart);
 // The last row of that side, or -1.

@@ -20,6 +20,7 @@ struct CornerInputs {
     const Projection& projection;
     const TileFrame& tileFrame;
     std::span<const MaskVolume> masks;
+    std::span<const std::uint8_t> onTheBed;  // empty: no face is held on the bed
 };
 
 float TriangleArea(Vec3 a, Vec3 b, Vec3 c)
@@ -91,7 +92,10 @@ std::vector<std::uint8_t> OuterMaskFor(const TriangleMesh& mesh, std::span<const
 
 // Each triangle writes its own three corners and its own textured byte. A corner's weight
 // depends only on its vertex and its triangle's outer-mask byte; when every triangle has the
-// same byte, each vertex is weighed once for the six or so corners it has.
+// same byte, each vertex is weighed once for the six or so corners it has. A triangle the
+// projection does not take as a face, or one held flat on the bed, weighs 0 in every corner:
+// a vertex on its rim takes its share through the outside rule alone, so the relief does not
+// spill over a crease onto a face square to the projection, nor grow a lip at the bed.
 void WeighCorners(const TriangleMesh& mesh, const CornerInputs& in, TextureWeights& weights)
 {
     weights.cornerWeights.assign(mesh.indices.size(), 0.0f);
@@ -112,6 +116,11 @@ void WeighCorners(const TriangleMesh& mesh, const CornerInputs& in, TextureWeigh
             const float w = oneByte ? vertexWeight[v] : CornerWeight(in, mesh.vertices[v], outer[t]);
             weights.cornerWeights[corner] = w;
             textured = textured || w > 0.0f;
+        }
+        const bool held = !in.onTheBed.empty() && in.onTheBed[t] != 0;
+        if (textured && (held || !ProjectionTakesFace(mesh, t, in.projection, outer[t]))) {
+            std::fill_n(weights.cornerWeights.begin() + static_cast<std::ptrdiff_t>(3 * t), 3, 0.0f);
+            textured = false;
         }
         weights.faceTextured[t] = textured ? 1 : 0;
     });
@@ -213,6 +222,42 @@ bool TextureWeights::MatchesMesh(const TriangleMesh& mesh) const
         && faceTextured.size() == triangles && faceOuterMask.size() == triangles;
 }
 
+bool ProjectionTakesFace(const TriangleMesh& mesh, std::size_t t, const Projection& projection,
+    std::uint8_t outerByte)
+{
+    const Vec3 normal = mesh.FaceNormal(t);
+    // A face without area has no direction of its own; its corners' normals speak for it.
+    if (IsZero(normal) || !IsFinite(normal))
+        return true;
+    for (std::size_t corner = 3 * t; corner < 3 * t + 3; ++corner) {
+        const Vec3 p = mesh.vertices[mesh.indices[corner]].position;
+        if (IsFinite(p) && MapThroughProjection(projection, p, normal, &outerByte).coverage > 0.0f)
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::uint8_t> FacesOnTheBed(const TriangleMesh& mesh, const BaseProtection& base)
+{
+    if (!base.enabled || !mesh.IsConsistent())
+        return {};
+    const std::int32_t axis = std::clamp(base.axis, 0, 2);
+    const float plane = base.planeMillimetres;
+    // The bed face lies on the plane to the float; the tolerance grows with the coordinate.
+    const float tolerance = std::max(kBedFaceTolerance, std::fabs(plane) * 1e-6f);
+    const auto onPlane = [&](std::uint32_t v) {
+        const Vec3 p = mesh.vertices[v].position;
+        const float c = axis == 0 ? p.x : (axis == 1 ? p.y : p.z);
+        return std::fabs(c - plane) <= tolerance;
+    };
+    std::vector<std::uint8_t> flags(mesh.TriangleCount(), 0);
+    ParallelFor(flags.size(), [&](std::size_t t) {
+        const std::uint32_t* corner = &mesh.indices[3 * t];
+        flags[t] = onPlane(corner[0]) && onPlane(corner[1]) && onPlane(corner[2]) ? 1 : 0;
+    });
+    return flags;
+}
+
 TextureWeights ComputeTextureWeights(const TriangleMesh& mesh, const Projection& projection,
     std::span<const std::uint8_t> outerMask, const DisplacementSettings& settings,
     const TileFrame& tileFrame, std::span<const MaskVolume> masks)
@@ -221,7 +266,8 @@ TextureWeights ComputeTextureWeights(const TriangleMesh& mesh, const Projection&
         return {};
     TextureWeights weights;
     weights.faceOuterMask = OuterMaskFor(mesh, outerMask);
-    WeighCorners(mesh, CornerInputs{projection, tileFrame, masks}, weights);
+    const std::vector<std::uint8_t> onTheBed = FacesOnTheBed(mesh, settings.base);
+    WeighCorners(mesh, CornerInputs{projection, tileFrame, masks, onTheBed}, weights);
     weights.vertexWeights = CombineCornerWeights(mesh, weights.cornerWeights, settings.outsideRule);
     return weights;
 }

@@ -59,6 +59,9 @@ struct FlaggedArea {
 //   triangle counts as outer.
 // - `settings.outsideRule` combines a vertex's corners: any (the largest), all (the smallest)
 //   or average (weighted by the areas of the corners' triangles); any other value gives 0.
+// - A triangle the projection does not take as a face (ProjectionTakesFace), or one lying on
+//   the bed while `settings.base` keeps the bed face flat (FacesOnTheBed), weighs 0 in every
+//   corner and is not textured.
 // - `tileFrame`: when on, only points inside its rectangle receive texture.
 // - `masks`: enabled volumes zero the weight inside and fade it back over their feather.
 // A vertex whose position or normal is not finite weighs 0 in every corner, and a triangle
@@ -80,6 +83,22 @@ struct FlaggedArea {
 [[nodiscard]] TextureWeights RemapTextureWeights(const TextureWeights& oldWeights,
     const TriangleMesh& oldMesh, const TriangleMesh& newMesh, std::span<const std::uint32_t> vertexMap,
     std::span<const std::uint32_t> faceMap);
+
+// Whether the projection takes triangle `t` (of a consistent mesh) as a face: its own normal,
+// at one of its corners, maps to a sample the surface settings keep for `outerByte`. A face
+// square to a plane, or turned to a box side that is off, is not taken, though its corners may
+// share a vertex normal with a face that is. A triangle without area counts as taken.
+[[nodiscard]] bool ProjectionTakesFace(const TriangleMesh& mesh, std::size_t t, const Projection& projection,
+    std::uint8_t outerByte);
+
+// Within this distance of the base plane (or a millionth of its coordinate, when larger) a
+// corner lies on the bed.
+inline constexpr float kBedFaceTolerance = 1e-4f;
+
+// One flag per triangle: 1 where the bed face is kept flat (`base.enabled`) and all three
+// corners lie on the base plane, so the relief moves nothing there. Empty when the base is not
+// protected or the mesh is inconsistent. Parallel.
+[[nodiscard]] std::vector<std::uint8_t> FacesOnTheBed(const TriangleMesh& mesh, const BaseProtection& base);
 
 // Per-triangle surface classes (or any flags) as an outer mask: 255 where the flag is above 0,
 // else 0. Degenerate triangles (class 2) thus count as outer.

@@ -106,6 +106,8 @@ struct TextureFigures {
     double texturedArea = 0.0;  // mm2
     // mm2: the faces whose class (outer or inner) the projection's surface settings take in.
     double chosenArea = 0.0;
+    // mm2: faces the projection takes that lie on the bed kept flat, so received no relief.
+    double bedArea = 0.0;
 };
 
 // Milliseconds of the four timed stages.

@@ -114,6 +114,8 @@ std::string MissedTextureCause(const TextureFigures& figures, const Projection& 
     if (!AnyProjectorOn(p))
         return p.type == ProjectionKind::Cylinder ? "the cylinder projection's wall and caps are switched off."
                                                   : "every side of the " + kind + " projection is switched off.";
+    if (figures.bedArea > figures.texturedArea)
+        return "the " + kind + " projection reaches the bed face, which \"Keep the bed face flat\" holds flat.";
     const std::optional<std::int32_t> setting = SurfaceSetting(p);
     const std::string with = setting ? " with " + SurfaceButtonText(*setting) : "";
     if (!(figures.chosenArea > 0.0))
@@ -123,7 +125,8 @@ std::string MissedTextureCause(const TextureFigures& figures, const Projection& 
         return "the cylinder projection" + with + " textures only walls that face away from its axis, and its "
             "caps when they are on, so a wall that faces the axis, such as the bore of a tube, gets none.";
     case ProjectionKind::Plane:
-        return "the plane projection textures only faces turned towards its direction, within its cage.";
+        return "the plane projection textures only faces turned towards its direction and inside its cage's "
+            "outline seen along it; it reaches through the whole part, whatever the cage's depth.";
     case ProjectionKind::Box:
     case ProjectionKind::Sphere:
         break;

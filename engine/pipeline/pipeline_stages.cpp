@@ -65,7 +65,11 @@ bool FaceSettingsEqual(const PipelineSettings& last, const PipelineSettings& nex
     for (std::size_t i = 0; i < last.masks.size(); ++i)
         if (!MaskVolumeEquals(last.masks[i], next.masks[i]))
             return false;
-    return last.displacement.outsideRule == next.displacement.outsideRule;
+    // The bed face kept flat takes no texture.
+    const BaseProtection& lastBase = last.displacement.base;
+    const BaseProtection& nextBase = next.displacement.base;
+    return last.displacement.outsideRule == next.displacement.outsideRule && lastBase.enabled == nextBase.enabled
+        && lastBase.axis == nextBase.axis && lastBase.planeMillimetres == nextBase.planeMillimetres;
 }
 
 std::vector<std::uint32_t> Identity(std::size_t count)
@@ -84,6 +88,18 @@ std::vector<std::uint8_t> ChosenSurfaceFlags(const Projection& projection, const
     std::vector<std::uint8_t> flags(weights.faceOuterMask.size());
     std::transform(weights.faceOuterMask.begin(), weights.faceOuterMask.end(), flags.begin(),
         [&](std::uint8_t outer) { return (outer != 0 ? takesOuter : takesInner) ? 1 : 0; });
+    return flags;
+}
+
+// One flag per face: it lies on the bed kept flat, and the projection would texture it.
+std::vector<std::uint8_t> BedFacesTaken(
+    const TriangleMesh& mesh, const PipelineSettings& settings, const TextureWeights& weights)
+{
+    std::vector<std::uint8_t> flags = FacesOnTheBed(mesh, settings.displacement.base);
+    for (std::size_t t = 0; t < flags.size(); ++t) {
+        if (flags[t] != 0)
+            flags[t] = ProjectionTakesFace(mesh, t, settings.projection, weights.faceOuterMask[t]) ? 1 : 0;
+    }
     return flags;
 }
 
@@ -504,7 +520,9 @@ void PipelineStages::RunMaskStage()
     if (settings.surfaceMode == 0 && weights.faceTextured.size() == faceInput.TriangleCount()) {
         const FlaggedArea area = FlaggedAreaShare(faceInput, weights.faceTextured);
         const FlaggedArea chosen = FlaggedAreaShare(faceInput, ChosenSurfaceFlags(settings.projection, weights));
-        report.textureFigures = {area.faces, area.flaggedFaces, area.totalArea, area.flaggedArea, chosen.flaggedArea};
+        const FlaggedArea bed = FlaggedAreaShare(faceInput, BedFacesTaken(faceInput, settings, weights));
+        report.textureFigures = {
+            area.faces, area.flaggedFaces, area.totalArea, area.flaggedArea, chosen.flaggedArea, bed.flaggedArea};
     }
     stageWeights = std::move(weights);
 }

@@ -202,8 +202,10 @@ void CToolbarHostWnd::DropHoverLeftBehind() {
 }
 
 void CToolbarHostWnd::UpdateCommandStates() {
-  if (model_.UpdateCommandStates([this](std::uint32_t id) { return AskState(id); }))
-    Refresh(false);
+  if (!model_.UpdateCommandStates([this](std::uint32_t id) { return AskState(id); })) return;
+  // A state may bring its own tooltip (why the button is disabled).
+  RegisterTooltipTools();
+  Refresh(false);
 }
 
 void CToolbarHostWnd::RefreshRects(const std::vector<PixelRect>& rects) {

@@ -163,6 +163,7 @@ void ToolbarModel::SetItems(std::vector<ToolbarItem> items, const CommandStringL
     state.enabled = isButton ? item.enabledDefault : true;
     state.checked = isButton ? item.checkedDefault : false;
     state.tooltip = BuildTooltipText(item, lookup);
+    state.ownTooltip = state.tooltip;
     state.item = std::move(item);
     buttons_.push_back(std::move(state));
   }
@@ -186,15 +187,18 @@ bool ToolbarModel::UpdateCommandStates(const CommandQuery& query) {
     if (button.item.kind != ToolbarItemKind::Button) continue;
     bool enabled = button.item.enabledDefault;
     bool checked = false;
+    ToolbarTooltipText tooltip = button.ownTooltip;
     if (button.item.commandId != 0) {
       const std::optional<CommandState> state =
           query ? query(button.item.commandId) : std::nullopt;
       enabled = state ? state->enabled : true;
       checked = state ? state->checked : false;
+      if (state && !state->tooltip.empty()) tooltip.body = state->tooltip;
     }
-    changed = changed || enabled != button.enabled || checked != button.checked;
+    changed = changed || enabled != button.enabled || checked != button.checked || tooltip != button.tooltip;
     button.enabled = enabled;
     button.checked = checked;
+    button.tooltip = std::move(tooltip);
   }
   return changed;
 }

@@ -45,7 +45,10 @@ struct ToolbarButtonState {
   PixelRect rect;
   bool enabled = true;
   bool checked = false;
+  // What the tooltip shows now: the item's own texts, with the body the command's state gives
+  // in their place when it gives one.
   ToolbarTooltipText tooltip;
+  ToolbarTooltipText ownTooltip;
 };
 
 // Spacing of a bar, pixels at 96 dpi.
@@ -116,7 +119,8 @@ public:
 
   // The update pass: a button without a command takes its default enabled state and is
   // unchecked; otherwise it takes what the query answers, or enabled and unchecked when no
-  // handler answers. True when any button's enabled or checked state changed.
+  // handler answers, and the tooltip body the answer gives (its own without one). True when
+  // any button's enabled or checked state or tooltip changed.
   bool UpdateCommandStates(const CommandQuery& query);
 
   // The visible (laid out) button under the point, first in item order; -1 for none.

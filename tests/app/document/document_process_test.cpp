@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 
@@ -360,25 +361,52 @@ TEST(DocumentProcessTest, OpenChooseProcessEndToEnd)
 
 // A Process whose relief reaches no face says so: a warning in the log and the information box
 // that names the projection and the cause, and a verdict that is not "Good", where the plain
-// copy of the part used to read as a textured success.
+// copy of the part used to read as a textured success. Texture aimed only at the bottom the
+// bed holds flat moves nothing either, and the log gives no relief for it.
 TEST(DocumentProcessTest, ReliefThatTexturesNoFaceWarnsAndIsNotGood)
 {
-    DocumentFixture f;
-    f.WithCube();
-    f.GiveTexture();
-    f.doc->remeshSettings.targetEdgeMillimetres = 2.0f;
-    std::fill(std::begin(f.doc->projection.boxSideEnabled), std::end(f.doc->projection.boxSideEnabled), std::uint8_t{0});
-    f.doc->UpdatePreview();
-    f.doc->RequestProcess();
-    f.PollUntilReported();
-    ASSERT_TRUE(f.doc->runReport.validated);
-    EXPECT_NE(f.doc->runReport.validation.verdict, mesh::Verdict::Good);
-    const std::string lead = "No face received texture: every side of the box projection is switched off.";
-    const std::vector<std::string> warnings = f.host.Lines(app::kLogWarning);
-    EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(), [&](const std::string& l) { return l.starts_with(lead); }));
-    ASSERT_FALSE(f.host.information.empty());
-    EXPECT_EQ(f.host.information.back().second, app::kInfoWarning);
-    EXPECT_TRUE(app::WideToUtf8(f.host.information.back().first).starts_with(lead));
+    const struct {
+        const char* what;
+        std::function<void(app::CGrainforgeDoc&)> aim;
+        std::string lead;
+    } cases[] = {
+        {"every box side off",
+            [](app::CGrainforgeDoc& doc) {
+                std::fill(std::begin(doc.projection.boxSideEnabled), std::end(doc.projection.boxSideEnabled),
+                    std::uint8_t{0});
+            },
+            "No face received texture: every side of the box projection is switched off."},
+        {"plane turned to face the bed",
+            [](app::CGrainforgeDoc& doc) {
+                doc.projection.type = mesh::ProjectionKind::Plane;
+                doc.FitMappingToModel();
+                doc.projection.cage.rotationDegrees = {180.0f, 0.0f, 0.0f};
+            },
+            "No face received texture: the plane projection reaches the bed face, which \"Keep the bed face "
+            "flat\" holds flat."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DocumentFixture f;
+        f.WithCube();
+        f.GiveTexture();
+        f.doc->remeshSettings.targetEdgeMillimetres = 2.0f;
+        c.aim(*f.doc);
+        f.doc->UpdatePreview();
+        f.doc->RequestProcess();
+        f.PollUntilReported();
+        ASSERT_TRUE(f.doc->runReport.validated);
+        EXPECT_NE(f.doc->runReport.validation.verdict, mesh::Verdict::Good);
+        const std::vector<std::string> warnings = f.host.Lines(app::kLogWarning);
+        EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(), [&](const std::string& l) { return l.starts_with(c.lead); }));
+        ASSERT_FALSE(f.host.information.empty());
+        EXPECT_EQ(f.host.information.back().second, app::kInfoWarning);
+        EXPECT_TRUE(app::WideToUtf8(f.host.information.back().first).starts_with(c.lead));
+        const std::vector<std::string> lines = f.host.Lines();
+        const auto processed = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with("Processed: "); });
+        ASSERT_NE(processed, lines.end());
+        EXPECT_EQ(processed->find("relief"), std::string::npos) << *processed;
+    }
 }
 
 }  // namespace

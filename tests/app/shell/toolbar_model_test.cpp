@@ -216,6 +216,13 @@ TEST_F(ToolbarModelTest, UpdatePassTakesHandlersAnswersAndReportsOnlyChanges) {
   EXPECT_FALSE(model.Buttons()[1].checked);
   EXPECT_FALSE(model.Buttons()[2].enabled);
   EXPECT_FALSE(Update());
+  // A state's own tooltip (why the button is disabled) stands for the body until it goes.
+  states[103].tooltip = L"Why not";
+  EXPECT_TRUE(Update());
+  EXPECT_EQ(model.Buttons()[2].tooltip, (ToolbarTooltipText{L"C", L"Why not"}));
+  states[103].tooltip.clear();
+  EXPECT_TRUE(Update());
+  EXPECT_EQ(model.Buttons()[2].tooltip, (ToolbarTooltipText{L"C", L""}));
 }
 
 TEST(ToolbarModel, ButtonsWithoutACommandKeepTheirDefaultsAndAreNeverChecked) {

@@ -216,6 +216,10 @@ TEST_F(ViewCommandsX11, SideSwitchesAndTheKindsThatHaveThem)
     EXPECT_EQ(doc.projection.cylinderSurface, mesh::SurfaceSide::Inside);
     EXPECT_TRUE(State(32921).checked);
     EXPECT_FALSE(State(32919).checked);
+    // The plane takes every face turned towards it: the buttons claim no choice and take none.
+    ASSERT_TRUE(Run(32797));
+    EXPECT_FALSE(State(32921).enabled || State(32921).checked || Run(32920));
+    EXPECT_EQ(doc.projection.cylinderSurface, mesh::SurfaceSide::Inside);
 }
 
 TEST_F(ViewCommandsX11, OuterInnerChosenOnTheResultStaysOnThroughItsOwnPreviewUpdate)

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <string>
+#include <tuple>
 
 namespace grainforge::app {
 namespace {
@@ -83,6 +87,28 @@ TEST(ViewCommandRules, ASurfaceChoiceForTheResultSurvivesTheNextSynchronisation)
         RememberSurfaceChoice(fresh, row.mode, row.toolActive, row.resultCurrent, &result);
         EXPECT_EQ(fresh.resultChoiceSet, row.forResult) << row.mode;
         EXPECT_EQ(fresh.previewChoiceSet, !row.forResult) << row.mode;
+    }
+}
+
+// The Surfaces buttons say what applies: the plane takes every face turned towards it, so with
+// it they are disabled, unticked and say why, whatever the setting stored.
+TEST(ViewCommandRules, SurfacesButtonsShowWhatTheProjectionHonours)
+{
+    mesh::Projection inner;
+    std::fill(std::begin(inner.boxSideSurface), std::end(inner.boxSideSurface), mesh::SurfaceSide::Inside);
+    inner.cylinderSurface = mesh::SurfaceSide::Inside;
+    mesh::Projection plane = inner;
+    plane.type = mesh::ProjectionKind::Plane;
+    const std::tuple<mesh::Projection, bool, bool, bool, std::wstring> rows[] = {
+        // projection, part, enabled, "Inner Surfaces Only" ticked, tooltip
+        {inner, true, true, true, L""}, {inner, false, false, true, L""},
+        {plane, true, false, false, kPlaneTakesEverySurfaceTip}};
+    for (const auto& [projection, hasPart, enabled, innerTicked, tooltip] : rows) {
+        for (const int mode : {0, 1, 2}) {
+            const CommandState state = SurfacesCommandState(projection, hasPart, mode);
+            EXPECT_EQ(std::tuple(state.enabled, state.checked, state.radio, state.tooltip),
+                std::tuple(enabled, innerTicked && mode == 1, true, tooltip));
+        }
     }
 }
 

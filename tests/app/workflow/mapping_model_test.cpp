@@ -62,6 +62,11 @@ TEST(ProjectorRows, EachKindShowsItsProjectors) {
   box.boxSideEnabled[3] = 0;
   mesh::Projection plane = Kind(ProjectionKind::Plane);
   plane.planeAxis = 0;
+  plane.cage.rotationDegrees = {0.0f, 90.0f, 0.0f};  // turned to X, as Fit to Model turns it
+  mesh::Projection planeDown = Kind(ProjectionKind::Plane), planeBack = planeDown;
+  planeDown.cage.rotationDegrees = {180.0f, 0.0f, 0.0f};
+  planeBack.planeAxis = 1;
+  planeBack.cage.rotationDegrees = {90.0f, 0.0f, 0.0f};
   mesh::Projection cylinder = Kind(ProjectionKind::Cylinder);
   cylinder.cylinderAxis = 1;
   cylinder.cylinderTopCapEnabled = 0;
@@ -83,6 +88,9 @@ TEST(ProjectorRows, EachKindShowsItsProjectors) {
       {"box", box, true, {0, 1, 2, 3, 4, 5}, kSides, {true, true, true, false, true, true}, true},
       // The plane's one projector is always on and cannot be switched, part or not.
       {"plane along X", plane, true, {4}, {L"Plane (+X)"}, {true}, false},
+      // The side the plane faces, from its cage however it was turned.
+      {"plane turned to face -Z", planeDown, true, {4}, {L"Plane (\u2212Z)"}, {true}, false},
+      {"plane along Y turned to face -Y", planeBack, true, {4}, {L"Plane (\u2212Y)"}, {true}, false},
       {"cylinder along Y", cylinder, true, {0, 4, 5}, {L"Wall", L"Top cap (+Y)", L"Bottom cap (\u2212Y)"},
        {true, false, true}, true},
       {"sphere along Z", Kind(ProjectionKind::Sphere), true, {0, 1, 2, 3, 4, 5}, poleZ, std::vector<bool>(6, true),

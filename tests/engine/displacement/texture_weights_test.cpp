@@ -1,4 +1,5 @@
 #include "engine/displacement/texture_weights.h"
+#include "engine/mesh/test_shapes.h"
 
 #include "tests/support/mesh_of.h"
 #include "tests/support/same_on_one_thread.h"
@@ -11,6 +12,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 namespace grainforge::mesh {
@@ -108,6 +110,38 @@ TEST(ComputeTextureWeights, FlatSquareUnderASharpBox)
     }
     EXPECT_EQ(FormatTextureWeights(ComputeTextureWeights(FlatSquare(), BoxWith({4}), {}, {}, {})),
         "2 of 2 faces receive texture, 4 of 4 vertices will move, mean weight 1.00");
+}
+
+// On the 20 mm cube (triangles 0-1 the bottom at z = -10, 2-3 the top, 4-11 the walls) every
+// corner's vertex normal leans on three faces, yet only the faces the projection takes, and
+// that the bed leaves free, receive texture: the walls beside a textured top or a held bottom
+// stay plain, so the relief does not spill onto them or grow a lip at the bed.
+TEST(ComputeTextureWeights, OnlyFacesTheProjectionTakesAndTheBedLeavesFreeAreTextured)
+{
+    Projection up;
+    up.type = ProjectionKind::Plane;
+    up.cage.size = {30, 30, 30};
+    Projection down = up;
+    down.cage.rotationDegrees = {180, 0, 0};
+    DisplacementSettings bed, below;
+    bed.base = {.enabled = true, .planeMillimetres = -10.0f};
+    below.base = {.enabled = true, .planeMillimetres = -11.0f};
+    using Flags = std::vector<std::uint8_t>;
+    const Flags none(12, 0), top{0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0}, bottom{1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        wallsAndTop{0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    const std::tuple<const char*, Projection, DisplacementSettings, Flags> cases[] = {
+        {"plane facing +Z", up, {}, top},
+        {"plane facing -Z, bed face kept flat", down, bed, none},
+        {"plane facing -Z, the bed below the part", down, below, bottom},
+        {"box without -Z, bed face kept flat", BoxWith({0, 1, 2, 3, 4}), bed, wallsAndTop},
+        {"box with -Z alone, bed face kept flat", BoxWith({5}), bed, none},
+    };
+    for (const auto& [what, projection, settings, textured] : cases) {
+        const TextureWeights w = ComputeTextureWeights(MakeTestCube(20.0f), projection, {}, settings, {});
+        EXPECT_EQ(w.faceTextured, textured) << what;
+        for (std::size_t corner = 0; corner < w.cornerWeights.size(); ++corner)
+            EXPECT_TRUE(textured[corner / 3] != 0 || w.cornerWeights[corner] == 0.0f) << what << " " << corner;
+    }
 }
 
 TEST(ComputeTextureWeights, SharedVertexOfOuterAndInnerFacesByRule)

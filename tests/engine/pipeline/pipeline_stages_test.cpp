@@ -187,6 +187,7 @@ TEST(PipelineStagesTest, EachSettingStalesItsOwnStage)
         {"active layer", [](PipelineSettings& s) { s.projection.activeLayer = 3; }, kStageNone, true},
         {"mask added", [](PipelineSettings& s) { s.masks.emplace_back(); }, kStageFaces, true},
         {"outside rule", [](PipelineSettings& s) { s.displacement.outsideRule = OutsideRule::any; }, kStageFaces, true},
+        {"bed face kept flat", [](PipelineSettings& s) { s.displacement.base.enabled = true; }, kStageFaces, true},
         {"tile width", [](PipelineSettings& s) { s.tileWidth = 4.0f; }, kStageFaces, true},
         {"strength", [](PipelineSettings& s) { s.displacement.strengthMillimetres = 2.0f; }, kStageDisplacement, true},
         {"relief switch", [](PipelineSettings& s) { s.displacementOn = 0; }, kStageDisplacement, true},
@@ -788,6 +789,15 @@ TEST(PipelineStagesTest, ReliefThatTexturesNoFaceIsSaidAndMarksTheVerdict)
     outside.cylinderSurface = SurfaceSide::Outside;
     std::fill(std::begin(sidesOff.boxSideEnabled), std::end(sidesOff.boxSideEnabled), std::uint8_t{0});
     corner.cage.size = {2.0f, 2.0f, 22.0f};  // a 2 mm square of the 20 mm top
+    // Aimed only at the bottom, which stands on the bed: the plane turned to face -Z, the box
+    // with its -Z side alone, the cylinder with its bottom cap alone.
+    Projection down = fitted(ProjectionKind::Plane, cube), bottomSide = sidesOff,
+               bottomCap = fitted(ProjectionKind::Cylinder, cube), cornerAbove = corner;
+    down.cage.rotationDegrees = {180.0f, 0.0f, 0.0f};
+    bottomSide.boxSideEnabled[5] = 1;
+    bottomCap.cylinderSideEnabled = 0;
+    bottomCap.cylinderBottomCapEnabled = 1;
+    cornerAbove.cage.center.z = 30.0f;  // the cage clear above the part: the plane reaches through
     const std::tuple<const char*, const TriangleMesh&, Projection, std::string, std::string> cases[] = {
         // what, part, projection, the warning's start (empty: texture reaches the part), its cause
         {"tube, cylinder on inner surfaces", tube, inside, "No face received texture: ", "\"Inner Surfaces Only\""},
@@ -795,17 +805,26 @@ TEST(PipelineStagesTest, ReliefThatTexturesNoFaceIsSaidAndMarksTheVerdict)
         {"cube, box with every side off", cube, sidesOff, "No face received texture: ", "every side of the box"},
         {"cube, box", cube, fitted(ProjectionKind::Box, cube), "", ""},
         {"cube, plane over a sliver of the top", cube, corner, "Only ", "the plane projection"},
+        {"cube, plane over a sliver, its cage above the part", cube, cornerAbove, "Only ", "whatever the cage's depth"},
+        {"cube on the bed, plane facing -Z", cube, down, "No face received texture: ", "\"Keep the bed face flat\""},
+        {"cube on the bed, box with -Z alone", cube, bottomSide, "No face received texture: ", "the bed face"},
+        {"cube on the bed, cylinder with its bottom cap alone", cube, bottomCap, "No face received texture: ",
+            "the bed face"},
     };
     for (const auto& [what, part, projection, lead, cause] : cases) {
         SCOPED_TRACE(what);
         PipelineSettings settings = AllOn();
         std::tie(settings.remesh.targetEdgeMillimetres, settings.simplifyOn, settings.occupancyCells) = std::tuple(1.5f, 0, 64);
         settings.projection = projection;
+        settings.displacement.base.enabled = true;  // every part here stands on z = -10
+        settings.displacement.base.planeMillimetres = -10.0f;
         PipelineStages stages;
         ASSERT_TRUE(RunOn(stages, part, settings)) << stages.report.message;
         const PipelineReport& report = stages.report;
         EXPECT_EQ(report.textureMissed, !lead.empty());
         EXPECT_EQ(report.textureFigures.texturedFaces == 0, lead.starts_with("No"));
+        // The relief reported is the relief made: none where nothing moved.
+        EXPECT_TRUE(!lead.starts_with("No") || report.displacementReport.displacedVertices == 0);
         ASSERT_TRUE(report.validated);
         EXPECT_EQ(report.validation.verdict == Verdict::Good, lead.empty());
         const std::string text = FormatTextureMissed(report.textureFigures, settings);
