@@ -534,6 +534,7 @@ TriangleMesh Cube10() { return MakeTestCube(10.0f); }
 TriangleMesh Sphere10() { return MakeTestSphere(10.0f); }
 TriangleMesh DoubledSphere() { return Doubled(Sphere10()); }
 TriangleMesh DoubledCube() { return Doubled(Cube10()); }
+TriangleMesh DoubledBlade() { return Doubled(Blade()); }
 TriangleMesh CubeWithZeroAreaFacets()
 {
     return test::WithZeroAreaFacet(test::WithZeroAreaFacet(Cube10(), 0, 1, 0.25f), 7, 2, 0.75f);
@@ -550,10 +551,12 @@ const Row kRepeatedFaceRows[] = {
         true, Sphere10},
     {"doubled cube, save check", DoubledCube, 0.5f, kSolid, Expect::processed, nullptr, false, Route::saveCheck, true,
         Cube10},
-    {"doubled cube, imported, solid", DoubledCube, 0.3f, kSolid, Expect::processed, nullptr, false, Route::process,
-        true, Cube10},
-    {"doubled cube, imported, vertex", DoubledCube, 0.3f, kVertex, Expect::processed, nullptr, false, Route::process,
-        true, Cube10},
+    {"doubled sphere, imported, solid", DoubledSphere, 0.3f, kSolid, Expect::processed, nullptr, false, Route::process,
+        true, Sphere10},
+    {"doubled sphere, imported, vertex", DoubledSphere, 0.3f, kVertex, Expect::processed, nullptr, false,
+        Route::process, true, Sphere10},
+    {"doubled blade, imported, solid", DoubledBlade, 0.3f, kSolid, Expect::processed, nullptr, false, Route::process,
+        true, Blade},
     {"closed cube with zero-area facets, imported, solid", CubeWithZeroAreaFacets, 0.3f, kSolid, Expect::processed,
         nullptr, false, Route::process, true, Cube10},
 };
