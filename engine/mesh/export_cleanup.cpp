@@ -428,8 +428,9 @@ bool HasNoArea(const TriangleMesh& mesh, const std::array<std::uint32_t, 3>& c)
 }
 
 // One pass over every triangle: each collapsed one merges the far end of its shortest edge
-// (of a triangle without area, the corner lying between the other two) into the near end when the two ends share exactly two neighbours (the link condition,
-// judged on the neighbour lists from the start of the pass). Returns the merges made.
+// (of a triangle without area, the corner lying between the other two) into the near end when
+// the two ends share exactly two neighbours (the link condition, judged on the neighbour lists
+// from the start of the pass). Returns the merges made.
 std::uint64_t CollapsePass(ExportCleanupState& state, ExportCleanupReport& report)
 {
     const TriangleMesh& mesh = *state.mesh;

@@ -383,7 +383,9 @@ std::string FormatReliefLostText(double keptShare, float depth, float thickness,
         help += std::string(help.empty() ? "" : " and ") + "a texture about "
             + Fixed(std::max(advisedWidth, 2.0f * triangleSize), 1) + " mm wide";
     }
-    return LostSurfaceOpening(keptShare) + cause + ". Nothing was changed; " + help + " keep" + (depth > 0.0f && tileWidth > 0.0f ? "" : "s") + " the part.";
+    const bool both = depth > 0.0f && tileWidth > 0.0f;
+    return LostSurfaceOpening(keptShare) + cause + ". Nothing was changed; " + help + (both ? " keep" : " keeps")
+        + " the part.";
 }
 
 std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief)
