@@ -420,9 +420,17 @@ int ShortestEdge(const TriangleMesh& mesh, const std::array<std::uint32_t, 3>& c
     return shortest;
 }
 
+bool HasNoArea(const TriangleMesh& mesh, const std::array<std::uint32_t, 3>& c)
+{
+    const Vec3 p0 = mesh.vertices[c[0]].position;
+    const Vec3 n = Cross(mesh.vertices[c[1]].position - p0, mesh.vertices[c[2]].position - p0);
+    return std::sqrt(Dot(n, n)) <= 0.0f;
+}
+
 // One pass over every triangle: each collapsed one merges the far end of its shortest edge
-// into the near end when the two ends share exactly two neighbours (the link condition,
-// judged on the neighbour lists from the start of the pass). Returns the merges made.
+// (of a triangle without area, the corner lying between the other two) into the near end when
+// the two ends share exactly two neighbours (the link condition, judged on the neighbour lists
+// from the start of the pass). Returns the merges made.
 std::uint64_t CollapsePass(ExportCleanupState& state, ExportCleanupReport& report)
 {
     const TriangleMesh& mesh = *state.mesh;
@@ -433,7 +441,13 @@ std::uint64_t CollapsePass(ExportCleanupState& state, ExportCleanupReport& repor
             continue;
         const std::array<std::uint32_t, 3> c = CurrentCorners(state, tri);
         const int shortest = ShortestEdge(mesh, c);
-        const std::uint32_t k = c[shortest], r = c[(shortest + 1) % 3];
+        std::uint32_t k = c[shortest], r = c[(shortest + 1) % 3];
+        // Corners on one line: the one between the other two goes, else a corner of the part
+        // would be pulled along the line into the middle of an edge.
+        const Vec3 far = mesh.vertices[c[(shortest + 2) % 3]].position;
+        if (HasNoArea(mesh, c) &&
+            Distance(mesh.vertices[k].position, far) < Distance(mesh.vertices[r].position, far))
+            std::swap(k, r);
         if (CommonNeighbours(lists, k, r) == 2) {
             state.parent[r] = k;
             ++merges;
@@ -724,6 +738,20 @@ ExportCleanupReport CleanupForExport(TriangleMesh& mesh, float tolerance, const 
         mesh.ComputeBounds();
     }
     return report;
+}
+
+std::uint64_t RemoveZeroAreaTriangles(TriangleMesh& mesh)
+{
+    const std::uint64_t repeated = RemoveDegenerateTriangles(mesh, true);
+    const std::uint64_t flat = mesh.IsConsistent() ? CountCollapsedLeft(mesh, CollapseReach{}) : 0;
+    if (flat == 0)
+        return repeated;
+    ExportCleanupOptions collapseOnly;
+    collapseOnly.weldCollapsedTriangles = false;
+    collapseOnly.fillHoles = false;
+    (void)CleanupForExport(mesh, 0.0f, collapseOnly);
+    (void)RemoveDegenerateTriangles(mesh, false);
+    return repeated + flat;
 }
 
 std::string FormatExportCleanupReport(const ExportCleanupReport& r)

@@ -73,6 +73,14 @@ struct ExportCleanupState {
 // another piece's size or distance would give.
 [[nodiscard]] ExportCleanupReport CleanupForExport(TriangleMesh& mesh, float tolerance, const ExportCleanupOptions& options);
 
+// Takes the triangles without area out of an indexed mesh as the cleanup does: those with a
+// repeated corner are dropped, and each zero-area one collapses its shortest edge where the
+// link condition allows, so that a closed part stays closed (deleting it would open its three
+// edges); one the collapses cannot take is dropped. Returns how many triangles without area
+// the mesh held (a neighbour a collapse empties joins the triangle beside it and is not
+// counted).
+std::uint64_t RemoveZeroAreaTriangles(TriangleMesh& mesh);
+
 // One line, no line break: "nothing to clean up" or the counts and sizes of the report.
 std::string FormatExportCleanupReport(const ExportCleanupReport& report);
 

@@ -1,6 +1,7 @@
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/stl_reader_detail.h"
 
+#include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/welding.h"
@@ -582,9 +583,12 @@ void WeldSoup(TriangleMesh& mesh, float tolerance, const StlReadOptions& options
 {
     if (!exactlyWelded)
         WeldIdenticalVertices(mesh);
-    const bool indicesOnly = !options.removeZeroArea;
+    // Zero-area facets collapse rather than go: a closed file stays closed.
+    const auto removeDegenerate = [&] {
+        return options.removeZeroArea ? RemoveZeroAreaTriangles(mesh) : RemoveDegenerateTriangles(mesh, true);
+    };
     if (options.removeDegenerate)
-        report.degenerateRemoved = RemoveDegenerateTriangles(mesh, indicesOnly);
+        report.degenerateRemoved = removeDegenerate();
     if (tolerance == 0.0f || std::isnan(tolerance))
         return;
     edges = CountEdges(mesh);
@@ -600,7 +604,7 @@ void WeldSoup(TriangleMesh& mesh, float tolerance, const StlReadOptions& options
     }
     edges.reset();
     if (options.removeDegenerate)
-        report.weldCollapsedRemoved = RemoveDegenerateTriangles(mesh, indicesOnly);
+        report.weldCollapsedRemoved = removeDegenerate();
 }
 
 // What ASCII text said besides its corners (nothing for a binary file).

@@ -45,7 +45,8 @@ struct StlReadOptions {
     float weldTolerance = -1.0f;
     // Drop triangles with a repeated vertex (after welding, when merging).
     bool removeDegenerate = true;
-    // With removeDegenerate: also drop triangles of zero area whose vertices differ.
+    // With removeDegenerate: also take out triangles of zero area whose vertices differ, after
+    // a weld by collapsing them (RemoveZeroAreaTriangles), so a closed file stays closed.
     bool removeZeroArea = true;
     // Drop duplicate triangles (same three vertices in any order); otherwise only count them.
     bool removeDuplicates = false;

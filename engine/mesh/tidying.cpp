@@ -1,5 +1,6 @@
 #include "engine/mesh/tidying.h"
 
+#include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/welding.h"
@@ -52,7 +53,7 @@ TidyReport TidyMesh(TriangleMesh& mesh, const TidyOptions& options)
         }
     }
     if (options.removeDegenerate)
-        report.degenerateRemoved = RemoveDegenerateTriangles(mesh, false);
+        report.degenerateRemoved = RemoveZeroAreaTriangles(mesh);
     if (options.removeDuplicates)
         report.duplicatesRemoved = RemoveDuplicateTriangles(mesh);
     if (options.reorient)

@@ -20,7 +20,7 @@ struct TidyOptions {
     // bitwise-equal positions merge; above 0: weld within this distance. Used only with
     // mergeVertices.
     float weldTolerance = -1.0f;
-    // Drop triangles with a repeated corner or zero area.
+    // Drop triangles with a repeated corner; collapse those of zero area (RemoveZeroAreaTriangles).
     bool removeDegenerate = true;
     // Drop triangles that repeat an earlier triangle's corners (in any order).
     bool removeDuplicates = true;

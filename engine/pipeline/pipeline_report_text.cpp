@@ -2,6 +2,7 @@
 
 #include "engine/mesh/report_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -320,12 +321,44 @@ std::string FormatNoSurfaceText(float thickness, float triangleSize)
         + Fixed(thickness, 2) + " mm, or a thicker part, keeps it.";
 }
 
-std::string FormatOpenPartText(std::uint64_t openEdges)
+namespace {
+
+// How a refusal for lost surface begins: none made, or the share kept, ending where its
+// cause follows.
+std::string LostSurfaceOpening(double keptShare)
 {
-    return "Process made no surface: the part is open (" + FormatCountGrouped(openEdges)
+    if (!(keptShare > 0.0))
+        return "Process made no surface: ";
+    return "Process lost most of the part: the result keeps only " + Fixed(keptShare * 100.0, 0)
+        + "% of its surface, as ";
+}
+
+std::string DoubledFacets(std::uint64_t count)
+{
+    return FormatCountGrouped(count) + (count == 1 ? " doubled facet" : " doubled facets")
+        + " (the same three corners written twice)";
+}
+
+}  // namespace
+
+std::string FormatOpenPartText(std::uint64_t openEdges, double keptShare)
+{
+    return LostSurfaceOpening(keptShare) + "the part is open (" + FormatCountGrouped(openEdges)
         + " open edges), so its walls enclose no inside for the relief to be built round. Nothing was changed; "
           "close its openings first: Mesh > Repair closes small gaps, and a larger opening is closed in the "
           "program the part was made in.";
+}
+
+std::string FormatDoubledFacetsText(std::uint64_t doubledFacets, double keptShare)
+{
+    return LostSurfaceOpening(keptShare) + "the part has " + DoubledFacets(doubledFacets)
+        + ", so its walls do not show which side is inside. Nothing was changed; Mesh > Repair removes the doubled "
+          "facets, then Process again.";
+}
+
+std::string FormatDoubledFacetsNote(std::uint64_t doubledFacets)
+{
+    return "The part also has " + DoubledFacets(doubledFacets) + "; Mesh > Repair removes them.";
 }
 
 std::string FormatLostMostText(double keptShare, float thickness, float triangleSize)
@@ -333,6 +366,29 @@ std::string FormatLostMostText(double keptShare, float thickness, float triangle
     return "Process lost most of the part: the result keeps only " + Fixed(keptShare * 100.0, 0)
         + "% of its surface, as the part is " + Fixed(thickness, 2) + " mm thick and the triangle size "
         + Fixed(triangleSize, 2) + " mm. Nothing was changed; a smaller triangle size keeps more of it.";
+}
+
+std::string FormatReliefLostText(double keptShare, float depth, float thickness, float tileWidth,
+    float triangleSize, float advisedWidth)
+{
+    if (!(depth > 0.0f) && !(tileWidth > 0.0f))
+        return {};
+    std::string cause;
+    std::string help;
+    if (depth > 0.0f) {
+        cause = "the relief is " + Fixed(depth, 2) + " mm deep on a part " + Fixed(thickness, 2) + " mm thick";
+        help = "a Strength below " + Fixed(thickness, 2) + " mm";
+    }
+    if (tileWidth > 0.0f) {
+        cause += std::string(cause.empty() ? "the" : " and the") + " texture tile is "
+            + (tileWidth < 0.005f ? std::string("under 0.01") : Fixed(tileWidth, 2)) + " mm wide, narrower than the "
+            + Fixed(triangleSize, 2) + " mm triangles";
+        help += std::string(help.empty() ? "" : " and ") + "a texture about "
+            + Fixed(std::max(advisedWidth, 2.0f * triangleSize), 1) + " mm wide";
+    }
+    const bool both = depth > 0.0f && tileWidth > 0.0f;
+    return LostSurfaceOpening(keptShare) + cause + ". Nothing was changed; " + help + (both ? " keep" : " keeps")
+        + " the part.";
 }
 
 std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief)

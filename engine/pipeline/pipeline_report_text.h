@@ -50,15 +50,29 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 [[nodiscard]] std::string FormatPartTooSmallText(float size, float triangleSize);
 [[nodiscard]] std::string FormatNoSurfaceText(float thickness, float triangleSize);
 [[nodiscard]] std::string FormatLostMostText(double keptShare, float thickness, float triangleSize);
-// The refusal for an open part (`openEdges` edges used by one triangle) that a contour found
-// nothing in: its walls enclose no inside, whatever their thickness; says what would help.
-[[nodiscard]] std::string FormatOpenPartText(std::uint64_t openEdges);
+// The refusal for an open part (`openEdges` edges used by one triangle) of which a contour
+// found nothing, or kept only `keptShare` (above 0) of the surface: its walls enclose no
+// inside, whatever their thickness; says what would help.
+[[nodiscard]] std::string FormatOpenPartText(std::uint64_t openEdges, double keptShare = 0.0);
+// The same refusal for a closed part holding `doubledFacets` facets twice (either winding),
+// which hide its inside from a contour: names them and Mesh > Repair, which removes them.
+[[nodiscard]] std::string FormatDoubledFacetsText(std::uint64_t doubledFacets, double keptShare = 0.0);
+// The sentence another refusal of such a part ends with.
+[[nodiscard]] std::string FormatDoubledFacetsNote(std::uint64_t doubledFacets);
 
 // The warning for surface a stage lost, and then for surface it added (each the largest
 // distance, where, and what was allowed), a line each; empty when the distances were not
 // measured or stay within what is allowed. `relief` words it for the relief, otherwise for the
 // remesh.
 [[nodiscard]] std::string FormatSurfaceLossText(const SurfaceDistanceReport& distance, bool relief);
+
+// The refusal for a relief that lost most of the part (kept `keptShare` of its surface, 0 for
+// none) where its settings are the cause: `depth` mm (above 0) deeper than the part's
+// `thickness`, or a texture tile `tileWidth` mm wide (above 0) narrower than the
+// `triangleSize` mm triangles; says which setting helps (Strength, the texture's width, about
+// `advisedWidth`). Empty when neither is given.
+[[nodiscard]] std::string FormatReliefLostText(double keptShare, float depth, float thickness, float tileWidth,
+    float triangleSize, float advisedWidth);
 
 // The losses of a run, each as FormatSurfaceLossText gives it, remesh first, "\n" between.
 [[nodiscard]] std::string FormatRunSurfaceLoss(const PipelineReport& report);

@@ -134,27 +134,44 @@ std::string FormatMillimetres(Vec3 point)
     return Fixed2(point.x) + ", " + Fixed2(point.y) + ", " + Fixed2(point.z) + " mm";
 }
 
-// Why a contour found no surface in `input`: an open part encloses nothing, whatever its
-// walls' thickness; a closed one was too thin for the triangles.
-std::string NoSurfaceText(const TriangleMesh& input, float triangleSize)
-{
-    const std::uint64_t open = CountEdges(input).boundary;
-    if (open != 0)
-        return FormatOpenPartText(open);
-    return FormatNoSurfaceText(MeanThickness(input), triangleSize);
-}
-
 // Why a stage's output cannot stand for its input: no surface at all, or most of it lost;
-// empty when it can.
-std::string LostPartText(const TriangleMesh& input, const TriangleMesh& output, float triangleSize)
+// empty when it can. A facet the input holds twice counts once (a part written twice over
+// would otherwise read as having lost half its surface), and a refusal of such a part names
+// the doubled facets. An open part encloses nothing, whatever its walls' thickness, so that is
+// what a refusal of one names; a closed one was too thin for the triangles. `keptShare`, when
+// given, receives the share of the surface kept (0 for none) with a refusal.
+std::string LostPartText(const TriangleMesh& input, const TriangleMesh& output, float triangleSize,
+    double* keptShare = nullptr)
 {
-    if (output.TriangleCount() == 0)
-        return NoSurfaceText(input, triangleSize);
-    const double before = input.SurfaceArea();
-    const double after = output.SurfaceArea();
-    if (before > 0.0 && after < kSmallestKeptAreaShare * before)
-        return FormatLostMostText(after / before, MeanThickness(input), triangleSize);
-    return {};
+    const double after = output.TriangleCount() != 0 ? output.SurfaceArea() : 0.0;
+    if (after > 0.0 && !(after < kSmallestKeptAreaShare * input.SurfaceArea()))
+        return {};
+    const std::uint64_t repeats = CountDuplicateTriangles(input);
+    TriangleMesh once;
+    if (repeats != 0) {
+        once = input;
+        (void)RemoveDuplicateTriangles(once);
+    }
+    const TriangleMesh& part = repeats != 0 ? once : input;
+    const double before = part.SurfaceArea();
+    if (after > 0.0 && !(before > 0.0 && after < kSmallestKeptAreaShare * before))
+        return {};
+    const double kept = after > 0.0 ? after / before : 0.0;
+    if (keptShare != nullptr)
+        *keptShare = kept;
+    const std::uint64_t open = CountEdges(part).boundary;
+    // Copies of a closed part's facets, one winding against the other, cancel its inside.
+    if (repeats != 0 && open == 0)
+        return FormatDoubledFacetsText(repeats, kept);
+    const float thickness = MeanThickness(part);
+    std::string text;
+    if (open != 0 && (kept > 0.0 || thickness > kNoVolumeMillimetres))
+        text = FormatOpenPartText(open, kept);
+    else if (kept > 0.0)
+        text = FormatLostMostText(kept, thickness, triangleSize);
+    else
+        text = FormatNoSurfaceText(thickness, triangleSize);
+    return repeats != 0 ? text + " " + FormatDoubledFacetsNote(repeats) : text;
 }
 
 // The triangle size of the remesh: its contour cell, or the isotropic target edge.
@@ -383,8 +400,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     // A contour that found no surface hands the part back unchanged, which must not pass for a
     // remesh that kept it.
     const bool noSurface = remesh.method != RemeshMethod::isotropic && report.remeshReport.trianglesAfter == 0;
-    report.message = noSurface ? NoSurfaceText(source, triangleSize)
-                               : LostPartText(source, mesh, triangleSize);
+    report.message = LostPartText(source, noSurface ? TriangleMesh{} : mesh, triangleSize);
     if (!report.message.empty())
         return false;
     TriangleMesh copy = mesh;
@@ -663,9 +679,22 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     TriangleMesh mesh;
     if (ApplySolidDisplacement(input, std::move(heights), solid, progress, mesh,
             report.solidReport, tree.get())) {
-        report.message = LostPartText(input, mesh, solid.cellMillimetres);
-        if (!report.message.empty())
+        double kept = 0.0;
+        report.message = LostPartText(input, mesh, solid.cellMillimetres, &kept);
+        if (!report.message.empty()) {
+            // Where the relief's own settings lost a sound part, they are what the refusal names:
+            // a relief deeper than the part is thick, a texture tile narrower than a triangle.
+            if (CountEdges(input).boundary == 0 && CountDuplicateTriangles(input) == 0) {
+                const float tile =
+                    sampling.measured ? sampling.millimetresPerPixel * static_cast<float>(heightMap.width) : 0.0f;
+                const float thickness = MeanThickness(input);
+                const std::string cause = FormatReliefLostText(kept, depth > thickness ? depth : 0.0f, thickness,
+                    tile < sampling.triangleSize ? tile : 0.0f, sampling.triangleSize, sampling.advisedWidth);
+                if (!cause.empty())
+                    report.message = cause;
+            }
             return false;
+        }
         report.reliefDistance.triangleSize = solid.cellMillimetres;
         report.reliefDistance.allowed = ReliefAllowance(solid.cellMillimetres, depth);
         auto pending = std::make_unique<PendingWeights>();

@@ -61,6 +61,35 @@ mesh::TriangleMesh MakeWavyGrid(std::uint32_t rows, std::uint32_t columns)
     return grid;
 }
 
+mesh::TriangleMesh MakeTwoLayerSheet(std::uint32_t rows, float gap)
+{
+    mesh::TriangleMesh sheet = MakeWavyGrid(rows, rows);
+    const std::size_t top = sheet.indices.size();
+    const auto layer = static_cast<std::uint32_t>(sheet.vertices.size());
+    for (std::uint32_t v = 0; v < layer; ++v)
+        sheet.vertices.push_back({sheet.vertices[v].position - mesh::Vec3{0.0f, 0.0f, gap}, {}});
+    for (std::size_t i = 0; i < top; i += 3)
+        sheet.indices.insert(sheet.indices.end(), {sheet.indices[i] + layer, sheet.indices[i + 2] + layer, sheet.indices[i + 1] + layer});
+    sheet.ComputeBounds();
+    sheet.ComputeVertexNormals();
+    return sheet;
+}
+
+mesh::TriangleMesh WithZeroAreaFacet(mesh::TriangleMesh mesh, std::size_t triangle, int edge, float share)
+{
+    std::uint32_t* corner = &mesh.indices[3 * triangle];
+    const std::uint32_t a = corner[edge], b = corner[(edge + 1) % 3], x = corner[(edge + 2) % 3];
+    const mesh::Vec3 pa = mesh.vertices[a].position, pb = mesh.vertices[b].position;
+    const auto c = static_cast<std::uint32_t>(mesh.vertices.size());
+    mesh.vertices.push_back({pa + (pb - pa) * share, {}});
+    corner[0] = a;
+    corner[1] = c;
+    corner[2] = x;
+    mesh.indices.insert(mesh.indices.end(), {c, b, x, a, b, c});
+    mesh.ComputeBounds();
+    return mesh;
+}
+
 mesh::TriangleMesh MakeBumpySphere(float radius, float relief, std::uint32_t bands, std::uint32_t segments)
 {
     const double pi = 3.14159265358979323846;

@@ -24,6 +24,15 @@ mesh::TriangleMesh MakeOpenBox();
 // sizes give meshes of millions of triangles for the parallel paths of the mesh passes.
 mesh::TriangleMesh MakeWavyGrid(std::uint32_t rows, std::uint32_t columns);
 
+// The wavy sheet of rows x rows quads with a second layer `gap` mm below it, wound the other
+// way: a curved sheet that thin, open all round its rim (8 x rows open edges).
+mesh::TriangleMesh MakeTwoLayerSheet(std::uint32_t rows, float gap);
+
+// The mesh with edge `edge` (0..2, from corner edge to the next) of triangle `triangle` split
+// at `share` of its length and the gap sealed by a facet of no area, as some exporters write a
+// closed part: one vertex and two triangles more, still closed.
+mesh::TriangleMesh WithZeroAreaFacet(mesh::TriangleMesh mesh, std::size_t triangle, int edge, float share);
+
 // A closed UV sphere (2 x segments x (bands - 1) triangles) whose radius rises and falls by
 // up to `relief` mm in a fixed pattern of bumps: a curved surface with detail at two scales,
 // made the same way on every run.

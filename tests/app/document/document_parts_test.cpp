@@ -127,6 +127,21 @@ TEST(DocumentPartsTest, LayOnFaceCarriesMasksAndRefits)
     EXPECT_FALSE(doc.LayOnFace(-1));
 }
 
+// A closed file whose split edges are sealed by facets of no area imports closed: the log and
+// the verdict describe the file, not what deleting those facets would make of it.
+TEST(DocumentPartsTest, ClosedFileWithZeroAreaFacetsIsCalledClosed)
+{
+    TempFolder folder;
+    const mesh::TriangleMesh part = WithZeroAreaFacet(WithZeroAreaFacet(mesh::MakeTestCube(10.0f), 0, 1, 0.25f), 7, 2, 0.75f);
+    WriteAllBytes(folder / "sealed.stl", mesh::EncodeBinaryStl(part, "part"));
+    DocumentFixture f;
+    f.doc->surfaceTestCells = 32;
+    ASSERT_TRUE(f.doc->OpenDocument(folder / "sealed.stl"));
+    EXPECT_EQ(f.doc->CurrentValidation().verdict, mesh::Verdict::Good) << mesh::VerdictHeadline(f.doc->CurrentValidation());
+    for (const std::string& line : f.host.Lines())
+        EXPECT_EQ(line.find("not closed"), std::string::npos) << line;
+}
+
 // Two boxes that pass through each other: the verdict keeps the crossings after the part is
 // laid on a face, as it had them at the load.
 TEST(DocumentPartsTest, PlacementKeepsTheCrossingsInTheVerdict)

@@ -4,6 +4,7 @@
 #include "engine/mesh/stl_reader_detail.h"
 #include "engine/mesh/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
+#include "engine/mesh/tidying.h"
 #include "tests/support/checksum.h"
 #include "tests/support/child_process.h"
 #include "tests/support/non_regular_files.h"
@@ -268,6 +269,36 @@ TEST(ParseStl, DegenerateTrianglesAreRemovedAndCounted)
     options.removeZeroArea = false;
     const StlReadResult kept = Parse(BinaryStl(corners), options);
     EXPECT_EQ(std::tuple(kept.report.degenerateRemoved, kept.report.trianglesKept), std::tuple(1u, 13u));
+}
+
+// Deleting a zero-area facet of a closed file opens its three edges; the import (and Mesh >
+// Repair's tidy) collapses it, keeping every corner of the part where it was, and calls the
+// file closed.
+TEST(ParseStl, ClosedFileWithZeroAreaFacetsImportsClosed)
+{
+    using test::WithZeroAreaFacet;
+    const TriangleMesh soup = test::MakeCubeSoup(20.0f);
+    const struct {
+        const char* name;
+        TriangleMesh part;
+        std::uint64_t removed;
+    } cases[] = {
+        {"split near its start", WithZeroAreaFacet(soup, 0, 0, 0.25f), 1},
+        {"split near its end", WithZeroAreaFacet(soup, 0, 0, 0.75f), 1},
+        {"two facets split", WithZeroAreaFacet(WithZeroAreaFacet(soup, 0, 1, 0.25f), 5, 2, 0.75f), 2},
+    };
+    for (const auto& c : cases) {
+        const StlReadResult read = Parse(EncodeBinaryStl(c.part, "sealed"));
+        EXPECT_EQ(std::tuple(read.report.degenerateRemoved, read.report.openBoundaryEdges, read.report.weldTolerance,
+                      read.mesh.vertices.size(), read.mesh.TriangleCount()),
+            std::tuple(c.removed, 0u, 0.0f, std::size_t{8}, std::size_t{12})) << c.name;
+        TriangleMesh tidied = c.part;
+        static_cast<void>(TidyMesh(tidied, TidyOptions{}));
+        for (const TriangleMesh* mesh : {&read.mesh, static_cast<const TriangleMesh*>(&tidied)}) {
+            EXPECT_EQ(std::tuple(CountEdges(*mesh).boundary, mesh->Volume(), mesh->boundsMin, mesh->boundsMax),
+                std::tuple(0u, 8000.0f, Vec3{-10, -10, -10}, Vec3{10, 10, 10})) << c.name;
+        }
+    }
 }
 
 TEST(ParseStl, DuplicatesAreCountedOrRemovedAndEdgeCountsFollow)

@@ -73,6 +73,8 @@ struct Row {
     std::function<TriangleMesh()> bodies = nullptr;
     // Settings beyond the document's defaults.
     std::function<void(PipelineSettings&)> adjust = nullptr;
+    // Words a refusal must hold: the cause it names.
+    const char* refusalSays = nullptr;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -131,6 +133,9 @@ Outcome RunRoute(const Row& row, const TriangleMesh& given, const PipelineSettin
         StlReadResult read = ParseStl(EncodeBinaryStl(given, "foreign"), "foreign.stl", StlReadOptions{});
         if (!read.ok)
             return {true, read.error, {}, {}};
+        // What the import says describes the file: a closed one stays closed.
+        if (CountEdges(given).boundary == 0 && read.report.openBoundaryEdges != 0)
+            return {true, "the import opened a closed file:\n" + FormatImportReport(read.report), {}, {}};
         part = std::move(read.mesh);
     }
     if (row.route == Route::process)
@@ -364,6 +369,8 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
             findings.push_back("refused or failed without a reason");
         if (row.expect == Expect::processed)
             findings.push_back("refused: " + outcome.message);
+        else if (row.refusalSays != nullptr && outcome.message.find(row.refusalSays) == std::string::npos)
+            findings.push_back("refused without naming its cause: " + outcome.message);
     } else {
         findings = PropertiesOf(bodies, settings, outcome);
         if (row.expect == Expect::refused)
@@ -493,16 +500,24 @@ TriangleMesh CornerFold()
     return box;
 }
 
+// A curved sheet 0.04 mm thick, open all round: nothing inside for the relief, whatever the
+// thickness.
+TriangleMesh OpenSheet() { return test::MakeTwoLayerSheet(6, 0.04f); }
+
 const Row kSheetAndFoldRows[] = {
     {"two-triangle sheet, solid", TwoTriangleSheet, 0.3f, kSolid, Expect::refused},
     {"two-triangle sheet, vertex", TwoTriangleSheet, 0.3f, kVertex, Expect::refused},
+    {"open sheet 0.04 mm thick, imported, solid", OpenSheet, 0.3f, kSolid, Expect::refused, nullptr, false,
+        Route::process, true, nullptr, nullptr, "the part is open (48 open edges)"},
     {"corner fold, solid", CornerFold, 0.3f, kSolid},
     {"corner fold, vertex", CornerFold, 0.3f, kVertex},
 };
 
 // Faces a file holds twice: one face of a closed cube copied with the other winding, and a
 // sphere and a cube whose every facet is written twice the same way. Mesh > Repair and the
-// Save STL check both take the copies away and keep the body closed.
+// Save STL check both take the copies away and keep the body closed; Process measures the
+// surface with each facet once. And a closed cube with two facets of no area, which the
+// import takes out keeping it closed.
 TriangleMesh CubeWithFlippedFace()
 {
     TriangleMesh cube = MakeTestCube(10.0f);
@@ -519,6 +534,11 @@ TriangleMesh Cube10() { return MakeTestCube(10.0f); }
 TriangleMesh Sphere10() { return MakeTestSphere(10.0f); }
 TriangleMesh DoubledSphere() { return Doubled(Sphere10()); }
 TriangleMesh DoubledCube() { return Doubled(Cube10()); }
+TriangleMesh DoubledBlade() { return Doubled(Blade()); }
+TriangleMesh CubeWithZeroAreaFacets()
+{
+    return test::WithZeroAreaFacet(test::WithZeroAreaFacet(Cube10(), 0, 1, 0.25f), 7, 2, 0.75f);
+}
 
 const Row kRepeatedFaceRows[] = {
     {"flipped copy of a face, repair", CubeWithFlippedFace, 0.5f, kSolid, Expect::processed, nullptr, false,
@@ -531,6 +551,14 @@ const Row kRepeatedFaceRows[] = {
         true, Sphere10},
     {"doubled cube, save check", DoubledCube, 0.5f, kSolid, Expect::processed, nullptr, false, Route::saveCheck, true,
         Cube10},
+    {"doubled sphere, imported, solid", DoubledSphere, 0.3f, kSolid, Expect::processed, nullptr, false, Route::process,
+        true, Sphere10},
+    {"doubled sphere, imported, vertex", DoubledSphere, 0.3f, kVertex, Expect::processed, nullptr, false,
+        Route::process, true, Sphere10},
+    {"doubled blade, imported, solid", DoubledBlade, 0.3f, kSolid, Expect::processed, nullptr, false, Route::process,
+        true, Blade},
+    {"closed cube with zero-area facets, imported, solid", CubeWithZeroAreaFacets, 0.3f, kSolid, Expect::processed,
+        nullptr, false, Route::process, true, Cube10},
 };
 
 // A tube whose bore and rings stay plain beside its relief, as vertex mode leaves a holed part

@@ -157,13 +157,15 @@ PipelineSettings SolidAtDefaults()
 
 // Stages over `part` with the ramp as the height map.
 bool RunOn(PipelineStages& stages, TriangleMesh part, const PipelineSettings& settings,
-    const ProgressCallback& progress = {})
+    const ProgressCallback& progress = {}, float tileWidth = 0.0f)
 {
     stages.InstallSource(std::move(part));
     std::vector<float> ramp(16);
     for (std::size_t i = 0; i < ramp.size(); ++i)
         ramp[i] = static_cast<float>(i) / 15.0f;
     stages.heightMap.SetImage(4, 4, ramp);
+    if (tileWidth > 0.0f)
+        stages.heightMap.settings.widthMillimetres = stages.heightMap.settings.heightMillimetres = tileWidth;
     stages.InvalidateStages(settings);
     return stages.Run(progress);
 }
@@ -649,11 +651,22 @@ TEST(PipelineStagesTest, EmptyOrSliverResultIsRefusedNotReportedAsDone)
     PipelineSettings remeshOnly;
     remeshOnly.remeshOn = 1;
     const Vec3 a{0.0f, 0.0f, 0.0f}, b{10.0f, 0.0f, 0.0f}, c{0.0f, 10.0f, 0.0f};
+    const TriangleMesh cube = MakeTestCube(10.0f);
+    std::vector<Vec3> cubeCorners;
+    for (const MeshVertex& vertex : cube.vertices)
+        cubeCorners.push_back(vertex.position);
+    std::vector<std::uint32_t> twiceBack = cube.indices;
+    for (std::size_t i = 0; i < cube.indices.size(); i += 3)
+        twiceBack.insert(twiceBack.end(), {cube.indices[i], cube.indices[i + 2], cube.indices[i + 1]});
+    PipelineSettings deep = SolidAtDefaults();
+    deep.displacement.strengthMillimetres = 100000.0f;
     const struct {
         const char* what;
         TriangleMesh part;
         PipelineSettings settings;
         const char* words;
+        const char* moreWords = "";
+        float tileWidth = 0.0f;
     } cases[] = {
         {"thin plate, solid relief", MakeBox({0, 0, 0}, {20, 20, 0.05f}), SolidAtDefaults(),
             "the part is 0.05 mm thick, thinner than the 0.20 mm triangle size"},
@@ -666,16 +679,31 @@ TEST(PipelineStagesTest, EmptyOrSliverResultIsRefusedNotReportedAsDone)
         {"open tube without caps", OpenTube(), SolidAtDefaults(), "the part is open (128 open edges)"},
         {"cube under the triangle size", MakeTestCube(0.13f), remeshOnly,
             "The part is 0.13 mm across, smaller than the 0.20 mm triangle size"},
+        {"open sheet 0.04 mm thick", test::MakeTwoLayerSheet(6, 0.04f), SolidAtDefaults(),
+            "keeps only 3% of its surface, as the part is open (48 open edges)"},
+        {"cube written twice, the copy wound back", Triangles(cubeCorners, twiceBack), remeshOnly,
+            "the part has 12 doubled facets (the same three corners written twice), so its walls do not show which "
+            "side is inside. Nothing was changed; Mesh > Repair removes"},
+        {"two opposite triangles, remesh only", Triangles({a, b, c}, {0, 1, 2, 0, 2, 1}), remeshOnly,
+            "encloses no volume (its faces lie on one another), so there is nothing to build round. Nothing was "
+            "changed. The part also has 1 doubled facet (the same three corners written twice); Mesh > Repair"},
+        // The settings, not the part, are the cause.
+        {"relief far deeper than the part on a tile finer than the triangles", MakeTestCube(10.0f), deep,
+            "the relief is", "mm deep on a part 3.33 mm thick and the texture tile is under 0.01 mm wide, narrower "
+            "than the 0.20 mm triangles. Nothing was changed; a Strength below 3.33 mm and a texture about 0.4 mm "
+            "wide keep the part.", 1e-30f},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         PipelineStages stages;
         const TriangleMesh part = c.part;
-        EXPECT_FALSE(RunOn(stages, part, c.settings));
+        EXPECT_FALSE(RunOn(stages, part, c.settings, {}, c.tileWidth));
         EXPECT_NE(stages.report.message.find(c.words), std::string::npos) << stages.report.message;
+        EXPECT_NE(stages.report.message.find(c.moreWords), std::string::npos) << stages.report.message;
         EXPECT_NE(stages.report.message.find("Nothing was changed"), std::string::npos);
         EXPECT_EQ(stages.report.stopped, 0);
-        EXPECT_TRUE(SameMesh(stages.result, part));
+        // Refused by the relief, the remeshed part stays.
+        EXPECT_TRUE(SameMesh(stages.result, c.tileWidth > 0.0f ? stages.remeshed : part));
         EXPECT_TRUE(stages.StageToRerun(c.settings).any);
     }
 }
