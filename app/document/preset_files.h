@@ -78,6 +78,11 @@ std::filesystem::path ProceduralFolder(std::string_view patternName);
 // and the file owns it (see below).
 std::vector<PresetFileEntry> ListPresets(const LibraryRoots& roots, std::string_view patternName);
 
+// Every preset file of every pattern in every root: the entries of the folders inside
+// "procedural" whose extension is ".gfpreset" in any case. No save of anything else may write
+// over one of them. Folders that cannot be read give what was read of them.
+std::vector<std::filesystem::path> AllPresetFiles(const LibraryRoots& roots);
+
 // Reads the preset into `pattern`. A JSON object must have the preset format, a version of at
 // most 2 (an integer; any other value counts as 0) and the pattern's name as "texture"; the
 // pattern is then reset to its defaults and the "parameters" object (when there is one)
