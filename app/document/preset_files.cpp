@@ -300,10 +300,7 @@ PresetResult SavePresetTo(const LibraryRoots& roots, const ProceduralTexture& pa
     if (!OwnsPicture(fileName, ListLibraryItems(roots, ProceduralFolder(pattern.Name()), kPresetExtension)))
         return result;  // the picture of that name is another preset's
     const fs::path picture = target.file.parent_path() / PictureName(fileName);
-    if (!WriteGreyBmp(picture, RenderThumbnail(pattern), kPresetThumbnailSide)) {
-        result.ok = false;
-        result.error = "saved, but the thumbnail could not be written";
-    }
+    result.withoutPicture = !WriteGreyBmp(picture, RenderThumbnail(pattern), kPresetThumbnailSide);
     return result;
 }
 

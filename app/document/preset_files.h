@@ -58,11 +58,12 @@ struct [[nodiscard]] PresetResult {
     // preset: it is write-protected (you may not write to it)",
     // "only your own presets can be deleted", "could not delete the preset",
     // "could not write the preset: the name is too long (its file name would take N bytes;
-    // at most 255 fit)", "saved, but the thumbnail could not be written".
+    // at most 255 fit)".
     std::string error;
-    // SavePreset: the stem the preset was stored under, set once the preset file is written
-    // (also when only its thumbnail failed).
+    // SavePreset: the stem the preset was stored under, set once the preset file is written.
     std::string storedName;
+    // SavePreset: the preset is saved (ok) but its picture could not be written.
+    bool withoutPicture = false;
 };
 
 // The file stem for a preset name: MakeSafeFileName of it, and when that is longer than
@@ -100,7 +101,7 @@ PresetResult ReadLegacyPresetText(std::string_view text, mesh::procedural::Proce
 
 // Saves the pattern's values as a preset of the user folder under PresetFileStem(presetName),
 // replacing one of that name, then its picture (RenderThumbnail) beside it; both are written
-// durably. A preset written without its picture is reported as a failure that says so.
+// durably. A preset written without its picture is saved, and the result says so.
 // SavePresetTo with ChoosePresetTarget's target for no chosen entry.
 PresetResult SavePreset(const LibraryRoots& roots, const mesh::procedural::ProceduralTexture& pattern,
                         std::string_view presetName);
