@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -335,6 +336,25 @@ TEST(ListLibraryEntries, TheDeletedIndexHidesOnlyTheFactoryFileItNames)
 // ---- Moving an older user folder ---------------------------------------------------------
 
 // A thumbnail as the program caches it: a grey square under a hash name.
+// Every entry under `folder`, links not followed, with a file's text and a link's target: what
+// a move must leave as it was.
+std::vector<std::string> ListTree(const fs::path& folder)
+{
+    std::vector<std::string> tree;
+    for (fs::recursive_directory_iterator it(folder), end; it != end; ++it) {
+        std::string line = it->path().lexically_relative(folder).string();
+        if (it->is_symlink())
+            line += " -> " + fs::read_symlink(it->path()).string();
+        else if (it->is_regular_file()) {
+            const std::vector<std::uint8_t> bytes = test::ReadAllBytes(it->path());
+            line += ": " + std::string(bytes.begin(), bytes.end());
+        }
+        tree.push_back(line);
+    }
+    std::sort(tree.begin(), tree.end());
+    return tree;
+}
+
 fs::path PutThumbnail(const fs::path& folder, const std::string& name = "0123456789abcdef.bmp")
 {
     fs::create_directories(folder);
@@ -437,8 +457,9 @@ TEST(MigrateUserFolder, AnUnreadableFolderIsCountedNotThrown)
         GTEST_SKIP() << "could not drop root privileges, so the folder's permissions would not apply";
     EXPECT_EQ(*message, "Your files moved from " + (documents / "Grainforge").string() + " to " +
                             (documents / "Tessary").string() +
-                            " (1 file). 1 stayed in the old folder (1 could not be moved); it can be deleted once you "
-                            "have checked it.");
+                            " (1 file). 1 stayed in the old folder (1 could not be moved, as " +
+                            (documents / "Grainforge/textures").string() +
+                            " could not be read: Permission denied); it can be deleted once you have checked it.");
     EXPECT_TRUE(fs::exists(documents / "Tessary/notes.txt"));
 }
 
@@ -464,6 +485,48 @@ TEST(MoveFolderContents, CopiesAcrossFileSystemsAndLeavesTheOriginal)
 
     const MoveCounts missing = MoveFolderContents(destination / "missing", destination / "other");
     EXPECT_EQ(std::tuple(missing.moved, missing.failed), std::tuple(0, 1));
+}
+
+// Across file systems each entry is copied to a name found free a moment before; a file, a
+// folder or a link that another program put there meanwhile is kept and the entry counted as
+// taken. The copy used to rename over a file and merge into a folder.
+TEST(MoveFolderContents, TheCopyRoadNeverReplacesOrMergesIntoANameTakenMeanwhile)
+{
+    const std::function<void(const fs::path&)> entries[] = {
+        [](const fs::path& at) { TwoRoots::Put(at.parent_path(), at.filename().string(), "old"); },
+        [](const fs::path& at) {
+            TwoRoots::Put(at, "a.png", "old a");
+            TwoRoots::Put(at, "b/c.png", "old c");
+        },
+        [](const fs::path& at) { fs::create_symlink("somewhere", at); },
+    };
+    const std::function<void(const fs::path&)> takers[] = {
+        nullptr,
+        [](const fs::path& at) { TwoRoots::Put(at.parent_path(), at.filename().string(), "theirs"); },
+        [](const fs::path& at) { TwoRoots::Put(at, "a.png", "theirs"); },
+        [](const fs::path& at) { fs::create_symlink("elsewhere", at); },
+    };
+    for (std::size_t e = 0; e < std::size(entries); ++e) {
+        for (std::size_t t = 0; t < std::size(takers); ++t) {
+            SCOPED_TRACE(std::to_string(e) + " " + std::to_string(t));
+            TempFolder folder;
+            fs::create_directories(folder / "old");
+            fs::create_directories(folder / "new");
+            entries[e](folder / "old/entry");
+            if (takers[t])
+                takers[t](folder / "new/entry");
+            const std::vector<std::string> before = ListTree(folder / "new");
+            const MoveCounts counts = CopyToFreeName(folder / "old/entry", folder / "new/entry");
+            const std::int64_t files = e == 1 ? 2 : 1;
+            if (takers[t]) {
+                EXPECT_EQ(std::tuple(counts.moved, counts.taken, counts.failed), std::tuple(0, files, 0));
+                EXPECT_EQ(ListTree(folder / "new"), before);
+            } else {
+                EXPECT_EQ(std::tuple(counts.moved, counts.copied, counts.failed), std::tuple(files, files, 0));
+            }
+            EXPECT_EQ(ListTree(folder / "old").size(), e == 1 ? 4u : 1u);  // the originals stay
+        }
+    }
 }
 
 // One start-up's move of the older user folder: `setUp` makes the folders, then the message and
@@ -511,6 +574,13 @@ TEST(MigrateUserFolder, NeverFollowsALinkAndRemovesOnlyTheProgramsThumbnails)
          "Nothing moved from {old} to {new}: the old folder is a link to {outside}, and links are not followed; its "
          "files stay there.",
          {"{outside}/thumbnails/2024/img1.jpg", "{outside}/thumbnails/0123456789abcdef.bmp", "{old}"}, {"{new}"}},
+        {[](const fs::path& old, const fs::path& young, const fs::path&) {
+             TwoRoots::Put(old, "textures/a.png");
+             TwoRoots::Put(young.parent_path(), young.filename().string(), "a file");
+         },
+         "Nothing moved from {old} to {new}. 1 stayed in the old folder (1 could not be moved, as {new} is a regular "
+         "file, not a folder); it can be deleted once you have checked it.",
+         {"{old}/textures/a.png"}, {}},
         {[](const fs::path& old, const fs::path& young, const fs::path& outside) {
              TwoRoots::Put(old, "textures/a.png");
              fs::create_directories(outside);
