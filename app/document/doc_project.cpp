@@ -13,6 +13,7 @@
 #include "platform/file_system.h"
 
 #include <new>
+#include <tuple>
 
 namespace grainforge::app {
 
@@ -320,6 +321,18 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         ShowInformation(L"The project's texture is not an image this program reads:\n" + Utf8ToWide(where) +
                             L"\nLoad another; its size and placement are kept.",
             kInfoWarning, InfoEvent::texture);
+    }
+    // A copy of the project beside other files of the same names opens those, as designed; the
+    // files it was saved with are still there, so which one was taken is said.
+    for (const auto& [saved, opened, what, event] :
+        {std::tuple{&data.partSavedElsewhere, &data.partPath, "part", InfoEvent::part},
+            std::tuple{&data.textureSavedElsewhere, &data.textureImagePath, "texture image", InfoEvent::texture}}) {
+        if (saved->empty() || (event == InfoEvent::texture && (!installed || !data.proceduralName.empty())))
+            continue;
+        const std::string said = "The project was saved with the " + std::string(what) + " " + NameForPeople(*saved) +
+            ", which is still there; the " + what + " beside the project was opened: " + NameForPeople(*opened);
+        LogMessage(said, kLogWarning);
+        ShowInformation(Utf8ToWide(said), kInfoWarning, event);
     }
     if (data.masksLeftOut > 0) {
         const std::uint64_t held = data.masksLeftOut + data.masks.size();

@@ -136,6 +136,47 @@ TEST(DocumentProjectTest, ProjectMovedWithItsPartFindsItThroughTheRelativeEntry)
     EXPECT_EQ(f.doc->loadedPart.TriangleCount(), 12u);
 }
 
+// A project copied from A/ to B/ opens the part beside it (the relative name wins); when the
+// part it was saved with is another file that is still there, which one was opened is said.
+// A different B/part.stl used to be opened with only "Project opened".
+TEST(DocumentProjectTest, ProjectCopiedBesideAnotherPartSaysWhichItOpened)
+{
+    struct Case {
+        const char* label;
+        std::function<void(const fs::path& a, const fs::path& b)> besideCopy;
+        bool said;
+    };
+    const Case cases[] = {
+        {"another part", [](const fs::path&, const fs::path& b) { WriteCube(b / "part.stl", 20.0f); }, true},
+        {"the same file", [](const fs::path& a, const fs::path& b) { fs::create_hard_link(a / "part.stl", b / "part.stl"); },
+            false},
+        {"saved part gone",
+            [](const fs::path& a, const fs::path& b) { fs::rename(a / "part.stl", b / "part.stl"); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempFolder folder;
+        const fs::path a = folder / "A", b = folder / "B";
+        WriteCube(a / "part.stl");
+        {
+            DocumentFixture f;
+            f.doc->surfaceTestCells = 32;
+            ASSERT_TRUE(f.doc->OpenDocument(a / "part.stl"));
+            ASSERT_TRUE(f.doc->SaveProject(a / "job.gfproj"));
+        }
+        fs::create_directories(b);
+        fs::copy_file(a / "job.gfproj", b / "job.gfproj");
+        c.besideCopy(a, b);
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(f.doc->OpenDocument(b / "job.gfproj"));
+        EXPECT_EQ(f.doc->partSourcePath, (b / "part.stl").wstring());
+        const std::string said = "The project was saved with the part " + (a / "part.stl").string() +
+            ", which is still there; the part beside the project was opened: " + (b / "part.stl").string();
+        EXPECT_EQ(f.host.Lines(app::kLogWarning), c.said ? std::vector<std::string>{said} : std::vector<std::string>{});
+    }
+}
+
 // A changed part goes beside the project under the first free beside name: not over its own
 // source named like the first candidate, and not over an unrelated file of that name.
 TEST(DocumentProjectTest, ChangedPartIsWrittenBesideUnderAFreeName)
