@@ -169,6 +169,8 @@ std::wstring LogFileRefusal(const std::filesystem::path& logFile, const OpenDocu
   for (const auto& [path, kind] : openFiles)
     if (!path->empty() && IsSameFile(logFile, *path))
       return std::wstring(L"it is ") + kind + L" the program has open" + kept;
+  for (const std::filesystem::path& preset : open.presets)
+    if (IsSameFile(logFile, preset)) return L"it is a preset file" + kept;
   const std::string extension = LowerExtension(logFile);
   if (const wchar_t* marked = MarkedKind(extension))
     return std::wstring(L"its name (") + Utf8ToWide(extension) + L") marks it as " + marked + kept;
