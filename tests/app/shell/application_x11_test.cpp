@@ -460,46 +460,38 @@ TEST(Program, TheLogFileNeverReplacesAPartAndKeepsTheWholeSession) {
   EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(WideToUtf8(leftAlone)), std::string::npos);
 }
 
-// The log's Save As wrote over whatever was chosen. The open part, project and image and every
-// preset, by any name that reaches them, are refused saying what they are and left as they
-// were, and the next name is asked for.
+// The log's Save As wrote over whatever was chosen. The open part, project and image and a
+// preset reached by another name are refused saying what they are and left as they were, and
+// the next name is asked for.
 TEST(Program, TheLogsSaveAsNeverReplacesAnOpenFileOrAPreset) {
   Program program(false);
   ASSERT_TRUE(program.Started());
-  const std::filesystem::path folder = program.Folder().Path();
-  const std::filesystem::path part = folder / "part.stl", image = folder / "grain.png", log = folder / "log.txt";
+  const std::filesystem::path folder = program.Folder().Path(), part = folder / "part.stl", log = folder / "log.txt";
   WriteTriangleStl(part);
-  WritePng(image, false);
-  CGrainforgeDoc& document = program.Document();
-  ASSERT_TRUE(program.Core().OpenDocumentFile(part) && document.LoadHeightMap(image) &&
-              document.SaveProject(folder / "job.gfproj"));
-  const std::filesystem::path preset = document.LibraryRootsOfHost().back().path / "procedural" / "Noise" / "Rock.gfpreset";
+  WritePng(folder / "grain.png", false);
+  ASSERT_TRUE(program.Core().OpenDocumentFile(part) && program.Document().LoadHeightMap(folder / "grain.png") &&
+              program.Document().SaveProject(folder / "job.gfproj"));
+  const std::filesystem::path preset = program.Document().LibraryRootsOfHost().back().path / "procedural" / "N" / "R.gfpreset";
   std::filesystem::create_directories(preset.parent_path());
   grainforge::test::WriteAllText(preset, "{}");
-  std::filesystem::create_symlink(part, folder / "part link.txt");
-  std::filesystem::create_hard_link(image, folder / "grain.txt");
   std::filesystem::create_hard_link(preset, folder / "rock.txt");
-  const std::wstring kept = L", which the log never replaces";
-  const std::pair<std::filesystem::path, std::wstring> cases[] = {
-      {folder / "part link.txt", L"it is the part the program has open" + kept},
-      {folder / "job.gfproj", L"it is the project the program has open" + kept},
-      {folder / "grain.txt", L"it is the texture image the program has open" + kept},
-      {folder / "rock.txt", L"it is a preset file" + kept}};
+  const std::pair<std::filesystem::path, std::wstring> cases[] = {{part, L"it is the part the program has open"},
+      {folder / "job.gfproj", L"it is the project the program has open"},
+      {folder / "grain.png", L"it is the texture image the program has open"}, {folder / "rock.txt", L"it is a preset file"}};
   COutputWnd& pane = *program.Frame().OutputPane();
   for (const auto& [target, reason] : cases) {
     SCOPED_TRACE(target);
     const std::vector<std::uint8_t> before = grainforge::test::ReadAllBytes(target);
-    std::vector<std::filesystem::path> answers{log, target};
+    std::vector<std::wstring> answers{log.wstring(), target.wstring()}, reported;
     pane.SetSavePathAsker([&](const std::wstring&, const std::wstring&) -> std::optional<std::wstring> {
       if (answers.empty()) return std::nullopt;
-      const std::filesystem::path next = answers.back();
+      const std::wstring next = answers.back();
       answers.pop_back();
-      return next.wstring();
+      return next;
     });
-    std::vector<std::wstring> reported;
     pane.SetErrorReporter([&](const std::wstring& message) { reported.push_back(message); });
     pane.SaveOutputLog();
-    EXPECT_EQ(reported, std::vector<std::wstring>{L"The log could not be saved: " + reason});
+    EXPECT_EQ(reported, std::vector<std::wstring>{L"The log could not be saved: " + reason + L", which the log never replaces"});
     EXPECT_TRUE(answers.empty());
     EXPECT_EQ(grainforge::test::ReadAllBytes(target), before);
     EXPECT_TRUE(std::filesystem::remove(log));
