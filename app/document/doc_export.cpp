@@ -7,6 +7,7 @@
 #include "app/document/file_identity.h"
 #include "app/document/log_text.h"
 #include "app/document/name_case.h"
+#include "app/document/preset_files.h"
 #include "app/document/project_file.h"
 
 #include "engine/mesh/stl_writer.h"
@@ -55,6 +56,13 @@ bool NamesLoadedPart(const std::filesystem::path& path, const std::wstring& part
         return false;
     const std::filesystem::path source = PathFromWide(partSourcePath);
     return IsSameFile(path, source) || LowerCaseName(path.native()) == LowerCaseName(source.native());
+}
+
+// The refusal of an STL target, for a box: what the file is, its name, and what to do.
+std::wstring StlRefusalText(const std::string& what, const std::filesystem::path& path)
+{
+    return L"The file chosen is " + Utf8ToWide(what) + L":\n" + PathToDisplay(path) +
+        L"\nSaving the STL there would replace it. Choose another name for the STL.";
 }
 
 }  // namespace
@@ -177,8 +185,26 @@ bool CGrainforgeDoc::PrepareExport(ExportPlan& plan)
     return true;
 }
 
+std::string CGrainforgeDoc::StlTargetRefusal(const std::filesystem::path& path) const
+{
+    std::vector<KeptFile> kept{{PathFromWide(projectPath), "the open project"},
+        {PathFromWide(textureImagePath), "the loaded texture image"}};
+    for (std::filesystem::path& preset : AllPresetFiles(LibraryRootsOfHost()))
+        kept.push_back({std::move(preset), "a preset file"});
+    const KeptFile* found = FindKeptFile(path, kept);
+    return found == nullptr ? std::string() : found->what;
+}
+
 bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, const ExportPlan& plan)
 {
+    // Refused before anything is written: the file would hold STL bytes, and nothing would say
+    // the project or the image it was is gone.
+    if (const std::string what = StlTargetRefusal(path); !what.empty()) {
+        LogMessage("Export failed: the file chosen is " + what + ": " + PathToUtf8(path), kLogError);
+        ShowInformation(std::wstring(kSaveFailedText) + L"\n" + StlRefusalText(what, path), kInfoError,
+            InfoEvent::save);
+        return false;
+    }
     const BusyScope busy(host.busy);
     mesh::StlWriteOptions options;
     options.format = ascii ? 1 : 0;
@@ -226,11 +252,27 @@ bool CGrainforgeDoc::SaveStlAs()
     ExportPlan plan;
     if (!PrepareExport(plan) || host.prompts == nullptr)
         return false;
-    const std::optional<std::filesystem::path> chosen =
-        host.prompts->AskSaveFile({L"Save STL As", kStlFilter, DefaultStlName(partSourcePath), L"stl"});
-    if (!chosen)
-        return false;
-    return WriteStl(*chosen, false, plan);
+    return AskAndWriteStl({L"Save STL As", kStlFilter, DefaultStlName(partSourcePath), L"stl"}, false, plan);
+}
+
+bool CGrainforgeDoc::AskAndWriteStl(FileDialogRequest request, bool ascii, const ExportPlan& plan)
+{
+    // The dialog refuses the open project, the image and the presets before it asks whether to
+    // replace the file; a host whose dialog does not ask has the name refused here, and the
+    // dialog comes again, as Save Project As does.
+    request.refusal = [this](const std::filesystem::path& path) {
+        const std::string what = StlTargetRefusal(path);
+        return what.empty() ? std::wstring() : StlRefusalText(what, path);
+    };
+    for (;;) {
+        const std::optional<std::filesystem::path> chosen = host.prompts->AskSaveFile(request);
+        if (!chosen)
+            return false;
+        if (WriteStl(*chosen, ascii, plan))
+            return true;
+        if (StlTargetRefusal(*chosen).empty())
+            return false;
+    }
 }
 
 void CGrainforgeDoc::OnFileSaveAsciiStl()
@@ -238,10 +280,7 @@ void CGrainforgeDoc::OnFileSaveAsciiStl()
     ExportPlan plan;
     if (!PrepareExport(plan) || host.prompts == nullptr)
         return;
-    const std::optional<std::filesystem::path> chosen =
-        host.prompts->AskSaveFile({L"Save ASCII STL As", kAsciiStlFilter, DefaultStlName(partSourcePath), L"stl"});
-    if (chosen)
-        (void)WriteStl(*chosen, true, plan);
+    (void)AskAndWriteStl({L"Save ASCII STL As", kAsciiStlFilter, DefaultStlName(partSourcePath), L"stl"}, true, plan);
 }
 
 void CGrainforgeDoc::OnFileSaveStl(bool ascii)

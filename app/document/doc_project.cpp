@@ -4,6 +4,7 @@
 #include "app/document/file_identity.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
+#include "app/document/preset_files.h"
 #include "app/document/project_file.h"
 
 #include "engine/mesh/report_text.h"
@@ -12,6 +13,7 @@
 #include "platform/file_system.h"
 
 #include <new>
+#include <tuple>
 
 namespace grainforge::app {
 
@@ -23,12 +25,6 @@ constexpr const wchar_t* kProjectFilter = L"Tessary projects (*.gfproj)|*.gfproj
 constexpr const wchar_t* kOpenProjectTitle = L"Open Project";
 constexpr const wchar_t* kSaveProjectTitle = L"Save Project As";
 constexpr const wchar_t* kPartFilter = L"STL files (*.stl)|*.stl|All files (*.*)|*.*||";
-
-// A file the project takes in, which the project's own file must never replace.
-struct ProjectInput {
-    std::filesystem::path file;
-    const char* what = "";  // "part", "texture image"
-};
 
 // The name for people: the UTF-8 text, a NUL byte (which no file name holds) shown as the
 // sign for it rather than cutting the text there.
@@ -49,6 +45,18 @@ bool RegularFileAt(const std::filesystem::path& path)
 }
 
 }  // namespace
+
+std::vector<KeptFile> CGrainforgeDoc::FilesAProjectKeeps() const
+{
+    std::vector<KeptFile> kept;
+    if (testShapeName.empty())
+        kept.push_back({PathFromWide(partSourcePath), "its own part"});
+    if (!proceduralTexture)
+        kept.push_back({PathFromWide(textureImagePath), "its own texture image"});
+    for (std::filesystem::path& preset : AllPresetFiles(LibraryRootsOfHost()))
+        kept.push_back({std::move(preset), "a preset file"});
+    return kept;
+}
 
 bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
 {
@@ -92,17 +100,14 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
 
     // Written over its part or image, the project would name itself as that file and the only
     // copy would be gone. A changed part goes beside, but the file it came from is still the
-    // user's original.
-    for (const ProjectInput& input : {ProjectInput{data.partPath, "part"},
-             ProjectInput{data.textureImagePath, "texture image"}}) {
-        if (!IsSameFile(path, input.file))
-            continue;
+    // user's original. A preset is no project's to replace either.
+    const std::vector<KeptFile> kept = FilesAProjectKeeps();
+    if (const KeptFile* input = FindKeptFile(path, kept)) {
         const std::string where = NameForPeople(path);
-        LogMessage("Project not saved: the file chosen is the project's own " + std::string(input.what) + ": " + where,
-            kLogError);
-        ShowInformation(L"The project could not be saved: the file chosen is its own " + Utf8ToWide(input.what) +
-                            L".\n" + Utf8ToWide(where) + L"\nSaving the project there would replace it. Choose "
-                            L"another name for the project.",
+        LogMessage("Project not saved: the file chosen is " + input->what + ": " + where, kLogError);
+        ShowInformation(L"The project could not be saved: the file chosen is " + Utf8ToWide(input->what) + L".\n" +
+                            Utf8ToWide(where) + L"\nSaving the project there would replace it. Choose another name "
+                            L"for the project.",
             kInfoError, InfoEvent::save);
         return ProjectSave::targetIsInput;
     }
@@ -317,6 +322,18 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
                             L"\nLoad another; its size and placement are kept.",
             kInfoWarning, InfoEvent::texture);
     }
+    // A copy of the project beside other files of the same names opens those, as designed; the
+    // files it was saved with are still there, so which one was taken is said.
+    for (const auto& [saved, opened, what, event] :
+        {std::tuple{&data.partSavedElsewhere, &data.partPath, "part", InfoEvent::part},
+            std::tuple{&data.textureSavedElsewhere, &data.textureImagePath, "texture image", InfoEvent::texture}}) {
+        if (saved->empty() || (event == InfoEvent::texture && (!installed || !data.proceduralName.empty())))
+            continue;
+        const std::string said = "The project was saved with the " + std::string(what) + " " + NameForPeople(*saved) +
+            ", which is still there; the " + what + " beside the project was opened: " + NameForPeople(*opened);
+        LogMessage(said, kLogWarning);
+        ShowInformation(Utf8ToWide(said), kInfoWarning, event);
+    }
     if (data.masksLeftOut > 0) {
         const std::uint64_t held = data.masksLeftOut + data.masks.size();
         const std::string leftOut = "The project holds " + mesh::FormatCountGrouped(held) +
@@ -368,9 +385,17 @@ void CGrainforgeDoc::OnFileSaveProjectAs()
     initial += ".gfproj";
     // A name that is the part's or the image's own file is refused: the dialog comes again
     // until another name is chosen or it is cancelled.
+    // The dialog refuses them too, before it asks whether to replace the file.
+    const auto refusal = [this](const std::filesystem::path& path) {
+        const std::vector<KeptFile> kept = FilesAProjectKeeps();
+        const KeptFile* input = FindKeptFile(path, kept);
+        return input == nullptr ? std::wstring()
+                                : L"The file chosen is " + Utf8ToWide(input->what) + L":\n" + PathToDisplay(path) +
+                L"\nSaving the project there would replace it. Choose another name for the project.";
+    };
     for (;;) {
         const std::optional<std::filesystem::path> chosen =
-            host.prompts->AskSaveFile({kSaveProjectTitle, kProjectFilter, PathToWide(initial), L"gfproj"});
+            host.prompts->AskSaveFile({kSaveProjectTitle, kProjectFilter, PathToWide(initial), L"gfproj", refusal});
         if (!chosen || SaveProjectAt(*chosen) != ProjectSave::targetIsInput)
             return;
     }

@@ -66,12 +66,15 @@ public:
 enum class PromptAnswer : std::int32_t { yes = 0, no = 1, cancel = 2 };
 
 // An open or save file dialog: its title, the filter in "Text|*.a;*.b|...||" form, the name to
-// start with and the extension added to a name typed without one.
+// start with and the extension added to a name typed without one. A save dialog with a
+// refusal asks it about the chosen file before it asks whether to replace one: a non-empty
+// answer is shown and the dialog comes again.
 struct FileDialogRequest {
     std::wstring title;
     std::wstring filter;
     std::wstring initialName;
     std::wstring defaultExtension;
+    std::function<std::wstring(const std::filesystem::path&)> refusal = {};
 };
 
 // Questions to the user, answered as plain values.

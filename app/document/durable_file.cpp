@@ -2,7 +2,7 @@
 
 #include "platform/file_system.h"
 
-#include <fstream>
+#include <cerrno>
 #include <vector>
 
 namespace grainforge::app {
@@ -19,31 +19,36 @@ bool WriteFileDurably(const std::filesystem::path& target, std::span<const std::
     return platform::ReplaceFileContents(target, bytes.data(), bytes.size(), options) == 0;
 }
 
-bool CopyFileDurably(const std::filesystem::path& source, const std::filesystem::path& target)
+int CopyFileToFreeName(const std::filesystem::path& source, const std::filesystem::path& target)
 {
+    // A name taken already costs no copy.
     std::error_code status;
-    if (!std::filesystem::is_regular_file(source, status))
-        return false;
-    std::ifstream in(source, std::ios::binary);
-    if (!in)
-        return false;
+    if (std::filesystem::symlink_status(target, status).type() != std::filesystem::file_type::not_found)
+        return EEXIST;
+    const platform::OpenedFile opened = platform::OpenRegularFile(source);
+    if (opened.status != platform::OpenStatus::Ok)
+        return opened.error != 0 ? opened.error : EIO;
+    // The name itself is the target: a link that takes it meanwhile counts as taken.
     platform::ReplacementOptions options;
     options.links = platform::LinkHandling::ReplaceLink;
     options.permissionsFrom = source;
     int error = 0;
     platform::FileReplacement file = platform::FileReplacement::Begin(target, options, &error);
     if (!file.IsOpen())
-        return false;
+        return error != 0 ? error : EIO;
     std::vector<char> chunk(kCopyChunkBytes);
-    bool written = true;
-    while (written && in) {
-        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        const auto count = static_cast<std::size_t>(in.gcount());
-        written = file.Write(chunk.data(), count, &error);
+    for (std::uint64_t offset = 0;;) {
+        int readError = 0;
+        const std::size_t count = opened.file.ReadAt(offset, chunk.data(), chunk.size(), &readError);
+        if (readError != 0)
+            return readError;  // the temporary file goes with `file`
+        if (count == 0)
+            break;
+        if (!file.Write(chunk.data(), count, &error))
+            return error != 0 ? error : EIO;
+        offset += count;
     }
-    // A read that stopped before the end (an I/O error) sets badbit, or failbit without eof.
-    // Without the commit the temporary file is removed as `file` goes away.
-    return written && in.eof() && !in.bad() && file.Commit(&error);
+    return file.CommitAsNewFile(&error) ? 0 : (error != 0 ? error : EIO);
 }
 
 }  // namespace grainforge::app

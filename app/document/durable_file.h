@@ -19,11 +19,12 @@ namespace grainforge::app {
 // failure.
 [[nodiscard]] bool WriteFileDurably(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
 
-// Copies the regular file `source` to `target` the same way (a link at `target` replaced, not
-// followed), in pieces (the file need not fit in memory), the copy taking the source's
-// permission bits. False when the source cannot be
-// read to its end or the copy cannot be put in place. Never throws except on allocation
-// failure.
-[[nodiscard]] bool CopyFileDurably(const std::filesystem::path& source, const std::filesystem::path& target);
+// Copies the regular file `source` to the name `target` the same way, in pieces (the file need
+// not fit in memory), the copy taking the source's permission bits; it is put in place only
+// while nothing has that name (platform::PlaceNewFile), so a file, a link or a folder there,
+// also one that came after the copy began, is never replaced. 0 when copied; EEXIST when the
+// name is taken; otherwise the errno of the step that failed (EIO when the source could not be
+// read to its end). No temporary file is left. Never throws except on allocation failure.
+[[nodiscard]] int CopyFileToFreeName(const std::filesystem::path& source, const std::filesystem::path& target);
 
 }  // namespace grainforge::app

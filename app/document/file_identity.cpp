@@ -32,4 +32,12 @@ fs::path AbsoluteFileName(const fs::path& path)
     return name;
 }
 
+const KeptFile* FindKeptFile(const fs::path& target, std::span<const KeptFile> kept)
+{
+    for (const KeptFile& file : kept)
+        if (IsSameFile(target, file.file))
+            return &file;
+    return nullptr;
+}
+
 }  // namespace grainforge::app

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <filesystem>
+#include <span>
+#include <string>
 
 namespace grainforge::app {
 
@@ -21,5 +23,15 @@ bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 // elsewhere than the name suggests. An empty name, or one that cannot be made absolute, comes
 // back as it was.
 std::filesystem::path AbsoluteFileName(const std::filesystem::path& path);
+
+// A file a save must never write over, and what it is, for people ("the open project").
+struct KeptFile {
+    std::filesystem::path file;
+    std::string what;
+};
+
+// The first of `kept` that `target` reaches (IsSameFile: links and hard links seen through),
+// or null. Asked before anything is written, and before the question whether to replace.
+const KeptFile* FindKeptFile(const std::filesystem::path& target, std::span<const KeptFile> kept);
 
 }  // namespace grainforge::app

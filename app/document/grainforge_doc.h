@@ -22,6 +22,7 @@
 #include "app/document/document_host.h"
 #include "app/document/document_reports.h"
 #include "app/document/edit_state.h"
+#include "app/document/file_identity.h"
 #include "app/document/mesh_jobs.h"
 #include "app/document/procedural_render_size.h"
 #include "app/document/no_window_system.h"
@@ -306,6 +307,10 @@ public:
     // Writes the plan's mesh (durable replace, read back). False logged and shown. Written over
     // the file the part came from, the part counts as changed since it was opened.
     bool WriteStl(const std::filesystem::path& path, bool ascii, const ExportPlan& plan);
+    // What the file at `path` is when an STL must not be written there, for people ("the open
+    // project", "the loaded texture image", "a preset file"; seen through links and hard links),
+    // or empty: STL bytes would replace it without the document counting as changed.
+    [[nodiscard]] std::string StlTargetRefusal(const std::filesystem::path& path) const;
     bool SaveStlAs();
     void OnFileSaveAsciiStl();
     // The framework's save: a project, or the STL (never over the loaded file without asking).
@@ -434,6 +439,12 @@ private:
     // (its part, its texture image) from the other failures: Save Project As then asks again.
     enum class ProjectSave { saved, failed, targetIsInput };
     ProjectSave SaveProjectAt(const std::filesystem::path& path);
+    // The files a project must never be written over: its own part and texture image, and every
+    // preset file; what each is, for people ("its own part").
+    [[nodiscard]] std::vector<KeptFile> FilesAProjectKeeps() const;
+    // The STL save dialog, again after a refused name, then WriteStl; false when cancelled or
+    // not written.
+    bool AskAndWriteStl(FileDialogRequest request, bool ascii, const ExportPlan& plan);
     // After an STL save: when `saved` is the file the part came from, that file no longer
     // holds the part as opened, so the part counts as changed and the next project save
     // writes it beside the project.

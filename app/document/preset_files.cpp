@@ -177,6 +177,26 @@ std::vector<PresetFileEntry> ListPresets(const LibraryRoots& roots, std::string_
     return entries;
 }
 
+std::vector<fs::path> AllPresetFiles(const LibraryRoots& roots)
+{
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (const LibraryRoot& root : roots) {
+        fs::directory_iterator patterns(root.path / std::string(kProceduralLibraryFolder), error);
+        for (const fs::directory_iterator end; !error && patterns != end; patterns.increment(error)) {
+            std::error_code inner;
+            if (!patterns->is_directory(inner))
+                continue;
+            fs::directory_iterator presets(patterns->path(), inner);
+            for (; !inner && presets != end; presets.increment(inner))
+                if (ExtensionMatches(presets->path(), kPresetExtension))
+                    files.push_back(presets->path());
+        }
+        error.clear();
+    }
+    return files;
+}
+
 PresetResult ReadPreset(const fs::path& path, ProceduralTexture& pattern)
 {
     // Checked first, through error codes: a folder that may not be searched, a name too long
@@ -280,10 +300,7 @@ PresetResult SavePresetTo(const LibraryRoots& roots, const ProceduralTexture& pa
     if (!OwnsPicture(fileName, ListLibraryItems(roots, ProceduralFolder(pattern.Name()), kPresetExtension)))
         return result;  // the picture of that name is another preset's
     const fs::path picture = target.file.parent_path() / PictureName(fileName);
-    if (!WriteGreyBmp(picture, RenderThumbnail(pattern), kPresetThumbnailSide)) {
-        result.ok = false;
-        result.error = "saved, but the thumbnail could not be written";
-    }
+    result.withoutPicture = !WriteGreyBmp(picture, RenderThumbnail(pattern), kPresetThumbnailSide);
     return result;
 }
 

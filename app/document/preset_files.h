@@ -58,11 +58,12 @@ struct [[nodiscard]] PresetResult {
     // preset: it is write-protected (you may not write to it)",
     // "only your own presets can be deleted", "could not delete the preset",
     // "could not write the preset: the name is too long (its file name would take N bytes;
-    // at most 255 fit)", "saved, but the thumbnail could not be written".
+    // at most 255 fit)".
     std::string error;
-    // SavePreset: the stem the preset was stored under, set once the preset file is written
-    // (also when only its thumbnail failed).
+    // SavePreset: the stem the preset was stored under, set once the preset file is written.
     std::string storedName;
+    // SavePreset: the preset is saved (ok) but its picture could not be written.
+    bool withoutPicture = false;
 };
 
 // The file stem for a preset name: MakeSafeFileName of it, and when that is longer than
@@ -77,6 +78,11 @@ std::filesystem::path ProceduralFolder(std::string_view patternName);
 // (ListLibraryItems), each with its origin, its file and its picture when either root has one
 // and the file owns it (see below).
 std::vector<PresetFileEntry> ListPresets(const LibraryRoots& roots, std::string_view patternName);
+
+// Every preset file of every pattern in every root: the entries of the folders inside
+// "procedural" whose extension is ".gfpreset" in any case. No save of anything else may write
+// over one of them. Folders that cannot be read give what was read of them.
+std::vector<std::filesystem::path> AllPresetFiles(const LibraryRoots& roots);
 
 // Reads the preset into `pattern`. A JSON object must have the preset format, a version of at
 // most 2 (an integer; any other value counts as 0) and the pattern's name as "texture"; the
@@ -95,7 +101,7 @@ PresetResult ReadLegacyPresetText(std::string_view text, mesh::procedural::Proce
 
 // Saves the pattern's values as a preset of the user folder under PresetFileStem(presetName),
 // replacing one of that name, then its picture (RenderThumbnail) beside it; both are written
-// durably. A preset written without its picture is reported as a failure that says so.
+// durably. A preset written without its picture is saved, and the result says so.
 // SavePresetTo with ChoosePresetTarget's target for no chosen entry.
 PresetResult SavePreset(const LibraryRoots& roots, const mesh::procedural::ProceduralTexture& pattern,
                         std::string_view presetName);

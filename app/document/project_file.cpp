@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <limits>
 #include <new>
 #include <system_error>
@@ -209,10 +210,32 @@ void WriteProjectDocument(const JsonNode& root, const fs::path& folder, const Pr
     WriteRepairOptions(root.ObjectChild("exportFixes"), data.exportFixes);
 }
 
+// The mask objects ("mask" + a number in plain decimal) the file holds from `first` up to
+// `count`: what a project claiming more masks than can be opened really leaves out. Its count
+// alone may claim any number; the objects are what can be read.
+std::uint64_t CountMasksPast(const JsonView& root, std::uint64_t first, std::uint64_t count)
+{
+    std::uint64_t held = 0;
+    if (first >= count || !root.IsObject())
+        return held;
+    for (const auto& [key, value] : root.value->items()) {
+        const std::string_view name = key;
+        if (!name.starts_with("mask") || !value.is_object())
+            continue;
+        const std::string_view digits = name.substr(4);
+        std::uint64_t index = 0;
+        const auto [end, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
+        const bool plain = !digits.empty() && (digits[0] != '0' || digits.size() == 1);
+        if (failure == std::errc() && end == digits.data() + digits.size() && plain && index >= first && index < count)
+            ++held;
+    }
+    return held;
+}
+
 void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectData& data)
 {
     using namespace grainforge::mesh;
-    data.partPath = ReadPathEntry(root, "part", folder);
+    data.partPath = ReadPathEntry(root, "part", folder, &data.partSavedElsewhere);
     GetJsonPathString(root, "part.testShape", data.testShape);
     if (JsonView part = root.Section("part"); !part.IsEmpty())
         if (JsonView orientation = part.Section("orientation"); !orientation.IsEmpty())
@@ -220,7 +243,7 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
     GetJsonPathString(root, "texture.procedural", data.proceduralName);
     GetJsonPathString(root, "texture.proceduralParameters", data.proceduralParameters);
     GetJsonPathString(root, "texture.proceduralPreset", data.proceduralPreset);
-    data.textureImagePath = ReadPathEntry(root, "texture.image", folder);
+    data.textureImagePath = ReadPathEntry(root, "texture.image", folder, &data.textureSavedElsewhere);
     if (JsonView texture = root.Section("texture"); !texture.IsEmpty())
         if (JsonView settings = texture.Section("settings"); !settings.IsEmpty())
             ReadTextureSettingsJson(settings, data.textureSettings);
@@ -230,7 +253,7 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
     std::uint64_t maskCount = 0;
     if (TakeCount(root.FindMember("maskCount"), maskCount)) {
         const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(maskCount, kMaximumMaskVolumes));
-        data.masksLeftOut = maskCount - count;
+        data.masksLeftOut = CountMasksPast(root, count, maskCount);
         data.masks.assign(count, MaskVolume{});
         for (std::size_t i = 0; i < count; ++i)
             if (JsonView mask = root.Section("mask" + std::to_string(i)); !mask.IsEmpty())
@@ -330,23 +353,31 @@ void WritePathEntry(const JsonNode& node, std::string_view key, const fs::path& 
         WriteNameEntry(node, key, "relative", relative.generic_string());
 }
 
-fs::path ReadPathEntry(const JsonView& node, std::string_view key, const fs::path& projectFolder)
+fs::path ReadPathEntry(const JsonView& node, std::string_view key, const fs::path& projectFolder,
+    fs::path* passedOver)
 {
     const std::string absolute = ReadNameEntry(node, key, "path");
     const std::string relative = ReadNameEntry(node, key, "relative");
+    // The name beside the project wins; the file saved with it, still there and another file,
+    // is handed back so that the opening can say which one it took.
+    const auto besideWins = [&](const fs::path& beside) {
+        if (passedOver != nullptr && ProjectFileExists(absolute) && !IsSameFile(beside, absolute))
+            *passedOver = absolute;
+        return beside;
+    };
     // The system reads a name only up to a NUL byte: looked up, such a name would find another
     // file, which would then be opened and written back as this one.
     if (!relative.empty() && !NameHoldsNul(relative)) {
         const fs::path joined = (projectFolder / fs::path(relative)).lexically_normal();
         if (Exists(joined))
-            return joined;
+            return besideWins(joined);
         // A project written on Windows may carry its own separators.
         if (relative.find('\\') != std::string::npos) {
             std::string generic = relative;
             std::replace(generic.begin(), generic.end(), '\\', '/');
             const fs::path converted = (projectFolder / fs::path(generic)).lexically_normal();
             if (Exists(converted))
-                return converted;
+                return besideWins(converted);
         }
     }
     if (absolute.empty() && !relative.empty())

@@ -45,12 +45,18 @@ struct ProjectData {
     // Empty for a test shape. (Older projects may also carry "part.writtenBeside", from when a
     // save removed the part it had written before; it is read past.)
     std::filesystem::path partPath;
+    // Read only: the part and image the project was saved with, when the files of those names
+    // beside the project were opened instead while these still exist (see ReadPathEntry).
+    std::filesystem::path partSavedElsewhere;
+    std::filesystem::path textureSavedElsewhere;
     std::string testShape;           // "cube", "cylinder", "sphere" or empty
     grainforge::mesh::Transform3x4 partTransform;
     grainforge::mesh::Projection projection = grainforge::mesh::InitProjection();
     // At most kMaximumMaskVolumes; a project saying it holds more is read up to that limit.
     std::vector<grainforge::mesh::MaskVolume> masks;
-    std::uint64_t masksLeftOut = 0;  // read only: how many "maskCount" names past the limit
+    // Read only: how many masks past the limit the file holds (their objects, whatever
+    // "maskCount" claims).
+    std::uint64_t masksLeftOut = 0;
     grainforge::mesh::RemeshSettings remesh;
     grainforge::mesh::DisplacementSettings displacement;
     grainforge::mesh::SimplifySettings simplify;
@@ -119,9 +125,12 @@ void WritePathEntry(const grainforge::mesh::JsonNode& node, std::string_view key
 // of a project written on Windows are tried as "/" too); otherwise the ".path" entry as it
 // stands or, when there is none, the ".relative" one joined to the folder: a name not found,
 // to ask for. Empty when neither is there. A name holding a NUL byte is looked up nowhere and
-// comes back whole, so that it is a name that is not found (see ProjectFileExists).
+// comes back whole, so that it is a name that is not found (see ProjectFileExists). When the
+// name beside the project wins while the ".path" entry still names another file that exists
+// (a project copied to where a different file of that name lies), that entry goes to
+// `*passedOver`.
 std::filesystem::path ReadPathEntry(const grainforge::mesh::JsonView& node, std::string_view key,
-    const std::filesystem::path& projectFolder);
+    const std::filesystem::path& projectFolder, std::filesystem::path* passedOver = nullptr);
 
 // The lexical relative path from `base` to `path`, empty when there is none (different roots,
 // one absolute and the other not). A "\\?\X:" prefix on both is taken off first.

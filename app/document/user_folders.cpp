@@ -5,6 +5,7 @@
 #include "app/document/name_case.h"
 #include "app/document/texture_library.h"
 #include "platform/file_system.h"
+#include "platform/system_error.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -248,17 +249,32 @@ LibraryItemOrigin OriginOf(bool user, bool factory, bool userRootIsFactoryRoot)
 
 // ---- Moving ------------------------------------------------------------------------------
 
-// The entries of the folder; false when it could not be read to its end.
-bool GatherEntries(const fs::path& folder, std::vector<fs::path>& entries)
+// The entries of the folder; the error that stopped the walk, or none when it was read to its end.
+std::error_code GatherEntries(const fs::path& folder, std::vector<fs::path>& entries)
 {
     std::error_code error;
     fs::directory_iterator it(folder, error);
     for (const fs::directory_iterator end; !error && it != end; it.increment(error))
         entries.push_back(it->path());
-    return !error;
+    return error;
 }
 
-bool CopyEntry(const fs::path& from, const fs::path& to);
+// Counts `files` that could not be moved, keeping the first cause for the message.
+void CountFailed(MoveCounts& counts, std::int64_t files, std::string cause)
+{
+    counts.failed += files;
+    if (counts.failure.empty())
+        counts.failure = std::move(cause);
+    else if (counts.failure != cause)
+        counts.failuresDiffer = true;
+}
+
+std::string Unreadable(const fs::path& folder, const std::error_code& error)
+{
+    return folder.string() + " could not be read: " + platform::SystemErrorText(error.value());
+}
+
+void CopyEntry(const fs::path& from, const fs::path& to, MoveCounts& counts);
 
 // Whether `inner` is `outer` or lies anywhere inside it, seen through links: some folder on the
 // way from `inner`'s real place up to the root is `outer` itself (the same device and inode).
@@ -281,41 +297,64 @@ bool LiesWithin(const fs::path& inner, const fs::path& outer)
     }
 }
 
-bool CopyFolder(const fs::path& from, const fs::path& to)
+std::int64_t CountFiles(const fs::path& entry);
+
+void CopyFolder(const fs::path& from, const fs::path& to, MoveCounts& counts)
 {
     // A copy into the folder itself would meet its own copy on the walk and go on until names
     // grow too long.
-    if (LiesWithin(to.parent_path(), from))
-        return false;
+    if (LiesWithin(to.parent_path(), from)) {
+        CountFailed(counts, CountFiles(from), "a folder cannot be copied into itself");
+        return;
+    }
+    // Made new, never merged: a folder that took the name meanwhile is someone else's.
     std::error_code error;
-    fs::create_directory(to, error);
-    if (error)
-        return false;
+    if (!fs::create_directory(to, error)) {
+        if (!error || error == std::errc::file_exists)
+            counts.taken += CountFiles(from);
+        else
+            CountFailed(counts, CountFiles(from), to.string() + " could not be made: " +
+                                                      platform::SystemErrorText(error.value()));
+        return;
+    }
     std::vector<fs::path> entries;
-    bool complete = GatherEntries(from, entries);
+    if (const std::error_code unread = GatherEntries(from, entries))
+        CountFailed(counts, 1, Unreadable(from, unread));
     for (const fs::path& entry : entries)
-        complete = CopyEntry(entry, to / entry.filename()) && complete;
-    return complete;
+        CopyEntry(entry, to / entry.filename(), counts);
 }
 
-// A copy of a file, a link (as a link) or a folder (recursively); other kinds of entry are
-// not copied.
-bool CopyEntry(const fs::path& from, const fs::path& to)
+// A copy of a file, a link (as a link) or a folder (recursively) to a name that must be free,
+// counted file by file: copied, taken (the name was taken, also meanwhile) or failed. Other
+// kinds of entry are not copied.
+void CopyEntry(const fs::path& from, const fs::path& to, MoveCounts& counts)
 {
     std::error_code error;
     const fs::file_status status = fs::symlink_status(from, error);
-    if (error)
-        return false;
-    switch (status.type()) {
-    case fs::file_type::symlink:
-        fs::copy_symlink(from, to, error);
-        return !error;
-    case fs::file_type::regular:
-        return CopyFileDurably(from, to);
+    int failure = 0;
+    switch (error ? fs::file_type::none : status.type()) {
     case fs::file_type::directory:
-        return CopyFolder(from, to);
+        CopyFolder(from, to, counts);
+        return;
+    case fs::file_type::symlink:
+        // The system refuses a name that is taken.
+        fs::copy_symlink(from, to, error);
+        failure = error.value();
+        break;
+    case fs::file_type::regular:
+        failure = CopyFileToFreeName(from, to);
+        break;
     default:
-        return false;
+        CountFailed(counts, 1, from.string() + " is " + platform::FileKindText(from) + ", which is not copied");
+        return;
+    }
+    if (failure == 0) {
+        ++counts.moved;
+        ++counts.copied;
+    } else if (failure == EEXIST) {
+        ++counts.taken;
+    } else {
+        CountFailed(counts, 1, from.string() + " could not be copied: " + platform::SystemErrorText(failure));
     }
 }
 
@@ -337,7 +376,7 @@ std::int64_t CountFiles(const fs::path& entry)
     if (type != fs::file_type::directory)
         return 1;
     std::vector<fs::path> entries;
-    std::int64_t count = GatherEntries(entry, entries) ? 0 : 1;
+    std::int64_t count = GatherEntries(entry, entries) ? 1 : 0;
     for (const fs::path& inner : entries)
         count += CountFiles(inner);
     return count;
@@ -345,20 +384,15 @@ std::int64_t CountFiles(const fs::path& entry)
 
 void MoveEntry(const fs::path& entry, const fs::path& target, MoveCounts& counts)
 {
-    const std::int64_t files = CountFiles(entry);
     // The name was free when looked at; a rename that refuses a taken name keeps whatever came
-    // there since.
+    // there since. The copy across file systems places each file the same way.
     const int failure = platform::PlaceNewFile(entry, target);
-    if (failure == 0) {
-        counts.moved += files;
-    } else if (failure == EEXIST) {
-        counts.taken += files;
-    } else if (CopyEntry(entry, target)) {
-        counts.moved += files;
-        counts.copied += files;
-    } else {
-        counts.failed += files;
-    }
+    if (failure == 0)
+        counts.moved += CountFiles(target);
+    else if (failure == EEXIST)
+        counts.taken += CountFiles(entry);
+    else
+        CopyEntry(entry, target, counts);
 }
 
 // True when both paths lead to one existing folder (the same device and inode), whatever links
@@ -377,8 +411,22 @@ void MoveContents(const fs::path& source, const fs::path& destination, MoveCount
     std::error_code error;
     fs::create_directories(destination, error);
     std::vector<fs::path> entries;
-    if (!GatherEntries(source, entries))
-        ++counts.failed;
+    if (const std::error_code unread = GatherEntries(source, entries))
+        CountFailed(counts, 1, Unreadable(source, unread));
+    // A destination that is no folder (a file of its name) takes nothing: said once, by what it is.
+    if (!entries.empty() && !IsFolder(destination)) {
+        std::int64_t files = 0;
+        for (const fs::path& entry : entries)
+            if (keep.empty() || entry.filename() != keep)
+                files += CountFiles(entry);
+        std::error_code looked;
+        const bool missing = fs::symlink_status(destination, looked).type() == fs::file_type::not_found;
+        if (files > 0)
+            CountFailed(counts, files,
+                missing && error ? destination.string() + " could not be made: " + platform::SystemErrorText(error.value())
+                                 : destination.string() + " is " + platform::FileKindText(destination) + ", not a folder");
+        return;
+    }
     for (const fs::path& entry : entries) {
         if (!keep.empty() && entry.filename() == keep)
             continue;
@@ -387,7 +435,9 @@ void MoveContents(const fs::path& source, const fs::path& destination, MoveCount
         if (there.type() == fs::file_type::not_found) {
             MoveEntry(entry, target, counts);
         } else if (error) {
-            counts.failed += CountFiles(entry);  // cannot tell whether the name is free
+            // Cannot tell whether the name is free.
+            CountFailed(counts, CountFiles(entry),
+                target.string() + " could not be looked at: " + platform::SystemErrorText(error.value()));
         } else if (IsRealFolder(entry) && fs::is_directory(there) && !SameFolder(entry, target)) {
             MoveContents(entry, target, counts);
         } else {
@@ -423,7 +473,10 @@ std::string ReasonsLeft(const MoveCounts& counts, std::int64_t thumbnailsKept)
                           (counts.taken == 1 ? " whose name the new folder already has"
                                              : " whose names the new folder already has"));
     if (counts.failed > 0)
-        reasons.push_back(std::to_string(counts.failed) + " could not be moved");
+        reasons.push_back(std::to_string(counts.failed) + " could not be moved" +
+                          (counts.failure.empty() ? std::string()
+                               : (counts.failed > 1 && counts.failuresDiffer ? ", the first as " : ", as ") +
+                                     counts.failure));
     if (counts.copied > 0)
         reasons.push_back(std::to_string(counts.copied) + " copied to the new folder, the originals kept");
     if (thumbnailsKept > 0)
@@ -797,10 +850,17 @@ MoveCounts MoveFolderContents(const fs::path& source, const fs::path& destinatio
         return counts;
     // One inside the other: nothing can be moved without moving a folder into itself.
     if (LiesWithin(destination, source) || LiesWithin(source, destination)) {
-        counts.failed = CountFiles(source);
+        CountFailed(counts, CountFiles(source), "a folder cannot be moved into itself");
         return counts;
     }
     MoveContents(source, destination, counts);
+    return counts;
+}
+
+MoveCounts CopyToFreeName(const fs::path& from, const fs::path& to)
+{
+    MoveCounts counts;
+    CopyEntry(from, to, counts);
     return counts;
 }
 

@@ -201,11 +201,17 @@ struct MoveCounts {
     std::int64_t failed = 0;  // could not be moved; a folder that could not be read counts one
     std::int64_t taken = 0;   // left where they were, their name taken at the destination
     std::int64_t copied = 0;  // of the moved: copied (across file systems), the originals left
+    // Why the first of the failed could not be moved, for people ("<path> is a regular file, not
+    // a folder"); whether later ones failed for another reason.
+    std::string failure;
+    bool failuresDiffer = false;
 };
 
 // Moves every entry of `source` into `destination` (created when missing): an entry with
 // nothing of its name at the destination is renamed there, or copied when the rename fails
-// (across file systems: the copy counts as moved but the original stays); a folder whose
+// (across file systems: the copy counts as moved but the original stays). Both place each
+// file only while its name is free, so one that took the name meanwhile is kept and counted as
+// taken; a folder copied is made new, never merged into one that appeared meanwhile. A folder whose
 // name is a folder at the destination too is merged entry by entry; an entry whose name is
 // taken otherwise (a file, or a link, even one to a folder) stays where it is. A folder that
 // cannot be read (or whose reading breaks off) counts as one failure, and the entries read
@@ -216,6 +222,12 @@ struct MoveCounts {
 // links) nothing is touched and every file counts as failed. A folder is never copied into
 // itself.
 MoveCounts MoveFolderContents(const std::filesystem::path& source, const std::filesystem::path& destination);
+
+// The move's road across file systems for one entry: a copy of a file, a link (as a link) or a
+// folder (recursively) to the name `to`, each file placed only while its name is free and each
+// folder made new, never merged into one that is there. Counted file by file: copied (moved and
+// copied), taken, or failed with the cause.
+MoveCounts CopyToFreeName(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Moves the files of documents/Grainforge to documents/Tessary, removes the thumbnails the
 // program cached in its "thumbnails" folder (IsCachedThumbnailFile; any other file there stays

@@ -16,6 +16,7 @@
 
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
+#include "app/document/preset_files.h"
 #include "app/document/user_folders.h"
 #include "app/shell/frame_logic.h"
 #include "app/shell/frame_view_panes.h"
@@ -173,6 +174,8 @@ bool CApplicationCore::Start(const StartOptions& options) {
   }
   frame_->Bind(wxEVT_MENU, [this](wxCommandEvent& event) { OnOpenRecent(event.GetId() - wxID_FILE1); },
                wxID_FILE1, wxID_FILE1 + kRecentFileCount - 1);
+  if (COutputWnd* output = frame_->OutputPane())
+    output->SetTargetRefusal([this](const std::filesystem::path& path) { return LogRefusal(path); });
   frame_->SetDropHandler([this](const std::vector<std::filesystem::path>& paths) { OnDroppedFiles(paths); });
   frame_->Bind(wxEVT_IDLE, &CApplicationCore::OnIdle, this);
   frame_->Bind(wxEVT_CLOSE_WINDOW, &CApplicationCore::OnClose, this);
@@ -212,15 +215,20 @@ void CApplicationCore::OnFirstIdle() {
   WriteLogFile();
 }
 
-void CApplicationCore::WriteLogFile() {
-  if (logFile_.empty() || frame_ == nullptr || frame_->OutputPane() == nullptr) return;
+std::wstring CApplicationCore::LogRefusal(const std::filesystem::path& logFile) const {
   OpenDocumentFiles open;
   if (document_ != nullptr) {
     open.part = PathFromWide(document_->partSourcePath);
     open.project = PathFromWide(document_->projectPath);
     open.textureImage = PathFromWide(document_->textureImagePath);
+    open.presets = AllPresetFiles(document_->LibraryRootsOfHost());
   }
-  std::wstring error = LogFileRefusal(logFile_, open);
+  return LogFileRefusal(logFile, open);
+}
+
+void CApplicationCore::WriteLogFile() {
+  if (logFile_.empty() || frame_ == nullptr || frame_->OutputPane() == nullptr) return;
+  std::wstring error = LogRefusal(logFile_);
   if (error.empty() && frame_->OutputPane()->WriteLogFile(PathToWide(logFile_), error)) return;
   const std::wstring message = L"The log could not be written to " + PathToDisplay(logFile_) + L": " + error;
   // Also on standard error: at the end of the run the log pane is no longer seen.

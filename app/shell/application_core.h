@@ -113,6 +113,9 @@ private:
   void ShowAbout();
   void AddRecentFile(const std::filesystem::path& path);
   void SaveProfile();
+  // Why the log must not be written at `logFile` (--log-file or the log's Save As): the open
+  // part, project and image, every preset file, and names of those kinds; empty when it may.
+  std::wstring LogRefusal(const std::filesystem::path& logFile) const;
   // The output log as it stands, to the --log-file file (after start-up and at the end).
   void WriteLogFile();
 

@@ -10,6 +10,7 @@
 #include "app/document/texture_library.h"
 #include "app/shell/progress_percent.h"
 #include "app/shell/kit/ui_scale.h"
+#include "platform/file_system.h"
 
 namespace grainforge::app {
 namespace {
@@ -146,22 +147,41 @@ FrameKey FrameKeyFor(HookKey key, int modifiers, FocusKind focus) {
   return FrameKey::PassOn;
 }
 
+namespace {
+
+// What the extension of `name` marks the file as ("a part"), or null for a name of no kind the
+// log must leave alone.
+const wchar_t* MarkedKind(const std::string& extension) {
+  if (extension == ".stl") return L"a part";
+  if (extension == ".gfproj") return L"a project";
+  if (extension == ".gfpreset") return L"a preset";
+  const std::vector<std::string>& images = ImageExtensions();
+  if (std::find(images.begin(), images.end(), extension) != images.end()) return L"an image";
+  return nullptr;
+}
+
+}  // namespace
+
 std::wstring LogFileRefusal(const std::filesystem::path& logFile, const OpenDocumentFiles& open) {
+  const std::wstring kept = L", which the log never replaces";
   const std::pair<const std::filesystem::path*, const wchar_t*> openFiles[] = {
       {&open.part, L"the part"}, {&open.project, L"the project"}, {&open.textureImage, L"the texture image"}};
   for (const auto& [path, kind] : openFiles)
     if (!path->empty() && IsSameFile(logFile, *path))
-      return std::wstring(L"it is ") + kind + L" the program has open, which the log never replaces";
+      return std::wstring(L"it is ") + kind + L" the program has open" + kept;
+  for (const std::filesystem::path& preset : open.presets)
+    if (IsSameFile(logFile, preset)) return L"it is a preset file" + kept;
   const std::string extension = LowerExtension(logFile);
-  const wchar_t* marked = nullptr;
-  if (extension == ".stl") marked = L"a part";
-  if (extension == ".gfproj") marked = L"a project";
-  if (extension == ".gfpreset") marked = L"a preset";
-  const std::vector<std::string>& images = ImageExtensions();
-  if (std::find(images.begin(), images.end(), extension) != images.end()) marked = L"an image";
-  if (marked == nullptr) return {};
-  return std::wstring(L"its name (") + Utf8ToWide(extension) + L") marks it as " + marked +
-         L", which the log never replaces";
+  if (const wchar_t* marked = MarkedKind(extension))
+    return std::wstring(L"its name (") + Utf8ToWide(extension) + L") marks it as " + marked + kept;
+  // The log is written through a link: the file replaced is the one at its end, judged alike.
+  const std::filesystem::path target = platform::ResolveWriteTarget(logFile);
+  if (target == logFile) return {};
+  const std::string targetExtension = LowerExtension(target);
+  if (const wchar_t* marked = MarkedKind(targetExtension))
+    return L"it is a link to " + PathToDisplay(target) + L", whose name (" + Utf8ToWide(targetExtension) +
+           L") marks it as " + marked + kept;
+  return {};
 }
 
 std::filesystem::path ProfileFilePath(const char* xdgConfigHome, const char* home) {

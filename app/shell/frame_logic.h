@@ -111,18 +111,21 @@ FrameKey FrameKeyFor(HookKey key, int modifiers, FocusKind focus);
 
 // ---- The --log-file log -----------------------------------------------------------------------
 
-// The files the program has open (empty where there is none).
+// The files the program has open (empty where there is none), and every preset file, which
+// no log replaces either.
 struct OpenDocumentFiles {
   std::filesystem::path part;
   std::filesystem::path project;
   std::filesystem::path textureImage;
+  std::vector<std::filesystem::path> presets = {};
 };
 
-// Why the log named by --log-file must not be written at `logFile`, or empty when it may: the
-// log never replaces a file the program has open (seen through links and hard links), nor a
-// file whose name marks it as a part, a project, a preset or an image (by its extension, in
-// any case), which a slip of the command line (`-l part.stl part.stl`) would otherwise lose. An
-// existing log under any other name is replaced as before.
+// Why the log must not be written at `logFile` (named by --log-file or chosen in Save As), or
+// empty when it may: the log never replaces a file the program has open or a preset file (seen
+// through links and hard links), nor a file whose name marks it as a part, a project, a preset
+// or an image (by its extension, in any case), which a slip of the command line
+// (`-l part.stl part.stl`) would otherwise lose. An existing log under any other name is
+// replaced as before.
 std::wstring LogFileRefusal(const std::filesystem::path& logFile, const OpenDocumentFiles& open);
 
 // ---- Profile and messages ---------------------------------------------------------------------

@@ -4,7 +4,6 @@
 
 #include <wx/clipbrd.h>
 #include <wx/dataobj.h>
-#include <wx/filedlg.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
@@ -12,6 +11,7 @@
 #include <wx/wupdlock.h>
 
 #include "app/shell/log_line.h"
+#include "app/shell/wx_prompter.h"
 #include "app/shell/wx_text_metrics.h"
 
 namespace grainforge::app {
@@ -243,23 +243,38 @@ bool COutputWnd::WriteLogFile(const std::wstring& path, std::wstring& error) {
 }
 
 void COutputWnd::SaveOutputLog() {
-  std::optional<std::wstring> path;
-  if (askSavePath_) {
-    path = askSavePath_(lastSaveFolder_, L"Tessary log.txt");
-  } else {
-    wxFileDialog dialog(this, wxS("Save As"), WxStringFromPath(PathFromWide(lastSaveFolder_)), wxS("Tessary log.txt"),
-                        wxS("Text files (*.txt)|*.txt;*.TXT|All files (*.*)|*"), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
-    if (dialog.ShowModal() == wxID_OK) path = PathToWide(PathFromWxString(dialog.GetPath()));
-  }
-  if (!path) return;
-  std::wstring error;
-  if (WriteLogFile(*path, error)) return;
-  const std::wstring message = L"The log could not be saved: " + error;
-  AppendOutputLine(message.c_str(), kLineWarning);
-  if (reportError_) {
-    reportError_(message);
-  } else {
-    wxMessageBox(message, wxS("Tessary"), wxOK | wxICON_ERROR, this);
+  // A file the log must not replace is refused before the question whether to replace it, and
+  // the dialog comes again; a name that comes past the dialog is refused here and asked again.
+  const auto refusal = [this](const std::filesystem::path& path) {
+    const std::wstring why = refuseTarget_ ? refuseTarget_(path) : std::wstring();
+    return why.empty() ? why : L"The log could not be saved: " + why;
+  };
+  for (;;) {
+    std::optional<std::wstring> path;
+    if (askSavePath_) {
+      path = askSavePath_(lastSaveFolder_, L"Tessary log.txt");
+    } else {
+      WxPrompter prompter(this);
+      const std::optional<std::filesystem::path> chosen = prompter.AskSaveFile(
+          {L"Save As", PathFromWide(lastSaveFolder_), L"Tessary log.txt",
+           {{L"Text files (*.txt)", {L"*.txt"}}, {L"All files (*.*)", {L"*"}}}, refusal});
+      if (chosen) path = PathToWide(*chosen);
+    }
+    if (!path) return;
+    std::wstring message = refusal(PathFromWide(*path));
+    const bool refused = !message.empty();
+    std::wstring error;
+    if (!refused) {
+      if (WriteLogFile(*path, error)) return;
+      message = L"The log could not be saved: " + error;
+    }
+    AppendOutputLine(message.c_str(), kLineWarning);
+    if (reportError_) {
+      reportError_(message);
+    } else {
+      wxMessageBox(message, wxS("Tessary"), wxOK | wxICON_ERROR, this);
+    }
+    if (!refused) return;
   }
 }
 

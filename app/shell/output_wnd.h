@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -58,6 +59,9 @@ public:
   // Asks where to save the log (initial folder, default name); nothing when cancelled.
   using SavePathAsker = std::function<std::optional<std::wstring>(const std::wstring&, const std::wstring&)>;
   using ErrorReporter = std::function<void(const std::wstring&)>;
+  // Why the log must not replace the file at a path ("it is the part the program has open,
+  // which the log never replaces"), or empty when it may.
+  using TargetRefusal = std::function<std::wstring(const std::filesystem::path&)>;
 
   explicit COutputWnd(wxWindow* parent);
 
@@ -68,6 +72,8 @@ public:
   void UpdateFontMetrics();
 
   bool WriteLogFile(const std::wstring& path, std::wstring& error);
+  // The context menu's Save As: asks for a file and writes the log there; a refused file is
+  // said and asked for again, a failed write is said.
   void SaveOutputLog();
   void CopyOutputSelection();
   void ClearOutput();
@@ -77,6 +83,8 @@ public:
   void SetCaptionListener(std::function<void(const std::wstring&)> listener) { captionListener_ = std::move(listener); }
   void SetSavePathAsker(SavePathAsker asker) { askSavePath_ = std::move(asker); }
   void SetErrorReporter(ErrorReporter reporter) { reportError_ = std::move(reporter); }
+  // Save As never writes the log where this refuses it.
+  void SetTargetRefusal(TargetRefusal refusal) { refuseTarget_ = std::move(refusal); }
 
   const OutputLogModel& Model() const { return model_; }
   COutputList* List() const { return list_; }
@@ -94,6 +102,7 @@ private:
   std::function<void(const std::wstring&)> captionListener_;
   SavePathAsker askSavePath_;
   ErrorReporter reportError_;
+  TargetRefusal refuseTarget_;
 };
 
 }  // namespace grainforge::app

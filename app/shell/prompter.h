@@ -36,6 +36,9 @@ struct FilePrompt {
   std::filesystem::path folder;
   std::wstring fileName;
   std::vector<FileFilter> filters;
+  // A save dialog's: why the chosen file must not be written (shown, then the dialog comes
+  // again), or empty; asked before the question whether to replace an existing file.
+  std::function<std::wstring(const std::filesystem::path&)> refusal = {};
 };
 
 class IPrompter {

@@ -101,7 +101,7 @@ std::vector<FileFilter> ParseDialogFilter(std::wstring_view filter) {
 FilePrompt ToFilePrompt(const FileDialogRequest& request) {
   const std::filesystem::path initial = PathFromWide(request.initialName);
   return FilePrompt{request.title, initial.parent_path(), PathToWide(initial.filename()),
-                    ParseDialogFilter(request.filter)};
+                    ParseDialogFilter(request.filter), request.refusal};
 }
 
 ShellDocumentHost::ShellDocumentHost(CMainFrame& frame, IPrompter& prompter,

@@ -70,25 +70,41 @@ std::optional<std::filesystem::path> WxPrompter::AskOpenFile(const FilePrompt& p
 }
 
 std::optional<std::filesystem::path> WxPrompter::AskSaveFile(const FilePrompt& prompt) {
-  wxFileDialog dialog(parent_, WxDisplayText(prompt.title), WxStringFromPath(prompt.folder),
-                      DialogFileName(prompt.fileName), wxString(MakeDialogWildcard(prompt.filters)),
-                      wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
-  if (dialog.ShowModal() != wxID_OK) return std::nullopt;
-  const std::filesystem::path typed = ToPath(dialog.GetPath());
-  const int index = dialog.GetFilterIndex();
-  if (index < 0 || index >= static_cast<int>(prompt.filters.size())) return typed;
-  const std::filesystem::path path =
-      WithFilterExtension(typed, prompt.filters[static_cast<std::size_t>(index)]);
-  // The dialog asked about the name as typed; the name with its extension may exist too.
-  std::error_code error;
-  if (path != typed && std::filesystem::exists(path, error)) {
-    MessagePrompt replace{prompt.title,
-                          PathToDisplay(path.filename()) +
-                              L" already exists.\nDo you want to replace it?",
-                          PromptButtons::YesNo, PromptIcon::Warning};
-    if (ShowMessage(replace) != MessageAnswer::Yes) return std::nullopt;
+  // With a refusal the replace question is asked here, after it: the toolkit's own would come
+  // first and ask about replacing a file that is never to be written.
+  const long style = wxFD_SAVE | (prompt.refusal ? 0 : wxFD_OVERWRITE_PROMPT);
+  std::filesystem::path folder = prompt.folder;
+  wxString name = DialogFileName(prompt.fileName);
+  for (;;) {
+    wxFileDialog dialog(parent_, WxDisplayText(prompt.title), WxStringFromPath(folder), name,
+                        wxString(MakeDialogWildcard(prompt.filters)), style);
+    if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+    const std::filesystem::path typed = ToPath(dialog.GetPath());
+    const int index = dialog.GetFilterIndex();
+    const std::filesystem::path path =
+        index < 0 || index >= static_cast<int>(prompt.filters.size())
+            ? typed
+            : WithFilterExtension(typed, prompt.filters[static_cast<std::size_t>(index)]);
+    if (prompt.refusal) {
+      if (const std::wstring refused = prompt.refusal(path); !refused.empty()) {
+        (void)ShowMessage({prompt.title, refused, PromptButtons::Ok, PromptIcon::Error});
+        folder = path.parent_path();
+        name = WxStringFromPath(path.filename());
+        continue;
+      }
+    }
+    // Without a refusal the dialog asked about the name as typed; the name with its extension
+    // may exist too.
+    std::error_code error;
+    if ((prompt.refusal || path != typed) && std::filesystem::exists(path, error)) {
+      MessagePrompt replace{prompt.title,
+                            PathToDisplay(path.filename()) +
+                                L" already exists.\nDo you want to replace it?",
+                            PromptButtons::YesNo, PromptIcon::Warning};
+      if (ShowMessage(replace) != MessageAnswer::Yes) return std::nullopt;
+    }
+    return path;
   }
-  return path;
 }
 
 }  // namespace grainforge::app

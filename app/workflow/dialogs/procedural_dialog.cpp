@@ -431,12 +431,15 @@ void CProceduralTextureDialog::SavePreset() {
       selected != nullptr ? std::optional(ListedPreset(*selected)) : std::nullopt;
   const PresetTarget target = ChoosePresetTarget(roots_, pattern_.Name(), ToUtf8(*name), chosen ? &*chosen : nullptr);
   if (target.existing != LibraryItemOrigin::None) {
+    // Named as the list shows the preset whose file would be replaced: "Coarse:1" is saved in
+    // Coarse_1.gfpreset, and it is "Coarse_1" that would be lost.
+    const std::wstring existing = wxString::FromUTF8(target.name).ToStdWstring();
     const bool factory = target.existing == LibraryItemOrigin::FactoryOnly;
     const std::wstring question =
-        factory ? L"A factory preset called \"" + *name +
+        factory ? L"A factory preset called \"" + existing +
                       L"\" already exists.\n\nSave yours under the same name? Yours will be used instead, and "
                       L"deleting yours brings the factory one back."
-                : L"A preset called \"" + *name + L"\" already exists.\n\nReplace it?";
+                : L"A preset called \"" + existing + L"\" already exists.\n\nReplace it?";
     if (!questions_.askYesNo || !questions_.askYesNo(this, L"Save Preset", question)) return;
   }
   const PresetResult result = SavePresetTo(roots_, pattern_, target);
@@ -446,7 +449,9 @@ void CProceduralTextureDialog::SavePreset() {
   }
   const std::wstring saved = wxString::FromUTF8(result.storedName).ToStdWstring();
   FillPresetList(target.file.filename());
-  SetInformation(L"Saved \"" + saved + L"\".");
+  SetInformation(result.withoutPicture
+                     ? L"Saved \"" + saved + L"\" without its picture: the picture could not be written."
+                     : L"Saved \"" + saved + L"\".");
 }
 
 void CProceduralTextureDialog::DeletePreset() {

@@ -199,38 +199,80 @@ TEST(DocumentFileNames, SaveOntoTheLoadedPartByAnotherNameAsksWhereInstead)
     }
 }
 
-// Save Project As onto the part (also one changed since: the file is its original) or the
-// texture image, by any name that reaches it, is refused naming the file, and the dialog comes
-// again: the files stay, and "Project saved" is said only for the other name chosen next.
-TEST(DocumentFileNames, ProjectIsNeverSavedOverItsOwnPartOrImage)
+// Save Project As onto the part (also one changed since: the file is its original), the
+// texture image or a preset, by any name that reaches it, is refused naming the file, and the
+// dialog comes again: the files stay, and "Project saved" is said only for the other name
+// chosen next. Save STL As likewise never writes STL bytes over the open project, the image or
+// a preset: those used to be replaced with the document still counted as saved.
+TEST(DocumentFileNames, NoSaveWritesOverAFileTheProgramHolds)
 {
     TempFolder folder;
     const fs::path part = folder / "parts" / "part.stl";
     const fs::path image = folder / "grain.bmp";
+    const fs::path preset = folder / "user" / "procedural" / "Noise" / "Rock.gfpreset";
+    const fs::path project = folder / "job.gfproj";
     WriteCube(part);
     WriteGrain(image);
+    fs::create_directories(preset.parent_path());
+    WriteAllText(preset, "preset");
     fs::create_symlink(part, folder / "link.stl");
     fs::create_hard_link(image, folder / "hard.bmp");
-    const std::tuple<fs::path, const wchar_t*, bool> cases[] = {{part, L"part", false},
-        {folder / "parts" / "." / "part.stl", L"part", false}, {folder / "link.stl", L"part", false},
-        {part, L"part", true}, {folder / "hard.bmp", L"texture image", false}};
-    for (const auto& [target, what, changed] : cases) {
-        SCOPED_TRACE(target);
+    fs::create_symlink(image, folder / "image.stl");
+    fs::create_hard_link(preset, folder / "rock.stl");
+    struct Case {
+        fs::path target;
+        const wchar_t* what;
+        bool stl;
+        bool changed = false;
+    };
+    const Case cases[] = {{part, L"its own part", false}, {folder / "parts" / "." / "part.stl", L"its own part", false},
+        {folder / "link.stl", L"its own part", false}, {part, L"its own part", false, true},
+        {folder / "hard.bmp", L"its own texture image", false}, {preset, L"a preset file", false},
+        {project, L"the open project", true}, {folder / "image.stl", L"the loaded texture image", true},
+        {folder / "hard.bmp", L"the loaded texture image", true}, {folder / "rock.stl", L"a preset file", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        fs::remove(project);
         DocumentFixture f;
+        f.host.userFolder = folder / "user";
         f.doc->surfaceTestCells = 32;
+        f.doc->displacementOn = false;
         ASSERT_TRUE(f.doc->OpenDocument(part) && f.doc->LoadHeightMap(image));
-        f.doc->partChangedSinceOpened = changed;
-        const std::vector<std::uint8_t> partBytes = ReadAllBytes(part);
-        const std::vector<std::uint8_t> imageBytes = ReadAllBytes(image);
-        f.host.files = {target, folder / "job.gfproj"};
-        f.doc->OnFileSaveProjectAs();
+        if (c.stl) {
+            ASSERT_TRUE(f.doc->SaveProject(project));
+        }
+        f.doc->partChangedSinceOpened = c.changed;
+        const std::vector<fs::path> kept{part, image, preset, project};
+        std::vector<std::vector<std::uint8_t>> before;
+        for (const fs::path& file : kept)
+            before.push_back(ReadAllBytes(file));
+        const fs::path other = folder / (c.stl ? "out.stl" : "other.gfproj");
+        f.host.files = {c.target, other};
+        f.host.acceptExport = true;
+        f.host.lines.clear();
+        if (c.stl)
+            EXPECT_TRUE(f.doc->SaveStlAs());
+        else
+            f.doc->OnFileSaveProjectAs();
         EXPECT_EQ(f.host.fileDialogTitles.size(), 2u);
-        EXPECT_TRUE(ReadAllBytes(part) == partBytes && ReadAllBytes(image) == imageBytes);
-        const std::pair<std::wstring, int> refusal{std::wstring(L"The project could not be saved: the file chosen is "
-            L"its own ") + what + L".\n" + target.lexically_normal().wstring() + L"\nSaving the project there would "
-            L"replace it. Choose another name for the project.", app::kInfoError};
+        for (std::size_t i = 0; i < kept.size(); ++i)
+            EXPECT_EQ(ReadAllBytes(kept[i]), before[i]) << kept[i];
+        const std::wstring where = c.target.lexically_normal().wstring();
+        const std::pair<std::wstring, int> refusal{c.stl
+                ? std::wstring(L"This file could not be saved.\nThe file chosen is ") + c.what + L":\n" + where +
+                    L"\nSaving the STL there would replace it. Choose another name for the STL."
+                : std::wstring(L"The project could not be saved: the file chosen is ") + c.what + L".\n" + where +
+                    L"\nSaving the project there would replace it. Choose another name for the project.",
+            app::kInfoError};
         EXPECT_NE(std::find(f.host.information.begin(), f.host.information.end(), refusal), f.host.information.end());
-        EXPECT_EQ(f.host.Lines(app::kLogSuccess), std::vector<std::string>{"Project saved: " + (folder / "job.gfproj").string()});
+        if (c.stl) {
+            // The dialog is given the refusal, so that it refuses before it asks to replace.
+            ASSERT_TRUE(f.host.fileDialogs.front().refusal);
+            EXPECT_EQ(f.host.fileDialogs.front().refusal(c.target), refusal.first.substr(30));
+            EXPECT_TRUE(fs::exists(other));
+        } else {
+            EXPECT_EQ(f.host.Lines(app::kLogSuccess), std::vector<std::string>{"Project saved: " + other.string()});
+        }
     }
 }
 

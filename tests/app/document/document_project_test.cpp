@@ -132,8 +132,32 @@ TEST(DocumentProjectTest, ProjectMovedWithItsPartFindsItThroughTheRelativeEntry)
     f.doc->surfaceTestCells = 32;
     ASSERT_TRUE(f.doc->OpenDocument(folder / "new" / "job.gfproj"));
     EXPECT_TRUE(f.host.questions.empty());
+    EXPECT_TRUE(f.host.Lines(app::kLogWarning).empty());  // the part it was saved with is gone
     EXPECT_EQ(f.doc->partSourcePath, (folder / "new" / "parts" / "block.stl").wstring());
     EXPECT_EQ(f.doc->loadedPart.TriangleCount(), 12u);
+}
+
+// A project copied from A/ to B/ opens the part beside it (the relative name wins); when the
+// part it was saved with is another file that is still there, which one was opened is said.
+// A different B/part.stl used to be opened with only "Project opened".
+TEST(DocumentProjectTest, ProjectCopiedBesideAnotherPartSaysWhichItOpened)
+{
+    for (const bool sameFile : {false, true}) {
+        TempFolder folder;
+        const fs::path a = folder / "A", b = folder / "B";
+        WriteCube(a / "part.stl");
+        DocumentFixture saving;
+        ASSERT_TRUE(saving.doc->OpenDocument(a / "part.stl") && saving.doc->SaveProject(a / "job.gfproj"));
+        fs::create_directories(b);
+        fs::copy_file(a / "job.gfproj", b / "job.gfproj");
+        sameFile ? fs::create_hard_link(a / "part.stl", b / "part.stl") : WriteCube(b / "part.stl", 20.0f);
+        DocumentFixture f;
+        ASSERT_TRUE(f.doc->OpenDocument(b / "job.gfproj"));
+        EXPECT_EQ(f.doc->partSourcePath, (b / "part.stl").wstring());
+        const std::string said = "The project was saved with the part " + (a / "part.stl").string() +
+            ", which is still there; the part beside the project was opened: " + (b / "part.stl").string();
+        EXPECT_EQ(f.host.Lines(app::kLogWarning), sameFile ? std::vector<std::string>{} : std::vector{said});
+    }
 }
 
 // A changed part goes beside the project under the first free beside name: not over its own

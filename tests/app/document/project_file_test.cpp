@@ -12,9 +12,11 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace grainforge::app {
@@ -330,14 +332,23 @@ TEST(ProjectFile, MaskCountIsCappedAndMissingMasksStayDefault)
 {
     TempFolder folder;
     WriteAllText(folder / "p.stl", "x");
-    mesh::JsonValue project = MinimalProject((folder / "p.stl").string());
-    project["maskCount"] = 300;
-    WriteJson(folder / "many.gfproj", project);
     ProjectData read;
     std::string error;
-    ASSERT_TRUE(ReadProject(folder / "many.gfproj", read, error));
-    EXPECT_EQ(read.masks.size(), 256u);
-    EXPECT_EQ(read.masksLeftOut, 44u);
+    // Left out are the masks the file holds past the limit, never the number its count claims.
+    const std::tuple<std::uint64_t, int, std::uint64_t> many[] = {
+        {300, 300, 44}, {UINT64_MAX, 300, 44}, {UINT64_MAX, 256, 0}, {300, 0, 0}, {290, 300, 34}};
+    for (const auto& [count, objects, leftOut] : many) {
+        mesh::JsonValue project = MinimalProject((folder / "p.stl").string());
+        project["maskCount"] = count;
+        for (int i = 0; i < objects; ++i)
+            project["mask" + std::to_string(i)]["name"] = "m";
+        project["mask0300"]["name"] = "not a mask's plain number";
+        WriteJson(folder / "many.gfproj", project);
+        ASSERT_TRUE(ReadProject(folder / "many.gfproj", read, error));
+        EXPECT_EQ(read.masks.size(), 256u);
+        EXPECT_EQ(read.masksLeftOut, leftOut) << count << " " << objects;
+    }
+    mesh::JsonValue project = MinimalProject((folder / "p.stl").string());
 
     project["maskCount"] = 2;
     project["mask1"]["center"] = {4.0, 5.0, 6.0};

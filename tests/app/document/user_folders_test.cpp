@@ -437,8 +437,9 @@ TEST(MigrateUserFolder, AnUnreadableFolderIsCountedNotThrown)
         GTEST_SKIP() << "could not drop root privileges, so the folder's permissions would not apply";
     EXPECT_EQ(*message, "Your files moved from " + (documents / "Grainforge").string() + " to " +
                             (documents / "Tessary").string() +
-                            " (1 file). 1 stayed in the old folder (1 could not be moved); it can be deleted once you "
-                            "have checked it.");
+                            " (1 file). 1 stayed in the old folder (1 could not be moved, as " +
+                            (documents / "Grainforge/textures").string() +
+                            " could not be read: Permission denied); it can be deleted once you have checked it.");
     EXPECT_TRUE(fs::exists(documents / "Tessary/notes.txt"));
 }
 
@@ -464,6 +465,32 @@ TEST(MoveFolderContents, CopiesAcrossFileSystemsAndLeavesTheOriginal)
 
     const MoveCounts missing = MoveFolderContents(destination / "missing", destination / "other");
     EXPECT_EQ(std::tuple(missing.moved, missing.failed), std::tuple(0, 1));
+}
+
+// Across file systems each entry is copied to a name found free a moment before; a file, a
+// folder or a link that another program put there meanwhile is kept and the entry counted as
+// taken. The copy used to rename over a file and merge into a folder.
+TEST(MoveFolderContents, TheCopyRoadNeverReplacesOrMergesIntoANameTakenMeanwhile)
+{
+    for (const fs::path entry : {"entry", "entry/b.png"}) {
+        for (const fs::path theirs : {"entry", "entry/a.png", "link"}) {
+            SCOPED_TRACE(entry.string() + " over " + theirs.string());
+            TempFolder folder;
+            TwoRoots::Put(folder / "old", entry, "old");
+            fs::create_directories(folder / "new");
+            if (theirs == "link")
+                fs::create_symlink("elsewhere", folder / "new/entry");
+            else
+                TwoRoots::Put(folder / "new", theirs, "theirs");
+            const MoveCounts counts = CopyToFreeName(folder / "old/entry", folder / "new/entry");
+            EXPECT_EQ(std::tuple(counts.moved, counts.taken, counts.failed), std::tuple(0, 1, 0));
+            if (theirs == "link")
+                EXPECT_TRUE(fs::is_symlink(folder / "new/entry"));
+            else
+                EXPECT_EQ(test::ReadAllBytes(folder / "new" / theirs).size(), 6u);
+            EXPECT_FALSE(fs::exists(folder / "new/entry/b.png"));  // never merged
+        }
+    }
 }
 
 // One start-up's move of the older user folder: `setUp` makes the folders, then the message and
@@ -511,6 +538,13 @@ TEST(MigrateUserFolder, NeverFollowsALinkAndRemovesOnlyTheProgramsThumbnails)
          "Nothing moved from {old} to {new}: the old folder is a link to {outside}, and links are not followed; its "
          "files stay there.",
          {"{outside}/thumbnails/2024/img1.jpg", "{outside}/thumbnails/0123456789abcdef.bmp", "{old}"}, {"{new}"}},
+        {[](const fs::path& old, const fs::path& young, const fs::path&) {
+             TwoRoots::Put(old, "textures/a.png");
+             TwoRoots::Put(young.parent_path(), young.filename().string(), "a file");
+         },
+         "Nothing moved from {old} to {new}. 1 stayed in the old folder (1 could not be moved, as {new} is a regular "
+         "file, not a folder); it can be deleted once you have checked it.",
+         {"{old}/textures/a.png"}, {}},
         {[](const fs::path& old, const fs::path& young, const fs::path& outside) {
              TwoRoots::Put(old, "textures/a.png");
              fs::create_directories(outside);

@@ -460,6 +460,44 @@ TEST(Program, TheLogFileNeverReplacesAPartAndKeepsTheWholeSession) {
   EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(WideToUtf8(leftAlone)), std::string::npos);
 }
 
+// The log's Save As wrote over whatever was chosen. The open part, project and image and a
+// preset reached by another name are refused saying what they are and left as they were, and
+// the next name is asked for.
+TEST(Program, TheLogsSaveAsNeverReplacesAnOpenFileOrAPreset) {
+  Program program(false);
+  ASSERT_TRUE(program.Started());
+  const std::filesystem::path folder = program.Folder().Path(), part = folder / "part.stl", log = folder / "log.txt";
+  WriteTriangleStl(part);
+  WritePng(folder / "grain.png", false);
+  ASSERT_TRUE(program.Core().OpenDocumentFile(part) && program.Document().LoadHeightMap(folder / "grain.png") &&
+              program.Document().SaveProject(folder / "job.gfproj"));
+  const std::filesystem::path preset = program.Document().LibraryRootsOfHost().back().path / "procedural" / "N" / "R.gfpreset";
+  std::filesystem::create_directories(preset.parent_path());
+  grainforge::test::WriteAllText(preset, "{}");
+  std::filesystem::create_hard_link(preset, folder / "rock.txt");
+  const std::pair<std::filesystem::path, std::wstring> cases[] = {{part, L"it is the part the program has open"},
+      {folder / "job.gfproj", L"it is the project the program has open"},
+      {folder / "grain.png", L"it is the texture image the program has open"}, {folder / "rock.txt", L"it is a preset file"}};
+  COutputWnd& pane = *program.Frame().OutputPane();
+  for (const auto& [target, reason] : cases) {
+    SCOPED_TRACE(target);
+    const std::vector<std::uint8_t> before = grainforge::test::ReadAllBytes(target);
+    std::vector<std::wstring> answers{log.wstring(), target.wstring()}, reported;
+    pane.SetSavePathAsker([&](const std::wstring&, const std::wstring&) -> std::optional<std::wstring> {
+      if (answers.empty()) return std::nullopt;
+      const std::wstring next = answers.back();
+      answers.pop_back();
+      return next;
+    });
+    pane.SetErrorReporter([&](const std::wstring& message) { reported.push_back(message); });
+    pane.SaveOutputLog();
+    EXPECT_EQ(reported, std::vector<std::wstring>{L"The log could not be saved: " + reason + L", which the log never replaces"});
+    EXPECT_TRUE(answers.empty());
+    EXPECT_EQ(grainforge::test::ReadAllBytes(target), before);
+    EXPECT_TRUE(std::filesystem::remove(log));
+  }
+}
+
 // Names in any script and in bytes that are not UTF-8, as a person meets them: the profile
 // under such a home folder, a dropped part and a dropped file left alone, Save Project to such
 // a name, and the recent-file list that opens the project again. Every log line stays text a

@@ -217,7 +217,18 @@ TEST(LogFileRefusal, TheLogNeverReplacesAnOpenFileOrOneNamedAsAnother) {
   for (const char* name : {"part.stl", "project.gfproj", "texture", "log.txt"}) test::WriteAllText(folder / name, "x");
   std::filesystem::create_hard_link(folder / "project.gfproj", folder / "same project");
   std::filesystem::create_symlink("texture", folder / "texture link");
-  const OpenDocumentFiles open{folder / "part.stl", folder / "project.gfproj", folder / "texture"};
+  // Written through, a link gives its target's place to the log: `ln -s other.stl log.txt` once
+  // lost other.stl.
+  test::WriteAllText(folder / "other.stl", "x");
+  std::filesystem::create_symlink("other.stl", folder / "to part");
+  std::filesystem::create_symlink("to part", folder / "to link");
+  std::filesystem::create_symlink("new.gfproj", folder / "to nothing");
+  std::filesystem::create_symlink("log.txt", folder / "to log");
+  // A preset reached by a name of no kind was written over by the log's Save As.
+  test::WriteAllText(folder / "Rock.gfpreset", "x");
+  std::filesystem::create_hard_link(folder / "Rock.gfpreset", folder / "rock notes");
+  const OpenDocumentFiles open{folder / "part.stl", folder / "project.gfproj", folder / "texture",
+                               {folder / "Rock.gfpreset"}};
   const std::wstring kept = L", which the log never replaces";
   const std::pair<std::filesystem::path, std::wstring> cases[] = {
       {folder / "part.stl", L"it is the part the program has open" + kept},
@@ -229,6 +240,11 @@ TEST(LogFileRefusal, TheLogNeverReplacesAnOpenFileOrOneNamedAsAnother) {
       {folder / "picture.jpeg", L"its name (.jpeg) marks it as an image" + kept},
       {folder / "log.txt", L""},
       {folder / "new log", L""},
+      {folder / "to part", L"it is a link to " + (folder / "other.stl").wstring() + L", whose name (.stl) marks it as a part" + kept},
+      {folder / "to link", L"it is a link to " + (folder / "other.stl").wstring() + L", whose name (.stl) marks it as a part" + kept},
+      {folder / "to nothing", L"it is a link to " + (folder / "new.gfproj").wstring() + L", whose name (.gfproj) marks it as a project" + kept},
+      {folder / "to log", L""},
+      {folder / "rock notes", L"it is a preset file" + kept},
   };
   for (const auto& [log, reason] : cases) EXPECT_EQ(LogFileRefusal(log, open), reason) << log;
   EXPECT_EQ(LogFileRefusal(folder / "log.txt", OpenDocumentFiles{}), L"");

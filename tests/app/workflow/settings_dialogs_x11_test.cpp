@@ -236,6 +236,24 @@ TEST(SettingsDialogsX11, ProceduralDialogActsOnTheChosenPresetsOwnFile) {
   EXPECT_EQ(bytes("Stone.gfpreset"), stone);
   ASSERT_NE(dialog->SelectedPreset(), nullptr);
   EXPECT_EQ(dialog->SelectedPreset()->file, folder / "Stone.GFPRESET");
+
+  // A typed name whose file is another preset's asks about that preset, by its own name.
+  for (const auto& [typed, existing] : {std::pair{L"Coarse:1", L"Coarse_1"}, std::pair{L"Rock ", L"Rock"}}) {
+    dialog->ChoosePreset(-1);
+    fixture.names = {typed};
+    dialog->SavePreset();
+    EXPECT_EQ(fixture.questions.back(),
+              L"Save Preset: A preset called \"" + std::wstring(existing) + L"\" already exists.\n\nReplace it?");
+  }
+
+  // A preset whose picture cannot be written is saved, listed and chosen, and said so.
+  fs::create_directories(folder / "Pebble.bmp");
+  fixture.names = {L"Pebble"};
+  dialog->SavePreset();
+  EXPECT_EQ(Label(dialog.dialog, kIdInformation),
+            L"Saved \"Pebble\" without its picture: the picture could not be written.");
+  ASSERT_NE(dialog->SelectedPreset(), nullptr);
+  EXPECT_EQ(dialog->SelectedPreset()->file, folder / "Pebble.gfpreset");
 }
 
 // A pattern chosen as a preset (from the library) opens with that preset named, not "Select
