@@ -240,7 +240,8 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         std::unique_ptr<mesh::procedural::ProceduralTexture> pattern =
             mesh::procedural::CreateProceduralTexture(data.proceduralName);
         if (pattern) {
-            RenderProceduralTexture(std::move(pattern), Utf8ToWide(data.proceduralPreset));
+            mesh::procedural::ParametersFromText(*pattern, data.proceduralParameters);
+            RenderProceduralTexture(std::move(pattern), Utf8ToWide(data.proceduralPreset), false);
             installed = proceduralTexture != nullptr;
         } else {
             LogMessage("The project's pattern \"" + data.proceduralName + "\" is not known here; load a texture.",
@@ -284,6 +285,8 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         state.patternParameters = data.proceduralParameters;
     RestoreEditState(state);
     RefreshProceduralTexture(true);
+    // The pattern as the project has it: its values, size and placement are in place only now.
+    LogProceduralTexture();
 
     exportCleanupOptions = data.exportCleanup;
     exportFixes = data.exportFixes;

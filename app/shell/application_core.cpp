@@ -350,7 +350,7 @@ void CApplicationCore::OnDroppedFiles(const std::vector<std::filesystem::path>& 
   const std::wstring leftAlone = LeftAloneMessage(dropped.leftAlone);
   if (!leftAlone.empty()) {
     frame_->Log(leftAlone, kWarningLevel);
-    frame_->ShowInformation(leftAlone, kInfoWarningKind);
+    ShowNote(leftAlone, kInfoWarningKind);
   }
 }
 
@@ -370,7 +370,15 @@ void CApplicationCore::OpenUserManual() {
 void CApplicationCore::ReportManualMessage(const std::wstring& message) {
   if (message.empty() || frame_ == nullptr) return;
   frame_->Log(message, kWarningLevel);
-  frame_->ShowInformation(message, kInfoWarningKind);
+  ShowNote(message, kInfoWarningKind);
+}
+
+void CApplicationCore::ShowNote(const std::wstring& text, int kind) {
+  // Through the document, which keeps a warning about the work in view beside it.
+  if (document_ != nullptr)
+    document_->ShowInformation(text, kind, InfoEvent::note);
+  else
+    frame_->ShowInformation(text, kind);
 }
 
 void CApplicationCore::ShowAbout() {

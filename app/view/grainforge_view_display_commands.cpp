@@ -83,7 +83,7 @@ void CGrainforgeView::AddDisplayCommands(CommandTable& table)
                      },
                      [this](CommandState& state) { Tick(state, document_.HasPart(), colourByComponent); }});
     table.push_back({32855, [this] { OnShowPrintCheck(); }, [this](CommandState& state) {
-                         Tick(state, document_.printCheckReport.checked, printCheckShown_);
+                         Tick(state, document_.CurrentPrintCheck() != nullptr, printCheckShown_);
                      }});
     for (const int id : {kCmdSectionOff, kCmdSectionLoaded, kCmdSectionSplit, kCmdSectionDeviation, kCmdSectionSliced}) {
         const std::uint32_t mode = *SectionModeOfCommand(id);

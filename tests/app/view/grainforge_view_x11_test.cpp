@@ -197,6 +197,23 @@ TEST_F(GrainforgeViewX11, CheckPrintabilityShowsTheSlicedPartWithItsColours)
     EXPECT_FALSE(view->slicedPreviewText.empty());
 }
 
+// The print check's lines and colours belong to the result they were made for: another texture
+// puts it out of date, the plain part is shown, and the old findings go with the result.
+TEST_F(GrainforgeViewX11, APrintCheckGoesWithTheResultItWasMadeFor)
+{
+    Open();
+    doc.OnFileTestShapeCube();
+    Process();
+    doc.OnMeshCheckPrintability();
+    PumpFor(20ms);
+    ASSERT_EQ(Renderer().view.showPrintCheck, 1);
+    doc.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture("Bricks"), L"");
+    PumpFor(20ms);
+    ASSERT_FALSE(doc.IsResultCurrent());
+    EXPECT_EQ(Renderer().view.showPrintCheck, 0);
+    EXPECT_EQ(doc.CurrentPrintCheck(), nullptr);
+}
+
 TEST_F(GrainforgeViewX11, ACageDragUploadsNoMeshAndRecordsOneUndoStep)
 {
     Open();
