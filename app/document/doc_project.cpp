@@ -172,7 +172,9 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     SetModifiedFlag(false);
     const std::string saved = "Project saved: " + PathToUtf8(path);
     LogMessage(saved, kLogSuccess);
-    ShowInformation(Utf8ToWide(saved), kInfoOk, InfoEvent::save);
+    // The box names the file, as after a save of the part; the log keeps where it went. A
+    // whole path is one long word the box can only break in the middle.
+    ShowInformation(L"Project saved: " + PathToWide(path.filename()), kInfoOk, InfoEvent::save);
     return ProjectSave::saved;
 }
 

@@ -344,7 +344,7 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
             c.append("\n").append(Thousands(p.featuresInAir.size() - f0)).append(" feature(s) have nothing beneath them.");
         if (p.farReaches.size() > r0)
             c.append("\n").append(Thousands(p.farReaches.size() - r0)).append(" layer(s) reach more than 6 mm past the layer below.");
-        c += "\nEnable support in the slicer, or Reset and displace with the texture moved or with less depth. "
+        c += "\nEnable support in the slicer, or move the texture or displace less and Process again. "
              "Mesh > Check Printability shows where.";
         if (!a.empty())
             c += "\n\n" + a;
@@ -426,7 +426,7 @@ MeshMeasurements MeasureMesh(const grainforge::mesh::TriangleMesh& mesh)
 std::string MeshInformationReport(const MeshInformationInputs& in)
 {
     if (!in.hasPart || in.displayMesh == nullptr)
-        return "No mesh loaded.\r\n\r\nUse File > Open to load an STL.";
+        return "No mesh loaded.\r\n\r\nUse File > Open STL to load one.";
     const grainforge::mesh::TriangleMesh& m = *in.displayMesh;
     Vec3 size;
     Vec3 centre;

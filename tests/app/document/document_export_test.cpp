@@ -240,7 +240,7 @@ TEST(DocumentExportTest, PublishedRunShowsTheReliefNotes)
 TEST(DocumentExportTest, MeshInformationOfTheDisplayedMesh)
 {
     DocumentFixture f;
-    EXPECT_EQ(f.doc->MeshInformationReport(), "No mesh loaded.\r\n\r\nUse File > Open to load an STL.");
+    EXPECT_EQ(f.doc->MeshInformationReport(), "No mesh loaded.\r\n\r\nUse File > Open STL to load one.");
     app::CGrainforgeDoc& doc = f.WithCube();
     const std::string text = doc.MeshInformationReport();
     SCOPED_TRACE(text);

@@ -60,7 +60,7 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
         {{save(folder / "no" / "a.stl"), L"This file could not be saved."}, {viewNote, L"This file could not be saved."},
             {save(folder / "a.stl"), L"Wrote: a.stl"}, {moved, L"Wrote: a.stl"}},
         {{[&](auto& f) { (void)f.doc->SaveProject(folder / "no" / "a.gfproj"); }, L"The project could not be saved."},
-            {[&](auto& f) { (void)f.doc->SaveProject(folder / "a.gfproj"); }, L"Project saved: "}},
+            {[&](auto& f) { (void)f.doc->SaveProject(folder / "a.gfproj"); }, L"Project saved: a.gfproj"}},
         {{warned, L"This part is small for a relief"}, {laid, L""}},
         {{warned, L"This part is small for a relief"}, {moved, L""}},
         {{badImage, L"This image could not be loaded."}, {moved, L"This image could not be loaded."},

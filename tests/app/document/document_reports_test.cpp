@@ -247,8 +247,8 @@ TEST(ReliefNotes, SupportOnlyForWhatTheReliefAdded)
     EXPECT_EQ(notes.informationKind, 1);
     const std::string head =
         "The relief needs support.\n2 feature(s) have nothing beneath them.\n1 layer(s) reach more than 6 mm past "
-        "the layer below.\nEnable support in the slicer, or Reset and displace with the texture moved or with less "
-        "depth. Mesh > Check Printability shows where.\n\nThis part is small for a relief: 50.0 mm across";
+        "the layer below.\nEnable support in the slicer, or move the texture or displace less and Process again. "
+        "Mesh > Check Printability shows where.\n\nThis part is small for a relief: 50.0 mm across";
     EXPECT_EQ(notes.informationText.rfind(head, 0), 0u) << notes.informationText;
 }
 
@@ -309,7 +309,7 @@ struct InformationFixture {
 TEST(MeshInformation, NoPart)
 {
     MeshInformationInputs inputs;
-    EXPECT_EQ(MeshInformationReport(inputs), "No mesh loaded.\r\n\r\nUse File > Open to load an STL.");
+    EXPECT_EQ(MeshInformationReport(inputs), "No mesh loaded.\r\n\r\nUse File > Open STL to load one.");
 }
 
 TEST(MeshInformation, SectionsOfAPlainCube)
