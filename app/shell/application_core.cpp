@@ -98,6 +98,9 @@ bool CApplicationCore::Start(const StartOptions& options) {
                      : options.profilePath;
   config_ = WxProfileFile::Open(profilePath_);
   history_ = std::make_unique<wxFileHistory>(kRecentFileCount);
+  // Every entry with its folder: by default only those in the first entry's folder lose theirs,
+  // so the list mixed bare names and whole paths.
+  history_->SetMenuPathStyle(wxFH_PATH_SHOW_ALWAYS);
   config_->SetPath(kRecentFilesGroup);
   history_->Load(*config_);
   config_->SetPath(wxS("/"));

@@ -97,8 +97,10 @@ void CGrainforgeView::AddDisplayCommands(CommandTable& table)
                          Repaint();
                      },
                      [this](CommandState& state) { Tick(state, document_.HasPart(), clippingPlane); }});
-    table.push_back({32789, [this] { OnMeshInformation(); },
-                     [this](CommandState& state) { state.enabled = document_.HasPart(); }});
+    table.push_back({32789, [this] { OnMeshInformation(); }, [this](CommandState& state) {
+                         Tick(state, document_.HasPart(),
+                             context_.frame != nullptr && context_.frame->IsInformationPaneShown());
+                     }});
 }
 
 void CGrainforgeView::OnShading(std::uint32_t choice)

@@ -152,7 +152,8 @@ std::wstring SourceTexts(const std::string& source) {
 }
 
 // Every text of the program and its help pages that names a menu item names one that is there:
-// "Use File > Open to load an STL" once sent a person to an item no menu has.
+// "Use File > Open to load an STL" once sent a person to an item no menu has. Nor does a text
+// count with an optional plural ("40 feature(s)", "1 round(s)"): it says "1 round", "2 rounds".
 TEST(ProgramTextMenuPaths, EveryPathInTheProgramsTextsIsInTheMenus) {
   int paths = 0;
   const std::filesystem::path root = std::filesystem::path(TESSARY_MANUAL_SOURCE).parent_path().parent_path();
@@ -166,6 +167,9 @@ TEST(ProgramTextMenuPaths, EveryPathInTheProgramsTextsIsInTheMenus) {
       const std::wstring text = ext == ".md" ? Utf8ToWide(bytes.str()) : SourceTexts(bytes.str());
       for (const std::wstring& fault : PathsLeadingNowhere(text, paths))
         ADD_FAILURE() << file.path().lexically_relative(root) << ": no such menu item: " << WideToUtf8(fault);
+      for (const wchar_t* plural : {L"(s)", L"(es)"})
+        if (const std::size_t at = text.find(plural); at != std::wstring::npos)
+          ADD_FAILURE() << file.path().lexically_relative(root) << ": " << WideToUtf8(text.substr(at > 30 ? at - 30 : 0, 40));
     }
   }
   EXPECT_GE(paths, 10) << "the program names its commands by their menus";

@@ -172,6 +172,11 @@ TEST_F(GrainforgeViewX11, CommandTableAndItsStates)
     EXPECT_FALSE(state(32836).enabled);  // nothing runs
     doc.OnFileTestShapeCube();
     EXPECT_TRUE(state(32837).enabled);
+    // View > Mesh Information is checked while the information pane shows.
+    EXPECT_TRUE(state(32789).checked);
+    panes.informationPaneShown = false;
+    EXPECT_FALSE(state(32789).checked);
+    panes.informationPaneShown = true;
     EXPECT_TRUE(state(32817).checked);
     EXPECT_TRUE(state(32845).enabled);
     EXPECT_FALSE(state(32905).enabled);  // no mask volume selected
