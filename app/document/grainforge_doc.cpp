@@ -263,8 +263,8 @@ bool CGrainforgeDoc::DropInformationTakenBy(InfoEvent event) const
 
 void CGrainforgeDoc::ShowInformation(const std::wstring& text, int kind, InfoEvent event) const
 {
-    // A run, a save or a new part or texture takes a view's note whatever it says; any other
-    // text takes it only when it is a note.
+    // A run or a new part or texture takes a view's note whatever it says; any other text takes
+    // it only when it is a note.
     const bool takesNote = event != InfoEvent::view && InformationGoesWith(event, InfoEvent::view);
     if (event == InfoEvent::view) {
         viewNote = {text, kind, event};
