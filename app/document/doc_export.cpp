@@ -80,6 +80,17 @@ const mesh::ValidationReport& CGrainforgeDoc::CurrentValidation() const
     return partValidation;
 }
 
+CGrainforgeDoc::PrintCheckKey CGrainforgeDoc::ShownMeshKey() const
+{
+    const mesh::TriangleMesh& shown = CurrentDisplayMesh();
+    return {&shown, shown.indices.size(), runsReported, partGeneration};
+}
+
+const mesh::PrintabilityReport* CGrainforgeDoc::CurrentPrintCheck() const
+{
+    return printCheckReport.checked && printCheckKey == ShownMeshKey() ? &printCheckReport : nullptr;
+}
+
 void CGrainforgeDoc::OnMeshValidate()
 {
     if (host.log != nullptr)
@@ -96,6 +107,7 @@ void CGrainforgeDoc::OnMeshCheckPrintability()
         return;
     const BusyScope busy(host.busy);
     printCheckReport = mesh::CheckPrintability(CurrentDisplayMesh(), DocumentPrintability(displacementSettings.base.axis, true));
+    printCheckKey = ShownMeshKey();
     LogUtf8Lines(mesh::FormatPrintabilityReport(printCheckReport));
     UpdateAllViews(kHintPrintCheck);
     if (host.views != nullptr)
@@ -226,7 +238,7 @@ bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, con
     const std::string report = mesh::FormatExportReport(result.report);
     LogUtf8Lines(report);
     NoteSaveOverPartFile(path);
-    // The box says the file was written (the report's first line), whatever it showed before.
+    // The box says the file was written (the report's first line), under a warning that still holds.
     const std::vector<std::string> lines = SplitLogLines(report);
     ShowInformation(lines.empty() ? std::wstring() : Utf8ToWide(lines.front()), kInfoOk, InfoEvent::save);
     return true;

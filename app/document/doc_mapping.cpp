@@ -85,7 +85,7 @@ bool CGrainforgeDoc::OnMappingFitToModel()
     if (mesh::ProjectionEquals(before, projection)) {
         const std::wstring text = L"The cage already fits the part, so Fit to Model changed nothing.";
         LogMessage(WideToUtf8(text), kLogPlain);
-        ShowInformation(text, kInfoOk, InfoEvent::placement);
+        ShowInformation(text, kInfoOk, InfoEvent::note);
         return false;
     }
     // A word on an earlier fit (or on the result) no longer holds for the cage now placed.
@@ -170,7 +170,7 @@ int CGrainforgeDoc::AddMaskVolume(mesh::MaskVolume volume)
         LogMessage("No mask volume was added: a part takes at most " + limit + ".", kLogWarning);
         ShowInformation(L"No mask volume was added: a part takes at most " + Utf8ToWide(limit) +
                             L".\nDelete one, or make one volume cover more, to add another.",
-            kInfoWarning);
+            kInfoWarning, InfoEvent::note);
         return -1;
     }
     CommitPendingEdit();

@@ -3,6 +3,7 @@
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 
+#include "engine/mesh/report_text.h"
 #include "engine/displacement/wall_measurement.h"
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/pipeline/pipeline_stages.h"
@@ -368,10 +369,9 @@ void CGrainforgeDoc::LogRunReport(const mesh::PipelineReport& report) const
             const mesh::PrintabilityReport& before = report.beforeRelief;
             const bool madeTheDifference = before.featuresInAir.empty() &&
                 before.farReaches.empty() && before.airPlaces.empty();
-            LogMessage(FormatText("  before this displacement: %s feature(s) in the air, %s "
-                                  "layer(s) past the warning distance%s",
-                           FormatThousands(before.featuresInAir.size()).c_str(),
-                           FormatThousands(before.farReaches.size()).c_str(),
+            LogMessage(FormatText("  before this displacement: %s in the air, %s past the warning distance%s",
+                           mesh::FormatCountOf(before.featuresInAir.size(), "feature", "features").c_str(),
+                           mesh::FormatCountOf(before.farReaches.size(), "layer", "layers").c_str(),
                            madeTheDifference ? " - the relief made the difference" : ""),
                 kLogPlain);
         }
@@ -469,8 +469,8 @@ std::wstring CGrainforgeDoc::OutOfDateReasons() const
     if (s.simplifyOn != shown.simplifyOn || !mesh::SimplifySettingsEquals(s.simplify, shown.simplify))
         reasons.push_back("simplify");
     if (textureHandOvers != textureHandOversShown)
-        reasons.push_back(FormatText("texture (handed to the pipeline %u time(s) since)",
-            static_cast<unsigned>(textureHandOvers - textureHandOversShown)));
+        reasons.push_back("texture (handed to the pipeline " +
+            mesh::FormatCountOf(textureHandOvers - textureHandOversShown, "time", "times") + " since)");
     std::string joined;
     for (const std::string& reason : reasons)
         joined += (joined.empty() ? "" : ", ") + reason;

@@ -177,7 +177,9 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     SetModifiedFlag(false);
     const std::string saved = "Project saved: " + PathToUtf8(path);
     LogMessage(saved, kLogSuccess);
-    ShowInformation(Utf8ToWide(saved), kInfoOk, InfoEvent::save);
+    // The box names the file, as after a save of the part; the log keeps where it went. A
+    // whole path is one long word the box can only break in the middle.
+    ShowInformation(L"Project saved: " + PathToWide(path.filename()), kInfoOk, InfoEvent::save);
     return ProjectSave::saved;
 }
 
@@ -245,7 +247,8 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         std::unique_ptr<mesh::procedural::ProceduralTexture> pattern =
             mesh::procedural::CreateProceduralTexture(data.proceduralName);
         if (pattern) {
-            RenderProceduralTexture(std::move(pattern), Utf8ToWide(data.proceduralPreset));
+            mesh::procedural::ParametersFromText(*pattern, data.proceduralParameters);
+            RenderProceduralTexture(std::move(pattern), Utf8ToWide(data.proceduralPreset), false);
             installed = proceduralTexture != nullptr;
         } else {
             LogMessage("The project's pattern \"" + data.proceduralName + "\" is not known here; load a texture.",
@@ -289,6 +292,8 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         state.patternParameters = data.proceduralParameters;
     RestoreEditState(state);
     RefreshProceduralTexture(true);
+    // The pattern as the project has it: its values, size and placement are in place only now.
+    LogProceduralTexture();
 
     exportCleanupOptions = data.exportCleanup;
     exportFixes = data.exportFixes;

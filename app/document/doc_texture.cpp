@@ -112,7 +112,7 @@ void CGrainforgeDoc::RefreshProceduralTexture(bool force)
 }
 
 void CGrainforgeDoc::RenderProceduralTexture(
-    std::unique_ptr<mesh::procedural::ProceduralTexture> pattern, const std::wstring& presetName)
+    std::unique_ptr<mesh::procedural::ProceduralTexture> pattern, const std::wstring& presetName, bool log)
 {
     if (!pattern)
         return;
@@ -139,7 +139,14 @@ void CGrainforgeDoc::RenderProceduralTexture(
     RefreshProceduralTexture(true);
     if (!tilesBefore || !settings.tiles)
         UpdatePreview();
+    if (log)
+        LogProceduralTexture();
+}
 
+void CGrainforgeDoc::LogProceduralTexture() const
+{
+    if (!proceduralTexture)
+        return;
     const float zoom = mesh::MaximumLayerZoom(projection);
     LogMessage("Procedural texture: " + mesh::procedural::DescribeParameters(*proceduralTexture), kLogPlain);
     if (!proceduralTexture->repeats)

@@ -22,6 +22,8 @@ namespace grainforge::app {
 namespace {
 
 using grainforge::mesh::FormatCountGrouped;
+using grainforge::mesh::FormatCountOf;
+using grainforge::mesh::PluralWord;
 using grainforge::mesh::Vec3;
 
 // The document's number formatting (FormatText): the C locale's point, and no signed zeros.
@@ -139,24 +141,25 @@ void AppendSupportLines(const grainforge::mesh::TriangleMesh& mesh, const grainf
     if (!report.featuresInAir.empty()) {
         const grainforge::mesh::PrintFinding& first = report.featuresInAir.front();
         text += "  note    " +
-                Format("%s feature(s) need support: nothing beneath them (the first at %.1f, %.1f, %.1f)",
-                    Thousands(report.featuresInAir.size()).c_str(), first.x, first.y, first.z) +
+                Format("%s support: nothing beneath %s (the first at %.1f, %.1f, %.1f)",
+                    FormatCountOf(report.featuresInAir.size(), "feature needs", "features need").c_str(),
+                    PluralWord(report.featuresInAir.size(), "it", "them").data(), first.x, first.y, first.z) +
                 kEnd;
     }
     if (!report.airPlaces.empty()) {
         // A region laid over nothing needs support as much as a feature that starts in the air.
         const grainforge::mesh::PrintFinding& first = report.airPlaces.front();
         text += "  note    " +
-                Format("%s place(s) laid in the air: support needed (the first at %.1f, %.1f, %.1f)",
-                    Thousands(report.airPlaces.size()).c_str(), first.x, first.y, first.z) +
+                Format("%s laid in the air: support needed (the first at %.1f, %.1f, %.1f)",
+                    FormatCountOf(report.airPlaces.size(), "place", "places").c_str(), first.x, first.y, first.z) +
                 kEnd;
     }
     if (report.featuresInAir.empty() && report.airPlaces.empty())
         AppendCheckLine(text, allPassed, true, "nothing needs support");
     if (!report.farReaches.empty())
         text += "  note    " +
-                Format("%s layer(s) reach up to %.1f mm past the layer below; support recommended",
-                    Thousands(report.farReaches.size()).c_str(), report.longestReach) +
+                Format("%s up to %.1f mm past the layer below; support recommended",
+                    FormatCountOf(report.farReaches.size(), "layer reaches", "layers reach").c_str(), report.longestReach) +
                 kEnd;
 }
 
@@ -341,10 +344,15 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
     if (p.checked && findings && (p.featuresInAir.size() > f0 || p.farReaches.size() > r0)) {
         std::string c = "The relief needs support.";
         if (p.featuresInAir.size() > f0)
-            c.append("\n").append(Thousands(p.featuresInAir.size() - f0)).append(" feature(s) have nothing beneath them.");
+            c.append("\n")
+                .append(FormatCountOf(p.featuresInAir.size() - f0, "feature has nothing beneath it",
+                    "features have nothing beneath them"))
+                .append(".");
         if (p.farReaches.size() > r0)
-            c.append("\n").append(Thousands(p.farReaches.size() - r0)).append(" layer(s) reach more than 6 mm past the layer below.");
-        c += "\nEnable support in the slicer, or Reset and displace with the texture moved or with less depth. "
+            c.append("\n")
+                .append(FormatCountOf(p.farReaches.size() - r0, "layer reaches", "layers reach"))
+                .append(" more than 6 mm past the layer below.");
+        c += "\nEnable support in the slicer, or move the texture or displace less and Process again. "
              "Mesh > Check Printability shows where.";
         if (!a.empty())
             c += "\n\n" + a;
@@ -426,7 +434,7 @@ MeshMeasurements MeasureMesh(const grainforge::mesh::TriangleMesh& mesh)
 std::string MeshInformationReport(const MeshInformationInputs& in)
 {
     if (!in.hasPart || in.displayMesh == nullptr)
-        return "No mesh loaded.\r\n\r\nUse File > Open to load an STL.";
+        return "No mesh loaded.\r\n\r\nUse File > Open STL to load one.";
     const grainforge::mesh::TriangleMesh& m = *in.displayMesh;
     Vec3 size;
     Vec3 centre;

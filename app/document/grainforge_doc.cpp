@@ -3,6 +3,8 @@
 #include "app/document/document_commands.h"
 #include "app/document/log_text.h"
 
+#include <algorithm>
+
 namespace grainforge::app {
 
 namespace mesh = grainforge::mesh;
@@ -134,6 +136,8 @@ bool CGrainforgeDoc::OnNewDocument()
     SetPathName({});
     SetTitle(L"Untitled");
     SetModifiedFlag(false);
+    // Nothing said about the work before holds for an empty document.
+    NoteEvent(InfoEvent::part);
     // Emptying keeps the box blend for the next part; New keeps nothing.
     projection = mesh::InitProjection();
     ResetSettingsToDefaults();
@@ -237,31 +241,48 @@ bool InformationGoesWith(InfoEvent later, InfoEvent shown)
     switch (later) {
     case InfoEvent::view:
         return false;
+    case InfoEvent::note:
+        return shown == InfoEvent::note;
+    case InfoEvent::save:
+        return shown == InfoEvent::save || shown == InfoEvent::note;
     case InfoEvent::check:
     case InfoEvent::placement:
-        return shown == InfoEvent::run || shown == InfoEvent::check || shown == InfoEvent::placement;
+        return shown == InfoEvent::run || shown == InfoEvent::check || shown == InfoEvent::placement ||
+               shown == InfoEvent::note;
     default:
         return true;
     }
 }
 
+bool CGrainforgeDoc::DropInformationTakenBy(InfoEvent event) const
+{
+    return std::erase_if(eventWords, [event](const InformationText& word) {
+        return InformationGoesWith(event, word.event);
+    }) > 0;
+}
+
 void CGrainforgeDoc::ShowInformation(const std::wstring& text, int kind, InfoEvent event) const
 {
-    InformationText& own = event == InfoEvent::view ? viewNote : eventWord;
-    InformationText& other = event == InfoEvent::view ? eventWord : viewNote;
-    own = {text, kind};
-    if (event != InfoEvent::view) {
-        informationEvent = event;
-        informationShown = !text.empty();
-    }
-    // A new text takes the other's place unless the other is graver and still holds; a run, a
-    // save or a new part or texture takes a view's note whatever it says.
+    // A run or a new part or texture takes a view's note whatever it says; any other text takes
+    // it only when it is a note.
     const bool takesNote = event != InfoEvent::view && InformationGoesWith(event, InfoEvent::view);
-    if ((!text.empty() && other.kind <= kind) || takesNote) {
-        other = {};
-        if (event == InfoEvent::view)
-            informationShown = false;
+    if (event == InfoEvent::view) {
+        viewNote = {text, kind, event};
+    } else if (text.empty()) {
+        (void)DropInformationTakenBy(event);
+    } else {
+        // A note is for the moment; a warning or an error goes only with a word at least as
+        // grave on an event that takes what it reports on, or with the outcome of a later save.
+        std::erase_if(eventWords, [&](const InformationText& word) {
+            const bool laterSave = event == InfoEvent::save && word.event == InfoEvent::save;
+            return word.kind == kInfoOk || laterSave || (word.kind <= kind && InformationGoesWith(event, word.event));
+        });
+        eventWords.push_back({text, kind, event});
     }
+    if (takesNote || (event != InfoEvent::view && !text.empty() && viewNote.kind == kInfoOk))
+        viewNote = {};
+    if (event == InfoEvent::view && !text.empty())
+        std::erase_if(eventWords, [](const InformationText& word) { return word.kind == kInfoOk; });
     ShowComposedInformation();
 }
 
@@ -269,15 +290,16 @@ void CGrainforgeDoc::ShowComposedInformation() const
 {
     if (host.information == nullptr)
         return;
-    if (eventWord.text.empty() || viewNote.text.empty()) {
-        const InformationText& shown = eventWord.text.empty() ? viewNote : eventWord;
-        host.information->ShowInformation(DisplayText(shown.text), shown.text.empty() ? kInfoOk : shown.kind);
-        return;
-    }
-    const bool noteGraver = viewNote.kind > eventWord.kind;
-    const InformationText& first = noteGraver ? viewNote : eventWord;
-    const InformationText& second = noteGraver ? eventWord : viewNote;
-    host.information->ShowInformation(DisplayText(first.text + L"\n\n" + second.text), first.kind);
+    std::vector<const InformationText*> shown;
+    for (const InformationText& word : eventWords)
+        shown.push_back(&word);
+    if (!viewNote.text.empty())
+        shown.push_back(&viewNote);
+    std::stable_sort(shown.begin(), shown.end(), [](const auto* a, const auto* b) { return a->kind > b->kind; });
+    std::wstring text;
+    for (const InformationText* word : shown)
+        text += (text.empty() ? L"" : L"\n\n") + word->text;
+    host.information->ShowInformation(DisplayText(text), shown.empty() ? kInfoOk : shown.front()->kind);
 }
 
 void CGrainforgeDoc::NoteEvent(InfoEvent event) const
@@ -285,12 +307,10 @@ void CGrainforgeDoc::NoteEvent(InfoEvent event) const
     // The box may hold a text the document never saw (the shell shows some of its own): an
     // event that takes every earlier word clears it whatever the document last showed.
     const bool takesEverything = InformationGoesWith(event, InfoEvent::view);
-    if (takesEverything) {
+    if (takesEverything)
         viewNote = {};
-        ShowInformation(L"", kInfoOk, event);
-    } else if (informationShown && InformationGoesWith(event, informationEvent)) {
-        ShowInformation(L"", kInfoOk, event);
-    }
+    if (DropInformationTakenBy(event) || takesEverything)
+        ShowComposedInformation();
 }
 
 bool CGrainforgeDoc::HasPart() const

@@ -87,9 +87,10 @@ inline const std::wstring kTextureImageFilter = TextureImageDialogFilter();
 mesh::PrintabilitySettings DocumentPrintability(std::int32_t upAxis, bool collectDisplay);
 
 // What a text in the information box reports. Each text is shown for one event, and a later
-// event takes away what it makes stale: a run, a save, or a new part or texture take every
-// earlier text; moving or resizing the texture on the part takes only the verdicts on the
-// result and the part (run and check), which no longer describe what Process would make.
+// event takes away what it makes stale: a run, or a new part or texture take every earlier
+// text; moving or resizing the texture on the part takes only the verdicts on the result and
+// the part (run and check), which no longer describe what Process would make; a save takes
+// only an earlier word on a save, since writing a file changes nothing it reports on.
 enum class InfoEvent : std::uint8_t {
     view,       // a view's text (a display limit, a texture the graphics card refused)
     run,        // Process: started, refused, failed, or reported with its warnings and notes
@@ -98,6 +99,7 @@ enum class InfoEvent : std::uint8_t {
     part,       // a part opened, made, replaced by a job or placed; or why it could not be opened
     texture,    // a texture picked, loaded or rendered; or why it could not be
     placement,  // the texture moved, turned, zoomed or resized on the part
+    note,       // a command that changed nothing (a fit with nothing to do, files left alone)
 };
 
 // Whether the event `later` takes away a text shown for the event `shown`.
@@ -147,7 +149,7 @@ public:
     void LogUtf8Lines(std::string_view utf8) const;
     // Shows `text` in the information box as the word on `event`; an empty text clears it.
     void ShowInformation(const std::wstring& text, int kind, InfoEvent event) const;
-    // The views' entry: a text that only a run, a save or a new part or texture takes away.
+    // The views' entry: a text that only a run or a new part or texture takes away.
     void ShowInformation(const std::wstring& text, int kind) const { ShowInformation(text, kind, InfoEvent::view); }
     // `event` happened: a text it makes stale leaves the information box.
     void NoteEvent(InfoEvent event) const;
@@ -251,9 +253,12 @@ public:
     // last hand-over.
     void SyncTextureToPipeline();
     void RefreshProceduralTexture(bool force);
-    // Makes the pattern current under the preset name and renders it. Null does nothing.
+    // The current pattern's values and render size in the log.
+    void LogProceduralTexture() const;
+    // Makes the pattern current under the preset name and renders it, and logs it unless the
+    // caller logs it once its settings are in place. Null does nothing.
     void RenderProceduralTexture(std::unique_ptr<grainforge::mesh::procedural::ProceduralTexture> pattern,
-        const std::wstring& presetName);
+        const std::wstring& presetName, bool log = true);
     // The size the current placement needs the pattern rendered at.
     [[nodiscard]] ProceduralImageSize ProceduralRenderSize() const;
     // Lays one tile over the whole part on every layer, for a texture that does not repeat.
@@ -302,6 +307,9 @@ public:
     // The validation that applies to what is shown: the result's while it is current and on
     // display, else the part's.
     [[nodiscard]] const grainforge::mesh::ValidationReport& CurrentValidation() const;
+    // Check Printability's findings while the mesh they were made for is the one shown, else
+    // null: a result put out of date takes its layers and colours with it.
+    [[nodiscard]] const grainforge::mesh::PrintabilityReport* CurrentPrintCheck() const;
     // Runs the pipeline to a full result and shows the export dialog; true when it accepted.
     bool PrepareExport(ExportPlan& plan);
     // Writes the plan's mesh (durable replace, read back). False logged and shown. Written over
@@ -407,6 +415,14 @@ public:
     std::uint64_t runsReported = 0;
     std::uint64_t resultValidationRun = 0;
     grainforge::mesh::PrintabilityReport printCheckReport;
+    struct PrintCheckKey {  // the mesh the print check was made for, compared only
+        const grainforge::mesh::TriangleMesh* mesh = nullptr;
+        std::size_t indexCount = 0;
+        std::uint64_t run = 0;
+        std::uint32_t partGeneration = 0;
+        bool operator==(const PrintCheckKey&) const = default;
+    } printCheckKey;
+    [[nodiscard]] PrintCheckKey ShownMeshKey() const;
     std::vector<std::uint8_t> surfaceClasses;   // cache of SurfaceClassification
     int surfaceClassesCells = 0;
     bool surfaceClassesValid = false;
@@ -479,20 +495,22 @@ private:
     std::wstring title = L"Untitled";
     std::filesystem::path pathName;
 
-    // The information box holds a word on the latest event and a view's note (a display
-    // limit) side by side: a new text replaces the other only when that one is not graver, so
-    // a note never hides a warning or an error that still holds.
+    // The information box holds the words on events and a view's note (a display limit) side
+    // by side. A warning or an error stays until an event takes away what it reports on (a
+    // later word on such an event as grave as it, or the change itself); a note goes with the
+    // next text. So a note never hides a warning or an error that still holds: it is added
+    // under it.
     struct InformationText {
         std::wstring text;
         int kind = 0;
+        InfoEvent event = InfoEvent::view;
     };
-    // Shows the event's word and the view's note, the graver first.
+    // Shows the words and the view's note, the gravest first, the older first among equals.
     void ShowComposedInformation() const;
+    // Drops the words `event` takes away; true when one went.
+    bool DropInformationTakenBy(InfoEvent event) const;
 
-    // The event the word was shown for, while there is one.
-    mutable InfoEvent informationEvent = InfoEvent::view;
-    mutable bool informationShown = false;
-    mutable InformationText eventWord;
+    mutable std::vector<InformationText> eventWords;
     mutable InformationText viewNote;
 };
 

@@ -254,15 +254,15 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
         information.text += line;
         const char* joint = ": ";
         if (largeHoles != 0) {
-            std::snprintf(line, sizeof line, "%s%s hole(s) up to %.1f mm across, too large to close by guessing", joint,
-                grainforge::mesh::FormatCountGrouped(largeHoles).c_str(), r.largestOpenHoleMillimetres);
+            std::snprintf(line, sizeof line, "%s%s up to %.1f mm across, too large to close by guessing", joint,
+                grainforge::mesh::FormatCountOf(largeHoles, "hole", "holes").c_str(), r.largestOpenHoleMillimetres);
             information.text += line;
             joint = "; ";
         }
         if (sheetHoles != 0) {
             std::snprintf(line, sizeof line,
-                "%s%s hole(s) round a sheet, which closing would lay onto itself, enclosing nothing", joint,
-                grainforge::mesh::FormatCountGrouped(sheetHoles).c_str());
+                "%s%s round a sheet, which closing would lay onto itself, enclosing nothing", joint,
+                grainforge::mesh::FormatCountOf(sheetHoles, "hole", "holes").c_str());
             information.text += line;
         }
         information.text += ".";

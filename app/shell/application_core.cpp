@@ -99,6 +99,9 @@ bool CApplicationCore::Start(const StartOptions& options) {
                      : options.profilePath;
   config_ = WxProfileFile::Open(profilePath_);
   history_ = std::make_unique<wxFileHistory>(kRecentFileCount);
+  // Every entry with its folder: by default only those in the first entry's folder lose theirs,
+  // so the list mixed bare names and whole paths.
+  history_->SetMenuPathStyle(wxFH_PATH_SHOW_ALWAYS);
   config_->SetPath(kRecentFilesGroup);
   history_->Load(*config_);
   config_->SetPath(wxS("/"));
@@ -358,7 +361,7 @@ void CApplicationCore::OnDroppedFiles(const std::vector<std::filesystem::path>& 
   const std::wstring leftAlone = LeftAloneMessage(dropped.leftAlone);
   if (!leftAlone.empty()) {
     frame_->Log(leftAlone, kWarningLevel);
-    frame_->ShowInformation(leftAlone, kInfoWarningKind);
+    ShowNote(leftAlone, kInfoWarningKind);
   }
 }
 
@@ -378,7 +381,15 @@ void CApplicationCore::OpenUserManual() {
 void CApplicationCore::ReportManualMessage(const std::wstring& message) {
   if (message.empty() || frame_ == nullptr) return;
   frame_->Log(message, kWarningLevel);
-  frame_->ShowInformation(message, kInfoWarningKind);
+  ShowNote(message, kInfoWarningKind);
+}
+
+void CApplicationCore::ShowNote(const std::wstring& text, int kind) {
+  // Through the document, which keeps a warning about the work in view beside it.
+  if (document_ != nullptr)
+    document_->ShowInformation(text, kind, InfoEvent::note);
+  else
+    frame_->ShowInformation(text, kind);
 }
 
 void CApplicationCore::ShowAbout() {

@@ -110,6 +110,8 @@ private:
   void OpenUserManual();
   // The manual's message in the log (warning) and the information box (amber).
   void ReportManualMessage(const std::wstring& message);
+  // A word on a shell command in the information box.
+  void ShowNote(const std::wstring& text, int kind);
   void ShowAbout();
   void AddRecentFile(const std::filesystem::path& path);
   void SaveProfile();

@@ -38,6 +38,10 @@ void FrameViewPanes::ShowInformationPane() {
   if (frame_->RightPane() != nullptr) frame_->RightPane()->SetFocus();
 }
 
+bool FrameViewPanes::IsInformationPaneShown() const {
+  return frame_ != nullptr && frame_->RightHost() != nullptr && frame_->RightHost()->IsShown();
+}
+
 void FrameViewPanes::MarkStartupPhase(const char* name) { grainforge::app::MarkStartupPhase(name); }
 
 }  // namespace grainforge::app

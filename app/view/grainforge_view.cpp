@@ -413,7 +413,10 @@ void CGrainforgeView::SyncSurfaceMode()
 
 void CGrainforgeView::SetPrintCheckShown(bool on)
 {
-    const mesh::PrintabilityReport& report = document_.printCheckReport;
+    // Only for the mesh the check was made for: an out-of-date result shows the plain part.
+    const mesh::PrintabilityReport* current = document_.CurrentPrintCheck();
+    static const mesh::PrintabilityReport kNone;
+    const mesh::PrintabilityReport& report = current != nullptr ? *current : kNone;
     if (ViewportReady()) {
         gl::PrintCheckOverlayGeometry geometry;
         if (report.checked) {

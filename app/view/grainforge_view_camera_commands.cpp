@@ -60,8 +60,7 @@ void CGrainforgeView::OnCameraPreset(int commandId)
     gl::Camera& camera = renderer.CameraState();
     camera.yaw = preset->yaw;
     camera.pitch = preset->pitch;
-    camera.target = renderer.Bounds().centre;
-    camera.distance = PresetCameraDistance(renderer.Bounds().radius, renderer.view.Aspect());
+    gl::FitCamera(camera, renderer.Bounds(), renderer.view.width, renderer.view.height, renderer.view.dpiScale);
     RefreshOverlays();
     Repaint();
 }

@@ -83,7 +83,7 @@ void CGrainforgeView::AddDisplayCommands(CommandTable& table)
                      },
                      [this](CommandState& state) { Tick(state, document_.HasPart(), colourByComponent); }});
     table.push_back({32855, [this] { OnShowPrintCheck(); }, [this](CommandState& state) {
-                         Tick(state, document_.printCheckReport.checked, printCheckShown_);
+                         Tick(state, document_.CurrentPrintCheck() != nullptr, printCheckShown_);
                      }});
     for (const int id : {kCmdSectionOff, kCmdSectionLoaded, kCmdSectionSplit, kCmdSectionDeviation, kCmdSectionSliced}) {
         const std::uint32_t mode = *SectionModeOfCommand(id);
@@ -97,8 +97,10 @@ void CGrainforgeView::AddDisplayCommands(CommandTable& table)
                          Repaint();
                      },
                      [this](CommandState& state) { Tick(state, document_.HasPart(), clippingPlane); }});
-    table.push_back({32789, [this] { OnMeshInformation(); },
-                     [this](CommandState& state) { state.enabled = document_.HasPart(); }});
+    table.push_back({32789, [this] { OnMeshInformation(); }, [this](CommandState& state) {
+                         Tick(state, document_.HasPart(),
+                             context_.frame != nullptr && context_.frame->IsInformationPaneShown());
+                     }});
 }
 
 void CGrainforgeView::OnShading(std::uint32_t choice)

@@ -86,7 +86,7 @@ void CGrainforgeView::UploadMesh(bool frameCamera)
     inputs.colourByComponent = colourByComponent;
     inputs.printCheck = printCheckShown_;
     inputs.validation = &document_.CurrentValidation();
-    inputs.printReport = document_.printCheckReport.checked ? &document_.printCheckReport : nullptr;
+    inputs.printReport = document_.CurrentPrintCheck();
     inputs.sliceFirstLayers = &sliceFirstLayers;
     inputs.sliceLayerStride = static_cast<std::uint64_t>(std::max<std::int64_t>(sliceLayerStride, 1));
     inputs.workingPart = &document_.workingPart;

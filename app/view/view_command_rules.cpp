@@ -59,11 +59,6 @@ std::optional<CameraPreset> CameraPresetOfCommand(int commandId)
     }
 }
 
-float PresetCameraDistance(float sceneRadius, float aspect)
-{
-    return gl::FitCameraDistance(sceneRadius, aspect);
-}
-
 int SurfaceModeOfCommand(int commandId)
 {
     switch (commandId) {

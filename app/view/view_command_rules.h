@@ -50,9 +50,6 @@ struct CameraPreset {
     bool faceView = false;  // looks straight at a face: shown orthographic until the next orbit
 };
 [[nodiscard]] std::optional<CameraPreset> CameraPresetOfCommand(int commandId);
-// The distance that shows the scene's sphere with a margin in a viewport of the given width /
-// height: the camera's fit (radius / sin(pi / 8) x 1.15 in a view at least as wide as tall).
-[[nodiscard]] float PresetCameraDistance(float sceneRadius, float aspect);
 
 // ---- Surface modes --------------------------------------------------------------------------
 // 32811 plain, 32812 checkerboard, 32813 projector colours, 32820 height map, 32896 outer/inner.

@@ -303,7 +303,8 @@ void ViewportController::OnMouseLeave()
 void ViewportController::FitView()
 {
     StopAnimation();
-    gl::FitCamera(renderer_.CameraState(), renderer_.Bounds(), renderer_.view.Aspect());
+    gl::FitCamera(renderer_.CameraState(), renderer_.Bounds(), renderer_.view.width, renderer_.view.height,
+        renderer_.view.dpiScale);
     Refresh();
 }
 
@@ -316,7 +317,7 @@ void ViewportController::GoHome()
     gl::Camera& camera = renderer_.CameraState();
     camera.yaw = -135.0f;
     camera.pitch = 45.0f;
-    gl::FitCamera(camera, renderer_.Bounds(), renderer_.view.Aspect());
+    gl::FitCamera(camera, renderer_.Bounds(), renderer_.view.width, renderer_.view.height, renderer_.view.dpiScale);
     Refresh();
 }
 

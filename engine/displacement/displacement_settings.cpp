@@ -126,7 +126,8 @@ std::string FormatDisplacementReport(const DisplacementReport& r)
         + Fixed(r.midLevel, 4);
     if (r.foldedTriangles != 0) {
         text += "; " + std::to_string(r.foldedTriangles) + " triangles turning over eased in "
-            + std::to_string(r.foldRounds) + " round(s) (" + std::to_string(r.easedVertices)
+            + std::to_string(r.foldRounds) + " " + std::string(PluralWord(r.foldRounds, "round", "rounds")) + " ("
+            + std::to_string(r.easedVertices)
             + " vertices, " + std::to_string(r.easedFurther) + " now further than before, "
             + std::to_string(r.easedPastClearance) + " past their clearance), "
             + std::to_string(r.foldedLeft) + " left";

@@ -240,8 +240,8 @@ std::string FormatWallReport(const WallReport& report)
             + ")";
     }
     if (report.alreadyThinPlaces != 0) {
-        return "no wall thinned by the relief; " + FormatCountGrouped(report.alreadyThinPlaces)
-            + " place(s) were under " + threshold + " mm already";
+        return "no wall thinned by the relief; "
+            + FormatCountOf(report.alreadyThinPlaces, "place was", "places were") + " under " + threshold + " mm already";
     }
     return "no wall thinned below " + threshold + " mm";
 }

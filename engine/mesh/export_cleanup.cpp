@@ -761,18 +761,18 @@ std::string FormatExportCleanupReport(const ExportCleanupReport& r)
         return kNothingToCleanUp;
     std::string text = "merged " + FormatCountGrouped(r.verticesMerged) + " vertices (tolerance " +
                        Scientific2(r.tolerance) + " mm), dropped " + FormatCountGrouped(r.collapsedTrianglesDropped) +
-                       " collapsed triangles in " + FormatCountGrouped(r.passes) + " pass(es); " +
+                       " collapsed triangles in " + FormatCountOf(r.passes, "pass", "passes") + "; " +
                        FormatCountGrouped(r.collapsesRefused) + " collapses refused by the link condition, " +
                        FormatCountGrouped(r.zeroAreaTrianglesLeft) + " zero-area triangles left";
     if (r.holesFilled > 0)
-        text += "; filled " + FormatCountGrouped(r.holesFilled) + " hole(s) with " + FormatCountGrouped(r.trianglesAdded) +
+        text += "; filled " + FormatCountOf(r.holesFilled, "hole", "holes") + " with " + FormatCountGrouped(r.trianglesAdded) +
                 " triangles (largest " + FormatMillimetres2(r.largestFilledHoleMillimetres) + " mm across)";
     if (r.holesLeftOpen > r.sheetHolesLeftOpen)
-        text += "; left " + FormatCountGrouped(r.holesLeftOpen - r.sheetHolesLeftOpen) + " hole(s) open (largest " +
+        text += "; left " + FormatCountOf(r.holesLeftOpen - r.sheetHolesLeftOpen, "hole", "holes") + " open (largest " +
                 FormatMillimetres2(r.largestOpenHoleMillimetres) + " mm across; too large to close by guessing)";
     if (r.sheetHolesLeftOpen > 0)
-        text += "; left " + FormatCountGrouped(r.sheetHolesLeftOpen) +
-                " hole(s) open round a sheet (closing them would lay it onto itself, enclosing nothing)";
+        text += "; left " + FormatCountOf(r.sheetHolesLeftOpen, "hole", "holes") +
+                " open round a sheet (closing them would lay it onto itself, enclosing nothing)";
     return text;
 }
 

@@ -483,7 +483,8 @@ std::string FormatRepairDetails(const RepairReport& r)
                 text += ", " + N(r.bodiesRemoved) + " stray bodies it freed removed (" + N(r.bodyTrianglesRemoved)
                     + " triangles)";
             if (r.doubleSkinnedPairsRemoved != 0)
-                text += ", " + N(r.doubleSkinnedPairsRemoved) + " double-skinned triangle pair(s) removed";
+                text += ", " + N(r.doubleSkinnedPairsRemoved) + " double-skinned triangle "
+                    + std::string(PluralWord(r.doubleSkinnedPairsRemoved, "pair", "pairs")) + " removed";
             if (r.flippedCopiesRemoved != 0)
                 text += ", " + N(r.flippedCopiesRemoved) + " flipped copies of a face removed";
             if (r.duplicatesRemoved != 0)
@@ -507,8 +508,8 @@ std::string FormatRepairDetails(const RepairReport& r)
             text += "  folded triangles: " + N(r.foldedTriangles)
                 + " left as they are (relaxing them put more of the surface through itself)" + sharp + "\n";
         else if (r.foldedTriangles != 0)
-            text += "  folded triangles: " + N(r.foldedTriangles) + " relaxed in " + std::to_string(r.unfoldRounds)
-                + " round(s), " + N(r.foldedTrianglesLeft) + " left where they crossed or folded back" + sharp + "\n";
+            text += "  folded triangles: " + N(r.foldedTriangles) + " relaxed in "
+                + FormatCountOf(r.unfoldRounds, "round", "rounds") + ", " + N(r.foldedTrianglesLeft) + " left where they crossed or folded back" + sharp + "\n";
         else if (r.sharpPlacesKept != 0)
             text += "  folded triangles: none that cross anything (" + N(r.sharpPlacesKept)
                 + " sharp places left exactly as they are)\n";
@@ -518,7 +519,7 @@ std::string FormatRepairDetails(const RepairReport& r)
     if (r.resolveChecked) {
         if (r.selfIntersectingTriangles != 0) {
             text += "  self-intersecting triangles: " + N(r.selfIntersectingTriangles) + " relaxed in "
-                + std::to_string(r.resolveRounds) + " round(s)";
+                + FormatCountOf(r.resolveRounds, "round", "rounds");
             if (r.collapsePasses != 0)
                 text += ", then " + N(r.tinyTrianglesCollapsed)
                     + " tiny triangles collapsed where relaxing could not part them";

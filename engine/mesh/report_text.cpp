@@ -64,6 +64,16 @@ std::string FormatCountGrouped(std::uint64_t count)
     return text;
 }
 
+std::string_view PluralWord(std::uint64_t count, std::string_view one, std::string_view many)
+{
+    return count == 1 ? one : many;
+}
+
+std::string FormatCountOf(std::uint64_t count, std::string_view one, std::string_view many)
+{
+    return FormatCountGrouped(count) + " " + std::string(PluralWord(count, one, many));
+}
+
 std::string FormatMillimetres2(float value)
 {
     return FormatFixed(value, 2);

@@ -13,6 +13,13 @@ namespace grainforge::mesh {
 // 1234567 gives "1,234,567", 999 gives "999", 0 gives "0".
 std::string FormatCountGrouped(std::uint64_t count);
 
+// The word that goes with the count: `one` for 1, `many` for any other ("1 round", "0 rounds").
+// Texts for people say "1 feature has" and "2 features have", never "feature(s)".
+std::string_view PluralWord(std::uint64_t count, std::string_view one, std::string_view many);
+// The count as FormatCountGrouped and its noun in the number it takes: "1 feature",
+// "1,024 features".
+std::string FormatCountOf(std::uint64_t count, std::string_view one, std::string_view many);
+
 // Whether a number as printf or std::to_chars wrote it is a zero with a minus sign ("-0",
 // "-0.000", "-0e+00", padded or not): a small negative value rounded away at the precision
 // shown, or a negative zero. People read "-0.000" as a fault, so number texts for people are

@@ -223,9 +223,8 @@ void AppendBeforeRelief(std::string& text, const PipelineReport& r)
     const PrintabilityReport& before = r.beforeRelief;
     if (!r.printabilityBeforeRelief || !before.checked)
         return;
-    text += "  before this displacement: " + FormatCountGrouped(before.featuresInAir.size())
-        + " feature(s) in the air, " + FormatCountGrouped(before.farReaches.size())
-        + " layer(s) past the warning distance";
+    text += "  before this displacement: " + FormatCountOf(before.featuresInAir.size(), "feature", "features")
+        + " in the air, " + FormatCountOf(before.farReaches.size(), "layer", "layers") + " past the warning distance";
     const PrintabilityReport& after = r.printability;
     const bool beforeClear = before.featuresInAir.empty() && before.farReaches.empty() && before.airPlaces.empty();
     const bool afterClear = after.featuresInAir.empty() && after.farReaches.empty() && after.airPlaces.empty();

@@ -1551,7 +1551,8 @@ std::string FormatPrintabilityReport(const PrintabilityReport& r)
         + Fixed(r.milliseconds, 0) + " ms)\n";
     text += "  longest reach past the layer below " + Fixed(r.longestReach, 2) + " mm";
     if (r.cantileverLayers != 0)
-        text += "; " + FormatCountGrouped(r.cantileverLayers) + " layer(s) past the cantilever distance but short of the warning";
+        text += "; " + FormatCountOf(r.cantileverLayers, "layer", "layers")
+            + " past the cantilever distance but short of the warning";
     text += "\n  faces flatter than the support threshold, facing down, off the bed: " + Fixed(r.downwardArea, 0)
         + " of " + Fixed(r.surfaceArea, 0) + " mm2 (what the slicer highlights and supports; not a fault)\n";
     if (!r.contourSegments.empty()) {

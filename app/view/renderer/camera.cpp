@@ -1,5 +1,7 @@
 #include "app/view/renderer/camera.h"
 
+#include "app/view/renderer/view_cube.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -107,6 +109,66 @@ void FitCamera(Camera& camera, const SceneBounds& bounds, float aspect)
 {
     camera.target = bounds.centre;
     camera.distance = FitCameraDistance(bounds.radius, aspect);
+}
+
+ViewFit FitClearOfViewCube(float radius, int width, int height, float cubeScale)
+{
+    const int w = std::max(width, 1);
+    const int h = std::max(height, 1);
+    const float plain = FitCameraDistance(radius, static_cast<float>(w) / static_cast<float>(h));
+    if (!(radius > 0.0f) || !(plain > radius))
+        return {plain, 0.0f};
+    // A sphere seen from distance d subtends asin(r / d); on screen that is tan of it over
+    // tan(half field) of half the height, a circle round the point the target shows at.
+    const float halfHeight = 0.5f * static_cast<float>(h);
+    const float tanHalf = std::tan(kHalfFieldOfView);
+    const float plainSine = radius / plain;
+    const float plainPixels = plainSine / std::sqrt(1.0f - plainSine * plainSine) / tanHalf * halfHeight;
+    const ViewCubeLayout cube = BuildViewCubeLayout(w, cubeScale, 0.0f, 0.0f);
+    const float gap = 4.0f * cube.scale;
+    const float cx = 0.5f * static_cast<float>(w);
+    const float dx = std::max({cube.squareX - cx, 0.0f, cx - (cube.squareX + cube.squareSize)});
+    const float bottomRoom = std::min(halfHeight - plainPixels, 0.075f * static_cast<float>(h));
+    // The lowest centre a circle of `pixels` needs to pass below the cube (3% more for the
+    // widening of a sphere seen off the axis), or none when it then leaves the view.
+    const auto centreFor = [&](float pixels) -> std::optional<float> {
+        const float need = 1.03f * pixels + gap;
+        float y = halfHeight;
+        if (dx < need)
+            y = std::max(y, cube.squareY + cube.squareSize + std::sqrt(need * need - dx * dx));
+        if (y > halfHeight && y + 1.03f * pixels > static_cast<float>(h) - std::max(bottomRoom, gap))
+            return std::nullopt;
+        return y;
+    };
+    float pixels = plainPixels;
+    std::optional<float> centre = centreFor(pixels);
+    if (!centre) {
+        float fits = 0.0f;
+        float fails = plainPixels;
+        for (int step = 0; step < 24; ++step) {
+            const float mid = 0.5f * (fits + fails);
+            (centreFor(mid) ? fits : fails) = mid;
+        }
+        if (fits < 1.0f)
+            return {plain, 0.0f};
+        pixels = fits;
+        centre = centreFor(pixels);
+    }
+    const float t = pixels / halfHeight * tanHalf;
+    const float distance = pixels < plainPixels ? radius * std::sqrt(1.0f + t * t) / t : plain;
+    return {distance, (*centre - halfHeight) / halfHeight * distance * tanHalf};
+}
+
+float FitCameraDistance(float radius, int width, int height, float cubeScale)
+{
+    return FitClearOfViewCube(radius, width, height, cubeScale).distance;
+}
+
+void FitCamera(Camera& camera, const SceneBounds& bounds, int width, int height, float cubeScale)
+{
+    const ViewFit fit = FitClearOfViewCube(bounds.radius, width, height, cubeScale);
+    camera.target = bounds.centre + CameraBasis(camera.yaw, camera.pitch).up * fit.lift;
+    camera.distance = fit.distance;
 }
 
 ClipRange ComputeClipRange(const Camera& camera, const SceneBounds& bounds)

@@ -53,6 +53,19 @@ float FitCameraDistance(float radius, float aspect);
 // Target at the scene centre, distance to see the scene's sphere with a margin in a viewport of
 // the given width / height (FitCameraDistance); angles kept.
 void FitCamera(Camera& camera, const SceneBounds& bounds, float aspect);
+// The fit in a viewport of width x height pixels that keeps the scene's sphere clear of the view
+// cube in its top right corner (BuildViewCubeLayout at `cubeScale`): the sphere is lowered
+// below the cube by `lift` (millimetres along the camera's up, the target above the scene
+// centre) as far as the view has room, and only then drawn smaller (a larger distance). A view
+// so small that the cube covers its centre keeps the plain fit.
+struct ViewFit {
+    float distance = 0.0f;
+    float lift = 0.0f;
+};
+ViewFit FitClearOfViewCube(float radius, int width, int height, float cubeScale);
+float FitCameraDistance(float radius, int width, int height, float cubeScale);
+// FitCamera with that fit, angles kept: what every fit of the program's viewport uses.
+void FitCamera(Camera& camera, const SceneBounds& bounds, int width, int height, float cubeScale);
 
 struct ClipRange {
     float nearPlane = 0.0f;

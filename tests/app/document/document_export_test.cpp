@@ -114,17 +114,24 @@ TEST(DocumentExportTest, NothingToSaveAndFailedWrites)
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old bytes");
 }
 
-// A save that works says so in the box, in place of whatever the box showed before.
+// A save that works says so in the box, in place of an earlier save's failure; a warning on
+// the relief still holds, so the word on the save goes under it.
 TEST(DocumentExportTest, SuccessfulSaveClearsTheFailureBanner)
 {
     struct Case {
         std::wstring shown;
         int kind;
+        app::InfoEvent event;
+        std::wstring after;
+        int afterKind;
     };
     const Case cases[] = {
-        {L"This file could not be saved.\nNo such folder", app::kInfoError},
-        {L"The project could not be saved.\nDisk full", app::kInfoError},
-        {L"The relief needs support.", app::kInfoWarning},
+        {L"This file could not be saved.\nNo such folder", app::kInfoError, app::InfoEvent::save, L"Wrote: part.stl",
+            app::kInfoOk},
+        {L"The project could not be saved.\nDisk full", app::kInfoError, app::InfoEvent::save, L"Wrote: part.stl",
+            app::kInfoOk},
+        {L"The relief needs support.", app::kInfoWarning, app::InfoEvent::run,
+            L"The relief needs support.\n\nWrote: part.stl", app::kInfoWarning},
     };
     for (const Case& c : cases) {
         TempFolder folder;
@@ -132,11 +139,11 @@ TEST(DocumentExportTest, SuccessfulSaveClearsTheFailureBanner)
         f.WithCube();
         app::CGrainforgeDoc::ExportPlan plan;
         plan.mesh = f.doc->workingPart;
-        f.doc->ShowInformation(c.shown, c.kind);
+        f.doc->ShowInformation(c.shown, c.kind, c.event);
         const std::size_t shownBefore = f.host.information.size();
         ASSERT_TRUE(f.doc->WriteStl(folder / "part.stl", false, plan));
         ASSERT_EQ(f.host.information.size(), shownBefore + 1);
-        EXPECT_EQ(f.host.information.back(), std::make_pair(std::wstring(L"Wrote: part.stl"), app::kInfoOk));
+        EXPECT_EQ(f.host.information.back(), std::make_pair(c.after, c.afterKind));
     }
 }
 
@@ -233,7 +240,7 @@ TEST(DocumentExportTest, PublishedRunShowsTheReliefNotes)
 TEST(DocumentExportTest, MeshInformationOfTheDisplayedMesh)
 {
     DocumentFixture f;
-    EXPECT_EQ(f.doc->MeshInformationReport(), "No mesh loaded.\r\n\r\nUse File > Open to load an STL.");
+    EXPECT_EQ(f.doc->MeshInformationReport(), "No mesh loaded.\r\n\r\nUse File > Open STL to load one.");
     app::CGrainforgeDoc& doc = f.WithCube();
     const std::string text = doc.MeshInformationReport();
     SCOPED_TRACE(text);

@@ -60,11 +60,11 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
         {{save(folder / "no" / "a.stl"), L"This file could not be saved."}, {viewNote, L"This file could not be saved."},
             {save(folder / "a.stl"), L"Wrote: a.stl"}, {moved, L"Wrote: a.stl"}},
         {{[&](auto& f) { (void)f.doc->SaveProject(folder / "no" / "a.gfproj"); }, L"The project could not be saved."},
-            {[&](auto& f) { (void)f.doc->SaveProject(folder / "a.gfproj"); }, L"Project saved: "}},
+            {[&](auto& f) { (void)f.doc->SaveProject(folder / "a.gfproj"); }, L"Project saved: a.gfproj"}},
         {{warned, L"This part is small for a relief"}, {laid, L""}},
         {{warned, L"This part is small for a relief"}, {moved, L""}},
         {{badImage, L"This image could not be loaded."}, {moved, L"This image could not be loaded."},
-            {printCheck, L"Prints without support."}, {moved, L""}},
+            {printCheck, L"This image could not be loaded."}, {moved, L"This image could not be loaded."}},
         {{fitted, L"The cage already fits"}, {moved, L""}},
         {{fitted, L"The cage already fits"}, {caged, L""}},
         {{fitted, L"The cage already fits"}, {refitted, L""}},
@@ -80,6 +80,58 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
             EXPECT_TRUE(expected.empty() ? now.empty() : now.starts_with(expected))
                 << "session " << s << " step " << i << ": " << app::WideToUtf8(now);
         }
+    }
+}
+
+// A warning that still holds stays in the box through every other road that writes to it; the
+// later word is shown with it. Only what changes the work it reports on takes it.
+TEST(DocumentInformationTest, AWarningStaysThroughEveryRoadThatDoesNotChangeItsCause)
+{
+    TempFolder folder;
+    using Act = std::function<void(app::CGrainforgeDoc&)>;
+    const std::wstring warning = L"This part is small for a relief";
+    const struct {
+        const char* road;
+        Act act;
+        const wchar_t* later;  // a text the box then holds besides the warning; null: the warning went
+    } roads[] = {
+        {"fit with nothing to do", [](auto& d) { (void)d.OnMappingFitToModel(); }, L"The cage already fits"},
+        {"save STL", [&](auto& d) { (void)d.WriteStl(folder / "a.stl", false, {d.workingPart}); }, L"Wrote: a.stl"},
+        {"failed save STL", [&](auto& d) { (void)d.WriteStl(folder / "no" / "a.stl", false, {d.workingPart}); },
+            L"This file could not be saved."},
+        {"save project", [&](auto& d) { (void)d.SaveProject(folder / "a.gfproj"); }, L"Project saved: "},
+        {"failed project save", [&](auto& d) { (void)d.SaveProject(folder / "no" / "a.gfproj"); },
+            L"The project could not be saved."},
+        {"nothing to repair", [](auto& d) { d.OnMeshRepair(); }, L"Validation found nothing to repair."},
+        {"a print check that passes", [](auto& d) { d.OnMeshCheckPrintability(); }, L"Prints without support."},
+        {"a view's note", [](auto& d) { d.ShowInformation(L"Shown as a reduced copy.", app::kInfoOk); },
+            L"Shown as a reduced copy."},
+        {"mask limit", [](auto& d) {
+             for (std::size_t i = 0; i <= app::kMaximumMaskVolumes; ++i)
+                 (void)d.AddMaskVolume(mesh::MaskVolume{});
+         }, L"No mask volume was added"},
+        {"a shell's note", [](auto& d) { d.ShowInformation(L"Not a part.", app::kInfoWarning, app::InfoEvent::note); },
+            L"Not a part."},
+        {"texture moved", [](auto& d) { d.NoteEvent(app::InfoEvent::placement); }, nullptr},
+        {"File > New", [](auto& d) { (void)d.OnNewDocument(); }, nullptr},
+    };
+    for (const auto& [road, act, later] : roads) {
+        DocumentFixture f;
+        f.WithCube();
+        f.GiveTexture();
+        f.FakeRuns(12345, 2.0f);
+        f.doc->RequestProcess();
+        f.PollUntilReported();
+        ASSERT_TRUE(f.host.information.back().first.starts_with(warning));
+        act(*f.doc);
+        const auto& [now, kind] = f.host.information.back();
+        if (later == nullptr) {
+            EXPECT_EQ(now.find(warning), std::wstring::npos) << road;
+            continue;
+        }
+        EXPECT_NE(now.find(warning), std::wstring::npos) << road << ": " << app::WideToUtf8(now);
+        EXPECT_NE(now.find(later), std::wstring::npos) << road << ": " << app::WideToUtf8(now);
+        EXPECT_GE(kind, app::kInfoWarning) << road;
     }
 }
 
@@ -115,7 +167,7 @@ TEST(DocumentInformationTest, ANoteNeverHidesAWarningOrAnErrorThatStillHolds)
         {{note, L"Shown as a reduced copy.", 0}, {word(app::kInfoWarning, app::InfoEvent::run), L"Support needed.", 1}},
         {{cardError, L"The texture could not be uploaded.", 2},
             {word(app::kInfoOk, app::InfoEvent::check), L"The texture could not be uploaded.\n\nDone.", 2},
-            {word(app::kInfoOk, app::InfoEvent::save), L"Done.", 0}},
+            {word(app::kInfoOk, app::InfoEvent::save), L"The texture could not be uploaded.\n\nDone.", 2}},
     };
     for (std::size_t s = 0; s < sessions.size(); ++s) {
         DocumentFixture f;

@@ -67,7 +67,10 @@ TEST(DocumentProjectTest, RoundTripKeepsEveryRecord)
     ASSERT_TRUE(doc.OpenDocument(folder / "parts" / "block.stl"));
 
     const std::string patternName = mesh::procedural::ProceduralTextureNames().front();
-    doc.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture(patternName), L"My preset");
+    std::unique_ptr<mesh::procedural::ProceduralTexture> pattern = mesh::procedural::CreateProceduralTexture(patternName);
+    pattern->ResetToDefaults();
+    ASSERT_TRUE(pattern->SetValue("seed", 2.0f));
+    doc.RenderProceduralTexture(std::move(pattern), L"My preset");
     doc.heightMap.settings.widthMillimetres = 12.5f;
     doc.heightMap.settings.heightMillimetres = 12.5f;
     doc.heightMap.settings.rotationDegrees = 30.0f;
@@ -92,7 +95,18 @@ TEST(DocumentProjectTest, RoundTripKeepsEveryRecord)
 
     doc.OnNewDocument();
     doc.surfaceTestCells = 256;
+    const std::size_t linesBefore = f.host.lines.size();
     ASSERT_TRUE(doc.OpenDocument(first));
+    // The log describes the pattern as opened, once, with the project's values and size.
+    std::vector<std::string> described;
+    for (std::size_t i = linesBefore; i < f.host.lines.size(); ++i)
+        if (f.host.lines[i].first.starts_with("Procedural texture: ") ||
+            f.host.lines[i].first.starts_with("  rendered at "))
+            described.push_back(f.host.lines[i].first);
+    ASSERT_EQ(described.size(), 2u);
+    EXPECT_EQ(described[0], "Procedural texture: " + mesh::procedural::DescribeParameters(*doc.proceduralTexture));
+    EXPECT_NE(described[0].find("Seed 2"), std::string::npos) << described[0];
+    EXPECT_NE(described[1].find("for 12.5 x 12.5 mm"), std::string::npos) << described[1];
     EXPECT_TRUE(HasLine(f.host, "Project opened: " + first.string(), app::kLogSuccess));
     EXPECT_FALSE(doc.IsModified());
     EXPECT_EQ(doc.partSourcePath, (folder / "parts" / "block.stl").wstring());

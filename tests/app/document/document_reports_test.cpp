@@ -139,9 +139,9 @@ TEST(BeforeSaving, SupportLinesAgreeWithTheRunCheck)
     const Case cases[] = {
         {"cube", CubeOnTheBed(20.0f), "  ok      nothing needs support\r\n"},
         {"plate reaching 7 mm", test::Combined(test::MakeBox({0, 0, 0}, {10, 10, 10}), test::MakeBox({0, 0, 10}, {17, 10, 12})),
-            "  note    1 place(s) laid in the air: support needed (the first at "},
+            "  note    1 place laid in the air: support needed (the first at "},
         {"plate above a gap", test::Combined(test::MakeBox({0, 0, 0}, {10, 10, 10}), test::MakeBox({0, 0, 12}, {10, 10, 14})),
-            "  note    1 feature(s) need support: nothing beneath them (the first at "},
+            "  note    1 feature needs support: nothing beneath it (the first at "},
     };
     for (const Case& c : cases) {
         std::string text;
@@ -246,9 +246,9 @@ TEST(ReliefNotes, SupportOnlyForWhatTheReliefAdded)
     ASSERT_TRUE(notes.showInformation);
     EXPECT_EQ(notes.informationKind, 1);
     const std::string head =
-        "The relief needs support.\n2 feature(s) have nothing beneath them.\n1 layer(s) reach more than 6 mm past "
-        "the layer below.\nEnable support in the slicer, or Reset and displace with the texture moved or with less "
-        "depth. Mesh > Check Printability shows where.\n\nThis part is small for a relief: 50.0 mm across";
+        "The relief needs support.\n2 features have nothing beneath them.\n1 layer reaches more than 6 mm past "
+        "the layer below.\nEnable support in the slicer, or move the texture or displace less and Process again. "
+        "Mesh > Check Printability shows where.\n\nThis part is small for a relief: 50.0 mm across";
     EXPECT_EQ(notes.informationText.rfind(head, 0), 0u) << notes.informationText;
 }
 
@@ -309,7 +309,7 @@ struct InformationFixture {
 TEST(MeshInformation, NoPart)
 {
     MeshInformationInputs inputs;
-    EXPECT_EQ(MeshInformationReport(inputs), "No mesh loaded.\r\n\r\nUse File > Open to load an STL.");
+    EXPECT_EQ(MeshInformationReport(inputs), "No mesh loaded.\r\n\r\nUse File > Open STL to load one.");
 }
 
 TEST(MeshInformation, SectionsOfAPlainCube)

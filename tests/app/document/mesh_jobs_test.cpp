@@ -190,7 +190,7 @@ TEST(MeshJobs, Texts)
     r.largestOpenHoleMillimetres = 12.25f;
     const RepairInformation left = RepairInformationText(r, 5);
     EXPECT_EQ(left.text,
-        "Repaired: open edges 10 to 6, non-manifold edges 3 to 1, bodies 2 to 1.\n6 open edges are left: 1 hole(s) "
+        "Repaired: open edges 10 to 6, non-manifold edges 3 to 1, bodies 2 to 1.\n6 open edges are left: 1 hole "
         "up to 12.2 mm across, too large to close by guessing.\n1 non-manifold edges are left, which no split could "
         "part.\n5 triangles pass through others: Repair does not move the surface; Save STL mends those.");
     EXPECT_EQ(left.kind, 1);
@@ -199,8 +199,8 @@ TEST(MeshJobs, Texts)
         std::uint64_t sheets, holes;
         const char* line;
     } sheetCases[] = {
-        {1, 1, "1 hole(s) round a sheet, which closing would lay onto itself, enclosing nothing.\n"},
-        {1, 3, "2 hole(s) up to 12.2 mm across, too large to close by guessing; 1 hole(s) round a sheet, which "
+        {1, 1, "1 hole round a sheet, which closing would lay onto itself, enclosing nothing.\n"},
+        {1, 3, "2 holes up to 12.2 mm across, too large to close by guessing; 1 hole round a sheet, which "
                "closing would lay onto itself, enclosing nothing.\n"},
     };
     for (const auto& c : sheetCases) {

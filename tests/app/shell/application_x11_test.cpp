@@ -534,6 +534,13 @@ TEST(Program, NamesInAnyBytesOpenSaveAndComeBackThroughTheRecentList) {
     frame.ProcessWindowEvent(recent);
     EXPECT_EQ(PathFromWide(program.Document().projectPath), project);
     EXPECT_EQ(PathFromWide(program.Document().partSourcePath), part);
+    // The project and its part, each with its folder, as every entry of the list shows it.
+    wxMenu* recentMenu = frame.RecentFilesMenu();
+    ASSERT_NE(recentMenu, nullptr);
+    ASSERT_GE(recentMenu->GetMenuItemCount(), 2u);
+    for (const wxMenuItem* item : recentMenu->GetMenuItems())
+      EXPECT_TRUE(item->GetItemLabelText().AfterFirst(' ').StartsWith(program.Folder().Path().string()))
+          << item->GetItemLabelText();
     EXPECT_EQ(program.Prompter().UnexpectedQuestions(), 0);
     EXPECT_TRUE(std::filesystem::exists(program.Home() / "config" / "Brookvane" / "Tessary.conf"));
 

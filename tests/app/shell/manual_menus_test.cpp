@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cwctype>
 #include <filesystem>
 #include <fstream>
@@ -121,6 +122,57 @@ TEST(ProgramTextMenuPaths, EveryPlaceAProgramTextNamesIsInTheMenus) {
     EXPECT_TRUE(PathsLeadingNowhere(Utf8ToWide(text), paths).empty()) << text;
     EXPECT_EQ(paths, 1) << text;
   }
+}
+
+// The texts of a C++ source as a person reads them: each string literal's contents, adjacent
+// literals joined, escaped line breaks as spaces; comments and code left out.
+std::wstring SourceTexts(const std::string& source) {
+  std::string texts;
+  bool joined = false;
+  for (std::size_t at = 0; at < source.size(); ++at) {
+    if (source.compare(at, 2, "//") == 0) {
+      at = source.find('\n', at);
+      if (at == std::string::npos) break;
+    } else if (source[at] == '"' && (at == 0 || source[at - 1] != '\'')) {
+      texts += joined ? "" : "\n";
+      for (++at; at < source.size() && source[at] != '"'; ++at) {
+        if (source[at] == '\\' && at + 1 < source.size()) {
+          ++at;
+          texts += source[at] == 'n' || source[at] == 'r' ? ' ' : source[at];
+        } else {
+          texts += source[at];
+        }
+      }
+      joined = true;
+      continue;
+    }
+    if (at < source.size() && !std::isspace(static_cast<unsigned char>(source[at]))) joined = false;
+  }
+  return Utf8ToWide(texts);
+}
+
+// Every text of the program and its help pages that names a menu item names one that is there:
+// "Use File > Open to load an STL" once sent a person to an item no menu has. Nor does a text
+// count with an optional plural ("40 feature(s)", "1 round(s)"): it says "1 round", "2 rounds".
+TEST(ProgramTextMenuPaths, EveryPathInTheProgramsTextsIsInTheMenus) {
+  int paths = 0;
+  const std::filesystem::path root = std::filesystem::path(TESSARY_MANUAL_SOURCE).parent_path().parent_path();
+  for (const char* folder : {"app", "engine", "help"}) {
+    for (const auto& file : std::filesystem::recursive_directory_iterator(root / folder)) {
+      const std::filesystem::path ext = file.path().extension();
+      if (ext != ".cpp" && ext != ".h" && ext != ".md") continue;
+      std::ifstream in(file.path(), std::ios::binary);
+      std::ostringstream bytes;
+      bytes << in.rdbuf();
+      const std::wstring text = ext == ".md" ? Utf8ToWide(bytes.str()) : SourceTexts(bytes.str());
+      for (const std::wstring& fault : PathsLeadingNowhere(text, paths))
+        ADD_FAILURE() << file.path().lexically_relative(root) << ": no such menu item: " << WideToUtf8(fault);
+      for (const wchar_t* plural : {L"(s)", L"(es)"})
+        if (const std::size_t at = text.find(plural); at != std::wstring::npos)
+          ADD_FAILURE() << file.path().lexically_relative(root) << ": " << WideToUtf8(text.substr(at > 30 ? at - 30 : 0, 40));
+    }
+  }
+  EXPECT_GE(paths, 10) << "the program names its commands by their menus";
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "app/view/renderer/camera.h"
+#include "app/view/renderer/view_cube.h"
 
 #include <gtest/gtest.h>
 
@@ -129,7 +130,9 @@ TEST(CameraFit, SeesTheSceneSphereWithAMargin)
 }
 
 // The fit in views of every shape: the whole scene sphere lies inside the picture both ways,
+// clear of the view cube in the top right corner (lowered below it where the view has room),
 // and the narrower direction is nearly filled (the 1.15 margin), so the fit is not simply far.
+// The view of a window of 800 x 600 (220 x 380) once had the cube over the top of the part.
 TEST(CameraFit, KeepsTheSphereInsideViewsNarrowerAndWiderThanTall)
 {
     const SceneBounds bounds = CubeBounds();
@@ -137,11 +140,13 @@ TEST(CameraFit, KeepsTheSphereInsideViewsNarrowerAndWiderThanTall)
         int width;
         int height;
     };
-    const Case cases[] = {{1600, 1000}, {1000, 1000}, {800, 600}, {520, 600}, {300, 900}, {1, 1}};
+    const Case cases[] = {{1600, 1000}, {1000, 1000}, {800, 600}, {520, 600}, {300, 900}, {1, 1}, {430, 420}, {220, 380},
+        {600, 300}};
     for (const Case& c : cases) {
         for (bool orthographic : {false, true}) {
             Camera camera;
-            FitCamera(camera, bounds, static_cast<float>(c.width) / static_cast<float>(c.height));
+            FitCamera(camera, bounds, c.width, c.height, 1.0f);
+            const ViewCubeLayout cube = BuildViewCubeLayout(c.width, 1.0f, 0.0f, 0.0f);
             const Matrix4 mvp = ViewProjectionMatrix(camera, bounds, c.width, c.height, orthographic);
             float reach = 0.0f;
             for (int i = 0; i < 36; ++i) {
@@ -153,6 +158,11 @@ TEST(CameraFit, KeepsTheSphereInsideViewsNarrowerAndWiderThanTall)
                                                               bounds.radius;
                     const Vec3 p = Transform(mvp, onSphere);
                     reach = std::max({reach, std::abs(p.x), std::abs(p.y)});
+                    const float x = (p.x + 1.0f) * 0.5f * static_cast<float>(c.width);
+                    const float y = (1.0f - p.y) * 0.5f * static_cast<float>(c.height);
+                    if (c.width > 1) {
+                        EXPECT_FALSE(PointInViewCubeSquare(cube, x, y)) << x << ", " << y;
+                    }
                 }
             }
             SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << (orthographic ? " ortho" : ""));

@@ -172,6 +172,11 @@ TEST_F(GrainforgeViewX11, CommandTableAndItsStates)
     EXPECT_FALSE(state(32836).enabled);  // nothing runs
     doc.OnFileTestShapeCube();
     EXPECT_TRUE(state(32837).enabled);
+    // View > Mesh Information is checked while the information pane shows.
+    EXPECT_TRUE(state(32789).checked);
+    panes.informationPaneShown = false;
+    EXPECT_FALSE(state(32789).checked);
+    panes.informationPaneShown = true;
     EXPECT_TRUE(state(32817).checked);
     EXPECT_TRUE(state(32845).enabled);
     EXPECT_FALSE(state(32905).enabled);  // no mask volume selected
@@ -195,6 +200,23 @@ TEST_F(GrainforgeViewX11, CheckPrintabilityShowsTheSlicedPartWithItsColours)
     EXPECT_EQ(Renderer().view.showPrintCheck, 1);
     EXPECT_GT(Renderer().IndexCount(), 0);
     EXPECT_FALSE(view->slicedPreviewText.empty());
+}
+
+// The print check's lines and colours belong to the result they were made for: another texture
+// puts it out of date, the plain part is shown, and the old findings go with the result.
+TEST_F(GrainforgeViewX11, APrintCheckGoesWithTheResultItWasMadeFor)
+{
+    Open();
+    doc.OnFileTestShapeCube();
+    Process();
+    doc.OnMeshCheckPrintability();
+    PumpFor(20ms);
+    ASSERT_EQ(Renderer().view.showPrintCheck, 1);
+    doc.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture("Bricks"), L"");
+    PumpFor(20ms);
+    ASSERT_FALSE(doc.IsResultCurrent());
+    EXPECT_EQ(Renderer().view.showPrintCheck, 0);
+    EXPECT_EQ(doc.CurrentPrintCheck(), nullptr);
 }
 
 TEST_F(GrainforgeViewX11, ACageDragUploadsNoMeshAndRecordsOneUndoStep)

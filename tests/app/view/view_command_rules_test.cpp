@@ -1,5 +1,7 @@
 #include "app/view/view_command_rules.h"
 
+#include "app/view/renderer/camera.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -53,9 +55,9 @@ TEST(ViewCommandRules, CameraPresetTable)
     EXPECT_FALSE(CameraPresetOfCommand(32773));
     EXPECT_FALSE(CameraPresetOfCommand(32781));
     // radius / sin(pi / 8) x 1.15: about 3.005 radii; a view half as wide as tall moves back.
-    EXPECT_NEAR(PresetCameraDistance(10.0f, 1.0f), 30.0507f, 1e-3f);
-    EXPECT_NEAR(PresetCameraDistance(10.0f, 1.6f), 30.0507f, 1e-3f);
-    EXPECT_GT(PresetCameraDistance(10.0f, 0.5f), 50.0f);
+    EXPECT_NEAR(gl::FitCameraDistance(10.0f, 1000, 1000, 1.0f), 30.0507f, 1e-3f);
+    EXPECT_NEAR(gl::FitCameraDistance(10.0f, 1600, 1000, 1.0f), 30.0507f, 1e-3f);
+    EXPECT_GT(gl::FitCameraDistance(10.0f, 500, 1000, 1.0f), 50.0f);
 }
 
 TEST(ViewCommandRules, ASurfaceChoiceForTheResultSurvivesTheNextSynchronisation)

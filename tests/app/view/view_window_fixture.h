@@ -34,6 +34,8 @@ public:
         return host_.information.empty() ? std::wstring() : host_.information.back().first;
     }
     void ShowInformationPane() override {}
+    bool IsInformationPaneShown() const override { return informationPaneShown; }
+    bool informationPaneShown = true;
     void MarkStartupPhase(const char*) override {}
 
     std::wstring tool;

@@ -188,7 +188,7 @@ TEST(ExportCheckWorkerTest, CancelAndErrorsNeverReportSuccess) {
 
 TEST(ExportCheckTextTest, Headlines) {
   const std::string ok = "  ok      fine\r\n";
-  const std::string note = "  note    1 feature(s) need support\r\n";
+  const std::string note = "  note    1 feature needs support\r\n";
   const std::string problemA = "  PROBLEM 3 open edges  \r\n";
   const std::string problemB = "  PROBLEM 2 non-manifold edges\r\n";
   struct Case {

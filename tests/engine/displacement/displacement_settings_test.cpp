@@ -117,7 +117,7 @@ TEST(FormatDisplacementReport, Texts)
     full.stageTimes = {{"Sampling the map", 12.4}, {"Moving", 0.6}};
     EXPECT_EQ(FormatDisplacementReport(full),
         "Displaced 6 of 8 vertices, -0.2500 to 0.5000 mm, relief 0.7500 mm, mid-level 0.4000; "
-        "3 triangles turning over eased in 2 round(s) (4 vertices, 1 now further than before, "
+        "3 triangles turning over eased in 2 rounds (4 vertices, 1 now further than before, "
         "0 past their clearance), 1 left; 2 kept level at the base; 1 held at the base plane; "
         "5 cut short by clearance\n    stages: Sampling the map 12 ms; Moving 1 ms;"
         "  7 vertices not moved inward: the wall under them would have gone below the threshold\n");

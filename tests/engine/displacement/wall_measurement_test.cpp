@@ -126,7 +126,8 @@ TEST(MeasureWalls, AWallAlreadyUnderTheThresholdIsNotThinnedByTheRelief)
     const WallReport walls = Measure(r);
     EXPECT_EQ(walls.alreadyThinPlaces, r.textured);
     EXPECT_EQ(FormatWallReport(walls),
-        "no wall thinned by the relief; " + std::to_string(r.textured) + " place(s) were under 0.42 mm already");
+        "no wall thinned by the relief; " + std::to_string(r.textured) + (r.textured == 1 ? " place was" : " places were")
+            + " under 0.42 mm already");
 }
 
 TEST(MeasureWalls, TwentyThinnedPlacesKeepTheEightThinnest)

@@ -134,13 +134,13 @@ TEST(FormatRepairDetails, LinesFollowTheirConditions)
         {{.nonManifoldChecked = true, .nonManifoldEdges = 3, .verticesSplit = 4, .doubleSkinnedPairsRemoved = 1,
           .bodiesRemoved = 2, .bodyTrianglesRemoved = 24, .elapsedMilliseconds = 12.4},
          "  non-manifold edges: 3, 2 stray bodies it freed removed (24 triangles), 1 double-skinned triangle "
-         "pair(s) removed, 4 vertices split, 0 left\n  in 12 ms\n"},
+         "pair removed, 4 vertices split, 0 left\n  in 12 ms\n"},
         {{.crumbsChecked = true, .bodiesRemoved = 2, .bodyTrianglesRemoved = 8, .elapsedMilliseconds = 0.6},
          "  stray crumbs: 2 small bodies removed (8 triangles)\n  in 1 ms\n"},
         {{.resolveChecked = true, .selfIntersectingTriangles = 10, .selfIntersectingTrianglesLeft = 2, .resolveRounds = 5,
           .collapsePasses = 1, .noAreaTriangles = 5, .noAreaTrianglesLeft = 1, .noAreaTurned = 2, .verticesMoved = 7,
           .furthestMoveMillimetres = 0.25f},
-         "  self-intersecting triangles: 10 relaxed in 5 round(s), then 0 tiny triangles collapsed where relaxing "
+         "  self-intersecting triangles: 10 relaxed in 5 rounds, then 0 tiny triangles collapsed where relaxing "
          "could not part them, 2 left\n  triangles with no area: 5, 2 removed by turning an edge, 2 collapsed away, "
          "1 left\n  7 vertices moved, the furthest by 0.250 mm\n  in 0 ms\n"},
         {{.unfoldChecked = true, .sharpPlacesKept = 3},
@@ -148,10 +148,10 @@ TEST(FormatRepairDetails, LinesFollowTheirConditions)
         {foldsKept,
          "  folded triangles: 4 left as they are (relaxing them put more of the surface through itself)\n  in 0 ms\n"},
         {{.unfoldChecked = true, .foldedTriangles = 4, .foldedTrianglesLeft = 1, .unfoldRounds = 6},
-         "  folded triangles: 4 relaxed in 6 round(s), 1 left where they crossed or folded back\n  in 0 ms\n"},
+         "  folded triangles: 4 relaxed in 6 rounds, 1 left where they crossed or folded back\n  in 0 ms\n"},
         // The sharp places, which the export check's list names as left, are said apart from "0 left".
         {{.unfoldChecked = true, .foldedTriangles = 1, .sharpPlacesKept = 8, .unfoldRounds = 1},
-         "  folded triangles: 1 relaxed in 1 round(s), 0 left where they crossed or folded back; 8 more at sharp "
+         "  folded triangles: 1 relaxed in 1 round, 0 left where they crossed or folded back; 8 more at sharp "
          "places that cross nothing, left exactly as they are\n  in 0 ms\n"},
     };
     for (const auto& [report, expected] : cases)

@@ -131,7 +131,7 @@ TEST(FormatPipelineReport, EveryStagePartInOrder)
         + "  result: 380 triangles\n"
         + FormatWallsLine(r.walls)
         + FormatPrintabilityReport(r.printability)
-        + "  before this displacement: 0 feature(s) in the air, 0 layer(s) past the warning distance"
+        + "  before this displacement: 0 features in the air, 0 layers past the warning distance"
           " - the relief made the difference\n";
     EXPECT_EQ(FormatPipelineReport(r), expected);
 
@@ -211,14 +211,14 @@ TEST(FormatPipelineReport, BeforeReliefLine)
         std::string expected;  // empty: no line
     } rows[] = {
         {"one and two", true, 1, 2, 0, 1,
-            "  before this displacement: 1 feature(s) in the air, 2 layer(s) past the warning distance\n"},
+            "  before this displacement: 1 feature in the air, 2 layers past the warning distance\n"},
         {"air place before", true, 0, 0, 1, 1,
-            "  before this displacement: 0 feature(s) in the air, 0 layer(s) past the warning distance\n"},
+            "  before this displacement: 0 features in the air, 0 layers past the warning distance\n"},
         {"relief made it", true, 0, 0, 0, 1,
-            "  before this displacement: 0 feature(s) in the air, 0 layer(s) past the warning distance"
+            "  before this displacement: 0 features in the air, 0 layers past the warning distance"
             " - the relief made the difference\n"},
         {"clear both times", true, 0, 0, 0, 0,
-            "  before this displacement: 0 feature(s) in the air, 0 layer(s) past the warning distance\n"},
+            "  before this displacement: 0 features in the air, 0 layers past the warning distance\n"},
         {"before unchecked", false, 0, 0, 0, 1, ""},
     };
     for (const auto& row : rows) {

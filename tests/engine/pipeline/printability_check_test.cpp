@@ -534,7 +534,7 @@ TEST(FormatPrintabilityReport, Texts)
     r.farTriangles = {4};
     EXPECT_EQ(FormatPrintabilityReport(r),
         "Printability: prints without support (50 layers of 9,604 cells of 0.10 mm, 13 ms)\n"
-        "  longest reach past the layer below 3.78 mm; 2 layer(s) past the cantilever distance but short of the "
+        "  longest reach past the layer below 3.78 mm; 2 layers past the cantilever distance but short of the "
         "warning\n"
         "  faces flatter than the support threshold, facing down, off the bed: 100 of 600 mm2 (what the slicer "
         "highlights and supports; not a fault)\n"
