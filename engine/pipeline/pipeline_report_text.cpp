@@ -334,8 +334,7 @@ std::string LostSurfaceOpening(double keptShare)
 
 std::string DoubledFacets(std::uint64_t count)
 {
-    return FormatCountGrouped(count) + (count == 1 ? " doubled facet" : " doubled facets")
-        + " (the same three corners written twice)";
+    return FormatCountOf(count, "doubled facet", "doubled facets") + " (the same three corners written twice)";
 }
 
 }  // namespace
