@@ -1,5 +1,6 @@
 #include "engine/remesh/remesh_settings.h"
 #include "engine/mesh/report_text.h"
+#include "engine/remesh/contour_clusters.h"
 
 #include "engine/mesh/parallel_loop.h"
 
@@ -14,8 +15,6 @@ namespace grainforge::mesh {
 namespace {
 
 constexpr float kSmallestCell = 0.0001f;
-// Cells across the longest side at most; a little below 4096 to leave the grid's margins.
-constexpr float kMostCellsAcross = 4088.0f;
 // The contour makes a quad, two triangles, for every grid edge the surface crosses. A grid line
 // along x crosses a piece of surface as often as the piece's shadow on the y-z plane holds
 // cells, so the crossings are the surface's shadows on the three axis planes over the cell
@@ -112,8 +111,12 @@ float ContourCellSize(const TriangleMesh& mesh, const RemeshSettings& settings, 
         *capped = false;
     if (!mesh.boundsValid)
         return cell;
-    const Vec3 size = mesh.boundsMax - mesh.boundsMin;
-    const float finest = std::max({size.x, size.y, size.z}) / kMostCellsAcross;
+    // Bodies that lie apart are laid in grids of their own: the coarsest of those grids, never
+    // a cell raised by the distance between them.
+    const std::vector<MeshCluster> clusters = ClustersNeedingOwnGrids(mesh, cell);
+    float finest = clusters.empty() ? GridCellFor(mesh.boundsMax - mesh.boundsMin, cell) : cell;
+    for (const MeshCluster& cluster : clusters)
+        finest = std::max(finest, GridCellFor(cluster.boundsMax - cluster.boundsMin, cell));
     if (finest > cell) {
         cell = finest;
         if (capped != nullptr)

@@ -159,7 +159,9 @@ void RemeshSettingsFromJson(const JsonView& node, RemeshSettings& settings);
 
 // Cell of the contour remesh: max(targetEdgeMillimetres, 0.0001), raised to the longest side
 // of the mesh's valid box / 4088 when that is larger (then *capped is set). 4088 rather than 4096
-// leaves room for the grid's margin cells.
+// leaves room for the grid's margin cells. Where the box is that large because bodies lie far
+// apart, each group that lies apart gets a grid of its own (ClustersNeedingOwnGrids): the
+// cell is raised only as far as the largest group's own side needs.
 float ContourCellSize(const TriangleMesh& mesh, const RemeshSettings& settings,
     bool* capped = nullptr);
 

@@ -87,6 +87,10 @@ TEST(RemeshSettingsJson, MethodNamesOldAndUnknown)
 TEST(ContourCellSize, SmallestCellAndCap)
 {
     const TriangleMesh cube = MakeTestCube(40.88f), tiny = MakeTestCube(0.004f), large = MakeTestCube(8176.0f);
+    // A body far away has a grid of its own: only a body's own size raises the cell, welded or not.
+    const TriangleMesh farCube = test::Combined(MakeTestCube(30.0f), test::Translated(MakeTestCube(1.0f), {3000, 0, 0}));
+    const TriangleMesh farCubeSoup = test::ToSoup(farCube);
+    const TriangleMesh largeAndFar = test::Combined(large, test::Translated(tiny, {1e6f, 1e6f, 0.0f}));
     struct Case {
         const TriangleMesh& mesh;
         float target, cell;
@@ -95,7 +99,9 @@ TEST(ContourCellSize, SmallestCellAndCap)
     // The finest cell is 0.0001 mm, and at least 1/4088 of the part's largest size.
     const Case cases[] = {{cube, 0.5f, 0.5f, false},          {cube, 0.001f, 0.01f, true},
                           {tiny, 0.0f, 0.0001f, false},       {large, 1.0f, 2.0f, true},
-                          {TriangleMesh{}, 0.0f, 0.0001f, false}, {TriangleMesh{}, std::nanf(""), 0.0001f, false}};
+                          {TriangleMesh{}, 0.0f, 0.0001f, false}, {TriangleMesh{}, std::nanf(""), 0.0001f, false},
+                          {farCube, 0.3f, 0.3f, false},       {farCubeSoup, 0.3f, 0.3f, false},
+                          {largeAndFar, 1.0f, 2.0f, true}};
     for (const Case& c : cases) {
         RemeshSettings s;
         s.targetEdgeMillimetres = c.target;
