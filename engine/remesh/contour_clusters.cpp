@@ -15,11 +15,50 @@ struct TriangleBox {
     std::array<float, 3> high;
 };
 
+// Buckets the coverage test may use at most; past that the sort alone decides.
+constexpr double kMostBuckets = 1 << 22;
+
+// Whether the boxes of order[begin, end) leave no gap wider than `gap` along `axis`, told
+// without sorting: buckets of half the gap, each marked where a box reaches it; a gap wider than
+// two buckets holds a whole bucket no box reaches. False when unsure.
+bool SurelyUncut(const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end,
+    const std::vector<TriangleBox>& boxes, int axis, double gap)
+{
+    double low = boxes[order[begin]].low[axis];
+    double high = boxes[order[begin]].high[axis];
+    for (std::size_t i = begin; i < end; ++i) {
+        low = std::min(low, static_cast<double>(boxes[order[i]].low[axis]));
+        high = std::max(high, static_cast<double>(boxes[order[i]].high[axis]));
+    }
+    const double bucket = gap / 2.0;
+    const double buckets = std::floor((high - low) / bucket) + 1.0;
+    if (!(bucket > 0.0) || !(buckets <= kMostBuckets))
+        return false;
+    std::vector<std::int64_t> starts(static_cast<std::size_t>(buckets) + 1, 0);
+    const auto at = [&](double x) {
+        return std::min(static_cast<std::size_t>(std::floor((x - low) / bucket)), starts.size() - 2);
+    };
+    for (std::size_t i = begin; i < end; ++i) {
+        const TriangleBox& box = boxes[order[i]];
+        ++starts[at(box.low[axis])];
+        --starts[at(box.high[axis]) + 1];
+    }
+    std::int64_t covering = 0;
+    for (std::size_t b = 0; b + 1 < starts.size(); ++b) {
+        covering += starts[b];
+        if (covering == 0)
+            return false;
+    }
+    return true;
+}
+
 // Cuts order[begin, end) along `axis` where a gap wider than `gap` separates the boxes; the
 // ranges found, in order, or none when nothing cuts.
 std::vector<std::pair<std::size_t, std::size_t>> CutAlong(std::vector<std::uint32_t>& order,
     std::size_t begin, std::size_t end, const std::vector<TriangleBox>& boxes, int axis, double gap)
 {
+    if (SurelyUncut(order, begin, end, boxes, axis, gap))
+        return {};
     std::sort(order.begin() + static_cast<std::ptrdiff_t>(begin), order.begin() + static_cast<std::ptrdiff_t>(end),
         [&](std::uint32_t a, std::uint32_t b) {
             return boxes[a].low[axis] != boxes[b].low[axis] ? boxes[a].low[axis] < boxes[b].low[axis] : a < b;
