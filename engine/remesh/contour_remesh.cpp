@@ -1681,10 +1681,18 @@ RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
         report.estimatedGridBytes = std::max(report.estimatedGridBytes,
             EstimateContourBytes(pieces.empty() ? source : pieces[g], grid));
     }
+    report.piecesApart = clusters.size();
     const std::uint64_t available = platform::AvailableMemoryBytes();
     if (available != 0 && report.estimatedGridBytes > available) {
         report.failed = true;
         report.failure = RemeshFailure::gridTooLarge;
+        for (std::size_t g = 0; g < pieces.size(); ++g) {
+            if (EstimateContourBytes(pieces[g], grids[g]) == report.estimatedGridBytes) {
+                report.failedPieceMin = clusters[g].boundsMin;
+                report.failedPieceMax = clusters[g].boundsMax;
+                break;
+            }
+        }
         return report;
     }
 

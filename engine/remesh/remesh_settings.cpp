@@ -338,10 +338,23 @@ std::string RemeshFailureText(RemeshFailure failure)
     return {};
 }
 
+std::string RemeshFailureText(const RemeshReport& report)
+{
+    if (report.failure != RemeshFailure::gridTooLarge || report.piecesApart < 2)
+        return RemeshFailureText(report.failure);
+    const Vec3 size = report.failedPieceMax - report.failedPieceMin;
+    const Vec3 centre = (report.failedPieceMin + report.failedPieceMax) * 0.5f;
+    return "the contour grid of the piece of " + Fixed(size.x, 2) + " x " + Fixed(size.y, 2) + " x "
+        + Fixed(size.z, 2) + " mm at (" + Fixed(centre.x, 2) + ", " + Fixed(centre.y, 2) + ", "
+        + Fixed(centre.z, 2) + "), one of " + std::to_string(report.piecesApart)
+        + " pieces that lie apart and are remeshed each on its own, needs more memory than is "
+          "available at this cell size; the part is unchanged (choose a larger edge length)";
+}
+
 std::string FormatRemeshReport(const RemeshReport& r)
 {
     if (r.failed)
-        return "Remesh failed: " + RemeshFailureText(r.failure);
+        return "Remesh failed: " + RemeshFailureText(r);
     std::string text = r.cancelled ? "Remesh cancelled: " : "Remesh: ";
     text += std::to_string(r.trianglesBefore) + " -> " + std::to_string(r.trianglesAfter);
     if (r.contour) {

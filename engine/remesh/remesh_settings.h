@@ -122,6 +122,11 @@ struct RemeshReport {
     float gridExtentMillimetres = 0.0f;       // largest cell count x cell
     std::uint64_t crossingsWithoutTriangle = 0;
     std::uint64_t estimatedGridBytes = 0;     // memory estimate checked before contouring
+    // Pieces that lie apart, each contoured in a grid of its own (0 for one grid over the
+    // part), and the box of the piece whose grid failed, when one did.
+    std::uint64_t piecesApart = 0;
+    Vec3 failedPieceMin;
+    Vec3 failedPieceMax;
 };
 
 // Predicted size of a remesh.
@@ -189,5 +194,9 @@ std::string FormatRemeshReport(const RemeshReport& report);
 
 // The words for a failure reason; empty for none.
 std::string RemeshFailureText(RemeshFailure failure);
+
+// The words for the report's failure: where pieces lay apart, a grid that would not fit names
+// the piece it was laid over (its size and where it lies).
+std::string RemeshFailureText(const RemeshReport& report);
 
 }  // namespace grainforge::mesh

@@ -257,6 +257,13 @@ TEST(FormatRemeshReport, FailureTexts)
         EXPECT_EQ(FormatRemeshReport(r), text);
     }
     EXPECT_TRUE(RemeshFailureText(RemeshFailure::none).empty());
+    // Pieces that lie apart are contoured each on its own: a grid too large names its piece.
+    RemeshReport apart;
+    std::tie(apart.failed, apart.failure, apart.piecesApart, apart.failedPieceMin, apart.failedPieceMax) =
+        std::tuple(true, RemeshFailure::gridTooLarge, 2, Vec3{3000, 0, 0}, Vec3{3001, 1, 2});
+    EXPECT_EQ(FormatRemeshReport(apart), "Remesh failed: the contour grid of the piece of 1.00 x 1.00 x 2.00 mm at "
+        "(3000.50, 0.50, 1.00), one of 2 pieces that lie apart and are remeshed each on its own, needs more memory "
+        "than is available at this cell size; the part is unchanged (choose a larger edge length)");
 }
 
 }  // namespace
