@@ -157,7 +157,7 @@ std::vector<MeshCluster> ClustersNeedingOwnGrids(const TriangleMesh& mesh, float
         for (const MeshCluster& cluster : clusters)
             widest = std::max(widest, GridCellFor(cluster.boundsMax - cluster.boundsMin, cell));
         if (!(widest > coarsest))
-            return clusters;
+            return clusters.size() > 1 ? clusters : std::vector<MeshCluster>{};
         coarsest = widest;
     }
 }

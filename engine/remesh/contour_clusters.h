@@ -38,10 +38,10 @@ std::vector<MeshCluster> FindMeshClusters(const TriangleMesh& mesh, float gap);
 // kMostCellsAcross when that is larger.
 float GridCellFor(Vec3 extent, float cell);
 
-// The groups of `mesh` that take a grid each at `cell`: none when one grid over the whole box
-// holds the part at `cell` already (or the box is not valid), so that such a part is laid out
-// as it always was; otherwise the groups that lie more than kClusterGapCells of their coarsest
-// cell apart (one group for a part that no gap cuts: a part too large for the cell).
+// The groups of `mesh` that take a grid each at `cell`: the groups that lie more than
+// kClusterGapCells of their coarsest cell apart, where one grid over the whole box could not
+// hold the part at `cell`. None when one grid holds it (or the box is not valid), and none when
+// no gap cuts a part too large for the cell: such parts are laid out as they always were.
 std::vector<MeshCluster> ClustersNeedingOwnGrids(const TriangleMesh& mesh, float cell);
 
 // The mesh of one group: its triangles in order and the vertices they use, in order of first

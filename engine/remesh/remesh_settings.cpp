@@ -133,14 +133,16 @@ RemeshEstimate EstimateRemeshResult(const TriangleMesh& mesh, const RemeshSettin
         return estimate;
     double area = 0.0;
     double shadows = 0.0;  // the areas of the surface's shadows on the three axis planes
+    std::vector<double> shadowOf(estimate.meshTriangles);
     for (std::size_t t = 0; t < estimate.meshTriangles; ++t) {
         const Vec3 a = mesh.vertices[mesh.indices[3 * t]].position;
         const Vec3 b = mesh.vertices[mesh.indices[3 * t + 1]].position;
         const Vec3 c = mesh.vertices[mesh.indices[3 * t + 2]].position;
         const Vec3 n = Cross(b - a, c - a);
         area += 0.5 * static_cast<double>(std::sqrt(Dot(n, n)));
-        shadows += 0.5 * (std::fabs(static_cast<double>(n.x)) + std::fabs(static_cast<double>(n.y))
-                             + std::fabs(static_cast<double>(n.z)));
+        shadowOf[t] = 0.5 * (std::fabs(static_cast<double>(n.x)) + std::fabs(static_cast<double>(n.y))
+                                + std::fabs(static_cast<double>(n.z)));
+        shadows += shadowOf[t];
     }
     estimate.countedTriangles = estimate.meshTriangles;
     estimate.areaSquareMillimetres = area;
@@ -154,6 +156,20 @@ RemeshEstimate EstimateRemeshResult(const TriangleMesh& mesh, const RemeshSettin
         count = shadows * kContourTrianglesPerShadowCell / (cell * cell);
         if (capped)
             estimate.cappedCellMillimetres = static_cast<float>(cell);
+        // Bodies laid apart are each counted at their own grid's cell.
+        const float asked = settings.targetEdgeMillimetres > kSmallestCell ? settings.targetEdgeMillimetres
+                                                                           : kSmallestCell;
+        const std::vector<MeshCluster> groups = capped ? ClustersNeedingOwnGrids(mesh, asked)
+                                                       : std::vector<MeshCluster>{};
+        if (!groups.empty())
+            count = 0.0;
+        for (const MeshCluster& group : groups) {
+            const double own = GridCellFor(group.boundsMax - group.boundsMin, asked);
+            double groupShadows = 0.0;
+            for (std::uint32_t t : group.triangles)
+                groupShadows += shadowOf[t];
+            count += groupShadows * kContourTrianglesPerShadowCell / (own * own);
+        }
     }
     // A NaN count (from a NaN coordinate) is no number of triangles: none are estimated.
     estimate.estimatedTriangles = count != count ? 0

@@ -43,7 +43,7 @@ struct RemeshSettings {
     RemeshMethod method = RemeshMethod::contour;
     DualContouringSettings dualContouring;
     // Wanted edge length L in mm (contour: the cell size, at least 0.0001 and never finer
-    // than the longest side of the part / 4088).
+    // than the longest side of the part / 4088, of each body on its own where bodies lie apart).
     float targetEdgeMillimetres = 0.2f;
     // Isotropic rounds; values below 1 run as 1.
     std::int32_t rounds = 5;
