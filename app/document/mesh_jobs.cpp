@@ -130,7 +130,7 @@ RemeshJobResult RemeshInputMeshJob(const TriangleMesh& loadedPart, const grainfo
             // The remesh refuses a grid that would not fit in memory, and can fail on its own:
             // the copy is then the part unchanged, not a result.
             if (result.report.failed) {
-                result.failure.detail = grainforge::mesh::RemeshFailureText(result.report.failure);
+                result.failure.detail = grainforge::mesh::RemeshFailureText(result.report);
                 result.outcome = MeshJobOutcome::failed;
                 return;
             }

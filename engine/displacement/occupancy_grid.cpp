@@ -5,6 +5,7 @@
 #include "engine/displacement/occupancy_grid.h"
 
 #include "engine/mesh/parallel_loop.h"
+#include "engine/remesh/contour_clusters.h"
 #include "platform/memory_info.h"
 
 #include <algorithm>
@@ -312,7 +313,24 @@ bool RayEscapes(const OccupancyGrid& grid, Vec3 start, Vec3 d)
     return true;
 }
 
-std::uint8_t ClassifyTriangle(const OccupancyGrid& grid, const Corners& k)
+// The grid whose cells hold `p`: the part's own, or that of a piece lying apart; the part's
+// own when none does (a ray from there escapes at once).
+const OccupancyGrid& GridHolding(const OccupancyGrid& grid, Vec3 p)
+{
+    const auto holds = [&](const OccupancyGrid& g) {
+        const Vec3 at = (p - g.origin) * (1.0f / g.cellSize);
+        return at.x >= 0.0f && at.y >= 0.0f && at.z >= 0.0f && at.x < static_cast<float>(g.nx)
+            && at.y < static_cast<float>(g.ny) && at.z < static_cast<float>(g.nz);
+    };
+    if (grid.apart.empty() || holds(grid))
+        return grid;
+    for (const OccupancyGrid& piece : grid.apart)
+        if (IsWalkable(piece) && holds(piece))
+            return piece;
+    return grid;
+}
+
+std::uint8_t ClassifyTriangle(const OccupancyGrid& whole, const Corners& k)
 {
     const Vec3 n = CrossOf(k);
     const float length = Length(n);
@@ -321,6 +339,7 @@ std::uint8_t ClassifyTriangle(const OccupancyGrid& grid, const Corners& k)
         return kSurfaceDegenerate;
     const Vec3 d{n.x / length, n.y / length, n.z / length};
     const Vec3 centroid = (k.a + k.b + k.c) * kOneThird;
+    const OccupancyGrid& grid = GridHolding(whole, centroid);
     const Vec3 start{(centroid.x - grid.origin.x) / grid.cellSize + d.x,
                      (centroid.y - grid.origin.y) / grid.cellSize + d.y,
                      (centroid.z - grid.origin.z) / grid.cellSize + d.z};
@@ -377,24 +396,34 @@ std::string RefusalReason(const OccupancyGrid& grid)
     return "status " + std::to_string(static_cast<std::int32_t>(grid.status));
 }
 
-}  // namespace
+float Longest(Vec3 extent) { return std::max({extent.x, extent.y, extent.z}); }
 
-void BuildOccupancyGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::int32_t requestedResolution)
+// The pieces of `mesh` that get grids of their own, the largest first: none when one grid at
+// `resolution` cells along the largest piece's side holds the whole part within
+// kMaxOccupancyResolution cells, as it does for every part whose bodies lie near each other.
+std::vector<TriangleMesh> PiecesApart(const TriangleMesh& mesh, std::int32_t resolution)
 {
-    // The old cells go before the available memory is read, so that they count as free.
-    grid = OccupancyGrid{};
-    BuildOccupancyGrid(grid, mesh, requestedResolution, platform::AvailableMemoryBytes());
+    const Box box = PartBounds(mesh);
+    const float whole = Longest(Max(box.high - box.low, Vec3{}));
+    std::vector<MeshCluster> groups =
+        FindMeshClusters(mesh, kClusterGapCells * whole / static_cast<float>(resolution));
+    if (groups.size() < 2)
+        return {};
+    const auto side = [](const MeshCluster& group) { return Longest(group.boundsMax - group.boundsMin); };
+    std::stable_sort(groups.begin(), groups.end(),
+        [&](const MeshCluster& a, const MeshCluster& b) { return side(a) > side(b); });
+    const float spread = static_cast<float>(kMaxOccupancyResolution) / static_cast<float>(resolution);
+    if (!(whole > spread * std::max(side(groups.front()), kMinExtent)))
+        return {};
+    std::vector<TriangleMesh> pieces;
+    for (const MeshCluster& group : groups)
+        pieces.push_back(ClusterMesh(mesh, group));
+    return pieces;
 }
 
-void BuildOccupancyGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::int32_t requestedResolution,
-                        std::uint64_t availableBytes)
+// One grid over the whole of `mesh`, its status already checked.
+void BuildOneGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::uint64_t availableBytes)
 {
-    grid = OccupancyGrid{};
-    grid.resolution = std::clamp(requestedResolution, kMinOccupancyResolution, kMaxOccupancyResolution);
-    grid.status = CheckMesh(mesh);
-    if (grid.status != OccupancyGridStatus::built)
-        return;
-
     const Clock::time_point start = Clock::now();
     GridPlan plan;
     if (!PlanGrid(PartBounds(mesh), grid.resolution, plan)) {
@@ -423,6 +452,48 @@ void BuildOccupancyGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::int3
     grid.buildMilliseconds = MillisecondsSince(start);
 }
 
+}  // namespace
+
+void BuildOccupancyGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::int32_t requestedResolution)
+{
+    // The old cells go before the available memory is read, so that they count as free.
+    grid = OccupancyGrid{};
+    BuildOccupancyGrid(grid, mesh, requestedResolution, platform::AvailableMemoryBytes());
+}
+
+void BuildOccupancyGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::int32_t requestedResolution,
+                        std::uint64_t availableBytes)
+{
+    grid = OccupancyGrid{};
+    grid.resolution = std::clamp(requestedResolution, kMinOccupancyResolution, kMaxOccupancyResolution);
+    grid.status = CheckMesh(mesh);
+    if (grid.status != OccupancyGridStatus::built)
+        return;
+
+    // A piece far from the rest gets a grid of its own at the resolution asked: one grid over
+    // the distance between them would leave the part itself a few cells across.
+    std::vector<TriangleMesh> pieces = PiecesApart(mesh, grid.resolution);
+    if (pieces.empty()) {
+        BuildOneGrid(grid, mesh, availableBytes);
+        return;
+    }
+    BuildOneGrid(grid, pieces.front(), availableBytes);
+    for (std::size_t i = 1; i < pieces.size() && grid.status == OccupancyGridStatus::built; ++i) {
+        OccupancyGrid piece;
+        piece.resolution = grid.resolution;
+        piece.status = OccupancyGridStatus::built;
+        BuildOneGrid(piece, pieces[i], availableBytes);
+        if (piece.status != OccupancyGridStatus::built) {
+            const std::int32_t resolution = grid.resolution;
+            grid = std::move(piece);
+            grid.resolution = resolution;
+            return;
+        }
+        grid.buildMilliseconds += piece.buildMilliseconds;
+        grid.apart.push_back(std::move(piece));
+    }
+}
+
 std::vector<std::uint8_t> ClassifyOuterSurface(const OccupancyGrid& grid, const TriangleMesh& mesh,
                                                SurfaceClassReport* report)
 {
@@ -448,6 +519,8 @@ std::string FormatOccupancyGrid(const OccupancyGrid& grid)
     text << "Occupancy grid: " << grid.nx << " x " << grid.ny << " x " << grid.nz << " cells of "
          << grid.cellMillimetres << " mm, " << grid.filledCells << " on the surface, built in "
          << grid.buildMilliseconds << " ms";
+    if (!grid.apart.empty())
+        text << ", with " << grid.apart.size() << " more grids for pieces that lie apart";
     return text.str();
 }
 

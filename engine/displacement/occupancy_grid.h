@@ -63,6 +63,9 @@ struct OccupancyGrid {
     OccupancyGridStatus status = OccupancyGridStatus::notBuilt;
     std::uint64_t refusedBytes = 0;    // notEnoughMemory: bytes the cells needed
     std::uint64_t availableBytes = 0;  // notEnoughMemory: bytes that were available
+    // Grids of the pieces that lie far from the largest (the one above), each at the resolution
+    // asked along its own longest side; empty for a part whose bodies lie near each other.
+    std::vector<OccupancyGrid> apart;
 };
 
 // Optional output of the classification.
@@ -83,7 +86,10 @@ struct SurfaceClassReport {
 // grid. A grid whose cells would not fit in the available memory (AvailableMemoryBytes) is
 // refused before anything large is allocated. Refusals leave the grid empty and say why in
 // `status`. The rasterisation runs in parallel over slabs of z layers, each writing only its
-// own layers, so the cells are the same on any number of threads. Cannot be stopped.
+// own layers, so the cells are the same on any number of threads. Cannot be stopped. Where one
+// grid at the resolution along the largest piece's side would need more than 1024 cells to
+// reach a piece that lies apart, the largest piece fills the grid and every other piece gets
+// a grid of its own in `apart` (a refusal of any of them refuses the whole).
 // Allocation failure propagates as std::bad_alloc.
 void BuildOccupancyGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::int32_t requestedResolution);
 
@@ -93,7 +99,8 @@ void BuildOccupancyGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::int3
 
 // One class per triangle: kSurfaceOuter when the ray from the centroid along the face normal,
 // started one cell off the surface, leaves the grid without meeting the surface again (up to
-// three occupied cells before the first empty one count as the triangle's own surface),
+// three occupied cells before the first empty one count as the triangle's own surface; the
+// ray runs in the grid that holds the centroid, the part's own or a piece's in `apart`),
 // kSurfaceInner when it meets it, and kSurfaceDegenerate when the triangle has no usable
 // normal (cross product of length 1e-12 or less, or not finite). An empty grid (also one whose
 // cells do not match its counts), an inconsistent mesh or a mesh with coordinates that are not

@@ -5,6 +5,7 @@
 #include "engine/displacement/solid_field.h"
 #include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/report_text.h"
+#include "engine/remesh/contour_clusters.h"
 #include "platform/memory_info.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace grainforge::mesh {
 
@@ -245,6 +247,78 @@ bool RunPhases(SolidJob& job, std::uint64_t memoryBudget, TriangleMesh& result)
 
 std::string Fixed(double value, int decimals) { return FormatFixed(value, decimals); }
 
+// Adds one grid's figures to those of the grids before it.
+void AddPieceReport(SolidDisplacementReport& total, const SolidDisplacementReport& piece)
+{
+    total.ok = piece.ok;
+    total.stopped = total.stopped || piece.stopped;
+    total.refused = total.refused || piece.refused;
+    total.tooLarge = total.tooLarge || piece.tooLarge;
+    total.contourHoles = total.contourHoles || piece.contourHoles;
+    total.fieldEstimateBytes = std::max(total.fieldEstimateBytes, piece.fieldEstimateBytes);
+    total.fieldStoredEstimateBytes = std::max(total.fieldStoredEstimateBytes, piece.fieldStoredEstimateBytes);
+    total.estimatedTriangles = std::max(total.estimatedTriangles, piece.estimatedTriangles);
+    total.lineWidth = piece.lineWidth;
+    for (auto [to, from] : {std::pair{&total.heightsHeld, piece.heightsHeld}, {&total.fieldPointsX, piece.fieldPointsX},
+             {&total.fieldPointsY, piece.fieldPointsY}, {&total.fieldPointsZ, piece.fieldPointsZ},
+             {&total.blocksStored, piece.blocksStored}, {&total.candidateBlocks, piece.candidateBlocks},
+             {&total.fieldBytes, piece.fieldBytes}, {&total.pointsMeasured, piece.pointsMeasured},
+             {&total.pointsRechecked, piece.pointsRechecked}, {&total.cellsContoured, piece.cellsContoured},
+             {&total.piecesRemoved, piece.piecesRemoved}, {&total.trianglesRemoved, piece.trianglesRemoved},
+             {&total.voidsRemoved, piece.voidsRemoved}, {&total.crumbsRemoved, piece.crumbsRemoved},
+             {&total.thinBodiesRemoved, piece.thinBodiesRemoved}, {&total.pointsDisplaced, piece.pointsDisplaced},
+             {&total.oddColumns, piece.oddColumns}, {&total.subCubesSkipped, piece.subCubesSkipped},
+             {&total.verifyChecks, piece.verifyChecks}, {&total.verifyMismatches, piece.verifyMismatches},
+             {&total.verifyMisses, piece.verifyMisses}, {&total.flippedCells, piece.flippedCells}})
+        *to += from;
+    for (auto [to, from] : {std::pair{&total.clearanceMilliseconds, piece.clearanceMilliseconds},
+             {&total.fieldMilliseconds, piece.fieldMilliseconds}, {&total.contourMilliseconds, piece.contourMilliseconds},
+             {&total.columnSeconds, piece.columnSeconds}, {&total.blockSeconds, piece.blockSeconds},
+             {&total.seedMilliseconds, piece.seedMilliseconds}, {&total.propagateMilliseconds, piece.propagateMilliseconds},
+             {&total.valueMilliseconds, piece.valueMilliseconds}})
+        *to += from;
+    total.verifyMaxError = std::max(total.verifyMaxError, piece.verifyMaxError);
+    total.propagationPasses = std::max(total.propagationPasses, piece.propagationPasses);
+    total.voids.insert(total.voids.end(), piece.voids.begin(), piece.voids.end());
+    total.crumbs.insert(total.crumbs.end(), piece.crumbs.begin(), piece.crumbs.end());
+    total.thinBodies.insert(total.thinBodies.end(), piece.thinBodies.begin(), piece.thinBodies.end());
+}
+
+// The solid of each group of `input` that lies apart, in a field of its own at the cell asked
+// for, joined; false with the first failing group's reason.
+bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heights,
+    const std::vector<MeshCluster>& groups, const SolidDisplacementSettings& settings,
+    const ProgressCallback& progress, TriangleMesh& result, SolidDisplacementReport& report,
+    std::uint64_t availableBytes)
+{
+    TriangleMesh joined;
+    for (const MeshCluster& group : groups) {
+        std::vector<std::uint32_t> sources;
+        const TriangleMesh piece = ClusterMesh(input, group, &sources);
+        std::vector<float> pieceHeights(sources.size());
+        for (std::size_t v = 0; v < sources.size(); ++v)
+            pieceHeights[v] = heights[sources[v]];
+        TriangleMesh made;
+        SolidDisplacementReport pieceReport;
+        const bool ok = ApplySolidDisplacement(piece, std::move(pieceHeights), settings, progress, made, pieceReport,
+            nullptr, availableBytes);
+        AddPieceReport(report, pieceReport);
+        if (!ok)
+            return false;
+        AppendMesh(joined, made);
+    }
+    if (joined.TriangleCount() > settings.triangleLimit) {
+        report.ok = false;
+        report.refused = true;
+        report.estimatedTriangles = joined.TriangleCount();
+        return false;
+    }
+    joined.ComputeBounds();
+    joined.ComputeVertexNormals();
+    result = std::move(joined);
+    return true;
+}
+
 }  // namespace
 
 bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> heights,
@@ -259,6 +333,14 @@ bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> height
     const double cell = std::max(0.001, static_cast<double>(settings.cellMillimetres));
     if (!std::isfinite(cell))
         return false;
+    // Bodies that lie far apart each get a field of their own at this cell, as the remesh lays
+    // them in grids of their own: one field over them all would span the distance between them.
+    if (const std::vector<MeshCluster> groups = ClustersNeedingOwnGrids(input, static_cast<float>(cell));
+        groups.size() > 1) {
+        const bool ok = ApplyToEachGroup(input, heights, groups, settings, progress, result, report, availableBytes);
+        report.heightCount = heights.size();
+        return ok;
+    }
     const double estimate = static_cast<double>(input.TriangleCount()) * kResultGrowth;
     report.estimatedTriangles = static_cast<std::uint64_t>(estimate);
     if (report.estimatedTriangles > settings.triangleLimit) {

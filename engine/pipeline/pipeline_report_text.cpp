@@ -389,7 +389,11 @@ std::string FormatReliefLostText(double keptShare, float depth, float thickness,
         + " the part.";
 }
 
-std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief)
+// What a smaller triangle size cannot mend: the triangles are as fine as the part's size allows.
+constexpr const char* kFinestText = "the triangles are already the finest this part's size allows (4,088 across "
+    "its longest side), so a smaller triangle size would not keep them.";
+
+std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, bool finest)
 {
     const std::string stage = relief ? "The relief " : "The remesh ";
     const auto at = [](Vec3 p) { return Fixed(p.x, 2) + ", " + Fixed(p.y, 2) + ", " + Fixed(p.z, 2); };
@@ -398,19 +402,22 @@ std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief)
     std::string text;
     if (d.Lost())
         text = stage + "lost part of the surface: the part reaches " + Fixed(d.largest, 2) + " mm from the result at "
-            + at(d.where) + " mm" + limit + "Features thinner than the triangles are dropped; a smaller triangle "
-            "size keeps them.";
+            + at(d.where) + " mm" + limit + "Features thinner than the triangles are dropped; "
+            + (finest ? kFinestText : "a smaller triangle size keeps them.");
     if (d.Added())
         text += (text.empty() ? "" : "\n") + stage + "added surface the part does not have: the result reaches "
             + Fixed(d.added, 2) + " mm from the part at " + at(d.addedWhere) + " mm" + limit + "Crevices narrower "
-            "than the triangles are filled; a smaller triangle size keeps them open.";
+            "than the triangles are filled; " + (finest ? kFinestText : "a smaller triangle size keeps them open.");
     return text;
 }
 
 std::string FormatRunSurfaceLoss(const PipelineReport& r)
 {
-    std::string text = FormatSurfaceLossText(r.remeshDistance, false);
-    const std::string relief = FormatSurfaceLossText(r.reliefDistance, true);
+    // The solid relief is laid at the remesh's cell, raised as the remesh's was.
+    const bool finest = r.remeshReport.contour && r.remeshReport.cellCapped;
+    std::string text = FormatSurfaceLossText(r.remeshDistance, false, finest);
+    const std::string relief = FormatSurfaceLossText(r.reliefDistance, true,
+        finest && r.reliefDistance.triangleSize == r.remeshReport.cellMillimetres);
     if (!relief.empty())
         text += (text.empty() ? "" : "\n") + relief;
     return text;

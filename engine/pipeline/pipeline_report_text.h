@@ -63,8 +63,10 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 // The warning for surface a stage lost, and then for surface it added (each the largest
 // distance, where, and what was allowed), a line each; empty when the distances were not
 // measured or stay within what is allowed. `relief` words it for the relief, otherwise for the
-// remesh.
-[[nodiscard]] std::string FormatSurfaceLossText(const SurfaceDistanceReport& distance, bool relief);
+// remesh. `finest`: the triangles were already the finest the part's own size allows, so a
+// smaller triangle size is not advised.
+[[nodiscard]] std::string FormatSurfaceLossText(const SurfaceDistanceReport& distance, bool relief,
+    bool finest = false);
 
 // The refusal for a relief that lost most of the part (kept `keptShare` of its surface, 0 for
 // none) where its settings are the cause: `depth` mm (above 0) deeper than the part's

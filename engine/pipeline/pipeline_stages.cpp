@@ -394,7 +394,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     }
     if (report.remeshReport.failed) {
         report.message = "Process could not remesh the part: "
-            + RemeshFailureText(report.remeshReport.failure) + ". Nothing was changed.";
+            + RemeshFailureText(report.remeshReport) + ". Nothing was changed.";
         return false;
     }
     // A contour that found no surface hands the part back unchanged, which must not pass for a

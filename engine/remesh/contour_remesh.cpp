@@ -12,6 +12,7 @@
 #include "engine/mesh/triangle_contact.h"
 #include "engine/mesh/welding.h"
 #include "engine/remesh/contour_cells.h"
+#include "engine/remesh/contour_clusters.h"
 #include "platform/memory_info.h"
 
 #include <algorithm>
@@ -1588,6 +1589,44 @@ void RemoveSmallBodies(TriangleMesh& mesh, float threshold)
     RemoveUnusedVertices(mesh);
 }
 
+// How one grid's contour ended: with triangles, without any, or stopped or failed (the report
+// says which).
+enum class ContourStep { triangles, empty, ended };
+
+// Contours `piece` on `grid` (of `cell`) and projects the result onto the piece: `result` holds
+// the triangles, and `deviation` grows to their largest distance from the piece. The report
+// gathers the counts of every grid.
+ContourStep ContourOneGrid(const TriangleMesh& piece, const ContourGrid& grid, float cell,
+    const RemeshSettings& settings, const ContourStageCallback& stage, RemeshReport& report,
+    TriangleMesh& result, float& deviation)
+{
+    ContourResult contour;
+    const bool finished = ContourMesh(piece, grid, settings.dualContouring.sharpness, stage, contour);
+    report.openGridLines += contour.openLines;
+    report.thinPlaces += contour.thinPlaces;
+    report.crossingsWithoutTriangle += contour.crossingsWithoutTriangle;
+    if (!finished || contour.failed) {
+        report.cancelled = !finished;
+        report.failed = finished;
+        report.failure = finished ? RemeshFailure::contourIncomplete : RemeshFailure::none;
+        return ContourStep::ended;
+    }
+    if (contour.triangles.empty())
+        return ContourStep::empty;
+    const bool preserve = settings.dualContouring.preserveVolume;
+    if (!stage(preserve ? "Projecting onto the original" : "Measuring deviation")) {
+        report.cancelled = true;
+        return ContourStep::ended;
+    }
+    std::vector<Vec3> placed(contour.vertices.size());
+    ParallelFor(placed.size(), [&](std::size_t v) { placed[v] = contour.vertices[v].position; }, kVertexBlock);
+    deviation = std::max(deviation, ProjectOntoOriginal(piece, contour.vertices, preserve, cell));
+    UnfoldProjectedContour(contour.vertices, contour.triangles, placed, cell);
+    (void)stage("Rebuilding");  // past the point of stopping: the answer is not used
+    result = BuildResultMesh(contour.vertices, std::move(contour.triangles));
+    return ContourStep::triangles;
+}
+
 RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
     const ProgressCallback& progress)
 {
@@ -1617,18 +1656,43 @@ RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
         return report;
     report.cellMillimetres = cell;
     report.cellCapped = capped;
-    const ContourGrid grid =
-        SetUpContourGrid(source.boundsMin, source.boundsMax, cell);
-    report.gridExtentMillimetres = static_cast<float>(
-        std::max({grid.count[0], grid.count[1], grid.count[2]}) * grid.cell);
-
+    // Bodies that lie far apart get a grid each at the cell asked for, not one grid over the
+    // box of them all; a part one grid holds is laid out as it always was.
+    const float asked = settings.targetEdgeMillimetres > 0.0001f ? settings.targetEdgeMillimetres : 0.0001f;
+    const std::vector<MeshCluster> clusters = ClustersNeedingOwnGrids(source, asked);
+    std::vector<TriangleMesh> pieces;
+    std::vector<float> cells;
+    std::vector<ContourGrid> grids;
+    if (clusters.empty()) {
+        grids.push_back(SetUpContourGrid(source.boundsMin, source.boundsMax, cell));
+        cells.push_back(cell);
+    }
+    for (const MeshCluster& cluster : clusters) {
+        pieces.push_back(ClusterMesh(source, cluster));
+        cells.push_back(GridCellFor(cluster.boundsMax - cluster.boundsMin, asked));
+        grids.push_back(SetUpContourGrid(pieces.back().boundsMin, pieces.back().boundsMax, cells.back()));
+    }
     // Refused before anything large is allocated: past the available memory the kernel ends
-    // the process instead of failing an allocation.
-    report.estimatedGridBytes = EstimateContourBytes(source, grid);
+    // the process instead of failing an allocation. The grids are contoured one at a time.
+    for (std::size_t g = 0; g < grids.size(); ++g) {
+        const ContourGrid& grid = grids[g];
+        report.gridExtentMillimetres = std::max(report.gridExtentMillimetres,
+            static_cast<float>(std::max({grid.count[0], grid.count[1], grid.count[2]}) * grid.cell));
+        report.estimatedGridBytes = std::max(report.estimatedGridBytes,
+            EstimateContourBytes(pieces.empty() ? source : pieces[g], grid));
+    }
+    report.piecesApart = clusters.size();
     const std::uint64_t available = platform::AvailableMemoryBytes();
     if (available != 0 && report.estimatedGridBytes > available) {
         report.failed = true;
         report.failure = RemeshFailure::gridTooLarge;
+        for (std::size_t g = 0; g < pieces.size(); ++g) {
+            if (EstimateContourBytes(pieces[g], grids[g]) == report.estimatedGridBytes) {
+                report.failedPieceMin = clusters[g].boundsMin;
+                report.failedPieceMax = clusters[g].boundsMax;
+                break;
+            }
+        }
         return report;
     }
 
@@ -1636,35 +1700,26 @@ RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
     const ContourStageCallback stage = [&](const std::string& name) {
         return RelayContourProgress(timer, progress, name);
     };
-    ContourResult contour;
-    const bool finished = ContourMesh(source, grid, settings.dualContouring.sharpness, stage, contour);
-    report.openGridLines = contour.openLines;
-    report.thinPlaces = contour.thinPlaces;
-    report.crossingsWithoutTriangle = contour.crossingsWithoutTriangle;
-    if (!finished || contour.failed) {
-        report.cancelled = !finished;
-        report.failed = finished;
-        report.failure = finished ? RemeshFailure::contourIncomplete : RemeshFailure::none;
+    TriangleMesh result;
+    float deviation = 0.0f;
+    for (std::size_t g = 0; g < grids.size(); ++g) {
+        const TriangleMesh& piece = pieces.empty() ? source : pieces[g];
+        TriangleMesh contoured;
+        const ContourStep step = ContourOneGrid(piece, grids[g], cells[g], settings, stage, report, contoured, deviation);
+        if (step == ContourStep::ended) {
+            RecordStageTime(timer, "");
+            return report;
+        }
+        if (pieces.empty())
+            result = std::move(contoured);
+        else
+            AppendMesh(result, contoured);
+    }
+    if (result.indices.empty()) {
         RecordStageTime(timer, "");
         return report;
     }
-    if (contour.triangles.empty()) {
-        RecordStageTime(timer, "");
-        return report;
-    }
-    const bool preserve = settings.dualContouring.preserveVolume;
-    if (!stage(preserve ? "Projecting onto the original" : "Measuring deviation")) {
-        report.cancelled = true;
-        RecordStageTime(timer, "");
-        return report;
-    }
-    std::vector<Vec3> placed(contour.vertices.size());
-    ParallelFor(placed.size(), [&](std::size_t v) { placed[v] = contour.vertices[v].position; }, kVertexBlock);
-    const float deviation = ProjectOntoOriginal(source, contour.vertices, preserve, cell);
-    UnfoldProjectedContour(contour.vertices, contour.triangles, placed, cell);
-    (void)stage("Rebuilding");  // past the point of stopping: the answer is not used
-    TriangleMesh result = BuildResultMesh(contour.vertices, std::move(contour.triangles));
-    std::vector<ContourVertex>().swap(contour.vertices);
+    result.ComputeBounds();
     RecordStageTime(timer, "Dropping crumbs");
     DropCrumbs(result, source, settings, report);
     RecordStageTime(timer, "Normals");

@@ -3,6 +3,7 @@
 
 #include "engine/mesh/large_pages.h"
 #include "engine/mesh/parallel_loop.h"
+#include "engine/remesh/contour_clusters.h"
 
 #include <algorithm>
 #include <atomic>
@@ -265,15 +266,43 @@ namespace {
 // How far a corner may lie off a region's plane: the absolute tolerance, or the relative one
 // scaled by the box diagonal when that is larger, so that large parts are not split by the
 // rounding of their coordinates.
-double PlaneTolerance(const TriangleMesh& mesh, const SimplifySettings& settings)
+double PlaneTolerance(Vec3 boxMin, Vec3 boxMax, const SimplifySettings& settings)
 {
-    double diagonal = 0.0;
-    if (mesh.boundsValid) {
-        const Vec3 e = mesh.boundsMax - mesh.boundsMin;
-        diagonal = std::sqrt(double(e.x) * e.x + double(e.y) * e.y + double(e.z) * e.z);
-    }
+    const Vec3 e = boxMax - boxMin;
+    const double diagonal = std::sqrt(double(e.x) * e.x + double(e.y) * e.y + double(e.z) * e.z);
     return std::max(diagonal * double(settings.relativePlanarTolerance),
         double(settings.planarToleranceMillimetres));
+}
+
+// Grid steps across the part's diagonal within which pieces count as near each other; a part
+// whose diagonal is more than kFarPieceSpread times its largest piece's holds pieces far apart.
+constexpr float kNearPieceSteps = 256.0f;
+constexpr double kFarPieceSpread = 4.0;
+
+// The tolerance of each triangle: that of the part's box, or, where pieces lie far apart, that
+// of its own piece's box, so that a body far away never widens the tolerance of the rest. One
+// value for all when every triangle has the part's.
+std::vector<double> PlaneTolerances(const TriangleMesh& mesh, const SimplifySettings& settings)
+{
+    if (!mesh.boundsValid)
+        return {double(settings.planarToleranceMillimetres)};
+    const double whole = PlaneTolerance(mesh.boundsMin, mesh.boundsMax, settings);
+    if (!(whole > double(settings.planarToleranceMillimetres)))
+        return {whole};
+    const Vec3 e = mesh.boundsMax - mesh.boundsMin;
+    const std::vector<MeshCluster> pieces = FindMeshClusters(mesh, Length(e) / kNearPieceSteps);
+    double largest = 0.0;
+    for (const MeshCluster& piece : pieces)
+        largest = std::max(largest, PlaneTolerance(piece.boundsMin, piece.boundsMax, settings));
+    if (pieces.size() < 2 || !(whole > kFarPieceSpread * largest))
+        return {whole};
+    std::vector<double> tolerances(mesh.TriangleCount(), whole);
+    for (const MeshCluster& piece : pieces) {
+        const double own = PlaneTolerance(piece.boundsMin, piece.boundsMax, settings);
+        for (std::uint32_t t : piece.triangles)
+            tolerances[t] = own;
+    }
+    return tolerances;
 }
 
 struct FaceShapes {
@@ -346,7 +375,7 @@ std::vector<std::uint32_t> SeedsLargestFirst(const std::vector<float>& areas)
 class JoinTest {
 public:
     JoinTest(const TriangleMesh& mesh, const FaceShapes& shapes, const SimplifySettings& settings)
-        : mesh_(mesh), shapes_(shapes), tolerance_(PlaneTolerance(mesh, settings)),
+        : mesh_(mesh), shapes_(shapes), tolerances_(PlaneTolerances(mesh, settings)),
           cosineLimit_(std::cos(std::clamp(settings.planarAngleDegrees, 0.0f, 90.0f) * 3.1415927f / 180.0f))
     {
     }
@@ -365,8 +394,9 @@ public:
             const Vec3 d = p - planePoint;
             return std::abs(double(d.x) * normal.x + double(d.y) * normal.y + double(d.z) * normal.z);
         };
-        if (offPlane(Corner(other, 0)) > tolerance_ || offPlane(Corner(other, 1)) > tolerance_
-            || offPlane(Corner(other, 2)) > tolerance_)
+        const double tolerance = tolerances_[tolerances_.size() == 1 ? 0 : t];
+        if (offPlane(Corner(other, 0)) > tolerance || offPlane(Corner(other, 1)) > tolerance
+            || offPlane(Corner(other, 2)) > tolerance)
             return false;
         const std::uint32_t i0 = mesh_.indices[3 * t + i];
         const std::uint32_t i1 = mesh_.indices[3 * t + (i + 1) % 3];
@@ -385,7 +415,7 @@ public:
 private:
     const TriangleMesh& mesh_;
     const FaceShapes& shapes_;
-    const double tolerance_;
+    const std::vector<double> tolerances_;  // one for all, or one per triangle
     const float cosineLimit_;
 };
 

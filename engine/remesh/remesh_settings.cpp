@@ -1,5 +1,6 @@
 #include "engine/remesh/remesh_settings.h"
 #include "engine/mesh/report_text.h"
+#include "engine/remesh/contour_clusters.h"
 
 #include "engine/mesh/parallel_loop.h"
 
@@ -14,8 +15,6 @@ namespace grainforge::mesh {
 namespace {
 
 constexpr float kSmallestCell = 0.0001f;
-// Cells across the longest side at most; a little below 4096 to leave the grid's margins.
-constexpr float kMostCellsAcross = 4088.0f;
 // The contour makes a quad, two triangles, for every grid edge the surface crosses. A grid line
 // along x crosses a piece of surface as often as the piece's shadow on the y-z plane holds
 // cells, so the crossings are the surface's shadows on the three axis planes over the cell
@@ -112,8 +111,12 @@ float ContourCellSize(const TriangleMesh& mesh, const RemeshSettings& settings, 
         *capped = false;
     if (!mesh.boundsValid)
         return cell;
-    const Vec3 size = mesh.boundsMax - mesh.boundsMin;
-    const float finest = std::max({size.x, size.y, size.z}) / kMostCellsAcross;
+    // Bodies that lie apart are laid in grids of their own: the coarsest of those grids, never
+    // a cell raised by the distance between them.
+    const std::vector<MeshCluster> clusters = ClustersNeedingOwnGrids(mesh, cell);
+    float finest = clusters.empty() ? GridCellFor(mesh.boundsMax - mesh.boundsMin, cell) : cell;
+    for (const MeshCluster& cluster : clusters)
+        finest = std::max(finest, GridCellFor(cluster.boundsMax - cluster.boundsMin, cell));
     if (finest > cell) {
         cell = finest;
         if (capped != nullptr)
@@ -130,14 +133,16 @@ RemeshEstimate EstimateRemeshResult(const TriangleMesh& mesh, const RemeshSettin
         return estimate;
     double area = 0.0;
     double shadows = 0.0;  // the areas of the surface's shadows on the three axis planes
+    std::vector<double> shadowOf(estimate.meshTriangles);
     for (std::size_t t = 0; t < estimate.meshTriangles; ++t) {
         const Vec3 a = mesh.vertices[mesh.indices[3 * t]].position;
         const Vec3 b = mesh.vertices[mesh.indices[3 * t + 1]].position;
         const Vec3 c = mesh.vertices[mesh.indices[3 * t + 2]].position;
         const Vec3 n = Cross(b - a, c - a);
         area += 0.5 * static_cast<double>(std::sqrt(Dot(n, n)));
-        shadows += 0.5 * (std::fabs(static_cast<double>(n.x)) + std::fabs(static_cast<double>(n.y))
-                             + std::fabs(static_cast<double>(n.z)));
+        shadowOf[t] = 0.5 * (std::fabs(static_cast<double>(n.x)) + std::fabs(static_cast<double>(n.y))
+                                + std::fabs(static_cast<double>(n.z)));
+        shadows += shadowOf[t];
     }
     estimate.countedTriangles = estimate.meshTriangles;
     estimate.areaSquareMillimetres = area;
@@ -151,6 +156,20 @@ RemeshEstimate EstimateRemeshResult(const TriangleMesh& mesh, const RemeshSettin
         count = shadows * kContourTrianglesPerShadowCell / (cell * cell);
         if (capped)
             estimate.cappedCellMillimetres = static_cast<float>(cell);
+        // Bodies laid apart are each counted at their own grid's cell.
+        const float asked = settings.targetEdgeMillimetres > kSmallestCell ? settings.targetEdgeMillimetres
+                                                                           : kSmallestCell;
+        const std::vector<MeshCluster> groups = capped ? ClustersNeedingOwnGrids(mesh, asked)
+                                                       : std::vector<MeshCluster>{};
+        if (!groups.empty())
+            count = 0.0;
+        for (const MeshCluster& group : groups) {
+            const double own = GridCellFor(group.boundsMax - group.boundsMin, asked);
+            double groupShadows = 0.0;
+            for (std::uint32_t t : group.triangles)
+                groupShadows += shadowOf[t];
+            count += groupShadows * kContourTrianglesPerShadowCell / (own * own);
+        }
     }
     // A NaN count (from a NaN coordinate) is no number of triangles: none are estimated.
     estimate.estimatedTriangles = count != count ? 0
@@ -335,10 +354,23 @@ std::string RemeshFailureText(RemeshFailure failure)
     return {};
 }
 
+std::string RemeshFailureText(const RemeshReport& report)
+{
+    if (report.failure != RemeshFailure::gridTooLarge || report.piecesApart < 2)
+        return RemeshFailureText(report.failure);
+    const Vec3 size = report.failedPieceMax - report.failedPieceMin;
+    const Vec3 centre = (report.failedPieceMin + report.failedPieceMax) * 0.5f;
+    return "the contour grid of the piece of " + Fixed(size.x, 2) + " x " + Fixed(size.y, 2) + " x "
+        + Fixed(size.z, 2) + " mm at (" + Fixed(centre.x, 2) + ", " + Fixed(centre.y, 2) + ", "
+        + Fixed(centre.z, 2) + "), one of " + std::to_string(report.piecesApart)
+        + " pieces that lie apart and are remeshed each on its own, needs more memory than is "
+          "available at this cell size; the part is unchanged (choose a larger edge length)";
+}
+
 std::string FormatRemeshReport(const RemeshReport& r)
 {
     if (r.failed)
-        return "Remesh failed: " + RemeshFailureText(r.failure);
+        return "Remesh failed: " + RemeshFailureText(r);
     std::string text = r.cancelled ? "Remesh cancelled: " : "Remesh: ";
     text += std::to_string(r.trianglesBefore) + " -> " + std::to_string(r.trianglesAfter);
     if (r.contour) {

@@ -43,7 +43,7 @@ struct RemeshSettings {
     RemeshMethod method = RemeshMethod::contour;
     DualContouringSettings dualContouring;
     // Wanted edge length L in mm (contour: the cell size, at least 0.0001 and never finer
-    // than the longest side of the part / 4088).
+    // than the longest side of the part / 4088, of each body on its own where bodies lie apart).
     float targetEdgeMillimetres = 0.2f;
     // Isotropic rounds; values below 1 run as 1.
     std::int32_t rounds = 5;
@@ -122,6 +122,11 @@ struct RemeshReport {
     float gridExtentMillimetres = 0.0f;       // largest cell count x cell
     std::uint64_t crossingsWithoutTriangle = 0;
     std::uint64_t estimatedGridBytes = 0;     // memory estimate checked before contouring
+    // Pieces that lie apart, each contoured in a grid of its own (0 for one grid over the
+    // part), and the box of the piece whose grid failed, when one did.
+    std::uint64_t piecesApart = 0;
+    Vec3 failedPieceMin;
+    Vec3 failedPieceMax;
 };
 
 // Predicted size of a remesh.
@@ -159,7 +164,9 @@ void RemeshSettingsFromJson(const JsonView& node, RemeshSettings& settings);
 
 // Cell of the contour remesh: max(targetEdgeMillimetres, 0.0001), raised to the longest side
 // of the mesh's valid box / 4088 when that is larger (then *capped is set). 4088 rather than 4096
-// leaves room for the grid's margin cells.
+// leaves room for the grid's margin cells. Where the box is that large because bodies lie far
+// apart, each group that lies apart gets a grid of its own (ClustersNeedingOwnGrids): the
+// cell is raised only as far as the largest group's own side needs.
 float ContourCellSize(const TriangleMesh& mesh, const RemeshSettings& settings,
     bool* capped = nullptr);
 
@@ -187,5 +194,9 @@ std::string FormatRemeshReport(const RemeshReport& report);
 
 // The words for a failure reason; empty for none.
 std::string RemeshFailureText(RemeshFailure failure);
+
+// The words for the report's failure: where pieces lay apart, a grid that would not fit names
+// the piece it was laid over (its size and where it lies).
+std::string RemeshFailureText(const RemeshReport& report);
 
 }  // namespace grainforge::mesh

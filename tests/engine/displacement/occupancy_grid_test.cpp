@@ -118,6 +118,10 @@ TEST(ClassifyOuterSurface, OuterAndInnerSurfacesWithTheirAreas)
               std::make_tuple(24u, 12u, 12u, 0u, 2400.0, 600.0));
 
     EXPECT_EQ(Classes(MakeTestCube(20), 16), OuterThenInner(12, 0));
+    // A small cube 3 m away gets a grid of its own: the hollow keeps its cells and its inside.
+    std::vector<std::uint8_t> withFarCube = OuterThenInner(36, 0);
+    std::fill_n(withFarCube.begin() + 12, 12, kSurfaceInner);
+    EXPECT_EQ(Classes(Combined(hollow, test::Translated(MakeTestCube(1), {3000, 5, 0})), 32), withFarCube);
     EXPECT_EQ(Classes(Combined(MakeTestSphere(20), Flipped(MakeTestSphere(10))), 64), OuterThenInner(9024, 9024));
 
     // The slit's closing triangle has no area: class 2, counted apart and in neither area.

@@ -3,7 +3,8 @@
 // the origin, very coarse and very fine triangle sizes and a large sphere, each with the solid
 // relief and with the vertex relief; parts far from the origin also through Mesh > Repair and
 // the Save STL check, and parts whose pieces lie far apart (a stray flat facet, two bodies a
-// kilometre apart) through the import and then each of those. A published result must be closed, manifold, outward, free
+// kilometre apart) through the import and then each of those, a sphere with a small cube 3 m to
+// 1 km away through the import and Process, at the triangle size asked. A published result must be closed, manifold, outward, free
 // of triangles without area and of triangles that meet anywhere but at shared vertices (an exact
 // check), and must keep the input's surface within a stated distance unless the run warned. A
 // refusal with a reason is a fair outcome for a shape that cannot be processed; a "success" that
@@ -328,6 +329,10 @@ Findings PropertiesOf(const TriangleMesh& input, const PipelineSettings& setting
         findings.push_back("lost triangles: " + std::to_string(input.TriangleCount()) + " -> "
             + std::to_string(mesh.TriangleCount()));
     }
+    // No part here is too large for its triangles: the remesh keeps the size asked.
+    const RemeshReport& remesh = outcome.report.remeshReport;
+    if (outcome.route == Route::process && remesh.contour && remesh.cellMillimetres != settings.remesh.targetEdgeMillimetres)
+        findings.push_back("remeshed at " + std::to_string(remesh.cellMillimetres) + " mm, not the size asked");
     const float allowed = AllowedDistance(input, settings);
     if (const float farthest = FarthestInputSample(input, mesh); farthest > allowed && !Warned(outcome.report)) {
         findings.push_back("input surface " + std::to_string(farthest) + " mm from the result (allowed "
@@ -451,6 +456,12 @@ TriangleMesh OpenSphere()
 }
 // Two closed bodies 1 km apart: the sphere at the origin, a 5 mm cube 1e6 mm out.
 TriangleMesh BodiesAKilometreApart() { return test::MakeSphereAndFarCube({1e6f, 1e6f, 0.0f}); }
+// A 30 mm sphere with a 1 mm cube 3 m, 100 m and 1 km away: the cube's own grid keeps the sphere's
+// triangles at the size asked.
+TriangleMesh SphereWithCubeAt(Vec3 at) { return test::Combined(MakeTestSphere(15.0f), test::Translated(MakeTestCube(1.0f), at)); }
+TriangleMesh SphereWithCube3mAway() { return SphereWithCubeAt({2121.0f, 2121.0f, 0.0f}); }
+TriangleMesh SphereWithCube100mAway() { return SphereWithCubeAt({70711.0f, 70711.0f, 0.0f}); }
+TriangleMesh SphereWithCube1kmAway() { return SphereWithCubeAt({707110.0f, 707110.0f, 0.0f}); }
 
 const Row kRows[] = {
     {"thin plate, solid", ThinPlate, 0.3f, kSolid},
@@ -482,6 +493,18 @@ const Row kRows[] = {
         Route::repair, true},
     {"bodies 1e6 mm apart, imported, save check", BodiesAKilometreApart, 0.5f, kSolid, Expect::processed, nullptr, false,
         Route::saveCheck, true},
+    {"small cube 3 m away, imported, solid", SphereWithCube3mAway, 0.3f, kSolid, Expect::processed, nullptr, false,
+        Route::process, true},
+    {"small cube 3 m away, imported, vertex", SphereWithCube3mAway, 0.3f, kVertex, Expect::processed, nullptr, false,
+        Route::process, true},
+    {"small cube 100 m away, imported, solid", SphereWithCube100mAway, 0.3f, kSolid, Expect::processed, nullptr,
+        false, Route::process, true},
+    {"small cube 100 m away, imported, vertex", SphereWithCube100mAway, 0.3f, kVertex, Expect::processed, nullptr,
+        false, Route::process, true},
+    {"small cube 1 km away, imported, solid", SphereWithCube1kmAway, 0.3f, kSolid, Expect::processed, nullptr,
+        false, Route::process, true},
+    {"small cube 1 km away, imported, vertex", SphereWithCube1kmAway, 0.3f, kVertex, Expect::processed, nullptr,
+        false, Route::process, true},
     {"very coarse, solid", Cube20, 5.0f, kSolid},
     {"very coarse, vertex", Cube20, 5.0f, kVertex},
     {"very fine, solid", Cube2, 0.03f, kSolid},

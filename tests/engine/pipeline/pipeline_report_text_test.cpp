@@ -8,6 +8,7 @@
 #include <cctype>
 #include <limits>
 #include <string>
+#include <tuple>
 
 namespace grainforge::mesh {
 namespace {
@@ -236,6 +237,23 @@ TEST(FormatPipelineReport, BeforeReliefLine)
 }
 
 // The verdict bands close at 2, 4 and 10 pixels per edge, each bound inside its band.
+// A smaller triangle size is advised only where the triangles could be smaller: not where the
+// part's own size already set the finest.
+TEST(FormatSurfaceLossText, AdvisesASmallerTriangleOnlyWhereItHelps)
+{
+    SurfaceDistanceReport d;
+    std::tie(d.measured, d.largest, d.allowed, d.triangleSize, d.added) = std::tuple(true, 3.0f, 1.0f, 0.5f, 2.0f);
+    const struct {
+        bool finest;
+        bool advised;
+    } cases[] = {{false, true}, {true, false}};
+    for (const auto& c : cases) {
+        const std::string text = FormatSurfaceLossText(d, false, c.finest);
+        EXPECT_EQ(text.find("a smaller triangle size keeps them") != std::string::npos, c.advised) << text;
+        EXPECT_EQ(text.find("already the finest this part's size allows") != std::string::npos, !c.advised) << text;
+    }
+}
+
 TEST(FormatSamplingReport, VerdictBands)
 {
     const struct {

@@ -273,7 +273,9 @@ TEST(RemeshByContour, RemoveDisconnectedKeepsOnlyTheLargestVolume)
 TEST(RemeshByContour, ClosedInputsGiveClosedManifoldResultsOnAnyThreadCount)
 {
     std::vector<std::pair<std::string, TriangleMesh>> shapes = {{"cylinder", MakeTestCylinder(3.0f, 5.0f)},
-        {"sphere", MakeTestSphere(6.0f)}, {"cube soup", test::MakeCubeSoup(4.0f)}, {"two cubes", test::MakeTwoCubes()}};
+        {"sphere", MakeTestSphere(6.0f)}, {"cube soup", test::MakeCubeSoup(4.0f)}, {"two cubes", test::MakeTwoCubes()},
+        {"sphere and a cube 3 m away", test::Combined(MakeTestSphere(6.0f),
+                                           test::Translated(MakeTestCube(1.0f), {2121.0f, 2121.0f, 0.0f}))}};
     std::mt19937 random(7);
     std::uniform_real_distribution<float> place(-3.0f, 3.0f);
     std::uniform_real_distribution<float> size(0.5f, 2.5f);
@@ -296,6 +298,7 @@ TEST(RemeshByContour, ClosedInputsGiveClosedManifoldResultsOnAnyThreadCount)
             const RemeshReport report = RemeshByContour(mesh, CellSettings(cell), {});
             SCOPED_TRACE(name + " at " + std::to_string(cell));
             ASSERT_FALSE(report.failed);
+            EXPECT_EQ(report.cellMillimetres, cell);
             ExpectClosedManifold(mesh, name);
             EXPECT_EQ(report.openGridLines, 0u);
             EXPECT_LT(report.deviationMillimetres, 0.15f * cell);

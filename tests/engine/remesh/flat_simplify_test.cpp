@@ -208,6 +208,11 @@ TEST(FlatSimplify, TiltedTriangleOpensItsOwnRegion)
     const PlanarRegions joined = FindPlanarRegions(mesh, settings, neighbours);
     EXPECT_EQ(joined.normals.size(), 1u);
     EXPECT_EQ(joined.triangleCounts, (std::vector<std::uint64_t>{2}));
+    // A facet 100 m away leaves the square the tolerance of its own size: a corner lifted
+    // 0.05 mm, well within the angle, still opens a region of its own.
+    const TriangleMesh withFar = test::MeshOf({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0.05f}, {1e5f, 1e5f, 0},
+        {1e5f + 1, 1e5f, 0}, {1e5f, 1e5f + 1, 0}}, {0, 1, 2, 0, 2, 3, 4, 5, 6});
+    EXPECT_EQ(FindPlanarRegions(withFar, SimplifySettings{}, BuildTriangleNeighbours(withFar)).normals.size(), 3u);
 }
 
 // Neighbours by the definition: every corner slot sorted by its edge, a pair wherever exactly

@@ -87,6 +87,10 @@ TEST(RemeshSettingsJson, MethodNamesOldAndUnknown)
 TEST(ContourCellSize, SmallestCellAndCap)
 {
     const TriangleMesh cube = MakeTestCube(40.88f), tiny = MakeTestCube(0.004f), large = MakeTestCube(8176.0f);
+    // A body far away has a grid of its own: only a body's own size raises the cell, welded or not.
+    const TriangleMesh farCube = test::Combined(MakeTestCube(30.0f), test::Translated(MakeTestCube(1.0f), {3000, 0, 0}));
+    const TriangleMesh farCubeSoup = test::ToSoup(farCube);
+    const TriangleMesh largeAndFar = test::Combined(large, test::Translated(tiny, {1e6f, 1e6f, 0.0f}));
     struct Case {
         const TriangleMesh& mesh;
         float target, cell;
@@ -95,7 +99,9 @@ TEST(ContourCellSize, SmallestCellAndCap)
     // The finest cell is 0.0001 mm, and at least 1/4088 of the part's largest size.
     const Case cases[] = {{cube, 0.5f, 0.5f, false},          {cube, 0.001f, 0.01f, true},
                           {tiny, 0.0f, 0.0001f, false},       {large, 1.0f, 2.0f, true},
-                          {TriangleMesh{}, 0.0f, 0.0001f, false}, {TriangleMesh{}, std::nanf(""), 0.0001f, false}};
+                          {TriangleMesh{}, 0.0f, 0.0001f, false}, {TriangleMesh{}, std::nanf(""), 0.0001f, false},
+                          {farCube, 0.3f, 0.3f, false},       {farCubeSoup, 0.3f, 0.3f, false},
+                          {largeAndFar, 1.0f, 2.0f, true}};
     for (const Case& c : cases) {
         RemeshSettings s;
         s.targetEdgeMillimetres = c.target;
@@ -251,6 +257,13 @@ TEST(FormatRemeshReport, FailureTexts)
         EXPECT_EQ(FormatRemeshReport(r), text);
     }
     EXPECT_TRUE(RemeshFailureText(RemeshFailure::none).empty());
+    // Pieces that lie apart are contoured each on its own: a grid too large names its piece.
+    RemeshReport apart;
+    std::tie(apart.failed, apart.failure, apart.piecesApart, apart.failedPieceMin, apart.failedPieceMax) =
+        std::tuple(true, RemeshFailure::gridTooLarge, 2, Vec3{3000, 0, 0}, Vec3{3001, 1, 2});
+    EXPECT_EQ(FormatRemeshReport(apart), "Remesh failed: the contour grid of the piece of 1.00 x 1.00 x 2.00 mm at "
+        "(3000.50, 0.50, 1.00), one of 2 pieces that lie apart and are remeshed each on its own, needs more memory "
+        "than is available at this cell size; the part is unchanged (choose a larger edge length)");
 }
 
 }  // namespace
