@@ -302,6 +302,19 @@ std::string FormatSamplingAdvice(const SamplingReport& s)
         + " mm wide, or ask for triangles of about " + Fixed(s.advisedTriangleSize, 3) + " mm.";
 }
 
+namespace {
+
+// Where the triangles were raised to the finest the part's own size allows, a smaller triangle
+// size changes nothing: the advice says so instead of asking for one. `rest` follows the reason.
+std::string FinestAdvice(const char* rest)
+{
+    return std::string("the triangles are already the finest this part's size allows (4,088 across its longest "
+                       "side), so a smaller triangle size would not ")
+        + rest;
+}
+
+}  // namespace
+
 std::string FormatPartTooSmallText(float size, float triangleSize)
 {
     return "The part is " + Fixed(size, 2) + " mm across, smaller than the " + Fixed(triangleSize, 2)
@@ -310,14 +323,16 @@ std::string FormatPartTooSmallText(float size, float triangleSize)
         + Fixed(size, 2) + " mm keeps its shape.";
 }
 
-std::string FormatNoSurfaceText(float thickness, float triangleSize)
+std::string FormatNoSurfaceText(float thickness, float triangleSize, bool finest)
 {
     if (!(thickness > kNoVolumeMillimetres))
         return "Process made no surface: the part encloses no volume (its faces lie on one another), so there "
                "is nothing to build round. Nothing was changed.";
-    return "Process made no surface: the part is " + Fixed(thickness, 2) + " mm thick, thinner than the "
-        + Fixed(triangleSize, 2) + " mm triangle size. Nothing was changed; a triangle size well below "
-        + Fixed(thickness, 2) + " mm, or a thicker part, keeps it.";
+    const std::string opening = "Process made no surface: the part is " + Fixed(thickness, 2)
+        + " mm thick, thinner than the " + Fixed(triangleSize, 2) + " mm triangle size. Nothing was changed; ";
+    if (finest)
+        return opening + FinestAdvice("help; a thicker part keeps it.");
+    return opening + "a triangle size well below " + Fixed(thickness, 2) + " mm, or a thicker part, keeps it.";
 }
 
 namespace {
@@ -359,11 +374,12 @@ std::string FormatDoubledFacetsNote(std::uint64_t doubledFacets)
     return "The part also has " + DoubledFacets(doubledFacets) + "; Mesh > Repair removes them.";
 }
 
-std::string FormatLostMostText(double keptShare, float thickness, float triangleSize)
+std::string FormatLostMostText(double keptShare, float thickness, float triangleSize, bool finest)
 {
-    return "Process lost most of the part: the result keeps only " + Fixed(keptShare * 100.0, 0)
-        + "% of its surface, as the part is " + Fixed(thickness, 2) + " mm thick and the triangle size "
-        + Fixed(triangleSize, 2) + " mm. Nothing was changed; a smaller triangle size keeps more of it.";
+    return LostSurfaceOpening(keptShare) + "the part is " + Fixed(thickness, 2) + " mm thick and the triangle size "
+        + Fixed(triangleSize, 2) + " mm. Nothing was changed; "
+        + (finest ? FinestAdvice("help; a thicker part keeps more of it.")
+                  : std::string("a smaller triangle size keeps more of it."));
 }
 
 std::string FormatReliefLostText(double keptShare, float depth, float thickness, float tileWidth,
@@ -389,9 +405,6 @@ std::string FormatReliefLostText(double keptShare, float depth, float thickness,
         + " the part.";
 }
 
-// What a smaller triangle size cannot mend: the triangles are as fine as the part's size allows.
-constexpr const char* kFinestText = "the triangles are already the finest this part's size allows (4,088 across "
-    "its longest side), so a smaller triangle size would not keep them.";
 
 std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, bool finest)
 {
@@ -403,11 +416,12 @@ std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, b
     if (d.Lost())
         text = stage + "lost part of the surface: the part reaches " + Fixed(d.largest, 2) + " mm from the result at "
             + at(d.where) + " mm" + limit + "Features thinner than the triangles are dropped; "
-            + (finest ? kFinestText : "a smaller triangle size keeps them.");
+            + (finest ? FinestAdvice("keep them.") : "a smaller triangle size keeps them.");
     if (d.Added())
         text += (text.empty() ? "" : "\n") + stage + "added surface the part does not have: the result reaches "
             + Fixed(d.added, 2) + " mm from the part at " + at(d.addedWhere) + " mm" + limit + "Crevices narrower "
-            "than the triangles are filled; " + (finest ? kFinestText : "a smaller triangle size keeps them open.");
+            "than the triangles are filled; "
+            + (finest ? FinestAdvice("keep them open.") : "a smaller triangle size keeps them open.");
     return text;
 }
 

@@ -48,8 +48,11 @@ inline constexpr const char* kContourHolesText =
 // as a part that encloses no volume.
 inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThicknessMillimetres);
 [[nodiscard]] std::string FormatPartTooSmallText(float size, float triangleSize);
-[[nodiscard]] std::string FormatNoSurfaceText(float thickness, float triangleSize);
-[[nodiscard]] std::string FormatLostMostText(double keptShare, float thickness, float triangleSize);
+// `finest`: the triangles were already raised to the finest the part's size allows, so the
+// advice names no smaller triangle size.
+[[nodiscard]] std::string FormatNoSurfaceText(float thickness, float triangleSize, bool finest = false);
+[[nodiscard]] std::string FormatLostMostText(double keptShare, float thickness, float triangleSize,
+    bool finest = false);
 // The refusal for an open part (`openEdges` edges used by one triangle) of which a contour
 // found nothing, or kept only `keptShare` (above 0) of the surface: its walls enclose no
 // inside, whatever their thickness; says what would help.

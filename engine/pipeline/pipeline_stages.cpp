@@ -139,8 +139,9 @@ std::string FormatMillimetres(Vec3 point)
 // would otherwise read as having lost half its surface), and a refusal of such a part names
 // the doubled facets. An open part encloses nothing, whatever its walls' thickness, so that is
 // what a refusal of one names; a closed one was too thin for the triangles. `keptShare`, when
-// given, receives the share of the surface kept (0 for none) with a refusal.
-std::string LostPartText(const TriangleMesh& input, const TriangleMesh& output, float triangleSize,
+// given, receives the share of the surface kept (0 for none) with a refusal. `finest`: the
+// triangle size was raised to the finest the part's size allows, so no smaller one is advised.
+std::string LostPartText(const TriangleMesh& input, const TriangleMesh& output, float triangleSize, bool finest,
     double* keptShare = nullptr)
 {
     const double after = output.TriangleCount() != 0 ? output.SurfaceArea() : 0.0;
@@ -168,9 +169,9 @@ std::string LostPartText(const TriangleMesh& input, const TriangleMesh& output, 
     if (open != 0 && (kept > 0.0 || thickness > kNoVolumeMillimetres))
         text = FormatOpenPartText(open, kept);
     else if (kept > 0.0)
-        text = FormatLostMostText(kept, thickness, triangleSize);
+        text = FormatLostMostText(kept, thickness, triangleSize, finest);
     else
-        text = FormatNoSurfaceText(thickness, triangleSize);
+        text = FormatNoSurfaceText(thickness, triangleSize, finest);
     return repeats != 0 ? text + " " + FormatDoubledFacetsNote(repeats) : text;
 }
 
@@ -400,7 +401,8 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     // A contour that found no surface hands the part back unchanged, which must not pass for a
     // remesh that kept it.
     const bool noSurface = remesh.method != RemeshMethod::isotropic && report.remeshReport.trianglesAfter == 0;
-    report.message = LostPartText(source, noSurface ? TriangleMesh{} : mesh, triangleSize);
+    report.message = LostPartText(source, noSurface ? TriangleMesh{} : mesh, triangleSize,
+        report.remeshReport.contour && report.remeshReport.cellCapped);
     if (!report.message.empty())
         return false;
     TriangleMesh copy = mesh;
@@ -651,8 +653,9 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     TriangleMesh input = faceInput;
     input.ComputeBounds();
     SolidDisplacementSettings solid;
+    bool cellCapped = false;
     if (settings.remeshOn != 0)
-        solid.cellMillimetres = ContourCellSize(input, settings.remesh);
+        solid.cellMillimetres = ContourCellSize(input, settings.remesh, &cellCapped);
     else
         solid.cellMillimetres = UnremeshedSolidCell(input);
     solid.clearanceCells = 2.0f;
@@ -680,7 +683,7 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     if (ApplySolidDisplacement(input, std::move(heights), solid, progress, mesh,
             report.solidReport, tree.get())) {
         double kept = 0.0;
-        report.message = LostPartText(input, mesh, solid.cellMillimetres, &kept);
+        report.message = LostPartText(input, mesh, solid.cellMillimetres, cellCapped, &kept);
         if (!report.message.empty()) {
             // Where the relief's own settings lost a sound part, they are what the refusal names:
             // a relief deeper than the part is thick, a texture tile narrower than a triangle.

@@ -100,9 +100,9 @@ TEST(DocumentProjectTest, RoundTripKeepsEveryRecord)
     // The log describes the pattern as opened, once, with the project's values and size.
     std::vector<std::string> described;
     for (std::size_t i = linesBefore; i < f.host.lines.size(); ++i)
-        if (f.host.lines[i].first.starts_with("Procedural texture: ") ||
-            f.host.lines[i].first.starts_with("  rendered at "))
-            described.push_back(f.host.lines[i].first);
+        if (f.host.lines[i].text.starts_with("Procedural texture: ") ||
+            f.host.lines[i].text.starts_with("  rendered at "))
+            described.push_back(f.host.lines[i].text);
     ASSERT_EQ(described.size(), 2u);
     EXPECT_EQ(described[0], "Procedural texture: " + mesh::procedural::DescribeParameters(*doc.proceduralTexture));
     EXPECT_NE(described[0].find("Seed 2"), std::string::npos) << described[0];

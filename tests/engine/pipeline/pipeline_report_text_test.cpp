@@ -248,9 +248,16 @@ TEST(FormatSurfaceLossText, AdvisesASmallerTriangleOnlyWhereItHelps)
         bool advised;
     } cases[] = {{false, true}, {true, false}};
     for (const auto& c : cases) {
-        const std::string text = FormatSurfaceLossText(d, false, c.finest);
-        EXPECT_EQ(text.find("a smaller triangle size keeps them") != std::string::npos, c.advised) << text;
-        EXPECT_EQ(text.find("already the finest this part's size allows") != std::string::npos, !c.advised) << text;
+        // Every refusal or warning that could advise a smaller triangle size, raised cell or not.
+        for (const std::string& text : {FormatSurfaceLossText(d, false, c.finest),
+                 FormatLostMostText(0.3, 2.5f, 0.5f, c.finest), FormatNoSurfaceText(0.4f, 0.5f, c.finest)}) {
+            EXPECT_EQ(text.find("a smaller triangle size keeps") != std::string::npos
+                    || text.find("a triangle size well below") != std::string::npos,
+                c.advised)
+                << text;
+            EXPECT_EQ(text.find("already the finest this part's size allows") != std::string::npos, !c.advised)
+                << text;
+        }
     }
 }
 
