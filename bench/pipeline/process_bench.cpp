@@ -6,7 +6,8 @@
 // 0.3 mm, two round tubes 30 mm across in vertex mode textured outside only (their plain bores
 // and top rings beside the relief), one with a 3 mm wall and one with a 6.7 mm bore, each with
 // and without simplify, and any STL files named on the command line (after the benchmark
-// flags) at 0.3 mm. Beside the time: each stage's milliseconds, the
+// flags) at 0.3 mm. With --long, also the 100 mm cube at 0.1 mm with its low corner at -50 and
+// 0 mm (minutes each). Beside the time: each stage's milliseconds, the simplify's reruns, the
 // checks, triangles in and out, and the process's peak resident memory (VmHWM: run one case
 // per process, --benchmark_filter, for its own peak).
 #include "bench/bench_meshes.h"
@@ -164,6 +165,7 @@ void Process(benchmark::State& state, const mesh::TriangleMesh& part, const mesh
     state.counters["simplifyMs"] = report.stageMilliseconds.simplify;
     // The whole-mesh simplification inside it, which runs on one thread.
     state.counters["wholeMeshMs"] = report.meshSimplifyReport.seconds * 1000.0;
+    state.counters["reruns"] = static_cast<double>(report.meshSimplifyReport.reruns);
     state.counters["cleanupMs"] = report.cleanupMilliseconds;
     state.counters["checksMs"] = report.checkMilliseconds;
     state.counters["distanceMs"] = report.surfaceDistanceMilliseconds;
@@ -181,6 +183,19 @@ void RegisterPart(const std::string& name, std::shared_ptr<const mesh::TriangleM
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->Iterations(1);
+}
+
+// Cases too long for every run, registered when the program is given --long: the 100 mm cube
+// at 0.1 mm (twelve million triangles before the simplify) with its low corner at -50 and at
+// 0 mm, where a first result that met itself in a few places once doubled the simplify's time.
+void RegisterLongParts()
+{
+    const auto cube100 = std::make_shared<const mesh::TriangleMesh>(OnTheBed(mesh::MakeTestCube(100.0f)));
+    for (const float low : {-50.0f, 0.0f}) {
+        const auto placed = std::make_shared<const mesh::TriangleMesh>(Moved(*cube100, low + 50.0f, low + 50.0f));
+        RegisterPart("Process/Cube100At/" + std::to_string(static_cast<int>(low)) + "mm/0.1mm", placed,
+                     FittedTo(*placed, SolidSettings(0.1f)));
+    }
 }
 
 void RegisterGeneratedParts()
@@ -237,6 +252,9 @@ int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);  // takes the benchmark flags out of argv
     grainforge::bench::RegisterGeneratedParts();
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--long")
+            grainforge::bench::RegisterLongParts();
     grainforge::bench::RegisterFiles(argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -25,9 +25,9 @@ constexpr std::uint64_t kAttemptsPerPoll = 16384;
 constexpr double kDegenerateFactor = 1e-6;
 constexpr double kMinimumBedTolerance = 0.0001;
 constexpr std::uint32_t kNotPlaced = std::numeric_limits<std::uint32_t>::max();
-// Runs that test contacts only round the places where an earlier run's result met itself,
-// before one that tests them everywhere.
-constexpr int kWatchedRounds = 3;
+// Repair runs round the places where a result met itself, each over a wider area, before one
+// that makes the whole result again with every merge tested.
+constexpr int kRepairRounds = 3;
 const char* const kSimplifyStage = "Simplifying the mesh";
 const char* const kMeasureStage = "Measuring how far the surface moved";
 
@@ -68,10 +68,8 @@ struct alignas(128) VertexState {
     D3 position;
     std::size_t incidenceStart = 0;
     std::uint32_t stamp = 0;
-    std::uint32_t mergedInto = 0;  // the vertex it was merged into, or itself
     std::uint8_t held = 0;
-    std::uint8_t merged = 0;   // kept by a merge: its triangles are not the input's
-    std::uint8_t watched = 0;  // collapses whose fan holds it are contact tested (see SimplifyMesh)
+    std::uint8_t merged = 0;  // kept by a merge: its triangles are not the input's
 };
 static_assert(sizeof(VertexState) == 128);
 
@@ -196,21 +194,20 @@ Point3 Written(D3 p)
     return {rounded.x, rounded.y, rounded.z};
 }
 
-// Which collapses a run puts through the contact test (see SimplifyMesh).
-enum class ContactTesting : std::uint8_t {
-    none,
-    watched,  // those whose fan has a watched vertex
-    everywhere,
+// The plane a run holds vertices on, and how close to it counts as on it.
+struct BedPlane {
+    double level = 0.0;
+    double tolerance = 0.0;
 };
 
 // The working state of one run and its collapse loop.
 class Simplifier {
 public:
-    // `watched`, read when testing is `watched`: one byte per input vertex, non-zero on those
-    // whose collapses are tested.
+    // Without the contact test a run reads a good deal less (see SimplifyMesh). `bed`, when
+    // given, is the bed of an earlier run on the same input, taken as it is.
     Simplifier(const TriangleMesh& mesh, const MeshSimplifyOptions& options, MeshSimplifyReport& report,
-               ContactTesting testing, const std::vector<std::uint8_t>& watched)
-        : mesh_(mesh), options_(options), report_(report), testing_(testing), watchedInput_(watched)
+               bool testContacts, const BedPlane* bed = nullptr)
+        : mesh_(mesh), options_(options), report_(report), testContacts_(testContacts), givenBed_(bed)
     {
     }
 
@@ -218,8 +215,7 @@ public:
     // Writes the result; `changed` gets one byte per result triangle, set on those with a
     // corner that a merge kept (the others are input triangles, unmoved).
     void Compact(TriangleMesh& result, std::vector<std::uint8_t>& changed);
-    // Per input vertex, the vertex it was merged into, or itself.
-    std::vector<std::uint32_t> MergeRecord() const;
+    BedPlane Bed() const { return {bedLevel_, bedTolerance_}; }
 
 private:
     void Setup();
@@ -240,7 +236,6 @@ private:
     bool PassesLinkTest(std::uint32_t keep, std::uint32_t remove);
     bool PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 position);
     bool PassesContactTest(std::uint32_t keep, std::uint32_t remove, D3 position);
-    bool FanIsWatched() const;
     void PrefetchRim(std::uint32_t keep, std::uint32_t remove) const;
     ContactTriangle ContactOf(const FaceState& face, std::uint32_t keep, std::uint32_t remove, const Point3& moved) const;
     void GatherLive(std::uint32_t v, std::vector<std::uint32_t>& out) const;
@@ -250,8 +245,8 @@ private:
     const TriangleMesh& mesh_;
     const MeshSimplifyOptions& options_;
     MeshSimplifyReport& report_;
-    const ContactTesting testing_;
-    const std::vector<std::uint8_t>& watchedInput_;
+    const bool testContacts_;
+    const BedPlane* givenBed_;
 
     // On large pages: the loop jumps all over these and the heap, and with ordinary pages the
     // address translation of most reads missed too (they took a sixth off the loop on a 1.3
@@ -292,8 +287,6 @@ void Simplifier::Setup()
     ParallelFor(vertexCount, [&](std::size_t v) {
         const Vec3 p = mesh_.vertices[v].position;
         vertex_[v].position = {p.x, p.y, p.z};
-        vertex_[v].mergedInto = static_cast<std::uint32_t>(v);
-        vertex_[v].watched = v < watchedInput_.size() ? watchedInput_[v] : 0;
         written_[v] = p;
     });
     face_.resize(triangleCount);
@@ -341,14 +334,19 @@ void Simplifier::HoldBedVertices()
 {
     if (!HasBed() || vertex_.empty())
         return;
-    double lowest = Axis(vertex_[0].position, options_.bedAxis);
-    double highest = lowest;
-    for (const VertexState& v : vertex_) {
-        lowest = std::min(lowest, Axis(v.position, options_.bedAxis));
-        highest = std::max(highest, Axis(v.position, options_.bedAxis));
+    if (givenBed_ != nullptr) {
+        bedLevel_ = givenBed_->level;
+        bedTolerance_ = givenBed_->tolerance;
+    } else {
+        double lowest = Axis(vertex_[0].position, options_.bedAxis);
+        double highest = lowest;
+        for (const VertexState& v : vertex_) {
+            lowest = std::min(lowest, Axis(v.position, options_.bedAxis));
+            highest = std::max(highest, Axis(v.position, options_.bedAxis));
+        }
+        bedLevel_ = lowest;
+        bedTolerance_ = std::max((highest - lowest) * 1e-6, kMinimumBedTolerance);
     }
-    bedLevel_ = lowest;
-    bedTolerance_ = std::max((highest - lowest) * 1e-6, kMinimumBedTolerance);
     for (VertexState& v : vertex_) {
         if (Axis(v.position, options_.bedAxis) <= bedLevel_ + bedTolerance_) {
             v.held = 1;
@@ -669,16 +667,6 @@ bool Simplifier::PassesContactTest(std::uint32_t keep, std::uint32_t remove, D3 
     return true;
 }
 
-bool Simplifier::FanIsWatched() const
-{
-    for (const std::vector<std::uint32_t>* list : {&keepList_, &removeList_})
-        for (const std::uint32_t t : *list)
-            for (const std::uint32_t c : face_[t].corner)
-                if (vertex_[c].watched != 0)
-                    return true;
-    return false;
-}
-
 // Asks for the incidence lists of the rim vertices, which the contact test reads, while the tip
 // test works on what is already at hand.
 void Simplifier::PrefetchRim(std::uint32_t keep, std::uint32_t remove) const
@@ -722,13 +710,11 @@ void Simplifier::TryCollapse(std::uint32_t a, std::uint32_t b)
         ++report_.refusedPinch;
         return;
     }
-    const bool testContacts = testing_ == ContactTesting::everywhere
-        || (testing_ == ContactTesting::watched && FanIsWatched());
-    if (testContacts)
+    if (testContacts_)
         PrefetchRim(keep, remove);
     if (!PassesTipTest(keep, remove, position))
         return;
-    if (testContacts && !PassesContactTest(keep, remove, position)) {
+    if (testContacts_ && !PassesContactTest(keep, remove, position)) {
         ++report_.refusedTip;
         return;
     }
@@ -763,9 +749,6 @@ std::size_t Simplifier::MergeInto(std::uint32_t keep, std::uint32_t remove, D3 p
     k.incidenceStart = start;
     life_[keep].incidenceCount = static_cast<std::uint32_t>(incidence_.size() - start);
     life_[remove].incidenceCount = 0;
-    // A kept vertex takes on the watch of the one it absorbed.
-    vertex_[remove].mergedInto = keep;
-    k.watched |= vertex_[remove].watched;
     AddTo(k.quadric, vertex_[remove].quadric);
     k.position = position;
     k.merged = 1;
@@ -833,13 +816,6 @@ bool Simplifier::RunSimplifier(const ProgressCallback& progress)
     return true;
 }
 
-std::vector<std::uint32_t> Simplifier::MergeRecord() const
-{
-    std::vector<std::uint32_t> record(vertex_.size());
-    ParallelFor(vertex_.size(), [&](std::size_t v) { record[v] = vertex_[v].mergedInto; });
-    return record;
-}
-
 // Writes the live triangles, renumbering vertices in order of first use.
 void Simplifier::Compact(TriangleMesh& result, std::vector<std::uint8_t>& changed)
 {
@@ -893,38 +869,26 @@ void MeasureMovement(const std::vector<Vec3>& input, const TriangleMesh& result,
     report.movementMeasured = true;
 }
 
-// Watches the input vertices that went into the faults of a result and into the triangles
-// round them: every collapse that made those places is tested in the next run.
-void WatchAround(const TriangleMesh& result, const std::vector<std::uint32_t>& faults,
-                 const std::vector<std::uint32_t>& vertexMap, std::vector<std::uint32_t> mergedInto,
-                 std::vector<std::uint8_t>& watched)
+// The triangles of a result within `rings` triangles of its faults (a fault's own corners at
+// 0): the place a repair run may change.
+std::vector<std::uint8_t> AroundFaults(const TriangleMesh& result, const std::vector<std::uint32_t>& faults, int rings)
 {
-    std::vector<std::uint8_t> faultCorner(result.vertices.size(), 0);
+    std::vector<std::uint8_t> near(result.vertices.size(), 0);
     for (const std::uint32_t t : faults)
         for (int k = 0; k < 3; ++k)
-            faultCorner[result.indices[3 * t + k]] = 1;
-    std::vector<std::uint8_t> watchedRoot(mergedInto.size(), 0);
-    for (std::size_t t = 0; t < result.TriangleCount(); ++t) {
-        const std::uint32_t* c = &result.indices[3 * t];
-        if (faultCorner[c[0]] == 0 && faultCorner[c[1]] == 0 && faultCorner[c[2]] == 0)
-            continue;
-        for (int k = 0; k < 3; ++k)
-            if (c[k] < vertexMap.size() && vertexMap[c[k]] < watchedRoot.size())
-                watchedRoot[vertexMap[c[k]]] = 1;
-    }
-    watched.resize(mergedInto.size(), 0);
-    for (std::size_t v = 0; v < mergedInto.size(); ++v) {
-        std::uint32_t root = static_cast<std::uint32_t>(v);
-        while (mergedInto[root] != root)
-            root = mergedInto[root];
-        // Halves the later walks: every vertex on the way points at the root.
-        for (std::uint32_t at = static_cast<std::uint32_t>(v); mergedInto[at] != root;) {
-            const std::uint32_t next = mergedInto[at];
-            mergedInto[at] = root;
-            at = next;
+            near[result.indices[3 * t + k]] = 1;
+    std::vector<std::uint8_t> around(result.TriangleCount(), 0);
+    for (int ring = 0;; ++ring) {
+        for (std::size_t t = 0; t < around.size(); ++t) {
+            const std::uint32_t* c = &result.indices[3 * t];
+            around[t] = near[c[0]] != 0 || near[c[1]] != 0 || near[c[2]] != 0 ? 1 : 0;
         }
-        if (watchedRoot[root] != 0)
-            watched[v] = 1;
+        if (ring == rings)
+            return around;
+        for (std::size_t t = 0; t < around.size(); ++t)
+            if (around[t] != 0)
+                for (int k = 0; k < 3; ++k)
+                    near[result.indices[3 * t + k]] = 1;
     }
 }
 
@@ -952,40 +916,78 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     }
     // The contact test reads the triangles round each fan's rim, scattered over memory, and
     // more than doubled the time of a run. Most runs never need it: a run without it is checked
-    // as a whole afterwards, and only a result in which a changed triangle has lost its area or
-    // meets another is thrown away. The next run tests only the collapses round the places
-    // where that result failed, which on plain walls beside a relief are a handful among tens
-    // of thousands; a run whose result still fails watches those places too, and after a few
-    // such runs one tests every collapse. Refusals are the only effect of the test, so a run in
-    // which it would refuse nothing gives the same result either way.
+    // as a whole afterwards. Where a changed triangle has lost its area or meets another, a
+    // repair run works on that result with every merge tested, all of it held but the faults'
+    // triangles (then a ring, then two rings round them): a merge there takes the fault away
+    // without laying another, and every pair the repair may have changed is checked again.
+    // Only when that fails is the whole result made again with the test. Making it again for a
+    // handful of faults among hundreds of thousands of triangles doubled the stage's time.
     const MeshSimplifyReport initial = report;
     TriangleMesh result;
+    std::vector<std::uint8_t> changed;
+    BedPlane bed;
     bool completed = false;
-    std::vector<std::uint8_t> watched;
-    for (int round = 0;; ++round) {
-        const ContactTesting testing = round == 0
-            ? ContactTesting::none
-            : (round <= kWatchedRounds ? ContactTesting::watched : ContactTesting::everywhere);
-        report = initial;
-        std::vector<std::uint8_t> changed;
-        std::vector<std::uint32_t> mergedInto;
-        {
-            // The loop works on its own copies of positions and corners, so the mesh is untouched
-            // until the end: a stop needs nothing put back.
-            Simplifier simplifier(mesh, options, report, testing, watched);
-            completed = simplifier.RunSimplifier(progress);
-            if (completed)
-                simplifier.Compact(result, changed);
-            if (completed && testing != ContactTesting::everywhere)
-                mergedInto = simplifier.MergeRecord();
+    {
+        // The loop works on its own copies of positions and corners, so the mesh is untouched
+        // until the end: a stop needs nothing put back.
+        Simplifier simplifier(mesh, options, report, false);
+        completed = simplifier.RunSimplifier(progress);
+        if (completed) {
+            simplifier.Compact(result, changed);
+            bed = simplifier.Bed();
         }
-        if (!completed || testing == ContactTesting::everywhere)
-            break;
-        const std::vector<std::uint32_t> faults = ChangedTrianglesMeetingOrFlat(result, changed);
-        if (faults.empty())
-            break;
-        WatchAround(result, faults, report.vertexMap, std::move(mergedInto), watched);
     }
+    std::vector<std::uint32_t> faults;
+    if (completed)
+        faults = ChangedTrianglesMeetingOrFlat(result, changed);
+    const std::vector<std::uint8_t>* inputProtected =
+        options.protectedTriangles != nullptr && options.protectedTriangles->size() == mesh.TriangleCount()
+        ? options.protectedTriangles : nullptr;
+    std::uint32_t reruns = 0;
+    for (int ring = 0; completed && !faults.empty() && ring < kRepairRounds; ++ring) {
+        ++reruns;
+        const std::vector<std::uint8_t> around = AroundFaults(result, faults, ring);
+        std::vector<std::uint8_t> held(around.size(), 0);
+        for (std::size_t t = 0; t < held.size(); ++t)
+            held[t] = around[t] == 0 || (inputProtected != nullptr && (*inputProtected)[report.faceMap[t]] != 0) ? 1 : 0;
+        MeshSimplifyOptions repairOptions = options;
+        repairOptions.protectedTriangles = &held;
+        repairOptions.targetTriangles = 0;  // a handful of merges, whatever the count
+        MeshSimplifyReport repair;
+        TriangleMesh repaired;
+        {
+            Simplifier simplifier(result, repairOptions, repair, true, &bed);
+            completed = simplifier.RunSimplifier(progress);
+            if (!completed)
+                break;
+            simplifier.Compact(repaired, changed);
+        }
+        // Only the place the repair could change is checked: every other pair passed before.
+        for (std::size_t t = 0; t < changed.size(); ++t)
+            changed[t] = around[repair.faceMap[t]];
+        for (std::uint32_t& v : repair.vertexMap)
+            v = report.vertexMap[v];
+        for (std::uint32_t& t : repair.faceMap)
+            t = report.faceMap[t];
+        report.vertexMap = std::move(repair.vertexMap);
+        report.faceMap = std::move(repair.faceMap);
+        report.collapses += repair.collapses;
+        report.refusedPinch += repair.refusedPinch;
+        report.refusedTip += repair.refusedTip;
+        report.refusedOther += repair.refusedOther;
+        report.largestError = std::max(report.largestError, repair.largestError);
+        result = std::move(repaired);
+        faults = ChangedTrianglesMeetingOrFlat(result, changed);
+    }
+    if (completed && !faults.empty()) {
+        ++reruns;
+        report = initial;
+        Simplifier simplifier(mesh, options, report, true);
+        completed = simplifier.RunSimplifier(progress);
+        if (completed)
+            simplifier.Compact(result, changed);
+    }
+    report.reruns = reruns;
     if (!completed) {
         report.stopped = true;
         report.vertexMap.clear();
@@ -1023,6 +1025,7 @@ void AssignMeshSimplifyReport(MeshSimplifyReport& to, const MeshSimplifyReport& 
     to.maximumMovementMillimetres = from.maximumMovementMillimetres;
     to.averageMovementMillimetres = from.averageMovementMillimetres;
     to.seconds = from.seconds;
+    to.reruns = from.reruns;
     to.vertexMap = from.vertexMap;
     to.faceMap = from.faceMap;
 }
@@ -1043,6 +1046,9 @@ std::string FormatMeshSimplifyReport(const MeshSimplifyReport& report)
         text += ", surface moved at most " + FormatFixed(report.maximumMovementMillimetres, 3) + " mm, "
             + FormatFixed(report.averageMovementMillimetres, 3) + " mm on average";
     text += ", " + FormatFixed(report.seconds, 1) + " s";
+    if (report.reruns != 0)
+        text += "; " + FormatCountGrouped(report.reruns) + (report.reruns == 1 ? " rerun" : " reruns")
+            + " where the surface met itself";
     if (report.verticesHeldOnBed != 0)
         text += "; " + FormatCountGrouped(report.verticesHeldOnBed) + " vertices held on the bed";
     if (report.refusedTip != 0 || report.refusedPinch != 0)

@@ -56,6 +56,10 @@ struct MeshSimplifyReport {
     float maximumMovementMillimetres = 0.0f;
     float averageMovementMillimetres = 0.0f;
     double seconds = 0.0;                 // 0 when nothing ran or the run was stopped
+    // Runs made after the first because its result met itself or had a triangle without area:
+    // repairs round those places, and at worst one more run over the whole mesh (see
+    // SimplifyMesh).
+    std::uint32_t reruns = 0;
     std::vector<std::uint32_t> vertexMap;  // per result vertex: the input vertex it continues
     std::vector<std::uint32_t> faceMap;    // per result triangle: the input triangle it continues
 };
@@ -63,17 +67,16 @@ struct MeshSimplifyReport {
 // Simplifies `mesh` in place and reports what it did. The collapse loop runs on the calling
 // thread; the initial edge costs and the movement measurement are worked out in parallel, and
 // the result is the same on any number of threads. `progress` (may be empty) is called
-// at the start and every 16384 collapse attempts (from the start again when a result is made a
-// second time, with the contact test); a false answer stops the run and leaves the
-// mesh bit for bit as it was, with `stopped` set and both maps empty. Throws only on
-// allocation failure (the mesh is then unchanged).
+// at the start and every 16384 collapse attempts (from the start again for each rerun); a
+// false answer stops the run and leaves the mesh bit for bit as it was, with `stopped` set and
+// both maps empty. Throws only on allocation failure (the mesh is then unchanged).
 [[nodiscard]] MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& options,
                                               const ProgressCallback& progress);
 
 // Copies every field of `from` into `to`.
 void AssignMeshSimplifyReport(MeshSimplifyReport& to, const MeshSimplifyReport& from);
 
-// One line for the log: counts, share kept, movement, time, held vertices, refusals.
+// One line for the log: counts, share kept, movement, time, reruns, held vertices, refusals.
 [[nodiscard]] std::string FormatMeshSimplifyReport(const MeshSimplifyReport& report);
 
 // "Extra high", "High", "Medium", "Low" or "Extra low" when `level` lies within a thousandth

@@ -157,8 +157,9 @@ TEST(SimplifyMesh, ResultsArePinnedToTheBit)
         {"bumpy sphere, High", &sphere, level(0.01f, 2), 0xe126cefec948d543},
         {"bumpy sphere, Medium", &sphere, level(0.1f, 2), 0xe1dc657cbe707432},
         // Re-pinned when merges that leave triangles meeting were refused: the earlier result had
-        // three meeting pairs.
-        {"bumpy sphere, Extra low", &sphere, level(1.0f, 2), 0x307f9038edcafdbf},
+        // three meeting pairs. Again when its four faults were mended by a repair round them
+        // rather than by making the whole result again (1,484 triangles kept, not 1,490).
+        {"bumpy sphere, Extra low", &sphere, level(1.0f, 2), 0xe9bd2150dcb334e9},
         {"bumpy sphere, protected band", &sphere, protectedBand, 0x1718d738e9af4d55},
         {"bumpy sphere, repair driver's settings", &sphere, repairLike, 0x90b023f502460bc4},
         {"noisy box on the bed, Medium", &box, level(0.1f, 2), 0x49b77d39495cf809},
@@ -279,11 +280,11 @@ TEST(FormatMeshSimplifyReport, PiecesAppearInOrder)
 {
     const MeshSimplifyReport report{.trianglesBefore = 1000, .trianglesAfter = 333, .refusedPinch = 0, .refusedTip = 3,
         .verticesHeldOnBed = 12, .detailLevel = 0.1f, .movementMeasured = true, .maximumMovementMillimetres = 0.0125f,
-        .averageMovementMillimetres = 0.002f, .seconds = 1.26, .vertexMap = {}, .faceMap = {}};
+        .averageMovementMillimetres = 0.002f, .seconds = 1.26, .reruns = 2, .vertexMap = {}, .faceMap = {}};
     EXPECT_EQ(FormatMeshSimplifyReport(report),
               "Mesh simplify (Medium): 1,000 to 333 triangles (33.3% kept), surface moved at most 0.013 mm, "
-              "0.002 mm on average, 1.3 s; 12 vertices held on the bed; refused 3 merges that would tip a "
-              "triangle, 0 that would pinch the surface");
+              "0.002 mm on average, 1.3 s; 2 reruns where the surface met itself; 12 vertices held on the bed; "
+              "refused 3 merges that would tip a triangle, 0 that would pinch the surface");
     MeshSimplifyReport empty;
     empty.detailLevel = 0.3f;
     EXPECT_EQ(FormatMeshSimplifyReport(empty), "Mesh simplify: 0 to 0 triangles, 0.0 s");
@@ -298,7 +299,9 @@ namespace {
 // Shapes on which the merges once left triangles crossing, folded onto a neighbour or without
 // area: a rough scan-like sphere, where a merge pushed a fan through the surface round it, and
 // the same parts a million millimetres out, where a float step is 0.06 mm and the rounding of
-// the merged positions folded faces that the double-precision tests had passed.
+// the merged positions folded faces that the double-precision tests had passed. The faults of a
+// first result are mended round where they lie: the whole mesh is not simplified again for a
+// few of them (the bumpy sphere's four once were).
 TEST(SimplifyMeshContact, LeavesNoMeetingOrFlatTriangles)
 {
     const struct {
@@ -311,6 +314,7 @@ TEST(SimplifyMeshContact, LeavesNoMeetingOrFlatTriangles)
         {"noisy sphere at 1e6 mm", test::Translated(test::MakeNoisySphere(7, 10.0f, 0.3f, 48, 96), {1.0e6f, 1.0e6f, 0.0f}),
             0.01f},
         {"noisy box at 1e6 mm", test::Translated(test::MakeNoisyBox(24, 0.05f), {1.0e6f, -1.0e6f, 0.0f}), 0.01f},
+        {"bumpy sphere, Extra low", test::MakeBumpySphere(20.0f, 0.6f, 200, 300), 1.0f},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(test::FindMeetingPairsThroughGrid(c.mesh).empty()) << c.name << ": the input is not clean";
@@ -319,10 +323,25 @@ TEST(SimplifyMeshContact, LeavesNoMeetingOrFlatTriangles)
         options.maximumError = c.error;
         options.bedAxis = 2;
         options.maximumNormalTurnDegrees = 78.0f;
-        const MeshSimplifyReport report = SimplifyMesh(mesh, options, {});
+        // A run starts at 0 and polls every 16,384 merges tried, at a share that grows towards 1
+        // with the cost reached: a rising poll after a fall back to 0 is the whole mesh being
+        // simplified again.
+        float last = 0.0f;
+        bool restarted = false;
+        int pollsAfterRestart = 0;
+        const MeshSimplifyReport report = SimplifyMesh(mesh, options, [&](const std::string&, float share) {
+            restarted = restarted || (share == 0.0f && last > 0.0f);
+            pollsAfterRestart += restarted && share > 0.0f ? 1 : 0;
+            last = share;
+            return true;
+        });
+        EXPECT_EQ(pollsAfterRestart, 0) << c.name << ", " << report.reruns << " reruns";
         EXPECT_GT(report.collapses, 0u) << c.name;
         EXPECT_TRUE(test::FindMeetingPairsThroughGrid(mesh).empty()) << c.name;
         EXPECT_EQ(test::CountTrianglesWithoutArea(mesh), 0u) << c.name;
+        const EdgeCounts edges = CountEdges(mesh);
+        EXPECT_EQ(std::tuple(edges.boundary, edges.nonManifold), std::tuple(0u, 0u)) << c.name;
+        EXPECT_GT(mesh.Volume(), 0.0f) << c.name;
     }
 }
 
