@@ -264,12 +264,15 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
   presetButtons->Add(saveButton, 0, wxRIGHT, 6);
   presetButtons->Add(deleteButton_, 0);
   right->Add(presetButtons, 0, wxBOTTOM, 4);
-  right->AddStretchSpacer();
-  right->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND);
-  columns->Add(right, 0, wxEXPAND | wxTOP | wxRIGHT | wxBOTTOM, wxDLG_UNIT(this, wxSize(7, 7)).x);
+  const int margin = wxDLG_UNIT(this, wxSize(7, 7)).x;
+  columns->Add(right, 0, wxEXPAND | wxTOP | wxRIGHT, margin);
+  // The buttons under both columns: on a small screen the columns scroll above them.
+  auto* page = new wxBoxSizer(wxVERTICAL);
+  page->Add(columns, 1, wxEXPAND);
+  page->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND | wxALL, margin);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOk(); }, wxID_OK);
 
-  SetSizer(columns);
+  SetSizer(page);
   SetMinClientSize(wxDLG_UNIT(this, wxSize(560 - 190, 334)));
   Fit();
 

@@ -13,6 +13,7 @@
 #include <wx/textctrl.h>
 
 #include "app/document/grainforge_doc.h"
+#include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/workflow/dialogs/dialog_frame.h"
 
@@ -277,7 +278,7 @@ void CSeamlessDialog::UpdateSeamlessPreviews() {
   }
   // A typed value held to its range is said first, above what the method did.
   if (!correction_.empty()) status_->SetLabel(wxString(correction_) + wxS("\n") + status_->GetLabel());
-  status_->Wrap(textWidth_);
+  SetWrappedLabel(status_, status_->GetLabel(), textWidth_);
   beforePanel_->SetPreview(before_);
   afterPanel_->SetPreview(after_);
 }
