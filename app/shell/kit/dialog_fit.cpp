@@ -105,6 +105,15 @@ wxScrolledWindow* ScrollContents(wxDialog* dialog) {
   // The dialog decides the size; the scrolled area takes what is left above the buttons.
   scrolled->SetMinSize(wxSize(step, step));
   holder->Insert(0, scrolled, 1, wxEXPAND);
+  // Controls may settle their sizes once shown: the scrolled area then reaches all of them.
+  dialog->Bind(wxEVT_SHOW, [dialog, scrolled](wxShowEvent& event) {
+    event.Skip();
+    if (event.IsShown())
+      dialog->CallAfter([scrolled] {
+        scrolled->FitInside();
+        scrolled->Layout();
+      });
+  });
   return scrolled;
 }
 

@@ -160,8 +160,8 @@ CRemeshSettingsDialog::CRemeshSettingsDialog(wxWindow* parent, const ReliefDialo
   }
   SetMinClientSize(wxDLG_UNIT(this, wxSize(250, 0)));
   Fit();
+  // Centred on the parent and fitted to its screen with the help.
   helpPane_ = AttachHelpPane(this, LoadHelpPage(page));
-  CentreOnParent();
 }
 
 bool CRemeshSettingsDialog::InReliefBand(const wxWindow* control) const {

@@ -6,10 +6,12 @@
 #include "app/workflow/dialogs/remesh_input_dialog.h"
 #include "app/workflow/dialogs/export_check_dialog.h"
 #include "app/workflow/dialogs/mapping_settings_dialog.h"
+#include "app/workflow/dialogs/seamless_dialog.h"
 #include "app/workflow/dialogs/texture_settings_dialog.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 
 #include "app/document/preset_files.h"
+#include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/number_text.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
 #include "engine/mesh/test_shapes.h"
@@ -23,6 +25,8 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/odcombo.h>
+#include <wx/scrolwin.h>
+#include <wx/statbox.h>
 #include <wx/textctrl.h>
 
 #include <algorithm>
@@ -505,6 +509,88 @@ TEST(SettingsDialogsX11, DocumentDialogsRunModallyAndReturnPlainResults) {
   // Save STL's check dialog, cancelled: nothing is saved.
   PressWhenModal<CExportDialog>(wxID_CANCEL);
   EXPECT_FALSE(dialogs.RunExportCheck(ExportDialogRequest{}));
+}
+
+}  // namespace
+}  // namespace grainforge::app
+
+namespace grainforge::app {
+namespace {
+
+// Whether a control can be brought into sight: it shows in the dialog's client area, or it lies
+// within the area its scrolled contents reach.
+bool InReach(const wxDialog& dialog, const wxWindow& control) {
+  const wxRect rect = control.GetScreenRect();
+  auto* scrolled = dynamic_cast<wxScrolledWindow*>(DialogScrolledContents(&dialog));
+  if (scrolled == nullptr || !scrolled->IsDescendant(const_cast<wxWindow*>(&control)))
+    return wxRect(dialog.GetScreenPosition() + dialog.GetClientAreaOrigin(), dialog.GetClientSize()).Contains(rect);
+  const wxPoint origin = scrolled->GetScreenPosition() + scrolled->CalcScrolledPosition(wxPoint(0, 0));
+  return wxRect(wxPoint(0, 0), scrolled->GetVirtualSize()).Contains(wxRect(rect.GetPosition() - origin, rect.GetSize()));
+}
+
+void ExpectAllInReach(const wxDialog& dialog, const wxWindow& parent, const std::string& name) {
+  for (const wxWindow* child : parent.GetChildren()) {
+    if (!child->IsShown() || child->IsTopLevel()) continue;
+    // A group box's frame is no control to reach; the controls inside it are.
+    if (dynamic_cast<const wxControl*>(child) != nullptr && dynamic_cast<const wxStaticBox*>(child) == nullptr) {
+      EXPECT_TRUE(InReach(dialog, *child)) << name << ": " << child->GetName() << " " << child->GetLabel();
+    }
+    ExpectAllInReach(dialog, *child, name);
+  }
+}
+
+// The fault: at 800 x 600 the Save STL check was 910 x 575 with Save... off the screen, Texture
+// Settings cut its OK and Cancel, and the other settings dialogs cut their texts at the edge.
+TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReach) {
+  const wxRect screen(0, 0, 800, 600);
+  SetDialogFitArea(screen.x, screen.y, screen.width, screen.height);
+  ReliefFixture relief;
+  PresetFixture presets;
+  auto pattern = mesh::procedural::CreateProceduralTexture("Bricks");
+  const mesh::TriangleMesh sphere = mesh::MakeTestSphere(10.0f);
+  ExportDialogRequest request;
+  request.mesh = &sphere;
+  request.note = L"The relief needs support: some places have nothing beneath them.";
+  request.check = [](const mesh::TriangleMesh&, std::string& text) {
+    text = "Before saving:\r\n";
+    return true;
+  };
+  TextureDialogInput texture;
+  texture.imagePresent = true;
+  texture.sourceName = L"ripples.png";
+  SeamlessDialogInput seamless{std::vector<float>(64 * 64, 0.5f), 64, 64, "Cross-fade", "percent=35\n"};
+  const std::pair<const char*, std::function<wxDialog*()>> dialogs[] = {
+      {"save_stl", [&] { return new CExportDialog(nullptr, request, false); }},
+      {"texture_settings", [&] { return new CTextureSettingsDialog(nullptr, texture); }},
+      {"seamless", [&] { return new CSeamlessDialog(nullptr, seamless); }},
+      {"mapping_settings", [&] { return new CMappingSettingsDialog(nullptr, MappingDialogValues{}); }},
+      {"relief_and_simplify", [&] {
+         return new CRemeshSettingsDialog(nullptr, relief.values, ReliefDialogSection::stack, &relief.cube, &relief.map);
+       }},
+      {"relief", [&] {
+         return new CRemeshSettingsDialog(nullptr, relief.values, ReliefDialogSection::relief, &relief.cube, &relief.map);
+       }},
+      {"remesh_input", [&] { return new CRemeshInputDialog(nullptr, mesh::RemeshSettings{}, &relief.cube); }},
+      {"procedural", [&] {
+         return new CProceduralTextureDialog(nullptr, *pattern, 2, presets.roots, presets.Questions());
+       }},
+  };
+  for (const auto& [name, make] : dialogs) {
+    Shown<wxDialog> dialog(make());
+    EXPECT_TRUE(screen.Contains(dialog->GetScreenRect())) << name << " " << dialog->GetSize().x << " x "
+                                                          << dialog->GetSize().y;
+    for (const int id : {wxID_OK, wxID_CANCEL}) {
+      const wxWindow* button = dialog->FindWindow(id);
+      ASSERT_NE(button, nullptr) << name;
+      EXPECT_TRUE(screen.Contains(button->GetScreenRect()) && InReach(*dialog.dialog, *button)) << name << " " << id;
+      EXPECT_FALSE(DialogScrolledContents(dialog.dialog) != nullptr &&
+                   DialogScrolledContents(dialog.dialog)->IsDescendant(const_cast<wxWindow*>(button)))
+          << name << ": the buttons stay in sight";
+    }
+    ExpectAllInReach(*dialog.dialog, *dialog.dialog, name);
+    EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot((std::string(name) + "_fitted.png").c_str())));
+  }
+  SetDialogFitArea(0, 0, 0, 0);
 }
 
 }  // namespace
