@@ -13,6 +13,7 @@
 #include <wx/textctrl.h>
 
 #include "app/document/grainforge_doc.h"
+#include "app/shell/kit/access_keys.h"
 #include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/workflow/dialogs/dialog_frame.h"
@@ -210,6 +211,9 @@ void CSeamlessDialog::ShowMethodRows() {
       for (const std::string& text : spec->choices) row.choice->Append(FromUtf8(text));
     }
   }
+  // Another method's rows: their labels get letters of their own (the first rows get theirs
+  // with the rest of the dialog).
+  if (helpPane_ != nullptr) AssignAccessKeys(this);
   Layout();
 }
 

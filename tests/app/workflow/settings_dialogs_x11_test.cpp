@@ -11,7 +11,9 @@
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 
 #include "app/document/preset_files.h"
+#include "app/shell/kit/access_keys.h"
 #include "app/shell/kit/dialog_fit.h"
+#include "app/shell/main_menu.h"
 #include "app/shell/kit/number_text.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
 #include "engine/mesh/test_shapes.h"
@@ -27,13 +29,17 @@
 #include <wx/odcombo.h>
 #include <wx/scrolwin.h>
 #include <wx/statbox.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cwchar>
 #include <deque>
 #include <filesystem>
+#include <map>
 
 namespace grainforge::app {
 namespace {
@@ -528,6 +534,32 @@ bool InReach(const wxDialog& dialog, const wxWindow& control) {
   return wxRect(wxPoint(0, 0), scrolled->GetVirtualSize()).Contains(wxRect(rect.GetPosition() - origin, rect.GetSize()));
 }
 
+// Every field label, check box and button shows a letter (Alt+letter) no other one in the dialog has.
+void CollectAccessKeys(const wxWindow& parent, std::map<wchar_t, std::wstring>& keys, const std::string& name) {
+  for (const wxWindow* child : parent.GetChildren()) {
+    if (!child->IsShown() || child->IsTopLevel()) continue;
+    const auto* label = dynamic_cast<const wxStaticText*>(child);
+    const bool keyed = (label != nullptr && LabelledField(label) != nullptr) ||
+                       ((dynamic_cast<const wxCheckBox*>(child) != nullptr || dynamic_cast<const wxButton*>(child) != nullptr) &&
+                        !child->GetLabel().empty());
+    if (label != nullptr && keyed) {
+      // GTK moves the focus to the field the label is tied to.
+      using MnemonicWidget = void* (*)(void*);
+      static const auto tiedTo = reinterpret_cast<MnemonicWidget>(dlsym(RTLD_DEFAULT, "gtk_label_get_mnemonic_widget"));
+      ASSERT_NE(tiedTo, nullptr);
+      EXPECT_EQ(tiedTo(label->GetHandle()), static_cast<void*>(LabelledField(label)->GetHandle()))
+          << name << ": " << label->GetLabel();
+    }
+    if (keyed) {
+      const std::wstring text = child->GetLabel().ToStdWstring();
+      const wchar_t key = MnemonicOf(text);
+      const auto [at, added] = keys.emplace(key, text);
+      EXPECT_TRUE(added) << name << ": " << child->GetLabel() << " / " << wxString(at->second);
+    }
+    CollectAccessKeys(*child, keys, name);
+  }
+}
+
 void ExpectAllInReach(const wxDialog& dialog, const wxWindow& parent, const std::string& name) {
   for (const wxWindow* child : parent.GetChildren()) {
     if (!child->IsShown() || child->IsTopLevel()) continue;
@@ -539,9 +571,10 @@ void ExpectAllInReach(const wxDialog& dialog, const wxWindow& parent, const std:
   }
 }
 
-// The fault: at 800 x 600 the Save STL check was 910 x 575 with Save... off the screen, Texture
-// Settings cut its OK and Cancel, and the other settings dialogs cut their texts at the edge.
-TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReach) {
+// The faults: at 800 x 600 the Save STL check was 910 x 575 with Save... off the screen, Texture
+// Settings cut its OK and Cancel, and the other settings dialogs cut their texts at the edge; no
+// label had an access key.
+TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByItsOwnKey) {
   const wxRect screen(0, 0, 800, 600);
   SetDialogFitArea(screen.x, screen.y, screen.width, screen.height);
   ReliefFixture relief;
@@ -588,6 +621,15 @@ TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReach) {
           << name << ": the buttons stay in sight";
     }
     ExpectAllInReach(*dialog.dialog, *dialog.dialog, name);
+    // Without a letter only a label whose every letter another one has taken (key 0 once).
+    std::map<wchar_t, std::wstring> keys;
+    CollectAccessKeys(*dialog.dialog, keys, name);
+    if (const auto none = keys.find(0); none != keys.end()) {
+      std::wstring taken;
+      for (const auto& key : keys) taken += key.first;
+      EXPECT_LT(ChooseAccessKey(none->second, taken), 0) << name << ": " << wxString(none->second);
+    }
+    EXPECT_GE(keys.size(), 4u) << name;
     EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot((std::string(name) + "_fitted.png").c_str())));
   }
   SetDialogFitArea(0, 0, 0, 0);
