@@ -567,6 +567,10 @@ void ExpectAllInReach(const wxDialog& dialog, const wxWindow& parent, const std:
     if (dynamic_cast<const wxControl*>(child) != nullptr && dynamic_cast<const wxStaticBox*>(child) == nullptr) {
       EXPECT_TRUE(InReach(dialog, *child)) << name << ": " << child->GetName() << " " << child->GetLabel();
     }
+    // A text is as tall as its wrapped lines: none is cut at the bottom or hidden under the next row.
+    if (const auto* text = dynamic_cast<const wxStaticText*>(child)) {
+      EXPECT_GE(text->GetSize().y, text->GetBestSize().y) << name << ": " << text->GetLabel();
+    }
     ExpectAllInReach(dialog, *child, name);
   }
 }
@@ -588,6 +592,9 @@ TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByIts
     text = "Before saving:\r\n";
     return true;
   };
+  // The longest explanation of the zero level, which used to lose its last line.
+  relief.values.displacement.direction = mesh::DisplacementDirection::outward;
+  relief.values.displacement.midLevelMode = mesh::MidLevelMode::automatic;
   TextureDialogInput texture;
   texture.imagePresent = true;
   texture.sourceName = L"ripples.png";
