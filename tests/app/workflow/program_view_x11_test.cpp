@@ -208,16 +208,25 @@ TEST(ProgramView, TheMaskPanelIsDockedBesideTheViewAndStaysUntilClosed) {
 }
 
 // The fault: at 800 x 600 the docked panel took the view's whole width (the part vanished) and
-// was cut itself, its Z fields out of reach. The view keeps half its width, every field of the
-// panel can be scrolled to, and Home fits the part to the view's width as it is then.
+// was cut itself, its Z fields out of reach, and the start hint lost its end. The view keeps half
+// its width, every field of the panel can be scrolled to, Home fits the part to the view's width
+// as it is then, and the hint wraps.
 TEST(ProgramView, TheMaskPanelLeavesTheViewRoomAndEveryFieldInReach) {
   for (const wxSize window : {wxSize(800, 600), wxSize(1600, 1000)}) {
     const std::string name = std::to_string(window.x) + "x" + std::to_string(window.y);
     ViewProgram program;
     ASSERT_TRUE(program.started);
     program.Frame().SetSize(wxRect(wxPoint(0, 0), window));
-    program.Command(menu_ids::kTestCube);
+    PumpFor(100ms);
     CGrainforgeView& view = program.View();
+    // The start hint wraps in a narrow view instead of ending at "File > Open STL (Ctrl+".
+    const wxWindow& hint = *view.StartHint();
+    wxClientDC dc(const_cast<wxWindow*>(&hint));
+    dc.SetFont(hint.GetFont());
+    const bool oneLine = dc.GetTextExtent(hint.GetLabel()).x + 16 <= hint.GetSize().x;
+    EXPECT_EQ(hint.GetSize().y > 2 * dc.GetCharHeight(), !oneLine) << name;
+    program.Shot("start_hint_" + name);
+    program.Command(menu_ids::kTestCube);
     ASSERT_TRUE(PumpUntil([&] { return view.RendererReady(); }, 5000ms));
     program.Command(32901);  // Masks > Add Box
     ASSERT_TRUE(view.MaskPanel() != nullptr && PumpUntil([&] { return view.MaskPanel()->IsShown(); }));
