@@ -15,14 +15,6 @@
 namespace grainforge::app {
 namespace {
 
-// The fault: at 800 x 600 the docked mask panel took the view's whole width.
-TEST(ViewRulesTest, TheMaskPanelLeavesTheViewHalfItsWidth)
-{
-    const int cases[][3] = {{1200, 330, 330}, {440, 330, 220}, {0, 330, 0}, {-5, 330, 0}, {1200, -1, 0}};
-    for (const auto& c : cases)
-        EXPECT_EQ(MaskPanelStripWidth(c[0], c[1]), c[2]) << c[0] << " " << c[1];
-}
-
 TEST(ViewRulesTest, ToolNamesAndCommands)
 {
     const struct {
