@@ -158,9 +158,9 @@ void FitDialogToDisplay(wxDialog* dialog, wxWindow* givingWay) {
   const wxSize least(std::max(sizer->GetMinSize().x, designedLeast.x), std::max(sizer->GetMinSize().y, designedLeast.y));
   const wxRect area = WorkAreaFor(dialog);
   const int paneWidth = givingWay != nullptr ? givingWay->GetMinSize().x : 0;
-  const DialogFitPlan plan =
-      PlanDialogFit(Of(dialog->GetClientSize()), Of(least), Of(dialog->GetSize() - dialog->GetClientSize()),
-                    Of(area.GetSize()), paneWidth, dialog->ConvertDialogToPixels(wxSize(90, 0)).x);
+  const int paneLeast = dialog->ConvertDialogToPixels(wxSize(90, 0)).x;
+  const DialogFitPlan plan = PlanDialogFit(Of(dialog->GetClientSize()), Of(least), Of(dialog->GetSize() - dialog->GetClientSize()),
+                                           Of(area.GetSize()), paneWidth, paneLeast);
   if (givingWay != nullptr && plan.paneWidth != paneWidth)
     givingWay->SetMinSize(wxSize(plan.paneWidth, givingWay->GetMinSize().y));
   if (plan.scroll && scrolled == nullptr) scrolled = ScrollContents(dialog);
@@ -169,7 +169,21 @@ void FitDialogToDisplay(wxDialog* dialog, wxWindow* givingWay) {
   dialog->SetMinClientSize(wxSize(std::min(least.x, client.x), std::min(least.y, client.y)));
   dialog->SetClientSize(client);
   dialog->Layout();
-  if (scrolled != nullptr) scrolled->FitInside();
+  if (scrolled != nullptr) {
+    scrolled->FitInside();
+    // The scroll bar takes its width from the contents: the dialog widens by it where the screen
+    // has room, else the pane gives it, so that the contents scroll only downwards.
+    int over = scrolled->GetVirtualSize().x - scrolled->GetClientSize().x;
+    const int grow = std::clamp(area.width - (dialog->GetSize().x - client.x) - client.x, 0, std::max(over, 0));
+    over -= grow;
+    const int paneCut = givingWay != nullptr ? std::clamp(givingWay->GetMinSize().x - paneLeast, 0, std::max(over, 0)) : 0;
+    if (paneCut > 0) givingWay->SetMinSize(wxSize(givingWay->GetMinSize().x - paneCut, givingWay->GetMinSize().y));
+    if (grow > 0 || paneCut > 0) {
+      dialog->SetClientSize(client.x + grow, client.y);
+      dialog->Layout();
+      scrolled->FitInside();
+    }
+  }
   if (!dialog->IsShown()) dialog->CentreOnParent();
   // Whole on the screen, the title bar first where it cannot all be.
   wxRect rect = dialog->GetScreenRect();
