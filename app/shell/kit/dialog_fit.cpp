@@ -144,6 +144,11 @@ wxWindow* DialogScrolledContents(const wxDialog* dialog) {
   return dialog != nullptr ? dialog->FindWindow(kScrolledName) : nullptr;
 }
 
+int DialogContentsOverhang(const wxDialog* dialog) {
+  const wxWindow* scrolled = DialogScrolledContents(dialog);
+  return scrolled != nullptr ? std::max(0, scrolled->GetVirtualSize().x - scrolled->GetClientSize().x) : 0;
+}
+
 void FitDialogToDisplay(wxDialog* dialog, wxWindow* givingWay) {
   wxSizer* sizer = dialog != nullptr ? dialog->GetSizer() : nullptr;
   if (sizer == nullptr) return;

@@ -42,6 +42,10 @@ void SetDialogFitArea(int x, int y, int width, int height);
 // The scrolled area FitDialogToDisplay made, or null while the dialog fits as it is.
 wxWindow* DialogScrolledContents(const wxDialog* dialog);
 
+// How much wider than their area a fitted dialog's scrolled contents are, 0 when they do not
+// scroll sideways. A dialog given more than 0 narrows its layout and fits itself again.
+int DialogContentsOverhang(const wxDialog* dialog);
+
 // Sets a label wrapped to width and makes the text tall enough for all of its lines; when it
 // grew, the dialog it is in fits itself again.
 void SetWrappedLabel(wxStaticText* text, const wxString& label, int width);

@@ -3,6 +3,7 @@
 #include "app/shell/wx_prompter.h"
 
 #include "app/document/preset_files.h"
+#include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/workflow/help/help_pages.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
@@ -283,6 +284,14 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
   presetCombo_->SetSelection(FindPresetWithValues(presets_, pattern_) + 1);
   UpdateDeleteButton();
   helpPane_ = AttachHelpPane(this, ProceduralHelpText(LoadHelpPage("procedural"), pattern_));
+  // On a narrow screen the preview and presets go below the rows, so that the contents scroll
+  // only downwards.
+  if (DialogContentsOverhang(this) > 0) {
+    columns->SetOrientation(wxVERTICAL);
+    columns->GetItem(right)->SetFlag(wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM);
+    columns->GetItem(rowSizer)->SetProportion(0);
+    FitDialogToDisplay(this);
+  }
 }
 
 const std::vector<procedural::ParameterSpec>& CProceduralTextureDialog::Specs() const {

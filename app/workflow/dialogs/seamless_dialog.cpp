@@ -166,9 +166,8 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
   helpPane_ = FinishSettingsDialog(this, contents, kDesignSize, "seamless");
   // On a narrow screen the contents scroll: the texts wrap to the width they get there, so that
   // they scroll only downwards and none runs past the dialog's edge.
-  if (const wxWindow* scrolled = DialogScrolledContents(this);
-      scrolled != nullptr && scrolled->GetVirtualSize().x > scrolled->GetClientSize().x) {
-    textWidth_ = std::max(dlu(120, 0).x, scrolled->GetClientSize().x - 2 * dlu(8, 0).x);
+  if (const int overhang = DialogContentsOverhang(this); overhang > 0) {
+    textWidth_ = std::max(dlu(120, 0).x, textWidth_ - overhang);
     WrapTexts();
     FitDialogToDisplay(this);
   }

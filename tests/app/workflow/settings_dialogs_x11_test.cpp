@@ -577,7 +577,7 @@ void ExpectAllInReach(const wxDialog& dialog, const wxWindow& parent, const std:
 
 // The faults: at 800 x 600 the Save STL check was 910 x 575 with Save... off the screen, Texture
 // Settings cut its OK and Cancel, and the other settings dialogs cut their texts at the edge; no
-// label had an access key.
+// label had an access key; the seamless dialog scrolled sideways, its notes running past its edge.
 TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByItsOwnKey) {
   const wxRect screen(0, 0, 800, 600);
   SetDialogFitArea(screen.x, screen.y, screen.width, screen.height);
@@ -626,6 +626,10 @@ TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByIts
       EXPECT_FALSE(DialogScrolledContents(dialog.dialog) != nullptr &&
                    DialogScrolledContents(dialog.dialog)->IsDescendant(const_cast<wxWindow*>(button)))
           << name << ": the buttons stay in sight";
+    }
+    // Only downwards: a scrolled area as wide as the dialog leaves no text running past its edge.
+    if (const wxWindow* scrolled = DialogScrolledContents(dialog.dialog)) {
+      EXPECT_LE(scrolled->GetVirtualSize().x, scrolled->GetClientSize().x) << name << ": scrolls sideways";
     }
     ExpectAllInReach(*dialog.dialog, *dialog.dialog, name);
     // Without a letter only a label whose every letter another one has taken (key 0 once).
