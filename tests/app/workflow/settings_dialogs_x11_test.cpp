@@ -643,6 +643,21 @@ TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByIts
     EXPECT_GE(keys.size(), 4u) << name;
     EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot((std::string(name) + "_fitted.png").c_str())));
   }
+  // The seamless dialog's rows and description change with the method: each one still scrolls
+  // only downwards, its status above the first row.
+  Shown<CSeamlessDialog> dialog(new CSeamlessDialog(nullptr, seamless));
+  for (const std::string& method : mesh::seamless::SeamlessMethodNames()) {
+    dialog->ChooseMethod(method);
+    PumpFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(DialogContentsOverhang(dialog.dialog), 0) << method;
+    ExpectAllInReach(*dialog.dialog, *dialog.dialog, method);
+    const wxWindow* status = dialog->FindWindow(CSeamlessDialog::kStatusId);
+    const wxWindow* row = dialog->FindWindow(CSeamlessDialog::kRowLabelId);
+    EXPECT_TRUE(!row->IsShown() || status->GetScreenRect().GetBottom() < row->GetScreenRect().GetTop()) << method;
+    static_cast<wxScrolledWindow*>(DialogScrolledContents(dialog.dialog))->Scroll(0, 1000);
+    PumpFor(std::chrono::milliseconds(200));
+    EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot(("seamless_" + method.substr(0, method.find(' ')) + ".png").c_str())));
+  }
   SetDialogFitArea(0, 0, 0, 0);
 }
 

@@ -16,6 +16,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
+#include <wx/weakref.h>
 
 #include "app/shell/kit/compact_gtk_style.h"
 #include "app/shell/kit/number_text.h"
@@ -433,10 +434,11 @@ TEST_F(SettingsDialogs, EscapeInALevelsFieldTakesTheTypingBackThenCancels) {
     afterFirst = black->GetValue();
     openAfterFirst = !dialog.Levels()->HasUnreadTyping();
     escape();
-    wxTheApp->CallAfter([&dialog] {
-      if (!dialog.IsModal()) return;
+    // The dialog is gone once closed: the check must not reach it after that.
+    wxTheApp->CallAfter([open = wxWeakRef<CTextureSettingsDialog>(&dialog)] {
+      if (!open || !open->IsModal()) return;
       ADD_FAILURE() << "the second Escape did not close the dialog";
-      dialog.EndModal(wxID_CANCEL);
+      open->EndModal(wxID_CANCEL);
     });
   });
   EXPECT_FALSE(ShowTextureSettingsDialog(nullptr, *f.doc));
