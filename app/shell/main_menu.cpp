@@ -1,5 +1,7 @@
 #include "app/shell/main_menu.h"
 
+#include <cwctype>
+
 #include "app/shell/frame_logic.h"
 #include "app/shell/menu_ids.h"
 #include "engine/mesh/windows_repair.h"
@@ -61,14 +63,14 @@ std::vector<MainMenuEntry> TextureMenu() {
   return {Item(L"&Load From Disk...", 32819), Item(L"&Reload Textures", menu_ids::kReloadTextures),
           Separator(), Check(L"&Move Texture", 32845), Check(L"R&otate Texture", 32846),
           Check(L"&Zoom Texture", 32847), Check(L"&No Handles", 32817), Separator(),
-          Check(L"Edit per &Side (show cage)", 32810), Item(L"Place on &All Sides", 32848),
+          Check(L"E&dit per Side (show cage)", 32810), Item(L"Place on &All Sides", 32848),
           Item(L"Reset &Placement", 32849), Separator(), Item(L"Seamles&s...", 32882), Separator(),
           Item(L"S&ettings...", 32821)};
 }
 
 std::vector<MainMenuEntry> MeshMenu() {
   std::vector<MainMenuEntry> entries = {Item(L"&Process\tF5", menu_ids::kProcess),
-          Item(L"Sto&p Processing\tEsc", menu_ids::kStopProcessing), Separator(),
+          Item(L"&Stop Processing\tEsc", menu_ids::kStopProcessing), Separator(),
           Check(L"&Lay on Face", 32837), Separator(), Item(L"&Validate", 32790),
           Item(L"&Check Printability", 32854), Separator(), Item(L"&Repair", 32791)};
   // Where the repair service does not exist its item is left out rather than shown greyed for good.
@@ -133,6 +135,16 @@ std::wstring MenuLabelForToolkit(std::wstring_view text) {
   if (tab == std::wstring_view::npos || IsChordOrFunctionKey(text.substr(tab + 1)))
     return std::wstring(text);
   return std::wstring(text.substr(0, tab));
+}
+
+wchar_t MnemonicOf(std::wstring_view label) {
+  const std::wstring_view shown = label.substr(0, label.find(L'\t'));
+  for (std::size_t i = 0; i + 1 < shown.size(); ++i) {
+    if (shown[i] != L'&') continue;
+    if (shown[i + 1] != L'&') return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(shown[i + 1])));
+    ++i;
+  }
+  return 0;
 }
 
 }  // namespace grainforge::app

@@ -35,6 +35,10 @@ std::vector<MainAccelerator> MainAccelerators();
 // belong to the viewport or the frame's key hook, so their "\t" part is left out of the label.
 std::wstring MenuLabelForToolkit(std::wstring_view text);
 
+// The access key a label gives (the letter after a single "&", "&&" being a plain "&"), lower
+// case; 0 for none. Menus and dialogs use it to keep two items of one level from sharing a key.
+wchar_t MnemonicOf(std::wstring_view label);
+
 }  // namespace grainforge::app
 
 namespace grainforge::app {

@@ -2,6 +2,8 @@
 
 #include "app/document/grainforge_doc.h"
 #include "app/shell/kit/command_target.h"
+#include "app/shell/text_layout.h"
+#include "app/shell/wx_text_metrics.h"
 #include "app/view/view_command_rules.h"
 #include "app/workflow/mask_panel.h"
 
@@ -49,7 +51,7 @@ public:
             dc.Clear();
             dc.SetFont(GetFont());
             dc.SetTextForeground(kHintText);
-            dc.DrawLabel(GetLabel(), GetClientRect(), wxALIGN_CENTER);
+            dc.DrawLabel(shown_, GetClientRect(), wxALIGN_CENTER);
         });
         Bind(wxEVT_LEFT_UP, [this](wxMouseEvent&) {
             if (clicked_)
@@ -57,8 +59,25 @@ public:
         });
     }
 
+    // Wraps the hint to the width rather than cutting it; returns the height its lines need,
+    // at least `least`.
+    int WrapTo(int width, int least)
+    {
+        wxClientDC dc(this);
+        dc.SetFont(GetFont());
+        const WxTextMetrics metrics(dc);
+        const std::wstring text = GetLabel().ToStdWstring();
+        const int textWidth = std::max(1, width - 16);
+        shown_.clear();
+        const std::vector<TextRow> rows = WrapText(metrics, text, textWidth, textWidth);
+        for (const TextRow& row : rows)
+            shown_ += (shown_.empty() ? wxString() : wxString(wxS("\n"))) + wxString(text.substr(row.start, row.end - row.start));
+        return std::max(least, static_cast<int>(rows.size()) * metrics.LineHeight() + least / 2);
+    }
+
 private:
     std::function<void()> clicked_;
+    wxString shown_;
 };
 
 }  // namespace
@@ -482,8 +501,9 @@ void CGrainforgeView::PlaceStartHint()
     const int dpi = GetDPI().x > 0 ? GetDPI().x : 96;
     const wxSize client = ViewportArea().GetSize();
     const int width = std::max(1, std::min(540 * dpi / 96, client.x - 40));
-    const int height = 44 * dpi / 96;
+    const int height = static_cast<CStartHint*>(startHint_)->WrapTo(width, 44 * dpi / 96);
     startHint_->SetSize((client.x - width) / 2, (client.y - height) / 2, width, height);
+    startHint_->Refresh(false);
     if (!startHint_->IsShown())
         startHint_->Show();
     startHint_->Raise();
@@ -494,8 +514,12 @@ void CGrainforgeView::LayOutChildren()
     const wxRect viewport = ViewportArea();
     if (maskPanel_ != nullptr && maskPanel_->IsShown())
         maskPanel_->SetSize(viewport.GetRight() + 1, 0, GetClientSize().x - viewport.width, viewport.height);
-    if (viewport_ != nullptr)
+    if (viewport_ != nullptr) {
         viewport_->SetSize(viewport);
+        // The camera's aspect follows at once, not at the size event GTK may send later: a fit
+        // right after the mask panel opened would frame the part for the wider view.
+        viewport_->UpdateSize();
+    }
     PlaceStartHint();
     Repaint();
 }
@@ -505,7 +529,7 @@ wxRect CGrainforgeView::ViewportArea() const
     const wxSize client = GetClientSize();
     int panel = 0;
     if (maskPanel_ != nullptr && maskPanel_->IsShown())
-        panel = std::min(std::max(maskPanel_->GetMinSize().x, 0), client.x);
+        panel = MaskPanelStripWidth(client.x, maskPanel_->GetMinSize().x);
     return wxRect(0, 0, client.x - panel, client.y);
 }
 

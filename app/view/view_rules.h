@@ -13,6 +13,7 @@
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/textures/height_map.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -34,6 +35,13 @@ inline constexpr std::uint32_t kToolMoveMask = 6;
 inline constexpr std::uint32_t kToolScaleMask = 8;
 [[nodiscard]] inline bool IsMaskTool(std::uint32_t tool) { return tool >= 6 && tool <= 8; }
 [[nodiscard]] inline bool IsTextureTool(std::uint32_t tool) { return tool >= 1 && tool <= 3; }
+
+// The width of the strip the mask panel is docked in: the width it asks for, but never more
+// than half of the view's, so that the part keeps room on a small screen (the panel scrolls).
+[[nodiscard]] inline int MaskPanelStripWidth(int clientWidth, int panelWidth)
+{
+    return std::clamp(panelWidth, 0, std::max(clientWidth, 0) / 2);
+}
 // Whether the tool shows the part unprocessed, with the texture's preview: the cage and texture
 // tools do, since their handles move that preview. The mask tools leave a current result on
 // screen (a mask is placed as well on it); moving a mask makes it out of date, and then the

@@ -56,6 +56,8 @@ public:
     void ClearRestingFaceHover() { controller_.ClearRestingFaceHover(); }
 
     void FitView() { controller_.FitView(); }
+    // Hands the window's present size to the camera.
+    void UpdateSize();
     void ClearCageOverlay();
     float WorldSizeOfPixels(const float point[3], float pixels) const { return controller_.WorldSizeOfPixels(point, pixels); }
     float CageHandleSize() const { return controller_.CageHandleSize(); }
@@ -91,7 +93,6 @@ private:
     void MakeContext();
     void PaintFailure(wxDC& dc);
     ViewportPoint PointOf(const wxMouseEvent& event) const;
-    void UpdateSize();
 
     ViewportWindowOptions options_;
     std::unique_ptr<Surface> surface_;

@@ -36,6 +36,21 @@ void BindCommon(wxWindow* window) {
 
 }  // namespace
 
+void ShowCutNameTip(wxWindow& window, const wxFont& font, const std::wstring& text, int width, std::wstring& tip) {
+  std::wstring wanted;
+  if (!text.empty()) {
+    wxClientDC dc(&window);
+    dc.SetFont(font);
+    if (dc.GetTextExtent(wxString(text)).x > width) wanted = text;
+  }
+  if (wanted == tip) return;
+  tip = wanted;
+  if (tip.empty())
+    window.UnsetToolTip();
+  else
+    window.SetToolTip(wxString(tip));
+}
+
 void DrawTextLine(wxDC& dc, const std::wstring& text, const PixelRect& rect, TextAlign align) {
   if (rect.IsEmpty() || text.empty()) return;
   const WxTextMetrics metrics(dc);
@@ -125,6 +140,11 @@ CNameList::CNameList(wxWindow* parent, wxWindowID id, int dpi)
   Bind(wxEVT_PAINT, &CNameList::OnPaint, this);
   RepaintOnFocusChange(this);
   Bind(wxEVT_LEFT_DOWN, &CNameList::OnLeftDown, this);
+  Bind(wxEVT_MOTION, &CNameList::OnMotion, this);
+  Bind(wxEVT_LEAVE_WINDOW, [this](wxMouseEvent& event) {
+    event.Skip();
+    ShowCutNameTip(*this, GetFont(), std::wstring(), 0, hoverTip_);
+  });
   Bind(wxEVT_MOUSEWHEEL, &CNameList::OnWheel, this);
   Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
     event.Skip();
@@ -199,6 +219,15 @@ void CNameList::OnLeftDown(wxMouseEvent& event) {
   if (row < 0) return;
   SetSelected(row);
   if (onClick) onClick(row);
+}
+
+void CNameList::OnMotion(wxMouseEvent& event) {
+  const int row = NameListHitTest(Client(), static_cast<int>(names_.size()), dpi_, scroll_,
+                                  PixelPoint{event.GetX(), event.GetY()});
+  const int inset = ScaleForDpi(kListInset, dpi_);
+  ShowCutNameTip(*this, GetUiFont(kUiFontSmall, dpi_),
+                 row >= 0 ? Utf8ToWide(names_[static_cast<std::size_t>(row)]) : std::wstring(),
+                 row >= 0 ? RowRect(row).Width() - 2 * inset : 0, hoverTip_);
 }
 
 void CNameList::OnWheel(wxMouseEvent& event) {
@@ -325,19 +354,10 @@ PixelRect CThumbnailGrid::LabelRect(int index) const {
 }
 
 void CThumbnailGrid::UpdateHoverTip() {
-  std::wstring tip;
-  if (hover_ >= 0 && hover_ < static_cast<int>(items_.size())) {
-    const std::wstring label = Utf8ToWide(items_[static_cast<std::size_t>(hover_)].label);
-    wxClientDC dc(this);
-    dc.SetFont(GetUiFont(kUiFontSmall, dpi_));
-    if (dc.GetTextExtent(wxString(label)).x > LabelRect(hover_).Width()) tip = label;
-  }
-  if (tip == hoverTip_) return;
-  hoverTip_ = tip;
-  if (tip.empty())
-    UnsetToolTip();
-  else
-    SetToolTip(wxString(tip));
+  const bool over = hover_ >= 0 && hover_ < static_cast<int>(items_.size());
+  ShowCutNameTip(*this, GetUiFont(kUiFontSmall, dpi_),
+                 over ? Utf8ToWide(items_[static_cast<std::size_t>(hover_)].label) : std::wstring(),
+                 over ? LabelRect(hover_).Width() : 0, hoverTip_);
 }
 
 void CThumbnailGrid::OnButton(wxMouseEvent& event) {

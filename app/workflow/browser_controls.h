@@ -14,6 +14,7 @@
 #include "app/workflow/browser_geometry.h"
 
 class wxDC;
+class wxFont;
 
 namespace grainforge::app {
 
@@ -23,6 +24,11 @@ enum class TextAlign { Left, Centre };
 void DrawTextLine(wxDC& dc, const std::wstring& text, const PixelRect& rect, TextAlign align);
 // Returns the height the wrapped text takes (at most the rectangle's).
 int DrawWrappedText(wxDC& dc, const std::wstring& text, const PixelRect& rect, TextAlign align, bool draw = true);
+
+// A name cut with "…" shows whole as the window's tooltip: sets text as the tooltip when it is
+// wider than width in font, else takes the tooltip away. tip holds the tooltip shown (empty for
+// none), so that an unchanged one is not set again.
+void ShowCutNameTip(wxWindow& window, const wxFont& font, const std::wstring& text, int width, std::wstring& tip);
 
 class CSegmented final : public wxWindow {
 public:
@@ -61,6 +67,8 @@ public:
   void UpdateScroll();
   void ScrollTo(int position);
   int ScrollPosition() const { return scroll_; }
+  // The whole name of the row last pointed at when the list cuts it; empty otherwise.
+  std::wstring HoverTip() const { return hoverTip_; }
   void SetDpi(int dpi) { dpi_ = dpi; UpdateScroll(); Refresh(false); }
   PixelRect Client() const;
   PixelRect RowRect(int index) const { return NameListRowRect(Client(), index, dpi_, scroll_); }
@@ -68,10 +76,12 @@ public:
 private:
   void OnPaint(wxPaintEvent& event);
   void OnLeftDown(wxMouseEvent& event);
+  void OnMotion(wxMouseEvent& event);
   void OnWheel(wxMouseEvent& event);
   void OnScroll(wxScrollWinEvent& event);
 
   std::vector<std::string> names_;
+  std::wstring hoverTip_;
   int selected_ = -1;
   int scroll_ = 0;
   int dpi_ = 96;

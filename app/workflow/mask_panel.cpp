@@ -8,6 +8,7 @@
 
 #include <wx/button.h>
 #include <wx/listctrl.h>
+#include <wx/scrolwin.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -28,13 +29,20 @@ CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> active
     Hide();
     SetBackgroundColour(ToWx(colours::kPaneBackground));
     wxWindow* caption = CreateCaption();
-    auto* body = new wxPanel(this, wxID_ANY);
+    // The body scrolls: on a small screen the view gives the panel less than its width (and
+    // height), and every field stays in reach, Tab scrolling the focused one into sight.
+    auto* body = new wxScrolledWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                      wxHSCROLL | wxVSCROLL | wxTAB_TRAVERSAL);
     CreateBody(body);
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     sizer->Add(caption, 0, wxEXPAND);
     sizer->Add(body, 1, wxEXPAND);
     SetSizer(sizer);
+    // The width the panel asks for; the view may give it less.
     SetMinSize(wxSize(body->GetMinSize().x, -1));
+    body->SetMinSize(wxSize(1, 1));
+    body->SetScrollRate(FromDIP(8), FromDIP(8));
+    body->FitInside();
 
     // Escape closes the panel as its Close button does.
     Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& e) {

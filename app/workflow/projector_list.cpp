@@ -132,6 +132,7 @@ void CProjectorList::OnMotion(wxMouseEvent& event) {
   const int hover = HitTestRow(PixelPoint{event.GetX(), event.GetY()});
   if (hover == hover_) return;
   hover_ = hover;
+  UpdateHoverTip();
   Refresh(false);
 }
 
@@ -139,7 +140,14 @@ void CProjectorList::OnLeave(wxMouseEvent& event) {
   event.Skip();
   if (hover_ == -1) return;
   hover_ = -1;
+  UpdateHoverTip();
   Refresh(false);
+}
+
+void CProjectorList::UpdateHoverTip() {
+  const bool over = hover_ >= 0 && hover_ < static_cast<int>(rows_.size());
+  ShowCutNameTip(*this, GetUiFont(kUiFontNormal, dpi_), over ? rows_[static_cast<std::size_t>(hover_)].label : std::wstring(),
+                 over ? ProjectorRowLayout(Client(), RowRect(hover_), dpi_).label.Width() : 0, hoverTip_);
 }
 
 void CProjectorList::OnWheel(wxMouseEvent& event) {

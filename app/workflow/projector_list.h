@@ -28,6 +28,8 @@ public:
   const std::vector<ProjectorRow>& Rows() const { return rows_; }
   int Selected() const { return selected_; }
   int HoverRow() const { return hover_; }
+  // The whole label of the row pointed at when the list cuts it; empty otherwise.
+  std::wstring HoverTip() const { return hoverTip_; }
   int ScrollOffset() const { return offset_; }
 
   void UpdateScrollRange();
@@ -52,6 +54,8 @@ private:
   int offset_ = 0;
   int hover_ = -1;
   int dpi_ = 96;
+  std::wstring hoverTip_;
+  void UpdateHoverTip();
 };
 
 }  // namespace grainforge::app

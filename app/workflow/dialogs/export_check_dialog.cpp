@@ -14,6 +14,7 @@
 #include <wx/textctrl.h>
 
 #include "app/shell/application_core.h"
+#include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/shell/kit/ui_fonts.h"
 #include "app/workflow/help/help_pages.h"
@@ -92,8 +93,7 @@ CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& reques
                                    wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
   progressBar_ = new wxGauge(this, ids::kProgressBar, 100, wxDefaultPosition,
                              wxSize(-1, ConvertDialogToPixels(wxSize(0, 6)).y));
-  headline_ = new wxStaticText(this, ids::kHeadline, wxString(), wxDefaultPosition, wxDefaultSize,
-                               wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+  headline_ = new wxStaticText(this, ids::kHeadline, wxString(), wxDefaultPosition, wxDefaultSize, wxST_NO_AUTORESIZE);
   wxFont semibold = GetFont();
   semibold.SetNumericWeight(600);
   headline_->SetFont(semibold);
@@ -129,9 +129,9 @@ CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& reques
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, wxID_OK);
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { OnMarquee(); }, kMarqueeTimerId);
 
+  // Resizable, but never so small that the options, the report or the buttons are cut off;
+  // fitted to the screen with the help.
   helpPane_ = AttachHelpPane(this, LoadHelpPage("export"));
-  // Resizable, but never so small that the options, the report or the buttons are cut off.
-  SetMinSize(GetBestSize());
   session_->StartCheck();
 }
 
@@ -216,7 +216,8 @@ void CExportDialog::ShowReport(const std::string& utf8Text) { report_->ChangeVal
 
 void CExportDialog::ShowHeadline(const ExportHeadline& headline) {
   headline_->SetForegroundColour(headline.ok ? wxColour(0, 122, 61) : wxColour(190, 78, 0));
-  headline_->SetLabelText(wxString(headline.text));
+  // The verdict wraps to the report's width rather than losing its end.
+  SetWrappedLabel(headline_, wxControl::EscapeMnemonics(wxString(headline.text)), report_->GetSize().x);
   headline_->Refresh();
 }
 

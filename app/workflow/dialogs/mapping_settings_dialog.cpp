@@ -8,6 +8,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/shell/kit/number_text.h"
 #include "app/workflow/dialogs/dialog_frame.h"
@@ -72,13 +73,10 @@ void CMappingSettingsDialog::UpdateBlendControls() {
   const bool ticked = blend_->GetValue();
   blend_->Enable(values_.blendAvailable);
   sharpness_->Enable(values_.blendAvailable && ticked);
-  if (!values_.blendAvailable)
-    note_->SetLabel(wxS("Blending belongs to the box and sphere mappings."));
-  else if (ticked)
-    note_->SetLabel(wxS("The preview shows a hard seam at the corners; the processed part blends them."));
-  else
-    note_->SetLabel(wxEmptyString);
-  note_->Wrap(ConvertDialogToPixels(wxSize(190, 0)).x);
+  const wxString note = !values_.blendAvailable ? wxS("Blending belongs to the box and sphere mappings.")
+                        : ticked ? wxS("The preview shows a hard seam at the corners; the processed part blends them.")
+                                 : wxString();
+  SetWrappedLabel(note_, note, ConvertDialogToPixels(wxSize(190, 0)).x);
 }
 
 bool CMappingSettingsDialog::TakeFieldValues() {

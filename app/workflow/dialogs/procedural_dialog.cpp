@@ -3,6 +3,7 @@
 #include "app/shell/wx_prompter.h"
 
 #include "app/document/preset_files.h"
+#include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/workflow/help/help_pages.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
@@ -264,12 +265,15 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
   presetButtons->Add(saveButton, 0, wxRIGHT, 6);
   presetButtons->Add(deleteButton_, 0);
   right->Add(presetButtons, 0, wxBOTTOM, 4);
-  right->AddStretchSpacer();
-  right->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND);
-  columns->Add(right, 0, wxEXPAND | wxTOP | wxRIGHT | wxBOTTOM, wxDLG_UNIT(this, wxSize(7, 7)).x);
+  const int margin = wxDLG_UNIT(this, wxSize(7, 7)).x;
+  columns->Add(right, 0, wxEXPAND | wxTOP | wxRIGHT, margin);
+  // The buttons under both columns: on a small screen the columns scroll above them.
+  auto* page = new wxBoxSizer(wxVERTICAL);
+  page->Add(columns, 1, wxEXPAND);
+  page->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND | wxALL, margin);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOk(); }, wxID_OK);
 
-  SetSizer(columns);
+  SetSizer(page);
   SetMinClientSize(wxDLG_UNIT(this, wxSize(560 - 190, 334)));
   Fit();
 
@@ -280,6 +284,14 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
   presetCombo_->SetSelection(FindPresetWithValues(presets_, pattern_) + 1);
   UpdateDeleteButton();
   helpPane_ = AttachHelpPane(this, ProceduralHelpText(LoadHelpPage("procedural"), pattern_));
+  // On a narrow screen the preview and presets go below the rows, so that the contents scroll
+  // only downwards.
+  if (DialogContentsOverhang(this) > 0) {
+    columns->SetOrientation(wxVERTICAL);
+    columns->GetItem(right)->SetFlag(wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM);
+    columns->GetItem(rowSizer)->SetProportion(0);
+    FitDialogToDisplay(this);
+  }
 }
 
 const std::vector<procedural::ParameterSpec>& CProceduralTextureDialog::Specs() const {

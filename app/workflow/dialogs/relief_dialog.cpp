@@ -1,6 +1,7 @@
 #include "app/workflow/dialogs/relief_dialog.h"
 
 #include "app/document/grainforge_doc.h"
+#include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/workflow/dialogs/relief_dialog_apply.h"
 #include "app/shell/kit/number_text.h"
@@ -159,8 +160,8 @@ CRemeshSettingsDialog::CRemeshSettingsDialog(wxWindow* parent, const ReliefDialo
   }
   SetMinClientSize(wxDLG_UNIT(this, wxSize(250, 0)));
   Fit();
+  // Centred on the parent and fitted to its screen with the help.
   helpPane_ = AttachHelpPane(this, LoadHelpPage(page));
-  CentreOnParent();
 }
 
 bool CRemeshSettingsDialog::InReliefBand(const wxWindow* control) const {
@@ -175,9 +176,10 @@ bool EditReliefSettings(wxWindow* parent, CGrainforgeDoc& doc, ReliefDialogSecti
 }
 
 void CRemeshSettingsDialog::EstimateTriangleText() {
-  estimate_->SetLabel(app::EstimateTriangleText(part_, values_.remesh, size_->GetValue().ToStdWstring(),
-                                                triangleLimit_->GetValue().ToStdWstring(), values_.triangleLimit));
-  estimate_->Wrap(estimate_->GetSize().x);
+  SetWrappedLabel(estimate_,
+                  app::EstimateTriangleText(part_, values_.remesh, size_->GetValue().ToStdWstring(),
+                                            triangleLimit_->GetValue().ToStdWstring(), values_.triangleLimit),
+                  estimate_->GetMinSize().x);
 }
 
 void CRemeshSettingsDialog::ZeroLevelText() {
@@ -192,8 +194,7 @@ void CRemeshSettingsDialog::ZeroLevelText() {
     SetWindowFloat(midlevel_, values_.manualMidlevel);
     midlevel_->Enable(true);
   }
-  explanation_->SetLabel(ZeroLevelExplanation(heightMap_, automatic, direction));
-  explanation_->Wrap(explanation_->GetSize().x);
+  SetWrappedLabel(explanation_, ZeroLevelExplanation(heightMap_, automatic, direction), explanation_->GetMinSize().x);
 }
 
 void CRemeshSettingsDialog::ReadControls() {

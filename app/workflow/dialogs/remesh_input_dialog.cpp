@@ -1,5 +1,6 @@
 #include "app/workflow/dialogs/remesh_input_dialog.h"
 
+#include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/workflow/dialogs/relief_dialog_model.h"
 #include "app/workflow/help/help_pages.h"
@@ -59,8 +60,7 @@ CRemeshInputDialog::CRemeshInputDialog(wxWindow* parent, const mesh::RemeshSetti
 
 void CRemeshInputDialog::UpdateEstimate() {
   if (auto text = RemeshInputEstimateText(part_, settings_, method_->GetSelection(), size_->GetValue().ToStdWstring())) {
-    estimate_->SetLabel(*text);
-    estimate_->Wrap(estimate_->GetSize().x);
+    SetWrappedLabel(estimate_, *text, estimate_->GetMinSize().x);
   }
 }
 

@@ -14,6 +14,8 @@
 #include <wx/textctrl.h>
 
 #include "app/document/grainforge_doc.h"
+#include "app/shell/kit/access_keys.h"
+#include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/workflow/dialogs/dialog_frame.h"
 
@@ -109,8 +111,9 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
   previews->AddGrowableRow(1, 1);
   previews->Add(new wxStaticText(this, wxID_ANY, wxS("As loaded, laid 2 x 2")));
   previews->Add(new wxStaticText(this, wxID_ANY, wxS("After the method, laid 2 x 2")));
-  beforePanel_ = new SeamlessPreviewPanel(this, kBeforeId, dlu(188, 150));
-  afterPanel_ = new SeamlessPreviewPanel(this, kAfterId, dlu(188, 150));
+  // The previews take the width the texts give them; on a narrow screen they get by with less.
+  beforePanel_ = new SeamlessPreviewPanel(this, kBeforeId, dlu(120, 150));
+  afterPanel_ = new SeamlessPreviewPanel(this, kAfterId, dlu(120, 150));
   previews->Add(beforePanel_, 1, wxEXPAND);
   previews->Add(afterPanel_, 1, wxEXPAND);
   contents->Add(previews, 1, wxEXPAND | wxTOP, gap);
@@ -143,9 +146,9 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
     row.slider->Bind(wxEVT_SLIDER, [this, i](wxCommandEvent& event) { MoveSlider(i, event.GetInt()); });
   }
   contents->Add(rowGrid, 0, wxEXPAND | wxTOP, gap);
-  auto* note = new wxStaticText(this, wxID_ANY, FromUtf8(kJoinNote));
-  note->Wrap(textWidth_);
-  contents->Add(note, 0, wxEXPAND | wxTOP, gap);
+  note_ = new wxStaticText(this, wxID_ANY, wxEmptyString);
+  SetWrappedLabel(note_, FromUtf8(kJoinNote), textWidth_);
+  contents->Add(note_, 0, wxEXPAND | wxTOP, gap);
 
   const std::vector<std::string> names = mesh::seamless::SeamlessMethodNames();
   for (const std::string& name : names) methods_->Append(FromUtf8(name));
@@ -162,6 +165,13 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
   ShowParameterValues();
   UpdateSeamlessPreviews();
   helpPane_ = FinishSettingsDialog(this, contents, kDesignSize, "seamless");
+  // On a narrow screen the contents scroll: the texts wrap to the width they get there, so that
+  // they scroll only downwards and none runs past the dialog's edge.
+  if (const int overhang = DialogContentsOverhang(this); overhang > 0) {
+    textWidth_ = std::max(dlu(120, 0).x, textWidth_ - overhang);
+    WrapTexts();
+    FitDialogToDisplay(this);
+  }
 }
 
 CSeamlessDialog::~CSeamlessDialog() = default;
@@ -171,8 +181,14 @@ void CSeamlessDialog::SetSeamlessMethod(const std::string& name) {
   method_->ResetToDefaults();
   // Coming back to the opening method brings back the parameters it was opened with.
   if (name == openingMethod_ && !openingText_.empty()) mesh::procedural::ParametersFromText(*method_, openingText_);
-  description_->SetLabel(FromUtf8(method_->Description()));
-  description_->Wrap(textWidth_);
+  SetWrappedLabel(description_, FromUtf8(method_->Description()), textWidth_);
+}
+
+void CSeamlessDialog::WrapTexts() {
+  for (wxStaticText* text : {description_, status_}) text->SetMinSize(wxSize(textWidth_, text->GetMinSize().y));
+  SetWrappedLabel(description_, FromUtf8(method_->Description()), textWidth_);
+  SetWrappedLabel(status_, statusText_, textWidth_);
+  SetWrappedLabel(note_, FromUtf8(kJoinNote), textWidth_);
 }
 
 void CSeamlessDialog::ChooseMethod(const std::string& name) {
@@ -184,7 +200,9 @@ void CSeamlessDialog::ChooseMethod(const std::string& name) {
   ShowMethodRows();
   ShowParameterValues();
   UpdateSeamlessPreviews();
-  Layout();
+  // Another method's rows and description: the scrolled contents reach all of them.
+  if (IsShown()) FitDialogToDisplay(this);
+  else Layout();
 }
 
 void CSeamlessDialog::ShowMethodRows() {
@@ -210,6 +228,9 @@ void CSeamlessDialog::ShowMethodRows() {
       for (const std::string& text : spec->choices) row.choice->Append(FromUtf8(text));
     }
   }
+  // Another method's rows: their labels get letters of their own (the first rows get theirs
+  // with the rest of the dialog).
+  if (helpPane_ != nullptr) AssignAccessKeys(this);
   Layout();
 }
 
@@ -262,7 +283,7 @@ void CSeamlessDialog::UpdateSeamlessPreviews() {
   if (source_.heights.empty()) {
     before_ = {};
     after_ = {};
-    status_->SetLabel(wxS("No image loaded."));
+    statusText_ = wxS("No image loaded.");
   } else {
     before_ = MakeTiledPreview(source_.heights, source_.width, source_.height, false);
     std::int32_t width = 0;
@@ -271,15 +292,15 @@ void CSeamlessDialog::UpdateSeamlessPreviews() {
     const std::vector<float> result = method_->Apply(source_.heights, source_.width, source_.height, width, height, &report);
     after_ = MakeTiledPreview(result, width, height, method_->MirrorsTiles());
     if (!report.methodName.empty())
-      status_->SetLabel(FromUtf8(mesh::seamless::SeamlessSummaryText(report)) +
+      statusText_ = FromUtf8(mesh::seamless::SeamlessSummaryText(report)) +
                         wxString::Format(wxS("   (measured on the %d x %d preview; the full image is treated the same way)"),
-                                         source_.width, source_.height));
+                                         source_.width, source_.height);
     else
-      status_->SetLabel(wxS("The image is used as it was loaded."));
+      statusText_ = wxS("The image is used as it was loaded.");
   }
   // A typed value held to its range is said first, above what the method did.
-  if (!correction_.empty()) status_->SetLabel(wxString(correction_) + wxS("\n") + status_->GetLabel());
-  status_->Wrap(textWidth_);
+  if (!correction_.empty()) statusText_ = wxString(correction_) + wxS("\n") + statusText_;
+  SetWrappedLabel(status_, statusText_, textWidth_);
   beforePanel_->SetPreview(before_);
   afterPanel_->SetPreview(after_);
 }

@@ -72,6 +72,7 @@ private:
   void ShowMethodRows();
   void ShowParameterValues();
   void UpdateSeamlessPreviews();
+  void WrapTexts();
   void OnOk(wxCommandEvent& event);
 
   std::string methodName_;
@@ -85,6 +86,8 @@ private:
   wxChoice* methods_ = nullptr;
   wxStaticText* description_ = nullptr;
   wxStaticText* status_ = nullptr;
+  wxStaticText* note_ = nullptr;
+  wxString statusText_;  // the status as said, before wrapping
   SeamlessPreviewPanel* beforePanel_ = nullptr;
   SeamlessPreviewPanel* afterPanel_ = nullptr;
   std::array<Row, kRowCount> rows_{};

@@ -12,6 +12,8 @@
 #include <wx/settings.h>
 #include <wx/sizer.h>
 
+#include "app/shell/kit/access_keys.h"
+#include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/scroll_arithmetic.h"
 #include "app/shell/kit/ui_fonts.h"
 #include "app/shell/kit/ui_scale.h"
@@ -546,6 +548,9 @@ CMarkdownTextCtrl* AttachHelpPane(wxDialog* dialog, const std::wstring& text) {
   dialog->SetClientSize(client.x + margin + width, client.y);
   dialog->Layout();
   dialog->CentreOnParent();
+  AssignAccessKeys(dialog);
+  // On a small screen the pane gives way first, then the dialog's contents scroll.
+  if (dialog->GetSizer() != nullptr) FitDialogToDisplay(dialog, pane);
   pane->Raise();
   pane->Refresh(false);
   pane->Update();

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <string>
+#include <tuple>
 #include <cstdint>
 #include <vector>
 
+#include "app/shell/kit/access_keys.h"
+#include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/kit_geometry.h"
 #include "app/shell/kit/scroll_arithmetic.h"
 #include "app/shell/kit/ui_fonts.h"
@@ -30,6 +34,42 @@ TEST(MulDiv, RoundsHalvesAwayFromZero) {
     EXPECT_EQ(MulDiv(c.value, c.numerator, c.denominator), c.expected)
         << c.value << " * " << c.numerator << " / " << c.denominator;
   }
+}
+
+// A dialog larger than the screen: the help pane gives way first, down to its least width, then
+// the contents scroll; the client never leaves the screen and never drops below what fits.
+TEST(PlanDialogFit, NarrowsThePaneThenScrollsWithinTheScreen) {
+  struct Case {
+    FitSize wanted, least, frame, area;
+    int pane, paneLeast;
+    FitSize client;
+    int paneWidth;
+    bool scroll;
+  };
+  const Case cases[] = {
+      {{900, 575}, {880, 520}, {0, 0}, {1600, 1000}, 380, 180, {900, 575}, 380, false},  // fits as designed
+      {{910, 575}, {880, 520}, {0, 0}, {800, 600}, 380, 180, {800, 575}, 300, false},    // the pane narrows
+      {{869, 610}, {828, 610}, {0, 30}, {800, 600}, 380, 180, {800, 570}, 352, true},    // too tall: scrolls
+      {{1200, 500}, {1200, 500}, {0, 0}, {800, 600}, 380, 180, {800, 500}, 180, true},   // the pane at its least
+      {{300, 200}, {350, 250}, {0, 0}, {800, 600}, 0, 180, {350, 250}, 0, false},        // grows to what fits
+  };
+  for (const Case& c : cases) {
+    const DialogFitPlan plan = PlanDialogFit(c.wanted, c.least, c.frame, c.area, c.pane, c.paneLeast);
+    EXPECT_EQ(plan.client.width, c.client.width) << c.wanted.width;
+    EXPECT_EQ(plan.client.height, c.client.height) << c.wanted.width;
+    EXPECT_EQ(plan.paneWidth, c.paneWidth) << c.wanted.width;
+    EXPECT_EQ(plan.scroll, c.scroll) << c.wanted.width;
+  }
+}
+
+TEST(ChooseAccessKey, TakesAFreeWordStartThenAnyFreeLetter) {
+  const std::tuple<std::wstring, std::wstring, int> cases[] = {
+      {L"Width (mm)", L"oc", 0},          {L"Triangle limit (millions)", L"toc", 9},
+      {L"Save...", L"socv", 1},           {L"Show", L"showc", -1},
+      {L"2 x 2 tiles", L"xt", 0},         {L"", L"", -1},
+  };
+  for (const auto& [label, taken, index] : cases)
+    EXPECT_EQ(ChooseAccessKey(label, taken), index) << std::string(label.begin(), label.end());
 }
 
 TEST(MulDiv, ZeroDenominatorAndOverflowGiveMinusOne) {

@@ -5,6 +5,7 @@
 #include <wx/accel.h>
 #include <wx/defs.h>
 
+#include <map>
 #include <set>
 
 #include "app/shell/command_routing.h"
@@ -81,7 +82,7 @@ TEST(MenuLabelForToolkit, KeepsChordsAndFunctionKeysAndDropsBareKeys) {
       {L"&New\tCtrl+N", L"&New\tCtrl+N"},
       {L"Save P&roject\tCtrl+Shift+S", L"Save P&roject\tCtrl+Shift+S"},
       {L"&Process\tF5", L"&Process\tF5"},
-      {L"Sto&p Processing\tEsc", L"Sto&p Processing"},
+      {L"&Stop Processing\tEsc", L"&Stop Processing"},
       {L"&Reset / Fit\tHome", L"&Reset / Fit"},
       {L"Ort&hographic\tNum 5", L"Ort&hographic"},
       {L"&Fit to Model", L"&Fit to Model"},
@@ -106,6 +107,30 @@ TEST(MainMenuEntries, ShowOnlyKeysThatRunTheirCommand) {
     EXPECT_TRUE(found) << std::string(item->text.begin(), item->text.end());
   }
   EXPECT_EQ(shown, 10);  // Exit shows Ctrl+Q too
+}
+
+// The fault: Texture held "Edit per &Side" and "Seamles&s...", Mesh "&Process" and "Sto&p
+// Processing", so Alt+letter only moved between the two instead of choosing one.
+void ExpectDistinctMnemonics(const std::wstring& level, const std::vector<MainMenuEntry>& entries) {
+  std::map<wchar_t, std::wstring> taken;
+  for (const MainMenuEntry& entry : entries) {
+    if (entry.kind == MainMenuEntry::Kind::Separator) continue;
+    if (const wchar_t key = MnemonicOf(entry.text); key != 0) {
+      const auto [at, added] = taken.emplace(key, entry.text);
+      EXPECT_TRUE(added) << std::string(level.begin(), level.end()) << ": "
+                         << std::string(at->second.begin(), at->second.end()) << " / "
+                         << std::string(entry.text.begin(), entry.text.end());
+    }
+    if (!entry.children.empty()) ExpectDistinctMnemonics(level + L" > " + entry.text, entry.children);
+  }
+}
+
+TEST(MainMenuEntries, NoMenuRepeatsAnAccessKey) {
+  const std::pair<std::wstring, wchar_t> reads[] = {
+      {L"Sto&p", L'p'}, {L"&Save STL...\tCtrl+S", L's'}, {L"Save Project As...", 0},
+      {L"Salt && &Pepper", L'p'}, {L"Tail &", 0}, {L"Odd\tAlt+&X", 0}};
+  for (const auto& [label, key] : reads) EXPECT_EQ(MnemonicOf(label), key) << std::string(label.begin(), label.end());
+  ExpectDistinctMnemonics(L"menu bar", MainMenuEntries());
 }
 
 }  // namespace

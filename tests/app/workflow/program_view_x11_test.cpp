@@ -9,6 +9,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include <wx/scrolwin.h>
 #include <wx/button.h>
 #include <wx/dcclient.h>
 #include <wx/statusbr.h>
@@ -204,6 +205,45 @@ TEST(ProgramView, TheMaskPanelIsDockedBesideTheViewAndStaysUntilClosed) {
   ASSERT_TRUE(PumpUntil([&] { return !view.MaskPanel()->IsShown(); }));
   EXPECT_EQ(view.handleTool, kToolNone) << "closing leaves the mask tools";
   EXPECT_EQ(view.Viewport()->GetSize().x, fullWidth);
+}
+
+// The fault: at 800 x 600 the docked panel took the view's whole width (the part vanished) and
+// was cut itself, its Z fields out of reach, and the start hint lost its end. The view keeps half
+// its width, every field of the panel can be scrolled to, Home fits the part to the view's width
+// as it is then, and the hint wraps.
+TEST(ProgramView, TheMaskPanelLeavesTheViewRoomAndEveryFieldInReach) {
+  for (const wxSize window : {wxSize(800, 600), wxSize(1600, 1000)}) {
+    const std::string name = std::to_string(window.x) + "x" + std::to_string(window.y);
+    ViewProgram program;
+    ASSERT_TRUE(program.started);
+    program.Frame().SetSize(wxRect(wxPoint(0, 0), window));
+    PumpFor(100ms);
+    CGrainforgeView& view = program.View();
+    // The start hint wraps in a narrow view instead of ending at "File > Open STL (Ctrl+".
+    const wxWindow& hint = *view.StartHint();
+    wxClientDC dc(const_cast<wxWindow*>(&hint));
+    dc.SetFont(hint.GetFont());
+    const bool oneLine = dc.GetTextExtent(hint.GetLabel()).x + 16 <= hint.GetSize().x;
+    EXPECT_EQ(hint.GetSize().y > 2 * dc.GetCharHeight(), !oneLine) << name;
+    program.Shot("start_hint_" + name);
+    program.Command(menu_ids::kTestCube);
+    ASSERT_TRUE(PumpUntil([&] { return view.RendererReady(); }, 5000ms));
+    program.Command(32901);  // Masks > Add Box
+    ASSERT_TRUE(view.MaskPanel() != nullptr && PumpUntil([&] { return view.MaskPanel()->IsShown(); }));
+    program.Command(menu_ids::kResetFit);
+    const wxSize viewport = view.Viewport()->GetClientSize();
+    EXPECT_GE(viewport.x, view.GetClientSize().x / 2) << name;
+    EXPECT_EQ(view.Viewport()->Renderer().view.width, viewport.x) << name << ": the fit's width";
+    const auto* body = dynamic_cast<const wxScrolledWindow*>(view.MaskPanel()->Field(0)->GetParent()->GetParent());
+    ASSERT_NE(body, nullptr) << name;
+    const wxPoint origin = body->GetScreenPosition() + body->CalcScrolledPosition(wxPoint(0, 0));
+    for (int i = 0; i < kMaskFieldCount; ++i) {
+      const wxRect field = view.MaskPanel()->Field(i)->GetScreenRect();
+      EXPECT_TRUE(wxRect(wxPoint(0, 0), body->GetVirtualSize()).Contains(wxRect(field.GetPosition() - origin, field.GetSize())))
+          << name << " field " << i;
+    }
+    program.Shot("mask_panel_docked_" + name);
+  }
 }
 
 // Every "Tool" text and the widest "Frame" text fit their fields whole as the status bar's font

@@ -6,10 +6,14 @@
 #include "app/workflow/dialogs/remesh_input_dialog.h"
 #include "app/workflow/dialogs/export_check_dialog.h"
 #include "app/workflow/dialogs/mapping_settings_dialog.h"
+#include "app/workflow/dialogs/seamless_dialog.h"
 #include "app/workflow/dialogs/texture_settings_dialog.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 
 #include "app/document/preset_files.h"
+#include "app/shell/kit/access_keys.h"
+#include "app/shell/kit/dialog_fit.h"
+#include "app/shell/main_menu.h"
 #include "app/shell/kit/number_text.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
 #include "engine/mesh/test_shapes.h"
@@ -23,13 +27,19 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/odcombo.h>
+#include <wx/scrolwin.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cwchar>
 #include <deque>
 #include <filesystem>
+#include <map>
 
 namespace grainforge::app {
 namespace {
@@ -549,6 +559,150 @@ TEST(SettingsDialogsX11, DocumentDialogsRunModallyAndReturnPlainResults) {
   // Save STL's check dialog, cancelled: nothing is saved.
   PressWhenModal<CExportDialog>(wxID_CANCEL);
   EXPECT_FALSE(dialogs.RunExportCheck(ExportDialogRequest{}));
+}
+
+}  // namespace
+}  // namespace grainforge::app
+
+namespace grainforge::app {
+namespace {
+
+// Whether a control can be brought into sight: it shows in the dialog's client area, or it lies
+// within the area its scrolled contents reach.
+bool InReach(const wxDialog& dialog, const wxWindow& control) {
+  const wxRect rect = control.GetScreenRect();
+  auto* scrolled = dynamic_cast<wxScrolledWindow*>(DialogScrolledContents(&dialog));
+  if (scrolled == nullptr || !scrolled->IsDescendant(const_cast<wxWindow*>(&control)))
+    return wxRect(dialog.GetScreenPosition() + dialog.GetClientAreaOrigin(), dialog.GetClientSize()).Contains(rect);
+  const wxPoint origin = scrolled->GetScreenPosition() + scrolled->CalcScrolledPosition(wxPoint(0, 0));
+  return wxRect(wxPoint(0, 0), scrolled->GetVirtualSize()).Contains(wxRect(rect.GetPosition() - origin, rect.GetSize()));
+}
+
+// Every field label, check box and button shows a letter (Alt+letter) no other one in the dialog has.
+void CollectAccessKeys(const wxWindow& parent, std::map<wchar_t, std::wstring>& keys, const std::string& name) {
+  for (const wxWindow* child : parent.GetChildren()) {
+    if (!child->IsShown() || child->IsTopLevel()) continue;
+    const auto* label = dynamic_cast<const wxStaticText*>(child);
+    const bool keyed = (label != nullptr && LabelledField(label) != nullptr) ||
+                       ((dynamic_cast<const wxCheckBox*>(child) != nullptr || dynamic_cast<const wxButton*>(child) != nullptr) &&
+                        !child->GetLabel().empty());
+    if (label != nullptr && keyed) {
+      // GTK moves the focus to the field the label is tied to.
+      using MnemonicWidget = void* (*)(void*);
+      static const auto tiedTo = reinterpret_cast<MnemonicWidget>(dlsym(RTLD_DEFAULT, "gtk_label_get_mnemonic_widget"));
+      ASSERT_NE(tiedTo, nullptr);
+      EXPECT_EQ(tiedTo(label->GetHandle()), static_cast<void*>(LabelledField(label)->GetHandle()))
+          << name << ": " << label->GetLabel();
+    }
+    if (keyed) {
+      const std::wstring text = child->GetLabel().ToStdWstring();
+      const wchar_t key = MnemonicOf(text);
+      const auto [at, added] = keys.emplace(key, text);
+      EXPECT_TRUE(added) << name << ": " << child->GetLabel() << " / " << wxString(at->second);
+    }
+    CollectAccessKeys(*child, keys, name);
+  }
+}
+
+void ExpectAllInReach(const wxDialog& dialog, const wxWindow& parent, const std::string& name) {
+  for (const wxWindow* child : parent.GetChildren()) {
+    if (!child->IsShown() || child->IsTopLevel()) continue;
+    // A group box's frame is no control to reach; the controls inside it are.
+    if (dynamic_cast<const wxControl*>(child) != nullptr && dynamic_cast<const wxStaticBox*>(child) == nullptr) {
+      EXPECT_TRUE(InReach(dialog, *child)) << name << ": " << child->GetName() << " " << child->GetLabel();
+    }
+    // A text is as tall as its wrapped lines: none is cut at the bottom or hidden under the next row.
+    if (const auto* text = dynamic_cast<const wxStaticText*>(child)) {
+      EXPECT_GE(text->GetSize().y, text->GetBestSize().y) << name << ": " << text->GetLabel();
+    }
+    ExpectAllInReach(dialog, *child, name);
+  }
+}
+
+// The faults: at 800 x 600 the Save STL check was 910 x 575 with Save... off the screen, Texture
+// Settings cut its OK and Cancel, and the other settings dialogs cut their texts at the edge; no
+// label had an access key; the seamless dialog scrolled sideways, its notes running past its edge.
+TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByItsOwnKey) {
+  const wxRect screen(0, 0, 800, 600);
+  SetDialogFitArea(screen.x, screen.y, screen.width, screen.height);
+  ReliefFixture relief;
+  PresetFixture presets;
+  auto pattern = mesh::procedural::CreateProceduralTexture("Bricks");
+  const mesh::TriangleMesh sphere = mesh::MakeTestSphere(10.0f);
+  ExportDialogRequest request;
+  request.mesh = &sphere;
+  request.note = L"The relief needs support: some places have nothing beneath them.";
+  request.check = [](const mesh::TriangleMesh&, std::string& text) {
+    text = "Before saving:\r\n";
+    return true;
+  };
+  // The longest explanation of the zero level, which used to lose its last line.
+  relief.values.displacement.direction = mesh::DisplacementDirection::outward;
+  relief.values.displacement.midLevelMode = mesh::MidLevelMode::automatic;
+  TextureDialogInput texture;
+  texture.imagePresent = true;
+  texture.sourceName = L"ripples.png";
+  SeamlessDialogInput seamless{std::vector<float>(64 * 64, 0.5f), 64, 64, "Cross-fade", "percent=35\n"};
+  const std::pair<const char*, std::function<wxDialog*()>> dialogs[] = {
+      {"save_stl", [&] { return new CExportDialog(nullptr, request, false); }},
+      {"texture_settings", [&] { return new CTextureSettingsDialog(nullptr, texture); }},
+      {"seamless", [&] { return new CSeamlessDialog(nullptr, seamless); }},
+      {"mapping_settings", [&] { return new CMappingSettingsDialog(nullptr, MappingDialogValues{}); }},
+      {"relief_and_simplify", [&] {
+         return new CRemeshSettingsDialog(nullptr, relief.values, ReliefDialogSection::stack, &relief.cube, &relief.map);
+       }},
+      {"relief", [&] {
+         return new CRemeshSettingsDialog(nullptr, relief.values, ReliefDialogSection::relief, &relief.cube, &relief.map);
+       }},
+      {"remesh_input", [&] { return new CRemeshInputDialog(nullptr, mesh::RemeshSettings{}, &relief.cube); }},
+      {"procedural", [&] {
+         return new CProceduralTextureDialog(nullptr, *pattern, 2, presets.roots, presets.Questions());
+       }},
+  };
+  for (const auto& [name, make] : dialogs) {
+    Shown<wxDialog> dialog(make());
+    EXPECT_TRUE(screen.Contains(dialog->GetScreenRect())) << name << " " << dialog->GetSize().x << " x "
+                                                          << dialog->GetSize().y;
+    for (const int id : {wxID_OK, wxID_CANCEL}) {
+      const wxWindow* button = dialog->FindWindow(id);
+      ASSERT_NE(button, nullptr) << name;
+      EXPECT_TRUE(screen.Contains(button->GetScreenRect()) && InReach(*dialog.dialog, *button)) << name << " " << id;
+      EXPECT_FALSE(DialogScrolledContents(dialog.dialog) != nullptr &&
+                   DialogScrolledContents(dialog.dialog)->IsDescendant(const_cast<wxWindow*>(button)))
+          << name << ": the buttons stay in sight";
+    }
+    // Only downwards: a scrolled area as wide as the dialog leaves no text running past its edge.
+    if (const wxWindow* scrolled = DialogScrolledContents(dialog.dialog)) {
+      EXPECT_LE(scrolled->GetVirtualSize().x, scrolled->GetClientSize().x) << name << ": scrolls sideways";
+    }
+    ExpectAllInReach(*dialog.dialog, *dialog.dialog, name);
+    // Without a letter only a label whose every letter another one has taken (key 0 once).
+    std::map<wchar_t, std::wstring> keys;
+    CollectAccessKeys(*dialog.dialog, keys, name);
+    if (const auto none = keys.find(0); none != keys.end()) {
+      std::wstring taken;
+      for (const auto& key : keys) taken += key.first;
+      EXPECT_LT(ChooseAccessKey(none->second, taken), 0) << name << ": " << wxString(none->second);
+    }
+    EXPECT_GE(keys.size(), 4u) << name;
+    EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot((std::string(name) + "_fitted.png").c_str())));
+  }
+  // The seamless dialog's rows and description change with the method: each one still scrolls
+  // only downwards, its status above the first row.
+  Shown<CSeamlessDialog> dialog(new CSeamlessDialog(nullptr, seamless));
+  for (const std::string& method : mesh::seamless::SeamlessMethodNames()) {
+    dialog->ChooseMethod(method);
+    PumpFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(DialogContentsOverhang(dialog.dialog), 0) << method;
+    ExpectAllInReach(*dialog.dialog, *dialog.dialog, method);
+    const wxWindow* status = dialog->FindWindow(CSeamlessDialog::kStatusId);
+    const wxWindow* row = dialog->FindWindow(CSeamlessDialog::kRowLabelId);
+    EXPECT_TRUE(!row->IsShown() || status->GetScreenRect().GetBottom() < row->GetScreenRect().GetTop()) << method;
+    static_cast<wxScrolledWindow*>(DialogScrolledContents(dialog.dialog))->Scroll(0, 1000);
+    PumpFor(std::chrono::milliseconds(200));
+    EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot(("seamless_" + method.substr(0, method.find(' ')) + ".png").c_str())));
+  }
+  SetDialogFitArea(0, 0, 0, 0);
 }
 
 }  // namespace

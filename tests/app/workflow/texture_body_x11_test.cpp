@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <random>
 
@@ -29,6 +30,7 @@
 #include "app/shell/kit/ui_fonts.h"
 #include "app/workflow/browser_controls.h"
 #include "app/workflow/flow_wnd.h"
+#include "app/workflow/projector_list.h"
 #include "app/workflow/relief_bodies.h"
 #include "app/workflow/workflow_pane.h"
 #include "engine/textures/procedural_registry.h"
@@ -394,31 +396,50 @@ TEST(ReliefBodyX11, OverTheLimitIsSaidBeforeProcessAndRefusedWithTheSameCount) {
   EXPECT_EQ(frame.Relief().Remesh()->EstimateText(), L"About " + count + L" triangles.");
 }
 
-// A library or preset name too long for the label under its picture is cut with "…" and shown
-// whole as the tool tip while the pointer is over it ("Basket weav…" had no way to be read);
-// a name that fits has no tip.
-TEST(ThumbnailGridX11, ANameCutUnderItsPictureIsShownWholeAsTheTip) {
-  auto* frame = new wxFrame(nullptr, wxID_ANY, wxS("Grid"), wxPoint(20, 20), wxSize(CLeftPane::kDesignWidth, 300));
-  auto* grid = new CThumbnailGrid(frame, wxID_ANY, 96);
-  grid->SetSize(0, 0, 200, 200);
+// A name too long for its place is cut with "…" and shown whole as the tool tip while the
+// pointer is over it, in the picture grid ("Basket weav…"), the category list ("Fabric and
+// leat…") and the projector list ("Bottom cap (…"); a name that fits has no tip.
+TEST(ThumbnailGridX11, ANameCutInAListIsShownWholeAsTheTip) {
   const std::string longName = "Default hex truchet with rounded arcs";
+  const std::wstring wideName = Utf8ToWide(longName);
+  auto* frame = new wxFrame(nullptr, wxID_ANY, wxS("Lists"), wxPoint(20, 20), wxSize(CLeftPane::kDesignWidth, 300));
+  auto* grid = new CThumbnailGrid(frame, wxID_ANY, 96);
   grid->SetItems({{"a", "Dots", {}, 0, false, {}}, {"b", longName, {}, 0, false, {}}});
+  auto* names = new CNameList(frame, wxID_ANY, 96);
+  names->SetNames({"Dots", longName});
+  auto* projectors = new CProjectorList(frame, wxID_ANY, 96);
+  projectors->SetRows({{0, L"Top", {}, true, true}, {1, wideName, {}, true, true}}, 0);
+  for (wxWindow* list : std::initializer_list<wxWindow*>{grid, names, projectors}) list->SetSize(0, 0, 200, 200);
   frame->Show();
   PumpFor(std::chrono::milliseconds(100));
-  const auto hover = [&](int index) {
-    const PixelRect cell = grid->CellRect(index);
-    wxMouseEvent motion(wxEVT_MOTION);
-    motion.SetPosition(wxPoint((cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2));
-    motion.SetEventObject(grid);
-    grid->GetEventHandler()->ProcessEvent(motion);
+  const auto centre = [](const PixelRect& r) { return wxPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2); };
+  struct Case {
+    const char* list;
+    wxWindow* window;
+    std::function<wxPoint(int)> at;
+    std::function<std::wstring()> tip;
   };
-  hover(1);
-  EXPECT_EQ(grid->HoverTip(), Utf8ToWide(longName));
-  ASSERT_NE(grid->GetToolTip(), nullptr);
-  EXPECT_EQ(grid->GetToolTipText().ToStdWstring(), Utf8ToWide(longName));
-  hover(0);
-  EXPECT_EQ(grid->HoverTip(), L"");
-  EXPECT_EQ(grid->GetToolTip(), nullptr);
+  const Case cases[] = {
+      {"grid", grid, [&](int i) { return centre(grid->CellRect(i)); }, [&] { return grid->HoverTip(); }},
+      {"names", names, [&](int i) { return centre(names->RowRect(i)); }, [&] { return names->HoverTip(); }},
+      {"projectors", projectors, [&](int i) { return centre(projectors->RowRect(i)); },
+       [&] { return projectors->HoverTip(); }},
+  };
+  for (const Case& c : cases) {
+    const auto hover = [&](int index) {
+      wxMouseEvent motion(wxEVT_MOTION);
+      motion.SetPosition(c.at(index));
+      motion.SetEventObject(c.window);
+      c.window->GetEventHandler()->ProcessEvent(motion);
+    };
+    hover(1);
+    EXPECT_EQ(c.tip(), wideName) << c.list;
+    ASSERT_NE(c.window->GetToolTip(), nullptr) << c.list;
+    EXPECT_EQ(c.window->GetToolTipText().ToStdWstring(), wideName) << c.list;
+    hover(0);
+    EXPECT_EQ(c.tip(), L"") << c.list;
+    EXPECT_EQ(c.window->GetToolTip(), nullptr) << c.list;
+  }
   frame->Destroy();
   PumpFor(std::chrono::milliseconds(20));
 }
