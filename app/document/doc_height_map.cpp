@@ -67,7 +67,7 @@ LibraryRoots CGrainforgeDoc::LibraryRootsOfHost() const
     return roots;
 }
 
-bool CGrainforgeDoc::LoadHeightMap(const std::filesystem::path& path)
+bool CGrainforgeDoc::LoadHeightMap(const std::filesystem::path& path, bool logSettings)
 {
     const BusyScope busy(host.busy);
     LogMessage("Loading height map " + PathToUtf8(path), kLogPlain);
@@ -131,15 +131,10 @@ bool CGrainforgeDoc::LoadHeightMap(const std::filesystem::path& path)
     heightMap.sourceName = PathToUtf8(path.filename());
     textureImagePath = PathToWide(path);
 
-    if (settings.seamlessMethod != kUnchangedSeamMethod)
-        LogMessage("Seams: " + settings.seamlessMethod + ", as chosen for this image before.", kLogPlain);
     if (!heightMap.settings.tiles)
         FitSingleTile();
-    if (heightMap.settings.autoLevels)
-        LogMessage(FormatText("Auto levels: black %.3f, white %.3f (the image's 1st and 99th percentiles).",
-                       static_cast<double>(heightMap.settings.blackLevel),
-                       static_cast<double>(heightMap.settings.whiteLevel)),
-            kLogPlain);
+    if (logSettings)
+        LogImageTexture(false);
 
     NoteEvent(InfoEvent::texture);
     SyncTextureToPipeline();
@@ -148,6 +143,38 @@ bool CGrainforgeDoc::LoadHeightMap(const std::filesystem::path& path)
     else
         UpdatePreview();
     return true;
+}
+
+void CGrainforgeDoc::LogImageTexture(bool asProjectHasIt) const
+{
+    const mesh::TextureSettings& settings = heightMap.settings;
+    if (settings.seamlessMethod != kUnchangedSeamMethod) {
+        if (!asProjectHasIt) {
+            LogMessage("Seams: " + settings.seamlessMethod + ", as chosen for this image before.", kLogPlain);
+        } else {
+            // The project's own seams may differ from those remembered for the image, in method
+            // or in overlap: the line says what was applied.
+            const std::string& done = heightMap.seamlessReport.description;
+            LogMessage("Seams: " + settings.seamlessMethod + (done.empty() ? std::string() : " (" + done + ")") +
+                           ", as the project has it.",
+                kLogPlain);
+        }
+    }
+    if (settings.autoLevels)
+        LogMessage(FormatText("Auto levels: black %.3f, white %.3f (the image's 1st and 99th percentiles).",
+                       static_cast<double>(settings.blackLevel), static_cast<double>(settings.whiteLevel)),
+            kLogPlain);
+    // A load starts the levels neutral; a project may have set them by hand, or inverted.
+    const bool handLevels = !settings.autoLevels && (settings.blackLevel != 0.0f || settings.whiteLevel != 1.0f);
+    if (asProjectHasIt &&
+        (handLevels || settings.gamma != 1.0f || settings.outputBlackLevel != 0.0f ||
+            settings.outputWhiteLevel != 1.0f || settings.invert))
+        LogMessage(FormatText("Levels: black %.3f, white %.3f, gamma %.2f, output %.3f to %.3f, invert %s, as the "
+                              "project has them.",
+                       static_cast<double>(settings.blackLevel), static_cast<double>(settings.whiteLevel),
+                       static_cast<double>(settings.gamma), static_cast<double>(settings.outputBlackLevel),
+                       static_cast<double>(settings.outputWhiteLevel), settings.invert ? "on" : "off"),
+            kLogPlain);
 }
 
 void CGrainforgeDoc::ApplyTextureSettings(const mesh::TextureSettings& newSettings)

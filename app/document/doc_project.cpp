@@ -256,7 +256,7 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         }
     } else if (!data.textureImagePath.empty()) {
         textureMissing = !ProjectFileExists(data.textureImagePath);
-        installed = !textureMissing && LoadHeightMap(data.textureImagePath);
+        installed = !textureMissing && LoadHeightMap(data.textureImagePath, false);
         textureUnreadable = !textureMissing && !installed;
     }
     if (!installed) {
@@ -292,8 +292,12 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         state.patternParameters = data.proceduralParameters;
     RestoreEditState(state);
     RefreshProceduralTexture(true);
-    // The pattern as the project has it: its values, size and placement are in place only now.
-    LogProceduralTexture();
+    // The texture as the project has it: its values, seams, levels, size and placement are in
+    // place only now.
+    if (proceduralTexture)
+        LogProceduralTexture();
+    else if (IsHeightMapLoaded())
+        LogImageTexture(true);
 
     exportCleanupOptions = data.exportCleanup;
     exportFixes = data.exportFixes;

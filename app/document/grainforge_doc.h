@@ -240,8 +240,9 @@ public:
     // ---- Height-map loading and texture settings ---------------------------------------------
     // Loads the image as the texture (asking first when it looks like a normal map). A file
     // that does not load leaves the texture as it was, says why in the information box and
-    // gives false.
-    bool LoadHeightMap(const std::filesystem::path& path);
+    // gives false. Its seams and levels are logged unless the caller logs them once its own
+    // settings are in place.
+    bool LoadHeightMap(const std::filesystem::path& path, bool logSettings = true);
     // Edited settings: levels, tiling, size, blur, the seamless method (remembered per image).
     void ApplyTextureSettings(const grainforge::mesh::TextureSettings& newSettings);
     // The library roots the host's folders name (factory first, the user root last); empty
@@ -255,6 +256,8 @@ public:
     void RefreshProceduralTexture(bool force);
     // The current pattern's values and render size in the log.
     void LogProceduralTexture() const;
+    // The image texture's seams and levels in the log, said to be the project's when it set them.
+    void LogImageTexture(bool asProjectHasIt) const;
     // Makes the pattern current under the preset name and renders it, and logs it unless the
     // caller logs it once its settings are in place. Null does nothing.
     void RenderProceduralTexture(std::unique_ptr<grainforge::mesh::procedural::ProceduralTexture> pattern,

@@ -5,6 +5,7 @@
 #include "app/document/name_case.h"
 #include "engine/mesh/json_settings.h"
 #include "engine/textures/image_loading.h"
+#include "engine/textures/seamless_method.h"
 #include "platform/file_system.h"
 #include "platform/image_file_types.h"
 
@@ -331,8 +332,13 @@ std::vector<SeamSetting> ReadSeamSettings(const LibraryRoots& roots)
 SeamChoice SeamSettingForImage(const LibraryRoots& roots, const fs::path& image)
 {
     for (SeamSetting& setting : ReadSeamSettings(roots)) {
-        if (PathsEqualNoCase(setting.image, image))
-            return {std::move(setting.method), std::move(setting.parameters)};
+        if (!PathsEqualNoCase(setting.image, image))
+            continue;
+        // A hand-edited name no method has would be applied as "Unchanged" yet named in the
+        // image's settings and the log.
+        if (mesh::seamless::CanonicalSeamlessMethodName(setting.method) != setting.method)
+            return {};
+        return {std::move(setting.method), std::move(setting.parameters)};
     }
     return {};
 }

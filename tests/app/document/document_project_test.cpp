@@ -4,6 +4,7 @@
 #include "app/document/grey_bmp.h"
 #include "app/document/log_text.h"
 #include "app/document/project_file.h"
+#include "app/document/texture_library.h"
 #include "tests/app/document/document_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/non_regular_files.h"
@@ -344,32 +345,71 @@ TEST(DocumentProjectTest, UnreadableProjectsAreRefusedWithTheirReason)
     EXPECT_EQ(doc.testShapeName, "cube");
 }
 
-// An image texture is read again from its file, and the project's settings applied to it.
+// An image texture is read again from its file, and the project's settings applied to it. The
+// log gives its seams and levels as the project has them, not those remembered for the image
+// nor those of the document open before.
 TEST(DocumentProjectTest, ImageTextureIsLoadedAgain)
 {
-    TempFolder folder;
-    std::vector<std::uint8_t> pixels(8 * 8);
-    for (std::size_t i = 0; i < pixels.size(); ++i)
-        pixels[i] = static_cast<std::uint8_t>(i * 4);
-    ASSERT_TRUE(app::WriteGreyBmp(folder / "grain.bmp", pixels, 8));
-    app::ProjectData data;
-    data.testShape = "cube";
-    data.textureImagePath = folder / "grain.bmp";
-    data.textureSettings.widthMillimetres = 9.0f;
-    data.textureSettings.heightMillimetres = 9.0f;
-    std::string error;
-    ASSERT_TRUE(app::WriteProject(folder / "job.gfproj", data, error)) << error;
+    struct Case {
+        const char* name;
+        bool autoLevelsBefore;
+        mesh::TextureSettings project;
+        std::vector<std::string> described;
+    };
+    mesh::TextureSettings fade;
+    fade.seamlessMethod = "Cross-fade";
+    fade.seamlessParameters = "percent=20\n";
+    fade.autoLevels = true;
+    mesh::TextureSettings byHand;
+    byHand.blackLevel = 0.2f;
+    byHand.whiteLevel = 0.8f;
+    byHand.invert = true;
+    const Case cases[] = {
+        {"own seams and auto levels", false, fade,
+            {"Seams: Cross-fade (20% of each edge faded into the opposite one), as the project has it.",
+                "Auto levels: black 0.274, white 0.715 (the image's 1st and 99th percentiles)."}},
+        {"levels by hand after a document with auto levels", true, byHand,
+            {"Levels: black 0.200, white 0.800, gamma 1.00, output 0.000 to 1.000, invert on, as the project has "
+             "them."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        std::vector<std::uint8_t> pixels(8 * 8);
+        for (std::size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = static_cast<std::uint8_t>(i * 4);
+        ASSERT_TRUE(app::WriteGreyBmp(folder / "grain.bmp", pixels, 8));
+        app::ProjectData data;
+        data.testShape = "cube";
+        data.textureImagePath = folder / "grain.bmp";
+        data.textureSettings = c.project;
+        data.textureSettings.widthMillimetres = 9.0f;
+        data.textureSettings.heightMillimetres = 9.0f;
+        std::string error;
+        ASSERT_TRUE(app::WriteProject(folder / "job.gfproj", data, error)) << error;
 
-    DocumentFixture f;
-    app::CGrainforgeDoc& doc = f.WithCube();
-    const std::string patternName = mesh::procedural::ProceduralTextureNames().front();
-    doc.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture(patternName), L"");
-    ASSERT_TRUE(doc.OpenDocument(folder / "job.gfproj"));
-    EXPECT_TRUE(doc.IsHeightMapLoaded());
-    EXPECT_EQ(doc.heightMap.width, 8);
-    EXPECT_EQ(doc.proceduralTexture, nullptr);
-    EXPECT_EQ(doc.textureImagePath, (folder / "grain.bmp").wstring());
-    EXPECT_EQ(doc.heightMap.settings.widthMillimetres, 9.0f);
+        DocumentFixture f;
+        f.host.userFolder = folder / "user";
+        app::CGrainforgeDoc& doc = f.WithCube();
+        ASSERT_TRUE(app::WriteSeamSettings(doc.LibraryRootsOfHost(), folder / "grain.bmp", "Mirror", ""));
+        const std::string patternName = mesh::procedural::ProceduralTextureNames().front();
+        doc.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture(patternName), L"");
+        doc.heightMap.settings.autoLevels = c.autoLevelsBefore;
+        const std::size_t linesBefore = f.host.lines.size();
+        ASSERT_TRUE(doc.OpenDocument(folder / "job.gfproj"));
+        EXPECT_TRUE(doc.IsHeightMapLoaded());
+        EXPECT_EQ(doc.proceduralTexture, nullptr);
+        EXPECT_EQ(doc.textureImagePath, (folder / "grain.bmp").wstring());
+        EXPECT_EQ(doc.heightMap.settings.widthMillimetres, 9.0f);
+        EXPECT_EQ(doc.heightMap.settings.seamlessMethod, c.project.seamlessMethod);
+
+        std::vector<std::string> described;
+        for (std::size_t i = linesBefore; i < f.host.lines.size(); ++i)
+            for (const char* start : {"Seams: ", "Auto levels: ", "Levels: "})
+                if (f.host.lines[i].text.starts_with(start))
+                    described.push_back(f.host.lines[i].text);
+        EXPECT_EQ(described, c.described);
+    }
 }
 
 // A hand-edited test shape name is refused with its reason; the document stays as it was.

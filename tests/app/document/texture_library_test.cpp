@@ -121,6 +121,12 @@ TEST(WriteSeamSettings, RemembersOneChoicePerImageAndForgetsUnchanged)
     EXPECT_EQ(std::tuple(a.method, a.parameters), std::tuple("Histogram blend", "seed=4\n"));
     EXPECT_EQ(SeamSettingForImage(library.roots, "/img/A.png").method, "Unchanged");
     EXPECT_EQ(ReadSeamSettings(library.roots).size(), 2u);
+    // A name no method has, as a hand edit leaves it, is no choice.
+    ASSERT_TRUE(WriteSeamSettings(library.roots, "/img/c.png", "mirror", "percent=20\n"));
+    EXPECT_EQ(std::tuple(SeamSettingForImage(library.roots, "/img/c.png").method,
+                  SeamSettingForImage(library.roots, "/img/c.png").parameters),
+        std::tuple("Unchanged", ""));
+    ASSERT_TRUE(WriteSeamSettings(library.roots, "/img/c.png", "", ""));
 
     ASSERT_TRUE(WriteSeamSettings(library.roots, "/img/a.png", "Unchanged", "ignored"));
     ASSERT_TRUE(WriteSeamSettings(library.roots, "/img/b.png", "", ""));
