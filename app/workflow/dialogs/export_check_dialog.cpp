@@ -97,8 +97,10 @@ CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& reques
   wxFont semibold = GetFont();
   semibold.SetNumericWeight(600);
   headline_->SetFont(semibold);
+  // The report wraps at the box's width: on a small screen a long line would otherwise read
+  // only after scrolling sideways.
   report_ = new wxTextCtrl(this, ids::kReport, wxString(), wxDefaultPosition, wxDefaultSize,
-                           wxTE_MULTILINE | wxTE_READONLY | wxVSCROLL | wxTE_DONTWRAP);
+                           wxTE_MULTILINE | wxTE_READONLY | wxVSCROLL | wxTE_WORDWRAP);
   report_->SetFont(GetReportFont(96));
   contents->Add(progressText_, 0, wxEXPAND | wxLEFT | wxRIGHT, margin);
   contents->Add(progressBar_, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, margin / 2);
