@@ -390,11 +390,11 @@ std::string FormatReliefLostText(double keptShare, float depth, float thickness,
     std::string cause;
     std::string help;
     if (depth > 0.0f) {
-        cause = "the relief is " + Fixed(depth, 2) + " mm deep on a part " + Fixed(thickness, 2) + " mm thick";
+        cause = "the relief is " + Fixed(depth, 2) + " mm deep, the part only " + Fixed(thickness, 2) + " mm thick";
         help = "a Strength below " + Fixed(thickness, 2) + " mm";
     }
     if (tileWidth > 0.0f) {
-        cause += std::string(cause.empty() ? "the" : " and the") + " texture tile is "
+        cause += std::string(cause.empty() ? "the" : ", and the") + " texture tile is "
             + (tileWidth < 0.005f ? std::string("under 0.01") : Fixed(tileWidth, 2)) + " mm wide, narrower than the "
             + Fixed(triangleSize, 2) + " mm triangles";
         help += std::string(help.empty() ? "" : " and ") + "a texture about "

@@ -689,7 +689,7 @@ TEST(PipelineStagesTest, EmptyOrSliverResultIsRefusedNotReportedAsDone)
             "changed. The part also has 1 doubled facet (the same three corners written twice); Mesh > Repair"},
         // The settings, not the part, are the cause.
         {"relief far deeper than the part on a tile finer than the triangles", MakeTestCube(10.0f), deep,
-            "the relief is", "mm deep on a part 3.33 mm thick and the texture tile is under 0.01 mm wide, narrower "
+            "the relief is", "mm deep, the part only 3.33 mm thick, and the texture tile is under 0.01 mm wide, narrower "
             "than the 0.20 mm triangles. Nothing was changed; a Strength below 3.33 mm and a texture about 0.4 mm "
             "wide keep the part.", 1e-30f},
     };
