@@ -315,33 +315,34 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
     SetModifiedFlag(false);
     UpdateAllViews(kHintFullRefresh);
 
+    // The opening's warnings are one word in the box: each holds, so none may take another's place.
+    std::wstring warnings;
+    const auto warn = [&warnings](const std::wstring& text) { warnings += (warnings.empty() ? L"" : L"\n\n") + text; };
     if (textureMissing) {
         const std::string where = NameForPeople(data.textureImagePath);
         LogMessage("The project's texture is not at " + where + "; its settings are kept", kLogWarning);
-        ShowInformation(L"The project's texture was not found:\n" + Utf8ToWide(where) +
-                            L"\nLoad it again; its size and placement are kept.",
-            kInfoWarning, InfoEvent::texture);
+        warn(L"The project's texture was not found:\n" + Utf8ToWide(where) +
+             L"\nLoad it again; its size and placement are kept.");
     }
     if (textureUnreadable) {
         // The load has shown its own reason already; this says what became of the project.
         const std::string where = PathToUtf8(data.textureImagePath);
         LogMessage("The project's texture at " + where + " is not an image this program reads; its settings are kept",
             kLogWarning);
-        ShowInformation(L"The project's texture is not an image this program reads:\n" + Utf8ToWide(where) +
-                            L"\nLoad another; its size and placement are kept.",
-            kInfoWarning, InfoEvent::texture);
+        warn(L"The project's texture is not an image this program reads:\n" + Utf8ToWide(where) +
+             L"\nLoad another; its size and placement are kept.");
     }
     // A copy of the project beside other files of the same names opens those, as designed; the
     // files it was saved with are still there, so which one was taken is said.
-    for (const auto& [saved, opened, what, event] :
-        {std::tuple{&data.partSavedElsewhere, &data.partPath, "part", InfoEvent::part},
-            std::tuple{&data.textureSavedElsewhere, &data.textureImagePath, "texture image", InfoEvent::texture}}) {
-        if (saved->empty() || (event == InfoEvent::texture && (!installed || !data.proceduralName.empty())))
+    for (const auto& [saved, opened, what, isTexture] :
+        {std::tuple{&data.partSavedElsewhere, &data.partPath, "part", false},
+            std::tuple{&data.textureSavedElsewhere, &data.textureImagePath, "texture image", true}}) {
+        if (saved->empty() || (isTexture && (!installed || !data.proceduralName.empty())))
             continue;
         const std::string said = "The project was saved with the " + std::string(what) + " " + NameForPeople(*saved) +
             ", which is still there; the " + what + " beside the project was opened: " + NameForPeople(*opened);
         LogMessage(said, kLogWarning);
-        ShowInformation(Utf8ToWide(said), kInfoWarning, event);
+        warn(Utf8ToWide(said));
     }
     if (data.masksLeftOut > 0) {
         const std::uint64_t held = data.masksLeftOut + data.masks.size();
@@ -349,9 +350,10 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
             " mask volumes, more than a part takes; the first " + mesh::FormatCountGrouped(data.masks.size()) +
             " were opened and " + mesh::FormatCountGrouped(data.masksLeftOut) + " left out.";
         LogMessage(leftOut, kLogWarning);
-        ShowInformation(Utf8ToWide(leftOut + " Saving the project keeps only those opened."), kInfoWarning,
-            InfoEvent::part);
+        warn(Utf8ToWide(leftOut + " Saving the project keeps only those opened."));
     }
+    if (!warnings.empty())
+        ShowInformation(warnings, kInfoWarning, InfoEvent::part);
     if (data.stageSubdivide)
         LogMessage("The project had Subdivide switched on. Subdivide is no longer a step: the relief is made at "
                    "the triangle size, so a smaller triangle size is what gives finer relief now.",

@@ -162,7 +162,9 @@ TEST(DocumentProjectTest, ProjectCopiedBesideAnotherPartSaysWhichItOpened)
         const fs::path a = folder / "A", b = folder / "B";
         WriteCube(a / "part.stl");
         DocumentFixture saving;
-        ASSERT_TRUE(saving.doc->OpenDocument(a / "part.stl") && saving.doc->SaveProject(a / "job.gfproj"));
+        ASSERT_TRUE(saving.doc->OpenDocument(a / "part.stl"));
+        saving.doc->maskVolumes.resize(app::kMaximumMaskVolumes + 1);  // a second warning, which must not hide it
+        ASSERT_TRUE(saving.doc->SaveProject(a / "job.gfproj"));
         fs::create_directories(b);
         fs::copy_file(a / "job.gfproj", b / "job.gfproj");
         sameFile ? fs::create_hard_link(a / "part.stl", b / "part.stl") : WriteCube(b / "part.stl", 20.0f);
@@ -171,7 +173,13 @@ TEST(DocumentProjectTest, ProjectCopiedBesideAnotherPartSaysWhichItOpened)
         EXPECT_EQ(f.doc->partSourcePath, (b / "part.stl").wstring());
         const std::string said = "The project was saved with the part " + (a / "part.stl").string() +
             ", which is still there; the part beside the project was opened: " + (b / "part.stl").string();
-        EXPECT_EQ(f.host.Lines(app::kLogWarning), sameFile ? std::vector<std::string>{} : std::vector{said});
+        const std::string masks = "The project holds 257 mask volumes, more than a part takes; the first 256 were "
+                                  "opened and 1 left out.";
+        const std::vector<std::string> warned = sameFile ? std::vector{masks} : std::vector{said, masks};
+        EXPECT_EQ(f.host.Lines(app::kLogWarning), warned);
+        const std::wstring box = f.host.information.back().first;
+        EXPECT_EQ(box.find(app::Utf8ToWide(said)) != std::wstring::npos, !sameFile) << app::WideToUtf8(box);
+        EXPECT_NE(box.find(app::Utf8ToWide(masks)), std::wstring::npos) << app::WideToUtf8(box);
     }
 }
 
