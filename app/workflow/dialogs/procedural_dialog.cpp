@@ -3,6 +3,7 @@
 #include "app/shell/wx_prompter.h"
 
 #include "app/document/preset_files.h"
+#include "app/shell/kit/access_keys.h"
 #include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
 #include "app/workflow/help/help_pages.h"
@@ -506,6 +507,9 @@ CPresetNameDialog::CPresetNameDialog(wxWindow* parent, const std::wstring& name)
   sizer->Add(edit_, 0, wxEXPAND | wxALL, 10);
   sizer->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 10);
   SetSizerAndFit(sizer);
+  // Without a help pane this dialog takes the access keys and the screen fit by itself.
+  AssignAccessKeys(this);
+  FitDialogToDisplay(this);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOk(); }, wxID_OK);
   edit_->SetFocus();
   edit_->SelectAll();

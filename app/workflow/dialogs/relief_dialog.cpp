@@ -186,8 +186,11 @@ void CRemeshSettingsDialog::ZeroLevelText() {
   const bool automatic = automatic_->GetValue();
   const int direction = std::max(0, direction_->GetSelection());
   if (automatic) {
+    // The typed value comes back when automatic is off again: only one the field takes.
     if (midlevel_->IsEnabled())
-      values_.manualMidlevel = std::clamp(GetWindowFloat(midlevel_, values_.manualMidlevel), 0.0f, 1.0f);
+      if (const NumberFieldReading typed = ReadNumberField(midlevel_->GetValue().ToStdWstring(), kMidlevelRule);
+          typed.kind == NumberFieldReading::Kind::accepted)
+        values_.manualMidlevel = static_cast<float>(typed.value);
     midlevel_->ChangeValue(MidlevelFieldText(AutomaticMidlevel(heightMap_, direction)));
     midlevel_->Enable(false);
   } else if (!midlevel_->IsEnabled()) {

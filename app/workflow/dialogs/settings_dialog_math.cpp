@@ -139,10 +139,17 @@ float ParameterSliderValue(const ParameterSpec& spec, int position) {
 
 namespace {
 
-// What a row's text is under its parameter's range; an empty text is no number either.
+// What a row's text is under its parameter's range; an empty text is no number either. A
+// label that ends in its unit ("Overlap (%)") takes that unit after a typed number ("30 %").
 NumberFieldReading ReadParameterText(const ParameterSpec& spec, const std::wstring& typed) {
   const std::wstring label(spec.label.begin(), spec.label.end());
-  const NumberFieldRule rule{.name = label, .minimum = spec.minimum, .maximum = spec.maximum};
+  std::wstring_view name = label;
+  std::wstring_view unit;
+  if (const std::size_t open = label.rfind(L" ("); open != std::wstring::npos && label.back() == L')') {
+    name = name.substr(0, open);
+    unit = std::wstring_view(label).substr(open + 2, label.size() - open - 3);
+  }
+  const NumberFieldRule rule{.name = name, .minimum = spec.minimum, .maximum = spec.maximum, .unit = unit};
   NumberFieldReading reading = ReadNumberField(typed, rule);
   if (reading.kind == NumberFieldReading::Kind::empty) {
     reading.kind = NumberFieldReading::Kind::notANumber;

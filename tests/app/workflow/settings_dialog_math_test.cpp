@@ -199,6 +199,11 @@ TEST(ParameterRows, WholeTextIsTakenHeldOrKeptAndSaid) {
     EXPECT_EQ(ParameterTypedValue(overlap, c.typed), c.value) << std::wstring(c.typed);
     EXPECT_EQ(ParameterCorrectionText(overlap, c.typed, c.taken), c.said) << std::wstring(c.typed);
   }
+  // A label naming its unit: the unit may follow the number, and the refusal names the field without it.
+  const auto percent = MakeFloatParameter("percent", "Overlap (%)", 0.0f, 45.0f, 20.0f, "", 0.1f);
+  EXPECT_EQ(ParameterTypedValue(percent, L"30 %"), 30.0f);
+  EXPECT_EQ(ParameterCorrectionText(percent, L"99%", 45.0f), L"Overlap must be from 0 to 45 %. It is now 45.");
+  EXPECT_EQ(ParameterTypedValue(percent, L"2 mm"), std::nullopt);
 }
 
 TEST(SeamlessReducedCopy, FactorKeepsSidesWithin512) {
