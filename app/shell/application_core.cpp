@@ -231,8 +231,22 @@ std::wstring CApplicationCore::LogRefusal(const std::filesystem::path& logFile) 
 
 void CApplicationCore::WriteLogFile() {
   if (logFile_.empty() || frame_ == nullptr || frame_->OutputPane() == nullptr) return;
+  const auto stateNow = [this]() -> std::optional<WrittenLog> {
+    std::error_code sizeError, timeError;
+    const std::uintmax_t size = std::filesystem::file_size(logFile_, sizeError);
+    const std::filesystem::file_time_type time = std::filesystem::last_write_time(logFile_, timeError);
+    if (sizeError || timeError) return std::nullopt;
+    return WrittenLog{size, time};
+  };
   std::wstring error = LogRefusal(logFile_);
-  if (error.empty() && frame_->OutputPane()->WriteLogFile(PathToWide(logFile_), error)) return;
+  // An STL or project saved under the log's name during the session is the user's file now.
+  std::error_code existsError;
+  if (error.empty() && logWritten_ && std::filesystem::exists(logFile_, existsError) && stateNow() != logWritten_)
+    error = L"it was written over by another save after the log was written there, which the log never replaces";
+  if (error.empty() && frame_->OutputPane()->WriteLogFile(PathToWide(logFile_), error)) {
+    logWritten_ = stateNow();
+    return;
+  }
   const std::wstring message = L"The log could not be written to " + PathToDisplay(logFile_) + L": " + error;
   // Also on standard error: at the end of the run the log pane is no longer seen.
   std::fprintf(stderr, "%s\n", WideToUtf8(message).c_str());

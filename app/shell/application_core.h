@@ -147,6 +147,14 @@ private:
   wxTimer pollTimer_;
   std::filesystem::path profilePath_;
   std::filesystem::path logFile_;
+  // The log file as this program last wrote it: a file found there later that differs was
+  // put there by another save since, and is no longer the log's to replace.
+  struct WrittenLog {
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type time{};
+    friend bool operator==(const WrittenLog&, const WrittenLog&) = default;
+  };
+  std::optional<WrittenLog> logWritten_;
   bool detailedLog_ = false;
   bool firstIdleDone_ = false;
 };

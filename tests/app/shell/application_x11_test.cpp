@@ -36,6 +36,7 @@
 #include "app/shell/shell_host.h"
 #include "app/shell/startup_timer.h"
 #include "app/shell/view_placeholder.h"
+#include "engine/mesh/test_shapes.h"
 #include "engine/textures/procedural_registry.h"
 #include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
@@ -458,6 +459,18 @@ TEST(Program, TheLogFileNeverReplacesAPartAndKeepsTheWholeSession) {
   }
   const std::vector<std::uint8_t> bytes = grainforge::test::ReadAllBytes(log);
   EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(WideToUtf8(leftAlone)), std::string::npos);
+  // An STL saved under the log's name during the session is kept when the program ends.
+  std::vector<std::uint8_t> saved;
+  {
+    Program program(false, {}, log);
+    ASSERT_TRUE(program.Started());
+    ASSERT_TRUE(PumpUntil([&] { return grainforge::test::ReadAllBytes(log) != bytes; }));
+    CGrainforgeDoc::ExportPlan plan;
+    plan.mesh = grainforge::mesh::MakeTestCube(10.0f);
+    ASSERT_TRUE(program.Document().WriteStl(log, false, plan));
+    saved = grainforge::test::ReadAllBytes(log);
+  }
+  EXPECT_EQ(grainforge::test::ReadAllBytes(log), saved);
 }
 
 // The log's Save As wrote over whatever was chosen. The open part, project and image and a
