@@ -427,11 +427,8 @@ std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, b
 
 std::string FormatRunSurfaceLoss(const PipelineReport& r)
 {
-    // The solid relief is laid at the remesh's cell, raised as the remesh's was.
-    const bool finest = r.remeshReport.contour && r.remeshReport.cellCapped;
-    std::string text = FormatSurfaceLossText(r.remeshDistance, false, finest);
-    const std::string relief = FormatSurfaceLossText(r.reliefDistance, true,
-        finest && r.reliefDistance.triangleSize == r.remeshReport.cellMillimetres);
+    std::string text = FormatSurfaceLossText(r.remeshDistance, false, r.remeshDistance.finest);
+    const std::string relief = FormatSurfaceLossText(r.reliefDistance, true, r.reliefDistance.finest);
     if (!relief.empty())
         text += (text.empty() ? "" : "\n") + relief;
     return text;

@@ -411,6 +411,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     report.remeshed = 1;
     report.remeshedTriangles = remeshed.TriangleCount();
     report.remeshDistance.triangleSize = triangleSize;
+    report.remeshDistance.finest = report.remeshReport.contour && report.remeshReport.cellCapped;
     report.remeshDistance.allowed = RemeshAllowance(triangleSize);
     // A solid relief builds a tree over this mesh anyway and measures with it.
     remeshDistanceDue_ = true;
@@ -453,6 +454,7 @@ void PipelineStages::MeasureRemeshDistance(const AabbTree& tree)
     const SurfaceDistanceReport limits = report.remeshDistance;
     report.remeshDistance = MeasureSurfaceDistance(source, faceInput, tree, limits.allowed);
     report.remeshDistance.triangleSize = limits.triangleSize;
+    report.remeshDistance.finest = limits.finest;
     remeshDistanceDue_ = false;
 }
 
@@ -471,6 +473,7 @@ void PipelineStages::MeasureReliefDistance()
     const SurfaceDistanceReport limits = distance;
     distance = MeasureSurfaceChange(faceInput, *inputTree, result, tree, limits.allowed);
     distance.triangleSize = limits.triangleSize;
+    distance.finest = limits.finest;
 }
 
 void PipelineStages::NoteLostSurface()
@@ -699,6 +702,7 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
             return false;
         }
         report.reliefDistance.triangleSize = solid.cellMillimetres;
+        report.reliefDistance.finest = cellCapped;
         report.reliefDistance.allowed = ReliefAllowance(solid.cellMillimetres, depth);
         auto pending = std::make_unique<PendingWeights>();
         pending->weights = stageWeights;

@@ -34,6 +34,7 @@ struct SurfaceDistanceReport {
     Vec3 where;                  // the sample that lies farthest from the output
     float allowed = 0.0f;        // mm: a sample farther than this marks lost (or added) surface
     float triangleSize = 0.0f;   // mm: the triangle size of the stage that was measured
+    bool finest = false;         // that size was raised to the finest the part's own size allows
     // The other way, when measured both ways: the output's samples against the input.
     std::uint64_t addedSamples = 0;
     float added = 0.0f;          // mm: the largest distance of an output sample to the input

@@ -248,8 +248,12 @@ TEST(FormatSurfaceLossText, AdvisesASmallerTriangleOnlyWhereItHelps)
         bool advised;
     } cases[] = {{false, true}, {true, false}};
     for (const auto& c : cases) {
+        // A run's relief judged by its own cell, whatever the remesh before it (none here).
+        PipelineReport run;
+        run.reliefDistance = d;
+        run.reliefDistance.finest = c.finest;
         // Every refusal or warning that could advise a smaller triangle size, raised cell or not.
-        for (const std::string& text : {FormatSurfaceLossText(d, false, c.finest),
+        for (const std::string& text : {FormatSurfaceLossText(d, false, c.finest), FormatRunSurfaceLoss(run),
                  FormatLostMostText(0.3, 2.5f, 0.5f, c.finest), FormatNoSurfaceText(0.4f, 0.5f, c.finest)}) {
             EXPECT_EQ(text.find("a smaller triangle size keeps") != std::string::npos
                     || text.find("a triangle size well below") != std::string::npos,
