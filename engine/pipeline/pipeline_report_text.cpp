@@ -3,6 +3,7 @@
 #include "engine/mesh/report_text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -423,6 +424,16 @@ std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, b
             "than the triangles are filled; "
             + (finest ? FinestAdvice("keep them open.") : "a smaller triangle size keeps them open.");
     return text;
+}
+
+std::string FormatLostSurfaceNote(bool added, bool finest)
+{
+    std::string advice = finest ? FinestAdvice(added ? "keep them open." : "keep them.")
+                                : std::string(added ? "a smaller triangle size keeps them open."
+                                                    : "a smaller triangle size keeps them.");
+    advice.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(advice.front())));
+    return (added ? "Crevices narrower than the triangles were filled. "
+                  : "Features thinner than the triangles were dropped. ") + advice;
 }
 
 std::string FormatRunSurfaceLoss(const PipelineReport& r)

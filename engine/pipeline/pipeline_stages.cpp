@@ -486,19 +486,19 @@ void PipelineStages::NoteLostSurface()
         ValidationReport& validation = report.validation;
         if (validation.verdict == Verdict::Good)
             validation.verdict = Verdict::UsableWithCare;
-        const auto add = [&validation](std::string problem, const char* note) {
+        const auto add = [&validation](std::string problem, std::string note) {
             const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
             validation.problems.push_back(std::move(problem));
-            validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), note);
+            validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), std::move(note));
         };
         if (distance->Lost())
             add("Part of the surface was lost: the part reaches " + FormatMillimetres(distance->largest)
                     + " from the result at " + FormatMillimetres(distance->where) + ".",
-                "Features thinner than the triangles were dropped. A smaller triangle size keeps them.");
+                FormatLostSurfaceNote(false, distance->finest));
         if (distance->Added())
             add("Surface was added: the result reaches " + FormatMillimetres(distance->added) + " from the part at "
                     + FormatMillimetres(distance->addedWhere) + ".",
-                "Crevices narrower than the triangles were filled. A smaller triangle size keeps them open.");
+                FormatLostSurfaceNote(true, distance->finest));
     }
 }
 
