@@ -5,6 +5,7 @@
 #include "engine/displacement/occupancy_grid.h"
 
 #include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/report_text.h"
 #include "engine/remesh/contour_clusters.h"
 #include "platform/memory_info.h"
 
@@ -526,7 +527,9 @@ std::string FormatOccupancyGrid(const OccupancyGrid& grid)
          << grid.cellMillimetres << " mm, " << grid.filledCells << " on the surface, built in "
          << grid.buildMilliseconds << " ms";
     if (!grid.apart.empty())
-        text << ", with " << grid.apart.size() << " more grids for pieces that lie apart";
+        text << ", with "
+             << FormatCountOf(grid.apart.size(), "more grid for a piece that lies", "more grids for pieces that lie")
+             << " apart";
     return text.str();
 }
 

@@ -179,6 +179,10 @@ TEST(FormatOccupancyGrid, BuiltAndRefusedTexts)
         std::make_tuple(21, 37, 5, 0.0976563f, 1234567u, 12.34567891);
     EXPECT_EQ(FormatOccupancyGrid(grid),
               "Occupancy grid: 21 x 37 x 5 cells of 0.0976563 mm, 1234567 on the surface, built in 12.3457 ms");
+    grid.apart.resize(1);
+    EXPECT_EQ(FormatOccupancyGrid(grid), "Occupancy grid: 21 x 37 x 5 cells of 0.0976563 mm, 1234567 on the surface, "
+                                         "built in 12.3457 ms, with 1 more grid for a piece that lies apart");
+    grid.apart.clear();
     grid.status = OccupancyGridStatus::notEnoughMemory;
     std::tie(grid.cellsX, grid.cellsY, grid.cellsZ) = std::make_tuple(1029u, 1029u, 1029u);
     grid.refusedBytes = 1029ull * 1029 * 1029;        // 1039.07 MB, rounded up
