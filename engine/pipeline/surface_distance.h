@@ -34,11 +34,12 @@ struct SurfaceDistanceReport {
     Vec3 where;                  // the sample that lies farthest from the output
     float allowed = 0.0f;        // mm: a sample farther than this marks lost (or added) surface
     float triangleSize = 0.0f;   // mm: the triangle size of the stage that was measured
-    bool finest = false;         // that size was raised to the finest the part's own size allows
     // The other way, when measured both ways: the output's samples against the input.
     std::uint64_t addedSamples = 0;
     float added = 0.0f;          // mm: the largest distance of an output sample to the input
     Vec3 addedWhere;             // the output sample that lies farthest from the input
+    // The triangle size was raised to the finest the part's own size allows.
+    bool finest = false;
 
     // Measured, and some of the input lies farther from the output than allowed.
     [[nodiscard]] bool Lost() const { return measured && largest > allowed; }
