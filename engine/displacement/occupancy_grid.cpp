@@ -5,6 +5,7 @@
 #include "engine/displacement/occupancy_grid.h"
 
 #include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/report_text.h"
 #include "engine/remesh/contour_clusters.h"
 #include "platform/memory_info.h"
 
@@ -478,11 +479,17 @@ void BuildOccupancyGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::int3
         return;
     }
     BuildOneGrid(grid, pieces.front(), availableBytes);
+    // Every grid stays allocated, so each piece's grid must fit in what the ones before left.
+    std::uint64_t taken = grid.cells.size();
     for (std::size_t i = 1; i < pieces.size() && grid.status == OccupancyGridStatus::built; ++i) {
         OccupancyGrid piece;
         piece.resolution = grid.resolution;
         piece.status = OccupancyGridStatus::built;
-        BuildOneGrid(piece, pieces[i], availableBytes);
+        // 0 reads as "unknown"; a single byte left refuses any grid just the same.
+        const std::uint64_t left =
+            availableBytes == 0 ? 0 : std::max<std::uint64_t>(availableBytes - std::min(taken, availableBytes), 1);
+        BuildOneGrid(piece, pieces[i], left);
+        taken += piece.cells.size();
         if (piece.status != OccupancyGridStatus::built) {
             const std::int32_t resolution = grid.resolution;
             grid = std::move(piece);
@@ -520,7 +527,9 @@ std::string FormatOccupancyGrid(const OccupancyGrid& grid)
          << grid.cellMillimetres << " mm, " << grid.filledCells << " on the surface, built in "
          << grid.buildMilliseconds << " ms";
     if (!grid.apart.empty())
-        text << ", with " << grid.apart.size() << " more grids for pieces that lie apart";
+        text << ", with "
+             << FormatCountOf(grid.apart.size(), "more grid for a piece that lies", "more grids for pieces that lie")
+             << " apart";
     return text.str();
 }
 

@@ -89,7 +89,8 @@ struct SurfaceClassReport {
 // own layers, so the cells are the same on any number of threads. Cannot be stopped. Where one
 // grid at the resolution along the largest piece's side would need more than 1024 cells to
 // reach a piece that lies apart, the largest piece fills the grid and every other piece gets
-// a grid of its own in `apart` (a refusal of any of them refuses the whole).
+// a grid of its own in `apart`; all of them together must fit in the available memory, and a
+// refusal of any of them refuses the whole.
 // Allocation failure propagates as std::bad_alloc.
 void BuildOccupancyGrid(OccupancyGrid& grid, const TriangleMesh& mesh, std::int32_t requestedResolution);
 

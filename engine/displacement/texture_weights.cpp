@@ -243,8 +243,21 @@ std::vector<std::uint8_t> FacesOnTheBed(const TriangleMesh& mesh, const BaseProt
         return {};
     const std::int32_t axis = std::clamp(base.axis, 0, 2);
     const float plane = base.planeMillimetres;
-    // The bed face lies on the plane to the float; the tolerance grows with the coordinate.
-    const float tolerance = std::max(kBedFaceTolerance, std::fabs(plane) * 1e-6f);
+    // The bed face lies on the plane to the float of this part's own coordinates: the
+    // tolerance grows with the plane's coordinate and with the part's longest side.
+    Vec3 low = mesh.boundsMin;
+    Vec3 high = mesh.boundsMax;
+    if (!mesh.boundsValid) {
+        low = high = mesh.vertices.empty() ? Vec3{} : mesh.vertices.front().position;
+        for (const MeshVertex& vertex : mesh.vertices) {
+            const Vec3 p = vertex.position;
+            low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+            high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+        }
+    }
+    const Vec3 side = high - low;
+    const float size = std::max({std::fabs(plane), side.x, side.y, side.z});
+    const float tolerance = std::isfinite(size) ? std::max(kBedFaceTolerance, size * 1e-6f) : kBedFaceTolerance;
     const auto onPlane = [&](std::uint32_t v) {
         const Vec3 p = mesh.vertices[v].position;
         const float c = axis == 0 ? p.x : (axis == 1 ? p.y : p.z);

@@ -91,8 +91,8 @@ struct FlaggedArea {
 [[nodiscard]] bool ProjectionTakesFace(const TriangleMesh& mesh, std::size_t t, const Projection& projection,
     std::uint8_t outerByte);
 
-// Within this distance of the base plane (or a millionth of its coordinate, when larger) a
-// corner lies on the bed.
+// Within this distance of the base plane (or a millionth of the plane's coordinate or of the
+// part's longest side, when larger) a corner lies on the bed.
 inline constexpr float kBedFaceTolerance = 1e-4f;
 
 // One flag per triangle: 1 where the bed face is kept flat (`base.enabled`) and all three

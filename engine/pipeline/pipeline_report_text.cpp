@@ -3,6 +3,7 @@
 #include "engine/mesh/report_text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -425,13 +426,20 @@ std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, b
     return text;
 }
 
+std::string FormatLostSurfaceNote(bool added, bool finest)
+{
+    std::string advice = finest ? FinestAdvice(added ? "keep them open." : "keep them.")
+                                : std::string(added ? "a smaller triangle size keeps them open."
+                                                    : "a smaller triangle size keeps them.");
+    advice.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(advice.front())));
+    return (added ? "Crevices narrower than the triangles were filled. "
+                  : "Features thinner than the triangles were dropped. ") + advice;
+}
+
 std::string FormatRunSurfaceLoss(const PipelineReport& r)
 {
-    // The solid relief is laid at the remesh's cell, raised as the remesh's was.
-    const bool finest = r.remeshReport.contour && r.remeshReport.cellCapped;
-    std::string text = FormatSurfaceLossText(r.remeshDistance, false, finest);
-    const std::string relief = FormatSurfaceLossText(r.reliefDistance, true,
-        finest && r.reliefDistance.triangleSize == r.remeshReport.cellMillimetres);
+    std::string text = FormatSurfaceLossText(r.remeshDistance, false, r.remeshDistance.finest);
+    const std::string relief = FormatSurfaceLossText(r.reliefDistance, true, r.reliefDistance.finest);
     if (!relief.empty())
         text += (text.empty() ? "" : "\n") + relief;
     return text;

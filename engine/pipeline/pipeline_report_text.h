@@ -79,6 +79,10 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 [[nodiscard]] std::string FormatReliefLostText(double keptShare, float depth, float thickness, float tileWidth,
     float triangleSize, float advisedWidth);
 
+// The validation's note on surface a stage lost (or, with `added`, added): what the triangles
+// did and, unless they were already the `finest` the part's size allows, that smaller ones help.
+[[nodiscard]] std::string FormatLostSurfaceNote(bool added, bool finest);
+
 // The losses of a run, each as FormatSurfaceLossText gives it, remesh first, "\n" between.
 [[nodiscard]] std::string FormatRunSurfaceLoss(const PipelineReport& report);
 

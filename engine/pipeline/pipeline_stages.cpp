@@ -411,6 +411,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     report.remeshed = 1;
     report.remeshedTriangles = remeshed.TriangleCount();
     report.remeshDistance.triangleSize = triangleSize;
+    report.remeshDistance.finest = report.remeshReport.contour && report.remeshReport.cellCapped;
     report.remeshDistance.allowed = RemeshAllowance(triangleSize);
     // A solid relief builds a tree over this mesh anyway and measures with it.
     remeshDistanceDue_ = true;
@@ -453,6 +454,7 @@ void PipelineStages::MeasureRemeshDistance(const AabbTree& tree)
     const SurfaceDistanceReport limits = report.remeshDistance;
     report.remeshDistance = MeasureSurfaceDistance(source, faceInput, tree, limits.allowed);
     report.remeshDistance.triangleSize = limits.triangleSize;
+    report.remeshDistance.finest = limits.finest;
     remeshDistanceDue_ = false;
 }
 
@@ -471,6 +473,7 @@ void PipelineStages::MeasureReliefDistance()
     const SurfaceDistanceReport limits = distance;
     distance = MeasureSurfaceChange(faceInput, *inputTree, result, tree, limits.allowed);
     distance.triangleSize = limits.triangleSize;
+    distance.finest = limits.finest;
 }
 
 void PipelineStages::NoteLostSurface()
@@ -483,19 +486,19 @@ void PipelineStages::NoteLostSurface()
         ValidationReport& validation = report.validation;
         if (validation.verdict == Verdict::Good)
             validation.verdict = Verdict::UsableWithCare;
-        const auto add = [&validation](std::string problem, const char* note) {
+        const auto add = [&validation](std::string problem, std::string note) {
             const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
             validation.problems.push_back(std::move(problem));
-            validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), note);
+            validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), std::move(note));
         };
         if (distance->Lost())
             add("Part of the surface was lost: the part reaches " + FormatMillimetres(distance->largest)
                     + " from the result at " + FormatMillimetres(distance->where) + ".",
-                "Features thinner than the triangles were dropped. A smaller triangle size keeps them.");
+                FormatLostSurfaceNote(false, distance->finest));
         if (distance->Added())
             add("Surface was added: the result reaches " + FormatMillimetres(distance->added) + " from the part at "
                     + FormatMillimetres(distance->addedWhere) + ".",
-                "Crevices narrower than the triangles were filled. A smaller triangle size keeps them open.");
+                FormatLostSurfaceNote(true, distance->finest));
     }
 }
 
@@ -699,6 +702,7 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
             return false;
         }
         report.reliefDistance.triangleSize = solid.cellMillimetres;
+        report.reliefDistance.finest = cellCapped;
         report.reliefDistance.allowed = ReliefAllowance(solid.cellMillimetres, depth);
         auto pending = std::make_unique<PendingWeights>();
         pending->weights = stageWeights;

@@ -38,6 +38,8 @@ struct SurfaceDistanceReport {
     std::uint64_t addedSamples = 0;
     float added = 0.0f;          // mm: the largest distance of an output sample to the input
     Vec3 addedWhere;             // the output sample that lies farthest from the input
+    // The triangle size was raised to the finest the part's own size allows.
+    bool finest = false;
 
     // Measured, and some of the input lies farther from the output than allowed.
     [[nodiscard]] bool Lost() const { return measured && largest > allowed; }

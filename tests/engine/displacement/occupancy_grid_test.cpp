@@ -149,18 +149,23 @@ TEST(ClassifyOuterSurface, GridAndClassesSameOnOneThreadAsOnMany)
 TEST(BuildOccupancyGrid, RefusesAGridLargerThanTheAvailableMemory)
 {
     const TriangleMesh cube = MakeTestCube(20);
-    const std::tuple<std::int32_t, std::uint64_t, OccupancyGridStatus> cases[] = {
-        {16, 21 * 21 * 21, OccupancyGridStatus::built},
-        {16, 21 * 21 * 21 - 1, OccupancyGridStatus::notEnoughMemory},
-        {1024, 1000000000, OccupancyGridStatus::notEnoughMemory},
+    // Two such cubes 5 m apart take a grid each, both held at once.
+    const TriangleMesh pair = Combined(cube, test::Translated(cube, {5000, 0, 0}));
+    constexpr std::uint64_t kOne = 21 * 21 * 21;
+    const std::tuple<const TriangleMesh*, std::int32_t, std::uint64_t, OccupancyGridStatus, std::uint64_t> cases[] = {
+        {&cube, 16, kOne, OccupancyGridStatus::built, 0},
+        {&cube, 16, kOne - 1, OccupancyGridStatus::notEnoughMemory, kOne - 1},
+        {&cube, 1024, 1000000000, OccupancyGridStatus::notEnoughMemory, 1000000000},
+        {&pair, 16, 2 * kOne, OccupancyGridStatus::built, 0},
+        {&pair, 16, 2 * kOne - 1, OccupancyGridStatus::notEnoughMemory, kOne - 1},
     };
-    for (const auto& [resolution, available, status] : cases) {
+    for (const auto& [mesh, resolution, available, status, reported] : cases) {
         OccupancyGrid grid;
-        BuildOccupancyGrid(grid, cube, resolution, available);
+        BuildOccupancyGrid(grid, *mesh, resolution, available);
         const std::uint64_t needed = std::uint64_t(grid.cellsX) * grid.cellsY * grid.cellsZ;
         const bool refused = status != OccupancyGridStatus::built;
         EXPECT_EQ(std::tie(grid.status, grid.refusedBytes, grid.availableBytes),
-                  std::make_tuple(status, refused ? needed : 0, refused ? available : 0)) << available;
+                  std::make_tuple(status, refused ? needed : 0, reported)) << available;
         EXPECT_EQ(std::make_tuple(grid.nx == 0, grid.cells.size()), std::make_tuple(refused, refused ? 0 : needed));
     }
 }
@@ -174,6 +179,10 @@ TEST(FormatOccupancyGrid, BuiltAndRefusedTexts)
         std::make_tuple(21, 37, 5, 0.0976563f, 1234567u, 12.34567891);
     EXPECT_EQ(FormatOccupancyGrid(grid),
               "Occupancy grid: 21 x 37 x 5 cells of 0.0976563 mm, 1234567 on the surface, built in 12.3457 ms");
+    grid.apart.resize(1);
+    EXPECT_EQ(FormatOccupancyGrid(grid), "Occupancy grid: 21 x 37 x 5 cells of 0.0976563 mm, 1234567 on the surface, "
+                                         "built in 12.3457 ms, with 1 more grid for a piece that lies apart");
+    grid.apart.clear();
     grid.status = OccupancyGridStatus::notEnoughMemory;
     std::tie(grid.cellsX, grid.cellsY, grid.cellsZ) = std::make_tuple(1029u, 1029u, 1029u);
     grid.refusedBytes = 1029ull * 1029 * 1029;        // 1039.07 MB, rounded up

@@ -126,18 +126,29 @@ TEST(ComputeTextureWeights, OnlyFacesTheProjectionTakesAndTheBedLeavesFreeAreTex
     DisplacementSettings bed, below;
     bed.base = {.enabled = true, .planeMillimetres = -10.0f};
     below.base = {.enabled = true, .planeMillimetres = -11.0f};
+    // A 4 m cube standing on z = 0, its bed corners a few float steps of its size above it.
+    TriangleMesh large = MakeTestCube(4000.0f);
+    for (MeshVertex& vertex : large.vertices)
+        vertex.position.z = vertex.position.z < 0.0f ? 0.001f : 4000.0f;
+    large.ComputeBounds();
+    DisplacementSettings atZero;
+    atZero.base = {.enabled = true, .planeMillimetres = 0.0f};
+    Projection downLarge = down;
+    downLarge.cage.size = {5000, 5000, 5000};
     using Flags = std::vector<std::uint8_t>;
     const Flags none(12, 0), top{0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0}, bottom{1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
         wallsAndTop{0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-    const std::tuple<const char*, Projection, DisplacementSettings, Flags> cases[] = {
-        {"plane facing +Z", up, {}, top},
-        {"plane facing -Z, bed face kept flat", down, bed, none},
-        {"plane facing -Z, the bed below the part", down, below, bottom},
-        {"box without -Z, bed face kept flat", BoxWith({0, 1, 2, 3, 4}), bed, wallsAndTop},
-        {"box with -Z alone, bed face kept flat", BoxWith({5}), bed, none},
+    const TriangleMesh cube = MakeTestCube(20.0f);
+    const std::tuple<const char*, Projection, DisplacementSettings, Flags, const TriangleMesh*> cases[] = {
+        {"plane facing +Z", up, {}, top, &cube},
+        {"plane facing -Z, bed face kept flat", down, bed, none, &cube},
+        {"plane facing -Z, the bed below the part", down, below, bottom, &cube},
+        {"box without -Z, bed face kept flat", BoxWith({0, 1, 2, 3, 4}), bed, wallsAndTop, &cube},
+        {"box with -Z alone, bed face kept flat", BoxWith({5}), bed, none, &cube},
+        {"plane facing -Z, 4 m part on the bed to its own float", downLarge, atZero, none, &large},
     };
-    for (const auto& [what, projection, settings, textured] : cases) {
-        const TextureWeights w = ComputeTextureWeights(MakeTestCube(20.0f), projection, {}, settings, {});
+    for (const auto& [what, projection, settings, textured, mesh] : cases) {
+        const TextureWeights w = ComputeTextureWeights(*mesh, projection, {}, settings, {});
         EXPECT_EQ(w.faceTextured, textured) << what;
         for (std::size_t corner = 0; corner < w.cornerWeights.size(); ++corner)
             EXPECT_TRUE(textured[corner / 3] != 0 || w.cornerWeights[corner] == 0.0f) << what << " " << corner;
