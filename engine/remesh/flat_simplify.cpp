@@ -1163,7 +1163,7 @@ std::string FormatFlatSimplifyReport(const FlatSimplifyReport& r)
 {
     std::string text = r.cancelled ? "Simplify cancelled: " : "Simplified ";
     text += FormatCountGrouped(r.trianglesBefore) + " -> " + FormatCountGrouped(r.trianglesAfter)
-        + " triangles in " + FormatCountGrouped(r.sweeps) + " sweep" + (r.sweeps == 1 ? "" : "s")
+        + " triangles in " + FormatCountOf(r.sweeps, "sweep", "sweeps")
         + " over " + FormatCountGrouped(r.planarRegions) + " planar regions, "
         + FormatCountGrouped(((r.trianglesBefore - r.trianglesAfter) * 50) >> 10) + " KB saved";
     if (r.texturedFacesKept != 0)
