@@ -6,7 +6,6 @@
 
 #include "engine/mesh/json_settings.h"
 #include "engine/mesh/triangle_mesh.h"
-#include "engine/remesh/contour_clusters.h"
 
 #include <array>
 #include <chrono>
@@ -169,6 +168,7 @@ void RemeshSettingsFromJson(const JsonView& node, RemeshSettings& settings);
 // apart, each group that lies apart gets a grid of its own (ClustersNeedingOwnGrids): the
 // cell is raised only as far as the largest group's own side needs. `groups`, when given,
 // receives those groups (none where one grid holds the part), so that no caller seeks them again.
+struct MeshCluster;  // engine/remesh/contour_clusters.h
 float ContourCellSize(const TriangleMesh& mesh, const RemeshSettings& settings,
     bool* capped = nullptr, std::vector<MeshCluster>* groups = nullptr);
 
