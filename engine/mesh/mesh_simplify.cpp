@@ -1047,7 +1047,7 @@ std::string FormatMeshSimplifyReport(const MeshSimplifyReport& report)
             + FormatFixed(report.averageMovementMillimetres, 3) + " mm on average";
     text += ", " + FormatFixed(report.seconds, 1) + " s";
     if (report.reruns != 0)
-        text += "; " + FormatCountGrouped(report.reruns) + (report.reruns == 1 ? " rerun" : " reruns")
+        text += "; " + FormatCountOf(report.reruns, "rerun", "reruns")
             + " where the surface met itself";
     if (report.verticesHeldOnBed != 0)
         text += "; " + FormatCountGrouped(report.verticesHeldOnBed) + " vertices held on the bed";

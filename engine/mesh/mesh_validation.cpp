@@ -435,7 +435,7 @@ std::string VerdictHeadline(const ValidationReport& report)
     const std::size_t problems = report.problems.size();
     if (problems == 0)
         return text + ": no problems found.";
-    return text + ": " + FormatCountGrouped(problems) + (problems == 1 ? " problem found." : " problems found.");
+    return text + ": " + FormatCountOf(problems, "problem", "problems") + " found.";
 }
 
 std::string FormatValidationReport(const ValidationReport& report)

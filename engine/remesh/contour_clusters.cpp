@@ -122,7 +122,9 @@ std::vector<MeshCluster> FindMeshClusters(const TriangleMesh& mesh, float gap)
         MeshCluster cluster;
         cluster.triangles.assign(order.begin() + static_cast<std::ptrdiff_t>(begin),
             order.begin() + static_cast<std::ptrdiff_t>(end));
-        std::sort(cluster.triangles.begin(), cluster.triangles.end());
+        // A range no cut ever sorted is still in triangle order: most parts are one group.
+        if (!std::is_sorted(cluster.triangles.begin(), cluster.triangles.end()))
+            std::sort(cluster.triangles.begin(), cluster.triangles.end());
         TriangleBox box = boxes[cluster.triangles.front()];
         for (std::uint32_t t : cluster.triangles)
             for (int axis = 0; axis < 3; ++axis) {

@@ -1637,7 +1637,8 @@ RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
     TriangleMesh source = mesh;
     source.ComputeBounds();
     bool capped = false;
-    const float cell = ContourCellSize(source, settings, &capped);
+    std::vector<MeshCluster> clusters;
+    const float cell = ContourCellSize(source, settings, &capped, &clusters);
     const Vec3 extent = source.boundsMax - source.boundsMin;
     // The box holds every NaN and infinity of the part: no grid can be laid over those.
     if (!HasFiniteBox(source)) {
@@ -1658,8 +1659,7 @@ RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
     report.cellCapped = capped;
     // Bodies that lie far apart get a grid each at the cell asked for, not one grid over the
     // box of them all; a part one grid holds is laid out as it always was.
-    const float asked = settings.targetEdgeMillimetres > 0.0001f ? settings.targetEdgeMillimetres : 0.0001f;
-    const std::vector<MeshCluster> clusters = ClustersNeedingOwnGrids(source, asked);
+    const float asked = AskedContourCell(settings);
     std::vector<TriangleMesh> pieces;
     std::vector<float> cells;
     std::vector<ContourGrid> grids;

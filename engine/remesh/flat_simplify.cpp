@@ -298,7 +298,13 @@ std::vector<double> PlaneTolerances(const TriangleMesh& mesh, const SimplifySett
         return {whole};
     std::vector<double> tolerances(mesh.TriangleCount(), whole);
     for (const MeshCluster& piece : pieces) {
-        const double own = PlaneTolerance(piece.boundsMin, piece.boundsMax, settings);
+        // A float's rounding grows with its distance from the origin: a small piece far out
+        // keeps the relative tolerance of that distance, or its flat faces would split.
+        const Vec3 reach{std::max(std::fabs(piece.boundsMin.x), std::fabs(piece.boundsMax.x)),
+            std::max(std::fabs(piece.boundsMin.y), std::fabs(piece.boundsMax.y)),
+            std::max(std::fabs(piece.boundsMin.z), std::fabs(piece.boundsMax.z))};
+        const double own = std::max(PlaneTolerance(piece.boundsMin, piece.boundsMax, settings),
+            PlaneTolerance(Vec3{}, reach, settings));
         for (std::uint32_t t : piece.triangles)
             tolerances[t] = own;
     }
@@ -1157,7 +1163,7 @@ std::string FormatFlatSimplifyReport(const FlatSimplifyReport& r)
 {
     std::string text = r.cancelled ? "Simplify cancelled: " : "Simplified ";
     text += FormatCountGrouped(r.trianglesBefore) + " -> " + FormatCountGrouped(r.trianglesAfter)
-        + " triangles in " + FormatCountGrouped(r.sweeps) + " sweep" + (r.sweeps == 1 ? "" : "s")
+        + " triangles in " + FormatCountOf(r.sweeps, "sweep", "sweeps")
         + " over " + FormatCountGrouped(r.planarRegions) + " planar regions, "
         + FormatCountGrouped(((r.trianglesBefore - r.trianglesAfter) * 50) >> 10) + " KB saved";
     if (r.texturedFacesKept != 0)

@@ -102,18 +102,27 @@ void RemeshSettingsFromJson(const JsonView& node, RemeshSettings& settings)
     GetJsonPathBool(node, "dualContouring.manifold", dc.manifold);
 }
 
-float ContourCellSize(const TriangleMesh& mesh, const RemeshSettings& settings, bool* capped)
+float AskedContourCell(const RemeshSettings& settings)
 {
     // Written so that a target that is not a number also gives the smallest cell.
-    float cell = settings.targetEdgeMillimetres > kSmallestCell ? settings.targetEdgeMillimetres
-                                                                : kSmallestCell;
+    return settings.targetEdgeMillimetres > kSmallestCell ? settings.targetEdgeMillimetres : kSmallestCell;
+}
+
+float ContourCellSize(const TriangleMesh& mesh, const RemeshSettings& settings, bool* capped,
+    std::vector<MeshCluster>* groups)
+{
+    float cell = AskedContourCell(settings);
     if (capped != nullptr)
         *capped = false;
+    if (groups != nullptr)
+        groups->clear();
     if (!mesh.boundsValid)
         return cell;
     // Bodies that lie apart are laid in grids of their own: the coarsest of those grids, never
     // a cell raised by the distance between them.
-    const std::vector<MeshCluster> clusters = ClustersNeedingOwnGrids(mesh, cell);
+    std::vector<MeshCluster> found;
+    std::vector<MeshCluster>& clusters = groups != nullptr ? *groups : found;
+    clusters = ClustersNeedingOwnGrids(mesh, cell);
     float finest = clusters.empty() ? GridCellFor(mesh.boundsMax - mesh.boundsMin, cell) : cell;
     for (const MeshCluster& cluster : clusters)
         finest = std::max(finest, GridCellFor(cluster.boundsMax - cluster.boundsMin, cell));
@@ -131,18 +140,24 @@ RemeshEstimate EstimateRemeshResult(const TriangleMesh& mesh, const RemeshSettin
     estimate.meshTriangles = mesh.indices.size() / 3;
     if (!mesh.IsConsistent())
         return estimate;
-    double area = 0.0;
-    double shadows = 0.0;  // the areas of the surface's shadows on the three axis planes
-    std::vector<double> shadowOf(estimate.meshTriangles);
-    for (std::size_t t = 0; t < estimate.meshTriangles; ++t) {
+    // Twice the triangle's area, as a vector.
+    const auto normalOf = [&](std::size_t t) {
         const Vec3 a = mesh.vertices[mesh.indices[3 * t]].position;
         const Vec3 b = mesh.vertices[mesh.indices[3 * t + 1]].position;
         const Vec3 c = mesh.vertices[mesh.indices[3 * t + 2]].position;
-        const Vec3 n = Cross(b - a, c - a);
+        return Cross(b - a, c - a);
+    };
+    // The areas of the triangle's shadows on the three axis planes.
+    const auto shadowOf = [](Vec3 n) {
+        return 0.5 * (std::fabs(static_cast<double>(n.x)) + std::fabs(static_cast<double>(n.y))
+                         + std::fabs(static_cast<double>(n.z)));
+    };
+    double area = 0.0;
+    double shadows = 0.0;
+    for (std::size_t t = 0; t < estimate.meshTriangles; ++t) {
+        const Vec3 n = normalOf(t);
         area += 0.5 * static_cast<double>(std::sqrt(Dot(n, n)));
-        shadowOf[t] = 0.5 * (std::fabs(static_cast<double>(n.x)) + std::fabs(static_cast<double>(n.y))
-                                + std::fabs(static_cast<double>(n.z)));
-        shadows += shadowOf[t];
+        shadows += shadowOf(n);
     }
     estimate.countedTriangles = estimate.meshTriangles;
     estimate.areaSquareMillimetres = area;
@@ -152,22 +167,22 @@ RemeshEstimate EstimateRemeshResult(const TriangleMesh& mesh, const RemeshSettin
         count = area / (std::sqrt(3.0) / 4.0 * edge * edge);
     } else {
         bool capped = false;
-        const double cell = std::max(kSmallestCell, ContourCellSize(mesh, settings, &capped));
+        std::vector<MeshCluster> groups;
+        const double cell = std::max(kSmallestCell, ContourCellSize(mesh, settings, &capped, &groups));
         count = shadows * kContourTrianglesPerShadowCell / (cell * cell);
         if (capped)
             estimate.cappedCellMillimetres = static_cast<float>(cell);
-        // Bodies laid apart are each counted at their own grid's cell.
-        const float asked = settings.targetEdgeMillimetres > kSmallestCell ? settings.targetEdgeMillimetres
-                                                                           : kSmallestCell;
-        const std::vector<MeshCluster> groups = capped ? ClustersNeedingOwnGrids(mesh, asked)
-                                                       : std::vector<MeshCluster>{};
+        // Bodies laid apart are each counted at their own grid's cell (all at the cell asked
+        // for when none is capped: the count above).
+        if (!capped)
+            groups.clear();
         if (!groups.empty())
             count = 0.0;
         for (const MeshCluster& group : groups) {
-            const double own = GridCellFor(group.boundsMax - group.boundsMin, asked);
+            const double own = GridCellFor(group.boundsMax - group.boundsMin, AskedContourCell(settings));
             double groupShadows = 0.0;
             for (std::uint32_t t : group.triangles)
-                groupShadows += shadowOf[t];
+                groupShadows += shadowOf(normalOf(t));
             count += groupShadows * kContourTrianglesPerShadowCell / (own * own);
         }
     }

@@ -166,9 +166,15 @@ void RemeshSettingsFromJson(const JsonView& node, RemeshSettings& settings);
 // of the mesh's valid box / 4088 when that is larger (then *capped is set). 4088 rather than 4096
 // leaves room for the grid's margin cells. Where the box is that large because bodies lie far
 // apart, each group that lies apart gets a grid of its own (ClustersNeedingOwnGrids): the
-// cell is raised only as far as the largest group's own side needs.
+// cell is raised only as far as the largest group's own side needs. `groups`, when given,
+// receives those groups (none where one grid holds the part), so that no caller seeks them again.
+struct MeshCluster;  // engine/remesh/contour_clusters.h
 float ContourCellSize(const TriangleMesh& mesh, const RemeshSettings& settings,
-    bool* capped = nullptr);
+    bool* capped = nullptr, std::vector<MeshCluster>* groups = nullptr);
+
+// The cell asked for: max(targetEdgeMillimetres, 0.0001), the smallest also for a target that
+// is not a number. Each group that lies apart is laid at its GridCellFor this cell.
+float AskedContourCell(const RemeshSettings& settings);
 
 // Triangles a remesh of `mesh` with `settings` will make; zero for an inconsistent mesh, and
 // none estimated when a NaN coordinate makes the area NaN. The isotropic remesh's count comes

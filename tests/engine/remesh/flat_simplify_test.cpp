@@ -213,6 +213,20 @@ TEST(FlatSimplify, TiltedTriangleOpensItsOwnRegion)
     const TriangleMesh withFar = test::MeshOf({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0.05f}, {1e5f, 1e5f, 0},
         {1e5f + 1, 1e5f, 0}, {1e5f, 1e5f + 1, 0}}, {0, 1, 2, 0, 2, 3, 4, 5, 6});
     EXPECT_EQ(FindPlanarRegions(withFar, SimplifySettings{}, BuildTriangleNeighbours(withFar)).normals.size(), 3u);
+    // The far piece's own flat but tilted fan, its corners rounded as floats are 100 m out, stays
+    // one region: the rounding of its coordinates comes with where it lies, not with its size.
+    std::vector<Vec3> corners(13);
+    std::vector<std::uint32_t> indices(withFar.indices.begin(), withFar.indices.begin() + 6);
+    for (std::size_t v = 0; v < 4; ++v)
+        corners[v] = withFar.vertices[v].position;
+    for (int k = 0; k <= 8; ++k) {
+        const double x = k == 8 ? 0.0 : 5.0 * std::cos(k * 0.785398), y = k == 8 ? 0.0 : 5.0 * std::sin(k * 0.785398);
+        corners[4 + k] = {float(1e5 + x), float(1e5 + y), float(0.37 * x + 0.61 * y)};
+    }
+    for (std::uint32_t k = 0; k < 8; ++k)
+        indices.insert(indices.end(), {12, 4 + k, 4 + (k + 1) % 8});
+    const TriangleMesh withFarFan = test::MeshOf(corners, indices);
+    EXPECT_EQ(FindPlanarRegions(withFarFan, SimplifySettings{}, BuildTriangleNeighbours(withFarFan)).normals.size(), 3u);
 }
 
 // Neighbours by the definition: every corner slot sorted by its edge, a pair wherever exactly
