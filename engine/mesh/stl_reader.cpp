@@ -467,24 +467,6 @@ StlFormat DetectFormat(const DetectionInput& input)
     return StlFormat::Unrecognised;
 }
 
-// Why bytes of at least a header's length are no STL. Text that does not open with "solid" (an
-// OFF or OBJ file, a note) is said to be text: read as binary, its letters would make up a
-// triangle count that means nothing to the user.
-std::string UnrecognisedText(const DetectionInput& input)
-{
-    const bool text = !input.opensWithSolid && !FindStrayControl(input.head, 0, input.head.size());
-    if (text)
-        return "The file is not an STL: it is text that does not begin with \"solid\".";
-    return HeaderMismatchText(DeclaredBinaryCount(input.head), input.size);
-}
-
-// Whether the five bytes at `at` spell "solid" in any case.
-bool SpellsSolid(std::span<const std::uint8_t> bytes, std::size_t at)
-{
-    return bytes.size() - at >= 5 &&
-           EqualsIgnoringCase(std::string_view(reinterpret_cast<const char*>(bytes.data() + at), 5), "solid");
-}
-
 StlReadResult Failure(const std::string& fileName, StlFormat format, std::string text)
 {
     StlReadResult result;
@@ -492,6 +474,61 @@ StlReadResult Failure(const std::string& fileName, StlFormat format, std::string
     result.report.fileName = fileName;
     result.report.format = format;
     return result;
+}
+
+// Where a file that opens with "solid" but holds bytes no text holds is damaged text rather than
+// binary: the first such byte, when they are rarer than one per facet's length. Binary facets
+// hold zero bytes in nearly every facet (float exponents, attribute bytes); a stray byte in text
+// is a lone accident. Nothing when the bytes read as binary.
+std::optional<std::size_t> FindStrayInDamagedText(const DetectionInput& input)
+{
+    if (!input.opensWithSolid)
+        return std::nullopt;
+    const std::size_t strays = static_cast<std::size_t>(std::count_if(input.head.begin(), input.head.end(), IsStrayControl));
+    if (strays == 0 || strays * kFacetSize >= input.head.size())
+        return std::nullopt;
+    return FindStrayControl(input.head, 0, input.head.size());
+}
+
+// The line (from 1) that holds byte `at`: line feeds, and carriage returns not followed by one,
+// end lines.
+std::size_t LineOf(std::span<const std::uint8_t> bytes, std::size_t at)
+{
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < at && i < bytes.size(); ++i)
+        if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 >= bytes.size() || bytes[i + 1] != '\n')))
+            ++line;
+    return line;
+}
+
+std::string DamagedTextText(std::span<const std::uint8_t> head, std::size_t at)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const std::uint8_t byte = head[at];
+    return "The file is a text STL that cannot be read: line " + FormatCountGrouped(LineOf(head, at)) +
+           " holds a control character (byte 0x" + kHex[byte >> 4] + kHex[byte & 15] + ") that no text holds.";
+}
+
+// Why bytes of at least a header's length are no STL, and as which format they were judged.
+// Text that does not open with "solid" (an OFF or OBJ file, a note) is said to be text: read as
+// binary, its letters would make up a triangle count that means nothing to the user. Text that
+// opens with "solid" and holds a stray byte is named as the text it is, at the byte's line.
+StlReadResult UnrecognisedFailure(const std::string& fileName, const DetectionInput& input)
+{
+    if (const std::optional<std::size_t> stray = FindStrayInDamagedText(input))
+        return Failure(fileName, StlFormat::Ascii, DamagedTextText(input.head, *stray));
+    const bool text = !input.opensWithSolid && !FindStrayControl(input.head, 0, input.head.size());
+    if (text)
+        return Failure(fileName, StlFormat::Unrecognised,
+                       "The file is not an STL: it is text that does not begin with \"solid\".");
+    return Failure(fileName, StlFormat::Unrecognised, HeaderMismatchText(DeclaredBinaryCount(input.head), input.size));
+}
+
+// Whether the five bytes at `at` spell "solid" in any case.
+bool SpellsSolid(std::span<const std::uint8_t> bytes, std::size_t at)
+{
+    return bytes.size() - at >= 5 &&
+           EqualsIgnoringCase(std::string_view(reinterpret_cast<const char*>(bytes.data() + at), 5), "solid");
 }
 
 // What one pass over the soup learns besides filling it: whether every coordinate is finite.
@@ -908,7 +945,7 @@ StlReadResult ReadLargeStl(StlFile& file, const std::string& fileName, const Stl
     case StlFormat::Unrecognised:
         break;
     }
-    return Failure(fileName, StlFormat::Unrecognised, UnrecognisedText(input));
+    return UnrecognisedFailure(fileName, input);
 }
 
 StlReadResult ReadStlFrom(const std::filesystem::path& path, const StlReadOptions& options, std::size_t chunkBytes)
@@ -1002,7 +1039,7 @@ StlReadResult ParseStl(std::span<const std::uint8_t> bytes, const std::string& f
         DetectionInput input{.head = bytes.first(std::min(bytes.size(), kDetectionBytes)), .size = bytes.size()};
         const auto word = std::find_if_not(bytes.begin(), bytes.end(), IsStlSpace);
         input.opensWithSolid = SpellsSolid(bytes, static_cast<std::size_t>(word - bytes.begin()));
-        return Failure(fileName, format, UnrecognisedText(input));
+        return UnrecognisedFailure(fileName, input);
     }
 
     if (format == StlFormat::Binary)
