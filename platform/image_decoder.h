@@ -71,6 +71,23 @@ struct ImageHeader {
 // no caller could hold the buffer, and below it width x height x 4 cannot wrap.
 inline constexpr std::uint64_t kMaxDecodedPixels = std::uint64_t{1} << 30;
 
+// The format of a palette image whose palette has `entryCount` entries, the i-th given by
+// entry(i) as {red, green, blue}: grey at 8 bits when every entry is a grey (a grey GIF or palette
+// PNG is a greyscale image and is named so), palette indices of `indexBits` otherwise.
+template <class Entry>
+ImagePixelFormat PalettePixelFormat(int indexBits, std::size_t entryCount, Entry&& entry)
+{
+    bool grey = entryCount > 0;
+    for (std::size_t i = 0; i < entryCount && grey; ++i) {
+        const auto [r, g, b] = entry(i);
+        grey = r == g && g == b;
+    }
+    ImagePixelFormat format;
+    format.channels = grey ? ImageChannels::Grey : ImageChannels::Indexed;
+    format.bitsPerSample = grey ? 8 : indexBits;
+    return format;
+}
+
 // The number of samples (width x height x 4) ReadRgba16 needs for `header`, or 0 when either
 // side is 0 or the image has more than kMaxDecodedPixels pixels. Size buffers with this.
 std::size_t RgbaSampleCount(const ImageHeader& header);

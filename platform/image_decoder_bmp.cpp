@@ -159,8 +159,9 @@ ImagePixelFormat BmpPixelFormat(const BmpInfo& info)
 {
     ImagePixelFormat format;
     if (info.bitsPerPixel <= 8) {
-        format.channels = ImageChannels::Indexed;
-        format.bitsPerSample = info.bitsPerPixel;
+        format = PalettePixelFormat(info.bitsPerPixel, info.palette.size(), [&info](std::size_t i) {
+            return std::array<int, 3>{info.palette[i][0], info.palette[i][1], info.palette[i][2]};
+        });
     } else {
         format.bitsPerSample = info.bitsPerPixel == 16 ? 5 : 8;
         format.channels = info.bitsPerPixel == 32 && info.masks[3] != 0 ? ImageChannels::Rgba : ImageChannels::Rgb;

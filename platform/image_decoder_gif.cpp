@@ -5,6 +5,8 @@
 
 #include <gif_lib.h>
 
+#include <algorithm>
+#include <array>
 #include <vector>
 
 namespace grainforge::platform {
@@ -66,8 +68,13 @@ public:
         header.width = image.Width > 0 ? static_cast<std::uint32_t>(image.Width) : 0;
         header.height = image.Height > 0 ? static_cast<std::uint32_t>(image.Height) : 0;
         const ColorMapObject* map = ColourMap();
-        header.pixelFormat.channels = ImageChannels::Indexed;
-        header.pixelFormat.bitsPerSample = map != nullptr ? map->BitsPerPixel : 8;
+        header.pixelFormat = map != nullptr && map->Colors != nullptr
+            ? PalettePixelFormat(map->BitsPerPixel, static_cast<std::size_t>(std::max(map->ColorCount, 0)),
+                                 [map](std::size_t i) {
+                                     const GifColorType& c = map->Colors[i];
+                                     return std::array<int, 3>{c.Red, c.Green, c.Blue};
+                                 })
+            : ImagePixelFormat{.bitsPerSample = 8, .channels = ImageChannels::Indexed};
         header.convertible = map != nullptr && map->ColorCount > 0 && map->Colors != nullptr;
         return ImageDecodeStatus::Ok;
     }

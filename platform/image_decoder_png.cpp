@@ -49,6 +49,7 @@ struct PngFacts {
     int bitDepth = 0;
     int colourType = 0;
     bool interlaced = false;
+    std::vector<png_color> palette;  // a palette image's entries
 };
 
 bool ReadPngInfo(PngContext* context, PngFacts* facts)
@@ -66,6 +67,10 @@ bool ReadPngInfo(PngContext* context, PngFacts* facts)
     png_get_IHDR(context->png, context->info, &facts->width, &facts->height, &facts->bitDepth,
                  &facts->colourType, &interlace, nullptr, nullptr);
     facts->interlaced = interlace != PNG_INTERLACE_NONE;
+    png_colorp palette = nullptr;
+    int entries = 0;
+    if (png_get_PLTE(context->png, context->info, &palette, &entries) != 0 && palette != nullptr && entries > 0)
+        facts->palette.assign(palette, palette + entries);
     return true;
 }
 
@@ -110,7 +115,11 @@ ImagePixelFormat PngPixelFormat(const PngFacts& facts)
     switch (facts.colourType) {
     case PNG_COLOR_TYPE_GRAY: format.channels = ImageChannels::Grey; break;
     case PNG_COLOR_TYPE_GRAY_ALPHA: format.channels = ImageChannels::GreyAlpha; break;
-    case PNG_COLOR_TYPE_PALETTE: format.channels = ImageChannels::Indexed; break;
+    case PNG_COLOR_TYPE_PALETTE:
+        return PalettePixelFormat(facts.bitDepth, facts.palette.size(), [&facts](std::size_t i) {
+            const png_color& c = facts.palette[i];
+            return std::array<int, 3>{c.red, c.green, c.blue};
+        });
     case PNG_COLOR_TYPE_RGB_ALPHA: format.channels = ImageChannels::Rgba; break;
     default: format.channels = ImageChannels::Rgb; break;
     }

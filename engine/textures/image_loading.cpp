@@ -53,8 +53,9 @@ struct ChannelClass {
 // Bit depth and colour of the file's pixel format. The classes are those of the native
 // formats an imaging library reports: grey at 8, 16 or 32 (float) bits is grey; 16-bit RGB,
 // RGBA and grey with alpha (which such libraries widen to RGBA) are 16 bits with colour;
-// float RGB and RGBA are 32 bits with colour. Every other format (palettes, grey below 8
-// bits, 8-bit RGB, CMYK) counts as 8 bits with colour.
+// float RGB and RGBA are 32 bits with colour. Grey below 8 bits (and a palette of greys, which
+// the decoders report as grey) is 8-bit grey: it holds no colour to convert. Every other format
+// (colour palettes, 8-bit RGB, CMYK) counts as 8 bits with colour.
 ChannelClass ClassifyPixelFormat(const platform::ImagePixelFormat& format)
 {
     const bool grey = format.channels == ImageChannels::Grey;
@@ -65,7 +66,7 @@ ChannelClass ClassifyPixelFormat(const platform::ImagePixelFormat& format)
         return {32, rgbLike};
     if (!floating && format.bitsPerSample == 16 && (grey || rgbLike))
         return {16, rgbLike};
-    if (!floating && format.bitsPerSample == 8 && grey)
+    if (!floating && format.bitsPerSample <= 8 && grey)
         return {8, false};
     return {8, true};
 }

@@ -164,17 +164,23 @@ TEST(ReadHeightImage, BitDepthAndColourFollowTheFilesPixelFormat)
     const struct { const char* name; std::vector<std::uint8_t> file; std::int32_t bits; bool colour; } cases[] = {
         {"png grey 8", Png(1, 1, PngColour::Grey, 8, {9}), 8, false},
         {"png grey 16", Png(1, 1, PngColour::Grey, 16, {9}), 16, false},
-        {"png grey 4", Png(1, 1, PngColour::Grey, 4, {9}), 8, true},
+        {"png grey 4", Png(1, 1, PngColour::Grey, 4, {9}), 8, false},
         {"png grey alpha 8", Png(1, 1, PngColour::GreyAlpha, 8, {9, 9}), 8, true},
         {"png rgb 8", Png(1, 1, PngColour::Rgb, 8, {1, 2, 3}), 8, true},
         {"png rgba 16", Png(1, 1, PngColour::Rgba, 16, {1, 2, 3, 4}), 16, true},
         {"png palette", test::EncodePng({1, 1, PngColour::Palette, 8, {0}, {{1, 2, 3}}}), 8, true},
+        // A palette of greys holds no colour: the image is greyscale, whatever stores it.
+        {"png palette of greys", test::EncodePng({1, 1, PngColour::Palette, 8, {0}, {{7, 7, 7}, {90, 90, 90}}}), 8,
+         false},
         {"jpeg grey", test::EncodeJpeg({8, 8, 1, std::vector<std::uint8_t>(64, 50)}), 8, false},
         {"tiff grey 16", test::EncodeTiff({{.bitsPerSample = 16, .samples = {300}}}), 16, false},
         {"tiff float grey", test::EncodeTiff({floatGrey}), 32, false},
         {"tiff float rgb", test::EncodeTiff({floatRgb}), 32, true},
-        {"gif", test::EncodeGif({.palette = {{0, 0, 0}, {255, 255, 255}}, .frames = {{1}}}), 8, true},
+        {"gif of greys", test::EncodeGif({.palette = {{0, 0, 0}, {255, 255, 255}}, .frames = {{1}}}), 8, false},
+        {"gif of colours", test::EncodeGif({.palette = {{0, 0, 0}, {255, 0, 0}}, .frames = {{1}}}), 8, true},
         {"bmp 24", test::EncodeBmp({.samples = {1, 2, 3}}), 8, true},
+        {"bmp palette of greys", test::EncodeBmp({.bitsPerPixel = 8, .samples = {1}, .palette = {{0, 0, 0}, {40, 40, 40}}}),
+         8, false},
     };
     for (const auto& c : cases) {
         const ImageLoadResult r = Load(c.file);
