@@ -156,7 +156,7 @@ void CGrainforgeDoc::OnMeshRepair()
         host.views->FocusView();
 }
 
-bool CGrainforgeDoc::PrepareExport(ExportPlan& plan)
+bool CGrainforgeDoc::PrepareExport(ExportPlan& plan, bool ascii)
 {
     if (!HasPart()) {
         ShowInformation(Utf8ToWide(kNoMeshToSaveText), kInfoOk, InfoEvent::save);
@@ -173,9 +173,13 @@ bool CGrainforgeDoc::PrepareExport(ExportPlan& plan)
     request.cleanup = exportCleanupOptions;
     request.fixes = exportFixes;
     request.bodies = mesh::CountBodies(workingPart);
+    request.ascii = ascii;
+    if (ascii)
+        request.note = std::wstring(kAsciiSaveNote);
     if (IsResultOutOfDate())
-        request.note = L"The part has not been processed with the current settings (" + StatusText() +
-                       L"). The part as shown is what will be saved.";
+        request.note += std::wstring(request.note.empty() ? L"" : L" ") +
+                        L"The part has not been processed with the current settings (" + StatusText() +
+                        L"). The part as shown is what will be saved.";
     // A copy of the base fields now: the check runs on the dialog's thread. The mesh it is
     // given is the one shown unless the dialog's cleanup and fixes changed it; its heading then
     // says so, since its counts need not be those of Process and Check Printability.
@@ -290,7 +294,7 @@ bool CGrainforgeDoc::AskAndWriteStl(FileDialogRequest request, bool ascii, const
 void CGrainforgeDoc::OnFileSaveAsciiStl()
 {
     ExportPlan plan;
-    if (!PrepareExport(plan) || host.prompts == nullptr)
+    if (!PrepareExport(plan, true) || host.prompts == nullptr)
         return;
     (void)AskAndWriteStl({L"Save ASCII STL As", kAsciiStlFilter, DefaultStlName(partSourcePath), L"stl"}, true, plan);
 }

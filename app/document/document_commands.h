@@ -55,6 +55,11 @@ inline constexpr int kInfoOk = 0;
 inline constexpr int kInfoWarning = 1;
 inline constexpr int kInfoError = 2;
 
+// The export check's note when the part is saved through Save ASCII STL: the dialog says what
+// the file will be before the file name is asked.
+inline constexpr std::wstring_view kAsciiSaveNote =
+    L"The part will be saved as text (ASCII STL), several times the size of a binary STL.";
+
 // How the information box's message of a failed STL save begins.
 inline constexpr std::wstring_view kSaveFailedText = L"This file could not be saved.";
 

@@ -141,6 +141,7 @@ struct ExportDialogRequest {
     grainforge::mesh::ExportCleanupOptions cleanup;
     grainforge::mesh::RepairOptions fixes;
     std::uint64_t bodies = 0;
+    bool ascii = false;  // the file will be text (Save ASCII STL): the dialog is titled so
     std::wstring note;  // empty for none
     // Runs on the dialog's worker thread on the cleaned mesh: fills the text, returns whether
     // every check passed.

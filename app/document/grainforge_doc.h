@@ -314,7 +314,7 @@ public:
     // null: a result put out of date takes its layers and colours with it.
     [[nodiscard]] const grainforge::mesh::PrintabilityReport* CurrentPrintCheck() const;
     // Runs the pipeline to a full result and shows the export dialog; true when it accepted.
-    bool PrepareExport(ExportPlan& plan);
+    bool PrepareExport(ExportPlan& plan, bool ascii = false);
     // Writes the plan's mesh (durable replace, read back). False logged and shown. Written over
     // the file the part came from, the part counts as changed since it was opened.
     bool WriteStl(const std::filesystem::path& path, bool ascii, const ExportPlan& plan);

@@ -49,16 +49,21 @@ wxSizer* CExportDialog::CreateOptionsBox() {
                               wxS("Close gaps in the mesh (missing triangles; designed holes are kept)"));
   auto* sizes = new wxBoxSizer(wxHORIZONTAL);
   const wxSize editSize(ConvertDialogToPixels(wxSize(32, 0)).x, -1);
+  // Made in the order the toolkit ties a label's key to the next field made after it: each text
+  // before the field it names, and the row's closing "mm wide" before the slit field as well, so
+  // that both its texts lead to it.
+  auto* upTo = new wxStaticText(box, wxID_ANY, wxS("up to"));
   largestHole_ = new wxTextCtrl(box, ids::kLargestHole, wxString(), wxDefaultPosition, editSize, wxTE_RIGHT);
+  auto* across = new wxStaticText(box, wxID_ANY, wxS("mm across, and slits up to"));
+  auto* wide = new wxStaticText(box, wxID_ANY, wxS("mm wide"));
   widestSlit_ = new wxTextCtrl(box, ids::kWidestSlit, wxString(), wxDefaultPosition, editSize, wxTE_RIGHT);
   const int gap = ConvertDialogToPixels(wxSize(4, 0)).x;
   sizes->AddSpacer(ConvertDialogToPixels(wxSize(12, 0)).x);
-  sizes->Add(new wxStaticText(box, wxID_ANY, wxS("up to")), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
+  sizes->Add(upTo, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
   sizes->Add(largestHole_, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
-  sizes->Add(new wxStaticText(box, wxID_ANY, wxS("mm across, and slits up to")), 0,
-             wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
+  sizes->Add(across, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
   sizes->Add(widestSlit_, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
-  sizes->Add(new wxStaticText(box, wxID_ANY, wxS("mm wide")), 0, wxALIGN_CENTER_VERTICAL);
+  sizes->Add(wide, 0, wxALIGN_CENTER_VERTICAL);
   splitNonManifold_ =
       new wxCheckBox(box, ids::kSplitNonManifold, wxS("Fix non-manifold edges (split where two solids touch)"));
   unfold_ = new wxCheckBox(box, ids::kUnfold, wxS("Fix folded-over triangles (relax the relief where it turned over)"));
@@ -74,7 +79,7 @@ wxSizer* CExportDialog::CreateOptionsBox() {
 }
 
 CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& request, bool detailedLog)
-    : wxDialog(parent, wxID_ANY, wxS("Save STL"), wxDefaultPosition, wxDefaultSize,
+    : wxDialog(parent, wxID_ANY, request.ascii ? wxS("Save ASCII STL") : wxS("Save STL"), wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
       marquee_(this, kMarqueeTimerId) {
   refuse = [this](const std::wstring& text) { wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this); };

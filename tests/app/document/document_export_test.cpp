@@ -87,6 +87,11 @@ TEST(DocumentExportTest, OutOfDateResultCarriesTheNoteWithTheStatus)
     EXPECT_EQ(f.host.exportNotes.back(), L"The part has not been processed with the current settings (" +
                                              doc.StatusText() + L"). The part as shown is what will be saved.");
     EXPECT_NE(doc.StatusText(), L"Up to date");
+
+    // Save ASCII STL's check says the file will be text, beside the out-of-date note.
+    f.host.acceptExport = false;
+    doc.OnFileSaveStl(true);
+    EXPECT_EQ(f.host.exportNotes.back().rfind(std::wstring(app::kAsciiSaveNote) + L" The part has not been", 0), 0u);
 }
 
 TEST(DocumentExportTest, NothingToSaveAndFailedWrites)
