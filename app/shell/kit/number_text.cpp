@@ -100,12 +100,11 @@ bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view word) {
   return text.size() >= word.size() && EqualsIgnoringCase(text.substr(0, word.size()), word);
 }
 
-// A typed unit names the field's own: in full, shortened to at least three letters ("deg"),
-// or as "°" for degrees. "2 cm" in a millimetre field is no 2 mm, nor "2 m".
+// A typed unit is the field's own word, whole, in any case; degrees are also "deg" and "°".
+// "2 cm" in a millimetre field is no 2 mm, nor "2 m"; "2 mil" or "2 milli" is no 2 million.
 bool UnitMatches(std::wstring_view typed, std::wstring_view unit) {
-  if (typed == L"\u00b0") return unit == L"degrees";
-  return EqualsIgnoringCase(typed, unit) ||
-         (typed.size() >= 3 && typed.size() < unit.size() && StartsWithIgnoringCase(unit, typed));
+  if (unit == L"degrees" && (typed == L"\u00b0" || EqualsIgnoringCase(typed, L"deg"))) return true;
+  return EqualsIgnoringCase(typed, unit);
 }
 
 }  // namespace
@@ -240,6 +239,37 @@ std::wstring RangeSentence(const NumberFieldRule& rule, bool aNumber) {
 
 std::wstring NumberFieldRangeText(const NumberFieldRule& rule) { return RangeSentence(rule, false); }
 
+namespace {
+
+bool InRange(double number, const NumberFieldRule& rule) {
+  const bool aboveMinimum = rule.minimumIncluded ? number >= rule.minimum : number > rule.minimum;
+  return (aboveMinimum && number <= rule.maximum) || (rule.zeroAllowed && number == 0.0);
+}
+
+// What to type for "1,500" (`decimal` is its reading with a decimal comma, signed as typed): only
+// the readings the field takes are offered, each with the sign typed, so following the hint
+// never moves a value to the other side of zero or out of range.
+std::wstring AmbiguousCommaHint(double decimal, const NumberFieldRule& rule) {
+  const double thousands = decimal * 1000.0;
+  const bool decimalFits = InRange(decimal, rule), thousandsFits = InRange(thousands, rule);
+  constexpr std::wstring_view kEither = L": a comma before three digits could be either.";
+  if (decimalFits && thousandsFits)
+    return L" Type " + FormatRangeEnd(decimal) + L" or " + FormatRangeEnd(thousands) + std::wstring(kEither);
+  if (decimalFits || thousandsFits)
+    return L" Type " + FormatRangeEnd(decimalFits ? decimal : thousands) + std::wstring(kEither);
+  return L" A comma before three digits could be either, and " + FormatRangeEnd(decimal) + L" and " +
+         FormatRangeEnd(thousands) + L" are both outside that range.";
+}
+
+// Why a number with a unit word was not read: the word is not the field's unit.
+std::wstring UnitHint(std::wstring_view typed, const NumberFieldRule& rule) {
+  const std::wstring word = L"\"" + std::wstring(typed) + L"\"";
+  if (rule.unit.empty()) return L" It takes a plain number, without " + word + L".";
+  return L" " + word + L" is not its unit: type the number in " + std::wstring(rule.unit) + L".";
+}
+
+}  // namespace
+
 NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule& rule) {
   NumberFieldReading reading;
   const TypedNumber typed = ReadTypedNumber(text);
@@ -255,9 +285,7 @@ NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule
     case TypedNumber::Kind::ambiguousComma:
       // "1,500": a decimal comma, or a thousands separator? Neither reading is taken on a guess.
       reading.kind = NumberFieldReading::Kind::notANumber;
-      reading.refusal = RangeSentence(rule, true) + L" Type " + FormatRangeEnd(std::fabs(typed.value)) + L" or " +
-                        FormatRangeEnd(std::fabs(typed.value) * 1000.0) +
-                        L": a comma before three digits could be either.";
+      reading.refusal = RangeSentence(rule, true) + AmbiguousCommaHint(typed.value, rule);
       return reading;
     case TypedNumber::Kind::notANumber:
       reading.kind = NumberFieldReading::Kind::notANumber;
@@ -266,7 +294,7 @@ NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule
   }
   if (!typed.unit.empty() && !UnitMatches(typed.unit, rule.unit)) {
     reading.kind = NumberFieldReading::Kind::notANumber;
-    reading.refusal = RangeSentence(rule, true);
+    reading.refusal = RangeSentence(rule, true) + UnitHint(typed.unit, rule);
     return reading;
   }
   const double number = typed.value;

@@ -20,8 +20,25 @@ std::wstring Trimmed(const std::wstring& text) {
   return first < last.base() ? std::wstring(first, last.base()) : std::wstring();
 }
 
+// The number a field's text holds as OK reads it (ReadNumberField: a unit word other than the
+// field's own is no number), in range or not; none for a text that holds no finite number.
+std::optional<double> TypedNumberOf(const std::wstring& text, const NumberFieldRule& rule) {
+  const NumberFieldReading reading = ReadNumberField(text, rule);
+  const bool number = reading.kind == NumberFieldReading::Kind::accepted || reading.kind == NumberFieldReading::Kind::refused;
+  if (!number || !std::isfinite(reading.value)) return std::nullopt;
+  return reading.value;
+}
+
+// The triangle size a field's text stands for when OK would take it; none for a text OK refuses.
+std::optional<float> TypedTriangleSize(const std::wstring& text) {
+  const NumberFieldReading reading = ReadNumberField(text, kTriangleSizeRule);
+  if (reading.kind != NumberFieldReading::Kind::accepted) return std::nullopt;
+  return static_cast<float>(reading.value);
+}
+
 float ReadSize(const std::wstring& text, float stored) {
-  return std::max(0.01f, ParseDialogFloat(text, stored));
+  const std::optional<double> typed = TypedNumberOf(text, kTriangleSizeRule);
+  return typed ? static_cast<float>(std::clamp(*typed, kTriangleSizeRule.minimum, kTriangleSizeRule.maximum)) : stored;
 }
 
 bool HasPart(const mesh::TriangleMesh* part) {
@@ -55,11 +72,11 @@ std::wstring LimitFieldText(std::uint64_t limit) {
 
 std::uint64_t ReadLimitField(const std::wstring& text, std::uint64_t stored) {
   if (Trimmed(text).empty()) return 0;
-  const float typed = ParseDialogFloat(text, std::nanf(""));
-  if (std::isnan(typed) || typed < 0.0f) return stored;
-  if (typed == 0.0f) return 0;
-  return static_cast<std::uint64_t>(
-      std::llround(1e6 * std::clamp(static_cast<double>(typed), kMinLimitMillions, kMaxLimitMillions)));
+  // Read as OK reads it: "2 mil" or "2 cm" is no limit of 2 million.
+  const std::optional<double> typed = TypedNumberOf(text, kTriangleLimitRule);
+  if (!typed || *typed < 0.0) return stored;
+  if (*typed == 0.0) return 0;
+  return static_cast<std::uint64_t>(std::llround(1e6 * std::clamp(*typed, kMinLimitMillions, kMaxLimitMillions)));
 }
 
 void ReadReliefFields(const ReliefDialogFields& fields, ReliefDialogValues& values) {
@@ -89,9 +106,12 @@ std::wstring EstimateTriangleText(const mesh::TriangleMesh* part, const mesh::Re
                                   const std::wstring& typedSize, const std::wstring& typedLimit,
                                   std::uint64_t storedLimit) {
   if (!HasPart(part)) return L"Open a part to see how many triangles the relief makes.";
+  // No estimate for a size OK would refuse: a count for another size would mislead.
+  const std::optional<float> size = TypedTriangleSize(typedSize);
+  if (!size) return std::wstring();
   mesh::RemeshSettings copy = remesh;
   copy.method = mesh::RemeshMethod::contour;
-  copy.targetEdgeMillimetres = ReadSize(typedSize, remesh.targetEdgeMillimetres);
+  copy.targetEdgeMillimetres = *size;
   const mesh::RemeshEstimate estimate = mesh::EstimateRemeshResult(*part, copy);
   const std::uint64_t shown = mesh::ShownTriangleEstimate(estimate.totalTriangles);
   std::wstring text = L"About " + FormatCount(shown) + L" triangles at " +
@@ -150,6 +170,7 @@ std::optional<std::wstring> RemeshInputEstimateText(const mesh::TriangleMesh* pa
                                                     const mesh::RemeshSettings& stored,
                                                     int methodSelection, const std::wstring& typedSize) {
   if (!HasPart(part)) return std::nullopt;
+  if (!TypedTriangleSize(typedSize)) return std::wstring();
   const mesh::RemeshEstimate estimate =
       mesh::EstimateRemeshResult(*part, ReadRemeshInputFields(stored, methodSelection, typedSize));
   return L"About " + FormatCount(estimate.totalTriangles) + L" triangles from " +

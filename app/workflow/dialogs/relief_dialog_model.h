@@ -51,9 +51,9 @@ std::wstring FormatCount(std::uint64_t count);
 
 // The text a limit field shows: empty for no limit, else the limit in millions.
 std::wstring LimitFieldText(std::uint64_t limit);
-// The limit a field's text stands for: empty or 0 is no limit (0); an unreadable text or a
-// negative one keeps `stored` (a typing mistake never turns the limit off); otherwise millions
-// clamped to 0.1..200.
+// The limit a field's text stands for, read as OK reads it: empty or 0 is no limit (0); a text
+// that holds no number ("2 mil" among them) or a negative one keeps `stored` (a typing mistake
+// never turns the limit off); otherwise millions clamped to 0.1..200.
 std::uint64_t ReadLimitField(const std::wstring& text, std::uint64_t stored);
 
 // Everything the relief and simplify dialog edits.
@@ -86,7 +86,8 @@ struct ReliefDialogFields {
 void ReadReliefFields(const ReliefDialogFields& fields, ReliefDialogValues& values);
 
 // The two-line estimate under the limits. `typedSize` is the triangle size field's text,
-// `typedLimit` the triangle limit field's.
+// `typedLimit` the triangle limit field's, both read as OK reads them; empty (no estimate) for a
+// size OK would refuse.
 std::wstring EstimateTriangleText(const mesh::TriangleMesh* part, const mesh::RemeshSettings& remesh,
                                   const std::wstring& typedSize, const std::wstring& typedLimit,
                                   std::uint64_t storedLimit);
@@ -102,7 +103,8 @@ std::wstring ZeroLevelExplanation(const mesh::HeightMap* map, bool automatic, in
 // The remesh input dialog: method 2 unless the method choice is 0, size at least 0.01.
 mesh::RemeshSettings ReadRemeshInputFields(const mesh::RemeshSettings& stored, int methodSelection,
                                            const std::wstring& typedSize);
-// Its estimate; nothing without a part that has vertices and triangles.
+// Its estimate; nothing without a part that has vertices and triangles, an empty text for a size
+// the Remesh button would refuse.
 std::optional<std::wstring> RemeshInputEstimateText(const mesh::TriangleMesh* part,
                                                     const mesh::RemeshSettings& stored,
                                                     int methodSelection, const std::wstring& typedSize);

@@ -145,6 +145,10 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
                                    .zeroAllowed = true};
   constexpr NumberFieldRule kTolerance{.name = L"Planar tolerance", .minimum = 0.000001, .maximum = 1.0, .unit = L"mm"};
   constexpr NumberFieldRule kSharpness{.name = L"Sharpness", .minimum = 1.0, .maximum = 16.0};
+  constexpr NumberFieldRule kPosition{.name = L"Position X", .minimum = -100000.0, .maximum = 100000.0, .unit = L"mm"};
+  constexpr NumberFieldRule kMidlevel{.name = L"Midlevel", .minimum = 0.0, .maximum = 1.0};
+  constexpr NumberFieldRule kBricks{.name = L"Bricks per row", .minimum = 1.0, .maximum = 32.0};
+  constexpr NumberFieldRule kAngle{.name = L"Rotation", .minimum = -360.0, .maximum = 360.0, .unit = L"degrees"};
   struct Case {
     const wchar_t* text;
     const NumberFieldRule& rule;
@@ -181,7 +185,24 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
       {L"\u22125", kSize, Kind::refused, -5.0, L"Triangle size must be from 0.01 to 100000 mm."},
       {L"0,500", kSize, Kind::accepted, 0.5, L""},
       {L"18 million", kLimit, Kind::accepted, 18.0, L""},
-      {L"2 cm", kSize, Kind::notANumber, 0.0, L"Triangle size must be a number from 0.01 to 100000 mm."},
+      // A unit word is read whole, and a refused one is named as the problem.
+      {L"2 cm", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. \"cm\" is not its unit: type the number in mm."},
+      {L"2 millimetres", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. \"millimetres\" is not its unit: type the number "
+       L"in mm."},
+      {L"2 mil", kLimit, Kind::notANumber, 0.0,
+       L"Triangle limit must be a number from 0.1 to 200 million. Leave it empty, or 0, for no limit. \"mil\" is "
+       L"not its unit: type the number in million."},
+      {L"2 milli", kLimit, Kind::notANumber, 0.0,
+       L"Triangle limit must be a number from 0.1 to 200 million. Leave it empty, or 0, for no limit. \"milli\" is "
+       L"not its unit: type the number in million."},
+      {L"2 MILLION", kLimit, Kind::accepted, 2.0, L""},
+      {L"45 deg", kAngle, Kind::accepted, 45.0, L""},
+      {L"45 degr", kAngle, Kind::notANumber, 0.0,
+       L"Rotation must be a number from -360 to 360 degrees. \"degr\" is not its unit: type the number in degrees."},
+      {L"3 cm", kSharpness, Kind::notANumber, 0.0,
+       L"Sharpness must be a number from 1 to 16. It takes a plain number, without \"cm\"."},
       {L"2,5,1", kSize, Kind::notANumber, 0.0,
        L"Triangle size must be a number from 0.01 to 100000 mm. Type it without thousands separators."},
       {L"1,500.5", kWidth, Kind::notANumber, 0.0,
@@ -191,7 +212,17 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
       {L"1,500", kSize, Kind::notANumber, 0.0,
        L"Triangle size must be a number from 0.01 to 100000 mm. Type 1.5 or 1500: a comma before three digits "
        L"could be either."},
-      {L"12abc", kSharpness, Kind::notANumber, 0.0, L"Sharpness must be a number from 1 to 16."},
+      // The hint keeps the sign and offers only the readings the field takes.
+      {L"-1,500", kPosition, Kind::notANumber, 0.0,
+       L"Position X must be a number from -100000 to 100000 mm. Type -1.5 or -1500: a comma before three digits "
+       L"could be either."},
+      {L"1,500", kBricks, Kind::notANumber, 0.0,
+       L"Bricks per row must be a number from 1 to 32. Type 1.5: a comma before three digits could be either."},
+      {L"1,500", kMidlevel, Kind::notANumber, 0.0,
+       L"Midlevel must be a number from 0 to 1. A comma before three digits could be either, and 1.5 and 1500 are "
+       L"both outside that range."},
+      {L"12abc", kSharpness, Kind::notANumber, 0.0,
+       L"Sharpness must be a number from 1 to 16. It takes a plain number, without \"abc\"."},
   };
   for (const Case& c : cases) {
     const NumberFieldReading reading = ReadNumberField(c.text, c.rule);

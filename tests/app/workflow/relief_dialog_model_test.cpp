@@ -18,7 +18,8 @@ TEST(ReliefDialogModel, FormatCountGroupsThousands) {
 }
 
 // "No limit" (0) must survive opening the dialog and pressing OK; typed limits are millions. A
-// typing mistake ("-3") keeps the stored limit: it never turns the limit off.
+// typing mistake ("-3", "2 mil") keeps the stored limit: it never turns the limit off, and
+// "2 mil" is no 2 million.
 TEST(ReliefDialogModel, LimitFieldsKeepNoLimit) {
   struct Case {
     const wchar_t* typed;
@@ -28,7 +29,8 @@ TEST(ReliefDialogModel, LimitFieldsKeepNoLimit) {
   const std::vector<Case> cases = {
       {L"", 18000000, 0},          {L"  ", 5, 0},           {L"0", 18000000, 0},
       {L"-3", 18000000, 18000000},        {L"500", 0, 200000000},  {L"0.01", 0, 100000},
-      {L"18", 0, 18000000},        {L"no limit", 7, 7},     {L"2.5 million", 0, 2500000}};
+      {L"18", 0, 18000000},        {L"no limit", 7, 7},     {L"2.5 million", 0, 2500000},
+      {L"2 mil", 7, 7},            {L"2 milli", 7, 7},      {L"0,5", 0, 500000}};
   for (const Case& c : cases) EXPECT_EQ(ReadLimitField(c.typed, c.stored), c.expected) << c.typed;
   EXPECT_EQ(LimitFieldText(0), L"");
   EXPECT_EQ(LimitFieldText(18000000), L"18");
@@ -160,6 +162,7 @@ TEST(ReliefDialogModel, RemeshInputReadsMethodAndSize) {
   };
   for (const Case c : {Case{0, L"0.3", mesh::RemeshMethod::isotropic, 0.3f},
                        Case{1, L"0.001", mesh::RemeshMethod::contour, 0.01f},
+                       Case{1, L"0,5 cm", mesh::RemeshMethod::contour, 0.5f},
                        Case{-1, L"x", mesh::RemeshMethod::contour, 0.5f}}) {
     const mesh::RemeshSettings read = ReadRemeshInputFields(stored, c.selection, c.size);
     EXPECT_EQ(read.method, c.method);
@@ -171,6 +174,13 @@ TEST(ReliefDialogModel, RemeshInputReadsMethodAndSize) {
   ASSERT_TRUE(text);
   EXPECT_EQ(text->rfind(L"About ", 0), 0u);
   EXPECT_NE(text->find(L" triangles from 12. The result replaces the part as loaded"), std::wstring::npos) << *text;
+  // Read as the Remesh button reads it: "0,5 cm" used to show the count for 0.5 mm, until the
+  // button refused it. A text it refuses shows no estimate.
+  for (const wchar_t* refused : {L"0,5 cm", L"2 millimetres", L"0.001", L"abc", L""}) {
+    EXPECT_EQ(RemeshInputEstimateText(&cube, stored, 1, refused), std::wstring()) << refused;
+    EXPECT_EQ(EstimateTriangleText(&cube, stored, refused, L"", 0), std::wstring()) << refused;
+  }
+  EXPECT_NE(EstimateTriangleText(&cube, stored, L"0,5 mm", L"", 0).find(L" triangles at 0.5 mm"), std::wstring::npos);
 }
 
 }  // namespace
