@@ -213,6 +213,8 @@ void CMaskPanel::FillVolumeList(CGrainforgeDoc* document) {
         if (list_->IsItemChecked(static_cast<long>(i)) != enabled)
             list_->CheckItem(static_cast<long>(i), enabled);
     }
+    if (rebuild || selection != shownSelection_)
+        refusedField_ = -1;
     if (rebuild || selection != shownSelection_) {
         const long all = wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED;
         for (long i = 0; i < list_->GetItemCount(); ++i)
@@ -235,8 +237,8 @@ void CMaskPanel::ShowVolumeFields(const mesh::MaskVolume* volume, float bedBase,
     for (int i = 0; i < kMaskFieldCount; ++i) {
         wxTextCtrl* field = fields_[static_cast<std::size_t>(i)];
         field->Enable(volume != nullptr);
-        // The field being typed in keeps the user's text.
-        if (volume != nullptr && field == keep)
+        // The field being typed in keeps the user's text, and so does a refused one.
+        if (volume != nullptr && (field == keep || i == refusedField_))
             continue;
         if (field->GetValue().ToStdWstring() != texts[i])
             field->ChangeValue(texts[i]);
@@ -260,6 +262,7 @@ void CMaskPanel::ApplyVolumeFields(wxWindow* gainingFocus) {
     // A refused text keeps its field's value and is said under the fields, as a dialog says it,
     // until a text is taken; Enter leaves the field's text selected to type again.
     const MaskFieldRefusal refusal = CheckMaskFieldEdits(shownTexts_, typed);
+    refusedField_ = refusal.field;
     if (refusal.field >= 0)
         ShowFieldNote(refusal.text);
     else if (typed != shownTexts_)

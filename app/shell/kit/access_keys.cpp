@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cwctype>
+#include <optional>
 #include <vector>
 
 #include <wx/button.h>
@@ -11,6 +12,7 @@
 #include <wx/combo.h>
 #include <wx/combobox.h>
 #include <wx/listbox.h>
+#include <wx/sizer.h>
 #include <wx/slider.h>
 #include <wx/spinctrl.h>
 #include <wx/stattext.h>
@@ -67,8 +69,43 @@ int ChooseAccessKey(std::wstring_view label, const std::wstring& taken) {
   return -1;
 }
 
+namespace {
+
+// The first shown window an item of a sizer holds (its own, or within its nested sizers); null for
+// a spacer, a hidden item or an empty sizer.
+wxWindow* FirstShownWindow(const wxSizerItem& item) {
+  if (!item.IsShown()) return nullptr;
+  if (wxWindow* window = item.GetWindow()) return window->IsShown() ? window : nullptr;
+  if (const wxSizer* sizer = item.GetSizer())
+    for (const wxSizerItem* inner : sizer->GetChildren())
+      if (wxWindow* window = FirstShownWindow(*inner)) return window;
+  return nullptr;
+}
+
+// The field a label names by where it stands in its row: the first shown item after it in its
+// sizer, or for the text that ends a row of fields ("mm wide") the item just before it. Empty
+// when the label stands in no sizer.
+std::optional<wxWindow*> FieldBesideInSizer(const wxStaticText* label) {
+  const wxSizer* sizer = label->GetContainingSizer();
+  if (sizer == nullptr) return std::nullopt;
+  std::vector<wxWindow*> shown;  // the row's shown windows, in the order they stand
+  std::size_t at = 0;
+  for (const wxSizerItem* item : sizer->GetChildren()) {
+    if (item->GetWindow() == label) at = shown.size();
+    if (wxWindow* window = FirstShownWindow(*item); window != nullptr && window != label) shown.push_back(window);
+  }
+  if (at < shown.size()) return IsField(shown[at]) ? shown[at] : nullptr;
+  const auto* box = dynamic_cast<const wxBoxSizer*>(sizer);
+  const bool endsRow = box != nullptr && box->GetOrientation() == wxHORIZONTAL && at > 0;
+  return endsRow && IsField(shown[at - 1]) ? shown[at - 1] : nullptr;
+}
+
+}  // namespace
+
 wxWindow* LabelledField(const wxStaticText* label) {
-  const wxWindow* parent = label != nullptr ? label->GetParent() : nullptr;
+  if (label == nullptr) return nullptr;
+  if (const std::optional<wxWindow*> field = FieldBesideInSizer(label)) return *field;
+  const wxWindow* parent = label->GetParent();
   if (parent == nullptr) return nullptr;
   const wxWindowList& siblings = parent->GetChildren();
   auto it = siblings.begin();

@@ -17,8 +17,11 @@ namespace grainforge::app {
 // yet, else any letter or digit not taken; -1 when none is left. taken holds lower-case letters.
 int ChooseAccessKey(std::wstring_view label, const std::wstring& taken);
 
-// The field a label names: the control that follows it among its siblings when that is one to
-// type in or choose from (text field, list, slider); null otherwise (a note, a heading).
+// The field a label names, by where it stands, not by the order the controls were made: the
+// control that follows it in its sizer's row when that is one to type in or choose from (text
+// field, list, slider), or, for a text that ends a row of a horizontal sizer after a field ("mm
+// wide"), that field; null otherwise (a note, a heading). A label in no sizer names the control
+// that follows it among its siblings.
 wxWindow* LabelledField(const wxStaticText* label);
 
 // Gives every shown field label, check box and button under window a letter no other of them

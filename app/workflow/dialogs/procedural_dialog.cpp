@@ -175,6 +175,7 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
       tilesShown_(std::clamp(tilesShown, 1, 3)),
       roots_(std::move(roots)),
       questions_(std::move(questions)) {
+  refuse = [this](const std::wstring& text) { wxMessageBox(text, GetTitle(), wxOK | wxICON_EXCLAMATION, this); };
   auto* columns = new wxBoxSizer(wxHORIZONTAL);
 
   // Left: the parameter rows.
@@ -222,7 +223,14 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
     }
     row.check->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnRowChanged(); });
   }
-  columns->Add(rowSizer, 1, wxEXPAND | wxALL, wxDLG_UNIT(this, wxSize(7, 7)).x);
+  // A refused text is said beside its field, under the rows, where the eye already is.
+  auto* left = new wxBoxSizer(wxVERTICAL);
+  left->Add(rowSizer, 0, wxEXPAND);
+  rowRefusal_ = new wxStaticText(this, kIdRowRefusal, wxEmptyString);
+  rowRefusal_->SetForegroundColour(wxColour(192, 0, 0));
+  rowRefusal_->Hide();
+  left->Add(rowRefusal_, 0, wxEXPAND | wxTOP, wxDLG_UNIT(this, wxSize(0, 4)).y);
+  columns->Add(left, 1, wxEXPAND | wxALL, wxDLG_UNIT(this, wxSize(7, 7)).x);
 
   // Right: name, preview, tiles, information, presets.
   auto* right = new wxBoxSizer(wxVERTICAL);
@@ -290,7 +298,7 @@ CProceduralTextureDialog::CProceduralTextureDialog(wxWindow* parent, procedural:
   if (DialogContentsOverhang(this) > 0) {
     columns->SetOrientation(wxVERTICAL);
     columns->GetItem(right)->SetFlag(wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM);
-    columns->GetItem(rowSizer)->SetProportion(0);
+    columns->GetItem(left)->SetProportion(0);
     FitDialogToDisplay(this);
   }
 }
@@ -299,9 +307,10 @@ const std::vector<procedural::ParameterSpec>& CProceduralTextureDialog::Specs() 
   return pattern_.GetParameters();
 }
 
-void CProceduralTextureDialog::ShowParameterValues() {
+void CProceduralTextureDialog::ShowParameterValues(const std::array<bool, kProceduralRowCount>& keep) {
   const auto& specs = Specs();
   for (std::size_t i = 0; i < rows_.size() && i < specs.size(); ++i) {
+    if (keep[i]) continue;
     const procedural::ParameterSpec& spec = specs[i];
     const float value = pattern_.GetValue(spec.key);
     Row& row = rows_[i];
@@ -322,10 +331,11 @@ void CProceduralTextureDialog::ShowParameterValues() {
   }
 }
 
-void CProceduralTextureDialog::ReadParameterRows() {
+bool CProceduralTextureDialog::ReadParameterRows() {
   const auto& specs = Specs();
-  std::wstring& corrected = correction_;
-  corrected.clear();
+  std::wstring refusal;
+  refusedRow_ = -1;
+  std::array<bool, kProceduralRowCount> refused{};
   for (std::size_t i = 0; i < rows_.size() && i < specs.size(); ++i) {
     const procedural::ParameterSpec& spec = specs[i];
     Row& row = rows_[i];
@@ -338,17 +348,32 @@ void CProceduralTextureDialog::ReadParameterRows() {
         pattern_.SetValue(spec.key, row.check->GetValue() ? 1.0f : 0.0f);
         break;
       default: {
-        if (const std::optional<float> typed = ParameterTypedValue(spec, row.edit->GetValue().ToStdWstring()))
+        const std::wstring text = row.edit->GetValue().ToStdWstring();
+        if (const std::optional<float> typed = ParameterTypedValue(spec, text)) {
           pattern_.SetValue(spec.key, *typed);
-        const std::wstring correction =
-            ParameterCorrectionText(spec, row.edit->GetValue().ToStdWstring(), pattern_.GetValue(spec.key));
-        if (corrected.empty()) corrected = correction;
+          break;
+        }
+        refused[i] = true;
+        if (refusedRow_ < 0) {
+          refusedRow_ = static_cast<int>(i);
+          refusal = ParameterRefusalText(spec, text);
+        }
         break;
       }
     }
   }
-  ShowParameterValues();
-  if (!corrected.empty()) SetInformation(corrected);
+  ShowParameterValues(refused);
+  ShowRowRefusal(refusal);
+  return refusedRow_ < 0;
+}
+
+void CProceduralTextureDialog::ShowRowRefusal(const std::wstring& text) {
+  if (refusal_ == text) return;
+  refusal_ = text;
+  rowRefusal_->SetLabel(text);
+  rowRefusal_->Show(!text.empty());
+  if (!text.empty()) rowRefusal_->Wrap(std::max(rowRefusal_->GetParent()->FromDIP(200), rowRefusal_->GetSize().x));
+  Layout();
 }
 
 void CProceduralTextureDialog::OnRowChanged() {
@@ -360,9 +385,10 @@ void CProceduralTextureDialog::OnSlider(int row) {
   const auto& specs = Specs();
   const auto index = static_cast<std::size_t>(row);
   if (index >= specs.size()) return;
-  correction_.clear();
   pattern_.SetValue(specs[index].key, SliderValue(specs[index], rows_[index].slider->GetValue()));
   SetWindowFloat(rows_[index].edit, pattern_.GetValue(specs[index].key));
+  // The slider mends its row's refused text; another row's stays refused.
+  if (refusedRow_ >= 0) ReadParameterRows();
   UpdateProceduralPreview();
 }
 
@@ -374,8 +400,7 @@ void CProceduralTextureDialog::SetTilesShown(int tiles) {
 
 void CProceduralTextureDialog::UpdateProceduralPreview() {
   preview_ = RenderProceduralPreview(pattern_, tilesShown_);
-  // A value just held to its range keeps its word until the next edit.
-  SetInformation(correction_.empty() ? TileabilityText(pattern_.repeats) : correction_);
+  SetInformation(TileabilityText(pattern_.repeats));
   picture_->SetPicture(&preview_);
 }
 
@@ -428,7 +453,8 @@ void CProceduralTextureDialog::OnPresetChosen() {
     SetInformation(L"Could not load that preset: " + wxString::FromUTF8(result.error).ToStdWstring() + L".");
     return;
   }
-  correction_.clear();
+  refusedRow_ = -1;
+  ShowRowRefusal({});
   ShowParameterValues();
   UpdateProceduralPreview();
   SetInformation(L"Loaded \"" + entry->name + L"\".");
@@ -485,10 +511,14 @@ void CProceduralTextureDialog::DeletePreset() {
 }
 
 void CProceduralTextureDialog::OnOk() {
-  ReadParameterRows();
-  // A text held or refused is said before the pattern is taken; OK again takes what the rows show.
-  if (!correction_.empty()) {
+  // A refused text keeps the dialog open, at its field, as every other dialog's OK does: the
+  // pattern is never taken with a value the user did not see.
+  if (!ReadParameterRows()) {
     UpdateProceduralPreview();
+    wxTextCtrl* field = rows_[static_cast<std::size_t>(refusedRow_)].edit;
+    field->SetFocus();
+    field->SelectAll();
+    if (refuse) refuse(refusal_);
     return;
   }
   if (IsModal())

@@ -53,6 +53,7 @@ inline constexpr int kIdPresetCombo = 1200;
 inline constexpr int kIdSavePreset = 1201;
 inline constexpr int kIdDeletePreset = 1202;
 inline constexpr int kIdPresetName = 1203;
+inline constexpr int kIdRowRefusal = 1204;  // under the rows: why a typed text was refused
 
 class CProceduralTextureDialog final : public wxDialog {
 public:
@@ -74,7 +75,11 @@ public:
   void SavePreset();
   void DeletePreset();
   void SetTilesShown(int tiles);
-  void ReadParameterRows();
+  // Takes every row's text its parameter accepts; a refused text stays in its row, unapplied,
+  // and the note under the rows says why. False when a row was refused.
+  bool ReadParameterRows();
+  // Shows a refusal at OK; a message box unless replaced (tests record instead).
+  std::function<void(const std::wstring&)> refuse;
 
 private:
   struct Row {
@@ -86,7 +91,9 @@ private:
   };
 
   const std::vector<mesh::procedural::ParameterSpec>& Specs() const;
-  void ShowParameterValues();
+  // Writes the values into the rows, but for rows in `keep` (refused texts stay to be mended).
+  void ShowParameterValues(const std::array<bool, kProceduralRowCount>& keep = {});
+  void ShowRowRefusal(const std::wstring& text);
   void UpdateProceduralPreview();
   // Fills the list again and selects the entry whose file has that name (none when empty).
   void FillPresetList(const std::filesystem::path& selectFileName);
@@ -109,7 +116,9 @@ private:
   CPreviewPicture* picture_ = nullptr;
   wxChoice* show_ = nullptr;
   wxStaticText* information_ = nullptr;
-  std::wstring correction_;  // what the last reading of the rows held or refused
+  wxStaticText* rowRefusal_ = nullptr;
+  int refusedRow_ = -1;  // the first row whose text was refused at the last reading
+  std::wstring refusal_;  // why, as the note under the rows says it
   CPresetCombo* presetCombo_ = nullptr;
   wxButton* deleteButton_ = nullptr;
 };

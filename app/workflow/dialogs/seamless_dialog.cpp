@@ -197,6 +197,9 @@ void CSeamlessDialog::ChooseMethod(const std::string& name) {
   if (found == names.end()) return;
   methods_->SetSelection(static_cast<int>(found - names.begin()));
   SetSeamlessMethod(name);
+  // Another method's rows: a text refused in the last one's is gone with them.
+  correction_.clear();
+  refusedRow_ = -1;
   ShowMethodRows();
   ShowParameterValues();
   UpdateSeamlessPreviews();
@@ -234,9 +237,10 @@ void CSeamlessDialog::ShowMethodRows() {
   Layout();
 }
 
-void CSeamlessDialog::ShowParameterValues() {
+void CSeamlessDialog::ShowParameterValues(const std::array<bool, kRowCount>& keep) {
   const std::vector<ParameterSpec>& specs = method_->GetParameters();
   for (int i = 0; i < kRowCount && i < static_cast<int>(specs.size()); ++i) {
+    if (keep[static_cast<std::size_t>(i)]) continue;
     const ParameterSpec& spec = specs[static_cast<std::size_t>(i)];
     Row& row = rows_[static_cast<std::size_t>(i)];
     const float value = method_->GetValue(spec.key);
@@ -253,19 +257,28 @@ void CSeamlessDialog::ShowParameterValues() {
 void CSeamlessDialog::ReadParameterRows() {
   const std::vector<ParameterSpec>& specs = method_->GetParameters();
   correction_.clear();
+  refusedRow_ = -1;
+  std::array<bool, kRowCount> refused{};
   for (int i = 0; i < kRowCount && i < static_cast<int>(specs.size()); ++i) {
     const ParameterSpec& spec = specs[static_cast<std::size_t>(i)];
     const Row& row = rows_[static_cast<std::size_t>(i)];
     if (spec.kind == ParameterKind::Choice) {
       if (row.choice->GetSelection() >= 0) method_->SetValue(spec.key, static_cast<float>(row.choice->GetSelection()));
     } else if (IsNumeric(spec)) {
-      if (const std::optional<float> typed = ParameterTypedValue(spec, row.edit->GetValue().ToStdWstring()))
+      const std::wstring text = row.edit->GetValue().ToStdWstring();
+      if (const std::optional<float> typed = ParameterTypedValue(spec, text)) {
         method_->SetValue(spec.key, *typed);
-      if (correction_.empty())
-        correction_ = ParameterCorrectionText(spec, row.edit->GetValue().ToStdWstring(), method_->GetValue(spec.key));
+        continue;
+      }
+      // Refused: the value stays and the row keeps the text to be mended.
+      refused[static_cast<std::size_t>(i)] = true;
+      if (refusedRow_ < 0) {
+        refusedRow_ = i;
+        correction_ = ParameterRefusalText(spec, text);
+      }
     }
   }
-  ShowParameterValues();
+  ShowParameterValues(refused);
 }
 
 void CSeamlessDialog::MoveSlider(int row, int position) {
@@ -273,9 +286,10 @@ void CSeamlessDialog::MoveSlider(int row, int position) {
   if (row < 0 || row >= kRowCount || row >= static_cast<int>(specs.size())) return;
   const ParameterSpec& spec = specs[static_cast<std::size_t>(row)];
   if (!IsNumeric(spec)) return;
-  correction_.clear();
   method_->SetValue(spec.key, ParameterSliderValue(spec, position));
   SetWindowFloat(rows_[static_cast<std::size_t>(row)].edit, method_->GetValue(spec.key));
+  // The slider mends its row's refused text; another row's stays refused.
+  if (refusedRow_ >= 0) ReadParameterRows();
   UpdateSeamlessPreviews();
 }
 
@@ -298,7 +312,7 @@ void CSeamlessDialog::UpdateSeamlessPreviews() {
     else
       statusText_ = wxS("The image is used as it was loaded.");
   }
-  // A typed value held to its range is said first, above what the method did.
+  // A refused text is said first, above what the method did.
   if (!correction_.empty()) statusText_ = wxString(correction_) + wxS("\n") + statusText_;
   SetWrappedLabel(status_, statusText_, textWidth_);
   beforePanel_->SetPreview(before_);
@@ -313,9 +327,12 @@ void CSeamlessDialog::TakeFieldValues() {
 
 void CSeamlessDialog::OnOk(wxCommandEvent&) {
   TakeFieldValues();
-  // A text held or refused is said before the method is taken; OK again takes what the rows show.
-  if (!correction_.empty()) {
+  // A refused text keeps the dialog open at its field: the method is never taken with a value
+  // the user did not see.
+  if (refusedRow_ >= 0) {
     UpdateSeamlessPreviews();
+    rows_[static_cast<std::size_t>(refusedRow_)].edit->SetFocus();
+    rows_[static_cast<std::size_t>(refusedRow_)].edit->SelectAll();
     return;
   }
   EndDialog(wxID_OK);

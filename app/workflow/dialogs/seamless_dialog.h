@@ -70,7 +70,8 @@ private:
 
   void SetSeamlessMethod(const std::string& name);
   void ShowMethodRows();
-  void ShowParameterValues();
+  // Writes the values into the rows, but for refused rows (their texts stay to be mended).
+  void ShowParameterValues(const std::array<bool, kRowCount>& keep = {});
   void UpdateSeamlessPreviews();
   void WrapTexts();
   void OnOk(wxCommandEvent& event);
@@ -91,7 +92,8 @@ private:
   SeamlessPreviewPanel* beforePanel_ = nullptr;
   SeamlessPreviewPanel* afterPanel_ = nullptr;
   std::array<Row, kRowCount> rows_{};
-  std::wstring correction_;  // a typed value held to its range, said in the status until the next read
+  std::wstring correction_;  // why a typed text was refused, said in the status until the next read
+  int refusedRow_ = -1;      // the first row whose text was refused at the last reading
   int textWidth_ = 0;  // the wrapping width of the description, status and note
   CMarkdownTextCtrl* helpPane_ = nullptr;
 };

@@ -162,17 +162,15 @@ NumberFieldReading ReadParameterText(const ParameterSpec& spec, const std::wstri
 
 std::optional<float> ParameterTypedValue(const ParameterSpec& spec, const std::wstring& typed) {
   const NumberFieldReading reading = ReadParameterText(spec, typed);
-  if (reading.kind != NumberFieldReading::Kind::accepted && reading.kind != NumberFieldReading::Kind::refused)
-    return std::nullopt;
+  if (reading.kind != NumberFieldReading::Kind::accepted) return std::nullopt;
   const auto value = static_cast<float>(reading.value);
   if (!std::isfinite(value)) return std::nullopt;
   return value;
 }
 
-std::wstring ParameterCorrectionText(const ParameterSpec& spec, const std::wstring& typed, float taken) {
+std::wstring ParameterRefusalText(const ParameterSpec& spec, const std::wstring& typed) {
   const NumberFieldReading reading = ReadParameterText(spec, typed);
-  if (reading.kind == NumberFieldReading::Kind::accepted) return std::wstring();
-  return reading.refusal + L" It is now " + FormatDialogFloat(taken) + L".";
+  return reading.kind == NumberFieldReading::Kind::accepted ? std::wstring() : reading.refusal;
 }
 
 int ReducedCopyFactor(int width, int height) {

@@ -104,17 +104,16 @@ int ParameterSliderSteps(const grainforge::mesh::procedural::ParameterSpec& spec
 int ParameterSliderPosition(const grainforge::mesh::procedural::ParameterSpec& spec, float value);
 float ParameterSliderValue(const grainforge::mesh::procedural::ParameterSpec& spec, int position);
 
-// The number a parameter row's whole text holds, before the parameter's own clamp; none (the
-// value stays) for a text that holds no number, or one not finite as a float.
+// The number a parameter row's whole text holds when the parameter takes it; none for a text
+// that holds no number or a number outside the parameter's range: the value stays, and the row
+// keeps the text to be mended (ParameterRefusalText says why).
 std::optional<float> ParameterTypedValue(const grainforge::mesh::procedural::ParameterSpec& spec,
                                          const std::wstring& typed);
 
-// A number typed into a parameter row is held to the parameter's range, visibly: the row shows
-// the value taken. This says so: empty when the typed text was in range, else "<label> must be
-// from <minimum> to <maximum>. It is now <taken>." (or "must be a number from ..." for a text
-// that held none, which kept the value).
-std::wstring ParameterCorrectionText(const grainforge::mesh::procedural::ParameterSpec& spec,
-                                     const std::wstring& typed, float taken);
+// Why a parameter row's text is refused, as every number field says it: empty when it is taken,
+// else "<label> must be from <minimum> to <maximum>." (or "must be a number from ..." for a
+// text that holds none).
+std::wstring ParameterRefusalText(const grainforge::mesh::procedural::ParameterSpec& spec, const std::wstring& typed);
 
 // The reduced copy the seamless dialog previews on: the image shrunk by a whole factor so that
 // neither side exceeds 512, each value the mean of its block. Empty for a bad size.

@@ -133,17 +133,20 @@ TEST(MaskPanelX11, TypedFieldsMoveTheMaskOneUndoStepEach) {
     f.FocusField(3);
     EXPECT_FLOAT_EQ(f.Mask().center.z, base + 7.0f) << "z is typed above the bed";
     // A size below the least is refused as a dialog refuses it (it used to be raised to 0.5
-    // without a word): the value stays and the panel names the range.
+    // without a word): the value stays, the panel names the range, and the field keeps what was
+    // typed to be mended (it used to be put back to the stored value, losing the text).
     f.panel->Field(3)->ChangeValue(wxS("0.1"));
     f.FocusField(4);
     EXPECT_FLOAT_EQ(f.Mask().size.x, 6.0f);
-    EXPECT_EQ(f.panel->Field(3)->GetValue(), wxS("6")) << "the kept size shows at once";
+    EXPECT_EQ(f.panel->Field(3)->GetValue(), wxS("0.1")) << "the refused text stays";
     const auto note = [&f] {  // as read, with the lines it wraps to joined again
         wxString text = f.panel->FieldNote()->GetLabel();
         text.Replace("\n", " ");
         return text;
     };
     EXPECT_EQ(note(), wxS("Size X must be from 0.5 to 10000 mm."));
+    f.FocusField(5);
+    EXPECT_EQ(f.panel->Field(3)->GetValue(), wxS("0.1")) << "still there after the focus moves on";
     EXPECT_TRUE(WindowShot::Save(f.panel, "mask_panel_refused_size.png"));
     f.FocusField(3);
     f.panel->Field(3)->ChangeValue(wxS("4"));

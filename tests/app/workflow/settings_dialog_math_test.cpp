@@ -178,31 +178,35 @@ TEST(ParameterSlider, IntegerStepsRealThousandths) {
 }
 
 // A pattern or seamless row reads its whole text: "1,500.5" used to be taken as 1 and held to
-// the range, "inf" reset the value to its default; both keep the value now and say so.
-TEST(ParameterRows, WholeTextIsTakenHeldOrKeptAndSaid) {
+// the range, "inf" reset the value to its default, "1e30" became the largest value without a
+// word at OK; a text outside the range or holding no number is refused now, as every field
+// refuses it, and the value is not touched.
+TEST(ParameterRows, WholeTextIsTakenOrRefusedAndSaid) {
   const auto overlap = MakeFloatParameter("percent", "Overlap", 0.0f, 45.0f, 20.0f, "", 0.1f);
   const struct {
     const wchar_t* typed;
     std::optional<float> value;
-    float taken;  // what the row then holds
     const wchar_t* said;
   } cases[] = {
-      {L"30,5", 30.5f, 30.5f, L""},
-      {L"99", 99.0f, 45.0f, L"Overlap must be from 0 to 45. It is now 45."},
-      {L"1,500.5", std::nullopt, 20.0f,
-       L"Overlap must be a number from 0 to 45. Type it without thousands separators. It is now 20."},
-      {L"inf", std::nullopt, 20.0f, L"Overlap must be from 0 to 45. It is now 20."},
-      {L"", std::nullopt, 20.0f, L"Overlap must be from 0 to 45. It is now 20."},
-      {L"2 mm", std::nullopt, 20.0f, L"Overlap must be a number from 0 to 45. It is now 20."},
+      {L"30,5", 30.5f, L""},
+      {L"99", std::nullopt, L"Overlap must be from 0 to 45."},
+      {L"1e30", std::nullopt, L"Overlap must be from 0 to 45."},
+      {L"1,500.5", std::nullopt, L"Overlap must be a number from 0 to 45. Type it without thousands separators."},
+      {L"1,500", std::nullopt,
+       L"Overlap must be a number from 0 to 45. Type 1.5: a comma before three digits could be either."},
+      {L"inf", std::nullopt, L"Overlap must be from 0 to 45."},
+      {L"", std::nullopt, L"Overlap must be from 0 to 45."},
+      {L"2 mm", std::nullopt,
+       L"Overlap must be a number from 0 to 45. It takes a plain number, without \"mm\"."},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ParameterTypedValue(overlap, c.typed), c.value) << std::wstring(c.typed);
-    EXPECT_EQ(ParameterCorrectionText(overlap, c.typed, c.taken), c.said) << std::wstring(c.typed);
+    EXPECT_EQ(ParameterRefusalText(overlap, c.typed), c.said) << std::wstring(c.typed);
   }
   // A label naming its unit: the unit may follow the number, and the refusal names the field without it.
   const auto percent = MakeFloatParameter("percent", "Overlap (%)", 0.0f, 45.0f, 20.0f, "", 0.1f);
   EXPECT_EQ(ParameterTypedValue(percent, L"30 %"), 30.0f);
-  EXPECT_EQ(ParameterCorrectionText(percent, L"99%", 45.0f), L"Overlap must be from 0 to 45 %. It is now 45.");
+  EXPECT_EQ(ParameterRefusalText(percent, L"99%"), L"Overlap must be from 0 to 45 %.");
   EXPECT_EQ(ParameterTypedValue(percent, L"2 mm"), std::nullopt);
 }
 

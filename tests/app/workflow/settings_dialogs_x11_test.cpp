@@ -126,7 +126,9 @@ TEST(SettingsDialogsX11, ProceduralDialogSavesAUserPresetAndDeletingYoursBringsT
   PumpFor(std::chrono::milliseconds(100));
   ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("procedural_help_table.png")));
 
-  // A typed value outside the limits shows clamped once read.
+  // A typed value outside the limits is refused at its field, as every dialog refuses it: the
+  // value stays, the row keeps the text to be mended, the note beside the rows names the range
+  // (it used to be held to the range, said only under the preview).
   const auto& specs = pattern->GetParameters();
   const auto numeric = std::find_if(specs.begin(), specs.end(), [](const auto& spec) {
     return spec.kind == mesh::procedural::ParameterKind::Real;
@@ -134,24 +136,25 @@ TEST(SettingsDialogsX11, ProceduralDialogSavesAUserPresetAndDeletingYoursBringsT
   ASSERT_NE(numeric, specs.end());
   auto* edit = static_cast<wxTextCtrl*>(dialog->FindWindow(kIdRowEdit + static_cast<int>(numeric - specs.begin())));
   ASSERT_TRUE(edit->IsShown());
-  edit->ChangeValue(wxS("99999"));
-  dialog->ReadParameterRows();
-  EXPECT_FLOAT_EQ(pattern->GetValue(numeric->key), numeric->maximum);
-  EXPECT_EQ(edit->GetValue().ToStdWstring(), FormatDialogFloat(numeric->maximum));
-  // ... and the dialog says so, naming the range.
-  EXPECT_NE(Label(dialog.dialog, kIdInformation).find(L" must be from "), std::wstring::npos);
-  EXPECT_NE(Label(dialog.dialog, kIdInformation).find(L"It is now " + FormatDialogFloat(numeric->maximum) + L"."),
-            std::wstring::npos);
-  // Leaving the row redraws the preview, which used to replace the message at once with
-  // "This texture is tileable."; a text that is no number keeps the value and says so.
   const float held = pattern->GetValue(numeric->key);
-  edit->ChangeValue(wxS("1,500.5"));
-  wxFocusEvent leave(wxEVT_KILL_FOCUS, edit->GetId());
-  leave.SetEventObject(edit);
-  edit->GetEventHandler()->ProcessEvent(leave);
-  EXPECT_FLOAT_EQ(pattern->GetValue(numeric->key), held);
-  EXPECT_NE(Label(dialog.dialog, kIdInformation).find(L" must be a number from "), std::wstring::npos)
-      << Label(dialog.dialog, kIdInformation);
+  std::wstring refused;
+  dialog->refuse = [&](const std::wstring& text) { refused = text; };
+  for (const wchar_t* text : {L"99999", L"1e30", L"1,500.5"}) {
+    edit->ChangeValue(text);
+    wxFocusEvent leave(wxEVT_KILL_FOCUS, edit->GetId());
+    leave.SetEventObject(edit);
+    edit->GetEventHandler()->ProcessEvent(leave);
+    EXPECT_FLOAT_EQ(pattern->GetValue(numeric->key), held) << text;
+    EXPECT_EQ(edit->GetValue().ToStdWstring(), text);
+    EXPECT_TRUE(dialog->FindWindow(kIdRowRefusal)->IsShown()) << text;
+    EXPECT_NE(Label(dialog.dialog, kIdRowRefusal).find(L" must be "), std::wstring::npos) << text;
+    // OK stays open at the field and says why.
+    refused.clear();
+    wxCommandEvent ok(wxEVT_BUTTON, wxID_OK);
+    dialog->GetEventHandler()->ProcessEvent(ok);
+    EXPECT_TRUE(dialog->IsShown()) << text;
+    EXPECT_NE(refused.find(L" must be "), std::wstring::npos) << text;
+  }
   // A decimal comma is a decimal point.
   const float middle = (numeric->minimum + numeric->maximum) / 2.0f;
   std::wstring typed = FormatDialogFloat(middle);
@@ -607,6 +610,46 @@ void CollectAccessKeys(const wxWindow& parent, std::map<wchar_t, std::wstring>& 
   }
 }
 
+void CollectShown(const wxWindow& parent, std::vector<const wxWindow*>& windows) {
+  for (const wxWindow* child : parent.GetChildren()) {
+    if (!child->IsShown() || child->IsTopLevel()) continue;
+    windows.push_back(child);
+    CollectShown(*child, windows);
+  }
+}
+
+// By where the controls stand, not by the order they were made (the Save STL check's row of
+// gap sizes was made fields first, and its labels got no key): a text that stands on a field's
+// row right before it, or right after it at the row's end, carries a key that moves the focus
+// to that field.
+void ExpectEveryFieldLabelTiedToItsField(const wxWindow& dialog, const std::string& name) {
+  using MnemonicWidget = void* (*)(void*);
+  static const auto tiedTo = reinterpret_cast<MnemonicWidget>(dlsym(RTLD_DEFAULT, "gtk_label_get_mnemonic_widget"));
+  ASSERT_NE(tiedTo, nullptr);
+  std::vector<const wxWindow*> shown;
+  CollectShown(dialog, shown);
+  const int gap = 12;  // at most this far apart, in pixels, on one row
+  for (const wxWindow* window : shown) {
+    const auto* text = dynamic_cast<const wxTextCtrl*>(window);
+    if (text == nullptr || !text->IsEditable() || text->IsMultiLine()) continue;
+    const wxRect field = window->GetScreenRect();
+    for (const wxWindow* other : shown) {
+      const auto* label = dynamic_cast<const wxStaticText*>(other);
+      if (label == nullptr || label->GetParent() != window->GetParent()) continue;
+      const wxRect at = label->GetScreenRect();
+      const int middle = at.GetTop() + at.GetHeight() / 2;
+      if (middle < field.GetTop() || middle > field.GetBottom()) continue;
+      const bool before = at.GetRight() < field.GetLeft() && field.GetLeft() - at.GetRight() <= gap;
+      const bool after = at.GetLeft() > field.GetRight() && at.GetLeft() - field.GetRight() <= gap;
+      if (!before && !after) continue;
+      // A text after a field names it only where nothing follows on the row.
+      if (after && LabelledField(label) != window) continue;
+      EXPECT_NE(MnemonicOf(label->GetLabel().ToStdWstring()), 0) << name << ": " << label->GetLabel();
+      EXPECT_EQ(tiedTo(label->GetHandle()), static_cast<void*>(window->GetHandle())) << name << ": " << label->GetLabel();
+    }
+  }
+}
+
 void ExpectAllInReach(const wxDialog& dialog, const wxWindow& parent, const std::string& name) {
   for (const wxWindow* child : parent.GetChildren()) {
     if (!child->IsShown() || child->IsTopLevel()) continue;
@@ -680,6 +723,7 @@ TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByIts
       EXPECT_LE(scrolled->GetVirtualSize().x, scrolled->GetClientSize().x) << name << ": scrolls sideways";
     }
     ExpectAllInReach(*dialog.dialog, *dialog.dialog, name);
+    ExpectEveryFieldLabelTiedToItsField(*dialog.dialog, name);
     // Without a letter only a label whose every letter another one has taken (key 0 once).
     std::map<wchar_t, std::wstring> keys;
     CollectAccessKeys(*dialog.dialog, keys, name);
