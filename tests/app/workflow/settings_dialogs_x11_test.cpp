@@ -734,6 +734,16 @@ TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByIts
     }
     EXPECT_GE(keys.size(), std::string_view(name) == "save_preset" ? 3u : 4u) << name;  // its one field, OK, Cancel
     EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot((std::string(name) + "_fitted.png").c_str())));
+    if (std::string_view(name) == "procedural") {
+      // A refused value is said beside the rows, in sight on the small screen too.
+      auto* edit = static_cast<wxTextCtrl*>(dialog->FindWindow(kIdRowEdit));
+      edit->ChangeValue(wxS("1e30"));
+      static_cast<CProceduralTextureDialog*>(dialog.dialog)->ReadParameterRows();
+      PumpFor(std::chrono::milliseconds(100));
+      const wxWindow* note = dialog->FindWindow(kIdRowRefusal);
+      EXPECT_TRUE(note->IsShown() && InReach(*dialog.dialog, *note));
+      EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot("procedural_refused_fitted.png")));
+    }
   }
   // The seamless dialog's rows and description change with the method: each one still scrolls
   // only downwards, its status above the first row.
