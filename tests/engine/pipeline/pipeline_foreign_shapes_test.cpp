@@ -47,7 +47,10 @@ enum class Route {
     process,
     repair,
     saveCheck,
+    repairThenProcess,  // a refusal's advice followed: Mesh > Repair, then Process
 };
+
+bool Processes(Route route) { return route == Route::process || route == Route::repairThenProcess; }
 
 // What a row's run may end as.
 enum class Expect {
@@ -139,7 +142,9 @@ Outcome RunRoute(const Row& row, const TriangleMesh& given, const PipelineSettin
             return {true, "the import opened a closed file:\n" + FormatImportReport(read.report), {}, {}};
         part = std::move(read.mesh);
     }
-    if (row.route == Route::process)
+    if (row.route == Route::repairThenProcess)
+        static_cast<void>(RepairForPrint(part, {}));
+    if (Processes(row.route))
         return RunProcess(part, settings);
     Outcome outcome{false, {}, part, {}};
     outcome.report.sourceTriangles = part.TriangleCount();
@@ -325,13 +330,13 @@ Findings PropertiesOf(const TriangleMesh& input, const PipelineSettings& setting
         findings.push_back(std::to_string(pairs.size()) + " pairs of triangles meet, first " + std::to_string(pairs[0].first)
             + " and " + std::to_string(pairs[0].second));
     }
-    if (outcome.route != Route::process && mesh.TriangleCount() < input.TriangleCount()) {
+    if (!Processes(outcome.route) && mesh.TriangleCount() < input.TriangleCount()) {
         findings.push_back("lost triangles: " + std::to_string(input.TriangleCount()) + " -> "
             + std::to_string(mesh.TriangleCount()));
     }
     // No part here is too large for its triangles: the remesh keeps the size asked.
     const RemeshReport& remesh = outcome.report.remeshReport;
-    if (outcome.route == Route::process && remesh.contour && remesh.cellMillimetres != settings.remesh.targetEdgeMillimetres)
+    if (Processes(outcome.route) && remesh.contour && remesh.cellMillimetres != settings.remesh.targetEdgeMillimetres)
         findings.push_back("remeshed at " + std::to_string(remesh.cellMillimetres) + " mm, not the size asked");
     const float allowed = AllowedDistance(input, settings);
     if (const float farthest = FarthestInputSample(input, mesh); farthest > allowed && !Warned(outcome.report)) {
@@ -539,8 +544,10 @@ const Row kSheetAndFoldRows[] = {
 // Faces a file holds twice: one face of a closed cube copied with the other winding, and a
 // sphere and a cube whose every facet is written twice the same way. Mesh > Repair and the
 // Save STL check both take the copies away and keep the body closed; Process measures the
-// surface with each facet once. And a closed cube with two facets of no area, which the
-// import takes out keeping it closed.
+// surface with each facet once. A cube and a sphere written double-sided: Mesh > Repair keeps
+// the copies facing out, Process refuses them naming Mesh > Repair and, once repaired, makes
+// them whole; a cube with three facets written again reversed, which Process leaves out. And a
+// closed cube with two facets of no area, which the import takes out keeping it closed.
 TriangleMesh CubeWithFlippedFace()
 {
     TriangleMesh cube = MakeTestCube(10.0f);
@@ -558,6 +565,25 @@ TriangleMesh Sphere10() { return MakeTestSphere(10.0f); }
 TriangleMesh DoubledSphere() { return Doubled(Sphere10()); }
 TriangleMesh DoubledCube() { return Doubled(Cube10()); }
 TriangleMesh DoubledBlade() { return Doubled(Blade()); }
+// Every facet also written the other way round, as a double-sided export writes it.
+TriangleMesh DoubleSided(TriangleMesh mesh)
+{
+    const std::size_t count = mesh.indices.size();
+    for (std::size_t i = 0; i < count; i += 3)
+        mesh.indices.insert(mesh.indices.end(), {mesh.indices[i], mesh.indices[i + 2], mesh.indices[i + 1]});
+    return mesh;
+}
+TriangleMesh Sphere2944() { return test::MakeBumpySphere(10.0f, 0.0f, 24, 64); }
+TriangleMesh DoubleSidedCube() { return DoubleSided(Cube20()); }
+TriangleMesh DoubleSidedSphere() { return DoubleSided(Sphere2944()); }
+// Three facets written again reversed: two halves of one face and one of another.
+TriangleMesh CubeWithReversedCopies()
+{
+    TriangleMesh cube = Cube20();
+    for (const std::size_t f : {0, 1, 4})
+        cube.indices.insert(cube.indices.end(), {cube.indices[3 * f], cube.indices[3 * f + 2], cube.indices[3 * f + 1]});
+    return cube;
+}
 TriangleMesh CubeWithZeroAreaFacets()
 {
     return test::WithZeroAreaFacet(test::WithZeroAreaFacet(Cube10(), 0, 1, 0.25f), 7, 2, 0.75f);
@@ -582,6 +608,20 @@ const Row kRepeatedFaceRows[] = {
         true, Blade},
     {"closed cube with zero-area facets, imported, solid", CubeWithZeroAreaFacets, 0.3f, kSolid, Expect::processed,
         nullptr, false, Route::process, true, Cube10},
+    {"double-sided cube, repair", DoubleSidedCube, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair,
+        true, Cube20},
+    {"double-sided sphere, repair", DoubleSidedSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair,
+        true, Sphere2944},
+    {"double-sided cube, imported, solid", DoubleSidedCube, 0.3f, kSolid, Expect::refused, nullptr, false,
+        Route::process, true, Cube20, nullptr, "Mesh > Repair removes the doubled facets, then Process again"},
+    {"double-sided cube, repaired, then solid", DoubleSidedCube, 0.3f, kSolid, Expect::processed, nullptr, false,
+        Route::repairThenProcess, true, Cube20},
+    {"double-sided sphere, repaired, then vertex", DoubleSidedSphere, 0.3f, kVertex, Expect::processed, nullptr,
+        false, Route::repairThenProcess, true, Sphere2944},
+    {"cube with 3 reversed copies, imported, solid", CubeWithReversedCopies, 0.3f, kSolid, Expect::processed,
+        nullptr, false, Route::process, true, Cube20},
+    {"cube with 3 reversed copies, imported, vertex", CubeWithReversedCopies, 0.3f, kVertex, Expect::processed,
+        nullptr, false, Route::process, true, Cube20},
 };
 
 // A tube whose bore and rings stay plain beside its relief, as vertex mode leaves a holed part
