@@ -192,7 +192,8 @@ TEST(MeshJobs, Texts)
     EXPECT_EQ(left.text,
         "Repaired: open edges 10 to 6, non-manifold edges 3 to 1, bodies 2 to 1.\n6 open edges are left: 1 hole "
         "up to 12.2 mm across, too large to close by guessing.\n1 non-manifold edges are left, which no split could "
-        "part.\n5 triangles pass through others: Repair does not move the surface; Save STL mends those.");
+        "part.\n5 triangles pass through others: Repair does not move the surface; Save STL mends those.\nThe part "
+        "has 1 body fewer: bodies were joined where they met; check that no piece is missing.");
     EXPECT_EQ(left.kind, 1);
     // Holes left round a sheet are not called too large.
     const struct {
@@ -211,9 +212,45 @@ TEST(MeshJobs, Texts)
     }
     r.openEdgesAfter = 0;
     r.nonManifoldEdgesAfter = 0;
+    // A body fewer is no plain success, whatever the edges.
+    const RepairInformation fewer = RepairInformationText(r, 0);
+    EXPECT_EQ(fewer.text, "Repaired: open edges 10 to 0, non-manifold edges 3 to 0, bodies 2 to 1.\nThe part has 1 "
+                          "body fewer: bodies were joined where they met; check that no piece is missing.");
+    EXPECT_EQ(fewer.kind, 1);
+    r.bodiesRemoved = 1;
+    EXPECT_NE(RepairInformationText(r, 0).text.find("1 small stray body was removed"), std::string::npos);
+    r.bodiesAfter = 2;
     const RepairInformation clean = RepairInformationText(r, 0);
-    EXPECT_EQ(clean.text, "Repaired: open edges 10 to 0, non-manifold edges 3 to 0, bodies 2 to 1.");
+    EXPECT_EQ(clean.text, "Repaired: open edges 10 to 0, non-manifold edges 3 to 0, bodies 2 to 2.");
     EXPECT_EQ(clean.kind, 0);
+}
+
+// A part written double-sided comes back closed with its outward copies; a double-sided sheet
+// standing alone, where no copy can be chosen, is left as it was and the box says why.
+TEST(MeshJobs, RepairOfDoubleSidedPartsKeepsTheBodyOrSaysWhyNot)
+{
+    TriangleMesh cube = Bounded(mesh::MakeTestCube(20.0f));
+    TriangleMesh sheet = Bounded(mesh::MakeTestCube(20.0f));
+    sheet.indices.resize(6);  // one face of the cube
+    for (TriangleMesh* part : {&cube, &sheet}) {
+        const std::size_t count = part->indices.size();
+        for (std::size_t i = 0; i < count; i += 3)
+            part->indices.insert(part->indices.end(), {part->indices[i], part->indices[i + 2], part->indices[i + 1]});
+    }
+    const RepairJobResult whole = RepairInputMeshJob(cube);
+    ASSERT_EQ(whole.outcome, MeshJobOutcome::replaced);
+    EXPECT_EQ(whole.mesh.TriangleCount(), 12u);
+    EXPECT_NEAR(whole.mesh.Volume(), 8000.0f, 1.0f);
+    const RepairInformation closed = RepairInformationText(whole.report, 0);
+    EXPECT_EQ(closed.text, "Repaired: open edges 0 to 0, non-manifold edges 18 to 0, bodies 1 to 1.");
+    EXPECT_EQ(closed.kind, 0);
+
+    const RepairJobResult left = RepairInputMeshJob(sheet);
+    EXPECT_EQ(left.outcome, MeshJobOutcome::unchanged);
+    const RepairInformation why = RepairInformationText(left.report, 0);
+    EXPECT_EQ(why.text, "Repair: 2 facets are written in both windings on a sheet that encloses nothing, so neither "
+                        "copy can be kept as its outside. The part is as it was.");
+    EXPECT_EQ(why.kind, 1);
 }
 
 }  // namespace
