@@ -176,30 +176,29 @@ std::string LostPartText(const TriangleMesh& input, const TriangleMesh& output, 
     return repeats != 0 ? text + " " + FormatDoubledFacetsNote(repeats) : text;
 }
 
-// The part as the stages take it, into `part`: a face written again the other way round would
-// read as a wall to the remesh and the relief, so the copies go first, by the same mend Mesh >
-// Repair and the Save STL check run. Only copies their neighbours disown are taken here; a
-// body written double-sided, where the outside is a choice, is left to Mesh > Repair, which the
-// refusal names. Returns the copies taken, and how many facets the part keeps twice.
+// The part as the stages take it: a face written again the other way round would read as a
+// wall to the remesh and the relief, so the copies go first, by the same mend Mesh > Repair and
+// the Save STL check run. Only copies their neighbours disown are taken here; a body written
+// double-sided, where the outside is a choice, is left to Mesh > Repair, which the refusal
+// names. `part` holds a copy of `source` and keeps it unless copies were taken.
 struct FlippedCopies {
     std::uint64_t taken = 0;
-    std::uint64_t doubledLeft = 0;
+    std::uint64_t doubledLeft = 0;  // facets the part keeps in both windings
 };
 
-FlippedCopies TakeOutFlippedCopies(TriangleMesh& part)
+FlippedCopies TakeOutFlippedCopies(const TriangleMesh& source, TriangleMesh& part)
 {
-    TriangleMesh mended = part;
-    const RepeatedFacesReport mend = RemoveRepeatedFaces(mended);
-    if (mend.flippedCopiesRemoved == 0 || mend.doubleSkinnedPairsRemoved != 0 || mend.innerCopiesRemoved != 0
-        || mend.pairsLeft != 0) {
-        // Copies wound alike only thicken a wall: the remesh reads them as one.
-        const bool reversed = mend.doubleSkinnedPairsRemoved != 0 || mend.innerCopiesRemoved != 0
-            || mend.pairsLeft != 0 || mend.flippedCopiesRemoved != 0;
-        return {0, reversed ? CountDuplicateTriangles(part) : 0};
+    const RepeatedFacesReport mend = RemoveRepeatedFaces(part);
+    const bool choiceLeft = mend.doubleSkinnedPairsRemoved != 0 || mend.innerCopiesRemoved != 0 || mend.pairsLeft != 0;
+    const bool reversed = mend.flippedCopiesRemoved != 0 || choiceLeft;
+    if (reversed && !choiceLeft) {
+        part.ComputeBounds();
+        return {mend.flippedCopiesRemoved, 0};
     }
-    mended.ComputeBounds();
-    part = std::move(mended);
-    return {mend.flippedCopiesRemoved, 0};
+    // Copies wound alike only thicken a wall: the remesh reads them as one, as it always has.
+    if (mend.Changed())
+        part = source;
+    return {0, reversed ? CountDuplicateTriangles(source) : 0};
 }
 
 // The triangle size of the remesh: its contour cell, or the isotropic target edge.
@@ -399,7 +398,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     report.remeshDistance = {};
     remeshDistanceDue_ = false;
     TriangleMesh part = source;
-    const FlippedCopies copies = TakeOutFlippedCopies(part);
+    const FlippedCopies copies = TakeOutFlippedCopies(source, part);
     report.flippedCopiesRemoved = copies.taken;
     report.doubledFacetsKept = copies.doubledLeft;
     if (settings.remeshOn == 0) {
