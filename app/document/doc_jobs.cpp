@@ -102,8 +102,13 @@ bool CGrainforgeDoc::RepairMeshInPlace()
         return false;
     }
     LogUtf8Lines(mesh::FormatRepairSummary(result.report));
-    if (result.outcome != MeshJobOutcome::replaced)
+    if (result.outcome != MeshJobOutcome::replaced) {
+        if (result.report.pairsLeft != 0 || result.report.emptied) {
+            const RepairInformation information = RepairInformationText(result.report, 0);
+            ShowInformation(Utf8ToWide(information.text), information.kind, InfoEvent::check);
+        }
         return false;
+    }
     TakeJobResult(std::move(result.mesh));
     const RepairInformation information =
         RepairInformationText(result.report, partValidation.selfIntersectingTriangleCount);

@@ -238,6 +238,11 @@ std::string SimplifyQuestion(std::uint64_t triangles, float detailLevel)
 
 RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintReport& r, std::uint64_t selfIntersecting)
 {
+    // A repair that would leave no part, or could not choose, changed nothing and says why.
+    if (r.pairsLeft != 0)
+        return {std::string(kRepairJobName) + ": " + grainforge::mesh::FormatUnchosenPairsText(r.pairsLeft), 1};
+    if (r.emptied)
+        return {std::string(kRepairJobName) + ": " + grainforge::mesh::kRepairEmptiedText, 1};
     char line[512];
     std::snprintf(line, sizeof line,
         "Repaired: open edges %s to %s, non-manifold edges %s to %s, bodies %s to %s.",
@@ -278,7 +283,16 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
             grainforge::mesh::FormatCountGrouped(selfIntersecting).c_str());
         information.text += line;
     }
-    information.kind = r.openEdgesAfter != 0 || r.nonManifoldEdgesAfter != 0 ? 1 : 0;
+    // Fewer bodies is no plain success: a piece of the part may be gone.
+    if (r.bodiesAfter < r.bodiesBefore) {
+        information.text += "\nThe part has " + grainforge::mesh::FormatCountOf(r.bodiesBefore - r.bodiesAfter,
+            "body", "bodies") + " fewer: "
+            + (r.bodiesRemoved != 0 ? grainforge::mesh::FormatCountOf(r.bodiesRemoved, "small stray body was",
+                                          "small stray bodies were") + " removed"
+                                    : std::string("bodies were joined where they met"))
+            + "; check that no piece is missing.";
+    }
+    information.kind = r.openEdgesAfter != 0 || r.nonManifoldEdgesAfter != 0 || r.bodiesAfter < r.bodiesBefore ? 1 : 0;
     return information;
 }
 

@@ -128,8 +128,10 @@ inline constexpr const char* kNothingToSimplifyText =
 // The question of Simplify Input Mesh, the level named where it has a name ("Medium (0.1)").
 [[nodiscard]] std::string SimplifyQuestion(std::uint64_t triangles, float detailLevel);
 
-// The information text after a repair that changed the part, and its kind (1 when open or
-// non-manifold edges are left, else 0). `selfIntersecting` comes from the fresh validation.
+// The information text after a repair, and its kind: 1 when open or non-manifold edges are
+// left, when the part has fewer bodies, or when the repair changed nothing because it would
+// have emptied the part or could not choose between doubled facets; else 0. `selfIntersecting`
+// comes from the fresh validation.
 struct RepairInformation {
     std::string text;
     int kind = 0;

@@ -47,29 +47,6 @@ bool HasCorners(const std::uint32_t* c, const std::uint32_t (&sorted)[3])
     return std::equal(corners.begin(), corners.end(), sorted);
 }
 
-Winding WindingAgainstNeighbours(const TriangleMesh& mesh, const std::vector<EdgeRecord>& table, std::uint32_t t,
-                                 const std::uint32_t (&corners)[3])
-{
-    Winding winding;
-    const std::uint32_t* c = &mesh.indices[3 * std::size_t{t}];
-    for (int e = 0; e < 3; ++e) {
-        const std::uint32_t a = c[e];
-        const std::uint32_t b = c[(e + 1) % 3];
-        if (a == b)
-            continue;
-        for (const std::uint32_t n : TrianglesOnEdge(table, MakeEdgeKey(a, b))) {
-            const std::uint32_t* d = &mesh.indices[3 * std::size_t{n}];
-            if (HasCorners(d, corners))
-                continue;
-            if (RunsEdge(d, b, a))
-                ++winding.agreeing;
-            else if (RunsEdge(d, a, b))
-                ++winding.disagreeing;
-        }
-    }
-    return winding;
-}
-
 std::size_t RunLength(const std::vector<EdgeRecord>& table, EdgeKey key)
 {
     const auto range = std::equal_range(table.begin(), table.end(), EdgeRecord{key, 0},
@@ -77,6 +54,292 @@ std::size_t RunLength(const std::vector<EdgeRecord>& table, EdgeKey key)
     return static_cast<std::size_t>(range.second - range.first);
 }
 
+
+// The two copies of one facet, wound one way (`up`) and the other (`down`).
+struct SkinPair {
+    std::uint32_t up;
+    std::uint32_t down;
+};
+
+// Every facet written in both windings, one pair per copy in each: a facet with two copies one
+// way and one the other makes one pair and leaves the spare copy to the duplicate pass.
+std::vector<SkinPair> FindOppositePairs(const TriangleMesh& mesh)
+{
+    const std::size_t triangleCount = mesh.TriangleCount();
+    struct Entry {
+        std::uint32_t key[3];
+        std::uint32_t triangle;
+        bool flag;
+    };
+    std::vector<Entry> entries(triangleCount);
+    for (std::size_t t = 0; t < triangleCount; ++t) {
+        const std::uint32_t* c = &mesh.indices[3 * t];
+        // The rotation with the smallest index first; with a repeated index, the smallest such
+        // rotation, so that one triangle never pairs with a rotation of itself.
+        std::array<std::uint32_t, 3> best{c[0], c[1], c[2]};
+        for (int r = 1; r < 3; ++r) {
+            const std::array<std::uint32_t, 3> rotated{c[r], c[(r + 1) % 3], c[(r + 2) % 3]};
+            if (rotated < best)
+                best = rotated;
+        }
+        Entry& e = entries[t];
+        e.triangle = static_cast<std::uint32_t>(t);
+        e.flag = best[1] < best[2];
+        e.key[0] = best[0];
+        e.key[1] = std::min(best[1], best[2]);
+        e.key[2] = std::max(best[1], best[2]);
+    }
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        return std::lexicographical_compare(a.key, a.key + 3, b.key, b.key + 3);
+    });
+    std::vector<SkinPair> pairs;
+    std::vector<std::uint32_t> up, down;
+    for (std::size_t i = 0; i < entries.size();) {
+        std::size_t j = i + 1;
+        while (j < entries.size() && std::equal(entries[j].key, entries[j].key + 3, entries[i].key))
+            ++j;
+        up.clear();
+        down.clear();
+        for (std::size_t k = i; k < j; ++k)
+            (entries[k].flag ? up : down).push_back(entries[k].triangle);
+        for (std::size_t k = 0; k < std::min(up.size(), down.size()); ++k)
+            pairs.push_back({up[k], down[k]});
+        i = j;
+    }
+    return pairs;
+}
+
+// Chooses, pair by pair, which copies of the doubled facets stay. The part's single faces
+// decide first: a copy they agree with stays, and each choice lets the next pair be judged.
+// What no single face reaches is a body written double-sided: where its pairs close into a
+// body, one copy of each is taken in one consistent winding, and the winding that encloses a
+// positive volume is the outside.
+class SkinChoice {
+public:
+    enum class Fate : std::uint8_t { open, keepUp, keepDown, removeBoth, leave };
+
+    SkinChoice(const TriangleMesh& mesh, std::vector<SkinPair> pairs)
+        : mesh_(mesh), pairs_(std::move(pairs)), fate_(pairs_.size(), Fate::open),
+          pairOf_(mesh.TriangleCount(), kNone), settled_(mesh.TriangleCount(), 1),
+          table_(BuildEdgeTable(mesh)), byBody_(pairs_.size(), 0)
+    {
+        for (std::uint32_t p = 0; p < pairs_.size(); ++p) {
+            pairOf_[pairs_[p].up] = p;
+            pairOf_[pairs_[p].down] = p;
+            settled_[pairs_[p].up] = 0;
+            settled_[pairs_[p].down] = 0;
+        }
+    }
+
+    // A pair whose settled neighbours agree with one copy and disagree with the other keeps
+    // that copy; one whose neighbours agree with both (two bodies pressed face to face) goes
+    // whole. Each choice settles a copy, and the pairs beside it are judged again.
+    void DecideByNeighbours()
+    {
+        std::vector<std::uint32_t> queue(pairs_.size());
+        std::iota(queue.begin(), queue.end(), 0u);
+        std::vector<std::uint8_t> queued(pairs_.size(), 1);
+        while (!queue.empty()) {
+            const std::uint32_t p = queue.back();
+            queue.pop_back();
+            queued[p] = 0;
+            if (fate_[p] != Fate::open)
+                continue;
+            const Winding a = SettledWinding(pairs_[p].up);
+            const Winding b = SettledWinding(pairs_[p].down);
+            if (a.Agrees() && b.Disagrees())
+                fate_[p] = Fate::keepUp;
+            else if (b.Agrees() && a.Disagrees())
+                fate_[p] = Fate::keepDown;
+            else if (a.Agrees() && b.Agrees())
+                fate_[p] = Fate::removeBoth;
+            else
+                continue;
+            if (fate_[p] == Fate::removeBoth)
+                continue;
+            const std::uint32_t kept = fate_[p] == Fate::keepUp ? pairs_[p].up : pairs_[p].down;
+            settled_[kept] = 1;
+            ForEachOpenPairBeside(kept, [&](std::uint32_t q) {
+                if (!queued[q]) {
+                    queued[q] = 1;
+                    queue.push_back(q);
+                }
+            });
+        }
+    }
+
+    // The pairs no single face reached, taken group by group (pairs joined through edges).
+    void DecideByEnclosedBodies()
+    {
+        std::vector<std::uint8_t> chosenUp(pairs_.size(), 1);
+        std::vector<std::uint8_t> grouped(pairs_.size(), 0);
+        for (std::uint32_t seed = 0; seed < pairs_.size(); ++seed) {
+            if (fate_[seed] != Fate::open || grouped[seed])
+                continue;
+            const Group group = OrientGroup(seed, chosenUp, grouped);
+            const double volume = group.closed ? ChosenVolume(group.pairs, chosenUp) : 0.0;
+            for (const std::uint32_t p : group.pairs) {
+                if (volume != 0.0 && std::isfinite(volume))
+                    fate_[p] = (chosenUp[p] != 0) == (volume > 0.0) ? Fate::keepUp : Fate::keepDown;
+                else  // a sheet on a body goes whole; one standing alone stays as it is
+                    fate_[p] = group.touchesSingleFaces ? Fate::removeBoth : Fate::leave;
+            }
+        }
+    }
+
+    // Removes the copies not chosen, unless a pair had to be left: then nothing changes.
+    RepeatedFacesReport Apply(TriangleMesh& mesh) const
+    {
+        RepeatedFacesReport report;
+        std::vector<std::uint8_t> removed(mesh.TriangleCount(), 0);
+        for (std::size_t p = 0; p < pairs_.size(); ++p) {
+            switch (fate_[p]) {
+            case Fate::keepUp:
+            case Fate::keepDown: {
+                ++(byBody_[p] ? report.innerCopiesRemoved : report.flippedCopiesRemoved);
+                removed[fate_[p] == Fate::keepUp ? pairs_[p].down : pairs_[p].up] = 1;
+                break;
+            }
+            case Fate::removeBoth:
+                ++report.doubleSkinnedPairsRemoved;
+                removed[pairs_[p].up] = 1;
+                removed[pairs_[p].down] = 1;
+                break;
+            case Fate::leave:
+            case Fate::open:
+                ++report.pairsLeft;
+                break;
+            }
+        }
+        if (report.pairsLeft != 0)
+            return {.pairsLeft = report.pairsLeft};
+        std::vector<std::uint32_t> kept;
+        kept.reserve(mesh.indices.size());
+        for (std::size_t t = 0; t < removed.size(); ++t) {
+            if (!removed[t])
+                kept.insert(kept.end(), mesh.indices.begin() + 3 * t, mesh.indices.begin() + 3 * t + 3);
+        }
+        mesh.indices.swap(kept);
+        return report;
+    }
+
+private:
+    struct Group {
+        std::vector<std::uint32_t> pairs;
+        bool closed = true;               // every edge joins exactly two pairs, wound alike
+        bool touchesSingleFaces = false;  // some edge also carries a face written once
+    };
+
+    const std::uint32_t* Corners(std::uint32_t t) const { return &mesh_.indices[3 * std::size_t{t}]; }
+
+    bool IsCopyOf(std::uint32_t n, std::uint32_t t) const
+    {
+        std::array<std::uint32_t, 3> sorted{Corners(t)[0], Corners(t)[1], Corners(t)[2]};
+        std::sort(sorted.begin(), sorted.end());
+        const std::uint32_t key[3] = {sorted[0], sorted[1], sorted[2]};
+        return HasCorners(Corners(n), key);
+    }
+
+    // How the settled faces beside `t` see its winding; copies of `t` itself are no neighbours.
+    Winding SettledWinding(std::uint32_t t) const
+    {
+        Winding winding;
+        const std::uint32_t* c = Corners(t);
+        for (int e = 0; e < 3; ++e) {
+            const std::uint32_t a = c[e], b = c[(e + 1) % 3];
+            if (a == b)
+                continue;
+            for (const std::uint32_t n : TrianglesOnEdge(table_, MakeEdgeKey(a, b))) {
+                if (!settled_[n] || IsCopyOf(n, t))
+                    continue;
+                if (RunsEdge(Corners(n), b, a))
+                    ++winding.agreeing;
+                else if (RunsEdge(Corners(n), a, b))
+                    ++winding.disagreeing;
+            }
+        }
+        return winding;
+    }
+
+    template <typename Visit>
+    void ForEachOpenPairBeside(std::uint32_t t, Visit&& visit) const
+    {
+        const std::uint32_t* c = Corners(t);
+        for (int e = 0; e < 3; ++e) {
+            for (const std::uint32_t n : TrianglesOnEdge(table_, MakeEdgeKey(c[e], c[(e + 1) % 3]))) {
+                const std::uint32_t q = pairOf_[n];
+                if (q != kNone && fate_[q] == Fate::open && !IsCopyOf(n, t))
+                    visit(q);
+            }
+        }
+    }
+
+    // Walks the open pairs joined to `seed`, giving each the copy that runs every shared edge
+    // against the copy chosen beside it.
+    Group OrientGroup(std::uint32_t seed, std::vector<std::uint8_t>& chosenUp, std::vector<std::uint8_t>& grouped)
+    {
+        Group group;
+        std::vector<std::uint32_t> queue{seed};
+        grouped[seed] = 1;
+        std::vector<std::uint32_t> beside;
+        while (!queue.empty()) {
+            const std::uint32_t p = queue.back();
+            queue.pop_back();
+            group.pairs.push_back(p);
+            byBody_[p] = 1;
+            const std::uint32_t t = chosenUp[p] ? pairs_[p].up : pairs_[p].down;
+            const std::uint32_t* c = Corners(t);
+            for (int e = 0; e < 3; ++e) {
+                const std::uint32_t a = c[e], b = c[(e + 1) % 3];
+                beside.clear();
+                for (const std::uint32_t n : TrianglesOnEdge(table_, MakeEdgeKey(a, b))) {
+                    if (IsCopyOf(n, t))
+                        continue;
+                    const std::uint32_t q = pairOf_[n];
+                    if (q == kNone || fate_[q] != Fate::open) {
+                        group.touchesSingleFaces = group.touchesSingleFaces || settled_[n] != 0;
+                        group.closed = false;
+                    } else if (std::find(beside.begin(), beside.end(), q) == beside.end()) {
+                        beside.push_back(q);
+                    }
+                }
+                if (a == b || beside.size() != 1)
+                    group.closed = false;
+                for (const std::uint32_t q : beside) {
+                    const bool upRunsBack = RunsEdge(Corners(pairs_[q].up), b, a);
+                    if (!grouped[q]) {
+                        grouped[q] = 1;
+                        chosenUp[q] = upRunsBack || beside.size() != 1 ? 1 : 0;
+                        queue.push_back(q);
+                    } else if (beside.size() == 1 && (chosenUp[q] != 0) != upRunsBack) {
+                        group.closed = false;
+                    }
+                }
+            }
+        }
+        return group;
+    }
+
+    double ChosenVolume(const std::vector<std::uint32_t>& group, const std::vector<std::uint8_t>& chosenUp) const
+    {
+        const Vec3 reference = mesh_.vertices[Corners(pairs_[group.front()].up)[0]].position;
+        double sum = 0.0;
+        for (const std::uint32_t p : group) {
+            const std::uint32_t* c = Corners(chosenUp[p] ? pairs_[p].up : pairs_[p].down);
+            sum += TetrahedronVolume6(mesh_.vertices[c[0]].position, mesh_.vertices[c[1]].position,
+                                      mesh_.vertices[c[2]].position, reference);
+        }
+        return sum;
+    }
+
+    const TriangleMesh& mesh_;
+    std::vector<SkinPair> pairs_;
+    std::vector<Fate> fate_;
+    std::vector<std::uint32_t> pairOf_;
+    std::vector<std::uint8_t> settled_;  // written once and kept, or already chosen to stay
+    std::vector<EdgeRecord> table_;
+    std::vector<std::uint8_t> byBody_;   // its copy was chosen by the body it closes
+};
 
 using TrianglePair = std::pair<std::uint32_t, std::uint32_t>;
 
@@ -220,99 +483,26 @@ std::vector<std::uint32_t> TrianglesOnEdge(const std::vector<EdgeRecord>& table,
     return result;
 }
 
-std::uint64_t RemoveDoubleSkinnedPairs(TriangleMesh& mesh, std::uint64_t* flippedCopiesRemoved)
+RepeatedFacesReport RemoveDoubleSkinnedPairs(TriangleMesh& mesh)
 {
-    if (flippedCopiesRemoved != nullptr)
-        *flippedCopiesRemoved = 0;
     if (!mesh.IsConsistent() || mesh.TriangleCount() > 0xFFFFFFFFull)
-        return 0;
-    const std::size_t triangleCount = mesh.TriangleCount();
-    struct Entry {
-        std::uint32_t key[3];
-        std::uint32_t triangle;
-        bool flag;
-    };
-    std::vector<Entry> entries(triangleCount);
-    for (std::size_t t = 0; t < triangleCount; ++t) {
-        const std::uint32_t* c = &mesh.indices[3 * t];
-        // The rotation with the smallest index first; with a repeated index, the smallest such
-        // rotation, so that one triangle never pairs with a rotation of itself.
-        std::array<std::uint32_t, 3> best{c[0], c[1], c[2]};
-        for (int r = 1; r < 3; ++r) {
-            const std::array<std::uint32_t, 3> rotated{c[r], c[(r + 1) % 3], c[(r + 2) % 3]};
-            if (rotated < best)
-                best = rotated;
-        }
-        Entry& e = entries[t];
-        e.triangle = static_cast<std::uint32_t>(t);
-        e.flag = best[1] < best[2];
-        e.key[0] = best[0];
-        e.key[1] = std::min(best[1], best[2]);
-        e.key[2] = std::max(best[1], best[2]);
-    }
-    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        return std::lexicographical_compare(a.key, a.key + 3, b.key, b.key + 3);
-    });
-    std::vector<std::uint8_t> marked(triangleCount, 0);
-    std::uint64_t pairs = 0;
-    std::uint64_t flipped = 0;
-    std::uint64_t removed = 0;
-    std::vector<EdgeRecord> table;
-    std::vector<std::uint32_t> up, down;
-    for (std::size_t i = 0; i < entries.size();) {
-        std::size_t j = i + 1;
-        while (j < entries.size() && std::equal(entries[j].key, entries[j].key + 3, entries[i].key))
-            ++j;
-        up.clear();
-        down.clear();
-        for (std::size_t k = i; k < j; ++k)
-            (entries[k].flag ? up : down).push_back(entries[k].triangle);
-        const std::size_t count = std::min(up.size(), down.size());
-        if (count != 0 && table.empty())
-            table = BuildEdgeTable(mesh);
-        for (std::size_t k = 0; k < count; ++k) {
-            // A face of a closed body with a copy wound the other way keeps the face its
-            // neighbours agree with: removing both would open a hole in the body.
-            const Winding a = WindingAgainstNeighbours(mesh, table, up[k], entries[i].key);
-            const Winding b = WindingAgainstNeighbours(mesh, table, down[k], entries[i].key);
-            if (a.Agrees() && b.Disagrees()) {
-                marked[down[k]] = 1;
-                ++flipped;
-                ++removed;
-            } else if (b.Agrees() && a.Disagrees()) {
-                marked[up[k]] = 1;
-                ++flipped;
-                ++removed;
-            } else {
-                marked[up[k]] = 1;
-                marked[down[k]] = 1;
-                ++pairs;
-                removed += 2;
-            }
-        }
-        i = j;
-    }
-    if (flippedCopiesRemoved != nullptr)
-        *flippedCopiesRemoved = flipped;
-    if (removed == 0)
-        return 0;
-    std::vector<std::uint32_t> kept;
-    kept.reserve(mesh.indices.size() - 3 * removed);
-    for (std::size_t t = 0; t < triangleCount; ++t) {
-        if (!marked[t])
-            kept.insert(kept.end(), mesh.indices.begin() + 3 * t, mesh.indices.begin() + 3 * t + 3);
-    }
-    mesh.indices.swap(kept);
-    return pairs;
+        return {};
+    std::vector<SkinPair> pairs = FindOppositePairs(mesh);
+    if (pairs.empty())
+        return {};
+    SkinChoice choice(mesh, std::move(pairs));
+    choice.DecideByNeighbours();
+    choice.DecideByEnclosedBodies();
+    return choice.Apply(mesh);
 }
 
 RepeatedFacesReport RemoveRepeatedFaces(TriangleMesh& mesh)
 {
-    RepeatedFacesReport report;
     // Pairs first: the duplicate pass keeps the first of any corner set whatever its winding,
     // which would pick between a face and its flipped copy by file order.
-    report.doubleSkinnedPairsRemoved = RemoveDoubleSkinnedPairs(mesh, &report.flippedCopiesRemoved);
-    report.duplicatesRemoved = RemoveDuplicateTriangles(mesh);
+    RepeatedFacesReport report = RemoveDoubleSkinnedPairs(mesh);
+    if (report.pairsLeft == 0)
+        report.duplicatesRemoved = RemoveDuplicateTriangles(mesh);
     return report;
 }
 

@@ -11,26 +11,37 @@
 
 namespace grainforge::mesh {
 
-// Removes pairs of triangles with the same three corners and opposite windings; returns the
-// number of pairs removed whole. Where the neighbours of one of the two agree with its winding
-// and those of the other all disagree, the pair is a face with a flipped copy: only the copy
-// goes, so a closed body stays closed, and it is counted in `flippedCopiesRemoved` (when given)
-// instead. No vertex is removed.
-std::uint64_t RemoveDoubleSkinnedPairs(TriangleMesh& mesh, std::uint64_t* flippedCopiesRemoved = nullptr);
-
-// The faces a file holds more than once, removed before anything judges its edges:
-// double-skinned pairs and flipped copies as RemoveDoubleSkinnedPairs takes them, then the
-// copies left of each corner set (all but the first go). Both Mesh > Repair and the fixes of the Save STL check
-// run it first, so a part written twice over is the same part to both.
+// What the passes over faces written more than once did. Counts are triangles unless named.
 struct RepeatedFacesReport {
-    std::uint64_t duplicatesRemoved = 0;
-    std::uint64_t doubleSkinnedPairsRemoved = 0;
-    std::uint64_t flippedCopiesRemoved = 0;
+    std::uint64_t duplicatesRemoved = 0;          // copies wound the same way
+    std::uint64_t doubleSkinnedPairsRemoved = 0;  // pairs removed whole
+    std::uint64_t flippedCopiesRemoved = 0;       // the copy the face's neighbours disagree with
+    std::uint64_t innerCopiesRemoved = 0;         // of a body written double-sided: the copy facing in
+    // Pairs of a double-sided sheet standing alone, which encloses nothing, so neither copy
+    // is the outside. When there are any, nothing was changed and every other count is 0.
+    std::uint64_t pairsLeft = 0;
     [[nodiscard]] bool Changed() const
     {
-        return duplicatesRemoved != 0 || doubleSkinnedPairsRemoved != 0 || flippedCopiesRemoved != 0;
+        return duplicatesRemoved != 0 || doubleSkinnedPairsRemoved != 0 || flippedCopiesRemoved != 0
+            || innerCopiesRemoved != 0;
     }
 };
+
+// Takes away one copy, or both, of each facet written with both windings (the same three
+// corners). Where the neighbours of one copy agree with its winding and those of the other
+// disagree, only that other copy goes (a flipped copy), and each such choice lets the next pair
+// be judged, so a patch of flipped copies goes copy by copy. Where the neighbours agree with
+// both (two bodies pressed face to face), or the pairs form a sheet hanging on the part, the
+// pair goes whole. Pairs no single face reaches are a body written double-sided: where they
+// close into a body, the copies that enclose it facing outward stay. A double-sided sheet
+// standing alone encloses nothing; then the mesh is left as it was and `pairsLeft` says so.
+// No vertex is removed; `duplicatesRemoved` stays 0.
+[[nodiscard]] RepeatedFacesReport RemoveDoubleSkinnedPairs(TriangleMesh& mesh);
+
+// The faces a file holds more than once, removed before anything judges its edges: the pairs
+// as RemoveDoubleSkinnedPairs takes them, then the copies left of each corner set (all but the
+// first go). Mesh > Repair, the fixes of the Save STL check and Process all run it first, so a
+// part written twice over is the same part to each. With `pairsLeft` nothing was changed.
 [[nodiscard]] RepeatedFacesReport RemoveRepeatedFaces(TriangleMesh& mesh);
 
 // Edges used by three or more triangles; 0 for an inconsistent mesh.

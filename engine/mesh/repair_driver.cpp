@@ -106,6 +106,7 @@ void RepairRun::FixNonManifold()
     const RepeatedFacesReport repeated = RemoveRepeatedFaces(mesh_);
     report_.doubleSkinnedPairsRemoved = repeated.doubleSkinnedPairsRemoved;
     report_.flippedCopiesRemoved = repeated.flippedCopiesRemoved;
+    report_.innerCopiesRemoved = repeated.innerCopiesRemoved;
     report_.duplicatesRemoved = repeated.duplicatesRemoved;
     report_.verticesSplit = SeparateNonManifoldEdges(mesh_);
     (void)FixNonManifoldEdges(mesh_);
@@ -487,6 +488,8 @@ std::string FormatRepairDetails(const RepairReport& r)
                     + std::string(PluralWord(r.doubleSkinnedPairsRemoved, "pair", "pairs")) + " removed";
             if (r.flippedCopiesRemoved != 0)
                 text += ", " + N(r.flippedCopiesRemoved) + " flipped copies of a face removed";
+            if (r.innerCopiesRemoved != 0)
+                text += ", " + N(r.innerCopiesRemoved) + " inward copies of a double-sided body removed";
             if (r.duplicatesRemoved != 0)
                 text += ", " + N(r.duplicatesRemoved) + " duplicate triangles removed";
             text += ", " + N(r.verticesSplit) + " vertices split, " + N(r.nonManifoldEdgesLeft) + " left\n";

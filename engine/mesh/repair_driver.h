@@ -40,6 +40,7 @@ struct RepairReport {
     std::uint64_t verticesSplit = 0;
     std::uint64_t doubleSkinnedPairsRemoved = 0;
     std::uint64_t flippedCopiesRemoved = 0;  // one face of a pair kept: its neighbours agree with it
+    std::uint64_t innerCopiesRemoved = 0;    // of a body written double-sided, the copy facing in
     std::uint64_t duplicatesRemoved = 0;     // copies wound the same way
     bool crumbsChecked = false;
     std::uint64_t bodiesRemoved = 0;

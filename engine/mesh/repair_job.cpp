@@ -33,13 +33,22 @@ void RecordAfterCounts(const TriangleMesh& mesh, RepairForPrintReport& report)
 }
 
 // Removes double-skinned pairs and runs the full tidy; true when either changed something.
+// False with `pairsLeft` set when the pairs enclose nothing: then nothing was changed.
 bool TidyPart(TriangleMesh& mesh, RepairForPrintReport& report, std::string& log)
 {
-    report.doubleSkinnedPairsRemoved = RemoveDoubleSkinnedPairs(mesh, &report.flippedCopiesRemoved);
+    const RepeatedFacesReport pairs = RemoveDoubleSkinnedPairs(mesh);
+    report.pairsLeft = pairs.pairsLeft;
+    if (pairs.pairsLeft != 0)
+        return false;
+    report.doubleSkinnedPairsRemoved = pairs.doubleSkinnedPairsRemoved;
+    report.flippedCopiesRemoved = pairs.flippedCopiesRemoved;
+    report.innerCopiesRemoved = pairs.innerCopiesRemoved;
     if (report.doubleSkinnedPairsRemoved != 0)
         log += "  Double-skinned triangle pairs removed: " + N(report.doubleSkinnedPairsRemoved) + "\n";
     if (report.flippedCopiesRemoved != 0)
         log += "  Flipped copies of a face removed: " + N(report.flippedCopiesRemoved) + "\n";
+    if (report.innerCopiesRemoved != 0)
+        log += "  Inward copies of a double-sided body removed: " + N(report.innerCopiesRemoved) + "\n";
     TidyOptions options;
     // A slicer joins corners whose coordinates are the same bits and no others: a tolerance
     // would join what the file keeps apart (the copies a repair split, a seam left open) and
@@ -57,7 +66,7 @@ bool TidyPart(TriangleMesh& mesh, RepairForPrintReport& report, std::string& log
         const std::size_t head = text.find('\n');
         log += head == std::string::npos ? std::string() : text.substr(head + 1);
     }
-    return report.doubleSkinnedPairsRemoved != 0 || report.flippedCopiesRemoved != 0 || tidy.changed;
+    return pairs.Changed() || tidy.changed;
 }
 
 using RoundResult = FixRound;
@@ -88,6 +97,7 @@ RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::ui
     report.largestOpenHoleMillimetres = round.cleanup.largestOpenHoleMillimetres;
     report.doubleSkinnedPairsRemoved += round.repair.doubleSkinnedPairsRemoved;
     report.flippedCopiesRemoved += round.repair.flippedCopiesRemoved;
+    report.innerCopiesRemoved += round.repair.innerCopiesRemoved;
     report.verticesSplit += round.repair.verticesSplit;
     report.bodiesRemoved += round.repair.bodiesRemoved;
 
@@ -105,7 +115,8 @@ bool RoundChangedSomething(const RoundResult& round)
 {
     return round.cleanup.verticesMerged != 0 || round.cleanup.collapsedTrianglesDropped != 0
         || round.cleanup.trianglesAdded != 0 || round.repair.doubleSkinnedPairsRemoved != 0
-        || round.repair.flippedCopiesRemoved != 0 || round.repair.duplicatesRemoved != 0
+        || round.repair.flippedCopiesRemoved != 0 || round.repair.innerCopiesRemoved != 0
+        || round.repair.duplicatesRemoved != 0
         || round.repair.verticesSplit != 0 || round.repair.bodiesRemoved != 0;
 }
 
@@ -159,6 +170,8 @@ RepairForPrintReport RepairForPrint(TriangleMesh& mesh, const RepairProgress& pr
     std::string log;
     Say(progress, "Tidying the part");
     bool changedSoFar = TidyPart(mesh, report, log);
+    if (report.pairsLeft != 0)
+        return report;
     for (std::int32_t r = 1; r <= kRepairRounds; ++r) {
         const RoundResult round = RunRound(mesh, progress, report.bodiesBefore, report, log);
         if (!RoundChangedSomething(round)) {
@@ -174,8 +187,18 @@ RepairForPrintReport RepairForPrint(TriangleMesh& mesh, const RepairProgress& pr
     }
     mesh.ComputeBounds();
     mesh.ComputeVertexNormals();
-    report.repaired = true;
     RecordAfterCounts(mesh, report);
+    // A repair that took every triangle away made no part: the part stays as it was.
+    if (report.trianglesAfter == 0) {
+        mesh = kept;
+        report.emptied = true;
+        report.trianglesAfter = report.trianglesBefore;
+        report.openEdgesAfter = report.openEdgesBefore;
+        report.nonManifoldEdgesAfter = report.nonManifoldEdgesBefore;
+        report.bodiesAfter = report.bodiesBefore;
+        return report;
+    }
+    report.repaired = true;
     if (report.openEdgesAfter == 0) {
         report.holesLeftOpen = 0;
         report.sheetHolesLeftOpen = 0;
@@ -236,8 +259,19 @@ void CountOpenAndOverSharedEdges(const TriangleMesh& mesh, std::uint64_t& open, 
     }
 }
 
+std::string FormatUnchosenPairsText(std::uint64_t pairsLeft)
+{
+    return FormatCountOf(pairsLeft, "facet is", "facets are")
+        + " written in both windings on a sheet that encloses nothing, so neither copy can be kept as its "
+          "outside. The part is as it was.";
+}
+
 std::string FormatRepairSummary(const RepairForPrintReport& report)
 {
+    if (report.pairsLeft != 0)
+        return "Repair: " + FormatUnchosenPairsText(report.pairsLeft) + "\n";
+    if (report.emptied)
+        return "Repair: " + std::string(kRepairEmptiedText) + "\n";
     if (!report.repaired)
         return "Repair: nothing needed changing.\n";
     return "Repair:\n" + report.details + "  triangles " + N(report.trianglesBefore) + " to " + N(report.trianglesAfter)

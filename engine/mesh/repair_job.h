@@ -27,6 +27,12 @@ struct RepairForPrintReport {
     std::uint64_t bodiesAfter = 0;
     std::uint64_t doubleSkinnedPairsRemoved = 0;  // tidy step and all rounds together
     std::uint64_t flippedCopiesRemoved = 0;       // likewise
+    std::uint64_t innerCopiesRemoved = 0;         // likewise; of bodies written double-sided
+    // Facets written in both windings on a sheet standing alone: no copy could be chosen, so
+    // nothing was changed (repaired false).
+    std::uint64_t pairsLeft = 0;
+    // The repair would have removed every triangle; the part was kept as it was (repaired false).
+    bool emptied = false;
     std::uint64_t verticesSplit = 0;              // summed over the rounds
     std::uint64_t bodiesRemoved = 0;              // summed over the rounds
     std::uint64_t holesFilled = 0;                // summed over the rounds
@@ -76,7 +82,14 @@ struct ReadBackCounts {
 // Edges used by exactly one triangle and by more than two, from the edge table.
 void CountOpenAndOverSharedEdges(const TriangleMesh& mesh, std::uint64_t& open, std::uint64_t& overShared);
 
-// "Repair: nothing needed changing.\n", or "Repair:\n", the log and a line of before/after counts.
+inline constexpr const char* kRepairEmptiedText =
+    "it would have removed every triangle of the part, which leaves nothing to print. The part is as it was.";
+
+// Why a repair left `pairsLeft` doubled facets and the part as it was.
+[[nodiscard]] std::string FormatUnchosenPairsText(std::uint64_t pairsLeft);
+
+// "Repair: nothing needed changing.\n", the reason nothing was changed, or "Repair:\n", the log
+// and a line of before/after counts.
 [[nodiscard]] std::string FormatRepairSummary(const RepairForPrintReport& report);
 
 }  // namespace grainforge::mesh

@@ -122,6 +122,10 @@ struct StageMilliseconds {
 struct PipelineReport {
     std::uint64_t sourceTriangles = 0;
     std::uint64_t remeshedTriangles = 0;  // after the remesh stage
+    // Faces the part also holds wound the other way round, taken out before the remesh.
+    std::uint64_t flippedCopiesRemoved = 0;
+    // Facets the remesh input still holds twice (a body written double-sided): Mesh > Repair's.
+    std::uint64_t doubledFacetsKept = 0;
     std::uint64_t resultTriangles = 0;    // of the final mesh
     std::uint8_t remeshed = 0;            // the remesh stage ran
     std::uint8_t stopped = 0;             // the run was cancelled or a stage stopped

@@ -236,10 +236,19 @@ void AppendBeforeRelief(std::string& text, const PipelineReport& r)
 
 }  // namespace
 
+std::string FormatFlippedCopiesNote(std::uint64_t flippedCopies)
+{
+    return FormatCountOf(flippedCopies, "facet", "facets")
+        + " also written the other way round: the reversed copies were left out of the run, as Mesh > Repair "
+          "removes them from the part.";
+}
+
 std::string FormatPipelineReport(const PipelineReport& r)
 {
     std::string text = "Pipeline: " + FormatCountGrouped(r.sourceTriangles) + " source triangles\n";
     AppendStageTimes(text, r);
+    if (r.flippedCopiesRemoved != 0)
+        text += "  " + FormatFlippedCopiesNote(r.flippedCopiesRemoved) + "\n";
     if (r.refused) {
         text += "  remesh REFUSED: about " + FormatCountGrouped(r.refusedTriangles)
             + " triangles, over the limit. Nothing was changed; use a coarser target.\n";
@@ -353,6 +362,14 @@ std::string DoubledFacets(std::uint64_t count)
     return FormatCountOf(count, "doubled facet", "doubled facets") + " (the same three corners written twice)";
 }
 
+// What a run that kept doubled facets says instead of advising a triangle size: they read as
+// walls, whatever the size.
+std::string DoubledFacetsCause(std::uint64_t count)
+{
+    return "The part has " + DoubledFacets(count) + ", which the run takes as walls; Mesh > Repair removes them, "
+        "then Process again.";
+}
+
 }  // namespace
 
 std::string FormatOpenPartText(std::uint64_t openEdges, double keptShare)
@@ -407,22 +424,28 @@ std::string FormatReliefLostText(double keptShare, float depth, float thickness,
 }
 
 
-std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, bool finest)
+std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, bool finest, std::uint64_t doubledFacets)
 {
     const std::string stage = relief ? "The relief " : "The remesh ";
     const auto at = [](Vec3 p) { return Fixed(p.x, 2) + ", " + Fixed(p.y, 2) + ", " + Fixed(p.z, 2); };
     const std::string limit = ", more than the " + Fixed(d.allowed, 2) + " mm allowed at a " + Fixed(d.triangleSize, 2)
         + " mm triangle size. ";
+    const auto cause = [&](bool added) {
+        if (doubledFacets != 0)
+            return DoubledFacetsCause(doubledFacets);
+        if (added)
+            return "Crevices narrower than the triangles are filled; "
+                + (finest ? FinestAdvice("keep them open.") : std::string("a smaller triangle size keeps them open."));
+        return "Features thinner than the triangles are dropped; "
+            + (finest ? FinestAdvice("keep them.") : std::string("a smaller triangle size keeps them."));
+    };
     std::string text;
     if (d.Lost())
         text = stage + "lost part of the surface: the part reaches " + Fixed(d.largest, 2) + " mm from the result at "
-            + at(d.where) + " mm" + limit + "Features thinner than the triangles are dropped; "
-            + (finest ? FinestAdvice("keep them.") : "a smaller triangle size keeps them.");
+            + at(d.where) + " mm" + limit + cause(false);
     if (d.Added())
         text += (text.empty() ? "" : "\n") + stage + "added surface the part does not have: the result reaches "
-            + Fixed(d.added, 2) + " mm from the part at " + at(d.addedWhere) + " mm" + limit + "Crevices narrower "
-            "than the triangles are filled; "
-            + (finest ? FinestAdvice("keep them open.") : "a smaller triangle size keeps them open.");
+            + Fixed(d.added, 2) + " mm from the part at " + at(d.addedWhere) + " mm" + limit + cause(true);
     return text;
 }
 
@@ -438,8 +461,9 @@ std::string FormatLostSurfaceNote(bool added, bool finest)
 
 std::string FormatRunSurfaceLoss(const PipelineReport& r)
 {
-    std::string text = FormatSurfaceLossText(r.remeshDistance, false, r.remeshDistance.finest);
-    const std::string relief = FormatSurfaceLossText(r.reliefDistance, true, r.reliefDistance.finest);
+    std::string text = FormatSurfaceLossText(r.remeshDistance, false, r.remeshDistance.finest, r.doubledFacetsKept);
+    const std::string relief =
+        FormatSurfaceLossText(r.reliefDistance, true, r.reliefDistance.finest, r.doubledFacetsKept);
     if (!relief.empty())
         text += (text.empty() ? "" : "\n") + relief;
     return text;

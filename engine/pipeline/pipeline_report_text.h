@@ -32,6 +32,9 @@ inline constexpr const char* kContourHolesText =
 // text) or was refused is never worded as cancelled.
 [[nodiscard]] std::string FormatPipelineReport(const PipelineReport& report);
 
+// The run's note on the reversed copies of `flippedCopies` facets it left out.
+[[nodiscard]] std::string FormatFlippedCopiesNote(std::uint64_t flippedCopies);
+
 // "triangles 0.200 mm, texture 0.050 mm/pixel (4.0 pixels per edge) - " and the verdict, the
 // finest detail, the filter and the advice on further lines; "sampling: not measured" for a
 // sampling that was not measured or whose figures are not positive finite numbers.
@@ -67,9 +70,10 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 // distance, where, and what was allowed), a line each; empty when the distances were not
 // measured or stay within what is allowed. `relief` words it for the relief, otherwise for the
 // remesh. `finest`: the triangles were already the finest the part's own size allows, so a
-// smaller triangle size is not advised.
+// smaller triangle size is not advised. With `doubledFacets` (facets the run kept twice, which
+// read as walls), those are named as the cause and Mesh > Repair instead of any triangle size.
 [[nodiscard]] std::string FormatSurfaceLossText(const SurfaceDistanceReport& distance, bool relief,
-    bool finest = false);
+    bool finest = false, std::uint64_t doubledFacets = 0);
 
 // The refusal for a relief that lost most of the part (kept `keptShare` of its surface, 0 for
 // none) where its settings are the cause: `depth` mm (above 0) deeper than the part's

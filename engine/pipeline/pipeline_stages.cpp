@@ -8,6 +8,7 @@
 #include "engine/mesh/large_pages.h"
 #include "engine/mesh/mesh_simplify.h"
 #include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/welding.h"
@@ -173,6 +174,31 @@ std::string LostPartText(const TriangleMesh& input, const TriangleMesh& output, 
     else
         text = FormatNoSurfaceText(thickness, triangleSize, finest);
     return repeats != 0 ? text + " " + FormatDoubledFacetsNote(repeats) : text;
+}
+
+// The part as the stages take it: a face written again the other way round would read as a
+// wall to the remesh and the relief, so the copies go first, by the same mend Mesh > Repair and
+// the Save STL check run. Only copies their neighbours disown are taken here; a body written
+// double-sided, where the outside is a choice, is left to Mesh > Repair, which the refusal
+// names. `part` holds a copy of `source` and keeps it unless copies were taken.
+struct FlippedCopies {
+    std::uint64_t taken = 0;
+    std::uint64_t doubledLeft = 0;  // facets the part keeps in both windings
+};
+
+FlippedCopies TakeOutFlippedCopies(const TriangleMesh& source, TriangleMesh& part)
+{
+    const RepeatedFacesReport mend = RemoveRepeatedFaces(part);
+    const bool choiceLeft = mend.doubleSkinnedPairsRemoved != 0 || mend.innerCopiesRemoved != 0 || mend.pairsLeft != 0;
+    const bool reversed = mend.flippedCopiesRemoved != 0 || choiceLeft;
+    if (reversed && !choiceLeft) {
+        part.ComputeBounds();
+        return {mend.flippedCopiesRemoved, 0};
+    }
+    // Copies wound alike only thicken a wall: the remesh reads them as one, as it always has.
+    if (mend.Changed())
+        part = source;
+    return {0, reversed ? CountDuplicateTriangles(source) : 0};
 }
 
 // The triangle size of the remesh: its contour cell, or the isotropic target edge.
@@ -371,9 +397,13 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     report.remeshReport = {};
     report.remeshDistance = {};
     remeshDistanceDue_ = false;
+    TriangleMesh part = source;
+    const FlippedCopies copies = TakeOutFlippedCopies(source, part);
+    report.flippedCopiesRemoved = copies.taken;
+    report.doubledFacetsKept = copies.doubledLeft;
     if (settings.remeshOn == 0) {
-        TriangleMesh copy = source;
-        TriangleMesh input = source;
+        TriangleMesh copy = part;
+        TriangleMesh input = std::move(part);
         remeshed = std::move(copy);
         faceInput = std::move(input);
         report.remeshedTriangles = remeshed.TriangleCount();
@@ -386,7 +416,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     if (RefuseOverTheLimit())
         return false;
     // The remesh writes a partial result on a stop; it works on a copy that is dropped then.
-    TriangleMesh mesh = source;
+    TriangleMesh mesh = part;
     RemeshReport remeshReport = Remesh(mesh, remesh, progress);
     report.remeshReport = std::move(remeshReport);
     if (report.remeshReport.cancelled) {
@@ -401,7 +431,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     // A contour that found no surface hands the part back unchanged, which must not pass for a
     // remesh that kept it.
     const bool noSurface = remesh.method != RemeshMethod::isotropic && report.remeshReport.trianglesAfter == 0;
-    report.message = LostPartText(source, noSurface ? TriangleMesh{} : mesh, triangleSize,
+    report.message = LostPartText(part, noSurface ? TriangleMesh{} : mesh, triangleSize,
         report.remeshReport.contour && report.remeshReport.cellCapped);
     if (!report.message.empty())
         return false;
@@ -480,6 +510,9 @@ void PipelineStages::NoteLostSurface()
 {
     if (!report.validated)
         return;
+    // Facets written twice that the run kept read as walls: a smaller triangle size would not
+    // help, Mesh > Repair would.
+    const std::uint64_t repeats = report.doubledFacetsKept;
     for (const SurfaceDistanceReport* distance : {&report.remeshDistance, &report.reliefDistance}) {
         if (!distance->Exceeded())
             continue;
@@ -494,7 +527,7 @@ void PipelineStages::NoteLostSurface()
         if (distance->Lost())
             add("Part of the surface was lost: the part reaches " + FormatMillimetres(distance->largest)
                     + " from the result at " + FormatMillimetres(distance->where) + ".",
-                FormatLostSurfaceNote(false, distance->finest));
+                repeats != 0 ? FormatDoubledFacetsNote(repeats) : FormatLostSurfaceNote(false, distance->finest));
         if (distance->Added())
             add("Surface was added: the result reaches " + FormatMillimetres(distance->added) + " from the part at "
                     + FormatMillimetres(distance->addedWhere) + ".",

@@ -192,7 +192,8 @@ TEST(MeshJobs, Texts)
     EXPECT_EQ(left.text,
         "Repaired: open edges 10 to 6, non-manifold edges 3 to 1, bodies 2 to 1.\n6 open edges are left: 1 hole "
         "up to 12.2 mm across, too large to close by guessing.\n1 non-manifold edges are left, which no split could "
-        "part.\n5 triangles pass through others: Repair does not move the surface; Save STL mends those.");
+        "part.\n5 triangles pass through others: Repair does not move the surface; Save STL mends those.\nThe part "
+        "has 1 body fewer: bodies were joined where they met; check that no piece is missing.");
     EXPECT_EQ(left.kind, 1);
     // Holes left round a sheet are not called too large.
     const struct {
@@ -211,9 +212,23 @@ TEST(MeshJobs, Texts)
     }
     r.openEdgesAfter = 0;
     r.nonManifoldEdgesAfter = 0;
+    // A body fewer is no plain success, whatever the edges.
+    const RepairInformation fewer = RepairInformationText(r, 0);
+    EXPECT_EQ(fewer.text, "Repaired: open edges 10 to 0, non-manifold edges 3 to 0, bodies 2 to 1.\nThe part has 1 "
+                          "body fewer: bodies were joined where they met; check that no piece is missing.");
+    EXPECT_EQ(fewer.kind, 1);
+    r.bodiesRemoved = 1;
+    EXPECT_NE(RepairInformationText(r, 0).text.find("1 small stray body was removed"), std::string::npos);
+    r.bodiesAfter = 2;
     const RepairInformation clean = RepairInformationText(r, 0);
-    EXPECT_EQ(clean.text, "Repaired: open edges 10 to 0, non-manifold edges 3 to 0, bodies 2 to 1.");
+    EXPECT_EQ(clean.text, "Repaired: open edges 10 to 0, non-manifold edges 3 to 0, bodies 2 to 2.");
     EXPECT_EQ(clean.kind, 0);
+    // A repair that changed nothing because it could not choose says why, as a warning.
+    r.pairsLeft = 2;
+    const RepairInformation unchosen = RepairInformationText(r, 0);
+    EXPECT_EQ(unchosen.text, "Repair: 2 facets are written in both windings on a sheet that encloses nothing, so "
+                             "neither copy can be kept as its outside. The part is as it was.");
+    EXPECT_EQ(unchosen.kind, 1);
 }
 
 }  // namespace

@@ -34,62 +34,85 @@ TriangleMesh BoxesSharingAnEdge(float edge)
 }
 
 
+// A sheet standing alone encloses nothing, so neither winding is its outside: pairs on it are
+// counted and the mesh stays as it was.
 TEST(RemoveDoubleSkinnedPairs, OppositeWindingsPairUp)
 {
-    struct Case { std::vector<std::uint32_t> indices; std::uint64_t pairs; std::size_t left; };
+    struct Case { std::vector<std::uint32_t> indices; std::uint64_t pairsLeft; std::size_t left; };
     const Case cases[] = {
-        {{0, 1, 2, 0, 2, 1}, 1, 0},
-        {{0, 1, 2, 1, 2, 0, 2, 1, 0}, 1, 1},           // same-wound copies: one stays
+        {{0, 1, 2, 0, 2, 1}, 1, 2},
+        {{0, 1, 2, 1, 2, 0, 2, 1, 0}, 1, 3},           // same-wound copies beside the pair
         {{0, 1, 2, 1, 2, 0}, 0, 2},                    // same winding only
-        {{0, 1, 2, 2, 1, 0, 1, 2, 0, 0, 2, 1}, 2, 0},  // two pairs
+        {{0, 1, 2, 2, 1, 0, 1, 2, 0, 0, 2, 1}, 2, 4},  // two pairs
         {{0, 0, 1, 0, 1, 0, 1, 0, 0}, 0, 3},           // a repeated corner is no opposite winding
         {{0, 1, 2, 1, 2, 3}, 0, 2},
     };
     for (const Case& c : cases) {
         TriangleMesh mesh = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, c.indices);
-        EXPECT_EQ(RemoveDoubleSkinnedPairs(mesh), c.pairs) << c.indices.size();
+        const RepeatedFacesReport report = RemoveDoubleSkinnedPairs(mesh);
+        EXPECT_EQ(report.pairsLeft, c.pairsLeft) << c.indices.size();
+        EXPECT_FALSE(report.Changed());
         EXPECT_EQ(std::pair(mesh.TriangleCount(), mesh.vertices.size()), std::pair(c.left, std::size_t{4}));
+        EXPECT_EQ(mesh.indices, c.indices);
     }
-    TriangleMesh kept = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2, 1, 2, 0, 2, 1, 0});
-    RemoveDoubleSkinnedPairs(kept);
-    EXPECT_EQ(kept.indices, (std::vector<std::uint32_t>{1, 2, 0}));
+}
 
+// Every facet of `mesh` also written the other way round; the copies first when `copiesFirst`.
+TriangleMesh DoubleSided(TriangleMesh mesh, bool copiesFirst)
+{
+    std::vector<std::uint32_t> copies;
+    for (std::size_t i = 0; i < mesh.indices.size(); i += 3)
+        copies.insert(copies.end(), {mesh.indices[i], mesh.indices[i + 2], mesh.indices[i + 1]});
+    mesh.indices.insert(copiesFirst ? mesh.indices.begin() : mesh.indices.end(), copies.begin(), copies.end());
+    return mesh;
 }
 
 // A face of a closed body with a copy wound the other way: only the copy goes, wherever it
-// stands in the file, and the body stays closed. A pair whose both faces have agreeing
-// neighbours (two bodies pressed together face to face) or none still goes whole.
+// stands in the file, and the body stays closed; so too for copies of neighbouring faces,
+// which disown each other. A body written double-sided keeps the copies that face outward,
+// whichever comes first. A pair whose both faces have agreeing neighbours (two bodies pressed
+// together face to face) still goes whole; a lone pair with no neighbours stays as it is.
 TEST(RemoveDoubleSkinnedPairs, FlippedCopyOfAClosedBodysFaceLeavesItClosed)
 {
-    const auto withCopy = [](std::size_t face, bool copyFirst) {
+    const auto withCopies = [](std::vector<std::size_t> faces, bool copyFirst) {
         TriangleMesh cube = MakeTestCube(10.0f);
-        const std::vector<std::uint32_t> copy{cube.indices[3 * face], cube.indices[3 * face + 2],
-                                              cube.indices[3 * face + 1]};
-        cube.indices.insert(copyFirst ? cube.indices.begin() : cube.indices.end(), copy.begin(), copy.end());
+        std::vector<std::uint32_t> copies;
+        for (const std::size_t face : faces)
+            copies.insert(copies.end(), {cube.indices[3 * face], cube.indices[3 * face + 2], cube.indices[3 * face + 1]});
+        cube.indices.insert(copyFirst ? cube.indices.begin() : cube.indices.end(), copies.begin(), copies.end());
         return cube;
     };
     struct Case {
         const char* name;
         TriangleMesh mesh;
-        std::uint64_t pairs, flipped;
+        std::uint64_t pairs, flipped, inner, pairsLeft;
         std::size_t left;
         bool closed;
+        float volume = 999.0f;
     };
     Case cases[] = {
-        {"copy after the face", withCopy(0, false), 0, 1, 12, true},
-        {"copy before the face", withCopy(5, true), 0, 1, 12, true},
-        {"a lone pair with no neighbours", MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2, 0, 2, 1}), 1, 0, 0, false},
+        {"copy after the face", withCopies({0}, false), 0, 1, 0, 0, 12, true},
+        {"copy before the face", withCopies({5}, true), 0, 1, 0, 0, 12, true},
+        {"copies of three neighbouring faces", withCopies({0, 1, 2}, false), 0, 3, 0, 0, 12, true},
+        {"copies of half the faces", withCopies({0, 1, 2, 3, 4, 5}, true), 0, 6, 0, 0, 12, true},
+        {"double-sided cube", DoubleSided(MakeTestCube(10.0f), false), 0, 0, 12, 0, 12, true},
+        {"double-sided cube, copies first", DoubleSided(MakeTestCube(10.0f), true), 0, 0, 12, 0, 12, true},
+        {"double-sided sphere", DoubleSided(MakeTestSphere(10.0f), true), 0, 0, 9024, 0, 9024, true, 4000.0f},
+        {"two cubes pressed face to face", test::MakeWeldedCubePair({10.0f, 0.0f, 0.0f}), 2, 0, 0, 0, 20, true, 1999.0f},
+        {"a lone pair with no neighbours", MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2, 0, 2, 1}), 0, 0, 0, 1,
+            2, false},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::uint64_t flipped = 99;
-        EXPECT_EQ(RemoveDoubleSkinnedPairs(c.mesh, &flipped), c.pairs);
-        EXPECT_EQ(flipped, c.flipped);
+        const RepeatedFacesReport report = RemoveDoubleSkinnedPairs(c.mesh);
+        EXPECT_EQ(std::tuple(report.doubleSkinnedPairsRemoved, report.flippedCopiesRemoved, report.innerCopiesRemoved,
+                      report.pairsLeft),
+            std::tuple(c.pairs, c.flipped, c.inner, c.pairsLeft));
         EXPECT_EQ(c.mesh.TriangleCount(), c.left);
         if (c.closed) {
             const EdgeCounts edges = CountEdges(c.mesh);
             EXPECT_EQ(std::pair(edges.boundary, edges.nonManifold), std::pair(std::uint64_t{0}, std::uint64_t{0}));
-            EXPECT_GT(c.mesh.Volume(), 999.0f);
+            EXPECT_GT(c.mesh.Volume(), c.volume);
         }
     }
 }

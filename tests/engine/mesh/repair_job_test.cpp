@@ -89,6 +89,31 @@ TEST(RepairForPrint, SmallHoleIsFilledAndAFailedReadBackIsLoggedNotTakenForClean
     }
 }
 
+// A repair that would leave no triangle, or cannot tell which copy of a doubled facet is the
+// outside, keeps the part as it was and says why rather than "Repair:" and a count down to 0.
+TEST(RepairForPrint, RepairThatWouldEmptyThePartOrCannotChooseChangesNothing)
+{
+    const struct {
+        const char* what;
+        TriangleMesh part;
+        const char* summary;
+    } cases[] = {
+        {"a sliver of no area alone", test::MeshOf({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 1, 2}),
+            "Repair: it would have removed every triangle of the part"},
+        {"a lone double-sided sheet", test::MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {0, 1, 2, 1, 3, 2, 0, 2,
+            1, 1, 2, 3}), "Repair: 2 facets are written in both windings on a sheet that encloses nothing"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TriangleMesh part = c.part;
+        const RepairForPrintReport report = RepairForPrint(part, {});
+        EXPECT_FALSE(report.repaired);
+        EXPECT_EQ(part.indices, c.part.indices);
+        EXPECT_TRUE(Contains(FormatRepairSummary(report), c.summary)) << FormatRepairSummary(report);
+        EXPECT_TRUE(Contains(FormatRepairSummary(report), "The part is as it was."));
+    }
+}
+
 // The read-back counts what a slicer finds in the file: corners at one position are one
 // vertex, corners a float step apart are two, and repeats are counted.
 TEST(ReadBackAsSlicer, JoinsOnlyBitEqualCornersAndCountsDuplicates)

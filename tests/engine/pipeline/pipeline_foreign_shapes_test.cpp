@@ -12,6 +12,7 @@
 #include "engine/displacement/cage_gizmo.h"
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/repair_driver.h"
 #include "engine/mesh/repair_job.h"
 #include "engine/mesh/stl_reader.h"
@@ -19,6 +20,7 @@
 #include "engine/mesh/welding.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/async_pipeline.h"
+#include "engine/pipeline/pipeline_report_text.h"
 #include "engine/textures/procedural_registry.h"
 #include "tests/support/exact_crossings.h"
 #include "tests/support/mesh_of.h"
@@ -47,7 +49,10 @@ enum class Route {
     process,
     repair,
     saveCheck,
+    repairThenProcess,  // a refusal's advice followed: Mesh > Repair, then Process
 };
+
+bool Processes(Route route) { return route == Route::process || route == Route::repairThenProcess; }
 
 // What a row's run may end as.
 enum class Expect {
@@ -139,7 +144,9 @@ Outcome RunRoute(const Row& row, const TriangleMesh& given, const PipelineSettin
             return {true, "the import opened a closed file:\n" + FormatImportReport(read.report), {}, {}};
         part = std::move(read.mesh);
     }
-    if (row.route == Route::process)
+    if (row.route == Route::repairThenProcess)
+        static_cast<void>(RepairForPrint(part, {}));
+    if (Processes(row.route))
         return RunProcess(part, settings);
     Outcome outcome{false, {}, part, {}};
     outcome.report.sourceTriangles = part.TriangleCount();
@@ -325,13 +332,13 @@ Findings PropertiesOf(const TriangleMesh& input, const PipelineSettings& setting
         findings.push_back(std::to_string(pairs.size()) + " pairs of triangles meet, first " + std::to_string(pairs[0].first)
             + " and " + std::to_string(pairs[0].second));
     }
-    if (outcome.route != Route::process && mesh.TriangleCount() < input.TriangleCount()) {
+    if (!Processes(outcome.route) && mesh.TriangleCount() < input.TriangleCount()) {
         findings.push_back("lost triangles: " + std::to_string(input.TriangleCount()) + " -> "
             + std::to_string(mesh.TriangleCount()));
     }
     // No part here is too large for its triangles: the remesh keeps the size asked.
     const RemeshReport& remesh = outcome.report.remeshReport;
-    if (outcome.route == Route::process && remesh.contour && remesh.cellMillimetres != settings.remesh.targetEdgeMillimetres)
+    if (Processes(outcome.route) && remesh.contour && remesh.cellMillimetres != settings.remesh.targetEdgeMillimetres)
         findings.push_back("remeshed at " + std::to_string(remesh.cellMillimetres) + " mm, not the size asked");
     const float allowed = AllowedDistance(input, settings);
     if (const float farthest = FarthestInputSample(input, mesh); farthest > allowed && !Warned(outcome.report)) {
@@ -347,6 +354,12 @@ std::string Joined(const Findings& findings)
     for (const std::string& f : findings)
         text << "\n  " << f;
     return text.str();
+}
+
+bool HoldsReversedCopies(TriangleMesh part)
+{
+    const RepeatedFacesReport pairs = RemoveDoubleSkinnedPairs(part);
+    return pairs.Changed() || pairs.pairsLeft != 0;
 }
 
 class ForeignShape : public ::testing::TestWithParam<Row> {};
@@ -378,6 +391,11 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
             findings.push_back("refused without naming its cause: " + outcome.message);
     } else {
         findings = PropertiesOf(bodies, settings, outcome);
+        // Facets a part holds in both windings read as walls whatever the triangle size.
+        if (Processes(row.route) && HoldsReversedCopies(part)
+            && FormatRunSurfaceLoss(outcome.report).find("smaller triangle size") != std::string::npos)
+            findings.push_back("advised a smaller triangle size for facets written both ways round: "
+                + FormatRunSurfaceLoss(outcome.report));
         if (row.expect == Expect::refused)
             findings.push_back("processed where a refusal was expected");
     }
@@ -539,8 +557,10 @@ const Row kSheetAndFoldRows[] = {
 // Faces a file holds twice: one face of a closed cube copied with the other winding, and a
 // sphere and a cube whose every facet is written twice the same way. Mesh > Repair and the
 // Save STL check both take the copies away and keep the body closed; Process measures the
-// surface with each facet once. And a closed cube with two facets of no area, which the
-// import takes out keeping it closed.
+// surface with each facet once. A cube and a sphere written double-sided: Mesh > Repair keeps
+// the copies facing out, Process refuses them naming Mesh > Repair and, once repaired, makes
+// them whole; a cube with three facets written again reversed, which Process leaves out. And a
+// closed cube with two facets of no area, which the import takes out keeping it closed.
 TriangleMesh CubeWithFlippedFace()
 {
     TriangleMesh cube = MakeTestCube(10.0f);
@@ -558,6 +578,25 @@ TriangleMesh Sphere10() { return MakeTestSphere(10.0f); }
 TriangleMesh DoubledSphere() { return Doubled(Sphere10()); }
 TriangleMesh DoubledCube() { return Doubled(Cube10()); }
 TriangleMesh DoubledBlade() { return Doubled(Blade()); }
+// Every facet also written the other way round, as a double-sided export writes it.
+TriangleMesh DoubleSided(TriangleMesh mesh)
+{
+    const std::size_t count = mesh.indices.size();
+    for (std::size_t i = 0; i < count; i += 3)
+        mesh.indices.insert(mesh.indices.end(), {mesh.indices[i], mesh.indices[i + 2], mesh.indices[i + 1]});
+    return mesh;
+}
+TriangleMesh Sphere2944() { return test::MakeBumpySphere(10.0f, 0.0f, 24, 64); }
+TriangleMesh DoubleSidedCube() { return DoubleSided(Cube20()); }
+TriangleMesh DoubleSidedSphere() { return DoubleSided(Sphere2944()); }
+// Three facets written again reversed, each on a face of its own.
+TriangleMesh CubeWithReversedCopies()
+{
+    TriangleMesh cube = Cube20();
+    for (const std::size_t f : {1, 6, 11})
+        cube.indices.insert(cube.indices.end(), {cube.indices[3 * f], cube.indices[3 * f + 2], cube.indices[3 * f + 1]});
+    return cube;
+}
 TriangleMesh CubeWithZeroAreaFacets()
 {
     return test::WithZeroAreaFacet(test::WithZeroAreaFacet(Cube10(), 0, 1, 0.25f), 7, 2, 0.75f);
@@ -582,6 +621,20 @@ const Row kRepeatedFaceRows[] = {
         true, Blade},
     {"closed cube with zero-area facets, imported, solid", CubeWithZeroAreaFacets, 0.3f, kSolid, Expect::processed,
         nullptr, false, Route::process, true, Cube10},
+    {"double-sided cube, repair", DoubleSidedCube, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair,
+        true, Cube20},
+    {"double-sided sphere, repair", DoubleSidedSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair,
+        true, Sphere2944},
+    {"double-sided cube, imported, solid", DoubleSidedCube, 0.3f, kSolid, Expect::refused, nullptr, false,
+        Route::process, true, Cube20, nullptr, "Mesh > Repair removes the doubled facets, then Process again"},
+    {"double-sided cube, repaired, then solid", DoubleSidedCube, 0.3f, kSolid, Expect::processed, nullptr, false,
+        Route::repairThenProcess, true, Cube20},
+    {"double-sided sphere, repaired, then vertex", DoubleSidedSphere, 0.3f, kVertex, Expect::processed, nullptr,
+        false, Route::repairThenProcess, true, Sphere2944},
+    {"cube with 3 reversed copies, imported, solid", CubeWithReversedCopies, 0.3f, kSolid, Expect::processed,
+        nullptr, false, Route::process, true, Cube20},
+    {"cube with 3 reversed copies, imported, vertex", CubeWithReversedCopies, 0.3f, kVertex, Expect::processed,
+        nullptr, false, Route::process, true, Cube20},
 };
 
 // A tube whose bore and rings stay plain beside its relief, as vertex mode leaves a holed part

@@ -3,6 +3,7 @@
 
 #include "engine/displacement/cage_gizmo.h"
 #include "engine/displacement/source_transfer.h"
+#include "engine/mesh/repair_job.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/remesh/remesh_settings.h"
@@ -706,6 +707,90 @@ TEST(PipelineStagesTest, EmptyOrSliverResultIsRefusedNotReportedAsDone)
         EXPECT_TRUE(SameMesh(stages.result, c.tileWidth > 0.0f ? stages.remeshed : part));
         EXPECT_TRUE(stages.StageToRerun(c.settings).any);
     }
+}
+
+// `mesh` with the facets `faces` written again the other way round, after the rest.
+TriangleMesh WithReversedCopies(TriangleMesh mesh, const std::vector<std::size_t>& faces)
+{
+    for (const std::size_t f : faces)
+        mesh.indices.insert(mesh.indices.end(), {mesh.indices[3 * f], mesh.indices[3 * f + 2], mesh.indices[3 * f + 1]});
+    return mesh;
+}
+
+std::vector<std::size_t> EveryFace(const TriangleMesh& mesh)
+{
+    std::vector<std::size_t> faces(mesh.TriangleCount());
+    for (std::size_t f = 0; f < faces.size(); ++f)
+        faces[f] = f;
+    return faces;
+}
+
+// Facets also written the other way round. A part written double-sided is refused naming Mesh >
+// Repair; its advice followed, the Process makes the part whole. A few reversed copies Process
+// leaves out itself, by the mend Repair runs. Either way the result is the clean part's, and no
+// warning advises a triangle size.
+TEST(PipelineStagesTest, ReversedCopiesOfFacetsComeOutWhole)
+{
+    PipelineSettings remeshOnly;
+    remeshOnly.remeshOn = 1;
+    remeshOnly.remesh.targetEdgeMillimetres = 0.5f;
+    PipelineSettings solid = SolidAtDefaults();
+    solid.remesh.targetEdgeMillimetres = 0.5f;
+    const TriangleMesh cube = MakeTestCube(20.0f);
+    const TriangleMesh sphere = test::MakeBumpySphere(10.0f, 0.0f, 24, 64);
+    ASSERT_EQ(sphere.TriangleCount(), 2944u);
+    const struct {
+        const char* what;
+        TriangleMesh part;
+        const TriangleMesh& clean;
+        PipelineSettings settings;
+        std::uint64_t copiesLeftOut;  // 0: refused until repaired
+    } cases[] = {
+        {"double-sided cube", WithReversedCopies(cube, EveryFace(cube)), cube, remeshOnly, 0},
+        {"double-sided sphere", WithReversedCopies(sphere, EveryFace(sphere)), sphere, remeshOnly, 0},
+        {"cube with 3 reversed copies", WithReversedCopies(cube, {1, 6, 11}), cube, remeshOnly, 3},
+        {"cube with 3 reversed copies, solid relief", WithReversedCopies(cube, {1, 6, 11}), cube, solid, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PipelineStages clean;
+        ASSERT_TRUE(RunOn(clean, c.clean, c.settings)) << clean.report.message;
+        PipelineStages stages;
+        bool done = RunOn(stages, c.part, c.settings);
+        if (c.copiesLeftOut == 0) {
+            EXPECT_FALSE(done);
+            EXPECT_NE(stages.report.message.find("Mesh > Repair removes the doubled facets, then Process again"),
+                std::string::npos) << stages.report.message;
+            TriangleMesh repaired = c.part;
+            const RepairForPrintReport repair = RepairForPrint(repaired, {});
+            EXPECT_TRUE(repair.repaired);
+            EXPECT_EQ(std::tuple(repair.bodiesBefore, repair.bodiesAfter, repair.trianglesAfter),
+                std::tuple(std::uint64_t{1}, std::uint64_t{1}, c.clean.TriangleCount()));
+            done = RunOn(stages, repaired, c.settings);
+        } else {
+            EXPECT_EQ(stages.report.flippedCopiesRemoved, c.copiesLeftOut);
+            EXPECT_NE(FormatPipelineReport(stages.report).find("3 facets also written the other way round"),
+                std::string::npos);
+        }
+        ASSERT_TRUE(done) << stages.report.message;
+        const EdgeCounts edges = CountEdges(stages.result);
+        EXPECT_EQ(std::pair(edges.boundary, edges.nonManifold), std::pair(std::uint64_t{0}, std::uint64_t{0}));
+        const float volume = clean.result.Volume();
+        EXPECT_GT(volume, 0.5f * c.clean.Volume());
+        EXPECT_NEAR(stages.result.Volume(), volume, 0.01f * volume);
+        EXPECT_EQ(FormatRunSurfaceLoss(stages.report).find("smaller triangle size"), std::string::npos);
+    }
+    // A double-sided body beside a sound one is lost to the remesh: the warning and the verdict's
+    // note name the doubled facets and Mesh > Repair, not a triangle size.
+    const TriangleMesh beside = test::Combined(cube, test::Translated(
+        WithReversedCopies(MakeTestCube(6.0f), EveryFace(MakeTestCube(6.0f))), {30.0f, 0.0f, 0.0f}));
+    PipelineStages stages;
+    ASSERT_TRUE(RunOn(stages, beside, remeshOnly)) << stages.report.message;
+    const std::string loss = FormatRunSurfaceLoss(stages.report);
+    EXPECT_NE(loss.find("The part has 12 doubled facets"), std::string::npos) << loss;
+    EXPECT_EQ(loss.find("smaller triangle size"), std::string::npos) << loss;
+    ASSERT_TRUE(stages.report.validated);
+    EXPECT_EQ(stages.report.validation.notes.back(), FormatDoubledFacetsNote(12));
 }
 
 // Legs thinner than the cell vanish in the contour: the run still ends, but the loss is

@@ -129,7 +129,7 @@ std::vector<Operation> Operations()
         {"FillHoleLoop", [](M& m) { const bool whole = m.indices.size() % 3 == 0; return FillHoleLoop(m, BoundaryLoop{{0, 1, 2, 3}}) == 0 || whole; }, false},
         {"SimplifyMesh", [](M& m) { return SimplifyMesh(m, {.maximumError = 1e20f}, {}).collapses == 0; }},
         {"ValidateMesh", [](M& m) { return ValidateMesh(m, {.checkSelfIntersections = true}).verdict == Verdict::Unsuitable; }},
-        {"RemoveDoubleSkinnedPairs", [](M& m) { return RemoveDoubleSkinnedPairs(m) == 0; }},
+        {"RemoveDoubleSkinnedPairs", [](M& m) { return !RemoveDoubleSkinnedPairs(m).Changed(); }},
         {"CountNonManifoldEdges", [](M& m) { return CountNonManifoldEdges(m) == 0; }},
         {"SeparateNonManifoldEdges", [](M& m) { return SeparateNonManifoldEdges(m) == 0; }},
         {"FixNonManifoldEdges", [](M& m) { return FixNonManifoldEdges(m) == 0; }},
