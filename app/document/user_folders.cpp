@@ -330,14 +330,14 @@ void CopyFolder(const fs::path& from, const fs::path& to, MoveCounts& counts)
 
 // After a whole copy, the original goes, so that the file is in one folder only, as after a
 // rename: a later start finds nothing of it to bring back, also once its copy was deleted. An
-// original that cannot be removed keeps its place and the copy goes instead. The system's
-// error, or 0.
+// original that cannot be removed keeps its place and the copy goes instead; one gone meanwhile
+// leaves the copy the only one. The system's error, or 0.
 int RemoveCopiedOriginal(const fs::path& from, const fs::path& to)
 {
     std::error_code error;
-    if (fs::remove(from, error))
+    if (fs::remove(from, error) || !error)
         return 0;
-    const int failure = error ? error.value() : ENOENT;
+    const int failure = error.value();
     fs::remove(to, error);
     return failure;
 }
