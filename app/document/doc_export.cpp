@@ -207,8 +207,9 @@ std::string CGrainforgeDoc::StlTargetRefusal(const std::filesystem::path& path) 
         {PathFromWide(textureImagePath), "the loaded texture image"}};
     for (std::filesystem::path& preset : AllPresetFiles(LibraryRootsOfHost()))
         kept.push_back({std::move(preset), "a preset file"});
-    const KeptFile* found = FindKeptFile(path, kept);
-    return found == nullptr ? std::string() : found->what;
+    if (const KeptFile* found = FindKeptFile(path, kept))
+        return found->what;
+    return IsProgramFile(path, ProgramPlacesOfHost()) ? std::string(kProgramFileWhat) : std::string();
 }
 
 bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, const ExportPlan& plan)

@@ -67,6 +67,17 @@ LibraryRoots CGrainforgeDoc::LibraryRootsOfHost() const
     return roots;
 }
 
+ProgramPlaces CGrainforgeDoc::ProgramPlacesOfHost() const
+{
+    ProgramPlaces places = LibraryPlaces(LibraryRootsOfHost());
+    if (host.folders != nullptr) {
+        ProgramPlaces own = host.folders->OwnPlaces();
+        places.files.insert(places.files.end(), own.files.begin(), own.files.end());
+        places.folders.insert(places.folders.end(), own.folders.begin(), own.folders.end());
+    }
+    return places;
+}
+
 bool CGrainforgeDoc::LoadHeightMap(const std::filesystem::path& path, bool logSettings)
 {
     const BusyScope busy(host.busy);

@@ -58,6 +58,14 @@ std::vector<KeptFile> CGrainforgeDoc::FilesAProjectKeeps() const
     return kept;
 }
 
+std::string CGrainforgeDoc::ProjectTargetRefusal(const std::filesystem::path& path) const
+{
+    const std::vector<KeptFile> kept = FilesAProjectKeeps();
+    if (const KeptFile* input = FindKeptFile(path, kept))
+        return input->what;
+    return IsProgramFile(path, ProgramPlacesOfHost()) ? std::string(kProgramFileWhat) : std::string();
+}
+
 bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
 {
     return SaveProjectAt(path) == ProjectSave::saved;
@@ -100,12 +108,12 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
 
     // Written over its part or image, the project would name itself as that file and the only
     // copy would be gone. A changed part goes beside, but the file it came from is still the
-    // user's original. A preset is no project's to replace either.
-    const std::vector<KeptFile> kept = FilesAProjectKeeps();
-    if (const KeptFile* input = FindKeptFile(path, kept)) {
+    // user's original. A preset or another of the program's own files is no project's to
+    // replace either.
+    if (const std::string what = ProjectTargetRefusal(path); !what.empty()) {
         const std::string where = NameForPeople(path);
-        LogMessage("Project not saved: the file chosen is " + input->what + ": " + where, kLogError);
-        ShowInformation(L"The project could not be saved: the file chosen is " + Utf8ToWide(input->what) + L".\n" +
+        LogMessage("Project not saved: the file chosen is " + what + ": " + where, kLogError);
+        ShowInformation(L"The project could not be saved: the file chosen is " + Utf8ToWide(what) + L".\n" +
                             Utf8ToWide(where) + L"\nSaving the project there would replace it. Choose another name "
                             L"for the project.",
             kInfoError, InfoEvent::save);
@@ -398,10 +406,9 @@ void CGrainforgeDoc::OnFileSaveProjectAs()
     // until another name is chosen or it is cancelled.
     // The dialog refuses them too, before it asks whether to replace the file.
     const auto refusal = [this](const std::filesystem::path& path) {
-        const std::vector<KeptFile> kept = FilesAProjectKeeps();
-        const KeptFile* input = FindKeptFile(path, kept);
-        return input == nullptr ? std::wstring()
-                                : L"The file chosen is " + Utf8ToWide(input->what) + L":\n" + PathToDisplay(path) +
+        const std::string what = ProjectTargetRefusal(path);
+        return what.empty() ? std::wstring()
+                            : L"The file chosen is " + Utf8ToWide(what) + L":\n" + PathToDisplay(path) +
                 L"\nSaving the project there would replace it. Choose another name for the project.";
     };
     for (;;) {

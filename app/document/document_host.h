@@ -10,6 +10,7 @@
 #pragma once
 
 #include "app/document/no_window_system.h"
+#include "app/document/program_files.h"
 #include "app/document/user_folders.h"
 
 #include "engine/mesh/export_cleanup.h"
@@ -186,6 +187,9 @@ public:
     virtual ~IFolders() = default;
     [[nodiscard]] virtual std::filesystem::path ProgramFolder() const = 0;
     [[nodiscard]] virtual std::filesystem::path UserFolder() const = 0;
+    // The places of the program's own files outside the library roots: its settings file, its
+    // executable, its settings and cache folders (program_files.h). None by default.
+    [[nodiscard]] virtual ProgramPlaces OwnPlaces() const { return {}; }
 };
 
 // The channels one document talks through. Not owned; null members do nothing.

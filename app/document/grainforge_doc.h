@@ -248,6 +248,9 @@ public:
     // The library roots the host's folders name (factory first, the user root last); empty
     // without folders.
     [[nodiscard]] LibraryRoots LibraryRootsOfHost() const;
+    // Where the program keeps its own files: the host's places and the library's (LibraryPlaces).
+    // No save writes over a file there (IsProgramFile).
+    [[nodiscard]] ProgramPlaces ProgramPlacesOfHost() const;
 
     // ---- Texture hand-over and the procedural pattern ------------------------------------
     // Hands the texture to the pipeline only when its pixels or settings changed since the
@@ -319,8 +322,9 @@ public:
     // the file the part came from, the part counts as changed since it was opened.
     bool WriteStl(const std::filesystem::path& path, bool ascii, const ExportPlan& plan);
     // What the file at `path` is when an STL must not be written there, for people ("the open
-    // project", "the loaded texture image", "a preset file"; seen through links and hard links),
-    // or empty: STL bytes would replace it without the document counting as changed.
+    // project", "the loaded texture image", "a preset file", "one of the program's own files";
+    // seen through links and hard links), or empty: STL bytes would replace it without the
+    // document counting as changed.
     [[nodiscard]] std::string StlTargetRefusal(const std::filesystem::path& path) const;
     bool SaveStlAs();
     void OnFileSaveAsciiStl();
@@ -461,6 +465,9 @@ private:
     // The files a project must never be written over: its own part and texture image, and every
     // preset file; what each is, for people ("its own part").
     [[nodiscard]] std::vector<KeptFile> FilesAProjectKeeps() const;
+    // What the file at `path` is when a project must not be written there: one of
+    // FilesAProjectKeeps or of the program's own files; empty when it may.
+    [[nodiscard]] std::string ProjectTargetRefusal(const std::filesystem::path& path) const;
     // The STL save dialog, again after a refused name, then WriteStl; false when cancelled or
     // not written.
     bool AskAndWriteStl(FileDialogRequest request, bool ascii, const ExportPlan& plan);

@@ -322,11 +322,29 @@ void CopyFolder(const fs::path& from, const fs::path& to, MoveCounts& counts)
         CountFailed(counts, 1, Unreadable(from, unread));
     for (const fs::path& entry : entries)
         CopyEntry(entry, to / entry.filename(), counts);
+    // Each goes only once it is empty: the old one when all it held moved, the new one when
+    // nothing did.
+    if (!fs::remove(from, error))
+        fs::remove(to, error);
+}
+
+// After a whole copy, the original goes, so that the file is in one folder only, as after a
+// rename: a later start finds nothing of it to bring back, also once its copy was deleted. An
+// original that cannot be removed keeps its place and the copy goes instead; one gone meanwhile
+// leaves the copy the only one. The system's error, or 0.
+int RemoveCopiedOriginal(const fs::path& from, const fs::path& to)
+{
+    std::error_code error;
+    if (fs::remove(from, error) || !error)
+        return 0;
+    const int failure = error.value();
+    fs::remove(to, error);
+    return failure;
 }
 
 // A copy of a file, a link (as a link) or a folder (recursively) to a name that must be free,
-// counted file by file: copied, taken (the name was taken, also meanwhile) or failed. Other
-// kinds of entry are not copied.
+// each original removed once copied whole; counted file by file: moved by copying, taken (the
+// name was taken, also meanwhile) or failed. Other kinds of entry are not copied.
 void CopyEntry(const fs::path& from, const fs::path& to, MoveCounts& counts)
 {
     std::error_code error;
@@ -349,6 +367,10 @@ void CopyEntry(const fs::path& from, const fs::path& to, MoveCounts& counts)
         return;
     }
     if (failure == 0) {
+        if (const int removal = RemoveCopiedOriginal(from, to); removal != 0) {
+            CountFailed(counts, 1, from.string() + " could not be removed: " + platform::SystemErrorText(removal));
+            return;
+        }
         ++counts.moved;
         ++counts.copied;
     } else if (failure == EEXIST) {
@@ -477,14 +499,24 @@ std::string ReasonsLeft(const MoveCounts& counts, std::int64_t thumbnailsKept)
                           (counts.failure.empty() ? std::string()
                                : (counts.failed > 1 && counts.failuresDiffer ? ", the first as " : ", as ") +
                                      counts.failure));
-    if (counts.copied > 0)
-        reasons.push_back(std::to_string(counts.copied) + " copied to the new folder, the originals kept");
     if (thumbnailsKept > 0)
         reasons.push_back(std::to_string(thumbnailsKept) + " in its thumbnails folder that the program did not make");
     std::string text;
     for (const std::string& reason : reasons)
         text += (text.empty() ? " (" : ", ") + reason;
     return text.empty() ? text : text + ")";
+}
+
+// "3 files", and how many of them were copied: "3 files, copied and the originals removed", "5
+// files, 3 of them copied and the originals removed".
+std::string MovedFilesText(const MoveCounts& counts)
+{
+    std::string text = std::to_string(counts.moved) + (counts.moved == 1 ? " file" : " files");
+    if (counts.copied == 0)
+        return text;
+    if (counts.copied < counts.moved)
+        return text + ", " + std::to_string(counts.copied) + " of them copied and the originals removed";
+    return text + (counts.moved == 1 ? ", copied and the original removed" : ", copied and the originals removed");
 }
 
 // Why nothing can move when one of the two folders lies inside the other, to follow "Nothing
@@ -512,14 +544,16 @@ std::string NestedFoldersMessage(const fs::path& oldFolder, const fs::path& newF
 
 // ---- Roots -------------------------------------------------------------------------------
 
-fs::path GetExecutableFolder()
+fs::path GetExecutableFile()
 {
     std::error_code error;
     const fs::path executable = fs::read_symlink("/proc/self/exe", error);
     if (error || !executable.is_absolute())
         return {};
-    return executable.parent_path();
+    return executable;
 }
+
+fs::path GetExecutableFolder() { return GetExecutableFile().parent_path(); }
 
 fs::path GetDocumentsFolder()
 {
@@ -857,7 +891,7 @@ MoveCounts MoveFolderContents(const fs::path& source, const fs::path& destinatio
     return counts;
 }
 
-MoveCounts CopyToFreeName(const fs::path& from, const fs::path& to)
+MoveCounts MoveByCopyToFreeName(const fs::path& from, const fs::path& to)
 {
     MoveCounts counts;
     CopyEntry(from, to, counts);
@@ -893,8 +927,7 @@ std::string MigrateUserFolder(const fs::path& documentsFolder)
     MoveCounts counts;
     MoveContents(oldFolder, newFolder, counts, thumbnails);
     const std::int64_t left = CountFiles(oldFolder);
-    std::string message = counts.moved > 0 ? "Your files moved" + moving + " (" + std::to_string(counts.moved) +
-                                                 (counts.moved == 1 ? " file)." : " files).")
+    std::string message = counts.moved > 0 ? "Your files moved" + moving + " (" + MovedFilesText(counts) + ")."
                                            : "Nothing moved" + moving + ".";
     if (left == 0)
         return counts.moved > 0 ? message : std::string();

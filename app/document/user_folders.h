@@ -47,7 +47,9 @@ enum class LibraryItemOrigin : std::int32_t {
 
 // ---- Roots -------------------------------------------------------------------------------
 
-// The folder holding the running executable (from /proc/self/exe); empty when unknown.
+// The running executable's file (from /proc/self/exe), and the folder holding it; empty when
+// unknown.
+std::filesystem::path GetExecutableFile();
 std::filesystem::path GetExecutableFolder();
 
 // The user's documents folder: the XDG_DOCUMENTS_DIR entry of the user's dirs file
@@ -200,7 +202,7 @@ struct MoveCounts {
     std::int64_t moved = 0;   // renamed or copied into the destination
     std::int64_t failed = 0;  // could not be moved; a folder that could not be read counts one
     std::int64_t taken = 0;   // left where they were, their name taken at the destination
-    std::int64_t copied = 0;  // of the moved: copied (across file systems), the originals left
+    std::int64_t copied = 0;  // of the moved: copied (across file systems), the originals then removed
     // Why the first of the failed could not be moved, for people ("<path> is a regular file, not
     // a folder"); whether later ones failed for another reason.
     std::string failure;
@@ -209,7 +211,9 @@ struct MoveCounts {
 
 // Moves every entry of `source` into `destination` (created when missing): an entry with
 // nothing of its name at the destination is renamed there, or copied when the rename fails
-// (across file systems: the copy counts as moved but the original stays). Both place each
+// (across file systems) and each original removed once copied whole, so that a file is never
+// in both folders and the next move finds nothing of it to bring back; an original that cannot
+// be removed stays, its copy is taken away again and it counts as failed. Both place each
 // file only while its name is free, so one that took the name meanwhile is kept and counted as
 // taken; a folder copied is made new, never merged into one that appeared meanwhile. A folder whose
 // name is a folder at the destination too is merged entry by entry; an entry whose name is
@@ -225,9 +229,10 @@ MoveCounts MoveFolderContents(const std::filesystem::path& source, const std::fi
 
 // The move's road across file systems for one entry: a copy of a file, a link (as a link) or a
 // folder (recursively) to the name `to`, each file placed only while its name is free and each
-// folder made new, never merged into one that is there. Counted file by file: copied (moved and
-// copied), taken, or failed with the cause.
-MoveCounts CopyToFreeName(const std::filesystem::path& from, const std::filesystem::path& to);
+// folder made new, never merged into one that is there; each original is removed once copied
+// whole, as MoveFolderContents does. Counted file by file: copied (moved and copied), taken, or
+// failed with the cause.
+MoveCounts MoveByCopyToFreeName(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Moves the files of documents/Grainforge to documents/Tessary, removes the thumbnails the
 // program cached in its "thumbnails" folder (IsCachedThumbnailFile; any other file there stays
@@ -236,11 +241,13 @@ MoveCounts CopyToFreeName(const std::filesystem::path& from, const std::filesyst
 // left as it is, a link inside is moved as a link. Returns what to tell the user, or empty
 // when there was no old folder, when the two are the same folder (then nothing is touched), or
 // when nothing was moved and nothing stayed:
-//   "Your files moved from <old> to <new> (<n> files)." when files moved, else
+//   "Your files moved from <old> to <new> (<n> files)." when files moved, with ", copied and
+//   the originals removed" (or ", <c> of them copied and the originals removed") after the count
+//   when they were copied across file systems, else
 //   "Nothing moved from <old> to <new>.", followed, when files stayed in the old folder, by
 //   " <n> stayed in the old folder (<why>); it can be deleted once you have checked it.",
 //   <why> naming the counts of those whose names the new folder already has, that could not
-//   be moved, that were copied (the originals kept) and that lie in its thumbnails folder; or
+//   be moved and that lie in its thumbnails folder; or
 //   "Nothing moved from <old> to <new>: the old folder is a link to <target>, and links are not
 //   followed; its files stay there." When either folder lies inside the other, seen through
 //   links ("Tessary" a link to "Grainforge/keep"), nothing is moved or removed and the message

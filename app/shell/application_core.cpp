@@ -158,7 +158,7 @@ bool CApplicationCore::Start(const StartOptions& options) {
                            };
   host_ = std::make_unique<ShellDocumentHost>(
       *frame_, *prompter_, [this] { return detailedLog_; },
-      [this](const std::filesystem::path& path) { AddRecentFile(path); });
+      [this](const std::filesystem::path& path) { AddRecentFile(path); }, profilePath_);
   DocumentHost bundle = host_->Bundle(views_);
   if (options.documentDialogs) {
     dialogs_ = options.documentDialogs(frame_, [this] { return detailedLog_; });
@@ -225,26 +225,34 @@ std::wstring CApplicationCore::LogRefusal(const std::filesystem::path& logFile) 
     open.project = PathFromWide(document_->projectPath);
     open.textureImage = PathFromWide(document_->textureImagePath);
     open.presets = AllPresetFiles(document_->LibraryRootsOfHost());
+    open.program = document_->ProgramPlacesOfHost();
   }
   return LogFileRefusal(logFile, open);
 }
 
 void CApplicationCore::WriteLogFile() {
   if (logFile_.empty() || frame_ == nullptr || frame_->OutputPane() == nullptr) return;
-  const auto stateNow = [this]() -> std::optional<WrittenLog> {
+  const auto stateNow = [this]() {
     std::error_code sizeError, timeError;
     const std::uintmax_t size = std::filesystem::file_size(logFile_, sizeError);
     const std::filesystem::file_time_type time = std::filesystem::last_write_time(logFile_, timeError);
-    if (sizeError || timeError) return std::nullopt;
-    return WrittenLog{size, time};
+    if (sizeError || timeError) return LogFileState{};
+    return LogFileState{true, size, time};
   };
+  const LogFileState found = stateNow();
+  if (!logLeft_) logLeft_ = found;
   std::wstring error = LogRefusal(logFile_);
-  // An STL or project saved under the log's name during the session is the user's file now.
+  // An STL or project saved under the log's name during the session is the user's file now, and
+  // so is a file put where the first write failed (its folder made later): the log replaces
+  // only what it wrote, or what was there when it was first written.
   std::error_code existsError;
-  if (error.empty() && logWritten_ && std::filesystem::exists(logFile_, existsError) && stateNow() != logWritten_)
-    error = L"it was written over by another save after the log was written there, which the log never replaces";
+  if (error.empty() && std::filesystem::exists(logFile_, existsError) && found != *logLeft_)
+    error = logWritten_
+                ? L"it was written over by another save after the log was written there, which the log never replaces"
+                : L"it was put there after the log's first write failed, which the log never replaces";
   if (error.empty() && frame_->OutputPane()->WriteLogFile(PathToWide(logFile_), error)) {
-    logWritten_ = stateNow();
+    logLeft_ = stateNow();
+    logWritten_ = true;
     return;
   }
   const std::wstring message = L"The log could not be written to " + PathToDisplay(logFile_) + L": " + error;

@@ -147,14 +147,18 @@ private:
   wxTimer pollTimer_;
   std::filesystem::path profilePath_;
   std::filesystem::path logFile_;
-  // The log file as this program last wrote it: a file found there later that differs was
-  // put there by another save since, and is no longer the log's to replace.
-  struct WrittenLog {
+  // The log file as this program last left it: as the first write found it (what --log-file
+  // names is the log's to replace, or nothing), then as each write left it. A file found there
+  // later that differs was put there by another save since, and is no longer the log's to
+  // replace, also when no write has succeeded yet.
+  struct LogFileState {
+    bool present = false;
     std::uintmax_t size = 0;
     std::filesystem::file_time_type time{};
-    friend bool operator==(const WrittenLog&, const WrittenLog&) = default;
+    friend bool operator==(const LogFileState&, const LogFileState&) = default;
   };
-  std::optional<WrittenLog> logWritten_;
+  std::optional<LogFileState> logLeft_;
+  bool logWritten_ = false;
   bool detailedLog_ = false;
   bool firstIdleDone_ = false;
 };

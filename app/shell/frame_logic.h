@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/document/program_files.h"
 #include "engine/pipeline/pipeline_records.h"
 
 namespace grainforge::app {
@@ -111,21 +112,22 @@ FrameKey FrameKeyFor(HookKey key, int modifiers, FocusKind focus);
 
 // ---- The --log-file log -----------------------------------------------------------------------
 
-// The files the program has open (empty where there is none), and every preset file, which
-// no log replaces either.
+// The files the program has open (empty where there is none), every preset file and the places
+// of the program's own files, which no log replaces either.
 struct OpenDocumentFiles {
   std::filesystem::path part;
   std::filesystem::path project;
   std::filesystem::path textureImage;
   std::vector<std::filesystem::path> presets = {};
+  ProgramPlaces program = {};
 };
 
 // Why the log must not be written at `logFile` (named by --log-file or chosen in Save As), or
-// empty when it may: the log never replaces a file the program has open or a preset file (seen
-// through links and hard links), nor a file whose name marks it as a part, a project, a preset
-// or an image (by its extension, in any case), which a slip of the command line
-// (`-l part.stl part.stl`) would otherwise lose. An existing log under any other name is
-// replaced as before.
+// empty when it may: the log never replaces a file the program has open, a preset file or one of
+// the program's own files (IsProgramFile; all seen through links and hard links), nor a file
+// whose name marks it as a part, a project, a preset or an image (by its extension, in any
+// case), which a slip of the command line (`-l part.stl part.stl`) would otherwise lose. An
+// existing log under any other name is replaced as before.
 std::wstring LogFileRefusal(const std::filesystem::path& logFile, const OpenDocumentFiles& open);
 
 // ---- Profile and messages ---------------------------------------------------------------------
@@ -137,8 +139,7 @@ std::filesystem::path ProfileFilePath(const char* xdgConfigHome, const char* hom
 // What Detailed Log says when it is switched.
 std::wstring DetailedLogMessage(bool on);
 
-// The user manual's file, and what is said when it cannot be shown.
-inline constexpr const char* kManualFileName = "Tessary_Manual.pdf";
+// What is said when the user manual (kManualFileName, program_files.h) cannot be shown:
 // "The manual could not be opened: <path>" when the file exists but the desktop did not open
 // it, else "The manual is not beside the program: <path>".
 std::wstring ManualFailureMessage(const std::filesystem::path& path, bool fileExists);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/document/log_text.h"
+#include "app/document/program_files.h"
 #include "app/shell/log_line.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
@@ -81,7 +82,7 @@ void OutputLogModel::KeepInSession(std::wstring_view line) {
 std::string OutputLogModel::FileBytes() const {
   if (sessionDropped_ == 0) return session_;
   std::string bytes = "(";
-  bytes.append(std::to_string(sessionDropped_)).append(" older lines left out)\n").append(session_);
+  bytes.append(std::to_string(sessionDropped_)).append(kLogLinesLeftOutEnd).append("\n").append(session_);
   return bytes;
 }
 

@@ -1,6 +1,7 @@
 #include "app/shell/output_wnd.h"
 #include "app/shell/kit/wx_file_names.h"
 #include "app/document/log_text.h"
+#include "app/document/program_files.h"
 
 #include <wx/clipbrd.h>
 #include <wx/dataobj.h>
@@ -164,7 +165,8 @@ COutputWnd::COutputWnd(wxWindow* parent) : wxPanel(parent, wxID_ANY) {
   Bind(wxEVT_SIZE, &COutputWnd::OnSize, this);
   Bind(wxEVT_MENU, &COutputWnd::OnMenu, this);
   UpdateFontMetrics();
-  AppendOutputLine(L"Output log ready.", kLineClassify);
+  // The first line of every saved log: how a later save knows a file it may replace as a log.
+  AppendOutputLine(Utf8ToWide(kLogFirstLine).c_str(), kLineClassify);
 }
 
 void COutputWnd::AppendOutputLine(const wchar_t* text, int level) {

@@ -106,11 +106,13 @@ FilePrompt ToFilePrompt(const FileDialogRequest& request) {
 
 ShellDocumentHost::ShellDocumentHost(CMainFrame& frame, IPrompter& prompter,
                                      std::function<bool()> detailedLog,
-                                     std::function<void(const std::filesystem::path&)> addRecentFile)
+                                     std::function<void(const std::filesystem::path&)> addRecentFile,
+                                     std::filesystem::path settingsFile)
     : frame_(frame),
       prompter_(prompter),
       detailedLog_(std::move(detailedLog)),
-      addRecentFile_(std::move(addRecentFile)) {}
+      addRecentFile_(std::move(addRecentFile)),
+      settingsFile_(std::move(settingsFile)) {}
 
 DocumentHost ShellDocumentHost::Bundle(IDocumentViews* views) {
   DocumentHost host;
@@ -206,6 +208,17 @@ std::filesystem::path ShellDocumentHost::ProgramFolder() const { return GetExecu
 std::filesystem::path ShellDocumentHost::UserFolder() const {
   const std::filesystem::path documents = GetDocumentsFolder();
   return documents.empty() ? documents : documents / kUserFolderName;
+}
+
+ProgramPlaces ShellDocumentHost::OwnPlaces() const {
+  ProgramPlaces places;
+  places.files = {settingsFile_, GetExecutableFile()};
+  // The settings folder is shared with the maker's other programs, whose files are kept too.
+  if (!settingsFile_.empty()) places.folders.push_back(settingsFile_.parent_path());
+  if (const std::filesystem::path thumbnails = ThumbnailCacheFolder(); !thumbnails.empty())
+    places.folders.push_back(thumbnails.parent_path());
+  std::erase_if(places.files, [](const std::filesystem::path& file) { return file.empty(); });
+  return places;
 }
 
 }  // namespace grainforge::app

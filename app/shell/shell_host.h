@@ -40,8 +40,10 @@ class ShellDocumentHost final : public IOutputLog,
                                 public IRecentFiles,
                                 public IFolders {
 public:
+  // `settingsFile`: the profile, one of the program's own files.
   ShellDocumentHost(CMainFrame& frame, IPrompter& prompter, std::function<bool()> detailedLog,
-                    std::function<void(const std::filesystem::path&)> addRecentFile);
+                    std::function<void(const std::filesystem::path&)> addRecentFile,
+                    std::filesystem::path settingsFile = {});
 
   // The bundle for the document; `views` is the document's view.
   DocumentHost Bundle(IDocumentViews* views);
@@ -70,12 +72,16 @@ public:
 
   std::filesystem::path ProgramFolder() const override;
   std::filesystem::path UserFolder() const override;
+  // The settings file and its folder, the cache folder (beside the thumbnails) and the running
+  // executable.
+  ProgramPlaces OwnPlaces() const override;
 
 private:
   CMainFrame& frame_;
   IPrompter& prompter_;
   std::function<bool()> detailedLog_;
   std::function<void(const std::filesystem::path&)> addRecentFile_;
+  std::filesystem::path settingsFile_;
 };
 
 }  // namespace grainforge::app

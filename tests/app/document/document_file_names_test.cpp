@@ -203,7 +203,8 @@ TEST(DocumentFileNames, SaveOntoTheLoadedPartByAnotherNameAsksWhereInstead)
 // texture image or a preset, by any name that reaches it, is refused naming the file, and the
 // dialog comes again: the files stay, and "Project saved" is said only for the other name
 // chosen next. Save STL As likewise never writes STL bytes over the open project, the image or
-// a preset: those used to be replaced with the document still counted as saved.
+// a preset: those used to be replaced with the document still counted as saved. The files the
+// program keeps (its settings, the library's lists) were written over by either.
 TEST(DocumentFileNames, NoSaveWritesOverAFileTheProgramHolds)
 {
     TempFolder folder;
@@ -219,6 +220,16 @@ TEST(DocumentFileNames, NoSaveWritesOverAFileTheProgramHolds)
     fs::create_hard_link(image, folder / "hard.bmp");
     fs::create_symlink(image, folder / "image.stl");
     fs::create_hard_link(preset, folder / "rock.stl");
+    const fs::path settings = folder / "config" / "Tessary.conf";
+    const fs::path images = folder / "user" / "custom" / "images.json";
+    const fs::path index = folder / "user" / "textures" / "Stone" / "_deleted.index";
+    for (const fs::path& file : {settings, images, index}) {
+        fs::create_directories(file.parent_path());
+        WriteAllText(file, "kept");
+    }
+    fs::create_symlink(settings, folder / "settings.stl");
+    fs::create_hard_link(index, folder / "index.gfproj");
+    const wchar_t* own = L"one of the program's own files";
     struct Case {
         fs::path target;
         const wchar_t* what;
@@ -229,12 +240,15 @@ TEST(DocumentFileNames, NoSaveWritesOverAFileTheProgramHolds)
         {folder / "link.stl", L"its own part", false}, {part, L"its own part", false, true},
         {folder / "hard.bmp", L"its own texture image", false}, {preset, L"a preset file", false},
         {project, L"the open project", true}, {folder / "image.stl", L"the loaded texture image", true},
-        {folder / "hard.bmp", L"the loaded texture image", true}, {folder / "rock.stl", L"a preset file", true}};
+        {folder / "hard.bmp", L"the loaded texture image", true}, {folder / "rock.stl", L"a preset file", true},
+        {images, own, true}, {images, own, false}, {folder / "settings.stl", own, true}, {settings, own, false},
+        {folder / "index.gfproj", own, false}, {folder / "user" / "custom" / "seams.json", own, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
         fs::remove(project);
         DocumentFixture f;
         f.host.userFolder = folder / "user";
+        f.host.ownPlaces = {{settings}, {settings.parent_path()}};
         f.doc->surfaceTestCells = 32;
         f.doc->displacementOn = false;
         ASSERT_TRUE(f.doc->OpenDocument(part) && f.doc->LoadHeightMap(image));
@@ -242,7 +256,7 @@ TEST(DocumentFileNames, NoSaveWritesOverAFileTheProgramHolds)
             ASSERT_TRUE(f.doc->SaveProject(project));
         }
         f.doc->partChangedSinceOpened = c.changed;
-        const std::vector<fs::path> kept{part, image, preset, project};
+        const std::vector<fs::path> kept{part, image, preset, project, settings, images, index};
         std::vector<std::vector<std::uint8_t>> before;
         for (const fs::path& file : kept)
             before.push_back(ReadAllBytes(file));

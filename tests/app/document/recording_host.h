@@ -109,6 +109,7 @@ public:
     void AddRecentFile(const std::filesystem::path& path) override { recentFiles.push_back(path); }
     std::filesystem::path ProgramFolder() const override { return programFolder; }
     std::filesystem::path UserFolder() const override { return userFolder; }
+    app::ProgramPlaces OwnPlaces() const override { return ownPlaces; }
 
     app::DocumentHost Host()
     {
@@ -153,6 +154,7 @@ public:
     std::vector<std::filesystem::path> recentFiles;
     std::filesystem::path programFolder;
     std::filesystem::path userFolder;
+    app::ProgramPlaces ownPlaces;
     app::SyncJobRunner jobs;
 
 private:

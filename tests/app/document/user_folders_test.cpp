@@ -443,7 +443,8 @@ TEST(MigrateUserFolder, AnUnreadableFolderIsCountedNotThrown)
     EXPECT_TRUE(fs::exists(documents / "Tessary/notes.txt"));
 }
 
-TEST(MoveFolderContents, CopiesAcrossFileSystemsAndLeavesTheOriginal)
+// Across file systems the originals were kept, and the next start copied them all again.
+TEST(MoveFolderContents, CopiesAcrossFileSystemsAndRemovesEachOriginalCopiedWhole)
 {
     std::string pattern = "/dev/shm/tessary-test-XXXXXX";
     if (!fs::is_directory("/dev/shm") || !mkdtemp(pattern.data()))
@@ -457,11 +458,28 @@ TEST(MoveFolderContents, CopiesAcrossFileSystemsAndLeavesTheOriginal)
     TwoRoots::Put(source, "a.png", "abc");
     TwoRoots::Put(source, "sub/b.png", "defg");
     const MoveCounts counts = MoveFolderContents(source, destination / "new");
-    EXPECT_EQ(std::tuple(counts.moved, counts.failed), std::tuple(2, 0));
+    EXPECT_EQ(std::tuple(counts.moved, counts.copied, counts.failed), std::tuple(2, 2, 0));
     EXPECT_EQ(test::ReadAllBytes(destination / "new/a.png").size(), 3u);
     EXPECT_EQ(test::ReadAllBytes(destination / "new/sub/b.png").size(), 4u);
-    EXPECT_TRUE(fs::exists(source / "a.png"));  // a copy, so the original stays for the user to check
+    EXPECT_FALSE(fs::exists(source));  // moved, as a rename would
     EXPECT_EQ(destination.List(), std::vector<std::string>{"new"});  // no temporary files
+
+    // An original that may not be removed stays, and so its copy goes: a file in both folders
+    // would be copied again at the next start, and come back once its copy was deleted.
+    TwoRoots::Put(source, "kept/c.png", "hij");
+    fs::permissions(source, fs::perms(0777));
+    fs::permissions(source / "kept", fs::perms(0555));
+    fs::permissions(destination.Path(), fs::perms(0777));
+    const auto text = test::RunUnprivileged([&] {
+        const MoveCounts kept = MoveFolderContents(source, destination / "other");
+        return std::to_string(kept.moved) + " " + std::to_string(kept.failed) + " " + kept.failure;
+    });
+    fs::permissions(source / "kept", fs::perms(0755));
+    if (!text)
+        GTEST_SKIP() << "could not drop root privileges, so the folder's permissions would not apply";
+    EXPECT_EQ(*text, "0 1 " + (source / "kept/c.png").string() + " could not be removed: Permission denied");
+    EXPECT_TRUE(fs::exists(source / "kept/c.png"));
+    EXPECT_FALSE(fs::exists(destination / "other/kept"));
 
     const MoveCounts missing = MoveFolderContents(destination / "missing", destination / "other");
     EXPECT_EQ(std::tuple(missing.moved, missing.failed), std::tuple(0, 1));
@@ -482,7 +500,7 @@ TEST(MoveFolderContents, TheCopyRoadNeverReplacesOrMergesIntoANameTakenMeanwhile
                 fs::create_symlink("elsewhere", folder / "new/entry");
             else
                 TwoRoots::Put(folder / "new", theirs, "theirs");
-            const MoveCounts counts = CopyToFreeName(folder / "old/entry", folder / "new/entry");
+            const MoveCounts counts = MoveByCopyToFreeName(folder / "old/entry", folder / "new/entry");
             EXPECT_EQ(std::tuple(counts.moved, counts.taken, counts.failed), std::tuple(0, 1, 0));
             if (theirs == "link")
                 EXPECT_TRUE(fs::is_symlink(folder / "new/entry"));

@@ -1,6 +1,8 @@
 // The whole program in this test process: the application core starts with a profile in a
 // temporary XDG folder and answers its questions from a script, so nothing waits on a person.
 #include "app/shell/application_core.h"
+// Before Xlib, whose None macro would take the place of LibraryItemOrigin::None.
+#include "app/document/preset_files.h"
 
 #include <gtest/gtest.h>
 
@@ -471,6 +473,104 @@ TEST(Program, TheLogFileNeverReplacesAPartAndKeepsTheWholeSession) {
     saved = grainforge::test::ReadAllBytes(log);
   }
   EXPECT_EQ(grainforge::test::ReadAllBytes(log), saved);
+  // The log's folder made after its first write failed, and a file of the user's put there: the
+  // log at exit replaced it, as nothing it had written was there to compare with.
+  const std::filesystem::path later = folder / "later" / "log.txt";
+  {
+    Program program(false, {}, later);
+    ASSERT_TRUE(program.Started());
+    ASSERT_TRUE(PumpUntil([&] {
+      const std::vector<std::wstring> lines = LogLines(program.Frame());
+      return std::any_of(lines.begin(), lines.end(), [&](const std::wstring& line) {
+        return line.starts_with(L"The log could not be written to " + PathToDisplay(later));
+      });
+    }));
+    std::filesystem::create_directory(later.parent_path());
+    grainforge::test::WriteAllText(later, "mine");
+  }
+  EXPECT_EQ(grainforge::test::ReadAllBytes(later), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'}));
+}
+
+// `--log-file ~/.config/Brookvane/Tessary.conf` replaced the settings with the log, and so it
+// did the library's lists. They are refused and left as they were; a log the program wrote
+// among its files is replaced as any log is.
+TEST(Program, TheLogFileNeverReplacesTheProgramsOwnFiles) {
+  grainforge::test::TempFolder home;
+  const std::filesystem::path library = home / "Documents/Tessary";
+  const std::filesystem::path kept[] = {home / "config/Brookvane/Tessary.conf", library / "custom/images.json",
+                                        library / "custom/seams.json", library / "textures/Stone/_deleted.index"};
+  for (const std::filesystem::path& file : kept) {
+    SCOPED_TRACE(file);
+    std::filesystem::create_directories(file.parent_path());
+    if (file.filename() != "Tessary.conf") grainforge::test::WriteAllText(file, "[]");
+    std::vector<std::uint8_t> before;
+    {
+      Program program(false, home.Path().string(), file);
+      ASSERT_TRUE(program.Started());
+      before = grainforge::test::ReadAllBytes(file);
+      const std::wstring refused = L"The log could not be written to " + PathToDisplay(file) +
+                                   L": it is one of the program's own files, which the log never replaces";
+      EXPECT_TRUE(PumpUntil([&] { return LogHas(program.Frame(), refused); }));
+    }
+    const std::vector<std::uint8_t> after = grainforge::test::ReadAllBytes(file);
+    EXPECT_EQ(std::string(after.begin(), after.end()).find("Output log ready."), std::string::npos);
+    if (file.filename() != "Tessary.conf") {
+      EXPECT_EQ(after, before);
+    }
+  }
+  const std::filesystem::path log = library / "custom/log.txt";
+  for (int run = 0; run < 2; ++run) {
+    Program program(false, home.Path().string(), log);
+    ASSERT_TRUE(program.Started());
+    program.Frame().Log(L"run " + std::to_wstring(run), 0);
+  }
+  const std::vector<std::uint8_t> bytes = grainforge::test::ReadAllBytes(log);
+  EXPECT_NE(std::string(bytes.begin(), bytes.end()).find("run 1"), std::string::npos);
+}
+
+// Across file systems the older user folder's files were copied and the originals kept, so
+// every start copied them again and a preset the user deleted came back. They move once: the
+// message says they were copied, and what the user deletes stays deleted.
+TEST(Program, TheOlderUserFolderMovesOnceAcrossFileSystems) {
+  std::string elsewhere = "/dev/shm/tessary-test-XXXXXX";
+  if (!std::filesystem::is_directory("/dev/shm") || mkdtemp(elsewhere.data()) == nullptr)
+    GTEST_SKIP() << "no second file system to move across";
+  struct Cleanup {
+    std::filesystem::path path;
+    ~Cleanup() { std::filesystem::remove_all(path); }
+  } cleanup{elsewhere};
+  grainforge::test::TempFolder home;
+  const std::filesystem::path old = home / "Documents/Grainforge", young = home / "Documents/Tessary";
+  for (const char* name : {"Fine", "Coarse", "Grit"}) {
+    std::filesystem::create_directories(old / "procedural/Noise");
+    grainforge::test::WriteAllText(old / "procedural/Noise" / (std::string(name) + ".gfpreset"), "{}");
+  }
+  std::filesystem::create_directory_symlink(elsewhere, young);
+  const auto movedLines = [](CMainFrame& frame) {
+    std::vector<std::wstring> lines = LogLines(frame);
+    std::erase_if(lines, [](const std::wstring& line) { return !line.starts_with(L"Your files moved"); });
+    return lines;
+  };
+  {
+    Program program(false, home.Path().string());
+    ASSERT_TRUE(program.Started());
+    EXPECT_EQ(movedLines(program.Frame()),
+              std::vector<std::wstring>{L"Your files moved from " + old.wstring() + L" to " + young.wstring() +
+                                        L" (3 files, copied and the originals removed)."});
+    const LibraryRoots roots = program.Document().LibraryRootsOfHost();
+    for (const PresetFileEntry& entry : ListPresets(roots, "Noise"))
+      if (entry.name == "Fine") {
+        EXPECT_TRUE(DeletePreset(roots, "Noise", entry).ok);
+      }
+  }
+  {
+    Program program(false, home.Path().string());
+    ASSERT_TRUE(program.Started());
+    EXPECT_EQ(movedLines(program.Frame()), std::vector<std::wstring>{});
+  }
+  EXPECT_FALSE(std::filesystem::exists(young / "procedural/Noise/Fine.gfpreset"));
+  EXPECT_TRUE(std::filesystem::exists(young / "procedural/Noise/Grit.gfpreset"));
+  EXPECT_FALSE(std::filesystem::exists(old));
 }
 
 // The log's Save As wrote over whatever was chosen. The open part, project and image and a
@@ -488,9 +588,14 @@ TEST(Program, TheLogsSaveAsNeverReplacesAnOpenFileOrAPreset) {
   std::filesystem::create_directories(preset.parent_path());
   grainforge::test::WriteAllText(preset, "{}");
   std::filesystem::create_hard_link(preset, folder / "rock.txt");
+  const std::filesystem::path images = folder / "Documents/Tessary/custom/images.json";
+  std::filesystem::create_directories(images.parent_path());
+  grainforge::test::WriteAllText(images, "{\"images\": []}");
   const std::pair<std::filesystem::path, std::wstring> cases[] = {{part, L"it is the part the program has open"},
       {folder / "job.gfproj", L"it is the project the program has open"},
-      {folder / "grain.png", L"it is the texture image the program has open"}, {folder / "rock.txt", L"it is a preset file"}};
+      {folder / "grain.png", L"it is the texture image the program has open"}, {folder / "rock.txt", L"it is a preset file"},
+      {folder / "config/Brookvane/Tessary.conf", L"it is one of the program's own files"},
+      {images, L"it is one of the program's own files"}};
   COutputWnd& pane = *program.Frame().OutputPane();
   for (const auto& [target, reason] : cases) {
     SCOPED_TRACE(target);

@@ -227,8 +227,23 @@ TEST(LogFileRefusal, TheLogNeverReplacesAnOpenFileOrOneNamedAsAnother) {
   // A preset reached by a name of no kind was written over by the log's Save As.
   test::WriteAllText(folder / "Rock.gfpreset", "x");
   std::filesystem::create_hard_link(folder / "Rock.gfpreset", folder / "rock notes");
+  // The program's own files: its settings and executable, a cache folder, a library root. Logs
+  // it wrote there are replaced as before; the lists are taken before they exist.
+  ProgramPlaces program = LibraryPlaces({{folder / "lib", true}});
+  program.files.insert(program.files.end(), {folder / "config" / "Tessary.conf", folder / "bin" / "tessary"});
+  program.folders.push_back(folder / "cache");
+  for (const char* name : {"cache/index.dat", "bin/tessary", "lib/help/page.md"}) {
+    std::filesystem::create_directories((folder / name).parent_path());
+    test::WriteAllText(folder / name, "x");
+  }
+  test::WriteAllText(folder / "cache" / "old.txt", "Output log ready.\nTessary ready.\n");
+  test::WriteAllText(folder / "cache" / "long.txt", "(12 older lines left out)\nline\n");
+  test::WriteAllText(folder / "cache" / "almost.txt", "Output log ready, or so\n");
+  std::filesystem::create_directories(folder / "lib" / "custom");
+  std::filesystem::create_hard_link(folder / "lib" / "help" / "page.md", folder / "page notes");
+  std::filesystem::create_symlink(folder / "config" / "Tessary.conf", folder / "to settings");
   const OpenDocumentFiles open{folder / "part.stl", folder / "project.gfproj", folder / "texture",
-                               {folder / "Rock.gfpreset"}};
+                               {folder / "Rock.gfpreset"}, program};
   const std::wstring kept = L", which the log never replaces";
   const std::pair<std::filesystem::path, std::wstring> cases[] = {
       {folder / "part.stl", L"it is the part the program has open" + kept},
@@ -245,6 +260,17 @@ TEST(LogFileRefusal, TheLogNeverReplacesAnOpenFileOrOneNamedAsAnother) {
       {folder / "to nothing", L"it is a link to " + (folder / "new.gfproj").wstring() + L", whose name (.gfproj) marks it as a project" + kept},
       {folder / "to log", L""},
       {folder / "rock notes", L"it is a preset file" + kept},
+      {folder / "config" / "Tessary.conf", L"it is one of the program's own files" + kept},
+      {folder / "to settings", L"it is one of the program's own files" + kept},
+      {folder / "bin" / "tessary", L"it is one of the program's own files" + kept},
+      {folder / "cache" / "index.dat", L"it is one of the program's own files" + kept},
+      {folder / "cache" / "almost.txt", L"it is one of the program's own files" + kept},
+      {folder / "lib" / "custom" / "images.json", L"it is one of the program's own files" + kept},
+      {folder / "page notes", L"it is one of the program's own files" + kept},
+      {folder / "cache" / "old.txt", L""},
+      {folder / "cache" / "long.txt", L""},
+      {folder / "cache" / "new.txt", L""},
+      {folder / "lib" / "custom" / "notes.txt", L""},
   };
   for (const auto& [log, reason] : cases) EXPECT_EQ(LogFileRefusal(log, open), reason) << log;
   EXPECT_EQ(LogFileRefusal(folder / "log.txt", OpenDocumentFiles{}), L"");

@@ -2,6 +2,7 @@
 // with its own HOME and XDG_CONFIG_HOME, stopped by SIGTERM as a desktop session stops it.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -41,18 +42,27 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds cap) {
 
 class ProgramProcess {
 public:
+  // `program`: the executable to start; empty: the one built. `errors`: a file that takes its
+  // standard error; empty: the test's own.
   ProgramProcess(const grainforge::test::TempFolder& folder, std::vector<std::string> args,
-                 const std::vector<std::string>& extraEnvironment = {}) {
+                 const std::vector<std::string>& extraEnvironment = {}, std::string program = {},
+                 const std::filesystem::path& errors = {}) {
     std::vector<std::string> environment = grainforge::test::EnvironmentWithHome(folder.Path());
     environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
-    args.insert(args.begin(), TESSARY_PROGRAM);
+    if (program.empty()) program = TESSARY_PROGRAM;
+    args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     std::vector<char*> envp;
     for (std::string& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
-    started_ = posix_spawn(&pid_, TESSARY_PROGRAM, nullptr, nullptr, argv.data(), envp.data()) == 0;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!errors.empty())
+      posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    started_ = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0;
+    posix_spawn_file_actions_destroy(&actions);
   }
   ~ProgramProcess() {
     if (started_ && !exited_) {
@@ -138,6 +148,34 @@ TEST(ProgramProcess, SettingsThatCannotBeKeptNeitherHoldTheStartNorLeaveFiles) {
       EXPECT_EQ(std::distance(std::filesystem::directory_iterator(brookvane), std::filesystem::directory_iterator()), 1)
           << "no temporary file beside the settings";
     }
+  }
+}
+
+// An installed copy the user can write: `--log-file` onto the program itself left a text file and
+// a program that no longer started, and onto a help page or the manual replaced them. Each is
+// refused and stays as it was.
+TEST(ProgramProcess, TheLogFileNeverReplacesTheInstalledProgramOrItsData) {
+  grainforge::test::TempFolder folder;
+  const std::filesystem::path prefix = folder.Path() / "prefix", program = prefix / "bin" / "tessary";
+  const std::filesystem::path data = prefix / "share" / "tessary";
+  std::filesystem::create_directories(program.parent_path());
+  std::filesystem::copy_file(TESSARY_PROGRAM, program);
+  std::filesystem::create_directories(data / "help");
+  std::ofstream(data / "help" / "page.md") << "# Page\n";
+  std::ofstream(data / "Tessary_Manual.pdf") << "%PDF-1.4\n";
+  const std::filesystem::path errors = folder.Path() / "errors.txt";
+  for (const std::filesystem::path& target : {program, data / "help" / "page.md", data / "Tessary_Manual.pdf"}) {
+    SCOPED_TRACE(target);
+    const std::string before = ReadText(target);
+    ProgramProcess run(folder, {"--log-file", target.string()}, {}, program.string(), errors);
+    ASSERT_TRUE(run.Started());
+    // Said on standard error too, once start-up is done.
+    const std::string refused = "The log could not be written to " + target.string() +
+                                ": it is one of the program's own files, which the log never replaces";
+    EXPECT_TRUE(WaitFor([&] { return ReadText(errors).find(refused) != std::string::npos; }, 60s)) << ReadText(errors);
+    run.Terminate();
+    EXPECT_EQ(run.WaitForExit(60s), 0);
+    EXPECT_TRUE(ReadText(target) == before);
   }
 }
 
