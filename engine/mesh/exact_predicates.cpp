@@ -208,6 +208,13 @@ bool SegmentCrossesTriangle(const Point3& p, const Point3& q, const Point3& a, c
 
 bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second)
 {
+    bool coplanar = false;
+    return TrianglesIntersect(first, second, coplanar);
+}
+
+bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second, bool& coplanar)
+{
+    coplanar = false;
     Point3 a[3], b[3];
     for (int k = 0; k < 3; ++k) {
         a[k] = {first[k].x, first[k].y, first[k].z};
@@ -215,8 +222,10 @@ bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3,
     }
     const int bSide[3] = {Orient3d(a[0], a[1], a[2], b[0]), Orient3d(a[0], a[1], a[2], b[1]),
         Orient3d(a[0], a[1], a[2], b[2])};
-    if (bSide[0] == 0 && bSide[1] == 0 && bSide[2] == 0)
+    if (bSide[0] == 0 && bSide[1] == 0 && bSide[2] == 0) {
+        coplanar = true;
         return false;
+    }
     // A triangle strictly on one side of the other's plane meets no edge of it and none of its
     // edges reaches that plane, so every edge test below would answer no: skip them. Most
     // candidate pairs of a clean mesh end here.
@@ -231,6 +240,47 @@ bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3,
         if (SegmentCrossesTriangle(a[i], a[next], b[0], b[1], b[2])
             || SegmentCrossesTriangle(b[i], b[next], a[0], a[1], a[2]))
             return true;
+    }
+    return false;
+}
+
+bool CoplanarTrianglesOverlapInArea(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second)
+{
+    // Most pairs are plainly not coplanar: the floating-point side of one corner settles it.
+    const detail::PlaneFilter plane(first[0], first[1], first[2]);
+    for (const Vec3& corner : second)
+        if (plane.SureSide(corner) != 0)
+            return false;
+    Point3 a[3], b[3];
+    for (int k = 0; k < 3; ++k) {
+        a[k] = ToPoint(first[k]);
+        b[k] = ToPoint(second[k]);
+    }
+    for (const Point3& corner : b)
+        if (Orient3d(a[0], a[1], a[2], corner) != 0)
+            return false;
+    // In a plane of axes where the first has area the projection maps the common plane one to
+    // one; the second then has area there too unless it has none at all.
+    for (const auto& axes : kAxisPairs) {
+        const int turnA = Orient2dOnAxes(a[0], a[1], a[2], axes[0], axes[1]);
+        if (turnA == 0)
+            continue;
+        const int turnB = Orient2dOnAxes(b[0], b[1], b[2], axes[0], axes[1]);
+        if (turnB == 0)
+            return false;
+        // Convex shapes whose insides do not meet are parted by a line along an edge of one of
+        // them, which the other may touch.
+        const auto partedByAnEdgeOf = [&axes](const Point3* x, int turn, const Point3* y) {
+            for (int e = 0; e < 3; ++e) {
+                bool noneInside = true;
+                for (int k = 0; k < 3 && noneInside; ++k)
+                    noneInside = Orient2dOnAxes(x[e], x[(e + 1) % 3], y[k], axes[0], axes[1]) * turn <= 0;
+                if (noneInside)
+                    return true;
+            }
+            return false;
+        };
+        return !partedByAnEdgeOf(a, turnA, b) && !partedByAnEdgeOf(b, turnB, a);
     }
     return false;
 }
