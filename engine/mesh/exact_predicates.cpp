@@ -244,21 +244,13 @@ bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3,
     return false;
 }
 
-bool CoplanarTrianglesOverlapInArea(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second)
+bool CoplanarTrianglesShareArea(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second)
 {
-    // Most pairs are plainly not coplanar: the floating-point side of one corner settles it.
-    const detail::PlaneFilter plane(first[0], first[1], first[2]);
-    for (const Vec3& corner : second)
-        if (plane.SureSide(corner) != 0)
-            return false;
     Point3 a[3], b[3];
     for (int k = 0; k < 3; ++k) {
         a[k] = ToPoint(first[k]);
         b[k] = ToPoint(second[k]);
     }
-    for (const Point3& corner : b)
-        if (Orient3d(a[0], a[1], a[2], corner) != 0)
-            return false;
     // In a plane of axes where the first has area the projection maps the common plane one to
     // one; the second then has area there too unless it has none at all.
     for (const auto& axes : kAxisPairs) {

@@ -726,7 +726,7 @@ void Search::TestPair(const Candidate& t, const Candidate& u, OwnsPair&& ownsPai
                                        : TrianglesIntersect(ur.corners, tr.corners, coplanar);
         // In one plane, two triangles of one piece that overlap in an area lie folded onto each
         // other, wherever the plane lies; bodies laid against each other are separate pieces.
-        meet = meet || (coplanar && CoplanarTrianglesOverlapInArea(tr.corners, ur.corners) && OnePiece(t, u));
+        meet = meet || (coplanar && CoplanarTrianglesShareArea(tr.corners, ur.corners) && OnePiece(t, u));
     }
     if (meet) {
         task.found.push_back(t.triangle);
