@@ -4,6 +4,7 @@
 // for the exact error term instead of Dekker's splitting.
 #include "engine/mesh/exact_predicates.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <utility>
@@ -246,6 +247,17 @@ bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3,
 
 bool CoplanarTrianglesShareArea(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second)
 {
+    // Boxes that only touch on an axis the plane is not square to hold both triangles' common
+    // points on one line of the plane: no area. So it is for most pairs of a finely meshed flat
+    // face, whose neighbours' neighbours touch the box of a triangle along its side.
+    for (int axis = 0; axis < 3; ++axis) {
+        const auto on = [axis](Vec3 v) { return axis == 0 ? v.x : (axis == 1 ? v.y : v.z); };
+        const auto low = [&on](const std::array<Vec3, 3>& t) { return std::min({on(t[0]), on(t[1]), on(t[2])}); };
+        const auto high = [&on](const std::array<Vec3, 3>& t) { return std::max({on(t[0]), on(t[1]), on(t[2])}); };
+        const float lowA = low(first), highA = high(first), lowB = low(second), highB = high(second);
+        if ((highA <= lowB || highB <= lowA) && (lowA != highA || lowB != highB))
+            return false;
+    }
     Point3 a[3], b[3];
     for (int k = 0; k < 3; ++k) {
         a[k] = ToPoint(first[k]);

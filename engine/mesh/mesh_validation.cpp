@@ -164,6 +164,8 @@ struct ClosedBody {
 
 Point3 PointOf(Vec3 v) { return {v.x, v.y, v.z}; }
 
+float On(Vec3 v, int axis) { return axis == 0 ? v.x : (axis == 1 ? v.y : v.z); }
+
 // Directions of the rays the nesting test casts, none along an axis or a diagonal, so that a ray
 // seldom runs through an edge or a corner of the flat, grid-aligned faces most parts have.
 constexpr double kRayDirections[3][3] = {
@@ -206,8 +208,8 @@ int InsideBody(const TriangleMesh& mesh, std::span<const std::uint32_t> triangle
     // Each direction's largest component is 1, so the far end lies beyond the body's box.
     double reach = 0.0;
     for (int axis = 0; axis < 3; ++axis) {
-        const double low = (&body.low.x)[axis];
-        const double high = (&body.high.x)[axis];
+        const double low = On(body.low, axis);
+        const double high = On(body.high, axis);
         reach = std::max({reach, std::fabs(p[axis] - low), std::fabs(p[axis] - high)});
     }
     const double length = 4.0 * reach + 1.0;
@@ -223,8 +225,8 @@ int InsideBody(const TriangleMesh& mesh, std::span<const std::uint32_t> triangle
             const Vec3 c = Position(mesh, t, 2);
             bool apart = false;
             for (int axis = 0; axis < 3 && !apart; ++axis) {
-                const double lo = std::min({(&a.x)[axis], (&b.x)[axis], (&c.x)[axis]});
-                const double hi = std::max({(&a.x)[axis], (&b.x)[axis], (&c.x)[axis]});
+                const double lo = std::min({On(a, axis), On(b, axis), On(c, axis)});
+                const double hi = std::max({On(a, axis), On(b, axis), On(c, axis)});
                 apart = hi < low[axis] || lo > high[axis];
             }
             if (apart)
