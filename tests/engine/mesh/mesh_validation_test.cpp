@@ -90,6 +90,8 @@ TEST(ValidateMesh, NestedShellsFaceByTheirDepth)
     const TriangleMesh outer = MakeTestCube(20);
     const TriangleMesh cavity = test::Flipped(MakeTestCube(6));
     const TriangleMesh island = MakeTestCube(2);
+    const TriangleMesh tube = test::MakeReliefTube(30.0f, 3.0f, 20.0f, 32, 4, 0.0f);
+    const auto tubeTriangles = static_cast<std::uint32_t>(tube.TriangleCount());
     const auto range = [](std::uint32_t first, std::uint32_t count) {
         std::vector<std::uint32_t> v(count);
         std::iota(v.begin(), v.end(), first);
@@ -112,6 +114,10 @@ TEST(ValidateMesh, NestedShellsFaceByTheirDepth)
         {"a cube inside out apart from another", test::Combined(outer, test::Translated(test::Flipped(MakeTestCube(10)), {40, 0, 0})),
             range(12, 12), {twelve}},
         {"a hollow touching the wall from inside", test::Combined(outer, test::Translated(cavity, {7, 0, 0})), {}, {}},
+        // In the bore of a tube the box holds the cube, the tube does not: rays cross it twice.
+        {"a cube in the bore of a tube", test::Combined(tube, test::Translated(island, {0, 0, 10})), {}, {}},
+        {"a cube inside out in the bore of a tube", test::Combined(tube, test::Translated(test::Flipped(island), {0, 0, 10})),
+            range(tubeTriangles, 12), {twelve}},
     };
     for (const Case& c : cases) {
         const ValidationReport report = Validate(c.mesh);
