@@ -61,17 +61,18 @@ void AppendValidationLines(const grainforge::mesh::TriangleMesh& mesh, std::stri
     const std::uint64_t open = report.edgeCounts.boundary;
     const std::uint64_t nonManifold = report.edgeCounts.nonManifold;
     const std::uint64_t noArea = report.degenerateTriangleCount;
-    const std::uint64_t reversed = report.reversedTriangles.size();
+    const std::uint64_t reversed = grainforge::mesh::WrongWayTriangleCount(report);
     // A triangle twice over, or a sheet closed onto itself, holds nothing a slicer can fill:
     // the same counts that make the validation's verdict less than good.
     const std::uint64_t duplicates = report.duplicateTriangleCount;
     const std::uint64_t sheets = report.bodiesWithoutVolume;
-    AppendCheckLine(text, allPassed, open == 0, Thousands(open) + " open edges (watertight when zero)");
-    AppendCheckLine(text, allPassed, nonManifold == 0, Thousands(nonManifold) + " non-manifold edges");
-    AppendCheckLine(text, allPassed, noArea == 0, Thousands(noArea) + " triangles with no area");
-    AppendCheckLine(text, allPassed, reversed == 0, Thousands(reversed) + " triangles wound the wrong way");
-    AppendCheckLine(text, allPassed, duplicates == 0, Thousands(duplicates) + " duplicate triangles");
-    AppendCheckLine(text, allPassed, sheets == 0, Thousands(sheets) + " closed bodies without volume (sheets, not solids)");
+    AppendCheckLine(text, allPassed, open == 0, FormatCountOf(open, "open edge", "open edges") + " (watertight when zero)");
+    AppendCheckLine(text, allPassed, nonManifold == 0, FormatCountOf(nonManifold, "non-manifold edge", "non-manifold edges"));
+    AppendCheckLine(text, allPassed, noArea == 0, FormatCountOf(noArea, "triangle", "triangles") + " with no area");
+    AppendCheckLine(text, allPassed, reversed == 0, FormatCountOf(reversed, "triangle", "triangles") + " wound the wrong way");
+    AppendCheckLine(text, allPassed, duplicates == 0, FormatCountOf(duplicates, "duplicate triangle", "duplicate triangles"));
+    AppendCheckLine(text, allPassed, sheets == 0, FormatCountOf(sheets, "closed body without volume (a sheet, not a solid)",
+            "closed bodies without volume (sheets, not solids)"));
     // A failed line names what is wrong, as the headline quotes it.
     AppendCheckLine(text, allPassed, !report.insideOut,
         report.insideOut ? "the body is inside out" : "the body is the right way out");
@@ -85,7 +86,7 @@ std::vector<std::uint32_t> AppendSelfIntersectionLine(const grainforge::mesh::Tr
     std::vector<std::uint32_t> triangles = grainforge::mesh::DistinctTrianglesOfPairs(
         grainforge::mesh::ListSelfIntersectingTriangles(mesh, {}, &stopped));
     AppendCheckLine(text, allPassed, triangles.empty() && !stopped,
-        Thousands(triangles.size()) + " triangles passing through others");
+        FormatCountOf(triangles.size(), "triangle", "triangles") + " passing through others");
     return triangles;
 }
 
@@ -97,11 +98,13 @@ void AppendFoldNote(const grainforge::mesh::TriangleMesh& mesh, const std::vecto
 {
     const grainforge::mesh::FoldCounts folds = grainforge::mesh::CountFolds(mesh, crossing);
     if (folds.toUnfold != 0)
-        text += "  note    " + Thousands(folds.toUnfold) +
-                " triangles folded over where they cross or fold back onto a neighbour" + kEnd;
+        text += "  note    " + FormatCountOf(folds.toUnfold, "triangle", "triangles") +
+                " folded over where " + PluralWord(folds.toUnfold, "it crosses or folds", "they cross or fold").data() +
+                " back onto a neighbour" + kEnd;
     if (folds.sharpPlaces != 0)
-        text += "  -       " + Thousands(folds.sharpPlaces) +
-                " triangles folded over at sharp places that cross nothing, left as they are" + kEnd;
+        text += "  -       " + FormatCountOf(folds.sharpPlaces, "triangle", "triangles") +
+                " folded over at sharp places that cross nothing, left as " +
+                PluralWord(folds.sharpPlaces, "it is", "they are").data() + kEnd;
 }
 
 void AppendBaseLine(const grainforge::mesh::TriangleMesh& mesh, const grainforge::mesh::BaseProtection& base,
@@ -124,7 +127,8 @@ void AppendBaseLine(const grainforge::mesh::TriangleMesh& mesh, const grainforge
     }
     if (below != 0)
         AppendCheckLine(text, allPassed, false,
-            Format("%s vertices below the base plane, the deepest by %.4f mm", Thousands(below).c_str(), deepest));
+            Format("%s below the base plane, the deepest by %.4f mm",
+                FormatCountOf(below, "vertex", "vertices").c_str(), deepest));
     else
         AppendCheckLine(text, allPassed, true, "nothing below the base plane");
 }
@@ -257,7 +261,7 @@ std::string ResultWarningText(const grainforge::mesh::PipelineReport& r, const g
     if (r.validated && open != 0) {
         if (!text.empty())
             text += "\n";
-        text += "The result is not a closed solid: " + Thousands(open) + (open == 1 ? " edge is" : " edges are")
+        text += "The result is not a closed solid: " + FormatCountOf(open, "edge is", "edges are")
             + " open, so it will not print as it stands. Close the part's holes (Mesh > Repair closes small ones) "
               "and Process again.";
     }
@@ -285,8 +289,9 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
         if (held != 0) {
             if (!a.empty())
                 a += "\n";
-            a += Format("%s vertices were not displaced inward, to keep the wall under them above %.2f mm.",
-                Thousands(held).c_str(), wallThresholdMillimetres);
+            a += Format("%s not displaced inward, to keep the wall under %s above %.2f mm.",
+                FormatCountOf(held, "vertex was", "vertices were").c_str(), PluralWord(held, "it", "them").data(),
+                wallThresholdMillimetres);
         }
     } else {
         if (r.solidReport.heightsHeld != 0)
@@ -325,8 +330,10 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
 
     // Crossings the check found in the result: a slicer may fill or drop what lies between them.
     if (r.validated && r.validation.selfIntersectingTriangleCount != 0) {
-        const std::string d = Thousands(r.validation.selfIntersectingTriangleCount) +
-                              " triangles of the result pass through others, where the relief folded or met itself. "
+        const std::uint64_t crossing = r.validation.selfIntersectingTriangleCount;
+        const std::string d = FormatCountOf(crossing, "triangle", "triangles") + " of the result " +
+                              PluralWord(crossing, "passes", "pass").data() +
+                              " through others, where the relief folded or met itself. "
                               "Save STL's \"Fix self-intersections\" resolves them when the file is written, and "
                               "its report says if any are left.";
         notes.logLines.push_back({d, 3});

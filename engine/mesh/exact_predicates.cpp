@@ -4,6 +4,7 @@
 // for the exact error term instead of Dekker's splitting.
 #include "engine/mesh/exact_predicates.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <utility>
@@ -208,6 +209,13 @@ bool SegmentCrossesTriangle(const Point3& p, const Point3& q, const Point3& a, c
 
 bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second)
 {
+    bool coplanar = false;
+    return TrianglesIntersect(first, second, coplanar);
+}
+
+bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second, bool& coplanar)
+{
+    coplanar = false;
     Point3 a[3], b[3];
     for (int k = 0; k < 3; ++k) {
         a[k] = {first[k].x, first[k].y, first[k].z};
@@ -215,8 +223,10 @@ bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3,
     }
     const int bSide[3] = {Orient3d(a[0], a[1], a[2], b[0]), Orient3d(a[0], a[1], a[2], b[1]),
         Orient3d(a[0], a[1], a[2], b[2])};
-    if (bSide[0] == 0 && bSide[1] == 0 && bSide[2] == 0)
+    if (bSide[0] == 0 && bSide[1] == 0 && bSide[2] == 0) {
+        coplanar = true;
         return false;
+    }
     // A triangle strictly on one side of the other's plane meets no edge of it and none of its
     // edges reaches that plane, so every edge test below would answer no: skip them. Most
     // candidate pairs of a clean mesh end here.
@@ -231,6 +241,50 @@ bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3,
         if (SegmentCrossesTriangle(a[i], a[next], b[0], b[1], b[2])
             || SegmentCrossesTriangle(b[i], b[next], a[0], a[1], a[2]))
             return true;
+    }
+    return false;
+}
+
+bool CoplanarTrianglesShareArea(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second)
+{
+    // Boxes that only touch on an axis the plane is not square to hold both triangles' common
+    // points on one line of the plane: no area. So it is for most pairs of a finely meshed flat
+    // face, whose neighbours' neighbours touch the box of a triangle along its side.
+    for (int axis = 0; axis < 3; ++axis) {
+        const auto on = [axis](Vec3 v) { return axis == 0 ? v.x : (axis == 1 ? v.y : v.z); };
+        const auto low = [&on](const std::array<Vec3, 3>& t) { return std::min({on(t[0]), on(t[1]), on(t[2])}); };
+        const auto high = [&on](const std::array<Vec3, 3>& t) { return std::max({on(t[0]), on(t[1]), on(t[2])}); };
+        const float lowA = low(first), highA = high(first), lowB = low(second), highB = high(second);
+        if ((highA <= lowB || highB <= lowA) && (lowA != highA || lowB != highB))
+            return false;
+    }
+    Point3 a[3], b[3];
+    for (int k = 0; k < 3; ++k) {
+        a[k] = ToPoint(first[k]);
+        b[k] = ToPoint(second[k]);
+    }
+    // In a plane of axes where the first has area the projection maps the common plane one to
+    // one; the second then has area there too unless it has none at all.
+    for (const auto& axes : kAxisPairs) {
+        const int turnA = Orient2dOnAxes(a[0], a[1], a[2], axes[0], axes[1]);
+        if (turnA == 0)
+            continue;
+        const int turnB = Orient2dOnAxes(b[0], b[1], b[2], axes[0], axes[1]);
+        if (turnB == 0)
+            return false;
+        // Convex shapes whose insides do not meet are parted by a line along an edge of one of
+        // them, which the other may touch.
+        const auto partedByAnEdgeOf = [&axes](const Point3* x, int turn, const Point3* y) {
+            for (int e = 0; e < 3; ++e) {
+                bool noneInside = true;
+                for (int k = 0; k < 3 && noneInside; ++k)
+                    noneInside = Orient2dOnAxes(x[e], x[(e + 1) % 3], y[k], axes[0], axes[1]) * turn <= 0;
+                if (noneInside)
+                    return true;
+            }
+            return false;
+        };
+        return !partedByAnEdgeOf(a, turnA, b) && !partedByAnEdgeOf(b, turnB, a);
     }
     return false;
 }

@@ -36,6 +36,15 @@ bool SegmentCrossesTriangle(const Point3& p, const Point3& q, const Point3& a, c
 // symmetric: when the first triangle's corners are collinear the answer is always no, while a
 // collinear second triangle can still meet the first.
 bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second);
+// The same answer, also saying whether the pair was passed over as coplanar (every corner of
+// the second in the first's plane), for callers that judge such pairs by their own rule.
+bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second, bool& coplanar);
+
+// Whether two triangles known to lie in one plane (as TrianglesIntersect's `coplanar` finds
+// them) overlap in an area: a point inside both. Touching along an edge or at a corner does not
+// count, nor does a triangle without area. Exact for the float coordinates, wherever they lie: a
+// plane of a far coordinate is no coarser a test.
+bool CoplanarTrianglesShareArea(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second);
 
 // Whether three points lie on one line (repeated points included): the triangle they make
 // encloses no area.

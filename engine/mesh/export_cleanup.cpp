@@ -759,14 +759,15 @@ std::string FormatExportCleanupReport(const ExportCleanupReport& r)
     if (r.verticesMerged == 0 && r.collapsedTrianglesDropped == 0 && r.trianglesAdded == 0 &&
         r.collapsesRefused == 0 && r.zeroAreaTrianglesLeft == 0 && r.holesLeftOpen == 0)
         return kNothingToCleanUp;
-    std::string text = "merged " + FormatCountGrouped(r.verticesMerged) + " vertices (tolerance " +
-                       Scientific2(r.tolerance) + " mm), dropped " + FormatCountGrouped(r.collapsedTrianglesDropped) +
-                       " collapsed triangles in " + FormatCountOf(r.passes, "pass", "passes") + "; " +
-                       FormatCountGrouped(r.collapsesRefused) + " collapses refused by the link condition, " +
-                       FormatCountGrouped(r.zeroAreaTrianglesLeft) + " zero-area triangles left";
+    std::string text = "merged " + FormatCountOf(r.verticesMerged, "vertex", "vertices") + " (tolerance " +
+                       Scientific2(r.tolerance) + " mm), dropped " +
+                       FormatCountOf(r.collapsedTrianglesDropped, "collapsed triangle", "collapsed triangles") + " in " +
+                       FormatCountOf(r.passes, "pass", "passes") + "; " +
+                       FormatCountOf(r.collapsesRefused, "collapse", "collapses") + " refused by the link condition, " +
+                       FormatCountOf(r.zeroAreaTrianglesLeft, "zero-area triangle", "zero-area triangles") + " left";
     if (r.holesFilled > 0)
-        text += "; filled " + FormatCountOf(r.holesFilled, "hole", "holes") + " with " + FormatCountGrouped(r.trianglesAdded) +
-                " triangles (largest " + FormatMillimetres2(r.largestFilledHoleMillimetres) + " mm across)";
+        text += "; filled " + FormatCountOf(r.holesFilled, "hole", "holes") + " with " +
+                FormatCountOf(r.trianglesAdded, "triangle", "triangles") + " (largest " + FormatMillimetres2(r.largestFilledHoleMillimetres) + " mm across)";
     if (r.holesLeftOpen > r.sheetHolesLeftOpen)
         text += "; left " + FormatCountOf(r.holesLeftOpen - r.sheetHolesLeftOpen, "hole", "holes") + " open (largest " +
                 FormatMillimetres2(r.largestOpenHoleMillimetres) + " mm across; too large to close by guessing)";

@@ -1,5 +1,6 @@
 #include "engine/mesh/mesh_validation.h"
 
+#include "engine/mesh/exact_predicates.h"
 #include "engine/mesh/hash_partition.h"
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/self_intersection.h"
@@ -10,6 +11,8 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <span>
+#include <utility>
 
 namespace grainforge::mesh {
 namespace {
@@ -152,14 +155,164 @@ double ComponentVolume(const TriangleMesh& mesh, const std::vector<std::uint32_t
     return sum;
 }
 
+// A closed, consistently wound body as the nesting test reads it: its component and its box.
+struct ClosedBody {
+    std::uint32_t component = 0;
+    Vec3 low{};
+    Vec3 high{};
+};
+
+Point3 PointOf(Vec3 v) { return {v.x, v.y, v.z}; }
+
+float On(Vec3 v, int axis) { return axis == 0 ? v.x : (axis == 1 ? v.y : v.z); }
+
+// Directions of the rays the nesting test casts, none along an axis or a diagonal, so that a ray
+// seldom runs through an edge or a corner of the flat, grid-aligned faces most parts have.
+constexpr double kRayDirections[3][3] = {
+    {1.0, 0.3183098861837907, 0.1415926535897932},
+    {-0.2718281828459045, 1.0, 0.5772156649015329},
+    {0.4142135623730951, -0.7320508075688772, 1.0},
+};
+// Corners of the inner body tried, each with every direction, before the test gives up.
+constexpr int kNestingCorners = 4;
+
+// How the segment p-q meets the triangle, exactly: 1 it crosses the inside, 0 it misses, -1 it
+// runs through an edge or a corner, ends on the triangle or lies in its plane (the parity count
+// cannot use that ray).
+int SegmentMeets(const Point3& p, const Point3& q, const Point3& a, const Point3& b, const Point3& c)
+{
+    const int sp = Orient3d(a, b, c, p);
+    const int sq = Orient3d(a, b, c, q);
+    if (sp == sq && sp != 0)
+        return 0;
+    if (sp == 0 && sq == 0)
+        return -1;
+    const int o1 = Orient3d(p, q, a, b);
+    const int o2 = Orient3d(p, q, b, c);
+    const int o3 = Orient3d(p, q, c, a);
+    const bool positive = o1 > 0 || o2 > 0 || o3 > 0;
+    const bool negative = o1 < 0 || o2 < 0 || o3 < 0;
+    if (positive == negative)
+        return positive ? 0 : -1;  // the line misses, or lies in the plane of a triangle without area
+    if (sp != 0 && sq != 0 && o1 != 0 && o2 != 0 && o3 != 0)
+        return 1;
+    return -1;
+}
+
+// Whether `point` lies inside the closed body made of `triangles`, by the parity of the
+// crossings of a ray, decided exactly: 1 inside, 0 outside, -1 when no ray of kRayDirections
+// could be counted (the point on the body's surface, or every ray through an edge).
+int InsideBody(const TriangleMesh& mesh, std::span<const std::uint32_t> triangles, const ClosedBody& body, Vec3 point)
+{
+    const Point3 p = PointOf(point);
+    // Each direction's largest component is 1, so the far end lies beyond the body's box.
+    double reach = 0.0;
+    for (int axis = 0; axis < 3; ++axis) {
+        const double low = On(body.low, axis);
+        const double high = On(body.high, axis);
+        reach = std::max({reach, std::fabs(p[axis] - low), std::fabs(p[axis] - high)});
+    }
+    const double length = 4.0 * reach + 1.0;
+    for (const auto& direction : kRayDirections) {
+        const Point3 q{p[0] + direction[0] * length, p[1] + direction[1] * length, p[2] + direction[2] * length};
+        const Point3 low{std::min(p[0], q[0]), std::min(p[1], q[1]), std::min(p[2], q[2])};
+        const Point3 high{std::max(p[0], q[0]), std::max(p[1], q[1]), std::max(p[2], q[2])};
+        int crossings = 0;
+        bool counted = true;
+        for (const std::uint32_t t : triangles) {
+            const Vec3 a = Position(mesh, t, 0);
+            const Vec3 b = Position(mesh, t, 1);
+            const Vec3 c = Position(mesh, t, 2);
+            bool apart = false;
+            for (int axis = 0; axis < 3 && !apart; ++axis) {
+                const double lo = std::min({On(a, axis), On(b, axis), On(c, axis)});
+                const double hi = std::max({On(a, axis), On(b, axis), On(c, axis)});
+                apart = hi < low[axis] || lo > high[axis];
+            }
+            if (apart)
+                continue;
+            const int meets = SegmentMeets(p, q, PointOf(a), PointOf(b), PointOf(c));
+            if (meets < 0) {
+                counted = false;
+                break;
+            }
+            crossings += meets;
+        }
+        if (counted)
+            return crossings % 2;
+    }
+    return -1;
+}
+
+// How many other closed bodies hold each closed body: hollows inside a solid face inwards, a
+// solid inside such a hollow outwards again. A body counts as held when its box lies within the
+// other's and a corner of it lies inside the other (tried at a few corners, one on the other's
+// surface proving nothing). Bodies crossing each other are judged by the corner tried.
+std::vector<std::uint32_t> NestingDepths(const TriangleMesh& mesh, const std::vector<std::uint32_t>& component,
+    std::uint32_t components, const std::vector<ClosedBody>& bodies)
+{
+    std::vector<std::uint32_t> depth(components, 0);
+    if (bodies.size() < 2)
+        return depth;
+    // Held pairs are possible only where one box holds the other; sorted by the boxes' low x, the
+    // bodies a box may hold are those whose low x lies in its own x range.
+    std::vector<std::uint32_t> order(bodies.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return bodies[a].low.x < bodies[b].low.x; });
+    const auto holdsBox = [](const ClosedBody& outer, const ClosedBody& inner) {
+        return outer.low.x <= inner.low.x && outer.low.y <= inner.low.y && outer.low.z <= inner.low.z
+            && inner.high.x <= outer.high.x && inner.high.y <= outer.high.y && inner.high.z <= outer.high.z;
+    };
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> candidates;  // (inner, outer)
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const ClosedBody& outer = bodies[order[i]];
+        const auto first = std::lower_bound(order.begin(), order.end(), outer.low.x,
+            [&](std::uint32_t body, float x) { return bodies[body].low.x < x; });
+        for (auto j = static_cast<std::size_t>(first - order.begin()); j < order.size() && bodies[order[j]].low.x <= outer.high.x; ++j)
+            if (j != i && holdsBox(outer, bodies[order[j]]))
+                candidates.emplace_back(order[j], order[i]);
+    }
+    if (candidates.empty())
+        return depth;
+    // The triangles grouped by component.
+    std::vector<std::uint32_t> start(components + 1, 0);
+    for (const std::uint32_t c : component)
+        ++start[c + 1];
+    for (std::uint32_t c = 0; c < components; ++c)
+        start[c + 1] += start[c];
+    std::vector<std::uint32_t> grouped(component.size());
+    {
+        std::vector<std::uint32_t> cursor(start.begin(), start.end() - 1);
+        for (std::size_t t = 0; t < component.size(); ++t)
+            grouped[cursor[component[t]]++] = static_cast<std::uint32_t>(t);
+    }
+    const auto trianglesOf = [&](std::uint32_t c) {
+        return std::span<const std::uint32_t>(grouped.data() + start[c], start[c + 1] - start[c]);
+    };
+    for (const auto& [inner, outer] : candidates) {
+        const std::span<const std::uint32_t> innerTriangles = trianglesOf(bodies[inner].component);
+        int inside = -1;
+        for (int k = 0; k < kNestingCorners && inside < 0; ++k) {
+            // Corners of triangles spread over the body.
+            const std::size_t t = innerTriangles.size() * static_cast<std::size_t>(k) / kNestingCorners;
+            inside = InsideBody(mesh, trianglesOf(bodies[outer].component), bodies[outer], Position(mesh, innerTriangles[t], k % 3));
+        }
+        depth[bodies[inner].component] += inside == 1 ? 1 : 0;
+    }
+    return depth;
+}
+
 // Steps 6 to 8: components by breadth-first walks over the links, flips that make each
-// component's windings agree, closed components turned to a positive volume.
+// component's windings agree, closed components turned to a positive volume, or to a negative
+// one when they lie inside an odd number of other closed bodies (a hollow).
 void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationReport& report)
 {
     const std::size_t triangles = mesh.TriangleCount();
     std::vector<std::uint32_t> component(triangles, kNoComponent);
     std::vector<std::uint8_t> flip(triangles, 0);
     std::vector<std::uint32_t> queue;
+    std::vector<ClosedBody> closedBodies;
     std::uint32_t components = 0;
     const Vec3 reference = VolumeReference(mesh);
     for (std::size_t start = 0; start < triangles; ++start) {
@@ -170,6 +323,7 @@ void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationRe
         queue.push_back(static_cast<std::uint32_t>(start));
         component[start] = number;
         bool closed = true;
+        bool consistent = true;
         for (std::size_t head = 0; head < queue.size(); ++head) {
             const std::uint32_t current = queue[head];
             closed = closed && links.count[current] == 3;
@@ -182,6 +336,7 @@ void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationRe
                     queue.push_back(other);
                 } else if (flip[other] != wanted) {
                     report.orientable = false;
+                    consistent = false;
                 }
             }
         }
@@ -190,7 +345,23 @@ void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationRe
             for (std::uint32_t t : queue)
                 flip[t] = !flip[t];
         }
+        if (closed && consistent) {
+            ClosedBody body{number, Position(mesh, queue[0], 0), Position(mesh, queue[0], 0)};
+            bool finite = true;
+            for (const std::uint32_t t : queue)
+                for (int k = 0; k < 3; ++k) {
+                    const Vec3 p = Position(mesh, t, k);
+                    finite = finite && IsFinite(p);
+                    body.low = {std::min(body.low.x, p.x), std::min(body.low.y, p.y), std::min(body.low.z, p.z)};
+                    body.high = {std::max(body.high.x, p.x), std::max(body.high.y, p.y), std::max(body.high.z, p.z)};
+                }
+            if (finite)
+                closedBodies.push_back(body);
+        }
     }
+    const std::vector<std::uint32_t> depth = NestingDepths(mesh, component, components, closedBodies);
+    for (std::size_t t = 0; t < triangles; ++t)
+        flip[t] ^= static_cast<std::uint8_t>(depth[component[t]] & 1);
     report.componentCount = components;
     report.triangleComponents = std::move(component);
     for (std::size_t t = 0; t < triangles; ++t) {
@@ -274,7 +445,7 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
 {
     const EdgeCounts& edges = report.edgeCounts;
     if (edges.nonManifold > 0)
-        AddProblem(report, true, FormatCountGrouped(edges.nonManifold) + " edges are shared by more than two triangles.",
+        AddProblem(report, true, FormatCountOf(edges.nonManifold, "edge is", "edges are") + " shared by more than two triangles.",
             "Displacement moves each vertex along one normal, and a branching edge has no single surface to be "
             "normal to. Repair splits them where two solids touch along an edge; what it leaves needs fixing in "
             "the modelling tool.");
@@ -283,47 +454,53 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
             "No arrangement of face windings works everywhere on this mesh, so outward displacement is not "
             "defined. This needs fixing in the modelling tool.");
     if (report.degenerateTriangleCount > 0)
-        AddProblem(report, false, FormatCountGrouped(report.degenerateTriangleCount) + " triangles enclose no area.",
+        AddProblem(report, false, FormatCountOf(report.degenerateTriangleCount, "triangle encloses", "triangles enclose") + " no area.",
             "Repair removes them. They contribute nothing and break normal calculation.");
     if (report.windingConflicts > 0)
         AddProblem(report, false,
-            FormatCountGrouped(report.reversedTriangles.size()) + " triangles are wound the wrong way round.",
+            FormatCountOf(WrongWayTriangleCount(report), "triangle is", "triangles are") + " wound the wrong way round.",
             "Repair reorients them. Left alone, displacement pushes them inwards while their neighbours move "
             "outwards.");
+    else if (WrongWayTriangleCount(report) > 0 && !report.insideOut)
+        AddProblem(report, false,
+            FormatCountOf(WrongWayTriangleCount(report), "triangle is", "triangles are") + " wound the wrong way round.",
+            "A body faces inwards with nothing round it to be a hollow of. Repair flips it. Left alone, outward "
+            "displacement would carve into it.");
     if (report.insideOut)
         AddProblem(report, false, "The mesh is inside out: its normals point inwards.",
             "Repair flips it. Left alone, outward displacement would carve into the model.");
     if (edges.boundary > 0)
-        AddProblem(report, false, FormatCountGrouped(edges.boundary) + " edges are open: the mesh is not a closed solid.",
+        AddProblem(report, false, FormatCountOf(edges.boundary, "edge is", "edges are") + " open: the mesh is not a closed solid.",
             "Displacement still works, but the open border moves with the surface and the result may not be "
             "watertight enough to slice. Repair closes small gaps where triangles are missing; holes in the design "
             "are surfaces of their own and are not touched.");
     if (report.duplicateTriangleCount > 0)
         AddProblem(report, false,
-            FormatCountGrouped(report.duplicateTriangleCount) + " triangles repeat the same three corners.",
+            FormatCountOf(report.duplicateTriangleCount, "triangle repeats", "triangles repeat") + " the same three corners.",
             "Repair removes them. Duplicates make edges look non-manifold and are displaced twice.");
     if (report.bodiesWithoutVolume > 0)
         AddProblem(report, false,
-            FormatCountGrouped(report.bodiesWithoutVolume) + " closed bodies enclose no volume: they are sheets, not solids.",
+            FormatCountOf(report.bodiesWithoutVolume, "closed body encloses", "closed bodies enclose") + " no volume: "
+                + std::string(PluralWord(report.bodiesWithoutVolume, "it is a sheet, not a solid.", "they are sheets, not solids.")),
             "A slicer finds nothing inside them to fill, so they print as nothing. Repair cannot give a surface a "
             "thickness; that needs the modelling tool.");
     if (report.sliverTriangleCount > 0 && !options.displacedResult)
-        AddProblem(report, false, FormatCountGrouped(report.sliverTriangleCount) + " triangles are slivers.",
+        AddProblem(report, false, FormatCountOf(report.sliverTriangleCount, "triangle is a sliver.", "triangles are slivers."),
             "Their corners share almost the same normal, so displacement barely separates them. Remeshing before "
             "displacement gives a better result.");
     if (report.selfIntersectingTriangleCount > 0 && options.displacedResult)
         AddProblem(report, false,
-            FormatCountGrouped(report.selfIntersectingTriangleCount) + " triangles pass through others.",
+            FormatCountOf(report.selfIntersectingTriangleCount, "triangle passes", "triangles pass") + " through others.",
             "Where the relief folded or met itself. Save STL's \"Fix self-intersections\" resolves them when the "
             "file is written, and its report says if any are left.");
     if (report.selfIntersectingTriangleCount > 0 && !options.displacedResult)
         AddProblem(report, false,
-            FormatCountGrouped(report.selfIntersectingTriangleCount) + " triangles already pass through others.",
+            FormatCountOf(report.selfIntersectingTriangleCount, "triangle already passes", "triangles already pass") + " through others.",
             "The model is printable only if the slicer resolves this. Displacement will not improve it and may "
             "make it worse.");
     if (report.unreferencedVertexCount > 0)
         AddProblem(report, false,
-            FormatCountGrouped(report.unreferencedVertexCount) + " vertices belong to no triangle.",
+            FormatCountOf(report.unreferencedVertexCount, "vertex belongs", "vertices belong") + " to no triangle.",
             "Repair drops them. They are harmless but inflate the file.");
     if (report.selfIntersectionSearchStopped)
         report.notes.push_back("The self-intersection search was stopped early on this mesh, so that result is unknown.");
@@ -414,6 +591,11 @@ ValidationReport ValidateAsWritten(const TriangleMesh& mesh, const ValidationOpt
     TriangleMesh welded = mesh;
     (void)WeldIdenticalVertices(welded);
     return ValidateMesh(welded, options);
+}
+
+std::uint64_t WrongWayTriangleCount(const ValidationReport& report)
+{
+    return report.reversedTriangles.size();
 }
 
 std::string VerdictText(Verdict verdict)

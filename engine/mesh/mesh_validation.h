@@ -63,7 +63,9 @@ struct ValidationReport {
     std::vector<Vec3> reversedTriangleCorners;   // three corners per reversed triangle
     std::vector<Vec3> degenerateTriangleCorners; // three corners per degenerate triangle
     std::vector<std::uint32_t> triangleComponents;  // component number of every triangle
-    std::vector<std::uint32_t> reversedTriangles;   // against their component's orientation, ascending
+    // Against the way their component should face, ascending: outwards, or inwards for a closed
+    // body inside an odd number of others (a hollow).
+    std::vector<std::uint32_t> reversedTriangles;
     Verdict verdict = Verdict::Good;
     std::vector<std::string> problems;           // one line per problem
     std::vector<std::string> notes;              // one explanation per problem, then other notes
@@ -109,6 +111,11 @@ inline constexpr double kSheetThicknessMillimetres = 0.01;
 // file. When no two vertices share a position this is ValidateMesh itself, at the cost of one
 // hash pass.
 [[nodiscard]] ValidationReport ValidateAsWritten(const TriangleMesh& mesh, const ValidationOptions& options);
+
+// The triangles wound against the way their body should face, by windings that disagree or by a
+// whole body turned: validation names them as a problem (unless the whole mesh is inside out,
+// named as such) and the checklist before saving fails on them, so the two never disagree.
+[[nodiscard]] std::uint64_t WrongWayTriangleCount(const ValidationReport& report);
 
 // "Good", "Usable with care" or "Unsuitable"; "Unknown" for any other value.
 [[nodiscard]] std::string VerdictText(Verdict verdict);

@@ -481,32 +481,33 @@ std::string FormatRepairDetails(const RepairReport& r)
         } else {
             text += "  non-manifold edges: " + N(r.nonManifoldEdges);
             if (!r.crumbsChecked && r.bodiesRemoved != 0)
-                text += ", " + N(r.bodiesRemoved) + " stray bodies it freed removed (" + N(r.bodyTrianglesRemoved)
-                    + " triangles)";
+                text += ", " + FormatCountOf(r.bodiesRemoved, "stray body", "stray bodies") + " it freed removed ("
+                    + FormatCountOf(r.bodyTrianglesRemoved, "triangle", "triangles") + ")";
             if (r.doubleSkinnedPairsRemoved != 0)
                 text += ", " + N(r.doubleSkinnedPairsRemoved) + " double-skinned triangle "
                     + std::string(PluralWord(r.doubleSkinnedPairsRemoved, "pair", "pairs")) + " removed";
             if (r.flippedCopiesRemoved != 0)
-                text += ", " + N(r.flippedCopiesRemoved) + " flipped copies of a face removed";
+                text += ", " + FormatCountOf(r.flippedCopiesRemoved, "flipped copy", "flipped copies") + " of a face removed";
             if (r.innerCopiesRemoved != 0)
-                text += ", " + N(r.innerCopiesRemoved) + " inward copies of a double-sided body removed";
+                text += ", " + FormatCountOf(r.innerCopiesRemoved, "inward copy", "inward copies") + " of a double-sided body removed";
             if (r.duplicatesRemoved != 0)
-                text += ", " + N(r.duplicatesRemoved) + " duplicate triangles removed";
-            text += ", " + N(r.verticesSplit) + " vertices split, " + N(r.nonManifoldEdgesLeft) + " left\n";
+                text += ", " + FormatCountOf(r.duplicatesRemoved, "duplicate triangle", "duplicate triangles") + " removed";
+            text += ", " + FormatCountOf(r.verticesSplit, "vertex", "vertices") + " split, " + N(r.nonManifoldEdgesLeft) + " left\n";
         }
     }
     if (r.crumbsChecked) {
         if (r.bodiesRemoved == 0)
             text += "  stray crumbs: none\n";
         else
-            text += "  stray crumbs: " + N(r.bodiesRemoved) + " small bodies removed (" + N(r.bodyTrianglesRemoved)
-                + " triangles)\n";
+            text += "  stray crumbs: " + FormatCountOf(r.bodiesRemoved, "small body", "small bodies") + " removed ("
+                + FormatCountOf(r.bodyTrianglesRemoved, "triangle", "triangles") + ")\n";
     }
     if (r.unfoldChecked) {
         // Folds at sharp places are never among those relaxed or left: said apart, so that a "0
         // left" does not read against the check's own count of them below.
         const std::string sharp = r.sharpPlacesKept == 0 ? std::string()
-            : "; " + N(r.sharpPlacesKept) + " more at sharp places that cross nothing, left exactly as they are";
+            : "; " + N(r.sharpPlacesKept) + " more at sharp places that cross nothing, left exactly as "
+                + std::string(PluralWord(r.sharpPlacesKept, "it is", "they are"));
         if (r.foldedTriangles != 0 && r.foldsLeftAsTheyAre)
             text += "  folded triangles: " + N(r.foldedTriangles)
                 + " left as they are (relaxing them put more of the surface through itself)" + sharp + "\n";
@@ -514,8 +515,9 @@ std::string FormatRepairDetails(const RepairReport& r)
             text += "  folded triangles: " + N(r.foldedTriangles) + " relaxed in "
                 + FormatCountOf(r.unfoldRounds, "round", "rounds") + ", " + N(r.foldedTrianglesLeft) + " left where they crossed or folded back" + sharp + "\n";
         else if (r.sharpPlacesKept != 0)
-            text += "  folded triangles: none that cross anything (" + N(r.sharpPlacesKept)
-                + " sharp places left exactly as they are)\n";
+            text += "  folded triangles: none that cross anything ("
+                + FormatCountOf(r.sharpPlacesKept, "sharp place left exactly as it is", "sharp places left exactly as they are")
+                + ")\n";
         else
             text += "  folded triangles: none\n";
     }
@@ -524,8 +526,8 @@ std::string FormatRepairDetails(const RepairReport& r)
             text += "  self-intersecting triangles: " + N(r.selfIntersectingTriangles) + " relaxed in "
                 + FormatCountOf(r.resolveRounds, "round", "rounds");
             if (r.collapsePasses != 0)
-                text += ", then " + N(r.tinyTrianglesCollapsed)
-                    + " tiny triangles collapsed where relaxing could not part them";
+                text += ", then " + FormatCountOf(r.tinyTrianglesCollapsed, "tiny triangle", "tiny triangles")
+                    + " collapsed where relaxing could not part them";
             text += ", " + N(r.selfIntersectingTrianglesLeft) + " left\n";
         } else {
             text += "  self-intersections: none\n";
@@ -541,7 +543,7 @@ std::string FormatRepairDetails(const RepairReport& r)
         text += ", " + N(r.noAreaTrianglesLeft) + " left\n";
     }
     if (r.verticesMoved != 0)
-        text += "  " + N(r.verticesMoved) + " vertices moved, the furthest by " + Fixed(r.furthestMoveMillimetres, 3)
+        text += "  " + FormatCountOf(r.verticesMoved, "vertex", "vertices") + " moved, the furthest by " + Fixed(r.furthestMoveMillimetres, 3)
             + " mm\n";
     text += "  in " + Fixed(r.elapsedMilliseconds, 0) + " ms\n";
     return text;

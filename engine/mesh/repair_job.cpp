@@ -129,10 +129,10 @@ bool LogReadBack(TriangleMesh& mesh, const RepairProgress& progress, std::string
         log += "  could not be read back: " + counts.error + "\n";
         return false;
     }
-    log += "  read back as a slicer reads it: " + N(counts.overSharedEdges) + " over-shared edges, "
-        + N(counts.openEdges) + " open, " + N(counts.facetsWithNoArea) + " facets with no area";
+    log += "  read back as a slicer reads it: " + FormatCountOf(counts.overSharedEdges, "over-shared edge", "over-shared edges")
+        + ", " + N(counts.openEdges) + " open, " + FormatCountOf(counts.facetsWithNoArea, "facet", "facets") + " with no area";
     if (counts.duplicateTriangles != 0)
-        log += ", " + N(counts.duplicateTriangles) + " duplicate triangles";
+        log += ", " + FormatCountOf(counts.duplicateTriangles, "duplicate triangle", "duplicate triangles");
     log += "\n";
     return counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0
         && counts.duplicateTriangles == 0;

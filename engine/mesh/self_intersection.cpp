@@ -339,6 +339,9 @@ public:
 
     bool Stopped() const { return stopped_.load() != 0; }
 
+    // Whether the two triangles lie in one piece (joined through shared vertices).
+    bool OnePiece(const Candidate& t, const Candidate& u);
+
 private:
     void BuildRecords();
     void ComputeCellSizes();
@@ -378,7 +381,40 @@ private:
     std::atomic<std::uint8_t> stopped_{0};
     std::mutex pairsMutex_;
     std::vector<std::uint32_t>* pairs_ = nullptr;
+    // The piece of every vertex, worked out once when a coplanar overlap first asks.
+    std::once_flag piecesFound_;
+    std::vector<std::uint32_t> pieceOfVertex_;
 };
+
+bool Search::OnePiece(const Candidate& t, const Candidate& u)
+{
+    std::call_once(piecesFound_, [this] {
+        // Union-find over the vertices, each triangle joining its corners, then every vertex
+        // pointed at its root so that the tasks only read.
+        std::vector<std::uint32_t>& parent = pieceOfVertex_;
+        parent.resize(mesh_.vertices.size());
+        for (std::uint32_t v = 0; v < parent.size(); ++v)
+            parent[v] = v;
+        const auto root = [&parent](std::uint32_t v) {
+            while (parent[v] != v) {
+                parent[v] = parent[parent[v]];
+                v = parent[v];
+            }
+            return v;
+        };
+        for (std::size_t c = 0; c + 2 < mesh_.indices.size(); c += 3) {
+            const std::uint32_t first = root(mesh_.indices[c]);
+            for (int k = 1; k < 3; ++k) {
+                const std::uint32_t other = root(mesh_.indices[c + k]);
+                if (other != first)
+                    parent[other] = first;
+            }
+        }
+        for (std::uint32_t v = 0; v < parent.size(); ++v)
+            parent[v] = root(v);
+    });
+    return pieceOfVertex_[t.corners[0]] == pieceOfVertex_[u.corners[0]];
+}
 
 void Search::BuildRecords()
 {
@@ -685,8 +721,12 @@ void Search::TestPair(const Candidate& t, const Candidate& u, OwnsPair&& ownsPai
             return;
         // The lower-numbered triangle takes the first role, so that a triangle without area
         // meets the same triangles whichever grid level it was filed at.
-        meet = t.triangle < u.triangle ? TrianglesIntersect(tr.corners, ur.corners)
-                                       : TrianglesIntersect(ur.corners, tr.corners);
+        bool coplanar = false;
+        meet = t.triangle < u.triangle ? TrianglesIntersect(tr.corners, ur.corners, coplanar)
+                                       : TrianglesIntersect(ur.corners, tr.corners, coplanar);
+        // In one plane, two triangles of one piece that overlap in an area lie folded onto each
+        // other, wherever the plane lies; bodies laid against each other are separate pieces.
+        meet = meet || (coplanar && CoplanarTrianglesShareArea(tr.corners, ur.corners) && OnePiece(t, u));
     }
     if (meet) {
         task.found.push_back(t.triangle);

@@ -2,7 +2,9 @@
 // from a hierarchical hash grid (eight levels, each triangle filed at the one level where its
 // box covers few cells) and are decided by the exact predicates of exact_predicates.h, so the
 // answer is exact for the mesh's float coordinates. Pairs without a common vertex index count
-// when they cross or touch anywhere, coplanar pairs excepted (bodies laid against each other).
+// when they cross or touch anywhere; coplanar ones only when they overlap in an area and belong
+// to one piece (joined through shared vertices): a surface folded flat onto itself, in any
+// plane and at any distance from the origin, while bodies laid against each other stay apart.
 // Neighbours count only where they meet beyond what they share: through one shared vertex,
 // when an edge of one passes through or touches the other, or when both lie in one plane and
 // overlap in an area (a flap folded flat through the corner); across a shared edge, when they

@@ -385,8 +385,9 @@ ExportResult WriteStlFile(const std::filesystem::path& target, const TriangleMes
     report.facetsWithNoArea = static_cast<std::uint64_t>(
         std::count_if(normals.begin(), normals.end(), [](Vec3 n) { return Dot(n, n) == 0.0f; }));
     if (report.facetsWithNoArea != 0)
-        report.warnings.push_back("Wrote " + FormatCountGrouped(report.facetsWithNoArea) +
-                                  " facets with no area, whose normals are zero. Slicers may reject them.");
+        report.warnings.push_back("Wrote " + FormatCountOf(report.facetsWithNoArea, "facet", "facets") + " with no area, "
+                                  + std::string(PluralWord(report.facetsWithNoArea, "whose normal is", "whose normals are"))
+                                  + " zero. Slicers may reject " + std::string(PluralWord(report.facetsWithNoArea, "it.", "them.")));
 
     std::string failure;
     bool nameTaken = false;

@@ -1449,7 +1449,7 @@ std::string Fixed(double value, int decimals)
 
 std::string Counted(std::size_t count, const char* one, const char* many)
 {
-    return FormatCountGrouped(count) + (count == 1 ? one : many);
+    return FormatCountGrouped(count) + std::string(PluralWord(count, one, many));
 }
 
 std::string FarAndBridgeClauses(const PrintabilityReport& r)

@@ -20,6 +20,7 @@ struct Triangle {
     bool finite = false;
     bool repeats = false;  // names one vertex twice
     int areaAxes = -1;     // a plane of axes (see Orient2d) in which it keeps an area; -1: none
+    std::uint32_t piece = 0;  // the piece of its first corner (joined through shared vertices)
 };
 
 struct Box {
@@ -209,8 +210,11 @@ bool PairMeets(const Triangle& a, const Triangle& b, PairRule rule)
             aFree = i;
     }
     if (shared == 0) {
-        if (Coplanar(a, b))
-            return meeting && CoplanarTrianglesMeet(a, b);
+        if (Coplanar(a, b)) {
+            if (meeting)
+                return CoplanarTrianglesMeet(a, b);
+            return HasArea(a) && HasArea(b) && a.piece == b.piece && CoplanarTrianglesOverlap(a, b);
+        }
         return AnyEdgeMeets(a, b);
     }
     if (a.repeats || b.repeats)
@@ -252,7 +256,20 @@ Prepared Prepare(const mesh::TriangleMesh& m, PairRule rule)
         p.triangles[t] = TriangleOf(m, t);
         p.boxes[t] = BoxOf(p.triangles[t]);
     });
+    // Pieces by a plain union-find over the vertices.
+    std::vector<std::uint32_t> parent(m.vertices.size());
+    for (std::uint32_t v = 0; v < parent.size(); ++v)
+        parent[v] = v;
+    const auto root = [&parent](std::uint32_t v) {
+        while (parent[v] != v)
+            v = parent[v] = parent[parent[v]];
+        return v;
+    };
+    for (std::size_t c = 0; c + 2 < m.indices.size(); c += 3)
+        for (int k = 1; k < 3; ++k)
+            parent[root(m.indices[c + k])] = root(m.indices[c]);
     for (std::size_t t = 0; t < count; ++t) {
+        p.triangles[t].piece = root(p.triangles[t].index[0]);
         const Triangle& tri = p.triangles[t];
         if (tri.finite && (rule == PairRule::crossing || HasArea(tri)))
             p.members.push_back(static_cast<std::uint32_t>(t));

@@ -11,6 +11,7 @@
 
 #include "app/document/log_text.h"
 #include "engine/mesh/repair_job.h"
+#include "engine/mesh/report_text.h"
 
 namespace grainforge::app {
 namespace mesh = grainforge::mesh;
@@ -145,12 +146,12 @@ std::string ReadBackLine(const mesh::ReadBackCounts& counts, std::uint64_t trian
   const std::string duplicates =
       counts.duplicateTriangles == 0
           ? std::string()
-          : FormatText(", %s duplicate triangles", FormatThousands(counts.duplicateTriangles).c_str());
-  return FormatText(
-      "Read back as a slicer reads it: %s non-manifold edges, %s open edges, %s facets with no area%s%s\r\n",
-      FormatThousands(counts.overSharedEdges).c_str(), FormatThousands(counts.openEdges).c_str(),
-      FormatThousands(counts.facetsWithNoArea).c_str(), duplicates.c_str(),
-      fixedAgain ? " - fixed again." : ".");
+          : ", " + mesh::FormatCountOf(counts.duplicateTriangles, "duplicate triangle", "duplicate triangles");
+  return FormatText("Read back as a slicer reads it: %s, %s, %s%s%s\r\n",
+                    mesh::FormatCountOf(counts.overSharedEdges, "non-manifold edge", "non-manifold edges").c_str(),
+                    mesh::FormatCountOf(counts.openEdges, "open edge", "open edges").c_str(),
+                    mesh::FormatCountOf(counts.facetsWithNoArea, "facet", "facets").c_str(),
+                    (" with no area" + duplicates).c_str(), fixedAgain ? " - fixed again." : ".");
 }
 
 // Up to three rounds of cleanup, fixes and read-back; a clean read-back ends them unless the

@@ -1,4 +1,5 @@
 #include "app/document/document_commands.h"
+#include "app/document/document_reports.h"
 #include "tests/app/document/document_fixture.h"
 #include "tests/support/shapes.h"
 #include "tests/support/temp_folder.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace grainforge::test {
 namespace {
@@ -157,6 +159,39 @@ TEST(DocumentPartsTest, PlacementKeepsTheCrossingsInTheVerdict)
     ASSERT_TRUE(f.doc->LayOnFace(0));
     EXPECT_EQ(f.doc->CurrentValidation().selfIntersectingTriangleCount, crossing);
     EXPECT_NE(f.doc->CurrentValidation().verdict, mesh::Verdict::Good);
+}
+
+// How bodies face, judged once: the import's verdict and the checklist before saving agree on a
+// hollow wound as a hollow (sound), a solid island inside it, a body inside out apart from the
+// part and a hollow wound as a solid (both not).
+TEST(DocumentPartsTest, ImportVerdictAndSaveCheckAgreeOnHowBodiesFace)
+{
+    const mesh::TriangleMesh outer = mesh::MakeTestCube(20.0f);
+    const mesh::TriangleMesh hollow = Flipped(mesh::MakeTestCube(6.0f));
+    const struct {
+        const char* name;
+        mesh::TriangleMesh part;
+        bool sound;
+    } cases[] = {
+        {"a 20 mm cube holding a 6 mm hollow", Combined(outer, hollow), true},
+        {"a solid island in the hollow", Combined(Combined(outer, hollow), mesh::MakeTestCube(2.0f)), true},
+        {"a 10 mm cube inside out apart from it", Combined(outer, Translated(Flipped(mesh::MakeTestCube(10.0f)), {40, 0, 0})), false},
+        {"the hollow wound as a solid", Combined(outer, mesh::MakeTestCube(6.0f)), false},
+    };
+    TempFolder folder;
+    for (const auto& c : cases) {
+        WriteAllBytes(folder / "bodies.stl", mesh::EncodeBinaryStl(c.part, "part"));
+        DocumentFixture f;
+        f.doc->surfaceTestCells = 32;
+        ASSERT_TRUE(f.doc->OpenDocument(folder / "bodies.stl")) << c.name;
+        const bool good = f.doc->CurrentValidation().verdict == mesh::Verdict::Good;
+        std::string checklist;
+        const bool passed = app::BeforeSavingReport(f.doc->workingPart, mesh::BaseProtection{}, checklist);
+        EXPECT_EQ(std::tuple(good, passed), std::tuple(c.sound, c.sound)) << c.name << "\n"
+            << mesh::FormatValidationReport(f.doc->CurrentValidation()) << checklist;
+        const std::vector<std::string> lines = f.host.Lines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "Verdict: Good: no problems found."), c.sound ? 1 : 0) << c.name;
+    }
 }
 
 // A file that cannot be read leaves the document exactly as it was: part, settings, history,

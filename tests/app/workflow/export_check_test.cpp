@@ -121,7 +121,7 @@ TEST(ExportCheckWorkerTest, RepeatedTriangleIsNamedByTheReadBack) {
   EXPECT_TRUE(run.Outcome().completed);
   EXPECT_FALSE(run.Outcome().passed);
   EXPECT_EQ(Count(report, "Read back as a slicer reads it: 3 non-manifold edges, 0 open edges, 0 facets with no "
-                          "area, 1 duplicate triangles.\r\n"),
+                          "area, 1 duplicate triangle.\r\n"),
             1u)
       << report;
   EXPECT_FALSE(FormatCheckHeadline(report, run.Outcome().passed).ok);
@@ -133,7 +133,7 @@ TEST(ExportCheckWorkerTest, RepeatedTriangleIsNamedByTheReadBack) {
 TEST(ExportCheckWorkerTest, SheetsAreNeverReadyToSave) {
   const std::pair<std::vector<std::uint32_t>, const char*> cases[] = {
       {{0, 1, 2, 3, 4, 5}, "6 open edges (watertight when zero)."},
-      {{0, 1, 2, 0, 2, 1}, "1 duplicate triangles; 1 closed bodies without volume (sheets, not solids)."},
+      {{0, 1, 2, 0, 2, 1}, "1 duplicate triangle; 1 closed body without volume (a sheet, not a solid)."},
   };
   for (const auto& [indices, problems] : cases) {
     mesh::TriangleMesh part;

@@ -75,22 +75,57 @@ TEST(ValidateMesh, OneFlippedTriangleInACubeIsThatTriangle)
         EXPECT_EQ(std::tuple(report.windingConflicts, report.reversedTriangles, report.orientable, report.insideOut,
                              report.verdict), std::tuple(3u, std::vector<std::uint32_t>{flipped}, true, false,
                                                          Verdict::UsableWithCare));
-        EXPECT_EQ(report.problems, std::vector<std::string>{"1 triangles are wound the wrong way round."});
+        EXPECT_EQ(report.problems, std::vector<std::string>{"1 triangle is wound the wrong way round."});
         EXPECT_EQ(report.notes, std::vector<std::string>{"Repair reorients them. Left alone, displacement pushes them "
                                                          "inwards while their neighbours move outwards."});
     }
 }
 
-TEST(ValidateMesh, InwardShellInsideAnotherIsReversedButNoProblem)
+// Nested shells alternate: a body inside an odd number of others is a hollow and faces inwards,
+// one inside an even number faces outwards. Only a body facing against its depth is reversed,
+// and then it is a problem, as the checklist before saving says too. The cavity's corners lie on
+// the diagonals of the outer faces, where a ray along an axis would graze an edge.
+TEST(ValidateMesh, NestedShellsFaceByTheirDepth)
 {
-    const TriangleMesh nested = test::Combined(MakeTestCube(40), test::Flipped(MakeTestCube(20)));
-    const ValidationReport report = Validate(nested);
-    std::vector<std::uint32_t> inner(12);
-    std::iota(inner.begin(), inner.end(), 12u);
-    EXPECT_EQ(std::tuple(report.componentCount, report.reversedTriangles, report.signedVolume, report.problems.size(),
-                         report.insideOut, report.windingConflicts, report.verdict),
-              std::tuple(2u, inner, 56000.0f, 0u, false, 0u, Verdict::Good));
-    EXPECT_EQ(report.triangleComponents[0] + 1, report.triangleComponents[23]);
+    const TriangleMesh outer = MakeTestCube(20);
+    const TriangleMesh cavity = test::Flipped(MakeTestCube(6));
+    const TriangleMesh island = MakeTestCube(2);
+    const TriangleMesh tube = test::MakeReliefTube(30.0f, 3.0f, 20.0f, 32, 4, 0.0f);
+    const auto tubeTriangles = static_cast<std::uint32_t>(tube.TriangleCount());
+    const auto range = [](std::uint32_t first, std::uint32_t count) {
+        std::vector<std::uint32_t> v(count);
+        std::iota(v.begin(), v.end(), first);
+        return v;
+    };
+    struct Case {
+        const char* name;
+        TriangleMesh mesh;
+        std::vector<std::uint32_t> reversed;
+        std::vector<std::string> problems;
+    };
+    const std::string twelve = "12 triangles are wound the wrong way round.";
+    const Case cases[] = {
+        {"a cube holding a hollow", test::Combined(outer, cavity), {}, {}},
+        {"the hollow first", test::Combined(cavity, outer), {}, {}},
+        {"a solid island in the hollow", test::Combined(test::Combined(outer, cavity), island), {}, {}},
+        {"the same 1e6 mm out", test::Translated(test::Combined(test::Combined(outer, cavity), island), {1e6f, -1e6f, 1e6f}), {}, {}},
+        {"a hollow facing outwards", test::Combined(outer, MakeTestCube(6)), range(12, 12), {twelve}},
+        {"an island facing inwards", test::Combined(test::Combined(outer, cavity), test::Flipped(island)), range(24, 12), {twelve}},
+        {"a cube inside out apart from another", test::Combined(outer, test::Translated(test::Flipped(MakeTestCube(10)), {40, 0, 0})),
+            range(12, 12), {twelve}},
+        {"a hollow touching the wall from inside", test::Combined(outer, test::Translated(cavity, {7, 0, 0})), {}, {}},
+        // In the bore of a tube the box holds the cube, the tube does not: rays cross it twice.
+        {"a cube in the bore of a tube", test::Combined(tube, test::Translated(island, {0, 0, 10})), {}, {}},
+        {"a cube inside out in the bore of a tube", test::Combined(tube, test::Translated(test::Flipped(island), {0, 0, 10})),
+            range(tubeTriangles, 12), {twelve}},
+    };
+    for (const Case& c : cases) {
+        const ValidationReport report = Validate(c.mesh);
+        EXPECT_EQ(std::tuple(report.reversedTriangles, report.problems, report.insideOut),
+            std::tuple(c.reversed, c.problems, false)) << c.name;
+        EXPECT_EQ(report.verdict, c.problems.empty() ? Verdict::Good : Verdict::UsableWithCare) << c.name;
+        EXPECT_EQ(WrongWayTriangleCount(report), c.reversed.size()) << c.name;
+    }
 }
 
 TEST(ValidateMesh, MoebiusStripHasNoConsistentOrientation)
@@ -118,7 +153,7 @@ TEST(ValidateMesh, OpenAndNonManifoldEdges)
         Validate(MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}}, {0, 1, 2, 1, 0, 3, 0, 1, 4}));
     EXPECT_EQ(std::tuple(fan.verdict, fan.nonManifoldEdgeSegments, fan.problems.at(0)),
               std::tuple(Verdict::Unsuitable, std::vector<Vec3>{{0, 0, 0}, {1, 0, 0}},
-                         "1 edges are shared by more than two triangles."));
+                         "1 edge is shared by more than two triangles."));
 }
 
 TEST(ValidateMesh, DegenerateSliverAndDuplicateTriangles)
@@ -129,13 +164,13 @@ TEST(ValidateMesh, DegenerateSliverAndDuplicateTriangles)
         const ValidationReport report = Validate(mesh);
         EXPECT_EQ(std::tuple(report.degenerateTriangleCount, report.sliverTriangleCount,
                              report.degenerateTriangleCorners.size(), report.problems.at(0)),
-                  std::tuple(1u, 0u, 3u, "1 triangles enclose no area."));
+                  std::tuple(1u, 0u, 3u, "1 triangle encloses no area."));
     }
     // A needle: 2 sqrt(3) h / 1.5 L (nearly) = 0.0005.
     const TriangleMesh needle = MeshOf({{0, 0, 0}, {10, 0, 0}, {5, 0.0021651f, 0}}, {0, 1, 2});
     const ValidationReport part = Validate(needle);
     EXPECT_EQ(std::tuple(part.sliverTriangleCount, part.degenerateTriangleCount, part.problems.back()),
-              std::tuple(1u, 0u, "1 triangles are slivers."));
+              std::tuple(1u, 0u, "1 triangle is a sliver."));
     const ValidationReport displaced = Validate(needle, false, true);
     EXPECT_EQ(displaced.sliverTriangleCount, 1u);
     EXPECT_EQ(displaced.problems, (std::vector<std::string>{"3 edges are open: the mesh is not a closed solid."}));
@@ -144,7 +179,7 @@ TEST(ValidateMesh, DegenerateSliverAndDuplicateTriangles)
     TriangleMesh doubled = MakeTestCube(20);
     doubled.indices.insert(doubled.indices.end(), {doubled.indices[2], doubled.indices[1], doubled.indices[0]});
     const ValidationReport duplicates = Validate(doubled);
-    EXPECT_EQ(duplicates.problems.at(1), "1 triangles repeat the same three corners.");
+    EXPECT_EQ(duplicates.problems.at(1), "1 triangle repeats the same three corners.");
 }
 
 TEST(ValidateMesh, BadIndicesAndEmptyMeshesAreUnsuitable)
@@ -210,7 +245,7 @@ TEST(ValidateMesh, ProblemsComeInTheirFixedOrder)
     const TriangleMesh mesh = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}, {6, 6, 6}, {7, 7, 7}, {8, 8, 8}},
         {0, 1, 2, 3, 3, 4});
     const ValidationReport report = Validate(mesh);
-    EXPECT_EQ(report.problems, (std::vector<std::string>{"1 triangles enclose no area.",
+    EXPECT_EQ(report.problems, (std::vector<std::string>{"1 triangle encloses no area.",
                                    "4 edges are open: the mesh is not a closed solid.",
                                    "2 vertices belong to no triangle."}));
     EXPECT_EQ(report.notes.size(), 3u);
@@ -241,7 +276,7 @@ TEST(ValidateMesh, ClosedBodiesWithoutVolumeAreSheets)
         const ValidationReport report = Validate(c.mesh);
         EXPECT_EQ(std::tuple(report.closed, report.bodiesWithoutVolume), std::tuple(true, c.sheets)) << c.name;
         EXPECT_EQ(std::count(report.problems.begin(), report.problems.end(),
-                      "1 closed bodies enclose no volume: they are sheets, not solids."), c.sheets) << c.name;
+                      "1 closed body encloses no volume: it is a sheet, not a solid."), c.sheets) << c.name;
     }
     // The measure on a known answer: about the body, so a cube 1e6 mm out is measured exactly.
     const TriangleMesh far = test::Translated(MakeTestCube(20), {1e6f, -1e6f, 1e6f});

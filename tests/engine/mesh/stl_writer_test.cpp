@@ -218,7 +218,7 @@ TEST(WriteStlFile, TriangleWithoutAreaIsWrittenCountedAndShowsInTheRoundTrip)
               "  Dimensions: 20.00 x 20.00 x 20.00 mm -> 20.00 x 20.00 x 20.00 mm\n"
               "  Open boundary edges: 0 -> 0\n"
               "  Difference: Triangle count changed from 13 to 12.\n"
-              "Warning: Wrote 1 facets with no area, whose normals are zero. Slicers may reject them.\n"
+              "Warning: Wrote 1 facet with no area, whose normal is zero. Slicers may reject it.\n"
               "Warning: Round trip: Triangle count changed from 13 to 12.\n");
 }
 
