@@ -923,50 +923,50 @@ std::vector<std::uint32_t> TrianglesOf(const std::vector<TrianglePair>& pairs)
     return triangles;
 }
 
-// Takes out of `faults` (pairs of the result's triangles) those the input held already: round
-// each triangle of the pair (its corners and the corners of the triangles on them) lies a
-// vertex that one triangle of a meeting pair of the input went into, the other triangle round
-// the other. A relief can hand over a surface that meets itself; the merges carry such places
-// along, a triangle or so aside, and neither a repair round them nor a run over the whole mesh
-// takes them away. Only the input triangles that went into the places round the faults are
-// searched, among themselves. Returns how many pairs were taken out. A triangle without area
-// is always the run's own.
-std::uint64_t TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& result,
-                                const std::vector<std::uint32_t>& into, std::vector<TrianglePair>& faults)
+// The triangles on every corner of the faults' pairs (not those without area), and a byte per
+// result vertex set on the corners of those triangles.
+struct FaultFans {
+    std::vector<std::uint32_t> firstOn;  // per vertex: where its triangles start in `on`
+    std::vector<std::uint32_t> on;
+    std::vector<std::uint8_t> round;
+};
+
+FaultFans FansOfFaults(const TriangleMesh& result, const std::vector<TrianglePair>& faults)
 {
     std::vector<std::uint8_t> faultCorner(result.vertices.size(), 0);
-    bool anyPair = false;
-    for (const TrianglePair& pair : faults) {
-        if (pair[0] == pair[1])
-            continue;
-        anyPair = true;
-        for (const std::uint32_t t : pair)
-            for (int k = 0; k < 3; ++k)
-                faultCorner[result.indices[3 * t + k]] = 1;
-    }
-    if (!anyPair)
-        return 0;
-    // The triangles on each fault corner, and every vertex round the faults.
-    std::vector<std::uint32_t> firstOn(result.vertices.size() + 1, 0);
+    for (const TrianglePair& pair : faults)
+        if (pair[0] != pair[1])
+            for (const std::uint32_t t : pair)
+                for (int k = 0; k < 3; ++k)
+                    faultCorner[result.indices[3 * t + k]] = 1;
+    FaultFans fans;
+    fans.firstOn.assign(result.vertices.size() + 1, 0);
     for (const std::uint32_t c : result.indices)
-        firstOn[c + 1] += faultCorner[c];
+        fans.firstOn[c + 1] += faultCorner[c];
     for (std::size_t v = 0; v < result.vertices.size(); ++v)
-        firstOn[v + 1] += firstOn[v];
-    std::vector<std::uint32_t> on(firstOn.back());
-    std::vector<std::uint8_t> round(result.vertices.size(), 0);
-    {
-        std::vector<std::uint32_t> next(firstOn.begin(), firstOn.end() - 1);
-        for (std::size_t t = 0; t < result.TriangleCount(); ++t) {
-            const std::uint32_t* c = &result.indices[3 * t];
-            if (faultCorner[c[0]] == 0 && faultCorner[c[1]] == 0 && faultCorner[c[2]] == 0)
-                continue;
-            for (int k = 0; k < 3; ++k) {
-                round[c[k]] = 1;
-                if (faultCorner[c[k]] != 0)
-                    on[next[c[k]]++] = static_cast<std::uint32_t>(t);
-            }
+        fans.firstOn[v + 1] += fans.firstOn[v];
+    fans.on.resize(fans.firstOn.back());
+    fans.round.assign(result.vertices.size(), 0);
+    std::vector<std::uint32_t> next(fans.firstOn.begin(), fans.firstOn.end() - 1);
+    for (std::size_t t = 0; t < result.TriangleCount(); ++t) {
+        const std::uint32_t* c = &result.indices[3 * t];
+        if (faultCorner[c[0]] == 0 && faultCorner[c[1]] == 0 && faultCorner[c[2]] == 0)
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            fans.round[c[k]] = 1;
+            if (faultCorner[c[k]] != 0)
+                fans.on[next[c[k]]++] = static_cast<std::uint32_t>(t);
         }
     }
+    return fans;
+}
+
+// Every pair of result vertices that the two triangles of a meeting input pair went into, one
+// each, both ways round, in ascending order. Only the input triangles that went into a vertex
+// flagged in `round` are searched, among themselves.
+std::vector<TrianglePair> GivenVertexPairs(const TriangleMesh& input, const std::vector<std::uint32_t>& into,
+                                           const std::vector<std::uint8_t>& round)
+{
     const auto goesRound = [&](std::uint32_t v) { return into[v] != kNotPlaced && round[into[v]] != 0; };
     TriangleMesh near;
     std::vector<std::uint32_t> source;  // per triangle of `near`: the input triangle
@@ -984,7 +984,6 @@ std::uint64_t TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& r
         }
         source.push_back(static_cast<std::uint32_t>(t));
     }
-    // Every pair of result vertices that the two sides of a meeting input pair went into.
     std::vector<TrianglePair> given;
     for (const TrianglePair& pair : ChangedTrianglePairsMeetingOrFlat(near, {})) {
         if (pair[0] == pair[1])
@@ -1002,15 +1001,32 @@ std::uint64_t TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& r
     }
     std::sort(given.begin(), given.end());
     given.erase(std::unique(given.begin(), given.end()), given.end());
+    return given;
+}
+
+// Takes out of `faults` (pairs of the result's triangles) those the input held already: round
+// each triangle of the pair (its corners and the corners of the triangles on them) lies a
+// vertex that one triangle of a meeting pair of the input went into, the other triangle round
+// the other. A relief can hand over a surface that meets itself; the merges carry such places
+// along, a triangle or so aside, and neither a repair round them nor a run over the whole mesh
+// takes them away. Returns how many pairs were taken out. A triangle without area is always
+// the run's own.
+std::uint64_t TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& result,
+                                const std::vector<std::uint32_t>& into, std::vector<TrianglePair>& faults)
+{
+    if (std::all_of(faults.begin(), faults.end(), [](const TrianglePair& pair) { return pair[0] == pair[1]; }))
+        return 0;
+    const FaultFans fans = FansOfFaults(result, faults);
+    const std::vector<TrianglePair> given = GivenVertexPairs(input, into, fans.round);
     std::vector<std::uint32_t> roundFirst;
     std::vector<std::uint32_t> roundSecond;
     const auto gatherRound = [&](std::uint32_t t, std::vector<std::uint32_t>& out) {
         out.clear();
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t corner = result.indices[3 * t + k];
-            for (std::uint32_t i = firstOn[corner]; i < firstOn[corner + 1]; ++i)
+            for (std::uint32_t i = fans.firstOn[corner]; i < fans.firstOn[corner + 1]; ++i)
                 for (int m = 0; m < 3; ++m)
-                    out.push_back(result.indices[3 * on[i] + m]);
+                    out.push_back(result.indices[3 * fans.on[i] + m]);
         }
         std::sort(out.begin(), out.end());
         out.erase(std::unique(out.begin(), out.end()), out.end());
@@ -1084,103 +1100,125 @@ std::vector<std::uint32_t> BrokenFan(const TriangleMesh& mesh, const std::vector
     return {};
 }
 
+// Flags with `to` every unflagged corner of the triangles that have a corner flagged `from`.
+void FlagRound(const TriangleMesh& result, std::vector<std::uint8_t>& flag, std::uint8_t from, std::uint8_t to)
+{
+    std::vector<std::uint32_t> next;
+    for (std::size_t t = 0; t < result.TriangleCount(); ++t) {
+        const std::uint32_t* c = &result.indices[3 * t];
+        if (flag[c[0]] == from || flag[c[1]] == from || flag[c[2]] == from)
+            for (int k = 0; k < 3; ++k)
+                if (flag[c[k]] == 0)
+                    next.push_back(c[k]);
+    }
+    for (const std::uint32_t v : next)
+        flag[v] = to;
+}
+
+constexpr std::uint8_t kGivenBack = 1;  // a result vertex the input takes the place of
+constexpr std::uint8_t kJoinedTo = 2;   // one round those, which the input is joined to
+
+// A result with the input laid in where its vertices are flagged kGivenBack.
+struct LaidResult {
+    TriangleMesh mesh;
+    std::vector<std::uint32_t> vertexMap;
+    std::vector<std::uint32_t> faceMap;
+    std::vector<std::uint8_t> isInput;  // per triangle
+    std::vector<std::uint8_t> joint;    // per vertex: one of the input's or one it is joined to
+    std::vector<std::uint32_t> placed;  // per input vertex: where it was laid, or kNotPlaced
+};
+
+// The result without its triangles on given-back vertices, and the input triangles that went
+// into those vertices with their corners there unmerged and their other corners where the
+// result has them. False when such an input triangle went beyond the vertices joined to.
+bool LayInput(const TriangleMesh& input, const TriangleMesh& result, const std::vector<std::uint32_t>& into,
+              const std::vector<std::uint32_t>& vertexMap, const std::vector<std::uint32_t>& faceMap,
+              const std::vector<std::uint8_t>& flag, LaidResult& laid)
+{
+    laid.mesh.vertices = result.vertices;
+    laid.vertexMap = vertexMap;
+    for (std::size_t t = 0; t < result.TriangleCount(); ++t) {
+        const std::uint32_t* c = &result.indices[3 * t];
+        if (flag[c[0]] == kGivenBack || flag[c[1]] == kGivenBack || flag[c[2]] == kGivenBack)
+            continue;
+        laid.mesh.indices.insert(laid.mesh.indices.end(), c, c + 3);
+        laid.faceMap.push_back(faceMap[t]);
+        laid.isInput.push_back(0);
+    }
+    laid.placed.assign(input.vertices.size(), kNotPlaced);
+    laid.joint.resize(result.vertices.size());
+    for (std::size_t v = 0; v < result.vertices.size(); ++v)
+        laid.joint[v] = flag[v] == kJoinedTo ? 1 : 0;
+    for (std::size_t t = 0; t < input.TriangleCount(); ++t) {
+        const std::uint32_t* c = &input.indices[3 * t];
+        const auto givenBack = [&](int k) { return into[c[k]] != kNotPlaced && flag[into[c[k]]] == kGivenBack; };
+        if (IsDegenerate(c) || !(givenBack(0) || givenBack(1) || givenBack(2)))
+            continue;
+        std::uint32_t corner[3];
+        for (int k = 0; k < 3; ++k) {
+            if (into[c[k]] == kNotPlaced || flag[into[c[k]]] == 0)
+                return false;
+            if (!givenBack(k)) {
+                corner[k] = into[c[k]];
+                continue;
+            }
+            if (laid.placed[c[k]] == kNotPlaced) {
+                laid.placed[c[k]] = static_cast<std::uint32_t>(laid.mesh.vertices.size());
+                laid.mesh.vertices.push_back(input.vertices[c[k]]);
+                laid.vertexMap.push_back(c[k]);
+                laid.joint.push_back(1);
+            }
+            corner[k] = laid.placed[c[k]];
+        }
+        if (IsDegenerate(corner))
+            continue;
+        laid.mesh.indices.insert(laid.mesh.indices.end(), corner, corner + 3);
+        laid.faceMap.push_back(static_cast<std::uint32_t>(t));
+        laid.isInput.push_back(1);
+    }
+    return true;
+}
+
 // Puts the input back round the faults: the result's triangles on the faults' corners and on
-// the vertices next to those give way to the input triangles that went into them, unmerged,
-// joined to the vertices round the place where the result has them. Where joining leaves a
-// vertex without one closed fan (two input vertices that went into one vertex there lay on
-// either side of what is given back), the place grows over that fan and is laid again, a few
-// times at most. Nothing changes (false) when that does not settle, or when an input triangle
-// of the place went somewhere else. The maps follow; `restored` gets one byte per triangle of
-// the new result, set on the input's. The vertices the input replaced stay without triangles.
+// the vertices next to those give way to the input triangles that went into them (LayInput).
+// Where joining leaves a vertex without one closed fan (two input vertices that went into one
+// vertex there lay on either side of what is given back), the place grows over that fan and is
+// laid again, a few times at most. Nothing changes (false) when that does not settle, or when
+// an input triangle of the place went somewhere else. The maps follow; `restored` gets one
+// byte per triangle of the new result, set on the input's. The vertices the input replaced
+// stay without triangles.
 bool RestoreInputRound(const TriangleMesh& input, TriangleMesh& result, std::vector<std::uint32_t>& into,
                        std::vector<std::uint32_t>& vertexMap, std::vector<std::uint32_t>& faceMap,
                        const std::vector<TrianglePair>& faults, std::vector<std::uint8_t>& restored)
 {
     constexpr int kLayings = 16;
-    // 1: given back; 2: round those (joined to).
-    std::vector<std::uint8_t> mark(result.vertices.size(), 0);
+    std::vector<std::uint8_t> flag(result.vertices.size(), 0);
     for (const TrianglePair& pair : faults)
         for (const std::uint32_t t : pair)
             for (int k = 0; k < 3; ++k)
-                mark[result.indices[3 * t + k]] = 1;
-    const auto markRound = [&](std::uint8_t from, std::uint8_t to) {
-        std::vector<std::uint32_t> next;
-        for (std::size_t t = 0; t < result.TriangleCount(); ++t) {
-            const std::uint32_t* c = &result.indices[3 * t];
-            if (mark[c[0]] == from || mark[c[1]] == from || mark[c[2]] == from)
-                for (int k = 0; k < 3; ++k)
-                    if (mark[c[k]] == 0)
-                        next.push_back(c[k]);
-        }
-        for (const std::uint32_t v : next)
-            mark[v] = to;
-    };
-    markRound(1, 1);
+                flag[result.indices[3 * t + k]] = kGivenBack;
+    FlagRound(result, flag, kGivenBack, kGivenBack);
     for (int laying = 0; laying < kLayings; ++laying) {
-        for (std::uint8_t& m : mark)
-            m = m == 2 ? 0 : m;
-        markRound(1, 2);
-        TriangleMesh patched;
-        patched.vertices = result.vertices;
-        std::vector<std::uint32_t> patchedVertexMap = vertexMap;
-        std::vector<std::uint32_t> patchedFaceMap;
-        std::vector<std::uint8_t> isInput;
-        for (std::size_t t = 0; t < result.TriangleCount(); ++t) {
-            const std::uint32_t* c = &result.indices[3 * t];
-            if (mark[c[0]] == 1 || mark[c[1]] == 1 || mark[c[2]] == 1)
-                continue;
-            patched.indices.insert(patched.indices.end(), c, c + 3);
-            patchedFaceMap.push_back(faceMap[t]);
-            isInput.push_back(0);
-        }
-        std::vector<std::uint32_t> placed(input.vertices.size(), kNotPlaced);
-        std::vector<std::uint8_t> check(result.vertices.size(), 0);
-        for (std::size_t v = 0; v < result.vertices.size(); ++v)
-            check[v] = mark[v] == 2 ? 1 : 0;
-        for (std::size_t t = 0; t < input.TriangleCount(); ++t) {
-            const std::uint32_t* c = &input.indices[3 * t];
-            const auto givenBack = [&](int k) { return into[c[k]] != kNotPlaced && mark[into[c[k]]] == 1; };
-            if (IsDegenerate(c) || !(givenBack(0) || givenBack(1) || givenBack(2)))
-                continue;
-            std::uint32_t corner[3];
-            for (int k = 0; k < 3; ++k) {
-                if (into[c[k]] == kNotPlaced || mark[into[c[k]]] == 0)
-                    return false;
-                if (!givenBack(k)) {
-                    corner[k] = into[c[k]];
-                    continue;
-                }
-                if (placed[c[k]] == kNotPlaced) {
-                    placed[c[k]] = static_cast<std::uint32_t>(patched.vertices.size());
-                    patched.vertices.push_back(input.vertices[c[k]]);
-                    patchedVertexMap.push_back(c[k]);
-                    check.push_back(1);
-                }
-                corner[k] = placed[c[k]];
-            }
-            if (IsDegenerate(corner))
-                continue;
-            patched.indices.insert(patched.indices.end(), corner, corner + 3);
-            patchedFaceMap.push_back(static_cast<std::uint32_t>(t));
-            isInput.push_back(1);
-        }
-        const std::vector<std::uint32_t> broken = BrokenFan(patched, check);
+        for (std::uint8_t& f : flag)
+            f = f == kJoinedTo ? 0 : f;
+        FlagRound(result, flag, kGivenBack, kJoinedTo);
+        LaidResult laid;
+        if (!LayInput(input, result, into, vertexMap, faceMap, flag, laid))
+            return false;
+        const std::vector<std::uint32_t> broken = BrokenFan(laid.mesh, laid.joint);
         if (!broken.empty()) {
-            // Give back the fan's vertices as the result has them.
-            for (const std::uint32_t v : broken) {
-                const std::uint32_t was = v < result.vertices.size() ? v : into[patchedVertexMap[v]];
-                mark[was] = 1;
-            }
+            for (const std::uint32_t v : broken)
+                flag[v < result.vertices.size() ? v : into[laid.vertexMap[v]]] = kGivenBack;
             continue;
         }
         for (std::size_t v = 0; v < into.size(); ++v)
-            if (placed[v] != kNotPlaced)
-                into[v] = placed[v];
-        result = std::move(patched);
+            if (laid.placed[v] != kNotPlaced)
+                into[v] = laid.placed[v];
+        result = std::move(laid.mesh);
         result.ComputeBounds();
-        vertexMap = std::move(patchedVertexMap);
-        faceMap = std::move(patchedFaceMap);
-        restored = std::move(isInput);
+        vertexMap = std::move(laid.vertexMap);
+        faceMap = std::move(laid.faceMap);
+        restored = std::move(laid.isInput);
         return true;
     }
     return false;
