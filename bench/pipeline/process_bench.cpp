@@ -2,14 +2,16 @@
 // of 1 mm with the base kept, the contour remesh, the solid displacement, simplify, cleanup and
 // the checks. Parts: the 20 mm test cube, a 100 mm cube at 0.3 and 0.2 mm, the same cube at
 // 0.3 mm with its low corner at -50, 0 and 1,000 mm in x and y (time and result should not
-// depend on where the part lies), a bumpy sphere of 1,000,000 triangles (150 mm across) at
+// depend on where the part lies) and with a 1 mm cube 1 km away (whose relief meets itself in
+// places before the simplify), a bumpy sphere of 1,000,000 triangles (150 mm across) at
 // 0.3 mm, two round tubes 30 mm across in vertex mode textured outside only (their plain bores
 // and top rings beside the relief), one with a 3 mm wall and one with a 6.7 mm bore, each with
-// and without simplify, and any STL files named on the command line (after the benchmark
-// flags) at 0.3 mm. With --long, also the 100 mm cube at 0.1 mm with its low corner at -50 and
-// 0 mm (minutes each). Beside the time: each stage's milliseconds, the simplify's reruns, the
-// checks, triangles in and out, and the process's peak resident memory (VmHWM: run one case
-// per process, --benchmark_filter, for its own peak).
+// and without simplify at 0.3 mm and the first also at 0.2 mm, and any STL files named on the
+// command line (after the benchmark flags) at 0.3 mm. With --long, also the 100 mm cube at
+// 0.1 mm with its low corner at -50 and 0 mm (minutes each). Beside the time: each stage's
+// milliseconds, the simplify's reruns and the crossing pairs it was given, the result's
+// crossing triangles, the checks, triangles in and out, and the process's peak resident memory
+// (VmHWM: run one case per process, --benchmark_filter, for its own peak).
 #include "bench/bench_meshes.h"
 #include "engine/displacement/cage_gizmo.h"
 #include "engine/mesh/fnv_hash.h"
@@ -96,6 +98,17 @@ mesh::TriangleMesh Moved(mesh::TriangleMesh part, float x, float y)
     return part;
 }
 
+// Both parts in one mesh.
+mesh::TriangleMesh Joined(mesh::TriangleMesh part, const mesh::TriangleMesh& other)
+{
+    const auto offset = static_cast<std::uint32_t>(part.vertices.size());
+    part.vertices.insert(part.vertices.end(), other.vertices.begin(), other.vertices.end());
+    for (const std::uint32_t index : other.indices)
+        part.indices.push_back(index + offset);
+    part.ComputeBounds();
+    return part;
+}
+
 // The settings with the projection's cage fitted round the part, as the document fits it when
 // a part is loaded: the relief then follows the part wherever it lies.
 mesh::PipelineSettings FittedTo(const mesh::TriangleMesh& part, mesh::PipelineSettings settings)
@@ -166,6 +179,9 @@ void Process(benchmark::State& state, const mesh::TriangleMesh& part, const mesh
     // The whole-mesh simplification inside it, which runs on one thread.
     state.counters["wholeMeshMs"] = report.meshSimplifyReport.seconds * 1000.0;
     state.counters["reruns"] = static_cast<double>(report.meshSimplifyReport.reruns);
+    state.counters["crossingsGiven"] = static_cast<double>(report.meshSimplifyReport.crossingsGiven);
+    // Triangles of the result that pass through others, as the check counts them.
+    state.counters["crossingTriangles"] = static_cast<double>(report.validation.selfIntersectingTriangleCount);
     state.counters["cleanupMs"] = report.cleanupMilliseconds;
     state.counters["checksMs"] = report.checkMilliseconds;
     state.counters["distanceMs"] = report.surfaceDistanceMilliseconds;
@@ -210,6 +226,9 @@ void RegisterGeneratedParts()
         RegisterPart("Process/Cube100At/" + std::to_string(static_cast<int>(low)) + "mm/0.3mm", placed,
                      FittedTo(*placed, SolidSettings(0.3f)));
     }
+    const auto farCube = std::make_shared<const mesh::TriangleMesh>(
+        Joined(*cube100, Moved(OnTheBed(mesh::MakeTestCube(1.0f)), 1.0e6f + 0.5f, 0.0f)));
+    RegisterPart("Process/Cube100AndCube1At1km/0.3mm", farCube, FittedTo(*farCube, SolidSettings(0.3f)));
     // Made only when its case runs: a million triangles take a while to build.
     benchmark::RegisterBenchmark("Process/Bumpy1M/0.3mm", [](benchmark::State& state) {
         static const mesh::TriangleMesh bumpy = OnTheBed(MakeBumpySphere1M());
@@ -224,6 +243,11 @@ void RegisterGeneratedParts()
         const std::string name = tubeName;
         RegisterPart(name + "/vertex/outside/0.3mm", tube, FittedTo(*tube, VertexOutsideSettings(0.3f, true)));
         RegisterPart(name + "/vertex/outside/0.3mm/noSimplify", tube, FittedTo(*tube, VertexOutsideSettings(0.3f, false)));
+        if (wall == 3.0f) {
+            RegisterPart(name + "/vertex/outside/0.2mm", tube, FittedTo(*tube, VertexOutsideSettings(0.2f, true)));
+            RegisterPart(name + "/vertex/outside/0.2mm/noSimplify", tube,
+                         FittedTo(*tube, VertexOutsideSettings(0.2f, false)));
+        }
     }
 }
 

@@ -25,8 +25,9 @@ constexpr std::uint64_t kAttemptsPerPoll = 16384;
 constexpr double kDegenerateFactor = 1e-6;
 constexpr double kMinimumBedTolerance = 0.0001;
 constexpr std::uint32_t kNotPlaced = std::numeric_limits<std::uint32_t>::max();
-// Repair runs round the places where a result met itself, each over a wider area, before one
-// that makes the whole result again with every merge tested.
+// Repair runs round the places where a result met itself, each over a wider area, before the
+// input is put back there and simplified again, and before, as a last resort, a run that makes
+// the whole result again with every merge tested.
 constexpr int kRepairRounds = 3;
 const char* const kSimplifyStage = "Simplifying the mesh";
 const char* const kMeasureStage = "Measuring how far the surface moved";
@@ -68,6 +69,7 @@ struct alignas(128) VertexState {
     D3 position;
     std::size_t incidenceStart = 0;
     std::uint32_t stamp = 0;
+    std::uint32_t mergedInto = 0;  // the vertex it was merged into, or itself
     std::uint8_t held = 0;
     std::uint8_t merged = 0;  // kept by a merge: its triangles are not the input's
 };
@@ -213,8 +215,9 @@ public:
 
     bool RunSimplifier(const ProgressCallback& progress);
     // Writes the result; `changed` gets one byte per result triangle, set on those with a
-    // corner that a merge kept (the others are input triangles, unmoved).
-    void Compact(TriangleMesh& result, std::vector<std::uint8_t>& changed);
+    // corner that a merge kept (the others are input triangles, unmoved), and `into` per input
+    // vertex the result vertex it went into (kNotPlaced when that has no triangle left).
+    void Compact(TriangleMesh& result, std::vector<std::uint8_t>& changed, std::vector<std::uint32_t>& into);
     BedPlane Bed() const { return {bedLevel_, bedTolerance_}; }
 
 private:
@@ -287,6 +290,7 @@ void Simplifier::Setup()
     ParallelFor(vertexCount, [&](std::size_t v) {
         const Vec3 p = mesh_.vertices[v].position;
         vertex_[v].position = {p.x, p.y, p.z};
+        vertex_[v].mergedInto = static_cast<std::uint32_t>(v);
         written_[v] = p;
     });
     face_.resize(triangleCount);
@@ -749,6 +753,7 @@ std::size_t Simplifier::MergeInto(std::uint32_t keep, std::uint32_t remove, D3 p
     k.incidenceStart = start;
     life_[keep].incidenceCount = static_cast<std::uint32_t>(incidence_.size() - start);
     life_[remove].incidenceCount = 0;
+    vertex_[remove].mergedInto = keep;
     AddTo(k.quadric, vertex_[remove].quadric);
     k.position = position;
     k.merged = 1;
@@ -817,7 +822,7 @@ bool Simplifier::RunSimplifier(const ProgressCallback& progress)
 }
 
 // Writes the live triangles, renumbering vertices in order of first use.
-void Simplifier::Compact(TriangleMesh& result, std::vector<std::uint8_t>& changed)
+void Simplifier::Compact(TriangleMesh& result, std::vector<std::uint8_t>& changed, std::vector<std::uint32_t>& into)
 {
     changed.clear();
     changed.reserve(static_cast<std::size_t>(liveTriangles_));
@@ -841,6 +846,19 @@ void Simplifier::Compact(TriangleMesh& result, std::vector<std::uint8_t>& change
             indices.push_back(placed[c]);
         }
         report_.faceMap.push_back(static_cast<std::uint32_t>(t));
+    }
+    into.resize(vertex_.size());
+    for (std::size_t v = 0; v < vertex_.size(); ++v) {
+        std::uint32_t root = static_cast<std::uint32_t>(v);
+        while (vertex_[root].mergedInto != root)
+            root = vertex_[root].mergedInto;
+        // Every vertex on the way points at the end from now on: the later walks are short.
+        for (std::uint32_t at = static_cast<std::uint32_t>(v); vertex_[at].mergedInto != root;) {
+            const std::uint32_t next = vertex_[at].mergedInto;
+            vertex_[at].mergedInto = root;
+            at = next;
+        }
+        into[v] = placed[root];
     }
     result.vertices = std::move(vertices);
     result.indices = std::move(indices);
@@ -892,6 +910,320 @@ std::vector<std::uint8_t> AroundFaults(const TriangleMesh& result, const std::ve
     }
 }
 
+using TrianglePair = std::array<std::uint32_t, 2>;
+
+// The triangles of the pairs, each once, in ascending order.
+std::vector<std::uint32_t> TrianglesOf(const std::vector<TrianglePair>& pairs)
+{
+    std::vector<std::uint32_t> triangles;
+    for (const TrianglePair& pair : pairs)
+        triangles.insert(triangles.end(), pair.begin(), pair.end());
+    std::sort(triangles.begin(), triangles.end());
+    triangles.erase(std::unique(triangles.begin(), triangles.end()), triangles.end());
+    return triangles;
+}
+
+// The triangles on every corner of the faults' pairs (not those without area), and a byte per
+// result vertex set on the corners of those triangles.
+struct FaultFans {
+    std::vector<std::uint32_t> firstOn;  // per vertex: where its triangles start in `on`
+    std::vector<std::uint32_t> on;
+    std::vector<std::uint8_t> round;
+};
+
+FaultFans FansOfFaults(const TriangleMesh& result, const std::vector<TrianglePair>& faults)
+{
+    std::vector<std::uint8_t> faultCorner(result.vertices.size(), 0);
+    for (const TrianglePair& pair : faults)
+        if (pair[0] != pair[1])
+            for (const std::uint32_t t : pair)
+                for (int k = 0; k < 3; ++k)
+                    faultCorner[result.indices[3 * t + k]] = 1;
+    FaultFans fans;
+    fans.firstOn.assign(result.vertices.size() + 1, 0);
+    for (const std::uint32_t c : result.indices)
+        fans.firstOn[c + 1] += faultCorner[c];
+    for (std::size_t v = 0; v < result.vertices.size(); ++v)
+        fans.firstOn[v + 1] += fans.firstOn[v];
+    fans.on.resize(fans.firstOn.back());
+    fans.round.assign(result.vertices.size(), 0);
+    std::vector<std::uint32_t> next(fans.firstOn.begin(), fans.firstOn.end() - 1);
+    for (std::size_t t = 0; t < result.TriangleCount(); ++t) {
+        const std::uint32_t* c = &result.indices[3 * t];
+        if (faultCorner[c[0]] == 0 && faultCorner[c[1]] == 0 && faultCorner[c[2]] == 0)
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            fans.round[c[k]] = 1;
+            if (faultCorner[c[k]] != 0)
+                fans.on[next[c[k]]++] = static_cast<std::uint32_t>(t);
+        }
+    }
+    return fans;
+}
+
+// Every pair of result vertices that the two triangles of a meeting input pair went into, one
+// each, both ways round, in ascending order. Only the input triangles that went into a vertex
+// flagged in `round` are searched, among themselves.
+std::vector<TrianglePair> GivenVertexPairs(const TriangleMesh& input, const std::vector<std::uint32_t>& into,
+                                           const std::vector<std::uint8_t>& round)
+{
+    const auto goesRound = [&](std::uint32_t v) { return into[v] != kNotPlaced && round[into[v]] != 0; };
+    TriangleMesh near;
+    std::vector<std::uint32_t> source;  // per triangle of `near`: the input triangle
+    std::vector<std::uint32_t> renumbered(input.vertices.size(), kNotPlaced);
+    for (std::size_t t = 0; t < input.TriangleCount(); ++t) {
+        const std::uint32_t* c = &input.indices[3 * t];
+        if (!goesRound(c[0]) && !goesRound(c[1]) && !goesRound(c[2]))
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            if (renumbered[c[k]] == kNotPlaced) {
+                renumbered[c[k]] = static_cast<std::uint32_t>(near.vertices.size());
+                near.vertices.push_back(input.vertices[c[k]]);
+            }
+            near.indices.push_back(renumbered[c[k]]);
+        }
+        source.push_back(static_cast<std::uint32_t>(t));
+    }
+    std::vector<TrianglePair> given;
+    for (const TrianglePair& pair : ChangedTrianglePairsMeetingOrFlat(near, {})) {
+        if (pair[0] == pair[1])
+            continue;
+        const std::uint32_t* a = &input.indices[3 * source[pair[0]]];
+        const std::uint32_t* b = &input.indices[3 * source[pair[1]]];
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                if (into[a[i]] == kNotPlaced || into[b[j]] == kNotPlaced)
+                    continue;
+                given.push_back({into[a[i]], into[b[j]]});
+                given.push_back({into[b[j]], into[a[i]]});
+            }
+        }
+    }
+    std::sort(given.begin(), given.end());
+    given.erase(std::unique(given.begin(), given.end()), given.end());
+    return given;
+}
+
+// Takes out of `faults` (pairs of the result's triangles) those the input held already: round
+// each triangle of the pair (its corners and the corners of the triangles on them) lies a
+// vertex that one triangle of a meeting pair of the input went into, the other triangle round
+// the other. A relief can hand over a surface that meets itself; the merges carry such places
+// along, a triangle or so aside, and neither a repair round them nor a run over the whole mesh
+// takes them away. Returns how many pairs were taken out. A triangle without area is always
+// the run's own.
+std::uint64_t TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& result,
+                                const std::vector<std::uint32_t>& into, std::vector<TrianglePair>& faults)
+{
+    if (std::all_of(faults.begin(), faults.end(), [](const TrianglePair& pair) { return pair[0] == pair[1]; }))
+        return 0;
+    const FaultFans fans = FansOfFaults(result, faults);
+    const std::vector<TrianglePair> given = GivenVertexPairs(input, into, fans.round);
+    std::vector<std::uint32_t> roundFirst;
+    std::vector<std::uint32_t> roundSecond;
+    const auto gatherRound = [&](std::uint32_t t, std::vector<std::uint32_t>& out) {
+        out.clear();
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t corner = result.indices[3 * t + k];
+            for (std::uint32_t i = fans.firstOn[corner]; i < fans.firstOn[corner + 1]; ++i)
+                for (int m = 0; m < 3; ++m)
+                    out.push_back(result.indices[3 * fans.on[i] + m]);
+        }
+        std::sort(out.begin(), out.end());
+        out.erase(std::unique(out.begin(), out.end()), out.end());
+    };
+    const auto wasGiven = [&](const TrianglePair& pair) {
+        if (pair[0] == pair[1] || given.empty())
+            return false;
+        gatherRound(pair[0], roundFirst);
+        gatherRound(pair[1], roundSecond);
+        for (const std::uint32_t p : roundFirst)
+            for (const std::uint32_t q : roundSecond)
+                if (std::binary_search(given.begin(), given.end(), TrianglePair{p, q}))
+                    return true;
+        return false;
+    };
+    const std::size_t before = faults.size();
+    faults.erase(std::remove_if(faults.begin(), faults.end(), wasGiven), faults.end());
+    return before - faults.size();
+}
+
+// The first vertex flagged in `check` without one fan (the triangles on it, each seen as the
+// step from its next corner to its previous one, making a single closed round), with the
+// vertices round it; empty when every fan is whole.
+std::vector<std::uint32_t> BrokenFan(const TriangleMesh& mesh, const std::vector<std::uint8_t>& check)
+{
+    struct Step {
+        std::uint32_t vertex;
+        std::uint32_t from;
+        std::uint32_t to;
+    };
+    std::vector<Step> steps;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        const std::uint32_t* c = &mesh.indices[3 * t];
+        for (int k = 0; k < 3; ++k)
+            if (check[c[k]] != 0)
+                steps.push_back({c[k], c[(k + 1) % 3], c[(k + 2) % 3]});
+    }
+    std::sort(steps.begin(), steps.end(),
+              [](const Step& a, const Step& b) { return a.vertex != b.vertex ? a.vertex < b.vertex : a.from < b.from; });
+    for (std::size_t first = 0; first < steps.size();) {
+        std::size_t end = first;
+        while (end < steps.size() && steps[end].vertex == steps[first].vertex)
+            ++end;
+        bool whole = true;
+        for (std::size_t i = first + 1; i < end; ++i)
+            whole = whole && steps[i].from != steps[i - 1].from;
+        // With every `from` once, the round from the first step must come back after all of them.
+        std::size_t at = first;
+        std::size_t walked = 0;
+        while (whole) {
+            const auto next = std::lower_bound(steps.begin() + static_cast<std::ptrdiff_t>(first),
+                                               steps.begin() + static_cast<std::ptrdiff_t>(end), steps[at].to,
+                                               [](const Step& s, std::uint32_t v) { return s.from < v; });
+            ++walked;
+            if (next == steps.begin() + static_cast<std::ptrdiff_t>(end) || next->from != steps[at].to) {
+                whole = false;
+                break;
+            }
+            at = static_cast<std::size_t>(next - steps.begin());
+            if (at == first || walked > end - first)
+                break;
+        }
+        if (!whole || walked != end - first) {
+            std::vector<std::uint32_t> round = {steps[first].vertex};
+            for (std::size_t i = first; i < end; ++i)
+                round.insert(round.end(), {steps[i].from, steps[i].to});
+            return round;
+        }
+        first = end;
+    }
+    return {};
+}
+
+// Flags with `to` every unflagged corner of the triangles that have a corner flagged `from`.
+void FlagRound(const TriangleMesh& result, std::vector<std::uint8_t>& flag, std::uint8_t from, std::uint8_t to)
+{
+    std::vector<std::uint32_t> next;
+    for (std::size_t t = 0; t < result.TriangleCount(); ++t) {
+        const std::uint32_t* c = &result.indices[3 * t];
+        if (flag[c[0]] == from || flag[c[1]] == from || flag[c[2]] == from)
+            for (int k = 0; k < 3; ++k)
+                if (flag[c[k]] == 0)
+                    next.push_back(c[k]);
+    }
+    for (const std::uint32_t v : next)
+        flag[v] = to;
+}
+
+constexpr std::uint8_t kGivenBack = 1;  // a result vertex the input takes the place of
+constexpr std::uint8_t kJoinedTo = 2;   // one round those, which the input is joined to
+
+// A result with the input laid in where its vertices are flagged kGivenBack.
+struct LaidResult {
+    TriangleMesh mesh;
+    std::vector<std::uint32_t> vertexMap;
+    std::vector<std::uint32_t> faceMap;
+    std::vector<std::uint8_t> isInput;  // per triangle
+    std::vector<std::uint8_t> joint;    // per vertex: one of the input's or one it is joined to
+    std::vector<std::uint32_t> placed;  // per input vertex: where it was laid, or kNotPlaced
+};
+
+// The result without its triangles on given-back vertices, and the input triangles that went
+// into those vertices with their corners there unmerged and their other corners where the
+// result has them. False when such an input triangle went beyond the vertices joined to.
+bool LayInput(const TriangleMesh& input, const TriangleMesh& result, const std::vector<std::uint32_t>& into,
+              const std::vector<std::uint32_t>& vertexMap, const std::vector<std::uint32_t>& faceMap,
+              const std::vector<std::uint8_t>& flag, LaidResult& laid)
+{
+    laid.mesh.vertices = result.vertices;
+    laid.vertexMap = vertexMap;
+    for (std::size_t t = 0; t < result.TriangleCount(); ++t) {
+        const std::uint32_t* c = &result.indices[3 * t];
+        if (flag[c[0]] == kGivenBack || flag[c[1]] == kGivenBack || flag[c[2]] == kGivenBack)
+            continue;
+        laid.mesh.indices.insert(laid.mesh.indices.end(), c, c + 3);
+        laid.faceMap.push_back(faceMap[t]);
+        laid.isInput.push_back(0);
+    }
+    laid.placed.assign(input.vertices.size(), kNotPlaced);
+    laid.joint.resize(result.vertices.size());
+    for (std::size_t v = 0; v < result.vertices.size(); ++v)
+        laid.joint[v] = flag[v] == kJoinedTo ? 1 : 0;
+    for (std::size_t t = 0; t < input.TriangleCount(); ++t) {
+        const std::uint32_t* c = &input.indices[3 * t];
+        const auto givenBack = [&](int k) { return into[c[k]] != kNotPlaced && flag[into[c[k]]] == kGivenBack; };
+        if (IsDegenerate(c) || !(givenBack(0) || givenBack(1) || givenBack(2)))
+            continue;
+        std::uint32_t corner[3];
+        for (int k = 0; k < 3; ++k) {
+            if (into[c[k]] == kNotPlaced || flag[into[c[k]]] == 0)
+                return false;
+            if (!givenBack(k)) {
+                corner[k] = into[c[k]];
+                continue;
+            }
+            if (laid.placed[c[k]] == kNotPlaced) {
+                laid.placed[c[k]] = static_cast<std::uint32_t>(laid.mesh.vertices.size());
+                laid.mesh.vertices.push_back(input.vertices[c[k]]);
+                laid.vertexMap.push_back(c[k]);
+                laid.joint.push_back(1);
+            }
+            corner[k] = laid.placed[c[k]];
+        }
+        if (IsDegenerate(corner))
+            continue;
+        laid.mesh.indices.insert(laid.mesh.indices.end(), corner, corner + 3);
+        laid.faceMap.push_back(static_cast<std::uint32_t>(t));
+        laid.isInput.push_back(1);
+    }
+    return true;
+}
+
+// Puts the input back round the faults: the result's triangles on the faults' corners and on
+// the vertices next to those give way to the input triangles that went into them (LayInput).
+// Where joining leaves a vertex without one closed fan (two input vertices that went into one
+// vertex there lay on either side of what is given back), the place grows over that fan and is
+// laid again, a few times at most. Nothing changes (false) when that does not settle, or when
+// an input triangle of the place went somewhere else. The maps follow; `restored` gets one
+// byte per triangle of the new result, set on the input's. The vertices the input replaced
+// stay without triangles.
+bool RestoreInputRound(const TriangleMesh& input, TriangleMesh& result, std::vector<std::uint32_t>& into,
+                       std::vector<std::uint32_t>& vertexMap, std::vector<std::uint32_t>& faceMap,
+                       const std::vector<TrianglePair>& faults, std::vector<std::uint8_t>& restored)
+{
+    constexpr int kLayings = 16;
+    std::vector<std::uint8_t> flag(result.vertices.size(), 0);
+    for (const TrianglePair& pair : faults)
+        for (const std::uint32_t t : pair)
+            for (int k = 0; k < 3; ++k)
+                flag[result.indices[3 * t + k]] = kGivenBack;
+    FlagRound(result, flag, kGivenBack, kGivenBack);
+    for (int laying = 0; laying < kLayings; ++laying) {
+        for (std::uint8_t& f : flag)
+            f = f == kJoinedTo ? 0 : f;
+        FlagRound(result, flag, kGivenBack, kJoinedTo);
+        LaidResult laid;
+        if (!LayInput(input, result, into, vertexMap, faceMap, flag, laid))
+            return false;
+        const std::vector<std::uint32_t> broken = BrokenFan(laid.mesh, laid.joint);
+        if (!broken.empty()) {
+            for (const std::uint32_t v : broken)
+                flag[v < result.vertices.size() ? v : into[laid.vertexMap[v]]] = kGivenBack;
+            continue;
+        }
+        for (std::size_t v = 0; v < into.size(); ++v)
+            if (laid.placed[v] != kNotPlaced)
+                into[v] = laid.placed[v];
+        result = std::move(laid.mesh);
+        result.ComputeBounds();
+        vertexMap = std::move(laid.vertexMap);
+        faceMap = std::move(laid.faceMap);
+        restored = std::move(laid.isInput);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& options,
@@ -920,11 +1252,17 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     // repair run works on that result with every merge tested, all of it held but the faults'
     // triangles (then a ring, then two rings round them): a merge there takes the fault away
     // without laying another, and every pair the repair may have changed is checked again.
-    // Only when that fails is the whole result made again with the test. Making it again for a
+    // A fold that no merge takes away (a sliver laid across the rim of a flat ring) has the
+    // input put back round it, which is then simplified again with every merge tested. Only
+    // when that fails is the whole result made again with the test. Making it again for a
     // handful of faults among hundreds of thousands of triangles doubled the stage's time.
+    // Pairs that meet where the input met already are not the run's faults (TakeOutGivenPairs):
+    // a relief that crossed itself in a few thousand places once sent a third of runs through
+    // every repair to the whole-mesh run, at several times the cost, to hold them all still.
     const MeshSimplifyReport initial = report;
     TriangleMesh result;
     std::vector<std::uint8_t> changed;
+    std::vector<std::uint32_t> into;  // per input vertex, the result vertex it went into
     BedPlane bed;
     bool completed = false;
     {
@@ -933,38 +1271,43 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         Simplifier simplifier(mesh, options, report, false);
         completed = simplifier.RunSimplifier(progress);
         if (completed) {
-            simplifier.Compact(result, changed);
+            simplifier.Compact(result, changed, into);
             bed = simplifier.Bed();
         }
     }
-    std::vector<std::uint32_t> faults;
-    if (completed)
-        faults = ChangedTrianglesMeetingOrFlat(result, changed);
+    std::vector<TrianglePair> faults;
+    if (completed) {
+        faults = ChangedTrianglePairsMeetingOrFlat(result, changed);
+        report.crossingsGiven = TakeOutGivenPairs(mesh, result, into, faults);
+    }
     const std::vector<std::uint8_t>* inputProtected =
         options.protectedTriangles != nullptr && options.protectedTriangles->size() == mesh.TriangleCount()
         ? options.protectedTriangles : nullptr;
-    std::uint32_t reruns = 0;
-    for (int ring = 0; completed && !faults.empty() && ring < kRepairRounds; ++ring) {
-        ++reruns;
-        const std::vector<std::uint8_t> around = AroundFaults(result, faults, ring);
-        std::vector<std::uint8_t> held(around.size(), 0);
+    // One repair run on the result: every merge tested, all of it held but the triangles
+    // flagged in `place`, which are then checked again.
+    const auto repairRun = [&](const std::vector<std::uint8_t>& place) {
+        std::vector<std::uint8_t> held(place.size(), 0);
         for (std::size_t t = 0; t < held.size(); ++t)
-            held[t] = around[t] == 0 || (inputProtected != nullptr && (*inputProtected)[report.faceMap[t]] != 0) ? 1 : 0;
+            held[t] = place[t] == 0 || (inputProtected != nullptr && (*inputProtected)[report.faceMap[t]] != 0) ? 1 : 0;
         MeshSimplifyOptions repairOptions = options;
         repairOptions.protectedTriangles = &held;
         repairOptions.targetTriangles = 0;  // a handful of merges, whatever the count
         MeshSimplifyReport repair;
         TriangleMesh repaired;
+        std::vector<std::uint32_t> intoRepaired;
         {
             Simplifier simplifier(result, repairOptions, repair, true, &bed);
             completed = simplifier.RunSimplifier(progress);
             if (!completed)
-                break;
-            simplifier.Compact(repaired, changed);
+                return;
+            simplifier.Compact(repaired, changed, intoRepaired);
         }
+        for (std::uint32_t& v : into)
+            if (v != kNotPlaced)
+                v = intoRepaired[v];
         // Only the place the repair could change is checked: every other pair passed before.
         for (std::size_t t = 0; t < changed.size(); ++t)
-            changed[t] = around[repair.faceMap[t]];
+            changed[t] = place[repair.faceMap[t]];
         for (std::uint32_t& v : repair.vertexMap)
             v = report.vertexMap[v];
         for (std::uint32_t& t : repair.faceMap)
@@ -977,7 +1320,21 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         report.refusedOther += repair.refusedOther;
         report.largestError = std::max(report.largestError, repair.largestError);
         result = std::move(repaired);
-        faults = ChangedTrianglesMeetingOrFlat(result, changed);
+        faults = ChangedTrianglePairsMeetingOrFlat(result, changed);
+        TakeOutGivenPairs(mesh, result, into, faults);
+    };
+    std::uint32_t reruns = 0;
+    for (int ring = 0; completed && !faults.empty() && ring < kRepairRounds; ++ring) {
+        ++reruns;
+        repairRun(AroundFaults(result, TrianglesOf(faults), ring));
+    }
+    // A fold that no further merge takes away: the input goes back in round it and is
+    // simplified again there with every merge tested.
+    std::vector<std::uint8_t> restored;
+    if (completed && !faults.empty()
+        && RestoreInputRound(mesh, result, into, report.vertexMap, report.faceMap, faults, restored)) {
+        ++reruns;
+        repairRun(restored);
     }
     if (completed && !faults.empty()) {
         ++reruns;
@@ -985,7 +1342,7 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         Simplifier simplifier(mesh, options, report, true);
         completed = simplifier.RunSimplifier(progress);
         if (completed)
-            simplifier.Compact(result, changed);
+            simplifier.Compact(result, changed, into);
     }
     report.reruns = reruns;
     if (!completed) {
@@ -1026,6 +1383,7 @@ void AssignMeshSimplifyReport(MeshSimplifyReport& to, const MeshSimplifyReport& 
     to.averageMovementMillimetres = from.averageMovementMillimetres;
     to.seconds = from.seconds;
     to.reruns = from.reruns;
+    to.crossingsGiven = from.crossingsGiven;
     to.vertexMap = from.vertexMap;
     to.faceMap = from.faceMap;
 }
@@ -1049,6 +1407,9 @@ std::string FormatMeshSimplifyReport(const MeshSimplifyReport& report)
     if (report.reruns != 0)
         text += "; " + FormatCountOf(report.reruns, "rerun", "reruns")
             + " where the surface met itself";
+    if (report.crossingsGiven != 0)
+        text += "; " + FormatCountOf(report.crossingsGiven, "crossing pair", "crossing pairs")
+            + " it was given, left as they were";
     if (report.verticesHeldOnBed != 0)
         text += "; " + FormatCountGrouped(report.verticesHeldOnBed) + " vertices held on the bed";
     if (report.refusedTip != 0 || report.refusedPinch != 0)

@@ -57,9 +57,14 @@ struct MeshSimplifyReport {
     float averageMovementMillimetres = 0.0f;
     double seconds = 0.0;                 // 0 when nothing ran or the run was stopped
     // Runs made after the first because its result met itself or had a triangle without area:
-    // repairs round those places, and at worst one more run over the whole mesh (see
-    // SimplifyMesh).
+    // repairs round those places, one on the input put back round them, and at worst one more
+    // run over the whole mesh (see SimplifyMesh). Places where the input met itself already do
+    // not count.
     std::uint32_t reruns = 0;
+    // Pairs of the first result's triangles that meet where the input's met already, one side
+    // each: the run did not make them, they are neither mended nor a cause to run again (0 when
+    // the whole mesh was made again).
+    std::uint64_t crossingsGiven = 0;
     std::vector<std::uint32_t> vertexMap;  // per result vertex: the input vertex it continues
     std::vector<std::uint32_t> faceMap;    // per result triangle: the input triangle it continues
 };
@@ -76,7 +81,8 @@ struct MeshSimplifyReport {
 // Copies every field of `from` into `to`.
 void AssignMeshSimplifyReport(MeshSimplifyReport& to, const MeshSimplifyReport& from);
 
-// One line for the log: counts, share kept, movement, time, reruns, held vertices, refusals.
+// One line for the log: counts, share kept, movement, time, reruns, crossings given, held
+// vertices, refusals.
 [[nodiscard]] std::string FormatMeshSimplifyReport(const MeshSimplifyReport& report);
 
 // "Extra high", "High", "Medium", "Low" or "Extra low" when `level` lies within a thousandth

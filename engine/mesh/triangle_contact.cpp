@@ -371,9 +371,11 @@ bool IsFlat(const ContactTriangle& t) { return PointsCollinear(t.point[0], t.poi
 
 }  // namespace
 
-std::vector<std::uint32_t> ChangedTrianglesMeetingOrFlat(const TriangleMesh& result, std::span<const std::uint8_t> changed)
+std::vector<std::array<std::uint32_t, 2>> ChangedTrianglePairsMeetingOrFlat(const TriangleMesh& result,
+                                                                          std::span<const std::uint8_t> changed)
 {
-    std::vector<std::uint32_t> found;
+    using Pair = std::array<std::uint32_t, 2>;
+    std::vector<Pair> found;
     if (!result.IsConsistent())
         return found;
     const std::size_t count = result.TriangleCount();
@@ -386,16 +388,16 @@ std::vector<std::uint32_t> ChangedTrianglesMeetingOrFlat(const TriangleMesh& res
     // Each block lists what it finds; the lists are joined and sorted, so the answer is the
     // same on any number of threads.
     constexpr std::size_t kBlock = 256;
-    std::vector<std::vector<std::uint32_t>> perBlock((count + kBlock - 1) / kBlock);
+    std::vector<std::vector<Pair>> perBlock((count + kBlock - 1) / kBlock);
     ParallelForBlocks(count, kBlock, [&](std::size_t begin, std::size_t end) {
-        std::vector<std::uint32_t>& mine = perBlock[begin / kBlock];
+        std::vector<Pair>& mine = perBlock[begin / kBlock];
         std::vector<std::uint32_t> stack;
         for (std::size_t t = begin; t < end; ++t) {
             if (!isChanged(t))
                 continue;
             const ContactTriangle triangle = ContactOf(result, t);
             if (IsFlat(triangle)) {
-                mine.push_back(static_cast<std::uint32_t>(t));
+                mine.push_back({static_cast<std::uint32_t>(t), static_cast<std::uint32_t>(t)});
                 continue;
             }
             const auto reaches = [&triangle](Vec3 low, Vec3 high) {
@@ -422,14 +424,23 @@ std::vector<std::uint32_t> ChangedTrianglesMeetingOrFlat(const TriangleMesh& res
                     const ContactTriangle other = ContactOf(result, u);
                     if (IsFlat(other) || !TrianglesMeetBeyondSharedVertices(triangle, other))
                         continue;
-                    mine.push_back(static_cast<std::uint32_t>(t));
-                    mine.push_back(u);
+                    mine.push_back({std::min(static_cast<std::uint32_t>(t), u), std::max(static_cast<std::uint32_t>(t), u)});
                 }
             }
         }
     });
-    for (const std::vector<std::uint32_t>& list : perBlock)
+    for (const std::vector<Pair>& list : perBlock)
         found.insert(found.end(), list.begin(), list.end());
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+}
+
+std::vector<std::uint32_t> ChangedTrianglesMeetingOrFlat(const TriangleMesh& result, std::span<const std::uint8_t> changed)
+{
+    std::vector<std::uint32_t> found;
+    for (const std::array<std::uint32_t, 2>& pair : ChangedTrianglePairsMeetingOrFlat(result, changed))
+        found.insert(found.end(), pair.begin(), pair.end());
     std::sort(found.begin(), found.end());
     found.erase(std::unique(found.begin(), found.end()), found.end());
     return found;

@@ -48,4 +48,9 @@ bool TrianglesMeetBeyondSharedVertices(const ContactTriangle& a, const ContactTr
 // inconsistent mesh gives none.
 std::vector<std::uint32_t> ChangedTrianglesMeetingOrFlat(const TriangleMesh& mesh, std::span<const std::uint8_t> changed);
 
+// The same search, pair by pair: {t, u} with t < u for two triangles that meet, {t, t} for a
+// changed triangle without area, in ascending order.
+std::vector<std::array<std::uint32_t, 2>> ChangedTrianglePairsMeetingOrFlat(const TriangleMesh& mesh,
+                                                                          std::span<const std::uint8_t> changed);
+
 }  // namespace grainforge::mesh
