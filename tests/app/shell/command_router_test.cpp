@@ -98,7 +98,11 @@ TEST(MenuStateFor, CommandsNoLayerKnowsAreGreyedAndTextsPassThrough) {
   CommandState state;
   state.checked = true;
   state.text = L"&Undo Move";
-  EXPECT_EQ(MenuStateFor(state), (MenuItemState{true, true, L"&Undo Move"}));
+  state.tooltip = L"Why it is greyed.";
+  EXPECT_EQ(MenuStateFor(state), (MenuItemState{true, true, L"&Undo Move", L""}));
+  // A greyed item's tooltip says why it does nothing.
+  state.enabled = false;
+  EXPECT_EQ(MenuStateFor(state), (MenuItemState{false, true, L"&Undo Move", L"Why it is greyed."}));
 }
 
 TEST(CommandIdMap, GivesEachCommandItsOwnWindowIdWithinWxsRange) {
