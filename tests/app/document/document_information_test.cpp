@@ -21,7 +21,29 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
 {
     TempFolder folder;
     using Act = std::function<void(DocumentFixture&)>;
-    const Act refused = [](auto& f) { f.doc->maximumTriangles = 100; f.doc->RequestProcess(); };
+    const Act refused = [](auto& f) {  // the limit set in Mesh > Settings > Relief, then Process
+        f.doc->maximumTriangles = 100;
+        f.doc->UpdatePreview();
+        f.doc->RequestProcess();
+    };
+    const Act limitRight = [](auto& f) { f.doc->maximumTriangles = 18000000; f.doc->UpdatePreview(); };
+    const auto sides = [](std::uint8_t on) -> Act {  // Mapping > Sides > None or All
+        return [on](auto& f) {
+            std::fill(std::begin(f.doc->projection.boxSideEnabled), std::end(f.doc->projection.boxSideEnabled), on);
+            f.doc->UpdatePreview();
+        };
+    };
+    const Act noFace = [](auto& f) {
+        f.doc->ShowInformation(L"No face received texture: every side of the box projection is switched off.",
+            app::kInfoWarning, app::InfoEvent::run);
+    };
+    const Act textureWider = [](auto& f) {
+        mesh::TextureSettings settings = f.doc->heightMap.settings;
+        settings.widthMillimetres *= 2.0f;
+        f.doc->ApplyTextureSettings(settings);
+        EXPECT_TRUE(f.doc->IsModified()) << "the title's change mark shows";
+    };
+    const Act undo = [](auto& f) { f.doc->OnEditUndo(); };
     const Act start = [](auto& f) { f.doc->maximumTriangles = 18000000; f.FakeRuns(); f.doc->RequestProcess(); };
     const Act warned = [](auto& f) { f.FakeRuns(12345, 2.0f); f.doc->RequestProcess(); f.PollUntilReported(); };
     const Act repaired = [](auto& f) {  // two clean cubes: Repair asks, then mends nothing
@@ -70,6 +92,12 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
         {{fitted, L"The cage already fits"}, {moved, L""}},
         {{fitted, L"The cage already fits"}, {caged, L""}},
         {{fitted, L"The cage already fits"}, {refitted, L""}},
+        // A word on the settings goes when they change; a note goes with the state it describes.
+        {{sides(0), L""}, {noFace, L"No face received texture"}, {sides(1), L""}},
+        {{refused, L"About "}, {limitRight, L""}},
+        {{[&](auto& f) { (void)f.doc->SaveProject(folder / "proj1.gfproj"); }, L"Project saved: proj1.gfproj"},
+            {textureWider, L""}},
+        {{sides(0), L""}, {printCheck, L"Prints without support"}, {undo, L""}},
     };
     for (std::size_t s = 0; s < sessions.size(); ++s) {
         DocumentFixture f;
@@ -163,68 +191,6 @@ TEST(DocumentInformationTest, AWarningOrAnErrorStaysThroughEveryRoadThatDoesNotC
             if (stays)
                 EXPECT_EQ(kind, standingError ? app::kInfoError : std::max(app::kInfoWarning, laterKind)) << label;
         }
-    }
-}
-
-// A note goes with the state it describes, and a warning or an error on the settings goes when
-// they change: the result they describe is then out of date.
-TEST(DocumentInformationTest, TextsGoWithTheStateTheyDescribe)
-{
-    TempFolder folder;
-    using Act = std::function<void(DocumentFixture&)>;
-    const Act sidesOff = [](auto& f) {
-        std::fill(std::begin(f.doc->projection.boxSideEnabled), std::end(f.doc->projection.boxSideEnabled), 0);
-        f.doc->UpdatePreview();
-    };
-    const Act sidesAll = [](auto& f) {  // Mapping > Sides > All
-        std::fill(std::begin(f.doc->projection.boxSideEnabled), std::end(f.doc->projection.boxSideEnabled), 1);
-        f.doc->UpdatePreview();
-    };
-    const Act noFace = [](auto& f) {
-        f.doc->ShowInformation(L"No face received texture: every side of the box projection is switched off.",
-            app::kInfoWarning, app::InfoEvent::run);
-    };
-    const Act refused = [](auto& f) {
-        f.doc->maximumTriangles = 100;
-        f.doc->UpdatePreview();
-        f.doc->RequestProcess();
-    };
-    const Act limitSetRight = [](auto& f) {  // Mesh > Settings > Relief, OK
-        f.doc->maximumTriangles = 18000000;
-        f.doc->UpdatePreview();
-    };
-    const Act saved = [&](auto& f) { ASSERT_TRUE(f.doc->SaveProject(folder / "proj1.gfproj")); };
-    const Act textureWider = [](auto& f) {
-        mesh::TextureSettings settings = f.doc->heightMap.settings;
-        settings.widthMillimetres *= 2.0f;
-        f.doc->ApplyTextureSettings(settings);
-    };
-    const Act checked = [](auto& f) { f.doc->OnMeshCheckPrintability(); };
-    const Act undo = [](auto& f) { f.doc->OnEditUndo(); };
-    const struct {
-        const char* name;
-        std::vector<Act> before;
-        std::wstring shown;
-        Act change;
-    } cases[] = {
-        {"no face textured, then every side on", {sidesOff, noFace}, L"No face received texture", sidesAll},
-        {"over the limit, then the limit set right", {refused}, L"About ", limitSetRight},
-        {"project saved, then the texture changed", {saved}, L"Project saved: proj1.gfproj", textureWider},
-        {"prints without support, then undo", {sidesOff, checked}, L"Prints without support", undo},
-    };
-    for (const auto& c : cases) {
-        DocumentFixture f;
-        f.WithCube();
-        f.GiveTexture();
-        for (const Act& act : c.before)
-            act(f);
-        ASSERT_FALSE(f.host.information.empty()) << c.name;
-        ASSERT_TRUE(f.host.information.back().first.starts_with(c.shown)) << c.name;
-        c.change(f);
-        EXPECT_EQ(f.host.information.back().first.find(c.shown), std::wstring::npos)
-            << c.name << ": " << app::WideToUtf8(f.host.information.back().first);
-        // The change is an edit: the title's change mark shows.
-        EXPECT_TRUE(f.doc->IsModified()) << c.name;
     }
 }
 
