@@ -184,8 +184,9 @@ TEST(DocumentInformationTest, AWarningOrAnErrorStaysThroughEveryRoadThatDoesNotC
                 continue;
             EXPECT_NE(now.find(later), std::wstring::npos) << label << ": " << app::WideToUtf8(now);
             // The later word keeps its own kind, under the standing one.
+            const std::wstring wanted = later;
             const auto message = std::find_if(f.host.messages.begin(), f.host.messages.end(),
-                [&](const app::InformationMessage& m) { return m.text.find(later) != std::wstring::npos; });
+                [&wanted](const app::InformationMessage& m) { return m.text.find(wanted) != std::wstring::npos; });
             ASSERT_NE(message, f.host.messages.end()) << label;
             EXPECT_EQ(message->kind, laterKind) << label;
             if (stays)
