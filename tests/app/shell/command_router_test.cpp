@@ -94,7 +94,7 @@ TEST(CommandRouter, ACommandMayReplaceTheTableItWasFoundIn) {
 }
 
 TEST(MenuStateFor, CommandsNoLayerKnowsAreGreyedAndTextsPassThrough) {
-  EXPECT_EQ(MenuStateFor(std::nullopt), (MenuItemState{false, false, L""}));
+  EXPECT_EQ(MenuStateFor(std::nullopt), (MenuItemState{false, false, L"", L""}));
   CommandState state;
   state.checked = true;
   state.text = L"&Undo Move";
