@@ -365,16 +365,9 @@ void CGrainforgeDoc::LogRunReport(const mesh::PipelineReport& report) const
         LogUtf8Lines(mesh::FormatWallsLine(report.walls));
     if (report.printability.checked) {
         LogUtf8Lines(mesh::FormatPrintabilityReport(report.printability));
-        if (report.printabilityBeforeRelief) {
-            const mesh::PrintabilityReport& before = report.beforeRelief;
-            const bool madeTheDifference = before.featuresInAir.empty() &&
-                before.farReaches.empty() && before.airPlaces.empty();
-            LogMessage(FormatText("  before this displacement: %s in the air, %s past the warning distance%s",
-                           mesh::FormatCountOf(before.featuresInAir.size(), "feature", "features").c_str(),
-                           mesh::FormatCountOf(before.farReaches.size(), "layer", "layers").c_str(),
-                           madeTheDifference ? " - the relief made the difference" : ""),
-                kLogPlain);
-        }
+        const std::string before = mesh::FormatBeforeReliefLine(report);
+        if (!before.empty())
+            LogMessage(before, kLogPlain);
     }
 }
 

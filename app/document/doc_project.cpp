@@ -116,7 +116,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
         ShowInformation(L"The project could not be saved: the file chosen is " + Utf8ToWide(what) + L".\n" +
                             Utf8ToWide(where) + L"\nSaving the project there would replace it. Choose another name "
                             L"for the project.",
-            kInfoError, InfoEvent::save);
+            kInfoError, InfoEvent::project);
         return ProjectSave::targetIsInput;
     }
 
@@ -126,7 +126,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
         LogMessage("Project not saved: " + error, kLogError);
         ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(error) +
                             (fileWasThere ? L"\nThe file that was there is as it was." : L""),
-            kInfoError, InfoEvent::save);
+            kInfoError, InfoEvent::project);
         return ProjectSave::failed;
     };
     // A target no project can be written at is refused before the changed part is written.
@@ -145,7 +145,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
             LogMessage("Project not saved: the changed part could not be written beside it: " + message, kLogError);
             ShowInformation(L"The project could not be saved: the changed part could not be written beside it.\n" +
                                 Utf8ToWide(message),
-                kInfoError, InfoEvent::save);
+                kInfoError, InfoEvent::project);
             return ProjectSave::failed;
         }
         data.partPath = besidePart;
@@ -187,7 +187,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     LogMessage(saved, kLogSuccess);
     // The box names the file, as after a save of the part; the log keeps where it went. A
     // whole path is one long word the box can only break in the middle.
-    ShowInformation(L"Project saved: " + PathToWide(path.filename()), kInfoOk, InfoEvent::save);
+    ShowInformation(L"Project saved: " + PathToWide(path.filename()), kInfoOk, InfoEvent::project);
     return ProjectSave::saved;
 }
 

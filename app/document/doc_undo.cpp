@@ -82,6 +82,8 @@ void CGrainforgeDoc::NoteEdit()
     EditState state = CaptureEditState();
     if (EditStateEquals(state, undoBase))
         return;
+    // What the box said of the result, the checks and the last save no longer holds.
+    NoteEvent(InfoEvent::edit);
     if (editPending && ChangedOnlyByDrag(state, undoBase)) {
         // A drag moves only the cage, the layers or the masks: it stays one step.
         undoBase = std::move(state);
@@ -180,6 +182,8 @@ void CGrainforgeDoc::RestoreEditState(const EditState& state)
         NoteEvent(InfoEvent::texture);
     else if (!mesh::ProjectionSidesEquals(projection.layers, state.projection.layers))
         NoteEvent(InfoEvent::placement);
+    else
+        NoteEvent(InfoEvent::edit);
 
     partTransform = state.partTransform;
     remeshSettings = state.remesh;

@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace grainforge::app {
 
@@ -42,12 +43,29 @@ public:
     [[nodiscard]] virtual bool IsDetailedLogOn() const = 0;
 };
 
+// One message of the information box and its kind (0 ok, 1 warning, 2 error).
+struct InformationMessage {
+    std::wstring text;
+    int kind = 0;
+    friend bool operator==(const InformationMessage&, const InformationMessage&) = default;
+};
+
 // The coloured information box of the right pane.
 class IInformationBox {
 public:
     virtual ~IInformationBox() = default;
     // Kind 0 ok, 1 warning, 2 error. An empty text of kind 0 clears and hides the box.
     virtual void ShowInformation(const std::wstring& text, int kind) = 0;
+    // The messages the box holds, the gravest first, each to be drawn in its own kind's colours
+    // (none: the box empties). A box that draws one kind only shows them as one text, a blank
+    // line between two, in the first one's kind.
+    virtual void ShowMessages(const std::vector<InformationMessage>& messages)
+    {
+        std::wstring text;
+        for (const InformationMessage& message : messages)
+            text += (text.empty() ? L"" : L"\n\n") + message.text;
+        ShowInformation(text, messages.empty() ? 0 : messages.front().kind);
+    }
 };
 
 // The views of the document and the panes that follow it.

@@ -340,20 +340,29 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
         a = a.empty() ? d : a + "\n\n" + d;
     }
 
+    // Each kind of finding counts only where the relief added to what the part had before it;
+    // a region laid over nothing needs support as much as a feature that starts in the air.
     std::size_t f0 = 0;
     std::size_t r0 = 0;
+    std::size_t p0 = 0;
     if (r.printabilityBeforeRelief) {
         f0 = r.beforeRelief.featuresInAir.size();
         r0 = r.beforeRelief.farReaches.size();
+        p0 = r.beforeRelief.airPlaces.size();
     }
     const grainforge::mesh::PrintabilityReport& p = r.printability;
-    const bool findings = !p.featuresInAir.empty() || !p.airPlaces.empty() || !p.farReaches.empty();
-    if (p.checked && findings && (p.featuresInAir.size() > f0 || p.farReaches.size() > r0)) {
+    const bool added = p.featuresInAir.size() > f0 || p.farReaches.size() > r0 || p.airPlaces.size() > p0;
+    if (p.checked && added) {
         std::string c = "The relief needs support.";
         if (p.featuresInAir.size() > f0)
             c.append("\n")
                 .append(FormatCountOf(p.featuresInAir.size() - f0, "feature has nothing beneath it",
                     "features have nothing beneath them"))
+                .append(".");
+        if (p.airPlaces.size() > p0)
+            c.append("\n")
+                .append(FormatCountOf(p.airPlaces.size() - p0, "place is laid in the air",
+                    "places are laid in the air"))
                 .append(".");
         if (p.farReaches.size() > r0)
             c.append("\n")

@@ -236,19 +236,35 @@ void CGrainforgeDoc::LogUtf8Lines(std::string_view utf8) const
         LogMessage(line, kLogPlain);
 }
 
-bool InformationGoesWith(InfoEvent later, InfoEvent shown)
+namespace {
+
+bool IsSaveEvent(InfoEvent event)
 {
+    return event == InfoEvent::save || event == InfoEvent::project;
+}
+
+}  // namespace
+
+bool InformationGoesWith(InfoEvent later, InfoEvent shown, int kind)
+{
+    const bool verdict = shown == InfoEvent::run || shown == InfoEvent::check || shown == InfoEvent::placement ||
+                         shown == InfoEvent::note;
     switch (later) {
     case InfoEvent::view:
         return false;
     case InfoEvent::note:
         return shown == InfoEvent::note;
     case InfoEvent::save:
-        return shown == InfoEvent::save || shown == InfoEvent::note;
+    case InfoEvent::project:
+        // A project written says nothing of a part that could not be, nor the other way round.
+        return shown == later || shown == InfoEvent::note;
     case InfoEvent::check:
+        return verdict;
     case InfoEvent::placement:
-        return shown == InfoEvent::run || shown == InfoEvent::check || shown == InfoEvent::placement ||
-               shown == InfoEvent::note;
+    case InfoEvent::edit:
+        // After an edit the project is no longer as saved; a failed save still holds, and a
+        // part written stays written.
+        return verdict || (shown == InfoEvent::project && kind == kInfoOk);
     default:
         return true;
     }
@@ -257,7 +273,7 @@ bool InformationGoesWith(InfoEvent later, InfoEvent shown)
 bool CGrainforgeDoc::DropInformationTakenBy(InfoEvent event) const
 {
     return std::erase_if(eventWords, [event](const InformationText& word) {
-        return InformationGoesWith(event, word.event);
+        return InformationGoesWith(event, word.event, word.kind);
     }) > 0;
 }
 
@@ -265,7 +281,7 @@ void CGrainforgeDoc::ShowInformation(const std::wstring& text, int kind, InfoEve
 {
     // A run or a new part or texture takes a view's note whatever it says; any other text takes
     // it only when it is a note.
-    const bool takesNote = event != InfoEvent::view && InformationGoesWith(event, InfoEvent::view);
+    const bool takesNote = event != InfoEvent::view && InformationGoesWith(event, InfoEvent::view, viewNote.kind);
     if (event == InfoEvent::view) {
         viewNote = {text, kind, event};
     } else if (text.empty()) {
@@ -274,8 +290,9 @@ void CGrainforgeDoc::ShowInformation(const std::wstring& text, int kind, InfoEve
         // A note is for the moment; a warning or an error goes only with a word at least as
         // grave on an event that takes what it reports on, or with the outcome of a later save.
         std::erase_if(eventWords, [&](const InformationText& word) {
-            const bool laterSave = event == InfoEvent::save && word.event == InfoEvent::save;
-            return word.kind == kInfoOk || laterSave || (word.kind <= kind && InformationGoesWith(event, word.event));
+            const bool laterSave = IsSaveEvent(event) && word.event == event;
+            return word.kind == kInfoOk || laterSave ||
+                   (word.kind <= kind && InformationGoesWith(event, word.event, word.kind));
         });
         eventWords.push_back({text, kind, event});
     }
@@ -296,17 +313,17 @@ void CGrainforgeDoc::ShowComposedInformation() const
     if (!viewNote.text.empty())
         shown.push_back(&viewNote);
     std::stable_sort(shown.begin(), shown.end(), [](const auto* a, const auto* b) { return a->kind > b->kind; });
-    std::wstring text;
+    std::vector<InformationMessage> messages;
     for (const InformationText* word : shown)
-        text += (text.empty() ? L"" : L"\n\n") + word->text;
-    host.information->ShowInformation(DisplayText(text), shown.empty() ? kInfoOk : shown.front()->kind);
+        messages.push_back({DisplayText(word->text), word->kind});
+    host.information->ShowMessages(messages);
 }
 
 void CGrainforgeDoc::NoteEvent(InfoEvent event) const
 {
     // The box may hold a text the document never saw (the shell shows some of its own): an
     // event that takes every earlier word clears it whatever the document last showed.
-    const bool takesEverything = InformationGoesWith(event, InfoEvent::view);
+    const bool takesEverything = InformationGoesWith(event, InfoEvent::view, viewNote.kind);
     if (takesEverything)
         viewNote = {};
     if (DropInformationTakenBy(event) || takesEverything)

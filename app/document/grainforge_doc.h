@@ -88,22 +88,26 @@ mesh::PrintabilitySettings DocumentPrintability(std::int32_t upAxis, bool collec
 
 // What a text in the information box reports. Each text is shown for one event, and a later
 // event takes away what it makes stale: a run, or a new part or texture take every earlier
-// text; moving or resizing the texture on the part takes only the verdicts on the result and
-// the part (run and check), which no longer describe what Process would make; a save takes
-// only an earlier word on a save, since writing a file changes nothing it reports on.
+// text; moving or resizing the texture on the part, or any other edit of what Process reads,
+// takes the verdicts on the result and the part (run and check), which no longer describe
+// what Process would make, and the note that the project was saved; a save takes only
+// an earlier word on a save of the same file kind, since writing a file changes nothing it
+// reports on.
 enum class InfoEvent : std::uint8_t {
     view,       // a view's text (a display limit, a texture the graphics card refused)
     run,        // Process: started, refused, failed, or reported with its warnings and notes
     check,      // Check Printability, Repair and the input-mesh jobs: verdicts on the part shown
-    save,       // a save: written, or why not
+    save,       // a save of the part (STL): written, or why not
     part,       // a part opened, made, replaced by a job or placed; or why it could not be opened
     texture,    // a texture picked, loaded or rendered; or why it could not be
     placement,  // the texture moved, turned, zoomed or resized on the part
     note,       // a command that changed nothing (a fit with nothing to do, files left alone)
+    project,    // a save of the project: saved, or why not
+    edit,       // any other edit of the document (a setting, a switch, a mask, an undo)
 };
 
-// Whether the event `later` takes away a text shown for the event `shown`.
-[[nodiscard]] bool InformationGoesWith(InfoEvent later, InfoEvent shown);
+// Whether the event `later` takes away a text of `kind` shown for the event `shown`.
+[[nodiscard]] bool InformationGoesWith(InfoEvent later, InfoEvent shown, int kind);
 
 class CGrainforgeDoc {
 public:

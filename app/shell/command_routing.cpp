@@ -1,5 +1,6 @@
 #include "app/shell/command_routing.h"
 
+#include <wx/frame.h>
 #include <wx/window.h>
 
 #include "app/shell/kit/command_events.h"
@@ -8,7 +9,8 @@ namespace grainforge::app {
 
 MenuItemState MenuStateFor(const std::optional<CommandState>& state) {
   if (!state) return MenuItemState{};
-  return MenuItemState{state->enabled, state->checked, state->text};
+  return MenuItemState{state->enabled, state->checked, state->text,
+                       state->enabled ? std::wstring() : state->tooltip};
 }
 
 AcceleratorSplit SplitAccelerators(const std::vector<AcceleratorKey>& keys) {
@@ -68,21 +70,25 @@ bool CommandRouting::HandleBareKey(const std::vector<AcceleratorKey>& bare, int 
   return false;
 }
 
-void CommandRouting::UpdateMenu(wxMenu* menu) {
-  if (menu == nullptr) return;
+std::wstring CommandRouting::UpdateMenu(wxMenu* menu) {
+  std::wstring reason;
+  if (menu == nullptr) return reason;
   for (wxMenuItem* item : menu->GetMenuItems()) {
     if (item->IsSubMenu()) {
-      UpdateMenu(item->GetSubMenu());
+      (void)UpdateMenu(item->GetSubMenu());
       continue;
     }
     const std::optional<int> command = ids_.CommandId(item->GetId());
     if (!command) continue;
     const MenuItemState state = MenuStateFor(router_.Query(*command));
     item->Enable(state.enabled);
+    if (item->GetHelp() != wxString(state.reason)) item->SetHelp(wxString(state.reason));
+    if (reason.empty()) reason = state.reason;
     if (item->IsCheckable()) item->Check(state.checked);
     if (!state.text.empty() && item->GetItemLabel() != wxString(state.text))
       item->SetItemLabel(wxString(state.text));
   }
+  return reason;
 }
 
 void CommandRouting::OnMenu(wxCommandEvent& event) {
@@ -107,7 +113,12 @@ void CommandRouting::OnUpdateUi(wxUpdateUIEvent& event) {
 }
 
 void CommandRouting::OnMenuOpen(wxMenuEvent& event) {
-  UpdateMenu(event.GetMenu());
+  // A greyed item takes no highlight, so its help would never reach the status bar: a menu
+  // opened with such items says why in the status bar until it closes, as the frame does with
+  // a highlighted item's help.
+  const std::wstring reason = UpdateMenu(event.GetMenu());
+  if (auto* frame = dynamic_cast<wxFrame*>(frame_); frame != nullptr && !reason.empty())
+    frame->DoGiveHelp(wxString(reason), true);
   event.Skip();
 }
 

@@ -26,6 +26,8 @@ struct MenuItemState {
   bool enabled = false;
   bool checked = false;
   std::wstring text;
+  // Why a greyed item does nothing (the state's tooltip); empty for an enabled one.
+  std::wstring reason;
   friend bool operator==(const MenuItemState&, const MenuItemState&) = default;
 };
 MenuItemState MenuStateFor(const std::optional<CommandState>& state);
@@ -69,8 +71,9 @@ public:
   // Runs the command of a bare key (see AcceleratorSplit) pressed outside a text field; true
   // when the key belongs to a command, whether it ran or was disabled.
   bool HandleBareKey(const std::vector<AcceleratorKey>& bare, int flags, int keyCode);
-  // Sets every item of the menu (and its submenus) from the router.
-  void UpdateMenu(wxMenu* menu);
+  // Sets every item of the menu (and its submenus) from the router, each greyed item's help text
+  // to why it is greyed; gives the first such reason among the menu's own items (empty: none).
+  std::wstring UpdateMenu(wxMenu* menu);
 
 private:
   void OnMenu(wxCommandEvent& event);

@@ -42,6 +42,8 @@ public:
   virtual std::wstring InformationText() const = 0;
   // Shows and activates the information pane.
   virtual void ShowInformationPane() = 0;
+  // Hides the information pane (View > Mesh Information clicked while it is ticked).
+  virtual void HideInformationPane() = 0;
   // Whether the information pane is shown (View > Mesh Information is checked while it is).
   [[nodiscard]] virtual bool IsInformationPaneShown() const = 0;
   // Marks a named start-up phase.

@@ -38,6 +38,12 @@ void FrameViewPanes::ShowInformationPane() {
   if (frame_->RightPane() != nullptr) frame_->RightPane()->SetFocus();
 }
 
+void FrameViewPanes::HideInformationPane() {
+  if (frame_ == nullptr || frame_->RightHost() == nullptr || !frame_->RightHost()->IsShown()) return;
+  frame_->RightHost()->Hide();
+  frame_->Layout();
+}
+
 bool FrameViewPanes::IsInformationPaneShown() const {
   return frame_ != nullptr && frame_->RightHost() != nullptr && frame_->RightHost()->IsShown();
 }

@@ -21,6 +21,7 @@ public:
   void SetReportText(const std::wstring& text) override;
   std::wstring InformationText() const override;
   void ShowInformationPane() override;
+  void HideInformationPane() override;
   bool IsInformationPaneShown() const override;
   void MarkStartupPhase(const char* name) override;
 

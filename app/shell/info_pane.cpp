@@ -22,17 +22,19 @@ constexpr int kReportPoints = 9;
 }  // namespace
 
 CInfoBox::CInfoBox(wxWindow* parent)
-    : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE | wxFULL_REPAINT_ON_RESIZE) {
+    : wxScrolledCanvas(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                       wxBORDER_NONE | wxVSCROLL | wxFULL_REPAINT_ON_RESIZE) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
+  ShowScrollbars(wxSHOW_SB_NEVER, wxSHOW_SB_NEVER);
   Bind(wxEVT_PAINT, &CInfoBox::OnPaint, this);
   RepaintOnFocusChange(this);
   Hide();
 }
 
-void CInfoBox::SetMessage(const std::wstring& text, int kind) {
-  text_ = text;
-  kind_ = kind;
+void CInfoBox::SetMessages(std::vector<InformationMessage> messages) {
+  messages_ = std::move(messages);
+  Scroll(0, 0);
   Refresh();
 }
 
@@ -42,29 +44,58 @@ int CInfoBox::LineHeight() const {
   return WxTextMetrics(dc).LineHeight();
 }
 
-int CInfoBox::CountRows(int paneWidth) const {
+int CInfoBox::ContentHeight(int boxWidth) const {
   wxClientDC dc(const_cast<CInfoBox*>(this));
   dc.SetFont(GetFont());
-  return CountInfoRows(WxTextMetrics(dc), text_, paneWidth);
+  return LayoutInfoContent(WxTextMetrics(dc), messages_, boxWidth).height;
+}
+
+InfoContent CInfoBox::Content() const {
+  wxClientDC dc(const_cast<CInfoBox*>(this));
+  dc.SetFont(GetFont());
+  return LayoutInfoContent(WxTextMetrics(dc), messages_, GetClientSize().x);
+}
+
+void CInfoBox::Place(const AreaRect& rect) {
+  const bool scrolls = ContentHeight(rect.width) > rect.height;
+  ShowScrollbars(wxSHOW_SB_NEVER, scrolls ? wxSHOW_SB_ALWAYS : wxSHOW_SB_NEVER);
+  SetSize(rect.x, rect.y, rect.width, rect.height);
+  // With the bar shown the rows wrap to the narrower client area.
+  const int width = GetClientSize().x;
+  const int lineHeight = std::max(1, LineHeight());
+  SetScrollRate(0, scrolls ? lineHeight : 0);
+  SetVirtualSize(width, scrolls ? ContentHeight(width) : rect.height);
+  Refresh();
 }
 
 void CInfoBox::OnPaint(wxPaintEvent&) {
   wxAutoBufferedPaintDC dc(this);
-  const InfoColours colours = InfoColoursOf(kind_);
-  const wxSize size = GetClientSize();
+  DoPrepareDC(dc);
+  const wxSize virtualSize = GetVirtualSize();
+  const wxSize client = GetClientSize();
   dc.SetPen(*wxTRANSPARENT_PEN);
-  dc.SetBrush(wxBrush(ToWx(colours.background)));
-  dc.DrawRectangle(0, 0, size.x, size.y);
+  dc.SetBrush(wxBrush(GetParent()->GetBackgroundColour()));
+  dc.DrawRectangle(0, 0, std::max(virtualSize.x, client.x), std::max(virtualSize.y, client.y));
   dc.SetFont(GetFont());
-  dc.SetTextForeground(ToWx(colours.text));
   dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
   const WxTextMetrics metrics(dc);
   const int lineHeight = metrics.LineHeight();
-  int y = kInfoBoxPadding;
-  for (const std::wstring& row : InfoBoxRows(metrics, text_, size.x, size.y)) {
-    dc.DrawText(wxString(row), kInfoBoxPadding, y);
-    y += lineHeight;
+  const InfoContent content = LayoutInfoContent(metrics, messages_, client.x);
+  for (std::size_t i = 0; i < content.bands.size(); ++i) {
+    const InfoBand& band = content.bands[i];
+    const InfoColours colours = InfoColoursOf(band.kind);
+    // The last band reaches down to the box's bottom edge when the box is taller than them all.
+    const int height = i + 1 == content.bands.size() ? std::max(band.height, client.y - band.top) : band.height;
+    dc.SetBrush(wxBrush(ToWx(colours.background)));
+    dc.DrawRectangle(0, band.top, client.x, height);
+    dc.SetTextForeground(ToWx(colours.text));
+    int y = band.top + kInfoBoxPadding;
+    for (const std::wstring& row : band.rows) {
+      dc.DrawText(wxString(row), kInfoBoxPadding, y);
+      y += lineHeight;
+    }
   }
+  dc.SetDeviceOrigin(0, 0);  // the outline keeps to the box, wherever it is scrolled
   DrawFocusOutline(dc, *this);
 }
 
@@ -79,11 +110,19 @@ CRightPaneDialog::CRightPaneDialog(wxWindow* parent) : wxPanel(parent, wxID_ANY)
 }
 
 void CRightPaneDialog::SetInfoText(const std::wstring& text, int kind) {
-  infoText_ = text;
-  infoKind_ = kind;
+  std::vector<InformationMessage> messages;
+  if (!text.empty()) messages.push_back({text, kind});
+  SetInfoMessages(messages);
+}
+
+void CRightPaneDialog::SetInfoMessages(const std::vector<InformationMessage>& messages) {
+  infoText_.clear();
+  for (const InformationMessage& message : messages)
+    if (!message.text.empty()) infoText_ += (infoText_.empty() ? L"" : L"\n\n") + message.text;
+  infoKind_ = messages.empty() ? kInfoOk : messages.front().kind;
   if (info_ == nullptr) return;
-  info_->SetMessage(text, kind);
-  info_->Show(!text.empty());
+  info_->SetMessages(messages);
+  info_->Show(!infoText_.empty());
   const wxSize size = GetClientSize();
   LayoutBoxes(size.x, size.y);
   info_->Refresh();
@@ -95,12 +134,10 @@ void CRightPaneDialog::SetReportText(const std::wstring& text) {
 }
 
 void CRightPaneDialog::LayoutBoxes(int width, int height) {
-  const int rows = infoText_.empty() ? 0 : std::max(1, info_->CountRows(width));
-  const InfoPaneLayout layout = LayoutInfoPane(width, height, rows, info_->LineHeight());
+  const int content = infoText_.empty() ? 0 : info_->ContentHeight(InfoBoxWidth(width));
+  const InfoPaneLayout layout = LayoutInfoPaneForContent(width, height, content);
   report_->SetSize(layout.report.x, layout.report.y, layout.report.width, layout.report.height);
-  if (layout.info.height > 0) {
-    info_->SetSize(layout.info.x, layout.info.y, layout.info.width, layout.info.height);
-  }
+  if (layout.info.height > 0) info_->Place(layout.info);
 }
 
 void CRightPaneDialog::OnSize(wxSizeEvent& event) {

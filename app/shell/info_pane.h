@@ -1,29 +1,36 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <wx/font.h>
 #include <wx/panel.h>
+#include <wx/scrolwin.h>
 #include <wx/textctrl.h>
 
 #include "app/shell/info_pane_layout.h"
 
 namespace grainforge::app {
 
-// The coloured message area under the report: green, amber or red by kind, wrapped text.
-class CInfoBox final : public wxWindow {
+// The coloured message area under the report: each message in its own band, green, amber or
+// red by its kind, wrapped; when they are taller than the box it scrolls (wheel or bar).
+class CInfoBox final : public wxScrolledCanvas {
 public:
   explicit CInfoBox(wxWindow* parent);
-  void SetMessage(const std::wstring& text, int kind);
-  // Rows the current text takes at the given pane width, in this box's font.
-  int CountRows(int paneWidth) const;
+  void SetMessages(std::vector<InformationMessage> messages);
+  const std::vector<InformationMessage>& Messages() const { return messages_; }
+  // Height of the messages laid out in a box of the given width, in this box's font.
+  int ContentHeight(int boxWidth) const;
   int LineHeight() const;
+  // Puts the box at `rect`, with a scroll bar when the messages are taller than it.
+  void Place(const AreaRect& rect);
+  // The messages as drawn at the box's present width.
+  InfoContent Content() const;
 
 private:
   void OnPaint(wxPaintEvent& event);
 
-  std::wstring text_;
-  int kind_ = kInfoOk;
+  std::vector<InformationMessage> messages_;
 };
 
 // The dialog of the "Information" pane: the report box (fixed-pitch, read-only) and the
@@ -32,7 +39,10 @@ class CRightPaneDialog final : public wxPanel {
 public:
   explicit CRightPaneDialog(wxWindow* parent);
 
+  // One message of the kind; an empty text empties the box.
   void SetInfoText(const std::wstring& text, int kind);
+  // The messages, the gravest first, each in its own colours; none hides the box.
+  void SetInfoMessages(const std::vector<InformationMessage>& messages);
   void SetReportText(const std::wstring& text);
   void LayoutBoxes(int width, int height);
 
@@ -61,6 +71,7 @@ public:
   explicit CRightPane(wxWindow* parent);
   CRightPaneDialog* Dialog() const { return dialog_; }
   void SetInfoText(const std::wstring& text, int kind) { dialog_->SetInfoText(text, kind); }
+  void SetInfoMessages(const std::vector<InformationMessage>& messages) { dialog_->SetInfoMessages(messages); }
   void SetReportText(const std::wstring& text) { dialog_->SetReportText(text); }
 
 private:

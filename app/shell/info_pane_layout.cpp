@@ -27,14 +27,18 @@ int CountInfoRows(const ITextMetrics& metrics, std::wstring_view text, int paneW
   return CountWrappedRows(metrics, text, InfoTextWidth(paneWidth));
 }
 
+int InfoBoxWidth(int paneWidth) { return paneWidth - 2 * kEdge; }
+
 InfoPaneLayout LayoutInfoPane(int width, int height, int infoRows, int lineHeight) {
-  const int inner = width - 2 * kEdge;
   if (lineHeight <= 0) lineHeight = kFallbackInfoLineHeight;
-  int box = 0;
-  if (infoRows > 0) {
-    const long long wanted = static_cast<long long>(infoRows) * lineHeight + 2 * kInfoBoxPadding;
-    box = static_cast<int>(std::min<long long>(height / 2, wanted));
-  }
+  long long wanted = 0;
+  if (infoRows > 0) wanted = static_cast<long long>(infoRows) * lineHeight + 2 * kInfoBoxPadding;
+  return LayoutInfoPaneForContent(width, height, static_cast<int>(std::min<long long>(wanted, height)));
+}
+
+InfoPaneLayout LayoutInfoPaneForContent(int width, int height, int contentHeight) {
+  const int inner = InfoBoxWidth(width);
+  const int box = contentHeight > 0 ? std::min(height / 2, contentHeight) : 0;
   InfoPaneLayout layout;
   const int reportHeight = std::max(height - (box > 0 ? box + kEdge : 0) - 2 * kEdge, kSmallestReportHeight);
   layout.report = {kEdge, kEdge, inner, reportHeight};
@@ -42,22 +46,29 @@ InfoPaneLayout LayoutInfoPane(int width, int height, int infoRows, int lineHeigh
   return layout;
 }
 
-std::vector<std::wstring> InfoBoxRows(const ITextMetrics& metrics, std::wstring_view text, int boxWidth,
-                                      int boxHeight) {
+std::vector<std::wstring> InfoBoxRows(const ITextMetrics& metrics, std::wstring_view text, int boxWidth) {
   const int width = std::max(1, boxWidth - 2 * kInfoBoxPadding);
-  const int lineHeight = std::max(1, metrics.LineHeight());
-  const auto fitting = static_cast<std::size_t>(std::max(1, (boxHeight - 2 * kInfoBoxPadding) / lineHeight));
   std::vector<std::wstring> rows;
   for (std::wstring_view line : SplitLines(text)) {
-    for (const TextRow& row : WrapText(metrics, line, width, width)) {
-      if (rows.size() == fitting) {
-        rows.back() = CutWithEllipsis(metrics, rows.back(), width);
-        return rows;
-      }
+    for (const TextRow& row : WrapText(metrics, line, width, width))
       rows.emplace_back(line.substr(static_cast<std::size_t>(row.start), static_cast<std::size_t>(row.end - row.start)));
-    }
   }
   return rows;
+}
+
+InfoContent LayoutInfoContent(const ITextMetrics& metrics, const std::vector<InformationMessage>& messages,
+                              int boxWidth) {
+  const int lineHeight = metrics.LineHeight() > 0 ? metrics.LineHeight() : kFallbackInfoLineHeight;
+  InfoContent content;
+  for (const InformationMessage& message : messages) {
+    if (message.text.empty()) continue;
+    if (!content.bands.empty()) content.height += kInfoMessageGap;
+    InfoBand band{message.kind, content.height, 0, InfoBoxRows(metrics, message.text, boxWidth)};
+    band.height = static_cast<int>(band.rows.size()) * lineHeight + 2 * kInfoBoxPadding;
+    content.height += band.height;
+    content.bands.push_back(std::move(band));
+  }
+  return content;
 }
 
 }  // namespace grainforge::app

@@ -371,6 +371,13 @@ void CMainFrame::ShowInformation(const std::wstring& text, int kind) {
   if (right_ != nullptr) right_->SetInfoText(DisplayText(text), kind);
 }
 
+void CMainFrame::ShowInformationMessages(const std::vector<InformationMessage>& messages) {
+  if (right_ == nullptr) return;
+  std::vector<InformationMessage> shown = messages;
+  for (InformationMessage& message : shown) message.text = DisplayText(message.text);
+  right_->SetInfoMessages(shown);
+}
+
 void CMainFrame::OnCharHook(wxKeyEvent& event) {
   if (!HandleKeyHook(event.GetKeyCode(), event.GetModifiers(), wxWindow::FindFocus())) event.Skip();
 }

@@ -14,6 +14,7 @@
 #include <wx/frame.h>
 #include <wx/timer.h>
 
+#include "app/document/document_host.h"
 #include "app/shell/command_routing.h"
 #include "app/shell/frame_logic.h"
 #include "app/shell/workflow_pane_seam.h"
@@ -72,6 +73,8 @@ public:
   void Log(const std::wstring& text, int level);
   // Puts the information box's text (kind 0 ok, 1 warning, 2 error).
   void ShowInformation(const std::wstring& text, int kind);
+  // The information box's messages, each in its own colours (see IInformationBox).
+  void ShowInformationMessages(const std::vector<InformationMessage>& messages);
 
   // Dropped files go here (the application opens the part and loads the image).
   void SetDropHandler(std::function<void(const std::vector<std::filesystem::path>&)> handler) {

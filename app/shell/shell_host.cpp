@@ -141,6 +141,10 @@ void ShellDocumentHost::ShowInformation(const std::wstring& text, int kind) {
   frame_.ShowInformation(text, kind);
 }
 
+void ShellDocumentHost::ShowMessages(const std::vector<InformationMessage>& messages) {
+  frame_.ShowInformationMessages(messages);
+}
+
 bool ShellDocumentHost::AskYesNo(const std::wstring& question) {
   return prompter_.ShowMessage({L"Tessary", question, PromptButtons::YesNo, PromptIcon::Question}) ==
          MessageAnswer::Yes;

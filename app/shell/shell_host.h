@@ -53,6 +53,7 @@ public:
   bool IsDetailedLogOn() const override;
 
   void ShowInformation(const std::wstring& text, int kind) override;
+  void ShowMessages(const std::vector<InformationMessage>& messages) override;
 
   bool AskYesNo(const std::wstring& question) override;
   PromptAnswer AskYesNoCancel(const std::wstring& question, const std::wstring& yesLabel,

@@ -172,6 +172,11 @@ void CGrainforgeView::OnMeshInformation()
 {
     if (!document_.HasPart())
         return;
+    // The item is ticked while the pane shows: clicking it then takes the pane away.
+    if (context_.frame != nullptr && context_.frame->IsInformationPaneShown()) {
+        context_.frame->HideInformationPane();
+        return;
+    }
     SetReport(wxString::FromUTF8(document_.MeshInformationReport()).ToStdWstring());
     ShowInformationPane();
 }

@@ -30,14 +30,10 @@ void CGrainforgeView::AddMappingCommands(CommandTable& table)
                          }});
     }
     table.push_back({32799, [this] { OnFitToModel(); }, withPart});
-    for (const int id : {32807, 32808, 32809})
-        table.push_back({id, [this, id] { OnSideSwitches(id); }, withPart});
-    for (int id = 32801; id <= 32806; ++id) {
+    for (int id = 32801; id <= 32809; ++id) {
         const int side = BoxSideOfCommand(id);
         table.push_back({id, [this, id] { OnSideSwitches(id); }, [this, side](CommandState& state) {
-                             const bool boxOrSphere = BoxOrSphere(document_.projection);
-                             state.enabled = boxOrSphere && document_.HasPart();
-                             state.checked = boxOrSphere && document_.projection.boxSideEnabled[side] != 0;
+                             state = SidesCommandState(document_.projection, document_.HasPart(), side);
                          }});
     }
     table.push_back({32800,
@@ -111,21 +107,8 @@ void CGrainforgeView::OnFitToModel()
 
 void CGrainforgeView::OnSideSwitches(int commandId)
 {
-    if (!document_.HasPart())
+    if (!document_.HasPart() || !ApplySidesCommand(document_.projection, commandId))
         return;
-    std::uint8_t(&sides)[mesh::kBoxSideCount] = document_.projection.boxSideEnabled;
-    switch (commandId) {
-    case 32807: ApplySideSwitchChange(sides, SideSwitchChange::all); break;
-    case 32808: ApplySideSwitchChange(sides, SideSwitchChange::none); break;
-    case 32809: ApplySideSwitchChange(sides, SideSwitchChange::invert); break;
-    default: {
-        const int side = BoxSideOfCommand(commandId);
-        if (side < 0)
-            return;
-        sides[side] = sides[side] != 0 ? 0 : 1;
-        break;
-    }
-    }
     document_.UpdatePreview();
     RefreshMappingOverlays();
 }

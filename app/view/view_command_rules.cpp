@@ -45,6 +45,50 @@ int BoxSideOfCommand(int commandId)
     return commandId >= 32801 && commandId <= 32806 ? commandId - 32801 : -1;
 }
 
+namespace {
+
+bool HasBoxSides(const mesh::Projection& projection)
+{
+    return projection.type == mesh::ProjectionKind::Box || projection.type == mesh::ProjectionKind::Sphere;
+}
+
+}  // namespace
+
+CommandState SidesCommandState(const mesh::Projection& projection, bool hasPart, int side)
+{
+    CommandState state;
+    if (!HasBoxSides(projection)) {
+        state.enabled = false;
+        state.tooltip = projection.type == mesh::ProjectionKind::Plane ? kPlaneHasNoSidesTip : kCylinderHasNoSidesTip;
+        return state;
+    }
+    state.enabled = hasPart;
+    state.checked = side >= 0 && side < mesh::kBoxSideCount && projection.boxSideEnabled[side] != 0;
+    return state;
+}
+
+bool ApplySidesCommand(mesh::Projection& projection, int commandId)
+{
+    if (!HasBoxSides(projection))
+        return false;
+    std::uint8_t(&sides)[mesh::kBoxSideCount] = projection.boxSideEnabled;
+    std::uint8_t before[mesh::kBoxSideCount];
+    std::copy(std::begin(sides), std::end(sides), before);
+    switch (commandId) {
+    case 32807: ApplySideSwitchChange(sides, SideSwitchChange::all); break;
+    case 32808: ApplySideSwitchChange(sides, SideSwitchChange::none); break;
+    case 32809: ApplySideSwitchChange(sides, SideSwitchChange::invert); break;
+    default: {
+        const int side = BoxSideOfCommand(commandId);
+        if (side < 0)
+            return false;
+        sides[side] = sides[side] != 0 ? 0 : 1;
+        break;
+    }
+    }
+    return !std::equal(std::begin(sides), std::end(sides), before);
+}
+
 std::optional<CameraPreset> CameraPresetOfCommand(int commandId)
 {
     switch (commandId) {

@@ -42,6 +42,20 @@ enum class SideSwitchChange { all, none, invert };
 void ApplySideSwitchChange(std::uint8_t (&sides)[mesh::kBoxSideCount], SideSwitchChange change);
 // 32801-32806: the side a toggle command flips; -1 for other ids.
 [[nodiscard]] int BoxSideOfCommand(int commandId);
+// Why the Sides items are greyed while the plane or the cylinder is the projection.
+inline constexpr const wchar_t* kPlaneHasNoSidesTip =
+    L"The plane textures every face turned towards it, so it has no sides to switch. The Sides "
+    L"items apply to the box and sphere.";
+inline constexpr const wchar_t* kCylinderHasNoSidesTip =
+    L"The cylinder has a wall and two caps, switched in the Mapping section, and no sides to "
+    L"switch. The Sides items apply to the box and sphere.";
+// The state of a Sides item: `side` 0-5 for a side's own switch (ticked while on), -1 for All,
+// None and Invert. Enabled with a part while the box or the sphere is the projection; under
+// the plane or the cylinder, whose sides do not exist, greyed, unticked and telling why.
+[[nodiscard]] CommandState SidesCommandState(const mesh::Projection& projection, bool hasPart, int side);
+// Runs a Sides command (32801-32809) on the projection's side switches; only the box and the
+// sphere have sides, so under another projection nothing changes. True when a switch changed.
+bool ApplySidesCommand(mesh::Projection& projection, int commandId);
 
 // ---- Camera presets (32774 Isometric .. 32780 Bottom) -----------------------------------------
 struct CameraPreset {

@@ -6,9 +6,12 @@
 #include "app/shell/kit/toolbar_item.h"
 #include "app/shell/kit/ui_colours.h"
 
+#include <algorithm>
+
 #include <wx/button.h>
 #include <wx/listctrl.h>
 #include <wx/scrolwin.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -20,6 +23,10 @@ namespace {
 
 wxColour ToWx(Rgb colour) { return wxColour(colour.r, colour.g, colour.b); }
 
+// The width the panel asks for, in DIP: the tools, a list wide enough for "Cylinder 12" and its
+// shape, and the fields at ease.
+constexpr int kMaskPanelWidth = 240;
+
 }  // namespace
 
 CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> activeDocument, ICommandTarget* target)
@@ -29,19 +36,22 @@ CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> active
     Hide();
     SetBackgroundColour(ToWx(colours::kPaneBackground));
     wxWindow* caption = CreateCaption();
-    // The body scrolls: on a small screen the view gives the panel less than its width (and
-    // height), and every field stays in reach, Tab scrolling the focused one into sight.
+    // The body scrolls down only: its fields stand in one column narrow enough for the strip
+    // the view gives the panel on a small screen, and every field stays in reach by scrolling
+    // down, Tab scrolling the focused one into sight.
     auto* body = new wxScrolledWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
-                                      wxHSCROLL | wxVSCROLL | wxTAB_TRAVERSAL);
+                                      wxVSCROLL | wxTAB_TRAVERSAL);
     CreateBody(body);
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     sizer->Add(caption, 0, wxEXPAND);
     sizer->Add(body, 1, wxEXPAND);
     SetSizer(sizer);
-    // The width the panel asks for; the view may give it less.
-    SetMinSize(wxSize(body->GetMinSize().x, -1));
+    // The width the panel asks for: room for the volumes' names beside the tools, and for the
+    // bar it scrolls down with; the view may give it less, down to the fields' own width.
+    const int least = body->GetMinSize().x + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this);
+    SetMinSize(wxSize(std::max(least, FromDIP(kMaskPanelWidth)), -1));
     body->SetMinSize(wxSize(1, 1));
-    body->SetScrollRate(FromDIP(8), FromDIP(8));
+    body->SetScrollRate(0, FromDIP(8));
     body->FitInside();
 
     // Escape closes the panel as its Close button does.
@@ -77,8 +87,12 @@ void CMaskPanel::CreateBody(wxWindow* body) {
     const int gap = body->FromDIP(6);
     auto* column = new wxBoxSizer(wxVERTICAL);
 
+    // The tools stand down the side of the list, so that all five stay in a strip no wider than
+    // the fields below.
+    auto* toolsAndList = new wxBoxSizer(wxHORIZONTAL);
     toolbar_ = new CToolbarHostWnd();
     if (toolbar_->Create(body, kIdMaskToolbar)) {
+        toolbar_->SetOrientation(1);
         toolbar_->SetColorStyle();
         toolbar_->SetButtonSize();
         toolbar_->SetIconPadding(4);
@@ -93,11 +107,12 @@ void CMaskPanel::CreateBody(wxWindow* body) {
             MakeToolbarButton(kCmdMaskDuplicate, L"mask_duplicate", L"Duplicate", L"A copy of the chosen volume, beside it."),
             MakeToolbarButton(kCmdMaskDelete, L"mask_delete", L"Delete", L"Remove the chosen volume."),
         });
-        toolbar_->SetMinSize(wxSize(-1, toolbar_->BarHeight()));
-        column->Add(toolbar_, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, gap);
+        // Five buttons of 32 px with their gaps and margins.
+        toolbar_->SetMinSize(wxSize(toolbar_->BarHeight(), body->FromDIP(170)));
+        toolsAndList->Add(toolbar_, 0, wxEXPAND | wxRIGHT, gap / 2);
     }
 
-    list_ = new wxListCtrl(body, kIdMaskList, wxDefaultPosition, wxSize(-1, body->FromDIP(110)),
+    list_ = new wxListCtrl(body, kIdMaskList, wxDefaultPosition, wxSize(body->FromDIP(40), body->FromDIP(110)),
                            wxLC_REPORT | wxLC_SINGLE_SEL | wxLC_NO_SORT_HEADER | wxBORDER_THEME);
     list_->EnableCheckBoxes(true);
     list_->AppendColumn(wxS("Volume"), wxLIST_FORMAT_LEFT);
@@ -111,23 +126,24 @@ void CMaskPanel::CreateBody(wxWindow* body) {
             list_->SetColumnWidth(1, width * 38 / 100 - 2);
         }
     });
-    column->Add(list_, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, gap);
+    toolsAndList->Add(list_, 1, wxEXPAND);
+    column->Add(toolsAndList, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, gap);
 
     auto* group = new wxStaticBoxSizer(wxVERTICAL, body, wxS("Chosen volume"));
     wxWindow* box = group->GetStaticBox();
-    auto* grid = new wxFlexGridSizer(4, gap / 2, gap);
-    grid->AddSpacer(0);
-    for (const wchar_t* head : {L"X", L"Y", L"Z"})
-        grid->Add(new wxStaticText(box, wxID_ANY, head), 0, wxALIGN_CENTER_HORIZONTAL);
+    // One column: each quantity's heading, then a row a field (X, Y, Z), so that the group is
+    // no wider than a label and a field and is reached by scrolling down alone.
+    auto* fieldColumn = new wxBoxSizer(wxVERTICAL);
     const wchar_t* const rows[4] = {L"Position (mm)", L"Size (mm)", L"Turn (degrees)", L"Feather (mm)"};
-    const wxSize fieldSize(body->FromDIP(58), -1);
+    const wchar_t* const axes[3] = {L"X", L"Y", L"Z"};
+    // The fields' least width; they widen with the panel.
+    const wxSize fieldSize(body->FromDIP(44), -1);
     for (int row = 0; row < 4; ++row) {
-        grid->Add(new wxStaticText(box, wxID_ANY, rows[row]), 0, wxALIGN_CENTER_VERTICAL);
-        for (int column = 0; column < 3; ++column) {
-            if (row == 3 && column > 0) {
-                grid->AddSpacer(0);
-                continue;
-            }
+        fieldColumn->Add(new wxStaticText(box, wxID_ANY, rows[row]), 0, row > 0 ? wxTOP : 0, gap);
+        auto* grid = new wxFlexGridSizer(2, gap / 2, gap);
+        grid->AddGrowableCol(1);
+        for (int column = 0; column < (row == 3 ? 1 : 3); ++column) {
+            grid->Add(new wxStaticText(box, wxID_ANY, row == 3 ? L"" : axes[column]), 0, wxALIGN_CENTER_VERTICAL);
             const int index = 3 * row + column;
             auto* field = new wxTextCtrl(box, kIdMaskFirstField + index, wxEmptyString, wxDefaultPosition, fieldSize,
                                          wxTE_PROCESS_ENTER);
@@ -142,15 +158,17 @@ void CMaskPanel::CreateBody(wxWindow* body) {
                     ApplyVolumeFields();
             });
             fields_[static_cast<std::size_t>(index)] = field;
-            grid->Add(field, 0, wxEXPAND);
+            grid->Add(field, 1, wxEXPAND);
         }
+        fieldColumn->Add(grid, 0, wxEXPAND | wxTOP, gap / 2);
     }
-    group->Add(grid, 0, wxALL, gap / 2);
+    // Little room at the sides: at 800 x 600 the panel is a narrow strip.
+    group->Add(fieldColumn, 0, wxEXPAND | wxTOP | wxBOTTOM, gap / 2);
     auto* note = new wxStaticText(box, wxID_ANY, kMaskFieldNote);
-    note->Wrap(grid->CalcMin().x);
+    note->Wrap(fieldColumn->CalcMin().x);
     group->Add(note, 0, wxALL, gap / 2);
     note_ = note;
-    column->Add(group, 0, wxEXPAND | wxALL, gap);
+    column->Add(group, 0, wxEXPAND | wxALL, gap / 2);
     body->SetSizer(column);
     body->SetMinSize(column->CalcMin());
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <string>
 
@@ -349,6 +350,17 @@ bool FloatsEqual(Vec3 a, Vec3 b)
 }
 
 }  // namespace
+
+bool AnyProjectorOn(const Projection& projection)
+{
+    if (projection.type == ProjectionKind::Plane)
+        return true;
+    if (projection.type == ProjectionKind::Cylinder)
+        return projection.cylinderSideEnabled != 0 || projection.cylinderTopCapEnabled != 0
+            || projection.cylinderBottomCapEnabled != 0;
+    return std::any_of(std::begin(projection.boxSideEnabled), std::end(projection.boxSideEnabled),
+        [](std::uint8_t on) { return on != 0; });
+}
 
 // ---- Frames -------------------------------------------------------------------------------
 

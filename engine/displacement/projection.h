@@ -167,6 +167,10 @@ struct SideFrame SideFrame(std::int32_t side, std::int32_t upAxis);
 ProjectionSamples MapThroughProjection(const Projection& projection, Vec3 point, Vec3 normal,
                                        const std::uint8_t* outerMask = nullptr);
 
+// Whether the projection has a projector switched on: always for the plane, the wall or a cap
+// for the cylinder, a side for the box and the sphere. Without one it textures nothing.
+bool AnyProjectorOn(const Projection& projection);
+
 // Whether the surface settings let the projection texture an outer (or an inner) face on some
 // side it uses: the plane takes every face, the cylinder by its surface setting while its wall
 // or a cap is on, the box and sphere by the settings of their enabled sides. Whether a face

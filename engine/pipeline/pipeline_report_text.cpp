@@ -96,19 +96,6 @@ std::string ChosenSurfaceWords(std::optional<std::int32_t> setting)
     return "surface";
 }
 
-bool AnyProjectorOn(const Projection& p)
-{
-    if (p.type == ProjectionKind::Plane)
-        return true;
-    if (p.type == ProjectionKind::Cylinder)
-        return p.cylinderSideEnabled != 0 || p.cylinderTopCapEnabled != 0 || p.cylinderBottomCapEnabled != 0;
-    for (std::uint8_t on : p.boxSideEnabled) {
-        if (on != 0)
-            return true;
-    }
-    return false;
-}
-
 // Why the projection reaches so little, in its own terms.
 std::string MissedTextureCause(const TextureFigures& figures, const Projection& p)
 {
@@ -217,24 +204,24 @@ void AppendDisplacement(std::string& text, const PipelineReport& r)
         AppendLine(text, "displacement: ", FormatDisplacementReport(r.displacementReport));
 }
 
+}  // namespace
+
 // Only a before-report that was checked has counts to compare; and the relief made the
 // difference only when the result has something the part before it did not.
-void AppendBeforeRelief(std::string& text, const PipelineReport& r)
+std::string FormatBeforeReliefLine(const PipelineReport& r)
 {
     const PrintabilityReport& before = r.beforeRelief;
     if (!r.printabilityBeforeRelief || !before.checked)
-        return;
-    text += "  before this displacement: " + FormatCountOf(before.featuresInAir.size(), "feature", "features")
+        return {};
+    std::string text = "  before this displacement: " + FormatCountOf(before.featuresInAir.size(), "feature", "features")
         + " in the air, " + FormatCountOf(before.farReaches.size(), "layer", "layers") + " past the warning distance";
     const PrintabilityReport& after = r.printability;
     const bool beforeClear = before.featuresInAir.empty() && before.farReaches.empty() && before.airPlaces.empty();
     const bool afterClear = after.featuresInAir.empty() && after.farReaches.empty() && after.airPlaces.empty();
     if (beforeClear && !afterClear)
         text += " - the relief made the difference";
-    text += "\n";
+    return text;
 }
-
-}  // namespace
 
 std::string FormatFlippedCopiesNote(std::uint64_t flippedCopies)
 {
@@ -280,7 +267,9 @@ std::string FormatPipelineReport(const PipelineReport& r)
         if (!r.walls.measured)
             text += "\n";
         text += FormatPrintabilityReport(r.printability);
-        AppendBeforeRelief(text, r);
+        const std::string before = FormatBeforeReliefLine(r);
+        if (!before.empty())
+            text += before + "\n";
     }
     return text;
 }

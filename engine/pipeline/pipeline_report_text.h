@@ -104,6 +104,11 @@ inline constexpr double kTextureSliverShare = 0.01;
 // tile when the run had them. One line, without advice.
 [[nodiscard]] std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSettings& settings);
 
+// "  before this displacement: n feature(s) in the air, n layer(s) past the warning distance",
+// ending in " - the relief made the difference" when the part before the relief had no finding
+// and the result has one; empty unless the run checked the part before its relief. No line break.
+[[nodiscard]] std::string FormatBeforeReliefLine(const PipelineReport& report);
+
 // What to do about it, the note beside the warning.
 inline constexpr const char* kTextureMissedAdvice =
     "Choose other surfaces or sides, turn the projection towards the part or take another "

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 
 namespace grainforge::test {
 namespace {
@@ -19,7 +21,29 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
 {
     TempFolder folder;
     using Act = std::function<void(DocumentFixture&)>;
-    const Act refused = [](auto& f) { f.doc->maximumTriangles = 100; f.doc->RequestProcess(); };
+    const Act refused = [](auto& f) {  // the limit set in Mesh > Settings > Relief, then Process
+        f.doc->maximumTriangles = 100;
+        f.doc->UpdatePreview();
+        f.doc->RequestProcess();
+    };
+    const Act limitRight = [](auto& f) { f.doc->maximumTriangles = 18000000; f.doc->UpdatePreview(); };
+    const auto sides = [](std::uint8_t on) -> Act {  // Mapping > Sides > None or All
+        return [on](auto& f) {
+            std::fill(std::begin(f.doc->projection.boxSideEnabled), std::end(f.doc->projection.boxSideEnabled), on);
+            f.doc->UpdatePreview();
+        };
+    };
+    const Act noFace = [](auto& f) {
+        f.doc->ShowInformation(L"No face received texture: every side of the box projection is switched off.",
+            app::kInfoWarning, app::InfoEvent::run);
+    };
+    const Act textureWider = [](auto& f) {
+        mesh::TextureSettings settings = f.doc->heightMap.settings;
+        settings.widthMillimetres *= 2.0f;
+        f.doc->ApplyTextureSettings(settings);
+        EXPECT_TRUE(f.doc->IsModified()) << "the title's change mark shows";
+    };
+    const Act undo = [](auto& f) { f.doc->OnEditUndo(); };
     const Act start = [](auto& f) { f.doc->maximumTriangles = 18000000; f.FakeRuns(); f.doc->RequestProcess(); };
     const Act warned = [](auto& f) { f.FakeRuns(12345, 2.0f); f.doc->RequestProcess(); f.PollUntilReported(); };
     const Act repaired = [](auto& f) {  // two clean cubes: Repair asks, then mends nothing
@@ -68,6 +92,12 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
         {{fitted, L"The cage already fits"}, {moved, L""}},
         {{fitted, L"The cage already fits"}, {caged, L""}},
         {{fitted, L"The cage already fits"}, {refitted, L""}},
+        // A word on the settings goes when they change; a note goes with the state it describes.
+        {{sides(0), L""}, {noFace, L"No face received texture"}, {sides(1), L""}},
+        {{refused, L"About "}, {limitRight, L""}},
+        {{[&](auto& f) { (void)f.doc->SaveProject(folder / "proj1.gfproj"); }, L"Project saved: proj1.gfproj"},
+            {textureWider, L""}},
+        {{sides(0), L""}, {printCheck, L"Prints without support"}, {undo, L""}},
     };
     for (std::size_t s = 0; s < sessions.size(); ++s) {
         DocumentFixture f;
@@ -83,55 +113,85 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
     }
 }
 
-// A warning that still holds stays in the box through every other road that writes to it; the
-// later word is shown with it. Only what changes the work it reports on takes it.
-TEST(DocumentInformationTest, AWarningStaysThroughEveryRoadThatDoesNotChangeItsCause)
+// A warning or an error that still holds stays in the box through every other road that
+// writes to it, the later word shown under it in its own kind; only what changes the work it
+// reports on takes it. The table runs every road after a standing warning on the relief and
+// after a standing error, a Save STL that failed.
+TEST(DocumentInformationTest, AWarningOrAnErrorStaysThroughEveryRoadThatDoesNotChangeItsCause)
 {
     TempFolder folder;
     using Act = std::function<void(app::CGrainforgeDoc&)>;
     const std::wstring warning = L"This part is small for a relief";
+    const std::wstring error = L"This file could not be saved.";
     const struct {
         const char* road;
         Act act;
-        const wchar_t* later;  // a text the box then holds besides the warning; null: the warning went
+        const wchar_t* later;  // a text the box then holds; null: none
+        int laterKind;
+        bool warningStays;
+        bool errorStays;
     } roads[] = {
-        {"fit with nothing to do", [](auto& d) { (void)d.OnMappingFitToModel(); }, L"The cage already fits"},
-        {"save STL", [&](auto& d) { (void)d.WriteStl(folder / "a.stl", false, {d.workingPart}); }, L"Wrote: a.stl"},
+        {"fit with nothing to do", [](auto& d) { (void)d.OnMappingFitToModel(); }, L"The cage already fits",
+            app::kInfoOk, true, true},
+        {"save STL", [&](auto& d) { (void)d.WriteStl(folder / "a.stl", false, {d.workingPart}); }, L"Wrote: a.stl",
+            app::kInfoOk, true, false},
         {"failed save STL", [&](auto& d) { (void)d.WriteStl(folder / "no" / "a.stl", false, {d.workingPart}); },
-            L"This file could not be saved."},
-        {"save project", [&](auto& d) { (void)d.SaveProject(folder / "a.gfproj"); }, L"Project saved: "},
+            L"This file could not be saved.", app::kInfoError, true, true},
+        {"save project", [&](auto& d) { (void)d.SaveProject(folder / "a.gfproj"); }, L"Project saved: ",
+            app::kInfoOk, true, true},
         {"failed project save", [&](auto& d) { (void)d.SaveProject(folder / "no" / "a.gfproj"); },
-            L"The project could not be saved."},
-        {"nothing to repair", [](auto& d) { d.OnMeshRepair(); }, L"Validation found nothing to repair."},
-        {"a print check that passes", [](auto& d) { d.OnMeshCheckPrintability(); }, L"Prints without support."},
+            L"The project could not be saved.", app::kInfoError, true, true},
+        {"nothing to repair", [](auto& d) { d.OnMeshRepair(); }, L"Validation found nothing to repair.",
+            app::kInfoOk, true, true},
+        {"a print check that passes", [](auto& d) { d.OnMeshCheckPrintability(); }, L"Prints without support.",
+            app::kInfoOk, true, true},
         {"a view's note", [](auto& d) { d.ShowInformation(L"Shown as a reduced copy.", app::kInfoOk); },
-            L"Shown as a reduced copy."},
+            L"Shown as a reduced copy.", app::kInfoOk, true, true},
         {"mask limit", [](auto& d) {
-             for (std::size_t i = 0; i <= app::kMaximumMaskVolumes; ++i)
-                 (void)d.AddMaskVolume(mesh::MaskVolume{});
-         }, L"No mask volume was added"},
+             // The volumes the part already holds are set up apart: adding them is an edit.
+             d.maskVolumes.assign(app::kMaximumMaskVolumes, mesh::MaskVolume{});
+             (void)d.AddMaskVolume(mesh::MaskVolume{});
+         }, L"No mask volume was added", app::kInfoWarning, true, true},
         {"a shell's note", [](auto& d) { d.ShowInformation(L"Not a part.", app::kInfoWarning, app::InfoEvent::note); },
-            L"Not a part."},
-        {"texture moved", [](auto& d) { d.NoteEvent(app::InfoEvent::placement); }, nullptr},
-        {"File > New", [](auto& d) { (void)d.OnNewDocument(); }, nullptr},
+            L"Not a part.", app::kInfoWarning, true, true},
+        {"texture moved", [](auto& d) { d.NoteEvent(app::InfoEvent::placement); }, nullptr, 0, false, true},
+        {"a setting changed", [](auto& d) {
+             d.remeshSettings.targetEdgeMillimetres *= 2.0f;
+             d.UpdatePreview();
+         }, nullptr, 0, false, true},
+        {"File > New", [](auto& d) { (void)d.OnNewDocument(); }, nullptr, 0, false, false},
     };
-    for (const auto& [road, act, later] : roads) {
-        DocumentFixture f;
-        f.WithCube();
-        f.GiveTexture();
-        f.FakeRuns(12345, 2.0f);
-        f.doc->RequestProcess();
-        f.PollUntilReported();
-        ASSERT_TRUE(f.host.information.back().first.starts_with(warning));
-        act(*f.doc);
-        const auto& [now, kind] = f.host.information.back();
-        if (later == nullptr) {
-            EXPECT_EQ(now.find(warning), std::wstring::npos) << road;
-            continue;
+    for (const bool standingError : {false, true}) {
+        const std::wstring& standing = standingError ? error : warning;
+        for (const auto& [road, act, later, laterKind, warningStays, errorStays] : roads) {
+            const std::string label = std::string(road) + (standingError ? " after an error" : " after a warning");
+            DocumentFixture f;
+            f.WithCube();
+            f.GiveTexture();
+            if (standingError) {
+                ASSERT_FALSE(f.doc->WriteStl(folder / "missing" / "a.stl", false, {f.doc->workingPart}));
+            } else {
+                f.FakeRuns(12345, 2.0f);
+                f.doc->RequestProcess();
+                f.PollUntilReported();
+            }
+            ASSERT_TRUE(f.host.information.back().first.starts_with(standing)) << label;
+            act(*f.doc);
+            const auto& [now, kind] = f.host.information.back();
+            const bool stays = standingError ? errorStays : warningStays;
+            EXPECT_EQ(now.find(standing) != std::wstring::npos, stays) << label << ": " << app::WideToUtf8(now);
+            if (later == nullptr)
+                continue;
+            EXPECT_NE(now.find(later), std::wstring::npos) << label << ": " << app::WideToUtf8(now);
+            // The later word keeps its own kind, under the standing one.
+            const std::wstring wanted = later;
+            const auto message = std::find_if(f.host.messages.begin(), f.host.messages.end(),
+                [&wanted](const app::InformationMessage& m) { return m.text.find(wanted) != std::wstring::npos; });
+            ASSERT_NE(message, f.host.messages.end()) << label;
+            EXPECT_EQ(message->kind, laterKind) << label;
+            if (stays)
+                EXPECT_EQ(kind, standingError ? app::kInfoError : std::max(app::kInfoWarning, laterKind)) << label;
         }
-        EXPECT_NE(now.find(warning), std::wstring::npos) << road << ": " << app::WideToUtf8(now);
-        EXPECT_NE(now.find(later), std::wstring::npos) << road << ": " << app::WideToUtf8(now);
-        EXPECT_GE(kind, app::kInfoWarning) << road;
     }
 }
 

@@ -252,6 +252,27 @@ TEST(ReliefNotes, SupportOnlyForWhatTheReliefAdded)
     EXPECT_EQ(notes.informationText.rfind(head, 0), 0u) << notes.informationText;
 }
 
+// A region the relief laid over nothing is support the part needs, even with no feature in the
+// air and no far reach (a small-brick relief on a cube): the warning counts the places.
+TEST(ReliefNotes, PlacesLaidInTheAirThatTheReliefMade)
+{
+    mesh::PipelineReport report;
+    report.solidReport.ok = true;
+    report.printability.checked = true;
+    report.printability.airPlaces.assign(148, mesh::PrintFinding{});
+    report.printabilityBeforeRelief = true;
+    report.beforeRelief.checked = true;
+    const ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
+    ASSERT_TRUE(notes.showInformation);
+    EXPECT_EQ(notes.informationKind, 1);
+    EXPECT_EQ(notes.informationText,
+        "The relief needs support.\n148 places are laid in the air.\nEnable support in the slicer, or move the "
+        "texture or displace less and Process again. Mesh > Check Printability shows where.");
+
+    report.beforeRelief.airPlaces.assign(148, mesh::PrintFinding{});  // the part had them already
+    EXPECT_FALSE(ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f).showInformation);
+}
+
 // Crossings the check found in the result are told in the log and the information box, after
 // the other notes; a run that was not checked, or found none, says nothing of them.
 TEST(ReliefNotes, TrianglesPassingThroughOthers)

@@ -43,6 +43,11 @@ public:
 
     // Information box, views
     void ShowInformation(const std::wstring& text, int kind) override { information.emplace_back(text, kind); }
+    void ShowMessages(const std::vector<app::InformationMessage>& shown) override
+    {
+        messages = shown;
+        IInformationBox::ShowMessages(shown);
+    }
     void UpdateAllViews(int hint) override { hints.push_back(hint); }
     void FocusView() override { ++focusCalls; }
     void ShowInformationPane() override { ++informationPaneCalls; }
@@ -130,6 +135,7 @@ public:
     int clears = 0;
     bool detailedLog = false;
     std::vector<std::pair<std::wstring, int>> information;
+    std::vector<app::InformationMessage> messages;  // the box's messages as last shown, with their kinds
     std::vector<int> hints;
     int focusCalls = 0;
     int informationPaneCalls = 0;

@@ -94,11 +94,15 @@ TEST(CommandRouter, ACommandMayReplaceTheTableItWasFoundIn) {
 }
 
 TEST(MenuStateFor, CommandsNoLayerKnowsAreGreyedAndTextsPassThrough) {
-  EXPECT_EQ(MenuStateFor(std::nullopt), (MenuItemState{false, false, L""}));
+  EXPECT_EQ(MenuStateFor(std::nullopt), (MenuItemState{false, false, L"", L""}));
   CommandState state;
   state.checked = true;
   state.text = L"&Undo Move";
-  EXPECT_EQ(MenuStateFor(state), (MenuItemState{true, true, L"&Undo Move"}));
+  state.tooltip = L"Why it is greyed.";
+  EXPECT_EQ(MenuStateFor(state), (MenuItemState{true, true, L"&Undo Move", L""}));
+  // A greyed item's tooltip says why it does nothing.
+  state.enabled = false;
+  EXPECT_EQ(MenuStateFor(state), (MenuItemState{false, true, L"&Undo Move", L"Why it is greyed."}));
 }
 
 TEST(CommandIdMap, GivesEachCommandItsOwnWindowIdWithinWxsRange) {

@@ -257,7 +257,7 @@ TEST(FocusOutline, OwnerDrawnPanesShowWhereTheFocusIs) {
   auto* content = new wxPanel(pane);
   pane->SetContent(content);
   auto* banner = new CInfoBox(frame);
-  banner->SetMessage(L"Prints without support.", kInfoOk);
+  banner->SetMessages({{L"Prints without support.", kInfoOk}});
   banner->Show();
   auto* toolbar = new CToolbarHostWnd();
   ASSERT_TRUE(toolbar->Create(frame, wxID_ANY));

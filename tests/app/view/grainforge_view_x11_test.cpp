@@ -177,6 +177,18 @@ TEST_F(GrainforgeViewX11, CommandTableAndItsStates)
     panes.informationPaneShown = false;
     EXPECT_FALSE(state(32789).checked);
     panes.informationPaneShown = true;
+    // Clicking the ticked item hides the pane and unticks it; clicking again brings it back.
+    const auto execute = [&](int id) {
+        for (const CommandEntry& entry : table)
+            if (entry.id == id)
+                entry.execute();
+    };
+    execute(32789);
+    EXPECT_FALSE(panes.informationPaneShown);
+    EXPECT_FALSE(state(32789).checked);
+    execute(32789);
+    EXPECT_TRUE(panes.informationPaneShown);
+    EXPECT_TRUE(state(32789).checked);
     EXPECT_TRUE(state(32817).checked);
     EXPECT_TRUE(state(32845).enabled);
     EXPECT_FALSE(state(32905).enabled);  // no mask volume selected

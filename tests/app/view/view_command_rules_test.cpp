@@ -114,6 +114,36 @@ TEST(ViewCommandRules, SurfacesButtonsShowWhatTheProjectionHonours)
     }
 }
 
+// Only the box and the sphere have sides: under the plane or the cylinder every Sides item is
+// greyed and says why, and running one (None, Invert, a side) leaves the box's switches as they
+// were, so that choosing the box later does not find them all off.
+TEST(ViewCommandRules, SidesItemsWorkOnlyWhereTheProjectionHasSides)
+{
+    const std::tuple<mesh::ProjectionKind, bool, std::wstring, bool> rows[] = {
+        // kind, enabled, tooltip, None switches every side off
+        {mesh::ProjectionKind::Box, true, L"", true},
+        {mesh::ProjectionKind::Sphere, true, L"", true},
+        {mesh::ProjectionKind::Plane, false, kPlaneHasNoSidesTip, false},
+        {mesh::ProjectionKind::Cylinder, false, kCylinderHasNoSidesTip, false}};
+    for (const auto& [kind, enabled, tooltip, noneActs] : rows) {
+        mesh::Projection projection;
+        projection.type = kind;
+        std::fill(std::begin(projection.boxSideEnabled), std::end(projection.boxSideEnabled), 1);
+        for (int id = 32801; id <= 32809; ++id) {
+            const CommandState state = SidesCommandState(projection, true, BoxSideOfCommand(id));
+            EXPECT_EQ(std::tuple(state.enabled, state.checked, state.tooltip),
+                std::tuple(enabled, enabled && id <= 32806, tooltip)) << id;
+        }
+        EXPECT_EQ(ApplySidesCommand(projection, 32808), noneActs);
+        EXPECT_EQ(mesh::AnyProjectorOn(projection), !noneActs);
+        EXPECT_EQ(ApplySidesCommand(projection, 32809), noneActs);  // Invert: all back on
+        EXPECT_EQ(ApplySidesCommand(projection, 32801), noneActs);
+        EXPECT_EQ(projection.boxSideEnabled[0] == 0, noneActs);
+        EXPECT_EQ(projection.boxSideEnabled[1], 1);
+    }
+    EXPECT_FALSE(SidesCommandState(mesh::Projection{}, false, 0).enabled);  // no part
+}
+
 TEST(ViewCommandRules, AMaskVolumeIsFittedToThePartAndNamedFreshly)
 {
     std::vector<mesh::MaskVolume> existing;

@@ -33,7 +33,8 @@ public:
     {
         return host_.information.empty() ? std::wstring() : host_.information.back().first;
     }
-    void ShowInformationPane() override {}
+    void ShowInformationPane() override { informationPaneShown = true; }
+    void HideInformationPane() override { informationPaneShown = false; }
     bool IsInformationPaneShown() const override { return informationPaneShown; }
     bool informationPaneShown = true;
     void MarkStartupPhase(const char*) override {}

@@ -99,6 +99,14 @@ TEST(FlowRefresh, ReadingsDuringAndAfterARun) {
   EXPECT_EQ(reading.footer.statusText, L"Up to date");
   EXPECT_EQ(reading.footer.state, FooterState::NothingToDo);
   EXPECT_EQ(reading.statuses, (std::array<SectionStatus, 4>{kUpToDate, kUpToDate, kUpToDate, kUpToDate}));
+
+  // Every side switched off maps nothing: the Mapping dot is not green, run or not.
+  std::fill(std::begin(f.doc->projection.boxSideEnabled), std::end(f.doc->projection.boxSideEnabled), 0);
+  f.doc->UpdatePreview();
+  EXPECT_EQ(ReadFlowState(f.doc.get()).statuses[0], kInactive);
+  f.doc->RequestProcess();
+  f.PollUntilReported();
+  EXPECT_EQ(ReadFlowState(f.doc.get()).statuses[0], kInactive);
 }
 
 // A reading equal to what a header shows changes nothing, so the 150 ms tick paints nothing;

@@ -4,7 +4,9 @@
 // be with no part and with a test cube.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <set>
 
 #include "app/document/grainforge_doc.h"
@@ -16,9 +18,13 @@
 #include "app/shell/menu_ids.h"
 #include "app/shell/scripted_prompter.h"
 #include "app/view/grainforge_view.h"
+#include "app/view/view_command_rules.h"
 #include "app/workflow/workflow_pane.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wx/wx_test_pump.h"
+
+#include <wx/menu.h>
+#include <wx/statusbr.h>
 
 namespace grainforge::app {
 namespace {
@@ -161,6 +167,21 @@ TEST(ProgramCommands, EachCommandIsHandledAndShowsItsStateWithoutAndWithAPart)
     ASSERT_TRUE(core.Document()->HasPart());
     PumpFor(50ms);
     check(true);
+    // Under the plane Mapping > Sides is greyed, and the menu says why in the status bar as it
+    // opens; None leaves the box's sides as they were.
+    ASSERT_EQ(router.Execute(32797), CommandOutcome::Executed);
+    wxMenu* sides = nullptr;
+    ASSERT_NE(frame.GetMenuBar()->FindItem(frame.Routing().WindowId(32808), &sides), nullptr);
+    wxMenuEvent open(wxEVT_MENU_OPEN, -1, sides);
+    frame.ProcessWindowEvent(open);
+    EXPECT_FALSE(sides->FindItem(frame.Routing().WindowId(32808))->IsEnabled());
+    EXPECT_EQ(frame.GetStatusBar()->GetStatusText(0).ToStdWstring(), kPlaneHasNoSidesTip);
+    const mesh::Projection before = core.Document()->projection;
+    (void)router.Execute(32808);
+    EXPECT_TRUE(std::equal(std::begin(before.boxSideEnabled), std::end(before.boxSideEnabled),
+                           std::begin(core.Document()->projection.boxSideEnabled)));
+    wxMenuEvent close(wxEVT_MENU_CLOSE, -1, sides);
+    frame.ProcessWindowEvent(close);
     // The Texture section reads its library again.
     EXPECT_EQ(router.Execute(menu_ids::kReloadTextures), CommandOutcome::Executed);
 

@@ -12,6 +12,7 @@
 #include <wx/scrolwin.h>
 #include <wx/button.h>
 #include <wx/dcclient.h>
+#include <wx/image.h>
 #include <wx/statusbr.h>
 
 #include "app/document/log_text.h"
@@ -237,13 +238,56 @@ TEST(ProgramView, TheMaskPanelLeavesTheViewRoomAndEveryFieldInReach) {
     const auto* body = dynamic_cast<const wxScrolledWindow*>(view.MaskPanel()->Field(0)->GetParent()->GetParent());
     ASSERT_NE(body, nullptr) << name;
     const wxPoint origin = body->GetScreenPosition() + body->CalcScrolledPosition(wxPoint(0, 0));
+    // Reached by scrolling down alone: nothing lies beside the body's width, every field whole
+    // across it.
+    EXPECT_LE(body->GetVirtualSize().x, body->GetClientSize().x) << name;
     for (int i = 0; i < kMaskFieldCount; ++i) {
       const wxRect field = view.MaskPanel()->Field(i)->GetScreenRect();
       EXPECT_TRUE(wxRect(wxPoint(0, 0), body->GetVirtualSize()).Contains(wxRect(field.GetPosition() - origin, field.GetSize())))
           << name << " field " << i;
+      EXPECT_LE(field.GetRight() - body->GetScreenPosition().x, body->GetClientSize().x) << name << " field " << i;
+      EXPECT_GE(field.GetLeft(), body->GetScreenPosition().x) << name << " field " << i;
     }
     program.Shot("mask_panel_docked_" + name);
   }
+}
+
+// At 800 x 600 a long warning and a note under it are read whole: the information box wraps
+// them and scrolls to what it cannot show at once, each message in its own colours (the note
+// green under the amber warning). Screenshots view_information_800x600_top.png and _end.png.
+TEST(ProgramView, TheInformationBoxShowsALongWarningAndItsNoteWhole) {
+  ViewProgram program;
+  ASSERT_TRUE(program.started);
+  program.Frame().SetSize(wxRect(wxPoint(0, 0), wxSize(800, 600)));
+  program.Command(menu_ids::kTestCube);
+  PumpFor(200ms);
+  std::wstring warning = L"The relief needs support.\n148 places are laid in the air.";
+  for (int i = 0; i < 6; ++i)
+    warning += L"\nEnable support in the slicer, or move the texture or displace less and Process again.";
+  warning += L"\nMesh > Check Printability shows where.";
+  program.Document().ShowInformation(warning, kInfoWarning, InfoEvent::run);
+  program.Document().ShowInformation(L"Shown as a reduced copy of 2,000,000 triangles.", kInfoOk);
+  PumpFor(200ms);
+  CInfoBox& box = *program.Frame().RightPane()->Dialog()->InfoBox();
+  const InfoContent content = box.Content();
+  ASSERT_EQ(content.bands.size(), 2u);
+  for (const InfoBand& band : content.bands)
+    for (const std::wstring& row : band.rows) EXPECT_EQ(row.find(L"\u2026"), std::wstring::npos) << "a row cut";
+  // Taller than the box, which scrolls down only.
+  EXPECT_GT(content.height, box.GetClientSize().y);
+  EXPECT_EQ(box.GetVirtualSize().y, content.height);
+  EXPECT_LE(box.GetVirtualSize().x, box.GetClientSize().x);
+  program.Shot("information_800x600_top");
+  box.Scroll(0, content.height);
+  program.Shot("information_800x600_end");
+  // Scrolled to the end, the note shows, green under the amber warning.
+  const std::filesystem::path boxShot = std::filesystem::current_path() / "view_information_box.png";
+  ASSERT_TRUE(tessary::test::WindowShot::Save(&box, boxShot.string()));
+  const wxImage shot(wxString(boxShot.string()), wxBITMAP_TYPE_PNG);
+  const wxPoint note(2, box.CalcScrolledPosition(wxPoint(0, content.bands[1].top)).y + 2);
+  ASSERT_TRUE(shot.IsOk() && note.y >= 0 && note.y < shot.GetHeight()) << note.y;
+  EXPECT_EQ(wxColour(shot.GetRed(note.x, note.y), shot.GetGreen(note.x, note.y), shot.GetBlue(note.x, note.y)),
+            wxColour(226, 244, 224));
 }
 
 // Every "Tool" text and the widest "Frame" text fit their fields whole as the status bar's font
