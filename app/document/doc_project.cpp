@@ -11,6 +11,9 @@
 #include "engine/textures/image_loading.h"
 #include "engine/textures/procedural_registry.h"
 #include "platform/file_system.h"
+#include "platform/system_error.h"
+
+#include <cerrno>
 
 #include <new>
 #include <tuple>
@@ -224,8 +227,16 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
             return false;
     } else {
         const std::string where = NameForPeople(data.partPath);
-        LogMessage("The project's part is not at " + where, kLogWarning);
-        const std::wstring notFound = L"The project's part was not found:\n" + Utf8ToWide(where);
+        // Why, where more is in the way than a file gone: a link that leads nowhere, a folder
+        // gone or renamed. Only a name of this system is looked at.
+        std::error_code status;
+        const bool plain = !data.partPath.is_absolute() || NameHoldsNul(data.partPath) ||
+            (std::filesystem::is_directory(data.partPath.parent_path(), status) &&
+                !std::filesystem::is_symlink(std::filesystem::symlink_status(data.partPath, status)));
+        const std::string cause =
+            plain ? std::string() : " (" + platform::FileErrorCauseText(data.partPath, ENOENT, platform::FileUse::read) + ")";
+        LogMessage("The project's part is not at " + where + cause, kLogWarning);
+        const std::wstring notFound = L"The project's part was not found:\n" + Utf8ToWide(where + cause);
         if (host.prompts == nullptr || !host.prompts->AskYesNo(notFound + L"\n\nFind it?")) {
             ShowInformation(notFound, kInfoError, InfoEvent::part);
             return false;
@@ -351,6 +362,12 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
             " were opened and " + mesh::FormatCountGrouped(data.masksLeftOut) + " left out.";
         LogMessage(leftOut, kLogWarning);
         warn(Utf8ToWide(leftOut + " Saving the project keeps only those opened."));
+    }
+    if (!data.valuesHeld.empty()) {
+        const std::string held = "The project holds values its fields do not take; each was changed to the nearest "
+            "they take: " + FormatHeldValues(data.valuesHeld) + ".";
+        LogMessage(held, kLogWarning);
+        warn(Utf8ToWide(held));
     }
     if (!warnings.empty())
         ShowInformation(warnings, kInfoWarning, InfoEvent::part);
