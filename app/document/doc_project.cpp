@@ -259,6 +259,10 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
             mesh::procedural::CreateProceduralTexture(data.proceduralName);
         if (pattern) {
             mesh::procedural::ParametersFromText(*pattern, data.proceduralParameters);
+            for (HeldValue& held : HeldPatternParameters(*pattern, data.proceduralParameters))
+                data.valuesHeld.push_back(std::move(held));
+            // The values as held, which the settings below take up and a save writes.
+            data.proceduralParameters = mesh::procedural::ParametersToText(*pattern);
             RenderProceduralTexture(std::move(pattern), Utf8ToWide(data.proceduralPreset), false);
             installed = proceduralTexture != nullptr;
         } else {

@@ -30,6 +30,7 @@
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh_settings.h"
 #include "engine/textures/height_map.h"
+#include "engine/textures/parameter_set.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -159,6 +160,13 @@ bool ProjectFileExists(const std::filesystem::path& path);
 
 // The name holds a NUL byte (a project may carry one as "%00" or "\u0000"): it names no file.
 bool NameHoldsNul(const std::filesystem::path& path);
+
+// The pattern parameters of `text` ("key=value" lines, as a project stores them) that
+// `pattern` holds at another value than the text gives, having read them (ParametersFromText
+// holds each to its parameter's range), named by their labels. Lines it does not read count
+// for nothing.
+std::vector<HeldValue> HeldPatternParameters(const grainforge::mesh::procedural::ParameterSet& pattern,
+    std::string_view text);
 
 // "Triangle size -5 mm is now 0.01 mm; Gamma 0 is now 1": the values held, for the opening's
 // warning.

@@ -3,6 +3,7 @@
 
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
+#include "engine/textures/procedural_registry.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 
@@ -546,6 +547,23 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         EXPECT_EQ(c.read(read), c.taken);
         EXPECT_EQ(FormatHeldValues(read.valuesHeld), c.said);
     }
+}
+
+// A pattern's parameters are held to their own ranges as they are read; the ones held are named
+// with the project's other values, and those read as they stand, or not read, are not.
+TEST(ProjectFile, PatternParametersHeldToTheirRangesAreNamed)
+{
+    const std::unique_ptr<mesh::procedural::ProceduralTexture> pattern =
+        mesh::procedural::CreateProceduralTexture("Noise");
+    ASSERT_NE(pattern, nullptr);
+    const mesh::procedural::ParameterSpec& spec = pattern->GetParameters().front();
+    const std::string text = spec.key + "=" + std::to_string(spec.maximum + 1000.0f) + "\nnot a key=5\nno number\n";
+    mesh::procedural::ParametersFromText(*pattern, text);
+    const std::vector<HeldValue> held = HeldPatternParameters(*pattern, text);
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0].name, spec.label);
+    EXPECT_EQ(held[0].now, spec.maximum);
+    EXPECT_TRUE(HeldPatternParameters(*pattern, mesh::procedural::ParametersToText(*pattern)).empty());
 }
 
 TEST(ProjectFile, SurfaceTestCellsAreClampedToTheOfferedValues)
