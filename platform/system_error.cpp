@@ -40,7 +40,7 @@ std::string MissingCause(const fs::path& path)
     std::error_code error;
     if (fs::is_symlink(fs::symlink_status(path, error)) && !error) {
         const fs::path target = fs::read_symlink(path, error);
-        return "it is a link that leads nowhere" + (error ? std::string() : " (to " + target.string() + ")");
+        return "it is a link that leads nowhere" + (error ? std::string() : ": " + target.string() + " is not there");
     }
     // The outermost folder on the way that is not there, or that is no folder.
     const fs::path absolute = path.is_absolute() ? path : fs::absolute(path, error);

@@ -14,7 +14,7 @@ std::string SystemErrorText(int code);
 enum class FileUse { read, write };
 
 // Why `path` could not be used, as the file system stands now, naming what is in the way: "it
-// is a link that leads nowhere (to <target>)", "the folder <folder> is not there", "<name> on
+// is a link that leads nowhere: <target> is not there", "the folder <folder> is not there", "<name> on
 // its way is not a folder", "nothing of that name is in its folder", "its folder <folder>
 // cannot be written (Permission denied)" for a write the system refused (a new file and a
 // replace are made in the folder), else SystemErrorText(code).

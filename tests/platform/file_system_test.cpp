@@ -394,7 +394,7 @@ TEST(FileErrorCauseText, NamesWhatIsInTheWay)
         FileUse use;
         std::string cause;
     } cases[] = {
-        {folder / "link", ENOENT, FileUse::read, "it is a link that leads nowhere (to " + at + "/gone)"},
+        {folder / "link", ENOENT, FileUse::read, "it is a link that leads nowhere: " + at + "/gone is not there"},
         {folder / "renamed" / "inner" / "p.gfproj", ENOENT, FileUse::read, "the folder " + at + "/renamed is not there"},
         {folder / "file" / "p.gfproj", ENOTDIR, FileUse::write, at + "/file on its way is not a folder"},
         {folder / "missing", ENOENT, FileUse::read, "nothing of that name is in its folder"},
