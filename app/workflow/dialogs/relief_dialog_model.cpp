@@ -20,8 +20,10 @@ std::wstring Trimmed(const std::wstring& text) {
   return first < last.base() ? std::wstring(first, last.base()) : std::wstring();
 }
 
-float ReadSize(const std::wstring& text, float stored) {
-  return std::max(0.01f, ParseDialogFloat(text, stored));
+// The typed value (the stored one for a text that holds no number) held to its field's range,
+// as a project's value is read.
+float ReadHeld(const std::wstring& text, const NumberFieldRule& rule, float stored) {
+  return static_cast<float>(HoldToFieldRange(ParseDialogFloat(text, stored), rule, stored));
 }
 
 bool HasPart(const mesh::TriangleMesh* part) {
@@ -63,19 +65,19 @@ std::uint64_t ReadLimitField(const std::wstring& text, std::uint64_t stored) {
 }
 
 void ReadReliefFields(const ReliefDialogFields& fields, ReliefDialogValues& values) {
-  values.remesh.targetEdgeMillimetres = ReadSize(fields.triangleSize, values.remesh.targetEdgeMillimetres);
+  values.remesh.targetEdgeMillimetres =
+      ReadHeld(fields.triangleSize, kTriangleSizeRule, values.remesh.targetEdgeMillimetres);
   values.triangleLimit = ReadLimitField(fields.triangleLimit, values.triangleLimit);
   values.displayLimit = ReadLimitField(fields.displayLimit, values.displayLimit);
   mesh::SimplifySettings& simplify = values.simplify;
   simplify.planarToleranceMillimetres =
-      std::clamp(ParseDialogFloat(fields.planarTolerance, simplify.planarToleranceMillimetres), 0.000001f, 1.0f);
-  simplify.meshDetailError = std::clamp(ParseDialogFloat(fields.detailLevel, simplify.meshDetailError), 0.00001f, 10.0f);
+      ReadHeld(fields.planarTolerance, kPlanarToleranceRule, simplify.planarToleranceMillimetres);
+  simplify.meshDetailError = ReadHeld(fields.detailLevel, kDetailLevelRule, simplify.meshDetailError);
   mesh::DisplacementSettings& relief = values.displacement;
   // A stored strength may itself be out of range (an old project); the clamp applies to it too.
-  relief.strengthMillimetres = std::clamp(ParseDialogFloat(fields.strength, relief.strengthMillimetres), 0.0f,
-                                          kMaxReliefStrengthMillimetres);
+  relief.strengthMillimetres = ReadHeld(fields.strength, kStrengthRule, relief.strengthMillimetres);
   if (fields.midlevelEnabled)
-    relief.midLevel = std::clamp(ParseDialogFloat(fields.midlevel, relief.midLevel), 0.0f, 1.0f);
+    relief.midLevel = ReadHeld(fields.midlevel, kMidlevelRule, relief.midLevel);
   else
     relief.midLevel = std::clamp(values.manualMidlevel, 0.0f, 1.0f);
   relief.direction = fields.direction == 1   ? mesh::DisplacementDirection::outward
@@ -91,7 +93,7 @@ std::wstring EstimateTriangleText(const mesh::TriangleMesh* part, const mesh::Re
   if (!HasPart(part)) return L"Open a part to see how many triangles the relief makes.";
   mesh::RemeshSettings copy = remesh;
   copy.method = mesh::RemeshMethod::contour;
-  copy.targetEdgeMillimetres = ReadSize(typedSize, remesh.targetEdgeMillimetres);
+  copy.targetEdgeMillimetres = ReadHeld(typedSize, kTriangleSizeRule, remesh.targetEdgeMillimetres);
   const mesh::RemeshEstimate estimate = mesh::EstimateRemeshResult(*part, copy);
   const std::uint64_t shown = mesh::ShownTriangleEstimate(estimate.totalTriangles);
   std::wstring text = L"About " + FormatCount(shown) + L" triangles at " +
@@ -142,7 +144,7 @@ mesh::RemeshSettings ReadRemeshInputFields(const mesh::RemeshSettings& stored, i
                                            const std::wstring& typedSize) {
   mesh::RemeshSettings settings = stored;
   settings.method = methodSelection != 0 ? mesh::RemeshMethod::contour : mesh::RemeshMethod::isotropic;
-  settings.targetEdgeMillimetres = ReadSize(typedSize, stored.targetEdgeMillimetres);
+  settings.targetEdgeMillimetres = ReadHeld(typedSize, kTriangleSizeRule, stored.targetEdgeMillimetres);
   return settings;
 }
 
