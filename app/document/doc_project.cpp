@@ -14,7 +14,6 @@
 #include "platform/system_error.h"
 
 #include <cerrno>
-
 #include <new>
 #include <tuple>
 
@@ -45,6 +44,18 @@ bool RegularFileAt(const std::filesystem::path& path)
 {
     std::error_code error;
     return std::filesystem::is_regular_file(path, error) && !error;
+}
+
+// Why a project's part is not found, as " (<cause>)", where more is in the way than the file
+// gone: a link that leads nowhere, a folder gone or renamed. Empty otherwise, and for a name
+// that is not one of this system.
+std::string MissingPartCause(const std::filesystem::path& part)
+{
+    std::error_code status;
+    const bool plain = !part.is_absolute() || NameHoldsNul(part) ||
+        (std::filesystem::is_directory(part.parent_path(), status) &&
+            !std::filesystem::is_symlink(std::filesystem::symlink_status(part, status)));
+    return plain ? std::string() : " (" + platform::FileErrorCauseText(part, ENOENT, platform::FileUse::read) + ")";
 }
 
 }  // namespace
@@ -227,14 +238,7 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
             return false;
     } else {
         const std::string where = NameForPeople(data.partPath);
-        // Why, where more is in the way than a file gone: a link that leads nowhere, a folder
-        // gone or renamed. Only a name of this system is looked at.
-        std::error_code status;
-        const bool plain = !data.partPath.is_absolute() || NameHoldsNul(data.partPath) ||
-            (std::filesystem::is_directory(data.partPath.parent_path(), status) &&
-                !std::filesystem::is_symlink(std::filesystem::symlink_status(data.partPath, status)));
-        const std::string cause =
-            plain ? std::string() : " (" + platform::FileErrorCauseText(data.partPath, ENOENT, platform::FileUse::read) + ")";
+        const std::string cause = MissingPartCause(data.partPath);
         LogMessage("The project's part is not at " + where + cause, kLogWarning);
         const std::wstring notFound = L"The project's part was not found:\n" + Utf8ToWide(where + cause);
         if (host.prompts == nullptr || !host.prompts->AskYesNo(notFound + L"\n\nFind it?")) {
