@@ -573,18 +573,8 @@ TEST(Program, NamesInAnyBytesOpenSaveAndComeBackThroughTheRecentList) {
 // a project that is gone leaves the list, and the message names it and what is in the way.
 TEST(Program, RecentListForgetsOnlyAProjectThatIsGone) {
   enum class Change { PartMoved, PartIsAFolder, ProjectFolderRenamed };
-  struct Case {
-    const char* name;
-    Change change;
-    bool kept;
-  };
-  const Case cases[] = {
-      {"part moved, not looked for", Change::PartMoved, true},
-      {"a folder where the part was", Change::PartIsAFolder, true},
-      {"the project's folder renamed", Change::ProjectFolderRenamed, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const Change change : {Change::PartMoved, Change::PartIsAFolder, Change::ProjectFolderRenamed}) {
+    SCOPED_TRACE(static_cast<int>(change));
     Program program(false);
     ASSERT_TRUE(program.Started());
     const std::filesystem::path jobs = program.Folder() / "jobs";
@@ -594,7 +584,7 @@ TEST(Program, RecentListForgetsOnlyAProjectThatIsGone) {
     ASSERT_TRUE(program.Core().OpenDocumentFile(part));
     ASSERT_TRUE(program.Document().SaveProject(project));
     program.SendMenu(menu_ids::kTestCube);
-    switch (c.change) {
+    switch (change) {
       case Change::PartMoved:
         std::filesystem::rename(part, program.Folder() / "moved.stl");
         program.Prompter().ExpectMessage(MessageAnswer::No);  // "Find it?"
@@ -616,9 +606,9 @@ TEST(Program, RecentListForgetsOnlyAProjectThatIsGone) {
     recent.SetEventObject(&program.Frame());
     program.Frame().ProcessWindowEvent(recent);
     EXPECT_TRUE(program.Document().projectPath.empty());
-    EXPECT_EQ(listed(), c.kept);
+    EXPECT_EQ(listed(), change != Change::ProjectFolderRenamed);
     EXPECT_EQ(program.Prompter().UnexpectedQuestions(), 0);
-    if (c.change == Change::ProjectFolderRenamed) {
+    if (change == Change::ProjectFolderRenamed) {
       EXPECT_TRUE(LogHas(program.Frame(), L"Project not opened: the file was not found: " + project.wstring() +
                                               L" (the folder " + jobs.wstring() + L" is not there)"));
     }
