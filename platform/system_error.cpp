@@ -2,7 +2,9 @@
 
 #include "platform/file_system.h"
 
+#include <cerrno>
 #include <cstring>
+#include <system_error>
 
 namespace grainforge::platform {
 
@@ -18,6 +20,55 @@ std::string SystemErrorText(int code)
     // GNU strerror_r may return a static string instead of filling the buffer.
     const char* text = strerror_r(code, buffer, sizeof buffer);
     return text ? std::string(text) : std::string("Unknown error ") + std::to_string(code);
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool IsThere(const fs::path& path)
+{
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(path, error);
+    return !error && fs::exists(status);
+}
+
+// The cause of a name that reaches nothing: a link to nowhere, a missing folder or a file
+// where a folder should be on the way, or nothing of that name.
+std::string MissingCause(const fs::path& path)
+{
+    std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(path, error)) && !error) {
+        const fs::path target = fs::read_symlink(path, error);
+        return "it is a link that leads nowhere" + (error ? std::string() : ": " + target.string() + " is not there");
+    }
+    // The outermost folder on the way that is not there, or that is no folder.
+    const fs::path absolute = path.is_absolute() ? path : fs::absolute(path, error);
+    fs::path reached;
+    for (const fs::path& element : absolute.parent_path()) {
+        reached /= element;
+        if (!IsThere(reached))
+            return "the folder " + reached.string() + " is not there";
+        if (!fs::is_directory(reached, error))
+            return reached.string() + " on its way is not a folder";
+    }
+    return "nothing of that name is in its folder";
+}
+
+}  // namespace
+
+std::string FileErrorCauseText(const fs::path& path, int code, FileUse use)
+{
+    if (code == ENOENT || code == ENOTDIR)
+        return MissingCause(path);
+    if (use == FileUse::write && (code == EACCES || code == EPERM || code == EROFS)) {
+        // A new file, and the replace of an old one, is made in the folder (a file the user
+        // may not write is kWriteProtectedError): what the system refused is the folder.
+        std::error_code error;
+        const fs::path absolute = path.is_absolute() ? path : fs::absolute(path, error);
+        return "its folder " + absolute.parent_path().string() + " cannot be written (" + SystemErrorText(code) + ")";
+    }
+    return SystemErrorText(code);
 }
 
 }  // namespace grainforge::platform

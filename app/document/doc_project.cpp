@@ -11,7 +11,9 @@
 #include "engine/textures/image_loading.h"
 #include "engine/textures/procedural_registry.h"
 #include "platform/file_system.h"
+#include "platform/system_error.h"
 
+#include <cerrno>
 #include <new>
 #include <tuple>
 
@@ -42,6 +44,18 @@ bool RegularFileAt(const std::filesystem::path& path)
 {
     std::error_code error;
     return std::filesystem::is_regular_file(path, error) && !error;
+}
+
+// Why a project's part is not found, as " (<cause>)", where more is in the way than the file
+// gone: a link that leads nowhere, a folder gone or renamed. Empty otherwise, and for a name
+// that is not one of this system.
+std::string MissingPartCause(const std::filesystem::path& part)
+{
+    std::error_code status;
+    const bool plain = !part.is_absolute() || NameHoldsNul(part) ||
+        (std::filesystem::is_directory(part.parent_path(), status) &&
+            !std::filesystem::is_symlink(std::filesystem::symlink_status(part, status)));
+    return plain ? std::string() : " (" + platform::FileErrorCauseText(part, ENOENT, platform::FileUse::read) + ")";
 }
 
 }  // namespace
@@ -232,8 +246,9 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
             return false;
     } else {
         const std::string where = NameForPeople(data.partPath);
-        LogMessage("The project's part is not at " + where, kLogWarning);
-        const std::wstring notFound = L"The project's part was not found:\n" + Utf8ToWide(where);
+        const std::string cause = MissingPartCause(data.partPath);
+        LogMessage("The project's part is not at " + where + cause, kLogWarning);
+        const std::wstring notFound = L"The project's part was not found:\n" + Utf8ToWide(where + cause);
         if (host.prompts == nullptr || !host.prompts->AskYesNo(notFound + L"\n\nFind it?")) {
             ShowInformation(notFound, kInfoError, InfoEvent::part);
             return false;
@@ -256,6 +271,10 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
             mesh::procedural::CreateProceduralTexture(data.proceduralName);
         if (pattern) {
             mesh::procedural::ParametersFromText(*pattern, data.proceduralParameters);
+            for (HeldValue& held : HeldPatternParameters(*pattern, data.proceduralParameters))
+                data.valuesHeld.push_back(std::move(held));
+            // The values as held, which the settings below take up and a save writes.
+            data.proceduralParameters = mesh::procedural::ParametersToText(*pattern);
             RenderProceduralTexture(std::move(pattern), Utf8ToWide(data.proceduralPreset), false);
             installed = proceduralTexture != nullptr;
         } else {
@@ -359,6 +378,12 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
             " were opened and " + mesh::FormatCountGrouped(data.masksLeftOut) + " left out.";
         LogMessage(leftOut, kLogWarning);
         warn(Utf8ToWide(leftOut + " Saving the project keeps only those opened."));
+    }
+    if (!data.valuesHeld.empty()) {
+        const std::string held = "The project holds values its fields do not take; each was changed to the nearest "
+            "they take: " + FormatHeldValues(data.valuesHeld) + ".";
+        LogMessage(held, kLogWarning);
+        warn(Utf8ToWide(held));
     }
     if (!warnings.empty())
         ShowInformation(warnings, kInfoWarning, InfoEvent::part);

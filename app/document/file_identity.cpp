@@ -40,4 +40,15 @@ const KeptFile* FindKeptFile(const fs::path& target, std::span<const KeptFile> k
     return nullptr;
 }
 
+bool FileIsGone(const std::filesystem::path& path)
+{
+    if (path.empty())
+        return true;
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error)
+        return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
+    return status.type() == std::filesystem::file_type::not_found;
+}
+
 }  // namespace grainforge::app

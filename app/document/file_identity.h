@@ -24,6 +24,11 @@ bool IsSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 // back as it was.
 std::filesystem::path AbsoluteFileName(const std::filesystem::path& path);
 
+// Nothing is at `path` any more, links followed: the name, or a folder on its way, is not
+// there. A name that cannot be looked at (a folder that may not be searched) is not gone, nor
+// is one whose file is there but will not open.
+bool FileIsGone(const std::filesystem::path& path);
+
 // A file a save must never write over, and what it is, for people ("the open project").
 struct KeptFile {
     std::filesystem::path file;

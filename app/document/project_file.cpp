@@ -1,4 +1,5 @@
 #include "app/document/project_file.h"
+#include "app/document/field_ranges.h"
 #include "app/document/log_text.h"
 
 #include "engine/mesh/report_text.h"
@@ -11,9 +12,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <limits>
 #include <new>
+#include <optional>
 #include <system_error>
+#include <tuple>
 
 namespace grainforge::app {
 
@@ -37,8 +41,9 @@ std::string LoadFailureText(const fs::path& path, const grainforge::mesh::JsonLo
     switch (load.status) {
     case JsonLoadStatus::OpenFailed:
         if (load.error == ENOENT || load.error == ENOTDIR)
-            return kNotFoundError;
-        return "the file could not be opened: " + platform::SystemErrorText(load.error);
+            return std::string(kNotFoundError) + ": " + PathToUtf8(path) + " (" +
+                   platform::FileErrorCauseText(path, load.error, platform::FileUse::read) + ")";
+        return "the file could not be opened: " + platform::FileErrorCauseText(path, load.error, platform::FileUse::read);
     case JsonLoadStatus::NotRegularFile:
         return std::string("the file is not a regular file: it is ") + platform::FileKindText(path);
     case JsonLoadStatus::TooLarge:
@@ -46,7 +51,7 @@ std::string LoadFailureText(const fs::path& path, const grainforge::mesh::JsonLo
                " bytes, and a project is at most " +
                std::to_string(grainforge::mesh::kMaxJsonFileBytes >> 20) + " MiB";
     case JsonLoadStatus::ReadFailed:
-        return "the file could not be read: " + platform::SystemErrorText(load.error);
+        return "the file could not be read: " + platform::FileErrorCauseText(path, load.error, platform::FileUse::read);
     case JsonLoadStatus::OutOfMemory:
         return kProjectMemoryError;
     case JsonLoadStatus::Ok:
@@ -210,26 +215,39 @@ void WriteProjectDocument(const JsonNode& root, const fs::path& folder, const Pr
     WriteRepairOptions(root.ObjectChild("exportFixes"), data.exportFixes);
 }
 
-// The mask objects ("mask" + a number in plain decimal) the file holds from `first` up to
-// `count`: what a project claiming more masks than can be opened really leaves out. Its count
-// alone may claim any number; the objects are what can be read.
-std::uint64_t CountMasksPast(const JsonView& root, std::uint64_t first, std::uint64_t count)
+// The number of a mask object's key: "mask" + a number in plain decimal (no sign, no leading
+// zero); none for any other key.
+std::optional<std::uint64_t> MaskObjectNumber(std::string_view key)
 {
-    std::uint64_t held = 0;
-    if (first >= count || !root.IsObject())
-        return held;
-    for (const auto& [key, value] : root.value->items()) {
-        const std::string_view name = key;
-        if (!name.starts_with("mask") || !value.is_object())
-            continue;
-        const std::string_view digits = name.substr(4);
-        std::uint64_t index = 0;
-        const auto [end, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
-        const bool plain = !digits.empty() && (digits[0] != '0' || digits.size() == 1);
-        if (failure == std::errc() && end == digits.data() + digits.size() && plain && index >= first && index < count)
-            ++held;
-    }
-    return held;
+    if (!key.starts_with("mask"))
+        return std::nullopt;
+    const std::string_view digits = key.substr(4);
+    std::uint64_t number = 0;
+    const auto [end, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    const bool plain = !digits.empty() && (digits[0] != '0' || digits.size() == 1);
+    if (failure != std::errc() || end != digits.data() + digits.size() || !plain)
+        return std::nullopt;
+    return number;
+}
+
+// The mask objects the file holds, in the order of their numbers, up to the limit; the rest
+// are counted as left out. "maskCount" may claim any number: only the objects are masks, so
+// none is made up for a number without one, and none past the count is lost.
+void ReadMaskObjects(const JsonView& root, ProjectData& data)
+{
+    if (!root.IsObject())
+        return;
+    std::vector<std::pair<std::uint64_t, const JsonValue*>> held;
+    for (const auto& [key, value] : root.value->items())
+        if (const std::optional<std::uint64_t> number = MaskObjectNumber(key); number && value.is_object())
+            held.emplace_back(*number, &value);
+    const std::size_t opened = std::min<std::size_t>(held.size(), kMaximumMaskVolumes);
+    std::partial_sort(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(opened), held.end(),
+        [](const auto& a, const auto& b) { return a.first < b.first; });
+    data.masksLeftOut = held.size() - opened;
+    data.masks.assign(opened, grainforge::mesh::MaskVolume{});
+    for (std::size_t i = 0; i < opened; ++i)
+        grainforge::mesh::ReadMaskVolume(JsonView{root.root, held[i].second}, data.masks[i]);
 }
 
 void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectData& data)
@@ -250,15 +268,7 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
     if (JsonView projection = root.Section("projection"); !projection.IsEmpty())
         ReadProjectionJson(projection, data.projection);
 
-    std::uint64_t maskCount = 0;
-    if (TakeCount(root.FindMember("maskCount"), maskCount)) {
-        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(maskCount, kMaximumMaskVolumes));
-        data.masksLeftOut = CountMasksPast(root, count, maskCount);
-        data.masks.assign(count, MaskVolume{});
-        for (std::size_t i = 0; i < count; ++i)
-            if (JsonView mask = root.Section("mask" + std::to_string(i)); !mask.IsEmpty())
-                ReadMaskVolume(mask, data.masks[i]);
-    }
+    ReadMaskObjects(root, data);
 
     GetJsonPathBool(root, "stages.remesh", data.stageRemesh);
     GetJsonPathBool(root, "stages.subdivide", data.stageSubdivide);
@@ -280,6 +290,125 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
         ReadRepairOptions(section, data.exportFixes);
 }
 
+// Holds every value of a project just read to its field's range, as the field takes a typed
+// one, and notes each one changed: a project written by hand, by another program or by a
+// damaged save reaches no run, dialog or saved file with a value its field would refuse.
+class ValueHolder {
+public:
+    explicit ValueHolder(std::vector<HeldValue>& held) : held_(held) {}
+
+    // A value stored `scale` times smaller than the field shows it. One that narrowed to float
+    // is the value already stored counts as in range: a field's own end (1e-6) is no float.
+    void Hold(std::string name, float& value, const NumberFieldRule& rule, float fallback, double scale = 1.0)
+    {
+        const double shown = static_cast<double>(value) * scale;
+        const double now = HoldToFieldRange(shown, rule, static_cast<double>(fallback) * scale);
+        const float stored = static_cast<float>(now / scale);
+        if (stored == value)
+            return;
+        Note(std::move(name), shown, now, rule);
+        value = stored;
+    }
+    void Hold(float& value, const NumberFieldRule& rule, float fallback, double scale = 1.0)
+    {
+        Hold(WideToUtf8(rule.name), value, rule, fallback, scale);
+    }
+    // A triangle count the field shows in millions.
+    void HoldCount(std::uint64_t& count, const NumberFieldRule& rule, std::uint64_t fallback)
+    {
+        const double shown = static_cast<double>(count) / 1e6;
+        const double now = HoldToFieldRange(shown, rule, static_cast<double>(fallback) / 1e6);
+        const auto stored = static_cast<std::uint64_t>(std::llround(now * 1e6));
+        if (stored == count)
+            return;
+        Note(WideToUtf8(rule.name), shown, now, rule);
+        count = stored;
+    }
+    void Note(std::string name, double was, double now, const NumberFieldRule& rule)
+    {
+        held_.push_back({std::move(name), was, now, WideToUtf8(rule.unit)});
+    }
+
+private:
+    std::vector<HeldValue>& held_;
+};
+
+// The tile size the texture reader left at its default because no zoom brings it to a size a
+// field takes: it gets the nearest size the field takes instead, and is noted.
+void HoldTileSizes(const JsonView& root, grainforge::mesh::TextureSettings& settings, ValueHolder& holder)
+{
+    using namespace grainforge::mesh;
+    const JsonView section = root.Section("texture").Section("settings");
+    for (const auto& [key, name, size, rule] :
+        {std::tuple{"widthMillimetres", "Tile width", &settings.widthMillimetres, &kTileWidthRule},
+            std::tuple{"heightMillimetres", "Tile height", &settings.heightMillimetres, &kTileHeightRule}}) {
+        float stored = 0.0f;
+        if (!section.FindMember(key).TakeFloat(stored) ||
+            (stored >= kSmallestStoredTileMillimetres && stored <= kLargestStoredTileMillimetres))
+            continue;
+        const double now = HoldToFieldRange(stored, *rule, *size);
+        holder.Note(name, stored, now, *rule);
+        *size = static_cast<float>(now);
+    }
+}
+
+void HoldMaskValues(std::vector<grainforge::mesh::MaskVolume>& masks, ValueHolder& holder)
+{
+    const grainforge::mesh::MaskVolume fresh;
+    for (std::size_t i = 0; i < masks.size(); ++i) {
+        grainforge::mesh::MaskVolume& mask = masks[i];
+        const std::string prefix = "Mask " + std::to_string(i + 1) + ": ";
+        float* const values[] = {&mask.center.x, &mask.center.y, &mask.center.z, &mask.size.x, &mask.size.y,
+            &mask.size.z, &mask.rotationDegrees.x, &mask.rotationDegrees.y, &mask.rotationDegrees.z,
+            &mask.featherMillimetres};
+        const float fallbacks[] = {fresh.center.x, fresh.center.y, fresh.center.z, fresh.size.x, fresh.size.y,
+            fresh.size.z, fresh.rotationDegrees.x, fresh.rotationDegrees.y, fresh.rotationDegrees.z,
+            fresh.featherMillimetres};
+        static_assert(std::size(values) == std::size(kMaskFieldRules));
+        for (std::size_t field = 0; field < std::size(values); ++field)
+            holder.Hold(prefix + WideToUtf8(kMaskFieldRules[field].name), *values[field], kMaskFieldRules[field],
+                fallbacks[field]);
+    }
+}
+
+void HoldProjectValues(const JsonView& root, ProjectData& data)
+{
+    const ProjectData fresh;
+    ValueHolder holder(data.valuesHeld);
+    holder.Hold(data.remesh.targetEdgeMillimetres, kTriangleSizeRule, fresh.remesh.targetEdgeMillimetres);
+    holder.Hold(data.displacement.strengthMillimetres, kStrengthRule, fresh.displacement.strengthMillimetres);
+    holder.Hold(data.displacement.midLevel, kMidlevelRule, fresh.displacement.midLevel);
+    holder.HoldCount(data.maximumTriangles, kTriangleLimitRule, fresh.maximumTriangles);
+    holder.HoldCount(data.displayTriangles, kDisplayLimitRule, fresh.displayTriangles);
+    holder.Hold(data.simplify.planarToleranceMillimetres, kPlanarToleranceRule,
+        fresh.simplify.planarToleranceMillimetres);
+    holder.Hold(data.simplify.meshDetailError, kDetailLevelRule, fresh.simplify.meshDetailError);
+
+    grainforge::mesh::TextureSettings& texture = data.textureSettings;
+    const grainforge::mesh::TextureSettings& freshTexture = fresh.textureSettings;
+    HoldTileSizes(root, texture, holder);
+    holder.Hold(texture.blurMillimetres, kBlurRule, freshTexture.blurMillimetres);
+    holder.Hold(texture.blackLevel, kLevelsRules[0], freshTexture.blackLevel, kLevelScale);
+    holder.Hold(texture.gamma, kLevelsRules[1], freshTexture.gamma);
+    holder.Hold(texture.whiteLevel, kLevelsRules[2], freshTexture.whiteLevel, kLevelScale);
+    holder.Hold(texture.outputBlackLevel, kLevelsRules[3], freshTexture.outputBlackLevel, kLevelScale);
+    holder.Hold(texture.outputWhiteLevel, kLevelsRules[4], freshTexture.outputWhiteLevel, kLevelScale);
+    holder.Hold(data.projection.boxBlendSharpness, kBlendSharpnessRule, fresh.projection.boxBlendSharpness);
+
+    HoldMaskValues(data.masks, holder);
+    holder.Hold(data.exportCleanup.maximumHoleMillimetres, kLargestHoleRule, fresh.exportCleanup.maximumHoleMillimetres);
+    holder.Hold(data.exportCleanup.maximumSlitWidthMillimetres, kWidestSlitRule,
+        fresh.exportCleanup.maximumSlitWidthMillimetres);
+}
+
+// A value as the field would show it: the shortest text that reads back as the float.
+std::string ShortValueText(double value)
+{
+    char text[32];
+    const auto [end, failure] = std::to_chars(text, text + sizeof text, static_cast<float>(value));
+    return failure == std::errc() ? std::string(text, end) : std::string("?");
+}
+
 // "<stem> part.stl" for number 1, "<stem> part <number>.stl" after it.
 fs::path BesideCandidate(const fs::path& folder, const std::string& stem, int number)
 {
@@ -292,6 +421,44 @@ fs::path BesideCandidate(const fs::path& folder, const std::string& stem, int nu
 }
 
 }  // namespace
+
+std::vector<HeldValue> HeldPatternParameters(const grainforge::mesh::procedural::ParameterSet& pattern,
+    std::string_view text)
+{
+    std::vector<HeldValue> held;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        const std::string_view key = line.substr(0, equals);
+        std::string_view number = line.substr(equals + 1);
+        while (!number.empty() && (number.front() == ' ' || number.front() == '\t'))
+            number.remove_prefix(1);
+        double given = 0.0;
+        if (std::from_chars(number.data(), number.data() + number.size(), given).ec != std::errc())
+            continue;
+        for (const grainforge::mesh::procedural::ParameterSpec& spec : pattern.GetParameters()) {
+            const float taken = pattern.GetValue(spec.key);
+            if (spec.key == key && static_cast<float>(given) != taken)
+                held.push_back({spec.label, given, taken, {}});
+        }
+    }
+    return held;
+}
+
+std::string FormatHeldValues(const std::vector<HeldValue>& held)
+{
+    std::string text;
+    for (const HeldValue& value : held) {
+        const std::string unit = value.unit.empty() ? std::string() : " " + value.unit;
+        text += (text.empty() ? "" : "; ") + value.name + " " + ShortValueText(value.was) + unit + " is now " +
+            ShortValueText(value.now) + unit;
+    }
+    return text;
+}
 
 std::int32_t ClampSurfaceTestCells(std::int32_t cells)
 {
@@ -402,7 +569,7 @@ bool WriteProject(const fs::path& projectPath, const ProjectData& data, std::str
     }
     error = kWriteError;
     if (failure != 0)
-        error += ": " + platform::SystemErrorText(failure);
+        error += ": " + platform::FileErrorCauseText(projectPath, failure, platform::FileUse::write);
     return false;
 }
 
@@ -412,7 +579,7 @@ bool CanWriteProjectAt(const fs::path& projectPath, std::string& error)
     const int refused = platform::CheckReplaceTarget(projectPath, platform::ReplacementOptions{});
     if (refused == 0)
         return true;
-    error = std::string(kWriteError) + ": " + platform::SystemErrorText(refused);
+    error = std::string(kWriteError) + ": " + platform::FileErrorCauseText(projectPath, refused, platform::FileUse::write);
     return false;
 }
 
@@ -430,6 +597,7 @@ bool ReadProjectJson(const JsonView& root, const fs::path& projectFolder, Projec
         }
         ProjectData read;
         ReadProjectDocument(root, projectFolder, read);
+        HoldProjectValues(root, read);
         if (read.partPath.empty() && read.testShape.empty()) {
             error = kNoPartError;
             return false;

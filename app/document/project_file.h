@@ -30,6 +30,7 @@
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh_settings.h"
 #include "engine/textures/height_map.h"
+#include "engine/textures/parameter_set.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -39,6 +40,14 @@
 #include <vector>
 
 namespace grainforge::app {
+
+// A value of a project that its field does not take, and the value it was given instead.
+struct HeldValue {
+    std::string name;  // the field's label: "Triangle size", "Mask 2: Size X"
+    double was = 0.0;  // in the unit the field shows (a level from 0 to 255, a limit in millions)
+    double now = 0.0;
+    std::string unit;  // "mm", "million", or empty
+};
 
 // Everything a project stores. A fresh record holds the values a reader starts from.
 struct ProjectData {
@@ -52,10 +61,10 @@ struct ProjectData {
     std::string testShape;           // "cube", "cylinder", "sphere" or empty
     grainforge::mesh::Transform3x4 partTransform;
     grainforge::mesh::Projection projection = grainforge::mesh::InitProjection();
-    // At most kMaximumMaskVolumes; a project saying it holds more is read up to that limit.
+    // At most kMaximumMaskVolumes. Read from the mask objects the file holds ("mask0",
+    // "mask1", "mask500", ...) in the order of their numbers, whatever "maskCount" claims.
     std::vector<grainforge::mesh::MaskVolume> masks;
-    // Read only: how many masks past the limit the file holds (their objects, whatever
-    // "maskCount" claims).
+    // Read only: how many mask objects past the limit the file holds.
     std::uint64_t masksLeftOut = 0;
     grainforge::mesh::RemeshSettings remesh;
     grainforge::mesh::DisplacementSettings displacement;
@@ -74,6 +83,10 @@ struct ProjectData {
     std::string proceduralName;        // empty without a pattern
     std::string proceduralParameters;  // "key=value" lines
     std::string proceduralPreset;
+    // Read only: each value the file holds outside its field's range (field_ranges.h), in the
+    // order read. Such a value takes the nearest the field takes, or the default where none is
+    // nearest (not a number, a gamma of 0), as a typed one would.
+    std::vector<HeldValue> valuesHeld;
 };
 
 // The value of "application"; anything else (a trailing blank too) is another program's file.
@@ -147,6 +160,17 @@ bool ProjectFileExists(const std::filesystem::path& path);
 
 // The name holds a NUL byte (a project may carry one as "%00" or "\u0000"): it names no file.
 bool NameHoldsNul(const std::filesystem::path& path);
+
+// The pattern parameters of `text` ("key=value" lines, as a project stores them) that
+// `pattern` holds at another value than the text gives, having read them (ParametersFromText
+// holds each to its parameter's range), named by their labels. Lines it does not read count
+// for nothing.
+std::vector<HeldValue> HeldPatternParameters(const grainforge::mesh::procedural::ParameterSet& pattern,
+    std::string_view text);
+
+// "Triangle size -5 mm is now 0.01 mm; Gamma 0 is now 1": the values held, for the opening's
+// warning.
+std::string FormatHeldValues(const std::vector<HeldValue>& held);
 
 // Nearest offered resolution (128, 256, 512); a hand-edited 1024 would cost gigabytes.
 std::int32_t ClampSurfaceTestCells(std::int32_t cells);

@@ -14,6 +14,7 @@
 #include <wx/menu.h>
 #include <wx/utils.h>
 
+#include "app/document/file_identity.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 #include "app/document/preset_files.h"
@@ -369,8 +370,11 @@ void CApplicationCore::OnOpenRecent(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= history_->GetCount()) return;
   const wxString file = history_->GetHistoryFile(static_cast<std::size_t>(index));
   if (!SaveModified()) return;
-  // A file that has gone is taken off the list, as the recent list of any desktop program does.
-  if (!OpenDocumentFile(PathFromWxString(file)))
+  // A file that has gone is taken off the list, as the recent list of any desktop program does;
+  // one that failed for another reason (its part missing, a file that will not open) stays,
+  // to be reached again once that is mended.
+  const std::filesystem::path path = PathFromWxString(file);
+  if (!OpenDocumentFile(path) && FileIsGone(path))
     history_->RemoveFileFromHistory(static_cast<std::size_t>(index));
 }
 

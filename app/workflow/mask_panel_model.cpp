@@ -60,31 +60,7 @@ MaskFieldTexts MaskFieldTextsOf(const mesh::MaskVolume& volume, float bedBase)
     return texts;
 }
 
-namespace {
-
-constexpr double kLargestMaskMillimetres = 10000.0;
-
-constexpr NumberFieldRule Centre(const wchar_t* name)
-{
-    return {.name = name, .minimum = -kLargestMaskMillimetres, .maximum = kLargestMaskMillimetres, .unit = L"mm"};
-}
-constexpr NumberFieldRule Size(const wchar_t* name)
-{
-    return {.name = name, .minimum = kMinimumMaskSize, .maximum = kLargestMaskMillimetres, .unit = L"mm"};
-}
-constexpr NumberFieldRule Turn(const wchar_t* name)
-{
-    return {.name = name, .minimum = -360.0, .maximum = 360.0, .unit = L"degrees"};
-}
-
-constexpr NumberFieldRule kMaskFieldRules[kMaskFieldCount] = {
-    Centre(L"Position X"), Centre(L"Position Y"), Centre(L"Position Z"),
-    Size(L"Size X"),       Size(L"Size Y"),       Size(L"Size Z"),
-    Turn(L"Turn X"),       Turn(L"Turn Y"),       Turn(L"Turn Z"),
-    {.name = L"Feather", .minimum = 0.0, .maximum = kLargestMaskMillimetres, .unit = L"mm"},
-};
-
-}  // namespace
+static_assert(std::size(kMaskFieldRules) == kMaskFieldCount);
 
 const NumberFieldRule& MaskFieldRule(int field)
 {

@@ -33,8 +33,8 @@ using mesh::kMinimumMaskSize;
 [[nodiscard]] float MaskFieldValue(const mesh::MaskVolume& volume, int field, float bedBase);
 [[nodiscard]] MaskFieldTexts MaskFieldTextsOf(const mesh::MaskVolume& volume, float bedBase);
 
-// The range each field takes, as its refusal names it ("Size X must be from 0.5 to 10000 mm.").
-// A centre or size beyond ten metres lies off any printer's bed.
+// The range each field takes, as its refusal names it ("Size X must be from 0.5 to 10000 mm."):
+// kMaskFieldRules, which a project's masks are read by too.
 [[nodiscard]] const NumberFieldRule& MaskFieldRule(int field);
 
 // The volume with the typed fields applied. Only a field whose text differs from what the

@@ -957,14 +957,16 @@ StlReadResult ReadStlFrom(const std::filesystem::path& path, const StlReadOption
         break;
     case platform::OpenStatus::Unreachable:
         return Failure(fileName, StlFormat::Unrecognised,
-                       "The file could not be opened: " + platform::SystemErrorText(opened.error));
+                       "The file could not be opened: " +
+                           platform::FileErrorCauseText(path, opened.error, platform::FileUse::read));
     case platform::OpenStatus::NotRegularFile:
         return Failure(fileName, StlFormat::Unrecognised,
                        std::string("The file could not be opened: it is not a regular file (it is ") +
                            platform::FileKindText(path) + ").");
     case platform::OpenStatus::OpenFailed:
         return Failure(fileName, StlFormat::Unrecognised,
-                       "The file could not be opened for reading: " + platform::SystemErrorText(opened.error));
+                       "The file could not be opened for reading: " +
+                           platform::FileErrorCauseText(path, opened.error, platform::FileUse::read));
     }
     StlFile file{opened.file, std::max<std::size_t>(chunkBytes, 1), {}};
     if (file.Size() > kDetectionBytes)

@@ -270,7 +270,8 @@ std::string PutInPlace(const std::filesystem::path& target, std::span<const std:
         std::error_code status;
         nameTaken = options.newFileOnly && std::filesystem::symlink_status(target, status).type() !=
                                                std::filesystem::file_type::not_found && !status;
-        return "The file could not be opened for writing: " + platform::SystemErrorText(error);
+        return "The file could not be opened for writing: " +
+               platform::FileErrorCauseText(target, error, platform::FileUse::write);
     }
     if (!file.Write(bytes.data(), bytes.size(), &error) || !file.Finish(&error))
         return "The file could not be written completely: " + platform::SystemErrorText(error);

@@ -380,6 +380,35 @@ TEST(FileKindText, NamesWhatIsThere)
     EXPECT_EQ(SystemErrorText(kSocketError), "it is not a regular file (it is a socket)");
 }
 
+// The cause names what stands in the way as it stands: a link to nowhere is no missing file,
+// and a folder renamed or one that may not be written is named rather than the file.
+TEST(FileErrorCauseText, NamesWhatIsInTheWay)
+{
+    test::TempFolder folder;
+    const std::string at = folder.Path().string();
+    test::WriteAllText(folder / "file", "");
+    std::filesystem::create_symlink(folder / "gone", folder / "link");
+    const struct {
+        std::filesystem::path path;
+        int code;
+        FileUse use;
+        std::string cause;
+    } cases[] = {
+        {folder / "link", ENOENT, FileUse::read, "it is a link that leads nowhere: " + at + "/gone is not there"},
+        {folder / "renamed" / "inner" / "p.gfproj", ENOENT, FileUse::read, "the folder " + at + "/renamed is not there"},
+        {folder / "file" / "p.gfproj", ENOTDIR, FileUse::write, at + "/file on its way is not a folder"},
+        {folder / "missing", ENOENT, FileUse::read, "nothing of that name is in its folder"},
+        {folder / "p.gfproj", EACCES, FileUse::write, "its folder " + at + " cannot be written (Permission denied)"},
+        {folder / "p.gfproj", EROFS, FileUse::write, "its folder " + at + " cannot be written (Read-only file system)"},
+        {folder / "file", EACCES, FileUse::read, "Permission denied"},
+        {folder / "file", ENOSPC, FileUse::write, "No space left on device"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.string());
+        EXPECT_EQ(FileErrorCauseText(c.path, c.code, c.use), c.cause);
+    }
+}
+
 TEST(SystemErrorText, GivesTheSystemsWording)
 {
     EXPECT_EQ(SystemErrorText(ENOENT), "No such file or directory");

@@ -4,6 +4,8 @@
 // desktop writes a decimal comma through printf and strtod, which would turn "0.5" into 0 (or
 // 5) and show 0.5 as "0,5". Parsing and formatting go through std::from_chars / std::to_chars.
 
+#include "app/document/field_ranges.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,17 +46,7 @@ std::wstring FormatDialogFloat(double value);
 
 // ---- Typed numbers checked against their field's range ------------------------------------
 
-// The range a number field takes, as its refusal names it.
-struct NumberFieldRule {
-  std::wstring_view name{};       // the field's label without its unit: "Triangle size"
-  double minimum = 0.0;
-  double maximum = 0.0;
-  std::wstring_view unit{};       // "mm", "million"; empty for a plain number
-  bool minimumIncluded = true;    // false: the value must lie above the minimum
-  std::wstring_view note{};       // a sentence added to the refusal ("Leave it empty for no limit.")
-  bool zeroAllowed = false;       // 0 is taken besides the range (a limit's "no limit")
-  std::wstring_view tooSmall{};   // the refusal of a number below the range, when it has its own words
-};
+// NumberFieldRule (field_ranges.h): one typed rule per field, shared with the reading of projects.
 
 // What a field's text stands for under its rule. An empty text is left to the caller (a limit
 // takes it as "no limit"), though its refusal is given for callers that refuse it; a text that

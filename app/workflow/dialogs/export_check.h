@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/document/document_host.h"
+#include "app/document/field_ranges.h"
 #include "app/shell/kit/number_text.h"
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/repair_driver.h"
@@ -31,12 +32,8 @@ struct ExportCheckOptions {
   grainforge::mesh::ExportCleanupOptions cleanup;
   grainforge::mesh::RepairOptions fixes;
 };
-// The ranges of the two gap sizes; a number outside is refused at its field and the check keeps
-// the size it had.
-inline constexpr NumberFieldRule kLargestHoleRule{
-    .name = L"The largest gap to close", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
-inline constexpr NumberFieldRule kWidestSlitRule{
-    .name = L"The widest slit to close", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
+// The ranges of the two gap sizes (kLargestHoleRule, kWidestSlitRule) are in field_ranges.h;
+// a number outside is refused at its field and the check keeps the size it had.
 
 // Field by field: weld, fill holes, largest hole, widest slit, the four fixes, rounds, move.
 bool SameExportOptions(const ExportCheckOptions& a, const ExportCheckOptions& b);

@@ -164,18 +164,7 @@ LevelsTexts FormatLevelsTexts(const LevelsValues& values) {
           level(values.outputBlackLevel), level(values.outputWhiteLevel)};
 }
 
-namespace {
-
-// The edits' names and ranges, in handle order.
-constexpr NumberFieldRule kLevelsRules[kLevelsEditCount] = {
-    {.name = L"Black", .minimum = 0.0, .maximum = 255.0},
-    {.name = L"Gamma", .minimum = 0.1, .maximum = 9.99},
-    {.name = L"White", .minimum = 0.0, .maximum = 255.0},
-    {.name = L"Output black", .minimum = 0.0, .maximum = 255.0},
-    {.name = L"Output white", .minimum = 0.0, .maximum = 255.0},
-};
-
-}  // namespace
+static_assert(std::size(kLevelsRules) == kLevelsEditCount);
 
 LevelsReading ReadLevelsEdits(const LevelsTexts& texts, LevelsValues values) {
   std::wstring note;
@@ -190,7 +179,7 @@ LevelsReading ReadLevelsEdits(const LevelsTexts& texts, LevelsValues values) {
       case NumberFieldReading::Kind::accepted: return reading.value;
       case NumberFieldReading::Kind::refused: {
         // Infinity, or a gamma of 0 or below, has nothing to hold; a level is held to its end.
-        if (!std::isfinite(reading.value) || (index == 1 && !(reading.value > 0.0))) break;
+        if (!std::isfinite(reading.value) || (rule.positiveOnly && !(reading.value > 0.0))) break;
         const double held = std::clamp(reading.value, rule.minimum, rule.maximum);
         say(reading.refusal + L" It is now " + FormatDialogFloat(held) + L".");
         return held;

@@ -36,9 +36,10 @@ std::optional<float> TypedTriangleSize(const std::wstring& text) {
   return static_cast<float>(reading.value);
 }
 
-float ReadSize(const std::wstring& text, float stored) {
-  const std::optional<double> typed = TypedNumberOf(text, kTriangleSizeRule);
-  return typed ? static_cast<float>(std::clamp(*typed, kTriangleSizeRule.minimum, kTriangleSizeRule.maximum)) : stored;
+// The typed value (the stored one for a text that holds no number) held to its field's range,
+// as a project's value is read.
+float ReadHeld(const std::wstring& text, const NumberFieldRule& rule, float stored) {
+  return static_cast<float>(HoldToFieldRange(TypedNumberOf(text, rule).value_or(stored), rule, stored));
 }
 
 bool HasPart(const mesh::TriangleMesh* part) {
@@ -80,19 +81,19 @@ std::uint64_t ReadLimitField(const std::wstring& text, std::uint64_t stored) {
 }
 
 void ReadReliefFields(const ReliefDialogFields& fields, ReliefDialogValues& values) {
-  values.remesh.targetEdgeMillimetres = ReadSize(fields.triangleSize, values.remesh.targetEdgeMillimetres);
+  values.remesh.targetEdgeMillimetres =
+      ReadHeld(fields.triangleSize, kTriangleSizeRule, values.remesh.targetEdgeMillimetres);
   values.triangleLimit = ReadLimitField(fields.triangleLimit, values.triangleLimit);
   values.displayLimit = ReadLimitField(fields.displayLimit, values.displayLimit);
   mesh::SimplifySettings& simplify = values.simplify;
   simplify.planarToleranceMillimetres =
-      std::clamp(ParseDialogFloat(fields.planarTolerance, simplify.planarToleranceMillimetres), 0.000001f, 1.0f);
-  simplify.meshDetailError = std::clamp(ParseDialogFloat(fields.detailLevel, simplify.meshDetailError), 0.00001f, 10.0f);
+      ReadHeld(fields.planarTolerance, kPlanarToleranceRule, simplify.planarToleranceMillimetres);
+  simplify.meshDetailError = ReadHeld(fields.detailLevel, kDetailLevelRule, simplify.meshDetailError);
   mesh::DisplacementSettings& relief = values.displacement;
   // A stored strength may itself be out of range (an old project); the clamp applies to it too.
-  relief.strengthMillimetres = std::clamp(ParseDialogFloat(fields.strength, relief.strengthMillimetres), 0.0f,
-                                          kMaxReliefStrengthMillimetres);
+  relief.strengthMillimetres = ReadHeld(fields.strength, kStrengthRule, relief.strengthMillimetres);
   if (fields.midlevelEnabled)
-    relief.midLevel = std::clamp(ParseDialogFloat(fields.midlevel, relief.midLevel), 0.0f, 1.0f);
+    relief.midLevel = ReadHeld(fields.midlevel, kMidlevelRule, relief.midLevel);
   else
     relief.midLevel = std::clamp(values.manualMidlevel, 0.0f, 1.0f);
   relief.direction = fields.direction == 1   ? mesh::DisplacementDirection::outward
@@ -162,7 +163,7 @@ mesh::RemeshSettings ReadRemeshInputFields(const mesh::RemeshSettings& stored, i
                                            const std::wstring& typedSize) {
   mesh::RemeshSettings settings = stored;
   settings.method = methodSelection != 0 ? mesh::RemeshMethod::contour : mesh::RemeshMethod::isotropic;
-  settings.targetEdgeMillimetres = ReadSize(typedSize, stored.targetEdgeMillimetres);
+  settings.targetEdgeMillimetres = ReadHeld(typedSize, kTriangleSizeRule, stored.targetEdgeMillimetres);
   return settings;
 }
 

@@ -4,6 +4,7 @@
 // the triangle estimates, the automatic midlevel and its explanation, and the reading of the
 // typed fields on OK with their limits.
 
+#include "app/document/field_ranges.h"
 #include "app/shell/kit/number_text.h"
 #include "engine/displacement/displacement_settings.h"
 #include "engine/mesh/triangle_mesh.h"
@@ -17,34 +18,8 @@
 
 namespace grainforge::app {
 
-// Strength is limited as the relief section's own field limits it.
-inline constexpr float kMaxReliefStrengthMillimetres = 100000.0f;
-// Typed limits are in millions of triangles; 0 (or an empty field) is "no limit".
-inline constexpr double kMinLimitMillions = 0.1;
-inline constexpr double kMaxLimitMillions = 200.0;
-
-// The ranges of the dialogs' number fields; a number outside is refused at its field. The
-// triangle size and strength take what the relief section's own fields take.
-inline constexpr NumberFieldRule kTriangleSizeRule{
-    .name = L"Triangle size", .minimum = 0.01, .maximum = 100000.0, .unit = L"mm"};
-inline constexpr NumberFieldRule kStrengthRule{
-    .name = L"Strength", .minimum = 0.0, .maximum = kMaxReliefStrengthMillimetres, .unit = L"mm"};
-inline constexpr NumberFieldRule kMidlevelRule{.name = L"Midlevel", .minimum = 0.0, .maximum = 1.0};
-inline constexpr NumberFieldRule kTriangleLimitRule{.name = L"Triangle limit",
-                                                    .minimum = kMinLimitMillions,
-                                                    .maximum = kMaxLimitMillions,
-                                                    .unit = L"million",
-                                                    .note = L"Leave it empty, or 0, for no limit.",
-                                                    .zeroAllowed = true};
-inline constexpr NumberFieldRule kDisplayLimitRule{.name = L"Display limit",
-                                                   .minimum = kMinLimitMillions,
-                                                   .maximum = kMaxLimitMillions,
-                                                   .unit = L"million",
-                                                   .note = L"Leave it empty, or 0, for no limit.",
-                                                   .zeroAllowed = true};
-inline constexpr NumberFieldRule kPlanarToleranceRule{
-    .name = L"Planar tolerance", .minimum = 0.000001, .maximum = 1.0, .unit = L"mm"};
-inline constexpr NumberFieldRule kDetailLevelRule{.name = L"Detail level", .minimum = 0.00001, .maximum = 10.0};
+// The fields' ranges (kTriangleSizeRule, kStrengthRule, ...) are in field_ranges.h: a number
+// outside is refused at its field.
 
 // A count with "," between groups of three digits: 1234567 gives "1,234,567".
 std::wstring FormatCount(std::uint64_t count);

@@ -108,7 +108,7 @@ TextureOkResult CheckTextureSettings(mesh::TextureSettings settings, float aspec
 }
 
 float ReadBlendSharpness(const std::wstring& text, float current) {
-  return std::clamp(ParseDialogFloat(text, current), kMinBlendSharpness, kMaxBlendSharpness);
+  return static_cast<float>(HoldToFieldRange(ParseDialogFloat(text, current), kBlendSharpnessRule, current));
 }
 
 int TestGridChoiceIndex(int cells) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/document/field_ranges.h"
 #include "app/shell/kit/number_text.h"
 #include "engine/displacement/projection.h"
 #include "engine/textures/height_map.h"
@@ -67,29 +68,13 @@ inline constexpr const wchar_t* kTextureSizeRefusal =
     L"The texture width and height must both be greater than zero.";
 inline constexpr const wchar_t* kGammaRefusal = L"Gamma must be greater than zero.";
 
-// The ranges of the texture dialog's number fields: the tile on the part as a printer can show
-// it (a 1e-30 mm tile blacked out the view), the blur within a tile's reach.
-inline constexpr double kSmallestTileMillimetres = 0.1;
-inline constexpr double kLargestTileMillimetres = 10000.0;
-static_assert(static_cast<float>(kSmallestTileMillimetres) == grainforge::mesh::kSmallestTileMillimetres &&
-              static_cast<float>(kLargestTileMillimetres) == grainforge::mesh::kLargestTileMillimetres);
-inline constexpr double kLargestBlurMillimetres = 100.0;
-inline constexpr NumberFieldRule kTileWidthRule{
-    .name = L"Width", .minimum = kSmallestTileMillimetres, .maximum = kLargestTileMillimetres, .unit = L"mm"};
-inline constexpr NumberFieldRule kTileHeightRule{
-    .name = L"Height", .minimum = kSmallestTileMillimetres, .maximum = kLargestTileMillimetres, .unit = L"mm"};
-inline constexpr NumberFieldRule kBlurRule{
-    .name = L"Blur", .minimum = 0.0, .maximum = kLargestBlurMillimetres, .unit = L"mm"};
+// The ranges of the texture dialog's number fields (kTileWidthRule, kTileHeightRule, kBlurRule)
+// are in field_ranges.h.
 
 // ---- Mapping settings -------------------------------------------------------------------------
 
-inline constexpr float kMinBlendSharpness = 1.0f;
-inline constexpr float kMaxBlendSharpness = 16.0f;
 inline constexpr int kTestGridChoices[] = {128, 256, 512};
 inline constexpr int kDefaultTestGridChoice = 1;
-
-inline constexpr NumberFieldRule kBlendSharpnessRule{
-    .name = L"Sharpness", .minimum = kMinBlendSharpness, .maximum = kMaxBlendSharpness};
 
 // The sharpness typed into the field: the current value for a text that is no number, then
 // clamped to 1..16 (the dialog refuses a text outside first).

@@ -267,6 +267,27 @@ TEST(DocumentProjectTest, MissingPartAsksFindIt)
     EXPECT_EQ(doc.projectPath, (folder / "job.gfproj").wstring());
 }
 
+// A part that is a link leading nowhere says so, rather than only that it was not found.
+TEST(DocumentProjectTest, MissingPartSaysWhatIsInTheWay)
+{
+    TempFolder folder;
+    const fs::path part = folder / "block.stl";
+    WriteCube(part);
+    {
+        DocumentFixture f;
+        ASSERT_TRUE(f.doc->OpenDocument(part));
+        ASSERT_TRUE(f.doc->SaveProject(folder / "job.gfproj"));
+    }
+    fs::remove(part);
+    fs::create_symlink(folder / "gone.stl", part);
+    DocumentFixture f;
+    f.host.answers = {app::PromptAnswer::no};
+    EXPECT_FALSE(f.doc->OpenDocument(folder / "job.gfproj"));
+    ASSERT_EQ(f.host.questions.size(), 1u);
+    EXPECT_EQ(f.host.questions[0], L"The project's part was not found:\n" + part.wstring() +
+        L" (it is a link that leads nowhere: " + (folder / "gone.stl").wstring() + L" is not there)\n\nFind it?");
+}
+
 // A project whose texture cannot be installed (an image that is gone, a file that is not an
 // image, a pattern no pattern has) or that names none leaves no texture behind, not the
 // previous document's: Process asks for one. The project's texture settings are kept. A file
@@ -624,6 +645,45 @@ TEST(DocumentProjectTest, MasksStopAtTheLimitBothWays)
     EXPECT_EQ(doc.maskVolumes.size(), 256u);
     EXPECT_EQ(f.host.Lines(app::kLogWarning), std::vector<std::string>{"The project holds 1,000 mask volumes, more "
         "than a part takes; the first 256 were opened and 744 left out."});
+}
+
+// A project holding values its fields refuse opens with the nearest values they take, names
+// them once, and the next save writes what was taken: nothing out of range reaches a dialog, a
+// run or a file (a triangle size of -5 was carried to the next part and the next project).
+TEST(DocumentProjectTest, ValuesOutsideTheirFieldsAreHeldAndSaidOnce)
+{
+    TempFolder folder;
+    DocumentFixture f;
+    app::CGrainforgeDoc& doc = f.WithCube();
+    ASSERT_TRUE(doc.SaveProject(folder / "job.gfproj"));
+    nlohmann::json project = nlohmann::json::parse(FileText(folder / "job.gfproj"));
+    project["remesh"]["targetEdgeMillimetres"] = -5;
+    project["texture"]["settings"]["gamma"] = 0;
+    project["maskCount"] = 1;
+    project["mask0"]["featherMillimetres"] = -3;
+    WriteAllText(folder / "job.gfproj", project.dump());
+    f.host.lines.clear();
+    f.host.information.clear();
+
+    ASSERT_TRUE(doc.OpenDocument(folder / "job.gfproj"));
+    const app::EditState state = doc.CaptureEditState();
+    EXPECT_EQ(state.remesh.targetEdgeMillimetres, 0.01f);
+    EXPECT_EQ(state.textureSettings.gamma, 1.0f);
+    ASSERT_EQ(state.masks.size(), 1u);
+    EXPECT_EQ(state.masks[0].featherMillimetres, 0.0f);
+    const std::string said = "The project holds values its fields do not take; each was changed to the nearest they "
+                             "take: Triangle size -5 mm is now 0.01 mm; Gamma 0 is now 1; Mask 1: Feather -3 mm is "
+                             "now 0 mm.";
+    EXPECT_EQ(f.host.Lines(app::kLogWarning), std::vector<std::string>{said});
+    ASSERT_FALSE(f.host.information.empty());
+    EXPECT_EQ(f.host.information.back(), std::make_pair(app::Utf8ToWide(said), app::kInfoWarning));
+
+    ASSERT_TRUE(doc.SaveProject(folder / "again.gfproj"));
+    app::ProjectData again;
+    std::string error;
+    ASSERT_TRUE(app::ReadProject(folder / "again.gfproj", again, error));
+    EXPECT_TRUE(again.valuesHeld.empty());
+    EXPECT_EQ(again.remesh.targetEdgeMillimetres, 0.01f);
 }
 
 // Open the user's "job part.stl", save it as job.gfproj, reopen, change the part and save

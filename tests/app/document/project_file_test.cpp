@@ -3,6 +3,7 @@
 
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/test_shapes.h"
+#include "engine/textures/procedural_registry.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -124,7 +126,7 @@ ProjectData FullProject(const fs::path& part, const fs::path& image)
     data.stageDisplacement = false;
     data.stageSimplify = false;
     data.occupancyCells = 512;
-    data.maximumTriangles = 5000000000ull;  // past 32 bits
+    data.maximumTriangles = 199999999;  // within the largest limit a field takes
     data.displayTriangles = 123456;
     data.exportCleanup.fillHoles = false;
     data.exportCleanup.maximumHoleMillimetres = 2.5f;
@@ -328,43 +330,63 @@ TEST(ProjectFile, WindowsPathIsNotFoundEvenWhereTheCurrentFolderHoldsSuchAName)
     EXPECT_FALSE(exists);
 }
 
-TEST(ProjectFile, MaskCountIsCappedAndMissingMasksStayDefault)
+// The masks are the mask objects the file holds, in the order of their numbers and up to the
+// limit, whatever "maskCount" claims: no mask is made up for a number without an object (a
+// count of 300 beside three objects opened 256, 253 of them boxes at the origin), and none past
+// the count is lost (mask500 beside a count of 1000 was dropped for made-up ones).
+TEST(ProjectFile, MasksAreTheObjectsTheFileHolds)
 {
     TempFolder folder;
     WriteAllText(folder / "p.stl", "x");
-    ProjectData read;
-    std::string error;
-    // Left out are the masks the file holds past the limit, never the number its count claims.
-    const std::tuple<std::uint64_t, int, std::uint64_t> many[] = {
-        {300, 300, 44}, {UINT64_MAX, 300, 44}, {UINT64_MAX, 256, 0}, {300, 0, 0}, {290, 300, 34}};
-    for (const auto& [count, objects, leftOut] : many) {
+    const auto range = [](int count) {
+        std::vector<int> numbers(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i)
+            numbers[static_cast<std::size_t>(i)] = i;
+        return numbers;
+    };
+    struct Case {
+        const char* name;
+        mesh::JsonValue count;
+        std::vector<int> objects;
+        std::vector<int> opened;  // the first masks opened, in order, then the last one
+        std::size_t masks;
+        std::uint64_t leftOut;
+    };
+    const Case cases[] = {
+        {"count past the objects", 300, {0, 1, 2}, {0, 1, 2}, 3, 0},
+        {"objects past the count", 1000, {0, 1, 500}, {0, 1, 500}, 3, 0},
+        {"count below the objects", 2, {0, 1, 2, 3}, {0, 1, 2, 3}, 4, 0},
+        {"a gap", 2, {1}, {1}, 1, 0},
+        {"numbers out of order", 3, {10, 2, 7}, {2, 7, 10}, 3, 0},
+        {"more than the limit", UINT64_MAX, range(300), {0, 1, 255}, 256, 44},
+        {"the limit", 256, range(256), {0, 1, 255}, 256, 0},
+        {"no objects", 300, {}, {}, 0, 0},
+        {"no count", mesh::JsonValue(), {4}, {4}, 1, 0},
+        {"a count of the wrong type", "2", {0, 1}, {0, 1}, 2, 0},
+        {"a negative count", -1, {0}, {0}, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         mesh::JsonValue project = MinimalProject((folder / "p.stl").string());
-        project["maskCount"] = count;
-        for (int i = 0; i < objects; ++i)
-            project["mask" + std::to_string(i)]["name"] = "m";
+        if (!c.count.is_null())
+            project["maskCount"] = c.count;
+        for (const int number : c.objects)
+            project["mask" + std::to_string(number)]["name"] = std::to_string(number);
         project["mask0300"]["name"] = "not a mask's plain number";
-        WriteJson(folder / "many.gfproj", project);
-        ASSERT_TRUE(ReadProject(folder / "many.gfproj", read, error));
-        EXPECT_EQ(read.masks.size(), 256u);
-        EXPECT_EQ(read.masksLeftOut, leftOut) << count << " " << objects;
-    }
-    mesh::JsonValue project = MinimalProject((folder / "p.stl").string());
-
-    project["maskCount"] = 2;
-    project["mask1"]["center"] = {4.0, 5.0, 6.0};
-    project["mask1"]["name"] = "second";
-    WriteJson(folder / "two.gfproj", project);
-    ASSERT_TRUE(ReadProject(folder / "two.gfproj", read, error));
-    ASSERT_EQ(read.masks.size(), 2u);
-    EXPECT_TRUE(mesh::MaskVolumeEquals(read.masks[0], mesh::MaskVolume{}));
-    EXPECT_EQ(read.masks[1].center, (mesh::Vec3{4.0f, 5.0f, 6.0f}));
-    EXPECT_EQ(read.masks[1].name, "second");
-
-    for (const mesh::JsonValue& count : {mesh::JsonValue(-1), mesh::JsonValue("2"), mesh::JsonValue(2.0)}) {
-        project["maskCount"] = count;
-        WriteJson(folder / "bad.gfproj", project);
-        ASSERT_TRUE(ReadProject(folder / "bad.gfproj", read, error));
-        EXPECT_TRUE(read.masks.empty()) << count.dump();
+        project["mask-1"]["name"] = "nor this";
+        project["mask100000"] = "not an object";
+        WriteJson(folder / "masks.gfproj", project);
+        ProjectData read;
+        std::string error;
+        ASSERT_TRUE(ReadProject(folder / "masks.gfproj", read, error));
+        ASSERT_EQ(read.masks.size(), c.masks);
+        EXPECT_EQ(read.masksLeftOut, c.leftOut);
+        // The first masks, and the last one opened.
+        for (std::size_t i = 0; i + 1 < c.opened.size() && i < read.masks.size(); ++i)
+            EXPECT_EQ(read.masks[i].name, std::to_string(c.opened[i])) << "mask " << i;
+        if (!c.opened.empty() && !read.masks.empty()) {
+            EXPECT_EQ(read.masks.back().name, std::to_string(c.opened.back()));
+        }
     }
 }
 
@@ -402,7 +424,7 @@ TEST(ProjectFile, RefusesWhatIsNotOneOfItsProjects)
     ProjectData read;
     std::string error;
     EXPECT_FALSE(ReadProject("/nonexistent/folder/x.gfproj", read, error));
-    EXPECT_EQ(error, "the file was not found");
+    EXPECT_EQ(error, "the file was not found: /nonexistent/folder/x.gfproj (the folder /nonexistent is not there)");
 }
 
 TEST(ProjectFile, WrongTypedKeysKeepTheirDefaults)
@@ -451,7 +473,77 @@ TEST(ProjectFile, StagesAndCountsOfTheRightTypeAreTaken)
     EXPECT_FALSE(read.stageRemesh);
     EXPECT_TRUE(read.stageSubdivide);
     EXPECT_EQ(read.maximumTriangles, 0u);
-    EXPECT_EQ(read.displayTriangles, 18446744073709551615ull);
+    // Taken as a count, then held to the largest limit the field takes.
+    EXPECT_EQ(read.displayTriangles, 200000000u);
+}
+
+// A value its field would refuse, written by hand, by another program or by a damaged save,
+// takes the nearest value the field takes (the default where none is nearest) and is named;
+// a value the field takes, its own ends included, is read as it stands and named nowhere.
+TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
+{
+    struct Case {
+        const char* key;  // a JSON pointer into the project
+        mesh::JsonValue given;
+        std::function<double(const ProjectData&)> read;
+        double taken;
+        const char* said;  // empty when the value is in range
+    };
+    const auto f = [](double value) { return static_cast<double>(static_cast<float>(value)); };
+    const Case cases[] = {
+        {"/remesh/targetEdgeMillimetres", -5, [](const ProjectData& d) { return d.remesh.targetEdgeMillimetres; },
+            f(0.01), "Triangle size -5 mm is now 0.01 mm"},
+        {"/texture/settings/blurMillimetres", 1e9,
+            [](const ProjectData& d) { return d.textureSettings.blurMillimetres; }, 100, "Blur 1e+09 mm is now 100 mm"},
+        {"/texture/settings/gamma", 0, [](const ProjectData& d) { return d.textureSettings.gamma; }, 1,
+            "Gamma 0 is now 1"},
+        {"/texture/settings/widthMillimetres", -4,
+            [](const ProjectData& d) { return d.textureSettings.widthMillimetres; }, f(0.1),
+            "Tile width -4 mm is now 0.1 mm"},
+        {"/displacement/midLevel", 7, [](const ProjectData& d) { return d.displacement.midLevel; }, 1,
+            "Midlevel 7 is now 1"},
+        {"/exportCleanup/maximumHoleMillimetres", 1e9,
+            [](const ProjectData& d) { return d.exportCleanup.maximumHoleMillimetres; }, 1000,
+            "The largest gap to close 1e+09 mm is now 1000 mm"},
+        {"/simplify/planarToleranceMillimetres", 0.000001,
+            [](const ProjectData& d) { return d.simplify.planarToleranceMillimetres; }, f(0.000001), ""},
+        {"/maximumTriangles", 5, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); }, 100000,
+            "Triangle limit 5e-06 million is now 0.1 million"},
+        {"/mask0/size/2", 1e30, [](const ProjectData& d) { return d.masks.at(0).size.z; }, 10000,
+            "Mask 1: Size Z 1e+30 mm is now 10000 mm"},
+        {"/mask0/featherMillimetres", -3, [](const ProjectData& d) { return d.masks.at(0).featherMillimetres; }, 0,
+            "Mask 1: Feather -3 mm is now 0 mm"},
+    };
+    TempFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + " " + c.given.dump());
+        mesh::JsonValue project = MinimalProject("/somewhere/p.stl");
+        project["mask0"]["size"] = {1.0, 1.0, 1.0};
+        project[mesh::JsonValue::json_pointer(c.key)] = c.given;
+        WriteJson(folder / "x.gfproj", project);
+        ProjectData read;
+        std::string error;
+        ASSERT_TRUE(ReadProject(folder / "x.gfproj", read, error));
+        EXPECT_EQ(c.read(read), c.taken);
+        EXPECT_EQ(FormatHeldValues(read.valuesHeld), c.said);
+    }
+}
+
+// A pattern's parameters are held to their own ranges as they are read; the ones held are named
+// with the project's other values, and those read as they stand, or not read, are not.
+TEST(ProjectFile, PatternParametersHeldToTheirRangesAreNamed)
+{
+    const std::unique_ptr<mesh::procedural::ProceduralTexture> pattern =
+        mesh::procedural::CreateProceduralTexture("Noise");
+    ASSERT_NE(pattern, nullptr);
+    const mesh::procedural::ParameterSpec& spec = pattern->GetParameters().front();
+    const std::string text = spec.key + "=" + std::to_string(spec.maximum + 1000.0f) + "\nnot a key=5\nno number\n";
+    mesh::procedural::ParametersFromText(*pattern, text);
+    const std::vector<HeldValue> held = HeldPatternParameters(*pattern, text);
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0].name, spec.label);
+    EXPECT_EQ(held[0].now, spec.maximum);
+    EXPECT_TRUE(HeldPatternParameters(*pattern, mesh::procedural::ParametersToText(*pattern)).empty());
 }
 
 TEST(ProjectFile, SurfaceTestCellsAreClampedToTheOfferedValues)
@@ -477,7 +569,7 @@ TEST(ProjectFile, FailedWriteSaysSoAndKeepsTheOldFile)
     data.testShape = "cube";
     std::string error;
     EXPECT_FALSE(WriteProject(folder / "missing" / "x.gfproj", data, error));
-    EXPECT_EQ(error, "the file could not be written: No such file or directory");
+    EXPECT_EQ(error, "the file could not be written: the folder " + (folder / "missing").string() + " is not there");
 
     ASSERT_TRUE(WriteProject(folder / "x.gfproj", data, error));
     const std::vector<std::uint8_t> before = test::ReadAllBytes(folder / "x.gfproj");
@@ -502,9 +594,10 @@ TEST(ProjectFile, FailedWriteSaysWhy)
         const char* reason;
     } cases[] = {
         {"folder.gfproj", Run::Here, "Is a directory"},
-        {"old.gfproj/x.gfproj", Run::Here, "Not a directory"},
+        // "@" stands for the temporary folder: what is in the way is named.
+        {"old.gfproj/x.gfproj", Run::Here, "@/old.gfproj on its way is not a folder"},
         {"old.gfproj", Run::SizeLimit, "File too large"},
-        {"locked/x.gfproj", Run::Unprivileged, "Permission denied"},
+        {"locked/x.gfproj", Run::Unprivileged, "its folder @/locked cannot be written (Permission denied)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.target);
@@ -534,7 +627,10 @@ TEST(ProjectFile, FailedWriteSaysWhy)
         } else if (!(result = test::RunUnprivileged(save))) {
             continue;  // could not drop root privileges, so the folder's permissions would not apply
         }
-        EXPECT_EQ(*result, std::string("the file could not be written: ") + c.reason);
+        std::string reason = c.reason;
+        for (std::size_t at = reason.find('@'); at != std::string::npos; at = reason.find('@'))
+            reason.replace(at, 1, folder.Path().string());
+        EXPECT_EQ(*result, "the file could not be written: " + reason);
         EXPECT_EQ(test::ReadAllBytes(folder / "old.gfproj"), before);
         EXPECT_EQ(folder.List(), (std::vector<std::string>{"folder.gfproj", "locked", "old.gfproj"}));
         EXPECT_TRUE(fs::is_empty(folder / "locked"));

@@ -51,8 +51,10 @@ TEST(ReadProject, SaysWhyAFileCouldNotBeReadAsAProject)
         std::uint64_t size;
         std::string error;
     } cases[] = {
-        {"none/p.gfproj", Make::Nothing, 0, "the file was not found"},
-        {"file/p.gfproj", Make::FileOnTheWay, 0, "the file was not found"},
+        // "@" stands for the temporary folder: what is in the way is named.
+        {"none/p.gfproj", Make::Nothing, 0, "the file was not found: @/none/p.gfproj (the folder @/none is not there)"},
+        {"file/p.gfproj", Make::FileOnTheWay, 0,
+            "the file was not found: @/file/p.gfproj (@/file on its way is not a folder)"},
         {"p.gfproj", Make::Folder, 0, "the file is not a regular file: it is a folder"},
         {"p.gfproj", Make::Pipe, 0, "the file is not a regular file: it is a named pipe"},
         {"/dev/zero", Make::Nothing, 0, "the file is not a regular file: it is a device"},
@@ -84,7 +86,10 @@ TEST(ReadProject, SaysWhyAFileCouldNotBeReadAsAProject)
             ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(c.size)), 0);
         }
         if (c.make != Make::Locked) {
-            EXPECT_EQ(ReadError(path), c.error);
+            std::string expected = c.error;
+            for (std::size_t at = expected.find('@'); at != std::string::npos; at = expected.find('@'))
+                expected.replace(at, 1, folder.Path().string());
+            EXPECT_EQ(ReadError(path), expected);
             continue;
         }
         // Root reads whatever the permission bits say: the row runs as nobody.

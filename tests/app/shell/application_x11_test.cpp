@@ -673,6 +673,53 @@ TEST(Program, NamesInAnyBytesOpenSaveAndComeBackThroughTheRecentList) {
   }
 }
 
+// A project reopened from the recent list stays on it while its own file is there, whatever
+// kept it from opening (its part moved and not looked for, a folder where its part was); only
+// a project that is gone leaves the list, and the message names it and what is in the way.
+TEST(Program, RecentListForgetsOnlyAProjectThatIsGone) {
+  enum class Change { PartMoved, PartIsAFolder, ProjectFolderRenamed };
+  for (const Change change : {Change::PartMoved, Change::PartIsAFolder, Change::ProjectFolderRenamed}) {
+    SCOPED_TRACE(static_cast<int>(change));
+    Program program(false);
+    ASSERT_TRUE(program.Started());
+    const std::filesystem::path jobs = program.Folder() / "jobs";
+    std::filesystem::create_directories(jobs);
+    const std::filesystem::path part = program.Folder() / "block.stl", project = jobs / "job.gfproj";
+    WriteTriangleStl(part);
+    ASSERT_TRUE(program.Core().OpenDocumentFile(part));
+    ASSERT_TRUE(program.Document().SaveProject(project));
+    program.SendMenu(menu_ids::kTestCube);
+    switch (change) {
+      case Change::PartMoved:
+        std::filesystem::rename(part, program.Folder() / "moved.stl");
+        program.Prompter().ExpectMessage(MessageAnswer::No);  // "Find it?"
+        break;
+      case Change::PartIsAFolder:
+        std::filesystem::remove(part);
+        std::filesystem::create_directory(part);
+        break;
+      case Change::ProjectFolderRenamed: std::filesystem::rename(jobs, program.Folder() / "jobs old"); break;
+    }
+    if (program.Document().IsModified()) program.Prompter().ExpectMessage(MessageAnswer::No);
+    const auto listed = [&] {
+      for (const wxMenuItem* item : program.Frame().RecentFilesMenu()->GetMenuItems())
+        if (item->GetItemLabelText().Contains(wxString(project.string()))) return true;
+      return false;
+    };
+    ASSERT_TRUE(listed());
+    wxCommandEvent recent(wxEVT_MENU, wxID_FILE1);
+    recent.SetEventObject(&program.Frame());
+    program.Frame().ProcessWindowEvent(recent);
+    EXPECT_TRUE(program.Document().projectPath.empty());
+    EXPECT_EQ(listed(), change != Change::ProjectFolderRenamed);
+    EXPECT_EQ(program.Prompter().UnexpectedQuestions(), 0);
+    if (change == Change::ProjectFolderRenamed) {
+      EXPECT_TRUE(LogHas(program.Frame(), L"Project not opened: the file was not found: " + project.wstring() +
+                                              L" (the folder " + jobs.wstring() + L" is not there)"));
+    }
+  }
+}
+
 // A dropped image becomes the texture, after any part dropped with it, and a normal map is
 // asked about as when it is loaded from the Texture menu.
 TEST(Program, DroppedImagesLoadAsTheTexture) {

@@ -396,7 +396,12 @@ TEST(ReadStlFile, NamesTheFileWithoutFoldersOrFailsWithTheSystemText)
     EXPECT_EQ(std::tuple(result.ok, result.report.fileName, result.report.trianglesKept), std::tuple(true, "cube.stl", 12u));
 
     const StlReadResult missing = ReadStlFile(folder / "missing.stl", {});
-    EXPECT_EQ(missing.error, "The file could not be opened: No such file or directory");
+    EXPECT_EQ(missing.error, "The file could not be opened: nothing of that name is in its folder");
+    // A link that leads nowhere says so, rather than that there is no such file.
+    std::filesystem::create_symlink(folder / "gone.stl", folder / "link.stl");
+    EXPECT_EQ(ReadStlFile(folder / "link.stl", {}).error,
+              "The file could not be opened: it is a link that leads nowhere: " + (folder / "gone.stl").string() +
+                  " is not there");
     EXPECT_EQ(std::tuple(missing.ok, missing.report.fileName, missing.report.format),
               std::tuple(false, "missing.stl", StlFormat::Unrecognised));
     test::WriteAllBytes(folder / "empty.stl", {});

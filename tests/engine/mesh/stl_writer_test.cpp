@@ -343,14 +343,16 @@ TEST(DurableReplace, FailuresLeaveTheOldTargetAndNoTemporaryFile)
     const Save point = [](const std::filesystem::path& p) { return SaveStl(p, OneTriangle({1, 1, 1}, {1, 1, 1}, {1, 1, 1})); };
     const struct { const char* name; Save save; const char* target; Run run; std::string error; } cases[] = {
         {"STL onto a folder", stl, "folder/inside", Run::Here, "The file could not be opened for writing: Is a directory"},
-        {"STL below a file", stl, "old/part.stl", Run::Here, "The file could not be opened for writing: Not a directory"},
+        // "@" stands for the temporary folder: what is in the way is named.
+        {"STL below a file", stl, "old/part.stl", Run::Here,
+         "The file could not be opened for writing: @/old on its way is not a folder"},
         {"JSON in a missing folder", SaveJson, "none/t.json", Run::Here, "refused"},
         {"STL that reads back as nothing", point, "old", Run::Here,
          "The exported file could not be read back: Every triangle in the file was removed as degenerate, leaving no "
          "geometry."},
         {"STL short write", stl, "old", Run::SizeLimit, "The file could not be written completely: File too large"},
         {"STL in a read-only folder", stl, "locked/old", Run::ReadOnly,
-         "The file could not be opened for writing: Permission denied"},
+         "The file could not be opened for writing: its folder @/locked cannot be written (Permission denied)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -377,7 +379,10 @@ TEST(DurableReplace, FailuresLeaveTheOldTargetAndNoTemporaryFile)
         } else if (!(error = test::RunUnprivileged([&] { return c.save(target); }))) {
             continue;  // could not drop root privileges, so the folder's permissions would not apply
         }
-        EXPECT_EQ(*error, c.error);
+        std::string expected = c.error;
+        for (std::size_t at = expected.find('@'); at != std::string::npos; at = expected.find('@'))
+            expected.replace(at, 1, folder.Path().string());
+        EXPECT_EQ(*error, expected);
         EXPECT_EQ(Snapshot(folder.Path()), before);
         std::filesystem::permissions(folder / "locked", std::filesystem::perms(0755));
     }

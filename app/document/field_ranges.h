@@ -1,0 +1,137 @@
+// The range of every number the user can type into a field: one typed rule per field, used by
+// the dialogs and panels, which refuse a typed number outside it, and by the reading of a
+// project, which takes the nearest value inside it. So a value the window would never take
+// reaches no run, dialog or saved file by way of a file either.
+//
+// Values here are in the units the field shows (a level from 0 to 255, a limit in millions);
+// a reader that stores another unit scales to it. Plain constants: any thread may read them.
+#pragma once
+
+#include "engine/displacement/mask_volume.h"
+#include "engine/textures/height_map.h"
+
+#include <string_view>
+
+namespace grainforge::app {
+
+// The range a number field takes, as its refusal names it.
+struct NumberFieldRule {
+    std::wstring_view name{};       // the field's label without its unit: "Triangle size"
+    double minimum = 0.0;
+    double maximum = 0.0;
+    std::wstring_view unit{};       // "mm", "million"; empty for a plain number
+    bool minimumIncluded = true;    // false: the value must lie above the minimum
+    std::wstring_view note{};       // a sentence added to the refusal ("Leave it empty for no limit.")
+    bool zeroAllowed = false;       // 0 is taken besides the range (a limit's "no limit")
+    std::wstring_view tooSmall{};   // the refusal of a number below the range, when it has its own words
+    bool positiveOnly = false;      // 0 and below lie nearest to no value the field takes (a gamma)
+};
+
+// Whether the field takes `value` as it stands (zeroAllowed's 0 included).
+bool IsInFieldRange(double value, const NumberFieldRule& rule);
+
+// `value` held to the field's range as a typed one is: the nearest end for a number outside,
+// `fallback` where no value of the range is nearest (not a number, infinite, an excluded
+// minimum, 0 or below for positiveOnly).
+double HoldToFieldRange(double value, const NumberFieldRule& rule, double fallback);
+
+// ---- The relief, simplify and remesh fields --------------------------------------------------
+
+// Strength is limited as the relief section's own field limits it.
+inline constexpr float kMaxReliefStrengthMillimetres = 100000.0f;
+// Typed limits are in millions of triangles; 0 (or an empty field) is "no limit".
+inline constexpr double kMinLimitMillions = 0.1;
+inline constexpr double kMaxLimitMillions = 200.0;
+
+inline constexpr NumberFieldRule kTriangleSizeRule{
+    .name = L"Triangle size", .minimum = 0.01, .maximum = 100000.0, .unit = L"mm"};
+inline constexpr NumberFieldRule kStrengthRule{
+    .name = L"Strength", .minimum = 0.0, .maximum = kMaxReliefStrengthMillimetres, .unit = L"mm"};
+inline constexpr NumberFieldRule kMidlevelRule{.name = L"Midlevel", .minimum = 0.0, .maximum = 1.0};
+inline constexpr NumberFieldRule kTriangleLimitRule{.name = L"Triangle limit",
+                                                    .minimum = kMinLimitMillions,
+                                                    .maximum = kMaxLimitMillions,
+                                                    .unit = L"million",
+                                                    .note = L"Leave it empty, or 0, for no limit.",
+                                                    .zeroAllowed = true};
+inline constexpr NumberFieldRule kDisplayLimitRule{.name = L"Display limit",
+                                                   .minimum = kMinLimitMillions,
+                                                   .maximum = kMaxLimitMillions,
+                                                   .unit = L"million",
+                                                   .note = L"Leave it empty, or 0, for no limit.",
+                                                   .zeroAllowed = true};
+inline constexpr NumberFieldRule kPlanarToleranceRule{
+    .name = L"Planar tolerance", .minimum = 0.000001, .maximum = 1.0, .unit = L"mm"};
+inline constexpr NumberFieldRule kDetailLevelRule{.name = L"Detail level", .minimum = 0.00001, .maximum = 10.0};
+
+// ---- The texture, levels and mapping fields --------------------------------------------------
+
+// The tile on the part as a printer can show it (a 1e-30 mm tile blacked out the view), the
+// blur within a tile's reach.
+inline constexpr double kSmallestTileMillimetres = 0.1;
+inline constexpr double kLargestTileMillimetres = 10000.0;
+static_assert(static_cast<float>(kSmallestTileMillimetres) == grainforge::mesh::kSmallestTileMillimetres &&
+              static_cast<float>(kLargestTileMillimetres) == grainforge::mesh::kLargestTileMillimetres);
+inline constexpr double kLargestBlurMillimetres = 100.0;
+inline constexpr NumberFieldRule kTileWidthRule{
+    .name = L"Width", .minimum = kSmallestTileMillimetres, .maximum = kLargestTileMillimetres, .unit = L"mm"};
+inline constexpr NumberFieldRule kTileHeightRule{
+    .name = L"Height", .minimum = kSmallestTileMillimetres, .maximum = kLargestTileMillimetres, .unit = L"mm"};
+inline constexpr NumberFieldRule kBlurRule{
+    .name = L"Blur", .minimum = 0.0, .maximum = kLargestBlurMillimetres, .unit = L"mm"};
+
+// The levels' edits in handle order: black, gamma, white, output black, output white. A level
+// shows its stored 0 to 1 as 0 to 255.
+inline constexpr double kLevelScale = 255.0;
+inline constexpr NumberFieldRule kLevelsRules[5] = {
+    {.name = L"Black", .minimum = 0.0, .maximum = 255.0},
+    {.name = L"Gamma", .minimum = 0.1, .maximum = 9.99, .positiveOnly = true},
+    {.name = L"White", .minimum = 0.0, .maximum = 255.0},
+    {.name = L"Output black", .minimum = 0.0, .maximum = 255.0},
+    {.name = L"Output white", .minimum = 0.0, .maximum = 255.0},
+};
+
+inline constexpr float kMinBlendSharpness = 1.0f;
+inline constexpr float kMaxBlendSharpness = 16.0f;
+inline constexpr NumberFieldRule kBlendSharpnessRule{
+    .name = L"Sharpness", .minimum = kMinBlendSharpness, .maximum = kMaxBlendSharpness};
+
+// ---- The mask volume's fields ----------------------------------------------------------------
+
+// A centre or size beyond ten metres lies off any printer's bed.
+inline constexpr double kLargestMaskMillimetres = 10000.0;
+
+namespace detail {
+constexpr NumberFieldRule MaskCentreRule(const wchar_t* name)
+{
+    return {.name = name, .minimum = -kLargestMaskMillimetres, .maximum = kLargestMaskMillimetres, .unit = L"mm"};
+}
+constexpr NumberFieldRule MaskSizeRule(const wchar_t* name)
+{
+    return {.name = name, .minimum = grainforge::mesh::kMinimumMaskSize, .maximum = kLargestMaskMillimetres,
+        .unit = L"mm"};
+}
+constexpr NumberFieldRule MaskTurnRule(const wchar_t* name)
+{
+    return {.name = name, .minimum = -360.0, .maximum = 360.0, .unit = L"degrees"};
+}
+}  // namespace detail
+
+// Centre x, y, z; size x, y, z; turn x, y, z; feather.
+inline constexpr NumberFieldRule kMaskFieldRules[10] = {
+    detail::MaskCentreRule(L"Position X"), detail::MaskCentreRule(L"Position Y"),
+    detail::MaskCentreRule(L"Position Z"), detail::MaskSizeRule(L"Size X"),
+    detail::MaskSizeRule(L"Size Y"),       detail::MaskSizeRule(L"Size Z"),
+    detail::MaskTurnRule(L"Turn X"),       detail::MaskTurnRule(L"Turn Y"),
+    detail::MaskTurnRule(L"Turn Z"),
+    {.name = L"Feather", .minimum = 0.0, .maximum = kLargestMaskMillimetres, .unit = L"mm"},
+};
+
+// ---- The export check's fields ---------------------------------------------------------------
+
+inline constexpr NumberFieldRule kLargestHoleRule{
+    .name = L"The largest gap to close", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
+inline constexpr NumberFieldRule kWidestSlitRule{
+    .name = L"The widest slit to close", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
+
+}  // namespace grainforge::app
