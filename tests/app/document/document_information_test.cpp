@@ -189,8 +189,9 @@ TEST(DocumentInformationTest, AWarningOrAnErrorStaysThroughEveryRoadThatDoesNotC
                 [&wanted](const app::InformationMessage& m) { return m.text.find(wanted) != std::wstring::npos; });
             ASSERT_NE(message, f.host.messages.end()) << label;
             EXPECT_EQ(message->kind, laterKind) << label;
-            if (stays)
+            if (stays) {
                 EXPECT_EQ(kind, standingError ? app::kInfoError : std::max(app::kInfoWarning, laterKind)) << label;
+            }
         }
     }
 }
