@@ -121,12 +121,30 @@ struct RemeshReport {
     // Further contour figures, not printed:
     float gridExtentMillimetres = 0.0f;       // largest cell count x cell
     std::uint64_t crossingsWithoutTriangle = 0;
-    std::uint64_t estimatedGridBytes = 0;     // memory estimate checked before contouring
+    // Memory estimate checked before contouring: every grid's peak with the results of the
+    // grids before it held; on a refusal the bytes that were available and the cell from
+    // which on the grids fit.
+    std::uint64_t estimatedGridBytes = 0;
+    std::uint64_t availableBytes = 0;
+    float advisedCellMillimetres = 0.0f;
     // Pieces that lie apart, each contoured in a grid of its own (0 for one grid over the
-    // part), and the box of the piece whose grid failed, when one did.
+    // part), and the box of the piece whose grid failed alone, when one did (both zero when
+    // only all of them together were too large).
     std::uint64_t piecesApart = 0;
     Vec3 failedPieceMin;
     Vec3 failedPieceMax;
+};
+
+// Of a part whose bodies lie apart and are remeshed each in a grid of its own, the group that
+// makes the most triangles: its box, its count and its cell (raised to the finest its own size
+// allows when `finest`). No triangles where one grid holds the part.
+struct CostliestPiece {
+    Vec3 boundsMin;
+    Vec3 boundsMax;
+    std::uint64_t triangles = 0;
+    std::uint64_t pieces = 0;  // groups that lie apart
+    float cellMillimetres = 0.0f;
+    bool finest = false;
 };
 
 // Predicted size of a remesh.
@@ -137,6 +155,7 @@ struct RemeshEstimate {
     std::uint64_t estimatedTriangles = 0;
     std::uint64_t totalTriangles = 0;
     float cappedCellMillimetres = 0.0f;  // 0 unless the contour cell was raised
+    CostliestPiece costliest;            // contour only
 };
 
 // Times the stages of one operation into a list of stage times (a report's). Start with an
