@@ -1,6 +1,7 @@
 #include "engine/pipeline/pipeline_report_text.h"
 
 #include "engine/mesh/report_text.h"
+#include "engine/pipeline/pipeline_stages.h"
 
 #include <algorithm>
 #include <cctype>
@@ -244,8 +245,8 @@ std::string FormatPipelineReport(const PipelineReport& r)
     std::string text = "Pipeline: " + FormatCountGrouped(r.sourceTriangles) + " source triangles\n";
     AppendStageTimes(text, r);
     if (r.refused) {
-        text += "  remesh REFUSED: about " + FormatCountGrouped(r.refusedTriangles)
-            + " triangles, over the limit. Nothing was changed; use a coarser target.\n";
+        // The refusal as the run gave it: the costliest piece and a setting the run used.
+        text += "  remesh REFUSED: " + TriangleLimitText(r) + "\n";
     }
     AppendRemesh(text, r);
     if (!r.resultWeights.vertexWeights.empty())

@@ -4,7 +4,8 @@
 // relief and with the vertex relief; parts far from the origin also through Mesh > Repair and
 // the Save STL check, and parts whose pieces lie far apart (a stray flat facet, two bodies a
 // kilometre apart) through the import and then each of those, a sphere with a small cube 3 m to
-// 1 km away through the import and Process, at the triangle size asked. A published result must be closed, manifold, outward, free
+// 1 km away through the import and Process, at the triangle size asked, and 200 plates apart at a
+// size so fine that they cannot fit in memory (refused at once). A published result must be closed, manifold, outward, free
 // of triangles without area and of triangles that meet anywhere but at shared vertices (an exact
 // check), and must keep the input's surface within a stated distance unless the run warned. A
 // refusal with a reason is a fair outcome for a shape that cannot be processed; a "success" that
