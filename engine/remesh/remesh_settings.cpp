@@ -396,8 +396,12 @@ std::string GridMemoryAdvice(const RemeshReport& report)
     return "(an edge length of at least " + FormatLength(report.advisedCellMillimetres) + " mm fits)";
 }
 
-// "about 1.5 GB" for a byte count.
-std::string Gigabytes(std::uint64_t bytes) { return Fixed(static_cast<double>(bytes) / 1e9, 1) + " GB"; }
+// "1.5 GB" for a byte count, "640 MB" below a gigabyte.
+std::string Gigabytes(std::uint64_t bytes)
+{
+    const double value = static_cast<double>(bytes);
+    return value < 1e9 ? Fixed(value / 1e6, 0) + " MB" : Fixed(value / 1e9, 1) + " GB";
+}
 
 }  // namespace
 

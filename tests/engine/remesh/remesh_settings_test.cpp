@@ -273,6 +273,11 @@ TEST(FormatRemeshReport, FailureTexts)
     EXPECT_EQ(FormatRemeshReport(together), "Remesh failed: the contour grids of the 200 pieces that lie apart, "
         "remeshed one after the other and their results held together, need about 1941.6 GB of memory, more than "
         "the 16.2 GB available at this cell size; the part is unchanged (an edge length of at least 0.054 mm fits)");
+    RemeshReport one;
+    std::tie(one.failed, one.failure, one.estimatedGridBytes, one.availableBytes, one.advisedCellMillimetres) =
+        std::tuple(true, RemeshFailure::gridTooLarge, 2500000000u, 640000000u, 0.3f);
+    EXPECT_EQ(FormatRemeshReport(one), "Remesh failed: the contour grid at this cell size needs about 2.5 GB of "
+        "memory, more than the 640 MB available; the part is unchanged (an edge length of at least 0.30 mm fits)");
 }
 
 }  // namespace
