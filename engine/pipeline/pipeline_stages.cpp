@@ -129,9 +129,10 @@ std::string Fixed2(double value) { return FormatFixed(value, 2); }
 
 std::string FormatMillimetres(float value) { return FormatLength(value) + " mm"; }
 
-std::string FormatPlace(Vec3 point) { return Fixed2(point.x) + ", " + Fixed2(point.y) + ", " + Fixed2(point.z); }
-
-std::string FormatMillimetres(Vec3 point) { return FormatPlace(point) + " mm"; }
+std::string FormatMillimetres(Vec3 point)
+{
+    return Fixed2(point.x) + ", " + Fixed2(point.y) + ", " + Fixed2(point.z) + " mm";
+}
 
 // Why a stage's output cannot stand for its input: no surface at all, or most of it lost;
 // empty when it can. A facet the input holds twice counts once (a part written twice over
@@ -217,22 +218,13 @@ std::string UnusableReliefText(const DisplacementSettings& displacement)
 
 std::string TriangleLimitText(std::uint64_t estimatedTriangles, const CostliestPiece& piece, bool withoutRemesh)
 {
-    std::string text = "About " + FormatCountGrouped(estimatedTriangles) + " triangles, which is over the limit";
-    const bool named = piece.triangles != 0 && piece.pieces > 1;
-    if (named) {
-        const Vec3 size = piece.boundsMax - piece.boundsMin;
-        text += ": the piece of " + FormatLength(size.x) + " x " + FormatLength(size.y) + " x " + FormatLength(size.z)
-            + " mm at (" + FormatPlace((piece.boundsMin + piece.boundsMax) * 0.5f) + "), one of "
-            + FormatCountGrouped(piece.pieces) + " that lie apart, makes about " + FormatCountGrouped(piece.triangles)
-            + " of them";
-        if (piece.finest)
-            text += " with triangles of " + FormatMillimetres(piece.cellMillimetres) + ", the finest its size allows";
-    }
-    text += ". Nothing was changed; ";
+    const std::string named = FormatCostliestPiece(piece);
+    const std::string text = "About " + FormatCountGrouped(estimatedTriangles) + " triangles, which is over the limit"
+        + named + ". Nothing was changed; ";
     if (withoutRemesh)
         return text + "Remesh is off, so the relief is made at the part's own triangle size: turn Remesh on with a "
                       "larger triangle size, or raise the triangle limit.";
-    if (named && piece.finest)
+    if (!named.empty() && piece.finest)
         return text + "a triangle size above " + FormatMillimetres(piece.cellMillimetres)
             + ", a higher triangle limit, or the part without that piece lets it run.";
     return text + "a larger triangle size or a higher triangle limit lets it run.";

@@ -364,6 +364,21 @@ std::string FormatMeshQuality(const MeshQuality& q)
         + Fixed(q.shareOver10 * 100.0, 2) + "%";
 }
 
+std::string FormatCostliestPiece(const CostliestPiece& piece)
+{
+    if (piece.triangles == 0 || piece.pieces < 2)
+        return {};
+    const Vec3 size = piece.boundsMax - piece.boundsMin;
+    const Vec3 centre = (piece.boundsMin + piece.boundsMax) * 0.5f;
+    std::string text = ": the piece of " + FormatLength(size.x) + " x " + FormatLength(size.y) + " x "
+        + FormatLength(size.z) + " mm at (" + Fixed(centre.x, 2) + ", " + Fixed(centre.y, 2) + ", "
+        + Fixed(centre.z, 2) + "), one of " + FormatCountGrouped(piece.pieces) + " that lie apart, makes about "
+        + FormatCountGrouped(piece.triangles) + " of them";
+    if (piece.finest)
+        text += " with triangles of " + FormatLength(piece.cellMillimetres) + " mm, the finest its size allows";
+    return text;
+}
+
 std::string RemeshFailureText(RemeshFailure failure)
 {
     switch (failure) {

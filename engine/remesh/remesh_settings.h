@@ -217,6 +217,12 @@ double PercentileOfSorted(const std::vector<float>& sortedValues, double fractio
 std::string FormatMeshQuality(const MeshQuality& quality);
 std::string FormatRemeshReport(const RemeshReport& report);
 
+// How a refusal over the triangle limit names the costliest of pieces that lie apart:
+// ": the piece of X x Y x Z mm at (x, y, z), one of N that lie apart, makes about M of them",
+// then " with triangles of C mm, the finest its size allows" when its cell was raised; empty
+// where no piece is named (one grid, or no count).
+std::string FormatCostliestPiece(const CostliestPiece& piece);
+
 // The words for a failure reason; empty for none.
 std::string RemeshFailureText(RemeshFailure failure);
 
