@@ -118,6 +118,7 @@ RemeshJobResult RemeshInputMeshJob(const TriangleMesh& loadedPart, const grainfo
                 const grainforge::mesh::RemeshEstimate estimate = grainforge::mesh::EstimateRemeshResult(copy, settings);
                 if (grainforge::mesh::OverTriangleLimit(estimate.totalTriangles, maximumTriangles)) {
                     result.estimatedTriangles = estimate.totalTriangles;
+                    result.costliest = estimate.costliest;
                     result.outcome = MeshJobOutcome::refused;
                     return;
                 }
@@ -187,9 +188,15 @@ std::string RemeshJobProblemText(const RemeshJobResult& result)
         std::string text(kRemeshJobName);
         text.append(" would make about ")
             .append(grainforge::mesh::FormatCountGrouped(result.estimatedTriangles))
-            .append(" triangles, which is over the limit. The part is as it was; a larger triangle size makes "
-                    "fewer.");
-        return text;
+            .append(" triangles, which is over the limit")
+            .append(grainforge::mesh::FormatCostliestPiece(result.costliest))
+            .append(". The part is as it was; ");
+        // Below the finest a piece's size allows, a larger triangle size changes nothing there.
+        const grainforge::mesh::CostliestPiece& piece = result.costliest;
+        if (piece.triangles != 0 && piece.finest)
+            return text + "a triangle size above " + grainforge::mesh::FormatLength(piece.cellMillimetres)
+                + " mm or the part without that piece makes fewer, or a higher triangle limit lets it run.";
+        return text + "a larger triangle size makes fewer.";
     }
     if (result.outcome == MeshJobOutcome::failed && !result.failure.outOfMemory && !result.failure.exception) {
         std::string text(kRemeshJobName);

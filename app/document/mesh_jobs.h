@@ -52,6 +52,7 @@ struct RemeshJobResult {
     MeshJobOutcome outcome = MeshJobOutcome::failed;
     grainforge::mesh::RemeshReport report;
     std::uint64_t estimatedTriangles = 0;  // behind a refusal
+    grainforge::mesh::CostliestPiece costliest;  // of pieces that lie apart, the one that makes the most
     grainforge::mesh::TriangleMesh mesh;
     MeshJobFailure failure;
 };

@@ -27,6 +27,8 @@ constexpr char kContouringStage[] = "Displacing: contouring the solid";
 // The input triangles grow by about this much in the result at the same cell size; an input
 // already past the limit this way is refused before anything is built.
 constexpr double kResultGrowth = 1.12;
+// Bytes a result holds per triangle: its three indices and about half a vertex.
+constexpr double kResultBytesPerTriangle = 24.0;
 // Without a base, the floor lies far below anything a part can reach.
 constexpr float kNoFloorDepth = 1000000.0f;
 constexpr float kNoVertexFloor = -1e30f;
@@ -291,6 +293,18 @@ bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heigh
     const ProgressCallback& progress, TriangleMesh& result, SolidDisplacementReport& report,
     std::uint64_t availableBytes)
 {
+    // Every group's result is kept until all are joined, and the joined mesh may be copied as
+    // it grows: all of them are held against the memory before any group runs, and each
+    // group's field gets only what the results before it left.
+    const std::uint64_t available = availableBytes != 0 ? availableBytes : platform::AvailableMemoryBytes();
+    double results = 0.0;
+    for (const MeshCluster& group : groups)
+        results += 2.0 * kResultGrowth * kResultBytesPerTriangle * static_cast<double>(group.triangles.size());
+    if (available != 0 && results > static_cast<double>(available)) {
+        report.tooLarge = true;
+        return false;
+    }
+    std::uint64_t held = 0;
     TriangleMesh joined;
     for (const MeshCluster& group : groups) {
         std::vector<std::uint32_t> sources;
@@ -300,12 +314,15 @@ bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heigh
             pieceHeights[v] = heights[sources[v]];
         TriangleMesh made;
         SolidDisplacementReport pieceReport;
+        // A single byte left refuses any field just the same (0 would read the machine's).
+        const std::uint64_t left = available == 0 ? 0 : std::max<std::uint64_t>(available - std::min(held, available), 1);
         const bool ok = ApplySolidDisplacement(piece, std::move(pieceHeights), settings, progress, made, pieceReport,
-            nullptr, availableBytes);
+            nullptr, left);
         AddPieceReport(report, pieceReport);
         if (!ok)
             return false;
         AppendMesh(joined, made);
+        held += static_cast<std::uint64_t>(2.0 * kResultBytesPerTriangle * static_cast<double>(made.TriangleCount()));
     }
     if (joined.TriangleCount() > settings.triangleLimit) {
         report.ok = false;

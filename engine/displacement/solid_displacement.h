@@ -95,7 +95,10 @@ inline constexpr double kSolidFieldMemoryShare = 0.6;
 // untouched and the report says why: no flag for an empty input or heights that do not match,
 // `refused` with `estimatedTriangles`, `tooLarge`, `stopped`, or `contourHoles`. `tree` is a
 // tree over `input`, or null to build one. `availableBytes` caps the field at
-// kSolidFieldMemoryShare of it; 0 reads the available memory of the machine.
+// kSolidFieldMemoryShare of it; 0 reads the available memory of the machine. Bodies that lie
+// apart take a field each, one after the other, their results kept until joined: `tooLarge`
+// before any of them runs when those results alone would not fit, and each field is capped by
+// what the results before it left.
 // Exceptions other than a stop (out of memory among them) reach the caller.
 bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> heights,
     const SolidDisplacementSettings& settings, const ProgressCallback& progress,

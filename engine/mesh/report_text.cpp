@@ -1,6 +1,8 @@
 #include "engine/mesh/report_text.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 
 namespace grainforge::mesh {
 
@@ -77,6 +79,23 @@ std::string FormatCountOf(std::uint64_t count, std::string_view one, std::string
 std::string FormatMillimetres2(float value)
 {
     return FormatFixed(value, 2);
+}
+
+std::string FormatLength(double millimetres)
+{
+    const double magnitude = std::fabs(millimetres);
+    int decimals = 2;
+    // Two significant digits: the first sits at -floor(log10) decimals, the second one later.
+    if (std::isfinite(magnitude) && magnitude > 0.0 && magnitude < 0.1)
+        decimals = std::clamp(static_cast<int>(-std::floor(std::log10(magnitude))) + 1, 2, kMostLengthDecimals);
+    std::string text = FormatFixed(millimetres, decimals);
+    const std::size_t point = text.find('.');
+    if (point == std::string::npos)
+        return text;
+    std::size_t end = text.size();
+    while (end > point + 3 && text[end - 1] == '0')
+        --end;
+    return text.substr(0, end);
 }
 
 std::string FormatSize3(float x, float y, float z)

@@ -34,6 +34,14 @@ std::string FormatFixed(double value, int decimals);
 // FormatFixed with two decimals ("12.50", "0.00", "inf").
 std::string FormatMillimetres2(float value);
 
+// A length as a refusal or warning names it: two decimals, or as many more as its first two
+// significant digits need, trailing zeros past the second decimal dropped ("20.00", "0.30",
+// "0.0049", "0.0001"); at most kMostLengthDecimals, so that a length of zero stays "0.00".
+// Every size a text for people advises or compares against goes through it, so that a size
+// finer than a hundredth never reads as 0.00.
+inline constexpr int kMostLengthDecimals = 8;
+std::string FormatLength(double millimetres);
+
 // Three lengths, each as FormatMillimetres2, joined by " x " and followed by " mm":
 // "20.00 x 20.00 x 20.00 mm".
 std::string FormatSize3(float x, float y, float z);

@@ -405,8 +405,8 @@ float TriangleMesh::SurfaceArea() const
 {
     if (indices.empty() || !IsConsistent())
         return 0.0f;
-    // Serial: the float sum depends on the order of its terms.
-    float area = 0.0f;
+    // Serial: the sum depends on the order of its terms.
+    double area = 0.0;
     for (std::size_t t = 0; t < TriangleCount(); ++t) {
         const Vec3 p0 = vertices[indices[3 * t]].position;
         const Vec3 p1 = vertices[indices[3 * t + 1]].position;
@@ -414,7 +414,7 @@ float TriangleMesh::SurfaceArea() const
         const Vec3 n = Cross(p2 - p0, p1 - p0);
         area += 0.5f * std::sqrt(Dot(n, n));
     }
-    return area;
+    return static_cast<float>(area);
 }
 
 float TriangleMesh::Volume() const

@@ -78,8 +78,9 @@ struct TriangleMesh {
     // triangle has no area. Checks only this triangle.
     Vec3 FaceNormal(std::uint64_t t) const;
 
-    // Sum of triangle areas accumulated in float, in triangle order (hence serial); 0 for an
-    // inconsistent mesh.
+    // Sum of triangle areas (each in float) accumulated in double, in triangle order (hence
+    // serial): a float sum stops growing once its terms fall below half its step, which tens of
+    // millions of fine triangles reach; 0 for an inconsistent mesh.
     float SurfaceArea() const;
 
     // Signed volume (64-bit accumulation) measured about VolumeReference, so that it keeps its

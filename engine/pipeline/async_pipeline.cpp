@@ -238,7 +238,7 @@ void AsyncPipeline::PublishReadyResult()
     cancelled_ = false;
     failed_ = report.refused != 0;
     if (failed_)
-        message_ = TriangleLimitText(report.refusedTriangles);
+        message_ = TriangleLimitText(report);
     else
         message_.clear();
 }
@@ -255,7 +255,7 @@ void AsyncPipeline::PublishUnreadyOutcome()
     else if (!report.message.empty())
         message_ = report.message;
     else if (failed_)
-        message_ = TriangleLimitText(report.refusedTriangles);
+        message_ = TriangleLimitText(report);
 }
 
 void AsyncPipeline::WaitForFullResult()

@@ -131,6 +131,8 @@ struct PipelineReport {
     std::uint8_t stopped = 0;             // the run was cancelled or a stage stopped
     std::uint8_t refused = 0;             // a triangle limit refused the run
     std::uint64_t refusedTriangles = 0;   // the estimate over the limit
+    CostliestPiece refusedPiece;          // of bodies that lie apart, the one that makes the most
+    std::uint8_t refusedWithoutRemesh = 0;  // the count came from the part's own triangles
     std::string message;                  // a stage's failure text, normally empty
     RemeshReport remeshReport;
     DisplacementReport displacementReport;

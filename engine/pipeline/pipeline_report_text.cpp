@@ -1,6 +1,7 @@
 #include "engine/pipeline/pipeline_report_text.h"
 
 #include "engine/mesh/report_text.h"
+#include "engine/pipeline/pipeline_stages.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,6 +23,9 @@ std::string Fixed(double value, int decimals)
         return "?";
     return std::string(buffer, result.ptr);
 }
+
+// Sizes in refusals and warnings keep the digits they need: a 0.0049 mm triangle is no "0.00".
+std::string Length(double millimetres) { return FormatLength(millimetres); }
 
 std::string Milliseconds(double value)
 {
@@ -237,8 +241,8 @@ std::string FormatPipelineReport(const PipelineReport& r)
     if (r.flippedCopiesRemoved != 0)
         text += "  " + FormatFlippedCopiesNote(r.flippedCopiesRemoved) + "\n";
     if (r.refused) {
-        text += "  remesh REFUSED: about " + FormatCountGrouped(r.refusedTriangles)
-            + " triangles, over the limit. Nothing was changed; use a coarser target.\n";
+        // The refusal as the run gave it: the costliest piece and a setting the run used.
+        text += "  remesh REFUSED: " + TriangleLimitText(r) + "\n";
     }
     AppendRemesh(text, r);
     if (!r.resultWeights.vertexWeights.empty())
@@ -316,10 +320,10 @@ std::string FinestAdvice(const char* rest)
 
 std::string FormatPartTooSmallText(float size, float triangleSize)
 {
-    return "The part is " + Fixed(size, 2) + " mm across, smaller than the " + Fixed(triangleSize, 2)
+    return "The part is " + Length(size) + " mm across, smaller than the " + Length(triangleSize)
         + " mm triangle size: Process would leave only a sliver of it. Nothing was changed; a triangle size "
           "below "
-        + Fixed(size, 2) + " mm keeps its shape.";
+        + Length(size) + " mm keeps its shape.";
 }
 
 std::string FormatNoSurfaceText(float thickness, float triangleSize, bool finest)
@@ -327,11 +331,11 @@ std::string FormatNoSurfaceText(float thickness, float triangleSize, bool finest
     if (!(thickness > kNoVolumeMillimetres))
         return "Process made no surface: the part encloses no volume (its faces lie on one another), so there "
                "is nothing to build round. Nothing was changed.";
-    const std::string opening = "Process made no surface: the part is " + Fixed(thickness, 2)
-        + " mm thick, thinner than the " + Fixed(triangleSize, 2) + " mm triangle size. Nothing was changed; ";
+    const std::string opening = "Process made no surface: the part is " + Length(thickness)
+        + " mm thick, thinner than the " + Length(triangleSize) + " mm triangle size. Nothing was changed; ";
     if (finest)
         return opening + FinestAdvice("help; a thicker part keeps it.");
-    return opening + "a triangle size well below " + Fixed(thickness, 2) + " mm, or a thicker part, keeps it.";
+    return opening + "a triangle size well below " + Length(thickness) + " mm, or a thicker part, keeps it.";
 }
 
 namespace {
@@ -383,10 +387,18 @@ std::string FormatDoubledFacetsNote(std::uint64_t doubledFacets)
 
 std::string FormatLostMostText(double keptShare, float thickness, float triangleSize, bool finest)
 {
-    return LostSurfaceOpening(keptShare) + "the part is " + Fixed(thickness, 2) + " mm thick and the triangle size "
-        + Fixed(triangleSize, 2) + " mm. Nothing was changed; "
+    return LostSurfaceOpening(keptShare) + "the part is " + Length(thickness) + " mm thick and the triangle size "
+        + Length(triangleSize) + " mm. Nothing was changed; "
         + (finest ? FinestAdvice("help; a thicker part keeps more of it.")
                   : std::string("a smaller triangle size keeps more of it."));
+}
+
+std::string FormatOwnTrianglesLostText(double keptShare, float triangleSize, float thickness)
+{
+    const float advised = thickness > 0.0f ? std::min(thickness, triangleSize) : triangleSize;
+    return LostSurfaceOpening(keptShare) + "Remesh is off, so the relief was built at the part's own triangle size, "
+        + Length(triangleSize) + " mm, too coarse to hold its shape. Nothing was changed; turn Remesh on with a "
+          "triangle size well below " + Length(advised) + " mm, then Process again.";
 }
 
 std::string FormatReliefLostText(double keptShare, float depth, float thickness, float tileWidth,
@@ -397,13 +409,13 @@ std::string FormatReliefLostText(double keptShare, float depth, float thickness,
     std::string cause;
     std::string help;
     if (depth > 0.0f) {
-        cause = "the relief is " + Fixed(depth, 2) + " mm deep, the part only " + Fixed(thickness, 2) + " mm thick";
-        help = "a Strength below " + Fixed(thickness, 2) + " mm";
+        cause = "the relief is " + Length(depth) + " mm deep, the part only " + Length(thickness) + " mm thick";
+        help = "a Strength below " + Length(thickness) + " mm";
     }
     if (tileWidth > 0.0f) {
         cause += std::string(cause.empty() ? "the" : ", and the") + " texture tile is "
             + (tileWidth < 0.005f ? std::string("under 0.01") : Fixed(tileWidth, 2)) + " mm wide, narrower than the "
-            + Fixed(triangleSize, 2) + " mm triangles";
+            + Length(triangleSize) + " mm triangles";
         help += std::string(help.empty() ? "" : " and ") + "a texture about "
             + Fixed(std::max(advisedWidth, 2.0f * triangleSize), 1) + " mm wide";
     }
@@ -417,7 +429,7 @@ std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, b
 {
     const std::string stage = relief ? "The relief " : "The remesh ";
     const auto at = [](Vec3 p) { return Fixed(p.x, 2) + ", " + Fixed(p.y, 2) + ", " + Fixed(p.z, 2); };
-    const std::string limit = ", more than the " + Fixed(d.allowed, 2) + " mm allowed at a " + Fixed(d.triangleSize, 2)
+    const std::string limit = ", more than the " + Length(d.allowed) + " mm allowed at a " + Length(d.triangleSize)
         + " mm triangle size. ";
     const auto cause = [&](bool added) {
         if (doubledFacets != 0)
@@ -430,11 +442,11 @@ std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, b
     };
     std::string text;
     if (d.Lost())
-        text = stage + "lost part of the surface: the part reaches " + Fixed(d.largest, 2) + " mm from the result at "
+        text = stage + "lost part of the surface: the part reaches " + Length(d.largest) + " mm from the result at "
             + at(d.where) + " mm" + limit + cause(false);
     if (d.Added())
         text += (text.empty() ? "" : "\n") + stage + "added surface the part does not have: the result reaches "
-            + Fixed(d.added, 2) + " mm from the part at " + at(d.addedWhere) + " mm" + limit + cause(true);
+            + Length(d.added) + " mm from the part at " + at(d.addedWhere) + " mm" + limit + cause(true);
     return text;
 }
 

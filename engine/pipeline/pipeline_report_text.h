@@ -56,6 +56,11 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 [[nodiscard]] std::string FormatNoSurfaceText(float thickness, float triangleSize, bool finest = false);
 [[nodiscard]] std::string FormatLostMostText(double keptShare, float thickness, float triangleSize,
     bool finest = false);
+// The refusal for a closed part that a solid relief made without a remesh lost (kept
+// `keptShare`, 0 for none): the relief was built at the part's own `triangleSize`, too coarse
+// for it, and no triangle size of the remesh was in use; says to turn Remesh on with triangles
+// well below that size and the part's mean `thickness` (the smaller, when above 0).
+[[nodiscard]] std::string FormatOwnTrianglesLostText(double keptShare, float triangleSize, float thickness);
 // The refusal for an open part (`openEdges` edges used by one triangle) of which a contour
 // found nothing, or kept only `keptShare` (above 0) of the surface: its walls enclose no
 // inside, whatever their thickness; says what would help.

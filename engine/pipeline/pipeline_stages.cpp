@@ -128,7 +128,7 @@ float MeanThickness(const TriangleMesh& mesh)
 
 std::string Fixed2(double value) { return FormatFixed(value, 2); }
 
-std::string FormatMillimetres(float value) { return Fixed2(value) + " mm"; }
+std::string FormatMillimetres(float value) { return FormatLength(value) + " mm"; }
 
 std::string FormatMillimetres(Vec3 point)
 {
@@ -142,8 +142,10 @@ std::string FormatMillimetres(Vec3 point)
 // what a refusal of one names; a closed one was too thin for the triangles. `keptShare`, when
 // given, receives the share of the surface kept (0 for none) with a refusal. `finest`: the
 // triangle size was raised to the finest the part's size allows, so no smaller one is advised.
+// `ownTriangles`: no remesh ran, the triangle size is the part's own, and turning Remesh on is
+// what helps a closed part.
 std::string LostPartText(const TriangleMesh& input, const TriangleMesh& output, float triangleSize, bool finest,
-    double* keptShare = nullptr)
+    double* keptShare = nullptr, bool ownTriangles = false)
 {
     const double after = output.TriangleCount() != 0 ? output.SurfaceArea() : 0.0;
     if (after > 0.0 && !(after < kSmallestKeptAreaShare * input.SurfaceArea()))
@@ -169,6 +171,8 @@ std::string LostPartText(const TriangleMesh& input, const TriangleMesh& output, 
     std::string text;
     if (open != 0 && (kept > 0.0 || thickness > kNoVolumeMillimetres))
         text = FormatOpenPartText(open, kept);
+    else if (ownTriangles && thickness > kNoVolumeMillimetres)
+        text = FormatOwnTrianglesLostText(kept, triangleSize, thickness);
     else if (kept > 0.0)
         text = FormatLostMostText(kept, thickness, triangleSize, finest);
     else
@@ -238,10 +242,23 @@ std::string UnusableReliefText(const DisplacementSettings& displacement)
 
 }  // namespace
 
-std::string TriangleLimitText(std::uint64_t estimatedTriangles)
+std::string TriangleLimitText(std::uint64_t estimatedTriangles, const CostliestPiece& piece, bool withoutRemesh)
 {
-    return "About " + FormatCountGrouped(estimatedTriangles)
-        + " triangles, which is over the limit. Nothing was changed.";
+    const std::string named = FormatCostliestPiece(piece);
+    const std::string text = "About " + FormatCountGrouped(estimatedTriangles) + " triangles, which is over the limit"
+        + named + ". Nothing was changed; ";
+    if (withoutRemesh)
+        return text + "Remesh is off, so the relief is made at the part's own triangle size: turn Remesh on with a "
+                      "larger triangle size, or raise the triangle limit.";
+    if (!named.empty() && piece.finest)
+        return text + "a triangle size above " + FormatMillimetres(piece.cellMillimetres)
+            + ", a higher triangle limit, or the part without that piece lets it run.";
+    return text + "a larger triangle size or a higher triangle limit lets it run.";
+}
+
+std::string TriangleLimitText(const PipelineReport& report)
+{
+    return TriangleLimitText(report.refusedTriangles, report.refusedPiece, report.refusedWithoutRemesh != 0);
 }
 
 void RecordSolidFailure(PipelineReport& report, const SolidDisplacementReport& solid)
@@ -394,6 +411,8 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     report.remeshed = 0;
     report.refused = 0;
     report.refusedTriangles = 0;
+    report.refusedPiece = {};
+    report.refusedWithoutRemesh = 0;
     report.remeshReport = {};
     report.remeshDistance = {};
     remeshDistanceDue_ = false;
@@ -462,6 +481,8 @@ bool PipelineStages::RefuseOverTheLimit()
         return false;
     report.refused = 1;
     report.refusedTriangles = estimate.triangles;
+    report.refusedPiece = estimate.costliest;
+    report.refusedWithoutRemesh = estimate.ownTriangles ? 1 : 0;
     return true;
 }
 
@@ -719,13 +740,15 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     if (ApplySolidDisplacement(input, std::move(heights), solid, progress, mesh,
             report.solidReport, tree.get())) {
         double kept = 0.0;
-        report.message = LostPartText(input, mesh, solid.cellMillimetres, cellCapped, &kept);
+        report.message = LostPartText(input, mesh, solid.cellMillimetres, cellCapped, &kept, settings.remeshOn == 0);
         if (!report.message.empty()) {
             // Where the relief's own settings lost a sound part, they are what the refusal names:
-            // a relief deeper than the part is thick, a texture tile narrower than a triangle.
+            // a relief deeper than the part is thick, a texture tile narrower than a triangle. Without
+            // a remesh the triangles are the part's own, and a wider texture would not mend them.
             if (CountEdges(input).boundary == 0 && CountDuplicateTriangles(input) == 0) {
-                const float tile =
-                    sampling.measured ? sampling.millimetresPerPixel * static_cast<float>(heightMap.width) : 0.0f;
+                const float tile = sampling.measured && settings.remeshOn != 0
+                    ? sampling.millimetresPerPixel * static_cast<float>(heightMap.width)
+                    : 0.0f;
                 const float thickness = MeanThickness(input);
                 const std::string cause = FormatReliefLostText(kept, depth > thickness ? depth : 0.0f, thickness,
                     tile < sampling.triangleSize ? tile : 0.0f, sampling.triangleSize, sampling.advisedWidth);
@@ -747,6 +770,7 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         return true;
     }
     RecordSolidFailure(report, report.solidReport);
+    report.refusedWithoutRemesh = report.refused != 0 && settings.remeshOn == 0 ? 1 : 0;
     return false;
 }
 
@@ -915,6 +939,8 @@ bool PipelineStages::Run(const ProgressCallback& progress)
     report.stopped = 0;
     report.refused = 0;
     report.refusedTriangles = 0;
+    report.refusedPiece = {};
+    report.refusedWithoutRemesh = 0;
     report.message.clear();
     report.stageMilliseconds = {};
     std::int32_t current = kStageRemesh;

@@ -67,8 +67,16 @@ struct StaleStage {
 // the largest hole and slit, printCheckOn, the printability settings and the three wall values.
 [[nodiscard]] bool AfterStageSettingsEqual(const PipelineSettings& last, const PipelineSettings& next);
 
-// "About N triangles, which is over the limit. Nothing was changed." for a refused run.
-[[nodiscard]] std::string TriangleLimitText(std::uint64_t estimatedTriangles);
+// "About N triangles, which is over the limit." for a refused run, then, where bodies lie
+// apart, the piece that makes the most of them (its size, where it lies, its share, and its
+// triangle size when that is the finest its size allows), then "Nothing was changed;" and
+// the settings that would let it run: a larger triangle size (above the piece's finest) or a
+// higher triangle limit; with `withoutRemesh`, turning Remesh on, as the triangle size is not
+// in use.
+[[nodiscard]] std::string TriangleLimitText(std::uint64_t estimatedTriangles, const CostliestPiece& piece = {},
+    bool withoutRemesh = false);
+// The same for a refused run's report.
+[[nodiscard]] std::string TriangleLimitText(const PipelineReport& report);
 
 // Records why the solid displacement gave no result: a stop as `stopped`, a triangle limit as
 // `refused` with the estimate, and a memory refusal or a contour with holes as a failure

@@ -45,6 +45,9 @@ ProcessEstimate EstimateProcessTriangles(const TriangleMesh& source, const Pipel
     estimate.cappedCellMillimetres = counted.cappedCellMillimetres;
     estimate.limit = settings.maximumTriangles;
     estimate.overLimit = (settings.remeshOn != 0 || solid) && OverTriangleLimit(estimate.triangles, estimate.limit);
+    estimate.costliest = counted.costliest;
+    estimate.costliest.triangles = ShownTriangleEstimate(counted.costliest.triangles);
+    estimate.ownTriangles = settings.remeshOn == 0;
     return estimate;
 }
 

@@ -16,6 +16,8 @@ struct ProcessEstimate {
     float cappedCellMillimetres = 0.0f; // the cell the part's size forced, else 0
     std::uint64_t limit = 0;           // the run's triangle limit; 0 means none
     bool overLimit = false;            // a stage of the run has a limit and would be refused
+    CostliestPiece costliest;          // where bodies lie apart, the one that makes the most
+    bool ownTriangles = false;         // no remesh: the solid relief at the part's own triangles
 };
 
 // How many times the shown count a stage may make before its own limit stops it. The shown

@@ -33,6 +33,9 @@ constexpr std::size_t kVertexBlock = 2048;
 constexpr std::size_t kLineBlock = 4096;
 constexpr std::size_t kCellBlock = 1024;
 constexpr std::int32_t kNoCell = -1;
+// The cell a memory refusal advises lies this much above the one that would just fit: the
+// estimate is not exact.
+constexpr double kAdvisedCellMargin = 1.1;
 
 // One crossing of a triangle with a grid line (16 bytes).
 struct Crossing {
@@ -1453,7 +1456,7 @@ ContourGrid SetUpContourGrid(Vec3 boundsMin, Vec3 boundsMax, double cell)
     return grid;
 }
 
-std::uint64_t EstimateContourBytes(const TriangleMesh& mesh, const ContourGrid& grid)
+ContourFootprint EstimateContourFootprint(const TriangleMesh& mesh, const ContourGrid& grid)
 {
     const double n[3] = {static_cast<double>(grid.count[0]) + 1.0,
         static_cast<double>(grid.count[1]) + 1.0, static_cast<double>(grid.count[2]) + 1.0};
@@ -1471,12 +1474,31 @@ std::uint64_t EstimateContourBytes(const TriangleMesh& mesh, const ContourGrid& 
         area += 0.5 * std::sqrt(double(c.x) * c.x + double(c.y) * c.y + double(c.z) * c.z);
     }
     const double cellArea = grid.cell * grid.cell;
+    const double surfaceCells = 3.0 * area / cellArea;
     // Crossings are held twice while they are grouped (16 bytes each); a cell of surface
     // holds its record, a vertex, a result vertex and about two triangles with their copy.
     bytes += projected / cellArea * 32.0;
-    bytes += 3.0 * area / cellArea * 150.0;
+    bytes += surfaceCells * 150.0;
     bytes += static_cast<double>(mesh.vertices.size()) * 24.0;
-    return SaturatingAdd(0, bytes);
+    // Of those, the result vertex and its two triangles outlive the grid.
+    return {SaturatingAdd(0, bytes), SaturatingAdd(0, surfaceCells * kResultBytesPerSurfaceCell)};
+}
+
+std::uint64_t EstimateContourBytes(const TriangleMesh& mesh, const ContourGrid& grid)
+{
+    return EstimateContourFootprint(mesh, grid).peakBytes;
+}
+
+std::uint64_t EstimateContourPiecesBytes(const std::vector<ContourFootprint>& pieces)
+{
+    std::uint64_t held = 0;
+    std::uint64_t peak = 0;
+    for (const ContourFootprint& piece : pieces) {
+        // The joined result may be copied once as it grows, so it counts twice.
+        peak = std::max(peak, SaturatingAdd(piece.peakBytes, 2.0 * static_cast<double>(held)));
+        held = SaturatingAdd(held, static_cast<double>(piece.resultBytes));
+    }
+    return peak;
 }
 
 bool ContourMesh(const TriangleMesh& mesh, const ContourGrid& grid, double sharpness,
@@ -1627,6 +1649,31 @@ ContourStep ContourOneGrid(const TriangleMesh& piece, const ContourGrid& grid, f
     return ContourStep::triangles;
 }
 
+namespace {
+
+// Records the refusal of grids that need more than `available` bytes: the piece whose grid
+// alone is too large, when one is (else all of them together), and the cell from which on
+// they fit. Every byte the grids hold shrinks with the square of the cell, so the coarsest
+// cell raised by the root of the excess fits every grid.
+void RefuseGridsOverMemory(const std::vector<MeshCluster>& clusters, const std::vector<ContourFootprint>& footprints,
+    float coarsestCell, std::uint64_t available, RemeshReport& report)
+{
+    report.failed = true;
+    report.failure = RemeshFailure::gridTooLarge;
+    report.availableBytes = available;
+    const double excess = static_cast<double>(report.estimatedGridBytes) / static_cast<double>(available);
+    report.advisedCellMillimetres = static_cast<float>(coarsestCell * std::sqrt(excess) * kAdvisedCellMargin);
+    for (std::size_t g = 0; g < clusters.size(); ++g) {
+        if (footprints[g].peakBytes > available) {
+            report.failedPieceMin = clusters[g].boundsMin;
+            report.failedPieceMax = clusters[g].boundsMax;
+            return;
+        }
+    }
+}
+
+}  // namespace
+
 RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
     const ProgressCallback& progress)
 {
@@ -1673,26 +1720,20 @@ RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
         grids.push_back(SetUpContourGrid(pieces.back().boundsMin, pieces.back().boundsMax, cells.back()));
     }
     // Refused before anything large is allocated: past the available memory the kernel ends
-    // the process instead of failing an allocation. The grids are contoured one at a time.
+    // the process instead of failing an allocation. The grids are contoured one at a time, but
+    // every result is kept until they are joined, so all of them are held against the memory.
+    std::vector<ContourFootprint> footprints;
     for (std::size_t g = 0; g < grids.size(); ++g) {
         const ContourGrid& grid = grids[g];
         report.gridExtentMillimetres = std::max(report.gridExtentMillimetres,
             static_cast<float>(std::max({grid.count[0], grid.count[1], grid.count[2]}) * grid.cell));
-        report.estimatedGridBytes = std::max(report.estimatedGridBytes,
-            EstimateContourBytes(pieces.empty() ? source : pieces[g], grid));
+        footprints.push_back(EstimateContourFootprint(pieces.empty() ? source : pieces[g], grid));
     }
+    report.estimatedGridBytes = EstimateContourPiecesBytes(footprints);
     report.piecesApart = clusters.size();
     const std::uint64_t available = platform::AvailableMemoryBytes();
     if (available != 0 && report.estimatedGridBytes > available) {
-        report.failed = true;
-        report.failure = RemeshFailure::gridTooLarge;
-        for (std::size_t g = 0; g < pieces.size(); ++g) {
-            if (EstimateContourBytes(pieces[g], grids[g]) == report.estimatedGridBytes) {
-                report.failedPieceMin = clusters[g].boundsMin;
-                report.failedPieceMax = clusters[g].boundsMax;
-                break;
-            }
-        }
+        RefuseGridsOverMemory(clusters, footprints, *std::max_element(cells.begin(), cells.end()), available, report);
         return report;
     }
 

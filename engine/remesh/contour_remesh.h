@@ -59,6 +59,22 @@ ContourGrid SetUpContourGrid(Vec3 boundsMin, Vec3 boundsMax, double cell);
 // an inconsistent mesh.
 std::uint64_t EstimateContourBytes(const TriangleMesh& mesh, const ContourGrid& grid);
 
+// Bytes of the result's vertex and its two triangles, per cell the surface passes through.
+inline constexpr double kResultBytesPerSurfaceCell = 48.0;
+
+// What the contouring of one grid holds: at its peak (EstimateContourBytes), and its result,
+// which stays while the grids after it are contoured.
+struct ContourFootprint {
+    std::uint64_t peakBytes = 0;
+    std::uint64_t resultBytes = 0;
+};
+ContourFootprint EstimateContourFootprint(const TriangleMesh& mesh, const ContourGrid& grid);
+
+// Bytes the pieces of a part need at once when contoured one after the other in this order,
+// each result kept and joined: the largest of each piece's peak plus the results before it
+// (counted twice, as the joined result may be copied while it grows). Saturates.
+std::uint64_t EstimateContourPiecesBytes(const std::vector<ContourFootprint>& pieces);
+
 // A vertex of the contour, with the box later steps must hold it in.
 struct ContourVertex {
     Vec3 position;

@@ -134,6 +134,18 @@ float ContourCellSize(const TriangleMesh& mesh, const RemeshSettings& settings, 
     return cell;
 }
 
+namespace {
+
+// A NaN count (from a NaN coordinate) is no number of triangles: none are estimated.
+std::uint64_t CountOfTriangles(double count)
+{
+    return count != count ? 0
+        : count >= 1.8e19 ? std::numeric_limits<std::uint64_t>::max()
+                          : static_cast<std::uint64_t>(count);
+}
+
+}  // namespace
+
 RemeshEstimate EstimateRemeshResult(const TriangleMesh& mesh, const RemeshSettings& settings)
 {
     RemeshEstimate estimate;
@@ -173,23 +185,27 @@ RemeshEstimate EstimateRemeshResult(const TriangleMesh& mesh, const RemeshSettin
         if (capped)
             estimate.cappedCellMillimetres = static_cast<float>(cell);
         // Bodies laid apart are each counted at their own grid's cell (all at the cell asked
-        // for when none is capped: the count above).
-        if (!capped)
-            groups.clear();
-        if (!groups.empty())
-            count = 0.0;
+        // for when none is capped: the count above). The costliest is named by a refusal.
+        double groupsCount = 0.0;
+        double costliest = -1.0;
+        const float asked = AskedContourCell(settings);
         for (const MeshCluster& group : groups) {
-            const double own = GridCellFor(group.boundsMax - group.boundsMin, AskedContourCell(settings));
+            const float own = GridCellFor(group.boundsMax - group.boundsMin, asked);
             double groupShadows = 0.0;
             for (std::uint32_t t : group.triangles)
                 groupShadows += shadowOf(normalOf(t));
-            count += groupShadows * kContourTrianglesPerShadowCell / (own * own);
+            const double groupCount = groupShadows * kContourTrianglesPerShadowCell / (double(own) * own);
+            groupsCount += groupCount;
+            if (groupCount > costliest) {
+                costliest = groupCount;
+                estimate.costliest = {group.boundsMin, group.boundsMax, CountOfTriangles(groupCount), groups.size(),
+                    own, own > asked};
+            }
         }
+        if (capped && !groups.empty())
+            count = groupsCount;
     }
-    // A NaN count (from a NaN coordinate) is no number of triangles: none are estimated.
-    estimate.estimatedTriangles = count != count ? 0
-        : count >= 1.8e19                        ? std::numeric_limits<std::uint64_t>::max()
-                                                 : static_cast<std::uint64_t>(count);
+    estimate.estimatedTriangles = CountOfTriangles(count);
     estimate.totalTriangles =
         estimate.meshTriangles - estimate.countedTriangles + estimate.estimatedTriangles;
     return estimate;
@@ -348,6 +364,21 @@ std::string FormatMeshQuality(const MeshQuality& q)
         + Fixed(q.shareOver10 * 100.0, 2) + "%";
 }
 
+std::string FormatCostliestPiece(const CostliestPiece& piece)
+{
+    if (piece.triangles == 0 || piece.pieces < 2)
+        return {};
+    const Vec3 size = piece.boundsMax - piece.boundsMin;
+    const Vec3 centre = (piece.boundsMin + piece.boundsMax) * 0.5f;
+    std::string text = ": the piece of " + FormatLength(size.x) + " x " + FormatLength(size.y) + " x "
+        + FormatLength(size.z) + " mm at (" + Fixed(centre.x, 2) + ", " + Fixed(centre.y, 2) + ", "
+        + Fixed(centre.z, 2) + "), one of " + FormatCountGrouped(piece.pieces) + " that lie apart, makes about "
+        + FormatCountGrouped(piece.triangles) + " of them";
+    if (piece.finest)
+        text += " with triangles of " + FormatLength(piece.cellMillimetres) + " mm, the finest its size allows";
+    return text;
+}
+
 std::string RemeshFailureText(RemeshFailure failure)
 {
     switch (failure) {
@@ -369,17 +400,48 @@ std::string RemeshFailureText(RemeshFailure failure)
     return {};
 }
 
+namespace {
+
+// The advice that ends a memory refusal: the edge length from which on the grids fit, when
+// the refusal worked it out.
+std::string GridMemoryAdvice(const RemeshReport& report)
+{
+    if (!(report.advisedCellMillimetres > 0.0f) || !std::isfinite(report.advisedCellMillimetres))
+        return "(choose a larger edge length)";
+    return "(an edge length of at least " + FormatLength(report.advisedCellMillimetres) + " mm fits)";
+}
+
+// "1.5 GB" for a byte count, "640 MB" below a gigabyte.
+std::string Gigabytes(std::uint64_t bytes)
+{
+    const double value = static_cast<double>(bytes);
+    return value < 1e9 ? Fixed(value / 1e6, 0) + " MB" : Fixed(value / 1e9, 1) + " GB";
+}
+
+}  // namespace
+
 std::string RemeshFailureText(const RemeshReport& report)
 {
-    if (report.failure != RemeshFailure::gridTooLarge || report.piecesApart < 2)
+    if (report.failure != RemeshFailure::gridTooLarge)
         return RemeshFailureText(report.failure);
+    const std::string advice = GridMemoryAdvice(report);
+    const std::string need = report.availableBytes != 0
+        ? " about " + Gigabytes(report.estimatedGridBytes) + " of memory, more than the "
+            + Gigabytes(report.availableBytes) + " available"
+        : " more memory than is available";
+    if (report.piecesApart < 2)
+        return "the contour grid at this cell size needs" + need + "; the part is unchanged " + advice;
+    std::string text = "the contour grids of the " + FormatCountGrouped(report.piecesApart)
+        + " pieces that lie apart, remeshed one after the other and their results held together, need" + need
+        + " at this cell size";
     const Vec3 size = report.failedPieceMax - report.failedPieceMin;
-    const Vec3 centre = (report.failedPieceMin + report.failedPieceMax) * 0.5f;
-    return "the contour grid of the piece of " + Fixed(size.x, 2) + " x " + Fixed(size.y, 2) + " x "
-        + Fixed(size.z, 2) + " mm at (" + Fixed(centre.x, 2) + ", " + Fixed(centre.y, 2) + ", "
-        + Fixed(centre.z, 2) + "), one of " + std::to_string(report.piecesApart)
-        + " pieces that lie apart and are remeshed each on its own, needs more memory than is "
-          "available at this cell size; the part is unchanged (choose a larger edge length)";
+    if (size.x > 0.0f || size.y > 0.0f || size.z > 0.0f) {
+        const Vec3 centre = (report.failedPieceMin + report.failedPieceMax) * 0.5f;
+        text += ": the piece of " + FormatLength(size.x) + " x " + FormatLength(size.y) + " x " + FormatLength(size.z)
+            + " mm at (" + Fixed(centre.x, 2) + ", " + Fixed(centre.y, 2) + ", " + Fixed(centre.z, 2)
+            + ") alone needs more than that";
+    }
+    return text + "; the part is unchanged " + advice;
 }
 
 std::string FormatRemeshReport(const RemeshReport& r)

@@ -121,12 +121,30 @@ struct RemeshReport {
     // Further contour figures, not printed:
     float gridExtentMillimetres = 0.0f;       // largest cell count x cell
     std::uint64_t crossingsWithoutTriangle = 0;
-    std::uint64_t estimatedGridBytes = 0;     // memory estimate checked before contouring
+    // Memory estimate checked before contouring: every grid's peak with the results of the
+    // grids before it held; on a refusal the bytes that were available and the cell from
+    // which on the grids fit.
+    std::uint64_t estimatedGridBytes = 0;
+    std::uint64_t availableBytes = 0;
+    float advisedCellMillimetres = 0.0f;
     // Pieces that lie apart, each contoured in a grid of its own (0 for one grid over the
-    // part), and the box of the piece whose grid failed, when one did.
+    // part), and the box of the piece whose grid failed alone, when one did (both zero when
+    // only all of them together were too large).
     std::uint64_t piecesApart = 0;
     Vec3 failedPieceMin;
     Vec3 failedPieceMax;
+};
+
+// Of a part whose bodies lie apart and are remeshed each in a grid of its own, the group that
+// makes the most triangles: its box, its count and its cell (raised to the finest its own size
+// allows when `finest`). No triangles where one grid holds the part.
+struct CostliestPiece {
+    Vec3 boundsMin;
+    Vec3 boundsMax;
+    std::uint64_t triangles = 0;
+    std::uint64_t pieces = 0;  // groups that lie apart
+    float cellMillimetres = 0.0f;
+    bool finest = false;
 };
 
 // Predicted size of a remesh.
@@ -137,6 +155,7 @@ struct RemeshEstimate {
     std::uint64_t estimatedTriangles = 0;
     std::uint64_t totalTriangles = 0;
     float cappedCellMillimetres = 0.0f;  // 0 unless the contour cell was raised
+    CostliestPiece costliest;            // contour only
 };
 
 // Times the stages of one operation into a list of stage times (a report's). Start with an
@@ -197,6 +216,12 @@ double PercentileOfSorted(const std::vector<float>& sortedValues, double fractio
 // One-line texts, fixed-point notation.
 std::string FormatMeshQuality(const MeshQuality& quality);
 std::string FormatRemeshReport(const RemeshReport& report);
+
+// How a refusal over the triangle limit names the costliest of pieces that lie apart:
+// ": the piece of X x Y x Z mm at (x, y, z), one of N that lie apart, makes about M of them",
+// then " with triangles of C mm, the finest its size allows" when its cell was raised; empty
+// where no piece is named (one grid, or no count).
+std::string FormatCostliestPiece(const CostliestPiece& piece);
 
 // The words for a failure reason; empty for none.
 std::string RemeshFailureText(RemeshFailure failure);

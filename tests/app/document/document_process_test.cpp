@@ -458,8 +458,9 @@ TEST(DocumentProcessTest, OverTheLimitIsRefusedBeforeAnyStageWithTheShownCount)
         if (c.refused) {
             EXPECT_FALSE(f.doc->pipeline.IsRunning());
             EXPECT_FALSE(f.doc->runStartedByProcess);
-            const std::string message =
-                "About " + app::FormatThousands(shown.triangles) + " triangles, which is over the limit. Nothing was changed.";
+            const std::string message = "About " + app::FormatThousands(shown.triangles)
+                + " triangles, which is over the limit. Nothing was changed; a larger triangle size or a higher "
+                  "triangle limit lets it run.";
             EXPECT_EQ(f.host.Lines(app::kLogError), std::vector<std::string>{"Refused: " + message});
             ASSERT_FALSE(f.host.information.empty());
             EXPECT_EQ(f.host.information.back(), std::make_pair(app::Utf8ToWide(message), app::kInfoError));
@@ -504,7 +505,7 @@ TEST(DocumentProcessTest, ShownCountAloneDecidesRefusal)
             EXPECT_EQ(f.doc->runStartedByProcess, offset >= 0);
             if (offset >= 0)
                 f.PollUntilReported();
-            const std::vector<std::string> refusal{"Refused: " + mesh::TriangleLimitText(shown)};
+            const std::vector<std::string> refusal{"Refused: " + mesh::TriangleLimitText(shown, {}, !part.remeshOn)};
             EXPECT_EQ(f.host.Lines(app::kLogError), offset < 0 ? refusal : std::vector<std::string>{});
             EXPECT_EQ(f.doc->runReport.refused, 0) << f.doc->runReport.refusedTriangles;
         }

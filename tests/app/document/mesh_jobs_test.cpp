@@ -95,6 +95,17 @@ TEST(MeshJobs, RemeshKeepsTheTriangleLimit)
     EXPECT_GT(refused.estimatedTriangles, 100000u);
     EXPECT_TRUE(refused.mesh.vertices.empty());
     EXPECT_EQ(RemeshJobProblemText(refused).rfind("Remesh Input Mesh would make about ", 0), 0u);
+    // A 2 m sphere 3 m from a small one makes the count at the finest its size allows: it is
+    // named, and a triangle size under that finest is not advised.
+    const TriangleMesh pair = Bounded(test::Combined(
+        mesh::MakeTestSphere(15.0f), test::Translated(mesh::MakeTestSphere(1000.0f), {3000.0f, 0.0f, 0.0f})));
+    settings.targetEdgeMillimetres = 0.2f;
+    const std::string far =
+        RemeshJobProblemText(RemeshInputMeshJob(pair, mesh::Transform3x4{}, settings, 100000, cancel));
+    EXPECT_NE(far.find("over the limit: the piece of 2000.00 x 2000.00 x 2000.00 mm at (3000.00, 0.00, 0.00), one "
+                       "of 2 that lie apart, makes about "), std::string::npos) << far;
+    EXPECT_NE(far.find("a triangle size above 0.49 mm or the part without that piece makes fewer"), std::string::npos)
+        << far;
 
     settings.targetEdgeMillimetres = 2.0f;
     const RemeshJobResult done = RemeshInputMeshJob(cube, QuarterTurnAboutX(), settings, 100000, cancel);

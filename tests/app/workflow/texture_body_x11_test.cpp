@@ -388,7 +388,9 @@ TEST(ReliefBodyX11, OverTheLimitIsSaidBeforeProcessAndRefusedWithTheSameCount) {
   EXPECT_FALSE(f.doc->pipeline.IsRunning());
   const std::vector<std::string> errors = f.host.Lines(kLogError);
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(Utf8ToWide(errors[0]), L"Refused: About " + count + L" triangles, which is over the limit. Nothing was changed.");
+  EXPECT_EQ(Utf8ToWide(errors[0]), L"Refused: About " + count
+      + L" triangles, which is over the limit. Nothing was changed; a larger triangle size or a higher triangle "
+        L"limit lets it run.");
 
   // Raised past the estimate, the sentence goes and Process starts.
   f.doc->maximumTriangles = 18000000;

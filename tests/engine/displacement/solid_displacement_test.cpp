@@ -113,6 +113,12 @@ TEST(ApplySolidDisplacement, RefusalsComeBeforeTheWorkAndLeaveTheResultAlone)
     EXPECT_FALSE(tooLarge.ok);
     EXPECT_TRUE(tooLarge.report.tooLarge);
     EXPECT_EQ(tooLarge.result.TriangleCount(), 12u);
+    // Two such spheres 5 m apart take a field each, and their results (some 10.8 kB) are held
+    // together: over that, refused before either piece starts.
+    const TriangleMesh apart = test::Combined(hundred, test::Translated(hundred, {5000.0f, 0.0f, 0.0f}));
+    const Outcome together = Displace(apart, 0.5f, {}, -1, 10000);
+    EXPECT_TRUE(!together.ok && together.report.tooLarge);
+    EXPECT_EQ(together.progressCalls, 0);
 
     SolidDisplacementReport mismatched;
     TriangleMesh result;

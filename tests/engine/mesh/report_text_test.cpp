@@ -24,5 +24,15 @@ TEST(ReportText, NoSignedZeroInAFixedNumber)
         EXPECT_FALSE(IsNegativeZeroText(other)) << other;
 }
 
+// A size finer than a hundredth keeps its first two digits; "0.00 mm" named a 0.0049 mm size.
+TEST(ReportText, LengthKeepsTheDigitsItNeeds)
+{
+    const std::pair<double, const char*> cases[] = {{20.0, "20.00"}, {0.3, "0.30"}, {0.05, "0.05"},
+        {0.0048923, "0.0049"}, {0.0001, "0.0001"}, {0.000123, "0.00012"}, {0.0, "0.00"}, {-0.0001, "-0.0001"},
+        {1e-12, "0.00"}};
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(FormatLength(value), text) << value;
+}
+
 }  // namespace
 }  // namespace grainforge::mesh

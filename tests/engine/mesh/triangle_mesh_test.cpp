@@ -44,6 +44,12 @@ TEST(TriangleMesh, CubeVolumeAreaEdgesAndBoxAlsoInsideOutFarAwayAndWithAStrayVer
               std::tuple(8000.0f, 2400.0f, -8000.0f, std::array<std::uint64_t, 4>{18, 0, 18, 0}));
     // Far from the origin the float products lose the cube: only a 64-bit accumulation keeps it.
     EXPECT_NEAR(test::Translated(cube, {1.0e5f, 1.0e5f, 1.0e5f}).Volume(), 8000.0f, 1.0f);
+    // A float sum stalled at a third of a fine 800 mm2 plate's area (67 million triangles), and
+    // Process called the plate lost: a 1,000 mm2 triangle and 100,000 of 1e-5 mm2 sum to 1,001.
+    TriangleMesh fine = test::MeshOf({{0, 0, 0}, {50, 0, 0}, {0, 40, 0}, {0, 0, 1}, {0.002f, 0, 1}, {0, 0.01f, 1}}, {0, 1, 2});
+    for (int t = 0; t < 100000; ++t)
+        fine.indices.insert(fine.indices.end(), {3, 4, 5});
+    EXPECT_NEAR(fine.SurfaceArea(), 1001.0f, 0.01f);
     TriangleMesh withUnused = cube;
     withUnused.vertices.push_back({{-30, 0, 40}, {}});
     withUnused.ComputeBounds();

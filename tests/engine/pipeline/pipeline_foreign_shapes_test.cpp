@@ -4,8 +4,9 @@
 // relief and with the vertex relief; parts far from the origin also through Mesh > Repair and
 // the Save STL check, and parts whose pieces lie far apart (a stray flat facet, two bodies a
 // kilometre apart) through the import and then each of those, a sphere with a small cube 3 m to
-// 1 km away through the import and Process, at the triangle size asked, and a cube holding a hollow
-// through every road. A published result must be closed, manifold, outward, free
+// 1 km away through the import and Process, at the triangle size asked, a cube holding a hollow
+// through every road, and 200 plates apart at a size so fine that they cannot fit in memory
+// (refused at once). A published result must be closed, manifold, outward, free
 // of triangles without area and of triangles that meet anywhere but at shared vertices (an exact
 // check), and must keep the input's surface within a stated distance unless the run warned. A
 // refusal with a reason is a fair outcome for a shape that cannot be processed; a "success" that
@@ -127,8 +128,9 @@ Outcome RunProcess(const TriangleMesh& part, const PipelineSettings& settings)
     pipeline.Request(settings);
     pipeline.WaitForFullResult();
     const PipelineStatus status = pipeline.GetStatus();
-    return {status.failed || pipeline.PublishedReport().refused != 0, status.message, pipeline.PublishedMesh(),
-        pipeline.PublishedReport()};
+    const bool failed = status.failed || pipeline.PublishedReport().refused != 0;
+    // A refusal publishes nothing: its own report says where it stopped.
+    return {failed, status.message, pipeline.PublishedMesh(), failed ? pipeline.Stages().report : pipeline.PublishedReport()};
 }
 
 // Mesh > Repair, or one round of the Save STL check (its result the mesh as the slicer reads
@@ -399,6 +401,10 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
             findings.push_back("refused: " + outcome.message);
         else if (row.refusalSays != nullptr && outcome.message.find(row.refusalSays) == std::string::npos)
             findings.push_back("refused without naming its cause: " + outcome.message);
+        // Memory is refused on the estimate, before any grid is contoured.
+        const RemeshReport& remesh = outcome.report.remeshReport;
+        if (remesh.failure == RemeshFailure::gridTooLarge && !remesh.stageTimes.empty())
+            findings.push_back("refused for memory after contouring had begun");
     } else {
         findings = PropertiesOf(bodies, settings, outcome);
         // Facets a part holds in both windings read as walls whatever the triangle size.
@@ -491,6 +497,19 @@ TriangleMesh SphereWithCube3mAway() { return SphereWithCubeAt({2121.0f, 2121.0f,
 TriangleMesh SphereWithCube100mAway() { return SphereWithCubeAt({70711.0f, 70711.0f, 0.0f}); }
 TriangleMesh SphereWithCube1kmAway() { return SphereWithCubeAt({707110.0f, 707110.0f, 0.0f}); }
 
+// 200 plates 20 x 20 x 0.05 mm, 0.05 mm apart: each lies apart at the finest cell its size
+// allows, and their grids and results together need far more memory than any machine has.
+TriangleMesh ManyPlates()
+{
+    TriangleMesh plates;
+    for (int i = 0; i < 200; ++i) {
+        const float z = 0.1f * static_cast<float>(i);
+        plates = test::Combined(std::move(plates), test::MakeBox({0.0f, 0.0f, z}, {20.0f, 20.0f, z + 0.05f}));
+    }
+    return plates;
+}
+void NoTriangleLimit(PipelineSettings& s) { s.maximumTriangles = 0; }
+
 const Row kRows[] = {
     {"thin plate, solid", ThinPlate, 0.3f, kSolid},
     {"thin plate, vertex", ThinPlate, 0.3f, kVertex},
@@ -539,6 +558,9 @@ const Row kRows[] = {
     {"very fine, vertex", Cube2, 0.03f, kVertex},
     {"sphere of 200k triangles, solid", Sphere200k, 0.5f, kSolid, Expect::processed, nullptr, true},
     {"sphere of 200k triangles, vertex", Sphere200k, 0.5f, kVertex, Expect::processed, nullptr, true},
+    // Each plate's grid might fit alone, but not all of them with their results: refused at once.
+    {"200 plates 0.05 mm apart at 0.0001 mm, no limit, solid", ManyPlates, 0.0001f, kSolid, Expect::refused, nullptr,
+        false, Route::process, false, nullptr, NoTriangleLimit, "remeshed one after the other and their results held together, need"},
 };
 
 // A sheet of no volume, refused with its reason, and a box whose top has a vertex pushed across

@@ -182,7 +182,8 @@ TEST(FormatPipelineReport, FailureIsNotWordedAsACancel)
         {"remesh failed", remeshFailed, "  " + FormatRemeshReport(remeshFailed.remeshReport) + "\n", "  remesh: "},
         {"contour holes", contourHoles, "  " + std::string(kContourHolesText) + "\n", "Solid displacement: "},
         {"refused", refused,
-            "  remesh REFUSED: about 25,000,000 triangles, over the limit. Nothing was changed; use a coarser target.\n",
+            "  remesh REFUSED: About 25,000,000 triangles, which is over the limit. Nothing was changed; a larger "
+            "triangle size or a higher triangle limit lets it run.\n",
             "  remesh: "},
         {"too large", tooLarge, "  The part is too large for this triangle size.\n", "Solid displacement: "},
     };

@@ -412,8 +412,51 @@ TEST(PipelineStagesTest, TriangleLimitRefusesBeforeRemeshing)
             EXPECT_GT(stages.remeshed.TriangleCount(), 12u);
         }
     }
-    EXPECT_EQ(TriangleLimitText(25000001),
-        "About 25,000,001 triangles, which is over the limit. Nothing was changed.");
+}
+
+// A refusal over the triangle limit names the setting that lets the run go, and where bodies
+// lie apart the one that costs most: a 2 m sphere 3 m from a 30 mm one made the count, at
+// triangles its size already held to 0.49 mm, so a triangle size below that cannot help.
+TEST(PipelineStagesTest, TriangleLimitRefusalNamesTheCostliestPieceAndASettingInUse)
+{
+    const TriangleMesh pair =
+        test::Combined(MakeTestSphere(15.0f), test::Translated(MakeTestSphere(1000.0f), {3000.0f, 0.0f, 0.0f}));
+    PipelineSettings remeshed = SolidAtDefaults();
+    PipelineSettings unremeshed = SolidAtDefaults();
+    unremeshed.remeshOn = 0;
+    unremeshed.maximumTriangles = 100;
+    const struct {
+        const char* what;
+        TriangleMesh part;
+        PipelineSettings settings;
+        const char* words;
+    } cases[] = {
+        {"far large sphere", pair, remeshed,
+            "which is over the limit: the piece of 2000.00 x 2000.00 x 2000.00 mm at (3000.00, 0.00, 0.00), one of 2 "
+            "that lie apart, makes about"},
+        {"far large sphere", pair, remeshed,
+            "with triangles of 0.49 mm, the finest its size allows. Nothing was changed; a triangle size above "
+            "0.49 mm, a higher triangle limit, or the part without that piece lets it run."},
+        {"one grid", MakeTestSphere(15.0f), [] {
+             PipelineSettings s = SolidAtDefaults();
+             s.maximumTriangles = 100;
+             return s;
+         }(), "over the limit. Nothing was changed; a larger triangle size or a higher triangle limit lets it run."},
+        {"relief without remesh", MakeTestSphere(15.0f), unremeshed,
+            "Nothing was changed; Remesh is off, so the relief is made at the part's own triangle size: turn Remesh "
+            "on"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PipelineStages stages;
+        EXPECT_FALSE(RunOn(stages, c.part, c.settings, {}, 0.0f));
+        EXPECT_EQ(stages.report.refused, 1);
+        const std::string text = TriangleLimitText(stages.report);
+        EXPECT_NE(text.find(c.words), std::string::npos) << text;
+        // What the document refuses with before the run is the same text.
+        const ProcessEstimate shown = EstimateProcessTriangles(c.part, c.settings);
+        EXPECT_EQ(TriangleLimitText(shown.triangles, shown.costliest, shown.ownTriangles), text);
+    }
 }
 
 TEST(PipelineStagesTest, StopDuringACheckResumesAtSimplify)
@@ -748,7 +791,12 @@ TEST(PipelineStagesTest, EmptyOrSliverResultIsRefusedNotReportedAsDone)
         {"thin plate, solid relief", MakeBox({0, 0, 0}, {20, 20, 0.05f}), SolidAtDefaults(),
             "the part is 0.05 mm thick, thinner than the 0.20 mm triangle size"},
         {"thin plate, remesh only", MakeBox({0, 0, 0}, {20, 20, 0.05f}), remeshOnly, "0.05 mm thick"},
-        {"thin plate, relief without remesh", MakeBox({0, 0, 0}, {20, 20, 0.05f}), solidNoRemesh, "0.05 mm thick"},
+        // Without a remesh the part's own triangles are the cause, and Remesh what helps.
+        {"thin plate, relief without remesh", MakeBox({0, 0, 0}, {20, 20, 0.05f}), solidNoRemesh,
+            "turn Remesh on with a triangle size well below 0.05 mm"},
+        {"cube, relief without remesh", MakeTestCube(20.0f), solidNoRemesh,
+            "as Remesh is off, so the relief was built at the part's own triangle size, 20.00 mm, too coarse to hold "
+            "its shape. Nothing was changed; turn Remesh on"},
         {"box of zero height", MakeBox({0, 0, 0}, {20, 20, 0}), SolidAtDefaults(), "encloses no volume"},
         {"two identical triangles", Triangles({a, b, c}, {0, 1, 2, 0, 1, 2}), SolidAtDefaults(), "encloses no volume"},
         {"two opposite triangles", Triangles({a, b, c}, {0, 1, 2, 0, 2, 1}), SolidAtDefaults(), "encloses no volume"},

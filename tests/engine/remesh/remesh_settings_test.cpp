@@ -257,13 +257,27 @@ TEST(FormatRemeshReport, FailureTexts)
         EXPECT_EQ(FormatRemeshReport(r), text);
     }
     EXPECT_TRUE(RemeshFailureText(RemeshFailure::none).empty());
-    // Pieces that lie apart are contoured each on its own: a grid too large names its piece.
+    // Pieces that lie apart are contoured one after the other, their results held: the memory
+    // they need together is refused, naming a grid too large alone and the size that fits.
     RemeshReport apart;
     std::tie(apart.failed, apart.failure, apart.piecesApart, apart.failedPieceMin, apart.failedPieceMax) =
         std::tuple(true, RemeshFailure::gridTooLarge, 2, Vec3{3000, 0, 0}, Vec3{3001, 1, 2});
-    EXPECT_EQ(FormatRemeshReport(apart), "Remesh failed: the contour grid of the piece of 1.00 x 1.00 x 2.00 mm at "
-        "(3000.50, 0.50, 1.00), one of 2 pieces that lie apart and are remeshed each on its own, needs more memory "
-        "than is available at this cell size; the part is unchanged (choose a larger edge length)");
+    EXPECT_EQ(FormatRemeshReport(apart), "Remesh failed: the contour grids of the 2 pieces that lie apart, remeshed "
+        "one after the other and their results held together, need more memory than is available at this cell size: "
+        "the piece of 1.00 x 1.00 x 2.00 mm at (3000.50, 0.50, 1.00) alone needs more than that; the part is "
+        "unchanged (choose a larger edge length)");
+    RemeshReport together;
+    std::tie(together.failed, together.failure, together.piecesApart, together.estimatedGridBytes,
+        together.availableBytes, together.advisedCellMillimetres) =
+        std::tuple(true, RemeshFailure::gridTooLarge, 200, 1941600000000u, 16200000000u, 0.0537f);
+    EXPECT_EQ(FormatRemeshReport(together), "Remesh failed: the contour grids of the 200 pieces that lie apart, "
+        "remeshed one after the other and their results held together, need about 1941.6 GB of memory, more than "
+        "the 16.2 GB available at this cell size; the part is unchanged (an edge length of at least 0.054 mm fits)");
+    RemeshReport one;
+    std::tie(one.failed, one.failure, one.estimatedGridBytes, one.availableBytes, one.advisedCellMillimetres) =
+        std::tuple(true, RemeshFailure::gridTooLarge, 2500000000u, 640000000u, 0.3f);
+    EXPECT_EQ(FormatRemeshReport(one), "Remesh failed: the contour grid at this cell size needs about 2.5 GB of "
+        "memory, more than the 640 MB available; the part is unchanged (an edge length of at least 0.30 mm fits)");
 }
 
 }  // namespace
