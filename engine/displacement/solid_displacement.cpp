@@ -72,6 +72,7 @@ struct SolidJob {
     float floorZ = 0.0f;
     SolidField field;
     TriangleMesh mesh;
+    const std::vector<std::uint8_t>* plainFaces = nullptr;
 };
 
 void HoldHeights(SolidJob& job)
@@ -140,6 +141,7 @@ bool BuildField(SolidJob& job, std::uint64_t memoryBudget)
     input.mesh = &job.input;
     input.tree = &job.tree;
     input.heights = &job.heights;
+    input.plainFaces = job.plainFaces;
     input.floorZ = job.floorZ;
     input.cell = job.cell;
     input.measure = job.settings.directQueries ? FieldMeasure::direct : FieldMeasure::labels;
@@ -289,7 +291,7 @@ void AddPieceReport(SolidDisplacementReport& total, const SolidDisplacementRepor
 bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heights,
     const std::vector<MeshCluster>& groups, const SolidDisplacementSettings& settings,
     const ProgressCallback& progress, TriangleMesh& result, SolidDisplacementReport& report,
-    std::uint64_t availableBytes)
+    std::uint64_t availableBytes, const std::vector<std::uint8_t>* plainFaces)
 {
     TriangleMesh joined;
     for (const MeshCluster& group : groups) {
@@ -298,10 +300,16 @@ bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heigh
         std::vector<float> pieceHeights(sources.size());
         for (std::size_t v = 0; v < sources.size(); ++v)
             pieceHeights[v] = heights[sources[v]];
+        std::vector<std::uint8_t> piecePlain;
+        if (plainFaces != nullptr) {
+            piecePlain.reserve(group.triangles.size());
+            for (const std::uint32_t t : group.triangles)
+                piecePlain.push_back((*plainFaces)[t]);
+        }
         TriangleMesh made;
         SolidDisplacementReport pieceReport;
         const bool ok = ApplySolidDisplacement(piece, std::move(pieceHeights), settings, progress, made, pieceReport,
-            nullptr, availableBytes);
+            nullptr, availableBytes, plainFaces != nullptr ? &piecePlain : nullptr);
         AddPieceReport(report, pieceReport);
         if (!ok)
             return false;
@@ -323,9 +331,12 @@ bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heigh
 
 bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> heights,
     const SolidDisplacementSettings& settings, const ProgressCallback& progress, TriangleMesh& result,
-    SolidDisplacementReport& report, const AabbTree* tree, std::uint64_t availableBytes)
+    SolidDisplacementReport& report, const AabbTree* tree, std::uint64_t availableBytes,
+    const std::vector<std::uint8_t>* plainFaces)
 {
     report = SolidDisplacementReport{};
+    if (plainFaces != nullptr && plainFaces->size() != input.TriangleCount())
+        plainFaces = nullptr;
     report.heightCount = heights.size();
     if (input.vertices.empty() || input.indices.empty() || heights.size() != input.vertices.size()
         || !input.IsConsistent() || !HasOnlyFiniteCoordinates(input))
@@ -337,7 +348,8 @@ bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> height
     // them in grids of their own: one field over them all would span the distance between them.
     if (const std::vector<MeshCluster> groups = ClustersNeedingOwnGrids(input, static_cast<float>(cell));
         groups.size() > 1) {
-        const bool ok = ApplyToEachGroup(input, heights, groups, settings, progress, result, report, availableBytes);
+        const bool ok =
+            ApplyToEachGroup(input, heights, groups, settings, progress, result, report, availableBytes, plainFaces);
         report.heightCount = heights.size();
         return ok;
     }
@@ -355,7 +367,7 @@ bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> height
         tree = ownTree.get();
     }
     JobProgressContext context(progress);
-    SolidJob job{input, *tree, heights, settings, report, context, 0.0, 0.0f, {}, {}};
+    SolidJob job{input, *tree, heights, settings, report, context, 0.0, 0.0f, {}, {}, plainFaces};
     job.cell = cell;
     try {
         return RunPhases(job, FieldBudget(availableBytes), result);

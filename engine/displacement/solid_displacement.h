@@ -95,12 +95,14 @@ inline constexpr double kSolidFieldMemoryShare = 0.6;
 // untouched and the report says why: no flag for an empty input or heights that do not match,
 // `refused` with `estimatedTriangles`, `tooLarge`, `stopped`, or `contourHoles`. `tree` is a
 // tree over `input`, or null to build one. `availableBytes` caps the field at
-// kSolidFieldMemoryShare of it; 0 reads the available memory of the machine.
+// kSolidFieldMemoryShare of it; 0 reads the available memory of the machine. `plainFaces`, when
+// it holds one flag per triangle (FacesKeptPlain), names the faces that stay in their planes up
+// to their edges (see SolidFieldInput); another length is ignored.
 // Exceptions other than a stop (out of memory among them) reach the caller.
 bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> heights,
     const SolidDisplacementSettings& settings, const ProgressCallback& progress,
     TriangleMesh& result, SolidDisplacementReport& report, const AabbTree* tree,
-    std::uint64_t availableBytes = 0);
+    std::uint64_t availableBytes = 0, const std::vector<std::uint8_t>* plainFaces = nullptr);
 
 // The paragraph the pipeline report prints.
 std::string FormatSolidDisplacementReport(const SolidDisplacementReport& report);

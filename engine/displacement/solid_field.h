@@ -98,6 +98,10 @@ struct SolidFieldInput {
     const TriangleMesh* mesh = nullptr;       // the input solid
     const AabbTree* tree = nullptr;           // over `mesh`
     const std::vector<float>* heights = nullptr;  // one per vertex of `mesh`
+    // One flag per triangle of `mesh`, or null: the flagged faces stay in their planes (their
+    // corners carry no height, and no height reaches past them from a textured face at a
+    // convex crease). Another length is ignored.
+    const std::vector<std::uint8_t>* plainFaces = nullptr;
     // Nothing of the solid lies below it. NaN or above 1e30 mm is bad input; at or below
     // -1e30 mm (the default, and -infinity) there is no floor. The floor is applied in the
     // stored blocks only: above the part's lowest point it would leave the unstored inside

@@ -620,8 +620,10 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         if (!weightsMatch)
             ones.assign(mesh.vertices.size(), 1.0f);
         const std::vector<float>& weights = weightsMatch ? stageWeights.vertexWeights : ones;
+        // Faces the projection leaves plain stay in their planes up to their edges.
+        const std::vector<std::uint8_t> plain = FacesKeptPlain(faceInput, stageWeights, settings.displacement.base);
         DisplacementReport displacementReport = ApplyDisplacement(
-            mesh, framed, heightMap, weights, settings.displacement, outerMask, extent);
+            mesh, framed, heightMap, weights, settings.displacement, outerMask, extent, &plain);
         TextureWeights carried = stageWeights;
         // Measured after simplify as the solid relief is: the moved vertices may go as far as
         // the relief is deep, and the triangles between them round off as much again.
@@ -683,8 +685,10 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     report.surfaceDistanceMilliseconds += MillisecondsSince(measureStart);
     const float depth = std::max(-heightsReport.minimumOffset, heightsReport.maximumOffset);
     TriangleMesh mesh;
+    // Faces the projection leaves plain stay in their planes up to their edges.
+    const std::vector<std::uint8_t> plain = FacesKeptPlain(faceInput, stageWeights, settings.displacement.base);
     if (ApplySolidDisplacement(input, std::move(heights), solid, progress, mesh,
-            report.solidReport, tree.get())) {
+            report.solidReport, tree.get(), 0, &plain)) {
         double kept = 0.0;
         report.message = LostPartText(input, mesh, solid.cellMillimetres, cellCapped, &kept);
         if (!report.message.empty()) {
