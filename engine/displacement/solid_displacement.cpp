@@ -182,6 +182,36 @@ bool ContourField(SolidJob& job)
     return true;
 }
 
+// Whether box a, grown by `reach` on every side, holds box b.
+bool HoldsBox(const RemovedPiece& a, const MeshCluster& b, float reach)
+{
+    return a.boxMin.x - reach <= b.boundsMin.x && a.boxMin.y - reach <= b.boundsMin.y
+        && a.boxMin.z - reach <= b.boundsMin.z && a.boxMax.x + reach >= b.boundsMax.x
+        && a.boxMax.y + reach >= b.boundsMax.y && a.boxMax.z + reach >= b.boundsMax.z;
+}
+
+// The removed pieces that hold a body of the input where it lay: the relief did not make them,
+// it only failed to keep them printable.
+std::uint64_t CountInputPieces(const SolidJob& job)
+{
+    const SolidDisplacementReport& report = job.report;
+    if (report.voids.empty() && report.crumbs.empty() && report.thinBodies.empty())
+        return 0;
+    float largest = 0.0f;
+    for (const float height : job.heights)
+        largest = std::max(largest, std::fabs(height));
+    const float reach = largest + 2.0f * static_cast<float>(job.cell);
+    const std::vector<MeshCluster> bodies = FindMeshClusters(job.input, 0.0f);
+    std::uint64_t count = 0;
+    for (const std::vector<RemovedPiece>* list : {&report.voids, &report.crumbs, &report.thinBodies})
+        for (const RemovedPiece& piece : *list)
+            count += std::any_of(bodies.begin(), bodies.end(),
+                         [&](const MeshCluster& body) { return HoldsBox(piece, body, reach); })
+                ? 1
+                : 0;
+    return count;
+}
+
 // Voids, crumbs and bodies thinner than a line are taken off; the input's body count is kept.
 void RemovePieces(SolidJob& job)
 {
@@ -203,6 +233,7 @@ void RemovePieces(SolidJob& job)
         ? 0
         : RemoveUnprintablePieces(job.mesh, bodies, line, &report.trianglesRemoved, &report.thinBodies);
     report.piecesRemoved = report.voidsRemoved + report.crumbsRemoved + report.thinBodiesRemoved;
+    report.inputPiecesRemoved = CountInputPieces(job);
 }
 
 // The three phases; false with the report's reason when no result came.
@@ -266,7 +297,8 @@ void AddPieceReport(SolidDisplacementReport& total, const SolidDisplacementRepor
              {&total.blocksStored, piece.blocksStored}, {&total.candidateBlocks, piece.candidateBlocks},
              {&total.fieldBytes, piece.fieldBytes}, {&total.pointsMeasured, piece.pointsMeasured},
              {&total.pointsRechecked, piece.pointsRechecked}, {&total.cellsContoured, piece.cellsContoured},
-             {&total.piecesRemoved, piece.piecesRemoved}, {&total.trianglesRemoved, piece.trianglesRemoved},
+             {&total.piecesRemoved, piece.piecesRemoved}, {&total.inputPiecesRemoved, piece.inputPiecesRemoved},
+             {&total.trianglesRemoved, piece.trianglesRemoved},
              {&total.voidsRemoved, piece.voidsRemoved}, {&total.crumbsRemoved, piece.crumbsRemoved},
              {&total.thinBodiesRemoved, piece.thinBodiesRemoved}, {&total.pointsDisplaced, piece.pointsDisplaced},
              {&total.oddColumns, piece.oddColumns}, {&total.subCubesSkipped, piece.subCubesSkipped},

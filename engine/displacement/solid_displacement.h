@@ -58,6 +58,9 @@ struct SolidDisplacementReport {
     std::uint64_t pointsRechecked = 0;
     std::uint64_t cellsContoured = 0;
     std::uint64_t piecesRemoved = 0;     // voids + crumbs + thin bodies
+    // Of those, the pieces that were bodies of the input itself (a removed piece that holds an
+    // input body's box, within the relief's reach), not pieces the relief made.
+    std::uint64_t inputPiecesRemoved = 0;
     std::uint64_t trianglesRemoved = 0;
     std::uint64_t voidsRemoved = 0;
     std::uint64_t crumbsRemoved = 0;

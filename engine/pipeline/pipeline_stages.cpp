@@ -14,6 +14,8 @@
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/pipeline/process_estimate.h"
 #include "engine/pipeline/surface_distance.h"
+#include "engine/remesh/contour_cells.h"
+#include "engine/remesh/contour_clusters.h"
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh.h"
 
@@ -381,7 +383,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     }
     const RemeshSettings remesh = EffectiveRemeshSettings(settings);
     const float triangleSize = RemeshTriangleSize(source, remesh);
-    if (!RefusePartBelowTriangleSize(triangleSize))
+    if (!RefusePartBelowTriangleSize(triangleSize) || !RefusePieceTooFarOut(triangleSize))
         return false;
     if (RefuseOverTheLimit())
         return false;
@@ -444,6 +446,34 @@ bool PipelineStages::RefusePartBelowTriangleSize(float triangleSize)
     if (!(size < triangleSize))
         return true;
     report.message = FormatPartTooSmallText(size, triangleSize);
+    return false;
+}
+
+bool PipelineStages::RefusePieceTooFarOut(float triangleSize)
+{
+    if (!source.boundsValid)
+        return true;
+    const auto stepAt = [](Vec3 low, Vec3 high) {
+        return FloatStepAt(std::max({std::fabs(low.x), std::fabs(low.y), std::fabs(low.z), std::fabs(high.x),
+            std::fabs(high.y), std::fabs(high.z)}));
+    };
+    // Only a part reaching out that far can hold such a piece; the pieces are sought then alone.
+    if (!(stepAt(source.boundsMin, source.boundsMax) > triangleSize))
+        return true;
+    const std::vector<MeshCluster> pieces = FindMeshClusters(source, triangleSize);
+    const MeshCluster* farthest = nullptr;
+    double farthestStep = 0.0;
+    for (const MeshCluster& piece : pieces) {
+        const double step = stepAt(piece.boundsMin, piece.boundsMax);
+        if (step > triangleSize && step > farthestStep) {
+            farthest = &piece;
+            farthestStep = step;
+        }
+    }
+    if (farthest == nullptr)
+        return true;
+    report.message = FormatPieceTooFarOutText((farthest->boundsMin + farthest->boundsMax) * 0.5f,
+        farthest->boundsMax - farthest->boundsMin, farthestStep, triangleSize);
     return false;
 }
 
