@@ -73,6 +73,11 @@ void AppendValidationLines(const grainforge::mesh::TriangleMesh& mesh, std::stri
     AppendCheckLine(text, allPassed, duplicates == 0, FormatCountOf(duplicates, "duplicate triangle", "duplicate triangles"));
     AppendCheckLine(text, allPassed, sheets == 0, FormatCountOf(sheets, "closed body without volume (a sheet, not a solid)",
             "closed bodies without volume (sheets, not solids)"));
+    // A small solid far out, whose coordinates step as coarsely as it is thick, is named apart:
+    // it is no sheet, yet nothing tells it from one there. Said only when there is one.
+    if (report.bodiesTooFarOut != 0)
+        AppendCheckLine(text, allPassed, false,
+            FormatCountOf(report.bodiesTooFarOut, "closed body", "closed bodies") + " too far out to tell a solid from a sheet");
     // A failed line names what is wrong, as the headline quotes it.
     AppendCheckLine(text, allPassed, !report.insideOut,
         report.insideOut ? "the body is inside out" : "the body is the right way out");
@@ -298,12 +303,21 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
             notes.logLines.push_back({"The relief was held back at " + Thousands(r.solidReport.heightsHeld) +
                                           " points to keep slots and walls open.",
                 0});
-        const std::uint64_t pieces = r.solidReport.piecesRemoved;
+        // Pieces of the part itself are not said to be the relief's.
+        const std::uint64_t ofThePart = std::min(r.solidReport.inputPiecesRemoved, r.solidReport.piecesRemoved);
+        const std::uint64_t pieces = r.solidReport.piecesRemoved - ofThePart;
         if (pieces != 0)
             notes.logLines.push_back(
                 {Format("Removed %s small piece%s the relief made that %s too small or too thin to print (under "
                         "one %.2f mm line).",
                      Thousands(pieces).c_str(), pieces > 1 ? "s" : "", pieces > 1 ? "are" : "is",
+                     r.solidReport.lineWidth),
+                    0});
+        if (ofThePart != 0)
+            notes.logLines.push_back(
+                {Format("Removed %s small piece%s of the part that %s too small or too thin to print after the "
+                        "relief (under one %.2f mm line).",
+                     Thousands(ofThePart).c_str(), ofThePart > 1 ? "s" : "", ofThePart > 1 ? "are" : "is",
                      r.solidReport.lineWidth),
                     0});
     }

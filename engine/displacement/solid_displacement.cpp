@@ -74,6 +74,7 @@ struct SolidJob {
     float floorZ = 0.0f;
     SolidField field;
     TriangleMesh mesh;
+    const std::vector<std::uint8_t>* plainFaces = nullptr;
 };
 
 void HoldHeights(SolidJob& job)
@@ -142,6 +143,7 @@ bool BuildField(SolidJob& job, std::uint64_t memoryBudget)
     input.mesh = &job.input;
     input.tree = &job.tree;
     input.heights = &job.heights;
+    input.plainFaces = job.plainFaces;
     input.floorZ = job.floorZ;
     input.cell = job.cell;
     input.measure = job.settings.directQueries ? FieldMeasure::direct : FieldMeasure::labels;
@@ -182,6 +184,36 @@ bool ContourField(SolidJob& job)
     return true;
 }
 
+// Whether box a, grown by `reach` on every side, holds box b.
+bool HoldsBox(const RemovedPiece& a, const MeshCluster& b, float reach)
+{
+    return a.boxMin.x - reach <= b.boundsMin.x && a.boxMin.y - reach <= b.boundsMin.y
+        && a.boxMin.z - reach <= b.boundsMin.z && a.boxMax.x + reach >= b.boundsMax.x
+        && a.boxMax.y + reach >= b.boundsMax.y && a.boxMax.z + reach >= b.boundsMax.z;
+}
+
+// The removed pieces that hold a body of the input where it lay: the relief did not make them,
+// it only failed to keep them printable.
+std::uint64_t CountInputPieces(const SolidJob& job)
+{
+    const SolidDisplacementReport& report = job.report;
+    if (report.voids.empty() && report.crumbs.empty() && report.thinBodies.empty())
+        return 0;
+    float largest = 0.0f;
+    for (const float height : job.heights)
+        largest = std::max(largest, std::fabs(height));
+    const float reach = largest + 2.0f * static_cast<float>(job.cell);
+    const std::vector<MeshCluster> bodies = FindMeshClusters(job.input, 0.0f);
+    std::uint64_t count = 0;
+    for (const std::vector<RemovedPiece>* list : {&report.voids, &report.crumbs, &report.thinBodies})
+        for (const RemovedPiece& piece : *list)
+            count += std::any_of(bodies.begin(), bodies.end(),
+                         [&](const MeshCluster& body) { return HoldsBox(piece, body, reach); })
+                ? 1
+                : 0;
+    return count;
+}
+
 // Voids, crumbs and bodies thinner than a line are taken off; the input's body count is kept.
 void RemovePieces(SolidJob& job)
 {
@@ -203,6 +235,7 @@ void RemovePieces(SolidJob& job)
         ? 0
         : RemoveUnprintablePieces(job.mesh, bodies, line, &report.trianglesRemoved, &report.thinBodies);
     report.piecesRemoved = report.voidsRemoved + report.crumbsRemoved + report.thinBodiesRemoved;
+    report.inputPiecesRemoved = CountInputPieces(job);
 }
 
 // The three phases; false with the report's reason when no result came.
@@ -266,7 +299,8 @@ void AddPieceReport(SolidDisplacementReport& total, const SolidDisplacementRepor
              {&total.blocksStored, piece.blocksStored}, {&total.candidateBlocks, piece.candidateBlocks},
              {&total.fieldBytes, piece.fieldBytes}, {&total.pointsMeasured, piece.pointsMeasured},
              {&total.pointsRechecked, piece.pointsRechecked}, {&total.cellsContoured, piece.cellsContoured},
-             {&total.piecesRemoved, piece.piecesRemoved}, {&total.trianglesRemoved, piece.trianglesRemoved},
+             {&total.piecesRemoved, piece.piecesRemoved}, {&total.inputPiecesRemoved, piece.inputPiecesRemoved},
+             {&total.trianglesRemoved, piece.trianglesRemoved},
              {&total.voidsRemoved, piece.voidsRemoved}, {&total.crumbsRemoved, piece.crumbsRemoved},
              {&total.thinBodiesRemoved, piece.thinBodiesRemoved}, {&total.pointsDisplaced, piece.pointsDisplaced},
              {&total.oddColumns, piece.oddColumns}, {&total.subCubesSkipped, piece.subCubesSkipped},
@@ -291,7 +325,7 @@ void AddPieceReport(SolidDisplacementReport& total, const SolidDisplacementRepor
 bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heights,
     const std::vector<MeshCluster>& groups, const SolidDisplacementSettings& settings,
     const ProgressCallback& progress, TriangleMesh& result, SolidDisplacementReport& report,
-    std::uint64_t availableBytes)
+    std::uint64_t availableBytes, const std::vector<std::uint8_t>* plainFaces)
 {
     // Every group's result is kept until all are joined, and the joined mesh may be copied as
     // it grows: all of them are held against the memory before any group runs, and each
@@ -312,12 +346,18 @@ bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heigh
         std::vector<float> pieceHeights(sources.size());
         for (std::size_t v = 0; v < sources.size(); ++v)
             pieceHeights[v] = heights[sources[v]];
+        std::vector<std::uint8_t> piecePlain;
+        if (plainFaces != nullptr) {
+            piecePlain.reserve(group.triangles.size());
+            for (const std::uint32_t t : group.triangles)
+                piecePlain.push_back((*plainFaces)[t]);
+        }
         TriangleMesh made;
         SolidDisplacementReport pieceReport;
         // A single byte left refuses any field just the same (0 would read the machine's).
         const std::uint64_t left = available == 0 ? 0 : std::max<std::uint64_t>(available - std::min(held, available), 1);
         const bool ok = ApplySolidDisplacement(piece, std::move(pieceHeights), settings, progress, made, pieceReport,
-            nullptr, left);
+            nullptr, left, plainFaces != nullptr ? &piecePlain : nullptr);
         AddPieceReport(report, pieceReport);
         if (!ok)
             return false;
@@ -340,9 +380,12 @@ bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heigh
 
 bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> heights,
     const SolidDisplacementSettings& settings, const ProgressCallback& progress, TriangleMesh& result,
-    SolidDisplacementReport& report, const AabbTree* tree, std::uint64_t availableBytes)
+    SolidDisplacementReport& report, const AabbTree* tree, std::uint64_t availableBytes,
+    const std::vector<std::uint8_t>* plainFaces)
 {
     report = SolidDisplacementReport{};
+    if (plainFaces != nullptr && plainFaces->size() != input.TriangleCount())
+        plainFaces = nullptr;
     report.heightCount = heights.size();
     if (input.vertices.empty() || input.indices.empty() || heights.size() != input.vertices.size()
         || !input.IsConsistent() || !HasOnlyFiniteCoordinates(input))
@@ -354,7 +397,8 @@ bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> height
     // them in grids of their own: one field over them all would span the distance between them.
     if (const std::vector<MeshCluster> groups = ClustersNeedingOwnGrids(input, static_cast<float>(cell));
         groups.size() > 1) {
-        const bool ok = ApplyToEachGroup(input, heights, groups, settings, progress, result, report, availableBytes);
+        const bool ok =
+            ApplyToEachGroup(input, heights, groups, settings, progress, result, report, availableBytes, plainFaces);
         report.heightCount = heights.size();
         return ok;
     }
@@ -372,7 +416,7 @@ bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> height
         tree = ownTree.get();
     }
     JobProgressContext context(progress);
-    SolidJob job{input, *tree, heights, settings, report, context, 0.0, 0.0f, {}, {}};
+    SolidJob job{input, *tree, heights, settings, report, context, 0.0, 0.0f, {}, {}, plainFaces};
     job.cell = cell;
     try {
         return RunPhases(job, FieldBudget(availableBytes), result);

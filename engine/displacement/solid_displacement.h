@@ -58,6 +58,9 @@ struct SolidDisplacementReport {
     std::uint64_t pointsRechecked = 0;
     std::uint64_t cellsContoured = 0;
     std::uint64_t piecesRemoved = 0;     // voids + crumbs + thin bodies
+    // Of those, the pieces that were bodies of the input itself (a removed piece that holds an
+    // input body's box, within the relief's reach), not pieces the relief made.
+    std::uint64_t inputPiecesRemoved = 0;
     std::uint64_t trianglesRemoved = 0;
     std::uint64_t voidsRemoved = 0;
     std::uint64_t crumbsRemoved = 0;
@@ -98,12 +101,14 @@ inline constexpr double kSolidFieldMemoryShare = 0.6;
 // kSolidFieldMemoryShare of it; 0 reads the available memory of the machine. Bodies that lie
 // apart take a field each, one after the other, their results kept until joined: `tooLarge`
 // before any of them runs when those results alone would not fit, and each field is capped by
-// what the results before it left.
+// what the results before it left. `plainFaces`, when it holds one flag per triangle
+// (FacesKeptPlain), names the faces that stay in their planes up to their edges (see
+// SolidFieldInput); another length is ignored.
 // Exceptions other than a stop (out of memory among them) reach the caller.
 bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> heights,
     const SolidDisplacementSettings& settings, const ProgressCallback& progress,
     TriangleMesh& result, SolidDisplacementReport& report, const AabbTree* tree,
-    std::uint64_t availableBytes = 0);
+    std::uint64_t availableBytes = 0, const std::vector<std::uint8_t>* plainFaces = nullptr);
 
 // The paragraph the pipeline report prints.
 std::string FormatSolidDisplacementReport(const SolidDisplacementReport& report);

@@ -140,8 +140,23 @@ struct alignas(64) TriangleCorners {
     Point position[3];
     float height[3];
     float slack;
+    // Slot of the planes of plain faces on the triangle's rim (PlainRimPlanes), or -1.
+    std::int32_t plainRim;
 };
 static_assert(std::is_trivially_default_constructible_v<TriangleCorners>);
+static_assert(sizeof(TriangleCorners) == 64);
+
+// The planes of the faces kept plain that a textured triangle meets at a convex crease: a
+// point beyond any of them lies past the plain face, where the relief must not reach.
+struct PlainRimPlanes {
+    static constexpr int kMost = 3;
+    Vec3d normals[kMost];
+    double offsets[kMost];  // a point p lies beyond plane k when normals[k] . p > offsets[k]
+    int count = 0;
+};
+
+// A plain face's normal this close to a textured triangle's continues its surface: no crease.
+constexpr double kPlainCreaseCosine = 0.98481;
 
 // The records of all triangles, filled by a parallel loop straight after allocation: a
 // zero-filled vector would first clear them on one thread.
@@ -155,6 +170,87 @@ constexpr double kClosestPointRounding = 1e-9;
 // A distance measured to a triangle falls short of the real one by at most its float rounding.
 constexpr double kMeasuredDistanceRounding = 1e-6;
 
+// Unit normal of triangle t in double; zero for one without area.
+Vec3d UnitFaceNormal(const TriangleMesh& mesh, std::size_t t)
+{
+    const Vec3d a = Widen(mesh.vertices[mesh.indices[3 * t]].position);
+    const Vec3d b = Widen(mesh.vertices[mesh.indices[3 * t + 1]].position);
+    const Vec3d c = Widen(mesh.vertices[mesh.indices[3 * t + 2]].position);
+    const Vec3d ab{b.x - a.x, b.y - a.y, b.z - a.z};
+    const Vec3d ac{c.x - a.x, c.y - a.y, c.z - a.z};
+    const Vec3d n{ab.y * ac.z - ab.z * ac.y, ab.z * ac.x - ab.x * ac.z, ab.x * ac.y - ab.y * ac.x};
+    const double length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+    if (!(length > 0.0) || !std::isfinite(length))
+        return {};
+    return {n.x / length, n.y / length, n.z / length};
+}
+
+double DotD(Vec3d u, Vec3d v) { return u.x * v.x + u.y * v.y + u.z * v.z; }
+
+// Plain faces stay in their planes: their corners carry no height, and each textured triangle
+// with a corner on their rim keeps the planes it meets at a convex crease, so that the points
+// beyond them, which its rim edge would otherwise round over, carry none either.
+std::vector<PlainRimPlanes> KeepPlainFacesFlat(
+    const TriangleMesh& mesh, const std::vector<std::uint8_t>& plainFaces, TriangleCorners* corners)
+{
+    constexpr std::uint32_t kNoRim = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> rimOf(mesh.vertices.size(), kNoRim);
+    std::vector<std::uint32_t> rimFaces;  // per rim vertex, its first plain face
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        if (plainFaces[t] == 0)
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            corners[t].height[k] = 0.0f;
+            const std::uint32_t v = mesh.indices[3 * t + static_cast<std::size_t>(k)];
+            if (rimOf[v] == kNoRim) {
+                rimOf[v] = static_cast<std::uint32_t>(rimFaces.size());
+                rimFaces.push_back(static_cast<std::uint32_t>(t));
+            }
+        }
+    }
+    // Every plain face round a rim vertex, by the vertex's triangle lists.
+    const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
+    std::vector<PlainRimPlanes> planes;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        if (plainFaces[t] != 0)
+            continue;
+        const Vec3d own = UnitFaceNormal(mesh, t);
+        const Vec3d centre = Widen((mesh.vertices[mesh.indices[3 * t]].position
+            + mesh.vertices[mesh.indices[3 * t + 1]].position + mesh.vertices[mesh.indices[3 * t + 2]].position)
+            * (1.0f / 3.0f));
+        PlainRimPlanes rim;
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t v = mesh.indices[3 * t + static_cast<std::size_t>(k)];
+            if (rimOf[v] == kNoRim)
+                continue;
+            const Vec3d at = Widen(mesh.vertices[v].position);
+            for (std::uint32_t i = adjacency.triangleOffsets[v]; i < adjacency.triangleOffsets[v + 1]; ++i) {
+                const std::uint32_t f = adjacency.triangles[i];
+                const Vec3d n = UnitFaceNormal(mesh, f);
+                if (plainFaces[f] == 0 || DotD(n, n) == 0.0 || DotD(n, own) >= kPlainCreaseCosine)
+                    continue;
+                const double offset = DotD(n, at);
+                // Only a convex crease: the textured triangle lies behind the plain face. At a
+                // concave one the points beyond the plane lie in front of the textured face.
+                if (!(DotD(n, centre) < offset))
+                    continue;
+                bool known = false;
+                for (int j = 0; j < rim.count; ++j)
+                    known = known || DotD(rim.normals[j], n) >= kPlainCreaseCosine;
+                if (!known && rim.count < PlainRimPlanes::kMost) {
+                    rim.normals[rim.count] = n;
+                    rim.offsets[rim.count++] = offset;
+                }
+            }
+        }
+        if (rim.count > 0) {
+            corners[t].plainRim = static_cast<std::int32_t>(planes.size());
+            planes.push_back(rim);
+        }
+    }
+    return planes;
+}
+
 CornerRecords GatherTriangleCorners(const TriangleMesh& mesh, const std::vector<float>& heights, double largestCoordinate)
 {
     const std::size_t triangles = mesh.TriangleCount();
@@ -167,6 +263,7 @@ CornerRecords GatherTriangleCorners(const TriangleMesh& mesh, const std::vector<
             corner.position[k] = mesh.vertices[v].position;
             corner.height[k] = heights[v];
         }
+        corner.plainRim = -1;
         const Vec3d a = Widen(corner.position[0]);
         const Vec3d b = Widen(corner.position[1]);
         const Vec3d c = Widen(corner.position[2]);
@@ -296,6 +393,23 @@ double HeightAt(const TriangleCorners* corners, const NearestHit& hit)
         + static_cast<double>(corner.height[2]) * v;
 }
 
+// How far `at` lies beyond the plain faces the hit's triangle meets at a convex crease (signed,
+// the largest over them), or -infinity when it meets none. The solid is cut there by those
+// faces' planes, as a distance, so that a contour edge crossing one finds it on the plane.
+double BeyondPlainFaces(const TriangleCorners* corners, const std::vector<PlainRimPlanes>& plainRims,
+    const NearestHit& hit, Vec3 at)
+{
+    const TriangleCorners& corner = corners[static_cast<std::uint32_t>(hit.triangle)];
+    double beyond = -std::numeric_limits<double>::infinity();
+    if (corner.plainRim < 0)
+        return beyond;
+    const PlainRimPlanes& rim = plainRims[static_cast<std::size_t>(corner.plainRim)];
+    const Vec3d p = Widen(at);
+    for (int k = 0; k < rim.count; ++k)
+        beyond = std::max(beyond, DotD(rim.normals[k], p) - rim.offsets[k]);
+    return beyond;
+}
+
 // A (column, z) pair found while the crossings are gathered.
 struct CrossingPair {
     std::uint32_t column = 0;
@@ -330,6 +444,8 @@ public:
             return false;
         }
         corners_ = GatherTriangleCorners(*mesh_, *input_.heights, LargestGridCoordinate());
+        if (input_.plainFaces != nullptr && input_.plainFaces->size() == mesh_->TriangleCount())
+            plainRims_ = KeepPlainFacesFlat(*mesh_, *input_.plainFaces, corners_.get());
         // Shares of the phase from the timings of parts of a few hundred thousand triangles:
         // the grid about a tenth, seeding a fifth, the label passes and the values the rest.
         if (labelMode_) {
@@ -404,6 +520,7 @@ private:
     JobProgressContext* job_;
     const TriangleMesh* mesh_ = nullptr;
     CornerRecords corners_;
+    std::vector<PlainRimPlanes> plainRims_;
     bool labelMode_ = false;
 
     double h_ = 0.0;
@@ -1140,8 +1257,10 @@ void FieldBuilder::ComputeBlock(std::size_t slot, ValueCounters& counters) const
                     if (hit.found) {
                         const double height = HeightAt(corners_.get(), hit);
                         const double distance = hit.distance;
-                        value = static_cast<float>((inside ? -distance : distance) - height);
-                        if (height != 0.0) {
+                        const double relief = (inside ? -distance : distance) - height;
+                        const double beyond = BeyondPlainFaces(corners_.get(), plainRims_, hit, p);
+                        value = static_cast<float>(std::max(relief, beyond));
+                        if (height != 0.0 && relief >= beyond) {
                             field_.displaced[i] = 1;
                             ++counters.displaced;
                         }

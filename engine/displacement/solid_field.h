@@ -5,10 +5,12 @@
 // with d the distance from p to the input surface, s = -1 inside the input solid and +1
 // outside, and H the height at the surface point nearest to p (the vertex heights interpolated
 // over the nearest triangle). F < 0 is inside the displaced solid, so a positive height moves
-// the surface outward. The field is held exactly only in 8 x 8 x 8 point blocks near the
-// surface; everywhere else it is the far value with the sign of the input solid, found by
-// counting the input surface's crossings of the point's vertical grid column. The contouring
-// reads it through ValueAt and Gradient.
+// the surface outward. Faces kept plain carry no height, and next to a textured triangle that
+// meets one at a convex crease F is at least the signed distance past that face's plane, so the
+// relief stops at the plane instead of rounding over the crease. The field is held exactly only
+// in 8 x 8 x 8 point blocks near the surface; everywhere else it is the far value with the sign
+// of the input solid, found by counting the input surface's crossings of the point's vertical
+// grid column. The contouring reads it through ValueAt and Gradient.
 #pragma once
 
 #include "engine/displacement/parallel_blocks.h"
@@ -98,6 +100,10 @@ struct SolidFieldInput {
     const TriangleMesh* mesh = nullptr;       // the input solid
     const AabbTree* tree = nullptr;           // over `mesh`
     const std::vector<float>* heights = nullptr;  // one per vertex of `mesh`
+    // One flag per triangle of `mesh`, or null: the flagged faces stay in their planes (their
+    // corners carry no height, and no height reaches past them from a textured face at a
+    // convex crease). Another length is ignored.
+    const std::vector<std::uint8_t>* plainFaces = nullptr;
     // Nothing of the solid lies below it. NaN or above 1e30 mm is bad input; at or below
     // -1e30 mm (the default, and -infinity) there is no floor. The floor is applied in the
     // stored blocks only: above the part's lowest point it would leave the unstored inside

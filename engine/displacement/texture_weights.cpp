@@ -271,6 +271,22 @@ std::vector<std::uint8_t> FacesOnTheBed(const TriangleMesh& mesh, const BaseProt
     return flags;
 }
 
+std::vector<std::uint8_t> FacesKeptPlain(
+    const TriangleMesh& mesh, const TextureWeights& weights, const BaseProtection& base)
+{
+    if (!weights.MatchesMesh(mesh) || !mesh.IsConsistent())
+        return {};
+    const std::vector<std::uint8_t> onTheBed = FacesOnTheBed(mesh, base);
+    std::vector<std::uint8_t> flags(mesh.TriangleCount(), 0);
+    ParallelFor(flags.size(), [&](std::size_t t) {
+        const bool held = !onTheBed.empty() && onTheBed[t] != 0;
+        flags[t] = weights.faceTextured[t] == 0 && !held ? 1 : 0;
+    });
+    if (std::none_of(flags.begin(), flags.end(), [](std::uint8_t flag) { return flag != 0; }))
+        return {};
+    return flags;
+}
+
 TextureWeights ComputeTextureWeights(const TriangleMesh& mesh, const Projection& projection,
     std::span<const std::uint8_t> outerMask, const DisplacementSettings& settings,
     const TileFrame& tileFrame, std::span<const MaskVolume> masks)

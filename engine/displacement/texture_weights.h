@@ -100,6 +100,13 @@ inline constexpr float kBedFaceTolerance = 1e-4f;
 // protected or the mesh is inconsistent. Parallel.
 [[nodiscard]] std::vector<std::uint8_t> FacesOnTheBed(const TriangleMesh& mesh, const BaseProtection& base);
 
+// One flag per triangle: 1 where the relief must leave the face in its plane, because it takes
+// no texture (no corner weighs above 0) and is not the bed face kept flat, which the bed hold
+// keeps level by itself. A vertex on such a face's rim may still move within the face's plane.
+// Empty when the weights do not match the mesh or no triangle is flagged. Parallel.
+[[nodiscard]] std::vector<std::uint8_t> FacesKeptPlain(
+    const TriangleMesh& mesh, const TextureWeights& weights, const BaseProtection& base);
+
 // Per-triangle surface classes (or any flags) as an outer mask: 255 where the flag is above 0,
 // else 0. Degenerate triangles (class 2) thus count as outer.
 [[nodiscard]] std::vector<std::uint8_t> FaceFlagsToMask(std::span<const std::uint8_t> flags);

@@ -61,6 +61,14 @@ struct Crease {
     std::uint8_t overflow = 0;
 };
 
+// The planes a vertex on the rim of faces kept plain moves within: up to two orthonormal
+// normals, or none left to move along (`frozen`).
+struct PlainRim {
+    Vec3 normals[2];
+    std::int32_t count = 0;
+    bool frozen = false;
+};
+
 // Everything one run works on; it all goes when the run ends.
 struct DisplacementRun {
     DisplacementRun(TriangleMesh& mesh_, const std::vector<float>& weights_, const DisplacementSettings& settings_,
@@ -89,6 +97,8 @@ struct DisplacementRun {
     std::vector<float> scales;
     std::vector<std::uint8_t> states;      // with the fold guard only
     std::vector<Vec3> start;               // with the fold guard only
+    std::vector<std::uint32_t> rimSlots;   // per vertex its slot in `rims`; empty without plain faces
+    std::vector<PlainRim> rims;
 };
 
 // Unit vector along a vertex normal; zero for a zero or non-finite one, which does not move.
@@ -479,6 +489,100 @@ void ComputeMitreDirections(DisplacementRun& run)
     }
 }
 
+// Adds a face normal to the first cluster within the crease angle, or opens one; false when a
+// fourth would be needed.
+bool AddToClusters(Crease& crease, Vec3 normal)
+{
+    std::int32_t c = 0;
+    while (c < crease.count && Dot(Normalized(crease.sums[c]), normal) < kClusterCosine)
+        ++c;
+    if (c < crease.count)
+        crease.sums[c] += normal;
+    else if (crease.count < kMaxCreaseClusters)
+        crease.sums[crease.count++] = normal;
+    else
+        return false;
+    return true;
+}
+
+// The rim of one vertex: the plain clusters that no textured face round it continues
+// (within the crease angle), made orthonormal; a third independent one leaves no direction.
+PlainRim RimOf(const Crease& plain, const Crease& textured)
+{
+    PlainRim rim;
+    for (std::int32_t c = 0; c < plain.count; ++c) {
+        Vec3 n = Normalized(plain.sums[c]);
+        bool smooth = false;
+        for (std::int32_t k = 0; k < textured.count; ++k)
+            smooth = smooth || Dot(Normalized(textured.sums[k]), n) >= kClusterCosine;
+        if (smooth)
+            continue;
+        for (std::int32_t k = 0; k < rim.count; ++k)
+            n = n - rim.normals[k] * Dot(n, rim.normals[k]);
+        const float length = Length(n);
+        if (!(length > 1.0f - kClusterCosine))
+            continue;  // within the planes already kept
+        if (rim.count == 2) {
+            rim.frozen = true;
+            break;
+        }
+        rim.normals[rim.count++] = n * (1.0f / length);
+    }
+    return rim;
+}
+
+// The rims of the moving vertices that touch a face kept plain.
+void FindPlainRims(DisplacementRun& run, const std::vector<std::uint8_t>& plainFaces)
+{
+    const TriangleMesh& mesh = run.mesh;
+    std::vector<std::uint32_t> slots(mesh.vertices.size(), kNone);
+    std::uint32_t count = 0;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        if (plainFaces[t] == 0)
+            continue;
+        for (std::size_t k = 0; k < 3; ++k) {
+            const std::uint32_t v = mesh.indices[3 * t + k];
+            if (slots[v] == kNone && WeightOf(run, v) > 0.0f)
+                slots[v] = count++;
+        }
+    }
+    if (count == 0)
+        return;
+    std::vector<Crease> plain(count);
+    std::vector<Crease> textured(count);
+    std::vector<std::uint8_t> overflow(count, 0);
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        const Vec3 n = mesh.FaceNormal(t);
+        if (IsZero(n) || !IsFinite(n))
+            continue;
+        for (std::size_t k = 0; k < 3; ++k) {
+            const std::uint32_t slot = slots[mesh.indices[3 * t + k]];
+            if (slot != kNone && !AddToClusters(plainFaces[t] != 0 ? plain[slot] : textured[slot], n))
+                overflow[slot] = 1;
+        }
+    }
+    run.rims.resize(count);
+    for (std::uint32_t slot = 0; slot < count; ++slot) {
+        run.rims[slot] = RimOf(plain[slot], textured[slot]);
+        // Faces in more directions than can be told apart: the vertex keeps its place.
+        run.rims[slot].frozen = run.rims[slot].frozen || overflow[slot] != 0;
+    }
+    run.rimSlots = std::move(slots);
+}
+
+// A move or offset of vertex v with its parts across the planes of its plain rim dropped.
+Vec3 KeptInPlainPlanes(const DisplacementRun& run, std::size_t v, Vec3 move)
+{
+    if (run.rimSlots.empty() || run.rimSlots[v] == kNone)
+        return move;
+    const PlainRim& rim = run.rims[run.rimSlots[v]];
+    if (rim.frozen)
+        return {};
+    for (std::int32_t k = 0; k < rim.count; ++k)
+        move = move - rim.normals[k] * Dot(move, rim.normals[k]);
+    return move;
+}
+
 // The signed move of one vertex after the mitre scale and the clearance limit.
 float PlannedMove(DisplacementRun& run, std::size_t v)
 {
@@ -564,6 +668,9 @@ void MoveVertices(DisplacementRun& run)
         Vec3 move = direction * d;
         const float above = base.Above(position);
         if (!KeepLevelInBand(run, base, v, above, move))
+            continue;
+        move = KeptInPlainPlanes(run, v, move);
+        if (IsZero(move))
             continue;
         if (!IsFinite(position + move))
             continue;  // a relief of absurd strength; the vertex stays rather than leave space
@@ -668,6 +775,7 @@ std::vector<std::uint32_t> EaseFoldRound(DisplacementRun& run, FoldGuard& guard,
         // A levelled vertex eases within its level, so the base stays flat.
         if (run.states[v] == kLevelled)
             AxisSlot(offsets[i], base.axis) = 0.0f;
+        offsets[i] = KeptInPlainPlanes(run, v, offsets[i]);
         run.mesh.vertices[v].position = run.start[v] + offsets[i];
         guard.eased[v] = 1;
         touched.insert(touched.end(), guard.faces->triangles.begin() + guard.faces->triangleOffsets[v],
@@ -815,7 +923,8 @@ void RecordDisplacementStage(StageTimer& timer, const std::string& name)
 
 DisplacementReport ApplyDisplacement(TriangleMesh& mesh, const Projection& projection, const HeightMap& map,
     const std::vector<float>& weights, const DisplacementSettings& settings,
-    const std::vector<std::uint8_t>* surfaceFlags, const TileFrame& extent)
+    const std::vector<std::uint8_t>* surfaceFlags, const TileFrame& extent,
+    const std::vector<std::uint8_t>* plainFaces)
 {
     DisplacementReport report;
     report.vertexCount = mesh.vertices.size();
@@ -851,6 +960,10 @@ DisplacementReport ApplyDisplacement(TriangleMesh& mesh, const Projection& proje
     if (settings.mitreCreases) {
         RecordDisplacementStage(timer, "Mitre");
         ComputeMitreDirections(run);
+    }
+    if (plainFaces != nullptr && plainFaces->size() == mesh.TriangleCount()) {
+        RecordDisplacementStage(timer, "Plain faces");
+        FindPlainRims(run, *plainFaces);
     }
     RecordDisplacementStage(timer, "Moving");
     std::vector<Vec3> before(mesh.vertices.size());

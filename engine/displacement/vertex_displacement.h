@@ -41,11 +41,17 @@ namespace grainforge::mesh {
 // labelled tree over the input, for MeasureWalls. A height, weight or normal that is not
 // finite moves nothing. The mesh's triangles are never changed.
 //
+// `plainFaces`, when it holds one flag per triangle (FacesKeptPlain), names the faces that stay
+// in their planes: a vertex on the rim of such a face moves only within the face's plane (the
+// part of its move along the face's normal is dropped, through the fold guard too), unless a
+// textured face round it lies within the crease angle of that plane. Other lengths are ignored.
+//
 // The sampling and the clearance and wall queries run in parallel; the result is the same on
 // any number of threads. It cannot be stopped; allocation failure propagates.
 [[nodiscard]] DisplacementReport ApplyDisplacement(TriangleMesh& mesh, const Projection& projection,
     const HeightMap& map, const std::vector<float>& weights, const DisplacementSettings& settings,
-    const std::vector<std::uint8_t>* surfaceFlags, const TileFrame& extent);
+    const std::vector<std::uint8_t>* surfaceFlags, const TileFrame& extent,
+    const std::vector<std::uint8_t>* plainFaces = nullptr);
 
 // The map value that gives no movement. Manual mode, or an empty map: `settings.midLevel`.
 // Automatic mode: the levelled 1st percentile for "outward", the 99th for "inward", and for

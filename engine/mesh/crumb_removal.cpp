@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/welding.h"
@@ -140,13 +141,11 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
     std::vector<std::uint32_t> bodyOfRoot(triangleCount, kNone);
     std::vector<std::uint32_t> bodyOf(triangleCount);
     std::vector<std::uint64_t> bodyTriangles;
-    std::vector<std::uint32_t> bodyFirstTriangle;
     for (std::size_t t = 0; t < triangleCount; ++t) {
         const std::uint32_t root = FindRoot(parent, static_cast<std::uint32_t>(t));
         if (bodyOfRoot[root] == kNone) {
             bodyOfRoot[root] = static_cast<std::uint32_t>(bodyTriangles.size());
             bodyTriangles.push_back(0);
-            bodyFirstTriangle.push_back(static_cast<std::uint32_t>(t));
         }
         bodyOf[t] = bodyOfRoot[root];
         ++bodyTriangles[bodyOf[t]];
@@ -164,20 +163,13 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
         return bodyTriangles[a] > bodyTriangles[b];
     });
 
-    std::vector<double> volume(bodyCount, 0.0);
-    if (volumeTest) {
-        const auto& v = mesh.vertices;
-        const auto& idx = mesh.indices;
-        for (std::size_t t = 0; t < triangleCount; ++t) {
-            const std::uint32_t body = bodyOf[t];
-            const Vec3 r = v[idx[3 * std::size_t{bodyFirstTriangle[body]}]].position;
-            const Vec3 a = v[idx[3 * t]].position - r;
-            const Vec3 b = v[idx[3 * t + 1]].position - r;
-            const Vec3 c = v[idx[3 * t + 2]].position - r;
-            const float det = Dot(a, Cross(b, c));
-            volume[body] += static_cast<double>(det) / 6.0;
-        }
+    // Each body measured about a corner of its own, in double, as validation measures it.
+    std::vector<BodyVolume> bodyVolumes(volumeTest ? bodyCount : 0);
+    for (std::size_t t = 0; volumeTest && t < triangleCount; ++t) {
+        const auto corner = [&](std::size_t k) { return mesh.vertices[mesh.indices[3 * t + k]].position; };
+        bodyVolumes[bodyOf[t]].Add(corner(0), corner(1), corner(2));
     }
+    const auto volumeOf = [&](std::uint32_t body) { return volumeTest ? bodyVolumes[body].Volume() : 0.0; };
 
     const std::uint64_t largest = bodyTriangles[order[0]];
     std::vector<std::uint8_t> isCrumb(bodyCount, 0);
@@ -187,7 +179,7 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
         if (bodyTriangles[body] * 100 >= largest)
             continue;
         const bool pastKept = rank >= keepLargest;
-        const bool tooSmall = volumeTest && std::fabs(volume[body]) < static_cast<double>(volumeLimit);
+        const bool tooSmall = volumeTest && std::fabs(volumeOf(body)) < static_cast<double>(volumeLimit);
         if (pastKept || tooSmall) {
             isCrumb[body] = 1;
             crumbs.push_back(body);
@@ -209,7 +201,7 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
             recordOfBody[body] = static_cast<std::uint32_t>(records->size() - first);
             CrumbRecord record;
             record.triangleCount = bodyTriangles[body];
-            record.volume = volumeTest ? volume[body] : 0.0;
+            record.volume = volumeOf(body);
             records->push_back(record);
         }
         for (std::size_t t = 0; t < triangleCount; ++t) {

@@ -138,21 +138,22 @@ Links LinkTriangles(const TriangleMesh& mesh, ValidationReport& report)
     return links;
 }
 
-// Signed volume of a component with the walk's flips applied, measured about `reference` (a
-// point of the part: about the origin a part far out loses the sign).
+// Signed volume of a component with the walk's flips applied, measured about a point of the
+// component itself (BodyVolume): about the origin, or the middle of a part whose pieces lie far
+// apart, a small piece far out loses its sign.
 double ComponentVolume(const TriangleMesh& mesh, const std::vector<std::uint32_t>& members,
-    const std::vector<std::uint8_t>& flip, Vec3 reference)
+    const std::vector<std::uint8_t>& flip)
 {
-    double sum = 0.0;
+    BodyVolume body;
     for (std::uint32_t t : members) {
         const Vec3 a = Position(mesh, t, 0);
         Vec3 b = Position(mesh, t, 1);
         Vec3 c = Position(mesh, t, 2);
         if (flip[t])
             std::swap(b, c);
-        sum += TetrahedronVolume6(a, b, c, reference) / 6.0;
+        body.Add(a, b, c);
     }
-    return sum;
+    return body.Volume();
 }
 
 // A closed, consistently wound body as the nesting test reads it: its component and its box.
@@ -314,7 +315,6 @@ void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationRe
     std::vector<std::uint32_t> queue;
     std::vector<ClosedBody> closedBodies;
     std::uint32_t components = 0;
-    const Vec3 reference = VolumeReference(mesh);
     for (std::size_t start = 0; start < triangles; ++start) {
         if (component[start] != kNoComponent)
             continue;
@@ -341,7 +341,7 @@ void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationRe
             }
         }
         // The queue now holds the whole component.
-        if (closed && ComponentVolume(mesh, queue, flip, reference) < 0.0) {
+        if (closed && ComponentVolume(mesh, queue, flip) < 0.0) {
             for (std::uint32_t t : queue)
                 flip[t] = !flip[t];
         }
@@ -374,8 +374,9 @@ void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationRe
 }
 
 // Closed components (every triangle linked across all three edges) whose volume, with the
-// walk's windings, is that of a sheet.
-std::uint64_t CountBodiesWithoutVolume(const TriangleMesh& mesh, const Links& links, const ValidationReport& report)
+// walk's windings, is that of a sheet; those only the rounding far out makes look so are
+// counted apart, and the farthest of them named.
+void CountBodiesWithoutVolume(const TriangleMesh& mesh, const Links& links, ValidationReport& report)
 {
     const std::size_t triangles = mesh.TriangleCount();
     std::vector<BodyVolume> bodies(report.componentCount);
@@ -394,10 +395,34 @@ std::uint64_t CountBodiesWithoutVolume(const TriangleMesh& mesh, const Links& li
         else
             bodies[component].Add(a, b, c);
     }
-    std::uint64_t sheets = 0;
-    for (std::size_t component = 0; component < bodies.size(); ++component)
-        sheets += open[component] == 0 && bodies[component].IsSheet() ? 1 : 0;
-    return sheets;
+    std::uint32_t farthest = kNoComponent;
+    for (std::size_t component = 0; component < bodies.size(); ++component) {
+        if (open[component] != 0 || !bodies[component].IsSheet())
+            continue;
+        if (!bodies[component].IsTooCoarseToTell()) {
+            ++report.bodiesWithoutVolume;
+            continue;
+        }
+        ++report.bodiesTooFarOut;
+        if (farthest == kNoComponent || bodies[component].FloatStep() > bodies[farthest].FloatStep())
+            farthest = static_cast<std::uint32_t>(component);
+    }
+    if (farthest == kNoComponent)
+        return;
+    report.farBodyStep = bodies[farthest].FloatStep();
+    bool first = true;
+    for (std::size_t t = 0; t < triangles; ++t) {
+        if (report.triangleComponents[t] != farthest)
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            const Vec3 p = Position(mesh, t, k);
+            report.farBodyMin = first ? p : Vec3{std::min(report.farBodyMin.x, p.x), std::min(report.farBodyMin.y, p.y),
+                std::min(report.farBodyMin.z, p.z)};
+            report.farBodyMax = first ? p : Vec3{std::max(report.farBodyMax.x, p.x), std::max(report.farBodyMax.y, p.y),
+                std::max(report.farBodyMax.z, p.z)};
+            first = false;
+        }
+    }
 }
 
 // 4 sqrt(3) area / sum of squared edge lengths, in float; 0 when the sum is 0.
@@ -484,6 +509,18 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
                 + std::string(PluralWord(report.bodiesWithoutVolume, "it is a sheet, not a solid.", "they are sheets, not solids.")),
             "A slicer finds nothing inside them to fill, so they print as nothing. Repair cannot give a surface a "
             "thickness; that needs the modelling tool.");
+    if (report.bodiesTooFarOut > 0) {
+        const Vec3 size = report.farBodyMax - report.farBodyMin;
+        const Vec3 centre = report.farBodyMin * 0.5f + report.farBodyMax * 0.5f;
+        AddProblem(report, false,
+            FormatCountOf(report.bodiesTooFarOut, "closed body lies", "closed bodies lie")
+                + " too far out to tell a solid from a sheet: the " + FormatSize3(size.x, size.y, size.z)
+                + " body at (" + FormatFixed(centre.x, 0) + ", " + FormatFixed(centre.y, 0) + ", "
+                + FormatFixed(centre.z, 0) + ") mm, where a coordinate steps by " + FormatFixed(report.farBodyStep, 2)
+                + " mm.",
+            "Its volume is no larger than the rounding of its corners there could give a sheet. Moved nearer the "
+            "origin in the modelling tool, it keeps its shape to the digit.");
+    }
     if (report.sliverTriangleCount > 0 && !options.displacedResult)
         AddProblem(report, false, FormatCountOf(report.sliverTriangleCount, "triangle is a sliver.", "triangles are slivers."),
             "Their corners share almost the same normal, so displacement barely separates them. Remeshing before "
@@ -520,7 +557,12 @@ void BodyVolume::Add(Vec3 a, Vec3 b, Vec3 c)
 {
     if (!started_) {
         origin_ = a;
+        low_ = high_ = a;
         started_ = true;
+    }
+    for (const Vec3 v : {a, b, c}) {
+        low_ = {std::min(low_.x, v.x), std::min(low_.y, v.y), std::min(low_.z, v.z)};
+        high_ = {std::max(high_.x, v.x), std::max(high_.y, v.y), std::max(high_.z, v.z)};
     }
     double p[3][3];
     for (int k = 0; k < 3; ++k) {
@@ -543,13 +585,26 @@ void BodyVolume::Add(Vec3 a, Vec3 b, Vec3 c)
     twiceArea_ += std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
 }
 
+double BodyVolume::FloatStep() const
+{
+    return static_cast<double>(std::nextafter(reach_, std::numeric_limits<float>::infinity()) - reach_);
+}
+
 bool BodyVolume::IsSheet() const
 {
-    const double floatStep = static_cast<double>(std::nextafter(reach_, std::numeric_limits<float>::infinity()) - reach_);
-    const double thickness = std::max(kSheetThicknessMillimetres, 2.0 * floatStep);
+    const double thickness = std::max(kSheetThicknessMillimetres, 2.0 * FloatStep());
     // Twice the volume against the area, on both sides multiplied out: no division by an area
     // of 0.
     return 2.0 * std::fabs(Volume()) <= thickness * Area();
+}
+
+bool BodyVolume::IsTooCoarseToTell() const
+{
+    constexpr double kSolidShareOfBox = 0.1;  // a cube fills all its box, a tetrahedron a sixth
+    const double box = (static_cast<double>(high_.x) - low_.x) * (static_cast<double>(high_.y) - low_.y)
+        * (static_cast<double>(high_.z) - low_.z);
+    const double volume = std::fabs(Volume());
+    return IsSheet() && 2.0 * volume > kSheetThicknessMillimetres * Area() && volume >= kSolidShareOfBox * box;
 }
 
 ValidationReport ValidateMesh(const TriangleMesh& mesh, const ValidationOptions& options)
@@ -572,7 +627,7 @@ ValidationReport ValidateMesh(const TriangleMesh& mesh, const ValidationOptions&
     report.unreferencedVertexCount = CountUnreferencedVertices(mesh);
     const Links links = LinkTriangles(mesh, report);
     OrientComponents(mesh, links, report);
-    report.bodiesWithoutVolume = CountBodiesWithoutVolume(mesh, links, report);
+    CountBodiesWithoutVolume(mesh, links, report);
     CountDegenerateAndSlivers(mesh, options, report);
     report.signedVolume = mesh.Volume();
     report.closed = report.edgeCounts.boundary == 0 && report.edgeCounts.nonManifold == 0;

@@ -46,6 +46,13 @@ struct ValidationReport {
     std::uint64_t componentCount = 0;            // triangles joined through two-triangle edges
     std::uint64_t duplicateTriangleCount = 0;
     std::uint64_t bodiesWithoutVolume = 0;       // closed components that are sheets (BodyVolume)
+    // Closed components that hold a volume, yet lie so far out that their coordinates' rounding
+    // could give a sheet as much (BodyVolume::IsTooCoarseToTell); not counted as sheets. The
+    // farthest of them is named by its box and the float step there.
+    std::uint64_t bodiesTooFarOut = 0;
+    Vec3 farBodyMin{};
+    Vec3 farBodyMax{};
+    double farBodyStep = 0.0;
     std::uint64_t degenerateTriangleCount = 0;
     std::uint64_t sliverTriangleCount = 0;
     std::uint64_t unreferencedVertexCount = 0;
@@ -87,6 +94,13 @@ public:
     // coordinate, whichever is larger (below that a thickness is only the rounding of its
     // corners). A body without area counts as a sheet; one with a non-finite corner does not.
     [[nodiscard]] bool IsSheet() const;
+    // A sheet only through the rounding clause, yet filling a tenth of its box or more, as a
+    // solid does and a sheet rounded out of its plane does not: a small solid so far out that
+    // its coordinates' steps are as coarse as it is thick. Validation says so rather than
+    // calling it a sheet.
+    [[nodiscard]] bool IsTooCoarseToTell() const;
+    // The gap between floats at the body's largest coordinate.
+    [[nodiscard]] double FloatStep() const;
 
 private:
     bool started_ = false;
@@ -94,6 +108,8 @@ private:
     double sixfoldVolume_ = 0.0;
     double twiceArea_ = 0.0;
     float reach_ = 0.0f;  // largest absolute coordinate added
+    Vec3 low_{};          // the box of the corners added
+    Vec3 high_{};
 };
 
 // No printer lays anything this thin (a resin layer is 0.025 mm, a filament line 0.4 mm), while

@@ -326,6 +326,15 @@ std::string FormatPartTooSmallText(float size, float triangleSize)
         + Length(size) + " mm keeps its shape.";
 }
 
+std::string FormatPieceTooFarOutText(Vec3 centre, Vec3 size, double step, float triangleSize)
+{
+    return "A piece lies too far out for the triangle size: the " + FormatSize3(size.x, size.y, size.z)
+        + " piece at (" + Fixed(centre.x, 0) + ", " + Fixed(centre.y, 0) + ", " + Fixed(centre.z, 0)
+        + ") mm, where a coordinate steps by " + Fixed(step, 2) + " mm, coarser than the " + Fixed(triangleSize, 2)
+        + " mm triangle size. Nothing was changed; move the piece nearer the part, or delete it, and Process "
+          "again.";
+}
+
 std::string FormatNoSurfaceText(float thickness, float triangleSize, bool finest)
 {
     if (!(thickness > kNoVolumeMillimetres))

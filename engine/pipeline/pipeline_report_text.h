@@ -51,6 +51,11 @@ inline constexpr const char* kContourHolesText =
 // as a part that encloses no volume.
 inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThicknessMillimetres);
 [[nodiscard]] std::string FormatPartTooSmallText(float size, float triangleSize);
+
+// Why a run was refused for a piece lying so far out that its coordinates step by more than the
+// triangle size: names the piece by its box's centre (mm, no decimals) and size, the step there
+// and the triangle size, and ends "Nothing was changed".
+[[nodiscard]] std::string FormatPieceTooFarOutText(Vec3 centre, Vec3 size, double step, float triangleSize);
 // `finest`: the triangles were already raised to the finest the part's size allows, so the
 // advice names no smaller triangle size.
 [[nodiscard]] std::string FormatNoSurfaceText(float thickness, float triangleSize, bool finest = false);

@@ -15,6 +15,8 @@
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/pipeline/process_estimate.h"
 #include "engine/pipeline/surface_distance.h"
+#include "engine/remesh/contour_cells.h"
+#include "engine/remesh/contour_clusters.h"
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh.h"
 
@@ -430,7 +432,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     }
     const RemeshSettings remesh = EffectiveRemeshSettings(settings);
     const float triangleSize = RemeshTriangleSize(source, remesh);
-    if (!RefusePartBelowTriangleSize(triangleSize))
+    if (!RefusePartBelowTriangleSize(triangleSize) || !RefusePieceTooFarOut(triangleSize))
         return false;
     if (RefuseOverTheLimit())
         return false;
@@ -495,6 +497,34 @@ bool PipelineStages::RefusePartBelowTriangleSize(float triangleSize)
     if (!(size < triangleSize))
         return true;
     report.message = FormatPartTooSmallText(size, triangleSize);
+    return false;
+}
+
+bool PipelineStages::RefusePieceTooFarOut(float triangleSize)
+{
+    if (!source.boundsValid)
+        return true;
+    const auto stepAt = [](Vec3 low, Vec3 high) {
+        return FloatStepAt(std::max({std::fabs(low.x), std::fabs(low.y), std::fabs(low.z), std::fabs(high.x),
+            std::fabs(high.y), std::fabs(high.z)}));
+    };
+    // Only a part reaching out that far can hold such a piece; the pieces are sought then alone.
+    if (!(stepAt(source.boundsMin, source.boundsMax) > triangleSize))
+        return true;
+    const std::vector<MeshCluster> pieces = FindMeshClusters(source, triangleSize);
+    const MeshCluster* farthest = nullptr;
+    double farthestStep = 0.0;
+    for (const MeshCluster& piece : pieces) {
+        const double step = stepAt(piece.boundsMin, piece.boundsMax);
+        if (step > triangleSize && step > farthestStep) {
+            farthest = &piece;
+            farthestStep = step;
+        }
+    }
+    if (farthest == nullptr)
+        return true;
+    report.message = FormatPieceTooFarOutText((farthest->boundsMin + farthest->boundsMax) * 0.5f,
+        farthest->boundsMax - farthest->boundsMin, farthestStep, triangleSize);
     return false;
 }
 
@@ -674,8 +704,10 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         if (!weightsMatch)
             ones.assign(mesh.vertices.size(), 1.0f);
         const std::vector<float>& weights = weightsMatch ? stageWeights.vertexWeights : ones;
+        // Faces the projection leaves plain stay in their planes up to their edges.
+        const std::vector<std::uint8_t> plain = FacesKeptPlain(faceInput, stageWeights, settings.displacement.base);
         DisplacementReport displacementReport = ApplyDisplacement(
-            mesh, framed, heightMap, weights, settings.displacement, outerMask, extent);
+            mesh, framed, heightMap, weights, settings.displacement, outerMask, extent, &plain);
         TextureWeights carried = stageWeights;
         // Measured after simplify as the solid relief is: the moved vertices may go as far as
         // the relief is deep, and the triangles between them round off as much again.
@@ -737,8 +769,10 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     report.surfaceDistanceMilliseconds += MillisecondsSince(measureStart);
     const float depth = std::max(-heightsReport.minimumOffset, heightsReport.maximumOffset);
     TriangleMesh mesh;
+    // Faces the projection leaves plain stay in their planes up to their edges.
+    const std::vector<std::uint8_t> plain = FacesKeptPlain(faceInput, stageWeights, settings.displacement.base);
     if (ApplySolidDisplacement(input, std::move(heights), solid, progress, mesh,
-            report.solidReport, tree.get())) {
+            report.solidReport, tree.get(), 0, &plain)) {
         double kept = 0.0;
         report.message = LostPartText(input, mesh, solid.cellMillimetres, cellCapped, &kept, settings.remeshOn == 0);
         if (!report.message.empty()) {

@@ -177,6 +177,10 @@ private:
     // Refuses (the report's `message`) a part whose box is smaller than the triangle size on
     // every side; true when the part is large enough.
     bool RefusePartBelowTriangleSize(float triangleSize);
+    // Refuses (the report's `message`, naming the piece) a part with a piece lying so far out
+    // that its coordinates step by more than the triangle size, which no remesh there can keep;
+    // true when every piece lies near enough.
+    bool RefusePieceTooFarOut(float triangleSize);
     // The source's distance from `faceInput` through `tree` (over `faceInput`), once per remesh.
     void MeasureRemeshDistance(const AabbTree& tree);
     // The distance of `faceInput` from the result of a relief and back, after simplify and cleanup.

@@ -76,6 +76,14 @@ TEST(BeforeSaving, HoledAndInsideOutCubesShowProblems)
     // The failed line says what is wrong: the headline quotes it as the problem.
     EXPECT_NE(text.find("  PROBLEM the body is inside out\r\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("right way out"), std::string::npos) << text;
+
+    // A 1 mm cube 1e7 mm out, where a coordinate steps by 0.5 mm, is named as such, not a sheet.
+    const mesh::TriangleMesh farCube = test::Combined(
+        CubeOnTheBed(20.0f), test::Translated(mesh::MakeTestCube(1.0f), {7071068.0f, 7071068.0f, 0.5f}));
+    EXPECT_FALSE(BeforeSavingReport(farCube, baseOff, text));
+    EXPECT_NE(text.find("  PROBLEM 1 closed body too far out to tell a solid from a sheet\r\n"), std::string::npos)
+        << text;
+    EXPECT_EQ(Count(text, "  PROBLEM "), 1u) << text;
 }
 
 TEST(BeforeSaving, BasePlaneLines)
@@ -194,16 +202,20 @@ TEST(ReliefNotes, RemovedPiecesAndHeldHeights)
     struct Case {
         std::uint64_t pieces;
         const char* line;
+        std::uint64_t ofThePart = 0;  // pieces of the input among them: never called the relief's
     };
     const Case cases[] = {
         {1, "Removed 1 small piece the relief made that is too small or too thin to print (under one 0.42 mm line)."},
         {2, "Removed 2 small pieces the relief made that are too small or too thin to print (under one 0.42 mm line)."},
         {1234, "Removed 1,234 small pieces the relief made that are too small or too thin to print (under one 0.42 mm line)."},
+        {1, "Removed 1 small piece of the part that is too small or too thin to print after the relief (under one "
+            "0.42 mm line).", 1},
     };
     for (const Case& c : cases) {
         mesh::PipelineReport report;
         report.solidReport.ok = true;
         report.solidReport.piecesRemoved = c.pieces;
+        report.solidReport.inputPiecesRemoved = c.ofThePart;
         report.solidReport.lineWidth = 0.42f;
         report.solidReport.heightsHeld = 5000;
         const ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);

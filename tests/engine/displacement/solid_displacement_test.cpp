@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <map>
 #include <vector>
 
@@ -55,6 +56,19 @@ TEST(ApplySolidDisplacement, ZeroHeightsGiveTheInputSolidBack)
     EXPECT_EQ(run.report.pointsDisplaced, 0u);
     EXPECT_EQ(run.report.heightsHeld, 0u);
     EXPECT_EQ(run.report.oddColumns, 0u);
+}
+
+// A 0.3 mm cube beside the part holds less than a line's cube: it is taken off, but as a piece
+// of the input, not one the relief made (here the relief moves nothing at all).
+TEST(ApplySolidDisplacement, APieceOfTheInputTakenOffIsNotCountedAsTheReliefs)
+{
+    SolidDisplacementSettings settings;
+    settings.cellMillimetres = 0.1f;
+    settings.baseEnabled = false;
+    const TriangleMesh part = test::Combined(MakeTestCube(10.0f), test::Translated(MakeTestCube(0.3f), {8, 0, 0}));
+    const Outcome run = Displace(part, 0.0f, settings);
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(std::tuple(run.report.piecesRemoved, run.report.inputPiecesRemoved), std::tuple(1u, 1u));
 }
 
 // A constant height moves the whole surface outward by it.

@@ -265,19 +265,27 @@ TEST(ValidateMesh, ClosedBodiesWithoutVolumeAreSheets)
     const float f = 8.0e6f;
     const TriangleMesh tiltedSquare = MeshOf({{f, f, f}, {f + 40, f, f + 19}, {f + 40, f + 40, f + 30}, {f, f + 40, f + 12}},
         {0, 1, 2, 0, 2, 3, 1, 0, 3, 1, 3, 2});
-    struct Case { const char* name; TriangleMesh mesh; std::uint64_t sheets; };
+    struct Case { const char* name; TriangleMesh mesh; std::uint64_t sheets; std::uint64_t tooFarOut = 0; };
     const Case cases[] = {
         {"a triangle and its back", MeshOf({{0, 0, 0}, {2, 0, 0}, {0, 2, 0}}, {0, 1, 2, 0, 2, 1}), 1},
         {"slab 0.005 mm thick", test::MakeBox({0, 0, 0}, {10, 10, 0.005f}), 1},
         {"slab 0.05 mm thick", test::MakeBox({0, 0, 0}, {10, 10, 0.05f}), 0},
         {"a square and its back, rounded out of its plane", tiltedSquare, 1},
+        // Solids as thin as the steps of their coordinates (0.5 and 1 mm there) fill their boxes:
+        // too far out to tell, not sheets.
+        {"a 1 mm cube 1e7 mm out", test::Translated(MakeTestCube(1), {7071068.0f, 7071068.0f, 0.0f}), 0, 1},
+        {"a 2 mm cube 1.4e7 mm out", test::Translated(MakeTestCube(2), {1e7f, 1e7f, 0.0f}), 0, 1},
     };
     for (const Case& c : cases) {
         const ValidationReport report = Validate(c.mesh);
-        EXPECT_EQ(std::tuple(report.closed, report.bodiesWithoutVolume), std::tuple(true, c.sheets)) << c.name;
+        EXPECT_EQ(std::tuple(report.closed, report.bodiesWithoutVolume, report.bodiesTooFarOut),
+            std::tuple(true, c.sheets, c.tooFarOut)) << c.name;
         EXPECT_EQ(std::count(report.problems.begin(), report.problems.end(),
                       "1 closed body encloses no volume: it is a sheet, not a solid."), c.sheets) << c.name;
     }
+    EXPECT_EQ(Validate(cases[4].mesh).problems, std::vector<std::string>{"1 closed body lies too far out to tell a "
+        "solid from a sheet: the 1.00 x 1.00 x 1.00 mm body at (7071068, 7071068, 0) mm, where a coordinate steps by "
+        "0.50 mm."});
     // The measure on a known answer: about the body, so a cube 1e6 mm out is measured exactly.
     const TriangleMesh far = test::Translated(MakeTestCube(20), {1e6f, -1e6f, 1e6f});
     BodyVolume cube;

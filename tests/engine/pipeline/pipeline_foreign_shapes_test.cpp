@@ -496,6 +496,8 @@ TriangleMesh SphereWithCubeAt(Vec3 at) { return test::Combined(MakeTestSphere(15
 TriangleMesh SphereWithCube3mAway() { return SphereWithCubeAt({2121.0f, 2121.0f, 0.0f}); }
 TriangleMesh SphereWithCube100mAway() { return SphereWithCubeAt({70711.0f, 70711.0f, 0.0f}); }
 TriangleMesh SphereWithCube1kmAway() { return SphereWithCubeAt({707110.0f, 707110.0f, 0.0f}); }
+// 10 km out a coordinate steps by 0.5 mm, coarser than the triangles asked: the piece is named.
+TriangleMesh SphereWithCube10kmAway() { return SphereWithCubeAt({7071068.0f, 7071068.0f, 0.0f}); }
 
 // 200 plates 20 x 20 x 0.05 mm, 0.05 mm apart: each lies apart at the finest cell its size
 // allows, and their grids and results together need far more memory than any machine has.
@@ -552,6 +554,10 @@ const Row kRows[] = {
         false, Route::process, true},
     {"small cube 1 km away, imported, vertex", SphereWithCube1kmAway, 0.3f, kVertex, Expect::processed, nullptr,
         false, Route::process, true},
+    {"small cube 10 km away, imported, solid", SphereWithCube10kmAway, 0.3f, kSolid, Expect::refused, nullptr,
+        false, Route::process, true, nullptr, nullptr, "the 1.00 x 1.00 x 1.00 mm piece at (7071068, 7071068, 0) mm"},
+    {"small cube 10 km away, imported, vertex", SphereWithCube10kmAway, 0.3f, kVertex, Expect::refused, nullptr,
+        false, Route::process, true, nullptr, nullptr, "steps by 0.50 mm, coarser than the 0.30 mm triangle size"},
     {"very coarse, solid", Cube20, 5.0f, kSolid},
     {"very coarse, vertex", Cube20, 5.0f, kVertex},
     {"very fine, solid", Cube2, 0.03f, kSolid},
