@@ -67,7 +67,10 @@ CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> active
 wxWindow* CMaskPanel::CreateCaption() {
     auto* caption = new wxPanel(this, wxID_ANY);
     caption->SetBackgroundColour(ToWx(colours::kHeaderBackground));
-    auto* title = new wxStaticText(caption, wxID_ANY, wxS("Mask Volumes"));
+    // On a narrow strip the title gives way, cut with an ellipsis, and Close stays whole.
+    auto* title = new wxStaticText(caption, wxID_ANY, wxS("Mask Volumes"), wxDefaultPosition, wxDefaultSize,
+                                   wxST_ELLIPSIZE_END);
+    title->SetMinSize(wxSize(1, -1));
     wxFont bold = title->GetFont();
     bold.SetWeight(wxFONTWEIGHT_BOLD);
     title->SetFont(bold);
