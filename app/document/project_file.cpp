@@ -425,25 +425,14 @@ fs::path BesideCandidate(const fs::path& folder, const std::string& stem, int nu
 std::vector<HeldValue> HeldPatternParameters(const grainforge::mesh::procedural::ParameterSet& pattern,
     std::string_view text)
 {
+    // The lines read as the pattern read them, so a value it took as written is never named.
     std::vector<HeldValue> held;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        const std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-        const std::size_t equals = line.find('=');
-        if (equals == std::string_view::npos)
-            continue;
-        const std::string_view key = line.substr(0, equals);
-        std::string_view number = line.substr(equals + 1);
-        while (!number.empty() && (number.front() == ' ' || number.front() == '\t'))
-            number.remove_prefix(1);
-        double given = 0.0;
-        if (std::from_chars(number.data(), number.data() + number.size(), given).ec != std::errc())
-            continue;
+    for (const grainforge::mesh::procedural::ParameterTextEntry& entry :
+         grainforge::mesh::procedural::ReadParameterText(text)) {
         for (const grainforge::mesh::procedural::ParameterSpec& spec : pattern.GetParameters()) {
             const float taken = pattern.GetValue(spec.key);
-            if (spec.key == key && static_cast<float>(given) != taken)
-                held.push_back({spec.label, given, taken, {}});
+            if (spec.key == entry.key && static_cast<float>(entry.value) != taken)
+                held.push_back({spec.label, entry.value, taken, {}});
         }
     }
     return held;

@@ -252,8 +252,9 @@ std::string ParametersToText(const ParameterSet& set)
     return text;
 }
 
-void ParametersFromText(ParameterSet& set, std::string_view text)
+std::vector<ParameterTextEntry> ReadParameterText(std::string_view text)
 {
+    std::vector<ParameterTextEntry> entries;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::string_view line = text.substr(0, end);
@@ -262,10 +263,16 @@ void ParametersFromText(ParameterSet& set, std::string_view text)
         if (equals == std::string_view::npos)
             continue;
         double number = 0.0;
-        if (!ReadLeadingNumber(line.substr(equals + 1), number))
-            continue;
-        set.SetValue(line.substr(0, equals), NarrowToFloat(number));
+        if (ReadLeadingNumber(line.substr(equals + 1), number))
+            entries.push_back({line.substr(0, equals), number});
     }
+    return entries;
+}
+
+void ParametersFromText(ParameterSet& set, std::string_view text)
+{
+    for (const ParameterTextEntry& entry : ReadParameterText(text))
+        set.SetValue(entry.key, NarrowToFloat(entry.value));
 }
 
 void WriteParameters(const ParameterSet& set, JsonNode object)

@@ -86,6 +86,16 @@ std::string DescribeParameters(const ParameterSet& set);
 // "key=value\n" per entry in table order, each value with 9 significant digits so it reads
 // back as the same float (0.7 is written as 0.699999988).
 std::string ParametersToText(const ParameterSet& set);
+// One readable "key=value" line of a parameter text: the key as written (a view into the text)
+// and the number read.
+struct ParameterTextEntry {
+    std::string_view key;
+    double value = 0.0;
+};
+// The readable lines of a parameter text in order; lines without "=" or without a readable
+// number are skipped. ParametersFromText takes these, and so does the project's note on the
+// values a pattern held to its ranges.
+std::vector<ParameterTextEntry> ReadParameterText(std::string_view text);
 // Sets every entry named by a "key=value" line; other entries keep their values, lines
 // without "=" or without a readable number and keys not in the table are skipped.
 void ParametersFromText(ParameterSet& set, std::string_view text);
