@@ -209,6 +209,30 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
 {
     const BusyScope busy(host.busy);
     ProjectData data;
+    if (!ReadProjectToOpen(path, data))
+        return false;
+    LogMessage("Opening project " + PathToUtf8(path), kLogPlain);
+    if (!OpenProjectPart(data))
+        return false;
+    const ProjectTextureOutcome texture = InstallProjectTexture(data);
+    ApplyProjectSettings(data);
+
+    ResetUndoHistory();
+    projectPath = PathToWide(path);
+    SetModifiedFlag(false);
+    UpdateAllViews(kHintFullRefresh);
+
+    ShowProjectOpeningWarnings(data, texture);
+    if (data.stageSubdivide)
+        LogMessage("The project had Subdivide switched on. Subdivide is no longer a step: the relief is made at "
+                   "the triangle size, so a smaller triangle size is what gives finer relief now.",
+            kLogWarning);
+    LogMessage("Project opened: " + PathToUtf8(path), kLogSuccess);
+    return true;
+}
+
+bool CGrainforgeDoc::ReadProjectToOpen(const std::filesystem::path& path, ProjectData& data)
+{
     std::string error;
     bool read = false;
     try {
@@ -217,15 +241,17 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         // Nothing is built in here while memory is short: the text follows once it is freed.
         error.clear();
     }
-    if (!read) {
-        if (error.empty())
-            error = kProjectMemoryError;
-        LogMessage("Project not opened: " + error, kLogError);
-        ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(error), kInfoError, InfoEvent::part);
-        return false;
-    }
-    LogMessage("Opening project " + PathToUtf8(path), kLogPlain);
+    if (read)
+        return true;
+    if (error.empty())
+        error = kProjectMemoryError;
+    LogMessage("Project not opened: " + error, kLogError);
+    ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(error), kInfoError, InfoEvent::part);
+    return false;
+}
 
+bool CGrainforgeDoc::OpenProjectPart(const ProjectData& data)
+{
     // The part. A test shape this program does not make (a hand-edited name) is no part at
     // all: asking to find a file with no name would help nobody.
     if (!data.testShape.empty() && data.partPath.empty() && data.testShape != "cube" &&
@@ -260,12 +286,14 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         if (!chosen || !ImportStl(*chosen))
             return false;
     }
+    return true;
+}
 
+CGrainforgeDoc::ProjectTextureOutcome CGrainforgeDoc::InstallProjectTexture(ProjectData& data)
+{
     // The texture. One that cannot be installed leaves no texture at all: the previous
     // document's map would otherwise be processed under this project's settings.
-    bool textureMissing = false;
-    bool textureUnreadable = false;  // there, but not an image this program reads
-    bool installed = false;
+    ProjectTextureOutcome outcome;
     if (!data.proceduralName.empty()) {
         std::unique_ptr<mesh::procedural::ProceduralTexture> pattern =
             mesh::procedural::CreateProceduralTexture(data.proceduralName);
@@ -276,22 +304,22 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
             // The values as held, which the settings below take up and a save writes.
             data.proceduralParameters = mesh::procedural::ParametersToText(*pattern);
             RenderProceduralTexture(std::move(pattern), Utf8ToWide(data.proceduralPreset), false);
-            installed = proceduralTexture != nullptr;
+            outcome.installed = proceduralTexture != nullptr;
         } else {
             LogMessage("The project's pattern \"" + data.proceduralName + "\" is not known here; load a texture.",
                 kLogWarning);
         }
     } else if (!data.textureImagePath.empty()) {
-        textureMissing = !ProjectFileExists(data.textureImagePath);
-        installed = !textureMissing && LoadHeightMap(data.textureImagePath, false);
-        textureUnreadable = !textureMissing && !installed;
+        outcome.missing = !ProjectFileExists(data.textureImagePath);
+        outcome.installed = !outcome.missing && LoadHeightMap(data.textureImagePath, false);
+        outcome.unreadable = !outcome.missing && !outcome.installed;
     }
-    if (!installed) {
+    if (!outcome.installed) {
         proceduralTexture.reset();
         proceduralPresetName.clear();
         // A missing image stays named, so that a save keeps it for when it is back; a name
         // holding NUL names no file and is not written back.
-        textureImagePath = (textureMissing || textureUnreadable) && !NameHoldsNul(data.textureImagePath)
+        textureImagePath = (outcome.missing || outcome.unreadable) && !NameHoldsNul(data.textureImagePath)
             ? PathToWide(data.textureImagePath)
             : std::wstring();
         EmptyHeightMap(heightMap);
@@ -300,7 +328,11 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
         ++pipelinePixelGeneration;
         SyncTextureToPipeline();
     }
+    return outcome;
+}
 
+void CGrainforgeDoc::ApplyProjectSettings(const ProjectData& data)
+{
     // The settings, through a snapshot so that everything is applied as an undo step would.
     EditState state = CaptureEditState();
     state.partTransform = data.partTransform;
@@ -336,22 +368,20 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
             UpdatePreview();
         }
     }
+}
 
-    ResetUndoHistory();
-    projectPath = PathToWide(path);
-    SetModifiedFlag(false);
-    UpdateAllViews(kHintFullRefresh);
-
+void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const ProjectTextureOutcome& texture)
+{
     // The opening's warnings are one word in the box: each holds, so none may take another's place.
     std::wstring warnings;
     const auto warn = [&warnings](const std::wstring& text) { warnings += (warnings.empty() ? L"" : L"\n\n") + text; };
-    if (textureMissing) {
+    if (texture.missing) {
         const std::string where = NameForPeople(data.textureImagePath);
         LogMessage("The project's texture is not at " + where + "; its settings are kept", kLogWarning);
         warn(L"The project's texture was not found:\n" + Utf8ToWide(where) +
              L"\nLoad it again; its size and placement are kept.");
     }
-    if (textureUnreadable) {
+    if (texture.unreadable) {
         // The load has shown its own reason already; this says what became of the project.
         const std::string where = PathToUtf8(data.textureImagePath);
         LogMessage("The project's texture at " + where + " is not an image this program reads; its settings are kept",
@@ -364,7 +394,7 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
     for (const auto& [saved, opened, what, isTexture] :
         {std::tuple{&data.partSavedElsewhere, &data.partPath, "part", false},
             std::tuple{&data.textureSavedElsewhere, &data.textureImagePath, "texture image", true}}) {
-        if (saved->empty() || (isTexture && (!installed || !data.proceduralName.empty())))
+        if (saved->empty() || (isTexture && (!texture.installed || !data.proceduralName.empty())))
             continue;
         const std::string said = "The project was saved with the " + std::string(what) + " " + NameForPeople(*saved) +
             ", which is still there; the " + what + " beside the project was opened: " + NameForPeople(*opened);
@@ -387,12 +417,6 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
     }
     if (!warnings.empty())
         ShowInformation(warnings, kInfoWarning, InfoEvent::part);
-    if (data.stageSubdivide)
-        LogMessage("The project had Subdivide switched on. Subdivide is no longer a step: the relief is made at "
-                   "the triangle size, so a smaller triangle size is what gives finer relief now.",
-            kLogWarning);
-    LogMessage("Project opened: " + PathToUtf8(path), kLogSuccess);
-    return true;
 }
 
 void CGrainforgeDoc::OnFileOpenProject()

@@ -58,6 +58,8 @@
 
 namespace grainforge::app {
 
+struct ProjectData;
+
 // Sizes 0, no pixels, no mid value; the settings and the name stay.
 void EmptyHeightMap(grainforge::mesh::HeightMap& map);
 
@@ -466,6 +468,19 @@ private:
     // (its part, its texture image) from the other failures: Save Project As then asks again.
     enum class ProjectSave { saved, failed, targetIsInput };
     ProjectSave SaveProjectAt(const std::filesystem::path& path);
+    // OpenProject's steps, in order: read the file (false, said, when it cannot be), open its part
+    // (false when there is none to open), install its texture, take up its settings, then say
+    // together what the opening could not keep as saved.
+    struct ProjectTextureOutcome {
+        bool installed = false;
+        bool missing = false;
+        bool unreadable = false;  // there, but not an image this program reads
+    };
+    bool ReadProjectToOpen(const std::filesystem::path& path, ProjectData& data);
+    bool OpenProjectPart(const ProjectData& data);
+    ProjectTextureOutcome InstallProjectTexture(ProjectData& data);
+    void ApplyProjectSettings(const ProjectData& data);
+    void ShowProjectOpeningWarnings(const ProjectData& data, const ProjectTextureOutcome& texture);
     // The files a project must never be written over: its own part and texture image, and every
     // preset file; what each is, for people ("its own part").
     [[nodiscard]] std::vector<KeptFile> FilesAProjectKeeps() const;
