@@ -209,10 +209,11 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
 {
     const BusyScope busy(host.busy);
     ProjectData data;
+    // Named first, so that the log says which file a refusal below is about.
+    LogMessage("Opening project " + PathToUtf8(path), kLogPlain);
     if (!ReadProjectToOpen(path, data))
         return false;
-    LogMessage("Opening project " + PathToUtf8(path), kLogPlain);
-    if (!OpenProjectPart(data))
+    if (!OpenProjectPart(path, data))
         return false;
     const ProjectTextureOutcome texture = InstallProjectTexture(data);
     ApplyProjectSettings(data);
@@ -245,20 +246,28 @@ bool CGrainforgeDoc::ReadProjectToOpen(const std::filesystem::path& path, Projec
         return true;
     if (error.empty())
         error = kProjectMemoryError;
-    LogMessage("Project not opened: " + error, kLogError);
-    ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(error), kInfoError, InfoEvent::part);
+    RefuseProjectOpening(path, error);
     return false;
 }
 
-bool CGrainforgeDoc::OpenProjectPart(const ProjectData& data)
+void CGrainforgeDoc::RefuseProjectOpening(const std::filesystem::path& path, const std::string& reason)
+{
+    // The box names the file before its cause, so the cause reads on after a colon (the log has
+    // named it whole just before); nothing was taken from the project yet, so what was open stays
+    // as it was, which the box says.
+    LogMessage("Project not opened: " + reason, kLogError);
+    ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(NameForPeople(path.filename()) + ": " + reason) +
+                        (HasPart() ? L"\nWhat was open stays as it was." : L""),
+        kInfoError, InfoEvent::part);
+}
+
+bool CGrainforgeDoc::OpenProjectPart(const std::filesystem::path& path, const ProjectData& data)
 {
     // The part. A test shape this program does not make (a hand-edited name) is no part at
     // all: asking to find a file with no name would help nobody.
     if (!data.testShape.empty() && data.partPath.empty() && data.testShape != "cube" &&
         data.testShape != "cylinder" && data.testShape != "sphere") {
-        const std::string reason = "the project names a test shape this program does not make: " + data.testShape;
-        LogMessage("Project not opened: " + reason, kLogError);
-        ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(reason), kInfoError, InfoEvent::part);
+        RefuseProjectOpening(path, "the project names a test shape this program does not make: " + data.testShape);
         return false;
     }
     if (data.testShape == "cube") {

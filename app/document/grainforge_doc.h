@@ -477,7 +477,9 @@ private:
         bool unreadable = false;  // there, but not an image this program reads
     };
     bool ReadProjectToOpen(const std::filesystem::path& path, ProjectData& data);
-    bool OpenProjectPart(const ProjectData& data);
+    bool OpenProjectPart(const std::filesystem::path& path, const ProjectData& data);
+    // Says that the project at `path` was not opened, and why, when nothing of it was taken up.
+    void RefuseProjectOpening(const std::filesystem::path& path, const std::string& reason);
     ProjectTextureOutcome InstallProjectTexture(ProjectData& data);
     void ApplyProjectSettings(const ProjectData& data);
     void ShowProjectOpeningWarnings(const ProjectData& data, const ProjectTextureOutcome& texture);

@@ -357,6 +357,8 @@ TEST(DocumentProjectTest, TextureThatCannotBeInstalledEmptiesTheHeightMap)
     }
 }
 
+// The box names the file before the cause and says that what was open stays; the log names the
+// whole path on the line before the refusal.
 TEST(DocumentProjectTest, UnreadableProjectsAreRefusedWithTheirReason)
 {
     TempFolder folder;
@@ -366,11 +368,14 @@ TEST(DocumentProjectTest, UnreadableProjectsAreRefusedWithTheirReason)
     app::CGrainforgeDoc& doc = f.WithCube();
     EXPECT_FALSE(doc.OpenDocument(folder / "other.gfproj"));
     EXPECT_EQ(f.host.information.back(),
-        std::make_pair(std::wstring(L"This project could not be opened.\nthe file is not a Tessary project"),
+        std::make_pair(std::wstring(L"This project could not be opened.\nother.gfproj: the file is not a Tessary "
+                                    L"project\nWhat was open stays as it was."),
             app::kInfoError));
     EXPECT_FALSE(doc.OpenDocument(folder / "broken.gfproj"));
-    EXPECT_EQ(f.host.Lines(app::kLogError).back(),
-        "Project not opened: the file is not a project (it could not be read as one)");
+    const std::vector<std::string> lines = f.host.Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "Opening project " + (folder / "broken.gfproj").string());
+    EXPECT_EQ(lines.back(), "Project not opened: the file is not a project (it could not be read as one)");
     EXPECT_EQ(doc.testShapeName, "cube");
 }
 
