@@ -223,6 +223,7 @@ bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, con
         return false;
     }
     const BusyScope busy(host.busy);
+    const bool fileWasThere = RegularFileAt(path);
     mesh::StlWriteOptions options;
     options.format = ascii ? 1 : 0;
     options.headerText = PathToUtf8(path.filename());
@@ -236,8 +237,10 @@ bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, con
         result.error = "There is not enough memory to write this file.";
     }
     if (!result.ok) {
-        LogMessage("Export failed: " + result.error, kLogError);
-        ShowInformation(std::wstring(kSaveFailedText) + L"\n" + Utf8ToWide(result.error), kInfoError, InfoEvent::save);
+        LogMessage("Export failed: " + PathToUtf8(path) + ": " + result.error, kLogError);
+        ShowInformation(std::wstring(kSaveFailedText) + L"\n" + PathToWide(path.filename()) + L": " +
+                            Utf8ToWide(result.error) + (fileWasThere ? L"\n" + std::wstring(kFileKeptText) : L""),
+            kInfoError, InfoEvent::save);
         return false;
     }
     const std::string report = mesh::FormatExportReport(result.report);

@@ -38,14 +38,6 @@ std::string NameForPeople(const std::filesystem::path& path)
     return text;
 }
 
-// Whether a regular file (through a link, too) is at `path`: only then has a failed save a
-// file there to leave as it was.
-bool RegularFileAt(const std::filesystem::path& path)
-{
-    std::error_code error;
-    return std::filesystem::is_regular_file(path, error) && !error;
-}
-
 // Why a project's part is not found, as " (<cause>)", where more is in the way than the file
 // gone: a link that leads nowhere, a folder gone or renamed. Empty otherwise, and for a name
 // that is not one of this system.
@@ -138,8 +130,8 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     const bool fileWasThere = RegularFileAt(path);
     const auto reportNotSaved = [&](const std::string& error) {
         LogMessage("Project not saved: " + error, kLogError);
-        ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(error) +
-                            (fileWasThere ? L"\nThe file that was there is as it was." : L""),
+        ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(NameForPeople(path.filename()) + ": " + error) +
+                            (fileWasThere ? L"\n" + std::wstring(kFileKeptText) : L""),
             kInfoError, InfoEvent::project);
         return ProjectSave::failed;
     };

@@ -62,5 +62,8 @@ inline constexpr std::wstring_view kAsciiSaveNote =
 
 // How the information box's message of a failed STL save begins.
 inline constexpr std::wstring_view kSaveFailedText = L"This file could not be saved.";
+// What a failed save says when a file was there before it: every save writes beside the target
+// and replaces it only once all is written.
+inline constexpr std::wstring_view kFileKeptText = L"The file that was there is as it was.";
 
 }  // namespace grainforge::app

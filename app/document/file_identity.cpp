@@ -51,4 +51,10 @@ bool FileIsGone(const std::filesystem::path& path)
     return status.type() == std::filesystem::file_type::not_found;
 }
 
+bool RegularFileAt(const std::filesystem::path& path)
+{
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error) && !error;
+}
+
 }  // namespace grainforge::app

@@ -29,6 +29,10 @@ std::filesystem::path AbsoluteFileName(const std::filesystem::path& path);
 // is one whose file is there but will not open.
 bool FileIsGone(const std::filesystem::path& path);
 
+// Whether a regular file (through a link, too) is at `path`: only then has a failed save a
+// file there to leave as it was.
+bool RegularFileAt(const std::filesystem::path& path);
+
 // A file a save must never write over, and what it is, for people ("the open project").
 struct KeptFile {
     std::filesystem::path file;

@@ -464,33 +464,53 @@ TEST(DocumentProjectTest, UnknownTestShapeIsRefused)
 }
 
 // A save that cannot put its file in place leaves the project that was there and says why. A
-// file-size limit in a child process stands in for a full disk (root ignores permissions).
+// file-size limit in a child process stands in for a full disk (root ignores permissions). The
+// box names the file, the cause, and that the file there was kept; so does Save STL's.
 TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
 {
     TempFolder folder;
     DocumentFixture f;
     app::CGrainforgeDoc& doc = f.WithCube();
     const fs::path path = folder / "job.gfproj";
+    const fs::path stl = folder / "part.stl";
     ASSERT_TRUE(doc.SaveProject(path));
+    app::CGrainforgeDoc::ExportPlan plan;
+    plan.mesh = doc.workingPart;
+    ASSERT_TRUE(doc.WriteStl(stl, false, plan));
     const std::string before = FileText(path);
+    const std::string stlBefore = FileText(stl);
     doc.maximumTriangles = 1234;
     doc.SetModifiedFlag(true);
-    const std::string outcome = RunInChild([&] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{100, 100};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-            return std::string("setrlimit failed");
+    const auto limited = [](const std::function<std::string()>& save) {
+        return RunInChild([&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{100, 100};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                return std::string("setrlimit failed");
+            return save();
+        });
+    };
+    EXPECT_EQ(limited([&] {
         const bool saved = doc.SaveProject(path);
         return std::string(saved ? "saved" : "refused") + (doc.IsModified() ? ", modified\n" : "\n") +
                f.host.Lines(app::kLogError).back() + "\n" + app::WideToUtf8(f.host.information.back().first);
-    });
-    EXPECT_EQ(outcome,
+    }),
         "refused, modified\n"
         "Project not saved: the file could not be written: File too large\n"
-        "The project could not be saved.\nthe file could not be written: File too large\n"
+        "The project could not be saved.\njob.gfproj: the file could not be written: File too large\n"
+        "The file that was there is as it was.");
+    EXPECT_EQ(limited([&] {
+        const bool saved = doc.WriteStl(stl, false, plan);
+        return std::string(saved ? "saved\n" : "refused\n") + f.host.Lines(app::kLogError).back() + "\n" +
+               app::WideToUtf8(f.host.information.back().first);
+    }),
+        "refused\n"
+        "Export failed: " + stl.string() + ": The file could not be written completely: File too large\n"
+        "This file could not be saved.\npart.stl: The file could not be written completely: File too large\n"
         "The file that was there is as it was.");
     EXPECT_EQ(FileText(path), before);
-    EXPECT_EQ(folder.List(), std::vector<std::string>{"job.gfproj"});
+    EXPECT_EQ(FileText(stl), stlBefore);
+    EXPECT_EQ(folder.List(), (std::vector<std::string>{"job.gfproj", "part.stl"}));
 }
 
 // A file the user made read-only (mode 0444 in the user's own folder) was replaced by every
@@ -551,7 +571,7 @@ TEST(DocumentProjectTest, FailedSaveRemovesOnlyThePartItWrote)
     EXPECT_EQ(f.host.Lines(app::kLogError).back(), "Project not saved: the file could not be written: Is a directory");
     // Nothing was there to keep (a folder is no file): the box does not say the file is kept.
     EXPECT_EQ(f.host.information.back().first,
-        L"The project could not be saved.\nthe file could not be written: Is a directory");
+        L"The project could not be saved.\njob.gfproj: the file could not be written: Is a directory");
     EXPECT_TRUE(doc.partChangedSinceOpened);
     EXPECT_EQ(doc.partSourcePath, (folder / "parts" / "block.stl").wstring());
 }
