@@ -129,7 +129,8 @@ bool WriteLogFile(const std::filesystem::path& path, const std::string& bytes, s
     return false;
   }
   if (failure != 0) {
-    error = Utf8ToWide(platform::SystemErrorText(failure));
+    // Named as the file system stands: a missing folder by its name, not "No such file".
+    error = Utf8ToWide(platform::FileErrorCauseText(path, failure, platform::FileUse::write));
     return false;
   }
   return true;

@@ -171,6 +171,7 @@ TEST(WriteLogFile, AWriteProtectedLogOrASocketIsRefusedWithItsReason) {
   const std::pair<const char*, std::wstring> cases[] = {
       {"log.txt", L"it is write-protected (you may not write to it)"},
       {"log.socket", L"it is not a regular file (it is a socket)"},
+      {"gone/deeper/log.txt", L"the folder " + (folder / "gone").wstring() + L" is not there"},
   };
   for (const auto& [name, reason] : cases) {
     std::wstring error;
