@@ -932,8 +932,11 @@ std::string MigrateUserFolder(const fs::path& documentsFolder)
     if (left == 0)
         return counts.moved > 0 ? message : std::string();
     const std::int64_t thumbnailsKept = CountFiles(oldFolder / thumbnails);
+    // A file that could not be moved has its only copy in the old folder: nothing may advise
+    // deleting it, and the next start tries the move again.
     return message + " " + std::to_string(left) + " stayed in the old folder" + ReasonsLeft(counts, thumbnailsKept) +
-           "; it can be deleted once you have checked it.";
+           (counts.failed > 0 ? "; they are kept there, and those that could not be moved are moved at the next start."
+                              : "; it can be deleted once you have checked it.");
 }
 
 }  // namespace grainforge::app

@@ -245,7 +245,9 @@ MoveCounts MoveByCopyToFreeName(const std::filesystem::path& from, const std::fi
 //   the originals removed" (or ", <c> of them copied and the originals removed") after the count
 //   when they were copied across file systems, else
 //   "Nothing moved from <old> to <new>.", followed, when files stayed in the old folder, by
-//   " <n> stayed in the old folder (<why>); it can be deleted once you have checked it.",
+//   " <n> stayed in the old folder (<why>); it can be deleted once you have checked it.", or,
+//   when any could not be moved, "...; they are kept there, and those that could not be moved
+//   are moved at the next start.",
 //   <why> naming the counts of those whose names the new folder already has, that could not
 //   be moved and that lie in its thumbnails folder; or
 //   "Nothing moved from <old> to <new>: the old folder is a link to <target>, and links are not

@@ -439,7 +439,8 @@ TEST(MigrateUserFolder, AnUnreadableFolderIsCountedNotThrown)
                             (documents / "Tessary").string() +
                             " (1 file). 1 stayed in the old folder (1 could not be moved, as " +
                             (documents / "Grainforge/textures").string() +
-                            " could not be read: Permission denied); it can be deleted once you have checked it.");
+                            " could not be read: Permission denied); they are kept there, and those that could not "
+                            "be moved are moved at the next start.");
     EXPECT_TRUE(fs::exists(documents / "Tessary/notes.txt"));
 }
 
@@ -561,7 +562,7 @@ TEST(MigrateUserFolder, NeverFollowsALinkAndRemovesOnlyTheProgramsThumbnails)
              TwoRoots::Put(young.parent_path(), young.filename().string(), "a file");
          },
          "Nothing moved from {old} to {new}. 1 stayed in the old folder (1 could not be moved, as {new} is a regular "
-         "file, not a folder); it can be deleted once you have checked it.",
+         "file, not a folder); they are kept there, and those that could not be moved are moved at the next start.",
          {"{old}/textures/a.png"}, {}},
         {[](const fs::path& old, const fs::path& young, const fs::path& outside) {
              TwoRoots::Put(old, "textures/a.png");
