@@ -98,6 +98,16 @@ ProgramPlaces LibraryPlaces(const LibraryRoots& roots)
     return places;
 }
 
+std::vector<fs::path> InstalledDesktopFiles(const fs::path& executableFile)
+{
+    // The names the install step gives them (app/CMakeLists.txt).
+    const fs::path bin = executableFile.parent_path();
+    if (executableFile.empty() || bin.filename() != "bin")
+        return {};
+    const fs::path share = bin.parent_path() / "share";
+    return {share / "applications" / "tessary.desktop", share / "icons" / "hicolor" / "128x128" / "apps" / "tessary.png"};
+}
+
 bool IsProgramFile(const fs::path& target, const ProgramPlaces& places)
 {
     if (target.empty())

@@ -43,6 +43,11 @@ struct ProgramPlaces {
 // folder the program runs from) holds whatever the user put there and is not the program's.
 ProgramPlaces LibraryPlaces(const LibraryRoots& roots);
 
+// The files the install step puts down beside the program's data, outside its folders: the
+// desktop entry and its icon under <prefix>/share, when `executableFile` lies in <prefix>/bin.
+// Empty for a program run from its build folder.
+std::vector<std::filesystem::path> InstalledDesktopFiles(const std::filesystem::path& executableFile);
+
 // Whether `target`, or the file at the end of its links, is one of the program's own files:
 // one of `places.files`; or, in one of `places.folders` at any depth, a regular file the
 // program did not make as a log (IsWrittenLog), or a name the program gives its lists there

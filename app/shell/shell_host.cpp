@@ -217,6 +217,7 @@ std::filesystem::path ShellDocumentHost::UserFolder() const {
 ProgramPlaces ShellDocumentHost::OwnPlaces() const {
   ProgramPlaces places;
   places.files = {settingsFile_, GetExecutableFile()};
+  for (std::filesystem::path& installed : InstalledDesktopFiles(GetExecutableFile())) places.files.push_back(std::move(installed));
   // The settings folder is shared with the maker's other programs, whose files are kept too.
   if (!settingsFile_.empty()) places.folders.push_back(settingsFile_.parent_path());
   if (const std::filesystem::path thumbnails = ThumbnailCacheFolder(); !thumbnails.empty())

@@ -231,6 +231,12 @@ TEST(LogFileRefusal, TheLogNeverReplacesAnOpenFileOrOneNamedAsAnother) {
   // it wrote there are replaced as before; the lists are taken before they exist.
   ProgramPlaces program = LibraryPlaces({{folder / "lib", true}});
   program.files.insert(program.files.end(), {folder / "config" / "Tessary.conf", folder / "bin" / "tessary"});
+  // Installed under a prefix: its desktop entry and icon, which no folder of the program holds.
+  for (const std::filesystem::path& installed : InstalledDesktopFiles(folder / "bin" / "tessary")) {
+    std::filesystem::create_directories(installed.parent_path());
+    test::WriteAllText(installed, "[Desktop Entry]\n");
+    program.files.push_back(installed);
+  }
   program.folders.push_back(folder / "cache");
   for (const char* name : {"cache/index.dat", "bin/tessary", "lib/help/page.md"}) {
     std::filesystem::create_directories((folder / name).parent_path());
@@ -263,6 +269,8 @@ TEST(LogFileRefusal, TheLogNeverReplacesAnOpenFileOrOneNamedAsAnother) {
       {folder / "config" / "Tessary.conf", L"it is one of the program's own files" + kept},
       {folder / "to settings", L"it is one of the program's own files" + kept},
       {folder / "bin" / "tessary", L"it is one of the program's own files" + kept},
+      {folder / "share" / "applications" / "tessary.desktop", L"it is one of the program's own files" + kept},
+      {folder / "share" / "icons" / "hicolor" / "128x128" / "apps" / "tessary.png", L"it is one of the program's own files" + kept},
       {folder / "cache" / "index.dat", L"it is one of the program's own files" + kept},
       {folder / "cache" / "almost.txt", L"it is one of the program's own files" + kept},
       {folder / "lib" / "custom" / "images.json", L"it is one of the program's own files" + kept},
