@@ -91,6 +91,26 @@ inline constexpr NumberFieldRule kLevelsRules[5] = {
     {.name = L"Output white", .minimum = 0.0, .maximum = 255.0},
 };
 
+// One step of a level as stored.
+inline constexpr float kLevelStep = 1.0f / 255.0f;
+
+// Which level gave way to keep black below white.
+enum class LevelsOrder { kept, whiteRaised, blackLowered };
+
+// Black stays at least a step below white, as the levels' fields and handles keep them: white
+// rises above black or, where black is at the top and white cannot rise, black gives way.
+// Equal or crossed levels leave nothing between them to stretch: the relief would be flat.
+inline LevelsOrder HoldLevelsOrder(float& black, float& white)
+{
+    if (black < white)
+        return LevelsOrder::kept;
+    white = black + kLevelStep < 1.0f ? black + kLevelStep : 1.0f;
+    if (black < white)
+        return LevelsOrder::whiteRaised;
+    black = white - kLevelStep;
+    return LevelsOrder::blackLowered;
+}
+
 inline constexpr float kMinBlendSharpness = 1.0f;
 inline constexpr float kMaxBlendSharpness = 16.0f;
 inline constexpr NumberFieldRule kBlendSharpnessRule{

@@ -393,6 +393,19 @@ void HoldProjectValues(const JsonView& root, ProjectData& data)
     holder.Hold(texture.whiteLevel, kLevelsRules[2], freshTexture.whiteLevel, kLevelScale);
     holder.Hold(texture.outputBlackLevel, kLevelsRules[3], freshTexture.outputBlackLevel, kLevelScale);
     holder.Hold(texture.outputWhiteLevel, kLevelsRules[4], freshTexture.outputWhiteLevel, kLevelScale);
+    // Black above white makes a flat relief; held as the levels' fields hold it.
+    const float black = texture.blackLevel;
+    const float white = texture.whiteLevel;
+    switch (HoldLevelsOrder(texture.blackLevel, texture.whiteLevel)) {
+    case LevelsOrder::kept:
+        break;
+    case LevelsOrder::whiteRaised:
+        holder.Note("White", white * kLevelScale, texture.whiteLevel * kLevelScale, kLevelsRules[2]);
+        break;
+    case LevelsOrder::blackLowered:
+        holder.Note("Black", black * kLevelScale, texture.blackLevel * kLevelScale, kLevelsRules[0]);
+        break;
+    }
     holder.Hold(data.projection.boxBlendSharpness, kBlendSharpnessRule, fresh.projection.boxBlendSharpness);
 
     HoldMaskValues(data.masks, holder);

@@ -10,7 +10,6 @@
 namespace grainforge::app {
 namespace {
 
-constexpr float kLevelStep = 1.0f / 255.0f;
 constexpr float kMinDragGamma = 0.1001001f;
 constexpr float kMaxDragGamma = 10.0f;
 
@@ -199,16 +198,14 @@ LevelsReading ReadLevelsEdits(const LevelsTexts& texts, LevelsValues values) {
   readLevel(3, values.outputBlackLevel);
   readLevel(4, values.outputWhiteLevel);
   const auto levelText = [](float level) { return std::to_wstring(std::lround(Clamp01(level) * 255.0f)); };
-  if (!(values.blackLevel < values.whiteLevel)) {
-    values.whiteLevel = std::min(values.blackLevel + kLevelStep, 1.0f);
-    // Black typed at the top: white cannot rise above 1, so black gives way; equal levels would
-    // leave nothing between them to stretch.
-    if (!(values.blackLevel < values.whiteLevel)) {
-      values.blackLevel = values.whiteLevel - kLevelStep;
-      say(L"Black must stay below white. It is now " + levelText(values.blackLevel) + L".");
-    } else {
+  switch (HoldLevelsOrder(values.blackLevel, values.whiteLevel)) {
+    case LevelsOrder::kept: break;
+    case LevelsOrder::whiteRaised:
       say(L"White must stay above black. It is now " + levelText(values.whiteLevel) + L".");
-    }
+      break;
+    case LevelsOrder::blackLowered:
+      say(L"Black must stay below white. It is now " + levelText(values.blackLevel) + L".");
+      break;
   }
   return {values, note};
 }

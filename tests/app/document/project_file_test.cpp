@@ -511,6 +511,11 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             "Triangle limit 5e-06 million is now 0.1 million"},
         {"/mask0/size/2", 1e30, [](const ProjectData& d) { return d.masks.at(0).size.z; }, 10000,
             "Mask 1: Size Z 1e+30 mm is now 10000 mm"},
+        // Black not below white makes a flat relief: held as the levels' fields hold it.
+        {"/texture/settings/whiteLevel", 0, [](const ProjectData& d) { return d.textureSettings.whiteLevel; },
+            static_cast<double>(1.0f / 255.0f), "White 0 is now 1"},
+        {"/texture/settings/blackLevel", 1, [](const ProjectData& d) { return d.textureSettings.blackLevel; },
+            static_cast<double>(1.0f - 1.0f / 255.0f), "Black 255 is now 254"},
         {"/mask0/featherMillimetres", -3, [](const ProjectData& d) { return d.masks.at(0).featherMillimetres; }, 0,
             "Mask 1: Feather -3 mm is now 0 mm"},
     };
