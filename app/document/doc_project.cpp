@@ -411,8 +411,15 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
         warn(Utf8ToWide(leftOut + " Saving the project keeps only those opened."));
     }
     if (!data.valuesHeld.empty()) {
+        // With the aspect locked the tile's height follows its width at the image's aspect: the
+        // height said is the one in force, not the one the reader held.
+        std::vector<HeldValue> valuesHeld = data.valuesHeld;
+        if (heightMap.settings.lockAspect)
+            for (HeldValue& value : valuesHeld)
+                if (value.name == kHeldTileHeightName)
+                    value.now = heightMap.settings.heightMillimetres;
         const std::string held = "The project holds values its fields do not take; each was changed to the nearest "
-            "they take: " + FormatHeldValues(data.valuesHeld) + ".";
+            "they take: " + FormatHeldValues(valuesHeld) + ".";
         LogMessage(held, kLogWarning);
         warn(Utf8ToWide(held));
     }

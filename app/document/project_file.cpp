@@ -341,7 +341,7 @@ void HoldTileSizes(const JsonView& root, grainforge::mesh::TextureSettings& sett
     const JsonView section = root.Section("texture").Section("settings");
     for (const auto& [key, name, size, rule] :
         {std::tuple{"widthMillimetres", "Tile width", &settings.widthMillimetres, &kTileWidthRule},
-            std::tuple{"heightMillimetres", "Tile height", &settings.heightMillimetres, &kTileHeightRule}}) {
+            std::tuple{"heightMillimetres", kHeldTileHeightName, &settings.heightMillimetres, &kTileHeightRule}}) {
         float stored = 0.0f;
         if (!section.FindMember(key).TakeFloat(stored) ||
             (stored >= kSmallestStoredTileMillimetres && stored <= kLargestStoredTileMillimetres))

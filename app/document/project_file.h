@@ -42,6 +42,10 @@
 namespace grainforge::app {
 
 // A value of a project that its field does not take, and the value it was given instead.
+// How a held tile height is named: with the aspect locked the height in force follows the
+// width, which the opening says in its place.
+inline constexpr const char* kHeldTileHeightName = "Tile height";
+
 struct HeldValue {
     std::string name;  // the field's label: "Triangle size", "Mask 2: Size X"
     double was = 0.0;  // in the unit the field shows (a level from 0 to 255, a limit in millions)

@@ -7,6 +7,7 @@
 #include "app/document/texture_library.h"
 #include "tests/app/document/document_fixture.h"
 #include "tests/support/child_process.h"
+#include "tests/support/image_fixtures.h"
 #include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
 
@@ -709,6 +710,31 @@ TEST(DocumentProjectTest, ValuesOutsideTheirFieldsAreHeldAndSaidOnce)
     ASSERT_TRUE(app::ReadProject(folder / "again.gfproj", again, error));
     EXPECT_TRUE(again.valuesHeld.empty());
     EXPECT_EQ(again.remesh.targetEdgeMillimetres, 0.01f);
+}
+
+// With the aspect locked the tile's height follows the width: a height held from 1e30 is said
+// as the height in force (the width at the image's aspect), which the next save writes.
+TEST(DocumentProjectTest, ALockedTileHeightIsSaidAsTheHeightInForce)
+{
+    TempFolder folder;
+    WriteAllBytes(folder / "grain.png", grainforge::test::UniformGreyPng(8, 4, 128));
+    app::ProjectData data;
+    data.testShape = "cube";
+    data.textureImagePath = folder / "grain.png";
+    data.textureSettings.widthMillimetres = 0.2f;
+    data.textureSettings.lockAspect = true;
+    std::string error;
+    ASSERT_TRUE(app::WriteProject(folder / "job.gfproj", data, error)) << error;
+    nlohmann::json project = nlohmann::json::parse(FileText(folder / "job.gfproj"));
+    project["texture"]["settings"]["heightMillimetres"] = 1e30;
+    WriteAllText(folder / "job.gfproj", project.dump());
+
+    DocumentFixture f;
+    ASSERT_TRUE(f.doc->OpenDocument(folder / "job.gfproj"));
+    EXPECT_EQ(f.doc->heightMap.settings.heightMillimetres, 0.1f);
+    EXPECT_EQ(f.host.Lines(app::kLogWarning).back(),
+        "The project holds values its fields do not take; each was changed to the nearest they take: Tile height "
+        "1e+30 mm is now 0.1 mm.");
 }
 
 // Open the user's "job part.stl", save it as job.gfproj, reopen, change the part and save
