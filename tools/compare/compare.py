@@ -29,7 +29,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE_ROOT = os.path.dirname(os.path.dirname(HERE))
-RUNNER = os.path.join("tools", "process_corpus", "process_corpus")
+RUNNER = os.path.join("tools", "process_corpus")
 PEER_BENCHMARKS = ["stl_peers_bench", "simplify_peers_bench", "search_peers_bench"]
 
 # What counts as a change worth a marker: a volume moved by more than this share of its own, a
@@ -153,8 +153,11 @@ def unpack_package(package, cache):
     target = os.path.join(cache, "packages", package)
     if os.path.isdir(target):
         return target
+    os.makedirs(os.path.dirname(target), exist_ok=True)
     with tempfile.TemporaryDirectory(dir=cache) as work:
-        subprocess.run(["apt-get", "download", package], cwd=work, check=True, stdout=subprocess.DEVNULL)
+        download = subprocess.run(["apt-get", "download", package], cwd=work, capture_output=True, text=True)
+        if download.returncode != 0:
+            raise RuntimeError("apt-get download %s failed: %s" % (package, download.stderr.strip()))
         debs = [f for f in os.listdir(work) if f.endswith(".deb")]
         if not debs:
             raise RuntimeError("apt-get download %s gave no package" % package)
@@ -224,7 +227,9 @@ def build_commit(repo, commit, cache, jobs, peers, log):
     """A Release build of the runner (and the peer benchmarks) at `commit`; its build folder."""
     sha = git(repo, "rev-parse", "--verify", commit + "^{commit}")
     tree = os.path.join(cache, "trees", sha[:12])
-    build = os.path.join(cache, "builds", sha[:12])
+    # Inside the tree, with ccache's base folder at the tree, so that the compile lines of two
+    # commits match and an unchanged file is compiled once for all of them.
+    build = os.path.join(tree, "build", "release")
     if not os.path.isdir(tree):
         os.makedirs(os.path.dirname(tree), exist_ok=True)
         git(repo, "worktree", "add", "--detach", tree, sha)
@@ -233,10 +238,11 @@ def build_commit(repo, commit, cache, jobs, peers, log):
                  "-DTESSARY_BENCH_PEERS=%s" % ("ON" if peers else "OFF")]
     targets = ["process_corpus"] + (PEER_BENCHMARKS if peers else [])
     log("building %s (%s) in %s" % (commit, sha[:12], build))
+    env = dict(os.environ, CCACHE_BASEDIR=tree)
     with open(os.path.join(cache, "build-%s.log" % sha[:12]), "w") as out:
-        subprocess.run(configure, check=True, stdout=out, stderr=subprocess.STDOUT)
+        subprocess.run(configure, check=True, stdout=out, stderr=subprocess.STDOUT, env=env)
         subprocess.run(["cmake", "--build", build, "-j%d" % jobs, "--target"] + targets, check=True, stdout=out,
-                       stderr=subprocess.STDOUT)
+                       stderr=subprocess.STDOUT, env=env)
     return build
 
 
@@ -344,16 +350,21 @@ def peer_cell(entry):
 
 
 def print_table(cases, pairs, out):
-    worse_count = better_count = 0
+    """Every case, then the worse ones again on their own; the counts of worse and better."""
+    worse_lines = []
+    better_count = 0
     out.write("case\tsettings\tbefore\tafter\tmark\n")
     for (part, settings), (before, after) in zip(cases, pairs):
         worse, better = compare_rows(before, after)
         mark = ("WORSE: " + "; ".join(worse)) if worse else ("better: " + "; ".join(better)) if better else ""
-        worse_count += bool(worse)
         better_count += bool(better) and not worse
-        out.write("%s\t%s\t%s\t%s\t%s\n" % (os.path.basename(part), settings_text(settings), describe(before),
-                                            describe(after), mark))
-    return worse_count, better_count
+        line = "%s\t%s\t%s\t%s\t%s\n" % (os.path.basename(part), settings_text(settings), describe(before),
+                                          describe(after), mark)
+        out.write(line)
+        if worse:
+            worse_lines.append(line)
+    out.write("\nworse cases (%d):\n%s" % (len(worse_lines), "".join(worse_lines) or "none\n"))
+    return len(worse_lines), better_count
 
 
 def summarise(pairs):
