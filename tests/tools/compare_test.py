@@ -90,31 +90,33 @@ class Grid(unittest.TestCase):
 
 
 class RunnerSource(unittest.TestCase):
-    def test_an_older_tree_gets_the_runner_once(self):
+    def test_an_older_tree_gets_the_current_runner_once(self):
         own_lines = "add_executable(process_corpus process_corpus/process_corpus.cpp)\n"
         cases = [
-            ("a tree without the runner", None, "add_executable(render_shots x.cpp)\n"),
-            ("a tree with its own runner", "// its own\n", own_lines),
+            # name, the runner source already there, whether the commit holds it, CMake lines
+            ("a tree without the runner", None, False, "add_executable(render_shots x.cpp)\n"),
+            ("a copy left by an earlier run", "// out of date\n", False, own_lines),
+            ("a tree with its own runner", "// its own\n", True, own_lines),
         ]
-        for name, own_source, lists in cases:
+        for name, there, has_own, lists in cases:
             with self.subTest(name), tempfile.TemporaryDirectory() as tree:
                 os.makedirs(os.path.join(tree, "tools"))
                 with open(os.path.join(tree, "tools", "CMakeLists.txt"), "w") as f:
                     f.write(lists)
-                if own_source is not None:
+                if there is not None:
                     os.makedirs(os.path.join(tree, "tools", "process_corpus"))
                     with open(os.path.join(tree, "tools", "process_corpus", "process_corpus.cpp"), "w") as f:
-                        f.write(own_source)
-                compare.give_runner_source(tree)
-                compare.give_runner_source(tree)
+                        f.write(there)
+                compare.give_runner_source(tree, has_own)
+                compare.give_runner_source(tree, has_own)
                 with open(os.path.join(tree, "tools", "CMakeLists.txt")) as f:
                     self.assertEqual(f.read().count("add_executable(process_corpus"), 1)
                 with open(os.path.join(tree, "tools", "process_corpus", "process_corpus.cpp")) as f:
                     source = f.read()
-                if own_source is None:
-                    self.assertIn("GeneratedParts", source)
+                if has_own:
+                    self.assertEqual(source, there)
                 else:
-                    self.assertEqual(source, own_source)
+                    self.assertIn("GeneratedParts", source)
 
 
 # A 1 x 2 x 4 box as OFF: scaled to 40 mm its volume is 10 x 20 x 40 mm before the relief.

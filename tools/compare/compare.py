@@ -209,11 +209,18 @@ def git(repo, *args):
     return subprocess.run(["git", "-C", repo] + list(args), check=True, capture_output=True, text=True).stdout.strip()
 
 
-def give_runner_source(tree):
-    """Copies the runner into an older tree that lacks it, with its CMake lines."""
-    runner_dir = os.path.join(tree, "tools", "process_corpus")
-    if not os.path.isdir(runner_dir):
-        shutil.copytree(os.path.join(SOURCE_ROOT, "tools", "process_corpus"), runner_dir)
+def tracks_runner(tree):
+    """Whether the commit checked out in `tree` holds the runner itself."""
+    return subprocess.run(["git", "-C", tree, "ls-files", "--error-unmatch", "tools/process_corpus/process_corpus.cpp"],
+                          capture_output=True).returncode == 0
+
+
+def give_runner_source(tree, has_own):
+    """Copies the runner into an older tree that lacks it (over a copy left by an earlier run,
+    which may be out of date), with its CMake lines."""
+    if not has_own:
+        shutil.copytree(os.path.join(SOURCE_ROOT, "tools", "process_corpus"),
+                        os.path.join(tree, "tools", "process_corpus"), dirs_exist_ok=True)
     lists = os.path.join(tree, "tools", "CMakeLists.txt")
     with open(lists) as f:
         text = f.read()
@@ -233,7 +240,7 @@ def build_commit(repo, commit, cache, jobs, peers, log):
     if not os.path.isdir(tree):
         os.makedirs(os.path.dirname(tree), exist_ok=True)
         git(repo, "worktree", "add", "--detach", tree, sha)
-    give_runner_source(tree)
+    give_runner_source(tree, tracks_runner(tree))
     configure = ["cmake", "-S", tree, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
                  "-DTESSARY_BENCH_PEERS=%s" % ("ON" if peers else "OFF")]
     targets = ["process_corpus"] + (PEER_BENCHMARKS if peers else [])
