@@ -236,20 +236,10 @@ struct Shape {
     double volume = 0.0;
 };
 
-// Closed: every directed edge has its reverse. Manifold: no directed edge twice and the
-// triangles round every vertex one fan. The volume is summed about the box's centre in double.
-Shape MeasureShape(const TriangleMesh& mesh)
+// Vertices whose triangles form more than one fan (the far edges of their triangles, from -> to,
+// make more than one cycle).
+std::uint64_t CountPinchedVertices(const TriangleMesh& mesh)
 {
-    std::map<std::pair<std::uint32_t, std::uint32_t>, int> directed;
-    for (std::size_t c = 0; c < mesh.indices.size(); ++c)
-        ++directed[{mesh.indices[c], mesh.indices[c - c % 3 + (c + 1) % 3]}];
-    Shape shape;
-    std::uint64_t open = 0, repeated = 0;
-    for (const auto& [edge, uses] : directed) {
-        repeated += uses > 1;
-        open += directed.count({edge.second, edge.first}) == 0;
-    }
-    shape.closed = open == 0;
     std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> fans(mesh.vertices.size());
     for (std::size_t t = 0; t < mesh.TriangleCount(); ++t)
         for (int k = 0; k < 3; ++k)
@@ -270,8 +260,14 @@ Shape MeasureShape(const TriangleMesh& mesh)
         } while (at != fan[0].first && steps <= fan.size());
         pinched += steps != fan.size();
     }
-    shape.manifold = repeated == 0 && pinched == 0;
+    return pinched;
+}
+
+// Summed about the box's centre in double, so that a part far out keeps its digits.
+double SignedVolume(const TriangleMesh& mesh)
+{
     const Vec3 centre = (mesh.boundsMin + mesh.boundsMax) * 0.5f;
+    double volume = 0.0;
     for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
         double p[3][3];
         for (int k = 0; k < 3; ++k) {
@@ -280,11 +276,26 @@ Shape MeasureShape(const TriangleMesh& mesh)
             p[k][1] = double(v.y) - centre.y;
             p[k][2] = double(v.z) - centre.z;
         }
-        shape.volume += (p[0][0] * (p[1][1] * p[2][2] - p[1][2] * p[2][1]) - p[0][1] * (p[1][0] * p[2][2] - p[1][2] * p[2][0])
-                            + p[0][2] * (p[1][0] * p[2][1] - p[1][1] * p[2][0]))
+        volume += (p[0][0] * (p[1][1] * p[2][2] - p[1][2] * p[2][1]) - p[0][1] * (p[1][0] * p[2][2] - p[1][2] * p[2][0])
+                      + p[0][2] * (p[1][0] * p[2][1] - p[1][1] * p[2][0]))
             / 6.0;
     }
-    return shape;
+    return volume;
+}
+
+// Closed: every directed edge has its reverse. Manifold: no directed edge twice and the
+// triangles round every vertex one fan.
+Shape MeasureShape(const TriangleMesh& mesh)
+{
+    std::map<std::pair<std::uint32_t, std::uint32_t>, int> directed;
+    for (std::size_t c = 0; c < mesh.indices.size(); ++c)
+        ++directed[{mesh.indices[c], mesh.indices[c - c % 3 + (c + 1) % 3]}];
+    std::uint64_t open = 0, repeated = 0;
+    for (const auto& [edge, uses] : directed) {
+        repeated += uses > 1;
+        open += directed.count({edge.second, edge.first}) == 0;
+    }
+    return {open == 0, repeated == 0 && CountPinchedVertices(mesh) == 0, SignedVolume(mesh)};
 }
 
 // Escapes a text for a JSON string.
