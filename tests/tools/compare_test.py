@@ -53,6 +53,46 @@ class CompareRows(unittest.TestCase):
                 self.assertEqual(compare.compare_rows(before, after), (worse, better))
 
 
+class TimingAgain(unittest.TestCase):
+    def test_only_a_difference_in_time_is_timed_again(self):
+        cases = [
+            ("the same run", GOOD, GOOD, False),
+            ("slower only", GOOD, changed(ms=4000.0), True),
+            ("faster only", changed(ms=4000.0), GOOD, True),
+            ("slower and opened", GOOD, changed(ms=4000.0, closed=False), False),
+            ("refused", GOOD, {"outcome": "refused"}, False),
+        ]
+        for name, before, after, again in cases:
+            with self.subTest(name):
+                self.assertEqual(compare.differs_in_time(before, after), again)
+
+    def test_the_shorter_of_two_equal_runs_is_kept(self):
+        cases = [
+            ("shorter again", changed(ms=4000.0), GOOD, 2000.0),
+            ("longer again", GOOD, changed(ms=4000.0), 2000.0),
+            ("another result again", changed(ms=4000.0), changed(ms=10.0, triangles=7), 4000.0),
+        ]
+        for name, first, second, ms in cases:
+            with self.subTest(name):
+                self.assertEqual(compare.faster_of(first, second)["ms"], ms)
+
+
+class PeerEntries(unittest.TestCase):
+    def test_the_fastest_run_of_a_peer_case_is_kept(self):
+        fast, slow = {"real_time": 10.0, "ratio": 0.5}, {"real_time": 20.0, "ratio": 1.5}
+        cases = [
+            ("first run", None, slow, slow),
+            ("faster again", slow, fast, fast),
+            ("slower again", fast, slow, fast),
+            ("failed again", fast, "failed: timed out", fast),
+            ("ran after a failure", "failed: timed out", slow, slow),
+            ("not built either time", "not built", "not built", "not built"),
+        ]
+        for name, kept, entry, expected in cases:
+            with self.subTest(name):
+                self.assertEqual(compare.faster_peer_entry(kept, entry), expected)
+
+
 class ParseRow(unittest.TestCase):
     def test_a_run_is_read_from_its_line_or_from_how_it_ended(self):
         line = json.dumps(GOOD)
