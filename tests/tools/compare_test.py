@@ -200,6 +200,10 @@ class Runner(unittest.TestCase):
         # A relief of 1 mm about the middle level moves the 2,800 mm2 of surface by at most half a mm.
         self.assertAlmostEqual(row["volume"], 8000.0, delta=0.6 * 2800.0)
 
+    def test_comments_are_read_past(self):
+        row = self.run_part("# written by a tool\n" + BOX_OFF.replace("0 0 0\n", "0 0 0 # the origin\n", 1))
+        self.assertEqual(row["outcome"], "published", row)
+
     def test_damaged_files_are_unreadable_with_a_reason(self):
         cases = [
             ("counts beyond the vertices", BOX_OFF.replace("8 6 0", "80 6 0"), "ends inside its vertices"),

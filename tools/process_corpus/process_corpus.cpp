@@ -113,11 +113,21 @@ const std::map<std::string, std::function<TriangleMesh()>>& GeneratedParts()
     return parts;
 }
 
+// The file's lines without their comments (from "#" to the end of the line).
+std::string WithoutComments(const std::string& path)
+{
+    std::ifstream file(path);
+    std::string text;
+    for (std::string line; std::getline(file, line);)
+        text += line.substr(0, line.find('#')) + "\n";
+    return text;
+}
+
 // The header, then the vertex and face counts checked against what the file holds before
 // anything is sized on them; faces of more than three corners become fans.
 Loaded ReadOffFile(const std::string& path)
 {
-    std::ifstream in(path);
+    std::istringstream in(WithoutComments(path));
     std::string word;
     in >> word;
     if (!in || (word != "OFF" && word != "COFF"))
