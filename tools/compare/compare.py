@@ -258,12 +258,12 @@ def build_commit(repo, commit, cache, jobs, peers, log):
     return build
 
 
-def resolve_build(spec, repo, cache, jobs, peers, log):
-    if is_build_folder(spec):
-        if not os.path.isfile(os.path.join(spec, RUNNER)):
-            raise SystemExit("%s has no %s: build its target process_corpus, or give a commit" % (spec, RUNNER))
-        return os.path.abspath(spec)
-    return build_commit(repo, spec, cache, jobs, peers, log)
+def resolve_build(given, repo, cache, jobs, peers, log):
+    if is_build_folder(given):
+        if not os.path.isfile(os.path.join(given, RUNNER)):
+            raise SystemExit("%s has no %s: build its target process_corpus, or give a commit" % (given, RUNNER))
+        return os.path.abspath(given)
+    return build_commit(repo, given, cache, jobs, peers, log)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -458,8 +458,8 @@ def main(argv=None):
     cache = cache_folder()
     os.makedirs(cache, exist_ok=True)
 
-    builds = [resolve_build(spec, args.repo, cache, args.build_jobs or args.jobs, not args.no_peers, log)
-              for spec in (args.before, args.after)]
+    builds = [resolve_build(given, args.repo, cache, args.build_jobs or args.jobs, not args.no_peers, log)
+              for given in (args.before, args.after)]
     parts = gather_parts(args, builds[1], cache)
     cases = [(part, s) for part in parts for s in settings_grid(args.quick)]
     log("%d parts x %d settings = %d cases, %d at once" % (len(parts), len(settings_grid(args.quick)), len(cases),
