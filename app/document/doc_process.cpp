@@ -275,8 +275,7 @@ void CGrainforgeDoc::RequestProcess()
     // Refused at once, with the count the relief section shows, instead of after the stages.
     const mesh::ProcessEstimate estimate = mesh::EstimateProcessTriangles(workingPart, s);
     if (estimate.overLimit) {
-        const std::string message =
-            mesh::TriangleLimitText(estimate.triangles, estimate.costliest, estimate.ownTriangles);
+        const std::string message = mesh::TriangleLimitText(estimate);
         LogMessage("Refused: " + message, kLogError);
         ShowInformation(Utf8ToWide(message), kInfoError, InfoEvent::run);
         return;

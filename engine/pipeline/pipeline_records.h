@@ -133,6 +133,7 @@ struct PipelineReport {
     std::uint64_t refusedTriangles = 0;   // the estimate over the limit
     CostliestPiece refusedPiece;          // of bodies that lie apart, the one that makes the most
     std::uint8_t refusedWithoutRemesh = 0;  // the count came from the part's own triangles
+    float refusedAdvisedSize = 0.0f;      // triangle size whose count is within the limit; 0: none found
     std::string message;                  // a stage's failure text, normally empty
     RemeshReport remeshReport;
     DisplacementReport displacementReport;

@@ -434,15 +434,32 @@ std::string FormatReliefLostText(double keptShare, float depth, float thickness,
 }
 
 
+namespace {
+
+// Remesh was off, so no triangle size was in use to make smaller: the part's own triangles set
+// the relief's grid.
+std::string OwnTrianglesLossNote(bool added)
+{
+    return std::string(added ? "Crevices narrower than the part's own triangles are filled"
+                             : "Pieces and features smaller than the part's own triangles are dropped")
+        + "; Remesh is off, so turning it on with a smaller triangle size keeps them"
+        + (added ? " open." : ".");
+}
+
+}  // namespace
+
 std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, bool finest, std::uint64_t doubledFacets)
 {
     const std::string stage = relief ? "The relief " : "The remesh ";
     const auto at = [](Vec3 p) { return Fixed(p.x, 2) + ", " + Fixed(p.y, 2) + ", " + Fixed(p.z, 2); };
-    const std::string limit = ", more than the " + Length(d.allowed) + " mm allowed at a " + Length(d.triangleSize)
-        + " mm triangle size. ";
+    const std::string limit = ", more than the " + Length(d.allowed) + " mm allowed at "
+        + (d.ownTriangles ? "the part's own triangle size of " : "a ") + Length(d.triangleSize)
+        + (d.ownTriangles ? " mm. " : " mm triangle size. ");
     const auto cause = [&](bool added) {
         if (doubledFacets != 0)
             return DoubledFacetsCause(doubledFacets);
+        if (d.ownTriangles)
+            return OwnTrianglesLossNote(added);
         if (added)
             return "Crevices narrower than the triangles are filled; "
                 + (finest ? FinestAdvice("keep them open.") : std::string("a smaller triangle size keeps them open."));
@@ -459,14 +476,24 @@ std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, b
     return text;
 }
 
-std::string FormatLostSurfaceNote(bool added, bool finest)
+std::string FormatLostSurfaceNote(bool added, bool finest, bool ownTriangles)
 {
+    if (ownTriangles)
+        return OwnTrianglesLossNote(added);
     std::string advice = finest ? FinestAdvice(added ? "keep them open." : "keep them.")
                                 : std::string(added ? "a smaller triangle size keeps them open."
                                                     : "a smaller triangle size keeps them.");
     advice.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(advice.front())));
     return (added ? "Crevices narrower than the triangles were filled. "
                   : "Features thinner than the triangles were dropped. ") + advice;
+}
+
+std::string FormatReliefTooDeepText(float strength, float depth, float partSize)
+{
+    return "The relief is too deep for this part: a Strength of " + FormatLength(strength) + " mm makes it "
+        + FormatLength(depth) + " mm deep on a part " + FormatLength(partSize)
+        + " mm across, and building it would need more memory than is safe. A smaller Strength needs less. "
+          "Nothing was changed.";
 }
 
 std::string FormatRunSurfaceLoss(const PipelineReport& r)

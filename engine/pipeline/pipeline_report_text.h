@@ -93,9 +93,15 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 [[nodiscard]] std::string FormatReliefLostText(double keptShare, float depth, float thickness, float tileWidth,
     float triangleSize, float advisedWidth);
 
+// The refusal for a solid relief whose field would need more memory than is safe because the
+// relief is `depth` mm deep on a part `partSize` mm across at its widest: names the Strength
+// (`strength` mm) as the cause, not the triangle size, and ends "Nothing was changed."
+[[nodiscard]] std::string FormatReliefTooDeepText(float strength, float depth, float partSize);
+
 // The validation's note on surface a stage lost (or, with `added`, added): what the triangles
-// did and, unless they were already the `finest` the part's size allows, that smaller ones help.
-[[nodiscard]] std::string FormatLostSurfaceNote(bool added, bool finest);
+// did and, unless they were already the `finest` the part's size allows, that smaller ones help;
+// with `ownTriangles` (no remesh ran) that Remesh, off, makes them smaller.
+[[nodiscard]] std::string FormatLostSurfaceNote(bool added, bool finest, bool ownTriangles = false);
 
 // The losses of a run, each as FormatSurfaceLossText gives it, remesh first, "\n" between.
 [[nodiscard]] std::string FormatRunSurfaceLoss(const PipelineReport& report);

@@ -222,6 +222,23 @@ float RemeshAllowance(float triangleSize) { return 2.0f * triangleSize; }
 // inward corner to the corner of the moved surface, besides what its contour may round off.
 float ReliefAllowance(float cell, float depth) { return 2.0f * cell + 2.0f * depth; }
 
+// True when a relief `depth` mm deep, not the triangle size, is what makes the solid's field
+// too large: the field reaches the depth (and a few cells) past the part on every side, and
+// at this depth its box holds more than kDeepFieldShare times what a flat relief's would.
+constexpr double kDeepFieldShare = 8.0;
+bool ReliefDepthFillsTheField(const TriangleMesh& part, float cell, float depth)
+{
+    if (!part.boundsValid || !(depth > 0.0f))
+        return false;
+    const Vec3 extent = part.boundsMax - part.boundsMin;
+    const double flat = 8.0 * cell;
+    const double deep = 2.0 * static_cast<double>(depth) + flat;
+    double growth = 1.0;
+    for (const float side : {extent.x, extent.y, extent.z})
+        growth *= (side + deep) / (side + flat);
+    return !(growth < kDeepFieldShare);  // an infinite depth lands here as well
+}
+
 bool HasFiniteCoordinates(const TriangleMesh& mesh)
 {
     return std::all_of(mesh.vertices.begin(), mesh.vertices.end(),
@@ -244,23 +261,32 @@ std::string UnusableReliefText(const DisplacementSettings& displacement)
 
 }  // namespace
 
-std::string TriangleLimitText(std::uint64_t estimatedTriangles, const CostliestPiece& piece, bool withoutRemesh)
+std::string TriangleLimitText(std::uint64_t estimatedTriangles, const CostliestPiece& piece, bool withoutRemesh,
+    float advisedSize)
 {
     const std::string named = FormatCostliestPiece(piece);
     const std::string text = "About " + FormatCountGrouped(estimatedTriangles) + " triangles, which is over the limit"
         + named + ". Nothing was changed; ";
+    const bool advised = advisedSize > 0.0f && std::isfinite(advisedSize);
+    const std::string size = advised ? "a triangle size of at least " + FormatMillimetres(advisedSize) : std::string();
     if (withoutRemesh)
-        return text + "Remesh is off, so the relief is made at the part's own triangle size: turn Remesh on with a "
-                      "larger triangle size, or raise the triangle limit.";
+        return text + "Remesh is off, so the relief is made at the part's own triangle size: turn Remesh on with "
+            + (advised ? size : std::string("a larger triangle size")) + ", or raise the triangle limit.";
     if (!named.empty() && piece.finest)
-        return text + "a triangle size above " + FormatMillimetres(piece.cellMillimetres)
+        return text + (advised ? size : "a triangle size above " + FormatMillimetres(piece.cellMillimetres))
             + ", a higher triangle limit, or the part without that piece lets it run.";
-    return text + "a larger triangle size or a higher triangle limit lets it run.";
+    return text + (advised ? size : std::string("a larger triangle size")) + " or a higher triangle limit lets it run.";
 }
 
 std::string TriangleLimitText(const PipelineReport& report)
 {
-    return TriangleLimitText(report.refusedTriangles, report.refusedPiece, report.refusedWithoutRemesh != 0);
+    return TriangleLimitText(
+        report.refusedTriangles, report.refusedPiece, report.refusedWithoutRemesh != 0, report.refusedAdvisedSize);
+}
+
+std::string TriangleLimitText(const ProcessEstimate& estimate)
+{
+    return TriangleLimitText(estimate.triangles, estimate.costliest, estimate.ownTriangles, estimate.advisedTriangleSize);
 }
 
 void RecordSolidFailure(PipelineReport& report, const SolidDisplacementReport& solid)
@@ -415,6 +441,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     report.refusedTriangles = 0;
     report.refusedPiece = {};
     report.refusedWithoutRemesh = 0;
+    report.refusedAdvisedSize = 0.0f;
     report.remeshReport = {};
     report.remeshDistance = {};
     remeshDistanceDue_ = false;
@@ -485,6 +512,7 @@ bool PipelineStages::RefuseOverTheLimit()
     report.refusedTriangles = estimate.triangles;
     report.refusedPiece = estimate.costliest;
     report.refusedWithoutRemesh = estimate.ownTriangles ? 1 : 0;
+    report.refusedAdvisedSize = estimate.advisedTriangleSize;
     return true;
 }
 
@@ -555,6 +583,7 @@ void PipelineStages::MeasureReliefDistance()
     distance = MeasureSurfaceChange(faceInput, *inputTree, result, tree, limits.allowed);
     distance.triangleSize = limits.triangleSize;
     distance.finest = limits.finest;
+    distance.ownTriangles = limits.ownTriangles;
 }
 
 void PipelineStages::NoteLostSurface()
@@ -578,11 +607,12 @@ void PipelineStages::NoteLostSurface()
         if (distance->Lost())
             add("Part of the surface was lost: the part reaches " + FormatMillimetres(distance->largest)
                     + " from the result at " + FormatMillimetres(distance->where) + ".",
-                repeats != 0 ? FormatDoubledFacetsNote(repeats) : FormatLostSurfaceNote(false, distance->finest));
+                repeats != 0 ? FormatDoubledFacetsNote(repeats)
+                             : FormatLostSurfaceNote(false, distance->finest, distance->ownTriangles));
         if (distance->Added())
             add("Surface was added: the result reaches " + FormatMillimetres(distance->added) + " from the part at "
                     + FormatMillimetres(distance->addedWhere) + ".",
-                FormatLostSurfaceNote(true, distance->finest));
+                FormatLostSurfaceNote(true, distance->finest, distance->ownTriangles));
     }
 }
 
@@ -793,6 +823,7 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         }
         report.reliefDistance.triangleSize = solid.cellMillimetres;
         report.reliefDistance.finest = cellCapped;
+        report.reliefDistance.ownTriangles = settings.remeshOn == 0;
         report.reliefDistance.allowed = ReliefAllowance(solid.cellMillimetres, depth);
         auto pending = std::make_unique<PendingWeights>();
         pending->weights = stageWeights;
@@ -805,6 +836,10 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     }
     RecordSolidFailure(report, report.solidReport);
     report.refusedWithoutRemesh = report.refused != 0 && settings.remeshOn == 0 ? 1 : 0;
+    if (report.solidReport.tooLarge && ReliefDepthFillsTheField(input, solid.cellMillimetres, depth))
+        report.message = FormatReliefTooDeepText(settings.displacement.strengthMillimetres, depth,
+            std::max({input.boundsMax.x - input.boundsMin.x, input.boundsMax.y - input.boundsMin.y,
+                input.boundsMax.z - input.boundsMin.z}));
     return false;
 }
 
@@ -975,6 +1010,7 @@ bool PipelineStages::Run(const ProgressCallback& progress)
     report.refusedTriangles = 0;
     report.refusedPiece = {};
     report.refusedWithoutRemesh = 0;
+    report.refusedAdvisedSize = 0.0f;
     report.message.clear();
     report.stageMilliseconds = {};
     std::int32_t current = kStageRemesh;

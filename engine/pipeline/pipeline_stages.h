@@ -16,6 +16,7 @@
 #include "engine/mesh/progress.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/pipeline/pipeline_records.h"
+#include "engine/pipeline/process_estimate.h"
 #include "engine/textures/height_map.h"
 
 #include <array>
@@ -70,13 +71,14 @@ struct StaleStage {
 // "About N triangles, which is over the limit." for a refused run, then, where bodies lie
 // apart, the piece that makes the most of them (its size, where it lies, its share, and its
 // triangle size when that is the finest its size allows), then "Nothing was changed;" and
-// the settings that would let it run: a larger triangle size (above the piece's finest) or a
-// higher triangle limit; with `withoutRemesh`, turning Remesh on, as the triangle size is not
-// in use.
+// the settings that would let it run: the triangle size `advisedSize` (from the same estimate,
+// for all pieces together; when 0, a larger one, above the piece's finest) or a higher triangle
+// limit; with `withoutRemesh`, turning Remesh on at that size, as no triangle size is in use.
 [[nodiscard]] std::string TriangleLimitText(std::uint64_t estimatedTriangles, const CostliestPiece& piece = {},
-    bool withoutRemesh = false);
-// The same for a refused run's report.
+    bool withoutRemesh = false, float advisedSize = 0.0f);
+// The same for a refused run's report, and for the estimate the document refuses a run with.
 [[nodiscard]] std::string TriangleLimitText(const PipelineReport& report);
+[[nodiscard]] std::string TriangleLimitText(const ProcessEstimate& estimate);
 
 // Records why the solid displacement gave no result: a stop as `stopped`, a triangle limit as
 // `refused` with the estimate, and a memory refusal or a contour with holes as a failure

@@ -1,5 +1,6 @@
 #include "engine/pipeline/process_estimate.h"
 
+#include "engine/mesh/report_text.h"
 #include "engine/pipeline/pipeline_stages.h"
 #include "engine/remesh/remesh_settings.h"
 
@@ -33,7 +34,10 @@ float UnremeshedSolidCell(const TriangleMesh& mesh)
     return std::max(SampleMedianEdgeLength(mesh), 0.05f);
 }
 
-ProcessEstimate EstimateProcessTriangles(const TriangleMesh& source, const PipelineSettings& settings)
+namespace {
+
+// The estimate without advice.
+ProcessEstimate CountProcessTriangles(const TriangleMesh& source, const PipelineSettings& settings)
 {
     RemeshSettings remesh = EffectiveRemeshSettings(settings);
     const bool solid = settings.displacementOn != 0 && settings.displacement.method != DisplacementMethod::mesh;
@@ -48,6 +52,34 @@ ProcessEstimate EstimateProcessTriangles(const TriangleMesh& source, const Pipel
     estimate.costliest = counted.costliest;
     estimate.costliest.triangles = ShownTriangleEstimate(counted.costliest.triangles);
     estimate.ownTriangles = settings.remeshOn == 0;
+    return estimate;
+}
+
+// The triangle size, with Remesh on, at which the same estimate of the whole part is within
+// the limit. The search starts at the size in use: the part's own triangles without a remesh,
+// else the asked size or, where the part's size raised it, the cell it was raised to.
+float AdviseTriangleSize(const TriangleMesh& source, const PipelineSettings& settings, const ProcessEstimate& over)
+{
+    float start = std::max(EffectiveRemeshSettings(settings).targetEdgeMillimetres, 0.0001f);
+    if (settings.remeshOn == 0)
+        start = UnremeshedSolidCell(source);
+    start = std::max({start, over.cappedCellMillimetres, over.costliest.finest ? over.costliest.cellMillimetres : 0.0f});
+    PipelineSettings trial = settings;
+    trial.remeshOn = 1;
+    const double excess = static_cast<double>(over.triangles) / static_cast<double>(over.limit);
+    return SearchAdvisedLength(start, excess, [&](float size) {
+        trial.remesh.targetEdgeMillimetres = size;
+        return !CountProcessTriangles(source, trial).overLimit;
+    });
+}
+
+}  // namespace
+
+ProcessEstimate EstimateProcessTriangles(const TriangleMesh& source, const PipelineSettings& settings)
+{
+    ProcessEstimate estimate = CountProcessTriangles(source, settings);
+    if (estimate.overLimit)
+        estimate.advisedTriangleSize = AdviseTriangleSize(source, settings, estimate);
     return estimate;
 }
 

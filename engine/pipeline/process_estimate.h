@@ -18,6 +18,9 @@ struct ProcessEstimate {
     bool overLimit = false;            // a stage of the run has a limit and would be refused
     CostliestPiece costliest;          // where bodies lie apart, the one that makes the most
     bool ownTriangles = false;         // no remesh: the solid relief at the part's own triangles
+    // Over the limit: the smallest triangle size found (with Remesh on) whose estimate is
+    // within it, as RoundLengthUp writes it; 0 when none was found or the run is not over.
+    float advisedTriangleSize = 0.0f;
 };
 
 // How many times the shown count a stage may make before its own limit stops it. The shown
@@ -45,7 +48,8 @@ inline constexpr std::uint64_t kStageTriangleHeadroom = 2;
 // The expected result of `settings` on `source`: the remesh with the run's effective settings
 // (the contour remesh under a solid relief), or, without a remesh, the solid relief at the
 // part's own triangle size. Over the limit only when such a stage runs and there is a limit:
-// then Process refuses before any stage runs.
+// then Process refuses before any stage runs, advising the triangle size that this same
+// estimate, for all pieces of the part together, holds within the limit.
 [[nodiscard]] ProcessEstimate EstimateProcessTriangles(const TriangleMesh& source,
     const PipelineSettings& settings);
 

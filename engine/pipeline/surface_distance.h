@@ -40,6 +40,9 @@ struct SurfaceDistanceReport {
     Vec3 addedWhere;             // the output sample that lies farthest from the input
     // The triangle size was raised to the finest the part's own size allows.
     bool finest = false;
+    // No remesh ran: the triangle size is the part's own, not a setting, and Remesh is what
+    // makes it smaller.
+    bool ownTriangles = false;
 
     // Measured, and some of the input lies farther from the output than allowed.
     [[nodiscard]] bool Lost() const { return measured && largest > allowed; }
