@@ -527,26 +527,25 @@ TEST(PipelineStagesTest, ReliefTooDeepForTheMemoryNamesTheStrength)
     }
 }
 
-// With Remesh off no triangle size is in use: a small cube far from the part's main body, lost
+// With Remesh off no triangle size is in use: a cube smaller than the part's own triangles, lost
 // to a relief made at the part's own triangles, is told to the user with Remesh as the cure,
 // never "a smaller triangle size".
 TEST(PipelineStagesTest, SurfaceLostWithoutRemeshNamesRemeshNotATriangleSize)
 {
-    const TriangleMesh part = test::Combined(
-        MakeBox({0, 0, 0}, {20, 20, 20}), MakeBox({10000, 0, 0}, {10001, 1, 1}));
+    const TriangleMesh part = test::Combined(MakeTestSphere(15.0f), MakeBox({10000, 0, 0}, {10000.3f, 0.3f, 0.3f}));
     PipelineSettings settings = SolidAtDefaults();
     settings.remeshOn = 0;
     PipelineStages stages;
     const bool ran = RunOn(stages, part, settings);
     const std::string text = ran ? FormatRunSurfaceLoss(stages.report) : stages.report.message;
-    EXPECT_EQ(text.find("a smaller triangle size keeps"), std::string::npos) << text;
+    EXPECT_EQ(text.find("; a smaller triangle size keeps"), std::string::npos) << text;
     ASSERT_TRUE(ran) << text;
     ASSERT_TRUE(stages.report.reliefDistance.Lost()) << FormatPipelineReport(stages.report);
     EXPECT_NE(text.find("at the part's own triangle size of "), std::string::npos) << text;
     EXPECT_NE(text.find("Remesh is off, so turning it on with a smaller triangle size keeps them."), std::string::npos)
         << text;
     for (const std::string& note : stages.report.validation.notes)
-        EXPECT_EQ(note.find("a smaller triangle size keeps"), std::string::npos) << note;
+        EXPECT_EQ(note.find("; a smaller triangle size keeps"), std::string::npos) << note;
 }
 
 TEST(PipelineStagesTest, StopDuringACheckResumesAtSimplify)
