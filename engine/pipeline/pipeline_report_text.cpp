@@ -496,13 +496,46 @@ std::string FormatReliefTooDeepText(float strength, float depth, float partSize)
           "Nothing was changed.";
 }
 
+std::string FormatPartChangeText(const PartChangeReport& c)
+{
+    const auto share = [](double before, double after) {
+        const double percent = 100.0 * (after - before) / std::fabs(before);
+        return (percent >= 0.0 ? "+" : "") + Fixed(percent, 0) + "%";
+    };
+    std::string text;
+    if (c.measured && c.openEdgesClosed != 0) {
+        text = "The part is open (" + FormatCountOf(c.openEdgesClosed, "edge is", "edges are")
+            + " used by one triangle): Process closed its openings";
+        const double added = c.areaAfter - c.areaBefore;
+        if (added > 0.0)
+            text += ", adding about " + Fixed(added, 2) + " mm2 of surface";
+        text += "; the volume went from " + Fixed(c.volumeBefore, 2) + " to " + Fixed(c.volumeAfter, 2) + " mm3";
+        if (std::fabs(c.volumeBefore) > 0.0)
+            text += " (" + share(c.volumeBefore, c.volumeAfter) + ")";
+        text += ".";
+    }
+    if (c.VolumeLostPastShare()) {
+        std::string lost = "Process lost " + Fixed(100.0 * (c.volumeBefore - c.volumeAfter) / c.volumeBefore, 0)
+            + "% of the part's volume (" + Fixed(c.volumeBefore, 2) + " to " + Fixed(c.volumeAfter, 2)
+            + " mm3), more than the " + Fixed(100.0 * kVolumeLossWarningShare, 0) + "% a run may round off";
+        if (c.triangleSize > 0.0f)
+            lost += ": triangles of " + Length(c.triangleSize) + " mm cut its edges and corners";
+        lost += c.ownTriangles ? ". Remesh is off, so turning it on with a smaller triangle size keeps more of it."
+                               : ". A smaller triangle size keeps more of it.";
+        text += (text.empty() ? "" : "\n") + lost;
+    }
+    return text;
+}
+
 std::string FormatRunSurfaceLoss(const PipelineReport& r)
 {
     std::string text = FormatSurfaceLossText(r.remeshDistance, false, r.remeshDistance.finest, r.doubledFacetsKept);
-    const std::string relief =
-        FormatSurfaceLossText(r.reliefDistance, true, r.reliefDistance.finest, r.doubledFacetsKept);
-    if (!relief.empty())
-        text += (text.empty() ? "" : "\n") + relief;
+    for (const std::string& more : {FormatSurfaceLossText(r.reliefDistance, true, r.reliefDistance.finest,
+                                        r.doubledFacetsKept),
+             FormatPartChangeText(r.partChange)}) {
+        if (!more.empty())
+            text += (text.empty() ? "" : "\n") + more;
+    }
     return text;
 }
 

@@ -103,7 +103,14 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 // with `ownTriangles` (no remesh ran) that Remesh, off, makes them smaller.
 [[nodiscard]] std::string FormatLostSurfaceNote(bool added, bool finest, bool ownTriangles = false);
 
-// The losses of a run, each as FormatSurfaceLossText gives it, remesh first, "\n" between.
+// What a run did to the part as a whole, a line each; empty when nothing is worth telling: the
+// openings it closed (the open edges, the surface added, the volume before and after) and the
+// volume lost past kVolumeLossWarningShare, with the triangle size that cut it and what keeps
+// more (Remesh, when the triangles were the part's own).
+[[nodiscard]] std::string FormatPartChangeText(const PartChangeReport& change);
+
+// The losses of a run, each as FormatSurfaceLossText gives it, remesh first, then
+// FormatPartChangeText, "\n" between.
 [[nodiscard]] std::string FormatRunSurfaceLoss(const PipelineReport& report);
 
 // Share of the chosen surface's area (TextureFigures::chosenArea) under which the texture

@@ -586,6 +586,30 @@ void PipelineStages::MeasureReliefDistance()
     distance.ownTriangles = limits.ownTriangles;
 }
 
+void PipelineStages::MeasurePartChange()
+{
+    PartChangeReport& change = report.partChange;
+    change = {};
+    const bool rebuilt = report.remeshed != 0 || report.solidReport.ok;
+    if (!rebuilt || result.TriangleCount() == 0)
+        return;
+    change.measured = true;
+    change.areaBefore = source.SurfaceArea();
+    change.areaAfter = result.SurfaceArea();
+    change.volumeBefore = source.Volume();
+    change.volumeAfter = result.Volume();
+    const std::uint64_t open = CountEdges(source).boundary;
+    if (open != 0 && CountEdges(result).boundary == 0)
+        change.openEdgesClosed = open;
+    // A relief takes off up to its depth over the surface on purpose.
+    const DisplacementReport& relief = report.displacementReport;
+    const double depth = std::max(-relief.minimumOffset, relief.maximumOffset);
+    change.reliefAllowance = std::max(depth, 0.0) * change.areaBefore;
+    const SurfaceDistanceReport& built = report.solidReport.ok ? report.reliefDistance : report.remeshDistance;
+    change.triangleSize = built.triangleSize;
+    change.ownTriangles = report.remeshed == 0;
+}
+
 void PipelineStages::NoteLostSurface()
 {
     if (!report.validated)
@@ -1110,6 +1134,7 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
     if (dirtyAtStart[kStageDisplacement] != 0 || dirtyAtStart[kStageSimplify] != 0) {
         const Clock::time_point start = Clock::now();
         MeasureReliefDistance();
+        MeasurePartChange();
         report.surfaceDistanceMilliseconds += MillisecondsSince(start);
     }
 

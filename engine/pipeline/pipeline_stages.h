@@ -187,6 +187,9 @@ private:
     void MeasureRemeshDistance(const AabbTree& tree);
     // The distance of `faceInput` from the result of a relief and back, after simplify and cleanup.
     void MeasureReliefDistance();
+    // Measures the part against the result (report.partChange): the openings a closed result
+    // no longer has, and the volume lost.
+    void MeasurePartChange();
     // Adds a problem to the validation for each distance past its allowance.
     void NoteLostSurface();
     // Marks the report when a relief was asked for and no face, or only a sliver of the chosen

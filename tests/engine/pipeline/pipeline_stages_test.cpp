@@ -548,6 +548,57 @@ TEST(PipelineStagesTest, SurfaceLostWithoutRemeshNamesRemeshNotATriangleSize)
         EXPECT_EQ(note.find("; a smaller triangle size keeps"), std::string::npos) << note;
 }
 
+// What a run did to the part as a whole is told where the user reads the run: a coarse remesh
+// that cuts a cube's edges and corners away, and openings the contour closed with what they
+// added. A fine remesh of the same cube keeps its volume and says nothing.
+TEST(PipelineStagesTest, ClosedOpeningsAndLostVolumeAreTold)
+{
+    TriangleMesh open = MakeBox({0, 0, 0}, {20, 20, 20});
+    open.indices.resize(open.indices.size() - 3);
+    const auto remeshAt = [](float size, RemeshMethod method = RemeshMethod::contour) {
+        PipelineSettings s;
+        s.remeshOn = 1;
+        s.remesh.method = method;
+        s.remesh.targetEdgeMillimetres = size;
+        return s;
+    };
+    PipelineSettings coarseRelief = SolidAtDefaults();
+    coarseRelief.remesh.targetEdgeMillimetres = 5.0f;
+    coarseRelief.displacement.strengthMillimetres = 0.04f;
+    const struct {
+        const char* what;
+        TriangleMesh part;
+        PipelineSettings settings;
+        bool closed;
+        bool lost;
+        const char* words;
+    } cases[] = {
+        {"coarse relief", MakeBox({0, 0, 0}, {20, 20, 20}), coarseRelief, false, true,
+            "% of the part's volume (8000.00 to "},
+        {"coarse relief", MakeBox({0, 0, 0}, {20, 20, 20}), coarseRelief, false, true,
+            "mm3), more than the 5% a run may round off: triangles of 5.00 mm cut its edges and corners. A smaller "
+            "triangle size keeps more of it."},
+        {"fine remesh", MakeBox({0, 0, 0}, {20, 20, 20}), remeshAt(0.5f), false, false, ""},
+        {"open box", open, remeshAt(1.0f), true, false,
+            "The part is open (3 edges are used by one triangle): Process closed its openings, adding about "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PipelineStages stages;
+        ASSERT_TRUE(RunOn(stages, c.part, c.settings)) << stages.report.message;
+        const PartChangeReport& change = stages.report.partChange;
+        EXPECT_TRUE(change.measured);
+        EXPECT_EQ(change.openEdgesClosed != 0, c.closed);
+        EXPECT_EQ(change.VolumeLostPastShare(), c.lost) << change.volumeBefore << " -> " << change.volumeAfter;
+        const std::string text = FormatPartChangeText(change);
+        EXPECT_NE(text.find(c.words), std::string::npos) << text;
+        EXPECT_EQ(text.empty(), !c.closed && !c.lost) << text;
+        // The run report and the box after the run both carry it.
+        EXPECT_NE(FormatRunSurfaceLoss(stages.report).find(text), std::string::npos);
+        EXPECT_NE(FormatPipelineReport(stages.report).find(text), std::string::npos);
+    }
+}
+
 TEST(PipelineStagesTest, StopDuringACheckResumesAtSimplify)
 {
     const char* phases[] = {kCheckingMeshPhaseText, kMeasuringWallsPhaseText, kPrintCheckPhaseText};
