@@ -467,9 +467,18 @@ std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, b
             + (finest ? FinestAdvice("keep them.") : std::string("a smaller triangle size keeps them."));
     };
     std::string text;
-    if (d.Lost())
+    if (d.Lost() && d.pieceDropped) {
+        const Vec3 size = d.droppedMax - d.droppedMin;
+        text = stage + "dropped a piece of the part: the piece of " + Fixed(size.x, 2) + " x " + Fixed(size.y, 2)
+            + " x " + Fixed(size.z, 2) + " mm at (" + at((d.droppedMin + d.droppedMax) * 0.5f)
+            + ") mm is gone from the result, made at "
+            + (d.ownTriangles ? "the part's own triangle size of " + Length(d.triangleSize) + " mm. "
+                              : "a " + Length(d.triangleSize) + " mm triangle size. ")
+            + cause(false);
+    } else if (d.Lost()) {
         text = stage + "lost part of the surface: the part reaches " + Length(d.largest) + " mm from the result at "
             + at(d.where) + " mm" + limit + cause(false);
+    }
     if (d.Added())
         text += (text.empty() ? "" : "\n") + stage + "added surface the part does not have: the result reaches "
             + Length(d.added) + " mm from the part at " + at(d.addedWhere) + " mm" + limit + cause(true);
@@ -486,6 +495,31 @@ std::string FormatLostSurfaceNote(bool added, bool finest, bool ownTriangles)
     advice.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(advice.front())));
     return (added ? "Crevices narrower than the triangles were filled. "
                   : "Features thinner than the triangles were dropped. ") + advice;
+}
+
+namespace {
+
+// "1.5 GB" for a byte count, "640 MB" below a gigabyte.
+std::string MemoryAmount(std::uint64_t bytes)
+{
+    const double value = static_cast<double>(bytes);
+    return value < 1e9 ? Fixed(value / 1e6, 0) + " MB" : Fixed(value / 1e9, 1) + " GB";
+}
+
+}  // namespace
+
+std::string FormatProcessMemoryText(const ProcessMemory& memory)
+{
+    std::string text = "Process would need about " + MemoryAmount(memory.bytes) + " of memory, more than the "
+        + MemoryAmount(memory.available) + " this process may use. Nothing was changed; ";
+    const float size = memory.advisedTriangleSize;
+    const std::string advised = size > 0.0f && std::isfinite(size)
+        ? "a triangle size of at least " + Length(size) + " mm"
+        : std::string("a larger triangle size");
+    if (memory.ownTriangles)
+        return text + "Remesh is off, so the relief is made at the part's own triangle size: turn Remesh on with "
+            + advised + ".";
+    return text + advised + (size > 0.0f ? " fits." : " needs less.");
 }
 
 std::string FormatReliefTooDeepText(float strength, float depth, float partSize)

@@ -8,6 +8,7 @@
 
 #include "engine/mesh/mesh_validation.h"
 #include "engine/pipeline/pipeline_records.h"
+#include "engine/pipeline/process_estimate.h"
 
 #include <string>
 
@@ -92,6 +93,11 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 // `advisedWidth`). Empty when neither is given.
 [[nodiscard]] std::string FormatReliefLostText(double keptShare, float depth, float thickness, float tileWidth,
     float triangleSize, float advisedWidth);
+
+// The refusal for a run whose estimate needs more memory than the process may use: the bytes
+// needed and available, "Nothing was changed;" and the triangle size the same estimate fits
+// (with Remesh off, turning Remesh on at that size), or a larger one when none was found.
+[[nodiscard]] std::string FormatProcessMemoryText(const ProcessMemory& memory);
 
 // The refusal for a solid relief whose field would need more memory than is safe because the
 // relief is `depth` mm deep on a part `partSize` mm across at its widest: names the Strength

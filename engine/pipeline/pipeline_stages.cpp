@@ -19,6 +19,7 @@
 #include "engine/remesh/contour_clusters.h"
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh.h"
+#include "platform/memory_info.h"
 
 #include <algorithm>
 #include <charconv>
@@ -461,7 +462,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     const float triangleSize = RemeshTriangleSize(source, remesh);
     if (!RefusePartBelowTriangleSize(triangleSize) || !RefusePieceTooFarOut(triangleSize))
         return false;
-    if (RefuseOverTheLimit())
+    if (RefuseOverTheLimit() || RefuseOverMemory())
         return false;
     // The remesh writes a partial result on a stop; it works on a copy that is dropped then.
     TriangleMesh mesh = part;
@@ -516,6 +517,15 @@ bool PipelineStages::RefuseOverTheLimit()
     return true;
 }
 
+bool PipelineStages::RefuseOverMemory()
+{
+    const ProcessMemory memory = EstimateProcessMemory(source, lastSettings, platform::AvailableMemoryBytes());
+    if (!memory.over)
+        return false;
+    report.message = FormatProcessMemoryText(memory);
+    return true;
+}
+
 bool PipelineStages::RefusePartBelowTriangleSize(float triangleSize)
 {
     if (!source.boundsValid)
@@ -556,6 +566,39 @@ bool PipelineStages::RefusePieceTooFarOut(float triangleSize)
     return false;
 }
 
+namespace {
+
+// Where the farthest lost sample of `distance` lies on a piece of `input` (a group of bodies
+// apart from the rest) of which `output` kept no vertex, records that piece's box: the piece
+// went whole, and the user is told so with its size and place.
+void FindDroppedPiece(const TriangleMesh& input, const TriangleMesh& output, SurfaceDistanceReport& distance)
+{
+    if (!distance.Lost())
+        return;
+    const auto inside = [](Vec3 p, Vec3 low, Vec3 high, float margin) {
+        return p.x >= low.x - margin && p.y >= low.y - margin && p.z >= low.z - margin && p.x <= high.x + margin
+            && p.y <= high.y + margin && p.z <= high.z + margin;
+    };
+    const std::vector<MeshCluster> pieces = FindMeshClusters(input, distance.allowed);
+    if (pieces.size() < 2)
+        return;
+    for (const MeshCluster& piece : pieces) {
+        if (!inside(distance.where, piece.boundsMin, piece.boundsMax, 0.0f))
+            continue;
+        const bool kept = std::any_of(output.vertices.begin(), output.vertices.end(), [&](const MeshVertex& v) {
+            return inside(v.position, piece.boundsMin, piece.boundsMax, distance.allowed);
+        });
+        if (kept)
+            return;
+        distance.pieceDropped = true;
+        distance.droppedMin = piece.boundsMin;
+        distance.droppedMax = piece.boundsMax;
+        return;
+    }
+}
+
+}  // namespace
+
 void PipelineStages::MeasureRemeshDistance(const AabbTree& tree)
 {
     if (!remeshDistanceDue_)
@@ -564,6 +607,7 @@ void PipelineStages::MeasureRemeshDistance(const AabbTree& tree)
     report.remeshDistance = MeasureSurfaceDistance(source, faceInput, tree, limits.allowed);
     report.remeshDistance.triangleSize = limits.triangleSize;
     report.remeshDistance.finest = limits.finest;
+    FindDroppedPiece(source, faceInput, report.remeshDistance);
     remeshDistanceDue_ = false;
 }
 
@@ -584,6 +628,7 @@ void PipelineStages::MeasureReliefDistance()
     distance.triangleSize = limits.triangleSize;
     distance.finest = limits.finest;
     distance.ownTriangles = limits.ownTriangles;
+    FindDroppedPiece(faceInput, result, distance);
 }
 
 void PipelineStages::MeasurePartChange()
@@ -708,7 +753,8 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         return true;
     }
     // Without a remesh the solid relief is the first stage the triangle limit applies to.
-    if (settings.remeshOn == 0 && settings.displacement.method != DisplacementMethod::mesh && RefuseOverTheLimit())
+    if (settings.remeshOn == 0 && settings.displacement.method != DisplacementMethod::mesh
+        && (RefuseOverTheLimit() || RefuseOverMemory()))
         return false;
 
     // How finely the triangles carry the texture; detail finer than a triangle is blurred away.

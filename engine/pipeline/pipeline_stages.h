@@ -176,6 +176,9 @@ private:
     // Refuses (the report's `refused`, with the shown count) a run whose shown count is over
     // the triangle limit; true when refused.
     bool RefuseOverTheLimit();
+    // Refuses (the report's `message`) a run whose whole estimate needs more memory than the
+    // process may use; true when refused.
+    bool RefuseOverMemory();
     // Refuses (the report's `message`) a part whose box is smaller than the triangle size on
     // every side; true when the part is large enough.
     bool RefusePartBelowTriangleSize(float triangleSize);

@@ -53,4 +53,29 @@ inline constexpr std::uint64_t kStageTriangleHeadroom = 2;
 [[nodiscard]] ProcessEstimate EstimateProcessTriangles(const TriangleMesh& source,
     const PipelineSettings& settings);
 
+// Bytes a whole run holds at its peak per triangle the remesh (or the relief without one) is
+// expected to make: the relief's field and mesh, the search trees, the simplify's copies and the
+// checks. pipeline_bench's Process/Cube100/0.3mm peaks at 622 MB for the 1.6 million triangles
+// shown (some 390 bytes each); a margin is kept for parts whose relief holds more.
+inline constexpr double kRunBytesPerTriangle = 480.0;
+
+// The memory a Process run is expected to need against what the process may use.
+struct ProcessMemory {
+    std::uint64_t bytes = 0;      // the whole run's peak: its stages' triangles, or a contour grid
+    std::uint64_t available = 0;  // what the process may still take; 0 when unknown
+    bool over = false;            // bytes is above a known `available`
+    bool ownTriangles = false;    // no remesh: the relief is made at the part's own triangles
+    // Over: the smallest triangle size found (with Remesh on) whose estimate fits, as
+    // RoundLengthUp writes it; 0 when none was found.
+    float advisedTriangleSize = 0.0f;
+};
+
+// The whole run's memory for `settings` on `source`, held against `available` bytes (0:
+// unknown, never over): every stage after the remesh by its triangle count, and the contour
+// remesh's grids where they need more. Over only when a stage that grows with the triangle size
+// runs (the remesh or a solid relief); then Process refuses before any stage runs, advising the
+// triangle size this same estimate fits.
+[[nodiscard]] ProcessMemory EstimateProcessMemory(const TriangleMesh& source, const PipelineSettings& settings,
+    std::uint64_t available);
+
 }  // namespace grainforge::mesh
