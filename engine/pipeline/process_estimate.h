@@ -56,7 +56,8 @@ inline constexpr std::uint64_t kStageTriangleHeadroom = 2;
 // Bytes a whole run holds at its peak per triangle the remesh (or the relief without one) is
 // expected to make: the relief's field and mesh, the search trees, the simplify's copies and the
 // checks. pipeline_bench's Process/Cube100/0.3mm peaks at 622 MB for the 1.6 million triangles
-// shown (some 390 bytes each); a margin is kept for parts whose relief holds more.
+// shown (some 390 bytes each), Process/Cube100/0.2mm at 1178 MB for 3.5 million (some 340); a
+// margin is kept for parts whose relief holds more.
 inline constexpr double kRunBytesPerTriangle = 480.0;
 
 // The memory a Process run is expected to need against what the process may use.

@@ -281,7 +281,7 @@ TEST(RemeshByContour, MemoryAdviceFitsWhenFollowed)
         ASSERT_NE(at, std::string::npos) << text;
         const float typed = std::stof(text.substr(at + 27));
         EXPECT_LE(EstimateContourRunBytes(*c.part, CellSettings(typed)), c.available) << text;
-        // Not far above what fits: a tenth finer no longer does.
+        // Not far above what fits: a size finer by a third no longer does.
         EXPECT_GT(EstimateContourRunBytes(*c.part, CellSettings(typed / 1.3f)), c.available) << text;
     }
     // What fits already is advised as it is; an unknown memory advises nothing.
