@@ -213,17 +213,84 @@ std::optional<std::uint64_t> CgroupAvailableBytes(const std::filesystem::path& r
     return result;
 }
 
+// The value after `key` on its own line of a "Key:   value kB" table such as proc/self/status,
+// in bytes; nothing when absent or damaged.
+std::optional<std::uint64_t> KibibyteField(std::string_view table, std::string_view key)
+{
+    while (!table.empty()) {
+        const std::size_t end = table.find('\n');
+        const std::string_view line = table.substr(0, end);
+        table = end == std::string_view::npos ? std::string_view() : table.substr(end + 1);
+        if (!line.starts_with(key))
+            continue;
+        std::string_view value = Trimmed(line.substr(key.size()));
+        if (value.size() >= 3 && value.substr(value.size() - 3) == " kB")
+            value.remove_suffix(3);
+        const std::optional<std::uint64_t> kibibytes = ParseCount(value);
+        if (!kibibytes || *kibibytes > (~std::uint64_t{0} >> 10))
+            return std::nullopt;
+        return *kibibytes * 1024u;
+    }
+    return std::nullopt;
+}
+
+// The soft limit on the proc/self/limits line that starts with `name`; nothing for
+// "unlimited", a missing line or a damaged one.
+std::optional<std::uint64_t> SoftLimit(std::string_view table, std::string_view name)
+{
+    while (!table.empty()) {
+        const std::size_t end = table.find('\n');
+        std::string_view line = table.substr(0, end);
+        table = end == std::string_view::npos ? std::string_view() : table.substr(end + 1);
+        if (!line.starts_with(name) || line.size() == name.size() || line[name.size()] != ' ')
+            continue;
+        line = Trimmed(line.substr(name.size()));
+        const std::optional<std::uint64_t> limit = ParseCount(line.substr(0, line.find(' ')));
+        if (!limit || *limit >= kNoLimit)
+            return std::nullopt;
+        return limit;
+    }
+    return std::nullopt;
+}
+
+// What the process's own limits still allow (`ulimit -v` and `ulimit -d`): the address-space
+// limit less the address space already mapped, the data limit less the data already mapped.
+// Reserved but untouched address space counts against the first, so a process under such a
+// limit runs out long before the machine does. Nothing when no limit is set or readable.
+std::optional<std::uint64_t> ProcessLimitHeadroom(const std::filesystem::path& root)
+{
+    const std::optional<std::string> limits = ReadSmallFile(root / "proc/self/limits");
+    if (!limits)
+        return std::nullopt;
+    const std::optional<std::string> status = ReadSmallFile(root / "proc/self/status");
+    std::optional<std::uint64_t> smallest;
+    const auto take = [&](std::string_view limitName, std::string_view statusKey) {
+        const std::optional<std::uint64_t> limit = SoftLimit(*limits, limitName);
+        if (!limit)
+            return;
+        // Without the figure of what is mapped the limit itself is the most that is left.
+        const std::uint64_t used = status ? KibibyteField(*status, statusKey).value_or(0) : 0;
+        const std::uint64_t left = *limit - std::min(*limit, used);
+        smallest = std::min(smallest.value_or(left), left);
+    };
+    take("Max address space", "VmSize:");
+    take("Max data size", "VmData:");
+    return smallest;
+}
+
 }  // namespace
 
 std::uint64_t AvailableMemoryBytesUnder(const std::filesystem::path& root)
 {
-    const std::optional<std::uint64_t> system = SystemAvailableBytes(root);
-    const std::optional<std::uint64_t> cgroup = CgroupAvailableBytes(root);
-    if (!cgroup)
-        return system.value_or(0);
-    // A cgroup with nothing left must still read as a figure, not as "unknown".
-    const std::uint64_t allowed = std::max<std::uint64_t>(*cgroup, 1);
-    return system ? std::min(*system, allowed) : allowed;
+    std::optional<std::uint64_t> available = SystemAvailableBytes(root);
+    for (const std::optional<std::uint64_t> bound : {CgroupAvailableBytes(root), ProcessLimitHeadroom(root)}) {
+        if (!bound)
+            continue;
+        // A limit with nothing left must still read as a figure, not as "unknown".
+        const std::uint64_t allowed = std::max<std::uint64_t>(*bound, 1);
+        available = std::min(available.value_or(allowed), allowed);
+    }
+    return available.value_or(0);
 }
 
 std::uint64_t AvailableMemoryBytes()

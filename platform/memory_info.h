@@ -11,14 +11,17 @@
 
 namespace grainforge::platform {
 
-// Bytes available for new allocations without swapping: the smaller of the system's
+// Bytes available for new allocations without swapping: the smallest of the system's
 // MemAvailable (/proc/meminfo) and what the process's memory cgroup and its ancestors still
 // allow (cgroup v2: memory.max less memory.current; v1: memory.limit_in_bytes less
 // memory.usage_in_bytes; "max" or a limit of 2^60 bytes or more is no limit). The usage is
 // taken less the reclaimable file cache from the same folder's memory.stat (v2 inactive_file,
 // v1 total_inactive_file) when that file holds the figure, so a level never allows more than
 // its limit. A cgroup with nothing left gives 1, so 0 means only that no figure could be
-// read. Thread-safe; reads the files on every call.
+// read. The process's own limits count as well (proc/self/limits: the soft address-space limit
+// less VmSize, the soft data limit less VmData, from proc/self/status), since a process under
+// `ulimit -v` has its allocations fail while the machine still has plenty. Thread-safe; reads
+// the files on every call.
 std::uint64_t AvailableMemoryBytes();
 
 // The same, reading proc/ and sys/fs/cgroup/ under `root` instead of "/" (for tests).

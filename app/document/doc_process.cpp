@@ -8,6 +8,7 @@
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/pipeline/pipeline_stages.h"
 #include "engine/pipeline/process_estimate.h"
+#include "platform/memory_info.h"
 
 #include <cmath>
 
@@ -275,8 +276,16 @@ void CGrainforgeDoc::RequestProcess()
     // Refused at once, with the count the relief section shows, instead of after the stages.
     const mesh::ProcessEstimate estimate = mesh::EstimateProcessTriangles(workingPart, s);
     if (estimate.overLimit) {
-        const std::string message =
-            mesh::TriangleLimitText(estimate.triangles, estimate.costliest, estimate.ownTriangles);
+        const std::string message = mesh::TriangleLimitText(estimate);
+        LogMessage("Refused: " + message, kLogError);
+        ShowInformation(Utf8ToWide(message), kInfoError, InfoEvent::run);
+        return;
+    }
+    // The whole run against the memory this process may use, before any of it is taken.
+    const mesh::ProcessMemory memory =
+        mesh::EstimateProcessMemory(workingPart, s, grainforge::platform::AvailableMemoryBytes());
+    if (memory.over) {
+        const std::string message = mesh::FormatProcessMemoryText(memory);
         LogMessage("Refused: " + message, kLogError);
         ShowInformation(Utf8ToWide(message), kInfoError, InfoEvent::run);
         return;

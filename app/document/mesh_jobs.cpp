@@ -104,6 +104,27 @@ SimplifyJobResult SimplifyInputMeshJob(const TriangleMesh& loadedPart, const gra
     return result;
 }
 
+namespace {
+
+// The triangle size whose estimate, over every piece of the part, is within `limit`: searched
+// from the size in use (the asked one, or the finest a piece's size allows) by the estimate that
+// refused.
+float AdviseRemeshTriangleSize(const TriangleMesh& part, const grainforge::mesh::RemeshSettings& settings,
+    std::uint64_t limit, const grainforge::mesh::RemeshEstimate& over)
+{
+    float start = std::max({settings.targetEdgeMillimetres, 0.0001f, over.cappedCellMillimetres});
+    if (over.costliest.finest)
+        start = std::max(start, over.costliest.cellMillimetres);
+    grainforge::mesh::RemeshSettings trial = settings;
+    const double excess = static_cast<double>(over.totalTriangles) / static_cast<double>(limit);
+    return grainforge::mesh::SearchAdvisedLength(start, excess, [&](float size) {
+        trial.targetEdgeMillimetres = size;
+        return !grainforge::mesh::OverTriangleLimit(grainforge::mesh::EstimateRemeshResult(part, trial).totalTriangles, limit);
+    });
+}
+
+}  // namespace
+
 RemeshJobResult RemeshInputMeshJob(const TriangleMesh& loadedPart, const grainforge::mesh::Transform3x4& placement,
     const grainforge::mesh::RemeshSettings& settings, std::uint64_t maximumTriangles,
     const std::atomic<bool>& cancel) noexcept
@@ -119,6 +140,7 @@ RemeshJobResult RemeshInputMeshJob(const TriangleMesh& loadedPart, const grainfo
                 if (grainforge::mesh::OverTriangleLimit(estimate.totalTriangles, maximumTriangles)) {
                     result.estimatedTriangles = estimate.totalTriangles;
                     result.costliest = estimate.costliest;
+                    result.advisedTriangleSize = AdviseRemeshTriangleSize(copy, settings, maximumTriangles, estimate);
                     result.outcome = MeshJobOutcome::refused;
                     return;
                 }
@@ -191,8 +213,15 @@ std::string RemeshJobProblemText(const RemeshJobResult& result)
             .append(" triangles, which is over the limit")
             .append(grainforge::mesh::FormatCostliestPiece(result.costliest))
             .append(". The part is as it was; ");
-        // Below the finest a piece's size allows, a larger triangle size changes nothing there.
         const grainforge::mesh::CostliestPiece& piece = result.costliest;
+        if (result.advisedTriangleSize > 0.0f) {
+            const std::string size =
+                "a triangle size of at least " + grainforge::mesh::FormatLength(result.advisedTriangleSize) + " mm";
+            if (piece.triangles != 0 && piece.finest)
+                return text + size + " or the part without that piece makes fewer, or a higher triangle limit lets it run.";
+            return text + size + " makes fewer.";
+        }
+        // Below the finest a piece's size allows, a larger triangle size changes nothing there.
         if (piece.triangles != 0 && piece.finest)
             return text + "a triangle size above " + grainforge::mesh::FormatLength(piece.cellMillimetres)
                 + " mm or the part without that piece makes fewer, or a higher triangle limit lets it run.";

@@ -53,6 +53,7 @@ struct RemeshJobResult {
     grainforge::mesh::RemeshReport report;
     std::uint64_t estimatedTriangles = 0;  // behind a refusal
     grainforge::mesh::CostliestPiece costliest;  // of pieces that lie apart, the one that makes the most
+    float advisedTriangleSize = 0.0f;  // behind a refusal: the size whose estimate is within the limit
     grainforge::mesh::TriangleMesh mesh;
     MeshJobFailure failure;
 };

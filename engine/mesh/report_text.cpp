@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 namespace grainforge::mesh {
 
@@ -81,13 +82,21 @@ std::string FormatMillimetres2(float value)
     return FormatFixed(value, 2);
 }
 
-std::string FormatLength(double millimetres)
+namespace {
+
+int LengthDecimals(double magnitude)
 {
-    const double magnitude = std::fabs(millimetres);
-    int decimals = 2;
     // Two significant digits: the first sits at -floor(log10) decimals, the second one later.
     if (std::isfinite(magnitude) && magnitude > 0.0 && magnitude < 0.1)
-        decimals = std::clamp(static_cast<int>(-std::floor(std::log10(magnitude))) + 1, 2, kMostLengthDecimals);
+        return std::clamp(static_cast<int>(-std::floor(std::log10(magnitude))) + 1, 2, kMostLengthDecimals);
+    return 2;
+}
+
+}  // namespace
+
+std::string FormatLength(double millimetres)
+{
+    const int decimals = LengthDecimals(std::fabs(millimetres));
     std::string text = FormatFixed(millimetres, decimals);
     const std::size_t point = text.find('.');
     if (point == std::string::npos)
@@ -96,6 +105,36 @@ std::string FormatLength(double millimetres)
     while (end > point + 3 && text[end - 1] == '0')
         --end;
     return text.substr(0, end);
+}
+
+float RoundLengthUp(float millimetres)
+{
+    if (!(millimetres > 0.0f) || !std::isfinite(millimetres))
+        return millimetres;
+    const double scale = std::pow(10.0, LengthDecimals(millimetres));
+    // Rounding up may reach the next power of ten, which FormatLength writes with fewer decimals.
+    // The float's own rounding (a part in ten million) does not count as a digit to round up.
+    const double up = std::ceil(static_cast<double>(millimetres) * scale * (1.0 - 1e-6)) / scale;
+    float value = static_cast<float>(up);
+    if (value < millimetres)
+        value = std::nextafter(value, std::numeric_limits<float>::infinity());
+    return value;
+}
+
+float SearchAdvisedLength(float start, double excess, const std::function<bool(float)>& fits)
+{
+    constexpr double kStep = 1.05;  // upward from the first guess while it does not fit
+    constexpr double kMostFactor = 1000.0;
+    if (!(start > 0.0f) || !std::isfinite(start))
+        return 0.0f;
+    double size = start * std::sqrt(std::isfinite(excess) ? std::max(excess, 1.0) : kMostFactor);
+    while (size < start * kMostFactor) {
+        const float written = RoundLengthUp(static_cast<float>(size));
+        if (fits(written))
+            return written;
+        size = std::max<double>(size * kStep, written);
+    }
+    return 0.0f;
 }
 
 std::string FormatSize3(float x, float y, float z)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,16 @@ std::string FormatMillimetres2(float value);
 // finer than a hundredth never reads as 0.00.
 inline constexpr int kMostLengthDecimals = 8;
 std::string FormatLength(double millimetres);
+// The smallest length at or above `millimetres` (positive) that FormatLength writes without
+// rounding: the value an advice names, so that the advice as the user reads and types it never
+// asks for less than was worked out. Other values come back as they are.
+float RoundLengthUp(float millimetres);
+// The smallest length, searched upward from `start` (mm, above 0), for which `fits` says yes,
+// each candidate as RoundLengthUp writes it; 0 when none within a thousandfold of `start`
+// does. `excess` (at least 1) is how far over its budget the work at `start` is: triangle
+// counts and most memory fall with the square of the size, so its root is the first guess.
+// Every size a refusal advises is found here, so that the advice passes the check that refused.
+float SearchAdvisedLength(float start, double excess, const std::function<bool(float)>& fits);
 
 // Three lengths, each as FormatMillimetres2, joined by " x " and followed by " mm":
 // "20.00 x 20.00 x 20.00 mm".

@@ -118,6 +118,33 @@ struct StageMilliseconds {
     double simplify = 0.0;
 };
 
+// Share of a closed part's volume a run may lose beyond what its relief takes off on purpose
+// before the user is told: a remesh rounds off edges and corners by a fraction of a triangle,
+// a twentieth of the volume is a part visibly cut down.
+inline constexpr double kVolumeLossWarningShare = 0.05;
+
+// What a run did to the part as a whole, measured on the source and the result.
+struct PartChangeReport {
+    bool measured = false;
+    std::uint64_t openEdgesClosed = 0;  // open edges of the part; its result is closed
+    double areaBefore = 0.0;            // mm2
+    double areaAfter = 0.0;
+    double volumeBefore = 0.0;          // mm3, signed
+    double volumeAfter = 0.0;
+    double reliefAllowance = 0.0;       // mm3 a relief may take off: its depth over the part's area
+    float triangleSize = 0.0f;          // mm: the size the result was built at, 0 when none
+    bool ownTriangles = false;          // no remesh ran: that size is the part's own
+
+    // Volume lost past kVolumeLossWarningShare of a closed part's volume (the relief's
+    // allowance aside). Every test of a run's volume loss goes through here.
+    [[nodiscard]] bool VolumeLostPastShare() const
+    {
+        if (!measured || openEdgesClosed != 0 || !(volumeBefore > 0.0))
+            return false;
+        return volumeBefore - volumeAfter > kVolumeLossWarningShare * volumeBefore + reliefAllowance;
+    }
+};
+
 // Everything one run produced besides meshes.
 struct PipelineReport {
     std::uint64_t sourceTriangles = 0;
@@ -133,6 +160,7 @@ struct PipelineReport {
     std::uint64_t refusedTriangles = 0;   // the estimate over the limit
     CostliestPiece refusedPiece;          // of bodies that lie apart, the one that makes the most
     std::uint8_t refusedWithoutRemesh = 0;  // the count came from the part's own triangles
+    float refusedAdvisedSize = 0.0f;      // triangle size whose count is within the limit; 0: none found
     std::string message;                  // a stage's failure text, normally empty
     RemeshReport remeshReport;
     DisplacementReport displacementReport;
@@ -165,6 +193,8 @@ struct PipelineReport {
     // relief and back: surface farther away than allowed was lost, or added.
     SurfaceDistanceReport remeshDistance;
     SurfaceDistanceReport reliefDistance;
+    // The part against the result: openings the run closed, volume it lost.
+    PartChangeReport partChange;
 };
 
 }  // namespace grainforge::mesh

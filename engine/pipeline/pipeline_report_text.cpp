@@ -434,15 +434,32 @@ std::string FormatReliefLostText(double keptShare, float depth, float thickness,
 }
 
 
+namespace {
+
+// Remesh was off, so no triangle size was in use to make smaller: the part's own triangles set
+// the relief's grid.
+std::string OwnTrianglesLossNote(bool added)
+{
+    return std::string(added ? "Crevices narrower than the part's own triangles are filled"
+                             : "Pieces and features smaller than the part's own triangles are dropped")
+        + "; Remesh is off, so turning it on with a smaller triangle size keeps them"
+        + (added ? " open." : ".");
+}
+
+}  // namespace
+
 std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, bool finest, std::uint64_t doubledFacets)
 {
     const std::string stage = relief ? "The relief " : "The remesh ";
     const auto at = [](Vec3 p) { return Fixed(p.x, 2) + ", " + Fixed(p.y, 2) + ", " + Fixed(p.z, 2); };
-    const std::string limit = ", more than the " + Length(d.allowed) + " mm allowed at a " + Length(d.triangleSize)
-        + " mm triangle size. ";
+    const std::string limit = ", more than the " + Length(d.allowed) + " mm allowed at "
+        + (d.ownTriangles ? "the part's own triangle size of " : "a ") + Length(d.triangleSize)
+        + (d.ownTriangles ? " mm. " : " mm triangle size. ");
     const auto cause = [&](bool added) {
         if (doubledFacets != 0)
             return DoubledFacetsCause(doubledFacets);
+        if (d.ownTriangles)
+            return OwnTrianglesLossNote(added);
         if (added)
             return "Crevices narrower than the triangles are filled; "
                 + (finest ? FinestAdvice("keep them open.") : std::string("a smaller triangle size keeps them open."));
@@ -450,17 +467,28 @@ std::string FormatSurfaceLossText(const SurfaceDistanceReport& d, bool relief, b
             + (finest ? FinestAdvice("keep them.") : std::string("a smaller triangle size keeps them."));
     };
     std::string text;
-    if (d.Lost())
+    if (d.Lost() && d.pieceDropped) {
+        const Vec3 size = d.droppedMax - d.droppedMin;
+        text = stage + "dropped a piece of the part: the piece of " + Fixed(size.x, 2) + " x " + Fixed(size.y, 2)
+            + " x " + Fixed(size.z, 2) + " mm at (" + at((d.droppedMin + d.droppedMax) * 0.5f)
+            + ") mm is gone from the result, made at "
+            + (d.ownTriangles ? "the part's own triangle size of " + Length(d.triangleSize) + " mm. "
+                              : "a " + Length(d.triangleSize) + " mm triangle size. ")
+            + cause(false);
+    } else if (d.Lost()) {
         text = stage + "lost part of the surface: the part reaches " + Length(d.largest) + " mm from the result at "
             + at(d.where) + " mm" + limit + cause(false);
+    }
     if (d.Added())
         text += (text.empty() ? "" : "\n") + stage + "added surface the part does not have: the result reaches "
             + Length(d.added) + " mm from the part at " + at(d.addedWhere) + " mm" + limit + cause(true);
     return text;
 }
 
-std::string FormatLostSurfaceNote(bool added, bool finest)
+std::string FormatLostSurfaceNote(bool added, bool finest, bool ownTriangles)
 {
+    if (ownTriangles)
+        return OwnTrianglesLossNote(added);
     std::string advice = finest ? FinestAdvice(added ? "keep them open." : "keep them.")
                                 : std::string(added ? "a smaller triangle size keeps them open."
                                                     : "a smaller triangle size keeps them.");
@@ -469,13 +497,79 @@ std::string FormatLostSurfaceNote(bool added, bool finest)
                   : "Features thinner than the triangles were dropped. ") + advice;
 }
 
+namespace {
+
+// "1.5 GB" for a byte count, "640 MB" below a gigabyte.
+std::string MemoryAmount(std::uint64_t bytes)
+{
+    const double value = static_cast<double>(bytes);
+    return value < 1e9 ? Fixed(value / 1e6, 0) + " MB" : Fixed(value / 1e9, 1) + " GB";
+}
+
+}  // namespace
+
+std::string FormatProcessMemoryText(const ProcessMemory& memory)
+{
+    std::string text = "Process would need about " + MemoryAmount(memory.bytes) + " of memory, more than the "
+        + MemoryAmount(memory.available) + " this process may use. Nothing was changed; ";
+    const float size = memory.advisedTriangleSize;
+    const std::string advised = size > 0.0f && std::isfinite(size)
+        ? "a triangle size of at least " + Length(size) + " mm"
+        : std::string("a larger triangle size");
+    if (memory.ownTriangles)
+        return text + "Remesh is off, so the relief is made at the part's own triangle size: turn Remesh on with "
+            + advised + ".";
+    return text + advised + (size > 0.0f ? " fits." : " needs less.");
+}
+
+std::string FormatReliefTooDeepText(float strength, float depth, float partSize)
+{
+    return "The relief is too deep for this part: a Strength of " + FormatLength(strength) + " mm makes it "
+        + FormatLength(depth) + " mm deep on a part " + FormatLength(partSize)
+        + " mm across, and building it would need more memory than is safe. A smaller Strength needs less. "
+          "Nothing was changed.";
+}
+
+std::string FormatPartChangeText(const PartChangeReport& c)
+{
+    const auto share = [](double before, double after) {
+        const double percent = 100.0 * (after - before) / std::fabs(before);
+        return (percent >= 0.0 ? "+" : "") + Fixed(percent, 0) + "%";
+    };
+    std::string text;
+    if (c.measured && c.openEdgesClosed != 0) {
+        text = "The part is open (" + FormatCountOf(c.openEdgesClosed, "edge is", "edges are")
+            + " used by one triangle): Process closed its openings";
+        const double added = c.areaAfter - c.areaBefore;
+        if (added > 0.0)
+            text += ", adding about " + Fixed(added, 2) + " mm2 of surface";
+        text += "; the volume went from " + Fixed(c.volumeBefore, 2) + " to " + Fixed(c.volumeAfter, 2) + " mm3";
+        if (std::fabs(c.volumeBefore) > 0.0)
+            text += " (" + share(c.volumeBefore, c.volumeAfter) + ")";
+        text += ".";
+    }
+    if (c.VolumeLostPastShare()) {
+        std::string lost = "Process lost " + Fixed(100.0 * (c.volumeBefore - c.volumeAfter) / c.volumeBefore, 0)
+            + "% of the part's volume (" + Fixed(c.volumeBefore, 2) + " to " + Fixed(c.volumeAfter, 2)
+            + " mm3), more than the " + Fixed(100.0 * kVolumeLossWarningShare, 0) + "% a run may round off";
+        if (c.triangleSize > 0.0f)
+            lost += ": triangles of " + Length(c.triangleSize) + " mm cut its edges and corners";
+        lost += c.ownTriangles ? ". Remesh is off, so turning it on with a smaller triangle size keeps more of it."
+                               : ". A smaller triangle size keeps more of it.";
+        text += (text.empty() ? "" : "\n") + lost;
+    }
+    return text;
+}
+
 std::string FormatRunSurfaceLoss(const PipelineReport& r)
 {
     std::string text = FormatSurfaceLossText(r.remeshDistance, false, r.remeshDistance.finest, r.doubledFacetsKept);
-    const std::string relief =
-        FormatSurfaceLossText(r.reliefDistance, true, r.reliefDistance.finest, r.doubledFacetsKept);
-    if (!relief.empty())
-        text += (text.empty() ? "" : "\n") + relief;
+    for (const std::string& more : {FormatSurfaceLossText(r.reliefDistance, true, r.reliefDistance.finest,
+                                        r.doubledFacetsKept),
+             FormatPartChangeText(r.partChange)}) {
+        if (!more.empty())
+            text += (text.empty() ? "" : "\n") + more;
+    }
     return text;
 }
 

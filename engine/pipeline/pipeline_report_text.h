@@ -8,6 +8,7 @@
 
 #include "engine/mesh/mesh_validation.h"
 #include "engine/pipeline/pipeline_records.h"
+#include "engine/pipeline/process_estimate.h"
 
 #include <string>
 
@@ -93,11 +94,29 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 [[nodiscard]] std::string FormatReliefLostText(double keptShare, float depth, float thickness, float tileWidth,
     float triangleSize, float advisedWidth);
 
-// The validation's note on surface a stage lost (or, with `added`, added): what the triangles
-// did and, unless they were already the `finest` the part's size allows, that smaller ones help.
-[[nodiscard]] std::string FormatLostSurfaceNote(bool added, bool finest);
+// The refusal for a run whose estimate needs more memory than the process may use: the bytes
+// needed and available, "Nothing was changed;" and the triangle size the same estimate fits
+// (with Remesh off, turning Remesh on at that size), or a larger one when none was found.
+[[nodiscard]] std::string FormatProcessMemoryText(const ProcessMemory& memory);
 
-// The losses of a run, each as FormatSurfaceLossText gives it, remesh first, "\n" between.
+// The refusal for a solid relief whose field would need more memory than is safe because the
+// relief is `depth` mm deep on a part `partSize` mm across at its widest: names the Strength
+// (`strength` mm) as the cause, not the triangle size, and ends "Nothing was changed."
+[[nodiscard]] std::string FormatReliefTooDeepText(float strength, float depth, float partSize);
+
+// The validation's note on surface a stage lost (or, with `added`, added): what the triangles
+// did and, unless they were already the `finest` the part's size allows, that smaller ones help;
+// with `ownTriangles` (no remesh ran) that Remesh, off, makes them smaller.
+[[nodiscard]] std::string FormatLostSurfaceNote(bool added, bool finest, bool ownTriangles = false);
+
+// What a run did to the part as a whole, a line each; empty when nothing is worth telling: the
+// openings it closed (the open edges, the surface added, the volume before and after) and the
+// volume lost past kVolumeLossWarningShare, with the triangle size that cut it and what keeps
+// more (Remesh, when the triangles were the part's own).
+[[nodiscard]] std::string FormatPartChangeText(const PartChangeReport& change);
+
+// The losses of a run, each as FormatSurfaceLossText gives it, remesh first, then
+// FormatPartChangeText, "\n" between.
 [[nodiscard]] std::string FormatRunSurfaceLoss(const PipelineReport& report);
 
 // Share of the chosen surface's area (TextureFigures::chosenArea) under which the texture

@@ -19,6 +19,7 @@
 #include "engine/remesh/contour_clusters.h"
 #include "engine/remesh/flat_simplify.h"
 #include "engine/remesh/remesh.h"
+#include "platform/memory_info.h"
 
 #include <algorithm>
 #include <charconv>
@@ -222,6 +223,23 @@ float RemeshAllowance(float triangleSize) { return 2.0f * triangleSize; }
 // inward corner to the corner of the moved surface, besides what its contour may round off.
 float ReliefAllowance(float cell, float depth) { return 2.0f * cell + 2.0f * depth; }
 
+// True when a relief `depth` mm deep, not the triangle size, is what makes the solid's field
+// too large: the field reaches the depth (and a few cells) past the part on every side, and
+// at this depth its box holds more than kDeepFieldShare times what a flat relief's would.
+constexpr double kDeepFieldShare = 8.0;
+bool ReliefDepthFillsTheField(const TriangleMesh& part, float cell, float depth)
+{
+    if (!part.boundsValid || !(depth > 0.0f))
+        return false;
+    const Vec3 extent = part.boundsMax - part.boundsMin;
+    const double flat = 8.0 * cell;
+    const double deep = 2.0 * static_cast<double>(depth) + flat;
+    double growth = 1.0;
+    for (const float side : {extent.x, extent.y, extent.z})
+        growth *= (side + deep) / (side + flat);
+    return !(growth < kDeepFieldShare);  // an infinite depth lands here as well
+}
+
 bool HasFiniteCoordinates(const TriangleMesh& mesh)
 {
     return std::all_of(mesh.vertices.begin(), mesh.vertices.end(),
@@ -244,23 +262,32 @@ std::string UnusableReliefText(const DisplacementSettings& displacement)
 
 }  // namespace
 
-std::string TriangleLimitText(std::uint64_t estimatedTriangles, const CostliestPiece& piece, bool withoutRemesh)
+std::string TriangleLimitText(std::uint64_t estimatedTriangles, const CostliestPiece& piece, bool withoutRemesh,
+    float advisedSize)
 {
     const std::string named = FormatCostliestPiece(piece);
     const std::string text = "About " + FormatCountGrouped(estimatedTriangles) + " triangles, which is over the limit"
         + named + ". Nothing was changed; ";
+    const bool advised = advisedSize > 0.0f && std::isfinite(advisedSize);
+    const std::string size = advised ? "a triangle size of at least " + FormatMillimetres(advisedSize) : std::string();
     if (withoutRemesh)
-        return text + "Remesh is off, so the relief is made at the part's own triangle size: turn Remesh on with a "
-                      "larger triangle size, or raise the triangle limit.";
+        return text + "Remesh is off, so the relief is made at the part's own triangle size: turn Remesh on with "
+            + (advised ? size : std::string("a larger triangle size")) + ", or raise the triangle limit.";
     if (!named.empty() && piece.finest)
-        return text + "a triangle size above " + FormatMillimetres(piece.cellMillimetres)
+        return text + (advised ? size : "a triangle size above " + FormatMillimetres(piece.cellMillimetres))
             + ", a higher triangle limit, or the part without that piece lets it run.";
-    return text + "a larger triangle size or a higher triangle limit lets it run.";
+    return text + (advised ? size : std::string("a larger triangle size")) + " or a higher triangle limit lets it run.";
 }
 
 std::string TriangleLimitText(const PipelineReport& report)
 {
-    return TriangleLimitText(report.refusedTriangles, report.refusedPiece, report.refusedWithoutRemesh != 0);
+    return TriangleLimitText(
+        report.refusedTriangles, report.refusedPiece, report.refusedWithoutRemesh != 0, report.refusedAdvisedSize);
+}
+
+std::string TriangleLimitText(const ProcessEstimate& estimate)
+{
+    return TriangleLimitText(estimate.triangles, estimate.costliest, estimate.ownTriangles, estimate.advisedTriangleSize);
 }
 
 void RecordSolidFailure(PipelineReport& report, const SolidDisplacementReport& solid)
@@ -415,6 +442,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     report.refusedTriangles = 0;
     report.refusedPiece = {};
     report.refusedWithoutRemesh = 0;
+    report.refusedAdvisedSize = 0.0f;
     report.remeshReport = {};
     report.remeshDistance = {};
     remeshDistanceDue_ = false;
@@ -434,7 +462,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     const float triangleSize = RemeshTriangleSize(source, remesh);
     if (!RefusePartBelowTriangleSize(triangleSize) || !RefusePieceTooFarOut(triangleSize))
         return false;
-    if (RefuseOverTheLimit())
+    if (RefuseOverTheLimit() || RefuseOverMemory())
         return false;
     // The remesh writes a partial result on a stop; it works on a copy that is dropped then.
     TriangleMesh mesh = part;
@@ -485,6 +513,16 @@ bool PipelineStages::RefuseOverTheLimit()
     report.refusedTriangles = estimate.triangles;
     report.refusedPiece = estimate.costliest;
     report.refusedWithoutRemesh = estimate.ownTriangles ? 1 : 0;
+    report.refusedAdvisedSize = estimate.advisedTriangleSize;
+    return true;
+}
+
+bool PipelineStages::RefuseOverMemory()
+{
+    const ProcessMemory memory = EstimateProcessMemory(source, lastSettings, platform::AvailableMemoryBytes());
+    if (!memory.over)
+        return false;
+    report.message = FormatProcessMemoryText(memory);
     return true;
 }
 
@@ -528,6 +566,39 @@ bool PipelineStages::RefusePieceTooFarOut(float triangleSize)
     return false;
 }
 
+namespace {
+
+// Where the farthest lost sample of `distance` lies on a piece of `input` (a group of bodies
+// apart from the rest) of which `output` kept no vertex, records that piece's box: the piece
+// went whole, and the user is told so with its size and place.
+void FindDroppedPiece(const TriangleMesh& input, const TriangleMesh& output, SurfaceDistanceReport& distance)
+{
+    if (!distance.Lost())
+        return;
+    const auto inside = [](Vec3 p, Vec3 low, Vec3 high, float margin) {
+        return p.x >= low.x - margin && p.y >= low.y - margin && p.z >= low.z - margin && p.x <= high.x + margin
+            && p.y <= high.y + margin && p.z <= high.z + margin;
+    };
+    const std::vector<MeshCluster> pieces = FindMeshClusters(input, distance.allowed);
+    if (pieces.size() < 2)
+        return;
+    for (const MeshCluster& piece : pieces) {
+        if (!inside(distance.where, piece.boundsMin, piece.boundsMax, 0.0f))
+            continue;
+        const bool kept = std::any_of(output.vertices.begin(), output.vertices.end(), [&](const MeshVertex& v) {
+            return inside(v.position, piece.boundsMin, piece.boundsMax, distance.allowed);
+        });
+        if (kept)
+            return;
+        distance.pieceDropped = true;
+        distance.droppedMin = piece.boundsMin;
+        distance.droppedMax = piece.boundsMax;
+        return;
+    }
+}
+
+}  // namespace
+
 void PipelineStages::MeasureRemeshDistance(const AabbTree& tree)
 {
     if (!remeshDistanceDue_)
@@ -536,6 +607,7 @@ void PipelineStages::MeasureRemeshDistance(const AabbTree& tree)
     report.remeshDistance = MeasureSurfaceDistance(source, faceInput, tree, limits.allowed);
     report.remeshDistance.triangleSize = limits.triangleSize;
     report.remeshDistance.finest = limits.finest;
+    FindDroppedPiece(source, faceInput, report.remeshDistance);
     remeshDistanceDue_ = false;
 }
 
@@ -555,6 +627,32 @@ void PipelineStages::MeasureReliefDistance()
     distance = MeasureSurfaceChange(faceInput, *inputTree, result, tree, limits.allowed);
     distance.triangleSize = limits.triangleSize;
     distance.finest = limits.finest;
+    distance.ownTriangles = limits.ownTriangles;
+    FindDroppedPiece(faceInput, result, distance);
+}
+
+void PipelineStages::MeasurePartChange()
+{
+    PartChangeReport& change = report.partChange;
+    change = {};
+    const bool rebuilt = report.remeshed != 0 || report.solidReport.ok;
+    if (!rebuilt || result.TriangleCount() == 0)
+        return;
+    change.measured = true;
+    change.areaBefore = source.SurfaceArea();
+    change.areaAfter = result.SurfaceArea();
+    change.volumeBefore = source.Volume();
+    change.volumeAfter = result.Volume();
+    const std::uint64_t open = CountEdges(source).boundary;
+    if (open != 0 && CountEdges(result).boundary == 0)
+        change.openEdgesClosed = open;
+    // A relief takes off up to its depth over the surface on purpose.
+    const DisplacementReport& relief = report.displacementReport;
+    const double depth = std::max(-relief.minimumOffset, relief.maximumOffset);
+    change.reliefAllowance = std::max(depth, 0.0) * change.areaBefore;
+    const SurfaceDistanceReport& built = report.solidReport.ok ? report.reliefDistance : report.remeshDistance;
+    change.triangleSize = built.triangleSize;
+    change.ownTriangles = report.remeshed == 0;
 }
 
 void PipelineStages::NoteLostSurface()
@@ -578,11 +676,12 @@ void PipelineStages::NoteLostSurface()
         if (distance->Lost())
             add("Part of the surface was lost: the part reaches " + FormatMillimetres(distance->largest)
                     + " from the result at " + FormatMillimetres(distance->where) + ".",
-                repeats != 0 ? FormatDoubledFacetsNote(repeats) : FormatLostSurfaceNote(false, distance->finest));
+                repeats != 0 ? FormatDoubledFacetsNote(repeats)
+                             : FormatLostSurfaceNote(false, distance->finest, distance->ownTriangles));
         if (distance->Added())
             add("Surface was added: the result reaches " + FormatMillimetres(distance->added) + " from the part at "
                     + FormatMillimetres(distance->addedWhere) + ".",
-                FormatLostSurfaceNote(true, distance->finest));
+                FormatLostSurfaceNote(true, distance->finest, distance->ownTriangles));
     }
 }
 
@@ -654,7 +753,8 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         return true;
     }
     // Without a remesh the solid relief is the first stage the triangle limit applies to.
-    if (settings.remeshOn == 0 && settings.displacement.method != DisplacementMethod::mesh && RefuseOverTheLimit())
+    if (settings.remeshOn == 0 && settings.displacement.method != DisplacementMethod::mesh
+        && (RefuseOverTheLimit() || RefuseOverMemory()))
         return false;
 
     // How finely the triangles carry the texture; detail finer than a triangle is blurred away.
@@ -793,6 +893,7 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         }
         report.reliefDistance.triangleSize = solid.cellMillimetres;
         report.reliefDistance.finest = cellCapped;
+        report.reliefDistance.ownTriangles = settings.remeshOn == 0;
         report.reliefDistance.allowed = ReliefAllowance(solid.cellMillimetres, depth);
         auto pending = std::make_unique<PendingWeights>();
         pending->weights = stageWeights;
@@ -805,6 +906,10 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     }
     RecordSolidFailure(report, report.solidReport);
     report.refusedWithoutRemesh = report.refused != 0 && settings.remeshOn == 0 ? 1 : 0;
+    if (report.solidReport.tooLarge && ReliefDepthFillsTheField(input, solid.cellMillimetres, depth))
+        report.message = FormatReliefTooDeepText(settings.displacement.strengthMillimetres, depth,
+            std::max({input.boundsMax.x - input.boundsMin.x, input.boundsMax.y - input.boundsMin.y,
+                input.boundsMax.z - input.boundsMin.z}));
     return false;
 }
 
@@ -975,6 +1080,7 @@ bool PipelineStages::Run(const ProgressCallback& progress)
     report.refusedTriangles = 0;
     report.refusedPiece = {};
     report.refusedWithoutRemesh = 0;
+    report.refusedAdvisedSize = 0.0f;
     report.message.clear();
     report.stageMilliseconds = {};
     std::int32_t current = kStageRemesh;
@@ -1074,6 +1180,7 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
     if (dirtyAtStart[kStageDisplacement] != 0 || dirtyAtStart[kStageSimplify] != 0) {
         const Clock::time_point start = Clock::now();
         MeasureReliefDistance();
+        MeasurePartChange();
         report.surfaceDistanceMilliseconds += MillisecondsSince(start);
     }
 

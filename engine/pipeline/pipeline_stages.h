@@ -16,6 +16,7 @@
 #include "engine/mesh/progress.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/pipeline/pipeline_records.h"
+#include "engine/pipeline/process_estimate.h"
 #include "engine/textures/height_map.h"
 
 #include <array>
@@ -70,13 +71,14 @@ struct StaleStage {
 // "About N triangles, which is over the limit." for a refused run, then, where bodies lie
 // apart, the piece that makes the most of them (its size, where it lies, its share, and its
 // triangle size when that is the finest its size allows), then "Nothing was changed;" and
-// the settings that would let it run: a larger triangle size (above the piece's finest) or a
-// higher triangle limit; with `withoutRemesh`, turning Remesh on, as the triangle size is not
-// in use.
+// the settings that would let it run: the triangle size `advisedSize` (from the same estimate,
+// for all pieces together; when 0, a larger one, above the piece's finest) or a higher triangle
+// limit; with `withoutRemesh`, turning Remesh on at that size, as no triangle size is in use.
 [[nodiscard]] std::string TriangleLimitText(std::uint64_t estimatedTriangles, const CostliestPiece& piece = {},
-    bool withoutRemesh = false);
-// The same for a refused run's report.
+    bool withoutRemesh = false, float advisedSize = 0.0f);
+// The same for a refused run's report, and for the estimate the document refuses a run with.
 [[nodiscard]] std::string TriangleLimitText(const PipelineReport& report);
+[[nodiscard]] std::string TriangleLimitText(const ProcessEstimate& estimate);
 
 // Records why the solid displacement gave no result: a stop as `stopped`, a triangle limit as
 // `refused` with the estimate, and a memory refusal or a contour with holes as a failure
@@ -174,6 +176,9 @@ private:
     // Refuses (the report's `refused`, with the shown count) a run whose shown count is over
     // the triangle limit; true when refused.
     bool RefuseOverTheLimit();
+    // Refuses (the report's `message`) a run whose whole estimate needs more memory than the
+    // process may use; true when refused.
+    bool RefuseOverMemory();
     // Refuses (the report's `message`) a part whose box is smaller than the triangle size on
     // every side; true when the part is large enough.
     bool RefusePartBelowTriangleSize(float triangleSize);
@@ -185,6 +190,9 @@ private:
     void MeasureRemeshDistance(const AabbTree& tree);
     // The distance of `faceInput` from the result of a relief and back, after simplify and cleanup.
     void MeasureReliefDistance();
+    // Measures the part against the result (report.partChange): the openings a closed result
+    // no longer has, and the volume lost.
+    void MeasurePartChange();
     // Adds a problem to the validation for each distance past its allowance.
     void NoteLostSurface();
     // Marks the report when a relief was asked for and no face, or only a sliver of the chosen

@@ -18,6 +18,9 @@ struct ProcessEstimate {
     bool overLimit = false;            // a stage of the run has a limit and would be refused
     CostliestPiece costliest;          // where bodies lie apart, the one that makes the most
     bool ownTriangles = false;         // no remesh: the solid relief at the part's own triangles
+    // Over the limit: the smallest triangle size found (with Remesh on) whose estimate is
+    // within it, as RoundLengthUp writes it; 0 when none was found or the run is not over.
+    float advisedTriangleSize = 0.0f;
 };
 
 // How many times the shown count a stage may make before its own limit stops it. The shown
@@ -45,8 +48,35 @@ inline constexpr std::uint64_t kStageTriangleHeadroom = 2;
 // The expected result of `settings` on `source`: the remesh with the run's effective settings
 // (the contour remesh under a solid relief), or, without a remesh, the solid relief at the
 // part's own triangle size. Over the limit only when such a stage runs and there is a limit:
-// then Process refuses before any stage runs.
+// then Process refuses before any stage runs, advising the triangle size that this same
+// estimate, for all pieces of the part together, holds within the limit.
 [[nodiscard]] ProcessEstimate EstimateProcessTriangles(const TriangleMesh& source,
     const PipelineSettings& settings);
+
+// Bytes a whole run holds at its peak per triangle the remesh (or the relief without one) is
+// expected to make: the relief's field and mesh, the search trees, the simplify's copies and the
+// checks. pipeline_bench's Process/Cube100/0.3mm peaks at 622 MB for the 1.6 million triangles
+// shown (some 390 bytes each), Process/Cube100/0.2mm at 1178 MB for 3.5 million (some 340); a
+// margin is kept for parts whose relief holds more.
+inline constexpr double kRunBytesPerTriangle = 480.0;
+
+// The memory a Process run is expected to need against what the process may use.
+struct ProcessMemory {
+    std::uint64_t bytes = 0;      // the whole run's peak: its stages' triangles, or a contour grid
+    std::uint64_t available = 0;  // what the process may still take; 0 when unknown
+    bool over = false;            // bytes is above a known `available`
+    bool ownTriangles = false;    // no remesh: the relief is made at the part's own triangles
+    // Over: the smallest triangle size found (with Remesh on) whose estimate fits, as
+    // RoundLengthUp writes it; 0 when none was found.
+    float advisedTriangleSize = 0.0f;
+};
+
+// The whole run's memory for `settings` on `source`, held against `available` bytes (0:
+// unknown, never over): every stage after the remesh by its triangle count, and the contour
+// remesh's grids where they need more. Over only when a stage that grows with the triangle size
+// runs (the remesh or a solid relief); then Process refuses before any stage runs, advising the
+// triangle size this same estimate fits.
+[[nodiscard]] ProcessMemory EstimateProcessMemory(const TriangleMesh& source, const PipelineSettings& settings,
+    std::uint64_t available);
 
 }  // namespace grainforge::mesh

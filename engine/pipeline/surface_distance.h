@@ -40,6 +40,14 @@ struct SurfaceDistanceReport {
     Vec3 addedWhere;             // the output sample that lies farthest from the input
     // The triangle size was raised to the finest the part's own size allows.
     bool finest = false;
+    // No remesh ran: the triangle size is the part's own, not a setting, and Remesh is what
+    // makes it smaller.
+    bool ownTriangles = false;
+    // The farthest sample lies on a piece of the part (a group of bodies lying apart) of which
+    // the output kept nothing: its box.
+    bool pieceDropped = false;
+    Vec3 droppedMin{};
+    Vec3 droppedMax{};
 
     // Measured, and some of the input lies farther from the output than allowed.
     [[nodiscard]] bool Lost() const { return measured && largest > allowed; }

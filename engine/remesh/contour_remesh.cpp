@@ -9,6 +9,7 @@
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/report_text.h"
 #include "engine/mesh/triangle_contact.h"
 #include "engine/mesh/welding.h"
 #include "engine/remesh/contour_cells.h"
@@ -1651,22 +1652,87 @@ ContourStep ContourOneGrid(const TriangleMesh& piece, const ContourGrid& grid, f
 
 namespace {
 
+// The grids a part is contoured in: one over the whole part, or one per group of bodies lying
+// apart (then `pieces` holds each group's mesh), each with its cell and memory footprint.
+struct ContourLayout {
+    std::vector<MeshCluster> clusters;
+    std::vector<TriangleMesh> pieces;
+    std::vector<float> cells;
+    std::vector<ContourGrid> grids;
+    std::vector<ContourFootprint> footprints;
+    std::uint64_t bytes = 0;  // every grid's peak with the results of the grids before it held
+    float cell = 0.0f;        // ContourCellSize of the part
+    bool capped = false;      // that cell was raised to the finest the part's size allows
+};
+
+// Lays the grids of `source` (bounds computed, finite) for `settings`, as the remesh will.
+ContourLayout LayOutContourGrids(const TriangleMesh& source, const RemeshSettings& settings)
+{
+    ContourLayout layout;
+    layout.cell = ContourCellSize(source, settings, &layout.capped, &layout.clusters);
+    const float cell = layout.cell;
+    // Bodies that lie far apart get a grid each at the cell asked for, not one grid over the
+    // box of them all; a part one grid holds is laid out as it always was.
+    const float asked = AskedContourCell(settings);
+    if (layout.clusters.empty()) {
+        layout.grids.push_back(SetUpContourGrid(source.boundsMin, source.boundsMax, cell));
+        layout.cells.push_back(cell);
+    }
+    for (const MeshCluster& cluster : layout.clusters) {
+        layout.pieces.push_back(ClusterMesh(source, cluster));
+        layout.cells.push_back(GridCellFor(cluster.boundsMax - cluster.boundsMin, asked));
+        layout.grids.push_back(
+            SetUpContourGrid(layout.pieces.back().boundsMin, layout.pieces.back().boundsMax, layout.cells.back()));
+    }
+    for (std::size_t g = 0; g < layout.grids.size(); ++g)
+        layout.footprints.push_back(
+            EstimateContourFootprint(layout.pieces.empty() ? source : layout.pieces[g], layout.grids[g]));
+    layout.bytes = EstimateContourPiecesBytes(layout.footprints);
+    return layout;
+}
+
+}  // namespace
+
+std::uint64_t EstimateContourRunBytes(const TriangleMesh& source, const RemeshSettings& settings)
+{
+    return LayOutContourGrids(source, settings).bytes;
+}
+
+float AdviseContourCell(const TriangleMesh& source, const RemeshSettings& settings, std::uint64_t available)
+{
+    if (available == 0 || !source.boundsValid)
+        return 0.0f;
+    const ContourLayout asked = LayOutContourGrids(source, settings);
+    if (!(asked.bytes > available))
+        return AskedContourCell(settings);
+    // The excess is measured against the coarsest grid's cell, plus a margin, as the estimate
+    // is not exact.
+    const float coarsest = *std::max_element(asked.cells.begin(), asked.cells.end());
+    const double excess = static_cast<double>(asked.bytes) / static_cast<double>(available);
+    RemeshSettings trial = settings;
+    return SearchAdvisedLength(std::max(coarsest, AskedContourCell(settings)), excess * kAdvisedCellMargin * kAdvisedCellMargin,
+        [&](float cell) {
+            trial.targetEdgeMillimetres = cell;
+            return !(EstimateContourRunBytes(source, trial) > available);
+        });
+}
+
+namespace {
+
 // Records the refusal of grids that need more than `available` bytes: the piece whose grid
 // alone is too large, when one is (else all of them together), and the cell from which on
-// they fit. Every byte the grids hold shrinks with the square of the cell, so the coarsest
-// cell raised by the root of the excess fits every grid.
-void RefuseGridsOverMemory(const std::vector<MeshCluster>& clusters, const std::vector<ContourFootprint>& footprints,
-    float coarsestCell, std::uint64_t available, RemeshReport& report)
+// they fit, tried through the same estimate.
+void RefuseGridsOverMemory(const TriangleMesh& source, const RemeshSettings& settings, const ContourLayout& layout,
+    std::uint64_t available, RemeshReport& report)
 {
     report.failed = true;
     report.failure = RemeshFailure::gridTooLarge;
     report.availableBytes = available;
-    const double excess = static_cast<double>(report.estimatedGridBytes) / static_cast<double>(available);
-    report.advisedCellMillimetres = static_cast<float>(coarsestCell * std::sqrt(excess) * kAdvisedCellMargin);
-    for (std::size_t g = 0; g < clusters.size(); ++g) {
-        if (footprints[g].peakBytes > available) {
-            report.failedPieceMin = clusters[g].boundsMin;
-            report.failedPieceMax = clusters[g].boundsMax;
+    report.advisedCellMillimetres = AdviseContourCell(source, settings, available);
+    for (std::size_t g = 0; g < layout.clusters.size(); ++g) {
+        if (layout.footprints[g].peakBytes > available) {
+            report.failedPieceMin = layout.clusters[g].boundsMin;
+            report.failedPieceMax = layout.clusters[g].boundsMax;
             return;
         }
     }
@@ -1683,9 +1749,8 @@ RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
         return report;
     TriangleMesh source = mesh;
     source.ComputeBounds();
-    bool capped = false;
-    std::vector<MeshCluster> clusters;
-    const float cell = ContourCellSize(source, settings, &capped, &clusters);
+    ContourLayout layout = LayOutContourGrids(source, settings);
+    const float cell = layout.cell;
     const Vec3 extent = source.boundsMax - source.boundsMin;
     // The box holds every NaN and infinity of the part: no grid can be laid over those.
     if (!HasFiniteBox(source)) {
@@ -1703,39 +1768,23 @@ RemeshReport RemeshByContour(TriangleMesh& mesh, const RemeshSettings& settings,
     if (!std::isfinite(cell))
         return report;
     report.cellMillimetres = cell;
-    report.cellCapped = capped;
-    // Bodies that lie far apart get a grid each at the cell asked for, not one grid over the
-    // box of them all; a part one grid holds is laid out as it always was.
-    const float asked = AskedContourCell(settings);
-    std::vector<TriangleMesh> pieces;
-    std::vector<float> cells;
-    std::vector<ContourGrid> grids;
-    if (clusters.empty()) {
-        grids.push_back(SetUpContourGrid(source.boundsMin, source.boundsMax, cell));
-        cells.push_back(cell);
-    }
-    for (const MeshCluster& cluster : clusters) {
-        pieces.push_back(ClusterMesh(source, cluster));
-        cells.push_back(GridCellFor(cluster.boundsMax - cluster.boundsMin, asked));
-        grids.push_back(SetUpContourGrid(pieces.back().boundsMin, pieces.back().boundsMax, cells.back()));
-    }
+    report.cellCapped = layout.capped;
     // Refused before anything large is allocated: past the available memory the kernel ends
     // the process instead of failing an allocation. The grids are contoured one at a time, but
     // every result is kept until they are joined, so all of them are held against the memory.
-    std::vector<ContourFootprint> footprints;
-    for (std::size_t g = 0; g < grids.size(); ++g) {
-        const ContourGrid& grid = grids[g];
+    for (const ContourGrid& grid : layout.grids)
         report.gridExtentMillimetres = std::max(report.gridExtentMillimetres,
             static_cast<float>(std::max({grid.count[0], grid.count[1], grid.count[2]}) * grid.cell));
-        footprints.push_back(EstimateContourFootprint(pieces.empty() ? source : pieces[g], grid));
-    }
-    report.estimatedGridBytes = EstimateContourPiecesBytes(footprints);
-    report.piecesApart = clusters.size();
+    report.estimatedGridBytes = layout.bytes;
+    report.piecesApart = layout.clusters.size();
     const std::uint64_t available = platform::AvailableMemoryBytes();
     if (available != 0 && report.estimatedGridBytes > available) {
-        RefuseGridsOverMemory(clusters, footprints, *std::max_element(cells.begin(), cells.end()), available, report);
+        RefuseGridsOverMemory(source, settings, layout, available, report);
         return report;
     }
+    const std::vector<TriangleMesh>& pieces = layout.pieces;
+    const std::vector<float>& cells = layout.cells;
+    const std::vector<ContourGrid>& grids = layout.grids;
 
     StageTimer timer(report);
     const ContourStageCallback stage = [&](const std::string& name) {

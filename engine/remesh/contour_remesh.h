@@ -75,6 +75,18 @@ ContourFootprint EstimateContourFootprint(const TriangleMesh& mesh, const Contou
 // (counted twice, as the joined result may be copied while it grows). Saturates.
 std::uint64_t EstimateContourPiecesBytes(const std::vector<ContourFootprint>& pieces);
 
+// Bytes the contour remesh of `source` (bounds computed) with `settings` is estimated to need
+// at once: its grids laid as the remesh lays them, held as EstimateContourPiecesBytes holds
+// them. The remesh refuses a part whose figure is over the available memory.
+std::uint64_t EstimateContourRunBytes(const TriangleMesh& source, const RemeshSettings& settings);
+
+// The edge length a memory refusal advises: the smallest found, at or above the one asked for,
+// whose grids the estimate the remesh itself runs holds within `available` bytes, as
+// RoundLengthUp writes it (each candidate is tried as it will be read). The asked edge when it
+// fits already; 0 when no edge was found or `available` is 0 (unknown). `source` needs its
+// bounds.
+float AdviseContourCell(const TriangleMesh& source, const RemeshSettings& settings, std::uint64_t available);
+
 // A vertex of the contour, with the box later steps must hold it in.
 struct ContourVertex {
     Vec3 position;

@@ -18,6 +18,18 @@ std::string Bytes(std::uint64_t count) { return std::to_string(count); }
 constexpr const char* kMeminfo8GiB = "MemTotal:       16777216 kB\nMemFree:         1048576 kB\n"
                                      "MemAvailable:    8388608 kB\nBuffers:           65536 kB\n";
 
+// proc/self/limits as the kernel lays it out: the name padded to 26 columns, then the soft and
+// hard limits and the unit.
+const std::string kLimitsHeader = "Limit                     Soft Limit           Hard Limit           Units     \n";
+std::string LimitLine(const std::string& name, const std::string& soft)
+{
+    std::string line = name;
+    line.resize(26, ' ');
+    std::string value = soft;
+    value.resize(21, ' ');
+    return line + value + "unlimited            bytes     \n";
+}
+
 // AvailableMemoryBytesUnder over a fake root: files given by their path under the root.
 TEST(AvailableMemoryBytes, TakesTheSmallerOfTheSystemAndTheCgroup)
 {
@@ -84,6 +96,28 @@ TEST(AvailableMemoryBytes, TakesTheSmallerOfTheSystemAndTheCgroup)
                                       {"cg/memory/grp/memory.usage_in_bytes", "1000"}}, 1},
         {"no meminfo, cgroup limited", {{"proc/self/cgroup", "0::/a\n"}, {"cg/a/memory.max", "2048"},
                                         {"cg/a/memory.current", "1024"}}, 1024, false},
+        // `ulimit -v 4194304`: 4 GiB of address space, 1 GiB of it mapped already.
+        {"address-space limit", {{"proc/self/limits", kLimitsHeader + LimitLine("Max data size", "unlimited")
+                                                          + LimitLine("Max address space", Bytes(4096 * kMiB))},
+                                 {"proc/self/status", "Name:\tx\nVmPeak:\t 9999999 kB\nVmSize:\t 1048576 kB\n"
+                                                      "VmData:\t  524288 kB\n"}}, 3072 * kMiB},
+        {"data limit tighter", {{"proc/self/limits", kLimitsHeader + LimitLine("Max data size", Bytes(2048 * kMiB))
+                                                         + LimitLine("Max address space", Bytes(4096 * kMiB))},
+                                {"proc/self/status", "VmSize:\t 1048576 kB\nVmData:\t  524288 kB\n"}}, 1536 * kMiB},
+        {"limits with a cgroup tighter", {{"proc/self/limits", LimitLine("Max address space", Bytes(4096 * kMiB))},
+                                          {"proc/self/status", "VmSize:\t 0 kB\n"}, {"proc/self/cgroup", "0::/a\n"},
+                                          {"cg/a/memory.max", "2048"}, {"cg/a/memory.current", "1024"}}, 1024},
+        {"no limits set", {{"proc/self/limits", kLimitsHeader + LimitLine("Max data size", "unlimited")
+                                                    + LimitLine("Max address space", "unlimited")},
+                           {"proc/self/status", "VmSize:\t 1048576 kB\n"}}, 8192 * kMiB},
+        {"address space used up", {{"proc/self/limits", LimitLine("Max address space", Bytes(1024 * kMiB))},
+                                   {"proc/self/status", "VmSize:\t 2097152 kB\n"}}, 1},
+        {"limit without status", {{"proc/self/limits", LimitLine("Max address space", Bytes(512 * kMiB))}}, 512 * kMiB},
+        {"damaged limit lines", {{"proc/self/limits", "Max address spaces 1024 1024 bytes\nMax address space lots\n"
+                                                      "Max data size 12abc unlimited bytes\n"},
+                                 {"proc/self/status", "VmSize:\t 1 kB\n"}}, 8192 * kMiB},
+        {"only a limit readable", {{"proc/self/limits", LimitLine("Max address space", Bytes(64 * kMiB))},
+                                   {"proc/self/status", "VmSize:\t 16384 kB\n"}}, 48 * kMiB, false},
         {"garbage meminfo", {{"proc/meminfo", "MemAvailable: many kB\n"}}, 0, false},
         {"nothing readable", {}, 0, false},
     };

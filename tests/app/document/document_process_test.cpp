@@ -4,6 +4,7 @@
 #include "tests/support/temp_folder.h"
 
 #include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/report_text.h"
 #include "engine/mesh/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/process_estimate.h"
@@ -459,8 +460,9 @@ TEST(DocumentProcessTest, OverTheLimitIsRefusedBeforeAnyStageWithTheShownCount)
             EXPECT_FALSE(f.doc->pipeline.IsRunning());
             EXPECT_FALSE(f.doc->runStartedByProcess);
             const std::string message = "About " + app::FormatThousands(shown.triangles)
-                + " triangles, which is over the limit. Nothing was changed; a larger triangle size or a higher "
-                  "triangle limit lets it run.";
+                + " triangles, which is over the limit. Nothing was changed; a triangle size of at least "
+                + mesh::FormatLength(estimate.advisedTriangleSize) + " mm or a higher triangle limit lets it run.";
+            ASSERT_GT(estimate.advisedTriangleSize, 0.0f);
             EXPECT_EQ(f.host.Lines(app::kLogError), std::vector<std::string>{"Refused: " + message});
             ASSERT_FALSE(f.host.information.empty());
             EXPECT_EQ(f.host.information.back(), std::make_pair(app::Utf8ToWide(message), app::kInfoError));
@@ -505,7 +507,9 @@ TEST(DocumentProcessTest, ShownCountAloneDecidesRefusal)
             EXPECT_EQ(f.doc->runStartedByProcess, offset >= 0);
             if (offset >= 0)
                 f.PollUntilReported();
-            const std::vector<std::string> refusal{"Refused: " + mesh::TriangleLimitText(shown, {}, !part.remeshOn)};
+            const std::vector<std::string> refusal{"Refused: "
+                + mesh::TriangleLimitText(
+                    mesh::EstimateProcessTriangles(f.doc->workingPart, f.doc->BuildPipelineSettings()))};
             EXPECT_EQ(f.host.Lines(app::kLogError), offset < 0 ? refusal : std::vector<std::string>{});
             EXPECT_EQ(f.doc->runReport.refused, 0) << f.doc->runReport.refusedTriangles;
         }

@@ -2,6 +2,7 @@
 
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/test_shapes.h"
+#include "engine/remesh/remesh_settings.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
@@ -104,8 +105,15 @@ TEST(MeshJobs, RemeshKeepsTheTriangleLimit)
         RemeshJobProblemText(RemeshInputMeshJob(pair, mesh::Transform3x4{}, settings, 100000, cancel));
     EXPECT_NE(far.find("over the limit: the piece of 2000.00 x 2000.00 x 2000.00 mm at (3000.00, 0.00, 0.00), one "
                        "of 2 that lie apart, makes about "), std::string::npos) << far;
-    EXPECT_NE(far.find("a triangle size above 0.49 mm or the part without that piece makes fewer"), std::string::npos)
-        << far;
+    // The advised size, typed back as written, brings the whole part within the limit.
+    const std::string lead = "a triangle size of at least ";
+    const std::size_t advisedAt = far.find(lead);
+    ASSERT_NE(advisedAt, std::string::npos) << far;
+    EXPECT_NE(far.find(" mm or the part without that piece makes fewer", advisedAt), std::string::npos) << far;
+    mesh::RemeshSettings followed = settings;
+    followed.targetEdgeMillimetres = std::stof(far.substr(advisedAt + lead.size()));
+    EXPECT_GT(followed.targetEdgeMillimetres, 0.49f);
+    EXPECT_LE(mesh::EstimateRemeshResult(pair, followed).totalTriangles, 100000u) << far;
 
     settings.targetEdgeMillimetres = 2.0f;
     const RemeshJobResult done = RemeshInputMeshJob(cube, QuarterTurnAboutX(), settings, 100000, cancel);

@@ -34,5 +34,27 @@ TEST(ReportText, LengthKeepsTheDigitsItNeeds)
         EXPECT_EQ(FormatLength(value), text) << value;
 }
 
+// An advised size is written rounded up, never down, so that typing it back asks for no less
+// than the advice worked out; a size the text already writes exactly stays as it is.
+TEST(ReportText, AdvisedLengthRoundsUpToWhatIsWritten)
+{
+    const std::pair<float, const char*> cases[] = {{0.0537f, "0.054"}, {0.3f, "0.30"}, {0.491f, "0.50"},
+        {1.5f, "1.50"}, {0.0999f, "0.10"}, {0.00012001f, "0.00013"}, {12.3401f, "12.35"}, {0.05f, "0.05"}};
+    for (const auto& [value, text] : cases) {
+        const float up = RoundLengthUp(value);
+        EXPECT_EQ(FormatLength(up), text) << value;
+        EXPECT_GE(up, value) << value;
+    }
+    // The search stops at the first written size that fits, from the root of the excess on.
+    int tried = 0;
+    const float found = SearchAdvisedLength(0.2f, 4.0, [&](float size) { ++tried; return size >= 0.5f; });
+    EXPECT_GE(found, 0.5f);
+    EXPECT_LE(found, 0.5f * 1.06f);
+    EXPECT_GT(tried, 1);
+    EXPECT_EQ(SearchAdvisedLength(0.2f, 1.0, [](float size) { return size >= 0.2f; }), 0.2f);
+    EXPECT_EQ(SearchAdvisedLength(0.2f, 1.0, [](float) { return false; }), 0.0f);
+    EXPECT_EQ(SearchAdvisedLength(0.0f, 1.0, [](float) { return true; }), 0.0f);
+}
+
 }  // namespace
 }  // namespace grainforge::mesh

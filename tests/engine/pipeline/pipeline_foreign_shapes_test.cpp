@@ -566,7 +566,7 @@ const Row kRows[] = {
     {"sphere of 200k triangles, vertex", Sphere200k, 0.5f, kVertex, Expect::processed, nullptr, true},
     // Each plate's grid might fit alone, but not all of them with their results: refused at once.
     {"200 plates 0.05 mm apart at 0.0001 mm, no limit, solid", ManyPlates, 0.0001f, kSolid, Expect::refused, nullptr,
-        false, Route::process, false, nullptr, NoTriangleLimit, "remeshed one after the other and their results held together, need"},
+        false, Route::process, false, nullptr, NoTriangleLimit, "of memory, more than the "},
 };
 
 // A sheet of no volume, refused with its reason, and a box whose top has a vertex pushed across

@@ -4,6 +4,7 @@
 #include "engine/displacement/cage_gizmo.h"
 #include "engine/displacement/source_transfer.h"
 #include "engine/mesh/repair_job.h"
+#include "engine/mesh/report_text.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/remesh/remesh_settings.h"
@@ -435,16 +436,16 @@ TEST(PipelineStagesTest, TriangleLimitRefusalNamesTheCostliestPieceAndASettingIn
             "which is over the limit: the piece of 2000.00 x 2000.00 x 2000.00 mm at (3000.00, 0.00, 0.00), one of 2 "
             "that lie apart, makes about"},
         {"far large sphere", pair, remeshed,
-            "with triangles of 0.49 mm, the finest its size allows. Nothing was changed; a triangle size above "
-            "0.49 mm, a higher triangle limit, or the part without that piece lets it run."},
+            "with triangles of 0.49 mm, the finest its size allows. Nothing was changed; a triangle size of at least "},
+        {"far large sphere", pair, remeshed, ", a higher triangle limit, or the part without that piece lets it run."},
         {"one grid", MakeTestSphere(15.0f), [] {
              PipelineSettings s = SolidAtDefaults();
              s.maximumTriangles = 100;
              return s;
-         }(), "over the limit. Nothing was changed; a larger triangle size or a higher triangle limit lets it run."},
+         }(), "over the limit. Nothing was changed; a triangle size of at least "},
         {"relief without remesh", MakeTestSphere(15.0f), unremeshed,
             "Nothing was changed; Remesh is off, so the relief is made at the part's own triangle size: turn Remesh "
-            "on"},
+            "on with a triangle size of at least "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -455,7 +456,149 @@ TEST(PipelineStagesTest, TriangleLimitRefusalNamesTheCostliestPieceAndASettingIn
         EXPECT_NE(text.find(c.words), std::string::npos) << text;
         // What the document refuses with before the run is the same text.
         const ProcessEstimate shown = EstimateProcessTriangles(c.part, c.settings);
-        EXPECT_EQ(TriangleLimitText(shown.triangles, shown.costliest, shown.ownTriangles), text);
+        EXPECT_EQ(TriangleLimitText(shown), text);
+    }
+}
+
+// The triangle size a refusal over the limit advises, typed back as the text writes it, passes
+// the estimate that refused, for all pieces of the part together: a 2 m sphere is no longer
+// advised the 0.49 mm its size allows, at which it still makes too many.
+TEST(PipelineStagesTest, TriangleLimitAdviceFitsWhenFollowed)
+{
+    const TriangleMesh pair =
+        test::Combined(MakeTestSphere(15.0f), test::Translated(MakeTestSphere(1000.0f), {3000.0f, 0.0f, 0.0f}));
+    const auto limited = [](PipelineSettings s, std::uint64_t limit, bool remesh = true) {
+        s.maximumTriangles = limit;
+        s.remeshOn = remesh ? 1 : 0;
+        return s;
+    };
+    PipelineSettings isotropic = limited({}, 3000);
+    isotropic.remesh.method = RemeshMethod::isotropic;
+    const struct {
+        const char* what;
+        TriangleMesh part;
+        PipelineSettings settings;
+        bool run;  // cheap enough to run the advised settings through
+    } cases[] = {
+        {"2 m sphere", MakeTestSphere(1000.0f), SolidAtDefaults(), false},
+        {"spheres apart", pair, SolidAtDefaults(), false},
+        {"spheres apart, low limit", pair, limited(SolidAtDefaults(), 2000000), false},
+        {"one grid", MakeTestSphere(15.0f), limited(SolidAtDefaults(), 3000), true},
+        {"relief without remesh", MakeTestSphere(15.0f), limited(SolidAtDefaults(), 100, false), true},
+        {"isotropic remesh", MakeTestSphere(15.0f), isotropic, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ProcessEstimate refused = EstimateProcessTriangles(c.part, c.settings);
+        ASSERT_TRUE(refused.overLimit);
+        const std::string text = TriangleLimitText(refused);
+        const std::string lead = "a triangle size of at least ";
+        const std::size_t at = text.find(lead);
+        ASSERT_NE(at, std::string::npos) << text;
+        PipelineSettings followed = c.settings;
+        followed.remeshOn = 1;
+        followed.remesh.targetEdgeMillimetres = std::stof(text.substr(at + lead.size()));
+        EXPECT_FALSE(EstimateProcessTriangles(c.part, followed).overLimit) << text;
+        if (!c.run)
+            continue;
+        PipelineStages stages;
+        EXPECT_TRUE(RunOn(stages, c.part, followed)) << stages.report.message;
+        EXPECT_EQ(stages.report.refused, 0);
+    }
+}
+
+// A relief far deeper than the part spreads the solid's field over a box the memory cannot
+// hold: the Strength did that, and the refusal says so instead of blaming the triangle size.
+TEST(PipelineStagesTest, ReliefTooDeepForTheMemoryNamesTheStrength)
+{
+    for (const float strength : {1e5f, 1e7f}) {
+        SCOPED_TRACE(strength);
+        PipelineSettings settings = SolidAtDefaults();
+        settings.displacement.strengthMillimetres = strength;
+        settings.displacement.direction = DisplacementDirection::outward;
+        PipelineStages stages;
+        EXPECT_FALSE(RunOn(stages, MakeBox({0, 0, 0}, {3.94f, 3.94f, 3.94f}), settings));
+        EXPECT_TRUE(stages.report.solidReport.tooLarge) << FormatPipelineReport(stages.report);
+        const std::string& text = stages.report.message;
+        EXPECT_NE(text.find("The relief is too deep for this part: a Strength of " + FormatLength(strength) + " mm"),
+            std::string::npos) << text;
+        EXPECT_NE(text.find("on a part 3.94 mm across"), std::string::npos) << text;
+        EXPECT_EQ(text.find("triangle size"), std::string::npos) << text;
+    }
+}
+
+// With Remesh off no triangle size is in use: a cube smaller than the part's own triangles, lost
+// to a relief made at the part's own triangles, is told to the user with Remesh as the cure,
+// never "a smaller triangle size".
+TEST(PipelineStagesTest, SurfaceLostWithoutRemeshNamesRemeshNotATriangleSize)
+{
+    const TriangleMesh part = test::Combined(MakeTestSphere(15.0f), MakeBox({10000, 0, 0}, {10000.3f, 0.3f, 0.3f}));
+    PipelineSettings settings = SolidAtDefaults();
+    settings.remeshOn = 0;
+    PipelineStages stages;
+    const bool ran = RunOn(stages, part, settings);
+    const std::string text = ran ? FormatRunSurfaceLoss(stages.report) : stages.report.message;
+    EXPECT_EQ(text.find("; a smaller triangle size keeps"), std::string::npos) << text;
+    ASSERT_TRUE(ran) << text;
+    ASSERT_TRUE(stages.report.reliefDistance.Lost()) << FormatPipelineReport(stages.report);
+    EXPECT_NE(text.find("at the part's own triangle size of "), std::string::npos) << text;
+    // The cube went whole: it is named as a piece of the part, by its size and place.
+    EXPECT_NE(text.find("The relief dropped a piece of the part: the piece of 0.30 x 0.30 x 0.30 mm at (10000.15, "
+                        "0.15, 0.15) mm is gone from the result"), std::string::npos) << text;
+    EXPECT_NE(text.find("Remesh is off, so turning it on with a smaller triangle size keeps them."), std::string::npos)
+        << text;
+    for (const std::string& note : stages.report.validation.notes)
+        EXPECT_EQ(note.find("; a smaller triangle size keeps"), std::string::npos) << note;
+}
+
+// What a run did to the part as a whole is told where the user reads the run: a coarse remesh
+// that cuts a cube's edges and corners away, and openings the contour closed with what they
+// added. A fine remesh of the same cube keeps its volume and says nothing.
+TEST(PipelineStagesTest, ClosedOpeningsAndLostVolumeAreTold)
+{
+    TriangleMesh open = MakeBox({0, 0, 0}, {20, 20, 20});
+    open.indices.resize(open.indices.size() - 3);
+    const auto remeshAt = [](float size, RemeshMethod method = RemeshMethod::contour) {
+        PipelineSettings s;
+        s.remeshOn = 1;
+        s.remesh.method = method;
+        s.remesh.targetEdgeMillimetres = size;
+        return s;
+    };
+    PipelineSettings coarseRelief = SolidAtDefaults();
+    coarseRelief.remesh.targetEdgeMillimetres = 5.0f;
+    coarseRelief.displacement.strengthMillimetres = 0.04f;
+    const struct {
+        const char* what;
+        TriangleMesh part;
+        PipelineSettings settings;
+        bool closed;
+        bool lost;
+        const char* words;
+    } cases[] = {
+        {"coarse relief", MakeBox({0, 0, 0}, {20, 20, 20}), coarseRelief, false, true,
+            "% of the part's volume (8000.00 to "},
+        {"coarse relief", MakeBox({0, 0, 0}, {20, 20, 20}), coarseRelief, false, true,
+            "mm3), more than the 5% a run may round off: triangles of 5.00 mm cut its edges and corners. A smaller "
+            "triangle size keeps more of it."},
+        {"fine remesh", MakeBox({0, 0, 0}, {20, 20, 20}), remeshAt(0.5f), false, false, ""},
+        {"open box", open, remeshAt(1.0f), true, false,
+            "The part is open (3 edges are used by one triangle): Process closed its openings, adding about "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PipelineStages stages;
+        ASSERT_TRUE(RunOn(stages, c.part, c.settings)) << stages.report.message;
+        const PartChangeReport& change = stages.report.partChange;
+        EXPECT_TRUE(change.measured);
+        EXPECT_EQ(change.openEdgesClosed != 0, c.closed);
+        EXPECT_EQ(change.VolumeLostPastShare(), c.lost) << change.volumeBefore << " -> " << change.volumeAfter;
+        const std::string text = FormatPartChangeText(change);
+        EXPECT_NE(text.find(c.words), std::string::npos) << text;
+        EXPECT_EQ(text.empty(), !c.closed && !c.lost) << text;
+        // The run report and the box after the run both carry it.
+        EXPECT_NE(FormatRunSurfaceLoss(stages.report).find(text), std::string::npos);
+        EXPECT_NE(FormatPipelineReport(stages.report).find(text), std::string::npos);
     }
 }
 

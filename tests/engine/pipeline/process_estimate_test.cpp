@@ -1,11 +1,13 @@
 #include "engine/pipeline/process_estimate.h"
 
 #include "engine/mesh/test_shapes.h"
+#include "engine/pipeline/pipeline_report_text.h"
 #include "engine/remesh/remesh_settings.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <string>
 
 namespace grainforge::mesh {
 namespace {
@@ -59,6 +61,61 @@ TEST(ProcessEstimate, OverTheLimitOnlyWhenTheRunRemeshesPastIt)
         EXPECT_EQ(estimate.limit, c.limit) << c.what;
         EXPECT_EQ(estimate.overLimit, c.over) << c.what;
     }
+}
+
+// The memory estimate is of the whole run, not the contour grid alone, and its advice, typed
+// back as the refusal writes it, fits the same estimate: a 300 mm cube at 0.1 mm was told 0.12 mm
+// fits 16 GB, where the relief and the stages after it still needed far more.
+TEST(ProcessEstimate, MemoryAdviceFitsTheWholeRunWhenFollowed)
+{
+    constexpr std::uint64_t kGigabyte = 1000000000u;
+    const auto solidAt = [](float size, std::uint8_t remeshOn = 1) {
+        PipelineSettings s;
+        s.remeshOn = remeshOn;
+        s.remesh.targetEdgeMillimetres = size;
+        s.displacementOn = 1;
+        s.maximumTriangles = 0;
+        return s;
+    };
+    TriangleMesh cube300 = MakeTestCube(300.0f);
+    TriangleMesh cube100 = MakeTestCube(100.0f);
+    TriangleMesh sphere = MakeTestSphere(15.0f);
+    for (TriangleMesh* part : {&cube300, &cube100, &sphere})
+        part->ComputeBounds();
+    const struct {
+        const char* what;
+        const TriangleMesh* part;
+        PipelineSettings settings;
+        std::uint64_t available;
+        bool over;
+        const char* advice;
+    } cases[] = {
+        {"300 mm cube at 0.1 mm", &cube300, solidAt(0.1f), 16 * kGigabyte, true, "a triangle size of at least "},
+        {"100 mm cube at 0.1 mm under 4 GB", &cube100, solidAt(0.1f), 4 * kGigabyte, true,
+            "a triangle size of at least "},
+        {"100 mm cube at 0.3 mm under 4 GB", &cube100, solidAt(0.3f), 4 * kGigabyte, false, ""},
+        {"unknown memory", &cube300, solidAt(0.1f), 0, false, ""},
+        {"own triangles", &sphere, solidAt(0.2f, 0), 2000000, true,
+            "Remesh is off, so the relief is made at the part's own triangle size: turn Remesh on with a triangle "
+            "size of at least "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ProcessMemory memory = EstimateProcessMemory(*c.part, c.settings, c.available);
+        ASSERT_EQ(memory.over, c.over) << memory.bytes;
+        if (!c.over)
+            continue;
+        const std::string text = FormatProcessMemoryText(memory);
+        EXPECT_EQ(text.rfind("Process would need about ", 0), 0u) << text;
+        const std::size_t at = text.find(c.advice);
+        ASSERT_NE(at, std::string::npos) << text;
+        PipelineSettings followed = c.settings;
+        followed.remeshOn = 1;
+        followed.remesh.targetEdgeMillimetres = std::stof(text.substr(at + std::string(c.advice).size()));
+        EXPECT_FALSE(EstimateProcessMemory(*c.part, followed, c.available).over) << text;
+    }
+    // The old advice for the large cube, from its contour grid alone, is still refused.
+    EXPECT_TRUE(EstimateProcessMemory(cube300, solidAt(0.12f), 16 * kGigabyte).over);
 }
 
 }  // namespace

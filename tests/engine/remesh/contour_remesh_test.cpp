@@ -233,6 +233,62 @@ TEST(RemeshByContour, GridBeyondTheAvailableMemoryIsRefusedBeforeAllocating)
     EXPECT_EQ(FormatRemeshReport(report).rfind("Remesh failed: ", 0), 0u);
 }
 
+// The edge length a memory refusal advises is worked out by the estimate the refusal itself
+// ran: followed as written, it fits. 200 thin plates lying apart each get a grid at their own
+// finest cell, so the excess does not shrink with the square of one cell and the first guess
+// of the advice can fall short.
+TEST(RemeshByContour, MemoryAdviceFitsWhenFollowed)
+{
+    TriangleMesh stacked;
+    for (int i = 0; i < 400; ++i) {
+        const float z = 0.025f * static_cast<float>(i);
+        stacked = test::Combined(std::move(stacked), MakeBox({0, 0, z}, {10, 10, z + 0.02f}));
+    }
+    TriangleMesh apart;
+    for (int i = 0; i < 200; ++i) {
+        const float x = 150.0f * static_cast<float>(i % 20);
+        const float y = 150.0f * static_cast<float>(i / 20);
+        apart = test::Combined(std::move(apart), MakeBox({x, y, 0}, {x + 100, y + 100, 0.5f}));
+    }
+    constexpr std::uint64_t kGigabyte = 1000000000u;
+    const struct {
+        const char* name;
+        TriangleMesh* part;
+        float asked;
+        std::uint64_t available;
+    } cases[] = {
+        {"stacked plates, finest cell", &stacked, 0.0f, 2 * kGigabyte},
+        {"stacked plates, 0.01 mm", &stacked, 0.01f, kGigabyte / 4},
+        {"plates apart, 0.01 mm", &apart, 0.01f, 16 * kGigabyte},
+        {"plates apart, 0.05 mm", &apart, 0.05f, kGigabyte},
+        {"plates apart, tight", &apart, 0.01f, kGigabyte / 10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.part->ComputeBounds();
+        const RemeshSettings asked = CellSettings(c.asked);
+        ASSERT_GT(EstimateContourRunBytes(*c.part, asked), c.available);
+        const float advised = AdviseContourCell(*c.part, asked, c.available);
+        ASSERT_GT(advised, c.asked);
+        // As the refusal writes it and the user types it back.
+        RemeshReport refusal;
+        refusal.failed = true;
+        refusal.failure = RemeshFailure::gridTooLarge;
+        refusal.availableBytes = c.available;
+        refusal.advisedCellMillimetres = advised;
+        const std::string text = RemeshFailureText(refusal);
+        const std::size_t at = text.find("an edge length of at least ");
+        ASSERT_NE(at, std::string::npos) << text;
+        const float typed = std::stof(text.substr(at + 27));
+        EXPECT_LE(EstimateContourRunBytes(*c.part, CellSettings(typed)), c.available) << text;
+        // Not far above what fits: a size finer by a third no longer does.
+        EXPECT_GT(EstimateContourRunBytes(*c.part, CellSettings(typed / 1.3f)), c.available) << text;
+    }
+    // What fits already is advised as it is; an unknown memory advises nothing.
+    EXPECT_EQ(AdviseContourCell(stacked, CellSettings(1.0f), 100 * kGigabyte), 1.0f);
+    EXPECT_EQ(AdviseContourCell(stacked, CellSettings(0.01f), 0), 0.0f);
+}
+
 TEST(RemeshByContour, StrayPiecesOfAOneBodyPartAreRemoved)
 {
     // A 0.6 mm cube welded to the corner of a 10 mm cube is one body. On the 0.5 mm grid the
