@@ -35,6 +35,9 @@ constexpr std::int32_t kSlabLayers = 8;
 // A triangle whose box holds at most this many cells has each tested: finding the cells near
 // it would cost more than testing them all.
 constexpr std::int64_t kBoxScanCells = 64;
+// Rows of at most this many cells along x are tested whole: clipping a row costs about as
+// much as testing that many cells.
+constexpr std::int64_t kRowScanCells = 8;
 // A ray crosses up to this many occupied cells while it leaves its own triangle's surface;
 // after the first empty cell the next occupied one blocks it.
 constexpr int kOwnSurfaceCells = 3;
@@ -350,11 +353,14 @@ std::uint64_t RasteriseTriangle(OccupancyGrid& grid, const Corners& k, std::int3
             continue;
         const CellRange rows = CellsNear(layer, 1, reach, grid.origin.y, cell, y);
         for (std::int32_t iy = rows.lo; iy <= rows.hi; ++iy) {
-            const double yCentre = (iy + 0.5) * cell + grid.origin.y;
-            const Polygon row = ClipToSlab(layer, 1, yCentre - reach, yCentre + reach);
-            if (row.count == 0)
-                continue;
-            const CellRange cells = CellsNear(row, 0, reach, grid.origin.x, cell, x);
+            CellRange cells = x;
+            if (span(x) > kRowScanCells) {
+                const double yCentre = (iy + 0.5) * cell + grid.origin.y;
+                const Polygon row = ClipToSlab(layer, 1, yCentre - reach, yCentre + reach);
+                if (row.count == 0)
+                    continue;
+                cells = CellsNear(row, 0, reach, grid.origin.x, cell, x);
+            }
             for (std::int32_t ix = cells.lo; ix <= cells.hi; ++ix)
                 added += MarkCell(grid, k, single, ix, iy, iz);
         }
