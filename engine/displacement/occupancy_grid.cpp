@@ -254,8 +254,9 @@ Polygon ClipToSlab(const Polygon& polygon, int axis, double low, double high)
 // of the normal (eps x size^2, against a sliver's tiny cross product, times the distance to
 // the corners) over the normal's length; where that is large, the box and edge axes alone
 // still bound what passes to within sqrt 3 (w + sqrt 2 half) of the plane, w being the
-// sliver's width. The rounding of cell centres and corners far from the origin comes on top.
-// The factors are some eight times the worst case of each estimate.
+// sliver's width (plus half a cell for the cube's reach along the plane). The rounding of
+// cell centres and corners far from the origin comes on top. The rounding factors are some
+// eight times their worst case.
 double SearchReach(const OccupancyGrid& grid, const Corners& k)
 {
     constexpr double kEps = std::numeric_limits<float>::epsilon();
@@ -282,9 +283,9 @@ double SearchReach(const OccupancyGrid& grid, const Corners& k)
     const double half = 0.5 * cell * static_cast<double>(kHalfSizeSlack);
     // Corners lie at most this far from the centre of a cell the test is asked about.
     const double corner = 2.0 * longest + 4.0 * cell;
-    const double planeSlack = kNormalRounding * kEps * corner * longest * (corner + cell) / cross;
+    const double plane = cross > 0.0 ? half + kNormalRounding * kEps * corner * longest * (corner + cell) / cross
+                                     : std::numeric_limits<double>::infinity();
     const double width = longest > 0.0 ? cross / longest : 0.0;
-    const double plane = cross > 0.0 ? half + planeSlack : std::numeric_limits<double>::infinity();
     const double edges = kEdgeAxesHalves * half + kEdgeAxesWidths * width;
     return std::min(plane, edges) + kPositionRounding * kEps * static_cast<double>(scale);
 }
