@@ -100,6 +100,25 @@ mesh::TriangleMesh MakeRoundTube(float diameter, float wall, float height, std::
     return tube;
 }
 
+mesh::TriangleMesh MakeCone(float diameter, float height, std::uint32_t segments)
+{
+    mesh::TriangleMesh cone;
+    const double pi = 3.14159265358979323846;
+    cone.vertices.push_back({{0, 0, height}, {}});
+    cone.vertices.push_back({{0, 0, 0}, {}});
+    for (std::uint32_t k = 0; k < segments; ++k) {
+        const double angle = 2 * pi * k / segments;
+        cone.vertices.push_back({{static_cast<float>(0.5 * diameter * std::cos(angle)),
+                                  static_cast<float>(0.5 * diameter * std::sin(angle)), 0}, {}});
+        const std::uint32_t rim = 2 + k;
+        const std::uint32_t next = 2 + (k + 1) % segments;
+        cone.indices.insert(cone.indices.end(), {0, rim, next, 1, next, rim});
+    }
+    cone.ComputeBounds();
+    cone.ComputeVertexNormals();
+    return cone;
+}
+
 mesh::TriangleMesh MakeSoup(const mesh::TriangleMesh& mesh)
 {
     mesh::TriangleMesh soup;

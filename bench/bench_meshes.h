@@ -32,6 +32,12 @@ mesh::TriangleMesh MakeBumpySphere1M();
 // (the bore's walls face the axis), box and normals computed.
 mesh::TriangleMesh MakeRoundTube(float diameter, float wall, float height, std::uint32_t segments);
 
+// A closed cone standing on z = 0 round the z axis, `diameter` mm across its base and
+// `height` mm tall, the base circle a polygon of `segments` sides: its sides are slanted
+// slivers from apex to rim, its base a fan; 2 x segments triangles, outward wound, box and
+// normals computed.
+mesh::TriangleMesh MakeCone(float diameter, float height, std::uint32_t segments);
+
 // The same surface as a triangle soup: every triangle has its own three vertices, as an STL
 // file holds it before welding.
 mesh::TriangleMesh MakeSoup(const mesh::TriangleMesh& mesh);

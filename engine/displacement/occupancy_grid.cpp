@@ -10,8 +10,10 @@
 #include "platform/memory_info.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <sstream>
 
 namespace grainforge::mesh {
@@ -30,6 +32,12 @@ constexpr float kNoCrossing = 1e30f;
 // z layers per block of the parallel rasterisation: thick enough that few triangles span two
 // blocks, thin enough to give every thread work at 256 cells.
 constexpr std::int32_t kSlabLayers = 8;
+// A triangle whose box holds at most this many cells has each tested: finding the cells near
+// it would cost more than testing them all.
+constexpr std::int64_t kBoxScanCells = 64;
+// Rows of at most this many cells along x are tested whole: clipping a row costs about as
+// much as testing that many cells.
+constexpr std::int64_t kRowScanCells = 8;
 // A ray crosses up to this many occupied cells while it leaves its own triangle's surface;
 // after the first empty cell the next occupied one blocks it.
 constexpr int kOwnSurfaceCells = 3;
@@ -189,29 +197,175 @@ std::size_t CellIndex(const OccupancyGrid& grid, std::int32_t x, std::int32_t y,
          + static_cast<std::size_t>(x);
 }
 
+// ---- Rasterising ---------------------------------------------------------------------------
+
+// A triangle clipped to slabs: one corner more per clipping plane, four planes, and room to
+// spare for the rounding of a sliver's cuts.
+struct Polygon {
+    std::array<std::array<double, 3>, 16> corners{};
+    int count = 0;
+};
+
+Polygon PolygonOf(const Corners& k)
+{
+    Polygon polygon;
+    for (const Vec3 p : {k.a, k.b, k.c})
+        polygon.corners[static_cast<std::size_t>(polygon.count++)] = {p.x, p.y, p.z};
+    return polygon;
+}
+
+// The part of `polygon` on the side of the plane `axis` = `level` that `keepAbove` names
+// (Sutherland-Hodgman); corners on the plane stay. Only the span of the result is used, so a
+// polygon whose cuts would not fit is kept whole: its span holds the clipped one.
+Polygon ClipAt(const Polygon& polygon, int axis, double level, bool keepAbove)
+{
+    Polygon kept;
+    const int room = static_cast<int>(kept.corners.size());
+    const auto side = [&](const std::array<double, 3>& p) { return keepAbove ? p[axis] - level : level - p[axis]; };
+    for (int i = 0; i < polygon.count; ++i) {
+        const std::array<double, 3>& p = polygon.corners[static_cast<std::size_t>(i)];
+        const std::array<double, 3>& q = polygon.corners[static_cast<std::size_t>((i + 1) % polygon.count)];
+        const double sp = side(p);
+        const double sq = side(q);
+        if (kept.count + 2 > room)
+            return polygon;
+        if (sp >= 0.0)
+            kept.corners[static_cast<std::size_t>(kept.count++)] = p;
+        if ((sp < 0.0 && sq > 0.0) || (sp > 0.0 && sq < 0.0)) {
+            const double t = sp / (sp - sq);
+            std::array<double, 3>& cut = kept.corners[static_cast<std::size_t>(kept.count++)];
+            for (int a = 0; a < 3; ++a)
+                cut[a] = p[a] + (q[a] - p[a]) * t;
+            cut[axis] = level;
+        }
+    }
+    return kept;
+}
+
+Polygon ClipToSlab(const Polygon& polygon, int axis, double low, double high)
+{
+    return ClipAt(ClipAt(polygon, axis, low, true), axis, high, false);
+}
+
+// How far from a cell's centre, along each axis, a triangle can lie and still be found to
+// touch the cell by TriangleBoxOverlap in single precision, so that visiting only the cells
+// within this reach marks the same cells as testing the whole box. Exactly the test finds
+// nothing past half a cell. In single precision its plane test is off by about the rounding
+// of the normal (eps x size^2, against a sliver's tiny cross product, times the distance to
+// the corners) over the normal's length; where that is large, the box and edge axes alone
+// still bound what passes to within sqrt 3 (w + sqrt 2 half) of the plane, w being the
+// sliver's width (plus half a cell for the cube's reach along the plane). The rounding of
+// cell centres and corners far from the origin comes on top. The rounding factors are some
+// eight times their worst case.
+double SearchReach(const OccupancyGrid& grid, const Corners& k)
+{
+    constexpr double kEps = std::numeric_limits<float>::epsilon();
+    constexpr double kNormalRounding = 64.0;
+    constexpr double kEdgeAxesHalves = 3.5;
+    constexpr double kEdgeAxesWidths = 1.75;
+    constexpr double kPositionRounding = 256.0;
+    const Vec3 far = grid.origin + Vec3{static_cast<float>(grid.nx), static_cast<float>(grid.ny),
+                                        static_cast<float>(grid.nz)} * grid.cellSize;
+    float scale = 0.0f;
+    for (const Vec3 p : {k.a, k.b, k.c, grid.origin, far})
+        scale = std::max({scale, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+
+    const std::array<double, 3> a{k.a.x, k.a.y, k.a.z}, b{k.b.x, k.b.y, k.b.z}, c{k.c.x, k.c.y, k.c.z};
+    const auto edge = [](const std::array<double, 3>& from, const std::array<double, 3>& to) {
+        return std::array<double, 3>{to[0] - from[0], to[1] - from[1], to[2] - from[2]};
+    };
+    const auto length = [](const std::array<double, 3>& v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); };
+    const std::array<double, 3> ab = edge(a, b), ac = edge(a, c);
+    const std::array<double, 3> n{ab[1] * ac[2] - ab[2] * ac[1], ab[2] * ac[0] - ab[0] * ac[2], ab[0] * ac[1] - ab[1] * ac[0]};
+    const double cross = length(n);
+    const double longest = std::max({length(ab), length(ac), length(edge(b, c))});
+    const double cell = grid.cellSize;
+    const double half = 0.5 * cell * static_cast<double>(kHalfSizeSlack);
+    // Corners lie at most this far from the centre of a cell the test is asked about.
+    const double corner = 2.0 * longest + 4.0 * cell;
+    const double plane = cross > 0.0 ? half + kNormalRounding * kEps * corner * longest * (corner + cell) / cross
+                                     : std::numeric_limits<double>::infinity();
+    const double width = longest > 0.0 ? cross / longest : 0.0;
+    const double edges = kEdgeAxesHalves * half + kEdgeAxesWidths * width;
+    return std::min(plane, edges) + kPositionRounding * kEps * static_cast<double>(scale);
+}
+
+// The cells of `box` whose centres lie within `reach` of the polygon's span along `axis`.
+CellRange CellsNear(const Polygon& polygon, int axis, double reach, double origin, double cell, CellRange box)
+{
+    double low = polygon.corners[0][axis];
+    double high = low;
+    for (int i = 1; i < polygon.count; ++i) {
+        low = std::min(low, polygon.corners[static_cast<std::size_t>(i)][axis]);
+        high = std::max(high, polygon.corners[static_cast<std::size_t>(i)][axis]);
+    }
+    const auto cellOf = [&](double v) {
+        const double at = std::floor((v - origin) / cell);
+        return static_cast<std::int32_t>(std::clamp(at, static_cast<double>(box.lo) - 1.0, static_cast<double>(box.hi) + 1.0));
+    };
+    return {std::max(box.lo, cellOf(low - reach)), std::min(box.hi, cellOf(high + reach))};
+}
+
+// Sets the cell when the triangle touches it (or unconditionally for a triangle within one
+// cell); gives 1 when it went from 0 to 1.
+std::uint64_t MarkCell(OccupancyGrid& grid, const Corners& k, bool single, std::int32_t ix, std::int32_t iy,
+                       std::int32_t iz)
+{
+    const float half = grid.cellSize * 0.5f * kHalfSizeSlack;
+    const Vec3 centre{(static_cast<float>(ix) + 0.5f) * grid.cellSize + grid.origin.x,
+                      (static_cast<float>(iy) + 0.5f) * grid.cellSize + grid.origin.y,
+                      (static_cast<float>(iz) + 0.5f) * grid.cellSize + grid.origin.z};
+    if (!single && !TriangleBoxOverlap(centre, half, k.a, k.b, k.c))
+        return 0;
+    std::uint8_t& cell = grid.cells[CellIndex(grid, ix, iy, iz)];
+    const std::uint64_t added = cell == 0 ? 1 : 0;
+    cell = 1;
+    return added;
+}
+
 // Sets the cells of layers [zBegin, zEnd) that the triangle touches; gives the number that
 // went from 0 to 1. A triangle within one cell sets it without a test, decided on its whole
-// range so that splitting the layers changes nothing.
+// range so that splitting the layers changes nothing. Only the cells near the triangle are
+// tested: each layer's rows, and each row's cells, are those within reach of the triangle
+// clipped to the layer and the row. A slanted sliver's box holds some hundred thousand cells
+// for the few hundred it touches.
 std::uint64_t RasteriseTriangle(OccupancyGrid& grid, const Corners& k, std::int32_t zBegin, std::int32_t zEnd)
 {
     const CellRange x = CellRangeOf(grid, k, 0);
     const CellRange y = CellRangeOf(grid, k, 1);
     const CellRange z = CellRangeOf(grid, k, 2);
     const bool single = x.lo == x.hi && y.lo == y.hi && z.lo == z.hi;
-    const float half = grid.cellSize * 0.5f * kHalfSizeSlack;
     std::uint64_t added = 0;
-    for (std::int32_t iz = std::max(z.lo, zBegin); iz <= std::min(z.hi, zEnd - 1); ++iz)
-        for (std::int32_t iy = y.lo; iy <= y.hi; ++iy)
-            for (std::int32_t ix = x.lo; ix <= x.hi; ++ix) {
-                const Vec3 centre{(static_cast<float>(ix) + 0.5f) * grid.cellSize + grid.origin.x,
-                                  (static_cast<float>(iy) + 0.5f) * grid.cellSize + grid.origin.y,
-                                  (static_cast<float>(iz) + 0.5f) * grid.cellSize + grid.origin.z};
-                if (single || TriangleBoxOverlap(centre, half, k.a, k.b, k.c)) {
-                    std::uint8_t& cell = grid.cells[CellIndex(grid, ix, iy, iz)];
-                    added += cell == 0 ? 1 : 0;
-                    cell = 1;
-                }
+    const auto span = [](CellRange r) { return static_cast<std::int64_t>(r.hi) - r.lo + 1; };
+    if (span(x) * span(y) * span(z) <= kBoxScanCells) {
+        for (std::int32_t iz = std::max(z.lo, zBegin); iz <= std::min(z.hi, zEnd - 1); ++iz)
+            for (std::int32_t iy = y.lo; iy <= y.hi; ++iy)
+                for (std::int32_t ix = x.lo; ix <= x.hi; ++ix)
+                    added += MarkCell(grid, k, single, ix, iy, iz);
+        return added;
+    }
+    const double cell = grid.cellSize;
+    const double reach = SearchReach(grid, k);
+    const Polygon triangle = PolygonOf(k);
+    for (std::int32_t iz = std::max(z.lo, zBegin); iz <= std::min(z.hi, zEnd - 1); ++iz) {
+        const double zCentre = (iz + 0.5) * cell + grid.origin.z;
+        const Polygon layer = ClipToSlab(triangle, 2, zCentre - reach, zCentre + reach);
+        if (layer.count == 0)
+            continue;
+        const CellRange rows = CellsNear(layer, 1, reach, grid.origin.y, cell, y);
+        for (std::int32_t iy = rows.lo; iy <= rows.hi; ++iy) {
+            CellRange cells = x;
+            if (span(x) > kRowScanCells) {
+                const double yCentre = (iy + 0.5) * cell + grid.origin.y;
+                const Polygon row = ClipToSlab(layer, 1, yCentre - reach, yCentre + reach);
+                if (row.count == 0)
+                    continue;
+                cells = CellsNear(row, 0, reach, grid.origin.x, cell, x);
             }
+            for (std::int32_t ix = cells.lo; ix <= cells.hi; ++ix)
+                added += MarkCell(grid, k, single, ix, iy, iz);
+        }
+    }
     return added;
 }
 

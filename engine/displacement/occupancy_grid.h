@@ -86,7 +86,9 @@ struct SurfaceClassReport {
 // grid. A grid whose cells would not fit in the available memory (AvailableMemoryBytes) is
 // refused before anything large is allocated. Refusals leave the grid empty and say why in
 // `status`. The rasterisation runs in parallel over slabs of z layers, each writing only its
-// own layers, so the cells are the same on any number of threads. Cannot be stopped. Where one
+// own layers, so the cells are the same on any number of threads; it tests only the cells near
+// each triangle, so a slanted sliver costs the cells it crosses, not those of its box (the
+// cells marked are those a test of every cell in the box marks). Cannot be stopped. Where one
 // grid at the resolution along the largest piece's side would need more than 1024 cells to
 // reach a piece that lies apart, the largest piece fills the grid and every other piece gets
 // a grid of its own in `apart`; all of them together must fit in the available memory, and a

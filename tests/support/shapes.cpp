@@ -193,6 +193,23 @@ mesh::TriangleMesh MakeFan(std::uint32_t spokes)
     return fan;
 }
 
+mesh::TriangleMesh MakeCone(float diameter, float height, std::uint32_t segments)
+{
+    mesh::TriangleMesh cone;
+    cone.vertices.push_back({{0, 0, height}, {}});
+    cone.vertices.push_back({{0, 0, 0}, {}});
+    for (std::uint32_t i = 0; i < segments; ++i) {
+        const double angle = 6.283185307179586 * i / segments;
+        cone.vertices.push_back({{static_cast<float>(0.5 * diameter * std::cos(angle)),
+                                  static_cast<float>(0.5 * diameter * std::sin(angle)), 0}, {}});
+        const std::uint32_t rim = 2 + i;
+        const std::uint32_t next = 2 + (i + 1) % segments;
+        cone.indices.insert(cone.indices.end(), {0, rim, next, 1, next, rim});
+    }
+    cone.ComputeBounds();
+    return cone;
+}
+
 mesh::TriangleMesh MakeFlatGrid(std::uint32_t n, float step, float z, bool alternating)
 {
     return Grid(n, n, step, alternating, [z](float, float) { return z; });

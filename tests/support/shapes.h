@@ -59,6 +59,12 @@ mesh::TriangleMesh MakeBox(mesh::Vec3 low, mesh::Vec3 high);
 // A fan of `spokes` triangles round one centre vertex (number 0): a vertex of very high degree.
 mesh::TriangleMesh MakeFan(std::uint32_t spokes);
 
+// A closed cone standing on z = 0 round the z axis: `diameter` mm across its base, apex
+// `height` mm up, the base circle a polygon of `segments` sides; its sides are slivers from
+// apex to rim and its base a fan round the centre: 2 x segments triangles, outward wound, box
+// computed.
+mesh::TriangleMesh MakeCone(float diameter, float height, std::uint32_t segments);
+
 // The same mesh with every triangle's winding reversed (corners 1 and 2 swapped).
 mesh::TriangleMesh Flipped(mesh::TriangleMesh mesh);
 

@@ -82,6 +82,103 @@ TEST(BuildOccupancyGrid, CoversEveryCornerAndKeepsTheMargin)
     }
 }
 
+// floor(v) held to [low, high], NaN to `low`: how a triangle's box becomes cell numbers.
+std::int32_t FloorHeld(float v, std::int32_t low, std::int32_t high)
+{
+    if (!(v >= static_cast<float>(low)))
+        return low;
+    return v >= static_cast<float>(high) ? high : static_cast<std::int32_t>(std::floor(v));
+}
+
+// The grid's cells as testing every cell of each triangle's box marks them: a triangle whose
+// box is one cell marks it untested, any other marks the cells whose cube of half a cell
+// (and a ten-thousandth) it touches.
+std::vector<std::uint8_t> CellsOfEveryBoxCell(const OccupancyGrid& grid, const TriangleMesh& mesh)
+{
+    std::vector<std::uint8_t> cells(grid.cells.size(), 0);
+    const std::int32_t counts[3] = {grid.nx, grid.ny, grid.nz};
+    const float origin[3] = {grid.origin.x, grid.origin.y, grid.origin.z};
+    const float half = grid.cellSize * 0.5f * 1.0001f;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        const Vec3 k[3] = {mesh.vertices[mesh.indices[3 * t]].position, mesh.vertices[mesh.indices[3 * t + 1]].position,
+                           mesh.vertices[mesh.indices[3 * t + 2]].position};
+        std::int32_t lo[3], hi[3];
+        for (int a = 0; a < 3; ++a) {
+            const float v[3] = {a == 0 ? k[0].x : a == 1 ? k[0].y : k[0].z, a == 0 ? k[1].x : a == 1 ? k[1].y : k[1].z,
+                                a == 0 ? k[2].x : a == 1 ? k[2].y : k[2].z};
+            lo[a] = FloorHeld((std::min({v[0], v[1], v[2]}) - origin[a]) / grid.cellSize, 0, counts[a]);
+            hi[a] = FloorHeld((std::max({v[0], v[1], v[2]}) - origin[a]) / grid.cellSize, -1, counts[a] - 1);
+        }
+        const bool single = lo[0] == hi[0] && lo[1] == hi[1] && lo[2] == hi[2];
+        for (std::int32_t z = lo[2]; z <= hi[2]; ++z)
+            for (std::int32_t y = lo[1]; y <= hi[1]; ++y)
+                for (std::int32_t x = lo[0]; x <= hi[0]; ++x) {
+                    const Vec3 centre{(static_cast<float>(x) + 0.5f) * grid.cellSize + grid.origin.x,
+                                      (static_cast<float>(y) + 0.5f) * grid.cellSize + grid.origin.y,
+                                      (static_cast<float>(z) + 0.5f) * grid.cellSize + grid.origin.z};
+                    if (single || TriangleBoxOverlap(centre, half, k[0], k[1], k[2]))
+                        cells[(std::size_t(z) * std::size_t(grid.ny) + std::size_t(y)) * std::size_t(grid.nx)
+                              + std::size_t(x)] = 1;
+                }
+    }
+    return cells;
+}
+
+// Needles from near the origin to (10, 9, 8): a straight one with no area, and slivers whose
+// middle corner stands off the line by `offsets`, across the line's slant.
+TriangleMesh MakeNeedles(std::initializer_list<float> offsets)
+{
+    TriangleMesh needles;
+    std::uint32_t next = 0;
+    for (const float offset : offsets) {
+        const float lift = 0.37f * static_cast<float>(next) / 3.0f;
+        needles.vertices.push_back({{0.1f, lift, 0.2f}, {}});
+        needles.vertices.push_back({{5.05f + offset, 4.5f + lift - offset, 4.1f}, {}});
+        needles.vertices.push_back({{10, 9 + lift, 8}, {}});
+        needles.indices.insert(needles.indices.end(), {next, next + 1, next + 2});
+        next += 3;
+    }
+    needles.ComputeBounds();
+    return needles;
+}
+
+// Only the cells near each triangle are visited, and they are exactly the cells a test of its
+// whole box marks: slanted slivers, needles with no area or almost none, a tilted plane, faces
+// on the cells' planes, small triangles, and slivers so far out that rounding spans a cell.
+TEST(BuildOccupancyGrid, MarksTheSameCellsAsTestingEveryCellOfTheBox)
+{
+    const TriangleMesh tilted = [] {
+        TriangleMesh plane;
+        plane.vertices = {{{0, 0, 0}, {}}, {{10, 0, 7}, {}}, {{0, 10, 9}, {}}, {{10, 10, 16}, {}}};
+        plane.indices = {0, 1, 2, 2, 1, 3};
+        plane.ComputeBounds();
+        return plane;
+    }();
+    struct Case { const char* name; TriangleMesh mesh; std::int32_t resolution; };
+    const Case cases[] = {
+        {"cone of slivers", test::MakeCone(40, 40, 120), 48},
+        {"low fan of slivers", test::MakeFan(240), 64},
+        {"needles", MakeNeedles({0.0f, 1e-6f, 1e-4f, 0.01f, 0.3f}), 96},
+        {"tilted plane", tilted, 48},
+        {"faces on cell planes", MakeBox({0, 0, 0}, {8, 8, 8}), 16},
+        {"bumpy sphere", test::MakeBumpySphere(10.0f, 0.5f, 24, 48), 128},
+        {"cone 10 m out", test::Translated(test::MakeCone(40, 40, 96), {1e4f, -1e4f, 1e4f}), 64},
+        {"cone 1 km out", test::Translated(test::MakeCone(4, 4, 64), {1e6f, -1e6f, 5e5f}), 48},
+        {"needles 1 km out", test::Translated(MakeNeedles({0.0f, 1e-3f, 0.05f}), {-1e6f, 1e6f, 1e6f}), 64},
+    };
+    for (const Case& c : cases) {
+        OccupancyGrid grid;
+        BuildOccupancyGrid(grid, c.mesh, c.resolution, 0);
+        ASSERT_EQ(grid.status, OccupancyGridStatus::built) << c.name;
+        const std::vector<std::uint8_t> expected = CellsOfEveryBoxCell(grid, c.mesh);
+        EXPECT_TRUE(grid.cells == expected) << c.name << ": " << std::count(grid.cells.begin(), grid.cells.end(), 1)
+                                            << " cells marked, " << std::count(expected.begin(), expected.end(), 1)
+                                            << " by the whole boxes";
+        EXPECT_EQ(grid.filledCells, static_cast<std::uint64_t>(std::count(expected.begin(), expected.end(), 1))) << c.name;
+        EXPECT_GT(grid.filledCells, 0u) << c.name;
+    }
+}
+
 // The cube of half size 0.5 round the origin against triangles placed round it.
 TEST(TriangleBoxOverlap, KnownAnswersWithTouchingCounted)
 {
