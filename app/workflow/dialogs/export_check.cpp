@@ -212,8 +212,13 @@ bool AppendFixChangeLines(const mesh::TriangleMesh& before, const mesh::Triangle
   bool allPassed = true;
   const std::vector<std::string> problems = mesh::FormatLargeFixChanges(change);
   for (const std::string& line : problems) AppendCheckLine(text, allPassed, false, line);
-  if (problems.empty() && (repair.verticesMoved != 0 || repair.tinyTrianglesCollapsed != 0 || repair.bodiesRemoved != 0))
-    AppendCheckLine(text, allPassed, true, mesh::FormatFixChange(change));
+  if (problems.empty() && (repair.verticesMoved != 0 || repair.tinyTrianglesCollapsed != 0 || repair.bodiesRemoved != 0)) {
+    // The largest move against the size of the body it moved, beside what the moves came to.
+    const std::string moves = repair.verticesMoved == 0
+        ? std::string()
+        : ", no point moved further than " + mesh::FormatFixed(100.0 * repair.furthestMoveShare, 1) + "% of its body's size";
+    AppendCheckLine(text, allPassed, true, mesh::FormatFixChange(change) + moves);
+  }
   return allPassed;
 }
 
