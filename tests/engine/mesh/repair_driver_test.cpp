@@ -198,6 +198,12 @@ TEST(FormatRepairDetails, LinesFollowTheirConditions)
         {{.unfoldChecked = true, .foldedTriangles = 1, .sharpPlacesKept = 8, .unfoldRounds = 1},
          "  folded triangles: 1 relaxed in 1 round, 0 left where they crossed or folded back; 8 more at sharp "
          "places that cross nothing, left exactly as they are\n  in 0 ms\n"},
+        // What would have changed the part was put back: said after the counts it leaves.
+        {{.resolveChecked = true, .selfIntersectingTriangles = 6, .selfIntersectingTrianglesLeft = 6, .resolveRounds = 12,
+          .collapsePasses = 1, .movesUndone = true, .collapseRefused = true},
+         "  self-intersecting triangles: 6 relaxed in 12 rounds, then 0 tiny triangles collapsed where relaxing "
+         "could not part them, 6 left\n  relaxing put back: it changed a body by more than 1% of its volume or size\n"
+         "  collapsing stopped: it would have changed a body by more than 1% of its volume or size\n  in 0 ms\n"},
     };
     for (const auto& [report, expected] : cases)
         EXPECT_EQ(FormatRepairDetails(report), expected);
