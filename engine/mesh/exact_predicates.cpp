@@ -289,6 +289,15 @@ bool CoplanarTrianglesShareArea(const std::array<Vec3, 3>& first, const std::arr
     return false;
 }
 
+bool RestsOnOuterSide(const std::array<Vec3, 3>& triangle, const std::array<Vec3, 3>& base)
+{
+    const Point3 b0 = ToPoint(base[0]), b1 = ToPoint(base[1]), b2 = ToPoint(base[2]);
+    for (const Vec3& corner : triangle)
+        if (Orient3d(b0, b1, b2, ToPoint(corner)) < 0)
+            return false;
+    return true;
+}
+
 bool AreCollinear(const Point3& a, const Point3& b, const Point3& c)
 {
     for (const auto& axes : kAxisPairs)

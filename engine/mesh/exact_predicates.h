@@ -46,6 +46,12 @@ bool TrianglesIntersect(const std::array<Vec3, 3>& first, const std::array<Vec3,
 // plane of a far coordinate is no coarser a test.
 bool CoplanarTrianglesShareArea(const std::array<Vec3, 3>& first, const std::array<Vec3, 3>& second);
 
+// Whether every corner of `triangle` lies in the plane of `base` or on the side its normal
+// (b1 - b0) x (b2 - b0) points to: the two can then meet only where `triangle` rests on `base`,
+// along its edge or at its corner, and never pass through each other. Always true for a `base`
+// without area (every orientation against it is zero).
+bool RestsOnOuterSide(const std::array<Vec3, 3>& triangle, const std::array<Vec3, 3>& base);
+
 // Whether three points lie on one line (repeated points included): the triangle they make
 // encloses no area.
 bool AreCollinear(const Point3& a, const Point3& b, const Point3& c);

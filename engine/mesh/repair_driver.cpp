@@ -2,6 +2,7 @@
 #include "engine/mesh/report_text.h"
 
 #include "engine/mesh/crumb_removal.h"
+#include "engine/mesh/fix_change.h"
 #include "engine/mesh/mesh_simplify.h"
 #include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/self_intersection.h"
@@ -71,6 +72,7 @@ public:
     void Prepare();
     void Unfold();
     void Resolve();
+    void UndoMovesThatChangeThePart();
     void TallyMovement();
     void CollapseLeftovers();
     void FinalNoAreaPass();
@@ -90,8 +92,10 @@ private:
     std::vector<Vec3> saved_;
     std::vector<std::uint8_t> pinned_;
     std::int32_t rounds_ = 1;
-    float moveLimit_ = 0.0f;
+    std::vector<float> bodySizes_;  // before any move: the size of the body each vertex belongs to
+    std::vector<float> moveLimits_;
     std::vector<std::uint32_t> intersecting_;
+    std::vector<std::uint32_t> intersectingBefore_;  // as found before anything moved
 };
 
 void RepairRun::FixNonManifold()
@@ -144,10 +148,33 @@ void RepairRun::Prepare()
     moved_.assign(mesh_.vertices.size(), 0);
     saved_.assign(mesh_.vertices.size(), Vec3{});
     rounds_ = std::max(1, options_.maximumRounds);
-    moveLimit_ = std::max(0.0f, options_.maximumMoveMillimetres);
+    bodySizes_ = BodySizeAtVertices(mesh_);
+    moveLimits_ = VertexMoveLimits(bodySizes_, options_.maximumMoveMillimetres);
     pinned_ = MarkLongEdgeVertices(mesh_);
     Say(progress_, "Looking for self-intersections");
     intersecting_ = SearchIntersections(mesh_, {});
+    intersectingBefore_ = intersecting_;
+}
+
+// Relaxing is there to part a surface from itself, not to reshape the part: when what it moved
+// changed a body by more than a small share, every move is put back.
+void RepairRun::UndoMovesThatChangeThePart()
+{
+    if (std::find(moved_.begin(), moved_.end(), std::uint8_t{1}) == moved_.end())
+        return;
+    TriangleMesh before = mesh_;
+    for (std::size_t v = 0; v < moved_.size(); ++v)
+        if (moved_[v] != 0)
+            before.vertices[v].position = saved_[v];
+    if (!IsLargeFixChange(MeasureFixChange(before, mesh_)))
+        return;
+    PutBackMovedVertices();
+    report_.movesUndone = true;
+    intersecting_ = intersectingBefore_;
+    if (report_.resolveChecked)
+        report_.selfIntersectingTrianglesLeft = intersecting_.size();
+    if (report_.unfoldChecked)
+        report_.foldedTrianglesLeft = report_.foldedTriangles;
 }
 
 // The folded triangles among the flagged region, in index order.
@@ -202,7 +229,7 @@ void RepairRun::Unfold()
         ++report_.unfoldRounds;
         const std::vector<std::uint32_t> ring =
             GrowVertexRings(mesh_, adjacency_, folded, report_.unfoldRounds / 10 + 1);
-        RelaxVerticesWithinLimit(mesh_, adjacency_, ring, saved_, moved_, pinned_, moveLimit_);
+        RelaxVerticesWithinLimits(mesh_, adjacency_, ring, saved_, moved_, pinned_, moveLimits_);
         folded = ListFlagged(FoldedIn(TrianglesUsing(mesh_, ring), near));
     }
     report_.foldedTrianglesLeft = folded.size();
@@ -233,7 +260,7 @@ void RepairRun::Resolve()
         ++report_.resolveRounds;
         const std::vector<std::uint32_t> ring =
             GrowVertexRings(mesh_, adjacency_, intersecting_, report_.resolveRounds / 10 + 1);
-        RelaxVerticesWithinLimit(mesh_, adjacency_, ring, saved_, moved_, pinned_, moveLimit_);
+        RelaxVerticesWithinLimits(mesh_, adjacency_, ring, saved_, moved_, pinned_, moveLimits_);
         intersecting_ = SearchIntersections(mesh_, TrianglesUsing(mesh_, ring));
         if (intersecting_.size() < best.size()) {
             bestPositions = CopyVertexPositions(mesh_);
@@ -262,6 +289,8 @@ void RepairRun::TallyMovement()
         ++report_.verticesMoved;
         const float distance = static_cast<float>(LengthOf(mesh_.vertices[v].position - saved_[v]));
         report_.furthestMoveMillimetres = std::max(report_.furthestMoveMillimetres, distance);
+        if (bodySizes_[v] > 0.0f)
+            report_.furthestMoveShare = std::max(report_.furthestMoveShare, distance / bodySizes_[v]);
     }
 }
 
@@ -295,6 +324,7 @@ void RepairRun::CollapseLeftovers()
     Say(progress_, "Collapsing what relaxing left");
     const float edgeLimit = 3.0f * MedianLongestEdge(mesh_);
     const std::uint64_t before = mesh_.TriangleCount();
+    const TriangleMesh start = mesh_;
     for (std::int32_t k = 1; k <= kCollapsePasses && !intersecting_.empty(); ++k) {
         adjacency_ = BuildVertexAdjacency(mesh_);
         const std::vector<std::uint8_t> region =
@@ -315,6 +345,11 @@ void RepairRun::CollapseLeftovers()
         std::vector<std::uint32_t> after = SearchIntersections(copy, focus);
         if (after.size() >= intersecting_.size())
             break;
+        // A collapse that takes a body's shape with it mends nothing the user wants mended.
+        if (IsLargeFixChange(MeasureFixChange(start, copy))) {
+            report_.collapseRefused = true;
+            break;
+        }
         mesh_ = std::move(copy);
         intersecting_ = std::move(after);
     }
@@ -406,6 +441,7 @@ RepairReport RepairMesh(TriangleMesh& mesh, const RepairOptions& options, const 
             run.Unfold();
         if (options.resolveSelfIntersections)
             run.Resolve();
+        run.UndoMovesThatChangeThePart();
         run.TallyMovement();
         if (options.resolveSelfIntersections && report.selfIntersectingTrianglesLeft != 0)
             run.CollapseLeftovers();
@@ -533,6 +569,12 @@ std::string FormatRepairDetails(const RepairReport& r)
             text += "  self-intersections: none\n";
         }
     }
+    if (r.movesUndone)
+        text += "  relaxing put back: it changed a body by more than " + FormatFixed(100.0 * kLargestFixChangeShare, 0)
+            + "% of its volume or size\n";
+    if (r.collapseRefused)
+        text += "  collapsing stopped: it would have changed a body by more than "
+            + FormatFixed(100.0 * kLargestFixChangeShare, 0) + "% of its volume or size\n";
     if (r.noAreaTriangles != 0) {
         text += "  triangles with no area: " + N(r.noAreaTriangles);
         if (r.noAreaTurned != 0)
@@ -628,6 +670,68 @@ void RelaxVerticesWithinLimit(TriangleMesh& mesh, const VertexAdjacency& adjacen
                               std::vector<std::uint8_t>& moved, const std::vector<std::uint8_t>& pinned,
                               float moveLimit)
 {
+    const std::vector<float> limits(mesh.vertices.size(), moveLimit);
+    RelaxVerticesWithinLimits(mesh, adjacency, vertices, saved, moved, pinned, limits);
+}
+
+std::vector<float> BodySizeAtVertices(const TriangleMesh& mesh)
+{
+    std::vector<float> sizes;
+    if (!mesh.IsConsistent())
+        return sizes;
+    std::vector<std::uint32_t> parent(mesh.vertices.size());
+    for (std::uint32_t v = 0; v < parent.size(); ++v)
+        parent[v] = v;
+    const auto root = [&parent](std::uint32_t v) {
+        while (parent[v] != v) {
+            parent[v] = parent[parent[v]];
+            v = parent[v];
+        }
+        return v;
+    };
+    for (std::size_t c = 0; c < mesh.indices.size(); c += 3)
+        for (int k = 1; k < 3; ++k) {
+            const std::uint32_t a = root(mesh.indices[c]);
+            const std::uint32_t b = root(mesh.indices[c + k]);
+            if (a != b)
+                parent[b] = a;
+        }
+    constexpr float kHuge = std::numeric_limits<float>::max();
+    std::vector<Vec3> low(parent.size(), Vec3{kHuge, kHuge, kHuge});
+    std::vector<Vec3> high(parent.size(), Vec3{-kHuge, -kHuge, -kHuge});
+    for (const std::uint32_t v : mesh.indices) {
+        const std::uint32_t r = root(v);
+        const Vec3 p = mesh.vertices[v].position;
+        low[r] = {std::min(low[r].x, p.x), std::min(low[r].y, p.y), std::min(low[r].z, p.z)};
+        high[r] = {std::max(high[r].x, p.x), std::max(high[r].y, p.y), std::max(high[r].z, p.z)};
+    }
+    sizes.assign(parent.size(), 0.0f);
+    for (std::uint32_t v = 0; v < parent.size(); ++v) {
+        const std::uint32_t r = root(v);
+        if (low[r].x > high[r].x)
+            continue;
+        // A flat body (a sheet in one plane) is measured by its smallest side in that plane.
+        for (const float side : {high[r].x - low[r].x, high[r].y - low[r].y, high[r].z - low[r].z})
+            if (side > 0.0f && (sizes[v] == 0.0f || side < sizes[v]))
+                sizes[v] = side;
+    }
+    return sizes;
+}
+
+std::vector<float> VertexMoveLimits(std::span<const float> bodySizes, float moveLimit)
+{
+    const float limit = std::max(0.0f, moveLimit);
+    std::vector<float> limits(bodySizes.size());
+    for (std::size_t v = 0; v < limits.size(); ++v)
+        limits[v] = std::min(limit, kMoveShareOfBodySize * bodySizes[v]);
+    return limits;
+}
+
+void RelaxVerticesWithinLimits(TriangleMesh& mesh, const VertexAdjacency& adjacency,
+                               std::span<const std::uint32_t> vertices, std::vector<Vec3>& saved,
+                               std::vector<std::uint8_t>& moved, const std::vector<std::uint8_t>& pinned,
+                               std::span<const float> moveLimits)
+{
     std::vector<Vec3> target(vertices.size());
     for (std::size_t i = 0; i < vertices.size(); ++i) {
         const std::uint32_t v = vertices[i];
@@ -652,10 +756,11 @@ void RelaxVerticesWithinLimit(TriangleMesh& mesh, const VertexAdjacency& adjacen
             saved[v] = mesh.vertices[v].position;
             moved[v] = 1;
         }
+        const double moveLimit = v < moveLimits.size() ? std::max(0.0f, moveLimits[v]) : 0.0;
         Vec3 d = target[i] - saved[v];
         const double length = LengthOf(d);
-        if (length > static_cast<double>(moveLimit) && length > 0.0)
-            d = d * static_cast<float>(static_cast<double>(moveLimit) / length);
+        if (length > moveLimit && length > 0.0)
+            d = d * static_cast<float>(moveLimit / length);
         mesh.vertices[v].position = saved[v] + d;
     }
 }

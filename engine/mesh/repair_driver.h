@@ -28,9 +28,17 @@ struct RepairOptions {
     // Relaxing rounds per relaxing phase; values below 1 count as 1.
     std::int32_t maximumRounds = 40;
     // Furthest a vertex may end up from where it was before its first move, in millimetres;
-    // negative counts as 0 (then relaxing moves nothing).
+    // negative counts as 0 (then relaxing moves nothing). A vertex moves no further than
+    // kMoveShareOfBodySize of its body's size either, so a small body (a thin pin, a plate)
+    // keeps its shape whatever this allows.
     float maximumMoveMillimetres = 1.0f;
 };
+
+// Relaxing moves a vertex no further than this share of the size of its body (the smallest side
+// of the box of the triangles joined to it through shared vertices): a crossing that a tenth of
+// the body's thickness cannot part is left for the collapse rather than mended by reshaping the
+// body (a 1 mm pin relaxed by 1 mm is no pin).
+inline constexpr float kMoveShareOfBodySize = 0.1f;
 
 // What RepairMesh found and did. Counts are triangles unless named otherwise.
 struct RepairReport {
@@ -62,6 +70,14 @@ struct RepairReport {
     std::uint64_t noAreaTurned = 0;            // mended by turning an edge
     std::uint64_t verticesMoved = 0;           // moved by relaxing and not put back
     float furthestMoveMillimetres = 0.0f;
+    // The largest move of a vertex as a share of the size of the body it belongs to (the
+    // smallest side of the body's box): never above kMoveShareOfBodySize.
+    float furthestMoveShare = 0.0f;
+    // Relaxing (unfolding and resolving together) changed a body's volume or box by more than
+    // kLargestFixChangeShare: every moved vertex was put back, and the crossings stay.
+    bool movesUndone = false;
+    // A collapse pass that would have changed a body by more than that share was not taken.
+    bool collapseRefused = false;
     double elapsedMilliseconds = 0.0;
 };
 
@@ -113,6 +129,20 @@ void RelaxVerticesWithinLimit(TriangleMesh& mesh, const VertexAdjacency& adjacen
                               std::span<const std::uint32_t> vertices, std::vector<Vec3>& saved,
                               std::vector<std::uint8_t>& moved, const std::vector<std::uint8_t>& pinned,
                               float moveLimit);
+// The same with a limit of its own for every vertex (one entry per vertex of the mesh).
+void RelaxVerticesWithinLimits(TriangleMesh& mesh, const VertexAdjacency& adjacency,
+                               std::span<const std::uint32_t> vertices, std::vector<Vec3>& saved,
+                               std::vector<std::uint8_t>& moved, const std::vector<std::uint8_t>& pinned,
+                               std::span<const float> moveLimits);
+
+// Per vertex, the smallest side of the box of its body (the triangles joined to it through
+// shared vertices) that is not 0, so that a flat sheet is measured in its plane; 0 for a vertex
+// no triangle uses and for a body at one point. Empty for an inconsistent mesh.
+[[nodiscard]] std::vector<float> BodySizeAtVertices(const TriangleMesh& mesh);
+
+// Per vertex, how far relaxing may move it: `moveLimit` (negative as 0), and no more than
+// kMoveShareOfBodySize of `bodySizes`.
+[[nodiscard]] std::vector<float> VertexMoveLimits(std::span<const float> bodySizes, float moveLimit);
 
 // The triangle faces against the summed normals of the triangles round its corners. False
 // when t is past the triangles or names a vertex the mesh lacks, or `adjacency` is not one of

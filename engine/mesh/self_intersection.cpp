@@ -341,6 +341,10 @@ public:
 
     // Whether the two triangles lie in one piece (joined through shared vertices).
     bool OnePiece(const Candidate& t, const Candidate& u);
+    // Two triangles of separate pieces that meet with one resting on the outer side of the
+    // other's plane: they touch without either passing into the other.
+    bool IsContactBetweenBodies(const Candidate& t, const Candidate& u, const TriangleRecord& tr,
+        const TriangleRecord& ur);
 
 private:
     void BuildRecords();
@@ -414,6 +418,12 @@ bool Search::OnePiece(const Candidate& t, const Candidate& u)
             parent[v] = root(v);
     });
     return pieceOfVertex_[t.corners[0]] == pieceOfVertex_[u.corners[0]];
+}
+
+bool Search::IsContactBetweenBodies(const Candidate& t, const Candidate& u, const TriangleRecord& tr,
+    const TriangleRecord& ur)
+{
+    return (RestsOnOuterSide(tr.corners, ur.corners) || RestsOnOuterSide(ur.corners, tr.corners)) && !OnePiece(t, u);
 }
 
 void Search::BuildRecords()
@@ -727,6 +737,11 @@ void Search::TestPair(const Candidate& t, const Candidate& u, OwnsPair&& ownsPai
         // In one plane, two triangles of one piece that overlap in an area lie folded onto each
         // other, wherever the plane lies; bodies laid against each other are separate pieces.
         meet = meet || (coplanar && CoplanarTrianglesShareArea(tr.corners, ur.corners) && OnePiece(t, u));
+        // Separate bodies resting against each other (a boss standing on a plate, as CAD
+        // writes it) touch from outside, neither passing into the other: a slicer joins them,
+        // and pushing them apart would only change the part.
+        if (meet && !coplanar && IsContactBetweenBodies(t, u, tr, ur))
+            meet = false;
     }
     if (meet) {
         task.found.push_back(t.triangle);

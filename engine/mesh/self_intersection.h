@@ -5,6 +5,8 @@
 // when they cross or touch anywhere; coplanar ones only when they overlap in an area and belong
 // to one piece (joined through shared vertices): a surface folded flat onto itself, in any
 // plane and at any distance from the origin, while bodies laid against each other stay apart.
+// Likewise two triangles of separate pieces that touch with one resting on the outer side of the
+// other's plane (a boss standing on a plate) do not count: neither passes into the other.
 // Neighbours count only where they meet beyond what they share: through one shared vertex,
 // when an edge of one passes through or touches the other, or when both lie in one plane and
 // overlap in an area (a flap folded flat through the corner); across a shared edge, when they

@@ -189,6 +189,15 @@ bool FoldedOnEdge(const Triangle& a, int free, const Triangle& b, int freeOfB)
     return false;
 }
 
+// Every corner of a in the plane of b or on the side b's normal points to.
+bool RestsOutside(const Triangle& a, const Triangle& b)
+{
+    for (const Point3& p : a.point)
+        if (Orient3d(b.point[0], b.point[1], b.point[2], p) < 0)
+            return false;
+    return true;
+}
+
 // The one pair test, a being the lower-numbered triangle.
 bool PairMeets(const Triangle& a, const Triangle& b, PairRule rule)
 {
@@ -215,6 +224,10 @@ bool PairMeets(const Triangle& a, const Triangle& b, PairRule rule)
                 return CoplanarTrianglesMeet(a, b);
             return HasArea(a) && HasArea(b) && a.piece == b.piece && CoplanarTrianglesOverlap(a, b);
         }
+        // Under the crossing rule, separate pieces that touch with one resting on the outer
+        // side of the other's plane are bodies laid against each other, not a crossing.
+        if (!meeting && a.piece != b.piece && (RestsOutside(a, b) || RestsOutside(b, a)))
+            return false;
         return AnyEdgeMeets(a, b);
     }
     if (a.repeats || b.repeats)

@@ -7,7 +7,9 @@
 // Two rules, apart on purpose:
 // - crossing, what FindSelfIntersections must report: contacts a slicer cannot take for a
 //   seam. No common vertex index: the triangles cross or touch, coplanar pairs only when both
-//   have area, overlap in an area and lie in one piece (joined through shared vertices); the
+//   have area, overlap in an area and lie in one piece (joined through shared vertices), and
+//   pairs of two pieces only when neither rests on the outer side of the other's plane (one
+//   that does only touches: bodies laid against each other); the
 //   lower-numbered triangle takes the first role, so a triangle without area in that role
 //   meets nothing. One common vertex (both with area): an edge of one meets the other beyond
 //   that vertex, or, coplanar, they overlap in an area (touching along a line or at the vertex

@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "app/document/document_reports.h"
 #include "app/document/log_text.h"
+#include "engine/mesh/fix_change.h"
 #include "engine/mesh/repair_job.h"
 #include "engine/mesh/report_text.h"
 
@@ -201,6 +203,25 @@ RoundsEnd RunCheckRounds(ExportCheckJob& job, ExportCheckOutcome& outcome, const
   return RoundsEnd::done;
 }
 
+// What the fixes changed in the part, in the checklist's columns: a change beyond a small share
+// of a body is a problem the headline names, whatever the read-back says. Said as an ok line only
+// when the fixes moved or took away something.
+bool AppendFixChangeLines(const mesh::TriangleMesh& before, const mesh::TriangleMesh& after,
+                          const mesh::RepairReport& repair, std::string& text) {
+  const mesh::FixChangeReport change = mesh::MeasureFixChange(before, after);
+  bool allPassed = true;
+  const std::vector<std::string> problems = mesh::FormatLargeFixChanges(change);
+  for (const std::string& line : problems) AppendCheckLine(text, allPassed, false, line);
+  if (problems.empty() && (repair.verticesMoved != 0 || repair.tinyTrianglesCollapsed != 0 || repair.bodiesRemoved != 0)) {
+    // The largest move against the size of the body it moved, beside what the moves came to.
+    const std::string moves = repair.verticesMoved == 0
+        ? std::string()
+        : ", no point moved further than " + mesh::FormatFixed(100.0 * repair.furthestMoveShare, 1) + "% of its body's size";
+    AppendCheckLine(text, allPassed, true, mesh::FormatFixChange(change) + moves);
+  }
+  return allPassed;
+}
+
 std::string StoppedOnErrorText(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
@@ -227,8 +248,10 @@ bool RunExportCheck(ExportCheckJob job, ExportCheckShared& shared, const ExportC
 
   ExportCheckOutcome outcome;
   try {
+    const mesh::TriangleMesh given = job.mesh;
     const RoundsEnd end = RunCheckRounds(job, outcome, publish, shared.cancel);
     if (end == RoundsEnd::cancelled) return false;
+    const bool changeSmall = end != RoundsEnd::done || AppendFixChangeLines(given, job.mesh, outcome.repair, outcome.report);
     outcome.report += "\r\n";
     if (shared.cancel.load()) return false;
     publish(L"Checking the file: edges, crossings, how it prints...");
@@ -236,7 +259,7 @@ bool RunExportCheck(ExportCheckJob job, ExportCheckShared& shared, const ExportC
     outcome.passed = job.check ? job.check(job.mesh, checklist) : false;
     outcome.report = NormaliseLineEnds(outcome.report + checklist);
     outcome.completed = end == RoundsEnd::done;
-    if (!outcome.completed) outcome.passed = false;
+    if (!outcome.completed || !changeSmall) outcome.passed = false;
     outcome.mesh = std::move(job.mesh);
   } catch (...) {
     // Engine calls throw on allocation failure (a huge part): a failed check, never a crash.

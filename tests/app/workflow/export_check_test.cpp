@@ -15,7 +15,9 @@
 
 #include "app/document/document_reports.h"
 #include "app/document/log_text.h"
+#include "engine/mesh/fix_change.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/shapes.h"
 
 namespace grainforge::app {
 namespace {
@@ -81,6 +83,42 @@ TEST(ExportCheckWorkerTest, CleanCubePassesInOneRound) {
   ASSERT_FALSE(run.notices.empty());
   EXPECT_TRUE(run.notices.back());
   EXPECT_EQ(std::count(run.notices.begin(), run.notices.end(), true), 1);
+}
+
+// Fault pinned: a boss standing on a plate, two bodies touching face to face as CAD writes
+// them, was lifted off the plate by the crossing fix under "Ready to save: no problems found.".
+// Resting bodies are left where they are; a change the fixes did make beyond a small share is a
+// problem the headline names.
+TEST(ExportCheckWorkerTest, BodiesRestingOnEachOtherStayPutAndChangesReachTheHeadline) {
+  const mesh::TriangleMesh boss = mesh::MakeTestCylinder(8.0f, 16.0f);
+  mesh::TriangleMesh part = test::Combined(test::MakeBox({-20, -20, 0}, {20, 20, 1}), test::Translated(boss, {0, 0, 9}));
+  part.ComputeBounds();
+  SyncRun run(part, ExportCheckOptions{}, DocumentChecklist());
+  const ExportCheckOutcome& out = run.Outcome();
+  EXPECT_TRUE(out.completed);
+  EXPECT_EQ(FormatCheckHeadline(out.report, out.passed).text, L"Ready to save: no problems found.") << out.report;
+  EXPECT_FALSE(mesh::IsLargeFixChange(mesh::MeasureFixChange(part, out.mesh)));
+  EXPECT_EQ(out.mesh.boundsMin, part.boundsMin);
+  EXPECT_EQ(out.mesh.boundsMax, part.boundsMax);
+
+  // A fold the fixes relax open: said with what the moves came to, against each body's size.
+  mesh::TriangleMesh folded = mesh::MakeTestSphere(10.0f);
+  const mesh::VertexAdjacency adjacency = mesh::BuildVertexAdjacency(folded);
+  const std::uint32_t w = adjacency.neighbours[adjacency.neighbourOffsets[2000]];
+  folded.vertices[2000].position += (folded.vertices[w].position - folded.vertices[2000].position) * 1.5f;
+  SyncRun relaxed(folded, ExportCheckOptions{}, DocumentChecklist());
+  EXPECT_EQ(Count(relaxed.Outcome().report, "  ok      the fixes changed each body by at most "), 1u) << relaxed.Outcome().report;
+  EXPECT_EQ(Count(relaxed.Outcome().report, "% of its size, no point moved further than "), 1u);
+
+  // The check's problem line for a change, as the headline quotes it.
+  std::string report;
+  bool passed = true;
+  for (const std::string& line : mesh::FormatLargeFixChanges(
+           mesh::MeasureFixChange(part, test::Combined(test::MakeBox({-20, -20, 0}, {20, 20, 1}),
+                                                       test::Translated(boss, {0, 0, 9.32f})))))
+    AppendCheckLine(report, passed, false, line);
+  EXPECT_EQ(FormatCheckHeadline(report, passed).text,
+            L"1 problem found: the fixes moved a side of a body by 0.32 mm along z, 2.0% of its 16.00 mm there.");
 }
 
 TEST(ExportCheckWorkerTest, HoledCubeReachesTheChecklistAndHeadline) {

@@ -1,6 +1,7 @@
 #include "engine/mesh/repair_driver.h"
 
 #include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/fix_change.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/exact_crossings.h"
 #include "tests/support/json_view_of.h"
@@ -11,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <tuple>
 
@@ -120,6 +122,49 @@ TEST(RepairMesh, FoldsThroughACornerAreFixedOrCounted)
     }
 }
 
+// Fault pinned: relaxing moved vertices up to the 1 mm limit whatever the part's size, and the
+// collapse took whole triangles off a thin pin, so a 1 mm pin pushed into a block lost most of
+// its volume and a boss sunk into a plate was lifted out of it. Moves stay within a tenth of
+// the body's size, and what would still change a body by more than a small share is put back.
+TEST(RepairMesh, FixesNeverChangeABodyBeyondASmallShare)
+{
+    const auto block = [] { return test::MakeBox({-5, -5, 0}, {5, 5, 4}); };
+    struct Case { const char* name; std::function<TriangleMesh()> make; };
+    const Case cases[] = {
+        {"1 mm pin pushed into a block", [&] { return test::Combined(block(), test::MakeBox({-0.5f, -0.5f, 2}, {0.5f, 0.5f, 10})); }},
+        {"boss sunk into a plate", [] {
+             return test::Combined(test::MakeBox({-20, -20, 0}, {20, 20, 1}), test::Translated(MakeTestCylinder(8, 16), {0, 0, 8.5f}));
+         }},
+    };
+    for (const Case& c : cases) {
+        const TriangleMesh part = c.make();
+        TriangleMesh mesh = part;
+        const RepairReport report = RepairMesh(mesh, RepairOptions{}, {}, 2);
+        EXPECT_GT(report.selfIntersectingTriangles, 0u) << c.name;
+        EXPECT_LE(report.furthestMoveShare, kMoveShareOfBodySize + 1e-6f) << c.name;
+        const FixChangeReport change = MeasureFixChange(part, mesh);
+        EXPECT_FALSE(IsLargeFixChange(change)) << c.name << ": " << FormatFixChange(change);
+    }
+}
+
+TEST(RepairMesh, MoveLimitsFollowTheSizeOfEachBody)
+{
+    // A 1 x 2 x 3 box, a flat 4 x 5 sheet measured in its plane, and a vertex no triangle uses.
+    TriangleMesh mesh = test::Combined(test::MakeBox({0, 0, 0}, {1, 2, 3}),
+        test::MeshOf({{10, 0, 0}, {14, 0, 0}, {14, 5, 0}}, {0, 1, 2}));
+    mesh.vertices.push_back({{50, 50, 50}, {}});
+    const std::vector<float> sizes = BodySizeAtVertices(mesh);
+    ASSERT_EQ(sizes.size(), 12u);
+    EXPECT_EQ(std::vector<float>(sizes.begin(), sizes.begin() + 8), std::vector<float>(8, 1.0f));
+    EXPECT_EQ(std::vector<float>(sizes.begin() + 8, sizes.begin() + 11), std::vector<float>(3, 4.0f));
+    EXPECT_EQ(sizes[11], 0.0f);
+    const std::vector<float> limits = VertexMoveLimits(sizes, 0.25f);
+    EXPECT_FLOAT_EQ(limits[0], 0.1f);   // a tenth of the box's 1 mm
+    EXPECT_FLOAT_EQ(limits[8], 0.25f);  // the option's limit is smaller than 0.4
+    EXPECT_EQ(limits[11], 0.0f);
+    EXPECT_EQ(VertexMoveLimits(sizes, -1.0f)[8], 0.0f);
+}
+
 TEST(MedianLongestEdge, TakesTheMiddleOfTheLongestEdges)
 {
     EXPECT_EQ(MedianLongestEdge(TriangleMesh{}), 0.0f);
@@ -153,6 +198,12 @@ TEST(FormatRepairDetails, LinesFollowTheirConditions)
         {{.unfoldChecked = true, .foldedTriangles = 1, .sharpPlacesKept = 8, .unfoldRounds = 1},
          "  folded triangles: 1 relaxed in 1 round, 0 left where they crossed or folded back; 8 more at sharp "
          "places that cross nothing, left exactly as they are\n  in 0 ms\n"},
+        // What would have changed the part was put back: said after the counts it leaves.
+        {{.resolveChecked = true, .selfIntersectingTriangles = 6, .selfIntersectingTrianglesLeft = 6, .resolveRounds = 12,
+          .collapsePasses = 1, .movesUndone = true, .collapseRefused = true},
+         "  self-intersecting triangles: 6 relaxed in 12 rounds, then 0 tiny triangles collapsed where relaxing "
+         "could not part them, 6 left\n  relaxing put back: it changed a body by more than 1% of its volume or size\n"
+         "  collapsing stopped: it would have changed a body by more than 1% of its volume or size\n  in 0 ms\n"},
     };
     for (const auto& [report, expected] : cases)
         EXPECT_EQ(FormatRepairDetails(report), expected);

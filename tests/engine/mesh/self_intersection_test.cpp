@@ -89,9 +89,25 @@ TEST(FindSelfIntersections, SharedVertexCoplanarAndTouchingPairs)
     // Coplanar and overlapping.
     const TriangleMesh coplanar = mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, 0}, {5, 1, 0}, {1, 5, 0}}, {0, 1, 2, 3, 4, 5});
     EXPECT_TRUE(Search(coplanar).empty());
-    // A corner of one resting on the face of the other: one point in common.
-    const TriangleMesh touching = mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {1, 1, 0}, {1, 1, 3}, {2, 3, 3}}, {0, 1, 2, 3, 4, 5});
-    EXPECT_EQ(Search(touching), (PairSet{{0, 1}}));
+    // A corner of one resting on the face of the other: one point in common. Within one piece
+    // (a third triangle joins them) the surface touches itself; as two pieces, the one resting
+    // on the outer side of the other is a body laid against another, and so is one hanging
+    // below it once the lower triangle is turned to face down; one poking through from below a
+    // face turned up crosses into it and is found.
+    struct Case { const char* name; std::vector<std::uint32_t> indices; std::array<Vec3, 3> upper; PairSet expected; };
+    const std::array<Vec3, 3> above{Vec3{1, 1, 0}, Vec3{1, 1, 3}, Vec3{2, 3, 3}};
+    const std::array<Vec3, 3> below{Vec3{1, 1, 0}, Vec3{1, 1, -3}, Vec3{2, 3, -3}};
+    const Case cases[] = {
+        {"resting on the outer side, apart", {0, 1, 2, 3, 4, 5}, above, {}},
+        {"resting on the outer side, joined", {0, 1, 2, 3, 4, 5, 1, 4, 6}, above, {{0, 1}}},
+        {"hanging below a face turned down, apart", {0, 2, 1, 3, 4, 5}, below, {}},
+        {"touching from inside, apart", {0, 1, 2, 3, 4, 5}, below, {{0, 1}}},
+    };
+    for (const Case& c : cases) {
+        TriangleMesh touching = mesh({{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, c.upper[0], c.upper[1], c.upper[2], {9, 9, 9}}, c.indices);
+        EXPECT_EQ(Search(touching), c.expected) << c.name;
+        EXPECT_EQ(Search(touching), BruteForcePairs(touching)) << c.name;
+    }
 }
 
 // Two triangles of one plane that overlap in an area: a fold when a third triangle joins them
