@@ -249,12 +249,20 @@ int InsideBody(const TriangleMesh& mesh, std::span<const std::uint32_t> triangle
 // solid inside such a hollow outwards again. A body counts as held when its box lies within the
 // other's and a corner of it lies inside the other (tried at a few corners, one on the other's
 // surface proving nothing). Bodies crossing each other are judged by the corner tried.
-std::vector<std::uint32_t> NestingDepths(const TriangleMesh& mesh, const std::vector<std::uint32_t>& component,
+// Each component's nesting: how many closed bodies hold it and the innermost of them (a component
+// number, kNoComponent for none).
+struct Nesting {
+    std::vector<std::uint32_t> depth;
+    std::vector<std::uint32_t> holder;
+};
+
+Nesting NestingOf(const TriangleMesh& mesh, const std::vector<std::uint32_t>& component,
     std::uint32_t components, const std::vector<ClosedBody>& bodies)
 {
-    std::vector<std::uint32_t> depth(components, 0);
+    Nesting nesting{std::vector<std::uint32_t>(components, 0), std::vector<std::uint32_t>(components, kNoComponent)};
+    std::vector<std::uint32_t>& depth = nesting.depth;
     if (bodies.size() < 2)
-        return depth;
+        return nesting;
     // Held pairs are possible only where one box holds the other; sorted by the boxes' low x, the
     // bodies a box may hold are those whose low x lies in its own x range.
     std::vector<std::uint32_t> order(bodies.size());
@@ -275,7 +283,7 @@ std::vector<std::uint32_t> NestingDepths(const TriangleMesh& mesh, const std::ve
                 candidates.emplace_back(order[j], order[i]);
     }
     if (candidates.empty())
-        return depth;
+        return nesting;
     // The triangles grouped by component.
     std::vector<std::uint32_t> start(components + 1, 0);
     for (const std::uint32_t c : component)
@@ -291,6 +299,7 @@ std::vector<std::uint32_t> NestingDepths(const TriangleMesh& mesh, const std::ve
     const auto trianglesOf = [&](std::uint32_t c) {
         return std::span<const std::uint32_t>(grouped.data() + start[c], start[c + 1] - start[c]);
     };
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> held;  // (inner, outer) components
     for (const auto& [inner, outer] : candidates) {
         const std::span<const std::uint32_t> innerTriangles = trianglesOf(bodies[inner].component);
         int inside = -1;
@@ -299,14 +308,72 @@ std::vector<std::uint32_t> NestingDepths(const TriangleMesh& mesh, const std::ve
             const std::size_t t = innerTriangles.size() * static_cast<std::size_t>(k) / kNestingCorners;
             inside = InsideBody(mesh, trianglesOf(bodies[outer].component), bodies[outer], Position(mesh, innerTriangles[t], k % 3));
         }
-        depth[bodies[inner].component] += inside == 1 ? 1 : 0;
+        if (inside == 1) {
+            ++depth[bodies[inner].component];
+            held.emplace_back(bodies[inner].component, bodies[outer].component);
+        }
     }
-    return depth;
+    // The innermost holder is the deepest one; one at the same depth or deeper (bodies crossing,
+    // judged each by one corner) holds nothing for this purpose.
+    for (const auto& [inner, outer] : held) {
+        std::uint32_t& holder = nesting.holder[inner];
+        if (depth[outer] < depth[inner] && (holder == kNoComponent || depth[outer] > depth[holder]))
+            holder = outer;
+    }
+    return nesting;
+}
+
+// Signed volume of a component's triangles as written.
+double WrittenVolume(const TriangleMesh& mesh, std::span<const std::uint32_t> triangles)
+{
+    BodyVolume body;
+    for (const std::uint32_t t : triangles)
+        body.Add(Position(mesh, t, 0), Position(mesh, t, 1), Position(mesh, t, 2));
+    return body.Volume();
+}
+
+// The nesting rule: a body faces outwards unless it lies in solid material and is written
+// facing inwards (a hollow); one written facing outwards there is an insert and stays solid.
+// Bodies are taken holder before held, so a holder's role is known when its bodies are judged.
+// Returns, per component, whether it should face inwards, and lists the hollows and inserts.
+std::vector<std::uint8_t> ApplyNestingRule(const TriangleMesh& mesh, const std::vector<std::uint32_t>& component,
+    const std::vector<ClosedBody>& bodies, const Nesting& nesting, std::vector<NestedBody>& nested)
+{
+    const std::size_t components = nesting.depth.size();
+    std::vector<std::uint8_t> inwards(components, 0);
+    std::vector<std::uint32_t> order;
+    for (const ClosedBody& body : bodies)
+        if (nesting.holder[body.component] != kNoComponent)
+            order.push_back(static_cast<std::uint32_t>(&body - bodies.data()));
+    if (order.empty())
+        return inwards;
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return nesting.depth[bodies[a].component] < nesting.depth[bodies[b].component];
+    });
+    std::vector<std::vector<std::uint32_t>> members(components);
+    for (std::size_t t = 0; t < component.size(); ++t)
+        if (nesting.holder[component[t]] != kNoComponent)
+            members[component[t]].push_back(static_cast<std::uint32_t>(t));
+    std::vector<std::pair<std::uint32_t, NestedBody>> listed;
+    for (const std::uint32_t b : order) {
+        const ClosedBody& body = bodies[b];
+        // Inside a hollow a body is an island, which faces outwards like any solid.
+        if (inwards[nesting.holder[body.component]] != 0)
+            continue;
+        const double volume = WrittenVolume(mesh, members[body.component]);
+        const NestedBodyRole role = volume < 0.0 ? NestedBodyRole::hollow : NestedBodyRole::insert;
+        inwards[body.component] = role == NestedBodyRole::hollow ? 1 : 0;
+        listed.push_back({body.component, NestedBody{role, body.low, body.high, std::fabs(volume)}});
+    }
+    std::sort(listed.begin(), listed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [c, record] : listed)
+        nested.push_back(record);
+    return inwards;
 }
 
 // Steps 6 to 8: components by breadth-first walks over the links, flips that make each
 // component's windings agree, closed components turned to a positive volume, or to a negative
-// one when they lie inside an odd number of other closed bodies (a hollow).
+// one when the nesting rule takes them for a hollow.
 void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationReport& report)
 {
     const std::size_t triangles = mesh.TriangleCount();
@@ -359,9 +426,11 @@ void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationRe
                 closedBodies.push_back(body);
         }
     }
-    const std::vector<std::uint32_t> depth = NestingDepths(mesh, component, components, closedBodies);
+    const Nesting nesting = NestingOf(mesh, component, components, closedBodies);
+    const std::vector<std::uint8_t> inwards =
+        ApplyNestingRule(mesh, component, closedBodies, nesting, report.nestedBodies);
     for (std::size_t t = 0; t < triangles; ++t)
-        flip[t] ^= static_cast<std::uint8_t>(depth[component[t]] & 1);
+        flip[t] ^= inwards[component[t]];
     report.componentCount = components;
     report.triangleComponents = std::move(component);
     for (std::size_t t = 0; t < triangles; ++t) {
@@ -455,6 +524,27 @@ void CountDegenerateAndSlivers(const TriangleMesh& mesh, const ValidationOptions
     }
 }
 
+// "the 6.00 x 6.00 x 6.00 mm body at (0.00, 0.00, 0.00) mm, 216.00 cubic mm": its box's size and
+// middle and the volume it encloses.
+std::string DescribeNestedBody(const NestedBody& body)
+{
+    const Vec3 size = body.boxMax - body.boxMin;
+    const Vec3 centre = body.boxMin * 0.5f + body.boxMax * 0.5f;
+    return "the " + FormatSize3(size.x, size.y, size.z) + " body at (" + FormatFixed(centre.x, 2) + ", "
+        + FormatFixed(centre.y, 2) + ", " + FormatFixed(centre.z, 2) + ") mm, " + FormatFixed(body.volume, 2)
+        + " cubic mm";
+}
+
+// The nested body of the role that encloses the most; the first of equals.
+const NestedBody& LargestNestedBody(const std::vector<NestedBody>& bodies, NestedBodyRole role)
+{
+    const NestedBody* largest = nullptr;
+    for (const NestedBody& body : bodies)
+        if (body.role == role && (largest == nullptr || body.volume > largest->volume))
+            largest = &body;
+    return *largest;
+}
+
 // Records a problem; errors make the verdict Unsuitable, warnings at least UsableWithCare.
 void AddProblem(ValidationReport& report, bool error, std::string line, std::string note)
 {
@@ -491,6 +581,14 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
             FormatCountOf(WrongWayTriangleCount(report), "triangle is", "triangles are") + " wound the wrong way round.",
             "A body faces inwards with nothing round it to be a hollow of. Repair flips it. Left alone, outward "
             "displacement would carve into it.");
+    if (const std::uint64_t inserts = CountNestedBodies(report.nestedBodies, NestedBodyRole::insert); inserts > 0)
+        AddProblem(report, false,
+            FormatCountOf(inserts, "closed body lies inside another and faces", "closed bodies lie inside others and face")
+                + " outwards, so " + std::string(PluralWord(inserts, "it prints", "they print")) + " solid, not as "
+                + std::string(PluralWord(inserts, "a hollow: ", "hollows: the largest is "))
+                + DescribeNestedBody(LargestNestedBody(report.nestedBodies, NestedBodyRole::insert)) + ".",
+            "Exports of overlapping solids write an insert so, and a slicer fills it. Repair, Process and Save STL "
+            "keep it solid, as written; a hollow is written facing inwards, which the modelling tool can do.");
     if (report.insideOut)
         AddProblem(report, false, "The mesh is inside out: its normals point inwards.",
             "Repair flips it. Left alone, outward displacement would carve into the model.");
@@ -646,6 +744,35 @@ ValidationReport ValidateAsWritten(const TriangleMesh& mesh, const ValidationOpt
     TriangleMesh welded = mesh;
     (void)WeldIdenticalVertices(welded);
     return ValidateMesh(welded, options);
+}
+
+std::vector<NestedBody> FindNestedBodies(const TriangleMesh& mesh)
+{
+    if (!mesh.IsConsistent() || mesh.TriangleCount() == 0)
+        return {};
+    ValidationReport report;
+    const Links links = LinkTriangles(mesh, report);
+    OrientComponents(mesh, links, report);
+    return std::move(report.nestedBodies);
+}
+
+std::uint64_t CountNestedBodies(const std::vector<NestedBody>& bodies, NestedBodyRole role)
+{
+    return static_cast<std::uint64_t>(
+        std::count_if(bodies.begin(), bodies.end(), [role](const NestedBody& body) { return body.role == role; }));
+}
+
+std::string FormatNestedBodies(const std::vector<NestedBody>& bodies, NestedBodyRole role)
+{
+    const std::uint64_t count = CountNestedBodies(bodies, role);
+    if (count == 0)
+        return {};
+    const bool insert = role == NestedBodyRole::insert;
+    return FormatCountOf(count, "body inside another faces", "bodies inside others face")
+        + (insert ? " outwards and " : " inwards and ") + std::string(PluralWord(count, "is", "are"))
+        + (insert ? " kept solid, as " + std::string(PluralWord(count, "an insert", "inserts"))
+                  : " kept as " + std::string(PluralWord(count, "a hollow", "hollows")))
+        + (count == 1 ? ": " : "; the largest: ") + DescribeNestedBody(LargestNestedBody(bodies, role));
 }
 
 std::uint64_t WrongWayTriangleCount(const ValidationReport& report)

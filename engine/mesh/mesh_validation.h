@@ -38,6 +38,26 @@ enum class Verdict : std::int32_t {
     Unsuitable = 2,
 };
 
+// What a closed body inside another closed body is taken for. One rule serves validation, Mesh >
+// Repair, Process and the check before saving: a nested body is kept as it is written, facing
+// inwards a hollow of the solid round it, facing outwards solid material overlapping it (an
+// insert, as exports of overlapping parts write one; it prints solid either way, so turning it
+// into a hollow would take away material the user may have meant). Only inside a hollow, or
+// inside nothing, must a body face outwards; there one facing inwards is wound the wrong way.
+enum class NestedBodyRole : std::uint8_t {
+    hollow,  // faces inwards inside solid material
+    insert,  // faces outwards inside solid material: kept solid
+};
+
+// A nested body as the rule took it: its box and the volume it encloses (cubic millimetres,
+// always positive).
+struct NestedBody {
+    NestedBodyRole role = NestedBodyRole::hollow;
+    Vec3 boxMin{};
+    Vec3 boxMax{};
+    double volume = 0.0;
+};
+
 struct ValidationReport {
     std::uint64_t triangleCount = 0;
     std::uint64_t vertexCount = 0;
@@ -73,6 +93,9 @@ struct ValidationReport {
     // Against the way their component should face, ascending: outwards, or inwards for a closed
     // body inside an odd number of others (a hollow).
     std::vector<std::uint32_t> reversedTriangles;
+    // The hollows and inserts, in the order of their components; bodies inside a hollow, which
+    // face outwards as any solid does, are not listed.
+    std::vector<NestedBody> nestedBodies;
     Verdict verdict = Verdict::Good;
     std::vector<std::string> problems;           // one line per problem
     std::vector<std::string> notes;              // one explanation per problem, then other notes
@@ -132,6 +155,18 @@ inline constexpr double kSheetThicknessMillimetres = 0.01;
 // whole body turned: validation names them as a problem (unless the whole mesh is inside out,
 // named as such) and the checklist before saving fails on them, so the two never disagree.
 [[nodiscard]] std::uint64_t WrongWayTriangleCount(const ValidationReport& report);
+
+// The nested bodies of the mesh by the one rule above (read only; the orientation walk and the
+// nesting test of validation, without its other checks).
+[[nodiscard]] std::vector<NestedBody> FindNestedBodies(const TriangleMesh& mesh);
+
+// How many of `bodies` have the role.
+[[nodiscard]] std::uint64_t CountNestedBodies(const std::vector<NestedBody>& bodies, NestedBodyRole role);
+
+// What was made of the nested bodies of one role, for a report's line; empty when there are
+// none: "1 body inside another faces outwards, kept solid as an insert: the 6.00 x 6.00 x 6.00
+// mm body at (0.00, 0.00, 0.00) mm, 216.00 cubic mm" (with several, their number and the largest).
+[[nodiscard]] std::string FormatNestedBodies(const std::vector<NestedBody>& bodies, NestedBodyRole role);
 
 // "Good", "Usable with care" or "Unsuitable"; "Unknown" for any other value.
 [[nodiscard]] std::string VerdictText(Verdict verdict);

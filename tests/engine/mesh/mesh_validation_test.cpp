@@ -81,11 +81,13 @@ TEST(ValidateMesh, OneFlippedTriangleInACubeIsThatTriangle)
     }
 }
 
-// Nested shells alternate: a body inside an odd number of others is a hollow and faces inwards,
-// one inside an even number faces outwards. Only a body facing against its depth is reversed,
-// and then it is a problem, as the checklist before saving says too. The cavity's corners lie on
-// the diagonals of the outer faces, where a ray along an axis would graze an edge.
-TEST(ValidateMesh, NestedShellsFaceByTheirDepth)
+// A body inside solid material is kept as written: facing inwards a hollow, facing outwards an
+// insert, which prints solid and is named (it was once called reversed, and Repair made it a
+// hollow). Inside a hollow, or inside nothing, a body faces outwards; only one facing inwards
+// there is reversed, and then it is a problem, as the checklist before saving says too. The
+// cavity's corners lie on the diagonals of the outer faces, where a ray along an axis would graze
+// an edge.
+TEST(ValidateMesh, NestedShellsFaceByWhatHoldsThem)
 {
     const TriangleMesh outer = MakeTestCube(20);
     const TriangleMesh cavity = test::Flipped(MakeTestCube(6));
@@ -97,27 +99,45 @@ TEST(ValidateMesh, NestedShellsFaceByTheirDepth)
         std::iota(v.begin(), v.end(), first);
         return v;
     };
+    using Roles = std::vector<NestedBodyRole>;
+    constexpr NestedBodyRole kHollow = NestedBodyRole::hollow;
+    constexpr NestedBodyRole kInsert = NestedBodyRole::insert;
     struct Case {
         const char* name;
         TriangleMesh mesh;
         std::vector<std::uint32_t> reversed;
         std::vector<std::string> problems;
+        Roles nested;
     };
     const std::string twelve = "12 triangles are wound the wrong way round.";
+    const std::string insert6 = "1 closed body lies inside another and faces outwards, so it prints solid, not as a "
+                                "hollow: the 6.00 x 6.00 x 6.00 mm body at (0.00, 0.00, 0.00) mm, 216.00 cubic mm.";
     const Case cases[] = {
-        {"a cube holding a hollow", test::Combined(outer, cavity), {}, {}},
-        {"the hollow first", test::Combined(cavity, outer), {}, {}},
-        {"a solid island in the hollow", test::Combined(test::Combined(outer, cavity), island), {}, {}},
-        {"the same 1e6 mm out", test::Translated(test::Combined(test::Combined(outer, cavity), island), {1e6f, -1e6f, 1e6f}), {}, {}},
-        {"a hollow facing outwards", test::Combined(outer, MakeTestCube(6)), range(12, 12), {twelve}},
-        {"an island facing inwards", test::Combined(test::Combined(outer, cavity), test::Flipped(island)), range(24, 12), {twelve}},
+        {"a cube holding a hollow", test::Combined(outer, cavity), {}, {}, {kHollow}},
+        {"the hollow first", test::Combined(cavity, outer), {}, {}, {kHollow}},
+        {"a solid island in the hollow", test::Combined(test::Combined(outer, cavity), island), {}, {}, {kHollow}},
+        {"the same 1e6 mm out", test::Translated(test::Combined(test::Combined(outer, cavity), island), {1e6f, -1e6f, 1e6f}),
+            {}, {}, {kHollow}},
+        {"an insert", test::Combined(outer, MakeTestCube(6)), {}, {insert6}, {kInsert}},
+        {"the insert first", test::Combined(MakeTestCube(6), outer), {}, {insert6}, {kInsert}},
+        // Inside an insert the material is solid still: a hollow there is kept, an island is
+        // solid anyway.
+        {"a hollow in an insert", test::Combined(test::Combined(outer, test::Flipped(MakeTestCube(4))), MakeTestCube(6)),
+            {}, {insert6}, {kHollow, kInsert}},
+        {"an insert in an insert", test::Combined(test::Combined(outer, MakeTestCube(4)), MakeTestCube(6)), {},
+            {"2 closed bodies lie inside others and face outwards, so they print solid, not as hollows: the largest is "
+             "the 6.00 x 6.00 x 6.00 mm body at (0.00, 0.00, 0.00) mm, 216.00 cubic mm."},
+            {kInsert, kInsert}},
+        {"an island facing inwards", test::Combined(test::Combined(outer, cavity), test::Flipped(island)), range(24, 12),
+            {twelve}, {kHollow}},
         {"a cube inside out apart from another", test::Combined(outer, test::Translated(test::Flipped(MakeTestCube(10)), {40, 0, 0})),
-            range(12, 12), {twelve}},
-        {"a hollow touching the wall from inside", test::Combined(outer, test::Translated(cavity, {7, 0, 0})), {}, {}},
+            range(12, 12), {twelve}, {}},
+        {"a hollow touching the wall from inside", test::Combined(outer, test::Translated(cavity, {7, 0, 0})), {}, {},
+            {kHollow}},
         // In the bore of a tube the box holds the cube, the tube does not: rays cross it twice.
-        {"a cube in the bore of a tube", test::Combined(tube, test::Translated(island, {0, 0, 10})), {}, {}},
+        {"a cube in the bore of a tube", test::Combined(tube, test::Translated(island, {0, 0, 10})), {}, {}, {}},
         {"a cube inside out in the bore of a tube", test::Combined(tube, test::Translated(test::Flipped(island), {0, 0, 10})),
-            range(tubeTriangles, 12), {twelve}},
+            range(tubeTriangles, 12), {twelve}, {}},
     };
     for (const Case& c : cases) {
         const ValidationReport report = Validate(c.mesh);
@@ -125,7 +145,41 @@ TEST(ValidateMesh, NestedShellsFaceByTheirDepth)
             std::tuple(c.reversed, c.problems, false)) << c.name;
         EXPECT_EQ(report.verdict, c.problems.empty() ? Verdict::Good : Verdict::UsableWithCare) << c.name;
         EXPECT_EQ(WrongWayTriangleCount(report), c.reversed.size()) << c.name;
+        Roles roles;
+        for (const NestedBody& body : report.nestedBodies)
+            roles.push_back(body.role);
+        EXPECT_EQ(roles, c.nested) << c.name;
+        // The repair's and the check's own look at the nesting agrees with validation's.
+        EXPECT_EQ(FindNestedBodies(c.mesh).size(), report.nestedBodies.size()) << c.name;
     }
+}
+
+// The text every road uses for what it kept: the count, the role and the largest body's box,
+// place and volume.
+TEST(FormatNestedBodies, NamesTheCountAndTheLargest)
+{
+    const NestedBody small{NestedBodyRole::hollow, {-1, -1, -1}, {1, 1, 1}, 8.0};
+    const NestedBody large{NestedBodyRole::hollow, {2, 0, 0}, {5, 3, 3.5f}, 31.5};
+    const NestedBody insert{NestedBodyRole::insert, {-0.5f, 0, 0}, {0.5f, 1, 1}, 1.0};
+    const struct {
+        std::vector<NestedBody> bodies;
+        NestedBodyRole role;
+        std::string text;
+    } cases[] = {
+        {{}, NestedBodyRole::insert, ""},
+        {{small}, NestedBodyRole::insert, ""},
+        {{small}, NestedBodyRole::hollow,
+            "1 body inside another faces inwards and is kept as a hollow: the 2.00 x 2.00 x 2.00 mm body at (0.00, "
+            "0.00, 0.00) mm, 8.00 cubic mm"},
+        {{small, insert, large}, NestedBodyRole::hollow,
+            "2 bodies inside others face inwards and are kept as hollows; the largest: the 3.00 x 3.00 x 3.50 mm "
+            "body at (3.50, 1.50, 1.75) mm, 31.50 cubic mm"},
+        {{small, insert, large}, NestedBodyRole::insert,
+            "1 body inside another faces outwards and is kept solid, as an insert: the 1.00 x 1.00 x 1.00 mm body "
+            "at (0.00, 0.50, 0.50) mm, 1.00 cubic mm"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatNestedBodies(c.bodies, c.role), c.text);
 }
 
 TEST(ValidateMesh, MoebiusStripHasNoConsistentOrientation)
