@@ -245,24 +245,18 @@ int InsideBody(const TriangleMesh& mesh, std::span<const std::uint32_t> triangle
     return -1;
 }
 
-// How many other closed bodies hold each closed body: hollows inside a solid face inwards, a
-// solid inside such a hollow outwards again. A body counts as held when its box lies within the
-// other's and a corner of it lies inside the other (tried at a few corners, one on the other's
-// surface proving nothing). Bodies crossing each other are judged by the corner tried.
-// Each component's nesting: how many closed bodies hold it and the innermost of them (a component
-// number, kNoComponent for none).
-struct Nesting {
-    std::vector<std::uint32_t> depth;
-    std::vector<std::uint32_t> holder;
-};
+// Which closed bodies hold which: (held, holder) pairs of component numbers. A body counts as
+// held when its box lies within the other's and a corner of it lies inside the other (tried at a
+// few corners, one on the other's surface proving nothing). Bodies crossing each other are
+// judged by the corner tried.
+using HeldPairs = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
-Nesting NestingOf(const TriangleMesh& mesh, const std::vector<std::uint32_t>& component,
+HeldPairs FindHeldPairs(const TriangleMesh& mesh, const std::vector<std::uint32_t>& component,
     std::uint32_t components, const std::vector<ClosedBody>& bodies)
 {
-    Nesting nesting{std::vector<std::uint32_t>(components, 0), std::vector<std::uint32_t>(components, kNoComponent)};
-    std::vector<std::uint32_t>& depth = nesting.depth;
+    HeldPairs held;
     if (bodies.size() < 2)
-        return nesting;
+        return held;
     // Held pairs are possible only where one box holds the other; sorted by the boxes' low x, the
     // bodies a box may hold are those whose low x lies in its own x range.
     std::vector<std::uint32_t> order(bodies.size());
@@ -283,7 +277,7 @@ Nesting NestingOf(const TriangleMesh& mesh, const std::vector<std::uint32_t>& co
                 candidates.emplace_back(order[j], order[i]);
     }
     if (candidates.empty())
-        return nesting;
+        return held;
     // The triangles grouped by component.
     std::vector<std::uint32_t> start(components + 1, 0);
     for (const std::uint32_t c : component)
@@ -299,7 +293,6 @@ Nesting NestingOf(const TriangleMesh& mesh, const std::vector<std::uint32_t>& co
     const auto trianglesOf = [&](std::uint32_t c) {
         return std::span<const std::uint32_t>(grouped.data() + start[c], start[c + 1] - start[c]);
     };
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> held;  // (inner, outer) components
     for (const auto& [inner, outer] : candidates) {
         const std::span<const std::uint32_t> innerTriangles = trianglesOf(bodies[inner].component);
         int inside = -1;
@@ -308,19 +301,10 @@ Nesting NestingOf(const TriangleMesh& mesh, const std::vector<std::uint32_t>& co
             const std::size_t t = innerTriangles.size() * static_cast<std::size_t>(k) / kNestingCorners;
             inside = InsideBody(mesh, trianglesOf(bodies[outer].component), bodies[outer], Position(mesh, innerTriangles[t], k % 3));
         }
-        if (inside == 1) {
-            ++depth[bodies[inner].component];
+        if (inside == 1)
             held.emplace_back(bodies[inner].component, bodies[outer].component);
-        }
     }
-    // The innermost holder is the deepest one; one at the same depth or deeper (bodies crossing,
-    // judged each by one corner) holds nothing for this purpose.
-    for (const auto& [inner, outer] : held) {
-        std::uint32_t& holder = nesting.holder[inner];
-        if (depth[outer] < depth[inner] && (holder == kNoComponent || depth[outer] > depth[holder]))
-            holder = outer;
-    }
-    return nesting;
+    return held;
 }
 
 // Signed volume of a component's triangles as written.
@@ -332,42 +316,48 @@ double WrittenVolume(const TriangleMesh& mesh, std::span<const std::uint32_t> tr
     return body.Volume();
 }
 
-// The nesting rule: a body faces outwards unless it lies in solid material and is written
-// facing inwards (a hollow); one written facing outwards there is an insert and stays solid.
-// Bodies are taken holder before held, so a holder's role is known when its bodies are judged.
-// Returns, per component, whether it should face inwards, and lists the hollows and inserts.
+// The nesting rule, the winding-number rule by which the contour remesh and a slicer that unites
+// overlapping volumes read a part: a place is solid where the bodies round it, each counted +1
+// facing outwards and -1 facing inwards as written, do not cancel. A nested body is a hollow when
+// the place round it is solid and its inside is not; an insert when both are solid (it prints
+// solid, whatever its winding); otherwise, like a body inside nothing, a solid that faces
+// outwards. Returns, per component, whether it should face inwards, and lists the hollows and
+// inserts in component order.
 std::vector<std::uint8_t> ApplyNestingRule(const TriangleMesh& mesh, const std::vector<std::uint32_t>& component,
-    const std::vector<ClosedBody>& bodies, const Nesting& nesting, std::vector<NestedBody>& nested)
+    std::uint32_t components, const std::vector<ClosedBody>& bodies, const HeldPairs& held, std::vector<NestedBody>& nested)
 {
-    const std::size_t components = nesting.depth.size();
     std::vector<std::uint8_t> inwards(components, 0);
-    std::vector<std::uint32_t> order;
-    for (const ClosedBody& body : bodies)
-        if (nesting.holder[body.component] != kNoComponent)
-            order.push_back(static_cast<std::uint32_t>(&body - bodies.data()));
-    if (order.empty())
+    if (held.empty())
         return inwards;
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return nesting.depth[bodies[a].component] < nesting.depth[bodies[b].component];
-    });
+    std::vector<std::uint8_t> involved(components, 0);
+    for (const auto& [inner, outer] : held)
+        involved[inner] = involved[outer] = 1;
     std::vector<std::vector<std::uint32_t>> members(components);
     for (std::size_t t = 0; t < component.size(); ++t)
-        if (nesting.holder[component[t]] != kNoComponent)
+        if (involved[component[t]] != 0)
             members[component[t]].push_back(static_cast<std::uint32_t>(t));
-    std::vector<std::pair<std::uint32_t, NestedBody>> listed;
-    for (const std::uint32_t b : order) {
-        const ClosedBody& body = bodies[b];
-        // Inside a hollow a body is an island, which faces outwards like any solid.
-        if (inwards[nesting.holder[body.component]] != 0)
+    std::vector<std::int64_t> facing(components, 0);
+    std::vector<double> volume(components, 0.0);
+    for (std::size_t c = 0; c < components; ++c) {
+        if (involved[c] == 0)
             continue;
-        const double volume = WrittenVolume(mesh, members[body.component]);
-        const NestedBodyRole role = volume < 0.0 ? NestedBodyRole::hollow : NestedBodyRole::insert;
-        inwards[body.component] = role == NestedBodyRole::hollow ? 1 : 0;
-        listed.push_back({body.component, NestedBody{role, body.low, body.high, std::fabs(volume)}});
+        volume[c] = WrittenVolume(mesh, members[c]);
+        facing[c] = volume[c] < 0.0 ? -1 : 1;
     }
-    std::sort(listed.begin(), listed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (auto& [c, record] : listed)
-        nested.push_back(record);
+    std::vector<std::int64_t> around(components, 0);
+    std::vector<std::uint8_t> isHeld(components, 0);
+    for (const auto& [inner, outer] : held) {
+        around[inner] += facing[outer];
+        isHeld[inner] = 1;
+    }
+    for (const ClosedBody& body : bodies) {
+        const std::uint32_t c = body.component;
+        if (isHeld[c] == 0 || around[c] == 0)
+            continue;
+        const NestedBodyRole role = around[c] + facing[c] == 0 ? NestedBodyRole::hollow : NestedBodyRole::insert;
+        inwards[c] = role == NestedBodyRole::hollow ? 1 : 0;
+        nested.push_back(NestedBody{role, body.low, body.high, std::fabs(volume[c])});
+    }
     return inwards;
 }
 
@@ -426,9 +416,9 @@ void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationRe
                 closedBodies.push_back(body);
         }
     }
-    const Nesting nesting = NestingOf(mesh, component, components, closedBodies);
+    const HeldPairs held = FindHeldPairs(mesh, component, components, closedBodies);
     const std::vector<std::uint8_t> inwards =
-        ApplyNestingRule(mesh, component, closedBodies, nesting, report.nestedBodies);
+        ApplyNestingRule(mesh, component, components, closedBodies, held, report.nestedBodies);
     for (std::size_t t = 0; t < triangles; ++t)
         flip[t] ^= inwards[component[t]];
     report.componentCount = components;
@@ -579,16 +569,18 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
     else if (WrongWayTriangleCount(report) > 0 && !report.insideOut)
         AddProblem(report, false,
             FormatCountOf(WrongWayTriangleCount(report), "triangle is", "triangles are") + " wound the wrong way round.",
-            "A body faces inwards with nothing round it to be a hollow of. Repair flips it. Left alone, outward "
+            "A body faces inwards where it can be no hollow: nothing solid lies round it, or solid lies on both "
+            "sides of it. Repair flips it. Left alone, outward "
             "displacement would carve into it.");
     if (const std::uint64_t inserts = CountNestedBodies(report.nestedBodies, NestedBodyRole::insert); inserts > 0)
         AddProblem(report, false,
-            FormatCountOf(inserts, "closed body lies inside another and faces", "closed bodies lie inside others and face")
-                + " outwards, so " + std::string(PluralWord(inserts, "it prints", "they print")) + " solid, not as "
-                + std::string(PluralWord(inserts, "a hollow: ", "hollows: the largest is "))
+            FormatCountOf(inserts, "closed body lies inside another with solid on both sides of it, so it prints",
+                "closed bodies lie inside others with solid on both sides of them, so they print")
+                + " solid, not as " + std::string(PluralWord(inserts, "a hollow: ", "hollows: the largest is "))
                 + DescribeNestedBody(LargestNestedBody(report.nestedBodies, NestedBodyRole::insert)) + ".",
-            "Exports of overlapping solids write an insert so, and a slicer fills it. Repair, Process and Save STL "
-            "keep it solid, as written; a hollow is written facing inwards, which the modelling tool can do.");
+            "It faces the same way as the body round it, as exports of overlapping solids write an insert, and a "
+            "slicer fills it. Repair, Process and Save STL keep it solid; a hollow faces against the body round "
+            "it, which the modelling tool can do.");
     if (report.insideOut)
         AddProblem(report, false, "The mesh is inside out: its normals point inwards.",
             "Repair flips it. Left alone, outward displacement would carve into the model.");
@@ -768,8 +760,7 @@ std::string FormatNestedBodies(const std::vector<NestedBody>& bodies, NestedBody
     if (count == 0)
         return {};
     const bool insert = role == NestedBodyRole::insert;
-    return FormatCountOf(count, "body inside another faces", "bodies inside others face")
-        + (insert ? " outwards and " : " inwards and ") + std::string(PluralWord(count, "is", "are"))
+    return FormatCountOf(count, "body inside another is", "bodies inside others are")
         + (insert ? " kept solid, as " + std::string(PluralWord(count, "an insert", "inserts"))
                   : " kept as " + std::string(PluralWord(count, "a hollow", "hollows")))
         + (count == 1 ? ": " : "; the largest: ") + DescribeNestedBody(LargestNestedBody(bodies, role));

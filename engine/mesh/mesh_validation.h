@@ -39,14 +39,17 @@ enum class Verdict : std::int32_t {
 };
 
 // What a closed body inside another closed body is taken for. One rule serves validation, Mesh >
-// Repair, Process and the check before saving: a nested body is kept as it is written, facing
-// inwards a hollow of the solid round it, facing outwards solid material overlapping it (an
-// insert, as exports of overlapping parts write one; it prints solid either way, so turning it
-// into a hollow would take away material the user may have meant). Only inside a hollow, or
-// inside nothing, must a body face outwards; there one facing inwards is wound the wrong way.
+// Repair, Process and the check before saving, the winding-number rule by which the contour
+// remesh and a slicer that unites overlapping volumes read a part: a place is solid where the
+// bodies round it, each counted +1 facing outwards and -1 facing inwards, do not cancel. A
+// nested body facing against the body round it is a hollow of it. One facing the same way adds
+// solid to solid: an insert, as exports of overlapping parts write one, which prints solid, so
+// nothing turns it into a hollow (that would take away material the user may have meant). A body
+// inside a hollow, or inside nothing, is a solid and faces outwards; there one facing inwards is
+// wound the wrong way.
 enum class NestedBodyRole : std::uint8_t {
-    hollow,  // faces inwards inside solid material
-    insert,  // faces outwards inside solid material: kept solid
+    hollow,  // solid round it, nothing inside it: faces inwards
+    insert,  // solid round it and inside it: kept solid, faces outwards
 };
 
 // A nested body as the rule took it: its box and the volume it encloses (cubic millimetres,
@@ -164,8 +167,8 @@ inline constexpr double kSheetThicknessMillimetres = 0.01;
 [[nodiscard]] std::uint64_t CountNestedBodies(const std::vector<NestedBody>& bodies, NestedBodyRole role);
 
 // What was made of the nested bodies of one role, for a report's line; empty when there are
-// none: "1 body inside another faces outwards, kept solid as an insert: the 6.00 x 6.00 x 6.00
-// mm body at (0.00, 0.00, 0.00) mm, 216.00 cubic mm" (with several, their number and the largest).
+// none: "1 body inside another is kept solid, as an insert: the 6.00 x 6.00 x 6.00 mm body at
+// (0.00, 0.00, 0.00) mm, 216.00 cubic mm" (with several, their number and the largest).
 [[nodiscard]] std::string FormatNestedBodies(const std::vector<NestedBody>& bodies, NestedBodyRole role);
 
 // "Good", "Usable with care" or "Unsuitable"; "Unknown" for any other value.

@@ -170,8 +170,8 @@ TEST(DocumentPartsTest, ImportVerdictAndSaveCheckAgreeOnHowBodiesFace)
 {
     const mesh::TriangleMesh outer = mesh::MakeTestCube(20.0f);
     const mesh::TriangleMesh hollow = Flipped(mesh::MakeTestCube(6.0f));
-    const char* const keptHollow = "  note    1 body inside another faces inwards and is kept as a hollow: the 6.00 x";
-    const char* const keptInsert = "  note    1 body inside another faces outwards and is kept solid, as an insert: the 6.00 x";
+    const char* const keptHollow = "  note    1 body inside another is kept as a hollow: the 6.00 x";
+    const char* const keptInsert = "  note    1 body inside another is kept solid, as an insert: the 6.00 x";
     const struct {
         const char* name;
         mesh::TriangleMesh part;

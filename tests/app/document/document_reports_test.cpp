@@ -169,7 +169,7 @@ TEST(ResultWarnings, AnInsertKeptSolidIsAWarningAndAHollowIsNot)
 {
     const mesh::NestedBody hollow{mesh::NestedBodyRole::hollow, {-3, -3, -3}, {3, 3, 3}, 216.0};
     const mesh::NestedBody insert{mesh::NestedBodyRole::insert, {-1, -1, -1}, {1, 1, 1}, 8.0};
-    const std::string kept = "1 body inside another faces outwards and is kept solid, as an insert: the 2.00 x 2.00 x "
+    const std::string kept = "1 body inside another is kept solid, as an insert: the 2.00 x 2.00 x "
                              "2.00 mm body at (0.00, 0.00, 0.00) mm, 8.00 cubic mm";
     const struct {
         const char* name;

@@ -81,7 +81,7 @@ TEST(ValidateMesh, OneFlippedTriangleInACubeIsThatTriangle)
     }
 }
 
-// A body inside solid material is kept as written: facing inwards a hollow, facing outwards an
+// A body inside solid material facing against it is a hollow; one facing the same way is an
 // insert, which prints solid and is named (it was once called reversed, and Repair made it a
 // hollow). Inside a hollow, or inside nothing, a body faces outwards; only one facing inwards
 // there is reversed, and then it is a problem, as the checklist before saving says too. The
@@ -108,10 +108,14 @@ TEST(ValidateMesh, NestedShellsFaceByWhatHoldsThem)
         std::vector<std::uint32_t> reversed;
         std::vector<std::string> problems;
         Roles nested;
+        bool insideOut = false;
     };
     const std::string twelve = "12 triangles are wound the wrong way round.";
-    const std::string insert6 = "1 closed body lies inside another and faces outwards, so it prints solid, not as a "
-                                "hollow: the 6.00 x 6.00 x 6.00 mm body at (0.00, 0.00, 0.00) mm, 216.00 cubic mm.";
+    const std::string inserts2 = "2 closed bodies lie inside others with solid on both sides of them, so they print "
+                                 "solid, not as hollows: the largest is the 6.00 x 6.00 x 6.00 mm body at (0.00, 0.00, "
+                                 "0.00) mm, 216.00 cubic mm.";
+    const std::string insert6 = "1 closed body lies inside another with solid on both sides of it, so it prints solid, "
+                                "not as a hollow: the 6.00 x 6.00 x 6.00 mm body at (0.00, 0.00, 0.00) mm, 216.00 cubic mm.";
     const Case cases[] = {
         {"a cube holding a hollow", test::Combined(outer, cavity), {}, {}, {kHollow}},
         {"the hollow first", test::Combined(cavity, outer), {}, {}, {kHollow}},
@@ -120,14 +124,15 @@ TEST(ValidateMesh, NestedShellsFaceByWhatHoldsThem)
             {}, {}, {kHollow}},
         {"an insert", test::Combined(outer, MakeTestCube(6)), {}, {insert6}, {kInsert}},
         {"the insert first", test::Combined(MakeTestCube(6), outer), {}, {insert6}, {kInsert}},
-        // Inside an insert the material is solid still: a hollow there is kept, an island is
-        // solid anyway.
-        {"a hollow in an insert", test::Combined(test::Combined(outer, test::Flipped(MakeTestCube(4))), MakeTestCube(6)),
-            {}, {insert6}, {kHollow, kInsert}},
+        // Inside an insert the place is solid twice over: a body facing inwards there cancels
+        // one of them and is solid on both sides, an insert too, turned to face outwards.
+        {"a body facing inwards in an insert", test::Combined(test::Combined(outer, test::Flipped(MakeTestCube(4))),
+            MakeTestCube(6)), range(12, 12), {twelve, inserts2}, {kInsert, kInsert}},
         {"an insert in an insert", test::Combined(test::Combined(outer, MakeTestCube(4)), MakeTestCube(6)), {},
-            {"2 closed bodies lie inside others and face outwards, so they print solid, not as hollows: the largest is "
-             "the 6.00 x 6.00 x 6.00 mm body at (0.00, 0.00, 0.00) mm, 216.00 cubic mm."},
-            {kInsert, kInsert}},
+            {inserts2}, {kInsert, kInsert}},
+        // A part written inside out, its hollow with it: both are turned, the hollow stays one.
+        {"a part inside out holding a hollow", test::Flipped(test::Combined(outer, cavity)), range(0, 24),
+            {"The mesh is inside out: its normals point inwards."}, {kHollow}, true},
         {"an island facing inwards", test::Combined(test::Combined(outer, cavity), test::Flipped(island)), range(24, 12),
             {twelve}, {kHollow}},
         {"a cube inside out apart from another", test::Combined(outer, test::Translated(test::Flipped(MakeTestCube(10)), {40, 0, 0})),
@@ -142,7 +147,7 @@ TEST(ValidateMesh, NestedShellsFaceByWhatHoldsThem)
     for (const Case& c : cases) {
         const ValidationReport report = Validate(c.mesh);
         EXPECT_EQ(std::tuple(report.reversedTriangles, report.problems, report.insideOut),
-            std::tuple(c.reversed, c.problems, false)) << c.name;
+            std::tuple(c.reversed, c.problems, c.insideOut)) << c.name;
         EXPECT_EQ(report.verdict, c.problems.empty() ? Verdict::Good : Verdict::UsableWithCare) << c.name;
         EXPECT_EQ(WrongWayTriangleCount(report), c.reversed.size()) << c.name;
         Roles roles;
@@ -169,13 +174,13 @@ TEST(FormatNestedBodies, NamesTheCountAndTheLargest)
         {{}, NestedBodyRole::insert, ""},
         {{small}, NestedBodyRole::insert, ""},
         {{small}, NestedBodyRole::hollow,
-            "1 body inside another faces inwards and is kept as a hollow: the 2.00 x 2.00 x 2.00 mm body at (0.00, "
+            "1 body inside another is kept as a hollow: the 2.00 x 2.00 x 2.00 mm body at (0.00, "
             "0.00, 0.00) mm, 8.00 cubic mm"},
         {{small, insert, large}, NestedBodyRole::hollow,
-            "2 bodies inside others face inwards and are kept as hollows; the largest: the 3.00 x 3.00 x 3.50 mm "
+            "2 bodies inside others are kept as hollows; the largest: the 3.00 x 3.00 x 3.50 mm "
             "body at (3.50, 1.50, 1.75) mm, 31.50 cubic mm"},
         {{small, insert, large}, NestedBodyRole::insert,
-            "1 body inside another faces outwards and is kept solid, as an insert: the 1.00 x 1.00 x 1.00 mm body "
+            "1 body inside another is kept solid, as an insert: the 1.00 x 1.00 x 1.00 mm body "
             "at (0.00, 0.50, 0.50) mm, 1.00 cubic mm"},
     };
     for (const auto& c : cases)

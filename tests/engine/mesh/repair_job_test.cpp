@@ -116,13 +116,13 @@ TEST(RepairForPrint, RepairThatWouldEmptyThePartOrCannotChooseChangesNothing)
 
 // A body inside another keeps the material it was written with: an insert facing outwards stays
 // solid (it was once turned into a hollow, 28,000 to 26,000 cubic mm, without a word), a hollow
-// stays a hollow, and only an island facing inwards inside a hollow is turned. The summary names
-// what it kept, changed or not.
+// stays a hollow, and only bodies facing where they can be no hollow are turned. The summary
+// names what it kept, changed or not.
 TEST(RepairForPrint, BodiesInsideBodiesKeepTheirMaterialAndAreNamed)
 {
-    const std::string insert = "  1 body inside another faces outwards and is kept solid, as an insert: the 10.00 x "
+    const std::string insert = "  1 body inside another is kept solid, as an insert: the 10.00 x "
                                "10.00 x 10.00 mm body at (0.00, 0.00, 0.00) mm, 1000.00 cubic mm\n";
-    const std::string hollow = "  1 body inside another faces inwards and is kept as a hollow: the 10.00 x 10.00 x "
+    const std::string hollow = "  1 body inside another is kept as a hollow: the 10.00 x 10.00 x "
                                "10.00 mm body at (0.00, 0.00, 0.00) mm, 1000.00 cubic mm\n";
     const TriangleMesh outer = MakeTestCube(30);
     const struct {
@@ -137,10 +137,13 @@ TEST(RepairForPrint, BodiesInsideBodiesKeepTheirMaterialAndAreNamed)
         {"an island facing inwards in a hollow",
             test::Combined(test::Combined(outer, test::Flipped(MakeTestCube(10))), test::Flipped(MakeTestCube(2))), true,
             26008.0, "  Triangles reoriented: 12\n"},
+        // Written inside out with its hollow: both are turned, and the hollow stays one.
+        {"a part inside out holding a hollow", test::Flipped(test::Combined(outer, test::Flipped(MakeTestCube(10)))),
+            true, 26000.0, "  Triangles reoriented: 24\n"},
         {"two inserts", test::Combined(test::Combined(outer, test::Translated(MakeTestCube(4), {-6, 0, 0})),
                             test::Translated(MakeTestCube(6), {6, 0, 0})),
             false, 27280.0,
-            "  2 bodies inside others face outwards and are kept solid, as inserts; the largest: the 6.00 x 6.00 x "
+            "  2 bodies inside others are kept solid, as inserts; the largest: the 6.00 x 6.00 x "
             "6.00 mm body at (6.00, 0.00, 0.00) mm, 216.00 cubic mm\n"},
     };
     for (const auto& c : cases) {

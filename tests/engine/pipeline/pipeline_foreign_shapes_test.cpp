@@ -727,10 +727,10 @@ TriangleMesh CubeWithHollow() { return test::Combined(Cube20(), test::Flipped(Ma
 TriangleMesh CubeWithInsert() { return test::Combined(Cube20(), MakeTestCube(6.0f)); }
 
 constexpr const char* kKeptHollow =
-    "1 body inside another faces inwards and is kept as a hollow: the 6.00 x 6.00 x 6.00 mm body at (0.00, 0.00, "
+    "1 body inside another is kept as a hollow: the 6.00 x 6.00 x 6.00 mm body at (0.00, 0.00, "
     "0.00) mm, 216.00 cubic mm";
 constexpr const char* kKeptInsert =
-    "1 body inside another faces outwards and is kept solid, as an insert: the 6.00 x 6.00 x 6.00 mm body at (0.00, "
+    "1 body inside another is kept solid, as an insert: the 6.00 x 6.00 x 6.00 mm body at (0.00, "
     "0.00, 0.00) mm, 216.00 cubic mm";
 
 const Row kHollowRows[] = {

@@ -74,9 +74,9 @@ TEST(FormatPipelineReport, ShapeWithEveryStageOff)
     PipelineReport contoured = nested;
     contoured.remeshed = 1;
     contoured.remeshReport.contour = true;
-    const std::string insert = "  1 body inside another faces outwards and is kept solid, as an insert: the 2.00 x 2.00 "
+    const std::string insert = "  1 body inside another is kept solid, as an insert: the 2.00 x 2.00 "
                                "x 2.00 mm body at (5.00, 5.00, 5.00) mm, 8.00 cubic mm";
-    const std::string hollow = "  1 body inside another faces inwards and is kept as a hollow: the 2.00 x 2.00 x 2.00 "
+    const std::string hollow = "  1 body inside another is kept as a hollow: the 2.00 x 2.00 x 2.00 "
                                "mm body at (0.00, 0.00, 0.00) mm, 8.00 cubic mm.\n";
 
     const struct {
