@@ -179,9 +179,9 @@ TEST(ResultWarnings, AnInsertKeptSolidIsAWarningAndAHollowIsNot)
     } cases[] = {
         {"no nested body", {}, true, ""},
         {"a hollow", {hollow}, true, ""},
-        {"an insert", {insert}, false, kept + ". A hollow is written facing inwards."},
+        {"an insert", {insert}, false, kept + ". A slicer prints it solid too; a hollow is written facing against the body round it."},
         {"an insert contoured", {hollow, insert}, true,
-            kept + "; the remesh made one solid of it and the body round it. A hollow is written facing inwards."},
+            kept + "; the remesh made one solid of it and the body round it. A slicer prints it solid too; a hollow is written facing against the body round it."},
     };
     for (const auto& c : cases) {
         mesh::PipelineReport report;
