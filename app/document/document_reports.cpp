@@ -282,7 +282,8 @@ std::string ResultWarningText(const grainforge::mesh::PipelineReport& r, const g
         if (!text.empty())
             text += "\n";
         const std::string nested = grainforge::mesh::FormatNestedBodiesNote(r);
-        text += nested.substr(0, nested.find('\n')) + " A slicer prints it solid too; a hollow is written facing against the body round it.";
+        text += nested.substr(0, nested.find('\n'))
+            + " A slicer prints it solid too; a hollow is written facing against the body round it.";
     }
     return text;
 }

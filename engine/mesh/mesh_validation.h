@@ -93,8 +93,8 @@ struct ValidationReport {
     std::vector<Vec3> reversedTriangleCorners;   // three corners per reversed triangle
     std::vector<Vec3> degenerateTriangleCorners; // three corners per degenerate triangle
     std::vector<std::uint32_t> triangleComponents;  // component number of every triangle
-    // Against the way their component should face, ascending: outwards, or inwards for a closed
-    // body inside an odd number of others (a hollow).
+    // Against the way their component should face, ascending: outwards, or inwards for a hollow
+    // (NestedBodyRole).
     std::vector<std::uint32_t> reversedTriangles;
     // The hollows and inserts, in the order of their components; bodies inside a hollow, which
     // face outwards as any solid does, are not listed.

@@ -171,6 +171,7 @@ TEST(ResultWarnings, AnInsertKeptSolidIsAWarningAndAHollowIsNot)
     const mesh::NestedBody insert{mesh::NestedBodyRole::insert, {-1, -1, -1}, {1, 1, 1}, 8.0};
     const std::string kept = "1 body inside another is kept solid, as an insert: the 2.00 x 2.00 x "
                              "2.00 mm body at (0.00, 0.00, 0.00) mm, 8.00 cubic mm";
+    const std::string advice = " A slicer prints it solid too; a hollow is written facing against the body round it.";
     const struct {
         const char* name;
         std::vector<mesh::NestedBody> bodies;
@@ -179,9 +180,8 @@ TEST(ResultWarnings, AnInsertKeptSolidIsAWarningAndAHollowIsNot)
     } cases[] = {
         {"no nested body", {}, true, ""},
         {"a hollow", {hollow}, true, ""},
-        {"an insert", {insert}, false, kept + ". A slicer prints it solid too; a hollow is written facing against the body round it."},
-        {"an insert contoured", {hollow, insert}, true,
-            kept + "; the remesh made one solid of it and the body round it. A slicer prints it solid too; a hollow is written facing against the body round it."},
+        {"an insert", {insert}, false, kept + "." + advice},
+        {"an insert contoured", {hollow, insert}, true, kept + "; the remesh made one solid of it and the body round it." + advice},
     };
     for (const auto& c : cases) {
         mesh::PipelineReport report;

@@ -159,34 +159,6 @@ TEST(ValidateMesh, NestedShellsFaceByWhatHoldsThem)
     }
 }
 
-// The text every road uses for what it kept: the count, the role and the largest body's box,
-// place and volume.
-TEST(FormatNestedBodies, NamesTheCountAndTheLargest)
-{
-    const NestedBody small{NestedBodyRole::hollow, {-1, -1, -1}, {1, 1, 1}, 8.0};
-    const NestedBody large{NestedBodyRole::hollow, {2, 0, 0}, {5, 3, 3.5f}, 31.5};
-    const NestedBody insert{NestedBodyRole::insert, {-0.5f, 0, 0}, {0.5f, 1, 1}, 1.0};
-    const struct {
-        std::vector<NestedBody> bodies;
-        NestedBodyRole role;
-        std::string text;
-    } cases[] = {
-        {{}, NestedBodyRole::insert, ""},
-        {{small}, NestedBodyRole::insert, ""},
-        {{small}, NestedBodyRole::hollow,
-            "1 body inside another is kept as a hollow: the 2.00 x 2.00 x 2.00 mm body at (0.00, "
-            "0.00, 0.00) mm, 8.00 cubic mm"},
-        {{small, insert, large}, NestedBodyRole::hollow,
-            "2 bodies inside others are kept as hollows; the largest: the 3.00 x 3.00 x 3.50 mm "
-            "body at (3.50, 1.50, 1.75) mm, 31.50 cubic mm"},
-        {{small, insert, large}, NestedBodyRole::insert,
-            "1 body inside another is kept solid, as an insert: the 1.00 x 1.00 x 1.00 mm body "
-            "at (0.00, 0.50, 0.50) mm, 1.00 cubic mm"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(FormatNestedBodies(c.bodies, c.role), c.text);
-}
-
 TEST(ValidateMesh, MoebiusStripHasNoConsistentOrientation)
 {
     const ValidationReport report = Validate(test::MakeMoebiusStrip());
