@@ -631,6 +631,9 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
             "Repair drops them. They are harmless but inflate the file.");
     if (report.selfIntersectionSearchStopped)
         report.notes.push_back("The self-intersection search was stopped early on this mesh, so that result is unknown.");
+    // A hollow is no problem, but what was made of it is said, as Repair and the check say it.
+    if (const std::string hollows = FormatNestedBodies(report.nestedBodies, NestedBodyRole::hollow); !hollows.empty())
+        report.notes.push_back(hollows + ".");
 }
 
 // printf's "%.4f" in the C locale, whatever the process locale, without a signed zero.

@@ -156,6 +156,9 @@ TEST(ValidateMesh, NestedShellsFaceByWhatHoldsThem)
         EXPECT_EQ(roles, c.nested) << c.name;
         // The repair's and the check's own look at the nesting agrees with validation's.
         EXPECT_EQ(FindNestedBodies(c.mesh).size(), report.nestedBodies.size()) << c.name;
+        // A hollow kept is a note, as Repair and the check say it.
+        const bool hollowNoted = !report.notes.empty() && report.notes.back().find(" is kept as a hollow: ") != std::string::npos;
+        EXPECT_EQ(hollowNoted, std::count(roles.begin(), roles.end(), kHollow) != 0) << c.name;
     }
 }
 
