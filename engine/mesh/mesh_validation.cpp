@@ -578,9 +578,9 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
                 "closed bodies lie inside others with solid on both sides of them, so they print")
                 + " solid, not as " + std::string(PluralWord(inserts, "a hollow: ", "hollows: the largest is "))
                 + DescribeNestedBody(LargestNestedBody(report.nestedBodies, NestedBodyRole::insert)) + ".",
-            "It faces the same way as the body round it, as exports of overlapping solids write an insert, and a "
-            "slicer fills it. Repair, Process and Save STL keep it solid; a hollow faces against the body round "
-            "it, which the modelling tool can do.");
+            "Solid lies round it and inside it, as exports of overlapping solids write an insert, and a slicer "
+            "fills it. Repair, Process and Save STL keep it solid; a hollow faces against the body round it, "
+            "which the modelling tool can do.");
     if (report.insideOut)
         AddProblem(report, false, "The mesh is inside out: its normals point inwards.",
             "Repair flips it. Left alone, outward displacement would carve into the model.");
