@@ -371,6 +371,10 @@ void CGrainforgeDoc::LogRunReport(const mesh::PipelineReport& report) const
     if (report.displacementReport.displacedVertices != 0)
         line += FormatText(", relief %.2f mm", static_cast<double>(report.displacementReport.relief));
     LogMessage(line + ".", kLogSuccess);
+    // An insert kept solid is among the run's warnings; a hollow kept is said here.
+    const std::string hollows = mesh::FormatNestedBodies(report.nestedBodies, mesh::NestedBodyRole::hollow);
+    if (!hollows.empty())
+        LogMessage(hollows + ".", kLogPlain);
     if (report.walls.measured)
         LogUtf8Lines(mesh::FormatWallsLine(report.walls));
     if (report.printability.checked) {

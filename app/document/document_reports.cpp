@@ -81,6 +81,13 @@ void AppendValidationLines(const grainforge::mesh::TriangleMesh& mesh, std::stri
     // A failed line names what is wrong, as the headline quotes it.
     AppendCheckLine(text, allPassed, !report.insideOut,
         report.insideOut ? "the body is inside out" : "the body is the right way out");
+    // A body inside another is saved as written, by the rule Repair and Process follow; the
+    // note says which it is, so that an insert meant as a hollow is seen before printing.
+    for (const auto role : {grainforge::mesh::NestedBodyRole::insert, grainforge::mesh::NestedBodyRole::hollow}) {
+        const std::string line = grainforge::mesh::FormatNestedBodies(report.nestedBodies, role);
+        if (!line.empty())
+            text += "  note    " + line + kEnd;
+    }
 }
 
 // The triangles passing through others, which the fold note needs too.
@@ -269,6 +276,14 @@ std::string ResultWarningText(const grainforge::mesh::PipelineReport& r, const g
         text += "The result is not a closed solid: " + FormatCountOf(open, "edge is", "edges are")
             + " open, so it will not print as it stands. Close the part's holes (Mesh > Repair closes small ones) "
               "and Process again.";
+    }
+    // An insert's material is kept, which a user who meant a hollow must hear of.
+    if (grainforge::mesh::CountNestedBodies(r.nestedBodies, grainforge::mesh::NestedBodyRole::insert) != 0) {
+        if (!text.empty())
+            text += "\n";
+        const std::string nested = grainforge::mesh::FormatNestedBodiesNote(r);
+        text += nested.substr(0, nested.find('\n'))
+            + " A slicer prints it solid too; a hollow is written facing against the body round it.";
     }
     return text;
 }

@@ -245,16 +245,18 @@ int InsideBody(const TriangleMesh& mesh, std::span<const std::uint32_t> triangle
     return -1;
 }
 
-// How many other closed bodies hold each closed body: hollows inside a solid face inwards, a
-// solid inside such a hollow outwards again. A body counts as held when its box lies within the
-// other's and a corner of it lies inside the other (tried at a few corners, one on the other's
-// surface proving nothing). Bodies crossing each other are judged by the corner tried.
-std::vector<std::uint32_t> NestingDepths(const TriangleMesh& mesh, const std::vector<std::uint32_t>& component,
+// Which closed bodies hold which: (held, holder) pairs of component numbers. A body counts as
+// held when its box lies within the other's and a corner of it lies inside the other (tried at a
+// few corners, one on the other's surface proving nothing). Bodies crossing each other are
+// judged by the corner tried.
+using HeldPairs = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+HeldPairs FindHeldPairs(const TriangleMesh& mesh, const std::vector<std::uint32_t>& component,
     std::uint32_t components, const std::vector<ClosedBody>& bodies)
 {
-    std::vector<std::uint32_t> depth(components, 0);
+    HeldPairs held;
     if (bodies.size() < 2)
-        return depth;
+        return held;
     // Held pairs are possible only where one box holds the other; sorted by the boxes' low x, the
     // bodies a box may hold are those whose low x lies in its own x range.
     std::vector<std::uint32_t> order(bodies.size());
@@ -275,7 +277,7 @@ std::vector<std::uint32_t> NestingDepths(const TriangleMesh& mesh, const std::ve
                 candidates.emplace_back(order[j], order[i]);
     }
     if (candidates.empty())
-        return depth;
+        return held;
     // The triangles grouped by component.
     std::vector<std::uint32_t> start(components + 1, 0);
     for (const std::uint32_t c : component)
@@ -299,14 +301,69 @@ std::vector<std::uint32_t> NestingDepths(const TriangleMesh& mesh, const std::ve
             const std::size_t t = innerTriangles.size() * static_cast<std::size_t>(k) / kNestingCorners;
             inside = InsideBody(mesh, trianglesOf(bodies[outer].component), bodies[outer], Position(mesh, innerTriangles[t], k % 3));
         }
-        depth[bodies[inner].component] += inside == 1 ? 1 : 0;
+        if (inside == 1)
+            held.emplace_back(bodies[inner].component, bodies[outer].component);
     }
-    return depth;
+    return held;
+}
+
+// Signed volume of a component's triangles as written.
+double WrittenVolume(const TriangleMesh& mesh, std::span<const std::uint32_t> triangles)
+{
+    BodyVolume body;
+    for (const std::uint32_t t : triangles)
+        body.Add(Position(mesh, t, 0), Position(mesh, t, 1), Position(mesh, t, 2));
+    return body.Volume();
+}
+
+// The nesting rule, the winding-number rule by which the contour remesh and a slicer that unites
+// overlapping volumes read a part: a place is solid where the bodies round it, each counted +1
+// facing outwards and -1 facing inwards as written, do not cancel. A nested body is a hollow when
+// the place round it is solid and its inside is not; an insert when both are solid (it prints
+// solid, whatever its winding); otherwise, like a body inside nothing, a solid that faces
+// outwards. Returns, per component, whether it should face inwards, and lists the hollows and
+// inserts in component order.
+std::vector<std::uint8_t> ApplyNestingRule(const TriangleMesh& mesh, const std::vector<std::uint32_t>& component,
+    std::uint32_t components, const std::vector<ClosedBody>& bodies, const HeldPairs& held, std::vector<NestedBody>& nested)
+{
+    std::vector<std::uint8_t> inwards(components, 0);
+    if (held.empty())
+        return inwards;
+    std::vector<std::uint8_t> involved(components, 0);
+    for (const auto& [inner, outer] : held)
+        involved[inner] = involved[outer] = 1;
+    std::vector<std::vector<std::uint32_t>> members(components);
+    for (std::size_t t = 0; t < component.size(); ++t)
+        if (involved[component[t]] != 0)
+            members[component[t]].push_back(static_cast<std::uint32_t>(t));
+    std::vector<std::int64_t> facing(components, 0);
+    std::vector<double> volume(components, 0.0);
+    for (std::size_t c = 0; c < components; ++c) {
+        if (involved[c] == 0)
+            continue;
+        volume[c] = WrittenVolume(mesh, members[c]);
+        facing[c] = volume[c] < 0.0 ? -1 : 1;
+    }
+    std::vector<std::int64_t> around(components, 0);
+    std::vector<std::uint8_t> isHeld(components, 0);
+    for (const auto& [inner, outer] : held) {
+        around[inner] += facing[outer];
+        isHeld[inner] = 1;
+    }
+    for (const ClosedBody& body : bodies) {
+        const std::uint32_t c = body.component;
+        if (isHeld[c] == 0 || around[c] == 0)
+            continue;
+        const NestedBodyRole role = around[c] + facing[c] == 0 ? NestedBodyRole::hollow : NestedBodyRole::insert;
+        inwards[c] = role == NestedBodyRole::hollow ? 1 : 0;
+        nested.push_back(NestedBody{role, body.low, body.high, std::fabs(volume[c])});
+    }
+    return inwards;
 }
 
 // Steps 6 to 8: components by breadth-first walks over the links, flips that make each
 // component's windings agree, closed components turned to a positive volume, or to a negative
-// one when they lie inside an odd number of other closed bodies (a hollow).
+// one when the nesting rule takes them for a hollow.
 void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationReport& report)
 {
     const std::size_t triangles = mesh.TriangleCount();
@@ -359,9 +416,11 @@ void OrientComponents(const TriangleMesh& mesh, const Links& links, ValidationRe
                 closedBodies.push_back(body);
         }
     }
-    const std::vector<std::uint32_t> depth = NestingDepths(mesh, component, components, closedBodies);
+    const HeldPairs held = FindHeldPairs(mesh, component, components, closedBodies);
+    const std::vector<std::uint8_t> inwards =
+        ApplyNestingRule(mesh, component, components, closedBodies, held, report.nestedBodies);
     for (std::size_t t = 0; t < triangles; ++t)
-        flip[t] ^= static_cast<std::uint8_t>(depth[component[t]] & 1);
+        flip[t] ^= inwards[component[t]];
     report.componentCount = components;
     report.triangleComponents = std::move(component);
     for (std::size_t t = 0; t < triangles; ++t) {
@@ -455,6 +514,27 @@ void CountDegenerateAndSlivers(const TriangleMesh& mesh, const ValidationOptions
     }
 }
 
+// "the 6.00 x 6.00 x 6.00 mm body at (0.00, 0.00, 0.00) mm, 216.00 cubic mm": its box's size and
+// middle and the volume it encloses.
+std::string DescribeNestedBody(const NestedBody& body)
+{
+    const Vec3 size = body.boxMax - body.boxMin;
+    const Vec3 centre = body.boxMin * 0.5f + body.boxMax * 0.5f;
+    return "the " + FormatSize3(size.x, size.y, size.z) + " body at (" + FormatFixed(centre.x, 2) + ", "
+        + FormatFixed(centre.y, 2) + ", " + FormatFixed(centre.z, 2) + ") mm, " + FormatFixed(body.volume, 2)
+        + " cubic mm";
+}
+
+// The nested body of the role that encloses the most; the first of equals.
+const NestedBody& LargestNestedBody(const std::vector<NestedBody>& bodies, NestedBodyRole role)
+{
+    const NestedBody* largest = nullptr;
+    for (const NestedBody& body : bodies)
+        if (body.role == role && (largest == nullptr || body.volume > largest->volume))
+            largest = &body;
+    return *largest;
+}
+
 // Records a problem; errors make the verdict Unsuitable, warnings at least UsableWithCare.
 void AddProblem(ValidationReport& report, bool error, std::string line, std::string note)
 {
@@ -489,8 +569,18 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
     else if (WrongWayTriangleCount(report) > 0 && !report.insideOut)
         AddProblem(report, false,
             FormatCountOf(WrongWayTriangleCount(report), "triangle is", "triangles are") + " wound the wrong way round.",
-            "A body faces inwards with nothing round it to be a hollow of. Repair flips it. Left alone, outward "
+            "A body faces inwards where it can be no hollow: nothing solid lies round it, or solid lies on both "
+            "sides of it. Repair flips it. Left alone, outward "
             "displacement would carve into it.");
+    if (const std::uint64_t inserts = CountNestedBodies(report.nestedBodies, NestedBodyRole::insert); inserts > 0)
+        AddProblem(report, false,
+            FormatCountOf(inserts, "closed body lies inside another with solid on both sides of it, so it prints",
+                "closed bodies lie inside others with solid on both sides of them, so they print")
+                + " solid, not as " + std::string(PluralWord(inserts, "a hollow: ", "hollows: the largest is "))
+                + DescribeNestedBody(LargestNestedBody(report.nestedBodies, NestedBodyRole::insert)) + ".",
+            "Solid lies round it and inside it, as exports of overlapping solids write an insert, and a slicer "
+            "fills it. Repair, Process and Save STL keep it solid; a hollow faces against the body round it, "
+            "which the modelling tool can do.");
     if (report.insideOut)
         AddProblem(report, false, "The mesh is inside out: its normals point inwards.",
             "Repair flips it. Left alone, outward displacement would carve into the model.");
@@ -541,6 +631,9 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
             "Repair drops them. They are harmless but inflate the file.");
     if (report.selfIntersectionSearchStopped)
         report.notes.push_back("The self-intersection search was stopped early on this mesh, so that result is unknown.");
+    // A hollow is no problem, but what was made of it is said, as Repair and the check say it.
+    if (const std::string hollows = FormatNestedBodies(report.nestedBodies, NestedBodyRole::hollow); !hollows.empty())
+        report.notes.push_back(hollows + ".");
 }
 
 // printf's "%.4f" in the C locale, whatever the process locale, without a signed zero.
@@ -646,6 +739,34 @@ ValidationReport ValidateAsWritten(const TriangleMesh& mesh, const ValidationOpt
     TriangleMesh welded = mesh;
     (void)WeldIdenticalVertices(welded);
     return ValidateMesh(welded, options);
+}
+
+std::vector<NestedBody> FindNestedBodies(const TriangleMesh& mesh)
+{
+    if (!mesh.IsConsistent() || mesh.TriangleCount() == 0)
+        return {};
+    ValidationReport report;
+    const Links links = LinkTriangles(mesh, report);
+    OrientComponents(mesh, links, report);
+    return std::move(report.nestedBodies);
+}
+
+std::uint64_t CountNestedBodies(const std::vector<NestedBody>& bodies, NestedBodyRole role)
+{
+    return static_cast<std::uint64_t>(
+        std::count_if(bodies.begin(), bodies.end(), [role](const NestedBody& body) { return body.role == role; }));
+}
+
+std::string FormatNestedBodies(const std::vector<NestedBody>& bodies, NestedBodyRole role)
+{
+    const std::uint64_t count = CountNestedBodies(bodies, role);
+    if (count == 0)
+        return {};
+    const bool insert = role == NestedBodyRole::insert;
+    return FormatCountOf(count, "body inside another is", "bodies inside others are")
+        + (insert ? " kept solid, as " + std::string(PluralWord(count, "an insert", "inserts"))
+                  : " kept as " + std::string(PluralWord(count, "a hollow", "hollows")))
+        + (count == 1 ? ": " : "; the largest: ") + DescribeNestedBody(LargestNestedBody(bodies, role));
 }
 
 std::uint64_t WrongWayTriangleCount(const ValidationReport& report)

@@ -38,6 +38,29 @@ enum class Verdict : std::int32_t {
     Unsuitable = 2,
 };
 
+// What a closed body inside another closed body is taken for. One rule serves validation, Mesh >
+// Repair, Process and the check before saving, the winding-number rule by which the contour
+// remesh and a slicer that unites overlapping volumes read a part: a place is solid where the
+// bodies round it, each counted +1 facing outwards and -1 facing inwards, do not cancel. A
+// nested body facing against the body round it is a hollow of it. One facing the same way adds
+// solid to solid: an insert, as exports of overlapping parts write one, which prints solid, so
+// nothing turns it into a hollow (that would take away material the user may have meant). A body
+// inside a hollow, or inside nothing, is a solid and faces outwards; there one facing inwards is
+// wound the wrong way.
+enum class NestedBodyRole : std::uint8_t {
+    hollow,  // solid round it, nothing inside it: faces inwards
+    insert,  // solid round it and inside it: kept solid, faces outwards
+};
+
+// A nested body as the rule took it: its box and the volume it encloses (cubic millimetres,
+// always positive).
+struct NestedBody {
+    NestedBodyRole role = NestedBodyRole::hollow;
+    Vec3 boxMin{};
+    Vec3 boxMax{};
+    double volume = 0.0;
+};
+
 struct ValidationReport {
     std::uint64_t triangleCount = 0;
     std::uint64_t vertexCount = 0;
@@ -70,9 +93,12 @@ struct ValidationReport {
     std::vector<Vec3> reversedTriangleCorners;   // three corners per reversed triangle
     std::vector<Vec3> degenerateTriangleCorners; // three corners per degenerate triangle
     std::vector<std::uint32_t> triangleComponents;  // component number of every triangle
-    // Against the way their component should face, ascending: outwards, or inwards for a closed
-    // body inside an odd number of others (a hollow).
+    // Against the way their component should face, ascending: outwards, or inwards for a hollow
+    // (NestedBodyRole).
     std::vector<std::uint32_t> reversedTriangles;
+    // The hollows and inserts, in the order of their components; bodies inside a hollow, which
+    // face outwards as any solid does, are not listed.
+    std::vector<NestedBody> nestedBodies;
     Verdict verdict = Verdict::Good;
     std::vector<std::string> problems;           // one line per problem
     std::vector<std::string> notes;              // one explanation per problem, then other notes
@@ -132,6 +158,18 @@ inline constexpr double kSheetThicknessMillimetres = 0.01;
 // whole body turned: validation names them as a problem (unless the whole mesh is inside out,
 // named as such) and the checklist before saving fails on them, so the two never disagree.
 [[nodiscard]] std::uint64_t WrongWayTriangleCount(const ValidationReport& report);
+
+// The nested bodies of the mesh by the one rule above (read only; the orientation walk and the
+// nesting test of validation, without its other checks).
+[[nodiscard]] std::vector<NestedBody> FindNestedBodies(const TriangleMesh& mesh);
+
+// How many of `bodies` have the role.
+[[nodiscard]] std::uint64_t CountNestedBodies(const std::vector<NestedBody>& bodies, NestedBodyRole role);
+
+// What was made of the nested bodies of one role, for a report's line; empty when there are
+// none: "1 body inside another is kept solid, as an insert: the 6.00 x 6.00 x 6.00 mm body at
+// (0.00, 0.00, 0.00) mm, 216.00 cubic mm" (with several, their number and the largest).
+[[nodiscard]] std::string FormatNestedBodies(const std::vector<NestedBody>& bodies, NestedBodyRole role);
 
 // "Good", "Usable with care" or "Unsuitable"; "Unknown" for any other value.
 [[nodiscard]] std::string VerdictText(Verdict verdict);

@@ -151,7 +151,9 @@ FixRound RunFixRound(TriangleMesh& mesh, float tolerance, const ExportCleanupOpt
     return round;
 }
 
-RepairForPrintReport RepairForPrint(TriangleMesh& mesh, const RepairProgress& progress)
+namespace {
+
+RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& progress)
 {
     RepairForPrintReport report;
     if (!mesh.IsConsistent())
@@ -205,6 +207,15 @@ RepairForPrintReport RepairForPrint(TriangleMesh& mesh, const RepairProgress& pr
         report.largestOpenHoleMillimetres = 0.0f;
     }
     report.details = std::move(log);
+    return report;
+}
+
+}  // namespace
+
+RepairForPrintReport RepairForPrint(TriangleMesh& mesh, const RepairProgress& progress)
+{
+    RepairForPrintReport report = RunRepairSteps(mesh, progress);
+    report.nestedBodies = FindNestedBodies(mesh);
     return report;
 }
 
@@ -266,7 +277,9 @@ std::string FormatUnchosenPairsText(std::uint64_t pairsLeft)
           "outside. The part is as it was.";
 }
 
-std::string FormatRepairSummary(const RepairForPrintReport& report)
+namespace {
+
+std::string SummaryOfChanges(const RepairForPrintReport& report)
 {
     if (report.pairsLeft != 0)
         return "Repair: " + FormatUnchosenPairsText(report.pairsLeft) + "\n";
@@ -278,6 +291,19 @@ std::string FormatRepairSummary(const RepairForPrintReport& report)
         + "; open edges " + N(report.openEdgesBefore) + " to " + N(report.openEdgesAfter) + "; non-manifold edges "
         + N(report.nonManifoldEdgesBefore) + " to " + N(report.nonManifoldEdgesAfter) + "; bodies "
         + N(report.bodiesBefore) + " to " + N(report.bodiesAfter) + "\n";
+}
+
+}  // namespace
+
+std::string FormatRepairSummary(const RepairForPrintReport& report)
+{
+    std::string text = SummaryOfChanges(report);
+    for (const NestedBodyRole role : {NestedBodyRole::insert, NestedBodyRole::hollow}) {
+        const std::string line = FormatNestedBodies(report.nestedBodies, role);
+        if (!line.empty())
+            text += "  " + line + "\n";
+    }
+    return text;
 }
 
 }  // namespace grainforge::mesh

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/repair_driver.h"
 #include "engine/mesh/triangle_mesh.h"
 
@@ -40,6 +41,9 @@ struct RepairForPrintReport {
     std::uint64_t sheetHolesLeftOpen = 0;         // of those, the edges of sheets (closing them encloses nothing)
     float largestOpenHoleMillimetres = 0.0f;      // of the last round; 0 when no edge is open
     std::string details;                          // the job's log; empty when nothing changed
+    // The hollows and inserts of the part as it comes back, kept as written by the nesting rule
+    // (NestedBodyRole); the summary names them, changed or not.
+    std::vector<NestedBody> nestedBodies;
 };
 
 // One round of fixes as Mesh > Repair and the Save STL check both run it: welding and filling
@@ -89,7 +93,7 @@ inline constexpr const char* kRepairEmptiedText =
 [[nodiscard]] std::string FormatUnchosenPairsText(std::uint64_t pairsLeft);
 
 // "Repair: nothing needed changing.\n", the reason nothing was changed, or "Repair:\n", the log
-// and a line of before/after counts.
+// and a line of before/after counts; then a line for the inserts and one for the hollows kept.
 [[nodiscard]] std::string FormatRepairSummary(const RepairForPrintReport& report);
 
 }  // namespace grainforge::mesh

@@ -153,6 +153,10 @@ struct PipelineReport {
     std::uint64_t flippedCopiesRemoved = 0;
     // Facets the remesh input still holds twice (a body written double-sided): Mesh > Repair's.
     std::uint64_t doubledFacetsKept = 0;
+    // The part's hollows and inserts (bodies inside others) by the nesting rule; the remesh
+    // keeps the hollows and, when it contours, makes one solid of each insert and the body
+    // round it.
+    std::vector<NestedBody> nestedBodies;
     std::uint64_t resultTriangles = 0;    // of the final mesh
     std::uint8_t remeshed = 0;            // the remesh stage ran
     std::uint8_t stopped = 0;             // the run was cancelled or a stage stopped

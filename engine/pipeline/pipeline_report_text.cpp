@@ -9,6 +9,7 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace grainforge::mesh {
@@ -234,12 +235,34 @@ std::string FormatFlippedCopiesNote(std::uint64_t flippedCopies)
           "removes them from the part.";
 }
 
+std::string FormatNestedBodiesNote(const PipelineReport& r)
+{
+    std::string text;
+    for (const NestedBodyRole role : {NestedBodyRole::insert, NestedBodyRole::hollow}) {
+        std::string line = FormatNestedBodies(r.nestedBodies, role);
+        if (line.empty())
+            continue;
+        // The contour keeps the material, not the surfaces inside it.
+        if (role == NestedBodyRole::insert && r.remeshed != 0 && r.remeshReport.contour)
+            line += CountNestedBodies(r.nestedBodies, role) == 1 ? "; the remesh made one solid of it and the body round it"
+                                                                 : "; the remesh made one solid of each and the body round it";
+        text += (text.empty() ? "" : "\n") + line + ".";
+    }
+    return text;
+}
+
 std::string FormatPipelineReport(const PipelineReport& r)
 {
     std::string text = "Pipeline: " + FormatCountGrouped(r.sourceTriangles) + " source triangles\n";
     AppendStageTimes(text, r);
     if (r.flippedCopiesRemoved != 0)
         text += "  " + FormatFlippedCopiesNote(r.flippedCopiesRemoved) + "\n";
+    const std::string nested = FormatNestedBodiesNote(r);
+    for (std::string_view rest = nested; !rest.empty();) {
+        const std::size_t end = std::min(rest.find('\n'), rest.size());
+        AppendLine(text, "", std::string(rest.substr(0, end)));
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
     if (r.refused) {
         // The refusal as the run gave it: the costliest piece and a setting the run used.
         text += "  remesh REFUSED: " + TriangleLimitText(r) + "\n";

@@ -36,6 +36,11 @@ inline constexpr const char* kContourHolesText =
 // The run's note on the reversed copies of `flippedCopies` facets it left out.
 [[nodiscard]] std::string FormatFlippedCopiesNote(std::uint64_t flippedCopies);
 
+// What the run made of the part's bodies inside others: a sentence for the inserts kept solid
+// (made one solid with the body round them when the remesh contoured) and one for the hollows
+// kept, on lines of their own; empty when the part has none.
+[[nodiscard]] std::string FormatNestedBodiesNote(const PipelineReport& report);
+
 // "triangles 0.200 mm, texture 0.050 mm/pixel (4.0 pixels per edge) - " and the verdict, the
 // finest detail, the filter and the advice on further lines; "sampling: not measured" for a
 // sampling that was not measured or whose figures are not positive finite numbers.

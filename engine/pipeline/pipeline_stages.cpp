@@ -450,6 +450,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     const FlippedCopies copies = TakeOutFlippedCopies(source, part);
     report.flippedCopiesRemoved = copies.taken;
     report.doubledFacetsKept = copies.doubledLeft;
+    report.nestedBodies = FindNestedBodies(part);
     if (settings.remeshOn == 0) {
         TriangleMesh copy = part;
         TriangleMesh input = std::move(part);

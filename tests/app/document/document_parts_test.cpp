@@ -162,21 +162,28 @@ TEST(DocumentPartsTest, PlacementKeepsTheCrossingsInTheVerdict)
 }
 
 // How bodies face, judged once: the import's verdict and the checklist before saving agree on a
-// hollow wound as a hollow (sound), a solid island inside it, a body inside out apart from the
-// part and a hollow wound as a solid (both not).
+// hollow wound as a hollow (sound, named as kept), a solid island inside it, a body inside out
+// apart from the part (both fail) and an insert wound as a solid inside the cube, which both keep
+// solid and name: the import warns of it, the checklist passes with a note (it once failed it as
+// reversed while Repair turned it into a hollow).
 TEST(DocumentPartsTest, ImportVerdictAndSaveCheckAgreeOnHowBodiesFace)
 {
     const mesh::TriangleMesh outer = mesh::MakeTestCube(20.0f);
     const mesh::TriangleMesh hollow = Flipped(mesh::MakeTestCube(6.0f));
+    const char* const keptHollow = "  note    1 body inside another is kept as a hollow: the 6.00 x";
+    const char* const keptInsert = "  note    1 body inside another is kept solid, as an insert: the 6.00 x";
     const struct {
         const char* name;
         mesh::TriangleMesh part;
-        bool sound;
+        bool good;
+        bool passed;
+        const char* note;
     } cases[] = {
-        {"a 20 mm cube holding a 6 mm hollow", Combined(outer, hollow), true},
-        {"a solid island in the hollow", Combined(Combined(outer, hollow), mesh::MakeTestCube(2.0f)), true},
-        {"a 10 mm cube inside out apart from it", Combined(outer, Translated(Flipped(mesh::MakeTestCube(10.0f)), {40, 0, 0})), false},
-        {"the hollow wound as a solid", Combined(outer, mesh::MakeTestCube(6.0f)), false},
+        {"a 20 mm cube holding a 6 mm hollow", Combined(outer, hollow), true, true, keptHollow},
+        {"a solid island in the hollow", Combined(Combined(outer, hollow), mesh::MakeTestCube(2.0f)), true, true, keptHollow},
+        {"a 10 mm cube inside out apart from it", Combined(outer, Translated(Flipped(mesh::MakeTestCube(10.0f)), {40, 0, 0})),
+            false, false, nullptr},
+        {"an insert wound as a solid", Combined(outer, mesh::MakeTestCube(6.0f)), false, true, keptInsert},
     };
     TempFolder folder;
     for (const auto& c : cases) {
@@ -187,10 +194,14 @@ TEST(DocumentPartsTest, ImportVerdictAndSaveCheckAgreeOnHowBodiesFace)
         const bool good = f.doc->CurrentValidation().verdict == mesh::Verdict::Good;
         std::string checklist;
         const bool passed = app::BeforeSavingReport(f.doc->workingPart, mesh::BaseProtection{}, checklist);
-        EXPECT_EQ(std::tuple(good, passed), std::tuple(c.sound, c.sound)) << c.name << "\n"
+        EXPECT_EQ(std::tuple(good, passed), std::tuple(c.good, c.passed)) << c.name << "\n"
             << mesh::FormatValidationReport(f.doc->CurrentValidation()) << checklist;
+        EXPECT_EQ(checklist.find("  note    1 bod") != std::string::npos, c.note != nullptr) << c.name << "\n" << checklist;
+        if (c.note != nullptr) {
+            EXPECT_NE(checklist.find(c.note), std::string::npos) << c.name << "\n" << checklist;
+        }
         const std::vector<std::string> lines = f.host.Lines();
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "Verdict: Good: no problems found."), c.sound ? 1 : 0) << c.name;
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "Verdict: Good: no problems found."), c.good ? 1 : 0) << c.name;
     }
 }
 

@@ -163,6 +163,35 @@ TEST(BeforeSaving, SupportLinesAgreeWithTheRunCheck)
 
 // ---- Notes after a run ----
 
+// A run on a part holding an insert says among its warnings that the insert was kept solid (made
+// one solid with the cube round it by a contouring remesh); a hollow kept is no warning.
+TEST(ResultWarnings, AnInsertKeptSolidIsAWarningAndAHollowIsNot)
+{
+    const mesh::NestedBody hollow{mesh::NestedBodyRole::hollow, {-3, -3, -3}, {3, 3, 3}, 216.0};
+    const mesh::NestedBody insert{mesh::NestedBodyRole::insert, {-1, -1, -1}, {1, 1, 1}, 8.0};
+    const std::string kept = "1 body inside another is kept solid, as an insert: the 2.00 x 2.00 x "
+                             "2.00 mm body at (0.00, 0.00, 0.00) mm, 8.00 cubic mm";
+    const std::string advice = " A slicer prints it solid too; a hollow is written facing against the body round it.";
+    const struct {
+        const char* name;
+        std::vector<mesh::NestedBody> bodies;
+        bool contoured;
+        std::string text;
+    } cases[] = {
+        {"no nested body", {}, true, ""},
+        {"a hollow", {hollow}, true, ""},
+        {"an insert", {insert}, false, kept + "." + advice},
+        {"an insert contoured", {hollow, insert}, true, kept + "; the remesh made one solid of it and the body round it." + advice},
+    };
+    for (const auto& c : cases) {
+        mesh::PipelineReport report;
+        report.nestedBodies = c.bodies;
+        report.remeshed = c.contoured ? 1 : 0;
+        report.remeshReport.contour = c.contoured;
+        EXPECT_EQ(ResultWarningText(report, mesh::PipelineSettings{}), c.text) << c.name;
+    }
+}
+
 TEST(ReliefNotes, SmallPartThresholds)
 {
     struct Case {

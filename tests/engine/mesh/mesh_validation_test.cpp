@@ -81,11 +81,13 @@ TEST(ValidateMesh, OneFlippedTriangleInACubeIsThatTriangle)
     }
 }
 
-// Nested shells alternate: a body inside an odd number of others is a hollow and faces inwards,
-// one inside an even number faces outwards. Only a body facing against its depth is reversed,
-// and then it is a problem, as the checklist before saving says too. The cavity's corners lie on
-// the diagonals of the outer faces, where a ray along an axis would graze an edge.
-TEST(ValidateMesh, NestedShellsFaceByTheirDepth)
+// A body inside solid material facing against it is a hollow; one facing the same way is an
+// insert, which prints solid and is named (it was once called reversed, and Repair made it a
+// hollow). Inside a hollow, or inside nothing, a body faces outwards; only one facing inwards
+// there is reversed, and then it is a problem, as the checklist before saving says too. The
+// cavity's corners lie on the diagonals of the outer faces, where a ray along an axis would graze
+// an edge.
+TEST(ValidateMesh, NestedShellsFaceByWhatHoldsThem)
 {
     const TriangleMesh outer = MakeTestCube(20);
     const TriangleMesh cavity = test::Flipped(MakeTestCube(6));
@@ -97,34 +99,66 @@ TEST(ValidateMesh, NestedShellsFaceByTheirDepth)
         std::iota(v.begin(), v.end(), first);
         return v;
     };
+    using Roles = std::vector<NestedBodyRole>;
+    constexpr NestedBodyRole kHollow = NestedBodyRole::hollow;
+    constexpr NestedBodyRole kInsert = NestedBodyRole::insert;
     struct Case {
         const char* name;
         TriangleMesh mesh;
         std::vector<std::uint32_t> reversed;
         std::vector<std::string> problems;
+        Roles nested;
+        bool insideOut = false;
     };
     const std::string twelve = "12 triangles are wound the wrong way round.";
+    const std::string inserts2 = "2 closed bodies lie inside others with solid on both sides of them, so they print "
+                                 "solid, not as hollows: the largest is the 6.00 x 6.00 x 6.00 mm body at (0.00, 0.00, "
+                                 "0.00) mm, 216.00 cubic mm.";
+    const std::string insert6 = "1 closed body lies inside another with solid on both sides of it, so it prints solid, "
+                                "not as a hollow: the 6.00 x 6.00 x 6.00 mm body at (0.00, 0.00, 0.00) mm, 216.00 cubic mm.";
     const Case cases[] = {
-        {"a cube holding a hollow", test::Combined(outer, cavity), {}, {}},
-        {"the hollow first", test::Combined(cavity, outer), {}, {}},
-        {"a solid island in the hollow", test::Combined(test::Combined(outer, cavity), island), {}, {}},
-        {"the same 1e6 mm out", test::Translated(test::Combined(test::Combined(outer, cavity), island), {1e6f, -1e6f, 1e6f}), {}, {}},
-        {"a hollow facing outwards", test::Combined(outer, MakeTestCube(6)), range(12, 12), {twelve}},
-        {"an island facing inwards", test::Combined(test::Combined(outer, cavity), test::Flipped(island)), range(24, 12), {twelve}},
+        {"a cube holding a hollow", test::Combined(outer, cavity), {}, {}, {kHollow}},
+        {"the hollow first", test::Combined(cavity, outer), {}, {}, {kHollow}},
+        {"a solid island in the hollow", test::Combined(test::Combined(outer, cavity), island), {}, {}, {kHollow}},
+        {"the same 1e6 mm out", test::Translated(test::Combined(test::Combined(outer, cavity), island), {1e6f, -1e6f, 1e6f}),
+            {}, {}, {kHollow}},
+        {"an insert", test::Combined(outer, MakeTestCube(6)), {}, {insert6}, {kInsert}},
+        {"the insert first", test::Combined(MakeTestCube(6), outer), {}, {insert6}, {kInsert}},
+        // Inside an insert the place is solid twice over: a body facing inwards there cancels
+        // one of them and is solid on both sides, an insert too, turned to face outwards.
+        {"a body facing inwards in an insert", test::Combined(test::Combined(outer, test::Flipped(MakeTestCube(4))),
+            MakeTestCube(6)), range(12, 12), {twelve, inserts2}, {kInsert, kInsert}},
+        {"an insert in an insert", test::Combined(test::Combined(outer, MakeTestCube(4)), MakeTestCube(6)), {},
+            {inserts2}, {kInsert, kInsert}},
+        // A part written inside out, its hollow with it: both are turned, the hollow stays one.
+        {"a part inside out holding a hollow", test::Flipped(test::Combined(outer, cavity)), range(0, 24),
+            {"The mesh is inside out: its normals point inwards."}, {kHollow}, true},
+        {"an island facing inwards", test::Combined(test::Combined(outer, cavity), test::Flipped(island)), range(24, 12),
+            {twelve}, {kHollow}},
         {"a cube inside out apart from another", test::Combined(outer, test::Translated(test::Flipped(MakeTestCube(10)), {40, 0, 0})),
-            range(12, 12), {twelve}},
-        {"a hollow touching the wall from inside", test::Combined(outer, test::Translated(cavity, {7, 0, 0})), {}, {}},
+            range(12, 12), {twelve}, {}},
+        {"a hollow touching the wall from inside", test::Combined(outer, test::Translated(cavity, {7, 0, 0})), {}, {},
+            {kHollow}},
         // In the bore of a tube the box holds the cube, the tube does not: rays cross it twice.
-        {"a cube in the bore of a tube", test::Combined(tube, test::Translated(island, {0, 0, 10})), {}, {}},
+        {"a cube in the bore of a tube", test::Combined(tube, test::Translated(island, {0, 0, 10})), {}, {}, {}},
         {"a cube inside out in the bore of a tube", test::Combined(tube, test::Translated(test::Flipped(island), {0, 0, 10})),
-            range(tubeTriangles, 12), {twelve}},
+            range(tubeTriangles, 12), {twelve}, {}},
     };
     for (const Case& c : cases) {
         const ValidationReport report = Validate(c.mesh);
         EXPECT_EQ(std::tuple(report.reversedTriangles, report.problems, report.insideOut),
-            std::tuple(c.reversed, c.problems, false)) << c.name;
+            std::tuple(c.reversed, c.problems, c.insideOut)) << c.name;
         EXPECT_EQ(report.verdict, c.problems.empty() ? Verdict::Good : Verdict::UsableWithCare) << c.name;
         EXPECT_EQ(WrongWayTriangleCount(report), c.reversed.size()) << c.name;
+        Roles roles;
+        for (const NestedBody& body : report.nestedBodies)
+            roles.push_back(body.role);
+        EXPECT_EQ(roles, c.nested) << c.name;
+        // The repair's and the check's own look at the nesting agrees with validation's.
+        EXPECT_EQ(FindNestedBodies(c.mesh).size(), report.nestedBodies.size()) << c.name;
+        // A hollow kept is a note, as Repair and the check say it.
+        const bool hollowNoted = !report.notes.empty() && report.notes.back().find(" is kept as a hollow: ") != std::string::npos;
+        EXPECT_EQ(hollowNoted, std::count(roles.begin(), roles.end(), kHollow) != 0) << c.name;
     }
 }
 

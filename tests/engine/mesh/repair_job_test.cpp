@@ -114,6 +114,55 @@ TEST(RepairForPrint, RepairThatWouldEmptyThePartOrCannotChooseChangesNothing)
     }
 }
 
+// A body inside another keeps the material it was written with: an insert facing outwards stays
+// solid (it was once turned into a hollow, 28,000 to 26,000 cubic mm, without a word), a hollow
+// stays a hollow, and only bodies facing where they can be no hollow are turned. The summary
+// names what it kept, changed or not.
+TEST(RepairForPrint, BodiesInsideBodiesKeepTheirMaterialAndAreNamed)
+{
+    const std::string insert = "  1 body inside another is kept solid, as an insert: the 10.00 x "
+                               "10.00 x 10.00 mm body at (0.00, 0.00, 0.00) mm, 1000.00 cubic mm\n";
+    const std::string hollow = "  1 body inside another is kept as a hollow: the 10.00 x 10.00 x "
+                               "10.00 mm body at (0.00, 0.00, 0.00) mm, 1000.00 cubic mm\n";
+    const TriangleMesh outer = MakeTestCube(30);
+    const struct {
+        const char* what;
+        TriangleMesh part;
+        bool repaired;
+        double volume;
+        std::string lines;  // the summary's end
+    } cases[] = {
+        {"an insert", test::Combined(outer, MakeTestCube(10)), false, 28000.0, insert},
+        {"a hollow", test::Combined(outer, test::Flipped(MakeTestCube(10))), false, 26000.0, hollow},
+        {"an island facing inwards in a hollow",
+            test::Combined(test::Combined(outer, test::Flipped(MakeTestCube(10))), test::Flipped(MakeTestCube(2))), true,
+            26008.0, "  Triangles reoriented: 12\n"},
+        // Written inside out with its hollow: both are turned, and the hollow stays one.
+        {"a part inside out holding a hollow", test::Flipped(test::Combined(outer, test::Flipped(MakeTestCube(10)))),
+            true, 26000.0, "  Triangles reoriented: 24\n"},
+        {"two inserts", test::Combined(test::Combined(outer, test::Translated(MakeTestCube(4), {-6, 0, 0})),
+                            test::Translated(MakeTestCube(6), {6, 0, 0})),
+            false, 27280.0,
+            "  2 bodies inside others are kept solid, as inserts; the largest: the 6.00 x 6.00 x "
+            "6.00 mm body at (6.00, 0.00, 0.00) mm, 216.00 cubic mm\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TriangleMesh part = c.part;
+        const RepairForPrintReport report = RepairForPrint(part, {});
+        const std::string summary = FormatRepairSummary(report);
+        EXPECT_EQ(report.repaired, c.repaired) << summary;
+        EXPECT_NEAR(part.Volume(), c.volume, 0.01) << summary;
+        EXPECT_TRUE(Contains(summary, c.lines)) << summary;
+        if (!c.repaired) {
+            EXPECT_EQ(part.indices, c.part.indices);
+            EXPECT_EQ(summary, "Repair: nothing needed changing.\n" + c.lines);
+        } else {
+            EXPECT_TRUE(Contains(summary, hollow)) << summary;
+        }
+    }
+}
+
 // The read-back counts what a slicer finds in the file: corners at one position are one
 // vertex, corners a float step apart are two, and repeats are counted.
 TEST(ReadBackAsSlicer, JoinsOnlyBitEqualCornersAndCountsDuplicates)

@@ -5,7 +5,7 @@
 // the Save STL check, and parts whose pieces lie far apart (a stray flat facet, two bodies a
 // kilometre apart) through the import and then each of those, a sphere with a small cube 3 m to
 // 1 km away through the import and Process, at the triangle size asked, a cube holding a hollow
-// through every road, and 200 plates apart at a size so fine that they cannot fit in memory
+// and one holding an insert through every road (each road saying what it kept), and 200 plates apart at a size so fine that they cannot fit in memory
 // (refused at once). A published result must be closed, manifold, outward, free
 // of triangles without area and of triangles that meet anywhere but at shared vertices (an exact
 // check), and must keep the input's surface within a stated distance unless the run warned. A
@@ -86,6 +86,9 @@ struct Row {
     // Separate bodies resting against each other (a boss standing on a plate): their touching
     // triangles are no fault, and the fixes must leave them exactly where they were.
     bool bodiesTouch = false;
+    // Words the route's own report must hold: Process's log, Repair's summary, or the note the
+    // check before saving gives on the mesh it would write.
+    const char* reportSays = nullptr;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -122,6 +125,7 @@ struct Outcome {
     PipelineReport report;
     Route route = Route::process;
     bool bodiesTouch = false;
+    std::string said = {};  // the route's own report (reportSays)
 };
 
 Outcome RunProcess(const TriangleMesh& part, const PipelineSettings& settings)
@@ -134,7 +138,10 @@ Outcome RunProcess(const TriangleMesh& part, const PipelineSettings& settings)
     const PipelineStatus status = pipeline.GetStatus();
     const bool failed = status.failed || pipeline.PublishedReport().refused != 0;
     // A refusal publishes nothing: its own report says where it stopped.
-    return {failed, status.message, pipeline.PublishedMesh(), failed ? pipeline.Stages().report : pipeline.PublishedReport()};
+    Outcome outcome{failed, status.message, pipeline.PublishedMesh(),
+        failed ? pipeline.Stages().report : pipeline.PublishedReport()};
+    outcome.said = FormatPipelineReport(outcome.report);
+    return outcome;
 }
 
 // Mesh > Repair, or one round of the Save STL check (its result the mesh as the slicer reads
@@ -158,7 +165,7 @@ Outcome RunRoute(const Row& row, const TriangleMesh& given, const PipelineSettin
     Outcome outcome{false, {}, part, {}};
     outcome.report.sourceTriangles = part.TriangleCount();
     if (row.route == Route::repair) {
-        static_cast<void>(RepairForPrint(outcome.mesh, {}));
+        outcome.said = FormatRepairSummary(RepairForPrint(outcome.mesh, {}));
         return outcome;
     }
     // The round the check runs, as Mesh > Repair runs it too.
@@ -168,6 +175,8 @@ Outcome RunRoute(const Row& row, const TriangleMesh& given, const PipelineSettin
     const ReadBackCounts read = ReadBackAsSlicer(outcome.mesh);
     outcome.failed = !read.ok;
     outcome.message = read.error;
+    const std::vector<NestedBody> nested = ValidateAsWritten(outcome.mesh, ValidationOptions{}).nestedBodies;
+    outcome.said = FormatNestedBodies(nested, NestedBodyRole::insert) + "\n" + FormatNestedBodies(nested, NestedBodyRole::hollow);
     return outcome;
 }
 
@@ -399,7 +408,7 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
     const TriangleMesh bodies = row.bodies ? row.bodies() : part;
     std::cout << row.name << ": " << outcome.report.sourceTriangles << " -> " << outcome.mesh.TriangleCount()
               << " triangles, relief " << outcome.report.displacementReport.relief << " mm, thin bodies removed "
-              << outcome.report.solidReport.thinBodiesRemoved << ", farthest "
+              << outcome.report.solidReport.thinBodiesRemoved << ", bodies " << CountBodies(outcome.mesh) << ", farthest "
               << (outcome.failed ? 0.0f : FarthestInputSample(bodies, outcome.mesh)) << " mm"
               << (outcome.failed ? ", refused: " + outcome.message : "") << "\n";
     Findings findings;
@@ -416,6 +425,11 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
             findings.push_back("refused for memory after contouring had begun");
     } else {
         findings = PropertiesOf(bodies, settings, outcome);
+        // A body the run merged (an insert made one solid with the cube round it) leaves no
+        // shell of its own behind.
+        if (Processes(row.route) && row.bodies && CountBodies(outcome.mesh) > CountBodies(bodies))
+            findings.push_back("the result holds " + std::to_string(CountBodies(outcome.mesh)) + " bodies, the part "
+                + std::to_string(CountBodies(bodies)));
         // Facets a part holds in both windings read as walls whatever the triangle size.
         if (Processes(row.route) && HoldsReversedCopies(part)
             && FormatRunSurfaceLoss(outcome.report).find("smaller triangle size") != std::string::npos)
@@ -423,6 +437,8 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
                 + FormatRunSurfaceLoss(outcome.report));
         if (row.expect == Expect::refused)
             findings.push_back("processed where a refusal was expected");
+        if (row.reportSays != nullptr && outcome.said.find(row.reportSays) == std::string::npos)
+            findings.push_back("the report does not say \"" + std::string(row.reportSays) + "\":\n" + outcome.said);
     }
     if (row.knownFault != nullptr) {
         // Until the fault is mended the run must at least not call the result good.
@@ -714,15 +730,37 @@ const Row kPlainWallRows[] = {
 // A 20 mm cube holding a closed 6 mm hollow wound as a hollow is (its faces towards the hollow):
 // every road keeps it a hollow (Repair once turned it out, as validation called it reversed).
 TriangleMesh CubeWithHollow() { return test::Combined(Cube20(), test::Flipped(MakeTestCube(6.0f))); }
+// The same 6 mm cube wound outwards, as an export of overlapping solids writes an insert: it
+// prints solid, so every road keeps its material (Repair once turned it into a hollow, and
+// Process filled it without a word).
+TriangleMesh CubeWithInsert() { return test::Combined(Cube20(), MakeTestCube(6.0f)); }
+
+constexpr const char* kKeptHollow =
+    "1 body inside another is kept as a hollow: the 6.00 x 6.00 x 6.00 mm body at (0.00, 0.00, "
+    "0.00) mm, 216.00 cubic mm";
+constexpr const char* kKeptInsert =
+    "1 body inside another is kept solid, as an insert: the 6.00 x 6.00 x 6.00 mm body at (0.00, "
+    "0.00, 0.00) mm, 216.00 cubic mm";
 
 const Row kHollowRows[] = {
     {"cube with a hollow, imported, solid", CubeWithHollow, 0.5f, kSolid, Expect::processed, nullptr, false,
-        Route::process, true},
+        Route::process, true, nullptr, nullptr, nullptr, false, kKeptHollow},
     {"cube with a hollow, imported, vertex", CubeWithHollow, 0.5f, kVertex, Expect::processed, nullptr, false,
-        Route::process, true},
-    {"cube with a hollow, repair", CubeWithHollow, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair, true},
+        Route::process, true, nullptr, nullptr, nullptr, false, kKeptHollow},
+    {"cube with a hollow, repair", CubeWithHollow, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair, true,
+        nullptr, nullptr, nullptr, false, kKeptHollow},
     {"cube with a hollow, save check", CubeWithHollow, 0.5f, kSolid, Expect::processed, nullptr, false,
-        Route::saveCheck, true},
+        Route::saveCheck, true, nullptr, nullptr, nullptr, false, kKeptHollow},
+    // The remesh makes one solid of the insert and the cube round it: the cube alone is the body
+    // the result is held to.
+    {"cube with an insert, imported, solid", CubeWithInsert, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::process, true, Cube20, nullptr, nullptr, false, "the remesh made one solid of it and the body round it"},
+    {"cube with an insert, imported, vertex", CubeWithInsert, 0.5f, kVertex, Expect::processed, nullptr, false,
+        Route::process, true, Cube20, nullptr, nullptr, false, kKeptInsert},
+    {"cube with an insert, repair", CubeWithInsert, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair,
+        true, nullptr, nullptr, nullptr, false, kKeptInsert},
+    {"cube with an insert, save check", CubeWithInsert, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::saveCheck, true, nullptr, nullptr, nullptr, false, kKeptInsert},
 };
 
 // Bodies that only touch, face to face, as CAD writes an assembly: a 16 mm boss and an

@@ -66,6 +66,19 @@ TEST(FormatPipelineReport, ShapeWithEveryStageOff)
     walled.walls.measured = true;
     walled.walls.milliseconds = 2.0;
 
+    // A part holding a hollow and an insert: each is named, and the insert as made one solid
+    // with the body round it only where the remesh contoured.
+    PipelineReport nested = plain;
+    nested.nestedBodies = {{NestedBodyRole::hollow, {-1, -1, -1}, {1, 1, 1}, 8.0},
+        {NestedBodyRole::insert, {4, 4, 4}, {6, 6, 6}, 8.0}};
+    PipelineReport contoured = nested;
+    contoured.remeshed = 1;
+    contoured.remeshReport.contour = true;
+    const std::string insert = "  1 body inside another is kept solid, as an insert: the 2.00 x 2.00 "
+                               "x 2.00 mm body at (5.00, 5.00, 5.00) mm, 8.00 cubic mm";
+    const std::string hollow = "  1 body inside another is kept as a hollow: the 2.00 x 2.00 x 2.00 "
+                               "mm body at (0.00, 0.00, 0.00) mm, 8.00 cubic mm.\n";
+
     const struct {
         const char* name;
         const PipelineReport& report;
@@ -80,9 +93,13 @@ TEST(FormatPipelineReport, ShapeWithEveryStageOff)
         {"walls", walled,
             std::string(kHead) + kStagesOff + " Check 6 ms; Print check 7 ms; Walls 2 ms;\n  result: 12 triangles\n"
                 + FormatWallsLine(walled.walls) + FormatPrintabilityReport(walled.printability)},
+        {"nested bodies", nested, std::string(kHead) + kStagesOff + "\n" + insert + ".\n" + hollow + "  result: 12 triangles"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(FormatPipelineReport(row.report), row.expected) << row.name;
+    const std::string text = FormatPipelineReport(contoured);
+    EXPECT_NE(text.find(insert + "; the remesh made one solid of it and the body round it.\n" + hollow), std::string::npos)
+        << text;
 }
 
 // Each stage's part in order, with the words of the stage's own formatter.
