@@ -114,6 +114,10 @@ bool UniteThroughVertexLists(const TriangleMesh& mesh, std::vector<std::uint32_t
     return true;
 }
 
+// A crumb is no more than this share of the part: of its largest body's volume, of its box's
+// diagonal.
+constexpr double kCrumbShareOfLargest = 0.01;
+
 double BoxDiagonal(const CrumbRecord& body)
 {
     if (body.triangleCount == 0)
@@ -275,12 +279,14 @@ std::vector<CrumbRecord> MeasureBodies(const TriangleMesh& mesh, std::span<const
     return records;
 }
 
-bool IsCrumbSized(const CrumbRecord& body, float volumeLimit, float partDiagonal)
+bool IsCrumbSized(const CrumbRecord& body, float volumeLimit, float partDiagonal, double largestVolume)
 {
-    if (!(volumeLimit > 0.0f) || body.triangleCount == 0 || !(std::fabs(body.volume) < volumeLimit))
+    const double volume = std::fabs(body.volume);
+    if (!(volumeLimit > 0.0f) || body.triangleCount == 0 || !(volume < volumeLimit)
+        || !(volume < kCrumbShareOfLargest * std::fabs(largestVolume)))
         return false;
     const double cubeDiagonal = std::cbrt(static_cast<double>(volumeLimit)) * std::sqrt(3.0);
-    const double reach = std::max(cubeDiagonal, 0.01 * static_cast<double>(partDiagonal));
+    const double reach = std::max(cubeDiagonal, kCrumbShareOfLargest * static_cast<double>(partDiagonal));
     return BoxDiagonal(body) <= reach;
 }
 
@@ -359,12 +365,17 @@ StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& op
     const std::vector<std::uint8_t> fragment = split ? MarkSplitFragments(bodyOf, options.bodyBeforeSplit, bodies)
                                                      : std::vector<std::uint8_t>(bodyCount, 0);
 
+    // A body of the part is taken for a crumb only when it also has under a hundredth of the
+    // most triangles any body has: one drawn that finely for its size was drawn on purpose.
+    std::uint64_t mostTriangles = 0;
+    for (const CrumbRecord& body : bodies)
+        mostTriangles = std::max(mostTriangles, body.triangleCount);
     std::vector<std::uint8_t> remove(bodyCount, 0);
     std::vector<std::uint32_t> removed;
     for (std::uint32_t b = 0; b < bodyCount; ++b) {
-        if (b == largest || !IsCrumbSized(bodies[b], kCrumbVolumeLimit, partDiagonal))
+        if (b == largest || !IsCrumbSized(bodies[b], kCrumbVolumeLimit, partDiagonal, bodies[largest].volume))
             continue;
-        if (!fragment[b] && !options.removeCrumbs)
+        if (!fragment[b] && (!options.removeCrumbs || bodies[b].triangleCount * 100 >= mostTriangles))
             continue;
         remove[b] = 1;
         removed.push_back(b);

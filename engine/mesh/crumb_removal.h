@@ -48,17 +48,19 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh,
 // 0.42 mm cubed: a body holding less than this is a crumb no printer lays down.
 inline constexpr float kCrumbVolumeLimit = 0.07408799f;
 
-// Small by its own size: the body holds less than `volumeLimit` and its box's diagonal is no
-// longer than the larger of the diagonal of a cube of that volume and a hundredth of
-// `partDiagonal` (the whole part's box). An open sheet holds no volume whatever its size, so
-// the reach keeps a large sheet or a long needle from counting as a crumb. False when
-// `volumeLimit` is 0 or less.
-[[nodiscard]] bool IsCrumbSized(const CrumbRecord& body, float volumeLimit, float partDiagonal);
+// Small by its own size: the body holds less than `volumeLimit` and less than a hundredth of
+// `largestVolume` (the volume of the part's largest body, so that a part drawn small is no heap
+// of crumbs), and its box's diagonal is no longer than the larger of the diagonal of a cube of
+// `volumeLimit` and a hundredth of `partDiagonal` (the whole part's box). An open sheet holds
+// no volume whatever its size, so the reach keeps a large sheet or a long needle from counting
+// as a crumb. False when `volumeLimit` is 0 or less.
+[[nodiscard]] bool IsCrumbSized(const CrumbRecord& body, float volumeLimit, float partDiagonal, double largestVolume);
 
 // What RemoveStrayBodies removes and why.
 struct StrayBodyOptions {
-    // Bodies of the part that are crumbs by size (IsCrumbSized at kCrumbVolumeLimit) go; the
-    // largest body never does.
+    // Bodies of the part that are crumbs by size (IsCrumbSized at kCrumbVolumeLimit) go when
+    // they also have under a hundredth of the most triangles a body has (a small body drawn
+    // finely was drawn on purpose); the largest body never goes.
     bool removeCrumbs = true;
     // Per triangle, the body it belonged to before a split (LabelBodies then), or empty when
     // nothing was split. Of each earlier body the split broke apart, the pieces besides its
@@ -74,8 +76,8 @@ struct StrayBodyReport {
     std::vector<CrumbRecord> removed{};  // one per body removed, largest volume first
 };
 
-// Removes stray bodies by size, never by rank or triangle count: a body of the part that is
-// larger than a crumb stays however few triangles it has. Runs on the calling thread; a mesh
+// Removes stray bodies by size, never by rank: a body of the part that is larger than a crumb
+// stays however few triangles it has, and a triangle count can only keep a body, never remove it. Runs on the calling thread; a mesh
 // with nothing to remove (or inconsistent, or `bodyBeforeSplit` not one label per triangle)
 // is left exactly as it was.
 [[nodiscard]] StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& options);

@@ -433,8 +433,8 @@ TEST(RemoveCrumbs, BodiesTouchingAtOneVertexAreSeparate)
     EXPECT_EQ(records[0].volume, 0.0);  // no volume test, no volume
 }
 
-// A crumb by its own size: less than the volume limit, reaching no further than a cube of that
-// volume or a hundredth of the part.
+// A crumb by its own size: less than the volume limit and a hundredth of the largest body,
+// reaching no further than a cube of that volume or a hundredth of the part.
 TEST(IsCrumbSized, HoldsLittleAndReachesLittle)
 {
     const auto record = [](Vec3 low, Vec3 high, double volume) {
@@ -449,19 +449,21 @@ TEST(IsCrumbSized, HoldsLittleAndReachesLittle)
         const char* what;
         CrumbRecord body;
         float partDiagonal;
+        double largestVolume;
         bool crumb;
     } cases[] = {
-        {"0.1 mm cube", record({0, 0, 0}, {0.1f, 0.1f, 0.1f}, 0.001), 10.0f, true},
-        {"0.4 mm cube, turned inside out", record({0, 0, 0}, {0.4f, 0.4f, 0.4f}, -0.064), 10.0f, true},
-        {"0.42 mm cube holds the limit", record({0, 0, 0}, {0.42f, 0.42f, 0.42f}, 0.0741), 10.0f, false},
-        {"50 mm open sheet holds nothing", record({0, 0, 0}, {50, 50, 0}, 0.0), 200.0f, false},
-        {"5 mm needle", record({0, 0, 0}, {5, 0.1f, 0.1f}, 0.05), 200.0f, false},
-        {"5 mm needle beside a 1 m part", record({0, 0, 0}, {5, 0.1f, 0.1f}, 0.05), 1000.0f, true},
-        {"no triangles", CrumbRecord{}, 10.0f, false},
+        {"0.1 mm cube", record({0, 0, 0}, {0.1f, 0.1f, 0.1f}, 0.001), 10.0f, 1000.0, true},
+        {"0.4 mm cube, turned inside out", record({0, 0, 0}, {0.4f, 0.4f, 0.4f}, -0.064), 10.0f, -1000.0, true},
+        {"0.42 mm cube holds the limit", record({0, 0, 0}, {0.42f, 0.42f, 0.42f}, 0.0741), 10.0f, 1000.0, false},
+        {"0.1 mm cube of a part drawn 0.3 mm large", record({0, 0, 0}, {0.1f, 0.1f, 0.1f}, 0.001), 0.5f, 0.027, false},
+        {"50 mm open sheet holds nothing", record({0, 0, 0}, {50, 50, 0}, 0.0), 200.0f, 1000.0, false},
+        {"5 mm needle", record({0, 0, 0}, {5, 0.1f, 0.1f}, 0.05), 200.0f, 1000.0, false},
+        {"5 mm needle beside a 1 m part", record({0, 0, 0}, {5, 0.1f, 0.1f}, 0.05), 1000.0f, 1000.0, true},
+        {"no triangles", CrumbRecord{}, 10.0f, 1000.0, false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(IsCrumbSized(c.body, kCrumbVolumeLimit, c.partDiagonal), c.crumb) << c.what;
-    EXPECT_FALSE(IsCrumbSized(cases[0].body, 0.0f, 10.0f));
+        EXPECT_EQ(IsCrumbSized(c.body, kCrumbVolumeLimit, c.partDiagonal, c.largestVolume), c.crumb) << c.what;
+    EXPECT_FALSE(IsCrumbSized(cases[0].body, 0.0f, 10.0f, 1000.0));
 }
 
 // Bodies go by their size, never by rank or triangle count; after a split only crumb-sized
@@ -473,6 +475,7 @@ TEST(RemoveStrayBodies, JudgesBodiesBySizeNeverByRankOrCount)
     const TriangleMesh crumb = test::MakeBox({-30, 0, 0}, {-29.9f, 0.1f, 0.1f});
     const TriangleMesh smallerCrumb = test::MakeBox({-29.9f, 0, 0}, {-29.85f, 0.05f, 0.05f});
     const TriangleMesh sheet = MeshOf({{0, 40, 0}, {50, 40, 0}, {0, 90, 0}}, {0, 1, 2});
+    const TriangleMesh ball = test::Translated(MakeTestSphere(0.2f), {-30, 0, 0});
     const std::size_t s = sphere.TriangleCount();
     // Labels before the split: the bodies as they are, or some joined to the first body.
     const auto whole = [](const TriangleMesh& mesh) {
@@ -506,6 +509,8 @@ TEST(RemoveStrayBodies, JudgesBodiesBySizeNeverByRankOrCount)
         {"of a crumb split in two the larger stays", test::Combined(test::Combined(sphere, crumb), smallerCrumb),
             crumbsJoined, false, 1, 1, s + 12},
         {"an open sheet holds nothing yet is no crumb", test::Combined(sphere, sheet), nullptr, true, 0, 0, s + 1},
+        {"a finely meshed ball of the part, 0.4 mm across", test::Combined(sphere, ball), nullptr, true, 0, 0, 2 * s},
+        {"the same ball set loose by a split", test::Combined(sphere, ball), joinedToSphere, false, 1, 1, s},
         {"labels that do not fit the triangles", test::Combined(sphere, crumb),
             [](const TriangleMesh&) { return std::vector<std::uint32_t>{0}; }, false, 0, 0, s + 12},
     };
@@ -518,7 +523,7 @@ TEST(RemoveStrayBodies, JudgesBodiesBySizeNeverByRankOrCount)
                   std::tuple(c.removed, c.fragments, c.trianglesLeft));
         EXPECT_EQ(report.removed.size(), c.removed);
         EXPECT_EQ(report.trianglesRemoved, c.mesh.TriangleCount() - mesh.TriangleCount());
-        if (c.removed != 0 && c.trianglesLeft == s) {
+        if (c.removed != 0 && c.trianglesLeft == s && c.mesh.TriangleCount() == s + 12) {
             EXPECT_EQ(std::tuple(report.removed[0].boxMin, report.removed[0].boxMax),
                       std::tuple(Vec3{-30, 0, 0}, Vec3{-29.9f, 0.1f, 0.1f}));
             EXPECT_EQ(mesh.vertices.size(), sphere.vertices.size());
