@@ -126,8 +126,9 @@ TEST(ExportCheckWorkerTest, BodyOfFewFacetsStaysAndARemovedCrumbIsANote) {
     const char* note;
   } cases[] = {
       {"plate of 12 facets beside a sphere and cubes on one edge", plated, plated.TriangleCount(), nullptr},
-      {"0.1 mm crumb beside a cube", test::Combined(mesh::MakeTestCube(20.0f), test::MakeBox({-30, 0, 0}, {-29.9f, 0.1f, 0.1f})),
-       12,
+      {"0.1 mm crumb beside a finely meshed box",
+       test::Combined(test::MakeGridTopBox(25, 20.0f), test::MakeBox({-30, 0, 0}, {-29.9f, 0.1f, 0.1f})),
+       test::MakeGridTopBox(25, 20.0f).TriangleCount(),
        "  note    1 stray crumb too small to print removed by the fixes: 0.10 x 0.10 x 0.10 mm at (-29.95, 0.05, "
        "0.05), 0.001 mm3\r\n"},
   };
