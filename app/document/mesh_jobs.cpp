@@ -275,10 +275,10 @@ std::string SimplifyQuestion(std::uint64_t triangles, float detailLevel)
 RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintReport& r, std::uint64_t selfIntersecting)
 {
     // A repair that would leave no part, or could not choose, changed nothing and says why.
-    if (r.pairsLeft != 0)
-        return {std::string(kRepairJobName) + ": " + grainforge::mesh::FormatUnchosenPairsText(r.pairsLeft), 1};
     if (r.emptied)
         return {std::string(kRepairJobName) + ": " + grainforge::mesh::kRepairEmptiedText, 1};
+    if (r.pairsLeft != 0 && !r.repaired)
+        return {std::string(kRepairJobName) + ": " + grainforge::mesh::FormatUnchosenPairsText(r.pairsLeft), 1};
     char line[512];
     std::snprintf(line, sizeof line,
         "Repaired: open edges %s to %s, non-manifold edges %s to %s, bodies %s to %s.",
@@ -319,6 +319,22 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
             grainforge::mesh::FormatCountGrouped(selfIntersecting).c_str());
         information.text += line;
     }
+    if (r.pairsLeft != 0)
+        information.text.append("\n").append(grainforge::mesh::FormatLeftPairsText(r.pairsLeft));
+    // Said whatever the body counts: a split that adds a body can hide one taken away.
+    if (r.bodiesRemoved != 0) {
+        information.text.append("\n")
+            .append(grainforge::mesh::FormatCountOf(r.bodiesRemoved, "stray crumb", "stray crumbs"))
+            .append(" too small to print ")
+            .append(r.bodiesRemoved == 1 ? "was" : "were")
+            .append(" removed");
+        if (!r.removedBodies.empty()) {
+            const grainforge::mesh::RemovedBodiesSummary removed = grainforge::mesh::SummariseRemovedBodies(r.removedBodies);
+            information.text.append(r.removedBodies.size() == 1 ? ": " : ", the largest ")
+                .append(grainforge::mesh::FormatBodySizeAndPlace(removed.largest));
+        }
+        information.text.append(".");
+    }
     // Fewer bodies is no plain success: a piece of the part may be gone.
     if (r.bodiesAfter < r.bodiesBefore) {
         information.text += "\nThe part has " + grainforge::mesh::FormatCountOf(r.bodiesBefore - r.bodiesAfter,
@@ -328,7 +344,10 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
                                     : std::string("bodies were joined where they met"))
             + "; check that no piece is missing.";
     }
-    information.kind = r.openEdgesAfter != 0 || r.nonManifoldEdgesAfter != 0 || r.bodiesAfter < r.bodiesBefore ? 1 : 0;
+    information.kind = r.openEdgesAfter != 0 || r.nonManifoldEdgesAfter != 0 || r.bodiesAfter < r.bodiesBefore
+            || r.bodiesRemoved != 0 || r.pairsLeft != 0
+        ? 1
+        : 0;
     return information;
 }
 

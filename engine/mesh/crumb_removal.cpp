@@ -8,6 +8,7 @@
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/report_text.h"
 #include "engine/mesh/welding.h"
 
 namespace grainforge::mesh {
@@ -113,7 +114,49 @@ bool UniteThroughVertexLists(const TriangleMesh& mesh, std::vector<std::uint32_t
     return true;
 }
 
+// A crumb is no more than this share of the part: of its largest body's volume, of its box's
+// diagonal.
+constexpr double kCrumbShareOfLargest = 0.01;
+
+double BoxDiagonal(const CrumbRecord& body)
+{
+    if (body.triangleCount == 0)
+        return 0.0;
+    const double x = static_cast<double>(body.boxMax.x) - body.boxMin.x;
+    const double y = static_cast<double>(body.boxMax.y) - body.boxMin.y;
+    const double z = static_cast<double>(body.boxMax.z) - body.boxMin.z;
+    return std::sqrt(x * x + y * y + z * z);
+}
+
 }  // namespace
+
+std::vector<std::uint32_t> LabelBodies(const TriangleMesh& mesh, std::uint32_t& bodyCount)
+{
+    bodyCount = 0;
+    const std::size_t triangleCount = mesh.TriangleCount();
+    if (triangleCount == 0 || !mesh.IsConsistent() || triangleCount > 0xFFFFFFFFull)
+        return {};
+    std::vector<std::uint32_t> parent(triangleCount);
+    std::iota(parent.begin(), parent.end(), 0u);
+    if (!UniteThroughVertexLists(mesh, parent)) {
+        const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
+        for (std::size_t i = 1; i < table.size(); ++i) {
+            if (table[i].key == table[i - 1].key)
+                Unite(parent, table[i].triangle, table[i - 1].triangle);
+        }
+    }
+    // Dense body numbers in order of each body's first triangle.
+    constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    std::vector<std::uint32_t> bodyOfRoot(triangleCount, kNone);
+    std::vector<std::uint32_t> bodyOf(triangleCount);
+    for (std::size_t t = 0; t < triangleCount; ++t) {
+        const std::uint32_t root = FindRoot(parent, static_cast<std::uint32_t>(t));
+        if (bodyOfRoot[root] == kNone)
+            bodyOfRoot[root] = bodyCount++;
+        bodyOf[t] = bodyOfRoot[root];
+    }
+    return bodyOf;
+}
 
 std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
                            std::uint64_t* removedTriangles, float volumeLimit,
@@ -126,30 +169,12 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
         keepLargest = 1;
     const bool volumeTest = volumeLimit > 0.0f;
 
-    std::vector<std::uint32_t> parent(triangleCount);
-    std::iota(parent.begin(), parent.end(), 0u);
-    if (!UniteThroughVertexLists(mesh, parent)) {
-        const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
-        for (std::size_t i = 1; i < table.size(); ++i) {
-            if (table[i].key == table[i - 1].key)
-                Unite(parent, table[i].triangle, table[i - 1].triangle);
-        }
-    }
-
-    // Dense body numbers in order of each body's first triangle.
     constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-    std::vector<std::uint32_t> bodyOfRoot(triangleCount, kNone);
-    std::vector<std::uint32_t> bodyOf(triangleCount);
-    std::vector<std::uint64_t> bodyTriangles;
-    for (std::size_t t = 0; t < triangleCount; ++t) {
-        const std::uint32_t root = FindRoot(parent, static_cast<std::uint32_t>(t));
-        if (bodyOfRoot[root] == kNone) {
-            bodyOfRoot[root] = static_cast<std::uint32_t>(bodyTriangles.size());
-            bodyTriangles.push_back(0);
-        }
-        bodyOf[t] = bodyOfRoot[root];
-        ++bodyTriangles[bodyOf[t]];
-    }
+    std::uint32_t labelled = 0;
+    const std::vector<std::uint32_t> bodyOf = LabelBodies(mesh, labelled);
+    std::vector<std::uint64_t> bodyTriangles(labelled, 0);
+    for (const std::uint32_t body : bodyOf)
+        ++bodyTriangles[body];
     const std::size_t bodyCount = bodyTriangles.size();
     if (bodiesLeft != nullptr)
         *bodiesLeft = bodyCount;
@@ -227,6 +252,172 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh, std::uint64_t keepLargest,
     mesh.indices.swap(kept);
     RemoveUnusedVertices(mesh);
     return crumbs.size();
+}
+
+std::vector<CrumbRecord> MeasureBodies(const TriangleMesh& mesh, std::span<const std::uint32_t> bodyOf,
+                                       std::uint32_t bodyCount)
+{
+    std::vector<CrumbRecord> records(bodyCount);
+    if (bodyOf.size() != mesh.TriangleCount() || !mesh.IsConsistent())
+        return records;
+    std::vector<BodyVolume> volumes(bodyCount);
+    for (std::size_t t = 0; t < bodyOf.size(); ++t) {
+        if (bodyOf[t] >= bodyCount)
+            continue;
+        CrumbRecord& record = records[bodyOf[t]];
+        ++record.triangleCount;
+        const Vec3 p[3] = {mesh.vertices[mesh.indices[3 * t]].position, mesh.vertices[mesh.indices[3 * t + 1]].position,
+                           mesh.vertices[mesh.indices[3 * t + 2]].position};
+        volumes[bodyOf[t]].Add(p[0], p[1], p[2]);
+        for (const Vec3 q : p) {
+            record.boxMin = {std::min(record.boxMin.x, q.x), std::min(record.boxMin.y, q.y), std::min(record.boxMin.z, q.z)};
+            record.boxMax = {std::max(record.boxMax.x, q.x), std::max(record.boxMax.y, q.y), std::max(record.boxMax.z, q.z)};
+        }
+    }
+    for (std::size_t b = 0; b < records.size(); ++b)
+        records[b].volume = volumes[b].Volume();
+    return records;
+}
+
+bool IsCrumbSized(const CrumbRecord& body, float volumeLimit, float partDiagonal, double largestVolume)
+{
+    const double volume = std::fabs(body.volume);
+    if (!(volumeLimit > 0.0f) || body.triangleCount == 0 || !(volume < volumeLimit)
+        || !(volume < kCrumbShareOfLargest * std::fabs(largestVolume)))
+        return false;
+    const double cubeDiagonal = std::cbrt(static_cast<double>(volumeLimit)) * std::sqrt(3.0);
+    const double reach = std::max(cubeDiagonal, kCrumbShareOfLargest * static_cast<double>(partDiagonal));
+    return BoxDiagonal(body) <= reach;
+}
+
+namespace {
+
+// Larger first: more volume, then the longer box diagonal, then more triangles; a tie keeps
+// the earlier body, so the choice does not depend on anything but the mesh.
+bool IsLargerBody(const CrumbRecord& a, std::uint32_t ia, const CrumbRecord& b, std::uint32_t ib)
+{
+    const double va = std::fabs(a.volume), vb = std::fabs(b.volume);
+    if (va != vb)
+        return va > vb;
+    const double da = BoxDiagonal(a), db = BoxDiagonal(b);
+    if (da != db)
+        return da > db;
+    if (a.triangleCount != b.triangleCount)
+        return a.triangleCount > b.triangleCount;
+    return ia < ib;
+}
+
+// Per body 1 when it is a fragment a split set loose: every earlier body it holds triangles of
+// was broken into several pieces, and it is not the largest piece of any of them.
+std::vector<std::uint8_t> MarkSplitFragments(std::span<const std::uint32_t> bodyOf,
+                                             std::span<const std::uint32_t> bodyBefore,
+                                             const std::vector<CrumbRecord>& bodies)
+{
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> links;  // (earlier body, body), distinct
+    links.reserve(bodyOf.size());
+    for (std::size_t t = 0; t < bodyOf.size(); ++t)
+        links.emplace_back(bodyBefore[t], bodyOf[t]);
+    std::sort(links.begin(), links.end());
+    links.erase(std::unique(links.begin(), links.end()), links.end());
+
+    std::vector<std::uint8_t> fragment(bodies.size(), 1);
+    for (std::size_t i = 0; i < links.size();) {
+        std::size_t j = i;
+        std::uint32_t main = links[i].second;
+        while (j < links.size() && links[j].first == links[i].first) {
+            const std::uint32_t b = links[j].second;
+            if (IsLargerBody(bodies[b], b, bodies[main], main))
+                main = b;
+            ++j;
+        }
+        fragment[main] = 0;  // the earlier body goes on as this piece, whole or not
+        i = j;
+    }
+    return fragment;
+}
+
+}  // namespace
+
+StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& options)
+{
+    StrayBodyReport report;
+    const bool split = !options.bodyBeforeSplit.empty();
+    if (!split && !options.removeCrumbs)
+        return report;
+    std::uint32_t bodyCount = 0;
+    const std::vector<std::uint32_t> bodyOf = LabelBodies(mesh, bodyCount);
+    if (bodyCount < 2 || (split && options.bodyBeforeSplit.size() != bodyOf.size()))
+        return report;
+    const std::vector<CrumbRecord> bodies = MeasureBodies(mesh, bodyOf, bodyCount);
+
+    CrumbRecord whole;
+    whole.triangleCount = bodyOf.size();
+    std::uint32_t largest = 0;
+    for (std::uint32_t b = 0; b < bodyCount; ++b) {
+        whole.boxMin = {std::min(whole.boxMin.x, bodies[b].boxMin.x), std::min(whole.boxMin.y, bodies[b].boxMin.y),
+                        std::min(whole.boxMin.z, bodies[b].boxMin.z)};
+        whole.boxMax = {std::max(whole.boxMax.x, bodies[b].boxMax.x), std::max(whole.boxMax.y, bodies[b].boxMax.y),
+                        std::max(whole.boxMax.z, bodies[b].boxMax.z)};
+        if (IsLargerBody(bodies[b], b, bodies[largest], largest))
+            largest = b;
+    }
+    const auto partDiagonal = static_cast<float>(BoxDiagonal(whole));
+    const std::vector<std::uint8_t> fragment = split ? MarkSplitFragments(bodyOf, options.bodyBeforeSplit, bodies)
+                                                     : std::vector<std::uint8_t>(bodyCount, 0);
+
+    // A body of the part is taken for a crumb only when it also has under a hundredth of the
+    // most triangles any body has: one drawn that finely for its size was drawn on purpose.
+    std::uint64_t mostTriangles = 0;
+    for (const CrumbRecord& body : bodies)
+        mostTriangles = std::max(mostTriangles, body.triangleCount);
+    std::vector<std::uint8_t> remove(bodyCount, 0);
+    std::vector<std::uint32_t> removed;
+    for (std::uint32_t b = 0; b < bodyCount; ++b) {
+        if (b == largest || !IsCrumbSized(bodies[b], kCrumbVolumeLimit, partDiagonal, bodies[largest].volume))
+            continue;
+        if (!fragment[b] && (!options.removeCrumbs || bodies[b].triangleCount * 100 >= mostTriangles))
+            continue;
+        remove[b] = 1;
+        removed.push_back(b);
+        report.fragmentsRemoved += fragment[b];
+        report.trianglesRemoved += bodies[b].triangleCount;
+    }
+    if (removed.empty())
+        return report;
+    std::stable_sort(removed.begin(), removed.end(),
+        [&](std::uint32_t a, std::uint32_t b) { return IsLargerBody(bodies[a], a, bodies[b], b); });
+    for (const std::uint32_t b : removed)
+        report.removed.push_back(bodies[b]);
+    report.bodiesRemoved = removed.size();
+
+    std::vector<std::uint32_t> kept;
+    kept.reserve(mesh.indices.size());
+    for (std::size_t t = 0; t < bodyOf.size(); ++t) {
+        if (!remove[bodyOf[t]])
+            kept.insert(kept.end(), mesh.indices.begin() + 3 * t, mesh.indices.begin() + 3 * t + 3);
+    }
+    mesh.indices.swap(kept);
+    RemoveUnusedVertices(mesh);
+    return report;
+}
+
+RemovedBodiesSummary SummariseRemovedBodies(std::span<const CrumbRecord> removed)
+{
+    RemovedBodiesSummary summary;
+    for (std::size_t i = 0; i < removed.size(); ++i) {
+        summary.totalVolume += std::fabs(removed[i].volume);
+        if (i == 0 || IsLargerBody(removed[i], static_cast<std::uint32_t>(i), summary.largest, 0))
+            summary.largest = removed[i];
+    }
+    return summary;
+}
+
+std::string FormatBodySizeAndPlace(const CrumbRecord& body)
+{
+    const Vec3 size = body.boxMax - body.boxMin;
+    const Vec3 centre = (body.boxMin + body.boxMax) * 0.5f;
+    return FormatSize3(size.x, size.y, size.z) + " at (" + FormatFixed(centre.x, 2) + ", " + FormatFixed(centre.y, 2)
+        + ", " + FormatFixed(centre.z, 2) + "), " + FormatGeneral6(std::fabs(body.volume)) + " mm3";
 }
 
 bool IsNoAreaTriangle(const TriangleMesh& mesh, std::uint64_t triangle)

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <limits>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "engine/mesh/triangle_mesh.h"
@@ -32,6 +34,65 @@ std::uint64_t RemoveCrumbs(TriangleMesh& mesh,
                            std::uint64_t keepLargest = std::numeric_limits<std::uint64_t>::max(),
                            std::uint64_t* removedTriangles = nullptr, float volumeLimit = 0.0f,
                            std::vector<CrumbRecord>* records = nullptr, std::uint64_t* bodiesLeft = nullptr);
+
+// The body of every triangle (joined through shared edges, as RemoveCrumbs joins them), numbered
+// densely in the order of each body's first triangle; `bodyCount` gets their number. Empty for
+// a mesh without triangles, an inconsistent one or one of more than 2^32 - 1 triangles.
+[[nodiscard]] std::vector<std::uint32_t> LabelBodies(const TriangleMesh& mesh, std::uint32_t& bodyCount);
+
+// Each labelled body's box, triangle count and signed volume (measured about a corner of its
+// own, in double), as a CrumbRecord; `bodyOf` and `bodyCount` as LabelBodies gives them.
+[[nodiscard]] std::vector<CrumbRecord> MeasureBodies(const TriangleMesh& mesh, std::span<const std::uint32_t> bodyOf,
+                                                     std::uint32_t bodyCount);
+
+// 0.42 mm cubed: a body holding less than this is a crumb no printer lays down.
+inline constexpr float kCrumbVolumeLimit = 0.07408799f;
+
+// Small by its own size: the body holds less than `volumeLimit` and less than a hundredth of
+// `largestVolume` (the volume of the part's largest body, so that a part drawn small is no heap
+// of crumbs), and its box's diagonal is no longer than the larger of the diagonal of a cube of
+// `volumeLimit` and a hundredth of `partDiagonal` (the whole part's box). An open sheet holds
+// no volume whatever its size, so the reach keeps a large sheet or a long needle from counting
+// as a crumb. False when `volumeLimit` is 0 or less.
+[[nodiscard]] bool IsCrumbSized(const CrumbRecord& body, float volumeLimit, float partDiagonal, double largestVolume);
+
+// What RemoveStrayBodies removes and why.
+struct StrayBodyOptions {
+    // Bodies of the part that are crumbs by size (IsCrumbSized at kCrumbVolumeLimit) go when
+    // they also have under a hundredth of the most triangles a body has (a small body drawn
+    // finely was drawn on purpose); the largest body never goes.
+    bool removeCrumbs = true;
+    // Per triangle, the body it belonged to before a split (LabelBodies then), or empty when
+    // nothing was split. Of each earlier body the split broke apart, the pieces besides its
+    // largest are fragments the split set loose; those that are crumb-sized go, whatever
+    // `removeCrumbs` says. A body that came through the split whole is never such a fragment.
+    std::span<const std::uint32_t> bodyBeforeSplit{};
+};
+
+struct StrayBodyReport {
+    std::uint64_t bodiesRemoved = 0;
+    std::uint64_t trianglesRemoved = 0;
+    std::uint64_t fragmentsRemoved = 0;  // of those bodies, fragments a split set loose
+    std::vector<CrumbRecord> removed{};  // one per body removed, largest volume first
+};
+
+// Removes stray bodies by size, never by rank: a body of the part that is larger than a crumb
+// stays however few triangles it has, and a triangle count can only keep a body, never remove it. Runs on the calling thread; a mesh
+// with nothing to remove (or inconsistent, or `bodyBeforeSplit` not one label per triangle)
+// is left exactly as it was.
+[[nodiscard]] StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& options);
+
+// The box, triangle count and summed volume of the removed bodies, and the one among them
+// holding the most volume; for report texts.
+struct RemovedBodiesSummary {
+    CrumbRecord largest;
+    double totalVolume = 0.0;
+};
+[[nodiscard]] RemovedBodiesSummary SummariseRemovedBodies(std::span<const CrumbRecord> removed);
+
+// "0.10 x 0.10 x 0.10 mm at (1.00, 1.00, 1.00), 0.0010 mm3": a removed body's size, the centre
+// of its box and the volume it held, for the report texts.
+[[nodiscard]] std::string FormatBodySizeAndPlace(const CrumbRecord& body);
 
 // Zero face normal and three edges longer than 0 (distinct corners on one line).
 bool IsNoAreaTriangle(const TriangleMesh& mesh, std::uint64_t triangle);

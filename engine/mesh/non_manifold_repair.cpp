@@ -187,11 +187,13 @@ public:
         }
     }
 
-    // Removes the copies not chosen, unless a pair had to be left: then nothing changes.
+    // Removes the copies not chosen; the pairs that had to be left stay as they are, and the
+    // report names their triangles in the result.
     RepeatedFacesReport Apply(TriangleMesh& mesh) const
     {
         RepeatedFacesReport report;
         std::vector<std::uint8_t> removed(mesh.TriangleCount(), 0);
+        std::vector<std::uint8_t> left(mesh.TriangleCount(), 0);
         for (std::size_t p = 0; p < pairs_.size(); ++p) {
             switch (fate_[p]) {
             case Fate::keepUp:
@@ -208,16 +210,25 @@ public:
             case Fate::leave:
             case Fate::open:
                 ++report.pairsLeft;
+                left[pairs_[p].up] = 1;
+                left[pairs_[p].down] = 1;
                 break;
             }
         }
-        if (report.pairsLeft != 0)
-            return {.pairsLeft = report.pairsLeft};
+        if (!report.Changed()) {
+            for (std::size_t t = 0; t < left.size(); ++t)
+                if (left[t])
+                    report.leftTriangles.push_back(static_cast<std::uint32_t>(t));
+            return report;
+        }
         std::vector<std::uint32_t> kept;
         kept.reserve(mesh.indices.size());
         for (std::size_t t = 0; t < removed.size(); ++t) {
-            if (!removed[t])
-                kept.insert(kept.end(), mesh.indices.begin() + 3 * t, mesh.indices.begin() + 3 * t + 3);
+            if (removed[t])
+                continue;
+            if (left[t])
+                report.leftTriangles.push_back(static_cast<std::uint32_t>(kept.size() / 3));
+            kept.insert(kept.end(), mesh.indices.begin() + 3 * t, mesh.indices.begin() + 3 * t + 3);
         }
         mesh.indices.swap(kept);
         return report;
@@ -803,14 +814,17 @@ std::uint64_t SeparateNonManifoldEdges(TriangleMesh& mesh)
     return added;
 }
 
-std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh)
+std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh, std::vector<std::uint32_t>* faceMap)
 {
+    if (faceMap != nullptr)
+        faceMap->clear();
     const std::uint64_t before = CountNonManifoldEdges(mesh);
     if (before == 0)
         return 0;
     const std::vector<float> tolerances = LocalWeldTolerances(mesh);
     TriangleMesh work = mesh;
     std::vector<std::uint32_t> recorded;
+    std::vector<std::uint32_t> keptTriangles;  // input triangle of each triangle of `work`
     {
         const std::vector<EdgeRecord> table = BuildEdgeTable(work);
         std::vector<std::uint8_t> marked(work.TriangleCount(), 0);
@@ -828,8 +842,10 @@ std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh)
         }
         std::vector<std::uint32_t> kept;
         for (std::size_t t = 0; t < work.TriangleCount(); ++t) {
-            if (!marked[t])
+            if (!marked[t]) {
                 kept.insert(kept.end(), work.indices.begin() + 3 * t, work.indices.begin() + 3 * t + 3);
+                keptTriangles.push_back(static_cast<std::uint32_t>(t));
+            }
         }
         work.indices.swap(kept);
     }
@@ -877,8 +893,9 @@ std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh)
         }
     }
 
-    // Only the cleaned mesh matters here; the verdict below judges it.
-    static_cast<void>(CleanupForExport(work, kAutomaticWeldTolerance, ExportCleanupOptions{false, true, 5.0f, 0.5f}));
+    // The verdict below judges the cleaned mesh; its face map carries triangles back to the input.
+    const ExportCleanupReport cleaned =
+        CleanupForExport(work, kAutomaticWeldTolerance, ExportCleanupOptions{false, true, 5.0f, 0.5f});
     const std::uint64_t after = CountNonManifoldEdges(work);
     ValidationOptions options;
     options.sliverQualityLimit = 0.001f;
@@ -887,6 +904,11 @@ std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh)
     options.maximumSelfIntersectionPairs = 40000000;
     if (after < before &&
         ValidateMesh(work, options).edgeCounts.boundary <= ValidateMesh(mesh, options).edgeCounts.boundary) {
+        if (faceMap != nullptr) {
+            faceMap->resize(work.TriangleCount());
+            for (std::size_t t = 0; t < faceMap->size(); ++t)
+                (*faceMap)[t] = keptTriangles[cleaned.faceMap.empty() ? t : cleaned.faceMap[t]];
+        }
         mesh.vertices = std::move(work.vertices);
         mesh.indices = std::move(work.indices);
         mesh.ComputeBounds();

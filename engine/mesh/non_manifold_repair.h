@@ -18,8 +18,9 @@ struct RepeatedFacesReport {
     std::uint64_t flippedCopiesRemoved = 0;       // the copy the face's neighbours disagree with
     std::uint64_t innerCopiesRemoved = 0;         // of a body written double-sided: the copy facing in
     // Pairs of a double-sided sheet standing alone, which encloses nothing, so neither copy
-    // is the outside. When there are any, nothing was changed and every other count is 0.
+    // is the outside: left as they are, while the other pairs are mended.
     std::uint64_t pairsLeft = 0;
+    std::vector<std::uint32_t> leftTriangles;  // both copies of each pair left, ascending, in the result
     [[nodiscard]] bool Changed() const
     {
         return duplicatesRemoved != 0 || doubleSkinnedPairsRemoved != 0 || flippedCopiesRemoved != 0
@@ -34,14 +35,16 @@ struct RepeatedFacesReport {
 // both (two bodies pressed face to face), or the pairs form a sheet hanging on the part, the
 // pair goes whole. Pairs no single face reaches are a body written double-sided: where they
 // close into a body, the copies that enclose it facing outward stay. A double-sided sheet
-// standing alone encloses nothing; then the mesh is left as it was and `pairsLeft` says so.
-// No vertex is removed; `duplicatesRemoved` stays 0.
+// standing alone encloses nothing: its pairs stay as they are, `pairsLeft` counts them and
+// `leftTriangles` names them, and the rest is mended all the same. No vertex is removed;
+// `duplicatesRemoved` stays 0.
 [[nodiscard]] RepeatedFacesReport RemoveDoubleSkinnedPairs(TriangleMesh& mesh);
 
 // The faces a file holds more than once, removed before anything judges its edges: the pairs
 // as RemoveDoubleSkinnedPairs takes them, then the copies left of each corner set (all but the
 // first go). Mesh > Repair, the fixes of the Save STL check and Process all run it first, so a
-// part written twice over is the same part to each. With `pairsLeft` nothing was changed.
+// part written twice over is the same part to each. With `pairsLeft`, the copies wound alike
+// stay too: taking them would choose between the copies of a pair that was left.
 [[nodiscard]] RepeatedFacesReport RemoveRepeatedFaces(TriangleMesh& mesh);
 
 // Edges used by three or more triangles; 0 for an inconsistent mesh.
@@ -53,8 +56,11 @@ std::uint64_t SeparateNonManifoldEdges(TriangleMesh& mesh);
 
 // Fallback: removes every triangle on a non-manifold edge, splits the vertices that fall
 // apart and refills the holes; keeps the result only when it has fewer non-manifold edges and
-// no more open edges. Returns the non-manifold edge count the mesh has afterwards.
-std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh);
+// no more open edges. Returns the non-manifold edge count the mesh has afterwards. When the
+// result is kept and `faceMap` is given, it gets for each triangle of the result the input
+// triangle it continues (a filling triangle continues the one beside its hole); otherwise it
+// is emptied, which means every triangle is where it was.
+std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh, std::vector<std::uint32_t>* faceMap = nullptr);
 
 // Triangle indices of the run for `key` in a table sorted by key (BuildEdgeTable), in table
 // order; empty when the key is absent.

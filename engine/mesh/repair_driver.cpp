@@ -16,8 +16,6 @@
 namespace grainforge::mesh {
 namespace {
 
-// 0.42 mm cubed: a body smaller than this is a crumb no printer lays down.
-constexpr float kCrumbVolumeLimit = 0.07408799f;
 constexpr std::int32_t kStallLimit = 12;
 constexpr std::int32_t kCollapsePasses = 3;
 constexpr float kNoErrorLimit = 1e20f;
@@ -67,7 +65,7 @@ public:
     }
 
     void FixNonManifold();
-    void RemoveStrayCrumbs(std::uint64_t bodiesBefore);
+    void RemoveStrayCrumbs();
     void MendNoAreaTriangles();
     void Prepare();
     void Unfold();
@@ -96,6 +94,7 @@ private:
     std::vector<float> moveLimits_;
     std::vector<std::uint32_t> intersecting_;
     std::vector<std::uint32_t> intersectingBefore_;  // as found before anything moved
+    std::vector<std::uint32_t> bodyBeforeSplit_;  // per triangle, once non-manifold edges were split
 };
 
 void RepairRun::FixNonManifold()
@@ -112,21 +111,38 @@ void RepairRun::FixNonManifold()
     report_.flippedCopiesRemoved = repeated.flippedCopiesRemoved;
     report_.innerCopiesRemoved = repeated.innerCopiesRemoved;
     report_.duplicatesRemoved = repeated.duplicatesRemoved;
+    // Which body each triangle was part of before the split, so that what the split sets loose
+    // can be told from the part's own bodies. The split keeps the triangles in order; the
+    // fallback says where each of its triangles came from.
+    std::uint32_t bodies = 0;
+    bodyBeforeSplit_ = LabelBodies(mesh_, bodies);
     report_.verticesSplit = SeparateNonManifoldEdges(mesh_);
-    (void)FixNonManifoldEdges(mesh_);
+    std::vector<std::uint32_t> faceMap;
+    (void)FixNonManifoldEdges(mesh_, &faceMap);
+    if (!faceMap.empty() && !bodyBeforeSplit_.empty()) {
+        std::vector<std::uint32_t> carried(faceMap.size());
+        for (std::size_t t = 0; t < faceMap.size(); ++t)
+            carried[t] = bodyBeforeSplit_[faceMap[t]];
+        bodyBeforeSplit_ = std::move(carried);
+    }
 }
 
-// With crumb removal off the pass still runs after a split, to take away the bodies it set loose.
-void RepairRun::RemoveStrayCrumbs(std::uint64_t bodiesBefore)
+// With crumb removal off the pass still runs after a split, to take away the crumbs it set
+// loose; the part's own bodies it keeps, whatever their size.
+void RepairRun::RemoveStrayCrumbs()
 {
     report_.crumbsChecked = options_.removeCrumbs;
-    const bool afterSplit = report_.nonManifoldEdges != 0 && bodiesBefore != 0;
+    const bool afterSplit = report_.nonManifoldEdges != 0 && !bodyBeforeSplit_.empty();
     if (options_.removeCrumbs || afterSplit) {
-        const std::uint64_t keepLargest = afterSplit ? bodiesBefore : std::numeric_limits<std::uint64_t>::max();
-        const float volumeLimit = options_.removeCrumbs ? kCrumbVolumeLimit : 0.0f;
         if (options_.removeCrumbs)
             Say(progress_, "Removing stray crumbs");
-        report_.bodiesRemoved = RemoveCrumbs(mesh_, keepLargest, &report_.bodyTrianglesRemoved, volumeLimit);
+        StrayBodyReport removed = RemoveStrayBodies(
+            mesh_, {.removeCrumbs = options_.removeCrumbs,
+                    .bodyBeforeSplit = afterSplit ? std::span<const std::uint32_t>(bodyBeforeSplit_)
+                                                  : std::span<const std::uint32_t>()});
+        report_.bodiesRemoved = removed.bodiesRemoved;
+        report_.bodyTrianglesRemoved = removed.trianglesRemoved;
+        report_.removedBodies = std::move(removed.removed);
     }
     if (report_.nonManifoldEdges != 0)
         report_.nonManifoldEdgesLeft = CountNonManifoldEdges(mesh_);
@@ -424,7 +440,7 @@ bool IsUsableTriangle(const TriangleMesh& mesh, const VertexAdjacency& adjacency
 }  // namespace
 
 RepairReport RepairMesh(TriangleMesh& mesh, const RepairOptions& options, const RepairProgress& progress,
-                        std::uint64_t bodiesBefore)
+                        [[maybe_unused]] std::uint64_t bodiesBefore)
 {
     const auto start = std::chrono::steady_clock::now();
     RepairReport report;
@@ -433,7 +449,7 @@ RepairReport RepairMesh(TriangleMesh& mesh, const RepairOptions& options, const 
     RepairRun run(mesh, options, progress, report);
     if (options.splitNonManifoldEdges)
         run.FixNonManifold();
-    run.RemoveStrayCrumbs(bodiesBefore);
+    run.RemoveStrayCrumbs();
     run.MendNoAreaTriangles();
     if (options.unfoldTriangles || options.resolveSelfIntersections) {
         run.Prepare();
@@ -508,6 +524,19 @@ void ReadRepairOptions(const JsonView& view, RepairOptions& options)
     (void)view.FindMember("maximumMoveMillimetres").TakeFloat(options.maximumMoveMillimetres);
 }
 
+namespace {
+
+// The size and place of what a repair removed, to follow its count.
+std::string RemovedBodiesText(std::span<const CrumbRecord> removed)
+{
+    if (removed.empty())
+        return {};
+    const RemovedBodiesSummary summary = SummariseRemovedBodies(removed);
+    return std::string(removed.size() == 1 ? "; " : "; the largest ") + FormatBodySizeAndPlace(summary.largest);
+}
+
+}  // namespace
+
 std::string FormatRepairDetails(const RepairReport& r)
 {
     std::string text;
@@ -518,7 +547,7 @@ std::string FormatRepairDetails(const RepairReport& r)
             text += "  non-manifold edges: " + N(r.nonManifoldEdges);
             if (!r.crumbsChecked && r.bodiesRemoved != 0)
                 text += ", " + FormatCountOf(r.bodiesRemoved, "stray body", "stray bodies") + " it freed removed ("
-                    + FormatCountOf(r.bodyTrianglesRemoved, "triangle", "triangles") + ")";
+                    + FormatCountOf(r.bodyTrianglesRemoved, "triangle", "triangles") + RemovedBodiesText(r.removedBodies) + ")";
             if (r.doubleSkinnedPairsRemoved != 0)
                 text += ", " + N(r.doubleSkinnedPairsRemoved) + " double-skinned triangle "
                     + std::string(PluralWord(r.doubleSkinnedPairsRemoved, "pair", "pairs")) + " removed";
@@ -536,7 +565,7 @@ std::string FormatRepairDetails(const RepairReport& r)
             text += "  stray crumbs: none\n";
         else
             text += "  stray crumbs: " + FormatCountOf(r.bodiesRemoved, "small body", "small bodies") + " removed ("
-                + FormatCountOf(r.bodyTrianglesRemoved, "triangle", "triangles") + ")\n";
+                + FormatCountOf(r.bodyTrianglesRemoved, "triangle", "triangles") + RemovedBodiesText(r.removedBodies) + ")\n";
     }
     if (r.unfoldChecked) {
         // Folds at sharp places are never among those relaxed or left: said apart, so that a "0

@@ -5,6 +5,7 @@
 // Accepts any mesh; an inconsistent one is left untouched with an all-zero report.
 #pragma once
 
+#include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/json_settings.h"
 #include "engine/mesh/triangle_mesh.h"
 
@@ -53,6 +54,7 @@ struct RepairReport {
     bool crumbsChecked = false;
     std::uint64_t bodiesRemoved = 0;
     std::uint64_t bodyTrianglesRemoved = 0;
+    std::vector<CrumbRecord> removedBodies{};  // each body removed, largest first: its box and volume
     bool unfoldChecked = false;
     std::uint64_t foldedTriangles = 0;       // taken into relaxing
     std::uint64_t foldedTrianglesLeft = 0;
@@ -81,9 +83,11 @@ struct RepairReport {
     double elapsedMilliseconds = 0.0;
 };
 
-// Repairs `mesh` in place, phase by phase as `options` choose. `bodiesBefore` is the part's
-// body count before any repair (0 when not counted): after a non-manifold split, bodies beyond
-// that many are removed as loose pieces. Runs on the calling thread (the self-intersection
+// Repairs `mesh` in place, phase by phase as `options` choose. Bodies go only by their size
+// (RemoveStrayBodies): crumbs of the part when `removeCrumbs` is set, and after a non-manifold
+// split the crumbs it set loose of a body it broke apart; a body that was a piece of the part
+// before the split stays however few triangles it has. `bodiesBefore`, the part's body count
+// before any repair, is no longer needed for that and is taken for the callers' sake. Runs on the calling thread (the self-intersection
 // search and the simplifier parallelise inside); it cannot be stopped. Exceptions (allocation
 // failure) reach the caller and may leave the mesh half-repaired, so callers pass a copy.
 [[nodiscard]] RepairReport RepairMesh(TriangleMesh& mesh, const RepairOptions& options,

@@ -32,14 +32,70 @@ void RecordAfterCounts(const TriangleMesh& mesh, RepairForPrintReport& report)
     report.bodiesAfter = CountBodies(mesh);
 }
 
+// The listed triangles, with copies of their corners, taken out of `mesh` into a mesh of their
+// own. Corners that no other triangle uses go with them, so that the tidy does not count them
+// as unused vertices of the part; every other vertex stays, in order.
+TriangleMesh TakeOutTriangles(TriangleMesh& mesh, const std::vector<std::uint32_t>& triangles)
+{
+    constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    TriangleMesh taken;
+    std::vector<std::uint8_t> out(mesh.TriangleCount(), 0);
+    std::vector<std::uint32_t> copyOf(mesh.vertices.size(), kNone);
+    for (const std::uint32_t t : triangles) {
+        out[t] = 1;
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t v = mesh.indices[3 * std::size_t{t} + k];
+            if (copyOf[v] == kNone) {
+                copyOf[v] = static_cast<std::uint32_t>(taken.vertices.size());
+                taken.vertices.push_back(mesh.vertices[v]);
+            }
+            taken.indices.push_back(copyOf[v]);
+        }
+    }
+    std::vector<std::uint8_t> usedByRest(mesh.vertices.size(), 0);
+    std::vector<std::uint32_t> kept;
+    kept.reserve(mesh.indices.size());
+    for (std::size_t t = 0; t < out.size(); ++t) {
+        if (out[t])
+            continue;
+        for (int k = 0; k < 3; ++k)
+            usedByRest[mesh.indices[3 * t + k]] = 1;
+        kept.insert(kept.end(), mesh.indices.begin() + 3 * t, mesh.indices.begin() + 3 * t + 3);
+    }
+    std::vector<std::uint32_t> renumbered(mesh.vertices.size(), kNone);
+    std::vector<MeshVertex> vertices;
+    vertices.reserve(mesh.vertices.size());
+    for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
+        if (copyOf[v] != kNone && !usedByRest[v])
+            continue;
+        renumbered[v] = static_cast<std::uint32_t>(vertices.size());
+        vertices.push_back(mesh.vertices[v]);
+    }
+    for (std::uint32_t& i : kept)
+        i = renumbered[i];
+    mesh.vertices.swap(vertices);
+    mesh.indices.swap(kept);
+    return taken;
+}
+
+// Appends `part`'s vertices and triangles to `mesh`.
+void PutBack(TriangleMesh& mesh, const TriangleMesh& part)
+{
+    const auto offset = static_cast<std::uint32_t>(mesh.vertices.size());
+    mesh.vertices.insert(mesh.vertices.end(), part.vertices.begin(), part.vertices.end());
+    for (const std::uint32_t i : part.indices)
+        mesh.indices.push_back(offset + i);
+}
+
 // Removes double-skinned pairs and runs the full tidy; true when either changed something.
-// False with `pairsLeft` set when the pairs enclose nothing: then nothing was changed.
-bool TidyPart(TriangleMesh& mesh, RepairForPrintReport& report, std::string& log)
+// The pairs on a sheet that encloses nothing go into `setAside`, as they are, so that nothing
+// of the repair chooses between their copies.
+bool TidyPart(TriangleMesh& mesh, TriangleMesh& setAside, RepairForPrintReport& report, std::string& log)
 {
     const RepeatedFacesReport pairs = RemoveDoubleSkinnedPairs(mesh);
     report.pairsLeft = pairs.pairsLeft;
-    if (pairs.pairsLeft != 0)
-        return false;
+    if (!pairs.leftTriangles.empty())
+        setAside = TakeOutTriangles(mesh, pairs.leftTriangles);
     report.doubleSkinnedPairsRemoved = pairs.doubleSkinnedPairsRemoved;
     report.flippedCopiesRemoved = pairs.flippedCopiesRemoved;
     report.innerCopiesRemoved = pairs.innerCopiesRemoved;
@@ -49,6 +105,8 @@ bool TidyPart(TriangleMesh& mesh, RepairForPrintReport& report, std::string& log
         log += "  Flipped copies of a face removed: " + N(report.flippedCopiesRemoved) + "\n";
     if (report.innerCopiesRemoved != 0)
         log += "  Inward copies of a double-sided body removed: " + N(report.innerCopiesRemoved) + "\n";
+    if (mesh.indices.empty())
+        return pairs.Changed();
     TidyOptions options;
     // A slicer joins corners whose coordinates are the same bits and no others: a tolerance
     // would join what the file keeps apart (the copies a repair split, a seam left open) and
@@ -100,6 +158,8 @@ RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::ui
     report.innerCopiesRemoved += round.repair.innerCopiesRemoved;
     report.verticesSplit += round.repair.verticesSplit;
     report.bodiesRemoved += round.repair.bodiesRemoved;
+    report.removedBodies.insert(report.removedBodies.end(), round.repair.removedBodies.begin(),
+                                round.repair.removedBodies.end());
 
     const ExportCleanupReport& c = round.cleanup;
     if (c.verticesMerged != 0 || c.collapsedTrianglesDropped != 0 || c.trianglesAdded != 0 || c.collapsesRefused != 0
@@ -171,9 +231,13 @@ RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& pr
 
     std::string log;
     Say(progress, "Tidying the part");
-    bool changedSoFar = TidyPart(mesh, report, log);
-    if (report.pairsLeft != 0)
+    TriangleMesh setAside;
+    bool changedSoFar = TidyPart(mesh, setAside, report, log);
+    // A part that is all undecidable sheet has nothing else to repair.
+    if (mesh.indices.empty() && report.pairsLeft != 0) {
+        mesh = kept;
         return report;
+    }
     for (std::int32_t r = 1; r <= kRepairRounds; ++r) {
         const RoundResult round = RunRound(mesh, progress, report.bodiesBefore, report, log);
         if (!RoundChangedSomething(round)) {
@@ -187,19 +251,19 @@ RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& pr
         if (LogReadBack(mesh, progress, log))
             break;
     }
+    // A repair that took every triangle away made no part: the part stays as it was.
+    if (mesh.indices.empty()) {
+        mesh = kept;
+        report.emptied = true;
+        return report;
+    }
+    if (report.pairsLeft != 0) {
+        PutBack(mesh, setAside);
+        log += "  " + FormatLeftPairsText(report.pairsLeft) + "\n";
+    }
     mesh.ComputeBounds();
     mesh.ComputeVertexNormals();
     RecordAfterCounts(mesh, report);
-    // A repair that took every triangle away made no part: the part stays as it was.
-    if (report.trianglesAfter == 0) {
-        mesh = kept;
-        report.emptied = true;
-        report.trianglesAfter = report.trianglesBefore;
-        report.openEdgesAfter = report.openEdgesBefore;
-        report.nonManifoldEdgesAfter = report.nonManifoldEdgesBefore;
-        report.bodiesAfter = report.bodiesBefore;
-        return report;
-    }
     report.repaired = true;
     if (report.openEdgesAfter == 0) {
         report.holesLeftOpen = 0;
@@ -277,14 +341,21 @@ std::string FormatUnchosenPairsText(std::uint64_t pairsLeft)
           "outside. The part is as it was.";
 }
 
+std::string FormatLeftPairsText(std::uint64_t pairsLeft)
+{
+    return FormatCountOf(pairsLeft, "facet is", "facets are")
+        + " written in both windings on a sheet that encloses nothing, so neither copy can be kept as its "
+          "outside; they are left as they are.";
+}
+
 namespace {
 
 std::string SummaryOfChanges(const RepairForPrintReport& report)
 {
-    if (report.pairsLeft != 0)
-        return "Repair: " + FormatUnchosenPairsText(report.pairsLeft) + "\n";
     if (report.emptied)
         return "Repair: " + std::string(kRepairEmptiedText) + "\n";
+    if (report.pairsLeft != 0 && !report.repaired)
+        return "Repair: " + FormatUnchosenPairsText(report.pairsLeft) + "\n";
     if (!report.repaired)
         return "Repair: nothing needed changing.\n";
     return "Repair:\n" + report.details + "  triangles " + N(report.trianglesBefore) + " to " + N(report.trianglesAfter)

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace grainforge::mesh {
 
@@ -30,12 +31,14 @@ struct RepairForPrintReport {
     std::uint64_t flippedCopiesRemoved = 0;       // likewise
     std::uint64_t innerCopiesRemoved = 0;         // likewise; of bodies written double-sided
     // Facets written in both windings on a sheet standing alone: no copy could be chosen, so
-    // nothing was changed (repaired false).
+    // they are left as they are while the rest is repaired (repaired false when nothing else
+    // needed it).
     std::uint64_t pairsLeft = 0;
     // The repair would have removed every triangle; the part was kept as it was (repaired false).
     bool emptied = false;
     std::uint64_t verticesSplit = 0;              // summed over the rounds
     std::uint64_t bodiesRemoved = 0;              // summed over the rounds
+    std::vector<CrumbRecord> removedBodies{};     // each of them: its box and volume
     std::uint64_t holesFilled = 0;                // summed over the rounds
     std::uint64_t holesLeftOpen = 0;              // of the last round; 0 when no edge is open
     std::uint64_t sheetHolesLeftOpen = 0;         // of those, the edges of sheets (closing them encloses nothing)
@@ -91,6 +94,8 @@ inline constexpr const char* kRepairEmptiedText =
 
 // Why a repair left `pairsLeft` doubled facets and the part as it was.
 [[nodiscard]] std::string FormatUnchosenPairsText(std::uint64_t pairsLeft);
+// That a repair left `pairsLeft` doubled facets as they are while it mended the rest.
+[[nodiscard]] std::string FormatLeftPairsText(std::uint64_t pairsLeft);
 
 // "Repair: nothing needed changing.\n", the reason nothing was changed, or "Repair:\n", the log
 // and a line of before/after counts; then a line for the inserts and one for the hollows kept.

@@ -156,6 +156,16 @@ std::string ReadBackLine(const mesh::ReadBackCounts& counts, std::uint64_t trian
                     (" with no area" + duplicates).c_str(), fixedAgain ? " - fixed again." : ".");
 }
 
+// A note, so that the headline never calls a part whose crumbs the fixes took away plain "no
+// problems": how many went, and the size and place of the largest.
+std::string RemovedBodiesNote(const std::vector<mesh::CrumbRecord>& removed) {
+  if (removed.empty()) return {};
+  const mesh::RemovedBodiesSummary summary = mesh::SummariseRemovedBodies(removed);
+  return std::string(kNoteColumn) + mesh::FormatCountOf(removed.size(), "stray crumb", "stray crumbs") +
+         " too small to print removed by the fixes" + (removed.size() == 1 ? ": " : ", the largest ") +
+         mesh::FormatBodySizeAndPlace(summary.largest) + "\r\n";
+}
+
 // Up to three rounds of cleanup, fixes and read-back; a clean read-back ends them unless the
 // triangles still passing through others keep falling.
 RoundsEnd RunCheckRounds(ExportCheckJob& job, ExportCheckOutcome& outcome, const Publish& publish,
@@ -166,6 +176,7 @@ RoundsEnd RunCheckRounds(ExportCheckJob& job, ExportCheckOutcome& outcome, const
                            fixes.removeCrumbs;
   std::string& text = outcome.report;
   std::uint64_t best = std::numeric_limits<std::uint64_t>::max();
+  std::vector<mesh::CrumbRecord> removed;
   for (int round = 1; round <= 3; ++round) {
     if (cancel.load()) return RoundsEnd::cancelled;
     publish(round == 1 ? L"Cleaning up the mesh..." : L"Fixing what the reading found...");
@@ -174,6 +185,7 @@ RoundsEnd RunCheckRounds(ExportCheckJob& job, ExportCheckOutcome& outcome, const
         part, job.tolerance, job.options.cleanup, fixesWanted ? &fixes : nullptr,
         [&](const std::string& phase) { publish(Utf8ToWide(phase) + L"..."); }, job.bodies);
     const mesh::RepairReport& repair = fixed.repair;
+    removed.insert(removed.end(), repair.removedBodies.begin(), repair.removedBodies.end());
     if (round == 1) {
       outcome.cleanup = fixed.cleanup;
       text = CleanupText(fixed.cleanup);
@@ -200,6 +212,7 @@ RoundsEnd RunCheckRounds(ExportCheckJob& job, ExportCheckOutcome& outcome, const
     }
     if (repair.resolveChecked) best = left;
   }
+  text += RemovedBodiesNote(removed);
   return RoundsEnd::done;
 }
 

@@ -240,14 +240,53 @@ TEST(MeshJobs, Texts)
     EXPECT_NE(RepairInformationText(r, 0).text.find("1 small stray body was removed"), std::string::npos);
     r.bodiesAfter = 2;
     const RepairInformation clean = RepairInformationText(r, 0);
-    EXPECT_EQ(clean.text, "Repaired: open edges 10 to 0, non-manifold edges 3 to 0, bodies 2 to 2.");
-    EXPECT_EQ(clean.kind, 0);
-    // A repair that changed nothing because it could not choose says why, as a warning.
+    EXPECT_EQ(clean.text, "Repaired: open edges 10 to 0, non-manifold edges 3 to 0, bodies 2 to 2.\n1 stray crumb "
+                          "too small to print was removed.");
+    EXPECT_EQ(clean.kind, 1);
+    r.bodiesRemoved = 0;
+    EXPECT_EQ(RepairInformationText(r, 0).text, "Repaired: open edges 10 to 0, non-manifold edges 3 to 0, bodies 2 to 2.");
+    EXPECT_EQ(RepairInformationText(r, 0).kind, 0);
+    // A removal is said with its size and place even when a split kept the body count.
+    mesh::CrumbRecord crumb;
+    crumb.boxMin = {1.0f, 2.0f, 3.0f};
+    crumb.boxMax = {1.5f, 2.25f, 3.125f};
+    crumb.triangleCount = 12;
+    crumb.volume = 0.015625;
+    mesh::CrumbRecord smaller = crumb;
+    smaller.boxMax = {1.125f, 2.125f, 3.125f};
+    smaller.volume = 0.001953125;
+    const struct {
+        std::vector<mesh::CrumbRecord> removed;
+        const char* line;
+    } removalCases[] = {
+        {{crumb}, "\n1 stray crumb too small to print was removed: 0.50 x 0.25 x 0.12 mm at (1.25, 2.12, 3.06), "
+                  "0.015625 mm3."},
+        {{smaller, crumb}, "\n2 stray crumbs too small to print were removed, the largest 0.50 x 0.25 x 0.12 mm at "
+                           "(1.25, 2.12, 3.06), 0.015625 mm3."},
+    };
+    for (const auto& c : removalCases) {
+        r.bodiesRemoved = c.removed.size();
+        r.removedBodies = c.removed;
+        const RepairInformation removed = RepairInformationText(r, 0);
+        EXPECT_EQ(removed.text, std::string("Repaired: open edges 10 to 0, non-manifold edges 3 to 0, bodies 2 to 2.")
+                + c.line);
+        EXPECT_EQ(removed.kind, 1);
+    }
+    r.bodiesRemoved = 0;
+    r.removedBodies.clear();
+    // A repair that changed nothing because it could not choose says why, as a warning; one
+    // that mended the rest says both.
     r.pairsLeft = 2;
     const RepairInformation unchosen = RepairInformationText(r, 0);
     EXPECT_EQ(unchosen.text, "Repair: 2 facets are written in both windings on a sheet that encloses nothing, so "
                              "neither copy can be kept as its outside. The part is as it was.");
     EXPECT_EQ(unchosen.kind, 1);
+    r.repaired = true;
+    const RepairInformation both = RepairInformationText(r, 0);
+    EXPECT_EQ(both.text, "Repaired: open edges 10 to 0, non-manifold edges 3 to 0, bodies 2 to 2.\n2 facets are "
+                         "written in both windings on a sheet that encloses nothing, so neither copy can be kept as its "
+                         "outside; they are left as they are.");
+    EXPECT_EQ(both.kind, 1);
 }
 
 }  // namespace

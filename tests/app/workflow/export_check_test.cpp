@@ -17,6 +17,7 @@
 #include "app/document/log_text.h"
 #include "engine/mesh/fix_change.h"
 #include "engine/mesh/test_shapes.h"
+#include "engine/mesh/welding.h"
 #include "tests/support/shapes.h"
 
 namespace grainforge::app {
@@ -143,6 +144,44 @@ TEST(ExportCheckWorkerTest, HoledCubeReachesTheChecklistAndHeadline) {
     const ExportHeadline headline = FormatCheckHeadline(report, false);
     EXPECT_FALSE(headline.ok);
     EXPECT_EQ(headline.text.rfind(L"1 problem found: 3 open edges (watertight when zero)", 0), 0u);
+  }
+}
+
+// The fixes judge a body by its size: a plate of 12 facets beside a sphere and two cubes on one
+// edge stays once the edge is split, and a crumb they take away is a note the headline counts,
+// with its size and place, never a plain "no problems".
+TEST(ExportCheckWorkerTest, BodyOfFewFacetsStaysAndARemovedCrumbIsANote) {
+  mesh::TriangleMesh plated = test::Combined(
+      test::Combined(test::Combined(mesh::MakeTestSphere(10.0f), test::MakeBox({20, 0, 0}, {22, 2, 2})),
+                     test::MakeBox({22, 2, 0}, {24, 4, 2})),
+      test::MakeBox({40, 0, 0}, {140, 100, 10}));
+  mesh::WeldIdenticalVertices(plated);
+  const struct {
+    const char* what;
+    mesh::TriangleMesh part;
+    std::size_t triangles;
+    const char* note;
+  } cases[] = {
+      {"plate of 12 facets beside a sphere and cubes on one edge", plated, plated.TriangleCount(), nullptr},
+      {"0.1 mm crumb beside a finely meshed box",
+       test::Combined(test::MakeGridTopBox(25, 20.0f), test::MakeBox({-30, 0, 0}, {-29.9f, 0.1f, 0.1f})),
+       test::MakeGridTopBox(25, 20.0f).TriangleCount(),
+       "  note    1 stray crumb too small to print removed by the fixes: 0.10 x 0.10 x 0.10 mm at (-29.95, 0.05, "
+       "0.05), 0.001 mm3\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SyncRun run(c.part, ExportCheckOptions{}, DocumentChecklist());
+    const ExportCheckOutcome& out = run.Outcome();
+    EXPECT_TRUE(out.completed);
+    EXPECT_EQ(out.mesh.TriangleCount(), c.triangles);
+    EXPECT_EQ(Count(out.report, "too small to print removed"), c.note == nullptr ? 0u : 1u) << out.report;
+    const ExportHeadline headline = FormatCheckHeadline(out.report, out.passed);
+    EXPECT_TRUE(headline.ok) << out.report;
+    if (c.note != nullptr) {
+      EXPECT_EQ(Count(out.report, c.note), 1u) << out.report;
+      EXPECT_EQ(headline.text, L"Ready to save: no problems found. 1 note about printing below.");
+    }
   }
 }
 

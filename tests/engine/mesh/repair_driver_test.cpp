@@ -182,6 +182,15 @@ TEST(FormatRepairDetails, LinesFollowTheirConditions)
          "pair removed, 4 vertices split, 0 left\n  in 12 ms\n"},
         {{.crumbsChecked = true, .bodiesRemoved = 2, .bodyTrianglesRemoved = 8, .elapsedMilliseconds = 0.6},
          "  stray crumbs: 2 small bodies removed (8 triangles)\n  in 1 ms\n"},
+        // What went is said with its size and place: the largest by volume, wherever it is listed.
+        {{.crumbsChecked = true, .bodiesRemoved = 2, .bodyTrianglesRemoved = 24,
+          .removedBodies = {{{0, 0, 0}, {0.25f, 0.25f, 0.25f}, 12, 0.015625}, {{4, 5, 6}, {4.5f, 5.5f, 6.5f}, 12, -0.125}}},
+         "  stray crumbs: 2 small bodies removed (24 triangles; the largest 0.50 x 0.50 x 0.50 mm at (4.25, 5.25, "
+         "6.25), 0.125 mm3)\n  in 0 ms\n"},
+        {{.nonManifoldChecked = true, .nonManifoldEdges = 1, .verticesSplit = 2, .bodiesRemoved = 1,
+          .bodyTrianglesRemoved = 4, .removedBodies = {{{1, 1, 1}, {1.25f, 1.5f, 1.75f}, 4, 0.0}}},
+         "  non-manifold edges: 1, 1 stray body it freed removed (4 triangles; 0.25 x 0.50 x 0.75 mm at (1.12, 1.25, "
+         "1.38), 0 mm3), 2 vertices split, 0 left\n  in 0 ms\n"},
         {{.resolveChecked = true, .selfIntersectingTriangles = 10, .selfIntersectingTrianglesLeft = 2, .resolveRounds = 5,
           .collapsePasses = 1, .noAreaTriangles = 5, .noAreaTrianglesLeft = 1, .noAreaTurned = 2, .verticesMoved = 7,
           .furthestMoveMillimetres = 0.25f},

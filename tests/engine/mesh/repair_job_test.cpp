@@ -4,6 +4,7 @@
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/tidying.h"
+#include "engine/mesh/welding.h"
 #include "engine/mesh/windows_repair.h"
 #include "tests/support/mesh_compare.h"
 #include "tests/support/mesh_of.h"
@@ -12,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -102,6 +105,9 @@ TEST(RepairForPrint, RepairThatWouldEmptyThePartOrCannotChooseChangesNothing)
             "Repair: it would have removed every triangle of the part"},
         {"a lone double-sided sheet", test::MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {0, 1, 2, 1, 3, 2, 0, 2,
             1, 1, 2, 3}), "Repair: 2 facets are written in both windings on a sheet that encloses nothing"},
+        {"a lone double-sided sheet beside a sound cube", test::Combined(MakeTestCube(20.0f), test::MeshOf({{30, 0, 0},
+            {35, 0, 0}, {30, 5, 0}, {35, 5, 0}}, {0, 1, 2, 1, 3, 2, 0, 2, 1, 1, 2, 3})),
+            "Repair: 2 facets are written in both windings on a sheet that encloses nothing"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -161,6 +167,97 @@ TEST(RepairForPrint, BodiesInsideBodiesKeepTheirMaterialAndAreNamed)
             EXPECT_TRUE(Contains(summary, hollow)) << summary;
         }
     }
+}
+
+// The volume of every body a repair result holds, summed, and the volume of the bodies whose
+// box lies within [low, high].
+double BodiesVolume(const TriangleMesh& mesh, Vec3 low = {-1e30f, -1e30f, -1e30f}, Vec3 high = {1e30f, 1e30f, 1e30f})
+{
+    std::uint32_t count = 0;
+    const std::vector<std::uint32_t> bodyOf = LabelBodies(mesh, count);
+    double volume = 0.0;
+    for (const CrumbRecord& body : MeasureBodies(mesh, bodyOf, count)) {
+        const bool inside = body.boxMin.x >= low.x && body.boxMin.y >= low.y && body.boxMin.z >= low.z
+            && body.boxMax.x <= high.x && body.boxMax.y <= high.y && body.boxMax.z <= high.z;
+        volume += inside ? body.volume : 0.0;
+    }
+    return volume;
+}
+
+// A box of side `size` at `at` whose top is a grid of 2 x n x n triangles: many triangles for
+// its size.
+TriangleMesh FineBox(float size, Vec3 at) { return test::Translated(test::MakeGridTopBox(25, size), at); }
+
+// Once a non-manifold edge is split, the bodies of the part stay however few triangles they
+// have: a plate or block of 12 triangles beside thousands is no crumb. Only a real crumb goes,
+// said with its size and place.
+TEST(RepairForPrint, BodyOfFewTrianglesIsNoCrumbAfterASplit)
+{
+    const TriangleMesh sphere = MakeTestSphere(10.0f);
+    const struct {
+        const char* what;
+        TriangleMesh part;
+        double volume;
+        std::uint64_t bodiesRemoved;
+        const char* says;
+    } cases[] = {
+        {"sphere, two 2 mm cubes on one edge, a 100 x 100 x 10 mm plate last",
+            test::Combined(test::Combined(test::Combined(sphere, test::MakeBox({20, 0, 0}, {22, 2, 2})),
+                               test::MakeBox({22, 2, 0}, {24, 4, 2})),
+                test::MakeBox({40, 0, 0}, {140, 100, 10})),
+            sphere.Volume() + 16.0 + 100000.0, 0, nullptr},
+        {"two finely meshed 20 mm cubes on one edge, a 40 mm block of 12 triangles",
+            test::Combined(test::Combined(FineBox(20, {0, 0, 0}), FineBox(20, {20, 20, 0})),
+                test::MakeBox({60, 0, 0}, {100, 40, 40})),
+            80000.0, 0, nullptr},
+        {"a letter L: a finely meshed stroke and a foot of 12 triangles on its bottom edge",
+            test::Combined(FineBox(10, {0, 0, 0}), test::MakeBox({10, 0, 0}, {30, 10, 5})), 2000.0, 0, nullptr},
+        {"a 0.1 mm crumb beside the plate and the cubes",
+            test::Combined(test::Combined(test::Combined(sphere, test::MakeBox({20, 0, 0}, {22, 2, 2})),
+                               test::MakeBox({22, 2, 0}, {24, 4, 2})),
+                test::MakeBox({-30, 0, 0}, {-29.9f, 0.1f, 0.1f})),
+            sphere.Volume() + 16.0, 1, "stray crumbs: 1 small body removed (12 triangles; 0.10 x 0.10 x 0.10 mm at "
+                                       "(-29.95, 0.05, 0.05), 0.001"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Welded as the import welds a file, so that the bodies on one edge are one body.
+        TriangleMesh part = c.part;
+        WeldIdenticalVertices(part);
+        const RepairForPrintReport report = RepairForPrint(part, {});
+        EXPECT_TRUE(report.repaired);
+        EXPECT_EQ(report.bodiesRemoved, c.bodiesRemoved);
+        EXPECT_NEAR(BodiesVolume(part), c.volume, 1e-3 * c.volume) << FormatRepairSummary(report);
+        EXPECT_EQ(report.nonManifoldEdgesAfter, 0u);
+        EXPECT_GE(report.bodiesAfter + report.bodiesRemoved, report.bodiesBefore);
+        if (c.says != nullptr) {
+            EXPECT_TRUE(Contains(report.details, c.says)) << report.details;
+        }
+    }
+}
+
+// One facet of a cube wound the wrong way, and apart from it a square written in both windings,
+// which encloses nothing: the facet is turned, the square stays, and the summary says both.
+TEST(RepairForPrint, UndecidableSheetIsLeftAndTheRestRepaired)
+{
+    TriangleMesh cube = MakeTestCube(20.0f);
+    std::swap(cube.indices[4], cube.indices[5]);
+    const TriangleMesh square = test::MeshOf({{30, 0, 0}, {35, 0, 0}, {30, 5, 0}, {35, 5, 0}},
+                                       {0, 1, 2, 1, 3, 2, 0, 2, 1, 1, 2, 3});
+    TriangleMesh part = test::Combined(cube, square);
+    const RepairForPrintReport report = RepairForPrint(part, {});
+    EXPECT_TRUE(report.repaired);
+    EXPECT_EQ(report.pairsLeft, 2u);
+    // The cube closed and outward again; the square's four triangles still there (the
+    // foreign-shape table checks them corner by corner).
+    EXPECT_NEAR(BodiesVolume(part, {-11, -11, -11}, {11, 11, 11}), 8000.0, 1e-3);
+    EXPECT_EQ(part.TriangleCount(), 16u);
+    const std::string summary = FormatRepairSummary(report);
+    EXPECT_EQ(summary.rfind("Repair:\n", 0), 0u) << summary;
+    EXPECT_TRUE(Contains(summary, "  2 facets are written in both windings on a sheet that encloses nothing, so "
+                                  "neither copy can be kept as its outside; they are left as they are.\n"))
+        << summary;
+    EXPECT_FALSE(Contains(summary, "The part is as it was."));
 }
 
 // The read-back counts what a slicer finds in the file: corners at one position are one
@@ -363,6 +460,104 @@ TEST(RemoveCrumbs, BodiesTouchingAtOneVertexAreSeparate)
     EXPECT_EQ(RemoveCrumbs(mesh, 1, nullptr, 0.0f, &records), 1u);
     ASSERT_EQ(std::tuple(mesh.TriangleCount(), records.size()), std::tuple(20000u, 1u));
     EXPECT_EQ(records[0].volume, 0.0);  // no volume test, no volume
+}
+
+// A crumb by its own size: less than the volume limit and a hundredth of the largest body,
+// reaching no further than a cube of that volume or a hundredth of the part.
+TEST(IsCrumbSized, HoldsLittleAndReachesLittle)
+{
+    const auto record = [](Vec3 low, Vec3 high, double volume) {
+        CrumbRecord body;
+        body.boxMin = low;
+        body.boxMax = high;
+        body.triangleCount = 12;
+        body.volume = volume;
+        return body;
+    };
+    const struct {
+        const char* what;
+        CrumbRecord body;
+        float partDiagonal;
+        double largestVolume;
+        bool crumb;
+    } cases[] = {
+        {"0.1 mm cube", record({0, 0, 0}, {0.1f, 0.1f, 0.1f}, 0.001), 10.0f, 1000.0, true},
+        {"0.4 mm cube, turned inside out", record({0, 0, 0}, {0.4f, 0.4f, 0.4f}, -0.064), 10.0f, -1000.0, true},
+        {"0.42 mm cube holds the limit", record({0, 0, 0}, {0.42f, 0.42f, 0.42f}, 0.0741), 10.0f, 1000.0, false},
+        {"0.1 mm cube of a part drawn 0.3 mm large", record({0, 0, 0}, {0.1f, 0.1f, 0.1f}, 0.001), 0.5f, 0.027, false},
+        {"50 mm open sheet holds nothing", record({0, 0, 0}, {50, 50, 0}, 0.0), 200.0f, 1000.0, false},
+        {"5 mm needle", record({0, 0, 0}, {5, 0.1f, 0.1f}, 0.05), 200.0f, 1000.0, false},
+        {"5 mm needle beside a 1 m part", record({0, 0, 0}, {5, 0.1f, 0.1f}, 0.05), 1000.0f, 1000.0, true},
+        {"no triangles", CrumbRecord{}, 10.0f, 1000.0, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsCrumbSized(c.body, kCrumbVolumeLimit, c.partDiagonal, c.largestVolume), c.crumb) << c.what;
+    EXPECT_FALSE(IsCrumbSized(cases[0].body, 0.0f, 10.0f, 1000.0));
+}
+
+// Bodies go by their size, never by rank or triangle count; after a split only crumb-sized
+// pieces it set loose go when crumbs are not asked for, never the largest piece of a body.
+TEST(RemoveStrayBodies, JudgesBodiesBySizeNeverByRankOrCount)
+{
+    const TriangleMesh sphere = MakeTestSphere(10.0f);
+    const TriangleMesh plate = test::MakeBox({40, 0, 0}, {140, 100, 10});
+    const TriangleMesh crumb = test::MakeBox({-30, 0, 0}, {-29.9f, 0.1f, 0.1f});
+    const TriangleMesh smallerCrumb = test::MakeBox({-29.9f, 0, 0}, {-29.85f, 0.05f, 0.05f});
+    const TriangleMesh sheet = MeshOf({{0, 40, 0}, {50, 40, 0}, {0, 90, 0}}, {0, 1, 2});
+    const TriangleMesh ball = test::Translated(MakeTestSphere(0.2f), {-30, 0, 0});
+    const std::size_t s = sphere.TriangleCount();
+    // Labels before the split: the bodies as they are, or some joined to the first body.
+    const auto whole = [](const TriangleMesh& mesh) {
+        std::uint32_t count = 0;
+        return LabelBodies(mesh, count);
+    };
+    const auto joinedToSphere = [&](const TriangleMesh& mesh) {
+        std::vector<std::uint32_t> labels(mesh.TriangleCount(), 0);
+        return labels;
+    };
+    const auto crumbsJoined = [&](const TriangleMesh& mesh) {
+        std::vector<std::uint32_t> labels(mesh.TriangleCount(), 1);
+        std::fill(labels.begin(), labels.begin() + static_cast<std::ptrdiff_t>(s), 0u);
+        return labels;
+    };
+    const struct {
+        const char* what;
+        TriangleMesh mesh;
+        std::function<std::vector<std::uint32_t>(const TriangleMesh&)> before;  // none: no split
+        bool removeCrumbs;
+        std::uint64_t removed;
+        std::uint64_t fragments;
+        std::size_t trianglesLeft;
+    } cases[] = {
+        {"a plate of 12 triangles beside a sphere", test::Combined(sphere, plate), nullptr, true, 0, 0, s + 12},
+        {"the plate came through a split whole", test::Combined(sphere, plate), whole, false, 0, 0, s + 12},
+        {"the split set the plate loose: no crumb", test::Combined(sphere, plate), joinedToSphere, false, 0, 0, s + 12},
+        {"a crumb of the part", test::Combined(sphere, crumb), nullptr, true, 1, 0, s},
+        {"a crumb of the part, crumbs not asked for", test::Combined(sphere, crumb), whole, false, 0, 0, s + 12},
+        {"a crumb the split set loose", test::Combined(sphere, crumb), joinedToSphere, false, 1, 1, s},
+        {"of a crumb split in two the larger stays", test::Combined(test::Combined(sphere, crumb), smallerCrumb),
+            crumbsJoined, false, 1, 1, s + 12},
+        {"an open sheet holds nothing yet is no crumb", test::Combined(sphere, sheet), nullptr, true, 0, 0, s + 1},
+        {"a finely meshed ball of the part, 0.4 mm across", test::Combined(sphere, ball), nullptr, true, 0, 0, 2 * s},
+        {"the same ball set loose by a split", test::Combined(sphere, ball), joinedToSphere, false, 1, 1, s},
+        {"labels that do not fit the triangles", test::Combined(sphere, crumb),
+            [](const TriangleMesh&) { return std::vector<std::uint32_t>{0}; }, false, 0, 0, s + 12},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TriangleMesh mesh = c.mesh;
+        const std::vector<std::uint32_t> before = c.before ? c.before(mesh) : std::vector<std::uint32_t>{};
+        const StrayBodyReport report = RemoveStrayBodies(mesh, {.removeCrumbs = c.removeCrumbs, .bodyBeforeSplit = before});
+        EXPECT_EQ(std::tuple(report.bodiesRemoved, report.fragmentsRemoved, mesh.TriangleCount()),
+                  std::tuple(c.removed, c.fragments, c.trianglesLeft));
+        EXPECT_EQ(report.removed.size(), c.removed);
+        EXPECT_EQ(report.trianglesRemoved, c.mesh.TriangleCount() - mesh.TriangleCount());
+        if (c.removed != 0 && c.trianglesLeft == s && c.mesh.TriangleCount() == s + 12) {
+            EXPECT_EQ(std::tuple(report.removed[0].boxMin, report.removed[0].boxMax),
+                      std::tuple(Vec3{-30, 0, 0}, Vec3{-29.9f, 0.1f, 0.1f}));
+            EXPECT_EQ(mesh.vertices.size(), sphere.vertices.size());
+        }
+    }
 }
 
 // `pages` triangles on the one edge (0,0,0)-(1,0,0), fanned round it.

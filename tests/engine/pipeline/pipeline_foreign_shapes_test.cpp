@@ -89,6 +89,9 @@ struct Row {
     // Words the route's own report must hold: Process's log, Repair's summary, or the note the
     // check before saving gives on the mesh it would write.
     const char* reportSays = nullptr;
+    // Triangles the route must give back exactly as they came (corner positions in their turn),
+    // left out of the properties: a sheet no repair can decide.
+    std::function<TriangleMesh()> leftAsIs = nullptr;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -391,6 +394,47 @@ bool HoldsReversedCopies(TriangleMesh part)
     return pairs.Changed() || pairs.pairsLeft != 0;
 }
 
+// A triangle's corner positions, turned so that the least corner comes first: the winding stays.
+std::array<float, 9> TurnedCorners(const TriangleMesh& mesh, std::size_t t)
+{
+    std::array<std::array<float, 3>, 3> p;
+    for (int k = 0; k < 3; ++k) {
+        const Vec3 v = mesh.vertices[mesh.indices[3 * t + k]].position;
+        p[k] = {v.x, v.y, v.z};
+    }
+    const int first = static_cast<int>(std::min_element(p.begin(), p.end()) - p.begin());
+    std::array<float, 9> corners;
+    for (int k = 0; k < 3; ++k)
+        std::copy(p[(first + k) % 3].begin(), p[(first + k) % 3].end(), corners.begin() + 3 * k);
+    return corners;
+}
+
+// Takes the triangles of `left` out of `result`; a finding for each one `result` lacks.
+void TakeOutTrianglesLeftAsIs(const TriangleMesh& left, TriangleMesh& result, Findings& findings)
+{
+    std::multimap<std::array<float, 9>, std::size_t> byCorners;
+    for (std::size_t t = 0; t < result.TriangleCount(); ++t)
+        byCorners.emplace(TurnedCorners(result, t), t);
+    std::vector<std::uint8_t> taken(result.TriangleCount(), 0);
+    std::uint64_t missing = 0;
+    for (std::size_t t = 0; t < left.TriangleCount(); ++t) {
+        const auto found = byCorners.find(TurnedCorners(left, t));
+        if (found == byCorners.end()) {
+            ++missing;
+            continue;
+        }
+        taken[found->second] = 1;
+        byCorners.erase(found);
+    }
+    if (missing != 0)
+        findings.push_back(std::to_string(missing) + " triangles to be left as they were are changed or gone");
+    std::vector<std::uint32_t> kept;
+    for (std::size_t t = 0; t < taken.size(); ++t)
+        if (!taken[t])
+            kept.insert(kept.end(), result.indices.begin() + 3 * t, result.indices.begin() + 3 * t + 3);
+    result.indices = std::move(kept);
+}
+
 class ForeignShape : public ::testing::TestWithParam<Row> {};
 
 TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
@@ -424,12 +468,16 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
         if (remesh.failure == RemeshFailure::gridTooLarge && !remesh.stageTimes.empty())
             findings.push_back("refused for memory after contouring had begun");
     } else {
+        Findings left;
+        if (row.leftAsIs)
+            TakeOutTrianglesLeftAsIs(row.leftAsIs(), outcome.mesh, left);
         findings = PropertiesOf(bodies, settings, outcome);
         // A body the run merged (an insert made one solid with the cube round it) leaves no
         // shell of its own behind.
         if (Processes(row.route) && row.bodies && CountBodies(outcome.mesh) > CountBodies(bodies))
             findings.push_back("the result holds " + std::to_string(CountBodies(outcome.mesh)) + " bodies, the part "
                 + std::to_string(CountBodies(bodies)));
+        findings.insert(findings.end(), left.begin(), left.end());
         // Facets a part holds in both windings read as walls whatever the triangle size.
         if (Processes(row.route) && HoldsReversedCopies(part)
             && FormatRunSurfaceLoss(outcome.report).find("smaller triangle size") != std::string::npos)
@@ -803,6 +851,53 @@ const Row kTouchingBodyRows[] = {
         false, nullptr, nullptr, nullptr, true},
 };
 
+// Bodies of few triangles beside many: a plate of 12 facets beside a sphere and two cubes on one
+// edge, a block beside two finely meshed cubes on one edge. Once the edge is split, each stays:
+// no body of the part is a crumb for its triangle count. A real crumb, 0.1 mm across, goes. And
+// a cube with one facet wound the wrong way beside a square written in both windings, which
+// encloses nothing: Repair turns the facet and leaves the square exactly as it was.
+TriangleMesh SphereCubesAndPlate()
+{
+    return test::Combined(test::Combined(test::Combined(Sphere10(), test::MakeBox({20, 0, 0}, {22, 2, 2})),
+                              test::MakeBox({22, 2, 0}, {24, 4, 2})),
+        test::MakeBox({40, 0, 0}, {140, 100, 10}));
+}
+TriangleMesh FineCubesAndBlock()
+{
+    return test::Combined(test::Combined(test::MakeGridTopBox(25, 20.0f),
+                              test::Translated(test::MakeGridTopBox(25, 20.0f), {20, 20, 0})),
+        test::MakeBox({60, 0, 0}, {100, 40, 40}));
+}
+TriangleMesh SphereAndCrumb() { return test::Combined(Sphere10(), test::MakeBox({-30, 0, 0}, {-29.9f, 0.1f, 0.1f})); }
+TriangleMesh CubeWithReversedFacet()
+{
+    TriangleMesh cube = Cube20();
+    std::swap(cube.indices[4], cube.indices[5]);
+    return cube;
+}
+TriangleMesh DoubleSidedSquare()
+{
+    return DoubleSided(test::MeshOf({{30, 0, 0}, {35, 0, 0}, {30, 5, 0}, {35, 5, 0}}, {0, 1, 2, 1, 3, 2}));
+}
+TriangleMesh ReversedFacetBesideASheet() { return test::Combined(CubeWithReversedFacet(), DoubleSidedSquare()); }
+
+const Row kStrayBodyRows[] = {
+    {"plate of 12 facets beside a sphere and cubes on an edge, repair", SphereCubesAndPlate, 0.5f, kSolid,
+        Expect::processed, nullptr, false, Route::repair, true},
+    {"plate of 12 facets beside a sphere and cubes on an edge, save check", SphereCubesAndPlate, 0.5f, kSolid,
+        Expect::processed, nullptr, false, Route::saveCheck, true},
+    {"block beside finely meshed cubes on an edge, repair", FineCubesAndBlock, 0.5f, kSolid, Expect::processed,
+        nullptr, false, Route::repair, true},
+    {"block beside finely meshed cubes on an edge, save check", FineCubesAndBlock, 0.5f, kSolid, Expect::processed,
+        nullptr, false, Route::saveCheck, true},
+    {"0.1 mm crumb beside a sphere, repair", SphereAndCrumb, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::repair, true, Sphere10},
+    {"0.1 mm crumb beside a sphere, save check", SphereAndCrumb, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::saveCheck, true, Sphere10},
+    {"sheet in both windings beside a reversed facet, repair", ReversedFacetBesideASheet, 0.5f, kSolid,
+        Expect::processed, nullptr, false, Route::repair, false, Cube20, nullptr, nullptr, false, nullptr, DoubleSidedSquare},
+};
+
 std::string RowName(const ::testing::TestParamInfo<Row>& info)
 {
     std::string name;
@@ -817,6 +912,7 @@ INSTANTIATE_TEST_SUITE_P(RepeatedFaces, ForeignShape, ::testing::ValuesIn(kRepea
 INSTANTIATE_TEST_SUITE_P(PlainWalls, ForeignShape, ::testing::ValuesIn(kPlainWallRows), RowName);
 INSTANTIATE_TEST_SUITE_P(Hollows, ForeignShape, ::testing::ValuesIn(kHollowRows), RowName);
 INSTANTIATE_TEST_SUITE_P(TouchingBodies, ForeignShape, ::testing::ValuesIn(kTouchingBodyRows), RowName);
+INSTANTIATE_TEST_SUITE_P(StrayBodies, ForeignShape, ::testing::ValuesIn(kStrayBodyRows), RowName);
 
 }  // namespace
 }  // namespace grainforge::mesh
