@@ -29,6 +29,8 @@ constexpr std::uint32_t kNotPlaced = std::numeric_limits<std::uint32_t>::max();
 // input is put back there and simplified again, and before, as a last resort, a run that makes
 // the whole result again with every merge tested.
 constexpr int kRepairRounds = 3;
+// The detail level of the rounds round a fold the input held that the level itself leaves.
+constexpr float kUnlimitedError = 1e20f;
 const char* const kSimplifyStage = "Simplifying the mesh";
 const char* const kMeasureStage = "Measuring how far the surface moved";
 
@@ -1004,18 +1006,27 @@ std::vector<TrianglePair> GivenVertexPairs(const TriangleMesh& input, const std:
     return given;
 }
 
-// Takes out of `faults` (pairs of the result's triangles) those the input held already: round
-// each triangle of the pair (its corners and the corners of the triangles on them) lies a
-// vertex that one triangle of a meeting pair of the input went into, the other triangle round
-// the other. A relief can hand over a surface that meets itself; the merges carry such places
-// along, a triangle or so aside, and neither a repair round them nor a run over the whole mesh
-// takes them away. Returns how many pairs were taken out. A triangle without area is always
-// the run's own.
-std::uint64_t TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& result,
-                                const std::vector<std::uint32_t>& into, std::vector<TrianglePair>& faults)
+// Pairs of the result's triangles that meet where the input's met already (round each triangle
+// of the pair, its corners and the corners of the triangles on them, lies a vertex that one
+// triangle of a meeting pair of the input went into, the other triangle round the other): how
+// many there are, and how many of them lie apart on the surface.
+struct GivenCount {
+    std::uint64_t given = 0;
+    std::uint64_t apart = 0;
+};
+
+// Takes out of `faults` the pairs the input held already whose triangles lie apart on the
+// surface (neither has a corner round the other's corners): a body through another, which no
+// merge round them can take away and a run over the whole mesh cannot either. A given pair
+// whose triangles lie side by side is a fold the relief made, and stays a fault: a merge there
+// takes it away as it takes away the run's own (a relief's folds once passed on to the result
+// by the hundred). A triangle without area is always the run's own.
+GivenCount TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& result,
+                             const std::vector<std::uint32_t>& into, std::vector<TrianglePair>& faults)
 {
+    GivenCount count;
     if (std::all_of(faults.begin(), faults.end(), [](const TrianglePair& pair) { return pair[0] == pair[1]; }))
-        return 0;
+        return count;
     const FaultFans fans = FansOfFaults(result, faults);
     const std::vector<TrianglePair> given = GivenVertexPairs(input, into, fans.round);
     std::vector<std::uint32_t> roundFirst;
@@ -1031,20 +1042,28 @@ std::uint64_t TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& r
         std::sort(out.begin(), out.end());
         out.erase(std::unique(out.begin(), out.end()), out.end());
     };
-    const auto wasGiven = [&](const TrianglePair& pair) {
+    const auto wasGivenApart = [&](const TrianglePair& pair) {
         if (pair[0] == pair[1] || given.empty())
             return false;
         gatherRound(pair[0], roundFirst);
         gatherRound(pair[1], roundSecond);
+        bool wasGiven = false;
         for (const std::uint32_t p : roundFirst)
             for (const std::uint32_t q : roundSecond)
-                if (std::binary_search(given.begin(), given.end(), TrianglePair{p, q}))
-                    return true;
-        return false;
+                wasGiven = wasGiven || std::binary_search(given.begin(), given.end(), TrianglePair{p, q});
+        if (!wasGiven)
+            return false;
+        ++count.given;
+        const std::uint32_t* second = &result.indices[3 * pair[1]];
+        const bool sideBySide = std::any_of(second, second + 3, [&](std::uint32_t c) {
+            return std::binary_search(roundFirst.begin(), roundFirst.end(), c);
+        });
+        return !sideBySide;
     };
     const std::size_t before = faults.size();
-    faults.erase(std::remove_if(faults.begin(), faults.end(), wasGiven), faults.end());
-    return before - faults.size();
+    faults.erase(std::remove_if(faults.begin(), faults.end(), wasGivenApart), faults.end());
+    count.apart = before - faults.size();
+    return count;
 }
 
 // The first vertex flagged in `check` without one fan (the triangles on it, each seen as the
@@ -1179,6 +1198,14 @@ bool LayInput(const TriangleMesh& input, const TriangleMesh& result, const std::
     return true;
 }
 
+// Pairs of distinct triangles that meet anywhere but at shared vertices.
+std::uint64_t CountMeetingPairs(const TriangleMesh& result)
+{
+    const std::vector<TrianglePair> pairs = ChangedTrianglePairsMeetingOrFlat(result, {});
+    return static_cast<std::uint64_t>(
+        std::count_if(pairs.begin(), pairs.end(), [](const TrianglePair& pair) { return pair[0] != pair[1]; }));
+}
+
 // Puts the input back round the faults: the result's triangles on the faults' corners and on
 // the vertices next to those give way to the input triangles that went into them (LayInput).
 // Where joining leaves a vertex without one closed fan (two input vertices that went into one
@@ -1275,16 +1302,20 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
             bed = simplifier.Bed();
         }
     }
+    // The first result is searched whole: a fold the input held can come through untouched.
     std::vector<TrianglePair> faults;
+    GivenCount given;
     if (completed) {
-        faults = ChangedTrianglePairsMeetingOrFlat(result, changed);
-        report.crossingsGiven = TakeOutGivenPairs(mesh, result, into, faults);
+        faults = ChangedTrianglePairsMeetingOrFlat(result, {});
+        given = TakeOutGivenPairs(mesh, result, into, faults);
+        report.crossingsGiven = given.given;
     }
     const std::vector<std::uint8_t>* inputProtected =
         options.protectedTriangles != nullptr && options.protectedTriangles->size() == mesh.TriangleCount()
         ? options.protectedTriangles : nullptr;
     // One repair run on the result: every merge tested, all of it held but the triangles
     // flagged in `place`, which are then checked again.
+    float errorLimit = options.maximumError;
     const auto repairRun = [&](const std::vector<std::uint8_t>& place) {
         std::vector<std::uint8_t> held(place.size(), 0);
         for (std::size_t t = 0; t < held.size(); ++t)
@@ -1292,6 +1323,7 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         MeshSimplifyOptions repairOptions = options;
         repairOptions.protectedTriangles = &held;
         repairOptions.targetTriangles = 0;  // a handful of merges, whatever the count
+        repairOptions.maximumError = errorLimit;
         MeshSimplifyReport repair;
         TriangleMesh repaired;
         std::vector<std::uint32_t> intoRepaired;
@@ -1324,10 +1356,13 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         TakeOutGivenPairs(mesh, result, into, faults);
     };
     std::uint32_t reruns = 0;
-    for (int ring = 0; completed && !faults.empty() && ring < kRepairRounds; ++ring) {
-        ++reruns;
-        repairRun(AroundFaults(result, TrianglesOf(faults), ring));
-    }
+    const auto repairRounds = [&] {
+        for (int ring = 0; completed && !faults.empty() && ring < kRepairRounds; ++ring) {
+            ++reruns;
+            repairRun(AroundFaults(result, TrianglesOf(faults), ring));
+        }
+    };
+    repairRounds();
     // A fold that no further merge takes away: the input goes back in round it and is
     // simplified again there with every merge tested.
     std::vector<std::uint8_t> restored;
@@ -1336,7 +1371,18 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         ++reruns;
         repairRun(restored);
     }
+    // A fold the input held, which costs more than the detail level to take away: the same
+    // rounds with no limit on the cost. Only the few triangles round the fold can merge, so the
+    // surface moves by a triangle or two at most there, and the movement measured says it.
     if (completed && !faults.empty()) {
+        errorLimit = kUnlimitedError;
+        repairRounds();
+        errorLimit = options.maximumError;
+    }
+    // Only the run's own faults send the whole mesh through again: a fold the input held that
+    // even that could not take away would not be taken away by a run over the whole mesh either.
+    const GivenCount givenLeft = completed ? TakeOutGivenPairs(mesh, result, into, faults) : GivenCount{};
+    if (completed && faults.size() > givenLeft.given - givenLeft.apart) {
         ++reruns;
         report = initial;
         Simplifier simplifier(mesh, options, report, true);
@@ -1345,6 +1391,8 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
             simplifier.Compact(result, changed, into);
     }
     report.reruns = reruns;
+    if (completed && report.crossingsGiven != 0)
+        report.crossingsLeft = CountMeetingPairs(result);
     if (!completed) {
         report.stopped = true;
         report.vertexMap.clear();
@@ -1384,6 +1432,7 @@ void AssignMeshSimplifyReport(MeshSimplifyReport& to, const MeshSimplifyReport& 
     to.seconds = from.seconds;
     to.reruns = from.reruns;
     to.crossingsGiven = from.crossingsGiven;
+    to.crossingsLeft = from.crossingsLeft;
     to.vertexMap = from.vertexMap;
     to.faceMap = from.faceMap;
 }
@@ -1408,8 +1457,9 @@ std::string FormatMeshSimplifyReport(const MeshSimplifyReport& report)
         text += "; " + FormatCountOf(report.reruns, "rerun", "reruns")
             + " where the surface met itself";
     if (report.crossingsGiven != 0)
-        text += "; " + FormatCountOf(report.crossingsGiven, "crossing pair", "crossing pairs")
-            + " it was given, left as they were";
+        text += "; " + FormatCountOf(report.crossingsGiven, "crossing pair", "crossing pairs") + " it was given, "
+            + (report.crossingsLeft == 0 ? std::string("all mended")
+                                         : FormatCountGrouped(report.crossingsLeft) + " left as they were");
     if (report.verticesHeldOnBed != 0)
         text += "; " + FormatCountGrouped(report.verticesHeldOnBed) + " vertices held on the bed";
     if (report.refusedTip != 0 || report.refusedPinch != 0)

@@ -62,9 +62,12 @@ struct MeshSimplifyReport {
     // not count.
     std::uint32_t reruns = 0;
     // Pairs of the first result's triangles that meet where the input's met already, one side
-    // each: the run did not make them, they are neither mended nor a cause to run again (0 when
-    // the whole mesh was made again).
+    // each (0 when the whole mesh was made again). Those side by side, folds a relief made, are
+    // mended round where they lie like the run's own; those apart on the surface (a body through
+    // another) are left as they were and are no cause to run again.
     std::uint64_t crossingsGiven = 0;
+    // Pairs of the result's triangles that still meet, counted only when some were given.
+    std::uint64_t crossingsLeft = 0;
     std::vector<std::uint32_t> vertexMap;  // per result vertex: the input vertex it continues
     std::vector<std::uint32_t> faceMap;    // per result triangle: the input triangle it continues
 };
