@@ -26,8 +26,8 @@ constexpr double kDegenerateFactor = 1e-6;
 constexpr double kMinimumBedTolerance = 0.0001;
 constexpr std::uint32_t kNotPlaced = std::numeric_limits<std::uint32_t>::max();
 // Repair runs round the places where a result met itself, each over a wider area, before the
-// input is put back there and simplified again, and before, as a last resort, a run that makes
-// the whole result again with every merge tested.
+// input is put back there and simplified again, before the same runs at any cost, and before,
+// as a last resort, a run that makes the whole result again with every merge tested.
 constexpr int kRepairRounds = 3;
 // The detail level of the rounds round a fold the input held that the level itself leaves.
 constexpr float kUnlimitedError = 1e20f;
@@ -1283,9 +1283,12 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     // input put back round it, which is then simplified again with every merge tested. Only
     // when that fails is the whole result made again with the test. Making it again for a
     // handful of faults among hundreds of thousands of triangles doubled the stage's time.
-    // Pairs that meet where the input met already are not the run's faults (TakeOutGivenPairs):
-    // a relief that crossed itself in a few thousand places once sent a third of runs through
-    // every repair to the whole-mesh run, at several times the cost, to hold them all still.
+    // Pairs that meet where the input met already, apart on the surface, are not the run's
+    // faults (TakeOutGivenPairs): a relief that crossed itself in a few thousand places once
+    // sent a third of runs through every repair to the whole-mesh run, at several times the
+    // cost, to hold them all still. A relief's folds, side by side, go through the same repairs
+    // as the run's own, then through them again at any cost; they never send the whole mesh
+    // through again, which would not take them away either.
     const MeshSimplifyReport initial = report;
     TriangleMesh result;
     std::vector<std::uint8_t> changed;
@@ -1363,22 +1366,44 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         }
     };
     repairRounds();
+    // The later steps are kept only when fewer pairs meet afterwards: beside a body through
+    // another, the input put back crosses it as it did, and merged triangles, larger, can cross
+    // it in more places than they took away (a mushroom's relief once kept half as many again).
+    const auto keepIfFewerMeet = [&](const auto& step) {
+        if (!completed || faults.empty())
+            return;
+        const std::uint64_t meetingBefore = CountMeetingPairs(result);
+        const TriangleMesh resultBefore = result;
+        const std::vector<std::uint32_t> intoBefore = into;
+        const MeshSimplifyReport reportBefore = report;
+        const std::vector<TrianglePair> faultsBefore = faults;
+        const std::uint32_t rerunsBefore = reruns;
+        step();
+        if (completed && CountMeetingPairs(result) >= meetingBefore) {
+            result = resultBefore;
+            into = intoBefore;
+            report = reportBefore;
+            faults = faultsBefore;
+            reruns = rerunsBefore;
+        }
+    };
     // A fold that no further merge takes away: the input goes back in round it and is
     // simplified again there with every merge tested.
-    std::vector<std::uint8_t> restored;
-    if (completed && !faults.empty()
-        && RestoreInputRound(mesh, result, into, report.vertexMap, report.faceMap, faults, restored)) {
-        ++reruns;
-        repairRun(restored);
-    }
+    keepIfFewerMeet([&] {
+        std::vector<std::uint8_t> restored;
+        if (RestoreInputRound(mesh, result, into, report.vertexMap, report.faceMap, faults, restored)) {
+            ++reruns;
+            repairRun(restored);
+        }
+    });
     // A fold the input held, which costs more than the detail level to take away: the same
     // rounds with no limit on the cost. Only the few triangles round the fold can merge, so the
     // surface moves by a triangle or two at most there, and the movement measured says it.
-    if (completed && !faults.empty()) {
+    keepIfFewerMeet([&] {
         errorLimit = kUnlimitedError;
         repairRounds();
         errorLimit = options.maximumError;
-    }
+    });
     // Only the run's own faults send the whole mesh through again: a fold the input held that
     // even that could not take away would not be taken away by a run over the whole mesh either.
     const GivenCount givenLeft = completed ? TakeOutGivenPairs(mesh, result, into, faults) : GivenCount{};
