@@ -1015,14 +1015,13 @@ struct GivenCount {
     std::uint64_t apart = 0;
 };
 
-// Takes out of `faults` the pairs the input held already whose triangles lie apart on the
-// surface (neither has a corner round the other's corners): a body through another, which no
-// merge round them can take away and a run over the whole mesh cannot either. A given pair
-// whose triangles lie side by side is a fold the relief made, and stays a fault: a merge there
-// takes it away as it takes away the run's own (a relief's folds once passed on to the result
-// by the hundred). A triangle without area is always the run's own.
+// Takes out of `faults` the pairs the input held already: those whose triangles lie apart on
+// the surface (neither has a corner round the other's corners), a body through another, which
+// no merge round them can take away and a run over the whole mesh cannot either, and, unless
+// `keepFolds`, those side by side too, folds a relief made, which a merge round them can take
+// away (see SimplifyMesh). A triangle without area is always the run's own.
 GivenCount TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& result,
-                             const std::vector<std::uint32_t>& into, std::vector<TrianglePair>& faults)
+                             const std::vector<std::uint32_t>& into, std::vector<TrianglePair>& faults, bool keepFolds)
 {
     GivenCount count;
     if (std::all_of(faults.begin(), faults.end(), [](const TrianglePair& pair) { return pair[0] == pair[1]; }))
@@ -1042,7 +1041,7 @@ GivenCount TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& resu
         std::sort(out.begin(), out.end());
         out.erase(std::unique(out.begin(), out.end()), out.end());
     };
-    const auto wasGivenApart = [&](const TrianglePair& pair) {
+    const auto isTakenOut = [&](const TrianglePair& pair) {
         if (pair[0] == pair[1] || given.empty())
             return false;
         gatherRound(pair[0], roundFirst);
@@ -1058,11 +1057,10 @@ GivenCount TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& resu
         const bool sideBySide = std::any_of(second, second + 3, [&](std::uint32_t c) {
             return std::binary_search(roundFirst.begin(), roundFirst.end(), c);
         });
-        return !sideBySide;
+        count.apart += sideBySide ? 0 : 1;
+        return !sideBySide || !keepFolds;
     };
-    const std::size_t before = faults.size();
-    faults.erase(std::remove_if(faults.begin(), faults.end(), wasGivenApart), faults.end());
-    count.apart = before - faults.size();
+    faults.erase(std::remove_if(faults.begin(), faults.end(), isTakenOut), faults.end());
     return count;
 }
 
@@ -1198,12 +1196,28 @@ bool LayInput(const TriangleMesh& input, const TriangleMesh& result, const std::
     return true;
 }
 
-// Pairs of distinct triangles that meet anywhere but at shared vertices.
-std::uint64_t CountMeetingPairs(const TriangleMesh& result)
+// How a whole result meets itself: pairs of triangles that meet anywhere but at shared
+// vertices, and triangles without area.
+struct Contacts {
+    std::uint64_t pairs = 0;
+    std::uint64_t flat = 0;
+};
+
+Contacts CountContacts(const TriangleMesh& result)
 {
-    const std::vector<TrianglePair> pairs = ChangedTrianglePairsMeetingOrFlat(result, {});
-    return static_cast<std::uint64_t>(
-        std::count_if(pairs.begin(), pairs.end(), [](const TrianglePair& pair) { return pair[0] != pair[1]; }));
+    Contacts contacts;
+    for (const TrianglePair& pair : ChangedTrianglePairsMeetingOrFlat(result, {}))
+        ++(pair[0] == pair[1] ? contacts.flat : contacts.pairs);
+    return contacts;
+}
+
+// The pairs of distinct triangles of `result` that meet.
+std::vector<TrianglePair> MeetingPairs(const TriangleMesh& result)
+{
+    std::vector<TrianglePair> pairs = ChangedTrianglePairsMeetingOrFlat(result, {});
+    pairs.erase(std::remove_if(pairs.begin(), pairs.end(), [](const TrianglePair& pair) { return pair[0] == pair[1]; }),
+                pairs.end());
+    return pairs;
 }
 
 // Puts the input back round the faults: the result's triangles on the faults' corners and on
@@ -1305,13 +1319,16 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
             bed = simplifier.Bed();
         }
     }
-    // The first result is searched whole: a fold the input held can come through untouched.
     std::vector<TrianglePair> faults;
-    GivenCount given;
+    bool keepFolds = false;  // the given pairs side by side stay faults
     if (completed) {
+        // The whole result, so that the input's crossings are counted also where no merge
+        // touched them; a triangle without area that no merge touched came so from the input.
         faults = ChangedTrianglePairsMeetingOrFlat(result, {});
-        given = TakeOutGivenPairs(mesh, result, into, faults);
-        report.crossingsGiven = given.given;
+        faults.erase(std::remove_if(faults.begin(), faults.end(),
+                                    [&](const TrianglePair& pair) { return pair[0] == pair[1] && changed[pair[0]] == 0; }),
+                     faults.end());
+        report.crossingsGiven = TakeOutGivenPairs(mesh, result, into, faults, keepFolds).given;
     }
     const std::vector<std::uint8_t>* inputProtected =
         options.protectedTriangles != nullptr && options.protectedTriangles->size() == mesh.TriangleCount()
@@ -1356,7 +1373,7 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         report.largestError = std::max(report.largestError, repair.largestError);
         result = std::move(repaired);
         faults = ChangedTrianglePairsMeetingOrFlat(result, changed);
-        TakeOutGivenPairs(mesh, result, into, faults);
+        TakeOutGivenPairs(mesh, result, into, faults, keepFolds);
     };
     std::uint32_t reruns = 0;
     const auto repairRounds = [&] {
@@ -1365,21 +1382,47 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
             repairRun(AroundFaults(result, TrianglesOf(faults), ring));
         }
     };
+    // A fold that no further merge takes away: the input goes back in round it and is
+    // simplified again there with every merge tested.
+    const auto restoreInput = [&] {
+        std::vector<std::uint8_t> restored;
+        if (RestoreInputRound(mesh, result, into, report.vertexMap, report.faceMap, faults, restored)) {
+            ++reruns;
+            repairRun(restored);
+        }
+    };
     repairRounds();
-    // The later steps are kept only when fewer pairs meet afterwards: beside a body through
+    if (completed && !faults.empty())
+        restoreInput();
+    bool wholeAgain = false;
+    if (completed && !faults.empty()) {
+        ++reruns;
+        wholeAgain = true;
+        report = initial;
+        Simplifier simplifier(mesh, options, report, true);
+        completed = simplifier.RunSimplifier(progress);
+        if (completed)
+            simplifier.Compact(result, changed, into);
+    }
+    // Folds a relief handed over that the result kept (the run's own faults are mended by now):
+    // the same rounds, the input put back and the rounds again at any cost, each kept only when
+    // fewer pairs meet afterwards and no triangle more is without area. Beside a body through
     // another, the input put back crosses it as it did, and merged triangles, larger, can cross
     // it in more places than they took away (a mushroom's relief once kept half as many again).
     const auto keepIfFewerMeet = [&](const auto& step) {
         if (!completed || faults.empty())
             return;
-        const std::uint64_t meetingBefore = CountMeetingPairs(result);
+        const Contacts before = CountContacts(result);
         const TriangleMesh resultBefore = result;
         const std::vector<std::uint32_t> intoBefore = into;
         const MeshSimplifyReport reportBefore = report;
         const std::vector<TrianglePair> faultsBefore = faults;
         const std::uint32_t rerunsBefore = reruns;
         step();
-        if (completed && CountMeetingPairs(result) >= meetingBefore) {
+        if (!completed)
+            return;
+        const Contacts after = CountContacts(result);
+        if (after.flat > before.flat || after.pairs >= before.pairs) {
             result = resultBefore;
             into = intoBefore;
             report = reportBefore;
@@ -1387,37 +1430,23 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
             reruns = rerunsBefore;
         }
     };
-    // A fold that no further merge takes away: the input goes back in round it and is
-    // simplified again there with every merge tested.
-    keepIfFewerMeet([&] {
-        std::vector<std::uint8_t> restored;
-        if (RestoreInputRound(mesh, result, into, report.vertexMap, report.faceMap, faults, restored)) {
-            ++reruns;
-            repairRun(restored);
-        }
-    });
-    // A fold the input held, which costs more than the detail level to take away: the same
-    // rounds with no limit on the cost. Only the few triangles round the fold can merge, so the
-    // surface moves by a triangle or two at most there, and the movement measured says it.
-    keepIfFewerMeet([&] {
-        errorLimit = kUnlimitedError;
-        repairRounds();
-        errorLimit = options.maximumError;
-    });
-    // Only the run's own faults send the whole mesh through again: a fold the input held that
-    // even that could not take away would not be taken away by a run over the whole mesh either.
-    const GivenCount givenLeft = completed ? TakeOutGivenPairs(mesh, result, into, faults) : GivenCount{};
-    if (completed && faults.size() > givenLeft.given - givenLeft.apart) {
-        ++reruns;
-        report = initial;
-        Simplifier simplifier(mesh, options, report, true);
-        completed = simplifier.RunSimplifier(progress);
-        if (completed)
-            simplifier.Compact(result, changed, into);
+    if (completed && !wholeAgain && report.crossingsGiven != 0) {
+        // The whole result: a fold the input held can come through untouched.
+        keepFolds = true;
+        faults = MeetingPairs(result);
+        TakeOutGivenPairs(mesh, result, into, faults, keepFolds);
+        keepIfFewerMeet(repairRounds);
+        keepIfFewerMeet(restoreInput);
+        // Only the few triangles round a fold merge at any cost, so the surface moves by a
+        // triangle or two at most there, and the movement measured says it.
+        keepIfFewerMeet([&] {
+            errorLimit = kUnlimitedError;
+            repairRounds();
+            errorLimit = options.maximumError;
+        });
+        report.crossingsLeft = CountContacts(result).pairs;
     }
     report.reruns = reruns;
-    if (completed && report.crossingsGiven != 0)
-        report.crossingsLeft = CountMeetingPairs(result);
     if (!completed) {
         report.stopped = true;
         report.vertexMap.clear();
