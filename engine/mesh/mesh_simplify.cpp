@@ -1430,11 +1430,13 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
             reruns = rerunsBefore;
         }
     };
-    if (completed && !wholeAgain && report.crossingsGiven != 0) {
+    // After a run over the whole mesh, whose start counted nothing given, the count is made anew.
+    if (completed && (wholeAgain || report.crossingsGiven != 0)) {
         // The whole result: a fold the input held can come through untouched.
         keepFolds = true;
         faults = MeetingPairs(result);
-        TakeOutGivenPairs(mesh, result, into, faults, keepFolds);
+        const std::uint64_t given = TakeOutGivenPairs(mesh, result, into, faults, keepFolds).given;
+        report.crossingsGiven = wholeAgain ? given : report.crossingsGiven;
         keepIfFewerMeet(repairRounds);
         keepIfFewerMeet(restoreInput);
         // Only the few triangles round a fold merge at any cost, so the surface moves by a
@@ -1444,7 +1446,7 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
             repairRounds();
             errorLimit = options.maximumError;
         });
-        report.crossingsLeft = CountContacts(result).pairs;
+        report.crossingsLeft = report.crossingsGiven != 0 ? CountContacts(result).pairs : 0;
     }
     report.reruns = reruns;
     if (!completed) {

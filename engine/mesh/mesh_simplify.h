@@ -63,10 +63,10 @@ struct MeshSimplifyReport {
     // run over the whole mesh (see SimplifyMesh). Places where the input met itself apart on
     // the surface do not count.
     std::uint32_t reruns = 0;
-    // Pairs of the first result's triangles that meet where the input's met already, one side
-    // each (0 when the whole mesh was made again). Those side by side, folds a relief made, are
-    // mended round where they lie like the run's own; those apart on the surface (a body through
-    // another) are left as they were and are no cause to run again.
+    // Pairs of the first result's triangles (of the last, when the whole mesh was made again)
+    // that meet where the input's met already, one side each. Those side by side, folds a relief
+    // made, are mended round where they lie after the run's own faults; those apart on the
+    // surface (a body through another) are left as they were and are no cause to run again.
     std::uint64_t crossingsGiven = 0;
     // Pairs of the result's triangles that still meet, counted only when some were given.
     std::uint64_t crossingsLeft = 0;
