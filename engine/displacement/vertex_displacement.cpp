@@ -67,7 +67,22 @@ struct PlainRim {
     Vec3 normals[2];
     std::int32_t count = 0;
     bool frozen = false;
+    std::uint32_t firstEdge = 0;  // its far edges in DisplacementRun::rimEdges
+    std::uint32_t edgeCount = 0;
 };
+
+// The far edge of a plain triangle on a rim vertex, as the vertex's move meets it: the unit
+// direction in the triangle's plane from the edge towards the vertex, and how far along it the
+// vertex may go.
+struct RimEdge {
+    Vec3 towardsEdge;
+    float reach = 0.0f;
+};
+
+// The share of its height over a plain triangle's far edge that a rim vertex may move towards
+// that edge. The far corners can move too (a neighbour on the rim); two moving halfway still
+// leave the triangle turned the way it was.
+constexpr float kRimReachShare = 0.5f;
 
 // Everything one run works on; it all goes when the run ends.
 struct DisplacementRun {
@@ -99,6 +114,7 @@ struct DisplacementRun {
     std::vector<Vec3> start;               // with the fold guard only
     std::vector<std::uint32_t> rimSlots;   // per vertex its slot in `rims`; empty without plain faces
     std::vector<PlainRim> rims;
+    std::vector<RimEdge> rimEdges;         // the rims' far edges, rim by rim
 };
 
 // Unit vector along a vertex normal; zero for a zero or non-finite one, which does not move.
@@ -531,6 +547,43 @@ PlainRim RimOf(const Crease& plain, const Crease& textured)
     return rim;
 }
 
+// The far edges of the plain triangles round every rim vertex, from the starting positions. A
+// rim vertex moves within the plain face's plane; moved past the far edge of one of its plain
+// triangles it would lay that triangle over its neighbours in the plane, a crossing no fold
+// guard sees coming (the plain corners do not move to ease it), as cylinder caps left
+// untextured showed at their rims.
+void GatherRimEdges(DisplacementRun& run, const std::vector<std::uint8_t>& plainFaces)
+{
+    const TriangleMesh& mesh = run.mesh;
+    std::vector<std::vector<RimEdge>> edges(run.rims.size());
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        if (plainFaces[t] == 0)
+            continue;
+        const Vec3 normal = mesh.FaceNormal(t);
+        if (IsZero(normal) || !IsFinite(normal))
+            continue;
+        for (std::size_t k = 0; k < 3; ++k) {
+            const std::uint32_t slot = run.rimSlots[mesh.indices[3 * t + k]];
+            if (slot == kNone)
+                continue;
+            const Vec3 at = mesh.vertices[mesh.indices[3 * t + k]].position;
+            const Vec3 a = mesh.vertices[mesh.indices[3 * t + (k + 1) % 3]].position;
+            const Vec3 b = mesh.vertices[mesh.indices[3 * t + (k + 2) % 3]].position;
+            // In the plane, across the edge a-b, on the vertex's side.
+            const Vec3 across = Normalized(Cross(normal, b - a));
+            const float height = Dot(at - a, across);
+            if (!IsFinite(across) || !(height > 0.0f))
+                continue;
+            edges[slot].push_back({across * -1.0f, height * kRimReachShare});
+        }
+    }
+    for (std::size_t slot = 0; slot < edges.size(); ++slot) {
+        run.rims[slot].firstEdge = static_cast<std::uint32_t>(run.rimEdges.size());
+        run.rims[slot].edgeCount = static_cast<std::uint32_t>(edges[slot].size());
+        run.rimEdges.insert(run.rimEdges.end(), edges[slot].begin(), edges[slot].end());
+    }
+}
+
 // The rims of the moving vertices that touch a face kept plain.
 void FindPlainRims(DisplacementRun& run, const std::vector<std::uint8_t>& plainFaces)
 {
@@ -568,6 +621,7 @@ void FindPlainRims(DisplacementRun& run, const std::vector<std::uint8_t>& plainF
         run.rims[slot].frozen = run.rims[slot].frozen || overflow[slot] != 0;
     }
     run.rimSlots = std::move(slots);
+    GatherRimEdges(run, plainFaces);
 }
 
 // A move or offset of vertex v with its parts across the planes of its plain rim dropped.
@@ -580,7 +634,15 @@ Vec3 KeptInPlainPlanes(const DisplacementRun& run, std::size_t v, Vec3 move)
         return {};
     for (std::int32_t k = 0; k < rim.count; ++k)
         move = move - rim.normals[k] * Dot(move, rim.normals[k]);
-    return move;
+    // Shortened, direction kept, so that it stops short of every plain triangle's far edge.
+    float share = 1.0f;
+    for (std::uint32_t e = rim.firstEdge; e < rim.firstEdge + rim.edgeCount; ++e) {
+        const RimEdge& edge = run.rimEdges[e];
+        const float towards = Dot(move, edge.towardsEdge);
+        if (towards > edge.reach)
+            share = std::min(share, edge.reach / towards);
+    }
+    return move * share;
 }
 
 // The signed move of one vertex after the mitre scale and the clearance limit.

@@ -26,9 +26,11 @@ constexpr double kDegenerateFactor = 1e-6;
 constexpr double kMinimumBedTolerance = 0.0001;
 constexpr std::uint32_t kNotPlaced = std::numeric_limits<std::uint32_t>::max();
 // Repair runs round the places where a result met itself, each over a wider area, before the
-// input is put back there and simplified again, and before, as a last resort, a run that makes
-// the whole result again with every merge tested.
+// input is put back there and simplified again, before the same runs at any cost, and before,
+// as a last resort, a run that makes the whole result again with every merge tested.
 constexpr int kRepairRounds = 3;
+// The detail level of the rounds round a fold the input held that the level itself leaves.
+constexpr float kUnlimitedError = 1e20f;
 const char* const kSimplifyStage = "Simplifying the mesh";
 const char* const kMeasureStage = "Measuring how far the surface moved";
 
@@ -1004,18 +1006,26 @@ std::vector<TrianglePair> GivenVertexPairs(const TriangleMesh& input, const std:
     return given;
 }
 
-// Takes out of `faults` (pairs of the result's triangles) those the input held already: round
-// each triangle of the pair (its corners and the corners of the triangles on them) lies a
-// vertex that one triangle of a meeting pair of the input went into, the other triangle round
-// the other. A relief can hand over a surface that meets itself; the merges carry such places
-// along, a triangle or so aside, and neither a repair round them nor a run over the whole mesh
-// takes them away. Returns how many pairs were taken out. A triangle without area is always
-// the run's own.
-std::uint64_t TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& result,
-                                const std::vector<std::uint32_t>& into, std::vector<TrianglePair>& faults)
+// Pairs of the result's triangles that meet where the input's met already (round each triangle
+// of the pair, its corners and the corners of the triangles on them, lies a vertex that one
+// triangle of a meeting pair of the input went into, the other triangle round the other): how
+// many there are, and how many of them lie apart on the surface.
+struct GivenCount {
+    std::uint64_t given = 0;
+    std::uint64_t apart = 0;
+};
+
+// Takes out of `faults` the pairs the input held already: those whose triangles lie apart on
+// the surface (neither has a corner round the other's corners), a body through another, which
+// no merge round them can take away and a run over the whole mesh cannot either, and, unless
+// `keepFolds`, those side by side too, folds a relief made, which a merge round them can take
+// away (see SimplifyMesh). A triangle without area is always the run's own.
+GivenCount TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& result,
+                             const std::vector<std::uint32_t>& into, std::vector<TrianglePair>& faults, bool keepFolds)
 {
+    GivenCount count;
     if (std::all_of(faults.begin(), faults.end(), [](const TrianglePair& pair) { return pair[0] == pair[1]; }))
-        return 0;
+        return count;
     const FaultFans fans = FansOfFaults(result, faults);
     const std::vector<TrianglePair> given = GivenVertexPairs(input, into, fans.round);
     std::vector<std::uint32_t> roundFirst;
@@ -1031,20 +1041,27 @@ std::uint64_t TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& r
         std::sort(out.begin(), out.end());
         out.erase(std::unique(out.begin(), out.end()), out.end());
     };
-    const auto wasGiven = [&](const TrianglePair& pair) {
+    const auto isTakenOut = [&](const TrianglePair& pair) {
         if (pair[0] == pair[1] || given.empty())
             return false;
         gatherRound(pair[0], roundFirst);
         gatherRound(pair[1], roundSecond);
+        bool wasGiven = false;
         for (const std::uint32_t p : roundFirst)
             for (const std::uint32_t q : roundSecond)
-                if (std::binary_search(given.begin(), given.end(), TrianglePair{p, q}))
-                    return true;
-        return false;
+                wasGiven = wasGiven || std::binary_search(given.begin(), given.end(), TrianglePair{p, q});
+        if (!wasGiven)
+            return false;
+        ++count.given;
+        const std::uint32_t* second = &result.indices[3 * pair[1]];
+        const bool sideBySide = std::any_of(second, second + 3, [&](std::uint32_t c) {
+            return std::binary_search(roundFirst.begin(), roundFirst.end(), c);
+        });
+        count.apart += sideBySide ? 0 : 1;
+        return !sideBySide || !keepFolds;
     };
-    const std::size_t before = faults.size();
-    faults.erase(std::remove_if(faults.begin(), faults.end(), wasGiven), faults.end());
-    return before - faults.size();
+    faults.erase(std::remove_if(faults.begin(), faults.end(), isTakenOut), faults.end());
+    return count;
 }
 
 // The first vertex flagged in `check` without one fan (the triangles on it, each seen as the
@@ -1179,6 +1196,30 @@ bool LayInput(const TriangleMesh& input, const TriangleMesh& result, const std::
     return true;
 }
 
+// How a whole result meets itself: pairs of triangles that meet anywhere but at shared
+// vertices, and triangles without area.
+struct Contacts {
+    std::uint64_t pairs = 0;
+    std::uint64_t flat = 0;
+};
+
+Contacts CountContacts(const TriangleMesh& result)
+{
+    Contacts contacts;
+    for (const TrianglePair& pair : ChangedTrianglePairsMeetingOrFlat(result, {}))
+        ++(pair[0] == pair[1] ? contacts.flat : contacts.pairs);
+    return contacts;
+}
+
+// The pairs of distinct triangles of `result` that meet.
+std::vector<TrianglePair> MeetingPairs(const TriangleMesh& result)
+{
+    std::vector<TrianglePair> pairs = ChangedTrianglePairsMeetingOrFlat(result, {});
+    pairs.erase(std::remove_if(pairs.begin(), pairs.end(), [](const TrianglePair& pair) { return pair[0] == pair[1]; }),
+                pairs.end());
+    return pairs;
+}
+
 // Puts the input back round the faults: the result's triangles on the faults' corners and on
 // the vertices next to those give way to the input triangles that went into them (LayInput).
 // Where joining leaves a vertex without one closed fan (two input vertices that went into one
@@ -1256,9 +1297,12 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     // input put back round it, which is then simplified again with every merge tested. Only
     // when that fails is the whole result made again with the test. Making it again for a
     // handful of faults among hundreds of thousands of triangles doubled the stage's time.
-    // Pairs that meet where the input met already are not the run's faults (TakeOutGivenPairs):
-    // a relief that crossed itself in a few thousand places once sent a third of runs through
-    // every repair to the whole-mesh run, at several times the cost, to hold them all still.
+    // Pairs that meet where the input met already, apart on the surface, are not the run's
+    // faults (TakeOutGivenPairs): a relief that crossed itself in a few thousand places once
+    // sent a third of runs through every repair to the whole-mesh run, at several times the
+    // cost, to hold them all still. A relief's folds, side by side, go through the same repairs
+    // as the run's own, then through them again at any cost; they never send the whole mesh
+    // through again, which would not take them away either.
     const MeshSimplifyReport initial = report;
     TriangleMesh result;
     std::vector<std::uint8_t> changed;
@@ -1276,15 +1320,22 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         }
     }
     std::vector<TrianglePair> faults;
+    bool keepFolds = false;  // the given pairs side by side stay faults
     if (completed) {
-        faults = ChangedTrianglePairsMeetingOrFlat(result, changed);
-        report.crossingsGiven = TakeOutGivenPairs(mesh, result, into, faults);
+        // The whole result, so that the input's crossings are counted also where no merge
+        // touched them; a triangle without area that no merge touched came so from the input.
+        faults = ChangedTrianglePairsMeetingOrFlat(result, {});
+        faults.erase(std::remove_if(faults.begin(), faults.end(),
+                                    [&](const TrianglePair& pair) { return pair[0] == pair[1] && changed[pair[0]] == 0; }),
+                     faults.end());
+        report.crossingsGiven = TakeOutGivenPairs(mesh, result, into, faults, keepFolds).given;
     }
     const std::vector<std::uint8_t>* inputProtected =
         options.protectedTriangles != nullptr && options.protectedTriangles->size() == mesh.TriangleCount()
         ? options.protectedTriangles : nullptr;
     // One repair run on the result: every merge tested, all of it held but the triangles
     // flagged in `place`, which are then checked again.
+    float errorLimit = options.maximumError;
     const auto repairRun = [&](const std::vector<std::uint8_t>& place) {
         std::vector<std::uint8_t> held(place.size(), 0);
         for (std::size_t t = 0; t < held.size(); ++t)
@@ -1292,6 +1343,7 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         MeshSimplifyOptions repairOptions = options;
         repairOptions.protectedTriangles = &held;
         repairOptions.targetTriangles = 0;  // a handful of merges, whatever the count
+        repairOptions.maximumError = errorLimit;
         MeshSimplifyReport repair;
         TriangleMesh repaired;
         std::vector<std::uint32_t> intoRepaired;
@@ -1321,28 +1373,80 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         report.largestError = std::max(report.largestError, repair.largestError);
         result = std::move(repaired);
         faults = ChangedTrianglePairsMeetingOrFlat(result, changed);
-        TakeOutGivenPairs(mesh, result, into, faults);
+        TakeOutGivenPairs(mesh, result, into, faults, keepFolds);
     };
     std::uint32_t reruns = 0;
-    for (int ring = 0; completed && !faults.empty() && ring < kRepairRounds; ++ring) {
-        ++reruns;
-        repairRun(AroundFaults(result, TrianglesOf(faults), ring));
-    }
+    const auto repairRounds = [&] {
+        for (int ring = 0; completed && !faults.empty() && ring < kRepairRounds; ++ring) {
+            ++reruns;
+            repairRun(AroundFaults(result, TrianglesOf(faults), ring));
+        }
+    };
     // A fold that no further merge takes away: the input goes back in round it and is
     // simplified again there with every merge tested.
-    std::vector<std::uint8_t> restored;
-    if (completed && !faults.empty()
-        && RestoreInputRound(mesh, result, into, report.vertexMap, report.faceMap, faults, restored)) {
-        ++reruns;
-        repairRun(restored);
-    }
+    const auto restoreInput = [&] {
+        std::vector<std::uint8_t> restored;
+        if (RestoreInputRound(mesh, result, into, report.vertexMap, report.faceMap, faults, restored)) {
+            ++reruns;
+            repairRun(restored);
+        }
+    };
+    repairRounds();
+    if (completed && !faults.empty())
+        restoreInput();
+    bool wholeAgain = false;
     if (completed && !faults.empty()) {
         ++reruns;
+        wholeAgain = true;
         report = initial;
         Simplifier simplifier(mesh, options, report, true);
         completed = simplifier.RunSimplifier(progress);
         if (completed)
             simplifier.Compact(result, changed, into);
+    }
+    // Folds a relief handed over that the result kept (the run's own faults are mended by now):
+    // the same rounds, the input put back and the rounds again at any cost, each kept only when
+    // fewer pairs meet afterwards and no triangle more is without area. Beside a body through
+    // another, the input put back crosses it as it did, and merged triangles, larger, can cross
+    // it in more places than they took away (a mushroom's relief once kept half as many again).
+    const auto keepIfFewerMeet = [&](const auto& step) {
+        if (!completed || faults.empty())
+            return;
+        const Contacts before = CountContacts(result);
+        const TriangleMesh resultBefore = result;
+        const std::vector<std::uint32_t> intoBefore = into;
+        const MeshSimplifyReport reportBefore = report;
+        const std::vector<TrianglePair> faultsBefore = faults;
+        const std::uint32_t rerunsBefore = reruns;
+        step();
+        if (!completed)
+            return;
+        const Contacts after = CountContacts(result);
+        if (after.flat > before.flat || after.pairs >= before.pairs) {
+            result = resultBefore;
+            into = intoBefore;
+            report = reportBefore;
+            faults = faultsBefore;
+            reruns = rerunsBefore;
+        }
+    };
+    // After a run over the whole mesh, whose start counted nothing given, the count is made anew.
+    if (completed && (wholeAgain || report.crossingsGiven != 0)) {
+        // The whole result: a fold the input held can come through untouched.
+        keepFolds = true;
+        faults = MeetingPairs(result);
+        const std::uint64_t given = TakeOutGivenPairs(mesh, result, into, faults, keepFolds).given;
+        report.crossingsGiven = wholeAgain ? given : report.crossingsGiven;
+        keepIfFewerMeet(repairRounds);
+        keepIfFewerMeet(restoreInput);
+        // Only the few triangles round a fold merge at any cost, so the surface moves by a
+        // triangle or two at most there, and the movement measured says it.
+        keepIfFewerMeet([&] {
+            errorLimit = kUnlimitedError;
+            repairRounds();
+            errorLimit = options.maximumError;
+        });
+        report.crossingsLeft = report.crossingsGiven != 0 ? CountContacts(result).pairs : 0;
     }
     report.reruns = reruns;
     if (!completed) {
@@ -1384,6 +1488,7 @@ void AssignMeshSimplifyReport(MeshSimplifyReport& to, const MeshSimplifyReport& 
     to.seconds = from.seconds;
     to.reruns = from.reruns;
     to.crossingsGiven = from.crossingsGiven;
+    to.crossingsLeft = from.crossingsLeft;
     to.vertexMap = from.vertexMap;
     to.faceMap = from.faceMap;
 }
@@ -1408,8 +1513,9 @@ std::string FormatMeshSimplifyReport(const MeshSimplifyReport& report)
         text += "; " + FormatCountOf(report.reruns, "rerun", "reruns")
             + " where the surface met itself";
     if (report.crossingsGiven != 0)
-        text += "; " + FormatCountOf(report.crossingsGiven, "crossing pair", "crossing pairs")
-            + " it was given, left as they were";
+        text += "; " + FormatCountOf(report.crossingsGiven, "crossing pair", "crossing pairs") + " it was given, "
+            + (report.crossingsLeft == 0 ? std::string("all mended")
+                                         : FormatCountGrouped(report.crossingsLeft) + " left as they were");
     if (report.verticesHeldOnBed != 0)
         text += "; " + FormatCountGrouped(report.verticesHeldOnBed) + " vertices held on the bed";
     if (report.refusedTip != 0 || report.refusedPinch != 0)

@@ -20,7 +20,9 @@ namespace grainforge::mesh {
 struct MeshSimplifyOptions {
     // The detail level in square millimetres: the summed squared distance of a merged vertex
     // from the planes of the triangles it gathered. Collapses costing this or more are never
-    // made; 0 or less leaves the mesh untouched. It is absolute, not relative to the part.
+    // made, but round a fold the input held that the result would keep (see crossingsGiven),
+    // where the few triangles round it merge at any cost; 0 or less leaves the mesh untouched.
+    // It is absolute, not relative to the part.
     float maximumError = 0.1f;
     // Stop when the live triangle count is at or below this; 0 means no target.
     std::uint64_t targetTriangles = 0;
@@ -58,20 +60,25 @@ struct MeshSimplifyReport {
     double seconds = 0.0;                 // 0 when nothing ran or the run was stopped
     // Runs made after the first because its result met itself or had a triangle without area:
     // repairs round those places, one on the input put back round them, and at worst one more
-    // run over the whole mesh (see SimplifyMesh). Places where the input met itself already do
-    // not count.
+    // run over the whole mesh (see SimplifyMesh). Places where the input met itself apart on
+    // the surface do not count.
     std::uint32_t reruns = 0;
-    // Pairs of the first result's triangles that meet where the input's met already, one side
-    // each: the run did not make them, they are neither mended nor a cause to run again (0 when
-    // the whole mesh was made again).
+    // Pairs of the first result's triangles (of the last, when the whole mesh was made again)
+    // that meet where the input's met already, one side each. Those side by side, folds a relief
+    // made, are mended round where they lie after the run's own faults; those apart on the
+    // surface (a body through another) are left as they were and are no cause to run again.
     std::uint64_t crossingsGiven = 0;
+    // Pairs of the result's triangles that still meet, counted only when some were given.
+    std::uint64_t crossingsLeft = 0;
     std::vector<std::uint32_t> vertexMap;  // per result vertex: the input vertex it continues
     std::vector<std::uint32_t> faceMap;    // per result triangle: the input triangle it continues
 };
 
-// Simplifies `mesh` in place and reports what it did. The collapse loop runs on the calling
-// thread; the initial edge costs and the movement measurement are worked out in parallel, and
-// the result is the same on any number of threads. `progress` (may be empty) is called
+// Simplifies `mesh` in place and reports what it did. The run's own crossings and the input's
+// folds are mended round where they lie; an input's crossings apart on the surface (a body
+// through another), and a fold that held vertices pin, are left and counted in crossingsLeft.
+// The collapse loop runs on the calling thread; the initial edge costs and the movement
+// measurement are worked out in parallel, and the result is the same on any number of threads. `progress` (may be empty) is called
 // at the start and every 16384 collapse attempts (from the start again for each rerun); a
 // false answer stops the run and leaves the mesh bit for bit as it was, with `stopped` set and
 // both maps empty. Throws only on allocation failure (the mesh is then unchanged).
