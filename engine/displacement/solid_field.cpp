@@ -142,6 +142,11 @@ struct alignas(64) TriangleCorners {
     float slack;
     // Slot of the planes of plain faces on the triangle's rim (PlainRimPlanes), or -1.
     std::int32_t plainRim;
+    // A corner's height was not 0 before plain faces were held in their planes: the points
+    // measured to this triangle count as displaced for the contour's smoothing, as they did
+    // with the rim's height, so that the cells beside the relief are not solved as sharp
+    // features (their sharp vertices fold over the relief's).
+    std::uint8_t reliefNear;
 };
 static_assert(std::is_trivially_default_constructible_v<TriangleCorners>);
 static_assert(sizeof(TriangleCorners) == 64);
@@ -264,6 +269,7 @@ CornerRecords GatherTriangleCorners(const TriangleMesh& mesh, const std::vector<
             corner.height[k] = heights[v];
         }
         corner.plainRim = -1;
+        corner.reliefNear = corner.height[0] != 0.0f || corner.height[1] != 0.0f || corner.height[2] != 0.0f ? 1 : 0;
         const Vec3d a = Widen(corner.position[0]);
         const Vec3d b = Widen(corner.position[1]);
         const Vec3d c = Widen(corner.position[2]);
@@ -408,6 +414,16 @@ double BeyondPlainFaces(const TriangleCorners* corners, const std::vector<PlainR
     for (int k = 0; k < rim.count; ++k)
         beyond = std::max(beyond, DotD(rim.normals[k], p) - rim.offsets[k]);
     return beyond;
+}
+
+// The cut by the plain faces' planes as it may reach a point inside the input: only where it
+// leaves the point inside. Beside a convex crease the inside lies behind the plain face, and
+// there the cut only places the contour's crossing on the plane; a point inside and beyond
+// the plane lies where the plane runs on through the part (a saddle, a bend), far from the
+// crease, and turning it outside would open a hollow the field's stored blocks cannot close.
+double InsideKeepsItsSign(bool inside, double beyond)
+{
+    return inside && !(beyond < 0.0) ? -std::numeric_limits<double>::infinity() : beyond;
 }
 
 // A (column, z) pair found while the crossings are gathered.
@@ -1258,11 +1274,14 @@ void FieldBuilder::ComputeBlock(std::size_t slot, ValueCounters& counters) const
                         const double height = HeightAt(corners_.get(), hit);
                         const double distance = hit.distance;
                         const double relief = (inside ? -distance : distance) - height;
-                        const double beyond = BeyondPlainFaces(corners_.get(), plainRims_, hit, p);
+                        const double beyond = InsideKeepsItsSign(
+                            inside, BeyondPlainFaces(corners_.get(), plainRims_, hit, p));
                         value = static_cast<float>(std::max(relief, beyond));
-                        if (height != 0.0 && relief >= beyond) {
-                            field_.displaced[i] = 1;
-                            ++counters.displaced;
+                        if (relief >= beyond) {
+                            if (height != 0.0)
+                                ++counters.displaced;
+                            if (height != 0.0 || corners_[static_cast<std::uint32_t>(hit.triangle)].reliefNear != 0)
+                                field_.displaced[i] = 1;
                         }
                     }
                 } else {

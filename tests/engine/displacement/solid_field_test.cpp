@@ -1,11 +1,13 @@
 #include "engine/displacement/solid_field.h"
 
 #include "engine/mesh/test_shapes.h"
+#include "engine/mesh/welding.h"
 #include "tests/support/same_on_one_thread.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <functional>
@@ -292,6 +294,68 @@ TEST(SolidField, ValuesAreTheSignedDistanceMinusTheHeight)
         });
         EXPECT_GT(measured, 100u) << c.name;
         EXPECT_EQ(built.stats.pointsDisplaced == 0, c.height == 0.0f) << c.name;
+    }
+}
+
+// Two 10 mm boxes joined along an edge, the second turned up about it by `degrees`: at the
+// edge the first box's top meets the second box's bottom at a convex crease, and the plane of
+// that bottom runs on into the first box, under its top. The second box is plain.
+TriangleMesh BoxesPinchedAtAnEdge(float degrees)
+{
+    const float angle = degrees * 3.14159265f / 180.0f;
+    TriangleMesh turned = test::MakeBox({0.0f, 0.0f, 0.0f}, {10.0f, 10.0f, 10.0f});
+    for (MeshVertex& v : turned.vertices) {
+        const Vec3 p = v.position;
+        v.position = {10.0f + std::cos(angle) * p.x - std::sin(angle) * p.z, p.y,
+            10.0f + std::sin(angle) * p.x + std::cos(angle) * p.z};
+    }
+    TriangleMesh pair = test::Combined(test::MakeBox({0.0f, 0.0f, 0.0f}, {10.0f, 10.0f, 10.0f}), turned);
+    WeldIdenticalVertices(pair);
+    pair.ComputeBounds();
+    pair.ComputeVertexNormals();
+    return pair;
+}
+
+// The plain faces' planes cut the relief beside them, but a point inside the part stays inside
+// however far it lies past such a plane: the plane of the turned box's bottom runs on through
+// the first box under its raised top, and points there turned outside made a hollow the
+// contour could not close (refused as holes) or a surface that crossed the part's own.
+TEST(SolidField, PlainFacesCutOnlyWhatLiesOutsideTheirPlanes)
+{
+    const struct {
+        float degrees;
+        FieldMeasure measure;
+    } cases[] = {{20.0f, FieldMeasure::labels}, {20.0f, FieldMeasure::direct}, {35.0f, FieldMeasure::labels}};
+    for (const auto& c : cases) {
+        const std::string name = std::to_string(c.degrees) + (c.measure == FieldMeasure::labels ? " labels" : " direct");
+        const TriangleMesh pair = BoxesPinchedAtAnEdge(c.degrees);
+        ASSERT_EQ(pair.vertices.size(), 14u) << name;  // welded along the shared edge
+        std::vector<std::uint8_t> plain(pair.TriangleCount(), 0);
+        std::fill(plain.begin() + 12, plain.end(), std::uint8_t{1});  // the turned box
+        const float height = 0.3f;
+        const Built built = BuildField(pair, Heights(pair, height), 0.25, c.measure,
+            [&](SolidFieldInput& input) { input.plainFaces = &plain; });
+        ASSERT_TRUE(built.ok) << name;
+        const SolidField& field = built.field;
+        std::uint64_t insidePastThePlane = 0;
+        std::uint64_t turnedOutside = 0;
+        const float sine = std::sin(c.degrees * 3.14159265f / 180.0f);
+        const float cosine = std::cos(c.degrees * 3.14159265f / 180.0f);
+        ForEachStoredPoint(field, [&](std::int64_t x, std::int64_t y, std::int64_t z, std::size_t slot) {
+            const Vec3 p = PointOf(field, x, y, z);
+            if (p.y < 0.5f || p.y > 9.5f || p.x > 10.0f)
+                return;  // away from the box's ends and from the turned box
+            // Signed distance past the plane of the turned box's bottom, through the edge.
+            const float past = sine * (p.x - 10.0f) - cosine * (p.z - 10.0f);
+            const float value = field.values[slot];
+            const bool inside = p.x > 0.0f && p.z > 0.0f && p.z < 10.0f;
+            if (inside && past > 0.05f && 10.0f - p.z < 0.5f) {
+                ++insidePastThePlane;
+                turnedOutside += value >= 0.0f ? 1 : 0;
+            }
+        });
+        EXPECT_GT(insidePastThePlane, 50u) << name;
+        EXPECT_EQ(turnedOutside, 0u) << name;
     }
 }
 

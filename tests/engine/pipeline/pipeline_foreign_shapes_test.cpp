@@ -695,11 +695,24 @@ void OuterSurfacesOnTheBedUnsimplified(PipelineSettings& s)
     s.simplifyOn = 0;
 }
 
+// A cylinder round the noisy sphere reaches its sides only: the caps stay plain beside a relief
+// of 0.4 mm, and nothing is simplified. The cells beside the relief, measured to the plain
+// faces that keep their planes, were solved as sharp features and folded over the relief.
+void CylinderRoundTheSphereUnsimplified(PipelineSettings& s)
+{
+    const TriangleMesh sphere = NoisySphere();
+    s.projection = FitCageToBounds(ProjectionKind::Cylinder, {sphere.boundsMin, sphere.boundsMax, 1}, 0.02f);
+    s.displacement.strengthMillimetres = 0.4f;
+    s.simplifyOn = 0;
+}
+
 const Row kPlainWallRows[] = {
     {"tube on the bed, vertex, outer surfaces, no simplify", PlainTube, 0.3f, kVertex, Expect::processed, nullptr,
         false, Route::process, false, nullptr, OuterSurfacesOnTheBedUnsimplified},
     {"tube with a plain bore, vertex, outer surfaces", PlainTube, 0.3f, kVertex, Expect::processed, nullptr, false,
         Route::process, false, nullptr, OuterSurfacesOfTheTube},
+    {"noisy sphere, plain caps, solid, no simplify", NoisySphere, 0.2f, kSolid, Expect::processed, nullptr, true,
+        Route::process, false, nullptr, CylinderRoundTheSphereUnsimplified},
 };
 
 // A 20 mm cube holding a closed 6 mm hollow wound as a hollow is (its faces towards the hollow):
