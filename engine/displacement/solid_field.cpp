@@ -142,10 +142,11 @@ struct alignas(64) TriangleCorners {
     float slack;
     // Slot of the planes of plain faces on the triangle's rim (PlainRimPlanes), or -1.
     std::int32_t plainRim;
-    // A corner's height was not 0 before plain faces were held in their planes: the points
-    // measured to this triangle count as displaced for the contour's smoothing, as they did
-    // with the rim's height, so that the cells beside the relief are not solved as sharp
-    // features (their sharp vertices fold over the relief's).
+    // A corner's height was not 0 before plain faces were held in their planes, or the
+    // triangle is a plain face a ring or two from such a triangle (SmoothPlainFacesBesideTheRelief):
+    // the points measured to it count as displaced for the contour's smoothing, so that the
+    // cells beside the relief are not solved as sharp features (their sharp vertices fold over
+    // the relief's).
     std::uint8_t reliefNear;
 };
 static_assert(std::is_trivially_default_constructible_v<TriangleCorners>);
@@ -192,6 +193,37 @@ Vec3d UnitFaceNormal(const TriangleMesh& mesh, std::size_t t)
 
 double DotD(Vec3d u, Vec3d v) { return u.x * v.x + u.y * v.y + u.z * v.z; }
 
+// Rings of plain faces round the relief whose points count as displaced for the contour's
+// smoothing. A cell of the plain surface solved as a sharp feature beside the smoothed cells of
+// the relief folds over them now and then (on a cow's flank, a mushroom's stem); two rings keep
+// those cells smoothed, and a plain face is flat, so its smoothed vertices stay in its plane.
+constexpr int kSmoothedPlainRings = 2;
+
+// Marks the plain faces within kSmoothedPlainRings rings of vertices round the relief (the
+// triangles whose heights were not all 0) as near the relief.
+void SmoothPlainFacesBesideTheRelief(const TriangleMesh& mesh, const std::vector<std::uint8_t>& plainFaces,
+    const VertexAdjacency& adjacency, TriangleCorners* corners)
+{
+    std::vector<std::uint8_t> touched(mesh.vertices.size(), 0);
+    for (int ring = 0; ring < kSmoothedPlainRings; ++ring) {
+        for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+            if (corners[t].reliefNear != 0) {
+                for (int k = 0; k < 3; ++k)
+                    touched[mesh.indices[3 * t + static_cast<std::size_t>(k)]] = 1;
+            }
+        }
+        for (std::size_t v = 0; v < touched.size(); ++v) {
+            if (touched[v] == 0)
+                continue;
+            for (std::uint32_t i = adjacency.triangleOffsets[v]; i < adjacency.triangleOffsets[v + 1]; ++i) {
+                const std::uint32_t f = adjacency.triangles[i];
+                if (plainFaces[f] != 0)
+                    corners[f].reliefNear = 1;
+            }
+        }
+    }
+}
+
 // Plain faces stay in their planes: their corners carry no height, and each textured triangle
 // with a corner on their rim keeps the planes it meets at a convex crease, so that the points
 // beyond them, which its rim edge would otherwise round over, carry none either.
@@ -215,6 +247,7 @@ std::vector<PlainRimPlanes> KeepPlainFacesFlat(
     }
     // Every plain face round a rim vertex, by the vertex's triangle lists.
     const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
+    SmoothPlainFacesBesideTheRelief(mesh, plainFaces, adjacency, corners);
     std::vector<PlainRimPlanes> planes;
     for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
         if (plainFaces[t] != 0)

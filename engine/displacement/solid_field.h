@@ -45,9 +45,9 @@ struct SolidField {
     // slot 512 + (z mod 8) 64 + (y mod 8) 8 + (x mod 8). Points beyond the grid's high ends are
     // never read.
     std::vector<float> values;
-    // 512 per slot: 1 where the interpolated height was not 0, or where a plain face (see
-    // SolidFieldInput) held a height of its rim at 0, so that the contour smooths the cells
-    // beside the relief as it would without the plain faces.
+    // 512 per slot: 1 where the interpolated height was not 0, or where the point was measured
+    // to a plain face (see SolidFieldInput) within two rings of the relief, so that the contour
+    // smooths the cells beside the relief rather than solving them as sharp features.
     std::vector<std::uint8_t> displaced;
     // pointsX pointsY + 1 prefix offsets into columnCrossings; column (x, y) is y pointsX + x.
     std::vector<std::uint32_t> columnOffsets;
