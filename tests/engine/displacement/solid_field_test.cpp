@@ -1,7 +1,6 @@
 #include "engine/displacement/solid_field.h"
 
 #include "engine/mesh/test_shapes.h"
-#include "engine/mesh/welding.h"
 #include "tests/support/same_on_one_thread.h"
 #include "tests/support/shapes.h"
 
@@ -297,28 +296,9 @@ TEST(SolidField, ValuesAreTheSignedDistanceMinusTheHeight)
     }
 }
 
-// Two 10 mm boxes joined along an edge, the second turned up about it by `degrees`: at the
-// edge the first box's top meets the second box's bottom at a convex crease, and the plane of
-// that bottom runs on into the first box, under its top. The second box is plain.
-TriangleMesh BoxesPinchedAtAnEdge(float degrees)
-{
-    const float angle = degrees * 3.14159265f / 180.0f;
-    TriangleMesh turned = test::MakeBox({0.0f, 0.0f, 0.0f}, {10.0f, 10.0f, 10.0f});
-    for (MeshVertex& v : turned.vertices) {
-        const Vec3 p = v.position;
-        v.position = {10.0f + std::cos(angle) * p.x - std::sin(angle) * p.z, p.y,
-            10.0f + std::sin(angle) * p.x + std::cos(angle) * p.z};
-    }
-    TriangleMesh pair = test::Combined(test::MakeBox({0.0f, 0.0f, 0.0f}, {10.0f, 10.0f, 10.0f}), turned);
-    WeldIdenticalVertices(pair);
-    pair.ComputeBounds();
-    pair.ComputeVertexNormals();
-    return pair;
-}
-
 // The plain faces' planes cut the relief beside them, but a point inside the part stays inside
-// however far it lies past such a plane: the plane of the turned box's bottom runs on through
-// the first box under its raised top, and points there turned outside made a hollow the
+// however far it lies past such a plane: two cubes pinched at an edge, the turned one plain; the
+// plane of its bottom runs on through the first cube under its raised top, and points there turned outside made a hollow the
 // contour could not close (refused as holes) or a surface that crossed the part's own.
 TEST(SolidField, PlainFacesCutOnlyWhatLiesOutsideTheirPlanes)
 {
@@ -328,7 +308,7 @@ TEST(SolidField, PlainFacesCutOnlyWhatLiesOutsideTheirPlanes)
     } cases[] = {{20.0f, FieldMeasure::labels}, {20.0f, FieldMeasure::direct}, {35.0f, FieldMeasure::labels}};
     for (const auto& c : cases) {
         const std::string name = std::to_string(c.degrees) + (c.measure == FieldMeasure::labels ? " labels" : " direct");
-        const TriangleMesh pair = BoxesPinchedAtAnEdge(c.degrees);
+        const TriangleMesh pair = test::MakeCubesPinchedAtAnEdge(c.degrees);
         ASSERT_EQ(pair.vertices.size(), 14u) << name;  // welded along the shared edge
         std::vector<std::uint8_t> plain(pair.TriangleCount(), 0);
         std::fill(plain.begin() + 12, plain.end(), std::uint8_t{1});  // the turned box
