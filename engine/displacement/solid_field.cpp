@@ -142,11 +142,11 @@ struct alignas(64) TriangleCorners {
     float slack;
     // Slot of the planes of plain faces on the triangle's rim (PlainRimPlanes), or -1.
     std::int32_t plainRim;
-    // A corner's height was not 0 before plain faces were held in their planes, or the
-    // triangle is a plain face a ring or two from such a triangle (SmoothPlainFacesBesideTheRelief):
-    // the points measured to it count as displaced for the contour's smoothing, so that the
-    // cells beside the relief are not solved as sharp features (their sharp vertices fold over
-    // the relief's).
+    // A plain face that had a corner's height before it was held in its plane, or lies a ring
+    // or two from the relief (SmoothPlainFacesBesideTheRelief): the points measured to it count
+    // as displaced for the contour's smoothing, so that the cells beside the relief are not
+    // solved as sharp features (their sharp vertices fold over the relief's). 0 on every other
+    // triangle, whose points count by their height alone.
     std::uint8_t reliefNear;
 };
 static_assert(std::is_trivially_default_constructible_v<TriangleCorners>);
@@ -207,7 +207,8 @@ void SmoothPlainFacesBesideTheRelief(const TriangleMesh& mesh, const std::vector
     std::vector<std::uint8_t> touched(mesh.vertices.size(), 0);
     for (int ring = 0; ring < kSmoothedPlainRings; ++ring) {
         for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
-            if (corners[t].reliefNear != 0) {
+            const TriangleCorners& c = corners[t];
+            if (c.reliefNear != 0 || c.height[0] != 0.0f || c.height[1] != 0.0f || c.height[2] != 0.0f) {
                 for (int k = 0; k < 3; ++k)
                     touched[mesh.indices[3 * t + static_cast<std::size_t>(k)]] = 1;
             }
@@ -236,6 +237,8 @@ std::vector<PlainRimPlanes> KeepPlainFacesFlat(
     for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
         if (plainFaces[t] == 0)
             continue;
+        const float* held = corners[t].height;
+        corners[t].reliefNear = held[0] != 0.0f || held[1] != 0.0f || held[2] != 0.0f ? 1 : 0;
         for (int k = 0; k < 3; ++k) {
             corners[t].height[k] = 0.0f;
             const std::uint32_t v = mesh.indices[3 * t + static_cast<std::size_t>(k)];
@@ -302,7 +305,7 @@ CornerRecords GatherTriangleCorners(const TriangleMesh& mesh, const std::vector<
             corner.height[k] = heights[v];
         }
         corner.plainRim = -1;
-        corner.reliefNear = corner.height[0] != 0.0f || corner.height[1] != 0.0f || corner.height[2] != 0.0f ? 1 : 0;
+        corner.reliefNear = 0;
         const Vec3d a = Widen(corner.position[0]);
         const Vec3d b = Widen(corner.position[1]);
         const Vec3d c = Widen(corner.position[2]);
