@@ -142,6 +142,12 @@ struct alignas(64) TriangleCorners {
     float slack;
     // Slot of the planes of plain faces on the triangle's rim (PlainRimPlanes), or -1.
     std::int32_t plainRim;
+    // A plain face that had a corner's height before it was held in its plane, or lies a ring
+    // or two from the relief (SmoothPlainFacesBesideTheRelief): the points measured to it count
+    // as displaced for the contour's smoothing, so that the cells beside the relief are not
+    // solved as sharp features (their sharp vertices fold over the relief's). 0 on every other
+    // triangle, whose points count by their height alone.
+    std::uint8_t reliefNear;
 };
 static_assert(std::is_trivially_default_constructible_v<TriangleCorners>);
 static_assert(sizeof(TriangleCorners) == 64);
@@ -187,6 +193,38 @@ Vec3d UnitFaceNormal(const TriangleMesh& mesh, std::size_t t)
 
 double DotD(Vec3d u, Vec3d v) { return u.x * v.x + u.y * v.y + u.z * v.z; }
 
+// Rings of plain faces round the relief whose points count as displaced for the contour's
+// smoothing. A cell of the plain surface solved as a sharp feature beside the smoothed cells of
+// the relief folds over them now and then (on a cow's flank, a mushroom's stem); two rings keep
+// those cells smoothed, and a plain face is flat, so its smoothed vertices stay in its plane.
+constexpr int kSmoothedPlainRings = 2;
+
+// Marks the plain faces within kSmoothedPlainRings rings of vertices round the relief (the
+// triangles whose heights were not all 0) as near the relief.
+void SmoothPlainFacesBesideTheRelief(const TriangleMesh& mesh, const std::vector<std::uint8_t>& plainFaces,
+    const VertexAdjacency& adjacency, TriangleCorners* corners)
+{
+    std::vector<std::uint8_t> touched(mesh.vertices.size(), 0);
+    for (int ring = 0; ring < kSmoothedPlainRings; ++ring) {
+        for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+            const TriangleCorners& c = corners[t];
+            if (c.reliefNear != 0 || c.height[0] != 0.0f || c.height[1] != 0.0f || c.height[2] != 0.0f) {
+                for (int k = 0; k < 3; ++k)
+                    touched[mesh.indices[3 * t + static_cast<std::size_t>(k)]] = 1;
+            }
+        }
+        for (std::size_t v = 0; v < touched.size(); ++v) {
+            if (touched[v] == 0)
+                continue;
+            for (std::uint32_t i = adjacency.triangleOffsets[v]; i < adjacency.triangleOffsets[v + 1]; ++i) {
+                const std::uint32_t f = adjacency.triangles[i];
+                if (plainFaces[f] != 0)
+                    corners[f].reliefNear = 1;
+            }
+        }
+    }
+}
+
 // Plain faces stay in their planes: their corners carry no height, and each textured triangle
 // with a corner on their rim keeps the planes it meets at a convex crease, so that the points
 // beyond them, which its rim edge would otherwise round over, carry none either.
@@ -199,6 +237,8 @@ std::vector<PlainRimPlanes> KeepPlainFacesFlat(
     for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
         if (plainFaces[t] == 0)
             continue;
+        const float* held = corners[t].height;
+        corners[t].reliefNear = held[0] != 0.0f || held[1] != 0.0f || held[2] != 0.0f ? 1 : 0;
         for (int k = 0; k < 3; ++k) {
             corners[t].height[k] = 0.0f;
             const std::uint32_t v = mesh.indices[3 * t + static_cast<std::size_t>(k)];
@@ -210,6 +250,7 @@ std::vector<PlainRimPlanes> KeepPlainFacesFlat(
     }
     // Every plain face round a rim vertex, by the vertex's triangle lists.
     const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
+    SmoothPlainFacesBesideTheRelief(mesh, plainFaces, adjacency, corners);
     std::vector<PlainRimPlanes> planes;
     for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
         if (plainFaces[t] != 0)
@@ -264,6 +305,7 @@ CornerRecords GatherTriangleCorners(const TriangleMesh& mesh, const std::vector<
             corner.height[k] = heights[v];
         }
         corner.plainRim = -1;
+        corner.reliefNear = 0;
         const Vec3d a = Widen(corner.position[0]);
         const Vec3d b = Widen(corner.position[1]);
         const Vec3d c = Widen(corner.position[2]);
@@ -408,6 +450,16 @@ double BeyondPlainFaces(const TriangleCorners* corners, const std::vector<PlainR
     for (int k = 0; k < rim.count; ++k)
         beyond = std::max(beyond, DotD(rim.normals[k], p) - rim.offsets[k]);
     return beyond;
+}
+
+// The cut by the plain faces' planes as it may reach a point inside the input: only where it
+// leaves the point inside. Beside a convex crease the inside lies behind the plain face, and
+// there the cut only places the contour's crossing on the plane; a point inside and beyond
+// the plane lies where the plane runs on through the part (a saddle, a bend), far from the
+// crease, and turning it outside would open a hollow the field's stored blocks cannot close.
+double InsideKeepsItsSign(bool inside, double beyond)
+{
+    return inside && !(beyond < 0.0) ? -std::numeric_limits<double>::infinity() : beyond;
 }
 
 // A (column, z) pair found while the crossings are gathered.
@@ -1258,11 +1310,14 @@ void FieldBuilder::ComputeBlock(std::size_t slot, ValueCounters& counters) const
                         const double height = HeightAt(corners_.get(), hit);
                         const double distance = hit.distance;
                         const double relief = (inside ? -distance : distance) - height;
-                        const double beyond = BeyondPlainFaces(corners_.get(), plainRims_, hit, p);
+                        const double beyond = InsideKeepsItsSign(
+                            inside, BeyondPlainFaces(corners_.get(), plainRims_, hit, p));
                         value = static_cast<float>(std::max(relief, beyond));
-                        if (height != 0.0 && relief >= beyond) {
-                            field_.displaced[i] = 1;
-                            ++counters.displaced;
+                        if (relief >= beyond) {
+                            if (height != 0.0)
+                                ++counters.displaced;
+                            if (height != 0.0 || corners_[static_cast<std::uint32_t>(hit.triangle)].reliefNear != 0)
+                                field_.displaced[i] = 1;
                         }
                     }
                 } else {

@@ -45,7 +45,10 @@ struct SolidField {
     // slot 512 + (z mod 8) 64 + (y mod 8) 8 + (x mod 8). Points beyond the grid's high ends are
     // never read.
     std::vector<float> values;
-    std::vector<std::uint8_t> displaced;  // 512 per slot: 1 where the interpolated height was not 0
+    // 512 per slot: 1 where the interpolated height was not 0, or where the point was measured
+    // to a plain face (see SolidFieldInput) within two rings of the relief, so that the contour
+    // smooths the cells beside the relief rather than solving them as sharp features.
+    std::vector<std::uint8_t> displaced;
     // pointsX pointsY + 1 prefix offsets into columnCrossings; column (x, y) is y pointsX + x.
     std::vector<std::uint32_t> columnOffsets;
     std::vector<float> columnCrossings;  // z of each input surface crossing, ascending per column
@@ -102,7 +105,7 @@ struct SolidFieldInput {
     const std::vector<float>* heights = nullptr;  // one per vertex of `mesh`
     // One flag per triangle of `mesh`, or null: the flagged faces stay in their planes (their
     // corners carry no height, and no height reaches past them from a textured face at a
-    // convex crease). Another length is ignored.
+    // convex crease, though a point inside `mesh` stays inside). Another length is ignored.
     const std::vector<std::uint8_t>* plainFaces = nullptr;
     // Nothing of the solid lies below it. NaN or above 1e30 mm is bad input; at or below
     // -1e30 mm (the default, and -infinity) there is no floor. The floor is applied in the

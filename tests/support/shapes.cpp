@@ -427,6 +427,22 @@ mesh::TriangleMesh MakeWeldedCubePair(mesh::Vec3 offset)
     return pair;
 }
 
+mesh::TriangleMesh MakeCubesPinchedAtAnEdge(float degrees)
+{
+    const float angle = degrees * 3.14159265f / 180.0f;
+    mesh::TriangleMesh turned = MakeBox({0.0f, 0.0f, 0.0f}, {10.0f, 10.0f, 10.0f});
+    for (mesh::MeshVertex& v : turned.vertices) {
+        const mesh::Vec3 p = v.position;
+        v.position = {10.0f + std::cos(angle) * p.x - std::sin(angle) * p.z, p.y,
+            10.0f + std::sin(angle) * p.x + std::cos(angle) * p.z};
+    }
+    mesh::TriangleMesh pair = Combined(MakeBox({0.0f, 0.0f, 0.0f}, {10.0f, 10.0f, 10.0f}), turned);
+    mesh::WeldIdenticalVertices(pair);
+    pair.ComputeBounds();
+    pair.ComputeVertexNormals();
+    return pair;
+}
+
 mesh::TriangleMesh MakeWedge(float length, float width, float rootThickness, float edgeThickness)
 {
     mesh::TriangleMesh wedge = mesh::MakeTestCube(1.0f);

@@ -113,6 +113,12 @@ mesh::TriangleMesh MakeReliefTube(float diameter, float wall, float height, std:
 // from each cube, wound opposite ways), (10, 10, 10) a single vertex.
 mesh::TriangleMesh MakeWeldedCubePair(mesh::Vec3 offset);
 
+// Two cubes of edge 10 welded along an edge: the first from the origin, the second beside it
+// along +x, from z = 10 up, turned up by `degrees` about the edge they share (x = 10, z = 10):
+// the first cube's top and the second's bottom meet there at a convex crease, and the plane of
+// that bottom runs on into the first cube, under its top.
+mesh::TriangleMesh MakeCubesPinchedAtAnEdge(float degrees);
+
 // The indexed test cube of edge 20 with one triangle that has no area: a vertex halfway along
 // an edge (a, b) splits the triangle on one side, and (a, b, middle) closes the slit. Closed.
 mesh::TriangleMesh MakeCubeWithFlatTriangle();

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <functional>
@@ -292,6 +293,49 @@ TEST(SolidField, ValuesAreTheSignedDistanceMinusTheHeight)
         });
         EXPECT_GT(measured, 100u) << c.name;
         EXPECT_EQ(built.stats.pointsDisplaced == 0, c.height == 0.0f) << c.name;
+    }
+}
+
+// The plain faces' planes cut the relief beside them, but a point inside the part stays inside
+// however far it lies past such a plane: two cubes pinched at an edge, the turned one plain; the
+// plane of its bottom runs on through the first cube under its raised top, and points there turned outside made a hollow the
+// contour could not close (refused as holes) or a surface that crossed the part's own.
+TEST(SolidField, PlainFacesCutOnlyWhatLiesOutsideTheirPlanes)
+{
+    const struct {
+        float degrees;
+        FieldMeasure measure;
+    } cases[] = {{20.0f, FieldMeasure::labels}, {20.0f, FieldMeasure::direct}, {35.0f, FieldMeasure::labels}};
+    for (const auto& c : cases) {
+        const std::string name = std::to_string(c.degrees) + (c.measure == FieldMeasure::labels ? " labels" : " direct");
+        const TriangleMesh pair = test::MakeCubesPinchedAtAnEdge(c.degrees);
+        ASSERT_EQ(pair.vertices.size(), 14u) << name;  // welded along the shared edge
+        std::vector<std::uint8_t> plain(pair.TriangleCount(), 0);
+        std::fill(plain.begin() + 12, plain.end(), std::uint8_t{1});  // the turned box
+        const float height = 0.3f;
+        const Built built = BuildField(pair, Heights(pair, height), 0.25, c.measure,
+            [&](SolidFieldInput& input) { input.plainFaces = &plain; });
+        ASSERT_TRUE(built.ok) << name;
+        const SolidField& field = built.field;
+        std::uint64_t insidePastThePlane = 0;
+        std::uint64_t turnedOutside = 0;
+        const float sine = std::sin(c.degrees * 3.14159265f / 180.0f);
+        const float cosine = std::cos(c.degrees * 3.14159265f / 180.0f);
+        ForEachStoredPoint(field, [&](std::int64_t x, std::int64_t y, std::int64_t z, std::size_t slot) {
+            const Vec3 p = PointOf(field, x, y, z);
+            if (p.y < 0.5f || p.y > 9.5f || p.x > 10.0f)
+                return;  // away from the box's ends and from the turned box
+            // Signed distance past the plane of the turned box's bottom, through the edge.
+            const float past = sine * (p.x - 10.0f) - cosine * (p.z - 10.0f);
+            const float value = field.values[slot];
+            const bool inside = p.x > 0.0f && p.z > 0.0f && p.z < 10.0f;
+            if (inside && past > 0.05f && 10.0f - p.z < 0.5f) {
+                ++insidePastThePlane;
+                turnedOutside += value >= 0.0f ? 1 : 0;
+            }
+        });
+        EXPECT_GT(insidePastThePlane, 50u) << name;
+        EXPECT_EQ(turnedOutside, 0u) << name;
     }
 }
 

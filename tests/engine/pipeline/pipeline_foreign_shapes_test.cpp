@@ -768,11 +768,38 @@ void OuterSurfacesOnTheBedUnsimplified(PipelineSettings& s)
     s.simplifyOn = 0;
 }
 
+// A cylinder round the noisy sphere reaches its sides only: the caps stay plain beside a relief
+// of 0.4 mm, and nothing is simplified. The cells beside the relief, measured to the plain
+// faces that keep their planes, were solved as sharp features and folded over the relief.
+void CylinderRoundTheSphereUnsimplified(PipelineSettings& s)
+{
+    const TriangleMesh sphere = NoisySphere();
+    s.projection = FitCageToBounds(ProjectionKind::Cylinder, {sphere.boundsMin, sphere.boundsMax, 1}, 0.02f);
+    s.displacement.strengthMillimetres = 0.4f;
+    s.simplifyOn = 0;
+}
+
+// Two cubes pinched at an edge, one turned up by 20 degrees, under a plane from above: the turned
+// cube's bottom stays plain beside the first cube's raised top, and the contour's sharp cells on
+// the plain faces there folded over the relief.
+TriangleMesh CubesPinchedAtAnEdge() { return test::MakeCubesPinchedAtAnEdge(20.0f); }
+void PlaneFromAboveUnsimplified(PipelineSettings& s)
+{
+    const TriangleMesh cubes = CubesPinchedAtAnEdge();
+    s.projection = FitCageToBounds(ProjectionKind::Plane, {cubes.boundsMin, cubes.boundsMax, 1}, 0.02f);
+    s.displacement.strengthMillimetres = 0.4f;
+    s.simplifyOn = 0;
+}
+
 const Row kPlainWallRows[] = {
     {"tube on the bed, vertex, outer surfaces, no simplify", PlainTube, 0.3f, kVertex, Expect::processed, nullptr,
         false, Route::process, false, nullptr, OuterSurfacesOnTheBedUnsimplified},
     {"tube with a plain bore, vertex, outer surfaces", PlainTube, 0.3f, kVertex, Expect::processed, nullptr, false,
         Route::process, false, nullptr, OuterSurfacesOfTheTube},
+    {"noisy sphere, plain caps, solid, no simplify", NoisySphere, 0.2f, kSolid, Expect::processed, nullptr, true,
+        Route::process, false, nullptr, CylinderRoundTheSphereUnsimplified},
+    {"cubes pinched at an edge, plain below, solid, no simplify", CubesPinchedAtAnEdge, 0.3f, kSolid,
+        Expect::processed, nullptr, false, Route::process, false, nullptr, PlaneFromAboveUnsimplified},
 };
 
 // A 20 mm cube holding a closed 6 mm hollow wound as a hollow is (its faces towards the hollow):
