@@ -393,38 +393,28 @@ TEST(ReliefBodyX11, RefusedSectionTextsStayUntilMended) {
   for (const Case& c : cases) {
     const bool size = std::string(c.field) == "size";
     wxTextCtrl* edit = size ? remesh.SizeEdit() : displacement.StrengthEdit();
-    const auto stored = [&] {
-      return size ? f.doc->remeshSettings.targetEdgeMillimetres : f.doc->displacementSettings.strengthMillimetres;
-    };
-    const auto refresh = [&] {
-      if (size) remesh.UpdateFromDocument(f.doc.get());
-      else displacement.UpdateFromDocument(f.doc.get());
-    };
-    const auto send = [&](wxEventType type) {
-      if (type == wxEVT_KILL_FOCUS) {
-        wxFocusEvent event(type, edit->GetId());
-        event.SetEventObject(edit);
-        edit->ProcessWindowEvent(event);
-      } else {
-        wxCommandEvent event(type, edit->GetId());
-        event.SetEventObject(edit);
-        edit->ProcessWindowEvent(event);
-      }
+    float& stored = size ? f.doc->remeshSettings.targetEdgeMillimetres : f.doc->displacementSettings.strengthMillimetres;
+    const auto enter = [edit] {
+      wxCommandEvent event(wxEVT_TEXT_ENTER, edit->GetId());
+      event.SetEventObject(edit);
+      edit->ProcessWindowEvent(event);
     };
     const std::string what = std::string(c.field) + " " + wxString(c.typed).ToStdString();
-    const float before = stored();
+    const float before = stored;
     const wxString shown = edit->GetValue();
     refused.clear();
     edit->ChangeValue(c.typed);
-    send(wxEVT_TEXT_ENTER);
+    enter();
     EXPECT_EQ(refused, (std::vector<std::wstring>{c.refusal})) << what;
-    EXPECT_EQ(stored(), before) << what;
-    EXPECT_EQ(edit->GetValue().ToStdWstring(), c.typed) << what;
-    refresh();
-    send(wxEVT_KILL_FOCUS);
+    EXPECT_EQ(stored, before) << what;
+    remesh.UpdateFromDocument(f.doc.get());
+    displacement.UpdateFromDocument(f.doc.get());
+    wxFocusEvent leave(wxEVT_KILL_FOCUS, edit->GetId());
+    leave.SetEventObject(edit);
+    edit->ProcessWindowEvent(leave);
     EXPECT_EQ(edit->GetValue().ToStdWstring(), c.typed) << what;
     EXPECT_EQ(refused.size(), 1u) << what << ": leaving again said it again";
-    send(wxEVT_TEXT_ENTER);
+    enter();
     EXPECT_EQ(refused.size(), 2u) << what << ": Enter says it again";
     // Escape puts the stored value back; the mended text is then taken.
     wxKeyEvent escape(wxEVT_KEY_DOWN);
@@ -433,9 +423,9 @@ TEST(ReliefBodyX11, RefusedSectionTextsStayUntilMended) {
     edit->ProcessWindowEvent(escape);
     EXPECT_EQ(edit->GetValue(), shown) << what;
     edit->ChangeValue(c.mended);
-    send(wxEVT_TEXT_ENTER);
+    enter();
     EXPECT_EQ(refused.size(), 2u) << what;
-    EXPECT_FLOAT_EQ(stored(), static_cast<float>(std::wcstod(c.mended, nullptr))) << what;
+    EXPECT_FLOAT_EQ(stored, static_cast<float>(std::wcstod(c.mended, nullptr))) << what;
   }
 }
 
