@@ -435,6 +435,7 @@ struct TypedNumberOutcome {
   std::wstring refusal;
   bool taken = false;
   bool focused = false;
+  bool selected = false;  // the whole text, once the message has gone
   double value = 0.0;  // what the dialog then holds for the field
 };
 
@@ -443,11 +444,18 @@ template <typename Dialog, typename Stored>
 TypedNumberOutcome TypeAndPressOk(Dialog* created, const TypedNumberCase& c, Stored stored) {
   Shown dialog(created);
   TypedNumberOutcome outcome;
-  dialog->refuse = [&outcome](const std::wstring& text) { outcome.refusal = text; };
   auto* field = static_cast<wxTextCtrl*>(dialog->FindWindow(c.field));
+  // A message box takes the focus; the caret came back inside the text.
+  dialog->refuse = [&outcome, field](const std::wstring& text) {
+    outcome.refusal = text;
+    field->SetInsertionPoint(0);
+  };
   field->ChangeValue(c.typed);
   outcome.taken = dialog->TakeFieldValues();
   outcome.focused = wxWindow::FindFocus() == field;
+  long from = 0, to = 0;
+  field->GetSelection(&from, &to);
+  outcome.selected = from == 0 && to == field->GetLastPosition();
   outcome.value = stored(*dialog.dialog);
   return outcome;
 }
@@ -533,6 +541,7 @@ TEST(SettingsDialogsX11, TypedNumbersReadADecimalCommaAndAreRefusedOutOfRange) {
     EXPECT_EQ(outcome.taken, !refused) << name;
     if (refused) {
       EXPECT_TRUE(outcome.focused) << name;
+      EXPECT_TRUE(outcome.selected) << name;
     } else {
       EXPECT_NEAR(outcome.value, e.value, 1e-6) << name;
     }
