@@ -235,7 +235,7 @@ void CMaskPanel::FillVolumeList(CGrainforgeDoc* document) {
             list_->CheckItem(static_cast<long>(i), enabled);
     }
     if (rebuild || selection != shownSelection_)
-        refusedField_ = -1;
+        refusedFields_ = {};
     if (rebuild || selection != shownSelection_) {
         const long all = wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED;
         for (long i = 0; i < list_->GetItemCount(); ++i)
@@ -258,8 +258,8 @@ void CMaskPanel::ShowVolumeFields(const mesh::MaskVolume* volume, float bedBase,
     for (int i = 0; i < kMaskFieldCount; ++i) {
         wxTextCtrl* field = fields_[static_cast<std::size_t>(i)];
         field->Enable(volume != nullptr);
-        // The field being typed in keeps the user's text, and so does a refused one.
-        if (volume != nullptr && (field == keep || i == refusedField_))
+        // The field being typed in keeps the user's text, and so does every refused one.
+        if (volume != nullptr && (field == keep || refusedFields_[static_cast<std::size_t>(i)]))
             continue;
         if (field->GetValue().ToStdWstring() != texts[i])
             field->ChangeValue(texts[i]);
@@ -283,7 +283,7 @@ void CMaskPanel::ApplyVolumeFields(wxWindow* gainingFocus) {
     // A refused text keeps its field's value and is said under the fields, as a dialog says it,
     // until a text is taken; Enter leaves the field's text selected to type again.
     const MaskFieldRefusal refusal = CheckMaskFieldEdits(shownTexts_, typed);
-    refusedField_ = refusal.field;
+    refusedFields_ = refusal.refused;
     if (refusal.field >= 0)
         ShowFieldNote(refusal.text);
     else if (typed != shownTexts_)

@@ -87,9 +87,9 @@ private:
     std::vector<mesh::MaskVolume> shownVolumes_;
     int shownSelection_ = -1;
     MaskFieldTexts shownTexts_;  // what the panel last wrote into each field
-    // The field whose typed text was refused keeps that text, to be mended, until a text is taken
-    // or another mask is shown; -1 when none.
-    int refusedField_ = -1;
+    // Each field whose typed text was refused keeps that text, to be mended, until it is taken
+    // or another mask is shown.
+    std::array<bool, kMaskFieldCount> refusedFields_{};
 };
 
 }  // namespace grainforge::app

@@ -69,14 +69,20 @@ const NumberFieldRule& MaskFieldRule(int field)
 
 MaskFieldRefusal CheckMaskFieldEdits(const MaskFieldTexts& shown, const MaskFieldTexts& typed)
 {
+    MaskFieldRefusal refusal;
     for (int i = 0; i < kMaskFieldCount; ++i) {
         if (typed[i] == shown[i])
             continue;
         const NumberFieldReading reading = ReadNumberField(typed[i], MaskFieldRule(i));
-        if (NumberFieldRefuses(reading, MaskFieldRule(i)))
-            return {i, reading.refusal.empty() ? NumberFieldRangeText(MaskFieldRule(i)) : reading.refusal};
+        if (!NumberFieldRefuses(reading, MaskFieldRule(i)))
+            continue;
+        refusal.refused[static_cast<std::size_t>(i)] = true;
+        if (refusal.field < 0) {
+            refusal.field = i;
+            refusal.text = reading.refusal.empty() ? NumberFieldRangeText(MaskFieldRule(i)) : reading.refusal;
+        }
     }
-    return {};
+    return refusal;
 }
 
 mesh::MaskVolume ApplyMaskFieldEdits(const mesh::MaskVolume& volume, const MaskFieldTexts& shown,

@@ -45,9 +45,11 @@ using mesh::kMinimumMaskSize;
                                                    const MaskFieldTexts& typed, float bedBase);
 
 // The first changed field whose text its rule refuses, with the refusal; field -1 when none.
+// Every refused field is flagged: each keeps its text as typed, not only the first.
 struct MaskFieldRefusal {
   int field = -1;
   std::wstring text;
+  std::array<bool, kMaskFieldCount> refused{};
 };
 [[nodiscard]] MaskFieldRefusal CheckMaskFieldEdits(const MaskFieldTexts& shown, const MaskFieldTexts& typed);
 

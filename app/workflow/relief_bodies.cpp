@@ -60,24 +60,42 @@ wxTextCtrl* MakeNumberEdit(wxWindow* parent, int id) {
 }
 
 // Enter commits and Escape puts the stored value back; the field keeps the focus either way.
-void BindEntryKeys(wxTextCtrl* edit, std::function<void()> commit, std::function<void()> restore) {
-  edit->Bind(wxEVT_TEXT_ENTER, [commit](wxCommandEvent&) { commit(); });
+// Leaving the field commits too, without saying again a refusal already said for that text.
+void BindEntryKeys(wxTextCtrl* edit, std::function<void(bool sayAgain)> commit, std::function<void()> restore) {
+  edit->Bind(wxEVT_TEXT_ENTER, [commit](wxCommandEvent&) { commit(true); });
   edit->Bind(wxEVT_KEY_DOWN, [restore](wxKeyEvent& event) {
     if (event.GetKeyCode() == WXK_ESCAPE) restore();
     else event.Skip();
   });
   edit->Bind(wxEVT_KILL_FOCUS, [commit](wxFocusEvent& event) {
     event.Skip();
-    commit();
+    commit(false);
   });
 }
 
 // A refused entry is said as the dialogs say it, once the focus has settled: a box raised
-// while the focus leaves the field would fight it.
-std::function<void(const std::wstring&)> RefuseInBox(wxWindow* body) {
-  return [body](const std::wstring& text) {
-    body->CallAfter([body, text] { wxMessageBox(text, wxS("Relief"), wxOK | wxICON_EXCLAMATION, body); });
+// while the focus leaves the field would fight it. The refused text is then selected in its
+// field, to be typed again.
+std::function<void(const std::wstring&)> RefuseInBox(wxWindow* body, wxTextCtrl* edit) {
+  return [body, edit](const std::wstring& text) {
+    body->CallAfter([body, edit, text] {
+      wxMessageBox(text, wxS("Relief"), wxOK | wxICON_EXCLAMATION, body);
+      edit->SetFocus();
+      edit->SelectAll();
+    });
   };
+}
+
+// A refused text stays in its field as typed, selected, until it is mended or Escape puts the
+// stored value back (it used to be put back behind the message). It is said when it is new and
+// on every Enter; leaving the field again with it says nothing new.
+void KeepRefusedText(wxTextCtrl* edit, const std::wstring& typed, const std::wstring& refusal, RefusedEntry& kept,
+                     float stored, bool sayAgain, const std::function<void(const std::wstring&)>& refuse) {
+  const bool said = kept.text == typed;
+  kept.text = typed;
+  kept.stored = stored;
+  if ((sayAgain || !said) && refuse) refuse(refusal);
+  if (wxWindow::FindFocus() == edit) edit->SelectAll();
 }
 
 void SetFieldText(wxTextCtrl* edit, float value) {
@@ -100,8 +118,12 @@ void SetControlFont(wxWindow* window, int dpi) {
 bool CRemeshBody::Build(wxWindow* parent, int id, FlowStep step) {
   if (!CreateSectionBody(this, parent, id, step)) return false;
   edit_ = MakeNumberEdit(this, 1);
-  refuse = RefuseInBox(this);
-  BindEntryKeys(edit_, [this] { CommitEdit(); }, [this] { lastEstimate_.reset(); if (document_) SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres); });
+  refuse = RefuseInBox(this, edit_);
+  BindEntryKeys(edit_, [this](bool sayAgain) { CommitEdit(sayAgain); }, [this] {
+    lastEstimate_.reset();
+    refused_ = {};
+    if (document_) SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres);
+  });
   for (int i = 0; i < 3; ++i) {
     quick_[i] = new wxButton(this, 2 + i, wxString(FormatDialogFloat(kQuickSizes[i])), wxDefaultPosition,
                              wxDefaultSize, wxBU_EXACTFIT);
@@ -173,7 +195,9 @@ void CRemeshBody::UpdateFromDocument(CGrainforgeDoc* document) {
   }
   if (document == nullptr || edit_ == nullptr) return;
   const float size = document->remeshSettings.targetEdgeMillimetres;
-  if (wxWindow::FindFocus() != edit_) SetFieldText(edit_, size);
+  // A size set elsewhere (a quick button, undo, another project) replaces a refused text.
+  if (!refused_.text.empty() && refused_.stored != size) refused_ = {};
+  if (wxWindow::FindFocus() != edit_ && refused_.text.empty()) SetFieldText(edit_, size);
   const bool hasPart = document->HasPart();
   // The same settings and the same estimate as Process, so the text and a refusal agree.
   const mesh::PipelineSettings settings = document->BuildPipelineSettings();
@@ -194,6 +218,7 @@ void CRemeshBody::UpdateFromDocument(CGrainforgeDoc* document) {
 
 void CRemeshBody::SetTriangleSize(float millimetres) {
   if (document_ == nullptr) return;
+  refused_ = {};  // a size set replaces a refused text
   mesh::RemeshSettings settings = document_->remeshSettings;
   settings.targetEdgeMillimetres = std::max(millimetres, kSmallestTriangleSize);
   if (!mesh::RemeshSettingsEquals(settings, document_->remeshSettings)) {
@@ -203,14 +228,17 @@ void CRemeshBody::SetTriangleSize(float millimetres) {
   UpdateFromDocument(document_);
 }
 
-void CRemeshBody::CommitEdit() {
+void CRemeshBody::CommitEdit(bool sayAgain) {
   if (document_ == nullptr || edit_ == nullptr) return;
   const std::wstring typed = edit_->GetValue().ToStdWstring();
   const float stored = document_->remeshSettings.targetEdgeMillimetres;
-  if (const std::optional<float> size = TriangleSizeFromEntry(typed))
+  if (const std::optional<float> size = TriangleSizeFromEntry(typed)) {
+    refused_ = {};
     SetTriangleSize(*size);
-  else if (typed != FormatDialogFloat(stored) && refuse)
-    refuse(TriangleSizeEntryRefusal(typed));
+  } else if (typed != FormatDialogFloat(stored)) {
+    KeepRefusedText(edit_, typed, TriangleSizeEntryRefusal(typed), refused_, stored, sayAgain, refuse);
+    return;
+  }
   SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres);
 }
 
@@ -230,8 +258,11 @@ void CRemeshBody::PaintBody(wxDC& dc) {
 bool CDisplacementBody::Build(wxWindow* parent, int id, FlowStep step) {
   if (!CreateSectionBody(this, parent, id, step)) return false;
   edit_ = MakeNumberEdit(this, 5);
-  refuse = RefuseInBox(this);
-  BindEntryKeys(edit_, [this] { CommitStrength(); }, [this] { if (document_) SetFieldText(edit_, document_->displacementSettings.strengthMillimetres); });
+  refuse = RefuseInBox(this, edit_);
+  BindEntryKeys(edit_, [this](bool sayAgain) { CommitStrength(sayAgain); }, [this] {
+    refused_ = {};
+    if (document_) SetFieldText(edit_, document_->displacementSettings.strengthMillimetres);
+  });
   for (int i = 0; i < 3; ++i) {
     quick_[i] = new wxButton(this, 8 + i, wxString(FormatDialogFloat(kQuickStrengths[i])), wxDefaultPosition,
                              wxDefaultSize, wxBU_EXACTFIT);
@@ -306,7 +337,8 @@ void CDisplacementBody::UpdateFromDocument(CGrainforgeDoc* document) {
   }
   if (document == nullptr) return;
   const mesh::DisplacementSettings& settings = document->displacementSettings;
-  if (wxWindow::FindFocus() != edit_) SetFieldText(edit_, settings.strengthMillimetres);
+  if (!refused_.text.empty() && refused_.stored != settings.strengthMillimetres) refused_ = {};
+  if (wxWindow::FindFocus() != edit_ && refused_.text.empty()) SetFieldText(edit_, settings.strengthMillimetres);
   const int direction = static_cast<int>(settings.direction);
   if (direction_->GetSelection() != direction && direction >= 0 && direction < 3) direction_->SetSelection(direction);
   if (bedFace_->GetValue() != settings.base.enabled) bedFace_->SetValue(settings.base.enabled);
@@ -318,6 +350,7 @@ void CDisplacementBody::UpdateFromDocument(CGrainforgeDoc* document) {
 }
 
 void CDisplacementBody::SetStrength(float millimetres) {
+  refused_ = {};  // a strength set replaces a refused text
   if (document_ == nullptr) return;
   mesh::DisplacementSettings settings = document_->displacementSettings;
   if (settings.strengthMillimetres != millimetres) {
@@ -330,15 +363,21 @@ void CDisplacementBody::SetStrength(float millimetres) {
   UpdateFromDocument(document_);
 }
 
-void CDisplacementBody::CommitStrength() {
+void CDisplacementBody::CommitStrength(bool sayAgain) {
   if (document_ == nullptr || edit_ == nullptr) return;
   const std::wstring typed = edit_->GetValue().ToStdWstring();
   const float stored = document_->displacementSettings.strengthMillimetres;
   if (const std::optional<float> strength = StrengthFromEntry(typed, stored)) {
+    refused_ = {};
     SetStrength(*strength);
   } else if (const std::wstring refusal = StrengthEntryRefusal(typed); !refusal.empty()) {
-    if (typed != FormatDialogFloat(stored) && refuse) refuse(refusal);
+    if (typed != FormatDialogFloat(stored)) {
+      KeepRefusedText(edit_, typed, refusal, refused_, stored, sayAgain, refuse);
+      return;
+    }
     SetFieldText(edit_, stored);
+  } else {
+    refused_ = {};  // the stored strength typed again
   }
 }
 

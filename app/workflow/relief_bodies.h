@@ -20,6 +20,13 @@ class wxTextCtrl;
 
 namespace grainforge::app {
 
+// A text a section field refused, kept in the field until it is mended, with the stored value it
+// was refused over: a value set elsewhere replaces it.
+struct RefusedEntry {
+  std::wstring text;
+  float stored = 0.0f;
+};
+
 class CRemeshBody final : public CSectionBody {
 public:
   explicit CRemeshBody(CGrainforgeDoc* document) : document_(document) {}
@@ -32,9 +39,10 @@ public:
   std::wstring GetPlaceholderText() const override { return {}; }
 
   void SetTriangleSize(float millimetres);
-  // Takes the typed size, or puts the stored one back and says why through `refuse` (a message
-  // box unless replaced; tests record instead).
-  void CommitEdit();
+  // Takes the typed size, or keeps a refused text in the field, selected, and says why through
+  // `refuse` (a message box unless replaced; tests record instead): on Enter, and on leaving the
+  // field with a text not said before.
+  void CommitEdit(bool sayAgain = true);
   std::function<void(const std::wstring&)> refuse;
   wxTextCtrl* SizeEdit() const { return edit_; }
   const std::wstring& EstimateText() const { return estimate_; }
@@ -66,6 +74,7 @@ private:
   std::optional<EstimateKey> lastEstimate_;
   int estimateHeight_ = 0;  // pixels the wrapped estimate takes; 0 before it is measured
   bool enabled_ = true;
+  RefusedEntry refused_;
 };
 
 class CDisplacementBody final : public CSectionBody {
@@ -79,7 +88,7 @@ public:
   void LayoutChildren() override;
   std::wstring GetPlaceholderText() const override { return {}; }
 
-  void CommitStrength();  // as CommitEdit
+  void CommitStrength(bool sayAgain = true);  // as CommitEdit
   std::function<void(const std::wstring&)> refuse;
   wxTextCtrl* StrengthEdit() const { return edit_; }
   wxChoice* DirectionCombo() const { return direction_; }
@@ -102,6 +111,7 @@ private:
   int lastDirection_ = -1;
   bool lastEnabled_ = false;
   bool enabled_ = true;
+  RefusedEntry refused_;
 };
 
 class CSimplifyBody final : public CSectionBody {

@@ -55,6 +55,9 @@ bool CheckNumberFields(std::initializer_list<CheckedField> fields,
     checked.field->SetFocus();
     checked.field->SelectAll();
     if (refuse) refuse(reading.refusal.empty() ? NumberFieldRangeText(checked.rule) : reading.refusal);
+    // The message took the focus; the text is selected again so that typing replaces it.
+    checked.field->SetFocus();
+    checked.field->SelectAll();
     return false;
   }
   return true;

@@ -34,7 +34,7 @@ struct CheckedField {
 // Checks each enabled field's text against its rule (ReadNumberField). At the first text it
 // refuses (NumberFieldRefuses: out of range, no number, or empty where that means nothing) the
 // refusal is passed to `refuse`, the focus goes to that field with its text
-// selected, and the answer is false: the dialog stays open with nothing applied.
+// selected (again once the message has gone), and the answer is false: the dialog stays open with nothing applied.
 bool CheckNumberFields(std::initializer_list<CheckedField> fields,
                        const std::function<void(const std::wstring&)>& refuse);
 

@@ -151,12 +151,17 @@ CExportDialog::~CExportDialog() {
   session_.reset();
 }
 
-void CExportDialog::WriteOptions(const ExportCheckOptions& options) {
+void CExportDialog::WriteOptions(const ExportCheckOptions& options, bool keepRefusedTexts) {
   updating_ = true;
   weld_->SetValue(options.cleanup.weldCollapsedTriangles);
   fillHoles_->SetValue(options.cleanup.fillHoles);
-  SetWindowFloat(largestHole_, options.cleanup.maximumHoleMillimetres);
-  SetWindowFloat(widestSlit_, options.cleanup.maximumSlitWidthMillimetres);
+  const auto size = [keepRefusedTexts](wxTextCtrl* field, const NumberFieldRule& rule, float value) {
+    // A refused text stays to be mended; it used to be put back behind its refusal.
+    if (keepRefusedTexts && NumberFieldRefuses(ReadNumberField(field->GetValue().ToStdWstring(), rule), rule)) return;
+    SetWindowFloat(field, value);
+  };
+  size(largestHole_, kLargestHoleRule, options.cleanup.maximumHoleMillimetres);
+  size(widestSlit_, kWidestSlitRule, options.cleanup.maximumSlitWidthMillimetres);
   largestHole_->Enable(options.cleanup.fillHoles);
   widestSlit_->Enable(options.cleanup.fillHoles);
   splitNonManifold_->SetValue(options.fixes.splitNonManifoldEdges);
@@ -185,15 +190,28 @@ ExportCheckOptions CExportDialog::ReadOptions() const {
 }
 
 void CExportDialog::SayRefusedSizes() {
+  bool saying = false;
+  std::size_t index = 0;
   for (const auto& [field, rule] :
        {std::pair{largestHole_, kLargestHoleRule}, std::pair{widestSlit_, kWidestSlitRule}}) {
-    const NumberFieldReading typed = ReadNumberField(field->GetValue().ToStdWstring(), rule);
-    if (!NumberFieldRefuses(typed, rule)) continue;
+    std::wstring& said = saidRefusals_[index++];
+    const std::wstring text = field->GetValue().ToStdWstring();
+    const NumberFieldReading typed = ReadNumberField(text, rule);
+    if (!NumberFieldRefuses(typed, rule)) {
+      said.clear();
+      continue;
+    }
+    // Said once for a text: the box takes the focus from the field, which would say it again.
+    if (saying || said == text) continue;
+    said = text;
+    saying = true;
     // Not inside the focus change that read it: a box opened there would take the focus again.
-    CallAfter([this, text = typed.refusal.empty() ? NumberFieldRangeText(rule) : typed.refusal] {
-      if (refuse) refuse(text);
+    // Then the refused text is selected, to be typed again.
+    CallAfter([this, field, refusal = typed.refusal.empty() ? NumberFieldRangeText(rule) : typed.refusal] {
+      if (refuse) refuse(refusal);
+      field->SetFocus();
+      field->SelectAll();
     });
-    return;
   }
 }
 
@@ -201,7 +219,7 @@ void CExportDialog::OnOptionChanged() {
   if (updating_ || closing_ || session_ == nullptr) return;
   SayRefusedSizes();
   const ExportCheckOptions options = ReadOptions();
-  WriteOptions(options);
+  WriteOptions(options, true);
   // Leaving an edit without changing it checks nothing again.
   if (SameExportOptions(options, session_->Options())) return;
   session_->ChangeOptions(options);

@@ -4,6 +4,7 @@
 // coloured headline and the report, with the "export" help page on its left. A thin wx view
 // over ExportCheckSession (export_check.h), which holds all of its logic.
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -59,9 +60,12 @@ public:
 private:
   // The "Before saving" group: the cleanup switches with their two sizes and the four fixes.
   wxSizer* CreateOptionsBox();
-  void WriteOptions(const ExportCheckOptions& options);
+  // Writes the options into the controls; with keepRefusedTexts a size field holding a refused
+  // text keeps it.
+  void WriteOptions(const ExportCheckOptions& options, bool keepRefusedTexts = false);
   void OnOptionChanged();
-  // Says, after the event that read it, that a typed size was out of range and not taken.
+  // Says, after the event that read it, that a typed size was out of range and not taken; once
+  // for each text refused, and the text is selected again after.
   void SayRefusedSizes();
   void OnSave();
   void OnMarquee();
@@ -89,6 +93,7 @@ private:
   wxTimer marquee_;
   bool updating_ = false;
   bool closing_ = false;
+  std::array<std::wstring, 2> saidRefusals_;  // the refused texts of the two sizes already said
   std::unique_ptr<ExportCheckSession> session_;
 };
 

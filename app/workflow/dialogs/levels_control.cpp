@@ -76,19 +76,35 @@ void CLevelsControl::UpdateLevelEdits() {
   // ChangeValue sends no text event, so nothing reads these writes back as typing.
   for (int i = 0; i < kLevelsEditCount; ++i)
     edits_[static_cast<std::size_t>(i)]->ChangeValue(texts[static_cast<std::size_t>(i)]);
+  refused_ = {};
 }
 
-void CLevelsControl::ReadLevelEdits() {
+int CLevelsControl::ReadLevelEdits() {
   LevelsTexts texts;
   for (int i = 0; i < kLevelsEditCount; ++i)
     texts[static_cast<std::size_t>(i)] = edits_[static_cast<std::size_t>(i)]->GetValue().ToStdWstring();
   const LevelsValues before = values;
   LevelsReading reading = ReadLevelsEdits(texts, values);
   values = reading.values;
-  if (!reading.note.empty()) note_ = std::move(reading.note);
-  UpdateLevelEdits();
+  // A mended text takes its note away with it.
+  note_ = std::move(reading.note);
+  // Taken texts show in their normal form; a refused one stays as typed.
+  const LevelsTexts shown = FormatLevelsTexts(values);
+  for (int i = 0; i < kLevelsEditCount; ++i) {
+    const auto index = static_cast<std::size_t>(i);
+    if (!reading.refused[index] && texts[index] != shown[index]) edits_[index]->ChangeValue(shown[index]);
+  }
+  refused_ = reading.refused;
   Refresh(false);
   if (!(values == before)) Notify();
+  return reading.firstRefused;
+}
+
+void CLevelsControl::SelectEdit(int index) {
+  if (index < 0 || index >= kLevelsEditCount) return;
+  wxTextCtrl* edit = edits_[static_cast<std::size_t>(index)];
+  edit->SetFocus();
+  edit->SelectAll();
 }
 
 std::wstring CLevelsControl::TakeNote() { return std::exchange(note_, std::wstring()); }
@@ -118,7 +134,12 @@ void CLevelsControl::PressAt(int x, int y) {
 void CLevelsControl::DragTo(int x) {
   if (dragHandle_ == LevelsHandle::None) return;
   values = DragLevelsHandle(layout_, values, dragHandle_, x);
-  UpdateLevelEdits();
+  // The dragged level's edit shows it; another edit holding a refused text keeps it.
+  const LevelsTexts texts = FormatLevelsTexts(values);
+  const auto dragged = static_cast<std::size_t>(static_cast<int>(dragHandle_) - 1);
+  refused_[dragged] = false;
+  for (std::size_t i = 0; i < texts.size(); ++i)
+    if (!refused_[i] && edits_[i]->GetValue().ToStdWstring() != texts[i]) edits_[i]->ChangeValue(texts[i]);
   Refresh(false);
 }
 
@@ -150,8 +171,10 @@ void CLevelsControl::OnCharHook(wxKeyEvent& event) {
   };
   const bool inEdit = isEdit(event.GetEventObject()) || isEdit(FindFocus());
   if (inEdit && (key == WXK_RETURN || key == WXK_NUMPAD_ENTER)) {
-    ReadLevelEdits();  // consumed: Enter confirms the edit instead of closing the dialog
+    // Consumed: Enter confirms the edit instead of closing the dialog.
+    const int refusedEdit = ReadLevelEdits();
     if (refuse && !note_.empty()) refuse(TakeNote());
+    SelectEdit(refusedEdit);
     return;
   }
   if (inEdit && key == WXK_ESCAPE && HasUnreadTyping()) {

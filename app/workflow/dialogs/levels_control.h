@@ -36,10 +36,13 @@ public:
 
   // Writes the five edit texts from the values.
   void UpdateLevelEdits();
-  // Takes the typed texts into the values; the parent is told when a value changed. A text
-  // refused or held leaves a note (ReadLevelsEdits): Enter says it at once through `refuse`,
-  // leaving the edit keeps it for the dialog's OK (TakeNote).
-  void ReadLevelEdits();
+  // Takes the typed texts into the values; the parent is told when a value changed. A refused
+  // text stays in its edit as typed and leaves a note (ReadLevelsEdits): Enter says it at once
+  // through `refuse` with the text selected, leaving the edit keeps it for the dialog's OK
+  // (TakeNote). Returns the first refused edit, -1 when every text was taken.
+  int ReadLevelEdits();
+  // Puts the focus in the edit with its text selected, to type it again.
+  void SelectEdit(int index);
   std::wstring TakeNote();
   std::function<void(const std::wstring&)> refuse;
   // Whether an edit holds typing not yet taken (its text is not the value's own). Escape then
@@ -76,6 +79,8 @@ private:
   int dpi_ = 96;
   int editHeight_ = 0;
   std::wstring note_;
+  // Edits holding a refused text, kept as typed until it is mended or the values are set anew.
+  std::array<bool, kLevelsEditCount> refused_{};
 };
 
 }  // namespace grainforge::app

@@ -166,48 +166,64 @@ LevelsTexts FormatLevelsTexts(const LevelsValues& values) {
 static_assert(std::size(kLevelsRules) == kLevelsEditCount);
 
 LevelsReading ReadLevelsEdits(const LevelsTexts& texts, LevelsValues values) {
-  std::wstring note;
-  const auto say = [&note](const std::wstring& text) {
-    if (note.empty()) note = text;
+  LevelsReading result;
+  const LevelsTexts shown = FormatLevelsTexts(values);
+  const auto refuse = [&result](int index, const std::wstring& text) {
+    result.refused[static_cast<std::size_t>(index)] = true;
+    if (result.firstRefused < 0) {
+      result.firstRefused = index;
+      result.note = text;
+    }
   };
-  // The number a text is taken as, held to its edit's range; nothing when it holds none.
+  // The number a text is taken as; nothing when its edit refuses it.
   const auto read = [&](int index) -> std::optional<double> {
     const NumberFieldRule& rule = kLevelsRules[index];
     const NumberFieldReading reading = ReadNumberField(texts[static_cast<std::size_t>(index)], rule);
-    switch (reading.kind) {
-      case NumberFieldReading::Kind::accepted: return reading.value;
-      case NumberFieldReading::Kind::refused: {
-        // Infinity, or a gamma of 0 or below, has nothing to hold; a level is held to its end.
-        if (!std::isfinite(reading.value) || (rule.positiveOnly && !(reading.value > 0.0))) break;
-        const double held = std::clamp(reading.value, rule.minimum, rule.maximum);
-        say(reading.refusal + L" It is now " + FormatDialogFloat(held) + L".");
-        return held;
-      }
-      case NumberFieldReading::Kind::empty:
-      case NumberFieldReading::Kind::notANumber: break;
-    }
-    say(reading.refusal.empty() ? NumberFieldRangeText(rule) : reading.refusal);
+    if (reading.kind == NumberFieldReading::Kind::accepted) return reading.value;
+    refuse(index, reading.refusal.empty() ? NumberFieldRangeText(rule) : reading.refusal);
     return std::nullopt;
   };
   const auto readLevel = [&](int index, float& level) {
-    if (const std::optional<double> typed = read(index)) level = Clamp01(static_cast<float>(*typed / 255.0));
+    if (const std::optional<double> typed = read(index)) level = Clamp01(static_cast<float>(*typed / kLevelScale));
   };
+  const LevelsValues before = values;
   readLevel(0, values.blackLevel);
   if (const std::optional<double> typed = read(1)) values.gamma = 1.0f / static_cast<float>(*typed);
   readLevel(2, values.whiteLevel);
   readLevel(3, values.outputBlackLevel);
   readLevel(4, values.outputWhiteLevel);
-  const auto levelText = [](float level) { return std::to_wstring(std::lround(Clamp01(level) * 255.0f)); };
-  switch (HoldLevelsOrder(values.blackLevel, values.whiteLevel)) {
-    case LevelsOrder::kept: break;
-    case LevelsOrder::whiteRaised:
-      say(L"White must stay above black. It is now " + levelText(values.whiteLevel) + L".");
-      break;
-    case LevelsOrder::blackLowered:
-      say(L"Black must stay below white. It is now " + levelText(values.blackLevel) + L".");
-      break;
+  if (!(values.blackLevel < values.whiteLevel)) {
+    // The level typed gives way to the one standing: black first when both were typed.
+    const auto levelText = [](float level) { return std::to_wstring(std::lround(Clamp01(level) * 255.0f)); };
+    const bool blackTyped = texts[0] != shown[0];
+    const bool whiteTyped = texts[2] != shown[2];
+    if (blackTyped && !result.refused[0]) {
+      values.blackLevel = before.blackLevel;
+      if (values.blackLevel < values.whiteLevel) {
+        refuse(0, L"Black must be below white (" + levelText(values.whiteLevel) + L").");
+      } else {
+        // The white typed crossed the black kept: it gives way as well.
+        values.whiteLevel = before.whiteLevel;
+        refuse(0, L"Black must be below white (" + levelText(values.whiteLevel) + L").");
+        if (whiteTyped) refuse(2, L"White must be above black (" + levelText(values.blackLevel) + L").");
+      }
+    } else if (whiteTyped && !result.refused[2]) {
+      values.whiteLevel = before.whiteLevel;
+      refuse(2, L"White must be above black (" + levelText(values.blackLevel) + L").");
+    }
+    // Levels that came crossed (none typed) are held apart as a project's are.
+    switch (HoldLevelsOrder(values.blackLevel, values.whiteLevel)) {
+      case LevelsOrder::kept: break;
+      case LevelsOrder::whiteRaised:
+        if (result.note.empty()) result.note = L"White must stay above black. It is now " + levelText(values.whiteLevel) + L".";
+        break;
+      case LevelsOrder::blackLowered:
+        if (result.note.empty()) result.note = L"Black must stay below white. It is now " + levelText(values.blackLevel) + L".";
+        break;
+    }
   }
-  return {values, note};
+  result.values = values;
+  return result;
 }
 
 LevelsValues ReadLevelsTexts(const LevelsTexts& texts, LevelsValues values) {

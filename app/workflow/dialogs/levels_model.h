@@ -67,14 +67,17 @@ LevelsValues DragLevelsHandle(const LevelsLayout& layout, LevelsValues values, L
 // The edit texts of the values: levels as 0..255 integers, gamma as its reciprocal "%.2f".
 LevelsTexts FormatLevelsTexts(const LevelsValues& values);
 
-// The values after reading typed texts: a text that holds no number (or a gamma not above 0)
-// keeps its value, levels are held to 0..255 and gamma to 0.1..9.99, and a black level typed at
-// or above the white level pushes the white level one step above it (black gives way at 255).
-// The note says the first text refused or held: "Black must be from 0 to 255. It is now 255.",
-// "Black must stay below white. It is now 254."; empty when every text was taken as typed.
+// The values after reading typed texts. A text is refused, never replaced: one that holds no
+// number, or a number outside its edit's range (levels 0..255, gamma 0.1..9.99), keeps the value
+// it stood for, and so does a black typed at or above white (or a white typed at or below
+// black). Each refused edit is flagged so its window keeps the text as typed; the note says the
+// first refusal ("Gamma must be from 0.1 to 9.99.", "Black must be below white (100).");
+// empty when every text was taken.
 struct LevelsReading {
   LevelsValues values;
   std::wstring note;
+  std::array<bool, kLevelsEditCount> refused{};
+  int firstRefused = -1;  // the edit the note is about, -1 when none
 };
 LevelsReading ReadLevelsEdits(const LevelsTexts& texts, LevelsValues values);
 // The values alone.

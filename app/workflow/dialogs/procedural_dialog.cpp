@@ -461,6 +461,13 @@ void CProceduralTextureDialog::OnPresetChosen() {
 }
 
 void CProceduralTextureDialog::SavePreset() {
+  // A preset holds what the rows show: with a row refused it would hold a value the user did
+  // not type (the last one taken) under a name that says it was saved.
+  if (AnyRowRefused() && !ReadParameterRows()) {
+    UpdateProceduralPreview();
+    RefuseAtRow();
+    return;
+  }
   const PresetEntry* selected = SelectedPreset();
   const std::wstring initial = selected != nullptr && selected->userFile ? selected->name : std::wstring();
   if (!questions_.askName) return;
@@ -515,10 +522,7 @@ void CProceduralTextureDialog::OnOk() {
   // pattern is never taken with a value the user did not see.
   if (!ReadParameterRows()) {
     UpdateProceduralPreview();
-    wxTextCtrl* field = rows_[static_cast<std::size_t>(refusedRow_)].edit;
-    field->SetFocus();
-    field->SelectAll();
-    if (refuse) refuse(refusal_);
+    RefuseAtRow();
     return;
   }
   if (IsModal())
@@ -527,6 +531,28 @@ void CProceduralTextureDialog::OnOk() {
     SetReturnCode(wxID_OK);
     Hide();
   }
+}
+
+bool CProceduralTextureDialog::AnyRowRefused() const {
+  const auto& specs = Specs();
+  for (std::size_t i = 0; i < rows_.size() && i < specs.size(); ++i) {
+    const procedural::ParameterSpec& spec = specs[i];
+    if (spec.kind == procedural::ParameterKind::Choice || spec.kind == procedural::ParameterKind::Switch) continue;
+    if (!ParameterTypedValue(spec, rows_[i].edit->GetValue().ToStdWstring())) return true;
+  }
+  return false;
+}
+
+void CProceduralTextureDialog::RefuseAtRow() {
+  if (refusedRow_ < 0) return;
+  wxTextCtrl* field = rows_[static_cast<std::size_t>(refusedRow_)].edit;
+  field->SetFocus();
+  field->SelectAll();
+  if (refuse) refuse(refusal_);
+  // The message took the focus; the refused text is selected again once it is back, so that
+  // what is typed next replaces it rather than joining it.
+  field->SetFocus();
+  field->SelectAll();
 }
 
 CPresetNameDialog::CPresetNameDialog(wxWindow* parent, const std::wstring& name)

@@ -72,6 +72,7 @@ public:
 
   // What the controls do, callable from tests.
   void ChoosePreset(int entryIndex);  // -1 for "Select Preset"
+  // Refused, naming the row, while a row's text is refused.
   void SavePreset();
   void DeletePreset();
   void SetTilesShown(int tiles);
@@ -102,6 +103,10 @@ private:
   void OnSlider(int row);
   void OnPresetChosen();
   void OnOk();
+  // Whether a row's text is one its parameter refuses (nothing is read into the pattern).
+  bool AnyRowRefused() const;
+  // Says the first refused row's refusal with its text selected, to be typed again.
+  void RefuseAtRow();
   void SetInformation(const std::wstring& text);
 
   mesh::procedural::ProceduralTexture& pattern_;

@@ -168,12 +168,14 @@ bool CTextureSettingsDialog::TakeFieldValues() {
     seamlessRequested_ = false;
     return false;
   }
-  // A level typed and left (or still being typed) is taken now; one refused or held is said
-  // before anything is applied.
-  if (levels_->IsEnabled() && levels_->HasUnreadTyping()) levels_->ReadLevelEdits();
+  // A level typed and left (or still being typed) is taken now; one refused is said, its text
+  // kept and selected, before anything is applied.
+  int refusedLevel = -1;
+  if (levels_->IsEnabled() && levels_->HasUnreadTyping()) refusedLevel = levels_->ReadLevelEdits();
   if (const std::wstring note = levels_->TakeNote(); !note.empty()) {
     seamlessRequested_ = false;
     if (refuse) refuse(note);
+    levels_->SelectEdit(refusedLevel);
     return false;
   }
   grainforge::mesh::TextureSettings& s = input_.settings;

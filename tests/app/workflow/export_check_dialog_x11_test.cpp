@@ -201,13 +201,27 @@ TEST(ExportCheckDialogX11Test, GapSizesReadACommaAndRefuseAnOutOfRangeSize) {
   ASSERT_EQ(refusals.size(), 1u);
   EXPECT_EQ(refusals[0], L"The largest gap to close must be from 0 to 1000 mm.");
   EXPECT_FLOAT_EQ(dialog->ReadOptions().cleanup.maximumHoleMillimetres, 2.5f);
-  EXPECT_EQ(hole->GetValue(), wxS("2.5"));
+  // The refused text stays, selected, to be mended (it used to be put back to 2.5 behind the
+  // message); leaving the field again with it says nothing new.
+  EXPECT_EQ(hole->GetValue(), wxS("-1"));
+  EXPECT_EQ(wxWindow::FindFocus(), hole);
+  long from = 0, to = 0;
+  hole->GetSelection(&from, &to);
+  EXPECT_EQ(from, 0);
+  EXPECT_EQ(to, hole->GetLastPosition());
+  leave(L"-1");
+  EXPECT_EQ(refusals.size(), 1u);
+  EXPECT_EQ(hole->GetValue(), wxS("-1"));
   // A text that is no number is refused as well; it used to be dropped without a word.
   leave(L"1,500.5");
   ASSERT_EQ(refusals.size(), 2u);
   EXPECT_EQ(refusals[1],
             L"The largest gap to close must be a number from 0 to 1000 mm. Type it without thousands separators.");
   EXPECT_FLOAT_EQ(dialog->ReadOptions().cleanup.maximumHoleMillimetres, 2.5f);
+  EXPECT_EQ(hole->GetValue(), wxS("1,500.5"));
+  leave(L"3");
+  EXPECT_FLOAT_EQ(dialog->ReadOptions().cleanup.maximumHoleMillimetres, 3.0f);
+  EXPECT_EQ(refusals.size(), 2u);
   dialog->Destroy();
   PumpFor(std::chrono::milliseconds(50));
 }

@@ -129,12 +129,14 @@ TEST(LevelsTexts, TypedValuesAreClampedOrIgnored) {
   const LevelsValues start{0.2f, 0.8f, 0.5f, 0.4f, 0.6f};
   const Case cases[] = {
       {"the shown texts read back unchanged", FormatLevelsTexts(start), {51 / 255.0f, 204 / 255.0f, 0.5f, 102 / 255.0f, 153 / 255.0f}},
-      {"black above white moves white a step up", {L"250", L"2.00", L"100", L"26", L"230"}, {250 / 255.0f, 251 / 255.0f, 0.5f, 26 / 255.0f, 230 / 255.0f}},
-      {"white at most 1, black a step below it", {L"255", L"2", L"255", L"0", L"255"}, {1.0f - kStep, 1.0f, 0.5f, 0.0f, 1.0f}},
+      {"black typed above white is refused, white taken", {L"250", L"2.00", L"100", L"26", L"230"}, {0.2f, 100 / 255.0f, 0.5f, 26 / 255.0f, 230 / 255.0f}},
+      {"black typed at white is refused", {L"255", L"2", L"255", L"0", L"255"}, {0.2f, 1.0f, 0.5f, 0.0f, 1.0f}},
       {"gamma 0 and junk are ignored", {L"abc", L"0", L"", L"inf", L"1e999"}, {0.2f, 0.8f, 0.5f, 0.4f, 0.6f}},
-      {"negative gamma ignored, levels clamped", {L"-5", L"-1", L"300", L"12.75", L"nan"}, {0.0f, 1.0f, 0.5f, 0.05f, 0.6f}},
-      {"gamma 20 held at 9.99", {L"51", L"20", L"204", L"26", L"230"}, {0.2f, 0.8f, 1.0f / 9.99f, 26 / 255.0f, 230 / 255.0f}},
-      {"gamma 0.01 held at 0.1", {L"51", L"0.01", L"204", L"26", L"230"}, {0.2f, 0.8f, 10.0f, 26 / 255.0f, 230 / 255.0f}},
+      {"texts out of range keep their levels", {L"-5", L"-1", L"300", L"12.75", L"nan"}, {0.2f, 0.8f, 0.5f, 0.05f, 0.6f}},
+      {"gamma 10 is refused, not held at 9.99", {L"51", L"10", L"204", L"26", L"230"}, {0.2f, 0.8f, 0.5f, 26 / 255.0f, 230 / 255.0f}},
+      {"gamma 0.05 is refused, not held at 0.1", {L"51", L"0.05", L"204", L"26", L"230"}, {0.2f, 0.8f, 0.5f, 26 / 255.0f, 230 / 255.0f}},
+      {"white typed below the standing black is refused", {L"51", L"2", L"40", L"26", L"230"}, {0.2f, 0.8f, 0.5f, 26 / 255.0f, 230 / 255.0f}},
+      {"black and white typed crossed both give way", {L"250", L"2", L"30", L"26", L"230"}, {0.2f, 0.8f, 0.5f, 26 / 255.0f, 230 / 255.0f}},
       {"output black above output white is accepted", {L"51", L"2", L"204", L"200", L"100"}, {0.2f, 0.8f, 0.5f, 200 / 255.0f, 100 / 255.0f}},
   };
   for (const Case& c : cases) {
@@ -147,22 +149,46 @@ TEST(LevelsTexts, TypedValuesAreClampedOrIgnored) {
   }
 }
 
-// A text held to its range or refused used to change the level without a word (black 255
-// became 254); the reading says the first.
-TEST(LevelsTexts, HeldOrRefusedTextsAreSaid) {
-  const LevelsValues start{0.2f, 0.8f, 0.5f, 0.4f, 0.6f};
-  const std::pair<LevelsTexts, const wchar_t*> cases[] = {
-      {FormatLevelsTexts(start), L""},
-      {{L"255", L"2.00", L"255", L"102", L"153"}, L"Black must stay below white. It is now 254."},
-      {{L"250", L"2.00", L"100", L"102", L"153"}, L"White must stay above black. It is now 251."},
-      {{L"300", L"2.00", L"204", L"102", L"153"}, L"Black must be from 0 to 255. It is now 255."},
-      {{L"51", L"20", L"204", L"102", L"153"}, L"Gamma must be from 0.1 to 9.99. It is now 9.99."},
-      {{L"51", L"0", L"204", L"102", L"153"}, L"Gamma must be from 0.1 to 9.99."},
-      {{L"51", L"2.00", L"204", L"1,500.5", L"153"},
-       L"Output black must be a number from 0 to 255. Type it without thousands separators."},
-      {{L"51", L"2.00", L"204", L"102", L"abc"}, L"Output white must be a number from 0 to 255."},
+// A text out of range or crossing the other level used to be replaced (black 300 became 255,
+// gamma 10 became 9.99, white 100 under black 200 became 201); it is refused: flagged so its
+// edit keeps it as typed, the first refusal said.
+TEST(LevelsTexts, RefusedTextsAreFlaggedAndTheFirstSaid) {
+  struct Case {
+    LevelsTexts typed;
+    const wchar_t* note;
+    int first;
+    std::array<bool, kLevelsEditCount> refused;
   };
-  for (const auto& [typed, note] : cases) EXPECT_EQ(ReadLevelsEdits(typed, start).note, note) << typed[0];
+  const LevelsValues start{0.2f, 0.8f, 0.5f, 0.4f, 0.6f};
+  const Case cases[] = {
+      {FormatLevelsTexts(start), L"", -1, {}},
+      {{L"255", L"2.00", L"255", L"102", L"153"}, L"Black must be below white (255).", 0, {true}},
+      {{L"250", L"2.00", L"100", L"102", L"153"}, L"Black must be below white (100).", 0, {true}},
+      {{L"51", L"2.00", L"40", L"102", L"153"}, L"White must be above black (51).", 2, {false, false, true}},
+      {{L"250", L"2.00", L"30", L"102", L"153"}, L"Black must be below white (204).", 0, {true, false, true}},
+      {{L"300", L"2.00", L"204", L"102", L"153"}, L"Black must be from 0 to 255.", 0, {true}},
+      {{L"51", L"10", L"204", L"102", L"153"}, L"Gamma must be from 0.1 to 9.99.", 1, {false, true}},
+      {{L"51", L"0.05", L"204", L"102", L"153"}, L"Gamma must be from 0.1 to 9.99.", 1, {false, true}},
+      {{L"51", L"0", L"204", L"102", L"153"}, L"Gamma must be from 0.1 to 9.99.", 1, {false, true}},
+      {{L"300", L"20", L"204", L"102", L"153"}, L"Black must be from 0 to 255.", 0, {true, true}},
+      {{L"51", L"2.00", L"204", L"1,500.5", L"153"},
+       L"Output black must be a number from 0 to 255. Type it without thousands separators.", 3,
+       {false, false, false, true}},
+      {{L"51", L"2.00", L"204", L"102", L"abc"}, L"Output white must be a number from 0 to 255.", 4,
+       {false, false, false, false, true}},
+  };
+  for (const Case& c : cases) {
+    const LevelsReading reading = ReadLevelsEdits(c.typed, start);
+    EXPECT_EQ(reading.note, c.note) << c.typed[0] << " " << c.typed[1] << " " << c.typed[2];
+    EXPECT_EQ(reading.firstRefused, c.first) << c.typed[0];
+    EXPECT_EQ(reading.refused, c.refused) << c.typed[0];
+  }
+  // Levels that come crossed with nothing typed are held apart, and said.
+  const LevelsValues crossed{0.6f, 0.4f, 1.0f, 0.0f, 1.0f};
+  const LevelsReading held = ReadLevelsEdits(FormatLevelsTexts(crossed), crossed);
+  EXPECT_LT(held.values.blackLevel, held.values.whiteLevel);
+  EXPECT_EQ(held.firstRefused, -1);
+  EXPECT_EQ(held.note, L"White must stay above black. It is now 154.");
 }
 
 TEST(LevelsTexts, ShownAsWholeStepsAndReciprocalGamma) {

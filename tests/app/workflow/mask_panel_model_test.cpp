@@ -93,6 +93,17 @@ TEST(MaskPanelModel, RefusedFieldsNameTheirRange)
         EXPECT_EQ(refusal.text, cases[i].second);
     }
     EXPECT_EQ(CheckMaskFieldEdits(shown, shown).field, -1);
+    // Each refused field is flagged, so each keeps its text; the first is said.
+    MaskFieldTexts two = shown;
+    two[3] = L"0.1";
+    two[9] = L"nan";
+    two[5] = L"7";
+    const MaskFieldRefusal both = CheckMaskFieldEdits(shown, two);
+    EXPECT_EQ(both.field, 3);
+    EXPECT_EQ(both.text, L"Size X must be from 0.5 to 10000 mm.");
+    std::array<bool, kMaskFieldCount> flagged{};
+    flagged[3] = flagged[9] = true;
+    EXPECT_EQ(both.refused, flagged);
 }
 
 TEST(MaskPanelModel, BedBaseHeightAndListRebuild)

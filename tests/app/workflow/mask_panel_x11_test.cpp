@@ -147,6 +147,21 @@ TEST(MaskPanelX11, TypedFieldsMoveTheMaskOneUndoStepEach) {
     EXPECT_EQ(note(), wxS("Size X must be from 0.5 to 10000 mm."));
     f.FocusField(5);
     EXPECT_EQ(f.panel->Field(3)->GetValue(), wxS("0.1")) << "still there after the focus moves on";
+    // A second refused text stands beside the first (it used to be put back to 0 without a word);
+    // the note keeps saying the first until it is mended.
+    for (const wxString typed : {wxS("-3"), wxS("nan")}) {
+        f.FocusField(9);
+        f.panel->Field(9)->ChangeValue(typed);
+        f.FocusField(5);
+        EXPECT_EQ(f.panel->Field(9)->GetValue(), typed);
+        EXPECT_EQ(f.panel->Field(3)->GetValue(), wxS("0.1")) << typed;
+        EXPECT_FLOAT_EQ(f.Mask().featherMillimetres, 0.0f) << typed;
+        EXPECT_EQ(note(), wxS("Size X must be from 0.5 to 10000 mm.")) << typed;
+    }
+    f.FocusField(9);
+    f.panel->Field(9)->ChangeValue(wxS("0"));
+    f.FocusField(5);
+    EXPECT_EQ(f.panel->Field(3)->GetValue(), wxS("0.1"));
     EXPECT_TRUE(WindowShot::Save(f.panel, "mask_panel_refused_size.png"));
     f.FocusField(3);
     f.panel->Field(3)->ChangeValue(wxS("4"));

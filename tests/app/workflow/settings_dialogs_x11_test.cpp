@@ -148,13 +148,36 @@ TEST(SettingsDialogsX11, ProceduralDialogSavesAUserPresetAndDeletingYoursBringsT
     EXPECT_EQ(edit->GetValue().ToStdWstring(), text);
     EXPECT_TRUE(dialog->FindWindow(kIdRowRefusal)->IsShown()) << text;
     EXPECT_NE(Label(dialog.dialog, kIdRowRefusal).find(L" must be "), std::wstring::npos) << text;
-    // OK stays open at the field and says why.
+    // OK stays open at the field and says why, the text selected once the message has gone
+    // (the message box takes the focus, and the caret came back inside the text).
     refused.clear();
+    dialog->refuse = [&](const std::wstring& said) {
+      refused = said;
+      edit->SetInsertionPoint(1);
+    };
     wxCommandEvent ok(wxEVT_BUTTON, wxID_OK);
     dialog->GetEventHandler()->ProcessEvent(ok);
     EXPECT_TRUE(dialog->IsShown()) << text;
     EXPECT_NE(refused.find(L" must be "), std::wstring::npos) << text;
+    long from = 0, to = 0;
+    edit->GetSelection(&from, &to);
+    EXPECT_EQ(from, 0) << text;
+    EXPECT_EQ(to, edit->GetLastPosition()) << text;
+    EXPECT_EQ(wxWindow::FindFocus(), edit) << text;
+    // Save Preset refuses as OK does, naming the row, and saves nothing: the preset would have
+    // held the value last taken under "Saved".
+    refused.clear();
+    fixture.names = {L"probeE"};
+    dialog->SavePreset();
+    EXPECT_EQ(refused, Label(dialog.dialog, kIdRowRefusal)) << text;
+    const std::string row = numeric->label.substr(0, numeric->label.find(" ("));
+    EXPECT_EQ(refused.rfind(std::wstring(row.begin(), row.end()), 0), 0u) << text;
+    EXPECT_EQ(fixture.names.size(), 1u) << text;  // no name was asked for
+    EXPECT_EQ(Label(dialog.dialog, kIdInformation).find(L"Saved"), std::wstring::npos) << text;
+    EXPECT_EQ(dialog->PresetListTexts(), (std::vector<std::wstring>{L"Select Preset", L"Coarse", L"Fine"})) << text;
+    dialog->refuse = [&](const std::wstring& said) { refused = said; };
   }
+  fixture.names.clear();
   // A decimal comma is a decimal point.
   const float middle = (numeric->minimum + numeric->maximum) / 2.0f;
   std::wstring typed = FormatDialogFloat(middle);
@@ -412,6 +435,7 @@ struct TypedNumberOutcome {
   std::wstring refusal;
   bool taken = false;
   bool focused = false;
+  bool selected = false;  // the whole text, once the message has gone
   double value = 0.0;  // what the dialog then holds for the field
 };
 
@@ -420,11 +444,18 @@ template <typename Dialog, typename Stored>
 TypedNumberOutcome TypeAndPressOk(Dialog* created, const TypedNumberCase& c, Stored stored) {
   Shown dialog(created);
   TypedNumberOutcome outcome;
-  dialog->refuse = [&outcome](const std::wstring& text) { outcome.refusal = text; };
   auto* field = static_cast<wxTextCtrl*>(dialog->FindWindow(c.field));
+  // A message box takes the focus; the caret came back inside the text.
+  dialog->refuse = [&outcome, field](const std::wstring& text) {
+    outcome.refusal = text;
+    field->SetInsertionPoint(0);
+  };
   field->ChangeValue(c.typed);
   outcome.taken = dialog->TakeFieldValues();
   outcome.focused = wxWindow::FindFocus() == field;
+  long from = 0, to = 0;
+  field->GetSelection(&from, &to);
+  outcome.selected = from == 0 && to == field->GetLastPosition();
   outcome.value = stored(*dialog.dialog);
   return outcome;
 }
@@ -510,6 +541,7 @@ TEST(SettingsDialogsX11, TypedNumbersReadADecimalCommaAndAreRefusedOutOfRange) {
     EXPECT_EQ(outcome.taken, !refused) << name;
     if (refused) {
       EXPECT_TRUE(outcome.focused) << name;
+      EXPECT_TRUE(outcome.selected) << name;
     } else {
       EXPECT_NEAR(outcome.value, e.value, 1e-6) << name;
     }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cwchar>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -339,7 +340,10 @@ TEST(ReliefBodyX11, StrengthCommitsOnEnterAndIgnoresTooLarge) {
   // Refused as the relief dialog refuses, naming the range; "1,500.5" used to be taken as 1.
   enter(L"1,500.5");
   EXPECT_EQ(f.doc->displacementSettings.strengthMillimetres, 0.75f);
-  EXPECT_EQ(edit->GetValue(), wxS("0.75"));
+  // The refused text stays to be mended (it used to be put back to 0.75 behind the message).
+  EXPECT_EQ(edit->GetValue(), wxS("1,500.5"));
+  displacement.UpdateFromDocument(f.doc.get());
+  EXPECT_EQ(edit->GetValue(), wxS("1,500.5"));
   EXPECT_EQ(refused, (std::vector<std::wstring>{
                          L"Strength must be from 0 to 100000 mm.",
                          L"Strength must be a number from 0 to 100000 mm. Type it without thousands separators."}));
@@ -359,6 +363,70 @@ TEST(ReliefBodyX11, StrengthCommitsOnEnterAndIgnoresTooLarge) {
   displacement.UpdateFromDocument(empty.doc.get());
   EXPECT_FALSE(edit->IsEnabled());
   displacement.UpdateFromDocument(f.doc.get());
+}
+
+// The section's Triangle size and Strength keep a refused text, selected, until it is mended or
+// Escape puts the stored value back (it used to be put back behind the message): the document
+// and the body's own refresh leave it, leaving the field again does not say it twice, Enter does.
+TEST(ReliefBodyX11, RefusedSectionTextsStayUntilMended) {
+  FixtureLibrary library;
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CRemeshBody& remesh = *frame.Relief().Remesh();
+  CDisplacementBody& displacement = *frame.Relief().Displacement();
+  struct Case {
+    const char* field;
+    const wchar_t* typed;
+    const wchar_t* refusal;
+    const wchar_t* mended;
+  };
+  const Case cases[] = {
+      {"size", L"0.001", L"Triangle size must be from 0.01 to 100000 mm.", L"0.5"},
+      {"size", L"abc", L"Triangle size must be a number from 0.01 to 100000 mm.", L"0.25"},
+      {"strength", L"-3", L"Strength must be from 0 to 100000 mm.", L"0.5"},
+      {"strength", L"nan", L"Strength must be a number from 0 to 100000 mm.", L"0.25"},
+  };
+  std::vector<std::wstring> refused;
+  remesh.refuse = [&refused](const std::wstring& text) { refused.push_back(text); };
+  displacement.refuse = remesh.refuse;
+  for (const Case& c : cases) {
+    const bool size = std::string(c.field) == "size";
+    wxTextCtrl* edit = size ? remesh.SizeEdit() : displacement.StrengthEdit();
+    float& stored = size ? f.doc->remeshSettings.targetEdgeMillimetres : f.doc->displacementSettings.strengthMillimetres;
+    const auto enter = [edit] {
+      wxCommandEvent event(wxEVT_TEXT_ENTER, edit->GetId());
+      event.SetEventObject(edit);
+      edit->ProcessWindowEvent(event);
+    };
+    const std::string what = std::string(c.field) + " " + wxString(c.typed).ToStdString();
+    const float before = stored;
+    const wxString shown = edit->GetValue();
+    refused.clear();
+    edit->ChangeValue(c.typed);
+    enter();
+    EXPECT_EQ(refused, (std::vector<std::wstring>{c.refusal})) << what;
+    EXPECT_EQ(stored, before) << what;
+    remesh.UpdateFromDocument(f.doc.get());
+    displacement.UpdateFromDocument(f.doc.get());
+    wxFocusEvent leave(wxEVT_KILL_FOCUS, edit->GetId());
+    leave.SetEventObject(edit);
+    edit->ProcessWindowEvent(leave);
+    EXPECT_EQ(edit->GetValue().ToStdWstring(), c.typed) << what;
+    EXPECT_EQ(refused.size(), 1u) << what << ": leaving again said it again";
+    enter();
+    EXPECT_EQ(refused.size(), 2u) << what << ": Enter says it again";
+    // Escape puts the stored value back; the mended text is then taken.
+    wxKeyEvent escape(wxEVT_KEY_DOWN);
+    escape.m_keyCode = WXK_ESCAPE;
+    escape.SetEventObject(edit);
+    edit->ProcessWindowEvent(escape);
+    EXPECT_EQ(edit->GetValue(), shown) << what;
+    edit->ChangeValue(c.mended);
+    enter();
+    EXPECT_EQ(refused.size(), 2u) << what;
+    EXPECT_FLOAT_EQ(stored, static_cast<float>(std::wcstod(c.mended, nullptr))) << what;
+  }
 }
 
 // A part whose estimate is over the triangle limit: the body says Process would refuse it, and

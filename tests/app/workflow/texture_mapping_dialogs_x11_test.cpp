@@ -189,19 +189,70 @@ TEST_F(SettingsDialogs, TextureSettingsRefusesAZeroWidthAndWithdrawsTheSeamlessR
   dialog->Destroy();
 }
 
-// A level held to its range is said before OK takes it (black 255 became 254 without a word).
-TEST_F(SettingsDialogs, TextureSettingsSaysAHeldLevelBeforeTakingIt) {
-  TexturedDocument f;
-  auto* dialog = new CTextureSettingsDialog(nullptr, TextureInputFromDocument(*f.doc));
-  std::wstring refused;
-  dialog->refuse = [&](const std::wstring& text) { refused = text; };
-  dialog->Levels()->Edit(0)->ChangeValue("255");
-  EXPECT_FALSE(dialog->TakeFieldValues());
-  EXPECT_EQ(refused, L"Black must stay below white. It is now 254.");
-  EXPECT_EQ(dialog->Levels()->Edit(0)->GetValue(), "254");
-  ASSERT_TRUE(dialog->TakeFieldValues());  // OK again takes what the edits show
-  EXPECT_FLOAT_EQ(dialog->Settings().blackLevel, 254 / 255.0f);
-  dialog->Destroy();
+// A level out of range, or crossing the other, is refused at its edit as every field refuses:
+// leaving the edit keeps the typed text (gamma 0.05 became 0.10, black 300 became 254, white
+// 100 under black 200 became 201), OK says why with the text selected, and the mended text is
+// taken.
+TEST_F(SettingsDialogs, TextureSettingsRefusesALevelAtItsEdit) {
+  struct Case {
+    int edit;
+    const wchar_t* typed;
+    float black;  // the stored black level, 0..255
+    const wchar_t* refusal;
+    const wchar_t* mended;
+    float takenGamma;  // the gamma after the mended text, or the black or white level it sets
+  };
+  const Case cases[] = {
+      {1, L"0.05", 0.0f, L"Gamma must be from 0.1 to 9.99.", L"0.1", 10.0f},
+      {1, L"10", 0.0f, L"Gamma must be from 0.1 to 9.99.", L"9.99", 1.0f / 9.99f},
+      {0, L"300", 0.0f, L"Black must be from 0 to 255.", L"254", 254.0f},
+      {0, L"255", 0.0f, L"Black must be below white (255).", L"254", 254.0f},
+      {2, L"100", 200.0f, L"White must be above black (200).", L"201", 201.0f},
+      {2, L"nan", 0.0f, L"White must be a number from 0 to 255.", L"100", 100.0f},
+  };
+  for (const Case& c : cases) {
+    const std::string what = wxString(c.typed).ToStdString() + " in edit " + std::to_string(c.edit);
+    TexturedDocument f;
+    f.doc->heightMap.settings.blackLevel = c.black / 255.0f;
+    auto* dialog = new CTextureSettingsDialog(nullptr, TextureInputFromDocument(*f.doc));
+    dialog->Show();
+    Settle();
+    std::wstring refused;
+    dialog->refuse = [&](const std::wstring& text) { refused = text; };
+    CLevelsControl* levels = dialog->Levels();
+    const LevelsValues before = levels->values;
+    wxTextCtrl* edit = levels->Edit(c.edit);
+    edit->ChangeValue(c.typed);
+    wxFocusEvent leave(wxEVT_KILL_FOCUS, edit->GetId());
+    leave.SetEventObject(edit);
+    edit->GetEventHandler()->ProcessEvent(leave);
+    EXPECT_EQ(edit->GetValue().ToStdWstring(), c.typed) << what;
+    EXPECT_TRUE(levels->values == before) << what;
+    // Another edit confirmed with Enter leaves the refused text standing.
+    levels->Edit(4)->ChangeValue("250");
+    levels->ReadLevelEdits();
+    EXPECT_EQ(edit->GetValue().ToStdWstring(), c.typed) << what;
+    EXPECT_FLOAT_EQ(levels->values.outputWhiteLevel, 250 / 255.0f) << what;
+
+    EXPECT_FALSE(dialog->TakeFieldValues()) << what;
+    EXPECT_EQ(refused, c.refusal) << what;
+    EXPECT_EQ(edit->GetValue().ToStdWstring(), c.typed) << what;
+    EXPECT_EQ(wxWindow::FindFocus(), edit) << what;
+    long from = 0, to = 0;
+    edit->GetSelection(&from, &to);
+    EXPECT_EQ(from, 0) << what;
+    EXPECT_EQ(to, edit->GetLastPosition()) << what;
+    EXPECT_FLOAT_EQ(dialog->Settings().blackLevel, c.black / 255.0f) << what;
+
+    // Following the refusal once passes.
+    edit->ChangeValue(c.mended);
+    refused.clear();
+    ASSERT_TRUE(dialog->TakeFieldValues()) << what << ": " << wxString(refused).ToStdString();
+    const grainforge::mesh::TextureSettings& s = dialog->Settings();
+    const float taken = c.edit == 1 ? s.gamma : (c.edit == 0 ? s.blackLevel : s.whiteLevel) * 255.0f;
+    EXPECT_NEAR(taken, c.takenGamma, 1e-3f) << what;
+    dialog->Destroy();
+  }
 }
 
 TEST_F(SettingsDialogs, AutoLevelsShowTheImagesLevelsAndTurningThemOffGoesNeutral) {
