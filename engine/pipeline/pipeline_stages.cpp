@@ -758,8 +758,18 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         && (RefuseOverTheLimit() || RefuseOverMemory()))
         return false;
 
-    // How finely the triangles carry the texture; detail finer than a triangle is blurred away.
     const Projection framed = BuildTileFrames(settings.projection, heightMap.settings);
+    MeasureSampling(framed);
+    if (settings.displacement.method == DisplacementMethod::mesh) {
+        RunVertexRelief(framed);
+        return true;
+    }
+    return RunSolidRelief(progress, framed);
+}
+
+void PipelineStages::MeasureSampling(const Projection& framed)
+{
+    // How finely the triangles carry the texture; detail finer than a triangle is blurred away.
     const float zoom = MinimumLayerZoom(framed);
     const float finestZoom = zoom > 0.0f ? zoom : 1.0f;
     const float textureWidth = heightMap.settings.widthMillimetres;
@@ -792,35 +802,46 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
     const float ownBlur = heightMap.settings.blurMillimetres;
     sampling.filterMillimetres = std::max({blur, 0.0f, ownBlur});
     sampling.filterRaised = sampling.filterMillimetres > ownBlur;
+}
 
+void PipelineStages::RunVertexRelief(const Projection& framed)
+{
+    const PipelineSettings& settings = lastSettings;
+    const SamplingReport& sampling = report.sampling;
     const bool weightsMatch = stageWeights.MatchesMesh(faceInput);
     const std::vector<std::uint8_t>* outerMask =
         weightsMatch ? &stageWeights.faceOuterMask : nullptr;
     const TileFrame extent = settings.TileExtent();
+    TriangleMesh mesh = faceInput;
+    // Weights that do not fit the mesh read as unweighted: every vertex takes the relief.
+    std::vector<float> ones;
+    if (!weightsMatch)
+        ones.assign(mesh.vertices.size(), 1.0f);
+    const std::vector<float>& weights = weightsMatch ? stageWeights.vertexWeights : ones;
+    // Faces the projection leaves plain stay in their planes up to their edges.
+    const std::vector<std::uint8_t> plain = FacesKeptPlain(faceInput, stageWeights, settings.displacement.base);
+    DisplacementReport displacementReport = ApplyDisplacement(
+        mesh, framed, heightMap, weights, settings.displacement, outerMask, extent, &plain);
+    TextureWeights carried = stageWeights;
+    // Measured after simplify as the solid relief is: the moved vertices may go as far as
+    // the relief is deep, and the triangles between them round off as much again.
+    const float edge = sampling.measured ? sampling.triangleSize : SampleMedianEdgeLength(faceInput);
+    report.reliefDistance.triangleSize = edge;
+    report.reliefDistance.allowed = ReliefAllowance(edge,
+        std::max(-displacementReport.minimumOffset, displacementReport.maximumOffset));
+    report.displacementReport = std::move(displacementReport);
+    displaced = std::move(mesh);
+    displacedWeights = std::move(carried);
+}
 
-    if (settings.displacement.method == DisplacementMethod::mesh) {
-        TriangleMesh mesh = faceInput;
-        // Weights that do not fit the mesh read as unweighted: every vertex takes the relief.
-        std::vector<float> ones;
-        if (!weightsMatch)
-            ones.assign(mesh.vertices.size(), 1.0f);
-        const std::vector<float>& weights = weightsMatch ? stageWeights.vertexWeights : ones;
-        // Faces the projection leaves plain stay in their planes up to their edges.
-        const std::vector<std::uint8_t> plain = FacesKeptPlain(faceInput, stageWeights, settings.displacement.base);
-        DisplacementReport displacementReport = ApplyDisplacement(
-            mesh, framed, heightMap, weights, settings.displacement, outerMask, extent, &plain);
-        TextureWeights carried = stageWeights;
-        // Measured after simplify as the solid relief is: the moved vertices may go as far as
-        // the relief is deep, and the triangles between them round off as much again.
-        const float edge = sampling.measured ? sampling.triangleSize : SampleMedianEdgeLength(faceInput);
-        report.reliefDistance.triangleSize = edge;
-        report.reliefDistance.allowed = ReliefAllowance(edge,
-            std::max(-displacementReport.minimumOffset, displacementReport.maximumOffset));
-        report.displacementReport = std::move(displacementReport);
-        displaced = std::move(mesh);
-        displacedWeights = std::move(carried);
-        return true;
-    }
+bool PipelineStages::RunSolidRelief(const ProgressCallback& progress, const Projection& framed)
+{
+    const PipelineSettings& settings = lastSettings;
+    const SamplingReport& sampling = report.sampling;
+    const bool weightsMatch = stageWeights.MatchesMesh(faceInput);
+    const std::vector<std::uint8_t>* outerMask =
+        weightsMatch ? &stageWeights.faceOuterMask : nullptr;
+    const TileFrame extent = settings.TileExtent();
 
     // The solid: heights per vertex, scaled by the weights, then the displaced solid.
     std::vector<float> heights = SampleVertexHeights(faceInput, framed, heightMap,
@@ -1102,14 +1123,30 @@ bool PipelineStages::Run(const ProgressCallback& progress)
 
 bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& current)
 {
-    const PipelineSettings& settings = lastSettings;
     if (!HasGeometry(source)) {
         stageDirty.fill(0);
         return true;
     }
     report.sourceTriangles = source.TriangleCount();
     const std::array<std::uint8_t, kStageCount> dirtyAtStart = stageDirty;
+    if (!RunShapingStages(progress, current))
+        return false;
+    // From here on a failure or a stop redoes simplify, cleanup and the checks.
+    current = kStageSimplify;
+    if (!FinishResult(dirtyAtStart))
+        return false;
+    const bool reliefWanted = DisplacementWanted(lastSettings, heightMap);
+    if (!ValidateResult(progress, dirtyAtStart, reliefWanted))
+        return false;
+    NoteLostSurface();
+    NoteMissedTexture(reliefWanted);
+    if (!MeasureWallsAfterRelief(progress, dirtyAtStart, reliefWanted))
+        return false;
+    return RunPrintCheck(progress, reliefWanted);
+}
 
+bool PipelineStages::RunShapingStages(const ProgressCallback& progress, std::int32_t& current)
+{
     // A stop or failure after the remesh leaves the newest mesh before the relief as the result.
     const auto endAfterFaces = [&]() {
         const TriangleMesh& keep = !faceInput.vertices.empty() ? faceInput : remeshed;
@@ -1163,9 +1200,11 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
             return false;
         stageDirty[kStageSimplify] = 0;
     }
+    return true;
+}
 
-    // From here on a failure or a stop redoes simplify, cleanup and the checks.
-    current = kStageSimplify;
+bool PipelineStages::FinishResult(const std::array<std::uint8_t, kStageCount>& dirtyAtStart)
+{
     {
         const Clock::time_point start = Clock::now();
         RunCleanupStage();
@@ -1184,13 +1223,17 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
         MeasurePartChange();
         report.surfaceDistanceMilliseconds += MillisecondsSince(start);
     }
+    return true;
+}
 
-    // Validation.
-    const bool displacementWanted = DisplacementWanted(settings, heightMap);
+bool PipelineStages::ValidateResult(const ProgressCallback& progress,
+    const std::array<std::uint8_t, kStageCount>& dirtyAtStart, bool reliefWanted)
+{
+    const PipelineSettings& settings = lastSettings;
     const bool changed = dirtyAtStart[kStageRemesh] != 0 || dirtyAtStart[kStageDisplacement] != 0
         || dirtyAtStart[kStageSimplify] != 0;
     const bool meaningful =
-        settings.remeshOn != 0 || displacementWanted || settings.simplifyOn != 0;
+        settings.remeshOn != 0 || reliefWanted || settings.simplifyOn != 0;
     const ExportCleanupReport& cleanup = report.cleanupReport;
     const bool cleaned = cleanup.verticesMerged != 0 || cleanup.collapsedTrianglesDropped != 0
         || cleanup.trianglesAdded != 0;
@@ -1199,50 +1242,57 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
     checksOnly = false;
     report.validated = false;
     report.validation = {};
-    if (validate) {
-        if (ReportPhase(progress, kCheckingMeshPhaseText))
-            return false;
-        const Clock::time_point start = Clock::now();
-        ValidationOptions options;
-        options.sliverQualityLimit = 0.001f;
-        // A relief can fold the surface through itself; the search costs a few per cent of the
-        // run, and without it the verdict says "Good" on a result that crosses.
-        options.checkSelfIntersections = true;
-        options.displacedResult = true;
-        options.maximumSelfIntersectionPairs = 40000000;
-        // The verdict is about the file that will be written: bodies that touch through
-        // distinct vertices at one place are one vertex there to a slicer.
-        report.validation = ValidateAsWritten(result, options);
-        report.validated = true;
-        report.checkMilliseconds = MillisecondsSince(start);
-    }
-    NoteLostSurface();
-    NoteMissedTexture(displacementWanted);
+    if (!validate)
+        return true;
+    if (ReportPhase(progress, kCheckingMeshPhaseText))
+        return false;
+    const Clock::time_point start = Clock::now();
+    ValidationOptions options;
+    options.sliverQualityLimit = 0.001f;
+    // A relief can fold the surface through itself; the search costs a few per cent of the
+    // run, and without it the verdict says "Good" on a result that crosses.
+    options.checkSelfIntersections = true;
+    options.displacedResult = true;
+    options.maximumSelfIntersectionPairs = 40000000;
+    // The verdict is about the file that will be written: bodies that touch through
+    // distinct vertices at one place are one vertex there to a slicer.
+    report.validation = ValidateAsWritten(result, options);
+    report.validated = true;
+    report.checkMilliseconds = MillisecondsSince(start);
+    return true;
+}
 
+bool PipelineStages::MeasureWallsAfterRelief(const ProgressCallback& progress,
+    const std::array<std::uint8_t, kStageCount>& dirtyAtStart, bool reliefWanted)
+{
     // Walls, after a vertex relief only.
+    const PipelineSettings& settings = lastSettings;
     const WallSettings walls = settings.Walls();
-    if (displacementWanted && settings.displacement.method == DisplacementMethod::mesh
-        && settings.displacement.checkThinWalls && !faceInput.vertices.empty()
-        && displaced.vertices.size() == faceInput.vertices.size()) {
-        const bool sameWalls = wallsMeasured
-            && wallsMeasuredSettings.lineWidthMillimetres == walls.lineWidthMillimetres
-            && wallsMeasuredSettings.thresholdMillimetres == walls.thresholdMillimetres
-            && wallsMeasuredSettings.minimumInwardMillimetres == walls.minimumInwardMillimetres;
-        if (dirtyAtStart[kStageDisplacement] != 0 || !sameWalls) {
-            if (ReportPhase(progress, kMeasuringWallsPhaseText))
-                return false;
-            const std::vector<float>& weights = stageWeights.vertexWeights;
-            report.walls = MeasureWalls(faceInput, displaced, weights, report.displacementReport,
-                walls);
-            wallsMeasuredSettings = walls;
-            wallsMeasured = true;
-        }
-    } else {
+    if (!(reliefWanted && settings.displacement.method == DisplacementMethod::mesh
+            && settings.displacement.checkThinWalls && !faceInput.vertices.empty()
+            && displaced.vertices.size() == faceInput.vertices.size())) {
         report.walls = {};
         wallsMeasured = false;
+        return true;
     }
+    const bool sameWalls = wallsMeasured
+        && wallsMeasuredSettings.lineWidthMillimetres == walls.lineWidthMillimetres
+        && wallsMeasuredSettings.thresholdMillimetres == walls.thresholdMillimetres
+        && wallsMeasuredSettings.minimumInwardMillimetres == walls.minimumInwardMillimetres;
+    if (dirtyAtStart[kStageDisplacement] == 0 && sameWalls)
+        return true;
+    if (ReportPhase(progress, kMeasuringWallsPhaseText))
+        return false;
+    const std::vector<float>& weights = stageWeights.vertexWeights;
+    report.walls = MeasureWalls(faceInput, displaced, weights, report.displacementReport, walls);
+    wallsMeasuredSettings = walls;
+    wallsMeasured = true;
+    return true;
+}
 
-    // Print check.
+bool PipelineStages::RunPrintCheck(const ProgressCallback& progress, bool reliefWanted)
+{
+    const PipelineSettings& settings = lastSettings;
     if (settings.printCheckOn == 0) {
         report.printability = {};
         report.beforeRelief = {};
@@ -1259,7 +1309,7 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
     report.beforeRelief = {};
     report.printabilityBeforeRelief = false;
     const PrintabilityReport& printability = report.printability;
-    if (displacementWanted
+    if (reliefWanted
         && (!printability.featuresInAir.empty() || !printability.farReaches.empty()
             || !printability.airPlaces.empty())
         && !faceInput.vertices.empty()) {

@@ -111,6 +111,11 @@ public:
     bool RunRemeshStage(const ProgressCallback& progress);
     void RunMaskStage();
     bool RunDisplacementStage(const ProgressCallback& progress);
+    // RunDisplacementStage's steps: how finely the triangles carry the texture (and the map's
+    // blur to match), then the vertex relief or the solid one.
+    void MeasureSampling(const Projection& framed);
+    void RunVertexRelief(const Projection& framed);
+    bool RunSolidRelief(const ProgressCallback& progress, const Projection& framed);
     bool RunSimplifyStage(const ProgressCallback& progress);
     void RunCleanupStage();
     // Reports a check's phase; true when the callback asked to stop (stage 3 is then dirty so
@@ -202,6 +207,20 @@ private:
     // Run's body; `current` follows the stage at work, so that an allocation failure can
     // leave it dirty.
     bool RunStages(const ProgressCallback& progress, std::int32_t& current);
+    // RunStages' steps, in order. Each returns false when the run ends there (a stop, a failure
+    // or a refusal, said in the report). The stages that make the mesh: remesh, faces, relief,
+    // simplify, each run when it is out of date.
+    bool RunShapingStages(const ProgressCallback& progress, std::int32_t& current);
+    // The cleanup, the refusal of a coordinate that is not a number, and the measurements of
+    // what the relief and simplify changed.
+    bool FinishResult(const std::array<std::uint8_t, kStageCount>& dirtyAtStart);
+    // The validation of the result, when anything changed it.
+    bool ValidateResult(const ProgressCallback& progress, const std::array<std::uint8_t, kStageCount>& dirtyAtStart,
+        bool reliefWanted);
+    // The walls measured after a vertex relief, when they or their settings changed.
+    bool MeasureWallsAfterRelief(const ProgressCallback& progress,
+        const std::array<std::uint8_t, kStageCount>& dirtyAtStart, bool reliefWanted);
+    bool RunPrintCheck(const ProgressCallback& progress, bool reliefWanted);
 };
 
 }  // namespace grainforge::mesh
