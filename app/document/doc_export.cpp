@@ -149,7 +149,7 @@ void CGrainforgeDoc::OnMeshRepair()
         ShowInformation(L"Nothing was changed. What is wrong with this part is not something Repair mends: "
                         L"large holes are not filled, and triangles passing through others are mended when "
                         L"the part is saved.",
-            kInfoOk, InfoEvent::check);
+            kInfoOk, InfoEvent::partJob);
         return;
     }
     if (host.views != nullptr)

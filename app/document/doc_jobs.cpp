@@ -98,21 +98,21 @@ bool CGrainforgeDoc::RepairMeshInPlace()
     if (!ran || result.outcome == MeshJobOutcome::failed) {
         const std::string text = ran ? MeshJobFailureText(kRepairJobName, result.failure) : NotStartedText(kRepairJobName);
         LogMessage(text, kLogError);
-        ShowInformation(Utf8ToWide(text), kInfoError, InfoEvent::check);
+        ShowInformation(Utf8ToWide(text), kInfoError, InfoEvent::partJob);
         return false;
     }
     LogUtf8Lines(mesh::FormatRepairSummary(result.report));
     if (result.outcome != MeshJobOutcome::replaced) {
         if (result.report.pairsLeft != 0 || result.report.emptied) {
             const RepairInformation information = RepairInformationText(result.report, 0);
-            ShowInformation(Utf8ToWide(information.text), information.kind, InfoEvent::check);
+            ShowInformation(Utf8ToWide(information.text), information.kind, InfoEvent::partJob);
         }
         return false;
     }
     TakeJobResult(std::move(result.mesh));
     const RepairInformation information =
         RepairInformationText(result.report, partValidation.selfIntersectingTriangleCount);
-    ShowInformation(Utf8ToWide(information.text), information.kind, InfoEvent::check);
+    ShowInformation(Utf8ToWide(information.text), information.kind, InfoEvent::partJob);
     return true;
 }
 
@@ -121,7 +121,7 @@ bool CGrainforgeDoc::FixMeshWithWindows()
     if (loadedPart.vertices.empty() || loadedPart.indices.empty())
         return false;
     if (!mesh::IsWindowsRepairAvailable()) {
-        ShowInformation(L"This Windows does not offer the 3D printing repair service.", kInfoError, InfoEvent::check);
+        ShowInformation(L"This Windows does not offer the 3D printing repair service.", kInfoError, InfoEvent::partJob);
         return false;
     }
     LogMessage("Repair with Windows: " + FormatThousands(TriangleCount(loadedPart)) +
@@ -145,13 +145,13 @@ bool CGrainforgeDoc::FixMeshWithWindows()
         const std::string text = ran ? MeshJobFailureText("Repair with Windows", failure)
                                      : NotStartedText("Repair with Windows");
         LogMessage(text, kLogError);
-        ShowInformation(Utf8ToWide(text), kInfoError, InfoEvent::check);
+        ShowInformation(Utf8ToWide(text), kInfoError, InfoEvent::partJob);
         return false;
     }
     if (!result.succeeded) {
         LogMessage("Repair with Windows failed: " + result.message, kLogError);
         ShowInformation(L"The Windows repair service could not fix this mesh.\n" + Utf8ToWide(result.message),
-            kInfoError, InfoEvent::check);
+            kInfoError, InfoEvent::partJob);
         return false;
     }
     const mesh::ValidationReport before = mesh::ValidateMesh(loadedPart, JobValidation(false));
@@ -196,12 +196,12 @@ bool CGrainforgeDoc::SimplifyInputMesh()
         const std::string text = ran ? MeshJobFailureText(kSimplifyJobName, result.failure)
                                      : NotStartedText(kSimplifyJobName);
         LogMessage(text, kLogError);
-        ShowInformation(Utf8ToWide(text), kInfoError, InfoEvent::check);
+        ShowInformation(Utf8ToWide(text), kInfoError, InfoEvent::partJob);
         return false;
     }
     LogJobReport(*this, kSimplifyJobName, mesh::FormatMeshSimplifyReport(result.report));
     if (result.outcome != MeshJobOutcome::replaced) {
-        ShowInformation(Utf8ToWide(kNothingToSimplifyText), kInfoOk, InfoEvent::check);
+        ShowInformation(Utf8ToWide(kNothingToSimplifyText), kInfoOk, InfoEvent::partJob);
         return false;
     }
     TakeJobResult(std::move(result.mesh));
@@ -230,7 +230,7 @@ bool CGrainforgeDoc::RemeshInputMesh(const mesh::RemeshSettings& settings)
     if (!ran || result.outcome != MeshJobOutcome::replaced) {
         const std::string text = ran ? RemeshJobProblemText(result) : NotStartedText(kRemeshJobName);
         LogMessage(text, kLogError);
-        ShowInformation(Utf8ToWide(text), kInfoError, InfoEvent::check);
+        ShowInformation(Utf8ToWide(text), kInfoError, InfoEvent::partJob);
         return false;
     }
     LogJobReport(*this, kRemeshJobName, mesh::FormatRemeshReport(result.report));

@@ -248,7 +248,7 @@ bool IsSaveEvent(InfoEvent event)
 bool InformationGoesWith(InfoEvent later, InfoEvent shown, int kind)
 {
     const bool verdict = shown == InfoEvent::run || shown == InfoEvent::check || shown == InfoEvent::placement ||
-                         shown == InfoEvent::note;
+                         shown == InfoEvent::note || shown == InfoEvent::partJob;
     switch (later) {
     case InfoEvent::view:
         return false;
@@ -270,10 +270,19 @@ bool InformationGoesWith(InfoEvent later, InfoEvent shown, int kind)
     }
 }
 
+bool CGrainforgeDoc::EventTakesWord(InfoEvent event, const InformationText& word) const
+{
+    // Undo and redo put back placement, texture and settings, never the mesh a job made: the
+    // job's word still describes the part.
+    if (restoringEdit && word.event == InfoEvent::partJob)
+        return false;
+    return InformationGoesWith(event, word.event, word.kind);
+}
+
 bool CGrainforgeDoc::DropInformationTakenBy(InfoEvent event) const
 {
-    return std::erase_if(eventWords, [event](const InformationText& word) {
-        return InformationGoesWith(event, word.event, word.kind);
+    return std::erase_if(eventWords, [this, event](const InformationText& word) {
+        return EventTakesWord(event, word);
     }) > 0;
 }
 
@@ -291,8 +300,8 @@ void CGrainforgeDoc::ShowInformation(const std::wstring& text, int kind, InfoEve
         // grave on an event that takes what it reports on, or with the outcome of a later save.
         std::erase_if(eventWords, [&](const InformationText& word) {
             const bool laterSave = IsSaveEvent(event) && word.event == event;
-            return word.kind == kInfoOk || laterSave ||
-                   (word.kind <= kind && InformationGoesWith(event, word.event, word.kind));
+            return (word.kind == kInfoOk && (!restoringEdit || word.event != InfoEvent::partJob)) || laterSave ||
+                   (word.kind <= kind && EventTakesWord(event, word));
         });
         eventWords.push_back({text, kind, event});
     }

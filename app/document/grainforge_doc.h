@@ -94,11 +94,12 @@ mesh::PrintabilitySettings DocumentPrintability(std::int32_t upAxis, bool collec
 // takes the verdicts on the result and the part (run and check), which no longer describe
 // what Process would make, and the note that the project was saved; a save takes only
 // an earlier word on a save of the same file kind, since writing a file changes nothing it
-// reports on.
+// reports on. An undo or a redo takes only what its own step makes stale: never the word of a
+// job that replaced the part's mesh, which the edit history does not hold.
 enum class InfoEvent : std::uint8_t {
     view,       // a view's text (a display limit, a texture the graphics card refused)
     run,        // Process: started, refused, failed, or reported with its warnings and notes
-    check,      // Check Printability, Repair and the input-mesh jobs: verdicts on the part shown
+    check,      // Check Printability, and the busy text of Repair and the input-mesh jobs
     save,       // a save of the part (STL): written, or why not
     part,       // a part opened, made, replaced by a job or placed; or why it could not be opened
     texture,    // a texture picked, loaded or rendered; or why it could not be
@@ -106,6 +107,7 @@ enum class InfoEvent : std::uint8_t {
     note,       // a command that changed nothing (a fit with nothing to do, files left alone)
     project,    // a save of the project: saved, or why not
     edit,       // any other edit of the document (a setting, a switch, a mask, an undo)
+    partJob,    // Repair and the input-mesh jobs: the part's mesh replaced by a job, or why not
 };
 
 // Whether the event `later` takes away a text of `kind` shown for the event `shown`.
@@ -538,6 +540,8 @@ private:
     };
     // Shows the words and the view's note, the gravest first, the older first among equals.
     void ShowComposedInformation() const;
+    // Whether `event` takes `word` away (InformationGoesWith, but an undo or redo keeps a job's).
+    bool EventTakesWord(InfoEvent event, const InformationText& word) const;
     // Drops the words `event` takes away; true when one went.
     bool DropInformationTakenBy(InfoEvent event) const;
 

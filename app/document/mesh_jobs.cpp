@@ -133,10 +133,24 @@ RemeshJobResult RemeshInputMeshJob(const TriangleMesh& loadedPart, const grainfo
     const bool ran = RunMeshJobBody(
         [&] {
             TriangleMesh copy = PlacedCopy(loadedPart, placement);
+            const grainforge::mesh::RemeshEstimate estimate = grainforge::mesh::EstimateRemeshResult(copy, settings);
+            // A triangle size about as large as the part makes no surface, or leaves the part as
+            // it was: neither is a remesh the part should be replaced by.
+            if (grainforge::mesh::UnderRemeshFloor(estimate)) {
+                result.estimatedTriangles = estimate.totalTriangles;
+                result.tooCoarse = true;
+                result.askedTriangleSize = settings.targetEdgeMillimetres;
+                if (!copy.boundsValid)
+                    copy.ComputeBounds();
+                if (copy.boundsValid)
+                    result.partSize = copy.boundsMax - copy.boundsMin;
+                result.advisedTriangleSize = grainforge::mesh::AdviseCoarsestRemeshSize(copy, settings);
+                result.outcome = MeshJobOutcome::refused;
+                return;
+            }
             // The same limit as the pipeline's remesh stage: a fine target on a large part would
             // otherwise make more triangles than anything after it can carry.
             if (maximumTriangles != 0) {
-                const grainforge::mesh::RemeshEstimate estimate = grainforge::mesh::EstimateRemeshResult(copy, settings);
                 if (grainforge::mesh::OverTriangleLimit(estimate.totalTriangles, maximumTriangles)) {
                     result.estimatedTriangles = estimate.totalTriangles;
                     result.costliest = estimate.costliest;
@@ -154,6 +168,15 @@ RemeshJobResult RemeshInputMeshJob(const TriangleMesh& loadedPart, const grainfo
             // the copy is then the part unchanged, not a result.
             if (result.report.failed) {
                 result.failure.detail = grainforge::mesh::RemeshFailureText(result.report);
+                result.outcome = MeshJobOutcome::failed;
+                return;
+            }
+            // Thin places narrower than the cell vanish from the grid: a remesh that kept none
+            // of the surface is no result, whatever the estimate said.
+            if (result.report.trianglesAfter == 0 || copy.indices.empty()) {
+                result.failure.detail = "it made no triangles, as triangles of "
+                    + grainforge::mesh::FormatLength(settings.targetEdgeMillimetres)
+                    + " mm are wider than the part's thinnest places; a smaller triangle size keeps them";
                 result.outcome = MeshJobOutcome::failed;
                 return;
             }
@@ -206,6 +229,20 @@ std::string MeshJobFailureText(std::string_view jobName, const MeshJobFailure& f
 
 std::string RemeshJobProblemText(const RemeshJobResult& result)
 {
+    if (result.outcome == MeshJobOutcome::refused && result.tooCoarse) {
+        std::string text(kRemeshJobName);
+        text.append(" would make about ")
+            .append(grainforge::mesh::FormatCountGrouped(result.estimatedTriangles))
+            .append(" triangles, too few for the part's surface: triangles of ")
+            .append(grainforge::mesh::FormatLength(result.askedTriangleSize))
+            .append(" mm are too large for a part of ")
+            .append(grainforge::mesh::FormatSize3(result.partSize.x, result.partSize.y, result.partSize.z))
+            .append(". The part is as it was; ");
+        if (result.advisedTriangleSize > 0.0f)
+            return text + "a triangle size of at most " + grainforge::mesh::FormatLength(result.advisedTriangleSize)
+                + " mm makes its surface.";
+        return text + "a smaller triangle size makes its surface.";
+    }
     if (result.outcome == MeshJobOutcome::refused) {
         std::string text(kRemeshJobName);
         text.append(" would make about ")

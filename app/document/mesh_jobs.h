@@ -54,6 +54,12 @@ struct RemeshJobResult {
     std::uint64_t estimatedTriangles = 0;  // behind a refusal
     grainforge::mesh::CostliestPiece costliest;  // of pieces that lie apart, the one that makes the most
     float advisedTriangleSize = 0.0f;  // behind a refusal: the size whose estimate is within the limit
+    // Refused because the size is too coarse for any surface: the estimate is under the fewest
+    // a remesh makes, `advisedTriangleSize` the largest size whose estimate is not (0: none
+    // found), `partSize` the placed part's box.
+    bool tooCoarse = false;
+    grainforge::mesh::Vec3 partSize{};
+    float askedTriangleSize = 0.0f;
     grainforge::mesh::TriangleMesh mesh;
     MeshJobFailure failure;
 };
@@ -92,8 +98,9 @@ bool RunMeshJobBody(Body&& body, MeshJobFailure& failure) noexcept
     const grainforge::mesh::Transform3x4& placement, float detailLevel, const std::atomic<bool>& cancel) noexcept;
 
 // Remeshes a copy of the placed part as the pipeline's remesh stage would: refused without
-// running when the estimate passes `maximumTriangles` (0: no limit), failed when the remesh
-// refuses for memory or fails on its own, stopped by the flag.
+// running when the estimate passes `maximumTriangles` (0: no limit) or is too few for any
+// surface, failed when the remesh refuses for memory, fails on its own or makes no triangles,
+// stopped by the flag.
 [[nodiscard]] RemeshJobResult RemeshInputMeshJob(const grainforge::mesh::TriangleMesh& loadedPart,
     const grainforge::mesh::Transform3x4& placement, const grainforge::mesh::RemeshSettings& settings,
     std::uint64_t maximumTriangles, const std::atomic<bool>& cancel) noexcept;

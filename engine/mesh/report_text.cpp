@@ -137,6 +137,38 @@ float SearchAdvisedLength(float start, double excess, const std::function<bool(f
     return 0.0f;
 }
 
+float SearchAdvisedLengthDown(float start, double shortfall, const std::function<bool(float)>& fits)
+{
+    constexpr double kStep = 1.05;  // upward again from the first size that fits
+    // A size typed a thousand times too large (metres for millimetres) still finds its advice.
+    constexpr double kMostFactor = 1.0e6;
+    constexpr int kMostSteps = 64;
+    if (!(start > 0.0f) || !std::isfinite(start))
+        return 0.0f;
+    // Counts grow with the inverse square of the size; without a count to go by, halves.
+    double size = start / std::sqrt(std::isfinite(shortfall) ? std::max(shortfall, 1.0) : 4.0);
+    float found = 0.0f;
+    while (size > start / kMostFactor) {
+        const float written = RoundLengthUp(static_cast<float>(size));
+        if (written < start && fits(written)) {
+            found = written;
+            break;
+        }
+        size /= 2.0;
+    }
+    if (found == 0.0f)
+        return 0.0f;
+    // The guess may have gone further down than it needed: climb back while the next fits.
+    for (int step = 0; step < kMostSteps; ++step) {
+        size = std::max<double>(size * kStep, std::nextafter(found, std::numeric_limits<float>::infinity()));
+        const float written = RoundLengthUp(static_cast<float>(size));
+        if (!(written < start) || !fits(written))
+            break;
+        found = written;
+    }
+    return found;
+}
+
 std::string FormatSize3(float x, float y, float z)
 {
     return FormatMillimetres2(x) + " x " + FormatMillimetres2(y) + " x " + FormatMillimetres2(z) + " mm";

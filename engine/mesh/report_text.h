@@ -52,6 +52,11 @@ float RoundLengthUp(float millimetres);
 // counts and most memory fall with the square of the size, so its root is the first guess.
 // Every size a refusal advises is found here, so that the advice passes the check that refused.
 float SearchAdvisedLength(float start, double excess, const std::function<bool(float)>& fits);
+// The largest length below `start` (mm, above 0) found for which `fits` says yes, as
+// RoundLengthUp writes it; 0 when none within a millionth of `start` does. `shortfall` (at
+// least 1; infinite when the work at `start` came to nothing) is how far short of its need
+// the work at `start` falls. The mirror of SearchAdvisedLength, for a size too coarse.
+float SearchAdvisedLengthDown(float start, double shortfall, const std::function<bool(float)>& fits);
 
 // Three lengths, each as FormatMillimetres2, joined by " x " and followed by " mm":
 // "20.00 x 20.00 x 20.00 mm".

@@ -31,6 +31,25 @@ std::uint64_t StageTriangleLimit(std::uint64_t limit)
     return limit * kStageTriangleHeadroom;
 }
 
+bool UnderRemeshFloor(const RemeshEstimate& estimate)
+{
+    const bool measured = estimate.meshTriangles != 0 && estimate.countedTriangles == estimate.meshTriangles &&
+                          std::isfinite(estimate.areaSquareMillimetres);
+    return measured && estimate.totalTriangles < kFewestRemeshTriangles;
+}
+
+float AdviseCoarsestRemeshSize(const TriangleMesh& mesh, const RemeshSettings& settings)
+{
+    const std::uint64_t asked = EstimateRemeshResult(mesh, settings).totalTriangles;
+    const double shortfall = asked == 0 ? std::numeric_limits<double>::infinity()
+                                        : static_cast<double>(kFewestRemeshTriangles) / static_cast<double>(asked);
+    RemeshSettings trial = settings;
+    return SearchAdvisedLengthDown(settings.targetEdgeMillimetres, shortfall, [&](float size) {
+        trial.targetEdgeMillimetres = size;
+        return !UnderRemeshFloor(EstimateRemeshResult(mesh, trial));
+    });
+}
+
 float UnremeshedSolidCell(const TriangleMesh& mesh)
 {
     return std::max(SampleMedianEdgeLength(mesh), 0.05f);

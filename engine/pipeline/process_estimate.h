@@ -37,6 +37,22 @@ inline constexpr std::uint64_t kStageTriangleHeadroom = 2;
 // count with the user's triangle limit goes through here.
 [[nodiscard]] bool OverTriangleLimit(std::uint64_t count, std::uint64_t limit);
 
+// The fewest triangles a remesh estimate must come to for the remesh to be trusted with the
+// part's surface. Fewer, and the triangle size is about as large as the part: the contour
+// remesh then makes nothing at all (a 20 mm sphere at 14 mm, estimated at 19, while 13 mm,
+// estimated at 22, makes 32; a 20 mm cube at 40 mm), the isotropic one leaves the part as it
+// was. Parts thinner than the size can still lose their surface; the remesh's own count says so.
+inline constexpr std::uint64_t kFewestRemeshTriangles = 32;
+
+// True when `estimate` measured the surface (every triangle, a finite area) and comes to
+// fewer than kFewestRemeshTriangles. A surface it could not measure (a NaN coordinate) is left
+// to the remesh, which names that cause itself.
+[[nodiscard]] bool UnderRemeshFloor(const RemeshEstimate& estimate);
+
+// The largest triangle size below the one in `settings` whose remesh estimate on `mesh`
+// reaches kFewestRemeshTriangles, as RoundLengthUp writes it; 0 when none is found.
+[[nodiscard]] float AdviseCoarsestRemeshSize(const TriangleMesh& mesh, const RemeshSettings& settings);
+
 // The limit a stage holds its own count against, for a run whose shown count is within
 // `limit`: kStageTriangleHeadroom times it, saturating; the largest value when `limit` is 0.
 [[nodiscard]] std::uint64_t StageTriangleLimit(std::uint64_t limit);

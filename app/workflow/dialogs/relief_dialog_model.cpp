@@ -172,8 +172,19 @@ std::optional<std::wstring> RemeshInputEstimateText(const mesh::TriangleMesh* pa
                                                     int methodSelection, const std::wstring& typedSize) {
   if (!HasPart(part)) return std::nullopt;
   if (!TypedTriangleSize(typedSize)) return std::wstring();
-  const mesh::RemeshEstimate estimate =
-      mesh::EstimateRemeshResult(*part, ReadRemeshInputFields(stored, methodSelection, typedSize));
+  const mesh::RemeshSettings settings = ReadRemeshInputFields(stored, methodSelection, typedSize);
+  const mesh::RemeshEstimate estimate = mesh::EstimateRemeshResult(*part, settings);
+  // No count the job would refuse to make: the size it would accept instead.
+  if (mesh::UnderRemeshFloor(estimate)) {
+    const auto Widen = [](const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); };
+    std::wstring text = L"Too few triangles for the part's surface: triangles of " +
+                        Widen(mesh::FormatLength(settings.targetEdgeMillimetres)) +
+                        L" mm are too large for this part. ";
+    const float advised = mesh::AdviseCoarsestRemeshSize(*part, settings);
+    if (advised > 0.0f)
+      return text + L"A triangle size of at most " + Widen(mesh::FormatLength(advised)) + L" mm makes its surface.";
+    return text + L"A smaller triangle size makes its surface.";
+  }
   return L"About " + FormatCount(estimate.totalTriangles) + L" triangles from " +
          FormatCount(part->TriangleCount()) +
          L". The result replaces the part as loaded; open the file again to get the original back.";

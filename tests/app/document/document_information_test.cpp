@@ -44,6 +44,25 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
         EXPECT_TRUE(f.doc->IsModified()) << "the title's change mark shows";
     };
     const Act undo = [](auto& f) { f.doc->OnEditUndo(); };
+    const Act redo = [](auto& f) { f.doc->OnEditRedo(); };
+    const Act doubled = [](auto& f) {  // the cube twice over: Repair removes the copy
+        mesh::TriangleMesh part = f.doc->loadedPart;
+        const auto offset = static_cast<std::uint32_t>(part.vertices.size());
+        part.vertices.insert(part.vertices.end(), f.doc->loadedPart.vertices.begin(), f.doc->loadedPart.vertices.end());
+        for (const std::uint32_t index : f.doc->loadedPart.indices)
+            part.indices.push_back(index + offset);
+        part.ComputeBounds();
+        f.doc->InstallGeneratedPart(part, "Doubled", L"Doubled", "Doubled cube.");
+    };
+    const Act turned = [](auto& f) {  // laid on another face: the part's placement changes
+        f.doc->ComputeRestingFaces();
+        ASSERT_TRUE(f.doc->LayOnFace(1));
+    };
+    const Act mended = [](auto& f) {
+        f.host.answers.push_back(app::PromptAnswer::yes);
+        f.doc->OnMeshRepair();
+        ASSERT_EQ(f.doc->loadedPart.TriangleCount(), 12u);
+    };
     const Act start = [](auto& f) { f.doc->maximumTriangles = 18000000; f.FakeRuns(); f.doc->RequestProcess(); };
     const Act warned = [](auto& f) { f.FakeRuns(12345, 2.0f); f.doc->RequestProcess(); f.PollUntilReported(); };
     const Act repaired = [](auto& f) {  // two clean cubes: Repair asks, then mends nothing
@@ -98,6 +117,15 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
         {{[&](auto& f) { (void)f.doc->SaveProject(folder / "proj1.gfproj"); }, L"Project saved: proj1.gfproj"},
             {textureWider, L""}},
         {{sides(0), L""}, {printCheck, L"Prints without support"}, {undo, L""}},
+        // Undo and redo step through placement, texture and settings, never the repaired mesh:
+        // the Repair's word stays while they do, and a new edit still takes it.
+        {{doubled, L""}, {moved, L""}, {mended, L"Repaired: open edges"}, {undo, L"Repaired: open edges"},
+            {redo, L"Repaired: open edges"}, {moved, L""}},
+        {{doubled, L""}, {picked, L""}, {mended, L"Repaired: open edges"}, {undo, L"Repaired: open edges"},
+            {redo, L"Repaired: open edges"}},
+        {{doubled, L""}, {turned, L""}, {mended, L"Repaired: open edges"}, {undo, L"Repaired: open edges"},
+            {redo, L"Repaired: open edges"}},
+        {{doubled, L""}, {sides(0), L""}, {mended, L"Repaired: open edges"}, {undo, L"Repaired: open edges"}},
     };
     for (std::size_t s = 0; s < sessions.size(); ++s) {
         DocumentFixture f;

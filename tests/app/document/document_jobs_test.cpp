@@ -4,6 +4,7 @@
 #include "app/document/log_text.h"
 #include "tests/app/document/document_fixture.h"
 
+#include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/test_shapes.h"
 
 #include <gtest/gtest.h>
@@ -173,6 +174,63 @@ TEST(DocumentJobsTest, FailedAndRefusedJobsLeaveThePart)
         const std::string error = f.host.Lines(app::kLogError).back();
         EXPECT_EQ(error.rfind("Remesh Input Mesh would make about ", 0), 0u);
         EXPECT_EQ(f.host.information.back().second, app::kInfoError);
+        ExpectPartUntouched(doc, before);
+    }
+    // A triangle size too large for the 20 mm cube: refused, with the cause and the size
+    // that makes a surface; that size, typed as the text writes it, then runs and replaces the
+    // part by a closed one of at least a box's twelve triangles.
+    const struct {
+        mesh::RemeshMethod method;
+        float size;
+    } coarse[] = {{mesh::RemeshMethod::contour, 100.0f}, {mesh::RemeshMethod::contour, 1000.0f},
+        {mesh::RemeshMethod::contour, 40.0f}, {mesh::RemeshMethod::isotropic, 100.0f},
+        {mesh::RemeshMethod::isotropic, 1000.0f}};
+    for (const auto& c : coarse) {
+        SCOPED_TRACE(c.size);
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = f.WithCube();
+        doc.SetModifiedFlag(false);
+        const mesh::TriangleMesh before = doc.loadedPart;
+        mesh::RemeshSettings settings = doc.remeshSettings;
+        settings.method = c.method;
+        settings.targetEdgeMillimetres = c.size;
+        EXPECT_FALSE(doc.RemeshInputMesh(settings));
+        const std::string error = f.host.Lines(app::kLogError).back();
+        EXPECT_EQ(error.rfind("Remesh Input Mesh would make about ", 0), 0u) << error;
+        EXPECT_NE(error.find(" triangles, too few for the part's surface: triangles of "), std::string::npos) << error;
+        EXPECT_NE(error.find(" mm are too large for a part of 20.00 x 20.00 x 20.00 mm. The part is as it was; "),
+            std::string::npos) << error;
+        EXPECT_EQ(f.host.information.back(), std::make_pair(app::Utf8ToWide(error), app::kInfoError));
+        EXPECT_TRUE(HasLine(f.host, app::RemeshStartLine(12, c.size), app::kLogPlain));
+        ExpectPartUntouched(doc, before);
+
+        const std::string atMost = "a triangle size of at most ";
+        const std::size_t at = error.find(atMost);
+        ASSERT_NE(at, std::string::npos) << error;
+        settings.targetEdgeMillimetres = std::stof(error.substr(at + atMost.size()));
+        EXPECT_LT(settings.targetEdgeMillimetres, 22.0f);
+        EXPECT_GT(settings.targetEdgeMillimetres, 10.0f);
+        ASSERT_TRUE(doc.RemeshInputMesh(settings)) << f.host.Lines(app::kLogError).back();
+        EXPECT_GE(doc.loadedPart.TriangleCount(), 12u);
+        const mesh::ValidationReport check = mesh::ValidateMesh(doc.loadedPart, {});
+        EXPECT_EQ(check.edgeCounts.boundary, 0u);
+        EXPECT_EQ(check.edgeCounts.nonManifold, 0u);
+        EXPECT_NEAR(check.signedVolume, 8000.0f, 800.0f);
+    }
+    {
+        // A 1 mm disc under 10 mm cells: enough triangles by the estimate, but the contour
+        // keeps none of a part thinner than its cell. A failure, not an empty part.
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = f.WithCube();
+        doc.InstallGeneratedPart(mesh::MakeTestCylinder(30.0f, 1.0f), "Disc", L"Disc", "Disc.");
+        doc.SetModifiedFlag(false);
+        const mesh::TriangleMesh before = doc.loadedPart;
+        mesh::RemeshSettings settings = doc.remeshSettings;
+        settings.targetEdgeMillimetres = 10.0f;
+        EXPECT_FALSE(doc.RemeshInputMesh(settings));
+        EXPECT_EQ(f.host.Lines(app::kLogError).back(),
+            "Remesh Input Mesh could not remesh the part: it made no triangles, as triangles of 10.00 mm are "
+            "wider than the part's thinnest places; a smaller triangle size keeps them.");
         ExpectPartUntouched(doc, before);
     }
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace grainforge::app {
@@ -174,6 +175,19 @@ TEST(ReliefDialogModel, RemeshInputReadsMethodAndSize) {
   ASSERT_TRUE(text);
   EXPECT_EQ(text->rfind(L"About ", 0), 0u);
   EXPECT_NE(text->find(L" triangles from 12. The result replaces the part as loaded"), std::wstring::npos) << *text;
+  // A size about as large as the part shows no count the job would refuse, but the size it
+  // takes; that size, typed back, shows a count.
+  for (const auto& [selection, size] : {std::pair{1, L"100"}, std::pair{1, L"1000"}, std::pair{0, L"100"},
+                                        std::pair{1, L"40"}}) {
+    const std::wstring coarse = RemeshInputEstimateText(&cube, stored, selection, size).value_or(L"");
+    EXPECT_EQ(coarse.rfind(L"Too few triangles for the part's surface: triangles of ", 0), 0u) << size;
+    const std::wstring atMost = L"A triangle size of at most ";
+    const std::size_t at = coarse.find(atMost);
+    ASSERT_NE(at, std::wstring::npos) << size;
+    const std::wstring advised = coarse.substr(at + atMost.size(), coarse.find(L" mm", at) - at - atMost.size());
+    EXPECT_EQ(RemeshInputEstimateText(&cube, stored, selection, advised).value_or(L"").rfind(L"About ", 0), 0u)
+        << size << " then " << advised;
+  }
   // Read as the Remesh button reads it: "0,5 cm" used to show the count for 0.5 mm, until the
   // button refused it. A text it refuses shows no estimate.
   for (const wchar_t* refused : {L"0,5 cm", L"2 millimetres", L"0.001", L"abc", L""}) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace grainforge::mesh {
 namespace {
 
@@ -54,6 +56,30 @@ TEST(ReportText, AdvisedLengthRoundsUpToWhatIsWritten)
     EXPECT_EQ(SearchAdvisedLength(0.2f, 1.0, [](float size) { return size >= 0.2f; }), 0.2f);
     EXPECT_EQ(SearchAdvisedLength(0.2f, 1.0, [](float) { return false; }), 0.0f);
     EXPECT_EQ(SearchAdvisedLength(0.0f, 1.0, [](float) { return true; }), 0.0f);
+}
+
+// A size too coarse is advised downward: the largest written size found that fits, never the
+// start itself, close to the bound whether the first guess fell short of it or went past.
+TEST(ReportText, AdvisedLengthDownFindsTheLargestWrittenSizeThatFits)
+{
+    const double none = std::numeric_limits<double>::infinity();
+    const struct {
+        float start;
+        double shortfall;
+        float bound;  // fits at and below it; 0: nothing fits
+    } cases[] = {{100.0f, none, 20.8f}, {1000.0f, none, 20.8f}, {40.0f, 4.0, 20.0f}, {40.0f, 400.0, 20.0f},
+        {25.0f, 1.5, 20.8f}, {0.3f, 2.0, 0.0537f}, {20.0f, 1.0, 20.0f}, {20.0f, none, 0.0f}, {0.0f, 2.0, 1.0f},
+        {1000.0f, none, 0.99f}};
+    for (const auto& c : cases) {
+        const float found = SearchAdvisedLengthDown(c.start, c.shortfall, [&](float size) { return size <= c.bound; });
+        if (c.bound == 0.0f || c.start == 0.0f) {
+            EXPECT_EQ(found, 0.0f) << c.start << " " << c.bound;
+            continue;
+        }
+        EXPECT_LE(found, c.bound) << c.start;
+        EXPECT_GE(found, 0.88f * c.bound) << c.start;
+        EXPECT_EQ(RoundLengthUp(found), found) << "written as found: " << c.start;
+    }
 }
 
 }  // namespace
