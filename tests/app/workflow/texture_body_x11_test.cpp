@@ -456,9 +456,19 @@ TEST(ReliefBodyX11, OverTheLimitIsSaidBeforeProcessAndRefusedWithTheSameCount) {
   EXPECT_FALSE(f.doc->pipeline.IsRunning());
   const std::vector<std::string> errors = f.host.Lines(kLogError);
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(Utf8ToWide(errors[0]), L"Refused: About " + count
-      + L" triangles, which is over the limit. Nothing was changed; a larger triangle size or a higher triangle "
-        L"limit lets it run.");
+  const std::wstring advice = L"Refused: About " + count +
+                              L" triangles, which is over the limit. Nothing was changed; a triangle size of at least ";
+  ASSERT_EQ(Utf8ToWide(errors[0]).rfind(advice, 0), 0u) << errors[0];
+  const std::wstring rest = Utf8ToWide(errors[0]).substr(advice.size());
+  EXPECT_NE(rest.find(L" mm or a higher triangle limit lets it run."), std::wstring::npos) << errors[0];
+
+  // The advised size followed: the estimate is under the limit.
+  const float triangleSize = f.doc->remeshSettings.targetEdgeMillimetres;
+  f.doc->remeshSettings.targetEdgeMillimetres = std::wcstof(rest.c_str(), nullptr);
+  frame.Relief().Remesh()->UpdateFromDocument(f.doc.get());
+  EXPECT_EQ(frame.Relief().Remesh()->EstimateText().find(L"Over the triangle limit"), std::wstring::npos)
+      << frame.Relief().Remesh()->EstimateText();
+  f.doc->remeshSettings.targetEdgeMillimetres = triangleSize;
 
   // Raised past the estimate, the sentence goes and Process starts.
   f.doc->maximumTriangles = 18000000;
