@@ -207,10 +207,10 @@ void CExportDialog::SayRefusedSizes() {
     saying = true;
     // Not inside the focus change that read it: a box opened there would take the focus again.
     // Then the refused text is selected, to be typed again.
-    CallAfter([this, field, refusal = typed.refusal.empty() ? NumberFieldRangeText(rule) : typed.refusal] {
+    CallAfter([this, edit = field, refusal = typed.refusal.empty() ? NumberFieldRangeText(rule) : typed.refusal] {
       if (refuse) refuse(refusal);
-      field->SetFocus();
-      field->SelectAll();
+      edit->SetFocus();
+      edit->SelectAll();
     });
   }
 }
