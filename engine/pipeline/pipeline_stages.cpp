@@ -804,14 +804,23 @@ void PipelineStages::MeasureSampling(const Projection& framed)
     sampling.filterRaised = sampling.filterMillimetres > ownBlur;
 }
 
+PipelineStages::ReliefPlacement PipelineStages::PlaceRelief() const
+{
+    ReliefPlacement place;
+    place.weightsMatch = stageWeights.MatchesMesh(faceInput);
+    place.outerMask = place.weightsMatch ? &stageWeights.faceOuterMask : nullptr;
+    place.extent = lastSettings.TileExtent();
+    return place;
+}
+
 void PipelineStages::RunVertexRelief(const Projection& framed)
 {
     const PipelineSettings& settings = lastSettings;
     const SamplingReport& sampling = report.sampling;
-    const bool weightsMatch = stageWeights.MatchesMesh(faceInput);
-    const std::vector<std::uint8_t>* outerMask =
-        weightsMatch ? &stageWeights.faceOuterMask : nullptr;
-    const TileFrame extent = settings.TileExtent();
+    const ReliefPlacement place = PlaceRelief();
+    const bool weightsMatch = place.weightsMatch;
+    const std::vector<std::uint8_t>* outerMask = place.outerMask;
+    const TileFrame& extent = place.extent;
     TriangleMesh mesh = faceInput;
     // Weights that do not fit the mesh read as unweighted: every vertex takes the relief.
     std::vector<float> ones;
@@ -838,10 +847,10 @@ bool PipelineStages::RunSolidRelief(const ProgressCallback& progress, const Proj
 {
     const PipelineSettings& settings = lastSettings;
     const SamplingReport& sampling = report.sampling;
-    const bool weightsMatch = stageWeights.MatchesMesh(faceInput);
-    const std::vector<std::uint8_t>* outerMask =
-        weightsMatch ? &stageWeights.faceOuterMask : nullptr;
-    const TileFrame extent = settings.TileExtent();
+    const ReliefPlacement place = PlaceRelief();
+    const bool weightsMatch = place.weightsMatch;
+    const std::vector<std::uint8_t>* outerMask = place.outerMask;
+    const TileFrame& extent = place.extent;
 
     // The solid: heights per vertex, scaled by the weights, then the displaced solid.
     std::vector<float> heights = SampleVertexHeights(faceInput, framed, heightMap,

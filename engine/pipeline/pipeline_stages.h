@@ -114,6 +114,14 @@ public:
     // RunDisplacementStage's steps: how finely the triangles carry the texture (and the map's
     // blur to match), then the vertex relief or the solid one.
     void MeasureSampling(const Projection& framed);
+    // What both reliefs read of the faces stage: whether its weights fit the mesh (weights that
+    // do not read as unweighted), the outer faces, and the texture's extent.
+    struct ReliefPlacement {
+        bool weightsMatch = false;
+        const std::vector<std::uint8_t>* outerMask = nullptr;
+        TileFrame extent;
+    };
+    ReliefPlacement PlaceRelief() const;
     void RunVertexRelief(const Projection& framed);
     bool RunSolidRelief(const ProgressCallback& progress, const Projection& framed);
     bool RunSimplifyStage(const ProgressCallback& progress);
