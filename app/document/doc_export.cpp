@@ -25,6 +25,9 @@ namespace mesh = grainforge::mesh;
 namespace {
 
 constexpr const char* kNoMeshToSaveText = "There is no mesh to save.";
+// The check's note on a result of a run in which no face took texture.
+constexpr const wchar_t* kNoTextureSavedNote =
+    L"No face received texture in the last run, so the result carries no texture: it is the part without relief.";
 constexpr const wchar_t* kStlFilter = L"STL Files (*.stl)|*.stl|All Files (*.*)|*.*||";
 
 // The summary is written to follow "Printability: " in the log; alone in the box it opens a
@@ -37,13 +40,14 @@ std::string AsSentence(std::string text)
 }
 constexpr const wchar_t* kAsciiStlFilter = L"ASCII STL Files (*.stl)|*.stl|All Files (*.*)|*.*||";
 
-// The name a save proposes: never the loaded file's own, which a hurried Enter would replace.
-std::wstring DefaultStlName(const std::wstring& partSourcePath)
+// The name a save proposes: never the loaded file's own, which a hurried Enter would replace,
+// and "textured" only for a mesh that may carry texture.
+std::wstring DefaultStlName(const std::wstring& partSourcePath, bool untextured)
 {
     const std::filesystem::path stem = PathFromWide(partSourcePath).stem();
     if (stem.empty())
         return L"model.stl";
-    return PathToWide(stem) + L" textured.stl";
+    return PathToWide(stem) + (untextured ? L" processed.stl" : L" textured.stl");
 }
 
 // Whether `path` is the file the part was loaded from: the same file to the file system
@@ -180,6 +184,8 @@ bool CGrainforgeDoc::PrepareExport(ExportPlan& plan, bool ascii)
         request.note += std::wstring(request.note.empty() ? L"" : L" ") +
                         L"The part has not been processed with the current settings (" + StatusText() +
                         L"). The part as shown is what will be saved.";
+    if (ShownResultCarriesNoTexture())
+        request.note += std::wstring(request.note.empty() ? L"" : L" ") + kNoTextureSavedNote;
     // A copy of the base fields now: the check runs on the dialog's thread. The mesh it is
     // given is the one shown unless the dialog's cleanup and fixes changed it; its heading then
     // says so, since its counts need not be those of Process and Check Printability.
@@ -272,7 +278,9 @@ bool CGrainforgeDoc::SaveStlAs()
     ExportPlan plan;
     if (!PrepareExport(plan) || host.prompts == nullptr)
         return false;
-    return AskAndWriteStl({L"Save STL As", kStlFilter, DefaultStlName(partSourcePath), L"stl"}, false, plan);
+    return AskAndWriteStl(
+        {L"Save STL As", kStlFilter, DefaultStlName(partSourcePath, ShownResultCarriesNoTexture()), L"stl"}, false,
+        plan);
 }
 
 bool CGrainforgeDoc::AskAndWriteStl(FileDialogRequest request, bool ascii, const ExportPlan& plan)
@@ -300,7 +308,9 @@ void CGrainforgeDoc::OnFileSaveAsciiStl()
     ExportPlan plan;
     if (!PrepareExport(plan, true) || host.prompts == nullptr)
         return;
-    (void)AskAndWriteStl({L"Save ASCII STL As", kAsciiStlFilter, DefaultStlName(partSourcePath), L"stl"}, true, plan);
+    (void)AskAndWriteStl({L"Save ASCII STL As", kAsciiStlFilter,
+                             DefaultStlName(partSourcePath, ShownResultCarriesNoTexture()), L"stl"},
+        true, plan);
 }
 
 void CGrainforgeDoc::OnFileSaveStl(bool ascii)
@@ -358,6 +368,7 @@ std::string CGrainforgeDoc::MeshInformationReport()
 
     inputs.displayMesh = &shown;
     inputs.validation = &CurrentValidation();
+    inputs.partShownForResult = &shown == &workingPart && pipeline.HasResult() && IsResultCurrent();
     inputs.measurements = measurements;
     inputs.partSourcePath = PathFromWide(partSourcePath);
     // The shares and timings of the surfaces section need the classification's report,

@@ -10,6 +10,7 @@
 #include "engine/pipeline/process_estimate.h"
 #include "platform/memory_info.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace grainforge::app {
@@ -340,6 +341,25 @@ const mesh::TextureWeights& CGrainforgeDoc::DisplayProjectionData()
         displayWeightsKey = key;
     }
     return displayWeights;
+}
+
+bool CGrainforgeDoc::MappingReachesNoFace() const
+{
+    const mesh::TriangleMesh& shown = CurrentDisplayMesh();
+    if (displayWeightsKey.mesh != &shown || displayWeightsKey.indexCount != shown.indices.size() ||
+        displayWeightsKey.settingsVersion != settingsVersion)
+        return false;
+    const std::vector<std::uint8_t>& textured = displayWeights.faceTextured;
+    return textured.size() == shown.TriangleCount() &&
+           std::none_of(textured.begin(), textured.end(), [](std::uint8_t flag) { return flag != 0; });
+}
+
+bool CGrainforgeDoc::ShownResultCarriesNoTexture() const
+{
+    if (&CurrentDisplayMesh() == &workingPart || !IsResultCurrent())
+        return false;
+    const mesh::PipelineReport& report = pipeline.PublishedReport();
+    return report.textureMissed && report.textureFigures.texturedFaces == 0;
 }
 
 bool CGrainforgeDoc::PollPipeline()

@@ -492,7 +492,7 @@ std::string MeshInformationReport(const MeshInformationInputs& in)
         centre = (high + low) * 0.5f;
     }
 
-    std::string text = "Verdict\r\n";
+    std::string text = in.partShownForResult ? "Verdict (part as loaded, not the result)\r\n" : "Verdict\r\n";
     if (in.validation != nullptr) {
         text += "  " + grainforge::mesh::VerdictHeadline(*in.validation) + kEnd;
         for (const std::string& problem : in.validation->problems)

@@ -106,6 +106,10 @@ struct MeshInformationInputs {
     bool hasPart = false;  // the working part has vertices and triangles
     const grainforge::mesh::TriangleMesh* displayMesh = nullptr;
     const grainforge::mesh::ValidationReport* validation = nullptr;  // CurrentValidation
+    // The part as loaded is on display (Outer / Inner, a handle tool) while a processed result
+    // is current: the verdict is the part's, and its heading says so, so that it is not read as
+    // the result's beside a warning on the result.
+    bool partShownForResult = false;
     MeshMeasurements measurements;
     std::filesystem::path partSourcePath;
     // The surface-test grid and its last classification; left out without a built grid or

@@ -265,6 +265,10 @@ bool InformationGoesWith(InfoEvent later, InfoEvent shown, int kind)
         // After an edit the project is no longer as saved; a failed save still holds, and a
         // part written stays written.
         return verdict || (shown == InfoEvent::project && kind == kInfoOk);
+    case InfoEvent::texture:
+        // Another texture is an edit too: it answers no save, so a file written, or one that
+        // could not be, is still so. It takes every other word.
+        return shown != InfoEvent::save && (shown != InfoEvent::project || kind == kInfoOk);
     default:
         return true;
     }

@@ -89,8 +89,9 @@ inline const std::wstring kTextureImageFilter = TextureImageDialogFilter();
 mesh::PrintabilitySettings DocumentPrintability(std::int32_t upAxis, bool collectDisplay);
 
 // What a text in the information box reports. Each text is shown for one event, and a later
-// event takes away what it makes stale: a run, or a new part or texture take every earlier
-// text; moving or resizing the texture on the part, or any other edit of what Process reads,
+// event takes away what it makes stale: a run or a new part takes every earlier text, and a
+// new texture every text but the words on a save, which it answers no more than an edit does;
+// moving or resizing the texture on the part, or any other edit of what Process reads,
 // takes the verdicts on the result and the part (run and check), which no longer describe
 // what Process would make, and the note that the project was saved; a save takes only
 // an earlier word on a save of the same file kind, since writing a file changes nothing it
@@ -188,6 +189,13 @@ public:
     [[nodiscard]] grainforge::mesh::TextureWeights ComputeDisplayWeights(
         const grainforge::mesh::TriangleMesh& mesh);
     [[nodiscard]] const grainforge::mesh::TextureWeights& DisplayProjectionData();
+    // The projection, weighed on the mesh on display for the current settings, gives no face
+    // texture: its sides and surfaces take none of the part's faces. False while that weighing
+    // is not yet made (it is made by every edit's preview and by each run).
+    [[nodiscard]] bool MappingReachesNoFace() const;
+    // The mesh to save is a current result of a run that asked for a relief and on which no
+    // face took texture: the part without relief.
+    [[nodiscard]] bool ShownResultCarriesNoTexture() const;
     // Every idle pass: true when a run was reported.
     bool PollPipeline();
     // Blocks until the result is up to date at full quality, then reports it.

@@ -23,8 +23,11 @@ SectionStatus StepStatus(const CGrainforgeDoc* document, FlowStep step, bool swi
   if (document == nullptr || !switchOn || !document->HasPart()) return SectionStatus::Inactive;
   const int index = StepIndex(step);
   if (document->StageFromProgressText(index)) return SectionStatus::Running;
-  // A projection with every projector switched off maps nothing: the step is not green.
-  if (step == FlowStep::Mapping && !mesh::AnyProjectorOn(document->projection)) return SectionStatus::Inactive;
+  // A projection with every projector switched off, or whose sides and surfaces take no face
+  // of the part, maps nothing: the step is not green.
+  if (step == FlowStep::Mapping &&
+      (!mesh::AnyProjectorOn(document->projection) || document->MappingReachesNoFace()))
+    return SectionStatus::Inactive;
   if (document->StepHasPendingChanges(index)) return SectionStatus::Pending;
   return SectionStatus::UpToDate;
 }

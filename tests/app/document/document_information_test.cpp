@@ -102,6 +102,9 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
         {{repaired, L"Nothing was changed."}, {moved, L""}},
         {{save(folder / "no" / "a.stl"), L"This file could not be saved."}, {viewNote, L"This file could not be saved."},
             {save(folder / "a.stl"), L"Wrote: a.stl"}, {moved, L"Wrote: a.stl"}},
+        // Another texture answers no save: the file written, or not, is still so.
+        {{save(folder / "a.stl"), L"Wrote: a.stl"}, {picked, L"Wrote: a.stl"}},
+        {{save(folder / "no" / "a.stl"), L"This file could not be saved."}, {picked, L"This file could not be saved."}},
         {{[&](auto& f) { (void)f.doc->SaveProject(folder / "no" / "a.gfproj"); }, L"The project could not be saved."},
             {[&](auto& f) { (void)f.doc->SaveProject(folder / "a.gfproj"); }, L"Project saved: a.gfproj"}},
         {{warned, L"This part is small for a relief"}, {laid, L""}},
@@ -183,6 +186,9 @@ TEST(DocumentInformationTest, AWarningOrAnErrorStaysThroughEveryRoadThatDoesNotC
         {"a shell's note", [](auto& d) { d.ShowInformation(L"Not a part.", app::kInfoWarning, app::InfoEvent::note); },
             L"Not a part.", app::kInfoWarning, true, true},
         {"texture moved", [](auto& d) { d.NoteEvent(app::InfoEvent::placement); }, nullptr, 0, false, true},
+        {"another texture", [](auto& d) {
+             d.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), L"");
+         }, nullptr, 0, false, true},
         {"a setting changed", [](auto& d) {
              d.remeshSettings.targetEdgeMillimetres *= 2.0f;
              d.UpdatePreview();

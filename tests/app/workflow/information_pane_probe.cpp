@@ -11,4 +11,7 @@ std::wstring ShownInformation(const CMainFrame& frame) {
   return pane.InfoBox()->IsShown() ? pane.InfoText() : std::wstring();
 }
 
+// The report box's text.
+std::wstring ShownReport(const CMainFrame& frame) { return frame.RightPane()->Dialog()->ReportText(); }
+
 }  // namespace grainforge::app
