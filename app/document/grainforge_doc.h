@@ -189,9 +189,9 @@ public:
     [[nodiscard]] grainforge::mesh::TextureWeights ComputeDisplayWeights(
         const grainforge::mesh::TriangleMesh& mesh);
     [[nodiscard]] const grainforge::mesh::TextureWeights& DisplayProjectionData();
-    // The projection, weighed on the mesh on display for the current settings, gives no face
-    // texture: its sides and surfaces take none of the part's faces. False while that weighing
-    // is not yet made (it is made by every edit's preview and by each run).
+    // The projection, as last weighed on the mesh on display (every edit's preview and each run
+    // weigh it), gives no face texture: its sides and surfaces take none of the part's faces.
+    // False while no weighing of that mesh is at hand.
     [[nodiscard]] bool MappingReachesNoFace() const;
     // The mesh to save is a current result of a run that asked for a relief and on which no
     // face took texture: the part without relief.

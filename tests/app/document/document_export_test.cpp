@@ -174,23 +174,18 @@ TEST(DocumentExportTest, SaveOntoTheLoadedFileAsksWhereInstead)
     EXPECT_TRUE(fs::exists(folder / "job.GFPROJ"));
 }
 
-// Save STL never proposes the file the part came from: "<name> textured.stl" beside it, or
-// "<name> processed.stl" for a result on which no face took texture, which the check's note
-// says carries none.
+// Save STL never proposes the file the part came from: "<name> textured.stl" beside it.
 TEST(DocumentExportTest, SaveProposesATexturedNameNotTheLoadedFile)
 {
     struct Case {
         std::wstring source;
         std::wstring proposed;
-        bool noFaceTextured = false;  // a run that asked for a relief gave no face texture
     };
     const Case cases[] = {
         {L"/parts/Block.stl", L"Block textured.stl"},
         {L"/parts/bearing.v2.STL", L"bearing.v2 textured.stl"},
         {L"Test cube", L"Test cube textured.stl"},
         {L"", L"model.stl"},
-        {L"/parts/Block.stl", L"Block processed.stl", true},
-        {L"", L"model.stl", true},
     };
     for (const Case& c : cases) {
         DocumentFixture f;
@@ -198,28 +193,10 @@ TEST(DocumentExportTest, SaveProposesATexturedNameNotTheLoadedFile)
         f.doc->partSourcePath = c.source;
         f.host.acceptExport = true;
         f.doc->displacementOn = false;
-        if (c.noFaceTextured) {
-            f.GiveTexture();
-            f.doc->displacementOn = true;
-            f.doc->pipeline.SetRunForTesting([](mesh::PipelineStages& stages, const mesh::ProgressCallback&) {
-                stages.result = stages.source;
-                stages.report = mesh::PipelineReport{};
-                stages.report.textureFigures = {.faces = 12, .texturedFaces = 0, .area = 2400.0, .chosenArea = 0.0};
-                stages.report.textureMissed = true;
-                stages.stageDirty = {0, 0, 0, 0};
-                return true;
-            });
-            f.doc->RequestProcess();
-            f.PollUntilReported();
-            ASSERT_TRUE(f.doc->IsResultCurrent());
-        }
         for (const bool ascii : {false, true}) {
             f.doc->OnFileSaveStl(ascii);
             ASSERT_FALSE(f.host.fileDialogs.empty());
             EXPECT_EQ(f.host.fileDialogs.back().initialName, c.proposed) << ascii;
-            ASSERT_FALSE(f.host.exportNotes.empty());
-            EXPECT_EQ(f.host.exportNotes.back().find(L"the result carries no texture") != std::wstring::npos,
-                c.noFaceTextured) << app::WideToUtf8(f.host.exportNotes.back());
         }
     }
 }
@@ -277,27 +254,6 @@ TEST(DocumentExportTest, MeshInformationOfTheDisplayedMesh)
     EXPECT_TRUE(Contains(text, "Surfaces (part as loaded)\r\n  outer 100.0%, inner 0.0% of the area\r\n"));
     EXPECT_TRUE(Contains(text, "  Volume: 8000.000 mm\xC2\xB3\r\n  Surface area: 2400.000 mm\xC2\xB2\r\n"));
     EXPECT_TRUE(Contains(text, "  The mesh is closed.\r\n"));
-    // The part shown in place of a current result (under Outer / Inner, or a handle tool) has its
-    // verdict named as the part's; with no result, or the result back on display, it is plain.
-    const auto heading = [&doc] {
-        const std::string report = doc.MeshInformationReport();
-        return report.substr(0, report.find("\r\n"));
-    };
-    f.GiveTexture();
-    f.FakeRuns();
-    for (const bool processed : {false, true}) {
-        if (processed) {
-            doc.RequestProcess();
-            f.PollUntilReported();
-        }
-        for (bool app::CGrainforgeDoc::*partShown :
-            {&app::CGrainforgeDoc::surfaceViewActive, &app::CGrainforgeDoc::handleToolActive}) {
-            doc.*partShown = true;
-            EXPECT_EQ(heading(), processed ? "Verdict (part as loaded, not the result)" : "Verdict");
-            doc.*partShown = false;
-            EXPECT_EQ(heading(), "Verdict");
-        }
-    }
     // The cached measurements follow a changed part.
     doc.OnFileTestShapeSphere();
     EXPECT_FALSE(Contains(doc.MeshInformationReport(), "Volume: 8000.000"));

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include <wx/app.h>
@@ -108,9 +109,9 @@ public:
     return ::testing::AssertionSuccess();
   }
 
-  // The note above the last Save STL check's report; empty without one.
+  // The last Save STL check's note (empty without one) and where it stood on the screen.
   std::wstring checkNote;
-  wxRect checkRect;  // where the last check stood on the screen
+  wxRect checkRect;
 
   // The main window, and the viewport's own frame beside it: under a virtual X server the
   // window's picture can still hold the canvas's previous frame.
@@ -182,12 +183,11 @@ TEST(EndToEnd, TestCubeLibraryTextureProcessViewsAndSaveStl) {
   EXPECT_EQ(program.prompter.UnexpectedQuestions(), 0);
 }
 
-// What the window says stays while it holds and names what it describes. On the test cube, which
-// has no inner surface, "Inner Surfaces Only" gives no face texture: the Mapping dot is then not
-// green, the part's verdict shown under Outer / Inner is named as the part's beside the result's
-// warning, and the Save STL check says the result carries no texture and proposes no "textured"
-// name. A Save STL's word, written or failed, stays through a library texture picked.
-// Screenshots end_to_end_20_*.png.
+// On the test cube, which has no inner surface, "Inner Surfaces Only" gives no face texture: the
+// Mapping dot is then not green, the part's verdict shown under Outer / Inner is named as the
+// part's above the result's warning, and the Save STL check, on the screen, says the result
+// carries no texture and proposes no "textured" name. A Save STL's word, written or failed,
+// stays through a library texture picked. Screenshots end_to_end_20_*.png.
 TEST(EndToEnd, MessagesStayWhileTheyHoldAndNameWhatTheyDescribe) {
   for (const wxSize screen : {wxSize(800, 600), wxSize(1600, 1000)}) {
     const std::string size = std::to_string(screen.x) + "x" + std::to_string(screen.y);
@@ -199,70 +199,49 @@ TEST(EndToEnd, MessagesStayWhileTheyHoldAndNameWhatTheyDescribe) {
     program.Frame().SetSize(wxRect(wxPoint(0, 0), screen));
     ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
     program.Command(menu_ids::kTestCube);
-    CGrainforgeDoc& document = program.Document();
     const auto pick = [&](int item) {
       program.Texture().SetTab(0);
       program.Texture().OnCategoryClick(0);
-      PumpFor(200ms);
-      const std::uint32_t before = document.pixelGeneration;
+      const std::uint32_t before = program.Document().pixelGeneration;
       program.Texture().OnThumbnailClick(item, 0);
-      ASSERT_TRUE(PumpUntil([&] { return document.pixelGeneration != before; }, 10s));
-      PumpFor(200ms);
-    };
-    const auto mappingDot = [&] {
-      auto* left = dynamic_cast<CLeftPane*>(program.Frame().LeftPane());
-      return WorkflowWindowOf(*left)->Header(FlowStep::Mapping).Model().Status();
+      EXPECT_TRUE(PumpUntil([&] { return program.Document().pixelGeneration != before; }, 10s));
     };
     const auto shows = [&](const std::wstring& text) {
       return ShownInformation(program.Frame()).find(text) != std::wstring::npos;
     };
-    const std::wstring noFace = L"No face received texture";
     pick(0);
     program.Command(32921);  // Mapping > Inner Surfaces Only
     ASSERT_TRUE(program.Process());
-    ASSERT_TRUE(shows(noFace));
-    EXPECT_TRUE(PumpUntil([&] { return mappingDot() == SectionStatus::Inactive; }, 2s));
-    program.Shots("20_no_face_" + size);
-
-    // Outer / Inner shows the part as loaded: its verdict is named so above the result's warning.
-    program.Command(32896);
+    const CSectionHeader& mapping = WorkflowWindowOf(*dynamic_cast<CLeftPane*>(program.Frame().LeftPane()))
+                                        ->Header(FlowStep::Mapping);
+    EXPECT_TRUE(PumpUntil([&] { return mapping.Model().Status() == SectionStatus::Inactive; }, 2s));
+    program.Command(32896);  // View > Surface > Outer / Inner
     PumpFor(300ms);
-    const std::wstring report = ShownReport(program.Frame());
-    EXPECT_TRUE(report.starts_with(L"Verdict (part as loaded, not the result)\r\n")) << wxString(report.substr(0, 80));
-    EXPECT_TRUE(shows(noFace));
+    EXPECT_TRUE(ShownReport(program.Frame()).starts_with(L"Verdict (part as loaded, not the result)\r\n"));
+    EXPECT_TRUE(shows(L"No face received texture"));
     program.Shots("20_outer_inner_" + size);
-    program.Command(32811);  // back to the plain surface, which shows the result
-    PumpFor(200ms);
+    program.Command(32811);  // the plain surface, which shows the result again
 
-    const auto save = [&](const std::filesystem::path& path) { (void)program.SaveStl(path); };
-    std::wstring firstNote;
-    wxRect firstCheck;
     const struct {
       const char* step;
       std::function<void()> act;
       const wchar_t* stays;  // a text the box still holds afterwards
     } steps[] = {
-        {"saved", [&] {
-           save(folder / "plain.stl");
-           firstNote = program.checkNote;
-           firstCheck = program.checkRect;
-           std::filesystem::copy_file(Shot("export_check"), Shot("20_export_check_" + size),
-                                      std::filesystem::copy_options::overwrite_existing);
-         }, L"Wrote: plain.stl"},
+        {"saved", [&] { (void)program.SaveStl(folder / "plain.stl"); }, L"Wrote: plain.stl"},
         {"another library texture", [&] { pick(1); }, L"Wrote: plain.stl"},
-        {"save failed", [&] { save(folder / "missing" / "plain.stl"); }, L"This file could not be saved."},
+        {"save failed", [&] { (void)program.SaveStl(folder / "no" / "a.stl"); }, L"This file could not be saved."},
         {"the first library texture again", [&] { pick(0); }, L"This file could not be saved."},
     };
     for (const auto& [step, act, stays] : steps) {
       act();
       EXPECT_TRUE(shows(stays)) << step << ": " << wxString(ShownInformation(program.Frame()));
+      if (std::string_view(step) != "saved") continue;
+      EXPECT_EQ(program.prompter.FilePrompts().at(0).fileName, L"Test cube processed.stl");
+      EXPECT_NE(program.checkNote.find(L"the result carries no texture"), std::wstring::npos);
+      EXPECT_TRUE(wxRect(wxPoint(0, 0), screen).Contains(program.checkRect));
+      std::filesystem::copy_file(Shot("export_check"), Shot("20_export_check_" + size),
+                                 std::filesystem::copy_options::overwrite_existing);
     }
-    // The check on the result without texture says so, on the screen, and the name proposed is
-    // no textured one.
-    ASSERT_GE(program.prompter.FilePrompts().size(), 1u);
-    EXPECT_EQ(program.prompter.FilePrompts()[0].fileName, L"Test cube processed.stl");
-    EXPECT_NE(firstNote.find(L"the result carries no texture"), std::wstring::npos) << wxString(firstNote);
-    EXPECT_TRUE(wxRect(wxPoint(0, 0), screen).Contains(firstCheck)) << firstCheck.width << " x " << firstCheck.height;
     program.Shots("20_failed_save_kept_" + size);
   }
   SetDialogFitArea(0, 0, 0, 0);
