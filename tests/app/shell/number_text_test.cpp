@@ -12,8 +12,10 @@
 #include <locale.h>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/shell/kit/number_text.h"
+#include "platform/desktop_number_marks.h"
 
 namespace grainforge::app {
 namespace {
@@ -29,16 +31,43 @@ const auto* const kLocaleEnvironment =
     ::testing::AddGlobalTestEnvironment(new LocaleFromEnvironment);
 
 // The run that is meant to be German checks that the locale really took, so that the suite
-// cannot pass in the "C" locale by accident.
+// cannot pass in the "C" locale by accident, and that every field then reads "1.500" as the
+// German desktop writes a thousand: neither 1.5 nor 1500 is taken on a guess.
 TEST(NumberTextLocale, GermanRunReallyWritesDecimalCommasThroughPrintf) {
   const char* expected = std::getenv("TESSARY_EXPECT_LOCALE");
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%g", 0.5);
+  const NumberFieldRule size{.name = L"Triangle size", .minimum = 0.01, .maximum = 100000.0, .unit = L"mm"};
   if (expected != nullptr && std::string(expected) == "de_DE") {
     EXPECT_STREQ(buffer, "0,5") << "the de_DE.UTF-8 locale is not installed or did not load";
+    EXPECT_EQ(grainforge::platform::DesktopThousandsMark(), L'.');
+    EXPECT_EQ(ReadNumberField(L"1.500", size).kind, NumberFieldReading::Kind::notANumber);
+    EXPECT_EQ(ParseDialogFloat(L"2.500", 7.0f), 7.0f);
   } else {
     SUCCEED() << "running in " << std::setlocale(LC_NUMERIC, nullptr);
   }
+  // A point before fewer or more than three digits is a decimal point on every desktop.
+  EXPECT_EQ(ReadNumberField(L"1.5", size).value, 1.5);
+  EXPECT_EQ(ReadNumberField(L"1.5000", size).value, 1.5);
+}
+
+TEST(NumberTextLocale, ThousandsMarkIsTheNamedLocalesWhateverTheProcessLocale) {
+  const std::pair<const char*, wchar_t> cases[] = {
+      {"C", 0}, {"POSIX", 0}, {"de_DE.UTF-8", L'.'}, {"xx_NOWHERE.UTF-8", 0}};
+  for (const auto& [name, mark] : cases) EXPECT_EQ(grainforge::platform::LocaleThousandsMark(name), mark) << name;
+}
+
+// The readings a refusal advises ("Type 1.5 or 1500: ..."), as typed texts.
+std::vector<std::wstring> AdvisedTexts(const std::wstring& refusal) {
+  std::vector<std::wstring> texts;
+  const std::size_t type = refusal.find(L" Type ");
+  const std::size_t colon = refusal.find(L':', type);
+  if (type == std::wstring::npos || colon == std::wstring::npos) return texts;
+  const std::wstring advice = refusal.substr(type + 6, colon - type - 6);
+  const std::size_t orAt = advice.find(L" or ");
+  texts.push_back(advice.substr(0, orAt));
+  if (orAt != std::wstring::npos) texts.push_back(advice.substr(orAt + 4));
+  return texts;
 }
 
 // wcstod in the "C" locale: what the parser must match whatever the desktop's locale.
@@ -147,7 +176,8 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
   constexpr NumberFieldRule kSharpness{.name = L"Sharpness", .minimum = 1.0, .maximum = 16.0};
   constexpr NumberFieldRule kPosition{.name = L"Position X", .minimum = -100000.0, .maximum = 100000.0, .unit = L"mm"};
   constexpr NumberFieldRule kMidlevel{.name = L"Midlevel", .minimum = 0.0, .maximum = 1.0};
-  constexpr NumberFieldRule kBricks{.name = L"Bricks per row", .minimum = 1.0, .maximum = 32.0};
+  constexpr NumberFieldRule kBricks{.name = L"Bricks per row", .minimum = 1.0, .maximum = 32.0, .wholeNumber = true};
+  constexpr NumberFieldRule kCells{.name = L"Cells", .minimum = 1.0, .maximum = 2048.0, .wholeNumber = true};
   constexpr NumberFieldRule kAngle{.name = L"Rotation", .minimum = -360.0, .maximum = 360.0, .unit = L"degrees"};
   struct Case {
     const wchar_t* text;
@@ -155,6 +185,7 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
     Kind kind;
     double value;
     const wchar_t* refusal;
+    std::optional<wchar_t> desktopMark{};  // the desktop's thousands mark; none: whatever this run's is
   };
   const Case cases[] = {
       {L"0,5", kSize, Kind::accepted, 0.5, L""},
@@ -216,8 +247,48 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
       {L"-1,500", kPosition, Kind::notANumber, 0.0,
        L"Position X must be a number from -100000 to 100000 mm. Type -1.5 or -1500: a comma before three digits "
        L"could be either."},
+      // A count rounds 1.5 to 2: its hint offered "Type 1.5" for "1,500".
       {L"1,500", kBricks, Kind::notANumber, 0.0,
-       L"Bricks per row must be a number from 1 to 32. Type 1.5: a comma before three digits could be either."},
+       L"Bricks per row must be a number from 1 to 32. A comma before three digits could be either, and neither is "
+       L"kept as typed: 1.5 is not a whole number and 1500 is outside that range."},
+      {L"1,024", kCells, Kind::notANumber, 0.0,
+       L"Cells must be a number from 1 to 2048. Type 1024: a comma before three digits could be either."},
+      // Where the desktop groups thousands with a point (German), "1.500" could be either too.
+      {L"1.500", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. Type 1.5 or 1500: a point before three digits "
+       L"could be either.", L'.'},
+      {L"2.500", kWidth, Kind::notANumber, 0.0,
+       L"Width must be a number above 0 and at most 10000 mm. Type 2.5 or 2500: a point before three digits could "
+       L"be either.", L'.'},
+      {L"-1.500", kPosition, Kind::notANumber, 0.0,
+       L"Position X must be a number from -100000 to 100000 mm. Type -1.5 or -1500: a point before three digits "
+       L"could be either.", L'.'},
+      {L"1.500 mm", kSharpness, Kind::notANumber, 0.0,
+       L"Sharpness must be a number from 1 to 16. Type 1.5: a point before three digits could be either.", L'.'},
+      {L"1.500", kBricks, Kind::notANumber, 0.0,
+       L"Bricks per row must be a number from 1 to 32. A point before three digits could be either, and neither is "
+       L"kept as typed: 1.5 is not a whole number and 1500 is outside that range.", L'.'},
+      {L"1.500", kMidlevel, Kind::notANumber, 0.0,
+       L"Midlevel must be a number from 0 to 1. A point before three digits could be either, and 1.5 and 1500 are "
+       L"both outside that range.", L'.'},
+      // "12.345" would ask again there: the decimal reading is advised with a fourth digit.
+      {L"12.345", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. Type 12.3450 or 12345: a point before three "
+       L"digits could be either.", L'.'},
+      {L"1,500", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. Type 1.5 or 1500: a comma before three digits "
+       L"could be either.", L'.'},
+      {L"1.500,5", kWidth, Kind::notANumber, 0.0,
+       L"Width must be a number above 0 and at most 10000 mm. Type it without thousands separators.", L'.'},
+      {L"0.500", kSize, Kind::accepted, 0.5, L"", L'.'},
+      {L"1234.500", kSize, Kind::accepted, 1234.5, L"", L'.'},
+      {L"1.5", kSize, Kind::accepted, 1.5, L"", L'.'},
+      {L"1.500e2", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. Type 150: a point before three digits could be "
+       L"either.", L'.'},
+      // Elsewhere a point is a decimal point: English and the "C" locale.
+      {L"1.500", kSize, Kind::accepted, 1.5, L"", L','},
+      {L"2.500", kSize, Kind::accepted, 2.5, L"", L'\0'},
       {L"1,500", kMidlevel, Kind::notANumber, 0.0,
        L"Midlevel must be a number from 0 to 1. A comma before three digits could be either, and 1.5 and 1500 are "
        L"both outside that range."},
@@ -225,13 +296,23 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
        L"Sharpness must be a number from 1 to 16. It takes a plain number, without \"abc\"."},
   };
   for (const Case& c : cases) {
-    const NumberFieldReading reading = ReadNumberField(c.text, c.rule);
+    const NumberFieldReading reading =
+        c.desktopMark ? ReadNumberField(c.text, c.rule, *c.desktopMark) : ReadNumberField(c.text, c.rule);
     const std::string name(c.text, c.text + std::wcslen(c.text));
     EXPECT_EQ(reading.kind, c.kind) << name;
     if (c.kind == Kind::accepted || c.kind == Kind::refused) {
       EXPECT_EQ(reading.value, c.value) << name;
     }
     EXPECT_EQ(reading.refusal, c.refusal) << name;
+    // Following the advice once is taken on the same desktop, and a count is kept as typed.
+    for (const std::wstring& advised : AdvisedTexts(reading.refusal)) {
+      const NumberFieldReading followed =
+          c.desktopMark ? ReadNumberField(advised, c.rule, *c.desktopMark) : ReadNumberField(advised, c.rule);
+      EXPECT_EQ(followed.kind, Kind::accepted) << name << " advised " << std::string(advised.begin(), advised.end());
+      if (c.rule.wholeNumber) {
+        EXPECT_EQ(followed.value, std::trunc(followed.value)) << name;
+      }
+    }
   }
 }
 
