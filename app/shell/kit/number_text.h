@@ -3,6 +3,8 @@
 // Numbers typed into and shown in edit fields. They never follow the desktop's locale: a German
 // desktop writes a decimal comma through printf and strtod, which would turn "0.5" into 0 (or
 // 5) and show 0.5 as "0,5". Parsing and formatting go through std::from_chars / std::to_chars.
+// The one thing taken from the desktop is which mark its language groups thousands with, so
+// that a typed "1.500" meant as a thousand is asked about rather than read as 1.5.
 
 #include "app/document/field_ranges.h"
 
