@@ -12,7 +12,6 @@
 #include <locale.h>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/shell/kit/number_text.h"
@@ -46,11 +45,6 @@ TEST(NumberTextLocale, GermanRunReallyWritesDecimalCommasThroughPrintf) {
   } else {
     SUCCEED() << "running in " << std::setlocale(LC_NUMERIC, nullptr);
   }
-}
-
-TEST(NumberTextLocale, ThousandsMarkIsTheNamedLocalesWhateverTheProcessLocale) {
-  const std::pair<const char*, wchar_t> cases[] = {{"C", 0}, {"de_DE.UTF-8", L'.'}, {"xx_NOWHERE.UTF-8", 0}};
-  for (const auto& [name, mark] : cases) EXPECT_EQ(grainforge::platform::LocaleThousandsMark(name), mark) << name;
 }
 
 // The readings a refusal advises ("Type 1.5 or 1500: ..."), as typed texts.
