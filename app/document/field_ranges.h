@@ -25,6 +25,7 @@ struct NumberFieldRule {
     bool zeroAllowed = false;       // 0 is taken besides the range (a limit's "no limit")
     std::wstring_view tooSmall{};   // the refusal of a number below the range, when it has its own words
     bool positiveOnly = false;      // 0 and below lie nearest to no value the field takes (a gamma)
+    bool wholeNumber = false;       // a count: a typed 2.5 is rounded, so no hint offers a fraction
 };
 
 // Whether the field takes `value` as it stands (zeroAllowed's 0 included).

@@ -1,6 +1,7 @@
 #include "app/shell/kit/number_text.h"
 
 #include "engine/mesh/report_text.h"
+#include "platform/desktop_number_marks.h"
 
 #include <charconv>
 #include <cmath>
@@ -107,9 +108,24 @@ bool UnitMatches(std::wstring_view typed, std::wstring_view unit) {
   return EqualsIgnoringCase(typed, unit);
 }
 
+// The unsigned decimal `number` (ASCII, a point for the mark) read whole: beyond double's range
+// it is infinite, below it 0. False when it is not one number.
+bool ReadDecimal(const std::string& number, double& value) {
+  const auto result = std::from_chars(number.data(), number.data() + number.size(), value, std::chars_format::general);
+  if (result.ec == std::errc::result_out_of_range) {
+    value = HasNegativeExponent(number) ? 0.0 : HUGE_VAL;
+    return true;
+  }
+  return result.ec == std::errc() && result.ptr == number.data() + number.size();
+}
+
 }  // namespace
 
 TypedNumber ReadTypedNumber(std::wstring_view text) {
+  return ReadTypedNumber(text, grainforge::platform::DesktopThousandsMark());
+}
+
+TypedNumber ReadTypedNumber(std::wstring_view text, wchar_t desktopThousandsMark) {
   TypedNumber typed;
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
@@ -118,15 +134,15 @@ TypedNumber ReadTypedNumber(std::wstring_view text) {
   std::size_t i = 0;
   bool negative = false;
   if (text[i] == L'+' || IsMinus(text[i])) negative = IsMinus(text[i++]);
-  double value = 0.0;
-  bool ambiguous = false;
+  double value = 0.0, groupedValue = 0.0;
+  wchar_t ambiguousMark = 0;
   if (StartsWithIgnoringCase(text.substr(i), L"inf")) {
     value = HUGE_VAL;
     i += StartsWithIgnoringCase(text.substr(i), L"infinity") ? 8 : 3;
   } else {
     std::string number;  // ASCII, with a point for the decimal mark, as from_chars reads it
     std::size_t marks = 0, integerDigits = 0, fractionDigits = 0;
-    bool comma = false;
+    wchar_t mark = 0;
     for (; i < text.size(); ++i) {
       const wchar_t c = text[i];
       if (IsDigit(c)) {
@@ -134,7 +150,7 @@ TypedNumber ReadTypedNumber(std::wstring_view text) {
         number.push_back(static_cast<char>(c));
       } else if (c == L'.' || c == L',') {
         ++marks;
-        comma = comma || c == L',';
+        mark = c;
         number.push_back('.');
       } else {
         break;
@@ -145,9 +161,12 @@ TypedNumber ReadTypedNumber(std::wstring_view text) {
       typed.kind = TypedNumber::Kind::grouped;
       return typed;
     }
-    // A comma where a thousands separator would stand: after one to three digits not led by a
-    // 0, before exactly three.
-    ambiguous = comma && integerDigits >= 1 && integerDigits <= 3 && number.front() != '0' && fractionDigits == 3;
+    // A mark where a thousands separator would stand: after one to three digits not led by a
+    // 0, before exactly three. A comma groups thousands in English, a point where the desktop
+    // says so.
+    const bool groupingMark = mark == L',' || (mark == L'.' && desktopThousandsMark == L'.');
+    if (groupingMark && integerDigits >= 1 && integerDigits <= 3 && number.front() != '0' && fractionDigits == 3)
+      ambiguousMark = mark;
     if (i < text.size() && (text[i] == L'e' || text[i] == L'E')) {
       std::size_t j = i + 1;
       std::string exponent = "e";
@@ -162,18 +181,21 @@ TypedNumber ReadTypedNumber(std::wstring_view text) {
         i = j;
       }
     }
-    const auto result = std::from_chars(number.data(), number.data() + number.size(), value, std::chars_format::general);
-    if (result.ec == std::errc::result_out_of_range)
-      value = HasNegativeExponent(number) ? 0.0 : HUGE_VAL;
-    else if (result.ec != std::errc() || result.ptr != number.data() + number.size())
-      return typed;
+    if (!ReadDecimal(number, value)) return typed;
+    if (ambiguousMark != 0) {
+      std::string grouped = number;
+      grouped.erase(grouped.find('.'), 1);
+      if (!ReadDecimal(grouped, groupedValue)) return typed;
+    }
   }
   while (i < text.size() && IsBlank(text[i])) ++i;
   const std::wstring_view unit = text.substr(i);
   for (const wchar_t c : unit)
     if (!IsUnitLetter(c)) return typed;
-  typed.kind = ambiguous ? TypedNumber::Kind::ambiguousComma : TypedNumber::Kind::number;
+  typed.kind = ambiguousMark != 0 ? TypedNumber::Kind::ambiguousMark : TypedNumber::Kind::number;
   typed.value = negative ? -value : value;
+  typed.groupedValue = negative ? -groupedValue : groupedValue;
+  typed.mark = ambiguousMark;
   typed.unit = std::wstring(unit);
   return typed;
 }
@@ -246,19 +268,43 @@ bool InRange(double number, const NumberFieldRule& rule) {
   return (aboveMinimum && number <= rule.maximum) || (rule.zeroAllowed && number == 0.0);
 }
 
-// What to type for "1,500" (`decimal` is its reading with a decimal comma, signed as typed): only
-// the readings the field takes are offered, each with the sign typed, so following the hint
-// never moves a value to the other side of zero or out of range.
-std::wstring AmbiguousCommaHint(double decimal, const NumberFieldRule& rule) {
-  const double thousands = decimal * 1000.0;
-  const bool decimalFits = InRange(decimal, rule), thousandsFits = InRange(thousands, rule);
-  constexpr std::wstring_view kEither = L": a comma before three digits could be either.";
-  if (decimalFits && thousandsFits)
-    return L" Type " + FormatRangeEnd(decimal) + L" or " + FormatRangeEnd(thousands) + std::wstring(kEither);
-  if (decimalFits || thousandsFits)
-    return L" Type " + FormatRangeEnd(decimalFits ? decimal : thousands) + std::wstring(kEither);
-  return L" A comma before three digits could be either, and " + FormatRangeEnd(decimal) + L" and " +
-         FormatRangeEnd(thousands) + L" are both outside that range.";
+// Whether the field keeps `value` as typed: in its range and, for a count, whole (a count
+// rounds 1.5 to 2, which is not what was typed).
+bool KeptAsTyped(double value, const NumberFieldRule& rule) {
+  return InRange(value, rule) && (!rule.wholeNumber || std::trunc(value) == value);
+}
+
+// The text that advises `value`, read back as the field reads it: empty when the field would not
+// keep it as typed. Where a point groups thousands "1.234" would ask again; "1.2340" is the same
+// number and does not.
+std::wstring AdvisedText(double value, const NumberFieldRule& rule, wchar_t desktopThousandsMark) {
+  if (!KeptAsTyped(value, rule)) return {};
+  std::wstring text = FormatRangeEnd(value);
+  if (ReadTypedNumber(text, desktopThousandsMark).kind == TypedNumber::Kind::ambiguousMark) text += L"0";
+  const TypedNumber back = ReadTypedNumber(text, desktopThousandsMark);
+  if (back.kind != TypedNumber::Kind::number || back.value != value) return {};
+  return text;
+}
+
+// What to type for "1,500" (or "1.500" where a point groups thousands): only the readings the
+// field keeps as they are, each with the sign typed, so following the hint never moves a value
+// to the other side of zero, out of range, or to a whole number that was not typed.
+std::wstring AmbiguousMarkHint(const TypedNumber& typed, const NumberFieldRule& rule, wchar_t desktopThousandsMark) {
+  const std::wstring markName = typed.mark == L'.' ? L"point" : L"comma";
+  const std::wstring decimal = AdvisedText(typed.value, rule, desktopThousandsMark);
+  const std::wstring grouped = AdvisedText(typed.groupedValue, rule, desktopThousandsMark);
+  const std::wstring either = L": a " + markName + L" before three digits could be either.";
+  if (!decimal.empty() && !grouped.empty()) return L" Type " + decimal + L" or " + grouped + either;
+  if (!decimal.empty() || !grouped.empty()) return L" Type " + (decimal.empty() ? grouped : decimal) + either;
+  const std::wstring opening = L" A " + markName + L" before three digits could be either, and ";
+  const std::wstring decimalText = FormatRangeEnd(typed.value), groupedText = FormatRangeEnd(typed.groupedValue);
+  const bool decimalInRange = InRange(typed.value, rule), groupedInRange = InRange(typed.groupedValue, rule);
+  if (!decimalInRange && !groupedInRange)
+    return opening + decimalText + L" and " + groupedText + L" are both outside that range.";
+  // A count takes neither: one reading is a fraction it would round.
+  const auto why = [](bool inRange) { return inRange ? L" is not a whole number" : L" is outside that range"; };
+  return opening + L"neither is kept as typed: " + decimalText + why(decimalInRange) + L" and " + groupedText +
+         why(groupedInRange) + L".";
 }
 
 // Why a number with a unit word was not read: the word is not the field's unit.
@@ -271,8 +317,12 @@ std::wstring UnitHint(std::wstring_view typed, const NumberFieldRule& rule) {
 }  // namespace
 
 NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule& rule) {
+  return ReadNumberField(text, rule, grainforge::platform::DesktopThousandsMark());
+}
+
+NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule& rule, wchar_t desktopThousandsMark) {
   NumberFieldReading reading;
-  const TypedNumber typed = ReadTypedNumber(text);
+  const TypedNumber typed = ReadTypedNumber(text, desktopThousandsMark);
   switch (typed.kind) {
     case TypedNumber::Kind::empty:
       return reading;
@@ -282,10 +332,10 @@ NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule
       reading.kind = NumberFieldReading::Kind::notANumber;
       reading.refusal = RangeSentence(rule, true) + L" Type it without thousands separators.";
       return reading;
-    case TypedNumber::Kind::ambiguousComma:
-      // "1,500": a decimal comma, or a thousands separator? Neither reading is taken on a guess.
+    case TypedNumber::Kind::ambiguousMark:
+      // "1,500": a decimal mark, or a thousands separator? Neither reading is taken on a guess.
       reading.kind = NumberFieldReading::Kind::notANumber;
-      reading.refusal = RangeSentence(rule, true) + AmbiguousCommaHint(typed.value, rule);
+      reading.refusal = RangeSentence(rule, true) + AmbiguousMarkHint(typed, rule, desktopThousandsMark);
       return reading;
     case TypedNumber::Kind::notANumber:
       reading.kind = NumberFieldReading::Kind::notANumber;

@@ -3,6 +3,8 @@
 // Numbers typed into and shown in edit fields. They never follow the desktop's locale: a German
 // desktop writes a decimal comma through printf and strtod, which would turn "0.5" into 0 (or
 // 5) and show 0.5 as "0,5". Parsing and formatting go through std::from_chars / std::to_chars.
+// The one thing taken from the desktop is which mark its language groups thousands with, so
+// that a typed "1.500" meant as a thousand is asked about rather than read as 1.5.
 
 #include "app/document/field_ranges.h"
 
@@ -26,13 +28,21 @@ std::optional<double> ParseLeadingNumber(std::wstring_view text);
 // of letters, the unit ("2 mm"). Anything else is no number ("abc", "nan", "2,5,1", "0x1A").
 // Thousands separators are refused, never read: "1,500.5" and "1.500,5" hold two marks, and
 // "1,500" (one to three digits, not starting with 0, a comma and exactly three digits) could
-// be 1.5 or 1500. A value beyond double's range is infinite; one below it is 0.
+// be 1.5 or 1500. Where the desktop's language groups thousands with a point (German), "1.500"
+// could be either as well; elsewhere it is 1.5. A value beyond double's range is infinite; one
+// below it is 0.
 struct TypedNumber {
-  enum class Kind { empty, number, notANumber, grouped, ambiguousComma };
+  enum class Kind { empty, number, notANumber, grouped, ambiguousMark };
   Kind kind = Kind::empty;
-  double value = 0.0;
-  std::wstring unit;  // the word after the number as typed, empty when none
+  double value = 0.0;         // for ambiguousMark: the reading with a decimal mark ("1,500" is 1.5)
+  double groupedValue = 0.0;  // for ambiguousMark: the reading with a thousands mark (1500)
+  wchar_t mark = 0;           // for ambiguousMark: the mark as typed, L',' or L'.'
+  std::wstring unit;          // the word after the number as typed, empty when none
 };
+// `desktopThousandsMark` is the mark the desktop's language groups thousands with
+// (platform::LocaleThousandsMark): only L'.' changes the reading. The form without it takes
+// the desktop's own (platform::DesktopThousandsMark), as every field reads.
+TypedNumber ReadTypedNumber(std::wstring_view text, wchar_t desktopThousandsMark);
 TypedNumber ReadTypedNumber(std::wstring_view text);
 
 // The value typed into a field, as a float (ReadTypedNumber, any unit word taken): an empty
@@ -60,7 +70,11 @@ struct NumberFieldReading {
 };
 
 // Reads the whole text (ReadTypedNumber) and checks the number against the rule. A unit word
-// after the number must be the rule's own (any case). Pure; the same on every desktop locale.
+// after the number must be the rule's own (any case). A mark before three digits that could
+// group thousands is refused with a hint that offers only the readings the field keeps as they
+// are (in range, and whole for a wholeNumber rule), each read back before it is offered. Pure
+// but for the desktop's thousands mark, which the first form takes as given.
+NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule& rule, wchar_t desktopThousandsMark);
 NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule& rule);
 
 // Whether a field's text is refused: a number out of range, a text that holds no number, or an

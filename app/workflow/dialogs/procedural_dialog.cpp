@@ -372,7 +372,10 @@ void CProceduralTextureDialog::ShowRowRefusal(const std::wstring& text) {
   refusal_ = text;
   rowRefusal_->SetLabel(text);
   rowRefusal_->Show(!text.empty());
-  if (!text.empty()) rowRefusal_->Wrap(std::max(rowRefusal_->GetParent()->FromDIP(200), rowRefusal_->GetSize().x));
+  // Wrapped to the rows' column as laid out: the label's own width is its whole text once set,
+  // and a long refusal ran on under the preview, or off the dialog, unread.
+  if (!text.empty())
+    rowRefusal_->Wrap(std::max(FromDIP(200), rowRefusal_->GetContainingSizer()->GetSize().x));
   Layout();
 }
 

@@ -141,6 +141,7 @@ namespace {
 
 // What a row's text is under its parameter's range; an empty text is no number either. A
 // label that ends in its unit ("Overlap (%)") takes that unit after a typed number ("30 %").
+// An integer row rounds what it takes, so its hints offer whole numbers only.
 NumberFieldReading ReadParameterText(const ParameterSpec& spec, const std::wstring& typed) {
   const std::wstring label(spec.label.begin(), spec.label.end());
   std::wstring_view name = label;
@@ -149,7 +150,11 @@ NumberFieldReading ReadParameterText(const ParameterSpec& spec, const std::wstri
     name = name.substr(0, open);
     unit = std::wstring_view(label).substr(open + 2, label.size() - open - 3);
   }
-  const NumberFieldRule rule{.name = name, .minimum = spec.minimum, .maximum = spec.maximum, .unit = unit};
+  const NumberFieldRule rule{.name = name,
+                             .minimum = spec.minimum,
+                             .maximum = spec.maximum,
+                             .unit = unit,
+                             .wholeNumber = spec.kind == ParameterKind::Integer};
   NumberFieldReading reading = ReadNumberField(typed, rule);
   if (reading.kind == NumberFieldReading::Kind::empty) {
     reading.kind = NumberFieldReading::Kind::notANumber;

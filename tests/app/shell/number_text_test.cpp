@@ -12,8 +12,10 @@
 #include <locale.h>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/shell/kit/number_text.h"
+#include "platform/desktop_number_marks.h"
 
 namespace grainforge::app {
 namespace {
@@ -29,16 +31,30 @@ const auto* const kLocaleEnvironment =
     ::testing::AddGlobalTestEnvironment(new LocaleFromEnvironment);
 
 // The run that is meant to be German checks that the locale really took, so that the suite
-// cannot pass in the "C" locale by accident.
+// cannot pass in the "C" locale by accident, and that every field then reads "1.500" as the
+// German desktop writes a thousand: neither 1.5 nor 1500 is taken on a guess.
 TEST(NumberTextLocale, GermanRunReallyWritesDecimalCommasThroughPrintf) {
   const char* expected = std::getenv("TESSARY_EXPECT_LOCALE");
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%g", 0.5);
+  const NumberFieldRule size{.name = L"Triangle size", .minimum = 0.01, .maximum = 100000.0, .unit = L"mm"};
   if (expected != nullptr && std::string(expected) == "de_DE") {
     EXPECT_STREQ(buffer, "0,5") << "the de_DE.UTF-8 locale is not installed or did not load";
+    EXPECT_EQ(grainforge::platform::DesktopThousandsMark(), L'.');
+    EXPECT_EQ(ReadNumberField(L"1.500", size).kind, NumberFieldReading::Kind::notANumber);
   } else {
     SUCCEED() << "running in " << std::setlocale(LC_NUMERIC, nullptr);
   }
+}
+
+// The readings a refusal advises ("Type 1.5 or 1500: ..."), as typed texts.
+std::vector<std::wstring> AdvisedTexts(const std::wstring& refusal) {
+  const std::size_t type = refusal.find(L" Type "), colon = refusal.find(L':', type);
+  if (type == std::wstring::npos || colon == std::wstring::npos) return {};
+  const std::wstring advice = refusal.substr(type + 6, colon - type - 6);
+  const std::size_t orAt = advice.find(L" or ");
+  if (orAt == std::wstring::npos) return {advice};
+  return {advice.substr(0, orAt), advice.substr(orAt + 4)};
 }
 
 // wcstod in the "C" locale: what the parser must match whatever the desktop's locale.
@@ -147,7 +163,8 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
   constexpr NumberFieldRule kSharpness{.name = L"Sharpness", .minimum = 1.0, .maximum = 16.0};
   constexpr NumberFieldRule kPosition{.name = L"Position X", .minimum = -100000.0, .maximum = 100000.0, .unit = L"mm"};
   constexpr NumberFieldRule kMidlevel{.name = L"Midlevel", .minimum = 0.0, .maximum = 1.0};
-  constexpr NumberFieldRule kBricks{.name = L"Bricks per row", .minimum = 1.0, .maximum = 32.0};
+  constexpr NumberFieldRule kBricks{.name = L"Bricks per row", .minimum = 1.0, .maximum = 32.0, .wholeNumber = true};
+  constexpr NumberFieldRule kCells{.name = L"Cells", .minimum = 1.0, .maximum = 2048.0, .wholeNumber = true};
   constexpr NumberFieldRule kAngle{.name = L"Rotation", .minimum = -360.0, .maximum = 360.0, .unit = L"degrees"};
   struct Case {
     const wchar_t* text;
@@ -155,6 +172,7 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
     Kind kind;
     double value;
     const wchar_t* refusal;
+    std::optional<wchar_t> desktopMark{};  // the desktop's thousands mark; none: whatever this run's is
   };
   const Case cases[] = {
       {L"0,5", kSize, Kind::accepted, 0.5, L""},
@@ -216,8 +234,26 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
       {L"-1,500", kPosition, Kind::notANumber, 0.0,
        L"Position X must be a number from -100000 to 100000 mm. Type -1.5 or -1500: a comma before three digits "
        L"could be either."},
+      // A count rounds 1.5 to 2: its hint offered "Type 1.5" for "1,500".
       {L"1,500", kBricks, Kind::notANumber, 0.0,
-       L"Bricks per row must be a number from 1 to 32. Type 1.5: a comma before three digits could be either."},
+       L"Bricks per row must be a number from 1 to 32. A comma before three digits could be either, and neither is "
+       L"kept as typed: 1.5 is not a whole number and 1500 is outside that range."},
+      {L"1,024", kCells, Kind::notANumber, 0.0,
+       L"Cells must be a number from 1 to 2048. Type 1024: a comma before three digits could be either."},
+      // Where the desktop groups thousands with a point (German), "1.500" could be either too.
+      {L"1.500", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. Type 1.5 or 1500: a point before three digits "
+       L"could be either.", L'.'},
+      {L"1.500", kBricks, Kind::notANumber, 0.0,
+       L"Bricks per row must be a number from 1 to 32. A point before three digits could be either, and neither is "
+       L"kept as typed: 1.5 is not a whole number and 1500 is outside that range.", L'.'},
+      // "12.345" would ask again there: the decimal reading is advised with a fourth digit.
+      {L"12.345", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. Type 12.3450 or 12345: a point before three "
+       L"digits could be either.", L'.'},
+      {L"0.500", kSize, Kind::accepted, 0.5, L"", L'.'},
+      // Where a comma groups thousands (English) a point is a decimal point.
+      {L"1.500", kSize, Kind::accepted, 1.5, L"", L','},
       {L"1,500", kMidlevel, Kind::notANumber, 0.0,
        L"Midlevel must be a number from 0 to 1. A comma before three digits could be either, and 1.5 and 1500 are "
        L"both outside that range."},
@@ -225,13 +261,20 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
        L"Sharpness must be a number from 1 to 16. It takes a plain number, without \"abc\"."},
   };
   for (const Case& c : cases) {
-    const NumberFieldReading reading = ReadNumberField(c.text, c.rule);
+    const wchar_t mark = c.desktopMark.value_or(grainforge::platform::DesktopThousandsMark());
+    const NumberFieldReading reading = ReadNumberField(c.text, c.rule, mark);
     const std::string name(c.text, c.text + std::wcslen(c.text));
     EXPECT_EQ(reading.kind, c.kind) << name;
     if (c.kind == Kind::accepted || c.kind == Kind::refused) {
       EXPECT_EQ(reading.value, c.value) << name;
     }
     EXPECT_EQ(reading.refusal, c.refusal) << name;
+    // Following the advice once is taken on the same desktop, and a count is kept as typed.
+    for (const std::wstring& advised : AdvisedTexts(reading.refusal)) {
+      const NumberFieldReading followed = ReadNumberField(advised, c.rule, mark);
+      EXPECT_EQ(followed.kind, Kind::accepted) << name;
+      EXPECT_TRUE(!c.rule.wholeNumber || followed.value == std::trunc(followed.value)) << name;
+    }
   }
 }
 

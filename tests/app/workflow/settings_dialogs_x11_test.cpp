@@ -18,6 +18,7 @@
 #include "app/workflow/help/markdown_text_ctrl.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/textures/procedural_registry.h"
+#include "platform/desktop_number_marks.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wx/wx_test_pump.h"
 
@@ -36,6 +37,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cwchar>
 #include <deque>
 #include <filesystem>
@@ -791,6 +793,50 @@ TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByIts
     static_cast<wxScrolledWindow*>(DialogScrolledContents(dialog.dialog))->Scroll(0, 1000);
     PumpFor(std::chrono::milliseconds(200));
     EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot(("seamless_" + method.substr(0, method.find(' ')) + ".png").c_str())));
+  }
+  SetDialogFitArea(0, 0, 0, 0);
+}
+
+// Bricks per row rounds what it takes, yet "1,500" was hinted "Type 1.5", which the row makes
+// 2; where the desktop groups thousands with a point, "1.500" was taken as 1.5. The refusal is
+// said beside the rows, whole, within their column, on a small and a large screen.
+TEST(SettingsDialogsX11, PatternCountRowHintsOnlyReadingsItKeepsAsTyped) {
+  // The German run must meet "1.500" as a German desktop writes a thousand.
+  const bool pointGroups = grainforge::platform::DesktopThousandsMark() == L'.';
+  const char* expected = std::getenv("TESSARY_EXPECT_LOCALE");
+  EXPECT_TRUE(pointGroups || expected == nullptr || std::string(expected) != "de_DE") << "de_DE.UTF-8 is missing";
+  const auto neither = [](const std::wstring& mark) {
+    return L"Bricks per row must be a number from 1 to 32. A " + mark + L" before three digits could be either, "
+           L"and neither is kept as typed: 1.5 is not a whole number and 1500 is outside that range.";
+  };
+  const std::pair<const wchar_t*, std::wstring> cases[] = {  // typed, refusal (empty: taken, as 2)
+      {L"1,500", neither(L"comma")}, {L"1.500", pointGroups ? neither(L"point") : L""}};
+  for (const wxSize screen : {wxSize(800, 600), wxSize(1600, 1000)}) {
+    SetDialogFitArea(0, 0, screen.x, screen.y);
+    PresetFixture presets;
+    auto pattern = mesh::procedural::CreateProceduralTexture("Bricks");
+    const auto& specs = pattern->GetParameters();
+    const int row = static_cast<int>(
+        std::find_if(specs.begin(), specs.end(), [](const auto& spec) { return spec.key == "bricks"; }) - specs.begin());
+    Shown dialog(new CProceduralTextureDialog(nullptr, *pattern, 2, presets.roots, presets.Questions()));
+    auto* edit = static_cast<wxTextCtrl*>(dialog->FindWindow(kIdRowEdit + row));
+    const wxWindow* note = dialog->FindWindow(kIdRowRefusal);
+    for (const auto& [typed, refusal] : cases) {
+      const std::string name = std::to_string(screen.x) + " " + wxString(typed).ToStdString();
+      edit->ChangeValue(typed);
+      dialog->ReadParameterRows();
+      PumpFor(std::chrono::milliseconds(100));
+      EXPECT_FLOAT_EQ(pattern->GetValue("bricks"), refusal.empty() ? 2.0f : 4.0f) << name;  // 4 as it opened
+      if (refusal.empty()) continue;
+      EXPECT_EQ(Label(dialog.dialog, kIdRowRefusal), refusal) << name;
+      EXPECT_TRUE(note->IsShown() && InReach(*dialog.dialog, *note)) << name;
+      EXPECT_GE(note->GetSize().x, note->GetBestSize().x) << name;
+      EXPECT_GE(note->GetSize().y, note->GetBestSize().y) << name;
+      EXPECT_LE(note->GetScreenRect().GetRight(), dialog->FindWindow(kIdRowSlider + row)->GetScreenRect().GetRight())
+          << name;
+      EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot(("procedural_count_hint_" + name.substr(0, name.find(' ')) +
+                                                        (typed[1] == L',' ? "_comma" : "_point") + ".png").c_str())));
+    }
   }
   SetDialogFitArea(0, 0, 0, 0);
 }
