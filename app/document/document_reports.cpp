@@ -263,6 +263,9 @@ std::string TextureDetail(const grainforge::mesh::SamplingReport& sampling)
 std::string ResultWarningText(const grainforge::mesh::PipelineReport& r, const grainforge::mesh::PipelineSettings& run)
 {
     std::string text = grainforge::mesh::FormatRunSurfaceLoss(r);
+    // Said whatever the body counts: a body the run split off can hide one it took away.
+    if (const std::string removed = grainforge::mesh::FormatRemovedBodiesNote(r); !removed.empty())
+        text += (text.empty() ? "" : "\n") + removed;
     if (r.textureMissed) {
         if (!text.empty())
             text += "\n";

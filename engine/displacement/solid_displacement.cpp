@@ -214,17 +214,18 @@ std::uint64_t CountInputPieces(const SolidJob& job)
     return count;
 }
 
-// Voids, crumbs and bodies thinner than a line are taken off; the input's body count is kept.
+// Voids and crumbs the relief set loose beside a body of the input, and bodies thinner than a
+// line, are taken off; a body lying at a body of the input stays as that body whatever its size.
 void RemovePieces(SolidJob& job)
 {
     SolidDisplacementReport& report = job.report;
     const std::uint64_t bodies = CountBodies(job.input);
     const float line = std::max(0.05f, job.settings.lineWidthMillimetres);
     report.lineWidth = line;
-    std::vector<RemovedPiece> records;
-    std::uint64_t bodiesLeft = std::numeric_limits<std::uint64_t>::max();
-    RemoveCrumbs(job.mesh, bodies, &report.trianglesRemoved, line * line * line, &records, &bodiesLeft);
-    for (const RemovedPiece& record : records)
+    StrayBodyReport loose = RemoveLooseFragments(job.mesh, job.input, line * line * line, &job.tree);
+    report.trianglesRemoved += loose.trianglesRemoved;
+    const std::uint64_t bodiesLeft = loose.bodiesLeft;
+    for (const RemovedPiece& record : loose.removed)
         (record.volume < 0.0 ? report.voids : report.crumbs).push_back(record);
     report.voidsRemoved = report.voids.size();
     report.crumbsRemoved = report.crumbs.size();

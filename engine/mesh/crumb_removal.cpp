@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <numeric>
 
+#include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/parallel_loop.h"
@@ -346,6 +348,7 @@ StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& op
         return report;
     std::uint32_t bodyCount = 0;
     const std::vector<std::uint32_t> bodyOf = LabelBodies(mesh, bodyCount);
+    report.bodiesLeft = bodyCount;
     if (bodyCount < 2 || (split && options.bodyBeforeSplit.size() != bodyOf.size()))
         return report;
     const std::vector<CrumbRecord> bodies = MeasureBodies(mesh, bodyOf, bodyCount);
@@ -373,7 +376,7 @@ StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& op
     std::vector<std::uint8_t> remove(bodyCount, 0);
     std::vector<std::uint32_t> removed;
     for (std::uint32_t b = 0; b < bodyCount; ++b) {
-        if (b == largest || !IsCrumbSized(bodies[b], kCrumbVolumeLimit, partDiagonal, bodies[largest].volume))
+        if (b == largest || !IsCrumbSized(bodies[b], options.volumeLimit, partDiagonal, bodies[largest].volume))
             continue;
         if (!fragment[b] && (!options.removeCrumbs || bodies[b].triangleCount * 100 >= mostTriangles))
             continue;
@@ -389,6 +392,7 @@ StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& op
     for (const std::uint32_t b : removed)
         report.removed.push_back(bodies[b]);
     report.bodiesRemoved = removed.size();
+    report.bodiesLeft = bodyCount - removed.size();
 
     std::vector<std::uint32_t> kept;
     kept.reserve(mesh.indices.size());
@@ -399,6 +403,116 @@ StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& op
     mesh.indices.swap(kept);
     RemoveUnusedVertices(mesh);
     return report;
+}
+
+namespace {
+
+// Corners sampled per body when looking for the source body it lies at.
+constexpr std::size_t kSourceSamplesPerBody = 16;
+
+// Up to kSourceSamplesPerBody corners of each body: the first corner of evenly spaced
+// triangles of it, in triangle order.
+std::vector<std::vector<Vec3>> SampleBodyCorners(const TriangleMesh& mesh, std::span<const std::uint32_t> bodyOf,
+    std::uint32_t bodyCount)
+{
+    std::vector<std::uint64_t> triangles(bodyCount, 0);
+    for (const std::uint32_t b : bodyOf)
+        ++triangles[b];
+    std::vector<std::uint64_t> seen(bodyCount, 0);
+    std::vector<std::vector<Vec3>> samples(bodyCount);
+    for (std::size_t t = 0; t < bodyOf.size(); ++t) {
+        const std::uint32_t b = bodyOf[t];
+        const std::uint64_t step = std::max<std::uint64_t>(1, triangles[b] / kSourceSamplesPerBody);
+        if (seen[b]++ % step == 0 && samples[b].size() < kSourceSamplesPerBody)
+            samples[b].push_back(mesh.vertices[mesh.indices[3 * t]].position);
+    }
+    return samples;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> LabelSourceBodiesAt(const TriangleMesh& result, std::span<const std::uint32_t> resultBodyOf,
+    std::uint32_t resultBodyCount, const TriangleMesh& source, const AabbTree* sourceTree)
+{
+    std::uint32_t sourceBodies = 0;
+    const std::vector<std::uint32_t> sourceBodyOf = LabelBodies(source, sourceBodies);
+    if (sourceBodies == 0 || resultBodyCount == 0 || resultBodyOf.size() != result.TriangleCount()
+        || !result.IsConsistent())
+        return {};
+    std::unique_ptr<AabbTree> ownTree;
+    if (sourceTree == nullptr) {
+        ownTree = std::make_unique<AabbTree>();
+        ownTree->Build(source);
+        sourceTree = ownTree.get();
+    }
+    const std::vector<std::vector<Vec3>> samples = SampleBodyCorners(result, resultBodyOf, resultBodyCount);
+    std::vector<std::uint32_t> at(resultBodyCount, 0);
+    ParallelFor(resultBodyCount, [&](std::size_t b) {
+        std::vector<std::uint32_t> nearest;
+        for (const Vec3 p : samples[b]) {
+            const NearestHit hit = sourceTree->Nearest(source, p, {}, {}, kNoDistanceLimit);
+            if (hit.found && hit.triangle >= 0)
+                nearest.push_back(sourceBodyOf[static_cast<std::size_t>(hit.triangle)]);
+        }
+        std::sort(nearest.begin(), nearest.end());
+        std::size_t most = 0;
+        for (std::size_t i = 0; i < nearest.size();) {
+            std::size_t j = i;
+            while (j < nearest.size() && nearest[j] == nearest[i])
+                ++j;
+            if (j - i > most) {
+                most = j - i;
+                at[b] = nearest[i];
+            }
+            i = j;
+        }
+    }, 4);
+    std::vector<std::uint32_t> labels(resultBodyOf.size());
+    for (std::size_t t = 0; t < labels.size(); ++t)
+        labels[t] = at[resultBodyOf[t]];
+    return labels;
+}
+
+StrayBodyReport RemoveLooseFragments(TriangleMesh& result, const TriangleMesh& source, float volumeLimit,
+    const AabbTree* sourceTree)
+{
+    std::uint32_t bodyCount = 0;
+    const std::vector<std::uint32_t> bodyOf = LabelBodies(result, bodyCount);
+    StrayBodyReport report;
+    report.bodiesLeft = bodyCount;
+    if (bodyCount < 2)
+        return report;
+    // The source bodies are looked for only when something could go.
+    const std::vector<CrumbRecord> bodies = MeasureBodies(result, bodyOf, bodyCount);
+    CrumbRecord whole;
+    std::uint32_t largest = 0;
+    for (std::uint32_t b = 0; b < bodyCount; ++b) {
+        whole.triangleCount += bodies[b].triangleCount;
+        whole.boxMin = {std::min(whole.boxMin.x, bodies[b].boxMin.x), std::min(whole.boxMin.y, bodies[b].boxMin.y),
+                        std::min(whole.boxMin.z, bodies[b].boxMin.z)};
+        whole.boxMax = {std::max(whole.boxMax.x, bodies[b].boxMax.x), std::max(whole.boxMax.y, bodies[b].boxMax.y),
+                        std::max(whole.boxMax.z, bodies[b].boxMax.z)};
+        if (IsLargerBody(bodies[b], b, bodies[largest], largest))
+            largest = b;
+    }
+    const auto partDiagonal = static_cast<float>(BoxDiagonal(whole));
+    bool anyCrumb = false;
+    for (std::uint32_t b = 0; b < bodyCount && !anyCrumb; ++b)
+        anyCrumb = b != largest && IsCrumbSized(bodies[b], volumeLimit, partDiagonal, bodies[largest].volume);
+    if (!anyCrumb)
+        return report;
+    const std::vector<std::uint32_t> sourceBody = LabelSourceBodiesAt(result, bodyOf, bodyCount, source, sourceTree);
+    if (sourceBody.empty())
+        return report;
+    return RemoveStrayBodies(result, {.removeCrumbs = false, .bodyBeforeSplit = sourceBody, .volumeLimit = volumeLimit});
+}
+
+std::string FormatLargestRemovedBody(std::span<const CrumbRecord> removed, bool withVolume)
+{
+    if (removed.empty())
+        return {};
+    return (removed.size() == 1 ? std::string() : std::string("the largest "))
+        + FormatBodySizeAndPlace(SummariseRemovedBodies(removed).largest, withVolume);
 }
 
 RemovedBodiesSummary SummariseRemovedBodies(std::span<const CrumbRecord> removed)
@@ -412,12 +526,13 @@ RemovedBodiesSummary SummariseRemovedBodies(std::span<const CrumbRecord> removed
     return summary;
 }
 
-std::string FormatBodySizeAndPlace(const CrumbRecord& body)
+std::string FormatBodySizeAndPlace(const CrumbRecord& body, bool withVolume)
 {
     const Vec3 size = body.boxMax - body.boxMin;
     const Vec3 centre = (body.boxMin + body.boxMax) * 0.5f;
     return FormatSize3(size.x, size.y, size.z) + " at (" + FormatFixed(centre.x, 2) + ", " + FormatFixed(centre.y, 2)
-        + ", " + FormatFixed(centre.z, 2) + "), " + FormatGeneral6(std::fabs(body.volume)) + " mm3";
+        + ", " + FormatFixed(centre.z, 2) + ")"
+        + (withVolume ? ", " + FormatGeneral6(std::fabs(body.volume)) + " mm3" : std::string());
 }
 
 bool IsNoAreaTriangle(const TriangleMesh& mesh, std::uint64_t triangle)

@@ -13,6 +13,8 @@
 
 namespace grainforge::mesh {
 
+struct AabbTree;
+
 // One removed body.
 struct CrumbRecord {
     Vec3 boxMin{1e30f, 1e30f, 1e30f};
@@ -67,9 +69,13 @@ struct StrayBodyOptions {
     // largest are fragments the split set loose; those that are crumb-sized go, whatever
     // `removeCrumbs` says. A body that came through the split whole is never such a fragment.
     std::span<const std::uint32_t> bodyBeforeSplit{};
+    // Cubic millimetres below which a body may be a crumb (IsCrumbSized); the solid relief
+    // passes the cube of its line width.
+    float volumeLimit = kCrumbVolumeLimit;
 };
 
 struct StrayBodyReport {
+    std::uint64_t bodiesLeft = 0;        // bodies joined through edges afterwards, once counted
     std::uint64_t bodiesRemoved = 0;
     std::uint64_t trianglesRemoved = 0;
     std::uint64_t fragmentsRemoved = 0;  // of those bodies, fragments a split set loose
@@ -82,6 +88,25 @@ struct StrayBodyReport {
 // is left exactly as it was.
 [[nodiscard]] StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& options);
 
+// Per triangle of `result`, the body of `source` (numbered as LabelBodies numbers them) that
+// the triangle's body lies at: of up to 16 of the body's corners, spread over its triangles,
+// the source body nearest to most of them (a tie goes to the lower number). `resultBodyOf` and
+// `resultBodyCount` are LabelBodies of `result`; `sourceTree` is a tree over `source`, or null
+// to build one. Empty when either mesh has no bodies. Parallel over the bodies; the answer does
+// not depend on the number of threads.
+[[nodiscard]] std::vector<std::uint32_t> LabelSourceBodiesAt(const TriangleMesh& result,
+    std::span<const std::uint32_t> resultBodyOf, std::uint32_t resultBodyCount, const TriangleMesh& source,
+    const AabbTree* sourceTree);
+
+// Removes what a rebuild of `source` (a remesh, a relief) set loose: of the bodies of `result`
+// lying at one body of the source (LabelSourceBodiesAt), the largest goes on as that body
+// whatever its size or triangle count; the others are fragments, removed when crumb-sized at
+// `volumeLimit` (IsCrumbSized). So no body of the user's part is removed as a crumb. Looks
+// for the source bodies only when some body is crumb-sized; a mesh with nothing to remove is
+// left exactly as it was. Runs on the calling thread but for the nearest-point queries.
+[[nodiscard]] StrayBodyReport RemoveLooseFragments(TriangleMesh& result, const TriangleMesh& source,
+    float volumeLimit = kCrumbVolumeLimit, const AabbTree* sourceTree = nullptr);
+
 // The box, triangle count and summed volume of the removed bodies, and the one among them
 // holding the most volume; for report texts.
 struct RemovedBodiesSummary {
@@ -91,8 +116,13 @@ struct RemovedBodiesSummary {
 [[nodiscard]] RemovedBodiesSummary SummariseRemovedBodies(std::span<const CrumbRecord> removed);
 
 // "0.10 x 0.10 x 0.10 mm at (1.00, 1.00, 1.00), 0.0010 mm3": a removed body's size, the centre
-// of its box and the volume it held, for the report texts.
-[[nodiscard]] std::string FormatBodySizeAndPlace(const CrumbRecord& body);
+// of its box and the volume it held (left out without `withVolume`, for records that measured
+// none), for the report texts.
+[[nodiscard]] std::string FormatBodySizeAndPlace(const CrumbRecord& body, bool withVolume = true);
+
+// FormatBodySizeAndPlace of the one removed body, or "the largest " and that of the largest of
+// several; empty for none.
+[[nodiscard]] std::string FormatLargestRemovedBody(std::span<const CrumbRecord> removed, bool withVolume = true);
 
 // Zero face normal and three edges longer than 0 (distinct corners on one line).
 bool IsNoAreaTriangle(const TriangleMesh& mesh, std::uint64_t triangle);

@@ -6,6 +6,7 @@
 #include "engine/mesh/mesh_simplify.h"
 #include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/self_intersection.h"
+#include "engine/mesh/vertex_pieces.h"
 
 #include <algorithm>
 #include <chrono>
@@ -708,35 +709,19 @@ std::vector<float> BodySizeAtVertices(const TriangleMesh& mesh)
     std::vector<float> sizes;
     if (!mesh.IsConsistent())
         return sizes;
-    std::vector<std::uint32_t> parent(mesh.vertices.size());
-    for (std::uint32_t v = 0; v < parent.size(); ++v)
-        parent[v] = v;
-    const auto root = [&parent](std::uint32_t v) {
-        while (parent[v] != v) {
-            parent[v] = parent[parent[v]];
-            v = parent[v];
-        }
-        return v;
-    };
-    for (std::size_t c = 0; c < mesh.indices.size(); c += 3)
-        for (int k = 1; k < 3; ++k) {
-            const std::uint32_t a = root(mesh.indices[c]);
-            const std::uint32_t b = root(mesh.indices[c + k]);
-            if (a != b)
-                parent[b] = a;
-        }
+    const std::vector<std::uint32_t> piece = LabelVertexPieces(mesh);
     constexpr float kHuge = std::numeric_limits<float>::max();
-    std::vector<Vec3> low(parent.size(), Vec3{kHuge, kHuge, kHuge});
-    std::vector<Vec3> high(parent.size(), Vec3{-kHuge, -kHuge, -kHuge});
+    std::vector<Vec3> low(piece.size(), Vec3{kHuge, kHuge, kHuge});
+    std::vector<Vec3> high(piece.size(), Vec3{-kHuge, -kHuge, -kHuge});
     for (const std::uint32_t v : mesh.indices) {
-        const std::uint32_t r = root(v);
+        const std::uint32_t r = piece[v];
         const Vec3 p = mesh.vertices[v].position;
         low[r] = {std::min(low[r].x, p.x), std::min(low[r].y, p.y), std::min(low[r].z, p.z)};
         high[r] = {std::max(high[r].x, p.x), std::max(high[r].y, p.y), std::max(high[r].z, p.z)};
     }
-    sizes.assign(parent.size(), 0.0f);
-    for (std::uint32_t v = 0; v < parent.size(); ++v) {
-        const std::uint32_t r = root(v);
+    sizes.assign(piece.size(), 0.0f);
+    for (std::uint32_t v = 0; v < piece.size(); ++v) {
+        const std::uint32_t r = piece[v];
         if (low[r].x > high[r].x)
             continue;
         // A flat body (a sheet in one plane) is measured by its smallest side in that plane.

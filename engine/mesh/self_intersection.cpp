@@ -5,6 +5,7 @@
 #include "engine/mesh/hash_partition.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/vertex_pieces.h"
 
 #include <algorithm>
 #include <array>
@@ -392,31 +393,7 @@ private:
 
 bool Search::OnePiece(const Candidate& t, const Candidate& u)
 {
-    std::call_once(piecesFound_, [this] {
-        // Union-find over the vertices, each triangle joining its corners, then every vertex
-        // pointed at its root so that the tasks only read.
-        std::vector<std::uint32_t>& parent = pieceOfVertex_;
-        parent.resize(mesh_.vertices.size());
-        for (std::uint32_t v = 0; v < parent.size(); ++v)
-            parent[v] = v;
-        const auto root = [&parent](std::uint32_t v) {
-            while (parent[v] != v) {
-                parent[v] = parent[parent[v]];
-                v = parent[v];
-            }
-            return v;
-        };
-        for (std::size_t c = 0; c + 2 < mesh_.indices.size(); c += 3) {
-            const std::uint32_t first = root(mesh_.indices[c]);
-            for (int k = 1; k < 3; ++k) {
-                const std::uint32_t other = root(mesh_.indices[c + k]);
-                if (other != first)
-                    parent[other] = first;
-            }
-        }
-        for (std::uint32_t v = 0; v < parent.size(); ++v)
-            parent[v] = root(v);
-    });
+    std::call_once(piecesFound_, [this] { pieceOfVertex_ = LabelVertexPieces(mesh_); });
     return pieceOfVertex_[t.corners[0]] == pieceOfVertex_[u.corners[0]];
 }
 

@@ -1,5 +1,6 @@
 #include "engine/pipeline/pipeline_report_text.h"
 
+#include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/report_text.h"
 #include "engine/pipeline/pipeline_stages.h"
 
@@ -8,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -625,6 +627,38 @@ std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSet
         text += " The texture covers a single tile and leaves the rest plain.";
     if (figures.texturedFaces == 0)
         text += " The result is the part without relief.";
+    return text;
+}
+
+std::string FormatRemovedBodiesNote(const PipelineReport& r)
+{
+    std::string text;
+    const auto line = [&](const std::string& said, std::span<const CrumbRecord> removed, bool withVolume = true) {
+        text += (text.empty() ? "" : "\n") + said + ": " + FormatLargestRemovedBody(removed, withVolume) + ".";
+    };
+    const RemeshReport& remesh = r.remeshReport;
+    if (r.remeshed != 0 && remesh.contour && !remesh.strayBodies.empty())
+        line("The remesh removed " + FormatCountOf(remesh.strayBodies.size(), "crumb", "crumbs")
+                + " it set loose beside the part, too small to print",
+            remesh.strayBodies);
+    const SolidDisplacementReport& solid = r.solidReport;
+    if (!solid.ok)
+        return text;
+    const std::string oneLine = "one " + Fixed(solid.lineWidth, 2) + " mm line";
+    std::vector<CrumbRecord> loose = solid.voids;
+    loose.insert(loose.end(), solid.crumbs.begin(), solid.crumbs.end());
+    if (!loose.empty())
+        line("The relief removed " + FormatCountOf(loose.size(), "piece", "pieces")
+                + " it set loose beside the part, under a cube of " + oneLine,
+            loose);
+    if (!solid.thinBodies.empty()) {
+        const std::uint64_t ofThePart = std::min<std::uint64_t>(solid.inputPiecesRemoved, solid.thinBodies.size());
+        line("The relief removed " + FormatCountOf(solid.thinBodies.size(), "body", "bodies") + " thinner than "
+                + oneLine
+                + (ofThePart == 0 ? std::string()
+                                  : ", " + FormatCountOf(ofThePart, "piece", "pieces") + " of the part among them"),
+            solid.thinBodies, false);
+    }
     return text;
 }
 

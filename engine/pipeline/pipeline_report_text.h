@@ -124,6 +124,12 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 // FormatPartChangeText, "\n" between.
 [[nodiscard]] std::string FormatRunSurfaceLoss(const PipelineReport& report);
 
+// The bodies a run removed, a line per cause, each with the size, place and volume of the
+// largest: crumbs the remesh set loose, voids and crumbs the relief set loose (under a cube of
+// one line), bodies thinner than a line (size and place only, and how many were pieces of the
+// part). Empty when nothing was removed.
+[[nodiscard]] std::string FormatRemovedBodiesNote(const PipelineReport& report);
+
 // Share of the chosen surface's area (TextureFigures::chosenArea) under which the texture
 // counts as missing the part: a sliver of it textured reads as nothing textured.
 inline constexpr double kTextureSliverShare = 0.01;

@@ -1370,12 +1370,12 @@ void DropCrumbs(TriangleMesh& result, const TriangleMesh& source, const RemeshSe
     RemeshReport& report)
 {
     report.sourceBodies = CountBodies(source);
-    const std::uint64_t keep = std::max<std::uint64_t>(1, report.sourceBodies);
-    if (CountMeshPieces(result) > keep) {
-        std::uint64_t removedTriangles = 0;
-        report.strayBodiesRemoved = RemoveCrumbs(result, keep, &removedTriangles, 0.0f, nullptr);
-        report.strayBodyTriangles = removedTriangles;
-    }
+    // A body lying at a body of the part is that body, however few triangles it has; only
+    // crumbs the contour set loose beside one go.
+    StrayBodyReport removed = RemoveLooseFragments(result, source);
+    report.strayBodiesRemoved = removed.bodiesRemoved;
+    report.strayBodyTriangles = removed.trianglesRemoved;
+    report.strayBodies = std::move(removed.removed);
     if (settings.dualContouring.removeDisconnected)
         RemoveSmallBodies(result, settings.dualContouring.disconnectedThreshold);
 }

@@ -457,7 +457,8 @@ std::string FormatRemeshReport(const RemeshReport& r)
         if (r.strayBodiesRemoved != 0)
             text += ", " + std::to_string(r.strayBodiesRemoved)
                 + " stray bodies the part did not have removed ("
-                + std::to_string(r.strayBodyTriangles) + " triangles)";
+                + std::to_string(r.strayBodyTriangles) + " triangles"
+                + (r.strayBodies.empty() ? std::string() : "; " + FormatLargestRemovedBody(r.strayBodies)) + ")";
         if (r.thinPlaces != 0)
             text += ", " + std::to_string(r.thinPlaces) + " places thinner than the cell";
         if (r.openGridLines != 0)

@@ -4,6 +4,7 @@
 // remesh runs. Everything here is a plain value; nothing throws except on allocation failure.
 #pragma once
 
+#include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/json_settings.h"
 #include "engine/mesh/triangle_mesh.h"
 
@@ -115,6 +116,7 @@ struct RemeshReport {
     std::uint64_t sourceBodies = 0;
     std::uint64_t strayBodiesRemoved = 0;
     std::uint64_t strayBodyTriangles = 0;
+    std::vector<CrumbRecord> strayBodies;  // one per removed body, largest first
     bool contour = false;               // chooses the contour form of the text
     std::uint64_t openGridLines = 0;    // grid lines through a hole of an open part
     std::uint64_t thinPlaces = 0;       // places thinner than the cell

@@ -192,6 +192,51 @@ TEST(ResultWarnings, AnInsertKeptSolidIsAWarningAndAHollowIsNot)
     }
 }
 
+// Whatever a run removed is said among its warnings, by cause, with the largest body's size and
+// place: the match of body counts before and after must not hide it.
+TEST(ResultWarnings, BodiesARunRemovedAreSaidWithTheLargestsSizeAndPlace)
+{
+    const mesh::CrumbRecord crumb{{1, 1, 1}, {1.1f, 1.1f, 1.1f}, 12, 0.001};
+    const mesh::CrumbRecord voidPiece{{2, 2, 2}, {2.2f, 2.2f, 2.2f}, 30, -0.008};
+    const mesh::CrumbRecord thin{{10, 0, 0}, {10.3f, 5, 5}, 40, 0.0};
+    const std::string crumbSaid = "0.10 x 0.10 x 0.10 mm at (1.05, 1.05, 1.05), 0.001 mm3";
+    const struct {
+        const char* name;
+        bool contoured;
+        std::vector<mesh::CrumbRecord> remeshed;
+        bool solid;
+        std::vector<mesh::CrumbRecord> voids, crumbs, thinBodies;
+        std::uint64_t ofThePart;
+        std::string text;
+    } cases[] = {
+        {"nothing removed", true, {}, true, {}, {}, {}, 0, ""},
+        {"a crumb the remesh set loose", true, {crumb}, false, {}, {}, {}, 0,
+            "The remesh removed 1 crumb it set loose beside the part, too small to print: " + crumbSaid + "."},
+        {"a void and a crumb the relief set loose", false, {}, true, {voidPiece}, {crumb}, {}, 0,
+            "The relief removed 2 pieces it set loose beside the part, under a cube of one 0.42 mm line: the largest "
+            "0.20 x 0.20 x 0.20 mm at (2.10, 2.10, 2.10), 0.008 mm3."},
+        {"a relief that failed says nothing of its pieces", false, {}, false, {voidPiece}, {crumb}, {thin}, 0, ""},
+        {"a thin body of the part, with the remesh's crumb", true, {crumb}, true, {}, {}, {thin}, 1,
+            "The remesh removed 1 crumb it set loose beside the part, too small to print: " + crumbSaid
+                + ".\nThe relief removed 1 body thinner than one 0.42 mm line, 1 piece of the part among them: 0.30 x "
+                  "5.00 x 5.00 mm at (10.15, 2.50, 2.50)."},
+    };
+    for (const auto& c : cases) {
+        mesh::PipelineReport report;
+        report.remeshed = 1;
+        report.remeshReport.contour = c.contoured;
+        report.remeshReport.strayBodies = c.remeshed;
+        report.remeshReport.strayBodiesRemoved = c.remeshed.size();
+        report.solidReport.ok = c.solid;
+        report.solidReport.lineWidth = 0.42f;
+        report.solidReport.voids = c.voids;
+        report.solidReport.crumbs = c.crumbs;
+        report.solidReport.thinBodies = c.thinBodies;
+        report.solidReport.inputPiecesRemoved = c.ofThePart;
+        EXPECT_EQ(ResultWarningText(report, mesh::PipelineSettings{}), c.text) << c.name;
+    }
+}
+
 TEST(ReliefNotes, SmallPartThresholds)
 {
     struct Case {

@@ -560,6 +560,56 @@ TEST(RemoveStrayBodies, JudgesBodiesBySizeNeverByRankOrCount)
     }
 }
 
+// After a rebuild of a part (a remesh, a relief) each body lying at a body of the part is that
+// body, however small or few its triangles; only crumb-sized pieces set loose beside one go.
+TEST(RemoveLooseFragments, KeepsEveryBodyOfThePartAndDropsCrumbsSetLoose)
+{
+    const TriangleMesh sphere = MakeTestSphere(10.0f);
+    const TriangleMesh plate = test::MakeBox({40, 0, 0}, {140, 100, 10});
+    const TriangleMesh crumb = test::MakeBox({-30, 0, 0}, {-29.9f, 0.1f, 0.1f});
+    const TriangleMesh smallerCrumb = test::MakeBox({-29.9f, 0, 0}, {-29.85f, 0.05f, 0.05f});
+    const TriangleMesh crumbAtPlate = test::MakeBox({140, 50, 0}, {140.1f, 50.1f, 0.1f});
+    const TriangleMesh ball = test::Translated(MakeTestSphere(1.0f), {-30, 0, 0});
+    const TriangleMesh sphereAndPlate = test::Combined(sphere, plate);
+    const std::size_t s = sphere.TriangleCount();
+    const struct {
+        const char* what;
+        TriangleMesh source;
+        TriangleMesh result;
+        float volumeLimit;
+        std::uint64_t removed;
+        std::size_t trianglesLeft;
+    } cases[] = {
+        {"a plate of 12 triangles beside a sphere, as the part had them", sphereAndPlate, sphereAndPlate,
+            kCrumbVolumeLimit, 0, s + 12},
+        {"a crumb of the part itself", test::Combined(sphere, crumb), test::Combined(sphere, crumb), kCrumbVolumeLimit,
+            0, s + 12},
+        {"a crumb set loose beside the sphere", sphere, test::Combined(sphere, crumb), kCrumbVolumeLimit, 1, s},
+        {"a crumb set loose beside the plate, which stays", sphereAndPlate,
+            test::Combined(sphereAndPlate, crumbAtPlate), kCrumbVolumeLimit, 1, s + 12},
+        {"of the part's crumb split in two the larger stays", test::Combined(sphere, crumb),
+            test::Combined(test::Combined(sphere, crumb), smallerCrumb), kCrumbVolumeLimit, 1, s + 12},
+        {"a 2 mm ball set loose is no crumb", sphere, test::Combined(sphere, ball), kCrumbVolumeLimit, 0, 2 * s},
+        {"a crumb over the limit asked", sphere, test::Combined(sphere, crumb), 0.0005f, 0, s + 12},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TriangleMesh mesh = c.result;
+        const StrayBodyReport report = RemoveLooseFragments(mesh, c.source, c.volumeLimit);
+        EXPECT_EQ(std::tuple(report.bodiesRemoved, report.removed.size(), mesh.TriangleCount()),
+                  std::tuple(c.removed, c.removed, c.trianglesLeft));
+        EXPECT_EQ(report.trianglesRemoved, c.result.TriangleCount() - mesh.TriangleCount());
+        std::uint32_t bodies = 0;
+        (void)LabelBodies(mesh, bodies);
+        EXPECT_EQ(report.bodiesLeft, bodies);
+        // What went is measured where it lay.
+        if (c.removed == 1 && c.trianglesLeft == s) {
+            EXPECT_EQ(std::tuple(report.removed[0].boxMin, report.removed[0].boxMax, std::round(report.removed[0].volume * 1e6)),
+                      std::tuple(Vec3{-30, 0, 0}, Vec3{-29.9f, 0.1f, 0.1f}, 1000.0));
+        }
+    }
+}
+
 // `pages` triangles on the one edge (0,0,0)-(1,0,0), fanned round it.
 TriangleMesh Book(std::uint32_t pages)
 {

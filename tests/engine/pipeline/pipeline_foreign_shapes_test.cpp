@@ -13,6 +13,7 @@
 // breaks a property never is.
 #include "engine/displacement/cage_gizmo.h"
 #include "engine/mesh/aabb_tree.h"
+#include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/repair_driver.h"
@@ -92,6 +93,9 @@ struct Row {
     // Triangles the route must give back exactly as they came (corner positions in their turn),
     // left out of the properties: a sheet no repair can decide.
     std::function<TriangleMesh()> leftAsIs = nullptr;
+    // A body of the part the result must still hold, with its volume, however few triangles it
+    // has beside the others.
+    std::function<TriangleMesh()> keeps = nullptr;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -435,6 +439,28 @@ void TakeOutTrianglesLeftAsIs(const TriangleMesh& left, TriangleMesh& result, Fi
     result.indices = std::move(kept);
 }
 
+// A body of the result lying where `body` lies (its box within `reach` of the body's box) and
+// holding at least half its volume: a remesh or relief moves the surface, it does not empty it.
+void CheckBodyKept(const TriangleMesh& body, const TriangleMesh& result, float reach, Findings& findings)
+{
+    std::uint32_t count = 0;
+    const std::vector<std::uint32_t> bodyOf = LabelBodies(result, count);
+    const std::vector<CrumbRecord> bodies = MeasureBodies(result, bodyOf, count);
+    TriangleMesh measured = body;
+    measured.ComputeBounds();
+    const double volume = SignedVolume(measured);
+    const auto near = [&](float a, float b) { return std::abs(a - b) <= reach; };
+    for (const CrumbRecord& b : bodies)
+        if (near(b.boxMin.x, measured.boundsMin.x) && near(b.boxMin.y, measured.boundsMin.y)
+            && near(b.boxMin.z, measured.boundsMin.z) && near(b.boxMax.x, measured.boundsMax.x)
+            && near(b.boxMax.y, measured.boundsMax.y) && near(b.boxMax.z, measured.boundsMax.z)
+            && b.volume >= 0.5 * volume)
+            return;
+    findings.push_back("the body of " + std::to_string(volume) + " mm3 at (" + std::to_string(measured.boundsMin.x)
+        + ", " + std::to_string(measured.boundsMin.y) + ", " + std::to_string(measured.boundsMin.z)
+        + ") is gone from the result");
+}
+
 class ForeignShape : public ::testing::TestWithParam<Row> {};
 
 TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
@@ -478,6 +504,8 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
             findings.push_back("the result holds " + std::to_string(CountBodies(outcome.mesh)) + " bodies, the part "
                 + std::to_string(CountBodies(bodies)));
         findings.insert(findings.end(), left.begin(), left.end());
+        if (row.keeps)
+            CheckBodyKept(row.keeps(), outcome.mesh, AllowedDistance(bodies, settings), findings);
         // Facets a part holds in both windings read as walls whatever the triangle size.
         if (Processes(row.route) && HoldsReversedCopies(part)
             && FormatRunSurfaceLoss(outcome.report).find("smaller triangle size") != std::string::npos)
@@ -908,7 +936,23 @@ TriangleMesh DoubleSidedSquare()
 }
 TriangleMesh ReversedFacetBesideASheet() { return test::Combined(CubeWithReversedFacet(), DoubleSidedSquare()); }
 
+// A 3 mm plate of 12 facets beside a 30 mm sphere and two cubes on one edge: the remesh sets
+// the cubes apart, one body more than the part had, and the plate has under a hundredth of the
+// sphere's triangles. It is a body of the part all the same, and stays.
+TriangleMesh Plate3() { return test::MakeBox({40, 0, 0}, {43, 3, 3}); }
+TriangleMesh LargeSphereCubesAndPlate()
+{
+    return test::Combined(test::Combined(MakeTestSphere(30.0f), test::Translated(BoxesSharingAnEdge(), {-20, 40, 0})),
+        Plate3());
+}
+
 const Row kStrayBodyRows[] = {
+    {"plate of 12 facets beside a large sphere and cubes on an edge, vertex", LargeSphereCubesAndPlate, 1.0f, kVertex,
+        Expect::processed, nullptr, true, Route::process, false, nullptr, nullptr, nullptr, false, nullptr, nullptr,
+        Plate3},
+    {"plate of 12 facets beside a large sphere and cubes on an edge, solid", LargeSphereCubesAndPlate, 1.0f, kSolid,
+        Expect::processed, nullptr, true, Route::process, false, nullptr, nullptr, nullptr, false, nullptr, nullptr,
+        Plate3},
     {"plate of 12 facets beside a sphere and cubes on an edge, repair", SphereCubesAndPlate, 0.5f, kSolid,
         Expect::processed, nullptr, false, Route::repair, true},
     {"plate of 12 facets beside a sphere and cubes on an edge, save check", SphereCubesAndPlate, 0.5f, kSolid,

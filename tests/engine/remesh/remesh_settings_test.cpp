@@ -231,6 +231,14 @@ TEST(FormatRemeshReport, ContourAndIsotropicForms)
         "  deviation from the original surface: 0.0013 mm\n  before: " + quality
             + "\n  after:  " + quality
             + "\n  time: Reading the surface 12 ms; Contouring 1 ms;");
+    // The removed bodies' records add the largest one's size, place and volume.
+    r.strayBodies = {{{1, 1, 1}, {1.1f, 1.1f, 1.1f}, 12, 0.001}, {{5, 5, 5}, {5.05f, 5.05f, 5.05f}, 18, -0.000125}};
+    EXPECT_NE(FormatRemeshReport(r).find("removed (30 triangles; the largest 0.10 x 0.10 x 0.10 mm at (1.05, 1.05, "
+                                         "1.05), 0.001 mm3), 3 places"),
+        std::string::npos)
+        << FormatRemeshReport(r);
+    r.strayBodies.resize(1);
+    EXPECT_NE(FormatRemeshReport(r).find("removed (30 triangles; 0.10 x 0.10 x 0.10 mm at (1.05"), std::string::npos);
     RemeshReport iso;
     std::tie(iso.cancelled, iso.trianglesBefore, iso.trianglesAfter, iso.splits, iso.collapses, iso.flips) =
         std::tuple(true, 10, 20, 1, 2, 3);
