@@ -292,6 +292,15 @@ bool IsCrumbSized(const CrumbRecord& body, float volumeLimit, float partDiagonal
     return BoxDiagonal(body) <= reach;
 }
 
+bool IsClosedFragmentSized(const CrumbRecord& body, float volumeLimit, float partDiagonal, double largestVolume)
+{
+    const double volume = std::fabs(body.volume);
+    const double side = kCrumbShareOfLargest * static_cast<double>(partDiagonal);
+    const double limit = std::max(static_cast<double>(volumeLimit), side * side * side);
+    return volumeLimit > 0.0f && body.triangleCount != 0 && volume < limit
+        && volume < kCrumbShareOfLargest * std::fabs(largestVolume);
+}
+
 namespace {
 
 // Larger first: more volume, then the longer box diagonal, then more triangles; a tie keeps
@@ -376,7 +385,12 @@ StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& op
     std::vector<std::uint8_t> remove(bodyCount, 0);
     std::vector<std::uint32_t> removed;
     for (std::uint32_t b = 0; b < bodyCount; ++b) {
-        if (b == largest || !IsCrumbSized(bodies[b], options.volumeLimit, partDiagonal, bodies[largest].volume))
+        if (b == largest)
+            continue;
+        const bool small = IsCrumbSized(bodies[b], options.volumeLimit, partDiagonal, bodies[largest].volume)
+            || (fragment[b] && options.closedBodies
+                && IsClosedFragmentSized(bodies[b], options.volumeLimit, partDiagonal, bodies[largest].volume));
+        if (!small)
             continue;
         if (!fragment[b] && (!options.removeCrumbs || bodies[b].triangleCount * 100 >= mostTriangles))
             continue;
@@ -498,13 +512,16 @@ StrayBodyReport RemoveLooseFragments(TriangleMesh& result, const TriangleMesh& s
     const auto partDiagonal = static_cast<float>(BoxDiagonal(whole));
     bool anyCrumb = false;
     for (std::uint32_t b = 0; b < bodyCount && !anyCrumb; ++b)
-        anyCrumb = b != largest && IsCrumbSized(bodies[b], volumeLimit, partDiagonal, bodies[largest].volume);
+        anyCrumb = b != largest
+            && (IsCrumbSized(bodies[b], volumeLimit, partDiagonal, bodies[largest].volume)
+                || IsClosedFragmentSized(bodies[b], volumeLimit, partDiagonal, bodies[largest].volume));
     if (!anyCrumb)
         return report;
     const std::vector<std::uint32_t> sourceBody = LabelSourceBodiesAt(result, bodyOf, bodyCount, source, sourceTree);
     if (sourceBody.empty())
         return report;
-    return RemoveStrayBodies(result, {.removeCrumbs = false, .bodyBeforeSplit = sourceBody, .volumeLimit = volumeLimit});
+    return RemoveStrayBodies(result,
+        {.removeCrumbs = false, .bodyBeforeSplit = sourceBody, .volumeLimit = volumeLimit, .closedBodies = true});
 }
 
 std::string FormatLargestRemovedBody(std::span<const CrumbRecord> removed, bool withVolume)

@@ -58,6 +58,13 @@ inline constexpr float kCrumbVolumeLimit = 0.07408799f;
 // as a crumb. False when `volumeLimit` is 0 or less.
 [[nodiscard]] bool IsCrumbSized(const CrumbRecord& body, float volumeLimit, float partDiagonal, double largestVolume);
 
+// Small by its own size for a closed fragment that a rebuild set loose from a body it kept: it
+// holds less than the larger of `volumeLimit` and a cube of a hundredth of `partDiagonal`, and
+// less than a hundredth of `largestVolume`. Its reach is not asked: a closed sliver long but
+// thinner than any line prints as nothing, and the relief only folds it into its neighbours.
+[[nodiscard]] bool IsClosedFragmentSized(const CrumbRecord& body, float volumeLimit, float partDiagonal,
+                                         double largestVolume);
+
 // What RemoveStrayBodies removes and why.
 struct StrayBodyOptions {
     // Bodies of the part that are crumbs by size (IsCrumbSized at kCrumbVolumeLimit) go when
@@ -72,6 +79,10 @@ struct StrayBodyOptions {
     // Cubic millimetres below which a body may be a crumb (IsCrumbSized); the solid relief
     // passes the cube of its line width.
     float volumeLimit = kCrumbVolumeLimit;
+    // The caller vouches that every body is closed (a remesh's or a relief's result): a fragment
+    // the split set loose then has its volume for its size, and goes when it holds less than a
+    // cube of a hundredth of the part's diagonal, however long it reaches (IsClosedFragmentSized).
+    bool closedBodies = false;
 };
 
 struct StrayBodyReport {

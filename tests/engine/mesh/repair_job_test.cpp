@@ -590,7 +590,10 @@ TEST(RemoveLooseFragments, KeepsEveryBodyOfThePartAndDropsCrumbsSetLoose)
         {"of the part's crumb split in two the larger stays", test::Combined(sphere, crumb),
             test::Combined(test::Combined(sphere, crumb), smallerCrumb), kCrumbVolumeLimit, 1, s + 12},
         {"a 2 mm ball set loose is no crumb", sphere, test::Combined(sphere, ball), kCrumbVolumeLimit, 0, 2 * s},
-        {"a crumb over the limit asked", sphere, test::Combined(sphere, crumb), 0.0005f, 0, s + 12},
+        {"a cube over the limit asked and over a hundredth of the part", sphere,
+            test::Combined(sphere, test::MakeBox({-30, 0, 0}, {-29.5f, 0.5f, 0.5f})), 0.0005f, 0, s + 12},
+        {"a closed sliver 3 mm long set loose goes by its volume", sphere,
+            test::Combined(sphere, test::MakeBox({-30, 0, 0}, {-27, 0.1f, 0.1f})), kCrumbVolumeLimit, 1, s},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -603,7 +606,7 @@ TEST(RemoveLooseFragments, KeepsEveryBodyOfThePartAndDropsCrumbsSetLoose)
         (void)LabelBodies(mesh, bodies);
         EXPECT_EQ(report.bodiesLeft, bodies);
         // What went is measured where it lay.
-        if (c.removed == 1 && c.trianglesLeft == s) {
+        if (c.removed == 1 && c.trianglesLeft == s && c.result.TriangleCount() == s + 12 && report.removed[0].boxMax.x < -29.8f) {
             EXPECT_EQ(std::tuple(report.removed[0].boxMin, report.removed[0].boxMax, std::round(report.removed[0].volume * 1e6)),
                       std::tuple(Vec3{-30, 0, 0}, Vec3{-29.9f, 0.1f, 0.1f}, 1000.0));
         }
