@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const app::ReplacedValue& replaced : project.valuesReplaced)
             if (replaced.key.empty() || replaced.given.empty() || replaced.now.empty())
                 __builtin_trap();
-        if (project.masksLeftOut < project.maskKeysUnread.size())
+        if (project.masksLeftOut < project.masksUnread || project.maskKeysUnread.size() > project.masksUnread ||
+            project.maskKeysUnread.size() > app::kMaskKeysUnreadNamed)
             __builtin_trap();
     } else if (error.empty()) {
         __builtin_trap();

@@ -257,13 +257,13 @@ std::vector<std::string> ReadMaskObjects(const JsonView& root, ProjectData& data
             continue;
         if (const std::optional<std::uint64_t> number = MaskObjectNumber(key); number && value.is_object())
             held.push_back({*number, key, &value});
-        else
+        else if (++data.masksUnread <= kMaskKeysUnreadNamed)
             data.maskKeysUnread.push_back(key);
     }
     const std::size_t opened = std::min<std::size_t>(held.size(), kMaximumMaskVolumes);
     std::partial_sort(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(opened), held.end(),
         [](const MaskObject& a, const MaskObject& b) { return a.number < b.number; });
-    data.masksLeftOut = held.size() - opened + data.maskKeysUnread.size();
+    data.masksLeftOut = held.size() - opened + data.masksUnread;
     data.masks.assign(opened, grainforge::mesh::MaskVolume{});
     for (std::size_t i = 0; i < opened; ++i) {
         grainforge::mesh::ReadMaskVolume(JsonView{root.root, held[i].value}, data.masks[i]);
@@ -678,7 +678,7 @@ std::string FormatMasksLeftOut(const ProjectData& data)
     using grainforge::mesh::FormatCountGrouped;
     if (data.masksLeftOut == 0)
         return {};
-    const std::size_t unread = data.maskKeysUnread.size();
+    const std::uint64_t unread = data.masksUnread;
     const bool pastLimit = data.masksLeftOut > unread;
     std::string text = "The project holds " + FormatCountGrouped(data.masks.size() + data.masksLeftOut) +
         " mask volumes" + (pastLimit ? ", more than a part takes; the first " : "; ") +
@@ -686,8 +686,7 @@ std::string FormatMasksLeftOut(const ProjectData& data)
         FormatCountGrouped(data.masksLeftOut) + " left out";
     if (unread > 0) {
         // A few of the keys by name, in the file's order; JSON text, so any key reads plainly.
-        constexpr std::size_t kKeysNamed = 3;
-        const std::size_t named = std::min(unread, kKeysNamed);
+        const std::size_t named = data.maskKeysUnread.size();
         text += ": ";
         for (std::size_t i = 0; i < named; ++i) {
             const bool last = i + 1 == named && named == unread;

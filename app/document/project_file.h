@@ -80,7 +80,9 @@ struct ProjectData {
     // "mask..." key that is not a mask object of a plain number ("mask007", "mask-1", a "mask2"
     // that is an array), which the next save would drop.
     std::uint64_t masksLeftOut = 0;
-    // Read only: those keys that could not be read, in the file's order.
+    // Read only: how many of those are keys that could not be read, and the first few of them
+    // (kMaskKeysUnreadNamed) in the file's order, to name.
+    std::uint64_t masksUnread = 0;
     std::vector<std::string> maskKeysUnread;
     grainforge::mesh::RemeshSettings remesh;
     grainforge::mesh::DisplacementSettings displacement;
@@ -107,6 +109,9 @@ struct ProjectData {
     // the default. A triangle limit or test grid given as any number is held instead (valuesHeld).
     std::vector<ReplacedValue> valuesReplaced;
 };
+
+// How many of the mask keys that could not be read the opening names.
+inline constexpr std::size_t kMaskKeysUnreadNamed = 3;
 
 // The value of "application"; anything else (a trailing blank too) is another program's file.
 inline constexpr std::string_view kProjectApplication = "Grainforge project";
