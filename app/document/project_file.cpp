@@ -325,8 +325,29 @@ bool IsTakenAsWritten(const JsonValue& given, const JsonValue& written)
     }
 }
 
+// The last parts of the keys whose text is one of a table of names; a name not in it leaves
+// the field as it was. Every other text member is free text, taken as it stands.
+constexpr std::string_view kNamedChoiceKeys[] = {"type", "surface", "axis", "method", "midLevelMode",
+    "direction", "outsideRule", "wrap", "seamlessMethod", "shape"};
+
+// A name its reader took under another (a retired remesh method becomes the one that took
+// its place), so nothing was lost.
+bool IsRetiredName(std::string_view where, const JsonValue& given)
+{
+    return where == "remesh.method" && given == "dualContouring";
+}
+
+// A name of a table that its reader did not know: the field kept the name written instead.
+bool IsUnknownName(std::string_view key, std::string_view where, const JsonValue& given, const JsonValue& written)
+{
+    return given.is_string() && written.is_string() && given != written &&
+        std::find(std::begin(kNamedChoiceKeys), std::end(kNamedChoiceKeys), key) != std::end(kNamedChoiceKeys) &&
+        !IsRetiredName(where, given);
+}
+
 // The members of `parent`[`key`] that its reader could not take, found against what the
-// writer puts there for the record as read: a member of another kind kept its field's value.
+// writer puts there for the record as read: a member of another kind, or a name no table
+// holds, kept its field's value.
 void NoteMemberNotTaken(const JsonValue& parent, const std::string& key, const JsonValue& written,
     const std::string& where, std::vector<ReplacedValue>& replaced)
 {
@@ -334,7 +355,7 @@ void NoteMemberNotTaken(const JsonValue& parent, const std::string& key, const J
     if (found == parent.end())
         return;
     if (!written.is_object()) {
-        if (!IsTakenAsWritten(*found, written))
+        if (!IsTakenAsWritten(*found, written) || IsUnknownName(key, where, *found, written))
             replaced.push_back({where, ValueText(*found), ValueText(written)});
         return;
     }

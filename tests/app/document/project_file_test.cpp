@@ -577,6 +577,17 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         {"/texture/settings/blurMillimetres", 1e39,
             [](const ProjectData& d) { return d.textureSettings.blurMillimetres; }, 0,
             "texture.settings.blurMillimetres 1e+39 is now 0.0"},
+        // A name none of its field's names is not read either; a retired one is read as its successor.
+        {"/projection/type", "Boxy", [](const ProjectData& d) { return static_cast<double>(d.projection.type); },
+            static_cast<double>(mesh::ProjectionKind::Box), "projection.type \"Boxy\" is now \"box\""},
+        {"/mask0/shape", "cube", [](const ProjectData& d) { return static_cast<double>(d.masks.at(0).shape); },
+            static_cast<double>(mesh::MaskShape::Box), "mask0.shape \"cube\" is now \"box\""},
+        {"/texture/settings/seamlessMethod", "Offset",
+            [](const ProjectData& d) { return static_cast<double>(d.textureSettings.seamlessMethod == "Unchanged"); },
+            1, "texture.settings.seamlessMethod \"Offset\" is now \"Unchanged\""},
+        {"/remesh/method", "dualContouring",
+            [](const ProjectData& d) { return static_cast<double>(d.remesh.method == mesh::RemeshMethod::contour); }, 1,
+            ""},
         {"/texture/image", 5, [](const ProjectData& d) { return static_cast<double>(d.textureImagePath.empty()); }, 1,
             "texture.image 5 is now the defaults"},
     };
