@@ -239,19 +239,19 @@ bool IsMaskEntryKey(std::string_view key)
 // The mask objects the file holds, in the order of their numbers, up to the limit; the rest,
 // and every mask entry that is not such an object, are counted as left out, since the next
 // save drops them. "maskCount" may claim any number: only the objects are masks, so none is
-// made up for a number without one, and none past the count is lost. Gives the file's key of
-// each mask opened, in the masks' order.
-std::vector<std::string> ReadMaskObjects(const JsonView& root, ProjectData& data)
+// made up for a number without one, and none past the count is lost. Gives the file's key and
+// object of each mask opened, in the masks' order.
+struct MaskObject {
+    std::uint64_t number;
+    std::string_view key;  // in the document, as `value`
+    const JsonValue* value;
+};
+
+std::vector<MaskObject> ReadMaskObjects(const JsonView& root, ProjectData& data)
 {
-    struct MaskObject {
-        std::uint64_t number;
-        std::string key;
-        const JsonValue* value;
-    };
-    std::vector<std::string> openedKeys;
-    if (!root.IsObject())
-        return openedKeys;
     std::vector<MaskObject> held;
+    if (!root.IsObject())
+        return held;
     for (const auto& [key, value] : root.value->items()) {
         if (!IsMaskEntryKey(key))
             continue;
@@ -265,11 +265,10 @@ std::vector<std::string> ReadMaskObjects(const JsonView& root, ProjectData& data
         [](const MaskObject& a, const MaskObject& b) { return a.number < b.number; });
     data.masksLeftOut = held.size() - opened + data.masksUnread;
     data.masks.assign(opened, grainforge::mesh::MaskVolume{});
-    for (std::size_t i = 0; i < opened; ++i) {
+    for (std::size_t i = 0; i < opened; ++i)
         grainforge::mesh::ReadMaskVolume(JsonView{root.root, held[i].value}, data.masks[i]);
-        openedKeys.push_back(std::move(held[i].key));
-    }
-    return openedKeys;
+    held.resize(opened);
+    return held;
 }
 
 // What a replaced value is said as: the JSON text of it, shortened for a sentence. A large
@@ -345,26 +344,24 @@ bool IsUnknownName(std::string_view key, std::string_view where, const JsonValue
         !IsRetiredName(where, given);
 }
 
-// The members of `parent`[`key`] that its reader could not take, found against what the
-// writer puts there for the record as read: a member of another kind, or a name no table
-// holds, kept its field's value.
-void NoteMemberNotTaken(const JsonValue& parent, const std::string& key, const JsonValue& written,
+// What of `given`, the member `key` of the file at `where`, its reader could not take, found
+// against what the writer puts there for the record as read: a member of another kind, or a
+// name no table holds, kept its field's value.
+void NoteValueNotTaken(const JsonValue& given, std::string_view key, const JsonValue& written,
     const std::string& where, std::vector<ReplacedValue>& replaced)
 {
-    const auto found = parent.find(key);
-    if (found == parent.end())
-        return;
     if (!written.is_object()) {
-        if (!IsTakenAsWritten(*found, written) || IsUnknownName(key, where, *found, written))
-            replaced.push_back({where, ValueText(*found), ValueText(written)});
+        if (!IsTakenAsWritten(given, written) || IsUnknownName(key, where, given, written))
+            replaced.push_back({where, ValueText(given), ValueText(written)});
         return;
     }
-    if (!found->is_object()) {
-        replaced.push_back({where, ValueText(*found), kSectionDefaultsText});
+    if (!given.is_object()) {
+        replaced.push_back({where, ValueText(given), kSectionDefaultsText});
         return;
     }
     for (const auto& [member, value] : written.items())
-        NoteMemberNotTaken(*found, member, value, where + "." + member, replaced);
+        if (const auto found = given.find(member); found != given.end())
+            NoteValueNotTaken(*found, member, value, where + "." + member, replaced);
 }
 
 // The value at a dotted key of a document, or null.
@@ -406,7 +403,7 @@ void AddMembersReadButNotWritten(const JsonNode& rewritten, const ProjectData& d
 // Names in valuesReplaced every member of the file that the readers passed over for its type:
 // the record as read is written again, and each member the file holds where the writer puts
 // one of another kind was not taken. Each mask is compared with the object it was read from.
-void NoteValuesNotTaken(const JsonView& root, const fs::path& folder, const std::vector<std::string>& maskKeys,
+void NoteValuesNotTaken(const JsonView& root, const fs::path& folder, const std::vector<MaskObject>& maskObjects,
     ProjectData& data)
 {
     const JsonNode rewritten = grainforge::mesh::NewJsonDocument();
@@ -415,9 +412,12 @@ void NoteValuesNotTaken(const JsonView& root, const fs::path& folder, const std:
     for (const auto& [key, written] : rewritten.root->items()) {
         if (IsReadOnItsOwn(key))
             continue;
-        const std::optional<std::uint64_t> mask = MaskObjectNumber(key);
-        const std::string& given = mask ? maskKeys.at(*mask) : key;
-        NoteMemberNotTaken(*root.value, given, written, given, data.valuesReplaced);
+        if (const std::optional<std::uint64_t> mask = MaskObjectNumber(key)) {
+            const MaskObject& object = maskObjects.at(*mask);
+            NoteValueNotTaken(*object.value, object.key, written, std::string(object.key), data.valuesReplaced);
+        } else if (const auto found = root.value->find(key); found != root.value->end()) {
+            NoteValueNotTaken(*found, key, written, key, data.valuesReplaced);
+        }
     }
 }
 
@@ -489,7 +489,7 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
     if (JsonView projection = root.Section("projection"); !projection.IsEmpty())
         ReadProjectionJson(projection, data.projection);
 
-    const std::vector<std::string> maskKeys = ReadMaskObjects(root, data);
+    const std::vector<MaskObject> maskObjects = ReadMaskObjects(root, data);
 
     GetJsonPathBool(root, "stages.remesh", data.stageRemesh);
     GetJsonPathBool(root, "stages.subdivide", data.stageSubdivide);
@@ -508,7 +508,7 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
         ExportCleanupOptionsFromJson(section, data.exportCleanup);
     if (JsonView section = root.Section("exportFixes"); !section.IsEmpty())
         ReadRepairOptions(section, data.exportFixes);
-    NoteValuesNotTaken(root, folder, maskKeys, data);
+    NoteValuesNotTaken(root, folder, maskObjects, data);
 }
 
 // Holds every value of a project just read to its field's range, as the field takes a typed
