@@ -54,7 +54,8 @@ struct HeldValue {
 };
 
 // A member of a project that the reader could not take as its field's value (another JSON type,
-// an integer beyond 32 bits, a number no float holds), and what its field holds instead.
+// an integer beyond 32 bits, a number no float holds, a name none of a choice's names), and
+// what its field holds instead.
 struct ReplacedValue {
     std::string key;    // where the file holds it, dotted: "remesh.targetEdgeMillimetres", "mask7.size"
     std::string given;  // the file's own text of it, shortened when long: "\"0.5\"", "[1,2]"
@@ -105,8 +106,9 @@ struct ProjectData {
     // order read. Such a value takes the nearest the field takes, or the default where none is
     // nearest (not a number, a gamma of 0), as a typed one would.
     std::vector<HeldValue> valuesHeld;
-    // Read only: each member the reader could not take, in the file's order; its field keeps
-    // the default. A triangle limit or test grid given as any number is held instead (valuesHeld).
+    // Read only: each member the reader could not take, in the order the project writes its
+    // keys; its field keeps the default. A triangle limit or test grid given as any number is
+    // held instead (valuesHeld).
     std::vector<ReplacedValue> valuesReplaced;
 };
 
@@ -198,12 +200,12 @@ std::vector<HeldValue> HeldPatternParameters(const grainforge::mesh::procedural:
 std::string FormatHeldValues(const std::vector<HeldValue>& held);
 
 // The values the reader replaced and then those it held, for the opening's warning:
-// "remesh.targetEdgeMillimetres \"0.5\" is now 1.0; Gamma 0 is now 1". Empty when none was.
+// "remesh.targetEdgeMillimetres \"0.5\" is now 0.2; Gamma 0 is now 1". Empty when none was.
 std::string FormatChangedValues(const std::vector<ReplacedValue>& replaced, const std::vector<HeldValue>& held);
 
 // What became of the mask entries not opened, for the opening's warning; empty when none was
 // left out: "The project holds 300 mask volumes, more than a part takes; the first 256 were
-// opened and 44 left out." or "...; 2 were opened and 1 left out: mask007 could not be read."
+// opened and 44 left out." or "...; 2 were opened and 1 left out: \"mask007\" could not be read."
 std::string FormatMasksLeftOut(const ProjectData& data);
 
 // Nearest offered resolution (128, 256, 512); a hand-edited 1024 would cost gigabytes.
