@@ -2,7 +2,7 @@
 // byte-order mark skipped, strict JSON; the document built and freed without the library's
 // own parser and destructor). Any input gives a project or an error text; a project
 // always names a part and keeps its limits (256 masks, the offered surface-test cells, each
-// value within its field's range).
+// value within its field's range), and names every value it passed over.
 #include "app/document/field_ranges.h"
 #include "app/document/project_file.h"
 
@@ -53,6 +53,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const mesh::MaskVolume& mask : project.masks)
             if (!taken(mask.size.x, app::kMaskFieldRules[3]) || !taken(mask.featherMillimetres, app::kMaskFieldRules[9]))
                 __builtin_trap();
+        // A limit of any number or type is one its field takes (0 is none), and whatever the
+        // reader passed over is named and counted.
+        for (const std::uint64_t limit : {project.maximumTriangles, project.displayTriangles})
+            if (limit != 0 && (limit < 100000 || limit > 200000000))
+                __builtin_trap();
+        for (const app::ReplacedValue& replaced : project.valuesReplaced)
+            if (replaced.key.empty() || replaced.given.empty() || replaced.now.empty())
+                __builtin_trap();
+        if (project.masksLeftOut < project.masksUnread || project.maskKeysUnread.size() > project.masksUnread ||
+            project.maskKeysUnread.size() > app::kMaskKeysUnreadNamed)
+            __builtin_trap();
     } else if (error.empty()) {
         __builtin_trap();
     }

@@ -402,15 +402,11 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
         LogMessage(said, kLogWarning);
         warn(Utf8ToWide(said));
     }
-    if (data.masksLeftOut > 0) {
-        const std::uint64_t held = data.masksLeftOut + data.masks.size();
-        const std::string leftOut = "The project holds " + mesh::FormatCountGrouped(held) +
-            " mask volumes, more than a part takes; the first " + mesh::FormatCountGrouped(data.masks.size()) +
-            " were opened and " + mesh::FormatCountGrouped(data.masksLeftOut) + " left out.";
+    if (const std::string leftOut = FormatMasksLeftOut(data); !leftOut.empty()) {
         LogMessage(leftOut, kLogWarning);
         warn(Utf8ToWide(leftOut + " Saving the project keeps only those opened."));
     }
-    if (!data.valuesHeld.empty()) {
+    if (!data.valuesHeld.empty() || !data.valuesReplaced.empty()) {
         // With the aspect locked the tile's height follows its width at the image's aspect: the
         // height said is the one in force, not the one the reader held.
         std::vector<HeldValue> valuesHeld = data.valuesHeld;
@@ -419,7 +415,7 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
                 if (value.name == kHeldTileHeightName)
                     value.now = heightMap.settings.heightMillimetres;
         const std::string held = "The project holds values its fields do not take; each was changed to the nearest "
-            "they take: " + FormatHeldValues(valuesHeld) + ".";
+            "they take: " + FormatChangedValues(data.valuesReplaced, valuesHeld) + ".";
         LogMessage(held, kLogWarning);
         warn(Utf8ToWide(held));
     }

@@ -230,26 +230,247 @@ std::optional<std::uint64_t> MaskObjectNumber(std::string_view key)
     return number;
 }
 
-// The mask objects the file holds, in the order of their numbers, up to the limit; the rest
-// are counted as left out. "maskCount" may claim any number: only the objects are masks, so
-// none is made up for a number without one, and none past the count is lost.
-void ReadMaskObjects(const JsonView& root, ProjectData& data)
+// Every key the writer's mask entries could have: "mask" and anything after it but "Count".
+bool IsMaskEntryKey(std::string_view key)
 {
-    if (!root.IsObject())
-        return;
-    std::vector<std::pair<std::uint64_t, const JsonValue*>> held;
-    for (const auto& [key, value] : root.value->items())
-        if (const std::optional<std::uint64_t> number = MaskObjectNumber(key); number && value.is_object())
-            held.emplace_back(*number, &value);
-    const std::size_t opened = std::min<std::size_t>(held.size(), kMaximumMaskVolumes);
-    std::partial_sort(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(opened), held.end(),
-        [](const auto& a, const auto& b) { return a.first < b.first; });
-    data.masksLeftOut = held.size() - opened;
-    data.masks.assign(opened, grainforge::mesh::MaskVolume{});
-    for (std::size_t i = 0; i < opened; ++i)
-        grainforge::mesh::ReadMaskVolume(JsonView{root.root, held[i].second}, data.masks[i]);
+    return key.starts_with("mask") && key != "maskCount";
 }
 
+// The mask objects the file holds, in the order of their numbers, up to the limit; the rest,
+// and every mask entry that is not such an object, are counted as left out, since the next
+// save drops them. "maskCount" may claim any number: only the objects are masks, so none is
+// made up for a number without one, and none past the count is lost. Gives the file's key and
+// object of each mask opened, in the masks' order.
+struct MaskObject {
+    std::uint64_t number;
+    std::string_view key;  // in the document, as `value`
+    const JsonValue* value;
+};
+
+std::vector<MaskObject> ReadMaskObjects(const JsonView& root, ProjectData& data)
+{
+    std::vector<MaskObject> held;
+    if (!root.IsObject())
+        return held;
+    for (const auto& [key, value] : root.value->items()) {
+        if (!IsMaskEntryKey(key))
+            continue;
+        if (const std::optional<std::uint64_t> number = MaskObjectNumber(key); number && value.is_object())
+            held.push_back({*number, key, &value});
+        else if (++data.masksUnread <= kMaskKeysUnreadNamed)
+            data.maskKeysUnread.push_back(key);
+    }
+    const std::size_t opened = std::min<std::size_t>(held.size(), kMaximumMaskVolumes);
+    std::partial_sort(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(opened), held.end(),
+        [](const MaskObject& a, const MaskObject& b) { return a.number < b.number; });
+    data.masksLeftOut = held.size() - opened + data.masksUnread;
+    data.masks.assign(opened, grainforge::mesh::MaskVolume{});
+    for (std::size_t i = 0; i < opened; ++i)
+        grainforge::mesh::ReadMaskVolume(JsonView{root.root, held[i].value}, data.masks[i]);
+    held.resize(opened);
+    return held;
+}
+
+// What a replaced value is said as: the JSON text of it, shortened for a sentence. A large
+// array or object is said by its size, so a hostile file makes no long warning.
+constexpr std::size_t kLongestValueText = 40;
+constexpr std::size_t kLargestValueShown = 8;
+
+std::string ValueText(const JsonValue& value)
+{
+    if (value.is_array() && value.size() > kLargestValueShown)
+        return "an array of " + grainforge::mesh::FormatCountGrouped(value.size()) + " values";
+    if (value.is_object() && value.size() > kLargestValueShown)
+        return "an object of " + grainforge::mesh::FormatCountGrouped(value.size()) + " members";
+    std::string text = value.dump(-1, ' ', false, JsonValue::error_handler_t::replace);
+    if (text.size() <= kLongestValueText)
+        return text;
+    std::size_t end = kLongestValueText;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    text.resize(end);
+    return text + "\u2026";
+}
+
+// Said for a section the file holds as something else than an object.
+constexpr const char* kSectionDefaultsText = "the defaults";
+
+// Whether the reader takes `given` where the writer puts `written`: by the JSON layer's own
+// rules for each kind (a float field takes any number a float holds, an integer field an
+// integer within 32 bits, a vector exactly its count of such numbers).
+bool IsTakenAsWritten(const JsonValue& given, const JsonValue& written)
+{
+    const JsonView view{nullptr, &given};
+    float number = 0.0f;
+    std::int32_t integer = 0;
+    switch (written.type()) {
+    case JsonValue::value_t::number_float:
+        return view.TakeFloat(number);
+    case JsonValue::value_t::number_integer:
+    case JsonValue::value_t::number_unsigned:
+        return view.TakeInt32(integer);
+    case JsonValue::value_t::boolean:
+        return given.is_boolean();
+    case JsonValue::value_t::string:
+        return given.is_string();
+    case JsonValue::value_t::array:
+        if (!given.is_array() || given.size() != written.size())
+            return false;
+        return std::all_of(given.begin(), given.end(),
+            [&](const JsonValue& element) { return JsonView{nullptr, &element}.TakeFloat(number); });
+    default:
+        // Objects are walked member by member; nothing else is written.
+        return true;
+    }
+}
+
+// The last parts of the keys whose text is one of a table of names; a name not in it leaves
+// the field as it was. Every other text member is free text, taken as it stands.
+constexpr std::string_view kNamedChoiceKeys[] = {"type", "surface", "axis", "method", "midLevelMode",
+    "direction", "outsideRule", "wrap", "seamlessMethod", "shape"};
+
+// A name its reader took under another (a retired remesh method becomes the one that took
+// its place), so nothing was lost.
+bool IsRetiredName(std::string_view where, const JsonValue& given)
+{
+    return where == "remesh.method" && given == "dualContouring";
+}
+
+// A name of a table that its reader did not know: the field kept the name written instead.
+bool IsUnknownName(std::string_view key, std::string_view where, const JsonValue& given, const JsonValue& written)
+{
+    return given.is_string() && written.is_string() && given != written &&
+        std::find(std::begin(kNamedChoiceKeys), std::end(kNamedChoiceKeys), key) != std::end(kNamedChoiceKeys) &&
+        !IsRetiredName(where, given);
+}
+
+// What of `given`, the member `key` of the file at `where`, its reader could not take, found
+// against what the writer puts there for the record as read: a member of another kind, or a
+// name no table holds, kept its field's value.
+void NoteValueNotTaken(const JsonValue& given, std::string_view key, const JsonValue& written,
+    const std::string& where, std::vector<ReplacedValue>& replaced)
+{
+    if (!written.is_object()) {
+        if (!IsTakenAsWritten(given, written) || IsUnknownName(key, where, given, written))
+            replaced.push_back({where, ValueText(given), ValueText(written)});
+        return;
+    }
+    if (!given.is_object()) {
+        replaced.push_back({where, ValueText(given), kSectionDefaultsText});
+        return;
+    }
+    for (const auto& [member, value] : written.items())
+        if (const auto found = given.find(member); found != given.end())
+            NoteValueNotTaken(*found, member, value, where + "." + member, replaced);
+}
+
+// The value at a dotted key of a document, or null.
+const JsonValue* FindAtDottedKey(const JsonValue& root, std::string_view dottedKey)
+{
+    const JsonView view{nullptr, &root};
+    const grainforge::mesh::JsonReadTarget target = grainforge::mesh::ResolveJsonPathForRead(view, dottedKey);
+    return target.view.FindMember(target.member).value;
+}
+
+// Read on their own, with their own words: the file's name and version, the mask count no
+// reader trusts, the triangle limits and the test grid.
+bool IsReadOnItsOwn(std::string_view key)
+{
+    for (const std::string_view own :
+        {"application", "version", "maskCount", "maximumTriangles", "displayTriangles", "occupancyCells"})
+        if (key == own)
+            return true;
+    return false;
+}
+
+// The members a reader takes that the writer leaves out (when empty, or no longer written),
+// so that one of another type is named as well.
+void AddMembersReadButNotWritten(const JsonNode& rewritten, const ProjectData& data)
+{
+    using namespace grainforge::mesh;
+    const JsonValue& root = *rewritten.root;
+    for (const char* entry : {"part", "texture.image"})
+        for (const char* member : {"path", "relative", "pathEscaped", "relativeEscaped"}) {
+            const std::string key = std::string(entry) + "." + member;
+            if (FindAtDottedKey(root, key) == nullptr)
+                SetJsonPathString(rewritten, key, "");
+        }
+    if (FindAtDottedKey(root, "part.testShape") == nullptr)
+        SetJsonPathString(rewritten, "part.testShape", data.testShape);
+    SetJsonPathBool(rewritten, "stages.subdivide", data.stageSubdivide);
+}
+
+// Names in valuesReplaced every member of the file that the readers passed over for its type:
+// the record as read is written again, and each member the file holds where the writer puts
+// one of another kind was not taken. Each mask is compared with the object it was read from.
+void NoteValuesNotTaken(const JsonView& root, const fs::path& folder, const std::vector<MaskObject>& maskObjects,
+    ProjectData& data)
+{
+    const JsonNode rewritten = grainforge::mesh::NewJsonDocument();
+    WriteProjectDocument(rewritten, folder, data);
+    AddMembersReadButNotWritten(rewritten, data);
+    for (const auto& [key, written] : rewritten.root->items()) {
+        if (IsReadOnItsOwn(key))
+            continue;
+        if (const std::optional<std::uint64_t> mask = MaskObjectNumber(key)) {
+            const MaskObject& object = maskObjects.at(*mask);
+            NoteValueNotTaken(*object.value, object.key, written, std::string(object.key), data.valuesReplaced);
+        } else if (const auto found = root.value->find(key); found != root.value->end()) {
+            NoteValueNotTaken(*found, key, written, key, data.valuesReplaced);
+        }
+    }
+}
+
+// A member read on its own that is not a number: its field keeps `now`.
+void NoteNotANumber(const JsonView& member, std::string_view key, std::uint64_t now, ProjectData& data)
+{
+    data.valuesReplaced.push_back({std::string(key), ValueText(*member.value), std::to_string(now)});
+}
+
+// A triangle limit given as any number. An integer of 0 or more is taken as it stands and held
+// with the other values; a negative or fractional one, or one written with a fraction or an
+// exponent (1e12, 1e30), takes the nearest the field takes as the same integer would, and is
+// named. Any other type keeps the limit, and is named.
+void ReadTriangleLimit(const JsonView& root, std::string_view key, const NumberFieldRule& rule,
+    std::uint64_t& limit, ProjectData& data)
+{
+    const JsonView member = root.FindMember(key);
+    if (member.IsEmpty() || TakeCount(member, limit))
+        return;
+    if (!member.value->is_number()) {
+        NoteNotANumber(member, key, limit, data);
+        return;
+    }
+    const double given = member.value->get<double>();
+    const double now = HoldToFieldRange(given / 1e6, rule, static_cast<double>(limit) / 1e6);
+    limit = static_cast<std::uint64_t>(std::llround(now * 1e6));
+    if (static_cast<double>(limit) != given)
+        data.valuesHeld.push_back({WideToUtf8(rule.name), given / 1e6, now, WideToUtf8(rule.unit)});
+}
+
+// The label of the test grid's choice, which names the value held.
+constexpr const char* kTestGridName = "Test grid";
+
+// The test grid given as any number takes the nearest resolution offered; one that is not
+// that resolution already is named, as is a value of another type, which keeps the default.
+void ReadTestGridCells(const JsonView& root, ProjectData& data)
+{
+    const JsonView member = root.FindMember("occupancyCells");
+    if (member.IsEmpty())
+        return;
+    if (!member.value->is_number()) {
+        NoteNotANumber(member, "occupancyCells", static_cast<std::uint64_t>(data.occupancyCells), data);
+        return;
+    }
+    const double given = member.value->get<double>();
+    const double bounded = std::clamp(given, static_cast<double>(std::numeric_limits<std::int32_t>::min()),
+        static_cast<double>(std::numeric_limits<std::int32_t>::max()));
+    data.occupancyCells = ClampSurfaceTestCells(static_cast<std::int32_t>(bounded));
+    if (static_cast<double>(data.occupancyCells) != given)
+        data.valuesHeld.push_back({kTestGridName, given, static_cast<double>(data.occupancyCells), {}});
+}
+
+// Reads every key the writer puts, and names in `data` each value it could not take.
 void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectData& data)
 {
     using namespace grainforge::mesh;
@@ -268,7 +489,7 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
     if (JsonView projection = root.Section("projection"); !projection.IsEmpty())
         ReadProjectionJson(projection, data.projection);
 
-    ReadMaskObjects(root, data);
+    const std::vector<MaskObject> maskObjects = ReadMaskObjects(root, data);
 
     GetJsonPathBool(root, "stages.remesh", data.stageRemesh);
     GetJsonPathBool(root, "stages.subdivide", data.stageSubdivide);
@@ -280,14 +501,14 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
         DisplacementSettingsFromJson(section, data.displacement);
     if (JsonView section = root.Section("simplify"); !section.IsEmpty())
         ReadSimplifySettingsJson(section, data.simplify);
-    if (std::int32_t cells = 0; root.FindMember("occupancyCells").TakeInt32(cells))
-        data.occupancyCells = ClampSurfaceTestCells(cells);
-    TakeCount(root.FindMember("maximumTriangles"), data.maximumTriangles);
-    TakeCount(root.FindMember("displayTriangles"), data.displayTriangles);
+    ReadTestGridCells(root, data);
+    ReadTriangleLimit(root, "maximumTriangles", kTriangleLimitRule, data.maximumTriangles, data);
+    ReadTriangleLimit(root, "displayTriangles", kDisplayLimitRule, data.displayTriangles, data);
     if (JsonView section = root.Section("exportCleanup"); !section.IsEmpty())
         ExportCleanupOptionsFromJson(section, data.exportCleanup);
     if (JsonView section = root.Section("exportFixes"); !section.IsEmpty())
         ReadRepairOptions(section, data.exportFixes);
+    NoteValuesNotTaken(root, folder, maskObjects, data);
 }
 
 // Holds every value of a project just read to its field's range, as the field takes a typed
@@ -460,6 +681,43 @@ std::string FormatHeldValues(const std::vector<HeldValue>& held)
             ShortValueText(value.now) + unit;
     }
     return text;
+}
+
+std::string FormatChangedValues(const std::vector<ReplacedValue>& replaced, const std::vector<HeldValue>& held)
+{
+    std::string text;
+    for (const ReplacedValue& value : replaced)
+        text += (text.empty() ? "" : "; ") + value.key + " " + value.given + " is now " + value.now;
+    const std::string heldText = FormatHeldValues(held);
+    if (!heldText.empty())
+        text += (text.empty() ? "" : "; ") + heldText;
+    return text;
+}
+
+std::string FormatMasksLeftOut(const ProjectData& data)
+{
+    using grainforge::mesh::FormatCountGrouped;
+    if (data.masksLeftOut == 0)
+        return {};
+    const std::uint64_t unread = data.masksUnread;
+    const bool pastLimit = data.masksLeftOut > unread;
+    std::string text = "The project holds " + FormatCountGrouped(data.masks.size() + data.masksLeftOut) +
+        " mask volumes" + (pastLimit ? ", more than a part takes; the first " : "; ") +
+        FormatCountGrouped(data.masks.size()) + (data.masks.size() == 1 ? " was" : " were") + " opened and " +
+        FormatCountGrouped(data.masksLeftOut) + " left out";
+    if (unread > 0) {
+        // A few of the keys by name, in the file's order; JSON text, so any key reads plainly.
+        const std::size_t named = data.maskKeysUnread.size();
+        text += ": ";
+        for (std::size_t i = 0; i < named; ++i) {
+            const bool last = i + 1 == named && named == unread;
+            text += (i == 0 ? "" : last ? " and " : ", ") + ValueText(JsonValue(data.maskKeysUnread[i]));
+        }
+        if (unread > named)
+            text += " and " + FormatCountGrouped(unread - named) + " more";
+        text += " could not be read";
+    }
+    return text + ".";
 }
 
 std::int32_t ClampSurfaceTestCells(std::int32_t cells)

@@ -53,6 +53,15 @@ struct HeldValue {
     std::string unit;  // "mm", "million", or empty
 };
 
+// A member of a project that the reader could not take as its field's value (another JSON type,
+// an integer beyond 32 bits, a number no float holds, a name none of a choice's names), and
+// what its field holds instead.
+struct ReplacedValue {
+    std::string key;    // where the file holds it, dotted: "remesh.targetEdgeMillimetres", "mask7.size"
+    std::string given;  // the file's own text of it, shortened when long: "\"0.5\"", "[1,2]"
+    std::string now;    // the value in force, as the project writes it ("1.0"), or "the defaults"
+};
+
 // Everything a project stores. A fresh record holds the values a reader starts from.
 struct ProjectData {
     // Empty for a test shape. (Older projects may also carry "part.writtenBeside", from when a
@@ -68,8 +77,14 @@ struct ProjectData {
     // At most kMaximumMaskVolumes. Read from the mask objects the file holds ("mask0",
     // "mask1", "mask500", ...) in the order of their numbers, whatever "maskCount" claims.
     std::vector<grainforge::mesh::MaskVolume> masks;
-    // Read only: how many mask objects past the limit the file holds.
+    // Read only: how many mask entries were not opened: the objects past the limit, and every
+    // "mask..." key that is not a mask object of a plain number ("mask007", "mask-1", a "mask2"
+    // that is an array), which the next save would drop.
     std::uint64_t masksLeftOut = 0;
+    // Read only: how many of those are keys that could not be read, and the first few of them
+    // (kMaskKeysUnreadNamed) in the file's order, to name.
+    std::uint64_t masksUnread = 0;
+    std::vector<std::string> maskKeysUnread;
     grainforge::mesh::RemeshSettings remesh;
     grainforge::mesh::DisplacementSettings displacement;
     grainforge::mesh::SimplifySettings simplify;
@@ -91,7 +106,14 @@ struct ProjectData {
     // order read. Such a value takes the nearest the field takes, or the default where none is
     // nearest (not a number, a gamma of 0), as a typed one would.
     std::vector<HeldValue> valuesHeld;
+    // Read only: each member the reader could not take, in the order the project writes its
+    // keys; its field keeps the default. A triangle limit or test grid given as any number is
+    // held instead (valuesHeld).
+    std::vector<ReplacedValue> valuesReplaced;
 };
+
+// How many of the mask keys that could not be read the opening names.
+inline constexpr std::size_t kMaskKeysUnreadNamed = 3;
 
 // The value of "application"; anything else (a trailing blank too) is another program's file.
 inline constexpr std::string_view kProjectApplication = "Grainforge project";
@@ -123,7 +145,8 @@ inline constexpr const char* kProjectMemoryError = "there was not enough memory 
 // 16 MiB", "the file could not be read: " + the system's reason, "the file is not a project
 // (it could not be read as one)" for a file that is there but is not JSON, "the file is not a
 // Tessary project", "the project names no part", and kProjectMemoryError. A key that is
-// missing or of the wrong type keeps the field's default. Never throws.
+// missing keeps the field's default; one of the wrong type does too and is named in
+// valuesReplaced. Never throws.
 bool ReadProject(const std::filesystem::path& projectPath, ProjectData& data, std::string& error);
 
 // ReadProject on a document already parsed; `projectFolder` is where relative entries start.
@@ -175,6 +198,15 @@ std::vector<HeldValue> HeldPatternParameters(const grainforge::mesh::procedural:
 // "Triangle size -5 mm is now 0.01 mm; Gamma 0 is now 1": the values held, for the opening's
 // warning.
 std::string FormatHeldValues(const std::vector<HeldValue>& held);
+
+// The values the reader replaced and then those it held, for the opening's warning:
+// "remesh.targetEdgeMillimetres \"0.5\" is now 0.2; Gamma 0 is now 1". Empty when none was.
+std::string FormatChangedValues(const std::vector<ReplacedValue>& replaced, const std::vector<HeldValue>& held);
+
+// What became of the mask entries not opened, for the opening's warning; empty when none was
+// left out: "The project holds 300 mask volumes, more than a part takes; the first 256 were
+// opened and 44 left out." or "...; 2 were opened and 1 left out: \"mask007\" could not be read."
+std::string FormatMasksLeftOut(const ProjectData& data);
 
 // Nearest offered resolution (128, 256, 512); a hand-edited 1024 would cost gigabytes.
 std::int32_t ClampSurfaceTestCells(std::int32_t cells);

@@ -138,7 +138,7 @@ TEST(DocumentProjectTest, ProjectMovedWithItsPartFindsItThroughTheRelativeEntry)
     WriteCube(folder / "old" / "parts" / "block.stl");
     {
         DocumentFixture f;
-        f.doc->surfaceTestCells = 32;
+        f.doc->surfaceTestCells = 128;  // a grid offered, which opens without a word
         ASSERT_TRUE(f.doc->OpenDocument(folder / "old" / "parts" / "block.stl"));
         ASSERT_TRUE(f.doc->SaveProject(folder / "old" / "job.gfproj"));
     }
@@ -665,6 +665,7 @@ TEST(DocumentProjectTest, MasksStopAtTheLimitBothWays)
         std::vector<std::string>(2, "No mask volume was added: a part takes at most 256."));
 
     doc.maskVolumes.resize(1000);
+    doc.surfaceTestCells = 128;  // a grid offered, which opens without a word
     ASSERT_TRUE(doc.SaveProject(folder / "job.gfproj"));
     f.host.lines.clear();
     ASSERT_TRUE(doc.OpenDocument(folder / "job.gfproj"));
@@ -687,6 +688,12 @@ TEST(DocumentProjectTest, ValuesOutsideTheirFieldsAreHeldAndSaidOnce)
     project["texture"]["settings"]["gamma"] = 0;
     project["maskCount"] = 1;
     project["mask0"]["featherMillimetres"] = -3;
+    // Values of another type, limits beyond their fields and a mask entry that is no mask object
+    // used to be replaced without a word.
+    project["displacement"]["midLevel"] = {{"value", 0.7}};
+    project["occupancyCells"] = -7;
+    project["displayTriangles"] = -1;
+    project["mask007"]["featherMillimetres"] = 2;
     WriteAllText(folder / "job.gfproj", project.dump());
     f.host.lines.clear();
     f.host.information.clear();
@@ -697,18 +704,28 @@ TEST(DocumentProjectTest, ValuesOutsideTheirFieldsAreHeldAndSaidOnce)
     EXPECT_EQ(state.textureSettings.gamma, 1.0f);
     ASSERT_EQ(state.masks.size(), 1u);
     EXPECT_EQ(state.masks[0].featherMillimetres, 0.0f);
+    EXPECT_EQ(state.displacement.midLevel, 0.5f);
+    EXPECT_EQ(state.displayTriangles, 100000u);
+    EXPECT_EQ(doc.surfaceTestCells, 128);
+    const std::string masks = "The project holds 2 mask volumes; 1 was opened and 1 left out: \"mask007\" could not be "
+                              "read.";
     const std::string said = "The project holds values its fields do not take; each was changed to the nearest they "
-                             "take: Triangle size -5 mm is now 0.01 mm; Gamma 0 is now 1; Mask 1: Feather -3 mm is "
-                             "now 0 mm.";
-    EXPECT_EQ(f.host.Lines(app::kLogWarning), std::vector<std::string>{said});
+                             "take: displacement.midLevel {\"value\":0.7} is now 0.5; Test grid -7 is now 128; Display "
+                             "limit -1e-06 million is now 0.1 million; Triangle size -5 mm is now 0.01 mm; Gamma 0 is "
+                             "now 1; Mask 1: Feather -3 mm is now 0 mm.";
+    EXPECT_EQ(f.host.Lines(app::kLogWarning), (std::vector<std::string>{masks, said}));
     ASSERT_FALSE(f.host.information.empty());
-    EXPECT_EQ(f.host.information.back(), std::make_pair(app::Utf8ToWide(said), app::kInfoWarning));
+    EXPECT_EQ(f.host.information.back(),
+        std::make_pair(app::Utf8ToWide(masks + " Saving the project keeps only those opened.\n\n" + said),
+            app::kInfoWarning));
 
     ASSERT_TRUE(doc.SaveProject(folder / "again.gfproj"));
     app::ProjectData again;
     std::string error;
     ASSERT_TRUE(app::ReadProject(folder / "again.gfproj", again, error));
     EXPECT_TRUE(again.valuesHeld.empty());
+    EXPECT_TRUE(again.valuesReplaced.empty());
+    EXPECT_EQ(again.masksLeftOut, 0u);
     EXPECT_EQ(again.remesh.targetEdgeMillimetres, 0.01f);
 }
 

@@ -175,6 +175,11 @@ TEST(ProjectFile, RoundTripKeepsEveryField)
     ProjectData read;
     ASSERT_TRUE(ReadProject(folder / "job.gfproj", read, error)) << error;
     ExpectProjectsEqual(written, read);
+    // A project of its own is read without a word, and saved again byte for byte.
+    EXPECT_EQ(FormatChangedValues(read.valuesReplaced, read.valuesHeld), "");
+    EXPECT_EQ(FormatMasksLeftOut(read), "");
+    ASSERT_TRUE(WriteProject(folder / "again.gfproj", read, error)) << error;
+    EXPECT_EQ(test::ReadAllBytes(folder / "again.gfproj"), test::ReadAllBytes(folder / "job.gfproj"));
 }
 
 TEST(ProjectFile, KeysComeInTheWritersOrder)
@@ -350,20 +355,20 @@ TEST(ProjectFile, MasksAreTheObjectsTheFileHolds)
         std::vector<int> objects;
         std::vector<int> opened;  // the first masks opened, in order, then the last one
         std::size_t masks;
-        std::uint64_t leftOut;
+        std::uint64_t leftOut;  // past the limit, and the four entries that are no mask objects
     };
     const Case cases[] = {
-        {"count past the objects", 300, {0, 1, 2}, {0, 1, 2}, 3, 0},
-        {"objects past the count", 1000, {0, 1, 500}, {0, 1, 500}, 3, 0},
-        {"count below the objects", 2, {0, 1, 2, 3}, {0, 1, 2, 3}, 4, 0},
-        {"a gap", 2, {1}, {1}, 1, 0},
-        {"numbers out of order", 3, {10, 2, 7}, {2, 7, 10}, 3, 0},
-        {"more than the limit", UINT64_MAX, range(300), {0, 1, 255}, 256, 44},
-        {"the limit", 256, range(256), {0, 1, 255}, 256, 0},
-        {"no objects", 300, {}, {}, 0, 0},
-        {"no count", mesh::JsonValue(), {4}, {4}, 1, 0},
-        {"a count of the wrong type", "2", {0, 1}, {0, 1}, 2, 0},
-        {"a negative count", -1, {0}, {0}, 1, 0},
+        {"count past the objects", 300, {0, 1, 2}, {0, 1, 2}, 3, 4},
+        {"objects past the count", 1000, {0, 1, 500}, {0, 1, 500}, 3, 4},
+        {"count below the objects", 2, {0, 1, 2, 3}, {0, 1, 2, 3}, 4, 4},
+        {"a gap", 2, {1}, {1}, 1, 4},
+        {"numbers out of order", 3, {10, 2, 7}, {2, 7, 10}, 3, 4},
+        {"more than the limit", UINT64_MAX, range(300), {0, 1, 255}, 256, 48},
+        {"the limit", 256, range(256), {0, 1, 255}, 256, 4},
+        {"no objects", 300, {}, {}, 0, 4},
+        {"no count", mesh::JsonValue(), {4}, {4}, 1, 4},
+        {"a count of the wrong type", "2", {0, 1}, {0, 1}, 2, 4},
+        {"a negative count", -1, {0}, {0}, 1, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -375,12 +380,16 @@ TEST(ProjectFile, MasksAreTheObjectsTheFileHolds)
         project["mask0300"]["name"] = "not a mask's plain number";
         project["mask-1"]["name"] = "nor this";
         project["mask100000"] = "not an object";
+        project["mask400000"] = {1, 2};
         WriteJson(folder / "masks.gfproj", project);
         ProjectData read;
         std::string error;
         ASSERT_TRUE(ReadProject(folder / "masks.gfproj", read, error));
         ASSERT_EQ(read.masks.size(), c.masks);
         EXPECT_EQ(read.masksLeftOut, c.leftOut);
+        // The entries that are no mask objects are named in the file's order.
+        EXPECT_TRUE(FormatMasksLeftOut(read).ends_with(
+            " left out: \"mask0300\", \"mask-1\", \"mask100000\" and 1 more could not be read."));
         // The first masks, and the last one opened.
         for (std::size_t i = 0; i + 1 < c.opened.size() && i < read.masks.size(); ++i)
             EXPECT_EQ(read.masks[i].name, std::to_string(c.opened[i])) << "mask " << i;
@@ -447,8 +456,15 @@ TEST(ProjectFile, WrongTypedKeysKeepTheirDefaults)
     ASSERT_TRUE(ReadProject(folder / "x.gfproj", read, error)) << error;
     const ProjectData fresh;
     EXPECT_EQ(read.occupancyCells, fresh.occupancyCells);
-    EXPECT_EQ(read.maximumTriangles, fresh.maximumTriangles);
-    EXPECT_EQ(read.displayTriangles, fresh.displayTriangles);
+    // Numbers, if not counts: the nearest limit the fields take.
+    EXPECT_EQ(read.maximumTriangles, 100000u);
+    EXPECT_EQ(read.displayTriangles, 100000u);
+    // Each value passed over is named, with the value in force.
+    EXPECT_EQ(FormatChangedValues(read.valuesReplaced, read.valuesHeld),
+        "occupancyCells \"512\" is now 256; part.testShape false is now \"\"; texture.procedural 7 is now \"\"; "
+        "texture.settings \"wide\" is now the defaults; stages.remesh 0 is now true; stages.simplify \"false\" is now "
+        "true; remesh 3 is now the defaults; exportFixes.maximumRounds 40.5 is now 40; Triangle limit -5e-06 million "
+        "is now 0.1 million; Display limit 1.5e-06 million is now 0.1 million");
     EXPECT_TRUE(read.stageRemesh);
     EXPECT_TRUE(read.stageSimplify);
     EXPECT_TRUE(read.proceduralName.empty());
@@ -518,6 +534,54 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             static_cast<double>(1.0f - 1.0f / 255.0f), "Black 255 is now 254"},
         {"/mask0/featherMillimetres", -3, [](const ProjectData& d) { return d.masks.at(0).featherMillimetres; }, 0,
             "Mask 1: Feather -3 mm is now 0 mm"},
+        // A limit as a decimal is held as the same integer is; a negative one as its field holds it.
+        {"/maximumTriangles", 1e30, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); },
+            200000000, "Triangle limit 1e+24 million is now 200 million"},
+        {"/maximumTriangles", 1e12, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); },
+            200000000, "Triangle limit 1e+06 million is now 200 million"},
+        {"/maximumTriangles", 1000000000000,
+            [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); }, 200000000,
+            "Triangle limit 1e+06 million is now 200 million"},
+        {"/maximumTriangles", 5e6, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); }, 5e6,
+            ""},
+        {"/displayTriangles", -1, [](const ProjectData& d) { return static_cast<double>(d.displayTriangles); }, 100000,
+            "Display limit -1e-06 million is now 0.1 million"},
+        {"/occupancyCells", -7, [](const ProjectData& d) { return d.occupancyCells; }, 128, "Test grid -7 is now 128"},
+        {"/occupancyCells", 1e12, [](const ProjectData& d) { return d.occupancyCells; }, 512,
+            "Test grid 1e+12 is now 512"},
+        // A value of another type keeps its field's default and is named as the file holds it.
+        {"/remesh/targetEdgeMillimetres", "0.5", [](const ProjectData& d) { return d.remesh.targetEdgeMillimetres; },
+            f(0.2), "remesh.targetEdgeMillimetres \"0.5\" is now 0.2"},
+        {"/texture/settings/gamma", {1, 2}, [](const ProjectData& d) { return d.textureSettings.gamma; }, 1,
+            "texture.settings.gamma [1,2] is now 1.0"},
+        {"/displacement/midLevel", {{"value", 0.7}}, [](const ProjectData& d) { return d.displacement.midLevel; },
+            0.5, "displacement.midLevel {\"value\":0.7} is now 0.5"},
+        {"/stages", "yes", [](const ProjectData& d) { return d.stageDisplacement; }, 1,
+            "stages \"yes\" is now the defaults"},
+        {"/projection", "box", [](const ProjectData& d) { return static_cast<double>(d.projection.type); },
+            static_cast<double>(mesh::InitProjection().type), "projection \"box\" is now the defaults"},
+        {"/mask0/center", {1, 2}, [](const ProjectData& d) { return d.masks.at(0).center.x; }, 0,
+            "mask0.center [1,2] is now [0.0,0.0,0.0]"},
+        {"/mask0/size", "big", [](const ProjectData& d) { return d.masks.at(0).size.x; }, 1,
+            "mask0.size \"big\" is now [1.0,1.0,1.0]"},
+        {"/remesh/rounds", 3000000000u, [](const ProjectData& d) { return d.remesh.rounds; }, 5,
+            "remesh.rounds 3000000000 is now 5"},
+        {"/texture/settings/blurMillimetres", 1e39,
+            [](const ProjectData& d) { return d.textureSettings.blurMillimetres; }, 0,
+            "texture.settings.blurMillimetres 1e+39 is now 0.0"},
+        // A name none of its field's names is not read either; a retired one is read as its successor.
+        {"/projection/type", "Boxy", [](const ProjectData& d) { return static_cast<double>(d.projection.type); },
+            static_cast<double>(mesh::ProjectionKind::Box), "projection.type \"Boxy\" is now \"box\""},
+        {"/mask0/shape", "cube", [](const ProjectData& d) { return static_cast<double>(d.masks.at(0).shape); },
+            static_cast<double>(mesh::MaskShape::Box), "mask0.shape \"cube\" is now \"box\""},
+        {"/texture/settings/seamlessMethod", "Offset",
+            [](const ProjectData& d) { return static_cast<double>(d.textureSettings.seamlessMethod == "Unchanged"); },
+            1, "texture.settings.seamlessMethod \"Offset\" is now \"Unchanged\""},
+        {"/remesh/method", "dualContouring",
+            [](const ProjectData& d) { return static_cast<double>(d.remesh.method == mesh::RemeshMethod::contour); }, 1,
+            ""},
+        {"/texture/image", 5, [](const ProjectData& d) { return static_cast<double>(d.textureImagePath.empty()); }, 1,
+            "texture.image 5 is now the defaults"},
     };
     TempFolder folder;
     for (const Case& c : cases) {
@@ -530,7 +594,7 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         std::string error;
         ASSERT_TRUE(ReadProject(folder / "x.gfproj", read, error));
         EXPECT_EQ(c.read(read), c.taken);
-        EXPECT_EQ(FormatHeldValues(read.valuesHeld), c.said);
+        EXPECT_EQ(FormatChangedValues(read.valuesReplaced, read.valuesHeld), c.said);
     }
 }
 
