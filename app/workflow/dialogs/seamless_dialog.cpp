@@ -200,10 +200,9 @@ void CSeamlessDialog::WrapTexts() {
 }
 
 void CSeamlessDialog::ShowRefusal() {
-  const bool shown = !correction_.empty();
-  const bool changed = shown != refusal_->IsShown() || refusal_->GetLabel() != wxString(correction_);
-  if (!changed) return;
-  refusal_->Show(shown);
+  if (correction_ == refusalShown_) return;
+  refusalShown_ = correction_;
+  refusal_->Show(!correction_.empty());
   refusal_->SetMinSize(wxDefaultSize);
   SetWrappedLabel(refusal_, wxString(correction_), textWidth_);
   Layout();

@@ -97,6 +97,7 @@ private:
   SeamlessPreviewPanel* afterPanel_ = nullptr;
   std::array<Row, kRowCount> rows_{};
   std::wstring correction_;  // why a typed text was refused, said under the rows until the next read
+  std::wstring refusalShown_;  // the refusal the line under the rows says
   int refusedRow_ = -1;      // the first row whose text was refused at the last reading
   int textWidth_ = 0;  // the wrapping width of the description, status and note
   CMarkdownTextCtrl* helpPane_ = nullptr;
