@@ -204,6 +204,9 @@ void FitDialogToDisplay(wxDialog* dialog, wxWindow* givingWay) {
 void SetWrappedLabel(wxStaticText* text, const wxString& label, int width) {
   text->SetLabel(label);
   if (width > 0) text->Wrap(width);
+  // A text that does not size itself (wxST_NO_AUTORESIZE) keeps the best size of its first
+  // label: measured from that, a verdict that wrapped onto a second line showed only its first.
+  text->InvalidateBestSize();
   const int needed = text->GetBestSize().y;
   if (needed <= text->GetMinSize().y) return;
   text->SetMinSize(wxSize(text->GetMinSize().x, needed));

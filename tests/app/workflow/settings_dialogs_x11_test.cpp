@@ -26,6 +26,7 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/dcclient.h>
 #include <wx/odcombo.h>
 #include <wx/scrolwin.h>
 #include <wx/statbox.h>
@@ -690,11 +691,19 @@ void ExpectAllInReach(const wxDialog& dialog, const wxWindow& parent, const std:
     if (dynamic_cast<const wxControl*>(child) != nullptr && dynamic_cast<const wxStaticBox*>(child) == nullptr) {
       EXPECT_TRUE(InReach(dialog, *child)) << name << ": " << child->GetName() << " " << child->GetLabel();
     }
-    // A text is as tall as its wrapped lines and as wide as its longest: none is cut at the
-    // bottom, at its end or hidden under the next row.
+    // A text is as tall as its wrapped lines and as wide as its longest, measured afresh (a text
+    // that does not size itself keeps the best size of its first label), and ends within the
+    // width in sight: none is cut at the bottom, at its end or hidden under the next row.
     if (const auto* text = dynamic_cast<const wxStaticText*>(child)) {
-      EXPECT_GE(text->GetSize().y, text->GetBestSize().y) << name << ": " << text->GetLabel();
-      EXPECT_GE(text->GetSize().x, text->GetBestSize().x) << name << ": " << text->GetLabel();
+      wxClientDC dc(const_cast<wxStaticText*>(text));
+      dc.SetFont(text->GetFont());
+      const wxSize needs = dc.GetMultiLineTextExtent(text->GetLabelText());
+      EXPECT_GE(text->GetSize().y, std::max(needs.y, text->GetBestSize().y)) << name << ": " << text->GetLabel();
+      EXPECT_GE(text->GetSize().x, std::max(needs.x, text->GetBestSize().x)) << name << ": " << text->GetLabel();
+      const wxWindow* view = DialogScrolledContents(&dialog);
+      if (view == nullptr || !view->IsDescendant(const_cast<wxStaticText*>(text))) view = &dialog;
+      EXPECT_LE(text->GetScreenRect().GetRight(), view->GetScreenPosition().x + view->GetClientAreaOrigin().x +
+                                                      view->GetClientSize().x) << name << ": " << text->GetLabel();
     }
     ExpectAllInReach(dialog, *child, name);
   }
