@@ -72,7 +72,7 @@ int CMappingBody::GetContentHeight() const { return MappingBodyContentHeight(Dpi
 
 void CMappingBody::LayoutChildren() {
   if (list_ == nullptr) return;
-  layout_ = LayoutMappingBody(GetClientSize().x, Dpi());
+  layout_ = LayoutMappingBody(GetClientSize().x, Dpi(), list_->LeastWidth());
   Place(typeRow_, layout_.typeRow);
   Place(picture_, layout_.picture);
   Place(axisColumn_, layout_.axisColumn);
@@ -89,6 +89,8 @@ void CMappingBody::UpdateFromDocument(CGrainforgeDoc* document) {
   std::vector<ProjectorRow> rows = BuildProjectorRows(state.projection, state.axis, state.hasPart);
   const int selected = SelectedProjectorRow(rows, state.projection.activeLayer);
   list_->SetRows(std::move(rows), selected);
+  // Another projection's labels: the list may need another width.
+  LayoutChildren();
   typeRow_->UpdateCommandStates();
   axisColumn_->UpdateCommandStates();
   surfacesRow_->UpdateCommandStates();

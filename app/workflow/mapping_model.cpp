@@ -16,6 +16,8 @@ constexpr int kMargin = 8;
 constexpr int kGap = 6;
 constexpr int kBarHeight = 40;
 constexpr int kPictureSide = 108;
+// The least side the picture gives way to for the list: its sketch still reads there.
+constexpr int kLeastPictureSide = 80;
 constexpr int kColumnHeight = 116;
 constexpr int kLabelWidth = 62;
 
@@ -230,7 +232,7 @@ ProjectorClickPlan PlanProjectorClick(const mesh::Projection& current, const Pro
 
 // ---- Body layout -----------------------------------------------------------------------------
 
-MappingBodyLayout LayoutMappingBody(int clientWidth, int dpi) {
+MappingBodyLayout LayoutMappingBody(int clientWidth, int dpi, int listLeast) {
   const auto s = [dpi](int v) { return Scaled(v, dpi); };
   const int L = 0, T = 0, R = clientWidth;
   const int m = s(kMargin), g = s(kGap), bar = s(kBarHeight), column = s(kColumnHeight);
@@ -240,8 +242,10 @@ MappingBodyLayout LayoutMappingBody(int clientWidth, int dpi) {
   MappingBodyLayout layout;
   layout.typeRow = rect(L + m, T + m, R - 2 * m - L, bar);
   const int y1 = T + m + bar + g;
-  layout.picture = rect(L + m, y1, s(kPictureSide), s(kPictureSide));
-  const int x2 = L + s(kPictureSide) + g + m;
+  const int listShort = listLeast - std::max(R - (L + s(kPictureSide) + g + m + bar + g) - m, 0);
+  const int side = s(kPictureSide) - std::clamp(listShort, 0, s(kPictureSide) - s(kLeastPictureSide));
+  layout.picture = rect(L + m, y1, side, side);
+  const int x2 = L + side + g + m;
   layout.axisColumn = rect(x2, y1, bar, column);
   const int x3 = x2 + bar + g;
   layout.list = rect(x3, y1, R - x3 - m, column);
@@ -271,6 +275,11 @@ PixelRect ProjectorRowRect(const PixelRect& client, int index, int dpi, int offs
   const int height = ProjectorRowHeight(dpi);
   const int top = client.top + 1 + height * index - offset;
   return PixelRect{client.left + 1, top, client.right - 1, top + height};
+}
+
+int ProjectorListWidthFor(int labelWidth, int dpi) {
+  const auto s = [dpi](int v) { return Scaled(v, dpi); };
+  return 2 + 4 * s(kRowInset) + s(kCheckBox) + s(kSwatch) + std::max(labelWidth, 0);
 }
 
 ProjectorRowParts ProjectorRowLayout(const PixelRect& client, const PixelRect& row, int dpi) {

@@ -114,7 +114,10 @@ struct MappingBodyLayout {
   PixelRect typeRow, picture, axisColumn, list, label, surfacesRow;
 };
 // The children in a body of that client width (left and top 0) at the DPI; no width is negative.
-MappingBodyLayout LayoutMappingBody(int clientWidth, int dpi);
+// listLeast is the width the projector list needs for its longest label (ProjectorListWidthFor):
+// where the list is narrower the picture gives way, down to a side it still reads at, rather
+// than a label losing its end.
+MappingBodyLayout LayoutMappingBody(int clientWidth, int dpi, int listLeast = 0);
 int MappingBodyContentHeight(int dpi);
 
 // ---- Projector list geometry ----------------------------------------------------------------
@@ -127,6 +130,9 @@ PixelRect ProjectorRowRect(const PixelRect& client, int index, int dpi, int offs
 struct ProjectorRowParts {
   PixelRect check, swatch, label;
 };
+// The width of a list whose rows show a label labelWidth pixels wide whole (frame, check box,
+// swatch and insets included).
+int ProjectorListWidthFor(int labelWidth, int dpi);
 ProjectorRowParts ProjectorRowLayout(const PixelRect& client, const PixelRect& row, int dpi);
 // The first row under the point, -1 outside the client area or any row.
 int HitTestProjectorRow(const PixelRect& client, int rowCount, int dpi, int offset, PixelPoint point);

@@ -83,6 +83,14 @@ void CProjectorList::SetDpi(int dpi) {
   Refresh(false);
 }
 
+int CProjectorList::LeastWidth() const {
+  wxClientDC dc(const_cast<CProjectorList*>(this));
+  dc.SetFont(GetUiFont(kUiFontNormal, dpi_));
+  int widest = 0;
+  for (const ProjectorRow& row : rows_) widest = std::max(widest, dc.GetTextExtent(wxString(row.label)).x);
+  return ProjectorListWidthFor(widest, dpi_);
+}
+
 int CProjectorList::HitTestRow(PixelPoint point) const {
   return HitTestProjectorRow(Client(), static_cast<int>(rows_.size()), dpi_, offset_, point);
 }

@@ -35,6 +35,8 @@ public:
   void UpdateScrollRange();
   void ScrollTo(int offset);
   void SetDpi(int dpi);
+  // The width that shows every row's label whole.
+  int LeastWidth() const;
   int Dpi() const { return dpi_; }
   PixelRect Client() const;
   PixelRect RowRect(int index) const { return ProjectorRowRect(Client(), index, dpi_, offset_); }

@@ -535,6 +535,28 @@ const NestedBody& LargestNestedBody(const std::vector<NestedBody>& bodies, Neste
     return *largest;
 }
 
+// What a slicer and Repair make of closed bodies without volume, said of one body or of several:
+// Repair keeps every body of the part, and no repair gives a surface a thickness.
+std::string SheetBodiesNote(std::uint64_t sheets)
+{
+    if (sheets == 1)
+        return "A slicer finds nothing inside it to fill, so it prints as nothing. Repair keeps it as a body of the "
+               "part and cannot give it a thickness; that needs the modelling tool.";
+    return "A slicer finds nothing inside them to fill, so they print as nothing. Repair keeps them as bodies of the "
+           "part and cannot give them a thickness; that needs the modelling tool.";
+}
+
+// Repair removes repeated triangles, but a facet written in both windings on a sheet that
+// encloses nothing has no outside to keep, and Repair leaves both of its copies.
+std::string DuplicateTrianglesNote(bool sheets)
+{
+    if (!sheets)
+        return "Repair removes them. Duplicates make edges look non-manifold and are displaced twice.";
+    return "Repair removes them, but for a facet written in both windings on a sheet that encloses nothing: "
+           "neither copy can be kept as its outside, so both stay. Duplicates make edges look non-manifold and "
+           "are displaced twice.";
+}
+
 // Records a problem; errors make the verdict Unsuitable, warnings at least UsableWithCare.
 void AddProblem(ValidationReport& report, bool error, std::string line, std::string note)
 {
@@ -592,13 +614,12 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
     if (report.duplicateTriangleCount > 0)
         AddProblem(report, false,
             FormatCountOf(report.duplicateTriangleCount, "triangle repeats", "triangles repeat") + " the same three corners.",
-            "Repair removes them. Duplicates make edges look non-manifold and are displaced twice.");
+            DuplicateTrianglesNote(report.bodiesWithoutVolume > 0));
     if (report.bodiesWithoutVolume > 0)
         AddProblem(report, false,
             FormatCountOf(report.bodiesWithoutVolume, "closed body encloses", "closed bodies enclose") + " no volume: "
                 + std::string(PluralWord(report.bodiesWithoutVolume, "it is a sheet, not a solid.", "they are sheets, not solids.")),
-            "A slicer finds nothing inside them to fill, so they print as nothing. Repair cannot give a surface a "
-            "thickness; that needs the modelling tool.");
+            SheetBodiesNote(report.bodiesWithoutVolume));
     if (report.bodiesTooFarOut > 0) {
         const Vec3 size = report.farBodyMax - report.farBodyMin;
         const Vec3 centre = report.farBodyMin * 0.5f + report.farBodyMax * 0.5f;

@@ -141,7 +141,8 @@ public:
             report->outputDeviation = ImageStandardDeviation(result);
             report->milliseconds =
                 static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count()) / 1000000.0;
-            report->description = FormatFixed(percent, 0) + "% of each edge faded into the opposite one";
+            // The share as stored: a step of the table is half a percent, which no decimals hid.
+            report->description = FormatGeneral6(percent) + "% of each edge faded into the opposite one";
         }
         return result;
     }

@@ -15,6 +15,9 @@ using DefaultScreen = void* (*)();
 using AddProviderForScreen = void (*)(void* screen, void* provider, unsigned priority);
 using Unref = void (*)(void* object);
 using FreeError = void (*)(void* error);
+using GetType = unsigned long (*)();
+using IsInstanceOf = int (*)(void* instance, unsigned long type);
+using SetOverlayScrolling = void (*)(void* scrolledWindow, int overlay);
 
 // GTK_STYLE_PROVIDER_PRIORITY_APPLICATION: above the theme, below the user's own settings.
 constexpr unsigned kApplicationPriority = 600;
@@ -92,6 +95,16 @@ bool ApplyCompactGtkStyle() {
   // The screen holds its own reference to the provider.
   unref(provider);
   return loaded;
+}
+
+bool ShowScrollBarsBesideContents(void* widget) {
+  const auto scrolledType = Find<GetType>("gtk_scrolled_window_get_type");
+  const auto isInstanceOf = Find<IsInstanceOf>("g_type_check_instance_is_a");
+  const auto setOverlay = Find<SetOverlayScrolling>("gtk_scrolled_window_set_overlay_scrolling");
+  if (widget == nullptr || !scrolledType || !isInstanceOf || !setOverlay || isInstanceOf(widget, scrolledType()) == 0)
+    return false;
+  setOverlay(widget, 0);
+  return true;
 }
 
 }  // namespace grainforge::app

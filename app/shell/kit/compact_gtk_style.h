@@ -15,4 +15,10 @@ const char* CompactGtkCss();
 // theme's sizes.
 bool ApplyCompactGtkStyle();
 
+// GTK's overlay scroll bars stay hidden until the pointer moves over the area, so a dialog whose
+// contents scroll looked whole with its last rows out of sight. Gives the scrolled window
+// (`widget`, its native handle) bars that always show and take their own room. False when
+// `widget` is no GTK scrolled window.
+bool ShowScrollBarsBesideContents(void* widget);
+
 }  // namespace grainforge::app

@@ -12,6 +12,8 @@
 #include <wx/stattext.h>
 #include <wx/utils.h>
 
+#include "app/shell/kit/compact_gtk_style.h"
+
 namespace grainforge::app {
 namespace {
 
@@ -102,6 +104,8 @@ wxScrolledWindow* ScrollContents(wxDialog* dialog) {
   scrolled->SetSizer(inner);
   const int step = dialog->ConvertDialogToPixels(wxSize(4, 4)).y;
   scrolled->SetScrollRate(step, step);
+  // A bar that shows only under the pointer left rows out of sight with nothing to say so.
+  ShowScrollBarsBesideContents(scrolled->GetHandle());
   // The dialog decides the size; the scrolled area takes what is left above the buttons.
   scrolled->SetMinSize(wxSize(step, step));
   holder->Insert(0, scrolled, 1, wxEXPAND);
@@ -200,6 +204,9 @@ void FitDialogToDisplay(wxDialog* dialog, wxWindow* givingWay) {
 void SetWrappedLabel(wxStaticText* text, const wxString& label, int width) {
   text->SetLabel(label);
   if (width > 0) text->Wrap(width);
+  // A text that does not size itself (wxST_NO_AUTORESIZE) keeps the best size of its first
+  // label: measured from that, a verdict that wrapped onto a second line showed only its first.
+  text->InvalidateBestSize();
   const int needed = text->GetBestSize().y;
   if (needed <= text->GetMinSize().y) return;
   text->SetMinSize(wxSize(text->GetMinSize().x, needed));

@@ -30,6 +30,8 @@ inline constexpr Rgb kAccent{58, 123, 213};
 inline constexpr Rgb kPaleAccent{214, 224, 238};
 // Outline of the placeholder drawn for a missing icon.
 inline constexpr Rgb kIconPlaceholder{170, 176, 186};
+// A typed value a dialog refused, said beside its rows.
+inline constexpr Rgb kRefusalText{192, 0, 0};
 }  // namespace colours
 
 }  // namespace grainforge::app

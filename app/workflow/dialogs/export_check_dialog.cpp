@@ -135,6 +135,10 @@ CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& reques
     });
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnSave(); }, wxID_OK);
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { OnMarquee(); }, kMarqueeTimerId);
+  report_->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+    event.Skip();
+    if (event.GetSize().x != headlineWidth_ && !headlineText_.empty()) CallAfter([this] { WrapHeadline(); });
+  });
 
   // Resizable, but never so small that the options, the report or the buttons are cut off;
   // fitted to the screen with the help.
@@ -241,9 +245,21 @@ void CExportDialog::ShowReport(const std::string& utf8Text) { report_->ChangeVal
 
 void CExportDialog::ShowHeadline(const ExportHeadline& headline) {
   headline_->SetForegroundColour(headline.ok ? wxColour(0, 122, 61) : wxColour(190, 78, 0));
-  // The verdict wraps to the report's width rather than losing its end.
-  SetWrappedLabel(headline_, wxControl::EscapeMnemonics(wxString(headline.text)), report_->GetSize().x);
+  headlineText_ = wxControl::EscapeMnemonics(wxString(headline.text));
+  headlineWidth_ = 0;
+  WrapHeadline();
   headline_->Refresh();
+}
+
+void CExportDialog::WrapHeadline() {
+  const int width = report_->GetSize().x;
+  if (width <= 0 || width == headlineWidth_) return;
+  headlineWidth_ = width;
+  // The verdict wraps to the report's width rather than losing its end; a wider report may
+  // take it on fewer lines.
+  headline_->SetMinSize(wxSize(headline_->GetMinSize().x, -1));
+  SetWrappedLabel(headline_, headlineText_, width);
+  Layout();
 }
 
 void CExportDialog::ShowChecking(bool checking) {

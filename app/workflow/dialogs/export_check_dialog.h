@@ -69,6 +69,9 @@ private:
   void SayRefusedSizes();
   void OnSave();
   void OnMarquee();
+  // Wraps the verdict to the report's width as it is now: the dialog narrows to fit a small
+  // screen after the verdict may have been wrapped to its designed width.
+  void WrapHeadline();
 
   void ShowProgressText(const std::wstring& text) override;
   void ShowReport(const std::string& utf8Text) override;
@@ -88,6 +91,8 @@ private:
   wxStaticText* progressText_ = nullptr;
   wxGauge* progressBar_ = nullptr;
   wxStaticText* headline_ = nullptr;
+  wxString headlineText_;  // the verdict as said, before wrapping
+  int headlineWidth_ = 0;  // the width it was last wrapped to
   wxTextCtrl* report_ = nullptr;
   CMarkdownTextCtrl* helpPane_ = nullptr;
   wxTimer marquee_;

@@ -17,6 +17,8 @@
 #include "app/shell/kit/access_keys.h"
 #include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
+#include "app/shell/kit/kit_drawing.h"
+#include "app/shell/kit/ui_colours.h"
 #include "app/workflow/dialogs/dialog_frame.h"
 
 namespace grainforge::app {
@@ -146,6 +148,11 @@ CSeamlessDialog::CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& in
     row.slider->Bind(wxEVT_SLIDER, [this, i](wxCommandEvent& event) { MoveSlider(i, event.GetInt()); });
   }
   contents->Add(rowGrid, 0, wxEXPAND | wxTOP, gap);
+  // A refused text is said under the rows in red, as every dialog says one.
+  refusal_ = new wxStaticText(this, kRefusalId, wxEmptyString);
+  refusal_->SetForegroundColour(ToWxColour(colours::kRefusalText));
+  refusal_->Hide();
+  contents->Add(refusal_, 0, wxEXPAND | wxTOP, gap);
   note_ = new wxStaticText(this, wxID_ANY, wxEmptyString);
   SetWrappedLabel(note_, FromUtf8(kJoinNote), textWidth_);
   contents->Add(note_, 0, wxEXPAND | wxTOP, gap);
@@ -189,6 +196,17 @@ void CSeamlessDialog::WrapTexts() {
   SetWrappedLabel(description_, FromUtf8(method_->Description()), textWidth_);
   SetWrappedLabel(status_, statusText_, textWidth_);
   SetWrappedLabel(note_, FromUtf8(kJoinNote), textWidth_);
+  if (!correction_.empty()) SetWrappedLabel(refusal_, wxString(correction_), textWidth_);
+}
+
+void CSeamlessDialog::ShowRefusal() {
+  if (correction_ == refusalShown_) return;
+  refusalShown_ = correction_;
+  refusal_->Show(!correction_.empty());
+  refusal_->SetMinSize(wxDefaultSize);
+  SetWrappedLabel(refusal_, wxString(correction_), textWidth_);
+  Layout();
+  if (IsShown()) FitDialogToDisplay(this);
 }
 
 void CSeamlessDialog::ChooseMethod(const std::string& name) {
@@ -279,6 +297,7 @@ void CSeamlessDialog::ReadParameterRows() {
     }
   }
   ShowParameterValues(refused);
+  ShowRefusal();
 }
 
 void CSeamlessDialog::MoveSlider(int row, int position) {
@@ -312,9 +331,8 @@ void CSeamlessDialog::UpdateSeamlessPreviews() {
     else
       statusText_ = wxS("The image is used as it was loaded.");
   }
-  // A refused text is said first, above what the method did.
-  if (!correction_.empty()) statusText_ = wxString(correction_) + wxS("\n") + statusText_;
   SetWrappedLabel(status_, statusText_, textWidth_);
+  ShowRefusal();
   beforePanel_->SetPreview(before_);
   afterPanel_->SetPreview(after_);
 }

@@ -39,6 +39,7 @@ public:
     kRowEditId = 1125,
     kRowSliderId = 1129,
     kRowChoiceId = 1133,
+    kRefusalId = 1137,  // under the rows: why a typed text was refused
   };
 
   CSeamlessDialog(wxWindow* parent, const SeamlessDialogInput& input);
@@ -74,6 +75,8 @@ private:
   void ShowParameterValues(const std::array<bool, kRowCount>& keep = {});
   void UpdateSeamlessPreviews();
   void WrapTexts();
+  // Says correction_ under the rows, or hides the line when there is none.
+  void ShowRefusal();
   void OnOk(wxCommandEvent& event);
 
   std::string methodName_;
@@ -88,11 +91,13 @@ private:
   wxStaticText* description_ = nullptr;
   wxStaticText* status_ = nullptr;
   wxStaticText* note_ = nullptr;
+  wxStaticText* refusal_ = nullptr;
   wxString statusText_;  // the status as said, before wrapping
   SeamlessPreviewPanel* beforePanel_ = nullptr;
   SeamlessPreviewPanel* afterPanel_ = nullptr;
   std::array<Row, kRowCount> rows_{};
-  std::wstring correction_;  // why a typed text was refused, said in the status until the next read
+  std::wstring correction_;  // why a typed text was refused, said under the rows until the next read
+  std::wstring refusalShown_;  // the refusal the line under the rows says
   int refusedRow_ = -1;      // the first row whose text was refused at the last reading
   int textWidth_ = 0;  // the wrapping width of the description, status and note
   CMarkdownTextCtrl* helpPane_ = nullptr;

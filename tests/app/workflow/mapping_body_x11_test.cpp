@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <wx/dcclient.h>
 #include <wx/frame.h>
 #include <wx/sizer.h>
 
 #include "app/document/grainforge_doc.h"
 #include "app/shell/kit/command_events.h"
 #include "app/shell/kit/toolbar_host_wnd.h"
+#include "app/shell/kit/ui_fonts.h"
 #include "app/workflow/flow_wnd.h"
 #include "app/workflow/mapping_picture.h"
 #include "app/workflow/projector_list.h"
@@ -146,6 +148,17 @@ TEST(MappingBodyX11, ListClicksEditTheDocumentAndTheSectionIsShown) {
   f.doc->projection.cylinderBottomCapEnabled = 1;
   ASSERT_TRUE(PumpUntil([&] { return list.Rows().size() == 3; }));
   EXPECT_EQ(list.Rows()[1].label, L"Top cap (+Z)");
+  // Every label shows whole: "Bottom cap (-Z)" lost its end to an ellipsis.
+  EXPECT_TRUE(PumpUntil([&] { return list.LeastWidth() <= list.GetClientSize().x; }));
+  {
+    wxClientDC dc(&list);
+    dc.SetFont(GetUiFont(kUiFontNormal, list.Dpi()));
+    for (int row = 0; row < 3; ++row) {
+      const ProjectorRowParts parts = ProjectorRowLayout(list.Client(), list.RowRect(row), list.Dpi());
+      EXPECT_LE(dc.GetTextExtent(wxString(list.Rows()[static_cast<std::size_t>(row)].label)).x, parts.label.Width())
+          << list.Rows()[static_cast<std::size_t>(row)].label;
+    }
+  }
   Press(&list, RowPart(list, 1, false));
   EXPECT_EQ(f.doc->projection.cylinderTopCapEnabled, 1);
   EXPECT_TRUE(list.Rows()[1].enabled);

@@ -177,20 +177,30 @@ TEST(ProjectorClicks, LabelsSelectLayersAndCheckBoxesSwitchProjectors) {
 
 TEST(MappingBodyLayout, ChildrenAtSeveralDpisAndNarrowWidths) {
   struct Case {
-    int width, dpi;
+    int width, dpi, listLeast;
     PixelRect typeRow, axis, list, surfaces;
     int contentHeight;
   } cases[] = {
-      {340, 96, {8, 8, 332, 48}, {122, 54, 162, 170}, {168, 54, 332, 170}, {70, 176, 332, 216}, 224},
-      {510, 144, {12, 12, 498, 72}, {183, 81, 243, 255}, {252, 81, 498, 255}, {105, 264, 498, 324}, 336},
+      {340, 96, 0, {8, 8, 332, 48}, {122, 54, 162, 170}, {168, 54, 332, 170}, {70, 176, 332, 216}, 224},
+      {510, 144, 0, {12, 12, 498, 72}, {183, 81, 243, 255}, {252, 81, 498, 255}, {105, 264, 498, 324}, 336},
       // Narrower than 176: the list gets no width rather than a negative one.
-      {150, 96, {8, 8, 142, 48}, {122, 54, 162, 170}, {168, 54, 168, 170}, {70, 176, 142, 216}, 224},
+      {150, 96, 0, {8, 8, 142, 48}, {122, 54, 162, 170}, {168, 54, 168, 170}, {70, 176, 142, 216}, 224},
       // Narrower than the margins: nothing negative either (wx takes -1 as "default size").
-      {10, 96, {8, 8, 8, 48}, {122, 54, 162, 170}, {168, 54, 168, 170}, {70, 176, 70, 216}, 224},
+      {10, 96, 0, {8, 8, 8, 48}, {122, 54, 162, 170}, {168, 54, 168, 170}, {70, 176, 70, 216}, 224},
+      // A list that needs 170 of its 164: the picture gives 6 (a cylinder's "Bottom cap" lost its end).
+      {340, 96, 170, {8, 8, 332, 48}, {116, 54, 156, 170}, {162, 54, 332, 170}, {70, 176, 332, 216}, 224},
+      // One that needs more than the picture can give: the picture stops at 80 and the list takes 28.
+      {340, 96, 400, {8, 8, 332, 48}, {94, 54, 134, 170}, {140, 54, 332, 170}, {70, 176, 332, 216}, 224},
+      // One that has room to spare takes nothing from the picture.
+      {510, 144, 200, {12, 12, 498, 72}, {183, 81, 243, 255}, {252, 81, 498, 255}, {105, 264, 498, 324}, 336},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.width);
-    const MappingBodyLayout l = LayoutMappingBody(c.width, c.dpi);
+    SCOPED_TRACE(c.listLeast);
+    const MappingBodyLayout l = LayoutMappingBody(c.width, c.dpi, c.listLeast);
+    // The picture stays square and ends where the axis column's gap begins.
+    EXPECT_EQ(l.picture.Width(), l.picture.Height());
+    EXPECT_EQ(l.axisColumn.left - l.picture.right, c.dpi * 6 / 96);
     EXPECT_EQ(l.typeRow, c.typeRow);
     EXPECT_EQ(l.axisColumn, c.axis);
     EXPECT_EQ(l.list, c.list);

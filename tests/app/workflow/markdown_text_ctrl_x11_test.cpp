@@ -17,6 +17,8 @@
 
 #include "app/document/user_folders.h"
 #include "app/workflow/help/help_pages.h"
+#include "engine/mesh/report_text.h"
+#include "engine/textures/seamless_method.h"
 #include "tests/support/wx/wx_test_pump.h"
 
 namespace grainforge::app {
@@ -140,6 +142,15 @@ TEST(HelpPaneX11, EveryPageTheDialogsAskForShipsWithAHeadingAndItsTablesParse) {
     for (const FormattedLine& line : layout.lines) {
       if (line.isTableRow) {
         EXPECT_GE(line.cells.size(), 2u) << name;
+      }
+    }
+    // The seamless page names every field the dialog shows, with its range.
+    for (const std::string& method : mesh::seamless::SeamlessMethodNames()) {
+      for (const auto& spec : mesh::seamless::CreateSeamlessMethod(method)->GetParameters()) {
+        if (std::string_view(name) != "seamless") break;
+        const wxString page(pane.View().Text()), field = wxS("**") + wxString::FromUTF8(spec.label) + wxS("**");
+        const wxString range = mesh::FormatGeneral6(spec.minimum) + " to " + mesh::FormatGeneral6(spec.maximum);
+        EXPECT_TRUE(page.Contains(field) && page.Mid(page.Find(field)).Contains(range)) << spec.label;
       }
     }
     if (std::string_view(name) == "simplify") {

@@ -27,6 +27,7 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/dcclient.h>
 #include <wx/odcombo.h>
 #include <wx/scrolwin.h>
 #include <wx/statbox.h>
@@ -47,6 +48,7 @@ namespace grainforge::app {
 namespace {
 
 using tessary::test::PumpFor;
+using tessary::test::PumpUntil;
 using tessary::test::WindowShot;
 namespace fs = std::filesystem;
 
@@ -691,19 +693,43 @@ void ExpectAllInReach(const wxDialog& dialog, const wxWindow& parent, const std:
     if (dynamic_cast<const wxControl*>(child) != nullptr && dynamic_cast<const wxStaticBox*>(child) == nullptr) {
       EXPECT_TRUE(InReach(dialog, *child)) << name << ": " << child->GetName() << " " << child->GetLabel();
     }
-    // A text is as tall as its wrapped lines: none is cut at the bottom or hidden under the next row.
+    // A text is as tall as its wrapped lines and as wide as its longest, measured afresh (a text
+    // that does not size itself keeps the best size of its first label), and ends within the
+    // width in sight: none is cut at the bottom, at its end or hidden under the next row.
     if (const auto* text = dynamic_cast<const wxStaticText*>(child)) {
-      EXPECT_GE(text->GetSize().y, text->GetBestSize().y) << name << ": " << text->GetLabel();
+      wxClientDC dc(const_cast<wxStaticText*>(text));
+      dc.SetFont(text->GetFont());
+      const wxSize needs = dc.GetMultiLineTextExtent(text->GetLabelText());
+      EXPECT_GE(text->GetSize().y, std::max(needs.y, text->GetBestSize().y)) << name << ": " << text->GetLabel();
+      EXPECT_GE(text->GetSize().x, std::max(needs.x, text->GetBestSize().x)) << name << ": " << text->GetLabel();
+      const wxWindow* view = DialogScrolledContents(&dialog);
+      if (view == nullptr || !view->IsDescendant(const_cast<wxStaticText*>(text))) view = &dialog;
+      EXPECT_LE(text->GetScreenRect().GetRight(), view->GetScreenPosition().x + view->GetClientAreaOrigin().x +
+                                                      view->GetClientSize().x) << name << ": " << text->GetLabel();
     }
     ExpectAllInReach(dialog, *child, name);
   }
 }
 
+// Contents that scroll show a bar that takes its own room: GTK's overlay bar showed only under
+// the pointer, and rows below the fold looked like none.
+void ExpectScrollBarInSight(const wxDialog& dialog, const std::string& name) {
+  const wxWindow* scrolled = DialogScrolledContents(&dialog);
+  if (scrolled == nullptr || scrolled->GetVirtualSize().y <= scrolled->GetClientSize().y) return;
+  EXPECT_LT(scrolled->GetClientSize().x, scrolled->GetSize().x) << name << ": its scroll bar shows only under the pointer";
+}
+
 // The faults: at 800 x 600 the Save STL check was 910 x 575 with Save... off the screen, Texture
 // Settings cut its OK and Cancel, and the other settings dialogs cut their texts at the edge; no
 // label had an access key; the seamless dialog scrolled sideways, its notes running past its edge.
-TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByItsOwnKey) {
-  const wxRect screen(0, 0, 800, 600);
+// Later: the Save STL verdict lost its last word, the seamless and texture settings rows below
+// the fold had no scroll bar in sight, a long refusal in the pattern dialog cut its row labels
+// (and at 1600 x 1000 its own last line), and the seamless refusal was black.
+class EveryDialogFits : public testing::TestWithParam<wxSize> {};
+
+TEST_P(EveryDialogFits, WithEveryControlAndTextInReachByItsOwnKey) {
+  const wxRect screen(wxPoint(0, 0), GetParam());
+  const std::string size = std::to_string(screen.width) + "x" + std::to_string(screen.height);
   SetDialogFitArea(screen.x, screen.y, screen.width, screen.height);
   ReliefFixture relief;
   PresetFixture presets;
@@ -712,8 +738,9 @@ TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByIts
   ExportDialogRequest request;
   request.mesh = &sphere;
   request.note = L"The relief needs support: some places have nothing beneath them.";
+  // A note about printing makes the longest verdict of a part ready to save.
   request.check = [](const mesh::TriangleMesh&, std::string& text) {
-    text = "Before saving:\r\n";
+    text = "Before saving:\r\n  note    the relief overhangs in places\r\n";
     return true;
   };
   // The longest explanation of the zero level, which used to lose its last line.
@@ -722,7 +749,8 @@ TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByIts
   TextureDialogInput texture;
   texture.imagePresent = true;
   texture.sourceName = L"ripples.png";
-  SeamlessDialogInput seamless{std::vector<float>(64 * 64, 0.5f), 64, 64, "Cross-fade", "percent=35\n"};
+  // A stored share between whole percents, said as stored.
+  SeamlessDialogInput seamless{std::vector<float>(64 * 64, 0.5f), 64, 64, "Cross-fade", "percent=20.5\n"};
   const std::pair<const char*, std::function<wxDialog*()>> dialogs[] = {
       {"save_stl", [&] { return new CExportDialog(nullptr, request, false); }},
       {"texture_settings", [&] { return new CTextureSettingsDialog(nullptr, texture); }},
@@ -756,7 +784,16 @@ TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByIts
     if (const wxWindow* scrolled = DialogScrolledContents(dialog.dialog)) {
       EXPECT_LE(scrolled->GetVirtualSize().x, scrolled->GetClientSize().x) << name << ": scrolls sideways";
     }
+    if (std::string_view(name) == "save_stl") {
+      // Wrapped at spaces, the verdict keeps every word.
+      EXPECT_TRUE(PumpUntil([&] { return !dialog->FindWindow(export_ids::kHeadline)->GetLabel().empty(); })) << name;
+      PumpFor(std::chrono::milliseconds(100));
+      wxString verdict = dialog->FindWindow(export_ids::kHeadline)->GetLabel();
+      verdict.Replace(wxS("\n"), wxS(" "));
+      EXPECT_EQ(verdict, wxS("Ready to save: no problems found. 1 note about printing below."));
+    }
     ExpectAllInReach(*dialog.dialog, *dialog.dialog, name);
+    ExpectScrollBarInSight(*dialog.dialog, name);
     ExpectEveryFieldLabelTiedToItsField(*dialog.dialog, name);
     // Without a letter only a label whose every letter another one has taken (key 0 once).
     std::map<wchar_t, std::wstring> keys;
@@ -767,16 +804,30 @@ TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByIts
       EXPECT_LT(ChooseAccessKey(none->second, taken), 0) << name << ": " << wxString(none->second);
     }
     EXPECT_GE(keys.size(), std::string_view(name) == "save_preset" ? 3u : 4u) << name;  // its one field, OK, Cancel
-    EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot((std::string(name) + "_fitted.png").c_str())));
-    if (std::string_view(name) == "procedural") {
-      // A refused value is said beside the rows, in sight on the small screen too.
-      auto* edit = static_cast<wxTextCtrl*>(dialog->FindWindow(kIdRowEdit));
-      edit->ChangeValue(wxS("1e30"));
-      static_cast<CProceduralTextureDialog*>(dialog.dialog)->ReadParameterRows();
+    EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot((std::string(name) + "_fitted_" + size + ".png").c_str())));
+    // A refused value is said under the rows in red, whole, with the rows' labels whole too.
+    const std::pair<const char*, std::pair<int, int>> refusing[] = {{"procedural", {kIdRowEdit, kIdRowRefusal}},
+                                                                   {"seamless", {CSeamlessDialog::kRowEditId,
+                                                                                 CSeamlessDialog::kRefusalId}}};
+    for (const auto& [dialogName, ids] : refusing) {
+      if (std::string_view(name) != dialogName) continue;
+      auto* edit = static_cast<wxTextCtrl*>(dialog->FindWindow(ids.first));
+      edit->ChangeValue(wxS("1,500"));
+      if (auto* pattern = dynamic_cast<CProceduralTextureDialog*>(dialog.dialog)) pattern->ReadParameterRows();
+      if (auto* seams = dynamic_cast<CSeamlessDialog*>(dialog.dialog)) seams->ReadParameterRows();
       PumpFor(std::chrono::milliseconds(100));
-      const wxWindow* note = dialog->FindWindow(kIdRowRefusal);
-      EXPECT_TRUE(note->IsShown() && InReach(*dialog.dialog, *note));
-      EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot("procedural_refused_fitted.png")));
+      const wxWindow* note = dialog->FindWindow(ids.second);
+      EXPECT_TRUE(note->IsShown() && InReach(*dialog.dialog, *note)) << name;
+      wxString said = note->GetLabel();
+      said.Replace(wxS("\n"), wxS(" "));
+      EXPECT_TRUE(said.EndsWith(wxS("Type 1.5: a comma before three digits could be either."))) << name << ": " << said;
+      EXPECT_EQ(note->GetForegroundColour(), wxColour(192, 0, 0)) << name;
+      ExpectAllInReach(*dialog.dialog, *dialog.dialog, std::string(name) + " refused");
+      ExpectScrollBarInSight(*dialog.dialog, std::string(name) + " refused");
+      EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot((std::string(name) + "_refused_fitted_" + size + ".png").c_str())));
+    }
+    if (std::string_view(name) == "seamless") {
+      EXPECT_NE(dialog->FindWindow(CSeamlessDialog::kStatusId)->GetLabel().Find(wxS("20.5% of each edge")), wxNOT_FOUND);
     }
   }
   // The seamless dialog's rows and description change with the method: each one still scrolls
@@ -790,9 +841,10 @@ TEST(SettingsDialogsX11, EveryDialogFitsASmallScreenWithEveryControlInReachByIts
     const wxWindow* status = dialog->FindWindow(CSeamlessDialog::kStatusId);
     const wxWindow* row = dialog->FindWindow(CSeamlessDialog::kRowLabelId);
     EXPECT_TRUE(!row->IsShown() || status->GetScreenRect().GetBottom() < row->GetScreenRect().GetTop()) << method;
-    static_cast<wxScrolledWindow*>(DialogScrolledContents(dialog.dialog))->Scroll(0, 1000);
+    if (auto* scrolled = static_cast<wxScrolledWindow*>(DialogScrolledContents(dialog.dialog))) scrolled->Scroll(0, 1000);
     PumpFor(std::chrono::milliseconds(200));
-    EXPECT_TRUE(WindowShot::Save(dialog.dialog, Shot(("seamless_" + method.substr(0, method.find(' ')) + ".png").c_str())));
+    EXPECT_TRUE(WindowShot::Save(
+        dialog.dialog, Shot(("seamless_" + method.substr(0, method.find(' ')) + "_" + size + ".png").c_str())));
   }
   SetDialogFitArea(0, 0, 0, 0);
 }
@@ -840,6 +892,7 @@ TEST(SettingsDialogsX11, PatternCountRowHintsOnlyReadingsItKeepsAsTyped) {
   }
   SetDialogFitArea(0, 0, 0, 0);
 }
+INSTANTIATE_TEST_SUITE_P(SettingsDialogsX11, EveryDialogFits, testing::Values(wxSize(800, 600), wxSize(1600, 1000)));
 
 }  // namespace
 }  // namespace grainforge::app

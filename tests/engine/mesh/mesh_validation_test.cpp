@@ -1,4 +1,5 @@
 #include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/repair_job.h"
 
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/mesh_of.h"
@@ -316,6 +317,19 @@ TEST(ValidateMesh, ClosedBodiesWithoutVolumeAreSheets)
             std::tuple(true, c.sheets, c.tooFarOut)) << c.name;
         EXPECT_EQ(std::count(report.problems.begin(), report.problems.end(),
                       "1 closed body encloses no volume: it is a sheet, not a solid."), c.sheets) << c.name;
+        // The notes say what is true of one sheet, and Repair does what they say: the body stays,
+        // and a facet written in both windings on it keeps both copies.
+        TriangleMesh repaired = c.mesh;
+        (void)RepairForPrint(repaired, {});
+        EXPECT_EQ(CountBodies(repaired), CountBodies(c.mesh)) << c.name;
+        for (const std::string& note : report.notes) {
+            EXPECT_EQ(c.sheets > 0 && note.find("prints as nothing") != std::string::npos,
+                note.find("it prints as nothing. Repair keeps it as a body") != std::string::npos) << note;
+            EXPECT_FALSE(report.duplicateTriangleCount > 0 && note.starts_with("Repair removes them.")) << note;
+        }
+        if (report.duplicateTriangleCount > 0) {
+            EXPECT_EQ(repaired.indices.size(), c.mesh.indices.size()) << c.name;
+        }
     }
     EXPECT_EQ(Validate(cases[4].mesh).problems, std::vector<std::string>{"1 closed body lies too far out to tell a "
         "solid from a sheet: the 1.00 x 1.00 x 1.00 mm body at (7071068, 7071068, 0) mm, where a coordinate steps by "

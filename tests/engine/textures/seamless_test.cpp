@@ -199,7 +199,7 @@ TEST(SeamlessMethods, ApplyReportsWhatItDid)
     crossFade->SetValue("percent", 12.5f);
     const std::vector<float> faded = crossFade->Apply(image, 100, 50, w, h, &report);
     EXPECT_TRUE(w == 87 && h == 44) << "12.5 and 6.25 pixels, halves away from zero";
-    EXPECT_EQ(report.description, "12% of each edge faded into the opposite one") << "printf-style rounding";
+    EXPECT_EQ(report.description, "12.5% of each edge faded into the opposite one") << "the share as stored";
     EXPECT_EQ(report.outputDeviation, ImageStandardDeviation(faded));
 
     auto blend = CreateSeamlessMethod("Histogram blend");
