@@ -9,6 +9,9 @@
 
 #include "engine/displacement/displacement_settings.h"
 #include "engine/displacement/mask_volume.h"
+#include "engine/mesh/repair_driver.h"
+#include "engine/remesh/flat_simplify.h"
+#include "engine/remesh/remesh_settings.h"
 #include "engine/textures/height_map.h"
 
 #include <string_view>
@@ -175,10 +178,13 @@ inline constexpr double kLargestLayerZoom = 1e8;
 // write and read leaves them; no entry of a turn lies further than this outside -1 to 1.
 inline constexpr double kPlacementTurnTolerance = 0.001;
 
-inline constexpr NumberFieldRule kRemeshRoundsRule{.name = L"remesh.rounds", .minimum = 1.0, .maximum = 100.0};
+inline constexpr NumberFieldRule kRemeshRoundsRule{
+    .name = L"remesh.rounds", .minimum = grainforge::mesh::kFewestRemeshRounds, .maximum = 100.0};
 inline constexpr NumberFieldRule kFeatureAngleRule{
-    .name = L"remesh.featureAngleDegrees", .minimum = 0.0, .maximum = 180.0, .unit = L"degrees"};
-inline constexpr NumberFieldRule kRelaxationRule{.name = L"remesh.relaxation", .minimum = 0.0, .maximum = 1.0};
+    .name = L"remesh.featureAngleDegrees", .minimum = 0.0, .maximum = grainforge::mesh::kLargestFeatureAngleDegrees,
+    .unit = L"degrees"};
+inline constexpr NumberFieldRule kRelaxationRule{
+    .name = L"remesh.relaxation", .minimum = 0.0, .maximum = grainforge::mesh::kLargestRelaxation};
 // 1 keeps every corner; past 10 the vertex placement no longer changes.
 inline constexpr NumberFieldRule kContourSharpnessRule{
     .name = L"remesh.dualContouring.sharpness", .minimum = 0.0, .maximum = 10.0};
@@ -200,17 +206,18 @@ inline constexpr NumberFieldRule kBaseBandRule{.name = L"displacement.base.bandM
 inline constexpr NumberFieldRule kRelativePlanarToleranceRule{
     .name = L"simplify.relativePlanarTolerance", .minimum = 0.0, .maximum = 1.0};
 inline constexpr NumberFieldRule kPlanarAngleRule{
-    .name = L"simplify.planarAngleDegrees", .minimum = 0.0, .maximum = 90.0, .unit = L"degrees"};
+    .name = L"simplify.planarAngleDegrees", .minimum = 0.0, .maximum = grainforge::mesh::kLargestPlanarAngleDegrees,
+    .unit = L"degrees"};
 inline constexpr NumberFieldRule kMinimumTriangleHeightRule{
     .name = L"simplify.minimumTriangleHeightMillimetres", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
 // Fewer than 3 neighbours make no fan; the shape test's cost grows with the square of it.
 inline constexpr NumberFieldRule kMaximumValenceRule{
-    .name = L"simplify.maximumValence", .minimum = 3.0, .maximum = 1000.0};
+    .name = L"simplify.maximumValence", .minimum = grainforge::mesh::kFewestKeptValence, .maximum = 1000.0};
 inline constexpr NumberFieldRule kMaximumSweepsRule{
-    .name = L"simplify.maximumSweeps", .minimum = 1.0, .maximum = 10000.0};
+    .name = L"simplify.maximumSweeps", .minimum = grainforge::mesh::kFewestSimplifySweeps, .maximum = 10000.0};
 
 inline constexpr NumberFieldRule kFixRoundsRule{
-    .name = L"exportFixes.maximumRounds", .minimum = 1.0, .maximum = 1000.0};
+    .name = L"exportFixes.maximumRounds", .minimum = grainforge::mesh::kFewestRepairRounds, .maximum = 1000.0};
 inline constexpr NumberFieldRule kFixMoveRule{
     .name = L"exportFixes.maximumMoveMillimetres", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
 

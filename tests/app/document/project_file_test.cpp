@@ -567,8 +567,8 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         {"/texture/settings/offsetMillimetres", {1e30, -3},
             [](const ProjectData& d) { return d.textureSettings.offsetMillimetres[0]; }, 1e6,
             "texture.settings.offsetMillimetres[0] 1e+30 mm is now 1e+06 mm"},
-        {"/texture/settings/rotationDegrees", 1e30, [](const ProjectData& d) { return d.textureSettings.rotationDegrees; },
-            36000, "texture.settings.rotationDegrees 1e+30 degrees is now 36000 degrees"},
+        {"/texture/settings/rotationDegrees", 1e30,
+            [](const ProjectData& d) { return d.textureSettings.rotationDegrees; }, 36000, "texture.settings.rotationDegrees 1e+30 degrees is now 36000 degrees"},
         // A placement that is no turn leaves the part as it was loaded; a turn is kept.
         {"/part/orientation", {{"rowX", {0, 0, 0}}, {"rowY", {0, 0, 0}}, {"rowZ", {0, 0, 0}}},
             [](const ProjectData& d) { return d.partTransform.m11; }, 1,
