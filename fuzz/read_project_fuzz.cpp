@@ -1,10 +1,11 @@
 // Feeds arbitrary bytes to the project reader, parsed by the JSON layer as it parses a file (a
 // byte-order mark skipped, strict JSON; the document built and freed without the library's
 // own parser and destructor). Any input gives a project or an error text; a project
-// always names a part and keeps its limits (256 masks, the offered surface-test cells, each
-// value within its field's range), and names every value it passed over.
+// always names a part and keeps its limits (256 masks, the offered surface-test cells, every
+// number within its rule's range), and names every value it passed over.
 #include "app/document/field_ranges.h"
 #include "app/document/project_file.h"
+#include "app/document/project_values.h"
 
 #include <nlohmann/json.hpp>
 
@@ -40,18 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             __builtin_trap();
         if (project.occupancyCells != 128 && project.occupancyCells != 256 && project.occupancyCells != 512)
             __builtin_trap();
-        // Each value a field shows is one the field takes (a float at the field's own end counts).
-        const auto taken = [](float value, const app::NumberFieldRule& rule) {
-            return static_cast<float>(app::HoldToFieldRange(value, rule, 0.0)) == value;
-        };
-        if (!taken(project.remesh.targetEdgeMillimetres, app::kTriangleSizeRule) ||
-            !taken(project.displacement.midLevel, app::kMidlevelRule) ||
-            !taken(project.textureSettings.blurMillimetres, app::kBlurRule) ||
-            !taken(project.textureSettings.gamma, app::kLevelsRules[1]) ||
-            !taken(project.exportCleanup.maximumHoleMillimetres, app::kLargestHoleRule))
-            __builtin_trap();
-        for (const mesh::MaskVolume& mask : project.masks)
-            if (!taken(mask.size.x, app::kMaskFieldRules[3]) || !taken(mask.featherMillimetres, app::kMaskFieldRules[9]))
+        // Every number the project holds lies in its rule's range, the placement is a turn,
+        // and black stays below white.
+        for (const app::ProjectNumber& number : app::ListProjectNumbers(project))
+            if (!app::HoldsAsItStands(number))
                 __builtin_trap();
         // A limit of any number or type is one its field takes (0 is none), and whatever the
         // reader passed over is named and counted.
@@ -63,6 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 __builtin_trap();
         if (project.masksLeftOut < project.masksUnread || project.maskKeysUnread.size() > project.masksUnread ||
             project.maskKeysUnread.size() > app::kMaskKeysUnreadNamed)
+            __builtin_trap();
+        if (!app::IsPlacementTurn(project.partTransform) ||
+            !(project.textureSettings.blackLevel < project.textureSettings.whiteLevel))
             __builtin_trap();
     } else if (error.empty()) {
         __builtin_trap();

@@ -7,7 +7,11 @@
 // a reader that stores another unit scales to it. Plain constants: any thread may read them.
 #pragma once
 
+#include "engine/displacement/displacement_settings.h"
 #include "engine/displacement/mask_volume.h"
+#include "engine/mesh/repair_driver.h"
+#include "engine/remesh/flat_simplify.h"
+#include "engine/remesh/remesh_settings.h"
 #include "engine/textures/height_map.h"
 
 #include <string_view>
@@ -154,5 +158,111 @@ inline constexpr NumberFieldRule kLargestHoleRule{
     .name = L"The largest gap to close", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
 inline constexpr NumberFieldRule kWidestSlitRule{
     .name = L"The widest slit to close", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
+
+// ---- Values a project holds that no field shows ----------------------------------------------
+// Each is named by its key in the project, as the opening's warning names it, and takes the
+// range the engine's code can use: past it a run loops for ever, reads a turned-over angle, or
+// lays the texture and the part where float arithmetic no longer resolves a millimetre.
+
+// Far past any printer's bed, yet a float there still resolves a hundredth of a millimetre.
+inline constexpr double kLargestPlacementMillimetres = 100000.0;
+// An offset of a texture's origin may run past the cage: a fit puts it half a tile out.
+inline constexpr double kLargestOffsetMillimetres = 1000000.0;
+// Turns made by dragging add up; a hundred whole turns keep a hundredth of a degree, and a
+// value held to either end points the same way as none.
+inline constexpr double kLargestTurnDegrees = 36000.0;
+// A layer's zoom: the stored tile times the zoom is the tile shown, and a fit may zoom a 0.005 mm
+// stored tile across a cage of kLargestPlacementMillimetres.
+inline constexpr double kSmallestLayerZoom = 1e-6;
+inline constexpr double kLargestLayerZoom = 1e8;
+// How far a placement's rows may lie from a turn's (unit, square to each other) as a float
+// write and read leaves them; no entry of a turn lies further than this outside -1 to 1.
+inline constexpr double kPlacementTurnTolerance = 0.001;
+
+inline constexpr NumberFieldRule kRemeshRoundsRule{
+    .name = L"remesh.rounds", .minimum = grainforge::mesh::kFewestRemeshRounds, .maximum = 100.0};
+inline constexpr NumberFieldRule kFeatureAngleRule{
+    .name = L"remesh.featureAngleDegrees", .minimum = 0.0, .maximum = grainforge::mesh::kLargestFeatureAngleDegrees,
+    .unit = L"degrees"};
+inline constexpr NumberFieldRule kRelaxationRule{
+    .name = L"remesh.relaxation", .minimum = 0.0, .maximum = grainforge::mesh::kLargestRelaxation};
+// 1 keeps every corner; past 10 the vertex placement no longer changes.
+inline constexpr NumberFieldRule kContourSharpnessRule{
+    .name = L"remesh.dualContouring.sharpness", .minimum = 0.0, .maximum = 10.0};
+inline constexpr NumberFieldRule kDisconnectedShareRule{
+    .name = L"remesh.dualContouring.disconnectedThreshold", .minimum = 0.0, .maximum = 1.0};
+
+inline constexpr NumberFieldRule kMaximumTiltRule{.name = L"displacement.maximumTiltDegrees",
+    .minimum = grainforge::mesh::kMinimumFoldTiltDegrees, .maximum = grainforge::mesh::kMaximumFoldTiltDegrees,
+    .unit = L"degrees"};
+inline constexpr NumberFieldRule kWallThresholdRule{
+    .name = L"displacement.wallThresholdMillimetres", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
+inline constexpr NumberFieldRule kBaseAxisRule{.name = L"displacement.base.axis", .minimum = 0.0, .maximum = 2.0};
+inline constexpr NumberFieldRule kBasePlaneRule{.name = L"displacement.base.planeMillimetres",
+    .minimum = -kLargestPlacementMillimetres, .maximum = kLargestPlacementMillimetres, .unit = L"mm"};
+// 0 is "twice the strength", which any band below it meant too.
+inline constexpr NumberFieldRule kBaseBandRule{.name = L"displacement.base.bandMillimetres", .minimum = 0.0,
+    .maximum = kLargestPlacementMillimetres, .unit = L"mm"};
+
+inline constexpr NumberFieldRule kRelativePlanarToleranceRule{
+    .name = L"simplify.relativePlanarTolerance", .minimum = 0.0, .maximum = 1.0};
+inline constexpr NumberFieldRule kPlanarAngleRule{
+    .name = L"simplify.planarAngleDegrees", .minimum = 0.0, .maximum = grainforge::mesh::kLargestPlanarAngleDegrees,
+    .unit = L"degrees"};
+inline constexpr NumberFieldRule kMinimumTriangleHeightRule{
+    .name = L"simplify.minimumTriangleHeightMillimetres", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
+// Fewer than 3 neighbours make no fan; the shape test's cost grows with the square of it.
+inline constexpr NumberFieldRule kMaximumValenceRule{
+    .name = L"simplify.maximumValence", .minimum = grainforge::mesh::kFewestKeptValence, .maximum = 1000.0};
+inline constexpr NumberFieldRule kMaximumSweepsRule{
+    .name = L"simplify.maximumSweeps", .minimum = grainforge::mesh::kFewestSimplifySweeps, .maximum = 10000.0};
+
+inline constexpr NumberFieldRule kFixRoundsRule{
+    .name = L"exportFixes.maximumRounds", .minimum = grainforge::mesh::kFewestRepairRounds, .maximum = 1000.0};
+inline constexpr NumberFieldRule kFixMoveRule{
+    .name = L"exportFixes.maximumMoveMillimetres", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
+
+// The projection's cage as the mask volumes' (a turn past a whole one points as one within it).
+inline constexpr NumberFieldRule kCageCentreRule{.name = L"projection.cage.center",
+    .minimum = -kLargestPlacementMillimetres, .maximum = kLargestPlacementMillimetres, .unit = L"mm"};
+inline constexpr NumberFieldRule kCageTurnRule{
+    .name = L"projection.cage.rotationDegrees", .minimum = -360.0, .maximum = 360.0, .unit = L"degrees"};
+// A fit never makes a side below a hundredth of a millimetre.
+inline constexpr NumberFieldRule kCageSizeRule{
+    .name = L"projection.cage.size", .minimum = 0.01, .maximum = kLargestPlacementMillimetres, .unit = L"mm"};
+inline constexpr NumberFieldRule kProjectionAxisRule{.name = L"axis", .minimum = 0.0, .maximum = 2.0};
+inline constexpr NumberFieldRule kSeamRule{.name = L"projection.cylinder.seamDegrees",
+    .minimum = -kLargestTurnDegrees, .maximum = kLargestTurnDegrees, .unit = L"degrees"};
+inline constexpr NumberFieldRule kActiveLayerRule{
+    .name = L"projection.activeLayer", .minimum = -1.0, .maximum = grainforge::mesh::kBoxSideCount - 1};
+// A layer's values, named by the layer's key ("projection.layer.px.zoom").
+inline constexpr NumberFieldRule kLayerOriginRule{.name = L"originMillimetres",
+    .minimum = -kLargestOffsetMillimetres, .maximum = kLargestOffsetMillimetres, .unit = L"mm"};
+inline constexpr NumberFieldRule kLayerTurnRule{.name = L"rotationDegrees", .minimum = -kLargestTurnDegrees,
+    .maximum = kLargestTurnDegrees, .unit = L"degrees"};
+// 0 and below count as no zoom at all: the default is nearest.
+inline constexpr NumberFieldRule kLayerZoomRule{
+    .name = L"zoom", .minimum = kSmallestLayerZoom, .maximum = kLargestLayerZoom, .positiveOnly = true};
+// One of the six layers' images.
+inline constexpr NumberFieldRule kLayerImageRule{
+    .name = L"image", .minimum = 0.0, .maximum = grainforge::mesh::kBoxSideCount - 1};
+
+inline constexpr NumberFieldRule kTextureOffsetRule{.name = L"texture.settings.offsetMillimetres",
+    .minimum = -kLargestOffsetMillimetres, .maximum = kLargestOffsetMillimetres, .unit = L"mm"};
+inline constexpr NumberFieldRule kTextureTurnRule{.name = L"texture.settings.rotationDegrees",
+    .minimum = -kLargestTurnDegrees, .maximum = kLargestTurnDegrees, .unit = L"degrees"};
+// The tile as stored, which the zoom brings to a size the tile fields take.
+inline constexpr NumberFieldRule kStoredTileWidthRule{.name = L"Tile width",
+    .minimum = grainforge::mesh::kSmallestStoredTileMillimetres,
+    .maximum = grainforge::mesh::kLargestStoredTileMillimetres, .unit = L"mm"};
+inline constexpr NumberFieldRule kStoredTileHeightRule{.name = L"Tile height",
+    .minimum = grainforge::mesh::kSmallestStoredTileMillimetres,
+    .maximum = grainforge::mesh::kLargestStoredTileMillimetres, .unit = L"mm"};
+
+// The part's placement: a turn (its rows' entries) and a move.
+inline constexpr NumberFieldRule kPlacementTurnRule{.name = L"part.orientation",
+    .minimum = -1.0 - kPlacementTurnTolerance, .maximum = 1.0 + kPlacementTurnTolerance};
+inline constexpr NumberFieldRule kPlacementMoveRule{.name = L"part.orientation.translation",
+    .minimum = -kLargestPlacementMillimetres, .maximum = kLargestPlacementMillimetres, .unit = L"mm"};
 
 }  // namespace grainforge::app

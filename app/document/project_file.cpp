@@ -1,6 +1,7 @@
 #include "app/document/project_file.h"
 #include "app/document/field_ranges.h"
 #include "app/document/log_text.h"
+#include "app/document/project_values.h"
 
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/stl_writer.h"
@@ -18,6 +19,8 @@
 #include <optional>
 #include <system_error>
 #include <tuple>
+#include <type_traits>
+#include <variant>
 
 namespace grainforge::app {
 
@@ -518,32 +521,27 @@ class ValueHolder {
 public:
     explicit ValueHolder(std::vector<HeldValue>& held) : held_(held) {}
 
-    // A value stored `scale` times smaller than the field shows it. One that narrowed to float
-    // is the value already stored counts as in range: a field's own end (1e-6) is no float.
-    void Hold(std::string name, float& value, const NumberFieldRule& rule, float fallback, double scale = 1.0)
+    // The number held to its rule, `fallback` (as shown) where no value of the range is
+    // nearest. One that narrowed to float is the value already stored counts as in range: a
+    // field's own end (1e-6) is no float.
+    void Hold(const ProjectNumber& number, double fallback)
     {
-        const double shown = static_cast<double>(value) * scale;
-        const double now = HoldToFieldRange(shown, rule, static_cast<double>(fallback) * scale);
-        const float stored = static_cast<float>(now / scale);
-        if (stored == value)
-            return;
-        Note(std::move(name), shown, now, rule);
-        value = stored;
+        const double shown = ShownValue(number);
+        Take(number, shown, HoldToFieldRange(shown, *number.rule, fallback));
     }
-    void Hold(float& value, const NumberFieldRule& rule, float fallback, double scale = 1.0)
+    // The number given the value `now` (as shown), noted when that changes it.
+    void Take(const ProjectNumber& number, double shown, double now)
     {
-        Hold(WideToUtf8(rule.name), value, rule, fallback, scale);
-    }
-    // A triangle count the field shows in millions.
-    void HoldCount(std::uint64_t& count, const NumberFieldRule& rule, std::uint64_t fallback)
-    {
-        const double shown = static_cast<double>(count) / 1e6;
-        const double now = HoldToFieldRange(shown, rule, static_cast<double>(fallback) / 1e6);
-        const auto stored = static_cast<std::uint64_t>(std::llround(now * 1e6));
-        if (stored == count)
-            return;
-        Note(WideToUtf8(rule.name), shown, now, rule);
-        count = stored;
+        std::visit(
+            [&](auto* value) {
+                using Stored = std::remove_pointer_t<decltype(value)>;
+                const Stored stored = StoredValue<Stored>(StoredFromShown(number, now));
+                if (stored == *value)
+                    return;
+                Note(number.name, shown, now, *number.rule);
+                *value = stored;
+            },
+            number.value);
     }
     void Note(std::string name, double was, double now, const NumberFieldRule& rule)
     {
@@ -551,6 +549,15 @@ public:
     }
 
 private:
+    template <typename Stored>
+    static Stored StoredValue(double value)
+    {
+        if constexpr (std::is_same_v<Stored, float>)
+            return static_cast<float>(value);
+        else
+            return static_cast<Stored>(std::llround(value));
+    }
+
     std::vector<HeldValue>& held_;
 };
 
@@ -573,47 +580,27 @@ void HoldTileSizes(const JsonView& root, grainforge::mesh::TextureSettings& sett
     }
 }
 
-void HoldMaskValues(std::vector<grainforge::mesh::MaskVolume>& masks, ValueHolder& holder)
-{
-    const grainforge::mesh::MaskVolume fresh;
-    for (std::size_t i = 0; i < masks.size(); ++i) {
-        grainforge::mesh::MaskVolume& mask = masks[i];
-        const std::string prefix = "Mask " + std::to_string(i + 1) + ": ";
-        float* const values[] = {&mask.center.x, &mask.center.y, &mask.center.z, &mask.size.x, &mask.size.y,
-            &mask.size.z, &mask.rotationDegrees.x, &mask.rotationDegrees.y, &mask.rotationDegrees.z,
-            &mask.featherMillimetres};
-        const float fallbacks[] = {fresh.center.x, fresh.center.y, fresh.center.z, fresh.size.x, fresh.size.y,
-            fresh.size.z, fresh.rotationDegrees.x, fresh.rotationDegrees.y, fresh.rotationDegrees.z,
-            fresh.featherMillimetres};
-        static_assert(std::size(values) == std::size(kMaskFieldRules));
-        for (std::size_t field = 0; field < std::size(values); ++field)
-            holder.Hold(prefix + WideToUtf8(kMaskFieldRules[field].name), *values[field], kMaskFieldRules[field],
-                fallbacks[field]);
-    }
-}
-
 void HoldProjectValues(const JsonView& root, ProjectData& data)
 {
-    const ProjectData fresh;
     ValueHolder holder(data.valuesHeld);
-    holder.Hold(data.remesh.targetEdgeMillimetres, kTriangleSizeRule, fresh.remesh.targetEdgeMillimetres);
-    holder.Hold(data.displacement.strengthMillimetres, kStrengthRule, fresh.displacement.strengthMillimetres);
-    holder.Hold(data.displacement.midLevel, kMidlevelRule, fresh.displacement.midLevel);
-    holder.HoldCount(data.maximumTriangles, kTriangleLimitRule, fresh.maximumTriangles);
-    holder.HoldCount(data.displayTriangles, kDisplayLimitRule, fresh.displayTriangles);
-    holder.Hold(data.simplify.planarToleranceMillimetres, kPlanarToleranceRule,
-        fresh.simplify.planarToleranceMillimetres);
-    holder.Hold(data.simplify.meshDetailError, kDetailLevelRule, fresh.simplify.meshDetailError);
-
     grainforge::mesh::TextureSettings& texture = data.textureSettings;
-    const grainforge::mesh::TextureSettings& freshTexture = fresh.textureSettings;
     HoldTileSizes(root, texture, holder);
-    holder.Hold(texture.blurMillimetres, kBlurRule, freshTexture.blurMillimetres);
-    holder.Hold(texture.blackLevel, kLevelsRules[0], freshTexture.blackLevel, kLevelScale);
-    holder.Hold(texture.gamma, kLevelsRules[1], freshTexture.gamma);
-    holder.Hold(texture.whiteLevel, kLevelsRules[2], freshTexture.whiteLevel, kLevelScale);
-    holder.Hold(texture.outputBlackLevel, kLevelsRules[3], freshTexture.outputBlackLevel, kLevelScale);
-    holder.Hold(texture.outputWhiteLevel, kLevelsRules[4], freshTexture.outputWhiteLevel, kLevelScale);
+
+    // Each number falls back to a new record's, mask volumes to a new volume's.
+    ProjectData fresh;
+    fresh.masks.resize(data.masks.size());
+    const std::vector<ProjectNumber> numbers = ListProjectNumbers(data);
+    const std::vector<ProjectNumber> defaults = ListProjectNumbers(fresh);
+    // A placement that is no turn (all zeros, a scale, a mirror) has no nearest turn to take:
+    // the part stands as it was loaded.
+    const bool turn = IsPlacementTurn(data.partTransform);
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        if (!turn && numbers[i].rule == &kPlacementTurnRule)
+            holder.Take(numbers[i], ShownValue(numbers[i]), ShownValue(defaults[i]));
+        else
+            holder.Hold(numbers[i], ShownValue(defaults[i]));
+    }
+
     // Black above white makes a flat relief; held as the levels' fields hold it.
     const float black = texture.blackLevel;
     const float white = texture.whiteLevel;
@@ -627,12 +614,6 @@ void HoldProjectValues(const JsonView& root, ProjectData& data)
         holder.Note("Black", black * kLevelScale, texture.blackLevel * kLevelScale, kLevelsRules[0]);
         break;
     }
-    holder.Hold(data.projection.boxBlendSharpness, kBlendSharpnessRule, fresh.projection.boxBlendSharpness);
-
-    HoldMaskValues(data.masks, holder);
-    holder.Hold(data.exportCleanup.maximumHoleMillimetres, kLargestHoleRule, fresh.exportCleanup.maximumHoleMillimetres);
-    holder.Hold(data.exportCleanup.maximumSlitWidthMillimetres, kWidestSlitRule,
-        fresh.exportCleanup.maximumSlitWidthMillimetres);
 }
 
 // A value as the field would show it: the shortest text that reads back as the float.

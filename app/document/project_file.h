@@ -102,9 +102,10 @@ struct ProjectData {
     std::string proceduralName;        // empty without a pattern
     std::string proceduralParameters;  // "key=value" lines
     std::string proceduralPreset;
-    // Read only: each value the file holds outside its field's range (field_ranges.h), in the
-    // order read. Such a value takes the nearest the field takes, or the default where none is
-    // nearest (not a number, a gamma of 0), as a typed one would.
+    // Read only: each value the file holds outside its rule's range (ListProjectNumbers), in
+    // the order listed. Such a value takes the nearest the rule takes, or the default where none
+    // is nearest (not a number, a gamma of 0), as a typed one would; a placement that is no turn
+    // takes the part as it was loaded.
     std::vector<HeldValue> valuesHeld;
     // Read only: each member the reader could not take, in the order the project writes its
     // keys; its field keeps the default. A triangle limit or test grid given as any number is

@@ -53,6 +53,11 @@ struct BaseProtection {
     float bandMillimetres = 0.0f;     // 0 or less: twice the absolute strength
 };
 
+// The fold guard's tilt as it is used: below 10 degrees it would ease back ordinary relief, at
+// 180 a triangle turned over counts as upright.
+inline constexpr float kMinimumFoldTiltDegrees = 10.0f;
+inline constexpr float kMaximumFoldTiltDegrees = 179.0f;
+
 struct DisplacementSettings {
     DisplacementMethod method = DisplacementMethod::solid;
     bool limitToClearance = true;     // limit each move by the clearance to the nearest other surface

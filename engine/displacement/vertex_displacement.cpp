@@ -35,8 +35,6 @@ constexpr std::size_t kMaxExcludedRegions = 8;
 // Planned inward moves below this are too small to thin a wall.
 constexpr float kMinimumPlannedDepth = 0.02f;
 constexpr float kBandTolerance = 0.000001f;
-constexpr float kMinimumTiltDegrees = 10.0f;
-constexpr float kMaximumTiltDegrees = 179.0f;
 constexpr int kMaxFoldRounds = 30;
 // Rounds from this one on also ease the vertices round the folded corners: a fold that
 // halving alone has not undone by then needs its neighbourhood to give.
@@ -149,7 +147,7 @@ float TiltCosine(float maximumTiltDegrees)
 {
     const float tilt = std::isnan(maximumTiltDegrees)
         ? DisplacementSettings{}.maximumTiltDegrees
-        : std::clamp(maximumTiltDegrees, kMinimumTiltDegrees, kMaximumTiltDegrees);
+        : std::clamp(maximumTiltDegrees, kMinimumFoldTiltDegrees, kMaximumFoldTiltDegrees);
     return static_cast<float>(std::cos(static_cast<double>(tilt) * 3.14159265358979323846 / 180.0));
 }
 

@@ -164,7 +164,7 @@ void RepairRun::Prepare()
     adjacency_ = BuildVertexAdjacency(mesh_);
     moved_.assign(mesh_.vertices.size(), 0);
     saved_.assign(mesh_.vertices.size(), Vec3{});
-    rounds_ = std::max(1, options_.maximumRounds);
+    rounds_ = std::max(kFewestRepairRounds, options_.maximumRounds);
     bodySizes_ = BodySizeAtVertices(mesh_);
     moveLimits_ = VertexMoveLimits(bodySizes_, options_.maximumMoveMillimetres);
     pinned_ = MarkLongEdgeVertices(mesh_);

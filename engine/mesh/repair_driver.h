@@ -21,6 +21,9 @@ namespace grainforge::mesh {
 using RepairProgress = std::function<void(const std::string& phase)>;
 
 // The switches of RepairMesh. The defaults are those of the document and the export check.
+// Relaxing runs at least this many rounds, whatever the options ask.
+inline constexpr std::int32_t kFewestRepairRounds = 1;
+
 struct RepairOptions {
     bool splitNonManifoldEdges = true;     // run the non-manifold edge passes
     bool unfoldTriangles = true;           // relax folded-over triangles open

@@ -382,7 +382,7 @@ class JoinTest {
 public:
     JoinTest(const TriangleMesh& mesh, const FaceShapes& shapes, const SimplifySettings& settings)
         : mesh_(mesh), shapes_(shapes), tolerances_(PlaneTolerances(mesh, settings)),
-          cosineLimit_(std::cos(std::clamp(settings.planarAngleDegrees, 0.0f, 90.0f) * 3.1415927f / 180.0f))
+          cosineLimit_(std::cos(std::clamp(settings.planarAngleDegrees, 0.0f, kLargestPlanarAngleDegrees) * 3.1415927f / 180.0f))
     {
     }
 
@@ -814,7 +814,7 @@ public:
         : topology_(topology), vertexLocks_(vertexLocks), regions_(regions), valences_(std::move(valences)),
           // Limits below 3 act as 3, the fewest neighbours a closed fan's vertex has; no collapse
           // passes either way, as v brings at least three more.
-          valenceLimit_(static_cast<std::uint64_t>(std::max(3, settings.maximumValence))),
+          valenceLimit_(static_cast<std::uint64_t>(std::max(kFewestKeptValence, settings.maximumValence))),
           minimumHeight_(settings.minimumTriangleHeightMillimetres), report_(report),
           changedAt_(topology.VertexCount(), 0), triedAt_(topology.VertexCount(), kMustTry)
     {
@@ -1040,7 +1040,7 @@ void RunSweeps(FlatCollapser& collapser, std::vector<std::uint32_t> candidates,
     const SimplifySettings& settings, const ProgressCallback& progress, FlatSimplifyReport& report)
 {
     // At least one sweep, so that zero asks for the least work rather than none.
-    const std::uint64_t sweepCount = static_cast<std::uint64_t>(std::max(1, settings.maximumSweeps));
+    const std::uint64_t sweepCount = static_cast<std::uint64_t>(std::max(kFewestSimplifySweeps, settings.maximumSweeps));
     std::vector<std::uint32_t> next;
     for (std::uint64_t s = 0; s < sweepCount; ++s) {
         if (progress

@@ -17,6 +17,12 @@
 
 namespace grainforge::mesh {
 
+// The ranges the simplification uses its settings in; a value outside is used at the nearest
+// end.
+inline constexpr float kLargestPlanarAngleDegrees = 90.0f;
+inline constexpr std::int32_t kFewestKeptValence = 3;
+inline constexpr std::int32_t kFewestSimplifySweeps = 1;
+
 struct SimplifySettings {
     float planarToleranceMillimetres = 0.0001f;  // distance a corner may lie off the plane
     float relativePlanarTolerance = 0.000001f;   // same, share of the box diagonal; larger wins

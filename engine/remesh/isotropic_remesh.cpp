@@ -1226,9 +1226,9 @@ RemeshThresholds MakeRemeshThresholds(const RemeshSettings& settings)
     t.splitLength = 4.0f * l / 3.0f;
     t.collapseLength = 4.0f * l / 5.0f;
     t.areaFloor = l * l * 0.0001f;
-    const float angle = std::clamp(settings.featureAngleDegrees, 0.0f, 180.0f);
+    const float angle = std::clamp(settings.featureAngleDegrees, 0.0f, kLargestFeatureAngleDegrees);
     t.featureCosine = std::cos(angle * 3.1415927f / 180.0f);
-    t.relaxationWeight = std::clamp(settings.relaxation, 0.0f, 1.0f);
+    t.relaxationWeight = std::clamp(settings.relaxation, 0.0f, kLargestRelaxation);
     t.projectionReach = std::max(1e-6f, 0.5f * l);
     return t;
 }
@@ -1321,7 +1321,7 @@ RemeshReport RemeshIsotropic(TriangleMesh& mesh, const RemeshSettings& settings,
     tree.Build(original);
     IsotropicWork work{settings, thresholds, limit, original, tree, report, BuildRemeshTopology(mesh),
         ComputeReferenceNormals(mesh), {}};
-    RemeshStages stages{timer, progress, static_cast<double>(std::max(1, settings.rounds))};
+    RemeshStages stages{timer, progress, static_cast<double>(std::max(kFewestRemeshRounds, settings.rounds))};
     const RoundEnd end = RunRounds(work, stages);
     if (end == RoundEnd::refused) {
         // The pass that would not fit allocated nothing; the part stays as it was.

@@ -39,6 +39,12 @@ struct DualContouringSettings {
     bool manifold = true;
 };
 
+// The ranges the isotropic remesh uses its settings in; a value outside is used at the
+// nearest end.
+inline constexpr std::int32_t kFewestRemeshRounds = 1;
+inline constexpr float kLargestFeatureAngleDegrees = 180.0f;
+inline constexpr float kLargestRelaxation = 1.0f;
+
 struct RemeshSettings {
     // 0 isotropic; anything else the dual-contouring remesh.
     RemeshMethod method = RemeshMethod::contour;

@@ -29,6 +29,7 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
 #include <tuple>
 
@@ -727,6 +728,75 @@ TEST(DocumentProjectTest, ValuesOutsideTheirFieldsAreHeldAndSaidOnce)
     EXPECT_TRUE(again.valuesReplaced.empty());
     EXPECT_EQ(again.masksLeftOut, 0u);
     EXPECT_EQ(again.remesh.targetEdgeMillimetres, 0.01f);
+}
+
+// A project written by hand or by another program, with values no field holds: every one opens
+// held to what the engine can use, is named in the one warning, and a Process of a 3.94 mm
+// block with them still makes the block with its corners (they made a rounded blob); the next
+// save writes the held values.
+TEST(DocumentProjectTest, HostileValuesAreHeldBeforeTheyReachTheRun)
+{
+    TempFolder folder;
+    const float edge = 3.94f;
+    WriteCube(folder / "block.stl", edge);
+    nlohmann::json project = {{"application", "Grainforge project"}, {"version", 1},
+        {"part", {{"path", (folder / "block.stl").string()},
+                     {"orientation", {{"rowX", {0, 0, 0}}, {"rowY", {0, 0, 0}}, {"rowZ", {0, 0, 0}}}}}},
+        {"remesh", {{"method", "isotropic"}, {"targetEdgeMillimetres", 0.3}, {"rounds", 2000000000},
+                       {"featureAngleDegrees", -400}, {"relaxation", 1e30}}},
+        {"displacement", {{"method", "mesh"}, {"strengthMillimetres", 0.1}, {"maximumTiltDegrees", 1e9},
+                             {"wallThresholdMillimetres", -1}, {"base", {{"axis", 7}, {"bandMillimetres", -1e30}}}}},
+        {"simplify", {{"maximumValence", -5}, {"maximumSweeps", 2000000000},
+                         {"minimumTriangleHeightMillimetres", -1}, {"planarAngleDegrees", 1e30}}},
+        {"exportFixes", {{"maximumRounds", 2000000000}, {"maximumMoveMillimetres", -1}}},
+        {"projection", {{"cage", {{"size", {0, -5, 1e30}}}},
+                           {"layer", {{"px", {{"image", 99}}}}}, {"cylinder", {{"seamDegrees", 1e30}}}}},
+        {"texture", {{"settings", {{"offsetMillimetres", {1e30, 0}}, {"rotationDegrees", 1e30}}}}}};
+    WriteAllText(folder / "hostile.gfproj", project.dump());
+
+    DocumentFixture f;
+    f.doc->surfaceTestCells = 32;
+    ASSERT_TRUE(f.doc->OpenDocument(folder / "hostile.gfproj"));
+    const std::vector<std::string> warnings = f.host.Lines(app::kLogWarning);
+    EXPECT_EQ(warnings.size(), 1u);
+    const std::string said = warnings.empty() ? std::string() : warnings[0];
+    for (const char* named : {"part.orientation.rowX[0] 0 is now 1",
+             "remesh.rounds 2e+09 is now 100", "remesh.featureAngleDegrees -400 degrees is now 0 degrees",
+             "remesh.relaxation 1e+30 is now 1", "displacement.maximumTiltDegrees 1e+09 degrees is now 179",
+             "displacement.wallThresholdMillimetres -1 mm is now 0 mm", "displacement.base.axis 7 is now 2",
+             "displacement.base.bandMillimetres -1e+30 mm is now 0 mm", "simplify.maximumValence -5 is now 3",
+             "simplify.maximumSweeps 2e+09", "simplify.minimumTriangleHeightMillimetres -1 mm is now 0 mm",
+             "simplify.planarAngleDegrees 1e+30 degrees is now 90", "exportFixes.maximumRounds 2e+09",
+             "exportFixes.maximumMoveMillimetres -1 mm is now 0 mm", "projection.cage.size[1] -5 mm is now 0.01 mm",
+             "projection.layer.px.image 99 is now 5", "projection.cylinder.seamDegrees 1e+30 degrees",
+             "texture.settings.offsetMillimetres[0] 1e+30 mm", "texture.settings.rotationDegrees 1e+30 degrees"})
+        EXPECT_NE(said.find(named), std::string::npos) << named << " is not in: " << said;
+
+    // The run sees the part where it was loaded, and the block keeps its size and corners.
+    f.GiveTexture();
+    f.doc->RequestProcess();
+    f.doc->RunPipelineNow();
+    const mesh::TriangleMesh& result = f.doc->pipeline.PublishedMesh();
+    ASSERT_FALSE(result.vertices.empty()) << f.doc->pipeline.PublishedReport().message;
+    const float reach = 0.25f;  // the 0.1 mm relief both ways, and the remesh's triangles
+    for (const mesh::Vec3& corner : {mesh::Vec3{-1, -1, -1}, mesh::Vec3{1, 1, 1}, mesh::Vec3{1, -1, 1}}) {
+        const mesh::Vec3 at = corner * (edge / 2.0f);
+        float nearest = std::numeric_limits<float>::infinity();
+        for (const mesh::MeshVertex& v : result.vertices) {
+            const mesh::Vec3 d = v.position - at;
+            nearest = std::min(nearest, std::sqrt(mesh::Dot(d, d)));
+        }
+        EXPECT_LT(nearest, reach) << "the block's corner at " << at.x << " " << at.y << " " << at.z << " was lost";
+    }
+    EXPECT_NEAR(result.Volume(), edge * edge * edge, 0.2 * edge * edge * edge);
+
+    ASSERT_TRUE(f.doc->SaveProject(folder / "again.gfproj"));
+    app::ProjectData again;
+    std::string error;
+    ASSERT_TRUE(app::ReadProject(folder / "again.gfproj", again, error)) << error;
+    EXPECT_EQ(FormatHeldValues(again.valuesHeld), "");
+    EXPECT_EQ(again.remesh.rounds, 100);
+    EXPECT_EQ(again.projection.cage.size.y, 0.01f);
 }
 
 // With the aspect locked the tile's height follows the width: a height held from 1e30 is said
