@@ -271,6 +271,9 @@ std::vector<CrumbRecord> MeasureBodies(const TriangleMesh& mesh, std::span<const
         const Vec3 p[3] = {mesh.vertices[mesh.indices[3 * t]].position, mesh.vertices[mesh.indices[3 * t + 1]].position,
                            mesh.vertices[mesh.indices[3 * t + 2]].position};
         volumes[bodyOf[t]].Add(p[0], p[1], p[2]);
+        const Vec3 n = Cross(p[1] - p[0], p[2] - p[0]);
+        record.area += 0.5 * std::sqrt(static_cast<double>(n.x) * n.x + static_cast<double>(n.y) * n.y
+                                       + static_cast<double>(n.z) * n.z);
         for (const Vec3 q : p) {
             record.boxMin = {std::min(record.boxMin.x, q.x), std::min(record.boxMin.y, q.y), std::min(record.boxMin.z, q.z)};
             record.boxMax = {std::max(record.boxMax.x, q.x), std::max(record.boxMax.y, q.y), std::max(record.boxMax.z, q.z)};
@@ -297,8 +300,10 @@ bool IsClosedFragmentSized(const CrumbRecord& body, float volumeLimit, float par
     const double volume = std::fabs(body.volume);
     const double side = kCrumbShareOfLargest * static_cast<double>(partDiagonal);
     const double limit = std::max(static_cast<double>(volumeLimit), side * side * side);
-    return volumeLimit > 0.0f && body.triangleCount != 0 && volume < limit
-        && volume < kCrumbShareOfLargest * std::fabs(largestVolume);
+    if (!(volumeLimit > 0.0f) || body.triangleCount == 0 || !(volume < kCrumbShareOfLargest * std::fabs(largestVolume)))
+        return false;
+    const double thinnest = std::cbrt(static_cast<double>(volumeLimit));
+    return volume < limit || 3.0 * volume < thinnest * body.area;
 }
 
 namespace {

@@ -21,6 +21,7 @@ struct CrumbRecord {
     Vec3 boxMax{-1e30f, -1e30f, -1e30f};
     std::uint64_t triangleCount = 0;
     double volume = 0.0;  // signed, cubic millimetres; 0 without a volume test
+    double area = 0.0;    // square millimetres, from MeasureBodies
 };
 
 // Bodies are triangles joined through shared edges (also edges of three or more triangles).
@@ -59,9 +60,11 @@ inline constexpr float kCrumbVolumeLimit = 0.07408799f;
 [[nodiscard]] bool IsCrumbSized(const CrumbRecord& body, float volumeLimit, float partDiagonal, double largestVolume);
 
 // Small by its own size for a closed fragment that a rebuild set loose from a body it kept: it
-// holds less than the larger of `volumeLimit` and a cube of a hundredth of `partDiagonal`, and
-// less than a hundredth of `largestVolume`. Its reach is not asked: a closed sliver long but
-// thinner than any line prints as nothing, and the relief only folds it into its neighbours.
+// holds less than a hundredth of `largestVolume`, and either less than the larger of
+// `volumeLimit` and a cube of a hundredth of `partDiagonal`, or it is thinner than the side of
+// a cube of `volumeLimit` (three times its volume over its area: a ball's radius, a slab's
+// thickness and a half). Its reach is not asked: a closed sliver long but thinner than a line
+// prints as nothing, and the relief only folds it into its neighbours.
 [[nodiscard]] bool IsClosedFragmentSized(const CrumbRecord& body, float volumeLimit, float partDiagonal,
                                          double largestVolume);
 
