@@ -595,10 +595,9 @@ void GatherRimTriangles(DisplacementRun& run, const std::vector<std::uint8_t>& p
 
 // The far edges of the plain triangles round every rim vertex that keeps no plane (a textured
 // face runs on from its plain face within the crease angle), from the starting positions. Such
-// a vertex leaves the plane with the relief, and is held on its own short of each far edge:
-// measured on the corpus, leaving it to the triangles' areas as the vertices that slide within
-// the plane are let the relief beside it cross more (a turbine's blades, 41 to 50 crossing
-// triangles).
+// a vertex leaves the plane with the relief and is held on its own short of each far edge: left
+// to its triangles' areas like the rims that slide within the plane, it let the relief beside it
+// cross more on the corpus (a turbine's blades: 50 crossing triangles against 41).
 void GatherRimEdges(DisplacementRun& run, const std::vector<std::uint8_t>& plainFaces)
 {
     const TriangleMesh& mesh = run.mesh;
@@ -695,7 +694,7 @@ Vec3 KeptInPlainPlanes(const DisplacementRun& run, std::size_t v, Vec3 move)
 
 // The cross product of a triangle's edges at the vertices' present positions, or where its rim
 // corners started.
-Vec3 TriangleCross(const DisplacementRun& run, std::uint32_t t, bool atStart)
+Vec3 PlainTriangleCross(const DisplacementRun& run, std::uint32_t t, bool atStart)
 {
     Vec3 p[3];
     for (std::size_t k = 0; k < 3; ++k) {
@@ -710,11 +709,11 @@ Vec3 TriangleCross(const DisplacementRun& run, std::uint32_t t, bool atStart)
 // measured along the starting normal: turned over, laid across a neighbour, or near it.
 bool PlainTriangleShrank(const DisplacementRun& run, std::uint32_t t)
 {
-    const Vec3 before = TriangleCross(run, t, true);
+    const Vec3 before = PlainTriangleCross(run, t, true);
     const float area = Length(before);
     if (!(area > 0.0f) || !std::isfinite(area))
         return false;  // a triangle without area has no side to turn to
-    return Dot(TriangleCross(run, t, false), before) < kPlainAreaShare * area * area;
+    return Dot(PlainTriangleCross(run, t, false), before) < kPlainAreaShare * area * area;
 }
 
 // Rim vertices move within the plain face's plane, so a move into the face can carry a rim
