@@ -44,7 +44,12 @@ namespace grainforge::mesh {
 // `plainFaces`, when it holds one flag per triangle (FacesKeptPlain), names the faces that stay
 // in their planes: a vertex on the rim of such a face moves only within the face's plane (the
 // part of its move along the face's normal is dropped, through the fold guard too), unless a
-// textured face round it lies within the crease angle of that plane. Other lengths are ignored.
+// textured face round it lies within the crease angle of that plane; such a rim, keeping no
+// plane, stops halfway to the far edge of each plain triangle round it. Once the moves are done
+// (after the fold guard), a plain triangle that a rim corner could lay over a plain neighbour
+// and that kept less than half its area, measured along its starting normal, has its rim
+// corners' moves halved until it keeps that share (put back after four halvings); rim vertices
+// moving together are not held. Other lengths are ignored.
 //
 // The sampling and the clearance and wall queries run in parallel; the result is the same on
 // any number of threads. It cannot be stopped; allocation failure propagates.

@@ -1,6 +1,7 @@
 #include "engine/displacement/vertex_displacement.h"
 
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/exact_crossings.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/same_on_one_thread.h"
 #include "tests/support/shapes.h"
@@ -378,6 +379,83 @@ TEST(ApplyDisplacement, EveryReliefOfAClosedPartKeepsItsTrianglesAndItsUntexture
         EXPECT_TRUE(HasOnlyFiniteCoordinates(out.mesh)) << i;
         for (std::size_t v = 0; v < weights.size(); ++v)
             ASSERT_TRUE(weights[v] != 0.0f || SameBits(out.mesh.vertices[v].position, hollow.vertices[v].position)) << i;
+    }
+}
+
+// A plain face flat at z = 0 over x from 0 to 1 and a textured wall hanging from its rim (x = 0,
+// y from 0 to 4) down to z = -1; the rim's vertices are 0 to 4, the plain face's far row 5 to 9
+// (no texture), the wall's foot 10 to 14. The rim's middle vertex stands `bulge` out over the
+// wall, so the plain triangle between it and its rim neighbours is a sliver whose far edge runs
+// along the rim; across that edge lies the plain triangle from rim vertex 1 to 3.
+struct RimOverAWall {
+    TriangleMesh mesh;
+    std::vector<float> weights;
+    std::vector<std::uint8_t> plain;
+};
+
+RimOverAWall PlainFaceOverAWall(float bulge)
+{
+    RimOverAWall part;
+    for (const float x : {0.0f, 1.0f}) {
+        for (int y = 0; y < 5; ++y)
+            part.mesh.vertices.push_back({{x == 0.0f && y == 2 ? -bulge : x, static_cast<float>(y), 0.0f}, {}});
+    }
+    for (int y = 0; y < 5; ++y)
+        part.mesh.vertices.push_back({{0.0f, static_cast<float>(y), -1.0f}, {}});
+    part.mesh.indices = {0, 5, 6, 0, 6, 1, 1, 6, 7, 1, 7, 3, 3, 7, 8, 3, 8, 4, 4, 8, 9, 1, 3, 2,
+        0, 1, 10, 1, 11, 10, 1, 2, 11, 2, 12, 11, 2, 3, 12, 3, 13, 12, 3, 4, 13, 4, 14, 13};
+    part.mesh.ComputeVertexNormals();
+    part.weights.assign(15, 1.0f);
+    std::fill(part.weights.begin() + 5, part.weights.begin() + 10, 0.0f);
+    part.plain.assign(16, 0);
+    std::fill(part.plain.begin(), part.plain.begin() + 8, 1);
+    return part;
+}
+
+// A rim vertex moving into its plain face could lay a plain triangle over its neighbour, so
+// such moves are held; but a rim whose vertices move together leaves its plain triangles as
+// they were and is not held. A hold that measured each vertex against its far edges alone
+// pinned the middle of the bulging rim (its sliver's far edge lies on the rim) while its
+// neighbours moved on, a notch in the relief's edge that on thin rims left the textured faces
+// round it crossing. Here every rim vertex moves 0.4 mm into the face along the mitre, or
+// 1.5 mm, past the face's far row 1 mm away, where it must be held.
+TEST(ApplyDisplacement, ARimMovingAsOneIntoItsPlainFaceIsNotHeldAndNoPlainTriangleTurns)
+{
+    const struct {
+        const char* what;
+        float strength;
+        bool foldGuard;
+        float rimMove;  // how far every rim vertex moves into the face
+    } cases[] = {
+        {"a rim moving together past a sliver", 0.8f, false, 0.4f},
+        {"the same with the fold guard", 0.8f, true, 0.4f},
+        {"a rim moving past the face's far row", 3.0f, false, 0.0f},
+        {"the same with the fold guard", 3.0f, true, 0.0f},
+    };
+    const RimOverAWall part = PlainFaceOverAWall(0.01f);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DisplacementSettings settings = Plain(c.strength);
+        settings.mitreCreases = true;
+        settings.preventFolds = c.foldGuard;
+        TriangleMesh mesh = part.mesh;
+        const DisplacementReport report =
+            ApplyDisplacement(mesh, BigBox(), UniformMap(0.0f), part.weights, settings, nullptr, TileFrame{}, &part.plain);
+        EXPECT_GT(report.displacedVertices, 0u);
+        EXPECT_TRUE(test::FindPairsThroughGrid(mesh, test::PairRule::meeting).empty());
+        for (std::size_t t = 0; t < part.plain.size(); ++t) {
+            const std::uint32_t* corner = &mesh.indices[3 * t];
+            const Vec3 a = mesh.vertices[corner[0]].position, b = mesh.vertices[corner[1]].position,
+                       c2 = mesh.vertices[corner[2]].position;
+            if (part.plain[t] != 0) {
+                EXPECT_GT(Cross(b - a, c2 - a).z, 0.0f) << "plain triangle " << t << " turned over";
+                EXPECT_EQ(std::tuple(a.z, b.z, c2.z), std::tuple(0.0f, 0.0f, 0.0f)) << "plain triangle " << t;
+            }
+        }
+        for (std::uint32_t v = 0; v < 5; ++v) {
+            const float moved = mesh.vertices[v].position.x - part.mesh.vertices[v].position.x;
+            EXPECT_GE(moved, c.rimMove * 0.99f) << "rim vertex " << v;
+        }
     }
 }
 
