@@ -65,6 +65,15 @@ bool HasLinkInFolders(const fs::path& file, const std::vector<fs::path>& folders
     return false;
 }
 
+std::vector<fs::path> ExistingFolders(const ProgramPlaces& places)
+{
+    std::vector<fs::path> folders;
+    for (const fs::path& folder : places.folders)
+        if (IsFolder(folder))
+            folders.push_back(folder);
+    return folders;
+}
+
 bool IsListName(const fs::path& file)
 {
     const std::string name = file.filename().string();
@@ -159,15 +168,18 @@ bool IsProgramFile(const fs::path& target, const ProgramPlaces& places)
         return false;
     if (!present && !IsListName(file))
         return false;
-    std::vector<fs::path> folders;
-    for (const fs::path& folder : places.folders)
-        if (IsFolder(folder))
-            folders.push_back(folder);
+    const std::vector<fs::path> folders = ExistingFolders(places);
     if (LiesInFolders(file, folders))
         return true;
     // A hard link elsewhere names the same file; only a file with more than one name can have one.
     const std::uintmax_t names = present ? fs::hard_link_count(file, error) : 0;
     return !error && names > 1 && HasLinkInFolders(file, folders);
+}
+
+bool LiesInProgramFolders(const fs::path& target, const ProgramPlaces& places)
+{
+    return !target.empty() &&
+           LiesInFolders(platform::ResolveWriteTarget(AbsoluteFileName(target)), ExistingFolders(places));
 }
 
 std::optional<WrittenLog> StampWrittenLog(const fs::path& path)

@@ -79,6 +79,10 @@ std::vector<std::filesystem::path> InstalledDesktopFiles(const std::filesystem::
 // pipe or device is not a file the writes would replace (they refuse it).
 bool IsProgramFile(const std::filesystem::path& target, const ProgramPlaces& places);
 
+// Whether the file `target` names (a link followed) lies in one of `places.folders`, at any
+// depth: only a log written there needs its mark to be replaced by the next one.
+bool LiesInProgramFolders(const std::filesystem::path& target, const ProgramPlaces& places);
+
 // The log just written at `path`, stamped (the name made absolute, a link followed to the file
 // written); nothing when no regular file is there.
 std::optional<WrittenLog> StampWrittenLog(const std::filesystem::path& path);

@@ -329,6 +329,8 @@ void CApplicationCore::LoadWrittenLogs() {
 }
 
 void CApplicationCore::RememberLog(const std::filesystem::path& path) {
+  // Elsewhere any log is replaced by name, and the settings are left alone.
+  if (document_ == nullptr || !LiesInProgramFolders(path, document_->ProgramPlacesOfHost())) return;
   std::optional<WrittenLog> log = StampWrittenLog(path);
   if (!log) return;
   RememberWrittenLog(writtenLogs_, std::move(*log));

@@ -116,8 +116,8 @@ private:
   void ShowAbout();
   void AddRecentFile(const std::filesystem::path& path);
   void SaveProfile();
-  // The logs the program wrote, as the profile keeps them; then each log written is stamped and
-  // kept there too, so that the next run may replace it in the program's folders.
+  // The logs the program wrote in its own folders, as the profile keeps them; then each log
+  // written there is stamped and kept too, so that the next run may replace it.
   void LoadWrittenLogs();
   void RememberLog(const std::filesystem::path& path);
   // Why the log must not be written at `logFile` (--log-file or the log's Save As): the open
