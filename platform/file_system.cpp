@@ -203,6 +203,17 @@ FileSizeResult QueryFileSize(const std::filesystem::path& path)
     return result;
 }
 
+std::optional<FileStamp> StampRegularFile(const std::filesystem::path& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+    return FileStamp{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                     static_cast<std::uint64_t>(info.st_size),
+                     static_cast<std::int64_t>(info.st_mtim.tv_sec) * kNanosecondsPerSecond + info.st_mtim.tv_nsec};
+}
+
 namespace {
 
 ReadStatus ReadStatusFor(OpenStatus status)

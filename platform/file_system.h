@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 namespace grainforge::platform {
@@ -77,6 +78,22 @@ struct FileSizeResult {
 
 // Size of the regular file at `path` (symbolic links followed), which must open for reading.
 FileSizeResult QueryFileSize(const std::filesystem::path& path);
+
+// One written state of a file: which file it is (device and inode) and its size and last
+// modification to the nanosecond. A rewrite through a rename gives another inode, an edit in
+// place another size or time, and a copy another inode, so a stamp taken when the program
+// wrote a file tells that file, unchanged, from any other file holding the same bytes.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// The stamp of the regular file at `path` (symbolic links followed); nothing when no regular
+// file is there or it cannot be looked at.
+std::optional<FileStamp> StampRegularFile(const std::filesystem::path& path);
 
 enum class ReadStatus {
     Ok,

@@ -74,6 +74,7 @@ ProgramPlaces CGrainforgeDoc::ProgramPlacesOfHost() const
         ProgramPlaces own = host.folders->OwnPlaces();
         places.files.insert(places.files.end(), own.files.begin(), own.files.end());
         places.folders.insert(places.folders.end(), own.folders.begin(), own.folders.end());
+        places.logs = std::move(own.logs);
     }
     return places;
 }

@@ -6,7 +6,8 @@
 #include "platform/file_system.h"
 
 #include <algorithm>
-#include <cctype>
+#include <charconv>
+#include <cstdint>
 #include <string>
 #include <system_error>
 
@@ -23,9 +24,6 @@ constexpr std::string_view kLibraryFolders[] = {kTexturesLibraryFolder, kProcedu
 
 // The names the program gives its lists inside its folders, taken before they exist.
 constexpr std::string_view kListNames[] = {kCustomImagesFile, kSeamSettingsFile, kDeletedIndexFile};
-
-// Enough of a file's start to hold either first line of a log.
-constexpr std::size_t kLogStartBytes = 64;
 
 bool IsFolder(const fs::path& path)
 {
@@ -67,22 +65,68 @@ bool HasLinkInFolders(const fs::path& file, const std::vector<fs::path>& folders
     return false;
 }
 
+std::vector<fs::path> ExistingFolders(const ProgramPlaces& places)
+{
+    std::vector<fs::path> folders;
+    for (const fs::path& folder : places.folders)
+        if (IsFolder(folder))
+            folders.push_back(folder);
+    return folders;
+}
+
 bool IsListName(const fs::path& file)
 {
     const std::string name = file.filename().string();
     return std::find(std::begin(kListNames), std::end(kListNames), name) != std::end(kListNames);
 }
 
-// "(" digits kLogLinesLeftOutEnd "\n" at the start of `text`.
-bool StartsWithLinesLeftOut(std::string_view text)
+// Bytes of a path kept as they are in a mark's line; every other byte is "%" and two hex digits.
+bool IsPlainPathByte(unsigned char c) { return c > ' ' && c < 0x7f && c != '%'; }
+
+int HexValue(char c)
 {
-    if (text.empty() || text.front() != '(')
-        return false;
-    std::size_t digits = 1;
-    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])))
-        ++digits;
-    const std::string end = std::string(kLogLinesLeftOutEnd) + "\n";
-    return digits > 1 && text.substr(digits).starts_with(end);
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+std::optional<std::string> UnescapePath(std::string_view text)
+{
+    std::string path;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            if (!IsPlainPathByte(static_cast<unsigned char>(text[i])))
+                return std::nullopt;
+            path += text[i];
+            continue;
+        }
+        const int high = i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
+        const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
+        if (low < 0)
+            return std::nullopt;
+        path += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return path;
+}
+
+// The next space-ended decimal field of `line`, consumed; nothing when it is not one.
+template <class Number>
+std::optional<Number> TakeNumber(std::string_view& line)
+{
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos)
+        return std::nullopt;
+    Number value{};
+    const auto [end, error] = std::from_chars(line.data(), line.data() + space, value);
+    if (error != std::errc() || end != line.data() + space || space == 0)
+        return std::nullopt;
+    line.remove_prefix(space + 1);
+    return value;
 }
 
 }  // namespace
@@ -120,14 +164,11 @@ bool IsProgramFile(const fs::path& target, const ProgramPlaces& places)
     std::error_code error;
     const fs::file_status status = fs::status(file, error);
     const bool present = fs::exists(status);
-    if (present && (!fs::is_regular_file(status) || IsWrittenLog(file)))
+    if (present && (!fs::is_regular_file(status) || IsWrittenLog(file, places.logs)))
         return false;
     if (!present && !IsListName(file))
         return false;
-    std::vector<fs::path> folders;
-    for (const fs::path& folder : places.folders)
-        if (IsFolder(folder))
-            folders.push_back(folder);
+    const std::vector<fs::path> folders = ExistingFolders(places);
     if (LiesInFolders(file, folders))
         return true;
     // A hard link elsewhere names the same file; only a file with more than one name can have one.
@@ -135,17 +176,66 @@ bool IsProgramFile(const fs::path& target, const ProgramPlaces& places)
     return !error && names > 1 && HasLinkInFolders(file, folders);
 }
 
-bool IsWrittenLog(const fs::path& file)
+bool LiesInProgramFolders(const fs::path& target, const ProgramPlaces& places)
 {
-    const platform::OpenedFile opened = platform::OpenRegularFile(file);
-    if (opened.status != platform::OpenStatus::Ok)
-        return false;
-    std::string start(kLogStartBytes, '\0');
-    int error = 0;
-    start.resize(opened.file.ReadAt(0, start.data(), start.size(), &error));
-    if (error != 0)
-        return false;
-    return start.starts_with(std::string(kLogFirstLine) + "\n") || StartsWithLinesLeftOut(start);
+    return !target.empty() &&
+           LiesInFolders(platform::ResolveWriteTarget(AbsoluteFileName(target)), ExistingFolders(places));
+}
+
+std::optional<WrittenLog> StampWrittenLog(const fs::path& path)
+{
+    const fs::path file = platform::ResolveWriteTarget(AbsoluteFileName(path));
+    const std::optional<platform::FileStamp> stamp = platform::StampRegularFile(file);
+    if (!stamp)
+        return std::nullopt;
+    return WrittenLog{file, *stamp};
+}
+
+void RememberWrittenLog(std::vector<WrittenLog>& logs, WrittenLog log)
+{
+    std::erase_if(logs, [&](const WrittenLog& old) {
+        return old.path == log.path || platform::StampRegularFile(old.path) != old.stamp;
+    });
+    logs.push_back(std::move(log));
+    if (logs.size() > kRememberedLogs)
+        logs.erase(logs.begin(), logs.end() - static_cast<std::ptrdiff_t>(kRememberedLogs));
+}
+
+bool IsWrittenLog(const fs::path& file, std::span<const WrittenLog> logs)
+{
+    const std::optional<platform::FileStamp> stamp = platform::StampRegularFile(file);
+    return stamp && std::any_of(logs.begin(), logs.end(), [&](const WrittenLog& log) { return log.stamp == *stamp; });
+}
+
+std::string FormatWrittenLog(const WrittenLog& log)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string line = std::to_string(log.stamp.device) + " " + std::to_string(log.stamp.inode) + " " +
+                       std::to_string(log.stamp.size) + " " + std::to_string(log.stamp.modifiedNanoseconds) + " ";
+    for (const char c : log.path.native()) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (IsPlainPathByte(byte)) {
+            line += c;
+        } else {
+            line += '%';
+            line += kHex[byte >> 4];
+            line += kHex[byte & 15];
+        }
+    }
+    return line;
+}
+
+std::optional<WrittenLog> ParseWrittenLog(std::string_view line)
+{
+    WrittenLog log;
+    const auto device = TakeNumber<std::uint64_t>(line);
+    const auto inode = device ? TakeNumber<std::uint64_t>(line) : std::nullopt;
+    const auto size = inode ? TakeNumber<std::uint64_t>(line) : std::nullopt;
+    const auto time = size ? TakeNumber<std::int64_t>(line) : std::nullopt;
+    const std::optional<std::string> path = time ? UnescapePath(line) : std::nullopt;
+    if (!path || !fs::path(*path).is_absolute())
+        return std::nullopt;
+    return WrittenLog{*path, {*device, *inode, *size, *time}};
 }
 
 }  // namespace grainforge::app

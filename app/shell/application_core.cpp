@@ -43,6 +43,8 @@ constexpr int kRecentFileCount = 4;
 constexpr int kPollWhileRunningMs = 50;
 constexpr const wchar_t* kRecentFilesGroup = L"/Recent File List";
 constexpr const wchar_t* kDetailedLogKey = L"/Log/Detailed";
+// The logs the program wrote, one mark per numbered key (FormatWrittenLog).
+constexpr const wchar_t* kWrittenLogsGroup = L"/Log/Written";
 constexpr int kWarningLevel = 3;
 constexpr int kErrorLevel = 4;
 constexpr int kInfoWarningKind = 1;
@@ -111,6 +113,7 @@ bool CApplicationCore::Start(const StartOptions& options) {
   MarkStartupPhase("OLE, profile, menus, tooltips, the document template");
 
   detailedLog_ = config_->ReadLong(kDetailedLogKey, 0) != 0;
+  LoadWrittenLogs();
   const std::string migration = MigrateUserFolder(GetDocumentsFolder());
 
   document_ = std::make_unique<CGrainforgeDoc>();
@@ -159,7 +162,8 @@ bool CApplicationCore::Start(const StartOptions& options) {
                            };
   host_ = std::make_unique<ShellDocumentHost>(
       *frame_, *prompter_, [this] { return detailedLog_; },
-      [this](const std::filesystem::path& path) { AddRecentFile(path); }, profilePath_);
+      [this](const std::filesystem::path& path) { AddRecentFile(path); }, profilePath_,
+      [this] { return writtenLogs_; });
   DocumentHost bundle = host_->Bundle(views_);
   if (options.documentDialogs) {
     dialogs_ = options.documentDialogs(frame_, [this] { return detailedLog_; });
@@ -178,8 +182,10 @@ bool CApplicationCore::Start(const StartOptions& options) {
   }
   frame_->Bind(wxEVT_MENU, [this](wxCommandEvent& event) { OnOpenRecent(event.GetId() - wxID_FILE1); },
                wxID_FILE1, wxID_FILE1 + kRecentFileCount - 1);
-  if (COutputWnd* output = frame_->OutputPane())
+  if (COutputWnd* output = frame_->OutputPane()) {
     output->SetTargetRefusal([this](const std::filesystem::path& path) { return LogRefusal(path); });
+    output->SetWrittenListener([this](const std::filesystem::path& path) { RememberLog(path); });
+  }
   frame_->SetDropHandler([this](const std::vector<std::filesystem::path>& paths) { OnDroppedFiles(paths); });
   frame_->Bind(wxEVT_IDLE, &CApplicationCore::OnIdle, this);
   frame_->Bind(wxEVT_CLOSE_WINDOW, &CApplicationCore::OnClose, this);
@@ -310,6 +316,30 @@ void CApplicationCore::Shutdown() {
   pollTimer_.Stop();
   SaveProfile();
   document_.reset();
+}
+
+void CApplicationCore::LoadWrittenLogs() {
+  config_->SetPath(kWrittenLogsGroup);
+  for (std::size_t key = 1; key <= kRememberedLogs; ++key) {
+    wxString line;
+    if (!config_->Read(wxString::Format(wxS("%zu"), key), &line)) continue;
+    if (std::optional<WrittenLog> log = ParseWrittenLog(line.utf8_string())) writtenLogs_.push_back(std::move(*log));
+  }
+  config_->SetPath(wxS("/"));
+}
+
+void CApplicationCore::RememberLog(const std::filesystem::path& path) {
+  // Elsewhere any log is replaced by name, and the settings are left alone.
+  if (document_ == nullptr || !LiesInProgramFolders(path, document_->ProgramPlacesOfHost())) return;
+  std::optional<WrittenLog> log = StampWrittenLog(path);
+  if (!log) return;
+  RememberWrittenLog(writtenLogs_, std::move(*log));
+  config_->DeleteGroup(kWrittenLogsGroup);
+  config_->SetPath(kWrittenLogsGroup);
+  for (std::size_t i = 0; i < writtenLogs_.size(); ++i)
+    config_->Write(wxString::Format(wxS("%zu"), i + 1), wxString::FromUTF8(FormatWrittenLog(writtenLogs_[i])));
+  config_->SetPath(wxS("/"));
+  SaveProfile();
 }
 
 void CApplicationCore::SaveProfile() {

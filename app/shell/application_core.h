@@ -18,6 +18,7 @@
 
 #include <wx/timer.h>
 
+#include "app/document/program_files.h"
 #include "app/shell/command_router.h"
 #include "app/shell/document_view_seam.h"
 #include "app/shell/prompter.h"
@@ -115,6 +116,10 @@ private:
   void ShowAbout();
   void AddRecentFile(const std::filesystem::path& path);
   void SaveProfile();
+  // The logs the program wrote in its own folders, as the profile keeps them; then each log
+  // written there is stamped and kept too, so that the next run may replace it.
+  void LoadWrittenLogs();
+  void RememberLog(const std::filesystem::path& path);
   // Why the log must not be written at `logFile` (--log-file or the log's Save As): the open
   // part, project and image, every preset file, and names of those kinds; empty when it may.
   std::wstring LogRefusal(const std::filesystem::path& logFile) const;
@@ -158,6 +163,7 @@ private:
     friend bool operator==(const LogFileState&, const LogFileState&) = default;
   };
   std::optional<LogFileState> logLeft_;
+  std::vector<WrittenLog> writtenLogs_;
   bool logWritten_ = false;
   bool detailedLog_ = false;
   bool firstIdleDone_ = false;

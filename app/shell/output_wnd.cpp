@@ -238,6 +238,7 @@ bool COutputWnd::WriteLogFile(const std::wstring& path, std::wstring& error) {
     return false;
   }
   if (!app::WriteLogFile(PathFromWide(path), model_.FileBytes(), error)) return false;
+  if (writtenListener_) writtenListener_(PathFromWide(path));
   lastSavePath_ = path;
   const std::size_t slash = path.find_last_of(L'/');
   if (slash != std::wstring::npos && slash > 0) lastSaveFolder_ = path.substr(0, slash);

@@ -85,6 +85,10 @@ public:
   void SetErrorReporter(ErrorReporter reporter) { reportError_ = std::move(reporter); }
   // Save As never writes the log where this refuses it.
   void SetTargetRefusal(TargetRefusal refusal) { refuseTarget_ = std::move(refusal); }
+  // Told of every file WriteLogFile wrote (Save As and --log-file alike), once it is written.
+  void SetWrittenListener(std::function<void(const std::filesystem::path&)> listener) {
+    writtenListener_ = std::move(listener);
+  }
 
   const OutputLogModel& Model() const { return model_; }
   COutputList* List() const { return list_; }
@@ -103,6 +107,7 @@ private:
   SavePathAsker askSavePath_;
   ErrorReporter reportError_;
   TargetRefusal refuseTarget_;
+  std::function<void(const std::filesystem::path&)> writtenListener_;
 };
 
 }  // namespace grainforge::app

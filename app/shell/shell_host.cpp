@@ -107,12 +107,14 @@ FilePrompt ToFilePrompt(const FileDialogRequest& request) {
 ShellDocumentHost::ShellDocumentHost(CMainFrame& frame, IPrompter& prompter,
                                      std::function<bool()> detailedLog,
                                      std::function<void(const std::filesystem::path&)> addRecentFile,
-                                     std::filesystem::path settingsFile)
+                                     std::filesystem::path settingsFile,
+                                     std::function<std::vector<WrittenLog>()> writtenLogs)
     : frame_(frame),
       prompter_(prompter),
       detailedLog_(std::move(detailedLog)),
       addRecentFile_(std::move(addRecentFile)),
-      settingsFile_(std::move(settingsFile)) {}
+      settingsFile_(std::move(settingsFile)),
+      writtenLogs_(std::move(writtenLogs)) {}
 
 DocumentHost ShellDocumentHost::Bundle(IDocumentViews* views) {
   DocumentHost host;
@@ -223,6 +225,7 @@ ProgramPlaces ShellDocumentHost::OwnPlaces() const {
   if (const std::filesystem::path thumbnails = ThumbnailCacheFolder(); !thumbnails.empty())
     places.folders.push_back(thumbnails.parent_path());
   std::erase_if(places.files, [](const std::filesystem::path& file) { return file.empty(); });
+  if (writtenLogs_) places.logs = writtenLogs_();
   return places;
 }
 

@@ -40,10 +40,12 @@ class ShellDocumentHost final : public IOutputLog,
                                 public IRecentFiles,
                                 public IFolders {
 public:
-  // `settingsFile`: the profile, one of the program's own files.
+  // `settingsFile`: the profile, one of the program's own files. `writtenLogs`: the logs the
+  // program wrote, which the next log may replace in its folders.
   ShellDocumentHost(CMainFrame& frame, IPrompter& prompter, std::function<bool()> detailedLog,
                     std::function<void(const std::filesystem::path&)> addRecentFile,
-                    std::filesystem::path settingsFile = {});
+                    std::filesystem::path settingsFile = {},
+                    std::function<std::vector<WrittenLog>()> writtenLogs = {});
 
   // The bundle for the document; `views` is the document's view.
   DocumentHost Bundle(IDocumentViews* views);
@@ -73,8 +75,8 @@ public:
 
   std::filesystem::path ProgramFolder() const override;
   std::filesystem::path UserFolder() const override;
-  // The settings file and its folder, the cache folder (beside the thumbnails) and the running
-  // executable.
+  // The settings file and its folder, the cache folder (beside the thumbnails), the running
+  // executable and the logs the program wrote.
   ProgramPlaces OwnPlaces() const override;
 
 private:
@@ -83,6 +85,7 @@ private:
   std::function<bool()> detailedLog_;
   std::function<void(const std::filesystem::path&)> addRecentFile_;
   std::filesystem::path settingsFile_;
+  std::function<std::vector<WrittenLog>()> writtenLogs_;
 };
 
 }  // namespace grainforge::app

@@ -108,6 +108,7 @@ bool StartsWithSolid(std::string_view word)
     return word.size() >= 5 && EqualsIgnoringCase(word.substr(0, 5), "solid");
 }
 
+constexpr std::size_t kSolidLength = 5;
 constexpr std::size_t kEndsolidLength = 8;
 
 // "endsolid" in any case, alone or with bytes no text holds glued to it.
@@ -118,9 +119,28 @@ bool ClosesSolid(std::string_view word)
     return word.size() == kEndsolidLength || IsStrayControl(static_cast<std::uint8_t>(word[kEndsolidLength]));
 }
 
-bool HoldsStrayControl(std::string_view word)
+// Counts lines as bytes go by: a line feed, or a carriage return not followed by one, ends a
+// line. Fed in pieces, it counts as one pass over the whole would.
+struct LineCounter {
+    std::size_t line = 1;
+    bool afterReturn = false;
+
+    void Feed(std::span<const std::uint8_t> bytes)
+    {
+        for (const std::uint8_t byte : bytes) {
+            if (byte == '\r' || (byte == '\n' && !afterReturn))
+                ++line;
+            afterReturn = byte == '\r';
+        }
+    }
+};
+
+// The line (from 1) that holds byte `at`.
+std::size_t LineOf(std::span<const std::uint8_t> bytes, std::size_t at)
 {
-    return std::any_of(word.begin(), word.end(), [](char c) { return IsStrayControl(static_cast<std::uint8_t>(c)); });
+    LineCounter counter;
+    counter.Feed(bytes.first(std::min(at, bytes.size())));
+    return counter.line;
 }
 
 // Walks ASCII STL data word by word.
@@ -140,24 +160,23 @@ public:
         return std::string_view(data_ + start, pos_ - start);
     }
 
-    // Skips to the end of the current line (a line feed or carriage return).
-    void SkipRestOfLine()
+    // Skips the rest of a "solid" or "endsolid" line (the solid's name), from `from` (just after
+    // the keyword) to the end of the line. Stops on a byte no text holds and returns it; null
+    // when the line holds none.
+    const char* SkipLineFrom(const char* from)
     {
-        while (pos_ < size_ && !IsLineEnd(data_[pos_]))
-            ++pos_;
-    }
-
-    // Skips the name on an "endsolid" line, from `keywordEnd` (just after the keyword) to the
-    // end of the line. Returns true, stopped on it, at a byte no text holds: the text ends there.
-    bool SkipEndsolidName(const char* keywordEnd)
-    {
-        for (pos_ = static_cast<std::size_t>(keywordEnd - data_); pos_ < size_ && !IsLineEnd(data_[pos_]); ++pos_)
+        for (pos_ = static_cast<std::size_t>(from - data_); pos_ < size_ && !IsLineEnd(data_[pos_]); ++pos_)
             if (IsStrayControl(static_cast<std::uint8_t>(data_[pos_])))
-                return true;
-        return false;
+                return data_ + pos_;
+        return nullptr;
     }
 
     std::size_t Position() const { return pos_; }
+    std::size_t OffsetOf(const char* p) const { return static_cast<std::size_t>(p - data_); }
+    std::size_t LineAt(std::size_t offset) const
+    {
+        return LineOf(std::span(reinterpret_cast<const std::uint8_t*>(data_), size_), offset);
+    }
 
 private:
     static bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
@@ -194,31 +213,44 @@ public:
         return std::string_view(buffer_.data() + start, pos_ - start);
     }
 
-    void SkipRestOfLine()
+    const char* SkipLineFrom(const char* from)
     {
-        for (;;) {
-            while (pos_ < filled_ && !IsLineEnd(buffer_[pos_]))
-                ++pos_;
-            std::size_t keep = pos_;
-            if (pos_ < filled_ || !Load(keep))
-                return;
-        }
-    }
-
-    bool SkipEndsolidName(const char* keywordEnd)
-    {
-        pos_ = static_cast<std::size_t>(keywordEnd - buffer_.data());
+        pos_ = static_cast<std::size_t>(from - buffer_.data());
         for (;;) {
             for (; pos_ < filled_ && !IsLineEnd(buffer_[pos_]); ++pos_)
                 if (IsStrayControl(static_cast<std::uint8_t>(buffer_[pos_])))
-                    return true;
+                    return buffer_.data() + pos_;
             std::size_t keep = pos_;
             if (pos_ < filled_ || !Load(keep))
-                return false;
+                return nullptr;
         }
     }
 
     std::size_t Position() const { return static_cast<std::size_t>(loadedFrom_ + pos_); }
+    std::size_t OffsetOf(const char* p) const
+    {
+        return static_cast<std::size_t>(loadedFrom_ + static_cast<std::uint64_t>(p - buffer_.data()));
+    }
+
+    // The line of the byte at `offset`, counted over the file from its start a chunk at a time
+    // (only asked once, when the text turns out damaged there).
+    std::size_t LineAt(std::size_t offset)
+    {
+        LineCounter counter;
+        std::vector<std::uint8_t> chunk(std::min<std::uint64_t>(chunkBytes_, offset));
+        for (std::uint64_t at = 0; at < offset;) {
+            const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), offset - at));
+            int error = 0;
+            const std::size_t got = file_.ReadAt(at, chunk.data(), wanted, &error);
+            counter.Feed(std::span(chunk).first(got));
+            if (got < wanted) {
+                failed_ = true;
+                break;
+            }
+            at += got;
+        }
+        return counter.line;
+    }
 
     // Whether the file gave fewer bytes than it had when opened (it shrank, or a read failed).
     bool ReadFailed() const { return failed_; }
@@ -329,15 +361,74 @@ struct AsciiReading {
     std::optional<std::size_t> end;  // where bytes no text holds, after "endsolid", cut the text short
 };
 
-// A word as an error text shows it: a hostile file can hold a word of megabytes, of which the
-// start is enough to find it.
+// How many bytes from `at` make one UTF-8 character that a message may show as it is (U+00A0
+// and up: no C1 control, no overlong form, no surrogate); 0 for any other byte.
+std::size_t ShownUtf8Length(std::string_view text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+    const std::uint8_t lead = byte(at);
+    const std::size_t length = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
+                               : lead >= 0xf0 && lead <= 0xf4                                ? 4
+                                                                                             : 0;
+    if (length == 0 || text.size() - at < length)
+        return 0;
+    for (std::size_t i = at + 1; i < at + length; ++i)
+        if ((byte(i) & 0xc0) != 0x80)
+            return 0;
+    const std::uint8_t second = byte(at + 1);
+    const bool valid = (lead != 0xc2 || second >= 0xa0) && (lead != 0xe0 || second >= 0xa0) &&
+                       (lead != 0xed || second < 0xa0) && (lead != 0xf0 || second >= 0x90) &&
+                       (lead != 0xf4 || second < 0x90);
+    return valid ? length : 0;
+}
+
+// A word as an error text shows it: printable ASCII and whole UTF-8 characters as they are,
+// every other byte (control characters, a broken sequence) as "\x" and two hexadecimal digits,
+// so no message carries a byte that would cut or garble the line it is shown in. A hostile file
+// can hold a word of megabytes, of which the start is enough to find it.
 std::string QuotedWord(std::string_view word)
 {
     constexpr std::size_t kShownCharacters = 64;
-    if (word.size() <= kShownCharacters)
-        return std::string(word);
-    return std::string(word.substr(0, kShownCharacters)) + "... (" + std::to_string(word.size())
-        + " characters)";
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const std::string_view shown = word.substr(0, kShownCharacters);
+    std::string text;
+    for (std::size_t i = 0; i < shown.size();) {
+        const auto c = static_cast<std::uint8_t>(shown[i]);
+        const std::size_t length = c >= 0x20 && c < 0x7f ? 1 : ShownUtf8Length(shown, i);
+        if (length > 0) {
+            text.append(shown.substr(i, length));
+            i += length;
+        } else {
+            text.append("\\x").append(1, kHex[c >> 4]).append(1, kHex[c & 15]);
+            ++i;
+        }
+    }
+    if (word.size() > kShownCharacters)
+        text += "... (" + std::to_string(word.size()) + " characters)";
+    return text;
+}
+
+std::string DamagedTextText(std::size_t line, std::uint8_t byte)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    return "The file is a text STL that cannot be read: line " + FormatCountGrouped(line) +
+           " holds a control character (byte 0x" + kHex[byte >> 4] + kHex[byte & 15] + ") that no text holds.";
+}
+
+const char* FindStrayIn(std::string_view word)
+{
+    const auto stray =
+        std::find_if(word.begin(), word.end(), [](char c) { return IsStrayControl(static_cast<std::uint8_t>(c)); });
+    return stray == word.end() ? nullptr : &*stray;
+}
+
+// Text that holds a byte no text holds, where it is not the text's end, is damaged: named at once,
+// at the byte's line, before any word around it is taken for a keyword or a number.
+template <class Reader>
+void NoteDamagedText(Reader& reader, AsciiReading& reading, const char* stray)
+{
+    const auto byte = static_cast<std::uint8_t>(*stray);
+    reading.error = DamagedTextText(reader.LineAt(reader.OffsetOf(stray)), byte);
 }
 
 template <class Reader>
@@ -348,6 +439,10 @@ bool ReadVertex(Reader& reader, AsciiReading& reading)
         const std::string_view number = reader.Next();
         if (number.empty()) {
             reading.error = "The file ends in the middle of a vertex.";
+            return false;
+        }
+        if (const char* stray = FindStrayIn(number)) {
+            NoteDamagedText(reader, reading, stray);
             return false;
         }
         if (!ParseCoordinate(number, value)) {
@@ -361,6 +456,7 @@ bool ReadVertex(Reader& reader, AsciiReading& reading)
 
 // Reads the words until the data ends, a vertex fails, or bytes no text holds follow an
 // "endsolid" line (on it, or before the next solid opens): a trailer, which ends the text.
+// Such a byte anywhere else, a solid's name included, makes the text damaged.
 template <class Reader>
 void ReadAsciiWords(Reader& reader, AsciiReading& reading)
 {
@@ -374,16 +470,22 @@ void ReadAsciiWords(Reader& reader, AsciiReading& reading)
         const bool opensSolid = firstWord ? StartsWithSolid(word) : EqualsIgnoringCase(word, "solid");
         firstWord = false;
         if (opensSolid) {
-            reader.SkipRestOfLine();
+            if (const char* stray = reader.SkipLineFrom(word.data() + kSolidLength)) {
+                NoteDamagedText(reader, reading, stray);
+                return;
+            }
             endsolidLineEnd = kNoEndsolid;
         } else if (ClosesSolid(word)) {
-            if (reader.SkipEndsolidName(word.data() + kEndsolidLength)) {
+            if (reader.SkipLineFrom(word.data() + kEndsolidLength) != nullptr) {
                 reading.end = reader.Position();
                 return;
             }
             endsolidLineEnd = reader.Position();
-        } else if (endsolidLineEnd != kNoEndsolid && HoldsStrayControl(word)) {
-            reading.end = endsolidLineEnd;
+        } else if (const char* stray = FindStrayIn(word)) {
+            if (endsolidLineEnd != kNoEndsolid)
+                reading.end = endsolidLineEnd;
+            else
+                NoteDamagedText(reader, reading, stray);
             return;
         } else if (EqualsIgnoringCase(word, "facet")) {
             ++reading.facetKeywords;
@@ -476,37 +578,36 @@ StlReadResult Failure(const std::string& fileName, StlFormat format, std::string
     return result;
 }
 
+// Whether the first word, read past whitespace and bytes no text holds, begins with "solid" in
+// any case: text whose opening word a stray byte broke ("so\0lid", or a NUL before it).
+bool OpensWithSolidPastStrays(std::span<const std::uint8_t> head)
+{
+    constexpr std::string_view kSolid = "solid";
+    std::size_t matched = 0;
+    for (std::size_t i = 0; i < head.size() && matched < kSolid.size(); ++i) {
+        const std::uint8_t byte = head[i];
+        if (IsStrayControl(byte) || (matched == 0 && IsStlSpace(byte)))
+            continue;
+        // Setting bit 5 lowers a capital; no byte but the letter's two cases lands on it.
+        if ((byte | 0x20) != kSolid[matched])
+            return false;
+        ++matched;
+    }
+    return matched == kSolid.size();
+}
+
 // Where a file that opens with "solid" but holds bytes no text holds is damaged text rather than
 // binary: the first such byte, when they are rarer than one per facet's length. Binary facets
 // hold zero bytes in nearly every facet (float exponents, attribute bytes); a stray byte in text
 // is a lone accident. Nothing when the bytes read as binary.
 std::optional<std::size_t> FindStrayInDamagedText(const DetectionInput& input)
 {
-    if (!input.opensWithSolid)
+    if (!input.opensWithSolid && !OpensWithSolidPastStrays(input.head))
         return std::nullopt;
     const std::size_t strays = static_cast<std::size_t>(std::count_if(input.head.begin(), input.head.end(), IsStrayControl));
     if (strays == 0 || strays * kFacetSize >= input.head.size())
         return std::nullopt;
     return FindStrayControl(input.head, 0, input.head.size());
-}
-
-// The line (from 1) that holds byte `at`: line feeds, and carriage returns not followed by one,
-// end lines.
-std::size_t LineOf(std::span<const std::uint8_t> bytes, std::size_t at)
-{
-    std::size_t line = 1;
-    for (std::size_t i = 0; i < at && i < bytes.size(); ++i)
-        if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 >= bytes.size() || bytes[i + 1] != '\n')))
-            ++line;
-    return line;
-}
-
-std::string DamagedTextText(std::span<const std::uint8_t> head, std::size_t at)
-{
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    const std::uint8_t byte = head[at];
-    return "The file is a text STL that cannot be read: line " + FormatCountGrouped(LineOf(head, at)) +
-           " holds a control character (byte 0x" + kHex[byte >> 4] + kHex[byte & 15] + ") that no text holds.";
 }
 
 // Why bytes of at least a header's length are no STL, and as which format they were judged.
@@ -516,7 +617,9 @@ std::string DamagedTextText(std::span<const std::uint8_t> head, std::size_t at)
 StlReadResult UnrecognisedFailure(const std::string& fileName, const DetectionInput& input)
 {
     if (const std::optional<std::size_t> stray = FindStrayInDamagedText(input))
-        return Failure(fileName, StlFormat::Ascii, DamagedTextText(input.head, *stray));
+        return Failure(fileName, StlFormat::Ascii, DamagedTextText(LineOf(input.head, *stray), input.head[*stray]));
+    if (input.size < kBinaryHeaderSize)
+        return Failure(fileName, StlFormat::Unrecognised, "The file is not recognised as either a binary or an ASCII STL.");
     const bool text = !input.opensWithSolid && !FindStrayControl(input.head, 0, input.head.size());
     if (text)
         return Failure(fileName, StlFormat::Unrecognised,
@@ -1036,8 +1139,6 @@ StlReadResult ParseStl(std::span<const std::uint8_t> bytes, const std::string& f
                        "The file is too small to be an STL: " + std::to_string(bytes.size()) + " bytes.");
     const StlFormat format = DetectStlFormat(bytes);
     if (format == StlFormat::Unrecognised) {
-        if (bytes.size() < kBinaryHeaderSize)
-            return Failure(fileName, format, "The file is not recognised as either a binary or an ASCII STL.");
         DetectionInput input{.head = bytes.first(std::min(bytes.size(), kDetectionBytes)), .size = bytes.size()};
         const auto word = std::find_if_not(bytes.begin(), bytes.end(), IsStlSpace);
         input.opensWithSolid = SpellsSolid(bytes, static_cast<std::size_t>(word - bytes.begin()));

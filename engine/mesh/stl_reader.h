@@ -12,7 +12,11 @@
 // "solid" and after "endsolid" (the solid's name, which may hold any word). A control byte no
 // text holds (other than whitespace) after an "endsolid", on its line or before the next
 // "solid", ends the text: the rest is ignored with a warning. A run of DOS end-of-file marks
-// (0x1A), NULs and whitespace that ends the file is ignored without one.
+// (0x1A), NULs and whitespace that ends the file is ignored without one. Such a byte anywhere
+// else in text that opens with "solid" (in a keyword, a number, the solid's name, or breaking
+// the word "solid" itself) makes it damaged text: the read fails at once, naming the byte's line.
+// No failure text holds a byte of the file raw: a word that is shown has its control characters
+// and broken UTF-8 written as "\x" and two hexadecimal digits.
 #pragma once
 
 #include "engine/mesh/triangle_mesh.h"

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include <wx/accel.h>
@@ -78,6 +79,11 @@ std::string ShotPath(const std::string& name) {
 }
 
 // The program, started in this process with HOME and XDG_CONFIG_HOME in a temporary folder.
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
 class Program {
 public:
   // `homeName`: a folder of the temporary folder to be the home instead of the folder itself;
@@ -87,8 +93,12 @@ public:
     setenv("HOME", home_.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
     std::filesystem::create_directories(home_ / "config" / "Brookvane");
-    std::ofstream(home_ / "config" / "Brookvane" / "Tessary.conf")
-        << "[Log]\nDetailed=" << (detailedLog ? 1 : 0) << "\n";
+    const std::filesystem::path profile = home_ / "config" / "Brookvane" / "Tessary.conf";
+    // The logs an earlier run in the same home wrote in the program's folders stay its own.
+    const std::string profileBefore = ReadText(profile), written = "[Log/Written]";
+    const std::size_t marks = profileBefore.find(written);
+    std::ofstream(profile) << "[Log]\nDetailed=" << (detailedLog ? 1 : 0) << "\n"
+                           << (marks == std::string::npos ? "" : profileBefore.substr(marks, profileBefore.find("\n[", marks) - marks));
     StartOptions options;
     options.showSplash = false;
     options.prompter = &prompter_;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <limits>
 
 #include "app/document/grainforge_doc.h"
@@ -242,9 +243,18 @@ TEST(LogFileRefusal, TheLogNeverReplacesAnOpenFileOrOneNamedAsAnother) {
     std::filesystem::create_directories((folder / name).parent_path());
     test::WriteAllText(folder / name, "x");
   }
+  // A log is what the program stamped when it wrote it, not what its first line says: a notes
+  // file that begins as a log does was replaced, and so would a copy of a log or one edited since.
   test::WriteAllText(folder / "cache" / "old.txt", "Output log ready.\nTessary ready.\n");
   test::WriteAllText(folder / "cache" / "long.txt", "(12 older lines left out)\nline\n");
   test::WriteAllText(folder / "cache" / "almost.txt", "Output log ready, or so\n");
+  for (const char* name : {"written.txt", "edited.txt"}) {
+    test::WriteAllText(folder / "cache" / name, "Output log ready.\nTessary ready.\n");
+    RememberWrittenLog(program.logs, StampWrittenLog(folder / "cache" / name).value());
+  }
+  std::ofstream(folder / "cache" / "edited.txt", std::ios::app) << "my own notes\n";
+  std::filesystem::copy_file(folder / "cache" / "written.txt", folder / "cache" / "copied.txt");
+  std::filesystem::create_symlink(folder / "cache" / "written.txt", folder / "to written log");
   std::filesystem::create_directories(folder / "lib" / "custom");
   std::filesystem::create_hard_link(folder / "lib" / "help" / "page.md", folder / "page notes");
   std::filesystem::create_symlink(folder / "config" / "Tessary.conf", folder / "to settings");
@@ -275,8 +285,12 @@ TEST(LogFileRefusal, TheLogNeverReplacesAnOpenFileOrOneNamedAsAnother) {
       {folder / "cache" / "almost.txt", L"it is one of the program's own files" + kept},
       {folder / "lib" / "custom" / "images.json", L"it is one of the program's own files" + kept},
       {folder / "page notes", L"it is one of the program's own files" + kept},
-      {folder / "cache" / "old.txt", L""},
-      {folder / "cache" / "long.txt", L""},
+      {folder / "cache" / "old.txt", L"it is one of the program's own files" + kept},
+      {folder / "cache" / "long.txt", L"it is one of the program's own files" + kept},
+      {folder / "cache" / "edited.txt", L"it is one of the program's own files" + kept},
+      {folder / "cache" / "copied.txt", L"it is one of the program's own files" + kept},
+      {folder / "cache" / "written.txt", L""},
+      {folder / "to written log", L""},
       {folder / "cache" / "new.txt", L""},
       {folder / "lib" / "custom" / "notes.txt", L""},
   };

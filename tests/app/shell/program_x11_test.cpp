@@ -5,12 +5,15 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -151,31 +154,116 @@ TEST(ProgramProcess, SettingsThatCannotBeKeptNeitherHoldTheStartNorLeaveFiles) {
   }
 }
 
+// The log's target with its reason on standard error, as the program says it once start-up is
+// done.
+std::string LogRefusalLine(const std::filesystem::path& target, const std::string& reason) {
+  return "The log could not be written to " + target.string() + ": " + reason + ", which the log never replaces";
+}
+
+// The files `cmake --install` puts down under the prefix: every one outside the program's data
+// folder (the program, its desktop entry and icons, whatever a new install rule adds), and one
+// of each folder of its data, whose files are the program's by their folder (help pages,
+// presets, resources, textures) or by name (the manual).
+std::vector<std::filesystem::path> InstalledFilesToTry(const std::filesystem::path& prefix) {
+  const std::filesystem::path data = prefix / "share" / "tessary";
+  std::vector<std::filesystem::path> files, dataFolders;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(prefix)) {
+    if (!entry.is_regular_file()) continue;
+    const std::filesystem::path inData = entry.path().lexically_relative(data);
+    if (inData.empty() || *inData.begin() == "..") {
+      files.push_back(entry.path());
+      continue;
+    }
+    const std::filesystem::path folder = *inData.begin();
+    if (std::find(dataFolders.begin(), dataFolders.end(), folder) != dataFolders.end()) continue;
+    dataFolders.push_back(folder);
+    files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
 // An installed copy the user can write: `--log-file` onto the program itself left a text file and
-// a program that no longer started, and onto a help page or the manual replaced them. Each is
+// a program that no longer started, onto the desktop entry or the icon left the desktop without
+// them, and onto a help page or the manual replaced them. Each file the install step writes is
 // refused and stays as it was.
 TEST(ProgramProcess, TheLogFileNeverReplacesTheInstalledProgramOrItsData) {
   grainforge::test::TempFolder folder;
   const std::filesystem::path prefix = folder.Path() / "prefix", program = prefix / "bin" / "tessary";
-  const std::filesystem::path data = prefix / "share" / "tessary";
-  std::filesystem::create_directories(program.parent_path());
-  std::filesystem::copy_file(TESSARY_PROGRAM, program);
-  std::filesystem::create_directories(data / "help");
-  std::ofstream(data / "help" / "page.md") << "# Page\n";
-  std::ofstream(data / "Tessary_Manual.pdf") << "%PDF-1.4\n";
+  const std::string install = std::string("\"") + TESSARY_CMAKE_COMMAND + "\" --install \"" + TESSARY_BUILD_FOLDER +
+                              "\" --prefix \"" + prefix.string() + "\" > /dev/null";
+  ASSERT_EQ(std::system(install.c_str()), 0) << install;
+  const std::vector<std::filesystem::path> installed = InstalledFilesToTry(prefix);
+  for (const char* expected : {"bin/tessary", "share/applications/tessary.desktop", "share/tessary/help"})
+    EXPECT_TRUE(std::any_of(installed.begin(), installed.end(), [&](const std::filesystem::path& file) {
+      return file.string().find(expected) != std::string::npos;
+    })) << expected;
   const std::filesystem::path errors = folder.Path() / "errors.txt";
-  for (const std::filesystem::path& target : {program, data / "help" / "page.md", data / "Tessary_Manual.pdf"}) {
+  for (const std::filesystem::path& target : installed) {
     SCOPED_TRACE(target);
     const std::string before = ReadText(target);
     ProgramProcess run(folder, {"--log-file", target.string()}, {}, program.string(), errors);
     ASSERT_TRUE(run.Started());
-    // Said on standard error too, once start-up is done.
-    const std::string refused = "The log could not be written to " + target.string() +
-                                ": it is one of the program's own files, which the log never replaces";
-    EXPECT_TRUE(WaitFor([&] { return ReadText(errors).find(refused) != std::string::npos; }, 60s)) << ReadText(errors);
+    // Refused as the program's own or, for a factory preset, as a preset.
+    const std::string refused = "The log could not be written to " + target.string() + ": it is ";
+    EXPECT_TRUE(WaitFor([&] {
+      const std::string said = ReadText(errors);
+      return said.find(refused) != std::string::npos && said.find(", which the log never replaces") != std::string::npos;
+    }, 60s)) << ReadText(errors);
     run.Terminate();
     EXPECT_EQ(run.WaitForExit(60s), 0);
     EXPECT_TRUE(ReadText(target) == before);
+  }
+}
+
+// A file in the program's settings folder is a log only when the program wrote it as one: a
+// notes file that begins "Output log ready." was replaced. The log the program wrote there is
+// replaced by the next run's, also after a restart, until the user edits it.
+TEST(ProgramProcess, OnlyALogTheProgramWroteIsReplacedInItsFolders) {
+  grainforge::test::TempFolder folder;
+  const std::filesystem::path settings = folder.Path() / "config" / "Brookvane";
+  std::filesystem::create_directories(settings);
+  const std::filesystem::path notes = settings / "notes.txt", log = settings / "run.txt";
+  std::ofstream(notes) << "Output log ready.\nmy notes\n";
+  const std::filesystem::path errors = folder.Path() / "errors.txt";
+  const auto inode = [](const std::filesystem::path& file) {
+    struct stat info {};
+    return ::stat(file.c_str(), &info) == 0 ? info.st_ino : ino_t{0};
+  };
+  const std::string ownFile = "it is one of the program's own files";
+  const struct {
+    const char* name;
+    std::filesystem::path target;
+    std::function<void()> before;
+    bool replaced;
+  } runs[] = {
+      {"a notes file that begins as a log", notes, [] {}, false},
+      {"a new name", log, [] {}, true},
+      {"the log the last run wrote", log, [] {}, true},
+      {"that log once the user added to it", log, [&] { std::ofstream(log, std::ios::app) << "my own line\n"; }, false},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.name);
+    run.before();
+    const std::string before = ReadText(run.target);
+    const ino_t inodeBefore = inode(run.target);
+    std::filesystem::remove(errors);
+    {
+      ProgramProcess program(folder, {"--log-file", run.target.string()}, {}, {}, errors);
+      ASSERT_TRUE(program.Started());
+      const std::string refused = LogRefusalLine(run.target, ownFile);
+      EXPECT_TRUE(WaitFor([&] {
+        return run.replaced ? inode(run.target) != inodeBefore : ReadText(errors).find(refused) != std::string::npos;
+      }, 60s)) << ReadText(errors);
+      program.Terminate();
+      EXPECT_EQ(program.WaitForExit(60s), 0);
+    }
+    if (run.replaced) {
+      EXPECT_EQ(ReadText(run.target).rfind("Output log ready.\nTessary ready.\n", 0), 0u);
+      EXPECT_EQ(ReadText(errors).find(ownFile), std::string::npos) << ReadText(errors);
+    } else {
+      EXPECT_TRUE(ReadText(run.target) == before);
+    }
   }
 }
 
