@@ -522,9 +522,26 @@ StrayBodyReport RemoveLooseFragments(TriangleMesh& result, const TriangleMesh& s
                 || IsClosedFragmentSized(bodies[b], volumeLimit, partDiagonal, bodies[largest].volume));
     if (!anyCrumb)
         return report;
-    const std::vector<std::uint32_t> sourceBody = LabelSourceBodiesAt(result, bodyOf, bodyCount, source, sourceTree);
+    std::vector<std::uint32_t> sourceBody = LabelSourceBodiesAt(result, bodyOf, bodyCount, source, sourceTree);
     if (sourceBody.empty())
         return report;
+    // Where the rebuild joined a body of the part into another, only a sliver may be left lying
+    // at it: a closed fragment under a tenth of that body's reach is not the body, and is judged
+    // as a fragment of the part's largest.
+    std::uint32_t sourceCount = 0;
+    const std::vector<std::uint32_t> sourceOf = LabelBodies(source, sourceCount);
+    const std::vector<CrumbRecord> sourceBodies = MeasureBodies(source, sourceOf, sourceCount);
+    std::vector<std::uint32_t> atBody(bodyCount, std::numeric_limits<std::uint32_t>::max());
+    for (std::size_t t = 0; t < bodyOf.size(); ++t)
+        atBody[bodyOf[t]] = sourceBody[t];
+    std::vector<std::uint8_t> notTheBody(bodyCount, 0);
+    for (std::uint32_t b = 0; b < bodyCount; ++b)
+        notTheBody[b] = b != largest && atBody[b] < sourceCount && atBody[b] != atBody[largest]
+            && IsClosedFragmentSized(bodies[b], volumeLimit, partDiagonal, bodies[largest].volume)
+            && 10.0 * BoxDiagonal(bodies[b]) < BoxDiagonal(sourceBodies[atBody[b]]);
+    for (std::size_t t = 0; t < bodyOf.size(); ++t)
+        if (notTheBody[bodyOf[t]])
+            sourceBody[t] = atBody[largest];
     return RemoveStrayBodies(result,
         {.removeCrumbs = false, .bodyBeforeSplit = sourceBody, .volumeLimit = volumeLimit, .closedBodies = true});
 }
