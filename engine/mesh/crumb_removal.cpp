@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 #include <numeric>
+#include <utility>
 
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/mesh_validation.h"
@@ -323,6 +324,23 @@ bool IsLargerBody(const CrumbRecord& a, std::uint32_t ia, const CrumbRecord& b, 
     return ia < ib;
 }
 
+// The largest body and the diagonal of the box round all of them.
+std::pair<std::uint32_t, float> LargestAndReach(const std::vector<CrumbRecord>& bodies)
+{
+    CrumbRecord whole;
+    std::uint32_t largest = 0;
+    for (std::uint32_t b = 0; b < bodies.size(); ++b) {
+        whole.boxMin = {std::min(whole.boxMin.x, bodies[b].boxMin.x), std::min(whole.boxMin.y, bodies[b].boxMin.y),
+                        std::min(whole.boxMin.z, bodies[b].boxMin.z)};
+        whole.boxMax = {std::max(whole.boxMax.x, bodies[b].boxMax.x), std::max(whole.boxMax.y, bodies[b].boxMax.y),
+                        std::max(whole.boxMax.z, bodies[b].boxMax.z)};
+        if (IsLargerBody(bodies[b], b, bodies[largest], largest))
+            largest = b;
+    }
+    return {largest, static_cast<float>(BoxDiagonal(whole))};
+}
+
+
 // Per body 1 when it is a fragment a split set loose: every earlier body it holds triangles of
 // was broken into several pieces, and it is not the largest piece of any of them.
 std::vector<std::uint8_t> MarkSplitFragments(std::span<const std::uint32_t> bodyOf,
@@ -367,18 +385,9 @@ StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& op
         return report;
     const std::vector<CrumbRecord> bodies = MeasureBodies(mesh, bodyOf, bodyCount);
 
-    CrumbRecord whole;
-    whole.triangleCount = bodyOf.size();
-    std::uint32_t largest = 0;
-    for (std::uint32_t b = 0; b < bodyCount; ++b) {
-        whole.boxMin = {std::min(whole.boxMin.x, bodies[b].boxMin.x), std::min(whole.boxMin.y, bodies[b].boxMin.y),
-                        std::min(whole.boxMin.z, bodies[b].boxMin.z)};
-        whole.boxMax = {std::max(whole.boxMax.x, bodies[b].boxMax.x), std::max(whole.boxMax.y, bodies[b].boxMax.y),
-                        std::max(whole.boxMax.z, bodies[b].boxMax.z)};
-        if (IsLargerBody(bodies[b], b, bodies[largest], largest))
-            largest = b;
-    }
-    const auto partDiagonal = static_cast<float>(BoxDiagonal(whole));
+    const std::pair<std::uint32_t, float> measured = LargestAndReach(bodies);
+    const std::uint32_t largest = measured.first;
+    const float partDiagonal = measured.second;
     const std::vector<std::uint8_t> fragment = split ? MarkSplitFragments(bodyOf, options.bodyBeforeSplit, bodies)
                                                      : std::vector<std::uint8_t>(bodyCount, 0);
 
@@ -503,18 +512,9 @@ StrayBodyReport RemoveLooseFragments(TriangleMesh& result, const TriangleMesh& s
         return report;
     // The source bodies are looked for only when something could go.
     const std::vector<CrumbRecord> bodies = MeasureBodies(result, bodyOf, bodyCount);
-    CrumbRecord whole;
-    std::uint32_t largest = 0;
-    for (std::uint32_t b = 0; b < bodyCount; ++b) {
-        whole.triangleCount += bodies[b].triangleCount;
-        whole.boxMin = {std::min(whole.boxMin.x, bodies[b].boxMin.x), std::min(whole.boxMin.y, bodies[b].boxMin.y),
-                        std::min(whole.boxMin.z, bodies[b].boxMin.z)};
-        whole.boxMax = {std::max(whole.boxMax.x, bodies[b].boxMax.x), std::max(whole.boxMax.y, bodies[b].boxMax.y),
-                        std::max(whole.boxMax.z, bodies[b].boxMax.z)};
-        if (IsLargerBody(bodies[b], b, bodies[largest], largest))
-            largest = b;
-    }
-    const auto partDiagonal = static_cast<float>(BoxDiagonal(whole));
+    const std::pair<std::uint32_t, float> measured = LargestAndReach(bodies);
+    const std::uint32_t largest = measured.first;
+    const float partDiagonal = measured.second;
     bool anyCrumb = false;
     for (std::uint32_t b = 0; b < bodyCount && !anyCrumb; ++b)
         anyCrumb = b != largest
