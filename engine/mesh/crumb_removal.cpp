@@ -330,6 +330,7 @@ std::pair<std::uint32_t, float> LargestAndReach(const std::vector<CrumbRecord>& 
     CrumbRecord whole;
     std::uint32_t largest = 0;
     for (std::uint32_t b = 0; b < bodies.size(); ++b) {
+        whole.triangleCount += bodies[b].triangleCount;
         whole.boxMin = {std::min(whole.boxMin.x, bodies[b].boxMin.x), std::min(whole.boxMin.y, bodies[b].boxMin.y),
                         std::min(whole.boxMin.z, bodies[b].boxMin.z)};
         whole.boxMax = {std::max(whole.boxMax.x, bodies[b].boxMax.x), std::max(whole.boxMax.y, bodies[b].boxMax.y),

@@ -594,6 +594,8 @@ TEST(RemoveLooseFragments, KeepsEveryBodyOfThePartAndDropsCrumbsSetLoose)
             test::Combined(sphere, test::MakeBox({-30, 0, 0}, {-29.5f, 0.5f, 0.5f})), 0.0005f, 0, s + 12},
         {"a sliver at a body the rebuild joined into another goes", test::Combined(sphere, test::MakeBox({12, 0, 0}, {20, 8, 8})),
             test::Combined(sphere, test::MakeBox({20, 4, 4}, {20.1f, 4.1f, 4.1f})), kCrumbVolumeLimit, 1, s},
+        {"a closed 0.06 mm3 fragment set loose goes by a hundredth of the part's size", sphere,
+            test::Combined(sphere, test::MakeBox({-30, 0, 0}, {-29.5f, 0.5f, 0.24f})), 0.001f, 1, s},
         {"a closed sliver 3 mm long set loose goes by its volume", sphere,
             test::Combined(sphere, test::MakeBox({-30, 0, 0}, {-27, 0.1f, 0.1f})), kCrumbVolumeLimit, 1, s},
     };
