@@ -132,6 +132,13 @@ std::string FormatDisplacementReport(const DisplacementReport& r)
             + std::to_string(r.easedPastClearance) + " past their clearance), "
             + std::to_string(r.foldedLeft) + " left";
     }
+    if (r.crossingPairsMade != 0) {
+        text += "; " + std::to_string(r.crossingPairsMade) + " "
+            + std::string(PluralWord(r.crossingPairsMade, "crossing", "crossings")) + " the relief made eased in "
+            + std::to_string(r.crossingRounds) + " " + std::string(PluralWord(r.crossingRounds, "round", "rounds"))
+            + " (" + std::to_string(r.crossingVerticesEased) + " vertices), "
+            + std::to_string(r.crossingPairsLeft) + " left";
+    }
     if (r.keptLevelAtBase != 0)
         text += "; " + std::to_string(r.keptLevelAtBase) + " kept level at the base";
     if (r.heldAtBasePlane != 0)

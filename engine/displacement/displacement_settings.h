@@ -83,6 +83,10 @@ struct DisplacementReport {
     std::uint64_t easedVertices = 0;      // moved back by the fold guard
     std::uint64_t easedFurther = 0;       // eased, yet further from the start than their own move
     std::uint64_t easedPastClearance = 0; // eased, yet further from the start than their limit
+    std::uint64_t crossingPairsMade = 0;  // pairs of triangles the relief made meet
+    std::uint64_t crossingPairsLeft = 0;  // of those, still meeting when the crossing guard ended
+    std::int32_t crossingRounds = 0;      // crossing guard rounds run
+    std::uint64_t crossingVerticesEased = 0;  // moved back by the crossing guard
     std::uint64_t vertexCount = 0;
     std::uint64_t displacedVertices = 0;
     float midLevel = 0.5f;                // mid level used (0.5 when nothing ran)

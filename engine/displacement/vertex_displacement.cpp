@@ -3,6 +3,8 @@
 #include "engine/displacement/wall_measurement.h"
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/self_intersection.h"
+#include "engine/mesh/triangle_contact.h"
 
 #include <algorithm>
 #include <array>
@@ -1008,6 +1010,120 @@ void EaseFolds(DisplacementRun& run)
     CountEasedVertices(run, guard);
 }
 
+// Rounds of the crossing guard that halve the moves round a crossing the relief made; the
+// rounds after them, up to the last, put those vertices back where they started.
+constexpr int kCrossingHalvingRounds = 6;
+constexpr int kMaxCrossingRounds = 16;
+// From this round on the triangles round a crossing give way too: halving its own corners has
+// not parted it, so its neighbours hold it there.
+constexpr int kCrossingWidenFromRound = 4;
+// Candidate pairs the crossing guard's searches may test, as the validation's search allows.
+constexpr std::uint64_t kCrossingSearchPairs = 40000000;
+
+// Whether triangles t and u met where their vertices started: a crossing of the input, which
+// the relief did not make and is not the guard's to undo. A triangle that started without area
+// counts as meeting, so nothing is undone for it.
+bool MetAtStart(const DisplacementRun& run, std::uint32_t t, std::uint32_t u)
+{
+    std::array<ContactTriangle, 2> pair;
+    const std::array<std::uint32_t, 2> triangles{t, u};
+    for (std::size_t i = 0; i < 2; ++i) {
+        ContactTriangle& c = pair[i];
+        for (std::size_t k = 0; k < 3; ++k) {
+            c.index[k] = run.mesh.indices[3 * static_cast<std::size_t>(triangles[i]) + k];
+            const Vec3 p = run.start[c.index[k]];
+            c.point[k] = {p.x, p.y, p.z};
+        }
+        if (PointsCollinear(c.point[0], c.point[1], c.point[2]))
+            return true;
+        PrepareContact(c);
+    }
+    return TrianglesMeetBeyondSharedVertices(pair[0], pair[1]);
+}
+
+// The pairs of triangles that meet now but did not where they started, sorted; `stopped` when
+// the search gave up on its pair limit (nothing is then known).
+std::vector<std::array<std::uint32_t, 2>> MadeCrossings(const DisplacementRun& run,
+    std::span<const std::uint8_t> focus, bool& stopped)
+{
+    std::vector<std::uint32_t> found;
+    FindSelfIntersections(run.mesh, focus, kCrossingSearchPairs, found, stopped);
+    std::vector<std::array<std::uint32_t, 2>> made;
+    if (stopped)
+        return made;
+    for (std::size_t i = 0; i + 1 < found.size(); i += 2) {
+        const std::uint32_t t = std::min(found[i], found[i + 1]);
+        const std::uint32_t u = std::max(found[i], found[i + 1]);
+        if (!MetAtStart(run, t, u))
+            made.push_back({t, u});
+    }
+    std::sort(made.begin(), made.end());
+    return made;
+}
+
+// Vertex relief moves each vertex on its own, so on a curved or crowded surface the relief of
+// one place can pass through another's, or a triangle the fold guard left upright can cut its
+// neighbour: crossings the relief made, which no printer can read. Round each of them the moves
+// are halved, round after round, then put back where they started, widened by the triangles
+// round them when halving alone does not part them, until the relief meets itself nowhere it
+// did not before. Only the crossings the relief made are undone; the input's own stay as they were.
+void EaseCrossings(DisplacementRun& run)
+{
+    TriangleMesh& mesh = run.mesh;
+    bool stopped = false;
+    std::vector<std::array<std::uint32_t, 2>> made = MadeCrossings(run, {}, stopped);
+    run.report.crossingPairsMade = made.size();
+    if (made.empty())
+        return;
+    VertexAdjacency ownFaces;
+    if (run.vertexFaces.triangleOffsets.size() != mesh.vertices.size() + 1)
+        ownFaces = BuildVertexAdjacency(mesh);
+    const VertexAdjacency& faces = ownFaces.triangleOffsets.empty() ? run.vertexFaces : ownFaces;
+    std::vector<std::uint8_t> eased(mesh.vertices.size(), 0);
+    std::vector<std::uint32_t> mark(mesh.vertices.size(), 0);
+    std::vector<std::uint8_t> focus(mesh.TriangleCount(), 0);
+    while (!made.empty() && run.report.crossingRounds < kMaxCrossingRounds) {
+        const std::uint32_t round = static_cast<std::uint32_t>(++run.report.crossingRounds);
+        std::vector<std::uint32_t> work;
+        const auto add = [&](std::uint32_t v) {
+            if (mark[v] != round) {
+                mark[v] = round;
+                work.push_back(v);
+            }
+        };
+        for (const auto& pair : made)
+            for (const std::uint32_t t : pair)
+                for (std::size_t k = 0; k < 3; ++k)
+                    add(mesh.indices[3 * static_cast<std::size_t>(t) + k]);
+        if (round >= kCrossingWidenFromRound) {
+            const std::size_t corners = work.size();
+            for (std::size_t i = 0; i < corners; ++i) {
+                const std::uint32_t v = work[i];
+                for (std::uint32_t j = faces.triangleOffsets[v]; j < faces.triangleOffsets[v + 1]; ++j)
+                    for (std::size_t k = 0; k < 3; ++k)
+                        add(mesh.indices[3 * static_cast<std::size_t>(faces.triangles[j]) + k]);
+            }
+        }
+        const float share = round <= kCrossingHalvingRounds ? 0.5f : 0.0f;
+        std::fill(focus.begin(), focus.end(), 0);
+        for (const std::uint32_t v : work) {
+            const Vec3 offset = mesh.vertices[v].position - run.start[v];
+            if (IsZero(offset))
+                continue;
+            mesh.vertices[v].position = run.start[v] + offset * share;
+            eased[v] = 1;
+            for (std::uint32_t j = faces.triangleOffsets[v]; j < faces.triangleOffsets[v + 1]; ++j)
+                focus[faces.triangles[j]] = 1;
+        }
+        made = MadeCrossings(run, focus, stopped);
+        if (stopped)
+            break;
+    }
+    run.report.crossingPairsLeft = stopped ? run.report.crossingPairsMade : made.size();
+    run.report.crossingVerticesEased =
+        static_cast<std::uint64_t>(std::count(eased.begin(), eased.end(), std::uint8_t{1}));
+}
+
 // The offsets the surface actually moved by, from where each vertex started: the clearance,
 // the base and the fold guard shorten or turn the planned moves. A move counts as outward when
 // it goes along the vertex's planned direction.
@@ -1143,6 +1259,10 @@ DisplacementReport ApplyDisplacement(TriangleMesh& mesh, const Projection& proje
     // On the moves as they came out of the fold guard: holding the rim before it ran left the
     // eased textured triangles beside it crossing.
     KeepPlainTrianglesTurned(run);
+    if (settings.preventFolds && mesh.TriangleCount() > 0) {
+        RecordDisplacementStage(timer, "Crossing guard");
+        EaseCrossings(run);
+    }
     MeasureMoves(run, before);
     RecordDisplacementStage(timer, "Bounds and normals");
     mesh.ComputeBounds();

@@ -459,6 +459,54 @@ TEST(ApplyDisplacement, ARimMovingAsOneIntoItsPlainFaceIsNotHeldAndNoPlainTriang
     }
 }
 
+// Without the clearance limit a relief deeper than the wall drives the outer skin of the hollow
+// sphere through its cavity's wall in places, and the relief of two overlapping spheres moves
+// the curve where the input already crossed itself. The crossing guard parts every crossing the relief made, eases no
+// vertex where it made none and leaves the input's own as they were; without the fold guard the
+// crossings are there to part.
+TEST(ApplyDisplacement, TheCrossingGuardPartsWhatTheReliefMadeMeetAndLeavesTheInputsOwn)
+{
+    const TriangleMesh overlapping = WithNormals(test::Combined(MakeTestSphere(10.0f),
+        test::Translated(MakeTestSphere(10.0f), {8.0f, 0.0f, 0.0f})));
+    struct Case {
+        const char* what;
+        TriangleMesh part;
+        float strength;
+        bool madeSome;  // the relief alone meets itself where the input did not
+    };
+    const Case cases[] = {
+        {"hollow sphere, 1.4 mm relief, 1 mm wall", HollowSphere(), 1.4f, true},
+        {"hollow sphere, 0.2 mm relief", HollowSphere(), 0.2f, false},
+        {"overlapping spheres, 0.5 mm relief", overlapping, 0.5f, true},
+    };
+    for (const Case& c : cases) {
+        const std::vector<float> ones(c.part.vertices.size(), 1.0f);
+        DisplacementSettings guarded = Plain(c.strength);
+        guarded.preventFolds = true;
+        DisplacementSettings unguarded = Plain(c.strength);
+        const Displaced out = Displace(c.part, ones, guarded, RandomMap(5));
+        const Displaced bare = Displace(c.part, ones, unguarded, RandomMap(5));
+        std::vector<test::CrossingPair> given = test::FindMeetingPairsThroughGrid(c.part);
+        const auto madeBy = [&](const TriangleMesh& mesh) {
+            std::vector<test::CrossingPair> made;
+            for (const test::CrossingPair& pair : test::FindMeetingPairsThroughGrid(mesh))
+                if (!std::binary_search(given.begin(), given.end(), pair))
+                    made.push_back(pair);
+            return made;
+        };
+        std::sort(given.begin(), given.end());
+        EXPECT_EQ(!madeBy(bare.mesh).empty(), c.madeSome) << c.what;
+        EXPECT_EQ(out.report.crossingPairsMade != 0, c.madeSome) << c.what;
+        EXPECT_EQ(out.report.crossingPairsLeft, 0u) << c.what;
+        EXPECT_TRUE(madeBy(out.mesh).empty()) << c.what;
+        EXPECT_EQ(out.report.crossingVerticesEased == 0, !c.madeSome) << c.what;
+        // The guard undoes moves round the crossings only: most of the relief stays.
+        EXPECT_LT(out.report.crossingVerticesEased * 4, out.report.displacedVertices) << c.what;
+        EXPECT_EQ(out.mesh.indices, c.part.indices) << c.what;
+        EXPECT_EQ(test::FindMeetingPairsThroughGrid(out.mesh).empty(), given.empty()) << c.what;
+    }
+}
+
 TEST(SampleVertexHeights, TheTileExtentAndSurfaceFlagsLimitTheTextureByCorner)
 {
     // A plane over a 10 x 10 mm grid; the extent is the square from (0, 0) to (3, 3).
