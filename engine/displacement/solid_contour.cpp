@@ -6,6 +6,7 @@
 #include "engine/displacement/solid_contour.h"
 
 #include "engine/mesh/parallel_loop.h"
+#include "engine/mesh/self_intersection.h"
 #include "engine/mesh/welding.h"
 
 #include <algorithm>
@@ -331,6 +332,82 @@ Vec3 PlacePieceVertex(const SolidField& field, const GridPoint& at, const PieceC
     return {world[0], world[1], world[2]};
 }
 
+// The mean of a piece's edge crossings: inside its cell and on the surface between them, where
+// the piece's triangles lie flatter than at the sharp vertex the solve finds.
+Vec3 MassPoint(const SolidField& field, const GridPoint& at, const PieceCrossings& piece, float floorZ)
+{
+    double local[3] = {0.5, 0.5, 0.5};
+    if (piece.count > 0) {
+        for (int k = 0; k < 3; ++k) {
+            double sum = 0.0;
+            for (int i = 0; i < piece.count; ++i)
+                sum += piece.points[i].x[k];
+            local[k] = sum / piece.count;
+        }
+    }
+    float world[3];
+    for (int k = 0; k < 3; ++k)
+        world[k] = static_cast<float>(Origin(field, k) + (static_cast<double>(at[k]) + local[k]) * field.cell);
+    world[2] = KeepAboveFloor(field, at[2], world[2], floorZ);
+    return {world[0], world[1], world[2]};
+}
+
+// Rounds of the crossing guard that take the vertices round a crossing halfway to their mass
+// points; after them the vertices still round one go there whole.
+constexpr int kContourHalvingRounds = 4;
+constexpr int kMostContourCrossingRounds = 8;
+// Candidate pairs the guard's searches may test, as the validation's search allows.
+constexpr std::uint64_t kContourSearchPairs = 40000000;
+
+// Where the sharp vertices of neighbouring cells lean past each other (a thin fin, a fold of
+// the relief finer than a cell) their triangles can cross. Round every crossing the vertices of
+// both triangles move halfway to their mass points, round after round, widening to the vertices
+// round them, then go there whole: the flatter surface through the edge crossings parts what
+// the sharp one made meet. Returns the pairs found at first and those left.
+std::pair<std::uint64_t, std::uint64_t> EaseContourCrossings(TriangleMesh& mesh, const std::vector<Vec3>& mass)
+{
+    std::vector<std::uint32_t> found;
+    bool stopped = false;
+    FindSelfIntersections(mesh, {}, kContourSearchPairs, found, stopped);
+    const std::uint64_t first = found.size() / 2;
+    if (stopped || found.empty())
+        return {first, stopped ? first : 0};
+    const VertexAdjacency faces = BuildVertexAdjacency(mesh);
+    std::vector<std::uint32_t> mark(mesh.vertices.size(), 0);
+    std::vector<std::uint8_t> focus(mesh.TriangleCount(), 0);
+    for (std::uint32_t round = 1; !found.empty() && round <= kMostContourCrossingRounds; ++round) {
+        std::vector<std::uint32_t> work;
+        const auto add = [&](std::uint32_t v) {
+            if (mark[v] != round) {
+                mark[v] = round;
+                work.push_back(v);
+            }
+        };
+        for (const std::uint32_t t : found)
+            for (std::size_t k = 0; k < 3; ++k)
+                add(mesh.indices[3 * static_cast<std::size_t>(t) + k]);
+        if (round >= 3) {
+            const std::size_t corners = work.size();
+            for (std::size_t i = 0; i < corners; ++i)
+                for (std::uint32_t j = faces.triangleOffsets[work[i]]; j < faces.triangleOffsets[work[i] + 1]; ++j)
+                    for (std::size_t k = 0; k < 3; ++k)
+                        add(mesh.indices[3 * static_cast<std::size_t>(faces.triangles[j]) + k]);
+        }
+        const float keep = round <= kContourHalvingRounds ? 0.5f : 0.0f;
+        std::fill(focus.begin(), focus.end(), 0);
+        for (const std::uint32_t v : work) {
+            Vec3& p = mesh.vertices[v].position;
+            p = mass[v] + (p - mass[v]) * keep;
+            for (std::uint32_t j = faces.triangleOffsets[v]; j < faces.triangleOffsets[v + 1]; ++j)
+                focus[faces.triangles[j]] = 1;
+        }
+        FindSelfIntersections(mesh, focus, kContourSearchPairs, found, stopped);
+        if (stopped)
+            return {first, first};
+    }
+    return {first, found.size() / 2};
+}
+
 // ---- Quads -----------------------------------------------------------------------------
 
 // Where each row of cells (one y and z) starts in the sorted list, so that a cell is found by
@@ -489,7 +566,7 @@ void PlaceVertices(const SolidField& field, const ContourCellList& cells, const 
                         AddEdgeCrossing(field, around, edge, piece);
                 const double pieceSharpness = smoothDisplaced && piece.displaced ? 0.0 : sharpness;
                 store(cells.vertexOffsets[i] + static_cast<std::uint64_t>(c),
-                    PlacePieceVertex(field, at, piece, pieceSharpness, floorZ));
+                    PlacePieceVertex(field, at, piece, pieceSharpness, floorZ), MassPoint(field, at, piece, floorZ));
             }
         }
     }, job);
@@ -689,7 +766,7 @@ std::vector<Vec3> PlaceContourVertices(const SolidField& field, const ContourCel
 {
     std::vector<Vec3> vertices(static_cast<std::size_t>(vertexCount));
     PlaceVertices(field, cells, nullptr, floorZ, sharpness, smoothDisplaced, job,
-        [&](std::uint64_t v, const Vec3& p) { vertices[static_cast<std::size_t>(v)] = p; });
+        [&](std::uint64_t v, const Vec3& p, const Vec3&) { vertices[static_cast<std::size_t>(v)] = p; });
     return vertices;
 }
 
@@ -714,6 +791,8 @@ void ContourSolidField(TriangleMesh& mesh, const SolidField& field, float floorZ
     context.contourHoles = false;
     context.estimatedTriangles = 0;
     context.refused = false;
+    context.crossingPairs = 0;
+    context.crossingPairsLeft = 0;
     if (!IsReadableField(field)) {
         context.contourHoles = true;
         mesh = TriangleMesh{};
@@ -737,11 +816,20 @@ void ContourSolidField(TriangleMesh& mesh, const SolidField& field, float floorZ
     TriangleMesh result;
     result.vertices.resize(static_cast<std::size_t>(vertexCount));
     SetProgressSpan(job, 0.15f, 0.6f);
+    std::vector<Vec3> mass(static_cast<std::size_t>(vertexCount));
     PlaceVertices(field, cells, &blockOrder, floorZ, sharpness, smoothDisplaced, job,
-        [&](std::uint64_t v, const Vec3& p) { result.vertices[static_cast<std::size_t>(v)].position = p; });
+        [&](std::uint64_t v, const Vec3& p, const Vec3& m) {
+            result.vertices[static_cast<std::size_t>(v)].position = p;
+            mass[static_cast<std::size_t>(v)] = m;
+        });
     std::atomic<bool> holes{false};
     SetProgressSpan(job, 0.6f, 0.8f);
     result.indices = BuildQuadIndices(field, cells, quads, result.vertices, holes, job);
+    if (!holes.load()) {
+        const auto eased = EaseContourCrossings(result, mass);
+        context.crossingPairs = eased.first;
+        context.crossingPairsLeft = eased.second;
+    }
     SetProgressSpan(job, 0.8f, 0.8f);
     if (context.boxAndNormals) {
         result.ComputeBounds();

@@ -42,6 +42,8 @@ struct SolidContourContext {
     bool contourHoles = false;             // a quad lacked a cell or a piece: reject the result
     std::uint64_t estimatedTriangles = 0;  // 2 per quad, known before any vertex is placed
     bool refused = false;                  // over the limit (or beyond 32-bit indices)
+    std::uint64_t crossingPairs = 0;       // pairs of triangles the sharp vertices made cross
+    std::uint64_t crossingPairsLeft = 0;   // of those, still crossing with the vertices eased
     double seconds = 0.0;                  // the contouring's own time
 };
 

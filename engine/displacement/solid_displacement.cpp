@@ -173,6 +173,8 @@ bool ContourField(SolidJob& job)
         contour, &job.context);
     job.report.cellsContoured = contour.cellsContoured;
     job.report.flippedCells = contour.flippedCells;
+    job.report.contourCrossings = contour.crossingPairs;
+    job.report.contourCrossingsLeft = contour.crossingPairsLeft;
     job.report.contourHoles = contour.contourHoles;
     if (contour.refused) {
         job.report.refused = true;
@@ -306,7 +308,8 @@ void AddPieceReport(SolidDisplacementReport& total, const SolidDisplacementRepor
              {&total.thinBodiesRemoved, piece.thinBodiesRemoved}, {&total.pointsDisplaced, piece.pointsDisplaced},
              {&total.oddColumns, piece.oddColumns}, {&total.subCubesSkipped, piece.subCubesSkipped},
              {&total.verifyChecks, piece.verifyChecks}, {&total.verifyMismatches, piece.verifyMismatches},
-             {&total.verifyMisses, piece.verifyMisses}, {&total.flippedCells, piece.flippedCells}})
+             {&total.verifyMisses, piece.verifyMisses}, {&total.flippedCells, piece.flippedCells},
+             {&total.contourCrossings, piece.contourCrossings}, {&total.contourCrossingsLeft, piece.contourCrossingsLeft}})
         *to += from;
     for (auto [to, from] : {std::pair{&total.clearanceMilliseconds, piece.clearanceMilliseconds},
              {&total.fieldMilliseconds, piece.fieldMilliseconds}, {&total.contourMilliseconds, piece.contourMilliseconds},
@@ -438,6 +441,9 @@ std::string FormatSolidDisplacementReport(const SolidDisplacementReport& r)
         + FormatCountGrouped(r.fieldPointsZ) + ", " + FormatCountGrouped(r.blocksStored) + " blocks stored ("
         + std::to_string(r.fieldBytes / 1000000) + " MB), " + FormatCountGrouped(r.pointsMeasured)
         + " points measured; " + FormatCountGrouped(r.cellsContoured) + " cells contoured";
+    if (r.contourCrossings != 0)
+        text += "; " + FormatCountGrouped(r.contourCrossings) + " crossings of sharp vertices eased towards the surface between them, "
+            + FormatCountGrouped(r.contourCrossingsLeft) + " left";
     if (r.piecesRemoved != 0) {
         text += "; taken off as unprintable (line " + Fixed(r.lineWidth, 2) + " mm): "
             + FormatCountGrouped(r.voidsRemoved) + " voids and " + FormatCountGrouped(r.crumbsRemoved)

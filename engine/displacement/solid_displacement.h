@@ -87,6 +87,8 @@ struct SolidDisplacementReport {
     std::uint64_t verifyMisses = 0;
     double verifyMaxError = 0.0;
     std::uint64_t flippedCells = 0;
+    std::uint64_t contourCrossings = 0;      // pairs the contour's sharp vertices made cross
+    std::uint64_t contourCrossingsLeft = 0;  // of those, still crossing once eased
 };
 
 // Share of the available memory the field may take: the rest is for the input, its tree, the
