@@ -308,10 +308,6 @@ bool IsClosedFragmentSized(const CrumbRecord& body, float volumeLimit, float par
     return volume < limit || 3.0 * volume < thinnest * body.area;
 }
 
-namespace {
-
-// Larger first: more volume, then the longer box diagonal, then more triangles; a tie keeps
-// the earlier body, so the choice does not depend on anything but the mesh.
 bool IsLargerBody(const CrumbRecord& a, std::uint32_t ia, const CrumbRecord& b, std::uint32_t ib)
 {
     const double va = std::fabs(a.volume), vb = std::fabs(b.volume);
@@ -324,6 +320,8 @@ bool IsLargerBody(const CrumbRecord& a, std::uint32_t ia, const CrumbRecord& b, 
         return a.triangleCount > b.triangleCount;
     return ia < ib;
 }
+
+namespace {
 
 // The largest body and the diagonal of the box round all of them.
 std::pair<std::uint32_t, float> LargestAndReach(const std::vector<CrumbRecord>& bodies)

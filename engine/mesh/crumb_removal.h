@@ -68,6 +68,11 @@ inline constexpr float kCrumbVolumeLimit = 0.07408799f;
 [[nodiscard]] bool IsClosedFragmentSized(const CrumbRecord& body, float volumeLimit, float partDiagonal,
                                          double largestVolume);
 
+// Whether body `a` (number `ia`) is larger than body `b` (number `ib`): more volume, then the
+// longer box diagonal, then more triangles; a tie goes to the lower number, so the choice
+// depends on nothing but the mesh.
+[[nodiscard]] bool IsLargerBody(const CrumbRecord& a, std::uint32_t ia, const CrumbRecord& b, std::uint32_t ib);
+
 // What RemoveStrayBodies removes and why.
 struct StrayBodyOptions {
     // Bodies of the part that are crumbs by size (IsCrumbSized at kCrumbVolumeLimit) go when
