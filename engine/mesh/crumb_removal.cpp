@@ -450,7 +450,8 @@ StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& op
     const float partDiagonal = measured.second;
     const std::vector<std::uint8_t> fragment = split ? MarkSplitFragments(bodyOf, options.bodyBeforeSplit, bodies)
                                                      : std::vector<std::uint8_t>(bodyCount, 0);
-    const BodyGroups groups = split ? GroupByEarlierBody(bodyOf, options.bodyBeforeSplit, bodies) : BodyGroups{};
+    const bool anyFragment = std::find(fragment.begin(), fragment.end(), std::uint8_t{1}) != fragment.end();
+    const BodyGroups groups = anyFragment ? GroupByEarlierBody(bodyOf, options.bodyBeforeSplit, bodies) : BodyGroups{};
 
     // A body of the part is taken for a crumb only when it also has under a hundredth of the
     // most triangles any body has: one drawn that finely for its size was drawn on purpose.
