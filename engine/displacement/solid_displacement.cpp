@@ -228,8 +228,11 @@ void RemovePieces(SolidJob& job)
         (record.volume < 0.0 ? report.voids : report.crumbs).push_back(record);
     report.voidsRemoved = report.voids.size();
     report.crumbsRemoved = report.crumbs.size();
-    report.thinBodiesRemoved =
-        RemoveUnprintablePieces(job.mesh, job.input, &job.tree, line, &report.trianglesRemoved, &report.thinBodies);
+    // Bodies joined through vertices are unions of those joined through edges: with one of
+    // those left there is nothing beside it, and the search is not needed.
+    report.thinBodiesRemoved = loose.bodiesLeft < 2
+        ? 0
+        : RemoveUnprintablePieces(job.mesh, job.input, &job.tree, line, &report.trianglesRemoved, &report.thinBodies);
     report.piecesRemoved = report.voidsRemoved + report.crumbsRemoved + report.thinBodiesRemoved;
     report.inputPiecesRemoved = CountInputPieces(job);
 }
