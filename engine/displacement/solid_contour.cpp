@@ -905,33 +905,48 @@ bool IsThinnerThan(const Body& body, float lineWidth)
 
 }  // namespace
 
-std::uint64_t RemoveUnprintablePieces(TriangleMesh& mesh, std::uint64_t keptBodies, float lineWidth,
-    std::uint64_t* trianglesRemoved, std::vector<RemovedPiece>* pieces)
+std::uint64_t RemoveUnprintablePieces(TriangleMesh& mesh, const TriangleMesh& source, const AabbTree* sourceTree,
+    float lineWidth, std::uint64_t* trianglesRemoved, std::vector<RemovedPiece>* pieces)
 {
-    if (mesh.indices.empty() || !mesh.IsConsistent())
+    if (mesh.indices.empty() || !mesh.IsConsistent() || mesh.TriangleCount() > 0xFFFFFFFFull)
         return 0;
     std::vector<std::uint32_t> bodyOfTriangle;
     const std::vector<Body> bodies = GatherBodies(mesh, bodyOfTriangle);
-    if (bodies.size() <= keptBodies)
+    const auto bodyCount = static_cast<std::uint32_t>(bodies.size());
+    // The source bodies are looked for only when something could go.
+    if (bodyCount < 2
+        || std::none_of(bodies.begin(), bodies.end(), [&](const Body& body) { return IsThinnerThan(body, lineWidth); }))
         return 0;
-    // Largest first, equal bodies in the order of their first triangle.
-    std::vector<std::uint32_t> order(bodies.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return bodies[a].triangles != bodies[b].triangles ? bodies[a].triangles > bodies[b].triangles : a < b;
-    });
+    const std::vector<std::uint32_t> sourceBody =
+        LabelSourceBodiesAt(mesh, bodyOfTriangle, bodyCount, source, sourceTree);
+    if (sourceBody.empty())
+        return 0;
+    const std::vector<CrumbRecord> measured = MeasureBodies(mesh, bodyOfTriangle, bodyCount);
+    // Per body the source body it lies at; the largest there is that body of the part.
+    constexpr std::uint32_t kNoBody = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> atBody(bodyCount, kNoBody);
+    for (std::size_t t = 0; t < bodyOfTriangle.size(); ++t)
+        atBody[bodyOfTriangle[t]] = sourceBody[t];
+    std::vector<std::uint32_t> largestAt;
+    for (std::uint32_t b = 0; b < bodyCount; ++b) {
+        if (atBody[b] >= largestAt.size())
+            largestAt.resize(std::size_t{atBody[b]} + 1, kNoBody);
+        std::uint32_t& largest = largestAt[atBody[b]];
+        if (largest == kNoBody || IsLargerBody(measured[b], b, measured[largest], largest))
+            largest = b;
+    }
     std::vector<std::uint8_t> removed(bodies.size(), 0);
     std::uint64_t removedCount = 0;
-    for (std::size_t rank = static_cast<std::size_t>(keptBodies); rank < order.size(); ++rank) {
-        const Body& body = bodies[order[rank]];
-        if (!IsThinnerThan(body, lineWidth))
+    for (std::uint32_t b = 0; b < bodyCount; ++b) {
+        const Body& body = bodies[b];
+        if (largestAt[atBody[b]] == b || !IsThinnerThan(body, lineWidth))
             continue;
-        removed[order[rank]] = 1;
+        removed[b] = 1;
         ++removedCount;
         if (trianglesRemoved != nullptr)
             *trianglesRemoved += body.triangles;
         if (pieces != nullptr)
-            pieces->push_back({body.boxMin, body.boxMax, body.triangles, 0.0});
+            pieces->push_back(measured[b]);
     }
     if (removedCount == 0)
         return 0;

@@ -22,8 +22,8 @@
 namespace grainforge::mesh {
 
 // One body taken off the displaced solid, for the report: its box, its triangles and its
-// signed volume (negative for an inward-facing shell, a void; 0 for a body removed as too thin,
-// whose volume is not measured). The same record the crumb removal gives.
+// signed volume (negative for an inward-facing shell, a void). The same record the crumb
+// removal gives.
 using RemovedPiece = CrumbRecord;
 
 // What one contouring is told and what it tells back.
@@ -73,13 +73,17 @@ double EdgeCrossingFraction(const SolidField& field, std::int64_t x, std::int64_
     std::int64_t z, int axis);
 
 // Takes off the bodies (triangles joined through shared vertices) that a printer cannot lay
-// down: sorted by triangle count, largest first, every body after the first `keptBodies` whose
-// box is thinner than `lineWidth` on some axis is removed. The removed triangles are added to
-// *trianglesRemoved and each body is appended to *pieces (its box, its triangles, volume 0);
-// either may be null. The remaining triangles keep their order and unused vertices are
-// dropped. Returns the number of bodies removed; 0 and the mesh untouched when there are no
-// more bodies than `keptBodies` or the mesh is inconsistent. Serial.
-std::uint64_t RemoveUnprintablePieces(TriangleMesh& mesh, std::uint64_t keptBodies, float lineWidth,
+// down, never a body of the part: of the bodies lying at one body of `source` (the mesh the
+// relief was built from, LabelSourceBodiesAt; `sourceTree` a tree over it or null), the
+// largest (IsLargerBody) goes on as that body however thin; each other one whose box is
+// thinner than `lineWidth` on some axis is removed. The removed triangles are added to
+// *trianglesRemoved and each body is appended to *pieces (its box, its triangles, its signed
+// volume); either may be null. The remaining triangles keep their order and unused vertices
+// are dropped. Returns the number of bodies removed; 0 and the mesh untouched when nothing is
+// thin beside a larger body, `source` has no bodies or the mesh is inconsistent. Serial but
+// for the nearest-point queries.
+std::uint64_t RemoveUnprintablePieces(TriangleMesh& mesh, const TriangleMesh& source, const AabbTree* sourceTree,
+    float lineWidth,
     std::uint64_t* trianglesRemoved, std::vector<RemovedPiece>* pieces);
 
 // ---- The steps of the contouring, open for tests ------------------------------------------

@@ -217,26 +217,24 @@ std::uint64_t CountInputPieces(const SolidJob& job)
 }
 
 // Voids and crumbs the relief set loose beside a body of the input, and bodies thinner than a
-// line, are taken off; a body lying at a body of the input stays as that body whatever its size.
+// line beside a larger one at the same body, are taken off; the largest body lying at a body
+// of the input stays as that body whatever its size or thickness.
 void RemovePieces(SolidJob& job)
 {
     SolidDisplacementReport& report = job.report;
-    const std::uint64_t bodies = CountBodies(job.input);
     const float line = std::max(0.05f, job.settings.lineWidthMillimetres);
     report.lineWidth = line;
     StrayBodyReport loose = RemoveLooseFragments(job.mesh, job.input, line * line * line, &job.tree);
     report.trianglesRemoved += loose.trianglesRemoved;
-    const std::uint64_t bodiesLeft = loose.bodiesLeft;
     for (const RemovedPiece& record : loose.removed)
         (record.volume < 0.0 ? report.voids : report.crumbs).push_back(record);
     report.voidsRemoved = report.voids.size();
     report.crumbsRemoved = report.crumbs.size();
-    // Bodies joined through vertices are unions of those joined through edges: when no more
-    // of those are left than the input's bodies, none is taken off as thin and the search is
-    // not needed.
-    report.thinBodiesRemoved = bodiesLeft <= bodies
+    // Bodies joined through vertices are unions of those joined through edges: with one of
+    // those left there is nothing beside it, and the search is not needed.
+    report.thinBodiesRemoved = loose.bodiesLeft < 2
         ? 0
-        : RemoveUnprintablePieces(job.mesh, bodies, line, &report.trianglesRemoved, &report.thinBodies);
+        : RemoveUnprintablePieces(job.mesh, job.input, &job.tree, line, &report.trianglesRemoved, &report.thinBodies);
     report.piecesRemoved = report.voidsRemoved + report.crumbsRemoved + report.thinBodiesRemoved;
     report.inputPiecesRemoved = CountInputPieces(job);
 }

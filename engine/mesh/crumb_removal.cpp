@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <numeric>
 #include <utility>
@@ -307,10 +308,6 @@ bool IsClosedFragmentSized(const CrumbRecord& body, float volumeLimit, float par
     return volume < limit || 3.0 * volume < thinnest * body.area;
 }
 
-namespace {
-
-// Larger first: more volume, then the longer box diagonal, then more triangles; a tie keeps
-// the earlier body, so the choice does not depend on anything but the mesh.
 bool IsLargerBody(const CrumbRecord& a, std::uint32_t ia, const CrumbRecord& b, std::uint32_t ib)
 {
     const double va = std::fabs(a.volume), vb = std::fabs(b.volume);
@@ -323,6 +320,8 @@ bool IsLargerBody(const CrumbRecord& a, std::uint32_t ia, const CrumbRecord& b, 
         return a.triangleCount > b.triangleCount;
     return ia < ib;
 }
+
+namespace {
 
 // The largest body and the diagonal of the box round all of them.
 std::pair<std::uint32_t, float> LargestAndReach(const std::vector<CrumbRecord>& bodies)
@@ -371,6 +370,66 @@ std::vector<std::uint8_t> MarkSplitFragments(std::span<const std::uint32_t> body
     return fragment;
 }
 
+// What a fragment is measured against: the bodies that broke from the same earlier body.
+struct BodyGroups {
+    std::vector<std::uint32_t> groupOf;  // per body, its group
+    std::vector<std::uint32_t> largest;  // per group, its largest body
+    std::vector<float> reach;            // per group, the diagonal of the box round its bodies
+};
+
+// Groups the bodies by the earlier body each holds most triangles of (a tie goes to the lower
+// label), so a large or far body elsewhere does not raise the limits for another's pieces.
+BodyGroups GroupByEarlierBody(std::span<const std::uint32_t> bodyOf, std::span<const std::uint32_t> bodyBefore,
+                              const std::vector<CrumbRecord>& bodies)
+{
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> links;  // (body, earlier body), repeated
+    links.reserve(bodyOf.size());
+    for (std::size_t t = 0; t < bodyOf.size(); ++t)
+        links.emplace_back(bodyOf[t], bodyBefore[t]);
+    std::sort(links.begin(), links.end());
+    std::vector<std::uint32_t> label(bodies.size(), 0);
+    for (std::size_t i = 0; i < links.size();) {
+        const std::uint32_t body = links[i].first;
+        std::size_t most = 0;
+        std::size_t j = i;
+        while (j < links.size() && links[j].first == body) {
+            std::size_t k = j;
+            while (k < links.size() && links[k] == links[j])
+                ++k;
+            if (k - j > most) {
+                most = k - j;
+                label[body] = links[j].second;
+            }
+            j = k;
+        }
+        i = j;
+    }
+    std::vector<std::uint32_t> labels = label;
+    std::sort(labels.begin(), labels.end());
+    labels.erase(std::unique(labels.begin(), labels.end()), labels.end());
+
+    BodyGroups groups;
+    groups.groupOf.resize(bodies.size());
+    std::vector<CrumbRecord> boxes(labels.size());
+    groups.largest.assign(labels.size(), std::numeric_limits<std::uint32_t>::max());
+    for (std::uint32_t b = 0; b < bodies.size(); ++b) {
+        const auto g = static_cast<std::uint32_t>(std::lower_bound(labels.begin(), labels.end(), label[b]) - labels.begin());
+        groups.groupOf[b] = g;
+        CrumbRecord& box = boxes[g];
+        box.triangleCount += bodies[b].triangleCount;
+        box.boxMin = {std::min(box.boxMin.x, bodies[b].boxMin.x), std::min(box.boxMin.y, bodies[b].boxMin.y),
+                      std::min(box.boxMin.z, bodies[b].boxMin.z)};
+        box.boxMax = {std::max(box.boxMax.x, bodies[b].boxMax.x), std::max(box.boxMax.y, bodies[b].boxMax.y),
+                      std::max(box.boxMax.z, bodies[b].boxMax.z)};
+        std::uint32_t& largest = groups.largest[g];
+        if (largest == std::numeric_limits<std::uint32_t>::max() || IsLargerBody(bodies[b], b, bodies[largest], largest))
+            largest = b;
+    }
+    for (const CrumbRecord& box : boxes)
+        groups.reach.push_back(static_cast<float>(BoxDiagonal(box)));
+    return groups;
+}
+
 }  // namespace
 
 StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& options)
@@ -391,6 +450,8 @@ StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& op
     const float partDiagonal = measured.second;
     const std::vector<std::uint8_t> fragment = split ? MarkSplitFragments(bodyOf, options.bodyBeforeSplit, bodies)
                                                      : std::vector<std::uint8_t>(bodyCount, 0);
+    const bool anyFragment = std::find(fragment.begin(), fragment.end(), std::uint8_t{1}) != fragment.end();
+    const BodyGroups groups = anyFragment ? GroupByEarlierBody(bodyOf, options.bodyBeforeSplit, bodies) : BodyGroups{};
 
     // A body of the part is taken for a crumb only when it also has under a hundredth of the
     // most triangles any body has: one drawn that finely for its size was drawn on purpose.
@@ -402,9 +463,20 @@ StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& op
     for (std::uint32_t b = 0; b < bodyCount; ++b) {
         if (b == largest)
             continue;
-        const bool small = IsCrumbSized(bodies[b], options.volumeLimit, partDiagonal, bodies[largest].volume)
+        // A fragment is small or not by the body it broke from, a body of the part by the whole
+        // part. A body that holds less than a crumb shelters its pieces no more than a crumb
+        // would, unless the whole part is drawn that small.
+        float reach = partDiagonal;
+        double largestVolume = std::fabs(bodies[largest].volume);
+        if (fragment[b]) {
+            const std::uint32_t g = groups.groupOf[b];
+            reach = groups.reach[g];
+            largestVolume = std::max(std::fabs(bodies[groups.largest[g]].volume),
+                                     std::min(static_cast<double>(options.volumeLimit), largestVolume));
+        }
+        const bool small = IsCrumbSized(bodies[b], options.volumeLimit, reach, largestVolume)
             || (fragment[b] && options.closedBodies
-                && IsClosedFragmentSized(bodies[b], options.volumeLimit, partDiagonal, bodies[largest].volume));
+                && IsClosedFragmentSized(bodies[b], options.volumeLimit, reach, largestVolume));
         if (!small)
             continue;
         if (!fragment[b] && (!options.removeCrumbs || bodies[b].triangleCount * 100 >= mostTriangles))

@@ -68,6 +68,11 @@ inline constexpr float kCrumbVolumeLimit = 0.07408799f;
 [[nodiscard]] bool IsClosedFragmentSized(const CrumbRecord& body, float volumeLimit, float partDiagonal,
                                          double largestVolume);
 
+// Whether body `a` (number `ia`) is larger than body `b` (number `ib`): more volume, then the
+// longer box diagonal, then more triangles; a tie goes to the lower number, so the choice
+// depends on nothing but the mesh.
+[[nodiscard]] bool IsLargerBody(const CrumbRecord& a, std::uint32_t ia, const CrumbRecord& b, std::uint32_t ib);
+
 // What RemoveStrayBodies removes and why.
 struct StrayBodyOptions {
     // Bodies of the part that are crumbs by size (IsCrumbSized at kCrumbVolumeLimit) go when
@@ -78,13 +83,18 @@ struct StrayBodyOptions {
     // nothing was split. Of each earlier body the split broke apart, the pieces besides its
     // largest are fragments the split set loose; those that are crumb-sized go, whatever
     // `removeCrumbs` says. A body that came through the split whole is never such a fragment.
+    // A fragment is measured against the bodies of its own earlier body (the one it holds most
+    // triangles of): their box's diagonal is the reach and their largest volume the share (at
+    // least a crumb's volume, or the part's largest when that is smaller), so a large or far
+    // body elsewhere does not make the pieces of a small one crumbs.
     std::span<const std::uint32_t> bodyBeforeSplit{};
     // Cubic millimetres below which a body may be a crumb (IsCrumbSized); the solid relief
     // passes the cube of its line width.
     float volumeLimit = kCrumbVolumeLimit;
     // The caller vouches that every body is closed (a remesh's or a relief's result): a fragment
     // the split set loose then has its volume for its size, and goes when it holds less than a
-    // cube of a hundredth of the part's diagonal, however long it reaches (IsClosedFragmentSized).
+    // cube of a hundredth of its own earlier body's diagonal, however long it reaches
+    // (IsClosedFragmentSized).
     bool closedBodies = false;
 };
 
@@ -115,7 +125,8 @@ struct StrayBodyReport {
 // Removes what a rebuild of `source` (a remesh, a relief) set loose: of the bodies of `result`
 // lying at one body of the source (LabelSourceBodiesAt), the largest goes on as that body
 // whatever its size or triangle count; the others are fragments, removed when crumb-sized at
-// `volumeLimit` (IsCrumbSized). So no body of the user's part is removed as a crumb. Looks
+// `volumeLimit` against the bodies at that same source body (RemoveStrayBodies). So no body of
+// the user's part is removed as a crumb. Looks
 // for the source bodies only when some body is crumb-sized; a mesh with nothing to remove is
 // left exactly as it was. Runs on the calling thread but for the nearest-point queries.
 [[nodiscard]] StrayBodyReport RemoveLooseFragments(TriangleMesh& result, const TriangleMesh& source,

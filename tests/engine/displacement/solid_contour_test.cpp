@@ -1,6 +1,7 @@
 #include "engine/displacement/solid_contour.h"
 
 #include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/test_shapes.h"
 #include "tests/support/mesh_compare.h"
 #include "tests/support/same_on_one_thread.h"
 #include "tests/support/shapes.h"
@@ -548,46 +549,59 @@ TEST(FindContourCell, ListedCellsOnlyAndNoWrappingRoundARow)
         EXPECT_EQ(FindContourCell(cells, x, y, z), found) << x << " " << y << " " << z;
 }
 
-TEST(RemoveUnprintablePieces, TakesOffOnlyThinBodiesBeyondTheKeptOnes)
+// Of the bodies lying at one body of the part the largest is that body, however thin; only
+// the others go when thinner than a line, measured with what they held.
+TEST(RemoveUnprintablePieces, TakesOffOnlyThinBodiesBesideTheBodyOfThePart)
 {
     // A 10 mm box of many triangles, a 0.2 mm plate and a 1 mm cube of 12 each.
-    const TriangleMesh whole = test::Combined(test::Combined(test::MakeGridTopBox(4, 10.0f),
-        test::MakeBox({20, 0, 0}, {25, 5, 0.2f})), test::MakeBox({30, 0, 0}, {31, 1, 1}));
+    const TriangleMesh box = test::MakeGridTopBox(4, 10.0f);
+    const TriangleMesh plate = test::MakeBox({20, 0, 0}, {25, 5, 0.2f});
+    const TriangleMesh cube = test::MakeBox({30, 0, 0}, {31, 1, 1});
+    const TriangleMesh whole = test::Combined(test::Combined(box, plate), cube);
+    // A ball of more triangles than the plate, set loose above the box.
+    const TriangleMesh ball = test::Translated(MakeTestSphere(1.0f), {5, 5, 12});
     const struct {
         const char* what;
-        std::uint64_t kept;
+        TriangleMesh source;
+        TriangleMesh extra;  // beside the three
         float line;
         std::uint64_t removed;
     } cases[] = {
-        {"as many kept as there are bodies", 3, 50.0f, 0},
-        {"more kept than bodies", 7, 50.0f, 0},
-        {"plate thinner than the line", 1, 0.42f, 1},
-        {"none kept: the box is no thin body", 0, 0.42f, 1},
-        {"plate exactly one line thick stays", 1, 0.2f, 0},
-        {"line wider than the cube", 1, 1.5f, 2},
+        {"every body is a body of the part", whole, {}, 50.0f, 0},
+        {"bodies of the part beside another far off", test::Combined(whole, test::MakeBox({90, 0, 0}, {99, 9, 9})), {},
+            50.0f, 0},
+        {"plate thinner than the line beside the box", box, {}, 0.42f, 1},
+        {"the box, thin nowhere, stays though it lies at the cube", cube, {}, 0.42f, 1},
+        {"plate exactly one line thick stays", box, {}, 0.2f, 0},
+        {"line wider than the cube", box, {}, 1.5f, 2},
+        {"a thin plate of the part stays beside a piece of more triangles", test::Combined(box, plate), ball, 0.42f, 0},
+        {"no part to judge by", TriangleMesh{}, {}, 50.0f, 0},
     };
     for (const auto& c : cases) {
-        TriangleMesh mesh = whole;
+        SCOPED_TRACE(c.what);
+        const TriangleMesh start = test::Combined(whole, c.extra);
+        const std::uint64_t bodies = CountBodies(start);
+        TriangleMesh mesh = start;
         std::uint64_t triangles = 5;          // added to
         std::vector<RemovedPiece> pieces(1);  // appended to
-        EXPECT_EQ(RemoveUnprintablePieces(mesh, c.kept, c.line, &triangles, &pieces), c.removed) << c.what;
-        EXPECT_EQ(pieces.size(), 1 + c.removed) << c.what;
-        EXPECT_EQ(CountBodies(mesh), 3 - c.removed) << c.what;
-        EXPECT_EQ(mesh.TriangleCount() + triangles - 5, whole.TriangleCount()) << c.what;
-        EXPECT_EQ(mesh.vertices.size(), whole.vertices.size() - 8 * c.removed) << c.what << ": unused vertices dropped";
-        EXPECT_EQ(CountEdges(mesh).boundary, 0u) << c.what;
+        EXPECT_EQ(RemoveUnprintablePieces(mesh, c.source, nullptr, c.line, &triangles, &pieces), c.removed);
+        EXPECT_EQ(pieces.size(), 1 + c.removed);
+        EXPECT_EQ(CountBodies(mesh), bodies - c.removed);
+        EXPECT_EQ(mesh.TriangleCount() + triangles - 5, start.TriangleCount());
+        EXPECT_EQ(mesh.vertices.size(), start.vertices.size() - 8 * c.removed) << "unused vertices dropped";
+        EXPECT_EQ(CountEdges(mesh).boundary, 0u);
         if (c.removed == 0) {
-            EXPECT_TRUE(test::Identical(mesh, whole)) << c.what;
+            EXPECT_TRUE(test::Identical(mesh, start));
         } else {
-            const RemovedPiece& plate = pieces[1];
-            EXPECT_TRUE(plate.boxMin == (Vec3{20, 0, 0}) && plate.boxMax == (Vec3{25, 5, 0.2f})) << c.what;
-            EXPECT_EQ(plate.triangleCount, 12u) << c.what;
-            EXPECT_EQ(plate.volume, 0.0) << c.what;
+            const RemovedPiece& removed = pieces[1];
+            EXPECT_TRUE(removed.boxMin == (Vec3{20, 0, 0}) && removed.boxMax == (Vec3{25, 5, 0.2f}));
+            EXPECT_EQ(removed.triangleCount, 12u);
+            EXPECT_NEAR(removed.volume, 5.0, 1e-4) << "what the plate held";
         }
     }
     TriangleMesh broken = whole;
     broken.indices.back() = 9999;
-    EXPECT_EQ(RemoveUnprintablePieces(broken, 0, 100.0f, nullptr, nullptr), 0u) << "inconsistent mesh";
+    EXPECT_EQ(RemoveUnprintablePieces(broken, box, nullptr, 100.0f, nullptr, nullptr), 0u) << "inconsistent mesh";
 }
 
 }  // namespace

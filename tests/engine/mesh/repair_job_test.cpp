@@ -218,6 +218,10 @@ TEST(RepairForPrint, BodyOfFewTrianglesIsNoCrumbAfterASplit)
                 test::MakeBox({-30, 0, 0}, {-29.9f, 0.1f, 0.1f})),
             sphere.Volume() + 16.0, 1, "stray crumbs: 1 small body removed (12 triangles; 0.10 x 0.10 x 0.10 mm at "
                                        "(-29.95, 0.05, 0.05), 0.001"},
+        {"a 0.4 mm cube on an edge of a 2.5 mm tile holds 2.5% of it, however large the sphere far off",
+            test::Combined(test::Combined(sphere, test::MakeBox({20, 0, 0}, {22.5f, 2.5f, 0.4f})),
+                test::MakeBox({22.5f, 2.5f, 0}, {22.9f, 2.9f, 0.4f})),
+            sphere.Volume() + 2.5 + 0.064, 0, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -540,6 +544,10 @@ TEST(RemoveStrayBodies, JudgesBodiesBySizeNeverByRankOrCount)
         {"an open sheet holds nothing yet is no crumb", test::Combined(sphere, sheet), nullptr, true, 0, 0, s + 1},
         {"a finely meshed ball of the part, 0.4 mm across", test::Combined(sphere, ball), nullptr, true, 0, 0, 2 * s},
         {"the same ball set loose by a split", test::Combined(sphere, ball), joinedToSphere, false, 1, 1, s},
+        {"a piece split from a 2.5 mm tile is judged by the tile, not by the sphere",
+            test::Combined(test::Combined(sphere, test::MakeBox({20, 0, 0}, {22.5f, 2.5f, 0.4f})),
+                test::MakeBox({22.5f, 2.5f, 0}, {22.9f, 2.9f, 0.4f})),
+            crumbsJoined, false, 0, 0, s + 24},
         {"labels that do not fit the triangles", test::Combined(sphere, crumb),
             [](const TriangleMesh&) { return std::vector<std::uint32_t>{0}; }, false, 0, 0, s + 12},
     };
@@ -596,6 +604,11 @@ TEST(RemoveLooseFragments, KeepsEveryBodyOfThePartAndDropsCrumbsSetLoose)
             test::Combined(sphere, test::MakeBox({20, 4, 4}, {20.1f, 4.1f, 4.1f})), kCrumbVolumeLimit, 1, s},
         {"a closed 0.06 mm3 fragment set loose goes by a hundredth of the part's size", sphere,
             test::Combined(sphere, test::MakeBox({-30, 0, 0}, {-29.5f, 0.5f, 0.24f})), 0.001f, 1, s},
+        {"a 0.9 mm cube set loose from a 3 mm cube is judged by that cube, not by the 100 mm one beside",
+            test::Combined(test::MakeBox({0, 0, 0}, {100, 100, 100}), test::MakeBox({200, 0, 0}, {203, 3, 3})),
+            test::Combined(test::Combined(test::MakeBox({0, 0, 0}, {100, 100, 100}), test::MakeBox({200, 0, 0}, {202, 3, 3})),
+                test::MakeBox({202.1f, 0, 0}, {203, 0.9f, 0.9f})),
+            kCrumbVolumeLimit, 0, 36},
         {"a closed sliver 3 mm long set loose goes by its volume", sphere,
             test::Combined(sphere, test::MakeBox({-30, 0, 0}, {-27, 0.1f, 0.1f})), kCrumbVolumeLimit, 1, s},
     };
