@@ -374,6 +374,15 @@ std::pair<std::uint64_t, std::uint64_t> EaseContourCrossings(TriangleMesh& mesh,
         return {first, stopped ? first : 0};
     const VertexAdjacency faces = BuildVertexAdjacency(mesh);
     std::vector<std::uint32_t> mark(mesh.vertices.size(), 0);
+    std::vector<std::uint8_t> moved(mesh.vertices.size(), 0);
+    std::vector<std::pair<std::uint32_t, Vec3>> placed;  // where each moved vertex was first
+    // Far out, where a coordinate steps by a good share of a cell, the mass points can lie no
+    // better than the vertices did: a guard that leaves more crossings than it found undoes itself.
+    const auto giveBack = [&] {
+        for (const auto& [v, position] : placed)
+            mesh.vertices[v].position = position;
+        return std::pair<std::uint64_t, std::uint64_t>{first, first};
+    };
     std::vector<std::uint8_t> focus(mesh.TriangleCount(), 0);
     for (std::uint32_t round = 1; !found.empty() && round <= kMostContourCrossingRounds; ++round) {
         std::vector<std::uint32_t> work;
@@ -397,14 +406,24 @@ std::pair<std::uint64_t, std::uint64_t> EaseContourCrossings(TriangleMesh& mesh,
         std::fill(focus.begin(), focus.end(), 0);
         for (const std::uint32_t v : work) {
             Vec3& p = mesh.vertices[v].position;
+            if (moved[v] == 0) {
+                moved[v] = 1;
+                placed.emplace_back(v, p);
+            }
             p = mass[v] + (p - mass[v]) * keep;
             for (std::uint32_t j = faces.triangleOffsets[v]; j < faces.triangleOffsets[v + 1]; ++j)
                 focus[faces.triangles[j]] = 1;
         }
         FindSelfIntersections(mesh, focus, kContourSearchPairs, found, stopped);
         if (stopped)
-            return {first, first};
+            return giveBack();
     }
+    if (found.empty())
+        return {first, 0};
+    // Those left may lie apart from the rounds' focus: counted over the whole mesh.
+    FindSelfIntersections(mesh, {}, kContourSearchPairs, found, stopped);
+    if (stopped || found.size() / 2 >= first)
+        return giveBack();
     return {first, found.size() / 2};
 }
 
