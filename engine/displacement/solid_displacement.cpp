@@ -439,7 +439,10 @@ std::string FormatSolidDisplacementReport(const SolidDisplacementReport& r)
         + FormatCountGrouped(r.fieldPointsZ) + ", " + FormatCountGrouped(r.blocksStored) + " blocks stored ("
         + std::to_string(r.fieldBytes / 1000000) + " MB), " + FormatCountGrouped(r.pointsMeasured)
         + " points measured; " + FormatCountGrouped(r.cellsContoured) + " cells contoured";
-    if (r.contourCrossings != 0)
+    if (r.contourCrossings != 0 && r.contourCrossingsLeft >= r.contourCrossings)
+        text += "; " + FormatCountGrouped(r.contourCrossings)
+            + " crossings of sharp vertices that easing could not part, left as they were";
+    else if (r.contourCrossings != 0)
         text += "; " + FormatCountGrouped(r.contourCrossings) + " crossings of sharp vertices eased towards the surface between them, "
             + FormatCountGrouped(r.contourCrossingsLeft) + " left";
     if (r.piecesRemoved != 0) {

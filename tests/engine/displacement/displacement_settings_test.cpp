@@ -110,6 +110,10 @@ TEST(FormatDisplacementReport, Texts)
     full.easedFurther = 1;
     full.easedPastClearance = 0;
     full.foldedLeft = 1;
+    full.crossingPairsMade = 9;
+    full.crossingRounds = 1;
+    full.crossingVerticesEased = 12;
+    full.crossingPairsLeft = 0;
     full.keptLevelAtBase = 2;
     full.heldAtBasePlane = 1;
     full.cutByClearance = 5;
@@ -118,7 +122,8 @@ TEST(FormatDisplacementReport, Texts)
     EXPECT_EQ(FormatDisplacementReport(full),
         "Displaced 6 of 8 vertices, -0.2500 to 0.5000 mm, relief 0.7500 mm, mid-level 0.4000; "
         "3 triangles turning over eased in 2 rounds (4 vertices, 1 now further than before, "
-        "0 past their clearance), 1 left; 2 kept level at the base; 1 held at the base plane; "
+        "0 past their clearance), 1 left; 9 crossings the relief made eased in 1 round (12 vertices), 0 left; "
+        "2 kept level at the base; 1 held at the base plane; "
         "5 cut short by clearance\n    stages: Sampling the map 12 ms; Moving 1 ms;"
         "  7 vertices not moved inward: the wall under them would have gone below the threshold\n");
 }

@@ -123,6 +123,18 @@ TEST(ApplySolidDisplacement, RefusalsComeBeforeTheWorkAndLeaveTheResultAlone)
     EXPECT_EQ(refused.result.TriangleCount(), 12u);
     EXPECT_EQ(FormatSolidDisplacementReport(refused.report),
         "Solid displacement refused: about 112 triangles would be over the limit");
+    // The contour's crossing guard: parted, partly parted, or undone.
+    const std::pair<std::pair<std::uint64_t, std::uint64_t>, const char*> crossings[] = {
+        {{53, 0}, "; 53 crossings of sharp vertices eased towards the surface between them, 0 left"},
+        {{53, 4}, "; 53 crossings of sharp vertices eased towards the surface between them, 4 left"},
+        {{53, 53}, "; 53 crossings of sharp vertices that easing could not part, left as they were"},
+    };
+    for (const auto& [counts, text] : crossings) {
+        SolidDisplacementReport said;
+        said.contourCrossings = counts.first;
+        said.contourCrossingsLeft = counts.second;
+        EXPECT_NE(FormatSolidDisplacementReport(said).find(text), std::string::npos) << text;
+    }
 
     // The field over a small memory budget: refused as too large, the process goes on.
     const Outcome tooLarge = Displace(MakeTestCube(10.0f), 0.5f, {}, -1, 1000);
