@@ -363,12 +363,29 @@ constexpr std::uint64_t kContourSearchPairs = 40000000;
 // the relief finer than a cell) their triangles can cross. Round every crossing the vertices of
 // both triangles move halfway to their mass points, round after round, widening to the vertices
 // round them, then go there whole: the flatter surface through the edge crossings parts what
-// the sharp one made meet. Returns the pairs found at first and those left.
-std::pair<std::uint64_t, std::uint64_t> EaseContourCrossings(TriangleMesh& mesh, const std::vector<Vec3>& mass)
+// the sharp one made meet. Only pairs with a triangle that has a sharp corner (off its mass
+// point) are looked for: where every corner already lies on its mass point there is nothing
+// to ease, and most of a relief is smooth, so the search stays near the sharp places. Returns
+// the pairs found at first and those left.
+std::pair<std::uint64_t, std::uint64_t> EaseContourCrossings(TriangleMesh& mesh, const std::vector<Vec3>& mass,
+    double cell)
 {
+    const float offMass = static_cast<float>(1e-3 * cell);
+    std::vector<std::uint8_t> sharp(mesh.TriangleCount(), 0);
+    bool anySharp = false;
+    for (std::size_t t = 0; t < sharp.size(); ++t)
+        for (std::size_t k = 0; k < 3 && sharp[t] == 0; ++k) {
+            const std::uint32_t v = mesh.indices[3 * t + k];
+            if (Length(mesh.vertices[v].position - mass[v]) > offMass) {
+                sharp[t] = 1;
+                anySharp = true;
+            }
+        }
+    if (!anySharp)
+        return {0, 0};
     std::vector<std::uint32_t> found;
     bool stopped = false;
-    FindSelfIntersections(mesh, {}, kContourSearchPairs, found, stopped);
+    FindSelfIntersections(mesh, sharp, kContourSearchPairs, found, stopped);
     const std::uint64_t first = found.size() / 2;
     if (stopped || found.empty())
         return {first, stopped ? first : 0};
@@ -420,8 +437,12 @@ std::pair<std::uint64_t, std::uint64_t> EaseContourCrossings(TriangleMesh& mesh,
     }
     if (found.empty())
         return {first, 0};
-    // Those left may lie apart from the rounds' focus: counted over the whole mesh.
-    FindSelfIntersections(mesh, {}, kContourSearchPairs, found, stopped);
+    // Those left may lie apart from the rounds' focus: counted as at first, with the triangles
+    // round every moved vertex.
+    for (const auto& [v, position] : placed)
+        for (std::uint32_t j = faces.triangleOffsets[v]; j < faces.triangleOffsets[v + 1]; ++j)
+            sharp[faces.triangles[j]] = 1;
+    FindSelfIntersections(mesh, sharp, kContourSearchPairs, found, stopped);
     if (stopped || found.size() / 2 >= first)
         return giveBack();
     return {first, found.size() / 2};
@@ -845,7 +866,7 @@ void ContourSolidField(TriangleMesh& mesh, const SolidField& field, float floorZ
     SetProgressSpan(job, 0.6f, 0.8f);
     result.indices = BuildQuadIndices(field, cells, quads, result.vertices, holes, job);
     if (!holes.load()) {
-        const auto eased = EaseContourCrossings(result, mass);
+        const auto eased = EaseContourCrossings(result, mass, field.cell);
         context.crossingPairs = eased.first;
         context.crossingPairsLeft = eased.second;
     }

@@ -1070,8 +1070,20 @@ std::vector<std::array<std::uint32_t, 2>> MadeCrossings(const DisplacementRun& r
 void EaseCrossings(DisplacementRun& run)
 {
     TriangleMesh& mesh = run.mesh;
+    // Two triangles that did not move meet as they did at the start: only pairs with a moved
+    // triangle are looked for.
+    std::vector<std::uint8_t> moved(mesh.TriangleCount(), 0);
+    bool anyMoved = false;
+    for (std::size_t t = 0; t < moved.size(); ++t)
+        for (std::size_t k = 0; k < 3 && moved[t] == 0; ++k) {
+            const std::uint32_t v = mesh.indices[3 * t + k];
+            moved[t] = IsZero(mesh.vertices[v].position - run.start[v]) ? 0 : 1;
+            anyMoved = anyMoved || moved[t] != 0;
+        }
+    if (!anyMoved)
+        return;
     bool stopped = false;
-    std::vector<std::array<std::uint32_t, 2>> made = MadeCrossings(run, {}, stopped);
+    std::vector<std::array<std::uint32_t, 2>> made = MadeCrossings(run, moved, stopped);
     run.report.crossingPairsMade = made.size();
     if (made.empty())
         return;
