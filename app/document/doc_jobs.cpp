@@ -23,7 +23,7 @@ mesh::ValidationOptions JobValidation(bool reliefWording)
     o.sliverQualityLimit = 0.001f;
     o.checkSelfIntersections = true;
     o.displacedResult = reliefWording;
-    o.maximumSelfIntersectionPairs = 40000000;
+    o.maximumSelfIntersectionPairs = mesh::kSearchPairLimit;
     return o;
 }
 

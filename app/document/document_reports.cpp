@@ -55,7 +55,7 @@ void AppendValidationLines(const grainforge::mesh::TriangleMesh& mesh, std::stri
     options.sliverQualityLimit = 0.001f;
     options.checkSelfIntersections = false;
     options.displacedResult = false;
-    options.maximumSelfIntersectionPairs = 40000000;
+    options.maximumSelfIntersectionPairs = grainforge::mesh::kSearchPairLimit;
     // The mesh about to be saved, counted as the file will hold it.
     const grainforge::mesh::ValidationReport report = grainforge::mesh::ValidateAsWritten(mesh, options);
     const std::uint64_t open = report.edgeCounts.boundary;

@@ -356,8 +356,8 @@ Vec3 MassPoint(const SolidField& field, const GridPoint& at, const PieceCrossing
 // points; after them the vertices still round one go there whole.
 constexpr int kContourHalvingRounds = 4;
 constexpr int kMostContourCrossingRounds = 8;
-// Candidate pairs the guard's searches may test, as the validation's search allows.
-constexpr std::uint64_t kContourSearchPairs = 40000000;
+// From this round on the vertices round a crossing's corners give way too.
+constexpr int kContourWidenFromRound = 3;
 
 // Where the sharp vertices of neighbouring cells lean past each other (a thin fin, a fold of
 // the relief finer than a cell) their triangles can cross. Round every crossing the vertices of
@@ -385,7 +385,7 @@ std::pair<std::uint64_t, std::uint64_t> EaseContourCrossings(TriangleMesh& mesh,
         return {0, 0};
     std::vector<std::uint32_t> found;
     bool stopped = false;
-    FindSelfIntersections(mesh, sharp, kContourSearchPairs, found, stopped);
+    FindSelfIntersections(mesh, sharp, kSearchPairLimit, found, stopped);
     const std::uint64_t first = found.size() / 2;
     if (stopped || found.empty())
         return {first, stopped ? first : 0};
@@ -402,23 +402,8 @@ std::pair<std::uint64_t, std::uint64_t> EaseContourCrossings(TriangleMesh& mesh,
     };
     std::vector<std::uint8_t> focus(mesh.TriangleCount(), 0);
     for (std::uint32_t round = 1; !found.empty() && round <= kMostContourCrossingRounds; ++round) {
-        std::vector<std::uint32_t> work;
-        const auto add = [&](std::uint32_t v) {
-            if (mark[v] != round) {
-                mark[v] = round;
-                work.push_back(v);
-            }
-        };
-        for (const std::uint32_t t : found)
-            for (std::size_t k = 0; k < 3; ++k)
-                add(mesh.indices[3 * static_cast<std::size_t>(t) + k]);
-        if (round >= 3) {
-            const std::size_t corners = work.size();
-            for (std::size_t i = 0; i < corners; ++i)
-                for (std::uint32_t j = faces.triangleOffsets[work[i]]; j < faces.triangleOffsets[work[i] + 1]; ++j)
-                    for (std::size_t k = 0; k < 3; ++k)
-                        add(mesh.indices[3 * static_cast<std::size_t>(faces.triangles[j]) + k]);
-        }
+        const std::vector<std::uint32_t> work =
+            GuardWorkSet(mesh, faces, found, round >= kContourWidenFromRound, mark, round);
         const float keep = round <= kContourHalvingRounds ? 0.5f : 0.0f;
         std::fill(focus.begin(), focus.end(), 0);
         for (const std::uint32_t v : work) {
@@ -428,10 +413,9 @@ std::pair<std::uint64_t, std::uint64_t> EaseContourCrossings(TriangleMesh& mesh,
                 placed.emplace_back(v, p);
             }
             p = mass[v] + (p - mass[v]) * keep;
-            for (std::uint32_t j = faces.triangleOffsets[v]; j < faces.triangleOffsets[v + 1]; ++j)
-                focus[faces.triangles[j]] = 1;
+            FlagTrianglesRound(faces, v, focus);
         }
-        FindSelfIntersections(mesh, focus, kContourSearchPairs, found, stopped);
+        FindSelfIntersections(mesh, focus, kSearchPairLimit, found, stopped);
         if (stopped)
             return giveBack();
     }
@@ -440,9 +424,8 @@ std::pair<std::uint64_t, std::uint64_t> EaseContourCrossings(TriangleMesh& mesh,
     // Those left may lie apart from the rounds' focus: counted as at first, with the triangles
     // round every moved vertex.
     for (const auto& [v, position] : placed)
-        for (std::uint32_t j = faces.triangleOffsets[v]; j < faces.triangleOffsets[v + 1]; ++j)
-            sharp[faces.triangles[j]] = 1;
-    FindSelfIntersections(mesh, sharp, kContourSearchPairs, found, stopped);
+        FlagTrianglesRound(faces, v, sharp);
+    FindSelfIntersections(mesh, sharp, kSearchPairLimit, found, stopped);
     if (stopped || found.size() / 2 >= first)
         return giveBack();
     return {first, found.size() / 2};

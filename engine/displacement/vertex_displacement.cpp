@@ -870,35 +870,6 @@ bool Folds(const DisplacementRun& run, const FoldGuard& guard, std::uint32_t t)
         run.mesh.vertices[corners[2]].position, guard.startNormals[t], guard.cosineOfTilt);
 }
 
-// The corners of the folded triangles (first occurrence order), widened from kWidenFromRound
-// on by the corners of every triangle round them.
-std::vector<std::uint32_t> FoldWorkSet(const DisplacementRun& run, FoldGuard& guard,
-    const std::vector<std::uint32_t>& folded, std::uint32_t round)
-{
-    std::vector<std::uint32_t> work;
-    auto add = [&](std::uint32_t v) {
-        if (guard.mark[v] != round) {
-            guard.mark[v] = round;
-            work.push_back(v);
-        }
-    };
-    for (std::uint32_t t : folded) {
-        for (std::size_t k = 0; k < 3; ++k)
-            add(run.mesh.indices[3 * static_cast<std::size_t>(t) + k]);
-    }
-    if (round >= kWidenFromRound) {
-        const std::size_t corners = work.size();
-        for (std::size_t i = 0; i < corners; ++i) {
-            const std::uint32_t v = work[i];
-            for (std::uint32_t j = guard.faces->triangleOffsets[v]; j < guard.faces->triangleOffsets[v + 1]; ++j) {
-                for (std::size_t k = 0; k < 3; ++k)
-                    add(run.mesh.indices[3 * static_cast<std::size_t>(guard.faces->triangles[j]) + k]);
-            }
-        }
-    }
-    return work;
-}
-
 // The eased offset of one vertex: halfway towards the mean offset of its neighbours, and never
 // longer than its own move.
 Vec3 EasedOffset(const DisplacementRun& run, const FoldGuard& guard, std::uint32_t v)
@@ -930,7 +901,9 @@ Vec3 EasedOffset(const DisplacementRun& run, const FoldGuard& guard, std::uint32
 std::vector<std::uint32_t> EaseFoldRound(DisplacementRun& run, FoldGuard& guard,
     const std::vector<std::uint32_t>& folded, std::uint32_t round)
 {
-    const std::vector<std::uint32_t> work = FoldWorkSet(run, guard, folded, round);
+    // The corners of the folded triangles, widened from kWidenFromRound on by the triangles round them.
+    const std::vector<std::uint32_t> work =
+        GuardWorkSet(run.mesh, *guard.faces, folded, round >= kWidenFromRound, guard.mark, round);
     std::vector<Vec3> offsets(work.size());
     for (std::size_t i = 0; i < work.size(); ++i)
         offsets[i] = EasedOffset(run, guard, work[i]);
@@ -1017,8 +990,6 @@ constexpr int kMaxCrossingRounds = 16;
 // From this round on the triangles round a crossing give way too: halving its own corners has
 // not parted it, so its neighbours hold it there.
 constexpr int kCrossingWidenFromRound = 4;
-// Candidate pairs the crossing guard's searches may test, as the validation's search allows.
-constexpr std::uint64_t kCrossingSearchPairs = 40000000;
 
 // Whether triangles t and u met where their vertices started: a crossing of the input, which
 // the relief did not make and is not the guard's to undo. A triangle that started without area
@@ -1047,7 +1018,7 @@ std::vector<std::array<std::uint32_t, 2>> MadeCrossings(const DisplacementRun& r
     std::span<const std::uint8_t> focus, bool& stopped)
 {
     std::vector<std::uint32_t> found;
-    FindSelfIntersections(run.mesh, focus, kCrossingSearchPairs, found, stopped);
+    FindSelfIntersections(run.mesh, focus, kSearchPairLimit, found, stopped);
     std::vector<std::array<std::uint32_t, 2>> made;
     if (stopped)
         return made;
@@ -1096,26 +1067,12 @@ void EaseCrossings(DisplacementRun& run)
     std::vector<std::uint8_t> focus(mesh.TriangleCount(), 0);
     while (!made.empty() && run.report.crossingRounds < kMaxCrossingRounds) {
         const std::uint32_t round = static_cast<std::uint32_t>(++run.report.crossingRounds);
-        std::vector<std::uint32_t> work;
-        const auto add = [&](std::uint32_t v) {
-            if (mark[v] != round) {
-                mark[v] = round;
-                work.push_back(v);
-            }
-        };
+        std::vector<std::uint32_t> pairs;
+        pairs.reserve(2 * made.size());
         for (const auto& pair : made)
-            for (const std::uint32_t t : pair)
-                for (std::size_t k = 0; k < 3; ++k)
-                    add(mesh.indices[3 * static_cast<std::size_t>(t) + k]);
-        if (round >= kCrossingWidenFromRound) {
-            const std::size_t corners = work.size();
-            for (std::size_t i = 0; i < corners; ++i) {
-                const std::uint32_t v = work[i];
-                for (std::uint32_t j = faces.triangleOffsets[v]; j < faces.triangleOffsets[v + 1]; ++j)
-                    for (std::size_t k = 0; k < 3; ++k)
-                        add(mesh.indices[3 * static_cast<std::size_t>(faces.triangles[j]) + k]);
-            }
-        }
+            pairs.insert(pairs.end(), pair.begin(), pair.end());
+        const std::vector<std::uint32_t> work =
+            GuardWorkSet(mesh, faces, pairs, round >= kCrossingWidenFromRound, mark, round);
         const float share = round <= kCrossingHalvingRounds ? 0.5f : 0.0f;
         std::fill(focus.begin(), focus.end(), 0);
         for (const std::uint32_t v : work) {
@@ -1124,8 +1081,7 @@ void EaseCrossings(DisplacementRun& run)
                 continue;
             mesh.vertices[v].position = run.start[v] + offset * share;
             eased[v] = 1;
-            for (std::uint32_t j = faces.triangleOffsets[v]; j < faces.triangleOffsets[v + 1]; ++j)
-                focus[faces.triangles[j]] = 1;
+            FlagTrianglesRound(faces, v, focus);
         }
         made = MadeCrossings(run, focus, stopped);
         if (stopped)

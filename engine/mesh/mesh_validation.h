@@ -10,6 +10,7 @@
 // Unsuitable; nothing is thrown but allocation failure.
 #pragma once
 
+#include "engine/mesh/self_intersection.h"
 #include "engine/mesh/triangle_mesh.h"
 
 #include <cstdint>
@@ -29,7 +30,7 @@ struct ValidationOptions {
     bool displacedResult = false;
     // Limit on the pairs the search tests exactly; when it is reached the search stops and its
     // result is reported as unknown.
-    std::uint64_t maximumSelfIntersectionPairs = 40000000;
+    std::uint64_t maximumSelfIntersectionPairs = kSearchPairLimit;
 };
 
 enum class Verdict : std::int32_t {

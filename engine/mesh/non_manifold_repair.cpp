@@ -901,7 +901,7 @@ std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh, std::vector<std::uint32_t>
     options.sliverQualityLimit = 0.001f;
     options.checkSelfIntersections = false;
     options.displacedResult = false;
-    options.maximumSelfIntersectionPairs = 40000000;
+    options.maximumSelfIntersectionPairs = kSearchPairLimit;
     if (after < before &&
         ValidateMesh(work, options).edgeCounts.boundary <= ValidateMesh(mesh, options).edgeCounts.boundary) {
         if (faceMap != nullptr) {

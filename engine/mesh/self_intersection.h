@@ -33,6 +33,9 @@ struct ValidationReport;
 
 // maximumPairs value that sets no limit.
 inline constexpr std::uint64_t kNoPairLimit = std::numeric_limits<std::uint64_t>::max();
+// The candidate pairs a search over a whole part may test before it gives up: the validation's,
+// Repair's and the reliefs' crossing guards' searches alike.
+inline constexpr std::uint64_t kSearchPairLimit = 40000000;
 
 // Searches the mesh and fills `pairs` with two triangle indices per intersecting pair (each
 // pair once, in no defined order). `focus`, when it holds one byte per triangle, restricts the

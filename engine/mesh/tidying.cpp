@@ -24,7 +24,7 @@ std::uint64_t Reorient(TriangleMesh& mesh)
     options.sliverQualityLimit = 0.001f;
     options.checkSelfIntersections = false;
     options.displacedResult = false;
-    options.maximumSelfIntersectionPairs = 40000000;
+    options.maximumSelfIntersectionPairs = kSearchPairLimit;
     const ValidationReport report = ValidateMesh(mesh, options);
     if (!report.orientable || report.reversedTriangles.empty())
         return 0;

@@ -593,4 +593,30 @@ EdgeCounts CountEdges(const TriangleMesh& mesh)
     return counts;
 }
 
+
+std::vector<std::uint32_t> GuardWorkSet(const TriangleMesh& mesh, const VertexAdjacency& faces,
+    std::span<const std::uint32_t> triangles, bool widen, std::vector<std::uint32_t>& mark, std::uint32_t round)
+{
+    std::vector<std::uint32_t> work;
+    const auto add = [&](std::uint32_t v) {
+        if (mark[v] != round) {
+            mark[v] = round;
+            work.push_back(v);
+        }
+    };
+    for (const std::uint32_t t : triangles)
+        for (std::size_t k = 0; k < 3; ++k)
+            add(mesh.indices[3 * static_cast<std::size_t>(t) + k]);
+    if (widen) {
+        const std::size_t corners = work.size();
+        for (std::size_t i = 0; i < corners; ++i) {
+            const std::uint32_t v = work[i];
+            for (std::uint32_t j = faces.triangleOffsets[v]; j < faces.triangleOffsets[v + 1]; ++j)
+                for (std::size_t k = 0; k < 3; ++k)
+                    add(mesh.indices[3 * static_cast<std::size_t>(faces.triangles[j]) + k]);
+        }
+    }
+    return work;
+}
+
 }  // namespace grainforge::mesh

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace grainforge::mesh {
@@ -158,6 +159,20 @@ std::vector<EdgeRecord> BuildEdgeTable(const TriangleMesh& mesh);
 // one too large for 32-bit offsets, over 2^31 indices) every vertex gets empty lists (both
 // offset vectors all zero) instead of reading out of bounds.
 VertexAdjacency BuildVertexAdjacency(const TriangleMesh& mesh);
+
+// The work set of a guard's round: the distinct corners of `triangles` in first occurrence
+// order, then, when `widen`, the corners of every triangle round them. `mark` holds one entry
+// per vertex; a vertex is taken when its entry is not `round` and the entry becomes `round`, so
+// each round passes a new number.
+std::vector<std::uint32_t> GuardWorkSet(const TriangleMesh& mesh, const VertexAdjacency& faces,
+    std::span<const std::uint32_t> triangles, bool widen, std::vector<std::uint32_t>& mark, std::uint32_t round);
+
+// Sets `flags` (one per triangle) to 1 for every triangle round vertex v.
+inline void FlagTrianglesRound(const VertexAdjacency& faces, std::uint32_t v, std::vector<std::uint8_t>& flags)
+{
+    for (std::uint32_t j = faces.triangleOffsets[v]; j < faces.triangleOffsets[v + 1]; ++j)
+        flags[faces.triangles[j]] = 1;
+}
 
 // True when every vertex coordinate, used or not, is a finite number. Checks in parallel.
 bool HasOnlyFiniteCoordinates(const TriangleMesh& mesh);

@@ -1262,7 +1262,7 @@ bool PipelineStages::ValidateResult(const ProgressCallback& progress,
     // run, and without it the verdict says "Good" on a result that crosses.
     options.checkSelfIntersections = true;
     options.displacedResult = true;
-    options.maximumSelfIntersectionPairs = 40000000;
+    options.maximumSelfIntersectionPairs = kSearchPairLimit;
     // The verdict is about the file that will be written: bodies that touch through
     // distinct vertices at one place are one vertex there to a slicer.
     report.validation = ValidateAsWritten(result, options);
