@@ -130,15 +130,18 @@ class Grid(unittest.TestCase):
 
 
 class RunnerSource(unittest.TestCase):
-    def test_an_older_tree_gets_the_current_runner_once(self):
+    def test_an_older_tree_gets_the_current_runners_once(self):
         own_lines = "add_executable(process_corpus process_corpus/process_corpus.cpp)\n"
         cases = [
-            # name, the runner source already there, whether the commit holds it, CMake lines
-            ("a tree without the runner", None, False, "add_executable(render_shots x.cpp)\n"),
-            ("a copy left by an earlier run", "// out of date\n", False, own_lines),
-            ("a tree with its own runner", "// its own\n", True, own_lines),
+            # name, the process runner's source already there, the folders the commit holds,
+            # CMake lines
+            ("a tree without the runners", None, set(), "add_executable(render_shots x.cpp)\n"),
+            ("a copy left by an earlier run", "// out of date\n", set(), own_lines),
+            ("a tree with its own process runner only", "// its own\n", {"process_corpus"}, own_lines),
+            ("a tree with every runner", "// its own\n", {"process_corpus", "repair_corpus", "corpus_part"},
+             own_lines + compare.RUNNER_CMAKE["repair_corpus"]),
         ]
-        for name, there, has_own, lists in cases:
+        for name, there, held, lists in cases:
             with self.subTest(name), tempfile.TemporaryDirectory() as tree:
                 os.makedirs(os.path.join(tree, "tools"))
                 with open(os.path.join(tree, "tools", "CMakeLists.txt"), "w") as f:
@@ -147,16 +150,19 @@ class RunnerSource(unittest.TestCase):
                     os.makedirs(os.path.join(tree, "tools", "process_corpus"))
                     with open(os.path.join(tree, "tools", "process_corpus", "process_corpus.cpp"), "w") as f:
                         f.write(there)
-                compare.give_runner_source(tree, has_own)
-                compare.give_runner_source(tree, has_own)
+                compare.give_runner_source(tree, held)
+                compare.give_runner_source(tree, held)
                 with open(os.path.join(tree, "tools", "CMakeLists.txt")) as f:
-                    self.assertEqual(f.read().count("add_executable(process_corpus"), 1)
+                    text = f.read()
+                for runner in ("process_corpus", "repair_corpus"):
+                    self.assertEqual(text.count("add_executable(%s " % runner), 1, runner)
                 with open(os.path.join(tree, "tools", "process_corpus", "process_corpus.cpp")) as f:
                     source = f.read()
-                if has_own:
-                    self.assertEqual(source, there)
-                else:
-                    self.assertIn("GeneratedParts", source)
+                self.assertEqual(source == there, "process_corpus" in held)
+                # Whatever the tree held, a runner copied in finds the loader it compiles.
+                if held != {"process_corpus", "repair_corpus", "corpus_part"}:
+                    self.assertTrue(os.path.isfile(os.path.join(tree, "tools", "corpus_part", "corpus_part.cpp")))
+                    self.assertTrue(os.path.isfile(os.path.join(tree, "tools", "repair_corpus", "repair_corpus.cpp")))
 
 
 # A 1 x 2 x 4 box as OFF: scaled to 40 mm its volume is 10 x 20 x 40 mm before the relief.
