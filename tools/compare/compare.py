@@ -264,9 +264,9 @@ def row_faults(row, route=None):
     if not fix_done(row, route):
         return [row.get("outcome", "?")]
     faults = []
-    if false_green(row):
+    if route == "repair" and false_green(row):
         faults.append("green box over faults")
-    if false_ready(row):
+    if route == "check" and false_ready(row):
         faults.append("\"Ready to save\" with faults")
     if inside_out(row):
         faults.append("inside out")

@@ -1,0 +1,91 @@
+// The measures the corpus runners judge Repair and the check by, on parts whose answer is known.
+#include "tools/corpus_part/corpus_part.h"
+
+#include "engine/mesh/test_shapes.h"
+#include "tests/support/shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace grainforge::tools {
+namespace {
+
+using mesh::TriangleMesh;
+using mesh::Vec3;
+
+TriangleMesh Box(Vec3 low, Vec3 high) { return test::MakeBox(low, high); }
+
+// The box with its corner at `high` moved by `by`.
+TriangleMesh WithCornerMoved(TriangleMesh box, Vec3 high, Vec3 by)
+{
+    for (mesh::MeshVertex& v : box.vertices)
+        if (v.position.x == high.x && v.position.y == high.y && v.position.z == high.z)
+            v.position += by;
+    return box;
+}
+
+TEST(LargestCornerMove, IsTheFarthestCornerFromAnyCornerOfTheInput)
+{
+    const TriangleMesh box = Box({0, 0, 0}, {10, 10, 10});
+    const TriangleMesh sphere = mesh::MakeTestSphere(15.0f);
+    const Vec3 pushed = sphere.vertices[sphere.indices[300]].position;
+    TriangleMesh withUnusedVertex = box;
+    withUnusedVertex.vertices.push_back({{500, 0, 0}, {}});
+    struct Case {
+        const char* name;
+        TriangleMesh before;
+        TriangleMesh after;
+        double move;
+    };
+    const std::vector<Case> cases = {
+        {"the same part", box, box, 0.0},
+        {"one corner moved by 3, 4, 0", box, WithCornerMoved(box, {10, 10, 10}, {3, 4, 0}), 5.0},
+        // Split into two bodies, or with the triangles in another order: nothing moved.
+        {"corners renumbered", box, test::Combined(TriangleMesh{}, box), 0.0},
+        {"a body taken away", test::Combined(box, Box({20, 0, 0}, {21, 1, 1})), box, 0.0},
+        {"an unused vertex is no corner", box, withUnusedVertex, 0.0},
+        // Its far corner (21, 1, 1) lies 11, 1, 1 from the part's corner (10, 0, 0).
+        {"a new body beside the part", box, test::Combined(box, Box({20, 0, 0}, {21, 1, 1})), std::sqrt(123.0)},
+        // Far out, a float's step is 0.0625: the move is still read whole.
+        {"far out", test::Translated(box, {1e6f, 0, 0}),
+            WithCornerMoved(test::Translated(box, {1e6f, 0, 0}), {1e6f + 10, 10, 10}, {0.5f, 0, 0}), 0.5},
+        // Thousands of corners, so that the search runs down its tree.
+        {"a corner of a fine sphere moved by 0.01", sphere, WithCornerMoved(sphere, pushed, {0.01f, 0, 0}), 0.01},
+        {"nothing before", TriangleMesh{}, box, -1.0},
+        {"nothing after", box, TriangleMesh{}, 0.0},
+    };
+    for (const Case& c : cases)
+        EXPECT_NEAR(LargestCornerMove(c.before, c.after), c.move, 1e-5) << c.name;
+}
+
+TEST(CountBodiesGone, CountsOnlyBodiesOfWhichNoCornerIsLeft)
+{
+    const TriangleMesh big = Box({0, 0, 0}, {10, 10, 10});
+    const TriangleMesh crumb = Box({20, 0, 0}, {20.5f, 0.5f, 0.5f});
+    const TriangleMesh both = test::Combined(big, crumb);
+    struct Case {
+        const char* name;
+        TriangleMesh before;
+        TriangleMesh after;
+        std::uint64_t gone;
+    };
+    const std::vector<Case> cases = {
+        {"nothing changed", both, both, 0},
+        {"the crumb removed", both, big, 1},
+        {"the crumb moved away", both, test::Combined(big, test::Translated(crumb, {0, 5, 0})), 1},
+        // A corner moved by more than a ten-thousandth of the size: the body is still there.
+        {"a corner of each moved", both, WithCornerMoved(WithCornerMoved(both, {10, 10, 10}, {1, 0, 0}), {20.5f, 0.5f, 0.5f}, {0.1f, 0, 0}), 0},
+        // Two pieces written apart that share corner positions are one body, kept by either.
+        {"boxes sharing an edge, one kept", test::Combined(big, Box({10, 10, 0}, {20, 20, 10})), big, 0},
+        {"everything removed", both, TriangleMesh{}, 2},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CountBodiesGone(c.before, c.after), c.gone) << c.name;
+}
+
+}  // namespace
+}  // namespace grainforge::tools
