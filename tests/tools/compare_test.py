@@ -58,7 +58,7 @@ class CompareRows(unittest.TestCase):
 # A repaired part as a Repair row gives it: closed, manifold, outward, nothing moved.
 FIXED = {"route": "repair", "outcome": "replaced", "bodies_before": 3, "bodies_after": 3, "bodies_gone": 0,
          "volume_before": 1000.0, "volume_after": 1000.0, "closed_before": True, "closed": True, "manifold": True,
-         "outward": True, "corner_move": 0.0, "crossings": 0, "info_kind": 0, "info": "Repaired: ...",
+         "outward": True, "open_edges": 0, "nonmanifold_edges": 0, "winding_conflicts": 0, "corner_move": 0.0, "crossings": 0, "info_kind": 0, "info": "Repaired: ...",
          "verdict": "Good", "second_changed": False, "ms": 2000.0}
 CHECKED = dict({k: v for k, v in FIXED.items() if k not in ("crossings", "info_kind", "info", "verdict", "second_changed")},
                route="check", outcome="completed", crossing_triangles=0, passed=True,
@@ -97,7 +97,11 @@ class CompareRepairAndCheckRows(unittest.TestCase):
             ("check: \"Ready to save\" over crossings", CHECKED, fixed(CHECKED, crossing_triangles=2),
              ["\"Ready to save\" with faults False -> True", "crossing 0 -> 2"], []),
             ("check: \"Ready to save\" over open edges", fixed(CHECKED, passed=False, headline="1 problem found", closed=False),
-             fixed(CHECKED, closed=False), ["\"Ready to save\" with faults False -> True"], ["passed False -> True"]),
+             fixed(CHECKED, closed=False, open_edges=4), ["\"Ready to save\" with faults False -> True"],
+             ["passed False -> True"]),
+            # Bodies touching at a corner (pinched, not manifold) are read by a slicer as written.
+            ("check: \"Ready to save\" over bodies touching at a corner", CHECKED, fixed(CHECKED, manifold=False),
+             ["manifold True -> False"], []),
         ]
         for name, before, after, worse, better in cases:
             with self.subTest(name):

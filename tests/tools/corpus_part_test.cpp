@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace grainforge::tools {
@@ -60,6 +61,36 @@ TEST(LargestCornerMove, IsTheFarthestCornerFromAnyCornerOfTheInput)
     };
     for (const Case& c : cases)
         EXPECT_NEAR(LargestCornerMove(c.before, c.after), c.move, 1e-5) << c.name;
+}
+
+TEST(CountEdgeFaults, NamesEachEdgeByItsUsesAndEachVertexByItsFans)
+{
+    const TriangleMesh box = Box({0, 0, 0}, {10, 10, 10});
+    TriangleMesh opened = box, turned = box, doubled = box;
+    opened.indices.resize(opened.indices.size() - 3);
+    std::swap(turned.indices[1], turned.indices[2]);
+    doubled.indices.insert(doubled.indices.end(), box.indices.begin(), box.indices.begin() + 3);
+    struct Case {
+        const char* name;
+        TriangleMesh mesh;
+        EdgeFaults faults;
+    };
+    const std::vector<Case> cases = {
+        {"a closed box", box, {}},
+        {"a triangle taken away", opened, {3, 0, 0, 0}},
+        {"a triangle turned", turned, {0, 0, 3, 0}},
+        // Its three edges each used by three triangles.
+        {"a triangle written twice", doubled, {0, 3, 0, 0}},
+        {"cubes sharing an edge", test::MakeWeldedCubePair({10, 10, 0}), {0, 1, 0, 0}},
+        {"cubes sharing a corner", test::MakeWeldedCubePair({10, 10, 10}), {0, 0, 0, 1}},
+    };
+    for (const Case& c : cases) {
+        const EdgeFaults got = CountEdgeFaults(c.mesh);
+        EXPECT_EQ(got.open, c.faults.open) << c.name;
+        EXPECT_EQ(got.nonManifold, c.faults.nonManifold) << c.name;
+        EXPECT_EQ(got.windingConflicts, c.faults.windingConflicts) << c.name;
+        EXPECT_EQ(got.pinchedVertices, c.faults.pinchedVertices) << c.name;
+    }
 }
 
 TEST(CountBodiesGone, CountsOnlyBodiesOfWhichNoCornerIsLeft)

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -116,6 +117,43 @@ std::uint64_t CountPinchedVertices(const TriangleMesh& mesh)
         pinched += steps != fan.size();
     }
     return pinched;
+}
+
+// Vertices round which the triangles close into more than one fan: each triangle's far edge
+// (from -> to) continues into exactly one other's, and the chain comes round more than once.
+// Vertices on an open or wrongly wound edge are left to the edge counts.
+std::uint64_t CountVerticesOfSeveralFans(const TriangleMesh& mesh)
+{
+    std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> fans(mesh.vertices.size());
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t)
+        for (int k = 0; k < 3; ++k)
+            fans[mesh.indices[3 * t + k]].emplace_back(mesh.indices[3 * t + (k + 1) % 3], mesh.indices[3 * t + (k + 2) % 3]);
+    std::uint64_t several = 0;
+    for (auto& fan : fans) {
+        std::sort(fan.begin(), fan.end());
+        std::vector<std::uint32_t> starts, ends;
+        for (const auto& [from, to] : fan) {
+            starts.push_back(from);
+            ends.push_back(to);
+        }
+        std::sort(ends.begin(), ends.end());
+        if (fan.empty() || starts != ends || std::adjacent_find(starts.begin(), starts.end()) != starts.end())
+            continue;
+        std::vector<bool> walked(fan.size(), false);
+        std::size_t cycles = 0;
+        for (std::size_t first = 0; first < fan.size(); ++first) {
+            if (walked[first])
+                continue;
+            ++cycles;
+            for (std::size_t at = first; !walked[at];) {
+                walked[at] = true;
+                const auto next = std::lower_bound(fan.begin(), fan.end(), std::make_pair(fan[at].second, std::uint32_t{0}));
+                at = std::size_t(next - fan.begin());
+            }
+        }
+        several += cycles > 1;
+    }
+    return several;
 }
 
 using Point = std::array<double, 3>;
@@ -314,6 +352,32 @@ Shape MeasureShape(const TriangleMesh& mesh)
         open += directed.count({edge.second, edge.first}) == 0;
     }
     return {open == 0, repeated == 0 && CountPinchedVertices(mesh) == 0, SignedVolume(mesh)};
+}
+
+EdgeFaults CountEdgeFaults(const TriangleMesh& mesh)
+{
+    // Each use of an edge as (lower index, higher index, whether it runs from higher to lower).
+    std::vector<std::tuple<std::uint32_t, std::uint32_t, bool>> uses;
+    uses.reserve(mesh.indices.size());
+    for (std::size_t c = 0; c < mesh.indices.size(); ++c) {
+        const std::uint32_t from = mesh.indices[c], to = mesh.indices[c - c % 3 + (c + 1) % 3];
+        uses.emplace_back(std::min(from, to), std::max(from, to), from > to);
+    }
+    std::sort(uses.begin(), uses.end());
+    EdgeFaults faults;
+    for (std::size_t i = 0; i < uses.size();) {
+        std::size_t j = i;
+        std::size_t backwards = 0;
+        while (j < uses.size() && std::get<0>(uses[j]) == std::get<0>(uses[i]) && std::get<1>(uses[j]) == std::get<1>(uses[i]))
+            backwards += std::get<2>(uses[j++]);
+        const std::size_t count = j - i;
+        faults.open += count == 1;
+        faults.nonManifold += count > 2;
+        faults.windingConflicts += count == 2 && backwards != 1;
+        i = j;
+    }
+    faults.pinchedVertices = CountVerticesOfSeveralFans(mesh);
+    return faults;
 }
 
 double LargestCornerMove(const TriangleMesh& before, const TriangleMesh& after)

@@ -44,6 +44,18 @@ struct Shape {
 // triangles round every vertex one fan. The mesh's bounds must be computed.
 [[nodiscard]] Shape MeasureShape(const grainforge::mesh::TriangleMesh& mesh);
 
+// The edges of the mesh's triangles, by vertex index: used by one triangle (open), by more than
+// two (non-manifold), or by two that run it the same way (wound against each other); and the
+// vertices, of those with none of these edges, round which the triangles close into more than
+// one fan (pinched: bodies touching at a corner).
+struct EdgeFaults {
+    std::uint64_t open = 0;
+    std::uint64_t nonManifold = 0;
+    std::uint64_t windingConflicts = 0;
+    std::uint64_t pinchedVertices = 0;
+};
+[[nodiscard]] EdgeFaults CountEdgeFaults(const grainforge::mesh::TriangleMesh& mesh);
+
 // The largest distance from a corner of a triangle of `after` to the nearest corner of a
 // triangle of `before`, in mm, in double: 0 for fixes that only weld, split, turn, remove or
 // fill between corners that were there, the length of the move for a corner that moved.

@@ -10,7 +10,7 @@
 // dialog's worker on the part as the shown mesh, with the weld tolerance, cleanup, fixes and
 // base fields of a new document; its headline, whether it passed, and the report as shown.
 // Both lines hold the bodies, the signed volume, closed, manifold and outward before and after,
-// the largest distance from a corner written to the nearest corner of the part, the part's
+// the faults of the edges after, the largest distance from a corner written to the nearest corner of the part, the part's
 // bodies of which no corner is left, and the milliseconds of the run (the measures are not
 // timed).
 //
@@ -89,13 +89,14 @@ struct Measures {
     std::uint64_t triangles = 0;
     std::uint64_t bodies = 0;
     Shape shape;
+    EdgeFaults edges;
 };
 
 Measures Measure(const TriangleMesh& part)
 {
     TriangleMesh measured = part;
     measured.ComputeBounds();
-    return {part.TriangleCount(), mesh::CountBodies(part), MeasureShape(measured)};
+    return {part.TriangleCount(), mesh::CountBodies(part), MeasureShape(measured), CountEdgeFaults(part)};
 }
 
 void AddMeasures(JsonLine& line, const Measures& before, const Measures& after)
@@ -111,7 +112,11 @@ void AddMeasures(JsonLine& line, const Measures& before, const Measures& after)
         .Add("outward_before", before.shape.volume > 0.0)
         .Add("closed", after.shape.closed)
         .Add("manifold", after.shape.manifold)
-        .Add("outward", after.shape.volume > 0.0);
+        .Add("outward", after.shape.volume > 0.0)
+        .Add("open_edges", after.edges.open)
+        .Add("nonmanifold_edges", after.edges.nonManifold)
+        .Add("winding_conflicts", after.edges.windingConflicts)
+        .Add("pinched_vertices", after.edges.pinchedVertices);
 }
 
 double MillisecondsSince(std::chrono::steady_clock::time_point start)
