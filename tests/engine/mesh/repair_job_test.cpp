@@ -378,6 +378,12 @@ TEST(TidyMesh, InsideOutPartIsTurnedAndAMoebiusStripIsLeft)
     const TriangleMesh before = strip;
     EXPECT_FALSE(TidyMesh(strip, TidyOptions{}).changed);
     EXPECT_EQ(strip.indices, before.indices);
+
+    // The strip no longer keeps an inside-out cube beside it from being turned, and stays as it is.
+    TriangleMesh both = test::Combined(test::Flipped(MakeTestCube(20)), test::Translated(before, {40, 0, 0}));
+    EXPECT_EQ(TidyMesh(both, TidyOptions{}).trianglesReoriented, 12u);
+    EXPECT_TRUE(std::equal(both.indices.begin() + 36, both.indices.end(), test::Combined(MakeTestCube(20), before).indices.begin() + 36));
+    EXPECT_EQ(TidyMesh(both, TidyOptions{}).trianglesReoriented, 0u);
 }
 
 TEST(TidyMesh, SwitchedOffPassesChangeNothing)
