@@ -381,8 +381,9 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
                                     : std::string("bodies were joined where they met"))
             + "; check that no piece is missing.";
     }
+    // Green only when validation of the result names nothing Repair was there to mend.
     information.kind = r.openEdgesAfter != 0 || r.nonManifoldEdgesAfter != 0 || r.bodiesAfter < r.bodiesBefore
-            || r.bodiesRemoved != 0 || r.pairsLeft != 0
+            || r.bodiesRemoved != 0 || r.pairsLeft != 0 || r.faultLeft
         ? 1
         : 0;
     return information;
