@@ -1133,8 +1133,8 @@ public:
         std::uint32_t current = start;
         for (std::size_t step = 0; step <= corners_.size(); ++step) {
             const std::uint32_t x = std::lower_bound(afterOf_.begin(), afterOf_.end(), std::pair{current, 0u})->second;
-            const auto [first, last] = std::equal_range(corners_.begin(), corners_.end(), Corner{x, 0, false},
-                                                        [](const Corner& a, const Corner& b) { return a.vertex < b.vertex; });
+            const auto byVertex = [](const Corner& a, const Corner& b) { return a.vertex < b.vertex; };
+            const auto [first, last] = std::equal_range(corners_.begin(), corners_.end(), Corner{x, 0, false}, byVertex);
             if (last - first == 1) {
                 const auto found = std::lower_bound(leaving_.begin(), leaving_.end(), std::pair{x, 0u});
                 return found != leaving_.end() && found->first == x ? found->second : kNoEdge;
@@ -1154,7 +1154,10 @@ private:
         std::uint32_t vertex = 0;
         std::uint32_t triangle = 0;
         bool after = false;  // vertex is the corner after v (else before it)
-        bool operator<(const Corner& o) const { return std::tie(vertex, triangle, after) < std::tie(o.vertex, o.triangle, o.after); }
+        bool operator<(const Corner& o) const
+        {
+            return std::tie(vertex, triangle, after) < std::tie(o.vertex, o.triangle, o.after);
+        }
     };
 
     std::vector<Corner> corners_;
@@ -1223,8 +1226,7 @@ void PairEdgesAtVertex(const TriangleMesh& mesh, std::uint32_t v, const std::vec
             ends[i] = around.LeavingEdge(open.triangle[arriving[i]]);
         std::vector<std::uint32_t> distinct = ends;
         std::sort(distinct.begin(), distinct.end());
-        const bool paired = distinct.back() != kNoEdge && std::adjacent_find(distinct.begin(), distinct.end()) == distinct.end();
-        if (paired) {
+        if (distinct.back() != kNoEdge && std::adjacent_find(distinct.begin(), distinct.end()) == distinct.end()) {
             const std::vector<std::uint32_t> order = FansCounterclockwise(mesh, v, arriving, fan, fanSize, open);
             for (std::size_t j = 0; j < order.size(); ++j)
                 next[arriving[order[j]]] = ends[order[(j + 1) % order.size()]];
@@ -1378,10 +1380,6 @@ BoundaryTrace TraceBoundary(const TriangleMesh& mesh)
     WalkLoops(mesh, open, PairOpenEdges(mesh, open), trace);
     return trace;
 }
-
-}  // namespace
-
-namespace {
 
 std::uint64_t FillLoopAvoiding(TriangleMesh& mesh, const BoundaryLoop& loop, const EdgeTest* avoid)
 {
