@@ -265,7 +265,8 @@ TEST(CleanupForExport, BoundariesMeetingAtAVertexAreSplitMeasuredAndFilled)
 // A fill is not made where it would give an edge more than two triangles or meet the surface
 // anywhere but at the loop: the hole is named under that reason with its measured size, and the
 // part gains no non-manifold edge and no crossing. A loop whose first tiling would repeat or
-// share an edge is tiled again along its other diagonal when that one is free.
+// share an edge is tiled again along its other diagonal when that one is free. Open edges that
+// close no loop are named as such, not as holes.
 TEST(CleanupForExport, FillsThatWouldBreakThePartAreNotMadeAndSayWhy)
 {
     // A skew quad bent along one diagonal: closing it along the other makes a tetrahedron.
@@ -298,6 +299,8 @@ TEST(CleanupForExport, FillsThatWouldBreakThePartAreNotMadeAndSayWhy)
          "filled 1 hole with 1 triangle (largest 1.41 mm across); left 1 hole open (largest 1.41 mm across) that a "
          "fill would close only by passing through the surface; left 1 hole open round a sheet (closing them would "
          "lay it onto itself, enclosing nothing)"},
+        {"three sheets on one edge", MeshOf({{0, 0, 0}, {0, 0, 2}, {2, 0, 1}, {-1, 1.7f, 1}, {-1, -1.7f, 1}},
+            {0, 1, 2, 0, 1, 3, 0, 1, 4}), 0, "left 3 runs of open edges closing no loop (no hole there to fill)"},
         {"a ring round a triangle held at one vertex", island, 0,
          "left 1 hole open (largest 3.61 mm across) that a fill would close only by passing through the surface; "
          "left 1 hole open round a sheet (closing them would lay it onto itself, enclosing nothing)"},
