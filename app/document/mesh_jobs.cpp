@@ -325,24 +325,40 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
     RepairInformation information;
     information.text = line;
     if (r.openEdgesAfter != 0) {
-        // Holes round a sheet are left because closing them encloses nothing, not for their size.
-        const std::uint64_t sheetHoles = std::min(r.sheetHolesLeftOpen, r.holesLeftOpen);
-        const std::uint64_t largeHoles = r.holesLeftOpen - sheetHoles;
+        // Each hole left is named under the reason it was left for, with the size of the
+        // largest: only the holes too large and too wide are left for their size.
+        const std::uint64_t largeHoles = grainforge::mesh::LargeHolesLeftOpen(r);
         std::snprintf(line, sizeof line, "\n%s open edges are left", grainforge::mesh::FormatCountGrouped(r.openEdgesAfter).c_str());
         information.text += line;
         const char* joint = ": ";
+        const auto holes = [&](std::uint64_t count, float largest, const char* why) {
+            if (count == 0)
+                return;
+            information.text.append(joint).append(grainforge::mesh::FormatCountOf(count, "hole", "holes"))
+                .append(" up to ").append(grainforge::mesh::FormatLength(largest)).append(" mm across").append(why);
+            joint = "; ";
+        };
         if (largeHoles != 0) {
             std::snprintf(line, sizeof line, "%s%s up to %.1f mm across, too large to close by guessing", joint,
                 grainforge::mesh::FormatCountOf(largeHoles, "hole", "holes").c_str(), r.largestOpenHoleMillimetres);
             information.text += line;
             joint = "; ";
         }
-        if (sheetHoles != 0) {
+        holes(r.nonManifoldHolesLeftOpen, r.largestNonManifoldHoleMillimetres,
+              " that a fill would close only by making edges non-manifold");
+        holes(r.crossingHolesLeftOpen, r.largestCrossingHoleMillimetres,
+              " that a fill would close only by passing through the surface");
+        if (r.sheetHolesLeftOpen != 0) {
             std::snprintf(line, sizeof line,
                 "%s%s round a sheet, which closing would lay onto itself, enclosing nothing", joint,
-                grainforge::mesh::FormatCountOf(sheetHoles, "hole", "holes").c_str());
+                grainforge::mesh::FormatCountOf(r.sheetHolesLeftOpen, "hole", "holes").c_str());
             information.text += line;
+            joint = "; ";
         }
+        if (r.unclosedBoundaries != 0)
+            information.text.append(joint)
+                .append(grainforge::mesh::FormatCountOf(r.unclosedBoundaries, "run", "runs"))
+                .append(" of open edges closing no loop");
         information.text += ".";
     }
     if (r.nonManifoldEdgesAfter != 0) {

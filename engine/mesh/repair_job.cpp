@@ -281,6 +281,19 @@ std::uint64_t CountTurnedTriangles(const TriangleMesh& given, const TriangleMesh
     return turned;
 }
 
+// The last round's holes left open, each reason with its count and largest size.
+void CopyHolesLeftOpen(const ExportCleanupReport& cleanup, RepairForPrintReport& report)
+{
+    report.holesLeftOpen = cleanup.holesLeftOpen;
+    report.sheetHolesLeftOpen = cleanup.sheetHolesLeftOpen;
+    report.largestOpenHoleMillimetres = cleanup.largestOpenHoleMillimetres;
+    report.nonManifoldHolesLeftOpen = cleanup.nonManifoldHolesLeftOpen;
+    report.largestNonManifoldHoleMillimetres = cleanup.largestNonManifoldHoleMillimetres;
+    report.crossingHolesLeftOpen = cleanup.crossingHolesLeftOpen;
+    report.largestCrossingHoleMillimetres = cleanup.largestCrossingHoleMillimetres;
+    report.unclosedBoundaries = cleanup.unclosedBoundaries;
+}
+
 using RoundResult = FixRound;
 
 RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::uint64_t bodiesBefore,
@@ -304,9 +317,7 @@ RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::ui
         RunFixRound(mesh, kAutomaticWeldTolerance, cleanup, &repair, progress, bodiesBefore);
 
     report.holesFilled += round.cleanup.holesFilled;
-    report.holesLeftOpen = round.cleanup.holesLeftOpen;
-    report.sheetHolesLeftOpen = round.cleanup.sheetHolesLeftOpen;
-    report.largestOpenHoleMillimetres = round.cleanup.largestOpenHoleMillimetres;
+    CopyHolesLeftOpen(round.cleanup, report);
     report.doubleSkinnedPairsRemoved += round.repair.doubleSkinnedPairsRemoved;
     report.flippedCopiesRemoved += round.repair.flippedCopiesRemoved;
     report.innerCopiesRemoved += round.repair.innerCopiesRemoved;
@@ -439,11 +450,8 @@ RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& pr
     mesh.ComputeVertexNormals();
     RecordAfterCounts(mesh, report);
     report.repaired = true;
-    if (report.openEdgesAfter == 0) {
-        report.holesLeftOpen = 0;
-        report.sheetHolesLeftOpen = 0;
-        report.largestOpenHoleMillimetres = 0.0f;
-    }
+    if (report.openEdgesAfter == 0)
+        CopyHolesLeftOpen(ExportCleanupReport{}, report);
     // Only the tidy turns triangles; when it turned none there is nothing to measure.
     const std::uint64_t turned = tidied.tidy.trianglesReoriented != 0 ? CountTurnedTriangles(kept, mesh) : 0;
     report.details = TidyLines(tidied, turned) + log;
@@ -451,6 +459,17 @@ RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& pr
 }
 
 }  // namespace
+
+std::uint64_t LargeHolesLeftOpen(const RepairForPrintReport& report)
+{
+    ExportCleanupReport holes;
+    holes.holesLeftOpen = report.holesLeftOpen;
+    holes.sheetHolesLeftOpen = report.sheetHolesLeftOpen;
+    holes.nonManifoldHolesLeftOpen = report.nonManifoldHolesLeftOpen;
+    holes.crossingHolesLeftOpen = report.crossingHolesLeftOpen;
+    holes.unclosedBoundaries = report.unclosedBoundaries;
+    return LargeHolesLeftOpen(holes);
+}
 
 RepairForPrintReport RepairForPrint(TriangleMesh& mesh, const RepairProgress& progress)
 {

@@ -227,18 +227,27 @@ TEST(MeshJobs, Texts)
         "part.\n5 triangles pass through others: Repair does not move the surface; Save STL mends those.\nThe part "
         "has 1 body fewer: bodies were joined where they met; check that no piece is missing.");
     EXPECT_EQ(left.kind, 1);
-    // Holes left round a sheet are not called too large.
+    // Each hole left is named under its own reason, with the largest size of its kind: only the
+    // holes too large and too wide are called too large.
+    r.largestNonManifoldHoleMillimetres = 0.0049f;
+    r.largestCrossingHoleMillimetres = 0.75f;
     const struct {
-        std::uint64_t sheets, holes;
+        std::uint64_t sheets, holes, nonManifold, crossing, unclosed;
         const char* line;
     } sheetCases[] = {
-        {1, 1, "1 hole round a sheet, which closing would lay onto itself, enclosing nothing.\n"},
-        {1, 3, "2 holes up to 12.2 mm across, too large to close by guessing; 1 hole round a sheet, which "
-               "closing would lay onto itself, enclosing nothing.\n"},
+        {1, 1, 0, 0, 0, "1 hole round a sheet, which closing would lay onto itself, enclosing nothing.\n"},
+        {1, 3, 0, 0, 0, "2 holes up to 12.2 mm across, too large to close by guessing; 1 hole round a sheet, which "
+                        "closing would lay onto itself, enclosing nothing.\n"},
+        {0, 4, 1, 2, 1, "1 hole up to 0.0049 mm across that a fill would close only by making edges non-manifold; 2 "
+                        "holes up to 0.75 mm across that a fill would close only by passing through the surface; 1 run "
+                        "of open edges closing no loop.\n"},
     };
     for (const auto& c : sheetCases) {
         r.sheetHolesLeftOpen = c.sheets;
         r.holesLeftOpen = c.holes;
+        r.nonManifoldHolesLeftOpen = c.nonManifold;
+        r.crossingHolesLeftOpen = c.crossing;
+        r.unclosedBoundaries = c.unclosed;
         EXPECT_NE(RepairInformationText(r, 0).text.find(std::string("6 open edges are left: ") + c.line), std::string::npos)
             << c.line;
     }
