@@ -6,6 +6,7 @@
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/welding.h"
 #include "platform/file_system.h"
+#include "platform/shown_text.h"
 #include "platform/system_error.h"
 
 #include <algorithm>
@@ -362,48 +363,14 @@ struct AsciiReading {
     bool damaged = false;            // the error is a byte no text holds in a word the reader reads
 };
 
-// How many bytes from `at` make one UTF-8 character that a message may show as it is (U+00A0
-// and up: no C1 control, no overlong form, no surrogate); 0 for any other byte.
-std::size_t ShownUtf8Length(std::string_view text, std::size_t at)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-    const std::uint8_t lead = byte(at);
-    const std::size_t length = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
-                               : lead >= 0xf0 && lead <= 0xf4                                ? 4
-                                                                                             : 0;
-    if (length == 0 || text.size() - at < length)
-        return 0;
-    for (std::size_t i = at + 1; i < at + length; ++i)
-        if ((byte(i) & 0xc0) != 0x80)
-            return 0;
-    const std::uint8_t second = byte(at + 1);
-    const bool valid = (lead != 0xc2 || second >= 0xa0) && (lead != 0xe0 || second >= 0xa0) &&
-                       (lead != 0xed || second < 0xa0) && (lead != 0xf0 || second >= 0x90) &&
-                       (lead != 0xf4 || second < 0x90);
-    return valid ? length : 0;
-}
-
-// A word as an error text shows it: printable ASCII and whole UTF-8 characters as they are,
-// every other byte (control characters, a broken sequence) as "\x" and two hexadecimal digits,
-// so no message carries a byte that would cut or garble the line it is shown in. A hostile file
+// A word as an error text shows it (platform::ShownText): printable characters as they are,
+// every byte of a control character or of broken UTF-8 as "\x" and two hexadecimal digits, so
+// no message carries a byte that would cut or garble the line it is shown in. A hostile file
 // can hold a word of megabytes, of which the start is enough to find it.
 std::string QuotedWord(std::string_view word)
 {
     constexpr std::size_t kShownCharacters = 64;
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    const std::string_view shown = word.substr(0, kShownCharacters);
-    std::string text;
-    for (std::size_t i = 0; i < shown.size();) {
-        const auto c = static_cast<std::uint8_t>(shown[i]);
-        const std::size_t length = c >= 0x20 && c < 0x7f ? 1 : ShownUtf8Length(shown, i);
-        if (length > 0) {
-            text.append(shown.substr(i, length));
-            i += length;
-        } else {
-            text.append("\\x").append(1, kHex[c >> 4]).append(1, kHex[c & 15]);
-            ++i;
-        }
-    }
+    std::string text = platform::ShownText(word.substr(0, kShownCharacters), platform::BrokenUtf8::Escaped);
     if (word.size() > kShownCharacters)
         text += "... (" + std::to_string(word.size()) + " characters)";
     return text;
@@ -869,14 +836,6 @@ StlReadResult BuildMesh(TriangleMesh mesh, const SoupScan& scan, const AsciiFact
     result.ok = true;
     result.mesh = std::move(mesh);
     return result;
-}
-
-// Last path component after the last "\" or "/", as the report names the file.
-std::string ReportFileName(const std::filesystem::path& path)
-{
-    const std::string text = path.string();
-    const std::size_t slash = text.find_last_of("\\/");
-    return slash == std::string::npos ? text : text.substr(slash + 1);
 }
 
 // The binary form read straight into the soup: the corner list of ParseBinaryStl would be one

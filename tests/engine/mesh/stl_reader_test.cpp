@@ -431,6 +431,9 @@ TEST(ReadStlFile, NamesTheFileWithoutFoldersOrFailsWithTheSystemText)
     test::WriteAllBytes(folder / "cube.stl", BinaryStl(CubeCorners(20.0f)));
     const StlReadResult result = ReadStlFile(folder / "cube.stl", {});
     EXPECT_EQ(std::tuple(result.ok, result.report.fileName, result.report.trianglesKept), std::tuple(true, "cube.stl", 12u));
+    // The report's "File:" line stays one line that shows the name: no raw escape or line feed.
+    test::WriteAllBytes(folder / "evil\x1b[31m\nred.stl", BinaryStl(CubeCorners(20.0f)));
+    EXPECT_EQ(ReadStlFile(folder / "evil\x1b[31m\nred.stl", {}).report.fileName, "evil\\x1B[31m\\x0Ared.stl");
 
     const StlReadResult missing = ReadStlFile(folder / "missing.stl", {});
     EXPECT_EQ(missing.error, "The file could not be opened: nothing of that name is in its folder");
