@@ -28,16 +28,6 @@ constexpr const wchar_t* kOpenProjectTitle = L"Open Project";
 constexpr const wchar_t* kSaveProjectTitle = L"Save Project As";
 constexpr const wchar_t* kPartFilter = L"STL files (*.stl)|*.stl|All files (*.*)|*.*||";
 
-// The name for people: the UTF-8 text, a NUL byte (which no file name holds) shown as the
-// sign for it rather than cutting the text there.
-std::string NameForPeople(const std::filesystem::path& path)
-{
-    std::string text = PathToUtf8(path);
-    for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at))
-        text.replace(at, 1, "\xE2\x90\x80");
-    return text;
-}
-
 // Why a project's part is not found, as " (<cause>)", where more is in the way than the file
 // gone: a link that leads nowhere, a folder gone or renamed. Empty otherwise, and for a name
 // that is not one of this system.
@@ -117,7 +107,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     // user's original. A preset or another of the program's own files is no project's to
     // replace either.
     if (const std::string what = ProjectTargetRefusal(path); !what.empty()) {
-        const std::string where = NameForPeople(path);
+        const std::string where = PathToUtf8(path);
         LogMessage("Project not saved: the file chosen is " + what + ": " + where, kLogError);
         ShowInformation(L"The project could not be saved: the file chosen is " + Utf8ToWide(what) + L".\n" +
                             Utf8ToWide(where) + L"\nSaving the project there would replace it. Choose another name "
@@ -130,7 +120,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     const bool fileWasThere = RegularFileAt(path);
     const auto reportNotSaved = [&](const std::string& error) {
         LogMessage("Project not saved: " + error, kLogError);
-        ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(NameForPeople(path.filename()) + ": " + error) +
+        ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(PathToUtf8(path.filename()) + ": " + error) +
                             (fileWasThere ? L"\n" + std::wstring(kFileKeptText) : L""),
             kInfoError, InfoEvent::project);
         return ProjectSave::failed;
@@ -193,7 +183,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     LogMessage(saved, kLogSuccess);
     // The box names the file, as after a save of the part; the log keeps where it went. A
     // whole path is one long word the box can only break in the middle.
-    ShowInformation(L"Project saved: " + PathToWide(path.filename()), kInfoOk, InfoEvent::project);
+    ShowInformation(L"Project saved: " + PathToDisplay(path.filename()), kInfoOk, InfoEvent::project);
     return ProjectSave::saved;
 }
 
@@ -248,7 +238,7 @@ void CGrainforgeDoc::RefuseProjectOpening(const std::filesystem::path& path, con
     // named it whole just before); nothing was taken from the project yet, so what was open stays
     // as it was, which the box says.
     LogMessage("Project not opened: " + reason, kLogError);
-    ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(NameForPeople(path.filename()) + ": " + reason) +
+    ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(PathToUtf8(path.filename()) + ": " + reason) +
                         (HasPart() ? L"\nWhat was open stays as it was." : L""),
         kInfoError, InfoEvent::part);
 }
@@ -272,7 +262,7 @@ bool CGrainforgeDoc::OpenProjectPart(const std::filesystem::path& path, const Pr
         if (!ImportStl(data.partPath))
             return false;
     } else {
-        const std::string where = NameForPeople(data.partPath);
+        const std::string where = PathToUtf8(data.partPath);
         const std::string cause = MissingPartCause(data.partPath);
         LogMessage("The project's part is not at " + where + cause, kLogWarning);
         const std::wstring notFound = L"The project's part was not found:\n" + Utf8ToWide(where + cause);
@@ -377,7 +367,7 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
     std::wstring warnings;
     const auto warn = [&warnings](const std::wstring& text) { warnings += (warnings.empty() ? L"" : L"\n\n") + text; };
     if (texture.missing) {
-        const std::string where = NameForPeople(data.textureImagePath);
+        const std::string where = PathToUtf8(data.textureImagePath);
         LogMessage("The project's texture is not at " + where + "; its settings are kept", kLogWarning);
         warn(L"The project's texture was not found:\n" + Utf8ToWide(where) +
              L"\nLoad it again; its size and placement are kept.");
@@ -397,8 +387,8 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
             std::tuple{&data.textureSavedElsewhere, &data.textureImagePath, "texture image", true}}) {
         if (saved->empty() || (isTexture && (!texture.installed || !data.proceduralName.empty())))
             continue;
-        const std::string said = "The project was saved with the " + std::string(what) + " " + NameForPeople(*saved) +
-            ", which is still there; the " + what + " beside the project was opened: " + NameForPeople(*opened);
+        const std::string said = "The project was saved with the " + std::string(what) + " " + PathToUtf8(*saved) +
+            ", which is still there; the " + what + " beside the project was opened: " + PathToUtf8(*opened);
         LogMessage(said, kLogWarning);
         warn(Utf8ToWide(said));
     }

@@ -25,6 +25,7 @@
 #include "app/shell/main_frame.h"
 #include "app/shell/menu_ids.h"
 #include "app/shell/output_wnd.h"
+#include "app/shell/recent_file_history.h"
 #include "app/shell/shell_host.h"
 #include "app/shell/splash_layout.h"
 #include "app/shell/wx_profile_store.h"
@@ -101,7 +102,7 @@ bool CApplicationCore::Start(const StartOptions& options) {
                      ? ProfileFilePath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))
                      : options.profilePath;
   config_ = WxProfileFile::Open(profilePath_);
-  history_ = std::make_unique<wxFileHistory>(kRecentFileCount);
+  history_ = std::make_unique<CRecentFileHistory>(kRecentFileCount);
   // Every entry with its folder: by default only those in the first entry's folder lose theirs,
   // so the list mixed bare names and whole paths.
   history_->SetMenuPathStyle(wxFH_PATH_SHOW_ALWAYS);
