@@ -64,10 +64,30 @@ std::string CGrainforgeDoc::ProjectTargetRefusal(const std::filesystem::path& pa
 
 bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
 {
-    return SaveProjectAt(path) == ProjectSave::saved;
+    return SaveProjectAt(path, false) == ProjectSave::saved;
 }
 
-CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem::path& given)
+bool CGrainforgeDoc::MayReplaceOpenProjectFile(const std::filesystem::path& path)
+{
+    if (projectPath.empty() || !IsSameFile(path, PathFromWide(projectPath)) || !RegularFileAt(path) ||
+        !WrittenOverSince(path, projectLeft))
+        return true;
+    const std::wstring name = PathToDisplay(path.filename());
+    const std::wstring question = name + L" was changed on disk after this window opened or saved it (another "
+        L"window or program saved it).\nDo you want to replace it with the project in this window?";
+    if (host.prompts != nullptr && host.prompts->AskYesNo(question))
+        return true;
+    LogMessage("Project not saved: " + PathToUtf8(path) + " was changed on disk after this window opened or saved it, "
+               "and is kept as it is; this window's work is still open, to save under another name",
+        kLogWarning);
+    ShowInformation(L"The project was not saved: " + name + L" was changed on disk after this window opened or saved "
+                    L"it, and is kept as it is.\nThis window's work is still open: Save Project As keeps it under "
+                    L"another name.",
+        kInfoWarning, InfoEvent::project);
+    return false;
+}
+
+CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem::path& given, bool replaceAgreed)
 {
     // Kept as the project's name and in the recent files: absolute, like every file taken in.
     const std::filesystem::path path = AbsoluteFileName(given);
@@ -115,6 +135,9 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
             kInfoError, InfoEvent::project);
         return ProjectSave::targetIsInput;
     }
+
+    if (!replaceAgreed && !MayReplaceOpenProjectFile(path))
+        return ProjectSave::failed;
 
     const BusyScope busy(host.busy);
     const bool fileWasThere = RegularFileAt(path);
@@ -175,6 +198,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     }
 
     projectPath = PathToWide(path);
+    projectLeft = FileLeftAt(path);
     SetPathName(path);
     if (host.recentFiles != nullptr)
         host.recentFiles->AddRecentFile(path);
@@ -191,6 +215,9 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
 {
     const BusyScope busy(host.busy);
     ProjectData data;
+    // Taken before the file is read: a save by another window in between is then asked about
+    // at the next save, never missed.
+    const FileLeft left = FileLeftAt(path);
     // Named first, so that the log says which file a refusal below is about.
     LogMessage("Opening project " + PathToUtf8(path), kLogPlain);
     if (!ReadProjectToOpen(path, data))
@@ -202,6 +229,7 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
 
     ResetUndoHistory();
     projectPath = PathToWide(path);
+    projectLeft = left;
     SetModifiedFlag(false);
     UpdateAllViews(kHintFullRefresh);
 
@@ -457,7 +485,7 @@ void CGrainforgeDoc::OnFileSaveProjectAs()
     for (;;) {
         const std::optional<std::filesystem::path> chosen =
             host.prompts->AskSaveFile({kSaveProjectTitle, kProjectFilter, PathToWide(initial), L"gfproj", refusal});
-        if (!chosen || SaveProjectAt(*chosen) != ProjectSave::targetIsInput)
+        if (!chosen || SaveProjectAt(*chosen, true) != ProjectSave::targetIsInput)
             return;
     }
 }
