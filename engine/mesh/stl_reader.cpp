@@ -519,20 +519,20 @@ struct DetectionInput {
 constexpr std::size_t kProbeBytes = 4096;
 constexpr std::size_t kDetectionBytes = kBinaryCountOffset + kProbeBytes;
 
-// Whether ASCII text reads past the byte no text holds at `at`: it starts a quiet tail; or the
-// text up to it reads as solids and stops there after "endsolid"; or it lies in a word the
-// reader skips (a facet's normal, the name of a solid after the first line). Never within the
-// count at offset 80, whatever the header says: a binary count below 2^24 holds a zero byte
-// there. Nor on the first line, where a binary header that begins with "solid" runs on into its
-// facets.
+// Whether ASCII text reads past the byte no text holds at `at`: it lies in a word the reader
+// skips (a facet's normal, the name of a solid after the first line); or, from offset 84 on, it
+// starts a quiet tail or the text up to it reads as solids and stops there after "endsolid".
+// Text ends there never within the count at offset 80, whatever the header says: a binary count
+// below 2^24 holds a zero byte there. Nor is a byte on the first line read past, where a binary
+// header that begins with "solid" runs on into its count and facets.
 bool TextReadsPast(const DetectionInput& input, std::size_t at)
 {
-    if (at < kBinaryHeaderSize)
-        return false;
-    if (at >= input.quietTailStart)
+    if (at >= kBinaryHeaderSize && at >= input.quietTailStart)
         return true;
     const AsciiReading reading = ReadAsciiSolids(input.head.first(at + 1));
-    return reading.end.has_value() || (!reading.damaged && LineOf(input.head, at) > 1);
+    if (reading.end.has_value())
+        return at >= kBinaryHeaderSize;
+    return !reading.damaged && LineOf(input.head, at) > 1;
 }
 
 // Many exporters write "solid" into a binary header, so a binary file of the wrong size may

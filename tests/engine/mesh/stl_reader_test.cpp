@@ -248,6 +248,9 @@ TEST(ParseStl, ControlBytesInSkippedWordsOrAfterTheTextAreNoDamage)
         {"0x01 inside a normal's number", at(cube.find("normal") + 9, "\x01"), {}},
         {"0x01 as a normal's word", at(cube.find("normal") + 7, "\x01 "), {}},
         {"NUL in the second facet's normal", at(secondNormal, std::string("\0", 1)), {}},
+        // The first normal's number at byte 81, where a binary file holds its count.
+        {"0x01 in a normal where a binary file holds its count",
+         AsciiStl(CubeCorners(20.0f), "solid " + std::string(60, 'n')).insert(82, "\x01"), {}},
         {"end-of-file mark", cube + "\x1a", {}},
         {"NUL", cube + std::string(1, '\0'), {}},
         {"NUL run", cube + std::string(300, '\0'), {}},
