@@ -112,9 +112,9 @@ struct StlReadResult {
 // starts with "solid" in any case, unless the data looks like a binary file of the wrong size
 // (84 bytes or more, and the count explains the size to within one facet or the 4096 bytes
 // from offset 80 hold a control byte other than whitespace that the text does not read past:
-// at offset 84 or later, and either where the closing run of 0x1A, NUL and whitespace begins
-// or, read as ASCII, after an "endsolid" or in a word the reader skips below the first line);
-// otherwise Unrecognised, for which ParseStl gives the binary size text.
+// read as ASCII, in a word the reader skips below the first line, or, at offset 84 or later,
+// where the closing run of 0x1A, NUL and whitespace begins or after an "endsolid"); otherwise
+// Unrecognised, for which ParseStl gives the binary size text.
 [[nodiscard]] StlFormat DetectStlFormat(std::span<const std::uint8_t> bytes);
 
 // Reads every facet's three corners of a binary STL into `corners` (replacing its contents)
