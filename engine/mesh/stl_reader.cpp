@@ -473,8 +473,10 @@ void ReadAsciiWords(Reader& reader, AsciiReading& reading)
             return;
         } else if (EqualsIgnoringCase(word, "facet")) {
             ++reading.facetKeywords;
-        } else if (EqualsIgnoringCase(word, "vertex") && !ReadVertex(reader, reading)) {
-            return;
+        } else if (EqualsIgnoringCase(word, "vertex")) {
+            // The word is not looked at again: reading the numbers may move the chunk it lay in.
+            if (!ReadVertex(reader, reading))
+                return;
         } else if (EqualsIgnoringCase(word, "normal")) {
             normalWordsLeft = kNormalWords;
         }
