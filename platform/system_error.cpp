@@ -1,6 +1,7 @@
 #include "platform/system_error.h"
 
 #include "platform/file_system.h"
+#include "platform/shown_text.h"
 
 #include <cerrno>
 #include <cstring>
@@ -40,7 +41,7 @@ std::string MissingCause(const fs::path& path)
     std::error_code error;
     if (fs::is_symlink(fs::symlink_status(path, error)) && !error) {
         const fs::path target = fs::read_symlink(path, error);
-        return "it is a link that leads nowhere" + (error ? std::string() : ": " + target.string() + " is not there");
+        return "it is a link that leads nowhere" + (error ? std::string() : ": " + ShownName(target) + " is not there");
     }
     // The outermost folder on the way that is not there, or that is no folder.
     const fs::path absolute = path.is_absolute() ? path : fs::absolute(path, error);
@@ -48,9 +49,9 @@ std::string MissingCause(const fs::path& path)
     for (const fs::path& element : absolute.parent_path()) {
         reached /= element;
         if (!IsThere(reached))
-            return "the folder " + reached.string() + " is not there";
+            return "the folder " + ShownName(reached) + " is not there";
         if (!fs::is_directory(reached, error))
-            return reached.string() + " on its way is not a folder";
+            return ShownName(reached) + " on its way is not a folder";
     }
     return "nothing of that name is in its folder";
 }
@@ -66,7 +67,7 @@ std::string FileErrorCauseText(const fs::path& path, int code, FileUse use)
         // may not write is kWriteProtectedError): what the system refused is the folder.
         std::error_code error;
         const fs::path absolute = path.is_absolute() ? path : fs::absolute(path, error);
-        return "its folder " + absolute.parent_path().string() + " cannot be written (" + SystemErrorText(code) + ")";
+        return "its folder " + ShownName(absolute.parent_path()) + " cannot be written (" + SystemErrorText(code) + ")";
     }
     return SystemErrorText(code);
 }

@@ -244,7 +244,7 @@ bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, con
     }
     if (!result.ok) {
         LogMessage("Export failed: " + PathToUtf8(path) + ": " + result.error, kLogError);
-        ShowInformation(std::wstring(kSaveFailedText) + L"\n" + PathToWide(path.filename()) + L": " +
+        ShowInformation(std::wstring(kSaveFailedText) + L"\n" + PathToDisplay(path.filename()) + L": " +
                             Utf8ToWide(result.error) + (fileWasThere ? L"\n" + std::wstring(kFileKeptText) : L""),
             kInfoError, InfoEvent::save);
         return false;

@@ -28,16 +28,6 @@ constexpr const wchar_t* kOpenProjectTitle = L"Open Project";
 constexpr const wchar_t* kSaveProjectTitle = L"Save Project As";
 constexpr const wchar_t* kPartFilter = L"STL files (*.stl)|*.stl|All files (*.*)|*.*||";
 
-// The name for people: the UTF-8 text, a NUL byte (which no file name holds) shown as the
-// sign for it rather than cutting the text there.
-std::string NameForPeople(const std::filesystem::path& path)
-{
-    std::string text = PathToUtf8(path);
-    for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at))
-        text.replace(at, 1, "\xE2\x90\x80");
-    return text;
-}
-
 // Why a project's part is not found, as " (<cause>)", where more is in the way than the file
 // gone: a link that leads nowhere, a folder gone or renamed. Empty otherwise, and for a name
 // that is not one of this system.
@@ -74,10 +64,30 @@ std::string CGrainforgeDoc::ProjectTargetRefusal(const std::filesystem::path& pa
 
 bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
 {
-    return SaveProjectAt(path) == ProjectSave::saved;
+    return SaveProjectAt(path, false) == ProjectSave::saved;
 }
 
-CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem::path& given)
+bool CGrainforgeDoc::MayReplaceOpenProjectFile(const std::filesystem::path& path)
+{
+    if (projectPath.empty() || !IsSameFile(path, PathFromWide(projectPath)) || !RegularFileAt(path) ||
+        !WrittenOverSince(path, projectLeft))
+        return true;
+    const std::wstring name = PathToDisplay(path.filename());
+    const std::wstring question = name + L" was changed on disk after this window opened or saved it (another "
+        L"window or program saved it).\nDo you want to replace it with the project in this window?";
+    if (host.prompts != nullptr && host.prompts->AskYesNo(question))
+        return true;
+    LogMessage("Project not saved: " + PathToUtf8(path) + " was changed on disk after this window opened or saved it, "
+               "and is kept as it is; this window's work is still open, to save under another name",
+        kLogWarning);
+    ShowInformation(L"The project was not saved: " + name + L" was changed on disk after this window opened or saved "
+                    L"it, and is kept as it is.\nThis window's work is still open: Save Project As keeps it under "
+                    L"another name.",
+        kInfoWarning, InfoEvent::project);
+    return false;
+}
+
+CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem::path& given, bool replaceAgreed)
 {
     // Kept as the project's name and in the recent files: absolute, like every file taken in.
     const std::filesystem::path path = AbsoluteFileName(given);
@@ -117,7 +127,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     // user's original. A preset or another of the program's own files is no project's to
     // replace either.
     if (const std::string what = ProjectTargetRefusal(path); !what.empty()) {
-        const std::string where = NameForPeople(path);
+        const std::string where = PathToUtf8(path);
         LogMessage("Project not saved: the file chosen is " + what + ": " + where, kLogError);
         ShowInformation(L"The project could not be saved: the file chosen is " + Utf8ToWide(what) + L".\n" +
                             Utf8ToWide(where) + L"\nSaving the project there would replace it. Choose another name "
@@ -126,11 +136,14 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
         return ProjectSave::targetIsInput;
     }
 
+    if (!replaceAgreed && !MayReplaceOpenProjectFile(path))
+        return ProjectSave::failed;
+
     const BusyScope busy(host.busy);
     const bool fileWasThere = RegularFileAt(path);
     const auto reportNotSaved = [&](const std::string& error) {
         LogMessage("Project not saved: " + error, kLogError);
-        ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(NameForPeople(path.filename()) + ": " + error) +
+        ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(PathToUtf8(path.filename()) + ": " + error) +
                             (fileWasThere ? L"\n" + std::wstring(kFileKeptText) : L""),
             kInfoError, InfoEvent::project);
         return ProjectSave::failed;
@@ -185,6 +198,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     }
 
     projectPath = PathToWide(path);
+    projectLeft = FileLeftAt(path);
     SetPathName(path);
     if (host.recentFiles != nullptr)
         host.recentFiles->AddRecentFile(path);
@@ -193,7 +207,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     LogMessage(saved, kLogSuccess);
     // The box names the file, as after a save of the part; the log keeps where it went. A
     // whole path is one long word the box can only break in the middle.
-    ShowInformation(L"Project saved: " + PathToWide(path.filename()), kInfoOk, InfoEvent::project);
+    ShowInformation(L"Project saved: " + PathToDisplay(path.filename()), kInfoOk, InfoEvent::project);
     return ProjectSave::saved;
 }
 
@@ -201,6 +215,9 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
 {
     const BusyScope busy(host.busy);
     ProjectData data;
+    // Taken before the file is read: a save by another window in between is then asked about
+    // at the next save, never missed.
+    const FileLeft left = FileLeftAt(path);
     // Named first, so that the log says which file a refusal below is about.
     LogMessage("Opening project " + PathToUtf8(path), kLogPlain);
     if (!ReadProjectToOpen(path, data))
@@ -212,6 +229,7 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
 
     ResetUndoHistory();
     projectPath = PathToWide(path);
+    projectLeft = left;
     SetModifiedFlag(false);
     UpdateAllViews(kHintFullRefresh);
 
@@ -248,7 +266,7 @@ void CGrainforgeDoc::RefuseProjectOpening(const std::filesystem::path& path, con
     // named it whole just before); nothing was taken from the project yet, so what was open stays
     // as it was, which the box says.
     LogMessage("Project not opened: " + reason, kLogError);
-    ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(NameForPeople(path.filename()) + ": " + reason) +
+    ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(PathToUtf8(path.filename()) + ": " + reason) +
                         (HasPart() ? L"\nWhat was open stays as it was." : L""),
         kInfoError, InfoEvent::part);
 }
@@ -272,7 +290,7 @@ bool CGrainforgeDoc::OpenProjectPart(const std::filesystem::path& path, const Pr
         if (!ImportStl(data.partPath))
             return false;
     } else {
-        const std::string where = NameForPeople(data.partPath);
+        const std::string where = PathToUtf8(data.partPath);
         const std::string cause = MissingPartCause(data.partPath);
         LogMessage("The project's part is not at " + where + cause, kLogWarning);
         const std::wstring notFound = L"The project's part was not found:\n" + Utf8ToWide(where + cause);
@@ -377,7 +395,7 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
     std::wstring warnings;
     const auto warn = [&warnings](const std::wstring& text) { warnings += (warnings.empty() ? L"" : L"\n\n") + text; };
     if (texture.missing) {
-        const std::string where = NameForPeople(data.textureImagePath);
+        const std::string where = PathToUtf8(data.textureImagePath);
         LogMessage("The project's texture is not at " + where + "; its settings are kept", kLogWarning);
         warn(L"The project's texture was not found:\n" + Utf8ToWide(where) +
              L"\nLoad it again; its size and placement are kept.");
@@ -397,8 +415,8 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
             std::tuple{&data.textureSavedElsewhere, &data.textureImagePath, "texture image", true}}) {
         if (saved->empty() || (isTexture && (!texture.installed || !data.proceduralName.empty())))
             continue;
-        const std::string said = "The project was saved with the " + std::string(what) + " " + NameForPeople(*saved) +
-            ", which is still there; the " + what + " beside the project was opened: " + NameForPeople(*opened);
+        const std::string said = "The project was saved with the " + std::string(what) + " " + PathToUtf8(*saved) +
+            ", which is still there; the " + what + " beside the project was opened: " + PathToUtf8(*opened);
         LogMessage(said, kLogWarning);
         warn(Utf8ToWide(said));
     }
@@ -467,7 +485,7 @@ void CGrainforgeDoc::OnFileSaveProjectAs()
     for (;;) {
         const std::optional<std::filesystem::path> chosen =
             host.prompts->AskSaveFile({kSaveProjectTitle, kProjectFilter, PathToWide(initial), L"gfproj", refusal});
-        if (!chosen || SaveProjectAt(*chosen) != ProjectSave::targetIsInput)
+        if (!chosen || SaveProjectAt(*chosen, true) != ProjectSave::targetIsInput)
             return;
     }
 }

@@ -459,6 +459,9 @@ public:
     EditHistoryLimits historyLimits;
 
     std::wstring projectPath;
+    // The project file as this window last opened or saved it: Save Project asks before it
+    // replaces a file another save wrote over since.
+    FileLeft projectLeft;
 
     // Mesh information measurements, keyed by the mesh they describe (compared only).
     struct MeasurementKey {
@@ -477,7 +480,12 @@ private:
     // SaveProject's work, telling a target refused because it is a file the project takes in
     // (its part, its texture image) from the other failures: Save Project As then asks again.
     enum class ProjectSave { saved, failed, targetIsInput };
-    ProjectSave SaveProjectAt(const std::filesystem::path& path);
+    // `replaceAgreed`: the user chose the file in a save dialog, which asked before replacing it.
+    ProjectSave SaveProjectAt(const std::filesystem::path& path, bool replaceAgreed);
+    // Whether the project may be written at `path`: true unless it is the open project's file
+    // and another save (another window, another program) wrote over it since this window opened
+    // or saved it, and the user, asked, keeps that file; then that is said and nothing is written.
+    bool MayReplaceOpenProjectFile(const std::filesystem::path& path);
     // OpenProject's steps, in order: read the file (false, said, when it cannot be), open its part
     // (false when there is none to open), install its texture, take up its settings, then say
     // together what the opening could not keep as saved.

@@ -185,7 +185,7 @@ bool LiesInProgramFolders(const fs::path& target, const ProgramPlaces& places)
 std::optional<WrittenLog> StampWrittenLog(const fs::path& path)
 {
     const fs::path file = platform::ResolveWriteTarget(AbsoluteFileName(path));
-    const std::optional<platform::FileStamp> stamp = platform::StampRegularFile(file);
+    const FileLeft stamp = FileLeftAt(file);
     if (!stamp)
         return std::nullopt;
     return WrittenLog{file, *stamp};
@@ -194,7 +194,7 @@ std::optional<WrittenLog> StampWrittenLog(const fs::path& path)
 void RememberWrittenLog(std::vector<WrittenLog>& logs, WrittenLog log)
 {
     std::erase_if(logs, [&](const WrittenLog& old) {
-        return old.path == log.path || platform::StampRegularFile(old.path) != old.stamp;
+        return old.path == log.path || WrittenOverSince(old.path, old.stamp);
     });
     logs.push_back(std::move(log));
     if (logs.size() > kRememberedLogs)
@@ -203,7 +203,7 @@ void RememberWrittenLog(std::vector<WrittenLog>& logs, WrittenLog log)
 
 bool IsWrittenLog(const fs::path& file, std::span<const WrittenLog> logs)
 {
-    const std::optional<platform::FileStamp> stamp = platform::StampRegularFile(file);
+    const FileLeft stamp = FileLeftAt(file);
     return stamp && std::any_of(logs.begin(), logs.end(), [&](const WrittenLog& log) { return log.stamp == *stamp; });
 }
 

@@ -145,7 +145,7 @@ std::string ReadNameEntry(const JsonView& node, std::string_view key, std::strin
 // that is not UTF-8 also gets `member` + "Escaped" with its exact bytes.
 void WriteNameEntry(const JsonNode& node, std::string_view key, std::string_view member, const fs::path& name)
 {
-    grainforge::mesh::SetJsonPathString(node, Key(key, member), PathToUtf8(name));
+    grainforge::mesh::SetJsonPathString(node, Key(key, member), PathToPlainUtf8(name));
     if (!IsUtf8Path(name))
         grainforge::mesh::SetJsonPathString(node, Key(key, std::string(member) + "Escaped"), EscapedNameText(name));
 }

@@ -28,8 +28,10 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -513,6 +515,78 @@ TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
     EXPECT_EQ(FileText(path), before);
     EXPECT_EQ(FileText(stl), stlBefore);
     EXPECT_EQ(folder.List(), (std::vector<std::string>{"job.gfproj", "part.stl"}));
+}
+
+// Two windows on one project: A opens it, B opens it (by its name or through a link) and saves
+// its own changes. A's Save Project said "Project saved" over B's work. A project that another
+// save wrote over (or that was written in place) since this window opened or saved it is
+// replaced only when the user says so; No keeps both. A's own saves and a project that is gone
+// are not asked about.
+TEST(DocumentProjectTest, SaveProjectAsksBeforeReplacingAProjectChangedOnDisk)
+{
+    using app::PromptAnswer;
+    enum class Meanwhile { nothing, aSaves, bSaves, bSavesThroughALink, writtenInPlace, removed };
+    const struct {
+        const char* name;
+        Meanwhile meanwhile;
+        std::optional<PromptAnswer> answer;  // the question's answer; nothing when none is asked
+    } cases[] = {
+        {"nothing since the opening", Meanwhile::nothing, std::nullopt},
+        {"A's own save", Meanwhile::aSaves, std::nullopt},
+        {"B saved; No", Meanwhile::bSaves, PromptAnswer::no},
+        {"B saved; Yes", Meanwhile::bSaves, PromptAnswer::yes},
+        {"B saved through a link to it; No", Meanwhile::bSavesThroughALink, PromptAnswer::no},
+        {"written in place", Meanwhile::writtenInPlace, PromptAnswer::no},
+        {"removed", Meanwhile::removed, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        const fs::path path = folder / "job.gfproj";
+        {
+            DocumentFixture maker;
+            maker.WithCube();
+            ASSERT_TRUE(maker.doc->SaveProject(path));
+        }
+        DocumentFixture a;
+        ASSERT_TRUE(a.doc->OpenDocument(path));
+        a.doc->maximumTriangles = 1111111;
+        if (c.meanwhile == Meanwhile::aSaves) {
+            ASSERT_TRUE(a.doc->SaveProject(path));
+        }
+        if (c.meanwhile == Meanwhile::bSaves || c.meanwhile == Meanwhile::bSavesThroughALink) {
+            const fs::path name = c.meanwhile == Meanwhile::bSaves ? path : folder / "link.gfproj";
+            if (name != path)
+                fs::create_symlink(path, name);
+            DocumentFixture b;
+            ASSERT_TRUE(b.doc->OpenDocument(name));
+            b.doc->maximumTriangles = 2222222;
+            b.doc->OnFileSaveProject();
+            EXPECT_TRUE(b.host.questions.empty());
+        }
+        if (c.meanwhile == Meanwhile::writtenInPlace)
+            std::ofstream(path, std::ios::app) << "\n";
+        if (c.meanwhile == Meanwhile::removed)
+            fs::remove(path);
+        const std::string onDisk = fs::exists(path) ? FileText(path) : std::string();
+
+        if (c.answer)
+            a.host.answers.push_back(*c.answer);
+        a.doc->OnFileSaveProject();
+        const bool kept = c.answer == PromptAnswer::no;
+        EXPECT_EQ(a.host.questions, c.answer ? std::vector<std::wstring>{L"job.gfproj was changed on disk after this "
+            L"window opened or saved it (another window or program saved it).\nDo you want to replace it with the "
+            L"project in this window?"} : std::vector<std::wstring>{});
+        if (kept) {
+            EXPECT_EQ(FileText(path), onDisk);
+            EXPECT_TRUE(HasLine(a.host, "Project not saved: " + path.string() + " was changed on disk after this window "
+                "opened or saved it, and is kept as it is; this window's work is still open, to save under another name",
+                app::kLogWarning));
+            EXPECT_EQ(a.doc->projectPath, path.wstring());
+        } else {
+            EXPECT_NE(FileText(path).find("\"maximumTriangles\": 1111111"), std::string::npos);
+        }
+    }
 }
 
 // A file the user made read-only (mode 0444 in the user's own folder) was replaced by every
