@@ -113,6 +113,8 @@ class CompareRepairAndCheckRows(unittest.TestCase):
             ("a second repair changes it, nothing said of 10.00 mm", fixed(second_changed=True, info="holes 10.00 mm across"),
              ["second Repair changes it"]),
             ("a hole of 0.00 mm", fixed(CHECKED, report="left 5 holes open (largest 0.00 mm across)"), ["says 0.00 mm"]),
+            ("holes of 0.0 mm", fixed(info="4 holes up to 0.0 mm across"), ["says 0.00 mm"]),
+            ("a hole of 0.05 mm", fixed(info="4 holes up to 0.05 mm across"), []),
             ("a volume of 0.00 mm3", fixed(CHECKED, headline="1 problem found: 47.5% (0.00 to 0.00 mm3)."),
              ["says 0.00 mm"]),
             ("open where it was closed", fixed(CHECKED, passed=False, headline="1 problem found", closed=False),

@@ -72,9 +72,9 @@ CORNER_MOVE_FLOOR_MM = 0.001
 # The outcomes in which Repair and the check gave a part.
 FIX_DONE = {"repair": ("replaced", "unchanged"), "check": ("completed",)}
 
-# A length or volume printed as nothing ("0.00 mm", "0.00 mm3"): a text about a hole or a
-# change the part has shows enough digits to tell it from nothing.
-ZERO_MILLIMETRES = re.compile(r"(?<![0-9.])-?0\.00 mm")
+# A length or volume printed as nothing ("0.0 mm", "0.00 mm", "0.00 mm3"): a text about a hole
+# or a change the part has shows enough digits to tell it from nothing.
+ZERO_MILLIMETRES = re.compile(r"(?<![0-9.])-?0\.0+ mm")
 
 # ---------------------------------------------------------------------------------------------
 # The grid
