@@ -170,13 +170,16 @@ bool SameTriangles(const TriangleMesh& a, const TriangleMesh& b)
     return true;
 }
 
-// A second repair of what the first gave: whether it changes it, and what its box would say.
+// A second repair of what the first gave: whether it changes it, what its box's first line
+// would say and what its log says it did.
 void AddSecondRepair(JsonLine& line, const TriangleMesh& repaired)
 {
     TriangleMesh again = repaired;
     const mesh::RepairForPrintReport second = mesh::RepairForPrint(again, {});
     const bool changed = second.repaired || !SameTriangles(repaired, again);
-    line.Add("second_changed", changed).Add("second_info", changed ? FirstLine(app::RepairInformationText(second, 0).text) : "");
+    line.Add("second_changed", changed)
+        .Add("second_info", changed ? FirstLine(app::RepairInformationText(second, 0).text) : "")
+        .Add("second_summary", changed ? SummaryLine(second) : "");
 }
 
 std::string RunRepair(const Options& options, const TriangleMesh& part)
