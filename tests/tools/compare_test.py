@@ -333,7 +333,8 @@ class RepairRunner(unittest.TestCase):
     def test_repair_and_check_of_a_sound_box_change_nothing(self):
         repair, check = run_repair_runner(BOX_OFF, "--route", "both", "--twice")
         self.assertEqual((repair["route"], repair["outcome"], repair["size"]), ("repair", "unchanged", 40), repair)
-        self.assertTrue(repair["summary"].startswith("Repair: nothing needed changing."), repair)
+        # Validation found nothing, so the menu never ran the job: a box, and no repair log.
+        self.assertEqual((repair["info_kind"], repair["summary"]), (0, ""), repair)
         self.assertEqual((repair["corner_move"], repair["bodies_gone"], repair["second_changed"]), (0, 0, False))
         self.assertEqual((check["route"], check["outcome"], check["passed"]), ("check", "completed", True), check)
         self.assertTrue(check["headline"].startswith("Ready to save"), check)
@@ -350,6 +351,7 @@ class RepairRunner(unittest.TestCase):
                 self.assertEqual(row["size"], 2 if size == "2" else "own")
                 if size == "2":
                     self.assertEqual(row["outcome"], "replaced", row)
+                    self.assertTrue(row["info"] and row["summary"].startswith("Repair"), row)
                     self.assertTrue(row["closed"] and row["manifold"] and row["outward"], row)
                     self.assertEqual(row["corner_move"], 0)
                     self.assertAlmostEqual(row["volume_after"], volume, places=6)
