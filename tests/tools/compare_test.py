@@ -110,6 +110,8 @@ class CompareRepairAndCheckRows(unittest.TestCase):
     def test_a_row_alone_names_its_faults(self):
         cases = [
             ("sound", FIXED, []),
+            ("left open under a green box that claims nothing done",
+             fixed(outcome="unchanged", closed_before=False, closed=False, open_edges=4), []),
             ("a second repair changes it, nothing said of 10.00 mm", fixed(second_changed=True, info="holes 10.00 mm across"),
              ["second Repair changes it"]),
             ("a hole of 0.00 mm", fixed(CHECKED, report="left 5 holes open (largest 0.00 mm across)"), ["says 0.00 mm"]),

@@ -244,9 +244,11 @@ def false_ready(row):
 
 
 def false_green(row):
-    """Repair's box is green over a part left open, non-manifold, inside out or with triangles
-    facing against their body."""
-    return row.get("info_kind") == 0 and (not fault_free(row) or row.get("reversed_triangles", 0) > 0)
+    """Repair replaced the part under a green box, leaving it open, non-manifold, inside out or
+    with triangles facing against their body. (A green box over a part Repair left as it was
+    claims nothing done.)"""
+    return row.get("outcome") == "replaced" and row.get("info_kind") == 0 and (
+        not fault_free(row) or row.get("reversed_triangles", 0) > 0)
 
 
 def says_zero_millimetres(row):
