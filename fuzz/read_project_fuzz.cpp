@@ -18,8 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     using namespace grainforge;
     const mesh::JsonLoadResult parsed = mesh::ParseJsonBytes(data, size);
-    if (parsed.status != mesh::JsonLoadStatus::Ok && parsed.status != mesh::JsonLoadStatus::NotJson)
+    if (parsed.status != mesh::JsonLoadStatus::Ok && parsed.status != mesh::JsonLoadStatus::NotJson &&
+        parsed.status != mesh::JsonLoadStatus::TooDeep)
         __builtin_trap();
+    // Nested past the layer's depth, a file is refused with its reason whatever else it holds.
+    if (parsed.status == mesh::JsonLoadStatus::TooDeep)
+        return 0;
     // The layer builds its documents itself; they must be the ones the library's parser makes,
     // member order and repeated keys included.
     const std::uint8_t* begin = data;

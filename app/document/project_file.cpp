@@ -57,6 +57,9 @@ std::string LoadFailureText(const fs::path& path, const grainforge::mesh::JsonLo
         return "the file could not be read: " + platform::FileErrorCauseText(path, load.error, platform::FileUse::read);
     case JsonLoadStatus::OutOfMemory:
         return kProjectMemoryError;
+    case JsonLoadStatus::TooDeep:
+        return "the file is not a project (its values are nested more than " +
+               std::to_string(grainforge::mesh::kMaxJsonDepth) + " deep)";
     case JsonLoadStatus::Ok:
     case JsonLoadStatus::NotJson:
         break;

@@ -145,6 +145,7 @@ inline constexpr const char* kProjectMemoryError = "there was not enough memory 
 // socket), "the file is too large to be a project: it holds N bytes, and a project is at most
 // 16 MiB", "the file could not be read: " + the system's reason, "the file is not a project
 // (it could not be read as one)" for a file that is there but is not JSON, "the file is not a
+// project (its values are nested more than 256 deep)" for JSON nested past kMaxJsonDepth, "the file is not a
 // Tessary project", "the project names no part", and kProjectMemoryError. A key that is
 // missing keeps the field's default; one of the wrong type does too and is named in
 // valuesReplaced. Never throws.

@@ -232,6 +232,8 @@ public:
 
     bool start_object(std::size_t) { return Open(false); }
     bool start_array(std::size_t) { return Open(true); }
+    // Whether parsing stopped at an array or object nested deeper than kMaxJsonDepth.
+    bool TooDeep() const { return tooDeep_; }
     bool key(std::string& key)
     {
         frames_.back().key = std::move(key);
@@ -268,6 +270,10 @@ private:
 
     bool Open(bool array)
     {
+        if (frames_.size() >= kMaxJsonDepth) {
+            tooDeep_ = true;
+            return false;
+        }
         frames_.emplace_back();
         if (array)
             frames_.back().value = JsonValue::array();
@@ -347,6 +353,7 @@ private:
 
     JsonValue& document_;
     std::vector<Frame> frames_;
+    bool tooDeep_ = false;
 };
 
 // Parses `[begin, end)` (a byte-order mark already skipped) into a new document, which is
@@ -357,11 +364,15 @@ JsonLoadStatus ParseDocument(const std::uint8_t* begin, const std::uint8_t* end,
     try {
         std::shared_ptr<JsonValue> document(new JsonValue(), DismantlingDelete{});
         bool complete = false;
+        bool tooDeep = false;
         {
             DocumentBuilder builder(*document);
             complete = JsonValue::sax_parse(begin, end, &builder, nlohmann::json::input_format_t::json,
                                             /*strict=*/true, /*ignore_comments=*/false);
+            tooDeep = builder.TooDeep();
         }
+        if (tooDeep)
+            return JsonLoadStatus::TooDeep;
         if (!complete)
             return JsonLoadStatus::NotJson;
         parsed = std::move(document);

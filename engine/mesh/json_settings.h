@@ -110,6 +110,12 @@ struct JsonReadTarget {
 // before any byte of it is read.
 inline constexpr std::uint64_t kMaxJsonFileBytes = std::uint64_t{16} << 20;
 
+// The deepest nesting of arrays and objects any reader takes: far past any file of the program
+// (a project nests five deep), and shallow enough that every walk of a document, which the
+// library makes by recursion (writing it, comparing it, copying it), stays well within the
+// stack of any thread. A document nested deeper is refused as it is parsed.
+inline constexpr std::size_t kMaxJsonDepth = 256;
+
 // Why a JSON file did or did not load.
 enum class JsonLoadStatus {
     Ok,
@@ -118,6 +124,7 @@ enum class JsonLoadStatus {
     TooLarge,        // above kMaxJsonFileBytes (EFBIG): refused unread
     ReadFailed,      // an error while reading (`error`)
     NotJson,         // read whole, but not one strict JSON value
+    TooDeep,         // JSON whose arrays and objects nest deeper than kMaxJsonDepth
     OutOfMemory,     // there was not enough memory to hold or parse it (ENOMEM)
 };
 
@@ -137,11 +144,12 @@ struct JsonLoadResult {
 JsonLoadResult LoadJsonFileWithStatus(const std::filesystem::path& path);
 
 // The same for bytes already in memory, as a file's content (for readers fed otherwise):
-// Ok, NotJson or OutOfMemory.
+// Ok, NotJson, TooDeep or OutOfMemory.
 JsonLoadResult ParseJsonBytes(const std::uint8_t* data, std::size_t size);
 
 // LoadJsonFileWithStatus's view: empty when the file cannot be opened, is not a regular file,
-// is larger than kMaxJsonFileBytes, cannot be read or is not strict JSON.
+// is larger than kMaxJsonFileBytes, cannot be read, is not strict JSON or nests deeper than
+// kMaxJsonDepth.
 JsonView LoadJsonFile(const std::filesystem::path& path);
 
 // The parsed document, or an empty pointer on any failure (see LoadJsonFile).

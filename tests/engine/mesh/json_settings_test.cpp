@@ -216,7 +216,7 @@ TEST(LoadJsonFile, GoodFilesLoadWithOrWithoutMarkAndDamagedOnesGiveAnEmptyView)
     EXPECT_TRUE(LoadJsonFile(folder / "pipe.json").IsEmpty());  // refused, not waited on
 }
 
-TEST(LoadJsonFile, HugeFileIsRefusedBeforeReadingAndDeepNestingLoads)
+TEST(LoadJsonFile, HugeFileIsRefusedBeforeReadingAndDeepNestingIsRefusedWhileParsed)
 {
     TempFolder folder;
     // Sparse: the size is there without the disk space. Reading it would need 2 GiB.
@@ -226,10 +226,17 @@ TEST(LoadJsonFile, HugeFileIsRefusedBeforeReadingAndDeepNestingLoads)
         ASSERT_EQ(::truncate(path.c_str(), size), 0);
         EXPECT_TRUE(LoadJsonFile(path).IsEmpty());
     }
-    // Without exhausting the stack.
-    const int depth = 200000;
-    WriteAllText(folder / "deep.json", std::string(depth, '[') + std::string(depth, ']'));
-    EXPECT_TRUE(LoadJsonFile(folder / "deep.json").IsArray());
+    // Nesting up to the limit loads; deeper is refused as parsed, before any walk of the library
+    // (writing, comparing, copying: each a recursion) could exhaust the stack.
+    const std::pair<std::size_t, JsonLoadStatus> depths[] = {{kMaxJsonDepth, JsonLoadStatus::Ok},
+        {kMaxJsonDepth + 1, JsonLoadStatus::TooDeep}, {200000, JsonLoadStatus::TooDeep}};
+    for (const auto& [depth, status] : depths) {
+        SCOPED_TRACE(depth);
+        WriteAllText(folder / "deep.json", "{\"a\": " + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}");
+        const JsonLoadResult load = LoadJsonFileWithStatus(folder / "deep.json");
+        EXPECT_EQ(load.status, status);
+        EXPECT_EQ(LoadJsonFile(folder / "deep.json").IsObject(), status == JsonLoadStatus::Ok);
+    }
 }
 
 // The readers build documents their own way (so that running out of memory never leaves one
