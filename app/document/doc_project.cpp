@@ -13,6 +13,7 @@
 #include "platform/file_system.h"
 #include "platform/system_error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <tuple>
@@ -406,18 +407,21 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
         LogMessage(leftOut, kLogWarning);
         warn(Utf8ToWide(leftOut + " Saving the project keeps only those opened."));
     }
-    if (!data.valuesHeld.empty() || !data.valuesReplaced.empty()) {
-        // With the aspect locked the tile's height follows its width at the image's aspect: the
-        // height said is the one in force, not the one the reader held.
-        std::vector<HeldValue> valuesHeld = data.valuesHeld;
-        if (heightMap.settings.lockAspect)
-            for (HeldValue& value : valuesHeld)
-                if (value.name == kHeldTileHeightName)
-                    value.now = heightMap.settings.heightMillimetres;
-        const std::string held = "The project holds values its fields do not take; each was changed to the nearest "
-            "they take: " + FormatChangedValues(data.valuesReplaced, valuesHeld) + ".";
-        LogMessage(held, kLogWarning);
-        warn(Utf8ToWide(held));
+    // With the aspect locked the tile's height follows its width at the texture's aspect: the
+    // height said is the one in force, also where the project's own height lay in its range.
+    std::vector<HeldValue> valuesHeld = data.valuesHeld;
+    if (heightMap.settings.lockAspect) {
+        const float inForce = heightMap.settings.heightMillimetres;
+        const auto held = std::find_if(valuesHeld.begin(), valuesHeld.end(),
+            [](const HeldValue& value) { return value.name == kHeldTileHeightName; });
+        if (held != valuesHeld.end())
+            held->now = inForce;
+        else if (inForce != data.textureSettings.heightMillimetres)
+            valuesHeld.push_back({kHeldTileHeightName, data.textureSettings.heightMillimetres, inForce, "mm"});
+    }
+    if (const std::string changed = FormatChangedValuesWarning(data.valuesReplaced, valuesHeld); !changed.empty()) {
+        LogMessage(changed, kLogWarning);
+        warn(Utf8ToWide(changed));
     }
     if (!warnings.empty())
         ShowInformation(warnings, kInfoWarning, InfoEvent::part);

@@ -17,6 +17,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <tuple>
 #include <type_traits>
@@ -350,24 +351,42 @@ bool IsUnknownName(std::string_view key, std::string_view where, const JsonValue
         !IsRetiredName(where, given);
 }
 
+// The file's keys whose numbers were taken through the one list of numbers (HoldProjectValues),
+// whatever their kind: those are held and named there, not replaced.
+using TakenKeys = std::set<std::string, std::less<>>;
+
 // What of `given`, the member `key` of the file at `where`, its reader could not take, found
 // against what the writer puts there for the record as read: a member of another kind, or a
-// name no table holds, kept its field's value.
+// name no table holds, kept its field's value. `said` is how the warning names `where`.
 void NoteValueNotTaken(const JsonValue& given, std::string_view key, const JsonValue& written,
-    const std::string& where, std::vector<ReplacedValue>& replaced)
+    const std::string& where, const std::string& said, const TakenKeys& taken, std::vector<ReplacedValue>& replaced)
 {
+    if (taken.contains(where))
+        return;
     if (!written.is_object()) {
         if (!IsTakenAsWritten(given, written) || IsUnknownName(key, where, given, written))
-            replaced.push_back({where, ValueText(given), ValueText(written)});
+            replaced.push_back({said, ValueText(given), ValueText(written)});
         return;
     }
     if (!given.is_object()) {
-        replaced.push_back({where, ValueText(given), kSectionDefaultsText});
+        replaced.push_back({said, ValueText(given), kSectionDefaultsText});
         return;
     }
     for (const auto& [member, value] : written.items())
         if (const auto found = given.find(member); found != given.end())
-            NoteValueNotTaken(*found, member, value, where + "." + member, replaced);
+            NoteValueNotTaken(*found, member, value, where + "." + member, said + "." + member, taken, replaced);
+}
+
+// How the mask panel names a member of a mask object, where it has a row for it.
+std::string MaskMemberLabel(const std::string& member)
+{
+    constexpr std::pair<std::string_view, std::string_view> kLabels[] = {{"center", "Position"}, {"size", "Size"},
+        {"rotationDegrees", "Turn"}, {"featherMillimetres", "Feather"}, {"shape", "Shape"}, {"name", "Name"},
+        {"enabled", "On"}};
+    for (const auto& [key, label] : kLabels)
+        if (member == key)
+            return std::string(label);
+    return member;
 }
 
 // The value at a dotted key of a document, or null.
@@ -406,23 +425,33 @@ void AddMembersReadButNotWritten(const JsonNode& rewritten, const ProjectData& d
     SetJsonPathBool(rewritten, "stages.subdivide", data.stageSubdivide);
 }
 
-// Names in valuesReplaced every member of the file that the readers passed over for its type:
-// the record as read is written again, and each member the file holds where the writer puts
-// one of another kind was not taken. Each mask is compared with the object it was read from.
-void NoteValuesNotTaken(const JsonView& root, const fs::path& folder, const std::vector<MaskObject>& maskObjects,
-    ProjectData& data)
+// The record as read written again, with the members a reader takes that the writer leaves out:
+// where the file's members are compared with what was made of them.
+JsonNode RewrittenDocument(const fs::path& folder, const ProjectData& data)
 {
     const JsonNode rewritten = grainforge::mesh::NewJsonDocument();
     WriteProjectDocument(rewritten, folder, data);
     AddMembersReadButNotWritten(rewritten, data);
-    for (const auto& [key, written] : rewritten.root->items()) {
+    return rewritten;
+}
+
+// Names in valuesReplaced every member of the file that the readers passed over for its type:
+// each member the file holds where the writer puts one of another kind was not taken. Each mask
+// is compared with the object it was read from, and named as the mask panel names it.
+void NoteValuesNotTaken(const JsonView& root, const JsonValue& rewritten, const std::vector<MaskObject>& maskObjects,
+    const TakenKeys& taken, ProjectData& data)
+{
+    for (const auto& [key, written] : rewritten.items()) {
         if (IsReadOnItsOwn(key))
             continue;
         if (const std::optional<std::uint64_t> mask = MaskObjectNumber(key)) {
             const MaskObject& object = maskObjects.at(*mask);
-            NoteValueNotTaken(*object.value, object.key, written, std::string(object.key), data.valuesReplaced);
+            for (const auto& [member, value] : written.items())
+                if (const auto found = object.value->find(member); found != object.value->end())
+                    NoteValueNotTaken(*found, member, value, std::string(object.key) + "." + member,
+                        MaskLabel(*mask) + ": " + MaskMemberLabel(member), taken, data.valuesReplaced);
         } else if (const auto found = root.value->find(key); found != root.value->end()) {
-            NoteValueNotTaken(*found, key, written, key, data.valuesReplaced);
+            NoteValueNotTaken(*found, key, written, key, key, taken, data.valuesReplaced);
         }
     }
 }
@@ -451,7 +480,7 @@ void ReadTriangleLimit(const JsonView& root, std::string_view key, const NumberF
     const double now = HoldToFieldRange(given / 1e6, rule, static_cast<double>(limit) / 1e6);
     limit = static_cast<std::uint64_t>(std::llround(now * 1e6));
     if (static_cast<double>(limit) != given)
-        data.valuesHeld.push_back({WideToUtf8(rule.name), given / 1e6, now, WideToUtf8(rule.unit)});
+        data.valuesHeld.push_back({WideToUtf8(rule.name), given, static_cast<double>(limit), kTrianglesUnit});
 }
 
 // The label of the test grid's choice, which names the value held.
@@ -476,8 +505,8 @@ void ReadTestGridCells(const JsonView& root, ProjectData& data)
         data.valuesHeld.push_back({kTestGridName, given, static_cast<double>(data.occupancyCells), {}});
 }
 
-// Reads every key the writer puts, and names in `data` each value it could not take.
-void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectData& data)
+// Reads every key the writer puts; gives the mask objects opened, in the masks' order.
+std::vector<MaskObject> ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectData& data)
 {
     using namespace grainforge::mesh;
     data.partPath = ReadPathEntry(root, "part", folder, &data.partSavedElsewhere);
@@ -514,117 +543,167 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
         ExportCleanupOptionsFromJson(section, data.exportCleanup);
     if (JsonView section = root.Section("exportFixes"); !section.IsEmpty())
         ReadRepairOptions(section, data.exportFixes);
-    NoteValuesNotTaken(root, folder, maskObjects, data);
+    return maskObjects;
 }
 
-// Holds every value of a project just read to its field's range, as the field takes a typed
-// one, and notes each one changed: a project written by hand, by another program or by a
-// damaged save reaches no run, dialog or saved file with a value its field would refuse.
-class ValueHolder {
-public:
-    explicit ValueHolder(std::vector<HeldValue>& held) : held_(held) {}
-
-    // The number held to its rule, `fallback` (as shown) where no value of the range is
-    // nearest. One that narrowed to float is the value already stored counts as in range: a
-    // field's own end (1e-6) is no float.
-    void Hold(const ProjectNumber& number, double fallback)
-    {
-        const double shown = ShownValue(number);
-        Take(number, shown, HoldToFieldRange(shown, *number.rule, fallback));
-    }
-    // The number given the value `now` (as shown), noted when that changes it.
-    void Take(const ProjectNumber& number, double shown, double now)
-    {
-        std::visit(
-            [&](auto* value) {
-                using Stored = std::remove_pointer_t<decltype(value)>;
-                const Stored stored = StoredValue<Stored>(StoredFromShown(number, now));
-                if (stored == *value)
-                    return;
-                Note(number.name, shown, now, *number.rule);
-                *value = stored;
-            },
-            number.value);
-    }
-    void Note(std::string name, double was, double now, const NumberFieldRule& rule)
-    {
-        held_.push_back({std::move(name), was, now, WideToUtf8(rule.unit)});
-    }
-
-private:
-    template <typename Stored>
-    static Stored StoredValue(double value)
-    {
-        if constexpr (std::is_same_v<Stored, float>)
-            return static_cast<float>(value);
-        else
-            return static_cast<Stored>(std::llround(value));
-    }
-
-    std::vector<HeldValue>& held_;
-};
-
-// The tile size the texture reader left at its default because no zoom brings it to a size a
-// field takes: it gets the nearest size the field takes instead, and is noted.
-void HoldTileSizes(const JsonView& root, grainforge::mesh::TextureSettings& settings, ValueHolder& holder)
+// The file's key of a listed number: a mask's "mask" + its place in the list becomes the key of
+// the object it was read from ("mask500.size").
+std::string FileKeyOf(const ProjectNumber& number, const std::vector<MaskObject>& maskObjects)
 {
-    using namespace grainforge::mesh;
-    const JsonView section = root.Section("texture").Section("settings");
-    for (const auto& [key, name, size, rule] :
-        {std::tuple{"widthMillimetres", "Tile width", &settings.widthMillimetres, &kTileWidthRule},
-            std::tuple{"heightMillimetres", kHeldTileHeightName, &settings.heightMillimetres, &kTileHeightRule}}) {
-        float stored = 0.0f;
-        if (!section.FindMember(key).TakeFloat(stored) ||
-            (stored >= kSmallestStoredTileMillimetres && stored <= kLargestStoredTileMillimetres))
-            continue;
-        const double now = HoldToFieldRange(stored, *rule, *size);
-        holder.Note(name, stored, now, *rule);
-        *size = static_cast<float>(now);
-    }
+    if (const std::size_t dot = number.key.find('.'); dot != std::string::npos)
+        if (const std::optional<std::uint64_t> mask = MaskObjectNumber(std::string_view(number.key).substr(0, dot)))
+            return std::string(maskObjects.at(*mask).key) + number.key.substr(dot);
+    return number.key;
 }
 
-void HoldProjectValues(const JsonView& root, ProjectData& data)
+// The number the file gives for a listed one, where the writer puts a number: the member, or its
+// element of an array of the written length whose elements are all numbers. Any number counts,
+// also one its reader does not take (beyond a float, beyond 32 bits, a fraction for a count):
+// it is held by its own meaning like any other.
+std::optional<double> GivenNumber(const JsonValue& root, const JsonValue& rewritten, const std::string& fileKey,
+    const ProjectNumber& number)
 {
-    ValueHolder holder(data.valuesHeld);
-    grainforge::mesh::TextureSettings& texture = data.textureSettings;
-    HoldTileSizes(root, texture, holder);
+    const JsonValue* written = FindAtDottedKey(rewritten, number.key);
+    const JsonValue* given = FindAtDottedKey(root, fileKey);
+    if (written == nullptr || given == nullptr)
+        return std::nullopt;
+    if (number.element < 0)
+        return written->is_number() && given->is_number() ? std::optional(given->get<double>()) : std::nullopt;
+    const auto isNumber = [](const JsonValue& element) { return element.is_number(); };
+    if (!written->is_array() || !given->is_array() || given->size() != written->size() ||
+        !std::all_of(given->begin(), given->end(), isNumber))
+        return std::nullopt;
+    return (*given)[static_cast<std::size_t>(number.element)].get<double>();
+}
 
+// Whether `stored` still stands for `given`: the same number, or as near as a float holds it
+// (0.1 is stored as the float nearest to it, 1e-50 as 0, which is not the same).
+bool StandsFor(double stored, double given)
+{
+    constexpr double kFloatRounding = 0x1p-24;
+    return stored == given || std::fabs(stored - given) <= std::fabs(given) * kFloatRounding;
+}
+
+// The held value as the warning says it.
+HeldValue NamedHeldValue(const ProjectNumber& number, double was, double now, bool toDefault)
+{
+    HeldValue held{number.name, was, now, WideToUtf8(number.rule->unit), toDefault, number.decimals};
+    switch (number.naming) {
+    case NumberNaming::shown:
+        break;
+    case NumberNaming::count:
+        held.was = StoredFromShown(number, was);
+        held.now = StoredFromShown(number, now);
+        held.unit = kTrianglesUnit;
+        break;
+    case NumberNaming::reciprocal:
+        // The exponent as the gamma edit shows it; one that the edit cannot show (0 or below)
+        // is named as the file holds it.
+        if (was > 0.0 && now > 0.0) {
+            held.was = 1.0 / was;
+            held.now = 1.0 / now;
+            held.decimals = 2;
+        } else {
+            held.name = number.key;
+        }
+        break;
+    }
+    return held;
+}
+
+// Stores `shown` (in the rule's terms) in the number's field, rounded to the field's type.
+void StoreShown(const ProjectNumber& number, double shown)
+{
+    std::visit(
+        [&](auto* value) {
+            using Stored = std::remove_pointer_t<decltype(value)>;
+            const double stored = StoredFromShown(number, shown);
+            if constexpr (std::is_same_v<Stored, float>)
+                *value = static_cast<float>(stored);
+            else
+                *value = static_cast<Stored>(std::llround(stored));
+        },
+        number.value);
+}
+
+// Holds every number of a project just read by its own meaning, as its field takes a typed one,
+// and notes each one changed: a project written by hand, by another program or by a damaged save
+// reaches no run, dialog or saved file with a value its field would refuse. A number the file
+// gives is held from the file's own number, so one no float or 32-bit count holds takes the
+// nearest value of its range like any other, and one a float cannot keep (1e-50) is named. A
+// placement that is no turn takes the part as it was loaded. Gives the file's keys of the numbers
+// taken so.
+TakenKeys HoldProjectValues(const JsonView& root, const JsonValue& rewritten,
+    const std::vector<MaskObject>& maskObjects, ProjectData& data)
+{
     // Each number falls back to a new record's, mask volumes to a new volume's.
     ProjectData fresh;
     fresh.masks.resize(data.masks.size());
     const std::vector<ProjectNumber> numbers = ListProjectNumbers(data);
     const std::vector<ProjectNumber> defaults = ListProjectNumbers(fresh);
-    // A placement that is no turn (all zeros, a scale, a mirror) has no nearest turn to take:
-    // the part stands as it was loaded.
-    const bool turn = IsPlacementTurn(data.partTransform);
+    TakenKeys taken;
+    std::vector<double> given(numbers.size());
+    std::vector<bool> nearest(numbers.size(), true);
     for (std::size_t i = 0; i < numbers.size(); ++i) {
-        if (!turn && numbers[i].rule == &kPlacementTurnRule)
-            holder.Take(numbers[i], ShownValue(numbers[i]), ShownValue(defaults[i]));
-        else
-            holder.Hold(numbers[i], ShownValue(defaults[i]));
+        const ProjectNumber& number = numbers[i];
+        given[i] = ShownValue(number);
+        if (!number.key.empty()) {
+            const std::string fileKey = FileKeyOf(number, maskObjects);
+            if (const std::optional<double> fileNumber = GivenNumber(*root.value, rewritten, fileKey, number)) {
+                given[i] = *fileNumber * number.scale / number.divisor;
+                taken.insert(fileKey);
+            }
+        }
+        bool near = true;
+        StoreShown(number, HoldProjectNumber(number, given[i], ShownValue(defaults[i]), &near));
+        nearest[i] = near;
     }
+    // A placement that is no turn (all zeros, a scale, a mirror) has no nearest turn to take.
+    if (!IsPlacementTurn(data.partTransform))
+        for (std::size_t i = 0; i < numbers.size(); ++i)
+            if (numbers[i].rule == &kPlacementTurnRule) {
+                StoreShown(numbers[i], ShownValue(defaults[i]));
+                nearest[i] = false;
+            }
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        if (!StandsFor(ShownValue(numbers[i]), given[i]))
+            data.valuesHeld.push_back(NamedHeldValue(numbers[i], given[i], ShownValue(numbers[i]), !nearest[i]));
 
     // Black above white makes a flat relief; held as the levels' fields hold it.
+    grainforge::mesh::TextureSettings& texture = data.textureSettings;
     const float black = texture.blackLevel;
     const float white = texture.whiteLevel;
     switch (HoldLevelsOrder(texture.blackLevel, texture.whiteLevel)) {
     case LevelsOrder::kept:
         break;
     case LevelsOrder::whiteRaised:
-        holder.Note("White", white * kLevelScale, texture.whiteLevel * kLevelScale, kLevelsRules[2]);
+        data.valuesHeld.push_back({"White", white * kLevelScale, texture.whiteLevel * kLevelScale, "", false, 0});
         break;
     case LevelsOrder::blackLowered:
-        holder.Note("Black", black * kLevelScale, texture.blackLevel * kLevelScale, kLevelsRules[0]);
+        data.valuesHeld.push_back({"Black", black * kLevelScale, texture.blackLevel * kLevelScale, "", false, 0});
         break;
     }
+    return taken;
 }
 
-// A value as the field would show it: the shortest text that reads back as the float.
-std::string ShortValueText(double value)
+// A number as the warning says it: a whole one in full, in groups of three ("2,000,000,000"); one
+// with `decimals` as its field shows it; any other as the shortest text that reads back as it
+// (as the float it is, where it is one: 0.1 rather than 0.10000000149011612).
+std::string HeldNumberText(double value, int decimals)
 {
-    char text[32];
-    const auto [end, failure] = std::to_chars(text, text + sizeof text, static_cast<float>(value));
-    return failure == std::errc() ? std::string(text, end) : std::string("?");
+    constexpr double kLargestWritten = 1e15;
+    char text[64];
+    std::to_chars_result written{};
+    if (decimals >= 0 && std::fabs(value) < kLargestWritten && std::fabs(value) >= 0.5 * std::pow(10.0, -decimals))
+        written = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    else if (value == std::trunc(value) && std::fabs(value) < kLargestWritten)
+        return (value < 0.0 ? "-" : "") +
+            grainforge::mesh::FormatCountGrouped(static_cast<std::uint64_t>(std::fabs(value)));
+    else if (static_cast<double>(static_cast<float>(value)) == value)
+        written = std::to_chars(text, text + sizeof text, static_cast<float>(value));
+    else
+        written = std::to_chars(text, text + sizeof text, value);
+    return written.ec == std::errc() ? std::string(text, written.ptr) : std::string("?");
 }
 
 // "<stem> part.stl" for number 1, "<stem> part <number>.stl" after it.
@@ -650,7 +729,7 @@ std::vector<HeldValue> HeldPatternParameters(const grainforge::mesh::procedural:
         for (const grainforge::mesh::procedural::ParameterSpec& spec : pattern.GetParameters()) {
             const float taken = pattern.GetValue(spec.key);
             if (spec.key == entry.key && static_cast<float>(entry.value) != taken)
-                held.push_back({spec.label, entry.value, taken, {}});
+                held.push_back({spec.label, entry.value, taken, {}, !std::isfinite(entry.value)});
         }
     }
     return held;
@@ -661,8 +740,8 @@ std::string FormatHeldValues(const std::vector<HeldValue>& held)
     std::string text;
     for (const HeldValue& value : held) {
         const std::string unit = value.unit.empty() ? std::string() : " " + value.unit;
-        text += (text.empty() ? "" : "; ") + value.name + " " + ShortValueText(value.was) + unit + " is now " +
-            ShortValueText(value.now) + unit;
+        text += (text.empty() ? "" : "; ") + value.name + " " + HeldNumberText(value.was, value.decimals) + unit +
+            " is now " + HeldNumberText(value.now, value.decimals) + unit;
     }
     return text;
 }
@@ -675,6 +754,23 @@ std::string FormatChangedValues(const std::vector<ReplacedValue>& replaced, cons
     const std::string heldText = FormatHeldValues(held);
     if (!heldText.empty())
         text += (text.empty() ? "" : "; ") + heldText;
+    return text;
+}
+
+std::string FormatChangedValuesWarning(const std::vector<ReplacedValue>& replaced, const std::vector<HeldValue>& held)
+{
+    std::vector<HeldValue> nearest;
+    std::vector<HeldValue> toDefault;
+    for (const HeldValue& value : held)
+        (value.toDefault ? toDefault : nearest).push_back(value);
+    std::string text;
+    if (!nearest.empty())
+        text = "The project holds values its fields do not take; each was changed to the nearest they take: " +
+            FormatHeldValues(nearest) + ".";
+    if (!replaced.empty() || !toDefault.empty())
+        text += (text.empty() ? "The project holds values its fields cannot take as they are"
+                              : " Others could not be taken as they are") +
+            std::string("; each is now its field's default: ") + FormatChangedValues(replaced, toDefault) + ".";
     return text;
 }
 
@@ -840,8 +936,10 @@ bool ReadProjectJson(const JsonView& root, const fs::path& projectFolder, Projec
             return false;
         }
         ProjectData read;
-        ReadProjectDocument(root, projectFolder, read);
-        HoldProjectValues(root, read);
+        const std::vector<MaskObject> maskObjects = ReadProjectDocument(root, projectFolder, read);
+        const JsonNode rewritten = RewrittenDocument(projectFolder, read);
+        const TakenKeys taken = HoldProjectValues(root, *rewritten.root, maskObjects, read);
+        NoteValuesNotTaken(root, *rewritten.root, maskObjects, taken, read);
         if (read.partPath.empty() && read.testShape.empty()) {
             error = kNoPartError;
             return false;

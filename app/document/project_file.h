@@ -48,10 +48,18 @@ inline constexpr const char* kHeldTileHeightName = "Tile height";
 
 struct HeldValue {
     std::string name;  // the field's label: "Triangle size", "Mask 2: Size X"
-    double was = 0.0;  // in the unit the field shows (a level from 0 to 255, a limit in millions)
+    double was = 0.0;  // in the unit the field shows (a level from 0 to 255), a limit in triangles
     double now = 0.0;
-    std::string unit;  // "mm", "million", or empty
+    std::string unit;  // "mm", "triangles", or empty
+    // No value the field takes was nearest (0 for a zoom, a placement that is no turn, a pattern
+    // parameter that is not a number): it took its default.
+    bool toDefault = false;
+    // The digits after the point its field shows (the gamma's two), or -1 for the shortest text.
+    int decimals = -1;
 };
+
+// The unit a triangle limit is named in: the file's own count.
+inline constexpr const char* kTrianglesUnit = "triangles";
 
 // A member of a project that the reader could not take as its field's value (another JSON type,
 // an integer beyond 32 bits, a number no float holds, a name none of a choice's names), and
@@ -204,6 +212,11 @@ std::string FormatHeldValues(const std::vector<HeldValue>& held);
 // The values the reader replaced and then those it held, for the opening's warning:
 // "remesh.targetEdgeMillimetres \"0.5\" is now 0.2; Gamma 0 is now 1". Empty when none was.
 std::string FormatChangedValues(const std::vector<ReplacedValue>& replaced, const std::vector<HeldValue>& held);
+
+// The opening's warning about the values changed: the sentence on those that took the nearest
+// value their fields take, and the one on those that took their fields' defaults (replaced
+// values, and held ones with no value nearest). Empty when none was.
+std::string FormatChangedValuesWarning(const std::vector<ReplacedValue>& replaced, const std::vector<HeldValue>& held);
 
 // What became of the mask entries not opened, for the opening's warning; empty when none was
 // left out: "The project holds 300 mask volumes, more than a part takes; the first 256 were

@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -710,10 +711,12 @@ TEST(DocumentProjectTest, ValuesOutsideTheirFieldsAreHeldAndSaidOnce)
     EXPECT_EQ(doc.surfaceTestCells, 128);
     const std::string masks = "The project holds 2 mask volumes; 1 was opened and 1 left out: \"mask007\" could not be "
                               "read.";
+    // Those that took the nearest value are said apart from those that took their defaults.
     const std::string said = "The project holds values its fields do not take; each was changed to the nearest they "
-                             "take: displacement.midLevel {\"value\":0.7} is now 0.5; Test grid -7 is now 128; Display "
-                             "limit -1e-06 million is now 0.1 million; Triangle size -5 mm is now 0.01 mm; Gamma 0 is "
-                             "now 1; Mask 1: Feather -3 mm is now 0 mm.";
+                             "take: Test grid -7 is now 128; Display limit -1 triangles is now 100,000 triangles; "
+                             "Triangle size -5 mm is now 0.01 mm; Mask 1: Feather -3 mm is now 0 mm. Others could not "
+                             "be taken as they are; each is now its field's default: displacement.midLevel "
+                             "{\"value\":0.7} is now 0.5; texture.settings.gamma 0 is now 1.";
     EXPECT_EQ(f.host.Lines(app::kLogWarning), (std::vector<std::string>{masks, said}));
     ASSERT_FALSE(f.host.information.empty());
     EXPECT_EQ(f.host.information.back(),
@@ -761,12 +764,12 @@ TEST(DocumentProjectTest, HostileValuesAreHeldBeforeTheyReachTheRun)
     EXPECT_EQ(warnings.size(), 1u);
     const std::string said = warnings.empty() ? std::string() : warnings[0];
     for (const char* named : {"part.orientation.rowX[0] 0 is now 1",
-             "remesh.rounds 2e+09 is now 100", "remesh.featureAngleDegrees -400 degrees is now 0 degrees",
-             "remesh.relaxation 1e+30 is now 1", "displacement.maximumTiltDegrees 1e+09 degrees is now 179",
+             "remesh.rounds 2,000,000,000 is now 100", "remesh.featureAngleDegrees -400 degrees is now 0 degrees",
+             "remesh.relaxation 1e+30 is now 1", "displacement.maximumTiltDegrees 1,000,000,000 degrees is now 179",
              "displacement.wallThresholdMillimetres -1 mm is now 0 mm", "displacement.base.axis 7 is now 2",
              "displacement.base.bandMillimetres -1e+30 mm is now 0 mm", "simplify.maximumValence -5 is now 3",
-             "simplify.maximumSweeps 2e+09", "simplify.minimumTriangleHeightMillimetres -1 mm is now 0 mm",
-             "simplify.planarAngleDegrees 1e+30 degrees is now 90", "exportFixes.maximumRounds 2e+09",
+             "simplify.maximumSweeps 2,000,000,000", "simplify.minimumTriangleHeightMillimetres -1 mm is now 0 mm",
+             "simplify.planarAngleDegrees 1e+30 degrees is now 90", "exportFixes.maximumRounds 2,000,000,000",
              "exportFixes.maximumMoveMillimetres -1 mm is now 0 mm", "projection.cage.size[1] -5 mm is now 0.01 mm",
              "projection.layer.px.image 99 is now 5", "projection.cylinder.seamDegrees 1e+30 degrees",
              "texture.settings.offsetMillimetres[0] 1e+30 mm", "texture.settings.rotationDegrees 1e+30 degrees"})
@@ -799,29 +802,59 @@ TEST(DocumentProjectTest, HostileValuesAreHeldBeforeTheyReachTheRun)
     EXPECT_EQ(again.projection.cage.size.y, 0.01f);
 }
 
-// With the aspect locked the tile's height follows the width: a height held from 1e30 is said
-// as the height in force (the width at the image's aspect), which the next save writes.
+// With the aspect locked the tile's height follows the width: the height said is the one in
+// force (the width at the texture's aspect), which the next save writes. A height in its range
+// that disagrees with the lock was replaced without a word.
 TEST(DocumentProjectTest, ALockedTileHeightIsSaidAsTheHeightInForce)
 {
-    TempFolder folder;
-    WriteAllBytes(folder / "grain.png", grainforge::test::UniformGreyPng(8, 4, 128));
-    app::ProjectData data;
-    data.testShape = "cube";
-    data.textureImagePath = folder / "grain.png";
-    data.textureSettings.widthMillimetres = 0.2f;
-    data.textureSettings.lockAspect = true;
-    std::string error;
-    ASSERT_TRUE(app::WriteProject(folder / "job.gfproj", data, error)) << error;
-    nlohmann::json project = nlohmann::json::parse(FileText(folder / "job.gfproj"));
-    project["texture"]["settings"]["heightMillimetres"] = 1e30;
-    WriteAllText(folder / "job.gfproj", project.dump());
+    const struct {
+        const char* texture;  // an image's size, or a pattern's name
+        float width;
+        double height;
+        float inForce;
+        const char* said;
+    } cases[] = {
+        {"8x4", 0.2f, 1e30, 0.1f, "Tile height 1e+30 mm is now 0.1 mm"},
+        {"256x128", 30.0f, 20.0, 15.0f, "Tile height 20 mm is now 15 mm"},
+        {"Noise", 30.0f, 50.0, 30.0f, "Tile height 50 mm is now 30 mm"},
+        {"256x128", 30.0f, 15.0, 15.0f, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said != nullptr ? c.said : "in force");
+        TempFolder folder;
+        app::ProjectData data;
+        data.testShape = "cube";
+        if (std::string(c.texture).find('x') != std::string::npos) {
+            const int width = std::stoi(c.texture), height = std::stoi(std::strchr(c.texture, 'x') + 1);
+            WriteAllBytes(folder / "grain.png", grainforge::test::UniformGreyPng(width, height, 128));
+            data.textureImagePath = folder / "grain.png";
+        } else {
+            data.proceduralName = c.texture;
+        }
+        data.textureSettings.widthMillimetres = c.width;
+        data.textureSettings.lockAspect = true;
+        std::string error;
+        ASSERT_TRUE(app::WriteProject(folder / "job.gfproj", data, error)) << error;
+        nlohmann::json project = nlohmann::json::parse(FileText(folder / "job.gfproj"));
+        project["texture"]["settings"]["heightMillimetres"] = c.height;
+        WriteAllText(folder / "job.gfproj", project.dump());
 
-    DocumentFixture f;
-    ASSERT_TRUE(f.doc->OpenDocument(folder / "job.gfproj"));
-    EXPECT_EQ(f.doc->heightMap.settings.heightMillimetres, 0.1f);
-    EXPECT_EQ(f.host.Lines(app::kLogWarning).back(),
-        "The project holds values its fields do not take; each was changed to the nearest they take: Tile height "
-        "1e+30 mm is now 0.1 mm.");
+        DocumentFixture f;
+        ASSERT_TRUE(f.doc->OpenDocument(folder / "job.gfproj"));
+        EXPECT_EQ(f.doc->heightMap.settings.heightMillimetres, c.inForce);
+        const std::vector<std::string> warnings = f.host.Lines(app::kLogWarning);
+        if (c.said == nullptr) {
+            EXPECT_TRUE(warnings.empty()) << warnings.front();
+            continue;
+        }
+        ASSERT_FALSE(warnings.empty());
+        EXPECT_EQ(warnings.back(), "The project holds values its fields do not take; each was changed to the nearest "
+                                   "they take: " + std::string(c.said) + ".");
+        ASSERT_TRUE(f.doc->SaveProject(folder / "again.gfproj"));
+        app::ProjectData again;
+        ASSERT_TRUE(app::ReadProject(folder / "again.gfproj", again, error)) << error;
+        EXPECT_EQ(again.textureSettings.heightMillimetres, c.inForce);
+    }
 }
 
 // Open the user's "job part.stl", save it as job.gfproj, reopen, change the part and save
