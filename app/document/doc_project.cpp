@@ -419,6 +419,10 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
         else if (inForce != data.textureSettings.heightMillimetres)
             valuesHeld.push_back({kHeldTileHeightName, data.textureSettings.heightMillimetres, inForce, "mm"});
     }
+    if (const std::string repeated = FormatRepeatedMembers(data); !repeated.empty()) {
+        LogMessage(repeated, kLogWarning);
+        warn(Utf8ToWide(repeated));
+    }
     if (const std::string changed = FormatChangedValuesWarning(data.valuesReplaced, valuesHeld); !changed.empty()) {
         LogMessage(changed, kLogWarning);
         warn(Utf8ToWide(changed));

@@ -5,6 +5,7 @@
 
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/stl_writer.h"
+#include "engine/textures/seamless_method.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
 
@@ -278,25 +279,21 @@ std::vector<MaskObject> ReadMaskObjects(const JsonView& root, ProjectData& data)
     return held;
 }
 
-// What a replaced value is said as: the JSON text of it, shortened for a sentence. A large
-// array or object is said by its size, so a hostile file makes no long warning.
-constexpr std::size_t kLongestValueText = 40;
-constexpr std::size_t kLargestValueShown = 8;
-
+// What a replaced value is said as: the JSON text of it, shortened for a sentence.
 std::string ValueText(const JsonValue& value)
 {
-    if (value.is_array() && value.size() > kLargestValueShown)
-        return "an array of " + grainforge::mesh::FormatCountGrouped(value.size()) + " values";
-    if (value.is_object() && value.size() > kLargestValueShown)
-        return "an object of " + grainforge::mesh::FormatCountGrouped(value.size()) + " members";
-    std::string text = value.dump(-1, ' ', false, JsonValue::error_handler_t::replace);
-    if (text.size() <= kLongestValueText)
-        return text;
-    std::size_t end = kLongestValueText;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end;
-    text.resize(end);
-    return text + "\u2026";
+    return grainforge::mesh::ShortJsonText(value);
+}
+
+// A member's dotted key as a sentence holds it: as it is, or, when it holds a control character
+// or is long, as its JSON text shortened.
+std::string MemberNameText(const std::string& key)
+{
+    constexpr std::size_t kLongestKey = 60;
+    const bool plain = key.size() <= kLongestKey && std::none_of(key.begin(), key.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+    });
+    return plain ? key : ValueText(JsonValue(key));
 }
 
 // Said for a section the file holds as something else than an object.
@@ -626,6 +623,26 @@ void StoreShown(const ProjectNumber& number, double shown)
         number.value);
 }
 
+// The seamless method's parameters held to its parameter table as the height map takes them,
+// named by the method, and saved as they are in force.
+void HoldSeamlessParameters(ProjectData& data)
+{
+    grainforge::mesh::TextureSettings& texture = data.textureSettings;
+    const std::unique_ptr<grainforge::mesh::seamless::Method> method =
+        grainforge::mesh::seamless::CreateSeamlessMethod(texture.seamlessMethod);
+    if (!method || method->GetParameters().empty())
+        return;
+    grainforge::mesh::procedural::ParametersFromText(*method, texture.seamlessParameters);
+    std::vector<HeldValue> held = HeldPatternParameters(*method, texture.seamlessParameters);
+    if (held.empty())
+        return;
+    for (HeldValue& value : held) {
+        value.name = texture.seamlessMethod + ": " + value.name;
+        data.valuesHeld.push_back(std::move(value));
+    }
+    texture.seamlessParameters = grainforge::mesh::procedural::ParametersToText(*method);
+}
+
 // Holds every number of a project just read by its own meaning, as its field takes a typed one,
 // and notes each one changed: a project written by hand, by another program or by a damaged save
 // reaches no run, dialog or saved file with a value its field would refuse. A number the file
@@ -668,6 +685,8 @@ TakenKeys HoldProjectValues(const JsonView& root, const JsonValue& rewritten,
     for (std::size_t i = 0; i < numbers.size(); ++i)
         if (!StandsFor(ShownValue(numbers[i]), given[i]))
             data.valuesHeld.push_back(NamedHeldValue(numbers[i], given[i], ShownValue(numbers[i]), !nearest[i]));
+
+    HoldSeamlessParameters(data);
 
     // Black above white makes a flat relief; held as the levels' fields hold it.
     grainforge::mesh::TextureSettings& texture = data.textureSettings;
@@ -772,6 +791,23 @@ std::string FormatChangedValuesWarning(const std::vector<ReplacedValue>& replace
                               : " Others could not be taken as they are") +
             std::string("; each is now its field's default: ") + FormatChangedValues(replaced, toDefault) + ".";
     return text;
+}
+
+std::string FormatRepeatedMembers(const ProjectData& data)
+{
+    if (data.membersRepeated.empty())
+        return {};
+    std::string text;
+    for (const grainforge::mesh::JsonRepeatedMember& member : data.membersRepeated) {
+        text += (text.empty() ? "" : "; ") + MemberNameText(member.key) + " " + member.dropped;
+        if (member.times > 2)
+            text += " and " + std::to_string(member.times - 2) + " more";
+        text += (member.times > 2 ? " were" : " was") + std::string(" dropped for ") + member.kept;
+    }
+    if (data.membersRepeatedCount > data.membersRepeated.size())
+        text += "; and " + grainforge::mesh::FormatCountGrouped(data.membersRepeatedCount - data.membersRepeated.size()) +
+            " more";
+    return "The project gives some members more than once, and only the last of each is used: " + text + ".";
 }
 
 std::string FormatMasksLeftOut(const ProjectData& data)
@@ -963,7 +999,11 @@ bool ReadProject(const fs::path& projectPath, ProjectData& data, std::string& er
             error = LoadFailureText(projectPath, load);
             return false;
         }
-        return ReadProjectJson(load.view, grainforge::mesh::ToAbsolutePath(projectPath).parent_path(), data, error);
+        if (!ReadProjectJson(load.view, grainforge::mesh::ToAbsolutePath(projectPath).parent_path(), data, error))
+            return false;
+        data.membersRepeated = load.repeated;
+        data.membersRepeatedCount = load.repeatedCount;
+        return true;
     } catch (...) {
         // Out of memory for a path or a text; the document is freed by now.
     }

@@ -119,6 +119,10 @@ struct ProjectData {
     // keys; its field keeps the default. A triangle limit or test grid given as any number is
     // held instead (valuesHeld).
     std::vector<ReplacedValue> valuesReplaced;
+    // Read only (ReadProject): the first members the file gives more than once, whose earlier
+    // values were dropped for the last, and how many there are.
+    std::vector<grainforge::mesh::JsonRepeatedMember> membersRepeated;
+    std::size_t membersRepeatedCount = 0;
 };
 
 // How many of the mask keys that could not be read the opening names.
@@ -217,6 +221,11 @@ std::string FormatChangedValues(const std::vector<ReplacedValue>& replaced, cons
 // value their fields take, and the one on those that took their fields' defaults (replaced
 // values, and held ones with no value nearest). Empty when none was.
 std::string FormatChangedValuesWarning(const std::vector<ReplacedValue>& replaced, const std::vector<HeldValue>& held);
+
+// The members given more than once, for the opening's warning; empty when none was: "The project
+// gives some members more than once, and only the last of each is used: remesh.rounds 3 was
+// dropped for 7."
+std::string FormatRepeatedMembers(const ProjectData& data);
 
 // What became of the mask entries not opened, for the opening's warning; empty when none was
 // left out: "The project holds 300 mask volumes, more than a part takes; the first 256 were

@@ -24,6 +24,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace grainforge::mesh {
 
@@ -128,11 +129,27 @@ enum class JsonLoadStatus {
     OutOfMemory,     // there was not enough memory to hold or parse it (ENOMEM)
 };
 
+// A member an object gives more than once. The document holds the last value in the first
+// member's place, as the library's own parser does; the earlier values are dropped.
+struct JsonRepeatedMember {
+    std::string key;      // where: the keys from the root joined by ".", an array's element as "[2]"
+    std::string dropped;  // the first value given, as ShortJsonText says it
+    std::string kept;     // the last value given, which the document holds
+    std::size_t times = 0;
+};
+
+// How many repeated members a load records; the rest are counted.
+inline constexpr std::size_t kRepeatedMembersRecorded = 8;
+
 struct JsonLoadResult {
     JsonLoadStatus status = JsonLoadStatus::OpenFailed;
     int error = 0;           // errno of the step that failed; 0 for Ok and NotJson
     std::uint64_t size = 0;  // the file's size, once it was opened
     JsonView view;           // the root value when Ok; empty otherwise
+    // When Ok: the first members given more than once, in the order their objects end, and how
+    // many there are.
+    std::vector<JsonRepeatedMember> repeated;
+    std::size_t repeatedCount = 0;
 };
 
 // Reads and parses the file, saying why when it cannot: a view of its root value when Ok. A
@@ -193,6 +210,11 @@ bool WriteJsonFile(const JsonNode& node, const std::filesystem::path& path);
 // An absolute path comes back unchanged; when the current folder is unknown the path is used
 // as given.
 std::filesystem::path ToAbsolutePath(const std::filesystem::path& path);
+
+// A value as a sentence can hold it: its JSON text, cut after 40 bytes (at a character's start)
+// with "…", and a container of more than 8 elements said by its size ("an array of 1,000
+// values"), so that a hostile file makes no long message.
+std::string ShortJsonText(const JsonValue& value);
 
 // ---- Keys and numbers --------------------------------------------------------------------
 

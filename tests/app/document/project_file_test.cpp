@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -151,6 +152,13 @@ mesh::JsonValue ReadJson(const fs::path& path)
 }
 
 void WriteJson(const fs::path& path, const mesh::JsonValue& value) { WriteAllText(path, value.dump(2)); }
+
+// The value a "key=value" parameter text gives `key`.
+double ParameterInText(const std::string& text, const std::string& key)
+{
+    const std::size_t at = text.find(key + "=");
+    return at == std::string::npos ? std::nan("") : std::stod(text.substr(at + key.size() + 1));
+}
 
 // A small valid project naming a part by its ".path" only.
 mesh::JsonValue MinimalProject(const std::string& partPath)
@@ -474,6 +482,30 @@ TEST(ProjectFile, WrongTypedKeysKeepTheirDefaults)
     EXPECT_EQ(read.exportFixes.maximumRounds, fresh.exportFixes.maximumRounds + 1);  // 40.5, as a typed one
 }
 
+// A member given twice keeps the last value, as the library's parser does; the first used to be
+// dropped without a word.
+TEST(ProjectFile, MembersGivenMoreThanOnceAreNamed)
+{
+    const std::string head = R"({"application": "Grainforge project", "part": {"testShape": "cube"}, )";
+    const std::pair<std::string, const char*> cases[] = {
+        {R"("remesh": {"rounds": 3, "rounds": 7}})",
+            "The project gives some members more than once, and only the last of each is used: remesh.rounds 3 was "
+            "dropped for 7."},
+        {R"("myNotes": "a", "myNotes": "b", "myNotes": "c", "maskCount": 0, "maskCount": 0})",
+            "The project gives some members more than once, and only the last of each is used: myNotes \"a\" and 1 "
+            "more were dropped for \"c\"; maskCount 0 was dropped for 0."},
+        {R"("remesh": {"rounds": 3}})", ""},
+    };
+    TempFolder folder;
+    for (const auto& [text, said] : cases) {
+        WriteAllText(folder / "x.gfproj", head + text);
+        ProjectData read;
+        std::string error;
+        ASSERT_TRUE(ReadProject(folder / "x.gfproj", read, error)) << error;
+        EXPECT_EQ(FormatRepeatedMembers(read), said);
+    }
+}
+
 TEST(ProjectFile, StagesAndCountsOfTheRightTypeAreTaken)
 {
     TempFolder folder;
@@ -591,6 +623,16 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             "Tile width 3.5e+38 mm is now 10,000 mm"},
         {"/mask0/size", {1, 1e39, 1}, [](const ProjectData& d) { return d.masks.at(0).size.y; }, 10000,
             "Mask 1: Size Y 1e+39 mm is now 10,000 mm"},
+        // The seamless method's parameters are held by its own table, named, and saved as in force.
+        {"/texture/settings", {{"seamlessMethod", "Cross-fade"}, {"seamlessParameters", "percent=999\n"}},
+            [](const ProjectData& d) { return ParameterInText(d.textureSettings.seamlessParameters, "percent"); }, 45,
+            "Cross-fade: Overlap (%) 999 is now 45"},
+        {"/texture/settings", {{"seamlessMethod", "Histogram blend"}, {"seamlessParameters", "patches=1e9\nseed=-5"}},
+            [](const ProjectData& d) { return ParameterInText(d.textureSettings.seamlessParameters, "seed"); }, 0,
+            "Histogram blend: Patches across the tile 1,000,000,000 is now 24; Histogram blend: Seed -5 is now 0"},
+        {"/texture/settings", {{"seamlessMethod", "Cross-fade"}, {"seamlessParameters", "percent=30"}},
+            [](const ProjectData& d) { return ParameterInText(d.textureSettings.seamlessParameters, "percent"); }, 30,
+            ""},
         // A number no float keeps is named, not made 0 without a word.
         {"/displacement/strengthMillimetres", 1e-50,
             [](const ProjectData& d) { return d.displacement.strengthMillimetres; }, 0,
