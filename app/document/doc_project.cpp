@@ -111,7 +111,17 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
         data.proceduralPreset = WideToUtf8(state.presetName);
     } else if (!state.imagePath.empty()) {
         data.textureImagePath = PathFromWide(state.imagePath);
+    } else if (!projectKept.patternName.empty()) {
+        // The pattern this program does not know, while no other texture took its place.
+        data.proceduralName = projectKept.patternName;
+        data.proceduralParameters = projectKept.patternParameters;
+        data.proceduralPreset = projectKept.patternPreset;
     }
+    // The members kept in mask volumes belong to the masks opened; once masks were added or
+    // removed they are left out, which the save says.
+    const bool masksAsOpened = state.masks.size() == projectKept.maskCount;
+    data.membersKept = masksAsOpened ? projectKept.members : MembersKeptWithoutMasks(projectKept.members);
+    const bool maskMembersLeftOut = data.membersKept != projectKept.members;
 
     // Written over its part or image, the project would name itself as that file and the only
     // copy would be gone. A changed part goes beside, but the file it came from is still the
@@ -185,6 +195,14 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
             kLogSavedBeside);
     }
 
+    if (maskMembersLeftOut)
+        LogMessage("The members of the mask volumes this version does not read were not saved: mask volumes were "
+                   "added or removed since the project was opened.",
+            kLogWarning);
+    projectKept.members = data.membersKept;
+    projectKept.maskCount = state.masks.size();
+    if (data.proceduralName != projectKept.patternName)
+        projectKept.patternName.clear();
     projectPath = PathToWide(path);
     SetPathName(path);
     if (host.recentFiles != nullptr)
@@ -213,6 +231,14 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
 
     ResetUndoHistory();
     projectPath = PathToWide(path);
+    projectKept = ProjectKept{};
+    projectKept.members = data.membersKept;
+    projectKept.maskCount = data.masks.size();
+    if (texture.unknownPattern) {
+        projectKept.patternName = data.proceduralName;
+        projectKept.patternParameters = data.proceduralParameters;
+        projectKept.patternPreset = data.proceduralPreset;
+    }
     SetModifiedFlag(false);
     UpdateAllViews(kHintFullRefresh);
 
@@ -308,8 +334,7 @@ CGrainforgeDoc::ProjectTextureOutcome CGrainforgeDoc::InstallProjectTexture(Proj
             RenderProceduralTexture(std::move(pattern), Utf8ToWide(data.proceduralPreset), false);
             outcome.installed = proceduralTexture != nullptr;
         } else {
-            LogMessage("The project's pattern \"" + data.proceduralName + "\" is not known here; load a texture.",
-                kLogWarning);
+            outcome.unknownPattern = true;
         }
     } else if (!data.textureImagePath.empty()) {
         outcome.missing = !ProjectFileExists(data.textureImagePath);
@@ -377,6 +402,16 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
     // The opening's warnings are one word in the box: each holds, so none may take another's place.
     std::wstring warnings;
     const auto warn = [&warnings](const std::wstring& text) { warnings += (warnings.empty() ? L"" : L"\n\n") + text; };
+    const auto say = [&](const std::string& text) {
+        if (!text.empty()) {
+            LogMessage(text, kLogWarning);
+            warn(Utf8ToWide(text));
+        }
+    };
+    say(FormatNewerVersion(data));
+    if (texture.unknownPattern)
+        say("The project's pattern \"" + data.proceduralName + "\" is not known here; load a texture. Its name, "
+            "parameters and preset are kept and saved with the project until another texture takes its place.");
     if (texture.missing) {
         const std::string where = NameForPeople(data.textureImagePath);
         LogMessage("The project's texture is not at " + where + "; its settings are kept", kLogWarning);
@@ -419,14 +454,9 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
         else if (inForce != data.textureSettings.heightMillimetres)
             valuesHeld.push_back({kHeldTileHeightName, data.textureSettings.heightMillimetres, inForce, "mm"});
     }
-    if (const std::string repeated = FormatRepeatedMembers(data); !repeated.empty()) {
-        LogMessage(repeated, kLogWarning);
-        warn(Utf8ToWide(repeated));
-    }
-    if (const std::string changed = FormatChangedValuesWarning(data.valuesReplaced, valuesHeld); !changed.empty()) {
-        LogMessage(changed, kLogWarning);
-        warn(Utf8ToWide(changed));
-    }
+    say(FormatMembersNotRead(data));
+    say(FormatRepeatedMembers(data));
+    say(FormatChangedValuesWarning(data.valuesReplaced, valuesHeld));
     if (!warnings.empty())
         ShowInformation(warnings, kInfoWarning, InfoEvent::part);
 }

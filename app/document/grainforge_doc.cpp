@@ -205,6 +205,7 @@ void CGrainforgeDoc::DeleteContents()
     partSourcePath.clear();
     testShapeName.clear();
     projectPath.clear();
+    projectKept = ProjectKept{};
 
     ResetUndoHistory();
 }

@@ -192,6 +192,19 @@ std::size_t ExtendedDrivePrefixLength(const std::string& text)
     return end;
 }
 
+// The members kept from the file, put back at their places after what the writer wrote: a
+// member the writer wrote itself stays the writer's.
+void PutKeptMembers(JsonValue& written, const JsonValue& kept)
+{
+    for (const auto& [key, value] : kept.items()) {
+        const auto found = written.find(key);
+        if (found == written.end())
+            written[key] = value;
+        else if (found->is_object() && value.is_object())
+            PutKeptMembers(*found, value);
+    }
+}
+
 void WriteProjectDocument(const JsonNode& root, const fs::path& folder, const ProjectData& data)
 {
     using namespace grainforge::mesh;
@@ -221,6 +234,9 @@ void WriteProjectDocument(const JsonNode& root, const fs::path& folder, const Pr
     PutCount(root, "displayTriangles", data.displayTriangles);
     ExportCleanupOptionsToJson(root.ObjectChild("exportCleanup"), data.exportCleanup);
     WriteRepairOptions(root.ObjectChild("exportFixes"), data.exportFixes);
+    if (data.membersKept && data.membersKept->is_object())
+        if (JsonValue* written = root.Resolve())
+            PutKeptMembers(*written, *data.membersKept);
 }
 
 // The number of a mask object's key: "mask" + a number in plain decimal (no sign, no leading
@@ -238,10 +254,16 @@ std::optional<std::uint64_t> MaskObjectNumber(std::string_view key)
     return number;
 }
 
-// Every key the writer's mask entries could have: "mask" and anything after it but "Count".
+// Every key a mask entry could have: "mask" and a number, in any form ("mask007", "mask-1").
+// Another key that begins with "mask" ("maskX", "maskNotes") is no mask's.
 bool IsMaskEntryKey(std::string_view key)
 {
-    return key.starts_with("mask") && key != "maskCount";
+    if (!key.starts_with("mask"))
+        return false;
+    std::string_view number = key.substr(4);
+    if (!number.empty() && (number[0] == '-' || number[0] == '+'))
+        number.remove_prefix(1);
+    return !number.empty() && std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The mask objects the file holds, in the order of their numbers, up to the limit; the rest,
@@ -430,6 +452,80 @@ JsonNode RewrittenDocument(const fs::path& folder, const ProjectData& data)
     WriteProjectDocument(rewritten, folder, data);
     AddMembersReadButNotWritten(rewritten, data);
     return rewritten;
+}
+
+// Members the reader passes over on purpose: a retired entry older projects carry.
+bool IsReadPast(const std::string& where)
+{
+    return where == "part.writtenBeside";
+}
+
+// Gathers the member `key` of an object (at `where`, named `said`) when no reader takes it,
+// against `written`, what the writer writes in that object: a member it does not write is copied
+// into `kept`; one that is an object in both is gone through member by member.
+void KeepMemberIfNotRead(const std::string& key, const JsonValue& value, const JsonValue& written,
+    const std::string& where, const std::string& said, JsonValue& kept, ProjectData& data)
+{
+    const std::string at = where.empty() ? key : where + "." + key;
+    const std::string named = said.empty() ? key : said + (said.ends_with(": ") ? "" : ".") + key;
+    const auto found = written.find(key);
+    if (found == written.end()) {
+        if (IsReadPast(at))
+            return;
+        kept[key] = value;
+        if (++data.membersNotReadCount <= kMembersNotReadNamed)
+            data.membersNotRead.push_back(MemberNameText(named));
+    } else if (value.is_object() && found->is_object()) {
+        JsonValue inner = JsonValue::object();
+        for (const auto& [member, memberValue] : value.items())
+            KeepMemberIfNotRead(member, memberValue, *found, at, named, inner, data);
+        if (!inner.empty())
+            kept[key] = std::move(inner);
+    }
+}
+
+// Every member of the file that no reader takes: named in `data`, and kept there so that a save
+// writes it back as it was. A mask opened keeps its members under the key the writer gives it;
+// mask entries not opened are said apart (FormatMasksLeftOut).
+void KeepProjectMembersNotRead(const JsonView& root, const JsonValue& rewritten,
+    const std::vector<MaskObject>& maskObjects, ProjectData& data)
+{
+    JsonValue kept = JsonValue::object();
+    for (const auto& [key, value] : root.value->items()) {
+        if (!IsMaskEntryKey(key)) {
+            KeepMemberIfNotRead(key, value, rewritten, "", "", kept, data);
+            continue;
+        }
+        const auto opened = std::find_if(maskObjects.begin(), maskObjects.end(),
+            [&](const MaskObject& object) { return object.key == key; });
+        if (opened == maskObjects.end())
+            continue;
+        const std::size_t index = static_cast<std::size_t>(opened - maskObjects.begin());
+        const std::string written = "mask" + std::to_string(index);
+        JsonValue inner = JsonValue::object();
+        for (const auto& [member, memberValue] : value.items())
+            KeepMemberIfNotRead(member, memberValue, rewritten.at(written), key, MaskLabel(index) + ": ", inner, data);
+        if (!inner.empty())
+            kept[written] = std::move(inner);
+    }
+    if (!kept.empty())
+        data.membersKept = std::make_shared<const JsonValue>(std::move(kept));
+}
+
+// The "version" the file gives: a newer one than this program writes is noted; one that is not
+// a whole number is named.
+void ReadVersion(const JsonView& root, ProjectData& data)
+{
+    const JsonView member = root.FindMember("version");
+    std::int64_t version = 0;
+    if (member.IsEmpty())
+        return;
+    if (!member.TakeInt64(version)) {
+        data.valuesReplaced.push_back({"version", ValueText(*member.value), std::to_string(kProjectVersion)});
+        return;
+    }
+    if (version > kProjectVersion)
+        data.newerVersion = version;
 }
 
 // Names in valuesReplaced every member of the file that the readers passed over for its type:
@@ -793,6 +889,40 @@ std::string FormatChangedValuesWarning(const std::vector<ReplacedValue>& replace
     return text;
 }
 
+std::shared_ptr<const JsonValue> MembersKeptWithoutMasks(const std::shared_ptr<const JsonValue>& kept)
+{
+    if (!kept || !kept->is_object())
+        return nullptr;
+    JsonValue left = JsonValue::object();
+    for (const auto& [key, value] : kept->items())
+        if (!IsMaskEntryKey(key))
+            left[key] = value;
+    return left.empty() ? nullptr : std::make_shared<const JsonValue>(std::move(left));
+}
+
+std::string FormatMembersNotRead(const ProjectData& data)
+{
+    if (data.membersNotReadCount == 0)
+        return {};
+    std::string text;
+    for (const std::string& name : data.membersNotRead)
+        text += (text.empty() ? "" : ", ") + name;
+    if (data.membersNotReadCount > data.membersNotRead.size())
+        text += " and " + grainforge::mesh::FormatCountGrouped(data.membersNotReadCount - data.membersNotRead.size()) +
+            " more";
+    return "The project holds members this version does not read: " + text +
+        ". They are kept as they are and saved with the project.";
+}
+
+std::string FormatNewerVersion(const ProjectData& data)
+{
+    if (data.newerVersion == 0)
+        return {};
+    return "The project was saved by a newer version of Tessary (project version " +
+        std::to_string(data.newerVersion) + "). This version uses what it reads of it and keeps the rest as it is; "
+        "saving writes it as a version " + std::to_string(kProjectVersion) + " project.";
+}
+
 std::string FormatRepeatedMembers(const ProjectData& data)
 {
     if (data.membersRepeated.empty())
@@ -976,6 +1106,8 @@ bool ReadProjectJson(const JsonView& root, const fs::path& projectFolder, Projec
         const JsonNode rewritten = RewrittenDocument(projectFolder, read);
         const TakenKeys taken = HoldProjectValues(root, *rewritten.root, maskObjects, read);
         NoteValuesNotTaken(root, *rewritten.root, maskObjects, taken, read);
+        ReadVersion(root, read);
+        KeepProjectMembersNotRead(root, *rewritten.root, maskObjects, read);
         if (read.partPath.empty() && read.testShape.empty()) {
             error = kNoPartError;
             return false;

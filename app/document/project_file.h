@@ -35,6 +35,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -123,7 +124,24 @@ struct ProjectData {
     // values were dropped for the last, and how many there are.
     std::vector<grainforge::mesh::JsonRepeatedMember> membersRepeated;
     std::size_t membersRepeatedCount = 0;
+    // The members of the file no reader takes (a misspelt key, notes, sections of a newer
+    // version), at their places, a mask's under the key the writer gives the mask: the writer
+    // puts them back after its own, as they were. Null when there are none.
+    std::shared_ptr<const grainforge::mesh::JsonValue> membersKept;
+    // Read only: their keys for the warning, the first kMembersNotReadNamed, and how many.
+    std::vector<std::string> membersNotRead;
+    std::size_t membersNotReadCount = 0;
+    // Read only: the "version" the file gives when it is newer than kProjectVersion, else 0.
+    std::int64_t newerVersion = 0;
 };
+
+// How many of the members not read the opening names.
+inline constexpr std::size_t kMembersNotReadNamed = 8;
+
+// The members kept without those of the mask volumes (under "mask" and a number): what a save
+// writes back once the masks are no longer the ones opened. Null when nothing is left.
+std::shared_ptr<const grainforge::mesh::JsonValue> MembersKeptWithoutMasks(
+    const std::shared_ptr<const grainforge::mesh::JsonValue>& kept);
 
 // How many of the mask keys that could not be read the opening names.
 inline constexpr std::size_t kMaskKeysUnreadNamed = 3;
@@ -221,6 +239,16 @@ std::string FormatChangedValues(const std::vector<ReplacedValue>& replaced, cons
 // value their fields take, and the one on those that took their fields' defaults (replaced
 // values, and held ones with no value nearest). Empty when none was.
 std::string FormatChangedValuesWarning(const std::vector<ReplacedValue>& replaced, const std::vector<HeldValue>& held);
+
+// The members no reader takes, for the opening's warning; empty when there are none: "The project
+// holds members this version does not read: myNotes, remesh.targetEdgeMillimeters. They are kept
+// as they are and saved with the project."
+std::string FormatMembersNotRead(const ProjectData& data);
+
+// That the project comes from a newer version, and how a save writes it; empty when it does not.
+// Saved as this version's: what this version writes follows its own meanings, which a newer
+// program must not take for its own; the members it does not read go along unchanged.
+std::string FormatNewerVersion(const ProjectData& data);
 
 // The members given more than once, for the opening's warning; empty when none was: "The project
 // gives some members more than once, and only the last of each is used: remesh.rounds 3 was

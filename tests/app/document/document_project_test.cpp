@@ -802,6 +802,101 @@ TEST(DocumentProjectTest, HostileValuesAreHeldBeforeTheyReachTheRun)
     EXPECT_EQ(again.projection.cage.size.y, 0.01f);
 }
 
+// Members the program does not read (a misspelt key, notes, a newer version's sections, a mask's
+// member, a pattern it does not know with its parameters and preset) were opened without a word
+// and dropped by the next save, and "version": 2 was written back as 1. Each is named once as
+// the project opens and written back as it was, unless the user replaced it (another texture,
+// masks added or removed); a newer version is said, and saved as this version's.
+TEST(DocumentProjectTest, WhatItDoesNotReadIsNamedAndSavedBack)
+{
+    const std::string bigParameters(100000, 'p');
+    const struct {
+        const char* name;
+        std::function<void(nlohmann::ordered_json&)> edit;
+        std::function<void(app::CGrainforgeDoc&)> change;  // what the user does before saving
+        std::vector<std::string> said;                     // the opening's warnings
+        std::function<void(const nlohmann::ordered_json&)> check;  // the project saved
+        const char* savedSays = nullptr;                           // a warning of the save
+    } cases[] = {
+        {"members of a newer version",
+            [](nlohmann::ordered_json& p) {
+                p["version"] = 2;
+                p["remesh"]["targetEdgeMillimeters"] = 0.5;
+                p["myNotes"] = "keep me";
+                p["futureSection"] = {{"a", {1, 2}}};
+                p["texture"]["settings"]["bogus"] = true;
+                p["maskX"] = {{"size", {1, 1, 1}}};
+            },
+            [](app::CGrainforgeDoc&) {},
+            {"The project was saved by a newer version of Tessary (project version 2). This version uses what it "
+             "reads of it and keeps the rest as it is; saving writes it as a version 1 project.",
+                "The project holds members this version does not read: texture.settings.bogus, "
+                "remesh.targetEdgeMillimeters, myNotes, futureSection, maskX. They are kept as they are and saved with the "
+                "project."},
+            [](const nlohmann::ordered_json& p) {
+                EXPECT_EQ(p["version"], 1);
+                EXPECT_EQ(p["remesh"]["targetEdgeMillimeters"], 0.5);
+                EXPECT_EQ(p["myNotes"], "keep me");
+                EXPECT_EQ(p["futureSection"], nlohmann::ordered_json({{"a", {1, 2}}}));
+                EXPECT_EQ(p["texture"]["settings"]["bogus"], true);
+                EXPECT_EQ(p["maskX"]["size"], nlohmann::ordered_json({1, 1, 1}));
+                EXPECT_EQ(p["remesh"]["targetEdgeMillimetres"], 0.2);  // the misspelt value is not used
+            }},
+        {"a pattern it does not know",
+            [&](nlohmann::ordered_json& p) {
+                p["texture"]["procedural"] = "NoSuchPattern";
+                p["texture"]["proceduralParameters"] = bigParameters;
+                p["texture"]["proceduralPreset"] = "Mine";
+            },
+            [](app::CGrainforgeDoc&) {},
+            {"The project's pattern \"NoSuchPattern\" is not known here; load a texture. Its name, parameters and "
+             "preset are kept and saved with the project until another texture takes its place."},
+            [&](const nlohmann::ordered_json& p) {
+                EXPECT_EQ(p["texture"]["procedural"], "NoSuchPattern");
+                EXPECT_EQ(p["texture"]["proceduralParameters"], bigParameters);
+                EXPECT_EQ(p["texture"]["proceduralPreset"], "Mine");
+            }},
+        {"a pattern it does not know, replaced",
+            [](nlohmann::ordered_json& p) { p["texture"]["procedural"] = "NoSuchPattern"; },
+            [](app::CGrainforgeDoc& doc) {
+                doc.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), L"", false);
+            },
+            {"The project's pattern \"NoSuchPattern\" is not known here; load a texture. Its name, parameters and "
+             "preset are kept and saved with the project until another texture takes its place."},
+            [](const nlohmann::ordered_json& p) { EXPECT_EQ(p["texture"]["procedural"], "Noise"); }},
+        {"a mask's member, the masks changed",
+            [](nlohmann::ordered_json& p) {
+                p["maskCount"] = 1;
+                p["mask0"]["depth"] = 3;
+            },
+            [](app::CGrainforgeDoc& doc) { doc.DeleteMaskVolume(0); },
+            {"The project holds members this version does not read: Mask 1: depth. They are kept as they are and "
+             "saved with the project."},
+            [](const nlohmann::ordered_json& p) { EXPECT_FALSE(p.contains("mask0")); },
+            "The members of the mask volumes this version does not read were not saved: mask volumes were added or "
+            "removed since the project was opened."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        DocumentFixture f;
+        ASSERT_TRUE(f.WithCube().SaveProject(folder / "job.gfproj"));
+        nlohmann::ordered_json project = nlohmann::ordered_json::parse(FileText(folder / "job.gfproj"));
+        project["occupancyCells"] = 256;
+        c.edit(project);
+        WriteAllText(folder / "job.gfproj", project.dump());
+        f.host.lines.clear();
+        ASSERT_TRUE(f.doc->OpenDocument(folder / "job.gfproj"));
+        EXPECT_EQ(f.host.Lines(app::kLogWarning), c.said);
+        c.change(*f.doc);
+        f.host.lines.clear();
+        ASSERT_TRUE(f.doc->SaveProject(folder / "again.gfproj"));
+        c.check(nlohmann::ordered_json::parse(FileText(folder / "again.gfproj")));
+        EXPECT_EQ(f.host.Lines(app::kLogWarning),
+            c.savedSays ? std::vector<std::string>{c.savedSays} : std::vector<std::string>{});
+    }
+}
+
 // With the aspect locked the tile's height follows the width: the height said is the one in
 // force (the width at the texture's aspect), which the next save writes. A height in its range
 // that disagrees with the lock was replaced without a word.
