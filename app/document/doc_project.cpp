@@ -70,7 +70,7 @@ std::string CGrainforgeDoc::ProjectTargetRefusal(const std::filesystem::path& pa
     const std::vector<KeptFile> kept = FilesAProjectKeeps();
     if (const KeptFile* input = FindKeptFile(path, kept))
         return input->what;
-    return IsProgramFile(path, ProgramPlacesOfHost()) ? std::string(kProgramFileWhat) : std::string();
+    return ProgramFileWhat(path, ProgramPlacesOfHost());
 }
 
 bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
@@ -153,15 +153,20 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     std::filesystem::path besidePart;
     if (partChangedSinceOpened) {
         std::string message;
+        std::filesystem::path tried;
         try {
-            besidePart = WritePartUnderFreeBesideName(path, PathFromWide(partSourcePath), loadedPart, message);
+            besidePart = WritePartUnderFreeBesideName(path, PathFromWide(partSourcePath), loadedPart, message, &tried);
         } catch (const std::bad_alloc&) {
             message = "there is not enough memory to write it";
         }
         if (besidePart.empty()) {
-            LogMessage("Project not saved: the changed part could not be written beside it: " + message, kLogError);
+            // Named as a failed save of the project is: the file, the cause, and the project kept.
+            const std::string named = tried.empty() ? message : NameForPeople(tried.filename()) + ": " + message;
+            LogMessage("Project not saved: the changed part could not be written beside it: " +
+                           (tried.empty() ? message : NameForPeople(tried) + ": " + message),
+                kLogError);
             ShowInformation(L"The project could not be saved: the changed part could not be written beside it.\n" +
-                                Utf8ToWide(message),
+                                Utf8ToWide(named) + (fileWasThere ? L"\n" + std::wstring(kFileKeptText) : L""),
                 kInfoError, InfoEvent::project);
             return ProjectSave::failed;
         }

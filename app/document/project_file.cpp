@@ -1194,23 +1194,27 @@ bool WritePartBesideProject(const fs::path& path, const grainforge::mesh::Triang
 }
 
 fs::path WritePartUnderFreeBesideName(const fs::path& projectPath, const fs::path& partSourcePath,
-    const grainforge::mesh::TriangleMesh& part, std::string& error)
+    const grainforge::mesh::TriangleMesh& part, std::string& error, fs::path* tried)
 {
     return detail::WriteUnderFreeName(
-        [&] { return PartBesideProject(projectPath, partSourcePath).chosen; }, part, error);
+        [&] { return PartBesideProject(projectPath, partSourcePath).chosen; }, part, error, tried);
 }
 
 namespace detail {
 
 fs::path WriteUnderFreeName(const std::function<fs::path()>& choose, const grainforge::mesh::TriangleMesh& part,
-    std::string& error)
+    std::string& error, fs::path* tried)
 {
+    if (tried != nullptr)
+        tried->clear();
     // A taken name exists, so the next choice passes it; the bound only ends a folder whose
     // names keep coming and going.
     for (int attempt = 0; attempt < kMaximumBesidePartNumber; ++attempt) {
         const fs::path chosen = choose();
         if (chosen.empty())
             break;
+        if (tried != nullptr)
+            *tried = chosen;
         bool taken = false;
         if (WritePartBesideProject(chosen, part, error, &taken))
             return chosen;
@@ -1218,6 +1222,8 @@ fs::path WriteUnderFreeName(const std::function<fs::path()>& choose, const grain
             return {};
     }
     error = kNoFreeBesideNameError;
+    if (tried != nullptr)
+        tried->clear();
     return {};
 }
 

@@ -287,9 +287,11 @@ bool WritePartBesideProject(const std::filesystem::path& path, const grainforge:
 // The changed part written beside the project under the first free name (PartBesideProject).
 // A name that another save or program takes between its choice and the placing stays theirs,
 // and the next free name is taken instead. The name written; empty when no name was free or
-// the write failed, with the reason in `error`, and nothing of this write left behind.
+// the write failed, with the reason in `error`, the name tried last in `*tried` (empty when
+// none was free), and nothing of this write left behind.
 std::filesystem::path WritePartUnderFreeBesideName(const std::filesystem::path& projectPath,
-    const std::filesystem::path& partSourcePath, const grainforge::mesh::TriangleMesh& part, std::string& error);
+    const std::filesystem::path& partSourcePath, const grainforge::mesh::TriangleMesh& part, std::string& error,
+    std::filesystem::path* tried = nullptr);
 
 // Said when no beside name is free.
 inline constexpr const char* kNoFreeBesideNameError = "no free name for it was found beside the project";
@@ -299,7 +301,7 @@ namespace detail {
 // WritePartUnderFreeBesideName's tries, with the choice of a name given: `choose` is asked
 // again after each name found taken, and gives an empty name when none is free.
 std::filesystem::path WriteUnderFreeName(const std::function<std::filesystem::path()>& choose,
-    const grainforge::mesh::TriangleMesh& part, std::string& error);
+    const grainforge::mesh::TriangleMesh& part, std::string& error, std::filesystem::path* tried = nullptr);
 
 }  // namespace detail
 

@@ -511,6 +511,20 @@ TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
         "Export failed: " + stl.string() + ": The file could not be written completely: File too large\n"
         "This file could not be saved.\npart.stl: The file could not be written completely: File too large\n"
         "The file that was there is as it was.");
+    // A part changed by a mesh job goes beside the project first: its failure named no file and
+    // did not say the project was kept.
+    doc.partChangedSinceOpened = true;
+    EXPECT_EQ(limited([&] {
+        const bool saved = doc.SaveProject(path);
+        return std::string(saved ? "saved\n" : "refused\n") + f.host.Lines(app::kLogError).back() + "\n" +
+               app::WideToUtf8(f.host.information.back().first);
+    }),
+        "refused\n"
+        "Project not saved: the changed part could not be written beside it: " + (folder / "job part.stl").string() +
+        ": The file could not be written completely: File too large\n"
+        "The project could not be saved: the changed part could not be written beside it.\njob part.stl: The file "
+        "could not be written completely: File too large\n"
+        "The file that was there is as it was.");
     EXPECT_EQ(FileText(path), before);
     EXPECT_EQ(FileText(stl), stlBefore);
     EXPECT_EQ(folder.List(), (std::vector<std::string>{"job.gfproj", "part.stl"}));

@@ -230,7 +230,8 @@ TEST(ProgramProcess, OnlyALogTheProgramWroteIsReplacedInItsFolders) {
     struct stat info {};
     return ::stat(file.c_str(), &info) == 0 ? info.st_ino : ino_t{0};
   };
-  const std::string ownFile = "it is one of the program's own files";
+  // Said as it is: the user's notes are no file of the program's, but they lie in its folder.
+  const std::string ownFile = "it is a file in the program's own folder " + settings.string();
   const struct {
     const char* name;
     std::filesystem::path target;
