@@ -496,8 +496,9 @@ void KeepProjectMembersNotRead(const JsonView& root, const JsonValue& rewritten,
             KeepMemberIfNotRead(key, value, rewritten, "", "", kept, data);
             continue;
         }
+        const std::string_view maskKey = key;  // a lambda may not capture a binding
         const auto opened = std::find_if(maskObjects.begin(), maskObjects.end(),
-            [&](const MaskObject& object) { return object.key == key; });
+            [&](const MaskObject& object) { return object.key == maskKey; });
         if (opened == maskObjects.end())
             continue;
         const std::size_t index = static_cast<std::size_t>(opened - maskObjects.begin());
