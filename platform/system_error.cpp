@@ -35,8 +35,9 @@ bool IsThere(const fs::path& path)
 }
 
 // The cause of a name that reaches nothing: a link to nowhere, a missing folder or a file
-// where a folder should be on the way, or nothing of that name.
-std::string MissingCause(const fs::path& path)
+// where a folder should be on the way, or nothing of that name (for a write, which makes the
+// name, that it could not be made there).
+std::string MissingCause(const fs::path& path, FileUse use)
 {
     std::error_code error;
     if (fs::is_symlink(fs::symlink_status(path, error)) && !error) {
@@ -53,6 +54,8 @@ std::string MissingCause(const fs::path& path)
         if (!fs::is_directory(reached, error))
             return ShownName(reached) + " on its way is not a folder";
     }
+    if (use == FileUse::write)
+        return "no file of that name could be made in its folder (" + SystemErrorText(ENOENT) + ")";
     return "nothing of that name is in its folder";
 }
 
@@ -61,7 +64,7 @@ std::string MissingCause(const fs::path& path)
 std::string FileErrorCauseText(const fs::path& path, int code, FileUse use)
 {
     if (code == ENOENT || code == ENOTDIR)
-        return MissingCause(path);
+        return MissingCause(path, use);
     if (use == FileUse::write && (code == EACCES || code == EPERM || code == EROFS)) {
         // A new file, and the replace of an old one, is made in the folder (a file the user
         // may not write is kWriteProtectedError): what the system refused is the folder.

@@ -215,7 +215,7 @@ std::string CGrainforgeDoc::StlTargetRefusal(const std::filesystem::path& path) 
         kept.push_back({std::move(preset), "a preset file"});
     if (const KeptFile* found = FindKeptFile(path, kept))
         return found->what;
-    return IsProgramFile(path, ProgramPlacesOfHost()) ? std::string(kProgramFileWhat) : std::string();
+    return ProgramFileWhat(path, ProgramPlacesOfHost());
 }
 
 bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, const ExportPlan& plan)

@@ -13,6 +13,7 @@
 #include "platform/file_system.h"
 #include "platform/system_error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <tuple>
@@ -59,7 +60,7 @@ std::string CGrainforgeDoc::ProjectTargetRefusal(const std::filesystem::path& pa
     const std::vector<KeptFile> kept = FilesAProjectKeeps();
     if (const KeptFile* input = FindKeptFile(path, kept))
         return input->what;
-    return IsProgramFile(path, ProgramPlacesOfHost()) ? std::string(kProgramFileWhat) : std::string();
+    return ProgramFileWhat(path, ProgramPlacesOfHost());
 }
 
 bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
@@ -120,7 +121,17 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
         data.proceduralPreset = WideToUtf8(state.presetName);
     } else if (!state.imagePath.empty()) {
         data.textureImagePath = PathFromWide(state.imagePath);
+    } else if (!projectKept.patternName.empty()) {
+        // The pattern this program does not know, while no other texture took its place.
+        data.proceduralName = projectKept.patternName;
+        data.proceduralParameters = projectKept.patternParameters;
+        data.proceduralPreset = projectKept.patternPreset;
     }
+    // The members kept in mask volumes belong to the masks opened; once masks were added or
+    // removed they are left out, which the save says.
+    const bool masksAsOpened = state.masks.size() == projectKept.maskCount;
+    data.membersKept = masksAsOpened ? projectKept.members : MembersKeptWithoutMasks(projectKept.members);
+    const bool maskMembersLeftOut = data.membersKept != projectKept.members;
 
     // Written over its part or image, the project would name itself as that file and the only
     // copy would be gone. A changed part goes beside, but the file it came from is still the
@@ -155,15 +166,20 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     std::filesystem::path besidePart;
     if (partChangedSinceOpened) {
         std::string message;
+        std::filesystem::path tried;
         try {
-            besidePart = WritePartUnderFreeBesideName(path, PathFromWide(partSourcePath), loadedPart, message);
+            besidePart = WritePartUnderFreeBesideName(path, PathFromWide(partSourcePath), loadedPart, message, &tried);
         } catch (const std::bad_alloc&) {
             message = "there is not enough memory to write it";
         }
         if (besidePart.empty()) {
-            LogMessage("Project not saved: the changed part could not be written beside it: " + message, kLogError);
+            // Named as a failed save of the project is: the file, the cause, and the project kept.
+            const std::string named = tried.empty() ? message : PathToUtf8(tried.filename()) + ": " + message;
+            LogMessage("Project not saved: the changed part could not be written beside it: " +
+                           (tried.empty() ? message : PathToUtf8(tried) + ": " + message),
+                kLogError);
             ShowInformation(L"The project could not be saved: the changed part could not be written beside it.\n" +
-                                Utf8ToWide(message),
+                                Utf8ToWide(named) + (fileWasThere ? L"\n" + std::wstring(kFileKeptText) : L""),
                 kInfoError, InfoEvent::project);
             return ProjectSave::failed;
         }
@@ -197,6 +213,14 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
             kLogSavedBeside);
     }
 
+    if (maskMembersLeftOut)
+        LogMessage("The members of the mask volumes this version does not read were not saved: mask volumes were "
+                   "added or removed since the project was opened.",
+            kLogWarning);
+    projectKept.members = data.membersKept;
+    projectKept.maskCount = state.masks.size();
+    if (data.proceduralName != projectKept.patternName)
+        projectKept.patternName.clear();
     projectPath = PathToWide(path);
     projectLeft = FileLeftAt(path);
     SetPathName(path);
@@ -230,6 +254,14 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
     ResetUndoHistory();
     projectPath = PathToWide(path);
     projectLeft = left;
+    projectKept = ProjectKept{};
+    projectKept.members = data.membersKept;
+    projectKept.maskCount = data.masks.size();
+    if (texture.unknownPattern) {
+        projectKept.patternName = data.proceduralName;
+        projectKept.patternParameters = data.proceduralParameters;
+        projectKept.patternPreset = data.proceduralPreset;
+    }
     SetModifiedFlag(false);
     UpdateAllViews(kHintFullRefresh);
 
@@ -325,8 +357,7 @@ CGrainforgeDoc::ProjectTextureOutcome CGrainforgeDoc::InstallProjectTexture(Proj
             RenderProceduralTexture(std::move(pattern), Utf8ToWide(data.proceduralPreset), false);
             outcome.installed = proceduralTexture != nullptr;
         } else {
-            LogMessage("The project's pattern \"" + data.proceduralName + "\" is not known here; load a texture.",
-                kLogWarning);
+            outcome.unknownPattern = true;
         }
     } else if (!data.textureImagePath.empty()) {
         outcome.missing = !ProjectFileExists(data.textureImagePath);
@@ -394,6 +425,16 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
     // The opening's warnings are one word in the box: each holds, so none may take another's place.
     std::wstring warnings;
     const auto warn = [&warnings](const std::wstring& text) { warnings += (warnings.empty() ? L"" : L"\n\n") + text; };
+    const auto say = [&](const std::string& text) {
+        if (!text.empty()) {
+            LogMessage(text, kLogWarning);
+            warn(Utf8ToWide(text));
+        }
+    };
+    say(FormatNewerVersion(data));
+    if (texture.unknownPattern)
+        say("The project's pattern \"" + data.proceduralName + "\" is not known here; load a texture. Its name, "
+            "parameters and preset are kept and saved with the project until another texture takes its place.");
     if (texture.missing) {
         const std::string where = PathToUtf8(data.textureImagePath);
         LogMessage("The project's texture is not at " + where + "; its settings are kept", kLogWarning);
@@ -424,19 +465,21 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
         LogMessage(leftOut, kLogWarning);
         warn(Utf8ToWide(leftOut + " Saving the project keeps only those opened."));
     }
-    if (!data.valuesHeld.empty() || !data.valuesReplaced.empty()) {
-        // With the aspect locked the tile's height follows its width at the image's aspect: the
-        // height said is the one in force, not the one the reader held.
-        std::vector<HeldValue> valuesHeld = data.valuesHeld;
-        if (heightMap.settings.lockAspect)
-            for (HeldValue& value : valuesHeld)
-                if (value.name == kHeldTileHeightName)
-                    value.now = heightMap.settings.heightMillimetres;
-        const std::string held = "The project holds values its fields do not take; each was changed to the nearest "
-            "they take: " + FormatChangedValues(data.valuesReplaced, valuesHeld) + ".";
-        LogMessage(held, kLogWarning);
-        warn(Utf8ToWide(held));
+    // With the aspect locked the tile's height follows its width at the texture's aspect: the
+    // height said is the one in force, also where the project's own height lay in its range.
+    std::vector<HeldValue> valuesHeld = data.valuesHeld;
+    if (heightMap.settings.lockAspect) {
+        const float inForce = heightMap.settings.heightMillimetres;
+        const auto held = std::find_if(valuesHeld.begin(), valuesHeld.end(),
+            [](const HeldValue& value) { return value.name == kHeldTileHeightName; });
+        if (held != valuesHeld.end())
+            held->now = inForce;
+        else if (inForce != data.textureSettings.heightMillimetres)
+            valuesHeld.push_back({kHeldTileHeightName, data.textureSettings.heightMillimetres, inForce, "mm"});
     }
+    say(FormatMembersNotRead(data));
+    say(FormatRepeatedMembers(data));
+    say(FormatChangedValuesWarning(data.valuesReplaced, valuesHeld));
     if (!warnings.empty())
         ShowInformation(warnings, kInfoWarning, InfoEvent::part);
 }

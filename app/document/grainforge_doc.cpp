@@ -206,6 +206,7 @@ void CGrainforgeDoc::DeleteContents()
     testShapeName.clear();
     projectPath.clear();
     projectLeft.reset();
+    projectKept = ProjectKept{};
 
     ResetUndoHistory();
 }

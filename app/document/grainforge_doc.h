@@ -35,6 +35,7 @@
 #include "engine/displacement/projection.h"
 #include "engine/displacement/texture_weights.h"
 #include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/json_settings.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/placement.h"
 #include "engine/mesh/repair_driver.h"
@@ -462,6 +463,17 @@ public:
     // The project file as this window last opened or saved it: Save Project asks before it
     // replaces a file another save wrote over since.
     FileLeft projectLeft;
+    // What the open project holds that this program does not read, for its saves to write back
+    // as it was: its members not read, kept while the mask volumes they belong to are the ones
+    // opened (as many), and a pattern this program does not know, kept until another texture
+    // takes its place.
+    struct ProjectKept {
+        std::shared_ptr<const grainforge::mesh::JsonValue> members;
+        std::size_t maskCount = 0;
+        std::string patternName;
+        std::string patternParameters;
+        std::string patternPreset;
+    } projectKept;
 
     // Mesh information measurements, keyed by the mesh they describe (compared only).
     struct MeasurementKey {
@@ -493,6 +505,7 @@ private:
         bool installed = false;
         bool missing = false;
         bool unreadable = false;  // there, but not an image this program reads
+        bool unknownPattern = false;  // a pattern this program does not know, kept to save back
     };
     bool ReadProjectToOpen(const std::filesystem::path& path, ProjectData& data);
     bool OpenProjectPart(const std::filesystem::path& path, const ProjectData& data);

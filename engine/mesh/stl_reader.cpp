@@ -425,7 +425,9 @@ bool ReadVertex(Reader& reader, AsciiReading& reading)
             return false;
         }
         if (!ParseCoordinate(number, value)) {
-            reading.error = "A vertex coordinate could not be read as a number: '" + QuotedWord(number) + "'.";
+            reading.error = "A vertex coordinate on line " +
+                FormatCountGrouped(reader.LineAt(reader.OffsetOf(number.data()))) +
+                " could not be read as a number: '" + QuotedWord(number) + "'.";
             return false;
         }
     }

@@ -235,7 +235,8 @@ TEST(ProgramProcess, OnlyALogTheProgramWroteIsReplacedInItsFolders) {
     struct stat info {};
     return ::stat(file.c_str(), &info) == 0 ? info.st_ino : ino_t{0};
   };
-  const std::string ownFile = "it is one of the program's own files";
+  // Said as it is: the user's notes are no file of the program's, but they lie in its folder.
+  const std::string ownFile = "it is a file in the program's own folder " + settings.string();
   const struct {
     const char* name;
     std::filesystem::path target;
@@ -466,6 +467,23 @@ TEST(ProgramProcess, SaveProjectAsksBeforeReplacingWhatAnotherWindowSaved) {
       EXPECT_EQ(ReadText(project), textOfB);
     }
   }
+}
+
+// A project given on the command line whose member is nested 100,000 deep ended the program
+// with a segmentation fault while the member was named; it is refused with its reason, and the
+// program runs on and ends cleanly.
+TEST(ProgramProcess, AProjectNestedDeeperThanAnyIsRefusedNotACrash) {
+  grainforge::test::TempFolder folder;
+  const std::filesystem::path project = folder.Path() / "deep.gfproj", log = folder.Path() / "log.txt";
+  const std::size_t depth = 100000;
+  std::ofstream(project) << R"({"application": "Grainforge project", "part": {"testShape": "cube"}, "remesh": {"rounds": )"
+                         << std::string(depth, '[') << std::string(depth, ']') << "}}";
+  ProgramProcess program(folder, {"--log-file", log.string(), project.string()});
+  ASSERT_TRUE(program.Started());
+  const std::string refused = "Project not opened: the file is not a project (its values are nested more than 256 deep)";
+  EXPECT_TRUE(WaitFor([&] { return ReadText(log).find(refused) != std::string::npos; }, 60s)) << ReadText(log);
+  program.Terminate();
+  EXPECT_EQ(program.WaitForExit(60s), 0);
 }
 
 // Under a window manager the window used to be mapped at a few pixels while the manager's frame

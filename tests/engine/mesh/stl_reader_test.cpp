@@ -171,7 +171,9 @@ TEST(ParseStl, RefusesBadInputWithTheExactTexts)
         {"NUL past the first 4 KB", withNul(fourCubes, 3 * cubeText.size() + 50), StlFormat::Ascii,
          nulOnLine(3 * cubeLines + 4)},
         {"a coordinate with bytes past ASCII", ToBytes("solid x\nvertex 1\xff\xc2\x85\xc3\xa9 0 0\n"), StlFormat::Ascii,
-         "A vertex coordinate could not be read as a number: '1\\xFF\\xC2\\x85\xc3\xa9'."},
+         "A vertex coordinate on line 2 could not be read as a number: '1\\xFF\\xC2\\x85\xc3\xa9'."},
+        {"a word for a coordinate", ToBytes("solid x\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex blah 0 0\n"),
+         StlFormat::Ascii, "A vertex coordinate on line 5 could not be read as a number: 'blah'."},
         {"binary count 0", BinaryStl({}), StlFormat::Binary, "The file contains no triangles."},
         {"ascii without facets", ToBytes("solid x\nendsolid x\n"), StlFormat::Ascii, "The file contains no triangles."},
         {"vertex with two numbers", ToBytes("solid x\nfacet\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1"), StlFormat::Ascii,
@@ -782,7 +784,7 @@ TEST(ParseAsciiStl, TinyValuesReadAsTheNearestFloatAndAPlusSignIsAccepted)
         } else {
             const std::string shown = c.word.size() <= 64
                 ? c.word : c.word.substr(0, 64) + "... (" + std::to_string(c.word.size()) + " characters)";
-            EXPECT_EQ(error, "A vertex coordinate could not be read as a number: '" + shown + "'.");
+            EXPECT_EQ(error, "A vertex coordinate on line 2 could not be read as a number: '" + shown + "'.");
         }
     }
 }
