@@ -194,8 +194,7 @@ bool LogReadBack(TriangleMesh& mesh, const RepairProgress& progress, std::string
     if (counts.duplicateTriangles != 0)
         log += ", " + FormatCountOf(counts.duplicateTriangles, "duplicate triangle", "duplicate triangles");
     log += "\n";
-    return counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0
-        && counts.duplicateTriangles == 0;
+    return IsCleanReadBack(counts);
 }
 
 }  // namespace
@@ -209,6 +208,27 @@ FixRound RunFixRound(TriangleMesh& mesh, float tolerance, const ExportCleanupOpt
     if (fixes != nullptr)
         round.repair = RepairMesh(mesh, *fixes, progress, bodiesBefore);
     return round;
+}
+
+bool CheckFixesWanted(const RepairOptions& fixes)
+{
+    return fixes.splitNonManifoldEdges || fixes.unfoldTriangles || fixes.resolveSelfIntersections || fixes.removeCrumbs;
+}
+
+bool IsCleanReadBack(const ReadBackCounts& counts)
+{
+    return counts.ok && counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0
+        && counts.duplicateTriangles == 0;
+}
+
+bool CheckRoundsEnd(const ReadBackCounts& counts, const RepairReport& repair, std::uint64_t& fewestLeft)
+{
+    const std::uint64_t left = repair.selfIntersectingTrianglesLeft;
+    if (IsCleanReadBack(counts) && (!repair.resolveChecked || left == 0 || left >= fewestLeft))
+        return true;
+    if (repair.resolveChecked)
+        fewestLeft = left;
+    return false;
 }
 
 namespace {
