@@ -370,6 +370,19 @@ std::string FormatLeftPairsText(std::uint64_t pairsLeft)
 
 namespace {
 
+// A part Repair left as it was needed nothing only when no edge of it is open or shared by more
+// than two triangles: what stays of those is said.
+std::string UnchangedSummary(const RepairForPrintReport& report)
+{
+    std::string left;
+    if (report.nonManifoldEdgesBefore != 0)
+        left += "; " + FormatCountOf(report.nonManifoldEdgesBefore, "non-manifold edge is", "non-manifold edges are")
+            + " left, which no split could part";
+    if (report.openEdgesBefore != 0)
+        left += "; " + FormatCountOf(report.openEdgesBefore, "open edge is", "open edges are") + " left";
+    return left.empty() ? "Repair: nothing needed changing.\n" : "Repair: nothing was changed" + left + ".\n";
+}
+
 std::string SummaryOfChanges(const RepairForPrintReport& report)
 {
     if (report.emptied)
@@ -377,7 +390,7 @@ std::string SummaryOfChanges(const RepairForPrintReport& report)
     if (report.pairsLeft != 0 && !report.repaired)
         return "Repair: " + FormatUnchosenPairsText(report.pairsLeft) + "\n";
     if (!report.repaired)
-        return "Repair: nothing needed changing.\n";
+        return UnchangedSummary(report);
     return "Repair:\n" + report.details + "  triangles " + N(report.trianglesBefore) + " to " + N(report.trianglesAfter)
         + "; open edges " + N(report.openEdgesBefore) + " to " + N(report.openEdgesAfter) + "; non-manifold edges "
         + N(report.nonManifoldEdgesBefore) + " to " + N(report.nonManifoldEdgesAfter) + "; bodies "
