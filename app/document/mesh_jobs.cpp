@@ -309,7 +309,53 @@ std::string SimplifyQuestion(std::uint64_t triangles, float detailLevel)
     return text;
 }
 
-RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintReport& r, std::uint64_t selfIntersecting)
+namespace {
+
+// What becomes of the triangles the check leaves passing through others: where separate bodies
+// overlap or touch a slicer fills them as one solid, and nothing needs mending; a body through
+// itself is the slicer's to resolve.
+std::string CrossingsLeftText(const grainforge::mesh::CheckCrossingForecast& f)
+{
+    using grainforge::mesh::FormatCountGrouped;
+    using grainforge::mesh::PluralWord;
+    const std::uint64_t within = std::min(f.leftWithinBodies, f.left);
+    const std::uint64_t between = f.left - within;
+    const std::string overlap = " where bodies overlap or touch, which a slicer fills as one solid";
+    const std::string through = " through their own body, which the slicer must resolve";
+    if (within == 0)
+        return " The " + FormatCountGrouped(f.left) + std::string(PluralWord(f.left, " that stays lies", " that stay lie"))
+            + overlap + ".";
+    if (between == 0)
+        return " The " + FormatCountGrouped(f.left) + std::string(PluralWord(f.left, " that stays passes", " that stay pass"))
+            + through + ".";
+    return " Of the " + FormatCountGrouped(f.left) + " that stay, " + FormatCountGrouped(between)
+        + std::string(PluralWord(between, " lies", " lie")) + overlap + ", and " + FormatCountGrouped(within)
+        + std::string(PluralWord(within, " passes", " pass")) + through + ".";
+}
+
+// The line on the triangles passing through others: Repair leaves them, and what the check does
+// with them is said only as the forecast measured it on this very count.
+std::string CrossingsLine(std::uint64_t crossing, const grainforge::mesh::CheckCrossingForecast* f)
+{
+    std::string text = "\n";
+    text.append(grainforge::mesh::FormatCountOf(crossing, "triangle passes", "triangles pass"))
+        .append(" through others: Repair does not move the surface");
+    if (f == nullptr || !f->known || f->before != crossing)
+        return text + ".";
+    const std::uint64_t parted = f->Parted();
+    if (f->left == 0)
+        return text + ", and Save STL's check parts " + std::string(crossing == 1 ? "it." : "them all.");
+    if (parted == 0)
+        text += ", and Save STL's check does not part " + std::string(crossing == 1 ? "it" : "them") + " either.";
+    else
+        text += ", and Save STL's check parts " + grainforge::mesh::FormatCountGrouped(parted) + " of them.";
+    return text + CrossingsLeftText(*f);
+}
+
+}  // namespace
+
+RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintReport& r, std::uint64_t selfIntersecting,
+    const grainforge::mesh::CheckCrossingForecast* crossings)
 {
     // A repair that would leave no part, or could not choose, changed nothing and says why.
     if (r.emptied)
@@ -350,12 +396,8 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
             grainforge::mesh::FormatCountGrouped(r.nonManifoldEdgesAfter).c_str());
         information.text += line;
     }
-    if (selfIntersecting != 0) {
-        std::snprintf(line, sizeof line,
-            "\n%s triangles pass through others: Repair does not move the surface; Save STL mends those.",
-            grainforge::mesh::FormatCountGrouped(selfIntersecting).c_str());
-        information.text += line;
-    }
+    if (selfIntersecting != 0)
+        information.text += CrossingsLine(selfIntersecting, crossings);
     if (r.pairsLeft != 0)
         information.text.append("\n").append(grainforge::mesh::FormatLeftPairsText(r.pairsLeft));
     // Said whatever the body counts: a split that adds a body can hide one taken away.

@@ -10,6 +10,7 @@
 
 #include "engine/mesh/mesh_simplify.h"
 #include "engine/mesh/placement.h"
+#include "engine/mesh/repair_forecast.h"
 #include "engine/mesh/repair_job.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/remesh/remesh_settings.h"
@@ -140,12 +141,13 @@ inline constexpr const char* kNothingToSimplifyText =
 // The information text after a repair, and its kind: 1 when open or non-manifold edges are
 // left, when the part has fewer bodies, or when the repair changed nothing because it would
 // have emptied the part or could not choose between doubled facets; else 0. `selfIntersecting`
-// comes from the fresh validation.
+// comes from the fresh validation; `crossings`, when given and of that count, says what the
+// Save STL check does with them (without it, nothing is promised of the check).
 struct RepairInformation {
     std::string text;
     int kind = 0;
 };
 [[nodiscard]] RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintReport& report,
-    std::uint64_t selfIntersecting);
+    std::uint64_t selfIntersecting, const grainforge::mesh::CheckCrossingForecast* crossings = nullptr);
 
 }  // namespace grainforge::app

@@ -211,7 +211,7 @@ TEST(MeshJobs, Texts)
     EXPECT_EQ(left.text,
         "Repaired: open edges 10 to 6, non-manifold edges 3 to 1, bodies 2 to 1.\n6 open edges are left: 1 hole "
         "up to 12.2 mm across, too large to close by guessing.\n1 non-manifold edges are left, which no split could "
-        "part.\n5 triangles pass through others: Repair does not move the surface; Save STL mends those.\nThe part "
+        "part.\n5 triangles pass through others: Repair does not move the surface.\nThe part "
         "has 1 body fewer: bodies were joined where they met; check that no piece is missing.");
     EXPECT_EQ(left.kind, 1);
     // Holes left round a sheet are not called too large.
@@ -287,6 +287,44 @@ TEST(MeshJobs, Texts)
                          "written in both windings on a sheet that encloses nothing, so neither copy can be kept as its "
                          "outside; they are left as they are.");
     EXPECT_EQ(both.kind, 1);
+}
+
+// The line on crossings says what the Save STL check does with them only as its forecast
+// measured it, on the same count, and names what stays for what it is. It once promised that
+// Save STL mends them all, also where the check parted none.
+TEST(MeshJobs, CrossingsLineSaysWhatTheCheckDoes)
+{
+    const auto forecast = [](std::uint64_t before, std::uint64_t left, std::uint64_t within) {
+        return mesh::CheckCrossingForecast{true, before, left, within};
+    };
+    const std::string head = "Repaired: open edges 0 to 0, non-manifold edges 0 to 0, bodies 1 to 1.\n";
+    const struct {
+        std::uint64_t crossing;
+        mesh::CheckCrossingForecast forecast;
+        const char* line;
+    } cases[] = {
+        {8, forecast(8, 0, 0), "8 triangles pass through others: Repair does not move the surface, and Save STL's "
+                               "check parts them all."},
+        {1, forecast(1, 0, 0), "1 triangle passes through others: Repair does not move the surface, and Save STL's "
+                               "check parts it."},
+        {20, forecast(20, 12, 0), "20 triangles pass through others: Repair does not move the surface, and Save STL's "
+            "check parts 8 of them. The 12 that stay lie where bodies overlap or touch, which a slicer fills as one solid."},
+        {8, forecast(8, 8, 8), "8 triangles pass through others: Repair does not move the surface, and Save STL's check "
+            "does not part them either. The 8 that stay pass through their own body, which the slicer must resolve."},
+        {12, forecast(12, 1, 0), "12 triangles pass through others: Repair does not move the surface, and Save STL's "
+            "check parts 11 of them. The 1 that stays lies where bodies overlap or touch, which a slicer fills as one solid."},
+        {12, forecast(12, 6, 2), "12 triangles pass through others: Repair does not move the surface, and Save STL's "
+            "check parts 6 of them. Of the 6 that stay, 4 lie where bodies overlap or touch, which a slicer fills as one "
+            "solid, and 2 pass through their own body, which the slicer must resolve."},
+        // Nothing is promised of a forecast that could not count, or counted other triangles.
+        {5, mesh::CheckCrossingForecast{}, "5 triangles pass through others: Repair does not move the surface."},
+        {5, forecast(4, 0, 0), "5 triangles pass through others: Repair does not move the surface."},
+    };
+    mesh::RepairForPrintReport r;
+    r.repaired = true;
+    r.bodiesBefore = r.bodiesAfter = 1;
+    for (const auto& c : cases)
+        EXPECT_EQ(RepairInformationText(r, c.crossing, &c.forecast).text, head + c.line);
 }
 
 }  // namespace
