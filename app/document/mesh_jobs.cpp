@@ -1,5 +1,6 @@
 #include "app/document/mesh_jobs.h"
 
+#include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/report_text.h"
 #include "engine/pipeline/process_estimate.h"
 #include "engine/remesh/remesh.h"
@@ -192,7 +193,56 @@ RemeshJobResult RemeshInputMeshJob(const TriangleMesh& loadedPart, const grainfo
     return result;
 }
 
-RepairJobResult RepairInputMeshJob(const TriangleMesh& loadedPart) noexcept
+grainforge::mesh::ValidationOptions PartValidationOptions()
+{
+    grainforge::mesh::ValidationOptions options;
+    options.sliverQualityLimit = 0.001f;
+    options.checkSelfIntersections = true;
+    options.displacedResult = false;
+    options.maximumSelfIntersectionPairs = grainforge::mesh::kSearchPairLimit;
+    return options;
+}
+
+grainforge::mesh::ValidationOptions PartValidationOptions(const TriangleMesh& loadedPart)
+{
+    grainforge::mesh::ValidationOptions options = PartValidationOptions();
+    if (grainforge::mesh::CountNonManifoldEdges(loadedPart) != 0)
+        options.nonManifoldEdgesRepairLeaves = grainforge::mesh::NonManifoldEdgesRepairLeaves(loadedPart);
+    return options;
+}
+
+namespace {
+
+// What the check does with the crossings of the part as Repair leaves it, placed as the check
+// will be given it. A part Repair left as it was is validated here too, for the text that says
+// what is wrong with it; its non-manifold edges are the ones Repair just could not part.
+void ForecastAfterRepair(const TriangleMesh& loadedPart, const RepairJobSettings& settings, RepairJobResult& result)
+{
+    const bool unchanged = result.outcome == MeshJobOutcome::unchanged;
+    const TriangleMesh placed = PlacedCopy(unchanged ? loadedPart : result.mesh, settings.placement);
+    if (unchanged) {
+        grainforge::mesh::ValidationOptions options = PartValidationOptions();
+        options.nonManifoldEdgesRepairLeaves = result.report.nonManifoldEdgesBefore;
+        result.validation = grainforge::mesh::ValidateMesh(placed, options);
+    }
+    // A forecast the memory cannot hold is no reason to lose the repair: it is then unknown.
+    try {
+        bool stopped = result.validation.selfIntersectionSearchStopped;
+        const std::uint64_t crossing = unchanged ? result.validation.selfIntersectingTriangleCount
+                                                 : grainforge::mesh::CountCrossingTriangles(placed, stopped);
+        if (stopped)
+            return;
+        grainforge::mesh::CheckFixSettings check = settings.check;
+        check.bodies = grainforge::mesh::CountBodies(placed);
+        result.crossings = grainforge::mesh::ForecastCheckCrossings(placed, crossing, check);
+    } catch (const std::bad_alloc&) {
+        result.crossings = {};
+    }
+}
+
+}  // namespace
+
+RepairJobResult RepairInputMeshJob(const TriangleMesh& loadedPart, const RepairJobSettings& settings) noexcept
 {
     RepairJobResult result;
     const bool ran = RunMeshJobBody(
@@ -201,10 +251,11 @@ RepairJobResult RepairInputMeshJob(const TriangleMesh& loadedPart) noexcept
             result.report = grainforge::mesh::RepairForPrint(copy, {});
             if (!result.report.repaired) {
                 result.outcome = MeshJobOutcome::unchanged;
-                return;
+            } else {
+                result.mesh = std::move(copy);
+                result.outcome = MeshJobOutcome::replaced;
             }
-            result.mesh = std::move(copy);
-            result.outcome = MeshJobOutcome::replaced;
+            ForecastAfterRepair(loadedPart, settings, result);
         },
         result.failure);
     if (!ran) {
@@ -427,6 +478,19 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
             || r.bodiesRemoved != 0 || r.pairsLeft != 0
         ? 1
         : 0;
+    return information;
+}
+
+RepairInformation RepairUnchangedText(const grainforge::mesh::RepairForPrintReport& report,
+    const grainforge::mesh::CheckCrossingForecast& crossings, bool problemsFound)
+{
+    // The lines of what is left, as after a repair; only the headline differs.
+    RepairInformation information = RepairInformationText(report, crossings.before, &crossings);
+    const std::size_t lineEnd = information.text.find('\n');
+    const std::string left = lineEnd == std::string::npos ? std::string() : information.text.substr(lineEnd);
+    if (!problemsFound && left.empty())
+        return {"Nothing was changed: this part needed no repair.", 0};
+    information.text = "Nothing was changed: Repair mends none of what is wrong with this part." + left;
     return information;
 }
 

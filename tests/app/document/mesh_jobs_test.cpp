@@ -325,6 +325,16 @@ TEST(MeshJobs, CrossingsLineSaysWhatTheCheckDoes)
     r.bodiesBefore = r.bodiesAfter = 1;
     for (const auto& c : cases)
         EXPECT_EQ(RepairInformationText(r, c.crossing, &c.forecast).text, head + c.line);
+
+    // A repair that changed nothing names what is left, or says the part needed nothing.
+    r.repaired = false;
+    r.nonManifoldEdgesBefore = r.nonManifoldEdgesAfter = 16;
+    EXPECT_EQ(RepairUnchangedText(r, forecast(8, 0, 0), true).text,
+        "Nothing was changed: Repair mends none of what is wrong with this part.\n16 non-manifold edges are left, which "
+        "no split could part.\n8 triangles pass through others: Repair does not move the surface, and Save STL's check "
+        "parts them all.");
+    EXPECT_EQ(RepairUnchangedText(mesh::RepairForPrintReport{}, mesh::CheckCrossingForecast{}, false).text,
+        "Nothing was changed: this part needed no repair.");
 }
 
 }  // namespace
