@@ -308,7 +308,7 @@ TEST(DocumentJobsTest, RepairDoesWhatTheNoteSaysAndItsTextStays)
     } cases[] = {
         {"a wall across a box", MakeBoxWithInnerWall(), "Repair cannot part them without opening the surface, so that "
             "needs fixing in the modelling tool.", 4, "Nothing was changed: Repair mends none of what is wrong with this "
-            "part.\n4 non-manifold edges are left, which no split could part."},
+            "part.\n4 non-manifold edges are left, which no split could part."},  // the log said "nothing needed changing"
         {"two boxes on an edge", pair, "Repair parts all of them.", 0, "non-manifold edges 1 to 0"},
         {"both", Combined(MakeBoxWithInnerWall(), pair), "Repair parts 1 of them; the other 4 it cannot part without "
             "opening the surface, so those need fixing in the modelling tool.", 4, "non-manifold edges 5 to 4"},
@@ -324,6 +324,8 @@ TEST(DocumentJobsTest, RepairDoesWhatTheNoteSaysAndItsTextStays)
         EXPECT_EQ(mesh::CountNonManifoldEdges(f.doc->loadedPart), c.left);
         EXPECT_NE(app::WideToUtf8(f.host.information.back().first).find(c.box), std::string::npos)
             << app::WideToUtf8(f.host.information.back().first);
+        EXPECT_EQ(HasLine(f.host, "Repair: nothing was changed; 4 non-manifold edges are left, which no split could "
+                                  "part.", app::kLogPlain), c.left == mesh::CountNonManifoldEdges(c.part));
     }
     DocumentFixture f;
     ScriptedRunner runner(ScriptedRunner::Mode::notStarted);

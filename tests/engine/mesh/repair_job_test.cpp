@@ -2,7 +2,6 @@
 
 #include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/mesh_validation.h"
-#include "engine/mesh/repair_forecast.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/mesh/tidying.h"
 #include "engine/mesh/welding.h"
@@ -41,20 +40,6 @@ TEST(RepairForPrint, CleanPartComesBackBitIdentical)
     EXPECT_TRUE(test::Identical(part, before));
     EXPECT_EQ(FormatRepairSummary(report), "Repair: nothing needed changing.\n");
     EXPECT_EQ(phases.at(0), "Tidying the part");
-}
-
-// A part Repair cannot mend is given back as it was, but the log no longer says it needed
-// nothing: what stays is counted, as NonManifoldEdgesRepairLeaves forecasts it.
-TEST(RepairForPrint, UnchangedPartWithEdgesLeftSaysSo)
-{
-    TriangleMesh part = test::MakeBoxWithInnerWall();
-    const TriangleMesh before = part;
-    const RepairForPrintReport report = RepairForPrint(part, {});
-    EXPECT_FALSE(report.repaired);
-    EXPECT_TRUE(test::Identical(part, before));
-    EXPECT_EQ(FormatRepairSummary(report),
-              "Repair: nothing was changed; 4 non-manifold edges are left, which no split could part.\n");
-    EXPECT_EQ(NonManifoldEdgesRepairLeaves(before), 4u);
 }
 
 TEST(WindowsRepair, ProbeSaysNoAndADirectCallFailsLeavingTheInput)
