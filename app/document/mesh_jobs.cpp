@@ -224,6 +224,8 @@ void ForecastAfterRepair(const TriangleMesh& loadedPart, const RepairJobSettings
         grainforge::mesh::ValidationOptions options = PartValidationOptions();
         options.nonManifoldEdgesRepairLeaves = result.report.nonManifoldEdgesBefore;
         result.validation = grainforge::mesh::ValidateMesh(placed, options);
+        // Left as it was, the part still has every fault it came with.
+        result.report.faultLeft = grainforge::mesh::NamesFaultRepairMends(result.validation);
     }
     // A forecast the memory cannot hold is no reason to lose the repair: it is then unknown.
     try {
@@ -474,8 +476,9 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
                                     : std::string("bodies were joined where they met"))
             + "; check that no piece is missing.";
     }
+    // Green only when validation of the result names nothing Repair was there to mend.
     information.kind = r.openEdgesAfter != 0 || r.nonManifoldEdgesAfter != 0 || r.bodiesAfter < r.bodiesBefore
-            || r.bodiesRemoved != 0 || r.pairsLeft != 0
+            || r.bodiesRemoved != 0 || r.pairsLeft != 0 || r.faultLeft
         ? 1
         : 0;
     return information;

@@ -162,10 +162,12 @@ inline constexpr const char* kNothingToSimplifyText =
 [[nodiscard]] std::string SimplifyQuestion(std::uint64_t triangles, float detailLevel);
 
 // The information text after a repair, and its kind: 1 when open or non-manifold edges are
-// left, when the part has fewer bodies, or when the repair changed nothing because it would
-// have emptied the part or could not choose between doubled facets; else 0. `selfIntersecting`
-// comes from the fresh validation; `crossings`, when given and of that count, says what the
-// Save STL check does with them (without it, nothing is promised of the check).
+// left, when the part has fewer bodies, when validation of the result still names a fault
+// Repair mends (`faultLeft`: a body wound inward where it can be no hollow, say), or when the
+// repair changed nothing because it would have emptied the part or could not choose between
+// doubled facets; else 0. `selfIntersecting` comes from the fresh validation; `crossings`, when
+// given and of that count, says what the Save STL check does with them (without it, nothing is
+// promised of the check).
 struct RepairInformation {
     std::string text;
     int kind = 0;

@@ -80,7 +80,8 @@ struct StrayBodyOptions {
     // finely was drawn on purpose); the largest body never goes.
     bool removeCrumbs = true;
     // Per triangle, the body it belonged to before a split (LabelBodies then), or empty when
-    // nothing was split. Of each earlier body the split broke apart, the pieces besides its
+    // nothing was split. The repair driver also joins here the bodies that lie against each
+    // other, parted by an earlier split or touching, so that a second repair judges as the first. Of each earlier body the split broke apart, the pieces besides its
     // largest are fragments the split set loose; those that are crumb-sized go, whatever
     // `removeCrumbs` says. A body that came through the split whole is never such a fragment.
     // A fragment is measured against the bodies of its own earlier body (the one it holds most

@@ -778,14 +778,19 @@ ValidationReport ValidateAsWritten(const TriangleMesh& mesh, const ValidationOpt
     return ValidateMesh(welded, options);
 }
 
-std::vector<NestedBody> FindNestedBodies(const TriangleMesh& mesh)
+ValidationReport FindWrongWayTriangles(const TriangleMesh& mesh)
 {
-    if (!mesh.IsConsistent() || mesh.TriangleCount() == 0)
-        return {};
     ValidationReport report;
+    if (!mesh.IsConsistent() || mesh.TriangleCount() == 0)
+        return report;
     const Links links = LinkTriangles(mesh, report);
     OrientComponents(mesh, links, report);
-    return std::move(report.nestedBodies);
+    return report;
+}
+
+std::vector<NestedBody> FindNestedBodies(const TriangleMesh& mesh)
+{
+    return FindWrongWayTriangles(mesh).nestedBodies;
 }
 
 std::uint64_t CountNestedBodies(const std::vector<NestedBody>& bodies, NestedBodyRole role)

@@ -165,8 +165,14 @@ inline constexpr double kSheetThicknessMillimetres = 0.01;
 // named as such) and the checklist before saving fails on them, so the two never disagree.
 [[nodiscard]] std::uint64_t WrongWayTriangleCount(const ValidationReport& report);
 
-// The nested bodies of the mesh by the one rule above (read only; the orientation walk and the
-// nesting test of validation, without its other checks).
+// The orientation walk and the nesting test of validation, without its other checks (read
+// only): a report with only `orientable`, `windingConflicts`, `componentCount`,
+// `triangleComponents`, `reversedTriangles` (and their corners), the open and non-manifold
+// segments and `nestedBodies` filled, as ValidateMesh fills them. Empty for an inconsistent
+// mesh or one without triangles.
+[[nodiscard]] ValidationReport FindWrongWayTriangles(const TriangleMesh& mesh);
+
+// The nested bodies of the mesh by the one rule above (read only; FindWrongWayTriangles).
 [[nodiscard]] std::vector<NestedBody> FindNestedBodies(const TriangleMesh& mesh);
 
 // How many of `bodies` have the role.

@@ -15,6 +15,11 @@ namespace grainforge::mesh {
 namespace {
 
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+// How far a split moves a copy of a vertex away from the sheets it leaves: enough that a slicer
+// joins them no more, far below anything a printer lays down.
+constexpr float kSplitStepMillimetres = 0.002f;
+// ... and at least this many weld tolerances, so that no later weld joins them again.
+constexpr float kSplitStepTolerances = 10.0f;
 
 // A step that moves a copy of a vertex at `at` by at least `wanted`, and at least two float
 // steps of its largest coordinate: far from the origin a shorter step rounds back onto the
@@ -743,8 +748,9 @@ void MoveCopiesApart(TriangleMesh& mesh, const FanSplit& split, const SplitConte
             continue;
         const Vec3 d = corners.mean - copy.position;
         const float length = Length(d);
-        const float step = SeparatingStep(
-            std::max(10.0f * context.tolerances[split.x], std::min(0.1f * corners.nearest, 0.002f)), copy.position);
+        const float step = SeparatingStep(std::max(kSplitStepTolerances * context.tolerances[split.x],
+                                                   std::min(0.1f * corners.nearest, kSplitStepMillimetres)),
+            copy.position);
         if (length > 0.0f && step > 0.0f)
             copy.position = copy.position + d * (step / length);
     }
@@ -886,7 +892,8 @@ std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh, std::vector<std::uint32_t>
                 const Vec3 d = corners.mean - copy.position;
                 const float length = Length(d);
                 const float step =
-                    SeparatingStep(std::min(0.002f, std::max(0.1f * length, 10.0f * tolerances[x])), copy.position);
+                    SeparatingStep(std::min(kSplitStepMillimetres, std::max(0.1f * length, kSplitStepTolerances * tolerances[x])),
+                        copy.position);
                 if (length > 0.0f)
                     copy.position = copy.position + d * (step / length);
             }
@@ -915,6 +922,18 @@ std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh, std::vector<std::uint32_t>
         return after;
     }
     return before;
+}
+
+float LargestSplitStep(const TriangleMesh& mesh)
+{
+    float reach = 0.0f;
+    for (const MeshVertex& v : mesh.vertices)
+        if (IsFinite(v.position))
+            reach = std::max({reach, std::fabs(v.position.x), std::fabs(v.position.y), std::fabs(v.position.z)});
+    // The move is made in floats: half again covers its rounding.
+    constexpr float kRoundingMargin = 1.5f;
+    return kRoundingMargin
+        * SeparatingStep(std::max(kSplitStepMillimetres, kSplitStepTolerances * LocalWeldTolerancesBound(mesh)), {reach, 0, 0});
 }
 
 }  // namespace grainforge::mesh

@@ -62,6 +62,11 @@ std::uint64_t SeparateNonManifoldEdges(TriangleMesh& mesh);
 // is emptied, which means every triangle is where it was.
 std::uint64_t FixNonManifoldEdges(TriangleMesh& mesh, std::vector<std::uint32_t>* faceMap = nullptr);
 
+// The furthest SeparateNonManifoldEdges and FixNonManifoldEdges move a copy of a vertex from
+// the vertex it copies in this mesh (a little over, for the rounding of the move): bodies whose
+// corners lie this close were parted by a split, or touch.
+[[nodiscard]] float LargestSplitStep(const TriangleMesh& mesh);
+
 // Triangle indices of the run for `key` in a table sorted by key (BuildEdgeTable), in table
 // order; empty when the key is absent.
 std::vector<std::uint32_t> TrianglesOnEdge(const std::vector<EdgeRecord>& table, EdgeKey key);

@@ -4,6 +4,7 @@
 #include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/fix_change.h"
 #include "engine/mesh/mesh_simplify.h"
+#include "engine/mesh/near_points.h"
 #include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/self_intersection.h"
 #include "engine/mesh/vertex_pieces.h"
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <numeric>
 
 namespace grainforge::mesh {
 namespace {
@@ -128,8 +130,102 @@ void RepairRun::FixNonManifold()
     }
 }
 
+// Union-find over a few numbers, joined to the lower root so that labels follow the input.
+class Groups {
+public:
+    explicit Groups(std::uint32_t count) : parent_(count) { std::iota(parent_.begin(), parent_.end(), 0u); }
+    std::uint32_t Root(std::uint32_t x)
+    {
+        while (parent_[x] != x)
+            x = parent_[x] = parent_[parent_[x]];
+        return x;
+    }
+    bool Join(std::uint32_t a, std::uint32_t b)
+    {
+        a = Root(a);
+        b = Root(b);
+        if (a == b)
+            return false;
+        parent_[std::max(a, b)] = std::min(a, b);
+        return true;
+    }
+
+private:
+    std::vector<std::uint32_t> parent_;
+};
+
+// Joins each body that `asks` to the bodies it shares a corner with or has a corner within
+// `reach` of; true when any two were joined.
+bool JoinTouchingBodies(const TriangleMesh& mesh, std::span<const std::uint32_t> bodyOf,
+                        const std::vector<std::uint8_t>& asks, float reach, Groups& groups)
+{
+    constexpr std::uint32_t kNoBody = 0xFFFFFFFFu;
+    std::vector<std::uint32_t> bodyAt(mesh.vertices.size(), kNoBody);
+    bool joined = false;
+    for (std::size_t t = 0; t < bodyOf.size(); ++t)
+        for (int k = 0; k < 3; ++k) {
+            std::uint32_t& at = bodyAt[mesh.indices[3 * t + k]];
+            if (at != kNoBody && at != bodyOf[t] && (asks[at] != 0 || asks[bodyOf[t]] != 0))
+                joined |= groups.Join(at, bodyOf[t]);
+            at = bodyOf[t];
+        }
+    constexpr float kUnused = std::numeric_limits<float>::quiet_NaN();  // never found
+    std::vector<Vec3> corners(mesh.vertices.size(), Vec3{kUnused, kUnused, kUnused});
+    for (std::size_t v = 0; v < corners.size(); ++v)
+        if (bodyAt[v] != kNoBody)
+            corners[v] = mesh.vertices[v].position;
+    const detail::NearPoints near(corners, reach);
+    for (std::uint32_t v = 0; v < corners.size(); ++v) {
+        if (bodyAt[v] == kNoBody || asks[bodyAt[v]] == 0)
+            continue;
+        near.ForEachWithin(corners[v], [&](std::uint32_t u, double) { joined |= groups.Join(bodyAt[u], bodyAt[v]); });
+    }
+    return joined;
+}
+
+// Per triangle, the group of bodies its body lies with: those one body before the split
+// (`bodyBeforeSplit`, when not empty), and each body small enough to be a crumb with those it
+// touches, within the step a split parts them by. A body parted from another, in this repair or
+// an earlier one, is thus judged by the bodies it lies against, and a second repair judges it
+// as the first did (no more strictly: its group is no larger). Empty when no two bodies lie
+// together and nothing was split.
+std::vector<std::uint32_t> GroupBodiesLyingTogether(const TriangleMesh& mesh,
+                                                    std::span<const std::uint32_t> bodyBeforeSplit, float volumeLimit)
+{
+    std::uint32_t count = 0;
+    const std::vector<std::uint32_t> bodyOf = LabelBodies(mesh, count);
+    if (count < 2 || (!bodyBeforeSplit.empty() && bodyBeforeSplit.size() != bodyOf.size()))
+        return {bodyBeforeSplit.begin(), bodyBeforeSplit.end()};
+    Groups groups(count);
+    bool joined = false;
+    if (!bodyBeforeSplit.empty()) {
+        std::vector<std::uint32_t> firstOf(*std::max_element(bodyBeforeSplit.begin(), bodyBeforeSplit.end()) + 1u, count);
+        for (std::size_t t = 0; t < bodyOf.size(); ++t) {
+            std::uint32_t& first = firstOf[bodyBeforeSplit[t]];
+            if (first == count)
+                first = bodyOf[t];
+            else
+                joined |= groups.Join(first, bodyOf[t]);
+        }
+    }
+    // Only a body holding less than a crumb can go, so only such bodies need their neighbours.
+    const std::vector<CrumbRecord> bodies = MeasureBodies(mesh, bodyOf, count);
+    std::vector<std::uint8_t> small(count, 0);
+    for (std::uint32_t b = 0; b < count; ++b)
+        small[b] = std::fabs(bodies[b].volume) < volumeLimit ? 1 : 0;
+    if (std::find(small.begin(), small.end(), std::uint8_t{1}) != small.end())
+        joined |= JoinTouchingBodies(mesh, bodyOf, small, LargestSplitStep(mesh), groups);
+    if (!joined && bodyBeforeSplit.empty())
+        return {};
+    std::vector<std::uint32_t> labels(bodyOf.size());
+    for (std::size_t t = 0; t < bodyOf.size(); ++t)
+        labels[t] = groups.Root(bodyOf[t]);
+    return labels;
+}
+
 // With crumb removal off the pass still runs after a split, to take away the crumbs it set
-// loose; the part's own bodies it keeps, whatever their size.
+// loose; the part's own bodies it keeps, whatever their size. With it on, a body lying against
+// another is judged by the group it lies in, split in this repair or not.
 void RepairRun::RemoveStrayCrumbs()
 {
     report_.crumbsChecked = options_.removeCrumbs;
@@ -137,10 +233,13 @@ void RepairRun::RemoveStrayCrumbs()
     if (options_.removeCrumbs || afterSplit) {
         if (options_.removeCrumbs)
             Say(progress_, "Removing stray crumbs");
+        const std::span<const std::uint32_t> split =
+            afterSplit ? std::span<const std::uint32_t>(bodyBeforeSplit_) : std::span<const std::uint32_t>();
+        const std::vector<std::uint32_t> together =
+            options_.removeCrumbs ? GroupBodiesLyingTogether(mesh_, split, kCrumbVolumeLimit)
+                                  : std::vector<std::uint32_t>(split.begin(), split.end());
         StrayBodyReport removed = RemoveStrayBodies(
-            mesh_, {.removeCrumbs = options_.removeCrumbs,
-                    .bodyBeforeSplit = afterSplit ? std::span<const std::uint32_t>(bodyBeforeSplit_)
-                                                  : std::span<const std::uint32_t>()});
+            mesh_, {.removeCrumbs = options_.removeCrumbs, .bodyBeforeSplit = together});
         report_.bodiesRemoved = removed.bodiesRemoved;
         report_.bodyTrianglesRemoved = removed.trianglesRemoved;
         report_.removedBodies = std::move(removed.removed);

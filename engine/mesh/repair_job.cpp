@@ -2,6 +2,7 @@
 #include "engine/mesh/report_text.h"
 
 #include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/near_points.h"
 #include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/stl_reader.h"
 #include "engine/mesh/stl_writer.h"
@@ -9,12 +10,16 @@
 #include "engine/mesh/welding.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 
 namespace grainforge::mesh {
 namespace {
 
-constexpr std::int32_t kRepairRounds = 3;
+// Rounds until one changes nothing; measured on the foreign meshes, two or three suffice (the
+// last only confirming), so this is a guard against a round that keeps undoing another.
+constexpr std::int32_t kMostRepairRounds = 8;
 const char* const kReadBackName = "read back";
 
 void Say(const RepairProgress& progress, const char* phase)
@@ -87,24 +92,31 @@ void PutBack(TriangleMesh& mesh, const TriangleMesh& part)
         mesh.indices.push_back(offset + i);
 }
 
+// What the tidy passes did over the whole job, summed over their runs.
+struct TidyTotals {
+    std::uint64_t doubleSkinnedPairsRemoved = 0;
+    std::uint64_t flippedCopiesRemoved = 0;
+    std::uint64_t innerCopiesRemoved = 0;
+    TidyReport tidy;  // its trianglesReoriented is not shown: turns may undo turns
+};
+
 // Removes double-skinned pairs and runs the full tidy; true when either changed something.
 // The pairs on a sheet that encloses nothing go into `setAside`, as they are, so that nothing
-// of the repair chooses between their copies.
-bool TidyPart(TriangleMesh& mesh, TriangleMesh& setAside, RepairForPrintReport& report, std::string& log)
+// of the repair chooses between their copies. With `outsideLater` the tidy only makes each
+// body's windings agree, most as written: its outside is decided once the rounds have closed it.
+bool TidyPart(TriangleMesh& mesh, TriangleMesh& setAside, RepairForPrintReport& report, TidyTotals& totals,
+              bool outsideLater)
 {
     const RepeatedFacesReport pairs = RemoveDoubleSkinnedPairs(mesh);
-    report.pairsLeft = pairs.pairsLeft;
+    report.pairsLeft += pairs.pairsLeft;
     if (!pairs.leftTriangles.empty())
-        setAside = TakeOutTriangles(mesh, pairs.leftTriangles);
-    report.doubleSkinnedPairsRemoved = pairs.doubleSkinnedPairsRemoved;
-    report.flippedCopiesRemoved = pairs.flippedCopiesRemoved;
-    report.innerCopiesRemoved = pairs.innerCopiesRemoved;
-    if (report.doubleSkinnedPairsRemoved != 0)
-        log += "  Double-skinned triangle pairs removed: " + N(report.doubleSkinnedPairsRemoved) + "\n";
-    if (report.flippedCopiesRemoved != 0)
-        log += "  Flipped copies of a face removed: " + N(report.flippedCopiesRemoved) + "\n";
-    if (report.innerCopiesRemoved != 0)
-        log += "  Inward copies of a double-sided body removed: " + N(report.innerCopiesRemoved) + "\n";
+        PutBack(setAside, TakeOutTriangles(mesh, pairs.leftTriangles));
+    report.doubleSkinnedPairsRemoved += pairs.doubleSkinnedPairsRemoved;
+    report.flippedCopiesRemoved += pairs.flippedCopiesRemoved;
+    report.innerCopiesRemoved += pairs.innerCopiesRemoved;
+    totals.doubleSkinnedPairsRemoved += pairs.doubleSkinnedPairsRemoved;
+    totals.flippedCopiesRemoved += pairs.flippedCopiesRemoved;
+    totals.innerCopiesRemoved += pairs.innerCopiesRemoved;
     if (mesh.indices.empty())
         return pairs.Changed();
     TidyOptions options;
@@ -116,21 +128,163 @@ bool TidyPart(TriangleMesh& mesh, TriangleMesh& setAside, RepairForPrintReport& 
     options.removeDegenerate = true;
     options.removeDuplicates = true;
     options.reorient = true;
+    options.keepMostWindings = outsideLater;
     options.removeUnusedVertices = true;
     options.recomputeNormals = true;
     const TidyReport tidy = TidyMesh(mesh, options);
-    if (tidy.changed) {
-        const std::string text = FormatTidyReport(tidy);
-        const std::size_t head = text.find('\n');
-        log += head == std::string::npos ? std::string() : text.substr(head + 1);
-    }
+    totals.tidy.verticesMerged += tidy.verticesMerged;
+    totals.tidy.degenerateRemoved += tidy.degenerateRemoved;
+    totals.tidy.duplicatesRemoved += tidy.duplicatesRemoved;
+    totals.tidy.trianglesReoriented += tidy.trianglesReoriented;
+    totals.tidy.unusedVerticesRemoved += tidy.unusedVerticesRemoved;
     return pairs.Changed() || tidy.changed;
+}
+
+// The lines the tidy passes add to the log, with the triangles reoriented as measured on the
+// result against the part as given.
+std::string TidyLines(const TidyTotals& totals, std::uint64_t turned)
+{
+    std::string lines;
+    if (totals.doubleSkinnedPairsRemoved != 0)
+        lines += "  Double-skinned triangle pairs removed: " + N(totals.doubleSkinnedPairsRemoved) + "\n";
+    if (totals.flippedCopiesRemoved != 0)
+        lines += "  Flipped copies of a face removed: " + N(totals.flippedCopiesRemoved) + "\n";
+    if (totals.innerCopiesRemoved != 0)
+        lines += "  Inward copies of a double-sided body removed: " + N(totals.innerCopiesRemoved) + "\n";
+    TidyReport shown = totals.tidy;
+    shown.trianglesReoriented = turned;
+    shown.changed = shown.verticesMerged != 0 || shown.degenerateRemoved != 0 || shown.duplicatesRemoved != 0
+        || shown.trianglesReoriented != 0 || shown.unusedVerticesRemoved != 0;
+    if (shown.changed) {
+        const std::string text = FormatTidyReport(shown);
+        const std::size_t head = text.find('\n');
+        lines += head == std::string::npos ? std::string() : text.substr(head + 1);
+    }
+    return lines;
+}
+
+// The distinct corner positions of the part as given, found again from a position that the
+// job moved by at most `reach`: a split moves a vertex's copies that far from it, and a weld
+// keeps the positions it keeps. The nearest wins, the lower number on a tie.
+class CornerFinder {
+public:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+    CornerFinder(const TriangleMesh& mesh, float reach) : positions_(DistinctPositions(mesh)), near_(positions_, reach) {}
+
+    [[nodiscard]] std::uint32_t Find(Vec3 p) const
+    {
+        // Most corners kept their place.
+        const auto exact = std::lower_bound(positions_.begin(), positions_.end(), p, Before);
+        if (exact != positions_.end() && Bits(*exact) == Bits(p))
+            return static_cast<std::uint32_t>(exact - positions_.begin());
+        std::uint32_t best = kNone;
+        double bestDistance = 0.0;
+        near_.ForEachWithin(p, [&](std::uint32_t i, double distance) {
+            if (best == kNone || distance < bestDistance || (distance == bestDistance && i < best)) {
+                best = i;
+                bestDistance = distance;
+            }
+        });
+        return best;
+    }
+
+private:
+    static std::array<std::uint32_t, 3> Bits(Vec3 p)
+    {
+        return {std::bit_cast<std::uint32_t>(p.x), std::bit_cast<std::uint32_t>(p.y), std::bit_cast<std::uint32_t>(p.z)};
+    }
+    static bool Before(Vec3 a, Vec3 b) { return Bits(a) < Bits(b); }
+
+    static std::vector<Vec3> DistinctPositions(const TriangleMesh& mesh)
+    {
+        std::vector<Vec3> positions;
+        positions.reserve(mesh.vertices.size());
+        for (const MeshVertex& v : mesh.vertices)
+            if (IsFinite(v.position))
+                positions.push_back(v.position);
+        std::sort(positions.begin(), positions.end(), Before);
+        positions.erase(std::unique(positions.begin(), positions.end(), [](Vec3 a, Vec3 b) { return Bits(a) == Bits(b); }),
+            positions.end());
+        return positions;
+    }
+
+    std::vector<Vec3> positions_;  // sorted by their bits
+    detail::NearPoints near_;
+};
+
+// A triangle by the numbers of its corners, turned so that the least comes first, the other
+// two in order (packed for a quick sort), and whether they came in that order: its winding.
+struct TriangleKey {
+    std::uint64_t firstTwo;
+    std::uint32_t third;
+    bool ascending;
+    bool result;  // of the result, not of the part as given
+
+    [[nodiscard]] bool SameCorners(const TriangleKey& other) const
+    {
+        return firstTwo == other.firstTwo && third == other.third;
+    }
+    [[nodiscard]] bool Before(const TriangleKey& other) const
+    {
+        return firstTwo != other.firstTwo ? firstTwo < other.firstTwo : third < other.third;
+    }
+};
+
+bool TriangleKeyOf(std::array<std::uint32_t, 3> c, bool result, TriangleKey& key)
+{
+    if (c[0] == CornerFinder::kNone || c[1] == CornerFinder::kNone || c[2] == CornerFinder::kNone || c[0] == c[1]
+        || c[1] == c[2] || c[2] == c[0])
+        return false;  // a corner not found or repeated: no winding to compare
+    const int first = static_cast<int>(std::min_element(c.begin(), c.end()) - c.begin());
+    const std::uint32_t second = c[(first + 1) % 3];
+    const std::uint32_t third = c[(first + 2) % 3];
+    key = {(std::uint64_t{c[first]} << 32) | std::min(second, third), std::max(second, third), second < third, result};
+    return true;
+}
+
+// Triangles of `result` over three corners of a triangle of `given` wound the other way, where
+// `given` holds none over them wound the same way: the triangles the job turned, counted on
+// what it gives back, so that a turn undone later in the job is not counted.
+std::uint64_t CountTurnedTriangles(const TriangleMesh& given, const TriangleMesh& result)
+{
+    // A split moves the copies of a vertex, a weld keeps the positions it keeps.
+    const CornerFinder finder(given, LargestSplitStep(given));
+    std::vector<TriangleKey> keys;
+    keys.reserve(given.TriangleCount() + result.TriangleCount());
+    for (const TriangleMesh* mesh : {&given, &result}) {
+        std::vector<std::uint32_t> cornerOf(mesh->vertices.size());
+        for (std::size_t v = 0; v < cornerOf.size(); ++v)
+            cornerOf[v] = finder.Find(mesh->vertices[v].position);
+        TriangleKey key{};
+        for (std::size_t t = 0; t < mesh->TriangleCount(); ++t) {
+            const std::uint32_t* c = &mesh->indices[3 * t];
+            if (TriangleKeyOf({cornerOf[c[0]], cornerOf[c[1]], cornerOf[c[2]]}, mesh == &result, key))
+                keys.push_back(key);
+        }
+    }
+    std::sort(keys.begin(), keys.end(), [](const TriangleKey& a, const TriangleKey& b) { return a.Before(b); });
+    std::uint64_t turned = 0;
+    for (std::size_t i = 0; i < keys.size();) {
+        std::size_t j = i + 1;
+        while (j < keys.size() && keys[j].SameCorners(keys[i]))
+            ++j;
+        bool givenWound[2] = {false, false};  // by `ascending`
+        for (std::size_t k = i; k < j; ++k)
+            if (!keys[k].result)
+                givenWound[keys[k].ascending ? 1 : 0] = true;
+        for (std::size_t k = i; k < j; ++k)
+            if (keys[k].result && !givenWound[keys[k].ascending ? 1 : 0] && givenWound[keys[k].ascending ? 0 : 1])
+                ++turned;
+        i = j;
+    }
+    return turned;
 }
 
 using RoundResult = FixRound;
 
 RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::uint64_t bodiesBefore,
-                     RepairForPrintReport& report, std::string& log)
+                     RepairForPrintReport& report)
 {
     mesh.ComputeBounds();
     Say(progress, "Welding and filling small holes");
@@ -160,14 +314,17 @@ RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::ui
     report.bodiesRemoved += round.repair.bodiesRemoved;
     report.removedBodies.insert(report.removedBodies.end(), round.repair.removedBodies.begin(),
                                 round.repair.removedBodies.end());
+    return round;
+}
 
+void LogRound(const RoundResult& round, std::string& log)
+{
     const ExportCleanupReport& c = round.cleanup;
     if (c.verticesMerged != 0 || c.collapsedTrianglesDropped != 0 || c.trianglesAdded != 0 || c.collapsesRefused != 0
         || c.zeroAreaTrianglesLeft != 0 || c.holesLeftOpen != 0)
         log += "  " + FormatExportCleanupReport(c) + "\n";
     if (round.repair.nonManifoldEdges != 0 || round.repair.bodiesRemoved != 0)
         log += FormatRepairDetails(round.repair);
-    return round;
 }
 
 // Triangles mended by the driver's no-area phase alone do not count as a change.
@@ -252,15 +409,31 @@ RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& pr
     std::string log;
     Say(progress, "Tidying the part");
     TriangleMesh setAside;
-    bool changedSoFar = TidyPart(mesh, setAside, report, log);
+    TidyTotals tidied;
+    // A body open or sharing an edge with another is no body yet whose outside can be told: the
+    // first tidy leaves which side is out as written (turning a body round its open hollow would
+    // make the hollow, once closed, look like an insert), and the tidy after the first round
+    // decides.
+    const bool outsideLater = report.openEdgesBefore != 0 || report.nonManifoldEdgesBefore != 0;
+    bool changedSoFar = TidyPart(mesh, setAside, report, tidied, outsideLater);
     // A part that is all undecidable sheet has nothing else to repair.
     if (mesh.indices.empty() && report.pairsLeft != 0) {
         mesh = kept;
         return report;
     }
-    for (std::int32_t r = 1; r <= kRepairRounds; ++r) {
-        const RoundResult round = RunRound(mesh, progress, report.bodiesBefore, report, log);
-        if (!RoundChangedSomething(round)) {
+    // Rounds run until one changes nothing, so that what a second Repair would do is done now:
+    // a round's holes filled and edges split make bodies of what were sheets, and the tidy after
+    // it decides their outside and takes away what the round left doubled or flat.
+    for (std::int32_t r = 1; r <= kMostRepairRounds; ++r) {
+        const RoundResult round = RunRound(mesh, progress, report.bodiesBefore, report);
+        const bool roundChanged = RoundChangedSomething(round);
+        if (roundChanged || r == 1)
+            LogRound(round, log);
+        // A round that changed nothing left the mesh as the last full tidy gave it, and the tidy
+        // keeps what it gave; triangles turned for their lack of area are looked at again.
+        const bool tidyDue = roundChanged || round.repair.noAreaTurned != 0 || (r == 1 && outsideLater);
+        const bool tidyChanged = tidyDue && !mesh.indices.empty() && TidyPart(mesh, setAside, report, tidied, false);
+        if (!roundChanged && !tidyChanged) {
             if (changedSoFar)
                 break;
             mesh = kept;
@@ -268,8 +441,9 @@ RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& pr
         }
         report.rounds = r;
         changedSoFar = true;
-        if (LogReadBack(mesh, progress, log))
+        if (mesh.indices.empty())
             break;
+        (void)LogReadBack(mesh, progress, log);
     }
     // A repair that took every triangle away made no part: the part stays as it was.
     if (mesh.indices.empty()) {
@@ -290,7 +464,9 @@ RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& pr
         report.sheetHolesLeftOpen = 0;
         report.largestOpenHoleMillimetres = 0.0f;
     }
-    report.details = std::move(log);
+    // Only the tidy turns triangles; when it turned none there is nothing to measure.
+    const std::uint64_t turned = tidied.tidy.trianglesReoriented != 0 ? CountTurnedTriangles(kept, mesh) : 0;
+    report.details = TidyLines(tidied, turned) + log;
     return report;
 }
 
@@ -299,8 +475,23 @@ RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& pr
 RepairForPrintReport RepairForPrint(TriangleMesh& mesh, const RepairProgress& progress)
 {
     RepairForPrintReport report = RunRepairSteps(mesh, progress);
-    report.nestedBodies = FindNestedBodies(mesh);
+    if (!report.repaired) {
+        report.nestedBodies = FindNestedBodies(mesh);
+        return report;
+    }
+    ValidationOptions options;
+    options.checkSelfIntersections = false;
+    const ValidationReport result = ValidateMesh(mesh, options);
+    report.nestedBodies = result.nestedBodies;
+    report.faultLeft = NamesFaultRepairMends(result);
     return report;
+}
+
+bool NamesFaultRepairMends(const ValidationReport& report)
+{
+    return report.edgeCounts.boundary != 0 || report.edgeCounts.nonManifold != 0 || !report.orientable
+        || WrongWayTriangleCount(report) != 0 || report.insideOut || report.degenerateTriangleCount != 0
+        || report.duplicateTriangleCount != 0 || report.unreferencedVertexCount != 0;
 }
 
 ReadBackCounts ReadBackAsSlicer(TriangleMesh& mesh)

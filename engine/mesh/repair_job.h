@@ -1,7 +1,8 @@
 // The whole repair job on a part, and the check that reads a part back the way a slicer reads
-// a file. The job tidies, then runs up to three rounds of welding and filling small holes,
-// the repair driver and a slicer read-back, and writes a log; a part that needed nothing comes
-// back exactly as it was given.
+// a file. The job tidies, then runs rounds of welding and filling small holes, the repair
+// driver, the tidy again (each body's outside decided once its holes are closed and its edges
+// split) and a slicer read-back, until a round changes nothing, and writes a log. A part that
+// needed nothing comes back exactly as it was given, so a repaired part repaired again does.
 #pragma once
 
 #include "engine/mesh/export_cleanup.h"
@@ -18,7 +19,7 @@ namespace grainforge::mesh {
 // What RepairForPrint found and did.
 struct RepairForPrintReport {
     bool repaired = false;     // something changed; false: the part came back exactly as given
-    std::int32_t rounds = 0;   // the last round (1 to 3) in which something changed
+    std::int32_t rounds = 0;   // the last round in which something changed (0 when none did)
     std::uint64_t trianglesBefore = 0;
     std::uint64_t trianglesAfter = 0;
     std::uint64_t nonManifoldEdgesBefore = 0;  // edges used by more than two triangles
@@ -47,6 +48,9 @@ struct RepairForPrintReport {
     // The hollows and inserts of the part as it comes back, kept as written by the nesting rule
     // (NestedBodyRole); the summary names them, changed or not.
     std::vector<NestedBody> nestedBodies;
+    // Validation of the part as it comes back still names a fault Repair is there to mend
+    // (NamesFaultRepairMends), so the result is no plain success whatever the counts say.
+    bool faultLeft = false;
 };
 
 // One round of fixes as Mesh > Repair and the Save STL check both run it: welding and filling
@@ -90,6 +94,11 @@ inline constexpr std::int32_t kCheckRounds = 3;
 // falling. `fewestLeft` carries the fewest left so far from round to round (start it at the
 // largest value).
 [[nodiscard]] bool CheckRoundsEnd(const ReadBackCounts& counts, const RepairReport& repair, std::uint64_t& fewestLeft);
+
+// Whether validation names a fault in the part that Repair is there to mend: an open or
+// non-manifold edge, a surface without a consistent inside, a triangle or body wound the wrong
+// way, a triangle of no area or repeated, a vertex no triangle uses.
+[[nodiscard]] bool NamesFaultRepairMends(const ValidationReport& report);
 
 // Repairs `mesh` in place for printing. An inconsistent mesh is left untouched (repaired
 // false). `progress` (may be empty) receives each phase's text. Runs on the calling thread and

@@ -14,24 +14,88 @@
 namespace grainforge::mesh {
 namespace {
 
-// Reverses the triangles validation finds wound against their body, when the surface can be
-// oriented at all. Returns the number reversed.
-std::uint64_t Reorient(TriangleMesh& mesh)
+// Whether triangle `t` runs its edge from `a` to `b` (rather than from b to a).
+bool RunsFrom(const TriangleMesh& mesh, std::size_t t, std::uint32_t a, std::uint32_t b)
+{
+    const std::uint32_t* c = &mesh.indices[3 * t];
+    return (c[0] == a && c[1] == b) || (c[1] == a && c[2] == b) || (c[2] == a && c[0] == b);
+}
+
+// Per component of the validation's walk, whether its windings disagree somewhere even with the
+// walk's flips applied: a surface that cannot be oriented, such as a Moebius strip.
+std::vector<std::uint8_t> UnorientableComponents(const TriangleMesh& mesh, const ValidationReport& report)
+{
+    std::vector<std::uint8_t> flip(mesh.TriangleCount(), 0);
+    for (const std::uint32_t t : report.reversedTriangles)
+        flip[t] = 1;
+    std::vector<std::uint8_t> unorientable(report.componentCount, 0);
+    const std::vector<EdgeRecord> table = BuildEdgeTable(mesh);
+    for (std::size_t i = 0; i < table.size();) {
+        std::size_t j = i + 1;
+        while (j < table.size() && table[j].key == table[i].key)
+            ++j;
+        if (j - i == 2) {
+            const auto a = static_cast<std::uint32_t>(table[i].key >> 32);
+            const auto b = static_cast<std::uint32_t>(table[i].key & 0xffffffffu);
+            const std::uint32_t t = table[i].triangle;
+            const std::uint32_t u = table[i + 1].triangle;
+            const bool tForward = RunsFrom(mesh, t, a, b) != (flip[t] != 0);
+            const bool uForward = RunsFrom(mesh, u, a, b) != (flip[u] != 0);
+            if (tForward == uForward)
+                unorientable[report.triangleComponents[t]] = 1;
+        }
+        i = j;
+    }
+    return unorientable;
+}
+
+// Per triangle, whether to turn it: those validation finds wound against their body, or with
+// `keepMost` the fewer of each component's triangles (the ones listed, or all the others: either
+// way the windings agree). None in a component that cannot be oriented.
+std::vector<std::uint8_t> TrianglesToTurn(const TriangleMesh& mesh, const ValidationReport& report, bool keepMost)
+{
+    const std::vector<std::uint8_t> unorientable =
+        report.orientable ? std::vector<std::uint8_t>(report.componentCount, 0) : UnorientableComponents(mesh, report);
+    std::vector<std::uint8_t> turn(mesh.TriangleCount(), 0);
+    for (const std::uint32_t t : report.reversedTriangles)
+        turn[t] = 1;
+    std::vector<std::uint64_t> listed(report.componentCount, 0);
+    std::vector<std::uint64_t> size(report.componentCount, 0);
+    for (std::size_t t = 0; t < turn.size(); ++t) {
+        listed[report.triangleComponents[t]] += turn[t];
+        ++size[report.triangleComponents[t]];
+    }
+    for (std::size_t t = 0; t < turn.size(); ++t) {
+        const std::uint32_t c = report.triangleComponents[t];
+        if (unorientable[c] != 0)
+            turn[t] = 0;
+        else if (keepMost && 2 * listed[c] > size[c])
+            turn[t] = !turn[t];
+    }
+    return turn;
+}
+
+// Reverses the triangles validation finds wound against their body, or with `keepMost` only makes
+// each body's windings agree (TidyOptions::keepMostWindings). A component that cannot be oriented
+// is left as it is, and keeps no other from being turned. Returns the number reversed.
+std::uint64_t Reorient(TriangleMesh& mesh, bool keepMost)
 {
     if (mesh.TriangleCount() == 0 || !mesh.IsConsistent())
         return 0;
-    ValidationOptions options;
-    options.sliverQualityLimit = 0.001f;
-    options.checkSelfIntersections = false;
-    options.displacedResult = false;
-    options.maximumSelfIntersectionPairs = kSearchPairLimit;
-    const ValidationReport report = ValidateMesh(mesh, options);
-    if (!report.orientable || report.reversedTriangles.empty())
+    const ValidationReport report = FindWrongWayTriangles(mesh);
+    if (report.reversedTriangles.empty())
         return 0;
-    for (std::uint32_t t : report.reversedTriangles)
-        std::swap(mesh.indices[std::size_t{3} * t + 1], mesh.indices[std::size_t{3} * t + 2]);
-    mesh.ComputeVertexNormals();
-    return report.reversedTriangles.size();
+    const std::vector<std::uint8_t> turn = TrianglesToTurn(mesh, report, keepMost);
+    std::uint64_t reversed = 0;
+    for (std::size_t t = 0; t < turn.size(); ++t) {
+        if (turn[t] == 0)
+            continue;
+        std::swap(mesh.indices[3 * t + 1], mesh.indices[3 * t + 2]);
+        ++reversed;
+    }
+    if (reversed != 0)
+        mesh.ComputeVertexNormals();
+    return reversed;
 }
 
 }  // namespace
@@ -57,7 +121,7 @@ TidyReport TidyMesh(TriangleMesh& mesh, const TidyOptions& options)
     if (options.removeDuplicates)
         report.duplicatesRemoved = RemoveDuplicateTriangles(mesh);
     if (options.reorient)
-        report.trianglesReoriented = Reorient(mesh);
+        report.trianglesReoriented = Reorient(mesh, options.keepMostWindings);
     if (options.removeUnusedVertices)
         report.unusedVerticesRemoved = RemoveUnusedVertices(mesh);
     report.changed = report.verticesMerged > 0 || report.degenerateRemoved > 0 || report.duplicatesRemoved > 0

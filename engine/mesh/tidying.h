@@ -25,8 +25,14 @@ struct TidyOptions {
     // Drop triangles that repeat an earlier triangle's corners (in any order).
     bool removeDuplicates = true;
     // Reverse the triangles whose winding disagrees with their body's outward orientation; a
-    // surface that cannot be oriented is left as it is.
+    // surface that cannot be oriented is left as it is, and the other bodies are turned all the
+    // same.
     bool reorient = true;
+    // With reorient: turn only the fewer of each body's triangles, so that its windings agree and
+    // most stay as they were written, and leave which side is its outside as it is. Repair orients
+    // so while holes and shared edges leave bodies open, and decides each body's outside (by its
+    // volume and the bodies round it) once they are closed.
+    bool keepMostWindings = false;
     bool removeUnusedVertices = true;
     // Recompute vertex normals at the end when something changed.
     bool recomputeNormals = true;

@@ -2,6 +2,7 @@
 the grid, and the runner itself on small parts whose answer is known (run with the runner's
 path as the first argument; without it those cases are skipped)."""
 
+import argparse
 import json
 import os
 import subprocess
@@ -13,6 +14,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import compare  # noqa: E402
 
 RUNNER = None
+REPAIR_RUNNER = None
 
 GOOD = {"outcome": "published", "triangles": 1000, "crossing_triangles": 0, "closed": True, "manifold": True,
         "outward": True, "volume": 64000.0, "verdict": "Good", "ms": 2000.0}
@@ -51,6 +53,77 @@ class CompareRows(unittest.TestCase):
         for name, before, after, worse, better in cases:
             with self.subTest(name):
                 self.assertEqual(compare.compare_rows(before, after), (worse, better))
+
+
+# A repaired part as a Repair row gives it: closed, manifold, outward, nothing moved.
+FIXED = {"route": "repair", "outcome": "replaced", "bodies_before": 3, "bodies_after": 3, "bodies_gone": 0,
+         "volume_before": 1000.0, "volume_after": 1000.0, "closed_before": True, "closed": True, "manifold": True,
+         "outward": True, "open_edges": 0, "nonmanifold_edges": 0, "winding_conflicts": 0, "corner_move": 0.0, "crossings": 0, "info_kind": 0, "info": "Repaired: ...",
+         "verdict": "Good", "second_changed": False, "ms": 2000.0}
+CHECKED = dict({k: v for k, v in FIXED.items() if k not in ("crossings", "info_kind", "info", "verdict", "second_changed")},
+               route="check", outcome="completed", crossing_triangles=0, passed=True,
+               headline="Ready to save: no problems found.")
+
+
+def fixed(base=FIXED, **fields):
+    row = dict(base)
+    row.update(fields)
+    return row
+
+
+class CompareRepairAndCheckRows(unittest.TestCase):
+    def test_each_change_is_marked_on_the_right_side(self):
+        cases = [
+            ("the same repair", FIXED, FIXED, [], []),
+            ("failed where it repaired", FIXED, {"outcome": "crashed"}, ["replaced -> crashed"], []),
+            ("left as it was, as before", fixed(outcome="unchanged"), FIXED, [], []),
+            ("inside out under a green box", FIXED, fixed(outward=False, volume_after=-1000.0),
+             ["green box over faults False -> True", "outward True -> False"], []),
+            ("turned outward", fixed(info_kind=1, outward=False, volume_after=-1000.0), fixed(info_kind=1), [],
+             ["outward False -> True"]),
+            ("a body removed", FIXED, fixed(bodies_gone=1), ["bodies removed 0 -> 1"], []),
+            # Welded or split pieces change the count, not what is there.
+            ("bodies joined by a weld", FIXED, fixed(bodies_after=1), [], []),
+            ("volume moved past the share", FIXED, fixed(volume_after=980.0), ["volume moved 0.0% -> 2.0%"], []),
+            ("volume moved within the share", FIXED, fixed(volume_after=995.0), [], []),
+            ("volume of an open input", fixed(closed_before=False), fixed(closed_before=False, volume_after=10.0), [], []),
+            ("corner moved further", FIXED, fixed(corner_move=0.5), ["corner move 0 -> 0.5 mm"], []),
+            ("corner moved by float noise", fixed(corner_move=0.5), fixed(corner_move=0.5004), [], []),
+            ("a second repair changes it", FIXED, fixed(second_changed=True),
+             ["second Repair changes it False -> True"], []),
+            ("slower past the rule", FIXED, fixed(ms=4000.0), ["time 2000 -> 4000 ms"], []),
+            ("check: a passed headline turned to problems", CHECKED,
+             fixed(CHECKED, passed=False, headline="1 problem found: 4 open edges."), ["passed True -> False"], []),
+            ("check: \"Ready to save\" over crossings", CHECKED, fixed(CHECKED, crossing_triangles=2),
+             ["\"Ready to save\" with faults False -> True", "crossing 0 -> 2"], []),
+            ("check: \"Ready to save\" over open edges", fixed(CHECKED, passed=False, headline="1 problem found", closed=False),
+             fixed(CHECKED, closed=False, open_edges=4), ["\"Ready to save\" with faults False -> True"],
+             ["passed False -> True"]),
+            # Bodies touching at a corner (pinched, not manifold) are read by a slicer as written.
+            ("check: \"Ready to save\" over bodies touching at a corner", CHECKED, fixed(CHECKED, manifold=False),
+             ["manifold True -> False"], []),
+        ]
+        for name, before, after, worse, better in cases:
+            with self.subTest(name):
+                self.assertEqual(compare.compare_rows(before, after), (worse, better))
+
+    def test_a_row_alone_names_its_faults(self):
+        cases = [
+            ("sound", FIXED, []),
+            ("a second repair changes it, nothing said of 10.00 mm", fixed(second_changed=True, info="holes 10.00 mm across"),
+             ["second Repair changes it"]),
+            ("a hole of 0.00 mm", fixed(CHECKED, report="left 5 holes open (largest 0.00 mm across)"), ["says 0.00 mm"]),
+            ("a volume of 0.00 mm3", fixed(CHECKED, headline="1 problem found: 47.5% (0.00 to 0.00 mm3)."),
+             ["says 0.00 mm"]),
+            ("open where it was closed", fixed(CHECKED, passed=False, headline="1 problem found", closed=False),
+             ["no longer closed"]),
+            ("\"Ready to save\" over crossings", fixed(CHECKED, crossing_triangles=2), ["\"Ready to save\" with faults"]),
+            ("a crumb removed", fixed(bodies_gone=1), ["bodies removed: 1 of 3"]),
+            ("timed out", {"route": "check", "outcome": "timed out"}, ["timed out"]),
+        ]
+        for name, row, faults in cases:
+            with self.subTest(name):
+                self.assertEqual(compare.row_faults(row), faults)
 
 
 class TimingAgain(unittest.TestCase):
@@ -116,6 +189,15 @@ class Grid(unittest.TestCase):
             self.assertEqual(len(grid), 2 * 2 * sizes * 2)
             self.assertEqual(len({compare.settings_text(s) for s in grid}), len(grid))
 
+    def test_repair_and_check_take_each_file_at_each_size_and_each_shape_once(self):
+        cases = compare.fix_cases("check", ["a.stl", "b.off"], ["gen:cube"], compare.parse_sizes("own,40,2"))
+        self.assertEqual(len(cases), 2 * 3 + 1)
+        self.assertEqual(len({(part, compare.settings_text(s)) for part, s in cases}), len(cases))
+        self.assertEqual(compare.settings_text(cases[-1][1]), "check own")
+        for bad in ("0", "-2", "forty", ""):
+            with self.assertRaises(argparse.ArgumentTypeError):
+                compare.parse_sizes(bad)
+
     def test_quick_takes_every_fourth_part_of_the_same_order(self):
         parts = ["p%02d" % i for i in range(10)]
         self.assertEqual(compare.pick_parts(reversed(parts), True), ["p00", "p04", "p08"])
@@ -130,15 +212,18 @@ class Grid(unittest.TestCase):
 
 
 class RunnerSource(unittest.TestCase):
-    def test_an_older_tree_gets_the_current_runner_once(self):
+    def test_an_older_tree_gets_the_current_runners_once(self):
         own_lines = "add_executable(process_corpus process_corpus/process_corpus.cpp)\n"
         cases = [
-            # name, the runner source already there, whether the commit holds it, CMake lines
-            ("a tree without the runner", None, False, "add_executable(render_shots x.cpp)\n"),
-            ("a copy left by an earlier run", "// out of date\n", False, own_lines),
-            ("a tree with its own runner", "// its own\n", True, own_lines),
+            # name, the process runner's source already there, the folders the commit holds,
+            # CMake lines
+            ("a tree without the runners", None, set(), "add_executable(render_shots x.cpp)\n"),
+            ("a copy left by an earlier run", "// out of date\n", set(), own_lines),
+            ("a tree with its own process runner only", "// its own\n", {"process_corpus"}, own_lines),
+            ("a tree with every runner", "// its own\n", {"process_corpus", "repair_corpus", "corpus_part"},
+             own_lines + compare.RUNNER_CMAKE["repair_corpus"]),
         ]
-        for name, there, has_own, lists in cases:
+        for name, there, held, lists in cases:
             with self.subTest(name), tempfile.TemporaryDirectory() as tree:
                 os.makedirs(os.path.join(tree, "tools"))
                 with open(os.path.join(tree, "tools", "CMakeLists.txt"), "w") as f:
@@ -147,16 +232,19 @@ class RunnerSource(unittest.TestCase):
                     os.makedirs(os.path.join(tree, "tools", "process_corpus"))
                     with open(os.path.join(tree, "tools", "process_corpus", "process_corpus.cpp"), "w") as f:
                         f.write(there)
-                compare.give_runner_source(tree, has_own)
-                compare.give_runner_source(tree, has_own)
+                compare.give_runner_source(tree, held)
+                compare.give_runner_source(tree, held)
                 with open(os.path.join(tree, "tools", "CMakeLists.txt")) as f:
-                    self.assertEqual(f.read().count("add_executable(process_corpus"), 1)
+                    text = f.read()
+                for runner in ("process_corpus", "repair_corpus"):
+                    self.assertEqual(text.count("add_executable(%s " % runner), 1, runner)
                 with open(os.path.join(tree, "tools", "process_corpus", "process_corpus.cpp")) as f:
                     source = f.read()
-                if has_own:
-                    self.assertEqual(source, there)
-                else:
-                    self.assertIn("GeneratedParts", source)
+                self.assertEqual(source == there, "process_corpus" in held)
+                # Whatever the tree held, a runner copied in finds the loader it compiles.
+                if held != {"process_corpus", "repair_corpus", "corpus_part"}:
+                    self.assertTrue(os.path.isfile(os.path.join(tree, "tools", "corpus_part", "corpus_part.cpp")))
+                    self.assertTrue(os.path.isfile(os.path.join(tree, "tools", "repair_corpus", "repair_corpus.cpp")))
 
 
 # A 1 x 2 x 4 box as OFF: scaled to 40 mm its volume is 10 x 20 x 40 mm before the relief.
@@ -224,7 +312,56 @@ class Runner(unittest.TestCase):
         self.assertEqual(row["outcome"], "unreadable")
 
 
+def run_repair_runner(text, *arguments):
+    with tempfile.NamedTemporaryFile("w", suffix=".off", delete=False) as f:
+        f.write(text)
+    try:
+        done = subprocess.run([REPAIR_RUNNER] + list(arguments) + [f.name], capture_output=True, text=True,
+                              timeout=600)
+    finally:
+        os.unlink(f.name)
+    return [json.loads(line) for line in done.stdout.splitlines() if line.startswith("{")]
+
+
+class RepairRunner(unittest.TestCase):
+    def setUp(self):
+        if REPAIR_RUNNER is None:
+            self.skipTest("no repair runner given")
+
+    def test_repair_and_check_of_a_sound_box_change_nothing(self):
+        repair, check = run_repair_runner(BOX_OFF, "--route", "both", "--twice")
+        self.assertEqual((repair["route"], repair["outcome"], repair["size"]), ("repair", "unchanged", 40), repair)
+        self.assertTrue(repair["summary"].startswith("Repair: nothing needed changing."), repair)
+        self.assertEqual((repair["corner_move"], repair["bodies_gone"], repair["second_changed"]), (0, 0, False))
+        self.assertEqual((check["route"], check["outcome"], check["passed"]), ("check", "completed", True), check)
+        self.assertTrue(check["headline"].startswith("Ready to save"), check)
+        # 10 x 20 x 40 mm, the box scaled to 40 mm.
+        self.assertAlmostEqual(check["volume_after"], 8000.0, places=6)
+
+    def test_a_small_hole_is_closed_between_the_corners_there(self):
+        # The top taken away and the part at 2 mm: 0.5 x 1 x 2 mm, its 0.5 x 1 mm hole closed by
+        # two triangles over its four corners.
+        open_box = BOX_OFF.replace("8 6 0", "8 5 0").replace("4 4 5 6 7\n", "")
+        for size, volume in (("2", 1.0), ("own", 8.0)):
+            with self.subTest(size):
+                (row,) = run_repair_runner(open_box, "--route", "repair", "--size", size)
+                self.assertEqual(row["size"], 2 if size == "2" else "own")
+                if size == "2":
+                    self.assertEqual(row["outcome"], "replaced", row)
+                    self.assertTrue(row["closed"] and row["manifold"] and row["outward"], row)
+                    self.assertEqual(row["corner_move"], 0)
+                    self.assertAlmostEqual(row["volume_after"], volume, places=6)
+                else:
+                    self.assertFalse(row["closed_before"])
+                    self.assertEqual(row["source_triangles"], 10)
+
+
 if __name__ == "__main__":
-    if len(sys.argv) > 1 and os.path.isfile(sys.argv[-1]):
-        RUNNER = sys.argv.pop()
+    # The runners' paths, when given, end the arguments: the Process runner, then the repair runner.
+    while len(sys.argv) > 1 and os.path.isfile(sys.argv[-1]):
+        path = sys.argv.pop()
+        if "repair_corpus" in os.path.basename(path):
+            REPAIR_RUNNER = path
+        else:
+            RUNNER = path
     unittest.main()

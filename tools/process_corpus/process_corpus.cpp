@@ -10,37 +10,27 @@
 //
 // The same source is built against older commits, so it keeps to the pipeline's long-standing
 // entry points (AsyncPipeline: SetSource, SetHeightMap, Request, WaitForFullResult, GetStatus,
-// the published mesh and report) and to the test shapes every recent commit has.
+// the published mesh and report); the loading and the measures are in tools/corpus_part, shared
+// with the repair runner.
 #include "engine/displacement/cage_gizmo.h"
 #include "engine/mesh/mesh_validation.h"
-#include "engine/mesh/stl_reader.h"
-#include "engine/mesh/test_shapes.h"
 #include "engine/pipeline/async_pipeline.h"
 #include "engine/textures/procedural_registry.h"
 #include "tests/support/exact_crossings.h"
-#include "tests/support/shapes.h"
+#include "tools/corpus_part/corpus_part.h"
 
-#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
-#include <functional>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <new>
 #include <sstream>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace grainforge::tools {
 namespace {
 
 using mesh::TriangleMesh;
-using mesh::Vec3;
 
 struct Options {
     std::string part;
@@ -51,159 +41,6 @@ struct Options {
     bool simplify = true;       // --simplify on | off
     bool crossings = true;      // --no-crossings skips the exact check on very large results
 };
-
-struct Loaded {
-    bool ok = false;
-    std::string error;
-    TriangleMesh mesh;
-};
-
-// ---------------------------------------------------------------------------------------------
-// Parts
-
-// The shapes of the foreign-shape property test that every recent commit can build, at their
-// own sizes: thin, bladed, several bodies, rough, holed, far out, doubled and hollow parts.
-const std::map<std::string, std::function<TriangleMesh()>>& GeneratedParts()
-{
-    static const std::map<std::string, std::function<TriangleMesh()>> parts = {
-        {"thin-plate", [] { return test::MakeBox({0, 0, 0}, {20, 20, 0.5f}); }},
-        {"blade", [] { return test::MakeWedge(20.0f, 10.0f, 2.0f, 0.05f); }},
-        {"two-boxes", [] { return test::MakeTwoCubes(); }},
-        {"boxes-sharing-a-face", [] { return test::MakeWeldedCubePair({10, 0, 0}); }},
-        {"boxes-sharing-an-edge", [] { return test::MakeWeldedCubePair({10, 10, 0}); }},
-        {"noisy-sphere", [] { return test::MakeNoisySphere(7, 10.0f, 0.3f, 48, 96); }},
-        {"torus", [] { return test::MakeTorus(15.0f, 5.0f, 96, 48); }},
-        {"cube-20", [] { return mesh::MakeTestCube(20.0f); }},
-        {"cube-at-1e6", [] { return test::Translated(mesh::MakeTestCube(20.0f), {1e6f, 1e6f, 0}); }},
-        {"sphere-with-cube-1km-away",
-            [] { return test::Combined(mesh::MakeTestSphere(15.0f), test::Translated(mesh::MakeTestCube(1.0f), {707110, 707110, 0})); }},
-        {"corner-fold",
-            [] {
-                TriangleMesh box = test::MakeGridTopBox(8, 10.0f);
-                box.vertices[4 * 9 + 4].position += Vec3{1.9f, 0.3f, 0.0f};
-                return box;
-            }},
-        {"cube-with-hollow", [] { return test::Combined(mesh::MakeTestCube(20.0f), test::Flipped(mesh::MakeTestCube(6.0f))); }},
-        {"body-inside-a-body", [] { return test::Combined(mesh::MakeTestCube(20.0f), mesh::MakeTestCube(6.0f)); }},
-        {"boss-on-a-plate",
-            [] { return test::Combined(test::MakeBox({0, 0, 0}, {30, 30, 2}), test::MakeBox({10, 10, 1}, {20, 20, 12})); }},
-        {"cube-with-crumbs",
-            [] {
-                TriangleMesh part = mesh::MakeTestCube(20.0f);
-                for (int i = 0; i < 4; ++i)
-                    part = test::Combined(std::move(part), test::Translated(mesh::MakeTestCube(0.05f), {25.0f + 3 * i, 0, 0}));
-                return part;
-            }},
-        {"cube-with-reversed-copies",
-            [] {
-                TriangleMesh cube = mesh::MakeTestCube(20.0f);
-                for (const std::size_t f : {1, 6, 11})
-                    cube.indices.insert(cube.indices.end(), {cube.indices[3 * f], cube.indices[3 * f + 2], cube.indices[3 * f + 1]});
-                return cube;
-            }},
-        {"doubled-sphere",
-            [] {
-                TriangleMesh sphere = mesh::MakeTestSphere(10.0f);
-                const std::vector<std::uint32_t> once = sphere.indices;
-                sphere.indices.insert(sphere.indices.end(), once.begin(), once.end());
-                return sphere;
-            }},
-        {"plain-tube", [] { return test::MakeReliefTube(30.0f, 3.0f, 30.0f, 128, 60, 0.0f); }},
-    };
-    return parts;
-}
-
-// The file's lines without their comments (from "#" to the end of the line).
-std::string WithoutComments(const std::string& path)
-{
-    std::ifstream file(path);
-    std::string text;
-    for (std::string line; std::getline(file, line);)
-        text += line.substr(0, line.find('#')) + "\n";
-    return text;
-}
-
-// The header, then the vertex and face counts checked against what the file holds before
-// anything is sized on them; faces of more than three corners become fans.
-Loaded ReadOffFile(const std::string& path)
-{
-    std::istringstream in(WithoutComments(path));
-    std::string word;
-    in >> word;
-    if (!in || (word != "OFF" && word != "COFF"))
-        return {false, "not an OFF file", {}};
-    std::uint64_t vertices = 0, faces = 0, edges = 0;
-    if (!(in >> vertices >> faces >> edges))
-        return {false, "OFF header without its counts", {}};
-    Loaded loaded{true, {}, {}};
-    std::vector<Vec3> points;
-    for (std::uint64_t v = 0; v < vertices; ++v) {
-        Vec3 p{};
-        if (!(in >> p.x >> p.y >> p.z))
-            return {false, "OFF file ends inside its vertices", {}};
-        std::string rest;
-        std::getline(in, rest);  // colours, when present
-        loaded.mesh.vertices.push_back({p, {}});
-    }
-    for (std::uint64_t f = 0; f < faces; ++f) {
-        std::uint64_t corners = 0;
-        if (!(in >> corners) || corners < 3 || corners > vertices)
-            return {false, "OFF face " + std::to_string(f) + " unreadable", {}};
-        std::vector<std::uint32_t> ring(corners);
-        for (std::uint32_t& index : ring) {
-            std::uint64_t i = 0;
-            if (!(in >> i) || i >= vertices)
-                return {false, "OFF face " + std::to_string(f) + " names a missing vertex", {}};
-            index = static_cast<std::uint32_t>(i);
-        }
-        std::string rest;
-        std::getline(in, rest);
-        for (std::size_t k = 1; k + 1 < ring.size(); ++k)
-            loaded.mesh.indices.insert(loaded.mesh.indices.end(), {ring[0], ring[k], ring[k + 1]});
-    }
-    if (loaded.mesh.indices.empty())
-        return {false, "OFF file without faces", {}};
-    return loaded;
-}
-
-// Scaled about its low corner so that the largest extent is `size` mm, and stood on z = 0.
-TriangleMesh ScaledOntoTheBed(TriangleMesh part, float size)
-{
-    part.ComputeBounds();
-    const Vec3 extent = part.boundsMax - part.boundsMin;
-    const float largest = std::max({extent.x, extent.y, extent.z});
-    const float scale = largest > 0.0f ? size / largest : 1.0f;
-    for (mesh::MeshVertex& v : part.vertices) {
-        const Vec3 p = v.position - part.boundsMin;
-        v.position = Vec3{p.x * scale, p.y * scale, p.z * scale};
-    }
-    part.ComputeBounds();
-    return part;
-}
-
-Loaded LoadPart(const Options& options)
-{
-    const std::string& name = options.part;
-    if (name.rfind("gen:", 0) == 0) {
-        const auto found = GeneratedParts().find(name.substr(4));
-        if (found == GeneratedParts().end())
-            return {false, "no generated part named " + name.substr(4), {}};
-        TriangleMesh part = found->second();
-        part.ComputeBounds();
-        return {true, {}, std::move(part)};
-    }
-    Loaded loaded;
-    const bool isOff = name.size() > 4 && (name.substr(name.size() - 4) == ".off" || name.substr(name.size() - 4) == ".OFF");
-    if (isOff) {
-        loaded = ReadOffFile(name);
-    } else {
-        mesh::StlReadResult read = mesh::ReadStlFile(name, mesh::StlReadOptions{});
-        loaded = {read.ok, read.error, std::move(read.mesh)};
-    }
-    if (loaded.ok)
-        loaded.mesh = ScaledOntoTheBed(std::move(loaded.mesh), options.sizeMillimetres);
-    return loaded;
-}
 
 // ---------------------------------------------------------------------------------------------
 // The run
@@ -238,93 +75,6 @@ mesh::PipelineSettings SettingsFor(const Options& options, const TriangleMesh& p
     s.cleanup.weldCollapsedTriangles = false;
     s.cleanup.fillHoles = false;
     return s;
-}
-
-struct Shape {
-    bool closed = false;
-    bool manifold = false;
-    double volume = 0.0;
-};
-
-// Vertices whose triangles form more than one fan (the far edges of their triangles, from -> to,
-// make more than one cycle).
-std::uint64_t CountPinchedVertices(const TriangleMesh& mesh)
-{
-    std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> fans(mesh.vertices.size());
-    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t)
-        for (int k = 0; k < 3; ++k)
-            fans[mesh.indices[3 * t + k]].emplace_back(mesh.indices[3 * t + (k + 1) % 3], mesh.indices[3 * t + (k + 2) % 3]);
-    std::uint64_t pinched = 0;
-    for (auto& fan : fans) {
-        if (fan.empty())
-            continue;
-        std::sort(fan.begin(), fan.end());
-        std::size_t steps = 0;
-        std::uint32_t at = fan[0].first;
-        do {
-            const auto next = std::lower_bound(fan.begin(), fan.end(), std::make_pair(at, std::uint32_t{0}));
-            if (next == fan.end() || next->first != at)
-                break;
-            at = next->second;
-            ++steps;
-        } while (at != fan[0].first && steps <= fan.size());
-        pinched += steps != fan.size();
-    }
-    return pinched;
-}
-
-// Summed about the box's centre in double, so that a part far out keeps its digits.
-double SignedVolume(const TriangleMesh& mesh)
-{
-    const Vec3 centre = (mesh.boundsMin + mesh.boundsMax) * 0.5f;
-    double volume = 0.0;
-    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
-        double p[3][3];
-        for (int k = 0; k < 3; ++k) {
-            const Vec3 v = mesh.vertices[mesh.indices[3 * t + k]].position;
-            p[k][0] = double(v.x) - centre.x;
-            p[k][1] = double(v.y) - centre.y;
-            p[k][2] = double(v.z) - centre.z;
-        }
-        volume += (p[0][0] * (p[1][1] * p[2][2] - p[1][2] * p[2][1]) - p[0][1] * (p[1][0] * p[2][2] - p[1][2] * p[2][0])
-                      + p[0][2] * (p[1][0] * p[2][1] - p[1][1] * p[2][0]))
-            / 6.0;
-    }
-    return volume;
-}
-
-// Closed: every directed edge has its reverse. Manifold: no directed edge twice and the
-// triangles round every vertex one fan.
-Shape MeasureShape(const TriangleMesh& mesh)
-{
-    std::map<std::pair<std::uint32_t, std::uint32_t>, int> directed;
-    for (std::size_t c = 0; c < mesh.indices.size(); ++c)
-        ++directed[{mesh.indices[c], mesh.indices[c - c % 3 + (c + 1) % 3]}];
-    std::uint64_t open = 0, repeated = 0;
-    for (const auto& [edge, uses] : directed) {
-        repeated += uses > 1;
-        open += directed.count({edge.second, edge.first}) == 0;
-    }
-    return {open == 0, repeated == 0 && CountPinchedVertices(mesh) == 0, SignedVolume(mesh)};
-}
-
-// Escapes a text for a JSON string.
-std::string Quoted(const std::string& text)
-{
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\u%04x", c);
-            out += code;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 struct Row {
@@ -458,7 +208,7 @@ int Run(int argc, char** argv)
     }
     Row row;
     try {
-        const Loaded loaded = LoadPart(options);
+        const Loaded loaded = LoadPart(options.part, options.sizeMillimetres);
         if (!loaded.ok)
             row.reason = loaded.error;
         else

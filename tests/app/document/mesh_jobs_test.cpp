@@ -186,6 +186,19 @@ TEST(MeshJobs, RepairOfAHoledSphereAndOfACleanCube)
     EXPECT_EQ(repaired.report.openEdgesAfter, 0u);
     const RepairInformation information = RepairInformationText(repaired.report, 0);
     EXPECT_EQ(information.text, "Repaired: open edges 3 to 0, non-manifold edges 0 to 0, bodies 1 to 1.");
+
+    // The box is green only when validation of the part as installed names nothing Repair mends:
+    // an inside-out sphere with a hole once came out closed, still inside out, under a green box.
+    TriangleMesh insideOut = test::Flipped(mesh::MakeTestSphere(10.0f));
+    insideOut.indices.resize(insideOut.indices.size() - 3);
+    const RepairJobResult turned = RepairInputMeshJob(Bounded(insideOut));
+    ASSERT_EQ(turned.outcome, MeshJobOutcome::replaced);
+    const mesh::ValidationReport installed = mesh::ValidateMesh(turned.mesh, mesh::ValidationOptions{});
+    EXPECT_FALSE(installed.insideOut);
+    EXPECT_EQ(RepairInformationText(turned.report, 0).kind, mesh::NamesFaultRepairMends(installed) ? 1 : 0);
+    mesh::RepairForPrintReport faultLeft = turned.report;
+    faultLeft.faultLeft = true;
+    EXPECT_EQ(RepairInformationText(faultLeft, 0).kind, 1);
 }
 
 TEST(MeshJobs, Texts)

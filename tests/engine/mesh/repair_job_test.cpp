@@ -240,6 +240,72 @@ TEST(RepairForPrint, BodyOfFewTrianglesIsNoCrumbAfterASplit)
     }
 }
 
+// Each body's outside is decided once its holes are closed and its edges split, in the same run:
+// bodies written inside out came back closed yet inside out under "Repaired", the turn counted
+// against a winding the job later undid ("Triangles reoriented: 260" of a part whose 52 facets
+// it turned). A hollow stays a hollow, and what one Repair gives back a second leaves exactly as
+// it is (it once turned, split or removed what the first had left).
+TEST(RepairForPrint, DecidesEachBodysOutsideOnceClosedAndASecondRunChangesNothing)
+{
+    const auto holed = [](TriangleMesh mesh) {
+        mesh.indices.resize(mesh.indices.size() - 3);
+        return mesh;
+    };
+    const TriangleMesh sphere = MakeTestSphere(10.0f);
+    const TriangleMesh cube = MakeTestCube(20.0f);
+    const TriangleMesh cubeBeside = test::Translated(cube, {20, 20, 0});
+    // Four facets of the second cube, not its first, wound against the rest: its outside.
+    TriangleMesh cubesMostlyInsideOut = test::Combined(cube, test::Flipped(cubeBeside));
+    for (const std::size_t t : {13, 14, 15, 16})
+        std::swap(cubesMostlyInsideOut.indices[3 * t + 1], cubesMostlyInsideOut.indices[3 * t + 2]);
+    const struct {
+        const char* what;
+        TriangleMesh part;
+        double volume;
+        const char* says;  // a line of the log, or null when none is asked
+    } cases[] = {
+        {"an inside-out sphere with a small hole", holed(test::Flipped(sphere)), sphere.Volume(),
+            "  Triangles reoriented: 9,023\n"},
+        {"an inside-out sphere with a small hole beside a Moebius strip",
+            test::Combined(holed(test::Flipped(sphere)), test::Translated(test::MakeMoebiusStrip(), {100, 0, 0})),
+            sphere.Volume(), "  Triangles reoriented: 9,023\n"},
+        {"cubes on an edge, the second inside out", test::Combined(cube, test::Flipped(cubeBeside)), 16000.0,
+            "  Triangles reoriented: 12\n"},
+        {"cubes on an edge, the second inside out but for four facets", cubesMostlyInsideOut, 16000.0,
+            "  Triangles reoriented: 8\n"},
+        {"a cube written inside out round a hollow with a small hole",
+            test::Flipped(test::Combined(cube, holed(test::Flipped(MakeTestSphere(3.0f))))),
+            8000.0 - MakeTestSphere(3.0f).Volume(), "  1 body inside another is kept as a hollow"},
+        {"a 0.4 mm cube on an edge of a 2.5 mm tile beside a sphere",
+            test::Combined(test::Combined(sphere, test::MakeBox({20, 0, 0}, {22.5f, 2.5f, 0.4f})),
+                test::MakeBox({22.5f, 2.5f, 0}, {22.9f, 2.9f, 0.4f})),
+            sphere.Volume() + 2.5 + 0.064, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TriangleMesh part = c.part;
+        WeldIdenticalVertices(part);
+        const RepairForPrintReport report = RepairForPrint(part, {});
+        const std::string summary = FormatRepairSummary(report);
+        EXPECT_TRUE(report.repaired);
+        const ValidationReport result = ValidateMesh(part, ValidationOptions{});
+        if (result.orientable) {
+            EXPECT_EQ(WrongWayTriangleCount(result), 0u) << summary;
+        }
+        // The bodies short of the strip, which encloses nothing.
+        EXPECT_NEAR(BodiesVolume(part, {-1e30f, -1e30f, -1e30f}, {50, 1e30f, 1e30f}), c.volume, 1e-3 * c.volume) << summary;
+        if (c.says != nullptr) {
+            EXPECT_TRUE(Contains(summary, c.says)) << summary;
+        }
+        // The Moebius strip cannot be oriented: that fault is left, and said to be.
+        EXPECT_EQ(report.faultLeft, !result.orientable) << summary;
+        TriangleMesh again = part;
+        const RepairForPrintReport second = RepairForPrint(again, {});
+        EXPECT_FALSE(second.repaired) << FormatRepairSummary(second);
+        EXPECT_TRUE(test::Identical(again, part));
+    }
+}
+
 // One facet of a cube wound the wrong way, and apart from it a square written in both windings,
 // which encloses nothing: the facet is turned, the square stays, and the summary says both.
 TEST(RepairForPrint, UndecidableSheetIsLeftAndTheRestRepaired)
@@ -378,6 +444,12 @@ TEST(TidyMesh, InsideOutPartIsTurnedAndAMoebiusStripIsLeft)
     const TriangleMesh before = strip;
     EXPECT_FALSE(TidyMesh(strip, TidyOptions{}).changed);
     EXPECT_EQ(strip.indices, before.indices);
+
+    // The strip no longer keeps an inside-out cube beside it from being turned, and stays as it is.
+    TriangleMesh both = test::Combined(test::Flipped(MakeTestCube(20)), test::Translated(before, {40, 0, 0}));
+    EXPECT_EQ(TidyMesh(both, TidyOptions{}).trianglesReoriented, 12u);
+    EXPECT_TRUE(std::equal(both.indices.begin() + 36, both.indices.end(), test::Combined(MakeTestCube(20), before).indices.begin() + 36));
+    EXPECT_EQ(TidyMesh(both, TidyOptions{}).trianglesReoriented, 0u);
 }
 
 TEST(TidyMesh, SwitchedOffPassesChangeNothing)

@@ -26,6 +26,7 @@
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/textures/procedural_registry.h"
 #include "tests/support/exact_crossings.h"
+#include "tests/support/mesh_compare.h"
 #include "tests/support/mesh_of.h"
 #include "tests/support/shapes.h"
 
@@ -53,6 +54,7 @@ enum class Route {
     repair,
     saveCheck,
     repairThenProcess,  // a refusal's advice followed: Mesh > Repair, then Process
+    repairTwice,        // Mesh > Repair, then again on its result, which must change nothing
 };
 
 bool Processes(Route route) { return route == Route::process || route == Route::repairThenProcess; }
@@ -171,8 +173,14 @@ Outcome RunRoute(const Row& row, const TriangleMesh& given, const PipelineSettin
         return RunProcess(part, settings);
     Outcome outcome{false, {}, part, {}};
     outcome.report.sourceTriangles = part.TriangleCount();
-    if (row.route == Route::repair) {
+    if (row.route == Route::repair || row.route == Route::repairTwice) {
         outcome.said = FormatRepairSummary(RepairForPrint(outcome.mesh, {}));
+        if (row.route == Route::repairTwice) {
+            TriangleMesh again = outcome.mesh;
+            outcome.said = FormatRepairSummary(RepairForPrint(again, {}));
+            if (const ::testing::AssertionResult same = test::Identical(again, outcome.mesh); !same)
+                return {true, "a second Repair changed the part (" + std::string(same.message()) + "):\n" + outcome.said, {}, {}};
+        }
         return outcome;
     }
     // The round the check runs, as Mesh > Repair runs it too.
@@ -846,7 +854,28 @@ constexpr const char* kKeptInsert =
     "1 body inside another is kept solid, as an insert: the 6.00 x 6.00 x 6.00 mm body at (0.00, "
     "0.00, 0.00) mm, 216.00 cubic mm";
 
+// Bodies written inside out with a small hole, a sphere, and a cube round a hollow: Repair
+// closes the holes and then decides each body's outside, so the sphere faces out and the hollow
+// stays a hollow (Repair once filled the holes and left the sphere inside out under "Repaired",
+// and turned the cube alone, so that its hollow, once closed, was kept as an insert).
+TriangleMesh Holed(TriangleMesh mesh)
+{
+    mesh.indices.resize(mesh.indices.size() - 3);
+    return mesh;
+}
+TriangleMesh InsideOutHoledSphere() { return Holed(test::Flipped(Sphere10())); }
+TriangleMesh InsideOutCubeWithHoledHollow()
+{
+    return test::Flipped(test::Combined(Cube20(), Holed(test::Flipped(MakeTestSphere(3.0f)))));
+}
+TriangleMesh CubeWithSphereHollow() { return test::Combined(Cube20(), test::Flipped(MakeTestSphere(3.0f))); }
+
 const Row kHollowRows[] = {
+    {"inside-out sphere with a small hole, imported, repair", InsideOutHoledSphere, 0.5f, kSolid, Expect::processed,
+        nullptr, false, Route::repair, true, Sphere10},
+    {"inside-out cube round a hollow with a small hole, imported, repair", InsideOutCubeWithHoledHollow, 0.5f, kSolid,
+        Expect::processed, nullptr, false, Route::repair, true, CubeWithSphereHollow, nullptr, nullptr, false,
+        "kept as a hollow"},
     {"cube with a hollow, imported, solid", CubeWithHollow, 0.5f, kSolid, Expect::processed, nullptr, false,
         Route::process, true, nullptr, nullptr, nullptr, false, kKeptHollow},
     {"cube with a hollow, imported, vertex", CubeWithHollow, 0.5f, kVertex, Expect::processed, nullptr, false,
@@ -947,6 +976,21 @@ TriangleMesh LargeSphereCubesAndPlate()
         Plate3());
 }
 
+// A second Repair changes nothing: a 0.4 mm cube standing on an edge of a 2.5 mm tile is split
+// off and kept as a piece of the tile, then a second Repair took it for a crumb of the part; of
+// two cubes on an edge, one written inside out, the split one was left inside out for a second
+// Repair to turn.
+TriangleMesh SphereTileAndCube()
+{
+    return test::Combined(test::Combined(Sphere10(), test::MakeBox({20, 0, 0}, {22.5f, 2.5f, 0.4f})),
+        test::MakeBox({22.5f, 2.5f, 0}, {22.9f, 2.9f, 0.4f}));
+}
+TriangleMesh CubesOnAnEdge() { return test::Combined(Cube20(), test::Translated(Cube20(), {20, 20, 0})); }
+TriangleMesh CubesOnAnEdgeOneInsideOut()
+{
+    return test::Combined(Cube20(), test::Flipped(test::Translated(Cube20(), {20, 20, 0})));
+}
+
 const Row kStrayBodyRows[] = {
     {"plate of 12 facets beside a large sphere and cubes on an edge, vertex", LargeSphereCubesAndPlate, 1.0f, kVertex,
         Expect::processed, nullptr, true, Route::process, false, nullptr, nullptr, nullptr, false, nullptr, nullptr,
@@ -968,6 +1012,11 @@ const Row kStrayBodyRows[] = {
         Route::saveCheck, true, Sphere10},
     {"sheet in both windings beside a reversed facet, repair", ReversedFacetBesideASheet, 0.5f, kSolid,
         Expect::processed, nullptr, false, Route::repair, false, Cube20, nullptr, nullptr, false, nullptr, DoubleSidedSquare},
+    {"0.4 mm cube on an edge of a tile beside a sphere, repaired twice", SphereTileAndCube, 0.5f, kSolid,
+        Expect::processed, nullptr, false, Route::repairTwice, true, nullptr, nullptr, nullptr, false,
+        "Repair: nothing needed changing."},
+    {"cubes on an edge, one inside out, repaired twice", CubesOnAnEdgeOneInsideOut, 0.5f, kSolid, Expect::processed,
+        nullptr, false, Route::repairTwice, true, CubesOnAnEdge, nullptr, nullptr, false, "Repair: nothing needed changing."},
 };
 
 std::string RowName(const ::testing::TestParamInfo<Row>& info)
