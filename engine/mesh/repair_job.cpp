@@ -362,8 +362,7 @@ bool LogReadBack(TriangleMesh& mesh, const RepairProgress& progress, std::string
     if (counts.duplicateTriangles != 0)
         log += ", " + FormatCountOf(counts.duplicateTriangles, "duplicate triangle", "duplicate triangles");
     log += "\n";
-    return counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0
-        && counts.duplicateTriangles == 0;
+    return IsCleanReadBack(counts);
 }
 
 }  // namespace
@@ -377,6 +376,27 @@ FixRound RunFixRound(TriangleMesh& mesh, float tolerance, const ExportCleanupOpt
     if (fixes != nullptr)
         round.repair = RepairMesh(mesh, *fixes, progress, bodiesBefore);
     return round;
+}
+
+bool CheckFixesWanted(const RepairOptions& fixes)
+{
+    return fixes.splitNonManifoldEdges || fixes.unfoldTriangles || fixes.resolveSelfIntersections || fixes.removeCrumbs;
+}
+
+bool IsCleanReadBack(const ReadBackCounts& counts)
+{
+    return counts.ok && counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0
+        && counts.duplicateTriangles == 0;
+}
+
+bool CheckRoundsEnd(const ReadBackCounts& counts, const RepairReport& repair, std::uint64_t& fewestLeft)
+{
+    const std::uint64_t left = repair.selfIntersectingTrianglesLeft;
+    if (IsCleanReadBack(counts) && (!repair.resolveChecked || left == 0 || left >= fewestLeft))
+        return true;
+    if (repair.resolveChecked)
+        fewestLeft = left;
+    return false;
 }
 
 namespace {
@@ -560,6 +580,19 @@ std::string FormatLeftPairsText(std::uint64_t pairsLeft)
 
 namespace {
 
+// A part Repair left as it was needed nothing only when no edge of it is open or shared by more
+// than two triangles: what stays of those is said.
+std::string UnchangedSummary(const RepairForPrintReport& report)
+{
+    std::string left;
+    if (report.nonManifoldEdgesBefore != 0)
+        left += "; " + FormatCountOf(report.nonManifoldEdgesBefore, "non-manifold edge is", "non-manifold edges are")
+            + " left, which no split could part";
+    if (report.openEdgesBefore != 0)
+        left += "; " + FormatCountOf(report.openEdgesBefore, "open edge is", "open edges are") + " left";
+    return left.empty() ? "Repair: nothing needed changing.\n" : "Repair: nothing was changed" + left + ".\n";
+}
+
 std::string SummaryOfChanges(const RepairForPrintReport& report)
 {
     if (report.emptied)
@@ -567,7 +600,7 @@ std::string SummaryOfChanges(const RepairForPrintReport& report)
     if (report.pairsLeft != 0 && !report.repaired)
         return "Repair: " + FormatUnchosenPairsText(report.pairsLeft) + "\n";
     if (!report.repaired)
-        return "Repair: nothing needed changing.\n";
+        return UnchangedSummary(report);
     return "Repair:\n" + report.details + "  triangles " + N(report.trianglesBefore) + " to " + N(report.trianglesAfter)
         + "; open edges " + N(report.openEdgesBefore) + " to " + N(report.openEdgesAfter) + "; non-manifold edges "
         + N(report.nonManifoldEdgesBefore) + " to " + N(report.nonManifoldEdgesAfter) + "; bodies "

@@ -89,6 +89,22 @@ struct ReadBackCounts {
     std::string error;
 };
 
+// The rounds of the Save STL check: at most this many rounds of RunFixRound and a read-back.
+inline constexpr std::int32_t kCheckRounds = 3;
+
+// Whether the check runs its fixes at all: any of the four switches on.
+[[nodiscard]] bool CheckFixesWanted(const RepairOptions& fixes);
+
+// Nothing a slicer would complain about: no over-shared or open edge, no facet with no area and
+// no duplicate. A refused read (counts not `ok`) is never clean.
+[[nodiscard]] bool IsCleanReadBack(const ReadBackCounts& counts);
+
+// Whether the check's rounds end after one whose fixes gave `repair` and whose part read back as
+// `counts`: a clean read-back ends them unless the triangles still passing through others keep
+// falling. `fewestLeft` carries the fewest left so far from round to round (start it at the
+// largest value).
+[[nodiscard]] bool CheckRoundsEnd(const ReadBackCounts& counts, const RepairReport& repair, std::uint64_t& fewestLeft);
+
 // Whether validation names a fault in the part that Repair is there to mend: an open or
 // non-manifold edge, a surface without a consistent inside, a triangle or body wound the wrong
 // way, a triangle of no area or repeated, a vertex no triangle uses.
