@@ -157,6 +157,13 @@ const mesh::TriangleMesh& CGrainforgeDoc::CurrentDisplayMesh() const
 {
     if (!HasPart() || handleToolActive || surfaceViewActive)
         return workingPart;
+    return ResultOrPart();
+}
+
+const mesh::TriangleMesh& CGrainforgeDoc::ResultOrPart() const
+{
+    if (!HasPart())
+        return workingPart;
     if (pipeline.IsRunning())
         return pipeline.PublishedMesh();
     const mesh::PipelineSettings s = BuildPipelineSettings();
@@ -354,9 +361,9 @@ bool CGrainforgeDoc::MappingReachesNoFace() const
            std::none_of(textured.begin(), textured.end(), [](std::uint8_t flag) { return flag != 0; });
 }
 
-bool CGrainforgeDoc::ShownResultCarriesNoTexture() const
+bool CGrainforgeDoc::SavedResultCarriesNoTexture() const
 {
-    if (&CurrentDisplayMesh() == &workingPart || !IsResultCurrent())
+    if (&ResultOrPart() == &workingPart || !IsResultCurrent())
         return false;
     const mesh::PipelineReport& report = pipeline.PublishedReport();
     return report.textureMissed && report.textureFigures.texturedFaces == 0;

@@ -112,6 +112,10 @@ enum class InfoEvent : std::uint8_t {
     partJob,    // Repair and the input-mesh jobs: the part's mesh replaced by a job, or why not
 };
 
+// What the mesh Save STL writes is: a result with relief, a result without (no relief asked,
+// or no face took texture), or the part as loaded (nothing processed with the current settings).
+enum class SavedMesh : std::uint8_t { textured, untexturedResult, partAsLoaded };
+
 // Whether the event `later` takes away a text of `kind` shown for the event `shown`.
 [[nodiscard]] bool InformationGoesWith(InfoEvent later, InfoEvent shown, int kind);
 
@@ -174,8 +178,12 @@ public:
 
     // ---- Driving Process -------------------------------------------------------------------
     [[nodiscard]] grainforge::mesh::PipelineSettings BuildPipelineSettings() const;
-    // The mesh to show, validate and save (see the note at the top on how long it stays).
+    // The mesh to show and validate (see the note at the top on how long it stays): the part
+    // as loaded while a handle tool or the Outer / Inner view is on, else ResultOrPart.
     [[nodiscard]] const grainforge::mesh::TriangleMesh& CurrentDisplayMesh() const;
+    // The mesh Save STL writes, whatever the view shows: the current result, the published one
+    // while a run goes, or the part as loaded while the result is out of date.
+    [[nodiscard]] const grainforge::mesh::TriangleMesh& ResultOrPart() const;
     [[nodiscard]] bool IsResultCurrent() const;
     [[nodiscard]] bool IsResultOutOfDate() const;
     [[nodiscard]] bool NeedsProcessing() const;
@@ -196,7 +204,9 @@ public:
     [[nodiscard]] bool MappingReachesNoFace() const;
     // The mesh to save is a current result of a run that asked for a relief and on which no
     // face took texture: the part without relief.
-    [[nodiscard]] bool ShownResultCarriesNoTexture() const;
+    [[nodiscard]] bool SavedResultCarriesNoTexture() const;
+    // What Save STL would write now, for the name it proposes.
+    [[nodiscard]] SavedMesh SavedMeshKind() const;
     // Every idle pass: true when a run was reported.
     bool PollPipeline();
     // Blocks until the result is up to date at full quality, then reports it.
