@@ -92,7 +92,12 @@ SavedMesh CGrainforgeDoc::SavedMeshKind() const
 
 void CGrainforgeDoc::ClearInfoBox() const
 {
-    ShowInformation(L"", kInfoOk, InfoEvent::check);
+    // Only the busy text goes: the words on the part, its checks and its saves still hold
+    // while the job has not changed the part.
+    if (std::erase_if(eventWords, [](const InformationText& word) {
+            return word.event == InfoEvent::check && word.kind == kInfoOk;
+        }) > 0)
+        ShowComposedInformation();
 }
 
 const mesh::ValidationReport& CGrainforgeDoc::CurrentValidation() const
@@ -355,15 +360,13 @@ void CGrainforgeDoc::OnTestGridResolution(int commandId)
     SetSurfaceTestGridResolution(cells);
 }
 
-void CGrainforgeDoc::ReportReliefNotes(const std::string& warnings)
+std::string CGrainforgeDoc::LogReliefNotes()
 {
     const ReliefNotes notes = app::ReliefReportText(runReport, BoundsSize(workingPart),
         displacementSettings.wallThresholdMillimetres);
     for (const DocumentLogLine& line : notes.logLines)
         LogMessage(line.text, line.level);
-    if (notes.showInformation)
-        ShowInformation(Utf8ToWide(warnings.empty() ? notes.informationText : warnings + "\n\n" + notes.informationText),
-            notes.informationKind, InfoEvent::run);
+    return notes.showInformation ? notes.informationText : std::string();
 }
 
 std::string CGrainforgeDoc::MeshInformationReport()
@@ -416,6 +419,7 @@ std::string CGrainforgeDoc::MeshInformationReport()
     if (IsRunSamplingCurrent())
         inputs.sampling = runReport.sampling;
     inputs.importWarnings = importReport.warnings;
+    inputs.partChangedSinceRead = partChanges != partChangesAtRead;
     // Engine texts may carry a file name's bytes; the view shows only valid UTF-8.
     return WideToUtf8(Utf8ToWide(app::MeshInformationReport(inputs)));
 }

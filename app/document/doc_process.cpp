@@ -286,7 +286,7 @@ void CGrainforgeDoc::RequestProcess()
     if (estimate.overLimit) {
         const std::string message = mesh::TriangleLimitText(estimate);
         LogMessage("Refused: " + message, kLogError);
-        ShowInformation(Utf8ToWide(message), kInfoError, InfoEvent::run);
+        ShowInformation(Utf8ToWide(message), kInfoError, InfoEvent::runRefused);
         return;
     }
     // The whole run against the memory this process may use, before any of it is taken.
@@ -295,7 +295,7 @@ void CGrainforgeDoc::RequestProcess()
     if (memory.over) {
         const std::string message = mesh::FormatProcessMemoryText(memory);
         LogMessage("Refused: " + message, kLogError);
-        ShowInformation(Utf8ToWide(message), kInfoError, InfoEvent::run);
+        ShowInformation(Utf8ToWide(message), kInfoError, InfoEvent::runRefused);
         return;
     }
     NoteEvent(InfoEvent::run);
@@ -307,6 +307,7 @@ void CGrainforgeDoc::RequestProcess()
         host.log->Clear();
     LogMessage("Processing...", kLogPlain);
     pipeline.Request(s);
+    ShowResultWordsWhileCurrent();
 }
 
 void CGrainforgeDoc::UpdatePreview()
@@ -320,6 +321,7 @@ void CGrainforgeDoc::UpdatePreview()
     displayWeights = ComputeDisplayWeights(shown);
     displayWeightsKey = {&shown, shown.indices.size(), settingsVersion};
     NoteEdit();
+    ShowResultWordsWhileCurrent();
     UpdateAllViews(&shown == previous ? kHintProjection : kHintFullRefresh);
 }
 
@@ -444,7 +446,7 @@ void CGrainforgeDoc::OnPipelineFinished()
     runStartedByProcess = false;
     if (status.failed) {
         LogMessage("Refused: " + status.message, kLogError);
-        ShowInformation(Utf8ToWide(status.message), kInfoError, InfoEvent::run);
+        ShowInformation(Utf8ToWide(status.message), kInfoError, InfoEvent::runRefused);
     } else if (status.cancelled) {
         if (started)
             LogMessage(kStoppedText, kLogWarning);
@@ -456,19 +458,22 @@ void CGrainforgeDoc::OnPipelineFinished()
         shownRunSettings = runSettings;
         textureHandOversShown = textureHandOversAtStart;
         NoteEvent(InfoEvent::run);
-        const std::string warnings = ResultWarningText(runReport, runSettings);
+        std::string warnings = ResultWarningText(runReport, runSettings);
         for (const std::string& line : SplitLogLines(warnings))
             LogMessage(line, kLogWarning);
-        if (!warnings.empty())
-            ShowInformation(Utf8ToWide(warnings), kInfoWarning, InfoEvent::run);
         if (runSettings.displacementOn != 0)
-            ReportReliefNotes(warnings);
+            if (const std::string notes = LogReliefNotes(); !notes.empty())
+                warnings += (warnings.empty() ? "" : "\n\n") + notes;
+        // Kept with the result: they are shown while it is current, also when it comes back.
+        resultWords = Utf8ToWide(warnings);
+        ShowComposedInformation();
         BindResultWeights();
         printCheckReport = mesh::PrintabilityReport{};
         if (runReport.validated)
             SetModifiedFlag(true);
     }
     displayMesh = &CurrentDisplayMesh();
+    ShowResultWordsWhileCurrent();
     UpdateAllViews(kHintFullRefresh);
 }
 
@@ -532,6 +537,7 @@ void CGrainforgeDoc::ReportOutOfDate()
         return;
     }
     const bool current = IsResultCurrent();
+    ShowResultWordsWhileCurrent();
     if (resultWasCurrent && !current) {
         std::string reasons = WideToUtf8(OutOfDateReasons());
         if (reasons.empty())

@@ -90,26 +90,31 @@ inline const std::wstring kTextureImageFilter = TextureImageDialogFilter();
 mesh::PrintabilitySettings DocumentPrintability(std::int32_t upAxis, bool collectDisplay);
 
 // What a text in the information box reports. Each text is shown for one event, and a later
-// event takes away what it makes stale: a run or a new part takes every earlier text, and a
-// new texture every text but the words on a save, which it answers no more than an edit does;
-// moving or resizing the texture on the part, or any other edit of what Process reads,
-// takes the verdicts on the result and the part (run and check), which no longer describe
-// what Process would make, and the note that the project was saved; a save takes only
-// an earlier word on a save of the same file kind, since writing a file changes nothing it
-// reports on. An undo or a redo takes only what its own step makes stale: never the word of a
-// job that replaced the part's mesh, which the edit history does not hold.
+// event takes away what it makes stale: a run started or a new part (opened, made, placed or
+// replaced by a job) takes every earlier text, and a new texture every text but the words on a
+// save, which it answers no more than an edit does; moving or resizing the texture on the part,
+// or any other edit of what Process reads, takes the verdicts on the result and the part (run
+// and check), which no longer describe what Process would make, and the note that the project
+// was saved; a save takes only an earlier word on a save of the same file kind, since writing a
+// file changes nothing it reports on. What changes nothing takes only an earlier word on its own
+// kind: a refused or failed run an earlier word on a run, a job that left the part as it was an
+// earlier word on a job. An undo or a redo takes only what its own step makes stale: never the
+// word of a job that replaced the part's mesh, which the edit history does not hold. The
+// warnings of a run's result are not words on an event: they stand while that result is
+// current (CGrainforgeDoc::ShowResultWordsWhileCurrent).
 enum class InfoEvent : std::uint8_t {
-    view,       // a view's text (a display limit, a texture the graphics card refused)
-    run,        // Process: started, refused, failed, or reported with its warnings and notes
-    check,      // Check Printability, and the busy text of Repair and the input-mesh jobs
-    save,       // a save of the part (STL): written, or why not
-    part,       // a part opened, made, replaced by a job or placed; or why it could not be opened
-    texture,    // a texture picked, loaded or rendered; or why it could not be
-    placement,  // the texture moved, turned, zoomed or resized on the part
-    note,       // a command that changed nothing (a fit with nothing to do, files left alone)
-    project,    // a save of the project: saved, or why not
-    edit,       // any other edit of the document (a setting, a switch, a mask, an undo)
-    partJob,    // Repair and the input-mesh jobs: the part's mesh replaced by a job, or why not
+    view,        // a view's text (a display limit, a texture the graphics card refused)
+    run,         // Process started (a word a test shows for a run takes what a run takes)
+    check,       // Check Printability, and the busy text of Repair and the input-mesh jobs
+    save,        // a save of the part (STL): written, or why not
+    part,        // a part opened, made, replaced by a job or placed; or why it could not be opened
+    texture,     // a texture picked, loaded or rendered; or why it could not be
+    placement,   // the texture moved, turned, zoomed or resized on the part
+    note,        // a command that changed nothing (a fit with nothing to do, files left alone)
+    project,     // a save of the project: saved, or why not
+    edit,        // any other edit of the document (a setting, a switch, a mask, an undo)
+    partJob,     // Repair and the input-mesh jobs: what they did to the part's mesh, or why not
+    runRefused,  // Process refused before it ran (triangle limit, memory), or a run that failed
 };
 
 // What the mesh Save STL writes is: a result with relief, a result without (no relief asked,
@@ -217,10 +222,12 @@ public:
     // still describes the texture, its placement, the remesh and the relief now set.
     [[nodiscard]] bool IsRunSamplingCurrent() const;
     void ReportOutOfDate();
-    // The notes of the run just published: log lines, and a warning in the information box
-    // when there is something to say.
-    // The relief's notes; `warnings` (the run's own, already logged) lead the information box.
-    void ReportReliefNotes(const std::string& warnings);
+    // Logs the relief's notes of the run just published; the text for the information box
+    // (empty for none).
+    [[nodiscard]] std::string LogReliefNotes();
+    // Shows or takes away the result's warnings as the result they belong to becomes current
+    // or stale (an edit, an undo, a run started or ended).
+    void ShowResultWordsWhileCurrent() const;
 
     // ---- Parts, test shapes and placement --------------------------------------------------
     bool ImportStl(const std::filesystem::path& path);
@@ -497,6 +504,9 @@ public:
     MeshMeasurements measurements;
     // Counts replacements of the loaded part by a mesh job.
     std::uint64_t partChanges = 0;
+    // partChanges when the part was last read from its file: the import warnings describe that
+    // part, not one a job made of it since.
+    std::uint64_t partChangesAtRead = 0;
 
 private:
     // SaveProject's work, telling a target refused because it is a file the project takes in
@@ -586,6 +596,11 @@ private:
 
     mutable std::vector<InformationText> eventWords;
     mutable InformationText viewNote;
+    // The warnings of the last run Process reported (kind 1), shown while its result is
+    // current, and whether the box last showed them.
+    std::wstring resultWords;
+    mutable bool resultWordsShown = false;
+    [[nodiscard]] bool ResultWordsStand() const;
 };
 
 }  // namespace grainforge::app

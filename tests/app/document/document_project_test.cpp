@@ -503,7 +503,8 @@ TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
         "refused, modified\n"
         "Project not saved: the file could not be written: File too large\n"
         "The project could not be saved.\njob.gfproj: the file could not be written: File too large\n"
-        "The file that was there is as it was.");
+        "The file that was there is as it was.\n\n"
+        "Wrote: part.stl");  // a save says nothing of a file of another kind, which is still written
     EXPECT_EQ(limited([&] {
         const bool saved = doc.WriteStl(stl, false, plan);
         return std::string(saved ? "saved\n" : "refused\n") + f.host.Lines(app::kLogError).back() + "\n" +
@@ -512,7 +513,8 @@ TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
         "refused\n"
         "Export failed: " + stl.string() + ": The file could not be written completely: File too large\n"
         "This file could not be saved.\npart.stl: The file could not be written completely: File too large\n"
-        "The file that was there is as it was.");
+        "The file that was there is as it was.\n\n"
+        "Project saved: job.gfproj");
     // A part changed by a mesh job goes beside the project first: its failure named no file and
     // did not say the project was kept.
     doc.partChangedSinceOpened = true;
@@ -526,7 +528,8 @@ TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
         ": The file could not be written completely: File too large\n"
         "The project could not be saved: the changed part could not be written beside it.\njob part.stl: The file "
         "could not be written completely: File too large\n"
-        "The file that was there is as it was.");
+        "The file that was there is as it was.\n\n"
+        "Wrote: part.stl");
     EXPECT_EQ(FileText(path), before);
     EXPECT_EQ(FileText(stl), stlBefore);
     EXPECT_EQ(folder.List(), (std::vector<std::string>{"job.gfproj", "part.stl"}));
