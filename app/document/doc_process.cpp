@@ -23,6 +23,8 @@ constexpr const char* kNeedsTextureText =
     "Displacement needs a texture: load one, or turn Displacement off.";
 constexpr const char* kStoppedText =
     "Stopped. The part is as it was; Process runs the rest when asked.";
+constexpr const wchar_t* kProcessWaitsText =
+    L"Process did not run, so that the result is not made with a value other than the one shown.";
 
 
 bool CageFloatsEqual(const mesh::CageFrame& a, const mesh::CageFrame& b)
@@ -267,9 +269,18 @@ std::wstring CGrainforgeDoc::StatusText() const
     return L"Needs: " + list;
 }
 
+bool CGrainforgeDoc::TypedEntriesTaken(const std::wstring& consequence)
+{
+    return host.entries == nullptr || host.entries->TakeTypedEntries(consequence);
+}
+
 void CGrainforgeDoc::RequestProcess()
 {
     if (!HasPart() || pipeline.IsRunning())
+        return;
+    // A field's text typed and not yet taken (F5 pressed in it) is taken now; a refused one
+    // stops the run, which would otherwise be made at the value it replaced.
+    if (!TypedEntriesTaken(kProcessWaitsText))
         return;
     if (displacementOn && !IsHeightMapLoaded()) {
         LogMessage(kNeedsTextureText, kLogWarning);

@@ -509,6 +509,9 @@ public:
     std::uint64_t partChangesAtRead = 0;
 
 private:
+    // Whether what the windows' fields show was taken (ITypedEntries); when one refuses, it is
+    // said with `consequence` and the caller does nothing.
+    [[nodiscard]] bool TypedEntriesTaken(const std::wstring& consequence);
     // SaveProject's work, telling a target refused because it is a file the project takes in
     // (its part, its texture image) from the other failures: Save Project As then asks again.
     enum class ProjectSave { saved, failed, targetIsInput };

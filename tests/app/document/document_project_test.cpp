@@ -645,6 +645,46 @@ TEST(DocumentProjectTest, AWriteProtectedFileIsKeptOnEveryRoad)
     }
 }
 
+// While a field of the windows holds a text it refused, no road saves the project: it would
+// keep the value the field replaced. The refusal says so, no file is asked for or written, and
+// the work stays open and modified, also when closing asked to save it.
+TEST(DocumentProjectTest, NoRoadSavesTheProjectPastARefusedField)
+{
+    TempFolder folder;
+    const std::pair<const char*, std::function<bool(app::CGrainforgeDoc&, DocumentFixture&)>> roads[] = {
+        {"Save Project", [&](auto& d, auto&) { return d.SaveProject(folder / "a.gfproj"); }},
+        {"Save Project As", [&](auto& d, auto& f) {
+             f.host.files.push_back(folder / "a.gfproj");
+             d.OnFileSaveProjectAs();
+             return false;
+         }},
+        {"Save Project with no project yet", [&](auto& d, auto& f) {
+             f.host.files.push_back(folder / "a.gfproj");
+             d.OnFileSaveProject();
+             return false;
+         }},
+        {"the framework's save", [&](auto& d, auto&) { return d.OnSaveDocument(folder / "a.gfproj"); }},
+        {"Yes to saving before closing", [&](auto& d, auto& f) {
+             f.host.files.push_back(folder / "a.gfproj");
+             f.host.answers.push_back(app::PromptAnswer::yes);
+             return d.SaveModified();
+         }},
+    };
+    for (const auto& [road, save] : roads) {
+        SCOPED_TRACE(road);
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = f.WithCube();
+        doc.SetModifiedFlag(true);
+        f.host.entryRefused = true;
+        EXPECT_FALSE(save(doc, f));
+        EXPECT_FALSE(fs::exists(folder / "a.gfproj"));
+        EXPECT_TRUE(f.host.fileDialogs.empty());
+        EXPECT_TRUE(doc.IsModified());
+        EXPECT_EQ(f.host.entryRefusals, std::vector<std::wstring>{L"The project was not saved, so that it does not "
+                                                                  L"keep a value other than the one shown."});
+    }
+}
+
 // A changed part is written beside the project before the project itself; when the project
 // then cannot be written, that part goes again, and only it: the user's files stay.
 TEST(DocumentProjectTest, FailedSaveRemovesOnlyThePartItWrote)
