@@ -468,7 +468,6 @@ void CGrainforgeDoc::OnPipelineFinished()
         BindResultValidation(runReport);
         shownRunSettings = runSettings;
         textureHandOversShown = textureHandOversAtStart;
-        NoteEvent(InfoEvent::run);
         std::string warnings = ResultWarningText(runReport, runSettings);
         for (const std::string& line : SplitLogLines(warnings))
             LogMessage(line, kLogWarning);
@@ -477,6 +476,7 @@ void CGrainforgeDoc::OnPipelineFinished()
                 warnings += (warnings.empty() ? "" : "\n\n") + notes;
         // Kept with the result: they are shown while it is current, also when it comes back.
         resultWords = Utf8ToWide(warnings);
+        NoteEvent(InfoEvent::run);
         ShowComposedInformation();
         BindResultWeights();
         printCheckReport = mesh::PrintabilityReport{};

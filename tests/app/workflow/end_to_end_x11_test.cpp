@@ -45,6 +45,7 @@ namespace grainforge::app {
 // The information box's text while it is on screen (information_pane_probe.cpp).
 std::wstring ShownInformation(const CMainFrame& frame);
 std::wstring ShownReport(const CMainFrame& frame);
+void ShowReportEnd(const CMainFrame& frame);
 
 namespace {
 
@@ -511,6 +512,8 @@ TEST(EndToEnd, MessagesStayWhileTheirCauseHolds) {
   EXPECT_NE(report.find(L"\r\nImport warnings (the file as read; the part has been changed since)\r\n"),
             std::wstring::npos)
       << wxString(report);
+  ShowReportEnd(program.Frame());
+  PumpFor(200ms);
   program.Shots("33_repaired_report");
   EXPECT_EQ(program.prompter.UnexpectedQuestions(), 0);
 }
