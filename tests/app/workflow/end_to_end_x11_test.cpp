@@ -15,6 +15,7 @@
 
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/stattext.h>
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
 
@@ -29,6 +30,7 @@
 #include "app/workflow/dialogs/export_check_dialog.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 #include "app/workflow/flow_wnd.h"
+#include "app/workflow/mask_panel.h"
 #include "app/workflow/relief_bodies.h"
 #include "app/workflow/texture_body.h"
 #include "app/workflow/workflow_pane.h"
@@ -403,6 +405,31 @@ TEST(EndToEnd, NothingRunsOrIsSavedPastARefusedField) {
   ASSERT_TRUE(program.Process());
   EXPECT_EQ(document.runSettings.remesh.targetEdgeMillimetres, 0.5f);
   EXPECT_EQ(said.size(), 4u);
+
+  // The mask panel's fields are read by Process too: a size it refused stops the run, said
+  // under its fields, where it says its refusals.
+  program.Command(kAddBoxMask);
+  PumpFor(200ms);
+  CMaskPanel* panel = program.View().MaskPanel();
+  ASSERT_NE(panel, nullptr);
+  ASSERT_TRUE(panel->IsShown());
+  const mesh::MaskVolume mask = document.maskVolumes.at(0);
+  program.TypeAndTab(panel->Field(3), wxS("0.1"));
+  program.Command(menu_ids::kProcess);
+  PumpFor(300ms);
+  EXPECT_FALSE(document.pipeline.IsRunning());
+  EXPECT_FALSE(document.IsResultCurrent());
+  EXPECT_TRUE(mesh::MaskVolumeEquals(document.maskVolumes.at(0), mask));
+  wxString note = panel->FieldNote()->GetLabel();
+  note.Replace("\n", " ");
+  EXPECT_EQ(note, wxS("Size X must be from 0.5 to 10000 mm.  Process did not run, so that the result is not made "
+                      "with a value other than the one shown."));
+  EXPECT_EQ(wxWindow::FindFocus(), panel->Field(3));
+  PumpFor(100ms);
+  // The note's end and the field both in sight (the note was cut after "Process did not run, so").
+  EXPECT_TRUE(panel->GetScreenRect().Contains(panel->FieldNote()->GetScreenRect()));
+  EXPECT_TRUE(panel->GetScreenRect().Contains(panel->Field(3)->GetScreenRect()));
+  program.Shots("31_refused_mask_field");
   EXPECT_EQ(program.prompter.UnexpectedQuestions(), 0);
 }
 
