@@ -28,6 +28,7 @@
 #include "app/shell/scripted_prompter.h"
 #include "app/view/grainforge_view.h"
 #include "app/workflow/dialogs/export_check_dialog.h"
+#include "app/workflow/dialogs/relief_dialog_apply.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 #include "app/workflow/flow_wnd.h"
 #include "app/workflow/mask_panel.h"
@@ -498,15 +499,17 @@ TEST(EndToEnd, MessagesStayWhileTheirCauseHolds) {
 
   (void)program.SaveStl(folder / "no" / "knurl.stl");
   ASSERT_TRUE(program.Shows(L"This file could not be saved."));
-  const std::uint64_t limit = std::exchange(document.maximumTriangles, 1000);  // as Relief Settings' OK sets it
-  document.NoteEdit();
+  // A lower triangle limit stored as Relief Settings' OK stores it.
+  const ReliefDialogValues before = ReliefDialogValuesOf(document);
+  ReliefDialogValues lowered = before;
+  lowered.triangleLimit = 1000;
+  ASSERT_TRUE(StoreReliefDialogValues(document, lowered));
   program.Command(menu_ids::kProcess);
   PumpFor(200ms);
   EXPECT_TRUE(program.Shows(L"over the limit")) << wxString(ShownInformation(program.Frame()));
   EXPECT_TRUE(program.Shows(L"This file could not be saved.")) << wxString(ShownInformation(program.Frame()));
   program.Shots("33_failed_save_kept");
-  document.maximumTriangles = limit;
-  document.NoteEdit();
+  ASSERT_TRUE(StoreReliefDialogValues(document, before));
 
   ASSERT_TRUE(program.SaveStl(folder / "knurl.stl"));
   ASSERT_TRUE(program.Shows(L"Wrote: knurl.stl"));
