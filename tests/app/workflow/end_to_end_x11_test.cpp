@@ -429,6 +429,7 @@ TEST(EndToEnd, NothingRunsOrIsSavedPastARefusedField) {
   PumpFor(100ms);
   // The note's end and the field both in sight (the note was cut after "Process did not run, so").
   EXPECT_TRUE(panel->GetScreenRect().Contains(panel->FieldNote()->GetScreenRect()));
+  EXPECT_GE(panel->FieldNote()->GetSize().y, panel->FieldNote()->GetBestSize().y);
   EXPECT_TRUE(panel->GetScreenRect().Contains(panel->Field(3)->GetScreenRect()));
   program.Shots("31_refused_mask_field");
   EXPECT_EQ(program.prompter.UnexpectedQuestions(), 0);
