@@ -720,6 +720,58 @@ void ExpectScrollBarInSight(const wxDialog& dialog, const std::string& name) {
   EXPECT_LT(scrolled->GetClientSize().x, scrolled->GetSize().x) << name << ": its scroll bar shows only under the pointer";
 }
 
+// Every field the dialog shows is reached by Tab from its first field, and by Shift+Tab: the
+// levels' fields were reached by neither, the levels taking the focus and passing it to none.
+void CollectShownFields(const wxWindow& window, std::vector<const wxWindow*>& fields) {
+  for (const wxWindow* child : window.GetChildren()) {
+    const auto* text = dynamic_cast<const wxTextCtrl*>(child);
+    if (text != nullptr && !text->IsMultiLine() && text->IsShownOnScreen() && text->IsEnabled())
+      fields.push_back(child);
+    CollectShownFields(*child, fields);
+  }
+}
+// The window holding the focus: wx does not track it into a choice's own button, so GTK's own
+// focus widget is found among the windows' widgets.
+wxWindow* FocusIn(wxWindow& window, void* gtkFocus = nullptr) {
+  using GetFocus = void* (*)(void*);
+  using IsAncestor = int (*)(void*, void*);
+  static const auto getFocus = reinterpret_cast<GetFocus>(dlsym(RTLD_DEFAULT, "gtk_window_get_focus"));
+  static const auto isAncestor = reinterpret_cast<IsAncestor>(dlsym(RTLD_DEFAULT, "gtk_widget_is_ancestor"));
+  if (gtkFocus == nullptr) {
+    if (wxWindow* focus = wxWindow::FindFocus()) return focus;
+    if (getFocus == nullptr || isAncestor == nullptr || (gtkFocus = getFocus(window.GetHandle())) == nullptr)
+      return nullptr;
+  }
+  for (wxWindow* child : window.GetChildren()) {
+    void* widget = child->GetHandle();
+    if (widget != nullptr && (widget == gtkFocus || isAncestor(gtkFocus, widget) != 0)) {
+      wxWindow* inner = FocusIn(*child, gtkFocus);
+      return inner != nullptr ? inner : child;
+    }
+  }
+  return nullptr;
+}
+void ExpectEveryFieldReachedByTab(wxDialog& dialog, const std::string& name) {
+  std::vector<const wxWindow*> fields;
+  CollectShownFields(dialog, fields);
+  if (fields.empty()) return;
+  for (const int flags : {wxNavigationKeyEvent::IsForward, wxNavigationKeyEvent::IsBackward}) {
+    std::vector<const wxWindow*> missing = fields;
+    const_cast<wxWindow*>(fields.front())->SetFocus();
+    PumpFor(std::chrono::milliseconds(50));
+    for (int step = 0; step < 120 && !missing.empty(); ++step) {
+      wxWindow* focus = FocusIn(dialog);
+      if (focus == nullptr) break;
+      missing.erase(std::remove(missing.begin(), missing.end(), focus), missing.end());
+      focus->Navigate(flags);
+      PumpFor(std::chrono::milliseconds(5));
+    }
+    for (const wxWindow* field : missing)
+      ADD_FAILURE() << name << ": field " << field->GetId() << " is not reached by "
+                    << (flags == wxNavigationKeyEvent::IsForward ? "Tab" : "Shift+Tab");
+  }
+}
+
 // Every help pane and report box shows its bar beside its text: laid over it and shown only
 // under the pointer, the pages of Save STL, the pattern dialog and Remesh Input Mesh stopped
 // mid-sentence with nothing to say there was more.
@@ -815,6 +867,7 @@ TEST_P(EveryDialogFits, WithEveryControlAndTextInReachByItsOwnKey) {
     ExpectAllInReach(*dialog.dialog, *dialog.dialog, name);
     ExpectScrollBarInSight(*dialog.dialog, name);
     ExpectTextBarsInSight(*dialog.dialog, name);
+    ExpectEveryFieldReachedByTab(*dialog.dialog, name);
     ExpectEveryFieldLabelTiedToItsField(*dialog.dialog, name);
     // Without a letter only a label whose every letter another one has taken (key 0 once).
     std::map<wchar_t, std::wstring> keys;
