@@ -7,6 +7,7 @@
 #include "app/workflow/dialogs/export_check_dialog.h"
 #include "app/workflow/dialogs/mapping_settings_dialog.h"
 #include "app/workflow/dialogs/seamless_dialog.h"
+#include "app/workflow/dialogs/settings_dialog_math.h"
 #include "app/workflow/dialogs/texture_settings_dialog.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 
@@ -16,6 +17,7 @@
 #include "app/shell/kit/dialog_fit.h"
 #include "app/shell/main_menu.h"
 #include "app/shell/kit/number_text.h"
+#include "app/workflow/help/help_pages.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/textures/procedural_registry.h"
@@ -31,6 +33,7 @@
 #include <wx/dcclient.h>
 #include <wx/odcombo.h>
 #include <wx/scrolwin.h>
+#include <wx/slider.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -922,6 +925,99 @@ TEST_P(EveryDialogFits, WithEveryControlAndTextInReachByItsOwnKey) {
         dialog.dialog, Shot(("seamless_" + method.substr(0, method.find(' ')) + "_" + size + ".png").c_str())));
   }
   SetDialogFitArea(0, 0, 0, 0);
+}
+
+// The wheel as the display server gives it (XTest, which wx has loaded): button 4 turns it up,
+// 5 down, over the screen point.
+void TurnWheelAt(wxPoint screen, int notches) {
+  using Display = void;
+  static const auto open = reinterpret_cast<Display* (*)(const char*)>(dlsym(RTLD_DEFAULT, "XOpenDisplay"));
+  static const auto close = reinterpret_cast<int (*)(Display*)>(dlsym(RTLD_DEFAULT, "XCloseDisplay"));
+  static const auto sync = reinterpret_cast<int (*)(Display*, int)>(dlsym(RTLD_DEFAULT, "XSync"));
+  static const auto motion =
+      reinterpret_cast<int (*)(Display*, int, int, int, unsigned long)>(dlsym(RTLD_DEFAULT, "XTestFakeMotionEvent"));
+  static const auto button =
+      reinterpret_cast<int (*)(Display*, unsigned, int, unsigned long)>(dlsym(RTLD_DEFAULT, "XTestFakeButtonEvent"));
+  ASSERT_TRUE(open && close && sync && motion && button) << "no XTest on this display";
+  Display* display = open(nullptr);
+  ASSERT_NE(display, nullptr);
+  motion(display, -1, screen.x, screen.y, 0);
+  sync(display, 0);
+  PumpFor(std::chrono::milliseconds(100));
+  for (int i = 0; i < std::abs(notches); ++i) {
+    button(display, notches > 0 ? 5 : 4, 1, 0);
+    button(display, notches > 0 ? 5 : 4, 0, 0);
+  }
+  sync(display, 0);
+  close(display);
+  PumpFor(std::chrono::milliseconds(300));
+}
+
+// The fault: scrolling the seamless dialog with the wheel turned the Overlap slider it passed
+// over (20 became 6.48). On a small screen, where the rows scroll, the wheel over the slider
+// scrolls the rows and leaves the value; so does the wheel over the method's choice.
+TEST(SettingsDialogsX11, TheWheelScrollsTheDialogPastItsSliderAndChoice) {
+  SetDialogFitArea(0, 0, 800, 600);
+  SeamlessDialogInput seamless{std::vector<float>(64 * 64, 0.5f), 64, 64, "Cross-fade", "percent=20\n"};
+  Shown dialog(new CSeamlessDialog(nullptr, seamless));
+  dialog->Move(0, 0);
+  auto* scrolled = static_cast<wxScrolledWindow*>(DialogScrolledContents(dialog.dialog));
+  ASSERT_NE(scrolled, nullptr) << "the rows scroll at 800 x 600";
+  for (const int id : {CSeamlessDialog::kRowSliderId, CSeamlessDialog::kMethodId}) {
+    wxWindow* control = dialog->FindWindow(id);
+    ASSERT_TRUE(control != nullptr && control->IsShown()) << id;
+    // Scrolled so that the control stands whole in the area's sight; the wheel then turns
+    // towards the side the area can still scroll to.
+    scrolled->Scroll(0, 0);
+    PumpFor(std::chrono::milliseconds(50));
+    int unitX = 0, unitY = 1;
+    scrolled->GetScrollPixelsPerUnit(&unitX, &unitY);
+    const int top = control->GetScreenPosition().y - scrolled->GetScreenPosition().y;
+    if (control->GetScreenRect().GetBottom() > scrolled->GetScreenRect().GetBottom())
+      scrolled->Scroll(0, (top - scrolled->GetClientSize().y / 3) / std::max(unitY, 1));
+    PumpFor(std::chrono::milliseconds(100));
+    int startX = 0, startY = 0;
+    scrolled->GetViewStart(&startX, &startY);
+    const wxRect at = control->GetScreenRect();
+    ASSERT_TRUE(scrolled->GetScreenRect().Contains(at)) << id;
+    const wxString text = dialog->Method().Name() + wxString(mesh::procedural::ParametersToText(dialog->Method()));
+    const int notches = startY > 0 ? -3 : 3;
+    TurnWheelAt(wxPoint(at.x + at.width / 2, at.y + at.height / 2), notches);
+    EXPECT_EQ(dialog->Method().Name() + wxString(mesh::procedural::ParametersToText(dialog->Method())), text) << id;
+    if (id == CSeamlessDialog::kRowSliderId) {
+      EXPECT_EQ(static_cast<wxSlider*>(control)->GetValue(),
+                ParameterSliderPosition(dialog->Method().GetParameters()[0], 20.0f));
+    }
+    int x = 0, y = 0;
+    scrolled->GetViewStart(&x, &y);
+    EXPECT_NE(y, startY) << id << ": the rows scroll on";
+  }
+  SetDialogFitArea(0, 0, 0, 0);
+}
+
+// The seamless help said Overlap went "in steps of 0.5%" while 6.47 and 20.25 were taken and
+// kept. The page names each numeric row with the range its field takes, a count as a whole
+// number, and no step but the slider's.
+TEST(SettingsDialogsX11, TheSeamlessHelpSaysWhatEachRowTakes) {
+  const std::wstring page = LoadHelpPage("seamless");
+  for (const std::string& name : mesh::seamless::SeamlessMethodNames()) {
+    const auto method = mesh::seamless::CreateSeamlessMethod(name);
+    for (const mesh::procedural::ParameterSpec& spec : method->GetParameters()) {
+      if (spec.kind != mesh::procedural::ParameterKind::Real && spec.kind != mesh::procedural::ParameterKind::Integer)
+        continue;
+      const std::size_t at = page.find(L"**" + wxString::FromUTF8(spec.label).ToStdWstring() + L"**");
+      ASSERT_NE(at, std::wstring::npos) << spec.label;
+      const std::wstring said = page.substr(at, page.find(L'\n', at) - at);
+      const std::wstring range = FormatDialogFloat(spec.minimum) + L" to " + FormatDialogFloat(spec.maximum);
+      EXPECT_NE(said.find(range), std::wstring::npos) << spec.label;
+      EXPECT_EQ(said.find(L"whole number") != std::wstring::npos, spec.kind == mesh::procedural::ParameterKind::Integer)
+          << spec.label;
+      for (std::size_t step = said.find(L"steps of "); step != std::wstring::npos; step = said.find(L"steps of ", step + 1))
+        EXPECT_EQ(ParseDialogFloat(said.substr(step + 9, said.find_first_of(L"%, )", step + 9) - step - 9), -1.0f),
+                  (spec.maximum - spec.minimum) / static_cast<float>(ParameterSliderSteps(spec)))
+            << spec.label;
+    }
+  }
 }
 
 // Bricks per row rounds what it takes, yet "1,500" was hinted "Type 1.5", which the row makes
