@@ -305,6 +305,9 @@ void CMaskPanel::ShowFieldNote(const std::wstring& text) {
     if (note_ == nullptr || note_->GetLabel().ToStdWstring() == text)
         return;
     const int width = note_->GetSize().x;
+    // A refusal in red, as every dialog says one; the note on Z in the panel's own colour.
+    const bool refusal = text != kMaskFieldNote;
+    note_->SetForegroundColour(refusal ? ToWx(colours::kRefusalText) : wxNullColour);
     note_->SetLabel(text);
     note_->Wrap(width);
     // The note may take more lines: the first window up that lays out children makes room.
