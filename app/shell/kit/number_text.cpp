@@ -428,4 +428,10 @@ bool NumberFieldRefuses(const NumberFieldReading& reading, const NumberFieldRule
   return true;
 }
 
+std::wstring NumberFieldRefusalOf(std::wstring_view text, const NumberFieldRule& rule) {
+  const NumberFieldReading reading = ReadNumberField(text, rule);
+  if (!NumberFieldRefuses(reading, rule)) return std::wstring();
+  return reading.refusal.empty() ? NumberFieldRangeText(rule) : reading.refusal;
+}
+
 }  // namespace grainforge::app

@@ -91,4 +91,8 @@ bool NumberFieldRefuses(const NumberFieldReading& reading, const NumberFieldRule
 // the minimum excluded, "Width must be above 0 and at most 10000 mm.", then the note.
 std::wstring NumberFieldRangeText(const NumberFieldRule& rule);
 
+// What a field says of a text it refuses (NumberFieldRefuses), as OK says it; empty for a text
+// it takes.
+std::wstring NumberFieldRefusalOf(std::wstring_view text, const NumberFieldRule& rule);
+
 }  // namespace grainforge::app

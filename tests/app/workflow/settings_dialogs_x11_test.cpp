@@ -15,6 +15,8 @@
 #include "app/shell/kit/access_keys.h"
 #include "app/shell/kit/compact_gtk_style.h"
 #include "app/shell/kit/dialog_fit.h"
+#include "app/shell/kit/kit_drawing.h"
+#include "app/shell/kit/ui_colours.h"
 #include "app/shell/main_menu.h"
 #include "app/shell/kit/number_text.h"
 #include "app/workflow/help/help_pages.h"
@@ -359,6 +361,17 @@ TEST(SettingsDialogsX11, ReliefDialogKeepsNoLimitAndClampsStrength) {
   EXPECT_EQ(limit->GetValue(), wxS(""));
   EXPECT_EQ(Label(dialog.dialog, kIdEstimate).rfind(L"About ", 0), 0u);
   ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("relief_simplify_dialog.png")));
+  // A limit OK would refuse is said under the limits in red as it is typed (it was said only by
+  // a message at OK); mended, the estimate comes back in the dialog's colour.
+  const wxColour red = ToWxColour(colours::kRefusalText);
+  limit->SetValue(wxS("0.05"));
+  EXPECT_EQ(Label(dialog.dialog, kIdEstimate),
+            L"Triangle limit must be from 0.1 to 200 million. Leave it empty, or 0, for no limit.");
+  EXPECT_EQ(dialog->FindWindow(kIdEstimate)->GetForegroundColour(), red);
+  ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("relief_dialog_refused_limit.png")));
+  limit->SetValue(wxS(""));
+  EXPECT_EQ(Label(dialog.dialog, kIdEstimate).rfind(L"About ", 0), 0u);
+  EXPECT_NE(dialog->FindWindow(kIdEstimate)->GetForegroundColour(), red);
   static_cast<wxTextCtrl*>(dialog->FindWindow(kIdStrength))->ChangeValue(wxS("1e30"));
   dialog->ReadControls();
   EXPECT_EQ(dialog->Values().triangleLimit, 0u);
