@@ -48,8 +48,8 @@ CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> active
     SetSizer(sizer);
     // The width the panel asks for: room for the volumes' names beside the tools, and for the
     // bar it scrolls down with; the view may give it less, down to the fields' own width.
-    const int least = body->GetMinSize().x + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this);
-    SetMinSize(wxSize(std::max(least, FromDIP(kMaskPanelWidth)), -1));
+    leastWidth_ = body->GetMinSize().x + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this);
+    SetMinSize(wxSize(std::max(leastWidth_, FromDIP(kMaskPanelWidth)), -1));
     body->SetMinSize(wxSize(1, 1));
     body->SetScrollRate(0, FromDIP(8));
     body->FitInside();
