@@ -265,11 +265,16 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
       {L"2", kBricks, Kind::accepted, 2.0, L""},
       {L"2.0", kBricks, Kind::accepted, 2.0, L""},
       {L"0.4", kLevelsRules[2], Kind::refused, 0.4, L"White must be a whole number from 0 to 255."},
-      {L"1.234", kLevelsRules[1], Kind::refused, 1.234, L"Gamma must be from 0.1 to 9.99, with at most 2 decimals."},
+      {L"1.234", kLevelsRules[1], Kind::refused, 1.234, L"Gamma must be from 0.1 to 9.99, with at most 2 decimals.",
+       L','},
+      // Where a point groups thousands, neither reading is kept as typed.
+      {L"1.234", kLevelsRules[1], Kind::notANumber, 0.0,
+       L"Gamma must be a number from 0.1 to 9.99. A point before three digits could be either, and neither is kept "
+       L"as typed: 1.234 has more than 2 decimals and 1234 is outside that range.", L'.'},
       {L"1.25", kLevelsRules[1], Kind::accepted, 1.25, L""},
       {L"1.2500", kLevelsRules[1], Kind::accepted, 1.25, L""},
       {L"12.345", kMaskFieldRules[0], Kind::refused, 12.345,
-       L"Position X must be from -10000 to 10000 mm, with at most 2 decimals."},
+       L"Position X must be from -10000 to 10000 mm, with at most 2 decimals.", L','},
       {L"1e5", kMaskFieldRules[0], Kind::refused, 1e5, L"Position X must be from -10000 to 10000 mm."},
       // Thousands grouped by blanks, as a French desktop writes them, got no hint.
       {L"1 000", kSize, Kind::notANumber, 0.0,
