@@ -48,8 +48,8 @@ CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> active
     SetSizer(sizer);
     // The width the panel asks for: room for the volumes' names beside the tools, and for the
     // bar it scrolls down with; the view may give it less, down to the fields' own width.
-    const int least = body->GetMinSize().x + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this);
-    SetMinSize(wxSize(std::max(least, FromDIP(kMaskPanelWidth)), -1));
+    leastWidth_ = body->GetMinSize().x + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this);
+    SetMinSize(wxSize(std::max(leastWidth_, FromDIP(kMaskPanelWidth)), -1));
     body->SetMinSize(wxSize(1, 1));
     body->SetScrollRate(0, FromDIP(8));
     body->FitInside();
@@ -336,6 +336,9 @@ void CMaskPanel::ShowFieldNote(const std::wstring& text) {
     if (note_ == nullptr || note_->GetLabel().ToStdWstring() == text)
         return;
     const int width = note_->GetSize().x;
+    // A refusal in red, as every dialog says one; the note on Z in the panel's own colour.
+    const bool refusal = text != kMaskFieldNote;
+    note_->SetForegroundColour(refusal ? ToWx(colours::kRefusalText) : wxNullColour);
     note_->SetLabel(text);
     note_->Wrap(width);
     // The note may take more lines: the first window up that lays out children makes room,

@@ -71,6 +71,9 @@ public:
     wxButton* CloseButton() const { return closeButton_; }
     // The note under the fields: where the Z is measured from, or why a typed text was refused.
     wxStaticText* FieldNote() const { return note_; }
+    // The narrowest strip that shows the fields whole beside the bar the body scrolls with; the
+    // width it asks for (its least size) may be more.
+    int LeastWidth() const { return leastWidth_; }
 
 private:
     void ShowVolumeFields(const mesh::MaskVolume* volume, float bedBase, wxWindow* keep);
@@ -87,6 +90,7 @@ private:
     wxButton* closeButton_ = nullptr;
     wxListCtrl* list_ = nullptr;
     wxStaticText* note_ = nullptr;
+    int leastWidth_ = 0;
     CToolbarHostWnd* toolbar_ = nullptr;
     std::array<wxTextCtrl*, kMaskFieldCount> fields_{};
     bool updating_ = false;
