@@ -67,6 +67,8 @@ CheckCrossingForecast ForecastCheckCrossings(const TriangleMesh& part, std::uint
         forecast.known = true;
         return forecast;
     }
+    if (before > kForecastCrossingLimit)
+        return forecast;
     TriangleMesh copy = part;
     if (!RunCheckRounds(copy, settings))
         return forecast;

@@ -38,11 +38,17 @@ struct CheckCrossingForecast {
     [[nodiscard]] std::uint64_t Parted() const { return before > left ? before - left : 0; }
 };
 
+// Beyond this many triangles passing through others the check's rounds take as long as a save
+// does (a printer bed of 6,000 or more: half a minute to well over a minute), which Repair is
+// not made to wait for: such a forecast is left unknown, and Repair's text then promises nothing
+// of the check, which says what it parted when the part is saved.
+inline constexpr std::uint64_t kForecastCrossingLimit = 5000;
+
 // Runs the check's rounds (RunFixRound with `settings`, a read-back as a slicer reads it, up to
 // kCheckRounds as CheckRoundsEnd decides) on a copy of `part`, whose triangles passing through
 // others number `before` (validation's count, or CountCrossingTriangles), and counts what they
-// leave. Nothing runs when `before` is 0. Runs on the calling thread; the searches of the fixes
-// run in parallel inside. Exceptions (allocation failure) reach the caller.
+// leave. Nothing runs when `before` is 0, nor beyond kForecastCrossingLimit (then unknown).
+// Runs on the calling thread; the searches of the fixes run in parallel inside. Exceptions (allocation failure) reach the caller.
 [[nodiscard]] CheckCrossingForecast ForecastCheckCrossings(const TriangleMesh& part, std::uint64_t before,
                                                           const CheckFixSettings& settings);
 

@@ -343,5 +343,21 @@ TEST(MeshJobs, CrossingsLineSaysWhatTheCheckDoes)
                 + " through others: Repair does not move the surface" + c.line);
 }
 
+// A forecast past its crossing limit is not run, so Repair of a bed crossing itself thousands of
+// times does not wait the minute a save's check takes (zav beds: 35-80 s); it promises nothing.
+TEST(MeshJobs, ForecastRunsOnlyWithinItsCrossingLimit)
+{
+    const TriangleMesh cube = Bounded(mesh::MakeTestCube(10.0f));
+    const struct {
+        std::uint64_t before;
+        bool known;
+    } cases[] = {{0, true}, {mesh::kForecastCrossingLimit + 1, false}};
+    for (const auto& c : cases) {
+        const mesh::CheckCrossingForecast f = mesh::ForecastCheckCrossings(cube, c.before, {});
+        EXPECT_EQ(f.known, c.known) << c.before;
+        EXPECT_EQ(f.before, c.before);
+    }
+}
+
 }  // namespace
 }  // namespace grainforge::app
