@@ -705,6 +705,19 @@ void PipelineStages::NoteMissedTexture(bool reliefWanted)
     validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), kTextureMissedAdvice);
 }
 
+void PipelineStages::NoteReliefFolds()
+{
+    const std::uint64_t folds = report.displacementReport.foldedLeft;
+    if (!report.validated || report.solidReport.ok || folds == 0)
+        return;
+    ValidationReport& validation = report.validation;
+    if (validation.verdict == Verdict::Good)
+        validation.verdict = Verdict::UsableWithCare;
+    const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
+    validation.problems.push_back(FormatReliefFoldsLeft(folds));
+    validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), kReliefFoldsNote);
+}
+
 void PipelineStages::RunMaskStage()
 {
     const PipelineSettings& settings = lastSettings;
@@ -1158,6 +1171,7 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
         return false;
     NoteLostSurface();
     NoteMissedTexture(reliefWanted);
+    NoteReliefFolds();
     if (!MeasureWallsAfterRelief(progress, dirtyAtStart, reliefWanted))
         return false;
     return RunPrintCheck(progress, reliefWanted);
