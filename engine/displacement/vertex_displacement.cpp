@@ -1032,7 +1032,6 @@ void EaseFolds(DisplacementRun& run, FoldGuard& guard)
         ++run.report.foldRounds;
         folded = EaseFoldRound(run, guard, folded, static_cast<std::uint32_t>(run.report.foldRounds));
     }
-    CountEasedVertices(run, guard);
 }
 
 // Rounds of the crossing guard that halve the moves round a crossing the relief made; the
@@ -1142,6 +1141,53 @@ void EaseCrossings(DisplacementRun& run)
     run.report.crossingPairsLeft = stopped ? run.report.crossingPairsMade : made.size();
     run.report.crossingVerticesEased =
         static_cast<std::uint64_t>(std::count(eased.begin(), eased.end(), std::uint8_t{1}));
+}
+
+// Rounds that put back the moves round what still folds once the crossing guard is done.
+constexpr int kFoldsLeftRounds = 8;
+
+// The crossing guard halves the moves round a crossing without looking at the triangles round
+// them, and can fold one the fold guard left upright: the moves round such a fold go back where
+// they started, widening round by round, as in the fold guard's last rounds. A vertex put back
+// beside neighbours that keep their moves can make a crossing of its own; when the triangles
+// round the vertices put back meet more than before, they all stay where the guards left them,
+// and the folds are left to be said.
+void PutBackFoldsLeft(DisplacementRun& run, FoldGuard& guard)
+{
+    std::vector<std::uint32_t> folded = FoldedTriangles(run, guard);
+    if (folded.empty())
+        return;
+    TriangleMesh& mesh = run.mesh;
+    std::vector<Vec3> before(mesh.vertices.size());
+    for (std::size_t v = 0; v < before.size(); ++v)
+        before[v] = mesh.vertices[v].position;
+    const std::vector<std::uint8_t> easedBefore = guard.eased;
+    const std::int32_t roundsBefore = run.report.foldRounds;
+    for (int round = 1; !folded.empty() && round <= kFoldsLeftRounds; ++round) {
+        ++run.report.foldRounds;
+        folded = EaseFoldRound(run, guard, folded, static_cast<std::uint32_t>(kMaxFoldRounds + round));
+    }
+    std::vector<std::uint8_t> focus(mesh.TriangleCount(), 0);
+    std::vector<Vec3> after(before.size());
+    for (std::size_t v = 0; v < before.size(); ++v) {
+        after[v] = mesh.vertices[v].position;
+        if (after[v] != before[v])
+            FlagTrianglesRound(*guard.faces, static_cast<std::uint32_t>(v), focus);
+    }
+    bool stopped = false;
+    const std::vector<std::array<std::uint32_t, 2>> madeAfter = MadeCrossings(run, focus, stopped);
+    if (madeAfter.empty() && !stopped)
+        return;
+    for (std::size_t v = 0; v < before.size(); ++v)
+        mesh.vertices[v].position = before[v];
+    const std::vector<std::array<std::uint32_t, 2>> madeBefore = MadeCrossings(run, focus, stopped);
+    if (!stopped && madeAfter.size() <= madeBefore.size()) {
+        for (std::size_t v = 0; v < after.size(); ++v)
+            mesh.vertices[v].position = after[v];
+        return;
+    }
+    guard.eased = easedBefore;
+    run.report.foldRounds = roundsBefore;
 }
 
 // The offsets the surface actually moved by, from where each vertex started: the clearance,
@@ -1284,6 +1330,8 @@ DisplacementReport ApplyDisplacement(TriangleMesh& mesh, const Projection& proje
     if (settings.preventFolds && mesh.TriangleCount() > 0) {
         RecordDisplacementStage(timer, "Crossing guard");
         EaseCrossings(run);
+        PutBackFoldsLeft(run, folds);
+        CountEasedVertices(run, folds);
         // Counted over the whole mesh as it is left, after the plain rims and the crossing guard
         // moved vertices back too: a folded triangle whose corners were all levelled at the base
         // cannot be eased and drops out of the rounds' lists, yet it is still folded.
