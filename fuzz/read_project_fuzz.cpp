@@ -2,10 +2,12 @@
 // byte-order mark skipped, strict JSON; the document built and freed without the library's
 // own parser and destructor). Any input gives a project or an error text; a project
 // always names a part and keeps its limits (256 masks, the offered surface-test cells, every
-// number within its rule's range), and names every value it passed over.
+// number within its rule's range by its own meaning, the seamless parameters within their
+// method's), and names every value it passed over.
 #include "app/document/field_ranges.h"
 #include "app/document/project_file.h"
 #include "app/document/project_values.h"
+#include "engine/textures/seamless_method.h"
 
 #include <nlohmann/json.hpp>
 
@@ -18,8 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     using namespace grainforge;
     const mesh::JsonLoadResult parsed = mesh::ParseJsonBytes(data, size);
-    if (parsed.status != mesh::JsonLoadStatus::Ok && parsed.status != mesh::JsonLoadStatus::NotJson)
+    if (parsed.status != mesh::JsonLoadStatus::Ok && parsed.status != mesh::JsonLoadStatus::NotJson &&
+        parsed.status != mesh::JsonLoadStatus::TooDeep)
         __builtin_trap();
+    // Nested past the layer's depth, a file is refused with its reason whatever else it holds.
+    if (parsed.status == mesh::JsonLoadStatus::TooDeep)
+        return 0;
     // The layer builds its documents itself; they must be the ones the library's parser makes,
     // member order and repeated keys included.
     const std::uint8_t* begin = data;
@@ -46,6 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const app::ProjectNumber& number : app::ListProjectNumbers(project))
             if (!app::HoldsAsItStands(number))
                 __builtin_trap();
+        // The seamless parameters lie in their method's ranges, as the height map takes them.
+        if (const auto method = mesh::seamless::CreateSeamlessMethod(project.textureSettings.seamlessMethod)) {
+            mesh::procedural::ParametersFromText(*method, project.textureSettings.seamlessParameters);
+            if (!app::HeldPatternParameters(*method, project.textureSettings.seamlessParameters).empty())
+                __builtin_trap();
+        }
         // A limit of any number or type is one its field takes (0 is none), and whatever the
         // reader passed over is named and counted.
         for (const std::uint64_t limit : {project.maximumTriangles, project.displayTriangles})

@@ -1,6 +1,7 @@
 #include "platform/system_error.h"
 
 #include "platform/file_system.h"
+#include "platform/shown_text.h"
 
 #include <cerrno>
 #include <cstring>
@@ -34,13 +35,14 @@ bool IsThere(const fs::path& path)
 }
 
 // The cause of a name that reaches nothing: a link to nowhere, a missing folder or a file
-// where a folder should be on the way, or nothing of that name.
-std::string MissingCause(const fs::path& path)
+// where a folder should be on the way, or nothing of that name (for a write, which makes the
+// name, that it could not be made there).
+std::string MissingCause(const fs::path& path, FileUse use)
 {
     std::error_code error;
     if (fs::is_symlink(fs::symlink_status(path, error)) && !error) {
         const fs::path target = fs::read_symlink(path, error);
-        return "it is a link that leads nowhere" + (error ? std::string() : ": " + target.string() + " is not there");
+        return "it is a link that leads nowhere" + (error ? std::string() : ": " + ShownName(target) + " is not there");
     }
     // The outermost folder on the way that is not there, or that is no folder.
     const fs::path absolute = path.is_absolute() ? path : fs::absolute(path, error);
@@ -48,10 +50,12 @@ std::string MissingCause(const fs::path& path)
     for (const fs::path& element : absolute.parent_path()) {
         reached /= element;
         if (!IsThere(reached))
-            return "the folder " + reached.string() + " is not there";
+            return "the folder " + ShownName(reached) + " is not there";
         if (!fs::is_directory(reached, error))
-            return reached.string() + " on its way is not a folder";
+            return ShownName(reached) + " on its way is not a folder";
     }
+    if (use == FileUse::write)
+        return "no file of that name could be made in its folder (" + SystemErrorText(ENOENT) + ")";
     return "nothing of that name is in its folder";
 }
 
@@ -60,13 +64,13 @@ std::string MissingCause(const fs::path& path)
 std::string FileErrorCauseText(const fs::path& path, int code, FileUse use)
 {
     if (code == ENOENT || code == ENOTDIR)
-        return MissingCause(path);
+        return MissingCause(path, use);
     if (use == FileUse::write && (code == EACCES || code == EPERM || code == EROFS)) {
         // A new file, and the replace of an old one, is made in the folder (a file the user
         // may not write is kWriteProtectedError): what the system refused is the folder.
         std::error_code error;
         const fs::path absolute = path.is_absolute() ? path : fs::absolute(path, error);
-        return "its folder " + absolute.parent_path().string() + " cannot be written (" + SystemErrorText(code) + ")";
+        return "its folder " + ShownName(absolute.parent_path()) + " cannot be written (" + SystemErrorText(code) + ")";
     }
     return SystemErrorText(code);
 }

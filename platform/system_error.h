@@ -15,7 +15,8 @@ enum class FileUse { read, write };
 
 // Why `path` could not be used, as the file system stands now, naming what is in the way: "it
 // is a link that leads nowhere: <target> is not there", "the folder <folder> is not there", "<name> on
-// its way is not a folder", "nothing of that name is in its folder", "its folder <folder>
+// its way is not a folder", "nothing of that name is in its folder" (for a write: "no file of that
+// name could be made in its folder (No such file or directory)"), "its folder <folder>
 // cannot be written (Permission denied)" for a write the system refused (a new file and a
 // replace are made in the folder), else SystemErrorText(code).
 // Every message about a file the user named takes its cause from here. Names are UTF-8 text as

@@ -145,18 +145,12 @@ void CGrainforgeDoc::OnMeshRepair()
         L"Repair the part as loaded?\n\nRepair welds corners, removes empty, duplicate and double-skinned "
         L"triangles, turns wrongly wound ones, splits non-manifold edges where two solids touch, closes "
         L"small gaps where triangles are missing (holes in the design are kept) and removes crumbs too "
-        L"small to print. It does not move the surface, so triangles passing through others are left for "
-        L"Save STL.\n\nIt replaces the part as loaded; open the file again to get the original back.";
+        L"small to print. It does not move the surface: triangles passing through others stay as they "
+        L"are.\n\nIt replaces the part as loaded; open the file again to get the original back.";
     if (host.prompts == nullptr || !host.prompts->AskYesNo(question))
         return;
-    if (!RepairMeshInPlace()) {
-        ShowInformation(L"Nothing was changed. What is wrong with this part is not something Repair mends: "
-                        L"large holes are not filled, and triangles passing through others are mended when "
-                        L"the part is saved.",
-            kInfoOk, InfoEvent::partJob);
-        return;
-    }
-    if (host.views != nullptr)
+    // A repair that changed nothing, or failed, has said why in the box already.
+    if (RepairMeshInPlace() && host.views != nullptr)
         host.views->FocusView();
 }
 
@@ -215,7 +209,7 @@ std::string CGrainforgeDoc::StlTargetRefusal(const std::filesystem::path& path) 
         kept.push_back({std::move(preset), "a preset file"});
     if (const KeptFile* found = FindKeptFile(path, kept))
         return found->what;
-    return IsProgramFile(path, ProgramPlacesOfHost()) ? std::string(kProgramFileWhat) : std::string();
+    return ProgramFileWhat(path, ProgramPlacesOfHost());
 }
 
 bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, const ExportPlan& plan)
@@ -244,7 +238,7 @@ bool CGrainforgeDoc::WriteStl(const std::filesystem::path& path, bool ascii, con
     }
     if (!result.ok) {
         LogMessage("Export failed: " + PathToUtf8(path) + ": " + result.error, kLogError);
-        ShowInformation(std::wstring(kSaveFailedText) + L"\n" + PathToWide(path.filename()) + L": " +
+        ShowInformation(std::wstring(kSaveFailedText) + L"\n" + PathToDisplay(path.filename()) + L": " +
                             Utf8ToWide(result.error) + (fileWasThere ? L"\n" + std::wstring(kFileKeptText) : L""),
             kInfoError, InfoEvent::save);
         return false;

@@ -19,11 +19,8 @@ namespace {
 
 mesh::ValidationOptions JobValidation(bool reliefWording)
 {
-    mesh::ValidationOptions o;
-    o.sliverQualityLimit = 0.001f;
-    o.checkSelfIntersections = true;
+    mesh::ValidationOptions o = PartValidationOptions();
     o.displacedResult = reliefWording;
-    o.maximumSelfIntersectionPairs = mesh::kSearchPairLimit;
     return o;
 }
 
@@ -89,9 +86,12 @@ bool CGrainforgeDoc::RepairMeshInPlace()
     ShowInformation(Utf8ToWide(kRepairBusyText), kInfoOk, InfoEvent::check);
     RepairJobResult result;
     bool ran = false;
-    const MeshJob job = [this, &result, &ran](const std::atomic<bool>&) {
+    // The check is forecast as Save STL would run it now: on the part placed, with the cleanup
+    // and fixes the export dialog was last left with.
+    const RepairJobSettings settings{partTransform, {mesh::kAutomaticWeldTolerance, exportCleanupOptions, exportFixes, 0}};
+    const MeshJob job = [this, &result, &ran, &settings](const std::atomic<bool>&) {
         ran = true;
-        result = RepairInputMeshJob(loadedPart);
+        result = RepairInputMeshJob(loadedPart, settings);
     };
     (void)RunModalJob(job);
     ClearInfoBox();
@@ -103,15 +103,15 @@ bool CGrainforgeDoc::RepairMeshInPlace()
     }
     LogUtf8Lines(mesh::FormatRepairSummary(result.report));
     if (result.outcome != MeshJobOutcome::replaced) {
-        if (result.report.pairsLeft != 0 || result.report.emptied) {
-            const RepairInformation information = RepairInformationText(result.report, 0);
-            ShowInformation(Utf8ToWide(information.text), information.kind, InfoEvent::partJob);
-        }
+        const RepairInformation information = result.report.pairsLeft != 0 || result.report.emptied
+            ? RepairInformationText(result.report, 0)
+            : RepairUnchangedText(result.report, result.crossings, !result.validation.problems.empty());
+        ShowInformation(Utf8ToWide(information.text), information.kind, InfoEvent::partJob);
         return false;
     }
     TakeJobResult(std::move(result.mesh));
     const RepairInformation information =
-        RepairInformationText(result.report, partValidation.selfIntersectingTriangleCount);
+        RepairInformationText(result.report, partValidation.selfIntersectingTriangleCount, &result.crossings);
     ShowInformation(Utf8ToWide(information.text), information.kind, InfoEvent::partJob);
     return true;
 }
@@ -253,7 +253,8 @@ void CGrainforgeDoc::ValidatePart()
         resultValidationMesh = &shown;
         resultValidationRun = runsReported;
     } else {
-        partValidation = mesh::ValidateMesh(shown, JobValidation(false));
+        partValidation = mesh::ValidateMesh(shown,
+            &shown == &workingPart ? PartValidationOptions(loadedPart) : JobValidation(false));
     }
     UpdateAllViews(kHintFullRefresh);
 }

@@ -17,16 +17,6 @@ namespace {
 
 constexpr float kTestShapeSize = 20.0f;
 
-mesh::ValidationOptions InstallValidation()
-{
-    mesh::ValidationOptions o;
-    o.sliverQualityLimit = 0.001f;
-    o.checkSelfIntersections = true;
-    o.displacedResult = false;
-    o.maximumSelfIntersectionPairs = mesh::kSearchPairLimit;
-    return o;
-}
-
 mesh::TriangleMesh CopyWithTransform(const mesh::TriangleMesh& part, const mesh::Transform3x4& t)
 {
     mesh::TriangleMesh copy = part;
@@ -124,7 +114,8 @@ void CGrainforgeDoc::InstallLoadedPart()
     displayMesh = nullptr;
     NoteEvent(InfoEvent::part);
     RebuildSurfaceTestGrid();
-    partValidation = mesh::ValidateMesh(CurrentDisplayMesh(), InstallValidation());
+    partValidation = mesh::ValidateMesh(CurrentDisplayMesh(),
+        &CurrentDisplayMesh() == &workingPart ? PartValidationOptions(loadedPart) : PartValidationOptions());
     LogUtf8Lines(mesh::FormatValidationReport(partValidation));
     FitMappingToModel();
     // The bottom rests on the bed, where texture would only lift the part.
@@ -239,7 +230,7 @@ void CGrainforgeDoc::RebuildWorkingPart()
     ComputeRestingFaces();
     // With the crossing search, as at the load: a placement or an undone job must not bring
     // back a verdict of "Good" on a part whose triangles pass through others.
-    partValidation = mesh::ValidateMesh(workingPart, InstallValidation());
+    partValidation = mesh::ValidateMesh(workingPart, PartValidationOptions(loadedPart));
     UpdatePreview();
     UpdateAllViews(kHintFullRefresh);
 }

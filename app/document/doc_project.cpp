@@ -13,6 +13,7 @@
 #include "platform/file_system.h"
 #include "platform/system_error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <tuple>
@@ -27,16 +28,6 @@ constexpr const wchar_t* kProjectFilter = L"Tessary projects (*.gfproj)|*.gfproj
 constexpr const wchar_t* kOpenProjectTitle = L"Open Project";
 constexpr const wchar_t* kSaveProjectTitle = L"Save Project As";
 constexpr const wchar_t* kPartFilter = L"STL files (*.stl)|*.stl|All files (*.*)|*.*||";
-
-// The name for people: the UTF-8 text, a NUL byte (which no file name holds) shown as the
-// sign for it rather than cutting the text there.
-std::string NameForPeople(const std::filesystem::path& path)
-{
-    std::string text = PathToUtf8(path);
-    for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at))
-        text.replace(at, 1, "\xE2\x90\x80");
-    return text;
-}
 
 // Why a project's part is not found, as " (<cause>)", where more is in the way than the file
 // gone: a link that leads nowhere, a folder gone or renamed. Empty otherwise, and for a name
@@ -69,15 +60,35 @@ std::string CGrainforgeDoc::ProjectTargetRefusal(const std::filesystem::path& pa
     const std::vector<KeptFile> kept = FilesAProjectKeeps();
     if (const KeptFile* input = FindKeptFile(path, kept))
         return input->what;
-    return IsProgramFile(path, ProgramPlacesOfHost()) ? std::string(kProgramFileWhat) : std::string();
+    return ProgramFileWhat(path, ProgramPlacesOfHost());
 }
 
 bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
 {
-    return SaveProjectAt(path) == ProjectSave::saved;
+    return SaveProjectAt(path, false) == ProjectSave::saved;
 }
 
-CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem::path& given)
+bool CGrainforgeDoc::MayReplaceOpenProjectFile(const std::filesystem::path& path)
+{
+    if (projectPath.empty() || !IsSameFile(path, PathFromWide(projectPath)) || !RegularFileAt(path) ||
+        !WrittenOverSince(path, projectLeft))
+        return true;
+    const std::wstring name = PathToDisplay(path.filename());
+    const std::wstring question = name + L" was changed on disk after this window opened or saved it (another "
+        L"window or program saved it).\nDo you want to replace it with the project in this window?";
+    if (host.prompts != nullptr && host.prompts->AskYesNo(question))
+        return true;
+    LogMessage("Project not saved: " + PathToUtf8(path) + " was changed on disk after this window opened or saved it, "
+               "and is kept as it is; this window's work is still open, to save under another name",
+        kLogWarning);
+    ShowInformation(L"The project was not saved: " + name + L" was changed on disk after this window opened or saved "
+                    L"it, and is kept as it is.\nThis window's work is still open: Save Project As keeps it under "
+                    L"another name.",
+        kInfoWarning, InfoEvent::project);
+    return false;
+}
+
+CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem::path& given, bool replaceAgreed)
 {
     // Kept as the project's name and in the recent files: absolute, like every file taken in.
     const std::filesystem::path path = AbsoluteFileName(given);
@@ -110,14 +121,24 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
         data.proceduralPreset = WideToUtf8(state.presetName);
     } else if (!state.imagePath.empty()) {
         data.textureImagePath = PathFromWide(state.imagePath);
+    } else if (!projectKept.patternName.empty()) {
+        // The pattern this program does not know, while no other texture took its place.
+        data.proceduralName = projectKept.patternName;
+        data.proceduralParameters = projectKept.patternParameters;
+        data.proceduralPreset = projectKept.patternPreset;
     }
+    // The members kept in mask volumes belong to the masks opened; once masks were added or
+    // removed they are left out, which the save says.
+    const bool masksAsOpened = state.masks.size() == projectKept.maskCount;
+    data.membersKept = masksAsOpened ? projectKept.members : MembersKeptWithoutMasks(projectKept.members);
+    const bool maskMembersLeftOut = data.membersKept != projectKept.members;
 
     // Written over its part or image, the project would name itself as that file and the only
     // copy would be gone. A changed part goes beside, but the file it came from is still the
     // user's original. A preset or another of the program's own files is no project's to
     // replace either.
     if (const std::string what = ProjectTargetRefusal(path); !what.empty()) {
-        const std::string where = NameForPeople(path);
+        const std::string where = PathToUtf8(path);
         LogMessage("Project not saved: the file chosen is " + what + ": " + where, kLogError);
         ShowInformation(L"The project could not be saved: the file chosen is " + Utf8ToWide(what) + L".\n" +
                             Utf8ToWide(where) + L"\nSaving the project there would replace it. Choose another name "
@@ -126,11 +147,14 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
         return ProjectSave::targetIsInput;
     }
 
+    if (!replaceAgreed && !MayReplaceOpenProjectFile(path))
+        return ProjectSave::failed;
+
     const BusyScope busy(host.busy);
     const bool fileWasThere = RegularFileAt(path);
     const auto reportNotSaved = [&](const std::string& error) {
         LogMessage("Project not saved: " + error, kLogError);
-        ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(NameForPeople(path.filename()) + ": " + error) +
+        ShowInformation(L"The project could not be saved.\n" + Utf8ToWide(PathToUtf8(path.filename()) + ": " + error) +
                             (fileWasThere ? L"\n" + std::wstring(kFileKeptText) : L""),
             kInfoError, InfoEvent::project);
         return ProjectSave::failed;
@@ -142,15 +166,20 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     std::filesystem::path besidePart;
     if (partChangedSinceOpened) {
         std::string message;
+        std::filesystem::path tried;
         try {
-            besidePart = WritePartUnderFreeBesideName(path, PathFromWide(partSourcePath), loadedPart, message);
+            besidePart = WritePartUnderFreeBesideName(path, PathFromWide(partSourcePath), loadedPart, message, &tried);
         } catch (const std::bad_alloc&) {
             message = "there is not enough memory to write it";
         }
         if (besidePart.empty()) {
-            LogMessage("Project not saved: the changed part could not be written beside it: " + message, kLogError);
+            // Named as a failed save of the project is: the file, the cause, and the project kept.
+            const std::string named = tried.empty() ? message : PathToUtf8(tried.filename()) + ": " + message;
+            LogMessage("Project not saved: the changed part could not be written beside it: " +
+                           (tried.empty() ? message : PathToUtf8(tried) + ": " + message),
+                kLogError);
             ShowInformation(L"The project could not be saved: the changed part could not be written beside it.\n" +
-                                Utf8ToWide(message),
+                                Utf8ToWide(named) + (fileWasThere ? L"\n" + std::wstring(kFileKeptText) : L""),
                 kInfoError, InfoEvent::project);
             return ProjectSave::failed;
         }
@@ -184,7 +213,16 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
             kLogSavedBeside);
     }
 
+    if (maskMembersLeftOut)
+        LogMessage("The members of the mask volumes this version does not read were not saved: mask volumes were "
+                   "added or removed since the project was opened.",
+            kLogWarning);
+    projectKept.members = data.membersKept;
+    projectKept.maskCount = state.masks.size();
+    if (data.proceduralName != projectKept.patternName)
+        projectKept.patternName.clear();
     projectPath = PathToWide(path);
+    projectLeft = FileLeftAt(path);
     SetPathName(path);
     if (host.recentFiles != nullptr)
         host.recentFiles->AddRecentFile(path);
@@ -193,7 +231,7 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
     LogMessage(saved, kLogSuccess);
     // The box names the file, as after a save of the part; the log keeps where it went. A
     // whole path is one long word the box can only break in the middle.
-    ShowInformation(L"Project saved: " + PathToWide(path.filename()), kInfoOk, InfoEvent::project);
+    ShowInformation(L"Project saved: " + PathToDisplay(path.filename()), kInfoOk, InfoEvent::project);
     return ProjectSave::saved;
 }
 
@@ -201,6 +239,9 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
 {
     const BusyScope busy(host.busy);
     ProjectData data;
+    // Taken before the file is read: a save by another window in between is then asked about
+    // at the next save, never missed.
+    const FileLeft left = FileLeftAt(path);
     // Named first, so that the log says which file a refusal below is about.
     LogMessage("Opening project " + PathToUtf8(path), kLogPlain);
     if (!ReadProjectToOpen(path, data))
@@ -212,6 +253,15 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
 
     ResetUndoHistory();
     projectPath = PathToWide(path);
+    projectLeft = left;
+    projectKept = ProjectKept{};
+    projectKept.members = data.membersKept;
+    projectKept.maskCount = data.masks.size();
+    if (texture.unknownPattern) {
+        projectKept.patternName = data.proceduralName;
+        projectKept.patternParameters = data.proceduralParameters;
+        projectKept.patternPreset = data.proceduralPreset;
+    }
     SetModifiedFlag(false);
     UpdateAllViews(kHintFullRefresh);
 
@@ -248,7 +298,7 @@ void CGrainforgeDoc::RefuseProjectOpening(const std::filesystem::path& path, con
     // named it whole just before); nothing was taken from the project yet, so what was open stays
     // as it was, which the box says.
     LogMessage("Project not opened: " + reason, kLogError);
-    ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(NameForPeople(path.filename()) + ": " + reason) +
+    ShowInformation(L"This project could not be opened.\n" + Utf8ToWide(PathToUtf8(path.filename()) + ": " + reason) +
                         (HasPart() ? L"\nWhat was open stays as it was." : L""),
         kInfoError, InfoEvent::part);
 }
@@ -272,7 +322,7 @@ bool CGrainforgeDoc::OpenProjectPart(const std::filesystem::path& path, const Pr
         if (!ImportStl(data.partPath))
             return false;
     } else {
-        const std::string where = NameForPeople(data.partPath);
+        const std::string where = PathToUtf8(data.partPath);
         const std::string cause = MissingPartCause(data.partPath);
         LogMessage("The project's part is not at " + where + cause, kLogWarning);
         const std::wstring notFound = L"The project's part was not found:\n" + Utf8ToWide(where + cause);
@@ -307,8 +357,7 @@ CGrainforgeDoc::ProjectTextureOutcome CGrainforgeDoc::InstallProjectTexture(Proj
             RenderProceduralTexture(std::move(pattern), Utf8ToWide(data.proceduralPreset), false);
             outcome.installed = proceduralTexture != nullptr;
         } else {
-            LogMessage("The project's pattern \"" + data.proceduralName + "\" is not known here; load a texture.",
-                kLogWarning);
+            outcome.unknownPattern = true;
         }
     } else if (!data.textureImagePath.empty()) {
         outcome.missing = !ProjectFileExists(data.textureImagePath);
@@ -376,8 +425,18 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
     // The opening's warnings are one word in the box: each holds, so none may take another's place.
     std::wstring warnings;
     const auto warn = [&warnings](const std::wstring& text) { warnings += (warnings.empty() ? L"" : L"\n\n") + text; };
+    const auto say = [&](const std::string& text) {
+        if (!text.empty()) {
+            LogMessage(text, kLogWarning);
+            warn(Utf8ToWide(text));
+        }
+    };
+    say(FormatNewerVersion(data));
+    if (texture.unknownPattern)
+        say("The project's pattern \"" + data.proceduralName + "\" is not known here; load a texture. Its name, "
+            "parameters and preset are kept and saved with the project until another texture takes its place.");
     if (texture.missing) {
-        const std::string where = NameForPeople(data.textureImagePath);
+        const std::string where = PathToUtf8(data.textureImagePath);
         LogMessage("The project's texture is not at " + where + "; its settings are kept", kLogWarning);
         warn(L"The project's texture was not found:\n" + Utf8ToWide(where) +
              L"\nLoad it again; its size and placement are kept.");
@@ -397,8 +456,8 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
             std::tuple{&data.textureSavedElsewhere, &data.textureImagePath, "texture image", true}}) {
         if (saved->empty() || (isTexture && (!texture.installed || !data.proceduralName.empty())))
             continue;
-        const std::string said = "The project was saved with the " + std::string(what) + " " + NameForPeople(*saved) +
-            ", which is still there; the " + what + " beside the project was opened: " + NameForPeople(*opened);
+        const std::string said = "The project was saved with the " + std::string(what) + " " + PathToUtf8(*saved) +
+            ", which is still there; the " + what + " beside the project was opened: " + PathToUtf8(*opened);
         LogMessage(said, kLogWarning);
         warn(Utf8ToWide(said));
     }
@@ -406,19 +465,21 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
         LogMessage(leftOut, kLogWarning);
         warn(Utf8ToWide(leftOut + " Saving the project keeps only those opened."));
     }
-    if (!data.valuesHeld.empty() || !data.valuesReplaced.empty()) {
-        // With the aspect locked the tile's height follows its width at the image's aspect: the
-        // height said is the one in force, not the one the reader held.
-        std::vector<HeldValue> valuesHeld = data.valuesHeld;
-        if (heightMap.settings.lockAspect)
-            for (HeldValue& value : valuesHeld)
-                if (value.name == kHeldTileHeightName)
-                    value.now = heightMap.settings.heightMillimetres;
-        const std::string held = "The project holds values its fields do not take; each was changed to the nearest "
-            "they take: " + FormatChangedValues(data.valuesReplaced, valuesHeld) + ".";
-        LogMessage(held, kLogWarning);
-        warn(Utf8ToWide(held));
+    // With the aspect locked the tile's height follows its width at the texture's aspect: the
+    // height said is the one in force, also where the project's own height lay in its range.
+    std::vector<HeldValue> valuesHeld = data.valuesHeld;
+    if (heightMap.settings.lockAspect) {
+        const float inForce = heightMap.settings.heightMillimetres;
+        const auto held = std::find_if(valuesHeld.begin(), valuesHeld.end(),
+            [](const HeldValue& value) { return value.name == kHeldTileHeightName; });
+        if (held != valuesHeld.end())
+            held->now = inForce;
+        else if (inForce != data.textureSettings.heightMillimetres)
+            valuesHeld.push_back({kHeldTileHeightName, data.textureSettings.heightMillimetres, inForce, "mm"});
     }
+    say(FormatMembersNotRead(data));
+    say(FormatRepeatedMembers(data));
+    say(FormatChangedValuesWarning(data.valuesReplaced, valuesHeld));
     if (!warnings.empty())
         ShowInformation(warnings, kInfoWarning, InfoEvent::part);
 }
@@ -467,7 +528,7 @@ void CGrainforgeDoc::OnFileSaveProjectAs()
     for (;;) {
         const std::optional<std::filesystem::path> chosen =
             host.prompts->AskSaveFile({kSaveProjectTitle, kProjectFilter, PathToWide(initial), L"gfproj", refusal});
-        if (!chosen || SaveProjectAt(*chosen) != ProjectSave::targetIsInput)
+        if (!chosen || SaveProjectAt(*chosen, true) != ProjectSave::targetIsInput)
             return;
     }
 }

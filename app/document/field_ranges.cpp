@@ -13,16 +13,22 @@ bool IsInFieldRange(double value, const NumberFieldRule& rule)
     return aboveMinimum && value <= rule.maximum;
 }
 
+bool HasNearestInFieldRange(double value, const NumberFieldRule& rule)
+{
+    if (IsInFieldRange(value, rule))
+        return true;
+    if (!std::isfinite(value) || (rule.positiveOnly && !(value > 0.0)))
+        return false;
+    return value > rule.maximum || rule.minimumIncluded;
+}
+
 double HoldToFieldRange(double value, const NumberFieldRule& rule, double fallback)
 {
     if (IsInFieldRange(value, rule))
         return value;
-    if (!std::isfinite(value) || (rule.positiveOnly && !(value > 0.0)))
+    if (!HasNearestInFieldRange(value, rule))
         return fallback;
-    if (value > rule.maximum)
-        return rule.maximum;
-    // Below an excluded minimum no value of the range is nearest.
-    return rule.minimumIncluded ? rule.minimum : fallback;
+    return value > rule.maximum ? rule.maximum : rule.minimum;
 }
 
 }  // namespace grainforge::app

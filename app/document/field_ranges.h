@@ -35,9 +35,12 @@ struct NumberFieldRule {
 // Whether the field takes `value` as it stands (zeroAllowed's 0 included).
 bool IsInFieldRange(double value, const NumberFieldRule& rule);
 
+// Whether some value of the field's range is nearest to `value`: not for a number that is not
+// finite, below an excluded minimum, or 0 and below for positiveOnly.
+bool HasNearestInFieldRange(double value, const NumberFieldRule& rule);
+
 // `value` held to the field's range as a typed one is: the nearest end for a number outside,
-// `fallback` where no value of the range is nearest (not a number, infinite, an excluded
-// minimum, 0 or below for positiveOnly).
+// `fallback` where no value of the range is nearest (HasNearestInFieldRange).
 double HoldToFieldRange(double value, const NumberFieldRule& rule, double fallback);
 
 // ---- The relief, simplify and remesh fields --------------------------------------------------
@@ -95,6 +98,11 @@ inline constexpr NumberFieldRule kLevelsRules[5] = {
     {.name = L"Output black", .minimum = 0.0, .maximum = 255.0},
     {.name = L"Output white", .minimum = 0.0, .maximum = 255.0},
 };
+
+// The gamma as stored and saved: the exponent, the reciprocal of what the gamma edit shows, so
+// its range is the edit's turned over (1/9.99 to 10).
+inline constexpr NumberFieldRule kStoredGammaRule{.name = L"Gamma",
+    .minimum = 1.0 / kLevelsRules[1].maximum, .maximum = 1.0 / kLevelsRules[1].minimum, .positiveOnly = true};
 
 // One step of a level as stored.
 inline constexpr float kLevelStep = 1.0f / 255.0f;

@@ -51,6 +51,16 @@ bool FileIsGone(const std::filesystem::path& path)
     return status.type() == std::filesystem::file_type::not_found;
 }
 
+FileLeft FileLeftAt(const std::filesystem::path& path)
+{
+    return platform::StampRegularFile(path);
+}
+
+bool WrittenOverSince(const std::filesystem::path& path, const FileLeft& left)
+{
+    return FileLeftAt(path) != left;
+}
+
 bool RegularFileAt(const std::filesystem::path& path)
 {
     std::error_code error;

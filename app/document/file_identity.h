@@ -4,7 +4,10 @@
 // here throws except on allocation failure.
 #pragma once
 
+#include "platform/file_system.h"
+
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -32,6 +35,22 @@ bool FileIsGone(const std::filesystem::path& path);
 // Whether a regular file (through a link, too) is at `path`: only then has a failed save a
 // file there to leave as it was.
 bool RegularFileAt(const std::filesystem::path& path);
+
+// What a read or a save left at a name: the stamp of the regular file there (which file it is,
+// its size and its last change; platform::FileStamp), or nothing when no regular file was
+// there. A save since, by this program or any other, leaves another stamp: one that renames its
+// new file over the name (as every save of this program does) leaves another file, one that
+// writes in place another size or time.
+using FileLeft = std::optional<platform::FileStamp>;
+
+// The file at `path` (a link followed) as it is now.
+FileLeft FileLeftAt(const std::filesystem::path& path);
+
+// Whether the file at `path` is no longer the one a read or a save left there as `left`:
+// another save wrote over it, made it, or it is gone. Told by what the file is, never by its
+// name. The one test of a file written over by another save: the log asks it of its file, the
+// file dialogs of a file just saved, Save Project of the open project.
+bool WrittenOverSince(const std::filesystem::path& path, const FileLeft& left);
 
 // A file a save must never write over, and what it is, for people ("the open project").
 struct KeptFile {

@@ -205,6 +205,8 @@ void CGrainforgeDoc::DeleteContents()
     partSourcePath.clear();
     testShapeName.clear();
     projectPath.clear();
+    projectLeft.reset();
+    projectKept = ProjectKept{};
 
     ResetUndoHistory();
 }

@@ -35,6 +35,7 @@
 #include "engine/displacement/projection.h"
 #include "engine/displacement/texture_weights.h"
 #include "engine/mesh/export_cleanup.h"
+#include "engine/mesh/json_settings.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/placement.h"
 #include "engine/mesh/repair_driver.h"
@@ -459,6 +460,20 @@ public:
     EditHistoryLimits historyLimits;
 
     std::wstring projectPath;
+    // The project file as this window last opened or saved it: Save Project asks before it
+    // replaces a file another save wrote over since.
+    FileLeft projectLeft;
+    // What the open project holds that this program does not read, for its saves to write back
+    // as it was: its members not read, kept while the mask volumes they belong to are the ones
+    // opened (as many), and a pattern this program does not know, kept until another texture
+    // takes its place.
+    struct ProjectKept {
+        std::shared_ptr<const grainforge::mesh::JsonValue> members;
+        std::size_t maskCount = 0;
+        std::string patternName;
+        std::string patternParameters;
+        std::string patternPreset;
+    } projectKept;
 
     // Mesh information measurements, keyed by the mesh they describe (compared only).
     struct MeasurementKey {
@@ -477,7 +492,12 @@ private:
     // SaveProject's work, telling a target refused because it is a file the project takes in
     // (its part, its texture image) from the other failures: Save Project As then asks again.
     enum class ProjectSave { saved, failed, targetIsInput };
-    ProjectSave SaveProjectAt(const std::filesystem::path& path);
+    // `replaceAgreed`: the user chose the file in a save dialog, which asked before replacing it.
+    ProjectSave SaveProjectAt(const std::filesystem::path& path, bool replaceAgreed);
+    // Whether the project may be written at `path`: true unless it is the open project's file
+    // and another save (another window, another program) wrote over it since this window opened
+    // or saved it, and the user, asked, keeps that file; then that is said and nothing is written.
+    bool MayReplaceOpenProjectFile(const std::filesystem::path& path);
     // OpenProject's steps, in order: read the file (false, said, when it cannot be), open its part
     // (false when there is none to open), install its texture, take up its settings, then say
     // together what the opening could not keep as saved.
@@ -485,6 +505,7 @@ private:
         bool installed = false;
         bool missing = false;
         bool unreadable = false;  // there, but not an image this program reads
+        bool unknownPattern = false;  // a pattern this program does not know, kept to save back
     };
     bool ReadProjectToOpen(const std::filesystem::path& path, ProjectData& data);
     bool OpenProjectPart(const std::filesystem::path& path, const ProjectData& data);

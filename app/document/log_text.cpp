@@ -1,6 +1,7 @@
 #include "app/document/log_text.h"
 
 #include "engine/mesh/report_text.h"
+#include "platform/shown_text.h"
 
 #include <cstdarg>
 #include <cstddef>
@@ -313,12 +314,17 @@ std::filesystem::path PathFromWide(std::wstring_view wide)
 
 std::string PathToUtf8(const std::filesystem::path& path)
 {
-    return WideToUtf8(PathToWide(path));
+    return platform::ShownName(path);
 }
 
 std::wstring PathToDisplay(const std::filesystem::path& path)
 {
-    return DisplayText(PathToWide(path));
+    return Utf8ToWide(platform::ShownName(path));
+}
+
+std::string PathToPlainUtf8(const std::filesystem::path& path)
+{
+    return WideToUtf8(PathToWide(path));
 }
 
 bool IsUtf8Path(const std::filesystem::path& path)

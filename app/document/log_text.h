@@ -50,10 +50,17 @@ void AppendUtf8(std::string& out, char32_t c);
 [[nodiscard]] std::filesystem::path PathFromWide(std::wstring_view wide);
 [[nodiscard]] std::wstring PathToWide(const std::filesystem::path& path);
 
-// Texts for people: a kept byte (and any other lone surrogate) shows as U+FFFD. WideToUtf8
-// does the same, so every log line and report made from a name is valid UTF-8.
+// Names as texts for people, wherever a name is shown (log lines, the title bar, the
+// information box, dialogs, the recent-file list): platform::ShownName, so a character that
+// would act rather than show (a line feed, an escape, a tab, a direction override) is written
+// as its bytes in "\x" and two hexadecimal digits, and a byte outside UTF-8 shows as U+FFFD.
+// Every log line and report made from a name is valid UTF-8 and stays on its line.
 [[nodiscard]] std::string PathToUtf8(const std::filesystem::path& path);
 [[nodiscard]] std::wstring PathToDisplay(const std::filesystem::path& path);
+// The name's characters as UTF-8 for a file or a list that keeps it rather than shows it (a
+// project's path entry, a library category looked up by name): every character as it is, a
+// byte outside UTF-8 as U+FFFD.
+[[nodiscard]] std::string PathToPlainUtf8(const std::filesystem::path& path);
 [[nodiscard]] std::wstring DisplayText(std::wstring_view wide);
 // Whether the name's bytes are valid UTF-8 (then PathToUtf8 is exact).
 [[nodiscard]] bool IsUtf8Path(const std::filesystem::path& path);

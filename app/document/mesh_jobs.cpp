@@ -1,5 +1,6 @@
 #include "app/document/mesh_jobs.h"
 
+#include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/report_text.h"
 #include "engine/pipeline/process_estimate.h"
 #include "engine/remesh/remesh.h"
@@ -192,7 +193,58 @@ RemeshJobResult RemeshInputMeshJob(const TriangleMesh& loadedPart, const grainfo
     return result;
 }
 
-RepairJobResult RepairInputMeshJob(const TriangleMesh& loadedPart) noexcept
+grainforge::mesh::ValidationOptions PartValidationOptions()
+{
+    grainforge::mesh::ValidationOptions options;
+    options.sliverQualityLimit = 0.001f;
+    options.checkSelfIntersections = true;
+    options.displacedResult = false;
+    options.maximumSelfIntersectionPairs = grainforge::mesh::kSearchPairLimit;
+    return options;
+}
+
+grainforge::mesh::ValidationOptions PartValidationOptions(const TriangleMesh& loadedPart)
+{
+    grainforge::mesh::ValidationOptions options = PartValidationOptions();
+    if (grainforge::mesh::CountNonManifoldEdges(loadedPart) != 0)
+        options.nonManifoldEdgesRepairLeaves = grainforge::mesh::NonManifoldEdgesRepairLeaves(loadedPart);
+    return options;
+}
+
+namespace {
+
+// What the check does with the crossings of the part as Repair leaves it, placed as the check
+// will be given it. A part Repair left as it was is validated here too, for the text that says
+// what is wrong with it; its non-manifold edges are the ones Repair just could not part.
+void ForecastAfterRepair(const TriangleMesh& loadedPart, const RepairJobSettings& settings, RepairJobResult& result)
+{
+    const bool unchanged = result.outcome == MeshJobOutcome::unchanged;
+    const TriangleMesh placed = PlacedCopy(unchanged ? loadedPart : result.mesh, settings.placement);
+    if (unchanged) {
+        grainforge::mesh::ValidationOptions options = PartValidationOptions();
+        options.nonManifoldEdgesRepairLeaves = result.report.nonManifoldEdgesBefore;
+        result.validation = grainforge::mesh::ValidateMesh(placed, options);
+        // Left as it was, the part still has every fault it came with.
+        result.report.faultLeft = grainforge::mesh::NamesFaultRepairMends(result.validation);
+    }
+    // A forecast the memory cannot hold is no reason to lose the repair: it is then unknown.
+    try {
+        bool stopped = result.validation.selfIntersectionSearchStopped;
+        const std::uint64_t crossing = unchanged ? result.validation.selfIntersectingTriangleCount
+                                                 : grainforge::mesh::CountCrossingTriangles(placed, stopped);
+        if (stopped)
+            return;
+        grainforge::mesh::CheckFixSettings check = settings.check;
+        check.bodies = grainforge::mesh::CountBodies(placed);
+        result.crossings = grainforge::mesh::ForecastCheckCrossings(placed, crossing, check);
+    } catch (const std::bad_alloc&) {
+        result.crossings = {};
+    }
+}
+
+}  // namespace
+
+RepairJobResult RepairInputMeshJob(const TriangleMesh& loadedPart, const RepairJobSettings& settings) noexcept
 {
     RepairJobResult result;
     const bool ran = RunMeshJobBody(
@@ -201,10 +253,11 @@ RepairJobResult RepairInputMeshJob(const TriangleMesh& loadedPart) noexcept
             result.report = grainforge::mesh::RepairForPrint(copy, {});
             if (!result.report.repaired) {
                 result.outcome = MeshJobOutcome::unchanged;
-                return;
+            } else {
+                result.mesh = std::move(copy);
+                result.outcome = MeshJobOutcome::replaced;
             }
-            result.mesh = std::move(copy);
-            result.outcome = MeshJobOutcome::replaced;
+            ForecastAfterRepair(loadedPart, settings, result);
         },
         result.failure);
     if (!ran) {
@@ -309,7 +362,53 @@ std::string SimplifyQuestion(std::uint64_t triangles, float detailLevel)
     return text;
 }
 
-RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintReport& r, std::uint64_t selfIntersecting)
+namespace {
+
+// What becomes of the triangles the check leaves passing through others: where separate bodies
+// overlap or touch a slicer fills them as one solid, and nothing needs mending; a body through
+// itself is the slicer's to resolve.
+std::string CrossingsLeftText(const grainforge::mesh::CheckCrossingForecast& f)
+{
+    using grainforge::mesh::FormatCountGrouped;
+    using grainforge::mesh::PluralWord;
+    const std::uint64_t within = std::min(f.leftWithinBodies, f.left);
+    const std::uint64_t between = f.left - within;
+    const std::string overlap = " where bodies overlap or touch, which a slicer fills as one solid";
+    const std::string through = " through their own body, which the slicer must resolve";
+    if (within == 0)
+        return " The " + FormatCountGrouped(f.left) + std::string(PluralWord(f.left, " that stays lies", " that stay lie"))
+            + overlap + ".";
+    if (between == 0)
+        return " The " + FormatCountGrouped(f.left) + std::string(PluralWord(f.left, " that stays passes", " that stay pass"))
+            + through + ".";
+    return " Of the " + FormatCountGrouped(f.left) + " that stay, " + FormatCountGrouped(between)
+        + std::string(PluralWord(between, " lies", " lie")) + overlap + ", and " + FormatCountGrouped(within)
+        + std::string(PluralWord(within, " passes", " pass")) + through + ".";
+}
+
+// The line on the triangles passing through others: Repair leaves them, and what the check does
+// with them is said only as the forecast measured it on this very count.
+std::string CrossingsLine(std::uint64_t crossing, const grainforge::mesh::CheckCrossingForecast* f)
+{
+    std::string text = "\n";
+    text.append(grainforge::mesh::FormatCountOf(crossing, "triangle passes", "triangles pass"))
+        .append(" through others: Repair does not move the surface");
+    if (f == nullptr || !f->known || f->before != crossing)
+        return text + ".";
+    const std::uint64_t parted = f->Parted();
+    if (f->left == 0)
+        return text + ", and Save STL's check parts " + std::string(crossing == 1 ? "it." : "them all.");
+    if (parted == 0)
+        text += ", and Save STL's check does not part " + std::string(crossing == 1 ? "it" : "them") + " either.";
+    else
+        text += ", and Save STL's check parts " + grainforge::mesh::FormatCountGrouped(parted) + " of them.";
+    return text + CrossingsLeftText(*f);
+}
+
+}  // namespace
+
+RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintReport& r, std::uint64_t selfIntersecting,
+    const grainforge::mesh::CheckCrossingForecast* crossings)
 {
     // A repair that would leave no part, or could not choose, changed nothing and says why.
     if (r.emptied)
@@ -325,24 +424,40 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
     RepairInformation information;
     information.text = line;
     if (r.openEdgesAfter != 0) {
-        // Holes round a sheet are left because closing them encloses nothing, not for their size.
-        const std::uint64_t sheetHoles = std::min(r.sheetHolesLeftOpen, r.holesLeftOpen);
-        const std::uint64_t largeHoles = r.holesLeftOpen - sheetHoles;
+        // Each hole left is named under the reason it was left for, with the size of the
+        // largest: only the holes too large and too wide are left for their size.
+        const std::uint64_t largeHoles = grainforge::mesh::LargeHolesLeftOpen(r);
         std::snprintf(line, sizeof line, "\n%s open edges are left", grainforge::mesh::FormatCountGrouped(r.openEdgesAfter).c_str());
         information.text += line;
         const char* joint = ": ";
+        const auto holes = [&](std::uint64_t count, float largest, const char* why) {
+            if (count == 0)
+                return;
+            information.text.append(joint).append(grainforge::mesh::FormatCountOf(count, "hole", "holes"))
+                .append(" up to ").append(grainforge::mesh::FormatLength(largest)).append(" mm across").append(why);
+            joint = "; ";
+        };
         if (largeHoles != 0) {
             std::snprintf(line, sizeof line, "%s%s up to %.1f mm across, too large to close by guessing", joint,
                 grainforge::mesh::FormatCountOf(largeHoles, "hole", "holes").c_str(), r.largestOpenHoleMillimetres);
             information.text += line;
             joint = "; ";
         }
-        if (sheetHoles != 0) {
+        holes(r.nonManifoldHolesLeftOpen, r.largestNonManifoldHoleMillimetres,
+              " that a fill would close only by making edges non-manifold");
+        holes(r.crossingHolesLeftOpen, r.largestCrossingHoleMillimetres,
+              " that a fill would close only by passing through the surface");
+        if (r.sheetHolesLeftOpen != 0) {
             std::snprintf(line, sizeof line,
                 "%s%s round a sheet, which closing would lay onto itself, enclosing nothing", joint,
-                grainforge::mesh::FormatCountOf(sheetHoles, "hole", "holes").c_str());
+                grainforge::mesh::FormatCountOf(r.sheetHolesLeftOpen, "hole", "holes").c_str());
             information.text += line;
+            joint = "; ";
         }
+        if (r.unclosedBoundaries != 0)
+            information.text.append(joint)
+                .append(grainforge::mesh::FormatCountOf(r.unclosedBoundaries, "run", "runs"))
+                .append(" of open edges closing no loop");
         information.text += ".";
     }
     if (r.nonManifoldEdgesAfter != 0) {
@@ -350,12 +465,8 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
             grainforge::mesh::FormatCountGrouped(r.nonManifoldEdgesAfter).c_str());
         information.text += line;
     }
-    if (selfIntersecting != 0) {
-        std::snprintf(line, sizeof line,
-            "\n%s triangles pass through others: Repair does not move the surface; Save STL mends those.",
-            grainforge::mesh::FormatCountGrouped(selfIntersecting).c_str());
-        information.text += line;
-    }
+    if (selfIntersecting != 0)
+        information.text += CrossingsLine(selfIntersecting, crossings);
     if (r.pairsLeft != 0)
         information.text.append("\n").append(grainforge::mesh::FormatLeftPairsText(r.pairsLeft));
     // Said whatever the body counts: a split that adds a body can hide one taken away.
@@ -386,6 +497,19 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
             || r.bodiesRemoved != 0 || r.pairsLeft != 0 || r.faultLeft
         ? 1
         : 0;
+    return information;
+}
+
+RepairInformation RepairUnchangedText(const grainforge::mesh::RepairForPrintReport& report,
+    const grainforge::mesh::CheckCrossingForecast& crossings, bool problemsFound)
+{
+    // The lines of what is left, as after a repair; only the headline differs.
+    RepairInformation information = RepairInformationText(report, crossings.before, &crossings);
+    const std::size_t lineEnd = information.text.find('\n');
+    const std::string left = lineEnd == std::string::npos ? std::string() : information.text.substr(lineEnd);
+    if (!problemsFound && left.empty())
+        return {"Nothing was changed: this part needed no repair.", 0};
+    information.text = "Nothing was changed: Repair mends none of what is wrong with this part." + left;
     return information;
 }
 

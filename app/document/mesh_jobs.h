@@ -9,7 +9,9 @@
 #include "app/document/no_window_system.h"
 
 #include "engine/mesh/mesh_simplify.h"
+#include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/placement.h"
+#include "engine/mesh/repair_forecast.h"
 #include "engine/mesh/repair_job.h"
 #include "engine/mesh/triangle_mesh.h"
 #include "engine/remesh/remesh_settings.h"
@@ -69,6 +71,18 @@ struct RepairJobResult {
     grainforge::mesh::RepairForPrintReport report;
     grainforge::mesh::TriangleMesh mesh;
     MeshJobFailure failure;
+    // What the Save STL check does with the triangles of the part, as Repair leaves it and
+    // placed, that pass through others.
+    grainforge::mesh::CheckCrossingForecast crossings;
+    // Of the part placed, when Repair changed nothing (`unchanged`): what is wrong with it.
+    grainforge::mesh::ValidationReport validation;
+};
+
+// What the Repair job needs besides the part: where the part stands and what the Save STL check
+// is given (its `bodies` are counted by the job), for the forecast of the crossings.
+struct RepairJobSettings {
+    grainforge::mesh::Transform3x4 placement{};
+    grainforge::mesh::CheckFixSettings check{};
 };
 
 // Inside a catch block: records the exception being handled in `failure`.
@@ -105,8 +119,18 @@ bool RunMeshJobBody(Body&& body, MeshJobFailure& failure) noexcept
     const grainforge::mesh::Transform3x4& placement, const grainforge::mesh::RemeshSettings& settings,
     std::uint64_t maximumTriangles, const std::atomic<bool>& cancel) noexcept;
 
-// Repairs a copy of the part; it cannot be stopped.
-[[nodiscard]] RepairJobResult RepairInputMeshJob(const grainforge::mesh::TriangleMesh& loadedPart) noexcept;
+// Repairs a copy of the part; it cannot be stopped. When the part as Repair leaves it, placed,
+// has triangles passing through others, the check's fixes run on a copy of it too, so that the
+// texts can say what saving does with them.
+[[nodiscard]] RepairJobResult RepairInputMeshJob(const grainforge::mesh::TriangleMesh& loadedPart,
+    const RepairJobSettings& settings = {}) noexcept;
+
+// The document's validation of the part: the crossing search on, at its pair limit, without the
+// relief wording.
+[[nodiscard]] grainforge::mesh::ValidationOptions PartValidationOptions();
+// The same, with what Repair does to the non-manifold edges of `loadedPart` (Repair run on a
+// copy, only when it has such edges), for the validation of the part placed.
+[[nodiscard]] grainforge::mesh::ValidationOptions PartValidationOptions(const grainforge::mesh::TriangleMesh& loadedPart);
 
 // ---- Texts ---------------------------------------------------------------------------------
 
@@ -141,12 +165,20 @@ inline constexpr const char* kNothingToSimplifyText =
 // left, when the part has fewer bodies, when validation of the result still names a fault
 // Repair mends (`faultLeft`: a body wound inward where it can be no hollow, say), or when the
 // repair changed nothing because it would have emptied the part or could not choose between
-// doubled facets; else 0. `selfIntersecting` comes from the fresh validation.
+// doubled facets; else 0. `selfIntersecting` comes from the fresh validation; `crossings`, when
+// given and of that count, says what the Save STL check does with them (without it, nothing is
+// promised of the check).
 struct RepairInformation {
     std::string text;
     int kind = 0;
 };
 [[nodiscard]] RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintReport& report,
-    std::uint64_t selfIntersecting);
+    std::uint64_t selfIntersecting, const grainforge::mesh::CheckCrossingForecast* crossings = nullptr);
+
+// The text after a repair that changed nothing (neither emptied nor held by doubled facets):
+// that the part needed no repair when `problemsFound` is false and nothing is left, else what
+// is left of what Repair looks at, as RepairInformationText says it.
+[[nodiscard]] RepairInformation RepairUnchangedText(const grainforge::mesh::RepairForPrintReport& report,
+    const grainforge::mesh::CheckCrossingForecast& crossings, bool problemsFound);
 
 }  // namespace grainforge::app

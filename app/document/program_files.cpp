@@ -31,23 +31,28 @@ bool IsFolder(const fs::path& path)
     return fs::is_directory(path, error);
 }
 
-// Whether some folder on the way from the real place of `file` up to the root is one of
-// `folders` (the same device and inode).
-bool LiesInFolders(const fs::path& file, const std::vector<fs::path>& folders)
+// The one of `folders` (the same device and inode) that some folder on the way from the real
+// place of `file` up to the root is; nothing when none is.
+std::optional<fs::path> FolderHolding(const fs::path& file, const std::vector<fs::path>& folders)
 {
     std::error_code error;
     fs::path at = fs::weakly_canonical(AbsoluteFileName(file).parent_path(), error);
     if (error)
-        return false;
+        return std::nullopt;
     for (;;) {
         for (const fs::path& folder : folders)
             if (fs::equivalent(at, folder, error) && !error)
-                return true;
+                return folder;
         fs::path up = at.parent_path();
         if (up.empty() || up == at)
-            return false;
+            return std::nullopt;
         at = std::move(up);
     }
+}
+
+bool LiesInFolders(const fs::path& file, const std::vector<fs::path>& folders)
+{
+    return FolderHolding(file, folders).has_value();
 }
 
 // Whether a name in one of `folders`, at any depth, is another link of the same file.
@@ -152,28 +157,35 @@ std::vector<fs::path> InstalledDesktopFiles(const fs::path& executableFile)
     return {share / "applications" / "tessary.desktop", share / "icons" / "hicolor" / "128x128" / "apps" / "tessary.png"};
 }
 
-bool IsProgramFile(const fs::path& target, const ProgramPlaces& places)
+std::string ProgramFileWhat(const fs::path& target, const ProgramPlaces& places)
 {
     if (target.empty())
-        return false;
+        return {};
     // The file a write replaces: a link is written through, to the end of its chain.
     const fs::path file = platform::ResolveWriteTarget(AbsoluteFileName(target));
     for (const fs::path& own : places.files)
         if (IsSameFile(target, own) || IsSameFile(file, own))
-            return true;
+            return std::string(kProgramFileWhat);
     std::error_code error;
     const fs::file_status status = fs::status(file, error);
     const bool present = fs::exists(status);
     if (present && (!fs::is_regular_file(status) || IsWrittenLog(file, places.logs)))
-        return false;
+        return {};
     if (!present && !IsListName(file))
-        return false;
+        return {};
     const std::vector<fs::path> folders = ExistingFolders(places);
-    if (LiesInFolders(file, folders))
-        return true;
+    // Any file there may be the user's own (notes put beside the settings): said as it is.
+    if (const std::optional<fs::path> folder = FolderHolding(file, folders))
+        return IsListName(file) ? std::string(kProgramFileWhat) : "a file in the program's own folder " + folder->string();
     // A hard link elsewhere names the same file; only a file with more than one name can have one.
     const std::uintmax_t names = present ? fs::hard_link_count(file, error) : 0;
-    return !error && names > 1 && HasLinkInFolders(file, folders);
+    return !error && names > 1 && HasLinkInFolders(file, folders) ? "another name of a file in the program's own folders"
+                                                                  : std::string();
+}
+
+bool IsProgramFile(const fs::path& target, const ProgramPlaces& places)
+{
+    return !ProgramFileWhat(target, places).empty();
 }
 
 bool LiesInProgramFolders(const fs::path& target, const ProgramPlaces& places)
@@ -185,7 +197,7 @@ bool LiesInProgramFolders(const fs::path& target, const ProgramPlaces& places)
 std::optional<WrittenLog> StampWrittenLog(const fs::path& path)
 {
     const fs::path file = platform::ResolveWriteTarget(AbsoluteFileName(path));
-    const std::optional<platform::FileStamp> stamp = platform::StampRegularFile(file);
+    const FileLeft stamp = FileLeftAt(file);
     if (!stamp)
         return std::nullopt;
     return WrittenLog{file, *stamp};
@@ -194,7 +206,7 @@ std::optional<WrittenLog> StampWrittenLog(const fs::path& path)
 void RememberWrittenLog(std::vector<WrittenLog>& logs, WrittenLog log)
 {
     std::erase_if(logs, [&](const WrittenLog& old) {
-        return old.path == log.path || platform::StampRegularFile(old.path) != old.stamp;
+        return old.path == log.path || WrittenOverSince(old.path, old.stamp);
     });
     logs.push_back(std::move(log));
     if (logs.size() > kRememberedLogs)
@@ -203,7 +215,7 @@ void RememberWrittenLog(std::vector<WrittenLog>& logs, WrittenLog log)
 
 bool IsWrittenLog(const fs::path& file, std::span<const WrittenLog> logs)
 {
-    const std::optional<platform::FileStamp> stamp = platform::StampRegularFile(file);
+    const FileLeft stamp = FileLeftAt(file);
     return stamp && std::any_of(logs.begin(), logs.end(), [&](const WrittenLog& log) { return log.stamp == *stamp; });
 }
 

@@ -79,6 +79,13 @@ std::vector<std::filesystem::path> InstalledDesktopFiles(const std::filesystem::
 // pipe or device is not a file the writes would replace (they refuse it).
 bool IsProgramFile(const std::filesystem::path& target, const ProgramPlaces& places);
 
+// What `target` is when IsProgramFile holds, as a refusal says it, and empty otherwise:
+// kProgramFileWhat for a file the program keeps by name (its settings, its lists, what it was
+// installed with); "a file in the program's own folder <folder>" for any other file in one of
+// its folders, which may be the user's own (notes put there) but is never the program's to
+// replace; "another name of a file in the program's own folders" for a hard link of one.
+std::string ProgramFileWhat(const std::filesystem::path& target, const ProgramPlaces& places);
+
 // Whether the file `target` names (a link followed) lies in one of `places.folders`, at any
 // depth: only a log written there needs its mark to be replaced by the next one.
 bool LiesInProgramFolders(const std::filesystem::path& target, const ProgramPlaces& places);

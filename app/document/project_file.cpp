@@ -5,6 +5,7 @@
 
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/stl_writer.h"
+#include "engine/textures/seamless_method.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
 
@@ -17,6 +18,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <tuple>
 #include <type_traits>
@@ -57,6 +59,9 @@ std::string LoadFailureText(const fs::path& path, const grainforge::mesh::JsonLo
         return "the file could not be read: " + platform::FileErrorCauseText(path, load.error, platform::FileUse::read);
     case JsonLoadStatus::OutOfMemory:
         return kProjectMemoryError;
+    case JsonLoadStatus::TooDeep:
+        return "the file is not a project (its values are nested more than " +
+               std::to_string(grainforge::mesh::kMaxJsonDepth) + " deep)";
     case JsonLoadStatus::Ok:
     case JsonLoadStatus::NotJson:
         break;
@@ -145,7 +150,7 @@ std::string ReadNameEntry(const JsonView& node, std::string_view key, std::strin
 // that is not UTF-8 also gets `member` + "Escaped" with its exact bytes.
 void WriteNameEntry(const JsonNode& node, std::string_view key, std::string_view member, const fs::path& name)
 {
-    grainforge::mesh::SetJsonPathString(node, Key(key, member), PathToUtf8(name));
+    grainforge::mesh::SetJsonPathString(node, Key(key, member), PathToPlainUtf8(name));
     if (!IsUtf8Path(name))
         grainforge::mesh::SetJsonPathString(node, Key(key, std::string(member) + "Escaped"), EscapedNameText(name));
 }
@@ -187,6 +192,19 @@ std::size_t ExtendedDrivePrefixLength(const std::string& text)
     return end;
 }
 
+// The members kept from the file, put back at their places after what the writer wrote: a
+// member the writer wrote itself stays the writer's.
+void PutKeptMembers(JsonValue& written, const JsonValue& kept)
+{
+    for (const auto& [key, value] : kept.items()) {
+        const auto found = written.find(key);
+        if (found == written.end())
+            written[key] = value;
+        else if (found->is_object() && value.is_object())
+            PutKeptMembers(*found, value);
+    }
+}
+
 void WriteProjectDocument(const JsonNode& root, const fs::path& folder, const ProjectData& data)
 {
     using namespace grainforge::mesh;
@@ -216,6 +234,9 @@ void WriteProjectDocument(const JsonNode& root, const fs::path& folder, const Pr
     PutCount(root, "displayTriangles", data.displayTriangles);
     ExportCleanupOptionsToJson(root.ObjectChild("exportCleanup"), data.exportCleanup);
     WriteRepairOptions(root.ObjectChild("exportFixes"), data.exportFixes);
+    if (data.membersKept && data.membersKept->is_object())
+        if (JsonValue* written = root.Resolve())
+            PutKeptMembers(*written, *data.membersKept);
 }
 
 // The number of a mask object's key: "mask" + a number in plain decimal (no sign, no leading
@@ -233,10 +254,16 @@ std::optional<std::uint64_t> MaskObjectNumber(std::string_view key)
     return number;
 }
 
-// Every key the writer's mask entries could have: "mask" and anything after it but "Count".
+// Every key a mask entry could have: "mask" and a number, in any form ("mask007", "mask-1").
+// Another key that begins with "mask" ("maskX", "maskNotes") is no mask's.
 bool IsMaskEntryKey(std::string_view key)
 {
-    return key.starts_with("mask") && key != "maskCount";
+    if (!key.starts_with("mask"))
+        return false;
+    std::string_view number = key.substr(4);
+    if (!number.empty() && (number[0] == '-' || number[0] == '+'))
+        number.remove_prefix(1);
+    return !number.empty() && std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The mask objects the file holds, in the order of their numbers, up to the limit; the rest,
@@ -274,25 +301,21 @@ std::vector<MaskObject> ReadMaskObjects(const JsonView& root, ProjectData& data)
     return held;
 }
 
-// What a replaced value is said as: the JSON text of it, shortened for a sentence. A large
-// array or object is said by its size, so a hostile file makes no long warning.
-constexpr std::size_t kLongestValueText = 40;
-constexpr std::size_t kLargestValueShown = 8;
-
+// What a replaced value is said as: the JSON text of it, shortened for a sentence.
 std::string ValueText(const JsonValue& value)
 {
-    if (value.is_array() && value.size() > kLargestValueShown)
-        return "an array of " + grainforge::mesh::FormatCountGrouped(value.size()) + " values";
-    if (value.is_object() && value.size() > kLargestValueShown)
-        return "an object of " + grainforge::mesh::FormatCountGrouped(value.size()) + " members";
-    std::string text = value.dump(-1, ' ', false, JsonValue::error_handler_t::replace);
-    if (text.size() <= kLongestValueText)
-        return text;
-    std::size_t end = kLongestValueText;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end;
-    text.resize(end);
-    return text + "\u2026";
+    return grainforge::mesh::ShortJsonText(value);
+}
+
+// A member's dotted key as a sentence holds it: as it is, or, when it holds a control character
+// or is long, as its JSON text shortened.
+std::string MemberNameText(const std::string& key)
+{
+    constexpr std::size_t kLongestKey = 60;
+    const bool plain = key.size() <= kLongestKey && std::none_of(key.begin(), key.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+    });
+    return plain ? key : ValueText(JsonValue(key));
 }
 
 // Said for a section the file holds as something else than an object.
@@ -347,24 +370,42 @@ bool IsUnknownName(std::string_view key, std::string_view where, const JsonValue
         !IsRetiredName(where, given);
 }
 
+// The file's keys whose numbers were taken through the one list of numbers (HoldProjectValues),
+// whatever their kind: those are held and named there, not replaced.
+using TakenKeys = std::set<std::string, std::less<>>;
+
 // What of `given`, the member `key` of the file at `where`, its reader could not take, found
 // against what the writer puts there for the record as read: a member of another kind, or a
-// name no table holds, kept its field's value.
+// name no table holds, kept its field's value. `said` is how the warning names `where`.
 void NoteValueNotTaken(const JsonValue& given, std::string_view key, const JsonValue& written,
-    const std::string& where, std::vector<ReplacedValue>& replaced)
+    const std::string& where, const std::string& said, const TakenKeys& taken, std::vector<ReplacedValue>& replaced)
 {
+    if (taken.contains(where))
+        return;
     if (!written.is_object()) {
         if (!IsTakenAsWritten(given, written) || IsUnknownName(key, where, given, written))
-            replaced.push_back({where, ValueText(given), ValueText(written)});
+            replaced.push_back({said, ValueText(given), ValueText(written)});
         return;
     }
     if (!given.is_object()) {
-        replaced.push_back({where, ValueText(given), kSectionDefaultsText});
+        replaced.push_back({said, ValueText(given), kSectionDefaultsText});
         return;
     }
     for (const auto& [member, value] : written.items())
         if (const auto found = given.find(member); found != given.end())
-            NoteValueNotTaken(*found, member, value, where + "." + member, replaced);
+            NoteValueNotTaken(*found, member, value, where + "." + member, said + "." + member, taken, replaced);
+}
+
+// How the mask panel names a member of a mask object, where it has a row for it.
+std::string MaskMemberLabel(const std::string& member)
+{
+    constexpr std::pair<std::string_view, std::string_view> kLabels[] = {{"center", "Position"}, {"size", "Size"},
+        {"rotationDegrees", "Turn"}, {"featherMillimetres", "Feather"}, {"shape", "Shape"}, {"name", "Name"},
+        {"enabled", "On"}};
+    for (const auto& [key, label] : kLabels)
+        if (member == key)
+            return std::string(label);
+    return member;
 }
 
 // The value at a dotted key of a document, or null.
@@ -403,23 +444,108 @@ void AddMembersReadButNotWritten(const JsonNode& rewritten, const ProjectData& d
     SetJsonPathBool(rewritten, "stages.subdivide", data.stageSubdivide);
 }
 
-// Names in valuesReplaced every member of the file that the readers passed over for its type:
-// the record as read is written again, and each member the file holds where the writer puts
-// one of another kind was not taken. Each mask is compared with the object it was read from.
-void NoteValuesNotTaken(const JsonView& root, const fs::path& folder, const std::vector<MaskObject>& maskObjects,
-    ProjectData& data)
+// The record as read written again, with the members a reader takes that the writer leaves out:
+// where the file's members are compared with what was made of them.
+JsonNode RewrittenDocument(const fs::path& folder, const ProjectData& data)
 {
     const JsonNode rewritten = grainforge::mesh::NewJsonDocument();
     WriteProjectDocument(rewritten, folder, data);
     AddMembersReadButNotWritten(rewritten, data);
-    for (const auto& [key, written] : rewritten.root->items()) {
+    return rewritten;
+}
+
+// Members the reader passes over on purpose: a retired entry older projects carry.
+bool IsReadPast(const std::string& where)
+{
+    return where == "part.writtenBeside";
+}
+
+// Gathers the member `key` of an object (at `where`, named `said`) when no reader takes it,
+// against `written`, what the writer writes in that object: a member it does not write is copied
+// into `kept`; one that is an object in both is gone through member by member.
+void KeepMemberIfNotRead(const std::string& key, const JsonValue& value, const JsonValue& written,
+    const std::string& where, const std::string& said, JsonValue& kept, ProjectData& data)
+{
+    const std::string at = where.empty() ? key : where + "." + key;
+    const std::string named = said.empty() ? key : said + (said.ends_with(": ") ? "" : ".") + key;
+    const auto found = written.find(key);
+    if (found == written.end()) {
+        if (IsReadPast(at))
+            return;
+        kept[key] = value;
+        if (++data.membersNotReadCount <= kMembersNotReadNamed)
+            data.membersNotRead.push_back(MemberNameText(named));
+    } else if (value.is_object() && found->is_object()) {
+        JsonValue inner = JsonValue::object();
+        for (const auto& [member, memberValue] : value.items())
+            KeepMemberIfNotRead(member, memberValue, *found, at, named, inner, data);
+        if (!inner.empty())
+            kept[key] = std::move(inner);
+    }
+}
+
+// Every member of the file that no reader takes: named in `data`, and kept there so that a save
+// writes it back as it was. A mask opened keeps its members under the key the writer gives it;
+// mask entries not opened are said apart (FormatMasksLeftOut).
+void KeepProjectMembersNotRead(const JsonView& root, const JsonValue& rewritten,
+    const std::vector<MaskObject>& maskObjects, ProjectData& data)
+{
+    JsonValue kept = JsonValue::object();
+    for (const auto& [key, value] : root.value->items()) {
+        if (!IsMaskEntryKey(key)) {
+            KeepMemberIfNotRead(key, value, rewritten, "", "", kept, data);
+            continue;
+        }
+        const std::string_view maskKey = key;  // a lambda may not capture a binding
+        const auto opened = std::find_if(maskObjects.begin(), maskObjects.end(),
+            [&](const MaskObject& object) { return object.key == maskKey; });
+        if (opened == maskObjects.end())
+            continue;
+        const std::size_t index = static_cast<std::size_t>(opened - maskObjects.begin());
+        const std::string written = "mask" + std::to_string(index);
+        JsonValue inner = JsonValue::object();
+        for (const auto& [member, memberValue] : value.items())
+            KeepMemberIfNotRead(member, memberValue, rewritten.at(written), key, MaskLabel(index) + ": ", inner, data);
+        if (!inner.empty())
+            kept[written] = std::move(inner);
+    }
+    if (!kept.empty())
+        data.membersKept = std::make_shared<const JsonValue>(std::move(kept));
+}
+
+// The "version" the file gives: a newer one than this program writes is noted; one that is not
+// a whole number is named.
+void ReadVersion(const JsonView& root, ProjectData& data)
+{
+    const JsonView member = root.FindMember("version");
+    std::int64_t version = 0;
+    if (member.IsEmpty())
+        return;
+    if (!member.TakeInt64(version)) {
+        data.valuesReplaced.push_back({"version", ValueText(*member.value), std::to_string(kProjectVersion)});
+        return;
+    }
+    if (version > kProjectVersion)
+        data.newerVersion = version;
+}
+
+// Names in valuesReplaced every member of the file that the readers passed over for its type:
+// each member the file holds where the writer puts one of another kind was not taken. Each mask
+// is compared with the object it was read from, and named as the mask panel names it.
+void NoteValuesNotTaken(const JsonView& root, const JsonValue& rewritten, const std::vector<MaskObject>& maskObjects,
+    const TakenKeys& taken, ProjectData& data)
+{
+    for (const auto& [key, written] : rewritten.items()) {
         if (IsReadOnItsOwn(key))
             continue;
         if (const std::optional<std::uint64_t> mask = MaskObjectNumber(key)) {
             const MaskObject& object = maskObjects.at(*mask);
-            NoteValueNotTaken(*object.value, object.key, written, std::string(object.key), data.valuesReplaced);
+            for (const auto& [member, value] : written.items())
+                if (const auto found = object.value->find(member); found != object.value->end())
+                    NoteValueNotTaken(*found, member, value, std::string(object.key) + "." + member,
+                        MaskLabel(*mask) + ": " + MaskMemberLabel(member), taken, data.valuesReplaced);
         } else if (const auto found = root.value->find(key); found != root.value->end()) {
-            NoteValueNotTaken(*found, key, written, key, data.valuesReplaced);
+            NoteValueNotTaken(*found, key, written, key, key, taken, data.valuesReplaced);
         }
     }
 }
@@ -448,7 +574,7 @@ void ReadTriangleLimit(const JsonView& root, std::string_view key, const NumberF
     const double now = HoldToFieldRange(given / 1e6, rule, static_cast<double>(limit) / 1e6);
     limit = static_cast<std::uint64_t>(std::llround(now * 1e6));
     if (static_cast<double>(limit) != given)
-        data.valuesHeld.push_back({WideToUtf8(rule.name), given / 1e6, now, WideToUtf8(rule.unit)});
+        data.valuesHeld.push_back({WideToUtf8(rule.name), given, static_cast<double>(limit), kTrianglesUnit});
 }
 
 // The label of the test grid's choice, which names the value held.
@@ -473,8 +599,8 @@ void ReadTestGridCells(const JsonView& root, ProjectData& data)
         data.valuesHeld.push_back({kTestGridName, given, static_cast<double>(data.occupancyCells), {}});
 }
 
-// Reads every key the writer puts, and names in `data` each value it could not take.
-void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectData& data)
+// Reads every key the writer puts; gives the mask objects opened, in the masks' order.
+std::vector<MaskObject> ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectData& data)
 {
     using namespace grainforge::mesh;
     data.partPath = ReadPathEntry(root, "part", folder, &data.partSavedElsewhere);
@@ -511,117 +637,189 @@ void ReadProjectDocument(const JsonView& root, const fs::path& folder, ProjectDa
         ExportCleanupOptionsFromJson(section, data.exportCleanup);
     if (JsonView section = root.Section("exportFixes"); !section.IsEmpty())
         ReadRepairOptions(section, data.exportFixes);
-    NoteValuesNotTaken(root, folder, maskObjects, data);
+    return maskObjects;
 }
 
-// Holds every value of a project just read to its field's range, as the field takes a typed
-// one, and notes each one changed: a project written by hand, by another program or by a
-// damaged save reaches no run, dialog or saved file with a value its field would refuse.
-class ValueHolder {
-public:
-    explicit ValueHolder(std::vector<HeldValue>& held) : held_(held) {}
-
-    // The number held to its rule, `fallback` (as shown) where no value of the range is
-    // nearest. One that narrowed to float is the value already stored counts as in range: a
-    // field's own end (1e-6) is no float.
-    void Hold(const ProjectNumber& number, double fallback)
-    {
-        const double shown = ShownValue(number);
-        Take(number, shown, HoldToFieldRange(shown, *number.rule, fallback));
-    }
-    // The number given the value `now` (as shown), noted when that changes it.
-    void Take(const ProjectNumber& number, double shown, double now)
-    {
-        std::visit(
-            [&](auto* value) {
-                using Stored = std::remove_pointer_t<decltype(value)>;
-                const Stored stored = StoredValue<Stored>(StoredFromShown(number, now));
-                if (stored == *value)
-                    return;
-                Note(number.name, shown, now, *number.rule);
-                *value = stored;
-            },
-            number.value);
-    }
-    void Note(std::string name, double was, double now, const NumberFieldRule& rule)
-    {
-        held_.push_back({std::move(name), was, now, WideToUtf8(rule.unit)});
-    }
-
-private:
-    template <typename Stored>
-    static Stored StoredValue(double value)
-    {
-        if constexpr (std::is_same_v<Stored, float>)
-            return static_cast<float>(value);
-        else
-            return static_cast<Stored>(std::llround(value));
-    }
-
-    std::vector<HeldValue>& held_;
-};
-
-// The tile size the texture reader left at its default because no zoom brings it to a size a
-// field takes: it gets the nearest size the field takes instead, and is noted.
-void HoldTileSizes(const JsonView& root, grainforge::mesh::TextureSettings& settings, ValueHolder& holder)
+// The file's key of a listed number: a mask's "mask" + its place in the list becomes the key of
+// the object it was read from ("mask500.size").
+std::string FileKeyOf(const ProjectNumber& number, const std::vector<MaskObject>& maskObjects)
 {
-    using namespace grainforge::mesh;
-    const JsonView section = root.Section("texture").Section("settings");
-    for (const auto& [key, name, size, rule] :
-        {std::tuple{"widthMillimetres", "Tile width", &settings.widthMillimetres, &kTileWidthRule},
-            std::tuple{"heightMillimetres", kHeldTileHeightName, &settings.heightMillimetres, &kTileHeightRule}}) {
-        float stored = 0.0f;
-        if (!section.FindMember(key).TakeFloat(stored) ||
-            (stored >= kSmallestStoredTileMillimetres && stored <= kLargestStoredTileMillimetres))
-            continue;
-        const double now = HoldToFieldRange(stored, *rule, *size);
-        holder.Note(name, stored, now, *rule);
-        *size = static_cast<float>(now);
-    }
+    if (const std::size_t dot = number.key.find('.'); dot != std::string::npos)
+        if (const std::optional<std::uint64_t> mask = MaskObjectNumber(std::string_view(number.key).substr(0, dot)))
+            return std::string(maskObjects.at(*mask).key) + number.key.substr(dot);
+    return number.key;
 }
 
-void HoldProjectValues(const JsonView& root, ProjectData& data)
+// The number the file gives for a listed one, where the writer puts a number: the member, or its
+// element of an array of the written length whose elements are all numbers. Any number counts,
+// also one its reader does not take (beyond a float, beyond 32 bits, a fraction for a count):
+// it is held by its own meaning like any other.
+std::optional<double> GivenNumber(const JsonValue& root, const JsonValue& rewritten, const std::string& fileKey,
+    const ProjectNumber& number)
 {
-    ValueHolder holder(data.valuesHeld);
+    const JsonValue* written = FindAtDottedKey(rewritten, number.key);
+    const JsonValue* given = FindAtDottedKey(root, fileKey);
+    if (written == nullptr || given == nullptr)
+        return std::nullopt;
+    if (number.element < 0)
+        return written->is_number() && given->is_number() ? std::optional(given->get<double>()) : std::nullopt;
+    const auto isNumber = [](const JsonValue& element) { return element.is_number(); };
+    if (!written->is_array() || !given->is_array() || given->size() != written->size() ||
+        !std::all_of(given->begin(), given->end(), isNumber))
+        return std::nullopt;
+    return (*given)[static_cast<std::size_t>(number.element)].get<double>();
+}
+
+// Whether `stored` still stands for `given`: the same number, or as near as a float holds it
+// (0.1 is stored as the float nearest to it, 1e-50 as 0, which is not the same).
+bool StandsFor(double stored, double given)
+{
+    constexpr double kFloatRounding = 0x1p-24;
+    return stored == given || std::fabs(stored - given) <= std::fabs(given) * kFloatRounding;
+}
+
+// The held value as the warning says it.
+HeldValue NamedHeldValue(const ProjectNumber& number, double was, double now, bool toDefault)
+{
+    HeldValue held{number.name, was, now, WideToUtf8(number.rule->unit), toDefault, number.decimals};
+    switch (number.naming) {
+    case NumberNaming::shown:
+        break;
+    case NumberNaming::count:
+        held.was = StoredFromShown(number, was);
+        held.now = StoredFromShown(number, now);
+        held.unit = kTrianglesUnit;
+        break;
+    case NumberNaming::reciprocal:
+        // The exponent as the gamma edit shows it; one that the edit cannot show (0 or below)
+        // is named as the file holds it.
+        if (was > 0.0 && now > 0.0) {
+            held.was = 1.0 / was;
+            held.now = 1.0 / now;
+            held.decimals = 2;
+        } else {
+            held.name = number.key;
+        }
+        break;
+    }
+    return held;
+}
+
+// Stores `shown` (in the rule's terms) in the number's field, rounded to the field's type.
+void StoreShown(const ProjectNumber& number, double shown)
+{
+    std::visit(
+        [&](auto* value) {
+            using Stored = std::remove_pointer_t<decltype(value)>;
+            const double stored = StoredFromShown(number, shown);
+            if constexpr (std::is_same_v<Stored, float>)
+                *value = static_cast<float>(stored);
+            else
+                *value = static_cast<Stored>(std::llround(stored));
+        },
+        number.value);
+}
+
+// The seamless method's parameters held to its parameter table as the height map takes them,
+// named by the method, and saved as they are in force.
+void HoldSeamlessParameters(ProjectData& data)
+{
     grainforge::mesh::TextureSettings& texture = data.textureSettings;
-    HoldTileSizes(root, texture, holder);
+    const std::unique_ptr<grainforge::mesh::seamless::Method> method =
+        grainforge::mesh::seamless::CreateSeamlessMethod(texture.seamlessMethod);
+    if (!method || method->GetParameters().empty())
+        return;
+    grainforge::mesh::procedural::ParametersFromText(*method, texture.seamlessParameters);
+    std::vector<HeldValue> held = HeldPatternParameters(*method, texture.seamlessParameters);
+    if (held.empty())
+        return;
+    for (HeldValue& value : held) {
+        value.name = texture.seamlessMethod + ": " + value.name;
+        data.valuesHeld.push_back(std::move(value));
+    }
+    texture.seamlessParameters = grainforge::mesh::procedural::ParametersToText(*method);
+}
 
+// Holds every number of a project just read by its own meaning, as its field takes a typed one,
+// and notes each one changed: a project written by hand, by another program or by a damaged save
+// reaches no run, dialog or saved file with a value its field would refuse. A number the file
+// gives is held from the file's own number, so one no float or 32-bit count holds takes the
+// nearest value of its range like any other, and one a float cannot keep (1e-50) is named. A
+// placement that is no turn takes the part as it was loaded. Gives the file's keys of the numbers
+// taken so.
+TakenKeys HoldProjectValues(const JsonView& root, const JsonValue& rewritten,
+    const std::vector<MaskObject>& maskObjects, ProjectData& data)
+{
     // Each number falls back to a new record's, mask volumes to a new volume's.
     ProjectData fresh;
     fresh.masks.resize(data.masks.size());
     const std::vector<ProjectNumber> numbers = ListProjectNumbers(data);
     const std::vector<ProjectNumber> defaults = ListProjectNumbers(fresh);
-    // A placement that is no turn (all zeros, a scale, a mirror) has no nearest turn to take:
-    // the part stands as it was loaded.
-    const bool turn = IsPlacementTurn(data.partTransform);
+    TakenKeys taken;
+    std::vector<double> given(numbers.size());
+    std::vector<bool> nearest(numbers.size(), true);
     for (std::size_t i = 0; i < numbers.size(); ++i) {
-        if (!turn && numbers[i].rule == &kPlacementTurnRule)
-            holder.Take(numbers[i], ShownValue(numbers[i]), ShownValue(defaults[i]));
-        else
-            holder.Hold(numbers[i], ShownValue(defaults[i]));
+        const ProjectNumber& number = numbers[i];
+        given[i] = ShownValue(number);
+        if (!number.key.empty()) {
+            const std::string fileKey = FileKeyOf(number, maskObjects);
+            if (const std::optional<double> fileNumber = GivenNumber(*root.value, rewritten, fileKey, number)) {
+                given[i] = *fileNumber * number.scale / number.divisor;
+                taken.insert(fileKey);
+            }
+        }
+        bool near = true;
+        StoreShown(number, HoldProjectNumber(number, given[i], ShownValue(defaults[i]), &near));
+        nearest[i] = near;
     }
+    // A placement that is no turn (all zeros, a scale, a mirror) has no nearest turn to take.
+    if (!IsPlacementTurn(data.partTransform))
+        for (std::size_t i = 0; i < numbers.size(); ++i)
+            if (numbers[i].rule == &kPlacementTurnRule) {
+                StoreShown(numbers[i], ShownValue(defaults[i]));
+                nearest[i] = false;
+            }
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        if (!StandsFor(ShownValue(numbers[i]), given[i]))
+            data.valuesHeld.push_back(NamedHeldValue(numbers[i], given[i], ShownValue(numbers[i]), !nearest[i]));
+
+    HoldSeamlessParameters(data);
 
     // Black above white makes a flat relief; held as the levels' fields hold it.
+    grainforge::mesh::TextureSettings& texture = data.textureSettings;
     const float black = texture.blackLevel;
     const float white = texture.whiteLevel;
     switch (HoldLevelsOrder(texture.blackLevel, texture.whiteLevel)) {
     case LevelsOrder::kept:
         break;
     case LevelsOrder::whiteRaised:
-        holder.Note("White", white * kLevelScale, texture.whiteLevel * kLevelScale, kLevelsRules[2]);
+        data.valuesHeld.push_back({"White", white * kLevelScale, texture.whiteLevel * kLevelScale, "", false, 0});
         break;
     case LevelsOrder::blackLowered:
-        holder.Note("Black", black * kLevelScale, texture.blackLevel * kLevelScale, kLevelsRules[0]);
+        data.valuesHeld.push_back({"Black", black * kLevelScale, texture.blackLevel * kLevelScale, "", false, 0});
         break;
     }
+    return taken;
 }
 
-// A value as the field would show it: the shortest text that reads back as the float.
-std::string ShortValueText(double value)
+// A number as the warning says it: a whole one in full, in groups of three ("2,000,000,000"); one
+// with `decimals` as its field shows it; any other as the shortest text that reads back as it
+// (as the float it is, where it is one: 0.1 rather than 0.10000000149011612).
+std::string HeldNumberText(double value, int decimals)
 {
-    char text[32];
-    const auto [end, failure] = std::to_chars(text, text + sizeof text, static_cast<float>(value));
-    return failure == std::errc() ? std::string(text, end) : std::string("?");
+    constexpr double kLargestWritten = 1e15;
+    char text[64];
+    std::to_chars_result written{};
+    if (decimals >= 0 && std::fabs(value) < kLargestWritten && std::fabs(value) >= 0.5 * std::pow(10.0, -decimals))
+        written = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    else if (value == std::trunc(value) && std::fabs(value) < kLargestWritten)
+        return (value < 0.0 ? "-" : "") +
+            grainforge::mesh::FormatCountGrouped(static_cast<std::uint64_t>(std::fabs(value)));
+    else if (static_cast<double>(static_cast<float>(value)) == value)
+        written = std::to_chars(text, text + sizeof text, static_cast<float>(value));
+    else
+        written = std::to_chars(text, text + sizeof text, value);
+    return written.ec == std::errc() ? std::string(text, written.ptr) : std::string("?");
 }
 
 // "<stem> part.stl" for number 1, "<stem> part <number>.stl" after it.
@@ -647,7 +845,7 @@ std::vector<HeldValue> HeldPatternParameters(const grainforge::mesh::procedural:
         for (const grainforge::mesh::procedural::ParameterSpec& spec : pattern.GetParameters()) {
             const float taken = pattern.GetValue(spec.key);
             if (spec.key == entry.key && static_cast<float>(entry.value) != taken)
-                held.push_back({spec.label, entry.value, taken, {}});
+                held.push_back({spec.label, entry.value, taken, {}, !std::isfinite(entry.value)});
         }
     }
     return held;
@@ -658,8 +856,8 @@ std::string FormatHeldValues(const std::vector<HeldValue>& held)
     std::string text;
     for (const HeldValue& value : held) {
         const std::string unit = value.unit.empty() ? std::string() : " " + value.unit;
-        text += (text.empty() ? "" : "; ") + value.name + " " + ShortValueText(value.was) + unit + " is now " +
-            ShortValueText(value.now) + unit;
+        text += (text.empty() ? "" : "; ") + value.name + " " + HeldNumberText(value.was, value.decimals) + unit +
+            " is now " + HeldNumberText(value.now, value.decimals) + unit;
     }
     return text;
 }
@@ -673,6 +871,74 @@ std::string FormatChangedValues(const std::vector<ReplacedValue>& replaced, cons
     if (!heldText.empty())
         text += (text.empty() ? "" : "; ") + heldText;
     return text;
+}
+
+std::string FormatChangedValuesWarning(const std::vector<ReplacedValue>& replaced, const std::vector<HeldValue>& held)
+{
+    std::vector<HeldValue> nearest;
+    std::vector<HeldValue> toDefault;
+    for (const HeldValue& value : held)
+        (value.toDefault ? toDefault : nearest).push_back(value);
+    std::string text;
+    if (!nearest.empty())
+        text = "The project holds values its fields do not take; each was changed to the nearest they take: " +
+            FormatHeldValues(nearest) + ".";
+    if (!replaced.empty() || !toDefault.empty())
+        text += (text.empty() ? "The project holds values its fields cannot take as they are"
+                              : " Others could not be taken as they are") +
+            std::string("; each is now its field's default: ") + FormatChangedValues(replaced, toDefault) + ".";
+    return text;
+}
+
+std::shared_ptr<const JsonValue> MembersKeptWithoutMasks(const std::shared_ptr<const JsonValue>& kept)
+{
+    if (!kept || !kept->is_object())
+        return nullptr;
+    JsonValue left = JsonValue::object();
+    for (const auto& [key, value] : kept->items())
+        if (!IsMaskEntryKey(key))
+            left[key] = value;
+    return left.empty() ? nullptr : std::make_shared<const JsonValue>(std::move(left));
+}
+
+std::string FormatMembersNotRead(const ProjectData& data)
+{
+    if (data.membersNotReadCount == 0)
+        return {};
+    std::string text;
+    for (const std::string& name : data.membersNotRead)
+        text += (text.empty() ? "" : ", ") + name;
+    if (data.membersNotReadCount > data.membersNotRead.size())
+        text += " and " + grainforge::mesh::FormatCountGrouped(data.membersNotReadCount - data.membersNotRead.size()) +
+            " more";
+    return "The project holds members this version does not read: " + text +
+        ". They are kept as they are and saved with the project.";
+}
+
+std::string FormatNewerVersion(const ProjectData& data)
+{
+    if (data.newerVersion == 0)
+        return {};
+    return "The project was saved by a newer version of Tessary (project version " +
+        std::to_string(data.newerVersion) + "). This version uses what it reads of it and keeps the rest as it is; "
+        "saving writes it as a version " + std::to_string(kProjectVersion) + " project.";
+}
+
+std::string FormatRepeatedMembers(const ProjectData& data)
+{
+    if (data.membersRepeated.empty())
+        return {};
+    std::string text;
+    for (const grainforge::mesh::JsonRepeatedMember& member : data.membersRepeated) {
+        text += (text.empty() ? "" : "; ") + MemberNameText(member.key) + " " + member.dropped;
+        if (member.times > 2)
+            text += " and " + std::to_string(member.times - 2) + " more";
+        text += (member.times > 2 ? " were" : " was") + std::string(" dropped for ") + member.kept;
+    }
+    if (data.membersRepeatedCount > data.membersRepeated.size())
+        text += "; and " + grainforge::mesh::FormatCountGrouped(data.membersRepeatedCount - data.membersRepeated.size()) +
+            " more";
+    return "The project gives some members more than once, and only the last of each is used: " + text + ".";
 }
 
 std::string FormatMasksLeftOut(const ProjectData& data)
@@ -837,8 +1103,12 @@ bool ReadProjectJson(const JsonView& root, const fs::path& projectFolder, Projec
             return false;
         }
         ProjectData read;
-        ReadProjectDocument(root, projectFolder, read);
-        HoldProjectValues(root, read);
+        const std::vector<MaskObject> maskObjects = ReadProjectDocument(root, projectFolder, read);
+        const JsonNode rewritten = RewrittenDocument(projectFolder, read);
+        const TakenKeys taken = HoldProjectValues(root, *rewritten.root, maskObjects, read);
+        NoteValuesNotTaken(root, *rewritten.root, maskObjects, taken, read);
+        ReadVersion(root, read);
+        KeepProjectMembersNotRead(root, *rewritten.root, maskObjects, read);
         if (read.partPath.empty() && read.testShape.empty()) {
             error = kNoPartError;
             return false;
@@ -862,7 +1132,11 @@ bool ReadProject(const fs::path& projectPath, ProjectData& data, std::string& er
             error = LoadFailureText(projectPath, load);
             return false;
         }
-        return ReadProjectJson(load.view, grainforge::mesh::ToAbsolutePath(projectPath).parent_path(), data, error);
+        if (!ReadProjectJson(load.view, grainforge::mesh::ToAbsolutePath(projectPath).parent_path(), data, error))
+            return false;
+        data.membersRepeated = load.repeated;
+        data.membersRepeatedCount = load.repeatedCount;
+        return true;
     } catch (...) {
         // Out of memory for a path or a text; the document is freed by now.
     }
@@ -921,23 +1195,27 @@ bool WritePartBesideProject(const fs::path& path, const grainforge::mesh::Triang
 }
 
 fs::path WritePartUnderFreeBesideName(const fs::path& projectPath, const fs::path& partSourcePath,
-    const grainforge::mesh::TriangleMesh& part, std::string& error)
+    const grainforge::mesh::TriangleMesh& part, std::string& error, fs::path* tried)
 {
     return detail::WriteUnderFreeName(
-        [&] { return PartBesideProject(projectPath, partSourcePath).chosen; }, part, error);
+        [&] { return PartBesideProject(projectPath, partSourcePath).chosen; }, part, error, tried);
 }
 
 namespace detail {
 
 fs::path WriteUnderFreeName(const std::function<fs::path()>& choose, const grainforge::mesh::TriangleMesh& part,
-    std::string& error)
+    std::string& error, fs::path* tried)
 {
+    if (tried != nullptr)
+        tried->clear();
     // A taken name exists, so the next choice passes it; the bound only ends a folder whose
     // names keep coming and going.
     for (int attempt = 0; attempt < kMaximumBesidePartNumber; ++attempt) {
         const fs::path chosen = choose();
         if (chosen.empty())
             break;
+        if (tried != nullptr)
+            *tried = chosen;
         bool taken = false;
         if (WritePartBesideProject(chosen, part, error, &taken))
             return chosen;
@@ -945,6 +1223,8 @@ fs::path WriteUnderFreeName(const std::function<fs::path()>& choose, const grain
             return {};
     }
     error = kNoFreeBesideNameError;
+    if (tried != nullptr)
+        tried->clear();
     return {};
 }
 

@@ -35,6 +35,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,10 +49,18 @@ inline constexpr const char* kHeldTileHeightName = "Tile height";
 
 struct HeldValue {
     std::string name;  // the field's label: "Triangle size", "Mask 2: Size X"
-    double was = 0.0;  // in the unit the field shows (a level from 0 to 255, a limit in millions)
+    double was = 0.0;  // in the unit the field shows (a level from 0 to 255), a limit in triangles
     double now = 0.0;
-    std::string unit;  // "mm", "million", or empty
+    std::string unit;  // "mm", "triangles", or empty
+    // No value the field takes was nearest (0 for a zoom, a placement that is no turn, a pattern
+    // parameter that is not a number): it took its default.
+    bool toDefault = false;
+    // The digits after the point its field shows (the gamma's two), or -1 for the shortest text.
+    int decimals = -1;
 };
+
+// The unit a triangle limit is named in: the file's own count.
+inline constexpr const char* kTrianglesUnit = "triangles";
 
 // A member of a project that the reader could not take as its field's value (another JSON type,
 // an integer beyond 32 bits, a number no float holds, a name none of a choice's names), and
@@ -111,7 +120,28 @@ struct ProjectData {
     // keys; its field keeps the default. A triangle limit or test grid given as any number is
     // held instead (valuesHeld).
     std::vector<ReplacedValue> valuesReplaced;
+    // Read only (ReadProject): the first members the file gives more than once, whose earlier
+    // values were dropped for the last, and how many there are.
+    std::vector<grainforge::mesh::JsonRepeatedMember> membersRepeated;
+    std::size_t membersRepeatedCount = 0;
+    // The members of the file no reader takes (a misspelt key, notes, sections of a newer
+    // version), at their places, a mask's under the key the writer gives the mask: the writer
+    // puts them back after its own, as they were. Null when there are none.
+    std::shared_ptr<const grainforge::mesh::JsonValue> membersKept;
+    // Read only: their keys for the warning, the first kMembersNotReadNamed, and how many.
+    std::vector<std::string> membersNotRead;
+    std::size_t membersNotReadCount = 0;
+    // Read only: the "version" the file gives when it is newer than kProjectVersion, else 0.
+    std::int64_t newerVersion = 0;
 };
+
+// How many of the members not read the opening names.
+inline constexpr std::size_t kMembersNotReadNamed = 8;
+
+// The members kept without those of the mask volumes (under "mask" and a number): what a save
+// writes back once the masks are no longer the ones opened. Null when nothing is left.
+std::shared_ptr<const grainforge::mesh::JsonValue> MembersKeptWithoutMasks(
+    const std::shared_ptr<const grainforge::mesh::JsonValue>& kept);
 
 // How many of the mask keys that could not be read the opening names.
 inline constexpr std::size_t kMaskKeysUnreadNamed = 3;
@@ -145,6 +175,7 @@ inline constexpr const char* kProjectMemoryError = "there was not enough memory 
 // socket), "the file is too large to be a project: it holds N bytes, and a project is at most
 // 16 MiB", "the file could not be read: " + the system's reason, "the file is not a project
 // (it could not be read as one)" for a file that is there but is not JSON, "the file is not a
+// project (its values are nested more than 256 deep)" for JSON nested past kMaxJsonDepth, "the file is not a
 // Tessary project", "the project names no part", and kProjectMemoryError. A key that is
 // missing keeps the field's default; one of the wrong type does too and is named in
 // valuesReplaced. Never throws.
@@ -204,6 +235,26 @@ std::string FormatHeldValues(const std::vector<HeldValue>& held);
 // "remesh.targetEdgeMillimetres \"0.5\" is now 0.2; Gamma 0 is now 1". Empty when none was.
 std::string FormatChangedValues(const std::vector<ReplacedValue>& replaced, const std::vector<HeldValue>& held);
 
+// The opening's warning about the values changed: the sentence on those that took the nearest
+// value their fields take, and the one on those that took their fields' defaults (replaced
+// values, and held ones with no value nearest). Empty when none was.
+std::string FormatChangedValuesWarning(const std::vector<ReplacedValue>& replaced, const std::vector<HeldValue>& held);
+
+// The members no reader takes, for the opening's warning; empty when there are none: "The project
+// holds members this version does not read: myNotes, remesh.targetEdgeMillimeters. They are kept
+// as they are and saved with the project."
+std::string FormatMembersNotRead(const ProjectData& data);
+
+// That the project comes from a newer version, and how a save writes it; empty when it does not.
+// Saved as this version's: what this version writes follows its own meanings, which a newer
+// program must not take for its own; the members it does not read go along unchanged.
+std::string FormatNewerVersion(const ProjectData& data);
+
+// The members given more than once, for the opening's warning; empty when none was: "The project
+// gives some members more than once, and only the last of each is used: remesh.rounds 3 was
+// dropped for 7."
+std::string FormatRepeatedMembers(const ProjectData& data);
+
 // What became of the mask entries not opened, for the opening's warning; empty when none was
 // left out: "The project holds 300 mask volumes, more than a part takes; the first 256 were
 // opened and 44 left out." or "...; 2 were opened and 1 left out: \"mask007\" could not be read."
@@ -236,9 +287,11 @@ bool WritePartBesideProject(const std::filesystem::path& path, const grainforge:
 // The changed part written beside the project under the first free name (PartBesideProject).
 // A name that another save or program takes between its choice and the placing stays theirs,
 // and the next free name is taken instead. The name written; empty when no name was free or
-// the write failed, with the reason in `error`, and nothing of this write left behind.
+// the write failed, with the reason in `error`, the name tried last in `*tried` (empty when
+// none was free), and nothing of this write left behind.
 std::filesystem::path WritePartUnderFreeBesideName(const std::filesystem::path& projectPath,
-    const std::filesystem::path& partSourcePath, const grainforge::mesh::TriangleMesh& part, std::string& error);
+    const std::filesystem::path& partSourcePath, const grainforge::mesh::TriangleMesh& part, std::string& error,
+    std::filesystem::path* tried = nullptr);
 
 // Said when no beside name is free.
 inline constexpr const char* kNoFreeBesideNameError = "no free name for it was found beside the project";
@@ -248,7 +301,7 @@ namespace detail {
 // WritePartUnderFreeBesideName's tries, with the choice of a name given: `choose` is asked
 // again after each name found taken, and gives an empty name when none is free.
 std::filesystem::path WriteUnderFreeName(const std::function<std::filesystem::path()>& choose,
-    const grainforge::mesh::TriangleMesh& part, std::string& error);
+    const grainforge::mesh::TriangleMesh& part, std::string& error, std::filesystem::path* tried = nullptr);
 
 }  // namespace detail
 

@@ -10,138 +10,178 @@ namespace {
 // The sides as the projection's section names its layers.
 constexpr const char* kLayerKeys[grainforge::mesh::kBoxSideCount] = {"px", "nx", "py", "ny", "pz", "nz"};
 
-// Collects the numbers in order.
+// Collects the numbers in order, each with the key the file holds it under.
 class NumberList {
 public:
     explicit NumberList(std::vector<ProjectNumber>& numbers) : numbers_(numbers) {}
 
+    // Named by the rule's field.
     template <typename Value>
-    void Add(Value& value, const NumberFieldRule& rule, double scale = 1.0, double divisor = 1.0)
+    ProjectNumber& Add(std::string key, Value& value, const NumberFieldRule& rule, double scale = 1.0,
+        double divisor = 1.0)
     {
-        Add(WideToUtf8(rule.name), value, rule, scale, divisor);
+        return Add(WideToUtf8(rule.name), std::move(key), value, rule, scale, divisor);
     }
     template <typename Value>
-    void Add(std::string name, Value& value, const NumberFieldRule& rule, double scale = 1.0, double divisor = 1.0)
+    ProjectNumber& Add(std::string name, std::string key, Value& value, const NumberFieldRule& rule,
+        double scale = 1.0, double divisor = 1.0)
     {
-        numbers_.push_back({std::move(name), &rule, &value, scale, divisor});
+        numbers_.push_back({std::move(name), &rule, &value, scale, divisor, std::move(key)});
+        return numbers_.back();
     }
-    // "name[0]", "name[1]", ...: the entries of an array member.
-    void AddEach(const std::string& name, std::initializer_list<float*> values, const NumberFieldRule& rule)
+    // The entries of an array member, named "name[0]", "name[1]", ...
+    void AddEach(const std::string& name, const std::string& key, std::initializer_list<float*> values,
+        const NumberFieldRule& rule)
     {
         int index = 0;
-        for (float* value : values)
-            Add(name + "[" + std::to_string(index++) + "]", *value, rule);
+        for (float* value : values) {
+            Add(name + "[" + std::to_string(index) + "]", key, *value, rule).element = index;
+            ++index;
+        }
     }
-    void AddEach(std::initializer_list<float*> values, const NumberFieldRule& rule)
+    // Named by the key.
+    void AddEach(const std::string& key, std::initializer_list<float*> values, const NumberFieldRule& rule)
     {
-        AddEach(WideToUtf8(rule.name), values, rule);
+        AddEach(key, key, values, rule);
     }
 
 private:
     std::vector<ProjectNumber>& numbers_;
 };
 
+// A number no field shows, named by its key, which is the rule's name.
+template <typename Value>
+void AddByKey(NumberList& list, Value& value, const NumberFieldRule& rule)
+{
+    list.Add(WideToUtf8(rule.name), value, rule);
+}
+
 void ListPlacement(grainforge::mesh::Transform3x4& t, NumberList& list)
 {
     list.AddEach("part.orientation.rowX", {&t.m00, &t.m01, &t.m02}, kPlacementTurnRule);
     list.AddEach("part.orientation.rowY", {&t.m10, &t.m11, &t.m12}, kPlacementTurnRule);
     list.AddEach("part.orientation.rowZ", {&t.m20, &t.m21, &t.m22}, kPlacementTurnRule);
-    list.AddEach({&t.translation.x, &t.translation.y, &t.translation.z}, kPlacementMoveRule);
+    list.AddEach("part.orientation.translation", {&t.translation.x, &t.translation.y, &t.translation.z},
+        kPlacementMoveRule);
 }
 
 void ListShapingSettings(ProjectData& data, NumberList& list)
 {
     grainforge::mesh::RemeshSettings& remesh = data.remesh;
-    list.Add(remesh.targetEdgeMillimetres, kTriangleSizeRule);
-    list.Add(remesh.rounds, kRemeshRoundsRule);
-    list.Add(remesh.featureAngleDegrees, kFeatureAngleRule);
-    list.Add(remesh.relaxation, kRelaxationRule);
-    list.Add(remesh.dualContouring.sharpness, kContourSharpnessRule);
-    list.Add(remesh.dualContouring.disconnectedThreshold, kDisconnectedShareRule);
+    list.Add("remesh.targetEdgeMillimetres", remesh.targetEdgeMillimetres, kTriangleSizeRule);
+    AddByKey(list, remesh.rounds, kRemeshRoundsRule);
+    AddByKey(list, remesh.featureAngleDegrees, kFeatureAngleRule);
+    AddByKey(list, remesh.relaxation, kRelaxationRule);
+    AddByKey(list, remesh.dualContouring.sharpness, kContourSharpnessRule);
+    AddByKey(list, remesh.dualContouring.disconnectedThreshold, kDisconnectedShareRule);
 
     grainforge::mesh::DisplacementSettings& relief = data.displacement;
-    list.Add(relief.strengthMillimetres, kStrengthRule);
-    list.Add(relief.midLevel, kMidlevelRule);
-    list.Add(relief.maximumTiltDegrees, kMaximumTiltRule);
-    list.Add(relief.wallThresholdMillimetres, kWallThresholdRule);
-    list.Add(relief.base.axis, kBaseAxisRule);
-    list.Add(relief.base.planeMillimetres, kBasePlaneRule);
-    list.Add(relief.base.bandMillimetres, kBaseBandRule);
+    list.Add("displacement.strengthMillimetres", relief.strengthMillimetres, kStrengthRule);
+    list.Add("displacement.midLevel", relief.midLevel, kMidlevelRule);
+    AddByKey(list, relief.maximumTiltDegrees, kMaximumTiltRule);
+    AddByKey(list, relief.wallThresholdMillimetres, kWallThresholdRule);
+    AddByKey(list, relief.base.axis, kBaseAxisRule);
+    AddByKey(list, relief.base.planeMillimetres, kBasePlaneRule);
+    AddByKey(list, relief.base.bandMillimetres, kBaseBandRule);
 
     grainforge::mesh::SimplifySettings& simplify = data.simplify;
-    list.Add(simplify.planarToleranceMillimetres, kPlanarToleranceRule);
-    list.Add(simplify.relativePlanarTolerance, kRelativePlanarToleranceRule);
-    list.Add(simplify.planarAngleDegrees, kPlanarAngleRule);
-    list.Add(simplify.minimumTriangleHeightMillimetres, kMinimumTriangleHeightRule);
-    list.Add(simplify.maximumValence, kMaximumValenceRule);
-    list.Add(simplify.maximumSweeps, kMaximumSweepsRule);
-    list.Add(simplify.meshDetailError, kDetailLevelRule);
+    list.Add("simplify.planarToleranceMillimetres", simplify.planarToleranceMillimetres, kPlanarToleranceRule);
+    AddByKey(list, simplify.relativePlanarTolerance, kRelativePlanarToleranceRule);
+    AddByKey(list, simplify.planarAngleDegrees, kPlanarAngleRule);
+    AddByKey(list, simplify.minimumTriangleHeightMillimetres, kMinimumTriangleHeightRule);
+    AddByKey(list, simplify.maximumValence, kMaximumValenceRule);
+    AddByKey(list, simplify.maximumSweeps, kMaximumSweepsRule);
+    list.Add("simplify.meshDetailError", simplify.meshDetailError, kDetailLevelRule);
 
-    // The limits are shown in millions.
-    list.Add(data.maximumTriangles, kTriangleLimitRule, 1.0, 1e6);
-    list.Add(data.displayTriangles, kDisplayLimitRule, 1.0, 1e6);
+    // The limits are held in millions, as their fields show them, and read on their own.
+    list.Add("", data.maximumTriangles, kTriangleLimitRule, 1.0, 1e6).naming = NumberNaming::count;
+    list.Add("", data.displayTriangles, kDisplayLimitRule, 1.0, 1e6).naming = NumberNaming::count;
 }
 
 void ListTexture(grainforge::mesh::TextureSettings& texture, NumberList& list)
 {
-    list.Add(texture.widthMillimetres, kStoredTileWidthRule);
-    list.Add(texture.heightMillimetres, kStoredTileHeightRule);
-    list.AddEach({&texture.offsetMillimetres[0], &texture.offsetMillimetres[1]}, kTextureOffsetRule);
-    list.Add(texture.rotationDegrees, kTextureTurnRule);
-    list.Add(texture.blurMillimetres, kBlurRule);
-    list.Add(texture.blackLevel, kLevelsRules[0], kLevelScale);
-    list.Add(texture.gamma, kLevelsRules[1]);
-    list.Add(texture.whiteLevel, kLevelsRules[2], kLevelScale);
-    list.Add(texture.outputBlackLevel, kLevelsRules[3], kLevelScale);
-    list.Add(texture.outputWhiteLevel, kLevelsRules[4], kLevelScale);
+    const std::string key = "texture.settings.";
+    list.Add(key + "widthMillimetres", texture.widthMillimetres, kStoredTileWidthRule).outside = &kTileWidthRule;
+    list.Add(key + "heightMillimetres", texture.heightMillimetres, kStoredTileHeightRule).outside = &kTileHeightRule;
+    list.AddEach(WideToUtf8(kTextureOffsetRule.name), key + "offsetMillimetres",
+        {&texture.offsetMillimetres[0], &texture.offsetMillimetres[1]}, kTextureOffsetRule);
+    AddByKey(list, texture.rotationDegrees, kTextureTurnRule);
+    list.Add(key + "blurMillimetres", texture.blurMillimetres, kBlurRule);
+    // The levels' edits show whole steps of 255.
+    list.Add(key + "blackLevel", texture.blackLevel, kLevelsRules[0], kLevelScale).decimals = 0;
+    // Held by what the file's number means, the exponent; named as the gamma edit shows it.
+    list.Add(key + "gamma", texture.gamma, kStoredGammaRule).naming = NumberNaming::reciprocal;
+    list.Add(key + "whiteLevel", texture.whiteLevel, kLevelsRules[2], kLevelScale).decimals = 0;
+    list.Add(key + "outputBlackLevel", texture.outputBlackLevel, kLevelsRules[3], kLevelScale).decimals = 0;
+    list.Add(key + "outputWhiteLevel", texture.outputWhiteLevel, kLevelsRules[4], kLevelScale).decimals = 0;
 }
 
 void ListProjection(grainforge::mesh::Projection& projection, NumberList& list)
 {
     grainforge::mesh::CageFrame& cage = projection.cage;
-    list.AddEach({&cage.center.x, &cage.center.y, &cage.center.z}, kCageCentreRule);
-    list.AddEach({&cage.rotationDegrees.x, &cage.rotationDegrees.y, &cage.rotationDegrees.z}, kCageTurnRule);
-    list.AddEach({&cage.size.x, &cage.size.y, &cage.size.z}, kCageSizeRule);
-    list.Add(projection.boxBlendSharpness, kBlendSharpnessRule);
-    list.Add("projection.plane.axis", projection.planeAxis, kProjectionAxisRule);
-    list.Add("projection.cylinder.axis", projection.cylinderAxis, kProjectionAxisRule);
-    list.Add(projection.cylinderSeamDegrees, kSeamRule);
-    list.Add("projection.sphere.axis", projection.sphereAxis, kProjectionAxisRule);
+    list.AddEach(WideToUtf8(kCageCentreRule.name), {&cage.center.x, &cage.center.y, &cage.center.z},
+        kCageCentreRule);
+    list.AddEach(WideToUtf8(kCageTurnRule.name),
+        {&cage.rotationDegrees.x, &cage.rotationDegrees.y, &cage.rotationDegrees.z}, kCageTurnRule);
+    list.AddEach(WideToUtf8(kCageSizeRule.name), {&cage.size.x, &cage.size.y, &cage.size.z}, kCageSizeRule);
+    list.Add("projection.box.blendSharpness", projection.boxBlendSharpness, kBlendSharpnessRule);
+    list.Add("projection.plane.axis", "projection.plane.axis", projection.planeAxis, kProjectionAxisRule);
+    list.Add("projection.cylinder.axis", "projection.cylinder.axis", projection.cylinderAxis, kProjectionAxisRule);
+    AddByKey(list, projection.cylinderSeamDegrees, kSeamRule);
+    list.Add("projection.sphere.axis", "projection.sphere.axis", projection.sphereAxis, kProjectionAxisRule);
     for (std::int32_t side = 0; side < grainforge::mesh::kBoxSideCount; ++side) {
         grainforge::mesh::ProjectionLayer& layer = projection.layers[side];
         const std::string key = std::string("projection.layer.") + kLayerKeys[side] + ".";
         list.AddEach(key + WideToUtf8(kLayerOriginRule.name),
             {&layer.originMillimetres[0], &layer.originMillimetres[1]}, kLayerOriginRule);
-        list.Add(key + WideToUtf8(kLayerTurnRule.name), layer.rotationDegrees, kLayerTurnRule);
-        list.Add(key + WideToUtf8(kLayerZoomRule.name), layer.zoom, kLayerZoomRule);
-        list.Add(key + WideToUtf8(kLayerImageRule.name), layer.image, kLayerImageRule);
+        for (const auto& [value, rule] : {std::pair{&layer.rotationDegrees, &kLayerTurnRule},
+                 std::pair{&layer.zoom, &kLayerZoomRule}}) {
+            const std::string name = key + WideToUtf8(rule->name);
+            list.Add(name, name, *value, *rule);
+        }
+        const std::string image = key + WideToUtf8(kLayerImageRule.name);
+        list.Add(image, image, layer.image, kLayerImageRule);
     }
-    list.Add(projection.activeLayer, kActiveLayerRule);
+    AddByKey(list, projection.activeLayer, kActiveLayerRule);
 }
 
 void ListMasks(std::vector<grainforge::mesh::MaskVolume>& masks, NumberList& list)
 {
+    // The members of a mask object, in the order of the fields' rules.
+    constexpr const char* kMaskKeys[] = {"center", "center", "center", "size", "size", "size",
+        "rotationDegrees", "rotationDegrees", "rotationDegrees", "featherMillimetres"};
+    static_assert(std::size(kMaskKeys) == std::size(kMaskFieldRules));
     for (std::size_t i = 0; i < masks.size(); ++i) {
         grainforge::mesh::MaskVolume& mask = masks[i];
-        const std::string prefix = "Mask " + std::to_string(i + 1) + ": ";
+        const std::string prefix = MaskLabel(i) + ": ";
         float* const values[] = {&mask.center.x, &mask.center.y, &mask.center.z, &mask.size.x, &mask.size.y,
             &mask.size.z, &mask.rotationDegrees.x, &mask.rotationDegrees.y, &mask.rotationDegrees.z,
             &mask.featherMillimetres};
         static_assert(std::size(values) == std::size(kMaskFieldRules));
-        for (std::size_t field = 0; field < std::size(values); ++field)
-            list.Add(prefix + WideToUtf8(kMaskFieldRules[field].name), *values[field], kMaskFieldRules[field]);
+        for (std::size_t field = 0; field < std::size(values); ++field) {
+            ProjectNumber& number = list.Add(prefix + WideToUtf8(kMaskFieldRules[field].name),
+                "mask" + std::to_string(i) + "." + kMaskKeys[field], *values[field], kMaskFieldRules[field]);
+            if (field < 9)
+                number.element = static_cast<int>(field % 3);
+        }
     }
 }
 
 void ListExportOptions(ProjectData& data, NumberList& list)
 {
-    list.Add(data.exportCleanup.maximumHoleMillimetres, kLargestHoleRule);
-    list.Add(data.exportCleanup.maximumSlitWidthMillimetres, kWidestSlitRule);
-    list.Add(data.exportFixes.maximumRounds, kFixRoundsRule);
-    list.Add(data.exportFixes.maximumMoveMillimetres, kFixMoveRule);
+    list.Add("exportCleanup.maximumHoleMillimetres", data.exportCleanup.maximumHoleMillimetres, kLargestHoleRule);
+    list.Add("exportCleanup.maximumSlitWidthMillimetres", data.exportCleanup.maximumSlitWidthMillimetres,
+        kWidestSlitRule);
+    AddByKey(list, data.exportFixes.maximumRounds, kFixRoundsRule);
+    AddByKey(list, data.exportFixes.maximumMoveMillimetres, kFixMoveRule);
 }
 
 }  // namespace
+
+std::string MaskLabel(std::size_t index)
+{
+    return "Mask " + std::to_string(index + 1);
+}
 
 std::vector<ProjectNumber> ListProjectNumbers(ProjectData& data)
 {
@@ -165,6 +205,15 @@ double ShownValue(const ProjectNumber& number)
 double StoredFromShown(const ProjectNumber& number, double shown)
 {
     return shown * number.divisor / number.scale;
+}
+
+double HoldProjectNumber(const ProjectNumber& number, double shown, double fallback, bool* nearest)
+{
+    const NumberFieldRule& rule =
+        number.outside != nullptr && !IsInFieldRange(shown, *number.rule) ? *number.outside : *number.rule;
+    if (nearest != nullptr)
+        *nearest = HasNearestInFieldRange(shown, rule);
+    return HoldToFieldRange(shown, rule, fallback);
 }
 
 bool HoldsAsItStands(const ProjectNumber& number)

@@ -5,6 +5,7 @@
 #include "app/document/name_case.h"
 #include "app/document/texture_library.h"
 #include "platform/file_system.h"
+#include "platform/shown_text.h"
 #include "platform/system_error.h"
 
 #include <algorithm>
@@ -271,7 +272,7 @@ void CountFailed(MoveCounts& counts, std::int64_t files, std::string cause)
 
 std::string Unreadable(const fs::path& folder, const std::error_code& error)
 {
-    return folder.string() + " could not be read: " + platform::SystemErrorText(error.value());
+    return platform::ShownName(folder) + " could not be read: " + platform::SystemErrorText(error.value());
 }
 
 void CopyEntry(const fs::path& from, const fs::path& to, MoveCounts& counts);
@@ -313,7 +314,7 @@ void CopyFolder(const fs::path& from, const fs::path& to, MoveCounts& counts)
         if (!error || error == std::errc::file_exists)
             counts.taken += CountFiles(from);
         else
-            CountFailed(counts, CountFiles(from), to.string() + " could not be made: " +
+            CountFailed(counts, CountFiles(from), platform::ShownName(to) + " could not be made: " +
                                                       platform::SystemErrorText(error.value()));
         return;
     }
@@ -363,12 +364,12 @@ void CopyEntry(const fs::path& from, const fs::path& to, MoveCounts& counts)
         failure = CopyFileToFreeName(from, to);
         break;
     default:
-        CountFailed(counts, 1, from.string() + " is " + platform::FileKindText(from) + ", which is not copied");
+        CountFailed(counts, 1, platform::ShownName(from) + " is " + platform::FileKindText(from) + ", which is not copied");
         return;
     }
     if (failure == 0) {
         if (const int removal = RemoveCopiedOriginal(from, to); removal != 0) {
-            CountFailed(counts, 1, from.string() + " could not be removed: " + platform::SystemErrorText(removal));
+            CountFailed(counts, 1, platform::ShownName(from) + " could not be removed: " + platform::SystemErrorText(removal));
             return;
         }
         ++counts.moved;
@@ -376,7 +377,7 @@ void CopyEntry(const fs::path& from, const fs::path& to, MoveCounts& counts)
     } else if (failure == EEXIST) {
         ++counts.taken;
     } else {
-        CountFailed(counts, 1, from.string() + " could not be copied: " + platform::SystemErrorText(failure));
+        CountFailed(counts, 1, platform::ShownName(from) + " could not be copied: " + platform::SystemErrorText(failure));
     }
 }
 
@@ -445,8 +446,8 @@ void MoveContents(const fs::path& source, const fs::path& destination, MoveCount
         const bool missing = fs::symlink_status(destination, looked).type() == fs::file_type::not_found;
         if (files > 0)
             CountFailed(counts, files,
-                missing && error ? destination.string() + " could not be made: " + platform::SystemErrorText(error.value())
-                                 : destination.string() + " is " + platform::FileKindText(destination) + ", not a folder");
+                missing && error ? platform::ShownName(destination) + " could not be made: " + platform::SystemErrorText(error.value())
+                                 : platform::ShownName(destination) + " is " + platform::FileKindText(destination) + ", not a folder");
         return;
     }
     for (const fs::path& entry : entries) {
@@ -459,7 +460,7 @@ void MoveContents(const fs::path& source, const fs::path& destination, MoveCount
         } else if (error) {
             // Cannot tell whether the name is free.
             CountFailed(counts, CountFiles(entry),
-                target.string() + " could not be looked at: " + platform::SystemErrorText(error.value()));
+                platform::ShownName(target) + " could not be looked at: " + platform::SystemErrorText(error.value()));
         } else if (IsRealFolder(entry) && fs::is_directory(there) && !SameFolder(entry, target)) {
             MoveContents(entry, target, counts);
         } else {
@@ -533,10 +534,10 @@ std::string NestedFoldersMessage(const fs::path& oldFolder, const fs::path& newF
     if (error)
         target = newFolder;
     if (newInOld)
-        return ": the new folder leads to " + target.string() +
+        return ": the new folder leads to " + platform::ShownName(target) +
                ", inside the old one, and a folder cannot be moved into itself; keep the old folder, since it holds "
                "the new one.";
-    return ": the new folder leads to " + target.string() +
+    return ": the new folder leads to " + platform::ShownName(target) +
            ", which holds the old one, and a folder cannot be moved into itself; its files stay where they are.";
 }
 
@@ -910,13 +911,13 @@ std::string MigrateUserFolder(const fs::path& documentsFolder)
     // and its thumbnail cache is the new folder's own.
     if (SameFolder(oldFolder, newFolder))
         return {};
-    const std::string moving = " from " + oldFolder.string() + " to " + newFolder.string();
+    const std::string moving = " from " + platform::ShownName(oldFolder) + " to " + platform::ShownName(newFolder);
     std::error_code error;
     if (!IsRealFolder(oldFolder)) {
         // A link to a folder elsewhere: its files are that folder's, not the old user folder's,
         // and moving or removing through it would reach outside the user's documents.
         return "Nothing moved" + moving + ": the old folder is a link to " +
-               fs::read_symlink(oldFolder, error).string() + ", and links are not followed; its files stay there.";
+               platform::ShownName(fs::read_symlink(oldFolder, error)) + ", and links are not followed; its files stay there.";
     }
     if (std::string nested = NestedFoldersMessage(oldFolder, newFolder); !nested.empty())
         return "Nothing moved" + moving + nested;

@@ -25,6 +25,7 @@
 #include "app/shell/main_frame.h"
 #include "app/shell/menu_ids.h"
 #include "app/shell/output_wnd.h"
+#include "app/shell/recent_file_history.h"
 #include "app/shell/shell_host.h"
 #include "app/shell/splash_layout.h"
 #include "app/shell/wx_profile_store.h"
@@ -101,7 +102,7 @@ bool CApplicationCore::Start(const StartOptions& options) {
                      ? ProfileFilePath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))
                      : options.profilePath;
   config_ = WxProfileFile::Open(profilePath_);
-  history_ = std::make_unique<wxFileHistory>(kRecentFileCount);
+  history_ = std::make_unique<CRecentFileHistory>(kRecentFileCount);
   // Every entry with its folder: by default only those in the first entry's folder lose theirs,
   // so the list mixed bare names and whole paths.
   history_->SetMenuPathStyle(wxFH_PATH_SHOW_ALWAYS);
@@ -239,26 +240,21 @@ std::wstring CApplicationCore::LogRefusal(const std::filesystem::path& logFile) 
 
 void CApplicationCore::WriteLogFile() {
   if (logFile_.empty() || frame_ == nullptr || frame_->OutputPane() == nullptr) return;
-  const auto stateNow = [this]() {
-    std::error_code sizeError, timeError;
-    const std::uintmax_t size = std::filesystem::file_size(logFile_, sizeError);
-    const std::filesystem::file_time_type time = std::filesystem::last_write_time(logFile_, timeError);
-    if (sizeError || timeError) return LogFileState{};
-    return LogFileState{true, size, time};
-  };
-  const LogFileState found = stateNow();
-  if (!logLeft_) logLeft_ = found;
+  if (!logLeftKnown_) {
+    logLeft_ = FileLeftAt(logFile_);
+    logLeftKnown_ = true;
+  }
   std::wstring error = LogRefusal(logFile_);
   // An STL or project saved under the log's name during the session is the user's file now, and
   // so is a file put where the first write failed (its folder made later): the log replaces
   // only what it wrote, or what was there when it was first written.
   std::error_code existsError;
-  if (error.empty() && std::filesystem::exists(logFile_, existsError) && found != *logLeft_)
+  if (error.empty() && std::filesystem::exists(logFile_, existsError) && WrittenOverSince(logFile_, logLeft_))
     error = logWritten_
                 ? L"it was written over by another save after the log was written there, which the log never replaces"
                 : L"it was put there after the log's first write failed, which the log never replaces";
   if (error.empty() && frame_->OutputPane()->WriteLogFile(PathToWide(logFile_), error)) {
-    logLeft_ = stateNow();
+    logLeft_ = FileLeftAt(logFile_);
     logWritten_ = true;
     return;
   }

@@ -18,6 +18,7 @@
 
 #include <wx/timer.h>
 
+#include "app/document/file_identity.h"
 #include "app/document/program_files.h"
 #include "app/shell/command_router.h"
 #include "app/shell/document_view_seam.h"
@@ -152,17 +153,12 @@ private:
   wxTimer pollTimer_;
   std::filesystem::path profilePath_;
   std::filesystem::path logFile_;
-  // The log file as this program last left it: as the first write found it (what --log-file
-  // names is the log's to replace, or nothing), then as each write left it. A file found there
-  // later that differs was put there by another save since, and is no longer the log's to
-  // replace, also when no write has succeeded yet.
-  struct LogFileState {
-    bool present = false;
-    std::uintmax_t size = 0;
-    std::filesystem::file_time_type time{};
-    friend bool operator==(const LogFileState&, const LogFileState&) = default;
-  };
-  std::optional<LogFileState> logLeft_;
+  // The log file as this program last left it (once `logLeftKnown_`): as the first write found
+  // it (what --log-file names is the log's to replace, or nothing), then as each write left it.
+  // A file found there later that another save wrote over (WrittenOverSince) is no longer the
+  // log's to replace, also when no write has succeeded yet.
+  FileLeft logLeft_;
+  bool logLeftKnown_ = false;
   std::vector<WrittenLog> writtenLogs_;
   bool logWritten_ = false;
   bool detailedLog_ = false;

@@ -171,7 +171,8 @@ std::wstring LogFileRefusal(const std::filesystem::path& logFile, const OpenDocu
       return std::wstring(L"it is ") + kind + L" the program has open" + kept;
   for (const std::filesystem::path& preset : open.presets)
     if (IsSameFile(logFile, preset)) return L"it is a preset file" + kept;
-  if (IsProgramFile(logFile, open.program)) return L"it is " + Utf8ToWide(kProgramFileWhat) + kept;
+  if (const std::string what = ProgramFileWhat(logFile, open.program); !what.empty())
+    return L"it is " + Utf8ToWide(what) + kept;
   const std::string extension = LowerExtension(logFile);
   if (const wchar_t* marked = MarkedKind(extension))
     return std::wstring(L"its name (") + Utf8ToWide(extension) + L") marks it as " + marked + kept;

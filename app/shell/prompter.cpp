@@ -70,27 +70,13 @@ std::wstring FileKindOf(const FilePrompt& prompt) {
   return ChangeCase(prompt.filters.front().patterns.front(), false);
 }
 
-FileStamp StampOfFile(const std::filesystem::path& path) {
-  std::error_code error;
-  FileStamp stamp;
-  if (!std::filesystem::is_regular_file(path, error)) return stamp;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error) return stamp;
-  const std::filesystem::file_time_type modified = std::filesystem::last_write_time(path, error);
-  if (error) return stamp;
-  stamp.exists = true;
-  stamp.size = size;
-  stamp.modified = static_cast<std::int64_t>(modified.time_since_epoch().count());
-  return stamp;
-}
-
 FolderRememberingPrompter::FolderRememberingPrompter(IPrompter& inner,
                                                      std::function<std::filesystem::path()> partFolder,
                                                      std::filesystem::path homeFolder, FileStamper stamper)
     : inner_(inner),
       partFolder_(std::move(partFolder)),
       homeFolder_(std::move(homeFolder)),
-      stamper_(stamper ? std::move(stamper) : FileStamper(StampOfFile)) {}
+      stamper_(stamper ? std::move(stamper) : FileStamper(FileLeftAt)) {}
 
 MessageAnswer FolderRememberingPrompter::ShowMessage(const MessagePrompt& prompt) {
   return inner_.ShowMessage(prompt);
@@ -111,8 +97,8 @@ std::optional<std::filesystem::path> FolderRememberingPrompter::AskSaveFile(cons
 
 void FolderRememberingPrompter::SettlePendingSaves() {
   for (const PendingSave& save : pendingSaves_) {
-    const FileStamp now = stamper_(save.file);
-    if (now.exists && !(now == save.before)) lastFolders_[save.kind] = save.file.parent_path();
+    const FileLeft now = stamper_(save.file);
+    if (now && now != save.before) lastFolders_[save.kind] = save.file.parent_path();
   }
   pendingSaves_.clear();
 }

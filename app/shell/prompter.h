@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "app/document/file_identity.h"
+
 namespace grainforge::app {
 
 enum class PromptButtons { Ok, OkCancel, YesNo, YesNoCancel };
@@ -66,18 +68,11 @@ std::filesystem::path WithFilterExtension(const std::filesystem::path& path,
 // so that opening and saving parts share a folder, and images another. Empty without filters.
 std::wstring FileKindOf(const FilePrompt& prompt);
 
-// What a file looked like: whether it is there, its size and the time of its last change. A
-// save that succeeded makes the file or replaces it, so its stamp changes; a failed save leaves
-// the file as it was (the writers replace a file only once the new one is whole).
-struct FileStamp {
-  bool exists = false;
-  std::uintmax_t size = 0;
-  std::int64_t modified = 0;  // the file system's clock, in its own ticks
-  friend bool operator==(const FileStamp&, const FileStamp&) = default;
-};
-using FileStamper = std::function<FileStamp(const std::filesystem::path&)>;
-// The stamp of the file on disk; a file that cannot be read counts as not there.
-FileStamp StampOfFile(const std::filesystem::path& path);
+// What a file looked like (FileLeft: which file, its size and its last change, or nothing
+// there). A save that succeeded makes the file or replaces it, so what is left there changes; a
+// failed save leaves the file as it was (the writers replace a file only once the new one is
+// whole).
+using FileStamper = std::function<FileLeft(const std::filesystem::path&)>;
 
 // File dialogs that open where the user last was: the folder of the last file chosen for that
 // kind of file in this run, else the part's folder, else the home folder; never the folder the
@@ -90,7 +85,7 @@ FileStamp StampOfFile(const std::filesystem::path& path);
 class FolderRememberingPrompter final : public IPrompter {
 public:
   // `partFolder` gives the folder of the part on show (empty when it has none); `stamper`
-  // reads a file's stamp (empty: StampOfFile).
+  // tells what is left at a name (empty: FileLeftAt).
   FolderRememberingPrompter(IPrompter& inner, std::function<std::filesystem::path()> partFolder,
                             std::filesystem::path homeFolder, FileStamper stamper = {});
   MessageAnswer ShowMessage(const MessagePrompt& prompt) override;
@@ -102,7 +97,7 @@ private:
   struct PendingSave {
     std::wstring kind;
     std::filesystem::path file;
-    FileStamp before;
+    FileLeft before;
   };
 
   std::filesystem::path FolderFor(const FilePrompt& prompt) const;

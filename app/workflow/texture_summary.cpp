@@ -63,10 +63,10 @@ TextureSummary DeriveTextureSummary(const TextureSummaryInput& input) {
   s.title = PathToDisplay(path.filename());
   s.key = ImageKey(path);
   const std::filesystem::path folder = path.parent_path();
-  if (!folder.empty() && LowerAscii(PathToUtf8(folder.parent_path().filename())) == "textures") {
+  if (!folder.empty() && LowerAscii(PathToPlainUtf8(folder.parent_path().filename())) == "textures") {
     s.subtitle = L"Textures > " + PathToDisplay(folder.filename());
     s.tab = kTabTextures;
-    s.category = PathToUtf8(folder.filename());
+    s.category = PathToPlainUtf8(folder.filename());
   } else if (input.isCustomImage) {
     s.subtitle = L"Your image: " + s.title;
     s.tab = kTabCustom;

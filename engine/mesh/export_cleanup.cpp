@@ -5,20 +5,42 @@
 #include <atomic>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <numeric>
 #include <set>
+#include <tuple>
+#include <unordered_set>
 
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
+#include "engine/mesh/triangle_contact.h"
 #include "engine/mesh/welding.h"
 
 namespace grainforge::mesh {
 namespace {
 
-// FindBoundaryLoops, also giving the number of boundary edges that start at each vertex.
-std::vector<BoundaryLoop> TraceBoundaryLoops(const TriangleMesh& mesh, std::uint64_t& notSimpleLoops,
-                                             std::vector<std::uint32_t>& outCount);
+// The boundary as FindBoundaryLoops traces it, with what the filling needs besides.
+struct BoundaryTrace {
+    std::vector<BoundaryLoop> loops;
+    std::uint64_t unclosed = 0;           // FindBoundaryLoops' notSimpleLoops
+    std::vector<std::uint32_t> outCount;  // per vertex: the open edges leaving it
+    std::vector<std::uint64_t> edgeKeys;  // every corner's edge key, ascending
+};
+BoundaryTrace TraceBoundary(const TriangleMesh& mesh);
+
+// FillHoleLoop, cutting no ear whose new edge `avoid` (given its two vertex indices) names,
+// when given; 0, with nothing appended, when the loop cannot be tiled so.
+using EdgeTest = std::function<bool(std::uint32_t, std::uint32_t)>;
+std::uint64_t FillLoopAvoiding(TriangleMesh& mesh, const BoundaryLoop& loop, const EdgeTest* avoid);
+
+constexpr std::uint32_t kNoEdge = 0xFFFFFFFFu;
+
+// The key of the edge between vertices a and b, either way round: the lower index high.
+std::uint64_t EdgeKey(std::uint64_t a, std::uint64_t b)
+{
+    return a < b ? (a << 32) | b : (b << 32) | a;
+}
 
 float Distance(Vec3 a, Vec3 b)
 {
@@ -246,9 +268,11 @@ public:
         remaining_ = n;
     }
 
-    // Triangles as (previous, chosen, next) positions of the polygon, in cutting order.
-    template <class Emit>
-    void Run(Emit&& emit)
+    // Triangles as (previous, chosen, next) positions of the polygon, in cutting order. A cut
+    // is made only where `allowed` (previous, next) is true; false when no cut is, and then
+    // the triangles emitted so far are no tiling.
+    template <class Emit, class Allowed>
+    bool Run(Emit&& emit, Allowed&& allowed)
     {
         while (remaining_ > 3) {
             std::uint32_t chosen = kNone;
@@ -256,7 +280,7 @@ public:
             for (std::uint32_t k = 0; k < remaining_; ++k, i = next_[i]) {
                 if (state_[i] == kUnknown)
                     Evaluate(i);
-                if (state_[i] == kEar) {
+                if (state_[i] == kEar && allowed(prev_[i], next_[i])) {
                     chosen = i;
                     break;
                 }
@@ -265,16 +289,19 @@ public:
                 double best = 0.0;
                 i = head_;
                 for (std::uint32_t k = 0; k < remaining_; ++k, i = next_[i]) {
-                    if (chosen == kNone || turn_[i] > best) {
+                    if ((chosen == kNone || turn_[i] > best) && allowed(prev_[i], next_[i])) {
                         best = turn_[i];
                         chosen = i;
                     }
                 }
             }
+            if (chosen == kNone)
+                return false;
             emit(prev_[chosen], chosen, next_[chosen]);
             Remove(chosen);
         }
         emit(head_, next_[head_], next_[next_[head_]]);
+        return true;
     }
 
 private:
@@ -557,34 +584,244 @@ Corners SortedCorners(const std::uint32_t* c)
 // The filling triangles of one hole, kept apart from the mesh until the hole is judged.
 struct HoleFill {
     std::vector<std::uint32_t> indices;
-    std::uint32_t body = 0;  // the union-find root of the loop's vertices
-    bool sheet = false;      // filling would lay a sheet onto itself
+    std::uint32_t body = 0;    // the union-find root of the loop's vertices
+    bool sheet = false;        // filling would lay a sheet onto itself
+    bool nonManifold = false;  // filling would give an edge more than two triangles
+    bool crossing = false;     // filling would pass through the surface or another fill
 };
 
-// Fills that name the three corners of a triangle already there (or of an earlier fill) in
-// either winding: the hole is the border of a sheet, and its fill would repeat or back it.
-void MarkFillsRepeatingTriangles(const TriangleMesh& mesh, std::vector<HoleFill>& fills)
-{
-    std::vector<std::uint8_t> onHole(mesh.vertices.size(), 0);
-    for (const HoleFill& fill : fills)
-        for (const std::uint32_t v : fill.indices)
-            onHole[v] = 1;
-    // Only triangles on hole vertices can share all three corners with a fill.
-    std::vector<Corners> known;
-    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
-        const std::uint32_t* c = &mesh.indices[3 * t];
-        if (onHole[c[0]] != 0 && onHole[c[1]] != 0 && onHole[c[2]] != 0)
-            known.push_back(SortedCorners(c));
-    }
-    std::sort(known.begin(), known.end());
-    std::set<Corners> filled;
-    for (HoleFill& fill : fills) {
-        for (std::size_t i = 0; i < fill.indices.size() && !fill.sheet; i += 3) {
-            const Corners corners = SortedCorners(&fill.indices[i]);
-            fill.sheet = std::binary_search(known.begin(), known.end(), corners) || filled.count(corners) != 0;
+// What a fill may not repeat or share: the triangles already there on hole vertices and the
+// mesh's edges, and the triangles and new edges of the fills kept so far.
+class FillJudge {
+public:
+    FillJudge(const TriangleMesh& mesh, const std::vector<std::uint64_t>& edgeKeys, const std::vector<HoleFill>& fills)
+        : edgeKeys_(edgeKeys)
+    {
+        std::vector<std::uint8_t> onHole(mesh.vertices.size(), 0);
+        for (const HoleFill& fill : fills)
+            for (const std::uint32_t v : fill.indices)
+                onHole[v] = 1;
+        // Only triangles on hole vertices can share all three corners with a fill.
+        for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+            const std::uint32_t* c = &mesh.indices[3 * t];
+            if (onHole[c[0]] != 0 && onHole[c[1]] != 0 && onHole[c[2]] != 0)
+                known_.push_back(SortedCorners(c));
         }
-        for (std::size_t i = 0; i < fill.indices.size() && !fill.sheet; i += 3)
-            filled.insert(SortedCorners(&fill.indices[i]));
+        std::sort(known_.begin(), known_.end());
+    }
+
+    bool Present(std::uint64_t edge) const
+    {
+        return std::binary_search(edgeKeys_.begin(), edgeKeys_.end(), edge) || taken_.count(edge) != 0;
+    }
+
+    // Some triangle of the fill has the three corners of one already there, in either winding.
+    bool Repeats(const std::vector<std::uint32_t>& indices) const
+    {
+        for (std::size_t i = 0; i < indices.size(); i += 3) {
+            const Corners corners = SortedCorners(&indices[i]);
+            if (std::binary_search(known_.begin(), known_.end(), corners) || filled_.count(corners) != 0)
+                return true;
+        }
+        return false;
+    }
+
+    // Some edge of the fill other than its loop's own (sorted keys) is already there.
+    bool Crowds(const std::vector<std::uint32_t>& indices, const std::vector<std::uint64_t>& loopEdges) const
+    {
+        for (std::size_t i = 0; i < indices.size(); i += 3)
+            for (int k = 0; k < 3; ++k)
+                if (const std::uint64_t edge = EdgeKey(indices[i + k], indices[i + (k + 1) % 3]);
+                    !std::binary_search(loopEdges.begin(), loopEdges.end(), edge) && Present(edge))
+                    return true;
+        return false;
+    }
+
+    void Keep(const std::vector<std::uint32_t>& indices)
+    {
+        for (std::size_t i = 0; i < indices.size(); i += 3) {
+            filled_.insert(SortedCorners(&indices[i]));
+            for (int k = 0; k < 3; ++k)
+                taken_.insert(EdgeKey(indices[i + k], indices[i + (k + 1) % 3]));
+        }
+    }
+
+private:
+    const std::vector<std::uint64_t>& edgeKeys_;
+    std::vector<Corners> known_;
+    std::set<Corners> filled_;
+    std::unordered_set<std::uint64_t> taken_;
+};
+
+// Fills that would not keep the part manifold: one that repeats a triangle already there or of
+// a fill kept before (in either winding), or one with a diagonal (an edge between two vertices
+// of the loop that are not neighbours on it) that the mesh or a fill kept before already has,
+// which would then be shared by more than two triangles. Such a loop is tiled again, cutting no
+// ear along an edge already there. When that cannot be done, the fill is not made (its indices
+// are cleared): a loop of three, whose one triangle repeats, borders a sheet that filling would
+// back (sheet); any other would make an edge non-manifold (nonManifold). The loop's own edges
+// are open, so any fill gives each its second triangle.
+void MarkFillsBreakingManifoldEdges(TriangleMesh& mesh, const std::vector<std::uint64_t>& edgeKeys,
+                                    const std::vector<BoundaryLoop>& loops, std::vector<HoleFill>& fills)
+{
+    FillJudge judge(mesh, edgeKeys, fills);
+    const EdgeTest avoid = [&judge](std::uint32_t a, std::uint32_t b) { return judge.Present(EdgeKey(a, b)); };
+    std::vector<std::uint64_t> own;
+    for (std::size_t h = 0; h < loops.size(); ++h) {
+        HoleFill& fill = fills[h];
+        const std::vector<std::uint32_t>& ring = loops[h].vertices;
+        if (fill.indices.empty())
+            continue;
+        own.clear();
+        for (std::size_t i = 0; i < ring.size(); ++i)
+            own.push_back(EdgeKey(ring[i], ring[(i + 1) % ring.size()]));
+        std::sort(own.begin(), own.end());
+        if (judge.Repeats(fill.indices) || judge.Crowds(fill.indices, own)) {
+            const std::size_t kept = mesh.indices.size();
+            if (ring.size() > 3)
+                (void)FillLoopAvoiding(mesh, loops[h], &avoid);
+            fill.indices.assign(mesh.indices.begin() + static_cast<std::ptrdiff_t>(kept), mesh.indices.end());
+            mesh.indices.resize(kept);
+            if (fill.indices.empty() || judge.Repeats(fill.indices)) {
+                fill.sheet = ring.size() == 3;
+                fill.nonManifold = !fill.sheet;
+                fill.indices.clear();
+                continue;
+            }
+        }
+        judge.Keep(fill.indices);
+    }
+}
+
+// The triangles of the mesh whose boxes may reach a box of the `fill` triangles (indices into
+// the mesh's vertices): only these can meet a fill. The fill boxes mark the cells of a grid as
+// coarse as the largest of them (each marks at most eight); a triangle is near when a cell it
+// covers is marked, or, covering too many cells to look up, when its box reaches the box of
+// all fills. Cell keys are hashed: a collision only adds a triangle to look at.
+std::vector<std::uint8_t> MarkTrianglesNearFills(const TriangleMesh& mesh, const std::vector<std::uint32_t>& fill)
+{
+    const auto boxOf = [&mesh](const std::uint32_t* c, Vec3& lo, Vec3& hi) {
+        lo = hi = mesh.vertices[c[0]].position;
+        for (int k = 1; k < 3; ++k) {
+            const Vec3 p = mesh.vertices[c[k]].position;
+            lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+            hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+        }
+    };
+    Vec3 allLo{}, allHi{};
+    double cell = 0.0;
+    for (std::size_t i = 0; i < fill.size(); i += 3) {
+        Vec3 lo, hi;
+        boxOf(&fill[i], lo, hi);
+        allLo = i == 0 ? lo : Vec3{std::min(allLo.x, lo.x), std::min(allLo.y, lo.y), std::min(allLo.z, lo.z)};
+        allHi = i == 0 ? hi : Vec3{std::max(allHi.x, hi.x), std::max(allHi.y, hi.y), std::max(allHi.z, hi.z)};
+        cell = std::max({cell, double(hi.x) - lo.x, double(hi.y) - lo.y, double(hi.z) - lo.z});
+    }
+    // No cell finer than a millionth of what the fills span, so that cell numbers stay small.
+    const Vec3 span = allHi - allLo;
+    cell = std::max({cell, 1e-6 * std::max({double(span.x), double(span.y), double(span.z)}), 1e-30});
+    const auto cellOf = [cell](float x) {
+        constexpr double kFarthest = 4503599627370496.0;  // 2^52: cell numbers stay exact
+        return static_cast<std::int64_t>(std::max(-kFarthest, std::min(kFarthest, std::floor(double(x) / cell))));
+    };
+    const auto keyOf = [](std::int64_t x, std::int64_t y, std::int64_t z) {
+        std::uint64_t h = static_cast<std::uint64_t>(x) * 0x9E3779B97F4A7C15ull;
+        h = (h ^ (h >> 29) ^ static_cast<std::uint64_t>(y)) * 0xBF58476D1CE4E5B9ull;
+        return (h ^ (h >> 31) ^ static_cast<std::uint64_t>(z)) * 0x94D049BB133111EBull;
+    };
+    std::vector<std::uint64_t> marked;
+    for (std::size_t i = 0; i < fill.size(); i += 3) {
+        Vec3 lo, hi;
+        boxOf(&fill[i], lo, hi);
+        for (std::int64_t x = cellOf(lo.x); x <= cellOf(hi.x); ++x)
+            for (std::int64_t y = cellOf(lo.y); y <= cellOf(hi.y); ++y)
+                for (std::int64_t z = cellOf(lo.z); z <= cellOf(hi.z); ++z)
+                    marked.push_back(keyOf(x, y, z));
+    }
+    std::sort(marked.begin(), marked.end());
+    marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
+    constexpr std::int64_t kMostCellsLookedUp = 64;
+    std::vector<std::uint8_t> near(mesh.TriangleCount(), 0);
+    ParallelFor(mesh.TriangleCount(), [&](std::size_t t) {
+        Vec3 lo, hi;
+        boxOf(&mesh.indices[3 * t], lo, hi);
+        if (hi.x < allLo.x || lo.x > allHi.x || hi.y < allLo.y || lo.y > allHi.y || hi.z < allLo.z || lo.z > allHi.z)
+            return;
+        const std::int64_t xLo = cellOf(lo.x), xHi = cellOf(hi.x), yLo = cellOf(lo.y), yHi = cellOf(hi.y);
+        const std::int64_t zLo = cellOf(lo.z), zHi = cellOf(hi.z);
+        if ((xHi - xLo + 1) * (yHi - yLo + 1) * (zHi - zLo + 1) > kMostCellsLookedUp) {
+            near[t] = 1;
+            return;
+        }
+        for (std::int64_t x = xLo; x <= xHi; ++x)
+            for (std::int64_t y = yLo; y <= yHi; ++y)
+                for (std::int64_t z = zLo; z <= zHi; ++z)
+                    if (std::binary_search(marked.begin(), marked.end(), keyOf(x, y, z))) {
+                        near[t] = 1;
+                        return;
+                    }
+    });
+    return near;
+}
+
+// Fills that would meet the surface, a fill kept before them, or themselves (a fold) anywhere
+// but at shared vertices, by the exact contact rules of ChangedTrianglePairsMeetingOrFlat,
+// searched among the fills and the triangles near them. Such a fill is not made (its indices
+// are cleared), so that no filling adds a crossing or a fold. A fill triangle without area
+// (across a slit of no width) meets nothing here: the driver's no-area pass turns it away.
+void MarkFillsCrossingTheSurface(const TriangleMesh& mesh, std::vector<HoleFill>& fills)
+{
+    std::vector<std::uint32_t> fill;   // the candidate fills' triangles, one after another
+    std::vector<std::uint32_t> owner;  // the fill of each of them
+    for (std::size_t h = 0; h < fills.size(); ++h) {
+        if (fills[h].indices.empty() || fills[h].sheet || fills[h].nonManifold)
+            continue;
+        fill.insert(fill.end(), fills[h].indices.begin(), fills[h].indices.end());
+        owner.insert(owner.end(), fills[h].indices.size() / 3, static_cast<std::uint32_t>(h));
+    }
+    if (owner.empty())
+        return;
+    // The near triangles, then the fills, over their own vertices.
+    const std::vector<std::uint8_t> near = MarkTrianglesNearFills(mesh, fill);
+    TriangleMesh local;
+    std::vector<std::uint32_t> renumbered(mesh.vertices.size(), kNoEdge);
+    const auto add = [&](const std::uint32_t* c) {
+        for (int k = 0; k < 3; ++k) {
+            if (renumbered[c[k]] == kNoEdge) {
+                renumbered[c[k]] = static_cast<std::uint32_t>(local.vertices.size());
+                local.vertices.push_back(mesh.vertices[c[k]]);
+            }
+            local.indices.push_back(renumbered[c[k]]);
+        }
+    };
+    for (std::size_t t = 0; t < near.size(); ++t)
+        if (near[t] != 0)
+            add(&mesh.indices[3 * t]);
+    const std::size_t first = local.TriangleCount();
+    for (std::size_t i = 0; i < fill.size(); i += 3)
+        add(&fill[i]);
+    std::vector<std::uint8_t> changed(local.TriangleCount(), 0);
+    std::fill(changed.begin() + static_cast<std::ptrdiff_t>(first), changed.end(), std::uint8_t{1});
+
+    std::vector<std::uint8_t> crossing(fills.size(), 0);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> between;  // (later fill, earlier fill)
+    for (const std::array<std::uint32_t, 2>& pair : ChangedTrianglePairsMeetingOrFlat(local, changed)) {
+        if (pair[0] == pair[1])
+            continue;  // a fill triangle without area
+        const std::uint32_t b = owner[pair[1] - first];
+        if (pair[0] < first || owner[pair[0] - first] == b)
+            crossing[b] = 1;
+        else
+            between.emplace_back(std::max(owner[pair[0] - first], b), std::min(owner[pair[0] - first], b));
+    }
+    std::sort(between.begin(), between.end());
+    for (std::size_t h = 0, p = 0; h < fills.size(); ++h) {
+        for (; p < between.size() && between[p].first == h; ++p)
+            crossing[h] = crossing[h] || !fills[between[p].second].crossing;
+        if (crossing[h] != 0) {
+            fills[h].crossing = true;
+            fills[h].indices.clear();
+        }
     }
 }
 
@@ -639,13 +876,15 @@ void MarkFillsClosingSheets(const TriangleMesh& mesh, const std::vector<Boundary
 }
 
 // Fills every hole that is small or narrow enough, unless filling would only lay a sheet onto
-// itself; the filling triangles continue the triangle beside their hole in the face map.
+// itself, make an edge non-manifold or pass through the surface; the filling triangles continue
+// the triangle beside their hole in the face map. Every hole left open is counted under its
+// reason, with its size.
 void FillSmallHoles(TriangleMesh& mesh, const ExportCleanupOptions& options, ExportCleanupReport& report)
 {
-    std::uint64_t notSimple = 0;
-    std::vector<std::uint32_t> outCount;
-    const std::vector<BoundaryLoop> loops = TraceBoundaryLoops(mesh, notSimple, outCount);
-    report.holesLeftOpen += notSimple;
+    const BoundaryTrace trace = TraceBoundary(mesh);
+    const std::vector<BoundaryLoop>& loops = trace.loops;
+    report.holesLeftOpen += trace.unclosed;
+    report.unclosedBoundaries += trace.unclosed;
     std::vector<HoleFill> fills(loops.size());
     bool anyFill = false;
     const std::size_t kept = mesh.indices.size();
@@ -658,14 +897,23 @@ void FillSmallHoles(TriangleMesh& mesh, const ExportCleanupOptions& options, Exp
         }
     }
     if (anyFill) {
-        MarkFillsRepeatingTriangles(mesh, fills);
-        MarkFillsClosingSheets(mesh, loops, outCount, fills);
+        MarkFillsBreakingManifoldEdges(mesh, trace.edgeKeys, loops, fills);
+        MarkFillsClosingSheets(mesh, loops, trace.outCount, fills);
+        MarkFillsCrossingTheSurface(mesh, fills);
     }
     for (std::size_t h = 0; h < loops.size(); ++h) {
         const BoundaryLoop& loop = loops[h];
         if (fills[h].sheet) {
             ++report.holesLeftOpen;
             ++report.sheetHolesLeftOpen;
+        } else if (fills[h].nonManifold) {
+            ++report.holesLeftOpen;
+            ++report.nonManifoldHolesLeftOpen;
+            report.largestNonManifoldHoleMillimetres = std::max(report.largestNonManifoldHoleMillimetres, loop.size);
+        } else if (fills[h].crossing) {
+            ++report.holesLeftOpen;
+            ++report.crossingHolesLeftOpen;
+            report.largestCrossingHoleMillimetres = std::max(report.largestCrossingHoleMillimetres, loop.size);
         } else if (!fills[h].indices.empty()) {
             const std::uint32_t beside = report.faceMap[loop.triangle];
             const std::uint64_t added = fills[h].indices.size() / 3;
@@ -768,117 +1016,372 @@ std::string FormatExportCleanupReport(const ExportCleanupReport& r)
     if (r.holesFilled > 0)
         text += "; filled " + FormatCountOf(r.holesFilled, "hole", "holes") + " with " +
                 FormatCountOf(r.trianglesAdded, "triangle", "triangles") + " (largest " + FormatMillimetres2(r.largestFilledHoleMillimetres) + " mm across)";
-    if (r.holesLeftOpen > r.sheetHolesLeftOpen)
-        text += "; left " + FormatCountOf(r.holesLeftOpen - r.sheetHolesLeftOpen, "hole", "holes") + " open (largest " +
-                FormatMillimetres2(r.largestOpenHoleMillimetres) + " mm across; too large to close by guessing)";
+    if (const std::uint64_t large = LargeHolesLeftOpen(r); large > 0)
+        text += "; left " + FormatCountOf(large, "hole", "holes") + " open (largest " +
+                FormatLength(r.largestOpenHoleMillimetres) + " mm across; too large to close by guessing)";
+    if (r.nonManifoldHolesLeftOpen > 0)
+        text += "; left " + FormatCountOf(r.nonManifoldHolesLeftOpen, "hole", "holes") + " open (largest " +
+                FormatLength(r.largestNonManifoldHoleMillimetres) +
+                " mm across) that a fill would close only by making edges non-manifold";
+    if (r.crossingHolesLeftOpen > 0)
+        text += "; left " + FormatCountOf(r.crossingHolesLeftOpen, "hole", "holes") + " open (largest " +
+                FormatLength(r.largestCrossingHoleMillimetres) +
+                " mm across) that a fill would close only by passing through the surface";
     if (r.sheetHolesLeftOpen > 0)
         text += "; left " + FormatCountOf(r.sheetHolesLeftOpen, "hole", "holes") +
                 " open round a sheet (closing them would lay it onto itself, enclosing nothing)";
+    if (r.unclosedBoundaries > 0)
+        text += "; left " + FormatCountOf(r.unclosedBoundaries, "run", "runs") +
+                " of open edges closing no loop (no hole there to fill)";
     return text;
+}
+
+std::uint64_t LargeHolesLeftOpen(const ExportCleanupReport& report)
+{
+    const std::uint64_t other = report.sheetHolesLeftOpen + report.nonManifoldHolesLeftOpen +
+                                report.crossingHolesLeftOpen + report.unclosedBoundaries;
+    return report.holesLeftOpen > other ? report.holesLeftOpen - other : 0;
 }
 
 std::vector<BoundaryLoop> FindBoundaryLoops(const TriangleMesh& mesh, std::uint64_t& notSimpleLoops)
 {
-    std::vector<std::uint32_t> outCount;
-    return TraceBoundaryLoops(mesh, notSimpleLoops, outCount);
+    BoundaryTrace trace = TraceBoundary(mesh);
+    notSimpleLoops += trace.unclosed;
+    return std::move(trace.loops);
 }
 
 namespace {
 
-std::vector<BoundaryLoop> TraceBoundaryLoops(const TriangleMesh& mesh, std::uint64_t& notSimpleLoops,
-                                             std::vector<std::uint32_t>& outCount)
+// The mesh's open edges (edges of one triangle), each from the vertex its triangle runs it
+// from, grouped by that vertex in ascending order (in edge-key order within a vertex).
+struct OpenEdges {
+    std::vector<std::uint32_t> from, to, triangle;
+    std::vector<std::uint32_t> outCount, inCount;  // per vertex
+    std::vector<std::uint32_t> outStart;           // per vertex and one more: its first leaving edge
+};
+
+OpenEdges CollectOpenEdges(const TriangleMesh& mesh, const std::vector<std::uint64_t>& keys,
+                           const std::vector<std::uint32_t>& corners)
 {
-    std::vector<BoundaryLoop> loops;
+    OpenEdges found;
+    const std::size_t vertexCount = mesh.vertices.size();
+    found.outCount.assign(vertexCount, 0);
+    found.inCount.assign(vertexCount, 0);
+    std::vector<std::uint32_t> open;
+    for (std::size_t i = 0; i < keys.size();) {
+        std::size_t j = i + 1;
+        while (j < keys.size() && keys[j] == keys[i])
+            ++j;
+        if (j - i == 1)
+            open.push_back(corners[i]);
+        i = j;
+    }
+    found.outStart.assign(vertexCount + 1, 0);
+    for (const std::uint32_t c : open)
+        ++found.outStart[mesh.indices[c] + 1];
+    for (std::size_t v = 0; v < vertexCount; ++v)
+        found.outStart[v + 1] += found.outStart[v];
+    found.from.resize(open.size());
+    found.to.resize(open.size());
+    found.triangle.resize(open.size());
+    std::vector<std::uint32_t> slot(found.outStart.begin(), found.outStart.end() - 1);
+    for (const std::uint32_t c : open) {
+        const std::uint32_t a = mesh.indices[c];
+        const std::uint32_t b = mesh.indices[c - c % 3 + (c % 3 + 1) % 3];
+        const std::uint32_t e = slot[a]++;
+        found.from[e] = a;
+        found.to[e] = b;
+        found.triangle[e] = c / 3;
+        ++found.outCount[a];
+        ++found.inCount[b];
+    }
+    return found;
+}
+
+// The triangles round one vertex v, found by their other corners: each triangle is filed
+// under the corner after v and under the corner before it.
+class FanAround {
+public:
+    FanAround(const TriangleMesh& mesh, std::uint32_t v, const std::uint32_t* fan, std::size_t fanSize,
+              const OpenEdges& open)
+    {
+        for (std::size_t f = 0; f < fanSize; ++f) {
+            const std::uint32_t* c = &mesh.indices[3 * std::size_t{fan[f]}];
+            const int at = c[0] == v ? 0 : c[1] == v ? 1 : 2;
+            const std::uint32_t after = c[(at + 1) % 3], before = c[(at + 2) % 3];
+            sound_ = sound_ && after != v && before != v;  // a triangle repeating v turns nowhere
+            corners_.push_back({after, fan[f], true});
+            corners_.push_back({before, fan[f], false});
+            afterOf_.emplace_back(fan[f], after);
+        }
+        std::sort(corners_.begin(), corners_.end());
+        std::sort(afterOf_.begin(), afterOf_.end());
+        for (std::uint32_t e = open.outStart[v]; e < open.outStart[v + 1]; ++e)
+            leaving_.emplace_back(open.to[e], e);
+        std::sort(leaving_.begin(), leaving_.end());
+    }
+
+    // From the triangle holding an open edge that arrives at v, turns through its fan: from
+    // each triangle across its edge from v to the corner after v into the one other triangle on
+    // that edge, which must run it the other way, until the edge is open. Returns that open edge
+    // leaving v, or kNoEdge where the turning meets an edge of more than two triangles or a
+    // turned winding.
+    std::uint32_t LeavingEdge(std::uint32_t start) const
+    {
+        if (!sound_)
+            return kNoEdge;
+        std::uint32_t current = start;
+        for (std::size_t step = 0; step <= corners_.size(); ++step) {
+            const std::uint32_t x = std::lower_bound(afterOf_.begin(), afterOf_.end(), std::pair{current, 0u})->second;
+            const auto byVertex = [](const Corner& a, const Corner& b) { return a.vertex < b.vertex; };
+            const auto [first, last] = std::equal_range(corners_.begin(), corners_.end(), Corner{x, 0, false}, byVertex);
+            if (last - first == 1) {
+                const auto found = std::lower_bound(leaving_.begin(), leaving_.end(), std::pair{x, 0u});
+                return found != leaving_.end() && found->first == x ? found->second : kNoEdge;
+            }
+            if (last - first != 2)
+                return kNoEdge;
+            const Corner& other = first->triangle == current ? first[1] : first[0];
+            if (other.after)
+                return kNoEdge;  // both run the edge from v to x
+            current = other.triangle;
+        }
+        return kNoEdge;
+    }
+
+private:
+    struct Corner {
+        std::uint32_t vertex = 0;
+        std::uint32_t triangle = 0;
+        bool after = false;  // vertex is the corner after v (else before it)
+        bool operator<(const Corner& o) const
+        {
+            return std::tie(vertex, triangle, after) < std::tie(o.vertex, o.triangle, o.after);
+        }
+    };
+
+    std::vector<Corner> corners_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> afterOf_;  // (triangle, corner after v)
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> leaving_;  // (end vertex, open edge)
+    bool sound_ = true;
+};
+
+// The fans at v in counterclockwise order round the normal the fan's triangles sum to, by the
+// direction of each fan's arriving edge; in arriving-edge order when there is no such normal.
+// Any order pairs two fans alike, so two are not measured.
+std::vector<std::uint32_t> FansCounterclockwise(const TriangleMesh& mesh, std::uint32_t v,
+                                                const std::vector<std::uint32_t>& arriving,
+                                                const std::uint32_t* fan, std::size_t fanSize,
+                                                const OpenEdges& open)
+{
+    std::vector<std::uint32_t> order(arriving.size());
+    std::iota(order.begin(), order.end(), 0u);
+    if (arriving.size() < 3)
+        return order;
+    double n[3] = {0.0, 0.0, 0.0};
+    for (std::size_t f = 0; f < fanSize; ++f) {
+        const std::uint32_t* c = &mesh.indices[3 * std::size_t{fan[f]}];
+        const Vec3 a = mesh.vertices[c[0]].position;
+        const Vec3 b = mesh.vertices[c[1]].position;
+        const Vec3 d = mesh.vertices[c[2]].position;
+        const double u[3] = {double(b.x) - a.x, double(b.y) - a.y, double(b.z) - a.z};
+        const double w[3] = {double(d.x) - a.x, double(d.y) - a.y, double(d.z) - a.z};
+        n[0] += u[1] * w[2] - u[2] * w[1];
+        n[1] += u[2] * w[0] - u[0] * w[2];
+        n[2] += u[0] * w[1] - u[1] * w[0];
+    }
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    if (!(length > 0.0) || !std::isfinite(length))
+        return order;
+    for (double& x : n)
+        x /= length;
+    // Axes of the plane: the first from a reference axis not near the normal.
+    const double r[3] = {std::fabs(n[0]) >= 0.9 ? 0.0 : 1.0, std::fabs(n[0]) >= 0.9 ? 1.0 : 0.0, 0.0};
+    double e1[3] = {r[1] * n[2] - r[2] * n[1], r[2] * n[0] - r[0] * n[2], r[0] * n[1] - r[1] * n[0]};
+    const double e1Length = std::sqrt(e1[0] * e1[0] + e1[1] * e1[1] + e1[2] * e1[2]);
+    for (double& x : e1)
+        x /= e1Length;
+    const double e2[3] = {n[1] * e1[2] - n[2] * e1[1], n[2] * e1[0] - n[0] * e1[2], n[0] * e1[1] - n[1] * e1[0]};
+    const Vec3 p = mesh.vertices[v].position;
+    std::vector<double> angle(arriving.size());
+    for (std::size_t i = 0; i < arriving.size(); ++i) {
+        const Vec3 q = mesh.vertices[open.from[arriving[i]]].position;
+        const double d[3] = {double(q.x) - p.x, double(q.y) - p.y, double(q.z) - p.z};
+        angle[i] = std::atan2(d[0] * e2[0] + d[1] * e2[1] + d[2] * e2[2], d[0] * e1[0] + d[1] * e1[1] + d[2] * e1[2]);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return angle[a] < angle[b]; });
+    return order;
+}
+
+// Pairs the open edges arriving at v with those leaving it (FindBoundaryLoops says the rule).
+void PairEdgesAtVertex(const TriangleMesh& mesh, std::uint32_t v, const std::vector<std::uint32_t>& arriving,
+                       const std::uint32_t* fan, std::size_t fanSize, const OpenEdges& open,
+                       std::vector<std::uint32_t>& next)
+{
+    const std::size_t leavingCount = open.outStart[v + 1] - open.outStart[v];
+    if (arriving.size() == leavingCount) {
+        const FanAround around(mesh, v, fan, fanSize, open);
+        std::vector<std::uint32_t> ends(arriving.size());
+        for (std::size_t i = 0; i < arriving.size(); ++i)
+            ends[i] = around.LeavingEdge(open.triangle[arriving[i]]);
+        std::vector<std::uint32_t> distinct = ends;
+        std::sort(distinct.begin(), distinct.end());
+        if (distinct.back() != kNoEdge && std::adjacent_find(distinct.begin(), distinct.end()) == distinct.end()) {
+            const std::vector<std::uint32_t> order = FansCounterclockwise(mesh, v, arriving, fan, fanSize, open);
+            for (std::size_t j = 0; j < order.size(); ++j)
+                next[arriving[order[j]]] = ends[order[(j + 1) % order.size()]];
+            return;
+        }
+    }
+    for (std::size_t i = 0; i < arriving.size() && i < leavingCount; ++i)
+        next[arriving[i]] = static_cast<std::uint32_t>(open.outStart[v] + i);
+}
+
+// For each open edge, the open edge its boundary goes on into (kNoEdge where none leaves).
+std::vector<std::uint32_t> PairOpenEdges(const TriangleMesh& mesh, const OpenEdges& open)
+{
+    std::vector<std::uint32_t> next(open.from.size(), kNoEdge);
+    const auto pairedByFans = [&open](std::uint32_t v) {
+        return open.inCount[v] != 0 && open.outCount[v] != 0 && open.inCount[v] + open.outCount[v] > 2;
+    };
+    // (vertex, arriving edge) at the vertices paired by their fans, in edge order.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> arrivals;
+    for (std::uint32_t e = 0; e < open.from.size(); ++e) {
+        const std::uint32_t b = open.to[e];
+        if (pairedByFans(b))
+            arrivals.emplace_back(b, e);
+        else if (open.outCount[b] == 1)
+            next[e] = open.outStart[b];
+    }
+    if (arrivals.empty())
+        return next;
+    std::sort(arrivals.begin(), arrivals.end());
+    // (vertex, triangle) round the same vertices, in triangle order.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> round;
+    for (std::size_t c = 0; c < mesh.indices.size(); ++c)
+        if (pairedByFans(mesh.indices[c]))
+            round.emplace_back(mesh.indices[c], static_cast<std::uint32_t>(c / 3));
+    std::sort(round.begin(), round.end());
+    std::vector<std::uint32_t> arriving, fan;
+    for (std::size_t i = 0, f = 0; i < arrivals.size();) {
+        const std::uint32_t v = arrivals[i].first;
+        arriving.clear();
+        for (; i < arrivals.size() && arrivals[i].first == v; ++i)
+            arriving.push_back(arrivals[i].second);
+        fan.clear();
+        for (; f < round.size() && round[f].first <= v; ++f)
+            if (round[f].first == v)
+                fan.push_back(round[f].second);
+        PairEdgesAtVertex(mesh, v, arriving, fan.data(), fan.size(), open, next);
+    }
+    return next;
+}
+
+// Size (the diagonal of the box of its vertices) and width (2 x |vector area| / perimeter).
+void MeasureLoop(const TriangleMesh& mesh, BoundaryLoop& loop)
+{
+    const std::vector<std::uint32_t>& walk = loop.vertices;
+    Vec3 lo = mesh.vertices[walk[0]].position, hi = lo;
+    const Vec3 origin = lo;
+    double ax = 0.0, ay = 0.0, az = 0.0, perimeter = 0.0;
+    for (std::size_t i = 0; i < walk.size(); ++i) {
+        const Vec3 p = mesh.vertices[walk[i]].position;
+        const Vec3 q = mesh.vertices[walk[(i + 1) % walk.size()]].position;
+        lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+        hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+        const double px = p.x - origin.x, py = p.y - origin.y, pz = p.z - origin.z;
+        const double qx = q.x - origin.x, qy = q.y - origin.y, qz = q.z - origin.z;
+        ax += py * qz - pz * qy;
+        ay += pz * qx - px * qz;
+        az += px * qy - py * qx;
+        const double dx = static_cast<double>(q.x) - p.x, dy = static_cast<double>(q.y) - p.y,
+                     dz = static_cast<double>(q.z) - p.z;
+        perimeter += std::sqrt(dx * dx + dy * dy + dz * dz);
+    }
+    const Vec3 diagonal = hi - lo;
+    loop.size = std::sqrt(Dot(diagonal, diagonal));
+    const double area = 0.5 * std::sqrt(ax * ax + ay * ay + az * az);
+    loop.width = perimeter > 0.0 ? static_cast<float>(2.0 * area / perimeter) : 0.0f;
+}
+
+// Follows the pairing from edge to edge. A boundary that comes back to a vertex it passed
+// closes a simple loop there, which is cut off and measured; what is left of a run that ends
+// where no edge goes on closes no loop. Runs with such an end are walked first, from their
+// start; then the closed boundaries, each from its lowest vertex.
+void WalkLoops(const TriangleMesh& mesh, const OpenEdges& open, const std::vector<std::uint32_t>& next,
+               BoundaryTrace& trace)
+{
+    const std::size_t edgeCount = open.from.size();
+    std::vector<std::uint8_t> hasPrevious(edgeCount, 0), used(edgeCount, 0);
+    for (const std::uint32_t e : next)
+        if (e != kNoEdge)
+            hasPrevious[e] = 1;
+    std::vector<std::uint32_t> position(mesh.vertices.size(), kNoEdge);  // on the current path
+    std::vector<std::uint32_t> path;                                      // edges
+    const auto closeAt = [&](std::uint32_t vertex) {
+        const std::uint32_t at = position[vertex];
+        if (at == kNoEdge)
+            return;
+        BoundaryLoop loop;
+        loop.triangle = open.triangle[path[at]];
+        for (std::size_t i = at; i < path.size(); ++i) {
+            loop.vertices.push_back(open.from[path[i]]);
+            position[open.from[path[i]]] = kNoEdge;
+        }
+        path.resize(at);
+        if (loop.vertices.size() < 3) {
+            ++trace.unclosed;
+            return;
+        }
+        MeasureLoop(mesh, loop);
+        trace.loops.push_back(std::move(loop));
+    };
+    const auto walk = [&](std::uint32_t e) {
+        while (e != kNoEdge && !used[e]) {
+            used[e] = 1;
+            closeAt(open.from[e]);
+            position[open.from[e]] = static_cast<std::uint32_t>(path.size());
+            path.push_back(e);
+            e = next[e];
+        }
+        if (!path.empty())
+            closeAt(open.to[path.back()]);
+        if (!path.empty()) {
+            ++trace.unclosed;
+            for (const std::uint32_t p : path)
+                position[open.from[p]] = kNoEdge;
+            path.clear();
+        }
+    };
+    for (std::uint32_t e = 0; e < edgeCount; ++e)
+        if (!hasPrevious[e] && !used[e])
+            walk(e);
+    for (std::uint32_t e = 0; e < edgeCount; ++e)
+        if (!used[e])
+            walk(e);
+}
+
+BoundaryTrace TraceBoundary(const TriangleMesh& mesh)
+{
+    BoundaryTrace trace;
     if (!mesh.IsConsistent() || mesh.indices.size() > 0xFFFFFFFFull)
-        return loops;
+        return trace;
     const std::size_t cornerCount = mesh.indices.size();
-    std::vector<std::uint64_t> keys(cornerCount);
+    std::vector<std::uint64_t>& keys = trace.edgeKeys;
+    keys.resize(cornerCount);
     std::vector<std::uint32_t> corners(cornerCount);
     ParallelFor(cornerCount, [&](std::size_t c) {
-        const std::size_t base = c - c % 3;
-        const std::uint64_t a = mesh.indices[c];
-        const std::uint64_t b = mesh.indices[base + (c % 3 + 1) % 3];
-        keys[c] = a < b ? (a << 32) | b : (b << 32) | a;
+        keys[c] = EdgeKey(mesh.indices[c], mesh.indices[c - c % 3 + (c % 3 + 1) % 3]);
         corners[c] = static_cast<std::uint32_t>(c);
     });
     RadixSortEdges(keys, corners);
-
-    constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-    const std::size_t vertexCount = mesh.vertices.size();
-    outCount.assign(vertexCount, 0);
-    std::vector<std::uint32_t> target(vertexCount, kNone);
-    std::vector<std::uint32_t> edgeTriangle(vertexCount, kNone);
-    for (std::size_t i = 0; i < cornerCount;) {
-        std::size_t j = i + 1;
-        while (j < cornerCount && keys[j] == keys[i])
-            ++j;
-        if (j - i == 1) {
-            const std::uint32_t c = corners[i];
-            const std::uint32_t base = c - c % 3;
-            const std::uint32_t a = mesh.indices[c];
-            ++outCount[a];
-            target[a] = mesh.indices[base + (c % 3 + 1) % 3];
-            edgeTriangle[a] = c / 3;
-        }
-        i = j;
-    }
-
-    std::vector<std::uint8_t> visited(vertexCount, 0);
-    for (std::uint32_t s = 0; s < vertexCount; ++s) {
-        if (outCount[s] == 0 || visited[s])
-            continue;
-        std::vector<std::uint32_t> walk;
-        std::uint32_t current = s;
-        bool closed = false;
-        while (true) {
-            if (visited[current] || outCount[current] != 1) {
-                visited[current] = 1;
-                break;
-            }
-            visited[current] = 1;
-            walk.push_back(current);
-            current = target[current];
-            if (current == s) {
-                closed = true;
-                break;
-            }
-        }
-        if (!closed || walk.size() < 3) {
-            ++notSimpleLoops;
-            continue;
-        }
-        BoundaryLoop loop;
-        loop.triangle = edgeTriangle[s];
-        Vec3 lo = mesh.vertices[walk[0]].position, hi = lo;
-        const Vec3 origin = lo;
-        double ax = 0.0, ay = 0.0, az = 0.0, perimeter = 0.0;
-        for (std::size_t i = 0; i < walk.size(); ++i) {
-            const Vec3 p = mesh.vertices[walk[i]].position;
-            const Vec3 q = mesh.vertices[walk[(i + 1) % walk.size()]].position;
-            lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
-            hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
-            const double px = p.x - origin.x, py = p.y - origin.y, pz = p.z - origin.z;
-            const double qx = q.x - origin.x, qy = q.y - origin.y, qz = q.z - origin.z;
-            ax += py * qz - pz * qy;
-            ay += pz * qx - px * qz;
-            az += px * qy - py * qx;
-            const double dx = static_cast<double>(q.x) - p.x, dy = static_cast<double>(q.y) - p.y,
-                         dz = static_cast<double>(q.z) - p.z;
-            perimeter += std::sqrt(dx * dx + dy * dy + dz * dz);
-        }
-        const Vec3 diagonal = hi - lo;
-        loop.size = std::sqrt(Dot(diagonal, diagonal));
-        const double area = 0.5 * std::sqrt(ax * ax + ay * ay + az * az);
-        loop.width = perimeter > 0.0 ? static_cast<float>(2.0 * area / perimeter) : 0.0f;
-        loop.vertices = std::move(walk);
-        loops.push_back(std::move(loop));
-    }
-    return loops;
+    const OpenEdges open = CollectOpenEdges(mesh, keys, corners);
+    trace.outCount = open.outCount;
+    WalkLoops(mesh, open, PairOpenEdges(mesh, open), trace);
+    return trace;
 }
 
-}  // namespace
-
-std::uint64_t FillHoleLoop(TriangleMesh& mesh, const BoundaryLoop& loop)
+std::uint64_t FillLoopAvoiding(TriangleMesh& mesh, const BoundaryLoop& loop, const EdgeTest* avoid)
 {
     const std::size_t n = loop.vertices.size();
     if (n < 3 || n > 0xFFFFFFFFull || mesh.indices.size() % 3 != 0)
@@ -924,13 +1427,28 @@ std::uint64_t FillHoleLoop(TriangleMesh& mesh, const BoundaryLoop& loop)
             p.x = -p.x;
     }
 
-    mesh.indices.reserve(mesh.indices.size() + 3 * (n - 2));
+    const std::size_t before = mesh.indices.size();
+    mesh.indices.reserve(before + 3 * (n - 2));
     EarClipper clipper(std::move(points));
-    clipper.Run([&](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
-        mesh.indices.insert(mesh.indices.end(), {ring[a], ring[b], ring[c]});
-    });
+    const bool tiled = clipper.Run(
+        [&](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+            mesh.indices.insert(mesh.indices.end(), {ring[a], ring[b], ring[c]});
+        },
+        [&](std::uint32_t a, std::uint32_t c) { return avoid == nullptr || !(*avoid)(ring[a], ring[c]); });
+    if (!tiled) {
+        mesh.indices.resize(before);
+        return 0;
+    }
     return n - 2;
 }
+
+}  // namespace
+
+std::uint64_t FillHoleLoop(TriangleMesh& mesh, const BoundaryLoop& loop)
+{
+    return FillLoopAvoiding(mesh, loop, nullptr);
+}
+
 
 void ExportCleanupOptionsToJson(const JsonNode& section, const ExportCleanupOptions& options)
 {

@@ -2,7 +2,9 @@
 // no longer than a small tolerance) where the link condition allows, drops the triangles the
 // collapses emptied and fills holes that are small or narrow, but never closes a sheet onto
 // itself (a part of no thickness stays open, and says so, rather than turn into a file that
-// holds nothing). The report's vertex and face maps
+// holds nothing), never gives an edge a third triangle and never lays a fill through the
+// surface. Every hole is traced as simple loops and measured, and each one left open is
+// counted under the reason it was left for. The report's vertex and face maps
 // carry per-vertex and per-face data (texture weights, face selection) onto the cleaned mesh.
 #pragma once
 
@@ -32,10 +34,27 @@ struct ExportCleanupReport {
     std::uint64_t holesFilled = 0;
     std::uint64_t trianglesAdded = 0;
     float largestFilledHoleMillimetres = 0.0f;
-    std::uint64_t holesLeftOpen = 0;  // too large and too wide, or not a simple loop, or round a sheet
+    // Everything left open, each for one reason: too large and too wide (the rest of this
+    // count), round a sheet, where a fill would make edges non-manifold or pass through the
+    // surface, or boundary runs that close no loop. LargeHolesLeftOpen gives the first.
+    std::uint64_t holesLeftOpen = 0;
     // Of those, holes whose filling would only lay a sheet onto itself: the fill would repeat
     // or back a triangle already there, or close a body that encloses no volume (BodyVolume).
     std::uint64_t sheetHolesLeftOpen = 0;
+    // Of those, holes small or narrow enough whose fill would give an edge more than two
+    // triangles (one of its diagonals is an edge the mesh or another fill already has), and
+    // the largest of their sizes, mm.
+    std::uint64_t nonManifoldHolesLeftOpen = 0;
+    float largestNonManifoldHoleMillimetres = 0.0f;
+    // Of those, holes small or narrow enough whose fill would pass through the surface, through
+    // another fill or through itself, and the largest of their sizes, mm.
+    std::uint64_t crossingHolesLeftOpen = 0;
+    float largestCrossingHoleMillimetres = 0.0f;
+    // Of those, runs of open edges that close no loop: they end at a vertex where no open edge
+    // goes on (at an edge of more than two triangles, or where the winding turns), so they
+    // bound no hole a fill could take.
+    std::uint64_t unclosedBoundaries = 0;
+    // mm: the largest size among the holes left open because they are too large and too wide.
     float largestOpenHoleMillimetres = 0.0f;
     std::int32_t passes = 0;
     std::uint64_t collapsesRefused = 0;
@@ -46,7 +65,10 @@ struct ExportCleanupReport {
     std::vector<std::uint32_t> faceMap;
 };
 
-// One hole's boundary.
+// Holes left open because they are too large and too wide to fill.
+[[nodiscard]] std::uint64_t LargeHolesLeftOpen(const ExportCleanupReport& report);
+
+// One hole's boundary: a simple loop, each vertex once.
 struct BoundaryLoop {
     std::vector<std::uint32_t> vertices;  // in the order the boundary edges run in their triangles
     std::uint32_t triangle = 0;           // holds the loop's first boundary edge
@@ -89,8 +111,20 @@ std::string FormatExportCleanupReport(const ExportCleanupReport& report);
 // vertex.
 bool IsCollapsedTriangle(ExportCleanupState& state, std::uint64_t triangle);
 
-// The boundary loops of the mesh; each boundary that does not trace as a simple loop of at
-// least three vertices adds 1 to notSimpleLoops. Empty for an inconsistent mesh.
+// The boundary loops of the mesh, every open edge in one of them where it can be. An open edge
+// runs on into the open edge that leaves its end vertex. Where several leave one vertex (two
+// holes meet there, or a boundary touches itself), each arriving edge is paired with a leaving
+// one by the fans of triangles round the vertex: turning from the arriving edge through its
+// fan (across edges of two triangles wound against each other) reaches the leaving edge of the
+// same fan, and the arriving edge goes on into the leaving edge of the next fan
+// counterclockwise, seen from the side the fans' triangles face; the gap between those two
+// fans is the hole. With two fans that is the other one; with more, the fans are ordered by
+// the angle of their arriving edges in the plane of the fans' summed normal. Where the fans do
+// not give a pairing (an edge of more than two triangles or a turned winding on the way, or
+// more edges arriving than leaving), arriving and leaving edges are paired in their order. A
+// traced boundary that passes a vertex twice is split there into simple loops. Each run of
+// open edges that closes no loop (it reaches a vertex no open edge leaves), and each closed run
+// of fewer than three vertices, adds 1 to notSimpleLoops. Empty for an inconsistent mesh.
 std::vector<BoundaryLoop> FindBoundaryLoops(const TriangleMesh& mesh, std::uint64_t& notSimpleLoops);
 
 // Closes the loop with ear clipping in its plane, wound against the triangles beside it;

@@ -1,5 +1,6 @@
 #include "engine/mesh/json_settings.h"
 
+#include "engine/mesh/report_text.h"
 #include "platform/file_system.h"
 
 #include <nlohmann/json.hpp>
@@ -232,6 +233,11 @@ public:
 
     bool start_object(std::size_t) { return Open(false); }
     bool start_array(std::size_t) { return Open(true); }
+    // Whether parsing stopped at an array or object nested deeper than kMaxJsonDepth.
+    bool TooDeep() const { return tooDeep_; }
+    // The members given more than once, as recorded, and how many there were.
+    std::vector<JsonRepeatedMember>& Repeated() { return repeated_; }
+    std::size_t RepeatedCount() const { return repeatedCount_; }
     bool key(std::string& key)
     {
         frames_.back().key = std::move(key);
@@ -261,14 +267,35 @@ private:
         JsonValue value;               // the array being filled; the object once it is closed
         std::vector<Member> members;   // an object's members so far
         std::string key;               // the member whose value comes next
+        std::string step;              // how the parent reaches it: its key, or "[index]"
     };
+
+    // The key of the open object's member `key`, from the root.
+    std::string PathOf(const std::string& key) const
+    {
+        std::string path;
+        for (std::size_t i = 1; i < frames_.size(); ++i)
+            path += (path.empty() || frames_[i].step.starts_with('[') ? "" : ".") + frames_[i].step;
+        return path + (path.empty() ? "" : ".") + key;
+    }
+
 
     // A repeated key's earlier entry, left out of the object.
     static bool IsDropped(const Member& member) { return member.second.is_discarded(); }
 
     bool Open(bool array)
     {
+        if (frames_.size() >= kMaxJsonDepth) {
+            tooDeep_ = true;
+            return false;
+        }
+        std::string step;
+        if (!frames_.empty()) {
+            const Frame& parent = frames_.back();
+            step = parent.value.is_array() ? "[" + std::to_string(parent.value.size()) + "]" : parent.key;
+        }
         frames_.emplace_back();
+        frames_.back().step = std::move(step);
         if (array)
             frames_.back().value = JsonValue::array();
         return true;
@@ -314,9 +341,9 @@ private:
 
     // A key given more than once keeps its first place and takes its last value, as the
     // library's own parser does; the later entries are marked for leaving out (a discarded
-    // value, which the parser never gives). Sorted, so an object of many
-    // members costs no more than a sort.
-    static void KeepLastOfRepeatedKeys(std::vector<Member>& members)
+    // value, which the parser never gives), and the key is recorded. Sorted, so an object of
+    // many members costs no more than a sort.
+    void KeepLastOfRepeatedKeys(std::vector<Member>& members)
     {
         if (members.size() < 2)
             return;
@@ -327,41 +354,65 @@ private:
             const int compared = members[a].first.compare(members[b].first);
             return compared != 0 ? compared < 0 : a < b;
         });
+        // The runs of one key in `order`, as (first place in the file, start, end).
+        struct Run {
+            std::size_t first, start, end;
+        };
+        std::vector<Run> runs;
         for (std::size_t start = 0; start < order.size();) {
             std::size_t end = start + 1;
             while (end < order.size() && members[order[end]].first == members[order[start]].first)
                 ++end;
-            if (end - start > 1) {
-                JsonValue& kept = members[order[start]].second;
-                DismantleJson(kept);
-                kept = std::move(members[order[end - 1]].second);
-                for (std::size_t i = start + 1; i < end; ++i) {
-                    Member& dropped = members[order[i]];
-                    DismantleJson(dropped.second);
-                    dropped.second = JsonValue(JsonValue::value_t::discarded);
-                }
-            }
+            if (end - start > 1)
+                runs.push_back({order[start], start, end});
             start = end;
+        }
+        // Recorded in the order the keys first come in the file.
+        std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
+        for (const Run& run : runs) {
+            if (++repeatedCount_ > kRepeatedMembersRecorded)
+                continue;
+            repeated_.push_back({PathOf(members[run.first].first), ShortJsonText(members[run.first].second),
+                ShortJsonText(members[order[run.end - 1]].second), run.end - run.start});
+        }
+        for (const Run& run : runs) {
+            JsonValue& kept = members[order[run.start]].second;
+            DismantleJson(kept);
+            kept = std::move(members[order[run.end - 1]].second);
+            for (std::size_t i = run.start + 1; i < run.end; ++i) {
+                Member& dropped = members[order[i]];
+                DismantleJson(dropped.second);
+                dropped.second = JsonValue(JsonValue::value_t::discarded);
+            }
         }
     }
 
     JsonValue& document_;
     std::vector<Frame> frames_;
+    bool tooDeep_ = false;
+    std::vector<JsonRepeatedMember> repeated_;
+    std::size_t repeatedCount_ = 0;
 };
 
 // Parses `[begin, end)` (a byte-order mark already skipped) into a new document, which is
 // freed without allocating whenever it goes.
 JsonLoadStatus ParseDocument(const std::uint8_t* begin, const std::uint8_t* end,
-                             std::shared_ptr<JsonValue>& parsed) noexcept
+                             std::shared_ptr<JsonValue>& parsed, JsonLoadResult& result) noexcept
 {
     try {
         std::shared_ptr<JsonValue> document(new JsonValue(), DismantlingDelete{});
         bool complete = false;
+        bool tooDeep = false;
         {
             DocumentBuilder builder(*document);
             complete = JsonValue::sax_parse(begin, end, &builder, nlohmann::json::input_format_t::json,
                                             /*strict=*/true, /*ignore_comments=*/false);
+            tooDeep = builder.TooDeep();
+            result.repeated = std::move(builder.Repeated());
+            result.repeatedCount = builder.RepeatedCount();
         }
+        if (tooDeep)
+            return JsonLoadStatus::TooDeep;
         if (!complete)
             return JsonLoadStatus::NotJson;
         parsed = std::move(document);
@@ -381,7 +432,11 @@ JsonLoadResult ParseBytes(const std::uint8_t* data, std::size_t size, std::share
     if (size >= 3 && std::equal(kByteOrderMark, kByteOrderMark + 3, data))
         begin += 3;
     result.size = size;
-    result.status = ParseDocument(begin, data + size, parsed);
+    result.status = ParseDocument(begin, data + size, parsed, result);
+    if (result.status != JsonLoadStatus::Ok) {
+        result.repeated.clear();
+        result.repeatedCount = 0;
+    }
     result.error = result.status == JsonLoadStatus::OutOfMemory ? ENOMEM : 0;
     return result;
 }
@@ -437,6 +492,24 @@ JsonLoadResult WithView(JsonLoadResult result, std::shared_ptr<JsonValue> docume
 }
 
 }  // namespace
+
+std::string ShortJsonText(const JsonValue& value)
+{
+    constexpr std::size_t kLongestText = 40;
+    constexpr std::size_t kLargestShown = 8;
+    if (value.is_array() && value.size() > kLargestShown)
+        return "an array of " + FormatCountGrouped(value.size()) + " values";
+    if (value.is_object() && value.size() > kLargestShown)
+        return "an object of " + FormatCountGrouped(value.size()) + " members";
+    std::string text = value.dump(-1, ' ', false, JsonValue::error_handler_t::replace);
+    if (text.size() <= kLongestText)
+        return text;
+    std::size_t end = kLongestText;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    text.resize(end);
+    return text + "\u2026";
+}
 
 // ---- JsonNode ----------------------------------------------------------------------------
 

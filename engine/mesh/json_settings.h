@@ -24,6 +24,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace grainforge::mesh {
 
@@ -110,6 +111,12 @@ struct JsonReadTarget {
 // before any byte of it is read.
 inline constexpr std::uint64_t kMaxJsonFileBytes = std::uint64_t{16} << 20;
 
+// The deepest nesting of arrays and objects any reader takes: far past any file of the program
+// (a project nests five deep), and shallow enough that every walk of a document, which the
+// library makes by recursion (writing it, comparing it, copying it), stays well within the
+// stack of any thread. A document nested deeper is refused as it is parsed.
+inline constexpr std::size_t kMaxJsonDepth = 256;
+
 // Why a JSON file did or did not load.
 enum class JsonLoadStatus {
     Ok,
@@ -118,14 +125,31 @@ enum class JsonLoadStatus {
     TooLarge,        // above kMaxJsonFileBytes (EFBIG): refused unread
     ReadFailed,      // an error while reading (`error`)
     NotJson,         // read whole, but not one strict JSON value
+    TooDeep,         // JSON whose arrays and objects nest deeper than kMaxJsonDepth
     OutOfMemory,     // there was not enough memory to hold or parse it (ENOMEM)
 };
+
+// A member an object gives more than once. The document holds the last value in the first
+// member's place, as the library's own parser does; the earlier values are dropped.
+struct JsonRepeatedMember {
+    std::string key;      // where: the keys from the root joined by ".", an array's element as "[2]"
+    std::string dropped;  // the first value given, as ShortJsonText says it
+    std::string kept;     // the last value given, which the document holds
+    std::size_t times = 0;
+};
+
+// How many repeated members a load records; the rest are counted.
+inline constexpr std::size_t kRepeatedMembersRecorded = 8;
 
 struct JsonLoadResult {
     JsonLoadStatus status = JsonLoadStatus::OpenFailed;
     int error = 0;           // errno of the step that failed; 0 for Ok and NotJson
     std::uint64_t size = 0;  // the file's size, once it was opened
     JsonView view;           // the root value when Ok; empty otherwise
+    // When Ok: the first members given more than once, in the order their objects end, and how
+    // many there are.
+    std::vector<JsonRepeatedMember> repeated;
+    std::size_t repeatedCount = 0;
 };
 
 // Reads and parses the file, saying why when it cannot: a view of its root value when Ok. A
@@ -137,11 +161,12 @@ struct JsonLoadResult {
 JsonLoadResult LoadJsonFileWithStatus(const std::filesystem::path& path);
 
 // The same for bytes already in memory, as a file's content (for readers fed otherwise):
-// Ok, NotJson or OutOfMemory.
+// Ok, NotJson, TooDeep or OutOfMemory.
 JsonLoadResult ParseJsonBytes(const std::uint8_t* data, std::size_t size);
 
 // LoadJsonFileWithStatus's view: empty when the file cannot be opened, is not a regular file,
-// is larger than kMaxJsonFileBytes, cannot be read or is not strict JSON.
+// is larger than kMaxJsonFileBytes, cannot be read, is not strict JSON or nests deeper than
+// kMaxJsonDepth.
 JsonView LoadJsonFile(const std::filesystem::path& path);
 
 // The parsed document, or an empty pointer on any failure (see LoadJsonFile).
@@ -185,6 +210,11 @@ bool WriteJsonFile(const JsonNode& node, const std::filesystem::path& path);
 // An absolute path comes back unchanged; when the current folder is unknown the path is used
 // as given.
 std::filesystem::path ToAbsolutePath(const std::filesystem::path& path);
+
+// A value as a sentence can hold it: its JSON text, cut after 40 bytes (at a character's start)
+// with "…", and a container of more than 8 elements said by its size ("an array of 1,000
+// values"), so that a hostile file makes no long message.
+std::string ShortJsonText(const JsonValue& value);
 
 // ---- Keys and numbers --------------------------------------------------------------------
 

@@ -557,6 +557,23 @@ std::string DuplicateTrianglesNote(bool sheets)
            "are displaced twice.";
 }
 
+// What Repair does to the part's non-manifold edges: how many it parts when that was measured
+// (`left` of `edges` stay), else its rule. An edge is left where no split leaves the surface
+// closed, as where a wall meets a surface along it.
+std::string NonManifoldRepairNote(std::uint64_t edges, const std::optional<std::uint64_t>& left)
+{
+    if (!left)
+        return "Repair splits those where solids touch along an edge and the split leaves the surface closed; what "
+               "it leaves needs fixing in the modelling tool.";
+    if (*left == 0)
+        return "Repair parts all of them.";
+    if (*left >= edges)
+        return std::string(PluralWord(edges, "Repair cannot part it", "Repair cannot part them"))
+            + " without opening the surface, so that needs fixing in the modelling tool.";
+    return "Repair parts " + FormatCountGrouped(edges - *left) + " of them; the other " + FormatCountGrouped(*left)
+        + " it cannot part without opening the surface, so those need fixing in the modelling tool.";
+}
+
 // Records a problem; errors make the verdict Unsuitable, warnings at least UsableWithCare.
 void AddProblem(ValidationReport& report, bool error, std::string line, std::string note)
 {
@@ -574,8 +591,7 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
     if (edges.nonManifold > 0)
         AddProblem(report, true, FormatCountOf(edges.nonManifold, "edge is", "edges are") + " shared by more than two triangles.",
             "Displacement moves each vertex along one normal, and a branching edge has no single surface to be "
-            "normal to. Repair splits them where two solids touch along an edge; what it leaves needs fixing in "
-            "the modelling tool.");
+            "normal to. " + NonManifoldRepairNote(edges.nonManifold, options.nonManifoldEdgesRepairLeaves));
     if (!report.orientable)
         AddProblem(report, true, "The surface cannot be given a consistent inside and outside.",
             "No arrangement of face windings works everywhere on this mesh, so outward displacement is not "

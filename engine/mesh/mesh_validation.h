@@ -14,6 +14,7 @@
 #include "engine/mesh/triangle_mesh.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,10 @@ struct ValidationOptions {
     // Limit on the pairs the search tests exactly; when it is reached the search stops and its
     // result is reported as unknown.
     std::uint64_t maximumSelfIntersectionPairs = kSearchPairLimit;
+    // How many of the mesh's non-manifold edges Mesh > Repair leaves (NonManifoldEdgesRepairLeaves
+    // of the part Repair runs on), so that the note on them says what Repair does to this part.
+    // Empty: the note states Repair's rule without a promise for this part.
+    std::optional<std::uint64_t> nonManifoldEdgesRepairLeaves{};
 };
 
 enum class Verdict : std::int32_t {

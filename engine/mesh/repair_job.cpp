@@ -281,6 +281,19 @@ std::uint64_t CountTurnedTriangles(const TriangleMesh& given, const TriangleMesh
     return turned;
 }
 
+// The last round's holes left open, each reason with its count and largest size.
+void CopyHolesLeftOpen(const ExportCleanupReport& cleanup, RepairForPrintReport& report)
+{
+    report.holesLeftOpen = cleanup.holesLeftOpen;
+    report.sheetHolesLeftOpen = cleanup.sheetHolesLeftOpen;
+    report.largestOpenHoleMillimetres = cleanup.largestOpenHoleMillimetres;
+    report.nonManifoldHolesLeftOpen = cleanup.nonManifoldHolesLeftOpen;
+    report.largestNonManifoldHoleMillimetres = cleanup.largestNonManifoldHoleMillimetres;
+    report.crossingHolesLeftOpen = cleanup.crossingHolesLeftOpen;
+    report.largestCrossingHoleMillimetres = cleanup.largestCrossingHoleMillimetres;
+    report.unclosedBoundaries = cleanup.unclosedBoundaries;
+}
+
 using RoundResult = FixRound;
 
 RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::uint64_t bodiesBefore,
@@ -304,9 +317,7 @@ RoundResult RunRound(TriangleMesh& mesh, const RepairProgress& progress, std::ui
         RunFixRound(mesh, kAutomaticWeldTolerance, cleanup, &repair, progress, bodiesBefore);
 
     report.holesFilled += round.cleanup.holesFilled;
-    report.holesLeftOpen = round.cleanup.holesLeftOpen;
-    report.sheetHolesLeftOpen = round.cleanup.sheetHolesLeftOpen;
-    report.largestOpenHoleMillimetres = round.cleanup.largestOpenHoleMillimetres;
+    CopyHolesLeftOpen(round.cleanup, report);
     report.doubleSkinnedPairsRemoved += round.repair.doubleSkinnedPairsRemoved;
     report.flippedCopiesRemoved += round.repair.flippedCopiesRemoved;
     report.innerCopiesRemoved += round.repair.innerCopiesRemoved;
@@ -351,8 +362,7 @@ bool LogReadBack(TriangleMesh& mesh, const RepairProgress& progress, std::string
     if (counts.duplicateTriangles != 0)
         log += ", " + FormatCountOf(counts.duplicateTriangles, "duplicate triangle", "duplicate triangles");
     log += "\n";
-    return counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0
-        && counts.duplicateTriangles == 0;
+    return IsCleanReadBack(counts);
 }
 
 }  // namespace
@@ -366,6 +376,27 @@ FixRound RunFixRound(TriangleMesh& mesh, float tolerance, const ExportCleanupOpt
     if (fixes != nullptr)
         round.repair = RepairMesh(mesh, *fixes, progress, bodiesBefore);
     return round;
+}
+
+bool CheckFixesWanted(const RepairOptions& fixes)
+{
+    return fixes.splitNonManifoldEdges || fixes.unfoldTriangles || fixes.resolveSelfIntersections || fixes.removeCrumbs;
+}
+
+bool IsCleanReadBack(const ReadBackCounts& counts)
+{
+    return counts.ok && counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0
+        && counts.duplicateTriangles == 0;
+}
+
+bool CheckRoundsEnd(const ReadBackCounts& counts, const RepairReport& repair, std::uint64_t& fewestLeft)
+{
+    const std::uint64_t left = repair.selfIntersectingTrianglesLeft;
+    if (IsCleanReadBack(counts) && (!repair.resolveChecked || left == 0 || left >= fewestLeft))
+        return true;
+    if (repair.resolveChecked)
+        fewestLeft = left;
+    return false;
 }
 
 namespace {
@@ -439,11 +470,8 @@ RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& pr
     mesh.ComputeVertexNormals();
     RecordAfterCounts(mesh, report);
     report.repaired = true;
-    if (report.openEdgesAfter == 0) {
-        report.holesLeftOpen = 0;
-        report.sheetHolesLeftOpen = 0;
-        report.largestOpenHoleMillimetres = 0.0f;
-    }
+    if (report.openEdgesAfter == 0)
+        CopyHolesLeftOpen(ExportCleanupReport{}, report);
     // Only the tidy turns triangles; when it turned none there is nothing to measure.
     const std::uint64_t turned = tidied.tidy.trianglesReoriented != 0 ? CountTurnedTriangles(kept, mesh) : 0;
     report.details = TidyLines(tidied, turned) + log;
@@ -451,6 +479,17 @@ RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& pr
 }
 
 }  // namespace
+
+std::uint64_t LargeHolesLeftOpen(const RepairForPrintReport& report)
+{
+    ExportCleanupReport holes;
+    holes.holesLeftOpen = report.holesLeftOpen;
+    holes.sheetHolesLeftOpen = report.sheetHolesLeftOpen;
+    holes.nonManifoldHolesLeftOpen = report.nonManifoldHolesLeftOpen;
+    holes.crossingHolesLeftOpen = report.crossingHolesLeftOpen;
+    holes.unclosedBoundaries = report.unclosedBoundaries;
+    return LargeHolesLeftOpen(holes);
+}
 
 RepairForPrintReport RepairForPrint(TriangleMesh& mesh, const RepairProgress& progress)
 {
@@ -541,6 +580,19 @@ std::string FormatLeftPairsText(std::uint64_t pairsLeft)
 
 namespace {
 
+// A part Repair left as it was needed nothing only when no edge of it is open or shared by more
+// than two triangles: what stays of those is said.
+std::string UnchangedSummary(const RepairForPrintReport& report)
+{
+    std::string left;
+    if (report.nonManifoldEdgesBefore != 0)
+        left += "; " + FormatCountOf(report.nonManifoldEdgesBefore, "non-manifold edge is", "non-manifold edges are")
+            + " left, which no split could part";
+    if (report.openEdgesBefore != 0)
+        left += "; " + FormatCountOf(report.openEdgesBefore, "open edge is", "open edges are") + " left";
+    return left.empty() ? "Repair: nothing needed changing.\n" : "Repair: nothing was changed" + left + ".\n";
+}
+
 std::string SummaryOfChanges(const RepairForPrintReport& report)
 {
     if (report.emptied)
@@ -548,7 +600,7 @@ std::string SummaryOfChanges(const RepairForPrintReport& report)
     if (report.pairsLeft != 0 && !report.repaired)
         return "Repair: " + FormatUnchosenPairsText(report.pairsLeft) + "\n";
     if (!report.repaired)
-        return "Repair: nothing needed changing.\n";
+        return UnchangedSummary(report);
     return "Repair:\n" + report.details + "  triangles " + N(report.trianglesBefore) + " to " + N(report.trianglesAfter)
         + "; open edges " + N(report.openEdgesBefore) + " to " + N(report.openEdgesAfter) + "; non-manifold edges "
         + N(report.nonManifoldEdgesBefore) + " to " + N(report.nonManifoldEdgesAfter) + "; bodies "

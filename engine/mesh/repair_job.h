@@ -44,6 +44,13 @@ struct RepairForPrintReport {
     std::uint64_t holesLeftOpen = 0;              // of the last round; 0 when no edge is open
     std::uint64_t sheetHolesLeftOpen = 0;         // of those, the edges of sheets (closing them encloses nothing)
     float largestOpenHoleMillimetres = 0.0f;      // of the last round; 0 when no edge is open
+    // Of holesLeftOpen, by the other reasons the cleanup names (ExportCleanupReport), with the
+    // largest size of each; LargeHolesLeftOpen gives the holes too large and too wide.
+    std::uint64_t nonManifoldHolesLeftOpen = 0;
+    float largestNonManifoldHoleMillimetres = 0.0f;
+    std::uint64_t crossingHolesLeftOpen = 0;
+    float largestCrossingHoleMillimetres = 0.0f;
+    std::uint64_t unclosedBoundaries = 0;
     std::string details;                          // the job's log; empty when nothing changed
     // The hollows and inserts of the part as it comes back, kept as written by the nesting rule
     // (NestedBodyRole); the summary names them, changed or not.
@@ -52,6 +59,9 @@ struct RepairForPrintReport {
     // (NamesFaultRepairMends), so the result is no plain success whatever the counts say.
     bool faultLeft = false;
 };
+
+// Holes left open because they are too large and too wide to fill.
+[[nodiscard]] std::uint64_t LargeHolesLeftOpen(const RepairForPrintReport& report);
 
 // One round of fixes as Mesh > Repair and the Save STL check both run it: welding and filling
 // small holes by `cleanup` at `tolerance`, then, when `fixes` is given, the repair driver (whose
@@ -78,6 +88,22 @@ struct ReadBackCounts {
     bool ok = false;
     std::string error;
 };
+
+// The rounds of the Save STL check: at most this many rounds of RunFixRound and a read-back.
+inline constexpr std::int32_t kCheckRounds = 3;
+
+// Whether the check runs its fixes at all: any of the four switches on.
+[[nodiscard]] bool CheckFixesWanted(const RepairOptions& fixes);
+
+// Nothing a slicer would complain about: no over-shared or open edge, no facet with no area and
+// no duplicate. A refused read (counts not `ok`) is never clean.
+[[nodiscard]] bool IsCleanReadBack(const ReadBackCounts& counts);
+
+// Whether the check's rounds end after one whose fixes gave `repair` and whose part read back as
+// `counts`: a clean read-back ends them unless the triangles still passing through others keep
+// falling. `fewestLeft` carries the fewest left so far from round to round (start it at the
+// largest value).
+[[nodiscard]] bool CheckRoundsEnd(const ReadBackCounts& counts, const RepairReport& repair, std::uint64_t& fewestLeft);
 
 // Whether validation names a fault in the part that Repair is there to mend: an open or
 // non-manifold edge, a surface without a consistent inside, a triangle or body wound the wrong

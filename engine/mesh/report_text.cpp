@@ -1,5 +1,7 @@
 #include "engine/mesh/report_text.h"
 
+#include "platform/shown_text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -177,6 +179,13 @@ std::string FormatSize3(float x, float y, float z)
 std::string FormatGeneral6(double value)
 {
     return FormatWithPrecision(value, std::chars_format::general, 6);
+}
+
+std::string ReportFileName(const std::filesystem::path& path)
+{
+    const std::string& text = path.native();
+    const std::size_t slash = text.find_last_of("\\/");
+    return platform::ShownText(slash == std::string::npos ? text : text.substr(slash + 1));
 }
 
 }  // namespace grainforge::mesh

@@ -4,11 +4,18 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
 
 namespace grainforge::mesh {
+
+// The file name a report names (the import's "File:", the export's "Wrote:"): the text after the
+// last "\" or "/" of the path, as people see a name (platform::ShownText: a character that acts
+// rather than shows, such as an escape or a line feed, written as "\x" and two hexadecimal
+// digits; a byte outside UTF-8 as U+FFFD).
+std::string ReportFileName(const std::filesystem::path& path);
 
 // Decimal digits with "," before every group of three counted from the right:
 // 1234567 gives "1,234,567", 999 gives "999", 0 gives "0".

@@ -6,6 +6,7 @@
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/welding.h"
 #include "platform/file_system.h"
+#include "platform/shown_text.h"
 #include "platform/system_error.h"
 
 #include <algorithm>
@@ -161,12 +162,12 @@ public:
     }
 
     // Skips the rest of a "solid" or "endsolid" line (the solid's name), from `from` (just after
-    // the keyword) to the end of the line. Stops on a byte no text holds and returns it; null
-    // when the line holds none.
-    const char* SkipLineFrom(const char* from)
+    // the keyword) to the end of the line. With `stopAtStray`, stops on a byte no text holds and
+    // returns it; null when the line holds none (or when not asked to stop).
+    const char* SkipLineFrom(const char* from, bool stopAtStray)
     {
         for (pos_ = static_cast<std::size_t>(from - data_); pos_ < size_ && !IsLineEnd(data_[pos_]); ++pos_)
-            if (IsStrayControl(static_cast<std::uint8_t>(data_[pos_])))
+            if (stopAtStray && IsStrayControl(static_cast<std::uint8_t>(data_[pos_])))
                 return data_ + pos_;
         return nullptr;
     }
@@ -213,12 +214,12 @@ public:
         return std::string_view(buffer_.data() + start, pos_ - start);
     }
 
-    const char* SkipLineFrom(const char* from)
+    const char* SkipLineFrom(const char* from, bool stopAtStray)
     {
         pos_ = static_cast<std::size_t>(from - buffer_.data());
         for (;;) {
             for (; pos_ < filled_ && !IsLineEnd(buffer_[pos_]); ++pos_)
-                if (IsStrayControl(static_cast<std::uint8_t>(buffer_[pos_])))
+                if (stopAtStray && IsStrayControl(static_cast<std::uint8_t>(buffer_[pos_])))
                     return buffer_.data() + pos_;
             std::size_t keep = pos_;
             if (pos_ < filled_ || !Load(keep))
@@ -359,50 +360,17 @@ struct AsciiReading {
     std::uint64_t facetKeywords = 0;
     std::string error;               // empty when the text read cleanly
     std::optional<std::size_t> end;  // where bytes no text holds, after "endsolid", cut the text short
+    bool damaged = false;            // the error is a byte no text holds in a word the reader reads
 };
 
-// How many bytes from `at` make one UTF-8 character that a message may show as it is (U+00A0
-// and up: no C1 control, no overlong form, no surrogate); 0 for any other byte.
-std::size_t ShownUtf8Length(std::string_view text, std::size_t at)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-    const std::uint8_t lead = byte(at);
-    const std::size_t length = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
-                               : lead >= 0xf0 && lead <= 0xf4                                ? 4
-                                                                                             : 0;
-    if (length == 0 || text.size() - at < length)
-        return 0;
-    for (std::size_t i = at + 1; i < at + length; ++i)
-        if ((byte(i) & 0xc0) != 0x80)
-            return 0;
-    const std::uint8_t second = byte(at + 1);
-    const bool valid = (lead != 0xc2 || second >= 0xa0) && (lead != 0xe0 || second >= 0xa0) &&
-                       (lead != 0xed || second < 0xa0) && (lead != 0xf0 || second >= 0x90) &&
-                       (lead != 0xf4 || second < 0x90);
-    return valid ? length : 0;
-}
-
-// A word as an error text shows it: printable ASCII and whole UTF-8 characters as they are,
-// every other byte (control characters, a broken sequence) as "\x" and two hexadecimal digits,
-// so no message carries a byte that would cut or garble the line it is shown in. A hostile file
+// A word as an error text shows it (platform::ShownText): printable characters as they are,
+// every byte of a control character or of broken UTF-8 as "\x" and two hexadecimal digits, so
+// no message carries a byte that would cut or garble the line it is shown in. A hostile file
 // can hold a word of megabytes, of which the start is enough to find it.
 std::string QuotedWord(std::string_view word)
 {
     constexpr std::size_t kShownCharacters = 64;
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    const std::string_view shown = word.substr(0, kShownCharacters);
-    std::string text;
-    for (std::size_t i = 0; i < shown.size();) {
-        const auto c = static_cast<std::uint8_t>(shown[i]);
-        const std::size_t length = c >= 0x20 && c < 0x7f ? 1 : ShownUtf8Length(shown, i);
-        if (length > 0) {
-            text.append(shown.substr(i, length));
-            i += length;
-        } else {
-            text.append("\\x").append(1, kHex[c >> 4]).append(1, kHex[c & 15]);
-            ++i;
-        }
-    }
+    std::string text = platform::ShownText(word.substr(0, kShownCharacters), platform::BrokenUtf8::Escaped);
     if (word.size() > kShownCharacters)
         text += "... (" + std::to_string(word.size()) + " characters)";
     return text;
@@ -429,7 +397,18 @@ void NoteDamagedText(Reader& reader, AsciiReading& reading, const char* stray)
 {
     const auto byte = static_cast<std::uint8_t>(*stray);
     reading.error = DamagedTextText(reader.LineAt(reader.OffsetOf(stray)), byte);
+    reading.damaged = true;
 }
+
+// The words whose meaning the reader acts on: a facet's normal that is cut short ends at one.
+bool IsActedOnKeyword(std::string_view word)
+{
+    return EqualsIgnoringCase(word, "solid") || ClosesSolid(word) || EqualsIgnoringCase(word, "facet") ||
+           EqualsIgnoringCase(word, "vertex");
+}
+
+// A facet's normal: three numbers the reader skips.
+constexpr int kNormalWords = 3;
 
 template <class Reader>
 bool ReadVertex(Reader& reader, AsciiReading& reading)
@@ -446,7 +425,9 @@ bool ReadVertex(Reader& reader, AsciiReading& reading)
             return false;
         }
         if (!ParseCoordinate(number, value)) {
-            reading.error = "A vertex coordinate could not be read as a number: '" + QuotedWord(number) + "'.";
+            reading.error = "A vertex coordinate on line " +
+                FormatCountGrouped(reader.LineAt(reader.OffsetOf(number.data()))) +
+                " could not be read as a number: '" + QuotedWord(number) + "'.";
             return false;
         }
     }
@@ -456,7 +437,9 @@ bool ReadVertex(Reader& reader, AsciiReading& reading)
 
 // Reads the words until the data ends, a vertex fails, or bytes no text holds follow an
 // "endsolid" line (on it, or before the next solid opens): a trailer, which ends the text.
-// Such a byte anywhere else, a solid's name included, makes the text damaged.
+// The words the reader skips, the solid's name and a facet's normal, are skipped whatever bytes
+// they hold; such a byte in a word the reader must read (a keyword, a coordinate, any word
+// where a keyword may stand) makes the text damaged.
 template <class Reader>
 void ReadAsciiWords(Reader& reader, AsciiReading& reading)
 {
@@ -465,18 +448,21 @@ void ReadAsciiWords(Reader& reader, AsciiReading& reading)
     // warns falsely that an optional here may be used uninitialised).
     constexpr std::size_t kNoEndsolid = std::numeric_limits<std::size_t>::max();
     std::size_t endsolidLineEnd = kNoEndsolid;
+    int normalWordsLeft = 0;
     for (std::string_view word = reader.Next(); !word.empty(); word = reader.Next()) {
         // The solid's name runs to the end of its line and may hold any word, "vertex" included.
         const bool opensSolid = firstWord ? StartsWithSolid(word) : EqualsIgnoringCase(word, "solid");
         firstWord = false;
+        if (normalWordsLeft > 0 && endsolidLineEnd == kNoEndsolid && !IsActedOnKeyword(word)) {
+            --normalWordsLeft;
+            continue;
+        }
+        normalWordsLeft = 0;
         if (opensSolid) {
-            if (const char* stray = reader.SkipLineFrom(word.data() + kSolidLength)) {
-                NoteDamagedText(reader, reading, stray);
-                return;
-            }
+            (void)reader.SkipLineFrom(word.data() + kSolidLength, false);
             endsolidLineEnd = kNoEndsolid;
         } else if (ClosesSolid(word)) {
-            if (reader.SkipLineFrom(word.data() + kEndsolidLength) != nullptr) {
+            if (reader.SkipLineFrom(word.data() + kEndsolidLength, true) != nullptr) {
                 reading.end = reader.Position();
                 return;
             }
@@ -489,8 +475,12 @@ void ReadAsciiWords(Reader& reader, AsciiReading& reading)
             return;
         } else if (EqualsIgnoringCase(word, "facet")) {
             ++reading.facetKeywords;
-        } else if (EqualsIgnoringCase(word, "vertex") && !ReadVertex(reader, reading)) {
-            return;
+        } else if (EqualsIgnoringCase(word, "vertex")) {
+            // The word is not looked at again: reading the numbers may move the chunk it lay in.
+            if (!ReadVertex(reader, reading))
+                return;
+        } else if (EqualsIgnoringCase(word, "normal")) {
+            normalWordsLeft = kNormalWords;
         }
     }
 }
@@ -533,14 +523,20 @@ struct DetectionInput {
 constexpr std::size_t kProbeBytes = 4096;
 constexpr std::size_t kDetectionBytes = kBinaryCountOffset + kProbeBytes;
 
-// Whether the byte no text holds at `at` is where ASCII text ends: it starts a quiet tail, or
-// the text up to it reads as solids and stops there after "endsolid". Never within the count
-// at offset 80, whatever the header says: a binary count below 2^24 holds a zero byte there.
-bool EndsAsciiText(const DetectionInput& input, std::size_t at)
+// Whether ASCII text reads past the byte no text holds at `at`: it lies in a word the reader
+// skips (a facet's normal, the name of a solid after the first line); or, from offset 84 on, it
+// starts a quiet tail or the text up to it reads as solids and stops there after "endsolid".
+// Text ends there never within the count at offset 80, whatever the header says: a binary count
+// below 2^24 holds a zero byte there. Nor is a byte on the first line read past, where a binary
+// header that begins with "solid" runs on into its count and facets.
+bool TextReadsPast(const DetectionInput& input, std::size_t at)
 {
-    if (at < kBinaryHeaderSize)
-        return false;
-    return at >= input.quietTailStart || ReadAsciiSolids(input.head.first(at + 1)).end.has_value();
+    if (at >= kBinaryHeaderSize && at >= input.quietTailStart)
+        return true;
+    const AsciiReading reading = ReadAsciiSolids(input.head.first(at + 1));
+    if (reading.end.has_value())
+        return at >= kBinaryHeaderSize;
+    return !reading.damaged && LineOf(input.head, at) > 1;
 }
 
 // Many exporters write "solid" into a binary header, so a binary file of the wrong size may
@@ -557,7 +553,7 @@ bool LooksLikeDamagedBinary(const DetectionInput& input)
     if ((needed > size ? needed - size : size - needed) <= kFacetSize)
         return true;
     const std::optional<std::size_t> stray = FindStrayControl(input.head, kBinaryCountOffset, kProbeBytes);
-    return stray && !EndsAsciiText(input, *stray);
+    return stray && !TextReadsPast(input, *stray);
 }
 
 StlFormat DetectFormat(const DetectionInput& input)
@@ -596,18 +592,23 @@ bool OpensWithSolidPastStrays(std::span<const std::uint8_t> head)
     return matched == kSolid.size();
 }
 
-// Where a file that opens with "solid" but holds bytes no text holds is damaged text rather than
-// binary: the first such byte, when they are rarer than one per facet's length. Binary facets
-// hold zero bytes in nearly every facet (float exponents, attribute bytes); a stray byte in text
-// is a lone accident. Nothing when the bytes read as binary.
-std::optional<std::size_t> FindStrayInDamagedText(const DetectionInput& input)
+// Why a file that opens with "solid" but holds bytes no text holds is damaged text rather than
+// binary, when such bytes are rarer than one per facet's length: binary facets hold zero bytes
+// in nearly every facet (float exponents, attribute bytes); a stray byte in text is a lone
+// accident. Named at the first such byte in a word the reader reads, or else at the first.
+// Nothing when the bytes read as binary.
+std::optional<std::string> DamagedTextFailure(const DetectionInput& input)
 {
     if (!input.opensWithSolid && !OpensWithSolidPastStrays(input.head))
         return std::nullopt;
     const std::size_t strays = static_cast<std::size_t>(std::count_if(input.head.begin(), input.head.end(), IsStrayControl));
     if (strays == 0 || strays * kFacetSize >= input.head.size())
         return std::nullopt;
-    return FindStrayControl(input.head, 0, input.head.size());
+    AsciiReading reading = ReadAsciiSolids(input.head);
+    if (reading.damaged)
+        return std::move(reading.error);
+    const std::size_t first = *FindStrayControl(input.head, 0, input.head.size());
+    return DamagedTextText(LineOf(input.head, first), input.head[first]);
 }
 
 // Why bytes of at least a header's length are no STL, and as which format they were judged.
@@ -616,8 +617,8 @@ std::optional<std::size_t> FindStrayInDamagedText(const DetectionInput& input)
 // opens with "solid" and holds a stray byte is named as the text it is, at the byte's line.
 StlReadResult UnrecognisedFailure(const std::string& fileName, const DetectionInput& input)
 {
-    if (const std::optional<std::size_t> stray = FindStrayInDamagedText(input))
-        return Failure(fileName, StlFormat::Ascii, DamagedTextText(LineOf(input.head, *stray), input.head[*stray]));
+    if (std::optional<std::string> damaged = DamagedTextFailure(input))
+        return Failure(fileName, StlFormat::Ascii, std::move(*damaged));
     if (input.size < kBinaryHeaderSize)
         return Failure(fileName, StlFormat::Unrecognised, "The file is not recognised as either a binary or an ASCII STL.");
     const bool text = !input.opensWithSolid && !FindStrayControl(input.head, 0, input.head.size());
@@ -839,14 +840,6 @@ StlReadResult BuildMesh(TriangleMesh mesh, const SoupScan& scan, const AsciiFact
     result.ok = true;
     result.mesh = std::move(mesh);
     return result;
-}
-
-// Last path component after the last "\" or "/", as the report names the file.
-std::string ReportFileName(const std::filesystem::path& path)
-{
-    const std::string text = path.string();
-    const std::size_t slash = text.find_last_of("\\/");
-    return slash == std::string::npos ? text : text.substr(slash + 1);
 }
 
 // The binary form read straight into the soup: the corner list of ParseBinaryStl would be one

@@ -12,9 +12,11 @@
 // "solid" and after "endsolid" (the solid's name, which may hold any word). A control byte no
 // text holds (other than whitespace) after an "endsolid", on its line or before the next
 // "solid", ends the text: the rest is ignored with a warning. A run of DOS end-of-file marks
-// (0x1A), NULs and whitespace that ends the file is ignored without one. Such a byte anywhere
-// else in text that opens with "solid" (in a keyword, a number, the solid's name, or breaking
-// the word "solid" itself) makes it damaged text: the read fails at once, naming the byte's line.
+// (0x1A), NULs and whitespace that ends the file is ignored without one. In the words the
+// reader skips, the solid's name and the three numbers of a facet's normal, such a byte is
+// skipped with them. Anywhere else in text that opens with "solid" (in a keyword, a
+// coordinate, any word where a keyword may stand, or breaking the word "solid" itself) it makes
+// the text damaged: the read fails at once, naming the byte's line.
 // No failure text holds a byte of the file raw: a word that is shown has its control characters
 // and broken UTF-8 written as "\x" and two hexadecimal digits.
 #pragma once
@@ -109,10 +111,10 @@ struct StlReadResult {
 // header begins with "solid"); otherwise ASCII when the first word after leading whitespace
 // starts with "solid" in any case, unless the data looks like a binary file of the wrong size
 // (84 bytes or more, and the count explains the size to within one facet or the 4096 bytes
-// from offset 80 hold a control byte other than whitespace that is not where the text ends:
-// at offset 84 or later, and either where the closing run of 0x1A, NUL and whitespace begins
-// or, read as ASCII, after an "endsolid"); otherwise Unrecognised, for which ParseStl gives
-// the binary size text.
+// from offset 80 hold a control byte other than whitespace that the text does not read past:
+// read as ASCII, in a word the reader skips below the first line, or, at offset 84 or later,
+// where the closing run of 0x1A, NUL and whitespace begins or after an "endsolid"); otherwise
+// Unrecognised, for which ParseStl gives the binary size text.
 [[nodiscard]] StlFormat DetectStlFormat(std::span<const std::uint8_t> bytes);
 
 // Reads every facet's three corners of a binary STL into `corners` (replacing its contents)

@@ -206,13 +206,6 @@ UsedBox MeasureUsedVertices(const TriangleMesh& mesh)
     return box;
 }
 
-std::string ReportFileName(const std::filesystem::path& path)
-{
-    const std::string text = path.string();
-    const std::size_t slash = text.find_last_of("\\/");
-    return slash == std::string::npos ? text : text.substr(slash + 1);
-}
-
 ExportResult Failure(const std::string& fileName, std::int32_t format, std::string text)
 {
     ExportResult result;

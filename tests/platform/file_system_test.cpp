@@ -398,6 +398,9 @@ TEST(FileErrorCauseText, NamesWhatIsInTheWay)
         {folder / "renamed" / "inner" / "p.gfproj", ENOENT, FileUse::read, "the folder " + at + "/renamed is not there"},
         {folder / "file" / "p.gfproj", ENOTDIR, FileUse::write, at + "/file on its way is not a folder"},
         {folder / "missing", ENOENT, FileUse::read, "nothing of that name is in its folder"},
+        // A write makes the name: nothing being there is no cause of its failing.
+        {folder / "missing", ENOENT, FileUse::write,
+            "no file of that name could be made in its folder (No such file or directory)"},
         {folder / "p.gfproj", EACCES, FileUse::write, "its folder " + at + " cannot be written (Permission denied)"},
         {folder / "p.gfproj", EROFS, FileUse::write, "its folder " + at + " cannot be written (Read-only file system)"},
         {folder / "file", EACCES, FileUse::read, "Permission denied"},

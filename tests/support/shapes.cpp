@@ -427,6 +427,24 @@ mesh::TriangleMesh MakeWeldedCubePair(mesh::Vec3 offset)
     return pair;
 }
 
+mesh::TriangleMesh MakeBoxWithInnerWall()
+{
+    // The upper half without its floor: the lower half's top is the wall between them.
+    const mesh::TriangleMesh upper = MakeBox({0.0f, 0.0f, 5.0f}, {10.0f, 10.0f, 10.0f});
+    mesh::TriangleMesh box = MakeBox({0.0f, 0.0f, 0.0f}, {10.0f, 10.0f, 5.0f});
+    const auto offset = static_cast<std::uint32_t>(box.vertices.size());
+    box.vertices.insert(box.vertices.end(), upper.vertices.begin(), upper.vertices.end());
+    for (std::size_t t = 0; t < upper.TriangleCount(); ++t) {
+        const std::uint32_t* c = &upper.indices[3 * t];
+        if (upper.vertices[c[0]].position.z + upper.vertices[c[1]].position.z + upper.vertices[c[2]].position.z > 15.0f)
+            box.indices.insert(box.indices.end(), {offset + c[0], offset + c[1], offset + c[2]});
+    }
+    mesh::WeldIdenticalVertices(box);
+    box.ComputeBounds();
+    box.ComputeVertexNormals();
+    return box;
+}
+
 mesh::TriangleMesh MakeCubesPinchedAtAnEdge(float degrees)
 {
     const float angle = degrees * 3.14159265f / 180.0f;

@@ -113,6 +113,11 @@ mesh::TriangleMesh MakeReliefTube(float diameter, float wall, float height, std:
 // from each cube, wound opposite ways), (10, 10, 10) a single vertex.
 mesh::TriangleMesh MakeWeldedCubePair(mesh::Vec3 offset);
 
+// A closed box 10 x 10 x 10 with a wall written once across it at z = 5, welded: each of the
+// wall's four outer edges is used by three triangles (the sides above and below, and the wall),
+// and no split parts them without leaving the wall open.
+mesh::TriangleMesh MakeBoxWithInnerWall();
+
 // Two cubes of edge 10 welded along an edge: the first from the origin, the second beside it
 // along +x, from z = 10 up, turned up by `degrees` about the edge they share (x = 10, z = 10):
 // the first cube's top and the second's bottom meet there at a convex crease, and the plane of

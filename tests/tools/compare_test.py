@@ -110,9 +110,13 @@ class CompareRepairAndCheckRows(unittest.TestCase):
     def test_a_row_alone_names_its_faults(self):
         cases = [
             ("sound", FIXED, []),
+            ("left open under a green box that claims nothing done",
+             fixed(outcome="unchanged", closed_before=False, closed=False, open_edges=4), []),
             ("a second repair changes it, nothing said of 10.00 mm", fixed(second_changed=True, info="holes 10.00 mm across"),
              ["second Repair changes it"]),
             ("a hole of 0.00 mm", fixed(CHECKED, report="left 5 holes open (largest 0.00 mm across)"), ["says 0.00 mm"]),
+            ("holes of 0.0 mm", fixed(info="4 holes up to 0.0 mm across"), ["says 0.00 mm"]),
+            ("a hole of 0.05 mm", fixed(info="4 holes up to 0.05 mm across"), []),
             ("a volume of 0.00 mm3", fixed(CHECKED, headline="1 problem found: 47.5% (0.00 to 0.00 mm3)."),
              ["says 0.00 mm"]),
             ("open where it was closed", fixed(CHECKED, passed=False, headline="1 problem found", closed=False),
@@ -331,7 +335,8 @@ class RepairRunner(unittest.TestCase):
     def test_repair_and_check_of_a_sound_box_change_nothing(self):
         repair, check = run_repair_runner(BOX_OFF, "--route", "both", "--twice")
         self.assertEqual((repair["route"], repair["outcome"], repair["size"]), ("repair", "unchanged", 40), repair)
-        self.assertTrue(repair["summary"].startswith("Repair: nothing needed changing."), repair)
+        # Validation found nothing, so the menu never ran the job: a box, and no repair log.
+        self.assertEqual((repair["info_kind"], repair["summary"]), (0, ""), repair)
         self.assertEqual((repair["corner_move"], repair["bodies_gone"], repair["second_changed"]), (0, 0, False))
         self.assertEqual((check["route"], check["outcome"], check["passed"]), ("check", "completed", True), check)
         self.assertTrue(check["headline"].startswith("Ready to save"), check)
@@ -348,6 +353,7 @@ class RepairRunner(unittest.TestCase):
                 self.assertEqual(row["size"], 2 if size == "2" else "own")
                 if size == "2":
                     self.assertEqual(row["outcome"], "replaced", row)
+                    self.assertTrue(row["info"] and row["summary"].startswith("Repair"), row)
                     self.assertTrue(row["closed"] and row["manifold"] and row["outward"], row)
                     self.assertEqual(row["corner_move"], 0)
                     self.assertAlmostEqual(row["volume_after"], volume, places=6)

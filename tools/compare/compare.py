@@ -72,9 +72,9 @@ CORNER_MOVE_FLOOR_MM = 0.001
 # The outcomes in which Repair and the check gave a part.
 FIX_DONE = {"repair": ("replaced", "unchanged"), "check": ("completed",)}
 
-# A length or volume printed as nothing ("0.00 mm", "0.00 mm3"): a text about a hole or a
-# change the part has shows enough digits to tell it from nothing.
-ZERO_MILLIMETRES = re.compile(r"(?<![0-9.])-?0\.00 mm")
+# A length or volume printed as nothing ("0.0 mm", "0.00 mm", "0.00 mm3"): a text about a hole
+# or a change the part has shows enough digits to tell it from nothing.
+ZERO_MILLIMETRES = re.compile(r"(?<![0-9.])-?0\.0+ mm")
 
 # ---------------------------------------------------------------------------------------------
 # The grid
@@ -244,9 +244,11 @@ def false_ready(row):
 
 
 def false_green(row):
-    """Repair's box is green over a part left open, non-manifold, inside out or with triangles
-    facing against their body."""
-    return row.get("info_kind") == 0 and (not fault_free(row) or row.get("reversed_triangles", 0) > 0)
+    """Repair replaced the part under a green box, leaving it open, non-manifold, inside out or
+    with triangles facing against their body. (A green box over a part Repair left as it was
+    claims nothing done.)"""
+    return row.get("outcome") == "replaced" and row.get("info_kind") == 0 and (
+        not fault_free(row) or row.get("reversed_triangles", 0) > 0)
 
 
 def says_zero_millimetres(row):

@@ -392,6 +392,8 @@ double LargestCornerMove(const TriangleMesh& before, const TriangleMesh& after)
     return largest == std::numeric_limits<double>::max() ? -1.0 : std::sqrt(largest);
 }
 
+namespace {
+
 // The body of every distinct corner position of the mesh's triangles, numbered from 0 in the
 // order of `corners` (CornerPositions).
 std::vector<std::uint32_t> BodiesOfCorners(const TriangleMesh& mesh, const std::vector<Point>& corners)
@@ -420,6 +422,8 @@ std::vector<std::uint32_t> BodiesOfCorners(const TriangleMesh& mesh, const std::
         parent[i] = root(i);
     return parent;
 }
+
+}  // namespace
 
 std::uint64_t CountBodiesGone(const TriangleMesh& before, const TriangleMesh& after)
 {

@@ -4,20 +4,22 @@
 // OFF file scaled so that its largest extent is --size mm and stood on z = 0, or at its own size
 // and place with --size own, or "gen:<name>" for one of the test shapes.
 //
-// Repair: the document's repair job on the part, then what the document shows: the information
-// text and its kind (with the crossing count of the fresh validation, as the document passes
-// it), the log's summary and the verdict of the part after it. Check: the export
-// dialog's worker on the part as the shown mesh, with the weld tolerance, cleanup, fixes and
-// base fields of a new document; its headline, whether it passed, and the report as shown.
-// Both lines hold the bodies, the signed volume, closed, manifold and outward before and after,
-// the faults of the edges after, the largest distance from a corner written to the nearest corner of the part, the part's
-// bodies of which no corner is left, and the milliseconds of the run (the measures are not
-// timed).
+// Both open the part in a document, as a file is opened (its windows a recorder that says
+// "Yes"). Repair: Mesh > Repair as the menu runs it, timed; the box it leaves (text and kind),
+// the repair log's summary, and the validation of the part after it (verdict, crossings,
+// triangles facing the wrong way, inside out); with --twice, whether Mesh > Repair once more
+// changes the part. Check: the export dialog's worker on the part on show, with the document's
+// weld tolerance, cleanup, fixes and base fields; its headline, whether it passed, the report
+// as shown, and the triangles crossing others in what it would write (the exact search the
+// tests use). Both lines hold the bodies, signed volume, closed, manifold and outward before and
+// after, the edge faults after, the largest distance from a corner written to the nearest
+// corner of the part, the part's bodies of which no corner is left, and the milliseconds of
+// the run (the measures are not timed).
 //
 // The same source is built against older commits, so it keeps to long-standing entry points:
-// RepairInputMeshJob, RepairInformationText, FormatRepairSummary, RepairForPrint, ValidateMesh,
-// RunExportCheck with ExportCheckJob, FormatCheckHeadline, ShownReportText, BeforeSavingReport,
-// TriangleFingerprint, CountBodies and the document's public settings members.
+// the document's window interfaces, InstallGeneratedPart, OnMeshRepair and public members,
+// RepairInputMeshJob, FormatRepairSummary, RepairForPrint, RunExportCheck with ExportCheckJob,
+// FormatCheckHeadline, ShownReportText, BeforeSavingReport, TriangleFingerprint and CountBodies.
 #include "app/document/document_reports.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
@@ -30,10 +32,13 @@
 #include "tests/support/exact_crossings.h"
 #include "tools/corpus_part/corpus_part.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -131,17 +136,61 @@ std::string FirstLine(const std::string& text)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Mesh > Repair
+// The document
 
-// The validation the document runs on the part after a job replaced it.
-mesh::ValidationOptions PartValidation()
+// The windows round the document, replaced by one recorder: the log's lines, the information
+// box as it stands, and "Yes" to every question (Mesh > Repair asks before it runs).
+class WindowRecorder final : public app::IOutputLog, public app::IInformationBox, public app::IPrompts {
+public:
+    void AppendLine(const std::string& line, int) override { log.push_back(line); }
+    void Clear() override { log.clear(); }
+    bool IsDetailedLogOn() const override { return false; }
+
+    void ShowInformation(const std::wstring& text, int kind) override
+    {
+        box.clear();
+        if (!text.empty())
+            box.push_back({text, kind});
+    }
+    void ShowMessages(const std::vector<app::InformationMessage>& messages) override { box = messages; }
+
+    bool AskYesNo(const std::wstring&) override { return true; }
+    app::PromptAnswer AskYesNoCancel(const std::wstring&, const std::wstring&, const std::wstring&,
+        const std::wstring&) override
+    {
+        return app::PromptAnswer::cancel;
+    }
+    std::optional<std::filesystem::path> AskOpenFile(const app::FileDialogRequest&) override { return std::nullopt; }
+    std::optional<std::filesystem::path> AskSaveFile(const app::FileDialogRequest&) override { return std::nullopt; }
+
+    std::vector<std::string> log;
+    // The box's messages, the gravest first; empty when it is hidden.
+    std::vector<app::InformationMessage> box;
+};
+
+// A document with the part opened as a file opens (placed as loaded, its relief base seated on
+// its bottom, validated), its windows the recorder.
+struct OpenedPart {
+    explicit OpenedPart(TriangleMesh part)
+        : document(app::DocumentHost{.log = &windows, .information = &windows, .prompts = &windows})
+    {
+        document.InstallGeneratedPart(std::move(part), "part", L"part", "");
+    }
+    WindowRecorder windows;
+    app::CGrainforgeDoc document;
+};
+
+// The box as one text, its messages a blank line apart, as a box of one colour shows them.
+std::string BoxText(const std::vector<app::InformationMessage>& box)
 {
-    mesh::ValidationOptions o;
-    o.sliverQualityLimit = 0.001f;
-    o.checkSelfIntersections = true;
-    o.displacedResult = false;
-    return o;
+    std::wstring text;
+    for (const app::InformationMessage& message : box)
+        text += (text.empty() ? L"" : L"\n\n") + message.text;
+    return app::WideToUtf8(text);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Mesh > Repair
 
 // The summary the log shows, its lines joined by " | " without their indents: the first says
 // what came of it ("Repair: nothing needed changing."), the rest what was done.
@@ -170,74 +219,77 @@ bool SameTriangles(const TriangleMesh& a, const TriangleMesh& b)
     return true;
 }
 
-// A second repair of what the first gave: whether it changes it, and what its box would say.
-void AddSecondRepair(JsonLine& line, const TriangleMesh& repaired)
+// Mesh > Repair once more on what the first gave: whether it changes it, the first line of
+// the box after it and what the repair's log says it did.
+void AddSecondRepair(JsonLine& line, OpenedPart& opened)
 {
-    TriangleMesh again = repaired;
-    const mesh::RepairForPrintReport second = mesh::RepairForPrint(again, {});
-    const bool changed = second.repaired || !SameTriangles(repaired, again);
-    line.Add("second_changed", changed).Add("second_info", changed ? FirstLine(app::RepairInformationText(second, 0).text) : "");
+    const TriangleMesh first = opened.document.loadedPart;
+    opened.document.OnMeshRepair();
+    const bool changed = !SameTriangles(first, opened.document.loadedPart);
+    TriangleMesh again = first;
+    line.Add("second_changed", changed)
+        .Add("second_info", changed ? FirstLine(BoxText(opened.windows.box)) : "")
+        .Add("second_summary", changed ? SummaryLine(mesh::RepairForPrint(again, {})) : "");
 }
 
+// Mesh > Repair as the menu runs it on the opened part: the check whether validation found
+// anything, the question, the repair job, the part replaced and validated, the box.
 std::string RunRepair(const Options& options, const TriangleMesh& part)
 {
     JsonLine line;
     line.Add("route", "repair");
-    const Measures before = Measure(part);
+    OpenedPart opened(part);
+    app::CGrainforgeDoc& document = opened.document;
+    const TriangleMesh before = document.loadedPart;
+    const std::uint64_t changes = document.partChanges;
+    opened.windows.log.clear();
     const auto start = std::chrono::steady_clock::now();
-    app::RepairJobResult result = app::RepairInputMeshJob(part);
+    document.OnMeshRepair();
     const double milliseconds = MillisecondsSince(start);
-    if (result.outcome == app::MeshJobOutcome::failed) {
-        line.Add("outcome", "failed").Add("reason", app::MeshJobFailureText(app::kRepairJobName, result.failure));
+    // The job logs its summary, which opens with "Repair"; validation finding nothing stops
+    // the menu before it.
+    const bool ran = std::any_of(opened.windows.log.begin(), opened.windows.log.end(),
+        [](const std::string& logged) { return logged.rfind("Repair", 0) == 0; });
+    // The job again, for its report: the document logs only the text of it.
+    const app::RepairJobResult job = app::RepairInputMeshJob(before);
+    if (job.outcome == app::MeshJobOutcome::failed) {
+        line.Add("outcome", "failed").Add("reason", app::MeshJobFailureText(app::kRepairJobName, job.failure));
         return line.Add("ms", milliseconds).Text();
     }
-    const bool replaced = result.outcome == app::MeshJobOutcome::replaced;
-    const TriangleMesh& after = replaced ? result.mesh : part;
-    const auto validationStart = std::chrono::steady_clock::now();
-    const mesh::ValidationReport validation = mesh::ValidateMesh(after, PartValidation());
-    const double validationMilliseconds = MillisecondsSince(validationStart);
-    // As the document shows it: after a replacement with the fresh count of crossings; a part
-    // left as it was gets a box only when the repair says why it left it.
-    app::RepairInformation information{};
-    bool shown = replaced;
-    if (replaced)
-        information = app::RepairInformationText(result.report, validation.selfIntersectingTriangleCount);
-    else if (result.report.pairsLeft != 0 || result.report.emptied) {
-        information = app::RepairInformationText(result.report, 0);
-        shown = true;
-    }
+    const bool replaced = document.partChanges != changes;
+    const TriangleMesh& after = document.loadedPart;
+    const mesh::ValidationReport& validation = document.partValidation;
     line.Add("outcome", replaced ? "replaced" : "unchanged").Add("reason", "");
-    AddMeasures(line, before, Measure(after));
-    line.Add("corner_move", LargestCornerMove(part, after))
-        .Add("bodies_gone", CountBodiesGone(part, after))
-        .Add("info_kind", shown ? information.kind : -1)
-        .Add("info", information.text)
-        .Add("summary", SummaryLine(result.report))
+    AddMeasures(line, Measure(before), Measure(after));
+    line.Add("corner_move", LargestCornerMove(before, after))
+        .Add("bodies_gone", CountBodiesGone(before, after))
+        .Add("info_kind", opened.windows.box.empty() ? -1 : opened.windows.box.front().kind)
+        .Add("info", BoxText(opened.windows.box))
+        .Add("summary", ran ? SummaryLine(job.report) : "")
         .Add("crossings", validation.selfIntersectingTriangleCount)
         .Add("reversed_triangles", std::uint64_t(validation.reversedTriangles.size()))
         .Add("inside_out", validation.insideOut)
         .Add("verdict", mesh::VerdictText(validation.verdict))
-        .Add("ms", milliseconds)
-        .Add("validation_ms", validationMilliseconds);
+        .Add("ms", milliseconds);
     if (options.twice)
-        AddSecondRepair(line, after);
+        AddSecondRepair(line, opened);
     return line.Text();
 }
 
 // ---------------------------------------------------------------------------------------------
 // The Save STL check
 
-// The job the export dialog hands its worker for the part on show, with a new document's
+// The job the export dialog hands its worker for the opened part on show, with the document's
 // options and base fields.
-app::ExportCheckJob CheckJobFor(const TriangleMesh& part)
+app::ExportCheckJob CheckJobFor(const app::CGrainforgeDoc& document)
 {
-    const app::CGrainforgeDoc document;
+    const TriangleMesh& shown = document.workingPart;
     app::ExportCheckJob job;
-    job.mesh = part;
+    job.mesh = shown;
     job.tolerance = mesh::kAutomaticWeldTolerance;
     job.options = {document.exportCleanupOptions, document.exportFixes};
-    job.bodies = mesh::CountBodies(part);
-    job.check = [base = document.displacementSettings.base, shownPrint = app::TriangleFingerprint(part)](
+    job.bodies = mesh::CountBodies(shown);
+    job.check = [base = document.displacementSettings.base, shownPrint = app::TriangleFingerprint(shown)](
                     const TriangleMesh& m, std::string& text) {
         return app::BeforeSavingReport(m, base, text,
             app::TriangleFingerprint(m) == shownPrint ? app::CheckedMesh::asShown : app::CheckedMesh::afterFixes);
@@ -249,9 +301,10 @@ std::string RunCheck(const Options& options, const TriangleMesh& part)
 {
     JsonLine line;
     line.Add("route", "check");
-    const Measures before = Measure(part);
+    const OpenedPart opened(part);
+    const Measures before = Measure(opened.document.workingPart);
     app::ExportCheckShared shared;
-    const bool ended = app::RunExportCheck(CheckJobFor(part), shared, {});
+    const bool ended = app::RunExportCheck(CheckJobFor(opened.document), shared, {});
     const app::ExportCheckOutcome& outcome = shared.outcome;
     const std::string report = app::ShownReportText(outcome.report, outcome.seconds, false);
     if (!ended || !outcome.completed || outcome.mesh.indices.empty()) {
@@ -266,8 +319,8 @@ std::string RunCheck(const Options& options, const TriangleMesh& part)
     const std::int64_t crossing = options.crossings
         ? std::int64_t(test::CrossingTriangles(test::FindMeetingPairsThroughGrid(outcome.mesh)).size())
         : -1;
-    line.Add("corner_move", LargestCornerMove(part, outcome.mesh))
-        .Add("bodies_gone", CountBodiesGone(part, outcome.mesh))
+    line.Add("corner_move", LargestCornerMove(opened.document.workingPart, outcome.mesh))
+        .Add("bodies_gone", CountBodiesGone(opened.document.workingPart, outcome.mesh))
         .Add("crossing_triangles", crossing)
         .Add("passed", outcome.passed)
         .Add("headline", app::WideToUtf8(headline.text))

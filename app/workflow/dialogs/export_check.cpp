@@ -136,13 +136,8 @@ std::string CleanupText(const mesh::ExportCleanupReport& cleanup) {
                                  : "Cleanup: nothing to do.\r\n\r\n";
 }
 
-bool IsCleanReadBack(const mesh::ReadBackCounts& counts) {
-  return counts.overSharedEdges == 0 && counts.openEdges == 0 && counts.facetsWithNoArea == 0 &&
-         counts.duplicateTriangles == 0;
-}
-
 std::string ReadBackLine(const mesh::ReadBackCounts& counts, std::uint64_t triangles, bool fixedAgain) {
-  if (IsCleanReadBack(counts))
+  if (mesh::IsCleanReadBack(counts))
     return FormatText("Read back as a slicer reads it: %s triangles, nothing a slicer would refuse.\r\n",
                       FormatThousands(triangles).c_str());
   const std::string duplicates =
@@ -172,12 +167,11 @@ RoundsEnd RunCheckRounds(ExportCheckJob& job, ExportCheckOutcome& outcome, const
                          const std::atomic<bool>& cancel) {
   mesh::TriangleMesh& part = job.mesh;
   const mesh::RepairOptions& fixes = job.options.fixes;
-  const bool fixesWanted = fixes.splitNonManifoldEdges || fixes.unfoldTriangles || fixes.resolveSelfIntersections ||
-                           fixes.removeCrumbs;
+  const bool fixesWanted = mesh::CheckFixesWanted(fixes);
   std::string& text = outcome.report;
   std::uint64_t best = std::numeric_limits<std::uint64_t>::max();
   std::vector<mesh::CrumbRecord> removed;
-  for (int round = 1; round <= 3; ++round) {
+  for (int round = 1; round <= mesh::kCheckRounds; ++round) {
     if (cancel.load()) return RoundsEnd::cancelled;
     publish(round == 1 ? L"Cleaning up the mesh..." : L"Fixing what the reading found...");
     // The same round as Mesh > Repair runs, so both take a part written twice over alike.
@@ -201,16 +195,11 @@ RoundsEnd RunCheckRounds(ExportCheckJob& job, ExportCheckOutcome& outcome, const
       text += "Read back as a slicer reads it: the file could not be read back (" + counts.error + ").\r\n";
       return RoundsEnd::readBackRefused;
     }
-    text += ReadBackLine(counts, part.indices.size() / 3, fixesWanted && round < 3);
-    if (!fixesWanted) break;
-    const std::uint64_t left = repair.selfIntersectingTrianglesLeft;
-    if (IsCleanReadBack(counts)) {
-      if (!repair.resolveChecked || left == 0 || left >= best) break;
-      if (round < 3)
-        text += FormatText("%s triangles still pass through others - fixed again.\r\n",
-                           FormatThousands(left).c_str());
-    }
-    if (repair.resolveChecked) best = left;
+    text += ReadBackLine(counts, part.indices.size() / 3, fixesWanted && round < mesh::kCheckRounds);
+    if (!fixesWanted || mesh::CheckRoundsEnd(counts, repair, best)) break;
+    if (mesh::IsCleanReadBack(counts) && round < mesh::kCheckRounds)
+      text += FormatText("%s triangles still pass through others - fixed again.\r\n",
+                         FormatThousands(repair.selfIntersectingTrianglesLeft).c_str());
   }
   text += RemovedBodiesNote(removed);
   return RoundsEnd::done;

@@ -175,8 +175,11 @@ LevelsReading ReadLevelsEdits(const LevelsTexts& texts, LevelsValues values) {
       result.note = text;
     }
   };
-  // The number a text is taken as; nothing when its edit refuses it.
+  // The number a text is taken as; nothing when its edit refuses it, or when it is the text the
+  // value shows, which keeps the value as it is (a gamma of 0.1 from elsewhere shows 10.00, past
+  // what the edit takes, and must be taken back as shown).
   const auto read = [&](int index) -> std::optional<double> {
+    if (texts[static_cast<std::size_t>(index)] == shown[static_cast<std::size_t>(index)]) return std::nullopt;
     const NumberFieldRule& rule = kLevelsRules[index];
     const NumberFieldReading reading = ReadNumberField(texts[static_cast<std::size_t>(index)], rule);
     if (reading.kind == NumberFieldReading::Kind::accepted) return reading.value;

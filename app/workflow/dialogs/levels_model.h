@@ -67,7 +67,8 @@ LevelsValues DragLevelsHandle(const LevelsLayout& layout, LevelsValues values, L
 // The edit texts of the values: levels as 0..255 integers, gamma as its reciprocal "%.2f".
 LevelsTexts FormatLevelsTexts(const LevelsValues& values);
 
-// The values after reading typed texts. A text is refused, never replaced: one that holds no
+// The values after reading typed texts. A text that is the one its value shows keeps the value
+// as it stands. A text is refused, never replaced: one that holds no
 // number, or a number outside its edit's range (levels 0..255, gamma 0.1..9.99), keeps the value
 // it stood for, and so does a black typed at or above white (or a white typed at or below
 // black). Each refused edit is flagged so its window keeps the text as typed; the note says the

@@ -242,7 +242,8 @@ TEST(DocumentFileNames, NoSaveWritesOverAFileTheProgramHolds)
         {project, L"the open project", true}, {folder / "image.stl", L"the loaded texture image", true},
         {folder / "hard.bmp", L"the loaded texture image", true}, {folder / "rock.stl", L"a preset file", true},
         {images, own, true}, {images, own, false}, {folder / "settings.stl", own, true}, {settings, own, false},
-        {folder / "index.gfproj", own, false}, {folder / "user" / "custom" / "seams.json", own, true}};
+        {folder / "index.gfproj", L"another name of a file in the program's own folders", false},
+        {folder / "user" / "custom" / "seams.json", own, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
         fs::remove(project);

@@ -98,8 +98,8 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
     // Each step and how the box's text then starts; "" for an empty box.
     const std::vector<std::vector<std::pair<Act, std::wstring>>> sessions = {
         {{refused, L"About "}, {start, L""}, {[](auto& f) { f.PollUntilReported(); }, L""}},
-        {{repaired, L"Nothing was changed."}, {picked, L""}},
-        {{repaired, L"Nothing was changed."}, {moved, L""}},
+        {{repaired, L"Nothing was changed: this part needed no repair."}, {picked, L""}},
+        {{repaired, L"Nothing was changed: this part needed no repair."}, {moved, L""}},
         {{save(folder / "no" / "a.stl"), L"This file could not be saved."}, {viewNote, L"This file could not be saved."},
             {save(folder / "a.stl"), L"Wrote: a.stl"}, {moved, L"Wrote: a.stl"}},
         // Another texture answers no save: the file written, or not, is still so.

@@ -5,7 +5,9 @@
 #include "tests/app/document/document_fixture.h"
 
 #include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/test_shapes.h"
+#include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
 
@@ -289,6 +291,52 @@ TEST(DocumentJobsTest, RepairOfADoubledPartReplacesIt)
     EXPECT_TRUE(doc.partChangedSinceOpened);
     EXPECT_TRUE(doc.IsModified());
     EXPECT_EQ(app::WideToUtf8(f.host.information.back().first).rfind("Repaired: open edges ", 0), 0u);
+}
+
+// What validation says Repair does to a part's non-manifold edges is what Repair then does, and
+// what Repair says last stays in the box. The note once promised to split a wall's edges that
+// Repair leaves, and a repair that could not start was followed by "Nothing was changed."
+TEST(DocumentJobsTest, RepairDoesWhatTheNoteSaysAndItsTextStays)
+{
+    const mesh::TriangleMesh pair = Translated(MakeWeldedCubePair({10, 10, 0}), {30, 0, 0});
+    const struct {
+        const char* what;
+        mesh::TriangleMesh part;
+        const char* note;       // how the note on non-manifold edges ends
+        std::uint64_t left;     // non-manifold edges after Repair
+        const char* box;        // a line of the box after Repair
+    } cases[] = {
+        {"a wall across a box", MakeBoxWithInnerWall(), "Repair cannot part them without opening the surface, so that "
+            "needs fixing in the modelling tool.", 4, "Nothing was changed: Repair mends none of what is wrong with this "
+            "part.\n4 non-manifold edges are left, which no split could part."},  // the log said "nothing needed changing"
+        {"two boxes on an edge", pair, "Repair parts all of them.", 0, "non-manifold edges 1 to 0"},
+        {"both", Combined(MakeBoxWithInnerWall(), pair), "Repair parts 1 of them; the other 4 it cannot part without "
+            "opening the surface, so those need fixing in the modelling tool.", 4, "non-manifold edges 5 to 4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DocumentFixture f;
+        f.doc->InstallGeneratedPart(c.part, "Part", L"Part", "Part.");
+        const std::string& note = f.doc->partValidation.notes.at(0);
+        EXPECT_EQ(note.substr(note.size() - std::string(c.note).size()), c.note);
+        f.host.answers = {app::PromptAnswer::yes};
+        f.doc->OnMeshRepair();
+        EXPECT_EQ(mesh::CountNonManifoldEdges(f.doc->loadedPart), c.left);
+        EXPECT_NE(app::WideToUtf8(f.host.information.back().first).find(c.box), std::string::npos)
+            << app::WideToUtf8(f.host.information.back().first);
+        EXPECT_EQ(HasLine(f.host, "Repair: nothing was changed; 4 non-manifold edges are left, which no split could "
+                                  "part.", app::kLogPlain), c.left == mesh::CountNonManifoldEdges(c.part));
+    }
+    DocumentFixture f;
+    ScriptedRunner runner(ScriptedRunner::Mode::notStarted);
+    app::DocumentHost h = f.host.Host();
+    h.jobs = &runner;
+    f.doc->SetHost(h);
+    f.doc->InstallGeneratedPart(MakeBoxWithInnerWall(), "Part", L"Part", "Part.");
+    f.host.answers = {app::PromptAnswer::yes};
+    f.doc->OnMeshRepair();
+    EXPECT_EQ(f.host.information.back(),
+        std::make_pair(std::wstring(L"Repair could not be started. The part is as it was."), app::kInfoError));
 }
 
 // A job that throws anyway ends as a failed run, with the host's runner and without one.

@@ -27,9 +27,12 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -510,9 +513,95 @@ TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
         "Export failed: " + stl.string() + ": The file could not be written completely: File too large\n"
         "This file could not be saved.\npart.stl: The file could not be written completely: File too large\n"
         "The file that was there is as it was.");
+    // A part changed by a mesh job goes beside the project first: its failure named no file and
+    // did not say the project was kept.
+    doc.partChangedSinceOpened = true;
+    EXPECT_EQ(limited([&] {
+        const bool saved = doc.SaveProject(path);
+        return std::string(saved ? "saved\n" : "refused\n") + f.host.Lines(app::kLogError).back() + "\n" +
+               app::WideToUtf8(f.host.information.back().first);
+    }),
+        "refused\n"
+        "Project not saved: the changed part could not be written beside it: " + (folder / "job part.stl").string() +
+        ": The file could not be written completely: File too large\n"
+        "The project could not be saved: the changed part could not be written beside it.\njob part.stl: The file "
+        "could not be written completely: File too large\n"
+        "The file that was there is as it was.");
     EXPECT_EQ(FileText(path), before);
     EXPECT_EQ(FileText(stl), stlBefore);
     EXPECT_EQ(folder.List(), (std::vector<std::string>{"job.gfproj", "part.stl"}));
+}
+
+// Two windows on one project: A opens it, B opens it (by its name or through a link) and saves
+// its own changes. A's Save Project said "Project saved" over B's work. A project that another
+// save wrote over (or that was written in place) since this window opened or saved it is
+// replaced only when the user says so; No keeps both. A's own saves and a project that is gone
+// are not asked about.
+TEST(DocumentProjectTest, SaveProjectAsksBeforeReplacingAProjectChangedOnDisk)
+{
+    using app::PromptAnswer;
+    enum class Meanwhile { nothing, aSaves, bSaves, bSavesThroughALink, writtenInPlace, removed };
+    const struct {
+        const char* name;
+        Meanwhile meanwhile;
+        std::optional<PromptAnswer> answer;  // the question's answer; nothing when none is asked
+    } cases[] = {
+        {"nothing since the opening", Meanwhile::nothing, std::nullopt},
+        {"A's own save", Meanwhile::aSaves, std::nullopt},
+        {"B saved; No", Meanwhile::bSaves, PromptAnswer::no},
+        {"B saved; Yes", Meanwhile::bSaves, PromptAnswer::yes},
+        {"B saved through a link to it; No", Meanwhile::bSavesThroughALink, PromptAnswer::no},
+        {"written in place", Meanwhile::writtenInPlace, PromptAnswer::no},
+        {"removed", Meanwhile::removed, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        const fs::path path = folder / "job.gfproj";
+        {
+            DocumentFixture maker;
+            maker.WithCube();
+            ASSERT_TRUE(maker.doc->SaveProject(path));
+        }
+        DocumentFixture a;
+        ASSERT_TRUE(a.doc->OpenDocument(path));
+        a.doc->maximumTriangles = 1111111;
+        if (c.meanwhile == Meanwhile::aSaves) {
+            ASSERT_TRUE(a.doc->SaveProject(path));
+        }
+        if (c.meanwhile == Meanwhile::bSaves || c.meanwhile == Meanwhile::bSavesThroughALink) {
+            const fs::path name = c.meanwhile == Meanwhile::bSaves ? path : folder / "link.gfproj";
+            if (name != path)
+                fs::create_symlink(path, name);
+            DocumentFixture b;
+            ASSERT_TRUE(b.doc->OpenDocument(name));
+            b.doc->maximumTriangles = 2222222;
+            b.doc->OnFileSaveProject();
+            EXPECT_TRUE(b.host.questions.empty());
+        }
+        if (c.meanwhile == Meanwhile::writtenInPlace)
+            std::ofstream(path, std::ios::app) << "\n";
+        if (c.meanwhile == Meanwhile::removed)
+            fs::remove(path);
+        const std::string onDisk = fs::exists(path) ? FileText(path) : std::string();
+
+        if (c.answer)
+            a.host.answers.push_back(*c.answer);
+        a.doc->OnFileSaveProject();
+        const bool kept = c.answer == PromptAnswer::no;
+        EXPECT_EQ(a.host.questions, c.answer ? std::vector<std::wstring>{L"job.gfproj was changed on disk after this "
+            L"window opened or saved it (another window or program saved it).\nDo you want to replace it with the "
+            L"project in this window?"} : std::vector<std::wstring>{});
+        if (kept) {
+            EXPECT_EQ(FileText(path), onDisk);
+            EXPECT_TRUE(HasLine(a.host, "Project not saved: " + path.string() + " was changed on disk after this window "
+                "opened or saved it, and is kept as it is; this window's work is still open, to save under another name",
+                app::kLogWarning));
+            EXPECT_EQ(a.doc->projectPath, path.wstring());
+        } else {
+            EXPECT_NE(FileText(path).find("\"maximumTriangles\": 1111111"), std::string::npos);
+        }
+    }
 }
 
 // A file the user made read-only (mode 0444 in the user's own folder) was replaced by every
@@ -710,10 +799,12 @@ TEST(DocumentProjectTest, ValuesOutsideTheirFieldsAreHeldAndSaidOnce)
     EXPECT_EQ(doc.surfaceTestCells, 128);
     const std::string masks = "The project holds 2 mask volumes; 1 was opened and 1 left out: \"mask007\" could not be "
                               "read.";
+    // Those that took the nearest value are said apart from those that took their defaults.
     const std::string said = "The project holds values its fields do not take; each was changed to the nearest they "
-                             "take: displacement.midLevel {\"value\":0.7} is now 0.5; Test grid -7 is now 128; Display "
-                             "limit -1e-06 million is now 0.1 million; Triangle size -5 mm is now 0.01 mm; Gamma 0 is "
-                             "now 1; Mask 1: Feather -3 mm is now 0 mm.";
+                             "take: Test grid -7 is now 128; Display limit -1 triangles is now 100,000 triangles; "
+                             "Triangle size -5 mm is now 0.01 mm; Mask 1: Feather -3 mm is now 0 mm. Others could not "
+                             "be taken as they are; each is now its field's default: displacement.midLevel "
+                             "{\"value\":0.7} is now 0.5; texture.settings.gamma 0 is now 1.";
     EXPECT_EQ(f.host.Lines(app::kLogWarning), (std::vector<std::string>{masks, said}));
     ASSERT_FALSE(f.host.information.empty());
     EXPECT_EQ(f.host.information.back(),
@@ -761,12 +852,12 @@ TEST(DocumentProjectTest, HostileValuesAreHeldBeforeTheyReachTheRun)
     EXPECT_EQ(warnings.size(), 1u);
     const std::string said = warnings.empty() ? std::string() : warnings[0];
     for (const char* named : {"part.orientation.rowX[0] 0 is now 1",
-             "remesh.rounds 2e+09 is now 100", "remesh.featureAngleDegrees -400 degrees is now 0 degrees",
-             "remesh.relaxation 1e+30 is now 1", "displacement.maximumTiltDegrees 1e+09 degrees is now 179",
+             "remesh.rounds 2,000,000,000 is now 100", "remesh.featureAngleDegrees -400 degrees is now 0 degrees",
+             "remesh.relaxation 1e+30 is now 1", "displacement.maximumTiltDegrees 1,000,000,000 degrees is now 179",
              "displacement.wallThresholdMillimetres -1 mm is now 0 mm", "displacement.base.axis 7 is now 2",
              "displacement.base.bandMillimetres -1e+30 mm is now 0 mm", "simplify.maximumValence -5 is now 3",
-             "simplify.maximumSweeps 2e+09", "simplify.minimumTriangleHeightMillimetres -1 mm is now 0 mm",
-             "simplify.planarAngleDegrees 1e+30 degrees is now 90", "exportFixes.maximumRounds 2e+09",
+             "simplify.maximumSweeps 2,000,000,000", "simplify.minimumTriangleHeightMillimetres -1 mm is now 0 mm",
+             "simplify.planarAngleDegrees 1e+30 degrees is now 90", "exportFixes.maximumRounds 2,000,000,000",
              "exportFixes.maximumMoveMillimetres -1 mm is now 0 mm", "projection.cage.size[1] -5 mm is now 0.01 mm",
              "projection.layer.px.image 99 is now 5", "projection.cylinder.seamDegrees 1e+30 degrees",
              "texture.settings.offsetMillimetres[0] 1e+30 mm", "texture.settings.rotationDegrees 1e+30 degrees"})
@@ -799,29 +890,154 @@ TEST(DocumentProjectTest, HostileValuesAreHeldBeforeTheyReachTheRun)
     EXPECT_EQ(again.projection.cage.size.y, 0.01f);
 }
 
-// With the aspect locked the tile's height follows the width: a height held from 1e30 is said
-// as the height in force (the width at the image's aspect), which the next save writes.
+// Members the program does not read (a misspelt key, notes, a newer version's sections, a mask's
+// member, a pattern it does not know with its parameters and preset) were opened without a word
+// and dropped by the next save, and "version": 2 was written back as 1. Each is named once as
+// the project opens and written back as it was, unless the user replaced it (another texture,
+// masks added or removed); a newer version is said, and saved as this version's.
+TEST(DocumentProjectTest, WhatItDoesNotReadIsNamedAndSavedBack)
+{
+    const std::string bigParameters(100000, 'p');
+    const struct {
+        const char* name;
+        std::function<void(nlohmann::ordered_json&)> edit;
+        std::function<void(app::CGrainforgeDoc&)> change;  // what the user does before saving
+        std::vector<std::string> said;                     // the opening's warnings
+        std::function<void(const nlohmann::ordered_json&)> check;  // the project saved
+        const char* savedSays = nullptr;                           // a warning of the save
+    } cases[] = {
+        {"members of a newer version",
+            [](nlohmann::ordered_json& p) {
+                p["version"] = 2;
+                p["remesh"]["targetEdgeMillimeters"] = 0.5;
+                p["myNotes"] = "keep me";
+                p["futureSection"] = {{"a", {1, 2}}};
+                p["texture"]["settings"]["bogus"] = true;
+                p["maskX"] = {{"size", {1, 1, 1}}};
+            },
+            [](app::CGrainforgeDoc&) {},
+            {"The project was saved by a newer version of Tessary (project version 2). This version uses what it "
+             "reads of it and keeps the rest as it is; saving writes it as a version 1 project.",
+                "The project holds members this version does not read: texture.settings.bogus, "
+                "remesh.targetEdgeMillimeters, myNotes, futureSection, maskX. They are kept as they are and saved with the "
+                "project."},
+            [](const nlohmann::ordered_json& p) {
+                EXPECT_EQ(p["version"], 1);
+                EXPECT_EQ(p["remesh"]["targetEdgeMillimeters"], 0.5);
+                EXPECT_EQ(p["myNotes"], "keep me");
+                EXPECT_EQ(p["futureSection"], nlohmann::ordered_json({{"a", {1, 2}}}));
+                EXPECT_EQ(p["texture"]["settings"]["bogus"], true);
+                EXPECT_EQ(p["maskX"]["size"], nlohmann::ordered_json({1, 1, 1}));
+                EXPECT_EQ(p["remesh"]["targetEdgeMillimetres"], 0.2);  // the misspelt value is not used
+            }},
+        {"a pattern it does not know",
+            [&](nlohmann::ordered_json& p) {
+                p["texture"]["procedural"] = "NoSuchPattern";
+                p["texture"]["proceduralParameters"] = bigParameters;
+                p["texture"]["proceduralPreset"] = "Mine";
+            },
+            [](app::CGrainforgeDoc&) {},
+            {"The project's pattern \"NoSuchPattern\" is not known here; load a texture. Its name, parameters and "
+             "preset are kept and saved with the project until another texture takes its place."},
+            [&](const nlohmann::ordered_json& p) {
+                EXPECT_EQ(p["texture"]["procedural"], "NoSuchPattern");
+                EXPECT_EQ(p["texture"]["proceduralParameters"], bigParameters);
+                EXPECT_EQ(p["texture"]["proceduralPreset"], "Mine");
+            }},
+        {"a pattern it does not know, replaced",
+            [](nlohmann::ordered_json& p) { p["texture"]["procedural"] = "NoSuchPattern"; },
+            [](app::CGrainforgeDoc& doc) {
+                doc.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), L"", false);
+            },
+            {"The project's pattern \"NoSuchPattern\" is not known here; load a texture. Its name, parameters and "
+             "preset are kept and saved with the project until another texture takes its place."},
+            [](const nlohmann::ordered_json& p) { EXPECT_EQ(p["texture"]["procedural"], "Noise"); }},
+        {"a mask's member, the masks changed",
+            [](nlohmann::ordered_json& p) {
+                p["maskCount"] = 1;
+                p["mask0"]["depth"] = 3;
+            },
+            [](app::CGrainforgeDoc& doc) { doc.DeleteMaskVolume(0); },
+            {"The project holds members this version does not read: Mask 1: depth. They are kept as they are and "
+             "saved with the project."},
+            [](const nlohmann::ordered_json& p) { EXPECT_FALSE(p.contains("mask0")); },
+            "The members of the mask volumes this version does not read were not saved: mask volumes were added or "
+            "removed since the project was opened."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        DocumentFixture f;
+        ASSERT_TRUE(f.WithCube().SaveProject(folder / "job.gfproj"));
+        nlohmann::ordered_json project = nlohmann::ordered_json::parse(FileText(folder / "job.gfproj"));
+        project["occupancyCells"] = 256;
+        c.edit(project);
+        WriteAllText(folder / "job.gfproj", project.dump());
+        f.host.lines.clear();
+        ASSERT_TRUE(f.doc->OpenDocument(folder / "job.gfproj"));
+        EXPECT_EQ(f.host.Lines(app::kLogWarning), c.said);
+        c.change(*f.doc);
+        f.host.lines.clear();
+        ASSERT_TRUE(f.doc->SaveProject(folder / "again.gfproj"));
+        c.check(nlohmann::ordered_json::parse(FileText(folder / "again.gfproj")));
+        EXPECT_EQ(f.host.Lines(app::kLogWarning),
+            c.savedSays ? std::vector<std::string>{c.savedSays} : std::vector<std::string>{});
+    }
+}
+
+// With the aspect locked the tile's height follows the width: the height said is the one in
+// force (the width at the texture's aspect), which the next save writes. A height in its range
+// that disagrees with the lock was replaced without a word.
 TEST(DocumentProjectTest, ALockedTileHeightIsSaidAsTheHeightInForce)
 {
-    TempFolder folder;
-    WriteAllBytes(folder / "grain.png", grainforge::test::UniformGreyPng(8, 4, 128));
-    app::ProjectData data;
-    data.testShape = "cube";
-    data.textureImagePath = folder / "grain.png";
-    data.textureSettings.widthMillimetres = 0.2f;
-    data.textureSettings.lockAspect = true;
-    std::string error;
-    ASSERT_TRUE(app::WriteProject(folder / "job.gfproj", data, error)) << error;
-    nlohmann::json project = nlohmann::json::parse(FileText(folder / "job.gfproj"));
-    project["texture"]["settings"]["heightMillimetres"] = 1e30;
-    WriteAllText(folder / "job.gfproj", project.dump());
+    const struct {
+        const char* texture;  // an image's size, or a pattern's name
+        float width;
+        double height;
+        float inForce;
+        const char* said;
+    } cases[] = {
+        {"8x4", 0.2f, 1e30, 0.1f, "Tile height 1e+30 mm is now 0.1 mm"},
+        {"256x128", 30.0f, 20.0, 15.0f, "Tile height 20 mm is now 15 mm"},
+        {"Noise", 30.0f, 50.0, 30.0f, "Tile height 50 mm is now 30 mm"},
+        {"256x128", 30.0f, 15.0, 15.0f, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said != nullptr ? c.said : "in force");
+        TempFolder folder;
+        app::ProjectData data;
+        data.testShape = "cube";
+        if (std::string(c.texture).find('x') != std::string::npos) {
+            const int width = std::stoi(c.texture), height = std::stoi(std::strchr(c.texture, 'x') + 1);
+            WriteAllBytes(folder / "grain.png", grainforge::test::UniformGreyPng(width, height, 128));
+            data.textureImagePath = folder / "grain.png";
+        } else {
+            data.proceduralName = c.texture;
+        }
+        data.textureSettings.widthMillimetres = c.width;
+        data.textureSettings.lockAspect = true;
+        std::string error;
+        ASSERT_TRUE(app::WriteProject(folder / "job.gfproj", data, error)) << error;
+        nlohmann::json project = nlohmann::json::parse(FileText(folder / "job.gfproj"));
+        project["texture"]["settings"]["heightMillimetres"] = c.height;
+        WriteAllText(folder / "job.gfproj", project.dump());
 
-    DocumentFixture f;
-    ASSERT_TRUE(f.doc->OpenDocument(folder / "job.gfproj"));
-    EXPECT_EQ(f.doc->heightMap.settings.heightMillimetres, 0.1f);
-    EXPECT_EQ(f.host.Lines(app::kLogWarning).back(),
-        "The project holds values its fields do not take; each was changed to the nearest they take: Tile height "
-        "1e+30 mm is now 0.1 mm.");
+        DocumentFixture f;
+        ASSERT_TRUE(f.doc->OpenDocument(folder / "job.gfproj"));
+        EXPECT_EQ(f.doc->heightMap.settings.heightMillimetres, c.inForce);
+        const std::vector<std::string> warnings = f.host.Lines(app::kLogWarning);
+        if (c.said == nullptr) {
+            EXPECT_TRUE(warnings.empty()) << warnings.front();
+            continue;
+        }
+        ASSERT_FALSE(warnings.empty());
+        EXPECT_EQ(warnings.back(), "The project holds values its fields do not take; each was changed to the nearest "
+                                   "they take: " + std::string(c.said) + ".");
+        ASSERT_TRUE(f.doc->SaveProject(folder / "again.gfproj"));
+        app::ProjectData again;
+        ASSERT_TRUE(app::ReadProject(folder / "again.gfproj", again, error)) << error;
+        EXPECT_EQ(again.textureSettings.heightMillimetres, c.inForce);
+    }
 }
 
 // Open the user's "job part.stl", save it as job.gfproj, reopen, change the part and save

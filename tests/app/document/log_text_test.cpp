@@ -60,7 +60,7 @@ TEST(LogTextTest, WideTextRoundTripsThroughUtf8)
 }
 
 // File names go to wide text and back to the same bytes, whatever they are; texts for people
-// show a byte outside UTF-8 as U+FFFD and are valid UTF-8.
+// show a byte outside UTF-8 as U+FFFD, are valid UTF-8 and stay on one line.
 TEST(LogTextTest, FileNamesKeepTheirBytesThroughWideText)
 {
     struct Case {
@@ -78,6 +78,16 @@ TEST(LogTextTest, FileNamesKeepTheirBytesThroughWideText)
         // An overlong "/" and an encoded surrogate are bytes, not characters.
         {"\xC0\xAF" "\xED\xA0\x80", L"\xDCC0\xDCAF\xDCED\xDCA0\xDC80", L"\xFFFD\xFFFD\xFFFD\xFFFD\xFFFD"},
         {"\xEF\xBF\xBD", L"\xFFFD", L"\xFFFD"},  // a real U+FFFD stays one
+        // A character that acts rather than shows is written as its bytes: an escape that would
+        // recolour a terminal, a line feed or a carriage return that would split a log line, a
+        // tab a menu takes for its shortcut, DEL, a C1 control, a line separator and a direction
+        // override that would show the rest backwards. Scripts, joiners and marks show as they are.
+        {"/tmp/evil\x1B[31mred.stl", L"/tmp/evil\x1B[31mred.stl", L"/tmp/evil\\x1B[31mred.stl"},
+        {"two\nlines\r.stl\t\x7F", L"two\nlines\r.stl\t\x7F", L"two\\x0Alines\\x0D.stl\\x09\\x7F"},
+        {"a\xC2\x85" "b\xE2\x80\xA8" "c\xE2\x80\xAE" "lmth.exe", L"a\x0085" L"b\x2028" L"c\x202E" L"lmth.exe",
+         L"a\\xC2\\x85" L"b\\xE2\\x80\\xA8" L"c\\xE2\\x80\\xAE" L"lmth.exe"},
+        {"\xD9\x85\xD9\x84\xD9\x81 \xE0\xA4\x95\xE0\xA5\x8D\xE2\x80\x8D\xE0\xA4\xB7 e\xCC\x81",
+         L"\x0645\x0644\x0641 \x0915\x094D\x200D\x0937 e\x0301", L"\x0645\x0644\x0641 \x0915\x094D\x200D\x0937 e\x0301"},
     };
     for (const Case& c : cases) {
         const std::filesystem::path path(c.bytes);
@@ -85,7 +95,7 @@ TEST(LogTextTest, FileNamesKeepTheirBytesThroughWideText)
         EXPECT_EQ(app::PathFromWide(c.wide).native(), c.bytes);
         EXPECT_EQ(app::PathToDisplay(path), c.display) << c.bytes;
         EXPECT_EQ(app::PathToUtf8(path), app::WideToUtf8(c.display)) << c.bytes;
-        EXPECT_EQ(app::IsUtf8Path(path), c.wide == c.display) << c.bytes;
+        EXPECT_EQ(app::IsUtf8Path(path), app::WideToUtf8(c.wide) == c.bytes) << c.bytes;
     }
     // Wide text that no file name gives: a lone surrogate outside the kept bytes.
     EXPECT_EQ(app::PathFromWide(L"a\xD800" L"b").native(), "a\xEF\xBF\xBD" "b");

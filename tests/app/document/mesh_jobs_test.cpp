@@ -1,6 +1,7 @@
 #include "app/document/mesh_jobs.h"
 
 #include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/report_text.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/remesh/remesh_settings.h"
 #include "tests/support/shapes.h"
@@ -224,21 +225,30 @@ TEST(MeshJobs, Texts)
     EXPECT_EQ(left.text,
         "Repaired: open edges 10 to 6, non-manifold edges 3 to 1, bodies 2 to 1.\n6 open edges are left: 1 hole "
         "up to 12.2 mm across, too large to close by guessing.\n1 non-manifold edges are left, which no split could "
-        "part.\n5 triangles pass through others: Repair does not move the surface; Save STL mends those.\nThe part "
+        "part.\n5 triangles pass through others: Repair does not move the surface.\nThe part "
         "has 1 body fewer: bodies were joined where they met; check that no piece is missing.");
     EXPECT_EQ(left.kind, 1);
-    // Holes left round a sheet are not called too large.
+    // Each hole left is named under its own reason, with the largest size of its kind: only the
+    // holes too large and too wide are called too large.
+    r.largestNonManifoldHoleMillimetres = 0.0049f;
+    r.largestCrossingHoleMillimetres = 0.75f;
     const struct {
-        std::uint64_t sheets, holes;
+        std::uint64_t sheets, holes, nonManifold, crossing, unclosed;
         const char* line;
     } sheetCases[] = {
-        {1, 1, "1 hole round a sheet, which closing would lay onto itself, enclosing nothing.\n"},
-        {1, 3, "2 holes up to 12.2 mm across, too large to close by guessing; 1 hole round a sheet, which "
-               "closing would lay onto itself, enclosing nothing.\n"},
+        {1, 1, 0, 0, 0, "1 hole round a sheet, which closing would lay onto itself, enclosing nothing.\n"},
+        {1, 3, 0, 0, 0, "2 holes up to 12.2 mm across, too large to close by guessing; 1 hole round a sheet, which "
+                        "closing would lay onto itself, enclosing nothing.\n"},
+        {0, 4, 1, 2, 1, "1 hole up to 0.0049 mm across that a fill would close only by making edges non-manifold; 2 "
+                        "holes up to 0.75 mm across that a fill would close only by passing through the surface; 1 run "
+                        "of open edges closing no loop.\n"},
     };
     for (const auto& c : sheetCases) {
         r.sheetHolesLeftOpen = c.sheets;
         r.holesLeftOpen = c.holes;
+        r.nonManifoldHolesLeftOpen = c.nonManifold;
+        r.crossingHolesLeftOpen = c.crossing;
+        r.unclosedBoundaries = c.unclosed;
         EXPECT_NE(RepairInformationText(r, 0).text.find(std::string("6 open edges are left: ") + c.line), std::string::npos)
             << c.line;
     }
@@ -300,6 +310,37 @@ TEST(MeshJobs, Texts)
                          "written in both windings on a sheet that encloses nothing, so neither copy can be kept as its "
                          "outside; they are left as they are.");
     EXPECT_EQ(both.kind, 1);
+}
+
+// The line on crossings says what the Save STL check does with them only as its forecast
+// measured it, on the same count, and names what stays for what it is (CheckCountsTest follows
+// it). It once promised that Save STL mends them all, also where the check parted none.
+TEST(MeshJobs, CrossingsLineSaysWhatTheCheckDoes)
+{
+    const auto forecast = [](std::uint64_t before, std::uint64_t left, std::uint64_t within) {
+        return mesh::CheckCrossingForecast{true, before, left, within};
+    };
+    const std::string head = "Repaired: open edges 0 to 0, non-manifold edges 0 to 0, bodies 1 to 1.\n";
+    const struct {
+        std::uint64_t crossing;
+        mesh::CheckCrossingForecast forecast;
+        const char* line;
+    } cases[] = {
+        {1, forecast(1, 0, 0), ", and Save STL's check parts it."},
+        {12, forecast(12, 6, 2), ", and Save STL's check parts 6 of them. Of the 6 that stay, 4 lie where bodies "
+            "overlap or touch, which a slicer fills as one solid, and 2 pass through their own body, which the slicer "
+            "must resolve."},
+        // Nothing is promised of a forecast that could not count, or counted other triangles.
+        {5, mesh::CheckCrossingForecast{}, "."},
+        {5, forecast(4, 0, 0), "."},
+    };
+    mesh::RepairForPrintReport r;
+    r.repaired = true;
+    r.bodiesBefore = r.bodiesAfter = 1;
+    for (const auto& c : cases)
+        EXPECT_EQ(RepairInformationText(r, c.crossing, &c.forecast).text,
+            head + mesh::FormatCountOf(c.crossing, "triangle passes", "triangles pass")
+                + " through others: Repair does not move the surface" + c.line);
 }
 
 }  // namespace

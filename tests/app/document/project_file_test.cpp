@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -151,6 +152,13 @@ mesh::JsonValue ReadJson(const fs::path& path)
 }
 
 void WriteJson(const fs::path& path, const mesh::JsonValue& value) { WriteAllText(path, value.dump(2)); }
+
+// The value a "key=value" parameter text gives `key`.
+double ParameterInText(const std::string& text, const std::string& key)
+{
+    const std::size_t at = text.find(key + "=");
+    return at == std::string::npos ? std::nan("") : std::stod(text.substr(at + key.size() + 1));
+}
 
 // A small valid project naming a part by its ".path" only.
 mesh::JsonValue MinimalProject(const std::string& partPath)
@@ -448,7 +456,7 @@ TEST(ProjectFile, WrongTypedKeysKeepTheirDefaults)
     project["texture"]["procedural"] = 7;
     project["texture"]["settings"] = "wide";
     project["remesh"] = 3;
-    project["exportFixes"]["maximumRounds"] = 40.5;
+    project["exportFixes"]["maximumRounds"] = 40.5;  // a number: held as a typed one
     project["part"]["testShape"] = false;
     WriteJson(folder / "x.gfproj", project);
     ProjectData read;
@@ -463,15 +471,39 @@ TEST(ProjectFile, WrongTypedKeysKeepTheirDefaults)
     EXPECT_EQ(FormatChangedValues(read.valuesReplaced, read.valuesHeld),
         "occupancyCells \"512\" is now 256; part.testShape false is now \"\"; texture.procedural 7 is now \"\"; "
         "texture.settings \"wide\" is now the defaults; stages.remesh 0 is now true; stages.simplify \"false\" is now "
-        "true; remesh 3 is now the defaults; exportFixes.maximumRounds 40.5 is now 40; Triangle limit -5e-06 million "
-        "is now 0.1 million; Display limit 1.5e-06 million is now 0.1 million");
+        "true; remesh 3 is now the defaults; Triangle limit -5 triangles is now 100,000 triangles; Display limit 1.5 "
+        "triangles is now 100,000 triangles; exportFixes.maximumRounds 40.5 is now 41");
     EXPECT_TRUE(read.stageRemesh);
     EXPECT_TRUE(read.stageSimplify);
     EXPECT_TRUE(read.proceduralName.empty());
     EXPECT_TRUE(read.testShape.empty());
     ExpectTextureSettingsEqual(read.textureSettings, fresh.textureSettings);
     EXPECT_TRUE(mesh::RemeshSettingsEquals(read.remesh, fresh.remesh));
-    EXPECT_EQ(read.exportFixes.maximumRounds, fresh.exportFixes.maximumRounds);
+    EXPECT_EQ(read.exportFixes.maximumRounds, fresh.exportFixes.maximumRounds + 1);  // 40.5, as a typed one
+}
+
+// A member given twice keeps the last value, as the library's parser does; the first used to be
+// dropped without a word.
+TEST(ProjectFile, MembersGivenMoreThanOnceAreNamed)
+{
+    const std::string head = R"({"application": "Grainforge project", "part": {"testShape": "cube"}, )";
+    const std::pair<std::string, const char*> cases[] = {
+        {R"("remesh": {"rounds": 3, "rounds": 7}})",
+            "The project gives some members more than once, and only the last of each is used: remesh.rounds 3 was "
+            "dropped for 7."},
+        {R"("myNotes": "a", "myNotes": "b", "myNotes": "c", "maskCount": 0, "maskCount": 0})",
+            "The project gives some members more than once, and only the last of each is used: myNotes \"a\" and 1 "
+            "more were dropped for \"c\"; maskCount 0 was dropped for 0."},
+        {R"("remesh": {"rounds": 3}})", ""},
+    };
+    TempFolder folder;
+    for (const auto& [text, said] : cases) {
+        WriteAllText(folder / "x.gfproj", head + text);
+        ProjectData read;
+        std::string error;
+        ASSERT_TRUE(ReadProject(folder / "x.gfproj", read, error)) << error;
+        EXPECT_EQ(FormatRepeatedMembers(read), said);
+    }
 }
 
 TEST(ProjectFile, StagesAndCountsOfTheRightTypeAreTaken)
@@ -510,9 +542,20 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         {"/remesh/targetEdgeMillimetres", -5, [](const ProjectData& d) { return d.remesh.targetEdgeMillimetres; },
             f(0.01), "Triangle size -5 mm is now 0.01 mm"},
         {"/texture/settings/blurMillimetres", 1e9,
-            [](const ProjectData& d) { return d.textureSettings.blurMillimetres; }, 100, "Blur 1e+09 mm is now 100 mm"},
+            [](const ProjectData& d) { return d.textureSettings.blurMillimetres; }, 100, "Blur 1,000,000,000 mm is now 100 mm"},
+        // The file holds the gamma's exponent, the reciprocal of what the levels' edit shows: held by
+        // the exponent's range and named as the edit shows it. An exponent of 0 or below has no
+        // reciprocal the edit shows: named as the file holds it.
         {"/texture/settings/gamma", 0, [](const ProjectData& d) { return d.textureSettings.gamma; }, 1,
-            "Gamma 0 is now 1"},
+            "texture.settings.gamma 0 is now 1"},
+        {"/texture/settings/gamma", 50, [](const ProjectData& d) { return d.textureSettings.gamma; }, 10,
+            "Gamma 0.02 is now 0.10"},
+        {"/texture/settings/gamma", 0.1, [](const ProjectData& d) { return d.textureSettings.gamma; },
+            f(1.0 / 9.99), "Gamma 10.00 is now 9.99"},
+        {"/texture/settings/gamma", 0.5, [](const ProjectData& d) { return d.textureSettings.gamma; }, 0.5, ""},
+        // The levels' edits take an output black above the output white: a ramp turned over.
+        {"/texture/settings/outputBlackLevel", 0.8,
+            [](const ProjectData& d) { return d.textureSettings.outputBlackLevel; }, f(0.8), ""},
         {"/texture/settings/widthMillimetres", -4,
             [](const ProjectData& d) { return d.textureSettings.widthMillimetres; }, f(0.1),
             "Tile width -4 mm is now 0.1 mm"},
@@ -520,13 +563,13 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             "Midlevel 7 is now 1"},
         {"/exportCleanup/maximumHoleMillimetres", 1e9,
             [](const ProjectData& d) { return d.exportCleanup.maximumHoleMillimetres; }, 1000,
-            "The largest gap to close 1e+09 mm is now 1000 mm"},
+            "The largest gap to close 1,000,000,000 mm is now 1,000 mm"},
         {"/simplify/planarToleranceMillimetres", 0.000001,
             [](const ProjectData& d) { return d.simplify.planarToleranceMillimetres; }, f(0.000001), ""},
         {"/maximumTriangles", 5, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); }, 100000,
-            "Triangle limit 5e-06 million is now 0.1 million"},
+            "Triangle limit 5 triangles is now 100,000 triangles"},
         {"/mask0/size/2", 1e30, [](const ProjectData& d) { return d.masks.at(0).size.z; }, 10000,
-            "Mask 1: Size Z 1e+30 mm is now 10000 mm"},
+            "Mask 1: Size Z 1e+30 mm is now 10,000 mm"},
         // Black not below white makes a flat relief: held as the levels' fields hold it.
         {"/texture/settings/whiteLevel", 0, [](const ProjectData& d) { return d.textureSettings.whiteLevel; },
             static_cast<double>(1.0f / 255.0f), "White 0 is now 1"},
@@ -536,19 +579,19 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             "Mask 1: Feather -3 mm is now 0 mm"},
         // A limit as a decimal is held as the same integer is; a negative one as its field holds it.
         {"/maximumTriangles", 1e30, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); },
-            200000000, "Triangle limit 1e+24 million is now 200 million"},
+            200000000, "Triangle limit 1e+30 triangles is now 200,000,000 triangles"},
         {"/maximumTriangles", 1e12, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); },
-            200000000, "Triangle limit 1e+06 million is now 200 million"},
+            200000000, "Triangle limit 1,000,000,000,000 triangles is now 200,000,000 triangles"},
         {"/maximumTriangles", 1000000000000,
             [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); }, 200000000,
-            "Triangle limit 1e+06 million is now 200 million"},
+            "Triangle limit 1,000,000,000,000 triangles is now 200,000,000 triangles"},
         {"/maximumTriangles", 5e6, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); }, 5e6,
             ""},
         {"/displayTriangles", -1, [](const ProjectData& d) { return static_cast<double>(d.displayTriangles); }, 100000,
-            "Display limit -1e-06 million is now 0.1 million"},
+            "Display limit -1 triangles is now 100,000 triangles"},
         {"/occupancyCells", -7, [](const ProjectData& d) { return d.occupancyCells; }, 128, "Test grid -7 is now 128"},
         {"/occupancyCells", 1e12, [](const ProjectData& d) { return d.occupancyCells; }, 512,
-            "Test grid 1e+12 is now 512"},
+            "Test grid 1,000,000,000,000 is now 512"},
         // A value of another type keeps its field's default and is named as the file holds it.
         {"/remesh/targetEdgeMillimetres", "0.5", [](const ProjectData& d) { return d.remesh.targetEdgeMillimetres; },
             f(0.2), "remesh.targetEdgeMillimetres \"0.5\" is now 0.2"},
@@ -561,19 +604,46 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         {"/projection", "box", [](const ProjectData& d) { return static_cast<double>(d.projection.type); },
             static_cast<double>(mesh::InitProjection().type), "projection \"box\" is now the defaults"},
         {"/mask0/center", {1, 2}, [](const ProjectData& d) { return d.masks.at(0).center.x; }, 0,
-            "mask0.center [1,2] is now [0.0,0.0,0.0]"},
+            "Mask 1: Position [1,2] is now [0.0,0.0,0.0]"},
         {"/mask0/size", "big", [](const ProjectData& d) { return d.masks.at(0).size.x; }, 1,
-            "mask0.size \"big\" is now [1.0,1.0,1.0]"},
-        {"/remesh/rounds", 3000000000u, [](const ProjectData& d) { return d.remesh.rounds; }, 5,
-            "remesh.rounds 3000000000 is now 5"},
+            "Mask 1: Size \"big\" is now [1.0,1.0,1.0]"},
+        // A number beyond what its field's type holds takes the nearest value of its range too:
+        // it once kept the default, said as the nearest (remesh.relaxation 1e+30 gave 1, 1e+308 0.5).
+        {"/remesh/rounds", 3000000000u, [](const ProjectData& d) { return d.remesh.rounds; }, 100,
+            "remesh.rounds 3,000,000,000 is now 100"},
+        {"/remesh/rounds", 2e9, [](const ProjectData& d) { return d.remesh.rounds; }, 100,
+            "remesh.rounds 2,000,000,000 is now 100"},
         {"/texture/settings/blurMillimetres", 1e39,
-            [](const ProjectData& d) { return d.textureSettings.blurMillimetres; }, 0,
-            "texture.settings.blurMillimetres 1e+39 is now 0.0"},
+            [](const ProjectData& d) { return d.textureSettings.blurMillimetres; }, 100,
+            "Blur 1e+39 mm is now 100 mm"},
+        {"/remesh/relaxation", 1e308, [](const ProjectData& d) { return d.remesh.relaxation; }, 1,
+            "remesh.relaxation 1e+308 is now 1"},
+        {"/texture/settings/widthMillimetres", 3.5e38,
+            [](const ProjectData& d) { return d.textureSettings.widthMillimetres; }, 10000,
+            "Tile width 3.5e+38 mm is now 10,000 mm"},
+        {"/mask0/size", {1, 1e39, 1}, [](const ProjectData& d) { return d.masks.at(0).size.y; }, 10000,
+            "Mask 1: Size Y 1e+39 mm is now 10,000 mm"},
+        // The seamless method's parameters are held by its own table, named, and saved as in force.
+        {"/texture/settings", {{"seamlessMethod", "Cross-fade"}, {"seamlessParameters", "percent=999\n"}},
+            [](const ProjectData& d) { return ParameterInText(d.textureSettings.seamlessParameters, "percent"); }, 45,
+            "Cross-fade: Overlap (%) 999 is now 45"},
+        {"/texture/settings", {{"seamlessMethod", "Histogram blend"}, {"seamlessParameters", "patches=1e9\nseed=-5"}},
+            [](const ProjectData& d) { return ParameterInText(d.textureSettings.seamlessParameters, "seed"); }, 0,
+            "Histogram blend: Patches across the tile 1,000,000,000 is now 24; Histogram blend: Seed -5 is now 0"},
+        {"/texture/settings", {{"seamlessMethod", "Cross-fade"}, {"seamlessParameters", "percent=30"}},
+            [](const ProjectData& d) { return ParameterInText(d.textureSettings.seamlessParameters, "percent"); }, 30,
+            ""},
+        // A number no float keeps is named, not made 0 without a word.
+        {"/displacement/strengthMillimetres", 1e-50,
+            [](const ProjectData& d) { return d.displacement.strengthMillimetres; }, 0,
+            "Strength 1e-50 mm is now 0 mm"},
+        {"/exportFixes/maximumRounds", 40.5, [](const ProjectData& d) { return d.exportFixes.maximumRounds; }, 41,
+            "exportFixes.maximumRounds 40.5 is now 41"},
         // A name none of its field's names is not read either; a retired one is read as its successor.
         {"/projection/type", "Boxy", [](const ProjectData& d) { return static_cast<double>(d.projection.type); },
             static_cast<double>(mesh::ProjectionKind::Box), "projection.type \"Boxy\" is now \"box\""},
         {"/mask0/shape", "cube", [](const ProjectData& d) { return static_cast<double>(d.masks.at(0).shape); },
-            static_cast<double>(mesh::MaskShape::Box), "mask0.shape \"cube\" is now \"box\""},
+            static_cast<double>(mesh::MaskShape::Box), "Mask 1: Shape \"cube\" is now \"box\""},
         {"/texture/settings/seamlessMethod", "Offset",
             [](const ProjectData& d) { return static_cast<double>(d.textureSettings.seamlessMethod == "Unchanged"); },
             1, "texture.settings.seamlessMethod \"Offset\" is now \"Unchanged\""},
@@ -584,14 +654,14 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             "texture.image 5 is now the defaults"},
         // Values no field shows, named by their keys: each held to what the engine can use.
         {"/remesh/rounds", 2000000000, [](const ProjectData& d) { return d.remesh.rounds; }, 100,
-            "remesh.rounds 2e+09 is now 100"},
+            "remesh.rounds 2,000,000,000 is now 100"},
         {"/remesh/featureAngleDegrees", -400, [](const ProjectData& d) { return d.remesh.featureAngleDegrees; }, 0,
             "remesh.featureAngleDegrees -400 degrees is now 0 degrees"},
         {"/remesh/relaxation", 1e30, [](const ProjectData& d) { return d.remesh.relaxation; }, 1,
             "remesh.relaxation 1e+30 is now 1"},
         {"/displacement/maximumTiltDegrees", 1e9,
             [](const ProjectData& d) { return d.displacement.maximumTiltDegrees; }, 179,
-            "displacement.maximumTiltDegrees 1e+09 degrees is now 179 degrees"},
+            "displacement.maximumTiltDegrees 1,000,000,000 degrees is now 179 degrees"},
         {"/displacement/wallThresholdMillimetres", -1,
             [](const ProjectData& d) { return d.displacement.wallThresholdMillimetres; }, 0,
             "displacement.wallThresholdMillimetres -1 mm is now 0 mm"},
@@ -603,20 +673,20 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         {"/simplify/maximumValence", -5, [](const ProjectData& d) { return d.simplify.maximumValence; }, 3,
             "simplify.maximumValence -5 is now 3"},
         {"/simplify/maximumSweeps", 2000000000, [](const ProjectData& d) { return d.simplify.maximumSweeps; },
-            10000, "simplify.maximumSweeps 2e+09 is now 10000"},
+            10000, "simplify.maximumSweeps 2,000,000,000 is now 10,000"},
         {"/simplify/minimumTriangleHeightMillimetres", -1,
             [](const ProjectData& d) { return d.simplify.minimumTriangleHeightMillimetres; }, 0,
             "simplify.minimumTriangleHeightMillimetres -1 mm is now 0 mm"},
         {"/simplify/planarAngleDegrees", 1e30, [](const ProjectData& d) { return d.simplify.planarAngleDegrees; }, 90,
             "simplify.planarAngleDegrees 1e+30 degrees is now 90 degrees"},
         {"/exportFixes/maximumRounds", 2000000000, [](const ProjectData& d) { return d.exportFixes.maximumRounds; },
-            1000, "exportFixes.maximumRounds 2e+09 is now 1000"},
+            1000, "exportFixes.maximumRounds 2,000,000,000 is now 1,000"},
         {"/exportFixes/maximumMoveMillimetres", -1,
             [](const ProjectData& d) { return d.exportFixes.maximumMoveMillimetres; }, 0,
             "exportFixes.maximumMoveMillimetres -1 mm is now 0 mm"},
         {"/projection/cage/size", {0, -5, 1e30}, [](const ProjectData& d) { return d.projection.cage.size.z; }, 100000,
             "projection.cage.size[0] 0 mm is now 0.01 mm; projection.cage.size[1] -5 mm is now 0.01 mm; "
-            "projection.cage.size[2] 1e+30 mm is now 1e+05 mm"},
+            "projection.cage.size[2] 1e+30 mm is now 100,000 mm"},
         {"/projection/layer/py/image", 99, [](const ProjectData& d) { return d.projection.layers[2].image; }, 5,
             "projection.layer.py.image 99 is now 5"},
         {"/projection/layer/px/zoom", -2, [](const ProjectData& d) { return d.projection.layers[0].zoom; }, 1,
@@ -627,12 +697,12 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             [](const ProjectData& d) { return d.projection.layers[5].rotationDegrees; }, 720, ""},
         {"/projection/cylinder/seamDegrees", 1e30,
             [](const ProjectData& d) { return d.projection.cylinderSeamDegrees; }, 36000,
-            "projection.cylinder.seamDegrees 1e+30 degrees is now 36000 degrees"},
+            "projection.cylinder.seamDegrees 1e+30 degrees is now 36,000 degrees"},
         {"/texture/settings/offsetMillimetres", {1e30, -3},
             [](const ProjectData& d) { return d.textureSettings.offsetMillimetres[0]; }, 1e6,
-            "texture.settings.offsetMillimetres[0] 1e+30 mm is now 1e+06 mm"},
+            "texture.settings.offsetMillimetres[0] 1e+30 mm is now 1,000,000 mm"},
         {"/texture/settings/rotationDegrees", 1e30,
-            [](const ProjectData& d) { return d.textureSettings.rotationDegrees; }, 36000, "texture.settings.rotationDegrees 1e+30 degrees is now 36000 degrees"},
+            [](const ProjectData& d) { return d.textureSettings.rotationDegrees; }, 36000, "texture.settings.rotationDegrees 1e+30 degrees is now 36,000 degrees"},
         // A placement that is no turn leaves the part as it was loaded; a turn is kept.
         {"/part/orientation", {{"rowX", {0, 0, 0}}, {"rowY", {0, 0, 0}}, {"rowZ", {0, 0, 0}}},
             [](const ProjectData& d) { return d.partTransform.m11; }, 1,
@@ -644,7 +714,7 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             [](const ProjectData& d) { return d.partTransform.m01; }, -1, ""},
         {"/part/orientation/translation", {0, 1e30, 0},
             [](const ProjectData& d) { return d.partTransform.translation.y; }, 100000,
-            "part.orientation.translation[1] 1e+30 mm is now 1e+05 mm"},
+            "part.orientation.translation[1] 1e+30 mm is now 100,000 mm"},
     };
     TempFolder folder;
     for (const Case& c : cases) {

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TESSARY_ADDRESS_SANITIZER 1
@@ -43,7 +44,7 @@ std::string ReadError(const fs::path& path)
 
 TEST(ReadProject, SaysWhyAFileCouldNotBeReadAsAProject)
 {
-    enum class Make { Nothing, FileOnTheWay, Folder, Pipe, Sparse, Padded, Text, Locked };
+    enum class Make { Nothing, FileOnTheWay, Folder, Pipe, Sparse, Padded, Text, Deep, Locked };
     const std::string tooLarge = "the file is too large to be a project: it holds ";
     const struct {
         const char* name;
@@ -62,6 +63,8 @@ TEST(ReadProject, SaysWhyAFileCouldNotBeReadAsAProject)
         {"p.gfproj", Make::Sparse, mesh::kMaxJsonFileBytes + 1, tooLarge + "16,777,217 bytes, and a project is at most 16 MiB"},
         {"p.gfproj", Make::Padded, mesh::kMaxJsonFileBytes, "read"},
         {"p.gfproj", Make::Text, 0, "the file is not a project (it could not be read as one)"},
+        // A member nested 100,000 deep once ended the program while its value was named.
+        {"p.gfproj", Make::Deep, 0, "the file is not a project (its values are nested more than 256 deep)"},
         {"p.gfproj", Make::Locked, 0, "the file could not be opened: Permission denied"},
     };
     for (const auto& c : cases) {
@@ -82,6 +85,12 @@ TEST(ReadProject, SaysWhyAFileCouldNotBeReadAsAProject)
             test::WriteAllText(path, std::string(kProjectHead).append("}").append(c.size ? c.size - 67 : 0, ' '));
         if (c.make == Make::Text)
             test::WriteAllText(path, "{ not json");
+        if (c.make == Make::Deep) {
+            const std::size_t depth = 100000;
+            std::string text = kProjectHead;
+            text += R"(, "remesh": {"rounds": )" + std::string(depth, '[') + std::string(depth, ']') + "}}";
+            test::WriteAllText(path, text);
+        }
         if (c.size != 0) {
             ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(c.size)), 0);
         }
@@ -166,18 +175,20 @@ TEST(ReadProject, RunningOutOfMemoryIsAnAnswerNotAnAbort)
     std::string objectOfLists = "{";
     for (int i = 0; i < 7000; ++i)
         objectOfLists.append("\"k").append(std::to_string(i)).append("\": ").append(list);
-    const std::pair<const char*, std::string> cases[] = {
-        {"a long flat list", Repeated("[", "0,", 7000000, "0]")},
-        {"an object of lists", objectOfLists.append("\"z\": 0}")},
-        {"many short lists", Repeated("[", Repeated("[", "0,", 100, "0],"), 40000, "0]")},
-        {"deep nesting", Repeated("", "[", 6000000, std::string(6000000, ']'))},
+    const std::string tooDeep = "the file is not a project (its values are nested more than 256 deep)";
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        {"a long flat list", Repeated("[", "0,", 7000000, "0]"), kProjectMemoryError},
+        {"an object of lists", objectOfLists.append("\"z\": 0}"), kProjectMemoryError},
+        {"many short lists", Repeated("[", Repeated("[", "0,", 100, "0],"), 40000, "0]"), kProjectMemoryError},
+        // Refused for its depth before it can take the memory.
+        {"deep nesting", Repeated("", "[", 6000000, std::string(6000000, ']')), tooDeep},
     };
     TempFolder folder;
-    for (const auto& [name, value] : cases) {
+    for (const auto& [name, value, answer] : cases) {
         SCOPED_TRACE(name);
         test::WriteAllText(folder / "p.gfproj", std::string(kProjectHead).append(", \"x\": ").append(value).append("}"));
         ASSERT_LE(fs::file_size(folder / "p.gfproj"), mesh::kMaxJsonFileBytes);
-        EXPECT_EQ(ReadWithin(folder / "p.gfproj", std::uint64_t{48} << 20), kProjectMemoryError);
+        EXPECT_EQ(ReadWithin(folder / "p.gfproj", std::uint64_t{48} << 20), answer);
     }
 }
 

@@ -148,6 +148,8 @@ TEST(LibraryLists, OneThatDoesNotReadIsLeftAsItWas)
         {"not JSON", "{\"images\": [\"/img/b.png\""},
         {"no list", "{\"pictures\": []}"},
         {"too large", std::string(17u << 20, ' ')},
+        // Written back whole, a member nested this deep ended the program.
+        {"nested too deep", std::string("{\"images\": [], \"x\": ").append(100000, '[').append(100000, ']').append("}")},
     };
     for (const char* file : {"custom/images.json", "custom/seams.json"}) {
         for (const auto& [what, bytes] : damaged) {

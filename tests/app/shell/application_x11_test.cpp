@@ -41,6 +41,7 @@
 #include "app/shell/view_placeholder.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/textures/procedural_registry.h"
+#include "platform/shown_text.h"
 #include "tests/support/non_regular_files.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wx/wx_test_pump.h"
@@ -626,12 +627,20 @@ TEST(Program, TheLogsSaveAsNeverReplacesAnOpenFileOrAPreset) {
   }
 }
 
+// Whether a text holds a character that acts rather than shows (platform::IsActingCharacter).
+bool HoldsActingCharacter(const std::wstring& text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](wchar_t c) { return platform::IsActingCharacter(static_cast<char32_t>(c)); });
+}
+
 // Names in any script and in bytes that are not UTF-8, as a person meets them: the profile
 // under such a home folder, a dropped part and a dropped file left alone, Save Project to such
 // a name, and the recent-file list that opens the project again. Every log line stays text a
-// window can show.
+// window can show; a name holding an escape or a line feed shows them written out, in the
+// log, the title bar, the recent-file list and the questions, never raw.
 TEST(Program, NamesInAnyBytesOpenSaveAndComeBackThroughTheRecentList) {
-  const std::string names[] = {"\xC3\x9C" "bung", "\xE9\x83\xA8\xE5\x93\x81", "\xF0\x9F\xA7\xB1", "part\xFF"};
+  const std::string names[] = {"\xC3\x9C" "bung", "\xE9\x83\xA8\xE5\x93\x81", "\xF0\x9F\xA7\xB1", "part\xFF",
+                               "evil\x1B[31mred", "two\nlines\t&"};
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
     Program program(false, name + " home");
@@ -654,6 +663,8 @@ TEST(Program, NamesInAnyBytesOpenSaveAndComeBackThroughTheRecentList) {
     program.SendMenu(menu_ids::kSaveProject);
     EXPECT_TRUE(std::filesystem::exists(project));
     EXPECT_EQ(program.Document().GetTitle(), PathToDisplay(project.filename()));
+    EXPECT_EQ(frame.GetTitle().ToStdWstring(), PathToDisplay(project.filename()) + L" - Tessary");
+    EXPECT_TRUE(LogHas(frame, L"Opening " + PathToDisplay(part)));
 
     program.SendMenu(menu_ids::kTestCube);
     if (program.Document().IsModified()) program.Prompter().ExpectMessage(MessageAnswer::No);
@@ -666,9 +677,14 @@ TEST(Program, NamesInAnyBytesOpenSaveAndComeBackThroughTheRecentList) {
     wxMenu* recentMenu = frame.RecentFilesMenu();
     ASSERT_NE(recentMenu, nullptr);
     ASSERT_GE(recentMenu->GetMenuItemCount(), 2u);
-    for (const wxMenuItem* item : recentMenu->GetMenuItems())
+    for (const wxMenuItem* item : recentMenu->GetMenuItems()) {
       EXPECT_TRUE(item->GetItemLabelText().AfterFirst(' ').StartsWith(program.Folder().Path().string()))
           << item->GetItemLabelText();
+      EXPECT_FALSE(HoldsActingCharacter(item->GetItemLabel().ToStdWstring())) << item->GetItemLabel();
+    }
+    std::wstring label = L"&1 ";
+    for (const wchar_t c : PathToDisplay(project)) label += c == L'&' ? L"&&" : std::wstring(1, c);
+    EXPECT_EQ(recentMenu->GetLabel(wxID_FILE1).ToStdWstring(), label);
     EXPECT_EQ(program.Prompter().UnexpectedQuestions(), 0);
     EXPECT_TRUE(std::filesystem::exists(program.Home() / "config" / "Brookvane" / "Tessary.conf"));
 
@@ -679,7 +695,10 @@ TEST(Program, NamesInAnyBytesOpenSaveAndComeBackThroughTheRecentList) {
     EXPECT_EQ(program.Prompter().Messages().back().text,
               L"Save the changes to " + PathToDisplay(project.filename()) + L"?");
     EXPECT_FALSE(program.Document().HasPart());
-    for (const std::wstring& line : LogLines(frame)) EXPECT_EQ(DisplayText(line), line);
+    for (const std::wstring& line : LogLines(frame)) {
+      EXPECT_EQ(DisplayText(line), line);
+      EXPECT_FALSE(HoldsActingCharacter(line)) << WideToUtf8(line);
+    }
   }
 }
 

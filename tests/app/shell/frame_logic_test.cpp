@@ -261,6 +261,7 @@ TEST(LogFileRefusal, TheLogNeverReplacesAnOpenFileOrOneNamedAsAnother) {
   const OpenDocumentFiles open{folder / "part.stl", folder / "project.gfproj", folder / "texture",
                                {folder / "Rock.gfpreset"}, program};
   const std::wstring kept = L", which the log never replaces";
+  const std::wstring cache = (folder / "cache").wstring();
   const std::pair<std::filesystem::path, std::wstring> cases[] = {
       {folder / "part.stl", L"it is the part the program has open" + kept},
       {folder / "." / "same project", L"it is the project the program has open" + kept},
@@ -281,14 +282,15 @@ TEST(LogFileRefusal, TheLogNeverReplacesAnOpenFileOrOneNamedAsAnother) {
       {folder / "bin" / "tessary", L"it is one of the program's own files" + kept},
       {folder / "share" / "applications" / "tessary.desktop", L"it is one of the program's own files" + kept},
       {folder / "share" / "icons" / "hicolor" / "128x128" / "apps" / "tessary.png", L"it is one of the program's own files" + kept},
-      {folder / "cache" / "index.dat", L"it is one of the program's own files" + kept},
-      {folder / "cache" / "almost.txt", L"it is one of the program's own files" + kept},
+      // A file in the program's folders is said as it is: it may be the user's own notes.
+      {folder / "cache" / "index.dat", L"it is a file in the program's own folder " + cache + kept},
+      {folder / "cache" / "almost.txt", L"it is a file in the program's own folder " + cache + kept},
       {folder / "lib" / "custom" / "images.json", L"it is one of the program's own files" + kept},
-      {folder / "page notes", L"it is one of the program's own files" + kept},
-      {folder / "cache" / "old.txt", L"it is one of the program's own files" + kept},
-      {folder / "cache" / "long.txt", L"it is one of the program's own files" + kept},
-      {folder / "cache" / "edited.txt", L"it is one of the program's own files" + kept},
-      {folder / "cache" / "copied.txt", L"it is one of the program's own files" + kept},
+      {folder / "page notes", L"it is another name of a file in the program's own folders" + kept},
+      {folder / "cache" / "old.txt", L"it is a file in the program's own folder " + cache + kept},
+      {folder / "cache" / "long.txt", L"it is a file in the program's own folder " + cache + kept},
+      {folder / "cache" / "edited.txt", L"it is a file in the program's own folder " + cache + kept},
+      {folder / "cache" / "copied.txt", L"it is a file in the program's own folder " + cache + kept},
       {folder / "cache" / "written.txt", L""},
       {folder / "to written log", L""},
       {folder / "cache" / "new.txt", L""},

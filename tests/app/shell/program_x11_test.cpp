@@ -2,6 +2,10 @@
 // with its own HOME and XDG_CONFIG_HOME, stopped by SIGTERM as a desktop session stops it.
 #include <gtest/gtest.h>
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -74,6 +78,7 @@ public:
     }
   }
   bool Started() const { return started_; }
+  pid_t Pid() const { return pid_; }
   void Terminate() { kill(pid_, SIGTERM); }
   // The exit status once the process ended within the cap; -1 when it did not end or died by a
   // signal.
@@ -230,7 +235,8 @@ TEST(ProgramProcess, OnlyALogTheProgramWroteIsReplacedInItsFolders) {
     struct stat info {};
     return ::stat(file.c_str(), &info) == 0 ? info.st_ino : ino_t{0};
   };
-  const std::string ownFile = "it is one of the program's own files";
+  // Said as it is: the user's notes are no file of the program's, but they lie in its folder.
+  const std::string ownFile = "it is a file in the program's own folder " + settings.string();
   const struct {
     const char* name;
     std::filesystem::path target;
@@ -265,6 +271,219 @@ TEST(ProgramProcess, OnlyALogTheProgramWroteIsReplacedInItsFolders) {
       EXPECT_TRUE(ReadText(run.target) == before);
     }
   }
+}
+
+// The desktop as a person uses it, through the test's own connection to the display: the
+// windows a program shows (the window manager's list of them, by the program's process id),
+// one of them brought to the front as a click on a task bar does, and keys typed on the
+// keyboard (the XTest extension). Xlib and XTest are looked up at run time: the program's
+// toolkit loads Xlib, and XTest's headers are not needed.
+class Desktop {
+public:
+  Desktop() {
+    xtest_ = dlopen("libXtst.so.6", RTLD_NOW | RTLD_GLOBAL);
+    if (xtest_ == nullptr) return;
+    Load(open_, "XOpenDisplay");
+    Load(close_, "XCloseDisplay");
+    Load(sync_, "XSync");
+    Load(root_, "XDefaultRootWindow");
+    Load(atom_, "XInternAtom");
+    Load(property_, "XGetWindowProperty");
+    Load(free_, "XFree");
+    Load(send_, "XSendEvent");
+    Load(keycode_, "XKeysymToKeycode");
+    Load(key_, "XTestFakeKeyEvent");
+    if (loaded_) display_ = open_(nullptr);
+  }
+  ~Desktop() {
+    if (display_ != nullptr) close_(display_);
+    if (xtest_ != nullptr) dlclose(xtest_);
+  }
+  Desktop(const Desktop&) = delete;
+  Desktop& operator=(const Desktop&) = delete;
+
+  bool Ready() const { return display_ != nullptr; }
+
+  // The windows the window manager shows for the process, in the order it lists them.
+  std::vector<Window> WindowsOf(pid_t pid) {
+    std::vector<Window> windows;
+    for (const unsigned long window : Property(root_(display_), "_NET_CLIENT_LIST", XA_WINDOW))
+      if (const std::vector<unsigned long> owner = Property(window, "_NET_WM_PID", XA_CARDINAL);
+          owner.size() == 1 && static_cast<pid_t>(owner[0]) == pid)
+        windows.push_back(window);
+    return windows;
+  }
+
+  // Brings the window to the front with the keyboard, and waits until the window manager says
+  // it has it.
+  bool Activate(Window window) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = atom_(display_, "_NET_ACTIVE_WINDOW", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 2;  // asked for by the user, as a task bar asks
+    send_(display_, root_(display_), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    sync_(display_, False);
+    return WaitFor([&] {
+      const std::vector<unsigned long> active = Property(root_(display_), "_NET_ACTIVE_WINDOW", XA_WINDOW);
+      return active.size() == 1 && active[0] == window;
+    }, 30s);
+  }
+
+  // Presses the keys in order and lets them go in reverse, as a shortcut is typed.
+  void Type(std::initializer_list<KeySym> keys) {
+    for (const KeySym key : keys) key_(display_, keycode_(display_, key), True, 0);
+    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) key_(display_, keycode_(display_, *key), False, 0);
+    sync_(display_, False);
+  }
+
+private:
+  template <typename Function>
+  void Load(Function& function, const char* name) {
+    function = reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
+    loaded_ = loaded_ && function != nullptr;
+  }
+
+  std::vector<unsigned long> Property(Window window, const char* name, Atom type) {
+    Atom actualType = 0;
+    int format = 0;
+    unsigned long count = 0, left = 0;
+    unsigned char* data = nullptr;
+    std::vector<unsigned long> values;
+    if (property_(display_, window, atom_(display_, name, False), 0, 1024, False, type, &actualType, &format, &count,
+                  &left, &data) == Success &&
+        data != nullptr && format == 32)
+      values.assign(reinterpret_cast<unsigned long*>(data), reinterpret_cast<unsigned long*>(data) + count);
+    if (data != nullptr) free_(data);
+    return values;
+  }
+
+  void* xtest_ = nullptr;
+  bool loaded_ = true;
+  Display* display_ = nullptr;
+  Display* (*open_)(const char*) = nullptr;
+  int (*close_)(Display*) = nullptr;
+  int (*sync_)(Display*, Bool) = nullptr;
+  Window (*root_)(Display*) = nullptr;
+  Atom (*atom_)(Display*, const char*, Bool) = nullptr;
+  int (*property_)(Display*, Window, Atom, long, long, Bool, Atom, Atom*, int*, unsigned long*, unsigned long*,
+                   unsigned char**) = nullptr;
+  int (*free_)(void*) = nullptr;
+  Status (*send_)(Display*, Window, Bool, long, XEvent*) = nullptr;
+  KeyCode (*keycode_)(Display*, KeySym) = nullptr;
+  int (*key_)(Display*, unsigned, Bool, unsigned long) = nullptr;
+};
+
+// A window manager for a test that needs one (keyboard focus, a list of windows); the test is
+// skipped where none is installed.
+class WindowManager {
+public:
+  WindowManager() {
+    const char* openbox = "/usr/bin/openbox";
+    if (access(openbox, X_OK) != 0) return;
+    char* args[] = {const_cast<char*>(openbox), nullptr};
+    started_ = posix_spawn(&pid_, openbox, nullptr, nullptr, args, environ) == 0;
+    if (started_) std::this_thread::sleep_for(1s);  // lets it take the display before a program maps
+  }
+  ~WindowManager() {
+    if (!started_) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  bool Started() const { return started_; }
+
+private:
+  pid_t pid_ = 0;
+  bool started_ = false;
+};
+
+ino_t InodeOf(const std::filesystem::path& file) {
+  struct stat info {};
+  return ::stat(file.c_str(), &info) == 0 ? info.st_ino : ino_t{0};
+}
+
+// Two windows on one project: A opens it; B opens it through a link to it, saves it (Save
+// Project, Ctrl+Shift+S) and quits; then A's Save Project said "Project saved" and replaced B's
+// work without a word. A now asks first: No (Alt+N) keeps B's file as B left it, Yes (Alt+Y)
+// writes A's project over it.
+TEST(ProgramProcess, SaveProjectAsksBeforeReplacingWhatAnotherWindowSaved) {
+  const struct {
+    const char* name;
+    KeySym answer;
+    bool replaced;
+  } cases[] = {{"No", XK_n, false}, {"Yes", XK_y, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WindowManager manager;
+    if (!manager.Started()) GTEST_SKIP() << "no window manager to start";
+    Desktop desktop;
+    ASSERT_TRUE(desktop.Ready()) << "no XTest on this display";
+    grainforge::test::TempFolder folder;
+    const std::filesystem::path project = folder.Path() / "job.gfproj", link = folder.Path() / "link.gfproj";
+    std::ofstream(project) << "{\"application\": \"Grainforge project\", \"version\": 1, "
+                              "\"part\": {\"testShape\": \"cube\"}}\n";
+    std::filesystem::create_symlink(project, link);
+    const std::filesystem::path logA = folder.Path() / "a.txt", logB = folder.Path() / "b.txt";
+    const auto shown = [&](const ProgramProcess& program, const std::filesystem::path& log, std::size_t windows) {
+      return WaitFor([&] { return std::filesystem::exists(log) && desktop.WindowsOf(program.Pid()).size() == windows; },
+                     60s);
+    };
+
+    ProgramProcess a(folder, {"--log-file", logA.string(), project.string()});
+    ASSERT_TRUE(a.Started());
+    ASSERT_TRUE(shown(a, logA, 1)) << "A did not start";
+    {
+      ProgramProcess b(folder, {"--log-file", logB.string(), link.string()});
+      ASSERT_TRUE(b.Started());
+      ASSERT_TRUE(shown(b, logB, 1)) << "B did not start";
+      const ino_t opened = InodeOf(project);
+      ASSERT_TRUE(desktop.Activate(desktop.WindowsOf(b.Pid()).front()));
+      desktop.Type({XK_Control_L, XK_Shift_L, XK_s});
+      ASSERT_TRUE(WaitFor([&] { return InodeOf(project) != opened; }, 60s)) << "B did not save";
+      b.Terminate();
+      EXPECT_EQ(b.WaitForExit(60s), 0);
+    }
+    const ino_t savedByB = InodeOf(project);
+    const std::string textOfB = ReadText(project);
+    EXPECT_NE(ReadText(logB).find("Project saved: " + link.string()), std::string::npos) << ReadText(logB);
+
+    ASSERT_TRUE(desktop.Activate(desktop.WindowsOf(a.Pid()).front()));
+    desktop.Type({XK_Control_L, XK_Shift_L, XK_s});
+    ASSERT_TRUE(WaitFor([&] { return desktop.WindowsOf(a.Pid()).size() == 2; }, 60s)) << "A asked nothing";
+    ASSERT_TRUE(desktop.Activate(desktop.WindowsOf(a.Pid()).back()));
+    desktop.Type({XK_Alt_L, c.answer});
+    EXPECT_TRUE(WaitFor([&] { return desktop.WindowsOf(a.Pid()).size() == 1; }, 60s)) << "the question stayed";
+    // The answer is acted on before the signal is taken up: whatever A wrote is there once it ended.
+    a.Terminate();
+    EXPECT_EQ(a.WaitForExit(60s), 0);
+    EXPECT_EQ(InodeOf(project) != savedByB, c.replaced);
+
+    const std::string said = ReadText(logA);
+    EXPECT_EQ(said.find("Project saved: " + project.string()) != std::string::npos, c.replaced) << said;
+    EXPECT_EQ(said.find("Project not saved: " + project.string() + " was changed on disk") != std::string::npos,
+              !c.replaced) << said;
+    if (!c.replaced) {
+      EXPECT_EQ(ReadText(project), textOfB);
+    }
+  }
+}
+
+// A project given on the command line whose member is nested 100,000 deep ended the program
+// with a segmentation fault while the member was named; it is refused with its reason, and the
+// program runs on and ends cleanly.
+TEST(ProgramProcess, AProjectNestedDeeperThanAnyIsRefusedNotACrash) {
+  grainforge::test::TempFolder folder;
+  const std::filesystem::path project = folder.Path() / "deep.gfproj", log = folder.Path() / "log.txt";
+  const std::size_t depth = 100000;
+  std::ofstream(project) << R"({"application": "Grainforge project", "part": {"testShape": "cube"}, "remesh": {"rounds": )"
+                         << std::string(depth, '[') << std::string(depth, ']') << "}}";
+  ProgramProcess program(folder, {"--log-file", log.string(), project.string()});
+  ASSERT_TRUE(program.Started());
+  const std::string refused = "Project not opened: the file is not a project (its values are nested more than 256 deep)";
+  EXPECT_TRUE(WaitFor([&] { return ReadText(log).find(refused) != std::string::npos; }, 60s)) << ReadText(log);
+  program.Terminate();
+  EXPECT_EQ(program.WaitForExit(60s), 0);
 }
 
 // Under a window manager the window used to be mapped at a few pixels while the manager's frame

@@ -41,11 +41,11 @@ TEST(FolderRememberingPrompter, OpensWhereThatKindOfFileWasLastChosenOrSaved) {
   ScriptedPrompter inner;
   std::filesystem::path partFolder;
   // The files as the stamper sees them; a write gives the file a new stamp.
-  std::map<std::filesystem::path, FileStamp> disk = {{"/shared/old.stl", {true, 84, 1}},
-                                                     {"/shared/kept.gfproj", {true, 900, 1}}};
+  std::map<std::filesystem::path, platform::FileStamp> disk = {{"/shared/old.stl", {1, 1, 84, 1}},
+                                                               {"/shared/kept.gfproj", {1, 2, 900, 1}}};
   FolderRememberingPrompter prompter(
       inner, [&partFolder] { return partFolder; }, "/home/user",
-      [&disk](const std::filesystem::path& file) { return disk.count(file) ? disk[file] : FileStamp{}; });
+      [&disk](const std::filesystem::path& file) { return disk.count(file) ? FileLeft(disk[file]) : std::nullopt; });
   struct Step {
     bool save;
     FileFilter filter;
@@ -85,8 +85,8 @@ TEST(FolderRememberingPrompter, OpensWhereThatKindOfFileWasLastChosenOrSaved) {
     ASSERT_FALSE(inner.FilePrompts().empty());
     EXPECT_EQ(inner.FilePrompts().back().folder, step.expectedFolder) << inner.FilePrompts().size();
     if (step.written && chosen) {
-      FileStamp& stamp = disk[*chosen];
-      stamp = {true, stamp.size + 1, stamp.modified + 1};
+      platform::FileStamp& stamp = disk[*chosen];
+      stamp = {1, stamp.inode + 100, stamp.size + 1, stamp.modifiedNanoseconds + 1};
     }
   }
   EXPECT_EQ(inner.UnexpectedQuestions(), 0);

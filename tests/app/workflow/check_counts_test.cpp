@@ -5,7 +5,9 @@
 #include "app/workflow/dialogs/export_check.h"
 #include "tests/app/document/document_fixture.h"
 
+#include "engine/mesh/test_shapes.h"
 #include "engine/textures/procedural_registry.h"
+#include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
 
@@ -69,6 +71,50 @@ TEST(CheckCountsTest, SameMeshSameCountsAndAChangedMeshIsNamed) {
         EXPECT_FALSE(std::regex_search(report.substr(0, at), std::regex(fix)) && Number(report.substr(at), again) != 0)
             << report;
     }
+  }
+}
+
+// What Repair's box says the Save STL check does with the triangles passing through others is
+// what the check then leaves: all parted, or so many staying, named for where they lie. It once
+// said "Save STL mends those" of overlapping bodies the check leaves as they are.
+TEST(CheckCountsTest, RepairSaysHowManyCrossingsTheCheckLeaves) {
+  mesh::TriangleMesh dragged = mesh::MakeTestSphere(10);  // a vertex dragged across its neighbour
+  const mesh::VertexAdjacency adjacency = mesh::BuildVertexAdjacency(dragged);
+  const mesh::Vec3 to = dragged.vertices[adjacency.neighbours[adjacency.neighbourOffsets[2000]]].position;
+  dragged.vertices[2000].position += (to - dragged.vertices[2000].position) * 1.5f;
+  const mesh::TriangleMesh cubes =
+      test::Combined(mesh::MakeTestCube(10), test::Translated(mesh::MakeTestCube(10), {5, 5, 5}));
+  mesh::TriangleMesh spiked = test::MakeGridTopBox(8, 10.0f);  // a top vertex pushed through the bottom
+  spiked.vertices[4 * 9 + 4].position.z = -5.0f;
+  const struct {
+    const char* what;
+    mesh::TriangleMesh part;
+    const char* says;
+  } cases[] = {
+      {"a dragged vertex", dragged, "parts them all."},
+      {"overlapping cubes", cubes, "where bodies overlap or touch"},
+      {"both", test::Combined(dragged, test::Translated(cubes, {30, 0, 0})), "where bodies overlap or touch"},
+      {"a spike through the bottom", spiked, "through their own body"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::DocumentFixture f;
+    f.doc->InstallGeneratedPart(c.part, "Part", L"Part", "Part.");
+    f.host.answers = {PromptAnswer::yes};
+    f.doc->OnMeshRepair();
+    const std::string box = WideToUtf8(f.host.information.back().first);
+    ASSERT_NE(box.find(c.says), std::string::npos) << box;
+    const std::uint64_t promised = Number(box, R"(([\d,]+) that stays?)");
+    std::string report;
+    f.host.exportDialog = [&](const ExportDialogRequest& r) -> std::optional<ExportDialogResult> {
+      ExportCheckShared shared;
+      (void)RunExportCheck({*r.mesh, r.weldTolerance, {r.cleanup, r.fixes}, r.bodies, r.check}, shared, {});
+      report = shared.outcome.report;
+      return std::nullopt;
+    };
+    CGrainforgeDoc::ExportPlan plan;
+    (void)f.doc->PrepareExport(plan);
+    EXPECT_EQ(Number(report, R"(([\d,]+) triangles passing through others)"), promised) << box << "\n" << report;
   }
 }
 

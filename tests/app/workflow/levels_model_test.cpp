@@ -189,6 +189,12 @@ TEST(LevelsTexts, RefusedTextsAreFlaggedAndTheFirstSaid) {
   EXPECT_LT(held.values.blackLevel, held.values.whiteLevel);
   EXPECT_EQ(held.firstRefused, -1);
   EXPECT_EQ(held.note, L"White must stay above black. It is now 154.");
+  // The texts shown are taken back as they stand: a gamma of 0.1 shows 10.00, past what the edit
+  // takes, and a black of 0.3 shows 77, which is not 0.3.
+  const LevelsValues shown{0.3f, 1.0f, 0.1f, 0.0f, 1.0f};
+  const LevelsReading back = ReadLevelsEdits(FormatLevelsTexts(shown), shown);
+  EXPECT_EQ(back.firstRefused, -1);
+  EXPECT_EQ(back.values, shown);
 }
 
 TEST(LevelsTexts, ShownAsWholeStepsAndReciprocalGamma) {

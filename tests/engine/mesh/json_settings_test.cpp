@@ -216,7 +216,7 @@ TEST(LoadJsonFile, GoodFilesLoadWithOrWithoutMarkAndDamagedOnesGiveAnEmptyView)
     EXPECT_TRUE(LoadJsonFile(folder / "pipe.json").IsEmpty());  // refused, not waited on
 }
 
-TEST(LoadJsonFile, HugeFileIsRefusedBeforeReadingAndDeepNestingLoads)
+TEST(LoadJsonFile, HugeFileIsRefusedBeforeReadingAndDeepNestingIsRefusedWhileParsed)
 {
     TempFolder folder;
     // Sparse: the size is there without the disk space. Reading it would need 2 GiB.
@@ -226,34 +226,53 @@ TEST(LoadJsonFile, HugeFileIsRefusedBeforeReadingAndDeepNestingLoads)
         ASSERT_EQ(::truncate(path.c_str(), size), 0);
         EXPECT_TRUE(LoadJsonFile(path).IsEmpty());
     }
-    // Without exhausting the stack.
-    const int depth = 200000;
-    WriteAllText(folder / "deep.json", std::string(depth, '[') + std::string(depth, ']'));
-    EXPECT_TRUE(LoadJsonFile(folder / "deep.json").IsArray());
+    // Nesting up to the limit loads; deeper is refused as parsed, before any walk of the library
+    // (writing, comparing, copying: each a recursion) could exhaust the stack.
+    const std::pair<std::size_t, JsonLoadStatus> depths[] = {{kMaxJsonDepth, JsonLoadStatus::Ok},
+        {kMaxJsonDepth + 1, JsonLoadStatus::TooDeep}, {200000, JsonLoadStatus::TooDeep}};
+    for (const auto& [depth, status] : depths) {
+        SCOPED_TRACE(depth);
+        WriteAllText(folder / "deep.json", "{\"a\": " + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}");
+        const JsonLoadResult load = LoadJsonFileWithStatus(folder / "deep.json");
+        EXPECT_EQ(load.status, status);
+        EXPECT_EQ(LoadJsonFile(folder / "deep.json").IsObject(), status == JsonLoadStatus::Ok);
+    }
 }
 
 // The readers build documents their own way (so that running out of memory never leaves one
 // to the library's destructor); what they build must be what the library's parser gives,
-// member order and repeated keys (first place, last value) included.
+// member order and repeated keys (first place, last value) included. Each repeated key is
+// recorded with where it is, its first value dropped and its last kept: the first was dropped
+// without a word.
 TEST(ParseJsonBytes, BuildsWhatTheLibrarysParserBuilds)
 {
     std::string manyRepeats = "{";
     for (int key = 0; key < 120; ++key)
         manyRepeats.append("\"k").append(std::to_string(key * 7 % 40)).append("\": [").append(std::to_string(key)).append("],");
-    const std::string texts[] = {
-        R"({"a": 1, "b": 2, "a": 3})",
-        R"({"": 1, "z": {"": [], "": {"q": -2.5e3}}, "": [true, null, "s"]})",
-        R"([{"k": 1, "k": {"k": [[], {}, [[1]]]}}, 18446744073709551615, -9223372036854775808, 0.1])",
-        R"({"\u00e9": "\ud83d\ude00", "\u00e9": "e"})",
-        manyRepeats.append(R"("k3": {"k3": 1, "k3": {"x": [{}]}}})"),
-        "  \"text\" ",
-        "12",
+    const std::pair<std::string, std::string> texts[] = {
+        {R"({"a": 1, "b": 2, "a": 3})", "a 1 3 2"},
+        {R"({"": 1, "z": {"": [], "": {"q": -2.5e3}}, "": [true, null, "s"]})", "z. [] {\"q\":-2500.0} 2;  1 [true,null,\"s\"] 2"},
+        {R"([{"k": 1, "k": {"k": [[], {}, [[1]]]}}, 18446744073709551615, -9223372036854775808, 0.1])",
+            "[0].k 1 {\"k\":[[],{},[[1]]]} 2"},
+        {R"({"\u00e9": "\ud83d\ude00", "\u00e9": "e"})", "\u00e9 \"\U0001F600\" \"e\" 2"},
+        {manyRepeats.append(R"("k3": {"k3": 1, "k3": {"x": [{}]}}})"),
+            "k3.k3 1 {\"x\":[{}]} 2; k0 [0] [80] 3; k7 [1] [81] 3; k14 [2] [82] 3; k21 [3] [83] 3; "
+            "k28 [4] [84] 3; k35 [5] [85] 3; k2 [6] [86] 3; and 33 more"},
+        {"  \"text\" ", ""},
+        {"12", ""},
     };
-    for (const std::string& text : texts) {
+    for (const auto& [text, repeats] : texts) {
         for (const std::string& bytes : {text, WithMark(text)}) {
             const JsonLoadResult parsed = ParseJsonBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
             ASSERT_EQ(parsed.status, JsonLoadStatus::Ok) << text;
             EXPECT_EQ(parsed.view.value->dump(), JsonValue::parse(text).dump()) << text;
+            std::string said;
+            for (const JsonRepeatedMember& member : parsed.repeated)
+                said += (said.empty() ? "" : "; ") + member.key + " " + member.dropped + " " + member.kept + " " +
+                    std::to_string(member.times);
+            if (parsed.repeatedCount > parsed.repeated.size())
+                said += "; and " + std::to_string(parsed.repeatedCount - parsed.repeated.size()) + " more";
+            EXPECT_EQ(said, repeats) << text;
         }
     }
 }

@@ -189,6 +189,14 @@ TEST(ValidateMesh, OpenAndNonManifoldEdges)
     EXPECT_EQ(std::tuple(fan.verdict, fan.nonManifoldEdgeSegments, fan.problems.at(0)),
               std::tuple(Verdict::Unsuitable, std::vector<Vec3>{{0, 0, 0}, {1, 0, 0}},
                          "1 edge is shared by more than two triangles."));
+
+    // Unasked, the note states Repair's rule; it once promised to split edges Repair leaves
+    // (how many it leaves is the document's forecast, DocumentJobsTest).
+    const ValidationReport wall = Validate(test::MakeBoxWithInnerWall());
+    EXPECT_EQ(std::tuple(wall.problems.at(0), wall.notes.at(0).substr(109)),
+              std::tuple("4 edges are shared by more than two triangles.",
+                         "Repair splits those where solids touch along an edge and the split leaves the surface "
+                         "closed; what it leaves needs fixing in the modelling tool."));
 }
 
 TEST(ValidateMesh, DegenerateSliverAndDuplicateTriangles)

@@ -158,15 +158,22 @@ TEST(ParseStl, RefusesBadInputWithTheExactTexts)
          "holds."},
         {"NUL before \"solid\"", withNul(cubeText, 0), StlFormat::Ascii, nulOnLine(1)},
         {"NUL inside \"solid\"", withNul(cubeText, 2), StlFormat::Ascii, nulOnLine(1)},
-        {"NUL in the solid's name", withNul(cubeText, 8), StlFormat::Ascii, nulOnLine(1)},
         {"NUL inside the first \"facet\"", withNul(cubeText, 13), StlFormat::Ascii, nulOnLine(2)},
+        // Past a facet's three normal numbers the words are read again: "outer" is a keyword.
+        {"NUL inside \"outer\" after a normal", withNul(cubeText, cubeText.find("outer") + 2), StlFormat::Ascii,
+         nulOnLine(3)},
         {"NUL at byte 50, inside \"vertex\"", withNul(cubeText, 50), StlFormat::Ascii, nulOnLine(4)},
         {"NUL at byte 56, inside a number", withNul(cubeText, 56), StlFormat::Ascii, nulOnLine(4)},
         {"NUL where a binary file holds its count", withNul(cubeText, 81), StlFormat::Ascii, nulOnLine(4)},
+        // Named at the byte in a word the reader reads, not at one in the solid's name before it.
+        {"0x01 in the name, NUL where a binary file holds its count",
+         ToBytes(std::string(cubeText).insert(81, 1, '\0').insert(8, "\x01")), StlFormat::Ascii, nulOnLine(4)},
         {"NUL past the first 4 KB", withNul(fourCubes, 3 * cubeText.size() + 50), StlFormat::Ascii,
          nulOnLine(3 * cubeLines + 4)},
         {"a coordinate with bytes past ASCII", ToBytes("solid x\nvertex 1\xff\xc2\x85\xc3\xa9 0 0\n"), StlFormat::Ascii,
-         "A vertex coordinate could not be read as a number: '1\\xFF\\xC2\\x85\xc3\xa9'."},
+         "A vertex coordinate on line 2 could not be read as a number: '1\\xFF\\xC2\\x85\xc3\xa9'."},
+        {"a word for a coordinate", ToBytes("solid x\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex blah 0 0\n"),
+         StlFormat::Ascii, "A vertex coordinate on line 5 could not be read as a number: 'blah'."},
         {"binary count 0", BinaryStl({}), StlFormat::Binary, "The file contains no triangles."},
         {"ascii without facets", ToBytes("solid x\nendsolid x\n"), StlFormat::Ascii, "The file contains no triangles."},
         {"vertex with two numbers", ToBytes("solid x\nfacet\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1"), StlFormat::Ascii,
@@ -223,7 +230,7 @@ TEST(ParseStl, AsciiSolidKeywordInAnyCaseAfterBlankLines)
     }
 }
 
-TEST(ParseStl, AsciiCubeFollowedByAControlByteIsNotTakenForBinary)
+TEST(ParseStl, ControlBytesInSkippedWordsOrAfterTheTextAreNoDamage)
 {
     // Older programs end a text file with the DOS end-of-file mark, 0x1A; others pad with NULs.
     const std::string cube = AsciiStl(CubeCorners(20.0f));
@@ -233,7 +240,19 @@ TEST(ParseStl, AsciiCubeFollowedByAControlByteIsNotTakenForBinary)
     const std::string unended = cube.substr(0, cube.rfind("endsolid"));
     const std::string garbage = std::string("\x1a") + "vertex \x01\x02 1e99\xff\n";
     const std::string ignored = "The file contains 18 bytes of other data after \"endsolid\". They were ignored.";
+    // The words the reader skips are skipped whatever bytes they hold: the solid's name and a
+    // facet's normal, also where the detection looks for binary bytes (from byte 80 on).
+    const auto at = [&](std::size_t place, const std::string& bytes) { return std::string(cube).insert(place, bytes); };
+    const std::size_t secondNormal = cube.find("normal", cube.find("normal") + 1) + 7;
     const struct { const char* name; std::string text; std::vector<std::string> warnings; } cases[] = {
+        {"0x01 in the solid's name", at(8, "\x01"), {}},
+        {"NUL and ESC in the solid's name", at(7, std::string("\0\x1b[31m", 6)), {}},
+        {"0x01 inside a normal's number", at(cube.find("normal") + 9, "\x01"), {}},
+        {"0x01 as a normal's word", at(cube.find("normal") + 7, "\x01 "), {}},
+        {"NUL in the second facet's normal", at(secondNormal, std::string("\0", 1)), {}},
+        // The first normal's number at byte 81, where a binary file holds its count.
+        {"0x01 in a normal where a binary file holds its count",
+         AsciiStl(CubeCorners(20.0f), "solid " + std::string(60, 'n')).insert(82, "\x01"), {}},
         {"end-of-file mark", cube + "\x1a", {}},
         {"NUL", cube + std::string(1, '\0'), {}},
         {"NUL run", cube + std::string(300, '\0'), {}},
@@ -417,6 +436,9 @@ TEST(ReadStlFile, NamesTheFileWithoutFoldersOrFailsWithTheSystemText)
     test::WriteAllBytes(folder / "cube.stl", BinaryStl(CubeCorners(20.0f)));
     const StlReadResult result = ReadStlFile(folder / "cube.stl", {});
     EXPECT_EQ(std::tuple(result.ok, result.report.fileName, result.report.trianglesKept), std::tuple(true, "cube.stl", 12u));
+    // The report's "File:" line stays one line that shows the name: no raw escape or line feed.
+    test::WriteAllBytes(folder / "evil\x1b[31m\nred.stl", BinaryStl(CubeCorners(20.0f)));
+    EXPECT_EQ(ReadStlFile(folder / "evil\x1b[31m\nred.stl", {}).report.fileName, "evil\\x1B[31m\\x0Ared.stl");
 
     const StlReadResult missing = ReadStlFile(folder / "missing.stl", {});
     EXPECT_EQ(missing.error, "The file could not be opened: nothing of that name is in its folder");
@@ -521,6 +543,11 @@ TEST(ReadStlFile, ChunkBordersAnywhereGiveTheSameResult)
         {"ends inside a vertex", ToBytes(ascii.substr(0, ascii.rfind("vertex") + 12))},
         {"a word that is no number", ToBytes(ascii.substr(0, ascii.rfind("vertex") + 7) + "1.5x 0 0\n")},
         {"a NUL deep in the text", ToBytes(std::string(ascii).insert(ascii.size() - 300, 1, '\0'))},
+        {"control bytes in the name and a normal deep in the text", ToBytes([&] {
+             std::string text = ascii;
+             text.insert(text.find("normal", text.size() - 600) + 8, std::string("\0\x01", 2));
+             return text.insert(9, "\x1b");
+         }())},
         {"a NUL deep in CR LF text", ToBytes([&] {
              std::string text;
              for (const char c : ascii)
@@ -757,7 +784,7 @@ TEST(ParseAsciiStl, TinyValuesReadAsTheNearestFloatAndAPlusSignIsAccepted)
         } else {
             const std::string shown = c.word.size() <= 64
                 ? c.word : c.word.substr(0, 64) + "... (" + std::to_string(c.word.size()) + " characters)";
-            EXPECT_EQ(error, "A vertex coordinate could not be read as a number: '" + shown + "'.");
+            EXPECT_EQ(error, "A vertex coordinate on line 2 could not be read as a number: '" + shown + "'.");
         }
     }
 }
