@@ -912,6 +912,19 @@ TriangleMesh TurnedBox()
 // An L whose walls meet in a hollow at the inner edge, under the textured top, where the solid
 // relief's contour stood past both walls.
 TriangleMesh LPrism() { return test::MakeLPrism(); }
+// The same L with its inner edge off the round millimetres, so that the edge passes through
+// the grid's cells away from their faces.
+TriangleMesh LPrismOffRound()
+{
+    TriangleMesh prism = test::MakeLPrism();
+    for (MeshVertex& v : prism.vertices) {
+        v.position.x = v.position.x == 20.0f ? 23.7f : v.position.x;
+        v.position.y = v.position.y == 20.0f ? 17.3f : v.position.y;
+    }
+    prism.ComputeBounds();
+    prism.ComputeVertexNormals();
+    return prism;
+}
 void PlaneFromAboveOnTheBedUnsimplified(const TriangleMesh& part, float depth, PipelineSettings& s)
 {
     s.projection = FitCageToBounds(ProjectionKind::Plane, {part.boundsMin, part.boundsMax, 1}, 0.02f);
@@ -921,6 +934,10 @@ void PlaneFromAboveOnTheBedUnsimplified(const TriangleMesh& part, float depth, P
 }
 void TurnedBoxHalfMillimetre(PipelineSettings& s) { PlaneFromAboveOnTheBedUnsimplified(TurnedBox(), 0.5f, s); }
 void LPrismTwoMillimetres(PipelineSettings& s) { PlaneFromAboveOnTheBedUnsimplified(LPrism(), 2.0f, s); }
+void LPrismOffRoundTwoMillimetres(PipelineSettings& s)
+{
+    PlaneFromAboveOnTheBedUnsimplified(LPrismOffRound(), 2.0f, s);
+}
 
 const Row kPlainWallRows[] = {
     {"turned box, plain ends, vertex", TurnedBox, 0.3f, kVertex, Expect::processed, nullptr, false, Route::process,
@@ -929,6 +946,9 @@ const Row kPlainWallRows[] = {
         false, nullptr, TurnedBoxHalfMillimetre, nullptr, false, nullptr, nullptr, nullptr, true},
     {"L prism, plain walls, 2 mm, solid", LPrism, 0.3f, kSolid, Expect::processed, nullptr, false, Route::process,
         false, nullptr, LPrismTwoMillimetres, nullptr, false, nullptr, nullptr, nullptr, true},
+    {"L prism off the round millimetres, plain walls, 2 mm, solid", LPrismOffRound, 0.3f, kSolid, Expect::processed,
+        nullptr, false, Route::process, false, nullptr, LPrismOffRoundTwoMillimetres, nullptr, false, nullptr, nullptr,
+        nullptr, true},
     {"L prism, plain walls, 2 mm, vertex", LPrism, 0.3f, kVertex, Expect::processed, nullptr, false, Route::process,
         false, nullptr, LPrismTwoMillimetres, nullptr, false, nullptr, nullptr, nullptr, true},
     {"tube on the bed, vertex, outer surfaces, no simplify", PlainTube, 0.3f, kVertex, Expect::processed, nullptr,
