@@ -381,8 +381,10 @@ public:
             return;
         for (std::size_t c = 0; c < creases->size(); ++c)
             AddCells(field, cells, static_cast<std::uint32_t>(c));
-        std::sort(entries_.begin(), entries_.end());
-        entries_.erase(std::unique(entries_.begin(), entries_.end()), entries_.end());
+        for (auto* list : {&entries_, &beside_}) {
+            std::sort(list->begin(), list->end());
+            list->erase(std::unique(list->begin(), list->end()), list->end());
+        }
     }
 
     // Where the vertex `at` of the one piece of a cell (id, its low corner `low`) belongs, held
@@ -409,6 +411,50 @@ public:
         if (planes != 2 || !CrossesBoth(piece, low, cell, normals, offsets) || !NearestOnLine(normals, offsets, p, held)
             || !WithinCell(normals, low, cell, held))
             return at;
+        return {static_cast<float>(held.x), static_cast<float>(held.y), static_cast<float>(held.z)};
+    }
+
+    // Where the vertex `at` of the one piece of a cell (id, its low corner `low`) within a cell
+    // of a crease belongs when it stands past both of the crease's faces, in the hollow's empty
+    // side: on the nearer face's plane. The distance bends on the line between the faces, and a
+    // cell beside the crease that it crosses reads its crossings of one face off that face, as
+    // the crease's own cells do. `at` itself when it stands behind either face, lies beyond
+    // the crease's ends along it, the creases near the cell hold more than two planes, or the
+    // plane would take it out of the cell.
+    Vec3 KeepOutOfTheHollow(std::int64_t id, const Vec3d& low, double cell, Vec3 at) const
+    {
+        const auto first = std::lower_bound(beside_.begin(), beside_.end(), std::make_pair(id, std::uint32_t{0}));
+        Vec3d normals[2];
+        double offsets[2];
+        int planes = 0;
+        auto e = first;
+        for (; e != beside_.end() && e->first == id; ++e) {
+            const PlainCrease& crease = (*creases_)[e->second];
+            for (int k = 0; k < 2; ++k) {
+                if (!AddPlane(crease.normals[k], crease.offsets[k], cell, normals, offsets, planes))
+                    return at;
+            }
+        }
+        if (planes != 2)
+            return at;
+        // How far the creases reach along their line.
+        const Vec3d along = CrossD(normals[0], normals[1]);
+        double from = std::numeric_limits<double>::infinity();
+        double to = -from;
+        for (auto f = first; f != e; ++f)
+            for (const Vec3d& end : (*creases_)[f->second].ends) {
+                from = std::min(from, DotD(along, end));
+                to = std::max(to, DotD(along, end));
+            }
+        const Vec3d p{at.x, at.y, at.z};
+        const double past[2] = {DotD(normals[0], p) - offsets[0], DotD(normals[1], p) - offsets[1]};
+        if (!(past[0] > 0.0 && past[1] > 0.0) || DotD(along, p) < from || DotD(along, p) > to)
+            return at;
+        const int k = past[0] <= past[1] ? 0 : 1;
+        const Vec3d held{p.x - past[k] * normals[k].x, p.y - past[k] * normals[k].y, p.z - past[k] * normals[k].z};
+        for (int axis = 0; axis < 3; ++axis)
+            if (Axis(held, axis) < Axis(low, axis) || Axis(held, axis) > Axis(low, axis) + cell)
+                return at;
         return {static_cast<float>(held.x), static_cast<float>(held.y), static_cast<float>(held.z)};
     }
 
@@ -521,8 +567,9 @@ private:
         std::int64_t hi[3];
         const std::int64_t count[3] = {cells.cellsX, cells.cellsY, cells.cellsZ};
         for (int k = 0; k < 3; ++k) {
-            const double low = (std::min(Axis(p, k), Axis(q, k)) - Origin(field, k)) / h;
-            const double high = (std::max(Axis(p, k), Axis(q, k)) - Origin(field, k)) / h;
+            // A cell either side of the step's own, for the cells beside the crease.
+            const double low = (std::min(Axis(p, k), Axis(q, k)) - Origin(field, k)) / h - 1.0;
+            const double high = (std::max(Axis(p, k), Axis(q, k)) - Origin(field, k)) / h + 1.0;
             if (!(high >= 0.0) || !(low < static_cast<double>(count[k])))
                 return;
             lo[k] = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::floor(low)));
@@ -530,9 +577,12 @@ private:
         }
         for (std::int64_t z = lo[2]; z <= hi[2]; ++z)
             for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
-                for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
+                for (std::int64_t x = lo[0]; x <= hi[0]; ++x) {
+                    const std::int64_t id = (z * cells.cellsY + y) * cells.cellsX + x;
+                    beside_.emplace_back(id, c);
                     if (SegmentMeetsCell(field, {x, y, z}, p, q))
-                        entries_.emplace_back((z * cells.cellsY + y) * cells.cellsX + x, c);
+                        entries_.emplace_back(id, c);
+                }
     }
 
     // Slab test of the segment p-q against the cell's box.
@@ -561,7 +611,8 @@ private:
     }
 
     const std::vector<PlainCrease>* creases_ = nullptr;
-    std::vector<std::pair<std::int64_t, std::uint32_t>> entries_;
+    std::vector<std::pair<std::int64_t, std::uint32_t>> entries_;  // cells a crease passes through
+    std::vector<std::pair<std::int64_t, std::uint32_t>> beside_;   // and those within a cell of one
 };
 
 // Rounds of the crossing guard that take the vertices round a crossing halfway to their mass
@@ -808,6 +859,7 @@ void PlaceVertices(const SolidField& field, const ContourCellList& cells, const 
                         Origin(field, 1) + static_cast<double>(at[1]) * field.cell,
                         Origin(field, 2) + static_cast<double>(at[2]) * field.cell};
                     vertex = creases.HoldOnCrease(cells.ids[i], low, field.cell, piece, vertex);
+                    vertex = creases.KeepOutOfTheHollow(cells.ids[i], low, field.cell, vertex);
                     vertex.z = KeepAboveFloor(field, at[2], vertex.z, floorZ);
                 }
                 store(cells.vertexOffsets[i] + static_cast<std::uint64_t>(c), vertex,

@@ -913,7 +913,8 @@ TriangleMesh TurnedBox()
 // relief's contour stood past both walls.
 TriangleMesh LPrism() { return test::MakeLPrism(); }
 // The same L with its inner edge off the round millimetres, so that the edge passes through
-// the grid's cells away from their faces.
+// the grid's cells away from their faces: under a 0.5 mm relief the cells beside the edge, near
+// the top, stood a vertex past one wall.
 TriangleMesh LPrismOffRound()
 {
     TriangleMesh prism = test::MakeLPrism();
@@ -934,6 +935,10 @@ void PlaneFromAboveOnTheBedUnsimplified(const TriangleMesh& part, float depth, P
 }
 void TurnedBoxHalfMillimetre(PipelineSettings& s) { PlaneFromAboveOnTheBedUnsimplified(TurnedBox(), 0.5f, s); }
 void LPrismTwoMillimetres(PipelineSettings& s) { PlaneFromAboveOnTheBedUnsimplified(LPrism(), 2.0f, s); }
+void LPrismOffRoundHalfMillimetre(PipelineSettings& s)
+{
+    PlaneFromAboveOnTheBedUnsimplified(LPrismOffRound(), 0.5f, s);
+}
 void LPrismOffRoundTwoMillimetres(PipelineSettings& s)
 {
     PlaneFromAboveOnTheBedUnsimplified(LPrismOffRound(), 2.0f, s);
@@ -948,6 +953,9 @@ const Row kPlainWallRows[] = {
         false, nullptr, LPrismTwoMillimetres, nullptr, false, nullptr, nullptr, nullptr, true},
     {"L prism off the round millimetres, plain walls, 2 mm, solid", LPrismOffRound, 0.3f, kSolid, Expect::processed,
         nullptr, false, Route::process, false, nullptr, LPrismOffRoundTwoMillimetres, nullptr, false, nullptr, nullptr,
+        nullptr, true},
+    {"L prism off the round millimetres, plain walls, solid", LPrismOffRound, 0.3f, kSolid, Expect::processed,
+        nullptr, false, Route::process, false, nullptr, LPrismOffRoundHalfMillimetre, nullptr, false, nullptr, nullptr,
         nullptr, true},
     {"L prism, plain walls, 2 mm, vertex", LPrism, 0.3f, kVertex, Expect::processed, nullptr, false, Route::process,
         false, nullptr, LPrismTwoMillimetres, nullptr, false, nullptr, nullptr, nullptr, true},
