@@ -40,14 +40,26 @@ std::string AsSentence(std::string text)
 }
 constexpr const wchar_t* kAsciiStlFilter = L"ASCII STL Files (*.stl)|*.stl|All Files (*.*)|*.*||";
 
+// The check's note when the view shows the part as loaded over a current result.
+constexpr const wchar_t* kResultSavedNote =
+    L"The view shows the part as loaded; the processed result is what will be saved.";
+
 // The name a save proposes: never the loaded file's own, which a hurried Enter would replace,
-// and "textured" only for a mesh that may carry texture.
-std::wstring DefaultStlName(const std::wstring& partSourcePath, bool untextured)
+// and saying what the file will hold: "textured" only for a result that carries texture.
+std::wstring DefaultStlName(const std::wstring& partSourcePath, SavedMesh saved)
 {
     const std::filesystem::path stem = PathFromWide(partSourcePath).stem();
     if (stem.empty())
         return L"model.stl";
-    return PathToWide(stem) + (untextured ? L" processed.stl" : L" textured.stl");
+    const wchar_t* suffix = saved == SavedMesh::textured ? L" textured.stl"
+        : saved == SavedMesh::untexturedResult            ? L" processed.stl"
+                                                          : L" as loaded.stl";
+    return PathToWide(stem) + suffix;
+}
+
+void AddNote(std::wstring& note, std::wstring_view sentence)
+{
+    note += (note.empty() ? L"" : L" ") + std::wstring(sentence);
 }
 
 // Whether `path` is the file the part was loaded from: the same file to the file system
@@ -71,9 +83,21 @@ std::wstring StlRefusalText(const std::string& what, const std::filesystem::path
 
 }  // namespace
 
+SavedMesh CGrainforgeDoc::SavedMeshKind() const
+{
+    if (&ResultOrPart() == &workingPart)
+        return SavedMesh::partAsLoaded;
+    return displacementOn && !SavedResultCarriesNoTexture() ? SavedMesh::textured : SavedMesh::untexturedResult;
+}
+
 void CGrainforgeDoc::ClearInfoBox() const
 {
-    ShowInformation(L"", kInfoOk, InfoEvent::check);
+    // Only the busy text goes: the words on the part, its checks and its saves still hold
+    // while the job has not changed the part.
+    if (std::erase_if(eventWords, [](const InformationText& word) {
+            return word.event == InfoEvent::check && word.kind == kInfoOk;
+        }) > 0)
+        ShowComposedInformation();
 }
 
 const mesh::ValidationReport& CGrainforgeDoc::CurrentValidation() const
@@ -164,29 +188,32 @@ bool CGrainforgeDoc::PrepareExport(ExportPlan& plan, bool ascii)
     if (host.dialogs == nullptr)
         return false;
 
-    const mesh::TriangleMesh& shown = CurrentDisplayMesh();
+    // The current result whatever the view shows: Outer / Inner and the handle tools show the
+    // part as loaded over it, and a file named and checked as the result must hold it.
+    const mesh::TriangleMesh& saved = ResultOrPart();
     ExportDialogRequest request;
-    request.mesh = &shown;
+    request.mesh = &saved;
     request.weldTolerance = mesh::kAutomaticWeldTolerance;
     request.cleanup = exportCleanupOptions;
     request.fixes = exportFixes;
     request.bodies = mesh::CountBodies(workingPart);
     request.ascii = ascii;
     if (ascii)
-        request.note = std::wstring(kAsciiSaveNote);
+        AddNote(request.note, kAsciiSaveNote);
     if (IsResultOutOfDate())
-        request.note += std::wstring(request.note.empty() ? L"" : L" ") +
-                        L"The part has not been processed with the current settings (" + StatusText() +
-                        L"). The part as shown is what will be saved.";
-    if (ShownResultCarriesNoTexture())
-        request.note += std::wstring(request.note.empty() ? L"" : L" ") + kNoTextureSavedNote;
+        AddNote(request.note, L"The part has not been processed with the current settings (" + StatusText() +
+                                  L"). The part as shown is what will be saved.");
+    else if (&saved != &CurrentDisplayMesh())
+        AddNote(request.note, kResultSavedNote);
+    if (SavedResultCarriesNoTexture())
+        AddNote(request.note, kNoTextureSavedNote);
     // A copy of the base fields now: the check runs on the dialog's thread. The mesh it is
-    // given is the one shown unless the dialog's cleanup and fixes changed it; its heading then
+    // given is the one to save unless the dialog's cleanup and fixes changed it; its heading then
     // says so, since its counts need not be those of Process and Check Printability.
-    request.check = [base = displacementSettings.base, shownPrint = TriangleFingerprint(shown)](
+    request.check = [base = displacementSettings.base, savedPrint = TriangleFingerprint(saved)](
                         const mesh::TriangleMesh& m, std::string& text) {
         return BeforeSavingReport(m, base, text,
-            TriangleFingerprint(m) == shownPrint ? CheckedMesh::asShown : CheckedMesh::afterFixes);
+            TriangleFingerprint(m) == savedPrint ? CheckedMesh::asShown : CheckedMesh::afterFixes);
     };
 
     std::optional<ExportDialogResult> result = host.dialogs->RunExportCheck(request);
@@ -273,7 +300,7 @@ bool CGrainforgeDoc::SaveStlAs()
     if (!PrepareExport(plan) || host.prompts == nullptr)
         return false;
     return AskAndWriteStl(
-        {L"Save STL As", kStlFilter, DefaultStlName(partSourcePath, ShownResultCarriesNoTexture()), L"stl"}, false,
+        {L"Save STL As", kStlFilter, DefaultStlName(partSourcePath, SavedMeshKind()), L"stl"}, false,
         plan);
 }
 
@@ -303,7 +330,7 @@ void CGrainforgeDoc::OnFileSaveAsciiStl()
     if (!PrepareExport(plan, true) || host.prompts == nullptr)
         return;
     (void)AskAndWriteStl({L"Save ASCII STL As", kAsciiStlFilter,
-                             DefaultStlName(partSourcePath, ShownResultCarriesNoTexture()), L"stl"},
+                             DefaultStlName(partSourcePath, SavedMeshKind()), L"stl"},
         true, plan);
 }
 
@@ -333,15 +360,13 @@ void CGrainforgeDoc::OnTestGridResolution(int commandId)
     SetSurfaceTestGridResolution(cells);
 }
 
-void CGrainforgeDoc::ReportReliefNotes(const std::string& warnings)
+std::string CGrainforgeDoc::LogReliefNotes()
 {
     const ReliefNotes notes = app::ReliefReportText(runReport, BoundsSize(workingPart),
         displacementSettings.wallThresholdMillimetres);
     for (const DocumentLogLine& line : notes.logLines)
         LogMessage(line.text, line.level);
-    if (notes.showInformation)
-        ShowInformation(Utf8ToWide(warnings.empty() ? notes.informationText : warnings + "\n\n" + notes.informationText),
-            notes.informationKind, InfoEvent::run);
+    return notes.showInformation ? notes.informationText : std::string();
 }
 
 std::string CGrainforgeDoc::MeshInformationReport()
@@ -394,6 +419,7 @@ std::string CGrainforgeDoc::MeshInformationReport()
     if (IsRunSamplingCurrent())
         inputs.sampling = runReport.sampling;
     inputs.importWarnings = importReport.warnings;
+    inputs.partChangedSinceRead = partChanges != partChangesAtRead;
     // Engine texts may carry a file name's bytes; the view shows only valid UTF-8.
     return WideToUtf8(Utf8ToWide(app::MeshInformationReport(inputs)));
 }

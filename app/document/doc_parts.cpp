@@ -90,6 +90,9 @@ void CGrainforgeDoc::ReplacePipelineSource()
     // waiting to be reported.
     runStartedByProcess = false;
     pipeline.SetSource(workingPart);
+    // The results and their warnings are gone with the old source.
+    resultWords.clear();
+    ShowResultWordsWhileCurrent();
 }
 
 void CGrainforgeDoc::SeatReliefBase()
@@ -107,6 +110,7 @@ void CGrainforgeDoc::SeatReliefBase()
 
 void CGrainforgeDoc::InstallLoadedPart()
 {
+    partChangesAtRead = partChanges;
     workingPart = CopyWithTransform(loadedPart, partTransform);
     ++partGeneration;
     ReplacePipelineSource();

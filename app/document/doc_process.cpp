@@ -23,6 +23,8 @@ constexpr const char* kNeedsTextureText =
     "Displacement needs a texture: load one, or turn Displacement off.";
 constexpr const char* kStoppedText =
     "Stopped. The part is as it was; Process runs the rest when asked.";
+constexpr const wchar_t* kProcessWaitsText =
+    L"Process did not run, so that the result is not made with a value other than the one shown.";
 
 
 bool CageFloatsEqual(const mesh::CageFrame& a, const mesh::CageFrame& b)
@@ -157,6 +159,13 @@ const mesh::TriangleMesh& CGrainforgeDoc::CurrentDisplayMesh() const
 {
     if (!HasPart() || handleToolActive || surfaceViewActive)
         return workingPart;
+    return ResultOrPart();
+}
+
+const mesh::TriangleMesh& CGrainforgeDoc::ResultOrPart() const
+{
+    if (!HasPart())
+        return workingPart;
     if (pipeline.IsRunning())
         return pipeline.PublishedMesh();
     const mesh::PipelineSettings s = BuildPipelineSettings();
@@ -260,9 +269,18 @@ std::wstring CGrainforgeDoc::StatusText() const
     return L"Needs: " + list;
 }
 
+bool CGrainforgeDoc::TypedEntriesTaken(const std::wstring& consequence)
+{
+    return host.entries == nullptr || host.entries->TakeTypedEntries(consequence);
+}
+
 void CGrainforgeDoc::RequestProcess()
 {
     if (!HasPart() || pipeline.IsRunning())
+        return;
+    // A field's text typed and not yet taken (F5 pressed in it) is taken now; a refused one
+    // stops the run, which would otherwise be made at the value it replaced.
+    if (!TypedEntriesTaken(kProcessWaitsText))
         return;
     if (displacementOn && !IsHeightMapLoaded()) {
         LogMessage(kNeedsTextureText, kLogWarning);
@@ -279,7 +297,7 @@ void CGrainforgeDoc::RequestProcess()
     if (estimate.overLimit) {
         const std::string message = mesh::TriangleLimitText(estimate);
         LogMessage("Refused: " + message, kLogError);
-        ShowInformation(Utf8ToWide(message), kInfoError, InfoEvent::run);
+        ShowInformation(Utf8ToWide(message), kInfoError, InfoEvent::runRefused);
         return;
     }
     // The whole run against the memory this process may use, before any of it is taken.
@@ -288,7 +306,7 @@ void CGrainforgeDoc::RequestProcess()
     if (memory.over) {
         const std::string message = mesh::FormatProcessMemoryText(memory);
         LogMessage("Refused: " + message, kLogError);
-        ShowInformation(Utf8ToWide(message), kInfoError, InfoEvent::run);
+        ShowInformation(Utf8ToWide(message), kInfoError, InfoEvent::runRefused);
         return;
     }
     NoteEvent(InfoEvent::run);
@@ -300,6 +318,7 @@ void CGrainforgeDoc::RequestProcess()
         host.log->Clear();
     LogMessage("Processing...", kLogPlain);
     pipeline.Request(s);
+    ShowResultWordsWhileCurrent();
 }
 
 void CGrainforgeDoc::UpdatePreview()
@@ -313,6 +332,7 @@ void CGrainforgeDoc::UpdatePreview()
     displayWeights = ComputeDisplayWeights(shown);
     displayWeightsKey = {&shown, shown.indices.size(), settingsVersion};
     NoteEdit();
+    ShowResultWordsWhileCurrent();
     UpdateAllViews(&shown == previous ? kHintProjection : kHintFullRefresh);
 }
 
@@ -354,9 +374,9 @@ bool CGrainforgeDoc::MappingReachesNoFace() const
            std::none_of(textured.begin(), textured.end(), [](std::uint8_t flag) { return flag != 0; });
 }
 
-bool CGrainforgeDoc::ShownResultCarriesNoTexture() const
+bool CGrainforgeDoc::SavedResultCarriesNoTexture() const
 {
-    if (&CurrentDisplayMesh() == &workingPart || !IsResultCurrent())
+    if (&ResultOrPart() == &workingPart || !IsResultCurrent())
         return false;
     const mesh::PipelineReport& report = pipeline.PublishedReport();
     return report.textureMissed && report.textureFigures.texturedFaces == 0;
@@ -437,7 +457,7 @@ void CGrainforgeDoc::OnPipelineFinished()
     runStartedByProcess = false;
     if (status.failed) {
         LogMessage("Refused: " + status.message, kLogError);
-        ShowInformation(Utf8ToWide(status.message), kInfoError, InfoEvent::run);
+        ShowInformation(Utf8ToWide(status.message), kInfoError, InfoEvent::runRefused);
     } else if (status.cancelled) {
         if (started)
             LogMessage(kStoppedText, kLogWarning);
@@ -448,20 +468,23 @@ void CGrainforgeDoc::OnPipelineFinished()
         BindResultValidation(runReport);
         shownRunSettings = runSettings;
         textureHandOversShown = textureHandOversAtStart;
-        NoteEvent(InfoEvent::run);
-        const std::string warnings = ResultWarningText(runReport, runSettings);
+        std::string warnings = ResultWarningText(runReport, runSettings);
         for (const std::string& line : SplitLogLines(warnings))
             LogMessage(line, kLogWarning);
-        if (!warnings.empty())
-            ShowInformation(Utf8ToWide(warnings), kInfoWarning, InfoEvent::run);
         if (runSettings.displacementOn != 0)
-            ReportReliefNotes(warnings);
+            if (const std::string notes = LogReliefNotes(); !notes.empty())
+                warnings += (warnings.empty() ? "" : "\n\n") + notes;
+        // Kept with the result: they are shown while it is current, also when it comes back.
+        resultWords = Utf8ToWide(warnings);
+        NoteEvent(InfoEvent::run);
+        ShowComposedInformation();
         BindResultWeights();
         printCheckReport = mesh::PrintabilityReport{};
         if (runReport.validated)
             SetModifiedFlag(true);
     }
     displayMesh = &CurrentDisplayMesh();
+    ShowResultWordsWhileCurrent();
     UpdateAllViews(kHintFullRefresh);
 }
 
@@ -525,6 +548,7 @@ void CGrainforgeDoc::ReportOutOfDate()
         return;
     }
     const bool current = IsResultCurrent();
+    ShowResultWordsWhileCurrent();
     if (resultWasCurrent && !current) {
         std::string reasons = WideToUtf8(OutOfDateReasons());
         if (reasons.empty())

@@ -28,6 +28,8 @@ constexpr const wchar_t* kProjectFilter = L"Tessary projects (*.gfproj)|*.gfproj
 constexpr const wchar_t* kOpenProjectTitle = L"Open Project";
 constexpr const wchar_t* kSaveProjectTitle = L"Save Project As";
 constexpr const wchar_t* kPartFilter = L"STL files (*.stl)|*.stl|All files (*.*)|*.*||";
+constexpr const wchar_t* kProjectWaitsText =
+    L"The project was not saved, so that it does not keep a value other than the one shown.";
 
 // Why a project's part is not found, as " (<cause>)", where more is in the way than the file
 // gone: a link that leads nowhere, a folder gone or renamed. Empty otherwise, and for a name
@@ -65,6 +67,8 @@ std::string CGrainforgeDoc::ProjectTargetRefusal(const std::filesystem::path& pa
 
 bool CGrainforgeDoc::SaveProject(const std::filesystem::path& path)
 {
+    if (!HasPart() || !TypedEntriesTaken(kProjectWaitsText))
+        return false;
     return SaveProjectAt(path, false) == ProjectSave::saved;
 }
 
@@ -505,7 +509,7 @@ void CGrainforgeDoc::OnFileSaveProject()
 
 void CGrainforgeDoc::OnFileSaveProjectAs()
 {
-    if (!HasPart() || host.prompts == nullptr)
+    if (!HasPart() || host.prompts == nullptr || !TypedEntriesTaken(kProjectWaitsText))
         return;
     // The dialog starts beside the project, or else beside the part, named after it.
     std::filesystem::path beside;

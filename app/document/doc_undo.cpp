@@ -79,6 +79,9 @@ void CGrainforgeDoc::NoteEdit()
 {
     if (restoringEdit || !HasPart())
         return;
+    // An edit that does not end in UpdatePreview (the triangle limit) may make the result
+    // current or stale too.
+    ShowResultWordsWhileCurrent();
     EditState state = CaptureEditState();
     if (EditStateEquals(state, undoBase))
         return;

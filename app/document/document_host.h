@@ -210,6 +210,17 @@ public:
     [[nodiscard]] virtual ProgramPlaces OwnPlaces() const { return {}; }
 };
 
+// The windows' fields that keep a typed text they refused, to be mended (the Relief section's,
+// the mask panel's). Work that reads the stored values in their place asks first.
+class ITypedEntries {
+public:
+    virtual ~ITypedEntries() = default;
+    // Takes what each field shows, as Enter would. When a field holds a text it refuses, that
+    // field is shown with its text selected, its refusal (which names it) is said followed by
+    // `consequence`, and the answer is false.
+    [[nodiscard]] virtual bool TakeTypedEntries(const std::wstring& consequence) = 0;
+};
+
 // The channels one document talks through. Not owned; null members do nothing.
 struct DocumentHost {
     IOutputLog* log = nullptr;
@@ -221,6 +232,7 @@ struct DocumentHost {
     IDocumentDialogs* dialogs = nullptr;
     IRecentFiles* recentFiles = nullptr;
     IFolders* folders = nullptr;
+    ITypedEntries* entries = nullptr;
 };
 
 }  // namespace grainforge::app

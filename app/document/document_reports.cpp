@@ -571,7 +571,9 @@ std::string MeshInformationReport(const MeshInformationInputs& in)
         text += std::string("  The mesh is closed.") + kEnd;
 
     if (!in.importWarnings.empty()) {
-        text += "\r\nImport warnings\r\n";
+        // They describe the part as read; a job that changed it since makes them the file's.
+        text += in.partChangedSinceRead ? "\r\nImport warnings (the file as read; the part has been changed since)\r\n"
+                                        : "\r\nImport warnings\r\n";
         for (const std::string& warning : in.importWarnings)
             text += "  " + warning + kEnd;
     }

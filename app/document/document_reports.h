@@ -135,6 +135,7 @@ struct MeshInformationInputs {
     float bedHeight = 0.0f;
     grainforge::mesh::SamplingReport sampling;
     std::vector<std::string> importWarnings;
+    bool partChangedSinceRead = false;  // a mesh job replaced the part the warnings describe
 };
 
 // The whole report, "\r\n" line ends: verdict, part, texture detail and "Details", surfaces,

@@ -29,11 +29,23 @@ struct NumberFieldRule {
     bool zeroAllowed = false;       // 0 is taken besides the range (a limit's "no limit")
     std::wstring_view tooSmall{};   // the refusal of a number below the range, when it has its own words
     bool positiveOnly = false;      // 0 and below lie nearest to no value the field takes (a gamma)
-    bool wholeNumber = false;       // a count: a typed 2.5 is rounded, so no hint offers a fraction
+    bool wholeNumber = false;       // a count: it takes whole numbers only (2.5 would be rounded)
+    int decimals = -1;              // the digits after the point the field shows, -1 for any: it
+                                    // takes no number it would show otherwise
 };
 
-// Whether the field takes `value` as it stands (zeroAllowed's 0 included).
+// Whether the field takes `value` as it stands (zeroAllowed's 0 included). The one range test:
+// the typed fields, their refusals and the reading of a project all go through it.
 bool IsInFieldRange(double value, const NumberFieldRule& rule);
+
+// Whether the field shows `value` as it is: whole for a wholeNumber rule, with no more digits
+// after the point than the rule's decimals.
+bool IsShownAsItIs(double value, const NumberFieldRule& rule);
+
+// A range end kept as a float (a pattern's limits), as the number people read and type: the
+// shortest decimal that is that float. 0.45f is 0.449999988 as a double, and a typed "0.45"
+// compared with that lay outside the range the field itself gave the value.
+double ReadableEnd(float end);
 
 // Whether some value of the field's range is nearest to `value`: not for a number that is not
 // finite, below an excluded minimum, or 0 and below for positiveOnly.
@@ -91,12 +103,14 @@ inline constexpr NumberFieldRule kBlurRule{
 // The levels' edits in handle order: black, gamma, white, output black, output white. A level
 // shows its stored 0 to 1 as 0 to 255.
 inline constexpr double kLevelScale = 255.0;
+// The levels show whole steps and the gamma two decimals: they take no number they would show
+// otherwise.
 inline constexpr NumberFieldRule kLevelsRules[5] = {
-    {.name = L"Black", .minimum = 0.0, .maximum = 255.0},
-    {.name = L"Gamma", .minimum = 0.1, .maximum = 9.99, .positiveOnly = true},
-    {.name = L"White", .minimum = 0.0, .maximum = 255.0},
-    {.name = L"Output black", .minimum = 0.0, .maximum = 255.0},
-    {.name = L"Output white", .minimum = 0.0, .maximum = 255.0},
+    {.name = L"Black", .minimum = 0.0, .maximum = 255.0, .wholeNumber = true},
+    {.name = L"Gamma", .minimum = 0.1, .maximum = 9.99, .positiveOnly = true, .decimals = 2},
+    {.name = L"White", .minimum = 0.0, .maximum = 255.0, .wholeNumber = true},
+    {.name = L"Output black", .minimum = 0.0, .maximum = 255.0, .wholeNumber = true},
+    {.name = L"Output white", .minimum = 0.0, .maximum = 255.0, .wholeNumber = true},
 };
 
 // The gamma as stored and saved: the exponent, the reciprocal of what the gamma edit shows, so
@@ -134,19 +148,23 @@ inline constexpr NumberFieldRule kBlendSharpnessRule{
 // A centre or size beyond ten metres lies off any printer's bed.
 inline constexpr double kLargestMaskMillimetres = 10000.0;
 
+// The fields show two decimals: a number with more would show as another.
+inline constexpr int kMaskFieldDecimals = 2;
+
 namespace detail {
 constexpr NumberFieldRule MaskCentreRule(const wchar_t* name)
 {
-    return {.name = name, .minimum = -kLargestMaskMillimetres, .maximum = kLargestMaskMillimetres, .unit = L"mm"};
+    return {.name = name, .minimum = -kLargestMaskMillimetres, .maximum = kLargestMaskMillimetres, .unit = L"mm",
+        .decimals = kMaskFieldDecimals};
 }
 constexpr NumberFieldRule MaskSizeRule(const wchar_t* name)
 {
     return {.name = name, .minimum = grainforge::mesh::kMinimumMaskSize, .maximum = kLargestMaskMillimetres,
-        .unit = L"mm"};
+        .unit = L"mm", .decimals = kMaskFieldDecimals};
 }
 constexpr NumberFieldRule MaskTurnRule(const wchar_t* name)
 {
-    return {.name = name, .minimum = -360.0, .maximum = 360.0, .unit = L"degrees"};
+    return {.name = name, .minimum = -360.0, .maximum = 360.0, .unit = L"degrees", .decimals = kMaskFieldDecimals};
 }
 }  // namespace detail
 
@@ -157,7 +175,8 @@ inline constexpr NumberFieldRule kMaskFieldRules[10] = {
     detail::MaskSizeRule(L"Size Y"),       detail::MaskSizeRule(L"Size Z"),
     detail::MaskTurnRule(L"Turn X"),       detail::MaskTurnRule(L"Turn Y"),
     detail::MaskTurnRule(L"Turn Z"),
-    {.name = L"Feather", .minimum = 0.0, .maximum = kLargestMaskMillimetres, .unit = L"mm"},
+    {.name = L"Feather", .minimum = 0.0, .maximum = kLargestMaskMillimetres, .unit = L"mm",
+        .decimals = kMaskFieldDecimals},
 };
 
 // ---- The export check's fields ---------------------------------------------------------------

@@ -201,6 +201,7 @@ void CGrainforgeDoc::DeleteContents()
     displayMesh = nullptr;
 
     runReport = mesh::PipelineReport{};
+    resultWords.clear();
 
     partSourcePath.clear();
     testShapeName.clear();
@@ -245,17 +246,32 @@ bool IsSaveEvent(InfoEvent event)
     return event == InfoEvent::save || event == InfoEvent::project;
 }
 
+// A word of kind ok is for the moment and goes with the next text, except the word on a file
+// written: that still holds, whatever is said after it, until an event takes it.
+template <typename Word>
+bool IsMomentaryNote(const Word& word)
+{
+    return word.kind == kInfoOk && !IsSaveEvent(word.event);
+}
+
 }  // namespace
 
 bool InformationGoesWith(InfoEvent later, InfoEvent shown, int kind)
 {
-    const bool verdict = shown == InfoEvent::run || shown == InfoEvent::check || shown == InfoEvent::placement ||
-                         shown == InfoEvent::note || shown == InfoEvent::partJob;
+    const bool verdict = shown == InfoEvent::run || shown == InfoEvent::runRefused || shown == InfoEvent::check ||
+                         shown == InfoEvent::placement || shown == InfoEvent::note || shown == InfoEvent::partJob;
     switch (later) {
     case InfoEvent::view:
         return false;
     case InfoEvent::note:
         return shown == InfoEvent::note;
+    case InfoEvent::runRefused:
+        // Nothing ran: a save, a check or a job's word still holds; an earlier refusal may not.
+        return shown == InfoEvent::run || shown == InfoEvent::runRefused || shown == InfoEvent::note;
+    case InfoEvent::partJob:
+        // A job that replaced the part has taken every word with the part (RebuildWorkingPart);
+        // one that left it as it was takes only an earlier job's word.
+        return shown == InfoEvent::partJob || shown == InfoEvent::note;
     case InfoEvent::save:
     case InfoEvent::project:
         // A project written says nothing of a part that could not be, nor the other way round.
@@ -306,7 +322,7 @@ void CGrainforgeDoc::ShowInformation(const std::wstring& text, int kind, InfoEve
         // grave on an event that takes what it reports on, or with the outcome of a later save.
         std::erase_if(eventWords, [&](const InformationText& word) {
             const bool laterSave = IsSaveEvent(event) && word.event == event;
-            return (word.kind == kInfoOk && (!restoringEdit || word.event != InfoEvent::partJob)) || laterSave ||
+            return (IsMomentaryNote(word) && (!restoringEdit || word.event != InfoEvent::partJob)) || laterSave ||
                    (word.kind <= kind && EventTakesWord(event, word));
         });
         eventWords.push_back({text, kind, event});
@@ -314,15 +330,31 @@ void CGrainforgeDoc::ShowInformation(const std::wstring& text, int kind, InfoEve
     if (takesNote || (event != InfoEvent::view && !text.empty() && viewNote.kind == kInfoOk))
         viewNote = {};
     if (event == InfoEvent::view && !text.empty())
-        std::erase_if(eventWords, [](const InformationText& word) { return word.kind == kInfoOk; });
+        std::erase_if(eventWords, [](const InformationText& word) { return IsMomentaryNote(word); });
     ShowComposedInformation();
+}
+
+bool CGrainforgeDoc::ResultWordsStand() const
+{
+    return !resultWords.empty() && IsResultCurrent();
+}
+
+void CGrainforgeDoc::ShowResultWordsWhileCurrent() const
+{
+    if (ResultWordsStand() != resultWordsShown)
+        ShowComposedInformation();
 }
 
 void CGrainforgeDoc::ShowComposedInformation() const
 {
+    resultWordsShown = ResultWordsStand();
     if (host.information == nullptr)
         return;
     std::vector<const InformationText*> shown;
+    // The result's warnings first among equals: they are older than any word shown over them.
+    const InformationText result{resultWords, kInfoWarning, InfoEvent::run};
+    if (resultWordsShown)
+        shown.push_back(&result);
     for (const InformationText& word : eventWords)
         shown.push_back(&word);
     if (!viewNote.text.empty())

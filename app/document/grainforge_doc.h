@@ -90,27 +90,36 @@ inline const std::wstring kTextureImageFilter = TextureImageDialogFilter();
 mesh::PrintabilitySettings DocumentPrintability(std::int32_t upAxis, bool collectDisplay);
 
 // What a text in the information box reports. Each text is shown for one event, and a later
-// event takes away what it makes stale: a run or a new part takes every earlier text, and a
-// new texture every text but the words on a save, which it answers no more than an edit does;
-// moving or resizing the texture on the part, or any other edit of what Process reads,
-// takes the verdicts on the result and the part (run and check), which no longer describe
-// what Process would make, and the note that the project was saved; a save takes only
-// an earlier word on a save of the same file kind, since writing a file changes nothing it
-// reports on. An undo or a redo takes only what its own step makes stale: never the word of a
-// job that replaced the part's mesh, which the edit history does not hold.
+// event takes away what it makes stale: a run started or a new part (opened, made, placed or
+// replaced by a job) takes every earlier text, and a new texture every text but the words on a
+// save, which it answers no more than an edit does; moving or resizing the texture on the part,
+// or any other edit of what Process reads, takes the verdicts on the result and the part (run
+// and check), which no longer describe what Process would make, and the note that the project
+// was saved; a save takes only an earlier word on a save of the same file kind, since writing a
+// file changes nothing it reports on. What changes nothing takes only an earlier word on its own
+// kind: a refused or failed run an earlier word on a run, a job that left the part as it was an
+// earlier word on a job. An undo or a redo takes only what its own step makes stale: never the
+// word of a job that replaced the part's mesh, which the edit history does not hold. The
+// warnings of a run's result are not words on an event: they stand while that result is
+// current (CGrainforgeDoc::ShowResultWordsWhileCurrent).
 enum class InfoEvent : std::uint8_t {
-    view,       // a view's text (a display limit, a texture the graphics card refused)
-    run,        // Process: started, refused, failed, or reported with its warnings and notes
-    check,      // Check Printability, and the busy text of Repair and the input-mesh jobs
-    save,       // a save of the part (STL): written, or why not
-    part,       // a part opened, made, replaced by a job or placed; or why it could not be opened
-    texture,    // a texture picked, loaded or rendered; or why it could not be
-    placement,  // the texture moved, turned, zoomed or resized on the part
-    note,       // a command that changed nothing (a fit with nothing to do, files left alone)
-    project,    // a save of the project: saved, or why not
-    edit,       // any other edit of the document (a setting, a switch, a mask, an undo)
-    partJob,    // Repair and the input-mesh jobs: the part's mesh replaced by a job, or why not
+    view,        // a view's text (a display limit, a texture the graphics card refused)
+    run,         // Process started (a word a test shows for a run takes what a run takes)
+    check,       // Check Printability, and the busy text of Repair and the input-mesh jobs
+    save,        // a save of the part (STL): written, or why not
+    part,        // a part opened, made, replaced by a job or placed; or why it could not be opened
+    texture,     // a texture picked, loaded or rendered; or why it could not be
+    placement,   // the texture moved, turned, zoomed or resized on the part
+    note,        // a command that changed nothing (a fit with nothing to do, files left alone)
+    project,     // a save of the project: saved, or why not
+    edit,        // any other edit of the document (a setting, a switch, a mask, an undo)
+    partJob,     // Repair and the input-mesh jobs: what they did to the part's mesh, or why not
+    runRefused,  // Process refused before it ran (triangle limit, memory), or a run that failed
 };
+
+// What the mesh Save STL writes is: a result with relief, a result without (no relief asked,
+// or no face took texture), or the part as loaded (nothing processed with the current settings).
+enum class SavedMesh : std::uint8_t { textured, untexturedResult, partAsLoaded };
 
 // Whether the event `later` takes away a text of `kind` shown for the event `shown`.
 [[nodiscard]] bool InformationGoesWith(InfoEvent later, InfoEvent shown, int kind);
@@ -174,8 +183,12 @@ public:
 
     // ---- Driving Process -------------------------------------------------------------------
     [[nodiscard]] grainforge::mesh::PipelineSettings BuildPipelineSettings() const;
-    // The mesh to show, validate and save (see the note at the top on how long it stays).
+    // The mesh to show and validate (see the note at the top on how long it stays): the part
+    // as loaded while a handle tool or the Outer / Inner view is on, else ResultOrPart.
     [[nodiscard]] const grainforge::mesh::TriangleMesh& CurrentDisplayMesh() const;
+    // The mesh Save STL writes, whatever the view shows: the current result, the published one
+    // while a run goes, or the part as loaded while the result is out of date.
+    [[nodiscard]] const grainforge::mesh::TriangleMesh& ResultOrPart() const;
     [[nodiscard]] bool IsResultCurrent() const;
     [[nodiscard]] bool IsResultOutOfDate() const;
     [[nodiscard]] bool NeedsProcessing() const;
@@ -196,7 +209,9 @@ public:
     [[nodiscard]] bool MappingReachesNoFace() const;
     // The mesh to save is a current result of a run that asked for a relief and on which no
     // face took texture: the part without relief.
-    [[nodiscard]] bool ShownResultCarriesNoTexture() const;
+    [[nodiscard]] bool SavedResultCarriesNoTexture() const;
+    // What Save STL would write now, for the name it proposes.
+    [[nodiscard]] SavedMesh SavedMeshKind() const;
     // Every idle pass: true when a run was reported.
     bool PollPipeline();
     // Blocks until the result is up to date at full quality, then reports it.
@@ -207,10 +222,12 @@ public:
     // still describes the texture, its placement, the remesh and the relief now set.
     [[nodiscard]] bool IsRunSamplingCurrent() const;
     void ReportOutOfDate();
-    // The notes of the run just published: log lines, and a warning in the information box
-    // when there is something to say.
-    // The relief's notes; `warnings` (the run's own, already logged) lead the information box.
-    void ReportReliefNotes(const std::string& warnings);
+    // Logs the relief's notes of the run just published; the text for the information box
+    // (empty for none).
+    [[nodiscard]] std::string LogReliefNotes();
+    // Shows or takes away the result's warnings as the result they belong to becomes current
+    // or stale (an edit, an undo, a run started or ended).
+    void ShowResultWordsWhileCurrent() const;
 
     // ---- Parts, test shapes and placement --------------------------------------------------
     bool ImportStl(const std::filesystem::path& path);
@@ -487,8 +504,14 @@ public:
     MeshMeasurements measurements;
     // Counts replacements of the loaded part by a mesh job.
     std::uint64_t partChanges = 0;
+    // partChanges when the part was last read from its file: the import warnings describe that
+    // part, not one a job made of it since.
+    std::uint64_t partChangesAtRead = 0;
 
 private:
+    // Whether what the windows' fields show was taken (ITypedEntries); when one refuses, it is
+    // said with `consequence` and the caller does nothing.
+    [[nodiscard]] bool TypedEntriesTaken(const std::wstring& consequence);
     // SaveProject's work, telling a target refused because it is a file the project takes in
     // (its part, its texture image) from the other failures: Save Project As then asks again.
     enum class ProjectSave { saved, failed, targetIsInput };
@@ -576,6 +599,11 @@ private:
 
     mutable std::vector<InformationText> eventWords;
     mutable InformationText viewNote;
+    // The warnings of the last run Process reported (kind 1), shown while its result is
+    // current, and whether the box last showed them.
+    std::wstring resultWords;
+    mutable bool resultWordsShown = false;
+    [[nodiscard]] bool ResultWordsStand() const;
 };
 
 }  // namespace grainforge::app

@@ -96,6 +96,9 @@ bool CApplicationCore::Start(const StartOptions& options) {
   MarkStartupPhase("InitInstance entered (the DLLs loaded)");
   if (options.showSplash && ShowSplash(splash_, SplashImagePath())) MarkStartupPhase("the splash shown");
   ApplyCompactGtkStyle();
+  // GTK's overlay bars showed only under the pointer: help pages and reports looked whole,
+  // cut mid-sentence.
+  ShowScrollBarsBesideContentsEverywhere();
   MarkStartupPhase("GDI+, common controls, CWinAppEx");
 
   profilePath_ = options.profilePath.empty()

@@ -1,5 +1,6 @@
 #include "app/shell/info_pane.h"
 
+#include "app/shell/kit/compact_gtk_style.h"
 #include "app/shell/kit/kit_drawing.h"
 
 #include <wx/dcbuffer.h>
@@ -26,6 +27,9 @@ CInfoBox::CInfoBox(wxWindow* parent)
                        wxBORDER_NONE | wxVSCROLL | wxFULL_REPAINT_ON_RESIZE) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
+  // Its bar takes its own room: laid over the rows, shown only under the pointer, it left a long
+  // warning cut at the box's foot with nothing to say there was more.
+  ShowScrollBarsBesideContents(GetHandle());
   ShowScrollbars(wxSHOW_SB_NEVER, wxSHOW_SB_NEVER);
   Bind(wxEVT_PAINT, &CInfoBox::OnPaint, this);
   RepaintOnFocusChange(this);
@@ -105,6 +109,7 @@ CRightPaneDialog::CRightPaneDialog(wxWindow* parent) : wxPanel(parent, wxID_ANY)
                            wxTE_MULTILINE | wxTE_READONLY | wxVSCROLL | wxBORDER_SIMPLE);
   reportFont_ = wxFont(wxFontInfo(kReportPoints).FaceName(kReportFace).Family(wxFONTFAMILY_TELETYPE));
   report_->SetFont(reportFont_);
+  ShowScrollBarsBesideContents(report_->GetHandle());
   info_ = new CInfoBox(this);
   Bind(wxEVT_SIZE, &CRightPaneDialog::OnSize, this);
 }

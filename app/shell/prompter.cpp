@@ -65,6 +65,27 @@ std::filesystem::path WithFilterExtension(const std::filesystem::path& path,
   return withExtension;
 }
 
+std::wstring WithLineBreaksInLongRuns(std::wstring_view text, std::size_t longest) {
+  constexpr wchar_t kBreak = L'\u200b';
+  const auto combining = [](wchar_t c) { return (c >= 0x300 && c <= 0x36f) || (c >= 0x1ab0 && c <= 0x1aff) ||
+                                                (c >= 0x1dc0 && c <= 0x1dff) || (c >= 0x20d0 && c <= 0x20ff) ||
+                                                (c >= 0xfe20 && c <= 0xfe2f); };
+  std::wstring broken;
+  broken.reserve(text.size() + text.size() / std::max<std::size_t>(longest, 1));
+  std::size_t run = 0;
+  for (const wchar_t c : text) {
+    if (std::iswspace(static_cast<wint_t>(c)) || c == kBreak) {
+      run = 0;
+    } else if (longest > 0 && run >= longest && !combining(c)) {
+      broken += kBreak;
+      run = 0;
+    }
+    broken += c;
+    if (!std::iswspace(static_cast<wint_t>(c)) && c != kBreak) ++run;
+  }
+  return broken;
+}
+
 std::wstring FileKindOf(const FilePrompt& prompt) {
   if (prompt.filters.empty() || prompt.filters.front().patterns.empty()) return {};
   return ChangeCase(prompt.filters.front().patterns.front(), false);

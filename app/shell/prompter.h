@@ -64,6 +64,11 @@ std::wstring MakeDialogWildcard(const std::vector<FileFilter>& filters);
 std::filesystem::path WithFilterExtension(const std::filesystem::path& path,
                                           const FileFilter& filter);
 
+// The text of a question with a place to break the line (a zero-width space) after every
+// `longest` characters of a run without a blank: a box wraps a 255-byte file name instead of
+// growing past the screen with its buttons out of sight. Combining marks stay with their letter.
+std::wstring WithLineBreaksInLongRuns(std::wstring_view text, std::size_t longest = 32);
+
 // The kind of file a dialog is for: its first filter's first pattern in lower case ("*.stl"),
 // so that opening and saving parts share a folder, and images another. Empty without filters.
 std::wstring FileKindOf(const FilePrompt& prompt);

@@ -12,6 +12,7 @@
 
 #include "app/document/log_text.h"
 #include "app/document/user_folders.h"
+#include "app/shell/kit/typed_entries.h"
 #include "app/shell/main_frame.h"
 #include "app/shell/output_wnd.h"
 
@@ -126,7 +127,12 @@ DocumentHost ShellDocumentHost::Bundle(IDocumentViews* views) {
   host.jobs = this;
   host.recentFiles = this;
   host.folders = this;
+  host.entries = this;
   return host;
+}
+
+bool ShellDocumentHost::TakeTypedEntries(const std::wstring& consequence) {
+  return TakeTypedEntriesUnder(&frame_, consequence);
 }
 
 void ShellDocumentHost::AppendLine(const std::string& utf8Line, int level) {

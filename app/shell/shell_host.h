@@ -38,7 +38,8 @@ class ShellDocumentHost final : public IOutputLog,
                                 public IBusyIndicator,
                                 public IModalJobRunner,
                                 public IRecentFiles,
-                                public IFolders {
+                                public IFolders,
+                                public ITypedEntries {
 public:
   // `settingsFile`: the profile, one of the program's own files. `writtenLogs`: the logs the
   // program wrote, which the next log may replace in its folders.
@@ -78,6 +79,9 @@ public:
   // The settings file and its folder, the cache folder (beside the thumbnails), the running
   // executable and the logs the program wrote.
   ProgramPlaces OwnPlaces() const override;
+
+  // Asks the main window's fields (TakeTypedEntriesUnder).
+  bool TakeTypedEntries(const std::wstring& consequence) override;
 
 private:
   CMainFrame& frame_;

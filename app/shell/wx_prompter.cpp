@@ -55,7 +55,7 @@ void SetAccessKeyLabels(wxMessageDialog& dialog) {
 }
 
 MessageAnswer WxPrompter::ShowMessage(const MessagePrompt& prompt) {
-  wxMessageDialog dialog(parent_, WxDisplayText(prompt.text), WxDisplayText(prompt.caption),
+  wxMessageDialog dialog(parent_, WxDisplayText(WithLineBreaksInLongRuns(prompt.text)), WxDisplayText(prompt.caption),
                          ButtonStyle(prompt.buttons) | IconStyle(prompt.icon));
   SetAccessKeyLabels(dialog);
   return ToAnswer(dialog.ShowModal(), prompt.buttons);

@@ -529,7 +529,7 @@ wxRect CGrainforgeView::ViewportArea() const
     const wxSize client = GetClientSize();
     int panel = 0;
     if (maskPanel_ != nullptr && maskPanel_->IsShown())
-        panel = MaskPanelStripWidth(client.x, maskPanel_->GetMinSize().x);
+        panel = MaskPanelStripWidth(client.x, maskPanel_->GetMinSize().x, maskPanel_->LeastWidth());
     return wxRect(0, 0, client.x - panel, client.y);
 }
 

@@ -37,10 +37,13 @@ inline constexpr std::uint32_t kToolScaleMask = 8;
 [[nodiscard]] inline bool IsTextureTool(std::uint32_t tool) { return tool >= 1 && tool <= 3; }
 
 // The width of the strip the mask panel is docked in: the width it asks for, but never more
-// than half of the view's, so that the part keeps room on a small screen (the panel scrolls).
-[[nodiscard]] inline int MaskPanelStripWidth(int clientWidth, int panelWidth)
+// than half of the view's, so that the part keeps room on a small screen (the panel scrolls
+// down); yet never less than its least width, its fields beside the bar they scroll with, which
+// the view gives up first (a bar beside the fields left them cut at the strip's edge).
+[[nodiscard]] inline int MaskPanelStripWidth(int clientWidth, int askedWidth, int leastWidth)
 {
-    return std::clamp(panelWidth, 0, std::max(clientWidth, 0) / 2);
+    const int client = std::max(clientWidth, 0);
+    return std::clamp(std::max(std::min(askedWidth, client / 2), leastWidth), 0, client);
 }
 // Whether the tool shows the part unprocessed, with the texture's preview: the cage and texture
 // tools do, since their handles move that preview. The mask tools leave a current result on

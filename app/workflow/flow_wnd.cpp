@@ -127,6 +127,22 @@ void CFlowWnd::ScrollFlowTo(int position) {
   Update();
 }
 
+void CFlowWnd::BringIntoSight(wxWindow* child) {
+  for (int i = 0; i < kFlowStepCount; ++i) {
+    bool inBody = false;
+    for (wxWindow* w = child; w != nullptr && w != this && !inBody; w = w->GetParent())
+      inBody = w == sections_[i].body;
+    if (!inBody) continue;
+    SetSectionCollapsed(static_cast<FlowStep>(i), false);
+    const int top = child->GetScreenPosition().y - GetScreenPosition().y;
+    const int bottom = top + child->GetSize().y;
+    const int margin = ScaleForDpi(kFlowScrollLine, dpi_);
+    if (top < 0) ScrollFlowTo(scrollPos_ + top - margin);
+    else if (bottom > GetClientSize().y) ScrollFlowTo(scrollPos_ + bottom - GetClientSize().y + margin);
+    return;
+  }
+}
+
 void CFlowWnd::SetDpi(int dpi) {
   for (const Section& section : sections_) {
     section.header->SetDpi(dpi);

@@ -49,6 +49,9 @@ public:
 
   void RelayoutSections();
   void ScrollFlowTo(int position);
+  // Opens the section that holds `child` (a window in one of the bodies) and scrolls it into
+  // sight.
+  void BringIntoSight(wxWindow* child);
   int ScrollPosition() const { return scrollPos_; }
   int ContentHeight() const { return contentHeight_; }
   // Shown only while the sections are taller than the window.

@@ -48,8 +48,8 @@ CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> active
     SetSizer(sizer);
     // The width the panel asks for: room for the volumes' names beside the tools, and for the
     // bar it scrolls down with; the view may give it less, down to the fields' own width.
-    const int least = body->GetMinSize().x + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this);
-    SetMinSize(wxSize(std::max(least, FromDIP(kMaskPanelWidth)), -1));
+    leastWidth_ = body->GetMinSize().x + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this);
+    SetMinSize(wxSize(std::max(leastWidth_, FromDIP(kMaskPanelWidth)), -1));
     body->SetMinSize(wxSize(1, 1));
     body->SetScrollRate(0, FromDIP(8));
     body->FitInside();
@@ -268,13 +268,13 @@ void CMaskPanel::ShowVolumeFields(const mesh::MaskVolume* volume, float bedBase,
     updating_ = wasUpdating;
 }
 
-void CMaskPanel::ApplyVolumeFields(wxWindow* gainingFocus) {
+std::wstring CMaskPanel::ApplyVolumeFields(wxWindow* gainingFocus) {
     CGrainforgeDoc* document = activeDocument_ ? activeDocument_() : nullptr;
     if (document == nullptr)
-        return;
+        return {};
     const int index = document->selectedMask;
     if (index < 0 || static_cast<std::size_t>(index) >= document->maskVolumes.size())
-        return;
+        return {};
     const float base = BedBaseHeight(document->workingPart);
     MaskFieldTexts typed;
     for (int i = 0; i < kMaskFieldCount; ++i)
@@ -299,17 +299,54 @@ void CMaskPanel::ApplyVolumeFields(wxWindow* gainingFocus) {
         ShowVolumeFields(&document->maskVolumes[static_cast<std::size_t>(index)], base, gainingFocus);
     if (refusal.field >= 0 && gainingFocus == nullptr && FindFocus() == Field(refusal.field))
         Field(refusal.field)->SelectAll();
+    return refusal.text;
+}
+
+std::wstring CMaskPanel::TakeTypedEntries() {
+    // A hidden panel shows no text that could differ from what is stored.
+    if (!IsShown() || updating_)
+        return {};
+    return ApplyVolumeFields();
+}
+
+void CMaskPanel::SayRefusedEntry(const std::wstring& message) {
+    const auto first = std::find(refusedFields_.begin(), refusedFields_.end(), true);
+    if (first != refusedFields_.end()) {
+        wxTextCtrl* field = fields_[static_cast<std::size_t>(first - refusedFields_.begin())];
+        field->SetFocus();
+        field->SelectAll();
+    }
+    ShowFieldNote(message);
+    // The note is longer now: its end is scrolled into sight, which the field above it stays in
+    // on any screen the panel fits.
+    for (wxWindow* window = note_ != nullptr ? note_->GetParent() : nullptr; window != nullptr;
+         window = window->GetParent())
+        if (auto* body = dynamic_cast<wxScrolledWindow*>(window)) {
+            const int below = note_->GetScreenRect().GetBottom() - body->GetScreenRect().GetBottom();
+            int unitX = 0;
+            int unitY = 0;
+            body->GetScrollPixelsPerUnit(&unitX, &unitY);
+            if (below > 0 && unitY > 0)
+                body->Scroll(-1, body->GetViewStart().y + (below + unitY - 1) / unitY + 1);
+            break;
+        }
 }
 
 void CMaskPanel::ShowFieldNote(const std::wstring& text) {
     if (note_ == nullptr || note_->GetLabel().ToStdWstring() == text)
         return;
     const int width = note_->GetSize().x;
+    // A refusal in red, as every dialog says one; the note on Z in the panel's own colour.
+    const bool refusal = text != kMaskFieldNote;
+    note_->SetForegroundColour(refusal ? ToWx(colours::kRefusalText) : wxNullColour);
     note_->SetLabel(text);
     note_->Wrap(width);
-    // The note may take more lines: the first window up that lays out children makes room.
+    // The note may take more lines: the first window up that lays out children makes room,
+    // the scrolled body by growing what it scrolls over.
     for (wxWindow* window = note_->GetParent(); window != nullptr; window = window->GetParent())
         if (window->GetSizer() != nullptr) {
+            if (auto* scrolled = dynamic_cast<wxScrolledWindow*>(window))
+                scrolled->FitInside();
             window->Layout();
             break;
         }

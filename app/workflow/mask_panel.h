@@ -7,6 +7,7 @@
 // mask_panel_model.h.
 #pragma once
 
+#include "app/shell/kit/typed_entries.h"
 #include "app/workflow/mask_panel_model.h"
 
 #include <wx/panel.h>
@@ -39,7 +40,7 @@ inline constexpr unsigned kCmdMaskDuplicate = 32908;
 inline constexpr unsigned kCmdMaskDelete = 32909;
 inline constexpr unsigned kCmdNoHandles = 32817;
 
-class CMaskPanel final : public wxPanel {
+class CMaskPanel final : public wxPanel, public ITypedEntryFields {
 public:
     // `activeDocument` gives the main window's document (or null); commands go to `target`
     // (the main window's routing), which may be null. The panel starts hidden.
@@ -56,8 +57,13 @@ public:
     // Refills the list and the fields from the document, rebuilding the list only when the
     // volumes' count, names or shapes changed.
     void FillVolumeList(CGrainforgeDoc* document);
-    // Applies the fields the user changed to the chosen volume (leaving an edit, Enter).
-    void ApplyVolumeFields(wxWindow* gainingFocus = nullptr);
+    // Applies the fields the user changed to the chosen volume (leaving an edit, Enter); the
+    // refusal of the first field whose text is refused, or empty.
+    std::wstring ApplyVolumeFields(wxWindow* gainingFocus = nullptr);
+    // While the panel is shown, what its fields show is what Process and Save Project are to
+    // read: a refused text stops them.
+    std::wstring TakeTypedEntries() override;
+    void SayRefusedEntry(const std::wstring& message) override;
 
     wxListCtrl* List() const { return list_; }
     wxTextCtrl* Field(int index) const { return fields_[static_cast<std::size_t>(index)]; }
@@ -65,6 +71,9 @@ public:
     wxButton* CloseButton() const { return closeButton_; }
     // The note under the fields: where the Z is measured from, or why a typed text was refused.
     wxStaticText* FieldNote() const { return note_; }
+    // The narrowest strip that shows the fields whole beside the bar the body scrolls with; the
+    // width it asks for (its least size) may be more.
+    int LeastWidth() const { return leastWidth_; }
 
 private:
     void ShowVolumeFields(const mesh::MaskVolume* volume, float bedBase, wxWindow* keep);
@@ -81,6 +90,7 @@ private:
     wxButton* closeButton_ = nullptr;
     wxListCtrl* list_ = nullptr;
     wxStaticText* note_ = nullptr;
+    int leastWidth_ = 0;
     CToolbarHostWnd* toolbar_ = nullptr;
     std::array<wxTextCtrl*, kMaskFieldCount> fields_{};
     bool updating_ = false;

@@ -17,7 +17,8 @@ std::wstring FormatMaskField(float value)
     if (std::fabs(value) < 0.005f)
         return L"0";
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, double(value), std::chars_format::fixed, 2);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, double(value), std::chars_format::fixed, kMaskFieldDecimals);
     std::string text(buffer, result.ptr);
     while (!text.empty() && text.back() == '0')
         text.pop_back();

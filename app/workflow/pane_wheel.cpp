@@ -1,33 +1,9 @@
 #include "app/workflow/pane_wheel.h"
 
-#include <wx/choice.h>
-#include <wx/combo.h>
 #include <wx/event.h>
-#include <wx/slider.h>
-#include <wx/spinbutt.h>
-#include <wx/spinctrl.h>
-#include <wx/textctrl.h>
 #include <wx/window.h>
 
 namespace grainforge::app {
-namespace {
-
-// The focus is on the control or on a part of it (a combo box's entry).
-bool HasFocusWithin(const wxWindow& window) {
-  const wxWindow* focus = wxWindow::FindFocus();
-  return focus != nullptr && (focus == &window || window.IsDescendant(const_cast<wxWindow*>(focus)));
-}
-
-}  // namespace
-
-bool TakesWheelAsValue(const wxWindow& window) {
-  const wxWindow* w = &window;
-  if (const auto* text = dynamic_cast<const wxTextCtrl*>(w)) return !text->IsMultiLine();
-  // On GTK a combo box is a choice as well; the owner-drawn one is a combo control.
-  return dynamic_cast<const wxChoice*>(w) != nullptr || dynamic_cast<const wxComboCtrl*>(w) != nullptr ||
-         dynamic_cast<const wxSpinCtrl*>(w) != nullptr || dynamic_cast<const wxSpinCtrlDouble*>(w) != nullptr ||
-         dynamic_cast<const wxSpinButton*>(w) != nullptr || dynamic_cast<const wxSlider*>(w) != nullptr;
-}
 
 PaneWheelRedirect::PaneWheelRedirect(const wxWindow& pane, std::function<void(const wxMouseEvent&)> scroll)
     : pane_(pane), scroll_(std::move(scroll)) {

@@ -9,14 +9,12 @@
 
 #include <wx/eventfilter.h>
 
+#include "app/shell/kit/value_wheel.h"
+
 class wxMouseEvent;
 class wxWindow;
 
 namespace grainforge::app {
-
-// True for the controls whose value the wheel changes: choices and combo boxes, spin controls,
-// sliders, and one-line entries (number fields).
-bool TakesWheelAsValue(const wxWindow& window);
 
 // Watches every wheel event of the program while it lives and passes to `scroll` those that
 // land on an unfocused value control inside `pane` (at any depth, made before or after this);

@@ -90,12 +90,28 @@ std::function<void(const std::wstring&)> RefuseInBox(wxWindow* body, wxTextCtrl*
 // stored value back (it used to be put back behind the message). It is said when it is new and
 // on every Enter; leaving the field again with it says nothing new.
 void KeepRefusedText(wxTextCtrl* edit, const std::wstring& typed, const std::wstring& refusal, RefusedEntry& kept,
-                     float stored, bool sayAgain, const std::function<void(const std::wstring&)>& refuse) {
+                     float stored, SayRefusal say, const std::function<void(const std::wstring&)>& refuse) {
   const bool said = kept.text == typed;
   kept.text = typed;
   kept.stored = stored;
-  if ((sayAgain || !said) && refuse) refuse(refusal);
+  const bool sayNow = say == SayRefusal::always || (say == SayRefusal::whenNew && !said);
+  if (sayNow && refuse) refuse(refusal);
   if (wxWindow::FindFocus() == edit) edit->SelectAll();
+}
+
+SayRefusal SayFor(bool sayAgain) { return sayAgain ? SayRefusal::always : SayRefusal::whenNew; }
+
+// A field's refusal said for work that did not run: its section is opened and scrolled into
+// sight, the field takes the focus with its text selected, then the words come.
+void SayInField(wxTextCtrl* edit, const std::wstring& message, const std::function<void(const std::wstring&)>& refuse) {
+  for (wxWindow* w = edit->GetParent(); w != nullptr; w = w->GetParent())
+    if (auto* flow = dynamic_cast<CFlowWnd*>(w)) {
+      flow->BringIntoSight(edit);
+      break;
+    }
+  edit->SetFocus();
+  edit->SelectAll();
+  if (refuse) refuse(message);
 }
 
 void SetFieldText(wxTextCtrl* edit, float value) {
@@ -228,7 +244,9 @@ void CRemeshBody::SetTriangleSize(float millimetres) {
   UpdateFromDocument(document_);
 }
 
-void CRemeshBody::CommitEdit(bool sayAgain) {
+void CRemeshBody::CommitEdit(bool sayAgain) { CommitTyped(SayFor(sayAgain)); }
+
+void CRemeshBody::CommitTyped(SayRefusal say) {
   if (document_ == nullptr || edit_ == nullptr) return;
   const std::wstring typed = edit_->GetValue().ToStdWstring();
   const float stored = document_->remeshSettings.targetEdgeMillimetres;
@@ -236,11 +254,19 @@ void CRemeshBody::CommitEdit(bool sayAgain) {
     refused_ = {};
     SetTriangleSize(*size);
   } else if (typed != FormatDialogFloat(stored)) {
-    KeepRefusedText(edit_, typed, TriangleSizeEntryRefusal(typed), refused_, stored, sayAgain, refuse);
+    KeepRefusedText(edit_, typed, TriangleSizeEntryRefusal(typed), refused_, stored, say, refuse);
     return;
   }
   SetFieldText(edit_, document_->remeshSettings.targetEdgeMillimetres);
 }
+
+std::wstring CRemeshBody::TakeTypedEntries() {
+  if (edit_ == nullptr || !edit_->IsEnabled()) return {};
+  CommitTyped(SayRefusal::never);
+  return refused_.text.empty() ? std::wstring() : TriangleSizeEntryRefusal(refused_.text);
+}
+
+void CRemeshBody::SayRefusedEntry(const std::wstring& message) { SayInField(edit_, message, refuse); }
 
 void CRemeshBody::PaintBody(wxDC& dc) {
   PaintPane(this, dc);
@@ -363,7 +389,17 @@ void CDisplacementBody::SetStrength(float millimetres) {
   UpdateFromDocument(document_);
 }
 
-void CDisplacementBody::CommitStrength(bool sayAgain) {
+void CDisplacementBody::CommitStrength(bool sayAgain) { CommitTyped(SayFor(sayAgain)); }
+
+std::wstring CDisplacementBody::TakeTypedEntries() {
+  if (edit_ == nullptr || !edit_->IsEnabled()) return {};
+  CommitTyped(SayRefusal::never);
+  return refused_.text.empty() ? std::wstring() : StrengthEntryRefusal(refused_.text);
+}
+
+void CDisplacementBody::SayRefusedEntry(const std::wstring& message) { SayInField(edit_, message, refuse); }
+
+void CDisplacementBody::CommitTyped(SayRefusal say) {
   if (document_ == nullptr || edit_ == nullptr) return;
   const std::wstring typed = edit_->GetValue().ToStdWstring();
   const float stored = document_->displacementSettings.strengthMillimetres;
@@ -372,7 +408,7 @@ void CDisplacementBody::CommitStrength(bool sayAgain) {
     SetStrength(*strength);
   } else if (const std::wstring refusal = StrengthEntryRefusal(typed); !refusal.empty()) {
     if (typed != FormatDialogFloat(stored)) {
-      KeepRefusedText(edit_, typed, refusal, refused_, stored, sayAgain, refuse);
+      KeepRefusedText(edit_, typed, refusal, refused_, stored, say, refuse);
       return;
     }
     SetFieldText(edit_, stored);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "app/shell/kit/typed_entries.h"
 #include "app/workflow/section_body.h"
 #include "app/workflow/texture_summary.h"
 
@@ -27,7 +28,11 @@ struct RefusedEntry {
   float stored = 0.0f;
 };
 
-class CRemeshBody final : public CSectionBody {
+// When a refused text is said: on every Enter, when it is new (leaving the field), or never
+// (taken for Process or Save Project, which say it with what they did not do).
+enum class SayRefusal { always, whenNew, never };
+
+class CRemeshBody final : public CSectionBody, public ITypedEntryFields {
 public:
   explicit CRemeshBody(CGrainforgeDoc* document) : document_(document) {}
   bool Build(wxWindow* parent, int id, FlowStep step);
@@ -45,11 +50,14 @@ public:
   void CommitEdit(bool sayAgain = true);
   std::function<void(const std::wstring&)> refuse;
   wxTextCtrl* SizeEdit() const { return edit_; }
+  std::wstring TakeTypedEntries() override;
+  void SayRefusedEntry(const std::wstring& message) override;
   const std::wstring& EstimateText() const { return estimate_; }
   // Where the estimate is drawn, tall enough for every row it wraps to at the body's width.
   PixelRect EstimateRect() const { return estimateRect_; }
 
 private:
+  void CommitTyped(SayRefusal say);
   void PaintBody(wxDC& dc) override;
   // Measures the rows the estimate wraps to; when the body's height changes with them, the
   // workflow column is laid out again.
@@ -77,7 +85,7 @@ private:
   RefusedEntry refused_;
 };
 
-class CDisplacementBody final : public CSectionBody {
+class CDisplacementBody final : public CSectionBody, public ITypedEntryFields {
 public:
   explicit CDisplacementBody(CGrainforgeDoc* document) : document_(document) {}
   bool Build(wxWindow* parent, int id, FlowStep step);
@@ -91,11 +99,14 @@ public:
   void CommitStrength(bool sayAgain = true);  // as CommitEdit
   std::function<void(const std::wstring&)> refuse;
   wxTextCtrl* StrengthEdit() const { return edit_; }
+  std::wstring TakeTypedEntries() override;
+  void SayRefusedEntry(const std::wstring& message) override;
   wxChoice* DirectionCombo() const { return direction_; }
   wxCheckBox* BedFaceBox() const { return bedFace_; }
   const PixelRect& DiagramRect() const { return diagram_; }
 
 private:
+  void CommitTyped(SayRefusal say);
   void SetStrength(float millimetres);
   void OnDirection();
   void OnBedFace();

@@ -488,7 +488,7 @@ void FormatUnprintablePiece(std::string& text, const char* kind, const std::vect
         text.append(" mm at (").append(Fixed(centre.x, 2)).append(" ").append(Fixed(centre.y, 2)).append(" ");
         text.append(Fixed(centre.z, 2)).append("), ").append(FormatCountGrouped(p.triangleCount)).append(" triangles");
         if (p.volume != 0.0)
-            text.append(", ").append(Fixed(std::abs(p.volume), 4)).append(" mm3");
+            text.append(", ").append(FormatVolume(std::abs(p.volume))).append(" mm3");
         text.append("\n");
     }
     if (sorted.size() > kListed)

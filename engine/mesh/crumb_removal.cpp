@@ -644,7 +644,7 @@ std::string FormatBodySizeAndPlace(const CrumbRecord& body, bool withVolume)
     const Vec3 centre = (body.boxMin + body.boxMax) * 0.5f;
     return FormatSize3(size.x, size.y, size.z) + " at (" + FormatFixed(centre.x, 2) + ", " + FormatFixed(centre.y, 2)
         + ", " + FormatFixed(centre.z, 2) + ")"
-        + (withVolume ? ", " + FormatGeneral6(std::fabs(body.volume)) + " mm3" : std::string());
+        + (withVolume ? ", " + FormatVolume(std::fabs(body.volume)) + " mm3" : std::string());
 }
 
 bool IsNoAreaTriangle(const TriangleMesh& mesh, std::uint64_t triangle)

@@ -258,14 +258,14 @@ std::vector<std::string> FormatLargeFixChanges(const FixChangeReport& r)
         return lines;
     if (r.largestVolumeShare > kLargestFixChangeShare)
         lines.push_back("the fixes changed a body's volume by " + Percent(r.largestVolumeShare) + " ("
-            + FormatFixed(r.volumeBefore, 2) + " to " + FormatFixed(r.volumeAfter, 2) + " mm3)");
+            + FormatVolume(r.volumeBefore) + " to " + FormatVolume(r.volumeAfter) + " mm3)");
     if (r.largestBoxShare > kLargestFixChangeShare)
         lines.push_back("the fixes moved a side of a body by " + FormatLength(r.boxMoveMillimetres) + " mm along "
             + AxisName(r.boxAxis) + ", " + Percent(r.largestBoxShare) + " of its " + FormatLength(r.boxSizeMillimetres)
             + " mm there");
     if (r.bodiesLost != 0 && r.largestLostVolume > kLargestFixChangeShare * r.partVolume)
         lines.push_back("the fixes took away " + FormatCountOf(r.bodiesLost, "body", "bodies") + ", the largest of "
-            + FormatFixed(r.largestLostVolume, 2) + " mm3");
+            + FormatVolume(r.largestLostVolume) + " mm3");
     return lines;
 }
 

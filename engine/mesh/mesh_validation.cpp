@@ -521,7 +521,7 @@ std::string DescribeNestedBody(const NestedBody& body)
     const Vec3 size = body.boxMax - body.boxMin;
     const Vec3 centre = body.boxMin * 0.5f + body.boxMax * 0.5f;
     return "the " + FormatSize3(size.x, size.y, size.z) + " body at (" + FormatFixed(centre.x, 2) + ", "
-        + FormatFixed(centre.y, 2) + ", " + FormatFixed(centre.z, 2) + ") mm, " + FormatFixed(body.volume, 2)
+        + FormatFixed(centre.y, 2) + ", " + FormatFixed(centre.z, 2) + ") mm, " + FormatVolume(body.volume)
         + " cubic mm";
 }
 

@@ -86,20 +86,20 @@ std::string FormatMillimetres2(float value)
 
 namespace {
 
-int LengthDecimals(double magnitude)
+int LengthDecimals(double magnitude, int mostDecimals = kMostLengthDecimals)
 {
     // Two significant digits: the first sits at -floor(log10) decimals, the second one later.
     if (std::isfinite(magnitude) && magnitude > 0.0 && magnitude < 0.1)
-        return std::clamp(static_cast<int>(-std::floor(std::log10(magnitude))) + 1, 2, kMostLengthDecimals);
+        return std::clamp(static_cast<int>(-std::floor(std::log10(magnitude))) + 1, 2, mostDecimals);
     return 2;
 }
 
-}  // namespace
-
-std::string FormatLength(double millimetres)
+// Two decimals, or as many more as the first two significant digits need (at most
+// `mostDecimals`), trailing zeros past the second decimal dropped.
+std::string FormatTwoDecimalsOrDigits(double value, int mostDecimals)
 {
-    const int decimals = LengthDecimals(std::fabs(millimetres));
-    std::string text = FormatFixed(millimetres, decimals);
+    const int decimals = LengthDecimals(std::fabs(value), mostDecimals);
+    std::string text = FormatFixed(value, decimals);
     const std::size_t point = text.find('.');
     if (point == std::string::npos)
         return text;
@@ -107,6 +107,18 @@ std::string FormatLength(double millimetres)
     while (end > point + 3 && text[end - 1] == '0')
         --end;
     return text.substr(0, end);
+}
+
+}  // namespace
+
+std::string FormatLength(double millimetres)
+{
+    return FormatTwoDecimalsOrDigits(millimetres, kMostLengthDecimals);
+}
+
+std::string FormatVolume(double cubicMillimetres)
+{
+    return FormatTwoDecimalsOrDigits(cubicMillimetres, kMostVolumeDecimals);
 }
 
 float RoundLengthUp(float millimetres)
@@ -173,7 +185,9 @@ float SearchAdvisedLengthDown(float start, double shortfall, const std::function
 
 std::string FormatSize3(float x, float y, float z)
 {
-    return FormatMillimetres2(x) + " x " + FormatMillimetres2(y) + " x " + FormatMillimetres2(z) + " mm";
+    // A side at or below 0 is a flat box's rounding: it reads 0.00.
+    const auto side = [](float value) { return value > 0.0f ? FormatLength(value) : FormatMillimetres2(value); };
+    return side(x) + " x " + side(y) + " x " + side(z) + " mm";
 }
 
 std::string FormatGeneral6(double value)

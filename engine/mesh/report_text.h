@@ -65,8 +65,14 @@ float SearchAdvisedLength(float start, double excess, const std::function<bool(f
 // the work at `start` falls. The mirror of SearchAdvisedLength, for a size too coarse.
 float SearchAdvisedLengthDown(float start, double shortfall, const std::function<bool(float)>& fits);
 
-// Three lengths, each as FormatMillimetres2, joined by " x " and followed by " mm":
-// "20.00 x 20.00 x 20.00 mm".
+// A volume as a text for people names it (in cubic millimetres, without the unit), by the rule of
+// FormatLength: "216.00", "0.000037", "0.000000022"; at most kMostVolumeDecimals, beyond which
+// a volume is "0.00". A removed piece of 3.7e-05 mm3 read as such, in exponent form.
+inline constexpr int kMostVolumeDecimals = 15;
+std::string FormatVolume(double cubicMillimetres);
+
+// Three lengths, each as FormatLength (a side at or below 0 as "0.00"), joined by " x " and
+// followed by " mm": "20.00 x 20.00 x 20.00 mm", "0.0012 x 0.00041 x 0.0021 mm".
 std::string FormatSize3(float x, float y, float z);
 
 // The value as printf's "%.6g" in the C locale ("0.001", "8000.5", "1.5e-06"), and "0" for a

@@ -568,14 +568,15 @@ std::string FormatPartChangeText(const PartChangeReport& c)
         const double added = c.areaAfter - c.areaBefore;
         if (added > 0.0)
             text += ", adding about " + Fixed(added, 2) + " mm2 of surface";
-        text += "; the volume went from " + Fixed(c.volumeBefore, 2) + " to " + Fixed(c.volumeAfter, 2) + " mm3";
+        text += "; the volume went from " + FormatVolume(c.volumeBefore) + " to " + FormatVolume(c.volumeAfter)
+            + " mm3";
         if (std::fabs(c.volumeBefore) > 0.0)
             text += " (" + share(c.volumeBefore, c.volumeAfter) + ")";
         text += ".";
     }
     if (c.VolumeLostPastShare()) {
         std::string lost = "Process lost " + Fixed(100.0 * (c.volumeBefore - c.volumeAfter) / c.volumeBefore, 0)
-            + "% of the part's volume (" + Fixed(c.volumeBefore, 2) + " to " + Fixed(c.volumeAfter, 2)
+            + "% of the part's volume (" + FormatVolume(c.volumeBefore) + " to " + FormatVolume(c.volumeAfter)
             + " mm3), more than the " + Fixed(100.0 * kVolumeLossWarningShare, 0) + "% a run may round off";
         if (c.triangleSize > 0.0f)
             lost += ": triangles of " + Length(c.triangleSize) + " mm cut its edges and corners";

@@ -18,6 +18,10 @@ using FreeError = void (*)(void* error);
 using GetType = unsigned long (*)();
 using IsInstanceOf = int (*)(void* instance, unsigned long type);
 using SetOverlayScrolling = void (*)(void* scrolledWindow, int overlay);
+using GetOverlayScrolling = int (*)(void* scrolledWindow);
+using DefaultSettings = void* (*)();
+using SetObjectProperties = void (*)(void* object, const char* firstProperty, ...);
+using FindObjectProperty = void* (*)(void* objectClass, const char* property);
 
 // GTK_STYLE_PROVIDER_PRIORITY_APPLICATION: above the theme, below the user's own settings.
 constexpr unsigned kApplicationPriority = 600;
@@ -95,6 +99,28 @@ bool ApplyCompactGtkStyle() {
   // The screen holds its own reference to the provider.
   unref(provider);
   return loaded;
+}
+
+bool ShowScrollBarsBesideContentsEverywhere() {
+  const auto defaultSettings = Find<DefaultSettings>("gtk_settings_get_default");
+  const auto set = Find<SetObjectProperties>("g_object_set");
+  const auto findProperty = Find<FindObjectProperty>("g_object_class_find_property");
+  if (!defaultSettings || !set || !findProperty) return false;
+  void* settings = defaultSettings();
+  // The setting came with GTK 3.24.9; an older GTK would warn about the unknown property.
+  if (settings == nullptr || findProperty(*static_cast<void**>(settings), "gtk-overlay-scrolling") == nullptr)
+    return false;
+  set(settings, "gtk-overlay-scrolling", 0, static_cast<const char*>(nullptr));
+  return true;
+}
+
+bool ScrollBarsOverlayContents(void* widget) {
+  const auto scrolledType = Find<GetType>("gtk_scrolled_window_get_type");
+  const auto isInstanceOf = Find<IsInstanceOf>("g_type_check_instance_is_a");
+  const auto getOverlay = Find<GetOverlayScrolling>("gtk_scrolled_window_get_overlay_scrolling");
+  if (widget == nullptr || !scrolledType || !isInstanceOf || !getOverlay || isInstanceOf(widget, scrolledType()) == 0)
+    return false;
+  return getOverlay(widget) != 0;
 }
 
 bool ShowScrollBarsBesideContents(void* widget) {

@@ -21,4 +21,13 @@ bool ApplyCompactGtkStyle();
 // `widget` is no GTK scrolled window.
 bool ShowScrollBarsBesideContents(void* widget);
 
+// The same for every scrolled window of the program made from now on and those made already
+// (GTK's setting): help panes, report boxes, the information box, lists. Call once after the
+// toolkit has started. False when GTK is not what runs the windows.
+bool ShowScrollBarsBesideContentsEverywhere();
+
+// Whether the scrolled window (`widget`, its native handle) lays its bars over its contents,
+// showing them only under the pointer; false for any other widget.
+bool ScrollBarsOverlayContents(void* widget);
+
 }  // namespace grainforge::app

@@ -13,6 +13,7 @@
 #include <wx/utils.h>
 
 #include "app/shell/kit/compact_gtk_style.h"
+#include "app/shell/kit/value_wheel.h"
 
 namespace grainforge::app {
 namespace {
@@ -156,6 +157,7 @@ int DialogContentsOverhang(const wxDialog* dialog) {
 void FitDialogToDisplay(wxDialog* dialog, wxWindow* givingWay) {
   wxSizer* sizer = dialog != nullptr ? dialog->GetSizer() : nullptr;
   if (sizer == nullptr) return;
+  RouteWheelPastValueControls(*dialog);
   auto* scrolled = static_cast<wxScrolledWindow*>(DialogScrolledContents(dialog));
   if (scrolled != nullptr) {
     // Fitted before: the contents may have grown (a longer text); let the area show them.

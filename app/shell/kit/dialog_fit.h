@@ -32,7 +32,8 @@ DialogFitPlan PlanDialogFit(FitSize wanted, FitSize least, FitSize frame, FitSiz
 // Fits a dialog laid out by a sizer into the work area of the screen under its parent (or under
 // the pointer), narrowing givingWay (the help pane, may be null) and scrolling the contents as
 // PlanDialogFit says, and places it within that area. Call after the layout is complete; calling
-// again after texts changed grows the dialog within the screen.
+// again after texts changed grows the dialog within the screen. The wheel over a slider or a
+// choice without the focus scrolls the contents and leaves its value alone.
 void FitDialogToDisplay(wxDialog* dialog, wxWindow* givingWay = nullptr);
 
 // The screen area dialogs fit into instead of the real screen's (tests); an empty rectangle

@@ -50,11 +50,11 @@ bool CheckNumberFields(std::initializer_list<CheckedField> fields,
                        const std::function<void(const std::wstring&)>& refuse) {
   for (const CheckedField& checked : fields) {
     if (checked.field == nullptr || !checked.field->IsEnabled()) continue;
-    const NumberFieldReading reading = ReadNumberField(checked.field->GetValue().ToStdWstring(), checked.rule);
-    if (!NumberFieldRefuses(reading, checked.rule)) continue;
+    const std::wstring refusal = NumberFieldRefusalOf(checked.field->GetValue().ToStdWstring(), checked.rule);
+    if (refusal.empty()) continue;
     checked.field->SetFocus();
     checked.field->SelectAll();
-    if (refuse) refuse(reading.refusal.empty() ? NumberFieldRangeText(checked.rule) : reading.refusal);
+    if (refuse) refuse(refusal);
     // The message took the focus; the text is selected again so that typing replaces it.
     checked.field->SetFocus();
     checked.field->SelectAll();

@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <system_error>
 
@@ -88,6 +89,11 @@ bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 bool IsUnitLetter(wchar_t c) {
   return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'%' || c == 0x00B0 || c == 0x00B5;
 }
+// Three digits from `at` and no fourth: a group of thousands after a space.
+bool StartsDigitGroup(std::wstring_view text, std::size_t at) {
+  return at + 3 <= text.size() && IsDigit(text[at]) && IsDigit(text[at + 1]) && IsDigit(text[at + 2]) &&
+         (at + 3 == text.size() || !IsDigit(text[at + 3]));
+}
 wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
 bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
@@ -142,16 +148,26 @@ TypedNumber ReadTypedNumber(std::wstring_view text, wchar_t desktopThousandsMark
   } else {
     std::string number;  // ASCII, with a point for the decimal mark, as from_chars reads it
     std::size_t marks = 0, integerDigits = 0, fractionDigits = 0;
+    // Groups of three digits after a space ("1 000", as French and other desktops write
+    // thousands), and the digits of the group being read.
+    std::size_t spaceGroups = 0, groupDigits = 0;
+    bool nonZeroDigit = false;
     wchar_t mark = 0;
     for (; i < text.size(); ++i) {
       const wchar_t c = text[i];
       if (IsDigit(c)) {
         ++(marks == 0 ? integerDigits : fractionDigits);
+        ++groupDigits;
+        nonZeroDigit = nonZeroDigit || c != L'0';
         number.push_back(static_cast<char>(c));
       } else if (c == L'.' || c == L',') {
         ++marks;
         mark = c;
         number.push_back('.');
+      } else if (IsBlank(c) && marks == 0 && StartsDigitGroup(text, i + 1) &&
+                 (spaceGroups > 0 ? groupDigits == 3 : groupDigits >= 1 && groupDigits <= 3)) {
+        ++spaceGroups;
+        groupDigits = 0;
       } else {
         break;
       }
@@ -182,6 +198,13 @@ TypedNumber ReadTypedNumber(std::wstring_view text, wchar_t desktopThousandsMark
       }
     }
     if (!ReadDecimal(number, value)) return typed;
+    // A number no float holds (it would be kept as 0 or as another number) is said, not taken.
+    typed.belowFloat = nonZeroDigit && value < static_cast<double>(std::numeric_limits<float>::min());
+    if (spaceGroups > 0) {
+      ambiguousMark = 0;
+      typed.mark = L' ';
+      groupedValue = value;
+    }
     if (ambiguousMark != 0) {
       std::string grouped = number;
       grouped.erase(grouped.find('.'), 1);
@@ -192,10 +215,12 @@ TypedNumber ReadTypedNumber(std::wstring_view text, wchar_t desktopThousandsMark
   const std::wstring_view unit = text.substr(i);
   for (const wchar_t c : unit)
     if (!IsUnitLetter(c)) return typed;
-  typed.kind = ambiguousMark != 0 ? TypedNumber::Kind::ambiguousMark : TypedNumber::Kind::number;
+  typed.kind = typed.mark == L' '  ? TypedNumber::Kind::grouped
+               : ambiguousMark != 0 ? TypedNumber::Kind::ambiguousMark
+                                    : TypedNumber::Kind::number;
   typed.value = negative ? -value : value;
   typed.groupedValue = negative ? -groupedValue : groupedValue;
-  typed.mark = ambiguousMark;
+  if (typed.mark != L' ') typed.mark = ambiguousMark;
   typed.unit = std::wstring(unit);
   return typed;
 }
@@ -245,14 +270,20 @@ std::wstring WithUnit(double value, std::wstring_view unit) {
 namespace {
 
 // "Strength must be from 0 to 100000 mm." or, for a text that held no number, "Strength must be
-// a number from 0 to 100000 mm.", then the rule's note.
-std::wstring RangeSentence(const NumberFieldRule& rule, bool aNumber) {
+// a number from 0 to 100000 mm."; a count "must be a whole number", and for a number with more
+// decimals than the field shows, how many it shows ("to 9.99, with at most 2 decimals."); then
+// the rule's note.
+std::wstring RangeSentence(const NumberFieldRule& rule, bool aNumber, bool sayDecimals = false) {
   std::wstring text(rule.name);
-  text += aNumber ? L" must be a number " : L" must be ";
+  text += rule.wholeNumber ? L" must be a whole number " : aNumber ? L" must be a number " : L" must be ";
   if (rule.minimumIncluded)
-    text += L"from " + FormatRangeEnd(rule.minimum) + L" to " + WithUnit(rule.maximum, rule.unit) + L".";
+    text += L"from " + FormatRangeEnd(rule.minimum) + L" to " + WithUnit(rule.maximum, rule.unit);
   else
-    text += L"above " + FormatRangeEnd(rule.minimum) + L" and at most " + WithUnit(rule.maximum, rule.unit) + L".";
+    text += L"above " + FormatRangeEnd(rule.minimum) + L" and at most " + WithUnit(rule.maximum, rule.unit);
+  if (sayDecimals && !rule.wholeNumber && rule.decimals >= 0)
+    text += rule.decimals == 0 ? std::wstring(L", with no decimals")
+                               : L", with at most " + std::to_wstring(rule.decimals) + L" decimals";
+  text += L".";
   if (!rule.note.empty()) text += L" " + std::wstring(rule.note);
   return text;
 }
@@ -263,15 +294,10 @@ std::wstring NumberFieldRangeText(const NumberFieldRule& rule) { return RangeSen
 
 namespace {
 
-bool InRange(double number, const NumberFieldRule& rule) {
-  const bool aboveMinimum = rule.minimumIncluded ? number >= rule.minimum : number > rule.minimum;
-  return (aboveMinimum && number <= rule.maximum) || (rule.zeroAllowed && number == 0.0);
-}
-
-// Whether the field keeps `value` as typed: in its range and, for a count, whole (a count
-// rounds 1.5 to 2, which is not what was typed).
+// Whether the field keeps `value` as typed: in its range and shown as it is (a count rounds 1.5
+// to 2, which is not what was typed).
 bool KeptAsTyped(double value, const NumberFieldRule& rule) {
-  return InRange(value, rule) && (!rule.wholeNumber || std::trunc(value) == value);
+  return IsInFieldRange(value, rule) && IsShownAsItIs(value, rule);
 }
 
 // The text that advises `value`, read back as the field reads it: empty when the field would not
@@ -298,13 +324,24 @@ std::wstring AmbiguousMarkHint(const TypedNumber& typed, const NumberFieldRule& 
   if (!decimal.empty() || !grouped.empty()) return L" Type " + (decimal.empty() ? grouped : decimal) + either;
   const std::wstring opening = L" A " + markName + L" before three digits could be either, and ";
   const std::wstring decimalText = FormatRangeEnd(typed.value), groupedText = FormatRangeEnd(typed.groupedValue);
-  const bool decimalInRange = InRange(typed.value, rule), groupedInRange = InRange(typed.groupedValue, rule);
+  const bool decimalInRange = IsInFieldRange(typed.value, rule),
+             groupedInRange = IsInFieldRange(typed.groupedValue, rule);
   if (!decimalInRange && !groupedInRange)
     return opening + decimalText + L" and " + groupedText + L" are both outside that range.";
-  // A count takes neither: one reading is a fraction it would round.
-  const auto why = [](bool inRange) { return inRange ? L" is not a whole number" : L" is outside that range"; };
+  // A count takes neither: one reading is a fraction it would round (or, with fewer decimals
+  // shown, one it would show otherwise).
+  const std::wstring shownOtherwise = rule.wholeNumber ? std::wstring(L" is not a whole number")
+                                                       : L" has more than " + std::to_wstring(rule.decimals) + L" decimals";
+  const auto why = [&](bool inRange) { return inRange ? shownOtherwise : std::wstring(L" is outside that range"); };
   return opening + L"neither is kept as typed: " + decimalText + why(decimalInRange) + L" and " + groupedText +
          why(groupedInRange) + L".";
+}
+
+// The text as typed, without the blanks around it.
+std::wstring TrimmedText(std::wstring_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return std::wstring(text);
 }
 
 // Why a number with a unit word was not read: the word is not the field's unit.
@@ -328,10 +365,17 @@ NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule
       return reading;
     case TypedNumber::Kind::number:
       break;
-    case TypedNumber::Kind::grouped:
+    case TypedNumber::Kind::grouped: {
       reading.kind = NumberFieldReading::Kind::notANumber;
-      reading.refusal = RangeSentence(rule, true) + L" Type it without thousands separators.";
+      // Grouped by spaces ("1 000") the number is plain to see: it is offered when the field
+      // keeps it.
+      const std::wstring advised =
+          typed.mark == L' ' ? AdvisedText(typed.groupedValue, rule, desktopThousandsMark) : std::wstring();
+      reading.refusal = RangeSentence(rule, true) + (advised.empty()
+                                                         ? std::wstring(L" Type it without thousands separators.")
+                                                         : L" Type " + advised + L": without thousands separators.");
       return reading;
+    }
     case TypedNumber::Kind::ambiguousMark:
       // "1,500": a decimal mark, or a thousands separator? Neither reading is taken on a guess.
       reading.kind = NumberFieldReading::Kind::notANumber;
@@ -349,12 +393,26 @@ NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule
   }
   const double number = typed.value;
   reading.value = number;
-  const bool aboveMinimum = rule.minimumIncluded ? number >= rule.minimum : number > rule.minimum;
-  // Infinity fails the upper bound, so "inf" is refused like any other value too large.
-  if ((aboveMinimum && number <= rule.maximum) || (rule.zeroAllowed && number == 0.0)) {
-    reading.kind = NumberFieldReading::Kind::accepted;
+  if (typed.belowFloat) {
+    // "1e-400" read as 0 (or a float no field keeps) said nothing of what it did.
+    reading.kind = NumberFieldReading::Kind::refused;
+    reading.refusal = RangeSentence(rule, false) + L" " + TrimmedText(text) +
+                      L" is too close to 0 to be kept: type 0, or a number the field shows.";
     return reading;
   }
+  // Infinity fails the upper bound, so "inf" is refused like any other value too large.
+  if (IsInFieldRange(number, rule)) {
+    if (IsShownAsItIs(number, rule)) {
+      reading.kind = NumberFieldReading::Kind::accepted;
+      return reading;
+    }
+    // A count does not round 1.5 to 2, nor a level field show 1.234 as 1.23: what the field
+    // would change is refused where it is typed.
+    reading.kind = NumberFieldReading::Kind::refused;
+    reading.refusal = RangeSentence(rule, false, true);
+    return reading;
+  }
+  const bool aboveMinimum = rule.minimumIncluded ? number >= rule.minimum : number > rule.minimum;
   reading.kind = NumberFieldReading::Kind::refused;
   reading.refusal = !aboveMinimum && !rule.tooSmall.empty() ? std::wstring(rule.tooSmall) : RangeSentence(rule, false);
   return reading;
@@ -368,6 +426,12 @@ bool NumberFieldRefuses(const NumberFieldReading& reading, const NumberFieldRule
     case NumberFieldReading::Kind::refused: return true;
   }
   return true;
+}
+
+std::wstring NumberFieldRefusalOf(std::wstring_view text, const NumberFieldRule& rule) {
+  const NumberFieldReading reading = ReadNumberField(text, rule);
+  if (!NumberFieldRefuses(reading, rule)) return std::wstring();
+  return reading.refusal.empty() ? NumberFieldRangeText(rule) : reading.refusal;
 }
 
 }  // namespace grainforge::app

@@ -29,15 +29,18 @@ std::optional<double> ParseLeadingNumber(std::wstring_view text);
 // Thousands separators are refused, never read: "1,500.5" and "1.500,5" hold two marks, and
 // "1,500" (one to three digits, not starting with 0, a comma and exactly three digits) could
 // be 1.5 or 1500. Where the desktop's language groups thousands with a point (German), "1.500"
-// could be either as well; elsewhere it is 1.5. A value beyond double's range is infinite; one
-// below it is 0.
+// could be either as well; elsewhere it is 1.5. Groups of three digits after blanks ("1 000")
+// are grouped. A value beyond double's range is infinite; one below it is 0 (belowFloat).
 struct TypedNumber {
   enum class Kind { empty, number, notANumber, grouped, ambiguousMark };
   Kind kind = Kind::empty;
   double value = 0.0;         // for ambiguousMark: the reading with a decimal mark ("1,500" is 1.5)
   double groupedValue = 0.0;  // for ambiguousMark: the reading with a thousands mark (1500)
-  wchar_t mark = 0;           // for ambiguousMark: the mark as typed, L',' or L'.'
+  wchar_t mark = 0;           // for ambiguousMark: the mark as typed, L',' or L'.'; for grouped,
+                              // L' ' when blanks group the digits ("1 000"), whose value is then
+                              // groupedValue
   std::wstring unit;          // the word after the number as typed, empty when none
+  bool belowFloat = false;    // digits other than 0 read as a magnitude no float holds ("1e-400")
 };
 // `desktopThousandsMark` is the mark the desktop's language groups thousands with
 // (platform::LocaleThousandsMark): only L'.' changes the reading. The form without it takes
@@ -70,10 +73,13 @@ struct NumberFieldReading {
 };
 
 // Reads the whole text (ReadTypedNumber) and checks the number against the rule. A unit word
-// after the number must be the rule's own (any case). A mark before three digits that could
-// group thousands is refused with a hint that offers only the readings the field keeps as they
-// are (in range, and whole for a wholeNumber rule), each read back before it is offered. Pure
-// but for the desktop's thousands mark, which the first form takes as given.
+// after the number must be the rule's own (any case). A number the field would not keep as
+// typed is refused: outside its range (IsInFieldRange), shown otherwise (a fraction in a count,
+// more decimals than the field shows: IsShownAsItIs), or too close to 0 for a float. A mark
+// before three digits that could group thousands is refused with a hint that offers only the
+// readings the field keeps as they are, each read back before it is offered; digits grouped by
+// blanks are refused with the number offered. Pure but for the desktop's thousands mark, which
+// the first form takes as given.
 NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule& rule, wchar_t desktopThousandsMark);
 NumberFieldReading ReadNumberField(std::wstring_view text, const NumberFieldRule& rule);
 
@@ -84,5 +90,9 @@ bool NumberFieldRefuses(const NumberFieldReading& reading, const NumberFieldRule
 // The rule's range as its refusal says it: "Strength must be from 0 to 100000 mm." or, with
 // the minimum excluded, "Width must be above 0 and at most 10000 mm.", then the note.
 std::wstring NumberFieldRangeText(const NumberFieldRule& rule);
+
+// What a field says of a text it refuses (NumberFieldRefuses), as OK says it; empty for a text
+// it takes.
+std::wstring NumberFieldRefusalOf(std::wstring_view text, const NumberFieldRule& rule);
 
 }  // namespace grainforge::app

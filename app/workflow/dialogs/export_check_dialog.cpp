@@ -1,4 +1,5 @@
 #include "app/workflow/dialogs/export_check_dialog.h"
+#include "app/shell/kit/compact_gtk_style.h"
 
 #include <algorithm>
 #include <utility>
@@ -107,6 +108,7 @@ CExportDialog::CExportDialog(wxWindow* parent, const ExportDialogRequest& reques
   report_ = new wxTextCtrl(this, ids::kReport, wxString(), wxDefaultPosition, wxDefaultSize,
                            wxTE_MULTILINE | wxTE_READONLY | wxVSCROLL | wxTE_WORDWRAP);
   report_->SetFont(GetReportFont(96));
+  ShowScrollBarsBesideContents(report_->GetHandle());
   contents->Add(progressText_, 0, wxEXPAND | wxLEFT | wxRIGHT, margin);
   contents->Add(progressBar_, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, margin / 2);
   contents->Add(headline_, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, margin);

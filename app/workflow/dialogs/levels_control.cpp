@@ -32,8 +32,8 @@ void DrawHandle(wxDC& dc, int x, const PixelRect& bar, const wxColour& colour, b
 
 }  // namespace
 
-CLevelsControl::CLevelsControl(wxWindow* parent, const wxPoint& pos, const wxSize& size)
-    : wxWindow(parent, kControlId, pos, size, wxCLIP_CHILDREN | wxTAB_TRAVERSAL) {
+CLevelsControl::CLevelsControl(wxWindow* parent, const wxPoint& pos, const wxSize& size) {
+  Create(parent, kControlId, pos, size, wxCLIP_CHILDREN | wxTAB_TRAVERSAL);
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   dpi_ = GetWindowDpi(parent);
   for (int i = 0; i < kLevelsEditCount; ++i) {
@@ -59,7 +59,7 @@ wxSize CLevelsControl::DoGetBestClientSize() const {
 }
 
 bool CLevelsControl::Enable(bool enable) {
-  const bool changed = wxWindow::Enable(enable);
+  const bool changed = wxNavigationEnabled<wxWindow>::Enable(enable);
   for (wxTextCtrl* edit : edits_) edit->Enable(enable);
   Refresh(false);
   return changed;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <wx/containr.h>
 #include <wx/event.h>
 #include <wx/window.h>
 
@@ -24,7 +25,9 @@ namespace grainforge::app {
 
 wxDECLARE_EVENT(EVT_LEVELS_CHANGED, wxCommandEvent);
 
-class CLevelsControl final : public wxWindow {
+// A container of its edits, as a panel is: Tab and Shift+Tab reach each of them in the dialog's
+// order (a plain window took the focus itself and passed none on).
+class CLevelsControl final : public wxNavigationEnabled<wxWindow> {
 public:
   static constexpr int kControlId = 1305;
 

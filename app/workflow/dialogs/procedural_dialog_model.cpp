@@ -3,6 +3,7 @@
 #include "app/document/grey_bmp.h"
 #include "app/document/log_text.h"
 #include "app/document/preset_files.h"
+#include "app/workflow/dialogs/settings_dialog_math.h"
 #include "engine/textures/procedural_registry.h"
 
 #include <algorithm>
@@ -33,28 +34,14 @@ std::uint32_t GreyPixel(int grey) {
 
 SliderScale SliderScaleOf(const procedural::ParameterSpec& spec) {
   SliderScale scale;
-  if (spec.kind == procedural::ParameterKind::Integer) {
-    const float span = spec.maximum - spec.minimum;
-    // A table of absurd limits must not give a slider beyond int's range.
-    scale.steps = std::isfinite(span) ? static_cast<int>(std::clamp(std::lround(span), 1L, 1000000L)) : 1;
-  } else {
-    scale.steps = 1000;
-  }
+  scale.steps = ParameterSliderSteps(spec);
   scale.page = std::max(1, scale.steps / 10);
   return scale;
 }
 
-int SliderPosition(const procedural::ParameterSpec& spec, float value) {
-  const float span = spec.maximum - spec.minimum;
-  if (!(span > 0.0f) || !std::isfinite(value)) return 0;
-  const float t = std::clamp((value - spec.minimum) / span, 0.0f, 1.0f);
-  return static_cast<int>(std::lroundf(static_cast<float>(SliderScaleOf(spec).steps) * t));
-}
+int SliderPosition(const procedural::ParameterSpec& spec, float value) { return ParameterSliderPosition(spec, value); }
 
-float SliderValue(const procedural::ParameterSpec& spec, int position) {
-  const float steps = static_cast<float>(SliderScaleOf(spec).steps);
-  return spec.minimum + (static_cast<float>(position) / steps) * (spec.maximum - spec.minimum);
-}
+float SliderValue(const procedural::ParameterSpec& spec, int position) { return ParameterSliderValue(spec, position); }
 
 ProceduralPreview RenderProceduralPreview(const procedural::ProceduralTexture& pattern, int tilesShown) {
   ProceduralPreview preview;

@@ -20,7 +20,7 @@ namespace grainforge::app {
 inline constexpr int kProceduralRowCount = 12;
 
 // A numeric parameter's slider runs 0..steps: one step per whole number for an integer, a
-// thousand for a real value.
+// thousand for a real value (ParameterSliderSteps, as the seamless dialog's rows).
 struct SliderScale {
   int steps = 1;
   int page = 1;

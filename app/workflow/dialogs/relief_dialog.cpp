@@ -3,6 +3,8 @@
 #include "app/document/grainforge_doc.h"
 #include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
+#include "app/shell/kit/kit_drawing.h"
+#include "app/shell/kit/ui_colours.h"
 #include "app/workflow/dialogs/relief_dialog_apply.h"
 #include "app/shell/kit/number_text.h"
 #include "app/workflow/help/help_pages.h"
@@ -143,6 +145,7 @@ CRemeshSettingsDialog::CRemeshSettingsDialog(wxWindow* parent, const ReliefDialo
 
   size_->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { EstimateTriangleText(); });
   triangleLimit_->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { EstimateTriangleText(); });
+  displayLimit_->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { EstimateTriangleText(); });
   automatic_->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { ZeroLevelText(); });
   direction_->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { ZeroLevelText(); });
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOk(); }, wxID_OK);
@@ -176,9 +179,16 @@ bool EditReliefSettings(wxWindow* parent, CGrainforgeDoc& doc, ReliefDialogSecti
 }
 
 void CRemeshSettingsDialog::EstimateTriangleText() {
+  // A text OK would refuse is said here, in red, as it is typed, not only in a message at OK.
+  const std::wstring refusal =
+      ReliefEstimateRefusal(size_->GetValue().ToStdWstring(), triangleLimit_->GetValue().ToStdWstring(),
+                            displayLimit_->GetValue().ToStdWstring());
+  estimate_->SetForegroundColour(refusal.empty() ? wxNullColour : ToWxColour(colours::kRefusalText));
   SetWrappedLabel(estimate_,
-                  app::EstimateTriangleText(part_, values_.remesh, size_->GetValue().ToStdWstring(),
-                                            triangleLimit_->GetValue().ToStdWstring(), values_.triangleLimit),
+                  !refusal.empty() ? refusal
+                                   : app::EstimateTriangleText(part_, values_.remesh, size_->GetValue().ToStdWstring(),
+                                                               triangleLimit_->GetValue().ToStdWstring(),
+                                                               values_.triangleLimit),
                   estimate_->GetMinSize().x);
 }
 

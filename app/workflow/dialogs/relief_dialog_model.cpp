@@ -128,6 +128,14 @@ std::wstring EstimateTriangleText(const mesh::TriangleMesh* part, const mesh::Re
   return text;
 }
 
+std::wstring ReliefEstimateRefusal(const std::wstring& typedSize, const std::wstring& typedTriangleLimit,
+                                   const std::wstring& typedDisplayLimit) {
+  for (const auto& [text, rule] : {std::pair{&typedSize, &kTriangleSizeRule}, {&typedTriangleLimit, &kTriangleLimitRule},
+                                   {&typedDisplayLimit, &kDisplayLimitRule}})
+    if (std::wstring refusal = NumberFieldRefusalOf(*text, *rule); !refusal.empty()) return refusal;
+  return std::wstring();
+}
+
 std::wstring MidlevelFieldText(std::optional<float> level) {
   return level ? CharsOf(*level, std::chars_format::general, 3) : std::wstring();
 }
@@ -171,7 +179,7 @@ std::optional<std::wstring> RemeshInputEstimateText(const mesh::TriangleMesh* pa
                                                     const mesh::RemeshSettings& stored,
                                                     int methodSelection, const std::wstring& typedSize) {
   if (!HasPart(part)) return std::nullopt;
-  if (!TypedTriangleSize(typedSize)) return std::wstring();
+  if (!TypedTriangleSize(typedSize)) return NumberFieldRefusalOf(typedSize, kTriangleSizeRule);
   const mesh::RemeshSettings settings = ReadRemeshInputFields(stored, methodSelection, typedSize);
   const mesh::RemeshEstimate estimate = mesh::EstimateRemeshResult(*part, settings);
   // No count the job would refuse to make: the size it would accept instead.

@@ -67,6 +67,11 @@ std::wstring EstimateTriangleText(const mesh::TriangleMesh* part, const mesh::Re
                                   const std::wstring& typedSize, const std::wstring& typedLimit,
                                   std::uint64_t storedLimit);
 
+// What OK would refuse of the size and the two limits, said in the estimate's place as they are
+// typed (the first refused, in the order of the fields); empty when all three are taken.
+std::wstring ReliefEstimateRefusal(const std::wstring& typedSize, const std::wstring& typedTriangleLimit,
+                                   const std::wstring& typedDisplayLimit);
+
 // The midlevel the automatic mode would use for the direction (0 centred, 1 outward, 2
 // inward); nothing without a usable height map.
 std::optional<float> AutomaticMidlevel(const mesh::HeightMap* map, int direction);
@@ -78,8 +83,8 @@ std::wstring ZeroLevelExplanation(const mesh::HeightMap* map, bool automatic, in
 // The remesh input dialog: method 2 unless the method choice is 0, size at least 0.01.
 mesh::RemeshSettings ReadRemeshInputFields(const mesh::RemeshSettings& stored, int methodSelection,
                                            const std::wstring& typedSize);
-// Its estimate; nothing without a part that has vertices and triangles, an empty text for a size
-// the Remesh button would refuse.
+// Its estimate; nothing without a part that has vertices and triangles, the refusal OK would
+// give for a size the Remesh button would refuse.
 std::optional<std::wstring> RemeshInputEstimateText(const mesh::TriangleMesh* part,
                                                     const mesh::RemeshSettings& stored,
                                                     int methodSelection, const std::wstring& typedSize);

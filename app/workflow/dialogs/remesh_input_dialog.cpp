@@ -2,6 +2,8 @@
 
 #include "app/shell/kit/dialog_fit.h"
 #include "app/shell/kit/dialog_numbers.h"
+#include "app/shell/kit/kit_drawing.h"
+#include "app/shell/kit/ui_colours.h"
 #include "app/workflow/dialogs/relief_dialog_model.h"
 #include "app/workflow/help/help_pages.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
@@ -59,7 +61,11 @@ CRemeshInputDialog::CRemeshInputDialog(wxWindow* parent, const mesh::RemeshSetti
 }
 
 void CRemeshInputDialog::UpdateEstimate() {
-  if (auto text = RemeshInputEstimateText(part_, settings_, method_->GetSelection(), size_->GetValue().ToStdWstring())) {
+  const std::wstring typed = size_->GetValue().ToStdWstring();
+  if (auto text = RemeshInputEstimateText(part_, settings_, method_->GetSelection(), typed)) {
+    // A size the Remesh button would refuse is said in red as it is typed.
+    const bool refused = !NumberFieldRefusalOf(typed, kTriangleSizeRule).empty();
+    estimate_->SetForegroundColour(refused ? ToWxColour(colours::kRefusalText) : wxNullColour);
     SetWrappedLabel(estimate_, *text, estimate_->GetMinSize().x);
   }
 }

@@ -133,8 +133,11 @@ int ParameterSliderPosition(const ParameterSpec& spec, float value) {
 }
 
 float ParameterSliderValue(const ParameterSpec& spec, int position) {
-  const float steps = static_cast<float>(ParameterSliderSteps(spec));
-  return spec.minimum + (static_cast<float>(position) / steps) * (spec.maximum - spec.minimum);
+  const int steps = ParameterSliderSteps(spec);
+  // The ends are the limits themselves: min + 1 x (max - min) may round past the maximum.
+  if (position <= 0) return spec.minimum;
+  if (position >= steps) return spec.maximum;
+  return spec.minimum + (static_cast<float>(position) / static_cast<float>(steps)) * (spec.maximum - spec.minimum);
 }
 
 namespace {
@@ -151,8 +154,8 @@ NumberFieldReading ReadParameterText(const ParameterSpec& spec, const std::wstri
     unit = std::wstring_view(label).substr(open + 2, label.size() - open - 3);
   }
   const NumberFieldRule rule{.name = name,
-                             .minimum = spec.minimum,
-                             .maximum = spec.maximum,
+                             .minimum = ReadableEnd(spec.minimum),
+                             .maximum = ReadableEnd(spec.maximum),
                              .unit = unit,
                              .wholeNumber = spec.kind == ParameterKind::Integer};
   NumberFieldReading reading = ReadNumberField(typed, rule);

@@ -14,6 +14,7 @@
 
 #include "app/shell/kit/access_keys.h"
 #include "app/shell/kit/dialog_fit.h"
+#include "app/shell/kit/compact_gtk_style.h"
 #include "app/shell/kit/scroll_arithmetic.h"
 #include "app/shell/kit/ui_fonts.h"
 #include "app/shell/kit/ui_scale.h"
@@ -143,6 +144,8 @@ CMarkdownTextCtrl::CMarkdownTextCtrl(wxWindow* parent, wxWindowID id, const wxPo
       autoScrollTimer_(this, kAutoScrollTimerId) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetCursor(wxCursor(wxCURSOR_IBEAM));
+  // A bar shown only under the pointer left a page cut mid-sentence with nothing to say so.
+  ShowScrollBarsBesideContents(GetHandle());
   dpi_ = GetWindowDpi(this);
   CreateFonts();
   ComputeLineHeight();

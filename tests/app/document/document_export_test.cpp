@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace grainforge::test {
@@ -174,30 +175,73 @@ TEST(DocumentExportTest, SaveOntoTheLoadedFileAsksWhereInstead)
     EXPECT_TRUE(fs::exists(folder / "job.GFPROJ"));
 }
 
-// Save STL never proposes the file the part came from: "<name> textured.stl" beside it.
-TEST(DocumentExportTest, SaveProposesATexturedNameNotTheLoadedFile)
+// Save STL writes the current result whatever the view shows, and proposes a name that says what
+// the file holds, never the file the part came from: "<name> textured.stl" for a result with
+// relief, "processed" for one without, "as loaded" for a part not processed with the settings.
+TEST(DocumentExportTest, SaveWritesTheResultItNamesWhateverTheViewShows)
 {
-    struct Case {
-        std::wstring source;
-        std::wstring proposed;
+    using Setup = std::function<void(DocumentFixture&)>;
+    const auto processed = [](bool relief, bool noFace) -> Setup {
+        return [relief, noFace](DocumentFixture& f) {
+            f.doc->displacementOn = relief;
+            f.doc->pipeline.SetRunForTesting([noFace](mesh::PipelineStages& stages, const mesh::ProgressCallback&) {
+                stages.result = mesh::MakeTestSphere(8.0f);
+                stages.report = mesh::PipelineReport{};
+                stages.report.textureMissed = noFace;
+                stages.stageDirty = {0, 0, 0, 0};
+                return true;
+            });
+            f.doc->RequestProcess();
+            f.PollUntilReported();
+        };
     };
-    const Case cases[] = {
-        {L"/parts/Block.stl", L"Block textured.stl"},
-        {L"/parts/bearing.v2.STL", L"bearing.v2 textured.stl"},
-        {L"Test cube", L"Test cube textured.stl"},
-        {L"", L"model.stl"},
+    const Setup none = [](DocumentFixture& f) { f.doc->displacementOn = false; };
+    const Setup outerInner = [](DocumentFixture& f) { f.doc->surfaceViewActive = true; };
+    const Setup moveTool = [](DocumentFixture& f) { f.doc->handleToolActive = true; };
+    const Setup stale = [](DocumentFixture& f) { f.doc->simplifyOn = !f.doc->simplifyOn; };
+    const struct {
+        const wchar_t* source;
+        std::vector<Setup> steps;
+        const wchar_t* proposed;
+        bool writesResult;
+        const wchar_t* note;  // a sentence the check's note holds; empty: no note
+    } cases[] = {
+        {L"/parts/Block.stl", {none}, L"Block as loaded.stl", false, L"The part as shown is what will be saved."},
+        {L"/parts/bearing.v2.STL", {processed(true, false)}, L"bearing.v2 textured.stl", true, L""},
+        {L"Test cube", {processed(true, false), outerInner}, L"Test cube textured.stl", true,
+            L"The view shows the part as loaded; the processed result is what will be saved."},
+        {L"Test cube", {processed(true, false), moveTool}, L"Test cube textured.stl", true,
+            L"The view shows the part as loaded"},
+        {L"Test cube", {processed(true, true), outerInner}, L"Test cube processed.stl", true,
+            L"the result carries no texture"},
+        {L"Test cube", {processed(false, false)}, L"Test cube processed.stl", true, L""},
+        {L"Test cube", {processed(true, false), outerInner, stale}, L"Test cube as loaded.stl", false,
+            L"The part as shown is what will be saved."},
+        {L"", {processed(true, false)}, L"model.stl", true, L""},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(app::WideToUtf8(c.proposed));
         DocumentFixture f;
         f.WithCube();
+        f.GiveTexture();
+        for (const Setup& step : c.steps)
+            step(f);
         f.doc->partSourcePath = c.source;
         f.host.acceptExport = true;
-        f.doc->displacementOn = false;
+        const std::size_t written = c.writesResult ? mesh::MakeTestSphere(8.0f).TriangleCount() : 12u;
         for (const bool ascii : {false, true}) {
             f.doc->OnFileSaveStl(ascii);
             ASSERT_FALSE(f.host.fileDialogs.empty());
             EXPECT_EQ(f.host.fileDialogs.back().initialName, c.proposed) << ascii;
+            const std::wstring& note = f.host.exportNotes.back();
+            if (!ascii) {
+                EXPECT_EQ(note.empty(), std::wstring(c.note).empty()) << app::WideToUtf8(note);
+            }
+            EXPECT_NE(note.find(c.note), std::wstring::npos) << app::WideToUtf8(note);
         }
+        app::CGrainforgeDoc::ExportPlan plan;
+        ASSERT_TRUE(f.doc->PrepareExport(plan));
+        EXPECT_EQ(plan.mesh.TriangleCount(), written);
     }
 }
 

@@ -83,6 +83,13 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
     };
     const Act laid = [](auto& f) { f.doc->ComputeRestingFaces(); (void)f.doc->LayOnFace(0); };
     const Act badImage = [&](auto& f) { (void)f.doc->LoadHeightMap(folder / "none.png"); };
+    const auto size = [](float millimetres) -> Act {  // typed in the Relief section's Triangle size
+        return [millimetres](auto& f) {
+            f.doc->remeshSettings.targetEdgeMillimetres = millimetres;
+            f.doc->UpdatePreview();
+        };
+    };
+    const Act nothingToRepair = [](auto& f) { f.doc->OnMeshRepair(); };
     const Act viewNote = [](auto& f) { f.doc->ShowInformation(L"Shown as a reduced copy.", app::kInfoOk); };
     const Act printCheck = [](auto& f) { f.doc->OnMeshCheckPrintability(); };
     const Act fitted = [](auto& f) { (void)f.doc->OnMappingFitToModel(); };
@@ -129,6 +136,13 @@ TEST(DocumentInformationTest, TextGoesWithTheEventItReports)
         {{doubled, L""}, {turned, L""}, {mended, L"Repaired: open edges"}, {undo, L"Repaired: open edges"},
             {redo, L"Repaired: open edges"}},
         {{doubled, L""}, {sides(0), L""}, {mended, L"Repaired: open edges"}, {undo, L"Repaired: open edges"}},
+        // A result's warnings are shown while that result is current, also when it comes back.
+        {{warned, L"This part is small for a relief"}, {size(0.15f), L""}, {size(0.2f), L"This part is small"}},
+        {{warned, L"This part is small for a relief"}, {refused, L"About "}, {limitRight, L"This part is small"}},
+        // A file written is still written after what neither writes nor changes the part.
+        {{save(folder / "a.stl"), L"Wrote: a.stl"}, {printCheck, L"Wrote: a.stl"}, {nothingToRepair, L"Wrote: a.stl"},
+            {[](auto& f) { (void)f.doc->RepairMeshInPlace(); }, L"Wrote: a.stl"}, {refused, L"About "},
+            {limitRight, L"Wrote: a.stl"}},
     };
     for (std::size_t s = 0; s < sessions.size(); ++s) {
         DocumentFixture f;
@@ -161,6 +175,7 @@ TEST(DocumentInformationTest, AWarningOrAnErrorStaysThroughEveryRoadThatDoesNotC
         int laterKind;
         bool warningStays;
         bool errorStays;
+        Act before = {};  // the state the road starts from, set up before the standing text
     } roads[] = {
         {"fit with nothing to do", [](auto& d) { (void)d.OnMappingFitToModel(); }, L"The cage already fits",
             app::kInfoOk, true, true},
@@ -178,14 +193,26 @@ TEST(DocumentInformationTest, AWarningOrAnErrorStaysThroughEveryRoadThatDoesNotC
             app::kInfoOk, true, true},
         {"a view's note", [](auto& d) { d.ShowInformation(L"Shown as a reduced copy.", app::kInfoOk); },
             L"Shown as a reduced copy.", app::kInfoOk, true, true},
-        {"mask limit", [](auto& d) {
-             // The volumes the part already holds are set up apart: adding them is an edit.
-             d.maskVolumes.assign(app::kMaximumMaskVolumes, mesh::MaskVolume{});
-             (void)d.AddMaskVolume(mesh::MaskVolume{});
-         }, L"No mask volume was added", app::kInfoWarning, true, true},
+        {"mask limit", [](auto& d) { (void)d.AddMaskVolume(mesh::MaskVolume{}); }, L"No mask volume was added",
+            app::kInfoWarning, true, true,
+            // The volumes the part already holds are set up before: adding them is an edit.
+            [](auto& d) { d.maskVolumes.assign(app::kMaximumMaskVolumes, mesh::MaskVolume{}); }},
         {"a shell's note", [](auto& d) { d.ShowInformation(L"Not a part.", app::kInfoWarning, app::InfoEvent::note); },
             L"Not a part.", app::kInfoWarning, true, true},
-        {"texture moved", [](auto& d) { d.NoteEvent(app::InfoEvent::placement); }, nullptr, 0, false, true},
+        {"a Repair that changed nothing", [](auto& d) { (void)d.RepairMeshInPlace(); }, L"Nothing was changed",
+            app::kInfoOk, true, true},
+        {"an image that does not load", [&](auto& d) { (void)d.LoadHeightMap(folder / "none.png"); },
+            L"This image could not be loaded.", app::kInfoError, true, true},
+        {"a refused Process", [](auto& d) {  // the limit set in Mesh > Settings > Relief, then Process
+             d.maximumTriangles = 100;
+             d.NoteEdit();
+             d.RequestProcess();
+         }, L"About ", app::kInfoError, false, true},
+        {"texture moved", [](auto& d) {
+             mesh::ProjectionLayer layer = d.dragBaseLayers[0];
+             layer.originMillimetres[0] += 2.0f;
+             d.SetSidePlacement(0, layer);
+         }, nullptr, 0, false, true},
         {"another texture", [](auto& d) {
              d.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture("Noise"), L"");
          }, nullptr, 0, false, true},
@@ -197,11 +224,13 @@ TEST(DocumentInformationTest, AWarningOrAnErrorStaysThroughEveryRoadThatDoesNotC
     };
     for (const bool standingError : {false, true}) {
         const std::wstring& standing = standingError ? error : warning;
-        for (const auto& [road, act, later, laterKind, warningStays, errorStays] : roads) {
+        for (const auto& [road, act, later, laterKind, warningStays, errorStays, before] : roads) {
             const std::string label = std::string(road) + (standingError ? " after an error" : " after a warning");
             DocumentFixture f;
             f.WithCube();
             f.GiveTexture();
+            if (before)
+                before(*f.doc);
             if (standingError) {
                 ASSERT_FALSE(f.doc->WriteStl(folder / "missing" / "a.stl", false, {f.doc->workingPart}));
             } else {

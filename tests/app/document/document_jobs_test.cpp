@@ -6,8 +6,10 @@
 
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/non_manifold_repair.h"
+#include "engine/mesh/stl_writer.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/shapes.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -264,9 +266,11 @@ TEST(DocumentJobsTest, NothingToDoIsSaidAndThePartStays)
 }
 
 // Two separate cubes: Repair asks first; a repair that changes the part installs it and says
-// what it did.
+// what it did. What the file's reading said of the part is then headed as the file's, not the
+// part's.
 TEST(DocumentJobsTest, RepairOfADoubledPartReplacesIt)
 {
+    TempFolder folder;
     DocumentFixture f;
     app::CGrainforgeDoc& doc = f.WithCube();
     // The cube twice over the same place: duplicate triangles Repair removes.
@@ -276,8 +280,11 @@ TEST(DocumentJobsTest, RepairOfADoubledPartReplacesIt)
     for (const std::uint32_t index : doc.loadedPart.indices)
         doubled.indices.push_back(index + offset);
     doubled.ComputeBounds();
-    doc.InstallGeneratedPart(doubled, "Doubled", L"Doubled", "Doubled cube.");
-    doc.SetModifiedFlag(false);
+    WriteAllBytes(folder / "doubled.stl", mesh::EncodeBinaryStl(doubled, "doubled"));
+    ASSERT_TRUE(doc.OpenDocument(folder / "doubled.stl"));
+    const std::string read = doc.MeshInformationReport();
+    EXPECT_NE(read.find("\r\nImport warnings\r\n  The file contains 12 duplicate triangles."), std::string::npos)
+        << read;
 
     f.host.answers = {app::PromptAnswer::no};
     doc.OnMeshRepair();
@@ -291,6 +298,12 @@ TEST(DocumentJobsTest, RepairOfADoubledPartReplacesIt)
     EXPECT_TRUE(doc.partChangedSinceOpened);
     EXPECT_TRUE(doc.IsModified());
     EXPECT_EQ(app::WideToUtf8(f.host.information.back().first).rfind("Repaired: open edges ", 0), 0u);
+    const std::string repaired = doc.MeshInformationReport();
+    EXPECT_NE(repaired.find("  Non-manifold edges: 0\r\n"), std::string::npos) << repaired;
+    EXPECT_NE(repaired.find("\r\nImport warnings (the file as read; the part has been changed since)\r\n  The file "
+                            "contains 12 duplicate triangles."),
+        std::string::npos)
+        << repaired;
 }
 
 // What validation says Repair does to a part's non-manifold edges is what Repair then does, and

@@ -21,8 +21,9 @@ namespace {
 
 constexpr const char* kNeedsTexture = "Displacement needs a texture: load one, or turn Displacement off.";
 
-// No part, a run going, and Relief on without a texture start nothing; only the missing
-// texture says so.
+// No part, a run going, Relief on without a texture, and a field holding a text it refused
+// start nothing; only the missing texture says so in the log, and the refused field with what
+// Process did not do.
 TEST(DocumentProcessTest, RefusalsStartNothing)
 {
     const struct {
@@ -31,14 +32,17 @@ TEST(DocumentProcessTest, RefusalsStartNothing)
         bool texture;
         bool running;
         std::vector<std::string> logged;
+        bool fieldRefused = false;
     } cases[] = {
         {"no part", false, true, false, {}},
         {"no texture", true, false, false, {kNeedsTexture}},
         {"a run going", true, true, true, {}},
+        {"a field refused", true, true, false, {}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DocumentFixture f;
+        f.host.entryRefused = c.fieldRefused;
         if (c.part)
             f.WithCube();
         if (c.texture)
@@ -61,6 +65,8 @@ TEST(DocumentProcessTest, RefusalsStartNothing)
         if (!c.logged.empty()) {
             EXPECT_EQ(f.host.lines.back().level, app::kLogWarning);
         }
+        EXPECT_EQ(f.host.entryRefusals, c.fieldRefused ? std::vector<std::wstring>{L"Process did not run, so that the "
+            L"result is not made with a value other than the one shown."} : std::vector<std::wstring>{});
     }
 }
 

@@ -503,7 +503,8 @@ TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
         "refused, modified\n"
         "Project not saved: the file could not be written: File too large\n"
         "The project could not be saved.\njob.gfproj: the file could not be written: File too large\n"
-        "The file that was there is as it was.");
+        "The file that was there is as it was.\n\n"
+        "Wrote: part.stl");  // a save says nothing of a file of another kind, which is still written
     EXPECT_EQ(limited([&] {
         const bool saved = doc.WriteStl(stl, false, plan);
         return std::string(saved ? "saved\n" : "refused\n") + f.host.Lines(app::kLogError).back() + "\n" +
@@ -512,7 +513,8 @@ TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
         "refused\n"
         "Export failed: " + stl.string() + ": The file could not be written completely: File too large\n"
         "This file could not be saved.\npart.stl: The file could not be written completely: File too large\n"
-        "The file that was there is as it was.");
+        "The file that was there is as it was.\n\n"
+        "Project saved: job.gfproj");
     // A part changed by a mesh job goes beside the project first: its failure named no file and
     // did not say the project was kept.
     doc.partChangedSinceOpened = true;
@@ -526,7 +528,8 @@ TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
         ": The file could not be written completely: File too large\n"
         "The project could not be saved: the changed part could not be written beside it.\njob part.stl: The file "
         "could not be written completely: File too large\n"
-        "The file that was there is as it was.");
+        "The file that was there is as it was.\n\n"
+        "Wrote: part.stl");
     EXPECT_EQ(FileText(path), before);
     EXPECT_EQ(FileText(stl), stlBefore);
     EXPECT_EQ(folder.List(), (std::vector<std::string>{"job.gfproj", "part.stl"}));
@@ -639,6 +642,46 @@ TEST(DocumentProjectTest, AWriteProtectedFileIsKeptOnEveryRoad)
         EXPECT_NE(said.find(reason), std::string::npos) << said;
         EXPECT_EQ(FileText(folder / "mine.gfproj"), "mine");
         EXPECT_EQ(folder.List(), std::vector<std::string>{"mine.gfproj"});
+    }
+}
+
+// While a field of the windows holds a text it refused, no road saves the project: it would
+// keep the value the field replaced. The refusal says so, no file is asked for or written, and
+// the work stays open and modified, also when closing asked to save it.
+TEST(DocumentProjectTest, NoRoadSavesTheProjectPastARefusedField)
+{
+    TempFolder folder;
+    const std::pair<const char*, std::function<bool(app::CGrainforgeDoc&, DocumentFixture&)>> roads[] = {
+        {"Save Project", [&](auto& d, auto&) { return d.SaveProject(folder / "a.gfproj"); }},
+        {"Save Project As", [&](auto& d, auto& f) {
+             f.host.files.push_back(folder / "a.gfproj");
+             d.OnFileSaveProjectAs();
+             return false;
+         }},
+        {"Save Project with no project yet", [&](auto& d, auto& f) {
+             f.host.files.push_back(folder / "a.gfproj");
+             d.OnFileSaveProject();
+             return false;
+         }},
+        {"the framework's save", [&](auto& d, auto&) { return d.OnSaveDocument(folder / "a.gfproj"); }},
+        {"Yes to saving before closing", [&](auto& d, auto& f) {
+             f.host.files.push_back(folder / "a.gfproj");
+             f.host.answers.push_back(app::PromptAnswer::yes);
+             return d.SaveModified();
+         }},
+    };
+    for (const auto& [road, save] : roads) {
+        SCOPED_TRACE(road);
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = f.WithCube();
+        doc.SetModifiedFlag(true);
+        f.host.entryRefused = true;
+        EXPECT_FALSE(save(doc, f));
+        EXPECT_FALSE(fs::exists(folder / "a.gfproj"));
+        EXPECT_TRUE(f.host.fileDialogs.empty());
+        EXPECT_TRUE(doc.IsModified());
+        EXPECT_EQ(f.host.entryRefusals, std::vector<std::wstring>{L"The project was not saved, so that it does not "
+                                                                  L"keep a value other than the one shown."});
     }
 }
 

@@ -283,9 +283,9 @@ TEST(MeshJobs, Texts)
         const char* line;
     } removalCases[] = {
         {{crumb}, "\n1 stray crumb too small to print was removed: 0.50 x 0.25 x 0.12 mm at (1.25, 2.12, 3.06), "
-                  "0.015625 mm3."},
+                  "0.016 mm3."},
         {{smaller, crumb}, "\n2 stray crumbs too small to print were removed, the largest 0.50 x 0.25 x 0.12 mm at "
-                           "(1.25, 2.12, 3.06), 0.015625 mm3."},
+                           "(1.25, 2.12, 3.06), 0.016 mm3."},
     };
     for (const auto& c : removalCases) {
         r.bodiesRemoved = c.removed.size();

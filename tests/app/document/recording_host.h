@@ -30,7 +30,8 @@ class RecordingHost final : public app::IOutputLog,
                             public app::IBusyIndicator,
                             public app::IDocumentDialogs,
                             public app::IRecentFiles,
-                            public app::IFolders {
+                            public app::IFolders,
+                            public app::ITypedEntries {
 public:
     // Output log
     void AppendLine(const std::string& line, int level) override { lines.push_back({line, level}); }
@@ -115,10 +116,18 @@ public:
     std::filesystem::path ProgramFolder() const override { return programFolder; }
     std::filesystem::path UserFolder() const override { return userFolder; }
     app::ProgramPlaces OwnPlaces() const override { return ownPlaces; }
+    // The windows' fields: one holds a refused text while `entryRefused` is set.
+    bool TakeTypedEntries(const std::wstring& consequence) override
+    {
+        ++entryChecks;
+        if (entryRefused)
+            entryRefusals.push_back(consequence);
+        return !entryRefused;
+    }
 
     app::DocumentHost Host()
     {
-        return {this, this, this, this, this, &jobs, this, this, this};
+        return {this, this, this, this, this, &jobs, this, this, this, this};
     }
 
     // Lines at `level` (any level when negative).
@@ -162,6 +171,9 @@ public:
     std::filesystem::path userFolder;
     app::ProgramPlaces ownPlaces;
     app::SyncJobRunner jobs;
+    bool entryRefused = false;
+    int entryChecks = 0;
+    std::vector<std::wstring> entryRefusals;  // what the document said it did not do
 
 private:
     app::PromptAnswer NextAnswer(const std::wstring& question)

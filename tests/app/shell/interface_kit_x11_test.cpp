@@ -2,6 +2,9 @@
 // bitmap, numbers in dialog fields, the compact GTK style, and the fixed panes in a frame.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -342,6 +345,48 @@ TEST(QuestionAccessKeys, AltAndTheUnderlinedLetterAnswer) {
     type.Stop();
     rescue.Stop();
     EXPECT_EQ(answer, c.expected) << "Alt+" << c.key;
+  }
+  frame->Destroy();
+  PumpFor(50ms);
+}
+
+// A question naming a 255-byte file grew wider than the screen, its Yes out of sight: the name
+// wraps, and the box (the toolkit's own, measured through GTK, which wx has loaded) stays
+// within an 800 x 600 screen. Saved as a picture for a look.
+TEST(QuestionWidth, AFileNameOfTheLongestKindWrapsWithinASmallScreen) {
+  using Widget = void;
+  struct List {
+    void* data;
+    List* next;
+    List* prev;
+  };
+  const auto toplevels = reinterpret_cast<List* (*)()>(dlsym(RTLD_DEFAULT, "gtk_window_list_toplevels"));
+  const auto freeList = reinterpret_cast<void (*)(List*)>(dlsym(RTLD_DEFAULT, "g_list_free"));
+  const auto visible = reinterpret_cast<int (*)(Widget*)>(dlsym(RTLD_DEFAULT, "gtk_widget_get_visible"));
+  const auto width = reinterpret_cast<int (*)(Widget*)>(dlsym(RTLD_DEFAULT, "gtk_widget_get_allocated_width"));
+  ASSERT_TRUE(toplevels && freeList && visible && width);
+  auto* frame = new wxFrame(nullptr, wxID_ANY, "Questions", wxPoint(0, 0), wxSize(500, 400));
+  frame->Show();
+  ASSERT_TRUE(PumpUntil([&] { return frame->IsShownOnScreen(); }));
+  WxPrompter prompter(frame);
+  const std::wstring name = std::wstring(251, L'n') + L".stl";
+  for (const std::wstring& text : {L"Save the changes to " + name + L"?",
+                                   name + L" already exists.\nDo you want to replace it?"}) {
+    int widest = 0;
+    wxTimer measure;
+    measure.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+      List* all = toplevels();
+      for (List* at = all; at != nullptr; at = at->next)
+        if (at->data != frame->GetHandle() && visible(at->data)) widest = std::max(widest, width(at->data));
+      freeList(all);
+      wxUIActionSimulator keys;
+      keys.Char(WXK_ESCAPE);
+    });
+    measure.StartOnce(800);
+    (void)prompter.ShowMessage({L"Tessary", text, PromptButtons::YesNoCancel, PromptIcon::Question});
+    measure.Stop();
+    EXPECT_GT(widest, 0);
+    EXPECT_LE(widest, 800) << "a box wider than the screen";
   }
   frame->Destroy();
   PumpFor(50ms);

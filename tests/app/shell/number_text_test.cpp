@@ -236,16 +236,16 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
        L"could be either."},
       // A count rounds 1.5 to 2: its hint offered "Type 1.5" for "1,500".
       {L"1,500", kBricks, Kind::notANumber, 0.0,
-       L"Bricks per row must be a number from 1 to 32. A comma before three digits could be either, and neither is "
+       L"Bricks per row must be a whole number from 1 to 32. A comma before three digits could be either, and neither is "
        L"kept as typed: 1.5 is not a whole number and 1500 is outside that range."},
       {L"1,024", kCells, Kind::notANumber, 0.0,
-       L"Cells must be a number from 1 to 2048. Type 1024: a comma before three digits could be either."},
+       L"Cells must be a whole number from 1 to 2048. Type 1024: a comma before three digits could be either."},
       // Where the desktop groups thousands with a point (German), "1.500" could be either too.
       {L"1.500", kSize, Kind::notANumber, 0.0,
        L"Triangle size must be a number from 0.01 to 100000 mm. Type 1.5 or 1500: a point before three digits "
        L"could be either.", L'.'},
       {L"1.500", kBricks, Kind::notANumber, 0.0,
-       L"Bricks per row must be a number from 1 to 32. A point before three digits could be either, and neither is "
+       L"Bricks per row must be a whole number from 1 to 32. A point before three digits could be either, and neither is "
        L"kept as typed: 1.5 is not a whole number and 1500 is outside that range.", L'.'},
       // "12.345" would ask again there: the decimal reading is advised with a fourth digit.
       {L"12.345", kSize, Kind::notANumber, 0.0,
@@ -259,6 +259,40 @@ TEST(DialogNumberField, ReadsOrRefusesTheTypedTextAgainstTheRange) {
        L"both outside that range."},
       {L"12abc", kSharpness, Kind::notANumber, 0.0,
        L"Sharpness must be a number from 1 to 16. It takes a plain number, without \"abc\"."},
+      // What the field would show otherwise is refused where it is typed: a count rounded 1.5 to
+      // "2", a level edit showed 1.5 as "2" and a gamma 1.234 as "1.23".
+      {L"1.5", kBricks, Kind::refused, 1.5, L"Bricks per row must be a whole number from 1 to 32."},
+      {L"2", kBricks, Kind::accepted, 2.0, L""},
+      {L"2.0", kBricks, Kind::accepted, 2.0, L""},
+      {L"0.4", kLevelsRules[2], Kind::refused, 0.4, L"White must be a whole number from 0 to 255."},
+      {L"1.234", kLevelsRules[1], Kind::refused, 1.234, L"Gamma must be from 0.1 to 9.99, with at most 2 decimals.",
+       L','},
+      // Where a point groups thousands, neither reading is kept as typed.
+      {L"1.234", kLevelsRules[1], Kind::notANumber, 0.0,
+       L"Gamma must be a number from 0.1 to 9.99. A point before three digits could be either, and neither is kept "
+       L"as typed: 1.234 has more than 2 decimals and 1234 is outside that range.", L'.'},
+      {L"1.25", kLevelsRules[1], Kind::accepted, 1.25, L""},
+      {L"1.2500", kLevelsRules[1], Kind::accepted, 1.25, L""},
+      {L"12.345", kMaskFieldRules[0], Kind::refused, 12.345,
+       L"Position X must be from -10000 to 10000 mm, with at most 2 decimals.", L','},
+      {L"1e5", kMaskFieldRules[0], Kind::refused, 1e5, L"Position X must be from -10000 to 10000 mm."},
+      // Thousands grouped by blanks, as a French desktop writes them, got no hint.
+      {L"1 000", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. Type 1000: without thousands separators."},
+      {L"12\u202f345", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. Type 12345: without thousands separators."},
+      {L"1\u00a0000 mm", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. Type 1000: without thousands separators."},
+      {L"1 000 000", kSize, Kind::notANumber, 0.0,
+       L"Triangle size must be a number from 0.01 to 100000 mm. Type it without thousands separators."},
+      {L"3 4", kSize, Kind::notANumber, 0.0, L"Triangle size must be a number from 0.01 to 100000 mm."},
+      // A magnitude no float holds became 0 without a word.
+      {L"1e-400", kMidlevel, Kind::refused, 0.0,
+       L"Midlevel must be from 0 to 1. 1e-400 is too close to 0 to be kept: type 0, or a number the field shows."},
+      {L"-1e-45", kPosition, Kind::refused, -1e-45,
+       L"Position X must be from -100000 to 100000 mm. -1e-45 is too close to 0 to be kept: type 0, or a number "
+       L"the field shows."},
+      {L"0e-400", kMidlevel, Kind::accepted, 0.0, L""},
   };
   for (const Case& c : cases) {
     const wchar_t mark = c.desktopMark.value_or(grainforge::platform::DesktopThousandsMark());

@@ -6,14 +6,18 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/stattext.h>
 #include <wx/statusbr.h>
+#include <wx/textctrl.h>
 
 #include "app/document/grainforge_doc.h"
 #include "app/shell/application_core.h"
@@ -24,8 +28,11 @@
 #include "app/shell/scripted_prompter.h"
 #include "app/view/grainforge_view.h"
 #include "app/workflow/dialogs/export_check_dialog.h"
+#include "app/workflow/dialogs/relief_dialog_apply.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 #include "app/workflow/flow_wnd.h"
+#include "app/workflow/mask_panel.h"
+#include "app/workflow/relief_bodies.h"
 #include "app/workflow/texture_body.h"
 #include "app/workflow/workflow_pane.h"
 #include "engine/mesh/mesh_validation.h"
@@ -41,6 +48,7 @@ namespace grainforge::app {
 // The information box's text while it is on screen (information_pane_probe.cpp).
 std::wstring ShownInformation(const CMainFrame& frame);
 std::wstring ShownReport(const CMainFrame& frame);
+void ShowReportEnd(const CMainFrame& frame);
 
 namespace {
 
@@ -52,6 +60,12 @@ using tessary::test::WindowShot;
 constexpr int kHeightMapSurface = 32820;
 constexpr int kSlicedAsPrinted = 32856;
 constexpr int kAddBoxMask = 32901;
+constexpr int kOuterInnerSurface = 32896;
+constexpr int kPlainSurface = 32811;
+constexpr int kMoveTexture = 32845;
+constexpr int kNoHandles = 32817;
+constexpr int kRepair = 32791;
+constexpr int kLoadFromDisk = 32819;
 
 std::string Shot(const std::string& name) {
   return (std::filesystem::current_path() / ("end_to_end_" + name + ".png")).string();
@@ -67,6 +81,33 @@ public:
     auto* left = dynamic_cast<CLeftPane*>(Frame().LeftPane());
     return dynamic_cast<CTextureBody&>(WorkflowWindowOf(*left)->Body(FlowStep::Texture));
   }
+  CReliefBody& Relief() {
+    auto* left = dynamic_cast<CLeftPane*>(Frame().LeftPane());
+    return dynamic_cast<CReliefBody&>(WorkflowWindowOf(*left)->Body(FlowStep::Relief));
+  }
+
+  // The first picture of the factory library's first category as the texture.
+  ::testing::AssertionResult PickLibraryTexture(int item = 0) {
+    Texture().SetTab(0);
+    Texture().OnCategoryClick(0);
+    PumpFor(200ms);
+    const std::uint32_t before = Document().pixelGeneration;
+    Texture().OnThumbnailClick(item, 0);
+    if (!PumpUntil([&] { return Document().pixelGeneration != before; }, 10s))
+      return ::testing::AssertionFailure() << "the texture was not loaded";
+    return ::testing::AssertionSuccess();
+  }
+
+  // Types text into a section field and leaves it with Tab, as a person does.
+  void TypeAndTab(wxTextCtrl* edit, const wxString& text) {
+    edit->SetFocus();
+    edit->ChangeValue(text);
+    edit->Navigate();
+    PumpFor(100ms);
+  }
+
+  // The information box holds this text.
+  bool Shows(const std::wstring& text) { return ShownInformation(Frame()).find(text) != std::wstring::npos; }
 
   // Process from the menu, waited for until the result is published.
   ::testing::AssertionResult Process() {
@@ -274,6 +315,238 @@ TEST(EndToEnd, RefusedProcessGivesWayToTheNextRun) {
   ASSERT_TRUE(program.Process());
   EXPECT_EQ(ShownInformation(program.Frame()).find(L"over the limit"), std::wstring::npos);
   program.Shots("11_run_after_refusal");
+}
+
+// Under View > Surface > Outer / Inner, or with the Move Texture tool left on, the view shows the
+// part as loaded over a current result: Save STL checks, names and writes the result (it wrote
+// the part as loaded under the "textured" name), and its check says at its top that the result
+// is what it saves. Screenshots end_to_end_30_*.png.
+TEST(EndToEnd, SaveStlWritesTheResultWhateverTheViewShows) {
+  grainforge::test::TempFolder folder;
+  Program program(folder.Path());
+  ASSERT_TRUE(program.started);
+  ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
+  program.Command(menu_ids::kTestCube);
+  CGrainforgeDoc& document = program.Document();
+  ASSERT_TRUE(program.PickLibraryTexture());
+  ASSERT_TRUE(program.Process());
+  const std::size_t triangles = document.CurrentDisplayMesh().TriangleCount();
+  ASSERT_GT(triangles, 12u);
+  const struct {
+    const char* name;
+    int on;
+    int off;
+  } views[] = {{"outer_inner", kOuterInnerSurface, kPlainSurface}, {"move_texture", kMoveTexture, kNoHandles}};
+  for (const auto& [name, on, off] : views) {
+    SCOPED_TRACE(name);
+    program.Command(on);
+    PumpFor(300ms);
+    EXPECT_EQ(&document.CurrentDisplayMesh(), &document.workingPart);  // the view shows the part
+    program.Shots(std::string("30_") + name);
+    const std::filesystem::path stl = folder / (std::string(name) + ".stl");
+    ASSERT_TRUE(program.SaveStl(stl));
+    std::filesystem::copy_file(Shot("export_check"), Shot(std::string("30_export_check_") + name),
+                               std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(program.prompter.FilePrompts().back().fileName, L"Test cube textured.stl");
+    EXPECT_NE(program.checkNote.find(L"The view shows the part as loaded; the processed result is what will be saved."),
+              std::wstring::npos)
+        << wxString(program.checkNote);
+    ExpectPrintable(stl, triangles);
+    program.Command(off);
+    PumpFor(200ms);
+  }
+  EXPECT_EQ(program.prompter.UnexpectedQuestions(), 0);
+}
+
+// A text the Relief section refused, still in its field, stops Process and Save Project: each
+// says the field's refusal and what it did not do, and gives the field the focus with its text
+// selected (Process ran at the stored size and the section said "Up to date"; the project was
+// saved with it). Process pressed in the field with a text it takes runs at that text.
+// Screenshot end_to_end_31_refused_field.png.
+TEST(EndToEnd, NothingRunsOrIsSavedPastARefusedField) {
+  grainforge::test::TempFolder folder;
+  Program program(folder.Path());
+  ASSERT_TRUE(program.started);
+  ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
+  program.Command(menu_ids::kTestCube);
+  CGrainforgeDoc& document = program.Document();
+  ASSERT_TRUE(program.PickLibraryTexture());
+  CRemeshBody& remesh = *program.Relief().Remesh();
+  std::vector<std::wstring> said;
+  remesh.refuse = [&said](const std::wstring& text) { said.push_back(text); };
+  wxTextCtrl* size = remesh.SizeEdit();
+  program.TypeAndTab(size, wxS("0.001"));
+  ASSERT_EQ(said, std::vector<std::wstring>{L"Triangle size must be from 0.01 to 100000 mm."});
+
+  const std::wstring refusal = L"Triangle size must be from 0.01 to 100000 mm.\n\n";
+  program.Command(menu_ids::kProcess);
+  PumpFor(300ms);
+  EXPECT_FALSE(document.pipeline.IsRunning());
+  EXPECT_FALSE(document.pipeline.HasResult());
+  ASSERT_EQ(said.size(), 2u);
+  EXPECT_EQ(said.back(), refusal + L"Process did not run, so that the result is not made with a value other than the "
+                                   L"one shown.");
+  EXPECT_EQ(wxWindow::FindFocus(), size);
+  EXPECT_EQ(size->GetStringSelection(), wxS("0.001"));
+  program.Shots("31_refused_field");
+
+  const std::filesystem::path project = folder / "cube.gfproj";
+  const std::size_t prompts = program.prompter.FilePrompts().size();
+  program.Command(menu_ids::kSaveProjectAs);
+  program.Command(menu_ids::kSaveProject);
+  EXPECT_FALSE(std::filesystem::exists(project));
+  EXPECT_EQ(program.prompter.FilePrompts().size(), prompts);
+  ASSERT_EQ(said.size(), 4u);
+  EXPECT_EQ(said.back(), refusal + L"The project was not saved, so that it does not keep a value other than the one "
+                                   L"shown.");
+
+  // Typed and not left (Process pressed in the field): the text is taken, and the run uses it.
+  size->SetFocus();
+  size->ChangeValue(wxS("0.5"));
+  ASSERT_TRUE(program.Process());
+  EXPECT_EQ(document.runSettings.remesh.targetEdgeMillimetres, 0.5f);
+  EXPECT_EQ(said.size(), 4u);
+
+  // The mask panel's fields are read by Process too: a size it refused stops the run, said
+  // under its fields, where it says its refusals.
+  program.Command(kAddBoxMask);
+  PumpFor(200ms);
+  CMaskPanel* panel = program.View().MaskPanel();
+  ASSERT_NE(panel, nullptr);
+  ASSERT_TRUE(panel->IsShown());
+  const mesh::MaskVolume mask = document.maskVolumes.at(0);
+  program.TypeAndTab(panel->Field(3), wxS("0.1"));
+  program.Command(menu_ids::kProcess);
+  PumpFor(300ms);
+  EXPECT_FALSE(document.pipeline.IsRunning());
+  EXPECT_FALSE(document.IsResultCurrent());
+  EXPECT_TRUE(mesh::MaskVolumeEquals(document.maskVolumes.at(0), mask));
+  wxString note = panel->FieldNote()->GetLabel();
+  note.Replace("\n", " ");
+  EXPECT_EQ(note, wxS("Size X must be from 0.5 to 10000 mm.  Process did not run, so that the result is not made "
+                      "with a value other than the one shown."));
+  EXPECT_EQ(wxWindow::FindFocus(), panel->Field(3));
+  PumpFor(100ms);
+  // The note's end and the field both in sight (the note was cut after "Process did not run, so").
+  EXPECT_TRUE(panel->GetScreenRect().Contains(panel->FieldNote()->GetScreenRect()));
+  EXPECT_GE(panel->FieldNote()->GetSize().y, panel->FieldNote()->GetBestSize().y);
+  EXPECT_TRUE(panel->GetScreenRect().Contains(panel->Field(3)->GetScreenRect()));
+  program.Shots("31_refused_mask_field");
+  EXPECT_EQ(program.prompter.UnexpectedQuestions(), 0);
+}
+
+// The warning of a result stands while that result is shown: Triangle size 0.15 and back to 0.2
+// brings the same result back with it; so does 0.01, refused by Process over the triangle limit,
+// and back; and a file that is no image, loaded as the texture, changes nothing it says (the
+// warning went each time). Screenshots end_to_end_32_*.png.
+TEST(EndToEnd, AResultsWarningStaysWhileTheResultIsShown) {
+  grainforge::test::TempFolder folder;
+  Program program(folder.Path());
+  ASSERT_TRUE(program.started);
+  ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
+  program.Command(menu_ids::kTestCube);
+  CGrainforgeDoc& document = program.Document();
+  ASSERT_TRUE(program.PickLibraryTexture());
+  CReliefBody& relief = program.Relief();
+  // 2 mm of relief on a 20 mm cube is a tenth of its size: small for a relief.
+  program.TypeAndTab(relief.Displacement()->StrengthEdit(), wxS("2"));
+  ASSERT_EQ(document.displacementSettings.strengthMillimetres, 2.0f);
+  ASSERT_TRUE(program.Process());
+  const std::wstring warning = L"This part is small for a relief";
+  ASSERT_TRUE(program.Shows(warning)) << wxString(ShownInformation(program.Frame()));
+
+  wxTextCtrl* size = relief.Remesh()->SizeEdit();
+  program.TypeAndTab(size, wxS("0.15"));
+  EXPECT_FALSE(document.IsResultCurrent());
+  EXPECT_FALSE(program.Shows(warning));
+  program.TypeAndTab(size, wxS("0.2"));
+  ASSERT_TRUE(document.IsResultCurrent());
+  EXPECT_TRUE(program.Shows(warning)) << wxString(ShownInformation(program.Frame()));
+  program.Shots("32_same_result_back");
+
+  program.TypeAndTab(size, wxS("0.01"));
+  program.Command(menu_ids::kProcess);
+  PumpFor(200ms);
+  EXPECT_TRUE(program.Shows(L"over the limit")) << wxString(ShownInformation(program.Frame()));
+  program.TypeAndTab(size, wxS("0.2"));
+  EXPECT_TRUE(program.Shows(warning)) << wxString(ShownInformation(program.Frame()));
+  EXPECT_FALSE(program.Shows(L"over the limit"));
+
+  const std::filesystem::path notAnImage = folder / "notes.png";
+  { std::ofstream(notAnImage) << "not a picture"; }
+  program.prompter.ExpectFile(notAnImage);
+  program.Command(kLoadFromDisk);
+  PumpFor(200ms);
+  EXPECT_TRUE(program.Shows(L"This image could not be loaded.")) << wxString(ShownInformation(program.Frame()));
+  EXPECT_TRUE(program.Shows(warning)) << wxString(ShownInformation(program.Frame()));
+  program.Shots("32_not_an_image");
+  EXPECT_EQ(program.prompter.UnexpectedQuestions(), 0);
+}
+
+// What the box says stays while it holds: a failed save's error through a Process refused over
+// the triangle limit set for it, and "Wrote:" through a Repair with nothing to mend (each used
+// to be replaced). Once Repair changed a part read with duplicate triangles, the report heads
+// the reading's warnings as the file's, under the repaired part's topology (they read as the
+// part's). Screenshots end_to_end_33_*.png.
+TEST(EndToEnd, MessagesStayWhileTheirCauseHolds) {
+  grainforge::test::TempFolder folder;
+  Program program(folder.Path());
+  ASSERT_TRUE(program.started);
+  ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
+  program.Command(menu_ids::kTestCube);
+  CGrainforgeDoc& document = program.Document();
+  ASSERT_TRUE(program.PickLibraryTexture());
+  ASSERT_TRUE(program.Process());
+
+  (void)program.SaveStl(folder / "no" / "knurl.stl");
+  ASSERT_TRUE(program.Shows(L"This file could not be saved."));
+  // A lower triangle limit stored as Relief Settings' OK stores it.
+  const ReliefDialogValues before = ReliefDialogValuesOf(document);
+  ReliefDialogValues lowered = before;
+  lowered.triangleLimit = 1000;
+  ASSERT_TRUE(StoreReliefDialogValues(document, lowered));
+  program.Command(menu_ids::kProcess);
+  PumpFor(200ms);
+  EXPECT_TRUE(program.Shows(L"over the limit")) << wxString(ShownInformation(program.Frame()));
+  EXPECT_TRUE(program.Shows(L"This file could not be saved.")) << wxString(ShownInformation(program.Frame()));
+  program.Shots("33_failed_save_kept");
+  ASSERT_TRUE(StoreReliefDialogValues(document, before));
+
+  ASSERT_TRUE(program.SaveStl(folder / "knurl.stl"));
+  ASSERT_TRUE(program.Shows(L"Wrote: knurl.stl"));
+  program.Command(kRepair);
+  PumpFor(200ms);
+  EXPECT_TRUE(program.Shows(L"Validation found nothing to repair.")) << wxString(ShownInformation(program.Frame()));
+  EXPECT_TRUE(program.Shows(L"Wrote: knurl.stl")) << wxString(ShownInformation(program.Frame()));
+  program.Shots("33_wrote_kept");
+
+  // The cube twice over the same place: the reading keeps the duplicates, Repair removes them.
+  mesh::TriangleMesh doubled = mesh::MakeTestCube(20.0f);
+  const mesh::TriangleMesh once = doubled;
+  const auto offset = static_cast<std::uint32_t>(doubled.vertices.size());
+  doubled.vertices.insert(doubled.vertices.end(), once.vertices.begin(), once.vertices.end());
+  for (const std::uint32_t index : once.indices) doubled.indices.push_back(index + offset);
+  const std::filesystem::path part = folder / "doubled.stl";
+  ASSERT_TRUE(mesh::WriteStlFile(part, doubled, mesh::StlWriteOptions{}).ok);
+  program.prompter.ExpectFile(part);
+  program.prompter.ExpectMessage(MessageAnswer::No);  // the processed cube is not kept
+  program.Command(menu_ids::kOpenStl);
+  ASSERT_EQ(document.loadedPart.TriangleCount(), 24u);
+  EXPECT_NE(ShownReport(program.Frame()).find(L"\r\nImport warnings\r\n  The file contains 12 duplicate triangles."),
+            std::wstring::npos);
+  program.prompter.ExpectMessage(MessageAnswer::Yes);
+  program.Command(kRepair);
+  PumpFor(300ms);
+  ASSERT_EQ(document.loadedPart.TriangleCount(), 12u);
+  const std::wstring report = ShownReport(program.Frame());
+  EXPECT_NE(report.find(L"  Non-manifold edges: 0\r\n"), std::wstring::npos) << wxString(report);
+  EXPECT_NE(report.find(L"\r\nImport warnings (the file as read; the part has been changed since)\r\n"),
+            std::wstring::npos)
+      << wxString(report);
+  ShowReportEnd(program.Frame());
+  PumpFor(200ms);
+  program.Shots("33_repaired_report");
+  EXPECT_EQ(program.prompter.UnexpectedQuestions(), 0);
 }
 
 TEST(EndToEnd, StlFromDiskWithMaskAndPatternSavedAsProjectReopensToTheSameResult) {

@@ -7,6 +7,7 @@
 #include "app/shell/kit/command_target.h"
 #include "app/shell/kit/icon_files.h"
 #include "app/shell/kit/toolbar_host_wnd.h"
+#include "app/shell/kit/ui_colours.h"
 #include "tests/support/wx/wx_test_pump.h"
 
 #include <gtest/gtest.h>
@@ -145,6 +146,9 @@ TEST(MaskPanelX11, TypedFieldsMoveTheMaskOneUndoStepEach) {
         return text;
     };
     EXPECT_EQ(note(), wxS("Size X must be from 0.5 to 10000 mm."));
+    // Red as every other refusal (it was the grey of the note it replaces).
+    const wxColour red(colours::kRefusalText.r, colours::kRefusalText.g, colours::kRefusalText.b);
+    EXPECT_EQ(f.panel->FieldNote()->GetForegroundColour(), red);
     f.FocusField(5);
     EXPECT_EQ(f.panel->Field(3)->GetValue(), wxS("0.1")) << "still there after the focus moves on";
     // A second refused text stands beside the first (it used to be put back to 0 without a word);
@@ -168,6 +172,7 @@ TEST(MaskPanelX11, TypedFieldsMoveTheMaskOneUndoStepEach) {
     f.FocusField(4);
     EXPECT_FLOAT_EQ(f.Mask().size.x, 4.0f);
     EXPECT_EQ(note(), wxString(kMaskFieldNote));
+    EXPECT_NE(f.panel->FieldNote()->GetForegroundColour(), red) << "the note on Z is no refusal";
     EXPECT_EQ(f.doc.undoStack.size(), undoSteps + 3);
     EXPECT_FLOAT_EQ(f.Mask().size.y, 4.004f) << "fields left alone keep their exact value";
 

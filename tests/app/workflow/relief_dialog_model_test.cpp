@@ -131,6 +131,23 @@ TEST(ReliefDialogModel, EstimateSaysWhenProcessWouldRefuse) {
       << capped;
 }
 
+// The Triangle limit was refused only by a message at OK; the line under the limits says what
+// OK would refuse as it is typed, the first field first.
+TEST(ReliefDialogModel, EstimateLineSaysARefusedSizeOrLimit) {
+  const struct {
+    const wchar_t *size, *limit, *display, *said;
+  } cases[] = {
+      {L"0.2", L"", L"", L""},
+      {L"0.2", L"0", L"4", L""},
+      {L"0.2", L"0.05", L"", L"Triangle limit must be from 0.1 to 200 million. Leave it empty, or 0, for no limit."},
+      {L"0.2", L"2 mil", L"", L"Triangle limit must be a number from 0.1 to 200 million. Leave it empty, or 0, for no "
+                              L"limit. \"mil\" is not its unit: type the number in million."},
+      {L"0.2", L"", L"999", L"Display limit must be from 0.1 to 200 million. Leave it empty, or 0, for no limit."},
+      {L"0.001", L"0.05", L"", L"Triangle size must be from 0.01 to 100000 mm."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ReliefEstimateRefusal(c.size, c.limit, c.display), c.said) << c.limit;
+}
+
 TEST(ReliefDialogModel, MidlevelFieldShowsThreeSignificantDigits) {
   EXPECT_EQ(MidlevelFieldText(0.123456f), L"0.123");
   EXPECT_EQ(MidlevelFieldText(0.5f), L"0.5");
@@ -189,9 +206,12 @@ TEST(ReliefDialogModel, RemeshInputReadsMethodAndSize) {
         << size << " then " << advised;
   }
   // Read as the Remesh button reads it: "0,5 cm" used to show the count for 0.5 mm, until the
-  // button refused it. A text it refuses shows no estimate.
+  // button refused it. A text it refuses shows no estimate but the button's refusal (it was
+  // said only by a message at OK), and so does the relief dialog's line.
   for (const wchar_t* refused : {L"0,5 cm", L"2 millimetres", L"0.001", L"abc", L""}) {
-    EXPECT_EQ(RemeshInputEstimateText(&cube, stored, 1, refused), std::wstring()) << refused;
+    const std::wstring said = RemeshInputEstimateText(&cube, stored, 1, refused).value_or(L"");
+    EXPECT_EQ(said.rfind(L"Triangle size must be ", 0), 0u) << refused << ": " << said;
+    EXPECT_EQ(ReliefEstimateRefusal(refused, L"", L""), said) << refused;
     EXPECT_EQ(EstimateTriangleText(&cube, stored, refused, L"", 0), std::wstring()) << refused;
   }
   EXPECT_NE(EstimateTriangleText(&cube, stored, L"0,5 mm", L"", 0).find(L" triangles at 0.5 mm"), std::wstring::npos);

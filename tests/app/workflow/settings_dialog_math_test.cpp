@@ -7,6 +7,7 @@
 
 #include "app/document/grainforge_doc.h"
 #include "app/workflow/dialogs/dialog_document_edits.h"
+#include "engine/textures/procedural_registry.h"
 #include "engine/textures/seamless_method.h"
 #include "tests/app/document/document_fixture.h"
 
@@ -177,6 +178,42 @@ TEST(ParameterSlider, IntegerStepsRealThousandths) {
   EXPECT_FLOAT_EQ(ParameterSliderValue(percent, 500), 22.5f);
 }
 
+// Every value a row's slider, a hold to the limits or a project's reading gives is one the row
+// takes back as it shows it: the Mortar width slider at its end showed "0.45" and OK refused it
+// as outside "0 to 0.449999988" (the float 0.45 read as a double); so did a project's mortar=5
+// held to 0.45. Over every pattern and seamless method of the registry, at both ends.
+TEST(ParameterRows, EveryValueASliderOrAHoldGivesIsOneTheRowTakes) {
+  std::vector<std::unique_ptr<mesh::procedural::ParameterSet>> sets;
+  for (const std::string& name : mesh::procedural::ProceduralTextureNames())
+    sets.push_back(mesh::procedural::CreateProceduralTexture(name));
+  for (const std::string& name : mesh::seamless::SeamlessMethodNames())
+    sets.push_back(mesh::seamless::CreateSeamlessMethod(name));
+  int rows = 0;
+  for (const auto& set : sets) {
+    ASSERT_NE(set, nullptr);
+    for (const mesh::procedural::ParameterSpec& spec : set->GetParameters()) {
+      if (spec.kind != mesh::procedural::ParameterKind::Real && spec.kind != mesh::procedural::ParameterKind::Integer)
+        continue;
+      ++rows;
+      const std::pair<const char*, float> made[] = {
+          {"slider at its start", ParameterSliderValue(spec, 0)},
+          {"slider at its end", ParameterSliderValue(spec, ParameterSliderSteps(spec))},
+          {"held from above", 1e30f},
+          {"held from below", -1e30f},
+          {"read from a project", static_cast<float>(std::strtod("5", nullptr))},
+      };
+      for (const auto& [how, value] : made) {
+        ASSERT_TRUE(set->SetValue(spec.key, value));
+        const float stored = set->GetValue(spec.key);
+        const std::wstring shown = FormatDialogFloat(stored);
+        EXPECT_EQ(ParameterTypedValue(spec, shown), stored)
+            << set->Name() << " " << spec.label << " " << how << ": " << ParameterRefusalText(spec, shown);
+      }
+    }
+  }
+  EXPECT_GT(rows, 50);
+}
+
 // A pattern or seamless row reads its whole text: "1,500.5" used to be taken as 1 and held to
 // the range, "inf" reset the value to its default, "1e30" became the largest value without a
 // word at OK; a text outside the range or holding no number is refused now, as every field
@@ -208,6 +245,11 @@ TEST(ParameterRows, WholeTextIsTakenOrRefusedAndSaid) {
   EXPECT_EQ(ParameterTypedValue(percent, L"30 %"), 30.0f);
   EXPECT_EQ(ParameterRefusalText(percent, L"99%"), L"Overlap must be from 0 to 45 %.");
   EXPECT_EQ(ParameterTypedValue(percent, L"2 mm"), std::nullopt);
+  // A count took "2.5" and showed (and saved in a preset) 3; it is refused where it is typed.
+  const auto every = MakeIntParameter("offsetEvery", "Offset every", 1, 4, 2, "");
+  EXPECT_EQ(ParameterTypedValue(every, L"2.5"), std::nullopt);
+  EXPECT_EQ(ParameterRefusalText(every, L"2.5"), L"Offset every must be a whole number from 1 to 4.");
+  EXPECT_EQ(ParameterTypedValue(every, L"3"), 3.0f);
 }
 
 TEST(SeamlessReducedCopy, FactorKeepsSidesWithin512) {

@@ -7,14 +7,19 @@
 #include "app/workflow/dialogs/export_check_dialog.h"
 #include "app/workflow/dialogs/mapping_settings_dialog.h"
 #include "app/workflow/dialogs/seamless_dialog.h"
+#include "app/workflow/dialogs/settings_dialog_math.h"
 #include "app/workflow/dialogs/texture_settings_dialog.h"
 #include "app/workflow/dialogs/wx_document_dialogs.h"
 
 #include "app/document/preset_files.h"
 #include "app/shell/kit/access_keys.h"
+#include "app/shell/kit/compact_gtk_style.h"
 #include "app/shell/kit/dialog_fit.h"
+#include "app/shell/kit/kit_drawing.h"
+#include "app/shell/kit/ui_colours.h"
 #include "app/shell/main_menu.h"
 #include "app/shell/kit/number_text.h"
+#include "app/workflow/help/help_pages.h"
 #include "app/workflow/help/markdown_text_ctrl.h"
 #include "engine/mesh/test_shapes.h"
 #include "engine/textures/procedural_registry.h"
@@ -30,6 +35,7 @@
 #include <wx/dcclient.h>
 #include <wx/odcombo.h>
 #include <wx/scrolwin.h>
+#include <wx/slider.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -355,6 +361,17 @@ TEST(SettingsDialogsX11, ReliefDialogKeepsNoLimitAndClampsStrength) {
   EXPECT_EQ(limit->GetValue(), wxS(""));
   EXPECT_EQ(Label(dialog.dialog, kIdEstimate).rfind(L"About ", 0), 0u);
   ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("relief_simplify_dialog.png")));
+  // A limit OK would refuse is said under the limits in red as it is typed (it was said only by
+  // a message at OK); mended, the estimate comes back in the dialog's colour.
+  const wxColour red = ToWxColour(colours::kRefusalText);
+  limit->SetValue(wxS("0.05"));
+  EXPECT_EQ(Label(dialog.dialog, kIdEstimate),
+            L"Triangle limit must be from 0.1 to 200 million. Leave it empty, or 0, for no limit.");
+  EXPECT_EQ(dialog->FindWindow(kIdEstimate)->GetForegroundColour(), red);
+  ASSERT_TRUE(WindowShot::Save(dialog.dialog, Shot("relief_dialog_refused_limit.png")));
+  limit->SetValue(wxS(""));
+  EXPECT_EQ(Label(dialog.dialog, kIdEstimate).rfind(L"About ", 0), 0u);
+  EXPECT_NE(dialog->FindWindow(kIdEstimate)->GetForegroundColour(), red);
   static_cast<wxTextCtrl*>(dialog->FindWindow(kIdStrength))->ChangeValue(wxS("1e30"));
   dialog->ReadControls();
   EXPECT_EQ(dialog->Values().triangleLimit, 0u);
@@ -719,6 +736,77 @@ void ExpectScrollBarInSight(const wxDialog& dialog, const std::string& name) {
   EXPECT_LT(scrolled->GetClientSize().x, scrolled->GetSize().x) << name << ": its scroll bar shows only under the pointer";
 }
 
+// Every field the dialog shows is reached by Tab from its first field, and by Shift+Tab: the
+// levels' fields were reached by neither, the levels taking the focus and passing it to none.
+void CollectShownFields(const wxWindow& window, std::vector<const wxWindow*>& fields) {
+  for (const wxWindow* child : window.GetChildren()) {
+    const auto* text = dynamic_cast<const wxTextCtrl*>(child);
+    if (text != nullptr && !text->IsMultiLine() && text->IsShownOnScreen() && text->IsEnabled())
+      fields.push_back(child);
+    CollectShownFields(*child, fields);
+  }
+}
+// The window holding the focus: wx does not track it into a choice's own button, so GTK's own
+// focus widget is found among the windows' widgets.
+wxWindow* FocusIn(wxWindow& window, void* gtkFocus = nullptr) {
+  using GetFocus = void* (*)(void*);
+  using IsAncestor = int (*)(void*, void*);
+  static const auto getFocus = reinterpret_cast<GetFocus>(dlsym(RTLD_DEFAULT, "gtk_window_get_focus"));
+  static const auto isAncestor = reinterpret_cast<IsAncestor>(dlsym(RTLD_DEFAULT, "gtk_widget_is_ancestor"));
+  if (gtkFocus == nullptr) {
+    if (wxWindow* focus = wxWindow::FindFocus()) return focus;
+    if (getFocus == nullptr || isAncestor == nullptr || (gtkFocus = getFocus(window.GetHandle())) == nullptr)
+      return nullptr;
+  }
+  for (wxWindow* child : window.GetChildren()) {
+    void* widget = child->GetHandle();
+    if (widget != nullptr && (widget == gtkFocus || isAncestor(gtkFocus, widget) != 0)) {
+      wxWindow* inner = FocusIn(*child, gtkFocus);
+      return inner != nullptr ? inner : child;
+    }
+  }
+  return nullptr;
+}
+void ExpectEveryFieldReachedByTab(wxDialog& dialog, const std::string& name) {
+  std::vector<const wxWindow*> fields;
+  CollectShownFields(dialog, fields);
+  if (fields.empty()) return;
+  for (const int flags : {wxNavigationKeyEvent::IsForward, wxNavigationKeyEvent::IsBackward}) {
+    std::vector<const wxWindow*> missing = fields;
+    const_cast<wxWindow*>(fields.front())->SetFocus();
+    PumpFor(std::chrono::milliseconds(50));
+    for (int step = 0; step < 120 && !missing.empty(); ++step) {
+      wxWindow* focus = FocusIn(dialog);
+      if (focus == nullptr) break;
+      missing.erase(std::remove(missing.begin(), missing.end(), focus), missing.end());
+      focus->Navigate(flags);
+      PumpFor(std::chrono::milliseconds(5));
+    }
+    for (const wxWindow* field : missing)
+      ADD_FAILURE() << name << ": field " << field->GetId() << " is not reached by "
+                    << (flags == wxNavigationKeyEvent::IsForward ? "Tab" : "Shift+Tab");
+  }
+}
+
+// Every help pane and report box shows its bar beside its text: laid over it and shown only
+// under the pointer, the pages of Save STL, the pattern dialog and Remesh Input Mesh stopped
+// mid-sentence with nothing to say there was more.
+void ExpectTextBarsInSight(const wxWindow& window, const std::string& name) {
+  for (const wxWindow* child : window.GetChildren()) {
+    const auto* text = dynamic_cast<const wxTextCtrl*>(child);
+    if (dynamic_cast<const CMarkdownTextCtrl*>(child) != nullptr || (text != nullptr && text->IsMultiLine())) {
+      EXPECT_FALSE(ScrollBarsOverlayContents(child->GetHandle())) << name << ": " << child->GetName();
+    }
+    if (auto* pane = dynamic_cast<CMarkdownTextCtrl*>(const_cast<wxWindow*>(child))) {
+      pane->EnsureLayout();
+      if (!pane->View().ContentFits()) {
+        EXPECT_LT(pane->GetClientSize().x, pane->GetSize().x) << name << ": the help's bar";
+      }
+    }
+    ExpectTextBarsInSight(*child, name);
+  }
+}
+
 // The faults: at 800 x 600 the Save STL check was 910 x 575 with Save... off the screen, Texture
 // Settings cut its OK and Cancel, and the other settings dialogs cut their texts at the edge; no
 // label had an access key; the seamless dialog scrolled sideways, its notes running past its edge.
@@ -794,6 +882,8 @@ TEST_P(EveryDialogFits, WithEveryControlAndTextInReachByItsOwnKey) {
     }
     ExpectAllInReach(*dialog.dialog, *dialog.dialog, name);
     ExpectScrollBarInSight(*dialog.dialog, name);
+    ExpectTextBarsInSight(*dialog.dialog, name);
+    ExpectEveryFieldReachedByTab(*dialog.dialog, name);
     ExpectEveryFieldLabelTiedToItsField(*dialog.dialog, name);
     // Without a letter only a label whose every letter another one has taken (key 0 once).
     std::map<wchar_t, std::wstring> keys;
@@ -850,6 +940,99 @@ TEST_P(EveryDialogFits, WithEveryControlAndTextInReachByItsOwnKey) {
   SetDialogFitArea(0, 0, 0, 0);
 }
 
+// The wheel as the display server gives it (XTest, which wx has loaded): button 4 turns it up,
+// 5 down, over the screen point.
+void TurnWheelAt(wxPoint screen, int notches) {
+  using Display = void;
+  static const auto open = reinterpret_cast<Display* (*)(const char*)>(dlsym(RTLD_DEFAULT, "XOpenDisplay"));
+  static const auto close = reinterpret_cast<int (*)(Display*)>(dlsym(RTLD_DEFAULT, "XCloseDisplay"));
+  static const auto sync = reinterpret_cast<int (*)(Display*, int)>(dlsym(RTLD_DEFAULT, "XSync"));
+  static const auto motion =
+      reinterpret_cast<int (*)(Display*, int, int, int, unsigned long)>(dlsym(RTLD_DEFAULT, "XTestFakeMotionEvent"));
+  static const auto button =
+      reinterpret_cast<int (*)(Display*, unsigned, int, unsigned long)>(dlsym(RTLD_DEFAULT, "XTestFakeButtonEvent"));
+  ASSERT_TRUE(open && close && sync && motion && button) << "no XTest on this display";
+  Display* display = open(nullptr);
+  ASSERT_NE(display, nullptr);
+  motion(display, -1, screen.x, screen.y, 0);
+  sync(display, 0);
+  PumpFor(std::chrono::milliseconds(100));
+  for (int i = 0; i < std::abs(notches); ++i) {
+    button(display, notches > 0 ? 5 : 4, 1, 0);
+    button(display, notches > 0 ? 5 : 4, 0, 0);
+  }
+  sync(display, 0);
+  close(display);
+  PumpFor(std::chrono::milliseconds(300));
+}
+
+// The fault: scrolling the seamless dialog with the wheel turned the Overlap slider it passed
+// over (20 became 6.48). On a small screen, where the rows scroll, the wheel over the slider
+// scrolls the rows and leaves the value; so does the wheel over the method's choice.
+TEST(SettingsDialogsX11, TheWheelScrollsTheDialogPastItsSliderAndChoice) {
+  SetDialogFitArea(0, 0, 800, 600);
+  SeamlessDialogInput seamless{std::vector<float>(64 * 64, 0.5f), 64, 64, "Cross-fade", "percent=20\n"};
+  Shown dialog(new CSeamlessDialog(nullptr, seamless));
+  dialog->Move(0, 0);
+  auto* scrolled = static_cast<wxScrolledWindow*>(DialogScrolledContents(dialog.dialog));
+  ASSERT_NE(scrolled, nullptr) << "the rows scroll at 800 x 600";
+  for (const int id : {CSeamlessDialog::kRowSliderId, CSeamlessDialog::kMethodId}) {
+    wxWindow* control = dialog->FindWindow(id);
+    ASSERT_TRUE(control != nullptr && control->IsShown()) << id;
+    // Scrolled so that the control stands whole in the area's sight; the wheel then turns
+    // towards the side the area can still scroll to.
+    scrolled->Scroll(0, 0);
+    PumpFor(std::chrono::milliseconds(50));
+    int unitX = 0, unitY = 1;
+    scrolled->GetScrollPixelsPerUnit(&unitX, &unitY);
+    const int top = control->GetScreenPosition().y - scrolled->GetScreenPosition().y;
+    if (control->GetScreenRect().GetBottom() > scrolled->GetScreenRect().GetBottom())
+      scrolled->Scroll(0, (top - scrolled->GetClientSize().y / 3) / std::max(unitY, 1));
+    PumpFor(std::chrono::milliseconds(100));
+    int startX = 0, startY = 0;
+    scrolled->GetViewStart(&startX, &startY);
+    const wxRect at = control->GetScreenRect();
+    ASSERT_TRUE(scrolled->GetScreenRect().Contains(at)) << id;
+    const wxString text = dialog->Method().Name() + wxString(mesh::procedural::ParametersToText(dialog->Method()));
+    const int notches = startY > 0 ? -3 : 3;
+    TurnWheelAt(wxPoint(at.x + at.width / 2, at.y + at.height / 2), notches);
+    EXPECT_EQ(dialog->Method().Name() + wxString(mesh::procedural::ParametersToText(dialog->Method())), text) << id;
+    if (id == CSeamlessDialog::kRowSliderId) {
+      EXPECT_EQ(static_cast<wxSlider*>(control)->GetValue(),
+                ParameterSliderPosition(dialog->Method().GetParameters()[0], 20.0f));
+    }
+    int x = 0, y = 0;
+    scrolled->GetViewStart(&x, &y);
+    EXPECT_NE(y, startY) << id << ": the rows scroll on";
+  }
+  SetDialogFitArea(0, 0, 0, 0);
+}
+
+// The seamless help said Overlap went "in steps of 0.5%" while 6.47 and 20.25 were taken and
+// kept. The page names each numeric row with the range its field takes, a count as a whole
+// number, and no step but the slider's.
+TEST(SettingsDialogsX11, TheSeamlessHelpSaysWhatEachRowTakes) {
+  const std::wstring page = LoadHelpPage("seamless");
+  for (const std::string& name : mesh::seamless::SeamlessMethodNames()) {
+    const auto method = mesh::seamless::CreateSeamlessMethod(name);
+    for (const mesh::procedural::ParameterSpec& spec : method->GetParameters()) {
+      if (spec.kind != mesh::procedural::ParameterKind::Real && spec.kind != mesh::procedural::ParameterKind::Integer)
+        continue;
+      const std::size_t at = page.find(L"**" + wxString::FromUTF8(spec.label).ToStdWstring() + L"**");
+      ASSERT_NE(at, std::wstring::npos) << spec.label;
+      const std::wstring said = page.substr(at, page.find(L'\n', at) - at);
+      const std::wstring range = FormatDialogFloat(spec.minimum) + L" to " + FormatDialogFloat(spec.maximum);
+      EXPECT_NE(said.find(range), std::wstring::npos) << spec.label;
+      EXPECT_EQ(said.find(L"whole number") != std::wstring::npos, spec.kind == mesh::procedural::ParameterKind::Integer)
+          << spec.label;
+      for (std::size_t step = said.find(L"steps of "); step != std::wstring::npos; step = said.find(L"steps of ", step + 1))
+        EXPECT_EQ(ParseDialogFloat(said.substr(step + 9, said.find_first_of(L"%, )", step + 9) - step - 9), -1.0f),
+                  (spec.maximum - spec.minimum) / static_cast<float>(ParameterSliderSteps(spec)))
+            << spec.label;
+    }
+  }
+}
+
 // Bricks per row rounds what it takes, yet "1,500" was hinted "Type 1.5", which the row makes
 // 2; where the desktop groups thousands with a point, "1.500" was taken as 1.5. The refusal is
 // said beside the rows, whole, within their column, on a small and a large screen.
@@ -859,11 +1042,15 @@ TEST(SettingsDialogsX11, PatternCountRowHintsOnlyReadingsItKeepsAsTyped) {
   const char* expected = std::getenv("TESSARY_EXPECT_LOCALE");
   EXPECT_TRUE(pointGroups || expected == nullptr || std::string(expected) != "de_DE") << "de_DE.UTF-8 is missing";
   const auto neither = [](const std::wstring& mark) {
-    return L"Bricks per row must be a number from 1 to 32. A " + mark + L" before three digits could be either, "
-           L"and neither is kept as typed: 1.5 is not a whole number and 1500 is outside that range.";
+    return L"Bricks per row must be a whole number from 1 to 32. A " + mark + L" before three digits could be "
+           L"either, and neither is kept as typed: 1.5 is not a whole number and 1500 is outside that range.";
   };
-  const std::pair<const wchar_t*, std::wstring> cases[] = {  // typed, refusal (empty: taken, as 2)
-      {L"1,500", neither(L"comma")}, {L"1.500", pointGroups ? neither(L"point") : L""}};
+  // A fraction typed alone was taken and shown rounded ("1.5" became "2") while "1,500" was
+  // refused as no whole number: both are refused now.
+  const std::wstring fraction = L"Bricks per row must be a whole number from 1 to 32.";
+  const std::pair<const wchar_t*, std::wstring> cases[] = {  // typed, refusal (empty: taken)
+      {L"1,500", neither(L"comma")}, {L"1.500", pointGroups ? neither(L"point") : fraction}, {L"1.5", fraction},
+      {L"2", L""}};
   for (const wxSize screen : {wxSize(800, 600), wxSize(1600, 1000)}) {
     SetDialogFitArea(0, 0, screen.x, screen.y);
     PresetFixture presets;
@@ -880,7 +1067,11 @@ TEST(SettingsDialogsX11, PatternCountRowHintsOnlyReadingsItKeepsAsTyped) {
       dialog->ReadParameterRows();
       PumpFor(std::chrono::milliseconds(100));
       EXPECT_FLOAT_EQ(pattern->GetValue("bricks"), refusal.empty() ? 2.0f : 4.0f) << name;  // 4 as it opened
-      if (refusal.empty()) continue;
+      if (refusal.empty()) {
+        EXPECT_EQ(edit->GetValue(), wxString(typed)) << name;
+        continue;
+      }
+      EXPECT_EQ(edit->GetValue(), wxString(typed)) << name << ": the refused text stays as typed";
       EXPECT_EQ(Label(dialog.dialog, kIdRowRefusal), refusal) << name;
       EXPECT_TRUE(note->IsShown() && InReach(*dialog.dialog, *note)) << name;
       EXPECT_GE(note->GetSize().x, note->GetBestSize().x) << name;

@@ -205,10 +205,15 @@ TEST_F(SettingsDialogs, TextureSettingsRefusesALevelAtItsEdit) {
   const Case cases[] = {
       {1, L"0.05", 0.0f, L"Gamma must be from 0.1 to 9.99.", L"0.1", 10.0f},
       {1, L"10", 0.0f, L"Gamma must be from 0.1 to 9.99.", L"9.99", 1.0f / 9.99f},
-      {0, L"300", 0.0f, L"Black must be from 0 to 255.", L"254", 254.0f},
+      {0, L"300", 0.0f, L"Black must be a whole number from 0 to 255.", L"254", 254.0f},
+      // A fraction showed as the next whole level ("1.5" as "2"; white "0.4" over a black of 0
+      // as "0" while 0.4 / 255 was kept): refused where it is typed.
+      {0, L"1.5", 0.0f, L"Black must be a whole number from 0 to 255.", L"2", 2.0f},
+      {2, L"0.4", 0.0f, L"White must be a whole number from 0 to 255.", L"1", 1.0f},
+      {1, L"2.345", 0.0f, L"Gamma must be from 0.1 to 9.99, with at most 2 decimals.", L"2.35", 1.0f / 2.35f},
       {0, L"255", 0.0f, L"Black must be below white (255).", L"254", 254.0f},
       {2, L"100", 200.0f, L"White must be above black (200).", L"201", 201.0f},
-      {2, L"nan", 0.0f, L"White must be a number from 0 to 255.", L"100", 100.0f},
+      {2, L"nan", 0.0f, L"White must be a whole number from 0 to 255.", L"100", 100.0f},
   };
   for (const Case& c : cases) {
     const std::string what = wxString(c.typed).ToStdString() + " in edit " + std::to_string(c.edit);

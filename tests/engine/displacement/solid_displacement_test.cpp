@@ -221,14 +221,14 @@ TEST(FormatSolidDisplacementReport, PiecesAreListedTenAtATime)
     const std::string pieces = FormatUnprintablePieces(r);
     EXPECT_EQ(text.substr(text.find('\n')), "\n  time: cap 1 ms; field 21 ms; contour 3 ms\n" + pieces);
     EXPECT_EQ(pieces.substr(0, pieces.find('\n')),
-        "  void 1.00 x 2.00 x 3.00 mm at (0.50 1.00 1.50), 21 triangles, 0.1250 mm3");
+        "  void 1.00 x 2.00 x 3.00 mm at (0.50 1.00 1.50), 21 triangles, 0.12 mm3");
     std::vector<std::string> lines;
     for (std::size_t start = 0, end; start <= pieces.size(); start = end + 1) {
         end = std::min(pieces.find('\n', start), pieces.size());
         lines.push_back(pieces.substr(start, end - start));
     }
     ASSERT_EQ(lines.size(), 13u);  // 2 voids, 10 crumbs, the rest counted
-    EXPECT_EQ(lines[2], "  crumb 0.50 x 0.50 x 0.50 mm at (1.25 1.25 1.25), 23 triangles, 0.0625 mm3");
+    EXPECT_EQ(lines[2], "  crumb 0.50 x 0.50 x 0.50 mm at (1.25 1.25 1.25), 23 triangles, 0.062 mm3");
     EXPECT_EQ(lines[12], "  and 4 more crumbs");
 
     SolidDisplacementReport thin;

@@ -186,11 +186,17 @@ TEST(FormatRepairDetails, LinesFollowTheirConditions)
         {{.crumbsChecked = true, .bodiesRemoved = 2, .bodyTrianglesRemoved = 24,
           .removedBodies = {{{0, 0, 0}, {0.25f, 0.25f, 0.25f}, 12, 0.015625}, {{4, 5, 6}, {4.5f, 5.5f, 6.5f}, 12, -0.125}}},
          "  stray crumbs: 2 small bodies removed (24 triangles; the largest 0.50 x 0.50 x 0.50 mm at (4.25, 5.25, "
-         "6.25), 0.125 mm3)\n  in 0 ms\n"},
+         "6.25), 0.12 mm3)\n  in 0 ms\n"},
         {{.nonManifoldChecked = true, .nonManifoldEdges = 1, .verticesSplit = 2, .bodiesRemoved = 1,
           .bodyTrianglesRemoved = 4, .removedBodies = {{{1, 1, 1}, {1.25f, 1.5f, 1.75f}, 4, 0.0}}},
          "  non-manifold edges: 1, 1 stray body it freed removed (4 triangles; 0.25 x 0.50 x 0.75 mm at (1.12, 1.25, "
-         "1.38), 0 mm3), 2 vertices split, 0 left\n  in 0 ms\n"},
+         "1.38), 0.00 mm3), 2 vertices split, 0 left\n  in 0 ms\n"},
+        // A tiny piece read "0.00 x 0.00 x 0.00 mm ... 2.15354e-08 mm3": its sizes and volume
+        // are written with the digits they need, as every length and volume is.
+        {{.crumbsChecked = true, .bodiesRemoved = 1, .bodyTrianglesRemoved = 4,
+          .removedBodies = {{{1, 1, 1}, {1.0012f, 1.00041f, 1.0021f}, 4, 2.15354e-08}}},
+         "  stray crumbs: 1 small body removed (4 triangles; 0.0012 x 0.00041 x 0.0021 mm at (1.00, 1.00, 1.00), "
+         "0.000000022 mm3)\n  in 0 ms\n"},
         {{.resolveChecked = true, .selfIntersectingTriangles = 10, .selfIntersectingTrianglesLeft = 2, .resolveRounds = 5,
           .collapsePasses = 1, .noAreaTriangles = 5, .noAreaTrianglesLeft = 1, .noAreaTurned = 2, .verticesMoved = 7,
           .furthestMoveMillimetres = 0.25f},

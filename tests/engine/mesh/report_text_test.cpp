@@ -34,6 +34,11 @@ TEST(ReportText, LengthKeepsTheDigitsItNeeds)
         {1e-12, "0.00"}};
     for (const auto& [value, text] : cases)
         EXPECT_EQ(FormatLength(value), text) << value;
+    // Volumes by the same rule, finer: a removed piece read "3.6861e-05 mm3".
+    const std::pair<double, const char*> volumes[] = {{216.0, "216.00"}, {0.125, "0.12"}, {3.6861e-05, "0.000037"},
+        {2.15354e-08, "0.000000022"}, {0.0, "0.00"}, {1e-20, "0.00"}, {-0.5, "-0.50"}};
+    for (const auto& [value, text] : volumes)
+        EXPECT_EQ(FormatVolume(value), text) << value;
 }
 
 // An advised size is written rounded up, never down, so that typing it back asks for no less

@@ -420,7 +420,7 @@ TEST(FormatImportReport, PrintsEveryLineWithGroupedCountsAndWarnings)
               "Welding: exact, then 0.000125 mm to close remaining seams\n"
               "Vertices before welding: 3,703,701\n"
               "Vertices after welding: 617,002\n"
-              "Dimensions: 150.00 x 75.12 x 0.00 mm\n"
+              "Dimensions: 150.00 x 75.12 x 0.004 mm\n"
               "Open boundary edges: 12\n"
               "Non-manifold edges: 1,001\n"
               "Components: 3\n"
@@ -743,7 +743,8 @@ TEST(ReportText, CountsAndNumbersAsPrintfShowsThem)
     };
     for (const auto& [value, text] : millimetres)
         EXPECT_EQ(FormatMillimetres2(value), text) << value;
-    EXPECT_EQ(FormatSize3(20.0f, 0.004f, 1234.5f), "20.00 x 0.00 x 1234.50 mm");
+    // A side finer than a hundredth keeps its digits: it read "0.00".
+    EXPECT_EQ(FormatSize3(20.0f, 0.004f, 1234.5f), "20.00 x 0.004 x 1234.50 mm");
     EXPECT_EQ(FormatGeneral6(123456789.0), "1.23457e+08");
 }
 
