@@ -372,6 +372,14 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
         a = a.empty() ? d : a + "\n\n" + d;
     }
 
+    // Folds the vertex relief left: no check of the mesh finds them, only the relief's own count.
+    if (!r.solidReport.ok && r.displacementReport.foldedLeft != 0) {
+        const std::string f = grainforge::mesh::FormatReliefFoldsLeft(r.displacementReport.foldedLeft) + " "
+            + grainforge::mesh::kReliefFoldsNote;
+        notes.logLines.push_back({f, 3});
+        a = a.empty() ? f : a + "\n\n" + f;
+    }
+
     // Each kind of finding counts only where the relief added to what the part had before it;
     // a region laid over nothing needs support as much as a feature that starts in the air.
     std::size_t f0 = 0;

@@ -77,8 +77,8 @@ struct DisplacementSettings {
 };
 
 struct DisplacementReport {
-    std::uint64_t foldedTriangles = 0;    // turned over when the fold guard started
-    std::uint64_t foldedLeft = 0;         // still turned over when it ended
+    std::uint64_t foldedTriangles = 0;    // turned over or folded onto a neighbour when the fold guard started
+    std::uint64_t foldedLeft = 0;         // still so when the relief ended, every guard done
     std::int32_t foldRounds = 0;          // easing rounds run
     std::uint64_t easedVertices = 0;      // moved back by the fold guard
     std::uint64_t easedFurther = 0;       // eased, yet further from the start than their own move

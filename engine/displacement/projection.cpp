@@ -445,17 +445,11 @@ struct SideFrame SideFrame(std::int32_t side, std::int32_t upAxis)
 
 // ---- Mapping ------------------------------------------------------------------------------
 
-ProjectionSamples MapThroughProjection(const Projection& projection, Vec3 point, Vec3 normal,
-                                       const std::uint8_t* outerMask)
-{
-    // One rotation for both vectors: the same products WorldToCage forms, without its second
-    // set of sines and cosines.
-    const CageFrame& cage = projection.cage;
-    const CageAxes axes = EulerDegreesToMatrix(cage.rotationDegrees);
-    const Vec3 d = point - cage.center;
-    const Vec3 q{Dot(d, axes.x), Dot(d, axes.y), Dot(d, axes.z)};
-    const Vec3 m = Normalized(Vec3{Dot(normal, axes.x), Dot(normal, axes.y), Dot(normal, axes.z)});
+namespace {
 
+// The samples of a cage-local point q with its cage-local unit normal m.
+ProjectionSamples MapLocal(const Projection& projection, Vec3 q, Vec3 m, const std::uint8_t* outerMask)
+{
     ProjectionSamples result;
     switch (projection.type) {
     case ProjectionKind::Box:
@@ -478,6 +472,46 @@ ProjectionSamples MapThroughProjection(const Projection& projection, Vec3 point,
         sample.v = layered.v;
     }
     return result;
+}
+
+// A point and a direction in the cage's frame. One rotation for both vectors: the same
+// products WorldToCage forms, without its second set of sines and cosines.
+struct LocalPoint {
+    Vec3 q;
+    Vec3 m;
+};
+
+LocalPoint ToCage(const Projection& projection, Vec3 point, Vec3 normal)
+{
+    const CageFrame& cage = projection.cage;
+    const CageAxes axes = EulerDegreesToMatrix(cage.rotationDegrees);
+    const Vec3 d = point - cage.center;
+    return {{Dot(d, axes.x), Dot(d, axes.y), Dot(d, axes.z)},
+        Vec3{Dot(normal, axes.x), Dot(normal, axes.y), Dot(normal, axes.z)}};
+}
+
+float WithinLeanAsZero(float component, float lean)
+{
+    return std::fabs(component) <= lean ? 0.0f : component;
+}
+
+}  // namespace
+
+ProjectionSamples MapThroughProjection(const Projection& projection, Vec3 point, Vec3 normal,
+                                       const std::uint8_t* outerMask)
+{
+    const LocalPoint local = ToCage(projection, point, normal);
+    return MapLocal(projection, local.q, Normalized(local.m), outerMask);
+}
+
+ProjectionSamples MapFaceThroughProjection(const Projection& projection, Vec3 point, Vec3 faceNormal, float lean,
+                                           const std::uint8_t* outerMask)
+{
+    const LocalPoint local = ToCage(projection, point, faceNormal);
+    Vec3 m = Normalized(local.m);
+    if (lean > 0.0f)
+        m = Normalized(Vec3{WithinLeanAsZero(m.x, lean), WithinLeanAsZero(m.y, lean), WithinLeanAsZero(m.z, lean)});
+    return MapLocal(projection, local.q, m, outerMask);
 }
 
 bool TakesSurface(const Projection& projection, bool outer)

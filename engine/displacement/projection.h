@@ -167,6 +167,14 @@ struct SideFrame SideFrame(std::int32_t side, std::int32_t upAxis);
 ProjectionSamples MapThroughProjection(const Projection& projection, Vec3 point, Vec3 normal,
                                        const std::uint8_t* outerMask = nullptr);
 
+// As MapThroughProjection, for a face whose unit normal may lean from its true direction by up
+// to `lean` (about the sine of the angle) through where its corners were placed: each component
+// of the normal along a cage axis no larger than `lean` counts as 0 before mapping, so a face
+// square to a side, to the plane or to the cylinder's wall stays square to it however the part
+// is turned. A `lean` of 0 or less, or not a number, maps as MapThroughProjection does.
+ProjectionSamples MapFaceThroughProjection(const Projection& projection, Vec3 point, Vec3 faceNormal, float lean,
+                                           const std::uint8_t* outerMask = nullptr);
+
 // Whether the projection has a projector switched on: always for the plane, the wall or a cap
 // for the cylinder, a side for the box and the sphere. Without one it textures nothing.
 bool AnyProjectorOn(const Projection& projection);

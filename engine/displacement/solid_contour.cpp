@@ -352,6 +352,269 @@ Vec3 MassPoint(const SolidField& field, const GridPoint& at, const PieceCrossing
     return {world[0], world[1], world[2]};
 }
 
+// ---- Creases between plain faces ----------------------------------------------------------
+
+// Normals closer than this (10 degrees) lie in one face: planes of one face, or the flat face
+// a crease triangle continues. Closer to opposite than its negative, two faces fold back onto
+// each other and their planes meet in no usable line.
+constexpr double kSameFaceCosine = 0.98481;
+
+// Steps along a crease, as a share of a cell, at which the cells it passes are looked for.
+constexpr double kCreaseStepCells = 0.5;
+
+double DotD(const Vec3d& u, const Vec3d& v) { return u.x * v.x + u.y * v.y + u.z * v.z; }
+
+Vec3d CrossD(const Vec3d& u, const Vec3d& v)
+{
+    return {u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+}
+
+double Axis(const Vec3d& v, int k) { return k == 0 ? v.x : (k == 1 ? v.y : v.z); }
+
+// The cells each crease passes through, as (cell id, crease) pairs sorted by cell.
+class CreaseCells {
+public:
+    CreaseCells(const SolidField& field, const ContourCellList& cells, const std::vector<PlainCrease>* creases)
+        : creases_(creases)
+    {
+        if (creases == nullptr)
+            return;
+        for (std::size_t c = 0; c < creases->size(); ++c)
+            AddCells(field, cells, static_cast<std::uint32_t>(c));
+        for (auto* list : {&entries_, &beside_}) {
+            std::sort(list->begin(), list->end());
+            list->erase(std::unique(list->begin(), list->end()), list->end());
+        }
+    }
+
+    // Where the vertex `at` of the one piece of a cell (id, its low corner `low`) belongs, held
+    // on the creases that pass through the cell: the point of the line their two planes share
+    // nearest to it, within the cell. `at` itself when no crease passes, the piece does not
+    // cross both faces (the line only clips the cell), the creases hold more than two planes (a
+    // corner, or a sliver along a crease leaning between its faces, whose planes would slide the
+    // vertex along the line past its neighbours), or the line misses the cell.
+    Vec3 HoldOnCrease(std::int64_t id, const Vec3d& low, double cell, const PieceCrossings& piece, Vec3 at) const
+    {
+        const auto first = std::lower_bound(entries_.begin(), entries_.end(), std::make_pair(id, std::uint32_t{0}));
+        Vec3d normals[2];
+        double offsets[2];
+        int planes = 0;
+        for (auto e = first; e != entries_.end() && e->first == id; ++e) {
+            const PlainCrease& crease = (*creases_)[e->second];
+            for (int k = 0; k < 2; ++k) {
+                if (!AddPlane(crease.normals[k], crease.offsets[k], cell, normals, offsets, planes))
+                    return at;
+            }
+        }
+        const Vec3d p{at.x, at.y, at.z};
+        Vec3d held;
+        if (planes != 2 || !CrossesBoth(piece, low, cell, normals, offsets) || !NearestOnLine(normals, offsets, p, held)
+            || !WithinCell(normals, low, cell, held))
+            return at;
+        return {static_cast<float>(held.x), static_cast<float>(held.y), static_cast<float>(held.z)};
+    }
+
+    // Where the vertex `at` of the one piece of a cell (id, its low corner `low`) within a cell
+    // of a crease belongs when it stands past both of the crease's faces, in the hollow's empty
+    // side: on the nearer face's plane. The distance bends on the line between the faces, and a
+    // cell beside the crease that it crosses reads its crossings of one face off that face, as
+    // the crease's own cells do. `at` itself when it stands behind either face, lies beyond
+    // the crease's ends along it, the creases near the cell hold more than two planes, or the
+    // plane would take it out of the cell.
+    Vec3 KeepOutOfTheHollow(std::int64_t id, const Vec3d& low, double cell, Vec3 at) const
+    {
+        const auto first = std::lower_bound(beside_.begin(), beside_.end(), std::make_pair(id, std::uint32_t{0}));
+        Vec3d normals[2];
+        double offsets[2];
+        int planes = 0;
+        auto e = first;
+        for (; e != beside_.end() && e->first == id; ++e) {
+            const PlainCrease& crease = (*creases_)[e->second];
+            for (int k = 0; k < 2; ++k) {
+                if (!AddPlane(crease.normals[k], crease.offsets[k], cell, normals, offsets, planes))
+                    return at;
+            }
+        }
+        if (planes != 2)
+            return at;
+        // How far the creases reach along their line.
+        const Vec3d along = CrossD(normals[0], normals[1]);
+        double from = std::numeric_limits<double>::infinity();
+        double to = -from;
+        for (auto f = first; f != e; ++f)
+            for (const Vec3d& end : (*creases_)[f->second].ends) {
+                from = std::min(from, DotD(along, end));
+                to = std::max(to, DotD(along, end));
+            }
+        const Vec3d p{at.x, at.y, at.z};
+        const double past[2] = {DotD(normals[0], p) - offsets[0], DotD(normals[1], p) - offsets[1]};
+        if (!(past[0] > 0.0 && past[1] > 0.0) || DotD(along, p) < from || DotD(along, p) > to)
+            return at;
+        const int k = past[0] <= past[1] ? 0 : 1;
+        const Vec3d held{p.x - past[k] * normals[k].x, p.y - past[k] * normals[k].y, p.z - past[k] * normals[k].z};
+        for (int axis = 0; axis < 3; ++axis)
+            if (Axis(held, axis) < Axis(low, axis) || Axis(held, axis) > Axis(low, axis) + cell)
+                return at;
+        return {static_cast<float>(held.x), static_cast<float>(held.y), static_cast<float>(held.z)};
+    }
+
+private:
+    // Adds a plane unless one within the crease angle and a hundredth of a cell is there; false
+    // when a third would be needed.
+    static bool AddPlane(const Vec3d& n, double d, double cell, Vec3d (&normals)[2], double (&offsets)[2], int& planes)
+    {
+        for (int j = 0; j < planes; ++j)
+            if (DotD(normals[j], n) >= kSameFaceCosine && std::fabs(offsets[j] - d) <= 0.01 * cell)
+                return true;
+        if (planes == 2)
+            return false;
+        normals[planes] = n;
+        offsets[planes++] = d;
+        return true;
+    }
+
+    // Whether the piece crosses both faces: some crossing lies nearer to each plane than to the
+    // other (within half a cell of it). A cell the line only clips has its crossings on one.
+    static bool CrossesBoth(const PieceCrossings& piece, const Vec3d& low, double cell, const Vec3d (&n)[2],
+        const double (&d)[2])
+    {
+        bool crosses[2] = {false, false};
+        for (int i = 0; i < piece.count; ++i) {
+            const Vec3d x{low.x + piece.points[i].x[0] * cell, low.y + piece.points[i].x[1] * cell,
+                low.z + piece.points[i].x[2] * cell};
+            const double off[2] = {std::fabs(DotD(n[0], x) - d[0]), std::fabs(DotD(n[1], x) - d[1])};
+            const int nearer = off[0] <= off[1] ? 0 : 1;
+            crosses[nearer] = crosses[nearer] || off[nearer] <= 0.5 * cell;
+        }
+        return crosses[0] && crosses[1];
+    }
+
+    // Moves `held`, a point of the line the planes share, along the line to the nearest point
+    // within the cell's box; false when the line misses the box.
+    static bool WithinCell(const Vec3d (&n)[2], const Vec3d& low, double cell, Vec3d& held)
+    {
+        Vec3d u = CrossD(n[0], n[1]);
+        const double length = std::sqrt(DotD(u, u));
+        u = {u.x / length, u.y / length, u.z / length};
+        double enter = -std::numeric_limits<double>::infinity();
+        double leave = std::numeric_limits<double>::infinity();
+        for (int k = 0; k < 3; ++k) {
+            const double from = Axis(held, k);
+            const double along = Axis(u, k);
+            const double lo = Axis(low, k);
+            const double hi = lo + cell;
+            if (std::fabs(along) < 1e-12) {
+                if (from < lo || from > hi)
+                    return false;
+                continue;
+            }
+            double t0 = (lo - from) / along;
+            double t1 = (hi - from) / along;
+            if (t0 > t1)
+                std::swap(t0, t1);
+            enter = std::max(enter, t0);
+            leave = std::min(leave, t1);
+        }
+        if (!(enter <= leave))
+            return false;
+        const double s = std::clamp(0.0, enter, leave);
+        held = {held.x + s * u.x, held.y + s * u.y, held.z + s * u.z};
+        return true;
+    }
+
+    static bool NearestOnLine(const Vec3d (&n)[2], const double (&d)[2], const Vec3d& p, Vec3d& held)
+    {
+        const double b = DotD(n[0], n[1]);
+        const double det = 1.0 - b * b;
+        if (!(det > 1.0 - kSameFaceCosine * kSameFaceCosine))
+            return false;
+        const double r0 = DotD(n[0], p) - d[0];
+        const double r1 = DotD(n[1], p) - d[1];
+        const double l0 = (r0 - b * r1) / det;
+        const double l1 = (r1 - b * r0) / det;
+        held = {p.x - l0 * n[0].x - l1 * n[1].x, p.y - l0 * n[0].y - l1 * n[1].y, p.z - l0 * n[0].z - l1 * n[1].z};
+        return true;
+    }
+
+    // The cells whose boxes the crease's segment passes through, found along steps of half a cell.
+    void AddCells(const SolidField& field, const ContourCellList& cells, std::uint32_t c)
+    {
+        const PlainCrease& crease = (*creases_)[c];
+        const double h = field.cell;
+        const Vec3d a = crease.ends[0];
+        const Vec3d b = crease.ends[1];
+        const double length = std::sqrt(DotD({b.x - a.x, b.y - a.y, b.z - a.z}, {b.x - a.x, b.y - a.y, b.z - a.z}));
+        if (!std::isfinite(length))
+            return;
+        const double steps = std::ceil(length / (kCreaseStepCells * h));
+        if (!(steps < 1e6))
+            return;  // far longer than the field: no crease of a part it holds
+        const auto count = std::max<std::int64_t>(1, static_cast<std::int64_t>(steps));
+        for (std::int64_t i = 0; i < count; ++i) {
+            const double s0 = static_cast<double>(i) / static_cast<double>(count);
+            const double s1 = static_cast<double>(i + 1) / static_cast<double>(count);
+            const Vec3d p{a.x + (b.x - a.x) * s0, a.y + (b.y - a.y) * s0, a.z + (b.z - a.z) * s0};
+            const Vec3d q{a.x + (b.x - a.x) * s1, a.y + (b.y - a.y) * s1, a.z + (b.z - a.z) * s1};
+            AddCellsOfStep(field, cells, c, p, q);
+        }
+    }
+
+    void AddCellsOfStep(const SolidField& field, const ContourCellList& cells, std::uint32_t c, const Vec3d& p,
+        const Vec3d& q)
+    {
+        const double h = field.cell;
+        std::int64_t lo[3];
+        std::int64_t hi[3];
+        const std::int64_t count[3] = {cells.cellsX, cells.cellsY, cells.cellsZ};
+        for (int k = 0; k < 3; ++k) {
+            // A cell either side of the step's own, for the cells beside the crease.
+            const double low = (std::min(Axis(p, k), Axis(q, k)) - Origin(field, k)) / h - 1.0;
+            const double high = (std::max(Axis(p, k), Axis(q, k)) - Origin(field, k)) / h + 1.0;
+            if (!(high >= 0.0) || !(low < static_cast<double>(count[k])))
+                return;
+            lo[k] = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::floor(low)));
+            hi[k] = std::min<std::int64_t>(count[k] - 1, static_cast<std::int64_t>(std::floor(high)));
+        }
+        for (std::int64_t z = lo[2]; z <= hi[2]; ++z)
+            for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
+                for (std::int64_t x = lo[0]; x <= hi[0]; ++x) {
+                    const std::int64_t id = (z * cells.cellsY + y) * cells.cellsX + x;
+                    beside_.emplace_back(id, c);
+                    if (SegmentMeetsCell(field, {x, y, z}, p, q))
+                        entries_.emplace_back(id, c);
+                }
+    }
+
+    // Slab test of the segment p-q against the cell's box.
+    static bool SegmentMeetsCell(const SolidField& field, const GridPoint& at, const Vec3d& p, const Vec3d& q)
+    {
+        double enter = 0.0;
+        double leave = 1.0;
+        for (int k = 0; k < 3; ++k) {
+            const double low = Origin(field, k) + static_cast<double>(at[k]) * field.cell;
+            const double high = low + field.cell;
+            const double from = Axis(p, k);
+            const double along = Axis(q, k) - from;
+            if (along == 0.0) {
+                if (from < low || from > high)
+                    return false;
+                continue;
+            }
+            double t0 = (low - from) / along;
+            double t1 = (high - from) / along;
+            if (t0 > t1)
+                std::swap(t0, t1);
+            enter = std::max(enter, t0);
+            leave = std::min(leave, t1);
+        }
+        return enter <= leave;
+    }
+
+    const std::vector<PlainCrease>* creases_ = nullptr;
+    std::vector<std::pair<std::int64_t, std::uint32_t>> entries_;  // cells a crease passes through
+    std::vector<std::pair<std::int64_t, std::uint32_t>> beside_;   // and those within a cell of one
+};
+
 // Rounds of the crossing guard that take the vertices round a crossing halfway to their mass
 // points; after them the vertices still round one go there whole.
 constexpr int kContourHalvingRounds = 4;
@@ -568,8 +831,10 @@ std::vector<std::uint32_t> BuildQuadIndices(const SolidField& field, const Conto
 // each cell's vertices are its own, so the order changes no result.
 template <class Store>
 void PlaceVertices(const SolidField& field, const ContourCellList& cells, const std::vector<std::size_t>* order,
-    float floorZ, double sharpness, bool smoothDisplaced, JobProgressContext* job, Store&& store)
+    float floorZ, double sharpness, bool smoothDisplaced, const std::vector<PlainCrease>* plainCreases,
+    JobProgressContext* job, Store&& store)
 {
+    const CreaseCells creases(field, cells, plainCreases);
     ParallelBlocks(cells.ids.size(), kCellVerticesBlock, [&](std::size_t begin, std::size_t end, std::size_t) {
         // Every piece sets what it reads; the crossings past its count are never read.
         PieceCrossings piece;
@@ -588,8 +853,17 @@ void PlaceVertices(const SolidField& field, const ContourCellList& cells, const 
                     if (components[edge] == c)
                         AddEdgeCrossing(field, around, edge, piece);
                 const double pieceSharpness = smoothDisplaced && piece.displaced ? 0.0 : sharpness;
-                store(cells.vertexOffsets[i] + static_cast<std::uint64_t>(c),
-                    PlacePieceVertex(field, at, piece, pieceSharpness, floorZ), MassPoint(field, at, piece, floorZ));
+                Vec3 vertex = PlacePieceVertex(field, at, piece, pieceSharpness, floorZ);
+                if (count == 1) {
+                    const Vec3d low{Origin(field, 0) + static_cast<double>(at[0]) * field.cell,
+                        Origin(field, 1) + static_cast<double>(at[1]) * field.cell,
+                        Origin(field, 2) + static_cast<double>(at[2]) * field.cell};
+                    vertex = creases.HoldOnCrease(cells.ids[i], low, field.cell, piece, vertex);
+                    vertex = creases.KeepOutOfTheHollow(cells.ids[i], low, field.cell, vertex);
+                    vertex.z = KeepAboveFloor(field, at[2], vertex.z, floorZ);
+                }
+                store(cells.vertexOffsets[i] + static_cast<std::uint64_t>(c), vertex,
+                    MassPoint(field, at, piece, floorZ));
             }
         }
     }, job);
@@ -785,15 +1059,123 @@ std::array<double, 3> ContourVertexMargins(const SolidField& field, const GridPo
 }
 
 std::vector<Vec3> PlaceContourVertices(const SolidField& field, const ContourCellList& cells,
-    std::uint64_t vertexCount, float floorZ, double sharpness, bool smoothDisplaced, JobProgressContext* job)
+    std::uint64_t vertexCount, float floorZ, double sharpness, bool smoothDisplaced, JobProgressContext* job,
+    const std::vector<PlainCrease>* plainCreases)
 {
     std::vector<Vec3> vertices(static_cast<std::size_t>(vertexCount));
-    PlaceVertices(field, cells, nullptr, floorZ, sharpness, smoothDisplaced, job,
+    PlaceVertices(field, cells, nullptr, floorZ, sharpness, smoothDisplaced, plainCreases, job,
         [&](std::uint64_t v, const Vec3& p, const Vec3&) { vertices[static_cast<std::size_t>(v)] = p; });
     return vertices;
 }
 
 // ---- The operations --------------------------------------------------------------------
+
+namespace {
+
+constexpr std::uint32_t kNoTriangle = std::numeric_limits<std::uint32_t>::max();
+
+// Whether the corner of t1 off the edge lies in front of t0's plane: the faces meet in a
+// hollow, as the walls of a notch do.
+bool IsConcaveEdge(const TriangleMesh& mesh, EdgeKey key, std::uint32_t t0, std::uint32_t t1, const Vec3d& n0)
+{
+    const auto a = static_cast<std::uint32_t>(key >> 32);
+    const auto b = static_cast<std::uint32_t>(key);
+    std::uint32_t far = a;
+    for (int k = 0; k < 3; ++k) {
+        const std::uint32_t v = mesh.indices[3 * std::size_t{t1} + k];
+        if (v != a && v != b)
+            far = v;
+    }
+    const Vec3 at = mesh.vertices[mesh.indices[3 * std::size_t{t0}]].position;
+    const Vec3 p = mesh.vertices[far].position;
+    return DotD(n0, {double(p.x) - at.x, double(p.y) - at.y, double(p.z) - at.z}) > 0.0;
+}
+
+// Whether triangle t lies in a flat face: a neighbour across another of its edges than the one
+// it shares with `partner` faces within kSameFaceCosine of it. A triangle the remesh laid along
+// a crease, leaning between its two faces, has no such neighbour, and its kinks with them are
+// no crease of the part.
+template <class UnitNormal>
+bool LiesInAFace(const std::vector<std::uint32_t>& across, std::uint32_t t, std::uint32_t partner,
+    const UnitNormal& unitNormal)
+{
+    const Vec3d n = unitNormal(t);
+    for (int k = 0; k < 3; ++k) {
+        const std::uint32_t f = across[3 * std::size_t{t} + k];
+        if (f != kNoTriangle && f != partner && DotD(unitNormal(f), n) >= kSameFaceCosine)
+            return true;
+    }
+    return false;
+}
+
+// Per triangle the triangles across its three edges (edges of exactly two), kNoTriangle where
+// there is none.
+std::vector<std::uint32_t> TrianglesAcross(const TriangleMesh& mesh, const std::vector<EdgeRecord>& records)
+{
+    std::vector<std::uint32_t> across(3 * mesh.TriangleCount(), kNoTriangle);
+    for (std::size_t i = 0; i < records.size();) {
+        std::size_t next = i + 1;
+        while (next < records.size() && records[next].key == records[i].key)
+            ++next;
+        for (std::size_t k = 0; next - i == 2 && k < 2; ++k) {
+            std::uint32_t* slots = &across[3 * std::size_t{records[i + k].triangle}];
+            std::uint32_t* free = std::find(slots, slots + 3, kNoTriangle);
+            if (free != slots + 3)
+                *free = records[i + 1 - k].triangle;
+        }
+        i = next;
+    }
+    return across;
+}
+
+}  // namespace
+
+std::vector<PlainCrease> FindPlainCreases(const TriangleMesh& mesh, const std::vector<std::uint8_t>& plainFaces)
+{
+    std::vector<PlainCrease> creases;
+    if (plainFaces.size() != mesh.TriangleCount() || !mesh.IsConsistent())
+        return creases;
+    const auto unitNormal = [&](std::uint32_t t) {
+        const auto corner = [&](int k) { return mesh.vertices[mesh.indices[3 * std::size_t{t} + k]].position; };
+        const Vec3 a = corner(0);
+        const Vec3 b = corner(1);
+        const Vec3 c = corner(2);
+        const Vec3d n = CrossD({double(b.x) - a.x, double(b.y) - a.y, double(b.z) - a.z},
+            {double(c.x) - a.x, double(c.y) - a.y, double(c.z) - a.z});
+        const double length = std::sqrt(DotD(n, n));
+        return length > 0.0 && std::isfinite(length) ? Vec3d{n.x / length, n.y / length, n.z / length} : Vec3d{};
+    };
+    const std::vector<EdgeRecord> records = BuildEdgeTable(mesh);
+    const std::vector<std::uint32_t> across = TrianglesAcross(mesh, records);
+    for (std::size_t i = 0; i < records.size();) {
+        std::size_t next = i + 1;
+        while (next < records.size() && records[next].key == records[i].key)
+            ++next;
+        const std::uint32_t t0 = records[i].triangle;
+        const std::uint32_t t1 = records[i + 1 < records.size() ? i + 1 : i].triangle;
+        if (next - i == 2 && plainFaces[t0] != 0 && plainFaces[t1] != 0) {
+            const Vec3d n0 = unitNormal(t0);
+            const Vec3d n1 = unitNormal(t1);
+            const double cosine = DotD(n0, n1);
+            if (DotD(n0, n0) > 0.0 && DotD(n1, n1) > 0.0 && cosine < kPlainCreaseCosine && cosine > -kSameFaceCosine
+                && IsConcaveEdge(mesh, records[i].key, t0, t1, n0) && LiesInAFace(across, t0, t1, unitNormal)
+                && LiesInAFace(across, t1, t0, unitNormal)) {
+                const Vec3 a = mesh.vertices[static_cast<std::uint32_t>(records[i].key >> 32)].position;
+                const Vec3 b = mesh.vertices[static_cast<std::uint32_t>(records[i].key)].position;
+                PlainCrease crease;
+                crease.ends[0] = {a.x, a.y, a.z};
+                crease.ends[1] = {b.x, b.y, b.z};
+                crease.normals[0] = n0;
+                crease.normals[1] = n1;
+                crease.offsets[0] = DotD(n0, crease.ends[0]);
+                crease.offsets[1] = DotD(n1, crease.ends[0]);
+                creases.push_back(crease);
+            }
+        }
+        i = next;
+    }
+    return creases;
+}
 
 double EdgeCrossingFraction(const SolidField& field, std::int64_t x, std::int64_t y, std::int64_t z, int axis)
 {
@@ -840,7 +1222,7 @@ void ContourSolidField(TriangleMesh& mesh, const SolidField& field, float floorZ
     result.vertices.resize(static_cast<std::size_t>(vertexCount));
     SetProgressSpan(job, 0.15f, 0.6f);
     std::vector<Vec3> mass(static_cast<std::size_t>(vertexCount));
-    PlaceVertices(field, cells, &blockOrder, floorZ, sharpness, smoothDisplaced, job,
+    PlaceVertices(field, cells, &blockOrder, floorZ, sharpness, smoothDisplaced, context.plainCreases, job,
         [&](std::uint64_t v, const Vec3& p, const Vec3& m) {
             result.vertices[static_cast<std::size_t>(v)].position = p;
             mass[static_cast<std::size_t>(v)] = m;

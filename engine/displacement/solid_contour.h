@@ -26,11 +26,31 @@ namespace grainforge::mesh {
 // removal gives.
 using RemovedPiece = CrumbRecord;
 
+// An edge where two faces kept plain meet in a hollow, as the walls of a notch do: a concave
+// crease (their normals more than 10 degrees apart, and not folded back onto each other). Its
+// ends and the two faces' planes, a point p lying on plane k when normals[k] . p = offsets[k].
+struct PlainCrease {
+    Vec3d ends[2];
+    Vec3d normals[2];
+    double offsets[2] = {0.0, 0.0};
+};
+
+// The concave creases between faces kept plain (`plainFaces`, one flag per triangle of `mesh`)
+// along edges used by exactly two triangles, in edge order. Empty for flags of another length
+// or an inconsistent mesh.
+std::vector<PlainCrease> FindPlainCreases(const TriangleMesh& mesh, const std::vector<std::uint8_t>& plainFaces);
+
 // What one contouring is told and what it tells back.
 struct SolidContourContext {
     // In: the largest number of triangles the result may have; the contouring refuses before
     // it places a vertex when the quads it counted would give more.
     std::uint64_t triangleLimit = ~std::uint64_t{0};
+    // In: where faces kept plain meet in a hollow (FindPlainCreases), or null. The field's
+    // distance outside such a crease bends on the line between the faces, so its crossings
+    // there lie off the faces and the vertex solve placed the cell's vertex past both: the
+    // vertex of a cell of one piece that crosses both faces of one crease goes to the nearest
+    // point of the crease line within the cell.
+    const std::vector<PlainCrease>* plainCreases = nullptr;
     // In: give the mesh its box and vertex normals. A caller that changes the mesh further and
     // computes both afterwards turns this off; the box is then left not valid and the normals
     // zero.
@@ -133,6 +153,6 @@ std::array<double, 3> ContourVertexMargins(const SolidField& field, const std::a
 // ContourSolidField for floor, sharpness and smoothDisplaced).
 std::vector<Vec3> PlaceContourVertices(const SolidField& field, const ContourCellList& cells,
     std::uint64_t vertexCount, float floorZ, double sharpness, bool smoothDisplaced,
-    JobProgressContext* job);
+    JobProgressContext* job, const std::vector<PlainCrease>* plainCreases = nullptr);
 
 }  // namespace grainforge::mesh

@@ -166,6 +166,10 @@ bool ContourField(SolidJob& job)
 {
     SolidContourContext contour;
     contour.triangleLimit = job.settings.triangleLimit;
+    std::vector<PlainCrease> creases;
+    if (job.plainFaces != nullptr)
+        creases = FindPlainCreases(job.input, *job.plainFaces);
+    contour.plainCreases = &creases;
     // The removals change the mesh; RunPhases computes the box and normals once they are done.
     contour.boxAndNormals = false;
     const float vertexFloor = job.settings.baseEnabled ? job.floorZ : kNoVertexFloor;

@@ -225,6 +225,39 @@ void SmoothPlainFacesBesideTheRelief(const TriangleMesh& mesh, const std::vector
     }
 }
 
+// A crease direction this close to a grid axis runs along the grid: its cells' sharp solve
+// lands on it.
+constexpr double kAlongTheGrid = 0.9999;
+
+// Marks the plain faces on either side of a crease between plain faces that runs across the
+// grid as near the relief, so that the contour smooths its cells: a cell the crease crosses
+// at a slant, solved as a sharp feature, has its vertex pinned to its faces, and the vertices
+// of neighbouring cells pinned to one face from either side fold their triangles over each
+// other along the crease (a box turned about two axes, at its plain edges).
+void SmoothPlainCreasesAcrossTheGrid(
+    const TriangleMesh& mesh, const std::vector<std::uint8_t>& plainFaces, TriangleCorners* corners)
+{
+    const std::vector<EdgeRecord> records = BuildEdgeTable(mesh);
+    for (std::size_t i = 0; i + 1 < records.size(); ++i) {
+        const bool two = records[i].key == records[i + 1].key
+            && (i + 2 == records.size() || records[i + 2].key != records[i].key)
+            && (i == 0 || records[i - 1].key != records[i].key);
+        const std::uint32_t t0 = records[i].triangle;
+        const std::uint32_t t1 = records[i + 1].triangle;
+        if (!two || plainFaces[t0] == 0 || plainFaces[t1] == 0)
+            continue;
+        const Vec3d n0 = UnitFaceNormal(mesh, t0);
+        const Vec3d n1 = UnitFaceNormal(mesh, t1);
+        const Vec3d along{n0.y * n1.z - n0.z * n1.y, n0.z * n1.x - n0.x * n1.z, n0.x * n1.y - n0.y * n1.x};
+        const double length = std::sqrt(DotD(along, along));
+        if (DotD(n0, n0) == 0.0 || DotD(n1, n1) == 0.0 || DotD(n0, n1) >= kPlainCreaseCosine
+            || std::max({std::fabs(along.x), std::fabs(along.y), std::fabs(along.z)}) >= kAlongTheGrid * length)
+            continue;
+        corners[t0].reliefNear = 1;
+        corners[t1].reliefNear = 1;
+    }
+}
+
 // Plain faces stay in their planes: their corners carry no height, and each textured triangle
 // with a corner on their rim keeps the planes it meets at a convex crease, so that the points
 // beyond them, which its rim edge would otherwise round over, carry none either.
@@ -251,6 +284,7 @@ std::vector<PlainRimPlanes> KeepPlainFacesFlat(
     // Every plain face round a rim vertex, by the vertex's triangle lists.
     const VertexAdjacency adjacency = BuildVertexAdjacency(mesh);
     SmoothPlainFacesBesideTheRelief(mesh, plainFaces, adjacency, corners);
+    SmoothPlainCreasesAcrossTheGrid(mesh, plainFaces, corners);
     std::vector<PlainRimPlanes> planes;
     for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
         if (plainFaces[t] != 0)

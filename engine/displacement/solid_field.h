@@ -23,6 +23,11 @@
 
 namespace grainforge::mesh {
 
+// Faces kept plain whose normals lie more than 30 degrees apart meet at a crease: the contour
+// smooths the cells there where the crease runs across the grid (BuildSolidField), and holds a
+// cell's vertex on the crease where they meet in a hollow (FindPlainCreases).
+inline constexpr double kPlainCreaseCosine = 0.8660254;
+
 // Points along one side of a field block.
 inline constexpr std::int64_t kFieldBlockSide = 8;
 inline constexpr std::int64_t kFieldBlockPoints = 512;
@@ -106,6 +111,9 @@ struct SolidFieldInput {
     // One flag per triangle of `mesh`, or null: the flagged faces stay in their planes (their
     // corners carry no height, and no height reaches past them from a textured face at a
     // convex crease, though a point inside `mesh` stays inside). Another length is ignored.
+    // The points measured to two of them meeting at a crease that runs across the grid count
+    // as displaced, so the contour smooths those cells: solved as sharp features there, their
+    // vertices pinned to the cells' faces folded over each other along the crease.
     const std::vector<std::uint8_t>* plainFaces = nullptr;
     // Nothing of the solid lies below it. NaN or above 1e30 mm is bad input; at or below
     // -1e30 mm (the default, and -infinity) there is no floor. The floor is applied in the

@@ -1,6 +1,7 @@
 #include "engine/displacement/texture_weights.h"
 #include "engine/mesh/report_text.h"
 
+#include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@ namespace {
 
 constexpr std::uint8_t kOuter = 255;
 constexpr std::uint8_t kInner = 0;
+constexpr float kFloatMax = std::numeric_limits<float>::max();
 
 // What every corner of one call reads.
 struct CornerInputs {
@@ -21,6 +23,7 @@ struct CornerInputs {
     const TileFrame& tileFrame;
     std::span<const MaskVolume> masks;
     std::span<const std::uint8_t> onTheBed;  // empty: no face is held on the bed
+    std::span<const std::uint8_t> taken;     // empty: each triangle judged by its own normal
 };
 
 float TriangleArea(Vec3 a, Vec3 b, Vec3 c)
@@ -118,7 +121,10 @@ void WeighCorners(const TriangleMesh& mesh, const CornerInputs& in, TextureWeigh
             textured = textured || w > 0.0f;
         }
         const bool held = !in.onTheBed.empty() && in.onTheBed[t] != 0;
-        if (textured && (held || !ProjectionTakesFace(mesh, t, in.projection, outer[t]))) {
+        const auto takes = [&] {
+            return in.taken.empty() ? ProjectionTakesFace(mesh, t, in.projection, outer[t]) : in.taken[t] != 0;
+        };
+        if (textured && (held || !takes())) {
             std::fill_n(weights.cornerWeights.begin() + static_cast<std::ptrdiff_t>(3 * t), 3, 0.0f);
             textured = false;
         }
@@ -213,6 +219,62 @@ void RemapTriangle(const TextureWeights& oldWeights, const TriangleMesh& oldMesh
 
 std::string Fixed(double value, int decimals) { return FormatFixed(value, decimals); }
 
+// The float steps of its largest coordinate by which a corner the turn of a part computed may
+// lie off its face's plane: a flat face turned about two axes came out with its triangles'
+// normals leaning up to about one step over their smallest height.
+constexpr float kCornerRoundingSteps = 4.0f;
+// A lean past this (about 6 degrees) is a sliver's: its normal tells too little to go on, and
+// it is judged as the normal stands, give or take this much.
+constexpr float kMostLean = 0.1f;
+
+// How far the unit normal of triangle t may lean from its face's own through the rounding of
+// its corners: the corners' float steps over the triangle's smallest height, at most kMostLean.
+float FaceNormalLean(const TriangleMesh& mesh, std::size_t t)
+{
+    const Vec3 a = mesh.vertices[mesh.indices[3 * t]].position;
+    const Vec3 b = mesh.vertices[mesh.indices[3 * t + 1]].position;
+    const Vec3 c = mesh.vertices[mesh.indices[3 * t + 2]].position;
+    const float reach = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z), std::fabs(b.x), std::fabs(b.y),
+        std::fabs(b.z), std::fabs(c.x), std::fabs(c.y), std::fabs(c.z)});
+    const float longest = std::max({Length(b - a), Length(c - b), Length(a - c)});
+    const float step = std::nextafter(reach, kFloatMax) - reach;
+    const float lean = kCornerRoundingSteps * step * longest / Length(Cross(b - a, c - a));
+    return std::isfinite(lean) ? std::min(lean, kMostLean) : 0.0f;
+}
+
+// Whether the projection takes the face of triangle t of `mesh` that has the unit `normal`,
+// leaning up to `lean`, at the triangle's corners.
+bool TakesFaceWith(const TriangleMesh& mesh, std::size_t t, Vec3 normal, float lean, const Projection& projection,
+    std::uint8_t outerByte)
+{
+    for (std::size_t corner = 3 * t; corner < 3 * t + 3; ++corner) {
+        const Vec3 p = mesh.vertices[mesh.indices[corner]].position;
+        if (IsFinite(p) && MapFaceThroughProjection(projection, p, normal, lean, &outerByte).coverage > 0.0f)
+            return true;
+    }
+    return false;
+}
+
+// A face of the part within this angle (30 degrees) of a triangle's normal can be the face the
+// triangle was made from.
+constexpr float kSameFaceCosine = 0.8660254f;
+
+// The triangle of `part` that triangle t of `mesh` was made from: the nearest to its centroid,
+// within its longest edge, of those facing within kSameFaceCosine of it; -1 when none is.
+std::int32_t PartFaceOf(const TriangleMesh& mesh, std::size_t t, const TriangleMesh& part, const AabbTree& tree)
+{
+    const Vec3 normal = mesh.FaceNormal(t);
+    if (IsZero(normal) || !IsFinite(normal))
+        return -1;
+    const Vec3 a = mesh.vertices[mesh.indices[3 * t]].position;
+    const Vec3 b = mesh.vertices[mesh.indices[3 * t + 1]].position;
+    const Vec3 c = mesh.vertices[mesh.indices[3 * t + 2]].position;
+    const float reach = std::max({Length(b - a), Length(c - b), Length(a - c)});
+    const NearestHit hit = tree.Nearest(part, (a + b + c) * (1.0f / 3.0f), {},
+        [&](std::uint32_t f) { return !(Dot(part.FaceNormal(f), normal) >= kSameFaceCosine); }, reach);
+    return hit.found && std::isfinite(reach) ? hit.triangle : -1;
+}
+
 }  // namespace
 
 bool TextureWeights::MatchesMesh(const TriangleMesh& mesh) const
@@ -229,12 +291,26 @@ bool ProjectionTakesFace(const TriangleMesh& mesh, std::size_t t, const Projecti
     // A face without area has no direction of its own; its corners' normals speak for it.
     if (IsZero(normal) || !IsFinite(normal))
         return true;
-    for (std::size_t corner = 3 * t; corner < 3 * t + 3; ++corner) {
-        const Vec3 p = mesh.vertices[mesh.indices[corner]].position;
-        if (IsFinite(p) && MapThroughProjection(projection, p, normal, &outerByte).coverage > 0.0f)
-            return true;
-    }
-    return false;
+    return TakesFaceWith(mesh, t, normal, FaceNormalLean(mesh, t), projection, outerByte);
+}
+
+std::vector<std::uint8_t> FacesTakenAsThePartsFaces(const TriangleMesh& mesh, const TriangleMesh& part,
+    const Projection& projection, std::span<const std::uint8_t> outerMask)
+{
+    if (!mesh.IsConsistent() || !part.IsConsistent() || part.TriangleCount() == 0)
+        return {};
+    AabbTree tree;
+    tree.Build(part);
+    const std::vector<std::uint8_t> outer = OuterMaskFor(mesh, outerMask);
+    std::vector<std::uint8_t> taken(mesh.TriangleCount(), 0);
+    ParallelFor(taken.size(), [&](std::size_t t) {
+        const std::int32_t f = PartFaceOf(mesh, t, part, tree);
+        const bool takes = f < 0 ? ProjectionTakesFace(mesh, t, projection, outer[t])
+                                 : TakesFaceWith(mesh, t, part.FaceNormal(static_cast<std::size_t>(f)),
+                                       FaceNormalLean(part, static_cast<std::size_t>(f)), projection, outer[t]);
+        taken[t] = takes ? 1 : 0;
+    });
+    return taken;
 }
 
 std::vector<std::uint8_t> FacesOnTheBed(const TriangleMesh& mesh, const BaseProtection& base)
@@ -289,14 +365,16 @@ std::vector<std::uint8_t> FacesKeptPlain(
 
 TextureWeights ComputeTextureWeights(const TriangleMesh& mesh, const Projection& projection,
     std::span<const std::uint8_t> outerMask, const DisplacementSettings& settings,
-    const TileFrame& tileFrame, std::span<const MaskVolume> masks)
+    const TileFrame& tileFrame, std::span<const MaskVolume> masks, std::span<const std::uint8_t> taken)
 {
     if (mesh.vertices.empty() || !mesh.IsConsistent())
         return {};
     TextureWeights weights;
     weights.faceOuterMask = OuterMaskFor(mesh, outerMask);
     const std::vector<std::uint8_t> onTheBed = FacesOnTheBed(mesh, settings.base);
-    WeighCorners(mesh, CornerInputs{projection, tileFrame, masks, onTheBed}, weights);
+    if (taken.size() != mesh.TriangleCount())
+        taken = {};
+    WeighCorners(mesh, CornerInputs{projection, tileFrame, masks, onTheBed, taken}, weights);
     weights.vertexWeights = CombineCornerWeights(mesh, weights.cornerWeights, settings.outsideRule);
     return weights;
 }

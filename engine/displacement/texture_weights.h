@@ -64,13 +64,16 @@ struct FlaggedArea {
 //   corner and is not textured.
 // - `tileFrame`: when on, only points inside its rectangle receive texture.
 // - `masks`: enabled volumes zero the weight inside and fade it back over their feather.
+// - `taken`: one flag per triangle, whether the projection takes it as a face, in place of
+//   ProjectionTakesFace (FacesTakenAsThePartsFaces for a remesh of the part); another length is
+//   ignored.
 // A vertex whose position or normal is not finite weighs 0 in every corner, and a triangle
 // whose area is not finite adds nothing to the average rule. No vertices, or an inconsistent
 // mesh, give the empty weights. The corners are weighed in parallel over triangles; the result
 // does not depend on the thread count. Allocates only the result and one accumulator per vertex.
 [[nodiscard]] TextureWeights ComputeTextureWeights(const TriangleMesh& mesh, const Projection& projection,
     std::span<const std::uint8_t> outerMask, const DisplacementSettings& settings,
-    const TileFrame& tileFrame, std::span<const MaskVolume> masks = {});
+    const TileFrame& tileFrame, std::span<const MaskVolume> masks = {}, std::span<const std::uint8_t> taken = {});
 
 // The weights of `newMesh`, made from the weights of `oldMesh` through the maps `vertexMap`
 // (new vertex -> old vertex) and `faceMap` (new triangle -> old triangle). A new vertex takes
@@ -87,9 +90,22 @@ struct FlaggedArea {
 // Whether the projection takes triangle `t` (of a consistent mesh) as a face: its own normal,
 // at one of its corners, maps to a sample the surface settings keep for `outerByte`. A face
 // square to a plane, or turned to a box side that is off, is not taken, though its corners may
-// share a vertex normal with a face that is. A triangle without area counts as taken.
+// share a vertex normal with a face that is; a normal leaning no further than the rounding of
+// the triangle's corners allows counts as square (MapFaceThroughProjection), so a face square to
+// the projection stays so however the part is turned. A triangle without area counts as taken.
 [[nodiscard]] bool ProjectionTakesFace(const TriangleMesh& mesh, std::size_t t, const Projection& projection,
     std::uint8_t outerByte);
+
+// One flag per triangle of `mesh`, a remesh of `part`: whether the projection takes it as a
+// face, judged as ProjectionTakesFace judges the face of `part` it was made from (the triangle
+// of `part` nearest its centroid, within its longest edge, among those facing within 30
+// degrees of it; with none, its own). The remesh places a corner on a crease a little off it,
+// and the triangles of a face square to the projection round that corner lean towards it by a
+// degree or two: judged by the part's face they stay as plain as it. `outerMask` as for
+// ComputeTextureWeights. Empty for an inconsistent mesh or part, or a part without triangles.
+// Parallel; builds a tree over `part`.
+[[nodiscard]] std::vector<std::uint8_t> FacesTakenAsThePartsFaces(const TriangleMesh& mesh, const TriangleMesh& part,
+    const Projection& projection, std::span<const std::uint8_t> outerMask);
 
 // Within this distance of the base plane (or a millionth of the plane's coordinate or of the
 // part's longest side, when larger) a corner lies on the bed.

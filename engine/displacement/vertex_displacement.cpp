@@ -41,6 +41,15 @@ constexpr int kMaxFoldRounds = 30;
 // Rounds from this one on also ease the vertices round the folded corners: a fold that
 // halving alone has not undone by then needs its neighbourhood to give.
 constexpr int kWidenFromRound = 11;
+// Rounds from this one on halve the moves round what still folds instead of easing them towards
+// their neighbours', and from the next on put them back where they started: easing leaves the
+// corners of a sliver along a crease as far apart as the neighbours they follow, more than the
+// sliver is high, and it stays folded however many rounds run.
+constexpr int kFoldHalvingFromRound = 21;
+constexpr int kFoldPutBackFromRound = 27;
+// Neighbouring triangles whose normals lie further apart than this (120 degrees) meet at an edge
+// sharper than 60 degrees: where the relief made one, one is folded onto the other.
+constexpr float kFoldedEdgeCosine = -0.5f;
 constexpr float kEasedTolerance = 1.01f;
 constexpr float kEasedSlack = 0.00001f;
 
@@ -863,11 +872,52 @@ struct FoldGuard {
     std::vector<std::uint32_t> mark;      // the round that last put a vertex in the work set
 };
 
+Vec3 CurrentNormal(const DisplacementRun& run, std::uint32_t t)
+{
+    const std::uint32_t* corners = &run.mesh.indices[3 * static_cast<std::size_t>(t)];
+    const Vec3 a = run.mesh.vertices[corners[0]].position;
+    return Normalized(Cross(run.mesh.vertices[corners[1]].position - a, run.mesh.vertices[corners[2]].position - a));
+}
+
+// Whether the relief folded triangle t onto a neighbour: their normals, which started within
+// 120 degrees of each other, now lie further apart. A sliver along a crease between two faces
+// of the relief, or a small triangle beside a plain face held in its plane, folds so while it
+// leans less than the tilt from where it faced.
+bool FoldsOntoNeighbour(const DisplacementRun& run, const FoldGuard& guard, std::uint32_t t)
+{
+    const Vec3 start = guard.startNormals[t];
+    if (IsZero(start))
+        return false;
+    Vec3 now;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const std::uint32_t f = run.across[3 * static_cast<std::size_t>(t) + k];
+        if (f == kNone || IsZero(guard.startNormals[f]) || Dot(start, guard.startNormals[f]) < kFoldedEdgeCosine)
+            continue;
+        if (IsZero(now))
+            now = CurrentNormal(run, t);
+        if (Dot(now, CurrentNormal(run, f)) < kFoldedEdgeCosine)
+            return true;
+    }
+    return false;
+}
+
 bool Folds(const DisplacementRun& run, const FoldGuard& guard, std::uint32_t t)
 {
     const std::uint32_t* corners = &run.mesh.indices[3 * static_cast<std::size_t>(t)];
     return TriangleFoldsOver(run.mesh.vertices[corners[0]].position, run.mesh.vertices[corners[1]].position,
-        run.mesh.vertices[corners[2]].position, guard.startNormals[t], guard.cosineOfTilt);
+               run.mesh.vertices[corners[2]].position, guard.startNormals[t], guard.cosineOfTilt)
+        || FoldsOntoNeighbour(run, guard, t);
+}
+
+// The triangles that fold now, in index order.
+std::vector<std::uint32_t> FoldedTriangles(const DisplacementRun& run, const FoldGuard& guard)
+{
+    std::vector<std::uint32_t> folded;
+    for (std::size_t t = 0; t < run.mesh.TriangleCount(); ++t) {
+        if (Folds(run, guard, static_cast<std::uint32_t>(t)))
+            folded.push_back(static_cast<std::uint32_t>(t));
+    }
+    return folded;
 }
 
 // The eased offset of one vertex: halfway towards the mean offset of its neighbours, and never
@@ -896,17 +946,21 @@ Vec3 EasedOffset(const DisplacementRun& run, const FoldGuard& guard, std::uint32
     return eased;
 }
 
-// One round: eases the work set and returns the triangles round the eased vertices that still
-// fold.
+// One round: eases the work set (or, late on, shortens its moves) and returns the triangles
+// round the eased vertices that still fold.
 std::vector<std::uint32_t> EaseFoldRound(DisplacementRun& run, FoldGuard& guard,
     const std::vector<std::uint32_t>& folded, std::uint32_t round)
 {
     // The corners of the folded triangles, widened from kWidenFromRound on by the triangles round them.
     const std::vector<std::uint32_t> work =
         GuardWorkSet(run.mesh, *guard.faces, folded, round >= kWidenFromRound, guard.mark, round);
+    const float share = round >= kFoldPutBackFromRound ? 0.0f : 0.5f;
     std::vector<Vec3> offsets(work.size());
-    for (std::size_t i = 0; i < work.size(); ++i)
-        offsets[i] = EasedOffset(run, guard, work[i]);
+    for (std::size_t i = 0; i < work.size(); ++i) {
+        const std::uint32_t v = work[i];
+        offsets[i] = round >= kFoldHalvingFromRound ? (run.mesh.vertices[v].position - run.start[v]) * share
+                                                    : EasedOffset(run, guard, v);
+    }
     const BaseGuard base(run.settings);
     std::vector<std::uint32_t> touched;
     for (std::size_t i = 0; i < work.size(); ++i) {
@@ -942,8 +996,9 @@ void CountEasedVertices(DisplacementRun& run, const FoldGuard& guard)
     }
 }
 
-// Eases back the vertices of triangles the relief tilted past the limit, a round at a time.
-void EaseFolds(DisplacementRun& run)
+// The fold guard's measures of the moves as they came out: the starting normals, the move
+// lengths, the triangles across each triangle's edges and round each vertex.
+FoldGuard StartFoldGuard(DisplacementRun& run)
 {
     const TriangleMesh& mesh = run.mesh;
     FoldGuard guard;
@@ -954,33 +1009,29 @@ void EaseFolds(DisplacementRun& run)
         guard.startNormals[t] =
             Normalized(Cross(run.start[mesh.indices[3 * t + 1]] - a, run.start[mesh.indices[3 * t + 2]] - a));
     }
-    VertexAdjacency ownFaces;
+    if (run.across.size() != 3 * mesh.TriangleCount())
+        BuildEdgeUses(run);
     if (run.vertexFaces.triangleOffsets.size() != mesh.vertices.size() + 1)
-        ownFaces = BuildVertexAdjacency(mesh);
-    guard.faces = ownFaces.triangleOffsets.empty() ? &run.vertexFaces : &ownFaces;
+        run.vertexFaces = BuildVertexAdjacency(mesh);
+    guard.faces = &run.vertexFaces;
     guard.moveLengths.resize(mesh.vertices.size());
     for (std::size_t v = 0; v < mesh.vertices.size(); ++v)
         guard.moveLengths[v] = Length(mesh.vertices[v].position - run.start[v]);
     guard.eased.assign(mesh.vertices.size(), 0);
     guard.mark.assign(mesh.vertices.size(), 0);
+    return guard;
+}
 
-    std::vector<std::uint32_t> folded;
-    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
-        if (Folds(run, guard, static_cast<std::uint32_t>(t)))
-            folded.push_back(static_cast<std::uint32_t>(t));
-    }
+// Eases back the vertices of triangles the relief tilted past the limit or folded onto a
+// neighbour, a round at a time.
+void EaseFolds(DisplacementRun& run, FoldGuard& guard)
+{
+    std::vector<std::uint32_t> folded = FoldedTriangles(run, guard);
     run.report.foldedTriangles = folded.size();
     while (!folded.empty() && run.report.foldRounds < kMaxFoldRounds) {
         ++run.report.foldRounds;
         folded = EaseFoldRound(run, guard, folded, static_cast<std::uint32_t>(run.report.foldRounds));
     }
-    // Counted over the whole mesh: a folded triangle whose corners were all levelled at the base
-    // cannot be eased and drops out of the round's list, yet it is still turned over.
-    std::uint64_t left = 0;
-    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t)
-        left += Folds(run, guard, static_cast<std::uint32_t>(t)) ? 1 : 0;
-    run.report.foldedLeft = left;
-    CountEasedVertices(run, guard);
 }
 
 // Rounds of the crossing guard that halve the moves round a crossing the relief made; the
@@ -1090,6 +1141,53 @@ void EaseCrossings(DisplacementRun& run)
     run.report.crossingPairsLeft = stopped ? run.report.crossingPairsMade : made.size();
     run.report.crossingVerticesEased =
         static_cast<std::uint64_t>(std::count(eased.begin(), eased.end(), std::uint8_t{1}));
+}
+
+// Rounds that put back the moves round what still folds once the crossing guard is done.
+constexpr int kFoldsLeftRounds = 8;
+
+// The crossing guard halves the moves round a crossing without looking at the triangles round
+// them, and can fold one the fold guard left upright: the moves round such a fold go back where
+// they started, widening round by round, as in the fold guard's last rounds. A vertex put back
+// beside neighbours that keep their moves can make a crossing of its own; when the triangles
+// round the vertices put back meet more than before, they all stay where the guards left them,
+// and the folds are left to be said.
+void PutBackFoldsLeft(DisplacementRun& run, FoldGuard& guard)
+{
+    std::vector<std::uint32_t> folded = FoldedTriangles(run, guard);
+    if (folded.empty())
+        return;
+    TriangleMesh& mesh = run.mesh;
+    std::vector<Vec3> before(mesh.vertices.size());
+    for (std::size_t v = 0; v < before.size(); ++v)
+        before[v] = mesh.vertices[v].position;
+    const std::vector<std::uint8_t> easedBefore = guard.eased;
+    const std::int32_t roundsBefore = run.report.foldRounds;
+    for (int round = 1; !folded.empty() && round <= kFoldsLeftRounds; ++round) {
+        ++run.report.foldRounds;
+        folded = EaseFoldRound(run, guard, folded, static_cast<std::uint32_t>(kMaxFoldRounds + round));
+    }
+    std::vector<std::uint8_t> focus(mesh.TriangleCount(), 0);
+    std::vector<Vec3> after(before.size());
+    for (std::size_t v = 0; v < before.size(); ++v) {
+        after[v] = mesh.vertices[v].position;
+        if (after[v] != before[v])
+            FlagTrianglesRound(*guard.faces, static_cast<std::uint32_t>(v), focus);
+    }
+    bool stopped = false;
+    const std::vector<std::array<std::uint32_t, 2>> madeAfter = MadeCrossings(run, focus, stopped);
+    if (madeAfter.empty() && !stopped)
+        return;
+    for (std::size_t v = 0; v < before.size(); ++v)
+        mesh.vertices[v].position = before[v];
+    const std::vector<std::array<std::uint32_t, 2>> madeBefore = MadeCrossings(run, focus, stopped);
+    if (!stopped && madeAfter.size() <= madeBefore.size()) {
+        for (std::size_t v = 0; v < after.size(); ++v)
+            mesh.vertices[v].position = after[v];
+        return;
+    }
+    guard.eased = easedBefore;
+    run.report.foldRounds = roundsBefore;
 }
 
 // The offsets the surface actually moved by, from where each vertex started: the clearance,
@@ -1220,9 +1318,11 @@ DisplacementReport ApplyDisplacement(TriangleMesh& mesh, const Projection& proje
     for (std::size_t v = 0; v < before.size(); ++v)
         before[v] = mesh.vertices[v].position;
     MoveVertices(run);
+    FoldGuard folds;
     if (settings.preventFolds && mesh.TriangleCount() > 0) {
         RecordDisplacementStage(timer, "Fold guard");
-        EaseFolds(run);
+        folds = StartFoldGuard(run);
+        EaseFolds(run, folds);
     }
     // On the moves as they came out of the fold guard: holding the rim before it ran left the
     // eased textured triangles beside it crossing.
@@ -1230,6 +1330,12 @@ DisplacementReport ApplyDisplacement(TriangleMesh& mesh, const Projection& proje
     if (settings.preventFolds && mesh.TriangleCount() > 0) {
         RecordDisplacementStage(timer, "Crossing guard");
         EaseCrossings(run);
+        PutBackFoldsLeft(run, folds);
+        CountEasedVertices(run, folds);
+        // Counted over the whole mesh as it is left, after the plain rims and the crossing guard
+        // moved vertices back too: a folded triangle whose corners were all levelled at the base
+        // cannot be eased and drops out of the rounds' lists, yet it is still folded.
+        run.report.foldedLeft = FoldedTriangles(run, folds).size();
     }
     MeasureMoves(run, before);
     RecordDisplacementStage(timer, "Bounds and normals");

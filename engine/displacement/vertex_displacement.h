@@ -4,7 +4,8 @@
 // of another smooth region (so slots and thin walls are not closed or cut through), vertices
 // on creases move along the mitre direction so that every face round them shifts by the same
 // depth, vertices whose inward move would thin a wall below the threshold can be held, a
-// fold guard eases back triangles the relief turned over, and a flat base can be kept level.
+// fold guard eases back triangles the relief turned over or folded onto a neighbour (their
+// normals more than 120 degrees apart), and a flat base can be kept level.
 //
 // The input is an indexed mesh with vertex normals (the remesh computes them); a vertex with
 // a zero normal has no direction and does not move. Lengths are millimetres.

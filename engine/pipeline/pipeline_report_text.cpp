@@ -631,6 +631,11 @@ std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSet
     return text;
 }
 
+std::string FormatReliefFoldsLeft(std::uint64_t foldedLeft)
+{
+    return "The relief left " + FormatCountOf(foldedLeft, "triangle", "triangles") + " folded over.";
+}
+
 std::string FormatRemovedBodiesNote(const PipelineReport& r)
 {
     std::string text;

@@ -149,6 +149,15 @@ inline constexpr double kTextureSliverShare = 0.01;
 // and the result has one; empty unless the run checked the part before its relief. No line break.
 [[nodiscard]] std::string FormatBeforeReliefLine(const PipelineReport& report);
 
+// The warning for triangles the vertex relief left folded (DisplacementReport::foldedLeft, not
+// 0): "The relief left n triangle(s) folded over."
+[[nodiscard]] std::string FormatReliefFoldsLeft(std::uint64_t foldedLeft);
+
+// What the folds are, the note beside that warning.
+inline constexpr const char* kReliefFoldsNote =
+    "There the relief turned a triangle over, or folded it onto a neighbour, and the fold guard could not "
+    "ease it back.";
+
 // What to do about it, the note beside the warning.
 inline constexpr const char* kTextureMissedAdvice =
     "Choose other surfaces or sides, turn the projection towards the part or take another "

@@ -95,14 +95,19 @@ std::vector<std::uint8_t> ChosenSurfaceFlags(const Projection& projection, const
     return flags;
 }
 
-// One flag per face: it lies on the bed kept flat, and the projection would texture it.
-std::vector<std::uint8_t> BedFacesTaken(
-    const TriangleMesh& mesh, const PipelineSettings& settings, const TextureWeights& weights)
+// One flag per face: it lies on the bed kept flat, and the projection would texture it, judged
+// as the weights judged it (`taken`, or each face by its own normal when empty).
+std::vector<std::uint8_t> BedFacesTaken(const TriangleMesh& mesh, const PipelineSettings& settings,
+    const TextureWeights& weights, const std::vector<std::uint8_t>& taken)
 {
     std::vector<std::uint8_t> flags = FacesOnTheBed(mesh, settings.displacement.base);
     for (std::size_t t = 0; t < flags.size(); ++t) {
-        if (flags[t] != 0)
-            flags[t] = ProjectionTakesFace(mesh, t, settings.projection, weights.faceOuterMask[t]) ? 1 : 0;
+        if (flags[t] != 0) {
+            const bool takes = taken.size() == flags.size()
+                ? taken[t] != 0
+                : ProjectionTakesFace(mesh, t, settings.projection, weights.faceOuterMask[t]);
+            flags[t] = takes ? 1 : 0;
+        }
     }
     return flags;
 }
@@ -700,6 +705,19 @@ void PipelineStages::NoteMissedTexture(bool reliefWanted)
     validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), kTextureMissedAdvice);
 }
 
+void PipelineStages::NoteReliefFolds()
+{
+    const std::uint64_t folds = report.displacementReport.foldedLeft;
+    if (!report.validated || report.solidReport.ok || folds == 0)
+        return;
+    ValidationReport& validation = report.validation;
+    if (validation.verdict == Verdict::Good)
+        validation.verdict = Verdict::UsableWithCare;
+    const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
+    validation.problems.push_back(FormatReliefFoldsLeft(folds));
+    validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), kReliefFoldsNote);
+}
+
 void PipelineStages::RunMaskStage()
 {
     const PipelineSettings& settings = lastSettings;
@@ -720,12 +738,16 @@ void PipelineStages::RunMaskStage()
         if (!grid.cells.empty() && faceInput.IsConsistent())
             outerMask = FaceFlagsToMask(ClassifyOuterSurface(grid, faceInput));
     }
+    // The remesh only divides the part's faces: the projection judges those.
+    std::vector<std::uint8_t> taken;
+    if (settings.remeshOn != 0)
+        taken = FacesTakenAsThePartsFaces(faceInput, source, settings.projection, outerMask);
     TextureWeights weights = ComputeTextureWeights(faceInput, settings.projection, outerMask,
-        settings.displacement, settings.TileExtent(), settings.masks);
+        settings.displacement, settings.TileExtent(), settings.masks, taken);
     if (settings.surfaceMode == 0 && weights.faceTextured.size() == faceInput.TriangleCount()) {
         const FlaggedArea area = FlaggedAreaShare(faceInput, weights.faceTextured);
         const FlaggedArea chosen = FlaggedAreaShare(faceInput, ChosenSurfaceFlags(settings.projection, weights));
-        const FlaggedArea bed = FlaggedAreaShare(faceInput, BedFacesTaken(faceInput, settings, weights));
+        const FlaggedArea bed = FlaggedAreaShare(faceInput, BedFacesTaken(faceInput, settings, weights, taken));
         report.textureFigures = {
             area.faces, area.flaggedFaces, area.totalArea, area.flaggedArea, chosen.flaggedArea, bed.flaggedArea};
     }
@@ -1149,6 +1171,7 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
         return false;
     NoteLostSurface();
     NoteMissedTexture(reliefWanted);
+    NoteReliefFolds();
     if (!MeasureWallsAfterRelief(progress, dirtyAtStart, reliefWanted))
         return false;
     return RunPrintCheck(progress, reliefWanted);

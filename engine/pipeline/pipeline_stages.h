@@ -211,6 +211,9 @@ private:
     // Marks the report when a relief was asked for and no face, or only a sliver of the chosen
     // surface, received texture, with a problem in the validation.
     void NoteMissedTexture(bool reliefWanted);
+    // Adds a problem to the validation when the vertex relief left triangles folded: a result
+    // holding them is not good, though no check of the mesh alone can tell a fold from a crease.
+    void NoteReliefFolds();
 
     // Run's body; `current` follows the stage at work, so that an allocation failure can
     // leave it dirty.

@@ -489,4 +489,36 @@ mesh::TriangleMesh MakeNoisySphere(std::uint32_t seed, float radius, float noise
     return sphere;
 }
 
+mesh::TriangleMesh TurnedAboutXThenZ(mesh::TriangleMesh mesh, float xDegrees, float zDegrees)
+{
+    const float x = xDegrees * 3.14159265f / 180.0f;
+    const float z = zDegrees * 3.14159265f / 180.0f;
+    for (mesh::MeshVertex& v : mesh.vertices) {
+        const mesh::Vec3 p = v.position;
+        const mesh::Vec3 q{p.x, std::cos(x) * p.y - std::sin(x) * p.z, std::sin(x) * p.y + std::cos(x) * p.z};
+        v.position = {std::cos(z) * q.x - std::sin(z) * q.y, std::sin(z) * q.x + std::cos(z) * q.y, q.z};
+    }
+    mesh.ComputeBounds();
+    mesh.ComputeVertexNormals();
+    return mesh;
+}
+
+mesh::TriangleMesh MakeLPrism()
+{
+    const float corners[6][2] = {{0, 0}, {40, 0}, {40, 20}, {20, 20}, {20, 40}, {0, 40}};
+    mesh::TriangleMesh prism;
+    for (const float z : {0.0f, 10.0f})
+        for (const auto& c : corners)
+            prism.vertices.push_back({{c[0], c[1], z}, {}});
+    for (std::uint32_t i = 0; i < 6; ++i) {
+        const std::uint32_t j = (i + 1) % 6;
+        prism.indices.insert(prism.indices.end(), {i, j, j + 6, i, j + 6, i + 6});
+    }
+    for (std::uint32_t a = 4; a < 8; ++a)
+        prism.indices.insert(prism.indices.end(), {3 + 6, a % 6 + 6, (a + 1) % 6 + 6, 3, (a + 1) % 6, a % 6});
+    prism.ComputeBounds();
+    prism.ComputeVertexNormals();
+    return prism;
+}
+
 }  // namespace grainforge::test

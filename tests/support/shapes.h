@@ -139,4 +139,14 @@ mesh::TriangleMesh MakeWedge(float length, float width, float rootThickness, flo
 mesh::TriangleMesh MakeNoisySphere(std::uint32_t seed, float radius, float noise, std::uint32_t bands,
                                    std::uint32_t segments);
 
+// The mesh turned `xDegrees` about the x axis, then `zDegrees` about the z axis (through the
+// origin), box and normals computed: a face square to x stays vertical, rounded off its plane
+// by a few float steps.
+mesh::TriangleMesh TurnedAboutXThenZ(mesh::TriangleMesh mesh, float xDegrees, float zDegrees);
+
+// An L-shaped prism on z = 0, 10 mm high: two arms 20 mm wide, 40 mm long, their outer corner
+// at the origin and their walls meeting in a hollow along the inner edge x = y = 20. The caps
+// are fans from that edge's ends: 20 triangles, closed, outward, box and normals computed.
+mesh::TriangleMesh MakeLPrism();
+
 }  // namespace grainforge::test

@@ -314,6 +314,21 @@ TEST(ReliefNotes, HeldVerticesWhenTheVertexMethodMadeTheMesh)
         "1,500 vertices were not displaced inward, to keep the wall under them above 0.42 mm.");
 }
 
+// The folds the vertex relief's guard left are said in the box and the log: no check of the
+// mesh finds them, and the run once called such a result good without a word.
+TEST(ReliefNotes, FoldsTheVertexReliefLeftAreSaid)
+{
+    mesh::PipelineReport report;
+    report.displacementReport.foldedLeft = 27;
+    const ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
+    const std::string said = "The relief left 27 triangles folded over. There the relief turned a triangle over, "
+                             "or folded it onto a neighbour, and the fold guard could not ease it back.";
+    ASSERT_TRUE(notes.showInformation);
+    EXPECT_EQ(notes.informationText, said);
+    ASSERT_EQ(notes.logLines.size(), 1u);
+    EXPECT_EQ(notes.logLines[0].text, said);
+}
+
 TEST(ReliefNotes, SupportOnlyForWhatTheReliefAdded)
 {
     mesh::PrintFinding finding;

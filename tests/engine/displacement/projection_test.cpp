@@ -219,8 +219,11 @@ TEST(MapThroughProjection, KnownAnswers)
 {
     const Projection box, plane = OfKind(ProjectionKind::Plane, {10, 20, 5}), cylinder = CylinderAlongZ(20.0f),
         sphere = OfKind(ProjectionKind::Sphere, {20, 20, 20}), unknown = OfKind(static_cast<ProjectionKind>(9));
-    Projection twoSided = plane, bottomCap = cylinder, noBottom, nanSeam = cylinder, layered, turned, insideX, oddX;
-    twoSided.planeTwoSided = bottomCap.cylinderBottomCapEnabled = noBottom.boxBlended = 1;
+    Projection twoSided = plane, bottomCap = cylinder, noBottom, nanSeam = cylinder, layered, turned, insideX, oddX,
+        topOnly;
+    twoSided.planeTwoSided = bottomCap.cylinderBottomCapEnabled = noBottom.boxBlended = topOnly.boxBlended = 1;
+    std::fill(std::begin(topOnly.boxSideEnabled), std::end(topOnly.boxSideEnabled), 0);
+    topOnly.boxSideEnabled[4] = 1;
     noBottom.boxSideEnabled[5] = 0;
     nanSeam.cylinderSeamDegrees = kNaN;
     layered.layers[2] = ProjectionLayer{{1.0f, 2.0f}, 0.0f, 2.0f, 0};
@@ -235,6 +238,7 @@ TEST(MapThroughProjection, KnownAnswers)
         std::int32_t side;
         float u, v;
         const std::uint8_t* outerMask = nullptr;
+        float lean = 0.0f;  // a face's, for MapFaceThroughProjection; 0 maps as MapThroughProjection
     } const cases[] = {
         {"box +x", box, {1, 2, 3}, {1, 0, 0}, 0, 2, 3},   {"box -x", box, {1, 2, 3}, {-1, 0, 0}, 1, -2, 3},
         {"box +y", box, {1, 2, 3}, {0, 1, 0}, 2, 1, 3},   {"box -y", box, {1, 2, 3}, {0, -1, 0}, 3, -1, 3},
@@ -259,10 +263,16 @@ TEST(MapThroughProjection, KnownAnswers)
         {"inside-only side at an inner point", insideX, {}, {1, 0, 0}, 0, 0, 0, &inner},
         {"inside-only side without a mask", insideX, {}, {1, 0, 0}, 0, 0, 0},
         {"unknown surface", oddX, {}, {1, 0, 0}, -1, 0, 0, &outer},
+        {"face square to the plane within its lean", plane, {1, 2, 0}, {0.6f, 0.8f, 5e-5f}, -1, 0, 0, nullptr, 1e-4f},
+        {"face leaning past its lean", plane, {1, 2, 0}, {0.6f, 0.8f, 5e-3f}, 4, 1, 2, nullptr, 1e-4f},
+        {"wall within its lean, blended box of +z alone", topOnly, {}, {1, 0, 1e-5f}, -1, 0, 0, nullptr, 1e-4f},
+        {"cap within its lean, cylinder wall alone", cylinder, {5, 0, 5}, {1e-5f, 0, 1}, -1, 0, 0, nullptr, 1e-4f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const ProjectionSamples r = MapThroughProjection(c.projection, c.point, c.normal, c.outerMask);
+        const ProjectionSamples r = c.lean == 0.0f
+            ? MapThroughProjection(c.projection, c.point, c.normal, c.outerMask)
+            : MapFaceThroughProjection(c.projection, c.point, c.normal, c.lean, c.outerMask);
         const float one = c.side < 0 ? 0.0f : 1.0f;
         EXPECT_EQ(std::tie(r.count, r.samples[0].side, r.dominantSide), std::make_tuple(int(one), c.side, c.side));
         EXPECT_EQ(std::tie(r.samples[0].weight, r.coverage), std::tie(one, one));

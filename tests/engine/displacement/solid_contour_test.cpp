@@ -341,6 +341,46 @@ TEST(ContourSolidField, SmoothDisplacedSwitchDecidesTheSharpnessNextToDisplacedP
     EXPECT_TRUE(test::Identical(contour(1, 1.0, true), massPoints)) << "switch on, every point displaced";
 }
 
+// A block with a notch whose walls x = 0.13 and y = 0.17 meet in a hollow along z: outside the
+// notch's corner the distance bends where the walls swap, and the crossings read there lie off
+// the walls, so the sharp solve stood the corner's vertices past both of them. Given the
+// crease, they keep to the walls; FindPlainCreases finds it on the L prism and none on a cube.
+TEST(ContourSolidField, AVertexOnACreaseOfPlainFacesInAHollowKeepsToBothFaces)
+{
+    const double a = 0.13, b = 0.17;
+    const Value notched = [=](double x, double y, double z) {
+        const double outside = x > a && y > b ? std::min(x - a, y - b)
+                                              : -std::hypot(std::max(0.0, a - x), std::max(0.0, b - y));
+        return std::max({outside, std::fabs(x) - 3, std::fabs(y) - 3, std::fabs(z) - 3});
+    };
+    PlainCrease crease;
+    crease.ends[0] = {a, b, -3.0};
+    crease.ends[1] = {a, b, 3.0};
+    crease.normals[0] = {1, 0, 0};
+    crease.normals[1] = {0, 1, 0};
+    crease.offsets[0] = a;
+    crease.offsets[1] = b;
+    const std::vector<PlainCrease> creases{crease};
+    for (const bool held : {false, true}) {
+        Contoured out;
+        out.context.plainCreases = held ? &creases : nullptr;
+        ContourSolidField(out.mesh, MakeField(notched, GridRound(0.3, 12)), -1e30f, 1.0, true, out.context, nullptr);
+        double past = 0.0;
+        for (const MeshVertex& v : out.mesh.vertices)
+            if (std::fabs(v.position.z) < 2.5f)
+                past = std::max(past, std::min(v.position.x - a, v.position.y - b));
+        EXPECT_EQ(past < 0.003, held) << "past both walls by " << past;
+        ExpectClosedOutward(out.mesh, held ? "held" : "free");
+    }
+    const TriangleMesh prism = test::MakeLPrism();
+    const std::vector<PlainCrease> found = FindPlainCreases(prism, std::vector<std::uint8_t>(prism.TriangleCount(), 1));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(std::min(found[0].ends[0].z, found[0].ends[1].z), 0.0);
+    EXPECT_EQ(std::max(found[0].ends[0].z, found[0].ends[1].z), 10.0);
+    const TriangleMesh cube = MakeTestCube(10.0f);
+    EXPECT_TRUE(FindPlainCreases(cube, std::vector<std::uint8_t>(cube.TriangleCount(), 1)).empty());
+}
+
 TEST(ContourSolidField, MoreTrianglesThanTheLimitAreRefusedBeforeAnyVertexIsPlaced)
 {
     const SolidField field = MakeField(SphereValue(3.15), GridRound(0.5, 9.3));

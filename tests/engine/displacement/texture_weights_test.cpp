@@ -116,6 +116,21 @@ TEST(ComputeTextureWeights, FlatSquareUnderASharpBox)
 // corner's vertex normal leans on three faces, yet only the faces the projection takes, and
 // that the bed leaves free, receive texture: the walls beside a textured top or a held bottom
 // stay plain, so the relief does not spill onto them or grow a lip at the bed.
+// A 12 mm wall of 0.3 mm triangles in the plane x = 0 facing +x, its low corner `at`.
+TriangleMesh Wall(Vec3 at)
+{
+    TriangleMesh wall = test::MakeFlatGrid(40, 0.3f);
+    for (MeshVertex& v : wall.vertices)
+        v.position = Vec3{v.position.z, v.position.x, v.position.y} + at;
+    wall.ComputeBounds();
+    wall.ComputeVertexNormals();
+    return wall;
+}
+
+// The same wall turned 20 degrees about x and 30 about z, a vertical face still: the turn rounds
+// its corners off its plane, a few float steps either way.
+TriangleMesh TurnedWall() { return test::TurnedAboutXThenZ(Wall({20.0f, 5.0f, 5.0f}), 20.0f, 30.0f); }
+
 TEST(ComputeTextureWeights, OnlyFacesTheProjectionTakesAndTheBedLeavesFreeAreTextured)
 {
     Projection up;
@@ -139,6 +154,9 @@ TEST(ComputeTextureWeights, OnlyFacesTheProjectionTakesAndTheBedLeavesFreeAreTex
     const Flags none(12, 0), top{0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0}, bottom{1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
         wallsAndTop{0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
     const TriangleMesh cube = MakeTestCube(20.0f);
+    const TriangleMesh turnedWall = TurnedWall();
+    Projection upLarge = up;
+    upLarge.cage.size = {200, 200, 200};
     const std::tuple<const char*, Projection, DisplacementSettings, Flags, const TriangleMesh*> cases[] = {
         {"plane facing +Z", up, {}, top, &cube},
         {"plane facing -Z, bed face kept flat", down, bed, none, &cube},
@@ -146,6 +164,8 @@ TEST(ComputeTextureWeights, OnlyFacesTheProjectionTakesAndTheBedLeavesFreeAreTex
         {"box without -Z, bed face kept flat", BoxWith({0, 1, 2, 3, 4}), bed, wallsAndTop, &cube},
         {"box with -Z alone, bed face kept flat", BoxWith({5}), bed, none, &cube},
         {"plane facing -Z, 4 m part on the bed to its own float", downLarge, atZero, none, &large},
+        {"plane facing +Z, a wall square to it turned about x and z", upLarge, {}, Flags(turnedWall.TriangleCount(), 0),
+            &turnedWall},
     };
     for (const auto& [what, projection, settings, textured, mesh] : cases) {
         const TextureWeights w = ComputeTextureWeights(*mesh, projection, {}, settings, {});
@@ -219,6 +239,29 @@ TEST(ComputeTextureWeights, MaskZeroesInsideAndFadesOverTheFeather)
         const TextureWeights w = ComputeTextureWeights(mesh, BoxWith({0}), {}, {}, {}, masks);
         EXPECT_EQ(w.cornerWeights, std::vector<float>(3, c.weight)) << c.what;
     }
+}
+
+TEST(FacesTakenAsThePartsFaces, AWallRemeshedWithACornerOffItsPlaneStaysAsPlainAsTheWall)
+{
+    // A corner 0.003 mm off the wall's plane, as the remesh places one on a crease, leans the
+    // triangles round it a degree towards a plane from above: judged by the wall they came
+    // from they take no texture.
+    TriangleMesh remeshed = Wall({});
+    remeshed.vertices[20 * 41 + 20].position.x += 0.003f;
+    remeshed.ComputeVertexNormals();
+    const TriangleMesh wall =
+        test::MeshOf({{0, 0, 0}, {0, 12, 0}, {0, 12, 12}, {0, 0, 12}}, {0, 1, 2, 0, 2, 3});
+    Projection up;
+    up.type = ProjectionKind::Plane;
+    up.cage.size = {100, 100, 100};
+    std::size_t ownTaken = 0;
+    for (std::size_t t = 0; t < remeshed.TriangleCount(); ++t)
+        ownTaken += ProjectionTakesFace(remeshed, t, up, 255) ? 1 : 0;
+    EXPECT_GT(ownTaken, 0u);
+    const std::vector<std::uint8_t> taken = FacesTakenAsThePartsFaces(remeshed, wall, up, {});
+    EXPECT_EQ(taken, std::vector<std::uint8_t>(remeshed.TriangleCount(), 0));
+    const TextureWeights w = ComputeTextureWeights(remeshed, up, {}, {}, {}, {}, taken);
+    EXPECT_EQ(w.faceTextured, taken);
 }
 
 TEST(ComputeTextureWeights, VertexWithoutAPlaceOrDirectionWeighsNothing)

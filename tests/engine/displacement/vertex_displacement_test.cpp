@@ -232,6 +232,26 @@ TEST(ApplyDisplacement, FoldGuardEasesASpikeUntilNoTriangleTurnsPastTheTilt)
     }
 }
 
+TEST(ApplyDisplacement, FoldGuardEasesATriangleFoldedOntoItsNeighbourAcrossACrease)
+{
+    // A floor (z = 0, x > 0) meeting a wall (x = 0) in a hollow, 0.5 mm squares: raising the
+    // floor vertex beside the crease by 0.35 mm leans the floor triangle on the crease 35
+    // degrees towards the wall, less than the tilt, yet their normals then lie 125 degrees
+    // apart, folded. The guard once let it be.
+    const TriangleMesh corner = WithNormals(test::MeshOf(
+        {{0, 0, 0}, {0, 0.5f, 0}, {0, 1, 0}, {0.5f, 0, 0}, {0.5f, 0.5f, 0}, {0.5f, 1, 0}, {0, 0, 0.5f}, {0, 0.5f, 0.5f},
+            {0, 1, 0.5f}},
+        {0, 3, 4, 0, 4, 1, 1, 4, 5, 1, 5, 2, 0, 1, 7, 0, 7, 6, 1, 2, 8, 1, 8, 7}));
+    std::vector<float> weights(corner.vertices.size(), 0.0f);
+    weights[4] = 1.0f;
+    DisplacementSettings settings = Plain(0.7f);
+    settings.preventFolds = true;
+    const Displaced out = Displace(corner, weights, settings, UniformMap(1.0f));
+    EXPECT_TRUE(out.report.foldedTriangles > 0 && out.report.foldedLeft == 0) << FormatDisplacementReport(out.report);
+    EXPECT_GE(Dot(out.mesh.FaceNormal(1), out.mesh.FaceNormal(4)), -0.5f);
+    EXPECT_GT(out.mesh.vertices[4].position.z, 0.0f);
+}
+
 TEST(ApplyDisplacement, AFoldAtTheBaseIsEasedWithinTheLevel)
 {
     // Faults: a folded triangle whose corners were all levelled at the base was left turned over

@@ -98,6 +98,10 @@ struct Row {
     // A body of the part the result must still hold, with its volume, however few triangles it
     // has beside the others.
     std::function<TriangleMesh()> keeps = nullptr;
+    // Under a plane from above: the faces of the part not turned up take no texture and stay in
+    // their planes (CheckPlainFacesHeld), and the part has no edge sharper than 90 degrees, so
+    // that one in the result is a fold.
+    bool plainFacesHeld = false;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -325,6 +329,64 @@ float FarthestInputSample(const TriangleMesh& input, const TriangleMesh& result)
     return farthest;
 }
 
+// Beside a crease a plain face may stand past its plane by this much, as the relief's cut at
+// the plane leaves it; away from its rim only by rounding.
+constexpr float kPlainCreaseAllowance = 0.025f;
+constexpr float kPlainInnerAllowance = 0.005f;
+// A millimetre from any face of another plane a point lies inside its own face.
+constexpr float kPlainRimReach = 1.0f;
+
+// A face the projection does not texture (a face of `part` not turned up, under a plane from
+// above) stays in its plane however the part is turned: a result vertex whose nearest point of
+// the part lies on one stands off it by rounding only inside the face, and past it by no more
+// than the crease allowance beside a crease, concave or convex. The bed hold lays the vertices
+// within half a cell of the bed onto it: those are the bed's.
+void CheckPlainFacesHeld(const TriangleMesh& part, const TriangleMesh& result, Findings& findings)
+{
+    AabbTree tree;
+    tree.Build(part);
+    float inner = 0.0f;
+    float past = 0.0f;
+    for (const MeshVertex& vertex : result.vertices) {
+        const Vec3 v = vertex.position;
+        if (v.z <= part.boundsMin.z)
+            continue;
+        const NearestHit hit = tree.Nearest(part, v, {}, {}, kPlainRimReach);
+        const Vec3 n = hit.found ? part.FaceNormal(static_cast<std::size_t>(hit.triangle)) : Vec3{};
+        if (!hit.found || !(n.z <= 1e-3f))
+            continue;
+        const float off = Dot(v - hit.point, n);
+        const auto otherPlane = [&](std::uint32_t t) {
+            const Vec3 m = part.FaceNormal(t);
+            const Vec3 corner = part.vertices[part.indices[3 * t]].position;
+            return Dot(m, n) < 0.9999f || std::abs(Dot(corner - hit.point, n)) > 1e-3f;
+        };
+        const bool rim =
+            tree.Nearest(part, v, {}, [&](std::uint32_t t) { return !otherPlane(t); }, kPlainRimReach).found;
+        (rim ? past : inner) = std::max(rim ? past : inner, rim ? off : std::abs(off));
+    }
+    if (inner > kPlainInnerAllowance)
+        findings.push_back("a plain face's inner vertex stands " + std::to_string(inner) + " mm off its plane");
+    if (past > kPlainCreaseAllowance)
+        findings.push_back("a vertex stands " + std::to_string(past) + " mm past a plain face beside a crease");
+}
+
+// Edges whose triangles' normals lie more than 120 degrees apart.
+std::uint64_t CountFoldedEdges(const TriangleMesh& mesh)
+{
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::size_t>> edges;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t)
+        for (std::size_t k = 0; k < 3; ++k) {
+            const std::uint32_t a = mesh.indices[3 * t + k];
+            const std::uint32_t b = mesh.indices[3 * t + (k + 1) % 3];
+            edges[{std::min(a, b), std::max(a, b)}].push_back(t);
+        }
+    std::uint64_t folded = 0;
+    for (const auto& [edge, triangles] : edges)
+        folded += triangles.size() == 2 && Dot(mesh.FaceNormal(triangles[0]), mesh.FaceNormal(triangles[1])) < -0.5f;
+    return folded;
+}
+
 // Whether the run warned about the result: a failure text, thin walls, or a validation verdict
 // other than good.
 bool Warned(const PipelineReport& report)
@@ -521,6 +583,16 @@ TEST_P(ForeignShape, ProcessPublishesASoundSolidOrRefuses)
                 + FormatRunSurfaceLoss(outcome.report));
         if (row.expect == Expect::refused)
             findings.push_back("processed where a refusal was expected");
+        // The relief leaves no fold, and a run whose relief says it left some is never called good.
+        if (const std::uint64_t folds = outcome.report.displacementReport.foldedLeft; folds != 0)
+            findings.push_back("the relief left " + std::to_string(folds) + " triangles folded"
+                + (Warned(outcome.report) ? std::string() : ", called good: " + outcome.said));
+        if (row.plainFacesHeld) {
+            CheckPlainFacesHeld(part, outcome.mesh, findings);
+            const std::uint64_t folded = row.method == DisplacementMethod::mesh ? CountFoldedEdges(outcome.mesh) : 0;
+            if (folded != 0)
+                findings.push_back(std::to_string(folded) + " edges folded (normals over 120 degrees apart)");
+        }
         if (row.reportSays != nullptr && outcome.said.find(row.reportSays) == std::string::npos)
             findings.push_back("the report does not say \"" + std::string(row.reportSays) + "\":\n" + outcome.said);
     }
@@ -828,7 +900,66 @@ void PlaneFromAboveUnsimplified(PipelineSettings& s)
     s.simplifyOn = 0;
 }
 
+// A 40 x 20 x 10 mm box turned 20 degrees about x and 30 about z and stood on the bed, under a
+// plane from above: its end faces are vertical and take no texture. Their corners, rounded off
+// the planes by the turn, leaned some triangles towards the plane, which textured them in
+// streaks; slivers along the creases folded under "Good".
+TriangleMesh TurnedBox()
+{
+    const TriangleMesh box =
+        test::TurnedAboutXThenZ(test::MakeBox({-20.0f, -10.0f, -5.0f}, {20.0f, 10.0f, 5.0f}), 20.0f, 30.0f);
+    return test::Translated(box, {0.0f, 0.0f, -box.boundsMin.z});
+}
+// An L whose walls meet in a hollow at the inner edge, under the textured top, where the solid
+// relief's contour stood past both walls.
+TriangleMesh LPrism() { return test::MakeLPrism(); }
+// The same L with its inner edge off the round millimetres, so that the edge passes through
+// the grid's cells away from their faces: under a 0.5 mm relief the cells beside the edge, near
+// the top, stood a vertex past one wall.
+TriangleMesh LPrismOffRound()
+{
+    TriangleMesh prism = test::MakeLPrism();
+    for (MeshVertex& v : prism.vertices) {
+        v.position.x = v.position.x == 20.0f ? 23.7f : v.position.x;
+        v.position.y = v.position.y == 20.0f ? 17.3f : v.position.y;
+    }
+    prism.ComputeBounds();
+    prism.ComputeVertexNormals();
+    return prism;
+}
+void PlaneFromAboveOnTheBedUnsimplified(const TriangleMesh& part, float depth, PipelineSettings& s)
+{
+    s.projection = FitCageToBounds(ProjectionKind::Plane, {part.boundsMin, part.boundsMax, 1}, 0.02f);
+    s.displacement.strengthMillimetres = depth;
+    s.displacement.base.enabled = true;
+    s.simplifyOn = 0;
+}
+void TurnedBoxHalfMillimetre(PipelineSettings& s) { PlaneFromAboveOnTheBedUnsimplified(TurnedBox(), 0.5f, s); }
+void LPrismTwoMillimetres(PipelineSettings& s) { PlaneFromAboveOnTheBedUnsimplified(LPrism(), 2.0f, s); }
+void LPrismOffRoundHalfMillimetre(PipelineSettings& s)
+{
+    PlaneFromAboveOnTheBedUnsimplified(LPrismOffRound(), 0.5f, s);
+}
+void LPrismOffRoundTwoMillimetres(PipelineSettings& s)
+{
+    PlaneFromAboveOnTheBedUnsimplified(LPrismOffRound(), 2.0f, s);
+}
+
 const Row kPlainWallRows[] = {
+    {"turned box, plain ends, vertex", TurnedBox, 0.3f, kVertex, Expect::processed, nullptr, false, Route::process,
+        false, nullptr, TurnedBoxHalfMillimetre, nullptr, false, nullptr, nullptr, nullptr, true},
+    {"turned box, plain ends, solid", TurnedBox, 0.3f, kSolid, Expect::processed, nullptr, false, Route::process,
+        false, nullptr, TurnedBoxHalfMillimetre, nullptr, false, nullptr, nullptr, nullptr, true},
+    {"L prism, plain walls, 2 mm, solid", LPrism, 0.3f, kSolid, Expect::processed, nullptr, false, Route::process,
+        false, nullptr, LPrismTwoMillimetres, nullptr, false, nullptr, nullptr, nullptr, true},
+    {"L prism off the round millimetres, plain walls, 2 mm, solid", LPrismOffRound, 0.3f, kSolid, Expect::processed,
+        nullptr, false, Route::process, false, nullptr, LPrismOffRoundTwoMillimetres, nullptr, false, nullptr, nullptr,
+        nullptr, true},
+    {"L prism off the round millimetres, plain walls, solid", LPrismOffRound, 0.3f, kSolid, Expect::processed,
+        nullptr, false, Route::process, false, nullptr, LPrismOffRoundHalfMillimetre, nullptr, false, nullptr, nullptr,
+        nullptr, true},
+    {"L prism, plain walls, 2 mm, vertex", LPrism, 0.3f, kVertex, Expect::processed, nullptr, false, Route::process,
+        false, nullptr, LPrismTwoMillimetres, nullptr, false, nullptr, nullptr, nullptr, true},
     {"tube on the bed, vertex, outer surfaces, no simplify", PlainTube, 0.3f, kVertex, Expect::processed, nullptr,
         false, Route::process, false, nullptr, OuterSurfacesOnTheBedUnsimplified},
     {"tube with a plain bore, vertex, outer surfaces", PlainTube, 0.3f, kVertex, Expect::processed, nullptr, false,

@@ -417,12 +417,14 @@ TEST(ReportCounts, EveryLoggedCountIsGroupedByThousands)
         {"pipeline", FormatPipelineReport(r)},
         {"printability", FormatPrintabilityReport(printability)},
         {"repair", FormatRepairDetails(repair)},
+        {"folds", FormatReliefFoldsLeft(12345)},
     };
     for (const auto& [name, text] : texts) {
         EXPECT_TRUE(UngroupedCounts(text).empty()) << name << ": " << UngroupedCounts(text).front() << "\n" << text;
         EXPECT_NE(text.find(","), std::string::npos) << name;
     }
     EXPECT_NE(FormatPipelineReport(r).find("288,990 -> 1,433,796"), std::string::npos);
+    EXPECT_EQ(FormatReliefFoldsLeft(1), "The relief left 1 triangle folded over.");
 }
 
 }  // namespace

@@ -707,8 +707,8 @@ TriangleMesh RoundTube(float diameter, float wall, float height, std::uint32_t s
 
 // A 30 mm tube with 3 mm walls in vertex mode, its outer surfaces textured, at 0.2 mm: the
 // relief would meet itself in places, and the simplify's first result folds a sliver over the
-// rim of the flat top ring where no further merge takes it away. The relief's crossing guard
-// eases its crossings apart, so the simplify is given none; its fold is mended with the input
+// rim of the flat top ring where no further merge takes it away. The relief's guards ease its
+// folds and crossings apart, so the simplify is given none; its fold is mended with the input
 // put back round it, never by going over the whole mesh again (at ten times the rest of the
 // run). The result stays closed, with no triangle without area and no crossing.
 TEST(PipelineStagesTest, TheSimplifyMendsItsOwnFoldWhereItLiesAndTheReliefGivesItNoCrossing)
@@ -749,7 +749,6 @@ TEST(PipelineStagesTest, TheSimplifyMendsItsOwnFoldWhereItLiesAndTheReliefGivesI
     const MeshSimplifyReport& simplify = stages.report.meshSimplifyReport;
     EXPECT_GT(simplify.reruns, 0u);
     EXPECT_EQ(pollsAfterRestart, 0) << simplify.reruns << " reruns";
-    EXPECT_GT(stages.report.displacementReport.crossingPairsMade, 0u);
     EXPECT_EQ(stages.report.displacementReport.crossingPairsLeft, 0u);
     EXPECT_EQ(simplify.crossingsGiven, 0u);
     const EdgeCounts edges = CountEdges(stages.result);
