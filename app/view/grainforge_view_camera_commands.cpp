@@ -60,7 +60,8 @@ void CGrainforgeView::OnCameraPreset(int commandId)
     gl::Camera& camera = renderer.CameraState();
     camera.yaw = preset->yaw;
     camera.pitch = preset->pitch;
-    gl::FitCamera(camera, renderer.Bounds(), renderer.view.width, renderer.view.height, renderer.view.dpiScale);
+    gl::FitCamera(camera, renderer.Bounds(), renderer.view.width, renderer.view.height,
+                  renderer.ViewCubeScaleNow());
     RefreshOverlays();
     Repaint();
 }

@@ -19,6 +19,17 @@ bool Same(Vec3 a, Vec3 b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
 
 }  // namespace
 
+float ViewCubeScale(int width, int height, float dpiScale)
+{
+    const float scale = dpiScale > 0.0f && std::isfinite(dpiScale) ? dpiScale : 1.0f;
+    // The square and its margin at scale 1, as the cube is laid out.
+    const gl::ViewCubeLayout unit = gl::BuildViewCubeLayout(0, 1.0f, 0.0f, 0.0f);
+    const float footprint = unit.squareSize + unit.squareY;
+    const float room = 0.5f * static_cast<float>(std::max(std::min(width, height), 0));
+    const float fits = std::min(scale, room / footprint);
+    return fits >= 0.5f * scale ? fits : 0.0f;
+}
+
 std::wstring ToolName(std::uint32_t tool)
 {
     static const wchar_t* const kNames[] = {L"Tool: none (orbit)", L"Tool: Move Texture", L"Tool: Rotate Texture",

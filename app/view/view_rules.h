@@ -45,6 +45,11 @@ inline constexpr std::uint32_t kToolScaleMask = 8;
     const int client = std::max(clientWidth, 0);
     return std::clamp(std::max(std::min(askedWidth, client / 2), leastWidth), 0, client);
 }
+// The view cube's size (its DPI scale) in a viewport of width x height pixels: its own while its
+// square and margin take at most half the view's width and height, so that the fit keeps the
+// part beside or below it; smaller in a narrower view, down to half (its face names still
+// read); 0, not drawn, in a view narrower still, where a cube would stand over the part.
+[[nodiscard]] float ViewCubeScale(int width, int height, float dpiScale);
 // Whether the tool shows the part unprocessed, with the texture's preview: the cage and texture
 // tools do, since their handles move that preview. The mask tools leave a current result on
 // screen (a mask is placed as well on it); moving a mask makes it out of date, and then the

@@ -1,5 +1,7 @@
 #include "app/view/viewport_controller.h"
 
+#include "app/view/view_rules.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -63,6 +65,7 @@ void ViewportController::OnCreate()
 {
     renderer_.view.showViewCube = 1;
     renderer_.view.dpiScale = DpiScale();
+    renderer_.view.viewCubeScale = app::ViewCubeScale(renderer_.view.width, renderer_.view.height, DpiScale());
 }
 
 void ViewportController::OnSize(int width, int height)
@@ -70,6 +73,7 @@ void ViewportController::OnSize(int width, int height)
     renderer_.view.width = std::max(width, 1);
     renderer_.view.height = std::max(height, 1);
     renderer_.view.dpiScale = DpiScale();
+    renderer_.view.viewCubeScale = app::ViewCubeScale(renderer_.view.width, renderer_.view.height, DpiScale());
     Refresh();
 }
 
@@ -304,7 +308,7 @@ void ViewportController::FitView()
 {
     StopAnimation();
     gl::FitCamera(renderer_.CameraState(), renderer_.Bounds(), renderer_.view.width, renderer_.view.height,
-        renderer_.view.dpiScale);
+        renderer_.ViewCubeScaleNow());
     Refresh();
 }
 
@@ -317,7 +321,8 @@ void ViewportController::GoHome()
     gl::Camera& camera = renderer_.CameraState();
     camera.yaw = -135.0f;
     camera.pitch = 45.0f;
-    gl::FitCamera(camera, renderer_.Bounds(), renderer_.view.width, renderer_.view.height, renderer_.view.dpiScale);
+    gl::FitCamera(camera, renderer_.Bounds(), renderer_.view.width, renderer_.view.height,
+        renderer_.ViewCubeScaleNow());
     Refresh();
 }
 

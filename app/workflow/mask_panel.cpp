@@ -10,6 +10,7 @@
 
 #include <wx/button.h>
 #include <wx/listctrl.h>
+#include <wx/renderer.h>
 #include <wx/scrolwin.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
@@ -26,6 +27,7 @@ wxColour ToWx(Rgb colour) { return wxColour(colour.r, colour.g, colour.b); }
 // The width the panel asks for, in DIP: the tools, a list wide enough for "Cylinder 12" and its
 // shape, and the fields at ease.
 constexpr int kMaskPanelWidth = 240;
+constexpr const wchar_t* kMaskPanelTitle = L"Mask Volumes";
 
 }  // namespace
 
@@ -49,11 +51,19 @@ CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> active
     // The width the panel asks for: room for the volumes' names beside the tools, and for the
     // bar it scrolls down with; the view may give it less, down to the fields' own width.
     leastWidth_ = body->GetMinSize().x + wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this);
+    // Nor narrower than the title's longest word beside Close.
+    const int besideClose = closeButton_->GetBestSize().x + FromDIP(12);
+    for (const wxString& word : wxSplit(kMaskPanelTitle, ' ', '\0'))
+        leastWidth_ = std::max(leastWidth_, title_->GetTextExtent(word).x + besideClose);
     SetMinSize(wxSize(std::max(leastWidth_, FromDIP(kMaskPanelWidth)), -1));
     body->SetMinSize(wxSize(1, 1));
     body->SetScrollRate(0, FromDIP(8));
     body->FitInside();
 
+    Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+        FitTitle(event.GetSize().x);
+        event.Skip();
+    });
     // Escape closes the panel as its Close button does.
     Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& e) {
         if (e.GetKeyCode() == WXK_ESCAPE)
@@ -67,13 +77,12 @@ CMaskPanel::CMaskPanel(wxWindow* parent, std::function<CGrainforgeDoc*()> active
 wxWindow* CMaskPanel::CreateCaption() {
     auto* caption = new wxPanel(this, wxID_ANY);
     caption->SetBackgroundColour(ToWx(colours::kHeaderBackground));
-    // On a narrow strip the title gives way, cut with an ellipsis, and Close stays whole.
-    auto* title = new wxStaticText(caption, wxID_ANY, wxS("Mask Volumes"), wxDefaultPosition, wxDefaultSize,
-                                   wxST_ELLIPSIZE_END);
-    title->SetMinSize(wxSize(1, -1));
+    // On a narrow strip the title wraps (FitTitle), whole, and Close stays whole beside it.
+    auto* title = new wxStaticText(caption, wxID_ANY, kMaskPanelTitle);
     wxFont bold = title->GetFont();
     bold.SetWeight(wxFONTWEIGHT_BOLD);
     title->SetFont(bold);
+    title_ = title;
     closeButton_ = new wxButton(caption, wxID_CLOSE, wxS("Close"), wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
     closeButton_->SetToolTip(wxS("Close the panel and leave the mask tools (Escape)."));
     closeButton_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { RequestClose(); });
@@ -120,14 +129,9 @@ void CMaskPanel::CreateBody(wxWindow* body) {
     list_->EnableCheckBoxes(true);
     list_->AppendColumn(wxS("Volume"), wxLIST_FORMAT_LEFT);
     list_->AppendColumn(wxS("Shape"), wxLIST_FORMAT_LEFT);
-    // The two columns share the list's width, 62 % and 38 %, whatever width the panel gets.
     list_->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         event.Skip();
-        const int width = list_->GetClientSize().x;
-        if (width > 0) {
-            list_->SetColumnWidth(0, width * 62 / 100);
-            list_->SetColumnWidth(1, width * 38 / 100 - 2);
-        }
+        SizeListColumns();
     });
     toolsAndList->Add(list_, 1, wxEXPAND);
     column->Add(toolsAndList, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, gap);
@@ -191,6 +195,43 @@ CMaskPanel::~CMaskPanel() {
     DestroyChildren();
 }
 
+void CMaskPanel::FitTitle(int panelWidth) {
+    if (title_ == nullptr || closeButton_ == nullptr)
+        return;
+    const int room = panelWidth - closeButton_->GetBestSize().x - FromDIP(12);
+    const bool wrap = title_->GetTextExtent(kMaskPanelTitle).x > room;
+    if (wrap == titleWrapped_)
+        return;
+    titleWrapped_ = wrap;
+    title_->SetLabel(kMaskPanelTitle);
+    if (wrap)
+        title_->Wrap(std::max(room, 1));
+    title_->InvalidateBestSize();
+    title_->GetParent()->Layout();
+}
+
+void CMaskPanel::SizeListColumns() {
+    const int room = list_->GetClientSize().x;
+    if (room <= 0)
+        return;
+    std::array<int, 2> needs{};
+    for (int column = 0; column < 2; ++column) {
+        wxListItem heading;
+        heading.SetMask(wxLIST_MASK_TEXT);
+        list_->GetColumn(column, heading);
+        int widest = list_->GetTextExtent(heading.GetText()).x;
+        for (long item = 0; item < list_->GetItemCount(); ++item)
+            widest = std::max(widest, list_->GetTextExtent(list_->GetItemText(item, column)).x);
+        // The cell's margins, and before the names their check boxes.
+        needs[static_cast<std::size_t>(column)] = widest + list_->FromDIP(14);
+    }
+    needs[0] += wxRendererNative::Get().GetCheckBoxSize(list_).x + list_->FromDIP(10);
+    const std::array<int, 2> widths = MaskListColumnWidths(room, needs);
+    for (int column = 0; column < 2; ++column)
+        if (list_->GetColumnWidth(column) != widths[static_cast<std::size_t>(column)])
+            list_->SetColumnWidth(column, widths[static_cast<std::size_t>(column)]);
+}
+
 void CMaskPanel::PostCommand(unsigned id) {
     if (target_ == nullptr)
         return;
@@ -228,6 +269,7 @@ void CMaskPanel::FillVolumeList(CGrainforgeDoc* document) {
             const long item = list_->InsertItem(static_cast<long>(i), wxString::FromUTF8(volumes[i].name));
             list_->SetItem(item, 1, MaskShapeName(volumes[i].shape));
         }
+        SizeListColumns();
     }
     for (std::size_t i = 0; i < volumes.size(); ++i) {
         const bool enabled = volumes[i].enabled != 0;

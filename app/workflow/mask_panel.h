@@ -69,10 +69,11 @@ public:
     wxTextCtrl* Field(int index) const { return fields_[static_cast<std::size_t>(index)]; }
     CToolbarHostWnd* Toolbar() const { return toolbar_; }
     wxButton* CloseButton() const { return closeButton_; }
+    wxStaticText* Title() const { return title_; }
     // The note under the fields: where the Z is measured from, or why a typed text was refused.
     wxStaticText* FieldNote() const { return note_; }
-    // The narrowest strip that shows the fields whole beside the bar the body scrolls with; the
-    // width it asks for (its least size) may be more.
+    // The narrowest strip that shows the fields whole beside the bar the body scrolls with, and
+    // the title's longest word beside Close; the width it asks for (its least size) may be more.
     int LeastWidth() const { return leastWidth_; }
 
 private:
@@ -82,12 +83,18 @@ private:
     void OnItemSelected(wxListEvent& event);
     void PostCommand(unsigned id);
     wxWindow* CreateCaption();
+    // The title whole on one line where the caption has room, else a word a line.
+    void FitTitle(int panelWidth);
+    // Each column as wide as its heading and entries ask, where the list's width allows.
+    void SizeListColumns();
     void CreateBody(wxWindow* body);
 
     std::function<CGrainforgeDoc*()> activeDocument_;
     ICommandTarget* target_ = nullptr;
     std::function<void()> closeHandler_;
     wxButton* closeButton_ = nullptr;
+    wxStaticText* title_ = nullptr;
+    bool titleWrapped_ = false;
     wxListCtrl* list_ = nullptr;
     wxStaticText* note_ = nullptr;
     int leastWidth_ = 0;

@@ -137,4 +137,17 @@ bool VolumeListNeedsRebuild(const std::vector<mesh::MaskVolume>& shown, const st
     return false;
 }
 
+std::array<int, 2> MaskListColumnWidths(int room, std::array<int, 2> needs)
+{
+    const int width = std::max(room, 0);
+    // 2 pixels spare, so that the shared columns raise no bar across.
+    const std::array<int, 2> shared{width * 62 / 100, width * 38 / 100 - 2};
+    if (shared[0] >= needs[0] && shared[1] >= needs[1])
+        return shared;
+    const int spare = width - 2 - needs[0] - needs[1];
+    if (spare <= 0)
+        return needs;
+    return {needs[0] + spare, needs[1]};
+}
+
 }  // namespace grainforge::app

@@ -60,4 +60,10 @@ struct MaskFieldRefusal {
 [[nodiscard]] bool VolumeListNeedsRebuild(const std::vector<mesh::MaskVolume>& shown,
                                           const std::vector<mesh::MaskVolume>& volumes);
 
+// The widths of the list's "Volume" and "Shape" columns in a list `room` pixels wide, each
+// column needing `needs` for its heading and its widest entry: the list shared 62 % and 38 %
+// where both fit so; else each column at least its need, the rest of the room to the names;
+// wider than the room, the list scrolls across.
+[[nodiscard]] std::array<int, 2> MaskListColumnWidths(int room, std::array<int, 2> needs);
+
 }  // namespace grainforge::app

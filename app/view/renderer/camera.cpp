@@ -116,7 +116,7 @@ ViewFit FitClearOfViewCube(float radius, int width, int height, float cubeScale)
     const int w = std::max(width, 1);
     const int h = std::max(height, 1);
     const float plain = FitCameraDistance(radius, static_cast<float>(w) / static_cast<float>(h));
-    if (!(radius > 0.0f) || !(plain > radius))
+    if (!(radius > 0.0f) || !(plain > radius) || !(cubeScale > 0.0f))
         return {plain, 0.0f};
     // A sphere seen from distance d subtends asin(r / d); on screen that is tan of it over
     // tan(half field) of half the height, a circle round the point the target shows at.

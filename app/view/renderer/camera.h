@@ -57,7 +57,8 @@ void FitCamera(Camera& camera, const SceneBounds& bounds, float aspect);
 // cube in its top right corner (BuildViewCubeLayout at `cubeScale`): the sphere is lowered
 // below the cube by `lift` (millimetres along the camera's up, the target above the scene
 // centre) as far as the view has room, and only then drawn smaller (a larger distance). A view
-// so small that the cube covers its centre keeps the plain fit.
+// so small that the cube covers its centre keeps the plain fit, as does a `cubeScale` of 0 (no
+// cube drawn).
 struct ViewFit {
     float distance = 0.0f;
     float lift = 0.0f;

@@ -447,7 +447,7 @@ bool GlRenderer::UploadMesh(const mesh::TriangleMesh& mesh, const RenderAttribut
     BuildMeshOverlays(mesh);
     BuildFloorGrid();
     if (fitCamera && bounds.has_value())
-        FitCamera(camera_, bounds_, view.width, view.height, view.dpiScale);
+        FitCamera(camera_, bounds_, view.width, view.height, ViewCubeScaleNow());
     return true;
 }
 
@@ -491,7 +491,7 @@ void GlRenderer::ClearScene()
     keptVertices_.shrink_to_fit();
     bounds_ = SceneBounds{};
     BuildFloorGrid();
-    FitCamera(camera_, bounds_, view.width, view.height, view.dpiScale);
+    FitCamera(camera_, bounds_, view.width, view.height, ViewCubeScaleNow());
 }
 
 // ---- Overlays ------------------------------------------------------------------------------

@@ -46,6 +46,9 @@ struct RenderViewState {
     // The view cube in the top right corner; the viewport turns it on (other users of the
     // renderer, such as the snapshot tool, draw the scene alone).
     std::uint8_t showViewCube = 0;
+    // The cube's size where the viewport sets it for its width (smaller in a narrow view, 0
+    // while it is not drawn); negative: dpiScale.
+    float viewCubeScale = -1.0f;
     // The keyboard focus is in the view: a frame in the accent colour round its edge says so,
     // as the program's other panes show it.
     std::uint8_t showFocusFrame = 0;
@@ -177,6 +180,8 @@ public:
     // ---- View cube ---------------------------------------------------------------------
     // The cube's layout for the current width, DPI scale and camera angles.
     ViewCubeLayout ViewCubeLayoutNow() const;
+    // The cube's scale now, 0 while it is not drawn: what the fits keep the part clear of.
+    float ViewCubeScaleNow() const { return view.viewCubeScale < 0.0f ? view.dpiScale : view.viewCubeScale; }
     ViewCubeHover viewCubeHover;
     // The cube's draw list of the last frame, for checks.
     int ViewCubeVertexCount() const { return viewCubeVertexCount_; }

@@ -44,7 +44,11 @@ void main()
 
 ViewCubeLayout GlRenderer::ViewCubeLayoutNow() const
 {
-    return BuildViewCubeLayout(view.width, view.dpiScale, camera_.yaw, camera_.pitch);
+    // No cube, nothing to hit, while the view is too narrow for it.
+    const float scale = ViewCubeScaleNow();
+    if (!(scale > 0.0f))
+        return ViewCubeLayout{};
+    return BuildViewCubeLayout(view.width, scale, camera_.yaw, camera_.pitch);
 }
 
 bool GlRenderer::BuildViewCube()
@@ -131,7 +135,7 @@ void GlRenderer::DeleteViewCube()
 void GlRenderer::DrawViewCube()
 {
     viewCubeVertexCount_ = 0;
-    if (cubeProgram_ == 0 || cubeArray_ == 0 || view.showViewCube == 0)
+    if (cubeProgram_ == 0 || cubeArray_ == 0 || view.showViewCube == 0 || !(ViewCubeScaleNow() > 0.0f))
         return;
     const std::vector<CubeVertex> list = BuildViewCubeVertices(ViewCubeLayoutNow(), viewCubeHover.cellValid,
                                                                viewCubeHover.cell, viewCubeHover.homeHovered);

@@ -58,6 +58,9 @@ TEST(ViewCommandRules, CameraPresetTable)
     EXPECT_NEAR(gl::FitCameraDistance(10.0f, 1000, 1000, 1.0f), 30.0507f, 1e-3f);
     EXPECT_NEAR(gl::FitCameraDistance(10.0f, 1600, 1000, 1.0f), 30.0507f, 1e-3f);
     EXPECT_GT(gl::FitCameraDistance(10.0f, 500, 1000, 1.0f), 50.0f);
+    // With no cube drawn (a narrow view) the part is not drawn smaller to pass one.
+    EXPECT_NEAR(gl::FitCameraDistance(10.0f, 100, 400, 0.0f), gl::FitCameraDistance(10.0f, 0.25f), 1e-4f);
+    EXPECT_NEAR(gl::FitClearOfViewCube(10.0f, 100, 400, 0.0f).lift, 0.0f, 0.0f);
 }
 
 TEST(ViewCommandRules, ASurfaceChoiceForTheResultSurvivesTheNextSynchronisation)

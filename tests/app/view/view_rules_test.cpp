@@ -34,6 +34,36 @@ TEST(ViewRulesTest, ToolNamesAndCommands)
     EXPECT_EQ(ToolName(9), L"");
 }
 
+// The cube keeps to half the view's narrower side, shrinks to half its size, and then goes.
+TEST(ViewRulesTest, TheViewCubeShrinksAndThenGoesInANarrowView)
+{
+    const struct {
+        int width, height;
+        float dpiScale, scale;
+    } rows[] = {
+        {776, 760, 1.0f, 1.0f},           // 1600 x 1000 beside the mask panel
+        {216, 380, 1.0f, 108.0f / 134.0f},  // 800 x 600 without it
+        {105, 380, 1.0f, 0.0f},           // 800 x 600 beside it: the cube would reach over the part
+        {134, 600, 1.0f, 0.5f},           // half its size, its least
+        {133, 600, 1.0f, 0.0f},
+        {600, 130, 1.0f, 0.0f},           // a low view as a narrow one
+        {400, 1200, 2.0f, 200.0f / 134.0f},
+        {400, 1200, 0.0f, 1.0f},          // no DPI scale counts as 1
+        {0, 0, 1.0f, 0.0f},
+        {-5, 400, 1.0f, 0.0f},
+    };
+    for (const auto& row : rows) {
+        const float scale = ViewCubeScale(row.width, row.height, row.dpiScale);
+        EXPECT_NEAR(scale, row.scale, 1e-5f) << row.width << " x " << row.height << " at " << row.dpiScale;
+        if (scale > 0.0f) {
+            // What is drawn then stays inside the view's right half.
+            const gl::ViewCubeLayout cube = gl::BuildViewCubeLayout(row.width, scale, -135.0f, 45.0f);
+            EXPECT_GE(cube.squareX, 0.5f * static_cast<float>(row.width) - 1e-3f) << row.width;
+            EXPECT_LE(cube.squareY + cube.squareSize, 0.5f * static_cast<float>(row.height) + 1e-3f) << row.height;
+        }
+    }
+}
+
 TEST(ViewRulesTest, FrameStatisticsTexts)
 {
     gl::FrameStatistics gpu;

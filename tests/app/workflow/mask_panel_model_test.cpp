@@ -127,5 +127,28 @@ TEST(MaskPanelModel, BedBaseHeightAndListRebuild)
     EXPECT_STREQ(MaskShapeName(static_cast<mesh::MaskShape>(7)), L"Volume");
 }
 
+// The list's columns share its width while both read whole so; else each keeps what its text
+// needs, the names the rest, and a list narrower than both scrolls across.
+TEST(MaskPanelModel, ListColumnsKeepTheirTextsWhole)
+{
+    const struct {
+        int room;
+        std::array<int, 2> needs, widths;
+    } rows[] = {
+        {170, {60, 40}, {105, 62}},   // 1600 x 1000: shared as ever
+        {170, {120, 40}, {128, 40}},  // a long name
+        {170, {40, 80}, {88, 80}},    // a long shape
+        {45, {80, 50}, {80, 50}},     // 800 x 600: wider than the list
+        {128, {80, 50}, {80, 50}},    // just not room for both
+        {0, {80, 50}, {80, 50}},
+    };
+    for (const auto& row : rows) {
+        const std::array<int, 2> widths = MaskListColumnWidths(row.room, row.needs);
+        EXPECT_EQ(widths, row.widths) << row.room << ": " << row.needs[0] << ", " << row.needs[1];
+        EXPECT_GE(widths[0], row.needs[0]);
+        EXPECT_GE(widths[1], row.needs[1]);
+    }
+}
+
 }  // namespace
 }  // namespace grainforge::app

@@ -10,8 +10,11 @@
 #include <filesystem>
 
 #include <wx/scrolwin.h>
+#include <wx/stattext.h>
 #include <wx/button.h>
 #include <wx/dcclient.h>
+#include <wx/listctrl.h>
+#include <wx/renderer.h>
 #include <wx/image.h>
 #include <wx/statusbr.h>
 
@@ -256,6 +259,41 @@ TEST(ProgramView, TheMaskPanelLeavesTheViewRoomAndEveryFieldInReach) {
     // The caption's title gives way on a narrow strip; Close stays whole (it was cut at the edge).
     const wxRect panel = view.MaskPanel()->GetScreenRect();
     EXPECT_TRUE(panel.Contains(view.MaskPanel()->CloseButton()->GetScreenRect())) << name;
+    // The title whole, every line of it, beside Close (it read "Mask ..." at 800 x 600).
+    const wxStaticText& title = *view.MaskPanel()->Title();
+    wxString whole = title.GetLabel();
+    whole.Replace(wxS("\n"), wxS(" "));
+    EXPECT_EQ(whole, wxS("Mask Volumes")) << name;
+    for (const wxString& line : wxSplit(title.GetLabel(), '\n', '\0'))
+      EXPECT_LE(title.GetTextExtent(line).x, title.GetSize().x) << name << ": " << line;
+    EXPECT_LE(title.GetScreenRect().GetRight(), view.MaskPanel()->CloseButton()->GetScreenPosition().x) << name;
+    EXPECT_EQ(title.GetLabel().Find('\n') != wxNOT_FOUND, window.x == 800) << name << ": one line where it fits";
+    // The list's headings and names whole in their columns (they read "Volu Sh" and "B"): a bar
+    // across where the columns are wider than the list.
+    wxListCtrl& list = *view.MaskPanel()->List();
+    ASSERT_EQ(list.GetItemCount(), 1) << name;
+    int columns = 0;
+    for (int column = 0; column < 2; ++column) {
+      wxListItem heading;
+      heading.SetMask(wxLIST_MASK_TEXT);
+      list.GetColumn(column, heading);
+      const int box = column == 0 ? wxRendererNative::Get().GetCheckBoxSize(&list).x : 0;
+      for (const wxString& text : {heading.GetText(), list.GetItemText(0, column)})
+        EXPECT_GT(list.GetColumnWidth(column), box + list.GetTextExtent(text).x) << name << ": " << text;
+      columns += list.GetColumnWidth(column);
+    }
+    if (columns > list.GetClientSize().x) {
+      EXPECT_GT(list.GetScrollRange(wxHORIZONTAL), list.GetScrollThumb(wxHORIZONTAL)) << name;
+    }
+    EXPECT_EQ(columns > list.GetClientSize().x, window.x == 800) << name << ": the 62/38 split where it fits";
+    // The view cube never stands over the part: at 1600 x 1000 it is drawn whole at its size; at
+    // 800 x 600 the view beside the panel is too narrow for both, and the cube goes.
+    PumpFor(200ms);
+    const gl::GlRenderer& renderer = view.Viewport()->Renderer();
+    EXPECT_EQ(renderer.ViewCubeVertexCount() > 0, window.x == 1600) << name;
+    if (window.x == 1600) {
+      EXPECT_EQ(renderer.ViewCubeLayoutNow().scale, renderer.view.dpiScale) << name;
+    }
     program.Shot("mask_panel_docked_" + name);
   }
 }
