@@ -236,7 +236,7 @@ std::string FormatWallReport(const WallReport& report)
     if (report.thinnedPlaces != 0) {
         return FormatCountGrouped(report.thinnedPlaces) + (report.thinnedPlaces == 1 ? " place" : " places")
             + " where the relief thinned a wall below " + threshold + " mm (thinnest "
-            + FormatMillimetres2(report.thinnestWall) + " mm, was " + FormatMillimetres2(report.thinnestWas)
+            + FormatLength(report.thinnestWall) + " mm, was " + FormatLength(report.thinnestWas)
             + ")";
     }
     if (report.alreadyThinPlaces != 0) {

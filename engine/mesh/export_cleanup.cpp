@@ -1015,7 +1015,7 @@ std::string FormatExportCleanupReport(const ExportCleanupReport& r)
                        FormatCountOf(r.zeroAreaTrianglesLeft, "zero-area triangle", "zero-area triangles") + " left";
     if (r.holesFilled > 0)
         text += "; filled " + FormatCountOf(r.holesFilled, "hole", "holes") + " with " +
-                FormatCountOf(r.trianglesAdded, "triangle", "triangles") + " (largest " + FormatMillimetres2(r.largestFilledHoleMillimetres) + " mm across)";
+                FormatCountOf(r.trianglesAdded, "triangle", "triangles") + " (largest " + FormatLength(r.largestFilledHoleMillimetres) + " mm across)";
     if (const std::uint64_t large = LargeHolesLeftOpen(r); large > 0)
         text += "; left " + FormatCountOf(large, "hole", "holes") + " open (largest " +
                 FormatLength(r.largestOpenHoleMillimetres) + " mm across; too large to close by guessing)";

@@ -782,7 +782,7 @@ void AddWarnings(StlImportReport& report, const AsciiFacts& ascii)
         warnings.push_back("The file contains " + FormatCountGrouped(report.components) + " disconnected components.");
     const float largest = std::max({report.dimensions.x, report.dimensions.y, report.dimensions.z});
     if (largest < 1.0f)
-        warnings.push_back("The model is only " + FormatMillimetres2(largest) +
+        warnings.push_back("The model is only " + FormatLength(largest) +
                            " mm across. It may not have been authored in millimetres.");
     else if (largest > 1000.0f)
         warnings.push_back("The model is " + FormatMillimetres2(largest) +

@@ -395,6 +395,8 @@ TEST(ParseStl, UnitHintsAtBothEndsButNotAtTheLimits)
 {
     const std::pair<float, std::vector<std::string>> cases[] = {
         {0.5f, {"The model is only 0.50 mm across. It may not have been authored in millimetres."}},
+        // A part smaller than a hundredth read "only 0.00 mm across".
+        {0.004f, {"The model is only 0.004 mm across. It may not have been authored in millimetres."}},
         {1500.0f, {"The model is 1500.00 mm across. It may not have been authored in millimetres."}},
         {1000.0f, {}},
     };
