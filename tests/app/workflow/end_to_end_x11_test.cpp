@@ -77,6 +77,12 @@ public:
   using RunningProgram::RunningProgram;
 
   CGrainforgeView& View() { return *dynamic_cast<CGrainforgeView*>(Frame().CentreView()); }
+  // The view's renderer up and the test cube loaded, where most walks begin.
+  bool ReadyWithTestCube() {
+    if (!PumpUntil([&] { return View().RendererReady(); }, std::chrono::milliseconds(5000))) return false;
+    Command(menu_ids::kTestCube);
+    return true;
+  }
   CTextureBody& Texture() {
     auto* left = dynamic_cast<CLeftPane*>(Frame().LeftPane());
     return dynamic_cast<CTextureBody&>(WorkflowWindowOf(*left)->Body(FlowStep::Texture));
@@ -294,8 +300,7 @@ TEST(EndToEnd, RefusedProcessGivesWayToTheNextRun) {
   grainforge::test::TempFolder folder;
   Program program(folder.Path());
   ASSERT_TRUE(program.started);
-  ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
-  program.Command(menu_ids::kTestCube);
+  ASSERT_TRUE(program.ReadyWithTestCube());
   CGrainforgeDoc& document = program.Document();
   program.Texture().SetTab(0);
   program.Texture().OnCategoryClick(0);
@@ -325,8 +330,7 @@ TEST(EndToEnd, SaveStlWritesTheResultWhateverTheViewShows) {
   grainforge::test::TempFolder folder;
   Program program(folder.Path());
   ASSERT_TRUE(program.started);
-  ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
-  program.Command(menu_ids::kTestCube);
+  ASSERT_TRUE(program.ReadyWithTestCube());
   CGrainforgeDoc& document = program.Document();
   ASSERT_TRUE(program.PickLibraryTexture());
   ASSERT_TRUE(program.Process());
@@ -367,8 +371,7 @@ TEST(EndToEnd, NothingRunsOrIsSavedPastARefusedField) {
   grainforge::test::TempFolder folder;
   Program program(folder.Path());
   ASSERT_TRUE(program.started);
-  ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
-  program.Command(menu_ids::kTestCube);
+  ASSERT_TRUE(program.ReadyWithTestCube());
   CGrainforgeDoc& document = program.Document();
   ASSERT_TRUE(program.PickLibraryTexture());
   CRemeshBody& remesh = *program.Relief().Remesh();
@@ -443,8 +446,7 @@ TEST(EndToEnd, AResultsWarningStaysWhileTheResultIsShown) {
   grainforge::test::TempFolder folder;
   Program program(folder.Path());
   ASSERT_TRUE(program.started);
-  ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
-  program.Command(menu_ids::kTestCube);
+  ASSERT_TRUE(program.ReadyWithTestCube());
   CGrainforgeDoc& document = program.Document();
   ASSERT_TRUE(program.PickLibraryTexture());
   CReliefBody& relief = program.Relief();
@@ -492,8 +494,7 @@ TEST(EndToEnd, MessagesStayWhileTheirCauseHolds) {
   grainforge::test::TempFolder folder;
   Program program(folder.Path());
   ASSERT_TRUE(program.started);
-  ASSERT_TRUE(PumpUntil([&] { return program.View().RendererReady(); }, 5000ms));
-  program.Command(menu_ids::kTestCube);
+  ASSERT_TRUE(program.ReadyWithTestCube());
   CGrainforgeDoc& document = program.Document();
   ASSERT_TRUE(program.PickLibraryTexture());
   ASSERT_TRUE(program.Process());
