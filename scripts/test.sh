@@ -69,6 +69,9 @@ cmake --build build/release -j"$jobs"
 stage "Release tests"
 run_tests build/release
 
+stage "Comparison against the committed baseline"
+bash scripts/compare-baseline.sh build/release
+
 stage "Sanitizer build"
 CC=clang CXX=clang++ cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug \
   -DTESSARY_SANITIZE=ON -DTESSARY_FUZZ=ON -DTESSARY_BUILD_BENCH=OFF

@@ -170,6 +170,38 @@ class PeerEntries(unittest.TestCase):
                 self.assertEqual(compare.faster_peer_entry(kept, entry), expected)
 
 
+class Baseline(unittest.TestCase):
+    def test_every_lasting_difference_fails_and_time_does_not(self):
+        cache = "/cache"
+        settings = {"mode": "solid", "surfaces": "all", "triangle": 0.4, "simplify": "on"}
+        cases = [("/cache/packages/cura/a.stl", settings), ("gen:box", settings)]
+        base = compare.baseline_rows("process", cases, [dict(GOOD), dict(GOOD)], cache)
+        self.assertEqual(sorted(base), ["gen:box | solid/all/0.4mm/simplify",
+                                        "packages/cura/a.stl | solid/all/0.4mm/simplify"])
+        rows = [
+            ("the same again, slower", dict(GOOD, ms=GOOD["ms"] * 9), 0),
+            ("a volume past its ninth digit", dict(GOOD, volume=GOOD["volume"] * (1 + 1e-7)), 1),
+            ("a triangle more", dict(GOOD, triangles=GOOD["triangles"] + 1), 1),
+            ("a crossing", dict(GOOD, crossing_triangles=2), 1),
+            ("a body more", dict(GOOD, bodies=2), 1),
+            ("another verdict", dict(GOOD, verdict="Unsuitable"), 1),
+            ("crashed", {"outcome": "crashed", "reason": "exit -11"}, 1),
+        ]
+        for name, row, differing in rows:
+            with self.subTest(name):
+                found = compare.baseline_rows("process", cases, [row, dict(GOOD)], cache)
+                self.assertEqual(len(compare.baseline_differences(base, found)), differing)
+        with self.subTest("a case missing and one new"):
+            found = compare.baseline_rows("process", [cases[0], ("gen:ball", settings)], [dict(GOOD)] * 2, cache)
+            lines = compare.baseline_differences(base, found)
+            self.assertEqual(len(lines), 2)
+            self.assertTrue(any("not run" in line for line in lines))
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "baseline.jsonl")
+            compare.write_baseline(path, base)
+            self.assertEqual(compare.read_baseline(path), base)
+
+
 class ParseRow(unittest.TestCase):
     def test_a_run_is_read_from_its_line_or_from_how_it_ended(self):
         line = json.dumps(GOOD)

@@ -6,6 +6,9 @@ got worse or better, then the peer benchmarks of both side by side.
     compare.py BEFORE AFTER [-j N] [--quick] [--route process|repair|check]
                [--corpus prusa,cgal,assimp,cura|both|all] [--sizes own,40,2] ...
     compare.py BUILD [...]       one build alone: its table with each case's faults
+    compare.py BUILD --baseline FILE [--write-baseline FILE] [...]
+                                 one build against a committed baseline of the columns that
+                                 do not depend on the machine; exits 1 when any case differs
 
 Process runs in one grid of settings at --size; Repair and the check run each corpus part at
 each of --sizes ("own": the file's own size) and the generated shapes at theirs. BEFORE and
@@ -763,6 +766,74 @@ def write_rows(path, cases, pairs, labels):
                 f.write(json.dumps(dict(row, case=part, settings=settings, build=label), sort_keys=True) + "\n")
 
 
+# ---------------------------------------------------------------------------------------------
+# The committed baseline: the columns that do not depend on the machine or its load, one JSON
+# line per case, compared row by row so that CI fails on any case whose result changed.
+
+BASELINE_COLUMNS = {
+    "process": ("outcome", "triangles", "crossing_triangles", "closed", "manifold", "outward", "bodies",
+                "volume", "verdict"),
+    "repair": ("outcome", "triangles", "crossing_triangles", "closed", "manifold", "outward", "bodies_before",
+               "bodies_after", "volume_after", "headline"),
+}
+BASELINE_COLUMNS["check"] = BASELINE_COLUMNS["repair"]
+
+
+def baseline_key(part, settings, cache):
+    """A case's name that is the same on every machine: the part under the cache, its settings."""
+    name = part
+    if not part.startswith("gen:"):
+        name = os.path.relpath(part, cache) if os.path.isabs(part) and part.startswith(cache) else os.path.basename(part)
+    return "%s | %s" % (name, settings_text(settings))
+
+
+def baseline_value(column, value):
+    """Volumes to nine significant digits (the runner prints ten), everything else as it is."""
+    if column.startswith("volume") and isinstance(value, (int, float)):
+        return float("%.9g" % value)
+    return value
+
+
+def baseline_rows(route, cases, rows, cache):
+    columns = BASELINE_COLUMNS[route]
+    found = {}
+    for (part, settings), row in zip(cases, rows):
+        found[baseline_key(part, settings, cache)] = {c: baseline_value(c, row.get(c)) for c in columns}
+    return found
+
+
+def write_baseline(path, found):
+    with open(path, "w") as f:
+        for key in sorted(found):
+            f.write(json.dumps(dict(found[key], case=key), sort_keys=True) + "\n")
+
+
+def read_baseline(path):
+    found = {}
+    with open(path) as f:
+        for line in f:
+            if line.strip():
+                row = json.loads(line)
+                found[row.pop("case")] = row
+    return found
+
+
+def baseline_differences(expected, found):
+    """One line per case that differs from the baseline, is missing from the run or is new."""
+    lines = []
+    for key in sorted(set(expected) | set(found)):
+        if key not in found:
+            lines.append("%s: in the baseline, not run" % key)
+        elif key not in expected:
+            lines.append("%s: run, not in the baseline" % key)
+        else:
+            changed = ["%s %s -> %s" % (c, json.dumps(expected[key].get(c)), json.dumps(found[key].get(c)))
+                       for c in sorted(set(expected[key]) | set(found[key])) if expected[key].get(c) != found[key].get(c)]
+            if changed:
+                lines.append("%s: %s" % (key, "; ".join(changed)))
+    return lines
+
+
 def summarise(pairs):
     """Counts of each outcome for each side, for the closing lines."""
     counts = [{} for _ in (pairs[0] if pairs else [])]
@@ -794,7 +865,12 @@ def main(argv=None):
     parser.add_argument("--repo", default=SOURCE_ROOT, help="repository the commits are taken from")
     parser.add_argument("--output", default=None, help="also write the table (TSV) here")
     parser.add_argument("--rows", default=None, help="write every row as a JSON line here")
+    parser.add_argument("--baseline", default=None,
+                        help="one build: fail when a case's lasting columns differ from this file's")
+    parser.add_argument("--write-baseline", default=None, help="one build: write its lasting columns here")
     args = parser.parse_args(argv)
+    if (args.baseline or args.write_baseline) and args.after:
+        parser.error("--baseline and --write-baseline take one build")
     if args.memory is None:
         args.memory = default_memory_mb(args.jobs)
     started = time.time()
@@ -832,6 +908,19 @@ def main(argv=None):
         if args.route in FIX_ROUTES:
             print_fault_summary(cases, pairs, labels, out)
     grid_seconds = time.time() - started
+    status = 0
+    if args.baseline or args.write_baseline:
+        found = baseline_rows(args.route, cases, [pair[0] for pair in pairs], cache)
+        if args.write_baseline:
+            write_baseline(args.write_baseline, found)
+        if args.baseline:
+            differences = baseline_differences(read_baseline(args.baseline), found)
+            for out in outputs:
+                out.write("\nagainst the baseline %s: %d of %d cases differ\n" % (
+                    args.baseline, len(differences), len(found)))
+                for line in differences:
+                    out.write("  %s\n" % line)
+            status = 1 if differences else 0
     if not args.no_peers:
         log("peer benchmarks")
         peers = run_peers_both(builds, args.timeout, 1 if args.quick else 2)
@@ -841,7 +930,7 @@ def main(argv=None):
                 out.write("%s\t%s\n" % (name, "\t".join(peer_cell(side.get(name, "-")) for side in peers)))
     for out in outputs:
         out.write("\nwall time: grid %.0f s, in all %.0f s\n" % (grid_seconds, time.time() - started))
-    return 0
+    return status
 
 
 def default_memory_mb(jobs):

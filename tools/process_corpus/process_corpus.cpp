@@ -83,6 +83,7 @@ struct Row {
     std::uint64_t sourceTriangles = 0;
     std::uint64_t triangles = 0;
     std::int64_t crossingTriangles = -1;  // -1: not checked
+    std::uint64_t bodies = 0;
     Shape shape;
     std::string verdict;
     double milliseconds = 0.0;
@@ -119,6 +120,7 @@ Row RunProcess(const Options& options, const TriangleMesh& part)
     TriangleMesh measured = result;
     measured.ComputeBounds();
     row.shape = MeasureShape(measured);
+    row.bodies = mesh::CountBodies(measured);
     if (options.crossings)
         row.crossingTriangles = static_cast<std::int64_t>(test::CrossingTriangles(test::FindMeetingPairsThroughGrid(measured)).size());
     return row;
@@ -142,7 +144,7 @@ void PrintRow(const Options& options, const Row& row)
          << ",\"reason\":" << Quoted(row.reason) << ",\"source_triangles\":" << row.sourceTriangles
          << ",\"triangles\":" << row.triangles << ",\"crossing_triangles\":" << row.crossingTriangles
          << ",\"closed\":" << (row.shape.closed ? "true" : "false") << ",\"manifold\":" << (row.shape.manifold ? "true" : "false")
-         << ",\"outward\":" << (row.shape.volume > 0.0 ? "true" : "false") << ",\"volume\":" << row.shape.volume
+         << ",\"outward\":" << (row.shape.volume > 0.0 ? "true" : "false") << ",\"volume\":" << row.shape.volume << ",\"bodies\":" << row.bodies
          << ",\"verdict\":" << Quoted(row.verdict) << ",\"ms\":" << row.milliseconds << "}";
     std::cout << line.str() << std::endl;
 }
