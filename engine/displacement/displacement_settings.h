@@ -97,6 +97,14 @@ struct DisplacementReport {
     std::uint64_t heldAtBasePlane = 0;    // stopped at the base plane
     std::uint64_t cutByClearance = 0;     // moves shortened to the clearance limit
     std::uint64_t heldForWalls = 0;       // not moved: the wall under them would thin too far
+    // The texture the guards took away: of the vertices asked to move at least
+    // kHeldBackFloorShare of the deepest asked move (outside the base band and off plain rims,
+    // where the settings keep the surface), those left under half their asked move, and where
+    // most of them lie (the middle of those in the eighth of the part's box holding most).
+    std::uint64_t texturedVertices = 0;
+    std::uint64_t heldBackVertices = 0;
+    Vec3 heldBackPlace{};
+    float heldBackPlaceShare = 0.0f;      // of the held-back vertices, the share in that place
     std::vector<StageTime> stageTimes;    // first-run order; a repeated name adds up
     // Per vertex: distance to the nearest surface of another smooth region along the vertex's
     // move (infinity where none); empty when the queries did not run or the part is one region.
@@ -104,6 +112,11 @@ struct DisplacementReport {
     // The tree over the input mesh with smooth-region labels; set together with `clearance`.
     std::shared_ptr<const AabbTree> clearanceTree;
 };
+
+// A vertex asked to move less than this share of the deepest asked move is not counted when
+// judging how much texture the guards held back: near the map's mid level any change is most
+// of a move nobody would see.
+inline constexpr float kHeldBackFloorShare = 0.25f;
 
 // True when all nineteen fields are equal (floats by ordinary float equality).
 bool DisplacementSettingsEquals(const DisplacementSettings& a, const DisplacementSettings& b);

@@ -1211,6 +1211,59 @@ void MeasureMoves(DisplacementRun& run, const std::vector<Vec3>& before)
     report.relief = report.maximumOffset - report.minimumOffset;
 }
 
+// How much of the asked relief the guards took away. The move each vertex was asked for is its
+// weight times its height along its direction (mitre scale included, clearance cut not); what it
+// got is its offset along that direction. Counted in the eighths of the part's box, so the place
+// named is where most of the flattening lies, not the middle of points scattered over the part.
+void MeasureHeldBack(DisplacementRun& run, const std::vector<Vec3>& before)
+{
+    DisplacementReport& report = run.report;
+    const TriangleMesh& mesh = run.mesh;
+    const BaseGuard base(run.settings);
+    std::vector<float> asked(before.size(), 0.0f);
+    float deepest = 0.0f;
+    for (std::size_t v = 0; v < before.size(); ++v) {
+        float d = WeightOf(run, v) * run.heights[v];
+        if (!run.scales.empty())
+            d *= run.scales[v];
+        if (!std::isfinite(d) || (base.enabled && base.Above(before[v]) <= base.band + kBandTolerance)
+            || (!run.rimSlots.empty() && run.rimSlots[v] != kNone))
+            continue;
+        asked[v] = d;
+        deepest = std::max(deepest, std::fabs(d));
+    }
+    if (!(deepest > 0.0f))
+        return;
+    Vec3 low = before[0];
+    Vec3 high = before[0];
+    for (const Vec3& p : before) {
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    const Vec3 middle = (low + high) * 0.5f;
+    std::array<std::uint64_t, 8> count{};
+    std::array<Vec3, 8> sum{};
+    for (std::size_t v = 0; v < before.size(); ++v) {
+        if (std::fabs(asked[v]) < kHeldBackFloorShare * deepest)
+            continue;
+        ++report.texturedVertices;
+        const Vec3 direction = run.directions.empty() ? UnitNormal(mesh.vertices[v].normal) : run.directions[v];
+        const float got = Dot(mesh.vertices[v].position - before[v], direction);
+        if (got * std::copysign(1.0f, asked[v]) >= 0.5f * std::fabs(asked[v]))
+            continue;
+        ++report.heldBackVertices;
+        const Vec3 p = before[v];
+        const std::size_t cell = (p.x > middle.x ? 1u : 0u) | (p.y > middle.y ? 2u : 0u) | (p.z > middle.z ? 4u : 0u);
+        ++count[cell];
+        sum[cell] += p;
+    }
+    if (report.heldBackVertices == 0)
+        return;
+    const std::size_t most = static_cast<std::size_t>(std::max_element(count.begin(), count.end()) - count.begin());
+    report.heldBackPlace = sum[most] * (1.0f / static_cast<float>(count[most]));
+    report.heldBackPlaceShare = static_cast<float>(count[most]) / static_cast<float>(report.heldBackVertices);
+}
+
 }  // namespace
 
 float ResolveMidLevel(const HeightMap& map, const DisplacementSettings& settings)
@@ -1338,6 +1391,7 @@ DisplacementReport ApplyDisplacement(TriangleMesh& mesh, const Projection& proje
         run.report.foldedLeft = FoldedTriangles(run, folds).size();
     }
     MeasureMoves(run, before);
+    MeasureHeldBack(run, before);
     RecordDisplacementStage(timer, "Bounds and normals");
     mesh.ComputeBounds();
     mesh.ComputeVertexNormals();

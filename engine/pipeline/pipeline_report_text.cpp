@@ -636,6 +636,20 @@ std::string FormatReliefFoldsLeft(std::uint64_t foldedLeft)
     return "The relief left " + FormatCountOf(foldedLeft, "triangle", "triangles") + " folded over.";
 }
 
+std::string FormatTextureHeldBack(const DisplacementReport& r)
+{
+    if (r.texturedVertices == 0)
+        return {};
+    const double share = static_cast<double>(r.heldBackVertices) / static_cast<double>(r.texturedVertices);
+    if (share < kNoticeableHeldBackShare)
+        return {};
+    const Vec3 p = r.heldBackPlace;
+    return "The relief's guards kept " + FormatFixed(100.0 * share, 0) + "% of the textured surface under half its "
+        "depth, so that it would not fold, cross itself or close a gap; the largest share of it ("
+        + FormatFixed(100.0 * static_cast<double>(r.heldBackPlaceShare), 0) + "%) lies round " + FormatFixed(p.x, 1)
+        + ", " + FormatFixed(p.y, 1) + ", " + FormatFixed(p.z, 1) + " mm.";
+}
+
 std::string FormatRemovedBodiesNote(const PipelineReport& r)
 {
     std::string text;

@@ -153,6 +153,14 @@ inline constexpr double kTextureSliverShare = 0.01;
 // 0): "The relief left n triangle(s) folded over."
 [[nodiscard]] std::string FormatReliefFoldsLeft(std::uint64_t foldedLeft);
 
+// A share of the textured surface held under half its depth from which the box says so.
+inline constexpr double kNoticeableHeldBackShare = 0.05;
+
+// The note for texture the vertex relief's guards took away (DisplacementReport's
+// heldBackVertices against texturedVertices), when that share is at least
+// kNoticeableHeldBackShare: how much, and where the largest share of it lies. Empty below it.
+[[nodiscard]] std::string FormatTextureHeldBack(const DisplacementReport& report);
+
 // What the folds are, the note beside that warning.
 inline constexpr const char* kReliefFoldsNote =
     "There the relief turned a triangle over, or folded it onto a neighbour, and the fold guard could not "

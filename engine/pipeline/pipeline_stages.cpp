@@ -718,6 +718,15 @@ void PipelineStages::NoteReliefFolds()
     validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), kReliefFoldsNote);
 }
 
+void PipelineStages::NoteTextureHeldBack()
+{
+    if (!report.validated || report.solidReport.ok)
+        return;
+    std::string note = FormatTextureHeldBack(report.displacementReport);
+    if (!note.empty())
+        report.validation.notes.push_back(std::move(note));
+}
+
 void PipelineStages::RunMaskStage()
 {
     const PipelineSettings& settings = lastSettings;
@@ -1172,6 +1181,7 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
     NoteLostSurface();
     NoteMissedTexture(reliefWanted);
     NoteReliefFolds();
+    NoteTextureHeldBack();
     if (!MeasureWallsAfterRelief(progress, dirtyAtStart, reliefWanted))
         return false;
     return RunPrintCheck(progress, reliefWanted);

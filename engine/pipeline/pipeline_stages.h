@@ -214,6 +214,9 @@ private:
     // Adds a problem to the validation when the vertex relief left triangles folded: a result
     // holding them is not good, though no check of the mesh alone can tell a fold from a crease.
     void NoteReliefFolds();
+    // Adds a note when the vertex relief's guards held a noticeable share of the texture under
+    // half its depth: the user sees less relief than asked, and where.
+    void NoteTextureHeldBack();
 
     // Run's body; `current` follows the stage at work, so that an allocation failure can
     // leave it dirty.

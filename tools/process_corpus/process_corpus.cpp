@@ -40,6 +40,8 @@ struct Options {
     float triangleMillimetres = 0.3f;
     bool simplify = true;       // --simplify on | off
     bool crossings = true;      // --no-crossings skips the exact check on very large results
+    float strengthMillimetres = 1.0f;  // --strength MM
+    bool notes = false;         // --notes adds the result box's problems and notes to the row
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -70,7 +72,7 @@ mesh::PipelineSettings SettingsFor(const Options& options, const TriangleMesh& p
     s.remesh.targetEdgeMillimetres = options.triangleMillimetres;
     s.displacementOn = 1;
     s.displacement.method = options.solid ? mesh::DisplacementMethod::solid : mesh::DisplacementMethod::mesh;
-    s.displacement.strengthMillimetres = 1.0f;
+    s.displacement.strengthMillimetres = options.strengthMillimetres;
     s.simplifyOn = options.simplify ? 1 : 0;
     s.cleanup.weldCollapsedTriangles = false;
     s.cleanup.fillHoles = false;
@@ -86,6 +88,7 @@ struct Row {
     std::uint64_t bodies = 0;
     Shape shape;
     std::string verdict;
+    std::vector<std::string> said;  // the box's problems, then its notes (with --notes)
     double milliseconds = 0.0;
 };
 
@@ -117,6 +120,10 @@ Row RunProcess(const Options& options, const TriangleMesh& part)
         row.reason = "published an empty mesh";
     row.triangles = result.TriangleCount();
     row.verdict = report.validated ? mesh::VerdictText(report.validation.verdict) : "not checked";
+    if (options.notes) {
+        row.said = report.validation.problems;
+        row.said.insert(row.said.end(), report.validation.notes.begin(), report.validation.notes.end());
+    }
     TriangleMesh measured = result;
     measured.ComputeBounds();
     row.shape = MeasureShape(measured);
@@ -145,7 +152,14 @@ void PrintRow(const Options& options, const Row& row)
          << ",\"triangles\":" << row.triangles << ",\"crossing_triangles\":" << row.crossingTriangles
          << ",\"closed\":" << (row.shape.closed ? "true" : "false") << ",\"manifold\":" << (row.shape.manifold ? "true" : "false")
          << ",\"outward\":" << (row.shape.volume > 0.0 ? "true" : "false") << ",\"volume\":" << row.shape.volume << ",\"bodies\":" << row.bodies
-         << ",\"verdict\":" << Quoted(row.verdict) << ",\"ms\":" << row.milliseconds << "}";
+         << ",\"verdict\":" << Quoted(row.verdict) << ",\"ms\":" << row.milliseconds;
+    if (options.notes) {
+        line << ",\"said\":[";
+        for (std::size_t i = 0; i < row.said.size(); ++i)
+            line << (i == 0 ? "" : ",") << Quoted(row.said[i]);
+        line << "]";
+    }
+    line << "}";
     std::cout << line.str() << std::endl;
 }
 
@@ -155,7 +169,8 @@ void PrintRow(const Options& options, const Row& row)
 int Usage()
 {
     std::cerr << "usage: process_corpus [--size MM] [--mode solid|vertex] [--surfaces outer|all] [--triangle MM]\n"
-                 "                      [--simplify on|off] [--no-crossings] PART.stl|PART.off|gen:NAME\n"
+                 "                      [--simplify on|off] [--strength MM] [--no-crossings] [--notes]\n"
+                 "                      PART.stl|PART.off|gen:NAME\n"
                  "       process_corpus --list-gen\n";
     return 2;
 }
@@ -171,6 +186,10 @@ bool ParseArguments(int argc, char** argv, Options& options)
             options.crossings = false;
             continue;
         }
+        if (arg == "--notes") {
+            options.notes = true;
+            continue;
+        }
         if (arg.rfind("--", 0) != 0) {
             options.part = arg;
             continue;
@@ -180,6 +199,8 @@ bool ParseArguments(int argc, char** argv, Options& options)
         ++i;
         if (arg == "--size")
             options.sizeMillimetres = std::stof(value);
+        else if (arg == "--strength")
+            options.strengthMillimetres = std::stof(value);
         else if (arg == "--triangle")
             options.triangleMillimetres = std::stof(value);
         else if (arg == "--mode" && (value == "solid" || value == "vertex"))

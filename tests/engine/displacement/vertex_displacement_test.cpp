@@ -175,6 +175,37 @@ TEST(ApplyDisplacement, ClearanceOfTwoRegionsIsKeptAndLimitsTheMove)
     }
 }
 
+TEST(ApplyDisplacement, TheTextureTheGuardsHeldBackIsCountedWhereItLies)
+{
+    // The outer sphere of the hollow one asked 1 mm inward gets 0.45 mm: all of it is held
+    // back; outward nothing stops it; untextured, nothing counts.
+    const TriangleMesh hollow = HollowSphere();
+    std::vector<float> outer(hollow.vertices.size(), 0.0f);
+    std::fill(outer.begin(), outer.begin() + 4514, 1.0f);
+    const struct {
+        const char* name;
+        std::vector<float> weights;
+        float mapValue;
+        std::uint64_t textured, held;
+    } rows[] = {
+        {"inward, cut by the clearance", outer, 0.0f, 4514, 4514},
+        {"outward, free", outer, 1.0f, 4514, 0},
+        {"untextured", std::vector<float>(hollow.vertices.size(), 0.0f), 0.0f, 0, 0},
+    };
+    for (const auto& row : rows) {
+        const Displaced out = Displace(hollow, row.weights,
+            DisplacementSettings{.strengthMillimetres = 2.0f, .base = {}}, UniformMap(row.mapValue));
+        EXPECT_EQ(out.report.texturedVertices, row.textured) << row.name;
+        EXPECT_EQ(out.report.heldBackVertices, row.held) << row.name;
+        if (row.held != 0) {
+            // Spread over the whole sphere: an eighth of it in the place named, inside the sphere.
+            EXPECT_NEAR(out.report.heldBackPlaceShare, 0.125f, 0.02f) << row.name;
+            EXPECT_LT(Length(out.report.heldBackPlace), 10.0f) << row.name;
+            EXPECT_GT(Length(out.report.heldBackPlace), 3.0f) << row.name;
+        }
+    }
+}
+
 TEST(ApplyDisplacement, MitredCubeEdgesAndCornersMoveEveryFaceByTheSameDepth)
 {
     // A 10 mm box with a gridded top: the top's border vertices have two face clusters at 90

@@ -429,3 +429,32 @@ TEST(ReportCounts, EveryLoggedCountIsGroupedByThousands)
 
 }  // namespace
 }  // namespace grainforge::mesh
+
+namespace grainforge::mesh {
+namespace {
+
+TEST(FormatTextureHeldBack, SaidFromANoticeableShareWithItsPlace)
+{
+    DisplacementReport r;
+    r.heldBackPlace = {12.34f, -4.5f, 6.0f};
+    r.heldBackPlaceShare = 0.45f;
+    const struct {
+        std::uint64_t textured, held;
+        const char* text;
+    } rows[] = {
+        {0, 0, ""},
+        {1000, 49, ""},
+        {1000, 50, "The relief's guards kept 5% of the textured surface under half its depth, so that it would not "
+                   "fold, cross itself or close a gap; the largest share of it (45%) lies round 12.3, -4.5, 6.0 mm."},
+        {1000, 310, "The relief's guards kept 31% of the textured surface under half its depth, so that it would not "
+                    "fold, cross itself or close a gap; the largest share of it (45%) lies round 12.3, -4.5, 6.0 mm."},
+    };
+    for (const auto& row : rows) {
+        r.texturedVertices = row.textured;
+        r.heldBackVertices = row.held;
+        EXPECT_EQ(FormatTextureHeldBack(r), row.text) << row.held << " of " << row.textured;
+    }
+}
+
+}  // namespace
+}  // namespace grainforge::mesh
