@@ -360,6 +360,16 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
         }
     }
 
+    // What makes the result's verdict "Unsuitable" is named where the verdict is read.
+    if (r.validated) {
+        const std::string causes = grainforge::mesh::FormatUnsuitableCauses(r.validation);
+        if (!causes.empty()) {
+            const std::string u = "The result is unsuitable for printing: " + causes;
+            notes.logLines.push_back({u, 3});
+            a = a.empty() ? u : a + "\n\n" + u;
+        }
+    }
+
     // Crossings the check found in the result: a slicer may fill or drop what lies between them.
     if (r.validated && r.validation.selfIntersectingTriangleCount != 0) {
         const std::uint64_t crossing = r.validation.selfIntersectingTriangleCount;

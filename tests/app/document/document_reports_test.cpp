@@ -409,6 +409,27 @@ TEST(ReliefNotes, SupportCountsAreTheLogsCounts)
     }
 }
 
+// A result the check calls "Unsuitable" says why in the box and the log; a far relief once left
+// edges shared by three triangles and the box said nothing of them.
+TEST(ReliefNotes, WhatMakesTheResultUnsuitableIsNamed)
+{
+    mesh::PipelineReport report;
+    report.solidReport.ok = true;
+    report.validated = true;
+    report.validation.verdict = mesh::Verdict::Unsuitable;
+    report.validation.edgeCounts.nonManifold = 4;
+    report.validation.problems = {"4 edges are shared by more than two triangles.", "2 edges are open."};
+    const std::string told = "The result is unsuitable for printing: 4 edges are shared by more than two triangles.";
+    const ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
+    ASSERT_TRUE(notes.showInformation);
+    EXPECT_EQ(notes.informationText, told);
+    ASSERT_EQ(notes.logLines.size(), 1u);
+    EXPECT_EQ(notes.logLines[0].text, told);
+
+    report.validation.verdict = mesh::Verdict::UsableWithCare;
+    EXPECT_FALSE(ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f).showInformation);
+}
+
 // Crossings the check found in the result are told in the log and the information box, after
 // the other notes; a run that was not checked, or found none, says nothing of them.
 TEST(ReliefNotes, TrianglesPassingThroughOthers)
