@@ -1,6 +1,6 @@
 // Whole Process runs on shapes unlike the usual test cubes: thin plates, a blade, several bodies
-// (apart, sharing a face, sharing an edge), a noisy scan-like sphere, a torus, a part far from
-// the origin, very coarse and very fine triangle sizes and a large sphere, each with the solid
+// (apart, sharing a face, sharing an edge), a noisy scan-like sphere, a torus, a rotor of blades
+// through a hub near the origin and far from it, a part far from the origin, very coarse and very fine triangle sizes and a large sphere, each with the solid
 // relief and with the vertex relief; parts far from the origin also through Mesh > Repair and
 // the Save STL check, and parts whose pieces lie far apart (a stray flat facet, two bodies a
 // kilometre apart) through the import and then each of those, a sphere with a small cube 3 m to
