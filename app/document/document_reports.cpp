@@ -360,6 +360,16 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
         }
     }
 
+    // What makes the result's verdict "Unsuitable" is named where the verdict is read.
+    if (r.validated) {
+        const std::string causes = grainforge::mesh::FormatUnsuitableCauses(r.validation);
+        if (!causes.empty()) {
+            const std::string u = "The result is unsuitable for printing: " + causes;
+            notes.logLines.push_back({u, 3});
+            a = a.empty() ? u : a + "\n\n" + u;
+        }
+    }
+
     // Crossings the check found in the result: a slicer may fill or drop what lies between them.
     if (r.validated && r.validation.selfIntersectingTriangleCount != 0) {
         const std::uint64_t crossing = r.validation.selfIntersectingTriangleCount;
@@ -380,8 +390,10 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
         a = a.empty() ? f : a + "\n\n" + f;
     }
 
-    // Each kind of finding counts only where the relief added to what the part had before it;
+    // Each kind of finding is named only where the relief added to what the part had before it;
     // a region laid over nothing needs support as much as a feature that starts in the air.
+    // The figure is the result's own count, the one the log's printability line gives, with
+    // what the part had before the relief (the log's before-relief line) said apart.
     std::size_t f0 = 0;
     std::size_t r0 = 0;
     std::size_t p0 = 0;
@@ -394,20 +406,26 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
     const bool added = p.featuresInAir.size() > f0 || p.farReaches.size() > r0 || p.airPlaces.size() > p0;
     if (p.checked && added) {
         std::string c = "The relief needs support.";
+        const auto before = [](std::size_t count) {
+            return count == 0 ? std::string() : ", " + FormatCountGrouped(count) + " of them before the relief";
+        };
         if (p.featuresInAir.size() > f0)
             c.append("\n")
-                .append(FormatCountOf(p.featuresInAir.size() - f0, "feature has nothing beneath it",
+                .append(FormatCountOf(p.featuresInAir.size(), "feature has nothing beneath it",
                     "features have nothing beneath them"))
+                .append(before(f0))
                 .append(".");
         if (p.airPlaces.size() > p0)
             c.append("\n")
-                .append(FormatCountOf(p.airPlaces.size() - p0, "place is laid in the air",
-                    "places are laid in the air"))
+                .append(FormatCountOf(p.airPlaces.size(), "place is laid in the air", "places are laid in the air"))
+                .append(before(p0))
                 .append(".");
         if (p.farReaches.size() > r0)
             c.append("\n")
-                .append(FormatCountOf(p.farReaches.size() - r0, "layer reaches", "layers reach"))
-                .append(" more than 6 mm past the layer below.");
+                .append(FormatCountOf(p.farReaches.size(), "layer reaches", "layers reach"))
+                .append(" more than 6 mm past the layer below")
+                .append(before(r0))
+                .append(".");
         c += "\nEnable support in the slicer, or move the texture or displace less and Process again. "
              "Mesh > Check Printability shows where.";
         if (!a.empty())

@@ -829,6 +829,19 @@ std::string VerdictText(Verdict verdict)
     return "Unknown";
 }
 
+std::string FormatUnsuitableCauses(const ValidationReport& report)
+{
+    if (report.verdict != Verdict::Unsuitable || report.problems.empty())
+        return {};
+    // The errors are added first (AddProblems), and a mesh refused at the start has one problem.
+    const std::size_t errors = std::max<std::size_t>(
+        (report.edgeCounts.nonManifold > 0 ? 1 : 0) + (report.orientable ? 0 : 1), 1);
+    std::string text;
+    for (std::size_t i = 0; i < std::min(errors, report.problems.size()); ++i)
+        text += (text.empty() ? "" : " ") + report.problems[i];
+    return text;
+}
+
 std::string VerdictHeadline(const ValidationReport& report)
 {
     std::string text = VerdictText(report.verdict);

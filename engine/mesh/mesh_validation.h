@@ -186,6 +186,11 @@ inline constexpr double kSheetThicknessMillimetres = 0.01;
 // "Good", "Usable with care" or "Unsuitable"; "Unknown" for any other value.
 [[nodiscard]] std::string VerdictText(Verdict verdict);
 
+// The problem lines that make the verdict "Unsuitable", joined by a space: the edges shared by
+// more than two triangles and the surface without an inside, or the one problem of a mesh with
+// bad indices or no triangles. Empty for any other verdict.
+[[nodiscard]] std::string FormatUnsuitableCauses(const ValidationReport& report);
+
 // The verdict and the number of problems on one line, e.g. "Usable with care: 2 problems found."
 [[nodiscard]] std::string VerdictHeadline(const ValidationReport& report);
 

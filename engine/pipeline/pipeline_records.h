@@ -129,6 +129,12 @@ struct PartChangeReport {
     std::uint64_t openEdgesClosed = 0;  // open edges of the part; its result is closed
     double areaBefore = 0.0;            // mm2
     double areaAfter = 0.0;
+    // The closing alone, measured on the part with a patch laid over each of its openings
+    // (before any relief): the patches' area, mm2, and the volume the patched part holds, mm3.
+    // Not measured (false) when an opening is no simple loop a patch could take.
+    bool closingMeasured = false;
+    double closingArea = 0.0;
+    double volumeClosed = 0.0;
     double volumeBefore = 0.0;          // mm3, signed
     double volumeAfter = 0.0;
     double reliefAllowance = 0.0;       // mm3 a relief may take off: its depth over the part's area

@@ -222,6 +222,10 @@ std::string FormatBeforeReliefLine(const PipelineReport& r)
         return {};
     std::string text = "  before this displacement: " + FormatCountOf(before.featuresInAir.size(), "feature", "features")
         + " in the air, " + FormatCountOf(before.farReaches.size(), "layer", "layers") + " past the warning distance";
+    // The information box counts the places the part had before the relief apart: the log
+    // gives that figure too.
+    if (!before.airPlaces.empty())
+        text += ", " + FormatCountOf(before.airPlaces.size(), "place", "places") + " laid in the air";
     const PrintabilityReport& after = r.printability;
     const bool beforeClear = before.featuresInAir.empty() && before.farReaches.empty() && before.airPlaces.empty();
     const bool afterClear = after.featuresInAir.empty() && after.farReaches.empty() && after.airPlaces.empty();
@@ -565,13 +569,15 @@ std::string FormatPartChangeText(const PartChangeReport& c)
     if (c.measured && c.openEdgesClosed != 0) {
         text = "The part is open (" + FormatCountOf(c.openEdgesClosed, "edge is", "edges are")
             + " used by one triangle): Process closed its openings";
-        const double added = c.areaAfter - c.areaBefore;
-        if (added > 0.0)
-            text += ", adding about " + Fixed(added, 2) + " mm2 of surface";
-        text += "; the volume went from " + FormatVolume(c.volumeBefore) + " to " + FormatVolume(c.volumeAfter)
-            + " mm3";
-        if (std::fabs(c.volumeBefore) > 0.0)
-            text += " (" + share(c.volumeBefore, c.volumeAfter) + ")";
+        // The figures are the closing's own: what the relief adds or takes is no part of them.
+        if (c.closingMeasured) {
+            if (c.closingArea > 0.0)
+                text += ", adding about " + Fixed(c.closingArea, 2) + " mm2 of surface";
+            text += "; the volume went from " + FormatVolume(c.volumeBefore) + " to " + FormatVolume(c.volumeClosed)
+                + " mm3";
+            if (std::fabs(c.volumeBefore) > 0.0)
+                text += " (" + share(c.volumeBefore, c.volumeClosed) + ")";
+        }
         text += ".";
     }
     if (c.VolumeLostPastShare()) {

@@ -637,6 +637,64 @@ void PipelineStages::MeasureReliefDistance()
     FindDroppedPiece(faceInput, result, distance);
 }
 
+namespace {
+
+// The area of the triangles of `mesh` from `first` on, mm2.
+double AreaFrom(const TriangleMesh& mesh, std::size_t first)
+{
+    double area = 0.0;
+    for (std::size_t t = first; t < mesh.TriangleCount(); ++t) {
+        const Vec3 p0 = mesh.vertices[mesh.indices[3 * t]].position;
+        const Vec3 p1 = mesh.vertices[mesh.indices[3 * t + 1]].position;
+        const Vec3 p2 = mesh.vertices[mesh.indices[3 * t + 2]].position;
+        const Vec3 n = Cross(p1 - p0, p2 - p0);
+        area += 0.5 * std::sqrt(static_cast<double>(Dot(n, n)));
+    }
+    return area;
+}
+
+// Closes a loop the ear clipping cannot tile with a fan from the mean of its corners, wound
+// like the fill, against the triangles beside it.
+void FanLoop(TriangleMesh& mesh, const BoundaryLoop& loop)
+{
+    const std::size_t n = loop.vertices.size();
+    double sum[3] = {0.0, 0.0, 0.0};
+    for (const std::uint32_t v : loop.vertices) {
+        const Vec3 p = mesh.vertices[v].position;
+        sum[0] += p.x;
+        sum[1] += p.y;
+        sum[2] += p.z;
+    }
+    const double count = static_cast<double>(n);
+    const Vec3 centre{static_cast<float>(sum[0] / count), static_cast<float>(sum[1] / count),
+        static_cast<float>(sum[2] / count)};
+    const auto middle = static_cast<std::uint32_t>(mesh.vertices.size());
+    mesh.vertices.push_back({centre, {}});
+    for (std::size_t i = 0; i < n; ++i)
+        mesh.indices.insert(mesh.indices.end(), {loop.vertices[(i + 1) % n], loop.vertices[i], middle});
+}
+
+// What closing the part's openings adds: a patch over each opening, the way a closed remesh
+// spans it, measured on the part before any relief moves its surface.
+void MeasureClosing(const TriangleMesh& part, PartChangeReport& change)
+{
+    std::uint64_t notSimple = 0;
+    const std::vector<BoundaryLoop> loops = FindBoundaryLoops(part, notSimple);
+    if (notSimple != 0 || loops.empty())
+        return;
+    TriangleMesh closed = part;
+    const std::size_t first = closed.TriangleCount();
+    for (const BoundaryLoop& loop : loops) {
+        if (FillHoleLoop(closed, loop) == 0)
+            FanLoop(closed, loop);
+    }
+    change.closingMeasured = true;
+    change.closingArea = AreaFrom(closed, first);
+    change.volumeClosed = closed.Volume();
+}
+
+}  // namespace
+
 void PipelineStages::MeasurePartChange()
 {
     PartChangeReport& change = report.partChange;
@@ -650,8 +708,10 @@ void PipelineStages::MeasurePartChange()
     change.volumeBefore = source.Volume();
     change.volumeAfter = result.Volume();
     const std::uint64_t open = CountEdges(source).boundary;
-    if (open != 0 && CountEdges(result).boundary == 0)
+    if (open != 0 && CountEdges(result).boundary == 0) {
         change.openEdgesClosed = open;
+        MeasureClosing(source, change);
+    }
     // A relief takes off up to its depth over the surface on purpose.
     const DisplacementReport& relief = report.displacementReport;
     const double depth = std::max(-relief.minimumOffset, relief.maximumOffset);

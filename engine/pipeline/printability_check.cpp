@@ -1206,7 +1206,10 @@ std::vector<std::uint64_t> KeysOf(std::int64_t layer, const std::vector<CellRun>
     return keys;
 }
 
-// Each cut triangle of a shown layer goes to the first kind marked next to its cut.
+// Each cut triangle goes to the first kind marked next to its cut; one next to a far-reaching
+// cell is listed as reaching far also when it needs support, so that a reach the verdict counts
+// inside a place laid in the air is never told as none reaching far. The views paint support
+// over far, so its colour stays that of support.
 void ClassifyCutTriangles(std::int64_t layer, const LayerSlice& slice, LayerVerdict& verdict)
 {
     MergeRowMajor(verdict.supportCells);
@@ -1215,11 +1218,12 @@ void ClassifyCutTriangles(std::int64_t layer, const LayerSlice& slice, LayerVerd
     const std::vector<std::uint64_t> far = KeysOf(layer, verdict.farCells);
     const std::vector<std::uint64_t> bridge = KeysOf(layer, verdict.bridgeCells);
     for (const CutPoint& p : slice.cutPoints) {
-        if (IsNearMarkedCell(p.column, p.row, layer, support))
+        const bool needsSupport = IsNearMarkedCell(p.column, p.row, layer, support);
+        if (needsSupport)
             verdict.supportTriangles.push_back(p.triangle);
-        else if (IsNearMarkedCell(p.column, p.row, layer, far))
+        if (IsNearMarkedCell(p.column, p.row, layer, far))
             verdict.farTriangles.push_back(p.triangle);
-        else if (IsNearMarkedCell(p.column, p.row, layer, bridge))
+        else if (!needsSupport && IsNearMarkedCell(p.column, p.row, layer, bridge))
             verdict.bridgeTriangles.push_back(p.triangle);
     }
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace grainforge::mesh {
@@ -65,16 +66,30 @@ void AddAreaSamples(const TriangleMesh& mesh, std::uint64_t count, std::vector<V
     }
 }
 
+// The step off a face for its inside test: at least this, mm, or this many float steps at
+// the face's coordinates, whichever is more, and never more than a ten-thousandth of them.
+constexpr float kInsideStepFloor = 1e-3f;
+constexpr float kInsideStepFloatSteps = 8.0f;
+
 // The direction of the inside tests: off every axis and diagonal, so that a ray seldom grazes
 // an edge.
 constexpr Vec3 kInsideRay{0.26726124f, 0.53452248f, 0.80178373f};
 
+// A second direction, for a ray that met nothing: it ran through an edge between two
+// triangles and missed both, which a sample snapped to the coarse float grid far from the
+// origin does far more often than one near it.
+constexpr Vec3 kInsideRayAgain{-0.50507627f, 0.30304576f, 0.80812204f};
+
 // Inside the output's solid: the first surface a ray meets faces away from the sample.
 bool IsInside(const TriangleMesh& output, const AabbTree& tree, Vec3 point)
 {
-    const Ray ray{point, kInsideRay};
-    const RayHit hit = tree.Raycast(ray, output);
-    return hit.hit && Dot(hit.normal, ray.direction) > 0.0f;
+    for (const Vec3 direction : {kInsideRay, kInsideRayAgain}) {
+        const Ray ray{point, direction};
+        const RayHit hit = tree.Raycast(ray, output);
+        if (hit.hit)
+            return Dot(hit.normal, ray.direction) > 0.0f;
+    }
+    return false;
 }
 
 struct Crossing {
@@ -157,8 +172,12 @@ bool InsideOwnSolid(const TriangleMesh& input, const AabbTree& inputTree, Vec3 p
         return false;
     // Far enough to leave the face behind in float, near enough to stay in a crevice; on
     // along the normal tilted off the axes, so that the ray does not run along the edges of a
-    // part built square.
-    const float step = 1e-4f * std::max({1.0f, std::fabs(point.x), std::fabs(point.y), std::fabs(point.z)});
+    // part built square. Far out a share of the coordinate would step clean out of the part
+    // (100 mm at 1,000,000 mm), and the inner faces of overlapping shells would read as lost
+    // there while near the origin they do not: a few float steps leave the face as surely.
+    const float reach = std::max({1.0f, std::fabs(point.x), std::fabs(point.y), std::fabs(point.z)});
+    const float floatStep = std::nextafter(reach, std::numeric_limits<float>::infinity()) - reach;
+    const float step = std::min(1e-4f * reach, std::max(kInsideStepFloor, kInsideStepFloatSteps * floatStep));
     const Ray ray{point + normal * step, Normalized(normal * 2.0f + kInsideRay)};
     return WindingAlongRay(input, inputTree, ray) > 0;
 }

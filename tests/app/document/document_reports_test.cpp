@@ -1,6 +1,7 @@
 #include "app/document/document_reports.h"
 
 #include "app/document/grainforge_doc.h"
+#include "engine/pipeline/pipeline_report_text.h"
 #include "engine/pipeline/printability_check.h"
 
 #include "engine/mesh/test_shapes.h"
@@ -371,6 +372,61 @@ TEST(ReliefNotes, PlacesLaidInTheAirThatTheReliefMade)
         "texture or displace less and Process again. Mesh > Check Printability shows where.");
 
     report.beforeRelief.airPlaces.assign(148, mesh::PrintFinding{});  // the part had them already
+    EXPECT_FALSE(ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f).showInformation);
+}
+
+// The box gives the figures the log gives: the result's own counts, the part's before the relief
+// said apart; it once said "35 places are laid in the air" where the log said 36.
+TEST(ReliefNotes, SupportCountsAreTheLogsCounts)
+{
+    mesh::PipelineReport report;
+    report.solidReport.ok = true;
+    report.printability = {};
+    report.printability.checked = true;
+    report.printability.airPlaces.assign(36, mesh::PrintFinding{});
+    report.printability.farReaches.assign(3, mesh::PrintFinding{});
+    report.printabilityBeforeRelief = true;
+    report.beforeRelief.checked = true;
+    report.beforeRelief.airPlaces.assign(1, mesh::PrintFinding{});
+    report.beforeRelief.farReaches.assign(2, mesh::PrintFinding{});
+    const ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
+    ASSERT_TRUE(notes.showInformation);
+    const std::string log = mesh::FormatPrintabilityReport(report.printability) + mesh::FormatBeforeReliefLine(report);
+    const struct {
+        const char* box;
+        const char* log;
+    } rows[] = {
+        {"\n36 places are laid in the air, 1 of them before the relief.\n", "36 places are laid in the air"},
+        {"\n36 places are laid in the air, 1 of them before the relief.\n", ", 1 place laid in the air"},
+        {"\n3 layers reach more than 6 mm past the layer below, 2 of them before the relief.\n",
+            "3 layers reach far past the layer below"},
+        {"\n3 layers reach more than 6 mm past the layer below, 2 of them before the relief.\n",
+            "2 layers past the warning distance"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_NE(notes.informationText.find(row.box), std::string::npos) << notes.informationText;
+        EXPECT_NE(log.find(row.log), std::string::npos) << log;
+    }
+}
+
+// A result the check calls "Unsuitable" says why in the box and the log; a far relief once left
+// edges shared by three triangles and the box said nothing of them.
+TEST(ReliefNotes, WhatMakesTheResultUnsuitableIsNamed)
+{
+    mesh::PipelineReport report;
+    report.solidReport.ok = true;
+    report.validated = true;
+    report.validation.verdict = mesh::Verdict::Unsuitable;
+    report.validation.edgeCounts.nonManifold = 4;
+    report.validation.problems = {"4 edges are shared by more than two triangles.", "2 edges are open."};
+    const std::string told = "The result is unsuitable for printing: 4 edges are shared by more than two triangles.";
+    const ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
+    ASSERT_TRUE(notes.showInformation);
+    EXPECT_EQ(notes.informationText, told);
+    ASSERT_EQ(notes.logLines.size(), 1u);
+    EXPECT_EQ(notes.logLines[0].text, told);
+
+    report.validation.verdict = mesh::Verdict::UsableWithCare;
     EXPECT_FALSE(ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f).showInformation);
 }
 

@@ -281,6 +281,35 @@ TEST(ValidateMesh, SelfIntersectionResultsAndTheirWording)
     EXPECT_EQ(FormatValidationReport(withProblems).find("Note: "), std::string::npos);
 }
 
+// What makes a verdict "Unsuitable" is named, and only that: the warnings beside it are not.
+TEST(ValidateMesh, UnsuitableCausesAreTheErrorsAlone)
+{
+    TriangleMesh outOfRange = MakeTestCube(20);
+    outOfRange.indices[4] = 8;
+    TriangleMesh noTriangles = MakeTestCube(20);
+    noTriangles.indices.clear();
+    const struct {
+        const char* name;
+        TriangleMesh mesh;
+        std::string causes;
+    } cases[] = {
+        {"three triangles on an open edge",
+            MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}}, {0, 1, 2, 1, 0, 3, 0, 1, 4}),
+            "1 edge is shared by more than two triangles."},
+        {"a box with an inner wall", test::MakeBoxWithInnerWall(), "4 edges are shared by more than two triangles."},
+        {"a Moebius strip", test::MakeMoebiusStrip(), "The surface cannot be given a consistent inside and outside."},
+        {"bad indices", outOfRange, "The mesh has indices that do not refer to a vertex."},
+        {"no triangles", noTriangles, "The mesh contains no triangles."},
+        {"an open triangle", MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2}), ""},
+        {"a cube", MakeTestCube(20), ""},
+    };
+    for (const auto& c : cases) {
+        const ValidationReport report = Validate(c.mesh, true);
+        EXPECT_EQ(FormatUnsuitableCauses(report), c.causes) << c.name;
+        EXPECT_EQ(report.verdict == Verdict::Unsuitable, !c.causes.empty()) << c.name;
+    }
+}
+
 TEST(ValidateMesh, ProblemsComeInTheirFixedOrder)
 {
     // One open triangle, one with a repeated corner (its edge 3-4 used twice, 3-3 once) and two

@@ -231,8 +231,10 @@ TEST(FormatPipelineReport, BeforeReliefLine)
     } rows[] = {
         {"one and two", true, 1, 2, 0, 1,
             "  before this displacement: 1 feature in the air, 2 layers past the warning distance\n"},
+        // The information box tells the places the part had before apart, so the log gives them.
         {"air place before", true, 0, 0, 1, 1,
-            "  before this displacement: 0 features in the air, 0 layers past the warning distance\n"},
+            "  before this displacement: 0 features in the air, 0 layers past the warning distance, 1 place laid in "
+            "the air\n"},
         {"relief made it", true, 0, 0, 0, 1,
             "  before this displacement: 0 features in the air, 0 layers past the warning distance"
             " - the relief made the difference\n"},

@@ -568,6 +568,22 @@ TEST(PipelineStagesTest, ClosedOpeningsAndLostVolumeAreTold)
     PipelineSettings coarseRelief = SolidAtDefaults();
     coarseRelief.remesh.targetEdgeMillimetres = 5.0f;
     coarseRelief.displacement.strengthMillimetres = 0.04f;
+    // A sphere with one triangle taken out: its closing is that triangle, whatever relief the
+    // run lays over the sphere or at what size.
+    const TriangleMesh sphere = MakeTestSphere(3.0f);
+    TriangleMesh holed = sphere;
+    const std::size_t gone = 4000;
+    const Vec3 g0 = holed.vertices[holed.indices[3 * gone]].position;
+    const Vec3 g1 = holed.vertices[holed.indices[3 * gone + 1]].position;
+    const Vec3 g2 = holed.vertices[holed.indices[3 * gone + 2]].position;
+    const double hole = 0.5 * Length(Cross(g1 - g0, g2 - g0));
+    holed.indices.erase(holed.indices.begin() + 3 * gone, holed.indices.begin() + 3 * gone + 3);
+    const auto reliefAt = [](float size, float strength) {
+        PipelineSettings s = SolidAtDefaults();
+        s.remesh.targetEdgeMillimetres = size;
+        s.displacement.strengthMillimetres = strength;
+        return s;
+    };
     const struct {
         const char* what;
         TriangleMesh part;
@@ -575,6 +591,8 @@ TEST(PipelineStagesTest, ClosedOpeningsAndLostVolumeAreTold)
         bool closed;
         bool lost;
         const char* words;
+        double closing = 0.0;      // mm2 the patches add; 0: not checked
+        double closedVolume = 0.0;  // mm3 the closed part holds
     } cases[] = {
         {"coarse relief", MakeBox({0, 0, 0}, {20, 20, 20}), coarseRelief, false, true,
             "% of the part's volume (8000.00 to "},
@@ -583,7 +601,14 @@ TEST(PipelineStagesTest, ClosedOpeningsAndLostVolumeAreTold)
             "triangle size keeps more of it."},
         {"fine remesh", MakeBox({0, 0, 0}, {20, 20, 20}), remeshAt(0.5f), false, false, ""},
         {"open box", open, remeshAt(1.0f), true, false,
-            "The part is open (3 edges are used by one triangle): Process closed its openings, adding about "},
+            "The part is open (3 edges are used by one triangle): Process closed its openings, adding about 200.00 "
+            "mm2 of surface; the volume went from ", 200.0, 8000.0},
+        {"sphere with a small hole, shallow relief", holed, reliefAt(0.3f, 0.1f), true, false,
+            "Process closed its openings, adding about ", hole, sphere.Volume()},
+        {"sphere with a small hole, deep relief", holed, reliefAt(0.3f, 0.6f), true, false,
+            "Process closed its openings, adding about ", hole, sphere.Volume()},
+        {"sphere with a small hole, fine relief", holed, reliefAt(0.15f, 0.6f), true, false,
+            "Process closed its openings, adding about ", hole, sphere.Volume()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -593,6 +618,11 @@ TEST(PipelineStagesTest, ClosedOpeningsAndLostVolumeAreTold)
         EXPECT_TRUE(change.measured);
         EXPECT_EQ(change.openEdgesClosed != 0, c.closed);
         EXPECT_EQ(change.VolumeLostPastShare(), c.lost) << change.volumeBefore << " -> " << change.volumeAfter;
+        if (c.closing > 0.0) {
+            EXPECT_TRUE(change.closingMeasured);
+            EXPECT_NEAR(change.closingArea, c.closing, 1e-3 * c.closing);
+            EXPECT_NEAR(change.volumeClosed, c.closedVolume, 1e-4 * c.closedVolume);
+        }
         const std::string text = FormatPartChangeText(change);
         EXPECT_NE(text.find(c.words), std::string::npos) << text;
         EXPECT_EQ(text.empty(), !c.closed && !c.lost) << text;

@@ -387,6 +387,8 @@ TEST(CheckPrintability, EveryCountedPlaceIsColouredWhateverLayersAreDrawn)
     const Case cases[] = {
         {"a span laid in the air", Bridge(16.0f)},
         {"a block starting in the air", Parts({MakeBox({0, 0, 0}, {10, 10, 5}), MakeBox({20, 0, 6}, {30, 10, 10})})},
+        // The plate's far reach lies in the place it lays in the air, whose triangles need support.
+        {"a plate reaching far past its pillar", PillarWithPlate(7.0f)},
     };
     for (const Case& c : cases) {
         for (const std::uint64_t drawn : {std::uint64_t{1}, std::uint64_t{3}, std::uint64_t{100000}}) {
@@ -399,6 +401,13 @@ TEST(CheckPrintability, EveryCountedPlaceIsColouredWhateverLayersAreDrawn)
             // The part's triangles for the plain view, the cell keys for the sliced one.
             EXPECT_FALSE(r.supportTriangles.empty()) << c.name << ", " << drawn << " layers drawn";
             EXPECT_FALSE(r.supportKeys.empty()) << c.name << ", " << drawn << " layers drawn";
+            // A far reach the summary counts is never told as none reaching far in the same log.
+            const std::string log = FormatPrintabilityReport(r);
+            EXPECT_EQ(r.farReaches.empty(), log.find("far past the layer below") == std::string::npos) << log;
+            if (!r.farReaches.empty()) {
+                EXPECT_FALSE(r.farTriangles.empty()) << c.name << ", " << drawn << " layers drawn";
+                EXPECT_EQ(log.find(" 0 reaching far"), std::string::npos) << log;
+            }
             for (const auto* list : {&r.supportTriangles, &r.farTriangles, &r.bridgeTriangles})
                 EXPECT_TRUE(std::adjacent_find(list->begin(), list->end(), std::greater_equal<>()) == list->end());
             for (const auto* keys : {&r.supportKeys, &r.farKeys, &r.bridgeKeys})

@@ -58,6 +58,7 @@ TEST(SurfaceDistanceTest, KnownDistancesBetweenCubes)
 // an output grown past the input is added surface.
 TEST(SurfaceDistanceTest, LostBuriedAndAddedSurfaceBothWays)
 {
+    const Vec3 kFarOut{1.0e6f, -1.0e6f, 1.0e6f};
     const TriangleMesh solid = test::MakeBox({0.0f, 0.0f, 0.0f}, {20.0f, 10.0f, 10.0f});
     const struct {
         const char* what;
@@ -65,11 +66,19 @@ TEST(SurfaceDistanceTest, LostBuriedAndAddedSurfaceBothWays)
         TriangleMesh output;
         float lost;
         float added;
+        float within = 0.05f;  // mm; far out a coordinate steps by 1/16 mm
     } cases[] = {
         {"narrow slot filled over", test::MakeSlottedBlock(0.1f), solid, 5.0f, 0.05f},
         // Inner faces count only as far as they lie within reach of the output.
         {"overlapping shells merged", test::MakeSlottedBlock(-0.2f), solid, 0.5f, 0.0f},
         {"grown by 1 mm all round", MakeTestCube(8.0f), MakeTestCube(10.0f), 1.0f, std::sqrt(3.0f)},
+        {"overlapping shells merged by 0.25 mm", test::MakeSlottedBlock(-0.25f), solid, 0.5f, 0.0f},
+        // 1,000,000 mm out the inner faces are judged as near the origin: the step off a face
+        // once took 100 mm there, out of the part, and called them lost.
+        {"overlapping shells merged, far out", test::Translated(test::MakeSlottedBlock(-0.25f), kFarOut),
+            test::Translated(solid, kFarOut), 0.5f, 0.0f, 0.07f},
+        {"grown by 1 mm all round, far out", test::Translated(MakeTestCube(8.0f), kFarOut),
+            test::Translated(MakeTestCube(10.0f), kFarOut), 1.0f, std::sqrt(3.0f), 0.07f},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -79,8 +88,8 @@ TEST(SurfaceDistanceTest, LostBuriedAndAddedSurfaceBothWays)
         outputTree.Build(c.output);
         const SurfaceDistanceReport report = MeasureSurfaceChange(c.input, inputTree, c.output, outputTree, 0.5f);
         ASSERT_TRUE(report.measured);
-        EXPECT_NEAR(report.largest, c.lost, 0.05f);
-        EXPECT_NEAR(report.added, c.added, 0.01f);
+        EXPECT_NEAR(report.largest, c.lost, c.within);
+        EXPECT_NEAR(report.added, c.added, c.within / 5.0f);
         EXPECT_EQ(report.Lost(), c.lost > 0.5f);
         EXPECT_EQ(report.Added(), c.added > 0.5f);
     }
