@@ -537,6 +537,12 @@ std::string FormatProcessMemoryText(const ProcessMemory& memory)
 {
     std::string text = "Process would need about " + MemoryAmount(memory.bytes) + " of memory, more than the "
         + MemoryAmount(memory.available) + " this process may use. Nothing was changed; ";
+    if (memory.reliefOver)
+        text = "The part is too large for this triangle size: making its relief would need "
+            + (memory.reliefBudget != 0 ? "about " + MemoryAmount(memory.reliefBytes) + " of memory, more than the "
+                      + MemoryAmount(memory.reliefBudget) + " that is safe. "
+                                        : std::string("more memory than is safe. "))
+            + "Nothing was changed; ";
     const float size = memory.advisedTriangleSize;
     const std::string advised = size > 0.0f && std::isfinite(size)
         ? "a triangle size of at least " + Length(size) + " mm"

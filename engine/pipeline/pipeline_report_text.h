@@ -100,8 +100,10 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
     float triangleSize, float advisedWidth);
 
 // The refusal for a run whose estimate needs more memory than the process may use: the bytes
-// needed and available, "Nothing was changed;" and the triangle size the same estimate fits
-// (with Remesh off, turning Remesh on at that size), or a larger one when none was found.
+// needed and available, "Nothing was changed;" and the triangle size at which every limit
+// passes (with Remesh off, turning Remesh on at that size), or a larger one when none was found.
+// Where the relief's field alone is over its share (reliefOver), it names the relief and the
+// share instead, as the relief's own refusal does.
 [[nodiscard]] std::string FormatProcessMemoryText(const ProcessMemory& memory);
 
 // The refusal for a solid relief whose field would need more memory than is safe because the

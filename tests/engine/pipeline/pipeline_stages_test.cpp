@@ -447,15 +447,18 @@ TEST(PipelineStagesTest, TriangleLimitRefusalNamesTheCostliestPieceAndASettingIn
             "Nothing was changed; Remesh is off, so the relief is made at the part's own triangle size: turn Remesh "
             "on with a triangle size of at least "},
     };
+    // Memory enough for any of these runs, so that a higher triangle limit is one cure.
+    constexpr std::uint64_t kPlentyOfMemory = 1000000000000000u;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         PipelineStages stages;
+        stages.memoryBudgetBytes = kPlentyOfMemory;
         EXPECT_FALSE(RunOn(stages, c.part, c.settings, {}, 0.0f));
         EXPECT_EQ(stages.report.refused, 1);
         const std::string text = TriangleLimitText(stages.report);
         EXPECT_NE(text.find(c.words), std::string::npos) << text;
         // What the document refuses with before the run is the same text.
-        const ProcessEstimate shown = EstimateProcessTriangles(c.part, c.settings);
+        const ProcessEstimate shown = EstimateProcessTriangles(c.part, c.settings, kPlentyOfMemory);
         EXPECT_EQ(TriangleLimitText(shown), text);
     }
 }
