@@ -407,6 +407,15 @@ std::string FormatOpenPartText(std::uint64_t openEdges, double keptShare)
           "program the part was made in.";
 }
 
+std::string FormatThinOnceClosedNote(float thickness, float triangleSize, bool finest)
+{
+    const std::string walls = "Closing it would not be enough: its walls are about " + Length(thickness)
+        + " mm thick, thinner than the " + Length(triangleSize) + " mm triangle size";
+    if (finest)
+        return walls + ", and " + FinestAdvice("help; a thicker part keeps it.");
+    return walls + ", so a triangle size well below " + Length(thickness) + " mm is needed as well.";
+}
+
 std::string FormatDoubledFacetsText(std::uint64_t doubledFacets, double keptShare)
 {
     return LostSurfaceOpening(keptShare) + "the part has " + DoubledFacets(doubledFacets)

@@ -134,6 +134,16 @@ float MeanThickness(const TriangleMesh& mesh)
     return area > 0.0 && std::isfinite(volume) ? static_cast<float>(2.0 * volume / area) : 0.0f;
 }
 
+// The thickness half the part's surface reaches (MeasureWallThickness), never at or below the
+// sheet thickness for a part with volume; the mean `thickness` where no wall was measured.
+float WallsThickness(const TriangleMesh& part, float thickness)
+{
+    const WallThickness walls = MeasureWallThickness(part);
+    if (!walls.measured || !(walls.half > kNoVolumeMillimetres))
+        return thickness;
+    return walls.half;
+}
+
 std::string Fixed2(double value) { return FormatFixed(value, 2); }
 
 std::string FormatMillimetres(float value) { return FormatLength(value) + " mm"; }
@@ -176,15 +186,21 @@ std::string LostPartText(const TriangleMesh& input, const TriangleMesh& output, 
     if (repeats != 0 && open == 0)
         return FormatDoubledFacetsText(repeats, kept);
     const float thickness = MeanThickness(part);
+    // The thickness a text names is that of the walls: an open part's volume depends on where
+    // its openings lie, and a tapering one's mean is about half its walls over most of it.
+    const float walls = thickness > kNoVolumeMillimetres ? WallsThickness(part, thickness) : thickness;
     std::string text;
-    if (open != 0 && (kept > 0.0 || thickness > kNoVolumeMillimetres))
+    if (open != 0 && (kept > 0.0 || thickness > kNoVolumeMillimetres)) {
         text = FormatOpenPartText(open, kept);
-    else if (ownTriangles && thickness > kNoVolumeMillimetres)
-        text = FormatOwnTrianglesLostText(kept, triangleSize, thickness);
-    else if (kept > 0.0)
-        text = FormatLostMostText(kept, thickness, triangleSize, finest);
-    else
-        text = FormatNoSurfaceText(thickness, triangleSize, finest);
+        if (walls > kNoVolumeMillimetres && walls < triangleSize)
+            text += " " + FormatThinOnceClosedNote(walls, triangleSize, finest);
+    } else if (ownTriangles && thickness > kNoVolumeMillimetres) {
+        text = FormatOwnTrianglesLostText(kept, triangleSize, walls);
+    } else if (kept > 0.0) {
+        text = FormatLostMostText(kept, walls, triangleSize, finest);
+    } else {
+        text = FormatNoSurfaceText(walls, triangleSize, finest);
+    }
     return repeats != 0 ? text + " " + FormatDoubledFacetsNote(repeats) : text;
 }
 

@@ -4,6 +4,7 @@
 #include "engine/displacement/solid_field.h"
 #include "engine/mesh/report_text.h"
 #include "engine/pipeline/pipeline_stages.h"
+#include "engine/remesh/contour_clusters.h"
 #include "engine/remesh/contour_remesh.h"
 #include "engine/remesh/remesh_settings.h"
 
@@ -127,6 +128,23 @@ std::uint64_t SaturatingBytes(double bytes)
     return bytes < 1.8e19 ? static_cast<std::uint64_t>(bytes) : std::numeric_limits<std::uint64_t>::max();
 }
 
+// The relief's field at its largest: bodies that lie apart each take a field of their own, one
+// after the other, as the relief lays them (ClustersNeedingOwnGrids).
+SolidFieldNeed EstimateReliefField(const TriangleMesh& source, float cell, float depth)
+{
+    const std::vector<MeshCluster> groups = ClustersNeedingOwnGrids(source, cell);
+    if (groups.size() < 2)
+        return EstimateSolidFieldNeed(source, cell, depth);
+    SolidFieldNeed largest;
+    for (const MeshCluster& group : groups) {
+        const SolidFieldNeed need = EstimateSolidFieldNeed(ClusterMesh(source, group), cell, depth);
+        largest.fixedBytes = std::max(largest.fixedBytes, need.fixedBytes);
+        largest.mostBytes = std::max(largest.mostBytes, need.mostBytes);
+        largest.gridPoints = std::max(largest.gridPoints, need.gridPoints);
+    }
+    return largest;
+}
+
 // Every stage's need without advice: the triangles, the whole run's memory and the relief's
 // field, each against what it may use.
 struct ProcessNeed {
@@ -152,8 +170,9 @@ ProcessNeed MeasureProcessNeed(const TriangleMesh& source, const PipelineSetting
     if (HasSolidRelief(settings)) {
         const float cell = ReliefCell(source, settings);
         const float depth = ReliefDepthBound(settings.displacement);
-        if (!ReliefDepthFillsTheField(source, cell, depth)) {
-            const SolidFieldNeed field = EstimateSolidFieldNeed(source, cell, depth);
+        // A cell that is not a number is refused by the remesh with its own cause.
+        if (cell > 0.0f && std::isfinite(cell) && !ReliefDepthFillsTheField(source, cell, depth)) {
+            const SolidFieldNeed field = EstimateReliefField(source, cell, depth);
             memory.reliefBytes = SaturatingBytes(field.mostBytes);
             memory.reliefBudget = SolidFieldBudget(available);
             need.fieldFits = SolidFieldFits(field, memory.reliefBudget);
