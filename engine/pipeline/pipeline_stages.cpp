@@ -501,6 +501,11 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
         return false;
     }
     if (report.remeshReport.failed) {
+        // The grids' own advice fits the memory the remesh found; the run's advice passes every
+        // limit of the run besides. The larger passes both.
+        float& advised = report.remeshReport.advisedCellMillimetres;
+        if (report.remeshReport.failure == RemeshFailure::gridTooLarge && advised > 0.0f)
+            advised = std::max(advised, AdviseProcessTriangleSize(source, settings, runAvailable_));
         report.message = "Process could not remesh the part: "
             + RemeshFailureText(report.remeshReport) + ". Nothing was changed.";
         return false;

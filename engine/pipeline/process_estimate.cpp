@@ -90,10 +90,19 @@ float TriangleSizeInUse(const TriangleMesh& source, const PipelineSettings& sett
         {start, counted.cappedCellMillimetres, counted.costliest.finest ? counted.costliest.cellMillimetres : 0.0f});
 }
 
+bool HasSolidRelief(const PipelineSettings& settings)
+{
+    return settings.displacementOn != 0 && settings.displacement.method != DisplacementMethod::mesh;
+}
+
 bool GrowsWithTriangleSize(const PipelineSettings& settings)
 {
-    const bool solid = settings.displacementOn != 0 && settings.displacement.method != DisplacementMethod::mesh;
-    return settings.remeshOn != 0 || solid;
+    return settings.remeshOn != 0 || HasSolidRelief(settings);
+}
+
+std::uint64_t SaturatingBytes(double bytes)
+{
+    return bytes < 1.8e19 ? static_cast<std::uint64_t>(bytes) : std::numeric_limits<std::uint64_t>::max();
 }
 
 // The whole run's peak without advice: the stages' triangles, or the contour grids with the
@@ -107,12 +116,7 @@ std::uint64_t CountProcessBytes(const TriangleMesh& source, const PipelineSettin
             + source.indices.size() * sizeof(std::uint32_t));
         bytes = std::max(bytes, static_cast<double>(EstimateContourRunBytes(source, remesh)) + 2.0 * part);
     }
-    return bytes < 1.8e19 ? static_cast<std::uint64_t>(bytes) : std::numeric_limits<std::uint64_t>::max();
-}
-
-bool HasSolidRelief(const PipelineSettings& settings)
-{
-    return settings.displacementOn != 0 && settings.displacement.method != DisplacementMethod::mesh;
+    return SaturatingBytes(bytes);
 }
 
 // The solid relief's cell: the contour cell of the remesh, else the part's own triangles.
@@ -121,11 +125,6 @@ float ReliefCell(const TriangleMesh& source, const PipelineSettings& settings)
     if (settings.remeshOn == 0)
         return UnremeshedSolidCell(source);
     return ContourCellSize(source, settings.remesh);
-}
-
-std::uint64_t SaturatingBytes(double bytes)
-{
-    return bytes < 1.8e19 ? static_cast<std::uint64_t>(bytes) : std::numeric_limits<std::uint64_t>::max();
 }
 
 // The relief's field at its largest: bodies that lie apart each take a field of their own, one
@@ -163,11 +162,11 @@ ProcessNeed MeasureProcessNeed(const TriangleMesh& source, const PipelineSetting
     memory.bytes = CountProcessBytes(source, settings, need.counted);
     // A box that is not finite holds no grid: the remesh refuses such a part with its cause.
     const Vec3 extent = source.boundsMax - source.boundsMin;
-    const bool finite = source.boundsValid && std::isfinite(extent.x) && std::isfinite(extent.y) && std::isfinite(extent.z);
+    const bool finite = std::isfinite(extent.x) && std::isfinite(extent.y) && std::isfinite(extent.z);
     if (!finite || !GrowsWithTriangleSize(settings))
         return need;
     const bool runOver = available != 0 && memory.bytes > available;
-    if (HasSolidRelief(settings)) {
+    if (HasSolidRelief(settings) && source.boundsValid) {
         const float cell = ReliefCell(source, settings);
         const float depth = ReliefDepthBound(settings.displacement);
         // A cell that is not a number is refused by the remesh with its own cause.
