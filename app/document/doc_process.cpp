@@ -292,8 +292,10 @@ void CGrainforgeDoc::RequestProcess()
     const mesh::StaleStage stage = StageToRerun(s);
     if (!stage.any)
         return;
-    // Refused at once, with the count the relief section shows, instead of after the stages.
-    const mesh::ProcessEstimate estimate = mesh::EstimateProcessTriangles(workingPart, s);
+    // Refused at once, with the count the relief section shows, instead of after the stages;
+    // the advice passes the memory this process may use as well.
+    const std::uint64_t available = grainforge::platform::AvailableMemoryBytes();
+    const mesh::ProcessEstimate estimate = mesh::EstimateProcessTriangles(workingPart, s, available);
     if (estimate.overLimit) {
         const std::string message = mesh::TriangleLimitText(estimate);
         LogMessage("Refused: " + message, kLogError);
@@ -301,8 +303,7 @@ void CGrainforgeDoc::RequestProcess()
         return;
     }
     // The whole run against the memory this process may use, before any of it is taken.
-    const mesh::ProcessMemory memory =
-        mesh::EstimateProcessMemory(workingPart, s, grainforge::platform::AvailableMemoryBytes());
+    const mesh::ProcessMemory memory = mesh::EstimateProcessMemory(workingPart, s, available);
     if (memory.over) {
         const std::string message = mesh::FormatProcessMemoryText(memory);
         LogMessage("Refused: " + message, kLogError);

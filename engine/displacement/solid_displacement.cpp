@@ -58,8 +58,7 @@ bool ReportStage(JobProgressContext& job, const char* stage)
 
 std::uint64_t FieldBudget(std::uint64_t availableBytes)
 {
-    const std::uint64_t available = availableBytes != 0 ? availableBytes : platform::AvailableMemoryBytes();
-    return static_cast<std::uint64_t>(static_cast<double>(available) * kSolidFieldMemoryShare);
+    return SolidFieldBudget(availableBytes != 0 ? availableBytes : platform::AvailableMemoryBytes());
 }
 
 // The state of one solid displacement between its phases.
@@ -383,6 +382,11 @@ bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heigh
 }
 
 }  // namespace
+
+std::uint64_t SolidFieldBudget(std::uint64_t availableBytes)
+{
+    return static_cast<std::uint64_t>(static_cast<double>(availableBytes) * kSolidFieldMemoryShare);
+}
 
 bool ApplySolidDisplacement(const TriangleMesh& input, std::vector<float> heights,
     const SolidDisplacementSettings& settings, const ProgressCallback& progress, TriangleMesh& result,

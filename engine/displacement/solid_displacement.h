@@ -95,6 +95,11 @@ struct SolidDisplacementReport {
 // contour's arrays and whatever else the program holds.
 inline constexpr double kSolidFieldMemoryShare = 0.6;
 
+// What the field may take of `availableBytes`: kSolidFieldMemoryShare of it; 0 (no budget) when
+// the figure is 0 (unknown). The relief's guard and the estimate made before a run starts both
+// take their budget from here.
+[[nodiscard]] std::uint64_t SolidFieldBudget(std::uint64_t availableBytes);
+
 // Builds the displaced solid of `input` with one height per vertex (changed by the clearance
 // phase) into `result`. True when `result` holds the displaced solid; otherwise it is left
 // untouched and the report says why: no flag for an empty input or heights that do not match,

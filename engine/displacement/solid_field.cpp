@@ -26,7 +26,7 @@ constexpr double kColumnShiftY = 0.2718;
 // Memory of the fixed parts, refused above kMostFixedBytes before anything is allocated: per
 // block its index entry (which counts the vertex boxes over the block while the blocks are
 // chosen) and a byte of slack, per column its offset.
-constexpr double kMostFixedBytes = 1.5e9;
+constexpr double kMostFixedBytes = kMostFixedSolidFieldBytes;
 constexpr double kFixedBytesPerBlock = 5.0;
 constexpr double kFixedBytesPerColumn = 4.0;
 // Memory that grows with the surface: a crossing is a float, and a (column, z) pair while the
@@ -37,6 +37,19 @@ constexpr double kCrossingPairBytes = 8.0;
 constexpr double kValueBytesPerPoint = 5.0;
 constexpr double kLabelBytesPerPoint = 18.0;
 constexpr double kCandidateBytes = 5.0;
+
+// Grid points along an axis whose part runs from `low` to `high`, with `margin` on either side.
+double GridPointsAlong(double low, double high, double margin, double h)
+{
+    return std::ceil((high + margin - (low - margin)) / h) + 1.0;
+}
+
+double FixedFieldBytes(double px, double py, double pz)
+{
+    const double side = static_cast<double>(kFieldBlockSide);
+    return std::ceil(py / side) * std::ceil(px / side) * std::ceil(pz / side) * kFixedBytesPerBlock
+        + px * py * kFixedBytesPerColumn;
+}
 
 // Coordinates beyond this (mm) cannot be held as floats with any use, and differences of two
 // of them still fit in a float.
@@ -686,12 +699,10 @@ bool FieldBuilder::PlaceGrid()
     field_.originY = low_.y - margin_ + kColumnShiftY * h_;
     PlaceFloor(low_.z - margin_);
 
-    const double px = std::ceil((high_.x + margin_ - (low_.x - margin_)) / h_) + 1.0;
-    const double py = std::ceil((high_.y + margin_ - (low_.y - margin_)) / h_) + 1.0;
-    const double pz = std::ceil((high_.z + margin_ - (low_.z - margin_)) / h_) + 1.0;
-    const double side = static_cast<double>(kFieldBlockSide);
-    const double estimate = std::ceil(py / side) * std::ceil(px / side) * std::ceil(pz / side) * kFixedBytesPerBlock
-        + px * py * kFixedBytesPerColumn;
+    const double px = GridPointsAlong(low_.x, high_.x, margin_, h_);
+    const double py = GridPointsAlong(low_.y, high_.y, margin_, h_);
+    const double pz = GridPointsAlong(low_.z, high_.z, margin_, h_);
+    const double estimate = FixedFieldBytes(px, py, pz);
     stats_.estimateBytes = estimate;
     if (!std::isfinite(estimate) || estimate > kMostFixedBytes
         || static_cast<double>(input_.cellLimit) < px * py * pz || IsOverBudget(estimate)) {
@@ -1512,6 +1523,84 @@ bool BuildSolidField(const SolidFieldInput& input, SolidField& field, SolidField
     field = SolidField{};
     stats = SolidFieldStats{};
     return FieldBuilder(input, field, stats, job).Build();
+}
+
+namespace {
+
+// The surface's measures the estimate reads: its area, and the area and rims of its triangles
+// seen from above (each column under a triangle's shadow, or on its rim, crosses it once).
+struct SurfaceMeasures {
+    double area = 0.0;
+    double shadow = 0.0;
+    double shadowRims = 0.0;
+};
+
+SurfaceMeasures MeasureSurface(const TriangleMesh& mesh)
+{
+    SurfaceMeasures m;
+    for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
+        const Vec3d a = Widen(mesh.vertices[mesh.indices[3 * t]].position);
+        const Vec3d b = Widen(mesh.vertices[mesh.indices[3 * t + 1]].position);
+        const Vec3d c = Widen(mesh.vertices[mesh.indices[3 * t + 2]].position);
+        const Vec3d u{b.x - a.x, b.y - a.y, b.z - a.z};
+        const Vec3d v{c.x - a.x, c.y - a.y, c.z - a.z};
+        const Vec3d n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+        m.area += 0.5 * std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+        m.shadow += 0.5 * std::fabs(n.z);
+        m.shadowRims += std::hypot(u.x, u.y) + std::hypot(v.x, v.y) + std::hypot(c.x - b.x, c.y - b.y);
+    }
+    return m;
+}
+
+// Measured on a cube, a sphere, a torus, a thin plate, a wedge and a rough sphere at cells of
+// 0.1 to 1 mm and reliefs up to 3 mm deep: the kept blocks never filled more than this share of
+// the shell widened by kShellBlockCells.
+constexpr double kShellMargin = 1.0;
+constexpr double kShellBlockCells = 4.0;
+
+}  // namespace
+
+SolidFieldNeed EstimateSolidFieldNeed(const TriangleMesh& mesh, double cell, double largestHeight)
+{
+    SolidFieldNeed need;
+    const double h = cell;
+    const double reach = std::fabs(largestHeight) + 2.0 * h;
+    const double margin = reach + 2.0 * h;
+    const Vec3d low = Widen(mesh.boundsMin);
+    const Vec3d high = Widen(mesh.boundsMax);
+    const double px = GridPointsAlong(low.x, high.x, margin, h);
+    const double py = GridPointsAlong(low.y, high.y, margin, h);
+    const double pz = GridPointsAlong(low.z, high.z, margin, h);
+    need.gridPoints = px * py * pz;
+    need.fixedBytes = FixedFieldBytes(px, py, pz);
+    const SurfaceMeasures surface = MeasureSurface(mesh);
+    const double crossings = surface.shadow / (h * h) + surface.shadowRims / h + static_cast<double>(mesh.TriangleCount());
+    // Blocks are kept whose centre lies within this of the surface (KeepBlocksNearTheSurface):
+    // a shell of that half-width on both sides, rounded over the box's edges and corners.
+    // A block counts whole: half a block further on each side holds the blocks a centre just
+    // inside the reach brings in.
+    const double keep = kHalfRootThree * kBlockSpanCells * h + reach + kShellBlockCells * h;
+    const double pi = 3.14159265358979323846;
+    const double shell = 2.0 * surface.area * keep
+        + pi * keep * keep * ((high.x - low.x) + (high.y - low.y) + (high.z - low.z))
+        + 4.0 / 3.0 * pi * keep * keep * keep;
+    // Never more than every block of the grid, each stored whole.
+    const double side = static_cast<double>(kFieldBlockSide);
+    const double blockPoints =
+        std::ceil(px / side) * std::ceil(py / side) * std::ceil(pz / side) * static_cast<double>(kFieldBlockPoints);
+    const double points = std::min(kShellMargin * shell / (h * h * h), blockPoints);
+    const double stored = need.fixedBytes + crossings * kCrossingBytes
+        + points * (kValueBytesPerPoint + kLabelBytesPerPoint);
+    const double gathered = need.fixedBytes + crossings * (kCrossingBytes + kCrossingPairBytes);
+    need.mostBytes = std::max(stored, gathered);
+    return need;
+}
+
+bool SolidFieldFits(const SolidFieldNeed& need, std::uint64_t budgetBytes, std::uint64_t cellLimit)
+{
+    const bool finite = std::isfinite(need.fixedBytes) && std::isfinite(need.mostBytes);
+    return finite && !(need.fixedBytes > kMostFixedBytes) && !(static_cast<double>(cellLimit) < need.gridPoints)
+        && (budgetBytes == 0 || !(need.mostBytes > static_cast<double>(budgetBytes)));
 }
 
 }  // namespace grainforge::mesh

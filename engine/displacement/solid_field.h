@@ -129,6 +129,29 @@ struct SolidFieldInput {
     std::uint64_t memoryBudgetBytes = 0;
 };
 
+// What a field for a part would take before it is built, by the rules BuildSolidField's
+// guards apply: the fixed parts (held against kMostFixedSolidFieldBytes) and the most its
+// memory guards hold against the budget (the whole field once its blocks are chosen, or the
+// crossings while they are gathered). The stored blocks are not known before the field is
+// placed, so they are taken as the shell within their keep reach of the surface, which holds at
+// least as many as are kept on the parts measured in the tests. Lets a caller refuse before
+// anything is spent a part whose field the budget would refuse after minutes of work.
+struct SolidFieldNeed {
+    double fixedBytes = 0.0;
+    double mostBytes = 0.0;
+    double gridPoints = 0.0;
+};
+inline constexpr double kMostFixedSolidFieldBytes = 1.5e9;
+
+// The need of a label-mode field of step `cell` (mm) over `mesh` (bounds computed) whose largest
+// |height| is `largestHeight` mm. Not finite for a cell or height that is not.
+[[nodiscard]] SolidFieldNeed EstimateSolidFieldNeed(const TriangleMesh& mesh, double cell, double largestHeight);
+
+// True when a field of that need passes every guard of BuildSolidField under `budgetBytes`
+// (0: no budget) and `cellLimit` grid points.
+[[nodiscard]] bool SolidFieldFits(const SolidFieldNeed& need, std::uint64_t budgetBytes,
+    std::uint64_t cellLimit = ~std::uint64_t{0});
+
 // Builds `field` from the input. False when the field is too large (stats.tooLarge): its
 // fixed parts above 1.5e9 bytes or not finite, more grid points than the cell limit, more
 // column crossings than 32-bit offsets can count, or the fixed parts, the crossings or the

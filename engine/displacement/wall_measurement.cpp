@@ -1,5 +1,6 @@
 #include "engine/displacement/wall_measurement.h"
 
+#include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 
@@ -253,6 +254,75 @@ std::string FormatWallsLine(const WallReport& report)
     return "Walls after the relief: " + FormatWallReport(report) + " (" + FormatCountGrouped(report.candidates)
         + " vertices moved inward with a surface within reach, " + Milliseconds0(report.milliseconds)
         + " ms)\n";
+}
+
+namespace {
+
+struct WallSample {
+    float thickness = 0.0f;
+    double area = 0.0;  // 0: not measured
+};
+
+// The wall under triangle t: the ray starts a hair inside the surface, so that it does not
+// meet the triangle it leaves.
+WallSample MeasureWallUnder(const TriangleMesh& mesh, const AabbTree& tree, std::size_t t, float inward, float reach)
+{
+    const Vec3 a = mesh.vertices[mesh.indices[3 * t]].position;
+    const Vec3 b = mesh.vertices[mesh.indices[3 * t + 1]].position;
+    const Vec3 c = mesh.vertices[mesh.indices[3 * t + 2]].position;
+    const Vec3 n = Cross(b - a, c - a);
+    const float length = Length(n);
+    if (!(length > 0.0f) || !std::isfinite(length))
+        return {};
+    const Vec3 direction = n * (inward / length);
+    const Vec3 centre = (a + b + c) * (1.0f / 3.0f);
+    const float start = 1e-6f * (1.0f + std::max({std::fabs(centre.x), std::fabs(centre.y), std::fabs(centre.z)}));
+    const RayHit hit = tree.Raycast({centre + direction * start, direction}, mesh, reach);
+    if (!hit.hit)
+        return {};
+    return {hit.distance + start, 0.5 * static_cast<double>(length)};
+}
+
+}  // namespace
+
+WallThickness MeasureWallThickness(const TriangleMesh& mesh)
+{
+    WallThickness thickness;
+    const std::size_t triangles = mesh.TriangleCount();
+    if (triangles == 0 || !mesh.IsConsistent() || !HasOnlyFiniteCoordinates(mesh))
+        return thickness;
+    TriangleMesh part = mesh;
+    part.ComputeBounds();
+    AabbTree tree;
+    tree.Build(part);
+    const float inward = part.Volume() < 0.0f ? 1.0f : -1.0f;
+    const float reach = 2.0f * Length(part.boundsMax - part.boundsMin);
+    const std::size_t stride = (triangles + kWallThicknessSamples - 1) / kWallThicknessSamples;
+    const std::size_t count = (triangles + stride - 1) / stride;
+    std::vector<WallSample> samples(count);
+    ParallelFor(count, [&](std::size_t i) { samples[i] = MeasureWallUnder(part, tree, i * stride, inward, reach); });
+    std::erase_if(samples, [](const WallSample& sample) { return !(sample.area > 0.0); });
+    if (samples.empty())
+        return thickness;
+    std::sort(samples.begin(), samples.end(), [](const WallSample& x, const WallSample& y) {
+        return x.thickness < y.thickness || (x.thickness == y.thickness && x.area < y.area);
+    });
+    double total = 0.0;
+    for (const WallSample& sample : samples)
+        total += sample.area;
+    // From the thickest down: the first wall at which half the area lies at it or thicker.
+    double above = 0.0;
+    thickness.half = samples.front().thickness;
+    for (auto sample = samples.rbegin(); sample != samples.rend(); ++sample) {
+        above += sample->area;
+        if (above >= 0.5 * total) {
+            thickness.half = sample->thickness;
+            break;
+        }
+    }
+    thickness.measured = true;
+    thickness.thickest = samples.back().thickness;
+    return thickness;
 }
 
 }  // namespace grainforge::mesh

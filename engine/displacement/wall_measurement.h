@@ -97,6 +97,25 @@ struct OppositeSurfaceResult {
     const std::vector<float>& weights, const DisplacementReport& displacementReport,
     const WallSettings& settings);
 
+// How thick a part's walls are where a remesh meets them: from the centre of each triangle the
+// distance inward along its normal to the surface opposite. A part whose wall tapers (a blade)
+// is as thick as its root over much of its surface, while twice its volume over its area, the
+// mean, comes to about half that: a remesh whose triangles lie between the two keeps the part,
+// so a thickness a refusal names and advises from is measured here.
+struct WallThickness {
+    bool measured = false;   // some triangle found the surface opposite
+    // The thickness that the walls under half of the measured surface (by area) reach or pass.
+    float half = 0.0f;
+    float thickest = 0.0f;   // the thickest wall measured
+};
+
+// The walls of `mesh` (a closed part; a part that encloses a negative volume is measured the
+// other way round): one ray a triangle, at most kWallThicknessSamples triangles spread evenly
+// over the part; triangles of no area and rays that leave the part are not counted. Runs in
+// parallel; the same on any thread count.
+inline constexpr std::size_t kWallThicknessSamples = 200000;
+[[nodiscard]] WallThickness MeasureWallThickness(const TriangleMesh& mesh);
+
 // "walls not measured: " and the reason; or the thinned places with the thinnest wall and what
 // it was; or the places already under the threshold; or that no wall was thinned. Two decimals.
 std::string FormatWallReport(const WallReport& report);

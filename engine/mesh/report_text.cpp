@@ -139,16 +139,41 @@ float SearchAdvisedLength(float start, double excess, const std::function<bool(f
 {
     constexpr double kStep = 1.05;  // upward from the first guess while it does not fit
     constexpr double kMostFactor = 1000.0;
+    constexpr int kMostBisections = 64;
     if (!(start > 0.0f) || !std::isfinite(start))
         return 0.0f;
     double size = start * std::sqrt(std::isfinite(excess) ? std::max(excess, 1.0) : kMostFactor);
+    float fitting = 0.0f;
     while (size < start * kMostFactor) {
         const float written = RoundLengthUp(static_cast<float>(size));
-        if (fits(written))
-            return written;
+        if (fits(written)) {
+            fitting = written;
+            break;
+        }
         size = std::max<double>(size * kStep, written);
     }
-    return 0.0f;
+    if (fitting == 0.0f)
+        return 0.0f;
+    // The guess may have overshot (memory that falls with the cube of the size): halve the gap
+    // between the start, which does not fit, and the size that does, among written sizes only.
+    float failing = start;
+    for (int step = 0; step < kMostBisections; ++step) {
+        float middle = RoundLengthUp(static_cast<float>(0.5 * (static_cast<double>(failing) + fitting)));
+        // No written size from the middle up to the fitting one: the one just above the failing
+        // size is the last left to try.
+        const bool last = !(middle < fitting);
+        if (last)
+            middle = RoundLengthUp(std::nextafter(failing, std::numeric_limits<float>::infinity()));
+        if (!(middle > failing) || !(middle < fitting))
+            break;
+        if (fits(middle))
+            fitting = middle;
+        else
+            failing = middle;
+        if (last)
+            break;
+    }
+    return fitting;
 }
 
 float SearchAdvisedLengthDown(float start, double shortfall, const std::function<bool(float)>& fits)

@@ -53,10 +53,12 @@ std::string FormatLength(double millimetres);
 // rounding: the value an advice names, so that the advice as the user reads and types it never
 // asks for less than was worked out. Other values come back as they are.
 float RoundLengthUp(float millimetres);
-// The smallest length, searched upward from `start` (mm, above 0), for which `fits` says yes,
-// each candidate as RoundLengthUp writes it; 0 when none within a thousandfold of `start`
-// does. `excess` (at least 1) is how far over its budget the work at `start` is: triangle
-// counts and most memory fall with the square of the size, so its root is the first guess.
+// The smallest length, searched upward from `start` (mm, above 0, where `fits` says no), for
+// which `fits` says yes, each candidate as RoundLengthUp writes it; 0 when none within a
+// thousandfold of `start` does. `excess` (at least 1) is how far over its budget the work at
+// `start` is: triangle counts and most memory fall with the square of the size, so its root is
+// the first guess, stepped up until it fits; the gap back to `start` is then halved among
+// written lengths, so that a guess that overshot still ends at the smallest that fits.
 // Every size a refusal advises is found here, so that the advice passes the check that refused.
 float SearchAdvisedLength(float start, double excess, const std::function<bool(float)>& fits);
 // The largest length below `start` (mm, above 0) found for which `fits` says yes, as

@@ -170,7 +170,10 @@ struct PipelineReport {
     std::uint64_t refusedTriangles = 0;   // the estimate over the limit
     CostliestPiece refusedPiece;          // of bodies that lie apart, the one that makes the most
     std::uint8_t refusedWithoutRemesh = 0;  // the count came from the part's own triangles
-    float refusedAdvisedSize = 0.0f;      // triangle size whose count is within the limit; 0: none found
+    float refusedAdvisedSize = 0.0f;      // triangle size at which every limit passes; 0: none found
+    // The memory limit the run would still meet at its triangle size with a higher triangle limit
+    // (ProcessLimit: 0 none, 2 the run's memory, 3 the relief's field).
+    std::uint8_t refusedMemoryToo = 0;
     std::string message;                  // a stage's failure text, normally empty
     RemeshReport remeshReport;
     DisplacementReport displacementReport;

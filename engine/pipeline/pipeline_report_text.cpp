@@ -411,6 +411,15 @@ std::string FormatOpenPartText(std::uint64_t openEdges, double keptShare)
           "program the part was made in.";
 }
 
+std::string FormatThinOnceClosedNote(float thickness, float triangleSize, bool finest)
+{
+    const std::string walls = "Closing it would not be enough: its walls are about " + Length(thickness)
+        + " mm thick, thinner than the " + Length(triangleSize) + " mm triangle size";
+    if (finest)
+        return walls + ", and " + FinestAdvice("help; a thicker part keeps it.");
+    return walls + ", so a triangle size well below " + Length(thickness) + " mm is needed as well.";
+}
+
 std::string FormatDoubledFacetsText(std::uint64_t doubledFacets, double keptShare)
 {
     return LostSurfaceOpening(keptShare) + "the part has " + DoubledFacets(doubledFacets)
@@ -541,6 +550,12 @@ std::string FormatProcessMemoryText(const ProcessMemory& memory)
 {
     std::string text = "Process would need about " + MemoryAmount(memory.bytes) + " of memory, more than the "
         + MemoryAmount(memory.available) + " this process may use. Nothing was changed; ";
+    if (memory.reliefOver)
+        text = "The part is too large for this triangle size: making its relief would need "
+            + (memory.reliefBudget != 0 ? "about " + MemoryAmount(memory.reliefBytes) + " of memory, more than the "
+                      + MemoryAmount(memory.reliefBudget) + " that is safe. "
+                                        : std::string("more memory than is safe. "))
+            + "Nothing was changed; ";
     const float size = memory.advisedTriangleSize;
     const std::string advised = size > 0.0f && std::isfinite(size)
         ? "a triangle size of at least " + Length(size) + " mm"

@@ -70,12 +70,17 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 // The refusal for a closed part that a solid relief made without a remesh lost (kept
 // `keptShare`, 0 for none): the relief was built at the part's own `triangleSize`, too coarse
 // for it, and no triangle size of the remesh was in use; says to turn Remesh on with triangles
-// well below that size and the part's mean `thickness` (the smaller, when above 0).
+// well below that size and the part's walls, `thickness` mm thick (the smaller, when above 0).
 [[nodiscard]] std::string FormatOwnTrianglesLostText(double keptShare, float triangleSize, float thickness);
 // The refusal for an open part (`openEdges` edges used by one triangle) of which a contour
 // found nothing, or kept only `keptShare` (above 0) of the surface: its walls enclose no
 // inside, whatever their thickness; says what would help.
 [[nodiscard]] std::string FormatOpenPartText(std::uint64_t openEdges, double keptShare = 0.0);
+// What follows that refusal when the part's walls (`thickness` mm, above 0) are thinner than the
+// `triangleSize` mm triangles as well: closing the openings alone would not let the run keep the
+// part, so the size that would (or, at the finest the part's size allows, a thicker part) is
+// named beside it.
+[[nodiscard]] std::string FormatThinOnceClosedNote(float thickness, float triangleSize, bool finest);
 // The same refusal for a closed part holding `doubledFacets` facets twice (either winding),
 // which hide its inside from a contour: names them and Mesh > Repair, which removes them.
 [[nodiscard]] std::string FormatDoubledFacetsText(std::uint64_t doubledFacets, double keptShare = 0.0);
@@ -100,8 +105,10 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
     float triangleSize, float advisedWidth);
 
 // The refusal for a run whose estimate needs more memory than the process may use: the bytes
-// needed and available, "Nothing was changed;" and the triangle size the same estimate fits
-// (with Remesh off, turning Remesh on at that size), or a larger one when none was found.
+// needed and available, "Nothing was changed;" and the triangle size at which every limit
+// passes (with Remesh off, turning Remesh on at that size), or a larger one when none was found.
+// Where the relief's field alone is over its share (reliefOver), it names the relief and the
+// share instead, as the relief's own refusal does.
 [[nodiscard]] std::string FormatProcessMemoryText(const ProcessMemory& memory);
 
 // The refusal for a solid relief whose field would need more memory than is safe because the

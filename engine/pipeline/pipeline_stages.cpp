@@ -134,6 +134,16 @@ float MeanThickness(const TriangleMesh& mesh)
     return area > 0.0 && std::isfinite(volume) ? static_cast<float>(2.0 * volume / area) : 0.0f;
 }
 
+// The thickness half the part's surface reaches (MeasureWallThickness), never at or below the
+// sheet thickness for a part with volume; the mean `thickness` where no wall was measured.
+float WallsThickness(const TriangleMesh& part, float thickness)
+{
+    const WallThickness walls = MeasureWallThickness(part);
+    if (!walls.measured || !(walls.half > kNoVolumeMillimetres))
+        return thickness;
+    return walls.half;
+}
+
 std::string Fixed2(double value) { return FormatFixed(value, 2); }
 
 std::string FormatMillimetres(float value) { return FormatLength(value) + " mm"; }
@@ -176,15 +186,21 @@ std::string LostPartText(const TriangleMesh& input, const TriangleMesh& output, 
     if (repeats != 0 && open == 0)
         return FormatDoubledFacetsText(repeats, kept);
     const float thickness = MeanThickness(part);
+    // The thickness a text names is that of the walls: an open part's volume depends on where
+    // its openings lie, and a tapering one's mean is about half its walls over most of it.
+    const float walls = thickness > kNoVolumeMillimetres ? WallsThickness(part, thickness) : thickness;
     std::string text;
-    if (open != 0 && (kept > 0.0 || thickness > kNoVolumeMillimetres))
+    if (open != 0 && (kept > 0.0 || thickness > kNoVolumeMillimetres)) {
         text = FormatOpenPartText(open, kept);
-    else if (ownTriangles && thickness > kNoVolumeMillimetres)
-        text = FormatOwnTrianglesLostText(kept, triangleSize, thickness);
-    else if (kept > 0.0)
-        text = FormatLostMostText(kept, thickness, triangleSize, finest);
-    else
-        text = FormatNoSurfaceText(thickness, triangleSize, finest);
+        if (walls > kNoVolumeMillimetres && walls < triangleSize)
+            text += " " + FormatThinOnceClosedNote(walls, triangleSize, finest);
+    } else if (ownTriangles && thickness > kNoVolumeMillimetres) {
+        text = FormatOwnTrianglesLostText(kept, triangleSize, walls);
+    } else if (kept > 0.0) {
+        text = FormatLostMostText(kept, walls, triangleSize, finest);
+    } else {
+        text = FormatNoSurfaceText(walls, triangleSize, finest);
+    }
     return repeats != 0 ? text + " " + FormatDoubledFacetsNote(repeats) : text;
 }
 
@@ -228,23 +244,6 @@ float RemeshAllowance(float triangleSize) { return 2.0f * triangleSize; }
 // inward corner to the corner of the moved surface, besides what its contour may round off.
 float ReliefAllowance(float cell, float depth) { return 2.0f * cell + 2.0f * depth; }
 
-// True when a relief `depth` mm deep, not the triangle size, is what makes the solid's field
-// too large: the field reaches the depth (and a few cells) past the part on every side, and
-// at this depth its box holds more than kDeepFieldShare times what a flat relief's would.
-constexpr double kDeepFieldShare = 8.0;
-bool ReliefDepthFillsTheField(const TriangleMesh& part, float cell, float depth)
-{
-    if (!part.boundsValid || !(depth > 0.0f))
-        return false;
-    const Vec3 extent = part.boundsMax - part.boundsMin;
-    const double flat = 8.0 * cell;
-    const double deep = 2.0 * static_cast<double>(depth) + flat;
-    double growth = 1.0;
-    for (const float side : {extent.x, extent.y, extent.z})
-        growth *= (side + deep) / (side + flat);
-    return !(growth < kDeepFieldShare);  // an infinite depth lands here as well
-}
-
 bool HasFiniteCoordinates(const TriangleMesh& mesh)
 {
     return std::all_of(mesh.vertices.begin(), mesh.vertices.end(),
@@ -267,32 +266,54 @@ std::string UnusableReliefText(const DisplacementSettings& displacement)
 
 }  // namespace
 
+namespace {
+
+// Why a higher triangle limit alone would not let the run start: the memory it would then meet.
+std::string MemoryStillStops(ProcessLimit memoryToo)
+{
+    if (memoryToo == ProcessLimit::reliefMemory)
+        return " A higher triangle limit alone would not: making the relief at this triangle size would need more "
+               "memory than is safe.";
+    if (memoryToo == ProcessLimit::memory)
+        return " A higher triangle limit alone would not: at this triangle size Process would need more memory than "
+               "this process may use.";
+    return {};
+}
+
+}  // namespace
+
 std::string TriangleLimitText(std::uint64_t estimatedTriangles, const CostliestPiece& piece, bool withoutRemesh,
-    float advisedSize)
+    float advisedSize, ProcessLimit memoryToo)
 {
     const std::string named = FormatCostliestPiece(piece);
     const std::string text = "About " + FormatCountGrouped(estimatedTriangles) + " triangles, which is over the limit"
         + named + ". Nothing was changed; ";
     const bool advised = advisedSize > 0.0f && std::isfinite(advisedSize);
     const std::string size = advised ? "a triangle size of at least " + FormatMillimetres(advisedSize) : std::string();
+    const std::string still = MemoryStillStops(memoryToo);
+    const bool limitHelps = still.empty();
     if (withoutRemesh)
         return text + "Remesh is off, so the relief is made at the part's own triangle size: turn Remesh on with "
-            + (advised ? size : std::string("a larger triangle size")) + ", or raise the triangle limit.";
+            + (advised ? size : std::string("a larger triangle size"))
+            + (limitHelps ? ", or raise the triangle limit." : "." + still);
     if (!named.empty() && piece.finest)
         return text + (advised ? size : "a triangle size above " + FormatMillimetres(piece.cellMillimetres))
-            + ", a higher triangle limit, or the part without that piece lets it run.";
-    return text + (advised ? size : std::string("a larger triangle size")) + " or a higher triangle limit lets it run.";
+            + (limitHelps ? ", a higher triangle limit, or the part without that piece lets it run."
+                          : " or the part without that piece lets it run." + still);
+    return text + (advised ? size : std::string("a larger triangle size"))
+        + (limitHelps ? " or a higher triangle limit lets it run." : " lets it run." + still);
 }
 
 std::string TriangleLimitText(const PipelineReport& report)
 {
-    return TriangleLimitText(
-        report.refusedTriangles, report.refusedPiece, report.refusedWithoutRemesh != 0, report.refusedAdvisedSize);
+    return TriangleLimitText(report.refusedTriangles, report.refusedPiece, report.refusedWithoutRemesh != 0,
+        report.refusedAdvisedSize, static_cast<ProcessLimit>(report.refusedMemoryToo));
 }
 
 std::string TriangleLimitText(const ProcessEstimate& estimate)
 {
-    return TriangleLimitText(estimate.triangles, estimate.costliest, estimate.ownTriangles, estimate.advisedTriangleSize);
+    return TriangleLimitText(estimate.triangles, estimate.costliest, estimate.ownTriangles,
+        estimate.advisedTriangleSize, estimate.alsoOver);
 }
 
 void RecordSolidFailure(PipelineReport& report, const SolidDisplacementReport& solid)
@@ -448,6 +469,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     report.refusedPiece = {};
     report.refusedWithoutRemesh = 0;
     report.refusedAdvisedSize = 0.0f;
+    report.refusedMemoryToo = 0;
     report.remeshReport = {};
     report.remeshDistance = {};
     remeshDistanceDue_ = false;
@@ -479,6 +501,11 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
         return false;
     }
     if (report.remeshReport.failed) {
+        // The grids' own advice fits the memory the remesh found; the run's advice passes every
+        // limit of the run besides. The larger passes both.
+        float& advised = report.remeshReport.advisedCellMillimetres;
+        if (report.remeshReport.failure == RemeshFailure::gridTooLarge && advised > 0.0f)
+            advised = std::max(advised, AdviseProcessTriangleSize(source, settings, runAvailable_));
         report.message = "Process could not remesh the part: "
             + RemeshFailureText(report.remeshReport) + ". Nothing was changed.";
         return false;
@@ -512,7 +539,7 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
 
 bool PipelineStages::RefuseOverTheLimit()
 {
-    const ProcessEstimate estimate = EstimateProcessTriangles(source, lastSettings);
+    const ProcessEstimate estimate = EstimateProcessTriangles(source, lastSettings, runAvailable_);
     if (!estimate.overLimit)
         return false;
     report.refused = 1;
@@ -520,12 +547,13 @@ bool PipelineStages::RefuseOverTheLimit()
     report.refusedPiece = estimate.costliest;
     report.refusedWithoutRemesh = estimate.ownTriangles ? 1 : 0;
     report.refusedAdvisedSize = estimate.advisedTriangleSize;
+    report.refusedMemoryToo = static_cast<std::uint8_t>(estimate.alsoOver);
     return true;
 }
 
 bool PipelineStages::RefuseOverMemory()
 {
-    const ProcessMemory memory = EstimateProcessMemory(source, lastSettings, platform::AvailableMemoryBytes());
+    const ProcessMemory memory = EstimateProcessMemory(source, lastSettings, runAvailable_);
     if (!memory.over)
         return false;
     report.message = FormatProcessMemoryText(memory);
@@ -844,9 +872,10 @@ bool PipelineStages::RunDisplacementStage(const ProgressCallback& progress)
         displacedWeights = std::move(weights);
         return true;
     }
-    // Without a remesh the solid relief is the first stage the triangle limit applies to.
-    if (settings.remeshOn == 0 && settings.displacement.method != DisplacementMethod::mesh
-        && (RefuseOverTheLimit() || RefuseOverMemory()))
+    // Without a remesh the solid relief is the first stage the triangle limit applies to; its
+    // field is judged again here, as a relief deeper than the last run's may not fit.
+    if (settings.displacement.method != DisplacementMethod::mesh
+        && ((settings.remeshOn == 0 && RefuseOverTheLimit()) || RefuseOverMemory()))
         return false;
 
     const Projection framed = BuildTileFrames(settings.projection, heightMap.settings);
@@ -994,7 +1023,7 @@ bool PipelineStages::RunSolidRelief(const ProgressCallback& progress, const Proj
     // Faces the projection leaves plain stay in their planes up to their edges.
     const std::vector<std::uint8_t> plain = FacesKeptPlain(faceInput, stageWeights, settings.displacement.base);
     if (ApplySolidDisplacement(input, std::move(heights), solid, progress, mesh,
-            report.solidReport, tree.get(), 0, &plain)) {
+            report.solidReport, tree.get(), runAvailable_, &plain)) {
         double kept = 0.0;
         report.message = LostPartText(input, mesh, solid.cellMillimetres, cellCapped, &kept, settings.remeshOn == 0);
         if (!report.message.empty()) {
@@ -1203,8 +1232,10 @@ bool PipelineStages::Run(const ProgressCallback& progress)
     report.refusedPiece = {};
     report.refusedWithoutRemesh = 0;
     report.refusedAdvisedSize = 0.0f;
+    report.refusedMemoryToo = 0;
     report.message.clear();
     report.stageMilliseconds = {};
+    runAvailable_ = memoryBudgetBytes != 0 ? memoryBudgetBytes : platform::AvailableMemoryBytes();
     std::int32_t current = kStageRemesh;
     try {
         return RunStages(progress, current);

@@ -71,11 +71,13 @@ struct StaleStage {
 // "About N triangles, which is over the limit." for a refused run, then, where bodies lie
 // apart, the piece that makes the most of them (its size, where it lies, its share, and its
 // triangle size when that is the finest its size allows), then "Nothing was changed;" and
-// the settings that would let it run: the triangle size `advisedSize` (from the same estimate,
-// for all pieces together; when 0, a larger one, above the piece's finest) or a higher triangle
-// limit; with `withoutRemesh`, turning Remesh on at that size, as no triangle size is in use.
+// the settings that would let it run: the triangle size `advisedSize` (at which every limit
+// passes, for all pieces together; when 0, a larger one, above the piece's finest) or a higher
+// triangle limit; with `withoutRemesh`, turning Remesh on at that size, as no triangle size is
+// in use. With `memoryToo` (the memory limit the run meets at its size), a higher triangle limit
+// is not offered: the text says instead that the memory would still stop the run.
 [[nodiscard]] std::string TriangleLimitText(std::uint64_t estimatedTriangles, const CostliestPiece& piece = {},
-    bool withoutRemesh = false, float advisedSize = 0.0f);
+    bool withoutRemesh = false, float advisedSize = 0.0f, ProcessLimit memoryToo = ProcessLimit::none);
 // The same for a refused run's report, and for the estimate the document refuses a run with.
 [[nodiscard]] std::string TriangleLimitText(const PipelineReport& report);
 [[nodiscard]] std::string TriangleLimitText(const ProcessEstimate& estimate);
@@ -156,6 +158,9 @@ public:
     WallSettings wallsMeasuredSettings;
     std::array<std::uint8_t, kStageCount> stageDirty{1, 1, 1, 1};
     PipelineReport report;
+    // Bytes a run may use; 0 reads what the process may still take (AvailableMemoryBytes) as
+    // each run starts. Tests set a figure in place of the machine's.
+    std::uint64_t memoryBudgetBytes = 0;
 
     // Carries the weights over to `displaced` when a solid relief left that to be done; reads
     // as nothing otherwise. Every reader of displacedWeights calls it first.
@@ -189,9 +194,12 @@ private:
     // Refuses (the report's `refused`, with the shown count) a run whose shown count is over
     // the triangle limit; true when refused.
     bool RefuseOverTheLimit();
-    // Refuses (the report's `message`) a run whose whole estimate needs more memory than the
-    // process may use; true when refused.
+    // Refuses (the report's `message`) a run whose whole estimate, or its relief's field, needs
+    // more memory than the run may use (runAvailable_); true when refused.
     bool RefuseOverMemory();
+    // What the run may use, read once as it starts (memoryBudgetBytes, or the machine's figure):
+    // the checks before the stages and the relief's field budget take it from here.
+    std::uint64_t runAvailable_ = 0;
     // Refuses (the report's `message`) a part whose box is smaller than the triangle size on
     // every side; true when the part is large enough.
     bool RefusePartBelowTriangleSize(float triangleSize);

@@ -500,6 +500,49 @@ TEST(SolidField, FieldsBeyondTheirMemoryAreRefusedBeforeTheyAreAllocated)
     }
 }
 
+// The need told before a field is built holds at least what the built field's guards held, so
+// that a run the estimate lets start is not refused by the field after minutes of work; and not
+// so much more that the size it advises is far coarser than needed. The fixed parts are the
+// same figure the build refuses on.
+TEST(SolidField, TheNeedToldBeforeTheBuildCoversWhatTheBuildHolds)
+{
+    const auto bounded = [](TriangleMesh mesh) {
+        mesh.ComputeBounds();
+        return mesh;
+    };
+    const struct {
+        const char* name;
+        TriangleMesh mesh;
+        double cell;
+        float height;
+    } cases[] = {
+        {"cube", bounded(MakeTestCube(20.0f)), 0.3, 1.0f},
+        {"cube, coarse", bounded(MakeTestCube(20.0f)), 1.0, 0.0f},
+        {"sphere", bounded(MakeTestSphere(15.0f)), 0.3, 3.0f},
+        {"thin plate", bounded(test::MakeBox({0, 0, 0}, {40, 40, 1})), 0.1, 0.0f},
+        {"thin plate, coarse", bounded(test::MakeBox({0, 0, 0}, {40, 40, 1})), 1.0, 0.0f},
+        {"blade", bounded(test::MakeWedge(20.0f, 10.0f, 2.0f, 0.05f)), 0.3, 1.0f},
+        {"torus", bounded(test::MakeTorus(20.0f, 3.0f, 64, 32)), 0.3, 1.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Built built = BuildField(c.mesh, Heights(c.mesh, c.height), c.cell);
+        ASSERT_TRUE(built.ok);
+        const SolidFieldNeed need = EstimateSolidFieldNeed(c.mesh, c.cell, c.height);
+        EXPECT_EQ(need.fixedBytes, built.stats.estimateBytes);
+        EXPECT_GE(need.mostBytes, built.stats.storedEstimateBytes);
+        EXPECT_LE(need.mostBytes, 2.5 * built.stats.storedEstimateBytes);
+        EXPECT_TRUE(SolidFieldFits(need, static_cast<std::uint64_t>(std::ceil(need.mostBytes))));
+        EXPECT_FALSE(SolidFieldFits(need, static_cast<std::uint64_t>(need.mostBytes) - 1));
+    }
+    // What the build refuses whatever the budget: fixed parts past their cap, a cell that is
+    // not a number.
+    const TriangleMesh cube = bounded(MakeTestCube(20.0f));
+    EXPECT_FALSE(SolidFieldFits(EstimateSolidFieldNeed(cube, 0.001, 0.0f), 0));
+    EXPECT_FALSE(SolidFieldFits(EstimateSolidFieldNeed(cube, std::nan(""), 0.0f), 0));
+    EXPECT_TRUE(SolidFieldFits(EstimateSolidFieldNeed(cube, 0.3, 1.0f), 0));
+}
+
 TEST(SolidField, HostileInputIsRefusedWithoutACrash)
 {
     const TriangleMesh cube = MakeTestCube(10.0f);

@@ -236,5 +236,43 @@ TEST(OppositeSurfaceDistances, FindsTheFarSideWithinReachAndNothingOnBadInput)
     EXPECT_TRUE(OppositeSurfaceDistances(plate, tree, {}, depths, 1.0f).empty());
 }
 
+// The walls under half the surface of known parts: a plate is as thick as the plate over its
+// faces (its rim, a sliver of its area, reaches across); a cube is its edge everywhere, the
+// same inside out; a part open at one face is measured through its walls all the same, where
+// its volume would depend on where the opening lies.
+TEST(MeasureWallThickness, HalfTheSurfaceAndTheThickestOfKnownWalls)
+{
+    TriangleMesh insideOut = MakeTestCube(10.0f);
+    for (std::size_t i = 0; i < insideOut.indices.size(); i += 3)
+        std::swap(insideOut.indices[i + 1], insideOut.indices[i + 2]);
+    TriangleMesh openPlate = test::MakeBox({0, 0, 0}, {40, 40, 1});
+    openPlate.indices.resize(openPlate.indices.size() - 3);
+    const struct {
+        const char* name;
+        TriangleMesh part;
+        float half;
+        float thickest;
+    } cases[] = {
+        {"plate 1 mm thick", test::MakeBox({0, 0, 0}, {40, 40, 1}), 1.0f, 40.0f},
+        {"plate 0.05 mm thick", test::MakeBox({0, 0, 0}, {20, 20, 0.05f}), 0.05f, 20.0f},
+        {"cube", MakeTestCube(10.0f), 10.0f, 10.0f},
+        {"cube inside out", insideOut, 10.0f, 10.0f},
+        {"plate open at one triangle", openPlate, 1.0f, 40.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const WallThickness walls = MeasureWallThickness(c.part);
+        ASSERT_TRUE(walls.measured);
+        EXPECT_NEAR(walls.half, c.half, 1e-4f * c.half);
+        EXPECT_NEAR(walls.thickest, c.thickest, 1e-4f * c.thickest);
+    }
+    // Nothing to measure: no triangles, a single triangle with nothing opposite.
+    EXPECT_FALSE(MeasureWallThickness(TriangleMesh{}).measured);
+    TriangleMesh one;
+    one.vertices = {{{0, 0, 0}, {}}, {{1, 0, 0}, {}}, {{0, 1, 0}, {}}};
+    one.indices = {0, 1, 2};
+    EXPECT_FALSE(MeasureWallThickness(one).measured);
+}
+
 }  // namespace
 }  // namespace grainforge::mesh

@@ -58,6 +58,12 @@ TEST(ReportText, AdvisedLengthRoundsUpToWhatIsWritten)
     EXPECT_GE(found, 0.5f);
     EXPECT_LE(found, 0.5f * 1.06f);
     EXPECT_GT(tried, 1);
+    // A first guess far past the bound (memory that falls with the cube of the size) is halved
+    // back to the smallest written size that fits, the hundredth after the start among them.
+    for (const float bound : {0.33f, 0.21f, 1.07f, 0.2001f}) {
+        const float back = SearchAdvisedLength(0.2f, 100.0, [&](float size) { return size >= bound; });
+        EXPECT_EQ(back, RoundLengthUp(bound)) << bound;
+    }
     EXPECT_EQ(SearchAdvisedLength(0.2f, 1.0, [](float size) { return size >= 0.2f; }), 0.2f);
     EXPECT_EQ(SearchAdvisedLength(0.2f, 1.0, [](float) { return false; }), 0.0f);
     EXPECT_EQ(SearchAdvisedLength(0.0f, 1.0, [](float) { return true; }), 0.0f);

@@ -447,15 +447,18 @@ TEST(PipelineStagesTest, TriangleLimitRefusalNamesTheCostliestPieceAndASettingIn
             "Nothing was changed; Remesh is off, so the relief is made at the part's own triangle size: turn Remesh "
             "on with a triangle size of at least "},
     };
+    // Memory enough for any of these runs, so that a higher triangle limit is one cure.
+    constexpr std::uint64_t kPlentyOfMemory = 1000000000000000u;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         PipelineStages stages;
+        stages.memoryBudgetBytes = kPlentyOfMemory;
         EXPECT_FALSE(RunOn(stages, c.part, c.settings, {}, 0.0f));
         EXPECT_EQ(stages.report.refused, 1);
         const std::string text = TriangleLimitText(stages.report);
         EXPECT_NE(text.find(c.words), std::string::npos) << text;
         // What the document refuses with before the run is the same text.
-        const ProcessEstimate shown = EstimateProcessTriangles(c.part, c.settings);
+        const ProcessEstimate shown = EstimateProcessTriangles(c.part, c.settings, kPlentyOfMemory);
         EXPECT_EQ(TriangleLimitText(shown), text);
     }
 }
@@ -504,6 +507,45 @@ TEST(PipelineStagesTest, TriangleLimitAdviceFitsWhenFollowed)
         PipelineStages stages;
         EXPECT_TRUE(RunOn(stages, c.part, followed)) << stages.report.message;
         EXPECT_EQ(stages.report.refused, 0);
+    }
+}
+
+// A run over its memory is refused before any stage, and the size it advises, typed back, runs
+// under the same memory: the relief's field is held against the share the relief itself is
+// given, so a run the check let start is no longer refused by its relief minutes later.
+TEST(PipelineStagesTest, MemoryAdviceFollowedRunsUnderTheSameMemory)
+{
+    constexpr std::uint64_t kMegabyte = 1000000u;
+    const struct {
+        const char* what;
+        float size;
+        std::uint64_t budget;
+        const char* words;
+    } cases[] = {
+        {"the run", 0.1f, 100 * kMegabyte, "Process would need about "},
+        {"the relief's field", 0.2f, 64 * kMegabyte,
+            "The part is too large for this triangle size: making its relief would need about "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PipelineSettings settings = SolidAtDefaults();
+        settings.remesh.targetEdgeMillimetres = c.size;
+        PipelineStages refused;
+        refused.memoryBudgetBytes = c.budget;
+        EXPECT_FALSE(RunOn(refused, MakeTestCube(20.0f), settings));
+        const std::string& text = refused.report.message;
+        EXPECT_NE(text.find(c.words), std::string::npos) << text;
+        EXPECT_EQ(refused.report.remeshed, 0);
+        EXPECT_FALSE(refused.report.solidReport.tooLarge);
+        const std::string lead = "a triangle size of at least ";
+        const std::size_t at = text.find(lead);
+        ASSERT_NE(at, std::string::npos) << text;
+        settings.remesh.targetEdgeMillimetres = std::stof(text.substr(at + lead.size()));
+        PipelineStages followed;
+        followed.memoryBudgetBytes = c.budget;
+        EXPECT_TRUE(RunOn(followed, MakeTestCube(20.0f), settings)) << followed.report.message;
+        EXPECT_FALSE(followed.report.solidReport.tooLarge);
+        EXPECT_GT(followed.report.resultTriangles, 0u);
     }
 }
 
@@ -920,6 +962,14 @@ TEST(PipelineStagesTest, SolidReliefWeightsCarriedBesideTheSimplification)
 }
 
 // A 40 mm cylinder's wall without its two caps.
+// A plate 0.05 mm thick with one facet missing from its top.
+TriangleMesh OpenThinPlate()
+{
+    TriangleMesh plate = MakeBox({0, 0, 0}, {20, 20, 0.05f});
+    plate.indices.resize(plate.indices.size() - 3);
+    return plate;
+}
+
 TriangleMesh OpenTube()
 {
     TriangleMesh tube = MakeTestCylinder(20.0f, 40.0f);
@@ -961,6 +1011,7 @@ TEST(PipelineStagesTest, EmptyOrSliverResultIsRefusedNotReportedAsDone)
         const char* words;
         const char* moreWords = "";
         float tileWidth = 0.0f;
+        const char* absentWords = nullptr;  // words the refusal must not hold
     } cases[] = {
         {"thin plate, solid relief", MakeBox({0, 0, 0}, {20, 20, 0.05f}), SolidAtDefaults(),
             "the part is 0.05 mm thick, thinner than the 0.20 mm triangle size"},
@@ -975,7 +1026,13 @@ TEST(PipelineStagesTest, EmptyOrSliverResultIsRefusedNotReportedAsDone)
         {"two identical triangles", Triangles({a, b, c}, {0, 1, 2, 0, 1, 2}), SolidAtDefaults(), "encloses no volume"},
         {"two opposite triangles", Triangles({a, b, c}, {0, 1, 2, 0, 2, 1}), SolidAtDefaults(), "encloses no volume"},
         // Thick walls round nothing: the cause is the opening, never a thickness.
-        {"open tube without caps", OpenTube(), SolidAtDefaults(), "the part is open (128 open edges)"},
+        {"open tube without caps", OpenTube(), SolidAtDefaults(), "the part is open (128 open edges)", "", 0.0f,
+            "Closing it would not be enough"},
+        // Open and thinner than the triangles: closing it, as Repair would, is not all it needs.
+        {"open plate 0.05 mm thick", OpenThinPlate(), SolidAtDefaults(), "the part is open (3 open edges)",
+            "Mesh > Repair closes small gaps, and a larger opening is closed in the program the part was made in. "
+            "Closing it would not be enough: its walls are about 0.05 mm thick, thinner than the 0.20 mm triangle "
+            "size, so a triangle size well below 0.05 mm is needed as well."},
         {"cube under the triangle size", MakeTestCube(0.13f), remeshOnly,
             "The part is 0.13 mm across, smaller than the 0.20 mm triangle size"},
         {"open sheet 0.04 mm thick", test::MakeTwoLayerSheet(6, 0.04f), SolidAtDefaults(),
@@ -999,6 +1056,9 @@ TEST(PipelineStagesTest, EmptyOrSliverResultIsRefusedNotReportedAsDone)
         EXPECT_FALSE(RunOn(stages, part, c.settings, {}, c.tileWidth));
         EXPECT_NE(stages.report.message.find(c.words), std::string::npos) << stages.report.message;
         EXPECT_NE(stages.report.message.find(c.moreWords), std::string::npos) << stages.report.message;
+        if (c.absentWords != nullptr) {
+            EXPECT_EQ(stages.report.message.find(c.absentWords), std::string::npos) << stages.report.message;
+        }
         EXPECT_NE(stages.report.message.find("Nothing was changed"), std::string::npos);
         EXPECT_EQ(stages.report.stopped, 0);
         // Refused by the relief, the remeshed part stays.

@@ -1,7 +1,9 @@
 #include "engine/pipeline/process_estimate.h"
 
 #include "engine/mesh/test_shapes.h"
+#include "engine/mesh/report_text.h"
 #include "engine/pipeline/pipeline_report_text.h"
+#include "engine/pipeline/pipeline_stages.h"
 #include "engine/remesh/remesh_settings.h"
 
 #include <gtest/gtest.h>
@@ -116,6 +118,88 @@ TEST(ProcessEstimate, MemoryAdviceFitsTheWholeRunWhenFollowed)
     }
     // The old advice for the large cube, from its contour grid alone, is still refused.
     EXPECT_TRUE(EstimateProcessMemory(cube300, solidAt(0.12f), 16 * kGigabyte).over);
+}
+
+// The size a refusal advises, typed back as the text writes it, passes every limit, not only
+// the one that refused: a 300 mm cube at 0.1 mm was told 0.26 mm for its triangles, then 0.31 mm
+// for its memory, then refused after 77 s as its relief's field was over its share. Each advice
+// is also the smallest written size that passes, and a triangle-limit refusal offers a higher
+// limit only where the memory would not stop the run then.
+TEST(ProcessEstimate, AdviceFollowedPassesEveryLimit)
+{
+    constexpr std::uint64_t kMegabyte = 1000000u;
+    constexpr std::uint64_t kGigabyte = 1000u * kMegabyte;
+    const auto solidAt = [](float size, std::uint64_t limit = 18000000, std::uint8_t remeshOn = 1) {
+        PipelineSettings s;
+        s.remeshOn = remeshOn;
+        s.remesh.targetEdgeMillimetres = size;
+        s.displacementOn = 1;
+        s.maximumTriangles = limit;
+        return s;
+    };
+    const auto bounded = [](TriangleMesh part) {
+        part.ComputeBounds();
+        return part;
+    };
+    const TriangleMesh cube300 = bounded(MakeTestCube(300.0f));
+    const TriangleMesh cube20 = bounded(MakeTestCube(20.0f));
+    const TriangleMesh sphere2m = bounded(MakeTestSphere(1000.0f));
+    const TriangleMesh sphere = bounded(MakeTestSphere(15.0f));
+    const struct {
+        const char* what;
+        const TriangleMesh* part;
+        PipelineSettings settings;
+        std::uint64_t available;
+        ProcessLimit refusing;
+        const char* words;  // of the refusal
+    } cases[] = {
+        {"300 mm cube at 0.1 mm, 6 GB", &cube300, solidAt(0.1f), 6 * kGigabyte, ProcessLimit::triangles,
+            "lets it run. A higher triangle limit alone would not: at this triangle size Process would need more "
+            "memory"},
+        {"300 mm cube at 0.26 mm, 6 GB", &cube300, solidAt(0.26f), 6 * kGigabyte, ProcessLimit::memory,
+            "Process would need about "},
+        {"300 mm cube at 0.31 mm, 6 GB", &cube300, solidAt(0.31f), 6 * kGigabyte, ProcessLimit::reliefMemory,
+            "The part is too large for this triangle size: making its relief would need about "},
+        {"300 mm cube at 0.31 mm, 16 GB", &cube300, solidAt(0.31f), 16 * kGigabyte, ProcessLimit::none, ""},
+        {"2 m sphere at 0.49 mm, 6 GB", &sphere2m, solidAt(0.49f), 6 * kGigabyte, ProcessLimit::triangles,
+            "A higher triangle limit alone would not"},
+        {"2 m sphere at 0.49 mm, no limit, 64 GB", &sphere2m, solidAt(0.49f, 0), 64 * kGigabyte, ProcessLimit::memory,
+            "Process would need about "},
+        {"20 mm cube at 0.05 mm, 100 MB", &cube20, solidAt(0.05f), 100 * kMegabyte, ProcessLimit::memory,
+            "Process would need about "},
+        {"20 mm cube at 0.2 mm, 64 MB", &cube20, solidAt(0.2f), 64 * kMegabyte, ProcessLimit::reliefMemory,
+            "making its relief would need about "},
+        {"20 mm cube at 0.05 mm, low limit, plenty", &cube20, solidAt(0.05f, 100000), 64 * kGigabyte,
+            ProcessLimit::triangles, " or a higher triangle limit lets it run."},
+        {"own triangles, 2 MB", &sphere, solidAt(0.2f, 18000000, 0), 2 * kMegabyte, ProcessLimit::memory,
+            "turn Remesh on with a triangle size of at least "},
+        {"unknown memory", &cube300, solidAt(0.31f), 0, ProcessLimit::none, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(FindProcessLimit(*c.part, c.settings, c.available), c.refusing);
+        if (c.refusing == ProcessLimit::none)
+            continue;
+        const ProcessEstimate count = EstimateProcessTriangles(*c.part, c.settings, c.available);
+        const ProcessMemory memory = EstimateProcessMemory(*c.part, c.settings, c.available);
+        const std::string text =
+            c.refusing == ProcessLimit::triangles ? TriangleLimitText(count) : FormatProcessMemoryText(memory);
+        EXPECT_NE(text.find(c.words), std::string::npos) << text;
+        const float advised = c.refusing == ProcessLimit::triangles ? count.advisedTriangleSize
+                                                                    : memory.advisedTriangleSize;
+        ASSERT_GT(advised, 0.0f) << text;
+        EXPECT_EQ(advised, AdviseProcessTriangleSize(*c.part, c.settings, c.available));
+        const std::string lead = "a triangle size of at least ";
+        const std::size_t at = text.find(lead);
+        ASSERT_NE(at, std::string::npos) << text;
+        PipelineSettings followed = c.settings;
+        followed.remeshOn = 1;
+        followed.remesh.targetEdgeMillimetres = std::stof(text.substr(at + lead.size()));
+        EXPECT_EQ(FindProcessLimit(*c.part, followed, c.available), ProcessLimit::none) << text;
+        // A hundredth less, as the text would write it, is still refused.
+        followed.remesh.targetEdgeMillimetres = RoundLengthUp(advised - 0.01f);
+        EXPECT_NE(FindProcessLimit(*c.part, followed, c.available), ProcessLimit::none) << text;
+    }
 }
 
 }  // namespace
