@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <span>
 #include <utility>
 
 namespace grainforge::mesh {
@@ -1006,6 +1007,67 @@ std::vector<TrianglePair> GivenVertexPairs(const TriangleMesh& input, const std:
     return given;
 }
 
+// Per triangle of the faults' pairs, the vertices round it: its corners and the corners of the
+// triangles on them, each once, ascending. Worked out once per triangle: one triangle of a
+// tangled place takes part in hundreds of pairs, and gathering its round again for each of
+// them was most of a check's time on a printer bed's tangled fans.
+struct FaultRounds {
+    std::vector<std::uint32_t> triangles;  // ascending
+    std::vector<std::uint32_t> firstOf;    // per listed triangle: where its round starts
+    std::vector<std::uint32_t> vertices;
+
+    std::span<const std::uint32_t> Of(std::uint32_t t) const
+    {
+        const auto at = static_cast<std::size_t>(std::lower_bound(triangles.begin(), triangles.end(), t) - triangles.begin());
+        return {vertices.data() + firstOf[at], vertices.data() + firstOf[at + 1]};
+    }
+};
+
+FaultRounds RoundsOfFaults(const TriangleMesh& result, const FaultFans& fans, const std::vector<TrianglePair>& faults)
+{
+    FaultRounds rounds;
+    for (const TrianglePair& pair : faults)
+        if (pair[0] != pair[1])
+            rounds.triangles.insert(rounds.triangles.end(), pair.begin(), pair.end());
+    std::sort(rounds.triangles.begin(), rounds.triangles.end());
+    rounds.triangles.erase(std::unique(rounds.triangles.begin(), rounds.triangles.end()), rounds.triangles.end());
+    rounds.firstOf.assign(rounds.triangles.size() + 1, 0);
+    for (std::size_t i = 0; i < rounds.triangles.size(); ++i) {
+        const std::uint32_t t = rounds.triangles[i];
+        const auto start = static_cast<std::ptrdiff_t>(rounds.vertices.size());
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t corner = result.indices[3 * std::size_t{t} + k];
+            for (std::uint32_t on = fans.firstOn[corner]; on < fans.firstOn[corner + 1]; ++on)
+                for (int m = 0; m < 3; ++m)
+                    rounds.vertices.push_back(result.indices[3 * std::size_t{fans.on[on]} + m]);
+        }
+        std::sort(rounds.vertices.begin() + start, rounds.vertices.end());
+        rounds.vertices.erase(std::unique(rounds.vertices.begin() + start, rounds.vertices.end()), rounds.vertices.end());
+        rounds.firstOf[i + 1] = static_cast<std::uint32_t>(rounds.vertices.size());
+    }
+    return rounds;
+}
+
+// Whether `given` (ascending) holds a pair {p, q} with p in `first` and q in `second` (both
+// ascending): per p, its run of `given` and `second` are walked side by side.
+bool AnyGivenBetween(const std::vector<TrianglePair>& given, std::span<const std::uint32_t> first,
+                     std::span<const std::uint32_t> second)
+{
+    for (const std::uint32_t p : first) {
+        auto at = std::lower_bound(given.begin(), given.end(), TrianglePair{p, 0});
+        auto q = second.begin();
+        while (at != given.end() && (*at)[0] == p && q != second.end()) {
+            if ((*at)[1] < *q)
+                ++at;
+            else if (*q < (*at)[1])
+                ++q;
+            else
+                return true;
+        }
+    }
+    return false;
+}
+
 // Pairs of the result's triangles that meet where the input's met already (round each triangle
 // of the pair, its corners and the corners of the triangles on them, lies a vertex that one
 // triangle of a meeting pair of the input went into, the other triangle round the other): how
@@ -1028,29 +1090,12 @@ GivenCount TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& resu
         return count;
     const FaultFans fans = FansOfFaults(result, faults);
     const std::vector<TrianglePair> given = GivenVertexPairs(input, into, fans.round);
-    std::vector<std::uint32_t> roundFirst;
-    std::vector<std::uint32_t> roundSecond;
-    const auto gatherRound = [&](std::uint32_t t, std::vector<std::uint32_t>& out) {
-        out.clear();
-        for (int k = 0; k < 3; ++k) {
-            const std::uint32_t corner = result.indices[3 * t + k];
-            for (std::uint32_t i = fans.firstOn[corner]; i < fans.firstOn[corner + 1]; ++i)
-                for (int m = 0; m < 3; ++m)
-                    out.push_back(result.indices[3 * fans.on[i] + m]);
-        }
-        std::sort(out.begin(), out.end());
-        out.erase(std::unique(out.begin(), out.end()), out.end());
-    };
+    const FaultRounds rounds = RoundsOfFaults(result, fans, faults);
     const auto isTakenOut = [&](const TrianglePair& pair) {
         if (pair[0] == pair[1] || given.empty())
             return false;
-        gatherRound(pair[0], roundFirst);
-        gatherRound(pair[1], roundSecond);
-        bool wasGiven = false;
-        for (const std::uint32_t p : roundFirst)
-            for (const std::uint32_t q : roundSecond)
-                wasGiven = wasGiven || std::binary_search(given.begin(), given.end(), TrianglePair{p, q});
-        if (!wasGiven)
+        const std::span<const std::uint32_t> roundFirst = rounds.Of(pair[0]);
+        if (!AnyGivenBetween(given, roundFirst, rounds.Of(pair[1])))
             return false;
         ++count.given;
         const std::uint32_t* second = &result.indices[3 * pair[1]];
