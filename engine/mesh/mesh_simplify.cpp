@@ -1248,18 +1248,20 @@ struct Contacts {
     std::uint64_t flat = 0;
 };
 
-Contacts CountContacts(const TriangleMesh& result)
+// Of the pairs of a whole result that meet or are flat (ChangedTrianglePairsMeetingOrFlat).
+Contacts ContactsOf(const std::vector<TrianglePair>& pairs)
 {
     Contacts contacts;
-    for (const TrianglePair& pair : ChangedTrianglePairsMeetingOrFlat(result, {}))
+    for (const TrianglePair& pair : pairs)
         ++(pair[0] == pair[1] ? contacts.flat : contacts.pairs);
     return contacts;
 }
 
-// The pairs of distinct triangles of `result` that meet.
-std::vector<TrianglePair> MeetingPairs(const TriangleMesh& result)
+Contacts CountContacts(const TriangleMesh& result) { return ContactsOf(ChangedTrianglePairsMeetingOrFlat(result, {})); }
+
+// The pairs of distinct triangles among `pairs`.
+std::vector<TrianglePair> WithoutFlat(std::vector<TrianglePair> pairs)
 {
-    std::vector<TrianglePair> pairs = ChangedTrianglePairsMeetingOrFlat(result, {});
     pairs.erase(std::remove_if(pairs.begin(), pairs.end(), [](const TrianglePair& pair) { return pair[0] == pair[1]; }),
                 pairs.end());
     return pairs;
@@ -1366,10 +1368,14 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     }
     std::vector<TrianglePair> faults;
     bool keepFolds = false;  // the given pairs side by side stay faults
+    // The pairs of the whole first result that meet or are flat: the folds' rounds below start
+    // from them when nothing ran again, rather than searching the same result once more.
+    std::vector<TrianglePair> firstPairs;
     if (completed) {
         // The whole result, so that the input's crossings are counted also where no merge
         // touched them; a triangle without area that no merge touched came so from the input.
-        faults = ChangedTrianglePairsMeetingOrFlat(result, {});
+        firstPairs = ChangedTrianglePairsMeetingOrFlat(result, {});
+        faults = firstPairs;
         faults.erase(std::remove_if(faults.begin(), faults.end(),
                                     [&](const TrianglePair& pair) { return pair[0] == pair[1] && changed[pair[0]] == 0; }),
                      faults.end());
@@ -1449,6 +1455,10 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         if (completed)
             simplifier.Compact(result, changed, into);
     }
+    // How `result` meets itself, once counted: each step below starts from what the last one
+    // ended with, and counting it again searched the whole result for nothing.
+    Contacts contacts;
+    bool contactsKnown = false;
     // Folds a relief handed over that the result kept (the run's own faults are mended by now):
     // the same rounds, the input put back and the rounds again at any cost, each kept only when
     // fewer pairs meet afterwards and no triangle more is without area. Beside a body through
@@ -1457,29 +1467,37 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     const auto keepIfFewerMeet = [&](const auto& step) {
         if (!completed || faults.empty())
             return;
-        const Contacts before = CountContacts(result);
+        const Contacts before = contactsKnown ? contacts : CountContacts(result);
         const TriangleMesh resultBefore = result;
         const std::vector<std::uint32_t> intoBefore = into;
         const MeshSimplifyReport reportBefore = report;
         const std::vector<TrianglePair> faultsBefore = faults;
         const std::uint32_t rerunsBefore = reruns;
+        contactsKnown = false;
         step();
         if (!completed)
             return;
         const Contacts after = CountContacts(result);
+        contacts = after;
+        contactsKnown = true;
         if (after.flat > before.flat || after.pairs >= before.pairs) {
             result = resultBefore;
             into = intoBefore;
             report = reportBefore;
             faults = faultsBefore;
             reruns = rerunsBefore;
+            contacts = before;
         }
     };
     // After a run over the whole mesh, whose start counted nothing given, the count is made anew.
     if (completed && (wholeAgain || report.crossingsGiven != 0)) {
         // The whole result: a fold the input held can come through untouched.
         keepFolds = true;
-        faults = MeetingPairs(result);
+        if (wholeAgain || reruns != 0)
+            firstPairs = ChangedTrianglePairsMeetingOrFlat(result, {});
+        contacts = ContactsOf(firstPairs);
+        contactsKnown = true;
+        faults = WithoutFlat(std::move(firstPairs));
         const std::uint64_t given = TakeOutGivenPairs(mesh, result, into, faults, keepFolds).given;
         report.crossingsGiven = wholeAgain ? given : report.crossingsGiven;
         keepIfFewerMeet(repairRounds);
@@ -1491,7 +1509,10 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
             repairRounds();
             errorLimit = options.maximumError;
         });
-        report.crossingsLeft = report.crossingsGiven != 0 ? CountContacts(result).pairs : 0;
+        if (report.crossingsGiven != 0)
+            report.crossingsLeft = contactsKnown ? contacts.pairs : CountContacts(result).pairs;
+        else
+            report.crossingsLeft = 0;
     }
     report.reruns = reruns;
     if (!completed) {
