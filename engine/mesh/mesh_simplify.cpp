@@ -964,35 +964,79 @@ FaultFans FansOfFaults(const TriangleMesh& result, const std::vector<TrianglePai
     return fans;
 }
 
+// The pairs of the input's triangles that meet (each pair once, ascending), found among the
+// triangles searched so far, which only grow: a run's repairs ask round the same tangle again
+// and again, and searching the input there anew for each was a third of a tangled part's check.
+class InputMeetings {
+public:
+    explicit InputMeetings(const TriangleMesh& input) : input_(input), searched_(input.TriangleCount(), 0) {}
+
+    // The pairs with both triangles flagged in `wanted` (a byte per input triangle). Whether two
+    // triangles meet is theirs alone, so a search of more triangles finds the same pairs among
+    // these as a search of these alone.
+    std::vector<TrianglePair> Among(const std::vector<std::uint8_t>& wanted)
+    {
+        bool searchedAll = true;
+        for (std::size_t t = 0; t < wanted.size() && searchedAll; ++t)
+            searchedAll = wanted[t] == 0 || searched_[t] != 0;
+        if (!searchedAll) {
+            for (std::size_t t = 0; t < wanted.size(); ++t)
+                searched_[t] = static_cast<std::uint8_t>(searched_[t] | wanted[t]);
+            Search();
+        }
+        std::vector<TrianglePair> among;
+        for (const TrianglePair& pair : pairs_)
+            if (wanted[pair[0]] != 0 && wanted[pair[1]] != 0)
+                among.push_back(pair);
+        return among;
+    }
+
+private:
+    void Search()
+    {
+        TriangleMesh near;
+        std::vector<std::uint32_t> source;  // per triangle of `near`: the input triangle
+        std::vector<std::uint32_t> renumbered(input_.vertices.size(), kNotPlaced);
+        for (std::size_t t = 0; t < input_.TriangleCount(); ++t) {
+            if (searched_[t] == 0)
+                continue;
+            const std::uint32_t* c = &input_.indices[3 * t];
+            for (int k = 0; k < 3; ++k) {
+                if (renumbered[c[k]] == kNotPlaced) {
+                    renumbered[c[k]] = static_cast<std::uint32_t>(near.vertices.size());
+                    near.vertices.push_back(input_.vertices[c[k]]);
+                }
+                near.indices.push_back(renumbered[c[k]]);
+            }
+            source.push_back(static_cast<std::uint32_t>(t));
+        }
+        pairs_.clear();
+        for (const TrianglePair& pair : ChangedTrianglePairsMeetingOrFlat(near, {}))
+            if (pair[0] != pair[1])
+                pairs_.push_back({source[pair[0]], source[pair[1]]});
+    }
+
+    const TriangleMesh& input_;
+    std::vector<std::uint8_t> searched_;
+    std::vector<TrianglePair> pairs_;
+};
+
 // Every pair of result vertices that the two triangles of a meeting input pair went into, one
 // each, both ways round, in ascending order. Only the input triangles that went into a vertex
 // flagged in `round` are searched, among themselves.
 std::vector<TrianglePair> GivenVertexPairs(const TriangleMesh& input, const std::vector<std::uint32_t>& into,
-                                           const std::vector<std::uint8_t>& round)
+                                           const std::vector<std::uint8_t>& round, InputMeetings& meetings)
 {
     const auto goesRound = [&](std::uint32_t v) { return into[v] != kNotPlaced && round[into[v]] != 0; };
-    TriangleMesh near;
-    std::vector<std::uint32_t> source;  // per triangle of `near`: the input triangle
-    std::vector<std::uint32_t> renumbered(input.vertices.size(), kNotPlaced);
+    std::vector<std::uint8_t> wanted(input.TriangleCount(), 0);
     for (std::size_t t = 0; t < input.TriangleCount(); ++t) {
         const std::uint32_t* c = &input.indices[3 * t];
-        if (!goesRound(c[0]) && !goesRound(c[1]) && !goesRound(c[2]))
-            continue;
-        for (int k = 0; k < 3; ++k) {
-            if (renumbered[c[k]] == kNotPlaced) {
-                renumbered[c[k]] = static_cast<std::uint32_t>(near.vertices.size());
-                near.vertices.push_back(input.vertices[c[k]]);
-            }
-            near.indices.push_back(renumbered[c[k]]);
-        }
-        source.push_back(static_cast<std::uint32_t>(t));
+        wanted[t] = goesRound(c[0]) || goesRound(c[1]) || goesRound(c[2]) ? 1 : 0;
     }
     std::vector<TrianglePair> given;
-    for (const TrianglePair& pair : ChangedTrianglePairsMeetingOrFlat(near, {})) {
-        if (pair[0] == pair[1])
-            continue;
-        const std::uint32_t* a = &input.indices[3 * source[pair[0]]];
-        const std::uint32_t* b = &input.indices[3 * source[pair[1]]];
+    for (const TrianglePair& pair : meetings.Among(wanted)) {
+        const std::uint32_t* a = &input.indices[3 * pair[0]];
+        const std::uint32_t* b = &input.indices[3 * pair[1]];
         for (int i = 0; i < 3; ++i) {
             for (int j = 0; j < 3; ++j) {
                 if (into[a[i]] == kNotPlaced || into[b[j]] == kNotPlaced)
@@ -1083,13 +1127,14 @@ struct GivenCount {
 // `keepFolds`, those side by side too, folds a relief made, which a merge round them can take
 // away (see SimplifyMesh). A triangle without area is always the run's own.
 GivenCount TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& result,
-                             const std::vector<std::uint32_t>& into, std::vector<TrianglePair>& faults, bool keepFolds)
+                             const std::vector<std::uint32_t>& into, std::vector<TrianglePair>& faults, bool keepFolds,
+                             InputMeetings& meetings)
 {
     GivenCount count;
     if (std::all_of(faults.begin(), faults.end(), [](const TrianglePair& pair) { return pair[0] == pair[1]; }))
         return count;
     const FaultFans fans = FansOfFaults(result, faults);
-    const std::vector<TrianglePair> given = GivenVertexPairs(input, into, fans.round);
+    const std::vector<TrianglePair> given = GivenVertexPairs(input, into, fans.round, meetings);
     const FaultRounds rounds = RoundsOfFaults(result, fans, faults);
     const auto isTakenOut = [&](const TrianglePair& pair) {
         if (pair[0] == pair[1] || given.empty())
@@ -1371,6 +1416,7 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     // The pairs of the whole first result that meet or are flat: the folds' rounds below start
     // from them when nothing ran again, rather than searching the same result once more.
     std::vector<TrianglePair> firstPairs;
+    InputMeetings meetings(mesh);
     if (completed) {
         // The whole result, so that the input's crossings are counted also where no merge
         // touched them; a triangle without area that no merge touched came so from the input.
@@ -1379,7 +1425,7 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         faults.erase(std::remove_if(faults.begin(), faults.end(),
                                     [&](const TrianglePair& pair) { return pair[0] == pair[1] && changed[pair[0]] == 0; }),
                      faults.end());
-        report.crossingsGiven = TakeOutGivenPairs(mesh, result, into, faults, keepFolds).given;
+        report.crossingsGiven = TakeOutGivenPairs(mesh, result, into, faults, keepFolds, meetings).given;
     }
     const std::vector<std::uint8_t>* inputProtected =
         options.protectedTriangles != nullptr && options.protectedTriangles->size() == mesh.TriangleCount()
@@ -1424,7 +1470,7 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         report.largestError = std::max(report.largestError, repair.largestError);
         result = std::move(repaired);
         faults = ChangedTrianglePairsMeetingOrFlat(result, changed);
-        TakeOutGivenPairs(mesh, result, into, faults, keepFolds);
+        TakeOutGivenPairs(mesh, result, into, faults, keepFolds, meetings);
     };
     std::uint32_t reruns = 0;
     const auto repairRounds = [&] {
@@ -1498,7 +1544,7 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         contacts = ContactsOf(firstPairs);
         contactsKnown = true;
         faults = WithoutFlat(std::move(firstPairs));
-        const std::uint64_t given = TakeOutGivenPairs(mesh, result, into, faults, keepFolds).given;
+        const std::uint64_t given = TakeOutGivenPairs(mesh, result, into, faults, keepFolds, meetings).given;
         report.crossingsGiven = wholeAgain ? given : report.crossingsGiven;
         keepIfFewerMeet(repairRounds);
         keepIfFewerMeet(restoreInput);
