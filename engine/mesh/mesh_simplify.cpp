@@ -1039,14 +1039,15 @@ std::vector<TrianglePair> GivenVertexPairs(const TriangleMesh& input, const std:
         const std::uint32_t* b = &input.indices[3 * pair[1]];
         for (int i = 0; i < 3; ++i) {
             for (int j = 0; j < 3; ++j) {
-                if (into[a[i]] == kNotPlaced || into[b[j]] == kNotPlaced)
+                // Only vertices round the faults are ever looked up (TakeOutGivenPairs).
+                if (!goesRound(a[i]) || !goesRound(b[j]))
                     continue;
                 given.push_back({into[a[i]], into[b[j]]});
                 given.push_back({into[b[j]], into[a[i]]});
             }
         }
     }
-    std::sort(given.begin(), given.end());
+    ParallelSort(given.begin(), given.end());
     given.erase(std::unique(given.begin(), given.end()), given.end());
     return given;
 }
