@@ -1022,8 +1022,8 @@ private:
 };
 
 // Every pair of result vertices that the two triangles of a meeting input pair went into, one
-// each, both ways round, in ascending order. Only the input triangles that went into a vertex
-// flagged in `round` are searched, among themselves.
+// each, both ways round, in ascending order, of the meeting pairs among the input triangles that
+// went into a vertex flagged in `round`.
 std::vector<TrianglePair> GivenVertexPairs(const TriangleMesh& input, const std::vector<std::uint32_t>& into,
                                            const std::vector<std::uint8_t>& round, InputMeetings& meetings)
 {
@@ -1303,7 +1303,30 @@ Contacts ContactsOf(const std::vector<TrianglePair>& pairs)
     return contacts;
 }
 
-Contacts CountContacts(const TriangleMesh& result) { return ContactsOf(ChangedTrianglePairsMeetingOrFlat(result, {})); }
+// The pairs of a result that meet or are flat after a repair run round `place` (a byte per
+// triangle before it): `pairs`, those of the result before, where both triangles lie outside the
+// place, renumbered by `carriedTo` (per triangle before, the one it became), and `found`, the
+// pairs the run's check found with a triangle of the place. A triangle outside the place is held
+// whole, so it keeps its corners and where they lie, and a pair of two such triangles meets
+// exactly as before. False (the pairs then unknown) should one of them not have come through.
+bool CarryPairsOutside(const std::vector<std::uint8_t>& place, const std::vector<std::uint32_t>& carriedTo,
+                       const std::vector<TrianglePair>& found, std::vector<TrianglePair>& pairs)
+{
+    std::vector<TrianglePair> carried = found;
+    for (const TrianglePair& pair : pairs) {
+        if (place[pair[0]] != 0 || place[pair[1]] != 0)
+            continue;
+        const std::uint32_t a = carriedTo[pair[0]];
+        const std::uint32_t b = carriedTo[pair[1]];
+        if (a == kNotPlaced || b == kNotPlaced)
+            return false;
+        carried.push_back({std::min(a, b), std::max(a, b)});
+    }
+    std::sort(carried.begin(), carried.end());
+    carried.erase(std::unique(carried.begin(), carried.end()), carried.end());
+    pairs = std::move(carried);
+    return true;
+}
 
 // The pairs of distinct triangles among `pairs`.
 std::vector<TrianglePair> WithoutFlat(std::vector<TrianglePair> pairs)
@@ -1414,15 +1437,23 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     }
     std::vector<TrianglePair> faults;
     bool keepFolds = false;  // the given pairs side by side stay faults
-    // The pairs of the whole first result that meet or are flat: the folds' rounds below start
-    // from them when nothing ran again, rather than searching the same result once more.
-    std::vector<TrianglePair> firstPairs;
+    // The pairs of the whole of `result` that meet or are flat (ChangedTrianglePairsMeetingOrFlat),
+    // while known: a repair run changes only the place it is given, so the pairs elsewhere are
+    // carried over and only those round the place are searched again. Searching the whole result
+    // after each step was most of the simplifier's time in a repair of a large part.
+    std::vector<TrianglePair> resultPairs;
+    bool resultPairsKnown = false;
+    const auto knowResultPairs = [&] {
+        if (!resultPairsKnown)
+            resultPairs = ChangedTrianglePairsMeetingOrFlat(result, {});
+        resultPairsKnown = true;
+    };
     InputMeetings meetings(mesh);
     if (completed) {
         // The whole result, so that the input's crossings are counted also where no merge
         // touched them; a triangle without area that no merge touched came so from the input.
-        firstPairs = ChangedTrianglePairsMeetingOrFlat(result, {});
-        faults = firstPairs;
+        knowResultPairs();
+        faults = resultPairs;
         faults.erase(std::remove_if(faults.begin(), faults.end(),
                                     [&](const TrianglePair& pair) { return pair[0] == pair[1] && changed[pair[0]] == 0; }),
                      faults.end());
@@ -1458,6 +1489,9 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         // Only the place the repair could change is checked: every other pair passed before.
         for (std::size_t t = 0; t < changed.size(); ++t)
             changed[t] = place[repair.faceMap[t]];
+        std::vector<std::uint32_t> carriedTo(place.size(), kNotPlaced);
+        for (std::size_t t = 0; t < repair.faceMap.size(); ++t)
+            carriedTo[repair.faceMap[t]] = static_cast<std::uint32_t>(t);
         for (std::uint32_t& v : repair.vertexMap)
             v = report.vertexMap[v];
         for (std::uint32_t& t : repair.faceMap)
@@ -1471,6 +1505,8 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         report.largestError = std::max(report.largestError, repair.largestError);
         result = std::move(repaired);
         faults = ChangedTrianglePairsMeetingOrFlat(result, changed);
+        if (resultPairsKnown)
+            resultPairsKnown = CarryPairsOutside(place, carriedTo, faults, resultPairs);
         TakeOutGivenPairs(mesh, result, into, faults, keepFolds, meetings);
     };
     std::uint32_t reruns = 0;
@@ -1485,6 +1521,7 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     const auto restoreInput = [&] {
         std::vector<std::uint8_t> restored;
         if (RestoreInputRound(mesh, result, into, report.vertexMap, report.faceMap, faults, restored)) {
+            resultPairsKnown = false;
             ++reruns;
             repairRun(restored);
         }
@@ -1496,16 +1533,13 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     if (completed && !faults.empty()) {
         ++reruns;
         wholeAgain = true;
+        resultPairsKnown = false;
         report = initial;
         Simplifier simplifier(mesh, options, report, true);
         completed = simplifier.RunSimplifier(progress);
         if (completed)
             simplifier.Compact(result, changed, into);
     }
-    // How `result` meets itself, once counted: each step below starts from what the last one
-    // ended with, and counting it again searched the whole result for nothing.
-    Contacts contacts;
-    bool contactsKnown = false;
     // Folds a relief handed over that the result kept (the run's own faults are mended by now):
     // the same rounds, the input put back and the rounds again at any cost, each kept only when
     // fewer pairs meet afterwards and no triangle more is without area. Beside a body through
@@ -1514,37 +1548,35 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     const auto keepIfFewerMeet = [&](const auto& step) {
         if (!completed || faults.empty())
             return;
-        const Contacts before = contactsKnown ? contacts : CountContacts(result);
+        knowResultPairs();
+        const std::vector<TrianglePair> pairsBefore = resultPairs;
+        const Contacts before = ContactsOf(pairsBefore);
         const TriangleMesh resultBefore = result;
         const std::vector<std::uint32_t> intoBefore = into;
         const MeshSimplifyReport reportBefore = report;
         const std::vector<TrianglePair> faultsBefore = faults;
         const std::uint32_t rerunsBefore = reruns;
-        contactsKnown = false;
         step();
         if (!completed)
             return;
-        const Contacts after = CountContacts(result);
-        contacts = after;
-        contactsKnown = true;
+        knowResultPairs();
+        const Contacts after = ContactsOf(resultPairs);
         if (after.flat > before.flat || after.pairs >= before.pairs) {
             result = resultBefore;
             into = intoBefore;
             report = reportBefore;
             faults = faultsBefore;
             reruns = rerunsBefore;
-            contacts = before;
+            resultPairs = pairsBefore;
+            resultPairsKnown = true;
         }
     };
     // After a run over the whole mesh, whose start counted nothing given, the count is made anew.
     if (completed && (wholeAgain || report.crossingsGiven != 0)) {
         // The whole result: a fold the input held can come through untouched.
         keepFolds = true;
-        if (wholeAgain || reruns != 0)
-            firstPairs = ChangedTrianglePairsMeetingOrFlat(result, {});
-        contacts = ContactsOf(firstPairs);
-        contactsKnown = true;
-        faults = WithoutFlat(std::move(firstPairs));
+        knowResultPairs();
+        faults = WithoutFlat(resultPairs);
         const std::uint64_t given = TakeOutGivenPairs(mesh, result, into, faults, keepFolds, meetings).given;
         report.crossingsGiven = wholeAgain ? given : report.crossingsGiven;
         keepIfFewerMeet(repairRounds);
@@ -1556,10 +1588,12 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
             repairRounds();
             errorLimit = options.maximumError;
         });
-        if (report.crossingsGiven != 0)
-            report.crossingsLeft = contactsKnown ? contacts.pairs : CountContacts(result).pairs;
-        else
+        if (report.crossingsGiven != 0) {
+            knowResultPairs();
+            report.crossingsLeft = ContactsOf(resultPairs).pairs;
+        } else {
             report.crossingsLeft = 0;
+        }
     }
     report.reruns = reruns;
     if (!completed) {

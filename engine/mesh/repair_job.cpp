@@ -396,8 +396,11 @@ FixRound RunCheckFixRound(TriangleMesh& mesh, float tolerance, const ExportClean
                           const RepairOptions* fixes, const RepairProgress& progress, std::uint64_t bodiesBefore,
                           CheckRoundMemo& memo)
 {
-    if (memo.partUnchanged)
-        return memo.last;
+    if (memo.partUnchanged) {
+        FixRound again = memo.last;
+        again.repair.elapsedMilliseconds = 0.0;  // nothing ran
+        return again;
+    }
     TriangleMesh given;
     given.vertices = mesh.vertices;
     given.indices = mesh.indices;

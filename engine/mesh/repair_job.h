@@ -83,8 +83,9 @@ struct CheckRoundMemo {
     bool partUnchanged = false;  // the last round gave the part back as it was given it
     FixRound last;
 };
-// RunFixRound as the check's round after the one `memo` holds; `memo` then holds this one. The
-// part is copied once per round to tell whether it changed.
+// RunFixRound as the check's round after the one `memo` holds (every round of one check passes
+// the same settings); `memo` then holds this one. A round taken from the one before reports 0 ms.
+// The part is copied once per round to tell whether it changed.
 [[nodiscard]] FixRound RunCheckFixRound(TriangleMesh& mesh, float tolerance, const ExportCleanupOptions& cleanup,
                                         const RepairOptions* fixes, const RepairProgress& progress,
                                         std::uint64_t bodiesBefore, CheckRoundMemo& memo);
