@@ -105,7 +105,7 @@ struct ReadBackCounts {
     std::string error;
 };
 
-// The rounds of the Save STL check: at most this many rounds of RunFixRound and a read-back.
+// The rounds of the Save STL check: at most this many rounds of RunCheckFixRound and a read-back.
 inline constexpr std::int32_t kCheckRounds = 3;
 
 // Whether the check runs its fixes at all: any of the four switches on.
