@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <span>
 #include <utility>
 
 namespace grainforge::mesh {
@@ -963,47 +964,153 @@ FaultFans FansOfFaults(const TriangleMesh& result, const std::vector<TrianglePai
     return fans;
 }
 
+// The pairs of the input's triangles that meet (each pair once, ascending), found among the
+// triangles searched so far, which only grow: a run's repairs ask round the same tangle again
+// and again, and searching the input there anew for each was a third of a tangled part's check.
+class InputMeetings {
+public:
+    explicit InputMeetings(const TriangleMesh& input) : input_(input), searched_(input.TriangleCount(), 0) {}
+
+    // The pairs with both triangles flagged in `wanted` (a byte per input triangle). Whether two
+    // triangles meet is theirs alone, so a search of more triangles finds the same pairs among
+    // these as a search of these alone.
+    std::vector<TrianglePair> Among(const std::vector<std::uint8_t>& wanted)
+    {
+        bool searchedAll = true;
+        for (std::size_t t = 0; t < wanted.size() && searchedAll; ++t)
+            searchedAll = wanted[t] == 0 || searched_[t] != 0;
+        if (!searchedAll) {
+            for (std::size_t t = 0; t < wanted.size(); ++t)
+                searched_[t] = static_cast<std::uint8_t>(searched_[t] | wanted[t]);
+            Search();
+        }
+        std::vector<TrianglePair> among;
+        for (const TrianglePair& pair : pairs_)
+            if (wanted[pair[0]] != 0 && wanted[pair[1]] != 0)
+                among.push_back(pair);
+        return among;
+    }
+
+private:
+    void Search()
+    {
+        TriangleMesh near;
+        std::vector<std::uint32_t> source;  // per triangle of `near`: the input triangle
+        std::vector<std::uint32_t> renumbered(input_.vertices.size(), kNotPlaced);
+        for (std::size_t t = 0; t < input_.TriangleCount(); ++t) {
+            if (searched_[t] == 0)
+                continue;
+            const std::uint32_t* c = &input_.indices[3 * t];
+            for (int k = 0; k < 3; ++k) {
+                if (renumbered[c[k]] == kNotPlaced) {
+                    renumbered[c[k]] = static_cast<std::uint32_t>(near.vertices.size());
+                    near.vertices.push_back(input_.vertices[c[k]]);
+                }
+                near.indices.push_back(renumbered[c[k]]);
+            }
+            source.push_back(static_cast<std::uint32_t>(t));
+        }
+        pairs_.clear();
+        for (const TrianglePair& pair : ChangedTrianglePairsMeetingOrFlat(near, {}))
+            if (pair[0] != pair[1])
+                pairs_.push_back({source[pair[0]], source[pair[1]]});
+    }
+
+    const TriangleMesh& input_;
+    std::vector<std::uint8_t> searched_;
+    std::vector<TrianglePair> pairs_;
+};
+
 // Every pair of result vertices that the two triangles of a meeting input pair went into, one
-// each, both ways round, in ascending order. Only the input triangles that went into a vertex
-// flagged in `round` are searched, among themselves.
+// each, both ways round, in ascending order, of the meeting pairs among the input triangles that
+// went into a vertex flagged in `round`.
 std::vector<TrianglePair> GivenVertexPairs(const TriangleMesh& input, const std::vector<std::uint32_t>& into,
-                                           const std::vector<std::uint8_t>& round)
+                                           const std::vector<std::uint8_t>& round, InputMeetings& meetings)
 {
     const auto goesRound = [&](std::uint32_t v) { return into[v] != kNotPlaced && round[into[v]] != 0; };
-    TriangleMesh near;
-    std::vector<std::uint32_t> source;  // per triangle of `near`: the input triangle
-    std::vector<std::uint32_t> renumbered(input.vertices.size(), kNotPlaced);
+    std::vector<std::uint8_t> wanted(input.TriangleCount(), 0);
     for (std::size_t t = 0; t < input.TriangleCount(); ++t) {
         const std::uint32_t* c = &input.indices[3 * t];
-        if (!goesRound(c[0]) && !goesRound(c[1]) && !goesRound(c[2]))
-            continue;
-        for (int k = 0; k < 3; ++k) {
-            if (renumbered[c[k]] == kNotPlaced) {
-                renumbered[c[k]] = static_cast<std::uint32_t>(near.vertices.size());
-                near.vertices.push_back(input.vertices[c[k]]);
-            }
-            near.indices.push_back(renumbered[c[k]]);
-        }
-        source.push_back(static_cast<std::uint32_t>(t));
+        wanted[t] = goesRound(c[0]) || goesRound(c[1]) || goesRound(c[2]) ? 1 : 0;
     }
     std::vector<TrianglePair> given;
-    for (const TrianglePair& pair : ChangedTrianglePairsMeetingOrFlat(near, {})) {
-        if (pair[0] == pair[1])
-            continue;
-        const std::uint32_t* a = &input.indices[3 * source[pair[0]]];
-        const std::uint32_t* b = &input.indices[3 * source[pair[1]]];
+    for (const TrianglePair& pair : meetings.Among(wanted)) {
+        const std::uint32_t* a = &input.indices[3 * pair[0]];
+        const std::uint32_t* b = &input.indices[3 * pair[1]];
         for (int i = 0; i < 3; ++i) {
             for (int j = 0; j < 3; ++j) {
-                if (into[a[i]] == kNotPlaced || into[b[j]] == kNotPlaced)
+                // Only vertices round the faults are ever looked up (TakeOutGivenPairs).
+                if (!goesRound(a[i]) || !goesRound(b[j]))
                     continue;
                 given.push_back({into[a[i]], into[b[j]]});
                 given.push_back({into[b[j]], into[a[i]]});
             }
         }
     }
-    std::sort(given.begin(), given.end());
+    ParallelSort(given.begin(), given.end());
     given.erase(std::unique(given.begin(), given.end()), given.end());
     return given;
+}
+
+// Per triangle of the faults' pairs, the vertices round it: its corners and the corners of the
+// triangles on them, each once, ascending. Worked out once per triangle: one triangle of a
+// tangled place takes part in hundreds of pairs, and gathering its round again for each of
+// them was most of a check's time on a printer bed's tangled fans.
+struct FaultRounds {
+    std::vector<std::uint32_t> triangles;  // ascending
+    std::vector<std::uint32_t> firstOf;    // per listed triangle: where its round starts
+    std::vector<std::uint32_t> vertices;
+
+    std::span<const std::uint32_t> Of(std::uint32_t t) const
+    {
+        const auto at = static_cast<std::size_t>(std::lower_bound(triangles.begin(), triangles.end(), t) - triangles.begin());
+        return {vertices.data() + firstOf[at], vertices.data() + firstOf[at + 1]};
+    }
+};
+
+FaultRounds RoundsOfFaults(const TriangleMesh& result, const FaultFans& fans, const std::vector<TrianglePair>& faults)
+{
+    FaultRounds rounds;
+    for (const TrianglePair& pair : faults)
+        if (pair[0] != pair[1])
+            rounds.triangles.insert(rounds.triangles.end(), pair.begin(), pair.end());
+    std::sort(rounds.triangles.begin(), rounds.triangles.end());
+    rounds.triangles.erase(std::unique(rounds.triangles.begin(), rounds.triangles.end()), rounds.triangles.end());
+    rounds.firstOf.assign(rounds.triangles.size() + 1, 0);
+    for (std::size_t i = 0; i < rounds.triangles.size(); ++i) {
+        const std::uint32_t t = rounds.triangles[i];
+        const auto start = static_cast<std::ptrdiff_t>(rounds.vertices.size());
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t corner = result.indices[3 * std::size_t{t} + k];
+            for (std::uint32_t on = fans.firstOn[corner]; on < fans.firstOn[corner + 1]; ++on)
+                for (int m = 0; m < 3; ++m)
+                    rounds.vertices.push_back(result.indices[3 * std::size_t{fans.on[on]} + m]);
+        }
+        std::sort(rounds.vertices.begin() + start, rounds.vertices.end());
+        rounds.vertices.erase(std::unique(rounds.vertices.begin() + start, rounds.vertices.end()), rounds.vertices.end());
+        rounds.firstOf[i + 1] = static_cast<std::uint32_t>(rounds.vertices.size());
+    }
+    return rounds;
+}
+
+// Whether `given` (ascending) holds a pair {p, q} with p in `first` and q in `second` (both
+// ascending): per p, its run of `given` and `second` are walked side by side.
+bool AnyGivenBetween(const std::vector<TrianglePair>& given, std::span<const std::uint32_t> first,
+                     std::span<const std::uint32_t> second)
+{
+    for (const std::uint32_t p : first) {
+        auto at = std::lower_bound(given.begin(), given.end(), TrianglePair{p, 0});
+        auto q = second.begin();
+        while (at != given.end() && (*at)[0] == p && q != second.end()) {
+            if ((*at)[1] < *q)
+                ++at;
+            else if (*q < (*at)[1])
+                ++q;
+            else
+                return true;
+        }
+    }
+    return false;
 }
 
 // Pairs of the result's triangles that meet where the input's met already (round each triangle
@@ -1021,36 +1128,20 @@ struct GivenCount {
 // `keepFolds`, those side by side too, folds a relief made, which a merge round them can take
 // away (see SimplifyMesh). A triangle without area is always the run's own.
 GivenCount TakeOutGivenPairs(const TriangleMesh& input, const TriangleMesh& result,
-                             const std::vector<std::uint32_t>& into, std::vector<TrianglePair>& faults, bool keepFolds)
+                             const std::vector<std::uint32_t>& into, std::vector<TrianglePair>& faults, bool keepFolds,
+                             InputMeetings& meetings)
 {
     GivenCount count;
     if (std::all_of(faults.begin(), faults.end(), [](const TrianglePair& pair) { return pair[0] == pair[1]; }))
         return count;
     const FaultFans fans = FansOfFaults(result, faults);
-    const std::vector<TrianglePair> given = GivenVertexPairs(input, into, fans.round);
-    std::vector<std::uint32_t> roundFirst;
-    std::vector<std::uint32_t> roundSecond;
-    const auto gatherRound = [&](std::uint32_t t, std::vector<std::uint32_t>& out) {
-        out.clear();
-        for (int k = 0; k < 3; ++k) {
-            const std::uint32_t corner = result.indices[3 * t + k];
-            for (std::uint32_t i = fans.firstOn[corner]; i < fans.firstOn[corner + 1]; ++i)
-                for (int m = 0; m < 3; ++m)
-                    out.push_back(result.indices[3 * fans.on[i] + m]);
-        }
-        std::sort(out.begin(), out.end());
-        out.erase(std::unique(out.begin(), out.end()), out.end());
-    };
+    const std::vector<TrianglePair> given = GivenVertexPairs(input, into, fans.round, meetings);
+    const FaultRounds rounds = RoundsOfFaults(result, fans, faults);
     const auto isTakenOut = [&](const TrianglePair& pair) {
         if (pair[0] == pair[1] || given.empty())
             return false;
-        gatherRound(pair[0], roundFirst);
-        gatherRound(pair[1], roundSecond);
-        bool wasGiven = false;
-        for (const std::uint32_t p : roundFirst)
-            for (const std::uint32_t q : roundSecond)
-                wasGiven = wasGiven || std::binary_search(given.begin(), given.end(), TrianglePair{p, q});
-        if (!wasGiven)
+        const std::span<const std::uint32_t> roundFirst = rounds.Of(pair[0]);
+        if (!AnyGivenBetween(given, roundFirst, rounds.Of(pair[1])))
             return false;
         ++count.given;
         const std::uint32_t* second = &result.indices[3 * pair[1]];
@@ -1203,18 +1294,43 @@ struct Contacts {
     std::uint64_t flat = 0;
 };
 
-Contacts CountContacts(const TriangleMesh& result)
+// Of the pairs of a whole result that meet or are flat (ChangedTrianglePairsMeetingOrFlat).
+Contacts ContactsOf(const std::vector<TrianglePair>& pairs)
 {
     Contacts contacts;
-    for (const TrianglePair& pair : ChangedTrianglePairsMeetingOrFlat(result, {}))
+    for (const TrianglePair& pair : pairs)
         ++(pair[0] == pair[1] ? contacts.flat : contacts.pairs);
     return contacts;
 }
 
-// The pairs of distinct triangles of `result` that meet.
-std::vector<TrianglePair> MeetingPairs(const TriangleMesh& result)
+// The pairs of a result that meet or are flat after a repair run round `place` (a byte per
+// triangle before it): `pairs`, those of the result before, where both triangles lie outside the
+// place, renumbered by `carriedTo` (per triangle before, the one it became), and `found`, the
+// pairs the run's check found with a triangle of the place. A triangle outside the place is held
+// whole, so it keeps its corners and where they lie, and a pair of two such triangles meets
+// exactly as before. False (the pairs then unknown) should one of them not have come through.
+bool CarryPairsOutside(const std::vector<std::uint8_t>& place, const std::vector<std::uint32_t>& carriedTo,
+                       const std::vector<TrianglePair>& found, std::vector<TrianglePair>& pairs)
 {
-    std::vector<TrianglePair> pairs = ChangedTrianglePairsMeetingOrFlat(result, {});
+    std::vector<TrianglePair> carried = found;
+    for (const TrianglePair& pair : pairs) {
+        if (place[pair[0]] != 0 || place[pair[1]] != 0)
+            continue;
+        const std::uint32_t a = carriedTo[pair[0]];
+        const std::uint32_t b = carriedTo[pair[1]];
+        if (a == kNotPlaced || b == kNotPlaced)
+            return false;
+        carried.push_back({std::min(a, b), std::max(a, b)});
+    }
+    std::sort(carried.begin(), carried.end());
+    carried.erase(std::unique(carried.begin(), carried.end()), carried.end());
+    pairs = std::move(carried);
+    return true;
+}
+
+// The pairs of distinct triangles among `pairs`.
+std::vector<TrianglePair> WithoutFlat(std::vector<TrianglePair> pairs)
+{
     pairs.erase(std::remove_if(pairs.begin(), pairs.end(), [](const TrianglePair& pair) { return pair[0] == pair[1]; }),
                 pairs.end());
     return pairs;
@@ -1321,14 +1437,27 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     }
     std::vector<TrianglePair> faults;
     bool keepFolds = false;  // the given pairs side by side stay faults
+    // The pairs of the whole of `result` that meet or are flat (ChangedTrianglePairsMeetingOrFlat),
+    // while known: a repair run changes only the place it is given, so the pairs elsewhere are
+    // carried over and only those round the place are searched again. Searching the whole result
+    // after each step was most of the simplifier's time in a repair of a large part.
+    std::vector<TrianglePair> resultPairs;
+    bool resultPairsKnown = false;
+    const auto knowResultPairs = [&] {
+        if (!resultPairsKnown)
+            resultPairs = ChangedTrianglePairsMeetingOrFlat(result, {});
+        resultPairsKnown = true;
+    };
+    InputMeetings meetings(mesh);
     if (completed) {
         // The whole result, so that the input's crossings are counted also where no merge
         // touched them; a triangle without area that no merge touched came so from the input.
-        faults = ChangedTrianglePairsMeetingOrFlat(result, {});
+        knowResultPairs();
+        faults = resultPairs;
         faults.erase(std::remove_if(faults.begin(), faults.end(),
                                     [&](const TrianglePair& pair) { return pair[0] == pair[1] && changed[pair[0]] == 0; }),
                      faults.end());
-        report.crossingsGiven = TakeOutGivenPairs(mesh, result, into, faults, keepFolds).given;
+        report.crossingsGiven = TakeOutGivenPairs(mesh, result, into, faults, keepFolds, meetings).given;
     }
     const std::vector<std::uint8_t>* inputProtected =
         options.protectedTriangles != nullptr && options.protectedTriangles->size() == mesh.TriangleCount()
@@ -1360,6 +1489,9 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         // Only the place the repair could change is checked: every other pair passed before.
         for (std::size_t t = 0; t < changed.size(); ++t)
             changed[t] = place[repair.faceMap[t]];
+        std::vector<std::uint32_t> carriedTo(place.size(), kNotPlaced);
+        for (std::size_t t = 0; t < repair.faceMap.size(); ++t)
+            carriedTo[repair.faceMap[t]] = static_cast<std::uint32_t>(t);
         for (std::uint32_t& v : repair.vertexMap)
             v = report.vertexMap[v];
         for (std::uint32_t& t : repair.faceMap)
@@ -1373,7 +1505,9 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         report.largestError = std::max(report.largestError, repair.largestError);
         result = std::move(repaired);
         faults = ChangedTrianglePairsMeetingOrFlat(result, changed);
-        TakeOutGivenPairs(mesh, result, into, faults, keepFolds);
+        if (resultPairsKnown)
+            resultPairsKnown = CarryPairsOutside(place, carriedTo, faults, resultPairs);
+        TakeOutGivenPairs(mesh, result, into, faults, keepFolds, meetings);
     };
     std::uint32_t reruns = 0;
     const auto repairRounds = [&] {
@@ -1387,6 +1521,7 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     const auto restoreInput = [&] {
         std::vector<std::uint8_t> restored;
         if (RestoreInputRound(mesh, result, into, report.vertexMap, report.faceMap, faults, restored)) {
+            resultPairsKnown = false;
             ++reruns;
             repairRun(restored);
         }
@@ -1398,6 +1533,7 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     if (completed && !faults.empty()) {
         ++reruns;
         wholeAgain = true;
+        resultPairsKnown = false;
         report = initial;
         Simplifier simplifier(mesh, options, report, true);
         completed = simplifier.RunSimplifier(progress);
@@ -1412,7 +1548,9 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     const auto keepIfFewerMeet = [&](const auto& step) {
         if (!completed || faults.empty())
             return;
-        const Contacts before = CountContacts(result);
+        knowResultPairs();
+        const std::vector<TrianglePair> pairsBefore = resultPairs;
+        const Contacts before = ContactsOf(pairsBefore);
         const TriangleMesh resultBefore = result;
         const std::vector<std::uint32_t> intoBefore = into;
         const MeshSimplifyReport reportBefore = report;
@@ -1421,21 +1559,25 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         step();
         if (!completed)
             return;
-        const Contacts after = CountContacts(result);
+        knowResultPairs();
+        const Contacts after = ContactsOf(resultPairs);
         if (after.flat > before.flat || after.pairs >= before.pairs) {
             result = resultBefore;
             into = intoBefore;
             report = reportBefore;
             faults = faultsBefore;
             reruns = rerunsBefore;
+            resultPairs = pairsBefore;
+            resultPairsKnown = true;
         }
     };
     // After a run over the whole mesh, whose start counted nothing given, the count is made anew.
     if (completed && (wholeAgain || report.crossingsGiven != 0)) {
         // The whole result: a fold the input held can come through untouched.
         keepFolds = true;
-        faults = MeetingPairs(result);
-        const std::uint64_t given = TakeOutGivenPairs(mesh, result, into, faults, keepFolds).given;
+        knowResultPairs();
+        faults = WithoutFlat(resultPairs);
+        const std::uint64_t given = TakeOutGivenPairs(mesh, result, into, faults, keepFolds, meetings).given;
         report.crossingsGiven = wholeAgain ? given : report.crossingsGiven;
         keepIfFewerMeet(repairRounds);
         keepIfFewerMeet(restoreInput);
@@ -1446,7 +1588,12 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
             repairRounds();
             errorLimit = options.maximumError;
         });
-        report.crossingsLeft = report.crossingsGiven != 0 ? CountContacts(result).pairs : 0;
+        if (report.crossingsGiven != 0) {
+            knowResultPairs();
+            report.crossingsLeft = ContactsOf(resultPairs).pairs;
+        } else {
+            report.crossingsLeft = 0;
+        }
     }
     report.reruns = reruns;
     if (!completed) {

@@ -17,10 +17,10 @@ bool RunCheckRounds(TriangleMesh& mesh, const CheckFixSettings& settings)
 {
     const bool fixesWanted = CheckFixesWanted(settings.fixes);
     std::uint64_t fewestLeft = std::numeric_limits<std::uint64_t>::max();
+    CheckRoundMemo memo;
     for (std::int32_t round = 1; round <= kCheckRounds; ++round) {
-        const FixRound fixed =
-            RunFixRound(mesh, settings.tolerance, settings.cleanup, fixesWanted ? &settings.fixes : nullptr, {},
-                        settings.bodies);
+        const FixRound fixed = RunCheckFixRound(mesh, settings.tolerance, settings.cleanup,
+                                                fixesWanted ? &settings.fixes : nullptr, {}, settings.bodies, memo);
         const ReadBackCounts counts = ReadBackAsSlicer(mesh);
         if (!counts.ok)
             return false;

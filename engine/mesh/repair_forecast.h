@@ -44,8 +44,8 @@ struct CheckCrossingForecast {
 // of the check, which says what it parted when the part is saved.
 inline constexpr std::uint64_t kForecastCrossingLimit = 5000;
 
-// Runs the check's rounds (RunFixRound with `settings`, a read-back as a slicer reads it, up to
-// kCheckRounds as CheckRoundsEnd decides) on a copy of `part`, whose triangles passing through
+// Runs the check's rounds (RunCheckFixRound with `settings`, a read-back as a slicer reads it,
+// up to kCheckRounds as CheckRoundsEnd decides) on a copy of `part`, whose triangles passing through
 // others number `before` (validation's count, or CountCrossingTriangles), and counts what they
 // leave. Nothing runs when `before` is 0, nor beyond kForecastCrossingLimit (then unknown).
 // Runs on the calling thread; the searches of the fixes run in parallel inside. Exceptions (allocation failure) reach the caller.

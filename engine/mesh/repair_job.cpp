@@ -13,6 +13,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
 
 namespace grainforge::mesh {
 namespace {
@@ -376,6 +377,36 @@ FixRound RunFixRound(TriangleMesh& mesh, float tolerance, const ExportCleanupOpt
     if (fixes != nullptr)
         round.repair = RepairMesh(mesh, *fixes, progress, bodiesBefore);
     return round;
+}
+
+namespace {
+
+// Positions, normals and corners alike, bit for bit: a NaN equals itself and -0 is not 0.
+bool SameBits(const TriangleMesh& a, const TriangleMesh& b)
+{
+    static_assert(sizeof(MeshVertex) == 6 * sizeof(float), "vertices compared as bytes have no padding");
+    return a.vertices.size() == b.vertices.size() && a.indices == b.indices
+        && (a.vertices.empty()
+            || std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(MeshVertex)) == 0);
+}
+
+}  // namespace
+
+FixRound RunCheckFixRound(TriangleMesh& mesh, float tolerance, const ExportCleanupOptions& cleanup,
+                          const RepairOptions* fixes, const RepairProgress& progress, std::uint64_t bodiesBefore,
+                          CheckRoundMemo& memo)
+{
+    if (memo.partUnchanged) {
+        FixRound again = memo.last;
+        again.repair.elapsedMilliseconds = 0.0;  // nothing ran
+        return again;
+    }
+    TriangleMesh given;
+    given.vertices = mesh.vertices;
+    given.indices = mesh.indices;
+    memo.last = RunFixRound(mesh, tolerance, cleanup, fixes, progress, bodiesBefore);
+    memo.partUnchanged = SameBits(given, mesh);
+    return memo.last;
 }
 
 bool CheckFixesWanted(const RepairOptions& fixes)

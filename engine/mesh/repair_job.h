@@ -74,6 +74,22 @@ struct FixRound {
                                    const RepairOptions* fixes, const RepairProgress& progress,
                                    std::uint64_t bodiesBefore);
 
+// One round of the Save STL check and what it leaves for the next. A round is a function of the
+// part alone: one given the part bit for bit as the round before it was given it, and left it,
+// would decide all that round decided again, so it takes that round's reports instead of
+// running the fixes (on a part they cannot change, that was two or three times their whole
+// cost for nothing).
+struct CheckRoundMemo {
+    bool partUnchanged = false;  // the last round gave the part back as it was given it
+    FixRound last;
+};
+// RunFixRound as the check's round after the one `memo` holds (every round of one check passes
+// the same settings); `memo` then holds this one. A round taken from the one before reports 0 ms.
+// The part is copied once per round to tell whether it changed.
+[[nodiscard]] FixRound RunCheckFixRound(TriangleMesh& mesh, float tolerance, const ExportCleanupOptions& cleanup,
+                                        const RepairOptions* fixes, const RepairProgress& progress,
+                                        std::uint64_t bodiesBefore, CheckRoundMemo& memo);
+
 // What a slicer would complain about in the part as written to binary STL and read back.
 struct ReadBackCounts {
     std::uint64_t trianglesWritten = 0;
@@ -89,7 +105,7 @@ struct ReadBackCounts {
     std::string error;
 };
 
-// The rounds of the Save STL check: at most this many rounds of RunFixRound and a read-back.
+// The rounds of the Save STL check: at most this many rounds of RunCheckFixRound and a read-back.
 inline constexpr std::int32_t kCheckRounds = 3;
 
 // Whether the check runs its fixes at all: any of the four switches on.

@@ -171,13 +171,14 @@ RoundsEnd RunCheckRounds(ExportCheckJob& job, ExportCheckOutcome& outcome, const
   std::string& text = outcome.report;
   std::uint64_t best = std::numeric_limits<std::uint64_t>::max();
   std::vector<mesh::CrumbRecord> removed;
+  mesh::CheckRoundMemo memo;
   for (int round = 1; round <= mesh::kCheckRounds; ++round) {
     if (cancel.load()) return RoundsEnd::cancelled;
     publish(round == 1 ? L"Cleaning up the mesh..." : L"Fixing what the reading found...");
     // The same round as Mesh > Repair runs, so both take a part written twice over alike.
-    const mesh::FixRound fixed = mesh::RunFixRound(
+    const mesh::FixRound fixed = mesh::RunCheckFixRound(
         part, job.tolerance, job.options.cleanup, fixesWanted ? &fixes : nullptr,
-        [&](const std::string& phase) { publish(Utf8ToWide(phase) + L"..."); }, job.bodies);
+        [&](const std::string& phase) { publish(Utf8ToWide(phase) + L"..."); }, job.bodies, memo);
     const mesh::RepairReport& repair = fixed.repair;
     removed.insert(removed.end(), repair.removedBodies.begin(), repair.removedBodies.end());
     if (round == 1) {

@@ -370,6 +370,52 @@ TEST(ReadBackAsSlicer, JoinsOnlyBitEqualCornersAndCountsDuplicates)
     }
 }
 
+// The check's rounds with the memo against each round run afresh: the same part and the same
+// counts, round after round, whether a round took its reports from the round before (a part the
+// fixes left as it was) or, after one that changed the part, ran the fixes anew.
+TEST(RunCheckFixRound, DecidesEachRoundAsARoundRunAfreshWould)
+{
+    const struct {
+        const char* name;
+        TriangleMesh part;
+        bool unchangedByTheFirst;
+    } cases[] = {
+        {"a clean cube", MakeTestCube(20.0f), true},
+        {"a noisy sphere with small holes", test::MakeNoisySphereWithHoles(3, 0.05f, 40, 0), false},
+        {"two noisy spheres through each other",
+         test::Combined(test::MakeNoisySphere(7, 10.0f, 0.3f, 24, 48),
+                        test::Translated(test::MakeNoisySphere(8, 10.0f, 0.3f, 24, 48), {12.0f, 0.0f, 0.0f})),
+         false},
+    };
+    const ExportCleanupOptions cleanup;
+    const RepairOptions fixes;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TriangleMesh remembered = c.part;
+        TriangleMesh afresh = c.part;
+        CheckRoundMemo memo;
+        for (std::int32_t round = 1; round <= kCheckRounds; ++round) {
+            SCOPED_TRACE(round);
+            const TriangleMesh given = remembered;
+            const FixRound fixed = RunCheckFixRound(remembered, kAutomaticWeldTolerance, cleanup, &fixes, {}, 1, memo);
+            const FixRound fresh = RunFixRound(afresh, kAutomaticWeldTolerance, cleanup, &fixes, {}, 1);
+            EXPECT_TRUE(test::Identical(remembered, afresh));
+            EXPECT_EQ(memo.partUnchanged, static_cast<bool>(test::Identical(given, remembered)));
+            if (round == 1) {
+                EXPECT_EQ(memo.partUnchanged, c.unchangedByTheFirst);
+            }
+            EXPECT_EQ(std::tuple(fixed.cleanup.holesFilled, fixed.cleanup.trianglesAdded, fixed.cleanup.verticesMerged),
+                      std::tuple(fresh.cleanup.holesFilled, fresh.cleanup.trianglesAdded, fresh.cleanup.verticesMerged));
+            EXPECT_EQ(std::tuple(fixed.repair.selfIntersectingTriangles, fixed.repair.selfIntersectingTrianglesLeft,
+                                 fixed.repair.foldedTrianglesLeft, fixed.repair.verticesMoved,
+                                 fixed.repair.tinyTrianglesCollapsed, fixed.repair.movesUndone),
+                      std::tuple(fresh.repair.selfIntersectingTriangles, fresh.repair.selfIntersectingTrianglesLeft,
+                                 fresh.repair.foldedTrianglesLeft, fresh.repair.verticesMoved,
+                                 fresh.repair.tinyTrianglesCollapsed, fresh.repair.movesUndone));
+        }
+    }
+}
+
 using test::Identical;
 
 TEST(TidyMesh, AutomaticToleranceFollowsThePartsSize)

@@ -1,0 +1,136 @@
+// Speed of the Save STL check's rounds (RunCheckFixRound, the read-back as a slicer reads it and
+// CheckRoundsEnd, as the check runs them, with the document's default cleanup and fixes) and of
+// Mesh > Repair's engine (RepairForPrint) on two generated parts: a finely faceted sphere whose
+// cap is pushed in through its far side, so that its surface crosses itself in a ring, and a
+// sphere with small holes cut at spread places. Beside each time: the triangles crossing others
+// before and after, the holes filled and the rounds run, so a fast but wrong run shows.
+#include "bench/bench_meshes.h"
+#include "engine/mesh/repair_driver.h"
+#include "engine/mesh/repair_job.h"
+#include "engine/mesh/self_intersection.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace grainforge::bench {
+namespace {
+
+constexpr float kRadius = 20.0f;
+
+// 2 x 200 x 100 = 39,800 triangles of radius 20 mm; the vertices above 0.6 R lowered by 1.5 R,
+// through the sphere's lower half.
+const mesh::TriangleMesh& DentedSphere()
+{
+    static const mesh::TriangleMesh dented = [] {
+        mesh::TriangleMesh mesh = MakeSphereGrid(kRadius, 100, 200);
+        for (mesh::MeshVertex& vertex : mesh.vertices)
+            if (vertex.position.z > 0.6f * kRadius)
+                vertex.position.z -= 1.5f * kRadius;
+        mesh.ComputeBounds();
+        mesh.ComputeVertexNormals();
+        return mesh;
+    }();
+    return dented;
+}
+
+// The same sphere without a few triangles round 24 spread vertices: holes of about a
+// millimetre, which the check's cleanup fills.
+const mesh::TriangleMesh& HoledSphere()
+{
+    static const mesh::TriangleMesh holed = [] {
+        const mesh::TriangleMesh sphere = MakeSphereGrid(kRadius, 100, 200);
+        std::vector<std::uint8_t> cut(sphere.vertices.size(), 0);
+        for (std::size_t v = 997; v < sphere.vertices.size() && v < 997 + 24 * 811; v += 811)
+            cut[v] = 1;
+        mesh::TriangleMesh mesh;
+        mesh.vertices = sphere.vertices;
+        for (std::size_t t = 0; t < sphere.TriangleCount(); ++t) {
+            const std::uint32_t* c = &sphere.indices[3 * t];
+            if (cut[c[0]] == 0 && cut[c[1]] == 0 && cut[c[2]] == 0)
+                mesh.indices.insert(mesh.indices.end(), c, c + 3);
+        }
+        mesh.ComputeBounds();
+        mesh.ComputeVertexNormals();
+        return mesh;
+    }();
+    return holed;
+}
+
+std::uint64_t CrossingTriangles(const mesh::TriangleMesh& mesh)
+{
+    std::vector<std::uint32_t> pairs;
+    bool stopped = false;
+    mesh::FindSelfIntersections(mesh, {}, mesh::kNoPairLimit, pairs, stopped);
+    return mesh::DistinctTrianglesOfPairs(std::move(pairs)).size();
+}
+
+void RunCheckRounds(benchmark::State& state, const mesh::TriangleMesh& part)
+{
+    const mesh::ExportCleanupOptions cleanup;
+    const mesh::RepairOptions fixes;
+    mesh::TriangleMesh mesh;
+    std::int32_t rounds = 0;
+    std::uint64_t holesFilled = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        mesh = part;
+        state.ResumeTiming();
+        mesh::CheckRoundMemo memo;
+        std::uint64_t fewestLeft = std::numeric_limits<std::uint64_t>::max();
+        holesFilled = 0;
+        rounds = 0;
+        for (std::int32_t round = 1; round <= mesh::kCheckRounds; ++round) {
+            ++rounds;
+            const mesh::FixRound fixed =
+                mesh::RunCheckFixRound(mesh, mesh::kAutomaticWeldTolerance, cleanup, &fixes, {}, 1, memo);
+            holesFilled += fixed.cleanup.holesFilled;
+            const mesh::ReadBackCounts counts = mesh::ReadBackAsSlicer(mesh);
+            if (!counts.ok || mesh::CheckRoundsEnd(counts, fixed.repair, fewestLeft))
+                break;
+        }
+        benchmark::DoNotOptimize(mesh.indices.data());
+    }
+    state.counters["crossingBefore"] = static_cast<double>(CrossingTriangles(part));
+    state.counters["crossingAfter"] = static_cast<double>(CrossingTriangles(mesh));
+    state.counters["holesFilled"] = static_cast<double>(holesFilled);
+    state.counters["rounds"] = rounds;
+    state.counters["triangles/s"] = benchmark::Counter(static_cast<double>(part.TriangleCount()),
+                                                       benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void RunRepairForPrint(benchmark::State& state, const mesh::TriangleMesh& part)
+{
+    mesh::RepairForPrintReport report;
+    mesh::TriangleMesh mesh;
+    for (auto _ : state) {
+        state.PauseTiming();
+        mesh = part;
+        state.ResumeTiming();
+        report = mesh::RepairForPrint(mesh, {});
+        benchmark::DoNotOptimize(mesh.indices.data());
+    }
+    state.counters["repaired"] = report.repaired ? 1.0 : 0.0;
+    state.counters["holesFilled"] = static_cast<double>(report.holesFilled);
+    state.counters["openEdgesAfter"] = static_cast<double>(report.openEdgesAfter);
+    state.counters["triangles/s"] = benchmark::Counter(static_cast<double>(part.TriangleCount()),
+                                                       benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_CheckRoundsDentedSphere40k(benchmark::State& state) { RunCheckRounds(state, DentedSphere()); }
+BENCHMARK(BM_CheckRoundsDentedSphere40k)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_CheckRoundsHoledSphere40k(benchmark::State& state) { RunCheckRounds(state, HoledSphere()); }
+BENCHMARK(BM_CheckRoundsHoledSphere40k)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_RepairForPrintDentedSphere40k(benchmark::State& state) { RunRepairForPrint(state, DentedSphere()); }
+BENCHMARK(BM_RepairForPrintDentedSphere40k)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_RepairForPrintHoledSphere40k(benchmark::State& state) { RunRepairForPrint(state, HoledSphere()); }
+BENCHMARK(BM_RepairForPrintHoledSphere40k)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+}  // namespace grainforge::bench
