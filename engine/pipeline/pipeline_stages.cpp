@@ -641,8 +641,17 @@ void PipelineStages::MeasurePartChange()
 {
     PartChangeReport& change = report.partChange;
     change = {};
+    report.bodyChanges = {};
     const bool rebuilt = report.remeshed != 0 || report.solidReport.ok;
-    if (!rebuilt || result.TriangleCount() == 0)
+    if (result.TriangleCount() == 0)
+        return;
+    // A simplification can also take a small body away. A body the run joined into its
+    // neighbour lies within what the run may move of it.
+    if (rebuilt || lastSettings.simplifyOn != 0) {
+        const float reach = std::max(report.remeshDistance.allowed, report.reliefDistance.allowed);
+        report.bodyChanges = MeasureBodyChanges(source, result, reach, kVolumeLossWarningShare);
+    }
+    if (!rebuilt)
         return;
     change.measured = true;
     change.areaBefore = source.SurfaceArea();

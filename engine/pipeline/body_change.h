@@ -1,0 +1,69 @@
+// What a run did to each body of the part: the bodies of the result are matched to the bodies
+// of the part they lie at, and each body of the part is compared with what the result holds
+// there, so that a body the run took away or cut down, and a sealed void it made, is named
+// rather than lost in the figures of the part as a whole.
+//
+// Takes any two meshes; bodies are triangles joined through shared edges (LabelBodies). A mesh
+// that is inconsistent, or has no triangles, gives a report that was not measured.
+#pragma once
+
+#include "engine/mesh/crumb_removal.h"
+#include "engine/mesh/triangle_mesh.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace grainforge::mesh {
+
+// What became of one body of the part (or of bodies the run joined into one).
+enum class BodyFate {
+    vanished,  // the result holds nothing there
+    shrunk,    // the result holds there less than the share a run may round off
+    newVoid,   // an inward-facing body of the result, lying at an outward-facing body of the part
+};
+
+struct BodyChange {
+    BodyFate fate = BodyFate::shrunk;
+    // The body of the part: box, triangles and signed volume, summed over the bodies the run
+    // joined into it. Empty (no triangles) for a new void.
+    CrumbRecord before;
+    // What the result holds there, summed over its bodies; empty for a body that vanished.
+    CrumbRecord after;
+    std::uint32_t bodiesJoined = 1;  // bodies of the part that make `before`
+};
+
+struct BodyChangeReport {
+    bool measured = false;
+    std::uint32_t bodiesBefore = 0;  // of the part
+    std::uint32_t bodiesAfter = 0;   // of the result
+    // Vanished bodies first, then shrunk ones, then new voids; within each, the larger first
+    // (IsLargerBody, on `before`, on `after` for new voids).
+    std::vector<BodyChange> changes;
+};
+
+// Matches each body of `result` to the body of `part` most of its corners lie nearest
+// (LabelSourceBodiesAt). A body of the part no body of the result lies at was joined into one
+// when most of its corners lie within `reach` mm of the result's surface or (but for a hollow,
+// which is filled there) inside it, and is
+// counted with the body it joined; otherwise it vanished. A body of the part, with those joined
+// to it, is shrunk when it lost more than `lossShare` of its volume beyond the share the whole
+// part lost: what a relief's depth takes off every body alike is said of the part, and a part
+// of one body is never shrunk here. An inward-facing body of the
+// result lying at an outward-facing one of the part is a void the part did not have. Costs one
+// pass over each mesh, a tree over the part and a few nearest-point queries per body; the tree
+// over the result is built only when some body of the part has no body of the result at it.
+// Parallel in the queries; the answer does not depend on the number of threads.
+[[nodiscard]] BodyChangeReport MeasureBodyChanges(const TriangleMesh& part, const TriangleMesh& result, float reach,
+    double lossShare);
+
+// A line per named body, at most kMostBodyChangeLines, then a line per fate counting the rest
+// with their volume: "Process took away a body of the part: " and its size, place and volume;
+// "Process cut a body of the part down by n%: " its size, place and volume before, then after
+// (a hollow, an inward-facing body, is "filled" or "cut down" as a hollow);
+// "Process made a sealed void the part did not have: " its size, place and volume. Empty when
+// nothing is named.
+inline constexpr std::size_t kMostBodyChangeLines = 10;
+[[nodiscard]] std::string FormatBodyChangesText(const BodyChangeReport& report);
+
+}  // namespace grainforge::mesh
