@@ -42,6 +42,12 @@ void AddTo(CrumbRecord& sum, const CrumbRecord& body)
     sum.area += body.area;
 }
 
+bool IsInBox(Vec3 p, const CrumbRecord& body)
+{
+    return p.x >= body.boxMin.x && p.y >= body.boxMin.y && p.z >= body.boxMin.z && p.x <= body.boxMax.x
+        && p.y <= body.boxMax.y && p.z <= body.boxMax.z;
+}
+
 // Per body of the result, the body of the part it lies at.
 std::vector<std::uint32_t> MatchResultBodies(const TriangleMesh& part, const TriangleMesh& result,
     const Bodies& after)
@@ -79,12 +85,14 @@ std::vector<std::uint32_t> FindJoinedBodies(const TriangleMesh& part, const Bodi
             const NearestHit hit = tree.Nearest(result, p, {}, {}, kNoDistanceLimit);
             if (!hit.found || hit.triangle < 0)
                 continue;
-            // A corner behind the face nearest to it lies inside the result: an insert's
-            // material is kept there, a hollow's is filled.
-            const bool inside = before.records[b].volume > 0.0
+            // A corner in the box of the body nearest to it and behind the face it is nearest
+            // to lies inside that body: an insert's material is kept there, a hollow's is
+            // filled. Away from the box the face found may be any at a corner or edge.
+            const std::uint32_t r = after.of[static_cast<std::size_t>(hit.triangle)];
+            const bool inside = before.records[b].volume > 0.0 && IsInBox(p, after.records[r])
                 && Dot(p - hit.point, result.FaceNormal(static_cast<std::uint64_t>(hit.triangle))) < 0.0f;
             if (hit.distance <= reach || inside)
-                near.push_back(after.of[static_cast<std::size_t>(hit.triangle)]);
+                near.push_back(r);
         }
         if (2 * near.size() <= samples[b].size())
             return;
