@@ -112,6 +112,25 @@ std::vector<std::uint32_t> FindJoinedBodies(const TriangleMesh& part, const Bodi
     return joinedInto;
 }
 
+// Outward-facing bodies of the result lying at an outward-facing body of the part beside a larger
+// one there: pieces the run set loose from that body.
+void NameLoosePieces(const Bodies& before, const Bodies& after, const std::vector<std::uint32_t>& at,
+    std::vector<BodyChange>& changes)
+{
+    std::vector<std::uint32_t> largest(before.count, kNone);
+    for (std::uint32_t r = 0; r < after.count; ++r) {
+        const std::uint32_t s = at[r];
+        if (s < before.count && before.records[s].volume > 0.0 && after.records[r].volume > 0.0
+            && (largest[s] == kNone || IsLargerBody(after.records[r], r, after.records[largest[s]], largest[s])))
+            largest[s] = r;
+    }
+    for (std::uint32_t r = 0; r < after.count; ++r) {
+        const std::uint32_t s = at[r];
+        if (s < before.count && largest[s] != kNone && largest[s] != r && after.records[r].volume > 0.0)
+            changes.push_back({.fate = BodyFate::loosePiece, .before = before.records[s], .after = after.records[r]});
+    }
+}
+
 // The share of its volume a body lost; a body turned inside out lost all of it.
 double LostShare(const CrumbRecord& before, const CrumbRecord& after)
 {
@@ -133,12 +152,14 @@ double PartLostShare(const Bodies& before, const Bodies& after)
 
 void SortChanges(std::vector<BodyChange>& changes)
 {
-    const auto rank = [](const BodyChange& c) { return c.fate == BodyFate::vanished ? 0 : c.fate == BodyFate::shrunk ? 1 : 2; };
+    const auto rank = [](const BodyChange& c) { return static_cast<int>(c.fate); };
     std::stable_sort(changes.begin(), changes.end(), [&](const BodyChange& a, const BodyChange& b) {
         if (rank(a) != rank(b))
             return rank(a) < rank(b);
-        const CrumbRecord& ka = a.fate == BodyFate::newVoid ? a.after : a.before;
-        const CrumbRecord& kb = b.fate == BodyFate::newVoid ? b.after : b.before;
+        const bool madeA = a.fate == BodyFate::newVoid || a.fate == BodyFate::loosePiece;
+        const bool madeB = b.fate == BodyFate::newVoid || b.fate == BodyFate::loosePiece;
+        const CrumbRecord& ka = madeA ? a.after : a.before;
+        const CrumbRecord& kb = madeB ? b.after : b.before;
         // Bodies alike in every measure keep the order of the part.
         return IsLargerBody(ka, 0, kb, 1) && !IsLargerBody(kb, 0, ka, 1);
     });
@@ -178,6 +199,7 @@ BodyChangeReport MeasureBodyChanges(const TriangleMesh& part, const TriangleMesh
         AddTo(held[s], after.records[r]);
         unmatched[s] = 0;
     }
+    NameLoosePieces(before, after, at, report.changes);
     const std::vector<std::uint32_t> joinedInto = FindJoinedBodies(part, before, result, after, unmatched, reach);
     std::vector<std::uint32_t> group(before.count);
     std::iota(group.begin(), group.end(), 0u);
@@ -211,8 +233,8 @@ std::string FormatBodyChangesText(const BodyChangeReport& report)
     const auto add = [&text](const std::string& line) { text += (text.empty() ? "" : "\n") + line; };
     std::size_t lines = 0;
     // Of the bodies past the last line, per fate: how many, and their volume before and after.
-    std::array<std::uint64_t, 3> rest{};
-    std::array<double, 3> restBefore{}, restAfter{};
+    std::array<std::uint64_t, kBodyFates> rest{};
+    std::array<double, kBodyFates> restBefore{}, restAfter{};
     for (const BodyChange& c : report.changes) {
         const auto fate = static_cast<std::size_t>(c.fate);
         if (lines == kMostBodyChangeLines) {
@@ -240,6 +262,10 @@ std::string FormatBodyChangesText(const BodyChangeReport& report)
             add("Process made a sealed void the part did not have: " + FormatBodySizeAndPlace(c.after)
                 + " less material inside the part.");
             break;
+        case BodyFate::loosePiece:
+            add("Process set a piece loose from a body of the part: " + FormatBodySizeAndPlace(c.after)
+                + ", apart from the body of " + FormatBodySizeAndPlace(c.before, false) + ".");
+            break;
         }
     }
     const auto fate = [](BodyFate f) { return static_cast<std::size_t>(f); };
@@ -253,6 +279,9 @@ std::string FormatBodyChangesText(const BodyChangeReport& report)
     if (const std::uint64_t n = rest[fate(BodyFate::newVoid)]; n != 0)
         add("Process made " + FormatCountOf(n, "more sealed void", "more sealed voids") + ", "
             + FormatVolume(restAfter[fate(BodyFate::newVoid)]) + " mm3 in all.");
+    if (const std::uint64_t n = rest[fate(BodyFate::loosePiece)]; n != 0)
+        add("Process set " + FormatCountOf(n, "more piece", "more pieces") + " loose from bodies of the part, "
+            + FormatVolume(restAfter[fate(BodyFate::loosePiece)]) + " mm3 in all.");
     return text;
 }
 

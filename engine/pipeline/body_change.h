@@ -10,6 +10,7 @@
 #include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/triangle_mesh.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,7 +22,9 @@ enum class BodyFate {
     vanished,  // the result holds nothing there
     shrunk,    // the result holds there less than the share a run may round off
     newVoid,   // an inward-facing body of the result, lying at an outward-facing body of the part
+    loosePiece,  // an outward-facing body of the result beside a larger one at the same body
 };
+inline constexpr std::size_t kBodyFates = 4;
 
 struct BodyChange {
     BodyFate fate = BodyFate::shrunk;
@@ -37,8 +40,8 @@ struct BodyChangeReport {
     bool measured = false;
     std::uint32_t bodiesBefore = 0;  // of the part
     std::uint32_t bodiesAfter = 0;   // of the result
-    // Vanished bodies first, then shrunk ones, then new voids; within each, the larger first
-    // (IsLargerBody, on `before`, on `after` for new voids).
+    // Vanished bodies first, then shrunk ones, new voids and loose pieces; within each, the
+    // larger first (IsLargerBody, on `before`, on `after` for new voids and loose pieces).
     std::vector<BodyChange> changes;
 };
 
@@ -50,7 +53,9 @@ struct BodyChangeReport {
 // to it, is shrunk when it lost more than `lossShare` of its volume beyond the share the whole
 // part lost: what a relief's depth takes off every body alike is said of the part, and a part
 // of one body is never shrunk here. An inward-facing body of the
-// result lying at an outward-facing one of the part is a void the part did not have. Costs one
+// result lying at an outward-facing one of the part is a void the part did not have; an
+// outward-facing one lying at a body of the part where a larger one lies too is a piece the run
+// set loose from it (its material still counts to that body). Costs one
 // pass over each mesh, a tree over the part and a few nearest-point queries per body; the tree
 // over the result is built only when some body of the part has no body of the result at it.
 // Parallel in the queries; the answer does not depend on the number of threads.
@@ -61,8 +66,9 @@ struct BodyChangeReport {
 // with their volume: "Process took away a body of the part: " and its size, place and volume;
 // "Process cut a body of the part down by n%: " its size, place and volume before, then after
 // (a hollow, an inward-facing body, is "filled" or "cut down" as a hollow);
-// "Process made a sealed void the part did not have: " its size, place and volume. Empty when
-// nothing is named.
+// "Process made a sealed void the part did not have: " its size, place and volume; "Process set
+// a piece loose from a body of the part: " its size, place and volume, then the body's size and
+// place. Empty when nothing is named.
 inline constexpr std::size_t kMostBodyChangeLines = 10;
 [[nodiscard]] std::string FormatBodyChangesText(const BodyChangeReport& report);
 

@@ -45,7 +45,7 @@ TEST(BodyChangeTest, EachBodyOfThePartIsMatchedAndJudged)
         {"every body cut alike", Combined(big, small),
             Combined(MakeBox({0, 0, 0}, {18, 18, 18}), MakeBox({25, 0, 0}, {25.9f, 0.9f, 0.9f})), {}, 0.0, 0.0, ""},
         {"a body joined into its neighbour", Combined(big, MakeBox({20, 0, 0}, {21, 1, 1})),
-            Combined(MakeBox({0, 0, 0}, {20, 20, 20}), MakeBox({19.9f, 0, 0}, {21, 1, 1})), {}, 0.0, 0.0, ""},
+            MakeBox({0, 0, 0}, {21, 20, 20}), {}, 0.0, 0.0, ""},
         {"an insert kept solid inside its body", Combined(big, MakeBox({5, 5, 5}, {6, 6, 6})), big, {}, 0.0, 0.0,
             ""},
         {"a hollow kept", Combined(big, Flipped(MakeBox({5, 5, 5}, {15, 15, 15}))),
@@ -57,6 +57,10 @@ TEST(BodyChangeTest, EachBodyOfThePartIsMatchedAndJudged)
             {BodyFate::newVoid}, 0.0, -10.0,
             "Process made a sealed void the part did not have: 2.00 x 1.00 x 5.00 mm at (3.00, 2.50, 4.50), 10.00 mm3 "
             "less material inside the part."},
+        // The cube lies nearest the part's only body, beside the larger body there.
+        {"a piece set loose", big, Combined(big, small), {BodyFate::loosePiece}, 8000.0, 1.0,
+            "Process set a piece loose from a body of the part: 1.00 x 1.00 x 1.00 mm at (25.50, 0.50, 0.50), "
+            "1.00 mm3, apart from the body of 20.00 x 20.00 x 20.00 mm at (10.00, 10.00, 10.00)."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
