@@ -42,16 +42,19 @@ void AddTo(CrumbRecord& sum, const CrumbRecord& body)
     sum.area += body.area;
 }
 
-bool IsInBox(Vec3 p, const CrumbRecord& body)
+bool IsInBox(Vec3 p, const CrumbRecord& body, float margin = 0.0f)
 {
-    return p.x >= body.boxMin.x && p.y >= body.boxMin.y && p.z >= body.boxMin.z && p.x <= body.boxMax.x
-        && p.y <= body.boxMax.y && p.z <= body.boxMax.z;
+    return p.x >= body.boxMin.x - margin && p.y >= body.boxMin.y - margin && p.z >= body.boxMin.z - margin
+        && p.x <= body.boxMax.x + margin && p.y <= body.boxMax.y + margin && p.z <= body.boxMax.z + margin;
 }
 
 // Per body of the result, the body of the part it lies at.
-std::vector<std::uint32_t> MatchResultBodies(const TriangleMesh& part, const TriangleMesh& result,
-    const Bodies& after)
+std::vector<std::uint32_t> MatchResultBodies(const TriangleMesh& part, const Bodies& before,
+    const TriangleMesh& result, const Bodies& after)
 {
+    // With one body in the part there is nothing to look up, and no tree to build over it.
+    if (before.count == 1)
+        return std::vector<std::uint32_t>(after.count, 0);
     const std::vector<std::uint32_t> perTriangle = LabelSourceBodiesAt(result, after.of, after.count, part, nullptr);
     std::vector<std::uint32_t> at(after.count, kNone);
     for (std::size_t t = 0; t < perTriangle.size(); ++t)
@@ -74,9 +77,18 @@ std::vector<std::uint32_t> FindJoinedBodies(const TriangleMesh& part, const Bodi
     std::vector<std::uint32_t> joinedInto(before.count, kNone);
     if (std::find(unmatched.begin(), unmatched.end(), std::uint8_t{1}) == unmatched.end())
         return joinedInto;
+    const std::vector<std::vector<Vec3>> samples = SampleBodyCorners(part, before.of, before.count);
+    // A corner outside every body's box grown by `reach` is neither near a body nor inside one:
+    // a body of the part lying apart from all of the result vanished without the tree.
+    bool anyNear = false;
+    for (std::uint32_t b = 0; b < before.count && !anyNear; ++b)
+        for (const Vec3 p : unmatched[b] ? samples[b] : std::vector<Vec3>{})
+            for (const CrumbRecord& body : after.records)
+                anyNear = anyNear || IsInBox(p, body, reach);
+    if (!anyNear)
+        return joinedInto;
     AabbTree tree;
     tree.Build(result);
-    const std::vector<std::vector<Vec3>> samples = SampleBodyCorners(part, before.of, before.count);
     ParallelFor(before.count, [&](std::size_t b) {
         if (!unmatched[b])
             return;
@@ -175,7 +187,7 @@ BodyChangeReport MeasureBodyChanges(const TriangleMesh& part, const TriangleMesh
         return report;
     const Bodies before = MeasureAllBodies(part);
     const Bodies after = MeasureAllBodies(result);
-    const std::vector<std::uint32_t> at = MatchResultBodies(part, result, after);
+    const std::vector<std::uint32_t> at = MatchResultBodies(part, before, result, after);
     if (before.count == 0 || after.count == 0 || at.empty())
         return report;
     report.measured = true;
