@@ -180,7 +180,7 @@ void SortChanges(std::vector<BodyChange>& changes)
 }  // namespace
 
 BodyChangeReport MeasureBodyChanges(const TriangleMesh& part, const TriangleMesh& result, float reach,
-    double lossShare)
+    double lossShare, bool partOpen)
 {
     BodyChangeReport report;
     if (part.TriangleCount() == 0 || result.TriangleCount() == 0 || !part.IsConsistent() || !result.IsConsistent())
@@ -231,7 +231,7 @@ BodyChangeReport MeasureBodyChanges(const TriangleMesh& part, const TriangleMesh
         g.after = held[s];
         if (unmatched[s])
             g.fate = BodyFate::vanished;
-        else if (!(LostShare(g.before, g.after) > lossShare + partLost))
+        else if (partOpen || !(LostShare(g.before, g.after) > lossShare + partLost))
             continue;
         report.changes.push_back(g);
     }

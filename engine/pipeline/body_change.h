@@ -52,7 +52,8 @@ struct BodyChangeReport {
 // counted with the body it joined; otherwise it vanished. A body of the part, with those joined
 // to it, is shrunk when it lost more than `lossShare` of its volume beyond the share the whole
 // part lost: what a relief's depth takes off every body alike is said of the part, and a part
-// of one body is never shrunk here. An inward-facing body of the
+// of one body is never shrunk here, nor any body of a part with open edges (`partOpen`), whose
+// volumes say nothing until the run closed them. An inward-facing body of the
 // result lying at an outward-facing one of the part is a void the part did not have; an
 // outward-facing one lying at a body of the part where a larger one lies too is a piece the run
 // set loose from it (its material still counts to that body). Costs one
@@ -60,7 +61,7 @@ struct BodyChangeReport {
 // over the result is built only when some body of the part has no body of the result at it.
 // Parallel in the queries; the answer does not depend on the number of threads.
 [[nodiscard]] BodyChangeReport MeasureBodyChanges(const TriangleMesh& part, const TriangleMesh& result, float reach,
-    double lossShare);
+    double lossShare, bool partOpen = false);
 
 // A line per named body, at most kMostBodyChangeLines, then a line per fate counting the rest
 // with their volume: "Process took away a body of the part: " and its size, place and volume;

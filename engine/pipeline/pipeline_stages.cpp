@@ -643,14 +643,13 @@ void PipelineStages::MeasurePartChange()
     change = {};
     report.bodyChanges = {};
     const bool rebuilt = report.remeshed != 0 || report.solidReport.ok;
-    if (result.TriangleCount() == 0)
+    if (result.TriangleCount() == 0 || (!rebuilt && lastSettings.simplifyOn == 0))
         return;
+    const std::uint64_t open = CountEdges(source).boundary;
     // A simplification can also take a small body away. A body the run joined into its
     // neighbour lies within what the run may move of it.
-    if (rebuilt || lastSettings.simplifyOn != 0) {
-        const float reach = std::max(report.remeshDistance.allowed, report.reliefDistance.allowed);
-        report.bodyChanges = MeasureBodyChanges(source, result, reach, kVolumeLossWarningShare);
-    }
+    const float reach = std::max(report.remeshDistance.allowed, report.reliefDistance.allowed);
+    report.bodyChanges = MeasureBodyChanges(source, result, reach, kVolumeLossWarningShare, open != 0);
     if (!rebuilt)
         return;
     change.measured = true;
@@ -658,7 +657,6 @@ void PipelineStages::MeasurePartChange()
     change.areaAfter = result.SurfaceArea();
     change.volumeBefore = source.Volume();
     change.volumeAfter = result.Volume();
-    const std::uint64_t open = CountEdges(source).boundary;
     if (open != 0 && CountEdges(result).boundary == 0)
         change.openEdgesClosed = open;
     // A relief takes off up to its depth over the surface on purpose.

@@ -98,6 +98,19 @@ TEST(BodyChangeTest, BodiesPastTheLastLineAreCounted)
     EXPECT_EQ(lines, kMostBodyChangeLines);
 }
 
+// An open body holds no volume worth comparing: the one cut down is not named for it, while
+// one taken away still is.
+TEST(BodyChangeTest, AnOpenPartIsJudgedByWhatVanishedOnly)
+{
+    const TriangleMesh big = MakeBox({0, 0, 0}, {20, 20, 20});
+    const TriangleMesh part = Combined(Combined(big, MakeBox({25, 0, 0}, {26, 1, 1})), MakeBox({30, 0, 0}, {31, 1, 1}));
+    const TriangleMesh result = Combined(big, MakeBox({25, 0, 0}, {25.5f, 0.5f, 0.5f}));
+    const BodyChangeReport report = MeasureBodyChanges(part, result, 0.5f, kVolumeLossWarningShare, true);
+    ASSERT_EQ(report.changes.size(), 1u) << FormatBodyChangesText(report);
+    EXPECT_EQ(report.changes.front().fate, BodyFate::vanished);
+    EXPECT_EQ(MeasureBodyChanges(part, result, 0.5f, kVolumeLossWarningShare).changes.size(), 2u);
+}
+
 // Nothing to match against is no measurement, never a report of every body lost.
 TEST(BodyChangeTest, AnEmptyMeshIsNotMeasured)
 {
