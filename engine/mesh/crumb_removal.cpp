@@ -304,8 +304,21 @@ bool IsClosedFragmentSized(const CrumbRecord& body, float volumeLimit, float par
     const double limit = std::max(static_cast<double>(volumeLimit), side * side * side);
     if (!(volumeLimit > 0.0f) || body.triangleCount == 0 || !(volume < kCrumbShareOfLargest * std::fabs(largestVolume)))
         return false;
-    const double thinnest = std::cbrt(static_cast<double>(volumeLimit));
-    return volume < limit || 3.0 * volume < thinnest * body.area;
+    return volume < limit || IsThinnerThanCubeSide(body, volumeLimit);
+}
+
+bool IsThinnerThanCubeSide(const CrumbRecord& body, float volumeLimit)
+{
+    return 3.0 * std::fabs(body.volume) < std::cbrt(static_cast<double>(volumeLimit)) * body.area;
+}
+
+RemovedBodySize ClassifyRemovedBody(const CrumbRecord& body, float volumeLimit)
+{
+    if (std::fabs(body.volume) < volumeLimit)
+        return RemovedBodySize::underACube;
+    if (IsThinnerThanCubeSide(body, volumeLimit))
+        return RemovedBodySize::thinnerThanALine;
+    return RemovedBodySize::smallBesideItsBody;
 }
 
 bool IsLargerBody(const CrumbRecord& a, std::uint32_t ia, const CrumbRecord& b, std::uint32_t ib)
@@ -506,13 +519,6 @@ StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& op
     return report;
 }
 
-namespace {
-
-// Corners sampled per body when looking for the source body it lies at.
-constexpr std::size_t kSourceSamplesPerBody = 16;
-
-// Up to kSourceSamplesPerBody corners of each body: the first corner of evenly spaced
-// triangles of it, in triangle order.
 std::vector<std::vector<Vec3>> SampleBodyCorners(const TriangleMesh& mesh, std::span<const std::uint32_t> bodyOf,
     std::uint32_t bodyCount)
 {
@@ -529,8 +535,6 @@ std::vector<std::vector<Vec3>> SampleBodyCorners(const TriangleMesh& mesh, std::
     }
     return samples;
 }
-
-}  // namespace
 
 std::vector<std::uint32_t> LabelSourceBodiesAt(const TriangleMesh& result, std::span<const std::uint32_t> resultBodyOf,
     std::uint32_t resultBodyCount, const TriangleMesh& source, const AabbTree* sourceTree)

@@ -68,6 +68,16 @@ inline constexpr float kCrumbVolumeLimit = 0.07408799f;
 [[nodiscard]] bool IsClosedFragmentSized(const CrumbRecord& body, float volumeLimit, float partDiagonal,
                                          double largestVolume);
 
+// Thinner than the side of a cube of `volumeLimit`: three times its volume over its area (a
+// ball's radius, a slab's thickness and a half) is below that side.
+[[nodiscard]] bool IsThinnerThanCubeSide(const CrumbRecord& body, float volumeLimit);
+
+// Which of the size rules above a removed body met, read off its own measures, so that a report
+// names each body for what it is: it holds less than `volumeLimit`, or it is thinner than the
+// side of a cube of it, or neither (it went as small beside the body it broke from).
+enum class RemovedBodySize { underACube, thinnerThanALine, smallBesideItsBody };
+[[nodiscard]] RemovedBodySize ClassifyRemovedBody(const CrumbRecord& body, float volumeLimit);
+
 // Whether body `a` (number `ia`) is larger than body `b` (number `ib`): more volume, then the
 // longer box diagonal, then more triangles; a tie goes to the lower number, so the choice
 // depends on nothing but the mesh.
@@ -112,6 +122,14 @@ struct StrayBodyReport {
 // with nothing to remove (or inconsistent, or `bodyBeforeSplit` not one label per triangle)
 // is left exactly as it was.
 [[nodiscard]] StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& options);
+
+// Corners sampled per body when looking for the body of another mesh it lies at.
+inline constexpr std::size_t kSourceSamplesPerBody = 16;
+
+// Up to kSourceSamplesPerBody corners of each body (`bodyOf` and `bodyCount` as LabelBodies
+// gives them): the first corner of evenly spaced triangles of it, in triangle order.
+[[nodiscard]] std::vector<std::vector<Vec3>> SampleBodyCorners(const TriangleMesh& mesh,
+    std::span<const std::uint32_t> bodyOf, std::uint32_t bodyCount);
 
 // Per triangle of `result`, the body of `source` (numbered as LabelBodies numbers them) that
 // the triangle's body lies at: of up to 16 of the body's corners, spread over its triangles,

@@ -17,6 +17,7 @@
 #include "engine/mesh/export_cleanup.h"
 #include "engine/mesh/mesh_simplify.h"
 #include "engine/mesh/mesh_validation.h"
+#include "engine/pipeline/body_change.h"
 #include "engine/pipeline/printability_check.h"
 #include "engine/pipeline/surface_distance.h"
 #include "engine/remesh/flat_simplify.h"
@@ -208,6 +209,7 @@ struct PipelineReport {
     SurfaceDistanceReport reliefDistance;
     // The part against the result: openings the run closed, volume it lost.
     PartChangeReport partChange;
+    BodyChangeReport bodyChanges;  // what the run did to each body of the part
 };
 
 }  // namespace grainforge::mesh

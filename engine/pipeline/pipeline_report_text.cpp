@@ -613,7 +613,7 @@ std::string FormatRunSurfaceLoss(const PipelineReport& r)
     std::string text = FormatSurfaceLossText(r.remeshDistance, false, r.remeshDistance.finest, r.doubledFacetsKept);
     for (const std::string& more : {FormatSurfaceLossText(r.reliefDistance, true, r.reliefDistance.finest,
                                         r.doubledFacetsKept),
-             FormatPartChangeText(r.partChange)}) {
+             FormatPartChangeText(r.partChange), FormatBodyChangesText(r.bodyChanges)}) {
         if (!more.empty())
             text += (text.empty() ? "" : "\n") + more;
     }
@@ -671,34 +671,74 @@ std::string FormatTextureHeldBack(const DisplacementReport& r)
         + ", " + FormatFixed(p.y, 1) + ", " + FormatFixed(p.z, 1) + " mm.";
 }
 
+namespace {
+
+// The words for removed bodies that met one size rule at one line `width` (mm): under a cube of
+// it, thinner than it, or small beside the body they broke from.
+std::string SizeRuleWords(RemovedBodySize size, float width, bool crumbWords, std::size_t count)
+{
+    const std::string oneLine = "one " + Fixed(width, 2) + " mm line";
+    switch (size) {
+    case RemovedBodySize::underACube:
+        return crumbWords ? "too small to print" : "under a cube of " + oneLine;
+    case RemovedBodySize::thinnerThanALine:
+        return "thinner than " + oneLine;
+    case RemovedBodySize::smallBesideItsBody:
+        break;
+    }
+    return count == 1 ? "under a hundredth of the body it broke from" : "under a hundredth of the body they broke from";
+}
+
+// Lines for the bodies one stage removed: filled hollows and loose pieces apart, each split by
+// the size rule its bodies met, each line with the figures of its own largest.
+void AddRemovedBodyLines(std::string& text, const std::string& stage, std::span<const CrumbRecord> removed,
+    float volumeLimit, float width, bool crumbWords)
+{
+    constexpr RemovedBodySize kSizes[] = {RemovedBodySize::underACube, RemovedBodySize::thinnerThanALine,
+        RemovedBodySize::smallBesideItsBody};
+    for (const bool hollow : {false, true}) {
+        for (const RemovedBodySize size : kSizes) {
+            std::vector<CrumbRecord> group;
+            for (const CrumbRecord& body : removed)
+                if ((body.volume < 0.0) == hollow && ClassifyRemovedBody(body, volumeLimit) == size)
+                    group.push_back(body);
+            if (group.empty())
+                continue;
+            const std::string what = hollow
+                ? "filled " + FormatCountOf(group.size(), "hollow", "hollows") + " it left inside the part"
+                : "removed "
+                    + FormatCountOf(group.size(), crumbWords ? "crumb" : "piece", crumbWords ? "crumbs" : "pieces")
+                    + " it set loose beside the part";
+            text += (text.empty() ? "" : "\n") + stage + what + ", " + SizeRuleWords(size, width, crumbWords, group.size()) + ": "
+                + FormatLargestRemovedBody(group) + ".";
+        }
+    }
+}
+
+}  // namespace
+
 std::string FormatRemovedBodiesNote(const PipelineReport& r)
 {
     std::string text;
-    const auto line = [&](const std::string& said, std::span<const CrumbRecord> removed, bool withVolume = true) {
-        text += (text.empty() ? "" : "\n") + said + ": " + FormatLargestRemovedBody(removed, withVolume) + ".";
-    };
     const RemeshReport& remesh = r.remeshReport;
     if (r.remeshed != 0 && remesh.contour && !remesh.strayBodies.empty())
-        line("The remesh removed " + FormatCountOf(remesh.strayBodies.size(), "crumb", "crumbs")
-                + " it set loose beside the part, too small to print",
-            remesh.strayBodies);
+        AddRemovedBodyLines(text, "The remesh ", remesh.strayBodies, kCrumbVolumeLimit,
+            static_cast<float>(std::cbrt(static_cast<double>(kCrumbVolumeLimit))), true);
     const SolidDisplacementReport& solid = r.solidReport;
     if (!solid.ok)
         return text;
-    const std::string oneLine = "one " + Fixed(solid.lineWidth, 2) + " mm line";
     std::vector<CrumbRecord> loose = solid.voids;
     loose.insert(loose.end(), solid.crumbs.begin(), solid.crumbs.end());
-    if (!loose.empty())
-        line("The relief removed " + FormatCountOf(loose.size(), "piece", "pieces")
-                + " it set loose beside the part, under a cube of " + oneLine,
-            loose);
+    const float line = solid.lineWidth;
+    AddRemovedBodyLines(text, "The relief ", loose, line * line * line, line, false);
     if (!solid.thinBodies.empty()) {
         const std::uint64_t ofThePart = std::min<std::uint64_t>(solid.inputPiecesRemoved, solid.thinBodies.size());
-        line("The relief removed " + FormatCountOf(solid.thinBodies.size(), "body", "bodies") + " thinner than "
-                + oneLine
-                + (ofThePart == 0 ? std::string()
-                                  : ", " + FormatCountOf(ofThePart, "piece", "pieces") + " of the part among them"),
-            solid.thinBodies, false);
+        text += std::string(text.empty() ? "" : "\n") + "The relief removed "
+            + FormatCountOf(solid.thinBodies.size(), "body", "bodies") + " thinner than one " + Fixed(line, 2)
+            + " mm line"
+            + (ofThePart == 0 ? std::string()
+                              : ", " + FormatCountOf(ofThePart, "piece", "pieces") + " of the part among them")
+            + ": " + FormatLargestRemovedBody(solid.thinBodies, false) + ".";
     }
     return text;
 }

@@ -128,13 +128,15 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 [[nodiscard]] std::string FormatPartChangeText(const PartChangeReport& change);
 
 // The losses of a run, each as FormatSurfaceLossText gives it, remesh first, then
-// FormatPartChangeText, "\n" between.
+// FormatPartChangeText and FormatBodyChangesText, "\n" between.
 [[nodiscard]] std::string FormatRunSurfaceLoss(const PipelineReport& report);
 
 // The bodies a run removed, a line per cause, each with the size, place and volume of the
-// largest: crumbs the remesh set loose, voids and crumbs the relief set loose (under a cube of
-// one line), bodies thinner than a line (size and place only, and how many were pieces of the
-// part). Empty when nothing was removed.
+// largest of its own group: crumbs the remesh set loose, pieces the relief set loose and hollows
+// it filled (voids), each split by the size rule its bodies met (ClassifyRemovedBody: under a
+// cube of one line, thinner than one, or small beside the body they broke from), then bodies
+// thinner than a line (size and place only, and how many were pieces of the part). Empty when
+// nothing was removed.
 [[nodiscard]] std::string FormatRemovedBodiesNote(const PipelineReport& report);
 
 // Share of the chosen surface's area (TextureFigures::chosenArea) under which the texture

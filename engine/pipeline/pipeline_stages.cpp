@@ -727,15 +727,22 @@ void PipelineStages::MeasurePartChange()
 {
     PartChangeReport& change = report.partChange;
     change = {};
+    report.bodyChanges = {};
     const bool rebuilt = report.remeshed != 0 || report.solidReport.ok;
-    if (!rebuilt || result.TriangleCount() == 0)
+    if (result.TriangleCount() == 0 || (!rebuilt && lastSettings.simplifyOn == 0))
+        return;
+    const std::uint64_t open = CountEdges(source).boundary;
+    // A simplification can also take a small body away. A body the run joined into its
+    // neighbour lies within what the run may move of it.
+    const float reach = std::max(report.remeshDistance.allowed, report.reliefDistance.allowed);
+    report.bodyChanges = MeasureBodyChanges(source, result, reach, kVolumeLossWarningShare, open != 0);
+    if (!rebuilt)
         return;
     change.measured = true;
     change.areaBefore = source.SurfaceArea();
     change.areaAfter = result.SurfaceArea();
     change.volumeBefore = source.Volume();
     change.volumeAfter = result.Volume();
-    const std::uint64_t open = CountEdges(source).boundary;
     if (open != 0 && CountEdges(result).boundary == 0) {
         change.openEdgesClosed = open;
         MeasureClosing(source, change);

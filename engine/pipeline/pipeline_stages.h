@@ -212,7 +212,7 @@ private:
     // The distance of `faceInput` from the result of a relief and back, after simplify and cleanup.
     void MeasureReliefDistance();
     // Measures the part against the result (report.partChange): the openings a closed result
-    // no longer has, and the volume lost.
+    // no longer has, and the volume lost; and each body of the part (report.bodyChanges).
     void MeasurePartChange();
     // Adds a problem to the validation for each distance past its allowance.
     void NoteLostSurface();

@@ -521,4 +521,37 @@ mesh::TriangleMesh MakeLPrism()
     return prism;
 }
 
+mesh::TriangleMesh MakeSphereWithSpecksAndPlate()
+{
+    mesh::TriangleMesh part = mesh::MakeTestSphere(10.0f);
+    for (int i = 0; i < 10; ++i) {
+        const float x = 14.0f + 2.0f * static_cast<float>(i);
+        part = Combined(part, MakeBox({x, 0.0f, 0.0f}, {x + 0.3f, 0.3f, 0.3f}));
+        part = Combined(part, MakeBox({x, 4.0f, 0.0f}, {x + 0.15f, 4.15f, 0.15f}));
+    }
+    part = Combined(part, MakeBox({-10.0f, -10.0f, -14.0f}, {10.0f, 10.0f, -13.8f}));
+    part.ComputeBounds();
+    return part;
+}
+
+mesh::TriangleMesh MakeCubeWithTwoSmallCubes()
+{
+    mesh::TriangleMesh part = Combined(MakeBox({0, 0, 0}, {20, 20, 20}), MakeBox({23, 0, 0}, {24, 1, 1}));
+    part = Combined(part, MakeBox({23, 5, 0}, {23.5f, 5.5f, 0.5f}));
+    part.ComputeBounds();
+    return part;
+}
+
+mesh::TriangleMesh MakeBoxWithSlottedHollow(float slot)
+{
+    const float half = slot / 2.0f;
+    mesh::TriangleMesh part = MakeBox({0, 0, 0}, {10, 10, 1});
+    for (const auto& [low, high] : {std::pair<mesh::Vec3, mesh::Vec3>{{0, 0, 0}, {1, 10, 10}},
+             {{9, 0, 0}, {10, 10, 10}}, {{0, 0, 0}, {10, 1, 10}}, {{0, 9, 0}, {10, 10, 10}},
+             {{0, 0, 9}, {5.0f - half, 10, 10}}, {{5.0f + half, 0, 9}, {10, 10, 10}}})
+        part = Combined(part, MakeBox(low, high));
+    part.ComputeBounds();
+    return part;
+}
+
 }  // namespace grainforge::test

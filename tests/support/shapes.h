@@ -149,4 +149,17 @@ mesh::TriangleMesh TurnedAboutXThenZ(mesh::TriangleMesh mesh, float xDegrees, fl
 // are fans from that edge's ends: 20 triangles, closed, outward, box and normals computed.
 mesh::TriangleMesh MakeLPrism();
 
+// A sphere of radius 10 at the origin with specks beside it and a plate under it: ten 0.3 mm
+// cubes in a row from x = 14 every 2 mm, ten 0.15 mm cubes in a row beside those, and a
+// 20 x 20 x 0.2 mm plate 3.8 mm below the sphere. 22 bodies, each apart from the others.
+mesh::TriangleMesh MakeSphereWithSpecksAndPlate();
+
+// A 20 mm cube from the origin with a 1 mm cube 3 mm beside it and a 0.5 mm cube 5 mm along:
+// three bodies.
+mesh::TriangleMesh MakeCubeWithTwoSmallCubes();
+
+// A 10 mm box of overlapping 1 mm walls (seven shells) round an 8 mm hollow that opens to the top
+// through a slot `slot` mm wide across the middle of the top wall.
+mesh::TriangleMesh MakeBoxWithSlottedHollow(float slot);
+
 }  // namespace grainforge::test

@@ -200,6 +200,9 @@ TEST(ResultWarnings, BodiesARunRemovedAreSaidWithTheLargestsSizeAndPlace)
     const mesh::CrumbRecord crumb{{1, 1, 1}, {1.1f, 1.1f, 1.1f}, 12, 0.001};
     const mesh::CrumbRecord voidPiece{{2, 2, 2}, {2.2f, 2.2f, 2.2f}, 30, -0.008};
     const mesh::CrumbRecord thin{{10, 0, 0}, {10.3f, 5, 5}, 40, 0.0};
+    const mesh::CrumbRecord sliver{{1, 0, 0}, {6.5f, 2.5f, 1.0f}, 200, 1.55975, 30.0};
+    // 3 x 0.5 / 2 = 0.75 mm thick and above a cube of the line.
+    const mesh::CrumbRecord lump{{0, 0, 0}, {1.5f, 2.5f, 1.0f}, 80, 0.5, 2.0};
     const std::string crumbSaid = "0.10 x 0.10 x 0.10 mm at (1.05, 1.05, 1.05), 0.001 mm3";
     const struct {
         const char* name;
@@ -213,9 +216,23 @@ TEST(ResultWarnings, BodiesARunRemovedAreSaidWithTheLargestsSizeAndPlace)
         {"nothing removed", true, {}, true, {}, {}, {}, 0, ""},
         {"a crumb the remesh set loose", true, {crumb}, false, {}, {}, {}, 0,
             "The remesh removed 1 crumb it set loose beside the part, too small to print: " + crumbSaid + "."},
+        // A void the relief took off is a hollow it filled, named apart from the loose pieces.
         {"a void and a crumb the relief set loose", false, {}, true, {voidPiece}, {crumb}, {}, 0,
-            "The relief removed 2 pieces it set loose beside the part, under a cube of one 0.42 mm line: the largest "
-            "0.20 x 0.20 x 0.20 mm at (2.10, 2.10, 2.10), 0.008 mm3."},
+            "The relief removed 1 piece it set loose beside the part, under a cube of one 0.42 mm line: " + crumbSaid
+                + ".\nThe relief filled 1 hollow it left inside the part, under a cube of one 0.42 mm line: 0.20 x "
+                  "0.20 x 0.20 mm at (2.10, 2.10, 2.10), 0.008 mm3."},
+        // 21 times a cube of the line, but 3 x 1.56 / 30 = 0.16 mm thick: named as thin, not as
+        // under the cube, each group with the figures of its own largest.
+        {"a sliver and a crumb the relief set loose", false, {}, true, {}, {crumb, sliver}, {}, 0,
+            "The relief removed 1 piece it set loose beside the part, under a cube of one 0.42 mm line: " + crumbSaid
+                + ".\nThe relief removed 1 piece it set loose beside the part, thinner than one 0.42 mm line: 5.50 x "
+                  "2.50 x 1.00 mm at (3.75, 1.25, 0.50), 1.56 mm3."},
+        {"a remesh crumb neither under the cube nor thin", true, {crumb, lump, sliver}, false, {}, {}, {}, 0,
+            "The remesh removed 1 crumb it set loose beside the part, too small to print: " + crumbSaid
+                + ".\nThe remesh removed 1 crumb it set loose beside the part, thinner than one 0.42 mm line: 5.50 x "
+                  "2.50 x 1.00 mm at (3.75, 1.25, 0.50), 1.56 mm3.\nThe remesh removed 1 crumb it set loose beside "
+                  "the part, under a hundredth of the body it broke from: 1.50 x 2.50 x 1.00 mm at (0.75, 1.25, "
+                  "0.50), 0.50 mm3."},
         {"a relief that failed says nothing of its pieces", false, {}, false, {voidPiece}, {crumb}, {thin}, 0, ""},
         {"a thin body of the part, with the remesh's crumb", true, {crumb}, true, {}, {}, {thin}, 1,
             "The remesh removed 1 crumb it set loose beside the part, too small to print: " + crumbSaid

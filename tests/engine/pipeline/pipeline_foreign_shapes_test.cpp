@@ -709,6 +709,7 @@ TriangleMesh ManyPlates()
 }
 void NoTriangleLimit(PipelineSettings& s) { s.maximumTriangles = 0; }
 void DeepRelief(PipelineSettings& s) { s.displacement.strengthMillimetres = 1.5f; }
+void ReliefOneMillimetreDeep(PipelineSettings& s) { s.displacement.strengthMillimetres = 1.0f; }
 
 const Row kRows[] = {
     {"thin plate, solid", ThinPlate, 0.3f, kSolid},
@@ -771,6 +772,14 @@ const Row kRows[] = {
     {"very fine, vertex", Cube2, 0.03f, kVertex},
     {"sphere of 200k triangles, solid", Sphere200k, 0.5f, kSolid, Expect::processed, nullptr, true},
     {"sphere of 200k triangles, vertex", Sphere200k, 0.5f, kVertex, Expect::processed, nullptr, true},
+    // A relief 1 mm deep at 0.4 mm triangles takes the 0.2 mm plate and the specks beside the
+    // sphere away: each is named, never dropped unsaid.
+    {"sphere with specks and a plate, solid", test::MakeSphereWithSpecksAndPlate, 0.4f, kSolid, Expect::processed,
+        nullptr, false, Route::process, false, nullptr, ReliefOneMillimetreDeep, nullptr, false,
+        "Process took away a body of the part: 20.00 x 20.00 x 0.20 mm at (0.00, 0.00, -13.90), 80.00 mm3."},
+    {"sphere with specks and a plate, vertex", test::MakeSphereWithSpecksAndPlate, 0.4f, kVertex, Expect::processed,
+        nullptr, false, Route::process, false, nullptr, ReliefOneMillimetreDeep, nullptr, false,
+        "Process took away a body of the part: 20.00 x 20.00 x 0.20 mm at (0.00, 0.00, -13.90), 80.00 mm3."},
     // Each plate's grid might fit alone, but not all of them with their results: refused at once.
     {"200 plates 0.05 mm apart at 0.0001 mm, no limit, solid", ManyPlates, 0.0001f, kSolid, Expect::refused, nullptr,
         false, Route::process, false, nullptr, NoTriangleLimit, "of memory, more than the "},

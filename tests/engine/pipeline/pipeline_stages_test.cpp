@@ -159,14 +159,14 @@ PipelineSettings SolidAtDefaults()
     return s;
 }
 
-// Stages over `part` with the ramp as the height map.
+// Stages over `part` with the ramp as the height map, or with `flat` a map at full height.
 bool RunOn(PipelineStages& stages, TriangleMesh part, const PipelineSettings& settings,
-    const ProgressCallback& progress = {}, float tileWidth = 0.0f)
+    const ProgressCallback& progress = {}, float tileWidth = 0.0f, bool flat = false)
 {
     stages.InstallSource(std::move(part));
     std::vector<float> ramp(16);
     for (std::size_t i = 0; i < ramp.size(); ++i)
-        ramp[i] = static_cast<float>(i) / 15.0f;
+        ramp[i] = flat ? 1.0f : static_cast<float>(i) / 15.0f;
     stages.heightMap.SetImage(4, 4, ramp);
     if (tileWidth > 0.0f)
         stages.heightMap.settings.widthMillimetres = stages.heightMap.settings.heightMillimetres = tileWidth;
@@ -593,9 +593,12 @@ TEST(PipelineStagesTest, SurfaceLostWithoutRemeshNamesRemeshNotATriangleSize)
         EXPECT_EQ(note.find("; a smaller triangle size keeps"), std::string::npos) << note;
 }
 
-// What a run did to the part as a whole is told where the user reads the run: a coarse remesh
-// that cuts a cube's edges and corners away, and openings the contour closed with what they
-// added. A fine remesh of the same cube keeps its volume and says nothing.
+// What a run did to the part as a whole, and to each body of it, is told where the user reads
+// the run: a coarse remesh that cuts a cube's edges and corners away, and openings the contour
+// closed with what they added. A fine remesh of the same cube keeps its volume and says nothing.
+// A relief 1 mm deep at 0.4 mm triangles takes specks and a 0.2 mm plate away and cuts small
+// cubes down while the part as a whole keeps its volume: each of those bodies is named. A relief
+// that closes a hollow's slot makes a sealed void, named as such.
 TEST(PipelineStagesTest, ClosedOpeningsAndLostVolumeAreTold)
 {
     TriangleMesh open = MakeBox({0, 0, 0}, {20, 20, 20});
@@ -626,6 +629,12 @@ TEST(PipelineStagesTest, ClosedOpeningsAndLostVolumeAreTold)
         s.displacement.strengthMillimetres = strength;
         return s;
     };
+    PipelineSettings deepRelief = SolidAtDefaults();
+    deepRelief.remesh.targetEdgeMillimetres = 0.4f;
+    deepRelief.displacement.strengthMillimetres = 1.0f;
+    PipelineSettings slotClosing = SolidAtDefaults();
+    slotClosing.remesh.targetEdgeMillimetres = 0.2f;
+    slotClosing.displacement.strengthMillimetres = 0.6f;
     const struct {
         const char* what;
         TriangleMesh part;
@@ -635,6 +644,9 @@ TEST(PipelineStagesTest, ClosedOpeningsAndLostVolumeAreTold)
         const char* words;
         double closing = 0.0;      // mm2 the patches add; 0: not checked
         double closedVolume = 0.0;  // mm3 the closed part holds
+        std::size_t bodiesNamed = 0;  // vanished, shrunk or new
+        const char* bodyWords = "";
+        bool flatMap = false;  // the relief equally deep everywhere
     } cases[] = {
         {"coarse relief", MakeBox({0, 0, 0}, {20, 20, 20}), coarseRelief, false, true,
             "% of the part's volume (8000.00 to "},
@@ -651,11 +663,19 @@ TEST(PipelineStagesTest, ClosedOpeningsAndLostVolumeAreTold)
             "Process closed its openings, adding about ", hole, sphere.Volume()},
         {"sphere with a small hole, fine relief", holed, reliefAt(0.15f, 0.6f), true, false,
             "Process closed its openings, adding about ", hole, sphere.Volume()},
+        // The plate and the twenty specks: every one is named, by line or in the count after.
+        {"sphere with specks and a plate", test::MakeSphereWithSpecksAndPlate(), deepRelief, false, false, "", 0.0, 0.0, 21,
+            "Process took away a body of the part: 20.00 x 20.00 x 0.20 mm at (0.00, 0.00, -13.90), 80.00 mm3."},
+        {"cube with two small cubes", test::MakeCubeWithTwoSmallCubes(), deepRelief, false, false, "", 0.0, 0.0, 2,
+            "Process cut a body of the part down by "},
+        {"cube with two small cubes", test::MakeCubeWithTwoSmallCubes(), deepRelief, false, false, "", 0.0, 0.0, 2,
+            "%: 0.50 x 0.50 x 0.50 mm at (23.25, 5.25, 0.25), 0.12 mm3, became "},
+        {"hollow whose slot the relief closes", test::MakeBoxWithSlottedHollow(0.5f), slotClosing, false, false, "", 0.0, 0.0, 1, "Process made a sealed void the part did not have: ", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         PipelineStages stages;
-        ASSERT_TRUE(RunOn(stages, c.part, c.settings)) << stages.report.message;
+        ASSERT_TRUE(RunOn(stages, c.part, c.settings, {}, 0.0f, c.flatMap)) << stages.report.message;
         const PartChangeReport& change = stages.report.partChange;
         EXPECT_TRUE(change.measured);
         EXPECT_EQ(change.openEdgesClosed != 0, c.closed);
@@ -671,6 +691,12 @@ TEST(PipelineStagesTest, ClosedOpeningsAndLostVolumeAreTold)
         // The run report and the box after the run both carry it.
         EXPECT_NE(FormatRunSurfaceLoss(stages.report).find(text), std::string::npos);
         EXPECT_NE(FormatPipelineReport(stages.report).find(text), std::string::npos);
+        const BodyChangeReport& bodies = stages.report.bodyChanges;
+        EXPECT_TRUE(bodies.measured);
+        EXPECT_EQ(bodies.changes.size(), c.bodiesNamed) << FormatBodyChangesText(bodies);
+        const std::string bodyText = FormatBodyChangesText(bodies);
+        EXPECT_NE(bodyText.find(c.bodyWords), std::string::npos) << bodyText;
+        EXPECT_NE(FormatRunSurfaceLoss(stages.report).find(bodyText), std::string::npos);
     }
 }
 
