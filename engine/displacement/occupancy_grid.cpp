@@ -311,16 +311,19 @@ CellRange CellsNear(const Polygon& polygon, int axis, double reach, double origi
 std::uint64_t MarkCell(OccupancyGrid& grid, const Corners& k, bool single, std::int32_t ix, std::int32_t iy,
                        std::int32_t iz)
 {
+    // A set cell stays set whatever the test says: where many facets meet (a fan's hub, a
+    // cone's apex) this keeps the work to the cells, not to the facets crowding them.
+    std::uint8_t& cell = grid.cells[CellIndex(grid, ix, iy, iz)];
+    if (cell != 0)
+        return 0;
     const float half = grid.cellSize * 0.5f * kHalfSizeSlack;
     const Vec3 centre{(static_cast<float>(ix) + 0.5f) * grid.cellSize + grid.origin.x,
                       (static_cast<float>(iy) + 0.5f) * grid.cellSize + grid.origin.y,
                       (static_cast<float>(iz) + 0.5f) * grid.cellSize + grid.origin.z};
     if (!single && !TriangleBoxOverlap(centre, half, k.a, k.b, k.c))
         return 0;
-    std::uint8_t& cell = grid.cells[CellIndex(grid, ix, iy, iz)];
-    const std::uint64_t added = cell == 0 ? 1 : 0;
     cell = 1;
-    return added;
+    return 1;
 }
 
 // Sets the cells of layers [zBegin, zEnd) that the triangle touches; gives the number that

@@ -259,9 +259,34 @@ bool TakesFaceWith(const TriangleMesh& mesh, std::size_t t, Vec3 normal, float l
 // triangle was made from.
 constexpr float kSameFaceCosine = 0.8660254f;
 
+// Whether triangle f of `part` lies farther than `reach` from `p` by its plane alone, so that
+// the nearest search need not measure it. Worked in double from the float corners, where the
+// plane's distance is within a few units in the last place of the exact one; the margin keeps
+// every triangle the search could have taken.
+bool PlaneBeyondReach(const TriangleMesh& part, std::uint32_t f, Vec3 p, float reach)
+{
+    constexpr double kMargin = 1.0 + 1e-6;
+    const std::size_t first = std::size_t{3} * f;
+    const Vec3 a = part.vertices[part.indices[first]].position;
+    const Vec3 b = part.vertices[part.indices[first + 1]].position;
+    const Vec3 c = part.vertices[part.indices[first + 2]].position;
+    const double ux = double{b.x} - a.x, uy = double{b.y} - a.y, uz = double{b.z} - a.z;
+    const double vx = double{c.x} - a.x, vy = double{c.y} - a.y, vz = double{c.z} - a.z;
+    const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
+    const double along = nx * (double{p.x} - a.x) + ny * (double{p.y} - a.y) + nz * (double{p.z} - a.z);
+    const double lengthSquared = nx * nx + ny * ny + nz * nz;
+    const double r = reach;
+    return along * along > r * r * lengthSquared * kMargin;
+}
+
 // The triangle of `part` that triangle t of `mesh` was made from: the nearest to its centroid,
 // within its longest edge, of those facing within kSameFaceCosine of it; -1 when none is.
-std::int32_t PartFaceOf(const TriangleMesh& mesh, std::size_t t, const TriangleMesh& part, const AabbTree& tree)
+// `partNormals` holds part.FaceNormal of each triangle. A part's facets that meet at a hub
+// (a cone's apex, a fan) have boxes holding far more than their own surface, so the search
+// visits many of them at every point; the plane test turns most of those away without
+// measuring them.
+std::int32_t PartFaceOf(const TriangleMesh& mesh, std::size_t t, const TriangleMesh& part, const AabbTree& tree,
+    std::span<const Vec3> partNormals)
 {
     const Vec3 normal = mesh.FaceNormal(t);
     if (IsZero(normal) || !IsFinite(normal))
@@ -270,8 +295,16 @@ std::int32_t PartFaceOf(const TriangleMesh& mesh, std::size_t t, const TriangleM
     const Vec3 b = mesh.vertices[mesh.indices[3 * t + 1]].position;
     const Vec3 c = mesh.vertices[mesh.indices[3 * t + 2]].position;
     const float reach = std::max({Length(b - a), Length(c - b), Length(a - c)});
-    const NearestHit hit = tree.Nearest(part, (a + b + c) * (1.0f / 3.0f), {},
-        [&](std::uint32_t f) { return !(Dot(part.FaceNormal(f), normal) >= kSameFaceCosine); }, reach);
+    const Vec3 centroid = (a + b + c) * (1.0f / 3.0f);
+    // Past kFarReach the tree searches without a limit; the plane test then stays out of it.
+    constexpr float kFarReach = 1e18f;
+    const bool bounded = reach < kFarReach && IsFinite(centroid);
+    const NearestHit hit = tree.Nearest(part, centroid, {},
+        [&](std::uint32_t f) {
+            return !(Dot(partNormals[f], normal) >= kSameFaceCosine)
+                || (bounded && PlaneBeyondReach(part, f, centroid, reach));
+        },
+        reach);
     return hit.found && std::isfinite(reach) ? hit.triangle : -1;
 }
 
@@ -301,10 +334,12 @@ std::vector<std::uint8_t> FacesTakenAsThePartsFaces(const TriangleMesh& mesh, co
         return {};
     AabbTree tree;
     tree.Build(part);
+    std::vector<Vec3> partNormals(part.TriangleCount());
+    ParallelFor(partNormals.size(), [&](std::size_t f) { partNormals[f] = part.FaceNormal(f); });
     const std::vector<std::uint8_t> outer = OuterMaskFor(mesh, outerMask);
     std::vector<std::uint8_t> taken(mesh.TriangleCount(), 0);
     ParallelFor(taken.size(), [&](std::size_t t) {
-        const std::int32_t f = PartFaceOf(mesh, t, part, tree);
+        const std::int32_t f = PartFaceOf(mesh, t, part, tree, partNormals);
         const bool takes = f < 0 ? ProjectionTakesFace(mesh, t, projection, outer[t])
                                  : TakesFaceWith(mesh, t, part.FaceNormal(static_cast<std::size_t>(f)),
                                        FaceNormalLean(part, static_cast<std::size_t>(f)), projection, outer[t]);

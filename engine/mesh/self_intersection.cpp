@@ -31,6 +31,11 @@ constexpr float kMinimumBaseSize = 1e-6f;
 constexpr std::uint64_t kFocusMaxFlaggedCells = 4096;
 constexpr std::uint64_t kFocusAlwaysActive = 512;
 constexpr int kFocusLevel = 1;
+// Unflagged triangles are sorted out only when they are at least this share of the finite ones.
+// Leaving one active changes no result (its pairs still need a flagged member), while marking
+// round every flagged triangle costs a sort of some 27 cells each: under a relief, where
+// nearly every triangle moves, that sort took most of the crossing guard's search.
+constexpr double kFocusSortOutShare = 0.5;
 // Cell coordinates are clamped to this magnitude, so that spans and neighbours stay within
 // 64 bits for any coordinate. Clamping keeps the cell map monotone, so overlapping boxes still
 // share their owner cell.
@@ -450,15 +455,18 @@ void Search::MarkActive()
 void Search::MarkFocusActive()
 {
     const float size = cellSize_[kFocusLevel];
-    bool anyUnflagged = false;
+    std::size_t finite = 0;
+    std::size_t unflagged = 0;
+    for (std::size_t t = 0; t < triangleCount_; ++t) {
+        finite += finite_[t] != 0 ? 1 : 0;
+        unflagged += finite_[t] != 0 && focus_[t] == 0 ? 1 : 0;
+    }
+    if (unflagged == 0 || static_cast<double>(unflagged) < kFocusSortOutShare * static_cast<double>(finite))
+        return;
     std::vector<std::uint64_t> marked;
     for (std::size_t t = 0; t < triangleCount_; ++t) {
-        if (!finite_[t])
+        if (!finite_[t] || focus_[t] == 0)
             continue;
-        if (focus_[t] == 0) {
-            anyUnflagged = true;
-            continue;
-        }
         CellRange range = RangeOf(records_[t].boxMin, records_[t].boxMax, size);
         // Too large to mark its surroundings cell by cell: the triangles it may cross could be
         // anywhere in its range, so every triangle stays active (pairs still need a flagged
@@ -469,8 +477,6 @@ void Search::MarkFocusActive()
         range.hi = {range.hi.x + 1, range.hi.y + 1, range.hi.z + 1};
         ForEachCell(range, [&](CellCoordinates cell) { marked.push_back(CellKey(kFocusLevel, cell)); });
     }
-    if (!anyUnflagged)
-        return;
     ParallelSort(marked.begin(), marked.end());
     marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
     ParallelFor(triangleCount_, [&](std::size_t t) {

@@ -158,6 +158,9 @@ TEST(BuildOccupancyGrid, MarksTheSameCellsAsTestingEveryCellOfTheBox)
     const Case cases[] = {
         {"cone of slivers", test::MakeCone(40, 40, 120), 48},
         {"low fan of slivers", test::MakeFan(240), 64},
+        // Thousands of slivers through every cell round the apex: a cell one of them set is
+        // not tested again by the next.
+        {"cone of 3,000 slivers", test::MakeCone(40, 40, 3000), 48},
         {"needles", MakeNeedles({0.0f, 1e-6f, 1e-4f, 0.01f, 0.3f}), 96},
         {"tilted plane", tilted, 48},
         {"faces on cell planes", MakeBox({0, 0, 0}, {8, 8, 8}), 16},

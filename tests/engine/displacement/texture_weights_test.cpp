@@ -264,6 +264,34 @@ TEST(FacesTakenAsThePartsFaces, AWallRemeshedWithACornerOffItsPlaneStaysAsPlainA
     EXPECT_EQ(w.faceTextured, taken);
 }
 
+TEST(FacesTakenAsThePartsFaces, AFaceOfThePartWithinTheLongestEdgeJudgesTheTriangle)
+{
+    // A triangle leaning 20 degrees up from the wall (x = 0, facing +x), its centroid `off` mm
+    // out in front of it and its longest edge 0.335 mm: within that reach the wall judges it
+    // (plain under a projection from above), beyond it its own normal does (taken).
+    const TriangleMesh wall =
+        test::MeshOf({{0, 0, 0}, {0, 12, 0}, {0, 12, 12}, {0, 0, 12}}, {0, 1, 2, 0, 2, 3});
+    Projection up;
+    up.type = ProjectionKind::Plane;
+    up.cage.size = {100, 100, 100};
+    const float lean = 20.0f * 3.14159265f / 180.0f;
+    const Vec3 along{0, 1, 0};
+    const Vec3 upSlope{-std::sin(lean), 0, std::cos(lean)};
+    struct Case { float off; bool byTheWall; };
+    const Case cases[] = {{0.02f, true}, {0.1f, true}, {0.3f, true}, {0.4f, false}, {2.0f, false}};
+    for (const Case& c : cases) {
+        const Vec3 centre{c.off, 6, 6};
+        const TriangleMesh leaning = test::MeshOf({centre - along * 0.15f - upSlope * 0.1f,
+            centre + along * 0.15f - upSlope * 0.1f, centre + upSlope * 0.2f}, {0, 1, 2});
+        const bool own = ProjectionTakesFace(leaning, 0, up, 255);
+        const bool wallTakes = ProjectionTakesFace(wall, 0, up, 255);
+        ASSERT_NE(own, wallTakes) << c.off;
+        const std::vector<std::uint8_t> taken = FacesTakenAsThePartsFaces(leaning, wall, up, {});
+        ASSERT_EQ(taken.size(), 1u);
+        EXPECT_EQ(taken[0] != 0, c.byTheWall ? wallTakes : own) << c.off;
+    }
+}
+
 TEST(ComputeTextureWeights, VertexWithoutAPlaceOrDirectionWeighsNothing)
 {
     struct Case {

@@ -358,6 +358,23 @@ TEST(FindSelfIntersections, FocusLimitsTheSearchToPairsWithAFlaggedTriangle)
     const PairSet crossed = BruteForcePairs(large, last);
     EXPECT_GT(crossed.size(), 5u);
     EXPECT_EQ(Search(large, last), crossed);
+
+    // Shares of flagged triangles on both sides of the point where the unflagged ones stop
+    // being sorted out: the crossings found are those with a flagged member either way,
+    // including one whose flagged member lies far from every other flagged triangle.
+    const TriangleMesh crowd = test::MakeRandomTriangles(43, 3000, 20, 0.6f);
+    for (const std::size_t every : {std::size_t{2}, std::size_t{3}, std::size_t{50}}) {
+        std::vector<std::uint8_t> focus(crowd.TriangleCount(), 1);
+        for (std::size_t t = 0; t < focus.size(); t += every)
+            focus[t] = 0;
+        const PairSet expected = BruteForcePairs(crowd, focus);
+        EXPECT_GT(expected.size(), 5u) << every;
+        EXPECT_EQ(Search(crowd, focus), expected) << every;
+        std::vector<std::uint8_t> inverse(focus.size());
+        for (std::size_t t = 0; t < focus.size(); ++t)
+            inverse[t] = focus[t] == 0 ? 1 : 0;
+        EXPECT_EQ(Search(crowd, inverse), BruteForcePairs(crowd, inverse)) << every;
+    }
 }
 
 TEST(FindSelfIntersections, TrianglesWithNonFiniteCornersTakePartInNoPair)
