@@ -396,16 +396,17 @@ FixRound RunCheckFixRound(TriangleMesh& mesh, float tolerance, const ExportClean
                           const RepairOptions* fixes, const RepairProgress& progress, std::uint64_t bodiesBefore,
                           CheckRoundMemo& memo)
 {
-    if (memo.partUnchanged) {
+    // Reused only when this round is given exactly what the last was given and left: anything
+    // done to the part between rounds makes it another part.
+    if (memo.partUnchanged && SameBits(memo.left, mesh)) {
         FixRound again = memo.last;
         again.repair.elapsedMilliseconds = 0.0;  // nothing ran
         return again;
     }
-    TriangleMesh given;
-    given.vertices = mesh.vertices;
-    given.indices = mesh.indices;
+    memo.left.vertices = mesh.vertices;
+    memo.left.indices = mesh.indices;
     memo.last = RunFixRound(mesh, tolerance, cleanup, fixes, progress, bodiesBefore);
-    memo.partUnchanged = SameBits(given, mesh);
+    memo.partUnchanged = SameBits(memo.left, mesh);
     return memo.last;
 }
 

@@ -81,11 +81,13 @@ struct FixRound {
 // cost for nothing).
 struct CheckRoundMemo {
     bool partUnchanged = false;  // the last round gave the part back as it was given it
+    TriangleMesh left;           // the part as the last round was given it and, unchanged, left it
     FixRound last;
 };
 // RunFixRound as the check's round after the one `memo` holds (every round of one check passes
 // the same settings); `memo` then holds this one. A round taken from the one before reports 0 ms.
-// The part is copied once per round to tell whether it changed.
+// The part is copied once per round to tell whether it changed, and compared with the next
+// round's part, since the read-back between rounds may change it.
 [[nodiscard]] FixRound RunCheckFixRound(TriangleMesh& mesh, float tolerance, const ExportCleanupOptions& cleanup,
                                         const RepairOptions* fixes, const RepairProgress& progress,
                                         std::uint64_t bodiesBefore, CheckRoundMemo& memo);

@@ -373,6 +373,22 @@ TEST(ReadBackAsSlicer, JoinsOnlyBitEqualCornersAndCountsDuplicates)
 // The check's rounds with the memo against each round run afresh: the same part and the same
 // counts, round after round, whether a round took its reports from the round before (a part the
 // fixes left as it was) or, after one that changed the part, ran the fixes anew.
+// An open fan of six triangles, 2 mm across, whose read-back between the check's rounds welds
+// what the first round's closing left apart: the next round is given another part.
+TriangleMesh SmallOpenFan()
+{
+    const float corners[7][3] = {{-215.983f, 70.3187f, 137.883f}, {-216.952f, 39.6826f, 144.676f},
+        {-207.932f, -24.8993f, 148.723f}, {-247.708f, 69.538f, 123.733f}, {-246.196f, 45.203f, 131.288f},
+        {-246.937f, 14.9498f, 134.175f}, {-255.988f, 45.6255f, 130.774f}};
+    TriangleMesh fan;
+    for (const auto& c : corners)
+        fan.vertices.push_back({{(c[0] + 230.0f) * 0.02f, (c[1] - 20.0f) * 0.02f, (c[2] - 135.0f) * 0.02f}, {}});
+    fan.indices = {3, 4, 0, 1, 0, 4, 5, 2, 4, 1, 4, 2, 4, 3, 6, 4, 6, 5};
+    fan.ComputeBounds();
+    fan.ComputeVertexNormals();
+    return fan;
+}
+
 TEST(RunCheckFixRound, DecidesEachRoundAsARoundRunAfreshWould)
 {
     const struct {
@@ -386,6 +402,7 @@ TEST(RunCheckFixRound, DecidesEachRoundAsARoundRunAfreshWould)
          test::Combined(test::MakeNoisySphere(7, 10.0f, 0.3f, 24, 48),
                         test::Translated(test::MakeNoisySphere(8, 10.0f, 0.3f, 24, 48), {12.0f, 0.0f, 0.0f})),
          false},
+        {"a small open fan", SmallOpenFan(), true},
     };
     const ExportCleanupOptions cleanup;
     const RepairOptions fixes;
@@ -412,6 +429,9 @@ TEST(RunCheckFixRound, DecidesEachRoundAsARoundRunAfreshWould)
                       std::tuple(fresh.repair.selfIntersectingTriangles, fresh.repair.selfIntersectingTrianglesLeft,
                                  fresh.repair.foldedTrianglesLeft, fresh.repair.verticesMoved,
                                  fresh.repair.tinyTrianglesCollapsed, fresh.repair.movesUndone));
+            // As the check does between rounds: the part becomes what a slicer reads back.
+            ASSERT_TRUE(ReadBackAsSlicer(remembered).ok);
+            ASSERT_TRUE(ReadBackAsSlicer(afresh).ok);
         }
     }
 }
