@@ -361,7 +361,9 @@ float FixBaseline::State::RayThickness(std::uint32_t t, Vec3 q) const
             continue;
         const Vec3 inward = unit * way;
         const RayHit hit = tree->Raycast({start + inward * kRayStartDepth, inward}, part);
-        if (hit.hit && (thinnest < 0.0f || hit.distance + kRayStartDepth < thinnest))
+        // A ray that first meets a side facing it started outside the solid (in a fold), and
+        // says nothing of its thickness.
+        if (hit.hit && Dot(hit.normal, inward) > 0.0f && (thinnest < 0.0f || hit.distance + kRayStartDepth < thinnest))
             thinnest = hit.distance + kRayStartDepth;
     }
     return thinnest;

@@ -102,24 +102,29 @@ TEST(ExportCheckWorkerTest, BodiesRestingOnEachOtherStayPutAndChangesReachTheHea
   EXPECT_EQ(out.mesh.boundsMin, part.boundsMin);
   EXPECT_EQ(out.mesh.boundsMax, part.boundsMax);
 
-  // A fold the fixes relax open: said with what the moves came to, against each body's size.
+  // A fold the fixes relax open: said with what the moves came to, against the part's thickness.
   mesh::TriangleMesh folded = mesh::MakeTestSphere(10.0f);
   const mesh::VertexAdjacency adjacency = mesh::BuildVertexAdjacency(folded);
   const std::uint32_t w = adjacency.neighbours[adjacency.neighbourOffsets[2000]];
   folded.vertices[2000].position += (folded.vertices[w].position - folded.vertices[2000].position) * 1.5f;
   SyncRun relaxed(folded, ExportCheckOptions{}, DocumentChecklist());
   EXPECT_EQ(Count(relaxed.Outcome().report, "  ok      the fixes changed each body by at most "), 1u) << relaxed.Outcome().report;
-  EXPECT_EQ(Count(relaxed.Outcome().report, "% of its size, no point moved further than "), 1u);
+  EXPECT_EQ(Count(relaxed.Outcome().report, "% of its volume and moved the surface at most "), 1u);
+  EXPECT_EQ(Count(relaxed.Outcome().report, " mm thick\r\n"), 1u);
 
-  // The check's problem line for a change, as the headline quotes it.
+  // The check's problem line for a change, as the headline quotes it: a 0.4 mm fin on the plate
+  // whose tip leans 0.3 mm over, against the thickness there and not the whole part's size.
+  const mesh::TriangleMesh fin = test::Combined(part, test::MakeBox({10, 0, 1}, {18, 0.4f, 6}));
+  mesh::TriangleMesh leaning = fin;
+  for (std::size_t v = part.vertices.size(); v < leaning.vertices.size(); ++v)
+    if (leaning.vertices[v].position.z == 6.0f) leaning.vertices[v].position.y += 0.3f;
   std::string report;
   bool passed = true;
-  for (const std::string& line : mesh::FormatLargeFixChanges(
-           mesh::MeasureFixChange(part, test::Combined(test::MakeBox({-20, -20, 0}, {20, 20, 1}),
-                                                       test::Translated(boss, {0, 0, 9.32f})))))
+  for (const std::string& line : mesh::FormatLargeFixChanges(mesh::MeasureFixChange(fin, leaning)))
     AppendCheckLine(report, passed, false, line);
   EXPECT_EQ(FormatCheckHeadline(report, passed).text,
-            L"1 problem found: the fixes moved a side of a body by 0.32 mm along z, 2.0% of its 16.00 mm there.");
+            L"1 problem found: the fixes moved the surface by 0.30 mm where the part is 0.40 mm thick, more than half "
+            L"of it.");
 }
 
 TEST(ExportCheckWorkerTest, HoledCubeReachesTheChecklistAndHeadline) {

@@ -141,9 +141,18 @@ TEST(RepairMesh, FixesNeverChangeABodyBeyondASmallShare)
         TriangleMesh mesh = part;
         const RepairReport report = RepairMesh(mesh, RepairOptions{}, {}, 2);
         EXPECT_GT(report.selfIntersectingTriangles, 0u) << c.name;
-        EXPECT_LE(report.furthestMoveShare, kMoveShareOfBodySize + 1e-6f) << c.name;
+        EXPECT_LE(report.furthestMoveShare, kLargestMoveShareOfThickness + 1e-6f) << c.name;
         const FixChangeReport change = MeasureFixChange(part, mesh);
         EXPECT_FALSE(IsLargeFixChange(change)) << c.name << ": " << FormatFixChange(change);
+        // Fault pinned: each of the check's rounds judged its moves against its own start, so
+        // rounds added up past the rule. Judged against the part as given, they cannot.
+        FixBaseline given(part);
+        TriangleMesh rounds = part;
+        for (int round = 1; round <= 3; ++round) {
+            (void)RepairMesh(rounds, {.judgeAgainst = &given}, {}, 2);
+            const FixChangeReport after = MeasureFixChange(given, rounds);
+            EXPECT_FALSE(IsLargeFixChange(after)) << c.name << " round " << round << ": " << FormatFixChange(after);
+        }
     }
 }
 
@@ -158,11 +167,27 @@ TEST(RepairMesh, MoveLimitsFollowTheSizeOfEachBody)
     EXPECT_EQ(std::vector<float>(sizes.begin(), sizes.begin() + 8), std::vector<float>(8, 1.0f));
     EXPECT_EQ(std::vector<float>(sizes.begin() + 8, sizes.begin() + 11), std::vector<float>(3, 4.0f));
     EXPECT_EQ(sizes[11], 0.0f);
-    const std::vector<float> limits = VertexMoveLimits(sizes, 0.25f);
-    EXPECT_FLOAT_EQ(limits[0], 0.1f);   // a tenth of the box's 1 mm
-    EXPECT_FLOAT_EQ(limits[8], 0.25f);  // the option's limit is smaller than 0.4
-    EXPECT_EQ(limits[11], 0.0f);
-    EXPECT_EQ(VertexMoveLimits(sizes, -1.0f)[8], 0.0f);
+    // Against the part's thickness where a vertex lies, less what earlier rounds moved it.
+    const SurfaceSpot spots[] = {
+        {.distance = 0.0f, .thickness = 0.3f},   // half of 0.3 mm
+        {.distance = 0.0f, .thickness = 2.0f},   // the option's limit is smaller than 1
+        {.distance = 0.0f, .thickness = 0.01f},  // a tenth of a print line, however thin
+        {.distance = 0.1f, .thickness = 0.3f},   // moved 0.1 mm already: 0.05 left
+        {.distance = 0.2f, .thickness = 0.3f},   // moved further than allowed: none left
+    };
+    const std::vector<float> limits = VertexMoveLimits(spots, 0.25f);
+    EXPECT_FLOAT_EQ(limits[0], 0.15f);
+    EXPECT_FLOAT_EQ(limits[1], 0.25f);
+    EXPECT_FLOAT_EQ(limits[2], kSmallestChangingMoveMillimetres);
+    EXPECT_NEAR(limits[3], 0.05f, 1e-6f);
+    EXPECT_EQ(limits[4], 0.0f);
+    EXPECT_EQ(VertexMoveLimits(spots, -1.0f)[1], 0.0f);
+    // The thickness a limit is drawn from: across a 0.4 mm fin at its tip, through a block.
+    const TriangleMesh fin = test::MakeBox({0, 0, 0}, {10, 0.4f, 5});
+    FixBaseline baseline(fin);
+    EXPECT_NEAR(baseline.Locate({10, 0.4f, 5}).thickness, 0.4f, 1e-3f);
+    EXPECT_NEAR(baseline.Locate({5, 0.2f, 5.3f}).distance, 0.3f, 1e-5f);
+    EXPECT_NEAR(baseline.Locate({5, 0.2f, 5.3f}).thickness, 5.0f, 1e-3f);
 }
 
 TEST(MedianLongestEdge, TakesTheMiddleOfTheLongestEdges)
@@ -217,8 +242,10 @@ TEST(FormatRepairDetails, LinesFollowTheirConditions)
         {{.resolveChecked = true, .selfIntersectingTriangles = 6, .selfIntersectingTrianglesLeft = 6, .resolveRounds = 12,
           .collapsePasses = 1, .movesUndone = true, .collapseRefused = true},
          "  self-intersecting triangles: 6 relaxed in 12 rounds, then 0 tiny triangles collapsed where relaxing "
-         "could not part them, 6 left\n  relaxing put back: it changed a body by more than 1% of its volume or size\n"
-         "  collapsing stopped: it would have changed a body by more than 1% of its volume or size\n  in 0 ms\n"},
+         "could not part them, 6 left\n  relaxing put back: it changed a body by more than 1% of its volume or moved "
+         "the surface further than half the part's thickness there\n"
+         "  collapsing stopped: it would have changed a body by more than 1% of its volume or moved the surface "
+         "further than half the part's thickness there\n  in 0 ms\n"},
     };
     for (const auto& [report, expected] : cases)
         EXPECT_EQ(FormatRepairDetails(report), expected);
