@@ -124,8 +124,8 @@ TEST(RepairMesh, FoldsThroughACornerAreFixedOrCounted)
 
 // Fault pinned: relaxing moved vertices up to the 1 mm limit whatever the part's size, and the
 // collapse took whole triangles off a thin pin, so a 1 mm pin pushed into a block lost most of
-// its volume and a boss sunk into a plate was lifted out of it. Moves stay within a tenth of
-// the body's size, and what would still change a body by more than a small share is put back.
+// its volume and a boss sunk into a plate was lifted out of it. Moves stay within half the
+// part's thickness where they happen, and what would still change the part is put back.
 TEST(RepairMesh, FixesNeverChangeABodyBeyondASmallShare)
 {
     const auto block = [] { return test::MakeBox({-5, -5, 0}, {5, 5, 4}); };
