@@ -230,6 +230,15 @@ std::vector<std::uint32_t> CountVotes(std::vector<std::uint64_t> votes, std::siz
     return chosen;
 }
 
+void AddPiece(const Matched& piece, Matched& m)
+{
+    ++m.pieces;
+    m.low = Min(m.low, piece.low);
+    m.high = Max(m.high, piece.high);
+    m.volume += piece.volume;
+    m.open = m.open || piece.open;
+}
+
 void MeasureBox(const Matched& body, const Matched& m, FixChangeReport& report)
 {
     for (int axis = 0; axis < 3; ++axis) {
@@ -324,6 +333,9 @@ struct FixBaseline::State {
     SurfaceSpot ThicknessAtCorner(std::uint32_t position) const;
     SurfaceSpot ThicknessOn(std::uint32_t t, Vec3 q) const;
     float BodySize(std::uint32_t t) const;
+    std::vector<std::uint32_t> MatchPieces(FixBaseline& baseline, const TriangleMesh& after, const Labelled& pieces,
+                                           bool whole, const std::vector<Matched>& before,
+                                           const std::vector<Matched>& afterBodies, FixChangeReport& report) const;
 };
 
 void FixBaseline::State::BuildSearch()
@@ -450,6 +462,39 @@ SurfaceSpot FixBaseline::Locate(Vec3 p)
     return spot;
 }
 
+// Per piece after, the body before it came from (kNone when none); each position after is
+// looked at once: a corner of the part votes for its body, any other is a move and measured.
+std::vector<std::uint32_t> FixBaseline::State::MatchPieces(FixBaseline& baseline, const TriangleMesh& after,
+                                                           const Labelled& pieces, bool whole,
+                                                           const std::vector<Matched>& before,
+                                                           const std::vector<Matched>& afterBodies,
+                                                           FixChangeReport& report) const
+{
+    std::vector<std::uint64_t> votes;
+    votes.reserve(after.vertices.size());
+    std::vector<std::uint8_t> seen(after.vertices.size(), 0);
+    for (std::size_t i = 0; i < after.indices.size(); ++i) {
+        const std::uint32_t w = pieces.ids[after.indices[i]];
+        if (seen[w] != 0)
+            continue;
+        seen[w] = 1;
+        const Vec3 p = after.vertices[w].position;
+        const auto found = labels.positions.find(KeyOf(p));
+        if (found != labels.positions.end() && bodyAt[found->second] != kNone) {
+            const std::uint64_t piece = whole ? 0 : pieces.bodyOf[i / 3];
+            votes.push_back(piece << 32 | (whole ? 0 : bodyAt[found->second]));
+        } else {
+            RecordMove(baseline.Locate(p), report);
+        }
+    }
+    std::vector<std::uint32_t> bodyOfPiece = CountVotes(std::move(votes), afterBodies.size());
+    // A piece none of whose corners is a corner of the part goes by its box.
+    for (std::size_t piece = 0; piece < afterBodies.size(); ++piece)
+        if (bodyOfPiece[piece] == kNone)
+            bodyOfPiece[piece] = BestOverlap(afterBodies[piece], before);
+    return bodyOfPiece;
+}
+
 FixChangeReport MeasureFixChange(FixBaseline& baseline, const TriangleMesh& after)
 {
     FixChangeReport report;
@@ -462,40 +507,13 @@ FixChangeReport MeasureFixChange(FixBaseline& baseline, const TriangleMesh& afte
     const bool whole = report.bodiesBefore > kMostMatchedBodies || report.bodiesAfter > kMostMatchedBodies;
     const std::vector<Matched> before = whole ? AsWhole(s.labels.bodies) : AsMatched(s.labels.bodies);
     const std::vector<Matched> afterBodies = whole ? AsWhole(pieces.bodies) : AsMatched(pieces.bodies);
-
-    // Each position after once: a corner of the part votes for its body, any other is a move.
-    std::vector<std::uint64_t> votes;
-    votes.reserve(after.vertices.size());
-    std::vector<std::uint8_t> seen(after.vertices.size(), 0);
-    for (std::size_t i = 0; i < after.indices.size(); ++i) {
-        const std::uint32_t w = pieces.ids[after.indices[i]];
-        if (seen[w] != 0)
-            continue;
-        seen[w] = 1;
-        const Vec3 p = after.vertices[w].position;
-        const auto found = s.labels.positions.find(KeyOf(p));
-        if (found != s.labels.positions.end() && s.bodyAt[found->second] != kNone) {
-            const std::uint64_t piece = whole ? 0 : pieces.bodyOf[i / 3];
-            votes.push_back(piece << 32 | (whole ? 0 : s.bodyAt[found->second]));
-        } else {
-            RecordMove(baseline.Locate(p), report);
-        }
-    }
-    std::vector<std::uint32_t> bodyOfPiece = CountVotes(std::move(votes), afterBodies.size());
+    const std::vector<std::uint32_t> bodyOfPiece =
+        s.MatchPieces(baseline, after, pieces, whole, before, afterBodies, report);
 
     std::vector<Matched> matched(before.size());
-    for (std::size_t piece = 0; piece < afterBodies.size(); ++piece) {
-        const std::uint32_t b = bodyOfPiece[piece] != kNone ? bodyOfPiece[piece] : BestOverlap(afterBodies[piece], before);
-        if (b == kNone)
-            continue;
-        const Matched& from = afterBodies[piece];
-        Matched& m = matched[b];
-        ++m.pieces;
-        m.low = Min(m.low, from.low);
-        m.high = Max(m.high, from.high);
-        m.volume += from.volume;
-        m.open = m.open || from.open;
-    }
+    for (std::size_t piece = 0; piece < afterBodies.size(); ++piece)
+        if (bodyOfPiece[piece] != kNone)
+            AddPiece(afterBodies[piece], matched[bodyOfPiece[piece]]);
     for (std::size_t b = 0; b < before.size(); ++b) {
         const double volume = before[b].open ? 0.0 : std::abs(before[b].volume);
         report.partVolume += volume;

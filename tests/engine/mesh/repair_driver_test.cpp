@@ -188,6 +188,13 @@ TEST(RepairMesh, MoveLimitsFollowTheSizeOfEachBody)
     EXPECT_NEAR(baseline.Locate({10, 0.4f, 5}).thickness, 0.4f, 1e-3f);
     EXPECT_NEAR(baseline.Locate({5, 0.2f, 5.3f}).distance, 0.3f, 1e-5f);
     EXPECT_NEAR(baseline.Locate({5, 0.2f, 5.3f}).thickness, 5.0f, 1e-3f);
+    // At the apex of a 1 mm cone 10 mm tall, a sharp tip: all but nothing, so it may move no
+    // more than the print-line floor, however long the cone is along its axis.
+    const TriangleMesh cone = test::MakeCone(1.0f, 10.0f, 16);
+    FixBaseline tip(cone);
+    EXPECT_LT(tip.Locate({0, 0, 10}).thickness, 0.01f);
+    EXPECT_FLOAT_EQ(VertexMoveLimits(std::vector<SurfaceSpot>{tip.Locate({0, 0, 10})}, 1.0f)[0],
+        kSmallestChangingMoveMillimetres);
 }
 
 TEST(MedianLongestEdge, TakesTheMiddleOfTheLongestEdges)
