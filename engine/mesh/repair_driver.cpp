@@ -81,7 +81,6 @@ public:
 
 private:
     FixBaseline& Baseline();
-    void LimitMovesOf(std::span<const std::uint32_t> vertices);
     std::vector<std::uint8_t> FoldedIn(const std::vector<std::uint8_t>& region,
                                        const std::vector<std::uint8_t>& near) const;
     void PutBackMovedVertices();
@@ -99,9 +98,7 @@ private:
     // The part this call judges against when the caller gives none: the mesh as relaxing starts.
     std::unique_ptr<TriangleMesh> start_;
     std::unique_ptr<FixBaseline> ownBaseline_;
-    // Per vertex, measured when relaxing first reaches it (NaN until then): where it lay
-    // against the part before any fix, and how far it may move.
-    std::vector<SurfaceSpot> spots_;
+    std::vector<float> bodySizes_;  // before any move: the size of the body each vertex belongs to
     std::vector<float> moveLimits_;
     std::vector<std::uint32_t> intersecting_;
     std::vector<std::uint32_t> intersectingBefore_;  // as found before anything moved
@@ -272,16 +269,16 @@ void RepairRun::Prepare()
     moved_.assign(mesh_.vertices.size(), 0);
     saved_.assign(mesh_.vertices.size(), Vec3{});
     rounds_ = std::max(kFewestRepairRounds, options_.maximumRounds);
-    spots_.assign(mesh_.vertices.size(), SurfaceSpot{});
-    moveLimits_.assign(mesh_.vertices.size(), std::numeric_limits<float>::quiet_NaN());
+    bodySizes_ = BodySizeAtVertices(mesh_);
+    moveLimits_ = VertexMoveLimits(bodySizes_, options_.maximumMoveMillimetres);
     pinned_ = MarkLongEdgeVertices(mesh_);
     Say(progress_, "Looking for self-intersections");
     intersecting_ = SearchIntersections(mesh_, {});
     intersectingBefore_ = intersecting_;
 }
 
-// The caller's part before any fix, or this call's start, copied the first time it is needed
-// (before anything moves, since limits are measured before the first move).
+// The caller's part before any fix, or this call's start: the mesh with every move put back,
+// copied the first time it is needed.
 FixBaseline& RepairRun::Baseline()
 {
     if (options_.judgeAgainst != nullptr)
@@ -294,25 +291,6 @@ FixBaseline& RepairRun::Baseline()
         ownBaseline_ = std::make_unique<FixBaseline>(*start_);
     }
     return *ownBaseline_;
-}
-
-// Measures the move limits of the listed vertices relaxing has not reached before, where
-// they lay when this call began.
-void RepairRun::LimitMovesOf(std::span<const std::uint32_t> vertices)
-{
-    std::vector<std::uint32_t> fresh;
-    std::vector<SurfaceSpot> spots;
-    for (const std::uint32_t v : vertices) {
-        if (!std::isnan(moveLimits_[v]) || pinned_[v] != 0)
-            continue;
-        fresh.push_back(v);
-        spots.push_back(Baseline().Locate(moved_[v] != 0 ? saved_[v] : mesh_.vertices[v].position));
-    }
-    const std::vector<float> limits = VertexMoveLimits(spots, options_.maximumMoveMillimetres);
-    for (std::size_t i = 0; i < fresh.size(); ++i) {
-        spots_[fresh[i]] = spots[i];
-        moveLimits_[fresh[i]] = limits[i];
-    }
 }
 
 // Relaxing is there to part a surface from itself, not to reshape the part: when what it moved
@@ -384,7 +362,6 @@ void RepairRun::Unfold()
         ++report_.unfoldRounds;
         const std::vector<std::uint32_t> ring =
             GrowVertexRings(mesh_, adjacency_, folded, report_.unfoldRounds / 10 + 1);
-        LimitMovesOf(ring);
         RelaxVerticesWithinLimits(mesh_, adjacency_, ring, saved_, moved_, pinned_, moveLimits_);
         folded = ListFlagged(FoldedIn(TrianglesUsing(mesh_, ring), near));
     }
@@ -416,7 +393,6 @@ void RepairRun::Resolve()
         ++report_.resolveRounds;
         const std::vector<std::uint32_t> ring =
             GrowVertexRings(mesh_, adjacency_, intersecting_, report_.resolveRounds / 10 + 1);
-        LimitMovesOf(ring);
         RelaxVerticesWithinLimits(mesh_, adjacency_, ring, saved_, moved_, pinned_, moveLimits_);
         intersecting_ = SearchIntersections(mesh_, TrianglesUsing(mesh_, ring));
         if (intersecting_.size() < best.size()) {
@@ -446,8 +422,8 @@ void RepairRun::TallyMovement()
         ++report_.verticesMoved;
         const float distance = static_cast<float>(LengthOf(mesh_.vertices[v].position - saved_[v]));
         report_.furthestMoveMillimetres = std::max(report_.furthestMoveMillimetres, distance);
-        if (distance > kSmallestChangingMoveMillimetres && spots_[v].thickness > 0.0f)
-            report_.furthestMoveShare = std::max(report_.furthestMoveShare, distance / spots_[v].thickness);
+        if (bodySizes_[v] > 0.0f)
+            report_.furthestMoveShare = std::max(report_.furthestMoveShare, distance / bodySizes_[v]);
     }
 }
 
@@ -481,6 +457,13 @@ void RepairRun::CollapseLeftovers()
     Say(progress_, "Collapsing what relaxing left");
     const float edgeLimit = 3.0f * MedianLongestEdge(mesh_);
     const std::uint64_t before = mesh_.TriangleCount();
+    // Without the caller's part, a collapse is judged against what relaxing left, as relaxing
+    // was judged on its own.
+    const TriangleMesh start = options_.judgeAgainst != nullptr ? TriangleMesh{} : mesh_;
+    std::unique_ptr<FixBaseline> ownStart;
+    if (options_.judgeAgainst == nullptr)
+        ownStart = std::make_unique<FixBaseline>(start);
+    FixBaseline& judgeAgainst = ownStart ? *ownStart : *options_.judgeAgainst;
     for (std::int32_t k = 1; k <= kCollapsePasses && !intersecting_.empty(); ++k) {
         adjacency_ = BuildVertexAdjacency(mesh_);
         const std::vector<std::uint8_t> region =
@@ -502,7 +485,7 @@ void RepairRun::CollapseLeftovers()
         if (after.size() >= intersecting_.size())
             break;
         // A collapse that takes a body's shape with it mends nothing the user wants mended.
-        if (IsLargeFixChange(MeasureFixChange(Baseline(), copy))) {
+        if (IsLargeFixChange(MeasureFixChange(judgeAgainst, copy))) {
             report_.collapseRefused = true;
             break;
         }
@@ -872,12 +855,12 @@ std::vector<float> BodySizeAtVertices(const TriangleMesh& mesh)
     return sizes;
 }
 
-std::vector<float> VertexMoveLimits(std::span<const SurfaceSpot> spots, float moveLimit)
+std::vector<float> VertexMoveLimits(std::span<const float> bodySizes, float moveLimit)
 {
     const float limit = std::max(0.0f, moveLimit);
-    std::vector<float> limits(spots.size());
+    std::vector<float> limits(bodySizes.size());
     for (std::size_t v = 0; v < limits.size(); ++v)
-        limits[v] = std::min(limit, std::max(0.0f, LargestHarmlessMove(spots[v].thickness) - spots[v].distance));
+        limits[v] = std::min(limit, kMoveShareOfBodySize * bodySizes[v]);
     return limits;
 }
 

@@ -34,8 +34,8 @@ struct RepairOptions {
     std::int32_t maximumRounds = 40;
     // Furthest a vertex may end up from where it was before its first move, in millimetres;
     // negative counts as 0 (then relaxing moves nothing). A vertex moves no further than
-    // LargestHarmlessMove of the part's thickness where it lies either (VertexMoveLimits), so a
-    // thin tip or pin keeps its shape whatever this allows.
+    // kMoveShareOfBodySize of its body's size either, so a small body (a thin pin, a plate)
+    // keeps its shape whatever this allows.
     float maximumMoveMillimetres = 1.0f;
     // The part as it was before the first of several fix rounds (the Save STL check's), which
     // must outlive the call: moves, put-backs and collapses are judged against it, so that
@@ -43,6 +43,12 @@ struct RepairOptions {
     // starts relaxing. Not a setting: never stored or compared.
     FixBaseline* judgeAgainst = nullptr;
 };
+
+// Relaxing moves a vertex no further than this share of the size of its body (the smallest side
+// of the box of the triangles joined to it through shared vertices): a crossing that a tenth of
+// the body's thickness cannot part is left for the collapse rather than mended by reshaping the
+// body (a 1 mm pin relaxed by 1 mm is no pin).
+inline constexpr float kMoveShareOfBodySize = 0.1f;
 
 // What RepairMesh found and did. Counts are triangles unless named otherwise.
 struct RepairReport {
@@ -75,9 +81,8 @@ struct RepairReport {
     std::uint64_t noAreaTurned = 0;            // mended by turning an edge
     std::uint64_t verticesMoved = 0;           // moved by relaxing and not put back
     float furthestMoveMillimetres = 0.0f;
-    // Of the moves beyond kSmallestChangingMoveMillimetres, the largest as a share of the
-    // part's thickness where the vertex lay before any fix: never above
-    // kLargestMoveShareOfThickness.
+    // The largest move of a vertex as a share of the size of the body it belongs to (the
+    // smallest side of the body's box): never above kMoveShareOfBodySize.
     float furthestMoveShare = 0.0f;
     // Relaxing (unfolding and resolving together) changed the part as IsLargeFixChange judges
     // it: every moved vertex was put back, and the crossings stay.
@@ -148,11 +153,9 @@ void RelaxVerticesWithinLimits(TriangleMesh& mesh, const VertexAdjacency& adjace
 // no triangle uses and for a body at one point. Empty for an inconsistent mesh.
 [[nodiscard]] std::vector<float> BodySizeAtVertices(const TriangleMesh& mesh);
 
-// Per vertex, how far relaxing may move it from where it lies, `spots` (FixBaseline::Locate of
-// each position against the part before any fix): `moveLimit` (negative as 0), and no further
-// than keeps its distance from that part within LargestHarmlessMove of the thickness there, so
-// that a vertex an earlier round moved has only the rest of the allowance left.
-[[nodiscard]] std::vector<float> VertexMoveLimits(std::span<const SurfaceSpot> spots, float moveLimit);
+// Per vertex, how far relaxing may move it: `moveLimit` (negative as 0), and no more than
+// kMoveShareOfBodySize of `bodySizes`.
+[[nodiscard]] std::vector<float> VertexMoveLimits(std::span<const float> bodySizes, float moveLimit);
 
 // The triangle faces against the summed normals of the triangles round its corners. False
 // when t is past the triangles or names a vertex the mesh lacks, or `adjacency` is not one of
