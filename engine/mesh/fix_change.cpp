@@ -276,14 +276,6 @@ void RecordMove(const SurfaceSpot& spot, FixChangeReport& report)
         report.furthestMoveMillimetres = spot.distance;
         report.furthestMove = spot;
     }
-    if (!IsLargeMove(spot.distance, spot.thickness))
-        return;
-    ++report.largeMoves;
-    const float share = spot.thickness > 0.0f ? spot.distance / spot.thickness : kHuge;
-    if (report.largeMoves == 1 || share > report.largestMoveShare) {
-        report.largestMoveShare = share;
-        report.largestMove = spot;
-    }
 }
 
 // A share in percent with one decimal, or as many more as a share above 0 needs not to read 0.
@@ -297,6 +289,8 @@ std::string Percent(float share)
 }
 
 // "where the part is 0.40 mm thick", or where no opposite side was met, the body's size.
+const char* AxisName(std::int32_t axis) { return axis == 0 ? "x" : axis == 1 ? "y" : "z"; }
+
 std::string WhereText(const SurfaceSpot& spot)
 {
     return spot.across ? "where its body is " + FormatLength(spot.thickness) + " mm across"
@@ -304,17 +298,6 @@ std::string WhereText(const SurfaceSpot& spot)
 }
 
 }  // namespace
-
-float LargestHarmlessMove(float thicknessMillimetres)
-{
-    return std::max(kLargestMoveShareOfThickness * std::max(0.0f, thicknessMillimetres),
-                    kSmallestChangingMoveMillimetres);
-}
-
-bool IsLargeMove(float moveMillimetres, float thicknessMillimetres)
-{
-    return moveMillimetres > LargestHarmlessMove(thicknessMillimetres);
-}
 
 struct FixBaseline::State {
     explicit State(const TriangleMesh& mesh) : part(mesh) {}
@@ -334,7 +317,7 @@ struct FixBaseline::State {
     SurfaceSpot ThicknessOn(std::uint32_t t, Vec3 q) const;
     float BodySize(std::uint32_t t) const;
     std::vector<std::uint32_t> MatchPieces(FixBaseline& baseline, const TriangleMesh& after, const Labelled& pieces,
-                                           bool whole, const std::vector<Matched>& before,
+                                           bool whole, bool measureMoves, const std::vector<Matched>& before,
                                            const std::vector<Matched>& afterBodies, FixChangeReport& report) const;
 };
 
@@ -465,7 +448,7 @@ SurfaceSpot FixBaseline::Locate(Vec3 p)
 // Per piece after, the body before it came from (kNone when none); each position after is
 // looked at once: a corner of the part votes for its body, any other is a move and measured.
 std::vector<std::uint32_t> FixBaseline::State::MatchPieces(FixBaseline& baseline, const TriangleMesh& after,
-                                                           const Labelled& pieces, bool whole,
+                                                           const Labelled& pieces, bool whole, bool measureMoves,
                                                            const std::vector<Matched>& before,
                                                            const std::vector<Matched>& afterBodies,
                                                            FixChangeReport& report) const
@@ -483,8 +466,10 @@ std::vector<std::uint32_t> FixBaseline::State::MatchPieces(FixBaseline& baseline
         if (found != labels.positions.end() && bodyAt[found->second] != kNone) {
             const std::uint64_t piece = whole ? 0 : pieces.bodyOf[i / 3];
             votes.push_back(piece << 32 | (whole ? 0 : bodyAt[found->second]));
-        } else {
+        } else if (measureMoves) {
             RecordMove(baseline.Locate(p), report);
+        } else {
+            ++report.cornersMoved;
         }
     }
     std::vector<std::uint32_t> bodyOfPiece = CountVotes(std::move(votes), afterBodies.size());
@@ -495,7 +480,7 @@ std::vector<std::uint32_t> FixBaseline::State::MatchPieces(FixBaseline& baseline
     return bodyOfPiece;
 }
 
-FixChangeReport MeasureFixChange(FixBaseline& baseline, const TriangleMesh& after)
+FixChangeReport MeasureFixChange(FixBaseline& baseline, const TriangleMesh& after, bool measureMoves)
 {
     FixChangeReport report;
     const FixBaseline::State& s = *baseline.state_;
@@ -508,7 +493,7 @@ FixChangeReport MeasureFixChange(FixBaseline& baseline, const TriangleMesh& afte
     const std::vector<Matched> before = whole ? AsWhole(s.labels.bodies) : AsMatched(s.labels.bodies);
     const std::vector<Matched> afterBodies = whole ? AsWhole(pieces.bodies) : AsMatched(pieces.bodies);
     const std::vector<std::uint32_t> bodyOfPiece =
-        s.MatchPieces(baseline, after, pieces, whole, before, afterBodies, report);
+        s.MatchPieces(baseline, after, pieces, whole, measureMoves, before, afterBodies, report);
 
     std::vector<Matched> matched(before.size());
     for (std::size_t piece = 0; piece < afterBodies.size(); ++piece)
@@ -548,9 +533,10 @@ std::vector<std::string> FormatLargeFixChanges(const FixChangeReport& r)
     if (r.largestVolumeShare > kLargestFixChangeShare)
         lines.push_back("the fixes changed a body's volume by " + Percent(r.largestVolumeShare) + " ("
             + FormatVolume(r.volumeBefore) + " to " + FormatVolume(r.volumeAfter) + " mm3)");
-    if (r.largeMoves != 0)
-        lines.push_back("the fixes moved the surface by " + FormatLength(r.largestMove.distance) + " mm "
-            + WhereText(r.largestMove) + ", more than half of it");
+    if (r.largestBoxShare > kLargestFixChangeShare)
+        lines.push_back("the fixes moved a side of a body by " + FormatLength(r.boxMoveMillimetres) + " mm along "
+            + AxisName(r.boxAxis) + ", " + Percent(r.largestBoxShare) + " of its " + FormatLength(r.boxSizeMillimetres)
+            + " mm there");
     if (r.bodiesLost != 0 && r.largestLostVolume > kLargestFixChangeShare * r.partVolume)
         lines.push_back("the fixes took away " + FormatCountOf(r.bodiesLost, "body", "bodies") + ", the largest of "
             + FormatVolume(r.largestLostVolume) + " mm3");
@@ -562,10 +548,11 @@ std::string FormatFixChange(const FixChangeReport& r)
     if (!r.measured)
         return "what the fixes changed could not be measured";
     // Corners new to the file may all lie on the part's surface (where a side was cut in two).
-    const std::string moves = r.cornersMoved == 0 ? "moved no corner"
-        : r.furthestMoveMillimetres == 0.0f ? "moved no corner off the part's surface"
-        : "moved the surface at most " + FormatLength(r.furthestMoveMillimetres) + " mm, " + WhereText(r.furthestMove);
-    return "the fixes changed each body by at most " + Percent(r.largestVolumeShare) + " of its volume and " + moves;
+    const std::string moves = r.cornersMoved == 0 ? std::string()
+        : r.furthestMoveMillimetres == 0.0f ? ", and moved no corner off the part's surface"
+        : ", and moved the surface at most " + FormatLength(r.furthestMoveMillimetres) + " mm, " + WhereText(r.furthestMove);
+    return "the fixes changed each body by at most " + Percent(r.largestVolumeShare) + " of its volume and "
+        + Percent(r.largestBoxShare) + " of its size" + moves;
 }
 
 }  // namespace grainforge::mesh

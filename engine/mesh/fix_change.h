@@ -1,10 +1,11 @@
-// What the fixes before a save changed in the part: each body's volume, the bodies that are
-// gone, and how far the surface moved against the part's thickness where it moved, measured
-// between the part as given and the part as it will be written. A fix is there to make a file
-// a slicer reads cleanly, not to change the part: a change beyond the rules below is named as a
-// problem where the user reads the check's headline, not as a note below it. Repair judges its
-// own moves and collapses by the same rules, so that what it keeps is what the check accepts.
-// Accepts any two meshes; an inconsistent or empty one is not measured.
+// What the fixes before a save changed in the part: each body's volume, each body's box and the
+// bodies that are gone, measured between the part as given and the part as it will be written,
+// and for the record how far the surface moved against the part's thickness where it moved.
+// A fix is there to make a file a slicer reads cleanly, not to change the part: a change beyond
+// kLargestFixChangeShare is named as a problem where the user reads the check's headline, not
+// as a note below it. Repair judges its own moves and collapses by the same rule, so that what
+// it keeps is what the check accepts. Accepts any two meshes; an inconsistent or empty one is
+// not measured.
 #pragma once
 
 #include "engine/mesh/triangle_mesh.h"
@@ -16,24 +17,10 @@
 
 namespace grainforge::mesh {
 
-// A fix that changes a body's volume by more than this share of the body's own volume (a
-// hundredth), or takes away a body holding more than this share of the part's volume, has
-// changed the part.
+// A fix that changes a body's volume, or moves a side of its box, by more than this share of
+// the body's own volume or size along that axis (a hundredth), or takes away a body holding
+// more than this share of the part's volume, has changed the part.
 inline constexpr float kLargestFixChangeShare = 0.01f;
-
-// A move of the surface changes the part when it goes further than this share of the part's
-// thickness where it happens (a thin tip moved by more than half its thickness is another tip)
-// and further than kSmallestChangingMoveMillimetres (a tenth of a print line, which no printer
-// shows). Relaxing may move a corner up to that much, so moves under a line's width stay.
-inline constexpr float kLargestMoveShareOfThickness = 0.5f;
-inline constexpr float kPrintLineMillimetres = 0.42f;
-inline constexpr float kSmallestChangingMoveMillimetres = 0.1f * kPrintLineMillimetres;
-
-// The furthest a point of the surface may move where the part is `thicknessMillimetres` thick
-// without changing the part: the larger of the two limits above.
-[[nodiscard]] float LargestHarmlessMove(float thicknessMillimetres);
-// Whether a move of `moveMillimetres` there changes the part (beyond LargestHarmlessMove).
-[[nodiscard]] bool IsLargeMove(float moveMillimetres, float thicknessMillimetres);
 
 // Where a point lies against the part as given: its distance from the part's surface and the
 // part's thickness at the nearest point of it, measured inward along the normal of the triangle
@@ -69,7 +56,7 @@ public:
 
 private:
     struct State;
-    friend FixChangeReport MeasureFixChange(FixBaseline& before, const TriangleMesh& after);
+    friend FixChangeReport MeasureFixChange(FixBaseline& before, const TriangleMesh& after, bool measureMoves);
     std::unique_ptr<State> state_;
 };
 
@@ -88,22 +75,17 @@ struct FixChangeReport {
     double volumeBefore = 0.0;
     double volumeAfter = 0.0;
     // The side of a body's box that moved most against the body's size along its axis: the
-    // share, the move and the size in millimetres, and the axis (0 x, 1 y, 2 z). For the
-    // record only: a move is judged against the thickness where it happens.
+    // share, the move and the size in millimetres, and the axis (0 x, 1 y, 2 z).
     float largestBoxShare = 0.0f;
     float boxMoveMillimetres = 0.0f;
     float boxSizeMillimetres = 0.0f;
     std::int32_t boxAxis = 0;
     // Corners after the fixes that are no corner of the part before (moved, or made by a
-    // collapse), each measured by its distance from the part's surface (SurfaceSpot). The
-    // furthest of them with the thickness there; and of those beyond LargestHarmlessMove, how
-    // many and the one furthest beyond its thickness.
+    // collapse), each measured by its distance from the part's surface (SurfaceSpot); the
+    // furthest of them with the thickness there. For the record only: no rule judges them.
     std::uint64_t cornersMoved = 0;
     float furthestMoveMillimetres = 0.0f;
     SurfaceSpot furthestMove{};
-    std::uint64_t largeMoves = 0;
-    float largestMoveShare = 0.0f;  // move over thickness, of the large moves only
-    SurfaceSpot largestMove{};
     // Bodies with nothing left where they were, and the largest volume among them (0 for
     // open ones); the part's volume before, the sum over its closed bodies.
     std::uint64_t bodiesLost = 0;
@@ -114,20 +96,23 @@ struct FixChangeReport {
 // Measures what changed from `before` (the part as the baseline holds it) to `after` (read
 // only). Serial but for the baseline's first tree; allocation failures reach the caller. With
 // more than kMostMatchedBodies bodies on either side the parts are compared whole, as one body
-// each. The two-mesh form measures against a baseline of `before` made for the call.
-[[nodiscard]] FixChangeReport MeasureFixChange(FixBaseline& before, const TriangleMesh& after);
+// each. The two-mesh form measures against a baseline of `before` made for the call. Without
+// `measureMoves` the moved corners are left unmeasured (no rule needs them, and they cost a
+// search each).
+[[nodiscard]] FixChangeReport MeasureFixChange(FixBaseline& before, const TriangleMesh& after,
+                                               bool measureMoves = true);
 [[nodiscard]] FixChangeReport MeasureFixChange(const TriangleMesh& before, const TriangleMesh& after);
 inline constexpr std::uint64_t kMostMatchedBodies = 4096;
 
-// Whether the change goes beyond the rules anywhere: a volume or a lost body beyond
-// kLargestFixChangeShare, or a large move.
+// Whether the change goes beyond kLargestFixChangeShare anywhere.
 [[nodiscard]] bool IsLargeFixChange(const FixChangeReport& report);
 
-// One line per change beyond the rules (each without a line break), naming the change and its
+// One line per change beyond the share (each without a line break), naming the change and its
 // size, for the check to list as problems; empty when there is none.
 [[nodiscard]] std::vector<std::string> FormatLargeFixChanges(const FixChangeReport& report);
 
-// One line, no line break: the largest changes found, each against what it changed.
+// One line, no line break: the largest changes found, as shares of what they changed, and the
+// furthest move beside the part's thickness there.
 [[nodiscard]] std::string FormatFixChange(const FixChangeReport& report);
 
 }  // namespace grainforge::mesh

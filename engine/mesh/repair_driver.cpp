@@ -299,7 +299,7 @@ void RepairRun::UndoMovesThatChangeThePart()
 {
     if (std::find(moved_.begin(), moved_.end(), std::uint8_t{1}) == moved_.end())
         return;
-    if (!IsLargeFixChange(MeasureFixChange(Baseline(), mesh_)))
+    if (!IsLargeFixChange(MeasureFixChange(Baseline(), mesh_, false)))
         return;
     PutBackMovedVertices();
     report_.movesUndone = true;
@@ -485,7 +485,7 @@ void RepairRun::CollapseLeftovers()
         if (after.size() >= intersecting_.size())
             break;
         // A collapse that takes a body's shape with it mends nothing the user wants mended.
-        if (IsLargeFixChange(MeasureFixChange(judgeAgainst, copy))) {
+        if (IsLargeFixChange(MeasureFixChange(judgeAgainst, copy, false))) {
             report_.collapseRefused = true;
             break;
         }
@@ -721,9 +721,9 @@ std::string FormatRepairDetails(const RepairReport& r)
             text += "  self-intersections: none\n";
         }
     }
-    // The rules IsLargeFixChange applies, as the check states them.
+    // The rule IsLargeFixChange applies, as the check states it.
     const std::string rules = "a body by more than " + FormatFixed(100.0 * kLargestFixChangeShare, 0)
-        + "% of its volume or moved the surface further than half the part's thickness there";
+        + "% of its volume or size";
     if (r.movesUndone)
         text += "  relaxing put back: it changed " + rules + "\n";
     if (r.collapseRefused)

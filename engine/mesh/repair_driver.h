@@ -84,10 +84,10 @@ struct RepairReport {
     // The largest move of a vertex as a share of the size of the body it belongs to (the
     // smallest side of the body's box): never above kMoveShareOfBodySize.
     float furthestMoveShare = 0.0f;
-    // Relaxing (unfolding and resolving together) changed the part as IsLargeFixChange judges
-    // it: every moved vertex was put back, and the crossings stay.
+    // Relaxing (unfolding and resolving together) changed a body's volume or box by more than
+    // kLargestFixChangeShare: every moved vertex was put back, and the crossings stay.
     bool movesUndone = false;
-    // A collapse pass that would have changed the part so was not taken.
+    // A collapse pass that would have changed a body by more than that share was not taken.
     bool collapseRefused = false;
     double elapsedMilliseconds = 0.0;
 };

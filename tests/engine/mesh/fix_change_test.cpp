@@ -62,10 +62,9 @@ TEST(MeasureFixChange, MeasuresEachBodyAgainstItsOwnSize)
         {"one side pushed in 0.5%", cube, [] { return test::MakeBox({0, 0, 0}, {9.95f, 10, 10}); }, 0.005f, 0.005f, 0,
             false},
         {"one side pushed in 2%", cube, [] { return test::MakeBox({0, 0, 0}, {9.8f, 10, 10}); }, 0.02f, 0.02f, 0, true},
-        // The boss keeps its volume and stands 0.32 mm off the plate: 2% of its 16 mm height, and
-        // its corners moved by a fiftieth of its 16 mm thickness, which no rule counts a change.
+        // The boss keeps its volume, but stands 0.32 mm off the plate: 2% of its 16 mm height.
         {"boss lifted off its plate", [] { return BossOnPlate(0.0f); }, [] { return BossOnPlate(0.32f); }, 0.0f, 0.02f, 0,
-            false},
+            true},
         // A crumb beside the part is no share of it; a body of half the part is.
         {"crumb taken away", [&] { return test::Combined(cube(), test::MakeBox({20, 0, 0}, {20.3f, 0.3f, 0.3f})); }, cube,
             0.0f, 0.0f, 1, false},
@@ -80,14 +79,13 @@ TEST(MeasureFixChange, MeasuresEachBodyAgainstItsOwnSize)
         // to the body its corners came from.
         {"cubes sharing an edge split apart", [] { return CubesOnAnEdge(false); }, [] { return CubesOnAnEdge(true); },
             0.0f, 0.0f, 0, false},
-        // A tip moved by more than half the part's thickness there is another tip, however
-        // small against the body; under a tenth of a print line no move is.
-        {"fin tip pushed 0.3 mm, beyond half its 0.4 mm", [] { return Fin(0.4f); }, [] { return Fin(0.4f, 0.3f); },
+        // A leaning tip moves a side of the fin's box against its thickness along that axis.
+        {"fin tip pushed 0.3 mm, 75% of its 0.4 mm", [] { return Fin(0.4f); }, [] { return Fin(0.4f, 0.3f); },
             0.0f, 0.75f, 0, true},
-        {"fin tip pushed 0.1 mm, within half its 0.4 mm", [] { return Fin(0.4f); }, [] { return Fin(0.4f, 0.1f); },
-            0.0f, 0.25f, 0, false},
-        {"0.05 mm fin pushed 0.03 mm, under a tenth of a line", [] { return Fin(0.05f); },
-            [] { return Fin(0.05f, 0.03f); }, 0.0f, 0.6f, 0, false},
+        {"fin tip pushed 0.1 mm, 25% of its 0.4 mm", [] { return Fin(0.4f); }, [] { return Fin(0.4f, 0.1f); },
+            0.0f, 0.25f, 0, true},
+        {"0.05 mm fin pushed 0.03 mm", [] { return Fin(0.05f); }, [] { return Fin(0.05f, 0.03f); }, 0.0f, 0.6f, 0,
+            true},
     };
     for (const Case& c : cases) {
         const FixChangeReport report = MeasureFixChange(c.before(), c.after());
@@ -102,24 +100,31 @@ TEST(MeasureFixChange, MeasuresEachBodyAgainstItsOwnSize)
 
 TEST(FormatLargeFixChanges, NamesEachChangeWithItsSize)
 {
-    const FixChangeReport leaning = MeasureFixChange(Fin(0.4f), Fin(0.4f, 0.3f));
-    EXPECT_EQ(FormatLargeFixChanges(leaning),
-        std::vector<std::string>{"the fixes moved the surface by 0.30 mm where the part is 0.40 mm thick, more than half of it"});
+    const FixChangeReport lifted = MeasureFixChange(BossOnPlate(0.0f), BossOnPlate(0.32f));
+    EXPECT_EQ(FormatLargeFixChanges(lifted),
+        std::vector<std::string>{"the fixes moved a side of a body by 0.32 mm along z, 2.0% of its 16.00 mm there"});
     const FixChangeReport shrunk =
         MeasureFixChange(test::MakeBox({0, 0, 0}, {10, 10, 10}), test::MakeBox({0, 0, 0}, {9.5f, 10, 10}));
     EXPECT_EQ(FormatLargeFixChanges(shrunk),
-        (std::vector<std::string>{"the fixes changed a body's volume by 5.0% (1000.00 to 950.00 mm3)"}));
+        (std::vector<std::string>{"the fixes changed a body's volume by 5.0% (1000.00 to 950.00 mm3)",
+            "the fixes moved a side of a body by 0.50 mm along x, 5.0% of its 10.00 mm there"}));
     EXPECT_EQ(FormatFixChange(MeasureFixChange(Plate(), Plate())),
-        "the fixes changed each body by at most 0.0% of its volume and moved no corner");
+        "the fixes changed each body by at most 0.0% of its volume and 0.0% of its size");
     EXPECT_TRUE(FormatLargeFixChanges(MeasureFixChange(Plate(), Plate())).empty());
     // A real change reads as one however small: 0.04% of the cube's volume, moves of 0.004 mm.
     EXPECT_EQ(FormatFixChange(MeasureFixChange(test::MakeBox({0, 0, 0}, {10, 10, 10}),
                   test::MakeBox({0, 0, 0}, {10, 10, 10.004f}))),
-        "the fixes changed each body by at most 0.04% of its volume and moved the surface at most 0.004 mm, where "
-        "the part is 10.00 mm thick");
+        "the fixes changed each body by at most 0.04% of its volume and 0.04% of its size, and moved the surface at "
+        "most 0.004 mm, where the part is 10.00 mm thick");
     EXPECT_EQ(FormatFixChange(MeasureFixChange(test::MakeBox({0, 0, 0}, {10, 10, 10}),
                   test::MakeBox({0, 0, 0}, {9.996f, 10, 10}))),
-        "the fixes changed each body by at most 0.04% of its volume and moved no corner off the part's surface");
+        "the fixes changed each body by at most 0.04% of its volume and 0.04% of its size, and moved no corner off "
+        "the part's surface");
+    // The furthest move is said against the thickness where it happened, not the body's size:
+    // the tip of a 0.4 mm fin leant 0.3 mm over.
+    const std::string leaning = FormatFixChange(MeasureFixChange(Fin(0.4f), Fin(0.4f, 0.3f)));
+    EXPECT_TRUE(leaning.ends_with(" of its volume and 75.0% of its size, and moved the surface at most 0.30 mm, where "
+                                  "the part is 0.40 mm thick")) << leaning;
 }
 
 }  // namespace

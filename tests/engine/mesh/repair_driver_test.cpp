@@ -226,10 +226,8 @@ TEST(FormatRepairDetails, LinesFollowTheirConditions)
         {{.resolveChecked = true, .selfIntersectingTriangles = 6, .selfIntersectingTrianglesLeft = 6, .resolveRounds = 12,
           .collapsePasses = 1, .movesUndone = true, .collapseRefused = true},
          "  self-intersecting triangles: 6 relaxed in 12 rounds, then 0 tiny triangles collapsed where relaxing "
-         "could not part them, 6 left\n  relaxing put back: it changed a body by more than 1% of its volume or moved "
-         "the surface further than half the part's thickness there\n"
-         "  collapsing stopped: it would have changed a body by more than 1% of its volume or moved the surface "
-         "further than half the part's thickness there\n  in 0 ms\n"},
+         "could not part them, 6 left\n  relaxing put back: it changed a body by more than 1% of its volume or size\n"
+         "  collapsing stopped: it would have changed a body by more than 1% of its volume or size\n  in 0 ms\n"},
     };
     for (const auto& [report, expected] : cases)
         EXPECT_EQ(FormatRepairDetails(report), expected);
