@@ -25,6 +25,19 @@ constexpr std::int32_t kCollapsePasses = 3;
 constexpr float kNoErrorLimit = 1e20f;
 constexpr float kRepairTurnDegrees = 90.0f;
 
+// Whether a step leaves the part changed beyond the rule by more than it was before the step
+// (`prior`, measured against the same part): a change another fix made earlier, such as crumbs
+// taken away, is no reason to put back this step's own.
+bool GoesFurther(const FixChangeReport& prior, const FixChangeReport& now)
+{
+    if (!IsLargeFixChange(now))
+        return false;
+    if (!IsLargeFixChange(prior))
+        return true;
+    return now.largestVolumeShare > prior.largestVolumeShare || now.largestBoxShare > prior.largestBoxShare
+        || now.bodiesLost > prior.bodiesLost;
+}
+
 void Say(const RepairProgress& progress, const char* phase)
 {
     if (progress)
@@ -299,7 +312,15 @@ void RepairRun::UndoMovesThatChangeThePart()
 {
     if (std::find(moved_.begin(), moved_.end(), std::uint8_t{1}) == moved_.end())
         return;
-    if (!IsLargeFixChange(MeasureFixChange(Baseline(), mesh_, false)))
+    FixChangeReport prior;
+    if (options_.judgeAgainst != nullptr) {
+        TriangleMesh unmoved = mesh_;
+        for (std::size_t v = 0; v < moved_.size(); ++v)
+            if (moved_[v] != 0)
+                unmoved.vertices[v].position = saved_[v];
+        prior = MeasureFixChange(*options_.judgeAgainst, unmoved, false);
+    }
+    if (!GoesFurther(prior, MeasureFixChange(Baseline(), mesh_, false)))
         return;
     PutBackMovedVertices();
     report_.movesUndone = true;
@@ -464,6 +485,7 @@ void RepairRun::CollapseLeftovers()
     if (options_.judgeAgainst == nullptr)
         ownStart = std::make_unique<FixBaseline>(start);
     FixBaseline& judgeAgainst = ownStart ? *ownStart : *options_.judgeAgainst;
+    const FixChangeReport prior = ownStart ? FixChangeReport{} : MeasureFixChange(judgeAgainst, mesh_, false);
     for (std::int32_t k = 1; k <= kCollapsePasses && !intersecting_.empty(); ++k) {
         adjacency_ = BuildVertexAdjacency(mesh_);
         const std::vector<std::uint8_t> region =
@@ -485,7 +507,7 @@ void RepairRun::CollapseLeftovers()
         if (after.size() >= intersecting_.size())
             break;
         // A collapse that takes a body's shape with it mends nothing the user wants mended.
-        if (IsLargeFixChange(MeasureFixChange(judgeAgainst, copy, false))) {
+        if (GoesFurther(prior, MeasureFixChange(judgeAgainst, copy, false))) {
             report_.collapseRefused = true;
             break;
         }
