@@ -312,15 +312,22 @@ void RepairRun::UndoMovesThatChangeThePart()
 {
     if (std::find(moved_.begin(), moved_.end(), std::uint8_t{1}) == moved_.end())
         return;
-    FixChangeReport prior;
+    // Judged on its own, and where the caller gives the part before any fix, against that too
+    // (a body the part as given leaves open has no volume to hold a change against).
+    bool large = false;
     if (options_.judgeAgainst != nullptr) {
         TriangleMesh unmoved = mesh_;
         for (std::size_t v = 0; v < moved_.size(); ++v)
             if (moved_[v] != 0)
                 unmoved.vertices[v].position = saved_[v];
-        prior = MeasureFixChange(*options_.judgeAgainst, unmoved, false);
+        FixBaseline own(unmoved);
+        large = IsLargeFixChange(MeasureFixChange(own, mesh_, false))
+            || GoesFurther(MeasureFixChange(*options_.judgeAgainst, unmoved, false),
+                           MeasureFixChange(*options_.judgeAgainst, mesh_, false));
+    } else {
+        large = IsLargeFixChange(MeasureFixChange(Baseline(), mesh_, false));
     }
-    if (!GoesFurther(prior, MeasureFixChange(Baseline(), mesh_, false)))
+    if (!large)
         return;
     PutBackMovedVertices();
     report_.movesUndone = true;
@@ -478,14 +485,12 @@ void RepairRun::CollapseLeftovers()
     Say(progress_, "Collapsing what relaxing left");
     const float edgeLimit = 3.0f * MedianLongestEdge(mesh_);
     const std::uint64_t before = mesh_.TriangleCount();
-    // Without the caller's part, a collapse is judged against what relaxing left, as relaxing
-    // was judged on its own.
-    const TriangleMesh start = options_.judgeAgainst != nullptr ? TriangleMesh{} : mesh_;
-    std::unique_ptr<FixBaseline> ownStart;
-    if (options_.judgeAgainst == nullptr)
-        ownStart = std::make_unique<FixBaseline>(start);
-    FixBaseline& judgeAgainst = ownStart ? *ownStart : *options_.judgeAgainst;
-    const FixChangeReport prior = ownStart ? FixChangeReport{} : MeasureFixChange(judgeAgainst, mesh_, false);
+    // A collapse is judged against what relaxing left, and where the caller gives the part
+    // before any fix, against that too, as relaxing is.
+    const TriangleMesh start = mesh_;
+    FixBaseline ownStart(start);
+    const FixChangeReport prior = options_.judgeAgainst != nullptr
+        ? MeasureFixChange(*options_.judgeAgainst, mesh_, false) : FixChangeReport{};
     for (std::int32_t k = 1; k <= kCollapsePasses && !intersecting_.empty(); ++k) {
         adjacency_ = BuildVertexAdjacency(mesh_);
         const std::vector<std::uint8_t> region =
@@ -507,7 +512,9 @@ void RepairRun::CollapseLeftovers()
         if (after.size() >= intersecting_.size())
             break;
         // A collapse that takes a body's shape with it mends nothing the user wants mended.
-        if (GoesFurther(prior, MeasureFixChange(judgeAgainst, copy, false))) {
+        if (IsLargeFixChange(MeasureFixChange(ownStart, copy, false))
+            || (options_.judgeAgainst != nullptr
+                && GoesFurther(prior, MeasureFixChange(*options_.judgeAgainst, copy, false)))) {
             report_.collapseRefused = true;
             break;
         }
