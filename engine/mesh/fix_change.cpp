@@ -1,5 +1,6 @@
 #include "engine/mesh/fix_change.h"
 
+#include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/report_text.h"
 
@@ -16,6 +17,12 @@ namespace grainforge::mesh {
 namespace {
 
 constexpr float kHuge = std::numeric_limits<float>::max();
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+// A thickness ray starts this share of the way from its point towards the triangle's centre, so
+// that from a corner or an edge it leaves through the triangle and not along a neighbour, and
+// this far inside, so that the triangle it leaves is behind it; both far below a print line.
+constexpr float kIntoTriangle = 1e-3f;
+constexpr float kRayStartDepth = 1e-4f;
 
 struct Body {
     Vec3 low{kHuge, kHuge, kHuge};
@@ -27,26 +34,33 @@ struct Body {
 float Axis(Vec3 v, int axis) { return axis == 0 ? v.x : axis == 1 ? v.y : v.z; }
 Vec3 Min(Vec3 a, Vec3 b) { return {std::min(a.x, b.x), std::min(a.y, b.y), std::min(a.z, b.z)}; }
 Vec3 Max(Vec3 a, Vec3 b) { return {std::max(a.x, b.x), std::max(a.y, b.y), std::max(a.z, b.z)}; }
+double LengthOf(Vec3 v) { return std::sqrt(double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z); }
 
-// One number per distinct position (-0 as +0): a file keeps positions, not vertex numbers.
-std::vector<std::uint32_t> WeldedVertexIds(const TriangleMesh& mesh)
+using PositionKey = std::array<std::uint32_t, 3>;
+struct KeyHash {
+    std::size_t operator()(const PositionKey& k) const
+    {
+        return (std::size_t{k[0]} * 0x9E3779B97F4A7C15ull) ^ (std::size_t{k[1]} * 0xC2B2AE3D27D4EB4Full) ^ k[2];
+    }
+};
+using PositionMap = std::unordered_map<PositionKey, std::uint32_t, KeyHash>;
+
+// A position by its bits, -0 as +0: a file keeps positions, not vertex numbers.
+PositionKey KeyOf(Vec3 p)
 {
-    struct KeyHash {
-        std::size_t operator()(const std::array<std::uint32_t, 3>& k) const
-        {
-            return (std::size_t{k[0]} * 0x9E3779B97F4A7C15ull) ^ (std::size_t{k[1]} * 0xC2B2AE3D27D4EB4Full) ^ k[2];
-        }
-    };
-    std::unordered_map<std::array<std::uint32_t, 3>, std::uint32_t, KeyHash> first;
+    PositionKey key{};
+    const float c[3] = {p.x + 0.0f, p.y + 0.0f, p.z + 0.0f};
+    std::memcpy(key.data(), c, sizeof c);
+    return key;
+}
+
+// Per vertex, the first vertex at its position; `first` receives each position's number.
+std::vector<std::uint32_t> WeldedVertexIds(const TriangleMesh& mesh, PositionMap& first)
+{
     first.reserve(mesh.vertices.size());
     std::vector<std::uint32_t> ids(mesh.vertices.size());
-    for (std::size_t v = 0; v < ids.size(); ++v) {
-        std::array<std::uint32_t, 3> key{};
-        const Vec3 p = mesh.vertices[v].position;
-        const float c[3] = {p.x + 0.0f, p.y + 0.0f, p.z + 0.0f};
-        std::memcpy(key.data(), c, sizeof c);
-        ids[v] = first.try_emplace(key, static_cast<std::uint32_t>(v)).first->second;
-    }
+    for (std::size_t v = 0; v < ids.size(); ++v)
+        ids[v] = first.try_emplace(KeyOf(mesh.vertices[v].position), static_cast<std::uint32_t>(v)).first->second;
     return ids;
 }
 
@@ -71,12 +85,12 @@ std::vector<std::uint32_t> BodyOfTriangles(const TriangleMesh& mesh, const std::
                 parent[b] = a;
         }
     }
-    std::vector<std::uint32_t> number(ids.size(), std::numeric_limits<std::uint32_t>::max());
+    std::vector<std::uint32_t> number(ids.size(), kNone);
     std::vector<std::uint32_t> body(mesh.TriangleCount());
     bodyCount = 0;
     for (std::size_t t = 0; t < body.size(); ++t) {
         std::uint32_t& n = number[root(ids[mesh.indices[3 * t]])];
-        if (n == std::numeric_limits<std::uint32_t>::max())
+        if (n == kNone)
             n = bodyCount++;
         body[t] = n;
     }
@@ -104,19 +118,23 @@ void MarkOpenBodies(const TriangleMesh& mesh, const std::vector<std::uint32_t>& 
     }
 }
 
-// The bodies of the mesh; all of it as one body when `whole` is set.
-std::vector<Body> BodiesOf(const TriangleMesh& mesh, bool whole)
+// The corners taken by position, the body of every triangle, and the bodies.
+struct Labelled {
+    PositionMap positions;
+    std::vector<std::uint32_t> ids;
+    std::vector<std::uint32_t> bodyOf;
+    std::vector<Body> bodies;
+};
+
+Labelled LabelBodies(const TriangleMesh& mesh)
 {
-    const std::vector<std::uint32_t> ids = WeldedVertexIds(mesh);
+    Labelled l;
+    l.ids = WeldedVertexIds(mesh, l.positions);
     std::uint32_t count = 0;
-    std::vector<std::uint32_t> bodyOf = BodyOfTriangles(mesh, ids, count);
-    if (whole) {
-        std::fill(bodyOf.begin(), bodyOf.end(), 0u);
-        count = 1;
-    }
-    std::vector<Body> bodies(count);
-    for (std::size_t t = 0; t < bodyOf.size(); ++t) {
-        Body& body = bodies[bodyOf[t]];
+    l.bodyOf = BodyOfTriangles(mesh, l.ids, count);
+    l.bodies.resize(count);
+    for (std::size_t t = 0; t < l.bodyOf.size(); ++t) {
+        Body& body = l.bodies[l.bodyOf[t]];
         Vec3 corner[3];
         for (int k = 0; k < 3; ++k) {
             corner[k] = mesh.vertices[mesh.indices[3 * t + k]].position;
@@ -125,13 +143,44 @@ std::vector<Body> BodiesOf(const TriangleMesh& mesh, bool whole)
         }
         body.volume.Add(corner[0], corner[1], corner[2]);
     }
-    MarkOpenBodies(mesh, ids, bodyOf, bodies);
-    return bodies;
+    MarkOpenBodies(mesh, l.ids, l.bodyOf, l.bodies);
+    return l;
+}
+
+// What the bodies after the fixes that match one body before add up to.
+struct Matched {
+    std::uint64_t pieces = 0;
+    Vec3 low{kHuge, kHuge, kHuge};
+    Vec3 high{-kHuge, -kHuge, -kHuge};
+    double volume = 0.0;
+    bool open = false;
+};
+
+// All bodies as one: their box, volumes summed, open when one is.
+std::vector<Matched> AsWhole(const std::vector<Body>& bodies)
+{
+    Matched whole;
+    for (const Body& b : bodies) {
+        ++whole.pieces;
+        whole.low = Min(whole.low, b.low);
+        whole.high = Max(whole.high, b.high);
+        whole.volume += b.volume.Volume();
+        whole.open = whole.open || b.open;
+    }
+    return {whole};
+}
+
+std::vector<Matched> AsMatched(const std::vector<Body>& bodies)
+{
+    std::vector<Matched> all(bodies.size());
+    for (std::size_t b = 0; b < bodies.size(); ++b)
+        all[b] = {1, bodies[b].low, bodies[b].high, bodies[b].volume.Volume(), bodies[b].open};
+    return all;
 }
 
 // How much two boxes overlap: per axis the shared length over the spanned length (1 for two
 // flat extents at one coordinate), multiplied over the axes.
-double BoxOverlap(const Body& a, const Body& b)
+double BoxOverlap(const Matched& a, const Matched& b)
 {
     double overlap = 1.0;
     for (int axis = 0; axis < 3; ++axis) {
@@ -146,41 +195,51 @@ double BoxOverlap(const Body& a, const Body& b)
     return overlap;
 }
 
-// What the bodies after the fixes that match one body before add up to.
-struct Matched {
-    std::uint64_t pieces = 0;
-    Vec3 low{kHuge, kHuge, kHuge};
-    Vec3 high{-kHuge, -kHuge, -kHuge};
-    double volume = 0.0;
-    bool open = false;
-};
-
-std::vector<Matched> MatchBodies(const std::vector<Body>& before, const std::vector<Body>& after)
+std::uint32_t BestOverlap(const Matched& piece, const std::vector<Matched>& before)
 {
-    std::vector<Matched> matched(before.size());
-    for (const Body& piece : after) {
-        double best = 0.0;
-        std::size_t bestBody = before.size();
-        for (std::size_t b = 0; b < before.size(); ++b) {
-            const double overlap = BoxOverlap(piece, before[b]);
-            if (overlap > best) {
-                best = overlap;
-                bestBody = b;
-            }
+    double best = 0.0;
+    std::uint32_t bestBody = kNone;
+    for (std::size_t b = 0; b < before.size(); ++b) {
+        const double overlap = BoxOverlap(piece, before[b]);
+        if (overlap > best) {
+            best = overlap;
+            bestBody = static_cast<std::uint32_t>(b);
         }
-        if (bestBody == before.size())
-            continue;
-        Matched& m = matched[bestBody];
-        ++m.pieces;
-        m.low = Min(m.low, piece.low);
-        m.high = Max(m.high, piece.high);
-        m.volume += piece.volume.Volume();
-        m.open = m.open || piece.open;
     }
-    return matched;
+    return bestBody;
 }
 
-void MeasureBox(const Body& body, const Matched& m, FixChangeReport& report)
+// Per piece after, the body before that most of its corner positions came from (votes as
+// piece << 32 | body), the lower body on a tie; kNone for a piece without a vote.
+std::vector<std::uint32_t> CountVotes(std::vector<std::uint64_t> votes, std::size_t pieces)
+{
+    std::sort(votes.begin(), votes.end());
+    std::vector<std::uint32_t> chosen(pieces, kNone);
+    std::vector<std::size_t> most(pieces, 0);
+    for (std::size_t i = 0; i < votes.size();) {
+        std::size_t j = i + 1;
+        while (j < votes.size() && votes[j] == votes[i])
+            ++j;
+        const auto piece = static_cast<std::uint32_t>(votes[i] >> 32);
+        if (j - i > most[piece]) {
+            most[piece] = j - i;
+            chosen[piece] = static_cast<std::uint32_t>(votes[i] & 0xFFFFFFFFu);
+        }
+        i = j;
+    }
+    return chosen;
+}
+
+void AddPiece(const Matched& piece, Matched& m)
+{
+    ++m.pieces;
+    m.low = Min(m.low, piece.low);
+    m.high = Max(m.high, piece.high);
+    m.volume += piece.volume;
+    m.open = m.open || piece.open;
+}
+
+void MeasureBox(const Matched& body, const Matched& m, FixChangeReport& report)
 {
     for (int axis = 0; axis < 3; ++axis) {
         const float size = Axis(body.high, axis) - Axis(body.low, axis);
@@ -197,9 +256,9 @@ void MeasureBox(const Body& body, const Matched& m, FixChangeReport& report)
     }
 }
 
-void MeasureVolume(const Body& body, const Matched& m, FixChangeReport& report)
+void MeasureVolume(const Matched& body, const Matched& m, FixChangeReport& report)
 {
-    const double before = body.volume.Volume();
+    const double before = body.volume;
     if (body.open || m.open || before == 0.0)
         return;
     const auto share = static_cast<float>(std::abs(m.volume - before) / std::abs(before));
@@ -210,40 +269,255 @@ void MeasureVolume(const Body& body, const Matched& m, FixChangeReport& report)
     }
 }
 
-std::string Percent(float share) { return FormatFixed(100.0 * static_cast<double>(share), 1) + "%"; }
+void RecordMove(const SurfaceSpot& spot, FixChangeReport& report)
+{
+    ++report.cornersMoved;
+    if (spot.distance > report.furthestMoveMillimetres) {
+        report.furthestMoveMillimetres = spot.distance;
+        report.furthestMove = spot;
+    }
+}
 
+// A share in percent with one decimal, or as many more as a share above 0 needs not to read 0.
+std::string Percent(float share)
+{
+    const double percent = 100.0 * static_cast<double>(share);
+    int decimals = 1;
+    while (percent > 0.0 && decimals < kMostLengthDecimals && FormatFixed(percent, decimals) == FormatFixed(0.0, decimals))
+        ++decimals;
+    return FormatFixed(percent, decimals) + "%";
+}
+
+// "where the part is 0.40 mm thick", or where no opposite side was met, the body's size.
 const char* AxisName(std::int32_t axis) { return axis == 0 ? "x" : axis == 1 ? "y" : "z"; }
+
+std::string WhereText(const SurfaceSpot& spot)
+{
+    return spot.across ? "where its body is " + FormatLength(spot.thickness) + " mm across"
+                       : "where the part is " + FormatLength(spot.thickness) + " mm thick";
+}
 
 }  // namespace
 
-FixChangeReport MeasureFixChange(const TriangleMesh& before, const TriangleMesh& after)
+struct FixBaseline::State {
+    explicit State(const TriangleMesh& mesh) : part(mesh) {}
+
+    const TriangleMesh& part;
+    bool usable = false;
+    Labelled labels;
+    std::vector<std::uint32_t> bodyAt;  // per vertex that is first at its position: its body
+    // Built on the first look-up: the tree, and the triangles round each position.
+    std::unique_ptr<AabbTree> tree;
+    std::vector<std::uint32_t> roundOffsets;
+    std::vector<std::uint32_t> round;
+
+    void BuildSearch();
+    float RayThickness(std::uint32_t t, Vec3 q) const;
+    SurfaceSpot ThicknessAtCorner(std::uint32_t position) const;
+    SurfaceSpot ThicknessOn(std::uint32_t t, Vec3 q) const;
+    float BodySize(std::uint32_t t) const;
+    std::vector<std::uint32_t> MatchPieces(FixBaseline& baseline, const TriangleMesh& after, const Labelled& pieces,
+                                           bool whole, bool measureMoves, const std::vector<Matched>& before,
+                                           const std::vector<Matched>& afterBodies, FixChangeReport& report) const;
+};
+
+void FixBaseline::State::BuildSearch()
+{
+    tree = std::make_unique<AabbTree>();
+    tree->Build(part);
+    roundOffsets.assign(part.vertices.size() + 1, 0);
+    for (const std::uint32_t v : part.indices)
+        ++roundOffsets[labels.ids[v] + 1];
+    std::partial_sum(roundOffsets.begin(), roundOffsets.end(), roundOffsets.begin());
+    round.resize(part.indices.size());
+    std::vector<std::uint32_t> fill(roundOffsets.begin(), roundOffsets.end() - 1);
+    for (std::size_t i = 0; i < part.indices.size(); ++i)
+        round[fill[labels.ids[part.indices[i]]]++] = static_cast<std::uint32_t>(i / 3);
+}
+
+// The distance from `q` on triangle t inward to the opposite side of the part; -1 when the
+// triangle has no area or no opposite side is met. Inward is against the normal of a body
+// wound outward; for an open body, whose winding says nothing, both ways count.
+float FixBaseline::State::RayThickness(std::uint32_t t, Vec3 q) const
+{
+    const Vec3 a = part.vertices[part.indices[3 * std::size_t{t}]].position;
+    const Vec3 b = part.vertices[part.indices[3 * std::size_t{t} + 1]].position;
+    const Vec3 c = part.vertices[part.indices[3 * std::size_t{t} + 2]].position;
+    const Vec3 n = Cross(b - a, c - a);
+    const double length = LengthOf(n);
+    if (!(length > 0.0))
+        return -1.0f;
+    const Vec3 unit = n * static_cast<float>(1.0 / length);
+    const Body& body = labels.bodies[labels.bodyOf[t]];
+    const Vec3 start = q + ((a + b + c) * (1.0f / 3.0f) - q) * kIntoTriangle;
+    float thinnest = -1.0f;
+    for (const float way : {-1.0f, 1.0f}) {
+        if (!body.open && (way > 0.0f) != (body.volume.Volume() < 0.0))
+            continue;
+        const Vec3 inward = unit * way;
+        const RayHit hit = tree->Raycast({start + inward * kRayStartDepth, inward}, part);
+        // A ray that first meets a side facing it started outside the solid (in a fold), and
+        // says nothing of its thickness.
+        if (hit.hit && Dot(hit.normal, inward) > 0.0f && (thinnest < 0.0f || hit.distance + kRayStartDepth < thinnest))
+            thinnest = hit.distance + kRayStartDepth;
+    }
+    return thinnest;
+}
+
+float FixBaseline::State::BodySize(std::uint32_t t) const
+{
+    const Body& body = labels.bodies[labels.bodyOf[t]];
+    float smallest = kHuge;
+    for (int axis = 0; axis < 3; ++axis)
+        smallest = std::min(smallest, Axis(body.high, axis) - Axis(body.low, axis));
+    return smallest;
+}
+
+SurfaceSpot FixBaseline::State::ThicknessOn(std::uint32_t t, Vec3 q) const
+{
+    const float thickness = RayThickness(t, q);
+    if (thickness >= 0.0f)
+        return {0.0f, thickness, false};
+    return {0.0f, BodySize(t), true};
+}
+
+// The thinnest over the triangles round the corner: at the tip of a thin fin, across the fin.
+SurfaceSpot FixBaseline::State::ThicknessAtCorner(std::uint32_t position) const
+{
+    const Vec3 p = part.vertices[position].position;
+    SurfaceSpot spot{0.0f, -1.0f, false};
+    for (std::uint32_t i = roundOffsets[position]; i < roundOffsets[position + 1]; ++i) {
+        const float thickness = RayThickness(round[i], p);
+        if (thickness >= 0.0f && (spot.thickness < 0.0f || thickness < spot.thickness))
+            spot.thickness = thickness;
+    }
+    if (spot.thickness < 0.0f && roundOffsets[position + 1] > roundOffsets[position])
+        return {0.0f, BodySize(round[roundOffsets[position]]), true};
+    return spot;
+}
+
+FixBaseline::FixBaseline(const TriangleMesh& part) : state_(std::make_unique<State>(part))
+{
+    State& s = *state_;
+    s.usable = part.IsConsistent() && part.TriangleCount() != 0;
+    if (!s.usable)
+        return;
+    s.labels = LabelBodies(part);
+    s.bodyAt.assign(part.vertices.size(), kNone);
+    for (std::size_t i = 0; i < part.indices.size(); ++i)
+        s.bodyAt[s.labels.ids[part.indices[i]]] = s.labels.bodyOf[i / 3];
+}
+
+FixBaseline::~FixBaseline() = default;
+
+bool FixBaseline::IsUsable() const { return state_->usable; }
+
+bool FixBaseline::IsCornerOfPart(Vec3 p) const
+{
+    const State& s = *state_;
+    if (!s.usable)
+        return false;
+    const auto found = s.labels.positions.find(KeyOf(p));
+    return found != s.labels.positions.end() && s.bodyAt[found->second] != kNone;
+}
+
+SurfaceSpot FixBaseline::Locate(Vec3 p)
+{
+    State& s = *state_;
+    if (!s.usable || !IsFinite(p))
+        return {};
+    if (!s.tree)
+        s.BuildSearch();
+    const auto found = s.labels.positions.find(KeyOf(p));
+    if (found != s.labels.positions.end() && s.bodyAt[found->second] != kNone)
+        return s.ThicknessAtCorner(found->second);
+    const NearestHit hit = s.tree->Nearest(s.part, p, {}, {}, kNoDistanceLimit);
+    if (!hit.found)
+        return {};
+    const auto t = static_cast<std::uint32_t>(hit.triangle);
+    SurfaceSpot spot = s.ThicknessOn(t, hit.point);
+    for (int k = 0; k < 3; ++k) {
+        const std::uint32_t corner = s.part.indices[3 * std::size_t{t} + k];
+        if (KeyOf(s.part.vertices[corner].position) == KeyOf(hit.point))
+            spot = s.ThicknessAtCorner(s.labels.ids[corner]);
+    }
+    spot.distance = hit.distance;
+    return spot;
+}
+
+// Per piece after, the body before it came from (kNone when none); each position after is
+// looked at once: a corner of the part votes for its body, any other is a move and measured.
+std::vector<std::uint32_t> FixBaseline::State::MatchPieces(FixBaseline& baseline, const TriangleMesh& after,
+                                                           const Labelled& pieces, bool whole, bool measureMoves,
+                                                           const std::vector<Matched>& before,
+                                                           const std::vector<Matched>& afterBodies,
+                                                           FixChangeReport& report) const
+{
+    std::vector<std::uint64_t> votes;
+    votes.reserve(after.vertices.size());
+    std::vector<std::uint8_t> seen(after.vertices.size(), 0);
+    for (std::size_t i = 0; i < after.indices.size(); ++i) {
+        const std::uint32_t w = pieces.ids[after.indices[i]];
+        if (seen[w] != 0)
+            continue;
+        seen[w] = 1;
+        const Vec3 p = after.vertices[w].position;
+        const auto found = labels.positions.find(KeyOf(p));
+        if (found != labels.positions.end() && bodyAt[found->second] != kNone) {
+            const std::uint64_t piece = whole ? 0 : pieces.bodyOf[i / 3];
+            votes.push_back(piece << 32 | (whole ? 0 : bodyAt[found->second]));
+        } else if (measureMoves) {
+            RecordMove(baseline.Locate(p), report);
+        } else {
+            ++report.cornersMoved;
+        }
+    }
+    std::vector<std::uint32_t> bodyOfPiece = CountVotes(std::move(votes), afterBodies.size());
+    // A piece none of whose corners is a corner of the part goes by its box.
+    for (std::size_t piece = 0; piece < afterBodies.size(); ++piece)
+        if (bodyOfPiece[piece] == kNone)
+            bodyOfPiece[piece] = BestOverlap(afterBodies[piece], before);
+    return bodyOfPiece;
+}
+
+FixChangeReport MeasureFixChange(FixBaseline& baseline, const TriangleMesh& after, bool measureMoves)
 {
     FixChangeReport report;
-    if (!before.IsConsistent() || !after.IsConsistent() || before.TriangleCount() == 0 || after.TriangleCount() == 0)
+    const FixBaseline::State& s = *baseline.state_;
+    if (!s.usable || !after.IsConsistent() || after.TriangleCount() == 0)
         return report;
-    std::vector<Body> bodiesBefore = BodiesOf(before, false);
-    std::vector<Body> bodiesAfter = BodiesOf(after, false);
-    report.bodiesBefore = bodiesBefore.size();
-    report.bodiesAfter = bodiesAfter.size();
-    if (bodiesBefore.size() > kMostMatchedBodies || bodiesAfter.size() > kMostMatchedBodies) {
-        bodiesBefore = BodiesOf(before, true);
-        bodiesAfter = BodiesOf(after, true);
-    }
-    const std::vector<Matched> matched = MatchBodies(bodiesBefore, bodiesAfter);
-    for (std::size_t b = 0; b < bodiesBefore.size(); ++b) {
-        const Body& body = bodiesBefore[b];
-        const double volume = body.open ? 0.0 : std::abs(body.volume.Volume());
+    const Labelled pieces = LabelBodies(after);
+    report.bodiesBefore = s.labels.bodies.size();
+    report.bodiesAfter = pieces.bodies.size();
+    const bool whole = report.bodiesBefore > kMostMatchedBodies || report.bodiesAfter > kMostMatchedBodies;
+    const std::vector<Matched> before = whole ? AsWhole(s.labels.bodies) : AsMatched(s.labels.bodies);
+    const std::vector<Matched> afterBodies = whole ? AsWhole(pieces.bodies) : AsMatched(pieces.bodies);
+    const std::vector<std::uint32_t> bodyOfPiece =
+        s.MatchPieces(baseline, after, pieces, whole, measureMoves, before, afterBodies, report);
+
+    std::vector<Matched> matched(before.size());
+    for (std::size_t piece = 0; piece < afterBodies.size(); ++piece)
+        if (bodyOfPiece[piece] != kNone)
+            AddPiece(afterBodies[piece], matched[bodyOfPiece[piece]]);
+    for (std::size_t b = 0; b < before.size(); ++b) {
+        const double volume = before[b].open ? 0.0 : std::abs(before[b].volume);
         report.partVolume += volume;
         if (matched[b].pieces == 0) {
             ++report.bodiesLost;
             report.largestLostVolume = std::max(report.largestLostVolume, volume);
             continue;
         }
-        MeasureBox(body, matched[b], report);
-        MeasureVolume(body, matched[b], report);
+        MeasureBox(before[b], matched[b], report);
+        MeasureVolume(before[b], matched[b], report);
     }
     report.measured = true;
     return report;
+}
+
+FixChangeReport MeasureFixChange(const TriangleMesh& before, const TriangleMesh& after)
+{
+    FixBaseline baseline(before);
+    return MeasureFixChange(baseline, after);
 }
 
 bool IsLargeFixChange(const FixChangeReport& report)
@@ -273,8 +547,12 @@ std::string FormatFixChange(const FixChangeReport& r)
 {
     if (!r.measured)
         return "what the fixes changed could not be measured";
+    // Corners new to the file may all lie on the part's surface (where a side was cut in two).
+    const std::string moves = r.cornersMoved == 0 ? std::string()
+        : r.furthestMoveMillimetres == 0.0f ? ", and moved no corner off the part's surface"
+        : ", and moved the surface at most " + FormatLength(r.furthestMoveMillimetres) + " mm, " + WhereText(r.furthestMove);
     return "the fixes changed each body by at most " + Percent(r.largestVolumeShare) + " of its volume and "
-        + Percent(r.largestBoxShare) + " of its size";
+        + Percent(r.largestBoxShare) + " of its size" + moves;
 }
 
 }  // namespace grainforge::mesh

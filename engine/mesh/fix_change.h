@@ -1,13 +1,17 @@
 // What the fixes before a save changed in the part: each body's volume, each body's box and the
-// bodies that are gone, measured between the part as given and the part as it will be written.
+// bodies that are gone, measured between the part as given and the part as it will be written,
+// and for the record how far the surface moved against the part's thickness where it moved.
 // A fix is there to make a file a slicer reads cleanly, not to change the part: a change beyond
 // kLargestFixChangeShare is named as a problem where the user reads the check's headline, not
-// as a note below it. Accepts any two meshes; an inconsistent or empty one is not measured.
+// as a note below it. Repair judges its own moves and collapses by the same rule, so that what
+// it keeps is what the check accepts. Accepts any two meshes; an inconsistent or empty one is
+// not measured.
 #pragma once
 
 #include "engine/mesh/triangle_mesh.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,9 +22,49 @@ namespace grainforge::mesh {
 // more than this share of the part's volume, has changed the part.
 inline constexpr float kLargestFixChangeShare = 0.01f;
 
+// Where a point lies against the part as given: its distance from the part's surface and the
+// part's thickness at the nearest point of it, measured inward along the normal of the triangle
+// there to the opposite side (the thinnest over the triangles round a corner of the part).
+// Where no opposite side is met (an open body), the thickness is the smallest side of that
+// body's box and `across` is set.
+struct SurfaceSpot {
+    float distance = 0.0f;
+    float thickness = 0.0f;
+    bool across = false;
+};
+
+struct FixChangeReport;
+
+// The part before any fix, held for measuring what any number of fix rounds did to it. Keeps
+// a reference to `part`, which must stay unchanged and outlive it. Its search tree is built
+// the first time a point off the part's corners is looked up (in parallel inside), so a part
+// whose corners all stay where they were costs hash look-ups only. Not for use from several
+// threads at once.
+class FixBaseline {
+public:
+    explicit FixBaseline(const TriangleMesh& part);
+    ~FixBaseline();
+    FixBaseline(const FixBaseline&) = delete;
+    FixBaseline& operator=(const FixBaseline&) = delete;
+
+    // False for an inconsistent part or one without triangles: nothing is measured against it.
+    [[nodiscard]] bool IsUsable() const;
+    // Whether `p` is, bit for bit, the position of a corner of the part.
+    [[nodiscard]] bool IsCornerOfPart(Vec3 p) const;
+    // Where `p` lies against the part; all zero for a part that is not usable.
+    [[nodiscard]] SurfaceSpot Locate(Vec3 p);
+
+private:
+    struct State;
+    friend FixChangeReport MeasureFixChange(FixBaseline& before, const TriangleMesh& after, bool measureMoves);
+    std::unique_ptr<State> state_;
+};
+
 // Bodies are triangles joined through shared corners, corners at one position counting as one
-// (as a file holds them). Each body after the fixes is matched to the body before whose box
-// overlaps its own most; several pieces of one body count together.
+// (as a file holds them). Each body after the fixes is matched to the body before that its
+// corners came from: the one holding most of its corner positions, or, for a piece none of
+// whose corners is a corner of the part, the one whose box overlaps its own most. The pieces
+// of one body count together, so a body split where it touched itself is unchanged.
 struct FixChangeReport {
     bool measured = false;  // false when either mesh is inconsistent or has no triangle
     std::uint64_t bodiesBefore = 0;
@@ -36,6 +80,12 @@ struct FixChangeReport {
     float boxMoveMillimetres = 0.0f;
     float boxSizeMillimetres = 0.0f;
     std::int32_t boxAxis = 0;
+    // Corners after the fixes that are no corner of the part before (moved, or made by a
+    // collapse), each measured by its distance from the part's surface (SurfaceSpot); the
+    // furthest of them with the thickness there. For the record only: no rule judges them.
+    std::uint64_t cornersMoved = 0;
+    float furthestMoveMillimetres = 0.0f;
+    SurfaceSpot furthestMove{};
     // Bodies with nothing left where they were, and the largest volume among them (0 for
     // open ones); the part's volume before, the sum over its closed bodies.
     std::uint64_t bodiesLost = 0;
@@ -43,9 +93,14 @@ struct FixChangeReport {
     double partVolume = 0.0;
 };
 
-// Measures what changed from `before` to `after` (both read only). Serial; allocation failures
-// reach the caller. With more than kMostMatchedBodies bodies on either side the parts are
-// compared whole, as one body each.
+// Measures what changed from `before` (the part as the baseline holds it) to `after` (read
+// only). Serial but for the baseline's first tree; allocation failures reach the caller. With
+// more than kMostMatchedBodies bodies on either side the parts are compared whole, as one body
+// each. The two-mesh form measures against a baseline of `before` made for the call. Without
+// `measureMoves` the moved corners are left unmeasured (no rule needs them, and they cost a
+// search each).
+[[nodiscard]] FixChangeReport MeasureFixChange(FixBaseline& before, const TriangleMesh& after,
+                                               bool measureMoves = true);
 [[nodiscard]] FixChangeReport MeasureFixChange(const TriangleMesh& before, const TriangleMesh& after);
 inline constexpr std::uint64_t kMostMatchedBodies = 4096;
 
@@ -56,7 +111,8 @@ inline constexpr std::uint64_t kMostMatchedBodies = 4096;
 // size, for the check to list as problems; empty when there is none.
 [[nodiscard]] std::vector<std::string> FormatLargeFixChanges(const FixChangeReport& report);
 
-// One line, no line break: the largest changes found, as shares of what they changed.
+// One line, no line break: the largest changes found, as shares of what they changed, and the
+// furthest move beside the part's thickness there.
 [[nodiscard]] std::string FormatFixChange(const FixChangeReport& report);
 
 }  // namespace grainforge::mesh

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <numeric>
 
 namespace grainforge::mesh {
@@ -23,6 +24,19 @@ constexpr std::int32_t kStallLimit = 12;
 constexpr std::int32_t kCollapsePasses = 3;
 constexpr float kNoErrorLimit = 1e20f;
 constexpr float kRepairTurnDegrees = 90.0f;
+
+// Whether a step leaves the part changed beyond the rule by more than it was before the step
+// (`prior`, measured against the same part): a change another fix made earlier, such as crumbs
+// taken away, is no reason to put back this step's own.
+bool GoesFurther(const FixChangeReport& prior, const FixChangeReport& now)
+{
+    if (!IsLargeFixChange(now))
+        return false;
+    if (!IsLargeFixChange(prior))
+        return true;
+    return now.largestVolumeShare > prior.largestVolumeShare || now.largestBoxShare > prior.largestBoxShare
+        || now.bodiesLost > prior.bodiesLost;
+}
 
 void Say(const RepairProgress& progress, const char* phase)
 {
@@ -79,6 +93,7 @@ public:
     void FinalNoAreaPass();
 
 private:
+    FixBaseline& Baseline();
     std::vector<std::uint8_t> FoldedIn(const std::vector<std::uint8_t>& region,
                                        const std::vector<std::uint8_t>& near) const;
     void PutBackMovedVertices();
@@ -93,6 +108,9 @@ private:
     std::vector<Vec3> saved_;
     std::vector<std::uint8_t> pinned_;
     std::int32_t rounds_ = 1;
+    // The part this call judges against when the caller gives none: the mesh as relaxing starts.
+    std::unique_ptr<TriangleMesh> start_;
+    std::unique_ptr<FixBaseline> ownBaseline_;
     std::vector<float> bodySizes_;  // before any move: the size of the body each vertex belongs to
     std::vector<float> moveLimits_;
     std::vector<std::uint32_t> intersecting_;
@@ -272,17 +290,44 @@ void RepairRun::Prepare()
     intersectingBefore_ = intersecting_;
 }
 
+// The caller's part before any fix, or this call's start: the mesh with every move put back,
+// copied the first time it is needed.
+FixBaseline& RepairRun::Baseline()
+{
+    if (options_.judgeAgainst != nullptr)
+        return *options_.judgeAgainst;
+    if (!ownBaseline_) {
+        start_ = std::make_unique<TriangleMesh>(mesh_);
+        for (std::size_t v = 0; v < moved_.size(); ++v)
+            if (moved_[v] != 0)
+                start_->vertices[v].position = saved_[v];
+        ownBaseline_ = std::make_unique<FixBaseline>(*start_);
+    }
+    return *ownBaseline_;
+}
+
 // Relaxing is there to part a surface from itself, not to reshape the part: when what it moved
-// changed a body by more than a small share, every move is put back.
+// leaves the part changed by the rules of the save's check, every move is put back.
 void RepairRun::UndoMovesThatChangeThePart()
 {
     if (std::find(moved_.begin(), moved_.end(), std::uint8_t{1}) == moved_.end())
         return;
-    TriangleMesh before = mesh_;
-    for (std::size_t v = 0; v < moved_.size(); ++v)
-        if (moved_[v] != 0)
-            before.vertices[v].position = saved_[v];
-    if (!IsLargeFixChange(MeasureFixChange(before, mesh_)))
+    // Judged on its own, and where the caller gives the part before any fix, against that too
+    // (a body the part as given leaves open has no volume to hold a change against).
+    bool large = false;
+    if (options_.judgeAgainst != nullptr) {
+        TriangleMesh unmoved = mesh_;
+        for (std::size_t v = 0; v < moved_.size(); ++v)
+            if (moved_[v] != 0)
+                unmoved.vertices[v].position = saved_[v];
+        FixBaseline own(unmoved);
+        large = IsLargeFixChange(MeasureFixChange(own, mesh_, false))
+            || GoesFurther(MeasureFixChange(*options_.judgeAgainst, unmoved, false),
+                           MeasureFixChange(*options_.judgeAgainst, mesh_, false));
+    } else {
+        large = IsLargeFixChange(MeasureFixChange(Baseline(), mesh_, false));
+    }
+    if (!large)
         return;
     PutBackMovedVertices();
     report_.movesUndone = true;
@@ -440,7 +485,12 @@ void RepairRun::CollapseLeftovers()
     Say(progress_, "Collapsing what relaxing left");
     const float edgeLimit = 3.0f * MedianLongestEdge(mesh_);
     const std::uint64_t before = mesh_.TriangleCount();
+    // A collapse is judged against what relaxing left, and where the caller gives the part
+    // before any fix, against that too, as relaxing is.
     const TriangleMesh start = mesh_;
+    FixBaseline ownStart(start);
+    const FixChangeReport prior = options_.judgeAgainst != nullptr
+        ? MeasureFixChange(*options_.judgeAgainst, mesh_, false) : FixChangeReport{};
     for (std::int32_t k = 1; k <= kCollapsePasses && !intersecting_.empty(); ++k) {
         adjacency_ = BuildVertexAdjacency(mesh_);
         const std::vector<std::uint8_t> region =
@@ -462,7 +512,9 @@ void RepairRun::CollapseLeftovers()
         if (after.size() >= intersecting_.size())
             break;
         // A collapse that takes a body's shape with it mends nothing the user wants mended.
-        if (IsLargeFixChange(MeasureFixChange(start, copy))) {
+        if (IsLargeFixChange(MeasureFixChange(ownStart, copy, false))
+            || (options_.judgeAgainst != nullptr
+                && GoesFurther(prior, MeasureFixChange(*options_.judgeAgainst, copy, false)))) {
             report_.collapseRefused = true;
             break;
         }
@@ -698,12 +750,13 @@ std::string FormatRepairDetails(const RepairReport& r)
             text += "  self-intersections: none\n";
         }
     }
+    // The rule IsLargeFixChange applies, as the check states it.
+    const std::string rules = "a body by more than " + FormatFixed(100.0 * kLargestFixChangeShare, 0)
+        + "% of its volume or size";
     if (r.movesUndone)
-        text += "  relaxing put back: it changed a body by more than " + FormatFixed(100.0 * kLargestFixChangeShare, 0)
-            + "% of its volume or size\n";
+        text += "  relaxing put back: it changed " + rules + "\n";
     if (r.collapseRefused)
-        text += "  collapsing stopped: it would have changed a body by more than "
-            + FormatFixed(100.0 * kLargestFixChangeShare, 0) + "% of its volume or size\n";
+        text += "  collapsing stopped: it would have changed " + rules + "\n";
     if (r.noAreaTriangles != 0) {
         text += "  triangles with no area: " + N(r.noAreaTriangles);
         if (r.noAreaTurned != 0)

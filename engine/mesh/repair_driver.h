@@ -6,6 +6,7 @@
 #pragma once
 
 #include "engine/mesh/crumb_removal.h"
+#include "engine/mesh/fix_change.h"
 #include "engine/mesh/json_settings.h"
 #include "engine/mesh/triangle_mesh.h"
 
@@ -36,6 +37,11 @@ struct RepairOptions {
     // kMoveShareOfBodySize of its body's size either, so a small body (a thin pin, a plate)
     // keeps its shape whatever this allows.
     float maximumMoveMillimetres = 1.0f;
+    // The part as it was before the first of several fix rounds (the Save STL check's), which
+    // must outlive the call: moves, put-backs and collapses are judged against it, so that
+    // rounds cannot add up past what one may change. Null: against the part as this call
+    // starts relaxing. Not a setting: never stored or compared.
+    FixBaseline* judgeAgainst = nullptr;
 };
 
 // Relaxing moves a vertex no further than this share of the size of its body (the smallest side

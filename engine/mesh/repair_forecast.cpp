@@ -1,6 +1,7 @@
 #include "engine/mesh/repair_forecast.h"
 
 #include "engine/mesh/crumb_removal.h"
+#include "engine/mesh/fix_change.h"
 #include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/repair_job.h"
 #include "engine/mesh/self_intersection.h"
@@ -13,14 +14,18 @@ namespace {
 
 // The check's rounds on `mesh` in place, as the check runs them; false when a read-back was
 // refused, which ends the check without a count.
-bool RunCheckRounds(TriangleMesh& mesh, const CheckFixSettings& settings)
+bool RunCheckRounds(const TriangleMesh& given, TriangleMesh& mesh, const CheckFixSettings& settings)
 {
     const bool fixesWanted = CheckFixesWanted(settings.fixes);
+    // As the check does: every round judged against the part as given.
+    FixBaseline baseline(given);
+    RepairOptions fixes = settings.fixes;
+    fixes.judgeAgainst = &baseline;
     std::uint64_t fewestLeft = std::numeric_limits<std::uint64_t>::max();
     CheckRoundMemo memo;
     for (std::int32_t round = 1; round <= kCheckRounds; ++round) {
         const FixRound fixed = RunCheckFixRound(mesh, settings.tolerance, settings.cleanup,
-                                                fixesWanted ? &settings.fixes : nullptr, {}, settings.bodies, memo);
+                                                fixesWanted ? &fixes : nullptr, {}, settings.bodies, memo);
         const ReadBackCounts counts = ReadBackAsSlicer(mesh);
         if (!counts.ok)
             return false;
@@ -70,7 +75,7 @@ CheckCrossingForecast ForecastCheckCrossings(const TriangleMesh& part, std::uint
     if (before > kForecastCrossingLimit)
         return forecast;
     TriangleMesh copy = part;
-    if (!RunCheckRounds(copy, settings))
+    if (!RunCheckRounds(part, copy, settings))
         return forecast;
     std::vector<std::uint32_t> pairs;
     bool stopped = false;

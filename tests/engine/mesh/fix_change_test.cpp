@@ -1,6 +1,7 @@
 #include "engine/mesh/fix_change.h"
 
 #include "engine/mesh/test_shapes.h"
+#include "engine/mesh/welding.h"
 #include "tests/support/shapes.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,33 @@ namespace {
 TriangleMesh Plate() { return test::MakeBox({-20, -20, 0}, {20, 20, 1}); }
 TriangleMesh Boss(float lift) { return test::MakeBox({-8, -8, 1 + lift}, {8, 8, 17 + lift}); }
 TriangleMesh BossOnPlate(float lift) { return test::Combined(Plate(), Boss(lift)); }
+
+// A fin 10 mm long, `thickness` thick (along y) and 5 mm tall, its four top corners pushed
+// `shift` along y: its tip leans out of the part by that much, its volume the same.
+TriangleMesh Fin(float thickness, float shift = 0.0f)
+{
+    TriangleMesh fin = test::MakeBox({0, 0, 0}, {10, thickness, 5});
+    for (MeshVertex& v : fin.vertices)
+        if (v.position.z == 5.0f)
+            v.position.y += shift;
+    return fin;
+}
+
+// Two cubes sharing one edge (at x = y = 10) as one body, beside a box whose own box covers
+// the second cube's more than the pair's does; `split` takes the second cube apart from the
+// first, its copies of the shared corners 0.002 mm off, as a non-manifold split leaves them.
+TriangleMesh CubesOnAnEdge(bool split)
+{
+    TriangleMesh second = test::MakeBox({10, 10, 0}, {20, 20, 10});
+    if (split)
+        for (MeshVertex& v : second.vertices)
+            if (v.position.x == 10.0f && v.position.y == 10.0f)
+                v.position += Vec3{0.0014f, 0.0014f, 0.0f};
+    TriangleMesh pair = test::Combined(test::MakeBox({0, 0, 0}, {10, 10, 10}), second);
+    if (!split)
+        WeldIdenticalVertices(pair);
+    return test::Combined(pair, test::MakeBox({10.5f, 10.5f, 0.5f}, {20, 20, 10.5f}));
+}
 
 // Known answers: a 10 mm cube (1000 mm3) and what a fix might make of it.
 TEST(MeasureFixChange, MeasuresEachBodyAgainstItsOwnSize)
@@ -46,6 +74,18 @@ TEST(MeasureFixChange, MeasuresEachBodyAgainstItsOwnSize)
         {"split into two pieces", cube,
             [] { return test::Combined(test::MakeBox({0, 0, 0}, {5, 10, 10}), test::MakeBox({5, 0, 0}, {10, 10, 10})); },
             0.0f, 0.0f, 0, false},
+        // Fault pinned: a piece split off one body was credited to the neighbour whose box it
+        // overlaps most, and both bodies read as changed by half their volume. A piece belongs
+        // to the body its corners came from.
+        {"cubes sharing an edge split apart", [] { return CubesOnAnEdge(false); }, [] { return CubesOnAnEdge(true); },
+            0.0f, 0.0f, 0, false},
+        // A leaning tip moves a side of the fin's box against its thickness along that axis.
+        {"fin tip pushed 0.3 mm, 75% of its 0.4 mm", [] { return Fin(0.4f); }, [] { return Fin(0.4f, 0.3f); },
+            0.0f, 0.75f, 0, true},
+        {"fin tip pushed 0.1 mm, 25% of its 0.4 mm", [] { return Fin(0.4f); }, [] { return Fin(0.4f, 0.1f); },
+            0.0f, 0.25f, 0, true},
+        {"0.05 mm fin pushed 0.03 mm", [] { return Fin(0.05f); }, [] { return Fin(0.05f, 0.03f); }, 0.0f, 0.6f, 0,
+            true},
     };
     for (const Case& c : cases) {
         const FixChangeReport report = MeasureFixChange(c.before(), c.after());
@@ -53,7 +93,7 @@ TEST(MeasureFixChange, MeasuresEachBodyAgainstItsOwnSize)
         EXPECT_NEAR(report.largestVolumeShare, c.volumeShare, 1e-4) << c.name;
         EXPECT_NEAR(report.largestBoxShare, c.boxShare, 1e-4) << c.name;
         EXPECT_EQ(report.bodiesLost, c.lost) << c.name;
-        EXPECT_EQ(IsLargeFixChange(report), c.large) << c.name;
+        EXPECT_EQ(IsLargeFixChange(report), c.large) << c.name << ": " << FormatFixChange(report);
     }
     EXPECT_FALSE(MeasureFixChange(TriangleMesh{}, cube()).measured);
 }
@@ -71,6 +111,20 @@ TEST(FormatLargeFixChanges, NamesEachChangeWithItsSize)
     EXPECT_EQ(FormatFixChange(MeasureFixChange(Plate(), Plate())),
         "the fixes changed each body by at most 0.0% of its volume and 0.0% of its size");
     EXPECT_TRUE(FormatLargeFixChanges(MeasureFixChange(Plate(), Plate())).empty());
+    // A real change reads as one however small: 0.04% of the cube's volume, moves of 0.004 mm.
+    EXPECT_EQ(FormatFixChange(MeasureFixChange(test::MakeBox({0, 0, 0}, {10, 10, 10}),
+                  test::MakeBox({0, 0, 0}, {10, 10, 10.004f}))),
+        "the fixes changed each body by at most 0.04% of its volume and 0.04% of its size, and moved the surface at "
+        "most 0.004 mm, where the part is 10.00 mm thick");
+    EXPECT_EQ(FormatFixChange(MeasureFixChange(test::MakeBox({0, 0, 0}, {10, 10, 10}),
+                  test::MakeBox({0, 0, 0}, {9.996f, 10, 10}))),
+        "the fixes changed each body by at most 0.04% of its volume and 0.04% of its size, and moved no corner off "
+        "the part's surface");
+    // The furthest move is said against the thickness where it happened, not the body's size:
+    // the tip of a 0.4 mm fin leant 0.3 mm over.
+    const std::string leaning = FormatFixChange(MeasureFixChange(Fin(0.4f), Fin(0.4f, 0.3f)));
+    EXPECT_TRUE(leaning.ends_with(" of its volume and 75.0% of its size, and moved the surface at most 0.30 mm, where "
+                                  "the part is 0.40 mm thick")) << leaning;
 }
 
 }  // namespace

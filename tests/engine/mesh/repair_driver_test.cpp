@@ -144,6 +144,15 @@ TEST(RepairMesh, FixesNeverChangeABodyBeyondASmallShare)
         EXPECT_LE(report.furthestMoveShare, kMoveShareOfBodySize + 1e-6f) << c.name;
         const FixChangeReport change = MeasureFixChange(part, mesh);
         EXPECT_FALSE(IsLargeFixChange(change)) << c.name << ": " << FormatFixChange(change);
+        // Fault pinned: each of the check's rounds judged its moves against its own start, so
+        // rounds added up past the rule. Judged against the part as given, they cannot.
+        FixBaseline given(part);
+        TriangleMesh rounds = part;
+        for (int round = 1; round <= 3; ++round) {
+            (void)RepairMesh(rounds, {.judgeAgainst = &given}, {}, 2);
+            const FixChangeReport after = MeasureFixChange(given, rounds);
+            EXPECT_FALSE(IsLargeFixChange(after)) << c.name << " round " << round << ": " << FormatFixChange(after);
+        }
     }
 }
 
