@@ -143,6 +143,30 @@ void NameLoosePieces(const Bodies& before, const Bodies& after, const std::vecto
     }
 }
 
+float Diagonal(const CrumbRecord& body)
+{
+    return body.triangleCount == 0 ? 0.0f : Length(body.boxMax - body.boxMin);
+}
+
+// Bodies of the part at which the result holds no more than a crumb (IsCrumbSized) in a box a
+// quarter of the body's across or less: what is left there is no longer the body, whatever an
+// open part's volumes say.
+std::vector<std::uint8_t> BodiesLeftAsCrumbs(const Bodies& before, const Bodies& after,
+    const std::vector<CrumbRecord>& held, const std::vector<std::uint8_t>& unmatched)
+{
+    double largest = 0.0;
+    CrumbRecord whole;
+    for (const CrumbRecord& body : after.records) {
+        largest = std::max(largest, body.volume);
+        AddTo(whole, body);
+    }
+    std::vector<std::uint8_t> crumbOnly(before.count, 0);
+    for (std::uint32_t s = 0; s < before.count; ++s)
+        crumbOnly[s] = !unmatched[s] && held[s].volume > 0.0 && Diagonal(before.records[s]) > 4.0f * Diagonal(held[s])
+            && IsCrumbSized(held[s], kCrumbVolumeLimit, Diagonal(whole), largest);
+    return crumbOnly;
+}
+
 // The share of its volume a body lost; a body turned inside out lost all of it.
 double LostShare(const CrumbRecord& before, const CrumbRecord& after)
 {
@@ -212,7 +236,24 @@ BodyChangeReport MeasureBodyChanges(const TriangleMesh& part, const TriangleMesh
         unmatched[s] = 0;
     }
     NameLoosePieces(before, after, at, report.changes);
-    const std::vector<std::uint32_t> joinedInto = FindJoinedBodies(part, before, result, after, unmatched, reach);
+    std::vector<std::uint32_t> joinedInto = FindJoinedBodies(part, before, result, after, unmatched, reach);
+    const std::vector<std::uint8_t> crumbOnly = BodiesLeftAsCrumbs(before, after, held, unmatched);
+    const std::vector<std::uint32_t> crumbJoined = FindJoinedBodies(part, before, result, after, crumbOnly, reach);
+    for (std::uint32_t s = 0; s < before.count; ++s) {
+        const std::uint32_t r = crumbJoined[s];
+        if (!crumbOnly[s] || r == kNone || at[r] >= before.count || at[r] == s || unmatched[at[r]] || crumbOnly[at[r]])
+            continue;
+        // Most of the body lies at another body of the result: it was joined into that one, and
+        // what the result holds at it is a piece the run set loose, whose material counts there.
+        for (std::uint32_t piece = 0; piece < after.count; ++piece)
+            if (at[piece] == s && !IsNewVoid(after.records[piece], before.records[s]))
+                report.changes.push_back(
+                    {.fate = BodyFate::loosePiece, .before = before.records[s], .after = after.records[piece]});
+        AddTo(held[at[r]], held[s]);
+        held[s] = {};
+        unmatched[s] = 1;
+        joinedInto[s] = r;
+    }
     std::vector<std::uint32_t> group(before.count);
     std::iota(group.begin(), group.end(), 0u);
     for (std::uint32_t s = 0; s < before.count; ++s)
@@ -231,7 +272,7 @@ BodyChangeReport MeasureBodyChanges(const TriangleMesh& part, const TriangleMesh
         g.after = held[s];
         if (unmatched[s])
             g.fate = BodyFate::vanished;
-        else if (partOpen || !(LostShare(g.before, g.after) > lossShare + partLost))
+        else if ((partOpen && !crumbOnly[s]) || !(LostShare(g.before, g.after) > lossShare + partLost))
             continue;
         report.changes.push_back(g);
     }

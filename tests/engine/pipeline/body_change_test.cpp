@@ -23,6 +23,9 @@ TEST(BodyChangeTest, EachBodyOfThePartIsMatchedAndJudged)
 {
     const TriangleMesh big = MakeBox({0, 0, 0}, {20, 20, 20});
     const TriangleMesh small = MakeBox({25, 0, 0}, {26, 1, 1});
+    const char* kSpeckWords = "Process set a piece loose from a body of the part: 0.20 x 0.20 x 0.20 mm at "
+                              "(21.50, 1.50, 3.30), 0.008 mm3, apart from the body of 3.00 x 3.00 x 3.00 mm at "
+                              "(21.50, 1.50, 1.50).";
     const struct {
         const char* what;
         TriangleMesh part;
@@ -31,6 +34,7 @@ TEST(BodyChangeTest, EachBodyOfThePartIsMatchedAndJudged)
         double before;  // mm3 of the first change's body of the part
         double after;   // mm3 of what the result holds there
         const char* words;
+        bool open = false;
     } cases[] = {
         {"a body taken away", Combined(big, small), big, {BodyFate::vanished}, 1.0, 0.0,
             "Process took away a body of the part: 1.00 x 1.00 x 1.00 mm at (25.50, 0.50, 0.50), 1.00 mm3."},
@@ -61,10 +65,23 @@ TEST(BodyChangeTest, EachBodyOfThePartIsMatchedAndJudged)
         {"a piece set loose", big, Combined(big, small), {BodyFate::loosePiece}, 8000.0, 1.0,
             "Process set a piece loose from a body of the part: 1.00 x 1.00 x 1.00 mm at (25.50, 0.50, 0.50), "
             "1.00 mm3, apart from the body of 20.00 x 20.00 x 20.00 mm at (10.00, 10.00, 10.00)."},
+        // The cube went into its neighbour but for a speck beside it: the speck is named as what
+        // it is, also where an open part's volumes say nothing, and no body is called cut down.
+        {"a body joined but for a speck", Combined(big, MakeBox({20, 0, 0}, {23, 3, 3})),
+            Combined(MakeBox({0, 0, 0}, {23, 20, 20}), MakeBox({21.4f, 1.4f, 3.2f}, {21.6f, 1.6f, 3.4f})),
+            {BodyFate::loosePiece}, 27.0, 0.008, kSpeckWords},
+        {"a body of an open part joined but for a speck", Combined(big, MakeBox({20, 0, 0}, {23, 3, 3})),
+            Combined(MakeBox({0, 0, 0}, {23, 20, 20}), MakeBox({21.4f, 1.4f, 3.2f}, {21.6f, 1.6f, 3.4f})),
+            {BodyFate::loosePiece}, 27.0, 0.008, kSpeckWords, true},
+        // Of an open part's body only a speck is left, joined to nothing: it was cut down.
+        {"a body of an open part left as a speck", Combined(big, MakeBox({25, 0, 0}, {28, 3, 3})),
+            Combined(big, MakeBox({25, 0, 0}, {25.2f, 0.2f, 0.2f})), {BodyFate::shrunk}, 27.0, 0.008,
+            "Process cut a body of the part down by 100%: 3.00 x 3.00 x 3.00 mm at (26.50, 1.50, 1.50), 27.00 mm3, "
+            "became 0.20 x 0.20 x 0.20 mm at (25.10, 0.10, 0.10), 0.008 mm3.", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const BodyChangeReport report = MeasureBodyChanges(c.part, c.result, 0.5f, kVolumeLossWarningShare);
+        const BodyChangeReport report = MeasureBodyChanges(c.part, c.result, 0.5f, kVolumeLossWarningShare, c.open);
         ASSERT_TRUE(report.measured);
         ASSERT_EQ(report.changes.size(), c.fates.size()) << FormatBodyChangesText(report);
         const std::string text = FormatBodyChangesText(report);
