@@ -138,6 +138,9 @@ void CMaskPanel::CreateBody(wxWindow* body) {
 
     auto* group = new wxStaticBoxSizer(wxVERTICAL, body, wxS("Chosen volume"));
     wxWindow* box = group->GetStaticBox();
+    // GTK sizes the frame by its contents alone; narrower than its title, the title was cut at
+    // both ends ("hosen volum") at 800 x 600.
+    group->SetMinSize(wxSize(box->GetTextExtent(box->GetLabel()).x + gap, -1));
     // One column: each quantity's heading, then a row a field (X, Y, Z), so that the group is
     // no wider than a label and a field and is reached by scrolling down alone.
     auto* fieldColumn = new wxBoxSizer(wxVERTICAL);
@@ -175,7 +178,8 @@ void CMaskPanel::CreateBody(wxWindow* body) {
     note->Wrap(fieldColumn->CalcMin().x);
     group->Add(note, 0, wxALL, gap / 2);
     note_ = note;
-    column->Add(group, 0, wxEXPAND | wxALL, gap / 2);
+    // The same margin as the tools and the list above, so the frame stands off the panel's edges.
+    column->Add(group, 0, wxEXPAND | wxALL, gap);
     body->SetSizer(column);
     body->SetMinSize(column->CalcMin());
 

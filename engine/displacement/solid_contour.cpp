@@ -498,24 +498,9 @@ private:
         u = {u.x / length, u.y / length, u.z / length};
         double enter = -std::numeric_limits<double>::infinity();
         double leave = std::numeric_limits<double>::infinity();
-        for (int k = 0; k < 3; ++k) {
-            const double from = Axis(held, k);
-            const double along = Axis(u, k);
-            const double lo = Axis(low, k);
-            const double hi = lo + cell;
-            if (std::fabs(along) < 1e-12) {
-                if (from < lo || from > hi)
-                    return false;
-                continue;
-            }
-            double t0 = (lo - from) / along;
-            double t1 = (hi - from) / along;
-            if (t0 > t1)
-                std::swap(t0, t1);
-            enter = std::max(enter, t0);
-            leave = std::min(leave, t1);
-        }
-        if (!(enter <= leave))
+        // A unit direction this short along an axis runs within that axis's slab.
+        const auto alongSlab = [](double step) { return std::fabs(step) < 1e-12; };
+        if (!ClipToCell(held, u, alongSlab, low, cell, enter, leave))
             return false;
         const double s = std::clamp(0.0, enter, leave);
         held = {held.x + s * u.x, held.y + s * u.y, held.z + s * u.z};
@@ -588,20 +573,34 @@ private:
     // Slab test of the segment p-q against the cell's box.
     static bool SegmentMeetsCell(const SolidField& field, const GridPoint& at, const Vec3d& p, const Vec3d& q)
     {
+        const Vec3d low{Origin(field, 0) + static_cast<double>(at[0]) * field.cell,
+            Origin(field, 1) + static_cast<double>(at[1]) * field.cell,
+            Origin(field, 2) + static_cast<double>(at[2]) * field.cell};
         double enter = 0.0;
         double leave = 1.0;
+        const auto alongSlab = [](double step) { return step == 0.0; };
+        return ClipToCell(p, {q.x - p.x, q.y - p.y, q.z - p.z}, alongSlab, low, field.cell, enter, leave);
+    }
+
+    // The slab test: narrows [enter, leave] to the stretch of from + t * along within the cell's
+    // box (side `cell` from its corner `low`); false when nothing of it is left. Along an axis
+    // where alongSlab(step) holds the line runs within that axis's slab or misses the box.
+    template <class AlongSlab>
+    static bool ClipToCell(const Vec3d& from, const Vec3d& along, AlongSlab alongSlab, const Vec3d& low, double cell,
+        double& enter, double& leave)
+    {
         for (int k = 0; k < 3; ++k) {
-            const double low = Origin(field, k) + static_cast<double>(at[k]) * field.cell;
-            const double high = low + field.cell;
-            const double from = Axis(p, k);
-            const double along = Axis(q, k) - from;
-            if (along == 0.0) {
-                if (from < low || from > high)
+            const double start = Axis(from, k);
+            const double step = Axis(along, k);
+            const double lo = Axis(low, k);
+            const double hi = lo + cell;
+            if (alongSlab(step)) {
+                if (start < lo || start > hi)
                     return false;
                 continue;
             }
-            double t0 = (low - from) / along;
-            double t1 = (high - from) / along;
+            double t0 = (lo - start) / step;
+            double t1 = (hi - start) / step;
             if (t0 > t1)
                 std::swap(t0, t1);
             enter = std::max(enter, t0);

@@ -189,15 +189,31 @@ constexpr double kClosestPointRounding = 1e-9;
 // A distance measured to a triangle falls short of the real one by at most its float rounding.
 constexpr double kMeasuredDistanceRounding = 1e-6;
 
+// Triangle t in double: its corners, the edges from the first corner to the other two, and
+// their cross product, the normal as long as twice the triangle's area.
+struct WideTriangle {
+    Vec3d a, b, c;
+    Vec3d ab, ac;
+    Vec3d cross;
+};
+
+WideTriangle WidenTriangle(const TriangleMesh& mesh, std::size_t t)
+{
+    WideTriangle w;
+    w.a = Widen(mesh.vertices[mesh.indices[3 * t]].position);
+    w.b = Widen(mesh.vertices[mesh.indices[3 * t + 1]].position);
+    w.c = Widen(mesh.vertices[mesh.indices[3 * t + 2]].position);
+    w.ab = {w.b.x - w.a.x, w.b.y - w.a.y, w.b.z - w.a.z};
+    w.ac = {w.c.x - w.a.x, w.c.y - w.a.y, w.c.z - w.a.z};
+    w.cross = {w.ab.y * w.ac.z - w.ab.z * w.ac.y, w.ab.z * w.ac.x - w.ab.x * w.ac.z,
+               w.ab.x * w.ac.y - w.ab.y * w.ac.x};
+    return w;
+}
+
 // Unit normal of triangle t in double; zero for one without area.
 Vec3d UnitFaceNormal(const TriangleMesh& mesh, std::size_t t)
 {
-    const Vec3d a = Widen(mesh.vertices[mesh.indices[3 * t]].position);
-    const Vec3d b = Widen(mesh.vertices[mesh.indices[3 * t + 1]].position);
-    const Vec3d c = Widen(mesh.vertices[mesh.indices[3 * t + 2]].position);
-    const Vec3d ab{b.x - a.x, b.y - a.y, b.z - a.z};
-    const Vec3d ac{c.x - a.x, c.y - a.y, c.z - a.z};
-    const Vec3d n{ab.y * ac.z - ab.z * ac.y, ab.z * ac.x - ab.x * ac.z, ab.x * ac.y - ab.y * ac.x};
+    const Vec3d n = WidenTriangle(mesh, t).cross;
     const double length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
     if (!(length > 0.0) || !std::isfinite(length))
         return {};
@@ -1539,15 +1555,12 @@ SurfaceMeasures MeasureSurface(const TriangleMesh& mesh)
 {
     SurfaceMeasures m;
     for (std::size_t t = 0; t < mesh.TriangleCount(); ++t) {
-        const Vec3d a = Widen(mesh.vertices[mesh.indices[3 * t]].position);
-        const Vec3d b = Widen(mesh.vertices[mesh.indices[3 * t + 1]].position);
-        const Vec3d c = Widen(mesh.vertices[mesh.indices[3 * t + 2]].position);
-        const Vec3d u{b.x - a.x, b.y - a.y, b.z - a.z};
-        const Vec3d v{c.x - a.x, c.y - a.y, c.z - a.z};
-        const Vec3d n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+        const WideTriangle w = WidenTriangle(mesh, t);
+        const Vec3d n = w.cross;
         m.area += 0.5 * std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
         m.shadow += 0.5 * std::fabs(n.z);
-        m.shadowRims += std::hypot(u.x, u.y) + std::hypot(v.x, v.y) + std::hypot(c.x - b.x, c.y - b.y);
+        m.shadowRims += std::hypot(w.ab.x, w.ab.y) + std::hypot(w.ac.x, w.ac.y)
+            + std::hypot(w.c.x - w.b.x, w.c.y - w.b.y);
     }
     return m;
 }

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/mesh/aabb_tree.h"
+#include "engine/mesh/label_vote.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/parallel_loop.h"
@@ -395,28 +396,11 @@ struct BodyGroups {
 BodyGroups GroupByEarlierBody(std::span<const std::uint32_t> bodyOf, std::span<const std::uint32_t> bodyBefore,
                               const std::vector<CrumbRecord>& bodies)
 {
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> links;  // (body, earlier body), repeated
+    std::vector<std::uint64_t> links;  // each triangle's vote for its earlier body
     links.reserve(bodyOf.size());
     for (std::size_t t = 0; t < bodyOf.size(); ++t)
-        links.emplace_back(bodyOf[t], bodyBefore[t]);
-    std::sort(links.begin(), links.end());
-    std::vector<std::uint32_t> label(bodies.size(), 0);
-    for (std::size_t i = 0; i < links.size();) {
-        const std::uint32_t body = links[i].first;
-        std::size_t most = 0;
-        std::size_t j = i;
-        while (j < links.size() && links[j].first == body) {
-            std::size_t k = j;
-            while (k < links.size() && links[k] == links[j])
-                ++k;
-            if (k - j > most) {
-                most = k - j;
-                label[body] = links[j].second;
-            }
-            j = k;
-        }
-        i = j;
-    }
+        links.push_back(KeyedVote(bodyOf[t], bodyBefore[t]));
+    const std::vector<std::uint32_t> label = MostCommonLabelPerKey(std::move(links), bodies.size(), 0);
     std::vector<std::uint32_t> labels = label;
     std::sort(labels.begin(), labels.end());
     labels.erase(std::unique(labels.begin(), labels.end()), labels.end());
@@ -559,18 +543,7 @@ std::vector<std::uint32_t> LabelSourceBodiesAt(const TriangleMesh& result, std::
             if (hit.found && hit.triangle >= 0)
                 nearest.push_back(sourceBodyOf[static_cast<std::size_t>(hit.triangle)]);
         }
-        std::sort(nearest.begin(), nearest.end());
-        std::size_t most = 0;
-        for (std::size_t i = 0; i < nearest.size();) {
-            std::size_t j = i;
-            while (j < nearest.size() && nearest[j] == nearest[i])
-                ++j;
-            if (j - i > most) {
-                most = j - i;
-                at[b] = nearest[i];
-            }
-            i = j;
-        }
+        at[b] = MostCommonLabel(std::move(nearest), 0);
     }, 4);
     std::vector<std::uint32_t> labels(resultBodyOf.size());
     for (std::size_t t = 0; t < labels.size(); ++t)

@@ -1,6 +1,7 @@
 #include "engine/mesh/fix_change.h"
 
 #include "engine/mesh/aabb_tree.h"
+#include "engine/mesh/label_vote.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/report_text.h"
 
@@ -207,27 +208,6 @@ std::uint32_t BestOverlap(const Matched& piece, const std::vector<Matched>& befo
         }
     }
     return bestBody;
-}
-
-// Per piece after, the body before that most of its corner positions came from (votes as
-// piece << 32 | body), the lower body on a tie; kNone for a piece without a vote.
-std::vector<std::uint32_t> CountVotes(std::vector<std::uint64_t> votes, std::size_t pieces)
-{
-    std::sort(votes.begin(), votes.end());
-    std::vector<std::uint32_t> chosen(pieces, kNone);
-    std::vector<std::size_t> most(pieces, 0);
-    for (std::size_t i = 0; i < votes.size();) {
-        std::size_t j = i + 1;
-        while (j < votes.size() && votes[j] == votes[i])
-            ++j;
-        const auto piece = static_cast<std::uint32_t>(votes[i] >> 32);
-        if (j - i > most[piece]) {
-            most[piece] = j - i;
-            chosen[piece] = static_cast<std::uint32_t>(votes[i] & 0xFFFFFFFFu);
-        }
-        i = j;
-    }
-    return chosen;
 }
 
 void AddPiece(const Matched& piece, Matched& m)
@@ -464,15 +444,15 @@ std::vector<std::uint32_t> FixBaseline::State::MatchPieces(FixBaseline& baseline
         const Vec3 p = after.vertices[w].position;
         const auto found = labels.positions.find(KeyOf(p));
         if (found != labels.positions.end() && bodyAt[found->second] != kNone) {
-            const std::uint64_t piece = whole ? 0 : pieces.bodyOf[i / 3];
-            votes.push_back(piece << 32 | (whole ? 0 : bodyAt[found->second]));
+            votes.push_back(whole ? KeyedVote(0, 0) : KeyedVote(pieces.bodyOf[i / 3], bodyAt[found->second]));
         } else if (measureMoves) {
             RecordMove(baseline.Locate(p), report);
         } else {
             ++report.cornersMoved;
         }
     }
-    std::vector<std::uint32_t> bodyOfPiece = CountVotes(std::move(votes), afterBodies.size());
+    // Per piece, the body most of its corners came from, the lower body on a tie.
+    std::vector<std::uint32_t> bodyOfPiece = MostCommonLabelPerKey(std::move(votes), afterBodies.size(), kNone);
     // A piece none of whose corners is a corner of the part goes by its box.
     for (std::size_t piece = 0; piece < afterBodies.size(); ++piece)
         if (bodyOfPiece[piece] == kNone)

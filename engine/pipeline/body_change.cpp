@@ -1,6 +1,7 @@
 #include "engine/pipeline/body_change.h"
 
 #include "engine/mesh/aabb_tree.h"
+#include "engine/mesh/label_vote.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 
@@ -108,18 +109,7 @@ std::vector<std::uint32_t> FindJoinedBodies(const TriangleMesh& part, const Bodi
         }
         if (2 * near.size() <= samples[b].size())
             return;
-        std::sort(near.begin(), near.end());
-        std::size_t most = 0;
-        for (std::size_t i = 0; i < near.size();) {
-            std::size_t j = i;
-            while (j < near.size() && near[j] == near[i])
-                ++j;
-            if (j - i > most) {
-                most = j - i;
-                joinedInto[b] = near[i];
-            }
-            i = j;
-        }
+        joinedInto[b] = MostCommonLabel(std::move(near), kNone);
     }, 4);
     return joinedInto;
 }

@@ -286,6 +286,16 @@ TEST(ProgramView, TheMaskPanelLeavesTheViewRoomAndEveryFieldInReach) {
       EXPECT_GT(list.GetScrollRange(wxHORIZONTAL), list.GetScrollThumb(wxHORIZONTAL)) << name;
     }
     EXPECT_EQ(columns > list.GetClientSize().x, window.x == 800) << name << ": the 62/38 split where it fits";
+    // The "Chosen volume" frame stands as far off the body's sides as the list (it sat against
+    // them at 800 x 600), and is as wide as its title (cut at both ends there).
+    const wxWindow& group = *view.MaskPanel()->Field(0)->GetParent();
+    const wxRect frame = group.GetScreenRect();
+    const int bodyLeft = body->GetScreenPosition().x;
+    const int bodyRight = bodyLeft + body->GetClientSize().x;
+    const int listMargin = bodyRight - (list.GetScreenRect().x + list.GetScreenRect().width);
+    EXPECT_NEAR(bodyRight - (frame.x + frame.width), listMargin, 1) << name;
+    EXPECT_GE(frame.x - bodyLeft, listMargin - 1) << name;
+    EXPECT_GE(frame.width, group.GetTextExtent(group.GetLabel()).x) << name;
     // The view cube never stands over the part: at 1600 x 1000 it is drawn whole at its size; at
     // 800 x 600 the view beside the panel is too narrow for both, and the cube goes.
     PumpFor(200ms);
