@@ -1036,9 +1036,11 @@ constexpr int kScaleBackRounds = 24;
 constexpr int kScaleBackSteps = 12;
 
 // The moved corners of a few triangles (a triangle with the triangles across its edges at most)
-// and their offsets from where they started, so that a share of each offset can be tried and kept.
+// with where they stand and their offsets from where they started, so that a share of each
+// offset can be tried, and the corners put back exactly as they stood.
 struct CornerMoves {
     std::array<std::uint32_t, 6> vertices{};
+    std::array<Vec3, 6> positions{};
     std::array<Vec3, 6> offsets{};
     std::size_t count = 0;
 
@@ -1051,8 +1053,19 @@ struct CornerMoves {
                 || count == vertices.size())
                 continue;
             vertices[count] = v;
+            positions[count] = run.mesh.vertices[v].position;
             offsets[count++] = offset;
         }
+    }
+
+    CornerMoves Only(std::size_t i) const
+    {
+        CornerMoves one;
+        one.vertices[0] = vertices[i];
+        one.positions[0] = positions[i];
+        one.offsets[0] = offsets[i];
+        one.count = 1;
+        return one;
     }
 
     // A share of an offset stays within the base level and the plain planes it was kept in.
@@ -1061,30 +1074,71 @@ struct CornerMoves {
         for (std::size_t i = 0; i < count; ++i)
             run.mesh.vertices[vertices[i]].position = run.start[vertices[i]] + offsets[i] * share;
     }
+
+    void Restore(DisplacementRun& run) const
+    {
+        for (std::size_t i = 0; i < count; ++i)
+            run.mesh.vertices[vertices[i]].position = positions[i];
+    }
+
+    float Length() const
+    {
+        float sum = 0.0f;
+        for (std::size_t i = 0; i < count; ++i)
+            sum += grainforge::mesh::Length(offsets[i]);
+        return sum;
+    }
 };
 
 // The greatest share of the corners' moves that `fails` (judged on the mesh as it stands) does
 // not hold against, found by bisection between none of them (where the corners started and
-// nothing failed) and all; the corners are left at that share. False when even none fails, and
-// the corners are left as they were.
+// nothing failed) and all; -1 when even none fails. The corners are left as they stood.
 template <typename Fails>
-bool KeepGreatestSafeShare(DisplacementRun& run, const CornerMoves& corners, Fails fails)
+float GreatestSafeShare(DisplacementRun& run, const CornerMoves& corners, Fails fails)
+{
+    corners.Keep(run, 0.0f);
+    float safe = -1.0f;
+    if (!fails()) {
+        safe = 0.0f;
+        float failing = 1.0f;
+        for (int step = 0; step < kScaleBackSteps; ++step) {
+            const float middle = 0.5f * (safe + failing);
+            corners.Keep(run, middle);
+            (fails() ? failing : safe) = middle;
+        }
+    }
+    corners.Restore(run);
+    return safe;
+}
+
+// Takes back the least length of move that `fails` does not hold against: either one corner's
+// move alone (a spike's tip, so the corners round it keep theirs) or a share of all of them,
+// whichever loses less. `corners` is left holding the corners moved; false when no choice
+// helps, and nothing moves.
+template <typename Fails>
+bool TakeBackLeast(DisplacementRun& run, CornerMoves& corners, Fails fails)
 {
     if (corners.count == 0)
         return false;
-    corners.Keep(run, 0.0f);
-    if (fails()) {
-        corners.Keep(run, 1.0f);
+    CornerMoves best;
+    float bestShare = 0.0f;
+    float bestLoss = kInfinity;
+    const auto consider = [&](const CornerMoves& choice) {
+        const float share = GreatestSafeShare(run, choice, fails);
+        const float loss = (1.0f - share) * choice.Length();
+        if (share >= 0.0f && loss < bestLoss) {
+            best = choice;
+            bestShare = share;
+            bestLoss = loss;
+        }
+    };
+    consider(corners);
+    for (std::size_t i = 0; corners.count > 1 && i < corners.count; ++i)
+        consider(corners.Only(i));
+    if (best.count == 0)
         return false;
-    }
-    float safe = 0.0f;
-    float failing = 1.0f;
-    for (int step = 0; step < kScaleBackSteps; ++step) {
-        const float middle = 0.5f * (safe + failing);
-        corners.Keep(run, middle);
-        (fails() ? failing : safe) = middle;
-    }
-    corners.Keep(run, safe);
+    best.Keep(run, bestShare);
+    corners = best;
     return true;
 }
 
@@ -1102,14 +1156,14 @@ std::vector<std::uint32_t> ScaleBackFoldRound(DisplacementRun& run, FoldGuard& g
         const auto folds = [&] { return Folds(run, guard, t); };
         CornerMoves corners;
         corners.Add(run, t);
-        if (!KeepGreatestSafeShare(run, corners, folds)) {
+        if (!TakeBackLeast(run, corners, folds)) {
             // Folded onto a neighbour that moved: the two give way together.
             for (std::size_t k = 0; k < 3; ++k) {
                 const std::uint32_t f = run.across[3 * static_cast<std::size_t>(t) + k];
                 if (f != kNone)
                     corners.Add(run, f);
             }
-            if (!KeepGreatestSafeShare(run, corners, folds))
+            if (!TakeBackLeast(run, corners, folds))
                 continue;
         }
         gaveWay = true;
@@ -1250,7 +1304,7 @@ bool ScaleBackCrossingRound(DisplacementRun& run, const VertexAdjacency& faces,
         CornerMoves corners;
         corners.Add(run, t);
         corners.Add(run, u);
-        if (!KeepGreatestSafeShare(run, corners, [&] { return MeetNow(run, t, u); }))
+        if (!TakeBackLeast(run, corners, [&] { return MeetNow(run, t, u); }))
             continue;
         gaveWay = true;
         for (std::size_t i = 0; i < corners.count; ++i) {
