@@ -1058,14 +1058,18 @@ struct CornerMoves {
         }
     }
 
-    CornerMoves Only(std::size_t i) const
+    // The corners whose bits are set in `mask`.
+    CornerMoves Only(std::uint32_t mask) const
     {
-        CornerMoves one;
-        one.vertices[0] = vertices[i];
-        one.positions[0] = positions[i];
-        one.offsets[0] = offsets[i];
-        one.count = 1;
-        return one;
+        CornerMoves some;
+        for (std::size_t i = 0; i < count; ++i) {
+            if ((mask >> i & 1u) == 0)
+                continue;
+            some.vertices[some.count] = vertices[i];
+            some.positions[some.count] = positions[i];
+            some.offsets[some.count++] = offsets[i];
+        }
+        return some;
     }
 
     // A share of an offset stays within the base level and the plain planes it was kept in.
@@ -1111,10 +1115,14 @@ float GreatestSafeShare(DisplacementRun& run, const CornerMoves& corners, Fails 
     return safe;
 }
 
-// Takes back the least length of move that `fails` does not hold against: either one corner's
-// move alone (a spike's tip, so the corners round it keep theirs) or a share of all of them,
-// whichever loses less. `corners` is left holding the corners moved; false when no choice
-// helps, and nothing moves.
+// Takes back the least length of move that `fails` does not hold against: a share of the moves
+// of some of the corners, the others keeping theirs (a spike's tip alone, so the corners round
+// it keep their relief, or the two high corners of a triangle beside one held low), whichever
+// choice loses least. Three corners are tried in every choice, more one at a time and all
+// together. `corners` is left holding the corners moved; false when no choice helps, and
+// nothing moves.
+constexpr std::size_t kEveryChoiceUpTo = 3;
+
 template <typename Fails>
 bool TakeBackLeast(DisplacementRun& run, CornerMoves& corners, Fails fails)
 {
@@ -1133,8 +1141,13 @@ bool TakeBackLeast(DisplacementRun& run, CornerMoves& corners, Fails fails)
         }
     };
     consider(corners);
-    for (std::size_t i = 0; corners.count > 1 && i < corners.count; ++i)
-        consider(corners.Only(i));
+    if (corners.count <= kEveryChoiceUpTo) {
+        for (std::uint32_t mask = 1; mask + 1 < (1u << corners.count); ++mask)
+            consider(corners.Only(mask));
+    } else {
+        for (std::size_t i = 0; i < corners.count; ++i)
+            consider(corners.Only(1u << i));
+    }
     if (best.count == 0)
         return false;
     best.Keep(run, bestShare);
