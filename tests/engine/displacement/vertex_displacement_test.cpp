@@ -283,6 +283,56 @@ TEST(ApplyDisplacement, FoldGuardEasesATriangleFoldedOntoItsNeighbourAcrossACrea
     EXPECT_GT(out.mesh.vertices[4].position.z, 0.0f);
 }
 
+// A raised 8 x 8 grid of 1 mm squares with one vertex held where it was (weight 0, as beside a
+// thin wall) or raised further (a spike), with a 45 degree tilt: only what folds gives way. The
+// guard once eased and then halved the moves of every vertex round a fold it could not ease,
+// and the raised field round a held vertex sank to under half its height two squares away.
+TEST(ApplyDisplacement, TheFoldGuardTakesBackOnlyWhatFoldsAndTheFieldRoundKeepsItsRelief)
+{
+    struct Case {
+        const char* what;
+        float centreWeight;
+        float strength;
+        int keepsHalfFrom;     // squares from the centre from which a vertex keeps half its move
+        int keepsAllFrom;      // and from which all of it
+    };
+    const Case cases[] = {
+        {"held vertex in a field raised 2 mm", 0.0f, 4.0f, 3, 4},
+        {"2 mm spike in a field raised 0.5 mm", 4.0f, 1.0f, 0, 1},
+    };
+    const float tilt = 45.0f;
+    for (const Case& c : cases) {
+        const TriangleMesh grid = WithNormals(test::MakeFlatGrid(8, 1.0f));
+        std::vector<float> weights(grid.vertices.size(), 1.0f);
+        weights[4 * 9 + 4] = c.centreWeight;
+        DisplacementSettings settings = Plain(c.strength);
+        settings.preventFolds = true;
+        settings.maximumTiltDegrees = tilt;
+        const Displaced out = Displace(grid, weights, settings, UniformMap(1.0f));
+        EXPECT_GT(out.report.foldedTriangles, 0u) << c.what;
+        EXPECT_EQ(out.report.foldedLeft, 0u) << c.what << FormatDisplacementReport(out.report);
+        for (std::size_t t = 0; t < grid.TriangleCount(); ++t) {
+            const std::uint32_t* i = &grid.indices[3 * t];
+            EXPECT_FALSE(TriangleFoldsOver(out.mesh.vertices[i[0]].position, out.mesh.vertices[i[1]].position,
+                out.mesh.vertices[i[2]].position, {0, 0, 1}, std::cos(tilt * kPi / 180.0f))) << c.what << " " << t;
+        }
+        for (int row = 0; row <= 8; ++row) {
+            for (int column = 0; column <= 8; ++column) {
+                const std::size_t v = static_cast<std::size_t>(row * 9 + column);
+                const int away = std::max(std::abs(row - 4), std::abs(column - 4));
+                const float asked = 0.5f * c.strength * weights[v];
+                const float got = out.mesh.vertices[v].position.z;
+                if (away >= c.keepsHalfFrom) {
+                    EXPECT_GE(got, 0.5f * asked) << c.what << " vertex " << v;
+                }
+                if (away >= c.keepsAllFrom) {
+                    EXPECT_EQ(got, asked) << c.what << " vertex " << v;
+                }
+            }
+        }
+    }
+}
+
 TEST(ApplyDisplacement, AFoldAtTheBaseIsEasedWithinTheLevel)
 {
     // Faults: a folded triangle whose corners were all levelled at the base was left turned over
