@@ -200,9 +200,10 @@ std::size_t CellIndex(const OccupancyGrid& grid, std::int32_t x, std::int32_t y,
 // ---- Rasterising ---------------------------------------------------------------------------
 
 // A triangle clipped to slabs: one corner more per clipping plane, four planes, and room to
-// spare for the rounding of a sliver's cuts.
+// spare for the rounding of a sliver's cuts. Only the first `count` corners are ever read, so
+// the rest stay unset: a thin sliver is clipped a few times in every layer it crosses.
 struct Polygon {
-    std::array<std::array<double, 3>, 16> corners{};
+    std::array<std::array<double, 3>, 16> corners;
     int count = 0;
 };
 

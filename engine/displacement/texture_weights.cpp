@@ -5,6 +5,7 @@
 #include "engine/mesh/parallel_loop.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -279,6 +280,209 @@ bool PlaneBeyondReach(const TriangleMesh& part, std::uint32_t f, Vec3 p, float r
     return along * along > r * r * lengthSquared * kMargin;
 }
 
+// What every triangle under one node of the part's tree shares, so that the search can turn
+// whole nodes away: a cone round the unit axis[0] holding each normal that could pass the
+// same-face test, and for a node of at most kBoxTriangles triangles a box along axis[0] and two
+// axes across it (the first along the longest edge) holding every corner. The facets of a fan
+// or a cone's side lie in thin wedges, which such a box follows where the tree's own boxes,
+// square to the axes, hold far more. A cone of normals spread round half the sphere or more
+// turns nothing away.
+struct PartNodeBound {
+    std::array<Vec3d, 3> axis{};
+    double spread = 0.0;        // the cone's half angle, in radians
+    double normalLimit = -2.0;  // a query normal whose cosine to axis[0] is below this passes none
+    bool anyNormal = false;     // some triangle's normal could pass the test at all
+    bool hasBox = false;
+    std::array<double, 3> low{};
+    std::array<double, 3> high{};
+};
+
+// Nodes of at most this many triangles get a box: each triangle is then read by a few nodes
+// only, while the search meets few larger nodes once the nearest is near.
+constexpr std::uint32_t kBoxTriangles = 64;
+// The cosine the cone test keeps clear of kSameFaceCosine: far more than the float rounding
+// of the normals and of their dot product.
+constexpr double kConeMargin = 1e-4;
+// The box test's margin, relative to the coordinates: far above the rounding of the distances
+// the search measures in double.
+constexpr double kBoxMargin = 1e-7;
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kOpenCone = -2.0;
+
+Vec3d WidenVec(Vec3 v) { return {v.x, v.y, v.z}; }
+double DotD(Vec3d a, Vec3d b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+double LengthD(Vec3d v) { return std::sqrt(DotD(v, v)); }
+Vec3d ScaledD(Vec3d v, double s) { return {v.x * s, v.y * s, v.z * s}; }
+Vec3d SumD(Vec3d a, Vec3d b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3d CrossD(Vec3d a, Vec3d b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+
+// A normal shorter than this, or not finite, fails the same-face test against any unit normal.
+bool CanPassSameFace(Vec3 normal)
+{
+    return IsFinite(normal) && Length(normal) >= 0.5f;
+}
+
+// The cosine below which a query normal lies more than the same-face angle outside a cone of
+// half angle `spread`; kOpenCone when no normal does.
+double NormalLimitOf(double spread)
+{
+    const double reach = spread + std::acos(static_cast<double>(kSameFaceCosine) - kConeMargin);
+    return reach < kPi ? std::cos(reach) - kConeMargin : kOpenCone;
+}
+
+PartNodeBound OpenBound()
+{
+    PartNodeBound bound;
+    bound.anyNormal = true;
+    bound.spread = kPi;
+    return bound;
+}
+
+// Two unit axes square to axis[0] and to each other, the first along `along` where it leaves
+// axis[0] far enough to give a direction.
+void CompleteAxes(PartNodeBound& bound, Vec3d along)
+{
+    const Vec3d a = bound.axis[0];
+    Vec3d u = SumD(along, ScaledD(a, -DotD(a, along)));
+    if (!(LengthD(u) > 1e-9 * LengthD(along)) || !(LengthD(u) > 0.0))
+        u = std::fabs(a.x) < 0.6 ? CrossD(a, Vec3d{1.0, 0.0, 0.0}) : CrossD(a, Vec3d{0.0, 1.0, 0.0});
+    bound.axis[1] = ScaledD(u, 1.0 / LengthD(u));
+    const Vec3d v = CrossD(a, bound.axis[1]);
+    bound.axis[2] = ScaledD(v, 1.0 / LengthD(v));
+}
+
+// The cone and box of the triangles at positions [first, end) of the tree's order.
+PartNodeBound BoundTriangles(const TriangleMesh& part, const AabbTree& tree, std::span<const Vec3> partNormals,
+    std::uint32_t first, std::uint32_t end)
+{
+    PartNodeBound bound;
+    std::array<Vec3d, kBoxTriangles> normals;
+    std::size_t count = 0;
+    Vec3d sum;
+    for (std::uint32_t position = first; position < end; ++position) {
+        const Vec3 n = partNormals[tree.order[position]];
+        if (!CanPassSameFace(n))
+            continue;
+        normals[count] = ScaledD(WidenVec(n), 1.0 / LengthD(WidenVec(n)));
+        sum = SumD(sum, normals[count++]);
+    }
+    bound.anyNormal = count > 0;
+    const double length = LengthD(sum);
+    if (!bound.anyNormal || !(length > 1e-3))
+        return bound.anyNormal ? OpenBound() : bound;
+    bound.axis[0] = ScaledD(sum, 1.0 / length);
+    double lowest = 1.0;
+    for (std::size_t i = 0; i < count; ++i)
+        lowest = std::min(lowest, DotD(bound.axis[0], normals[i]));
+    bound.spread = std::acos(std::clamp(lowest, -1.0, 1.0));
+    bound.normalLimit = NormalLimitOf(bound.spread);
+
+    const auto corner = [&](std::uint32_t position, std::size_t k) {
+        return WidenVec(part.vertices[part.indices[std::size_t{3} * tree.order[position] + k]].position);
+    };
+    Vec3d longest;
+    for (std::uint32_t position = first; position < end; ++position)
+        for (std::size_t k = 0; k < 3; ++k) {
+            const Vec3d from = corner(position, k), to = corner(position, (k + 1) % 3);
+            const Vec3d edge{to.x - from.x, to.y - from.y, to.z - from.z};
+            if (DotD(edge, edge) > DotD(longest, longest))
+                longest = edge;
+        }
+    CompleteAxes(bound, longest);
+    bound.low.fill(std::numeric_limits<double>::infinity());
+    bound.high.fill(-std::numeric_limits<double>::infinity());
+    for (std::uint32_t position = first; position < end; ++position)
+        for (std::size_t k = 0; k < 3; ++k)
+            for (std::size_t a = 0; a < 3; ++a) {
+                const double along = DotD(bound.axis[a], corner(position, k));
+                bound.low[a] = std::min(bound.low[a], along);
+                bound.high[a] = std::max(bound.high[a], along);
+            }
+    bound.hasBox = true;
+    for (std::size_t a = 0; a < 3; ++a)
+        bound.hasBox = bound.hasBox && std::isfinite(bound.low[a]) && std::isfinite(bound.high[a]);
+    return bound;
+}
+
+// The cone holding both children's cones.
+PartNodeBound JoinBounds(const PartNodeBound& left, const PartNodeBound& right)
+{
+    if (!left.anyNormal || !right.anyNormal) {
+        PartNodeBound bound = left.anyNormal ? left : right;
+        bound.hasBox = false;
+        return bound;
+    }
+    const Vec3d sum = SumD(left.axis[0], right.axis[0]);
+    const double length = LengthD(sum);
+    if (left.normalLimit == kOpenCone || right.normalLimit == kOpenCone || !(length > 1e-3))
+        return OpenBound();
+    PartNodeBound bound;
+    bound.anyNormal = true;
+    bound.axis[0] = ScaledD(sum, 1.0 / length);
+    for (const PartNodeBound* child : {&left, &right}) {
+        const double apart = std::acos(std::clamp(DotD(bound.axis[0], child->axis[0]), -1.0, 1.0));
+        bound.spread = std::max(bound.spread, apart + child->spread);
+    }
+    bound.normalLimit = NormalLimitOf(bound.spread);
+    return bound;
+}
+
+// The bound of every node of the part's tree. Nodes follow their parent in the array, so one
+// pass from the back meets the children first.
+std::vector<PartNodeBound> BoundPartNodes(const TriangleMesh& part, const AabbTree& tree,
+    std::span<const Vec3> partNormals)
+{
+    const std::size_t nodes = tree.nodes.size();
+    std::vector<std::uint32_t> first(nodes, 0), end(nodes, 0);
+    const auto hasChildren = [&](std::size_t i) {
+        return tree.nodes[i].count == 0 && tree.nodes[i].right > i + 1 && tree.nodes[i].right < nodes;
+    };
+    for (std::size_t i = nodes; i-- > 0;) {
+        const AabbNode& node = tree.nodes[i];
+        if (node.count != 0) {
+            first[i] = node.first;
+            end[i] = node.first + node.count;
+        } else if (hasChildren(i)) {
+            first[i] = first[i + 1];
+            end[i] = end[node.right];
+        }
+    }
+    const auto small = [&](std::size_t i) { return end[i] >= first[i] && end[i] - first[i] <= kBoxTriangles; };
+    std::vector<PartNodeBound> bounds(nodes);
+    ParallelFor(nodes, [&](std::size_t i) {
+        if (small(i))
+            bounds[i] = BoundTriangles(part, tree, partNormals, first[i], end[i]);
+    });
+    for (std::size_t i = nodes; i-- > 0;) {
+        if (!small(i))
+            bounds[i] = hasChildren(i) ? JoinBounds(bounds[i + 1], bounds[tree.nodes[i].right]) : OpenBound();
+    }
+    return bounds;
+}
+
+// Whether every triangle under a node fails the same-face test against the unit `normal`, or
+// lies farther from `p` than the best distance so far.
+bool NodeTurnedAway(const PartNodeBound& bound, Vec3d normal, Vec3d p, double bestSquared)
+{
+    if (!bound.anyNormal)
+        return true;
+    if (bound.normalLimit != kOpenCone && DotD(bound.axis[0], normal) < bound.normalLimit)
+        return true;
+    if (!bound.hasBox)
+        return false;
+    double gapSquared = 0.0;
+    double scale = 0.0;
+    for (std::size_t a = 0; a < 3; ++a) {
+        const double along = DotD(bound.axis[a], p);
+        const double gap = std::max({bound.low[a] - along, along - bound.high[a], 0.0});
+        gapSquared += gap * gap;
+        scale = std::max({scale, std::fabs(along), std::fabs(bound.low[a]), std::fabs(bound.high[a])});
+    }
+    const double margin = kBoxMargin * scale;
+    const double gap = std::sqrt(gapSquared) - margin;
+    return gap > 0.0 && gap * gap > bestSquared;
+}
+
 // The triangle of `part` that triangle t of `mesh` was made from: the nearest to its centroid,
 // within its longest edge, of those facing within kSameFaceCosine of it; -1 when none is.
 // `partNormals` holds part.FaceNormal of each triangle. A part's facets that meet at a hub
@@ -286,7 +490,7 @@ bool PlaneBeyondReach(const TriangleMesh& part, std::uint32_t f, Vec3 p, float r
 // visits many of them at every point; the plane test turns most of those away without
 // measuring them.
 std::int32_t PartFaceOf(const TriangleMesh& mesh, std::size_t t, const TriangleMesh& part, const AabbTree& tree,
-    std::span<const Vec3> partNormals)
+    std::span<const Vec3> partNormals, std::span<const PartNodeBound> nodeBounds)
 {
     const Vec3 normal = mesh.FaceNormal(t);
     if (IsZero(normal) || !IsFinite(normal))
@@ -299,12 +503,16 @@ std::int32_t PartFaceOf(const TriangleMesh& mesh, std::size_t t, const TriangleM
     // Past kFarReach the tree searches without a limit; the plane test then stays out of it.
     constexpr float kFarReach = 1e18f;
     const bool bounded = reach < kFarReach && IsFinite(centroid);
+    const Vec3d unitNormal = ScaledD(WidenVec(normal), 1.0 / LengthD(WidenVec(normal)));
     const NearestHit hit = tree.Nearest(part, centroid, {},
         [&](std::uint32_t f) {
             return !(Dot(partNormals[f], normal) >= kSameFaceCosine)
                 || (bounded && PlaneBeyondReach(part, f, centroid, reach));
         },
-        reach);
+        reach, nullptr,
+        [&](std::uint32_t node, double bestSquared) {
+            return NodeTurnedAway(nodeBounds[node], unitNormal, WidenVec(centroid), bestSquared);
+        });
     return hit.found && std::isfinite(reach) ? hit.triangle : -1;
 }
 
@@ -336,10 +544,11 @@ std::vector<std::uint8_t> FacesTakenAsThePartsFaces(const TriangleMesh& mesh, co
     tree.Build(part);
     std::vector<Vec3> partNormals(part.TriangleCount());
     ParallelFor(partNormals.size(), [&](std::size_t f) { partNormals[f] = part.FaceNormal(f); });
+    const std::vector<PartNodeBound> nodeBounds = BoundPartNodes(part, tree, partNormals);
     const std::vector<std::uint8_t> outer = OuterMaskFor(mesh, outerMask);
     std::vector<std::uint8_t> taken(mesh.TriangleCount(), 0);
     ParallelFor(taken.size(), [&](std::size_t t) {
-        const std::int32_t f = PartFaceOf(mesh, t, part, tree, partNormals);
+        const std::int32_t f = PartFaceOf(mesh, t, part, tree, partNormals, nodeBounds);
         const bool takes = f < 0 ? ProjectionTakesFace(mesh, t, projection, outer[t])
                                  : TakesFaceWith(mesh, t, part.FaceNormal(static_cast<std::size_t>(f)),
                                        FaceNormalLean(part, static_cast<std::size_t>(f)), projection, outer[t]);

@@ -358,7 +358,7 @@ bool BoxBehind(const AabbNode& node, const NearestAhead& ahead)
 }  // namespace
 
 NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<const std::uint32_t> excludedLabels,
-    TriangleFilter filter, float maximumDistance, const NearestAhead* ahead) const
+    TriangleFilter filter, float maximumDistance, const NearestAhead* ahead, NodeFilter skipNode) const
 {
     NearestHit result;
     if (nodes.empty() || mesh.indices.size() != std::size_t{3} * order.size()
@@ -403,6 +403,8 @@ NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<con
         if (useLabels && allExcluded(index))
             continue;
         if (ahead && BoxBehind(node, *ahead))
+            continue;
+        if (skipNode && skipNode(index, bestSquared))
             continue;
         if (node.count == 0) {
             const std::uint32_t left = index + 1;

@@ -85,6 +85,32 @@ private:
     bool (*call_)(const void*, std::uint32_t) = nullptr;
 };
 
+// A non-owning reference to a callable bool(std::uint32_t node, double bestSquared) that
+// returns true for the tree nodes a query skips whole, given the squared distance of the best
+// hit so far (the squared reach before any). Empty means none; lifetime and threads as for
+// TriangleFilter.
+class NodeFilter {
+public:
+    NodeFilter() = default;
+
+    template <class Callable>
+        requires(!std::is_same_v<std::remove_cvref_t<Callable>, NodeFilter>
+            && std::is_invocable_r_v<bool, const Callable&, std::uint32_t, double>)
+    NodeFilter(const Callable& callable)  // implicit, so a lambda can be passed as it is
+        : object_(&callable), call_([](const void* object, std::uint32_t node, double bestSquared) {
+              return static_cast<bool>((*static_cast<const Callable*>(object))(node, bestSquared));
+          })
+    {
+    }
+
+    explicit operator bool() const { return call_ != nullptr; }
+    bool operator()(std::uint32_t node, double bestSquared) const { return call_(object_, node, bestSquared); }
+
+private:
+    const void* object_ = nullptr;
+    bool (*call_)(const void*, std::uint32_t, double) = nullptr;
+};
+
 // Queries without a distance limit pass this reach.
 inline constexpr float kNoDistanceLimit = 3e38f;
 
@@ -135,10 +161,12 @@ struct AabbTree {
     // at labels, so a caller that excludes labels also passes a filter that rejects them.
     // With `ahead`, whole nodes whose box lies behind its plane are skipped as well: for a
     // caller whose filter rejects what lies behind that plane, the answer is the same, found
-    // without testing those triangles one by one.
+    // without testing those triangles one by one. With `skipNode`, whole nodes for which it
+    // returns true are skipped: for a caller that skips only nodes whose every triangle its
+    // filter rejects or lies farther than the best hit so far, the answer is the same.
     NearestHit Nearest(const TriangleMesh& mesh, Vec3 point,
         std::span<const std::uint32_t> excludedLabels, TriangleFilter filter,
-        float maximumDistance, const NearestAhead* ahead = nullptr) const;
+        float maximumDistance, const NearestAhead* ahead = nullptr, NodeFilter skipNode = {}) const;
 
     // First triangle hit by the ray (both sides count, hits at or behind the origin do not).
     // With `maximumDistance`, hits at or beyond it are not looked for; a nearer hit comes back

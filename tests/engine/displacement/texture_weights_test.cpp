@@ -264,31 +264,53 @@ TEST(FacesTakenAsThePartsFaces, AWallRemeshedWithACornerOffItsPlaneStaysAsPlainA
     EXPECT_EQ(w.faceTextured, taken);
 }
 
+// The wall x = 0 of 12 mm as a fan of 2 `halfFan` slivers from its corner at the origin, as a
+// finely cut cone's side or base is made.
+TriangleMesh FanWall(std::uint32_t halfFan)
+{
+    std::vector<Vec3> corners{{0, 0, 0}};
+    for (std::uint32_t k = 0; k <= halfFan; ++k)
+        corners.push_back({0, 12, 12.0f * static_cast<float>(k) / static_cast<float>(halfFan)});
+    for (std::uint32_t k = 1; k <= halfFan; ++k)
+        corners.push_back({0, 12.0f - 12.0f * static_cast<float>(k) / static_cast<float>(halfFan), 12});
+    std::vector<std::uint32_t> indices;
+    for (std::uint32_t rim = 1; rim + 1 < corners.size(); ++rim)
+        indices.insert(indices.end(), {0, rim, rim + 1});
+    return test::MeshOf(corners, indices);
+}
+
 TEST(FacesTakenAsThePartsFaces, AFaceOfThePartWithinTheLongestEdgeJudgesTheTriangle)
 {
-    // A triangle leaning 20 degrees up from the wall (x = 0, facing +x), its centroid `off` mm
-    // out in front of it and its longest edge 0.335 mm: within that reach the wall judges it
-    // (plain under a projection from above), beyond it its own normal does (taken).
-    const TriangleMesh wall =
+    // A triangle leaning `degrees` up from the wall (x = 0, facing +x), its centroid `off` mm
+    // out in front of it and its longest edge 0.335 mm: within that reach and within 30
+    // degrees the wall judges it (plain under a projection from above), beyond either its own
+    // normal does (taken). The wall is two triangles, or a fan of 2,000 slivers whose search
+    // turns whole groups away.
+    const TriangleMesh square =
         test::MeshOf({{0, 0, 0}, {0, 12, 0}, {0, 12, 12}, {0, 0, 12}}, {0, 1, 2, 0, 2, 3});
+    const TriangleMesh fan = FanWall(1000);
     Projection up;
     up.type = ProjectionKind::Plane;
     up.cage.size = {100, 100, 100};
-    const float lean = 20.0f * 3.14159265f / 180.0f;
     const Vec3 along{0, 1, 0};
-    const Vec3 upSlope{-std::sin(lean), 0, std::cos(lean)};
-    struct Case { float off; bool byTheWall; };
-    const Case cases[] = {{0.02f, true}, {0.1f, true}, {0.3f, true}, {0.4f, false}, {2.0f, false}};
-    for (const Case& c : cases) {
-        const Vec3 centre{c.off, 6, 6};
-        const TriangleMesh leaning = test::MeshOf({centre - along * 0.15f - upSlope * 0.1f,
-            centre + along * 0.15f - upSlope * 0.1f, centre + upSlope * 0.2f}, {0, 1, 2});
-        const bool own = ProjectionTakesFace(leaning, 0, up, 255);
-        const bool wallTakes = ProjectionTakesFace(wall, 0, up, 255);
-        ASSERT_NE(own, wallTakes) << c.off;
-        const std::vector<std::uint8_t> taken = FacesTakenAsThePartsFaces(leaning, wall, up, {});
-        ASSERT_EQ(taken.size(), 1u);
-        EXPECT_EQ(taken[0] != 0, c.byTheWall ? wallTakes : own) << c.off;
+    struct Case { float off; float degrees; bool byTheWall; };
+    const Case cases[] = {{0.02f, 20.0f, true}, {0.1f, 20.0f, true}, {0.3f, 20.0f, true}, {0.4f, 20.0f, false},
+        {2.0f, 20.0f, false}, {0.0f, 29.0f, true}, {0.1f, 29.5f, true}, {0.1f, 30.5f, false}, {0.0f, 31.0f, false}};
+    for (const TriangleMesh* wall : {&square, &fan}) {
+        for (const Case& c : cases) {
+            const float lean = c.degrees * 3.14159265f / 180.0f;
+            const Vec3 upSlope{-std::sin(lean), 0, std::cos(lean)};
+            const Vec3 centre{c.off, 6, 6};
+            const TriangleMesh leaning = test::MeshOf({centre - along * 0.15f - upSlope * 0.1f,
+                centre + along * 0.15f - upSlope * 0.1f, centre + upSlope * 0.2f}, {0, 1, 2});
+            const bool own = ProjectionTakesFace(leaning, 0, up, 255);
+            const bool wallTakes = ProjectionTakesFace(*wall, 0, up, 255);
+            ASSERT_NE(own, wallTakes) << c.off;
+            const std::vector<std::uint8_t> taken = FacesTakenAsThePartsFaces(leaning, *wall, up, {});
+            ASSERT_EQ(taken.size(), 1u);
+            EXPECT_EQ(taken[0] != 0, c.byTheWall ? wallTakes : own)
+                << c.off << " mm, " << c.degrees << " degrees, " << wall->TriangleCount() << " triangles";
+        }
     }
 }
 
