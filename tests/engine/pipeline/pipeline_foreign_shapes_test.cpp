@@ -767,7 +767,7 @@ const Row kRows[] = {
         false, Route::process, true},
     {"small cube 1 km away, imported, solid", SphereWithCube1kmAway, 0.3f, kSolid, Expect::refused, nullptr,
         false, Route::process, true, nullptr, nullptr,
-        "the 1.00 x 1.00 x 1.00 mm piece at (707111, 707111, 0) mm, where a coordinate steps by 0.0625 mm, needs "
+        "the 1.00 x 1.00 x 1.00 mm piece at (707110, 707110, 0) mm, where a coordinate steps by 0.0625 mm, needs "
         "cells of at least 0.50 mm"},
     {"small cube 1 km away at the advised size, imported, solid", SphereWithCube1kmAway, 0.5f, kSolid,
         Expect::processed, nullptr, false, Route::process, true},
