@@ -709,6 +709,9 @@ TriangleMesh ManyPlates()
 }
 void NoTriangleLimit(PipelineSettings& s) { s.maximumTriangles = 0; }
 void DeepRelief(PipelineSettings& s) { s.displacement.strengthMillimetres = 1.5f; }
+void NoRemesh(PipelineSettings& s) { s.remeshOn = 0; }
+// An 8 mm sphere of some 0.2 mm triangles 1e6 mm out: its own triangles are too fine there.
+TriangleMesh FarFineSphere() { return test::Translated(MakeTestSphere(4.0f), {1.0e6f, 1.0e6f, 0.0f}); }
 constexpr const char* kFarRotorAdvice = "Nothing was changed; a triangle size of at least 0.50 mm, or the part moved "
                                         "nearer the origin, lets it run.";
 void ReliefOneMillimetreDeep(PipelineSettings& s) { s.displacement.strengthMillimetres = 1.0f; }
@@ -745,6 +748,10 @@ const Row kRows[] = {
         Route::process, false, FarHub, DeepRelief, kFarRotorAdvice},
     {"the far rotor with a deep relief at the advised size, solid", FarRotor, 0.5f, kSolid, Expect::processed,
         nullptr, false, Route::process, false, FarHub, DeepRelief},
+    {"fine sphere at 1e6 mm without remesh, solid", FarFineSphere, 0.3f, kSolid, Expect::refused, nullptr, false,
+        Route::process, false, nullptr, NoRemesh, "Nothing was changed; Remesh on with a triangle size of at least "
+        "0.50 mm, or the part moved nearer the origin, lets it run."},
+    {"fine sphere at 1e6 mm at the advised size, solid", FarFineSphere, 0.5f, kSolid},
     {"sphere at 1e6 mm, repair", FarSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair},
     {"sphere at 1e6 mm, save check", FarSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::saveCheck},
     {"boxes sharing an edge at 1e6 mm, repair", FarBoxesSharingAnEdge, 0.5f, kSolid, Expect::processed, nullptr, false,
