@@ -65,7 +65,7 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 [[nodiscard]] std::string FormatPieceTooFarOutText(Vec3 centre, Vec3 size, double step, float triangleSize);
 
 // Why a solid relief was refused for a part, or a piece of one, lying so far out that its
-// coordinates step by more than kSolidCellFloatSteps-th of the relief's cell: names the part or
+// coordinates step too coarsely for the relief's cell (SmallestTriangleSizeFarOut): names the part or
 // piece by its box's centre and size, the step there, the cell needed and the cell in use, and
 // ends "Nothing was changed" with the triangle size that lets it run (`advisedSize`, which
 // passes every limit of the run; "a larger triangle size" when 0), with Remesh turned on where
