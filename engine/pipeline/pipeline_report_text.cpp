@@ -364,6 +364,23 @@ std::string FormatPieceTooFarOutText(Vec3 centre, Vec3 size, double step, float 
           "again.";
 }
 
+std::string FormatReliefTooFarOutText(const FarPiece& far, float cell, float advisedSize, bool withoutRemesh)
+{
+    const Vec3 size = far.boundsMax - far.boundsMin;
+    const Vec3 centre = (far.boundsMin + far.boundsMax) * 0.5f;
+    const std::string where = FormatSize3(size.x, size.y, size.z) + (far.wholePart ? " part" : " piece") + " at ("
+        + Fixed(centre.x, 0) + ", " + Fixed(centre.y, 0) + ", " + Fixed(centre.z, 0) + ") mm";
+    const bool advised = advisedSize > 0.0f && std::isfinite(advisedSize);
+    const std::string sized = advised ? "a triangle size of at least " + Length(advisedSize) + " mm"
+                                      : std::string("a larger triangle size");
+    return std::string(far.wholePart ? "The part lies" : "A piece lies")
+        + " too far out for the solid relief at this triangle size: the " + where + ", where a coordinate steps by "
+        + Fixed(far.step, 4) + " mm, needs cells of at least " + Length(far.smallestSize) + " mm"
+        + " so that the relief's corners do not round onto one another, and they are " + Length(cell)
+        + " mm. Nothing was changed; " + (withoutRemesh ? "Remesh on with " + sized : sized) + ", or the "
+        + (far.wholePart ? "part moved nearer the origin" : "piece moved nearer the part") + ", lets it run.";
+}
+
 std::string FormatNoSurfaceText(float thickness, float triangleSize, bool finest)
 {
     if (!(thickness > kNoVolumeMillimetres))

@@ -12,6 +12,7 @@
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/welding.h"
+#include "engine/pipeline/far_pieces.h"
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/pipeline/process_estimate.h"
 #include "engine/pipeline/surface_distance.h"
@@ -478,6 +479,11 @@ bool PipelineStages::RunRemeshStage(const ProgressCallback& progress)
     report.flippedCopiesRemoved = copies.taken;
     report.doubledFacetsKept = copies.doubledLeft;
     report.nestedBodies = FindNestedBodies(part);
+    // Without a remesh the solid relief is made at the part's own triangles, which the float
+    // steps far out must allow as well.
+    if (settings.remeshOn == 0 && SolidReliefWanted(settings, heightMap)
+        && !RefusePieceTooFarOut(UnremeshedSolidCell(source)))
+        return false;
     if (settings.remeshOn == 0) {
         TriangleMesh copy = part;
         TriangleMesh input = std::move(part);
@@ -574,29 +580,17 @@ bool PipelineStages::RefusePartBelowTriangleSize(float triangleSize)
 
 bool PipelineStages::RefusePieceTooFarOut(float triangleSize)
 {
-    if (!source.boundsValid)
+    const bool solid = SolidReliefWanted(lastSettings, heightMap);
+    const FarPiece far = FindPieceTooFarOut(source, triangleSize, solid);
+    if (!far.found)
         return true;
-    const auto stepAt = [](Vec3 low, Vec3 high) {
-        return FloatStepAt(std::max({std::fabs(low.x), std::fabs(low.y), std::fabs(low.z), std::fabs(high.x),
-            std::fabs(high.y), std::fabs(high.z)}));
-    };
-    // Only a part reaching out that far can hold such a piece; the pieces are sought then alone.
-    if (!(stepAt(source.boundsMin, source.boundsMax) > triangleSize))
-        return true;
-    const std::vector<MeshCluster> pieces = FindMeshClusters(source, triangleSize);
-    const MeshCluster* farthest = nullptr;
-    double farthestStep = 0.0;
-    for (const MeshCluster& piece : pieces) {
-        const double step = stepAt(piece.boundsMin, piece.boundsMax);
-        if (step > triangleSize && step > farthestStep) {
-            farthest = &piece;
-            farthestStep = step;
-        }
+    if (solid) {
+        report.message = FormatReliefTooFarOutText(far, triangleSize,
+            AdviseProcessTriangleSize(source, lastSettings, runAvailable_), lastSettings.remeshOn == 0);
+        return false;
     }
-    if (farthest == nullptr)
-        return true;
-    report.message = FormatPieceTooFarOutText((farthest->boundsMin + farthest->boundsMax) * 0.5f,
-        farthest->boundsMax - farthest->boundsMin, farthestStep, triangleSize);
+    report.message = FormatPieceTooFarOutText((far.boundsMin + far.boundsMax) * 0.5f, far.boundsMax - far.boundsMin,
+        far.step, triangleSize);
     return false;
 }
 

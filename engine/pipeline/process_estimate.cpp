@@ -3,6 +3,7 @@
 #include "engine/displacement/solid_displacement.h"
 #include "engine/displacement/solid_field.h"
 #include "engine/mesh/report_text.h"
+#include "engine/pipeline/far_pieces.h"
 #include "engine/pipeline/pipeline_stages.h"
 #include "engine/remesh/contour_clusters.h"
 #include "engine/remesh/contour_remesh.h"
@@ -150,6 +151,10 @@ struct ProcessNeed {
     ProcessEstimate counted;
     ProcessMemory memory;
     bool fieldFits = true;  // the relief's field passes its own guards
+    // The size in use against the smallest the float steps at the part's farthest corner allow.
+    float sizeInUse = 0.0f;
+    float smallestFarOut = 0.0f;
+    [[nodiscard]] bool TooFarOut() const { return sizeInUse < smallestFarOut; }
 };
 
 ProcessNeed MeasureProcessNeed(const TriangleMesh& source, const PipelineSettings& settings, std::uint64_t available)
@@ -166,6 +171,11 @@ ProcessNeed MeasureProcessNeed(const TriangleMesh& source, const PipelineSetting
     if (!finite || !GrowsWithTriangleSize(settings))
         return need;
     const bool runOver = available != 0 && memory.bytes > available;
+    if (source.boundsValid) {
+        const bool solid = HasSolidRelief(settings);
+        need.sizeInUse = solid ? ReliefCell(source, settings) : EffectiveRemeshSettings(settings).targetEdgeMillimetres;
+        need.smallestFarOut = SmallestTriangleSizeFarOut(source.boundsMin, source.boundsMax, solid);
+    }
     if (HasSolidRelief(settings) && source.boundsValid) {
         const float cell = ReliefCell(source, settings);
         const float depth = ReliefDepthBound(settings.displacement);
@@ -192,6 +202,8 @@ ProcessLimit FirstLimit(const ProcessNeed& need)
         return ProcessLimit::triangles;
     if (need.memory.over)
         return need.memory.reliefOver ? ProcessLimit::reliefMemory : ProcessLimit::memory;
+    if (need.TooFarOut())
+        return ProcessLimit::farOut;
     return ProcessLimit::none;
 }
 
@@ -206,6 +218,9 @@ double Excess(const ProcessNeed& need)
         excess = std::max(excess, static_cast<double>(m.bytes) / static_cast<double>(m.available));
     if (m.reliefBudget != 0)
         excess = std::max(excess, static_cast<double>(m.reliefBytes) / static_cast<double>(m.reliefBudget));
+    // Triangles grow with the square of the size, so this is squared as the counts are.
+    if (need.TooFarOut())
+        excess = std::max(excess, std::pow(static_cast<double>(need.smallestFarOut) / need.sizeInUse, 2.0));
     return excess;
 }
 

@@ -18,6 +18,9 @@ enum class ProcessLimit : std::uint8_t {
     triangles = 1,
     memory = 2,
     reliefMemory = 3,
+    // The part lies so far out that its coordinates step too coarsely for the triangle size
+    // (SmallestTriangleSizeFarOut); Process refuses it before the remesh, naming the piece.
+    farOut = 4,
 };
 
 struct ProcessEstimate {

@@ -1,12 +1,13 @@
 // Runs one whole Process on one part and prints what came of it as one JSON line, for the
 // before-and-after comparison (tools/compare). The part is an STL or OFF file, scaled so that its
-// largest extent is --size mm and stood on z = 0, or "gen:<name>" for one of the test shapes at
+// largest extent is --size mm and stood on z = 0 (then moved by --at mm along x and y, to see it far
+// from the origin), or "gen:<name>" for one of the test shapes at
 // its own size (--list-gen names them). The run is the document's: a "Noise" height map, the
 // cage fitted round the part, remesh, displacement and cleanup, simplify when asked, and the
 // checks. The line holds the outcome (published, refused, failed, unreadable) with its reason,
 // the published triangles, the triangles that meet others anywhere but at shared corners (the
-// exact check the tests use), closed, manifold, outward, the volume, the verdict and the
-// milliseconds of the run.
+// exact check the tests use), closed, manifold (and the directed edges used twice), outward, the
+// volume, the verdict and the milliseconds of the run.
 //
 // The same source is built against older commits, so it keeps to the pipeline's long-standing
 // entry points (AsyncPipeline: SetSource, SetHeightMap, Request, WaitForFullResult, GetStatus,
@@ -19,6 +20,7 @@
 #include "tests/support/exact_crossings.h"
 #include "tools/corpus_part/corpus_part.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -42,6 +44,7 @@ struct Options {
     bool crossings = true;      // --no-crossings skips the exact check on very large results
     float strengthMillimetres = 1.0f;  // --strength MM
     bool notes = false;         // --notes adds the result box's problems and notes to the row
+    float atMillimetres = 0.0f;  // --at MM moves the loaded part by MM along x and y
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -88,9 +91,25 @@ struct Row {
     std::uint64_t bodies = 0;
     Shape shape;
     std::string verdict;
+    std::uint64_t repeatedEdges = 0;  // directed edges used by more than one triangle
     std::vector<std::string> said;  // the box's problems, then its notes (with --notes)
     double milliseconds = 0.0;
 };
+
+// Directed edges that more than one triangle runs the same way: the edges a manifold result
+// has none of.
+std::uint64_t CountRepeatedEdges(const TriangleMesh& mesh)
+{
+    std::vector<std::uint64_t> edges;
+    edges.reserve(mesh.indices.size());
+    for (std::size_t c = 0; c < mesh.indices.size(); ++c)
+        edges.push_back(std::uint64_t{mesh.indices[c]} << 32 | mesh.indices[c - c % 3 + (c + 1) % 3]);
+    std::sort(edges.begin(), edges.end());
+    std::uint64_t repeated = 0;
+    for (std::size_t i = 1; i < edges.size(); ++i)
+        repeated += edges[i] == edges[i - 1] && (i < 2 || edges[i - 1] != edges[i - 2]) ? 1 : 0;
+    return repeated;
+}
 
 Row RunProcess(const Options& options, const TriangleMesh& part)
 {
@@ -128,6 +147,7 @@ Row RunProcess(const Options& options, const TriangleMesh& part)
     measured.ComputeBounds();
     row.shape = MeasureShape(measured);
     row.bodies = mesh::CountBodies(measured);
+    row.repeatedEdges = CountRepeatedEdges(measured);
     if (options.crossings)
         row.crossingTriangles = static_cast<std::int64_t>(test::CrossingTriangles(test::FindMeetingPairsThroughGrid(measured)).size());
     return row;
@@ -152,6 +172,7 @@ void PrintRow(const Options& options, const Row& row)
          << ",\"triangles\":" << row.triangles << ",\"crossing_triangles\":" << row.crossingTriangles
          << ",\"closed\":" << (row.shape.closed ? "true" : "false") << ",\"manifold\":" << (row.shape.manifold ? "true" : "false")
          << ",\"outward\":" << (row.shape.volume > 0.0 ? "true" : "false") << ",\"volume\":" << row.shape.volume << ",\"bodies\":" << row.bodies
+         << ",\"repeated_edges\":" << row.repeatedEdges
          << ",\"verdict\":" << Quoted(row.verdict) << ",\"ms\":" << row.milliseconds;
     if (options.notes) {
         line << ",\"said\":[";
@@ -169,7 +190,7 @@ void PrintRow(const Options& options, const Row& row)
 int Usage()
 {
     std::cerr << "usage: process_corpus [--size MM] [--mode solid|vertex] [--surfaces outer|all] [--triangle MM]\n"
-                 "                      [--simplify on|off] [--strength MM] [--no-crossings] [--notes]\n"
+                 "                      [--simplify on|off] [--strength MM] [--at MM] [--no-crossings] [--notes]\n"
                  "                      PART.stl|PART.off|gen:NAME\n"
                  "       process_corpus --list-gen\n";
     return 2;
@@ -201,6 +222,8 @@ bool ParseArguments(int argc, char** argv, Options& options)
             options.sizeMillimetres = std::stof(value);
         else if (arg == "--strength")
             options.strengthMillimetres = std::stof(value);
+        else if (arg == "--at")
+            options.atMillimetres = std::stof(value);
         else if (arg == "--triangle")
             options.triangleMillimetres = std::stof(value);
         else if (arg == "--mode" && (value == "solid" || value == "vertex"))
@@ -232,10 +255,17 @@ int Run(int argc, char** argv)
     Row row;
     try {
         const Loaded loaded = LoadPart(options.part, options.sizeMillimetres);
-        if (!loaded.ok)
+        if (!loaded.ok) {
             row.reason = loaded.error;
-        else
-            row = RunProcess(options, loaded.mesh);
+        } else {
+            TriangleMesh part = loaded.mesh;
+            for (mesh::MeshVertex& v : part.vertices) {
+                v.position.x += options.atMillimetres;
+                v.position.y += options.atMillimetres;
+            }
+            part.ComputeBounds();
+            row = RunProcess(options, part);
+        }
     } catch (const std::bad_alloc&) {
         row.outcome = "out of memory";
     } catch (const std::exception& error) {

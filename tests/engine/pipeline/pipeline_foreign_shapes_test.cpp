@@ -709,6 +709,11 @@ TriangleMesh ManyPlates()
 }
 void NoTriangleLimit(PipelineSettings& s) { s.maximumTriangles = 0; }
 void DeepRelief(PipelineSettings& s) { s.displacement.strengthMillimetres = 1.5f; }
+void NoRemesh(PipelineSettings& s) { s.remeshOn = 0; }
+// An 8 mm sphere of some 0.2 mm triangles 1e6 mm out: its own triangles are too fine there.
+TriangleMesh FarFineSphere() { return test::Translated(MakeTestSphere(4.0f), {1.0e6f, 1.0e6f, 0.0f}); }
+constexpr const char* kFarRotorAdvice = "Nothing was changed; a triangle size of at least 0.50 mm, or the part moved "
+                                        "nearer the origin, lets it run.";
 void ReliefOneMillimetreDeep(PipelineSettings& s) { s.displacement.strengthMillimetres = 1.0f; }
 
 const Row kRows[] = {
@@ -731,13 +736,22 @@ const Row kRows[] = {
     {"cube at 1e6 mm, solid", FarCube, 0.5f, kSolid},
     {"cube at 1e6 mm, vertex", FarCube, 0.5f, kVertex},
     {"the rotor, solid", Rotor, 0.2f, kSolid, Expect::processed, nullptr, false, Route::process, false, Hub},
-    {"the far rotor, solid", FarRotor, 0.2f, kSolid, Expect::processed, nullptr, false, Route::process, false, FarHub},
+    // 1e6 mm out a coordinate steps by 0.0625 mm, too coarse for 0.2 mm cells: the relief's
+    // corners would round onto one another. The size the refusal advises, followed, runs sound.
+    {"the far rotor, solid", FarRotor, 0.2f, kSolid, Expect::refused, nullptr, false, Route::process, false, FarHub,
+        nullptr, kFarRotorAdvice},
+    {"the far rotor at the advised size, solid", FarRotor, 0.5f, kSolid, Expect::processed, nullptr, false,
+        Route::process, false, FarHub},
     {"the rotor with a deep relief, solid", Rotor, 0.2f, kSolid, Expect::processed, nullptr, false, Route::process,
         false, Hub, DeepRelief},
-    // The run calls the result unsuitable and says why; the edges themselves are still to mend.
-    {"the far rotor with a deep relief, solid", FarRotor, 0.2f, kSolid, Expect::processed,
-        "far out the cleanup's collapses of triangles the rounding left without area can give an edge a third "
-        "triangle", false, Route::process, false, FarHub, DeepRelief},
+    {"the far rotor with a deep relief, solid", FarRotor, 0.2f, kSolid, Expect::refused, nullptr, false,
+        Route::process, false, FarHub, DeepRelief, kFarRotorAdvice},
+    {"the far rotor with a deep relief at the advised size, solid", FarRotor, 0.5f, kSolid, Expect::processed,
+        nullptr, false, Route::process, false, FarHub, DeepRelief},
+    {"fine sphere at 1e6 mm without remesh, solid", FarFineSphere, 0.3f, kSolid, Expect::refused, nullptr, false,
+        Route::process, false, nullptr, NoRemesh, "Nothing was changed; Remesh on with a triangle size of at least "
+        "0.50 mm, or the part moved nearer the origin, lets it run."},
+    {"fine sphere at 1e6 mm at the advised size, solid", FarFineSphere, 0.5f, kSolid},
     {"sphere at 1e6 mm, repair", FarSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair},
     {"sphere at 1e6 mm, save check", FarSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::saveCheck},
     {"boxes sharing an edge at 1e6 mm, repair", FarBoxesSharingAnEdge, 0.5f, kSolid, Expect::processed, nullptr, false,
@@ -758,8 +772,12 @@ const Row kRows[] = {
         false, Route::process, true},
     {"small cube 100 m away, imported, vertex", SphereWithCube100mAway, 0.3f, kVertex, Expect::processed, nullptr,
         false, Route::process, true},
-    {"small cube 1 km away, imported, solid", SphereWithCube1kmAway, 0.3f, kSolid, Expect::processed, nullptr,
-        false, Route::process, true},
+    {"small cube 1 km away, imported, solid", SphereWithCube1kmAway, 0.3f, kSolid, Expect::refused, nullptr,
+        false, Route::process, true, nullptr, nullptr,
+        "the 1.00 x 1.00 x 1.00 mm piece at (707110, 707110, 0) mm, where a coordinate steps by 0.0625 mm, needs "
+        "cells of at least 0.50 mm"},
+    {"small cube 1 km away at the advised size, imported, solid", SphereWithCube1kmAway, 0.5f, kSolid,
+        Expect::processed, nullptr, false, Route::process, true},
     {"small cube 1 km away, imported, vertex", SphereWithCube1kmAway, 0.3f, kVertex, Expect::processed, nullptr,
         false, Route::process, true},
     {"small cube 10 km away, imported, solid", SphereWithCube10kmAway, 0.3f, kSolid, Expect::refused, nullptr,

@@ -145,6 +145,14 @@ TEST(ProcessEstimate, AdviceFollowedPassesEveryLimit)
     const TriangleMesh cube20 = bounded(MakeTestCube(20.0f));
     const TriangleMesh sphere2m = bounded(MakeTestSphere(1000.0f));
     const TriangleMesh sphere = bounded(MakeTestSphere(15.0f));
+    TriangleMesh farCube = cube20;
+    for (MeshVertex& v : farCube.vertices)
+        v.position = v.position + Vec3{1.0e6f, 1.0e6f, 0.0f};
+    farCube = bounded(farCube);
+    TriangleMesh farSphere = MakeTestSphere(4.0f);  // its own triangles some 0.2 mm
+    for (MeshVertex& v : farSphere.vertices)
+        v.position = v.position + Vec3{1.0e6f, 1.0e6f, 0.0f};
+    farSphere = bounded(farSphere);
     const struct {
         const char* what;
         const TriangleMesh* part;
@@ -174,6 +182,13 @@ TEST(ProcessEstimate, AdviceFollowedPassesEveryLimit)
         {"own triangles, 2 MB", &sphere, solidAt(0.2f, 18000000, 0), 2 * kMegabyte, ProcessLimit::memory,
             "turn Remesh on with a triangle size of at least "},
         {"unknown memory", &cube300, solidAt(0.31f), 0, ProcessLimit::none, ""},
+        // 1e6 mm out a coordinate steps by 0.0625 mm: the relief's cells need eight of them.
+        {"20 mm cube 1e6 mm out at 0.3 mm", &farCube, solidAt(0.3f), 64 * kGigabyte, ProcessLimit::farOut,
+            "needs cells of at least 0.50 mm"},
+        {"20 mm cube 1e6 mm out at 0.1 mm, low limit", &farCube, solidAt(0.1f, 100000), 64 * kGigabyte,
+            ProcessLimit::triangles, " or a higher triangle limit lets it run."},
+        {"8 mm sphere 1e6 mm out, own triangles", &farSphere, solidAt(0.3f, 18000000, 0), 64 * kGigabyte,
+            ProcessLimit::farOut, "Remesh on with a triangle size of at least "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -182,11 +197,17 @@ TEST(ProcessEstimate, AdviceFollowedPassesEveryLimit)
             continue;
         const ProcessEstimate count = EstimateProcessTriangles(*c.part, c.settings, c.available);
         const ProcessMemory memory = EstimateProcessMemory(*c.part, c.settings, c.available);
-        const std::string text =
-            c.refusing == ProcessLimit::triangles ? TriangleLimitText(count) : FormatProcessMemoryText(memory);
+        const float asked = c.settings.remeshOn != 0 ? c.settings.remesh.targetEdgeMillimetres
+                                                      : UnremeshedSolidCell(*c.part);
+        const std::string farText = FormatReliefTooFarOutText(FindPieceTooFarOut(*c.part, asked, true), asked,
+            AdviseProcessTriangleSize(*c.part, c.settings, c.available), c.settings.remeshOn == 0);
+        const std::string text = c.refusing == ProcessLimit::triangles ? TriangleLimitText(count)
+            : c.refusing == ProcessLimit::farOut                        ? farText
+                                                                        : FormatProcessMemoryText(memory);
         EXPECT_NE(text.find(c.words), std::string::npos) << text;
         const float advised = c.refusing == ProcessLimit::triangles ? count.advisedTriangleSize
-                                                                    : memory.advisedTriangleSize;
+            : c.refusing == ProcessLimit::farOut ? AdviseProcessTriangleSize(*c.part, c.settings, c.available)
+                                                 : memory.advisedTriangleSize;
         ASSERT_GT(advised, 0.0f) << text;
         EXPECT_EQ(advised, AdviseProcessTriangleSize(*c.part, c.settings, c.available));
         const std::string lead = "a triangle size of at least ";
