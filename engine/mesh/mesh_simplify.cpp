@@ -1410,9 +1410,10 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     // triangles (then a ring, then two rings round them): a merge there takes the fault away
     // without laying another, and every pair the repair may have changed is checked again.
     // A fold that no merge takes away (a sliver laid across the rim of a flat ring) has the
-    // input put back round it, which is then simplified again with every merge tested. Only
-    // when that fails is the whole result made again with the test. Making it again for a
-    // handful of faults among hundreds of thousands of triangles doubled the stage's time.
+    // input put back round it, which is then simplified again with every merge tested, and
+    // what is left goes through the repairs again at any cost. Only when that fails is the
+    // whole result made again with the test. Making it again for a handful of faults among
+    // hundreds of thousands of triangles doubled the stage's time.
     // Pairs that meet where the input met already, apart on the surface, are not the run's
     // faults (TakeOutGivenPairs): a relief that crossed itself in a few thousand places once
     // sent a third of runs through every repair to the whole-mesh run, at several times the
@@ -1529,6 +1530,15 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     repairRounds();
     if (completed && !faults.empty())
         restoreInput();
+    // A crossing of the run's own that neither takes away: the few triangles round it merge at
+    // any cost, as round a relief's fold below. The run over the whole mesh that was next made
+    // crossings of its own as often as not (its test sees a fan's rim, not a wall across a thin
+    // place), cost several times the first run, and kept a good share more triangles.
+    if (completed && !faults.empty()) {
+        errorLimit = kUnlimitedError;
+        repairRounds();
+        errorLimit = options.maximumError;
+    }
     bool wholeAgain = false;
     if (completed && !faults.empty()) {
         ++reruns;

@@ -21,7 +21,9 @@ struct MeshSimplifyOptions {
     // The detail level in square millimetres: the summed squared distance of a merged vertex
     // from the planes of the triangles it gathered. Collapses costing this or more are never
     // made, but round a fold the input held that the result would keep (see crossingsGiven),
-    // where the few triangles round it merge at any cost; 0 or less leaves the mesh untouched.
+    // or a crossing of the run's own that neither a repair at this level nor the input put back
+    // takes away, where the few triangles round it merge at any cost; 0 or less leaves the mesh
+    // untouched.
     // It is absolute, not relative to the part.
     float maximumError = 0.1f;
     // Stop when the live triangle count is at or below this; 0 means no target.
@@ -59,8 +61,8 @@ struct MeshSimplifyReport {
     float averageMovementMillimetres = 0.0f;
     double seconds = 0.0;                 // 0 when nothing ran or the run was stopped
     // Runs made after the first because its result met itself or had a triangle without area:
-    // repairs round those places, one on the input put back round them, and at worst one more
-    // run over the whole mesh (see SimplifyMesh). Places where the input met itself apart on
+    // repairs round those places, one on the input put back round them, the repairs again at
+    // any cost, and at worst one more run over the whole mesh (see SimplifyMesh). Places where the input met itself apart on
     // the surface do not count.
     std::uint32_t reruns = 0;
     // Pairs of the first result's triangles (of the last, when the whole mesh was made again)

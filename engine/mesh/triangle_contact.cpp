@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -371,64 +372,166 @@ bool IsFlat(const ContactTriangle& t) { return PointsCollinear(t.point[0], t.poi
 
 }  // namespace
 
+namespace {
+
+using Pair = std::array<std::uint32_t, 2>;
+
+// Whether a node's box reaches a triangle's.
+bool BoxReaches(Vec3 low, Vec3 high, const ContactTriangle& triangle)
+{
+    return low.x <= triangle.high[0] && triangle.low[0] <= high.x && low.y <= triangle.high[1]
+        && triangle.low[1] <= high.y && low.z <= triangle.high[2] && triangle.low[2] <= high.z;
+}
+
+// Calls visit(i) for every position i of the tree's order whose leaf box reaches `triangle`.
+template <typename Visit>
+void VisitReaching(const AabbTree& tree, const ContactTriangle& triangle, std::vector<std::uint32_t>& stack, Visit&& visit)
+{
+    stack.assign(1, 0);
+    while (!stack.empty()) {
+        const std::uint32_t at = stack.back();
+        const AabbNode& node = tree.nodes[at];
+        stack.pop_back();
+        if (!BoxReaches(node.boxMin, node.boxMax, triangle))
+            continue;
+        if (node.count == 0) {
+            stack.push_back(node.right);
+            stack.push_back(at + 1);
+            continue;
+        }
+        for (std::uint32_t i = node.first; i < node.first + node.count; ++i)
+            visit(i);
+    }
+}
+
+// Which triangles count as changed: all of them, or those flagged.
+struct ChangedFlags {
+    bool all = true;
+    std::span<const std::uint8_t> flags;
+    bool operator()(std::size_t t) const { return all || flags[t] != 0; }
+};
+
+// Whether the pair of changed triangle t and triangle u is looked at: a pair of changed
+// triangles is taken from its lower one.
+bool IsSearchedPair(std::uint32_t t, std::uint32_t u, bool uChanged)
+{
+    return u != t && !(uChanged && u < t);
+}
+
+// The search with one tree over the whole mesh, each changed triangle asking it.
+void SearchFromChanged(const TriangleMesh& result, const ChangedFlags& isChanged,
+                       std::vector<std::vector<Pair>>& perBlock, std::size_t block)
+{
+    AabbTree tree;
+    tree.Build(result);
+    if (tree.nodes.empty())
+        return;
+    ParallelForBlocks(result.TriangleCount(), block, [&](std::size_t begin, std::size_t end) {
+        std::vector<Pair>& mine = perBlock[begin / block];
+        std::vector<std::uint32_t> stack;
+        for (std::size_t t = begin; t < end; ++t) {
+            if (!isChanged(t))
+                continue;
+            const auto t32 = static_cast<std::uint32_t>(t);
+            const ContactTriangle triangle = ContactOf(result, t);
+            if (IsFlat(triangle)) {
+                mine.push_back({t32, t32});
+                continue;
+            }
+            VisitReaching(tree, triangle, stack, [&](std::uint32_t i) {
+                const std::uint32_t u = tree.order[i];
+                if (!IsSearchedPair(t32, u, isChanged(u)))
+                    return;
+                const ContactTriangle other = ContactOf(result, u);
+                if (!IsFlat(other) && TrianglesMeetBeyondSharedVertices(triangle, other))
+                    mine.push_back({std::min(t32, u), std::max(t32, u)});
+            });
+        }
+    });
+}
+
+// The same search with a tree over the changed triangles alone, which every triangle asks:
+// after a change to a small place, building a tree over the whole mesh cost more than all the
+// tests. Each pair is tested with the changed triangle first, as above, so the answer is the same.
+void SearchFromAll(const TriangleMesh& result, const std::vector<std::uint32_t>& changedList,
+                   const ChangedFlags& isChanged, std::vector<std::vector<Pair>>& perBlock,
+                   std::size_t block)
+{
+    TriangleMesh place;
+    std::vector<std::uint32_t> renumbered(result.vertices.size(), std::numeric_limits<std::uint32_t>::max());
+    place.indices.reserve(3 * changedList.size());
+    std::vector<ContactTriangle> contacts(changedList.size());
+    std::vector<std::uint8_t> flat(changedList.size(), 0);
+    for (std::size_t i = 0; i < changedList.size(); ++i) {
+        const std::uint32_t* c = &result.indices[3 * std::size_t{changedList[i]}];
+        for (int k = 0; k < 3; ++k) {
+            if (renumbered[c[k]] == std::numeric_limits<std::uint32_t>::max()) {
+                renumbered[c[k]] = static_cast<std::uint32_t>(place.vertices.size());
+                place.vertices.push_back(result.vertices[c[k]]);
+            }
+            place.indices.push_back(renumbered[c[k]]);
+        }
+        contacts[i] = ContactOf(result, changedList[i]);
+        flat[i] = IsFlat(contacts[i]) ? 1 : 0;
+        if (flat[i] != 0)
+            perBlock[changedList[i] / block].push_back({changedList[i], changedList[i]});
+    }
+    AabbTree tree;
+    tree.Build(place);
+    if (tree.nodes.empty())
+        return;
+    // Gathered apart from the flat ones, which were listed before the blocks started.
+    std::vector<std::vector<Pair>> found(perBlock.size());
+    ParallelForBlocks(result.TriangleCount(), block, [&](std::size_t begin, std::size_t end) {
+        std::vector<Pair>& mine = found[begin / block];
+        std::vector<std::uint32_t> stack;
+        for (std::size_t u = begin; u < end; ++u) {
+            const auto u32 = static_cast<std::uint32_t>(u);
+            const ContactTriangle other = ContactOf(result, u);
+            bool otherFlat = false;
+            bool otherKnown = false;
+            VisitReaching(tree, other, stack, [&](std::uint32_t at) {
+                const std::uint32_t i = tree.order[at];
+                const std::uint32_t t = changedList[i];
+                if (flat[i] != 0 || !IsSearchedPair(t, u32, isChanged(u)))
+                    return;
+                if (!otherKnown) {
+                    otherFlat = IsFlat(other);
+                    otherKnown = true;
+                }
+                if (!otherFlat && TrianglesMeetBeyondSharedVertices(contacts[i], other))
+                    mine.push_back({std::min(t, u32), std::max(t, u32)});
+            });
+        }
+    });
+    for (std::size_t b = 0; b < found.size(); ++b)
+        perBlock[b].insert(perBlock[b].end(), found[b].begin(), found[b].end());
+}
+
+}  // namespace
+
 std::vector<std::array<std::uint32_t, 2>> ChangedTrianglePairsMeetingOrFlat(const TriangleMesh& result,
                                                                           std::span<const std::uint8_t> changed)
 {
-    using Pair = std::array<std::uint32_t, 2>;
     std::vector<Pair> found;
     if (!result.IsConsistent())
         return found;
     const std::size_t count = result.TriangleCount();
     const bool all = changed.size() != count;
-    const auto isChanged = [&](std::size_t t) { return all || changed[t] != 0; };
-    AabbTree tree;
-    tree.Build(result);
-    if (tree.nodes.empty())
-        return found;
+    const ChangedFlags isChanged{all, changed};
     // Each block lists what it finds; the lists are joined and sorted, so the answer is the
     // same on any number of threads.
     constexpr std::size_t kBlock = 256;
     std::vector<std::vector<Pair>> perBlock((count + kBlock - 1) / kBlock);
-    ParallelForBlocks(count, kBlock, [&](std::size_t begin, std::size_t end) {
-        std::vector<Pair>& mine = perBlock[begin / kBlock];
-        std::vector<std::uint32_t> stack;
-        for (std::size_t t = begin; t < end; ++t) {
-            if (!isChanged(t))
-                continue;
-            const ContactTriangle triangle = ContactOf(result, t);
-            if (IsFlat(triangle)) {
-                mine.push_back({static_cast<std::uint32_t>(t), static_cast<std::uint32_t>(t)});
-                continue;
-            }
-            const auto reaches = [&triangle](Vec3 low, Vec3 high) {
-                return low.x <= triangle.high[0] && triangle.low[0] <= high.x && low.y <= triangle.high[1]
-                    && triangle.low[1] <= high.y && low.z <= triangle.high[2] && triangle.low[2] <= high.z;
-            };
-            stack.assign(1, 0);
-            while (!stack.empty()) {
-                const AabbNode& node = tree.nodes[stack.back()];
-                const std::uint32_t at = stack.back();
-                stack.pop_back();
-                if (!reaches(node.boxMin, node.boxMax))
-                    continue;
-                if (node.count == 0) {
-                    stack.push_back(node.right);
-                    stack.push_back(at + 1);
-                    continue;
-                }
-                for (std::uint32_t i = node.first; i < node.first + node.count; ++i) {
-                    const std::uint32_t u = tree.order[i];
-                    // A pair of changed triangles is taken from its lower one.
-                    if (u == t || (isChanged(u) && u < t))
-                        continue;
-                    const ContactTriangle other = ContactOf(result, u);
-                    if (IsFlat(other) || !TrianglesMeetBeyondSharedVertices(triangle, other))
-                        continue;
-                    mine.push_back({std::min(static_cast<std::uint32_t>(t), u), std::max(static_cast<std::uint32_t>(t), u)});
-                }
-            }
-        }
-    });
+    std::vector<std::uint32_t> changedList;
+    for (std::size_t t = 0; !all && t < count; ++t)
+        if (changed[t] != 0)
+            changedList.push_back(static_cast<std::uint32_t>(t));
+    // Below an eighth of the mesh changed, the small tree is the cheaper way round.
+    if (!all && changedList.size() < count / 8)
+        SearchFromAll(result, changedList, isChanged, perBlock, kBlock);
+    else
+        SearchFromChanged(result, isChanged, perBlock, kBlock);
     for (const std::vector<Pair>& list : perBlock)
         found.insert(found.end(), list.begin(), list.end());
     std::sort(found.begin(), found.end());

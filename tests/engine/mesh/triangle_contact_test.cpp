@@ -129,17 +129,24 @@ TEST(ChangedTrianglesMeetingOrFlat, AgreesWithTheReferenceSearch)
             EXPECT_EQ(!ChangedTrianglesMeetingOrFlat(mesh, {}).empty(), flat || !pairs.empty()) << seed << " " << apart;
             if (flat)
                 continue;
-            std::vector<std::uint8_t> changed(mesh.TriangleCount(), 0);
-            for (std::uint8_t& f : changed)
-                f = random() % 8 == 0 ? 1 : 0;
-            std::vector<std::uint32_t> expected;
-            for (const auto& [a, b] : pairs)
-                if (changed[a] != 0 || changed[b] != 0)
-                    expected.insert(expected.end(), {static_cast<std::uint32_t>(a), static_cast<std::uint32_t>(b)});
-            std::sort(expected.begin(), expected.end());
-            expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
-            EXPECT_EQ(ChangedTrianglesMeetingOrFlat(mesh, changed), expected) << seed << " " << apart << ", a few changed";
-            (expected.empty() ? clean : found) += 1;
+            // A few changed are searched from each changed triangle through a tree of the whole
+            // mesh, very few from every triangle through a tree of the changed ones.
+            for (const unsigned every : {8u, 64u}) {
+                std::vector<std::uint8_t> changed(mesh.TriangleCount(), 0);
+                for (std::uint8_t& f : changed)
+                    f = random() % every == 0 ? 1 : 0;
+                // One triangle of a meeting pair changed, so that the sparse search has one to find.
+                if (every == 64u && !pairs.empty())
+                    changed[pairs[seed % pairs.size()].first] = 1;
+                std::vector<std::uint32_t> expected;
+                for (const auto& [a, b] : pairs)
+                    if (changed[a] != 0 || changed[b] != 0)
+                        expected.insert(expected.end(), {static_cast<std::uint32_t>(a), static_cast<std::uint32_t>(b)});
+                std::sort(expected.begin(), expected.end());
+                expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+                EXPECT_EQ(ChangedTrianglesMeetingOrFlat(mesh, changed), expected) << seed << " " << apart << ", 1 in " << every;
+                (expected.empty() ? clean : found) += 1;
+            }
         }
     }
     EXPECT_GT(found, 0);
