@@ -30,6 +30,8 @@ constexpr std::uint32_t kNotPlaced = std::numeric_limits<std::uint32_t>::max();
 // input is put back there and simplified again, before the same runs at any cost, and before,
 // as a last resort, a run that makes the whole result again with every merge tested.
 constexpr int kRepairRounds = 3;
+// Rings round a crossing of its own that no repair took away over which the input goes back.
+constexpr int kPutBackRounds = 3;
 // The detail level of the rounds round a fold the input held that the level itself leaves.
 constexpr float kUnlimitedError = 1e20f;
 const char* const kSimplifyStage = "Simplifying the mesh";
@@ -1604,6 +1606,29 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         } else {
             report.crossingsLeft = 0;
         }
+    }
+    // Crossings of the run's own that every repair left, where the input it was given met
+    // nowhere (a run over the whole mesh can lay a wall across a thin place): the input goes
+    // back round them as it was, not simplified again, a ring wider each time, kept only when
+    // fewer pairs meet. A simplify never hands on a crossing it made from a part without one.
+    for (int round = 0; completed && report.crossingsGiven == 0 && round < kPutBackRounds; ++round) {
+        knowResultPairs();
+        faults = WithoutFlat(resultPairs);
+        if (faults.empty())
+            break;
+        const std::vector<TrianglePair> own = faults;
+        keepIfFewerMeet([&] {
+            std::vector<TrianglePair> place;
+            const std::vector<std::uint8_t> around = AroundFaults(result, TrianglesOf(own), round);
+            for (std::uint32_t t = 0; t < around.size(); ++t)
+                if (around[t] != 0)
+                    place.push_back({t, t});
+            std::vector<std::uint8_t> restored;
+            if (RestoreInputRound(mesh, result, into, report.vertexMap, report.faceMap, place, restored)) {
+                resultPairsKnown = false;
+                ++reruns;
+            }
+        });
     }
     report.reruns = reruns;
     if (!completed) {
