@@ -1240,10 +1240,10 @@ constexpr int kMaxCrossingRounds = 16;
 // not parted it, so its neighbours hold it there.
 constexpr int kCrossingWidenFromRound = 4;
 
-// Whether triangles t and u met where their vertices started: a crossing of the input, which
-// the relief did not make and is not the guard's to undo. A triangle that started without area
-// counts as meeting, so nothing is undone for it.
-bool MetAtStart(const DisplacementRun& run, std::uint32_t t, std::uint32_t u)
+// Whether triangles t and u, with their corners at `position(vertex)`, meet beyond their shared
+// vertices; one without area counts as meeting.
+template <typename Position>
+bool PairMeets(const DisplacementRun& run, std::uint32_t t, std::uint32_t u, const Position& position)
 {
     std::array<ContactTriangle, 2> pair;
     const std::array<std::uint32_t, 2> triangles{t, u};
@@ -1251,7 +1251,7 @@ bool MetAtStart(const DisplacementRun& run, std::uint32_t t, std::uint32_t u)
         ContactTriangle& c = pair[i];
         for (std::size_t k = 0; k < 3; ++k) {
             c.index[k] = run.mesh.indices[3 * static_cast<std::size_t>(triangles[i]) + k];
-            const Vec3 p = run.start[c.index[k]];
+            const Vec3 p = position(c.index[k]);
             c.point[k] = {p.x, p.y, p.z};
         }
         if (PointsCollinear(c.point[0], c.point[1], c.point[2]))
@@ -1259,6 +1259,14 @@ bool MetAtStart(const DisplacementRun& run, std::uint32_t t, std::uint32_t u)
         PrepareContact(c);
     }
     return TrianglesMeetBeyondSharedVertices(pair[0], pair[1]);
+}
+
+// Whether triangles t and u met where their vertices started: a crossing of the input, which
+// the relief did not make and is not the guard's to undo. A triangle that started without area
+// counts as meeting, so nothing is undone for it.
+bool MetAtStart(const DisplacementRun& run, std::uint32_t t, std::uint32_t u)
+{
+    return PairMeets(run, t, u, [&](std::uint32_t v) { return run.start[v]; });
 }
 
 // The pairs of triangles that meet now but did not where they started, sorted; `stopped` when
@@ -1289,20 +1297,7 @@ constexpr int kCrossingScaleBackRounds = 8;
 // counts as meeting, so its moves are taken back.
 bool MeetNow(const DisplacementRun& run, std::uint32_t t, std::uint32_t u)
 {
-    std::array<ContactTriangle, 2> pair;
-    const std::array<std::uint32_t, 2> triangles{t, u};
-    for (std::size_t i = 0; i < 2; ++i) {
-        ContactTriangle& c = pair[i];
-        for (std::size_t k = 0; k < 3; ++k) {
-            c.index[k] = run.mesh.indices[3 * static_cast<std::size_t>(triangles[i]) + k];
-            const Vec3 p = run.mesh.vertices[c.index[k]].position;
-            c.point[k] = {p.x, p.y, p.z};
-        }
-        if (PointsCollinear(c.point[0], c.point[1], c.point[2]))
-            return true;
-        PrepareContact(c);
-    }
-    return TrianglesMeetBeyondSharedVertices(pair[0], pair[1]);
+    return PairMeets(run, t, u, [&](std::uint32_t v) { return run.mesh.vertices[v].position; });
 }
 
 // One round of scaling back: each pair the relief made meet, in order, gives up the least of its
