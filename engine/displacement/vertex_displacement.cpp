@@ -1308,7 +1308,9 @@ bool ScaleBackCrossingRound(DisplacementRun& run, const VertexAdjacency& faces,
     std::vector<std::uint8_t>& focus)
 {
     bool gaveWay = false;
-    for (const auto& [t, u] : made) {
+    for (const std::array<std::uint32_t, 2>& pair : made) {
+        const std::uint32_t t = pair[0];
+        const std::uint32_t u = pair[1];
         if (!MeetNow(run, t, u))
             continue;
         CornerMoves corners;
