@@ -355,30 +355,45 @@ std::string FormatPartTooSmallText(float size, float triangleSize)
         + Length(size) + " mm keeps its shape.";
 }
 
-std::string FormatPieceTooFarOutText(Vec3 centre, Vec3 size, double step, float triangleSize)
+namespace {
+
+// The box of the part or piece lying too far out, as the far-out refusals name it.
+std::string FarPlace(const FarPiece& far)
 {
-    return "A piece lies too far out for the triangle size: the " + FormatSize3(size.x, size.y, size.z)
-        + " piece at (" + Fixed(centre.x, 0) + ", " + Fixed(centre.y, 0) + ", " + Fixed(centre.z, 0)
-        + ") mm, where a coordinate steps by " + Fixed(step, 2) + " mm, coarser than the " + Fixed(triangleSize, 2)
-        + " mm triangle size. Nothing was changed; move the piece nearer the part, or delete it, and Process "
-          "again.";
+    const Vec3 size = far.boundsMax - far.boundsMin;
+    const Vec3 centre = (far.boundsMin + far.boundsMax) * 0.5f;
+    return FormatSize3(size.x, size.y, size.z) + (far.wholePart ? " part" : " piece") + " at (" + Fixed(centre.x, 0)
+        + ", " + Fixed(centre.y, 0) + ", " + Fixed(centre.z, 0) + ") mm";
+}
+
+// The far-out refusals' advice: the size (tried against every limit by its caller) and, since no
+// command here moves or deletes one piece, what the program that made the part can do.
+std::string FarAdvice(const FarPiece& far, float advisedSize, bool withoutRemesh)
+{
+    const bool advised = advisedSize > 0.0f && std::isfinite(advisedSize);
+    const std::string sized = advised ? "a triangle size of at least " + Length(advisedSize) + " mm"
+                                      : std::string("a larger triangle size");
+    return "Nothing was changed; " + (withoutRemesh ? "Remesh on with " + sized : sized) + " lets it run, as does the "
+        + (far.wholePart ? "part moved nearer the origin" : "piece moved nearer the part or deleted")
+        + " in the program that made it.";
+}
+
+}  // namespace
+
+std::string FormatPieceTooFarOutText(const FarPiece& far, float triangleSize, float advisedSize)
+{
+    return std::string(far.wholePart ? "The part lies" : "A piece lies") + " too far out for the triangle size: the "
+        + FarPlace(far) + ", where a coordinate steps by " + Fixed(far.step, 2) + " mm, coarser than the "
+        + Fixed(triangleSize, 2) + " mm triangle size. " + FarAdvice(far, advisedSize, false);
 }
 
 std::string FormatReliefTooFarOutText(const FarPiece& far, float cell, float advisedSize, bool withoutRemesh)
 {
-    const Vec3 size = far.boundsMax - far.boundsMin;
-    const Vec3 centre = (far.boundsMin + far.boundsMax) * 0.5f;
-    const std::string where = FormatSize3(size.x, size.y, size.z) + (far.wholePart ? " part" : " piece") + " at ("
-        + Fixed(centre.x, 0) + ", " + Fixed(centre.y, 0) + ", " + Fixed(centre.z, 0) + ") mm";
-    const bool advised = advisedSize > 0.0f && std::isfinite(advisedSize);
-    const std::string sized = advised ? "a triangle size of at least " + Length(advisedSize) + " mm"
-                                      : std::string("a larger triangle size");
     return std::string(far.wholePart ? "The part lies" : "A piece lies")
-        + " too far out for the solid relief at this triangle size: the " + where + ", where a coordinate steps by "
-        + Fixed(far.step, 4) + " mm, needs cells of at least " + Length(far.smallestSize) + " mm"
-        + " so that the relief's corners do not round onto one another, and they are " + Length(cell)
-        + " mm. Nothing was changed; " + (withoutRemesh ? "Remesh on with " + sized : sized) + ", or the "
-        + (far.wholePart ? "part moved nearer the origin" : "piece moved nearer the part") + ", lets it run.";
+        + " too far out for the solid relief at this triangle size: the " + FarPlace(far)
+        + ", where a coordinate steps by " + Fixed(far.step, 4) + " mm, needs cells of at least "
+        + Length(far.smallestSize) + " mm so that the relief's corners do not round onto one another, and they are "
+        + Length(cell) + " mm. " + FarAdvice(far, advisedSize, withoutRemesh);
 }
 
 std::string FormatNoSurfaceText(float thickness, float triangleSize, bool finest)

@@ -59,17 +59,18 @@ inline constexpr const char* kContourHolesText =
 inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThicknessMillimetres);
 [[nodiscard]] std::string FormatPartTooSmallText(float size, float triangleSize);
 
-// Why a run was refused for a piece lying so far out that its coordinates step by more than the
-// triangle size: names the piece by its box's centre (mm, no decimals) and size, the step there
-// and the triangle size, and ends "Nothing was changed".
-[[nodiscard]] std::string FormatPieceTooFarOutText(Vec3 centre, Vec3 size, double step, float triangleSize);
+// Why a run was refused for a part, or a piece of one, lying so far out that its coordinates step
+// by more than the triangle size: names it by its box's centre (mm, no decimals) and size, the
+// step there and the triangle size, and ends "Nothing was changed" with the advice below.
+[[nodiscard]] std::string FormatPieceTooFarOutText(const FarPiece& far, float triangleSize, float advisedSize);
 
 // Why a solid relief was refused for a part, or a piece of one, lying so far out that its
 // coordinates step too coarsely for the relief's cell (SmallestTriangleSizeFarOut): names the part or
 // piece by its box's centre and size, the step there, the cell needed and the cell in use, and
 // ends "Nothing was changed" with the triangle size that lets it run (`advisedSize`, which
 // passes every limit of the run; "a larger triangle size" when 0), with Remesh turned on where
-// `withoutRemesh`, or the part moved nearer the origin (the piece nearer the part).
+// `withoutRemesh`, or the part moved nearer the origin (the piece nearer the part, or deleted) in
+// the program that made it: no command here moves one piece.
 [[nodiscard]] std::string FormatReliefTooFarOutText(const FarPiece& far, float cell, float advisedSize,
     bool withoutRemesh);
 // `finest`: the triangles were already raised to the finest the part's size allows, so the

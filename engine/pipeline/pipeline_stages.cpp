@@ -120,7 +120,7 @@ bool DisplacementWanted(const PipelineSettings& settings, const HeightMap& map)
 
 bool SolidReliefWanted(const PipelineSettings& settings, const HeightMap& map)
 {
-    return DisplacementWanted(settings, map) && settings.displacement.method != DisplacementMethod::mesh;
+    return DisplacementWanted(settings, map) && HasSolidRelief(settings);
 }
 
 // A result keeping less than this share of its input's area lost most of the part.
@@ -589,8 +589,8 @@ bool PipelineStages::RefusePieceTooFarOut(float triangleSize)
             AdviseProcessTriangleSize(source, lastSettings, runAvailable_), lastSettings.remeshOn == 0);
         return false;
     }
-    report.message = FormatPieceTooFarOutText((far.boundsMin + far.boundsMax) * 0.5f, far.boundsMax - far.boundsMin,
-        far.step, triangleSize);
+    report.message = FormatPieceTooFarOutText(far, triangleSize,
+        AdviseProcessTriangleSize(source, lastSettings, runAvailable_));
     return false;
 }
 

@@ -59,13 +59,18 @@ float UnremeshedSolidCell(const TriangleMesh& mesh)
     return std::max(SampleMedianEdgeLength(mesh), 0.05f);
 }
 
+bool HasSolidRelief(const PipelineSettings& settings)
+{
+    return settings.displacementOn != 0 && settings.displacement.method != DisplacementMethod::mesh;
+}
+
 namespace {
 
 // The estimate without advice.
 ProcessEstimate CountProcessTriangles(const TriangleMesh& source, const PipelineSettings& settings)
 {
     RemeshSettings remesh = EffectiveRemeshSettings(settings);
-    const bool solid = settings.displacementOn != 0 && settings.displacement.method != DisplacementMethod::mesh;
+    const bool solid = HasSolidRelief(settings);
     if (settings.remeshOn == 0 && solid)
         remesh.targetEdgeMillimetres = UnremeshedSolidCell(source);
     const RemeshEstimate counted = EstimateRemeshResult(source, remesh);
@@ -89,11 +94,6 @@ float TriangleSizeInUse(const TriangleMesh& source, const PipelineSettings& sett
         start = UnremeshedSolidCell(source);
     return std::max(
         {start, counted.cappedCellMillimetres, counted.costliest.finest ? counted.costliest.cellMillimetres : 0.0f});
-}
-
-bool HasSolidRelief(const PipelineSettings& settings)
-{
-    return settings.displacementOn != 0 && settings.displacement.method != DisplacementMethod::mesh;
 }
 
 bool GrowsWithTriangleSize(const PipelineSettings& settings)

@@ -51,6 +51,10 @@ inline constexpr std::uint64_t kStageTriangleHeadroom = 2;
 
 // True when `count` is over `limit`; a limit of 0 means none. Every comparison of a triangle
 // count with the user's triangle limit goes through here.
+// Whether the settings ask for the solid relief (any method but moving the vertices): the one
+// test the estimate and the run's own refusals make.
+[[nodiscard]] bool HasSolidRelief(const PipelineSettings& settings);
+
 [[nodiscard]] bool OverTriangleLimit(std::uint64_t count, std::uint64_t limit);
 
 // The fewest triangles a remesh estimate must come to for the remesh to be trusted with the

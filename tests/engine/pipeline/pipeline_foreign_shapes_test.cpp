@@ -720,8 +720,8 @@ void DeepRelief(PipelineSettings& s) { s.displacement.strengthMillimetres = 1.5f
 void NoRemesh(PipelineSettings& s) { s.remeshOn = 0; }
 // An 8 mm sphere of some 0.2 mm triangles 1e6 mm out: its own triangles are too fine there.
 TriangleMesh FarFineSphere() { return test::Translated(MakeTestSphere(4.0f), {1.0e6f, 1.0e6f, 0.0f}); }
-constexpr const char* kFarRotorAdvice = "Nothing was changed; a triangle size of at least 0.50 mm, or the part moved "
-                                        "nearer the origin, lets it run.";
+constexpr const char* kFarRotorAdvice = "Nothing was changed; a triangle size of at least 0.50 mm lets it run, as "
+                                        "does the part moved nearer the origin in the program that made it.";
 void ReliefOneMillimetreDeep(PipelineSettings& s) { s.displacement.strengthMillimetres = 1.0f; }
 
 const Row kRows[] = {
@@ -763,7 +763,7 @@ const Row kRows[] = {
         nullptr, false, Route::process, false, FarHub, DeepRelief},
     {"fine sphere at 1e6 mm without remesh, solid", FarFineSphere, 0.3f, kSolid, Expect::refused, nullptr, false,
         Route::process, false, nullptr, NoRemesh, "Nothing was changed; Remesh on with a triangle size of at least "
-        "0.50 mm, or the part moved nearer the origin, lets it run."},
+        "0.50 mm lets it run, as does the part moved nearer the origin in the program that made it."},
     {"fine sphere at 1e6 mm at the advised size, solid", FarFineSphere, 0.5f, kSolid},
     {"sphere at 1e6 mm, repair", FarSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::repair},
     {"sphere at 1e6 mm, save check", FarSphere, 0.5f, kSolid, Expect::processed, nullptr, false, Route::saveCheck},
@@ -796,7 +796,12 @@ const Row kRows[] = {
     {"small cube 10 km away, imported, solid", SphereWithCube10kmAway, 0.3f, kSolid, Expect::refused, nullptr,
         false, Route::process, true, nullptr, nullptr, "the 1.00 x 1.00 x 1.00 mm piece at (7071068, 7071068, 0) mm"},
     {"small cube 10 km away, imported, vertex", SphereWithCube10kmAway, 0.3f, kVertex, Expect::refused, nullptr,
-        false, Route::process, true, nullptr, nullptr, "steps by 0.50 mm, coarser than the 0.30 mm triangle size"},
+        false, Route::process, true, nullptr, nullptr, "A piece lies too far out for the triangle size: the 1.00 x "
+        "1.00 x 1.00 mm piece at (7071068, 7071068, 0) mm, where a coordinate steps by 0.50 mm, coarser than the "
+        "0.30 mm triangle size. Nothing was changed; a triangle size of at least 0.50 mm lets it run, as does the "
+        "piece moved nearer the part or deleted in the program that made it."},
+    {"small cube 10 km away at the advised size, imported, vertex", SphereWithCube10kmAway, 0.5f, kVertex,
+        Expect::processed, nullptr, false, Route::process, true},
     {"very coarse, solid", Cube20, 5.0f, kSolid},
     {"very coarse, vertex", Cube20, 5.0f, kVertex},
     {"very fine, solid", Cube2, 0.03f, kSolid},
