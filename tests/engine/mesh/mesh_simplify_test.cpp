@@ -317,6 +317,23 @@ TriangleMesh WithFolds(TriangleMesh mesh, std::size_t every, float shift)
     return mesh;
 }
 
+// Simplifies as SimplifyMesh does and counts the polls that rise again after one fell back to 0:
+// a run starts at 0 and polls every 16,384 merges tried, at a share that grows towards 1 with the
+// cost reached, so a rising poll after a fall back to 0 is the whole mesh being simplified again.
+MeshSimplifyReport SimplifyCountingRestarts(TriangleMesh& mesh, const MeshSimplifyOptions& options,
+                                            int& pollsAfterRestart)
+{
+    float last = 0.0f;
+    bool restarted = false;
+    pollsAfterRestart = 0;
+    return SimplifyMesh(mesh, options, [&](const std::string&, float share) {
+        restarted = restarted || (share == 0.0f && last > 0.0f);
+        pollsAfterRestart += restarted && share > 0.0f ? 1 : 0;
+        last = share;
+        return true;
+    });
+}
+
 // Shapes on which the merges once left triangles crossing, folded onto a neighbour or without
 // area: a rough scan-like sphere, where a merge pushed a fan through the surface round it, and
 // the same parts a million millimetres out, where a float step is 0.06 mm and the rounding of
@@ -344,18 +361,8 @@ TEST(SimplifyMeshContact, LeavesNoMeetingOrFlatTriangles)
         options.maximumError = c.error;
         options.bedAxis = 2;
         options.maximumNormalTurnDegrees = 78.0f;
-        // A run starts at 0 and polls every 16,384 merges tried, at a share that grows towards 1
-        // with the cost reached: a rising poll after a fall back to 0 is the whole mesh being
-        // simplified again.
-        float last = 0.0f;
-        bool restarted = false;
         int pollsAfterRestart = 0;
-        const MeshSimplifyReport report = SimplifyMesh(mesh, options, [&](const std::string&, float share) {
-            restarted = restarted || (share == 0.0f && last > 0.0f);
-            pollsAfterRestart += restarted && share > 0.0f ? 1 : 0;
-            last = share;
-            return true;
-        });
+        const MeshSimplifyReport report = SimplifyCountingRestarts(mesh, options, pollsAfterRestart);
         EXPECT_EQ(pollsAfterRestart, 0) << c.name << ", " << report.reruns << " reruns";
         EXPECT_GT(report.collapses, 0u) << c.name;
         EXPECT_TRUE(test::FindMeetingPairsThroughGrid(mesh).empty()) << c.name;
@@ -420,16 +427,8 @@ TEST(SimplifyMeshContact, CrossingsItWasGivenAreNotItsFaults)
         options.maximumError = c.error;
         options.bedAxis = 2;
         TriangleMesh mesh = c.mesh;
-        // A poll rising again after a fall back to 0 is the whole mesh being simplified again.
-        float last = 0.0f;
-        bool restarted = false;
         int pollsAfterRestart = 0;
-        const MeshSimplifyReport report = SimplifyMesh(mesh, options, [&](const std::string&, float share) {
-            restarted = restarted || (share == 0.0f && last > 0.0f);
-            pollsAfterRestart += restarted && share > 0.0f ? 1 : 0;
-            last = share;
-            return true;
-        });
+        const MeshSimplifyReport report = SimplifyCountingRestarts(mesh, options, pollsAfterRestart);
         EXPECT_EQ(pollsAfterRestart, 0) << c.name;
         EXPECT_LE(report.reruns, c.repairs) << c.name;
         EXPECT_GT(report.collapses, 0u) << c.name;
@@ -437,15 +436,17 @@ TEST(SimplifyMeshContact, CrossingsItWasGivenAreNotItsFaults)
         EXPECT_EQ(test::CountTrianglesWithoutArea(mesh), 0u) << c.name;
         const EdgeCounts edges = CountEdges(mesh);
         EXPECT_EQ(std::tuple(edges.boundary, edges.nonManifold), std::tuple(0u, 0u)) << c.name;
+        const std::vector<test::CrossingPair> left = test::FindMeetingPairsThroughGrid(mesh);
+        EXPECT_EQ(report.crossingsLeft, left.size()) << c.name;
         if (c.folds) {
-            EXPECT_TRUE(test::FindMeetingPairsThroughGrid(mesh).empty()) << c.name;
+            EXPECT_TRUE(left.empty()) << c.name;
             EXPECT_EQ(report.crossingsLeft, 0u) << c.name;
             EXPECT_GT(mesh.Volume(), 0.0f) << c.name;
         } else {
             EXPECT_GT(report.crossingsLeft, 0u) << c.name;
         }
         // Within two triangles of the input's, as the merges moved them.
-        for (const auto& [a, b] : test::FindMeetingPairsThroughGrid(mesh)) {
+        for (const auto& [a, b] : left) {
             for (const std::uint32_t t : {a, b}) {
                 const Vec3 p = centre(mesh, t);
                 float nearest = std::numeric_limits<float>::max();
