@@ -1733,20 +1733,17 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
             repairRounds();
             errorLimit = options.maximumError;
         });
-        if (report.crossingsGiven != 0) {
-            knowResultPairs();
-            report.crossingsLeft = ContactsOf(resultPairs).pairs;
-        } else {
-            report.crossingsLeft = 0;
-        }
     }
-    // Crossings of the run's own that every repair left, where the input it was given met
-    // nowhere (a run over the whole mesh can lay a wall across a thin place): the input goes
-    // back round them as it was, not simplified again, a ring wider each time, kept only when
-    // fewer pairs meet. A simplify never hands on a crossing it made from a part without one.
-    for (int round = 0; completed && report.crossingsGiven == 0 && round < kPutBackRounds; ++round) {
+    // Crossings of the run's own that every repair left (a run over the whole mesh can lay a
+    // wall across a thin place): the input goes back round them as it was, not simplified
+    // again, a ring wider each time, kept only when fewer pairs meet. The pairs where the input
+    // met already are left as they were, so a part given crossings of its own has the ones the
+    // run made elsewhere put back all the same.
+    for (int round = 0; completed && round < kPutBackRounds; ++round) {
         knowResultPairs();
         faults = WithoutFlat(resultPairs);
+        if (report.crossingsGiven != 0)
+            TakeOutGivenPairs(mesh, result, into, faults, /*keepFolds=*/false, meetings);
         if (faults.empty())
             break;
         const std::vector<TrianglePair> own = faults;
@@ -1762,6 +1759,11 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
                 ++reruns;
             }
         });
+    }
+    // Counted on the result handed on, after every step that may change it.
+    if (completed && report.crossingsGiven != 0) {
+        knowResultPairs();
+        report.crossingsLeft = ContactsOf(resultPairs).pairs;
     }
     report.reruns = reruns;
     if (!completed) {
