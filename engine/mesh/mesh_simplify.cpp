@@ -207,14 +207,31 @@ struct BedPlane {
     double tolerance = 0.0;
 };
 
+// The part of a result a repair run may change, with all it reads round that: the triangles
+// on the corners of the place's triangles, and those on the corners of these. A vertex free to
+// move has all its triangles in the place; the quadric of a vertex it may merge into sums the
+// triangles on that vertex, and the contact test reads the triangles round the rim of a merged
+// fan: all of them lie within these two rings. Triangles and vertices keep their order, so a run
+// over the region makes the same merges in the same order as one over the whole result.
+struct Region {
+    TriangleMesh mesh;
+    std::vector<std::uint32_t> triangle;  // per region triangle: the whole's, ascending
+    std::vector<std::uint32_t> vertex;    // per region vertex: the whole's, ascending
+    std::vector<std::uint32_t> local;     // per whole vertex: the region's, or kNotPlaced
+    std::uint64_t liveOutside = 0;        // the whole's triangles with area elsewhere
+};
+
 // The working state of one run and its collapse loop.
 class Simplifier {
 public:
     // Without the contact test a run reads a good deal less (see SimplifyMesh). `bed`, when
     // given, is the bed of an earlier run on the same input, taken as it is.
+    // `liveOutside`: for a run over a region, the triangles with area of the whole result outside
+    // it, which the run's housekeeping counts as a run over the whole would.
     Simplifier(const TriangleMesh& mesh, const MeshSimplifyOptions& options, MeshSimplifyReport& report,
-               bool testContacts, const BedPlane* bed = nullptr)
-        : mesh_(mesh), options_(options), report_(report), testContacts_(testContacts), givenBed_(bed)
+               bool testContacts, const BedPlane* bed = nullptr, std::uint64_t liveOutside = 0)
+        : mesh_(mesh), options_(options), report_(report), testContacts_(testContacts), givenBed_(bed),
+          liveOutside_(liveOutside)
     {
     }
 
@@ -223,6 +240,10 @@ public:
     // corner that a merge kept (the others are input triangles, unmoved), and `into` per input
     // vertex the result vertex it went into (kNotPlaced when that has no triangle left).
     void Compact(TriangleMesh& result, std::vector<std::uint8_t>& changed, std::vector<std::uint32_t>& into);
+    // As Compact, for a run over `region` of `whole`: the whole result, its triangles outside the
+    // region as they were, numbered as a run over the whole would number them.
+    void CompactWithin(const TriangleMesh& whole, const Region& region, TriangleMesh& result,
+                       std::vector<std::uint8_t>& changed, std::vector<std::uint32_t>& into);
     BedPlane Bed() const { return {bedLevel_, bedTolerance_}; }
 
 private:
@@ -255,6 +276,7 @@ private:
     MeshSimplifyReport& report_;
     const bool testContacts_;
     const BedPlane* givenBed_;
+    const std::uint64_t liveOutside_;
 
     // On large pages: the loop jumps all over these and the heap, and with ordinary pages the
     // address translation of most reads missed too (they took a sixth off the loop on a 1.3
@@ -818,9 +840,11 @@ bool Simplifier::RunSimplifier(const ProgressCallback& progress)
             if (!progress(kSimplifyStage, std::sqrt(ratio)))
                 return false;
         }
-        if (incidence_.size() > 3 * initialIncidence_ + 1024)
+        // Counted over the whole result also in a run over a region, so that both rebuild at the
+        // same merge and go on alike.
+        if (incidence_.size() + 3 * liveOutside_ > 3 * (initialIncidence_ + 3 * liveOutside_) + 1024)
             BuildIncidence();
-        if (heap_.Size() > 2 * liveTriangles_ + 65536)
+        if (heap_.Size() > 2 * (liveTriangles_ + liveOutside_) + 65536)
             heap_.Purge([this](const Candidate& e) { return IsStale(e); });
     }
     return true;
@@ -864,6 +888,65 @@ void Simplifier::Compact(TriangleMesh& result, std::vector<std::uint8_t>& change
             at = next;
         }
         into[v] = placed[root];
+    }
+    result.vertices = std::move(vertices);
+    result.indices = std::move(indices);
+    result.ComputeBounds();
+    result.ComputeVertexNormals();
+}
+
+void Simplifier::CompactWithin(const TriangleMesh& whole, const Region& region, TriangleMesh& result,
+                               std::vector<std::uint8_t>& changed, std::vector<std::uint32_t>& into)
+{
+    changed.clear();
+    std::vector<std::uint32_t> placed(whole.vertices.size(), kNotPlaced);
+    std::vector<MeshVertex> vertices;
+    std::vector<std::uint32_t> indices;
+    indices.reserve(whole.indices.size());
+    report_.faceMap.reserve(whole.TriangleCount());
+    std::size_t next = 0;  // the next region triangle
+    for (std::size_t t = 0; t < whole.TriangleCount(); ++t) {
+        std::uint32_t corner[3];
+        std::uint8_t merged = 0;
+        if (next < region.triangle.size() && region.triangle[next] == t) {
+            const std::size_t r = next++;
+            if (alive_[r] == 0)
+                continue;
+            for (int k = 0; k < 3; ++k) {
+                corner[k] = region.vertex[face_[r].corner[k]];
+                merged |= vertex_[face_[r].corner[k]].merged;
+            }
+        } else {
+            std::copy_n(&whole.indices[3 * t], 3, corner);
+            if (IsDegenerate(corner))
+                continue;
+        }
+        changed.push_back(merged);
+        for (const std::uint32_t c : corner) {
+            if (placed[c] == kNotPlaced) {
+                placed[c] = static_cast<std::uint32_t>(vertices.size());
+                Vec3 p = whole.vertices[c].position;
+                if (region.local[c] != kNotPlaced) {
+                    const D3 moved = vertex_[region.local[c]].position;
+                    p = {static_cast<float>(moved.x), static_cast<float>(moved.y), static_cast<float>(moved.z)};
+                }
+                vertices.push_back({p, {}});
+                report_.vertexMap.push_back(c);
+            }
+            indices.push_back(placed[c]);
+        }
+        report_.faceMap.push_back(static_cast<std::uint32_t>(t));
+    }
+    into.resize(whole.vertices.size());
+    for (std::size_t v = 0; v < whole.vertices.size(); ++v) {
+        std::uint32_t root = region.local[v];
+        if (root == kNotPlaced) {
+            into[v] = placed[v];
+            continue;
+        }
+        while (vertex_[root].mergedInto != root)
+            root = vertex_[root].mergedInto;
+        into[v] = placed[region.vertex[root]];
     }
     result.vertices = std::move(vertices);
     result.indices = std::move(indices);
@@ -978,13 +1061,16 @@ public:
     // these as a search of these alone.
     std::vector<TrianglePair> Among(const std::vector<std::uint8_t>& wanted)
     {
-        bool searchedAll = true;
-        for (std::size_t t = 0; t < wanted.size() && searchedAll; ++t)
-            searchedAll = wanted[t] == 0 || searched_[t] != 0;
-        if (!searchedAll) {
+        std::vector<std::uint8_t> fresh(wanted.size(), 0);
+        bool anyFresh = false;
+        for (std::size_t t = 0; t < wanted.size(); ++t) {
+            fresh[t] = wanted[t] != 0 && searched_[t] == 0 ? 1 : 0;
+            anyFresh = anyFresh || fresh[t] != 0;
+        }
+        if (anyFresh) {
             for (std::size_t t = 0; t < wanted.size(); ++t)
                 searched_[t] = static_cast<std::uint8_t>(searched_[t] | wanted[t]);
-            Search();
+            Search(fresh);
         }
         std::vector<TrianglePair> among;
         for (const TrianglePair& pair : pairs_)
@@ -994,10 +1080,14 @@ public:
     }
 
 private:
-    void Search()
+    // Adds the pairs with a triangle flagged in `fresh` (a byte per input triangle): those among
+    // the triangles searched before are known already. Searching all of them again each time
+    // was most of a repair's check on a part that met nowhere, where nothing is ever found.
+    void Search(const std::vector<std::uint8_t>& fresh)
     {
         TriangleMesh near;
         std::vector<std::uint32_t> source;  // per triangle of `near`: the input triangle
+        std::vector<std::uint8_t> isFresh;  // per triangle of `near`
         std::vector<std::uint32_t> renumbered(input_.vertices.size(), kNotPlaced);
         for (std::size_t t = 0; t < input_.TriangleCount(); ++t) {
             if (searched_[t] == 0)
@@ -1011,11 +1101,13 @@ private:
                 near.indices.push_back(renumbered[c[k]]);
             }
             source.push_back(static_cast<std::uint32_t>(t));
+            isFresh.push_back(fresh[t]);
         }
-        pairs_.clear();
-        for (const TrianglePair& pair : ChangedTrianglePairsMeetingOrFlat(near, {}))
+        for (const TrianglePair& pair : ChangedTrianglePairsMeetingOrFlat(near, isFresh))
             if (pair[0] != pair[1])
                 pairs_.push_back({source[pair[0]], source[pair[1]]});
+        std::sort(pairs_.begin(), pairs_.end());
+        pairs_.erase(std::unique(pairs_.begin(), pairs_.end()), pairs_.end());
     }
 
     const TriangleMesh& input_;
@@ -1223,6 +1315,42 @@ void FlagRound(const TriangleMesh& result, std::vector<std::uint8_t>& flag, std:
     }
     for (const std::uint32_t v : next)
         flag[v] = to;
+}
+
+// The region round the triangles flagged in `place` (see Region).
+Region RegionAround(const TriangleMesh& whole, const std::vector<std::uint8_t>& place)
+{
+    std::vector<std::uint8_t> near(whole.vertices.size(), 0);
+    for (std::size_t t = 0; t < place.size(); ++t)
+        if (place[t] != 0)
+            for (int k = 0; k < 3; ++k)
+                near[whole.indices[3 * t + k]] = 1;
+    FlagRound(whole, near, 1, 2);
+    Region region;
+    region.local.assign(whole.vertices.size(), kNotPlaced);
+    std::vector<std::uint8_t> used(whole.vertices.size(), 0);
+    for (std::size_t t = 0; t < whole.TriangleCount(); ++t) {
+        const std::uint32_t* c = &whole.indices[3 * t];
+        if (near[c[0]] == 0 && near[c[1]] == 0 && near[c[2]] == 0) {
+            region.liveOutside += IsDegenerate(c) ? 0 : 1;
+            continue;
+        }
+        region.triangle.push_back(static_cast<std::uint32_t>(t));
+        for (int k = 0; k < 3; ++k)
+            used[c[k]] = 1;
+    }
+    for (std::size_t v = 0; v < whole.vertices.size(); ++v) {
+        if (used[v] == 0)
+            continue;
+        region.local[v] = static_cast<std::uint32_t>(region.vertex.size());
+        region.vertex.push_back(static_cast<std::uint32_t>(v));
+        region.mesh.vertices.push_back(whole.vertices[v]);
+    }
+    region.mesh.indices.reserve(3 * region.triangle.size());
+    for (const std::uint32_t t : region.triangle)
+        for (int k = 0; k < 3; ++k)
+            region.mesh.indices.push_back(region.local[whole.indices[3 * std::size_t{t} + k]]);
+    return region;
 }
 
 constexpr std::uint8_t kGivenBack = 1;  // a result vertex the input takes the place of
@@ -1468,10 +1596,15 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
     // One repair run on the result: every merge tested, all of it held but the triangles
     // flagged in `place`, which are then checked again.
     float errorLimit = options.maximumError;
+    // The run works on the region round the place only: one over the whole result cost as much
+    // to set up for a handful of merges as the first run, several times over on a tangled part.
     const auto repairRun = [&](const std::vector<std::uint8_t>& place) {
-        std::vector<std::uint8_t> held(place.size(), 0);
-        for (std::size_t t = 0; t < held.size(); ++t)
-            held[t] = place[t] == 0 || (inputProtected != nullptr && (*inputProtected)[report.faceMap[t]] != 0) ? 1 : 0;
+        const Region region = RegionAround(result, place);
+        std::vector<std::uint8_t> held(region.triangle.size(), 0);
+        for (std::size_t r = 0; r < held.size(); ++r) {
+            const std::uint32_t t = region.triangle[r];
+            held[r] = place[t] == 0 || (inputProtected != nullptr && (*inputProtected)[report.faceMap[t]] != 0) ? 1 : 0;
+        }
         MeshSimplifyOptions repairOptions = options;
         repairOptions.protectedTriangles = &held;
         repairOptions.targetTriangles = 0;  // a handful of merges, whatever the count
@@ -1480,11 +1613,11 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
         TriangleMesh repaired;
         std::vector<std::uint32_t> intoRepaired;
         {
-            Simplifier simplifier(result, repairOptions, repair, true, &bed);
+            Simplifier simplifier(region.mesh, repairOptions, repair, true, &bed, region.liveOutside);
             completed = simplifier.RunSimplifier(progress);
             if (!completed)
                 return;
-            simplifier.Compact(repaired, changed, intoRepaired);
+            simplifier.CompactWithin(result, region, repaired, changed, intoRepaired);
         }
         for (std::uint32_t& v : into)
             if (v != kNotPlaced)
@@ -1600,20 +1733,17 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
             repairRounds();
             errorLimit = options.maximumError;
         });
-        if (report.crossingsGiven != 0) {
-            knowResultPairs();
-            report.crossingsLeft = ContactsOf(resultPairs).pairs;
-        } else {
-            report.crossingsLeft = 0;
-        }
     }
-    // Crossings of the run's own that every repair left, where the input it was given met
-    // nowhere (a run over the whole mesh can lay a wall across a thin place): the input goes
-    // back round them as it was, not simplified again, a ring wider each time, kept only when
-    // fewer pairs meet. A simplify never hands on a crossing it made from a part without one.
-    for (int round = 0; completed && report.crossingsGiven == 0 && round < kPutBackRounds; ++round) {
+    // Crossings of the run's own that every repair left (a run over the whole mesh can lay a
+    // wall across a thin place): the input goes back round them as it was, not simplified
+    // again, a ring wider each time, kept only when fewer pairs meet. The pairs where the input
+    // met already are left as they were, so a part given crossings of its own has the ones the
+    // run made elsewhere put back all the same.
+    for (int round = 0; completed && round < kPutBackRounds; ++round) {
         knowResultPairs();
         faults = WithoutFlat(resultPairs);
+        if (report.crossingsGiven != 0)
+            TakeOutGivenPairs(mesh, result, into, faults, /*keepFolds=*/false, meetings);
         if (faults.empty())
             break;
         const std::vector<TrianglePair> own = faults;
@@ -1629,6 +1759,11 @@ MeshSimplifyReport SimplifyMesh(TriangleMesh& mesh, const MeshSimplifyOptions& o
                 ++reruns;
             }
         });
+    }
+    // Counted on the result handed on, after every step that may change it.
+    if (completed && report.crossingsGiven != 0) {
+        knowResultPairs();
+        report.crossingsLeft = ContactsOf(resultPairs).pairs;
     }
     report.reruns = reruns;
     if (!completed) {
