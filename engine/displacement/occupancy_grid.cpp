@@ -232,15 +232,15 @@ Triple Subtract(const Triple& a, const Triple& b) { return {a[0] - b[0], a[1] - 
 double DotOf(const Triple& a, const Triple& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 double NormOne(const Triple& a) { return std::fabs(a[0]) + std::fabs(a[1]) + std::fabs(a[2]); }
 
-// The slab of centres along `axis` (mm), whose single-precision counterpart has components off
-// by up to `axisError`, narrowing coordinate `narrows`: the triangle's span widened by the
-// cube's reach and by what rounding can move the test's projections, the cube's reach and
-// the axis itself.
+// The slab of centres along `axis` (mm) that narrows coordinate `narrows`: the triangle's span
+// on the axis, widened by the cube's reach and by how far rounding can move the single-precision
+// test's projections and reach, its axis having components off by up to `axisError`.
 CentreSlab SlabAlong(const Triple& axis, double axisError, const std::array<Triple, 3>& corners,
                      const TestRounding& rounding, const OccupancyGrid& grid, int narrows)
 {
     constexpr double kEps = std::numeric_limits<float>::epsilon();
-    // Eight times the worst case of the bounds above.
+    // Eight times the worst case of the bounds; the test table's slivers 1 km out keep their
+    // cells at a twentieth of them.
     constexpr double kSafety = 8.0;
     const double p0 = DotOf(axis, corners[0]);
     const double p1 = DotOf(axis, corners[1]);
@@ -260,6 +260,7 @@ CentreSlab SlabAlong(const Triple& axis, double axisError, const std::array<Trip
     return slab;
 }
 
+// The ten slabs of the triangle in the grid's cell units.
 TriangleSlabs SlabsOf(const OccupancyGrid& grid, const Corners& k)
 {
     constexpr double kEps = std::numeric_limits<float>::epsilon();
@@ -285,7 +286,8 @@ TriangleSlabs SlabsOf(const OccupancyGrid& grid, const Corners& k)
     // are those of the axes crossed from it; the normal's by the products of two such edges.
     const double edgeError = 2.0 * rounding.position + kEps * (longest + 2.0 * rounding.position);
     const double edgeSize = longest + edgeError;
-    const double normalError = 4.0 * edgeSize * edgeError + 2.0 * edgeError * edgeError + 4.0 * kEps * edgeSize * edgeSize;
+    const double normalError =
+        4.0 * edgeSize * edgeError + 2.0 * edgeError * edgeError + 4.0 * kEps * edgeSize * edgeSize;
 
     TriangleSlabs slabs;
     for (std::size_t i = 0; i < 3; ++i) {
