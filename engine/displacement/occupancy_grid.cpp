@@ -377,35 +377,44 @@ std::uint64_t MarkCell(OccupancyGrid& grid, const Corners& k, bool single, std::
     return 1;
 }
 
-// Sets the cells of layers [zBegin, zEnd) that the triangle touches; gives the number that
-// went from 0 to 1. A triangle within one cell sets it without a test, decided on its whole
-// range so that splitting the layers changes nothing. Only the cells that lie in every slab of
-// the triangle are tested: a slanted sliver's box holds some hundred thousand cells for the few
-// hundred it touches, and a row of its layer holds one or two of them.
-std::uint64_t RasteriseTriangle(OccupancyGrid& grid, const Corners& k, std::int32_t zBegin, std::int32_t zEnd)
+// Sets the cells of layers [zBegin, zEnd) within ranges x, y, z that lie in every slab of
+// the triangle and that it touches; gives the number that went from 0 to 1. A slanted
+// sliver's box holds some hundred thousand cells for the few hundred it touches, and a row of
+// its layer holds one or two of them.
+std::uint64_t RasteriseWithinSlabs(OccupancyGrid& grid, const Corners& k, CellRange x, CellRange y, CellRange z,
+                                   std::int32_t zBegin, std::int32_t zEnd)
 {
-    const CellRange x = CellRangeOf(grid, k, 0);
-    const CellRange y = CellRangeOf(grid, k, 1);
-    const CellRange z = CellRangeOf(grid, k, 2);
-    const bool single = x.lo == x.hi && y.lo == y.hi && z.lo == z.hi;
     std::uint64_t added = 0;
-    const auto span = [](CellRange r) { return static_cast<std::int64_t>(r.hi) - r.lo + 1; };
-    if (span(x) * span(y) * span(z) <= kBoxScanCells) {
-        for (std::int32_t iz = std::max(z.lo, zBegin); iz <= std::min(z.hi, zEnd - 1); ++iz)
-            for (std::int32_t iy = y.lo; iy <= y.hi; ++iy)
-                for (std::int32_t ix = x.lo; ix <= x.hi; ++ix)
-                    added += MarkCell(grid, k, single, ix, iy, iz);
-        return added;
-    }
     const TriangleSlabs slabs = SlabsOf(grid, k);
     for (std::int32_t iz = std::max(z.lo, zBegin); iz <= std::min(z.hi, zEnd - 1); ++iz) {
         const CellRange rows = RowsNear(slabs, y, iz + 0.5);
         for (std::int32_t iy = rows.lo; iy <= rows.hi; ++iy) {
             const CellRange cells = CellsNear(slabs, x, iy + 0.5, iz + 0.5);
             for (std::int32_t ix = cells.lo; ix <= cells.hi; ++ix)
-                added += MarkCell(grid, k, single, ix, iy, iz);
+                added += MarkCell(grid, k, false, ix, iy, iz);
         }
     }
+    return added;
+}
+
+// Sets the cells of layers [zBegin, zEnd) that the triangle touches; gives the number that
+// went from 0 to 1. A triangle within one cell sets it without a test, decided on its whole
+// range so that splitting the layers changes nothing. Of a larger box only the cells that lie
+// in every slab of the triangle are tested.
+std::uint64_t RasteriseTriangle(OccupancyGrid& grid, const Corners& k, std::int32_t zBegin, std::int32_t zEnd)
+{
+    const CellRange x = CellRangeOf(grid, k, 0);
+    const CellRange y = CellRangeOf(grid, k, 1);
+    const CellRange z = CellRangeOf(grid, k, 2);
+    const auto span = [](CellRange r) { return static_cast<std::int64_t>(r.hi) - r.lo + 1; };
+    if (span(x) * span(y) * span(z) > kBoxScanCells)
+        return RasteriseWithinSlabs(grid, k, x, y, z, zBegin, zEnd);
+    const bool single = x.lo == x.hi && y.lo == y.hi && z.lo == z.hi;
+    std::uint64_t added = 0;
+    for (std::int32_t iz = std::max(z.lo, zBegin); iz <= std::min(z.hi, zEnd - 1); ++iz)
+        for (std::int32_t iy = y.lo; iy <= y.hi; ++iy)
+            for (std::int32_t ix = x.lo; ix <= x.hi; ++ix)
+                added += MarkCell(grid, k, single, ix, iy, iz);
     return added;
 }
 
