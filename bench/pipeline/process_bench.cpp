@@ -7,7 +7,7 @@
 // 0.3 mm, two round tubes 30 mm across in vertex mode textured outside only (their plain bores
 // and top rings beside the relief), one with a 3 mm wall and one with a 6.7 mm bore, each with
 // and without simplify at 0.3 mm and the first also at 0.2 mm, and any STL files named on the
-// command line (after the benchmark flags) at 0.3 mm. Also 40 mm cones of 96, 960 and 5,000
+// command line (after the benchmark flags) at 0.3 mm. Also 40 mm cones of 96, 960, 2,880 and 5,000
 // segments at 0.3 mm: each remeshes to the same surface, so every stage after the remesh
 // (facesMs above all) should cost the same whatever the part's facet count. With --long, also the 100 mm cube at
 // 0.1 mm with its low corner at -50 and 0 mm (minutes each). Beside the time: each stage's
@@ -236,7 +236,7 @@ void RegisterGeneratedParts()
         static const mesh::TriangleMesh bumpy = OnTheBed(MakeBumpySphere1M());
         Process(state, bumpy, SolidSettings(0.3f));
     })->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
-    for (const std::uint32_t segments : {96u, 960u, 5000u}) {
+    for (const std::uint32_t segments : {96u, 960u, 2880u, 5000u}) {
         const auto cone = std::make_shared<const mesh::TriangleMesh>(MakeCone(40.0f, 40.0f, segments));
         RegisterPart("Process/Cone40/" + std::to_string(segments) + "seg/0.3mm", cone,
                      FittedTo(*cone, SolidSettings(0.3f)));

@@ -35,9 +35,6 @@ constexpr std::int32_t kSlabLayers = 8;
 // A triangle whose box holds at most this many cells has each tested: finding the cells near
 // it would cost more than testing them all.
 constexpr std::int64_t kBoxScanCells = 64;
-// Rows of at most this many cells along x are tested whole: clipping a row costs about as
-// much as testing that many cells.
-constexpr std::int64_t kRowScanCells = 8;
 // A ray crosses up to this many occupied cells while it leaves its own triangle's surface;
 // after the first empty cell the next occupied one blocks it.
 constexpr int kOwnSurfaceCells = 3;
@@ -199,112 +196,165 @@ std::size_t CellIndex(const OccupancyGrid& grid, std::int32_t x, std::int32_t y,
 
 // ---- Rasterising ---------------------------------------------------------------------------
 
-// A triangle clipped to slabs: one corner more per clipping plane, four planes, and room to
-// spare for the rounding of a sliver's cuts. Only the first `count` corners are ever read, so
-// the rest stay unset: a thin sliver is clipped a few times in every layer it crosses.
-struct Polygon {
-    std::array<std::array<double, 3>, 16> corners;
-    int count = 0;
+// A cube touches a triangle exactly when none of the thirteen axes of the separating-axis test
+// parts them, and each axis parts them on one side of a slab of cube centres. The slabs of the
+// three box axes are the triangle's cell ranges; the other ten are kept here, widened by what
+// the single-precision test can get wrong, so that every cell it passes lies in all of them.
+// They are kept in cell units: the centre of cell (i, j, k) is (i + 0.5, j + 0.5, k + 0.5),
+// and it lies in a slab when its dot product with `slope` lies within [low, high].
+using Triple = std::array<double, 3>;
+
+struct CentreSlab {
+    Triple slope{};
+    double low = 0.0;
+    double high = 0.0;
+    double inverse = 0.0;  // 1 over the slope along the coordinate the slab narrows, 0 for none
 };
 
-Polygon PolygonOf(const Corners& k)
-{
-    Polygon polygon;
-    for (const Vec3 p : {k.a, k.b, k.c})
-        polygon.corners[static_cast<std::size_t>(polygon.count++)] = {p.x, p.y, p.z};
-    return polygon;
-}
+struct TriangleSlabs {
+    // The three edges crossed with x: they bound a layer's rows and do not depend on x.
+    std::array<CentreSlab, 3> rows;
+    // The edges crossed with y and with z, and the plane: they bound a row's cells.
+    std::array<CentreSlab, 7> cells;
+};
 
-// The part of `polygon` on the side of the plane `axis` = `level` that `keepAbove` names
-// (Sutherland-Hodgman); corners on the plane stay. Only the span of the result is used, so a
-// polygon whose cuts would not fit is kept whole: its span holds the clipped one.
-Polygon ClipAt(const Polygon& polygon, int axis, double level, bool keepAbove)
-{
-    Polygon kept;
-    const int room = static_cast<int>(kept.corners.size());
-    const auto side = [&](const std::array<double, 3>& p) { return keepAbove ? p[axis] - level : level - p[axis]; };
-    for (int i = 0; i < polygon.count; ++i) {
-        const std::array<double, 3>& p = polygon.corners[static_cast<std::size_t>(i)];
-        const std::array<double, 3>& q = polygon.corners[static_cast<std::size_t>((i + 1) % polygon.count)];
-        const double sp = side(p);
-        const double sq = side(q);
-        if (kept.count + 2 > room)
-            return polygon;
-        if (sp >= 0.0)
-            kept.corners[static_cast<std::size_t>(kept.count++)] = p;
-        if ((sp < 0.0 && sq > 0.0) || (sp > 0.0 && sq < 0.0)) {
-            const double t = sp / (sp - sq);
-            std::array<double, 3>& cut = kept.corners[static_cast<std::size_t>(kept.count++)];
-            for (int a = 0; a < 3; ++a)
-                cut[a] = p[a] + (q[a] - p[a]) * t;
-            cut[axis] = level;
-        }
-    }
-    return kept;
-}
+// What the single-precision test can get wrong, in mm: each corner less a cell centre is off
+// by `position` (the centre's and the difference's rounding, far from the origin above all)
+// and lies at most `offset` from the centre along any axis; the cube's half edge is `half`.
+struct TestRounding {
+    double position = 0.0;
+    double offset = 0.0;
+    double half = 0.0;
+};
 
-Polygon ClipToSlab(const Polygon& polygon, int axis, double low, double high)
-{
-    return ClipAt(ClipAt(polygon, axis, low, true), axis, high, false);
-}
+Triple TripleOf(Vec3 v) { return {v.x, v.y, v.z}; }
+Triple Subtract(const Triple& a, const Triple& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+double DotOf(const Triple& a, const Triple& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+double NormOne(const Triple& a) { return std::fabs(a[0]) + std::fabs(a[1]) + std::fabs(a[2]); }
 
-// How far from a cell's centre, along each axis, a triangle can lie and still be found to
-// touch the cell by TriangleBoxOverlap in single precision, so that visiting only the cells
-// within this reach marks the same cells as testing the whole box. Exactly the test finds
-// nothing past half a cell. In single precision its plane test is off by about the rounding
-// of the normal (eps x size^2, against a sliver's tiny cross product, times the distance to
-// the corners) over the normal's length; where that is large, the box and edge axes alone
-// still bound what passes to within sqrt 3 (w + sqrt 2 half) of the plane, w being the
-// sliver's width (plus half a cell for the cube's reach along the plane). The rounding of
-// cell centres and corners far from the origin comes on top. The rounding factors are some
-// eight times their worst case.
-double SearchReach(const OccupancyGrid& grid, const Corners& k)
+// The slab of centres along `axis` (mm) that narrows coordinate `narrows`: the triangle's span
+// on the axis, widened by the cube's reach and by how far rounding can move the single-precision
+// test's projections and reach, its axis having components off by up to `axisError`.
+CentreSlab SlabAlong(const Triple& axis, double axisError, const std::array<Triple, 3>& corners,
+                     const TestRounding& rounding, const OccupancyGrid& grid, int narrows)
 {
     constexpr double kEps = std::numeric_limits<float>::epsilon();
-    constexpr double kNormalRounding = 64.0;
-    constexpr double kEdgeAxesHalves = 3.5;
-    constexpr double kEdgeAxesWidths = 1.75;
-    constexpr double kPositionRounding = 256.0;
+    // Eight times the worst case of the bounds; the test table's slivers 1 km out keep their
+    // cells at a twentieth of them.
+    constexpr double kSafety = 8.0;
+    const double p0 = DotOf(axis, corners[0]);
+    const double p1 = DotOf(axis, corners[1]);
+    const double p2 = DotOf(axis, corners[2]);
+    const double reach = rounding.half * NormOne(axis);
+    const double along = rounding.offset + rounding.half;
+    const double slack = kSafety * (3.0 * axisError * along
+                                    + (NormOne(axis) + 3.0 * axisError) * (rounding.position + 4.0 * kEps * along));
+    const double cell = grid.cellSize;
+    const double atOrigin = DotOf(axis, TripleOf(grid.origin));
+    CentreSlab slab;
+    slab.slope = {axis[0] * cell, axis[1] * cell, axis[2] * cell};
+    slab.low = std::min({p0, p1, p2}) - reach - slack - atOrigin;
+    slab.high = std::max({p0, p1, p2}) + reach + slack - atOrigin;
+    const double slope = slab.slope[static_cast<std::size_t>(narrows)];
+    slab.inverse = slope != 0.0 ? 1.0 / slope : 0.0;
+    return slab;
+}
+
+// The ten slabs of the triangle in the grid's cell units.
+TriangleSlabs SlabsOf(const OccupancyGrid& grid, const Corners& k)
+{
+    constexpr double kEps = std::numeric_limits<float>::epsilon();
     const Vec3 far = grid.origin + Vec3{static_cast<float>(grid.nx), static_cast<float>(grid.ny),
                                         static_cast<float>(grid.nz)} * grid.cellSize;
     float scale = 0.0f;
     for (const Vec3 p : {k.a, k.b, k.c, grid.origin, far})
         scale = std::max({scale, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
-
-    const std::array<double, 3> a{k.a.x, k.a.y, k.a.z}, b{k.b.x, k.b.y, k.b.z}, c{k.c.x, k.c.y, k.c.z};
-    const auto edge = [](const std::array<double, 3>& from, const std::array<double, 3>& to) {
-        return std::array<double, 3>{to[0] - from[0], to[1] - from[1], to[2] - from[2]};
-    };
-    const auto length = [](const std::array<double, 3>& v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); };
-    const std::array<double, 3> ab = edge(a, b), ac = edge(a, c);
-    const std::array<double, 3> n{ab[1] * ac[2] - ab[2] * ac[1], ab[2] * ac[0] - ab[0] * ac[2], ab[0] * ac[1] - ab[1] * ac[0]};
-    const double cross = length(n);
-    const double longest = std::max({length(ab), length(ac), length(edge(b, c))});
+    const std::array<Triple, 3> corners{TripleOf(k.a), TripleOf(k.b), TripleOf(k.c)};
+    const std::array<Triple, 3> edges{Subtract(corners[1], corners[0]), Subtract(corners[2], corners[1]),
+                                      Subtract(corners[0], corners[2])};
+    double longest = 0.0;
+    for (const Triple& e : edges)
+        longest = std::max({longest, std::fabs(e[0]), std::fabs(e[1]), std::fabs(e[2])});
     const double cell = grid.cellSize;
-    const double half = 0.5 * cell * static_cast<double>(kHalfSizeSlack);
-    // Corners lie at most this far from the centre of a cell the test is asked about.
-    const double corner = 2.0 * longest + 4.0 * cell;
-    const double plane = cross > 0.0 ? half + kNormalRounding * kEps * corner * longest * (corner + cell) / cross
-                                     : std::numeric_limits<double>::infinity();
-    const double width = longest > 0.0 ? cross / longest : 0.0;
-    const double edges = kEdgeAxesHalves * half + kEdgeAxesWidths * width;
-    return std::min(plane, edges) + kPositionRounding * kEps * static_cast<double>(scale);
+    TestRounding rounding;
+    rounding.position = 3.0 * kEps * static_cast<double>(scale);
+    // The cells asked about lie within the triangle's cell ranges, which rounding may widen.
+    rounding.offset = 2.0 * longest + 4.0 * cell + 4.0 * rounding.position;
+    rounding.half = 0.5 * cell * static_cast<double>(kHalfSizeSlack);
+
+    // An edge's components are off by both corners' and their difference's rounding, and so
+    // are those of the axes crossed from it; the normal's by the products of two such edges.
+    const double edgeError = 2.0 * rounding.position + kEps * (longest + 2.0 * rounding.position);
+    const double edgeSize = longest + edgeError;
+    const double normalError =
+        4.0 * edgeSize * edgeError + 2.0 * edgeError * edgeError + 4.0 * kEps * edgeSize * edgeSize;
+
+    TriangleSlabs slabs;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const Triple& e = edges[i];
+        slabs.rows[i] = SlabAlong({0.0, -e[2], e[1]}, edgeError, corners, rounding, grid, 1);
+        slabs.cells[2 * i] = SlabAlong({e[2], 0.0, -e[0]}, edgeError, corners, rounding, grid, 0);
+        slabs.cells[2 * i + 1] = SlabAlong({-e[1], e[0], 0.0}, edgeError, corners, rounding, grid, 0);
+    }
+    const Triple& u = edges[0];
+    const Triple& v = edges[1];
+    const Triple normal{u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+    slabs.cells[6] = SlabAlong(normal, normalError, corners, rounding, grid, 0);
+    return slabs;
 }
 
-// The cells of `box` whose centres lie within `reach` of the polygon's span along `axis`.
-CellRange CellsNear(const Polygon& polygon, int axis, double reach, double origin, double cell, CellRange box)
+// Centres (in cell units) along one coordinate; low > high holds none.
+struct CentreSpan {
+    double low = -std::numeric_limits<double>::infinity();
+    double high = std::numeric_limits<double>::infinity();
+};
+
+// Narrows `span` to where `slab` holds the centre, `rest` being what the other coordinates add
+// to its dot product. A bound that is not a number leaves the span as it was: nothing is lost.
+void Narrow(CentreSpan& span, const CentreSlab& slab, double rest)
 {
-    double low = polygon.corners[0][axis];
-    double high = low;
-    for (int i = 1; i < polygon.count; ++i) {
-        low = std::min(low, polygon.corners[static_cast<std::size_t>(i)][axis]);
-        high = std::max(high, polygon.corners[static_cast<std::size_t>(i)][axis]);
+    if (slab.inverse == 0.0) {
+        if (slab.low - rest > 0.0 || slab.high - rest < 0.0)
+            span = {1.0, 0.0};
+        return;
     }
-    const auto cellOf = [&](double v) {
-        const double at = std::floor((v - origin) / cell);
-        return static_cast<std::int32_t>(std::clamp(at, static_cast<double>(box.lo) - 1.0, static_cast<double>(box.hi) + 1.0));
-    };
-    return {std::max(box.lo, cellOf(low - reach)), std::min(box.hi, cellOf(high + reach))};
+    const double a = (slab.low - rest) * slab.inverse;
+    const double b = (slab.high - rest) * slab.inverse;
+    span.low = std::max(span.low, std::min(a, b));
+    span.high = std::min(span.high, std::max(a, b));
+}
+
+// The cells of `range` whose centres lie within `span`.
+CellRange CellsWithin(const CentreSpan& span, CellRange range)
+{
+    // A centre this close to a bound, in cells, is kept against the rounding of the division.
+    constexpr double kIndexSlack = 1e-6;
+    const double first = span.low - 0.5 - kIndexSlack;
+    const double last = span.high - 0.5 + kIndexSlack;
+    if (first > static_cast<double>(range.lo))
+        range.lo = first > static_cast<double>(range.hi) ? range.hi + 1 : static_cast<std::int32_t>(std::ceil(first));
+    if (last < static_cast<double>(range.hi))
+        range.hi = last < static_cast<double>(range.lo) ? range.lo - 1 : static_cast<std::int32_t>(std::floor(last));
+    return range;
+}
+
+// The rows of `rows` in layer `z` (its centre in cell units) that a cell of the triangle may
+// lie in.
+CellRange RowsNear(const TriangleSlabs& slabs, CellRange rows, double z)
+{
+    CentreSpan span;
+    for (const CentreSlab& slab : slabs.rows)
+        Narrow(span, slab, slab.slope[2] * z);
+    return CellsWithin(span, rows);
+}
+
+// The cells of `cells` in the row at (y, z) (centres in cell units) that the triangle may touch.
+CellRange CellsNear(const TriangleSlabs& slabs, CellRange cells, double y, double z)
+{
+    CentreSpan span;
+    for (const CentreSlab& slab : slabs.cells)
+        Narrow(span, slab, slab.slope[1] * y + slab.slope[2] * z);
+    return CellsWithin(span, cells);
 }
 
 // Sets the cell when the triangle touches it (or unconditionally for a triangle within one
@@ -327,49 +377,44 @@ std::uint64_t MarkCell(OccupancyGrid& grid, const Corners& k, bool single, std::
     return 1;
 }
 
+// Sets the cells of layers [zBegin, zEnd) within ranges x, y, z that lie in every slab of
+// the triangle and that it touches; gives the number that went from 0 to 1. A slanted
+// sliver's box holds some hundred thousand cells for the few hundred it touches, and a row of
+// its layer holds one or two of them.
+std::uint64_t RasteriseWithinSlabs(OccupancyGrid& grid, const Corners& k, CellRange x, CellRange y, CellRange z,
+                                   std::int32_t zBegin, std::int32_t zEnd)
+{
+    std::uint64_t added = 0;
+    const TriangleSlabs slabs = SlabsOf(grid, k);
+    for (std::int32_t iz = std::max(z.lo, zBegin); iz <= std::min(z.hi, zEnd - 1); ++iz) {
+        const CellRange rows = RowsNear(slabs, y, iz + 0.5);
+        for (std::int32_t iy = rows.lo; iy <= rows.hi; ++iy) {
+            const CellRange cells = CellsNear(slabs, x, iy + 0.5, iz + 0.5);
+            for (std::int32_t ix = cells.lo; ix <= cells.hi; ++ix)
+                added += MarkCell(grid, k, false, ix, iy, iz);
+        }
+    }
+    return added;
+}
+
 // Sets the cells of layers [zBegin, zEnd) that the triangle touches; gives the number that
 // went from 0 to 1. A triangle within one cell sets it without a test, decided on its whole
-// range so that splitting the layers changes nothing. Only the cells near the triangle are
-// tested: each layer's rows, and each row's cells, are those within reach of the triangle
-// clipped to the layer and the row. A slanted sliver's box holds some hundred thousand cells
-// for the few hundred it touches.
+// range so that splitting the layers changes nothing. Of a larger box only the cells that lie
+// in every slab of the triangle are tested.
 std::uint64_t RasteriseTriangle(OccupancyGrid& grid, const Corners& k, std::int32_t zBegin, std::int32_t zEnd)
 {
     const CellRange x = CellRangeOf(grid, k, 0);
     const CellRange y = CellRangeOf(grid, k, 1);
     const CellRange z = CellRangeOf(grid, k, 2);
+    const auto span = [](CellRange r) { return static_cast<std::int64_t>(r.hi) - r.lo + 1; };
+    if (span(x) * span(y) * span(z) > kBoxScanCells)
+        return RasteriseWithinSlabs(grid, k, x, y, z, zBegin, zEnd);
     const bool single = x.lo == x.hi && y.lo == y.hi && z.lo == z.hi;
     std::uint64_t added = 0;
-    const auto span = [](CellRange r) { return static_cast<std::int64_t>(r.hi) - r.lo + 1; };
-    if (span(x) * span(y) * span(z) <= kBoxScanCells) {
-        for (std::int32_t iz = std::max(z.lo, zBegin); iz <= std::min(z.hi, zEnd - 1); ++iz)
-            for (std::int32_t iy = y.lo; iy <= y.hi; ++iy)
-                for (std::int32_t ix = x.lo; ix <= x.hi; ++ix)
-                    added += MarkCell(grid, k, single, ix, iy, iz);
-        return added;
-    }
-    const double cell = grid.cellSize;
-    const double reach = SearchReach(grid, k);
-    const Polygon triangle = PolygonOf(k);
-    for (std::int32_t iz = std::max(z.lo, zBegin); iz <= std::min(z.hi, zEnd - 1); ++iz) {
-        const double zCentre = (iz + 0.5) * cell + grid.origin.z;
-        const Polygon layer = ClipToSlab(triangle, 2, zCentre - reach, zCentre + reach);
-        if (layer.count == 0)
-            continue;
-        const CellRange rows = CellsNear(layer, 1, reach, grid.origin.y, cell, y);
-        for (std::int32_t iy = rows.lo; iy <= rows.hi; ++iy) {
-            CellRange cells = x;
-            if (span(x) > kRowScanCells) {
-                const double yCentre = (iy + 0.5) * cell + grid.origin.y;
-                const Polygon row = ClipToSlab(layer, 1, yCentre - reach, yCentre + reach);
-                if (row.count == 0)
-                    continue;
-                cells = CellsNear(row, 0, reach, grid.origin.x, cell, x);
-            }
-            for (std::int32_t ix = cells.lo; ix <= cells.hi; ++ix)
+    for (std::int32_t iz = std::max(z.lo, zBegin); iz <= std::min(z.hi, zEnd - 1); ++iz)
+        for (std::int32_t iy = y.lo; iy <= y.hi; ++iy)
+            for (std::int32_t ix = x.lo; ix <= x.hi; ++ix)
                 added += MarkCell(grid, k, single, ix, iy, iz);
-        }
-    }
     return added;
 }
 

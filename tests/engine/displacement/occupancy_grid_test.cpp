@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <string>
 #include <tuple>
@@ -142,6 +144,50 @@ TriangleMesh MakeNeedles(std::initializer_list<float> offsets)
     return needles;
 }
 
+// Loose triangles, each given by its three corners; box computed.
+TriangleMesh MakeTriangles(std::initializer_list<std::array<Vec3, 3>> triangles)
+{
+    TriangleMesh mesh;
+    for (const std::array<Vec3, 3>& t : triangles) {
+        const auto first = static_cast<std::uint32_t>(mesh.vertices.size());
+        for (const Vec3 p : t)
+            mesh.vertices.push_back({p, {}});
+        mesh.indices.insert(mesh.indices.end(), {first, first + 1, first + 2});
+    }
+    mesh.ComputeBounds();
+    return mesh;
+}
+
+// `count` slivers of assorted slant, length and width inside a 20 mm box, from a fixed seed:
+// the widths run from 1e-7 to 1 mm, some long edges lie along an axis, some corners repeat.
+TriangleMesh MakeSlivers(std::uint32_t count)
+{
+    std::uint32_t state = 12345u;
+    const auto next = [&] {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<float>(state >> 8) / static_cast<float>(1u << 24);
+    };
+    TriangleMesh slivers;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const Vec3 from{20.0f * next(), 20.0f * next(), 20.0f * next()};
+        Vec3 to{20.0f * next(), 20.0f * next(), 20.0f * next()};
+        if (i % 5 == 1)
+            to = {to.x, from.y, from.z};
+        if (i % 5 == 2)
+            to = {from.x, from.y, to.z};
+        const float width = std::pow(10.0f, -7.0f * next());
+        const float along = next();
+        const Vec3 side = i % 7 == 3 ? Vec3{0, 0, 0} : Vec3{next() - 0.5f, next() - 0.5f, next() - 0.5f} * width;
+        const Vec3 middle = from + (to - from) * along + side;
+        const auto first = static_cast<std::uint32_t>(slivers.vertices.size());
+        for (const Vec3 p : {from, middle, to})
+            slivers.vertices.push_back({p, {}});
+        slivers.indices.insert(slivers.indices.end(), {first, first + 1, first + 2});
+    }
+    slivers.ComputeBounds();
+    return slivers;
+}
+
 // Only the cells near each triangle are visited, and they are exactly the cells a test of its
 // whole box marks: slanted slivers, needles with no area or almost none, a tilted plane, faces
 // on the cells' planes, small triangles, and slivers so far out that rounding spans a cell.
@@ -168,6 +214,26 @@ TEST(BuildOccupancyGrid, MarksTheSameCellsAsTestingEveryCellOfTheBox)
         {"cone 10 m out", test::Translated(test::MakeCone(40, 40, 96), {1e4f, -1e4f, 1e4f}), 64},
         {"cone 1 km out", test::Translated(test::MakeCone(4, 4, 64), {1e6f, -1e6f, 5e5f}), 48},
         {"needles 1 km out", test::Translated(MakeNeedles({0.0f, 1e-3f, 0.05f}), {-1e6f, 1e6f, 1e6f}), 64},
+        {"slivers of every slant", MakeSlivers(400), 96},
+        {"slivers 1 km out", test::Translated(MakeSlivers(200), {1e6f, 1e6f, -1e6f}), 64},
+        {"slivers 1 km out, fine cells", test::Translated(MakeSlivers(60), {-1e6f, 2e5f, 1e6f}), 400},
+        // A 16 mm box at 16 cells has cells of 1 mm from -2 mm: every integer is a cell plane.
+        {"corners on cell planes", Combined(MakeBox({0, 0, 0}, {16, 16, 16}), MakeTriangles({
+             {{{1, 1, 1}, {13, 7, 11}, {7, 4, 6}}},
+             {{{2, 3, 4}, {14, 3, 4}, {8, 3, 5}}},
+             {{{0, 0, 16}, {16, 16, 16}, {16, 15, 16}}},
+             {{{3, 3, 3}, {12, 12, 3}, {12, 12, 12}}},
+             {{{1, 15, 2}, {15, 1, 14}, {8, 8, 8}}},
+         })), 16},
+        {"tiny triangles astride cell corners", Combined(MakeBox({0, 0, 0}, {16, 16, 16}), MakeTriangles({
+             {{{3.001f, 4, 5}, {2.999f, 4.001f, 5}, {3, 3.999f, 5.001f}}},
+             {{{7, 7, 7}, {7.0001f, 7, 7}, {7, 7.0001f, 7}}},
+             {{{9.5f, 10, 11}, {10.5f, 10, 11}, {10, 10, 11.0000005f}}},
+         })), 16},
+        {"huge triangles", MakeTriangles({
+             {{{0, 0, 0}, {100, 3, 40}, {20, 90, 70}}},
+             {{{100, 0, 100}, {0, 100, 0}, {0, 0, 100}}},
+         }), 160},
     };
     for (const Case& c : cases) {
         OccupancyGrid grid;
