@@ -362,8 +362,10 @@ private:
     {
         return listed_ ? near_[i] : static_cast<std::uint32_t>(i);
     }
-    bool ListTrianglesNearFocus();
+    void ListTrianglesNearFocus();
     std::vector<Vec3> FlaggedBoxes(Vec3& unionMin, Vec3& unionMax, float& size) const;
+    std::vector<std::uint8_t> MarkTrianglesNear(const std::vector<std::uint64_t>& marked, Vec3 unionMin,
+        Vec3 unionMax, float size) const;
     void BuildRecords();
     void ComputeCellSizes();
     void MarkActive();
@@ -459,16 +461,16 @@ std::vector<Vec3> Search::FlaggedBoxes(Vec3& unionMin, Vec3& unionMax, float& si
 // lies near the focus rather than the whole mesh. A triangle is listed when it is flagged, or
 // when its box meets the box round all flagged ones and shares a cell (at a size taken from
 // the flagged ones) with the cells round some flagged one: boxes that overlap share a point,
-// hence a cell. The pairs found are the same as without the list; false when the focus is too
-// wide to list (the whole mesh is then searched as before).
-bool Search::ListTrianglesNearFocus()
+// hence a cell. The pairs found are the same as without the list. A focus too wide to list
+// leaves the whole mesh to be searched as before.
+void Search::ListTrianglesNearFocus()
 {
     if (focus_.empty())
-        return false;
+        return;
     const auto flagged = static_cast<std::size_t>(
         std::count_if(focus_.begin(), focus_.end(), [](std::uint8_t f) { return f != 0; }));
     if (static_cast<double>(triangleCount_ - flagged) < kFocusSortOutShare * static_cast<double>(triangleCount_))
-        return false;
+        return;
     Vec3 unionMin{};
     Vec3 unionMax{};
     float size = 0.0f;
@@ -477,48 +479,55 @@ bool Search::ListTrianglesNearFocus()
     for (std::size_t i = 0; i < boxes.size(); i += 2) {
         CellRange range = RangeOf(boxes[i], boxes[i + 1], size);
         if (CellCount(range) > kFocusMaxFlaggedCells)
-            return false;
+            return;
         range.lo = {range.lo.x - 1, range.lo.y - 1, range.lo.z - 1};
         range.hi = {range.hi.x + 1, range.hi.y + 1, range.hi.z + 1};
         ForEachCell(range, [&](CellCoordinates cell) { marked.push_back(CellKey(kFocusLevel, cell)); });
     }
     std::sort(marked.begin(), marked.end());
     marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
-    std::vector<std::uint8_t> near(triangleCount_, 0);
-    if (!boxes.empty()) {
-        ParallelFor(triangleCount_, [&](std::size_t t) {
-            const std::uint32_t* corners = mesh_.indices.data() + 3 * t;
-            const Vec3 a = mesh_.vertices[corners[0]].position;
-            const Vec3 b = mesh_.vertices[corners[1]].position;
-            const Vec3 c = mesh_.vertices[corners[2]].position;
-            if (!IsFinite(a) || !IsFinite(b) || !IsFinite(c))
-                return;
-            if (focus_[t] != 0) {
-                near[t] = 1;
-                return;
-            }
-            const Vec3 lo = Min(Min(a, b), c);
-            const Vec3 hi = Max(Max(a, b), c);
-            if (lo.x > unionMax.x || lo.y > unionMax.y || lo.z > unionMax.z || unionMin.x > hi.x
-                || unionMin.y > hi.y || unionMin.z > hi.z)
-                return;
-            const CellRange range = RangeOf(lo, hi, size);
-            bool meets = CellCount(range) > kFocusAlwaysActive;
-            if (!meets) {
-                ForEachCell(range, [&](CellCoordinates cell) {
-                    meets = meets || std::binary_search(marked.begin(), marked.end(), CellKey(kFocusLevel, cell));
-                });
-            }
-            near[t] = meets ? 1 : 0;
-        });
-    }
-    for (std::size_t t = 0; t < triangleCount_; ++t) {
+    const std::vector<std::uint8_t> near =
+        boxes.empty() ? std::vector<std::uint8_t>{} : MarkTrianglesNear(marked, unionMin, unionMax, size);
+    for (std::size_t t = 0; t < near.size(); ++t) {
         if (near[t] != 0)
             near_.push_back(static_cast<std::uint32_t>(t));
     }
     listed_ = true;
     searched_ = near_.size();
-    return true;
+}
+
+// One byte per triangle: finite and flagged, or with a box that may meet a flagged one's (in
+// the box round them all, and with a cell among the `marked` ones or too many cells to look).
+std::vector<std::uint8_t> Search::MarkTrianglesNear(const std::vector<std::uint64_t>& marked, Vec3 unionMin,
+    Vec3 unionMax, float size) const
+{
+    std::vector<std::uint8_t> near(triangleCount_, 0);
+    ParallelFor(triangleCount_, [&](std::size_t t) {
+        const std::uint32_t* corners = mesh_.indices.data() + 3 * t;
+        const Vec3 a = mesh_.vertices[corners[0]].position;
+        const Vec3 b = mesh_.vertices[corners[1]].position;
+        const Vec3 c = mesh_.vertices[corners[2]].position;
+        if (!IsFinite(a) || !IsFinite(b) || !IsFinite(c))
+            return;
+        if (focus_[t] != 0) {
+            near[t] = 1;
+            return;
+        }
+        const Vec3 lo = Min(Min(a, b), c);
+        const Vec3 hi = Max(Max(a, b), c);
+        if (lo.x > unionMax.x || lo.y > unionMax.y || lo.z > unionMax.z || unionMin.x > hi.x
+            || unionMin.y > hi.y || unionMin.z > hi.z)
+            return;
+        const CellRange range = RangeOf(lo, hi, size);
+        bool meets = CellCount(range) > kFocusAlwaysActive;
+        if (!meets) {
+            ForEachCell(range, [&](CellCoordinates cell) {
+                meets = meets || std::binary_search(marked.begin(), marked.end(), CellKey(kFocusLevel, cell));
+            });
+        }
+        near[t] = meets ? 1 : 0;
+    });
+    return near;
 }
 
 void Search::BuildRecords()
