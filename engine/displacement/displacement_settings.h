@@ -20,6 +20,8 @@
 
 namespace grainforge::mesh {
 
+struct SelfIntersectionRecord;
+
 enum class DisplacementMethod : std::int32_t {
     solid = 0,  // "solid": build the displaced part as a new closed surface
     mesh = 1,   // "mesh": move the vertices of the part
@@ -111,6 +113,9 @@ struct DisplacementReport {
     std::vector<float> clearance;
     // The tree over the input mesh with smooth-region labels; set together with `clearance`.
     std::shared_ptr<const AabbTree> clearanceTree;
+    // The crossing guard's first search, with the mesh it looked at: the check of the result
+    // takes it over where the mesh is still the same. Empty when the guard did not search.
+    std::shared_ptr<const SelfIntersectionRecord> crossingSearch;
 };
 
 // A vertex asked to move less than this share of the deepest asked move is not counted when

@@ -1269,16 +1269,10 @@ bool MetAtStart(const DisplacementRun& run, std::uint32_t t, std::uint32_t u)
     return PairMeets(run, t, u, [&](std::uint32_t v) { return run.start[v]; });
 }
 
-// The pairs of triangles that meet now but did not where they started, sorted; `stopped` when
-// the search gave up on its pair limit (nothing is then known).
-std::vector<std::array<std::uint32_t, 2>> MadeCrossings(const DisplacementRun& run,
-    std::span<const std::uint8_t> focus, bool& stopped)
+// Of the pairs a search found meeting now, those that did not meet where they started, sorted.
+std::vector<std::array<std::uint32_t, 2>> PairsMade(const DisplacementRun& run, const std::vector<std::uint32_t>& found)
 {
-    std::vector<std::uint32_t> found;
-    FindSelfIntersections(run.mesh, focus, kSearchPairLimit, found, stopped);
     std::vector<std::array<std::uint32_t, 2>> made;
-    if (stopped)
-        return made;
     for (std::size_t i = 0; i + 1 < found.size(); i += 2) {
         const std::uint32_t t = std::min(found[i], found[i + 1]);
         const std::uint32_t u = std::max(found[i], found[i + 1]);
@@ -1286,6 +1280,31 @@ std::vector<std::array<std::uint32_t, 2>> MadeCrossings(const DisplacementRun& r
             made.push_back({t, u});
     }
     std::sort(made.begin(), made.end());
+    return made;
+}
+
+// The pairs of triangles that meet now but did not where they started, sorted; `stopped` when
+// the search gave up on its pair limit (nothing is then known).
+std::vector<std::array<std::uint32_t, 2>> MadeCrossings(const DisplacementRun& run,
+    std::span<const std::uint8_t> focus, bool& stopped)
+{
+    std::vector<std::uint32_t> found;
+    FindSelfIntersections(run.mesh, focus, kSearchPairLimit, found, stopped);
+    if (stopped)
+        return {};
+    return PairsMade(run, found);
+}
+
+// MadeCrossings over the moved triangles, the guard's first search: its record goes with the
+// report, so that the check of the result searches again only where the guard moved anything.
+std::vector<std::array<std::uint32_t, 2>> FirstMadeCrossings(DisplacementRun& run,
+    std::span<const std::uint8_t> moved, bool& stopped)
+{
+    SelfIntersectionRecord record = RecordSelfIntersections(run.mesh, moved, kSearchPairLimit, stopped);
+    if (stopped)
+        return {};
+    std::vector<std::array<std::uint32_t, 2>> made = PairsMade(run, record.pairs);
+    run.report.crossingSearch = std::make_shared<const SelfIntersectionRecord>(std::move(record));
     return made;
 }
 
@@ -1351,7 +1370,7 @@ void EaseCrossings(DisplacementRun& run, FoldGuard& guard)
     if (!anyMoved)
         return;
     bool stopped = false;
-    std::vector<std::array<std::uint32_t, 2>> made = MadeCrossings(run, moved, stopped);
+    std::vector<std::array<std::uint32_t, 2>> made = FirstMadeCrossings(run, moved, stopped);
     run.report.crossingPairsMade = made.size();
     if (made.empty())
         return;

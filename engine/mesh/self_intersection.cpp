@@ -325,7 +325,7 @@ struct BucketChunk {
 class Search {
 public:
     Search(const TriangleMesh& mesh, std::span<const std::uint8_t> focus, std::uint64_t maximumPairs)
-        : mesh_(mesh), triangleCount_(mesh.TriangleCount()), maximumPairs_(maximumPairs)
+        : mesh_(mesh), triangleCount_(mesh.TriangleCount()), searched_(triangleCount_), maximumPairs_(maximumPairs)
     {
         if (focus.size() == triangleCount_)
             focus_ = focus;
@@ -335,6 +335,7 @@ public:
     void Run(std::vector<std::uint32_t>& pairs)
     {
         pairs_ = &pairs;
+        ListTrianglesNearFocus();
         BuildRecords();
         ComputeCellSizes();
         MarkActive();
@@ -344,6 +345,9 @@ public:
     }
 
     bool Stopped() const { return stopped_.load() != 0; }
+    // Pairs without a common vertex that reached the exact test; all of them once the search
+    // ran to its end.
+    std::uint64_t TestedPairs() const { return pairCounter_.load(); }
 
     // Whether the two triangles lie in one piece (joined through shared vertices).
     bool OnePiece(const Candidate& t, const Candidate& u);
@@ -353,6 +357,15 @@ public:
         const TriangleRecord& ur);
 
 private:
+    // The triangle at position i of the search: every triangle in turn, or the listed ones.
+    std::uint32_t TriangleAt(std::size_t i) const
+    {
+        return listed_ ? near_[i] : static_cast<std::uint32_t>(i);
+    }
+    void ListTrianglesNearFocus();
+    std::vector<Vec3> FlaggedBoxes(Vec3& unionMin, Vec3& unionMax, float& size) const;
+    std::vector<std::uint8_t> MarkTrianglesNear(const std::vector<std::uint64_t>& marked, Vec3 unionMin,
+        Vec3 unionMax, float size) const;
     void BuildRecords();
     void ComputeCellSizes();
     void MarkActive();
@@ -373,6 +386,11 @@ private:
 
     const TriangleMesh& mesh_;
     const std::size_t triangleCount_;
+    // With a narrow focus only the triangles that may meet a flagged one are searched: near_
+    // lists them in ascending order, searched_ counts the positions either way.
+    bool listed_ = false;
+    std::vector<std::uint32_t> near_;
+    std::size_t searched_ = 0;
     const std::uint64_t maximumPairs_;
     std::span<const std::uint8_t> focus_;
     FilledArray<TriangleRecord> records_;
@@ -408,11 +426,116 @@ bool Search::IsContactBetweenBodies(const Candidate& t, const Candidate& u, cons
     return (RestsOnOuterSide(tr.corners, ur.corners) || RestsOnOuterSide(ur.corners, tr.corners)) && !OnePiece(t, u);
 }
 
+// The flagged triangles' boxes (finite ones only), the box round them all, and a cell size for
+// marking round them: their mean largest side.
+std::vector<Vec3> Search::FlaggedBoxes(Vec3& unionMin, Vec3& unionMax, float& size) const
+{
+    std::vector<Vec3> boxes;
+    double sum = 0.0;
+    for (std::size_t t = 0; t < triangleCount_; ++t) {
+        if (focus_[t] == 0)
+            continue;
+        const std::uint32_t* corners = mesh_.indices.data() + 3 * t;
+        const Vec3 a = mesh_.vertices[corners[0]].position;
+        const Vec3 b = mesh_.vertices[corners[1]].position;
+        const Vec3 c = mesh_.vertices[corners[2]].position;
+        if (!IsFinite(a) || !IsFinite(b) || !IsFinite(c))
+            continue;
+        const Vec3 lo = Min(Min(a, b), c);
+        const Vec3 hi = Max(Max(a, b), c);
+        unionMin = boxes.empty() ? lo : Min(unionMin, lo);
+        unionMax = boxes.empty() ? hi : Max(unionMax, hi);
+        boxes.push_back(lo);
+        boxes.push_back(hi);
+        sum += std::max({static_cast<double>(hi.x) - lo.x, static_cast<double>(hi.y) - lo.y,
+            static_cast<double>(hi.z) - lo.z});
+    }
+    const double mean = boxes.empty() ? 0.0 : sum / static_cast<double>(boxes.size() / 2);
+    size = std::max(static_cast<float>(std::min(mean, static_cast<double>(std::numeric_limits<float>::max()))),
+        kMinimumBaseSize);
+    return boxes;
+}
+
+// A narrow focus (a guard's later rounds, a few hundred triangles of a large part) lists the
+// triangles whose box may meet a flagged one's, so that records, filing and passes cost what
+// lies near the focus rather than the whole mesh. A triangle is listed when it is flagged, or
+// when its box meets the box round all flagged ones and shares a cell (at a size taken from
+// the flagged ones) with the cells round some flagged one: boxes that overlap share a point,
+// hence a cell. The pairs found are the same as without the list. A focus too wide to list
+// leaves the whole mesh to be searched as before.
+void Search::ListTrianglesNearFocus()
+{
+    if (focus_.empty())
+        return;
+    const auto flagged = static_cast<std::size_t>(
+        std::count_if(focus_.begin(), focus_.end(), [](std::uint8_t f) { return f != 0; }));
+    if (static_cast<double>(triangleCount_ - flagged) < kFocusSortOutShare * static_cast<double>(triangleCount_))
+        return;
+    Vec3 unionMin{};
+    Vec3 unionMax{};
+    float size = 0.0f;
+    const std::vector<Vec3> boxes = FlaggedBoxes(unionMin, unionMax, size);
+    std::vector<std::uint64_t> marked;
+    for (std::size_t i = 0; i < boxes.size(); i += 2) {
+        CellRange range = RangeOf(boxes[i], boxes[i + 1], size);
+        if (CellCount(range) > kFocusMaxFlaggedCells)
+            return;
+        range.lo = {range.lo.x - 1, range.lo.y - 1, range.lo.z - 1};
+        range.hi = {range.hi.x + 1, range.hi.y + 1, range.hi.z + 1};
+        ForEachCell(range, [&](CellCoordinates cell) { marked.push_back(CellKey(kFocusLevel, cell)); });
+    }
+    std::sort(marked.begin(), marked.end());
+    marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
+    const std::vector<std::uint8_t> near =
+        boxes.empty() ? std::vector<std::uint8_t>{} : MarkTrianglesNear(marked, unionMin, unionMax, size);
+    for (std::size_t t = 0; t < near.size(); ++t) {
+        if (near[t] != 0)
+            near_.push_back(static_cast<std::uint32_t>(t));
+    }
+    listed_ = true;
+    searched_ = near_.size();
+}
+
+// One byte per triangle: finite and flagged, or with a box that may meet a flagged one's (in
+// the box round them all, and with a cell among the `marked` ones or too many cells to look).
+std::vector<std::uint8_t> Search::MarkTrianglesNear(const std::vector<std::uint64_t>& marked, Vec3 unionMin,
+    Vec3 unionMax, float size) const
+{
+    std::vector<std::uint8_t> near(triangleCount_, 0);
+    ParallelFor(triangleCount_, [&](std::size_t t) {
+        const std::uint32_t* corners = mesh_.indices.data() + 3 * t;
+        const Vec3 a = mesh_.vertices[corners[0]].position;
+        const Vec3 b = mesh_.vertices[corners[1]].position;
+        const Vec3 c = mesh_.vertices[corners[2]].position;
+        if (!IsFinite(a) || !IsFinite(b) || !IsFinite(c))
+            return;
+        if (focus_[t] != 0) {
+            near[t] = 1;
+            return;
+        }
+        const Vec3 lo = Min(Min(a, b), c);
+        const Vec3 hi = Max(Max(a, b), c);
+        if (lo.x > unionMax.x || lo.y > unionMax.y || lo.z > unionMax.z || unionMin.x > hi.x
+            || unionMin.y > hi.y || unionMin.z > hi.z)
+            return;
+        const CellRange range = RangeOf(lo, hi, size);
+        bool meets = CellCount(range) > kFocusAlwaysActive;
+        if (!meets) {
+            ForEachCell(range, [&](CellCoordinates cell) {
+                meets = meets || std::binary_search(marked.begin(), marked.end(), CellKey(kFocusLevel, cell));
+            });
+        }
+        near[t] = meets ? 1 : 0;
+    });
+    return near;
+}
+
 void Search::BuildRecords()
 {
     records_.Allocate(triangleCount_);
     finite_.resize(triangleCount_);
-    ParallelFor(triangleCount_, [&](std::size_t t) {
+    ParallelFor(searched_, [&](std::size_t i) {
+        const std::size_t t = TriangleAt(i);
         TriangleRecord& record = records_[t];
         for (int k = 0; k < 3; ++k)
             record.corners[k] = mesh_.vertices[mesh_.indices[3 * t + k]].position;
@@ -428,7 +551,8 @@ void Search::BuildRecords()
 void Search::ComputeCellSizes()
 {
     double sum = 0.0;
-    for (std::size_t t = 0; t < triangleCount_; ++t) {
+    for (std::size_t i = 0; i < searched_; ++i) {
+        const std::size_t t = TriangleAt(i);
         if (!finite_[t])
             continue;
         const TriangleRecord& r = records_[t];
@@ -436,7 +560,7 @@ void Search::ComputeCellSizes()
             static_cast<double>(r.boxMax.y) - r.boxMin.y, static_cast<double>(r.boxMax.z) - r.boxMin.z});
         sum += side;
     }
-    const double mean = std::min(sum / static_cast<double>(triangleCount_),
+    const double mean = std::min(sum / static_cast<double>(std::max<std::size_t>(searched_, 1)),
         static_cast<double>(std::numeric_limits<float>::max()));
     float base = static_cast<float>(mean);
     if (base < kMinimumBaseSize)
@@ -448,7 +572,7 @@ void Search::ComputeCellSizes()
 void Search::MarkActive()
 {
     active_.assign(finite_.begin(), finite_.end());
-    if (!focus_.empty())
+    if (!focus_.empty() && !listed_)
         MarkFocusActive();
 }
 
@@ -499,9 +623,10 @@ void Search::FileTriangles()
     level_.assign(triangleCount_, 0);
     candidates_.Allocate(triangleCount_);
     std::array<std::atomic<std::uint64_t>, kLevels> filled{};
-    ParallelForBlocks(triangleCount_, kTriangleGrain, [&](std::size_t begin, std::size_t end) {
+    ParallelForBlocks(searched_, kTriangleGrain, [&](std::size_t begin, std::size_t end) {
         std::array<std::uint64_t, kLevels> cells{};
-        for (std::size_t t = begin; t < end; ++t) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const std::size_t t = TriangleAt(i);
             if (!active_[t])
                 continue;
             int level = kCoarsestLevel;
@@ -543,10 +668,11 @@ void Search::SortLevelEntries(int level, std::size_t count)
     const unsigned bits = detail::BucketBitsFor(count);
     const std::size_t buckets = std::size_t{1} << bits;
     const float size = cellSize_[level];
-    const std::size_t block = detail::PartitionBlockSize(triangleCount_);
-    const std::size_t blocks = (triangleCount_ + block - 1) / block;
+    const std::size_t block = detail::PartitionBlockSize(searched_);
+    const std::size_t blocks = (searched_ + block - 1) / block;
     auto forEachEntry = [&](std::size_t begin, std::size_t end, auto&& body) {
-        for (std::size_t t = begin; t < end; ++t) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const std::size_t t = TriangleAt(i);
             if (!active_[t] || level_[t] != level)
                 continue;
             // A triangle's cells mostly lie in one block, whose bucket is worked out once.
@@ -566,7 +692,7 @@ void Search::SortLevelEntries(int level, std::size_t count)
     };
     // cursor[k * buckets + b]: count, then write position, of bucket b in block k.
     std::vector<std::size_t> cursor(blocks * buckets, 0);
-    ParallelForBlocks(triangleCount_, block, [&](std::size_t begin, std::size_t end) {
+    ParallelForBlocks(searched_, block, [&](std::size_t begin, std::size_t end) {
         std::size_t* row = cursor.data() + begin / block * buckets;
         forEachEntry(begin, end, [&](std::uint64_t, std::size_t bucket, std::uint32_t) { ++row[bucket]; });
     });
@@ -580,7 +706,7 @@ void Search::SortLevelEntries(int level, std::size_t count)
     starts[buckets] = position;
     entries.Allocate(position);
     CellEntry* out = entries.data();
-    ParallelForBlocks(triangleCount_, block, [&](std::size_t begin, std::size_t end) {
+    ParallelForBlocks(searched_, block, [&](std::size_t begin, std::size_t end) {
         std::size_t* row = cursor.data() + begin / block * buckets;
         forEachEntry(begin, end,
             [&](std::uint64_t key, std::size_t bucket, std::uint32_t t) { out[row[bucket]++] = {key, t}; });
@@ -832,9 +958,10 @@ void Search::RunCrossLevelPass()
     }
     if (!anyCoarser)
         return;
-    ParallelForBlocks(triangleCount_, kTriangleGrain, [&](std::size_t begin, std::size_t end) {
+    ParallelForBlocks(searched_, kTriangleGrain, [&](std::size_t begin, std::size_t end) {
         Task task;
-        for (std::size_t t = begin; t < end; ++t) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const std::size_t t = TriangleAt(i);
             if (!active_[t] || Stopped())
                 continue;
             for (int level = level_[t] + 1; level < kLevels && !Stopped(); ++level) {
@@ -859,16 +986,15 @@ void Search::RunCrossLevelPass()
     });
 }
 
-}  // namespace
-
-void FindSelfIntersections(const TriangleMesh& mesh, std::span<const std::uint8_t> focus,
+// FindSelfIntersections, also counting the pairs tested exactly.
+std::uint64_t SearchSelfIntersections(const TriangleMesh& mesh, std::span<const std::uint8_t> focus,
     std::uint64_t maximumPairs, std::vector<std::uint32_t>& pairs, bool& stopped)
 {
     pairs.clear();
     stopped = false;
     // The search would read corners through every index: an inconsistent mesh has no pairs.
     if (mesh.TriangleCount() < 2 || !mesh.IsConsistent())
-        return;
+        return 0;
     // The search keeps over 200 bytes per triangle, so 2^31 triangles (the most its 31-bit
     // triangle numbers hold) would never fit in memory: fail as the allocation would.
     if (mesh.TriangleCount() >= kMaxSearchedTriangles)
@@ -876,6 +1002,93 @@ void FindSelfIntersections(const TriangleMesh& mesh, std::span<const std::uint8_
     Search search(mesh, focus, maximumPairs);
     search.Run(pairs);
     stopped = search.Stopped();
+    return search.TestedPairs();
+}
+
+bool SameBits(Vec3 a, Vec3 b)
+{
+    return std::bit_cast<std::array<std::uint32_t, 3>>(a) == std::bit_cast<std::array<std::uint32_t, 3>>(b);
+}
+
+// The triangles a search since `record` must look at again: those with a corner that moved
+// (to the bit) and those outside the record's focus. Empty when the record is of another mesh.
+std::vector<std::uint8_t> TrianglesChangedSince(const TriangleMesh& mesh, const SelfIntersectionRecord& record)
+{
+    const std::size_t triangles = mesh.TriangleCount();
+    if (record.positions.size() != mesh.vertices.size() || record.indices != mesh.indices
+        || record.focus.size() != triangles)
+        return {};
+    std::vector<std::uint8_t> moved(mesh.vertices.size());
+    ParallelFor(moved.size(), [&](std::size_t v) {
+        moved[v] = SameBits(mesh.vertices[v].position, record.positions[v]) ? 0 : 1;
+    });
+    std::vector<std::uint8_t> changed(triangles);
+    ParallelFor(triangles, [&](std::size_t t) {
+        const std::uint32_t* corners = mesh.indices.data() + 3 * t;
+        changed[t] = record.focus[t] == 0 || moved[corners[0]] != 0 || moved[corners[1]] != 0 || moved[corners[2]] != 0
+            ? 1 : 0;
+    });
+    return changed;
+}
+
+}  // namespace
+
+void FindSelfIntersections(const TriangleMesh& mesh, std::span<const std::uint8_t> focus,
+    std::uint64_t maximumPairs, std::vector<std::uint32_t>& pairs, bool& stopped)
+{
+    (void)SearchSelfIntersections(mesh, focus, maximumPairs, pairs, stopped);
+}
+
+SelfIntersectionRecord RecordSelfIntersections(const TriangleMesh& mesh, std::span<const std::uint8_t> focus,
+    std::uint64_t maximumPairs, bool& stopped)
+{
+    SelfIntersectionRecord record;
+    record.testedPairs = SearchSelfIntersections(mesh, focus, maximumPairs, record.pairs, stopped);
+    if (stopped)
+        return {};
+    record.positions.resize(mesh.vertices.size());
+    for (std::size_t v = 0; v < mesh.vertices.size(); ++v)
+        record.positions[v] = mesh.vertices[v].position;
+    record.indices = mesh.indices;
+    // A focus the search ignored (of another length) searched every triangle.
+    if (focus.size() == mesh.TriangleCount())
+        record.focus.assign(focus.begin(), focus.end());
+    else
+        record.focus.assign(mesh.TriangleCount(), 1);
+    return record;
+}
+
+// The pairs of the whole mesh are the record's pairs between triangles that did not change,
+// which meet now as they met then, and those a search focused on the changed ones finds. The
+// pairs a whole search would test are at most the record's plus the focused search's: a pair
+// of unchanged triangles was in the record's focus and tested there if at all.
+bool FindSelfIntersectionsSince(const TriangleMesh& mesh, const SelfIntersectionRecord& record,
+    std::uint64_t maximumPairs, std::vector<std::uint32_t>& pairs, bool& stopped)
+{
+    pairs.clear();
+    stopped = false;
+    const std::vector<std::uint8_t> changed = TrianglesChangedSince(mesh, record);
+    if (changed.empty())
+        return false;
+    const auto count = static_cast<std::size_t>(std::count(changed.begin(), changed.end(), std::uint8_t{1}));
+    // Most of the mesh moved: the focused search would cost what a whole one does.
+    if (static_cast<double>(changed.size() - count) < kFocusSortOutShare * static_cast<double>(changed.size()))
+        return false;
+    const std::uint64_t tested = SearchSelfIntersections(mesh, changed, maximumPairs, pairs, stopped);
+    // Its pairs are among a whole search's: that one would stop as well.
+    if (stopped)
+        return true;
+    if (record.testedPairs > maximumPairs || tested > maximumPairs - record.testedPairs) {
+        pairs.clear();
+        return false;
+    }
+    for (std::size_t i = 0; i + 1 < record.pairs.size(); i += 2) {
+        const std::uint32_t t = record.pairs[i];
+        const std::uint32_t u = record.pairs[i + 1];
+        if (changed[t] == 0 && changed[u] == 0)
+            pairs.insert(pairs.end(), {t, u});
+    }
+    return true;
 }
 
 std::vector<std::uint32_t> ListSelfIntersectingTriangles(const TriangleMesh& mesh,
@@ -893,7 +1106,10 @@ void CheckSelfIntersections(const TriangleMesh& mesh, const ValidationOptions& o
 {
     std::vector<std::uint32_t> pairs;
     bool stopped = false;
-    FindSelfIntersections(mesh, {}, options.maximumSelfIntersectionPairs, pairs, stopped);
+    const SelfIntersectionRecord* known = options.knownSelfIntersections;
+    if (known == nullptr
+        || !FindSelfIntersectionsSince(mesh, *known, options.maximumSelfIntersectionPairs, pairs, stopped))
+        FindSelfIntersections(mesh, {}, options.maximumSelfIntersectionPairs, pairs, stopped);
     if (stopped) {
         report.selfIntersectionSearchStopped = true;
         return;

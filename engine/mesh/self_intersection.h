@@ -49,6 +49,33 @@ inline constexpr std::uint64_t kSearchPairLimit = 40000000;
 void FindSelfIntersections(const TriangleMesh& mesh, std::span<const std::uint8_t> focus,
     std::uint64_t maximumPairs, std::vector<std::uint32_t>& pairs, bool& stopped);
 
+// What one search found, kept with the mesh it looked at, so that a later search of the same
+// mesh moved in a few places looks only where it changed (the crossing guard's first search,
+// which the validation of its result can take over).
+struct SelfIntersectionRecord {
+    std::vector<Vec3> positions;         // each vertex's position when searched
+    std::vector<std::uint32_t> indices;  // the triangles' corners when searched
+    std::vector<std::uint8_t> focus;     // one byte per triangle: its pairs were searched
+    std::vector<std::uint32_t> pairs;    // as FindSelfIntersections lists them
+    std::uint64_t testedPairs = 0;       // pairs without a common vertex that reached the exact test
+};
+
+// FindSelfIntersections with its focus and limit, returning the search's record: its pairs
+// (in `pairs` of the record), with the mesh and focus they hold for. Empty with `stopped` set
+// when the search stopped.
+[[nodiscard]] SelfIntersectionRecord RecordSelfIntersections(const TriangleMesh& mesh,
+    std::span<const std::uint8_t> focus, std::uint64_t maximumPairs, bool& stopped);
+
+// The pairs FindSelfIntersections finds over the whole of `mesh` (no focus) with this limit,
+// worked out from `record` of an earlier search of it: only the triangles that moved since, or
+// lay outside the record's focus, are searched again. False, with both outputs cleared, when
+// the record cannot say (other corners or vertex count, most of the mesh moved, or the pairs
+// tested might pass the limit): the caller then searches afresh. On true, `pairs` holds the
+// same pairs (in another order) and `stopped` the same flag as a fresh search; when stopped,
+// `pairs` holds some of them.
+[[nodiscard]] bool FindSelfIntersectionsSince(const TriangleMesh& mesh, const SelfIntersectionRecord& record,
+    std::uint64_t maximumPairs, std::vector<std::uint32_t>& pairs, bool& stopped);
+
 // The pair list of FindSelfIntersections with no limit. `stopped`, when given, receives the
 // stopped flag.
 std::vector<std::uint32_t> ListSelfIntersectingTriangles(const TriangleMesh& mesh,
@@ -57,7 +84,8 @@ std::vector<std::uint32_t> ListSelfIntersectingTriangles(const TriangleMesh& mes
 // Validation's search over the whole mesh, limited by the options' maximumSelfIntersectionPairs.
 // When the search stops early only selfIntersectionSearchStopped is set; otherwise the report
 // receives the pairs, the distinct triangles (ascending) and their count, and
-// selfIntersectionsChecked is set.
+// selfIntersectionsChecked is set. The options' knownSelfIntersections, when set, is taken
+// over where it holds (FindSelfIntersectionsSince), with the same report as a fresh search.
 void CheckSelfIntersections(const TriangleMesh& mesh, const ValidationOptions& options,
     ValidationReport& report);
 

@@ -1388,6 +1388,9 @@ bool PipelineStages::ValidateResult(const ProgressCallback& progress,
     options.checkSelfIntersections = true;
     options.displacedResult = true;
     options.maximumSelfIntersectionPairs = kSearchPairLimit;
+    // The crossing guard searched the relief's result already: where nothing moved since, its
+    // pairs stand, and the search looks again only round what moved.
+    options.knownSelfIntersections = report.displacementReport.crossingSearch.get();
     // The verdict is about the file that will be written: bodies that touch through
     // distinct vertices at one place are one vertex there to a slicer.
     report.validation = ValidateAsWritten(result, options);

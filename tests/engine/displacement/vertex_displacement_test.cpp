@@ -1,5 +1,6 @@
 #include "engine/displacement/vertex_displacement.h"
 
+#include "engine/mesh/self_intersection.h"
 #include "engine/mesh/test_shapes.h"
 #include "tests/support/exact_crossings.h"
 #include "tests/support/mesh_of.h"
@@ -605,6 +606,17 @@ TEST(ApplyDisplacement, TheCrossingGuardPartsWhatTheReliefMadeMeetAndLeavesTheIn
         EXPECT_LT(out.report.crossingVerticesEased * 4, out.report.displacedVertices) << c.what;
         EXPECT_EQ(out.mesh.indices, c.part.indices) << c.what;
         EXPECT_EQ(test::FindMeetingPairsThroughGrid(out.mesh).empty(), given.empty()) << c.what;
+        // The guard's first search, taken over by the check of the result: the input's own
+        // crossings (pairs that did not move since) and the places the guard moved afterwards
+        // come out as a fresh search finds them.
+        ASSERT_NE(out.report.crossingSearch, nullptr) << c.what;
+        std::vector<std::uint32_t> known;
+        std::vector<std::uint32_t> fresh;
+        bool stopped = true;
+        EXPECT_TRUE(FindSelfIntersectionsSince(out.mesh, *out.report.crossingSearch, kSearchPairLimit, known, stopped))
+            << c.what;
+        FindSelfIntersections(out.mesh, {}, kSearchPairLimit, fresh, stopped);
+        EXPECT_EQ(test::SortedCrossingPairs(known), test::SortedCrossingPairs(fresh)) << c.what;
     }
 }
 

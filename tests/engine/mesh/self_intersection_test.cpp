@@ -377,6 +377,84 @@ TEST(FindSelfIntersections, FocusLimitsTheSearchToPairsWithAFlaggedTriangle)
     }
 }
 
+// A narrow focus lists only the triangles near the flagged ones: a large unflagged triangle
+// over far more cells than the listing marks, and one with a non-finite corner, are still
+// judged as the whole search judges them.
+TEST(FindSelfIntersections, ANarrowFocusFindsWhatTheWholeSearchFindsWithAFlaggedMember)
+{
+    TriangleMesh mesh = test::MakeRandomTriangles(44, 3000, 20, 0.3f);
+    const auto v = static_cast<std::uint32_t>(mesh.vertices.size());
+    mesh.vertices.insert(mesh.vertices.end(), {{{-30, -30, 10}, {}}, {{30, -30, 10.5f}, {}}, {{0, 30, 9.5f}, {}}});
+    mesh.indices.insert(mesh.indices.end(), {v, v + 1, v + 2});
+    mesh.vertices[mesh.indices[7]].position.z = std::numeric_limits<float>::quiet_NaN();
+    std::vector<std::uint8_t> focus(mesh.TriangleCount(), 0);
+    for (std::size_t t = 0; t < focus.size(); t += 40)
+        focus[t] = 1;
+    focus[2] = 1;  // the triangle with the non-finite corner
+    const PairSet expected = BruteForcePairs(mesh, focus);
+    const bool largeCrossesFlagged = std::any_of(expected.begin(), expected.end(),
+        [&](const auto& pair) { return pair.second == mesh.TriangleCount() - 1; });
+    EXPECT_TRUE(largeCrossesFlagged);
+    EXPECT_EQ(Search(mesh, focus), expected);
+}
+
+// The whole search of a mesh moved since a recorded search: the recorded pairs between
+// triangles that kept their corners stand, what moved or lay outside the recorded focus is
+// searched again, and the record is declined where it cannot say.
+TEST(FindSelfIntersectionsSince, GivesTheWholeSearchWhereTheRecordHoldsAndDeclinesElsewhere)
+{
+    const TriangleMesh soup = test::MakeRandomTriangles(61, 1500, 20, 0.8f);
+    struct Case {
+        const char* what;
+        std::size_t unflaggedEvery;  // record's focus leaves out every n-th triangle (0: none)
+        std::size_t movedTriangles;  // the first n triangles move after the record
+        std::uint32_t swappedCorner; // corner swapped with the next after the record (0: none)
+        std::uint64_t limit;         // the search's limit; kRecordsOwn: the record's tested pairs
+        bool taken;
+    };
+    constexpr std::uint64_t kRecordsOwn = kNoPairLimit - 1;
+    const Case cases[] = {
+        {"nothing moved: the record's pairs", 0, 0, 0, kNoPairLimit, true},
+        {"moved triangles meet others anew", 0, 20, 0, kNoPairLimit, true},
+        {"pairs of triangles outside the record's focus", 3, 0, 0, kNoPairLimit, true},
+        {"most of the mesh moved", 0, 1000, 0, kNoPairLimit, false},
+        {"other corners", 0, 0, 4, kNoPairLimit, false},
+        {"no room under the limit for the moved ones' tests", 0, 200, 0, kRecordsOwn, false},
+        {"a limit the moved ones alone pass", 0, 200, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::uint8_t> focus(soup.TriangleCount(), 1);
+        for (std::size_t t = 0; c.unflaggedEvery != 0 && t < focus.size(); t += c.unflaggedEvery)
+            focus[t] = 0;
+        bool stopped = true;
+        const SelfIntersectionRecord record = RecordSelfIntersections(soup, focus, kNoPairLimit, stopped);
+        ASSERT_FALSE(stopped);
+        EXPECT_EQ(ToSet(record.pairs), BruteForcePairs(soup, focus));
+        TriangleMesh mesh = soup;
+        for (std::size_t t = 0; t < c.movedTriangles; ++t)
+            mesh.vertices[mesh.indices[3 * t]].position = mesh.vertices[mesh.indices[3 * t]].position + Vec3{0.7f, -0.4f, 0.3f};
+        if (c.swappedCorner != 0)
+            std::swap(mesh.indices[c.swappedCorner], mesh.indices[c.swappedCorner + 1]);
+        const std::uint64_t limit = c.limit == kRecordsOwn ? record.testedPairs : c.limit;
+        std::vector<std::uint32_t> pairs;
+        const bool taken = FindSelfIntersectionsSince(mesh, record, limit, pairs, stopped);
+        EXPECT_EQ(taken, c.taken);
+        if (!taken) {
+            EXPECT_TRUE(pairs.empty());
+            continue;
+        }
+        std::vector<std::uint32_t> fresh;
+        bool freshStopped = false;
+        FindSelfIntersections(mesh, {}, limit, fresh, freshStopped);
+        EXPECT_EQ(stopped, freshStopped);
+        if (!stopped) {
+            EXPECT_EQ(ToSet(pairs), BruteForcePairs(mesh));
+            EXPECT_GT(ToSet(pairs).size(), 10u);
+        }
+    }
+}
+
 TEST(FindSelfIntersections, TrianglesWithNonFiniteCornersTakePartInNoPair)
 {
     TriangleMesh mesh = test::MakeRandomTriangles(51, 1000, 10, 0.8f);
