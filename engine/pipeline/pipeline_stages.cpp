@@ -1394,6 +1394,9 @@ bool PipelineStages::ValidateResult(const ProgressCallback& progress,
     // The verdict is about the file that will be written: bodies that touch through
     // distinct vertices at one place are one vertex there to a slicer.
     report.validation = ValidateAsWritten(result, options);
+    // The record holds a copy of the relief's corners; kept past its one use it would hold
+    // that memory until the next relief.
+    report.displacementReport.crossingSearch.reset();
     report.validated = true;
     report.checkMilliseconds = MillisecondsSince(start);
     return true;
