@@ -1297,13 +1297,22 @@ std::vector<std::array<std::uint32_t, 2>> MadeCrossings(const DisplacementRun& r
 
 // MadeCrossings over the moved triangles, the guard's first search: its record goes with the
 // report, so that the check of the result searches again only where the guard moved anything.
+// The search covers the whole part for the check's sake; the guard still takes only the pairs
+// with a moved triangle, as a search of those alone lists them: two that did not move meet as
+// they did at the start, and are not its business.
 std::vector<std::array<std::uint32_t, 2>> FirstMadeCrossings(DisplacementRun& run,
     std::span<const std::uint8_t> moved, bool& stopped)
 {
-    SelfIntersectionRecord record = RecordSelfIntersections(run.mesh, moved, kSearchPairLimit, stopped);
+    SelfIntersectionRecord record = RecordSelfIntersectionsToTakeOver(run.mesh, moved, kSearchPairLimit, stopped);
     if (stopped)
         return {};
-    std::vector<std::array<std::uint32_t, 2>> made = PairsMade(run, record.pairs);
+    std::vector<std::uint32_t> found;
+    found.reserve(record.pairs.size());
+    for (std::size_t i = 0; i + 1 < record.pairs.size(); i += 2) {
+        if (moved[record.pairs[i]] != 0 || moved[record.pairs[i + 1]] != 0)
+            found.insert(found.end(), {record.pairs[i], record.pairs[i + 1]});
+    }
+    std::vector<std::array<std::uint32_t, 2>> made = PairsMade(run, found);
     run.report.crossingSearch = std::make_shared<const SelfIntersectionRecord>(std::move(record));
     return made;
 }

@@ -1058,6 +1058,21 @@ SelfIntersectionRecord RecordSelfIntersections(const TriangleMesh& mesh, std::sp
     return record;
 }
 
+// A record of the focus alone would leave the later search all the focus left out, and none of
+// it once the focus is under half the mesh. A focus over most of the mesh files every triangle
+// anyway, so the rest costs little; under a vertex relief of the outer surfaces the search of
+// the moved third or so took longer than the whole one. A whole search that does not stop has
+// tested every pair the focused one would (those with a flagged member whose boxes overlap):
+// the focused one would not have stopped either.
+SelfIntersectionRecord RecordSelfIntersectionsToTakeOver(const TriangleMesh& mesh,
+    std::span<const std::uint8_t> focus, std::uint64_t maximumPairs, bool& stopped)
+{
+    SelfIntersectionRecord whole = RecordSelfIntersections(mesh, {}, maximumPairs, stopped);
+    if (!stopped || focus.size() != mesh.TriangleCount())
+        return whole;
+    return RecordSelfIntersections(mesh, focus, maximumPairs, stopped);
+}
+
 // The pairs of the whole mesh are the record's pairs between triangles that did not change,
 // which meet now as they met then, and those a search focused on the changed ones finds. The
 // pairs a whole search would test are at most the record's plus the focused search's: a pair

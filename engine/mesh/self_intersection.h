@@ -66,6 +66,14 @@ struct SelfIntersectionRecord {
 [[nodiscard]] SelfIntersectionRecord RecordSelfIntersections(const TriangleMesh& mesh,
     std::span<const std::uint8_t> focus, std::uint64_t maximumPairs, bool& stopped);
 
+// RecordSelfIntersections for a search that FindSelfIntersectionsSince is to take over later:
+// the search covers the whole mesh whatever the focus, so that the later one looks only where
+// the mesh changed since. Should the whole search stop on the limit, the focused one runs, as
+// it might not. The record's pairs then hold pairs without a flagged member too: a caller that
+// wants only the focus's keeps those with a flagged triangle, as the focused search lists them.
+[[nodiscard]] SelfIntersectionRecord RecordSelfIntersectionsToTakeOver(const TriangleMesh& mesh,
+    std::span<const std::uint8_t> focus, std::uint64_t maximumPairs, bool& stopped);
+
 // The pairs FindSelfIntersections finds over the whole of `mesh` (no focus) with this limit,
 // worked out from `record` of an earlier search of it: only the triangles that moved since, or
 // lay outside the record's focus, are searched again. False, with both outputs cleared, when

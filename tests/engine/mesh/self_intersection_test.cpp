@@ -400,7 +400,9 @@ TEST(FindSelfIntersections, ANarrowFocusFindsWhatTheWholeSearchFindsWithAFlagged
 
 // The whole search of a mesh moved since a recorded search: the recorded pairs between
 // triangles that kept their corners stand, what moved or lay outside the recorded focus is
-// searched again, and the record is declined where it cannot say.
+// searched again, and the record is declined where it cannot say. A record made to be taken
+// over covers the whole mesh whatever its focus, or the focus alone where the whole search
+// would pass a limit the focused one keeps.
 TEST(FindSelfIntersectionsSince, GivesTheWholeSearchWhereTheRecordHoldsAndDeclinesElsewhere)
 {
     const TriangleMesh soup = test::MakeRandomTriangles(61, 1500, 20, 0.8f);
@@ -411,8 +413,13 @@ TEST(FindSelfIntersectionsSince, GivesTheWholeSearchWhereTheRecordHoldsAndDeclin
         std::uint32_t swappedCorner; // corner swapped with the next after the record (0: none)
         std::uint64_t limit;         // the search's limit; kRecordsOwn: the record's tested pairs
         bool taken;
+        bool toTakeOver = false;     // recorded by RecordSelfIntersectionsToTakeOver
+        // Its limit; kFocusedOwn: the pairs a search of the focus alone tests.
+        std::uint64_t recordLimit = kNoPairLimit;
+        bool recordsWhole = false;   // the record holds the whole mesh's pairs
     };
     constexpr std::uint64_t kRecordsOwn = kNoPairLimit - 1;
+    constexpr std::uint64_t kFocusedOwn = kNoPairLimit - 2;
     const Case cases[] = {
         {"nothing moved: the record's pairs", 0, 0, 0, kNoPairLimit, true},
         {"moved triangles meet others anew", 0, 20, 0, kNoPairLimit, true},
@@ -421,6 +428,11 @@ TEST(FindSelfIntersectionsSince, GivesTheWholeSearchWhereTheRecordHoldsAndDeclin
         {"other corners", 0, 0, 4, kNoPairLimit, false},
         {"no room under the limit for the moved ones' tests", 0, 200, 0, kRecordsOwn, false},
         {"a limit the moved ones alone pass", 0, 200, 0, 0, true},
+        {"to take over: a focus of nothing records the whole", 1, 20, 0, kNoPairLimit, true, true, kNoPairLimit, true},
+        {"to take over: a focus leaving a third out records the whole", 3, 20, 0, kNoPairLimit, true, true,
+            kNoPairLimit, true},
+        {"to take over: the whole would pass the limit, the focus alone is kept", 3, 20, 0, kNoPairLimit, true, true,
+            kFocusedOwn, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -428,9 +440,14 @@ TEST(FindSelfIntersectionsSince, GivesTheWholeSearchWhereTheRecordHoldsAndDeclin
         for (std::size_t t = 0; c.unflaggedEvery != 0 && t < focus.size(); t += c.unflaggedEvery)
             focus[t] = 0;
         bool stopped = true;
-        const SelfIntersectionRecord record = RecordSelfIntersections(soup, focus, kNoPairLimit, stopped);
+        std::uint64_t recordLimit = c.recordLimit;
+        if (recordLimit == kFocusedOwn)
+            recordLimit = RecordSelfIntersections(soup, focus, kNoPairLimit, stopped).testedPairs;
+        const SelfIntersectionRecord record = c.toTakeOver
+            ? RecordSelfIntersectionsToTakeOver(soup, focus, recordLimit, stopped)
+            : RecordSelfIntersections(soup, focus, recordLimit, stopped);
         ASSERT_FALSE(stopped);
-        EXPECT_EQ(ToSet(record.pairs), BruteForcePairs(soup, focus));
+        EXPECT_EQ(ToSet(record.pairs), c.recordsWhole ? BruteForcePairs(soup) : BruteForcePairs(soup, focus));
         TriangleMesh mesh = soup;
         for (std::size_t t = 0; t < c.movedTriangles; ++t)
             mesh.vertices[mesh.indices[3 * t]].position = mesh.vertices[mesh.indices[3 * t]].position + Vec3{0.7f, -0.4f, 0.3f};
