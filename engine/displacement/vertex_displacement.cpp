@@ -130,6 +130,9 @@ struct DisplacementRun {
     std::vector<Vec3> directions;          // mitre directions; empty when the mitre is off
     std::vector<float> scales;
     std::vector<std::uint8_t> states;      // with the fold guard only
+    // The check will look at this very mesh: the crossing guard's first search covers all of it
+    // and is kept for the check to take over. Otherwise it searches only what moved.
+    bool searchForTheCheck = true;
     std::vector<Vec3> start;               // with the fold guard only
     std::vector<std::uint32_t> rimSlots;   // per vertex its slot in `rims`; empty without plain faces
     std::vector<PlainRim> rims;
@@ -1303,7 +1306,9 @@ std::vector<std::array<std::uint32_t, 2>> MadeCrossings(const DisplacementRun& r
 std::vector<std::array<std::uint32_t, 2>> FirstMadeCrossings(DisplacementRun& run,
     std::span<const std::uint8_t> moved, bool& stopped)
 {
-    SelfIntersectionRecord record = RecordSelfIntersectionsToTakeOver(run.mesh, moved, kSearchPairLimit, stopped);
+    SelfIntersectionRecord record = run.searchForTheCheck
+        ? RecordSelfIntersectionsToTakeOver(run.mesh, moved, kSearchPairLimit, stopped)
+        : RecordSelfIntersections(run.mesh, moved, kSearchPairLimit, stopped);
     if (stopped)
         return {};
     std::vector<std::uint32_t> found;
@@ -1313,7 +1318,8 @@ std::vector<std::array<std::uint32_t, 2>> FirstMadeCrossings(DisplacementRun& ru
             found.insert(found.end(), {record.pairs[i], record.pairs[i + 1]});
     }
     std::vector<std::array<std::uint32_t, 2>> made = PairsMade(run, found);
-    run.report.crossingSearch = std::make_shared<const SelfIntersectionRecord>(std::move(record));
+    if (run.searchForTheCheck)
+        run.report.crossingSearch = std::make_shared<const SelfIntersectionRecord>(std::move(record));
     return made;
 }
 
@@ -1619,7 +1625,7 @@ void RecordDisplacementStage(StageTimer& timer, const std::string& name)
 DisplacementReport ApplyDisplacement(TriangleMesh& mesh, const Projection& projection, const HeightMap& map,
     const std::vector<float>& weights, const DisplacementSettings& settings,
     const std::vector<std::uint8_t>* surfaceFlags, const TileFrame& extent,
-    const std::vector<std::uint8_t>* plainFaces)
+    const std::vector<std::uint8_t>* plainFaces, bool searchForTheCheck)
 {
     DisplacementReport report;
     report.vertexCount = mesh.vertices.size();
@@ -1627,6 +1633,7 @@ DisplacementReport ApplyDisplacement(TriangleMesh& mesh, const Projection& proje
         return report;
     StageTimer timer(report.stageTimes);
     DisplacementRun run(mesh, weights, settings, report);
+    run.searchForTheCheck = searchForTheCheck;
 
     RecordDisplacementStage(timer, "Sampling the map");
     report.midLevel = ResolveMidLevel(map, settings);

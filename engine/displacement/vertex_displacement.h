@@ -54,10 +54,15 @@ namespace grainforge::mesh {
 //
 // The sampling and the clearance and wall queries run in parallel; the result is the same on
 // any number of threads. It cannot be stopped; allocation failure propagates.
+//
+// `searchForTheCheck`: the result goes to the check as it is (no simplify after), so the
+// crossing guard's first search covers the whole mesh and is kept in the report
+// (`crossingSearch`) for the check to take over; otherwise it searches only round what moved and
+// keeps nothing. The moves are the same either way.
 [[nodiscard]] DisplacementReport ApplyDisplacement(TriangleMesh& mesh, const Projection& projection,
     const HeightMap& map, const std::vector<float>& weights, const DisplacementSettings& settings,
     const std::vector<std::uint8_t>* surfaceFlags, const TileFrame& extent,
-    const std::vector<std::uint8_t>* plainFaces = nullptr);
+    const std::vector<std::uint8_t>* plainFaces = nullptr, bool searchForTheCheck = true);
 
 // The map value that gives no movement. Manual mode, or an empty map: `settings.midLevel`.
 // Automatic mode: the levelled 1st percentile for "outward", the 99th for "inward", and for

@@ -950,8 +950,9 @@ void PipelineStages::RunVertexRelief(const Projection& framed)
     const std::vector<float>& weights = weightsMatch ? stageWeights.vertexWeights : ones;
     // Faces the projection leaves plain stay in their planes up to their edges.
     const std::vector<std::uint8_t> plain = FacesKeptPlain(faceInput, stageWeights, settings.displacement.base);
+    // A simplified result is another mesh: the check could not take the guard's search over.
     DisplacementReport displacementReport = ApplyDisplacement(
-        mesh, framed, heightMap, weights, settings.displacement, outerMask, extent, &plain);
+        mesh, framed, heightMap, weights, settings.displacement, outerMask, extent, &plain, settings.simplifyOn == 0);
     TextureWeights carried = stageWeights;
     // Measured after simplify as the solid relief is: the moved vertices may go as far as
     // the relief is deep, and the triangles between them round off as much again.
