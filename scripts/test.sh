@@ -27,10 +27,9 @@ x11_screen="-screen 0 1600x1000x24 +extension GLX"
 # spec, tests/support/x11_display.sh) are not used here: window tests of one program share files
 # beside it, and the manual's tests failed when two ran at once. The window tests spend much of
 # their time starting the toolkit and waiting for the X server, so the two streams run at the
-# same time; the window tests' output
-# is kept in the build folder (x11-tests.log) and shown after both. With a second argument,
-# that command runs after the plain tests while the window tests go on.
-# run_tests BUILD [COMMAND...]
+# same time; the window tests' output is kept in the build folder (x11-tests.log) and shown
+# after both. With a second argument, that command runs after the plain tests while the window
+# tests go on. run_tests BUILD [COMMAND...]
 run_tests() {
   local build=$1
   shift
