@@ -14,3 +14,42 @@ if(NOT TARGET wx_all)
   pkg_check_modules(EPOXY REQUIRED IMPORTED_TARGET epoxy)
   pkg_check_modules(EGL REQUIRED IMPORTED_TARGET egl)
 endif()
+
+# The wxWidgets headers cost about two seconds in every file that includes them. A target's
+# files that include a wx header share one precompiled copy of the headers most window code
+# uses; its other files (the renderer's, the document's) are compiled as they are written.
+# Test programs get GoogleTest's headers in the same copy, since wx's defines keep them from
+# the tests' shared one.
+function(tessary_wx_precompiled_headers target)
+  get_target_property(_sources ${target} SOURCES)
+  get_target_property(_folder ${target} SOURCE_DIR)
+  set(_with_wx 0)
+  foreach(_source ${_sources})
+    if(NOT _source MATCHES "\\.cpp$")
+      continue()
+    endif()
+    if(NOT IS_ABSOLUTE ${_source})
+      set(_source ${_folder}/${_source})
+    endif()
+    file(STRINGS ${_source} _wx_lines REGEX "^#include <wx/" LIMIT_COUNT 1)
+    if(_wx_lines)
+      math(EXPR _with_wx "${_with_wx} + 1")
+    else()
+      set_source_files_properties(${_source} TARGET_DIRECTORY ${target}
+        PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
+    endif()
+  endforeach()
+  # One file gains nothing from a header of its own.
+  if(_with_wx LESS 2)
+    return()
+  endif()
+  set(_headers <wx/app.h> <wx/button.h> <wx/checkbox.h> <wx/choice.h> <wx/dcbuffer.h>
+    <wx/dcclient.h> <wx/dialog.h> <wx/event.h> <wx/frame.h> <wx/image.h> <wx/menu.h>
+    <wx/msgdlg.h> <wx/panel.h> <wx/settings.h> <wx/sizer.h> <wx/stattext.h> <wx/textctrl.h>
+    <wx/timer.h> <wx/utils.h> <wx/window.h>
+    <algorithm> <cmath> <cstdint> <filesystem> <functional> <memory> <string> <vector>)
+  if(ARGN STREQUAL "TESTS")
+    list(APPEND _headers <gtest/gtest.h> <gmock/gmock.h>)
+  endif()
+  target_precompile_headers(${target} PRIVATE ${_headers})
+endfunction()

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config ccache git
+  cmake g++ make ninja-build pkg-config ccache git
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libtbb-dev
   libpng-dev libjpeg-dev libtiff-dev libgif-dev
