@@ -404,7 +404,34 @@ PartNodeBound BoundTriangles(const TriangleMesh& part, const AabbTree& tree, std
     return bound;
 }
 
-// The cone holding both children's cones.
+// A box along `bound`'s axes holding both children's boxes, found from the corners of theirs.
+// Looser than a box round the triangles themselves by the children's turn from the parent, but
+// it costs the same for a node of any size, so the search can turn whole wedges of a large fan
+// away high up instead of meeting every small node whose square box holds the point.
+void HoldChildBoxes(PartNodeBound& bound, const PartNodeBound& left, const PartNodeBound& right)
+{
+    // The longest edges' direction has no sign of its own; the children's are made to agree.
+    const Vec3d rightAlong = DotD(left.axis[1], right.axis[1]) < 0.0 ? ScaledD(right.axis[1], -1.0) : right.axis[1];
+    CompleteAxes(bound, SumD(left.axis[1], rightAlong));
+    bound.low.fill(std::numeric_limits<double>::infinity());
+    bound.high.fill(-std::numeric_limits<double>::infinity());
+    for (const PartNodeBound* child : {&left, &right})
+        for (std::uint32_t corner = 0; corner < 8; ++corner) {
+            Vec3d point;
+            for (std::size_t a = 0; a < 3; ++a)
+                point = SumD(point, ScaledD(child->axis[a], (corner >> a & 1u) != 0 ? child->high[a] : child->low[a]));
+            for (std::size_t a = 0; a < 3; ++a) {
+                const double along = DotD(bound.axis[a], point);
+                bound.low[a] = std::min(bound.low[a], along);
+                bound.high[a] = std::max(bound.high[a], along);
+            }
+        }
+    bound.hasBox = true;
+    for (std::size_t a = 0; a < 3; ++a)
+        bound.hasBox = bound.hasBox && std::isfinite(bound.low[a]) && std::isfinite(bound.high[a]);
+}
+
+// The cone holding both children's cones, and where both have a box, a box holding both.
 PartNodeBound JoinBounds(const PartNodeBound& left, const PartNodeBound& right)
 {
     if (!left.anyNormal || !right.anyNormal) {
@@ -424,6 +451,8 @@ PartNodeBound JoinBounds(const PartNodeBound& left, const PartNodeBound& right)
         bound.spread = std::max(bound.spread, apart + child->spread);
     }
     bound.normalLimit = NormalLimitOf(bound.spread);
+    if (left.hasBox && right.hasBox)
+        HoldChildBoxes(bound, left, right);
     return bound;
 }
 
@@ -483,12 +512,27 @@ bool NodeTurnedAway(const PartNodeBound& bound, Vec3d normal, Vec3d p, double be
     return gap > 0.0 && gap * gap > bestSquared;
 }
 
+// The search looks first within this share of a triangle's longest edge, and widens by
+// kReachGrowth until it finds the part's face clearly inside or has looked within the whole edge.
+// Most centroids lie far closer to their face than the edge is long, and a short reach lets the
+// fitted boxes turn away almost every node of a fine fan at once.
+constexpr float kFirstReachShare = 1.0f / 64.0f;
+constexpr float kReachGrowth = 8.0f;
+// A hit counts as clearly inside a shorter reach when its distance is below this share of it:
+// far beyond the float rounding of the tree's box distances and of the distance it gives back.
+constexpr float kClearlyInside = 1.0f - 1e-4f;
+// No shorter reach is tried below this share of the centroid's largest coordinate, where the
+// rounding of the tree's float boxes could hide the nearest face.
+constexpr float kShortestReachShare = 1e-5f;
+
 // The triangle of `part` that triangle t of `mesh` was made from: the nearest to its centroid,
 // within its longest edge, of those facing within kSameFaceCosine of it; -1 when none is.
 // `partNormals` holds part.FaceNormal of each triangle. A part's facets that meet at a hub
 // (a cone's apex, a fan) have boxes holding far more than their own surface, so the search
 // visits many of them at every point; the plane test turns most of those away without
-// measuring them.
+// measuring them. A search within a shorter reach visits the same nodes in the same order, less
+// those whose every triangle lies beyond that reach; so a hit it finds clearly inside is the very
+// triangle the search within the whole edge finds.
 std::int32_t PartFaceOf(const TriangleMesh& mesh, std::size_t t, const TriangleMesh& part, const AabbTree& tree,
     std::span<const Vec3> partNormals, std::span<const PartNodeBound> nodeBounds)
 {
@@ -504,15 +548,26 @@ std::int32_t PartFaceOf(const TriangleMesh& mesh, std::size_t t, const TriangleM
     constexpr float kFarReach = 1e18f;
     const bool bounded = reach < kFarReach && IsFinite(centroid);
     const Vec3d unitNormal = ScaledD(WidenVec(normal), 1.0 / LengthD(WidenVec(normal)));
-    const NearestHit hit = tree.Nearest(part, centroid, {},
-        [&](std::uint32_t f) {
-            return !(Dot(partNormals[f], normal) >= kSameFaceCosine)
-                || (bounded && PlaneBeyondReach(part, f, centroid, reach));
-        },
-        reach, nullptr,
-        [&](std::uint32_t node, double bestSquared) {
-            return NodeTurnedAway(nodeBounds[node], unitNormal, WidenVec(centroid), bestSquared);
-        });
+    const auto skipTriangle = [&](std::uint32_t f) {
+        return !(Dot(partNormals[f], normal) >= kSameFaceCosine)
+            || (bounded && PlaneBeyondReach(part, f, centroid, reach));
+    };
+    const auto skipNode = [&](std::uint32_t node, double bestSquared) {
+        return NodeTurnedAway(nodeBounds[node], unitNormal, WidenVec(centroid), bestSquared);
+    };
+    const auto search = [&](float within) {
+        return tree.Nearest(part, centroid, {}, skipTriangle, within, nullptr, skipNode);
+    };
+    if (bounded) {
+        const float shortest = kShortestReachShare
+            * std::max({std::fabs(centroid.x), std::fabs(centroid.y), std::fabs(centroid.z)});
+        for (float within = std::max(reach * kFirstReachShare, shortest); within < reach; within *= kReachGrowth) {
+            const NearestHit hit = search(within);
+            if (hit.found && hit.distance < within * kClearlyInside)
+                return hit.triangle;
+        }
+    }
+    const NearestHit hit = search(reach);
     return hit.found && std::isfinite(reach) ? hit.triangle : -1;
 }
 

@@ -1,4 +1,5 @@
 #include "engine/displacement/texture_weights.h"
+#include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/test_shapes.h"
 
 #include "tests/support/mesh_of.h"
@@ -312,6 +313,71 @@ TEST(FacesTakenAsThePartsFaces, AFaceOfThePartWithinTheLongestEdgeJudgesTheTrian
                 << c.off << " mm, " << c.degrees << " degrees, " << wall->TriangleCount() << " triangles";
         }
     }
+}
+
+// The face of `part` nearest `p` among those facing within 30 degrees of the unit `normal` and
+// lying within `reach` of it, found by measuring every face; -1 when none is.
+std::int32_t NearestSameFaceByEveryFace(const TriangleMesh& part, Vec3 p, Vec3 normal, float reach)
+{
+    std::int32_t nearest = -1;
+    double best = static_cast<double>(reach) * reach;
+    const auto wide = [](Vec3 v) { return Vec3d{v.x, v.y, v.z}; };
+    for (std::size_t f = 0; f < part.TriangleCount(); ++f) {
+        if (!(Dot(part.FaceNormal(f), normal) >= 0.8660254f))
+            continue;
+        const Vec3d q = ClosestPointOnTriangle(wide(p), wide(part.vertices[part.indices[3 * f]].position),
+            wide(part.vertices[part.indices[3 * f + 1]].position), wide(part.vertices[part.indices[3 * f + 2]].position));
+        const double dx = q.x - p.x, dy = q.y - p.y, dz = q.z - p.z;
+        if (dx * dx + dy * dy + dz * dz < best) {
+            best = dx * dx + dy * dy + dz * dz;
+            nearest = static_cast<std::int32_t>(f);
+        }
+    }
+    return nearest;
+}
+
+TEST(FacesTakenAsThePartsFaces, TheFacetNearestJudgesTheTriangleOnACoarseAndAFinelyCutCone)
+{
+    // Under +X and -Y a sharp box takes a cone's facets short of 45 degrees round its axis and
+    // leaves those past it, and leaves those short of 225 degrees and takes those past it, so a
+    // triangle by either line is judged by the very facet nearest it. The facets of the fine
+    // cone turn within every group the search turns away at once, and the triangles lie from
+    // 0.001 mm (within the shortest reach the search tries first) to 0.1 mm (within the whole
+    // edge only) off the smooth cone.
+    const Projection sides = BoxWith({0, 3});
+    struct Case { std::uint32_t segments; float eighths; float facets; };  // facets on from the line
+    std::vector<Case> cases;
+    for (const std::uint32_t segments : {96u, 5000u})
+        for (const float eighths : {1.0f, 5.0f})
+            for (const float facets : {-1.4f, -0.4f, 0.4f, 1.4f})
+                cases.push_back({segments, eighths, facets});
+    std::size_t takenCount = 0, plainCount = 0;
+    for (const Case& c : cases) {
+        const TriangleMesh cone = test::MakeCone(40.0f, 40.0f, c.segments);
+        const float azimuth = 3.14159265f * (c.eighths / 4.0f + 2.0f * c.facets / static_cast<float>(c.segments));
+        const Vec3 out{std::cos(azimuth), std::sin(azimuth), 0.0f};
+        const Vec3 along{-std::sin(azimuth), std::cos(azimuth), 0.0f};
+        const Vec3 upSlope = Normalized(Vec3{0, 0, 40} - out * 20.0f);
+        const Vec3 normal = Normalized(Cross(along, upSlope));
+        for (const float height : {5.0f, 20.0f, 35.0f})
+            for (const float off : {0.001f, 0.004f, 0.02f, 0.1f}) {
+                const Vec3 centre = out * (20.0f * (1.0f - height / 40.0f)) + Vec3{0, 0, height} + normal * off;
+                const TriangleMesh near = test::MeshOf({centre - along * 0.15f - upSlope * 0.1f,
+                    centre + along * 0.15f - upSlope * 0.1f, centre + upSlope * 0.2f}, {0, 1, 2});
+                const Vec3 a = near.vertices[0].position, b = near.vertices[1].position, d = near.vertices[2].position;
+                const float longest = std::max({Length(b - a), Length(d - b), Length(a - d)});
+                const std::int32_t facet = NearestSameFaceByEveryFace(cone, centre, near.FaceNormal(0), longest);
+                ASSERT_GE(facet, 0);
+                const bool expected = ProjectionTakesFace(cone, static_cast<std::size_t>(facet), sides, 255);
+                (expected ? takenCount : plainCount) += 1;
+                const std::vector<std::uint8_t> taken = FacesTakenAsThePartsFaces(near, cone, sides, {});
+                ASSERT_EQ(taken.size(), 1u);
+                EXPECT_EQ(taken[0] != 0, expected)
+                    << c.segments << " segments, " << c.eighths << " eighths, " << c.facets << " facets, " << height << " mm up, " << off << " mm off";
+            }
+    }
+    EXPECT_GT(takenCount, 0u);
+    EXPECT_GT(plainCount, 0u);
 }
 
 TEST(ComputeTextureWeights, VertexWithoutAPlaceOrDirectionWeighsNothing)
