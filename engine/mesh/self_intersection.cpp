@@ -363,6 +363,7 @@ private:
         return listed_ ? near_[i] : static_cast<std::uint32_t>(i);
     }
     void ListTrianglesNearFocus();
+    bool FiniteBoxOf(std::size_t t, Vec3& lo, Vec3& hi) const;
     std::vector<Vec3> FlaggedBoxes(Vec3& unionMin, Vec3& unionMax, float& size) const;
     std::vector<std::uint8_t> MarkTrianglesNear(const std::vector<std::uint64_t>& marked, Vec3 unionMin,
         Vec3 unionMax, float size) const;
@@ -426,6 +427,20 @@ bool Search::IsContactBetweenBodies(const Candidate& t, const Candidate& u, cons
     return (RestsOnOuterSide(tr.corners, ur.corners) || RestsOnOuterSide(ur.corners, tr.corners)) && !OnePiece(t, u);
 }
 
+// The box of triangle `t`; false when a corner is not finite (such a triangle meets nothing).
+bool Search::FiniteBoxOf(std::size_t t, Vec3& lo, Vec3& hi) const
+{
+    const std::uint32_t* corners = mesh_.indices.data() + 3 * t;
+    const Vec3 a = mesh_.vertices[corners[0]].position;
+    const Vec3 b = mesh_.vertices[corners[1]].position;
+    const Vec3 c = mesh_.vertices[corners[2]].position;
+    if (!IsFinite(a) || !IsFinite(b) || !IsFinite(c))
+        return false;
+    lo = Min(Min(a, b), c);
+    hi = Max(Max(a, b), c);
+    return true;
+}
+
 // The flagged triangles' boxes (finite ones only), the box round them all, and a cell size for
 // marking round them: their mean largest side.
 std::vector<Vec3> Search::FlaggedBoxes(Vec3& unionMin, Vec3& unionMax, float& size) const
@@ -435,14 +450,10 @@ std::vector<Vec3> Search::FlaggedBoxes(Vec3& unionMin, Vec3& unionMax, float& si
     for (std::size_t t = 0; t < triangleCount_; ++t) {
         if (focus_[t] == 0)
             continue;
-        const std::uint32_t* corners = mesh_.indices.data() + 3 * t;
-        const Vec3 a = mesh_.vertices[corners[0]].position;
-        const Vec3 b = mesh_.vertices[corners[1]].position;
-        const Vec3 c = mesh_.vertices[corners[2]].position;
-        if (!IsFinite(a) || !IsFinite(b) || !IsFinite(c))
+        Vec3 lo{};
+        Vec3 hi{};
+        if (!FiniteBoxOf(t, lo, hi))
             continue;
-        const Vec3 lo = Min(Min(a, b), c);
-        const Vec3 hi = Max(Max(a, b), c);
         unionMin = boxes.empty() ? lo : Min(unionMin, lo);
         unionMax = boxes.empty() ? hi : Max(unionMax, hi);
         boxes.push_back(lo);
@@ -503,18 +514,14 @@ std::vector<std::uint8_t> Search::MarkTrianglesNear(const std::vector<std::uint6
 {
     std::vector<std::uint8_t> near(triangleCount_, 0);
     ParallelFor(triangleCount_, [&](std::size_t t) {
-        const std::uint32_t* corners = mesh_.indices.data() + 3 * t;
-        const Vec3 a = mesh_.vertices[corners[0]].position;
-        const Vec3 b = mesh_.vertices[corners[1]].position;
-        const Vec3 c = mesh_.vertices[corners[2]].position;
-        if (!IsFinite(a) || !IsFinite(b) || !IsFinite(c))
+        Vec3 lo{};
+        Vec3 hi{};
+        if (!FiniteBoxOf(t, lo, hi))
             return;
         if (focus_[t] != 0) {
             near[t] = 1;
             return;
         }
-        const Vec3 lo = Min(Min(a, b), c);
-        const Vec3 hi = Max(Max(a, b), c);
         if (lo.x > unionMax.x || lo.y > unionMax.y || lo.z > unionMax.z || unionMin.x > hi.x
             || unionMin.y > hi.y || unionMin.z > hi.z)
             return;
