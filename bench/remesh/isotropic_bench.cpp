@@ -15,6 +15,9 @@
 //   that needs some 35 sweeps.
 // - FlatSimplifyFanCylinder/<segments>: the same fan-capped cylinder alone, so that the time is
 //   the time of the two fan centres: it grew with the square of their valence.
+// - IsotropicRemeshCylinder/<segments>/<degrees>: the fan-capped cylinder of <segments> side
+//   facets, turned <degrees> about x and then about y, at 0.5 mm, one round: the remesh should
+//   follow the area, not the facet count, nor the long side facets' slant to the axes.
 // Items are input triangles. Thread counts follow the process's CPU set (taskset).
 #include "bench/bench_meshes.h"
 #include "engine/mesh/test_shapes.h"
@@ -319,6 +322,34 @@ void FlatSimplifyFanCylinder(benchmark::State& state)
     RunFlatSimplify(state, MakeFanCapCylinder, inputs);
 }
 BENCHMARK(FlatSimplifyFanCylinder)->Arg(16000)->Arg(64000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The fan-capped cylinder turned `degrees` about x and then about y.
+mesh::TriangleMesh MakeTurnedCylinder(std::uint32_t segments, double degrees)
+{
+    mesh::TriangleMesh cylinder = MakeFanCapCylinder(segments);
+    const double angle = degrees * 3.14159265358979323846 / 180.0;
+    const double c = std::cos(angle), s = std::sin(angle);
+    for (mesh::MeshVertex& vertex : cylinder.vertices) {
+        const double x = vertex.position.x, y = vertex.position.y, z = vertex.position.z;
+        const double y1 = c * y - s * z, z1 = s * y + c * z;
+        vertex.position = {static_cast<float>(c * x + s * z1), static_cast<float>(y1), static_cast<float>(-s * x + c * z1)};
+    }
+    cylinder.ComputeBounds();
+    cylinder.ComputeVertexNormals();
+    return cylinder;
+}
+
+void IsotropicRemeshCylinder(benchmark::State& state)
+{
+    static std::map<std::pair<std::int64_t, std::int64_t>, mesh::TriangleMesh> inputs;
+    auto [it, added] = inputs.try_emplace({state.range(0), state.range(1)});
+    if (added)
+        it->second = MakeTurnedCylinder(static_cast<std::uint32_t>(state.range(0)), static_cast<double>(state.range(1)));
+    RunIsotropic(state, it->second, 0.5f, 1);
+}
+BENCHMARK(IsotropicRemeshCylinder)
+    ->Args({96, 0})->Args({96, 30})->Args({5000, 0})->Args({5000, 30})
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace grainforge::bench

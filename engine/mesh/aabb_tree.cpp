@@ -107,6 +107,8 @@ void AabbTree::Build(const TriangleMesh& mesh)
     order.clear();
     building.clear();
     leafCorners.clear();
+    fittedIndex.clear();
+    fittedBoxes.clear();
     minLabel.clear();
     maxLabel.clear();
     levels = 0;
@@ -206,6 +208,197 @@ void AabbTree::KeepCorners(const TriangleMesh& mesh)
     ParallelFor(order.size(), [&](std::size_t position) {
         for (int corner = 0; corner < 3; ++corner)
             leafCorners[3 * position + static_cast<std::size_t>(corner)] = Corner(mesh, order[position], corner);
+    });
+}
+
+namespace {
+
+// Nodes of at most this many triangles fit their box to their corners; larger ones to their
+// children's boxes, which costs the same for a node of any size.
+constexpr std::uint32_t kFitFromCorners = 64;
+// A fitted box turns a node away only when the point lies farther from it than the best hit by
+// this share as well: far above what float axes, a hair off unit length and square, can hide.
+constexpr double kFittedShare = 1e-4;
+// And by this share of the coordinates, far above the rounding of the distances in double.
+constexpr double kFittedMargin = 1e-7;
+
+double DotWide(Vec3 axis, Vec3d p) { return static_cast<double>(axis.x) * p.x + static_cast<double>(axis.y) * p.y + static_cast<double>(axis.z) * p.z; }
+
+Vec3d Scaled(Vec3d v, double s) { return {v.x * s, v.y * s, v.z * s}; }
+Vec3d Plus(Vec3d a, Vec3d b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3d CrossWide(Vec3d a, Vec3d b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+double LengthWide(Vec3d v) { return std::sqrt(Dot(v, v)); }
+
+// Unit axes from a direction across and one along; any square set where either gives none.
+std::array<Vec3, 3> AxesOf(Vec3d across, Vec3d along)
+{
+    const double acrossLength = LengthWide(across);
+    const Vec3d a = acrossLength > 0.0 && std::isfinite(acrossLength) ? Scaled(across, 1.0 / acrossLength) : Vec3d{0.0, 0.0, 1.0};
+    Vec3d u = Plus(along, Scaled(a, -Dot(a, along)));
+    if (!(LengthWide(u) > 1e-9 * LengthWide(along)) || !(LengthWide(u) > 0.0) || !std::isfinite(LengthWide(u)))
+        u = std::fabs(a.x) < 0.6 ? CrossWide(a, Vec3d{1.0, 0.0, 0.0}) : CrossWide(a, Vec3d{0.0, 1.0, 0.0});
+    u = Scaled(u, 1.0 / LengthWide(u));
+    const Vec3d v = CrossWide(a, u);
+    const auto narrow = [](Vec3d w) { return Vec3{static_cast<float>(w.x), static_cast<float>(w.y), static_cast<float>(w.z)}; };
+    return {narrow(a), narrow(u), narrow(Scaled(v, 1.0 / LengthWide(v)))};
+}
+
+// Widens the box along its axes to hold `p`; the stored bounds are rounded outward.
+void HoldPoint(FittedNodeBox& box, Vec3d p)
+{
+    for (std::size_t a = 0; a < 3; ++a) {
+        const double along = DotWide(box.axis[a], p);
+        float low = static_cast<float>(along);
+        if (static_cast<double>(low) > along)
+            low = std::nextafter(low, -std::numeric_limits<float>::infinity());
+        float high = static_cast<float>(along);
+        if (static_cast<double>(high) < along)
+            high = std::nextafter(high, std::numeric_limits<float>::infinity());
+        box.low[a] = std::min(box.low[a], low);
+        box.high[a] = std::max(box.high[a], high);
+    }
+}
+
+bool IsEmpty(const FittedNodeBox& box)
+{
+    for (std::size_t a = 0; a < 3; ++a)
+        if (!(box.low[a] <= box.high[a]) || !std::isfinite(box.low[a]) || !std::isfinite(box.high[a]))
+            return true;
+    return false;
+}
+
+// The box of the triangles at positions [first, end) of `order`, fitted to their corners.
+FittedNodeBox FitToCorners(const TriangleMesh& mesh, std::span<const std::uint32_t> order, std::uint32_t first,
+    std::uint32_t end)
+{
+    Vec3d across, longest;
+    for (std::uint32_t position = first; position < end; ++position) {
+        const std::uint32_t t = order[position];
+        const Vec3d a = Widen(Corner(mesh, t, 0)), b = Widen(Corner(mesh, t, 1)), c = Widen(Corner(mesh, t, 2));
+        const Vec3d normal = CrossWide(b - a, c - a);
+        const double length = LengthWide(normal);
+        if (length > 0.0 && std::isfinite(length)) {
+            // A normal's sign is the facet's winding; the mean keeps to the first one's side.
+            const Vec3d unit = Scaled(normal, 1.0 / length);
+            across = Plus(across, Dot(across, unit) < 0.0 ? Scaled(unit, -1.0) : unit);
+        }
+        for (const Vec3d edge : {b - a, c - b, a - c})
+            if (Dot(edge, edge) > Dot(longest, longest))
+                longest = Dot(longest, edge) < 0.0 ? Scaled(edge, -1.0) : edge;
+    }
+    FittedNodeBox box;
+    box.axis = AxesOf(across, longest);
+    for (std::uint32_t position = first; position < end; ++position)
+        for (int k = 0; k < 3; ++k)
+            HoldPoint(box, Widen(Corner(mesh, order[position], k)));
+    return box;
+}
+
+// A box along axes between the children's, holding every corner of both children's boxes.
+FittedNodeBox FitToChildren(const FittedNodeBox& left, const FittedNodeBox& right)
+{
+    FittedNodeBox box;
+    if (IsEmpty(left) || IsEmpty(right))
+        return box;
+    const auto agreeing = [](Vec3 first, Vec3 second) {
+        const Vec3d w = Widen(second);
+        return Dot(Widen(first), w) < 0.0 ? Scaled(w, -1.0) : w;
+    };
+    box.axis = AxesOf(Plus(Widen(left.axis[0]), agreeing(left.axis[0], right.axis[0])),
+        Plus(Widen(left.axis[1]), agreeing(left.axis[1], right.axis[1])));
+    for (const FittedNodeBox* child : {&left, &right})
+        for (std::uint32_t corner = 0; corner < 8; ++corner) {
+            Vec3d point;
+            for (std::size_t a = 0; a < 3; ++a)
+                point = Plus(point, Scaled(Widen(child->axis[a]), (corner >> a & 1u) != 0 ? child->high[a] : child->low[a]));
+            HoldPoint(box, point);
+        }
+    return box;
+}
+
+// Whether every point of the box lies farther from `p` than the best distance so far.
+bool FittedBoxBeyond(const FittedNodeBox& box, Vec3d p, double bestSquared)
+{
+    if (IsEmpty(box))
+        return false;
+    double gapSquared = 0.0;
+    double scale = 0.0;
+    for (std::size_t a = 0; a < 3; ++a) {
+        const double along = DotWide(box.axis[a], p);
+        const double gap = std::max({static_cast<double>(box.low[a]) - along, along - static_cast<double>(box.high[a]), 0.0});
+        gapSquared += gap * gap;
+        scale = std::max({scale, std::fabs(along), std::fabs(static_cast<double>(box.low[a])), std::fabs(static_cast<double>(box.high[a]))});
+    }
+    const double gap = std::sqrt(gapSquared) * (1.0 - kFittedShare) - kFittedMargin * scale;
+    return gap > 0.0 && gap * gap > bestSquared;
+}
+
+
+// Whether the fitted box is tight enough beside the node's own to be worth its test: the volume
+// of each, every side widened by a share of the node's diagonal (so that flat boxes compare
+// too), at most this share of the node's.
+constexpr double kFittedVolumeShare = 0.5;
+constexpr double kFittedPadding = 0.02;
+
+bool WorthKeeping(const FittedNodeBox& box, const AabbNode& node)
+{
+    if (IsEmpty(box))
+        return false;
+    const std::array<double, 3> own{static_cast<double>(node.boxMax.x) - node.boxMin.x,
+        static_cast<double>(node.boxMax.y) - node.boxMin.y, static_cast<double>(node.boxMax.z) - node.boxMin.z};
+    const double pad = kFittedPadding * std::sqrt(own[0] * own[0] + own[1] * own[1] + own[2] * own[2]);
+    double ownVolume = 1.0, fittedVolume = 1.0;
+    for (std::size_t a = 0; a < 3; ++a) {
+        ownVolume *= own[a] + pad;
+        fittedVolume *= static_cast<double>(box.high[a]) - box.low[a] + pad;
+    }
+    return std::isfinite(ownVolume) && ownVolume > 0.0 && fittedVolume <= kFittedVolumeShare * ownVolume;
+}
+
+}  // namespace
+
+void AabbTree::FitBoxes(const TriangleMesh& mesh)
+{
+    fittedIndex.clear();
+    fittedBoxes.clear();
+    if (nodes.empty() || mesh.indices.size() != std::size_t{3} * order.size() || mesh.vertices.size() < vertexCount)
+        return;
+    const std::size_t count = nodes.size();
+    // Each node's run of positions in `order`; children follow their parent in the array, so
+    // one pass from the back meets them first.
+    std::vector<std::uint32_t> first(count, 0), end(count, 0);
+    const auto hasChildren = [&](std::size_t i) {
+        return nodes[i].count == 0 && nodes[i].right > i + 1 && nodes[i].right < count;
+    };
+    for (std::size_t i = count; i-- > 0;) {
+        if (nodes[i].count != 0) {
+            first[i] = nodes[i].first;
+            end[i] = nodes[i].first + nodes[i].count;
+        } else if (hasChildren(i)) {
+            first[i] = first[i + 1];
+            end[i] = end[nodes[i].right];
+        }
+    }
+    const auto small = [&](std::size_t i) { return end[i] > first[i] && end[i] - first[i] <= kFitFromCorners; };
+    // Every node's box first, since a parent's is fitted to its children's; then only those
+    // worth their test are kept.
+    std::vector<FittedNodeBox> all(count);
+    ParallelFor(count, [&](std::size_t i) {
+        if (small(i))
+            all[i] = FitToCorners(mesh, order, first[i], end[i]);
+    });
+    for (std::size_t i = count; i-- > 0;)
+        if (!small(i) && hasChildren(i))
+            all[i] = FitToChildren(all[i + 1], all[nodes[i].right]);
+    AssignOnLargePages(fittedIndex, count, kNoFittedBox);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        if (WorthKeeping(all[i], nodes[i]))
+            fittedIndex[i] = static_cast<std::uint32_t>(kept++);
+    fittedBoxes.resize(kept);
+    ParallelFor(count, [&](std::size_t i) {
+        if (fittedIndex[i] != kNoFittedBox)
+            fittedBoxes[fittedIndex[i]] = all[i];
     });
 }
 
@@ -385,6 +578,7 @@ NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<con
         : kUnlimitedSquared;
     const Vec3d p = Widen(point);
     const bool kept = leafCorners.size() == std::size_t{3} * order.size();
+    const bool fitted = fittedIndex.size() == nodes.size();
     // Each entry keeps the box distance worked out when it was pushed, so no box is measured
     // twice.
     struct Pending {
@@ -405,6 +599,8 @@ NearestHit AabbTree::Nearest(const TriangleMesh& mesh, Vec3 point, std::span<con
         if (ahead && BoxBehind(node, *ahead))
             continue;
         if (skipNode && skipNode(index, bestSquared))
+            continue;
+        if (fitted && fittedIndex[index] != kNoFittedBox && FittedBoxBeyond(fittedBoxes[fittedIndex[index]], p, bestSquared))
             continue;
         if (node.count == 0) {
             const std::uint32_t left = index + 1;

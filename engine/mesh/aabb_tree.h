@@ -8,6 +8,7 @@
 
 #include "engine/mesh/triangle_mesh.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -36,6 +37,17 @@ struct AabbNode {
     std::uint32_t right = 0;   // inner node: index of the right child
     std::uint32_t first = 0;   // leaf: first position of its triangles in `order`
     std::uint32_t count = 0;   // leaf: number of triangles (1 to 8 as a rule); 0: inner node
+};
+
+// A box along three axes of a node's own: the first across its triangles (their mean normal),
+// the second along their longest edge. The long thin facets of a fan, a cone's side or a turned
+// cylinder lie in wedges and slabs that the node boxes square to x, y and z hold far more
+// loosely; a box that follows them lets a nearest search turn away nodes whose facets lie far
+// off. An empty box (a node with a coordinate not finite) turns nothing away.
+struct FittedNodeBox {
+    std::array<Vec3, 3> axis{};                 // unit, square to each other up to float rounding
+    std::array<float, 3> low{3.4e38f, 3.4e38f, 3.4e38f};  // along each axis, rounded outward
+    std::array<float, 3> high{-3.4e38f, -3.4e38f, -3.4e38f};
 };
 
 // A ray. The direction need not be unit length; distances are in multiples of it.
@@ -129,6 +141,12 @@ struct AabbTree {
     // Empty, or after KeepCorners three corners per position of `order`, which the queries
     // then read instead of the mesh.
     std::vector<Vec3> leafCorners;
+    // Empty, or after FitBoxes per node the position of its fitted box in `fittedBoxes`, or
+    // kNoFittedBox for a node whose fitted box is not much tighter than its own; Nearest then
+    // also tests a node against its fitted box.
+    std::vector<std::uint32_t> fittedIndex;
+    std::vector<FittedNodeBox> fittedBoxes;
+    static constexpr std::uint32_t kNoFittedBox = 0xffffffffu;
     std::uint32_t levels = 0;            // deepest leaf depth + 1; 0 for an empty tree
     std::uint64_t vertexCount = 0;       // vertices of the mesh the tree was built for
 
@@ -154,6 +172,14 @@ struct AabbTree {
     // a mesh that stays unchanged while the tree is used, since the queries then read the copy
     // (a mesh that does not fit the tree still gives the cleared result). In parallel.
     void KeepCorners(const TriangleMesh& mesh);
+
+    // Fits a box along each node's own axes (FittedNodeBox), so that Nearest also turns away a
+    // node whose fitted box lies beyond the best hit so far: for a part of long slanted facets
+    // it visits far fewer nodes. Answers stay the same to the bit: a node is turned away only
+    // when all of it lies farther than a hit already found, which it could not better. Only
+    // boxes much tighter than their node's are kept: 4 bytes a node and 60 a box kept; for a
+    // tree queried many times. In parallel.
+    void FitBoxes(const TriangleMesh& mesh);
 
     // Nearest surface point to `point` within `maximumDistance` (kNoDistanceLimit for none).
     // Triangles for which `filter` returns true are skipped. With `excludedLabels` not empty and

@@ -1344,6 +1344,7 @@ float ProjectOntoOriginal(const TriangleMesh& source, std::vector<ContourVertex>
 {
     AabbTree tree;
     tree.Build(source);
+    tree.FitBoxes(source);
     std::vector<float> distances(vertices.size(), 0.0f);
     ParallelFor(vertices.size(), [&](std::size_t i) {
         distances[i] = ProjectVertex(tree, source, vertices[i], preserveVolume, cell);

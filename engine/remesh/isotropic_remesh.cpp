@@ -1319,6 +1319,8 @@ RemeshReport RemeshIsotropic(TriangleMesh& mesh, const RemeshSettings& settings,
     const TriangleMesh original = mesh;
     AabbTree tree;
     tree.Build(original);
+    // Every vertex is brought back to the original in every round.
+    tree.FitBoxes(original);
     IsotropicWork work{settings, thresholds, limit, original, tree, report, BuildRemeshTopology(mesh),
         ComputeReferenceNormals(mesh), {}};
     RemeshStages stages{timer, progress, static_cast<double>(std::max(kFewestRemeshRounds, settings.rounds))};

@@ -213,6 +213,83 @@ TEST(AabbTree, KeptCornersAndBoundedRaysGiveTheSameAnswers)
     EXPECT_TRUE(kept.leafCorners.empty());
 }
 
+// The cylinder of `segments` side facets, radius 20 mm and height 40 mm, turned `degrees`
+// about x and then about y and moved by `at` along every axis: long thin facets slanted to
+// every axis, whose square node boxes hold far more than they do.
+TriangleMesh TurnedCylinder(std::uint32_t segments, double degrees, float at)
+{
+    TriangleMesh mesh;
+    const double angle = degrees * 3.14159265358979323846 / 180.0, c = std::cos(angle), s = std::sin(angle);
+    const auto add = [&](double x, double y, double z) {
+        const double y1 = c * y - s * z, z1 = s * y + c * z;
+        mesh.vertices.push_back({{static_cast<float>(c * x + s * z1) + at, static_cast<float>(y1) + at,
+            static_cast<float>(-s * x + c * z1) + at}, {}});
+    };
+    add(0, 0, 0);
+    add(0, 0, 40);
+    for (std::uint32_t i = 0; i < segments; ++i) {
+        const double a = 6.283185307179586 * i / segments;
+        add(20 * std::cos(a), 20 * std::sin(a), 0);
+        add(20 * std::cos(a), 20 * std::sin(a), 40);
+    }
+    for (std::uint32_t i = 0; i < segments; ++i) {
+        const std::uint32_t b0 = 2 + 2 * i, b1 = 2 + 2 * ((i + 1) % segments);
+        mesh.indices.insert(mesh.indices.end(), {0, b1, b0, 1, b0 + 1, b1 + 1, b0, b1, b1 + 1, b0, b1 + 1, b0 + 1});
+    }
+    mesh.ComputeBounds();
+    return mesh;
+}
+
+// Boxes fitted to each node's own facets only turn away nodes that could not better the hit, so
+// every answer stays the same to the bit: on fans and slivers slanted to every axis, far out,
+// with a coordinate not finite, at points on, near and far from the surface, bounded or not.
+TEST(AabbTree, FittedBoxesGiveTheSameAnswersToTheBit)
+{
+    struct Case {
+        const char* name;
+        TriangleMesh mesh;
+    };
+    TriangleMesh broken = TurnedCylinder(300, 30, 0);
+    broken.vertices[7].position.y = std::numeric_limits<float>::quiet_NaN();
+    broken.vertices[20].position.x = std::numeric_limits<float>::infinity();
+    std::vector<Case> cases;
+    cases.push_back({"random triangles", test::MakeRandomTriangles(7, 3000, 50, 2)});
+    cases.push_back({"upright fine cylinder", TurnedCylinder(5000, 0, 0)});
+    cases.push_back({"turned fine cylinder", TurnedCylinder(5000, 30, 0)});
+    cases.push_back({"turned cylinder 1e6 mm out", TurnedCylinder(2000, 30, 1e6f)});
+    cases.push_back({"coordinates not finite", std::move(broken)});
+    for (const Case& c : cases) {
+        const AabbTree plain = BuildTree(c.mesh);
+        AabbTree fitted = BuildTree(c.mesh);
+        fitted.FitBoxes(c.mesh);
+        ASSERT_EQ(fitted.fittedIndex.size(), fitted.nodes.size()) << c.name;
+        std::mt19937 random(5);
+        std::uniform_int_distribution<std::size_t> vertex(0, c.mesh.vertices.size() - 1);
+        std::uniform_real_distribution<float> offset(-1, 1);
+        for (int query = 0; query < 1500; ++query) {
+            // Near a corner by up to 0.01, 1 or 100 mm.
+            const float spread = query % 3 == 0 ? 0.01f : (query % 3 == 1 ? 1.0f : 100.0f);
+            const Vec3 corner = c.mesh.vertices[vertex(random)].position;
+            const Vec3 p{corner.x + spread * offset(random), corner.y + spread * offset(random), corner.z + spread * offset(random)};
+            for (const float reach : {kNoDistanceLimit, 0.05f, 2.0f}) {
+                const NearestHit want = plain.Nearest(c.mesh, p, {}, {}, reach);
+                const NearestHit got = fitted.Nearest(c.mesh, p, {}, {}, reach);
+                ASSERT_EQ(std::tuple(got.found, got.triangle, got.distance, got.point.x, got.point.y, got.point.z),
+                    std::tuple(want.found, want.triangle, want.distance, want.point.x, want.point.y, want.point.z))
+                    << c.name << ", query " << query << ", reach " << reach;
+            }
+        }
+    }
+    // A rebuild drops the fitted boxes; a mesh that does not fit gets none.
+    AabbTree tree = BuildTree(MakeTestCube(10));
+    tree.FitBoxes(MakeTestSphere(5));
+    EXPECT_TRUE(tree.fittedIndex.empty());
+    tree.FitBoxes(MakeTestCube(10));
+    EXPECT_FALSE(tree.fittedIndex.empty());
+    tree.Build(MakeTestCube(10));
+    EXPECT_TRUE(tree.fittedIndex.empty());
+}
+
 // Labels prune whole nodes; the filter rejects the same triangles in the leaves, so the result
 // equals a brute-force search over the remaining labels.
 TEST(AabbTree, LabelPruningKeepsTheResultOfTheFilter)
