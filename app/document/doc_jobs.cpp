@@ -105,7 +105,7 @@ bool CGrainforgeDoc::RepairMeshInPlace()
     if (result.outcome != MeshJobOutcome::replaced) {
         const RepairInformation information = result.report.pairsLeft != 0 || result.report.emptied
             ? RepairInformationText(result.report, 0)
-            : RepairUnchangedText(result.report, result.crossings, !result.validation.problems.empty());
+            : RepairUnchangedText(result.report, result.crossings, NamesSomethingWrong(result.validation));
         ShowInformation(Utf8ToWide(information.text), information.kind, InfoEvent::partJob);
         return false;
     }

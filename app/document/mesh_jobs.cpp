@@ -215,7 +215,10 @@ namespace {
 
 // What the check does with the crossings of the part as Repair leaves it, placed as the check
 // will be given it. A part Repair left as it was is validated here too, for the text that says
-// what is wrong with it; its non-manifold edges are the ones Repair just could not part.
+// what is wrong with it; its non-manifold edges are the ones Repair just could not part. The
+// check's rounds cost about a save, so they run only on a part Repair changed: on a part left as
+// it was, the check says what it parts itself when the part is saved, and the box promises
+// nothing of it.
 void ForecastAfterRepair(const TriangleMesh& loadedPart, const RepairJobSettings& settings, RepairJobResult& result)
 {
     const bool unchanged = result.outcome == MeshJobOutcome::unchanged;
@@ -226,16 +229,19 @@ void ForecastAfterRepair(const TriangleMesh& loadedPart, const RepairJobSettings
         result.validation = grainforge::mesh::ValidateMesh(placed, options);
         // Left as it was, the part still has every fault it came with.
         result.report.faultLeft = grainforge::mesh::NamesFaultRepairMends(result.validation);
+        result.crossings = {};
+        if (!result.validation.selfIntersectionSearchStopped)
+            result.crossings.before = result.validation.selfIntersectingTriangleCount;
+        return;
     }
     // A forecast the memory cannot hold is no reason to lose the repair: it is then unknown.
     try {
-        bool stopped = result.validation.selfIntersectionSearchStopped;
-        const std::uint64_t crossing = unchanged ? result.validation.selfIntersectingTriangleCount
-                                                 : grainforge::mesh::CountCrossingTriangles(placed, stopped);
+        bool stopped = false;
+        const std::uint64_t crossing = grainforge::mesh::CountCrossingTriangles(placed, stopped);
         if (stopped)
             return;
         grainforge::mesh::CheckFixSettings check = settings.check;
-        check.bodies = grainforge::mesh::CountBodies(placed);
+        check.bodies = crossing != 0 ? grainforge::mesh::CountBodies(placed) : 0;
         result.crossings = grainforge::mesh::ForecastCheckCrossings(placed, crossing, check);
     } catch (const std::bad_alloc&) {
         result.crossings = {};
@@ -243,6 +249,16 @@ void ForecastAfterRepair(const TriangleMesh& loadedPart, const RepairJobSettings
 }
 
 }  // namespace
+
+// Whether the validation of a part Repair left as it was names anything wrong with it. A closed
+// body inside another with solid on both sides is an insert the slicer fills as drawn: it is
+// named for the user to know, not as a fault.
+bool NamesSomethingWrong(const grainforge::mesh::ValidationReport& validation)
+{
+    const std::size_t inserts =
+        grainforge::mesh::CountNestedBodies(validation.nestedBodies, grainforge::mesh::NestedBodyRole::insert) != 0 ? 1 : 0;
+    return validation.problems.size() > inserts;
+}
 
 RepairJobResult RepairInputMeshJob(const TriangleMesh& loadedPart, const RepairJobSettings& settings) noexcept
 {
