@@ -476,11 +476,16 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
                 .append(" of open edges closing no loop");
         information.text += ".";
     }
-    if (r.nonManifoldEdgesAfter != 0) {
+    if (r.nonManifoldEdgesAfter != 0 && !r.roundLimitReached) {
         std::snprintf(line, sizeof line, "\n%s non-manifold edges are left, which no split could part.",
             grainforge::mesh::FormatCountGrouped(r.nonManifoldEdgesAfter).c_str());
         information.text += line;
     }
+    // Stopped while it still changed the part: what is left is not what no split could part.
+    if (r.roundLimitReached)
+        information.text += "\nRepair stopped after " + grainforge::mesh::FormatCountGrouped(
+            static_cast<std::uint64_t>(r.rounds)) + " rounds that each still changed the part; Repair again goes on "
+            "from there.";
     if (selfIntersecting != 0)
         information.text += CrossingsLine(selfIntersecting, crossings);
     if (r.pairsLeft != 0)
@@ -510,7 +515,7 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
     }
     // Green only when validation of the result names nothing Repair was there to mend.
     information.kind = r.openEdgesAfter != 0 || r.nonManifoldEdgesAfter != 0 || r.bodiesAfter < r.bodiesBefore
-            || r.bodiesRemoved != 0 || r.pairsLeft != 0 || r.faultLeft
+            || r.bodiesRemoved != 0 || r.pairsLeft != 0 || r.faultLeft || r.roundLimitReached
         ? 1
         : 0;
     return information;

@@ -236,6 +236,38 @@ TEST(MeshJobs, RepairThatChangesNothingSaysWhatIsWrongWithoutForecastingTheCheck
     }
 }
 
+// Repair's rounds end when one changes nothing; a bound that stops them earlier is said, and the
+// edges left then are not called edges no split could part (a motor's first Repair said so of
+// one edge its round limit left, which a second Repair then parted).
+TEST(MeshJobs, RepairStoppedByItsRoundLimitSaysSo)
+{
+    const struct {
+        bool limit;
+        std::uint64_t left;
+        const char* tail;
+        int kind;
+    } cases[] = {
+        {false, 1, "\n1 non-manifold edges are left, which no split could part.", 1},
+        {true, 1, "\nRepair stopped after 48 rounds that each still changed the part; Repair again goes on from there.", 1},
+        {true, 0, "\nRepair stopped after 48 rounds that each still changed the part; Repair again goes on from there.", 1},
+        {false, 0, "", 0},
+    };
+    for (const auto& c : cases) {
+        mesh::RepairForPrintReport r;
+        r.repaired = true;
+        r.rounds = c.limit ? mesh::kMostRepairRounds : 3;
+        r.roundLimitReached = c.limit;
+        r.bodiesBefore = r.bodiesAfter = 13;
+        r.nonManifoldEdgesBefore = 168;
+        r.nonManifoldEdgesAfter = c.left;
+        const std::string head = "Repaired: open edges 0 to 0, non-manifold edges 168 to " + std::to_string(c.left)
+            + ", bodies 13 to 13.";
+        const RepairInformation information = RepairInformationText(r, 0);
+        EXPECT_EQ(information.text, head + c.tail);
+        EXPECT_EQ(information.kind, c.kind) << c.tail;
+    }
+}
+
 TEST(MeshJobs, Texts)
 {
     EXPECT_EQ(SimplifyStartLine(1234567, 0.01f),
