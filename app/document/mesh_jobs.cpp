@@ -217,8 +217,8 @@ namespace {
 // will be given it. A part Repair left as it was is validated here too, for the text that says
 // what is wrong with it; its non-manifold edges are the ones Repair just could not part. The
 // check's rounds cost about a save, so they run only on a part Repair changed: on a part left as
-// it was, the check says what it parts itself when the part is saved, and the box promises
-// nothing of it.
+// it was, or whose crossings it left as many as it was given, the check says what it parts
+// itself when the part is saved, and the box promises nothing of it.
 void ForecastAfterRepair(const TriangleMesh& loadedPart, const RepairJobSettings& settings, RepairJobResult& result)
 {
     const bool unchanged = result.outcome == MeshJobOutcome::unchanged;
@@ -240,8 +240,18 @@ void ForecastAfterRepair(const TriangleMesh& loadedPart, const RepairJobSettings
         const std::uint64_t crossing = grainforge::mesh::CountCrossingTriangles(placed, stopped);
         if (stopped)
             return;
+        result.crossings.before = crossing;
+        if (crossing == 0)
+            return;
+        // Crossings Repair left as many as it was given are the check's to meet as they came:
+        // the check says what it parts of them when the part is saved.
+        bool givenStopped = false;
+        const std::uint64_t given =
+            grainforge::mesh::CountCrossingTriangles(PlacedCopy(loadedPart, settings.placement), givenStopped);
+        if (!givenStopped && given == crossing)
+            return;
         grainforge::mesh::CheckFixSettings check = settings.check;
-        check.bodies = crossing != 0 ? grainforge::mesh::CountBodies(placed) : 0;
+        check.bodies = grainforge::mesh::CountBodies(placed);
         result.crossings = grainforge::mesh::ForecastCheckCrossings(placed, crossing, check);
     } catch (const std::bad_alloc&) {
         result.crossings = {};

@@ -119,10 +119,10 @@ bool RunMeshJobBody(Body&& body, MeshJobFailure& failure) noexcept
     const grainforge::mesh::Transform3x4& placement, const grainforge::mesh::RemeshSettings& settings,
     std::uint64_t maximumTriangles, const std::atomic<bool>& cancel) noexcept;
 
-// Repairs a copy of the part; it cannot be stopped. When Repair changed the part and the part as
-// it leaves it, placed, has triangles passing through others, the check's fixes run on a copy of
-// it too, so that the texts can say what saving does with them; a part left as it was is only
-// validated.
+// Repairs a copy of the part; it cannot be stopped. When the part as Repair leaves it, placed,
+// has triangles passing through others and Repair changed how many, the check's fixes run on a
+// copy of it too, so that the texts can say what saving does with them; a part left as it was is
+// only validated.
 [[nodiscard]] RepairJobResult RepairInputMeshJob(const grainforge::mesh::TriangleMesh& loadedPart,
     const RepairJobSettings& settings = {}) noexcept;
 
