@@ -4,6 +4,7 @@
 // join does the document look at that result: a stopped or failed job leaves the part as it
 // was.
 #include "app/document/document_commands.h"
+#include "app/document/document_reports.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 
@@ -79,6 +80,14 @@ void CGrainforgeDoc::TakeJobResult(mesh::TriangleMesh result)
     UpdateAllViews(kHintFullRefresh);
 }
 
+mesh::ValidationOptions CGrainforgeDoc::WorkingPartValidationOptions() const
+{
+    mesh::ValidationOptions options = PartValidationOptions(loadedPart);
+    if (repairLeft.valid && TriangleFingerprint(loadedPart) == repairLeft.fingerprint)
+        options.openEdgesRepairLeft = repairLeft.openEdges;
+    return options;
+}
+
 bool CGrainforgeDoc::RepairMeshInPlace()
 {
     if (loadedPart.vertices.empty() || loadedPart.indices.empty())
@@ -102,7 +111,15 @@ bool CGrainforgeDoc::RepairMeshInPlace()
         return false;
     }
     LogUtf8Lines(mesh::FormatRepairSummary(result.report));
+    // The open edges Repair left are those it could not close: the notes on them say so.
+    const mesh::TriangleMesh& repaired = result.outcome == MeshJobOutcome::replaced ? result.mesh : loadedPart;
+    repairLeft = {TriangleFingerprint(repaired),
+        result.outcome == MeshJobOutcome::replaced ? result.report.openEdgesAfter : result.report.openEdgesBefore,
+        true};
     if (result.outcome != MeshJobOutcome::replaced) {
+        // The part stays; its validation's notes now know what Repair left in it.
+        if (partValidation.edgeCounts.boundary != 0 && &CurrentDisplayMesh() == &workingPart)
+            partValidation = mesh::ValidateMesh(workingPart, WorkingPartValidationOptions());
         const RepairInformation information = result.report.pairsLeft != 0 || result.report.emptied
             ? RepairInformationText(result.report, 0)
             : RepairUnchangedText(result.report, result.crossings, NamesSomethingWrong(result.validation));
@@ -254,7 +271,7 @@ void CGrainforgeDoc::ValidatePart()
         resultValidationRun = runsReported;
     } else {
         partValidation = mesh::ValidateMesh(shown,
-            &shown == &workingPart ? PartValidationOptions(loadedPart) : JobValidation(false));
+            &shown == &workingPart ? WorkingPartValidationOptions() : JobValidation(false));
     }
     UpdateAllViews(kHintFullRefresh);
 }

@@ -451,6 +451,16 @@ public:
     } displayWeightsKey;
     std::uint32_t settingsVersion = 0;
     grainforge::mesh::ValidationReport partValidation;
+    // The open edges Mesh > Repair left in the loaded part when it last ran, and that part's
+    // TriangleFingerprint: the validation's note on open edges says so only of that very part.
+    struct RepairLeft {
+        std::uint64_t fingerprint = 0;
+        std::uint64_t openEdges = 0;
+        bool valid = false;
+    } repairLeft;
+    // The validation options of the part placed: PartValidationOptions of the loaded part, with
+    // what Repair left in it when it last ran on it.
+    [[nodiscard]] grainforge::mesh::ValidationOptions WorkingPartValidationOptions() const;
     grainforge::mesh::ValidationReport resultValidation;
     const grainforge::mesh::TriangleMesh* resultValidationMesh = nullptr;  // compared only
     std::uint64_t runsReported = 0;
