@@ -8,6 +8,7 @@
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 
+#include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/windows_repair.h"
 
 #include <new>
@@ -82,10 +83,15 @@ void CGrainforgeDoc::TakeJobResult(mesh::TriangleMesh result)
 
 mesh::ValidationOptions CGrainforgeDoc::WorkingPartValidationOptions() const
 {
-    mesh::ValidationOptions options = PartValidationOptions(loadedPart);
-    if (repairLeft.valid && TriangleFingerprint(loadedPart) == repairLeft.fingerprint)
+    if (repairLeft.valid && TriangleFingerprint(loadedPart) == repairLeft.fingerprint) {
+        mesh::ValidationOptions options = repairLeft.nonManifoldKnown ? PartValidationOptions()
+                                                                      : PartValidationOptions(loadedPart);
+        if (repairLeft.nonManifoldKnown && mesh::CountNonManifoldEdges(loadedPart) != 0)
+            options.nonManifoldEdgesRepairLeaves = repairLeft.nonManifoldEdges;
         options.openEdgesRepairLeft = repairLeft.openEdges;
-    return options;
+        return options;
+    }
+    return PartValidationOptions(loadedPart);
 }
 
 bool CGrainforgeDoc::RepairMeshInPlace()
@@ -113,9 +119,10 @@ bool CGrainforgeDoc::RepairMeshInPlace()
     LogUtf8Lines(mesh::FormatRepairSummary(result.report));
     // The open edges Repair left are those it could not close: the notes on them say so.
     const mesh::TriangleMesh& repaired = result.outcome == MeshJobOutcome::replaced ? result.mesh : loadedPart;
-    repairLeft = {TriangleFingerprint(repaired),
-        result.outcome == MeshJobOutcome::replaced ? result.report.openEdgesAfter : result.report.openEdgesBefore,
-        true};
+    const bool replaced = result.outcome == MeshJobOutcome::replaced;
+    repairLeft = {TriangleFingerprint(repaired), replaced ? result.report.openEdgesAfter : result.report.openEdgesBefore,
+        replaced ? result.report.nonManifoldEdgesAfter : result.report.nonManifoldEdgesBefore,
+        !result.report.roundLimitReached, true};
     if (result.outcome != MeshJobOutcome::replaced) {
         // The part stays; its validation's notes now know what Repair left in it.
         if (partValidation.edgeCounts.boundary != 0 && &CurrentDisplayMesh() == &workingPart)

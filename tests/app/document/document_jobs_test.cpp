@@ -339,6 +339,14 @@ TEST(DocumentJobsTest, RepairDoesWhatTheNoteSaysAndItsTextStays)
             << app::WideToUtf8(f.host.information.back().first);
         EXPECT_EQ(HasLine(f.host, "Repair: nothing was changed; 4 non-manifold edges are left, which no split could "
                                   "part.", app::kLogPlain), c.left == mesh::CountNonManifoldEdges(c.part));
+        // After Repair the note on the edges it left says what a Repair of the part as it stands
+        // does: it parts none of them.
+        if (c.left != 0) {
+            const std::string& after = f.doc->partValidation.notes.at(0);
+            const std::string none = "Repair cannot part them without opening the surface, so that needs fixing in "
+                                     "the modelling tool.";
+            EXPECT_EQ(after.substr(after.size() - std::min(after.size(), none.size())), none);
+        }
     }
     DocumentFixture f;
     ScriptedRunner runner(ScriptedRunner::Mode::notStarted);
