@@ -4,9 +4,11 @@
 // join does the document look at that result: a stopped or failed job leaves the part as it
 // was.
 #include "app/document/document_commands.h"
+#include "app/document/document_reports.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 
+#include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/windows_repair.h"
 
 #include <new>
@@ -79,6 +81,19 @@ void CGrainforgeDoc::TakeJobResult(mesh::TriangleMesh result)
     UpdateAllViews(kHintFullRefresh);
 }
 
+mesh::ValidationOptions CGrainforgeDoc::WorkingPartValidationOptions() const
+{
+    if (repairLeft.valid && TriangleFingerprint(loadedPart) == repairLeft.fingerprint) {
+        mesh::ValidationOptions options = repairLeft.nonManifoldKnown ? PartValidationOptions()
+                                                                      : PartValidationOptions(loadedPart);
+        if (repairLeft.nonManifoldKnown && mesh::CountNonManifoldEdges(loadedPart) != 0)
+            options.nonManifoldEdgesRepairLeaves = repairLeft.nonManifoldEdges;
+        options.openEdgesRepairLeft = repairLeft.openEdges;
+        return options;
+    }
+    return PartValidationOptions(loadedPart);
+}
+
 bool CGrainforgeDoc::RepairMeshInPlace()
 {
     if (loadedPart.vertices.empty() || loadedPart.indices.empty())
@@ -102,10 +117,19 @@ bool CGrainforgeDoc::RepairMeshInPlace()
         return false;
     }
     LogUtf8Lines(mesh::FormatRepairSummary(result.report));
+    // The open edges Repair left are those it could not close: the notes on them say so.
+    const mesh::TriangleMesh& repaired = result.outcome == MeshJobOutcome::replaced ? result.mesh : loadedPart;
+    const bool replaced = result.outcome == MeshJobOutcome::replaced;
+    repairLeft = {TriangleFingerprint(repaired), replaced ? result.report.openEdgesAfter : result.report.openEdgesBefore,
+        replaced ? result.report.nonManifoldEdgesAfter : result.report.nonManifoldEdgesBefore,
+        !result.report.roundLimitReached, true};
     if (result.outcome != MeshJobOutcome::replaced) {
+        // The part stays; its validation's notes now know what Repair left in it.
+        if (partValidation.edgeCounts.boundary != 0 && &CurrentDisplayMesh() == &workingPart)
+            partValidation = mesh::ValidateMesh(workingPart, WorkingPartValidationOptions());
         const RepairInformation information = result.report.pairsLeft != 0 || result.report.emptied
             ? RepairInformationText(result.report, 0)
-            : RepairUnchangedText(result.report, result.crossings, !result.validation.problems.empty());
+            : RepairUnchangedText(result.report, result.crossings, NamesSomethingWrong(result.validation));
         ShowInformation(Utf8ToWide(information.text), information.kind, InfoEvent::partJob);
         return false;
     }
@@ -254,7 +278,7 @@ void CGrainforgeDoc::ValidatePart()
         resultValidationRun = runsReported;
     } else {
         partValidation = mesh::ValidateMesh(shown,
-            &shown == &workingPart ? PartValidationOptions(loadedPart) : JobValidation(false));
+            &shown == &workingPart ? WorkingPartValidationOptions() : JobValidation(false));
     }
     UpdateAllViews(kHintFullRefresh);
 }

@@ -119,7 +119,7 @@ void CGrainforgeDoc::InstallLoadedPart()
     NoteEvent(InfoEvent::part);
     RebuildSurfaceTestGrid();
     partValidation = mesh::ValidateMesh(CurrentDisplayMesh(),
-        &CurrentDisplayMesh() == &workingPart ? PartValidationOptions(loadedPart) : PartValidationOptions());
+        &CurrentDisplayMesh() == &workingPart ? WorkingPartValidationOptions() : PartValidationOptions());
     LogUtf8Lines(mesh::FormatValidationReport(partValidation));
     FitMappingToModel();
     // The bottom rests on the bed, where texture would only lift the part.
@@ -234,7 +234,7 @@ void CGrainforgeDoc::RebuildWorkingPart()
     ComputeRestingFaces();
     // With the crossing search, as at the load: a placement or an undone job must not bring
     // back a verdict of "Good" on a part whose triangles pass through others.
-    partValidation = mesh::ValidateMesh(workingPart, PartValidationOptions(loadedPart));
+    partValidation = mesh::ValidateMesh(workingPart, WorkingPartValidationOptions());
     UpdatePreview();
     UpdateAllViews(kHintFullRefresh);
 }

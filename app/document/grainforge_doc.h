@@ -451,6 +451,20 @@ public:
     } displayWeightsKey;
     std::uint32_t settingsVersion = 0;
     grainforge::mesh::ValidationReport partValidation;
+    // The open and non-manifold edges Mesh > Repair left in the loaded part when it last ran, and
+    // that part's TriangleFingerprint: the validation's notes on them say so only of that very
+    // part, and need no Repair run on a copy to know what Repair leaves of a part it gave back
+    // (its rounds ran until one changed nothing), unless its round limit stopped it.
+    struct RepairLeft {
+        std::uint64_t fingerprint = 0;
+        std::uint64_t openEdges = 0;
+        std::uint64_t nonManifoldEdges = 0;
+        bool nonManifoldKnown = false;
+        bool valid = false;
+    } repairLeft;
+    // The validation options of the part placed: PartValidationOptions of the loaded part, with
+    // what Repair left in it when it last ran on it.
+    [[nodiscard]] grainforge::mesh::ValidationOptions WorkingPartValidationOptions() const;
     grainforge::mesh::ValidationReport resultValidation;
     const grainforge::mesh::TriangleMesh* resultValidationMesh = nullptr;  // compared only
     std::uint64_t runsReported = 0;

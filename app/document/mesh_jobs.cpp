@@ -215,7 +215,10 @@ namespace {
 
 // What the check does with the crossings of the part as Repair leaves it, placed as the check
 // will be given it. A part Repair left as it was is validated here too, for the text that says
-// what is wrong with it; its non-manifold edges are the ones Repair just could not part.
+// what is wrong with it; its non-manifold edges are the ones Repair just could not part. The
+// check's rounds cost about a save, so they run only on a part Repair changed: on a part left as
+// it was, or whose crossings it left as many as it was given, the check says what it parts
+// itself when the part is saved, and the box promises nothing of it.
 void ForecastAfterRepair(const TriangleMesh& loadedPart, const RepairJobSettings& settings, RepairJobResult& result)
 {
     const bool unchanged = result.outcome == MeshJobOutcome::unchanged;
@@ -226,13 +229,26 @@ void ForecastAfterRepair(const TriangleMesh& loadedPart, const RepairJobSettings
         result.validation = grainforge::mesh::ValidateMesh(placed, options);
         // Left as it was, the part still has every fault it came with.
         result.report.faultLeft = grainforge::mesh::NamesFaultRepairMends(result.validation);
+        result.crossings = {};
+        if (!result.validation.selfIntersectionSearchStopped)
+            result.crossings.before = result.validation.selfIntersectingTriangleCount;
+        return;
     }
     // A forecast the memory cannot hold is no reason to lose the repair: it is then unknown.
     try {
-        bool stopped = result.validation.selfIntersectionSearchStopped;
-        const std::uint64_t crossing = unchanged ? result.validation.selfIntersectingTriangleCount
-                                                 : grainforge::mesh::CountCrossingTriangles(placed, stopped);
+        bool stopped = false;
+        const std::uint64_t crossing = grainforge::mesh::CountCrossingTriangles(placed, stopped);
         if (stopped)
+            return;
+        result.crossings.before = crossing;
+        if (crossing == 0)
+            return;
+        // Crossings Repair left as many as it was given are the check's to meet as they came:
+        // the check says what it parts of them when the part is saved.
+        bool givenStopped = false;
+        const std::uint64_t given =
+            grainforge::mesh::CountCrossingTriangles(PlacedCopy(loadedPart, settings.placement), givenStopped);
+        if (!givenStopped && given == crossing)
             return;
         grainforge::mesh::CheckFixSettings check = settings.check;
         check.bodies = grainforge::mesh::CountBodies(placed);
@@ -243,6 +259,16 @@ void ForecastAfterRepair(const TriangleMesh& loadedPart, const RepairJobSettings
 }
 
 }  // namespace
+
+// Whether the validation of a part Repair left as it was names anything wrong with it. A closed
+// body inside another with solid on both sides is an insert the slicer fills as drawn: it is
+// named for the user to know, not as a fault.
+bool NamesSomethingWrong(const grainforge::mesh::ValidationReport& validation)
+{
+    const std::size_t inserts =
+        grainforge::mesh::CountNestedBodies(validation.nestedBodies, grainforge::mesh::NestedBodyRole::insert) != 0 ? 1 : 0;
+    return validation.problems.size() > inserts;
+}
 
 RepairJobResult RepairInputMeshJob(const TriangleMesh& loadedPart, const RepairJobSettings& settings) noexcept
 {
@@ -460,11 +486,16 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
                 .append(" of open edges closing no loop");
         information.text += ".";
     }
-    if (r.nonManifoldEdgesAfter != 0) {
+    if (r.nonManifoldEdgesAfter != 0 && !r.roundLimitReached) {
         std::snprintf(line, sizeof line, "\n%s non-manifold edges are left, which no split could part.",
             grainforge::mesh::FormatCountGrouped(r.nonManifoldEdgesAfter).c_str());
         information.text += line;
     }
+    // Stopped while it still changed the part: what is left is not what no split could part.
+    if (r.roundLimitReached)
+        information.text += "\nRepair stopped after " + grainforge::mesh::FormatCountGrouped(
+            static_cast<std::uint64_t>(r.rounds)) + " rounds that each still changed the part; Repair again goes on "
+            "from there.";
     if (selfIntersecting != 0)
         information.text += CrossingsLine(selfIntersecting, crossings);
     if (r.pairsLeft != 0)
@@ -494,7 +525,7 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
     }
     // Green only when validation of the result names nothing Repair was there to mend.
     information.kind = r.openEdgesAfter != 0 || r.nonManifoldEdgesAfter != 0 || r.bodiesAfter < r.bodiesBefore
-            || r.bodiesRemoved != 0 || r.pairsLeft != 0 || r.faultLeft
+            || r.bodiesRemoved != 0 || r.pairsLeft != 0 || r.faultLeft || r.roundLimitReached
         ? 1
         : 0;
     return information;

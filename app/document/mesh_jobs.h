@@ -72,7 +72,7 @@ struct RepairJobResult {
     grainforge::mesh::TriangleMesh mesh;
     MeshJobFailure failure;
     // What the Save STL check does with the triangles of the part, as Repair leaves it and
-    // placed, that pass through others.
+    // placed, that pass through others; of a part left as it was only their count (`before`).
     grainforge::mesh::CheckCrossingForecast crossings;
     // Of the part placed, when Repair changed nothing (`unchanged`): what is wrong with it.
     grainforge::mesh::ValidationReport validation;
@@ -120,8 +120,9 @@ bool RunMeshJobBody(Body&& body, MeshJobFailure& failure) noexcept
     std::uint64_t maximumTriangles, const std::atomic<bool>& cancel) noexcept;
 
 // Repairs a copy of the part; it cannot be stopped. When the part as Repair leaves it, placed,
-// has triangles passing through others, the check's fixes run on a copy of it too, so that the
-// texts can say what saving does with them.
+// has triangles passing through others and Repair changed how many, the check's fixes run on a
+// copy of it too, so that the texts can say what saving does with them; a part left as it was is
+// only validated.
 [[nodiscard]] RepairJobResult RepairInputMeshJob(const grainforge::mesh::TriangleMesh& loadedPart,
     const RepairJobSettings& settings = {}) noexcept;
 
@@ -174,6 +175,10 @@ struct RepairInformation {
 };
 [[nodiscard]] RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintReport& report,
     std::uint64_t selfIntersecting, const grainforge::mesh::CheckCrossingForecast* crossings = nullptr);
+
+// Whether the validation of a part Repair left as it was names anything wrong with it: an
+// insert (a closed body inside another, solid on both sides) alone is not.
+[[nodiscard]] bool NamesSomethingWrong(const grainforge::mesh::ValidationReport& validation);
 
 // The text after a repair that changed nothing (neither emptied nor held by doubled facets):
 // that the part needed no repair when `problemsFound` is false and nothing is left, else what

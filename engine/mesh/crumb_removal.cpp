@@ -476,7 +476,11 @@ StrayBodyReport RemoveStrayBodies(TriangleMesh& mesh, const StrayBodyOptions& op
                 && IsClosedFragmentSized(bodies[b], options.volumeLimit, reach, largestVolume));
         if (!small)
             continue;
-        if (!fragment[b] && (!options.removeCrumbs || bodies[b].triangleCount * 100 >= mostTriangles))
+        if (!fragment[b] && !options.removeCrumbs)
+            continue;
+        // Drawn that finely it was drawn on purpose, whatever it touches or was split from; only
+        // a rebuild's fragments, whose triangles follow the rebuild's size, go by size alone.
+        if ((!fragment[b] || !options.closedBodies) && bodies[b].triangleCount * 100 >= mostTriangles)
             continue;
         remove[b] = 1;
         removed.push_back(b);

@@ -92,8 +92,9 @@ struct StrayBodyOptions {
     // Per triangle, the body it belonged to before a split (LabelBodies then), or empty when
     // nothing was split. The repair driver also joins here the bodies that lie against each
     // other, parted by an earlier split or touching, so that a second repair judges as the first. Of each earlier body the split broke apart, the pieces besides its
-    // largest are fragments the split set loose; those that are crumb-sized go, whatever
-    // `removeCrumbs` says. A body that came through the split whole is never such a fragment.
+    // largest are fragments the split set loose; those that are crumb-sized and have under a
+    // hundredth of the most triangles a body has go, whatever `removeCrumbs` says. A body that
+    // came through the split whole is never such a fragment.
     // A fragment is measured against the bodies of its own earlier body (the one it holds most
     // triangles of): their box's diagonal is the reach and their largest volume the share (at
     // least a crumb's volume, or the part's largest when that is smaller), so a large or far
@@ -105,7 +106,8 @@ struct StrayBodyOptions {
     // The caller vouches that every body is closed (a remesh's or a relief's result): a fragment
     // the split set loose then has its volume for its size, and goes when it holds less than a
     // cube of a hundredth of its own earlier body's diagonal, however long it reaches
-    // (IsClosedFragmentSized).
+    // (IsClosedFragmentSized), whatever its triangle count: a rebuild's triangles follow its own
+    // size, not the drawing.
     bool closedBodies = false;
 };
 

@@ -574,6 +574,17 @@ std::string NonManifoldRepairNote(std::uint64_t edges, const std::optional<std::
         + " it cannot part without opening the surface, so those need fixing in the modelling tool.";
 }
 
+// What Repair does to the part's open edges: its rule, or, once it ran on this part and left
+// them all, that it closed what it could (a note sending the user back to the Repair that just
+// declined them would go round in a circle).
+std::string OpenEdgeRepairNote(std::uint64_t edges, const std::optional<std::uint64_t>& left)
+{
+    if (left && *left >= edges)
+        return "Repair has closed what it could of them; the rest need closing in the modelling tool.";
+    return "Repair closes small gaps where triangles are missing; holes in the design are surfaces of their own "
+           "and are not touched.";
+}
+
 // Records a problem; errors make the verdict Unsuitable, warnings at least UsableWithCare.
 void AddProblem(ValidationReport& report, bool error, std::string line, std::string note)
 {
@@ -625,8 +636,7 @@ void AddProblems(const ValidationOptions& options, ValidationReport& report)
     if (edges.boundary > 0)
         AddProblem(report, false, FormatCountOf(edges.boundary, "edge is", "edges are") + " open: the mesh is not a closed solid.",
             "Displacement still works, but the open border moves with the surface and the result may not be "
-            "watertight enough to slice. Repair closes small gaps where triangles are missing; holes in the design "
-            "are surfaces of their own and are not touched.");
+            "watertight enough to slice. " + OpenEdgeRepairNote(edges.boundary, options.openEdgesRepairLeft));
     if (report.duplicateTriangleCount > 0)
         AddProblem(report, false,
             FormatCountOf(report.duplicateTriangleCount, "triangle repeats", "triangles repeat") + " the same three corners.",

@@ -39,6 +39,10 @@ struct ValidationOptions {
     // of the part Repair runs on), so that the note on them says what Repair does to this part.
     // Empty: the note states Repair's rule without a promise for this part.
     std::optional<std::uint64_t> nonManifoldEdgesRepairLeaves{};
+    // How many open edges Mesh > Repair left when it last ran on this very part (its result, or
+    // a part it left as it was): the note on them then no longer sends the user to Repair, which
+    // closed what it could. Empty: Repair has not run on this part.
+    std::optional<std::uint64_t> openEdgesRepairLeft{};
 };
 
 enum class Verdict : std::int32_t {

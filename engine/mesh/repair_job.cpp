@@ -18,9 +18,6 @@
 namespace grainforge::mesh {
 namespace {
 
-// Rounds until one changes nothing; measured on the foreign meshes, two or three suffice (the
-// last only confirming), so this is a guard against a round that keeps undoing another.
-constexpr std::int32_t kMostRepairRounds = 8;
 const char* const kReadBackName = "read back";
 
 void Say(const RepairProgress& progress, const char* phase)
@@ -487,6 +484,11 @@ RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& pr
         if (mesh.indices.empty())
             break;
         (void)LogReadBack(mesh, progress, log);
+        if (r == kMostRepairRounds) {
+            report.roundLimitReached = true;
+            log += "  stopped after " + N(static_cast<std::uint64_t>(r))
+                + " rounds, the last of which still changed the part\n";
+        }
     }
     // A repair that took every triangle away made no part: the part stays as it was.
     if (mesh.indices.empty()) {

@@ -20,6 +20,9 @@ namespace grainforge::mesh {
 struct RepairForPrintReport {
     bool repaired = false;     // something changed; false: the part came back exactly as given
     std::int32_t rounds = 0;   // the last round in which something changed (0 when none did)
+    // The rounds stopped at kMostRepairRounds while the last still changed the part: a second
+    // Repair may change it further.
+    bool roundLimitReached = false;
     std::uint64_t trianglesBefore = 0;
     std::uint64_t trianglesAfter = 0;
     std::uint64_t nonManifoldEdgesBefore = 0;  // edges used by more than two triangles
@@ -59,6 +62,11 @@ struct RepairForPrintReport {
     // (NamesFaultRepairMends), so the result is no plain success whatever the counts say.
     bool faultLeft = false;
 };
+
+// Repair runs its rounds until one changes nothing. Parts seen need up to ten (a motor of 13
+// bodies parts 101, 61, 37, ... non-manifold edges round by round); this bound only ends a
+// round that keeps undoing another, and the report says when it did.
+inline constexpr std::int32_t kMostRepairRounds = 48;
 
 // Holes left open because they are too large and too wide to fill.
 [[nodiscard]] std::uint64_t LargeHolesLeftOpen(const RepairForPrintReport& report);

@@ -339,6 +339,14 @@ TEST(DocumentJobsTest, RepairDoesWhatTheNoteSaysAndItsTextStays)
             << app::WideToUtf8(f.host.information.back().first);
         EXPECT_EQ(HasLine(f.host, "Repair: nothing was changed; 4 non-manifold edges are left, which no split could "
                                   "part.", app::kLogPlain), c.left == mesh::CountNonManifoldEdges(c.part));
+        // After Repair the note on the edges it left says what a Repair of the part as it stands
+        // does: it parts none of them.
+        if (c.left != 0) {
+            const std::string& after = f.doc->partValidation.notes.at(0);
+            const std::string none = "Repair cannot part them without opening the surface, so that needs fixing in "
+                                     "the modelling tool.";
+            EXPECT_EQ(after.substr(after.size() - std::min(after.size(), none.size())), none);
+        }
     }
     DocumentFixture f;
     ScriptedRunner runner(ScriptedRunner::Mode::notStarted);
@@ -350,6 +358,58 @@ TEST(DocumentJobsTest, RepairDoesWhatTheNoteSaysAndItsTextStays)
     f.doc->OnMeshRepair();
     EXPECT_EQ(f.host.information.back(),
         std::make_pair(std::wstring(L"Repair could not be started. The part is as it was."), app::kInfoError));
+}
+
+// Once Repair has run on a part, the note on the open edges it left no longer sends the user
+// back to Repair: a robot support whose hole a fill could close only through the surface was
+// told "Repair closes small gaps where triangles are missing" right after Repair declined it.
+TEST(DocumentJobsTest, NoteOnOpenEdgesDoesNotSendTheUserBackToTheRepairThatLeftThem)
+{
+    // A 30 mm box without its top: a hole too large to close by guessing.
+    mesh::TriangleMesh open = MakeBox({0, 0, 0}, {30, 30, 30});
+    std::vector<std::uint32_t> kept;
+    for (std::size_t t = 0; t < open.TriangleCount(); ++t) {
+        const std::uint32_t* c = &open.indices[3 * t];
+        if (open.vertices[c[0]].position.z == 30.0f && open.vertices[c[1]].position.z == 30.0f
+            && open.vertices[c[2]].position.z == 30.0f)
+            continue;
+        kept.insert(kept.end(), c, c + 3);
+    }
+    open.indices = kept;
+    open.ComputeBounds();
+    const std::string rule = "Repair closes small gaps where triangles are missing; holes in the design are surfaces "
+                             "of their own and are not touched.";
+    const std::string closed = "Repair has closed what it could of them; the rest need closing in the modelling tool.";
+    const struct {
+        const char* what;
+        mesh::TriangleMesh part;
+        std::uint64_t openAfter;
+    } cases[] = {
+        {"a box without its top, which Repair leaves", open, 4},
+        {"the same beside a sphere with a small triangle missing, which Repair closes",
+            Combined(open, [] {
+                mesh::TriangleMesh sphere = Translated(mesh::MakeTestSphere(10.0f), {60, 0, 10});
+                sphere.indices.resize(sphere.indices.size() - 3);
+                return sphere;
+            }()),
+            4},
+    };
+    const auto openNote = [](const app::CGrainforgeDoc& doc) {
+        for (const std::string& note : doc.partValidation.notes)
+            if (note.find("open border") != std::string::npos)
+                return note;
+        return std::string();
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DocumentFixture f;
+        f.doc->InstallGeneratedPart(c.part, "Part", L"Part", "Part.");
+        EXPECT_NE(openNote(*f.doc).find(rule), std::string::npos) << openNote(*f.doc);
+        f.host.answers = {app::PromptAnswer::yes};
+        f.doc->OnMeshRepair();
+        EXPECT_EQ(f.doc->partValidation.edgeCounts.boundary, c.openAfter);
+        EXPECT_NE(openNote(*f.doc).find(closed), std::string::npos) << openNote(*f.doc);
+    }
 }
 
 // A job that throws anyway ends as a failed run, with the host's runner and without one.

@@ -240,6 +240,51 @@ TEST(RepairForPrint, BodyOfFewTrianglesIsNoCrumbAfterASplit)
     }
 }
 
+// A body drawn with at least a hundredth of the largest body's triangles was drawn on purpose,
+// whatever it touches: a 0.4 mm ball standing on a sphere's pole went as a crumb once it shared
+// that corner, yet stayed 1 mm off. A crumb of a few triangles touching the sphere still goes.
+TEST(RepairForPrint, FinelyDrawnBodyIsNoCrumbWhateverItTouches)
+{
+    const TriangleMesh sphere = MakeTestSphere(10.0f);
+    // The small body's lowest corner put exactly onto the sphere's north pole, or `gap` above it.
+    const auto standingOnPole = [&](TriangleMesh small, float gap) {
+        float lowest = small.vertices[0].position.z;
+        std::size_t foot = 0;
+        for (std::size_t v = 0; v < small.vertices.size(); ++v)
+            if (small.vertices[v].position.z < lowest) {
+                lowest = small.vertices[v].position.z;
+                foot = v;
+            }
+        const Vec3 at = small.vertices[foot].position;
+        small = test::Translated(small, {-at.x, -at.y, 10.0f + gap - at.z});
+        small.vertices[foot].position = {0.0f, 0.0f, 10.0f + gap};
+        TriangleMesh part = test::Combined(sphere, small);
+        WeldIdenticalVertices(part);
+        return part;
+    };
+    const TriangleMesh ball = MakeTestSphere(0.2f);
+    TriangleMesh crumb = test::MakeBox({0, 0, 0}, {0.1f, 0.1f, 0.1f});
+    const struct {
+        const char* what;
+        TriangleMesh part;
+        bool repaired;
+        std::uint64_t bodiesRemoved;
+        std::size_t trianglesAfter;
+    } cases[] = {
+        {"a 0.4 mm ball on the pole", standingOnPole(ball, 0.0f), false, 0, 2 * sphere.TriangleCount()},
+        {"the same ball 1 mm off", standingOnPole(ball, 1.0f), false, 0, 2 * sphere.TriangleCount()},
+        {"a 0.1 mm cube of 12 triangles on the pole", standingOnPole(crumb, 0.0f), true, 1, sphere.TriangleCount()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TriangleMesh part = c.part;
+        const RepairForPrintReport report = RepairForPrint(part, {});
+        EXPECT_EQ(std::tuple(report.repaired, report.bodiesRemoved, part.TriangleCount()),
+                  std::tuple(c.repaired, c.bodiesRemoved, c.trianglesAfter))
+            << FormatRepairSummary(report);
+    }
+}
+
 // Each body's outside is decided once its holes are closed and its edges split, in the same run:
 // bodies written inside out came back closed yet inside out under "Repaired", the turn counted
 // against a winding the job later undid ("Triangles reoriented: 260" of a part whose 52 facets
@@ -681,7 +726,11 @@ TEST(RemoveStrayBodies, JudgesBodiesBySizeNeverByRankOrCount)
             crumbsJoined, false, 1, 1, s + 12},
         {"an open sheet holds nothing yet is no crumb", test::Combined(sphere, sheet), nullptr, true, 0, 0, s + 1},
         {"a finely meshed ball of the part, 0.4 mm across", test::Combined(sphere, ball), nullptr, true, 0, 0, 2 * s},
-        {"the same ball set loose by a split", test::Combined(sphere, ball), joinedToSphere, false, 1, 1, s},
+        {"the same ball set loose by a split: drawn as finely, no crumb", test::Combined(sphere, ball), joinedToSphere,
+            false, 0, 0, 2 * s},
+        {"a 0.2 mm rod of 256 triangles, over 1% of the sphere's, set loose: no crumb",
+            test::Combined(sphere, test::Translated(MakeTestCylinder(0.1f, 0.2f), {-30, 0, 0})), joinedToSphere, false,
+            0, 0, s + 256},
         {"a piece split from a 2.5 mm tile is judged by the tile, not by the sphere",
             test::Combined(test::Combined(sphere, test::MakeBox({20, 0, 0}, {22.5f, 2.5f, 0.4f})),
                 test::MakeBox({22.5f, 2.5f, 0}, {22.9f, 2.9f, 0.4f})),
