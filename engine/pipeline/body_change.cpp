@@ -2,8 +2,10 @@
 
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/label_vote.h"
+#include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
+#include "engine/mesh/welding.h"
 
 #include <algorithm>
 #include <array>
@@ -192,6 +194,33 @@ void SortChanges(std::vector<BodyChange>& changes)
 }
 
 }  // namespace
+
+MeasuredPart MeasurePartAsMeant(const TriangleMesh& part)
+{
+    MeasuredPart measured;
+    measured.mesh = part;
+    if (part.TriangleCount() == 0 || !part.IsConsistent())
+        return measured;
+    TriangleMesh& mesh = measured.mesh;
+    measured.doubledFacets = RemoveDuplicateTriangles(mesh);
+    // The winding walk and the nesting rule of validation say which facets face the wrong way.
+    const ValidationReport walk = FindWrongWayTriangles(mesh);
+    if (walk.reversedTriangles.empty())
+        return measured;
+    std::vector<std::uint64_t> turned(walk.componentCount, 0);
+    std::vector<std::uint64_t> size(walk.componentCount, 0);
+    for (const std::uint32_t c : walk.triangleComponents)
+        ++size[c];
+    for (const std::uint32_t t : walk.reversedTriangles) {
+        std::swap(mesh.indices[3 * std::size_t{t} + 1], mesh.indices[3 * std::size_t{t} + 2]);
+        ++turned[walk.triangleComponents[t]];
+    }
+    for (std::size_t c = 0; c < turned.size(); ++c)
+        measured.bodiesTurned += turned[c] != 0 && turned[c] == size[c] ? 1 : 0;
+    measured.wholeTurned = walk.reversedTriangles.size() == mesh.TriangleCount();
+    mesh.ComputeBounds();
+    return measured;
+}
 
 BodyChangeReport MeasureBodyChanges(const TriangleMesh& part, const TriangleMesh& result, float reach,
     double lossShare, bool partOpen)

@@ -606,26 +606,38 @@ std::string FormatReliefTooDeepText(float strength, float depth, float partSize)
           "Nothing was changed.";
 }
 
+namespace {
+
+// A whole part's volume or area as a reader takes it in: two decimals, and a figure too small
+// for them said as such rather than in a run of zeros.
+std::string WholeFigure(double value)
+{
+    return std::fabs(value) < 0.005 ? std::string("under 0.01") : Fixed(value, 2);
+}
+
+}  // namespace
+
 std::string FormatPartChangeText(const PartChangeReport& c)
 {
-    const auto share = [](double before, double after) {
-        const double percent = 100.0 * (after - before) / std::fabs(before);
-        return (percent >= 0.0 ? "+" : "") + Fixed(percent, 0) + "%";
-    };
     std::string text;
+    const auto line = [&text](const std::string& more) { text += (text.empty() ? "" : "\n") + more; };
+    // What the run read the part as, before any figure of it: those are measured so.
+    if (c.measured && c.wholeTurned)
+        line("The part is inside out (its faces point inwards): Process read it the right way out, and the result "
+             "faces outwards.");
+    else if (c.measured && c.bodiesTurned != 0)
+        line(FormatCountOf(c.bodiesTurned, "body of the part is", "bodies of the part are")
+            + " wound inside out: Process read " + PluralWord(c.bodiesTurned, "it", "them").data()
+            + " the right way out.");
+    if (c.measured && c.doubledFacets != 0)
+        line("The part holds " + FormatCountOf(c.doubledFacets, "facet", "facets")
+            + " written twice: Process read each once.");
     if (c.measured && c.openEdgesClosed != 0) {
-        text = "The part is open (" + FormatCountOf(c.openEdgesClosed, "edge is", "edges are")
-            + " used by one triangle): Process closed its openings";
-        // The figures are the closing's own: what the relief adds or takes is no part of them.
-        if (c.closingMeasured) {
-            if (c.closingArea > 0.0)
-                text += ", adding about " + Fixed(c.closingArea, 2) + " mm2 of surface";
-            text += "; the volume went from " + FormatVolume(c.volumeBefore) + " to " + FormatVolume(c.volumeClosed)
-                + " mm3";
-            if (std::fabs(c.volumeBefore) > 0.0)
-                text += " (" + share(c.volumeBefore, c.volumeClosed) + ")";
-        }
-        text += ".";
+        // An open part encloses no volume of its own; what the closed result holds is measured.
+        line("The part is open (" + FormatCountOf(c.openEdgesClosed, "edge is", "edges are")
+            + " used by one triangle): Process closed its openings; the result encloses "
+            + WholeFigure(std::fabs(c.volumeAfter)) + " mm3 within " + WholeFigure(c.areaAfter)
+            + " mm2 of surface, where the open part had " + WholeFigure(c.areaBefore) + " mm2.");
     }
     if (c.VolumeLostPastShare()) {
         std::string lost = "Process lost " + Fixed(100.0 * (c.volumeBefore - c.volumeAfter) / c.volumeBefore, 0)
@@ -635,7 +647,7 @@ std::string FormatPartChangeText(const PartChangeReport& c)
             lost += ": triangles of " + Length(c.triangleSize) + " mm cut its edges and corners";
         lost += c.ownTriangles ? ". Remesh is off, so turning it on with a smaller triangle size keeps more of it."
                                : ". A smaller triangle size keeps more of it.";
-        text += (text.empty() ? "" : "\n") + lost;
+        line(lost);
     }
     return text;
 }
