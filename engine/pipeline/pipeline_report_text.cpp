@@ -116,6 +116,9 @@ std::string MissedTextureCause(const TextureFigures& figures, const Projection& 
     const std::string with = setting ? " with " + SurfaceButtonText(*setting) : "";
     if (!(figures.chosenArea > 0.0))
         return "the part has no " + ChosenSurfaceWords(setting) + " for the " + kind + " projection" + with + ".";
+    if (figures.chosenArea < kTextureSliverShare * figures.area)
+        return "the part has next to no " + ChosenSurfaceWords(setting) + " for the " + kind + " projection" + with
+            + ".";
     switch (p.type) {
     case ProjectionKind::Cylinder:
         return "the cylinder projection" + with + " textures only walls that face away from its axis, and its "
@@ -668,7 +671,10 @@ bool TextureMissed(const TextureFigures& figures)
 {
     if (figures.faces == 0)
         return false;
-    return figures.texturedFaces == 0 || figures.texturedArea < kTextureSliverShare * figures.chosenArea;
+    // A sliver of the part is no texture, whatever share of the chosen surface it is: a part
+    // with next to none of that surface gets its sliver textured in full.
+    return figures.texturedFaces == 0 || figures.texturedArea < kTextureSliverShare * figures.chosenArea
+        || figures.texturedArea < kTextureSliverShare * figures.area;
 }
 
 std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSettings& settings)
@@ -678,9 +684,12 @@ std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSet
     if (figures.texturedFaces == 0) {
         text = "No face received texture: ";
     } else {
-        const double percent = figures.chosenArea > 0.0 ? figures.texturedArea / figures.chosenArea * 100.0 : 0.0;
+        // The share that makes it a sliver: of the chosen surface, or else of the part's.
+        const bool ofChosen = figures.texturedArea < kTextureSliverShare * figures.chosenArea;
+        const double whole = ofChosen ? figures.chosenArea : figures.area;
+        const double percent = whole > 0.0 ? figures.texturedArea / whole * 100.0 : 0.0;
         text = "Only " + (percent < 0.1 ? std::string("under 0.1") : Fixed(percent, 1)) + "% of the "
-            + ChosenSurfaceWords(SurfaceSetting(p)) + " received texture: ";
+            + (ofChosen ? ChosenSurfaceWords(SurfaceSetting(p)) : std::string("part's surface")) + " received texture: ";
     }
     text += MissedTextureCause(figures, p);
     for (const MaskVolume& mask : settings.masks) {

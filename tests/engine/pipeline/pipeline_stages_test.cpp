@@ -1321,6 +1321,15 @@ TEST(PipelineStagesTest, ReliefThatTexturesNoFaceIsSaidAndMarksTheVerdict)
     bottomCap.cylinderSideEnabled = 0;
     bottomCap.cylinderBottomCapEnabled = 1;
     cornerAbove.cage.center.z = 30.0f;  // the cage clear above the part: the plane reaches through
+    // Parts with no inner surface, the box set to inner surfaces alone: what the surface test
+    // takes for inner along a concave edge, or along the edges of a turned cube, is a sliver.
+    const auto innerOnly = [&](const TriangleMesh& part) {
+        Projection box = fitted(ProjectionKind::Box, part);
+        std::fill(std::begin(box.boxSideSurface), std::end(box.boxSideSurface), SurfaceSide::Inside);
+        return box;
+    };
+    const TriangleMesh prism = test::Translated(test::MakeLPrism(), {0.0f, 0.0f, -10.0f});
+    const TriangleMesh turned = test::TurnedAboutXThenZ(cube, 20.0f, 30.0f);
     const std::tuple<const char*, const TriangleMesh&, Projection, std::string, std::string> cases[] = {
         // what, part, projection, the warning's start (empty: texture reaches the part), its cause
         {"tube, cylinder on inner surfaces", tube, inside, "No face received texture: ", "\"Inner Surfaces Only\""},
@@ -1333,6 +1342,9 @@ TEST(PipelineStagesTest, ReliefThatTexturesNoFaceIsSaidAndMarksTheVerdict)
         {"cube on the bed, box with -Z alone", cube, bottomSide, "No face received texture: ", "the bed face"},
         {"cube on the bed, cylinder with its bottom cap alone", cube, bottomCap, "No face received texture: ",
             "the bed face"},
+        {"L prism, box on inner surfaces", prism, innerOnly(prism), "Only ", "next to no inner surface"},
+        {"cube, box on inner surfaces", cube, innerOnly(cube), "No face received texture: ", "no inner surface"},
+        {"turned cube, box on inner surfaces", turned, innerOnly(turned), "No face received texture: ", "no inner surface"},
     };
     for (const auto& [what, part, projection, lead, cause] : cases) {
         SCOPED_TRACE(what);
