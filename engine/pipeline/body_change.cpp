@@ -119,7 +119,7 @@ std::vector<std::uint32_t> FindJoinedBodies(const TriangleMesh& part, const Bodi
 // Outward-facing bodies of the result lying at an outward-facing body of the part beside a larger
 // one there: pieces the run set loose from that body.
 void NameLoosePieces(const Bodies& before, const Bodies& after, const std::vector<std::uint32_t>& at,
-    std::vector<BodyChange>& changes)
+    std::vector<BodyChange>& changes, std::vector<std::uint8_t>& named)
 {
     std::vector<std::uint32_t> largest(before.count, kNone);
     for (std::uint32_t r = 0; r < after.count; ++r) {
@@ -130,8 +130,10 @@ void NameLoosePieces(const Bodies& before, const Bodies& after, const std::vecto
     }
     for (std::uint32_t r = 0; r < after.count; ++r) {
         const std::uint32_t s = at[r];
-        if (s < before.count && largest[s] != kNone && largest[s] != r && after.records[r].volume > 0.0)
+        if (s < before.count && largest[s] != kNone && largest[s] != r && after.records[r].volume > 0.0) {
             changes.push_back({.fate = BodyFate::loosePiece, .before = before.records[s], .after = after.records[r]});
+            named[r] = 1;
+        }
     }
 }
 
@@ -157,6 +159,21 @@ std::vector<std::uint8_t> BodiesLeftAsCrumbs(const Bodies& before, const Bodies&
         crumbOnly[s] = !unmatched[s] && held[s].volume > 0.0 && Diagonal(before.records[s]) > 4.0f * Diagonal(held[s])
             && IsCrumbSized(held[s], kCrumbVolumeLimit, Diagonal(whole), largest);
     return crumbOnly;
+}
+
+// Bodies of the part at which the result holds a small remnant, whatever its size: in a box a
+// quarter of the body's across or less, or under a quarter of its volume. Where most of such a
+// body lies in another body of the result, the run joined it there, and the remnant is a piece
+// it set loose.
+std::vector<std::uint8_t> BodiesLeftSmall(const Bodies& before, const std::vector<CrumbRecord>& held,
+    const std::vector<std::uint8_t>& unmatched)
+{
+    std::vector<std::uint8_t> small(before.count, 0);
+    for (std::uint32_t s = 0; s < before.count; ++s)
+        small[s] = !unmatched[s] && held[s].volume > 0.0
+            && (Diagonal(before.records[s]) > 4.0f * Diagonal(held[s])
+                || held[s].volume < 0.25 * std::fabs(before.records[s].volume));
+    return small;
 }
 
 // The share of its volume a body lost; a body turned inside out lost all of it.
@@ -254,20 +271,27 @@ BodyChangeReport MeasureBodyChanges(const TriangleMesh& part, const TriangleMesh
         AddTo(held[s], after.records[r]);
         unmatched[s] = 0;
     }
-    NameLoosePieces(before, after, at, report.changes);
+    // Each body of the result is named as a loose piece once, whichever way it is found one.
+    std::vector<std::uint8_t> named(after.count, 0);
+    NameLoosePieces(before, after, at, report.changes, named);
     std::vector<std::uint32_t> joinedInto = FindJoinedBodies(part, before, result, after, unmatched, reach);
     const std::vector<std::uint8_t> crumbOnly = BodiesLeftAsCrumbs(before, after, held, unmatched);
-    const std::vector<std::uint32_t> crumbJoined = FindJoinedBodies(part, before, result, after, crumbOnly, reach);
+    // Where a body of the part went mostly into another body of the result, what the result holds
+    // at it, however large, is a piece the run set loose, not the body.
+    const std::vector<std::uint8_t> leftSmall = BodiesLeftSmall(before, held, unmatched);
+    const std::vector<std::uint32_t> smallJoined = FindJoinedBodies(part, before, result, after, leftSmall, reach);
     for (std::uint32_t s = 0; s < before.count; ++s) {
-        const std::uint32_t r = crumbJoined[s];
-        if (!crumbOnly[s] || r == kNone || at[r] >= before.count || at[r] == s || unmatched[at[r]] || crumbOnly[at[r]])
+        const std::uint32_t r = smallJoined[s];
+        if (!leftSmall[s] || r == kNone || at[r] >= before.count || at[r] == s || unmatched[at[r]] || leftSmall[at[r]])
             continue;
         // Most of the body lies at another body of the result: it was joined into that one, and
         // what the result holds at it is a piece the run set loose, whose material counts there.
         for (std::uint32_t piece = 0; piece < after.count; ++piece)
-            if (at[piece] == s && !IsNewVoid(after.records[piece], before.records[s]))
+            if (at[piece] == s && !named[piece] && !IsNewVoid(after.records[piece], before.records[s])) {
                 report.changes.push_back(
                     {.fate = BodyFate::loosePiece, .before = before.records[s], .after = after.records[piece]});
+                named[piece] = 1;
+            }
         AddTo(held[at[r]], held[s]);
         held[s] = {};
         unmatched[s] = 1;
