@@ -176,13 +176,6 @@ std::vector<std::uint8_t> BodiesLeftSmall(const Bodies& before, const std::vecto
     return small;
 }
 
-// The share of its volume a body lost; a body turned inside out lost all of it.
-double LostShare(const CrumbRecord& before, const CrumbRecord& after)
-{
-    const double was = std::fabs(before.volume);
-    const double is = after.volume * before.volume > 0.0 ? std::fabs(after.volume) : 0.0;
-    return was > 0.0 ? (was - is) / was : 0.0;
-}
 
 // The share of its volume the part as a whole lost, 0 when it gained.
 double PartLostShare(const Bodies& before, const Bodies& after)
@@ -211,6 +204,13 @@ void SortChanges(std::vector<BodyChange>& changes)
 }
 
 }  // namespace
+
+double LostShare(const CrumbRecord& before, const CrumbRecord& after)
+{
+    const double was = std::fabs(before.volume);
+    const double is = after.volume * before.volume > 0.0 ? std::fabs(after.volume) : 0.0;
+    return was > 0.0 ? (was - is) / was : 0.0;
+}
 
 MeasuredPart MeasurePartAsMeant(const TriangleMesh& part)
 {

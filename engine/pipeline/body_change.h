@@ -57,6 +57,10 @@ struct MeasuredPart {
 };
 [[nodiscard]] MeasuredPart MeasurePartAsMeant(const TriangleMesh& part);
 
+// The share of its volume a body lost (`before` against what the result holds there, `after`);
+// a body turned inside out lost all of it. The one measure of a cut every text and count takes.
+[[nodiscard]] double LostShare(const CrumbRecord& before, const CrumbRecord& after);
+
 // Matches each body of `result` to the body of `part` most of its corners lie nearest
 // (LabelSourceBodiesAt). A body of the part no body of the result lies at was joined into one
 // when most of its corners lie within `reach` mm of the result's surface or (but for a hollow,

@@ -760,10 +760,7 @@ void PipelineStages::NoteBodyChanges()
             ++(hollow ? filled : taken);
         } else if (c.fate == BodyFate::shrunk) {
             ++cut;
-            const double was = std::fabs(c.before.volume);
-            const double is = c.after.volume * c.before.volume > 0.0 ? std::fabs(c.after.volume) : 0.0;
-            if (was > 0.0)
-                mostCut = std::max(mostCut, (was - is) / was);
+            mostCut = std::max(mostCut, LostShare(c.before, c.after));
         } else if (c.fate == BodyFate::newVoid) {
             ++voids;
         }
