@@ -321,14 +321,24 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
             notes.logLines.push_back({"The relief was held back at " + Thousands(r.solidReport.heightsHeld) +
                                           " points to keep slots and walls open.",
                 0});
-        // Pieces of the part itself are not said to be the relief's.
-        const std::uint64_t ofThePart = std::min(r.solidReport.inputPiecesRemoved, r.solidReport.piecesRemoved);
-        const std::uint64_t pieces = r.solidReport.piecesRemoved - ofThePart;
+        // Counted as the warnings count them: hollows filled apart from pieces removed. Pieces of
+        // the part itself are not said to be the relief's.
+        const std::uint64_t hollows = r.solidReport.voidsRemoved;
+        const std::uint64_t removed = r.solidReport.piecesRemoved - std::min(hollows, r.solidReport.piecesRemoved);
+        const std::uint64_t ofThePart = std::min(r.solidReport.inputPiecesRemoved, removed);
+        const std::uint64_t pieces = removed - ofThePart;
         if (pieces != 0)
             notes.logLines.push_back(
                 {Format("Removed %s small piece%s the relief made that %s too small or too thin to print (under "
                         "one %.2f mm line).",
                      Thousands(pieces).c_str(), pieces > 1 ? "s" : "", pieces > 1 ? "are" : "is",
+                     r.solidReport.lineWidth),
+                    0});
+        if (hollows != 0)
+            notes.logLines.push_back(
+                {Format("Filled %s small hollow%s the relief left inside the part that %s too small or too thin to "
+                        "print (under one %.2f mm line).",
+                     Thousands(hollows).c_str(), hollows > 1 ? "s" : "", hollows > 1 ? "are" : "is",
                      r.solidReport.lineWidth),
                     0});
         if (ofThePart != 0)

@@ -2,8 +2,10 @@
 
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/label_vote.h"
+#include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
+#include "engine/mesh/welding.h"
 
 #include <algorithm>
 #include <array>
@@ -117,7 +119,7 @@ std::vector<std::uint32_t> FindJoinedBodies(const TriangleMesh& part, const Bodi
 // Outward-facing bodies of the result lying at an outward-facing body of the part beside a larger
 // one there: pieces the run set loose from that body.
 void NameLoosePieces(const Bodies& before, const Bodies& after, const std::vector<std::uint32_t>& at,
-    std::vector<BodyChange>& changes)
+    std::vector<BodyChange>& changes, std::vector<std::uint8_t>& named)
 {
     std::vector<std::uint32_t> largest(before.count, kNone);
     for (std::uint32_t r = 0; r < after.count; ++r) {
@@ -128,8 +130,10 @@ void NameLoosePieces(const Bodies& before, const Bodies& after, const std::vecto
     }
     for (std::uint32_t r = 0; r < after.count; ++r) {
         const std::uint32_t s = at[r];
-        if (s < before.count && largest[s] != kNone && largest[s] != r && after.records[r].volume > 0.0)
+        if (s < before.count && largest[s] != kNone && largest[s] != r && after.records[r].volume > 0.0) {
             changes.push_back({.fate = BodyFate::loosePiece, .before = before.records[s], .after = after.records[r]});
+            named[r] = 1;
+        }
     }
 }
 
@@ -157,13 +161,21 @@ std::vector<std::uint8_t> BodiesLeftAsCrumbs(const Bodies& before, const Bodies&
     return crumbOnly;
 }
 
-// The share of its volume a body lost; a body turned inside out lost all of it.
-double LostShare(const CrumbRecord& before, const CrumbRecord& after)
+// Bodies of the part at which the result holds a small remnant, whatever its size: in a box a
+// quarter of the body's across or less, or under a quarter of its volume. Where most of such a
+// body lies in another body of the result, the run joined it there, and the remnant is a piece
+// it set loose.
+std::vector<std::uint8_t> BodiesLeftSmall(const Bodies& before, const std::vector<CrumbRecord>& held,
+    const std::vector<std::uint8_t>& unmatched)
 {
-    const double was = std::fabs(before.volume);
-    const double is = after.volume * before.volume > 0.0 ? std::fabs(after.volume) : 0.0;
-    return was > 0.0 ? (was - is) / was : 0.0;
+    std::vector<std::uint8_t> small(before.count, 0);
+    for (std::uint32_t s = 0; s < before.count; ++s)
+        small[s] = !unmatched[s] && held[s].volume > 0.0
+            && (Diagonal(before.records[s]) > 4.0f * Diagonal(held[s])
+                || held[s].volume < 0.25 * std::fabs(before.records[s].volume));
+    return small;
 }
+
 
 // The share of its volume the part as a whole lost, 0 when it gained.
 double PartLostShare(const Bodies& before, const Bodies& after)
@@ -192,6 +204,40 @@ void SortChanges(std::vector<BodyChange>& changes)
 }
 
 }  // namespace
+
+double LostShare(const CrumbRecord& before, const CrumbRecord& after)
+{
+    const double was = std::fabs(before.volume);
+    const double is = after.volume * before.volume > 0.0 ? std::fabs(after.volume) : 0.0;
+    return was > 0.0 ? (was - is) / was : 0.0;
+}
+
+MeasuredPart MeasurePartAsMeant(const TriangleMesh& part)
+{
+    MeasuredPart measured;
+    measured.mesh = part;
+    if (part.TriangleCount() == 0 || !part.IsConsistent())
+        return measured;
+    TriangleMesh& mesh = measured.mesh;
+    measured.doubledFacets = RemoveDuplicateTriangles(mesh);
+    // The winding walk and the nesting rule of validation say which facets face the wrong way.
+    const ValidationReport walk = FindWrongWayTriangles(mesh);
+    if (walk.reversedTriangles.empty())
+        return measured;
+    std::vector<std::uint64_t> turned(walk.componentCount, 0);
+    std::vector<std::uint64_t> size(walk.componentCount, 0);
+    for (const std::uint32_t c : walk.triangleComponents)
+        ++size[c];
+    for (const std::uint32_t t : walk.reversedTriangles) {
+        std::swap(mesh.indices[3 * std::size_t{t} + 1], mesh.indices[3 * std::size_t{t} + 2]);
+        ++turned[walk.triangleComponents[t]];
+    }
+    for (std::size_t c = 0; c < turned.size(); ++c)
+        measured.bodiesTurned += turned[c] != 0 && turned[c] == size[c] ? 1 : 0;
+    measured.wholeTurned = walk.reversedTriangles.size() == mesh.TriangleCount();
+    mesh.ComputeBounds();
+    return measured;
+}
 
 BodyChangeReport MeasureBodyChanges(const TriangleMesh& part, const TriangleMesh& result, float reach,
     double lossShare, bool partOpen)
@@ -225,20 +271,27 @@ BodyChangeReport MeasureBodyChanges(const TriangleMesh& part, const TriangleMesh
         AddTo(held[s], after.records[r]);
         unmatched[s] = 0;
     }
-    NameLoosePieces(before, after, at, report.changes);
+    // Each body of the result is named as a loose piece once, whichever way it is found one.
+    std::vector<std::uint8_t> named(after.count, 0);
+    NameLoosePieces(before, after, at, report.changes, named);
     std::vector<std::uint32_t> joinedInto = FindJoinedBodies(part, before, result, after, unmatched, reach);
     const std::vector<std::uint8_t> crumbOnly = BodiesLeftAsCrumbs(before, after, held, unmatched);
-    const std::vector<std::uint32_t> crumbJoined = FindJoinedBodies(part, before, result, after, crumbOnly, reach);
+    // Where a body of the part went mostly into another body of the result, what the result holds
+    // at it, however large, is a piece the run set loose, not the body.
+    const std::vector<std::uint8_t> leftSmall = BodiesLeftSmall(before, held, unmatched);
+    const std::vector<std::uint32_t> smallJoined = FindJoinedBodies(part, before, result, after, leftSmall, reach);
     for (std::uint32_t s = 0; s < before.count; ++s) {
-        const std::uint32_t r = crumbJoined[s];
-        if (!crumbOnly[s] || r == kNone || at[r] >= before.count || at[r] == s || unmatched[at[r]] || crumbOnly[at[r]])
+        const std::uint32_t r = smallJoined[s];
+        if (!leftSmall[s] || r == kNone || at[r] >= before.count || at[r] == s || unmatched[at[r]] || leftSmall[at[r]])
             continue;
         // Most of the body lies at another body of the result: it was joined into that one, and
         // what the result holds at it is a piece the run set loose, whose material counts there.
         for (std::uint32_t piece = 0; piece < after.count; ++piece)
-            if (at[piece] == s && !IsNewVoid(after.records[piece], before.records[s]))
+            if (at[piece] == s && !named[piece] && !IsNewVoid(after.records[piece], before.records[s])) {
                 report.changes.push_back(
                     {.fate = BodyFate::loosePiece, .before = before.records[s], .after = after.records[piece]});
+                named[piece] = 1;
+            }
         AddTo(held[at[r]], held[s]);
         held[s] = {};
         unmatched[s] = 1;

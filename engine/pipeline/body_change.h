@@ -45,6 +45,22 @@ struct BodyChangeReport {
     std::vector<BodyChange> changes;
 };
 
+// The part as its volume is measured, once for every figure a run gives of it: a facet written
+// twice counts once, and a body wound inside out (one the nesting rule does not take for a
+// hollow) by the volume it encloses. Those are what a remesh and a relief read the part as, so a
+// figure of the part as written would report a loss or a cut that did not happen.
+struct MeasuredPart {
+    TriangleMesh mesh;                 // the part so mended; the part itself when nothing was
+    std::uint64_t doubledFacets = 0;   // facets the part holds twice, taken once
+    std::uint64_t bodiesTurned = 0;    // bodies the part holds wound inside out, turned
+    bool wholeTurned = false;          // every facet of the part was turned: it is inside out
+};
+[[nodiscard]] MeasuredPart MeasurePartAsMeant(const TriangleMesh& part);
+
+// The share of its volume a body lost (`before` against what the result holds there, `after`);
+// a body turned inside out lost all of it. The one measure of a cut every text and count takes.
+[[nodiscard]] double LostShare(const CrumbRecord& before, const CrumbRecord& after);
+
 // Matches each body of `result` to the body of `part` most of its corners lie nearest
 // (LabelSourceBodiesAt). A body of the part no body of the result lies at was joined into one
 // when most of its corners lie within `reach` mm of the result's surface or (but for a hollow,

@@ -130,14 +130,13 @@ struct PartChangeReport {
     std::uint64_t openEdgesClosed = 0;  // open edges of the part; its result is closed
     double areaBefore = 0.0;            // mm2
     double areaAfter = 0.0;
-    // The closing alone, measured on the part with a patch laid over each of its openings
-    // (before any relief): the patches' area, mm2, and the volume the patched part holds, mm3.
-    // Not measured (false) when an opening is no simple loop a patch could take.
-    bool closingMeasured = false;
-    double closingArea = 0.0;
-    double volumeClosed = 0.0;
-    double volumeBefore = 0.0;          // mm3, signed
+    // mm3, signed: the part as measured (MeasurePartAsMeant), and the result, which encloses
+    // that much when it is closed.
+    double volumeBefore = 0.0;
     double volumeAfter = 0.0;
+    std::uint64_t doubledFacets = 0;    // facets the part holds twice, measured once
+    std::uint64_t bodiesTurned = 0;     // bodies of the part wound inside out, measured turned
+    bool wholeTurned = false;           // the part as a whole is inside out
     double reliefAllowance = 0.0;       // mm3 a relief may take off: its depth over the part's area
     float triangleSize = 0.0f;          // mm: the size the result was built at, 0 when none
     bool ownTriangles = false;          // no remesh ran: that size is the part's own

@@ -116,6 +116,9 @@ std::string MissedTextureCause(const TextureFigures& figures, const Projection& 
     const std::string with = setting ? " with " + SurfaceButtonText(*setting) : "";
     if (!(figures.chosenArea > 0.0))
         return "the part has no " + ChosenSurfaceWords(setting) + " for the " + kind + " projection" + with + ".";
+    if (figures.chosenArea < kTextureSliverShare * figures.area)
+        return "the part has next to no " + ChosenSurfaceWords(setting) + " for the " + kind + " projection" + with
+            + ".";
     switch (p.type) {
     case ProjectionKind::Cylinder:
         return "the cylinder projection" + with + " textures only walls that face away from its axis, and its "
@@ -606,26 +609,38 @@ std::string FormatReliefTooDeepText(float strength, float depth, float partSize)
           "Nothing was changed.";
 }
 
+namespace {
+
+// A whole part's volume or area as a reader takes it in: two decimals, and a figure too small
+// for them said as such rather than in a run of zeros.
+std::string WholeFigure(double value)
+{
+    return std::fabs(value) < 0.005 ? std::string("under 0.01") : Fixed(value, 2);
+}
+
+}  // namespace
+
 std::string FormatPartChangeText(const PartChangeReport& c)
 {
-    const auto share = [](double before, double after) {
-        const double percent = 100.0 * (after - before) / std::fabs(before);
-        return (percent >= 0.0 ? "+" : "") + Fixed(percent, 0) + "%";
-    };
     std::string text;
+    const auto line = [&text](const std::string& more) { text += (text.empty() ? "" : "\n") + more; };
+    // What the run read the part as, before any figure of it: those are measured so.
+    if (c.measured && c.wholeTurned)
+        line("The part is inside out (its faces point inwards): Process read it the right way out, and the result "
+             "faces outwards.");
+    else if (c.measured && c.bodiesTurned != 0)
+        line(FormatCountOf(c.bodiesTurned, "body of the part is", "bodies of the part are")
+            + " wound inside out: Process read " + PluralWord(c.bodiesTurned, "it", "them").data()
+            + " the right way out.");
+    if (c.measured && c.doubledFacets != 0)
+        line("The part holds " + FormatCountOf(c.doubledFacets, "facet", "facets")
+            + " written twice: Process read each once.");
     if (c.measured && c.openEdgesClosed != 0) {
-        text = "The part is open (" + FormatCountOf(c.openEdgesClosed, "edge is", "edges are")
-            + " used by one triangle): Process closed its openings";
-        // The figures are the closing's own: what the relief adds or takes is no part of them.
-        if (c.closingMeasured) {
-            if (c.closingArea > 0.0)
-                text += ", adding about " + Fixed(c.closingArea, 2) + " mm2 of surface";
-            text += "; the volume went from " + FormatVolume(c.volumeBefore) + " to " + FormatVolume(c.volumeClosed)
-                + " mm3";
-            if (std::fabs(c.volumeBefore) > 0.0)
-                text += " (" + share(c.volumeBefore, c.volumeClosed) + ")";
-        }
-        text += ".";
+        // An open part encloses no volume of its own; what the closed result holds is measured.
+        line("The part is open (" + FormatCountOf(c.openEdgesClosed, "edge is", "edges are")
+            + " used by one triangle): Process closed its openings; the result encloses "
+            + WholeFigure(std::fabs(c.volumeAfter)) + " mm3 within " + WholeFigure(c.areaAfter)
+            + " mm2 of surface, where the open part had " + WholeFigure(c.areaBefore) + " mm2.");
     }
     if (c.VolumeLostPastShare()) {
         std::string lost = "Process lost " + Fixed(100.0 * (c.volumeBefore - c.volumeAfter) / c.volumeBefore, 0)
@@ -635,7 +650,7 @@ std::string FormatPartChangeText(const PartChangeReport& c)
             lost += ": triangles of " + Length(c.triangleSize) + " mm cut its edges and corners";
         lost += c.ownTriangles ? ". Remesh is off, so turning it on with a smaller triangle size keeps more of it."
                                : ". A smaller triangle size keeps more of it.";
-        text += (text.empty() ? "" : "\n") + lost;
+        line(lost);
     }
     return text;
 }
@@ -656,7 +671,10 @@ bool TextureMissed(const TextureFigures& figures)
 {
     if (figures.faces == 0)
         return false;
-    return figures.texturedFaces == 0 || figures.texturedArea < kTextureSliverShare * figures.chosenArea;
+    // A sliver of the part is no texture, whatever share of the chosen surface it is: a part
+    // with next to none of that surface gets its sliver textured in full.
+    return figures.texturedFaces == 0 || figures.texturedArea < kTextureSliverShare * figures.chosenArea
+        || figures.texturedArea < kTextureSliverShare * figures.area;
 }
 
 std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSettings& settings)
@@ -666,9 +684,12 @@ std::string FormatTextureMissed(const TextureFigures& figures, const PipelineSet
     if (figures.texturedFaces == 0) {
         text = "No face received texture: ";
     } else {
-        const double percent = figures.chosenArea > 0.0 ? figures.texturedArea / figures.chosenArea * 100.0 : 0.0;
+        // The share that makes it a sliver: of the chosen surface, or else of the part's.
+        const bool ofChosen = figures.texturedArea < kTextureSliverShare * figures.chosenArea;
+        const double whole = ofChosen ? figures.chosenArea : figures.area;
+        const double percent = whole > 0.0 ? figures.texturedArea / whole * 100.0 : 0.0;
         text = "Only " + (percent < 0.1 ? std::string("under 0.1") : Fixed(percent, 1)) + "% of the "
-            + ChosenSurfaceWords(SurfaceSetting(p)) + " received texture: ";
+            + (ofChosen ? ChosenSurfaceWords(SurfaceSetting(p)) : std::string("part's surface")) + " received texture: ";
     }
     text += MissedTextureCause(figures, p);
     for (const MaskVolume& mask : settings.masks) {

@@ -155,7 +155,7 @@ inline constexpr float kNoVolumeMillimetres = static_cast<float>(kSheetThickness
 inline constexpr double kTextureSliverShare = 0.01;
 
 // True when the face stage measured the part (faces not 0) and no face, or less than
-// kTextureSliverShare of the chosen surface's area, received texture.
+// kTextureSliverShare of the chosen surface's area or of the part's, received texture.
 [[nodiscard]] bool TextureMissed(const TextureFigures& figures);
 
 // The warning for a texture that missed the part: how little was textured, then the cause in

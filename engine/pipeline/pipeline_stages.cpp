@@ -382,6 +382,7 @@ void PipelineStages::ResetStages()
     displacedWeights = {};
     pendingWeights_.reset();
     reliefInputTree_.reset();
+    measuredSource_.reset();
     grid = {};
     gridResolution = 0;
     gridValid = false;
@@ -659,63 +660,12 @@ void PipelineStages::MeasureReliefDistance()
     FindDroppedPiece(faceInput, result, distance);
 }
 
-namespace {
-
-// The area of the triangles of `mesh` from `first` on, mm2.
-double AreaFrom(const TriangleMesh& mesh, std::size_t first)
+const MeasuredPart& PipelineStages::MeasuredSource()
 {
-    double area = 0.0;
-    for (std::size_t t = first; t < mesh.TriangleCount(); ++t) {
-        const Vec3 p0 = mesh.vertices[mesh.indices[3 * t]].position;
-        const Vec3 p1 = mesh.vertices[mesh.indices[3 * t + 1]].position;
-        const Vec3 p2 = mesh.vertices[mesh.indices[3 * t + 2]].position;
-        const Vec3 n = Cross(p1 - p0, p2 - p0);
-        area += 0.5 * std::sqrt(static_cast<double>(Dot(n, n)));
-    }
-    return area;
+    if (!measuredSource_)
+        measuredSource_ = std::make_unique<MeasuredPart>(MeasurePartAsMeant(source));
+    return *measuredSource_;
 }
-
-// Closes a loop the ear clipping cannot tile with a fan from the mean of its corners, wound
-// like the fill, against the triangles beside it.
-void FanLoop(TriangleMesh& mesh, const BoundaryLoop& loop)
-{
-    const std::size_t n = loop.vertices.size();
-    double sum[3] = {0.0, 0.0, 0.0};
-    for (const std::uint32_t v : loop.vertices) {
-        const Vec3 p = mesh.vertices[v].position;
-        sum[0] += p.x;
-        sum[1] += p.y;
-        sum[2] += p.z;
-    }
-    const double count = static_cast<double>(n);
-    const Vec3 centre{static_cast<float>(sum[0] / count), static_cast<float>(sum[1] / count),
-        static_cast<float>(sum[2] / count)};
-    const auto middle = static_cast<std::uint32_t>(mesh.vertices.size());
-    mesh.vertices.push_back({centre, {}});
-    for (std::size_t i = 0; i < n; ++i)
-        mesh.indices.insert(mesh.indices.end(), {loop.vertices[(i + 1) % n], loop.vertices[i], middle});
-}
-
-// What closing the part's openings adds: a patch over each opening, the way a closed remesh
-// spans it, measured on the part before any relief moves its surface.
-void MeasureClosing(const TriangleMesh& part, PartChangeReport& change)
-{
-    std::uint64_t notSimple = 0;
-    const std::vector<BoundaryLoop> loops = FindBoundaryLoops(part, notSimple);
-    if (notSimple != 0 || loops.empty())
-        return;
-    TriangleMesh closed = part;
-    const std::size_t first = closed.TriangleCount();
-    for (const BoundaryLoop& loop : loops) {
-        if (FillHoleLoop(closed, loop) == 0)
-            FanLoop(closed, loop);
-    }
-    change.closingMeasured = true;
-    change.closingArea = AreaFrom(closed, first);
-    change.volumeClosed = closed.Volume();
-}
-
-}  // namespace
 
 void PipelineStages::MeasurePartChange()
 {
@@ -726,21 +676,26 @@ void PipelineStages::MeasurePartChange()
     if (result.TriangleCount() == 0 || (!rebuilt && lastSettings.simplifyOn == 0))
         return;
     const std::uint64_t open = CountEdges(source).boundary;
+    // Every figure of the part is of the part as measured: a facet written twice once, a body
+    // wound inside out by the volume it encloses.
+    const MeasuredPart& part = MeasuredSource();
     // A simplification can also take a small body away. A body the run joined into its
     // neighbour lies within what the run may move of it.
     const float reach = std::max(report.remeshDistance.allowed, report.reliefDistance.allowed);
-    report.bodyChanges = MeasureBodyChanges(source, result, reach, kVolumeLossWarningShare, open != 0);
+    report.bodyChanges = MeasureBodyChanges(part.mesh, result, reach, kVolumeLossWarningShare, open != 0);
     if (!rebuilt)
         return;
     change.measured = true;
-    change.areaBefore = source.SurfaceArea();
+    change.areaBefore = part.mesh.SurfaceArea();
     change.areaAfter = result.SurfaceArea();
-    change.volumeBefore = source.Volume();
+    change.volumeBefore = part.mesh.Volume();
     change.volumeAfter = result.Volume();
-    if (open != 0 && CountEdges(result).boundary == 0) {
+    // Reversed copies the run took out are said of their own.
+    change.doubledFacets = part.doubledFacets - std::min(part.doubledFacets, report.flippedCopiesRemoved);
+    change.bodiesTurned = part.bodiesTurned;
+    change.wholeTurned = part.wholeTurned;
+    if (open != 0 && CountEdges(result).boundary == 0)
         change.openEdgesClosed = open;
-        MeasureClosing(source, change);
-    }
     // A relief takes off up to its depth over the surface on purpose.
     const DisplacementReport& relief = report.displacementReport;
     const double depth = std::max(-relief.minimumOffset, relief.maximumOffset);
@@ -778,6 +733,81 @@ void PipelineStages::NoteLostSurface()
                     + FormatMillimetres(distance->addedWhere) + ".",
                 FormatLostSurfaceNote(true, distance->finest, distance->ownTriangles));
     }
+}
+
+namespace {
+
+// Whether a nested body of the result's validation is the body a change names (the same mesh,
+// so the same box).
+bool IsSameBody(const NestedBody& nested, const CrumbRecord& body)
+{
+    const float tolerance = 1e-4f * std::max(1.0f, Length(body.boxMax - body.boxMin));
+    return Length(nested.boxMin - body.boxMin) <= tolerance && Length(nested.boxMax - body.boxMax) <= tolerance;
+}
+
+}  // namespace
+
+void PipelineStages::NoteBodyChanges()
+{
+    const BodyChangeReport& bodies = report.bodyChanges;
+    if (!report.validated || !bodies.measured || bodies.changes.empty())
+        return;
+    std::uint64_t taken = 0, filled = 0, cut = 0, voids = 0;
+    double mostCut = 0.0;
+    for (const BodyChange& c : bodies.changes) {
+        const bool hollow = c.before.volume < 0.0;
+        if (c.fate == BodyFate::vanished) {
+            ++(hollow ? filled : taken);
+        } else if (c.fate == BodyFate::shrunk) {
+            ++cut;
+            mostCut = std::max(mostCut, LostShare(c.before, c.after));
+        } else if (c.fate == BodyFate::newVoid) {
+            ++voids;
+        }
+    }
+    if (taken + filled + cut + voids == 0)
+        return;
+    ValidationReport& validation = report.validation;
+    if (validation.verdict == Verdict::Good)
+        validation.verdict = Verdict::UsableWithCare;
+    const auto add = [&validation](std::string problem, std::string note) {
+        const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
+        validation.problems.push_back(std::move(problem));
+        validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), std::move(note));
+    };
+    const std::string named = "The run's warnings name each with its size, place and volume.";
+    if (taken != 0)
+        add("Process took away " + FormatCountOf(taken, "body", "bodies") + " of the part.", named);
+    if (filled != 0)
+        add("Process filled " + FormatCountOf(filled, "hollow", "hollows") + " of the part.", named);
+    if (cut != 0)
+        add("Process cut " + FormatCountOf(cut, "body", "bodies") + " of the part down, "
+                + (cut == 1 ? "by " : "the most by ") + FormatFixed(100.0 * mostCut, 0) + "%.",
+            named);
+    if (voids == 0)
+        return;
+    add("Process made " + FormatCountOf(voids, "sealed void", "sealed voids") + " the part did not have.",
+        std::string(voids == 1 ? "It is a closed space" : "They are closed spaces")
+            + " inside what was solid, which a slicer prints hollow.");
+    // The validation says the result's hollows are kept; those the run made were not the part's.
+    const std::string said = FormatNestedBodies(validation.nestedBodies, NestedBodyRole::hollow) + ".";
+    const auto note = std::find(validation.notes.begin(), validation.notes.end(), said);
+    if (note == validation.notes.end())
+        return;
+    std::vector<NestedBody> kept;
+    for (const NestedBody& nested : validation.nestedBodies) {
+        const bool made = nested.role == NestedBodyRole::hollow
+            && std::any_of(bodies.changes.begin(), bodies.changes.end(), [&](const BodyChange& c) {
+                   return c.fate == BodyFate::newVoid && IsSameBody(nested, c.after);
+               });
+        if (!made)
+            kept.push_back(nested);
+    }
+    const std::string keptText = FormatNestedBodies(kept, NestedBodyRole::hollow);
+    if (keptText.empty())
+        validation.notes.erase(note);
+    else
+        *note = keptText + ".";
 }
 
 void PipelineStages::NoteMissedTexture(bool reliefWanted)
@@ -1272,6 +1302,7 @@ bool PipelineStages::RunStages(const ProgressCallback& progress, std::int32_t& c
     if (!ValidateResult(progress, dirtyAtStart, reliefWanted))
         return false;
     NoteLostSurface();
+    NoteBodyChanges();
     NoteMissedTexture(reliefWanted);
     NoteReliefFolds();
     NoteTextureHeldBack();

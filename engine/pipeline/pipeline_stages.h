@@ -188,6 +188,9 @@ private:
     // The tree over a solid relief's input, kept from the carrying of the weights until the
     // relief's distance from the result is measured.
     std::unique_ptr<AabbTree> reliefInputTree_;
+    // The source as its volume is measured (MeasurePartAsMeant), made once per source.
+    std::unique_ptr<MeasuredPart> measuredSource_;
+    const MeasuredPart& MeasuredSource();
     // The remesh stage made `faceInput` and its distance from the source is still to measure.
     bool remeshDistanceDue_ = false;
 
@@ -219,6 +222,10 @@ private:
     void MeasurePartChange();
     // Adds a problem to the validation for each distance past its allowance.
     void NoteLostSurface();
+    // Adds a problem to the validation for the bodies of the part the run took away or cut
+    // down, the hollows it filled and the sealed voids it made; the validation's note on the
+    // result's hollows keeps only those the part had.
+    void NoteBodyChanges();
     // Marks the report when a relief was asked for and no face, or only a sliver of the chosen
     // surface, received texture, with a problem in the validation.
     void NoteMissedTexture(bool reliefWanted);

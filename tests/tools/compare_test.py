@@ -185,6 +185,7 @@ class Baseline(unittest.TestCase):
             ("a crossing", dict(GOOD, crossing_triangles=2), 1),
             ("a body more", dict(GOOD, bodies=2), 1),
             ("another verdict", dict(GOOD, verdict="Unsuitable"), 1),
+            ("a problem more under the same verdict", dict(GOOD, problems=1), 1),
             ("crashed", {"outcome": "crashed", "reason": "exit -11"}, 1),
         ]
         for name, row, differing in rows:

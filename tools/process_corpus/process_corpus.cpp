@@ -7,7 +7,7 @@
 // checks. The line holds the outcome (published, refused, failed, unreadable) with its reason,
 // the published triangles, the triangles that meet others anywhere but at shared corners (the
 // exact check the tests use), closed, manifold (and the directed edges used twice), outward, the
-// volume, the verdict and the milliseconds of the run.
+// volume, the verdict with the number of problems it counts, and the milliseconds of the run.
 //
 // The same source is built against older commits, so it keeps to the pipeline's long-standing
 // entry points (AsyncPipeline: SetSource, SetHeightMap, Request, WaitForFullResult, GetStatus,
@@ -91,6 +91,7 @@ struct Row {
     std::uint64_t bodies = 0;
     Shape shape;
     std::string verdict;
+    std::int64_t problems = -1;     // the problems the verdict counts; -1: not checked
     std::uint64_t repeatedEdges = 0;  // directed edges used by more than one triangle
     std::vector<std::string> said;  // the box's problems, then its notes (with --notes)
     double milliseconds = 0.0;
@@ -139,6 +140,8 @@ Row RunProcess(const Options& options, const TriangleMesh& part)
         row.reason = "published an empty mesh";
     row.triangles = result.TriangleCount();
     row.verdict = report.validated ? mesh::VerdictText(report.validation.verdict) : "not checked";
+    if (report.validated)
+        row.problems = static_cast<std::int64_t>(report.validation.problems.size());
     if (options.notes) {
         row.said = report.validation.problems;
         row.said.insert(row.said.end(), report.validation.notes.begin(), report.validation.notes.end());
@@ -173,7 +176,8 @@ void PrintRow(const Options& options, const Row& row)
          << ",\"closed\":" << (row.shape.closed ? "true" : "false") << ",\"manifold\":" << (row.shape.manifold ? "true" : "false")
          << ",\"outward\":" << (row.shape.volume > 0.0 ? "true" : "false") << ",\"volume\":" << row.shape.volume << ",\"bodies\":" << row.bodies
          << ",\"repeated_edges\":" << row.repeatedEdges
-         << ",\"verdict\":" << Quoted(row.verdict) << ",\"ms\":" << row.milliseconds;
+         << ",\"verdict\":" << Quoted(row.verdict) << ",\"problems\":" << row.problems
+         << ",\"ms\":" << row.milliseconds;
     if (options.notes) {
         line << ",\"said\":[";
         for (std::size_t i = 0; i < row.said.size(); ++i)

@@ -295,6 +295,8 @@ TEST(ReliefNotes, RemovedPiecesAndHeldHeights)
         std::uint64_t pieces;
         const char* line;
         std::uint64_t ofThePart = 0;  // pieces of the input among them: never called the relief's
+        std::uint64_t hollows = 0;    // hollows filled among them: counted apart, as the warnings count them
+        const char* hollowLine = "";
     };
     const Case cases[] = {
         {1, "Removed 1 small piece the relief made that is too small or too thin to print (under one 0.42 mm line)."},
@@ -302,19 +304,27 @@ TEST(ReliefNotes, RemovedPiecesAndHeldHeights)
         {1234, "Removed 1,234 small pieces the relief made that are too small or too thin to print (under one 0.42 mm line)."},
         {1, "Removed 1 small piece of the part that is too small or too thin to print after the relief (under one "
             "0.42 mm line).", 1},
+        // 23 taken off, 3 of them hollows: the log counts 20 pieces and 3 hollows, as the box does.
+        {23, "Removed 20 small pieces the relief made that are too small or too thin to print (under one 0.42 mm line).",
+            0, 3, "Filled 3 small hollows the relief left inside the part that are too small or too thin to print "
+                  "(under one 0.42 mm line)."},
     };
     for (const Case& c : cases) {
         mesh::PipelineReport report;
         report.solidReport.ok = true;
         report.solidReport.piecesRemoved = c.pieces;
         report.solidReport.inputPiecesRemoved = c.ofThePart;
+        report.solidReport.voidsRemoved = c.hollows;
         report.solidReport.lineWidth = 0.42f;
         report.solidReport.heightsHeld = 5000;
         const ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
-        ASSERT_EQ(notes.logLines.size(), 2u);
+        ASSERT_EQ(notes.logLines.size(), c.hollows != 0 ? 3u : 2u);
         EXPECT_EQ(notes.logLines[0].text, "The relief was held back at 5,000 points to keep slots and walls open.");
         EXPECT_EQ(notes.logLines[1].text, c.line);
         EXPECT_EQ(notes.logLines[1].level, 0);
+        if (c.hollows != 0) {
+            EXPECT_EQ(notes.logLines[2].text, c.hollowLine);
+        }
         EXPECT_FALSE(notes.showInformation);
     }
 }

@@ -73,6 +73,21 @@ TEST(BodyChangeTest, EachBodyOfThePartIsMatchedAndJudged)
         {"a body of an open part joined but for a speck", Combined(big, MakeBox({20, 0, 0}, {23, 3, 3})),
             Combined(MakeBox({0, 0, 0}, {23, 20, 20}), MakeBox({21.4f, 1.4f, 3.2f}, {21.6f, 1.6f, 3.4f})),
             {BodyFate::loosePiece}, 27.0, 0.008, kSpeckWords, true},
+        // The same with a piece larger than a crumb left where the body was: still a piece the run set
+        // loose, not the body cut down; with two, each is named once, the larger first.
+        {"a body joined but for a piece", Combined(big, MakeBox({20, 0, 0}, {26, 3, 3})),
+            Combined(MakeBox({0, 0, 0}, {26, 20, 20}), MakeBox({24.0f, 1.0f, 3.5f}, {25.0f, 2.0f, 4.5f})),
+            {BodyFate::loosePiece}, 54.0, 1.0,
+            "Process set a piece loose from a body of the part: 1.00 x 1.00 x 1.00 mm at (24.50, 1.50, 4.00), 1.00 mm3, "
+            "apart from the body of 6.00 x 3.00 x 3.00 mm at (23.00, 1.50, 1.50)."},
+        {"a body joined but for two pieces", Combined(big, MakeBox({20, 0, 0}, {26, 3, 3})),
+            Combined(Combined(MakeBox({0, 0, 0}, {26, 20, 20}), MakeBox({21.0f, 1.0f, 3.5f}, {21.5f, 1.5f, 4.0f})),
+                MakeBox({24.0f, 1.0f, 3.5f}, {25.0f, 2.0f, 4.5f})),
+            {BodyFate::loosePiece, BodyFate::loosePiece}, 54.0, 1.0,
+            "Process set a piece loose from a body of the part: 1.00 x 1.00 x 1.00 mm at (24.50, 1.50, 4.00), 1.00 mm3, "
+            "apart from the body of 6.00 x 3.00 x 3.00 mm at (23.00, 1.50, 1.50).\n"
+            "Process set a piece loose from a body of the part: 0.50 x 0.50 x 0.50 mm at (21.25, 1.25, 3.75), 0.12 mm3, "
+            "apart from the body of 6.00 x 3.00 x 3.00 mm at (23.00, 1.50, 1.50)."},
         // Of an open part's body only a speck is left, joined to nothing: it was cut down.
         {"a body of an open part left as a speck", Combined(big, MakeBox({25, 0, 0}, {28, 3, 3})),
             Combined(big, MakeBox({25, 0, 0}, {25.2f, 0.2f, 0.2f})), {BodyFate::shrunk}, 27.0, 0.008,
