@@ -177,17 +177,29 @@ TEST(ProjectFile, RoundTripKeepsEveryField)
     const fs::path image = folder / "bark.png";
     WriteAllText(part, "solid x\nendsolid x\n");
     WriteAllText(image, "not read");
-    const ProjectData written = FullProject(part, image);
-    std::string error;
-    ASSERT_TRUE(WriteProject(folder / "job.gfproj", written, error)) << error;
-    ProjectData read;
-    ASSERT_TRUE(ReadProject(folder / "job.gfproj", read, error)) << error;
-    ExpectProjectsEqual(written, read);
-    // A project of its own is read without a word, and saved again byte for byte.
-    EXPECT_EQ(FormatChangedValues(read.valuesReplaced, read.valuesHeld), "");
-    EXPECT_EQ(FormatMasksLeftOut(read), "");
-    ASSERT_TRUE(WriteProject(folder / "again.gfproj", read, error)) << error;
-    EXPECT_EQ(test::ReadAllBytes(folder / "again.gfproj"), test::ReadAllBytes(folder / "job.gfproj"));
+    // The program saves a pattern or an image, never both: each is one round trip.
+    for (const bool pattern : {true, false}) {
+        SCOPED_TRACE(pattern ? "pattern" : "image");
+        ProjectData written = FullProject(part, image);
+        if (pattern) {
+            written.textureImagePath.clear();
+        } else {
+            written.proceduralName.clear();
+            written.proceduralParameters.clear();
+            written.proceduralPreset.clear();
+        }
+        std::string error;
+        ASSERT_TRUE(WriteProject(folder / "job.gfproj", written, error)) << error;
+        ProjectData read;
+        ASSERT_TRUE(ReadProject(folder / "job.gfproj", read, error)) << error;
+        ExpectProjectsEqual(written, read);
+        // A project of its own is read without a word, and saved again byte for byte.
+        EXPECT_EQ(FormatChangedValues(read.valuesReplaced, read.valuesHeld), "");
+        EXPECT_EQ(FormatMasksLeftOut(read), "");
+        EXPECT_EQ(FormatEntriesNotUsed(read), "");
+        ASSERT_TRUE(WriteProject(folder / "again.gfproj", read, error)) << error;
+        EXPECT_EQ(test::ReadAllBytes(folder / "again.gfproj"), test::ReadAllBytes(folder / "job.gfproj"));
+    }
 }
 
 TEST(ProjectFile, KeysComeInTheWritersOrder)
