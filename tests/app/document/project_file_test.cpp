@@ -806,8 +806,12 @@ TEST(ProjectFile, FailedWriteSaysWhy)
         const char* target;
         Run run;
         const char* reason;
+        std::size_t keptNumbers = 0;  // a newer version's array kept with the project
     } cases[] = {
         {"folder.gfproj", Run::Here, "Is a directory"},
+        // 17.5 MB even without the indent: it was written, failed its read-back and was said to
+        // be an input/output error.
+        {"old.gfproj", Run::Here, "the project would be larger than 16 MiB, the most a project may hold", 3500000},
         // "@" stands for the temporary folder: what is in the way is named.
         {"old.gfproj/x.gfproj", Run::Here, "@/old.gfproj on its way is not a folder"},
         {"old.gfproj", Run::SizeLimit, "File too large"},
@@ -825,6 +829,9 @@ TEST(ProjectFile, FailedWriteSaysWhy)
         std::string error;
         ASSERT_TRUE(WriteProject(folder / "old.gfproj", data, error)) << error;
         const std::vector<std::uint8_t> before = test::ReadAllBytes(folder / "old.gfproj");
+        if (c.keptNumbers > 0)
+            data.membersKept = std::make_shared<const mesh::JsonValue>(
+                mesh::JsonValue{{"futureMesh", std::vector<double>(c.keptNumbers, 1.25)}});
         const auto save = [&] {
             std::string text;
             return WriteProject(folder / c.target, data, text) ? std::string("saved") : text;
