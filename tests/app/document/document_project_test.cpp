@@ -1187,6 +1187,53 @@ TEST(DocumentProjectTest, EditsAfterOpeningKeepEachKeptMemberWithItsOwner)
     }
 }
 
+// What the program places itself, round a part lying far out, reopens as it was saved: the
+// reader held the fitted cage's centre and the relief's base to 100,000 mm, so a part 1e6 mm out
+// reopened with the texture no longer on it. Fitted mask volumes too.
+TEST(DocumentProjectTest, PlacementsRoundAFarPartReopenAsSaved)
+{
+    // How far out, and the part's edge: the largest part as far out as a float reaches.
+    const std::pair<float, float> cases[] = {{1e5f, 20.0f}, {1e6f, 20.0f}, {-3e7f, 20.0f}, {1e20f, 1e16f},
+        {-1e38f, 1e34f}};
+    for (const auto& [out, edge] : cases) {
+        SCOPED_TRACE(out);
+        TempFolder folder;
+        mesh::TriangleMesh part = mesh::MakeTestCube(edge);
+        for (mesh::MeshVertex& vertex : part.vertices)
+            vertex.position = vertex.position + mesh::Vec3{out, out / 2.0f, out};
+        part.ComputeBounds();
+        fs::create_directories(folder.Path());
+        WriteAllBytes(folder / "far.stl", mesh::EncodeBinaryStl(part, "far"));
+        DocumentFixture f;
+        app::CGrainforgeDoc& doc = *f.doc;
+        ASSERT_TRUE(doc.OpenDocument(folder / "far.stl")) << ::testing::PrintToString(f.host.Lines(app::kLogError));
+        ASSERT_TRUE(doc.OnMappingFitToModel() || true);
+        doc.workingPart.ComputeBounds();
+        mesh::MaskVolume mask;
+        mask.center = (doc.workingPart.boundsMin + doc.workingPart.boundsMax) * 0.5f;
+        mask.size = doc.workingPart.boundsMax - doc.workingPart.boundsMin;
+        ASSERT_GE(doc.AddMaskVolume(mask), 0);
+        const app::EditState before = doc.CaptureEditState();
+        ASSERT_TRUE(doc.SaveProject(folder / "far.gfproj"));
+        f.host.lines.clear();
+        ASSERT_TRUE(doc.OpenDocument(folder / "far.gfproj"));
+        EXPECT_EQ(f.host.Lines(app::kLogWarning), std::vector<std::string>{});
+        const app::EditState after = doc.CaptureEditState();
+        EXPECT_TRUE(mesh::OrientedBoxEquals(after.projection.cage, before.projection.cage));
+        EXPECT_EQ(after.displacement.base.planeMillimetres, before.displacement.base.planeMillimetres);
+        ASSERT_EQ(after.masks.size(), 1u);
+        EXPECT_TRUE(mesh::MaskVolumeEquals(after.masks[0], before.masks[0]));
+        // Everything of the snapshot but the pixels' generation, which an opening renews.
+        EXPECT_TRUE(app::TextureSettingsEqual(after.textureSettings, before.textureSettings));
+        EXPECT_TRUE(mesh::DisplacementSettingsEquals(after.displacement, before.displacement));
+        EXPECT_TRUE(mesh::RemeshSettingsEquals(after.remesh, before.remesh));
+        EXPECT_TRUE(mesh::SimplifySettingsEquals(after.simplify, before.simplify));
+        EXPECT_EQ(after.partTransform.translation, before.partTransform.translation);
+        EXPECT_EQ(after.imagePath, before.imagePath);
+        EXPECT_TRUE(app::EditStateSidesEquals(after, before));
+    }
+}
+
 // With the aspect locked the tile's height follows the width: the height said is the one in
 // force (the width at the texture's aspect), which the next save writes. A height in its range
 // that disagrees with the lock was replaced without a word.

@@ -12,6 +12,7 @@
 
 #include <sys/resource.h>
 
+#include <cfloat>
 #include <csignal>
 #include <cmath>
 #include <cstdint>
@@ -580,8 +581,8 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             [](const ProjectData& d) { return d.simplify.planarToleranceMillimetres; }, f(0.000001), ""},
         {"/maximumTriangles", 5, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); }, 100000,
             "Triangle limit 5 triangles is now 100,000 triangles"},
-        {"/mask0/size/2", 1e30, [](const ProjectData& d) { return d.masks.at(0).size.z; }, 10000,
-            "Mask 1: Size Z 1e+30 mm is now 10,000 mm"},
+        // A volume the program fits to a large part is kept past its fields' range.
+        {"/mask0/size/2", 1e30, [](const ProjectData& d) { return d.masks.at(0).size.z; }, f(1e30), ""},
         // Black not below white makes a flat relief: held as the levels' fields hold it.
         {"/texture/settings/whiteLevel", 0, [](const ProjectData& d) { return d.textureSettings.whiteLevel; },
             static_cast<double>(1.0f / 255.0f), "White 0 is now 1"},
@@ -633,8 +634,8 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         {"/texture/settings/widthMillimetres", 3.5e38,
             [](const ProjectData& d) { return d.textureSettings.widthMillimetres; }, 10000,
             "Tile width 3.5e+38 mm is now 10,000 mm"},
-        {"/mask0/size", {1, 1e39, 1}, [](const ProjectData& d) { return d.masks.at(0).size.y; }, 10000,
-            "Mask 1: Size Y 1e+39 mm is now 10,000 mm"},
+        {"/mask0/size", {1, 1e39, 1}, [](const ProjectData& d) { return d.masks.at(0).size.y; }, FLT_MAX,
+            "Mask 1: Size Y 1e+39 mm is now 3.4028235e+38 mm"},
         // The seamless method's parameters are held by its own table, named, and saved as in force.
         {"/texture/settings", {{"seamlessMethod", "Cross-fade"}, {"seamlessParameters", "percent=999\n"}},
             [](const ProjectData& d) { return ParameterInText(d.textureSettings.seamlessParameters, "percent"); }, 45,
@@ -696,9 +697,9 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         {"/exportFixes/maximumMoveMillimetres", -1,
             [](const ProjectData& d) { return d.exportFixes.maximumMoveMillimetres; }, 0,
             "exportFixes.maximumMoveMillimetres -1 mm is now 0 mm"},
-        {"/projection/cage/size", {0, -5, 1e30}, [](const ProjectData& d) { return d.projection.cage.size.z; }, 100000,
-            "projection.cage.size[0] 0 mm is now 0.01 mm; projection.cage.size[1] -5 mm is now 0.01 mm; "
-            "projection.cage.size[2] 1e+30 mm is now 100,000 mm"},
+        // A cage fitted to a part as large, or as far out, as a float reaches is kept as placed.
+        {"/projection/cage/size", {0, -5, 1e30}, [](const ProjectData& d) { return d.projection.cage.size.z; },
+            f(1e30), "projection.cage.size[0] 0 mm is now 0.01 mm; projection.cage.size[1] -5 mm is now 0.01 mm"},
         {"/projection/layer/py/image", 99, [](const ProjectData& d) { return d.projection.layers[2].image; }, 5,
             "projection.layer.py.image 99 is now 5"},
         {"/projection/layer/px/zoom", -2, [](const ProjectData& d) { return d.projection.layers[0].zoom; }, 1,
@@ -725,8 +726,10 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         {"/part/orientation", {{"rowX", {0, -1, 0}}, {"rowY", {1, 0, 0}}, {"rowZ", {0, 0, 1}}},
             [](const ProjectData& d) { return d.partTransform.m01; }, -1, ""},
         {"/part/orientation/translation", {0, 1e30, 0},
-            [](const ProjectData& d) { return d.partTransform.translation.y; }, 100000,
-            "part.orientation.translation[1] 1e+30 mm is now 100,000 mm"},
+            [](const ProjectData& d) { return d.partTransform.translation.y; }, f(1e30), ""},
+        {"/part/orientation/translation", {0, -1e39, 0},
+            [](const ProjectData& d) { return d.partTransform.translation.y; }, -FLT_MAX,
+            "part.orientation.translation[1] -1e+39 mm is now -3.4028235e+38 mm"},
     };
     TempFolder folder;
     for (const Case& c : cases) {
