@@ -246,6 +246,73 @@ TEST(ProjectFile, TestShapeProjectHasNoPartEntry)
     EXPECT_TRUE(read.partPath.empty());
 }
 
+// A part file named beside a test shape, and an image beside a pattern, are not opened but kept
+// as they are; once the writer names a part or an image of its own, none of the kept entry's
+// members stays beside it (an ".pathEscaped" left there would be read before the new ".path").
+TEST(ProjectFile, EntriesNotUsedAreKeptUntilTheWriterNamesItsOwn)
+{
+    const struct {
+        const char* name;
+        std::function<void(ProjectData&, const fs::path&)> change;
+        const char* entry;     // JSON pointer of the entry
+        const char* keptPath;  // its ".path" saved; empty: the writer's own
+    } cases[] = {
+        {"saved as read", [](ProjectData&, const fs::path&) {}, "/part", "/a/other.stl"},
+        {"another test shape", [](ProjectData& d, const fs::path&) { d.testShape = "sphere"; }, "/part",
+            "/a/other.stl"},
+        {"a part written beside",
+            [](ProjectData& d, const fs::path& folder) {
+                d.testShape.clear();
+                d.partPath = folder / "job part.stl";
+            },
+            "/part", ""},
+        {"the image as read", [](ProjectData&, const fs::path&) {}, "/texture/image", "/a/bark.png"},
+        {"an image loaded",
+            [](ProjectData& d, const fs::path& folder) {
+                d.proceduralName.clear();
+                d.textureImagePath = folder / "wood.png";
+            },
+            "/texture/image", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        mesh::JsonValue project = MinimalProject("/a/other.stl");
+        project["part"]["pathEscaped"] = "/a/%FFother.stl";
+        project["part"]["testShape"] = "cube";
+        project["texture"]["procedural"] = "Noise";
+        project["texture"]["image"] = {{"path", "/a/bark.png"}, {"relativeEscaped", "%FFbark.png"}};
+        WriteJson(folder / "job.gfproj", project);
+        ProjectData read;
+        std::string error;
+        ASSERT_TRUE(ReadProject(folder / "job.gfproj", read, error)) << error;
+        EXPECT_TRUE(read.partPath.empty());
+        EXPECT_TRUE(read.textureImagePath.empty());
+        EXPECT_EQ(read.partEntryNotUsed, (std::vector<std::string>{"part.path", "part.pathEscaped"}));
+        EXPECT_EQ(read.imageEntryNotUsed,
+            (std::vector<std::string>{"texture.image.path", "texture.image.relativeEscaped"}));
+        EXPECT_EQ(read.membersNotReadCount, 0u);
+        c.change(read, folder.Path());
+        ASSERT_TRUE(WriteProject(folder / "again.gfproj", read, error)) << error;
+        const mesh::JsonValue saved = ReadJson(folder / "again.gfproj");
+        const mesh::JsonValue& entry = saved.at(mesh::JsonValue::json_pointer(c.entry));
+        if (*c.keptPath != '\0') {
+            EXPECT_EQ(entry["path"], c.keptPath);
+            for (const auto& [member, value] : project.at(mesh::JsonValue::json_pointer(c.entry)).items()) {
+                if (member != "testShape")
+                    EXPECT_EQ(entry.value(member, mesh::JsonValue()), value) << member;
+            }
+            continue;
+        }
+        for (const char* member : {"pathEscaped", "relativeEscaped"})
+            EXPECT_FALSE(entry.contains(member)) << member;
+        ProjectData again;
+        ASSERT_TRUE(ReadProject(folder / "again.gfproj", again, error)) << error;
+        EXPECT_EQ(std::string(c.entry) == "/part" ? again.partPath : again.textureImagePath,
+            std::string(c.entry) == "/part" ? folder / "job part.stl" : folder / "wood.png");
+    }
+}
+
 TEST(ProjectFile, PartFoundThroughItsRelativeEntryAfterAMove)
 {
     TempFolder folder;
