@@ -210,10 +210,10 @@ inline constexpr double kLargestOffsetMillimetres = 1000000.0;
 // Turns made by dragging add up; a hundred whole turns keep a hundredth of a degree, and a
 // value held to either end points the same way as none.
 inline constexpr double kLargestTurnDegrees = 36000.0;
-// A layer's zoom: the stored tile times the zoom is the tile shown, and a fit may zoom a 0.005 mm
-// stored tile across a cage of kLargestPlacementMillimetres.
+// A layer's zoom: the stored tile times the zoom is the tile shown, and a fit zooms a tile that
+// does not repeat across the whole cage, which lies as large as the program places.
 inline constexpr double kSmallestLayerZoom = 1e-6;
-inline constexpr double kLargestLayerZoom = 1e8;
+inline constexpr double kLargestLayerZoom = kLargestPlacedMillimetres;
 // How far a placement's rows may lie from a turn's (unit, square to each other) as a float
 // write and read leaves them; no entry of a turn lies further than this outside -1 to 1.
 inline constexpr double kPlacementTurnTolerance = 0.001;
@@ -274,9 +274,10 @@ inline constexpr NumberFieldRule kSeamRule{.name = L"projection.cylinder.seamDeg
     .minimum = -kLargestTurnDegrees, .maximum = kLargestTurnDegrees, .unit = L"degrees"};
 inline constexpr NumberFieldRule kActiveLayerRule{
     .name = L"projection.activeLayer", .minimum = -1.0, .maximum = grainforge::mesh::kBoxSideCount - 1};
-// A layer's values, named by the layer's key ("projection.layer.px.zoom").
+// A layer's values, named by the layer's key ("projection.layer.px.zoom"). A fit centres a tile
+// that does not repeat on the cage: its origin lies half the zoomed tile out.
 inline constexpr NumberFieldRule kLayerOriginRule{.name = L"originMillimetres",
-    .minimum = -kLargestOffsetMillimetres, .maximum = kLargestOffsetMillimetres, .unit = L"mm"};
+    .minimum = -kLargestPlacedMillimetres, .maximum = kLargestPlacedMillimetres, .unit = L"mm"};
 inline constexpr NumberFieldRule kLayerTurnRule{.name = L"rotationDegrees", .minimum = -kLargestTurnDegrees,
     .maximum = kLargestTurnDegrees, .unit = L"degrees"};
 // 0 and below count as no zoom at all: the default is nearest.

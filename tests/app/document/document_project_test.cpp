@@ -1188,7 +1188,8 @@ TEST(DocumentProjectTest, EditsAfterOpeningKeepEachKeptMemberWithItsOwner)
 
 // What the program places itself, round a part lying far out, reopens as it was saved: the
 // reader held the fitted cage's centre and the relief's base to 100,000 mm, so a part 1e6 mm out
-// reopened with the texture no longer on it. Fitted mask volumes too.
+// reopened with the texture no longer on it. Fitted mask volumes, and a single tile's zoom and
+// origin fitted to a large part, too.
 TEST(DocumentProjectTest, PlacementsRoundAFarPartReopenAsSaved)
 {
     // How far out, and the part's edge: the largest part as far out as a float reaches.
@@ -1206,6 +1207,8 @@ TEST(DocumentProjectTest, PlacementsRoundAFarPartReopenAsSaved)
         DocumentFixture f;
         app::CGrainforgeDoc& doc = *f.doc;
         ASSERT_TRUE(doc.OpenDocument(folder / "far.stl")) << ::testing::PrintToString(f.host.Lines(app::kLogError));
+        // A pattern that does not repeat: the fit zooms one tile across the cage and centres it.
+        doc.RenderProceduralTexture(mesh::procedural::CreateProceduralTexture("Penrose"), L"", false);
         ASSERT_TRUE(doc.OnMappingFitToModel() || true);
         doc.workingPart.ComputeBounds();
         mesh::MaskVolume mask;
