@@ -187,6 +187,8 @@ int CGrainforgeDoc::DuplicateMaskVolume(int index)
     mesh::MaskVolume copy = maskVolumes[static_cast<std::size_t>(index)];
     copy.center.x += 1.1f * copy.size.x;
     copy.name += " copy";
+    // The members a newer version gave the original are that volume's own, not the copy's.
+    copy.keptMembers.reset();
     return AddMaskVolume(std::move(copy));
 }
 

@@ -125,17 +125,14 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
         data.proceduralPreset = WideToUtf8(state.presetName);
     } else if (!state.imagePath.empty()) {
         data.textureImagePath = PathFromWide(state.imagePath);
-    } else if (!projectKept.patternName.empty()) {
+    } else if (!state.keptPattern.name.empty()) {
         // The pattern this program does not know, while no other texture took its place.
-        data.proceduralName = projectKept.patternName;
-        data.proceduralParameters = projectKept.patternParameters;
-        data.proceduralPreset = projectKept.patternPreset;
+        data.proceduralName = state.keptPattern.name;
+        data.proceduralParameters = state.keptPattern.parameters;
+        data.proceduralPreset = state.keptPattern.preset;
     }
-    // The members kept in mask volumes belong to the masks opened; once masks were added or
-    // removed they are left out, which the save says.
-    const bool masksAsOpened = state.masks.size() == projectKept.maskCount;
-    data.membersKept = masksAsOpened ? projectKept.members : MembersKeptWithoutMasks(projectKept.members);
-    const bool maskMembersLeftOut = data.membersKept != projectKept.members;
+    // A mask volume's own kept members are on the volume, and go as it goes.
+    data.membersKept = projectKept.members;
 
     // Written over its part or image, the project would name itself as that file and the only
     // copy would be gone. A changed part goes beside, but the file it came from is still the
@@ -217,14 +214,6 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
             kLogSavedBeside);
     }
 
-    if (maskMembersLeftOut)
-        LogMessage("The members of the mask volumes this version does not read were not saved: mask volumes were "
-                   "added or removed since the project was opened.",
-            kLogWarning);
-    projectKept.members = data.membersKept;
-    projectKept.maskCount = state.masks.size();
-    if (data.proceduralName != projectKept.patternName)
-        projectKept.patternName.clear();
     projectPath = PathToWide(path);
     projectLeft = FileLeftAt(path);
     SetPathName(path);
@@ -253,19 +242,17 @@ bool CGrainforgeDoc::OpenProject(const std::filesystem::path& path)
     if (!OpenProjectPart(path, data))
         return false;
     const ProjectTextureOutcome texture = InstallProjectTexture(data);
+    // Before the settings are applied, so that the snapshot they go through, and the history's
+    // base after it, hold the pattern not known.
+    projectKept = ProjectKept{};
+    projectKept.members = data.membersKept;
+    if (texture.unknownPattern)
+        projectKept.pattern = {data.proceduralName, data.proceduralParameters, data.proceduralPreset};
     ApplyProjectSettings(data);
 
     ResetUndoHistory();
     projectPath = PathToWide(path);
     projectLeft = left;
-    projectKept = ProjectKept{};
-    projectKept.members = data.membersKept;
-    projectKept.maskCount = data.masks.size();
-    if (texture.unknownPattern) {
-        projectKept.patternName = data.proceduralName;
-        projectKept.patternParameters = data.proceduralParameters;
-        projectKept.patternPreset = data.proceduralPreset;
-    }
     SetModifiedFlag(false);
     UpdateAllViews(kHintFullRefresh);
 
@@ -311,8 +298,7 @@ bool CGrainforgeDoc::OpenProjectPart(const std::filesystem::path& path, const Pr
 {
     // The part. A test shape this program does not make (a hand-edited name) is no part at
     // all: asking to find a file with no name would help nobody.
-    if (!data.testShape.empty() && data.partPath.empty() && data.testShape != "cube" &&
-        data.testShape != "cylinder" && data.testShape != "sphere") {
+    if (!data.testShape.empty() && data.partPath.empty() && !IsMadeTestShape(data.testShape)) {
         RefuseProjectOpening(path, "the project names a test shape this program does not make: " + data.testShape);
         return false;
     }
@@ -481,6 +467,7 @@ void CGrainforgeDoc::ShowProjectOpeningWarnings(const ProjectData& data, const P
         else if (inForce != data.textureSettings.heightMillimetres)
             valuesHeld.push_back({kHeldTileHeightName, data.textureSettings.heightMillimetres, inForce, "mm"});
     }
+    say(FormatEntriesNotUsed(data));
     say(FormatMembersNotRead(data));
     say(FormatRepeatedMembers(data));
     say(FormatChangedValuesWarning(data.valuesReplaced, valuesHeld));

@@ -71,6 +71,8 @@ EditState CGrainforgeDoc::CaptureEditState() const
         state.presetName = proceduralPresetName;
     }
     state.imagePath = textureImagePath;
+    if (!proceduralTexture && textureImagePath.empty())
+        state.keptPattern = projectKept.pattern;
     state.masks = maskVolumes;
     return state;
 }
@@ -83,6 +85,8 @@ void CGrainforgeDoc::NoteEdit()
     // current or stale too.
     ShowResultWordsWhileCurrent();
     EditState state = CaptureEditState();
+    // Another texture took the unknown pattern's place: it is gone but for the steps before.
+    projectKept.pattern = state.keptPattern;
     if (EditStateEquals(state, undoBase))
         return;
     // What the box said of the result, the checks and the last save no longer holds.
@@ -160,6 +164,7 @@ void CGrainforgeDoc::PutBackTexture(const EditState& state)
     proceduralTexture.reset();
     proceduralPresetName = state.presetName;
     textureImagePath = state.imagePath;
+    projectKept.pattern = state.keptPattern;
     if (!state.patternName.empty()) {
         proceduralTexture = mesh::procedural::CreateProceduralTexture(state.patternName);
         if (proceduralTexture)

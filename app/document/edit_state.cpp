@@ -55,7 +55,7 @@ bool EditStateMainEquals(const EditState& a, const EditState& b)
            a.pixelGeneration == b.pixelGeneration &&
            TextureSettingsEqual(a.textureSettings, b.textureSettings) &&
            a.patternName == b.patternName && a.patternParameters == b.patternParameters &&
-           a.presetName == b.presetName && a.imagePath == b.imagePath;
+           a.presetName == b.presetName && a.imagePath == b.imagePath && a.keptPattern == b.keptPattern;
 }
 
 bool EditStateCageEquals(const EditState& a, const EditState& b)

@@ -27,6 +27,15 @@ namespace grainforge::app {
 // holding more is read up to it. Each volume is tested for every vertex of a run.
 inline constexpr std::size_t kMaximumMaskVolumes = 256;
 
+// A pattern this program does not know, named by the project opened: its name, parameters and
+// preset as the file gave them, to be saved back while no other texture takes its place.
+struct KeptPattern {
+    std::string name;  // empty when there is none
+    std::string parameters;
+    std::string preset;
+    bool operator==(const KeptPattern&) const = default;
+};
+
 struct EditState {
     grainforge::mesh::Transform3x4 partTransform;
     // With its cage and its six side layers; the active layer is always stored as -1, so that
@@ -49,6 +58,9 @@ struct EditState {
     std::string patternParameters;
     std::wstring presetName;
     std::wstring imagePath;
+    // Only while neither a pattern nor an image is in place: Undo brings it back with the
+    // texture-less state it belongs to.
+    KeptPattern keptPattern;
     // The selected mask is not part of a snapshot.
     std::vector<grainforge::mesh::MaskVolume> masks;
 };

@@ -14,6 +14,7 @@
 #include "engine/remesh/remesh_settings.h"
 #include "engine/textures/height_map.h"
 
+#include <limits>
 #include <string_view>
 
 namespace grainforge::app {
@@ -193,15 +194,26 @@ inline constexpr NumberFieldRule kWidestSlitRule{
 
 // Far past any printer's bed, yet a float there still resolves a hundredth of a millimetre.
 inline constexpr double kLargestPlacementMillimetres = 100000.0;
+// How far out the program places what it fits to a part: a part is read wherever its file puts
+// it, anywhere a float reaches, and the cage fitted to it, the relief's base laid on it, a mask
+// volume fitted to it and the placement that lays it down lie as far out and as large. A project
+// keeps each of them as it stands, so that it reopens as it was saved; a run refuses a part too
+// far out for its triangle size on its own.
+inline constexpr double kLargestPlacedMillimetres = std::numeric_limits<float>::max();
+// A mask volume's centre and size as a project keeps them where its fields' range ends.
+inline constexpr NumberFieldRule kPlacedMaskCentreRule{
+    .name = L"Position", .minimum = -kLargestPlacedMillimetres, .maximum = kLargestPlacedMillimetres, .unit = L"mm"};
+inline constexpr NumberFieldRule kPlacedMaskSizeRule{.name = L"Size", .minimum = grainforge::mesh::kMinimumMaskSize,
+    .maximum = kLargestPlacedMillimetres, .unit = L"mm"};
 // An offset of a texture's origin may run past the cage: a fit puts it half a tile out.
 inline constexpr double kLargestOffsetMillimetres = 1000000.0;
 // Turns made by dragging add up; a hundred whole turns keep a hundredth of a degree, and a
 // value held to either end points the same way as none.
 inline constexpr double kLargestTurnDegrees = 36000.0;
-// A layer's zoom: the stored tile times the zoom is the tile shown, and a fit may zoom a 0.005 mm
-// stored tile across a cage of kLargestPlacementMillimetres.
+// A layer's zoom: the stored tile times the zoom is the tile shown, and a fit zooms a tile that
+// does not repeat across the whole cage, which lies as large as the program places.
 inline constexpr double kSmallestLayerZoom = 1e-6;
-inline constexpr double kLargestLayerZoom = 1e8;
+inline constexpr double kLargestLayerZoom = kLargestPlacedMillimetres;
 // How far a placement's rows may lie from a turn's (unit, square to each other) as a float
 // write and read leaves them; no entry of a turn lies further than this outside -1 to 1.
 inline constexpr double kPlacementTurnTolerance = 0.001;
@@ -226,7 +238,7 @@ inline constexpr NumberFieldRule kWallThresholdRule{
     .name = L"displacement.wallThresholdMillimetres", .minimum = 0.0, .maximum = 1000.0, .unit = L"mm"};
 inline constexpr NumberFieldRule kBaseAxisRule{.name = L"displacement.base.axis", .minimum = 0.0, .maximum = 2.0};
 inline constexpr NumberFieldRule kBasePlaneRule{.name = L"displacement.base.planeMillimetres",
-    .minimum = -kLargestPlacementMillimetres, .maximum = kLargestPlacementMillimetres, .unit = L"mm"};
+    .minimum = -kLargestPlacedMillimetres, .maximum = kLargestPlacedMillimetres, .unit = L"mm"};
 // 0 is "twice the strength", which any band below it meant too.
 inline constexpr NumberFieldRule kBaseBandRule{.name = L"displacement.base.bandMillimetres", .minimum = 0.0,
     .maximum = kLargestPlacementMillimetres, .unit = L"mm"};
@@ -251,20 +263,21 @@ inline constexpr NumberFieldRule kFixMoveRule{
 
 // The projection's cage as the mask volumes' (a turn past a whole one points as one within it).
 inline constexpr NumberFieldRule kCageCentreRule{.name = L"projection.cage.center",
-    .minimum = -kLargestPlacementMillimetres, .maximum = kLargestPlacementMillimetres, .unit = L"mm"};
+    .minimum = -kLargestPlacedMillimetres, .maximum = kLargestPlacedMillimetres, .unit = L"mm"};
 inline constexpr NumberFieldRule kCageTurnRule{
     .name = L"projection.cage.rotationDegrees", .minimum = -360.0, .maximum = 360.0, .unit = L"degrees"};
 // A fit never makes a side below a hundredth of a millimetre.
 inline constexpr NumberFieldRule kCageSizeRule{
-    .name = L"projection.cage.size", .minimum = 0.01, .maximum = kLargestPlacementMillimetres, .unit = L"mm"};
+    .name = L"projection.cage.size", .minimum = 0.01, .maximum = kLargestPlacedMillimetres, .unit = L"mm"};
 inline constexpr NumberFieldRule kProjectionAxisRule{.name = L"axis", .minimum = 0.0, .maximum = 2.0};
 inline constexpr NumberFieldRule kSeamRule{.name = L"projection.cylinder.seamDegrees",
     .minimum = -kLargestTurnDegrees, .maximum = kLargestTurnDegrees, .unit = L"degrees"};
 inline constexpr NumberFieldRule kActiveLayerRule{
     .name = L"projection.activeLayer", .minimum = -1.0, .maximum = grainforge::mesh::kBoxSideCount - 1};
-// A layer's values, named by the layer's key ("projection.layer.px.zoom").
+// A layer's values, named by the layer's key ("projection.layer.px.zoom"). A fit centres a tile
+// that does not repeat on the cage: its origin lies half the zoomed tile out.
 inline constexpr NumberFieldRule kLayerOriginRule{.name = L"originMillimetres",
-    .minimum = -kLargestOffsetMillimetres, .maximum = kLargestOffsetMillimetres, .unit = L"mm"};
+    .minimum = -kLargestPlacedMillimetres, .maximum = kLargestPlacedMillimetres, .unit = L"mm"};
 inline constexpr NumberFieldRule kLayerTurnRule{.name = L"rotationDegrees", .minimum = -kLargestTurnDegrees,
     .maximum = kLargestTurnDegrees, .unit = L"degrees"};
 // 0 and below count as no zoom at all: the default is nearest.
@@ -290,6 +303,6 @@ inline constexpr NumberFieldRule kStoredTileHeightRule{.name = L"Tile height",
 inline constexpr NumberFieldRule kPlacementTurnRule{.name = L"part.orientation",
     .minimum = -1.0 - kPlacementTurnTolerance, .maximum = 1.0 + kPlacementTurnTolerance};
 inline constexpr NumberFieldRule kPlacementMoveRule{.name = L"part.orientation.translation",
-    .minimum = -kLargestPlacementMillimetres, .maximum = kLargestPlacementMillimetres, .unit = L"mm"};
+    .minimum = -kLargestPlacedMillimetres, .maximum = kLargestPlacedMillimetres, .unit = L"mm"};
 
 }  // namespace grainforge::app

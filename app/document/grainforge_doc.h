@@ -495,15 +495,12 @@ public:
     // replaces a file another save wrote over since.
     FileLeft projectLeft;
     // What the open project holds that this program does not read, for its saves to write back
-    // as it was: its members not read, kept while the mask volumes they belong to are the ones
-    // opened (as many), and a pattern this program does not know, kept until another texture
-    // takes its place.
+    // as it was: its members not read (a mask volume's travel on the volume itself), and a
+    // pattern this program does not know, kept until another texture takes its place; the
+    // snapshots carry the pattern, so Undo brings it back.
     struct ProjectKept {
         std::shared_ptr<const grainforge::mesh::JsonValue> members;
-        std::size_t maskCount = 0;
-        std::string patternName;
-        std::string patternParameters;
-        std::string patternPreset;
+        KeptPattern pattern;
     } projectKept;
 
     // Mesh information measurements, keyed by the mesh they describe (compared only).

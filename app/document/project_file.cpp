@@ -39,6 +39,12 @@ constexpr const char* kNotOursError = "the file is not a Tessary project";
 constexpr const char* kNoPartError = "the project names no part";
 constexpr const char* kNotFoundError = "the file was not found";
 
+// The most a project holds, as the refusals of a reading and a writing both say it: "16 MiB".
+std::string LargestProjectText()
+{
+    return std::to_string(grainforge::mesh::kMaxJsonFileBytes >> 20) + " MiB";
+}
+
 // Why the JSON layer did not load a project file, in the words the user sees.
 std::string LoadFailureText(const fs::path& path, const grainforge::mesh::JsonLoadResult& load)
 {
@@ -53,8 +59,7 @@ std::string LoadFailureText(const fs::path& path, const grainforge::mesh::JsonLo
         return std::string("the file is not a regular file: it is ") + platform::FileKindText(path);
     case JsonLoadStatus::TooLarge:
         return "the file is too large to be a project: it holds " + grainforge::mesh::FormatCountGrouped(load.size) +
-               " bytes, and a project is at most " +
-               std::to_string(grainforge::mesh::kMaxJsonFileBytes >> 20) + " MiB";
+               " bytes, and a project is at most " + LargestProjectText();
     case JsonLoadStatus::ReadFailed:
         return "the file could not be read: " + platform::FileErrorCauseText(path, load.error, platform::FileUse::read);
     case JsonLoadStatus::OutOfMemory:
@@ -177,6 +182,65 @@ void PutCount(const JsonNode& root, std::string_view key, std::uint64_t value)
         (*object)[std::string(key)] = value;
 }
 
+// The members of a path entry (WritePathEntry).
+constexpr const char* kPathEntryMembers[] = {"path", "relative", "pathEscaped", "relativeEscaped"};
+
+// A test shape this program makes is opened before any part file the project names; a pattern
+// before any image.
+bool IsPartEntryUsed(const ProjectData& data)
+{
+    return !IsMadeTestShape(data.testShape);
+}
+
+bool IsImageEntryUsed(const ProjectData& data)
+{
+    return data.proceduralName.empty();
+}
+
+// Notes the kept member `dottedKey` among the keys of an entry the opening does not use, when it
+// is one of its members or the whole entry (an image's, which the writer leaves out); false for
+// any other member.
+bool NoteUnusedEntryMember(const std::string& dottedKey, const JsonValue& value, ProjectData& data)
+{
+    for (auto [entry, used, keys] : {std::tuple{"part", IsPartEntryUsed(data), &data.partEntryNotUsed},
+             std::tuple{"texture.image", IsImageEntryUsed(data), &data.imageEntryNotUsed}}) {
+        if (used)
+            continue;
+        if (dottedKey == entry && value.is_object()) {
+            for (const auto& [member, memberValue] : value.items())
+                keys->push_back(dottedKey + "." + member);
+            return true;
+        }
+        for (const char* member : kPathEntryMembers)
+            if (dottedKey == std::string(entry) + "." + member) {
+                keys->push_back(dottedKey);
+                return true;
+            }
+    }
+    return false;
+}
+
+// The members kept from the file without those of a path entry the writer wrote itself: an
+// entry is one name, which its kept members (a ".relative" beside a new ".path") would change.
+std::shared_ptr<const JsonValue> KeptWithoutWrittenEntries(
+    const std::shared_ptr<const JsonValue>& kept, const JsonValue& written)
+{
+    std::shared_ptr<JsonValue> left;
+    for (const char* entry : {"/part", "/texture/image"}) {
+        const JsonValue::json_pointer at(entry);
+        if (!written.contains(at / "path") || !kept->contains(at) || !kept->at(at).is_object())
+            continue;
+        for (const char* member : kPathEntryMembers) {
+            if (!(left ? *left : *kept).at(at).contains(member))
+                continue;
+            if (!left)
+                left = std::make_shared<JsonValue>(*kept);
+            left->at(at).erase(member);
+        }
+    }
+    return left ? left : kept;
+}
+
 // "\\?\C:" and the separators after it, when the text starts with them.
 std::size_t ExtendedDrivePrefixLength(const std::string& text)
 {
@@ -221,8 +285,14 @@ void WriteProjectDocument(const JsonNode& root, const fs::path& folder, const Pr
     WriteTextureSettingsJson(root.ObjectChild("texture").ObjectChild("settings"), data.textureSettings);
     WriteProjectionJson(root.ObjectChild("projection"), data.projection);
     SetJsonPathInteger(root, "maskCount", static_cast<std::int64_t>(data.masks.size()));
-    for (std::size_t i = 0; i < data.masks.size(); ++i)
-        WriteMaskVolume(root.ObjectChild("mask" + std::to_string(i)), data.masks[i]);
+    for (std::size_t i = 0; i < data.masks.size(); ++i) {
+        const JsonNode mask = root.ObjectChild("mask" + std::to_string(i));
+        WriteMaskVolume(mask, data.masks[i]);
+        // The volume's own members no reader takes go back into its object, wherever it now lies.
+        if (const auto& kept = data.masks[i].keptMembers; kept && kept->is_object())
+            if (JsonValue* written = mask.Resolve(); written != nullptr && written->is_object())
+                PutKeptMembers(*written, *kept);
+    }
     SetJsonPathBool(root, "stages.remesh", data.stageRemesh);
     SetJsonPathBool(root, "stages.displacement", data.stageDisplacement);
     SetJsonPathBool(root, "stages.simplify", data.stageSimplify);
@@ -236,7 +306,7 @@ void WriteProjectDocument(const JsonNode& root, const fs::path& folder, const Pr
     WriteRepairOptions(root.ObjectChild("exportFixes"), data.exportFixes);
     if (data.membersKept && data.membersKept->is_object())
         if (JsonValue* written = root.Resolve())
-            PutKeptMembers(*written, *data.membersKept);
+            PutKeptMembers(*written, *KeptWithoutWrittenEntries(data.membersKept, *written));
 }
 
 // The number of a mask object's key: "mask" + a number in plain decimal (no sign, no leading
@@ -433,12 +503,17 @@ void AddMembersReadButNotWritten(const JsonNode& rewritten, const ProjectData& d
 {
     using namespace grainforge::mesh;
     const JsonValue& root = *rewritten.root;
-    for (const char* entry : {"part", "texture.image"})
-        for (const char* member : {"path", "relative", "pathEscaped", "relativeEscaped"}) {
+    for (const auto& [entry, used] : {std::pair{"part", IsPartEntryUsed(data)},
+             std::pair{"texture.image", IsImageEntryUsed(data)}}) {
+        // An entry not used is not read either: its members are kept as they are.
+        if (!used)
+            continue;
+        for (const char* member : kPathEntryMembers) {
             const std::string key = std::string(entry) + "." + member;
             if (FindAtDottedKey(root, key) == nullptr)
                 SetJsonPathString(rewritten, key, "");
         }
+    }
     if (FindAtDottedKey(root, "part.testShape") == nullptr)
         SetJsonPathString(rewritten, "part.testShape", data.testShape);
     SetJsonPathBool(rewritten, "stages.subdivide", data.stageSubdivide);
@@ -473,6 +548,8 @@ void KeepMemberIfNotRead(const std::string& key, const JsonValue& value, const J
         if (IsReadPast(at))
             return;
         kept[key] = value;
+        if (NoteUnusedEntryMember(at, value, data))
+            return;
         if (++data.membersNotReadCount <= kMembersNotReadNamed)
             data.membersNotRead.push_back(MemberNameText(named));
     } else if (value.is_object() && found->is_object()) {
@@ -485,8 +562,8 @@ void KeepMemberIfNotRead(const std::string& key, const JsonValue& value, const J
 }
 
 // Every member of the file that no reader takes: named in `data`, and kept there so that a save
-// writes it back as it was. A mask opened keeps its members under the key the writer gives it;
-// mask entries not opened are said apart (FormatMasksLeftOut).
+// writes it back as it was. A mask opened keeps its members on its own volume, so that they go
+// where it goes; mask entries not opened are said apart (FormatMasksLeftOut).
 void KeepProjectMembersNotRead(const JsonView& root, const JsonValue& rewritten,
     const std::vector<MaskObject>& maskObjects, ProjectData& data)
 {
@@ -507,7 +584,7 @@ void KeepProjectMembersNotRead(const JsonView& root, const JsonValue& rewritten,
         for (const auto& [member, memberValue] : value.items())
             KeepMemberIfNotRead(member, memberValue, rewritten.at(written), key, MaskLabel(index) + ": ", inner, data);
         if (!inner.empty())
-            kept[written] = std::move(inner);
+            data.masks[index].keptMembers = std::make_shared<const JsonValue>(std::move(inner));
     }
     if (!kept.empty())
         data.membersKept = std::make_shared<const JsonValue>(std::move(kept));
@@ -890,17 +967,6 @@ std::string FormatChangedValuesWarning(const std::vector<ReplacedValue>& replace
     return text;
 }
 
-std::shared_ptr<const JsonValue> MembersKeptWithoutMasks(const std::shared_ptr<const JsonValue>& kept)
-{
-    if (!kept || !kept->is_object())
-        return nullptr;
-    JsonValue left = JsonValue::object();
-    for (const auto& [key, value] : kept->items())
-        if (!IsMaskEntryKey(key))
-            left[key] = value;
-    return left.empty() ? nullptr : std::make_shared<const JsonValue>(std::move(left));
-}
-
 std::string FormatMembersNotRead(const ProjectData& data)
 {
     if (data.membersNotReadCount == 0)
@@ -913,6 +979,31 @@ std::string FormatMembersNotRead(const ProjectData& data)
             " more";
     return "The project holds members this version does not read: " + text +
         ". They are kept as they are and saved with the project.";
+}
+
+bool IsMadeTestShape(std::string_view name)
+{
+    return name == "cube" || name == "cylinder" || name == "sphere";
+}
+
+std::string FormatEntriesNotUsed(const ProjectData& data)
+{
+    std::string text;
+    const auto say = [&text](const std::string& both, const std::string& opened, const std::string& entry,
+                         const std::vector<std::string>& keys) {
+        if (keys.empty())
+            return;
+        std::string named;
+        for (const std::string& key : keys)
+            named += (named.empty() ? "" : ", ") + MemberNameText(key);
+        text += (text.empty() ? "" : " ") + std::string("The project names both ") + both + "; the " + opened +
+            " was opened, and the " + entry + " entry is kept as it is and saved with the project: " + named + ".";
+    };
+    say("the test shape " + ValueText(JsonValue(data.testShape)) + " and a part file", "test shape", "part file's",
+        data.partEntryNotUsed);
+    say("the pattern " + ValueText(JsonValue(data.proceduralName)) + " and an image", "pattern", "image's",
+        data.imageEntryNotUsed);
+    return text;
 }
 
 std::string FormatNewerVersion(const ProjectData& data)
@@ -1075,7 +1166,9 @@ bool WriteProject(const fs::path& projectPath, const ProjectData& data, std::str
         failure = ENOMEM;
     }
     error = kWriteError;
-    if (failure != 0)
+    if (failure == grainforge::mesh::kJsonTooLargeToWrite)
+        error += ": the project would be larger than " + LargestProjectText() + ", the most a project may hold";
+    else if (failure != 0)
         error += ": " + platform::FileErrorCauseText(projectPath, failure, platform::FileUse::write);
     return false;
 }
@@ -1104,6 +1197,15 @@ bool ReadProjectJson(const JsonView& root, const fs::path& projectFolder, Projec
         }
         ProjectData read;
         const std::vector<MaskObject> maskObjects = ReadProjectDocument(root, projectFolder, read);
+        // An entry the opening does not use names no file of the project: its members are kept.
+        if (!IsPartEntryUsed(read)) {
+            read.partPath.clear();
+            read.partSavedElsewhere.clear();
+        }
+        if (!IsImageEntryUsed(read)) {
+            read.textureImagePath.clear();
+            read.textureSavedElsewhere.clear();
+        }
         const JsonNode rewritten = RewrittenDocument(projectFolder, read);
         const TakenKeys taken = HoldProjectValues(root, *rewritten.root, maskObjects, read);
         NoteValuesNotTaken(root, *rewritten.root, maskObjects, taken, read);

@@ -125,23 +125,26 @@ struct ProjectData {
     std::vector<grainforge::mesh::JsonRepeatedMember> membersRepeated;
     std::size_t membersRepeatedCount = 0;
     // The members of the file no reader takes (a misspelt key, notes, sections of a newer
-    // version), at their places, a mask's under the key the writer gives the mask: the writer
-    // puts them back after its own, as they were. Null when there are none.
+    // version), at their places: the writer puts them back after its own, as they were. A mask
+    // volume's own are kept on the volume (MaskVolume::keptMembers). Null when there are none.
     std::shared_ptr<const grainforge::mesh::JsonValue> membersKept;
     // Read only: their keys for the warning, the first kMembersNotReadNamed, and how many.
     std::vector<std::string> membersNotRead;
     std::size_t membersNotReadCount = 0;
     // Read only: the "version" the file gives when it is newer than kProjectVersion, else 0.
     std::int64_t newerVersion = 0;
+    // Read only: the entry of a part file beside a test shape this program makes, and of an
+    // image beside a pattern, which the opening does not use: kept with membersKept and
+    // saved back, and their keys, for the warning (FormatEntriesNotUsed).
+    std::vector<std::string> partEntryNotUsed;
+    std::vector<std::string> imageEntryNotUsed;
 };
+
+// The test shapes this program makes: "cube", "cylinder", "sphere".
+bool IsMadeTestShape(std::string_view name);
 
 // How many of the members not read the opening names.
 inline constexpr std::size_t kMembersNotReadNamed = 8;
-
-// The members kept without those of the mask volumes (under "mask" and a number): what a save
-// writes back once the masks are no longer the ones opened. Null when nothing is left.
-std::shared_ptr<const grainforge::mesh::JsonValue> MembersKeptWithoutMasks(
-    const std::shared_ptr<const grainforge::mesh::JsonValue>& kept);
 
 // How many of the mask keys that could not be read the opening names.
 inline constexpr std::size_t kMaskKeysUnreadNamed = 3;
@@ -157,8 +160,10 @@ inline constexpr int kMaximumBesidePartNumber = 9999;
 // Writes the project to a new temporary file beside it, reads that back and only when it
 // holds the document meant renames it over `projectPath`; false with `error` = "the file could
 // not be written" followed by ": " and the system's reason (no space left, read-only file
-// system, a folder in the way, ...) when any step fails. The old file is then untouched and
-// the temporary file removed; no other file is touched.
+// system, a folder in the way, ...) when any step fails, or by ": the project would be larger
+// than 16 MiB, the most a project may hold" when even its text without indent would be more
+// than a reader takes (one only its indent takes past that is written without). The old file
+// is then untouched and the temporary file removed; no other file is touched.
 bool WriteProject(const std::filesystem::path& projectPath, const ProjectData& data, std::string& error);
 
 // Whether WriteProject could put a project at `projectPath` as far as can be told before
@@ -244,6 +249,11 @@ std::string FormatChangedValuesWarning(const std::vector<ReplacedValue>& replace
 // holds members this version does not read: myNotes, remesh.targetEdgeMillimeters. They are kept
 // as they are and saved with the project."
 std::string FormatMembersNotRead(const ProjectData& data);
+
+// The entries the opening did not use, for its warning; empty when there are none: "The project
+// names both the test shape \"cube\" and a part file; the test shape was opened, and the part
+// file's entry is kept as it is and saved with the project: part.path, part.relative."
+std::string FormatEntriesNotUsed(const ProjectData& data);
 
 // That the project comes from a newer version, and how a save writes it; empty when it does not.
 // Saved as this version's: what this version writes follows its own meanings, which a newer

@@ -163,6 +163,12 @@ void ListMasks(std::vector<grainforge::mesh::MaskVolume>& masks, NumberList& lis
                 "mask" + std::to_string(i) + "." + kMaskKeys[field], *values[field], kMaskFieldRules[field]);
             if (field < 9)
                 number.element = static_cast<int>(field % 3);
+            // A volume the program fitted to a part far out, or a large one, lies past the fields'
+            // range and is kept as it was placed.
+            if (field < 3)
+                number.outside = &kPlacedMaskCentreRule;
+            else if (field < 6)
+                number.outside = &kPlacedMaskSizeRule;
         }
     }
 }

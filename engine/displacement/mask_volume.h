@@ -14,6 +14,7 @@
 #include "engine/mesh/placement.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,10 @@ struct MaskVolume {
     float featherMillimetres = 0.0f;  // width of the fade outside the boundary
     std::uint8_t enabled = 1;       // a disabled volume is kept and drawn but masks nothing
     std::string name;               // the user's name, UTF-8
+    // The members of the volume's object in a project that no reader takes (a newer version's),
+    // as they were: they go wherever this volume goes (a delete, an undo) and are written back
+    // with it. Null when there are none. Not compared; a duplicate made by the user does not take them.
+    std::shared_ptr<const JsonValue> keptMembers;
 
     // The centre, rotation and size as a cage, for the cage operations.
     CageFrame Frame() const { return CageFrame{center, rotationDegrees, size}; }

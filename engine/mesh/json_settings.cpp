@@ -74,7 +74,10 @@ bool HasNonFiniteNumber(const JsonValue& document)
 
 // The file's bytes (mark and pretty-printed text), or 0 replaced by the reason a document
 // cannot be written: a string that is not valid UTF-8 makes the strict serialiser throw
-// (EILSEQ), a non-finite number is refused beforehand (EDOM).
+// (EILSEQ), a non-finite number is refused beforehand (EDOM). Every reader refuses a file past
+// kMaxJsonFileBytes, so a document whose indented text would pass it is written without the
+// indent, and one that passes it even so is refused (kJsonTooLargeToWrite): nothing is written that its
+// reader would not take back.
 int SerializeDocument(const JsonValue& document, std::string& bytes)
 {
     if (HasNonFiniteNumber(document))
@@ -82,10 +85,14 @@ int SerializeDocument(const JsonValue& document, std::string& bytes)
     try {
         bytes.assign(reinterpret_cast<const char*>(kByteOrderMark), sizeof kByteOrderMark);
         bytes += document.dump(kIndent, ' ', false, nlohmann::json::error_handler_t::strict);
+        if (bytes.size() > kMaxJsonFileBytes) {
+            bytes.resize(sizeof kByteOrderMark);
+            bytes += document.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+        }
     } catch (const nlohmann::json::exception&) {
         return EILSEQ;
     }
-    return 0;
+    return bytes.size() > kMaxJsonFileBytes ? kJsonTooLargeToWrite : 0;
 }
 
 // Creates `path` afresh (a file already there, such as the temporary file of an interrupted

@@ -18,6 +18,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -184,6 +185,10 @@ JsonNode NewJsonDocument();
 // target then keeps its old content and no temporary file is left behind.
 bool SaveJsonFile(const JsonNode& node, const std::filesystem::path& path);
 
+// The failure of a save whose document no reader would take for its size; not EFBIG, which the
+// system gives for a file past its own limits.
+inline constexpr int kJsonTooLargeToWrite = EOVERFLOW;
+
 struct JsonSaveOptions {
     // ReplaceLink for the program's own files (library lists): a symbolic link planted at the
     // name is replaced, never written through.
@@ -194,8 +199,9 @@ struct JsonSaveOptions {
 };
 
 // SaveJsonFile with options; on failure `error` (when given) receives the errno of the step
-// that failed: EILSEQ for text that is not UTF-8, EDOM for a non-finite number, EIO for a file
-// that did not read back as written.
+// that failed: EILSEQ for text that is not UTF-8, EDOM for a non-finite number,
+// kJsonTooLargeToWrite for a document larger than kMaxJsonFileBytes even without its indent (one
+// larger only with it is written without), EIO for a file that did not read back as written.
 bool SaveJsonFile(const JsonNode& node, const std::filesystem::path& path, const JsonSaveOptions& options,
                   int* error);
 

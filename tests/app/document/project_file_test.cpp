@@ -12,6 +12,7 @@
 
 #include <sys/resource.h>
 
+#include <cfloat>
 #include <csignal>
 #include <cmath>
 #include <cstdint>
@@ -177,17 +178,29 @@ TEST(ProjectFile, RoundTripKeepsEveryField)
     const fs::path image = folder / "bark.png";
     WriteAllText(part, "solid x\nendsolid x\n");
     WriteAllText(image, "not read");
-    const ProjectData written = FullProject(part, image);
-    std::string error;
-    ASSERT_TRUE(WriteProject(folder / "job.gfproj", written, error)) << error;
-    ProjectData read;
-    ASSERT_TRUE(ReadProject(folder / "job.gfproj", read, error)) << error;
-    ExpectProjectsEqual(written, read);
-    // A project of its own is read without a word, and saved again byte for byte.
-    EXPECT_EQ(FormatChangedValues(read.valuesReplaced, read.valuesHeld), "");
-    EXPECT_EQ(FormatMasksLeftOut(read), "");
-    ASSERT_TRUE(WriteProject(folder / "again.gfproj", read, error)) << error;
-    EXPECT_EQ(test::ReadAllBytes(folder / "again.gfproj"), test::ReadAllBytes(folder / "job.gfproj"));
+    // The program saves a pattern or an image, never both: each is one round trip.
+    for (const bool pattern : {true, false}) {
+        SCOPED_TRACE(pattern ? "pattern" : "image");
+        ProjectData written = FullProject(part, image);
+        if (pattern) {
+            written.textureImagePath.clear();
+        } else {
+            written.proceduralName.clear();
+            written.proceduralParameters.clear();
+            written.proceduralPreset.clear();
+        }
+        std::string error;
+        ASSERT_TRUE(WriteProject(folder / "job.gfproj", written, error)) << error;
+        ProjectData read;
+        ASSERT_TRUE(ReadProject(folder / "job.gfproj", read, error)) << error;
+        ExpectProjectsEqual(written, read);
+        // A project of its own is read without a word, and saved again byte for byte.
+        EXPECT_EQ(FormatChangedValues(read.valuesReplaced, read.valuesHeld), "");
+        EXPECT_EQ(FormatMasksLeftOut(read), "");
+        EXPECT_EQ(FormatEntriesNotUsed(read), "");
+        ASSERT_TRUE(WriteProject(folder / "again.gfproj", read, error)) << error;
+        EXPECT_EQ(test::ReadAllBytes(folder / "again.gfproj"), test::ReadAllBytes(folder / "job.gfproj"));
+    }
 }
 
 TEST(ProjectFile, KeysComeInTheWritersOrder)
@@ -231,6 +244,74 @@ TEST(ProjectFile, TestShapeProjectHasNoPartEntry)
     ASSERT_TRUE(ReadProject(folder / "cube.gfproj", read, error)) << error;
     EXPECT_EQ(read.testShape, "cube");
     EXPECT_TRUE(read.partPath.empty());
+}
+
+// A part file named beside a test shape, and an image beside a pattern, are not opened but kept
+// as they are; once the writer names a part or an image of its own, none of the kept entry's
+// members stays beside it (an ".pathEscaped" left there would be read before the new ".path").
+TEST(ProjectFile, EntriesNotUsedAreKeptUntilTheWriterNamesItsOwn)
+{
+    const struct {
+        const char* name;
+        std::function<void(ProjectData&, const fs::path&)> change;
+        const char* entry;     // JSON pointer of the entry
+        const char* keptPath;  // its ".path" saved; empty: the writer's own
+    } cases[] = {
+        {"saved as read", [](ProjectData&, const fs::path&) {}, "/part", "/a/other.stl"},
+        {"another test shape", [](ProjectData& d, const fs::path&) { d.testShape = "sphere"; }, "/part",
+            "/a/other.stl"},
+        {"a part written beside",
+            [](ProjectData& d, const fs::path& folder) {
+                d.testShape.clear();
+                d.partPath = folder / "job part.stl";
+            },
+            "/part", ""},
+        {"the image as read", [](ProjectData&, const fs::path&) {}, "/texture/image", "/a/bark.png"},
+        {"an image loaded",
+            [](ProjectData& d, const fs::path& folder) {
+                d.proceduralName.clear();
+                d.textureImagePath = folder / "wood.png";
+            },
+            "/texture/image", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        mesh::JsonValue project = MinimalProject("/a/other.stl");
+        project["part"]["pathEscaped"] = "/a/%FFother.stl";
+        project["part"]["testShape"] = "cube";
+        project["texture"]["procedural"] = "Noise";
+        project["texture"]["image"] = {{"path", "/a/bark.png"}, {"relativeEscaped", "%FFbark.png"}};
+        WriteJson(folder / "job.gfproj", project);
+        ProjectData read;
+        std::string error;
+        ASSERT_TRUE(ReadProject(folder / "job.gfproj", read, error)) << error;
+        EXPECT_TRUE(read.partPath.empty());
+        EXPECT_TRUE(read.textureImagePath.empty());
+        EXPECT_EQ(read.partEntryNotUsed, (std::vector<std::string>{"part.path", "part.pathEscaped"}));
+        EXPECT_EQ(read.imageEntryNotUsed,
+            (std::vector<std::string>{"texture.image.path", "texture.image.relativeEscaped"}));
+        EXPECT_EQ(read.membersNotReadCount, 0u);
+        c.change(read, folder.Path());
+        ASSERT_TRUE(WriteProject(folder / "again.gfproj", read, error)) << error;
+        const mesh::JsonValue saved = ReadJson(folder / "again.gfproj");
+        const mesh::JsonValue& entry = saved.at(mesh::JsonValue::json_pointer(c.entry));
+        if (*c.keptPath != '\0') {
+            EXPECT_EQ(entry.value("path", mesh::JsonValue()), c.keptPath);
+            for (const auto& [member, value] : project.at(mesh::JsonValue::json_pointer(c.entry)).items()) {
+                if (member == "testShape")
+                    continue;
+                EXPECT_EQ(entry.value(member, mesh::JsonValue()), value) << member;
+            }
+            continue;
+        }
+        for (const char* member : {"pathEscaped", "relativeEscaped"})
+            EXPECT_FALSE(entry.contains(member)) << member;
+        ProjectData again;
+        ASSERT_TRUE(ReadProject(folder / "again.gfproj", again, error)) << error;
+        EXPECT_EQ(std::string(c.entry) == "/part" ? again.partPath : again.textureImagePath,
+            std::string(c.entry) == "/part" ? folder / "job part.stl" : folder / "wood.png");
+    }
 }
 
 TEST(ProjectFile, PartFoundThroughItsRelativeEntryAfterAMove)
@@ -568,8 +649,8 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             [](const ProjectData& d) { return d.simplify.planarToleranceMillimetres; }, f(0.000001), ""},
         {"/maximumTriangles", 5, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); }, 100000,
             "Triangle limit 5 triangles is now 100,000 triangles"},
-        {"/mask0/size/2", 1e30, [](const ProjectData& d) { return d.masks.at(0).size.z; }, 10000,
-            "Mask 1: Size Z 1e+30 mm is now 10,000 mm"},
+        // A volume the program fits to a large part is kept past its fields' range.
+        {"/mask0/size/2", 1e30, [](const ProjectData& d) { return d.masks.at(0).size.z; }, f(1e30), ""},
         // Black not below white makes a flat relief: held as the levels' fields hold it.
         {"/texture/settings/whiteLevel", 0, [](const ProjectData& d) { return d.textureSettings.whiteLevel; },
             static_cast<double>(1.0f / 255.0f), "White 0 is now 1"},
@@ -621,8 +702,8 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         {"/texture/settings/widthMillimetres", 3.5e38,
             [](const ProjectData& d) { return d.textureSettings.widthMillimetres; }, 10000,
             "Tile width 3.5e+38 mm is now 10,000 mm"},
-        {"/mask0/size", {1, 1e39, 1}, [](const ProjectData& d) { return d.masks.at(0).size.y; }, 10000,
-            "Mask 1: Size Y 1e+39 mm is now 10,000 mm"},
+        {"/mask0/size", {1, 1e39, 1}, [](const ProjectData& d) { return d.masks.at(0).size.y; }, FLT_MAX,
+            "Mask 1: Size Y 1e+39 mm is now 3.4028235e+38 mm"},
         // The seamless method's parameters are held by its own table, named, and saved as in force.
         {"/texture/settings", {{"seamlessMethod", "Cross-fade"}, {"seamlessParameters", "percent=999\n"}},
             [](const ProjectData& d) { return ParameterInText(d.textureSettings.seamlessParameters, "percent"); }, 45,
@@ -684,9 +765,9 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         {"/exportFixes/maximumMoveMillimetres", -1,
             [](const ProjectData& d) { return d.exportFixes.maximumMoveMillimetres; }, 0,
             "exportFixes.maximumMoveMillimetres -1 mm is now 0 mm"},
-        {"/projection/cage/size", {0, -5, 1e30}, [](const ProjectData& d) { return d.projection.cage.size.z; }, 100000,
-            "projection.cage.size[0] 0 mm is now 0.01 mm; projection.cage.size[1] -5 mm is now 0.01 mm; "
-            "projection.cage.size[2] 1e+30 mm is now 100,000 mm"},
+        // A cage fitted to a part as large, or as far out, as a float reaches is kept as placed.
+        {"/projection/cage/size", {0, -5, 1e30}, [](const ProjectData& d) { return d.projection.cage.size.z; },
+            f(1e30), "projection.cage.size[0] 0 mm is now 0.01 mm; projection.cage.size[1] -5 mm is now 0.01 mm"},
         {"/projection/layer/py/image", 99, [](const ProjectData& d) { return d.projection.layers[2].image; }, 5,
             "projection.layer.py.image 99 is now 5"},
         {"/projection/layer/px/zoom", -2, [](const ProjectData& d) { return d.projection.layers[0].zoom; }, 1,
@@ -713,8 +794,10 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         {"/part/orientation", {{"rowX", {0, -1, 0}}, {"rowY", {1, 0, 0}}, {"rowZ", {0, 0, 1}}},
             [](const ProjectData& d) { return d.partTransform.m01; }, -1, ""},
         {"/part/orientation/translation", {0, 1e30, 0},
-            [](const ProjectData& d) { return d.partTransform.translation.y; }, 100000,
-            "part.orientation.translation[1] 1e+30 mm is now 100,000 mm"},
+            [](const ProjectData& d) { return d.partTransform.translation.y; }, f(1e30), ""},
+        {"/part/orientation/translation", {0, -1e39, 0},
+            [](const ProjectData& d) { return d.partTransform.translation.y; }, -FLT_MAX,
+            "part.orientation.translation[1] -1e+39 mm is now -3.4028235e+38 mm"},
     };
     TempFolder folder;
     for (const Case& c : cases) {
@@ -794,8 +877,12 @@ TEST(ProjectFile, FailedWriteSaysWhy)
         const char* target;
         Run run;
         const char* reason;
+        std::size_t keptNumbers = 0;  // a newer version's array kept with the project
     } cases[] = {
         {"folder.gfproj", Run::Here, "Is a directory"},
+        // 17.5 MB even without the indent: it was written, failed its read-back and was said to
+        // be an input/output error.
+        {"old.gfproj", Run::Here, "the project would be larger than 16 MiB, the most a project may hold", 3500000},
         // "@" stands for the temporary folder: what is in the way is named.
         {"old.gfproj/x.gfproj", Run::Here, "@/old.gfproj on its way is not a folder"},
         {"old.gfproj", Run::SizeLimit, "File too large"},
@@ -813,6 +900,9 @@ TEST(ProjectFile, FailedWriteSaysWhy)
         std::string error;
         ASSERT_TRUE(WriteProject(folder / "old.gfproj", data, error)) << error;
         const std::vector<std::uint8_t> before = test::ReadAllBytes(folder / "old.gfproj");
+        if (c.keptNumbers > 0)
+            data.membersKept = std::make_shared<const mesh::JsonValue>(
+                mesh::JsonValue{{"futureMesh", std::vector<double>(c.keptNumbers, 1.25)}});
         const auto save = [&] {
             std::string text;
             return WriteProject(folder / c.target, data, text) ? std::string("saved") : text;

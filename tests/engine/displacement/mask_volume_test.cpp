@@ -54,7 +54,7 @@ TEST(MaskSignedDistance, ZeroOrNegativeSizeIsATinyCube)
 
 TEST(TransformMask, TurnedMaskMeasuresTheSameAtTurnedPoints)
 {
-    const MaskVolume mask{MaskShape::Box, {1, 2, 3}, {20, -35, 50}, {4, 6, 8}, 2.0f, 1, "hole"};
+    const MaskVolume mask{MaskShape::Box, {1, 2, 3}, {20, -35, 50}, {4, 6, 8}, 2.0f, 1, "hole", {}};
     // A quarter turn about x, then a shift.
     Transform3x4 turn;
     std::tie(turn.m11, turn.m12, turn.m21, turn.m22) = std::tuple(0.0f, -1.0f, 1.0f, 0.0f);
@@ -81,7 +81,7 @@ TEST(TransformMask, MaskNearAQuarterTurnLandsWhereItsCornersAreCarried)
     for (const Vec3 rotation : {Vec3{30, 89.9f, 20}, Vec3{-45, -89.9f, 10}, Vec3{10, 89.99f, -60}, Vec3{5, 89.999f, 70},
                                 Vec3{30, 90, 20}, Vec3{0, 89.9f, 0}, Vec3{25, 60, -35}})
         for (const Transform3x4& t : {move, turnAboutZ, quarterAboutX}) {
-            const MaskVolume mask{MaskShape::Box, {4, -7, 9}, rotation, {100, 60, 80}, 0.0f, 1, "m"};
+            const MaskVolume mask{MaskShape::Box, {4, -7, 9}, rotation, {100, 60, 80}, 0.0f, 1, "m", {}};
             const CageCornerPoints before = CageCorners(mask.Frame()), after = CageCorners(TransformMask(mask, t).Frame());
             for (int i = 0; i < 8; ++i)
                 EXPECT_LT(Length(carry(t, before.corners[i]) - after.corners[i]), 1e-4f)
@@ -133,7 +133,7 @@ TEST(BuildMaskWireframe, AppendsOutlinesOnTheShape)
 
 TEST(MaskVolumeJson, RoundTripAndShapeByNameOnly)
 {
-    const MaskVolume original{MaskShape::Sphere, {0.1f, -2, 3}, {10, 20, 30}, {1.5f, 2, 3}, 0.3f, 0, "Stütze"};
+    const MaskVolume original{MaskShape::Sphere, {0.1f, -2, 3}, {10, 20, 30}, {1.5f, 2, 3}, 0.3f, 0, "Stütze", {}};
     const JsonNode node = NewJsonDocument();
     WriteMaskVolume(node, original);
     EXPECT_EQ((*node.root)["shape"], "sphere");

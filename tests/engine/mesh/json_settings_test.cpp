@@ -294,6 +294,49 @@ TEST(SaveJsonFile, DocumentThatCannotBeWrittenFaithfullyIsRefusedAndTouchesNothi
     }
 }
 
+// Every reader refuses a file past kMaxJsonFileBytes. A document whose indented text passes it
+// but whose text without the indent does not is written without it, and reads back; one past
+// it even so is refused with its own cause, and the old file stays. The indented form of a
+// newer version's long array was written, failed its read-back, and was said to be an
+// input/output error.
+TEST(SaveJsonFile, WritesOnlyWhatItsReaderTakesBack)
+{
+    const struct {
+        const char* name;
+        std::size_t numbers;  // 1.25 each, three objects deep
+        bool indented;        // the file starts as the indented text does
+        int error;            // 0 when it is saved
+    } cases[] = {
+        {"small", 10, true, 0},
+        {"indented text past the limit", 2500000, false, 0},
+        {"past the limit without the indent too", 3500000, false, kJsonTooLargeToWrite},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        WriteAllText(folder / "t.json", "old");
+        const JsonNode node = NewJsonDocument();
+        JsonValue& values = (*node.Resolve())["a"]["b"]["values"];
+        values = JsonValue::array();
+        for (std::size_t i = 0; i < c.numbers; ++i)
+            values.push_back(1.25);
+        int error = 0;
+        EXPECT_EQ(SaveJsonFile(node, folder / "t.json", {.readBack = true}, &error), c.error == 0);
+        EXPECT_EQ(error, c.error);
+        const std::vector<std::uint8_t> bytes = ReadAllBytes(folder / "t.json");
+        EXPECT_EQ(folder.List(), std::vector<std::string>{"t.json"});
+        if (c.error != 0) {
+            EXPECT_EQ(bytes, Bytes("old"));
+            continue;
+        }
+        EXPECT_LE(bytes.size(), kMaxJsonFileBytes);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), WithMark(c.indented ? "{\n " : "{\"a"));
+        const JsonLoadResult load = LoadJsonFileWithStatus(folder / "t.json");
+        ASSERT_EQ(load.status, JsonLoadStatus::Ok);
+        EXPECT_TRUE(*load.view.value == *node.Resolve());
+    }
+}
+
 TEST(WriteJsonFile, RelativePathIsWrittenBelowTheCurrentFolderWithoutFoldingParentParts)
 {
     // "a/.." must stay: when a is a symbolic link, its parent is not the current folder.
