@@ -3,6 +3,7 @@
 // the wrap the tiling and seamless method call for, and the seamless choice made for an image
 // is remembered in the library so that loading it again brings it back.
 #include "app/document/document_commands.h"
+#include "app/document/field_ranges.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 #include "app/document/texture_library.h"
@@ -184,7 +185,7 @@ void CGrainforgeDoc::LogImageTexture(bool asProjectHasIt) const
         LogMessage(FormatText("Levels: black %.3f, white %.3f, gamma %.2f, output %.3f to %.3f, invert %s, as the "
                               "project has them.",
                        static_cast<double>(settings.blackLevel), static_cast<double>(settings.whiteLevel),
-                       static_cast<double>(settings.gamma), static_cast<double>(settings.outputBlackLevel),
+                       GammaAsShown(settings.gamma), static_cast<double>(settings.outputBlackLevel),
                        static_cast<double>(settings.outputWhiteLevel), settings.invert ? "on" : "off"),
             kLogPlain);
 }

@@ -356,6 +356,7 @@ CGrainforgeDoc::ProjectTextureOutcome CGrainforgeDoc::InstallProjectTexture(Proj
             mesh::procedural::ParametersFromText(*pattern, data.proceduralParameters);
             for (HeldValue& held : HeldPatternParameters(*pattern, data.proceduralParameters))
                 data.valuesHeld.push_back(std::move(held));
+            NoteParameterWords(*pattern, data.proceduralParameters, "", data);
             // The values as held, which the settings below take up and a save writes.
             data.proceduralParameters = mesh::procedural::ParametersToText(*pattern);
             RenderProceduralTexture(std::move(pattern), Utf8ToWide(data.proceduralPreset), false);

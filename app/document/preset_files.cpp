@@ -60,7 +60,9 @@ PresetResult ApplyJsonPreset(const mesh::JsonView& root, ProceduralTexture& patt
         return Refused("no texture");
     if (texture != pattern.Name())
         return ForAnotherPattern(texture, pattern);
+    // The preset's values take the place of all the pattern held, lines not read included.
     pattern.ResetToDefaults();
+    pattern.linesNotRead.clear();
     const mesh::JsonView parameters = root.FindMember("parameters");
     if (parameters.IsObject())
         mesh::procedural::ReadParameters(pattern, parameters);
@@ -246,6 +248,8 @@ PresetResult ReadLegacyPresetText(std::string_view text, ProceduralTexture& patt
         return ForAnotherPattern(texture, pattern);
     pattern.ResetToDefaults();
     mesh::procedural::ParametersFromText(pattern, text);
+    // The file's first line and its texture line are the preset's own, no parameters.
+    pattern.linesNotRead.clear();
     return {true, {}, {}};
 }
 
