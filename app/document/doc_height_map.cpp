@@ -222,8 +222,9 @@ void CGrainforgeDoc::ApplyTextureSettings(const mesh::TextureSettings& newSettin
     if (IsHeightMapLoaded() && seamChanged) {
         LogMessage(mesh::seamless::SeamlessSummaryText(heightMap.seamlessReport), kLogPlain);
         if (!proceduralTexture && !textureImagePath.empty())
-            (void)WriteSeamSettings(LibraryRootsOfHost(), PathFromWide(textureImagePath),
-                heightMap.settings.seamlessMethod, heightMap.settings.seamlessParameters);
+            NoteLibraryListWrite(WriteSeamSettings(LibraryRootsOfHost(), PathFromWide(textureImagePath),
+                                     heightMap.settings.seamlessMethod, heightMap.settings.seamlessParameters),
+                kSeamSettingsFile);
     }
 
     NoteEvent(InfoEvent::placement);
@@ -244,7 +245,15 @@ void CGrainforgeDoc::OnTextureLoadFromDisk()
         return;
     // Only an image that loaded joins the list of images loaded from disk.
     if (LoadHeightMap(*file))
-        (void)PutCustomImageFirst(LibraryRootsOfHost(), *file);
+        NoteLibraryListWrite(PutCustomImageFirst(LibraryRootsOfHost(), *file), kCustomImagesFile);
+}
+
+void CGrainforgeDoc::NoteLibraryListWrite(bool written, std::string_view fileName) const
+{
+    if (written)
+        return;
+    if (const std::string kept = LibraryListKeptText(LibraryRootsOfHost(), fileName); !kept.empty())
+        LogMessage(kept, kLogWarning);
 }
 
 }  // namespace grainforge::app

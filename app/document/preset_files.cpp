@@ -210,9 +210,13 @@ PresetResult ReadPreset(const fs::path& path, ProceduralTexture& pattern)
         return CouldNotOpen();
     if (size.size > kMaxPresetFileBytes)
         return TooLarge(size.size);
-    const mesh::JsonView root = mesh::LoadJsonFile(path);
-    if (root.IsObject())
-        return ApplyJsonPreset(root, pattern);
+    const mesh::JsonLoadResult load = mesh::LoadJsonFileWithStatus(path);
+    if (load.view.IsObject())
+        return ApplyJsonPreset(load.view, pattern);
+    // JSON, but nested past what is read: no older text either, and saying so tells why.
+    if (load.status == mesh::JsonLoadStatus::TooDeep)
+        return Refused("not a Tessary preset (its values are nested more than " +
+                       std::to_string(mesh::kMaxJsonDepth) + " deep)");
     return ReadLegacyPreset(path, pattern);
 }
 
