@@ -182,8 +182,13 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
             LogMessage("Project not saved: the changed part could not be written beside it: " +
                            (tried.empty() ? message : PathToUtf8(tried) + ": " + message),
                 kLogError);
+            // The file named is the part's, which was never there: what is kept is the project.
+            // A part's name is the project's and more, so a project name near the limit leaves
+            // it none: a shorter one does.
+            const bool nameTooLong = tried.filename().native().size() > platform::kLongestFileNameBytes;
             ShowInformation(L"The project could not be saved: the changed part could not be written beside it.\n" +
-                                Utf8ToWide(named) + (fileWasThere ? L"\n" + std::wstring(kFileKeptText) : L""),
+                                Utf8ToWide(named) + (fileWasThere ? L"\n" + std::wstring(kProjectKeptText) : L"") +
+                                (nameTooLong ? L"\n" + std::wstring(kShorterProjectNameText) : L""),
                 kInfoError, InfoEvent::project);
             return ProjectSave::failed;
         }

@@ -530,11 +530,23 @@ TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
         ": The file could not be written completely: File too large\n"
         "The project could not be saved: the changed part could not be written beside it.\njob part.stl: The file "
         "could not be written completely: File too large\n"
-        "The file that was there is as it was.\n\n"
+        "The project file that was there is as it was.\n\n"
         "Wrote: part.stl");
     EXPECT_EQ(FileText(path), before);
     EXPECT_EQ(FileText(stl), stlBefore);
     EXPECT_EQ(folder.List(), (std::vector<std::string>{"job.gfproj", "part.stl"}));
+
+    // A project name of the longest a file takes leaves the part beside it no name: the part's
+    // file, never there, was said to be kept, and nothing said how to keep the work.
+    const fs::path longest = folder / (std::string(248, 'n') + ".gfproj");
+    doc.partChangedSinceOpened = false;
+    ASSERT_TRUE(doc.SaveProject(longest));
+    doc.partChangedSinceOpened = true;
+    EXPECT_FALSE(doc.SaveProject(longest));
+    const std::string said = app::WideToUtf8(f.host.information.back().first);
+    EXPECT_NE(said.find("File name too long\nThe project file that was there is as it was.\nThe part's name beside "
+                        "the project would be too long; Save Project As with a shorter name keeps the work."),
+        std::string::npos) << said;
 }
 
 // Two windows on one project: A opens it, B opens it (by its name or through a link) and saves
