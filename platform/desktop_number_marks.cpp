@@ -15,6 +15,10 @@ wchar_t LocaleThousandsMark(const char* localeName) {
   wchar_t found = 0;
   if (mark != nullptr && (std::strcmp(mark, ".") == 0 || std::strcmp(mark, ",") == 0))
     found = static_cast<wchar_t>(mark[0]);
+  // Where the decimal mark is a comma, the point is the thousands mark people type, even when
+  // the language prints thousands apart with a space (French): "1.500" may mean 1500 there.
+  const char* decimal = nl_langinfo_l(RADIXCHAR, numbers);
+  if (found == 0 && decimal != nullptr && std::strcmp(decimal, ",") == 0) found = L'.';
   freelocale(numbers);
   return found;
 }

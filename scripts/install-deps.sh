@@ -28,13 +28,18 @@ done
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 
-# The number tests run once under a German locale, whose decimal comma must not leak in.
+# The number tests run once under a German locale, whose decimal comma must not leak in, and
+# read the marks of a French one, whose decimal comma comes with thousands grouped by a space.
 ensure_locale() {
-  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-    "${sudo_cmd[@]}" sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
-    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
-    "${sudo_cmd[@]}" locale-gen >/dev/null
-  fi
+  local name generated=0
+  for name in de_DE fr_FR; do
+    if ! locale -a 2>/dev/null | grep -qi "^${name}\.utf-\?8$"; then
+      "${sudo_cmd[@]}" sed -i "s/^# *${name}.UTF-8 UTF-8/${name}.UTF-8 UTF-8/" /etc/locale.gen
+      grep -q "^${name}.UTF-8 UTF-8" /etc/locale.gen || echo "${name}.UTF-8 UTF-8" | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+      generated=1
+    fi
+  done
+  if [ "$generated" -eq 1 ]; then "${sudo_cmd[@]}" locale-gen >/dev/null; fi
 }
 
 if [ ${#missing[@]} -eq 0 ]; then

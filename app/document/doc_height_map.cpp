@@ -3,6 +3,7 @@
 // the wrap the tiling and seamless method call for, and the seamless choice made for an image
 // is remembered in the library so that loading it again brings it back.
 #include "app/document/document_commands.h"
+#include "app/document/field_ranges.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 #include "app/document/texture_library.h"
@@ -184,7 +185,7 @@ void CGrainforgeDoc::LogImageTexture(bool asProjectHasIt) const
         LogMessage(FormatText("Levels: black %.3f, white %.3f, gamma %.2f, output %.3f to %.3f, invert %s, as the "
                               "project has them.",
                        static_cast<double>(settings.blackLevel), static_cast<double>(settings.whiteLevel),
-                       static_cast<double>(settings.gamma), static_cast<double>(settings.outputBlackLevel),
+                       GammaAsShown(settings.gamma), static_cast<double>(settings.outputBlackLevel),
                        static_cast<double>(settings.outputWhiteLevel), settings.invert ? "on" : "off"),
             kLogPlain);
 }
@@ -221,8 +222,9 @@ void CGrainforgeDoc::ApplyTextureSettings(const mesh::TextureSettings& newSettin
     if (IsHeightMapLoaded() && seamChanged) {
         LogMessage(mesh::seamless::SeamlessSummaryText(heightMap.seamlessReport), kLogPlain);
         if (!proceduralTexture && !textureImagePath.empty())
-            (void)WriteSeamSettings(LibraryRootsOfHost(), PathFromWide(textureImagePath),
-                heightMap.settings.seamlessMethod, heightMap.settings.seamlessParameters);
+            NoteLibraryListWrite(WriteSeamSettings(LibraryRootsOfHost(), PathFromWide(textureImagePath),
+                                     heightMap.settings.seamlessMethod, heightMap.settings.seamlessParameters),
+                kSeamSettingsFile);
     }
 
     NoteEvent(InfoEvent::placement);
@@ -243,7 +245,15 @@ void CGrainforgeDoc::OnTextureLoadFromDisk()
         return;
     // Only an image that loaded joins the list of images loaded from disk.
     if (LoadHeightMap(*file))
-        (void)PutCustomImageFirst(LibraryRootsOfHost(), *file);
+        NoteLibraryListWrite(PutCustomImageFirst(LibraryRootsOfHost(), *file), kCustomImagesFile);
+}
+
+void CGrainforgeDoc::NoteLibraryListWrite(bool written, std::string_view fileName) const
+{
+    if (written)
+        return;
+    if (const std::string kept = LibraryListKeptText(LibraryRootsOfHost(), fileName); !kept.empty())
+        LogMessage(kept, kLogWarning);
 }
 
 }  // namespace grainforge::app

@@ -179,8 +179,13 @@ CGrainforgeDoc::ProjectSave CGrainforgeDoc::SaveProjectAt(const std::filesystem:
             LogMessage("Project not saved: the changed part could not be written beside it: " +
                            (tried.empty() ? message : PathToUtf8(tried) + ": " + message),
                 kLogError);
+            // The file named is the part's, which was never there: what is kept is the project.
+            // A part's name is the project's and more, so a project name near the limit leaves
+            // it none: a shorter one does.
+            const bool nameTooLong = tried.filename().native().size() > platform::kLongestFileNameBytes;
             ShowInformation(L"The project could not be saved: the changed part could not be written beside it.\n" +
-                                Utf8ToWide(named) + (fileWasThere ? L"\n" + std::wstring(kFileKeptText) : L""),
+                                Utf8ToWide(named) + (fileWasThere ? L"\n" + std::wstring(kProjectKeptText) : L"") +
+                                (nameTooLong ? L"\n" + std::wstring(kShorterProjectNameText) : L""),
                 kInfoError, InfoEvent::project);
             return ProjectSave::failed;
         }
@@ -342,6 +347,7 @@ CGrainforgeDoc::ProjectTextureOutcome CGrainforgeDoc::InstallProjectTexture(Proj
             mesh::procedural::ParametersFromText(*pattern, data.proceduralParameters);
             for (HeldValue& held : HeldPatternParameters(*pattern, data.proceduralParameters))
                 data.valuesHeld.push_back(std::move(held));
+            NoteParameterWords(*pattern, data.proceduralParameters, "", data);
             // The values as held, which the settings below take up and a save writes.
             data.proceduralParameters = mesh::procedural::ParametersToText(*pattern);
             RenderProceduralTexture(std::move(pattern), Utf8ToWide(data.proceduralPreset), false);

@@ -65,5 +65,11 @@ inline constexpr std::wstring_view kSaveFailedText = L"This file could not be sa
 // What a failed save says when a file was there before it: every save writes beside the target
 // and replaces it only once all is written.
 inline constexpr std::wstring_view kFileKeptText = L"The file that was there is as it was.";
+// Said when a save of a project failed on the part written beside it: the file named is the
+// part's, and the project's own file is the one kept.
+inline constexpr std::wstring_view kProjectKeptText = L"The project file that was there is as it was.";
+// Said when the part's name beside the project would be too long for a file name.
+inline constexpr std::wstring_view kShorterProjectNameText =
+    L"The part's name beside the project would be too long; Save Project As with a shorter name keeps the work.";
 
 }  // namespace grainforge::app

@@ -119,6 +119,14 @@ inline constexpr NumberFieldRule kLevelsRules[5] = {
 inline constexpr NumberFieldRule kStoredGammaRule{.name = L"Gamma",
     .minimum = 1.0 / kLevelsRules[1].maximum, .maximum = 1.0 / kLevelsRules[1].minimum, .positiveOnly = true};
 
+// The gamma as the edit shows it, from the stored exponent: every text that names a gamma (the
+// edit, the log, the opening's warning) gives this one meaning. 1 for an exponent of 0 or below,
+// which no gamma stands for.
+inline double GammaAsShown(float exponent)
+{
+    return exponent > 0.0f ? 1.0 / static_cast<double>(exponent) : 1.0;
+}
+
 // One step of a level as stored.
 inline constexpr float kLevelStep = 1.0f / 255.0f;
 

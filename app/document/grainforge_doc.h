@@ -282,6 +282,10 @@ public:
     // The library roots the host's folders name (factory first, the user root last); empty
     // without folders.
     [[nodiscard]] LibraryRoots LibraryRootsOfHost() const;
+    // After a write of a library list (`fileName` in the user's "custom" folder) gave `written`:
+    // when it was refused because the user's copy does not read as a list, the log says so, and
+    // that it is kept as it is.
+    void NoteLibraryListWrite(bool written, std::string_view fileName) const;
     // Where the program keeps its own files: the host's places and the library's (LibraryPlaces).
     // No save writes over a file there (IsProgramFile).
     [[nodiscard]] ProgramPlaces ProgramPlacesOfHost() const;

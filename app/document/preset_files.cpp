@@ -60,7 +60,9 @@ PresetResult ApplyJsonPreset(const mesh::JsonView& root, ProceduralTexture& patt
         return Refused("no texture");
     if (texture != pattern.Name())
         return ForAnotherPattern(texture, pattern);
+    // The preset's values take the place of all the pattern held, lines not read included.
     pattern.ResetToDefaults();
+    pattern.linesNotRead.clear();
     const mesh::JsonView parameters = root.FindMember("parameters");
     if (parameters.IsObject())
         mesh::procedural::ReadParameters(pattern, parameters);
@@ -208,9 +210,13 @@ PresetResult ReadPreset(const fs::path& path, ProceduralTexture& pattern)
         return CouldNotOpen();
     if (size.size > kMaxPresetFileBytes)
         return TooLarge(size.size);
-    const mesh::JsonView root = mesh::LoadJsonFile(path);
-    if (root.IsObject())
-        return ApplyJsonPreset(root, pattern);
+    const mesh::JsonLoadResult load = mesh::LoadJsonFileWithStatus(path);
+    if (load.view.IsObject())
+        return ApplyJsonPreset(load.view, pattern);
+    // JSON, but nested past what is read: no older text either, and saying so tells why.
+    if (load.status == mesh::JsonLoadStatus::TooDeep)
+        return Refused("not a Tessary preset (its values are nested more than " +
+                       std::to_string(mesh::kMaxJsonDepth) + " deep)");
     return ReadLegacyPreset(path, pattern);
 }
 
@@ -246,6 +252,8 @@ PresetResult ReadLegacyPresetText(std::string_view text, ProceduralTexture& patt
         return ForAnotherPattern(texture, pattern);
     pattern.ResetToDefaults();
     mesh::procedural::ParametersFromText(pattern, text);
+    // The file's first line and its texture line are the preset's own, no parameters.
+    pattern.linesNotRead.clear();
     return {true, {}, {}};
 }
 

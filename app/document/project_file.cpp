@@ -807,13 +807,13 @@ void HoldSeamlessParameters(ProjectData& data)
     if (!method || method->GetParameters().empty())
         return;
     grainforge::mesh::procedural::ParametersFromText(*method, texture.seamlessParameters);
-    std::vector<HeldValue> held = HeldPatternParameters(*method, texture.seamlessParameters);
-    if (held.empty())
-        return;
-    for (HeldValue& value : held) {
-        value.name = texture.seamlessMethod + ": " + value.name;
+    const std::string prefix = texture.seamlessMethod + ": ";
+    for (HeldValue& value : HeldPatternParameters(*method, texture.seamlessParameters)) {
+        value.name = prefix + value.name;
         data.valuesHeld.push_back(std::move(value));
     }
+    NoteParameterWords(*method, texture.seamlessParameters, prefix, data);
+    // As in force, with the lines it does not read kept after its own.
     texture.seamlessParameters = grainforge::mesh::procedural::ParametersToText(*method);
 }
 
@@ -879,9 +879,10 @@ TakenKeys HoldProjectValues(const JsonView& root, const JsonValue& rewritten,
     return taken;
 }
 
-// A number as the warning says it: a whole one in full, in groups of three ("2,000,000,000"); one
-// with `decimals` as its field shows it; any other as the shortest text that reads back as it
-// (as the float it is, where it is one: 0.1 rather than 0.10000000149011612).
+// A number as the warning says it, in the form its field takes typed: a whole one in full
+// digits without group marks ("2000000000": a field refuses "2,000,000,000", and "1,000" is
+// asked about); one with `decimals` as its field shows it; any other as the shortest text that
+// reads back as it (as the float it is, where it is one: 0.1 rather than 0.10000000149011612).
 std::string HeldNumberText(double value, int decimals)
 {
     constexpr double kLargestWritten = 1e15;
@@ -890,8 +891,7 @@ std::string HeldNumberText(double value, int decimals)
     if (decimals >= 0 && std::fabs(value) < kLargestWritten && std::fabs(value) >= 0.5 * std::pow(10.0, -decimals))
         written = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
     else if (value == std::trunc(value) && std::fabs(value) < kLargestWritten)
-        return (value < 0.0 ? "-" : "") +
-            grainforge::mesh::FormatCountGrouped(static_cast<std::uint64_t>(std::fabs(value)));
+        written = std::to_chars(text, text + sizeof text, static_cast<std::int64_t>(value));
     else if (static_cast<double>(static_cast<float>(value)) == value)
         written = std::to_chars(text, text + sizeof text, static_cast<float>(value));
     else
@@ -915,10 +915,16 @@ fs::path BesideCandidate(const fs::path& folder, const std::string& stem, int nu
 std::vector<HeldValue> HeldPatternParameters(const grainforge::mesh::procedural::ParameterSet& pattern,
     std::string_view text)
 {
-    // The lines read as the pattern read them, so a value it took as written is never named.
+    // The lines read as the pattern read them, so a value it took as written is never named;
+    // of a key given more than once only the last counts (the others were dropped, not held).
+    const std::vector<grainforge::mesh::procedural::ParameterTextEntry> entries =
+        grainforge::mesh::procedural::ReadParameterText(text);
     std::vector<HeldValue> held;
-    for (const grainforge::mesh::procedural::ParameterTextEntry& entry :
-         grainforge::mesh::procedural::ReadParameterText(text)) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto& entry = entries[i];
+        if (std::any_of(entries.begin() + static_cast<std::ptrdiff_t>(i) + 1, entries.end(),
+                [&](const auto& later) { return later.key == entry.key; }))
+            continue;
         for (const grainforge::mesh::procedural::ParameterSpec& spec : pattern.GetParameters()) {
             const float taken = pattern.GetValue(spec.key);
             if (spec.key == entry.key && static_cast<float>(entry.value) != taken)
@@ -928,13 +934,57 @@ std::vector<HeldValue> HeldPatternParameters(const grainforge::mesh::procedural:
     return held;
 }
 
+std::string ParameterValueText(const grainforge::mesh::procedural::ParameterSpec& spec, float value)
+{
+    if (spec.kind != grainforge::mesh::procedural::ParameterKind::Real)
+        return std::to_string(std::llround(value));
+    char text[32];
+    const std::to_chars_result written = std::to_chars(text, text + sizeof text, value);
+    return written.ec == std::errc() ? std::string(text, written.ptr) : std::string("?");
+}
+
+void NoteParameterWords(const grainforge::mesh::procedural::ParameterSet& set, std::string_view text,
+    const std::string& labelPrefix, ProjectData& data)
+{
+    namespace procedural = grainforge::mesh::procedural;
+    const procedural::ParameterWords words = procedural::SortParameterWords(set, text);
+    const std::string keyPrefix = set.Name() + ": ";
+    for (const std::string_view key : words.notRead)
+        if (++data.membersNotReadCount <= kMembersNotReadNamed)
+            data.membersNotRead.push_back(MemberNameText(keyPrefix + std::string(key)));
+    for (const procedural::RepeatedParameterWord& word : words.repeated) {
+        ++data.membersRepeatedCount;
+        if (data.membersRepeated.size() < grainforge::mesh::kRepeatedMembersRecorded)
+            data.membersRepeated.push_back({keyPrefix + std::string(word.key),
+                MemberNameText(std::string(word.dropped)), MemberNameText(std::string(word.kept)),
+                word.times});
+    }
+    for (const procedural::ParameterWordNotNumber& word : words.notNumbers)
+        for (const procedural::ParameterSpec& spec : set.GetParameters())
+            if (spec.key == word.key) {
+                data.valuesReplaced.push_back({labelPrefix + spec.label,
+                    ValueText(JsonValue(std::string(word.text))), ParameterValueText(spec, set.GetValue(spec.key))});
+                break;
+            }
+}
+
 std::string FormatHeldValues(const std::vector<HeldValue>& held)
 {
     std::string text;
+    // A field that shows two decimals names a change within them with as many more as show it:
+    // "Gamma 0.099 is now 0.100", never "Gamma 0.10 is now 0.10".
+    constexpr int kMostDecimals = 9;
     for (const HeldValue& value : held) {
         const std::string unit = value.unit.empty() ? std::string() : " " + value.unit;
-        text += (text.empty() ? "" : "; ") + value.name + " " + HeldNumberText(value.was, value.decimals) + unit +
-            " is now " + HeldNumberText(value.now, value.decimals) + unit;
+        int decimals = value.decimals;
+        std::string was = HeldNumberText(value.was, decimals);
+        std::string now = HeldNumberText(value.now, decimals);
+        while (was == now && value.was != value.now && decimals >= 0) {
+            decimals = decimals < kMostDecimals ? decimals + 1 : -1;
+            was = HeldNumberText(value.was, decimals);
+            now = HeldNumberText(value.now, decimals);
+        }
+        text += (text.empty() ? "" : "; ") + value.name + " " + was + unit + " is now " + now + unit;
     }
     return text;
 }
@@ -1236,8 +1286,14 @@ bool ReadProject(const fs::path& projectPath, ProjectData& data, std::string& er
         }
         if (!ReadProjectJson(load.view, grainforge::mesh::ToAbsolutePath(projectPath).parent_path(), data, error))
             return false;
+        // The file's own repeated members come first, then the words of a seamless method's
+        // parameters given more than once, which the reading noted.
+        std::vector<grainforge::mesh::JsonRepeatedMember> words = std::move(data.membersRepeated);
         data.membersRepeated = load.repeated;
-        data.membersRepeatedCount = load.repeatedCount;
+        for (grainforge::mesh::JsonRepeatedMember& word : words)
+            if (data.membersRepeated.size() < grainforge::mesh::kRepeatedMembersRecorded)
+                data.membersRepeated.push_back(std::move(word));
+        data.membersRepeatedCount += load.repeatedCount;
         return true;
     } catch (...) {
         // Out of memory for a path or a text; the document is freed by now.

@@ -232,6 +232,18 @@ bool NameHoldsNul(const std::filesystem::path& path);
 std::vector<HeldValue> HeldPatternParameters(const grainforge::mesh::procedural::ParameterSet& pattern,
     std::string_view text);
 
+// The words of a pattern's or seamless method's parameter text `text`, which `set` has read
+// (ParametersFromText), that are no value held, noted in `data` as a project's members are: a
+// line naming no parameter among the members not read (kept by the set), a key given more than
+// once among the repeated members, a value that is no number among the values replaced, named by
+// `labelPrefix` and the parameter's label.
+void NoteParameterWords(const grainforge::mesh::procedural::ParameterSet& set, std::string_view text,
+    const std::string& labelPrefix, ProjectData& data);
+
+// A parameter's value as its field takes it: a whole number for a count, a choice or a switch,
+// else the shortest text that reads back as the float.
+std::string ParameterValueText(const grainforge::mesh::procedural::ParameterSpec& spec, float value);
+
 // "Triangle size -5 mm is now 0.01 mm; Gamma 0 is now 1": the values held, for the opening's
 // warning.
 std::string FormatHeldValues(const std::vector<HeldValue>& held);

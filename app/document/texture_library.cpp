@@ -4,6 +4,7 @@
 #include "app/document/log_text.h"
 #include "app/document/name_case.h"
 #include "engine/mesh/json_settings.h"
+#include "engine/mesh/report_text.h"
 #include "engine/textures/image_loading.h"
 #include "engine/textures/seamless_method.h"
 #include "platform/file_system.h"
@@ -304,6 +305,42 @@ bool RemoveCustomImage(const LibraryRoots& roots, const fs::path& image)
 {
     return EditImagesList(roots, kCustomImagesFile,
                           [&](mesh::JsonValue& list) { RemoveEntries(list, image, IsImageEntry); });
+}
+
+std::string LibraryListProblem(const LibraryRoots& roots, std::string_view fileName)
+{
+    const fs::path target = UserLibraryPath(roots, CustomFolder(), fileName);
+    std::error_code error;
+    if (target.empty() || fs::symlink_status(target, error).type() != fs::file_type::regular)
+        return {};
+    const mesh::JsonLoadResult load = mesh::LoadJsonFileWithStatus(target);
+    switch (load.status) {
+    case mesh::JsonLoadStatus::Ok:
+        return ImagesArray(load.view) != nullptr ? std::string() : "it holds no \"images\" list";
+    case mesh::JsonLoadStatus::NotJson:
+        return "it is not JSON";
+    case mesh::JsonLoadStatus::TooDeep:
+        return "its values are nested more than " + std::to_string(mesh::kMaxJsonDepth) + " deep";
+    case mesh::JsonLoadStatus::TooLarge:
+        return "it is too large to be a list: it holds " + mesh::FormatCountGrouped(load.size) + " bytes";
+    case mesh::JsonLoadStatus::OpenFailed:
+    case mesh::JsonLoadStatus::NotRegularFile:
+    case mesh::JsonLoadStatus::ReadFailed:
+    case mesh::JsonLoadStatus::OutOfMemory:
+        break;
+    }
+    return "it could not be read";
+}
+
+std::string LibraryListKeptText(const LibraryRoots& roots, std::string_view fileName)
+{
+    const std::string problem = LibraryListProblem(roots, fileName);
+    if (problem.empty())
+        return {};
+    const bool images = fileName == kCustomImagesFile;
+    return std::string(images ? "The list of loaded images " : "The list of seam choices ") +
+        UserLibraryPath(roots, CustomFolder(), fileName).string() + " could not be read: " + problem +
+        ". It is kept as it is, and nothing was added to it or taken from it.";
 }
 
 // ---- Seam choices ------------------------------------------------------------------------

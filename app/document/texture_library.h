@@ -72,6 +72,16 @@ std::vector<std::filesystem::path> ReadCustomImages(const LibraryRoots& roots);
 // write's result (false as for WriteCustomImages).
 [[nodiscard]] bool RemoveCustomImage(const LibraryRoots& roots, const std::filesystem::path& image);
 
+// Why the user's copy of a library list ("images.json", "seams.json" in "custom") is kept as it
+// is rather than written, as a sentence's end: "it is not JSON", "it holds no \"images\" list",
+// "its values are nested more than 256 deep", "it is too large to be a list: it holds N bytes",
+// "it could not be read". Empty when it reads as a list or is not there.
+std::string LibraryListProblem(const LibraryRoots& roots, std::string_view fileName);
+
+// What to say when a write of a library list was refused (a write of it gave false): the list,
+// where it is, why it is kept as it is. Empty when its copy reads (then the write itself failed).
+std::string LibraryListKeptText(const LibraryRoots& roots, std::string_view fileName);
+
 // ---- Seam choices ------------------------------------------------------------------------
 
 struct SeamSetting {

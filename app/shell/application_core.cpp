@@ -25,6 +25,7 @@
 #include "app/shell/main_frame.h"
 #include "app/shell/menu_ids.h"
 #include "app/shell/output_wnd.h"
+#include "app/shell/profile_merge.h"
 #include "app/shell/recent_file_history.h"
 #include "app/shell/shell_host.h"
 #include "app/shell/splash_layout.h"
@@ -40,7 +41,7 @@
 namespace grainforge::app {
 namespace {
 
-constexpr int kRecentFileCount = 4;
+constexpr int kRecentFileCount = static_cast<int>(kRecentFilesKept);
 constexpr int kPollWhileRunningMs = 50;
 constexpr const wchar_t* kRecentFilesGroup = L"/Recent File List";
 constexpr const wchar_t* kDetailedLogKey = L"/Log/Detailed";

@@ -8,6 +8,7 @@
 #include <wx/mstream.h>
 
 #include "app/document/log_text.h"
+#include "app/shell/profile_merge.h"
 #include "engine/mesh/report_text.h"
 #include "platform/file_system.h"
 #include "platform/system_error.h"
@@ -52,7 +53,8 @@ WxProfileFile::WxProfileFile(const std::filesystem::path& path, Loaded loaded)
     : wxFileConfig(StreamOver(wxMemoryInputStream(loaded.bytes.data(), loaded.bytes.size()))),
       path_(path),
       keep_(loaded.problem.empty()),
-      written_(std::move(loaded.bytes)) {
+      written_(loaded.bytes),
+      base_(std::move(loaded.bytes)) {
   if (!keep_)
     Report(L"The settings cannot be kept: " + loaded.problem +
            L". Tessary starts with its default settings and saves none until it is started again.");
@@ -103,8 +105,24 @@ bool WxProfileFile::Flush(bool) {
   if (!keep_) return false;
   wxMemoryOutputStream stream;
   if (!Save(stream)) return false;
-  std::string bytes(stream.GetLength(), '\0');
-  stream.CopyTo(bytes.data(), bytes.size());
+  std::string mine(stream.GetLength(), '\0');
+  stream.CopyTo(mine.data(), mine.size());
+  // Another window may have written the file since: its settings stay, this one's changes go in.
+  std::string bytes = mine;
+  const platform::ReadResult read = platform::ReadWholeFile(platform::ResolveWriteTarget(path_), kMaxProfileBytes);
+  if (read.status == platform::ReadStatus::Ok) {
+    const std::string disk(read.bytes.begin(), read.bytes.end());
+    // The file is not this program's settings as it last had them (a window wrote it, or its
+    // lines are laid out otherwise): only what this program changed since goes in.
+    if (disk != base_) {
+      bytes = MergeProfileText(base_, mine, disk);
+      if (bytes == disk) {
+        written_ = disk;
+        base_ = std::move(mine);
+        return true;
+      }
+    }
+  }
   if (bytes == written_) return true;
   platform::ReplacementOptions options;
   options.links = platform::LinkHandling::WriteThrough;
@@ -115,6 +133,7 @@ bool WxProfileFile::Flush(bool) {
     return false;
   }
   written_ = std::move(bytes);
+  base_ = std::move(mine);
   return true;
 }
 

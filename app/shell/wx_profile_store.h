@@ -43,8 +43,9 @@ public:
   // Reads the profile at `path` (created with its folder on the first save when missing).
   static std::unique_ptr<WxProfileFile> Open(const std::filesystem::path& path);
 
-  // Writes the settings when they changed since the last read or write. False when the
-  // settings are not kept or the write failed.
+  // Writes the settings when they changed since the last read or write. When another window
+  // wrote the file in the meantime, its settings stay and only this program's changes are made
+  // in it (MergeProfileText). False when the settings are not kept or the write failed.
   bool Flush(bool currentOnly = false) override;
 
   // Receives each reason once: at once the one from the read, later that of a failed save.
@@ -67,6 +68,9 @@ private:
   std::filesystem::path path_;
   bool keep_ = true;
   std::string written_;  // the bytes the file holds as far as this program knows
+  // The settings as this program last read or wrote them: what it changed since is told from
+  // them when another window wrote the file in the meantime (MergeProfileText).
+  std::string base_;
   std::wstring problem_;
   bool problemReported_ = false;
   std::function<void(const std::wstring&)> reporter_;

@@ -7,6 +7,7 @@
 #include <wx/dc.h>
 #include <wx/utils.h>
 
+#include "app/document/document_commands.h"
 #include "app/document/grainforge_doc.h"
 #include "app/document/log_text.h"
 #include "app/document/name_case.h"
@@ -241,7 +242,8 @@ void CTextureBody::OnThumbnailClick(int index, int button) {
     // Edited in place, so that what the list holds besides the program's entries stays.
     for (const std::filesystem::path& path : ReadCustomImages(library_.Roots()))
       if (ImageKey(path) == item.key) {
-        (void)RemoveCustomImage(library_.Roots(), path);
+        const bool written = RemoveCustomImage(library_.Roots(), path);
+        if (document_ != nullptr) document_->NoteLibraryListWrite(written, kCustomImagesFile);
         break;
       }
     ReadCustomList();
@@ -259,7 +261,14 @@ void CTextureBody::OnThumbnailClick(int index, int button) {
     std::unique_ptr<procedural::ProceduralTexture> pattern = procedural::CreateProceduralTexture(selectedPattern_);
     if (!pattern) return;
     // The cell's own file: its shown name may lead to another preset's ("Rock " to "Rock.gfpreset").
-    if (item.file.empty() || !ReadPreset(item.file, *pattern).ok) return;
+    if (item.file.empty()) return;
+    // A preset that does not read says why, rather than leaving a tile that does nothing.
+    if (const PresetResult read = ReadPreset(item.file, *pattern); !read.ok) {
+      const std::string said = "The preset \"" + item.label + "\" could not be loaded: " + read.error + ".";
+      document_->LogMessage(said, kLogWarning);
+      document_->ShowInformation(Utf8ToWide(said), kInfoWarning);
+      return;
+    }
     document_->RenderProceduralTexture(std::move(pattern), Utf8ToWide(item.label));
     UpdateFromDocument(document_);
   } else {
@@ -285,7 +294,8 @@ void CTextureBody::OnLoadClick() {
   // Only an image that loaded joins the list: a file that is no image would stay there as a
   // blank cell that fails again on every click.
   if (document_->LoadHeightMap(*file)) {
-    (void)PutCustomImageFirst(library_.Roots(), *file);
+    const bool written = PutCustomImageFirst(library_.Roots(), *file);
+    document_->NoteLibraryListWrite(written, kCustomImagesFile);
     ReadCustomList();
     if (tab_ == kTabCustom) RebuildThumbnails();
   }

@@ -1,6 +1,7 @@
 #include "engine/textures/parameter_set.h"
 #include "engine/mesh/report_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -249,7 +250,7 @@ std::string ParametersToText(const ParameterSet& set)
         text += FormatFloat(set.GetValue(spec.key), std::chars_format::general, 9);
         text += '\n';
     }
-    return text;
+    return text + set.linesNotRead;
 }
 
 std::vector<ParameterTextEntry> ReadParameterText(std::string_view text)
@@ -273,6 +274,53 @@ void ParametersFromText(ParameterSet& set, std::string_view text)
 {
     for (const ParameterTextEntry& entry : ReadParameterText(text))
         set.SetValue(entry.key, NarrowToFloat(entry.value));
+    std::string notRead;
+    for (const std::string_view line : SortParameterWords(set, text).notReadLines)
+        notRead.append(line).push_back('\n');
+    set.linesNotRead = std::move(notRead);
+}
+
+ParameterWords SortParameterWords(const ParameterSet& set, std::string_view text)
+{
+    constexpr std::string_view kBlanks = " \t\r\v\f";
+    const auto trim = [&](std::string_view part) {
+        const std::size_t first = part.find_first_not_of(kBlanks);
+        if (first == std::string_view::npos)
+            return std::string_view();
+        return part.substr(first, part.find_last_not_of(kBlanks) - first + 1);
+    };
+    const std::vector<ParameterSpec>& table = set.GetParameters();
+    ParameterWords words;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (trim(line).empty())
+            continue;
+        const std::size_t equals = line.find('=');
+        const std::string_view key = line.substr(0, equals);
+        const bool known = equals != std::string_view::npos &&
+            std::any_of(table.begin(), table.end(), [&](const ParameterSpec& spec) { return spec.key == key; });
+        if (!known) {
+            words.notRead.push_back(equals == std::string_view::npos ? trim(line) : key);
+            words.notReadLines.push_back(line);
+            continue;
+        }
+        const std::string_view value = trim(line.substr(equals + 1));
+        double number = 0.0;
+        if (!ReadLeadingNumber(value, number)) {
+            words.notNumbers.push_back({key, value});
+            continue;
+        }
+        const auto repeated = std::find_if(words.repeated.begin(), words.repeated.end(),
+            [&](const RepeatedParameterWord& word) { return word.key == key; });
+        if (repeated == words.repeated.end())
+            words.repeated.push_back({key, value, value, 1});
+        else
+            repeated->kept = value, ++repeated->times;
+    }
+    std::erase_if(words.repeated, [](const RepeatedParameterWord& word) { return word.times < 2; });
+    return words;
 }
 
 void WriteParameters(const ParameterSet& set, JsonNode object)

@@ -78,6 +78,10 @@ public:
 
     // One value per table entry in table order once reset; empty for a new set.
     std::vector<float> values;
+    // The lines of the text form last read (ParametersFromText) that name no entry of the table
+    // (a newer version's parameter, a note), as they were, each ending with "\n": written back
+    // after the entries (ParametersToText), so a save or an undo keeps them.
+    std::string linesNotRead;
 };
 
 // "Name: Label value, Label value" for the log.
@@ -97,8 +101,32 @@ struct ParameterTextEntry {
 // values a pattern held to its ranges.
 std::vector<ParameterTextEntry> ReadParameterText(std::string_view text);
 // Sets every entry named by a "key=value" line; other entries keep their values, lines
-// without "=" or without a readable number and keys not in the table are skipped.
+// without "=" or without a readable number and keys not in the table are skipped. The lines
+// that name no entry become the set's linesNotRead.
 void ParametersFromText(ParameterSet& set, std::string_view text);
+
+// An entry named by more than one line with a number: the last one is used.
+struct RepeatedParameterWord {
+    std::string_view key;
+    std::string_view dropped;  // the first value text given
+    std::string_view kept;     // the last, which the set holds
+    std::size_t times = 0;
+};
+// A line of a text form that names an entry with no number: its key and value text.
+struct ParameterWordNotNumber {
+    std::string_view key;
+    std::string_view text;
+};
+// What each line of a text form comes to for a set, read as ParametersFromText reads it. Views
+// into the text; value texts without white space round them. Blank lines count for nothing.
+struct ParameterWords {
+    // Lines that name no entry: the key, or the whole line where it has no "=".
+    std::vector<std::string_view> notRead;
+    std::vector<std::string_view> notReadLines;  // those lines as written
+    std::vector<ParameterWordNotNumber> notNumbers;
+    std::vector<RepeatedParameterWord> repeated;
+};
+ParameterWords SortParameterWords(const ParameterSet& set, std::string_view text);
 
 // The values as members of the given object: Real as the shortest float, Integer and Choice
 // as rounded integers, Switch as a boolean.

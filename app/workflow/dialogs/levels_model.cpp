@@ -33,7 +33,7 @@ float BarFraction(const PixelRect& bar, int x) {
 }
 
 std::wstring FormatGammaText(float gamma) {
-  const double shown = gamma > 0.0f ? 1.0 / static_cast<double>(gamma) : 1.0;
+  const double shown = GammaAsShown(gamma);
   char buffer[64];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, shown, std::chars_format::fixed, 2);
   if (result.ec != std::errc()) return L"1.00";

@@ -403,12 +403,14 @@ TEST(DocumentProjectTest, ImageTextureIsLoadedAgain)
     byHand.blackLevel = 0.2f;
     byHand.whiteLevel = 0.8f;
     byHand.invert = true;
+    // The exponent 10 is the gamma the levels' edit shows as 0.10: the log says it as the edit does.
+    byHand.gamma = 10.0f;
     const Case cases[] = {
         {"own seams and auto levels", false, fade,
             {"Seams: Cross-fade (20% of each edge faded into the opposite one), as the project has it.",
                 "Auto levels: black 0.274, white 0.715 (the image's 1st and 99th percentiles)."}},
         {"levels by hand after a document with auto levels", true, byHand,
-            {"Levels: black 0.200, white 0.800, gamma 1.00, output 0.000 to 1.000, invert on, as the project has "
+            {"Levels: black 0.200, white 0.800, gamma 0.10, output 0.000 to 1.000, invert on, as the project has "
              "them."}},
     };
     for (const Case& c : cases) {
@@ -528,11 +530,23 @@ TEST(DocumentProjectTest, FailedSaveLeavesTheOldProject)
         ": The file could not be written completely: File too large\n"
         "The project could not be saved: the changed part could not be written beside it.\njob part.stl: The file "
         "could not be written completely: File too large\n"
-        "The file that was there is as it was.\n\n"
+        "The project file that was there is as it was.\n\n"
         "Wrote: part.stl");
     EXPECT_EQ(FileText(path), before);
     EXPECT_EQ(FileText(stl), stlBefore);
     EXPECT_EQ(folder.List(), (std::vector<std::string>{"job.gfproj", "part.stl"}));
+
+    // A project name of the longest a file takes leaves the part beside it no name: the part's
+    // file, never there, was said to be kept, and nothing said how to keep the work.
+    const fs::path longest = folder / (std::string(248, 'n') + ".gfproj");
+    doc.partChangedSinceOpened = false;
+    ASSERT_TRUE(doc.SaveProject(longest));
+    doc.partChangedSinceOpened = true;
+    EXPECT_FALSE(doc.SaveProject(longest));
+    const std::string said = app::WideToUtf8(f.host.information.back().first);
+    EXPECT_NE(said.find("File name too long\nThe project file that was there is as it was.\nThe part's name beside "
+                        "the project would be too long; Save Project As with a shorter name keeps the work."),
+        std::string::npos) << said;
 }
 
 // Two windows on one project: A opens it, B opens it (by its name or through a link) and saves
@@ -844,7 +858,7 @@ TEST(DocumentProjectTest, ValuesOutsideTheirFieldsAreHeldAndSaidOnce)
                               "read.";
     // Those that took the nearest value are said apart from those that took their defaults.
     const std::string said = "The project holds values its fields do not take; each was changed to the nearest they "
-                             "take: Test grid -7 is now 128; Display limit -1 triangles is now 100,000 triangles; "
+                             "take: Test grid -7 is now 128; Display limit -1 triangles is now 100000 triangles; "
                              "Triangle size -5 mm is now 0.01 mm; Mask 1: Feather -3 mm is now 0 mm. Others could not "
                              "be taken as they are; each is now its field's default: displacement.midLevel "
                              "{\"value\":0.7} is now 0.5; texture.settings.gamma 0 is now 1.";
@@ -895,12 +909,12 @@ TEST(DocumentProjectTest, HostileValuesAreHeldBeforeTheyReachTheRun)
     EXPECT_EQ(warnings.size(), 1u);
     const std::string said = warnings.empty() ? std::string() : warnings[0];
     for (const char* named : {"part.orientation.rowX[0] 0 is now 1",
-             "remesh.rounds 2,000,000,000 is now 100", "remesh.featureAngleDegrees -400 degrees is now 0 degrees",
-             "remesh.relaxation 1e+30 is now 1", "displacement.maximumTiltDegrees 1,000,000,000 degrees is now 179",
+             "remesh.rounds 2000000000 is now 100", "remesh.featureAngleDegrees -400 degrees is now 0 degrees",
+             "remesh.relaxation 1e+30 is now 1", "displacement.maximumTiltDegrees 1000000000 degrees is now 179",
              "displacement.wallThresholdMillimetres -1 mm is now 0 mm", "displacement.base.axis 7 is now 2",
              "displacement.base.bandMillimetres -1e+30 mm is now 0 mm", "simplify.maximumValence -5 is now 3",
-             "simplify.maximumSweeps 2,000,000,000", "simplify.minimumTriangleHeightMillimetres -1 mm is now 0 mm",
-             "simplify.planarAngleDegrees 1e+30 degrees is now 90", "exportFixes.maximumRounds 2,000,000,000",
+             "simplify.maximumSweeps 2000000000", "simplify.minimumTriangleHeightMillimetres -1 mm is now 0 mm",
+             "simplify.planarAngleDegrees 1e+30 degrees is now 90", "exportFixes.maximumRounds 2000000000",
              "exportFixes.maximumMoveMillimetres -1 mm is now 0 mm", "projection.cage.size[1] -5 mm is now 0.01 mm",
              "projection.layer.px.image 99 is now 5", "projection.cylinder.seamDegrees 1e+30 degrees",
              "texture.settings.offsetMillimetres[0] 1e+30 mm", "texture.settings.rotationDegrees 1e+30 degrees"})
@@ -995,6 +1009,40 @@ TEST(DocumentProjectTest, WhatItDoesNotReadIsNamedAndSavedBack)
             {"The project's pattern \"NoSuchPattern\" is not known here; load a texture. Its name, parameters and "
              "preset are kept and saved with the project until another texture takes its place."},
             [](const nlohmann::ordered_json& p) { EXPECT_EQ(p["texture"]["procedural"], "Noise"); }},
+        // A pattern's and a seamless method's parameter words go through the same rule: each
+        // named, the ones not read kept, a doubled one named as doubled, no number named.
+        {"a pattern's parameter words",
+            [](nlohmann::ordered_json& p) {
+                p["texture"]["procedural"] = "Bricks";
+                p["texture"]["proceduralParameters"] = "rows=99999\nfutureParam=3\nbricks=abc\nmortar=0.1\nmortar=0.2";
+            },
+            [](app::CGrainforgeDoc&) {},
+            {"The project holds members this version does not read: Bricks: futureParam. They are kept as they are "
+             "and saved with the project.",
+                "The project gives some members more than once, and only the last of each is used: Bricks: mortar 0.1 "
+                "was dropped for 0.2.",
+                "The project holds values its fields do not take; each was changed to the nearest they take: Rows per tile "
+                "99999 is now 32. Others could not be taken as they are; each is now its field's default: Bricks per "
+                "row \"abc\" is now 4."},
+            [](const nlohmann::ordered_json& p) {
+                const std::string text = p["texture"]["proceduralParameters"];
+                EXPECT_NE(text.find("\nfutureParam=3\n"), std::string::npos) << text;
+                EXPECT_NE(text.find("mortar=0.200000003\n"), std::string::npos) << text;
+                EXPECT_NE(text.find("bricks=4\n"), std::string::npos) << text;
+            }},
+        {"a seamless method's parameter words",
+            [](nlohmann::ordered_json& p) {
+                p["texture"]["settings"]["seamlessMethod"] = "Cross-fade";
+                p["texture"]["settings"]["seamlessParameters"] = "bogus=3\npercent=20\npercent=30\nnote";
+            },
+            [](app::CGrainforgeDoc&) {},
+            {"The project holds members this version does not read: Cross-fade: bogus, Cross-fade: note. They are "
+             "kept as they are and saved with the project.",
+                "The project gives some members more than once, and only the last of each is used: Cross-fade: percent "
+                "20 was dropped for 30."},
+            [](const nlohmann::ordered_json& p) {
+                EXPECT_EQ(p["texture"]["settings"]["seamlessParameters"], "percent=30\nbogus=3\nnote\n");
+            }},
         // 5 MB as the newer version wrote it, 17.5 MB indented: past what a project reader takes,
         // so the save failed its read-back and said "Input/output error".
         {"a newer version's long array",

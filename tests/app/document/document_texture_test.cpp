@@ -288,6 +288,21 @@ TEST(DocumentTexture, SeamChoiceIsRememberedPerImageAndLoadFromDiskListsTheImage
     EXPECT_EQ(f.doc->heightMap.settings.seamlessMethod, "Mirror");
     EXPECT_EQ(f.doc->heightMap.settings.wrap, 1);
     EXPECT_TRUE(HasLineStartingWith(f.host, "Seams: Mirror, as chosen for this image before."));
+
+    // A list that no longer reads (nested past what is read) is kept as it is, and said so each
+    // time a write leaves it so, for the images loaded and for the seam choices alike.
+    const std::string nested = std::string("{\"images\": ").append(100000, '[').append(100000, ']').append("}");
+    for (const char* name : {"images.json", "seams.json"})
+        WriteAllText(folder / "user" / "custom" / name, nested);
+    f.host.lines.clear();
+    f.host.files.push_back(image);
+    f.doc->OnTextureLoadFromDisk();
+    mirror.seamlessMethod = "Cross-fade";
+    f.doc->ApplyTextureSettings(mirror);
+    for (const char* list : {"The list of loaded images ", "The list of seam choices "})
+        EXPECT_TRUE(HasLineStartingWith(f.host, list)) << list;
+    const std::vector<std::uint8_t> kept = ReadAllBytes(folder / "user" / "custom" / "images.json");
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), nested);
 }
 
 TEST(DocumentTexture, EveryNewPixelSetIsItsOwnMapInTheHistoryAndADragStaysOneStep)

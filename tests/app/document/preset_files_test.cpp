@@ -171,8 +171,12 @@ TEST(ReadPreset, RefusesWhatIsNotAPresetOfThisPatternAndLeavesItUnchanged)
         {"Grainforge preset 2\ntexture=Noise\n", "not a Tessary preset"},
         {"Grainforge preset 1\nscale=3\n", "no texture"},
         {"Grainforge preset 1\r\ntexture=Wood\r\nscale=3\r\n", "a preset for Wood, not Noise"},
+        // A user's file nested past what is read says why it is not taken.
+        {"nested", "not a Tessary preset (its values are nested more than 256 deep)"},
     };
-    for (const auto& [text, error] : cases) {
+    const std::string nested = std::string(100000, '[') + std::string(100000, ']');
+    for (const auto& [given, error] : cases) {
+        const std::string text = std::string(given) == "nested" ? nested : std::string(given);
         WriteAllText(folder / "p.gfpreset", text);
         const auto noise = ChangedNoise();
         const std::vector<float> before = noise->values;

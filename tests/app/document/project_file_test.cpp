@@ -552,8 +552,8 @@ TEST(ProjectFile, WrongTypedKeysKeepTheirDefaults)
     EXPECT_EQ(FormatChangedValues(read.valuesReplaced, read.valuesHeld),
         "occupancyCells \"512\" is now 256; part.testShape false is now \"\"; texture.procedural 7 is now \"\"; "
         "texture.settings \"wide\" is now the defaults; stages.remesh 0 is now true; stages.simplify \"false\" is now "
-        "true; remesh 3 is now the defaults; Triangle limit -5 triangles is now 100,000 triangles; Display limit 1.5 "
-        "triangles is now 100,000 triangles; exportFixes.maximumRounds 40.5 is now 41");
+        "true; remesh 3 is now the defaults; Triangle limit -5 triangles is now 100000 triangles; Display limit 1.5 "
+        "triangles is now 100000 triangles; exportFixes.maximumRounds 40.5 is now 41");
     EXPECT_TRUE(read.stageRemesh);
     EXPECT_TRUE(read.stageSimplify);
     EXPECT_TRUE(read.proceduralName.empty());
@@ -623,7 +623,7 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         {"/remesh/targetEdgeMillimetres", -5, [](const ProjectData& d) { return d.remesh.targetEdgeMillimetres; },
             f(0.01), "Triangle size -5 mm is now 0.01 mm"},
         {"/texture/settings/blurMillimetres", 1e9,
-            [](const ProjectData& d) { return d.textureSettings.blurMillimetres; }, 100, "Blur 1,000,000,000 mm is now 100 mm"},
+            [](const ProjectData& d) { return d.textureSettings.blurMillimetres; }, 100, "Blur 1000000000 mm is now 100 mm"},
         // The file holds the gamma's exponent, the reciprocal of what the levels' edit shows: held by
         // the exponent's range and named as the edit shows it. An exponent of 0 or below has no
         // reciprocal the edit shows: named as the file holds it.
@@ -633,6 +633,9 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             "Gamma 0.02 is now 0.10"},
         {"/texture/settings/gamma", 0.1, [](const ProjectData& d) { return d.textureSettings.gamma; },
             f(1.0 / 9.99), "Gamma 10.00 is now 9.99"},
+        // A change within the edit's two decimals is named with the digits that show it.
+        {"/texture/settings/gamma", 10.1, [](const ProjectData& d) { return d.textureSettings.gamma; }, 10,
+            "Gamma 0.099 is now 0.100"},
         {"/texture/settings/gamma", 0.5, [](const ProjectData& d) { return d.textureSettings.gamma; }, 0.5, ""},
         // The levels' edits take an output black above the output white: a ramp turned over.
         {"/texture/settings/outputBlackLevel", 0.8,
@@ -644,11 +647,11 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             "Midlevel 7 is now 1"},
         {"/exportCleanup/maximumHoleMillimetres", 1e9,
             [](const ProjectData& d) { return d.exportCleanup.maximumHoleMillimetres; }, 1000,
-            "The largest gap to close 1,000,000,000 mm is now 1,000 mm"},
+            "The largest gap to close 1000000000 mm is now 1000 mm"},
         {"/simplify/planarToleranceMillimetres", 0.000001,
             [](const ProjectData& d) { return d.simplify.planarToleranceMillimetres; }, f(0.000001), ""},
         {"/maximumTriangles", 5, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); }, 100000,
-            "Triangle limit 5 triangles is now 100,000 triangles"},
+            "Triangle limit 5 triangles is now 100000 triangles"},
         // A volume the program fits to a large part is kept past its fields' range.
         {"/mask0/size/2", 1e30, [](const ProjectData& d) { return d.masks.at(0).size.z; }, f(1e30), ""},
         // Black not below white makes a flat relief: held as the levels' fields hold it.
@@ -660,19 +663,19 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             "Mask 1: Feather -3 mm is now 0 mm"},
         // A limit as a decimal is held as the same integer is; a negative one as its field holds it.
         {"/maximumTriangles", 1e30, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); },
-            200000000, "Triangle limit 1e+30 triangles is now 200,000,000 triangles"},
+            200000000, "Triangle limit 1e+30 triangles is now 200000000 triangles"},
         {"/maximumTriangles", 1e12, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); },
-            200000000, "Triangle limit 1,000,000,000,000 triangles is now 200,000,000 triangles"},
+            200000000, "Triangle limit 1000000000000 triangles is now 200000000 triangles"},
         {"/maximumTriangles", 1000000000000,
             [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); }, 200000000,
-            "Triangle limit 1,000,000,000,000 triangles is now 200,000,000 triangles"},
+            "Triangle limit 1000000000000 triangles is now 200000000 triangles"},
         {"/maximumTriangles", 5e6, [](const ProjectData& d) { return static_cast<double>(d.maximumTriangles); }, 5e6,
             ""},
         {"/displayTriangles", -1, [](const ProjectData& d) { return static_cast<double>(d.displayTriangles); }, 100000,
-            "Display limit -1 triangles is now 100,000 triangles"},
+            "Display limit -1 triangles is now 100000 triangles"},
         {"/occupancyCells", -7, [](const ProjectData& d) { return d.occupancyCells; }, 128, "Test grid -7 is now 128"},
         {"/occupancyCells", 1e12, [](const ProjectData& d) { return d.occupancyCells; }, 512,
-            "Test grid 1,000,000,000,000 is now 512"},
+            "Test grid 1000000000000 is now 512"},
         // A value of another type keeps its field's default and is named as the file holds it.
         {"/remesh/targetEdgeMillimetres", "0.5", [](const ProjectData& d) { return d.remesh.targetEdgeMillimetres; },
             f(0.2), "remesh.targetEdgeMillimetres \"0.5\" is now 0.2"},
@@ -691,9 +694,9 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         // A number beyond what its field's type holds takes the nearest value of its range too:
         // it once kept the default, said as the nearest (remesh.relaxation 1e+30 gave 1, 1e+308 0.5).
         {"/remesh/rounds", 3000000000u, [](const ProjectData& d) { return d.remesh.rounds; }, 100,
-            "remesh.rounds 3,000,000,000 is now 100"},
+            "remesh.rounds 3000000000 is now 100"},
         {"/remesh/rounds", 2e9, [](const ProjectData& d) { return d.remesh.rounds; }, 100,
-            "remesh.rounds 2,000,000,000 is now 100"},
+            "remesh.rounds 2000000000 is now 100"},
         {"/texture/settings/blurMillimetres", 1e39,
             [](const ProjectData& d) { return d.textureSettings.blurMillimetres; }, 100,
             "Blur 1e+39 mm is now 100 mm"},
@@ -701,7 +704,7 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             "remesh.relaxation 1e+308 is now 1"},
         {"/texture/settings/widthMillimetres", 3.5e38,
             [](const ProjectData& d) { return d.textureSettings.widthMillimetres; }, 10000,
-            "Tile width 3.5e+38 mm is now 10,000 mm"},
+            "Tile width 3.5e+38 mm is now 10000 mm"},
         {"/mask0/size", {1, 1e39, 1}, [](const ProjectData& d) { return d.masks.at(0).size.y; }, FLT_MAX,
             "Mask 1: Size Y 1e+39 mm is now 3.4028235e+38 mm"},
         // The seamless method's parameters are held by its own table, named, and saved as in force.
@@ -710,7 +713,11 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             "Cross-fade: Overlap (%) 999 is now 45"},
         {"/texture/settings", {{"seamlessMethod", "Histogram blend"}, {"seamlessParameters", "patches=1e9\nseed=-5"}},
             [](const ProjectData& d) { return ParameterInText(d.textureSettings.seamlessParameters, "seed"); }, 0,
-            "Histogram blend: Patches across the tile 1,000,000,000 is now 24; Histogram blend: Seed -5 is now 0"},
+            "Histogram blend: Patches across the tile 1000000000 is now 24; Histogram blend: Seed -5 is now 0"},
+        // A count is named as its field takes it typed: "1,000" is asked about there.
+        {"/texture/settings", {{"seamlessMethod", "Histogram blend"}, {"seamlessParameters", "seed=1000"}},
+            [](const ProjectData& d) { return ParameterInText(d.textureSettings.seamlessParameters, "seed"); }, 999,
+            "Histogram blend: Seed 1000 is now 999"},
         {"/texture/settings", {{"seamlessMethod", "Cross-fade"}, {"seamlessParameters", "percent=30"}},
             [](const ProjectData& d) { return ParameterInText(d.textureSettings.seamlessParameters, "percent"); }, 30,
             ""},
@@ -735,14 +742,14 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             "texture.image 5 is now the defaults"},
         // Values no field shows, named by their keys: each held to what the engine can use.
         {"/remesh/rounds", 2000000000, [](const ProjectData& d) { return d.remesh.rounds; }, 100,
-            "remesh.rounds 2,000,000,000 is now 100"},
+            "remesh.rounds 2000000000 is now 100"},
         {"/remesh/featureAngleDegrees", -400, [](const ProjectData& d) { return d.remesh.featureAngleDegrees; }, 0,
             "remesh.featureAngleDegrees -400 degrees is now 0 degrees"},
         {"/remesh/relaxation", 1e30, [](const ProjectData& d) { return d.remesh.relaxation; }, 1,
             "remesh.relaxation 1e+30 is now 1"},
         {"/displacement/maximumTiltDegrees", 1e9,
             [](const ProjectData& d) { return d.displacement.maximumTiltDegrees; }, 179,
-            "displacement.maximumTiltDegrees 1,000,000,000 degrees is now 179 degrees"},
+            "displacement.maximumTiltDegrees 1000000000 degrees is now 179 degrees"},
         {"/displacement/wallThresholdMillimetres", -1,
             [](const ProjectData& d) { return d.displacement.wallThresholdMillimetres; }, 0,
             "displacement.wallThresholdMillimetres -1 mm is now 0 mm"},
@@ -754,14 +761,14 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
         {"/simplify/maximumValence", -5, [](const ProjectData& d) { return d.simplify.maximumValence; }, 3,
             "simplify.maximumValence -5 is now 3"},
         {"/simplify/maximumSweeps", 2000000000, [](const ProjectData& d) { return d.simplify.maximumSweeps; },
-            10000, "simplify.maximumSweeps 2,000,000,000 is now 10,000"},
+            10000, "simplify.maximumSweeps 2000000000 is now 10000"},
         {"/simplify/minimumTriangleHeightMillimetres", -1,
             [](const ProjectData& d) { return d.simplify.minimumTriangleHeightMillimetres; }, 0,
             "simplify.minimumTriangleHeightMillimetres -1 mm is now 0 mm"},
         {"/simplify/planarAngleDegrees", 1e30, [](const ProjectData& d) { return d.simplify.planarAngleDegrees; }, 90,
             "simplify.planarAngleDegrees 1e+30 degrees is now 90 degrees"},
         {"/exportFixes/maximumRounds", 2000000000, [](const ProjectData& d) { return d.exportFixes.maximumRounds; },
-            1000, "exportFixes.maximumRounds 2,000,000,000 is now 1,000"},
+            1000, "exportFixes.maximumRounds 2000000000 is now 1000"},
         {"/exportFixes/maximumMoveMillimetres", -1,
             [](const ProjectData& d) { return d.exportFixes.maximumMoveMillimetres; }, 0,
             "exportFixes.maximumMoveMillimetres -1 mm is now 0 mm"},
@@ -778,12 +785,12 @@ TEST(ProjectFile, ValuesOutsideTheirFieldsTakeTheNearestTheyTake)
             [](const ProjectData& d) { return d.projection.layers[5].rotationDegrees; }, 720, ""},
         {"/projection/cylinder/seamDegrees", 1e30,
             [](const ProjectData& d) { return d.projection.cylinderSeamDegrees; }, 36000,
-            "projection.cylinder.seamDegrees 1e+30 degrees is now 36,000 degrees"},
+            "projection.cylinder.seamDegrees 1e+30 degrees is now 36000 degrees"},
         {"/texture/settings/offsetMillimetres", {1e30, -3},
             [](const ProjectData& d) { return d.textureSettings.offsetMillimetres[0]; }, 1e6,
-            "texture.settings.offsetMillimetres[0] 1e+30 mm is now 1,000,000 mm"},
+            "texture.settings.offsetMillimetres[0] 1e+30 mm is now 1000000 mm"},
         {"/texture/settings/rotationDegrees", 1e30,
-            [](const ProjectData& d) { return d.textureSettings.rotationDegrees; }, 36000, "texture.settings.rotationDegrees 1e+30 degrees is now 36,000 degrees"},
+            [](const ProjectData& d) { return d.textureSettings.rotationDegrees; }, 36000, "texture.settings.rotationDegrees 1e+30 degrees is now 36000 degrees"},
         // A placement that is no turn leaves the part as it was loaded; a turn is kept.
         {"/part/orientation", {{"rowX", {0, 0, 0}}, {"rowY", {0, 0, 0}}, {"rowZ", {0, 0, 0}}},
             [](const ProjectData& d) { return d.partTransform.m11; }, 1,

@@ -144,20 +144,27 @@ TEST(LibraryLists, OneThatDoesNotReadIsLeftAsItWas)
     const struct {
         const char* what;
         std::string bytes;
+        std::string problem;  // why it is kept, as the log says it
     } damaged[] = {
-        {"not JSON", "{\"images\": [\"/img/b.png\""},
-        {"no list", "{\"pictures\": []}"},
-        {"too large", std::string(17u << 20, ' ')},
-        // Written back whole, a member nested this deep ended the program.
-        {"nested too deep", std::string("{\"images\": [], \"x\": ").append(100000, '[').append(100000, ']').append("}")},
+        {"not JSON", "{\"images\": [\"/img/b.png\"", "it is not JSON"},
+        {"no list", "{\"pictures\": []}", "it holds no \"images\" list"},
+        {"too large", std::string(17u << 20, ' '), "it is too large to be a list: it holds 17,825,792 bytes"},
+        // Written back whole, a member nested this deep ended the program; kept, it was never named.
+        {"nested too deep", std::string("{\"images\": [], \"x\": ").append(100000, '[').append(100000, ']').append("}"),
+            "its values are nested more than 256 deep"},
     };
     for (const char* file : {"custom/images.json", "custom/seams.json"}) {
-        for (const auto& [what, bytes] : damaged) {
+        for (const auto& [what, bytes, problem] : damaged) {
             SCOPED_TRACE(std::string(file) + ", " + what);
             Library library;
             const fs::path list = library.Put(library.user, file, {bytes.begin(), bytes.end()});
             EXPECT_FALSE(writes[std::string(file).find("images") != std::string::npos ? 0 : 1](library.roots));
             EXPECT_EQ(test::ReadAllBytes(list), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+            const std::string name = fs::path(file).filename().string();
+            EXPECT_EQ(LibraryListProblem(library.roots, name), problem);
+            const std::string kept = LibraryListKeptText(library.roots, name);
+            EXPECT_NE(kept.find(list.string() + " could not be read: " + problem + ". It is kept as it is"),
+                std::string::npos) << kept;
         }
     }
 }
@@ -165,6 +172,15 @@ TEST(LibraryLists, OneThatDoesNotReadIsLeftAsItWas)
 // Rewriting a list keeps what is not the program's to remove: members of the file the program
 // does not know (a "favourites" list), entries of other kinds and the members of an entry it does
 // not know. The lists used to be written afresh from the entries the program reads.
+TEST(LibraryLists, AListThatReadsOrIsNotThereHasNoProblem)
+{
+    Library library;
+    EXPECT_EQ(LibraryListProblem(library.roots, kCustomImagesFile), "");
+    ASSERT_TRUE(PutCustomImageFirst(library.roots, "/img/a.png"));
+    EXPECT_EQ(LibraryListProblem(library.roots, kCustomImagesFile), "");
+    EXPECT_EQ(LibraryListKeptText(library.roots, kCustomImagesFile), "");
+}
+
 TEST(LibraryLists, KeepWhatTheProgramDoesNotKnow)
 {
     const std::string images = R"({"favourites": ["/f.png"], "images": ["/img/b.png", 7, {"note": 1}, "/img/a.png"]})";

@@ -1,6 +1,6 @@
 // Numbers typed into fields and shown in them must read and write the same on every desktop.
-// This program runs twice: once in the "C" locale and once with LC_ALL=de_DE.UTF-8, where the
-// C library's printf and strtod use a decimal comma.
+// This program runs three times: once in the "C" locale and once each with LC_ALL=de_DE.UTF-8
+// and fr_FR.UTF-8, where the C library's printf and strtod use a decimal comma.
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -30,18 +30,26 @@ public:
 const auto* const kLocaleEnvironment =
     ::testing::AddGlobalTestEnvironment(new LocaleFromEnvironment);
 
-// The run that is meant to be German checks that the locale really took, so that the suite
-// cannot pass in the "C" locale by accident, and that every field then reads "1.500" as the
-// German desktop writes a thousand: neither 1.5 nor 1500 is taken on a guess.
-TEST(NumberTextLocale, GermanRunReallyWritesDecimalCommasThroughPrintf) {
+// The runs that are meant to be German and French check that the locale really took, so that
+// the suite cannot pass in the "C" locale by accident, and that every field then reads "1.500"
+// as those desktops may write a thousand: neither 1.5 nor 1500 is taken on a guess. The French
+// desktop prints thousands apart with a space, but its decimal comma makes a typed point a
+// thousands mark all the same.
+TEST(NumberTextLocale, CommaDesktopRunsReallyWriteDecimalCommasThroughPrintf) {
   const char* expected = std::getenv("TESSARY_EXPECT_LOCALE");
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%g", 0.5);
   const NumberFieldRule size{.name = L"Triangle size", .minimum = 0.01, .maximum = 100000.0, .unit = L"mm"};
-  if (expected != nullptr && std::string(expected) == "de_DE") {
-    EXPECT_STREQ(buffer, "0,5") << "the de_DE.UTF-8 locale is not installed or did not load";
+  const NumberFieldRule width{.name = L"Width", .minimum = 0.01, .maximum = 10000.0, .unit = L"mm"};
+  const NumberFieldRule count{.name = L"Bricks per row", .minimum = 1.0, .maximum = 64.0, .wholeNumber = true};
+  const std::string run = expected == nullptr ? std::string() : std::string(expected);
+  if (run == "de_DE" || run == "fr_FR") {
+    EXPECT_STREQ(buffer, "0,5") << "the " << run << ".UTF-8 locale is not installed or did not load";
     EXPECT_EQ(grainforge::platform::DesktopThousandsMark(), L'.');
-    EXPECT_EQ(ReadNumberField(L"1.500", size).kind, NumberFieldReading::Kind::notANumber);
+    const std::pair<const wchar_t*, const NumberFieldRule*> asked[] = {
+        {L"1.500", &size}, {L"1.500", &width}, {L"1.000", &count}};
+    for (const auto& [text, rule] : asked)
+      EXPECT_EQ(ReadNumberField(text, *rule).kind, NumberFieldReading::Kind::notANumber) << run << " " << text;
   } else {
     SUCCEED() << "running in " << std::setlocale(LC_NUMERIC, nullptr);
   }

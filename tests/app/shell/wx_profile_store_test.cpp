@@ -89,5 +89,37 @@ TEST(WxProfileFile, SettingsThatCannotBeKeptLeaveTheDefaultsAndNothingBehind) {
   }
 }
 
+// Two windows share the profile: each wrote the whole file as it held it, so the one that wrote
+// last took the other's recent project and settings away.
+TEST(WxProfileFile, TwoWindowsKeepEachOthersChanges) {
+  test::TempFolder folder;
+  const fs::path profile = folder / "Brookvane" / "Tessary.conf";
+  fs::create_directories(profile.parent_path());
+  test::WriteAllText(profile, "[Recent File List]\nfile1=/p/old1.gfproj\nfile2=/p/old2.gfproj\n");
+  std::unique_ptr<WxProfileFile> first = WxProfileFile::Open(profile);
+  std::unique_ptr<WxProfileFile> second = WxProfileFile::Open(profile);
+  const auto recent = [](WxProfileFile& config, std::vector<const char*> files) {
+    for (std::size_t i = 0; i < files.size(); ++i)
+      config.Write(wxString::Format(wxS("/Recent File List/file%zu"), i + 1), wxString(files[i]));
+  };
+  recent(*first, {"/p/a.gfproj", "/p/old1.gfproj", "/p/old2.gfproj"});
+  first->Write(wxS("/Workflow/Collapsed2"), 5L);
+  ASSERT_TRUE(first->Flush());
+  recent(*second, {"/p/b.gfproj", "/p/old1.gfproj", "/p/old2.gfproj"});
+  second->Write(wxS("/Log/Detailed"), 1L);
+  ASSERT_TRUE(second->Flush());
+  // The first window changes one more setting: what the second wrote stays.
+  first->Write(wxS("/Workflow/Collapsed2"), 6L);
+  ASSERT_TRUE(first->Flush());
+
+  std::unique_ptr<WxProfileFile> reopened = WxProfileFile::Open(profile);
+  const char* expected[] = {"/p/b.gfproj", "/p/a.gfproj", "/p/old1.gfproj", "/p/old2.gfproj"};
+  for (std::size_t i = 0; i < std::size(expected); ++i)
+    EXPECT_EQ(reopened->Read(wxString::Format(wxS("/Recent File List/file%zu"), i + 1), wxString()),
+              wxString(expected[i])) << i;
+  EXPECT_EQ(reopened->ReadLong(wxS("/Workflow/Collapsed2"), 0), 6);
+  EXPECT_EQ(reopened->ReadLong(wxS("/Log/Detailed"), 0), 1);
+}
+
 }  // namespace
 }  // namespace grainforge::app

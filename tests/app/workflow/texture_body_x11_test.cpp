@@ -216,6 +216,31 @@ TEST(TextureBodyX11, APresetClickRendersItsPattern) {
   EXPECT_EQ(body.Grid()->Items().size(), 1u);
 }
 
+// A user's preset that does not read (nested past what is read) showed a blank tile that did
+// nothing when clicked: the click says why it was not loaded, and the texture stays as it was.
+TEST(TextureBodyX11, APresetThatDoesNotReadSaysWhyWhenClicked) {
+  FixtureLibrary library;
+  const fs::path deep = library.user / "procedural" / "Bricks" / "Deep.gfpreset";
+  fs::create_directories(deep.parent_path());
+  std::ofstream(deep) << std::string(100000, '[') << std::string(100000, ']');
+  DocumentFixture f;
+  f.WithCube();
+  BodyFrame frame(f, library);
+  CTextureBody& body = frame.Texture();
+  const int bricks = body.Categories()->IndexOf("Bricks");
+  ASSERT_GE(bricks, 0);
+  Press(body.Categories(), body.Categories()->RowRect(bricks));
+  ASSERT_EQ(body.Grid()->Items().size(), 2u);
+  ASSERT_EQ(body.Grid()->Items()[1].label, "Deep");
+  EXPECT_TRUE(body.Grid()->Items()[1].pixels.empty());
+  Press(body.Grid(), body.Grid()->CellRect(1));
+  EXPECT_FALSE(f.doc->proceduralTexture);
+  ASSERT_FALSE(f.host.information.empty());
+  EXPECT_EQ(f.host.information.back().first,
+            L"The preset \"Deep\" could not be loaded: not a Tessary preset (its values are nested more than 256 "
+            L"deep).");
+}
+
 // Every pattern in the Procedural list can be chosen from the factory library that ships beside
 // the program: each shows at least one preset, and clicking one applies the pattern.
 TEST(TextureBodyX11, EveryPatternOfTheFactoryLibraryHasAPresetToChoose) {

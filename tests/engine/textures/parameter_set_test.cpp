@@ -129,6 +129,50 @@ TEST(ParametersFromText, SkipsWhatItCannotRead)
     }
 }
 
+// Every line of a text is accounted for: one naming no entry is named and written back after
+// the entries, a key given twice keeps its last number, a value with no number is named.
+TEST(ParametersFromText, SortsEveryWordAndKeepsTheLinesItDoesNotRead)
+{
+    const struct {
+        const char* text;
+        std::vector<std::string_view> notRead;
+        std::vector<std::string_view> notNumbers;  // the keys
+        std::vector<std::string_view> repeated;    // "key first last times"
+        const char* writtenAfter;                  // what the text form holds after "invert=0\n"
+    } cases[] = {
+        {"scale=3\n", {}, {}, {}, ""},
+        {"future=3\nscale=3", {"future"}, {}, {}, "future=3\n"},
+        {" scale=3\r\nnote\n\n\r\n", {" scale", "note"}, {}, {}, " scale=3\r\nnote\n"},
+        {"count=abc\nscale=", {}, {"count", "scale"}, {}, ""},
+        {"scale=1\nscale=2\nscale=3", {}, {}, {"scale 1 3 3"}, ""},
+        {"scale=1\nscale=x\ncount=2", {}, {"scale"}, {}, ""},
+    };
+    for (const auto& c : cases) {
+        TableSet set;
+        ParametersFromText(set, c.text);
+        const ParameterWords words = SortParameterWords(set, c.text);
+        EXPECT_EQ(words.notRead, c.notRead) << c.text;
+        std::vector<std::string_view> notNumbers, repeated;
+        std::vector<std::string> repeatedTexts;
+        for (const ParameterWordNotNumber& word : words.notNumbers)
+            notNumbers.push_back(word.key);
+        for (const RepeatedParameterWord& word : words.repeated)
+            repeatedTexts.push_back(std::string(word.key) + " " + std::string(word.dropped) + " " +
+                std::string(word.kept) + " " + std::to_string(word.times));
+        for (const std::string& text : repeatedTexts)
+            repeated.push_back(text);
+        EXPECT_EQ(notNumbers, c.notNumbers) << c.text;
+        EXPECT_EQ(repeated, c.repeated) << c.text;
+        const std::string written = ParametersToText(set);
+        const std::size_t after = written.find("invert=0\n") + 9;
+        EXPECT_EQ(written.substr(after), c.writtenAfter) << c.text;
+        // Read again, the kept lines stay once, never twice.
+        TableSet again;
+        ParametersFromText(again, written);
+        EXPECT_EQ(ParametersToText(again), written) << c.text;
+    }
+}
+
 TEST(ParametersJson, EachKindIsWrittenAsItsTypeAndReadOnlyFromIt)
 {
     TableSet set;
