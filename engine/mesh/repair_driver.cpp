@@ -35,7 +35,7 @@ bool GoesFurther(const FixChangeReport& prior, const FixChangeReport& now)
     if (!IsLargeFixChange(prior))
         return true;
     return now.largestVolumeShare > prior.largestVolumeShare || now.largestBoxShare > prior.largestBoxShare
-        || now.bodiesLost > prior.bodiesLost;
+        || now.largestLossShare > prior.largestLossShare || now.bodiesLost > prior.bodiesLost;
 }
 
 void Say(const RepairProgress& progress, const char* phase)
