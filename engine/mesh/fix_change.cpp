@@ -126,7 +126,28 @@ struct Labelled {
     std::vector<std::uint32_t> ids;
     std::vector<std::uint32_t> bodyOf;
     std::vector<Body> bodies;
+    std::vector<std::uint8_t> repeated;  // per triangle: RepeatedTriangles
 };
+
+// Per triangle, whether it repeats an earlier one over the same corner positions wound the same
+// way: a surface written twice encloses what it encloses once, and taking the copy away changes
+// nothing of the part.
+std::vector<std::uint8_t> RepeatedTriangles(const TriangleMesh& mesh, const std::vector<std::uint32_t>& ids)
+{
+    std::vector<std::pair<std::array<std::uint32_t, 3>, std::uint32_t>> keys(mesh.TriangleCount());
+    for (std::size_t t = 0; t < keys.size(); ++t) {
+        std::array<std::uint32_t, 3> c{ids[mesh.indices[3 * t]], ids[mesh.indices[3 * t + 1]], ids[mesh.indices[3 * t + 2]]};
+        // Turned so that the lowest corner comes first, keeping the winding.
+        std::rotate(c.begin(), std::min_element(c.begin(), c.end()), c.end());
+        keys[t] = {c, static_cast<std::uint32_t>(t)};
+    }
+    std::sort(keys.begin(), keys.end());
+    std::vector<std::uint8_t> repeated(keys.size(), 0);
+    for (std::size_t i = 1; i < keys.size(); ++i)
+        if (keys[i].first == keys[i - 1].first)
+            repeated[keys[i].second] = 1;
+    return repeated;
+}
 
 Labelled LabelBodies(const TriangleMesh& mesh)
 {
@@ -135,6 +156,7 @@ Labelled LabelBodies(const TriangleMesh& mesh)
     std::uint32_t count = 0;
     l.bodyOf = BodyOfTriangles(mesh, l.ids, count);
     l.bodies.resize(count);
+    l.repeated = RepeatedTriangles(mesh, l.ids);
     for (std::size_t t = 0; t < l.bodyOf.size(); ++t) {
         Body& body = l.bodies[l.bodyOf[t]];
         Vec3 corner[3];
@@ -143,7 +165,8 @@ Labelled LabelBodies(const TriangleMesh& mesh)
             body.low = Min(body.low, corner[k]);
             body.high = Max(body.high, corner[k]);
         }
-        body.volume.Add(corner[0], corner[1], corner[2]);
+        if (l.repeated[t] == 0)
+            body.volume.Add(corner[0], corner[1], corner[2]);
     }
     MarkOpenBodies(mesh, l.ids, l.bodyOf, l.bodies);
     return l;
@@ -341,7 +364,8 @@ void MeasurePartedVolumes(const TriangleMesh& part, const Labelled& labels, cons
         }
         for (int k = 0; k < 3; ++k)
             held.push_back({{edgeOf(t, k), piece}, 0});
-        volumes[piece].Add(part.vertices[part.indices[3 * t]].position, part.vertices[part.indices[3 * t + 1]].position,
+        if (labels.repeated[t] == 0)
+            volumes[piece].Add(part.vertices[part.indices[3 * t]].position, part.vertices[part.indices[3 * t + 1]].position,
                            part.vertices[part.indices[3 * t + 2]].position);
     }
     std::sort(held.begin(), held.end());

@@ -507,6 +507,8 @@ RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& pr
     // Only the tidy turns triangles; when it turned none there is nothing to measure.
     const std::uint64_t turned = tidied.tidy.trianglesReoriented != 0 ? CountTurnedTriangles(kept, mesh) : 0;
     report.details = TidyLines(tidied, turned) + log;
+    FixBaseline given(kept);
+    report.change = MeasureFixChange(given, mesh, false);
     return report;
 }
 
