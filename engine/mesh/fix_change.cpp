@@ -699,6 +699,7 @@ FixChangeReport MeasureFixChange(FixBaseline& baseline, const TriangleMesh& afte
     float distance = 0.0f;
     MeasureLoss(s.part, s.labels, s.bodyAt, after, pieces, bodyOfPiece, whole, before, matched, report, furthest,
                 distance);
+    report.partToResultMillimetres = distance;
     // The move said is the furthest either way: a corner of the part off what is written.
     if (furthest != kNone && distance > report.furthestMoveMillimetres) {
         report.furthestMoveMillimetres = distance;

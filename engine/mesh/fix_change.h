@@ -102,6 +102,8 @@ struct FixChangeReport {
     float furthestLossMillimetres = 0.0f;
     float lossBodySizeMillimetres = 0.0f;
     Vec3 furthestLossAt{};
+    // The largest distance of any corner of the part from what is left of its body.
+    float partToResultMillimetres = 0.0f;
     // Corners after the fixes that are no corner of the part before (moved, or made by a
     // collapse), each measured by its distance from the part's surface (SurfaceSpot); the
     // furthest of them, or the furthest loss above when it lies further, with the thickness
