@@ -267,8 +267,8 @@ def says_zero_millimetres(row):
 def quoted_move(row, route):
     """The furthest move a row's text owns up to, in mm, and the slack its rounding leaves (half
     a unit of the last digit printed): the check's "moved the surface at most", a corner or a
-    side it names past its rule; Repair's box the same, or nothing, since it moves no surface."""
-    text = (row.get("report") if route == "check" else row.get("info")) or ""
+    side it names past its rule; Repair's box and summary the same."""
+    text = (row.get("report") if route == "check" else "%s\n%s" % (row.get("info") or "", row.get("summary") or "")) or ""
     quoted, slack = 0.0, 0.0
     for match in QUOTED_MOVE.finditer(text):
         digits = match.group(1)
@@ -963,7 +963,7 @@ def main(argv=None):
             past = [(baseline_key(part, settings, cache), loss_past_quote(pair[0], args.route))
                     for (part, settings), pair in zip(cases, pairs)] if args.route in FIX_ROUTES else []
             past = [(key, figures) for key, figures in past if figures]
-            for out in outputs:
+            for out in outputs if args.route in FIX_ROUTES else []:
                 out.write("corners lost past the quoted move: %d of %d cases\n" % (len(past), len(found)))
                 for key, figures in past:
                     out.write("  %s: %.4g mm, quoted %.4g mm\n" % ((key,) + figures))

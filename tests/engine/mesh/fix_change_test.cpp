@@ -118,6 +118,10 @@ TEST(MeasureFixChange, MeasuresEachBodyAgainstItsOwnSize)
         // body's 10 mm height, more than any fix may move it.
         {"arm tip sunk 1.5 mm, volume 0.8%, box kept", [] { return SunkArm(0.0f); }, [] { return SunkArm(1.5f); },
             1.5f / 180.0f, 0.0f, 0, true, 0.1495f},
+        // Relaxing moves a corner as far as a tenth of its body's size, landing a hair past it
+        // by float rounding: no change past the rule (the put-back took back such moves).
+        {"arm tip sunk to a tenth of its 10 mm", [] { return SunkArm(0.0f); }, [] { return SunkArm(1.0035f); },
+            1.0035f / 180.0f, 0.0f, 0, false, 0.1f},
         {"arm tip sunk 0.5 mm", [] { return SunkArm(0.0f); }, [] { return SunkArm(0.5f); }, 0.5f / 180.0f, 0.0f, 0,
             false, 0.05f},
         // A leaning tip moves a side of the fin's box against its thickness along that axis.
