@@ -402,7 +402,8 @@ void MeasureLoss(const TriangleMesh& part, const Labelled& labels, const std::ve
         matchedAt[pieces.ids[after.indices[i]]] = bodyOfTriangle(i / 3);
     std::vector<std::uint32_t> missing;
     for (std::uint32_t v = 0; v < part.vertices.size(); ++v) {
-        if (labels.ids[v] != v || bodyAt[v] == kNone)
+        // A corner at no finite place has no distance to anything; the box and volume say it.
+        if (labels.ids[v] != v || bodyAt[v] == kNone || !IsFinite(part.vertices[v].position))
             continue;
         const std::uint32_t b = whole ? 0 : bodyAt[v];
         if (matched[b].pieces == 0)
