@@ -523,9 +523,18 @@ RepairInformation RepairInformationText(const grainforge::mesh::RepairForPrintRe
                                     : std::string("bodies were joined where they met"))
             + "; check that no piece is missing.";
     }
+    // Repair moves no surface on purpose; a change the Save STL check would name past its rule
+    // is said with its size and place, never under a green box.
+    const std::vector<std::string> changes = grainforge::mesh::FormatLargeFixChanges(r.change);
+    if (!changes.empty()) {
+        information.text += "\nRepair changed the part more than the fixes may: ";
+        for (std::size_t i = 0; i < changes.size(); ++i)
+            information.text.append(i == 0 ? "" : "; ").append(changes[i]);
+        information.text += ". Check the part, or undo the repair.";
+    }
     // Green only when validation of the result names nothing Repair was there to mend.
     information.kind = r.openEdgesAfter != 0 || r.nonManifoldEdgesAfter != 0 || r.bodiesAfter < r.bodiesBefore
-            || r.bodiesRemoved != 0 || r.pairsLeft != 0 || r.faultLeft || r.roundLimitReached
+            || r.bodiesRemoved != 0 || r.pairsLeft != 0 || r.faultLeft || r.roundLimitReached || !changes.empty()
         ? 1
         : 0;
     return information;

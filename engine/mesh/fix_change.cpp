@@ -3,6 +3,7 @@
 #include "engine/mesh/aabb_tree.h"
 #include "engine/mesh/label_vote.h"
 #include "engine/mesh/mesh_validation.h"
+#include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 
 #include <algorithm>
@@ -125,7 +126,28 @@ struct Labelled {
     std::vector<std::uint32_t> ids;
     std::vector<std::uint32_t> bodyOf;
     std::vector<Body> bodies;
+    std::vector<std::uint8_t> repeated;  // per triangle: RepeatedTriangles
 };
+
+// Per triangle, whether it repeats an earlier one over the same corner positions wound the same
+// way: a surface written twice encloses what it encloses once, and taking the copy away changes
+// nothing of the part.
+std::vector<std::uint8_t> RepeatedTriangles(const TriangleMesh& mesh, const std::vector<std::uint32_t>& ids)
+{
+    std::vector<std::pair<std::array<std::uint32_t, 3>, std::uint32_t>> keys(mesh.TriangleCount());
+    for (std::size_t t = 0; t < keys.size(); ++t) {
+        std::array<std::uint32_t, 3> c{ids[mesh.indices[3 * t]], ids[mesh.indices[3 * t + 1]], ids[mesh.indices[3 * t + 2]]};
+        // Turned so that the lowest corner comes first, keeping the winding.
+        std::rotate(c.begin(), std::min_element(c.begin(), c.end()), c.end());
+        keys[t] = {c, static_cast<std::uint32_t>(t)};
+    }
+    std::sort(keys.begin(), keys.end());
+    std::vector<std::uint8_t> repeated(keys.size(), 0);
+    for (std::size_t i = 1; i < keys.size(); ++i)
+        if (keys[i].first == keys[i - 1].first)
+            repeated[keys[i].second] = 1;
+    return repeated;
+}
 
 Labelled LabelBodies(const TriangleMesh& mesh)
 {
@@ -134,6 +156,7 @@ Labelled LabelBodies(const TriangleMesh& mesh)
     std::uint32_t count = 0;
     l.bodyOf = BodyOfTriangles(mesh, l.ids, count);
     l.bodies.resize(count);
+    l.repeated = RepeatedTriangles(mesh, l.ids);
     for (std::size_t t = 0; t < l.bodyOf.size(); ++t) {
         Body& body = l.bodies[l.bodyOf[t]];
         Vec3 corner[3];
@@ -142,7 +165,8 @@ Labelled LabelBodies(const TriangleMesh& mesh)
             body.low = Min(body.low, corner[k]);
             body.high = Max(body.high, corner[k]);
         }
-        body.volume.Add(corner[0], corner[1], corner[2]);
+        if (l.repeated[t] == 0)
+            body.volume.Add(corner[0], corner[1], corner[2]);
     }
     MarkOpenBodies(mesh, l.ids, l.bodyOf, l.bodies);
     return l;
@@ -236,16 +260,199 @@ void MeasureBox(const Matched& body, const Matched& m, FixChangeReport& report)
     }
 }
 
-void MeasureVolume(const Matched& body, const Matched& m, FixChangeReport& report)
+void RecordVolume(double before, double after, Vec3 low, Vec3 high, FixChangeReport& report)
 {
-    const double before = body.volume;
-    if (body.open || m.open || before == 0.0)
+    if (before == 0.0)
         return;
-    const auto share = static_cast<float>(std::abs(m.volume - before) / std::abs(before));
+    const auto share = static_cast<float>(std::abs(after - before) / std::abs(before));
     if (share > report.largestVolumeShare) {
         report.largestVolumeShare = share;
         report.volumeBefore = before;
-        report.volumeAfter = m.volume;
+        report.volumeAfter = after;
+        report.volumeLow = low;
+        report.volumeHigh = high;
+    }
+}
+
+void MeasureVolume(const Matched& body, const Matched& m, FixChangeReport& report)
+{
+    if (body.open || m.open)
+        return;
+    RecordVolume(body.volume, m.volume, body.low, body.high, report);
+}
+
+// A body's size as relaxing takes it, against which a corner's distance is judged: the smallest
+// side of its box, the smallest longer than 0 for a flat body; 0 for a body that is one point.
+float SmallestSide(const Matched& body)
+{
+    float smallest = 0.0f;
+    for (const float side : {body.high.x - body.low.x, body.high.y - body.low.y, body.high.z - body.low.z})
+        if (side > 0.0f && (smallest == 0.0f || side < smallest))
+            smallest = side;
+    return smallest;
+}
+
+// Where the fixes parted a closed body into closed pieces, each piece against the part's
+// triangles it holds. The body's triangles fall into shells, joined across edges that two of
+// them use (not across an edge three or more share, where the fixes part it), and each shell
+// goes to the piece holding most of its corners' positions. A piece is measured only when the
+// triangles it holds close up (every edge used an even number of times), so that their volume
+// means something.
+void MeasurePartedVolumes(const TriangleMesh& part, const Labelled& labels, const TriangleMesh& after,
+                          const Labelled& pieces, const std::vector<std::uint32_t>& bodyOfPiece,
+                          const std::vector<Matched>& before, const std::vector<Matched>& matched,
+                          FixChangeReport& report)
+{
+    std::vector<std::uint8_t> parted(before.size(), 0);
+    bool any = false;
+    for (std::size_t b = 0; b < before.size(); ++b) {
+        parted[b] = static_cast<std::uint8_t>(matched[b].pieces >= 2 && !matched[b].open && !before[b].open);
+        any = any || parted[b] != 0;
+    }
+    if (!any)
+        return;
+    const auto inParted = [&](std::size_t t) { return parted[labels.bodyOf[t]] != 0; };
+    const auto edgeOf = [&](std::size_t t, int k) {
+        return MakeEdgeKey(labels.ids[part.indices[3 * t + k]], labels.ids[part.indices[3 * t + (k + 1) % 3]]);
+    };
+    std::vector<std::pair<EdgeKey, std::uint32_t>> edges;
+    for (std::size_t t = 0; t < part.TriangleCount(); ++t)
+        if (inParted(t))
+            for (int k = 0; k < 3; ++k)
+                edges.emplace_back(edgeOf(t, k), static_cast<std::uint32_t>(t));
+    std::sort(edges.begin(), edges.end());
+    std::vector<std::uint32_t> shell(part.TriangleCount());
+    std::iota(shell.begin(), shell.end(), 0u);
+    const auto root = [&shell](std::uint32_t t) {
+        while (shell[t] != t)
+            t = shell[t] = shell[shell[t]];
+        return t;
+    };
+    for (std::size_t i = 0; i < edges.size();) {
+        std::size_t j = i + 1;
+        while (j < edges.size() && edges[j].first == edges[i].first)
+            ++j;
+        if (j - i == 2)
+            shell[root(edges[i + 1].second)] = root(edges[i].second);
+        i = j;
+    }
+    std::vector<std::uint32_t> pieceAt(after.vertices.size(), kNone);
+    for (std::size_t i = 0; i < after.indices.size(); ++i)
+        pieceAt[pieces.ids[after.indices[i]]] = pieces.bodyOf[i / 3];
+    std::vector<std::uint64_t> votes;
+    for (std::size_t t = 0; t < part.TriangleCount(); ++t) {
+        if (!inParted(t))
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            const auto found = pieces.positions.find(KeyOf(part.vertices[part.indices[3 * t + k]].position));
+            const std::uint32_t piece = found == pieces.positions.end() ? kNone : pieceAt[found->second];
+            if (piece != kNone && bodyOfPiece[piece] == labels.bodyOf[t])
+                votes.push_back(KeyedVote(root(static_cast<std::uint32_t>(t)), piece));
+        }
+    }
+    const std::vector<std::uint32_t> pieceOfShell = MostCommonLabelPerKey(std::move(votes), shell.size(), kNone);
+    // A shell no piece holds a corner of leaves its body unmeasured here: the loss says it.
+    std::vector<BodyVolume> volumes(pieces.bodies.size());
+    std::vector<std::pair<std::pair<EdgeKey, std::uint32_t>, std::uint8_t>> held;
+    for (std::size_t t = 0; t < part.TriangleCount(); ++t) {
+        if (!inParted(t))
+            continue;
+        const std::uint32_t piece = pieceOfShell[root(static_cast<std::uint32_t>(t))];
+        if (piece == kNone) {
+            parted[labels.bodyOf[t]] = 0;
+            continue;
+        }
+        for (int k = 0; k < 3; ++k)
+            held.push_back({{edgeOf(t, k), piece}, 0});
+        if (labels.repeated[t] == 0)
+            volumes[piece].Add(part.vertices[part.indices[3 * t]].position, part.vertices[part.indices[3 * t + 1]].position,
+                           part.vertices[part.indices[3 * t + 2]].position);
+    }
+    std::sort(held.begin(), held.end());
+    std::vector<std::uint8_t> open(pieces.bodies.size(), 0);
+    for (std::size_t i = 0; i < held.size();) {
+        std::size_t j = i + 1;
+        while (j < held.size() && held[j].first == held[i].first)
+            ++j;
+        if ((j - i) % 2 != 0)
+            open[held[i].first.second] = 1;
+        i = j;
+    }
+    for (std::size_t piece = 0; piece < pieces.bodies.size(); ++piece) {
+        const std::uint32_t b = bodyOfPiece[piece];
+        if (b == kNone || parted[b] == 0 || open[piece] != 0)
+            continue;
+        const Body& now = pieces.bodies[piece];
+        RecordVolume(volumes[piece].Volume(), now.volume.Volume(), now.low, now.high, report);
+    }
+}
+
+// The corner of each body of the part lying furthest from the pieces matched to it, against the
+// body's size; the furthest of all by distance goes to `furthest` (its position) and `distance`.
+// Bodies with no piece left are the lost bodies' to say. Corners still a corner of their body
+// cost a look-up; the others a search of a tree of `after` restricted to the body's pieces.
+void MeasureLoss(const TriangleMesh& part, const Labelled& labels, const std::vector<std::uint32_t>& bodyAt,
+                 const TriangleMesh& after, const Labelled& pieces, const std::vector<std::uint32_t>& bodyOfPiece,
+                 bool whole, const std::vector<Matched>& before, const std::vector<Matched>& matched,
+                 FixChangeReport& report, std::uint32_t& furthest, float& distance)
+{
+    const auto bodyOfTriangle = [&](std::size_t t) { return whole ? bodyOfPiece[0] : bodyOfPiece[pieces.bodyOf[t]]; };
+    std::vector<std::uint32_t> matchedAt(after.vertices.size(), kNone);
+    for (std::size_t i = 0; i < after.indices.size(); ++i)
+        matchedAt[pieces.ids[after.indices[i]]] = bodyOfTriangle(i / 3);
+    std::vector<std::uint32_t> missing;
+    for (std::uint32_t v = 0; v < part.vertices.size(); ++v) {
+        // A corner at no finite place has no distance to anything; the box and volume say it.
+        if (labels.ids[v] != v || bodyAt[v] == kNone || !IsFinite(part.vertices[v].position))
+            continue;
+        const std::uint32_t b = whole ? 0 : bodyAt[v];
+        if (matched[b].pieces == 0)
+            continue;
+        const auto found = pieces.positions.find(KeyOf(part.vertices[v].position));
+        if (found == pieces.positions.end() || matchedAt[found->second] != b)
+            missing.push_back(v);
+    }
+    if (missing.empty())
+        return;
+    AabbTree tree;
+    tree.Build(after);
+    if (tree.nodes.empty())
+        return;
+    std::vector<std::uint32_t> label(after.TriangleCount());
+    for (std::size_t t = 0; t < label.size(); ++t)
+        label[t] = bodyOfTriangle(t);
+    tree.minLabel.assign(tree.nodes.size(), 0);
+    tree.maxLabel.assign(tree.nodes.size(), 0);
+    tree.RefitLabels(0, label);
+    std::vector<float> found(missing.size(), -1.0f);
+    ParallelFor(missing.size(), [&](std::size_t i) {
+        const std::uint32_t b = whole ? 0 : bodyAt[missing[i]];
+        const auto other = [&](std::uint32_t t) { return label[t] != b; };
+        const auto beyond = [&](std::uint32_t node, double) {
+            return !tree.minLabel.empty() && (tree.minLabel[node] > b || tree.maxLabel[node] < b);
+        };
+        const NearestHit hit =
+            tree.Nearest(after, part.vertices[missing[i]].position, {}, other, kNoDistanceLimit, nullptr, beyond);
+        if (hit.found)
+            found[i] = hit.distance;
+    }, 64);
+    for (std::size_t i = 0; i < missing.size(); ++i) {
+        const float d = found[i];
+        if (!(d > 0.0f))
+            continue;
+        const std::uint32_t b = whole ? 0 : bodyAt[missing[i]];
+        const float size = SmallestSide(before[b]);
+        const float share = size > 0.0f ? d / size : 1.0f;
+        if (share > report.largestLossShare) {
+            report.largestLossShare = share;
+            report.furthestLossMillimetres = d;
+            report.lossBodySizeMillimetres = size;
+            report.furthestLossAt = part.vertices[missing[i]].position;
+        }
+        if (d > distance) {
+            distance = d;
+            furthest = missing[i];
+        }
     }
 }
 
@@ -270,6 +477,14 @@ std::string Percent(float share)
 
 // "where the part is 0.40 mm thick", or where no opposite side was met, the body's size.
 const char* AxisName(std::int32_t axis) { return axis == 0 ? "x" : axis == 1 ? "y" : "z"; }
+
+std::string Place(Vec3 p)
+{
+    std::string text = "(";
+    text.append(FormatFixed(p.x, 2)).append(", ").append(FormatFixed(p.y, 2)).append(", ");
+    text.append(FormatFixed(p.z, 2)).append(")");
+    return text;
+}
 
 std::string WhereText(const SurfaceSpot& spot)
 {
@@ -479,6 +694,24 @@ FixChangeReport MeasureFixChange(FixBaseline& baseline, const TriangleMesh& afte
     for (std::size_t piece = 0; piece < afterBodies.size(); ++piece)
         if (bodyOfPiece[piece] != kNone)
             AddPiece(afterBodies[piece], matched[bodyOfPiece[piece]]);
+    if (!whole)
+        MeasurePartedVolumes(s.part, s.labels, after, pieces, bodyOfPiece, before, matched, report);
+    std::uint32_t furthest = kNone;
+    float distance = 0.0f;
+    MeasureLoss(s.part, s.labels, s.bodyAt, after, pieces, bodyOfPiece, whole, before, matched, report, furthest,
+                distance);
+    report.partToResultMillimetres = distance;
+    // The move said is the furthest either way: a corner of the part off what is written.
+    if (furthest != kNone && distance > report.furthestMoveMillimetres) {
+        report.furthestMoveMillimetres = distance;
+        if (measureMoves) {
+            FixBaseline::State& state = *baseline.state_;
+            if (!state.tree)
+                state.BuildSearch();
+            report.furthestMove = state.ThicknessAtCorner(furthest);
+        }
+        report.furthestMove.distance = distance;
+    }
     for (std::size_t b = 0; b < before.size(); ++b) {
         const double volume = before[b].open ? 0.0 : std::abs(before[b].volume);
         report.partVolume += volume;
@@ -512,11 +745,20 @@ std::vector<std::string> FormatLargeFixChanges(const FixChangeReport& r)
         return lines;
     if (r.largestVolumeShare > kLargestFixChangeShare)
         lines.push_back("the fixes changed a body's volume by " + Percent(r.largestVolumeShare) + " ("
-            + FormatVolume(r.volumeBefore) + " to " + FormatVolume(r.volumeAfter) + " mm3)");
+            + FormatVolume(r.volumeBefore) + " to " + FormatVolume(r.volumeAfter) + " mm3), the body "
+            + FormatSize3(r.volumeHigh.x - r.volumeLow.x, r.volumeHigh.y - r.volumeLow.y, r.volumeHigh.z - r.volumeLow.z)
+            + " at " + Place((r.volumeLow + r.volumeHigh) * 0.5f));
     if (r.largestBoxShare > kLargestFixChangeShare)
         lines.push_back("the fixes moved a side of a body by " + FormatLength(r.boxMoveMillimetres) + " mm along "
             + AxisName(r.boxAxis) + ", " + Percent(r.largestBoxShare) + " of its " + FormatLength(r.boxSizeMillimetres)
             + " mm there");
+    // A corner left behind by a side of the box that moved says nothing the box has not said.
+    // Relaxing moves a corner as far as its limit, where float rounding may land it a hair past.
+    if (r.largestLossShare > kMoveShareOfBodySize * 1.001f
+        && !(r.largestBoxShare > kLargestFixChangeShare && r.furthestLossMillimetres <= r.boxMoveMillimetres))
+        lines.push_back("the fixes left a corner of a body " + FormatLength(r.furthestLossMillimetres)
+            + " mm from what is written, " + Percent(r.largestLossShare) + " of its " + FormatLength(r.lossBodySizeMillimetres)
+            + " mm smallest side, at " + Place(r.furthestLossAt));
     if (r.bodiesLost != 0 && r.largestLostVolume > kLargestFixChangeShare * r.partVolume)
         lines.push_back("the fixes took away " + FormatCountOf(r.bodiesLost, "body", "bodies") + ", the largest of "
             + FormatVolume(r.largestLostVolume) + " mm3");
@@ -528,7 +770,7 @@ std::string FormatFixChange(const FixChangeReport& r)
     if (!r.measured)
         return "what the fixes changed could not be measured";
     // Corners new to the file may all lie on the part's surface (where a side was cut in two).
-    const std::string moves = r.cornersMoved == 0 ? std::string()
+    const std::string moves = r.cornersMoved == 0 && r.furthestMoveMillimetres == 0.0f ? std::string()
         : r.furthestMoveMillimetres == 0.0f ? ", and moved no corner off the part's surface"
         : ", and moved the surface at most " + FormatLength(r.furthestMoveMillimetres) + " mm, " + WhereText(r.furthestMove);
     return "the fixes changed each body by at most " + Percent(r.largestVolumeShare) + " of its volume and "

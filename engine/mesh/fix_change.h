@@ -1,6 +1,7 @@
-// What the fixes before a save changed in the part: each body's volume, each body's box and the
-// bodies that are gone, measured between the part as given and the part as it will be written,
-// and for the record how far the surface moved against the part's thickness where it moved.
+// What the fixes before a save changed in the part: each body's volume, each body's box, how
+// far each body's corners lie from what is left of it, and the bodies that are gone, measured
+// between the part as given and the part as it will be written, and how far the surface moved,
+// both ways, against the part's thickness where it moved.
 // A fix is there to make a file a slicer reads cleanly, not to change the part: a change beyond
 // kLargestFixChangeShare is named as a problem where the user reads the check's headline, not
 // as a note below it. Repair judges its own moves and collapses by the same rule, so that what
@@ -21,6 +22,14 @@ namespace grainforge::mesh {
 // the body's own volume or size along that axis (a hundredth), or takes away a body holding
 // more than this share of the part's volume, has changed the part.
 inline constexpr float kLargestFixChangeShare = 0.01f;
+
+// Relaxing moves a vertex no further than this share of the size of its body (the smallest side
+// of the box of the triangles joined to it through shared vertices): a crossing that a tenth of
+// the body's thickness cannot part is left for the collapse rather than mended by reshaping the
+// body (a 1 mm pin relaxed by 1 mm is no pin). A fix that leaves a corner of a body further than
+// this share of that size from what is left of the body has changed the part too: that is a
+// move no fix may make, however little volume or box it costs (a plate's corner cut away).
+inline constexpr float kMoveShareOfBodySize = 0.1f;
 
 // Where a point lies against the part as given: its distance from the part's surface and the
 // part's thickness at the nearest point of it, measured inward along the normal of the triangle
@@ -71,18 +80,34 @@ struct FixChangeReport {
     std::uint64_t bodiesAfter = 0;
     // The closed body (before and after) whose volume changed most against its own volume:
     // the share and its volumes in cubic millimetres.
+    // The volume is that of the body, or where the fixes parted a body into pieces, of each
+    // piece against the part's triangles it holds (a cube parted from its neighbour along a
+    // shared edge loses its own volume, not half the pair's). The box is that body's before.
     float largestVolumeShare = 0.0f;
     double volumeBefore = 0.0;
     double volumeAfter = 0.0;
+    Vec3 volumeLow{};
+    Vec3 volumeHigh{};
     // The side of a body's box that moved most against the body's size along its axis: the
     // share, the move and the size in millimetres, and the axis (0 x, 1 y, 2 z).
     float largestBoxShare = 0.0f;
     float boxMoveMillimetres = 0.0f;
     float boxSizeMillimetres = 0.0f;
     std::int32_t boxAxis = 0;
+    // The other way: the corner of the part lying furthest from what the fixes left of its body
+    // (the pieces matched to it) against the body's size as relaxing takes it, the smallest side
+    // of its box longer than 0: the share, the distance, the size and the corner. A collapse that cuts a plate's corner away
+    // leaves every corner it writes near the part, and this corner far from what it writes.
+    float largestLossShare = 0.0f;
+    float furthestLossMillimetres = 0.0f;
+    float lossBodySizeMillimetres = 0.0f;
+    Vec3 furthestLossAt{};
+    // The largest distance of any corner of the part from what is left of its body.
+    float partToResultMillimetres = 0.0f;
     // Corners after the fixes that are no corner of the part before (moved, or made by a
     // collapse), each measured by its distance from the part's surface (SurfaceSpot); the
-    // furthest of them with the thickness there. For the record only: no rule judges them.
+    // furthest of them, or the furthest loss above when it lies further, with the thickness
+    // there. No rule judges the moves themselves: the loss and the box say what they changed.
     std::uint64_t cornersMoved = 0;
     float furthestMoveMillimetres = 0.0f;
     SurfaceSpot furthestMove{};
@@ -94,7 +119,9 @@ struct FixChangeReport {
 };
 
 // Measures what changed from `before` (the part as the baseline holds it) to `after` (read
-// only). Serial but for the baseline's first tree; allocation failures reach the caller. With
+// only). The corners of the part that are no corner of its body after are looked up in a tree
+// of `after`, in parallel; a part whose corners all stay costs hash look-ups only. Allocation
+// failures reach the caller. With
 // more than kMostMatchedBodies bodies on either side the parts are compared whole, as one body
 // each. The two-mesh form measures against a baseline of `before` made for the call. Without
 // `measureMoves` the moved corners are left unmeasured (no rule needs them, and they cost a
@@ -112,7 +139,8 @@ inline constexpr std::uint64_t kMostMatchedBodies = 4096;
 [[nodiscard]] std::vector<std::string> FormatLargeFixChanges(const FixChangeReport& report);
 
 // One line, no line break: the largest changes found, as shares of what they changed, and the
-// furthest move beside the part's thickness there.
+// furthest move either way (a corner written off the part, or a corner of the part off what is
+// written) beside the part's thickness there.
 [[nodiscard]] std::string FormatFixChange(const FixChangeReport& report);
 
 }  // namespace grainforge::mesh

@@ -35,7 +35,7 @@ bool GoesFurther(const FixChangeReport& prior, const FixChangeReport& now)
     if (!IsLargeFixChange(prior))
         return true;
     return now.largestVolumeShare > prior.largestVolumeShare || now.largestBoxShare > prior.largestBoxShare
-        || now.bodiesLost > prior.bodiesLost;
+        || now.largestLossShare > prior.largestLossShare || now.bodiesLost > prior.bodiesLost;
 }
 
 void Say(const RepairProgress& progress, const char* phase)
@@ -752,7 +752,8 @@ std::string FormatRepairDetails(const RepairReport& r)
     }
     // The rule IsLargeFixChange applies, as the check states it.
     const std::string rules = "a body by more than " + FormatFixed(100.0 * kLargestFixChangeShare, 0)
-        + "% of its volume or size";
+        + "% of its volume or size, or left its corners more than " + FormatFixed(100.0 * kMoveShareOfBodySize, 0)
+        + "% of its size off";
     if (r.movesUndone)
         text += "  relaxing put back: it changed " + rules + "\n";
     if (r.collapseRefused)

@@ -44,11 +44,6 @@ struct RepairOptions {
     FixBaseline* judgeAgainst = nullptr;
 };
 
-// Relaxing moves a vertex no further than this share of the size of its body (the smallest side
-// of the box of the triangles joined to it through shared vertices): a crossing that a tenth of
-// the body's thickness cannot part is left for the collapse rather than mended by reshaping the
-// body (a 1 mm pin relaxed by 1 mm is no pin).
-inline constexpr float kMoveShareOfBodySize = 0.1f;
 
 // What RepairMesh found and did. Counts are triangles unless named otherwise.
 struct RepairReport {

@@ -509,6 +509,8 @@ RepairForPrintReport RunRepairSteps(TriangleMesh& mesh, const RepairProgress& pr
     // Only the tidy turns triangles; when it turned none there is nothing to measure.
     const std::uint64_t turned = tidied.tidy.trianglesReoriented != 0 ? CountTurnedTriangles(kept, mesh) : 0;
     report.details = TidyLines(tidied, turned) + log;
+    FixBaseline given(kept);
+    report.change = MeasureFixChange(given, mesh);
     return report;
 }
 
@@ -627,6 +629,15 @@ std::string UnchangedSummary(const RepairForPrintReport& report)
     return left.empty() ? "Repair: nothing needed changing.\n" : "Repair: nothing was changed" + left + ".\n";
 }
 
+// Repair moves no surface on purpose, yet a weld or a split moves corners: said, both ways,
+// whenever a corner moved at all.
+std::string MovesLine(const FixChangeReport& change)
+{
+    if (!change.measured || (change.cornersMoved == 0 && change.furthestMoveMillimetres == 0.0f))
+        return {};
+    return "  " + FormatFixChange(change) + "\n";
+}
+
 std::string SummaryOfChanges(const RepairForPrintReport& report)
 {
     if (report.emptied)
@@ -638,7 +649,7 @@ std::string SummaryOfChanges(const RepairForPrintReport& report)
     return "Repair:\n" + report.details + "  triangles " + N(report.trianglesBefore) + " to " + N(report.trianglesAfter)
         + "; open edges " + N(report.openEdgesBefore) + " to " + N(report.openEdgesAfter) + "; non-manifold edges "
         + N(report.nonManifoldEdgesBefore) + " to " + N(report.nonManifoldEdgesAfter) + "; bodies "
-        + N(report.bodiesBefore) + " to " + N(report.bodiesAfter) + "\n";
+        + N(report.bodiesBefore) + " to " + N(report.bodiesAfter) + "\n" + MovesLine(report.change);
 }
 
 }  // namespace

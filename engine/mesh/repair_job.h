@@ -58,6 +58,10 @@ struct RepairForPrintReport {
     // The hollows and inserts of the part as it comes back, kept as written by the nesting rule
     // (NestedBodyRole); the summary names them, changed or not.
     std::vector<NestedBody> nestedBodies;
+    // What the repair changed in the part, measured as the Save STL check measures its own
+    // fixes (each body's volume, box and corners, both ways); not measured when nothing changed.
+    // Repair moves no surface on purpose: a change past the check's rule is said as a warning.
+    FixChangeReport change{};
     // Validation of the part as it comes back still names a fault Repair is there to mend
     // (NamesFaultRepairMends), so the result is no plain success whatever the counts say.
     bool faultLeft = false;

@@ -124,6 +124,19 @@ class CompareRepairAndCheckRows(unittest.TestCase):
             ("\"Ready to save\" over crossings", fixed(CHECKED, crossing_triangles=2), ["\"Ready to save\" with faults"]),
             ("a crumb removed", fixed(bodies_gone=1), ["bodies removed: 1 of 3"]),
             ("timed out", {"route": "check", "outcome": "timed out"}, ["timed out"]),
+            # The part's corners measured against what was written, against the move the text quotes.
+            ("check: corners within the quoted move",
+             fixed(CHECKED, corner_loss=0.843, report="ok the fixes ..., and moved the surface at most 0.84 mm, where"), []),
+            ("check: a plate's corners cut away under a small quote",
+             fixed(CHECKED, corner_loss=21.31, report="ok the fixes ..., and moved the surface at most 0.84 mm, where"),
+             ["corners lost past the quoted move: 21.31 mm, quoted 0.84 mm"]),
+            ("check: a corner named past the rule", fixed(CHECKED, passed=False, corner_loss=21.31,
+             report="problem the fixes left a corner of a body 21.31 mm from what is written, 4.6% of"), []),
+            ("repair: a box that says nothing moved", fixed(corner_loss=0.5),
+             ["corners lost past the quoted move: 0.5 mm, quoted 0 mm"]),
+            ("repair: a box naming the side moved", fixed(info_kind=1, corner_loss=0.87,
+             info="the fixes moved a side of a body by 0.87 mm along x"), []),
+            ("repair: not measured", fixed(corner_loss=-1.0), []),
         ]
         for name, row, faults in cases:
             with self.subTest(name):
@@ -370,7 +383,9 @@ class RepairRunner(unittest.TestCase):
         self.assertEqual((repair["route"], repair["outcome"], repair["size"]), ("repair", "unchanged", 40), repair)
         # Validation found nothing, so the menu never ran the job: a box, and no repair log.
         self.assertEqual((repair["info_kind"], repair["summary"]), (0, ""), repair)
-        self.assertEqual((repair["corner_move"], repair["bodies_gone"], repair["second_changed"]), (0, 0, False))
+        self.assertEqual((repair["corner_move"], repair["corner_loss"], repair["bodies_gone"], repair["second_changed"]),
+                         (0, 0, 0, False))
+        self.assertEqual(check["corner_loss"], 0, check)
         self.assertEqual((check["route"], check["outcome"], check["passed"]), ("check", "completed", True), check)
         self.assertTrue(check["headline"].startswith("Ready to save"), check)
         # 10 x 20 x 40 mm, the box scaled to 40 mm.
@@ -388,7 +403,7 @@ class RepairRunner(unittest.TestCase):
                     self.assertEqual(row["outcome"], "replaced", row)
                     self.assertTrue(row["info"] and row["summary"].startswith("Repair"), row)
                     self.assertTrue(row["closed"] and row["manifold"] and row["outward"], row)
-                    self.assertEqual(row["corner_move"], 0)
+                    self.assertEqual((row["corner_move"], row["corner_loss"]), (0, 0))
                     self.assertAlmostEqual(row["volume_after"], volume, places=6)
                 else:
                     self.assertFalse(row["closed_before"])

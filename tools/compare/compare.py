@@ -79,6 +79,11 @@ FIX_DONE = {"repair": ("replaced", "unchanged"), "check": ("completed",)}
 # or a change the part has shows enough digits to tell it from nothing.
 ZERO_MILLIMETRES = re.compile(r"(?<![0-9.])-?0\.0+ mm")
 
+# The moves a Repair or check text owns up to: the furthest move it quotes, a corner it left off
+# what is written, a side of a body it moved.
+QUOTED_MOVE = re.compile(r"(?:moved the surface at most|left a corner of a body|moved a side of a body by) "
+                         r"([0-9]+(?:\.[0-9]+)?) mm")
+
 # ---------------------------------------------------------------------------------------------
 # The grid
 
@@ -199,9 +204,10 @@ def describe_fix(row, route):
         return "%s: %s" % (row.get("outcome", "?"), reason) if reason else row.get("outcome", "?")
     flags = "".join(
         letter for letter, key in (("C", "closed"), ("M", "manifold"), ("O", "outward")) if row.get(key))
-    text = "%s, %d tri, bodies %d->%d, %s, vol %.6g->%.6g, move %.4g" % (
+    text = "%s, %d tri, bodies %d->%d, %s, vol %.6g->%.6g, move %.4g, loss %.4g" % (
         row["outcome"], row.get("triangles", 0), row.get("bodies_before", 0), row.get("bodies_after", 0),
-        flags or "-", row.get("volume_before", 0.0), row.get("volume_after", 0.0), row.get("corner_move", 0.0))
+        flags or "-", row.get("volume_before", 0.0), row.get("volume_after", 0.0), row.get("corner_move", 0.0),
+        row.get("corner_loss", 0.0))
     if route == "repair":
         text += ", %s x, box %s \"%s\", %s" % (row.get("crossings", "?"), row.get("info_kind", "?"),
                                               shortened(row.get("info"), 60), row.get("verdict", "?"))
@@ -258,6 +264,32 @@ def says_zero_millimetres(row):
     return any(ZERO_MILLIMETRES.search(row.get(key) or "") for key in ("headline", "report", "info"))
 
 
+def quoted_move(row, route):
+    """The furthest move a row's text owns up to, in mm, and the slack its rounding leaves (half
+    a unit of the last digit printed): the check's "moved the surface at most", a corner or a
+    side it names past its rule; Repair's box and summary the same."""
+    text = (row.get("report") if route == "check" else "%s\n%s" % (row.get("info") or "", row.get("summary") or "")) or ""
+    quoted, slack = 0.0, 0.0
+    for match in QUOTED_MOVE.finditer(text):
+        digits = match.group(1)
+        value = float(digits)
+        if value >= quoted:
+            decimals = len(digits.split(".")[1]) if "." in digits else 0
+            quoted, slack = value, 0.5 * 10.0 ** -decimals
+    return quoted, slack
+
+
+def loss_past_quote(row, route):
+    """The part's corners lie further from what was written than the text says anything moved:
+    the largest distance of a corner of the part from what is left of its body, against the
+    furthest move the row's text owns up to. None when within it or not measured."""
+    loss = row.get("corner_loss")
+    if loss is None or loss < 0.0:
+        return None
+    quoted, slack = quoted_move(row, route)
+    return (loss, quoted) if loss > quoted + slack else None
+
+
 def bodies_lost(row):
     """The part's bodies a fix took away: counted by the runner where it can tell them from
     bodies a weld joined, else the fall in the count."""
@@ -292,6 +324,9 @@ def row_faults(row, route=None):
         faults.append("volume moved: %.1f%%" % (100.0 * volume_moved(row)))
     if bodies_lost(row):
         faults.append("bodies removed: %d of %d" % (bodies_lost(row), row.get("bodies_before", 0)))
+    past = loss_past_quote(row, route)
+    if past:
+        faults.append("corners lost past the quoted move: %.4g mm, quoted %.4g mm" % past)
     return faults
 
 
@@ -774,7 +809,7 @@ BASELINE_COLUMNS = {
     "process": ("outcome", "triangles", "crossing_triangles", "closed", "manifold", "outward", "bodies",
                 "volume", "verdict", "problems"),
     "repair": ("outcome", "triangles", "crossing_triangles", "closed", "manifold", "outward", "bodies_before",
-               "bodies_after", "volume_after", "headline"),
+               "bodies_after", "volume_after", "corner_loss", "headline"),
 }
 BASELINE_COLUMNS["check"] = BASELINE_COLUMNS["repair"]
 
@@ -791,6 +826,8 @@ def baseline_value(column, value):
     """Volumes to nine significant digits (the runner prints ten), everything else as it is."""
     if column.startswith("volume") and isinstance(value, (int, float)):
         return float("%.9g" % value)
+    if column == "corner_loss" and isinstance(value, (int, float)):
+        return float("%.6g" % value)
     return value
 
 
@@ -921,6 +958,17 @@ def main(argv=None):
                 for line in differences:
                     out.write("  %s\n" % line)
             status = 1 if differences else 0
+            # A row whose part's corners lie further from what was written than its text says
+            # anything moved fails, whatever the baseline holds.
+            past = [(baseline_key(part, settings, cache), loss_past_quote(pair[0], args.route))
+                    for (part, settings), pair in zip(cases, pairs)] if args.route in FIX_ROUTES else []
+            past = [(key, figures) for key, figures in past if figures]
+            for out in outputs if args.route in FIX_ROUTES else []:
+                out.write("corners lost past the quoted move: %d of %d cases\n" % (len(past), len(found)))
+                for key, figures in past:
+                    out.write("  %s: %.4g mm, quoted %.4g mm\n" % ((key,) + figures))
+            if past:
+                status = 1
     if not args.no_peers:
         log("peer benchmarks")
         peers = run_peers_both(builds, args.timeout, 1 if args.quick else 2)

@@ -25,6 +25,7 @@
 #include "app/document/log_text.h"
 #include "app/document/mesh_jobs.h"
 #include "app/workflow/dialogs/export_check.h"
+#include "engine/mesh/fix_change.h"
 #include "engine/mesh/mesh_validation.h"
 #include "engine/mesh/repair_job.h"
 #include "engine/mesh/triangle_mesh.h"
@@ -234,6 +235,15 @@ void AddSecondRepair(JsonLine& line, OpenedPart& opened)
 
 // Mesh > Repair as the menu runs it on the opened part: the check whether validation found
 // anything, the question, the repair job, the part replaced and validated, the box.
+// The largest distance of a corner of `before` from what `after` keeps of its body, as the check
+// and Repair measure it; -1 when it cannot be measured (either mesh empty or inconsistent).
+double CornerLoss(const TriangleMesh& before, const TriangleMesh& after)
+{
+    mesh::FixBaseline baseline(before);
+    const mesh::FixChangeReport change = mesh::MeasureFixChange(baseline, after, false);
+    return change.measured ? double(change.partToResultMillimetres) : -1.0;
+}
+
 std::string RunRepair(const Options& options, const TriangleMesh& part)
 {
     JsonLine line;
@@ -262,6 +272,7 @@ std::string RunRepair(const Options& options, const TriangleMesh& part)
     line.Add("outcome", replaced ? "replaced" : "unchanged").Add("reason", "");
     AddMeasures(line, Measure(before), Measure(after));
     line.Add("corner_move", LargestCornerMove(before, after))
+        .Add("corner_loss", replaced ? CornerLoss(before, after) : 0.0)
         .Add("bodies_gone", CountBodiesGone(before, after))
         .Add("info_kind", opened.windows.box.empty() ? -1 : opened.windows.box.front().kind)
         .Add("info", BoxText(opened.windows.box))
@@ -320,6 +331,7 @@ std::string RunCheck(const Options& options, const TriangleMesh& part)
         ? std::int64_t(test::CrossingTriangles(test::FindMeetingPairsThroughGrid(outcome.mesh)).size())
         : -1;
     line.Add("corner_move", LargestCornerMove(opened.document.workingPart, outcome.mesh))
+        .Add("corner_loss", CornerLoss(opened.document.workingPart, outcome.mesh))
         .Add("bodies_gone", CountBodiesGone(opened.document.workingPart, outcome.mesh))
         .Add("crossing_triangles", crossing)
         .Add("passed", outcome.passed)

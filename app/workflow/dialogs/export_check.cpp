@@ -208,14 +208,16 @@ RoundsEnd RunCheckRounds(ExportCheckJob& job, ExportCheckOutcome& outcome, const
 
 // What the fixes changed in the part, in the checklist's columns: a change beyond the rules the
 // fixes themselves keep to is a problem the headline names, whatever the read-back says. Said as
-// an ok line only when the fixes moved or took away something.
+// an ok line only when the fixes moved (either way) or took away something.
 bool AppendFixChangeLines(mesh::FixBaseline& before, const mesh::TriangleMesh& after,
                           const mesh::RepairReport& repair, std::string& text) {
   const mesh::FixChangeReport change = mesh::MeasureFixChange(before, after);
   bool allPassed = true;
   const std::vector<std::string> problems = mesh::FormatLargeFixChanges(change);
   for (const std::string& line : problems) AppendCheckLine(text, allPassed, false, line);
-  if (problems.empty() && (repair.verticesMoved != 0 || repair.tinyTrianglesCollapsed != 0 || repair.bodiesRemoved != 0))
+  // A weld or a fill moves corners too: any move, either way, is said.
+  const bool moved = change.cornersMoved != 0 || change.furthestMoveMillimetres > 0.0f;
+  if (problems.empty() && (moved || repair.verticesMoved != 0 || repair.tinyTrianglesCollapsed != 0 || repair.bodiesRemoved != 0))
     AppendCheckLine(text, allPassed, true, mesh::FormatFixChange(change));
   return allPassed;
 }

@@ -379,6 +379,26 @@ TEST(MeshJobs, Texts)
     }
     r.bodiesRemoved = 0;
     r.removedBodies.clear();
+    // Fault pinned: a repair that cut a body's volume by a sixth said "Repaired" in green. A
+    // change past the check's rule is said with its size and place, as a warning.
+    const struct {
+        mesh::TriangleMesh before, after;
+        const char* line;
+    } changeCases[] = {
+        {mesh::MakeTestCube(10.0f), mesh::MakeTestCube(10.0f), ""},
+        {test::MakeBox({0, 0, 0}, {10, 10, 12}), test::MakeBox({0, 0, 0}, {10, 10, 10}),
+            "\nRepair changed the part more than the fixes may: the fixes changed a body's volume by 16.7% (1200.00 to "
+            "1000.00 mm3), the body 10.00 x 10.00 x 12.00 mm at (5.00, 5.00, 6.00); the fixes moved a side of a body by "
+            "2.00 mm along z, 16.7% of its 12.00 mm there. Check the part, or undo the repair."},
+    };
+    for (const auto& c : changeCases) {
+        r.change = mesh::MeasureFixChange(c.before, c.after);
+        const RepairInformation changed = RepairInformationText(r, 0);
+        EXPECT_EQ(changed.text, std::string("Repaired: open edges 10 to 0, non-manifold edges 3 to 0, bodies 2 to 2.")
+                + c.line);
+        EXPECT_EQ(changed.kind, *c.line == '\0' ? 0 : 1) << c.line;
+    }
+    r.change = {};
     // A repair that changed nothing because it could not choose says why, as a warning; one
     // that mended the rest says both.
     r.pairsLeft = 2;

@@ -226,8 +226,9 @@ TEST(FormatRepairDetails, LinesFollowTheirConditions)
         {{.resolveChecked = true, .selfIntersectingTriangles = 6, .selfIntersectingTrianglesLeft = 6, .resolveRounds = 12,
           .collapsePasses = 1, .movesUndone = true, .collapseRefused = true},
          "  self-intersecting triangles: 6 relaxed in 12 rounds, then 0 tiny triangles collapsed where relaxing "
-         "could not part them, 6 left\n  relaxing put back: it changed a body by more than 1% of its volume or size\n"
-         "  collapsing stopped: it would have changed a body by more than 1% of its volume or size\n  in 0 ms\n"},
+         "could not part them, 6 left\n  relaxing put back: it changed a body by more than 1% of its volume or size, or "
+         "left its corners more than 10% of its size off\n  collapsing stopped: it would have changed a body by more "
+         "than 1% of its volume or size, or left its corners more than 10% of its size off\n  in 0 ms\n"},
     };
     for (const auto& [report, expected] : cases)
         EXPECT_EQ(FormatRepairDetails(report), expected);

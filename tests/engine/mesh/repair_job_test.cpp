@@ -75,6 +75,42 @@ TEST(RepairForPrint, BoxesSharingAnEdgeAreSplitApart)
     EXPECT_TRUE(boxes.IsConsistent());
 }
 
+// What Repair changed is measured as the check measures its fixes. Fault pinned: 1e6 mm out a
+// split moves the shared corners a whole float step (0.0625 mm) into the cube parted off, which
+// loses 1.04% of its volume, and Repair said nothing of it.
+TEST(RepairForPrint, MeasuresWhatItChangedByTheChecksRule)
+{
+    const struct {
+        const char* name;
+        TriangleMesh part;
+        bool measured;
+        bool large;
+        std::vector<std::string> lines;
+        const char* moves;  // said in the summary: the furthest move either way
+    } cases[] = {
+        {"cubes sharing an edge", test::MakeWeldedCubePair({10, 10, 0}), true, false, {},
+            "moved the surface at most 0.0012 mm, where the part is 10.00 mm thick\n"},
+        {"cubes sharing an edge 1e6 mm out", test::Translated(test::MakeWeldedCubePair({10, 10, 0}), {1e6f, 1e6f, 1e6f}),
+            true, true,
+            {"the fixes changed a body's volume by 1.0% (1000.00 to 989.61 mm3), the body 10.00 x 10.00 x 10.00 mm at "
+             "(1000015.00, 1000015.00, 1000005.00)"}, "moved the surface at most 0.062 mm"},
+        // A copy of every face takes nothing away from what the part encloses.
+        {"a cube written twice", test::Combined(MakeTestCube(10), MakeTestCube(10)), true, false, {}, ""},
+        {"a clean cube", MakeTestCube(10), false, false, {}, ""},
+    };
+    for (const auto& c : cases) {
+        TriangleMesh part = c.part;
+        const RepairForPrintReport report = RepairForPrint(part, {});
+        // Any corner moved is said in the summary, both ways, as the check says its own moves.
+        const std::string summary = FormatRepairSummary(report);
+        EXPECT_EQ(Contains(summary, "moved the surface at most "), *c.moves != '\0') << c.name << ": " << summary;
+        EXPECT_TRUE(Contains(summary, c.moves)) << c.name << ": " << summary;
+        EXPECT_EQ(report.change.measured, c.measured) << c.name;
+        EXPECT_EQ(IsLargeFixChange(report.change), c.large) << c.name << ": " << FormatFixChange(report.change);
+        EXPECT_EQ(FormatLargeFixChanges(report.change), c.lines) << c.name;
+    }
+}
+
 TEST(RepairForPrint, SmallHoleIsFilledAndAFailedReadBackIsLoggedNotTakenForClean)
 {
     // The hole makes round 1 change something; an infinite coordinate makes the reader refuse.
