@@ -7,7 +7,7 @@
 #pragma once
 
 #include "engine/mesh/mesh_validation.h"
-#include "engine/pipeline/far_pieces.h"
+#include "engine/remesh/far_pieces.h"
 #include "engine/pipeline/pipeline_records.h"
 #include "engine/pipeline/process_estimate.h"
 

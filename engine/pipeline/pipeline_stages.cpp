@@ -12,7 +12,7 @@
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
 #include "engine/mesh/welding.h"
-#include "engine/pipeline/far_pieces.h"
+#include "engine/remesh/far_pieces.h"
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/pipeline/process_estimate.h"
 #include "engine/pipeline/surface_distance.h"
@@ -584,7 +584,7 @@ bool PipelineStages::RefusePieceTooFarOut(float triangleSize)
     const FarPiece far = FindPieceTooFarOut(source, triangleSize, solid);
     if (!far.found)
         return true;
-    if (solid) {
+    if (far.reliefCell) {
         report.message = FormatReliefTooFarOutText(far, triangleSize,
             AdviseProcessTriangleSize(source, lastSettings, runAvailable_), lastSettings.remeshOn == 0);
         return false;
