@@ -223,8 +223,8 @@ private:
     // Marks the report when a relief was asked for and no face, or only a sliver of the chosen
     // surface, received texture, with a problem in the validation.
     void NoteMissedTexture(bool reliefWanted);
-    // Adds a problem to the validation when the vertex relief left triangles folded: a result
-    // holding them is not good, though no check of the mesh alone can tell a fold from a crease.
+    // Adds a problem to the validation when the result holds triangles folded over where the
+    // part had none (foldedTriangles): a result holding them is not good.
     void NoteReliefFolds();
     // Adds a note when the vertex relief's guards held a noticeable share of the texture under
     // half its depth: the user sees less relief than asked, and where.
