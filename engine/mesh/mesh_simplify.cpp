@@ -628,7 +628,7 @@ bool Simplifier::PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 posi
                 return false;
             }
             const int k = (c[0] == keep || c[0] == remove) ? 0 : (c[1] == keep || c[1] == remove) ? 1 : 2;
-            fanFaces_.push_back({before, n * (1.0 / length), c[(k + 1) % 3], c[(k + 2) % 3]});
+            fanFaces_.push_back({before, n * (1.0 / length), c[(k + 1) % 3], c[(k + 2) % 3], D3{}, false});
         }
     }
     return true;
@@ -883,7 +883,7 @@ void Simplifier::TryCollapse(std::uint32_t a, std::uint32_t b)
         PrefetchRim(keep, remove);
     if (!PassesTipTest(keep, remove, position))
         return;
-    if (!PassesFoldTest(keep, remove)) {
+    if (options_.refuseFolds && !PassesFoldTest(keep, remove)) {
         ++report_.refusedTip;
         return;
     }

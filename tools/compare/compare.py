@@ -772,7 +772,7 @@ def write_rows(path, cases, pairs, labels):
 
 BASELINE_COLUMNS = {
     "process": ("outcome", "triangles", "crossing_triangles", "closed", "manifold", "outward", "bodies",
-                "volume", "verdict"),
+                "volume", "verdict", "fold_triangles"),
     "repair": ("outcome", "triangles", "crossing_triangles", "closed", "manifold", "outward", "bodies_before",
                "bodies_after", "volume_after", "headline"),
 }
