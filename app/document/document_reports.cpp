@@ -392,10 +392,9 @@ ReliefNotes ReliefReportText(const grainforge::mesh::PipelineReport& r, Vec3 par
         a = a.empty() ? d : a + "\n\n" + d;
     }
 
-    // Folds the vertex relief left: no check of the mesh finds them, only the relief's own count.
-    if (!r.solidReport.ok && r.displacementReport.foldedLeft != 0) {
-        const std::string f = grainforge::mesh::FormatReliefFoldsLeft(r.displacementReport.foldedLeft) + " "
-            + grainforge::mesh::kReliefFoldsNote;
+    // Folds the result holds where the part had none, counted on it with the check.
+    if (r.validated && r.foldedTriangles != 0) {
+        const std::string f = grainforge::mesh::FormatFoldsLeft(r) + " " + grainforge::mesh::FoldsNote(r);
         notes.logLines.push_back({f, 3});
         a = a.empty() ? f : a + "\n\n" + f;
     }

@@ -6,6 +6,7 @@
 #include "engine/mesh/crumb_removal.h"
 #include "engine/mesh/report_text.h"
 #include "engine/remesh/contour_clusters.h"
+#include "engine/remesh/far_pieces.h"
 #include "platform/memory_info.h"
 
 #include <algorithm>
@@ -326,7 +327,7 @@ void AddPieceReport(SolidDisplacementReport& total, const SolidDisplacementRepor
 }
 
 // The solid of each group of `input` that lies apart, in a field of its own at the cell asked
-// for, joined; false with the first failing group's reason.
+// for (raised where the group lies far out, OwnScaleReliefCell), joined; false with the first failing group's reason.
 bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heights,
     const std::vector<MeshCluster>& groups, const SolidDisplacementSettings& settings,
     const ProgressCallback& progress, TriangleMesh& result, SolidDisplacementReport& report,
@@ -357,11 +358,14 @@ bool ApplyToEachGroup(const TriangleMesh& input, const std::vector<float>& heigh
             for (const std::uint32_t t : group.triangles)
                 piecePlain.push_back((*plainFaces)[t]);
         }
+        // A group far out takes the cell its own float steps need, not the part's.
+        SolidDisplacementSettings own = settings;
+        own.cellMillimetres = OwnScaleReliefCell(group.boundsMin, group.boundsMax, settings.cellMillimetres);
         TriangleMesh made;
         SolidDisplacementReport pieceReport;
         // A single byte left refuses any field just the same (0 would read the machine's).
         const std::uint64_t left = available == 0 ? 0 : std::max<std::uint64_t>(available - std::min(held, available), 1);
-        const bool ok = ApplySolidDisplacement(piece, std::move(pieceHeights), settings, progress, made, pieceReport,
+        const bool ok = ApplySolidDisplacement(piece, std::move(pieceHeights), own, progress, made, pieceReport,
             nullptr, left, plainFaces != nullptr ? &piecePlain : nullptr);
         AddPieceReport(report, pieceReport);
         if (!ok)

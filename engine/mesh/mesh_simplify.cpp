@@ -24,6 +24,11 @@ namespace {
 
 constexpr std::uint64_t kAttemptsPerPoll = 16384;
 constexpr double kDegenerateFactor = 1e-6;
+// Neighbouring triangles whose normals lie further apart than this (120 degrees) fold the surface
+// over at their edge; a merge may not make such a pair where the two lay nearer before.
+constexpr double kFoldedEdgeCosine = -0.5;
+// The crease bounds are kept in float: a margin well over their rounding.
+constexpr double kCreaseSlack = 1e-5;
 constexpr double kMinimumBedTolerance = 0.0001;
 constexpr std::uint32_t kNotPlaced = std::numeric_limits<std::uint32_t>::max();
 // Repair runs round the places where a result met itself, each over a wider area, before the
@@ -77,6 +82,10 @@ struct alignas(128) VertexState {
     std::uint32_t mergedInto = 0;  // the vertex it was merged into, or itself
     std::uint8_t held = 0;
     std::uint8_t merged = 0;  // kept by a merge: its triangles are not the input's
+    // At most the dot product of the unit normals of any two neighbouring triangles round the
+    // vertex (1 on a flat place): the fold test looks beyond a rim edge only where that and
+    // the turn of the triangle there could make a fold.
+    float crease = 1.0f;
 };
 static_assert(sizeof(VertexState) == 128);
 
@@ -264,12 +273,15 @@ private:
     void PushNeighbourCandidates(std::uint32_t keep, std::size_t start);
     bool PassesLinkTest(std::uint32_t keep, std::uint32_t remove);
     bool PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 position);
+    bool PassesFoldTest(std::uint32_t keep, std::uint32_t remove);
     bool PassesContactTest(std::uint32_t keep, std::uint32_t remove, D3 position);
     void PrefetchRim(std::uint32_t keep, std::uint32_t remove) const;
     ContactTriangle ContactOf(const FaceState& face, std::uint32_t keep, std::uint32_t remove, const Point3& moved) const;
     void GatherLive(std::uint32_t v, std::vector<std::uint32_t>& out) const;
     std::uint32_t NextStamp();
     D3 FaceNormal(const FaceState& face) const;
+    double CreaseAt(std::uint32_t v) const;
+    void LowerCreases(std::uint32_t keep);
 
     const TriangleMesh& mesh_;
     const MeshSimplifyOptions& options_;
@@ -304,6 +316,18 @@ private:
     std::vector<std::uint32_t> removeList_;
     std::vector<std::uint32_t> scratch_;
     std::vector<ContactTriangle> fan_;
+    // The merged fan as the tip test saw it, for the fold test: each triangle's normals before
+    // and after, and its two corners other than the merged vertex in winding order.
+    struct FanFace {
+        D3 before;
+        D3 after;
+        std::uint32_t from;
+        std::uint32_t to;
+        D3 beyond;           // the normal beyond the rim edge, when looked up
+        bool looked = false;
+    };
+    std::vector<FanFace> fanFaces_;
+    std::vector<std::pair<std::uint32_t, D3>> patch_;  // the triangles round keep and remove, normals
     std::vector<std::uint32_t> ring_;
 };
 
@@ -350,6 +374,7 @@ void Simplifier::Setup()
                 n.z * n.z, n.z * d, d * d};
             AddTo(vertex_[v].quadric, plane);
         }
+        vertex_[v].crease = static_cast<float>(CreaseAt(static_cast<std::uint32_t>(v)));
     });
     HoldBedVertices();
     const std::vector<std::uint8_t>* flags = options_.protectedTriangles;
@@ -573,6 +598,7 @@ D3 Simplifier::FaceNormal(const FaceState& face) const
 bool Simplifier::PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 position)
 {
     const bool keepHeld = vertex_[keep].held != 0;
+    fanFaces_.clear();
     for (const std::vector<std::uint32_t>* list : {&keepList_, &removeList_}) {
         for (const std::uint32_t t : *list) {
             const FaceState& face = face_[t];
@@ -596,16 +622,128 @@ bool Simplifier::PassesTipTest(std::uint32_t keep, std::uint32_t remove, D3 posi
             const D3 e2 = p[2] - p[0];
             const D3 n = Cross(e1, e2);
             const double length = Length(n);
-            if (!(length > kDegenerateFactor * (Dot(e1, e1) + Dot(e2, e2)))
-                || Dot(FaceNormal(face), n) < length * cosTurnLimit_) {
+            const D3 before = FaceNormal(face);
+            if (!(length > kDegenerateFactor * (Dot(e1, e1) + Dot(e2, e2))) || Dot(before, n) < length * cosTurnLimit_) {
                 ++report_.refusedTip;
                 return false;
             }
+            const int k = (c[0] == keep || c[0] == remove) ? 0 : (c[1] == keep || c[1] == remove) ? 1 : 2;
+            fanFaces_.push_back({before, n * (1.0 / length), c[(k + 1) % 3], c[(k + 2) % 3], D3{}, false});
         }
     }
     return true;
 }
 
+// The least dot product of the unit normals of two neighbouring triangles round v.
+double Simplifier::CreaseAt(std::uint32_t v) const
+{
+    // Each triangle's normal once; a vertex with more triangles than this is taken as folded,
+    // which costs only a look beyond its rim edges later.
+    constexpr std::size_t kMostTriangles = 24;
+    std::array<std::pair<const FaceState*, D3>, kMostTriangles> round;
+    std::size_t count = 0;
+    const std::size_t start = vertex_[v].incidenceStart;
+    const std::size_t end = start + life_[v].incidenceCount;
+    for (std::size_t i = start; i < end; ++i) {
+        if (alive_[incidence_[i]] == 0)
+            continue;
+        if (count == kMostTriangles)
+            return -1.0;
+        const FaceState& face = face_[incidence_[i]];
+        round[count++] = {&face, FaceNormal(face)};
+    }
+    double crease = 1.0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const FaceState& a = *round[i].first;
+        for (std::size_t j = i + 1; j < count; ++j) {
+            const FaceState& b = *round[j].first;
+            const int shared = (HasCorner(b, a.corner[0]) ? 1 : 0) + (HasCorner(b, a.corner[1]) ? 1 : 0)
+                + (HasCorner(b, a.corner[2]) ? 1 : 0);
+            if (shared == 2)
+                crease = std::min(crease, Dot(round[i].second, round[j].second));
+        }
+    }
+    return crease;
+}
+
+// After a merge the fan's triangles have turned: keep's bound is its spokes' least dot product;
+// each rim vertex takes its spokes' and, for a rim edge, the edge's dot product where it was
+// looked up, else the bound less the turn (the edge's dot product can fall no further).
+void Simplifier::LowerCreases(std::uint32_t keep)
+{
+    double atKeep = 1.0;
+    for (const FanFace& face : fanFaces_) {
+        for (const FanFace& next : fanFaces_) {
+            if (next.from != face.to)
+                continue;
+            const double spoke = Dot(face.after, next.after);
+            atKeep = std::min(atKeep, spoke);
+            vertex_[face.to].crease = std::min(vertex_[face.to].crease, static_cast<float>(spoke - kCreaseSlack));
+        }
+        const double turn = Length(face.after - face.before);
+        for (const std::uint32_t w : {face.from, face.to}) {
+            const double rim = face.looked ? Dot(face.after, face.beyond) : static_cast<double>(vertex_[w].crease) - turn;
+            vertex_[w].crease = std::min(vertex_[w].crease, static_cast<float>(rim - kCreaseSlack));
+        }
+    }
+    vertex_[keep].crease = static_cast<float>(atKeep - kCreaseSlack);
+}
+
+// The turn limit bounds how far each triangle of the merged fan turns, not how far two of them
+// turn from each other: two neighbours turning towards each other by less than the limit each
+// can still fold the surface over at the edge between them. So the folds (normals more than 120
+// degrees apart) at the edges of the fan, the spokes between its triangles and the rim against
+// the triangles round it, are counted before and after the merge, which is refused when they
+// grow: a fold the input held may stay, or go, but none is made.
+bool Simplifier::PassesFoldTest(std::uint32_t keep, std::uint32_t remove)
+{
+    // After: the spokes and the rim edges; most merges fold nothing, and are done with here.
+    int after = 0;
+    int before = 0;
+    for (FanFace& face : fanFaces_) {
+        for (const FanFace& next : fanFaces_)
+            after += next.from == face.to && Dot(face.after, next.after) < kFoldedEdgeCosine ? 1 : 0;
+        // The triangle beyond the rim edge from -> to, which the merge does not move. Their
+        // normals' dot product was at least the crease bound at `from`, and the turn moves this
+        // triangle's normal by `turn`: where that cannot reach a fold, nothing is looked up.
+        const double turn = Length(face.after - face.before);
+        face.beyond = face.before;
+        face.looked = false;
+        if (static_cast<double>(vertex_[face.from].crease) - turn > kFoldedEdgeCosine + kCreaseSlack)
+            continue;
+        face.looked = true;
+        const std::size_t start = vertex_[face.from].incidenceStart;
+        const std::size_t end = start + life_[face.from].incidenceCount;
+        for (std::size_t i = start; i < end; ++i) {
+            const std::uint32_t t = incidence_[i];
+            const FaceState& other = face_[t];
+            if (alive_[t] == 0 || !HasCorner(other, face.to) || HasCorner(other, keep) || HasCorner(other, remove))
+                continue;
+            const D3 beyond = FaceNormal(other);
+            face.beyond = beyond;
+            before += Dot(face.before, beyond) < kFoldedEdgeCosine ? 1 : 0;
+            after += Dot(face.after, beyond) < kFoldedEdgeCosine ? 1 : 0;
+        }
+    }
+    if (after == 0)
+        return true;
+    // Before: the edges between the triangles round keep and remove, the edge's own among them.
+    patch_.clear();
+    for (const std::vector<std::uint32_t>* list : {&keepList_, &removeList_})
+        for (const std::uint32_t t : *list)
+            if (list == &keepList_ || !HasCorner(face_[t], keep))
+                patch_.push_back({t, FaceNormal(face_[t])});
+    for (std::size_t i = 0; i < patch_.size(); ++i) {
+        const FaceState& a = face_[patch_[i].first];
+        for (std::size_t j = i + 1; j < patch_.size(); ++j) {
+            const FaceState& b = face_[patch_[j].first];
+            const int shared = (HasCorner(b, a.corner[0]) ? 1 : 0) + (HasCorner(b, a.corner[1]) ? 1 : 0)
+                + (HasCorner(b, a.corner[2]) ? 1 : 0);
+            before += shared == 2 && Dot(patch_[i].second, patch_[j].second) < kFoldedEdgeCosine ? 1 : 0;
+        }
+    }
+    return after <= before;
+}
 
 ContactTriangle Simplifier::ContactOf(const FaceState& face, std::uint32_t keep, std::uint32_t remove,
                                       const Point3& moved) const
@@ -745,11 +883,16 @@ void Simplifier::TryCollapse(std::uint32_t a, std::uint32_t b)
         PrefetchRim(keep, remove);
     if (!PassesTipTest(keep, remove, position))
         return;
+    if (options_.refuseFolds && !PassesFoldTest(keep, remove)) {
+        ++report_.refusedTip;
+        return;
+    }
     if (testContacts_ && !PassesContactTest(keep, remove, position)) {
         ++report_.refusedTip;
         return;
     }
     const std::size_t start = MergeInto(keep, remove, position, edgeTriangles);
+    LowerCreases(keep);
     report_.largestError = std::max(report_.largestError, static_cast<float>(cost));
     ++report_.collapses;
     PushNeighbourCandidates(keep, start);

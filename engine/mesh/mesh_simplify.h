@@ -40,6 +40,10 @@ struct MeshSimplifyOptions {
     const std::vector<std::uint8_t>* protectedTriangles = nullptr;
     // When above 0, edges longer than this are never collapsed.
     float maximumEdgeMillimetres = 0.0f;
+    // Refuse a merge that folds the surface over: two neighbouring triangles of its fan facing
+    // more than 120 degrees apart where they did not before. The repair's local collapses, which
+    // take crossings away, may pass through a fold to do it and leave this off.
+    bool refuseFolds = true;
 };
 
 // What one run did.

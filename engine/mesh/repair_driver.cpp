@@ -475,6 +475,8 @@ bool SimplifyRegion(const TriangleMesh& mesh, const std::vector<std::uint8_t>& r
     options.measureMovement = false;
     options.protectedTriangles = &outside;
     options.maximumEdgeMillimetres = edgeLimit;
+    // These collapses are there to take crossings away, which a fold on the way may serve.
+    options.refuseFolds = false;
     copy = mesh;
     result = SimplifyMesh(copy, options, {});
     return true;

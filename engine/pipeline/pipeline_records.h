@@ -185,6 +185,9 @@ struct PipelineReport {
     ExportCleanupReport cleanupReport;
     bool validated = false;
     ValidationReport validation;
+    // Triangles of the checked result folded over (FindFoldsMade) where the part had no fold,
+    // whatever stage made them; counted with the check.
+    std::uint64_t foldedTriangles = 0;
     bool unchanged = false;               // no stage changed the source mesh
     double checkMilliseconds = 0.0;
     // The measuring of lost and added surface after the remesh and the relief, with the search

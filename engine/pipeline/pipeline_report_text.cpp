@@ -710,6 +710,19 @@ std::string FormatReliefFoldsLeft(std::uint64_t foldedLeft)
     return "The relief left " + FormatCountOf(foldedLeft, "triangle", "triangles") + " folded over.";
 }
 
+std::string FormatFoldsLeft(const PipelineReport& report)
+{
+    if (report.solidReport.ok || report.displacementReport.vertexCount != 0)
+        return FormatReliefFoldsLeft(report.foldedTriangles);
+    return "Processing left " + FormatCountOf(report.foldedTriangles, "triangle", "triangles") + " folded over.";
+}
+
+const char* FoldsNote(const PipelineReport& report)
+{
+    const bool guarded = !report.solidReport.ok && report.displacementReport.vertexCount != 0;
+    return guarded ? kReliefFoldsNote : kFoldsMadeNote;
+}
+
 std::string FormatTextureHeldBack(const DisplacementReport& r)
 {
     if (r.texturedVertices == 0)

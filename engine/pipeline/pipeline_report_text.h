@@ -7,7 +7,7 @@
 #pragma once
 
 #include "engine/mesh/mesh_validation.h"
-#include "engine/pipeline/far_pieces.h"
+#include "engine/remesh/far_pieces.h"
 #include "engine/pipeline/pipeline_records.h"
 #include "engine/pipeline/process_estimate.h"
 
@@ -169,9 +169,11 @@ inline constexpr double kTextureSliverShare = 0.01;
 // and the result has one; empty unless the run checked the part before its relief. No line break.
 [[nodiscard]] std::string FormatBeforeReliefLine(const PipelineReport& report);
 
-// The warning for triangles the vertex relief left folded (DisplacementReport::foldedLeft, not
-// 0): "The relief left n triangle(s) folded over."
+// The warning for triangles a relief left folded: "The relief left n triangle(s) folded over."
 [[nodiscard]] std::string FormatReliefFoldsLeft(std::uint64_t foldedLeft);
+// The warning for the folds of a checked result (PipelineReport::foldedTriangles, not 0): the
+// relief's, or "Processing left n triangle(s) folded over." for a run without one.
+[[nodiscard]] std::string FormatFoldsLeft(const PipelineReport& report);
 
 // A share of the textured surface held under half its depth from which the box says so.
 inline constexpr double kNoticeableHeldBackShare = 0.05;
@@ -185,6 +187,13 @@ inline constexpr double kNoticeableHeldBackShare = 0.05;
 inline constexpr const char* kReliefFoldsNote =
     "There the relief turned a triangle over, or folded it onto a neighbour, and the fold guard could not "
     "ease it back.";
+
+// What folds are where no fold guard ran (a solid relief, a remesh, a simplify).
+inline constexpr const char* kFoldsMadeNote =
+    "There two neighbouring triangles face more than 120 degrees apart, the surface folded back over "
+    "itself where the part had no such edge.";
+// The note beside FormatFoldsLeft: kReliefFoldsNote after the vertex relief, else kFoldsMadeNote.
+[[nodiscard]] const char* FoldsNote(const PipelineReport& report);
 
 // What to do about it, the note beside the warning.
 inline constexpr const char* kTextureMissedAdvice =

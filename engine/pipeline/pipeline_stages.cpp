@@ -11,8 +11,9 @@
 #include "engine/mesh/non_manifold_repair.h"
 #include "engine/mesh/parallel_loop.h"
 #include "engine/mesh/report_text.h"
+#include "engine/mesh/surface_folds.h"
 #include "engine/mesh/welding.h"
-#include "engine/pipeline/far_pieces.h"
+#include "engine/remesh/far_pieces.h"
 #include "engine/pipeline/pipeline_report_text.h"
 #include "engine/pipeline/process_estimate.h"
 #include "engine/pipeline/surface_distance.h"
@@ -585,7 +586,7 @@ bool PipelineStages::RefusePieceTooFarOut(float triangleSize)
     const FarPiece far = FindPieceTooFarOut(source, triangleSize, solid);
     if (!far.found)
         return true;
-    if (solid) {
+    if (far.reliefCell) {
         report.message = FormatReliefTooFarOutText(far, triangleSize,
             AdviseProcessTriangleSize(source, lastSettings, runAvailable_), lastSettings.remeshOn == 0);
         return false;
@@ -826,15 +827,15 @@ void PipelineStages::NoteMissedTexture(bool reliefWanted)
 
 void PipelineStages::NoteReliefFolds()
 {
-    const std::uint64_t folds = report.displacementReport.foldedLeft;
-    if (!report.validated || report.solidReport.ok || folds == 0)
+    const std::uint64_t folds = report.foldedTriangles;
+    if (!report.validated || folds == 0)
         return;
     ValidationReport& validation = report.validation;
     if (validation.verdict == Verdict::Good)
         validation.verdict = Verdict::UsableWithCare;
     const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
-    validation.problems.push_back(FormatReliefFoldsLeft(folds));
-    validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), kReliefFoldsNote);
+    validation.problems.push_back(FormatFoldsLeft(report));
+    validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), FoldsNote(report));
 }
 
 void PipelineStages::NoteTextureHeldBack()
@@ -1408,6 +1409,7 @@ bool PipelineStages::ValidateResult(const ProgressCallback& progress,
     checksOnly = false;
     report.validated = false;
     report.validation = {};
+    report.foldedTriangles = 0;
     if (!validate)
         return true;
     if (ReportPhase(progress, kCheckingMeshPhaseText))
@@ -1429,6 +1431,11 @@ bool PipelineStages::ValidateResult(const ProgressCallback& progress,
     // The record holds a copy of the relief's corners; kept past its one use it would hold
     // that memory until the next relief.
     report.displacementReport.crossingSearch.reset();
+    // A fold near one of the part's own lies within the reach of the relief and a triangle.
+    const float size = settings.remeshOn != 0 ? RemeshTriangleSize(source, EffectiveRemeshSettings(settings))
+                                              : UnremeshedSolidCell(source);
+    const float reach = (reliefWanted ? ReliefDepthBound(settings.displacement) : 0.0f) + std::max(size, 0.01f);
+    report.foldedTriangles = FindFoldsMade(result, source, reach).size();
     report.validated = true;
     report.checkMilliseconds = MillisecondsSince(start);
     return true;

@@ -206,11 +206,12 @@ private:
     // Refuses (the report's `message`) a part whose box is smaller than the triangle size on
     // every side; true when the part is large enough.
     bool RefusePartBelowTriangleSize(float triangleSize);
-    // Refuses (the report's `message`, naming the piece) a part with a piece lying so far out
-    // that its coordinates step too coarsely for the triangle size (FindPieceTooFarOut): by more
-    // than the size, which no remesh there can keep, or, with a solid relief, too coarsely for
-    // its cell to span kSolidCellFloatSteps of them, where the relief's corners round onto one
-    // another; the solid relief's refusal advises the size that passes every limit of the run.
+    // Refuses (the report's `message`, naming the piece, or the part when every piece is) a part
+    // with a piece lying so far out that its coordinates step too coarsely for the triangle size
+    // (FindPieceTooFarOut): by more than the size, which no remesh there can keep, or, with a
+    // solid relief, a part none of whose pieces lets its cell span kSolidCellFloatSteps of them
+    // (a piece far from the rest gets a relief of its own scale); the refusal advises the size
+    // that passes every limit of the run.
     // True when every piece lies near enough.
     bool RefusePieceTooFarOut(float triangleSize);
     // The source's distance from `faceInput` through `tree` (over `faceInput`), once per remesh.
@@ -229,8 +230,8 @@ private:
     // Marks the report when a relief was asked for and no face, or only a sliver of the chosen
     // surface, received texture, with a problem in the validation.
     void NoteMissedTexture(bool reliefWanted);
-    // Adds a problem to the validation when the vertex relief left triangles folded: a result
-    // holding them is not good, though no check of the mesh alone can tell a fold from a crease.
+    // Adds a problem to the validation when the result holds triangles folded over where the
+    // part had none (foldedTriangles): a result holding them is not good.
     void NoteReliefFolds();
     // Adds a note when the vertex relief's guards held a noticeable share of the texture under
     // half its depth: the user sees less relief than asked, and where.

@@ -3,7 +3,7 @@
 #include "engine/displacement/solid_displacement.h"
 #include "engine/displacement/solid_field.h"
 #include "engine/mesh/report_text.h"
-#include "engine/pipeline/far_pieces.h"
+#include "engine/remesh/far_pieces.h"
 #include "engine/pipeline/pipeline_stages.h"
 #include "engine/remesh/contour_clusters.h"
 #include "engine/remesh/contour_remesh.h"
@@ -129,7 +129,8 @@ float ReliefCell(const TriangleMesh& source, const PipelineSettings& settings)
 }
 
 // The relief's field at its largest: bodies that lie apart each take a field of their own, one
-// after the other, as the relief lays them (ClustersNeedingOwnGrids).
+// after the other at its own scale, as the relief lays them (ClustersNeedingOwnGrids,
+// OwnScaleReliefCell).
 SolidFieldNeed EstimateReliefField(const TriangleMesh& source, float cell, float depth)
 {
     const std::vector<MeshCluster> groups = ClustersNeedingOwnGrids(source, cell);
@@ -137,7 +138,8 @@ SolidFieldNeed EstimateReliefField(const TriangleMesh& source, float cell, float
         return EstimateSolidFieldNeed(source, cell, depth);
     SolidFieldNeed largest;
     for (const MeshCluster& group : groups) {
-        const SolidFieldNeed need = EstimateSolidFieldNeed(ClusterMesh(source, group), cell, depth);
+        const SolidFieldNeed need = EstimateSolidFieldNeed(ClusterMesh(source, group),
+            OwnScaleReliefCell(group.boundsMin, group.boundsMax, cell), depth);
         largest.fixedBytes = std::max(largest.fixedBytes, need.fixedBytes);
         largest.mostBytes = std::max(largest.mostBytes, need.mostBytes);
         largest.gridPoints = std::max(largest.gridPoints, need.gridPoints);
@@ -174,7 +176,9 @@ ProcessNeed MeasureProcessNeed(const TriangleMesh& source, const PipelineSetting
     if (source.boundsValid) {
         const bool solid = HasSolidRelief(settings);
         need.sizeInUse = solid ? ReliefCell(source, settings) : EffectiveRemeshSettings(settings).targetEdgeMillimetres;
-        need.smallestFarOut = SmallestTriangleSizeFarOut(source.boundsMin, source.boundsMax, solid);
+        // The run's own question: a piece far out gets a relief of its own scale and is not refused.
+        const FarPiece far = FindPieceTooFarOut(source, need.sizeInUse, solid);
+        need.smallestFarOut = far.found ? far.smallestSize : 0.0f;
     }
     if (HasSolidRelief(settings) && source.boundsValid) {
         const float cell = ReliefCell(source, settings);

@@ -18,8 +18,8 @@ enum class ProcessLimit : std::uint8_t {
     triangles = 1,
     memory = 2,
     reliefMemory = 3,
-    // The part lies so far out that its coordinates step too coarsely for the triangle size
-    // (SmallestTriangleSizeFarOut); Process refuses it before the remesh, naming the piece.
+    // The part, or a piece of it, lies so far out that its coordinates step too coarsely for the
+    // triangle size (FindPieceTooFarOut); Process refuses it before the remesh, naming it.
     farOut = 4,
 };
 

@@ -807,7 +807,7 @@ def write_rows(path, cases, pairs, labels):
 
 BASELINE_COLUMNS = {
     "process": ("outcome", "triangles", "crossing_triangles", "closed", "manifold", "outward", "bodies",
-                "volume", "verdict", "problems"),
+                "volume", "verdict", "problems", "fold_triangles"),
     "repair": ("outcome", "triangles", "crossing_triangles", "closed", "manifold", "outward", "bodies_before",
                "bodies_after", "volume_after", "corner_loss", "headline"),
 }

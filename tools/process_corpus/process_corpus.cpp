@@ -6,8 +6,9 @@
 // cage fitted round the part, remesh, displacement and cleanup, simplify when asked, and the
 // checks. The line holds the outcome (published, refused, failed, unreadable) with its reason,
 // the published triangles, the triangles that meet others anywhere but at shared corners (the
-// exact check the tests use), closed, manifold (and the directed edges used twice), outward, the
-// volume, the verdict with the number of problems it counts, and the milliseconds of the run.
+// exact check the tests use), closed, manifold (and the directed edges used twice), the triangles
+// folded over against a neighbour, outward, the volume, the verdict with the number of problems
+// it counts, and the milliseconds of the run.
 //
 // The same source is built against older commits, so it keeps to the pipeline's long-standing
 // entry points (AsyncPipeline: SetSource, SetHeightMap, Request, WaitForFullResult, GetStatus,
@@ -21,7 +22,9 @@
 #include "tools/corpus_part/corpus_part.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <iostream>
 #include <memory>
@@ -93,6 +96,7 @@ struct Row {
     std::string verdict;
     std::int64_t problems = -1;     // the problems the verdict counts; -1: not checked
     std::uint64_t repeatedEdges = 0;  // directed edges used by more than one triangle
+    std::uint64_t foldTriangles = 0;  // triangles on an edge whose two triangles face over 120 degrees apart
     std::vector<std::string> said;  // the box's problems, then its notes (with --notes)
     double milliseconds = 0.0;
 };
@@ -110,6 +114,51 @@ std::uint64_t CountRepeatedEdges(const TriangleMesh& mesh)
     for (std::size_t i = 1; i < edges.size(); ++i)
         repeated += edges[i] == edges[i - 1] && (i < 2 || edges[i - 1] != edges[i - 2]) ? 1 : 0;
     return repeated;
+}
+
+// Triangles on a folded edge: an edge of two triangles, both with area, whose normals lie more
+// than 120 degrees apart. Worked here, not asked of the engine, so that older builds count alike.
+std::uint64_t CountFoldTriangles(const TriangleMesh& mesh)
+{
+    const auto normal = [&](std::size_t t) {
+        const mesh::Vec3 a = mesh.vertices[mesh.indices[3 * t]].position;
+        const mesh::Vec3 b = mesh.vertices[mesh.indices[3 * t + 1]].position;
+        const mesh::Vec3 c = mesh.vertices[mesh.indices[3 * t + 2]].position;
+        const double u[3] = {double{b.x} - a.x, double{b.y} - a.y, double{b.z} - a.z};
+        const double v[3] = {double{c.x} - a.x, double{c.y} - a.y, double{c.z} - a.z};
+        std::array<double, 3> n = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+        const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        for (double& x : n)
+            x = length > 0.0 ? x / length : 0.0;
+        return n;
+    };
+    std::vector<std::array<std::uint32_t, 3>> edges;  // low vertex, high vertex, triangle
+    edges.reserve(mesh.indices.size());
+    for (std::size_t c = 0; c < mesh.indices.size(); ++c) {
+        const std::uint32_t u = mesh.indices[c];
+        const std::uint32_t v = mesh.indices[c - c % 3 + (c + 1) % 3];
+        if (u != v)
+            edges.push_back({std::min(u, v), std::max(u, v), static_cast<std::uint32_t>(c / 3)});
+    }
+    std::sort(edges.begin(), edges.end());
+    std::vector<std::uint32_t> folded;
+    for (std::size_t i = 0; i < edges.size();) {
+        std::size_t j = i + 1;
+        while (j < edges.size() && edges[j][0] == edges[i][0] && edges[j][1] == edges[i][1])
+            ++j;
+        if (j - i == 2) {
+            const std::array<double, 3> p = normal(edges[i][2]);
+            const std::array<double, 3> q = normal(edges[i + 1][2]);
+            const bool area = (p[0] != 0.0 || p[1] != 0.0 || p[2] != 0.0) && (q[0] != 0.0 || q[1] != 0.0 || q[2] != 0.0);
+            if (area && p[0] * q[0] + p[1] * q[1] + p[2] * q[2] < -0.5) {
+                folded.push_back(edges[i][2]);
+                folded.push_back(edges[i + 1][2]);
+            }
+        }
+        i = j;
+    }
+    std::sort(folded.begin(), folded.end());
+    return static_cast<std::uint64_t>(std::unique(folded.begin(), folded.end()) - folded.begin());
 }
 
 Row RunProcess(const Options& options, const TriangleMesh& part)
@@ -151,6 +200,7 @@ Row RunProcess(const Options& options, const TriangleMesh& part)
     row.shape = MeasureShape(measured);
     row.bodies = mesh::CountBodies(measured);
     row.repeatedEdges = CountRepeatedEdges(measured);
+    row.foldTriangles = CountFoldTriangles(measured);
     if (options.crossings)
         row.crossingTriangles = static_cast<std::int64_t>(test::CrossingTriangles(test::FindMeetingPairsThroughGrid(measured)).size());
     return row;
@@ -175,7 +225,7 @@ void PrintRow(const Options& options, const Row& row)
          << ",\"triangles\":" << row.triangles << ",\"crossing_triangles\":" << row.crossingTriangles
          << ",\"closed\":" << (row.shape.closed ? "true" : "false") << ",\"manifold\":" << (row.shape.manifold ? "true" : "false")
          << ",\"outward\":" << (row.shape.volume > 0.0 ? "true" : "false") << ",\"volume\":" << row.shape.volume << ",\"bodies\":" << row.bodies
-         << ",\"repeated_edges\":" << row.repeatedEdges
+         << ",\"repeated_edges\":" << row.repeatedEdges << ",\"fold_triangles\":" << row.foldTriangles
          << ",\"verdict\":" << Quoted(row.verdict) << ",\"problems\":" << row.problems
          << ",\"ms\":" << row.milliseconds;
     if (options.notes) {

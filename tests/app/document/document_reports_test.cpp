@@ -342,19 +342,39 @@ TEST(ReliefNotes, HeldVerticesWhenTheVertexMethodMadeTheMesh)
         "1,500 vertices were not displaced inward, to keep the wall under them above 0.42 mm.");
 }
 
-// The folds the vertex relief's guard left are said in the box and the log: no check of the
-// mesh finds them, and the run once called such a result good without a word.
+// The folds the vertex relief left, counted on the checked result, are said in the box and the
+// log: the run once called such a result good without a word.
+// The solid relief's folds and a run's without relief (a remesh's) were never said at all.
 TEST(ReliefNotes, FoldsTheVertexReliefLeftAreSaid)
 {
-    mesh::PipelineReport report;
-    report.displacementReport.foldedLeft = 27;
-    const ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
-    const std::string said = "The relief left 27 triangles folded over. There the relief turned a triangle over, "
-                             "or folded it onto a neighbour, and the fold guard could not ease it back.";
-    ASSERT_TRUE(notes.showInformation);
-    EXPECT_EQ(notes.informationText, said);
-    ASSERT_EQ(notes.logLines.size(), 1u);
-    EXPECT_EQ(notes.logLines[0].text, said);
+    const struct {
+        const char* name;
+        bool vertex;
+        bool solid;
+        std::uint64_t folds;
+        const char* said;
+    } cases[] = {
+        {"vertex relief", true, false, 27, "The relief left 27 triangles folded over. There the relief turned a "
+            "triangle over, or folded it onto a neighbour, and the fold guard could not ease it back."},
+        {"solid relief", false, true, 15, "The relief left 15 triangles folded over. There two neighbouring "
+            "triangles face more than 120 degrees apart, the surface folded back over itself where the part had no "
+            "such edge."},
+        {"no relief", false, false, 1, "Processing left 1 triangle folded over. There two neighbouring triangles "
+            "face more than 120 degrees apart, the surface folded back over itself where the part had no such edge."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        mesh::PipelineReport report;
+        report.validated = true;
+        report.displacementReport.vertexCount = c.vertex ? 1000 : 0;
+        report.solidReport.ok = c.solid;
+        report.foldedTriangles = c.folds;
+        const ReliefNotes notes = ReliefReportText(report, Vec3{50.0f, 50.0f, 50.0f}, 0.42f);
+        ASSERT_TRUE(notes.showInformation);
+        EXPECT_EQ(notes.informationText, c.said);
+        ASSERT_EQ(notes.logLines.size(), 1u);
+        EXPECT_EQ(notes.logLines[0].text, c.said);
+    }
 }
 
 TEST(ReliefNotes, SupportOnlyForWhatTheReliefAdded)

@@ -162,5 +162,44 @@ TEST(FarPart, ASolidReliefComesOutAlikeNearTheOriginAndAMetreOut)
         << counts[0] << " triangles at the origin, " << counts[1] << " a metre out";
 }
 
+// A small piece far from the rest of its part takes a solid relief at the cell its own float steps
+// need, while the part keeps the size asked: nothing is refused or coarsened, and the far piece
+// carries relief (a plain 1 mm cube has 12 triangles).
+TEST(FarPart, APieceFarOutTakesItsReliefAtItsOwnScale)
+{
+    const std::unique_ptr<procedural::ProceduralTexture> noise = procedural::CreateProceduralTexture("Noise");
+    const struct {
+        const char* name;
+        Vec3 at;
+    } cases[] = {{"1 km out", {1.0e6f, 0.0f, 0.0f}}, {"700 m out on two axes", {707110.0f, 707110.0f, 0.0f}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TriangleMesh part =
+            test::Combined(test::Translated(MakeTestCube(20.0f), {10.0f, 10.0f, 10.0f}), test::Translated(MakeTestCube(1.0f), c.at));
+        PipelineSettings settings;
+        settings.remeshOn = 1;
+        settings.remesh.targetEdgeMillimetres = 0.3f;
+        settings.displacementOn = 1;
+        settings.displacement.strengthMillimetres = 0.3f;
+        settings.simplifyOn = 0;
+        settings.projection.cage =
+            FitCageToBounds(settings.projection.type, {part.boundsMin, part.boundsMax, 1}, 0.02f).cage;
+        PipelineStages stages;
+        stages.InstallSource(part);
+        stages.heightMap.SetImage(64, 64, noise->RenderImage(64, 64));
+        stages.InvalidateStages(settings);
+        ASSERT_TRUE(stages.Run({})) << stages.report.message;
+        const ValidationReport check = ValidateMesh(stages.result, ValidationOptions{});
+        EXPECT_EQ(check.verdict, Verdict::Good) << FormatValidationReport(check);
+        EXPECT_EQ(CountBodies(stages.result), 2u);
+        std::size_t farTriangles = 0;
+        for (std::size_t t = 0; t < stages.result.TriangleCount(); ++t)
+            farTriangles += stages.result.vertices[stages.result.indices[3 * t]].position.x > 1000.0f ? 1 : 0;
+        EXPECT_GT(farTriangles, 12u);
+        // The near cube keeps the size asked: its faces hold far more than at the far cube's cell.
+        EXPECT_GT(stages.result.TriangleCount() - farTriangles, 20000u);
+    }
+}
+
 }  // namespace
 }  // namespace grainforge::mesh

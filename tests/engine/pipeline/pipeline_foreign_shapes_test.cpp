@@ -701,6 +701,13 @@ TriangleMesh SphereWithCubeAt(Vec3 at) { return test::Combined(MakeTestSphere(15
 TriangleMesh SphereWithCube3mAway() { return SphereWithCubeAt({2121.0f, 2121.0f, 0.0f}); }
 TriangleMesh SphereWithCube100mAway() { return SphereWithCubeAt({70711.0f, 70711.0f, 0.0f}); }
 TriangleMesh SphereWithCube1kmAway() { return SphereWithCubeAt({707110.0f, 707110.0f, 0.0f}); }
+// Two bodies 30 mm apart, both 1e6 mm out: the part, not a piece of it, lies too far out.
+TriangleMesh TwoCubesFarOut()
+{
+    return test::Translated(test::Combined(MakeTestCube(10.0f), test::Translated(MakeTestCube(10.0f), {30.0f, 0, 0})),
+        {1.0e6f, 1.0e6f, 0.0f});
+}
+void FinerThanTheStep(PipelineSettings& s) { s.remesh.targetEdgeMillimetres = 0.05f; }
 // 10 km out a coordinate steps by 0.5 mm, coarser than the triangles asked: the piece is named.
 TriangleMesh SphereWithCube10kmAway() { return SphereWithCubeAt({7071068.0f, 7071068.0f, 0.0f}); }
 
@@ -785,14 +792,24 @@ const Row kRows[] = {
         false, Route::process, true},
     {"small cube 100 m away, imported, vertex", SphereWithCube100mAway, 0.3f, kVertex, Expect::processed, nullptr,
         false, Route::process, true},
-    {"small cube 1 km away, imported, solid", SphereWithCube1kmAway, 0.3f, kSolid, Expect::refused, nullptr,
-        false, Route::process, true, nullptr, nullptr,
-        "the 1.00 x 1.00 x 1.00 mm piece at (707110, 707110, 0) mm, where a coordinate steps by 0.0625 mm, needs "
-        "cells of at least 0.50 mm"},
+    // The far cube's relief takes the cell its own float steps need; the sphere keeps 0.3 mm.
+    {"small cube 1 km away, imported, solid", SphereWithCube1kmAway, 0.3f, kSolid, Expect::processed, nullptr,
+        false, Route::process, true},
     {"small cube 1 km away at the advised size, imported, solid", SphereWithCube1kmAway, 0.5f, kSolid,
         Expect::processed, nullptr, false, Route::process, true},
     {"small cube 1 km away, imported, vertex", SphereWithCube1kmAway, 0.3f, kVertex, Expect::processed, nullptr,
         false, Route::process, true},
+    {"two cubes at 1e6 mm, solid", TwoCubesFarOut, 0.3f, kSolid, Expect::refused, nullptr, false, Route::process,
+        false, nullptr, nullptr, "The part lies too far out for the solid relief at this triangle size: the 40.00 x "
+        "10.00 x 10.00 mm part at (1000015, 1000000, 0) mm, where a coordinate steps by 0.0625 mm, needs cells of at "
+        "least 0.50 mm so that the relief's corners do not round onto one another, and they are 0.30 mm. Nothing "
+        "was changed; a triangle size of at least 0.50 mm lets it run, as does the part moved nearer the origin in "
+        "the program that made it."},
+    {"two cubes at 1e6 mm, vertex, finer than the step", TwoCubesFarOut, 0.3f, kVertex, Expect::refused, nullptr,
+        false, Route::process, false, nullptr, FinerThanTheStep, "The part lies too far out for the triangle size: the "
+        "40.00 x 10.00 x 10.00 mm part at (1000015, 1000000, 0) mm, where a coordinate steps by 0.06 mm, coarser than "
+        "the 0.05 mm triangle size. Nothing was changed; a triangle size of at least 0.063 mm lets it run, as does "
+        "the part moved nearer the origin in the program that made it."},
     {"small cube 10 km away, imported, solid", SphereWithCube10kmAway, 0.3f, kSolid, Expect::refused, nullptr,
         false, Route::process, true, nullptr, nullptr, "the 1.00 x 1.00 x 1.00 mm piece at (7071068, 7071068, 0) mm"},
     {"small cube 10 km away, imported, vertex", SphereWithCube10kmAway, 0.3f, kVertex, Expect::refused, nullptr,

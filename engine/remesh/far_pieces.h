@@ -30,20 +30,29 @@ inline constexpr double kTriangleFloatSteps = 1.0;
 // A size below it is refused; it is a power of two, so that it reads and types exactly.
 [[nodiscard]] float SmallestTriangleSizeFarOut(Vec3 low, Vec3 high, bool solidRelief);
 
+// The largest of `cell` and the smallest cell a solid relief allows in the box: a piece lying far
+// from the rest of its part gets a relief field of its own, at the cell its own float steps need,
+// so that it never refuses nor coarsens the part (and a part near the origin keeps `cell`).
+[[nodiscard]] float OwnScaleReliefCell(Vec3 low, Vec3 high, float cell);
+
 // The piece of a part that lies too far out for a triangle size.
 struct FarPiece {
     bool found = false;
-    bool wholePart = false;     // the part is one piece: moving it, not a piece of it, helps
+    bool wholePart = false;     // every piece of the part is too far out: moving the part, not a piece, helps
+    bool reliefCell = false;    // refused for the solid relief's cell, not for the triangles themselves
     Vec3 boundsMin{};
     Vec3 boundsMax{};
-    double step = 0.0;          // the float step at the piece's farthest corner (mm)
-    float smallestSize = 0.0f;  // SmallestTriangleSizeFarOut of the piece's box
+    double step = 0.0;          // the float step where it lies (mm)
+    float smallestSize = 0.0f;  // the smallest size that lets it run
 };
 
 // Of the pieces of `source` that lie apart at `triangleSize` (FindMeshClusters), the one with the
-// coarsest float step whose SmallestTriangleSizeFarOut is above `triangleSize`; not found when
-// the part's own box allows the size (the pieces are only sought then) or `source` has no
-// valid bounds. Serial.
+// coarsest float step whose triangles the step there is too coarse for (kTriangleFloatSteps).
+// With a solid relief, a piece that allows the triangles but not the relief's cell gets a field of
+// its own at its own scale (OwnScaleReliefCell) and is not refused; only a part none of whose
+// pieces allows the cell is, as a whole. The part is named (wholePart, its own box) when every
+// piece is too far out. Not found when the part's own box allows the size (the pieces are only
+// sought then) or `source` has no valid bounds. Serial.
 [[nodiscard]] FarPiece FindPieceTooFarOut(const TriangleMesh& source, float triangleSize, bool solidRelief);
 
 }  // namespace grainforge::mesh
