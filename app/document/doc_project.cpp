@@ -6,6 +6,7 @@
 #include "app/document/log_text.h"
 #include "app/document/preset_files.h"
 #include "app/document/project_file.h"
+#include "app/document/proposed_file_name.h"
 
 #include "engine/mesh/report_text.h"
 #include "engine/textures/image_loading.h"
@@ -528,9 +529,9 @@ void CGrainforgeDoc::OnFileSaveProjectAs()
         beside = PathFromWide(projectPath);
     else if (testShapeName.empty() && !partSourcePath.empty())
         beside = PathFromWide(partSourcePath);
-    std::filesystem::path initial =
-        beside.empty() ? std::filesystem::path("Project") : beside.parent_path() / beside.stem();
-    initial += ".gfproj";
+    const std::filesystem::path initial = beside.empty()
+        ? std::filesystem::path("Project.gfproj")
+        : beside.parent_path() / ProposedFileName(beside.stem(), ".gfproj");
     // A name that is the part's or the image's own file is refused: the dialog comes again
     // until another name is chosen or it is cancelled.
     // The dialog refuses them too, before it asks whether to replace the file.

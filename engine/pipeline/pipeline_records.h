@@ -139,6 +139,9 @@ struct PartChangeReport {
     double volumeBefore = 0.0;          // mm3, signed
     double volumeAfter = 0.0;
     double reliefAllowance = 0.0;       // mm3 a relief may take off: its depth over the part's area
+    // mm: the bounding box's sides of the part and of the result.
+    Vec3 sizeBefore{};
+    Vec3 sizeAfter{};
     float triangleSize = 0.0f;          // mm: the size the result was built at, 0 when none
     bool ownTriangles = false;          // no remesh ran: that size is the part's own
 

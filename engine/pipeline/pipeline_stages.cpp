@@ -715,6 +715,20 @@ void MeasureClosing(const TriangleMesh& part, PartChangeReport& change)
     change.volumeClosed = closed.Volume();
 }
 
+// The sides of the box round the corners the triangles use; zero without triangles.
+Vec3 BoxSides(const TriangleMesh& mesh)
+{
+    if (mesh.TriangleCount() == 0)
+        return {};
+    Vec3 low = mesh.vertices[mesh.indices[0]].position, high = low;
+    for (const std::uint32_t index : mesh.indices) {
+        const Vec3& p = mesh.vertices[index].position;
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    return high - low;
+}
+
 }  // namespace
 
 void PipelineStages::MeasurePartChange()
@@ -733,6 +747,8 @@ void PipelineStages::MeasurePartChange()
     if (!rebuilt)
         return;
     change.measured = true;
+    change.sizeBefore = BoxSides(source);
+    change.sizeAfter = BoxSides(result);
     change.areaBefore = source.SurfaceArea();
     change.areaAfter = result.SurfaceArea();
     change.volumeBefore = source.Volume();
@@ -790,7 +806,7 @@ void PipelineStages::NoteMissedTexture(bool reliefWanted)
     if (validation.verdict == Verdict::Good)
         validation.verdict = Verdict::UsableWithCare;
     const std::size_t at = std::min(validation.problems.size(), validation.notes.size());
-    validation.problems.push_back(FormatTextureMissed(report.textureFigures, lastSettings));
+    validation.problems.push_back(FormatTextureMissed(report.textureFigures, lastSettings, report.partChange));
     validation.notes.insert(validation.notes.begin() + static_cast<std::ptrdiff_t>(at), kTextureMissedAdvice);
 }
 
